@@ -1,0 +1,107 @@
+// The one record for every B-spline curve and surface, its list nodes, the exact-form
+// descriptions, and their allocators and small curve-list operations.
+#pragma once
+
+struct Bspline;
+
+// A node of a surface's curve list, of a trim loop or of an object set. A node never owns its
+// item: the curves of a surface are freed through the surface.
+struct BsplineList {
+  BsplineList* next;
+  Bspline* item;
+};
+
+// A trim loop: its own nodes over curves that are also in the surface's curve list.
+struct TrimList {
+  TrimList* next;
+  int hole;      // nonzero: the loop bounds a removed region
+  int attached;  // 1 once the loop has been put on its surface
+  BsplineList* loopCurves;
+};
+
+// Exact form attached to an object; the layout of the doubles depends on quadricType:
+//  1 line      start xyz, end xyz (6)
+//  2 circle    centre xyz, normal xyz, radius (7)
+//  3 arc       centre xyz, normal xyz, radius, sweep in degrees with 0 meaning 360 (8)
+// 21 sphere    radius, centre xyz (4)
+// 22 cylinder  axis point xyz, axis direction xyz, radius, start height, end height (9)
+// 23 cone      apex xyz, axis direction xyz, half angle in radians, start height, end height (9)
+// 25 plane     a, b, c, d (4)
+struct QuadricInfo {
+  double v[9];
+};
+
+// Property block A: the weights of the smoothing fit that produced the object.
+struct BsplineFitProps {
+  int flag;  // nonzero: the three weights below are set
+  double tension;
+  double roughness;
+  double sigma;
+};
+
+// Property block B: a second cached block, zero in new records and copies.
+struct BsplinePropsB {
+  int flag;
+  int words[5];
+};
+
+// Control points per direction = degree + interior knots + 1 (1 row for a curve). Knot vectors
+// are clamped and hold interior + 2 (degree + 1) values; the domain is
+// [knots[degree], knots[control points]]. Coefficient matrices are row-pointer matrices
+// indexed [v][u]; rational coefficients are stored unweighted with the weights in W.
+struct Bspline {
+  int spare;
+  int kind;       // 1 curve, 2 surface
+  int dimension;  // 3 xyz; 2 a curve in its owner's parameter plane (X holds u, Y holds v)
+  int closedU;
+  int closedV;
+  int rational;
+  int degreeU;
+  int degreeV;
+  int interiorU;
+  int interiorV;
+  double umin;
+  double vmin;
+  double umax;
+  double vmax;
+  double* knotsU;
+  double* knotsV;
+  double** X;
+  double** Y;
+  double** Z;  // only when dimension is 3
+  double** W;  // only when rational
+  Bspline* owner;
+  BsplineList* curves;
+  TrimList* trims;
+  int quadricType;  // 0 none, 1 line, 2 circle, 3 arc, 21 sphere, 22 cylinder, 23 cone, 25 plane
+  QuadricInfo* quadric;
+  BsplineFitProps fitProps;
+  BsplinePropsB propsB;
+};
+
+// Record with no user in this system, kept for the old interface.
+struct Dle {
+  int words[142];
+};
+
+inline int NumCtrlU(const Bspline* b) { return b->degreeU + b->interiorU + 1; }
+inline int NumCtrlV(const Bspline* b) { return b->degreeV + b->interiorV + 1; }
+inline int NumKnotsU(const Bspline* b) { return b->interiorU + 2 * (b->degreeU + 1); }
+inline int NumKnotsV(const Bspline* b) { return b->interiorV + 2 * (b->degreeV + 1); }
+
+Bspline* MallocNullBspline();
+Bspline* MallocInitSurfaceBspline();
+int AllocateBsplineArrays(Bspline* b);
+BsplineList* MallocNullBsplineList();
+TrimList* MallocNullTrimList();
+Dle* MallocNullDle();
+
+void PutBsplToSurfCrvList(Bspline* curve, Bspline* surface);
+int GetNumCurvePieces(const BsplineList* list);
+void PutCurveListToTwoBspl(Bspline* a, Bspline* b, BsplineList* list, int n);
+void PutTwoCurveListsToBspl(BsplineList* first, BsplineList* second, Bspline* surface);
+void ReverseCurveListCoefi(BsplineList* list, double c, int inV);
+void PropotionCurveListCoefi(BsplineList* list, double scale, double shift, int inV);
+void FlipCurveList(BsplineList* list);
+void DeleteTrimInfoOfBsplSet(Bspline** set, int n);
+void GetCurveListExtremes(BsplineList* list, double* umin, double* umax, double* vmin, double* vmax);

@@ -1,0 +1,34 @@
+// The kernel's shared global state: error flags, debug level, tolerances and the default
+// weights of the fitting operations. Plain variables, read and written directly; the kernel
+// is single-threaded.
+#pragma once
+
+extern int ZK666DEBUG;                   // debug level; nothing changes it, diagnostics stay off
+extern int zk_error_status;              // 0 or positive: no error; negative: an error occurred
+extern unsigned char memory_error;       // 1 after an allocation failed
+
+extern double GlobalPositionContinuityTol;
+extern double GlobalTangentContinuityTol;  // degrees
+extern double GlobalTangentPlaneContinuityTol;
+extern double GlobalTrimGapTol;
+
+// Scratch of the surface-difference evaluator: 22 x 22 row-pointer matrices made on first use.
+extern double** surfDiffArray1;
+extern double** surfDiffArray2;
+extern double** surfDiffArray3;
+extern double** surfDiffArray4;
+extern double** surfDiffArray5;
+
+extern double Global_Tension;
+extern double Global_Roughness;
+extern double Global_Sigma;
+
+// The one failure test of the kernel: after any allocation or call that can fail.
+inline bool KernelFailed() { return zk_error_status < 0 || memory_error == 1; }
+
+// Clears the error state. Only callers that tolerate a failed sub-step, and the plug-in at the
+// start of a run, do this; the allocator never does.
+inline void ClearKernelError() {
+  zk_error_status = 0;
+  memory_error = 0;
+}

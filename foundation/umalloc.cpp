@@ -1,0 +1,329 @@
+#include "foundation/umalloc.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "foundation/coreglob.h"
+#include "platform/tstubs.h"
+
+namespace {
+
+struct MallocTrackNode {
+  MallocTrackNode* prev;      // newer node, or the root for the newest
+  MallocTrackNode* next;      // older node; null at the end
+  MallocTrackNode* hashPrev;  // null for a bucket's first node
+  MallocTrackNode* hashNext;
+  void* block;
+  int16_t level;
+  uint16_t bucket;
+};
+
+constexpr unsigned kBuckets = 4001;
+constexpr unsigned kReserveBytes = 32768;
+constexpr unsigned kReserveLimit = 2048;  // only requests below this may use the reserve
+
+MallocTrackNode trackRoot;
+MallocTrackNode* const pTrackRoot = &trackRoot;
+int trackLevel = 0;
+int trackedMallocs = 0;
+int maxTrackedMallocs = 0;
+int mallocInitialized = 0;
+unsigned highWaterMark = 0;
+void* reservedMemory = nullptr;
+int bTryingToFree = 0;
+MallocTrackNode* hashTable[kBuckets];
+
+// Failure injection: the runtime as the allocator sees it.
+long failSkip = -1;  // < 0: no failure scheduled
+long failCount = 0;
+long runtimeRequests = 0;
+
+bool RuntimeRefuses() {
+  ++runtimeRequests;
+  if (failSkip < 0) return false;
+  if (failSkip > 0) {
+    --failSkip;
+    return false;
+  }
+  if (failCount == 0) {
+    failSkip = -1;
+    return false;
+  }
+  if (failCount > 0 && --failCount == 0) failSkip = -1;
+  return true;
+}
+
+void* RuntimeMalloc(size_t size) { return RuntimeRefuses() ? nullptr : malloc(size); }
+
+void* RuntimeRealloc(void* block, size_t size) {
+  if (size == 0) {
+    free(block);
+    return nullptr;
+  }
+  return RuntimeRefuses() ? nullptr : realloc(block, size);
+}
+
+unsigned BucketOf(const void* block) {
+  return static_cast<unsigned>(reinterpret_cast<uintptr_t>(block) % kBuckets);
+}
+
+void EnsureInit() {
+  if (!mallocInitialized) MallocInit();
+}
+
+void LinkNode(MallocTrackNode* node) {
+  node->prev = pTrackRoot;
+  node->next = pTrackRoot->next;
+  if (node->next) node->next->prev = node;
+  pTrackRoot->next = node;
+
+  unsigned b = BucketOf(node->block);
+  node->bucket = static_cast<uint16_t>(b);
+  node->hashPrev = nullptr;
+  node->hashNext = hashTable[b];
+  if (node->hashNext) node->hashNext->hashPrev = node;
+  hashTable[b] = node;
+}
+
+void UnlinkFromBucket(MallocTrackNode* node) {
+  if (node->hashPrev)
+    node->hashPrev->hashNext = node->hashNext;
+  else
+    hashTable[node->bucket] = node->hashNext;
+  if (node->hashNext) node->hashNext->hashPrev = node->hashPrev;
+}
+
+void RemoveNode(MallocTrackNode* node) {
+  node->prev->next = node->next;
+  if (node->next) node->next->prev = node->prev;
+  node->bucket = static_cast<uint16_t>(BucketOf(node->block));
+  UnlinkFromBucket(node);
+}
+
+MallocTrackNode* FindNode(const void* block) {
+  for (MallocTrackNode* n = hashTable[BucketOf(block)]; n; n = n->hashNext)
+    if (n->block == block) return n;
+  return nullptr;
+}
+
+void DropNode(MallocTrackNode* node) {
+  --trackedMallocs;
+  RemoveNode(node);
+  free(node);
+}
+
+void OutOfSwapMessage() {
+  InfoMessageFormat("%s", MSGstr("System swap space has been exhausted - cannot proceed with operation."));
+}
+
+void SetOutOfMemory() {
+  OutOfSwapMessage();
+  memory_error = 1;
+  zk_error_status = -1;
+}
+
+void CountTracked() {
+  ++trackedMallocs;
+  if (trackedMallocs > maxTrackedMallocs) {
+    maxTrackedMallocs = trackedMallocs;
+    break_here_for_stats();
+  }
+}
+
+void UpdateHighWater() {
+  if (ZK666DEBUG == 10) {
+    unsigned a = 0, b = 0;
+    MallocStats(&a, &b);
+    if (b > highWaterMark) highWaterMark = b;
+  }
+}
+
+void CheckHashPtrs() {
+  for (unsigned b = 0; b < kBuckets; ++b) {
+    if (hashTable[b]) {
+      InfoMessageFormat("%s", MSGstr("Malloc consistency error. Hash pointers are not zero\n at Malloc track Level 0"));
+      return;
+    }
+  }
+}
+
+int CloseLevel(bool freeBlocks) {
+  EnsureInit();
+  if (trackLevel < 1) {
+    if (ZK666DEBUG >= (freeBlocks ? 2 : 1))
+      InfoMessageFormat("%s", MSGstr("Attempting to go below level 0 memory tracking.\n"));
+    return -2;
+  }
+  int count = 0;
+  // Levels never increase along the list, so the current level's nodes are all at its head.
+  for (MallocTrackNode* n = pTrackRoot->next; n && n->level >= trackLevel; n = pTrackRoot->next) {
+    ++count;
+    void* block = n->block;
+    DropNode(n);
+    if (freeBlocks) free(block);
+  }
+  if (trackLevel == 1 && ZK666DEBUG >= 1) CheckHashPtrs();
+  --trackLevel;
+  ReserveMemory();
+  return count;
+}
+
+}  // namespace
+
+void MallocInit() {
+  for (auto& b : hashTable) b = nullptr;
+  mallocInitialized = 1;
+  ReserveMemory();
+}
+
+void ReserveMemory() {
+  if (!reservedMemory) reservedMemory = RuntimeMalloc(kReserveBytes);
+}
+
+void FreeReserveMemory() {
+  free(reservedMemory);
+  reservedMemory = nullptr;
+}
+
+void MallocStats(unsigned* a, unsigned* b) {
+  if (a) *a = 0;
+  if (b) *b = 0;
+}
+
+unsigned ResetMallocHighWaterMark() {
+  if (ZK666DEBUG == 10) {
+    unsigned a = 0, b = 0;
+    MallocStats(&a, &b);
+    highWaterMark = b;
+  }
+  return highWaterMark;
+}
+
+unsigned GetMallocHighWaterMark() { return highWaterMark; }
+
+void break_here_for_stats() {}
+
+void* Malloc(unsigned size) {
+  EnsureInit();
+  if (size == 0) return nullptr;
+  void* block = RuntimeMalloc(size);
+  if (block) {
+    if (trackLevel > 0) {
+      auto* node = static_cast<MallocTrackNode*>(RuntimeMalloc(sizeof(MallocTrackNode)));
+      if (!node) {
+        SetOutOfMemory();
+        free(block);
+        return nullptr;
+      }
+      node->block = block;
+      node->level = static_cast<int16_t>(trackLevel);
+      CountTracked();
+      LinkNode(node);
+    }
+    UpdateHighWater();
+    return block;
+  }
+  // One failed request tries at most three times and shows the message once, from the
+  // innermost attempt. The reserve is re-armed by the next Free or scope close, not here.
+  void* result = nullptr;
+  if (bTryingToFree == 0) {
+    bTryingToFree = 1;
+    EmptyTrash();
+    result = Malloc(size);
+    bTryingToFree = 0;
+  } else if (bTryingToFree == 1 && reservedMemory && size < kReserveLimit) {
+    bTryingToFree = 2;
+    FreeReserveMemory();
+    result = Malloc(size);
+    bTryingToFree = 0;
+  } else {
+    SetOutOfMemory();
+  }
+  return result;
+}
+
+void* Realloc(void* block, unsigned size) {
+  EnsureInit();
+  if (!block) return Malloc(size);
+  MallocTrackNode* node = trackLevel > 0 ? FindNode(block) : nullptr;
+  if (size == 0) {
+    if (node) DropNode(node);
+    RuntimeRealloc(block, 0);
+    return nullptr;
+  }
+  void* moved = RuntimeRealloc(block, size);
+  if (!moved) {
+    SetOutOfMemory();
+    return nullptr;
+  }
+  if (node) {
+    UnlinkFromBucket(node);
+    node->block = moved;
+    unsigned b = BucketOf(moved);
+    node->bucket = static_cast<uint16_t>(b);
+    node->hashPrev = nullptr;
+    node->hashNext = hashTable[b];
+    if (node->hashNext) node->hashNext->hashPrev = node;
+    hashTable[b] = node;
+  }
+  UpdateHighWater();
+  ReserveMemory();
+  return moved;
+}
+
+int Free(void* block) {
+  EnsureInit();
+  if (!block) return 1;
+  if (trackLevel > 0) {
+    if (MallocTrackNode* node = FindNode(block)) DropNode(node);
+  }
+  free(block);
+  ReserveMemory();
+  return 0;
+}
+
+int BeginTrackingMallocs() {
+  EnsureInit();
+  ++trackLevel;
+  return 0;
+}
+
+int EndTrackingMallocs() { return CloseLevel(false); }
+
+int FreeTrackedMallocs() { return CloseLevel(true); }
+
+int RemoveMallocFromTrack(void* block) {
+  EnsureInit();
+  if (trackLevel >= 1) {
+    for (MallocTrackNode* n = pTrackRoot->next; n; n = n->next) {
+      if (n->block == block) {
+        DropNode(n);
+        break;
+      }
+    }
+  }
+  ReserveMemory();
+  return 0;
+}
+
+int MallocTrackLevel() { return trackLevel; }
+
+void* ZKMalloc(unsigned size) { return Malloc(size); }
+
+int ZKFree(void* block) { return Free(block); }
+
+void MallocFailAfter(long skip, long count) {
+  EnsureInit();  // the reserve is taken now, not from the first refused request
+  failSkip = skip < 0 ? 0 : skip;
+  failCount = count;
+  if (count == 0) failSkip = -1;
+}
+
+void MallocFailClear() {
+  failSkip = -1;
+  failCount = 0;
+}
+
+long MallocRuntimeRequests() { return runtimeRequests; }
+
+int MallocTrackedCount() { return trackedMallocs; }

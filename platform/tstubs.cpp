@@ -1,0 +1,123 @@
+#include "platform/tstubs.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+StubMessageSink gSink = nullptr;
+void* gSinkUser = nullptr;
+StubThermometer gThermo = {};
+int gBreakOn = 0;
+long gBreakAfter = 0;  // 0: no scheduled break
+long gPolls = 0;
+int gYesNo = 1;
+long gTrash = 0;
+
+int Emit(StubMessageKind kind, const char* format, va_list args) {
+  char text[4096];
+  vsnprintf(text, sizeof text, format ? format : "", args);
+  if (gSink) {
+    gSink(kind, text, gSinkUser);
+  } else {
+    static const char* const kTags[] = {"", "status: ", "debug: ", ""};
+    fprintf(stderr, "%s%s", kTags[kind], text);
+  }
+  return 0;
+}
+
+}  // namespace
+
+const char* MSGstr(const char* text) { return text ? text : ""; }
+
+int InfoMessageFormat(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int r = Emit(kStubInfo, format, args);
+  va_end(args);
+  return r;
+}
+
+int StatusMessageFormat(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int r = Emit(kStubStatus, format, args);
+  va_end(args);
+  return r;
+}
+
+int DebugMessageFormat(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int r = Emit(kStubDebug, format, args);
+  va_end(args);
+  return r;
+}
+
+int ClearStatusMessage() {
+  if (gSink) gSink(kStubClearStatus, "", gSinkUser);
+  return 0;
+}
+
+int DisplayThermoMeter() {
+  ++gThermo.displays;
+  gThermo.open = 1;
+  gThermo.value = 0;
+  return 0;
+}
+
+int SetThermoMeterValue(int percent) {
+  ++gThermo.sets;
+  gThermo.value = percent;
+  return 0;
+}
+
+int UnDisplayThermoMeter() {
+  ++gThermo.undisplays;
+  gThermo.open = 0;
+  return 0;
+}
+
+int user_break() {
+  ++gPolls;
+  if (gBreakOn) return 1;
+  return (gBreakAfter > 0 && gPolls >= gBreakAfter) ? 1 : 0;
+}
+
+int YesNoPrompt(const char*, const char*) { return gYesNo; }
+
+int EmptyTrash() {
+  ++gTrash;
+  return 0;
+}
+
+void StubSetMessageSink(StubMessageSink sink, void* user) {
+  gSink = sink;
+  gSinkUser = user;
+}
+
+StubThermometer StubGetThermometer() { return gThermo; }
+
+void StubSetUserBreak(int on) { gBreakOn = on; }
+
+void StubBreakAfterPolls(long n) {
+  gPolls = 0;
+  gBreakAfter = n > 0 ? n : 0;
+}
+
+long StubUserBreakPolls() { return gPolls; }
+
+void StubSetYesNoAnswer(int answer) { gYesNo = answer; }
+
+long StubEmptyTrashCount() { return gTrash; }
+
+void StubReset() {
+  gSink = nullptr;
+  gSinkUser = nullptr;
+  gThermo = {};
+  gBreakOn = 0;
+  gBreakAfter = 0;
+  gPolls = 0;
+  gYesNo = 1;
+  gTrash = 0;
+}
