@@ -89,19 +89,22 @@ inline int NumCtrlV(const Bspline* b) { return b->degreeV + b->interiorV + 1; }
 inline int NumKnotsU(const Bspline* b) { return b->interiorU + 2 * (b->degreeU + 1); }
 inline int NumKnotsV(const Bspline* b) { return b->interiorV + 2 * (b->degreeV + 1); }
 
-Bspline* MallocNullBspline();
-Bspline* MallocInitSurfaceBspline();
+// Allocators: each returns null with the error state set (foundation/coreglob.h) when the
+// allocation failed. Blocks come from the caller's current tracking scope.
+Bspline* MallocNullBspline();        // zeroed, degreeU 3; the caller sets kind, dimension, counts
+Bspline* MallocInitSurfaceBspline();  // zeroed surface: kind 2, dimension 3, degrees 3
+// Knot vector(s) and coefficient matrices for the record's kind, dimension, rational flag,
+// degrees and interior counts; the new arrays are not initialised and survive the caller's
+// scope. Returns the kept block count (>= 0), or -2 with the record untouched on failure.
 int AllocateBsplineArrays(Bspline* b);
 BsplineList* MallocNullBsplineList();
 TrimList* MallocNullTrimList();
 Dle* MallocNullDle();
+// Doubles of the exact-form layout of a quadric type (table at QuadricInfo); 0 for other codes.
+int QuadricDoubles(int type);
+// A new, zero-filled exact-form block holding the first `count` doubles of src (the layouts
+// differ in length; the block always has room for the longest). Null on failure.
+QuadricInfo* DuplicateQuadricInfo(const QuadricInfo* src, int count);
 
-void PutBsplToSurfCrvList(Bspline* curve, Bspline* surface);
-int GetNumCurvePieces(const BsplineList* list);
-void PutCurveListToTwoBspl(Bspline* a, Bspline* b, BsplineList* list, int n);
-void PutTwoCurveListsToBspl(BsplineList* first, BsplineList* second, Bspline* surface);
-void ReverseCurveListCoefi(BsplineList* list, double c, int inV);
-void PropotionCurveListCoefi(BsplineList* list, double scale, double shift, int inV);
-void FlipCurveList(BsplineList* list);
-void DeleteTrimInfoOfBsplSet(Bspline** set, int n);
-void GetCurveListExtremes(BsplineList* list, double* umin, double* umax, double* vmin, double* vmax);
+// The curve-list operations live in their own module; most users of the record want them.
+#include "bspline/crvlist.h"

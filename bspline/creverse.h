@@ -1,0 +1,10 @@
+// In-place reversal of a curve's direction and of float arrays.
+#pragma once
+
+#include "bspline/smake.h"
+
+// Reverses a curve in place: control points in reverse order, knots t -> umin + umax - t over
+// the stored domain, domain reset from the knots, a line's start and end exchanged. Property
+// blocks and other exact forms stay. Null and surfaces are ignored.
+void reverseBspline(Bspline* curve);
+void reverse_array(float* a, int n);

@@ -1,0 +1,29 @@
+// Degree elevation: raises the degree of a curve, or of one direction of a surface, by one
+// without changing its shape, so that objects of different degrees can be made compatible.
+// Rational objects are raised in homogeneous form.
+#pragma once
+
+#include "bspline/smake.h"
+
+// Raises every object whose degree in its direction (dirs[i], or u for all when dirs is null)
+// is below `target` to `target`, one step at a time; objects at or above it are left alone.
+// Stops at the first failure (error state set; the objects before it stay raised).
+void ElevateDegreeOfObjSet(int target, int* dirs, Bspline** objs, int n);
+// Raises the degree in dir (0 u, 1 v; curves use u) by one: every distinct knot gains a copy.
+// On failure (memory, or a degree that would pass 22) the object is unchanged and the error
+// state is set.
+void IncrementDegreeOfObject(int dir, Bspline* obj);
+// Writes the count knots to out (room for 2 count) with one extra copy of each distinct value
+// after its last copy; returns the number of distinct values. Neighbours differing by no more
+// than 1e-6 (last - first) count as equal.
+int AddUniqueKnotsToArray(const double* knots, double* out, int count);
+// For each of `lines` control lines of n points stored one after another in src, writes the
+// n + distinct - 1 points of the raised line to dst (lines one after another). order = p + 1
+// of the old degree p.
+void FindCoefiOfDegRaisedNCurves(const double* src, double* dst, const double* oldKnots,
+                                 const double* newKnots, int n, int lines, int order, int distinct);
+// Control point j of the raised line: the mean over the p + 1 ways of leaving out one of the
+// new knots V[j+1] .. V[j+p+1] of the old line's blossom at the other p. *span is the old
+// span of V[j]; start it at p and pass it on for ascending j.
+double Find1CoefiOf1DegRaisedCurve(const double* line, const double* oldKnots,
+                                   const double* newKnots, int order, int n, int j, int* span);

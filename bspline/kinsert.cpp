@@ -1,0 +1,554 @@
+#include "bspline/kinsert.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+
+#include "bspline/nubutil.h"
+#include "foundation/coreglob.h"
+#include "foundation/makemat.h"
+#include "foundation/mathmat.h"
+#include "foundation/umalloc.h"
+
+namespace {
+
+constexpr double kSortStart = -3.37e38;
+
+// The edited direction of an object as control lines: `lines` lines of `n` points each.
+struct Direction {
+  int lines;
+  int n;
+  int degree;
+  int interior;
+  double* knots;
+};
+
+Direction DirectionOf(const Bspline* obj, int dir) {
+  if (dir != 0) return {NumCtrlU(obj), NumCtrlV(obj), obj->degreeV, obj->interiorV, obj->knotsV};
+  return {NumCtrlV(obj), NumCtrlU(obj), obj->degreeU, obj->interiorU, obj->knotsU};
+}
+
+int EffectiveDir(const Bspline* obj, int dir) { return obj->kind == 2 && dir != 0 ? 1 : 0; }
+
+double** CoordMatrix(const Bspline* obj, int k) {
+  switch (k) {
+    case 0:
+      return obj->X;
+    case 1:
+      return obj->Y;
+    case 2:
+      return obj->Z;
+    default:
+      return obj->W;
+  }
+}
+
+// Boehm's step on one control line of n points, P = src, written to dst (n + 1 points) where
+// dst >= src may overlap src: the knot goes in at index f + p of the new knot vector, so the
+// new points f .. f + p - 1 are alpha[k] P[f+k] + (1 - alpha[k]) P[f+k-1], the points before
+// f stay and the ones after move up by one. Working from the back keeps every source point
+// intact until it has been read.
+void InsertIntoLine(const double* src, double* dst, int n, int f, int p, const double* alpha) {
+  const int q = f + p;
+  std::memmove(dst + q, src + q - 1, sizeof(double) * (n - q + 1));
+  for (int i = q - 1; i >= f; --i) {
+    const double a = alpha[i - f];
+    dst[i] = a * src[i] + (1.0 - a) * src[i - 1];
+  }
+  if (dst != src) std::memmove(dst, src, sizeof(double) * f);
+}
+
+// Inserts t at index q of the working knot vector and refines every line.
+void InsertKnotAt(KnotInsertWork* w, double t, int q) {
+  const int p = w->degree;
+  const int n = w->n;
+  double* V = w->knots;
+  std::memmove(V + q + 1, V + q, sizeof(double) * (n + p + 1 - q));
+  V[q] = t;
+  const int f = q - p;
+  double alpha[kMaxSplineDegree];
+  for (int i = f; i < q; ++i) {
+    const double den = V[i + p + 1] - V[i];
+    alpha[i - f] = std::fabs(den) < w->tol ? 0.0 : (t - V[i]) / den;
+  }
+  for (int k = 0; k < 4; ++k) {
+    double* c = w->c[k];
+    if (!c) continue;
+    // Last line first: line l moves from l n to l (n + 1), never over a line not yet read.
+    for (int l = w->lines - 1; l >= 0; --l)
+      InsertIntoLine(c + std::size_t(l) * n, c + std::size_t(l) * (n + 1), n, f, p, alpha);
+  }
+  ++w->n;
+  ++w->interior;
+}
+
+// Mode 2 of InsertNKnotsToObject on the working form.
+void InsertGivenValues(KnotInsertWork* w, int mult, int count, double* values) {
+  const int p = w->degree;
+  int copies = mult;
+  int s = p;
+  for (int i = 0; i < count; ++i) {
+    double* U = w->knots;
+    const int nKnots = w->n + p + 1;
+    // Outside the domain a value would be counted against too few end knots and gain a copy
+    // beyond full multiplicity: it is taken as the domain end.
+    double t = std::clamp(values[i], U[p], U[w->n]);
+    // The search only moves upward from the previous span; a value below it starts afresh.
+    if (t < U[s]) s = p;
+    FindLowKnotIndex(U, p, t, &s, w->n);
+    if (copies == -1) copies = p + 1;
+    int m = 0;
+    int first = s + 1;  // first knot index holding t once it is in
+    bool atEnd = false;
+    if (t - U[s] < w->tol) {
+      t = U[s];
+      m = FindMultOfValInArray(U, nKnots, t, s, p + 1, 0, w->tol);
+      atEnd = std::fabs(t - U[p]) < w->tol;
+      first = s - m + 1;
+    } else if (U[s + 1] - t < w->tol) {
+      t = U[s + 1];
+      m = FindMultOfValInArray(U, nKnots, t, s + 1, p + 1, 1, w->tol);
+      atEnd = s + 1 == w->n;
+    }
+    values[i] = t;
+    const int r = std::max(std::min(m + copies, p + 1) - m, 0);
+    for (int c = 0; c < r; ++c) {
+      if (!InsertAKnotIntoTransposedObject(w->dir, w, 2, t, s + 1)) return;
+    }
+    // At full multiplicity the curve may break here; the two lines meeting at the break are
+    // equal in exact arithmetic and are made equal in floating point too.
+    if (r > 0 && m + r == p + 1 && !atEnd) MakeControlLinesSame(w, w->dir, first - 1, first);
+  }
+}
+
+}  // namespace
+
+int InitKnotInsertion(const Bspline* obj, int dir, int count, KnotInsertWork** work) {
+  if (!work) return 0;
+  *work = nullptr;
+  if (!obj || count < 0 || (obj->kind != 1 && obj->kind != 2)) {
+    zk_error_status = -2;
+    return 0;
+  }
+  dir = EffectiveDir(obj, dir);
+  const Direction d = DirectionOf(obj, dir);
+  if (d.degree < 1 || d.degree > kMaxSplineDegree || d.interior < 0 || !d.knots || !obj->X ||
+      !obj->Y || (obj->dimension == 3 && !obj->Z) || (obj->rational && !obj->W)) {
+    zk_error_status = -2;
+    return 0;
+  }
+  const int coords = 2 + (obj->dimension == 3 ? 1 : 0) + (obj->rational ? 1 : 0);
+  const long long capacity = static_cast<long long>(d.n) + count;
+  const long long header = (sizeof(KnotInsertWork) + sizeof(double) - 1) / sizeof(double);
+  const long long doubles = header + capacity + d.degree + 1 + coords * capacity * d.lines;
+  if (capacity > 0x7fffffff || doubles * static_cast<long long>(sizeof(double)) > 0xffffffffLL) {
+    zk_error_status = -2;
+    return 0;
+  }
+  auto* block = static_cast<double*>(Malloc(static_cast<unsigned>(doubles * sizeof(double))));
+  if (!block || KernelFailed()) {
+    Free(block);
+    return 0;
+  }
+  auto* w = reinterpret_cast<KnotInsertWork*>(block);
+  *w = KnotInsertWork{};
+  w->dir = dir;
+  w->degree = d.degree;
+  w->interior = d.interior;
+  w->lines = d.lines;
+  w->n = d.n;
+  w->capacity = static_cast<int>(capacity);
+  w->coords = coords;
+  w->rational = obj->rational ? 1 : 0;
+  w->tol = 1e-6 * (d.knots[d.n] - d.knots[d.degree]);
+  w->knots = block + header;
+  std::memcpy(w->knots, d.knots, sizeof(double) * (d.n + d.degree + 1));
+  double* next = w->knots + capacity + d.degree + 1;
+  const int slots[4] = {0, 1, obj->dimension == 3 ? 2 : -1, obj->rational ? 3 : -1};
+  for (int k : slots) {
+    if (k < 0) continue;
+    w->c[k] = next;
+    next += capacity * d.lines;
+  }
+  for (int k = 0; k < 4; ++k) {
+    if (!w->c[k]) continue;
+    double** m = CoordMatrix(obj, k);
+    double* c = w->c[k];
+    const bool weigh = w->rational && k < 3;
+    for (int l = 0; l < d.lines; ++l) {
+      for (int i = 0; i < d.n; ++i) {
+        // Rows are v, columns u; a line in u is a row, a line in v a column.
+        const int row = dir ? i : l;
+        const int col = dir ? l : i;
+        c[std::size_t(l) * d.n + i] = weigh ? m[row][col] * obj->W[row][col] : m[row][col];
+      }
+    }
+  }
+  *work = w;
+  return 1;
+}
+
+int EndKnotInsertion(Bspline* obj, int dir, KnotInsertWork* w) {
+  if (!w) return 0;
+  if (!obj) {
+    Free(w);
+    return 0;
+  }
+  dir = w->dir;
+  const int p = w->degree;
+  const int n = w->n;
+  const int rows = dir ? n : w->lines;
+  const int cols = dir ? w->lines : n;
+
+  // Everything new is allocated before the object is touched; a failure frees it and leaves
+  // the object as it was. The new arrays belong to the object, so they must not die with the
+  // caller's tracking scope: inside one they are made in a nested scope that is kept; at
+  // level 0 nothing is tracked and no scope is opened (it would double the allocations).
+  const bool nested = MallocTrackLevel() > 0;
+  if (nested) BeginTrackingMallocs();
+  double* knots = static_cast<double*>(Malloc(sizeof(double) * (n + p + 1)));
+  double** mats[4] = {nullptr, nullptr, nullptr, nullptr};
+  bool ok = knots && !KernelFailed();
+  for (int k = 0; k < 4 && ok; ++k) {
+    if (!w->c[k]) continue;
+    mats[k] = allocate_matrix_ff(rows, cols);
+    ok = mats[k] && !KernelFailed();
+  }
+  if (!ok) {
+    Free(knots);
+    for (double** m : mats)
+      if (m) matrix_free_ff(m);
+    if (nested) EndTrackingMallocs();
+    Free(w);
+    return 0;
+  }
+  if (nested) EndTrackingMallocs();
+
+  std::memcpy(knots, w->knots, sizeof(double) * (n + p + 1));
+  const double* wc = w->c[3];
+  for (int k = 0; k < 4; ++k) {
+    if (!mats[k]) continue;
+    const double* c = w->c[k];
+    double** m = mats[k];
+    const bool divide = w->rational && k < 3;
+    for (int l = 0; l < w->lines; ++l) {
+      for (int i = 0; i < n; ++i) {
+        const std::size_t at = std::size_t(l) * n + i;
+        const double value = divide ? c[at] / wc[at] : c[at];
+        if (dir)
+          m[i][l] = value;
+        else
+          m[l][i] = value;
+      }
+    }
+  }
+
+  double*& oldKnots = dir ? obj->knotsV : obj->knotsU;
+  Free(oldKnots);
+  oldKnots = knots;
+  if (dir)
+    obj->interiorV = w->interior;
+  else
+    obj->interiorU = w->interior;
+  double** Bspline::*fields[4] = {&Bspline::X, &Bspline::Y, &Bspline::Z, &Bspline::W};
+  for (int k = 0; k < 4; ++k) {
+    if (!mats[k]) continue;
+    if (obj->*fields[k]) matrix_free_ff(obj->*fields[k]);
+    obj->*fields[k] = mats[k];
+  }
+  Free(w);
+  return 1;
+}
+
+double* InsertAKnotIntoTransposedObject(int /*dir*/, KnotInsertWork* w, int mode, double value,
+                                        int position) {
+  if (!w || w->n >= w->capacity) {
+    zk_error_status = -2;
+    return nullptr;
+  }
+  const int p = w->degree;
+  const double* U = w->knots;
+  if (mode == 1) {
+    // The one-slot ranking of BubbleValueAndIndex: an equal span replaces, so the last wins.
+    double longest = 0.0;
+    int span = p;
+    for (int i = p; i < w->n; ++i) {
+      const double length = U[i + 1] - U[i];
+      if (length >= longest) {
+        longest = length;
+        span = i;
+      }
+    }
+    value = 0.5 * (U[span] + U[span + 1]);
+    position = span + 1;
+  } else if (position < p + 1 || position > w->n || value < U[position - 1] ||
+             value > U[position]) {
+    zk_error_status = -2;
+    return nullptr;
+  }
+  InsertKnotAt(w, value, position);
+  return mode == 2 ? w->knots : nullptr;
+}
+
+void MakeControlLinesSame(KnotInsertWork* w, int /*dir*/, int i, int j) {
+  if (!w || i < 0 || j < 0 || i >= w->n || j >= w->n) return;
+  for (double* c : w->c) {
+    if (!c) continue;
+    for (int l = 0; l < w->lines; ++l) {
+      double* line = c + std::size_t(l) * w->n;
+      line[i] = line[j] = 0.5 * (line[i] + line[j]);
+    }
+  }
+}
+
+void InsertNKnotsToObject(int mult, int n, int dir, Bspline* obj, int mode, double* values) {
+  if (n == 0) return;
+  if (!obj || n < 0 || (mode == 2 && (!values || (mult != -1 && mult < 1)))) {
+    zk_error_status = -2;
+    return;
+  }
+  if (mode < 0 || mode > 2) return;
+  dir = EffectiveDir(obj, dir);
+  const int p = dir ? obj->degreeV : obj->degreeU;
+  // Each value gains at most p + 1 copies, which bounds the room to reserve.
+  long long reserve = n;
+  if (mode == 2) reserve = static_cast<long long>(n) * (mult == -1 ? p + 1 : std::min(mult, p + 1));
+  if (reserve > 0x7fffffff) {
+    zk_error_status = -2;
+    return;
+  }
+  KnotInsertWork* w = nullptr;
+  if (!InitKnotInsertion(obj, dir, static_cast<int>(reserve), &w)) return;
+  if (mode == 2) {
+    InsertGivenValues(w, mult, n, values);
+  } else if (mode == 1) {
+    for (int j = 0; j < n && !KernelFailed(); ++j)
+      InsertAKnotIntoTransposedObject(dir, w, 1, 0.0, 0);
+  } else {
+    const double* U = w->knots;
+    const double step = (U[p + 1] - U[0]) / (n + 1);
+    const double start = U[0];
+    for (int j = 1; j <= n && !KernelFailed(); ++j)
+      InsertAKnotIntoTransposedObject(dir, w, 0, start + j * step, p + j);
+  }
+  if (KernelFailed()) {
+    Free(w);
+    return;
+  }
+  EndKnotInsertion(obj, dir, w);
+}
+
+int InsertOneKnotToObject(int count, int dir, Bspline* obj, int mode, double value, int position) {
+  if (!obj) return 0;
+  dir = EffectiveDir(obj, dir);
+  const Direction d = DirectionOf(obj, dir);
+  const int p = d.degree;
+  if (mode == 1 && count < 1) return 1;
+  if (mode != 1) count = 1;
+  if (!d.knots || p < 1 || p > kMaxSplineDegree) return 0;
+
+  TrackingScope scope;  // the ranking and weight arrays; the object's new arrays are not in it
+  const int nKnots = d.n + p + 1;
+  int* positions = nullptr;
+  double* newValues = nullptr;
+  int m = 0;
+  if (mode == 1) {
+    positions = FindNLargestSpanIndices(count, p, nKnots - p, d.knots);
+    if (!positions || KernelFailed()) return 0;
+    // Only spans of positive length can take a knot; the ranking keeps the longest last.
+    const double tol = 1e-6 * (d.knots[d.n] - d.knots[p]);
+    int keepFrom = 0;
+    while (keepFrom < count &&
+           (positions[keepFrom] < 0 ||
+            d.knots[positions[keepFrom] + 1] - d.knots[positions[keepFrom]] < tol))
+      ++keepFrom;
+    m = count - keepFrom;
+    if (m == 0) return 1;
+    for (int k = 0; k < m; ++k) positions[k] = positions[k + keepFrom];
+    newValues = FindFixedWeightedPoints(d.knots, m, positions, 1.0, 1.0);
+    if (!newValues || KernelFailed()) return 0;
+    int* sortedPositions = positions;
+    SortIndicesAndValues(m, &newValues, &sortedPositions);
+    if (KernelFailed()) return 0;
+    positions = sortedPositions;
+  } else {
+    if (position < p + 1 || position > d.n || value < d.knots[position - 1] ||
+        value > d.knots[position])
+      return 0;
+    positions = static_cast<int*>(Malloc(sizeof(int)));
+    newValues = static_cast<double*>(Malloc(sizeof(double)));
+    if (!positions || !newValues || KernelFailed()) return 0;
+    positions[0] = position - 1;
+    newValues[0] = value;
+    m = 1;
+  }
+  double* newKnots = InsertNColsInVectorByIndex(nKnots, d.knots, m, newValues, positions);
+  int* firsts = FindIndicesOfInsertedPoints(m, positions, p);
+  if (!newKnots || !firsts || KernelFailed()) return 0;
+  double** weights = FindInsertCoefiWeights(newKnots, m, firsts, p, d.knots[p], d.knots[d.n]);
+  if (!weights || KernelFailed()) return 0;
+
+  KnotInsertWork* w = nullptr;
+  if (!InitKnotInsertion(obj, dir, m, &w)) return 0;
+  auto* line = static_cast<double*>(Malloc(sizeof(double) * std::size_t(w->lines) * (w->n + m)));
+  if (!line || KernelFailed()) {
+    Free(w);
+    return 0;
+  }
+  for (double* c : w->c) {
+    if (!c) continue;
+    FindNewCoefiValues(w->lines, w->n, c, line, firsts, weights, p, m);
+    std::memcpy(c, line, sizeof(double) * std::size_t(w->lines) * (w->n + m));
+  }
+  w->n += m;
+  w->interior += m;
+  std::memcpy(w->knots, newKnots, sizeof(double) * (nKnots + m));
+  return EndKnotInsertion(obj, dir, w);
+}
+
+// ---- Supporting operations ----------------------------------------------------------------
+
+void BubbleValueAndIndex(int count, double value, int index, double* values, int* indices) {
+  if (count < 1) return;
+  if (value > values[count - 1]) {
+    for (int k = 0; k + 1 < count; ++k) {
+      values[k] = values[k + 1];
+      indices[k] = indices[k + 1];
+    }
+    values[count - 1] = value;
+    indices[count - 1] = index;
+    return;
+  }
+  if (value < values[0]) return;
+  int k = 0;
+  while (values[k] < value) ++k;  // stops at the last entry at the latest
+  if (k == 0) {
+    values[0] = value;
+    indices[0] = index;
+    return;
+  }
+  for (int i = 0; i + 1 < k; ++i) {
+    values[i] = values[i + 1];
+    indices[i] = indices[i + 1];
+  }
+  values[k - 1] = value;
+  indices[k - 1] = index;
+}
+
+int* FindNLargestSpanIndices(int count, int p, int last, const double* knots) {
+  if (count < 1 || !knots) return nullptr;
+  auto* lengths = static_cast<double*>(Malloc(sizeof(double) * count));
+  auto* indices = static_cast<int*>(Malloc(sizeof(int) * count));
+  if (!lengths || !indices || KernelFailed()) {
+    Free(lengths);
+    Free(indices);
+    return nullptr;
+  }
+  for (int k = 0; k < count; ++k) {
+    lengths[k] = 0.0;
+    indices[k] = -1;
+  }
+  for (int i = p; i <= last - 2; ++i)
+    BubbleValueAndIndex(count, knots[i + 1] - knots[i], i, lengths, indices);
+  Free(lengths);
+  return indices;
+}
+
+double* FindFixedWeightedPoints(const double* x, int count, const int* indices, double w1,
+                                double w2) {
+  if (count < 1 || !x || !indices) return nullptr;
+  auto* out = static_cast<double*>(Malloc(sizeof(double) * count));
+  if (!out || KernelFailed()) {
+    Free(out);
+    return nullptr;
+  }
+  for (int k = 0; k < count; ++k)
+    out[k] = (w2 * x[indices[k] + 1] + w1 * x[indices[k]]) / (w1 + w2);
+  return out;
+}
+
+void SortIndicesAndValues(int count, double** values, int** indices) {
+  if (count < 1 || !values || !indices || !*values || !*indices) return;
+  auto* sortedValues = static_cast<double*>(Malloc(sizeof(double) * count));
+  auto* sortedIndices = static_cast<int*>(Malloc(sizeof(int) * count));
+  if (!sortedValues || !sortedIndices || KernelFailed()) {
+    Free(sortedValues);
+    Free(sortedIndices);
+    return;
+  }
+  for (int k = 0; k < count; ++k) {
+    sortedValues[k] = kSortStart;
+    sortedIndices[k] = -1;
+  }
+  for (int k = 0; k < count; ++k)
+    BubbleValueAndIndex(count, (*values)[k], (*indices)[k], sortedValues, sortedIndices);
+  Free(*values);
+  Free(*indices);
+  *values = sortedValues;
+  *indices = sortedIndices;
+}
+
+double* InsertNColsInVectorByIndex(int n, const double* vector, int m, const double* newValues,
+                                   const int* positions) {
+  if (n < 0 || m < 0 || n + m < 1) return nullptr;
+  auto* out = static_cast<double*>(Malloc(sizeof(double) * (n + m)));
+  if (!out || KernelFailed()) {
+    Free(out);
+    return nullptr;
+  }
+  int o = 0;
+  int j = 0;
+  for (int i = 0; i < n; ++i) {
+    out[o++] = vector[i];
+    while (j < m && positions[j] == i) out[o++] = newValues[j++];
+  }
+  while (j < m) out[o++] = newValues[j++];  // positions beyond the vector: appended
+  return out;
+}
+
+int* FindIndicesOfInsertedPoints(int m, const int* positions, int p) {
+  if (m < 1 || !positions) return nullptr;
+  auto* out = static_cast<int*>(Malloc(sizeof(int) * m));
+  if (!out || KernelFailed()) {
+    Free(out);
+    return nullptr;
+  }
+  for (int j = 0; j < m; ++j) out[j] = positions[j] - p + j + 1;
+  return out;
+}
+
+double** FindInsertCoefiWeights(const double* newKnots, int m, const int* firsts, int p, double min,
+                                double max) {
+  if (m < 1 || p < 1 || !newKnots || !firsts) return nullptr;
+  double** weights = allocate_matrix_ff(m, p);
+  if (!weights || KernelFailed()) return nullptr;
+  const double tol = 1e-6 * (max - min);
+  for (int j = 0; j < m; ++j) {
+    const int q = firsts[j] + p;  // index of knot j in the final vector
+    const double t = newKnots[q];
+    // The knot vector seen by knot j holds the knots inserted before it but not those after
+    // it; index k of that vector is index Later(k) of the final one.
+    auto later = [&](int k) {
+      for (int jj = j + 1; jj < m && firsts[jj] + p <= k; ++jj) ++k;
+      return k;
+    };
+    for (int i = firsts[j]; i < q; ++i) {
+      const double lo = newKnots[i];
+      const double den = newKnots[later(i + p + 1)] - lo;
+      weights[j][i - firsts[j]] = std::fabs(den) < tol ? 0.0 : (t - lo) / den;
+    }
+  }
+  return weights;
+}
+
+void FindNewCoefiValues(int lines, int lineLength, const double* src, double* dst,
+                        const int* firsts, double** weights, int p, int m) {
+  const int out = lineLength + m;
+  for (int l = 0; l < lines; ++l) {
+    double* line = dst + std::size_t(l) * out;
+    std::memcpy(line, src + std::size_t(l) * lineLength, sizeof(double) * lineLength);
+    for (int j = 0; j < m; ++j)
+      InsertIntoLine(line, line, lineLength + j, firsts[j], p, weights[j]);
+  }
+}

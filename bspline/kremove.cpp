@@ -1,0 +1,1006 @@
+#include "bspline/kremove.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "bspline/kinsert.h"
+#include "bspline/nubutil.h"
+#include "bspline/sfree.h"
+#include "construct/crv2srf.h"
+#include "curve/crvutil.h"
+#include "foundation/coreglob.h"
+#include "foundation/makemat.h"
+#include "foundation/mathmat.h"
+#include "foundation/sort.h"
+#include "foundation/umalloc.h"
+#include "platform/tstubs.h"
+#include "splinefit/splutil.h"
+
+int globalTest = 0;
+
+namespace {
+
+constexpr double kHuge = 3.37e38;
+constexpr double kRelKnotTol = 1e-6;  // knots closer than this part of the range are equal
+// A pass t of the elimination fills temp up to index p - s + 2 t + 2 <= 2 p + 1.
+constexpr int kTempSize = 2 * kMaxSplineDegree + 3;
+constexpr int kPlaneQuadric = 25;
+
+int EffectiveDir(const Bspline* obj, int dir) { return obj->kind == 2 && dir != 0 ? 1 : 0; }
+int DegreeIn(const Bspline* obj, int dir) { return dir ? obj->degreeV : obj->degreeU; }
+int InteriorIn(const Bspline* obj, int dir) { return dir ? obj->interiorV : obj->interiorU; }
+int CtrlIn(const Bspline* obj, int dir) { return dir ? NumCtrlV(obj) : NumCtrlU(obj); }
+double* KnotsIn(const Bspline* obj, int dir) { return dir ? obj->knotsV : obj->knotsU; }
+
+// ---- The two-sided elimination ------------------------------------------------------------
+// Removing one copy of the knot u (last index k, multiplicity s) from a line P of degree p
+// solves P[i] = a_i Q[i] + (1 - a_i) Q[i-1] for the new points Q from the left (i = first ..)
+// and from the right (j = last ..) until the sweeps meet: first = k - p, last = k - s. In pass
+// t of a repeated removal the indices have widened by t on each side.
+
+// One pass on one coordinate row; temp[i - (first - 1)] receives the swept points. Returns the
+// final i and sets *jEnd to the final j.
+int EliminationSweep(const double* P, const double* U, double u, int first, int last, int t,
+                     int ord, double* temp, int* jEnd) {
+  const int off = first - 1;
+  temp[0] = P[off];
+  temp[last + 1 - off] = P[last + 1];
+  int i = first;
+  int j = last;
+  while (j - i > t) {
+    const double ai = (u - U[i]) / (U[i + ord + t] - U[i]);
+    const double aj = (u - U[j - t]) / (U[j + ord] - U[j - t]);
+    temp[i - off] = (P[i] - (1.0 - ai) * temp[i - off - 1]) / ai;
+    temp[j - off] = (P[j] - aj * temp[j - off + 1]) / (1.0 - aj);
+    ++i;
+    --j;
+  }
+  *jEnd = j;
+  return i;
+}
+
+// The mismatch where the sweeps meet: two solutions of one point when they crossed, else the
+// point P[i] against what the neighbouring solutions rebuild of it.
+double SweepMismatch(const double* P, const double* U, double u, int i, int j, int t, int ord,
+                     int off, const double* temp) {
+  if (j - i < t) return temp[i - off - 1] - temp[j - off + 1];
+  const double ai = (u - U[i]) / (U[i + ord + t] - U[i]);
+  return P[i] - (ai * temp[i - off + t + 1] + (1.0 - ai) * temp[i - off - 1]);
+}
+
+// Weight of the mismatch in the change of the curve, which is mismatch x factor x N_m(t) with
+// m = (first + last) / 2 the point dropped: when both sweeps solved point m (they crossed),
+// keeping the right-hand solution moves the rebuilt P[m] by a_m times the mismatch; when they
+// met at P[m] it moves by the mismatch itself.
+double MismatchFactor(const double* U, double u, int i, int j, int m, int ord) {
+  if (j < i) return (u - U[m]) / (U[m + ord] - U[m]);
+  return 1.0;
+}
+
+struct Rows {
+  double* c[4];
+  int coords;
+};
+
+// The bound |D| x factor x N_m at the Greville abscissa of m, over the knots U (n points).
+double BoundAtEditPoint(const double* U, int p, int n, int m, double size) {
+  Bspline line{};
+  line.kind = 1;
+  line.dimension = 3;
+  line.degreeU = p;
+  line.interiorU = n - p - 1;
+  line.knotsU = const_cast<double*>(U);
+  double bound = 0.0;
+  GetMaxCurveDeviation(&line, m, size, &bound);
+  return bound;
+}
+
+// Removes r copies of the knot u (last index k, multiplicity s) from one control line of n
+// points, every coordinate alike, without a tolerance test; the line keeps n - r points. The
+// knot vector is the caller's to shorten. When `bound` is given, the bound of the first pass
+// raises it.
+void RemoveAKnotNTimesFromCurve(const Rows& line, const double* U, int n, int p, double u, int k,
+                                int s, int r, double* bound) {
+  const int ord = p + 1;
+  const int fout = (2 * k - s - p) / 2;  // the point the first pass drops
+  int first = k - p;
+  int last = k - s;
+  double temp[4][kTempSize];
+  for (int t = 0; t < r; ++t) {
+    const int off = first - 1;
+    int iEnd = first;
+    int jEnd = last;
+    for (int c = 0; c < line.coords; ++c)
+      iEnd = EliminationSweep(line.c[c], U, u, first, last, t, ord, temp[c], &jEnd);
+    if (t == 0 && bound) {
+      double d2 = 0.0;
+      for (int c = 0; c < line.coords; ++c) {
+        const double d = SweepMismatch(line.c[c], U, u, iEnd, jEnd, 0, ord, off, temp[c]);
+        d2 += d * d;
+      }
+      const double size = std::sqrt(d2) * MismatchFactor(U, u, iEnd, jEnd, fout, ord);
+      *bound = std::max(*bound, BoundAtEditPoint(U, p, n, fout, size));
+    }
+    for (int i = first, j = last; j - i > t; ++i, --j) {
+      for (int c = 0; c < line.coords; ++c) {
+        line.c[c][i] = temp[c][i - off];
+        line.c[c][j] = temp[c][j - off];
+      }
+    }
+    --first;
+    ++last;
+  }
+  // Close the gap: the passes left r surplus points around fout, alternately on either side.
+  int j = fout;
+  int i = j;
+  for (int kk = 1; kk < r; ++kk) {
+    if (kk % 2 == 1)
+      ++i;
+    else
+      --j;
+  }
+  for (int kk = i + 1; kk < n; ++kk, ++j)
+    for (int c = 0; c < line.coords; ++c) line.c[c][j] = line.c[c][kk];
+}
+
+// Last index of the knot at t (within tol) found from the span search, or -1 when t is not a
+// knot. U has hi + p + 1 entries.
+int LastIndexOfKnot(const double* U, int p, int hi, double t, double tol) {
+  int s = p;
+  FindLowKnotIndex(U, p, t, &s, hi);
+  if (std::fabs(U[s] - t) <= tol) return s;
+  if (s + 1 <= hi && std::fabs(U[s + 1] - t) <= tol)
+    return s + FindMultOfValInArray(U, hi + p + 1, U[s + 1], s + 1, p + 1, 1, tol);
+  return -1;
+}
+
+Rows RowsOfWork(KnotInsertWork* w, int line) {
+  Rows rows{};
+  for (double* c : w->c)
+    if (c) rows.c[rows.coords++] = c + std::size_t(line) * w->n;
+  return rows;
+}
+
+// ---- Maximal removal on one line ----------------------------------------------------------
+
+Rows RowsOfInfo(RemoveInfo* info) {
+  Rows rows{};
+  for (double* c : {info->x, info->y, info->z, info->w})
+    if (c) rows.c[rows.coords++] = c;
+  return rows;
+}
+
+int CurrentCtrl(const RemoveInfo* info) { return info->interior + info->degree + 1; }
+
+// Parameters of the samples: order values per span of the starting knot vector, both span
+// ends included, so that a removal's change is seen wherever its basis function lives.
+void ComputePntsPerSpanParVals1D(const double* knots, int p, int interior, double** params) {
+  for (int i = 0; i <= interior; ++i) {
+    const double a = knots[p + i];
+    const double b = knots[p + i + 1];
+    for (int j = 0; j <= p; ++j) params[i][j] = a + j * (b - a) / std::max(p, 1);
+  }
+}
+
+// The current line at t, divided by w when rational; *span carries the search upward.
+void EvalLine(const RemoveInfo* info, double t, int* span, double out[3]) {
+  const int p = info->degree;
+  const int n = CurrentCtrl(info);
+  if (t < info->knots[*span]) *span = p;
+  FindLowKnotIndex(info->knots, p, t, span, n);
+  double N[kMaxSplineDegree + 2];
+  ComputeNubVals(info->knots, p, t, *span, N);
+  double sum[4] = {0.0, 0.0, 0.0, 0.0};
+  const double* rows[4] = {info->x, info->y, info->z, info->w};
+  for (int e = 0; e <= p; ++e) {
+    const int idx = *span - p + e;
+    for (int c = 0; c < 4; ++c)
+      if (rows[c]) sum[c] += N[e + 1] * rows[c][idx];
+  }
+  const double w = info->w ? sum[3] : 1.0;
+  for (int c = 0; c < 3; ++c) out[c] = sum[c] / w;
+}
+
+// Evaluates the line at the samples of `count` spans from `first` into the record and, unless
+// `start` is set, the deviation layer; with `start` the line is the reference (layers 0 - 2)
+// and every deviation is 0.
+void EvalSamples(RemoveInfo* info, double*** samples, int first, int count, bool start) {
+  const int order = info->degree + 1;
+  int span = info->degree;
+  for (int i = first; i < first + count; ++i) {
+    for (int j = 0; j < order; ++j) {
+      double pt[3];
+      EvalLine(info, samples[3][i][j], &span, pt);
+      const std::size_t at = std::size_t(i) * order + j;
+      info->sx[at] = pt[0];
+      info->sy[at] = pt[1];
+      if (info->sz) info->sz[at] = pt[2];
+      if (start) {
+        samples[0][i][j] = pt[0];
+        samples[1][i][j] = pt[1];
+        samples[2][i][j] = info->sz ? pt[2] : 0.0;
+        samples[4][i][j] = 0.0;
+      } else {
+        const double dx = pt[0] - samples[0][i][j];
+        const double dy = pt[1] - samples[1][i][j];
+        const double dz = info->sz ? pt[2] - samples[2][i][j] : 0.0;
+        samples[4][i][j] = std::sqrt(dx * dx + dy * dy + dz * dz);
+      }
+    }
+  }
+}
+
+void MakeDeviationInfo(RemoveInfo* info, double*** samples, int spans) {
+  EvalSamples(info, samples, 0, spans, true);
+}
+
+void UpdateDeviationInfo(RemoveInfo* info, double*** samples, int first, int count) {
+  EvalSamples(info, samples, first, count, false);
+}
+
+// Runs the elimination of candidate c on the current rows into its store slot. Returns the
+// size of the mismatch times its factor; *m receives the point whose basis carries it.
+double GetRemoveBsplineInfo(RemoveInfo* info, int c, int* m) {
+  const int p = info->degree;
+  const int ord = p + 1;
+  const int k = info->knotSpan[c];
+  const int s = info->mult[c];
+  const double u = info->values[c];
+  const double* U = info->knots;
+  const int first = k - p;
+  const int last = k - s;
+  const int off = first - 1;
+  const int fout = (first + last) / 2;
+  const Rows rows = RowsOfInfo(info);
+  double** slot = info->store[info->slots[c]];
+  double d2 = 0.0;
+  int iEnd = first;
+  int jEnd = last;
+  for (int e = 0; e < rows.coords; ++e) {
+    double temp[kTempSize];
+    iEnd = EliminationSweep(rows.c[e], U, u, first, last, 0, ord, temp, &jEnd);
+    const double d = SweepMismatch(rows.c[e], U, u, iEnd, jEnd, 0, ord, off, temp);
+    d2 += d * d;
+    // New points first .. last - 1: left solutions below fout, right solutions from it on.
+    for (int q = first; q < last; ++q)
+      slot[e][q - first] = q < fout ? temp[q - off] : temp[q + 1 - off];
+  }
+  *m = fout;
+  return std::sqrt(d2) * MismatchFactor(U, u, iEnd, jEnd, fout, ord);
+}
+
+// Cost of candidate c: the largest deviation its removal would leave at the samples its
+// change reaches, e(t) = deviation(t) + size x N_m(t); stops as soon as e exceeds tol.
+void UpdateWorstKnotInfo(RemoveInfo* info, double*** samples, int spans, int c, double size, int m,
+                         double tol, double knotTol) {
+  const int p = info->degree;
+  const int order = p + 1;
+  const int n = CurrentCtrl(info);
+  const double lo = info->knots[m];
+  const double hi = info->knots[m + p + 1];
+  // The starting spans inside the support [lo, hi] of N_m: the current knots are a subset of
+  // the starting ones, so every starting span lies wholly inside or outside it.
+  int first = 0;
+  while (first < spans && samples[3][first][0] < lo - knotTol) ++first;
+  int count = 0;
+  while (first + count < spans && samples[3][first + count][p] <= hi + knotTol) ++count;
+  info->firstSpan[c] = first;
+  info->spanCount[c] = count;
+  double cost = 0.0;
+  int span = p;
+  double N[kMaxSplineDegree + 2];
+  for (int i = first; i < first + count && cost <= tol; ++i) {
+    for (int j = 0; j < order; ++j) {
+      const double t = samples[3][i][j];
+      if (t < info->knots[span]) span = p;
+      FindLowKnotIndex(info->knots, p, t, &span, n);
+      ComputeNubVals(info->knots, p, t, span, N);
+      const int e = m - (span - p) + 1;
+      const double basis = e >= 1 && e <= p + 1 ? N[e] : 0.0;
+      const double dev = samples[4][i][j] + size * basis;
+      cost = std::max(cost, dev);
+      if (cost > tol) break;
+    }
+  }
+  info->costs[c] = cost;
+}
+
+// Re-costs the flagged candidates (all of them without incremental re-ranking) and returns
+// the cheapest, the first in knot order on ties.
+int GetWorstKnotOfObj(RemoveInfo* info, double*** samples, int spans, double tol, double knotTol) {
+  int best = -1;
+  for (int c = 0; c < info->remaining; ++c) {
+    if (info->rerank[c] || !globalTest) {
+      int m = 0;
+      const double size = GetRemoveBsplineInfo(info, c, &m);
+      UpdateWorstKnotInfo(info, samples, spans, c, size, m, tol, knotTol);
+      info->rerank[c] = 0;
+    }
+    if (best < 0 || info->costs[c] < info->costs[best]) best = c;
+  }
+  if (!globalTest && best >= 0) {
+    info->bestSpan = info->firstSpan[best];
+    info->bestSpanCount = info->spanCount[best];
+  }
+  return best;
+}
+
+// Applies the stored elimination of the chosen candidate and deletes one copy of its knot.
+void RemoveWorstKnotOfObj(RemoveInfo* info) {
+  const int c = info->chosen;
+  const int p = info->degree;
+  const int k = info->knotSpan[c];
+  const int first = k - p;
+  const int last = k - info->mult[c];
+  const int n = CurrentCtrl(info);
+  const Rows rows = RowsOfInfo(info);
+  double** slot = info->store[info->slots[c]];
+  for (int e = 0; e < rows.coords; ++e) {
+    double* P = rows.c[e];
+    for (int q = first; q < last; ++q) P[q] = slot[e][q - first];
+    for (int q = last; q + 1 < n; ++q) P[q] = P[q + 1];
+  }
+  const int nKnots = n + p + 1;
+  for (int q = k; q + 1 < nKnots; ++q) info->knots[q] = info->knots[q + 1];
+  --info->interior;
+}
+
+// Flags the candidates whose knots lie within p + 1 knot positions of the removed one; by
+// value, so whole groups of equal knots are taken together.
+void GetReRankArrayIndices(RemoveInfo* info, double lo, double hi) {
+  for (int c = 0; c < info->remaining; ++c)
+    if (info->values[c] >= lo && info->values[c] <= hi) info->rerank[c] = 1;
+}
+
+// Drops candidate c from the per-candidate arrays.
+void CloseCandidateGap(RemoveInfo* info, int c) {
+  for (int q = c; q + 1 < info->remaining; ++q) {
+    info->rerank[q] = info->rerank[q + 1];
+    info->firstSpan[q] = info->firstSpan[q + 1];
+    info->spanCount[q] = info->spanCount[q + 1];
+    info->knotSpan[q] = info->knotSpan[q + 1];
+    info->mult[q] = info->mult[q + 1];
+    info->slots[q] = info->slots[q + 1];
+    info->values[q] = info->values[q + 1];
+    info->costs[q] = info->costs[q + 1];
+  }
+  --info->remaining;
+}
+
+// Each candidate's span (the last index of its knot) and multiplicity; its value snapped to
+// the knot. -1 when a candidate is not an interior knot of the line.
+int InitCandidateSpans(RemoveInfo* info, double knotTol) {
+  const int p = info->degree;
+  const int n = CurrentCtrl(info);
+  for (int c = 0; c < info->remaining; ++c) {
+    const int k = LastIndexOfKnot(info->knots, p, n, info->values[c], knotTol);
+    if (k <= p || k >= n) return -1;
+    info->values[c] = info->knots[k];
+    info->knotSpan[c] = k;
+    info->mult[c] =
+        FindMultOfValInArray(info->knots, n + p + 1, info->knots[k], k, p + 1, 0, knotTol);
+  }
+  return 0;
+}
+
+// After one copy of `value` went: the candidates sharing it lose a multiplicity, and every
+// knot index from it on moves down by one.
+void ShiftCandidatesAfterRemoval(RemoveInfo* info, int from, double value) {
+  for (int c = from; c < info->remaining; ++c) {
+    if (info->values[c] == value) --info->mult[c];
+    if (info->values[c] >= value) --info->knotSpan[c];
+  }
+}
+
+// Removes the cheapest candidates from the loaded line while the cost stays within tol (mode
+// 4: until at most `keep` remain). The removed values go to `removed` in the order of removal;
+// returns their count, -1 when a candidate is not a knot of the line. *lineDev receives the largest
+// cost spent.
+int ComputeMaximalKnotSetToRemove(RemoveInfo* info, double*** samples, int spans, int mode,
+                                  int keep, double tol, double* removed, double* lineDev) {
+  if (mode == 4) tol = kHuge;
+  *lineDev = 0.0;
+  const int p = info->degree;
+  const int order = p + 1;
+  double knotTol = kRelKnotTol * (info->knots[CurrentCtrl(info)] - info->knots[p]);
+  if (InitCandidateSpans(info, knotTol) != 0) return -1;
+  int count = 0;
+  while (info->remaining > 0) {
+    if (mode == 4 && info->remaining <= keep) break;
+    const int best = GetWorstKnotOfObj(info, samples, spans, tol, knotTol);
+    if (info->costs[best] > tol) break;
+    info->chosen = best;
+    const double value = info->values[best];
+    const int k = info->knotSpan[best];
+    const int nKnots = CurrentCtrl(info) + order;
+    const double lo = info->knots[std::max(k - p - 1, 0)];
+    const double hi = info->knots[std::min(k + p + 1, nKnots - 1)];
+    const int firstSpan = info->firstSpan[best];
+    const int spanCount = info->spanCount[best];
+    // Every removal's cost already holds the deviation spent before it at its samples; the
+    // line's deviation is the largest of them.
+    *lineDev = std::max(*lineDev, info->costs[best]);
+    removed[count++] = value;
+    RemoveWorstKnotOfObj(info);
+    CloseCandidateGap(info, best);
+    ShiftCandidatesAfterRemoval(info, 0, value);
+    GetReRankArrayIndices(info, lo, hi);
+    UpdateDeviationInfo(info, samples, firstSpan, spanCount);
+  }
+  return count;
+}
+
+// Removes `count` knots from the loaded line one at a time in the given order and returns the
+// largest deviation it leaves at the samples; -1 when one of them is not a knot of the line.
+double ReplayRemovalOrder(RemoveInfo* info, double*** samples, int spans, const double* order,
+                          int count) {
+  const double knotTol = kRelKnotTol * (info->knots[CurrentCtrl(info)] - info->knots[info->degree]);
+  std::memcpy(info->values, order, sizeof(double) * count);
+  info->remaining = count;
+  if (InitCandidateSpans(info, knotTol) != 0) return -1.0;
+  for (int c = 0; c < count; ++c) {
+    int m = 0;
+    info->chosen = c;
+    GetRemoveBsplineInfo(info, c, &m);
+    RemoveWorstKnotOfObj(info);
+    ShiftCandidatesAfterRemoval(info, c + 1, info->values[c]);
+  }
+  UpdateDeviationInfo(info, samples, 0, spans);
+  double largest = 0.0;
+  for (int i = 0; i < spans; ++i)
+    for (int j = 0; j <= info->degree; ++j) largest = std::max(largest, samples[4][i][j]);
+  return largest;
+}
+
+// ---- Object-level helpers ------------------------------------------------------------------
+
+// Drops derived data after knots were removed; an exact form other than a plane no longer
+// describes the object.
+void ClearDerivedData(Bspline* obj) {
+  if (obj->fitProps.flag || obj->propsB.flag) FreeBsplineProperties(obj);
+  if (obj->quadricType != 0 && obj->quadricType != kPlaneQuadric) {
+    FreeQuadricInfo(obj);  // frees the block too: only resetting the type would leak it
+    obj->quadricType = 0;
+    obj->quadric = nullptr;
+  }
+}
+
+void NotAKnotMessage() {
+  DebugMessageFormat("%s", MSGstr("Cannot remove knots which are not knots of the object."));
+}
+
+// 1 when every value of `list` (sorted) is an interior knot of U with enough copies.
+int ListedKnotsPresent(const double* U, int nKnots, int p, int n, const double* list, int count,
+                       double tol) {
+  for (int i = 0; i < count; ++i)
+    if (list[i] - U[p] < tol || U[n] - list[i] < tol) return 0;
+  // The list framed by the range ends, so that the end-knot rule of the comparison holds.
+  auto* framed = static_cast<double*>(Malloc(sizeof(double) * (count + 2)));
+  if (!framed || KernelFailed()) {
+    Free(framed);
+    return -1;
+  }
+  framed[0] = U[p];
+  std::memcpy(framed + 1, list, sizeof(double) * count);
+  framed[count + 1] = U[n];
+  double* missing = nullptr;
+  int nMissing = 0;
+  const int result = PutInCKnotsOfBNotInA(U, nKnots, framed, count + 2, &missing, &nMissing);
+  Free(missing);
+  Free(framed);
+  if (result < 0 || KernelFailed()) return -1;
+  return nMissing == 0 ? 1 : 0;
+}
+
+Bspline* MakeLineCurve(Bspline* srf, int dir, int index) {
+  Bspline* c = MallocNullBspline();
+  if (!c || KernelFailed()) return nullptr;
+  c->kind = 1;
+  c->dimension = 3;
+  c->rational = srf->rational;
+  c->degreeU = DegreeIn(srf, dir);
+  c->interiorU = InteriorIn(srf, dir);
+  if (AllocateBsplineArrays(c) != 0 || KernelFailed()) {
+    Free(c);
+    return nullptr;
+  }
+  const int n = CtrlIn(srf, dir);
+  std::memcpy(c->knotsU, KnotsIn(srf, dir), sizeof(double) * NumKnotsU(c));
+  c->umin = c->knotsU[c->degreeU];
+  c->umax = c->knotsU[n];
+  for (int i = 0; i < n; ++i) {
+    const int row = dir ? i : index;
+    const int col = dir ? index : i;
+    c->X[0][i] = srf->X[row][col];
+    c->Y[0][i] = srf->Y[row][col];
+    c->Z[0][i] = srf->Z[row][col];
+    if (c->rational) c->W[0][i] = srf->W[row][col];
+  }
+  return c;
+}
+
+// Removes the listed knots from obj in one working form, so that a failure leaves it as it was.
+// Ascending, the copies of one value together; with `inOrder` one copy at a time in the list's
+// order, which is how the maximal removal measured them.
+int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bool inOrder,
+                      double* dev) {
+  if (!obj || !knots || nknots < 1 || (obj->kind != 1 && obj->kind != 2)) {
+    zk_error_status = -2;
+    return -2;
+  }
+  dir = EffectiveDir(obj, dir);
+  const int p = DegreeIn(obj, dir);
+  const int n = CtrlIn(obj, dir);
+  const double* U = KnotsIn(obj, dir);
+  if (!U || p < 1 || p > kMaxSplineDegree) {
+    zk_error_status = -2;
+    return -2;
+  }
+  const double tol = kRelKnotTol * (U[n] - U[p]);
+
+  TrackingScope scope;
+  auto* list = static_cast<double*>(Malloc(sizeof(double) * nknots));
+  if (!list || KernelFailed()) return -2;
+  std::memcpy(list, knots, sizeof(double) * nknots);
+  HeapSort(nknots, list);
+  // End knots cannot go (the elimination would run off the line), nor knots the object lacks.
+  const int present = ListedKnotsPresent(U, n + p + 1, p, n, list, nknots, tol);
+  if (present < 0) return -2;
+  if (present == 0) {
+    NotAKnotMessage();
+    zk_error_status = -2;
+    return -2;
+  }
+
+  KnotInsertWork* w = nullptr;
+  if (!InitKnotInsertion(obj, dir, 0, &w)) return -2;
+  const bool wantBound = dev && *dev == -1.0 && nknots == 1;
+  double bound = 0.0;
+  for (int g = 0; g < nknots;) {
+    int r = 1;
+    while (!inOrder && g + r < nknots && list[g + r] - list[g] <= tol) ++r;
+    double* V = w->knots;
+    const int m = w->n;
+    const int k = LastIndexOfKnot(V, p, m, inOrder ? knots[g] : list[g], tol);
+    if (k <= p || k >= m) {  // cannot happen after the check above; never eliminate off the line
+      Free(w);
+      zk_error_status = -2;
+      return -2;
+    }
+    const int s = FindMultOfValInArray(V, m + p + 1, V[k], k, p + 1, 0, tol);
+    for (int l = 0; l < w->lines; ++l) {
+      const Rows line = RowsOfWork(w, l);
+      RemoveAKnotNTimesFromCurve(line, V, m, p, V[k], k, s, r, wantBound ? &bound : nullptr);
+      // The line now has m - r points; lines stay contiguous at the new length.
+      for (int c = 0; c < line.coords; ++c) {
+        double* base = line.c[c] - std::size_t(l) * m;
+        std::memmove(base + std::size_t(l) * (m - r), line.c[c], sizeof(double) * (m - r));
+      }
+    }
+    for (int q = k + 1; q < m + p + 1; ++q) V[q - r] = V[q];
+    w->n -= r;
+    w->interior -= r;
+    g += r;
+  }
+  if (!EndKnotInsertion(obj, dir, w)) return -2;
+  if (wantBound) *dev = bound;
+  return 0;
+}
+
+}  // namespace
+
+// ---- Record -----------------------------------------------------------------------------------
+
+RemoveInfo* AllocateRemoveInfo(int count, int interior, int order, int is3D, int rational) {
+  if (count < 0 || interior < 0 || order < 2 || order > kMaxSplineDegree + 1) return nullptr;
+  const int coords = 2 + (is3D ? 1 : 0) + (rational ? 1 : 0);
+  const std::int64_t n = std::int64_t(interior) + order;
+  const std::int64_t nKnots = std::int64_t(interior) + 2 * order;
+  const std::int64_t nSamples = (std::int64_t(interior) + 1) * order;
+  const std::int64_t width = order + 1;
+  const std::int64_t header = (sizeof(RemoveInfo) + 7) / 8;
+  const std::int64_t pointers = count + std::int64_t(count) * coords;
+  const std::int64_t doubles = n * coords + nKnots + nSamples * (is3D ? 3 : 2) +
+                               2 * std::int64_t(count) + std::int64_t(count) * coords * width;
+  const std::int64_t ints = 6 * std::int64_t(count);
+  const std::int64_t bytes = 8 * (header + pointers + doubles) + 4 * ints;
+  if (bytes > 0xffffffffLL) return nullptr;
+  auto* block = static_cast<unsigned char*>(Malloc(static_cast<unsigned>(bytes)));
+  if (!block || KernelFailed()) {
+    Free(block);
+    return nullptr;
+  }
+  std::memset(block, 0, static_cast<std::size_t>(bytes));
+  auto* info = reinterpret_cast<RemoveInfo*>(block);
+  auto** ptrs = reinterpret_cast<void**>(block + 8 * header);
+  auto* d = reinterpret_cast<double*>(ptrs + pointers);
+  auto take = [&d](std::int64_t k) {
+    double* at = d;
+    d += k;
+    return at;
+  };
+  info->x = take(n);
+  info->y = take(n);
+  if (is3D) info->z = take(n);
+  if (rational) info->w = take(n);
+  info->knots = take(nKnots);
+  info->sx = take(nSamples);
+  info->sy = take(nSamples);
+  if (is3D) info->sz = take(nSamples);
+  info->values = take(count);
+  info->costs = take(count);
+  info->store = reinterpret_cast<double***>(ptrs);
+  auto** rowPtrs = reinterpret_cast<double**>(ptrs + count);
+  for (int c = 0; c < count; ++c) {
+    info->store[c] = rowPtrs + std::size_t(c) * coords;
+    for (int e = 0; e < coords; ++e) info->store[c][e] = take(width);
+  }
+  auto* ip = reinterpret_cast<int*>(d);
+  int* intArrays[6];
+  for (int k = 0; k < 6; ++k) intArrays[k] = ip + std::size_t(k) * count;
+  info->rerank = intArrays[0];
+  info->firstSpan = intArrays[1];
+  info->spanCount = intArrays[2];
+  info->knotSpan = intArrays[3];
+  info->mult = intArrays[4];
+  info->slots = intArrays[5];
+  info->degree = order - 1;
+  info->interior = interior;
+  info->chosen = -1;
+  info->capacity = count;
+  info->maxInterior = interior;
+  info->order = order;
+  info->is3D = is3D ? 1 : 0;
+  info->rational = rational ? 1 : 0;
+  return info;
+}
+
+int UpdateRemoveInfo(RemoveInfo* info, const Bspline* obj, int count, int line, int dir) {
+  if (!info || !obj || count < 0 || count > info->capacity) return -2;
+  dir = EffectiveDir(obj, dir);
+  const int p = DegreeIn(obj, dir);
+  const int interior = InteriorIn(obj, dir);
+  const int lines = dir ? NumCtrlU(obj) : NumCtrlV(obj);
+  if (p + 1 != info->order || interior > info->maxInterior || line < 0 || line >= lines ||
+      !KnotsIn(obj, dir))
+    return -2;
+  const int n = p + interior + 1;
+  info->degree = p;
+  info->interior = interior;
+  std::memcpy(info->knots, KnotsIn(obj, dir), sizeof(double) * (n + p + 1));
+  double** mats[4] = {obj->X, obj->Y, obj->Z, obj->W};
+  double* rows[4] = {info->x, info->y, info->z, info->w};
+  for (int i = 0; i < n; ++i) {
+    const int row = dir ? i : line;
+    const int col = dir ? line : i;
+    const double w = obj->rational && obj->W ? obj->W[row][col] : 1.0;
+    for (int c = 0; c < 3; ++c)
+      if (rows[c]) rows[c][i] = mats[c] ? mats[c][row][col] * w : 0.0;
+    if (rows[3]) rows[3][i] = w;
+  }
+  for (int c = 0; c < count; ++c) {
+    info->slots[c] = c;
+    info->rerank[c] = 1;
+  }
+  info->remaining = count;
+  info->chosen = -1;
+  return 0;
+}
+
+// ---- Given knots --------------------------------------------------------------------------
+
+int RemoveNKnotsOfObj(Bspline* obj, int dir, double* knots, int nknots, double* dev) {
+  return RemoveListedKnots(obj, dir, knots, nknots, false, dev);
+}
+
+// ---- Maximal set ----------------------------------------------------------------------------
+
+int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands, int ncands,
+                                  int mode, int keep, double tol, double* dev) {
+  if (!objs || n < 1 || tol <= 0.0 || (mode != 3 && mode != 4)) return 0;
+  for (int i = 0; i < n; ++i)
+    if (!objs[i] || (objs[i]->kind != 1 && objs[i]->kind != 2)) return 0;
+  Bspline* lead = objs[0];
+  const int d = EffectiveDir(lead, dir);
+  const int p = DegreeIn(lead, d);
+  if (p < 1 || p > kMaxSplineDegree || !KnotsIn(lead, d)) return 0;
+
+  TrackingScope scope;
+  const bool allKnots = !cands || ncands == InteriorIn(lead, d);
+  if (allKnots) {
+    const double* U = KnotsIn(lead, d);
+    const double mergeTol = kRelKnotTol * (U[CtrlIn(lead, d)] - U[p]);
+    for (int i = 0; i < n; ++i) {
+      int moved = 0;
+      int deleted = 0;
+      if (PutCloseKnotsToMultKnots(objs[i], dir, mergeTol, &moved, &deleted) < 0) return 0;
+    }
+  }
+  const int interior = InteriorIn(lead, d);
+  const int ctrl = CtrlIn(lead, d);
+  const double* U = KnotsIn(lead, d);
+  if (interior == 0) return 0;
+  const int count = allKnots ? interior : ncands;
+  if (count < 1) return 0;
+  auto* list = static_cast<double*>(Malloc(sizeof(double) * count));
+  auto* removed = static_cast<double*>(Malloc(sizeof(double) * count));
+  if (!list || !removed || KernelFailed()) return 0;
+  std::memcpy(list, allKnots ? U + p + 1 : cands, sizeof(double) * count);
+  HeapSort(count, list);
+  const double knotTol = kRelKnotTol * (U[ctrl] - U[p]);
+  const int present = ListedKnotsPresent(U, ctrl + p + 1, p, ctrl, list, count, knotTol);
+  if (present <= 0) {
+    if (present == 0) NotAKnotMessage();
+    return 0;
+  }
+  // The lines: every control line across the direction of the first surface, or each curve.
+  // All must share the lead's degree and interior count in that direction.
+  bool is3D = false;
+  bool rational = false;
+  for (int i = 0; i < n; ++i) {
+    const int di = EffectiveDir(objs[i], dir);
+    if (DegreeIn(objs[i], di) != p || InteriorIn(objs[i], di) != interior) return 0;
+    is3D = is3D || objs[i]->dimension == 3;
+    rational = rational || objs[i]->rational;
+  }
+  const bool surface = lead->kind == 2;
+  const int lines = surface ? (d ? NumCtrlU(lead) : NumCtrlV(lead)) : n;
+
+  double*** samples = allocate_3dim_matrix_ff(5, interior + 1, p + 1);
+  RemoveInfo* info = AllocateRemoveInfo(count, interior, p + 1, is3D, rational);
+  auto* order = static_cast<double*>(Malloc(sizeof(double) * count));
+  if (!samples || !info || !order || KernelFailed()) return 0;
+  ComputePntsPerSpanParVals1D(U, p, interior, samples[3]);
+  globalTest = 1;
+  const int spans = interior + 1;
+  Bspline* const* lineObj = objs;
+  auto load = [&](int l, int cands) {
+    return UpdateRemoveInfo(info, surface ? lead : lineObj[l], cands, surface ? l : 0, dir) == 0;
+  };
+  // Shrinks the candidate list on line l to what that line can lose; `order` keeps the order
+  // in which it lost them, `list` the same values ascending for the next line.
+  int left = count;
+  auto shrinkOn = [&](int l) {
+    if (!load(l, left)) return false;
+    std::memcpy(info->values, list, sizeof(double) * left);
+    MakeDeviationInfo(info, samples, spans);
+    double lineDev = 0.0;
+    const int kept =
+        ComputeMaximalKnotSetToRemove(info, samples, spans, mode, keep, tol, removed, &lineDev);
+    if (kept < 0) return false;
+    left = kept;
+    std::memcpy(order, removed, sizeof(double) * left);
+    std::memcpy(list, removed, sizeof(double) * left);
+    HeapSort(left, list);
+    return true;
+  };
+  for (int l = 0; l < lines && left > 0; ++l)
+    if (!shrinkOn(l)) return 0;
+
+  // A line's verdict holds for the order in which that line removed the knots; removing the
+  // final set in another order, or removing only part of what an earlier line accepted, can
+  // move it further. So the last order is replayed on every line and kept only when every line
+  // stays within tol; a line that does not takes its own pick from the set (at least one knot
+  // fewer), and the check starts again.
+  double largest = 0.0;
+  while (left > 0) {
+    bool accepted = true;
+    largest = 0.0;
+    for (int l = 0; l < lines; ++l) {
+      if (!load(l, left)) return 0;
+      MakeDeviationInfo(info, samples, spans);
+      const double spent = ReplayRemovalOrder(info, samples, spans, order, left);
+      if (spent < 0.0) return 0;
+      if (mode == 4 || spent <= tol) {
+        largest = std::max(largest, spent);
+        continue;
+      }
+      accepted = false;
+      const int before = left;
+      if (!shrinkOn(l)) return 0;
+      if (left == before) {  // its own order suits this line but not another: drop its last pick
+        --left;
+        std::memcpy(list, order, sizeof(double) * left);
+        HeapSort(left, list);
+      }
+      break;
+    }
+    if (accepted) break;
+  }
+  if (dev) *dev = largest;
+  if (left == 0) return 0;
+  for (int i = 0; i < n; ++i)
+    if (RemoveListedKnots(objs[i], dir, order, left, true, nullptr) != 0) return 0;
+  if (cands) std::memcpy(cands, list, sizeof(double) * left);
+  return left;
+}
+
+int RemoveKnotsOfObjSet(Bspline** objs, int n, int dir, int mode, double* knots, int nknots,
+                        int keep, double tol, double* dev) {
+  if (!objs || n < 1) return 0;
+  int removed = 0;
+  if (mode == 2) {
+    if (nknots < 1) return 0;
+    const bool wantBound = dev && *dev == -1.0 && nknots == 1;
+    double largest = 0.0;
+    for (int i = 0; i < n; ++i) {
+      double bound = wantBound ? -1.0 : 0.0;
+      if (RemoveNKnotsOfObj(objs[i], dir, knots, nknots, wantBound ? &bound : nullptr) != 0)
+        return 0;
+      largest = std::max(largest, bound);
+    }
+    if (wantBound) *dev = largest;
+    removed = nknots;
+  } else if (mode == 3 || mode == 4) {
+    removed = RemoveAMaximalKnotSetOfObjSet(objs, n, dir, knots, nknots, mode, keep, tol, dev);
+  }
+  if (removed > 0)
+    for (int i = 0; i < n; ++i) ClearDerivedData(objs[i]);
+  return removed;
+}
+
+int RemoveSpecifiedKnotOfObject(Bspline* obj, double t, int dir, double* dev) {
+  if (!obj) return -2;
+  dir = EffectiveDir(obj, dir);
+  const int p = DegreeIn(obj, dir);
+  const int n = CtrlIn(obj, dir);
+  const double* U = KnotsIn(obj, dir);
+  if (!U || InteriorIn(obj, dir) < 1) return -2;
+  int s = p;
+  FindLowKnotIndex(U, p, t, &s, n);
+  double value = t - U[s] <= U[s + 1] - t ? U[s] : U[s + 1];
+  const double tol = kRelKnotTol * (U[n] - U[p]);
+  const bool atStart = std::fabs(value - U[p]) < tol;
+  const bool atEnd = std::fabs(value - U[n]) < tol;
+  if (atStart || atEnd) {
+    if (!YesNoPrompt(MSGstr("Cannot remove end knots.\nRemove closest internal knot?"),
+                     MSGstr("ABORT")))
+      return -2;
+    value = atStart ? U[p + 1] : U[n - 1];
+  }
+  double bound = -1.0;
+  Bspline* set[1] = {obj};
+  if (RemoveKnotsOfObjSet(set, 1, dir, 2, &value, 1, 0, 0.0, &bound) != 1) return -2;
+  if (dev) *dev = bound;
+  return 0;
+}
+
+// ---- Close knots --------------------------------------------------------------------------
+
+int PutCloseValToSameVal(double* values, int n, int keepEnds, double tol) {
+  if (!values || n < 2) return 0;
+  if (keepEnds && values[n - 1] - values[0] < tol) return -2;
+  bool changed = false;
+  auto take = [&changed](double& v, double from) {
+    if (v != from) {
+      v = from;
+      changed = true;
+    }
+  };
+  const int lastForward = keepEnds ? n - 2 : n - 1;
+  for (int i = 1; i <= lastForward; ++i)
+    if (std::fabs(values[i] - values[i - 1]) < tol) take(values[i], values[i - 1]);
+  if (keepEnds) {
+    for (int i = n - 2; i >= 1; --i) {
+      if (std::fabs(values[i + 1] - values[i]) >= tol) break;
+      take(values[i], values[n - 1]);
+    }
+  } else if (values[n - 1] - values[0] < tol) {
+    return 1;  // the whole range collapsed onto the first value
+  }
+  return changed ? 1 : 2;
+}
+
+int PutCloseKnotsToMultKnots(Bspline* obj, int dir, double tol, int* moved, int* deleted) {
+  if (moved) *moved = 0;
+  if (deleted) *deleted = 0;
+  if (!obj) return -2;
+  dir = EffectiveDir(obj, dir);
+  const int p = DegreeIn(obj, dir);
+  const int n = CtrlIn(obj, dir);
+  const int interior = InteriorIn(obj, dir);
+  double* U = KnotsIn(obj, dir);
+  if (!U || interior < 1) return interior;
+
+  TrackingScope scope;
+  auto* a = static_cast<double*>(Malloc(sizeof(double) * (interior + 2)));
+  auto* drop = static_cast<int*>(Malloc(sizeof(int) * (interior + 2)));
+  if (!a || !drop || KernelFailed()) return -2;
+  a[0] = U[p];
+  std::memcpy(a + 1, U + p + 1, sizeof(double) * interior);
+  a[interior + 1] = U[n];
+  if (PutCloseValToSameVal(a, interior + 2, 1, tol) != 1) return interior;
+  if (moved) *moved = 1;
+
+  // Interior knots now at a range end, and copies beyond multiplicity p, go.
+  int drops = 0;
+  int run = 0;
+  for (int i = 1; i <= interior; ++i) {
+    run = a[i] == a[i - 1] ? run + 1 : 1;
+    drop[i] = a[i] == a[0] || a[i] == a[interior + 1] || run > p;
+    drops += drop[i];
+  }
+  if (drops == 0) {
+    std::memcpy(U + p + 1, a + 1, sizeof(double) * interior);
+    return interior;
+  }
+  KnotInsertWork* w = nullptr;
+  if (!InitKnotInsertion(obj, dir, 0, &w)) return -2;
+  // Interior knot i (1-based) is knot index p + i; its control line is index i. Lines are
+  // compacted in order, so each moves down over ground already read.
+  const int newN = n - drops;
+  for (int k = 0; k < 4; ++k) {
+    double* c = w->c[k];
+    if (!c) continue;
+    for (int l = 0; l < w->lines; ++l) {
+      const double* src = c + std::size_t(l) * n;
+      double* dst = c + std::size_t(l) * newN;
+      int o = 0;
+      for (int i = 0; i < n; ++i)
+        if (i < 1 || i > interior || !drop[i]) dst[o++] = src[i];
+    }
+  }
+  double* V = w->knots;
+  int o = p + 1;
+  for (int i = 1; i <= interior; ++i)
+    if (!drop[i]) V[o++] = a[i];
+  for (int e = 0; e <= p; ++e) V[o++] = a[interior + 1];
+  w->n = newN;
+  w->interior = interior - drops;
+  if (!EndKnotInsertion(obj, dir, w)) return -2;
+  if (deleted) *deleted = 1;
+  return interior - drops;
+}
+
+// ---- Surface cleaning ---------------------------------------------------------------------
+
+int CleanSurfaceToTangentPlaneTol(Bspline* srf, void* /*reserved*/, int dir, double lo, double hi,
+                                  double tol, double angle, int keep, double* dev) {
+  if (!srf || srf->kind != 2 || srf->dimension != 3) return -2;
+  dir = dir ? 1 : 0;
+  const int p = DegreeIn(srf, dir);
+  const int n = CtrlIn(srf, dir);
+  const double* U = KnotsIn(srf, dir);
+  if (!U || p < 1) return -2;
+  const int lines = dir ? NumCtrlU(srf) : NumCtrlV(srf);
+
+  TrackingScope scope;
+  if (lines >= 2 && angle > 0.0) {
+    Bspline* rows[4] = {MakeLineCurve(srf, dir, 0), MakeLineCurve(srf, dir, 1),
+                        MakeLineCurve(srf, dir, lines - 1), MakeLineCurve(srf, dir, lines - 2)};
+    if (KernelFailed()) {
+      for (Bspline* r : rows) FreeBspline(r);  // their arrays are not in this scope
+      return -2;
+    }
+    double first = kHuge;
+    double last = kHuge;
+    GetBndryDeviation(rows[0], rows[1], angle, &first);
+    GetBndryDeviation(rows[2], rows[3], angle, &last);
+    for (Bspline* r : rows) FreeBspline(r);
+    // The boundary allowances bound the tolerance: knots go only where the surface stays
+    // within what the tangent-plane angle allows next to its boundaries.
+    tol = std::min({tol, first, last});
+  }
+  const double range = U[n] - U[p];
+  const double rtol = kRelKnotTol * range;
+  const bool loInside = lo > U[p] && lo < U[n];
+  const bool hiInside = hi > U[p] && hi < U[n];
+  double* cands = nullptr;
+  int ncands = 0;
+  const int interior = InteriorIn(srf, dir);
+  if (loInside || hiInside) {
+    cands = static_cast<double*>(Malloc(sizeof(double) * std::max(interior, 1)));
+    if (!cands || KernelFailed()) return -2;
+    for (int i = p + 1; i < n; ++i)
+      if (U[i] > lo + rtol && U[i] < hi - rtol) cands[ncands++] = U[i];
+    if (ncands == 0) return 0;
+  }
+  Bspline* set[1] = {srf};
+  const int removed =
+      RemoveKnotsOfObjSet(set, 1, dir, keep >= 1 ? 4 : 3, cands, ncands, keep, tol, dev);
+  if (KernelFailed()) return -2;
+  return removed;
+}

@@ -1,0 +1,793 @@
+#include "bspline/nubs.h"
+
+#include <cmath>
+#include <cstddef>
+
+#include "bspline/ctrlnubs.h"
+#include "bspline/nubutil.h"
+#include "foundation/coreglob.h"
+#include "foundation/makemat.h"
+#include "foundation/umalloc.h"
+#include "platform/tstubs.h"
+
+namespace {
+
+// Scratch windows hold degree + 1 coefficients per direction.
+constexpr int kOrd = kMaxSplineDegree + 1;
+
+// Refusal of an object the fixed-size scratch cannot hold: the output stays untouched and
+// the caller's failure test sees it.
+void Refuse() { zk_error_status = -2; }
+
+bool DegreesOk(const Bspline* b) {
+  if (!b || b->degreeU < 0 || b->degreeU > kMaxSplineDegree) return false;
+  return b->kind != 2 || (b->degreeV >= 0 && b->degreeV <= kMaxSplineDegree);
+}
+
+double Clamp(double t, double lo, double hi) { return t < lo ? lo : (t > hi ? hi : t); }
+
+void ShowUnavailable() { InfoMessageFormat("%s", MSGstr("Currently Unavailable")); }
+
+// Derivative control points of one control line of m coefficients, d times, in place: the
+// coefficient at position i (global control index first + i) becomes, at level k,
+//   (P[i+1] - P[i]) / (t[first+i+p+1] - t[first+i+k]),
+// and after the last level all are multiplied by p (p - 1) ... (p - d + 1). A knot difference
+// of at most 1e-15 belongs to a vanishing basis function: its coefficient is 0.
+void DifferenceLine(double* P, std::ptrdiff_t stride, int m, const double* knots, int first, int p,
+                    int d) {
+  for (int k = 1; k <= d; ++k)
+    for (int i = 0; i + k < m; ++i) {
+      const double den = knots[first + i + p + 1] - knots[first + i + k];
+      P[i * stride] = std::fabs(den) <= 1e-15 ? 0.0 : (P[(i + 1) * stride] - P[i * stride]) / den;
+    }
+  double f = 1.0;
+  for (int k = 0; k < d; ++k) f *= p - k;
+  for (int i = 0; i + d < m; ++i) P[i * stride] *= f;
+}
+
+// ---- curves ----------------------------------------------------------------------------------
+
+// Core of the curve evaluators, 3D or 2D: out gets dim values for types 1 and 3, dim + 1
+// (homogeneous, then the weight) for types 0 and 2. *span is the search start and receives the
+// span. The control window is copied to the stack, so nothing is allocated and the record is
+// only read.
+void CurveCore(const Bspline* c, double t, int d, int type, int* span, double* out) {
+  const int p = c->degreeU, n = NumCtrlU(c);
+  const int dim = c->dimension == 2 ? 2 : 3;
+  const bool homogeneous = type == 0 || type == 2;
+  const int nOut = homogeneous ? dim + 1 : dim;
+  if (d > p) {
+    // Orders above the degree vanish (the weight's too).
+    for (int c2 = 0; c2 < nOut; ++c2) out[c2] = 0.0;
+    return;
+  }
+  const double* rows[4] = {c->X[0], c->Y[0], dim == 3 ? c->Z[0] : nullptr,
+                           c->W ? c->W[0] : nullptr};
+  double N[kOrd + 1];
+  EvalPointOnObjInit(t, p - d, c->knotsU, N, span, n, d);
+  const int first = *span - p;
+  const bool weighted = homogeneous && rows[3];
+  // line[c] holds the window's coefficients (times the weight for homogeneous values), the
+  // last line the weights; differenced d times it is the derivative net.
+  double line[4][kOrd];
+  for (int k = 0; k <= p; ++k) {
+    const double w = weighted ? rows[3][first + k] : 1.0;
+    for (int c2 = 0; c2 < dim; ++c2) line[c2][k] = weighted ? w * rows[c2][first + k] : rows[c2][first + k];
+    line[dim][k] = w;
+  }
+  for (int c2 = 0; c2 < nOut; ++c2) {
+    if (d > 0) DifferenceLine(line[c2], 1, p + 1, c->knotsU, first, p, d);
+    double s = 0.0;
+    for (int k = 0; k <= p - d; ++k) s += N[k + 1] * line[c2][k];
+    out[c2] = s;
+  }
+}
+
+// Cartesian point or derivative of a curve (dim values) at t.
+void CurveCartesian(const Bspline* c, double t, int d, double* out) {
+  const int type = GetEvalType(c->rational, d);
+  const int dim = c->dimension == 2 ? 2 : 3;
+  if (type == 0) {
+    if (dim == 3)
+      EvalPointDiffOfRObj(nullptr, c, nullptr, t, 0.0, d, 0, out);
+    else
+      EvalPointDiffOfRObj(nullptr, nullptr, c, t, 0.0, d, 0, out);
+    return;
+  }
+  double h[4];
+  int span = c->degreeU;
+  CurveCore(c, t, d, type, &span, h);
+  for (int k = 0; k < dim; ++k) out[k] = type == 2 ? h[k] / h[dim] : h[k];
+}
+
+// ---- surfaces --------------------------------------------------------------------------------
+
+// Fills surfDiffArray1..3 (and 4 for type 0) with the (pu + 1) x (pv + 1) control window at
+// (spanU - pu, spanV - pv), homogeneous for type 0, differenced du times in u and dv times in
+// v. Returns false when the scratch cannot be created.
+bool LocalNet(const Bspline* s, int spanU, int spanV, int du, int dv, int type) {
+  if (InitSplineArrays() != 0) return false;
+  const int pu = s->degreeU, pv = s->degreeV;
+  const int col0 = spanU - pu, row0 = spanV - pv;
+  double** net[4] = {surfDiffArray1, surfDiffArray2, surfDiffArray3, surfDiffArray4};
+  double** const src[3] = {s->X, s->Y, s->Z};
+  const bool homogeneous = type == 0 && s->W;
+  const int nNets = type == 0 ? 4 : 3;
+  for (int r = 0; r <= pv; ++r)
+    for (int k = 0; k <= pu; ++k) {
+      const double w = homogeneous ? s->W[row0 + r][col0 + k] : 1.0;
+      for (int c = 0; c < 3; ++c) {
+        const double v = src[c][row0 + r][col0 + k];
+        net[c][r][k] = homogeneous ? w * v : v;
+      }
+      net[3][r][k] = w;
+    }
+  const std::ptrdiff_t pitch = surfDiffArray1[1] - surfDiffArray1[0];
+  for (int c = 0; c < nNets; ++c) {
+    if (du > 0)
+      for (int r = 0; r <= pv; ++r) DifferenceLine(net[c][r], 1, pu + 1, s->knotsU, col0, pu, du);
+    if (dv > 0)
+      for (int k = 0; k <= pu - du; ++k)
+        DifferenceLine(net[c][0] + k, pitch, pv + 1, s->knotsV, row0, pv, dv);
+  }
+  return true;
+}
+
+// Sums the local nets with the lowered-degree basis rows (values from index 0). The nets are
+// handed to the one window-sum routine through a copy of the record that carries them, so
+// the caller's record is never touched.
+void SumLocalNet(const Bspline* s, int du, int dv, int type, const double* Nu, const double* Nv,
+                 double* out) {
+  Bspline view = *s;
+  view.degreeU = s->degreeU - du;
+  view.degreeV = s->degreeV - dv;
+  view.rational = 0;
+  view.W = nullptr;
+  view.X = surfDiffArray1;
+  view.Y = surfDiffArray2;
+  view.Z = surfDiffArray3;
+  view.dimension = 3;
+  EvalPointOnBspline(&view, Nu, Nv, view.degreeU, view.degreeV, out);
+  if (type == 0) {
+    // The weight net as a one-coordinate object.
+    double w[3];
+    view.X = view.Y = surfDiffArray4;
+    view.Z = nullptr;
+    view.dimension = 2;
+    EvalPointOnBspline(&view, Nu, Nv, view.degreeU, view.degreeV, w);
+    out[3] = w[0];
+  }
+}
+
+// The surface core: Eval4DPointOnRSurfArray's values. Returns false, out untouched, when the
+// object is refused or the scratch cannot be created.
+bool SurfCore(const Bspline* s, double u, double v, int du, int dv, int type, double out[4]) {
+  if (!DegreesOk(s) || du < 0 || dv < 0) {
+    Refuse();
+    return false;
+  }
+  const int pu = s->degreeU, pv = s->degreeV;
+  const bool homogeneous = type == 0 || type == 2;
+  if (du > pu || dv > pv) {
+    // Orders above the degree vanish (the weight's too).
+    for (int k = 0; k < (homogeneous ? 4 : 3); ++k) out[k] = 0.0;
+    return true;
+  }
+  double Nu[kOrd + 1], Nv[kOrd + 1];
+  int spanU = pu, spanV = pv;
+  EvalPointOnObjInit(u, pu - du, s->knotsU, Nu, &spanU, NumCtrlU(s), du);
+  EvalPointOnObjInit(v, pv - dv, s->knotsV, Nv, &spanV, NumCtrlV(s), dv);
+  if (type == 2) {
+    EvalPointOnBspline4D(s, Nu + 1, Nv + 1, spanU, spanV, out);
+  } else if (type == 3) {
+    EvalPointOnBspline(s, Nu + 1, Nv + 1, spanU, spanV, out);
+  } else {
+    if (!LocalNet(s, spanU, spanV, du, dv, type)) return false;
+    SumLocalNet(s, du, dv, type, Nu + 1, Nv + 1, out);
+  }
+  return true;
+}
+
+// Cartesian point or derivative of a surface; rational derivatives by the quotient rule.
+void SurfCartesian(const Bspline* s, double u, double v, int du, int dv, double out[3]) {
+  if (!DegreesOk(s)) {
+    Refuse();
+    return;
+  }
+  const int type = GetEvalType(s->rational, du + dv);
+  if (type == 0) {
+    EvalPointDiffOfRObj(s, nullptr, nullptr, u, v, du, dv, out);
+    return;
+  }
+  double h[4];
+  if (!SurfCore(s, u, v, du, dv, type, h)) return;
+  for (int k = 0; k < 3; ++k) out[k] = type == 2 ? h[k] / h[3] : h[k];
+}
+
+}  // namespace
+
+int InitSplineArrays() {
+  if (surfDiffArray1 && surfDiffArray2 && surfDiffArray3 && surfDiffArray4 && surfDiffArray5)
+    return 0;
+  TrackingScope scope;
+  double** m[5];
+  for (double**& a : m) {
+    a = allocate_matrix_ff(kOrd, kOrd);
+    if (!a || KernelFailed()) return -2;
+  }
+  surfDiffArray1 = m[0];
+  surfDiffArray2 = m[1];
+  surfDiffArray3 = m[2];
+  surfDiffArray4 = m[3];
+  surfDiffArray5 = m[4];
+  scope.keep();
+  return 0;
+}
+
+void Eval4DPointOnRSurfArray(const Bspline* s, double u, double v, int du, int dv, int type,
+                             double out[4]) {
+  SurfCore(s, u, v, du, dv, type, out);
+}
+
+void Eval3DPointOnSurfArray(const Bspline* s, double u, double v, int du, int dv, double out[3]) {
+  SurfCartesian(s, u, v, du, dv, out);
+}
+
+double* Eval3DPointOnSurfCoord(const Bspline* s, double u, double v, int du, int dv,
+                               double out[3]) {
+  Eval3DPointOnSurfArray(s, u, v, du, dv, out);
+  return out;
+}
+
+double* Eval3DPointOnSurfCoord_f(const Bspline* s, double u, double v, int du, int dv,
+                                 double out[3]) {
+  return Eval3DPointOnSurfCoord(s, u, v, du, dv, out);
+}
+
+void Eval4DPointOnRCurve3Array(const Bspline* c, double t, int d, int type, double out[4]) {
+  if (!DegreesOk(c) || d < 0) {
+    Refuse();
+    return;
+  }
+  int span = c->degreeU;
+  CurveCore(c, t, d, type, &span, out);
+}
+
+void Eval3DPointOnCurve3Array(const Bspline* c, double t, int d, double out[3]) {
+  if (!DegreesOk(c) || d < 0) {
+    Refuse();
+    return;
+  }
+  CurveCartesian(c, t, d, out);
+}
+
+double* Eval3DPointOnCurve3Coord(const Bspline* c, double t, int d, double out[3]) {
+  Eval3DPointOnCurve3Array(c, t, d, out);
+  return out;
+}
+
+void Eval3DPointOnRCurve2Array(const Bspline* c, double t, int d, int type, double out[3]) {
+  Eval4DPointOnRCurve3Array(c, t, d, type, out);
+}
+
+void Eval2DPointOnCurve2Array(const Bspline* srf, const Bspline* c, double t, int d,
+                              double out[2]) {
+  if (!DegreesOk(c) || d < 0) {
+    Refuse();
+    return;
+  }
+  double uv[3];
+  CurveCartesian(c, t, d, uv);
+  if (d == 0 && srf) {
+    uv[0] = Clamp(uv[0], srf->umin, srf->umax);
+    uv[1] = Clamp(uv[1], srf->vmin, srf->vmax);
+  }
+  out[0] = uv[0];
+  out[1] = uv[1];
+}
+
+namespace {
+
+// Point and derivatives up to order d (0 to 2) of a curve on a surface by the chain rule.
+// Returns false (out untouched) when the curve cannot be mapped.
+bool CurveOnSurface(const Bspline* srf, const Bspline* c, double t, int d, double out[3]) {
+  if (c->dimension == 3) {
+    Eval3DPointOnCurve3Array(c, t, d, out);
+    return true;
+  }
+  const Bspline* s = srf ? srf : c->owner;
+  if (!s || !DegreesOk(s) || !DegreesOk(c)) {
+    Refuse();
+    return false;
+  }
+  double uv[2];
+  Eval2DPointOnCurve2Array(s, c, t, 0, uv);
+  if (d == 0) {
+    Eval3DPointOnSurfArray(s, uv[0], uv[1], 0, 0, out);
+    return true;
+  }
+  double d1[2], su[3], sv[3];
+  Eval2DPointOnCurve2Array(s, c, t, 1, d1);
+  Eval3DPointOnSurfArray(s, uv[0], uv[1], 1, 0, su);
+  Eval3DPointOnSurfArray(s, uv[0], uv[1], 0, 1, sv);
+  if (d == 1) {
+    for (int k = 0; k < 3; ++k) out[k] = su[k] * d1[0] + sv[k] * d1[1];
+    return true;
+  }
+  double d2[2], suu[3], suv[3], svv[3];
+  Eval2DPointOnCurve2Array(s, c, t, 2, d2);
+  Eval3DPointOnSurfArray(s, uv[0], uv[1], 2, 0, suu);
+  Eval3DPointOnSurfArray(s, uv[0], uv[1], 1, 1, suv);
+  Eval3DPointOnSurfArray(s, uv[0], uv[1], 0, 2, svv);
+  for (int k = 0; k < 3; ++k)
+    out[k] = (2.0 * suv[k] * d1[0] + svv[k] * d1[1]) * d1[1] + suu[k] * d1[0] * d1[0] +
+             sv[k] * d2[1] + su[k] * d2[0];
+  return true;
+}
+
+}  // namespace
+
+void Eval3DPointOnBsplOnSurfArray(const Bspline* srf, const Bspline* c, double t, int d, int order,
+                                  double out[3]) {
+  (void)order;
+  if (d >= 2) {
+    ShowUnavailable();
+    return;
+  }
+  if (d < 0) return;
+  CurveOnSurface(srf, c, t, d, out);
+}
+
+double* Eval3DPointOnBsplOnSurfCoord(const Bspline* srf, const Bspline* c, double t, int d,
+                                     int order, double out[3]) {
+  Eval3DPointOnBsplOnSurfArray(srf, c, t, d, order, out);
+  return out;
+}
+
+void EvalCrvOnSrfArray(const Bspline* srf, const Bspline* c, double t, int d, double out[3]) {
+  if (d < 0 || d > 2) return;
+  CurveOnSurface(srf, c, t, d, out);
+}
+
+double* EvalCrvOnSrfCoord(const Bspline* srf, const Bspline* c, double t, int d, double out[3]) {
+  EvalCrvOnSrfArray(srf, c, t, d, out);
+  return out;
+}
+
+void Eval4DPointOnRSurfArrayM(const Bspline* s, double u, double v, const int flags[3], int type,
+                              double out[3][3]) {
+  if (!DegreesOk(s)) {
+    Refuse();
+    return;
+  }
+  if (s->rational || type == 0 || type == 2) {
+    // out has room for Cartesian values only: rational requests go one at a time.
+    if (flags[0]) SurfCartesian(s, u, v, 0, 0, out[0]);
+    if (flags[1]) SurfCartesian(s, u, v, 1, 0, out[1]);
+    if (flags[2]) SurfCartesian(s, u, v, 0, 1, out[2]);
+    return;
+  }
+  const int pu = s->degreeU, pv = s->degreeV;
+  // All-degrees tables: row p for the point, row p - 1 for the first derivatives.
+  double tu[1 + kOrd * (kOrd + 1) / 2], tv[1 + kOrd * (kOrd + 1) / 2];
+  int spanU = pu, spanV = pv;
+  EvalPointOnObjInitM(u, pu, s->knotsU, tu, &spanU, NumCtrlU(s));
+  EvalPointOnObjInitM(v, pv, s->knotsV, tv, &spanV, NumCtrlV(s));
+  const double* rowU = tu + 1 + pu * (pu + 1) / 2;
+  const double* rowV = tv + 1 + pv * (pv + 1) / 2;
+  if (flags[0]) EvalPointOnBspline(s, rowU, rowV, spanU, spanV, out[0]);
+  for (int dir = 0; dir < 2; ++dir) {
+    if (!flags[1 + dir]) continue;
+    const int du = dir == 0 ? 1 : 0, dv = 1 - du;
+    double* o = out[1 + dir];
+    if ((du && pu == 0) || (dv && pv == 0)) {
+      o[0] = o[1] = o[2] = 0.0;
+      continue;
+    }
+    if (!LocalNet(s, spanU, spanV, du, dv, 1)) return;
+    const double* nu = du ? tu + 1 + (pu - 1) * pu / 2 : rowU;
+    const double* nv = dv ? tv + 1 + (pv - 1) * pv / 2 : rowV;
+    SumLocalNet(s, du, dv, 1, nu, nv, o);
+  }
+}
+
+void Eval3DPointOnSurfArrayM(const Bspline* s, double u, double v, const int flags[3],
+                             double out[3][3]) {
+  const int count = (flags[0] != 0) + (flags[1] != 0) + (flags[2] != 0);
+  if (count == 1) {
+    const int k = flags[0] ? 0 : (flags[1] ? 1 : 2);
+    Eval3DPointOnSurfArray(s, u, v, k == 1, k == 2, out[k]);
+    return;
+  }
+  Eval4DPointOnRSurfArrayM(s, u, v, flags, s->rational ? 2 : 3, out);
+}
+
+// ---- n evenly spaced parameters --------------------------------------------------------------
+namespace {
+
+// Steps through n evenly spaced parameters of the curve's domain, the span search carrying
+// on from the previous parameter, and hands each value to `put` with the output slot(s):
+// one slot per point, or with `segments` the ends of n - 1 segments (inner points twice).
+template <class Eval, class Put>
+void EvenlySpaced(const Bspline* c, int segments, int n, Eval eval, Put put) {
+  if (n <= 0 || (segments && n < 2)) return;
+  const int p = c->degreeU;
+  const double a = c->knotsU[p], b = c->knotsU[NumCtrlU(c)];
+  // One point: the domain start (a step over n - 1 = 0 intervals has no meaning).
+  const double h = n > 1 ? (b - a) / (n - 1) : 0.0;
+  int span = p;
+  double val[4];
+  for (int i = 0; i < n; ++i) {
+    double t = a + i * h;
+    if (t > b) t = b;
+    eval(t, &span, val);
+    if (!segments) {
+      put(i, val);
+    } else {
+      if (i > 0) put(2 * i - 1, val);
+      if (i < n - 1) put(2 * i, val);
+    }
+  }
+}
+
+template <class T>
+int Npnts4DCurve(const Bspline* c, int segments, int d, int n, T* x, T* y, T* z, T* w) {
+  if (!DegreesOk(c) || d < 0) return -2;
+  const int type = GetEvalType(c->rational, d);
+  const int dim = c->dimension == 2 ? 2 : 3;
+  // Values come as dim coordinates then the weight: a 2D caller passes its weights as z.
+  T* outs[4] = {x, y, z, w};
+  const int nOut = (type == 0 || type == 2) ? dim + 1 : dim;
+  EvenlySpaced(
+      c, segments, n, [&](double t, int* span, double* val) { CurveCore(c, t, d, type, span, val); },
+      [&](int slot, const double* val) {
+        for (int k = 0; k < nOut; ++k)
+          if (outs[k]) outs[k][slot] = static_cast<T>(val[k]);
+        // A non-rational object's weight is 1 (0 for its derivatives).
+        if (nOut == dim && outs[dim]) outs[dim][slot] = static_cast<T>(d == 0 ? 1.0 : 0.0);
+      });
+  return 0;
+}
+
+// Cartesian values of a curve: the 4D core for non-rational objects and rational positions,
+// the quotient rule for rational derivatives.
+template <class T>
+int NpntsCartesianCurve(const Bspline* c, const Bspline* srf, int segments, int d, int n, T* x,
+                        T* y, T* z) {
+  if (!DegreesOk(c) || d < 0) return -2;
+  const int type = GetEvalType(c->rational, d);
+  const int dim = c->dimension == 2 ? 2 : 3;
+  EvenlySpaced(
+      c, segments, n,
+      [&](double t, int* span, double* val) {
+        if (type == 0) {
+          CurveCartesian(c, t, d, val);
+          return;
+        }
+        CurveCore(c, t, d, type, span, val);
+        if (type == 2)
+          for (int k = 0; k < dim; ++k) val[k] /= val[dim];
+        if (d == 0 && srf && dim == 2) {
+          val[0] = Clamp(val[0], srf->umin, srf->umax);
+          val[1] = Clamp(val[1], srf->vmin, srf->vmax);
+        }
+      },
+      [&](int slot, const double* val) {
+        x[slot] = static_cast<T>(val[0]);
+        y[slot] = static_cast<T>(val[1]);
+        if (z && dim == 3) z[slot] = static_cast<T>(val[2]);
+      });
+  return 0;
+}
+
+}  // namespace
+
+int Eval4DNpntsOnRCurve3Array(const Bspline* c, int segments, int d, int n, double* x, double* y,
+                              double* z, double* w) {
+  return Npnts4DCurve(c, segments, d, n, x, y, z, w);
+}
+
+int Eval4DNpntsOnRCurve3Array_f(const Bspline* c, int segments, int d, int n, float* x, float* y,
+                                float* z, float* w) {
+  return Npnts4DCurve(c, segments, d, n, x, y, z, w);
+}
+
+int Eval3DNpntsOnCurve3Array_f(const Bspline* c, int segments, int d, int n, float* x, float* y,
+                               float* z) {
+  return NpntsCartesianCurve(c, nullptr, segments, d, n, x, y, z);
+}
+
+int Eval3DNpntsOnRCurve2Array(const Bspline* c, int segments, int d, int n, double* u, double* v,
+                              double* w) {
+  return Npnts4DCurve<double>(c, segments, d, n, u, v, w, nullptr);
+}
+
+int Eval3DNpntsOnRCurve2Array_f(const Bspline* c, int segments, int d, int n, float* u, float* v,
+                                float* w) {
+  return Npnts4DCurve<float>(c, segments, d, n, u, v, w, nullptr);
+}
+
+int Eval2DNpntsOnCurve2Array_f(const Bspline* srf, const Bspline* c, int segments, int d, int n,
+                               float* u, float* v) {
+  return NpntsCartesianCurve<float>(c, srf, segments, d, n, u, v, nullptr);
+}
+
+int Eval3DNpntsOnBsplOnSurfArray_f(const Bspline* srf, const Bspline* c, int segments, int d,
+                                   int n, float* x, float* y, float* z) {
+  if (d > 1) {
+    ShowUnavailable();
+    return -2;
+  }
+  if (!DegreesOk(c) || d < 0) return -2;
+  const Bspline* s = srf ? srf : c->owner;
+  if (c->dimension == 2 && !s) return -2;
+  EvenlySpaced(
+      c, segments, n,
+      [&](double t, int*, double* val) { CurveOnSurface(s, c, t, d, val); },
+      [&](int slot, const double* val) {
+        x[slot] = static_cast<float>(val[0]);
+        y[slot] = static_cast<float>(val[1]);
+        z[slot] = static_cast<float>(val[2]);
+      });
+  return KernelFailed() ? -2 : 0;
+}
+
+// ---- grids of given parameters ---------------------------------------------------------------
+namespace {
+
+// Spans and degree-(p - shift) basis values of every parameter of one direction, the search
+// carrying on from the previous value (FindLowKnotIndex restarts by itself when a value
+// decreases). Basis rows of deg + 1 values, consecutive.
+void GridBasis(const double* knots, int p, int shift, int nCtrl, const double* ts, int n,
+               double* basis, int* spans) {
+  const int deg = p - shift;
+  double N[kOrd + 1];
+  int span = p;
+  for (int i = 0; i < n; ++i) {
+    EvalPointOnObjInit(ts[i], deg, knots, N, &span, nCtrl, shift);
+    spans[i] = span;
+    for (int k = 0; k <= deg; ++k) basis[i * (deg + 1) + k] = N[k + 1];
+  }
+}
+
+// What a grid sums: coefficient matrices (x, y, z; z null for a 2D curve) and a fourth matrix
+// that is either the weights of unweighted coefficients (positions of a rational object) or a
+// homogeneous weight net summed like a coordinate.
+struct GridNet {
+  double* const* c[4];
+  bool weighted;   // c[3] holds weights multiplying x, y, z; its sum is the fourth value
+  int pu, pv;      // degrees of the basis
+  int shiftU, shiftV;  // derivative orders: window column = span - pu - shiftU
+  int ncu;         // columns of the matrices
+};
+
+// Sums the net over the grid. Rows are contracted first: for grid row j every column i gets
+// C[i] = sum_r Nv[r] M[row0 + r][i], then each grid point sums Nu[k] C[col0 + k]. This is
+// the order of EvalPointOnBspline's window sum, so a grid point equals the single-point value
+// exactly. emit(index, values[4]) receives x, y, z and the fourth value.
+template <class Emit>
+int GridSum(const GridNet& g, const double* us, int nu, const double* vs, int nv,
+            const double* knotsU, const double* knotsV, int nCtrlU, int nCtrlV, bool surface,
+            Emit emit) {
+  TrackingScope scope;
+  const int ou = g.pu + 1, ov = g.pv + 1;
+  const unsigned dsz = sizeof(double), isz = sizeof(int);
+  double* bu = static_cast<double*>(Malloc(static_cast<unsigned>(nu * ou) * dsz));
+  int* su = static_cast<int*>(Malloc(static_cast<unsigned>(nu) * isz));
+  double* C = static_cast<double*>(Malloc(static_cast<unsigned>(4 * g.ncu) * dsz));
+  double* bv = nullptr;
+  int* sv = nullptr;
+  if (surface) {
+    bv = static_cast<double*>(Malloc(static_cast<unsigned>(nv * ov) * dsz));
+    sv = static_cast<int*>(Malloc(static_cast<unsigned>(nv) * isz));
+  }
+  if (!bu || !su || !C || (surface && (!bv || !sv)) || KernelFailed()) return -2;
+  GridBasis(knotsU, g.pu + g.shiftU, g.shiftU, nCtrlU, us, nu, bu, su);
+  if (surface) GridBasis(knotsV, g.pv + g.shiftV, g.shiftV, nCtrlV, vs, nv, bv, sv);
+  const int rows = surface ? nv : 1;
+  const bool hasZ = g.c[2] != nullptr, hasW = g.c[3] != nullptr;
+  double* Cx = C;
+  double* Cy = C + g.ncu;
+  double* Cz = C + 2 * g.ncu;
+  double* Cw = C + 3 * g.ncu;
+  const double* x0 = nullptr;
+  const double* y0 = nullptr;
+  const double* z0 = nullptr;
+  const double* w0 = nullptr;
+  for (int j = 0; j < rows; ++j) {
+    if (surface) {
+      const int row0 = sv[j] - g.pv - g.shiftV;
+      const double* Nv = bv + j * ov;
+      for (int i = 0; i < g.ncu; ++i) Cx[i] = Cy[i] = Cz[i] = Cw[i] = 0.0;
+      for (int r = 0; r < ov; ++r) {
+        const double n = Nv[r];
+        const double* X = g.c[0][row0 + r];
+        const double* Y = g.c[1][row0 + r];
+        const double* Z = hasZ ? g.c[2][row0 + r] : nullptr;
+        const double* W = hasW ? g.c[3][row0 + r] : nullptr;
+        if (g.weighted) {
+          for (int i = 0; i < g.ncu; ++i) {
+            Cx[i] += n * (W[i] * X[i]);
+            Cy[i] += n * (W[i] * Y[i]);
+            if (Z) Cz[i] += n * (W[i] * Z[i]);
+            Cw[i] += n * W[i];
+          }
+        } else {
+          for (int i = 0; i < g.ncu; ++i) {
+            Cx[i] += n * X[i];
+            Cy[i] += n * Y[i];
+            if (Z) Cz[i] += n * Z[i];
+            if (W) Cw[i] += n * W[i];
+          }
+        }
+      }
+      x0 = Cx;
+      y0 = Cy;
+      z0 = Cz;
+      w0 = Cw;
+    } else if (g.weighted) {
+      // A curve has a single row: its products are formed per point, as EvalPointOnBspline4D.
+      x0 = g.c[0][0];
+      y0 = g.c[1][0];
+      z0 = hasZ ? g.c[2][0] : nullptr;
+      w0 = g.c[3][0];
+    } else {
+      x0 = g.c[0][0];
+      y0 = g.c[1][0];
+      z0 = hasZ ? g.c[2][0] : nullptr;
+      w0 = hasW ? g.c[3][0] : nullptr;
+    }
+    const bool curveWeighted = !surface && g.weighted;
+    for (int i = 0; i < nu; ++i) {
+      const int col0 = su[i] - g.pu - g.shiftU;
+      const double* Nu = bu + i * ou;
+      double val[4] = {0.0, 0.0, 0.0, 0.0};
+      for (int k = 0; k < ou; ++k) {
+        const double n = Nu[k];
+        const int c = col0 + k;
+        if (curveWeighted) {
+          val[0] += n * (w0[c] * x0[c]);
+          val[1] += n * (w0[c] * y0[c]);
+          if (z0) val[2] += n * (w0[c] * z0[c]);
+          val[3] += n * w0[c];
+        } else {
+          val[0] += n * x0[c];
+          val[1] += n * y0[c];
+          if (hasZ) val[2] += n * z0[c];
+          if (hasW) val[3] += n * w0[c];
+        }
+      }
+      if (!hasW && !g.weighted) val[3] = 1.0;
+      emit(j * nu + i, val);
+    }
+  }
+  return 0;
+}
+
+GridNet PositionNet(const Bspline* b) {
+  GridNet g{};
+  g.c[0] = b->X;
+  g.c[1] = b->Y;
+  g.c[2] = b->dimension == 3 ? b->Z : nullptr;
+  g.c[3] = b->rational ? b->W : nullptr;
+  g.weighted = b->rational && b->W;
+  g.pu = b->degreeU;
+  g.pv = b->kind == 2 ? b->degreeV : 0;
+  g.ncu = NumCtrlU(b);
+  return g;
+}
+
+template <class Emit>
+int PositionGrid(const Bspline* b, const double* us, int nu, const double* vs, int nv, Emit emit) {
+  if (!DegreesOk(b)) {
+    Refuse();
+    return -2;
+  }
+  if (nu <= 0 || (b->kind == 2 && nv <= 0)) return 0;
+  const bool surface = b->kind == 2;
+  return GridSum(PositionNet(b), us, nu, vs, surface ? nv : 1, b->knotsU, b->knotsV, NumCtrlU(b),
+                 surface ? NumCtrlV(b) : 1, surface, emit);
+}
+
+template <class T>
+int Grid3D(const Bspline* b, const double* us, int nu, const double* vs, int nv, T* x, T* y, T* z) {
+  const bool rational = b->rational != 0;
+  const bool flat = b->dimension == 2;
+  return PositionGrid(b, us, nu, vs, nv, [&](int k, const double* val) {
+    const double w = rational ? val[3] : 1.0;
+    x[k] = static_cast<T>(rational ? val[0] / w : val[0]);
+    y[k] = static_cast<T>(rational ? val[1] / w : val[1]);
+    if (z) z[k] = static_cast<T>(flat ? 0.0 : (rational ? val[2] / w : val[2]));
+  });
+}
+
+template <class T>
+int Grid4D(const Bspline* b, const double* us, int nu, const double* vs, int nv, T* w, T* x, T* y,
+           T* z) {
+  const bool flat = b->dimension == 2;
+  return PositionGrid(b, us, nu, vs, nv, [&](int k, const double* val) {
+    if (w) w[k] = static_cast<T>(val[3]);
+    x[k] = static_cast<T>(val[0]);
+    y[k] = static_cast<T>(val[1]);
+    if (z) z[k] = static_cast<T>(flat ? 0.0 : val[2]);
+  });
+}
+
+}  // namespace
+
+int Eval3DGridOnBsplArray(const Bspline* b, const double* us, int nu, const double* vs, int nv,
+                          double* x, double* y, double* z) {
+  return Grid3D(b, us, nu, vs, nv, x, y, z);
+}
+
+int Eval3DGridOnBsplArray_f(const Bspline* b, const double* us, int nu, const double* vs, int nv,
+                            float* x, float* y, float* z) {
+  return Grid3D(b, us, nu, vs, nv, x, y, z);
+}
+
+int Eval4DGridOnRBsplArray(const Bspline* b, const double* us, int nu, const double* vs, int nv,
+                           double* w, double* x, double* y, double* z) {
+  return Grid4D(b, us, nu, vs, nv, w, x, y, z);
+}
+
+int Eval4DGridOnRBsplArray_f(const Bspline* b, const double* us, int nu, const double* vs, int nv,
+                             float* w, float* x, float* y, float* z) {
+  return Grid4D(b, us, nu, vs, nv, w, x, y, z);
+}
+
+int Eval4DGridOnRSurfArray(const Bspline* s, const double* us, int nu, const double* vs, int nv,
+                           int du, int dv, int type, double* w, double* x, double* y, double* z) {
+  if (!DegreesOk(s) || s->kind != 2 || du < 0 || dv < 0) {
+    Refuse();
+    return -2;
+  }
+  if (type == 2 || type == 3) return Grid4D(s, us, nu, vs, nv, w, x, y, z);
+  if (nu <= 0 || nv <= 0) return 0;
+  const int pu = s->degreeU, pv = s->degreeV, ncu = NumCtrlU(s), ncv = NumCtrlV(s);
+  const bool homogeneous = type == 0 && s->W;
+  if (du > pu || dv > pv) {
+    // Orders above the degree vanish everywhere.
+    for (int k = 0; k < nu * nv; ++k) {
+      x[k] = y[k] = z[k] = 0.0;
+      if (homogeneous && w) w[k] = 0.0;
+    }
+    return 0;
+  }
+  // Full-size derivative nets: every control line differenced over the whole knot vector.
+  TrackingScope scope;
+  const int nNets = homogeneous ? 4 : 3;
+  double** net[4] = {nullptr, nullptr, nullptr, nullptr};
+  for (int c = 0; c < nNets; ++c) {
+    net[c] = allocate_matrix_ff(ncv, ncu);
+    if (!net[c] || KernelFailed()) return -2;
+  }
+  double** const src[3] = {s->X, s->Y, s->Z};
+  for (int j = 0; j < ncv; ++j)
+    for (int i = 0; i < ncu; ++i) {
+      const double wt = homogeneous ? s->W[j][i] : 1.0;
+      for (int c = 0; c < 3; ++c) net[c][j][i] = homogeneous ? wt * src[c][j][i] : src[c][j][i];
+      if (homogeneous) net[3][j][i] = wt;
+    }
+  const std::ptrdiff_t pitch = ncv > 1 ? net[0][1] - net[0][0] : ncu;
+  for (int c = 0; c < nNets; ++c) {
+    if (du > 0)
+      for (int j = 0; j < ncv; ++j) DifferenceLine(net[c][j], 1, ncu, s->knotsU, 0, pu, du);
+    if (dv > 0)
+      for (int i = 0; i < ncu - du; ++i) DifferenceLine(net[c][0] + i, pitch, ncv, s->knotsV, 0, pv, dv);
+  }
+  GridNet g{};
+  for (int c = 0; c < 4; ++c) g.c[c] = net[c];
+  g.weighted = false;
+  g.pu = pu - du;
+  g.pv = pv - dv;
+  g.shiftU = du;
+  g.shiftV = dv;
+  g.ncu = ncu;
+  return GridSum(g, us, nu, vs, nv, s->knotsU, s->knotsV, ncu, ncv, true,
+                 [&](int k, const double* val) {
+                   x[k] = val[0];
+                   y[k] = val[1];
+                   z[k] = val[2];
+                   if (homogeneous && w) w[k] = val[3];
+                 });
+}

@@ -1,0 +1,516 @@
+#include "bspline/nubutil.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "bspline/kremove.h"
+#include "bspline/nubs.h"
+#include "curve/crvutil.h"
+#include "foundation/coreglob.h"
+#include "foundation/mathutil.h"
+#include "foundation/umalloc.h"
+#include "platform/tstubs.h"
+#include "splinefit/wrapfit.h"
+
+namespace {
+
+// Longest derivative chain of the quotient rule: orders 0 .. kMaxSplineDegree, and up to
+// second order in the other direction for the mixed forms.
+constexpr int kChain = kMaxSplineDegree + 1;
+constexpr int kQuotientTable = kChain * 3;
+
+// One pass of the Cox-de Boor recurrence: from the degree j - 1 values prev[0 .. j-1] of
+// N(span-j+1) .. N(span) to the degree-j values cur[0 .. j] of N(span-j) .. N(span), with
+//   right(r) = knots[span+1+r] - t,  left(j-r) = t - knots[span+1-j+r].
+// cur may equal prev: prev[r] is read before cur[r] is written and prev[j] is never read.
+inline void RaiseBasisDegree(const double* knots, int span, double t, int j, const double* prev,
+                             double* cur) {
+  double saved = 0.0;
+  for (int r = 0; r < j; ++r) {
+    const double right = knots[span + 1 + r] - t;
+    const double left = t - knots[span + 1 - j + r];
+    const double den = right + left;
+    // An empty support (repeated knots around an empty span) has value 0, not 0/0.
+    const double temp = den != 0.0 ? prev[r] / den : 0.0;
+    cur[r] = saved + right * temp;
+    saved = left * temp;
+  }
+  cur[j] = saved;
+}
+
+double Clamp(double t, double lo, double hi) { return t < lo ? lo : (t > hi ? hi : t); }
+
+const Bspline* OneOf(const Bspline* a, const Bspline* b, const Bspline* c) {
+  return a ? a : (b ? b : c);
+}
+
+bool DegreesOk(const Bspline* b) {
+  if (b->degreeU < 0 || b->degreeU > kMaxSplineDegree) return false;
+  return b->kind != 2 || (b->degreeV >= 0 && b->degreeV <= kMaxSplineDegree);
+}
+
+// Homogeneous derivative (i, j) of whichever object is given, dim + 1 values.
+void Homogeneous(const Bspline* srf, const Bspline* crv3, const Bspline* crv2, double u, double v,
+                 int i, int j, double* out) {
+  const int type = (i == 0 && j == 0) ? 2 : 0;
+  if (srf)
+    Eval4DPointOnRSurfArray(srf, u, v, i, j, type, out);
+  else if (crv3)
+    Eval4DPointOnRCurve3Array(crv3, u, i, type, out);
+  else
+    Eval3DPointOnRCurve2Array(crv2, u, i, type, out);
+}
+
+int DimOf(const Bspline* srf, const Bspline* crv3, const Bspline* crv2) {
+  (void)srf;
+  (void)crv3;
+  return crv2 ? 2 : 3;
+}
+
+void ShowUnavailable(const char* text) { InfoMessageFormat("%s", MSGstr(text)); }
+
+}  // namespace
+
+int FindLowKnotIndex(const double* knots, int lo, double t, int* span, int hi) {
+  const double tol = 1e-6 * (knots[hi] - knots[lo]);
+  int start = *span;
+  // The search only moves upward; a start above t (or outside the vector) would end in a span
+  // that does not hold t, so such a search starts again from the domain start.
+  if (start < 0 || start > hi || knots[start] > t) start = lo;
+  // First index in [start, hi) whose knot lies strictly above t. The knots are sorted, so a
+  // bisection gives the same index as the linear walk; short walks stay linear.
+  int k = start;
+  if (hi - start > 8) {
+    k = static_cast<int>(std::upper_bound(knots + start, knots + hi, t) - knots);
+  } else {
+    while (k < hi && !(knots[k] > t)) ++k;
+  }
+  if (k < hi) {
+    // k == start only after a restart with t below the domain: stay on the first span.
+    *span = std::max(k - 1, start);
+    return (knots[k] - t < tol || t - knots[*span] < tol) ? 0 : 1;
+  }
+  *span = std::max(hi - 1, 0);
+  if (t - knots[*span] < tol) return 0;
+  if (std::fabs(knots[hi] - t) < tol) return 2;
+  return 1;
+}
+
+void ComputeNubVals(const double* knots, int p, double t, int span, double* N) {
+  N[1] = 1.0;
+  for (int j = 1; j <= p; ++j) RaiseBasisDegree(knots, span, t, j, N + 1, N + 1);
+}
+
+void ComputeNubValsM(const double* knots, int p, double t, int span, double* table) {
+  table[1] = 1.0;
+  for (int j = 1; j <= p; ++j)
+    RaiseBasisDegree(knots, span, t, j, table + 1 + (j - 1) * j / 2, table + 1 + j * (j + 1) / 2);
+}
+
+int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* span, int hi,
+                       int shift) {
+  t = Clamp(t, knots[shift + deg], knots[hi]);
+  const int where = FindLowKnotIndex(knots, shift + deg, t, span, hi);
+  ComputeNubVals(knots, deg, t, *span, N);
+  // Values this small are rounding left-overs of functions that vanish at t.
+  for (int i = 1; i <= deg + 1; ++i)
+    if (N[i] < 1e-15) N[i] = 0.0;
+  return where;
+}
+
+int EvalPointOnObjInitM(double t, int deg, const double* knots, double* table, int* span, int hi) {
+  t = Clamp(t, knots[deg], knots[hi]);
+  const int where = FindLowKnotIndex(knots, deg, t, span, hi);
+  ComputeNubValsM(knots, deg, t, *span, table);
+  return where;
+}
+
+int GetEvalType(int rational, int order) {
+  if (rational) return order >= 1 ? 0 : 2;
+  return order >= 1 ? 1 : 3;
+}
+
+int ApplyQuotientRule(const double* A, int du, int dv, int dim, double* out) {
+  if (du < 0 || dv < 0 || du >= kChain || dv >= kChain || (du + 1) * (dv + 1) > kQuotientTable)
+    return -2;
+  const int L = dv + 1, stride = dim + 1;
+  double S[kQuotientTable][3];
+  const double w = A[dim];
+  for (int k = 0; k <= du; ++k)
+    for (int l = 0; l <= dv; ++l) {
+      double binK = 1.0;  // binom(k, i), advanced with i
+      double acc[3] = {A[(k * L + l) * stride], A[(k * L + l) * stride + 1],
+                       dim == 3 ? A[(k * L + l) * stride + 2] : 0.0};
+      for (int i = 0; i <= k; ++i) {
+        if (i > 0) GetBinomialCoeficient(k, i, &binK);
+        double binL = 1.0;
+        for (int j = 0; j <= l; ++j) {
+          if (j > 0) GetBinomialCoeficient(l, j, &binL);
+          if (i == 0 && j == 0) continue;
+          const double f = binK * binL * A[(i * L + j) * stride + dim];
+          const double* s = S[(k - i) * L + (l - j)];
+          for (int c = 0; c < dim; ++c) acc[c] -= f * s[c];
+        }
+      }
+      for (int c = 0; c < dim; ++c) S[k * L + l][c] = acc[c] / w;
+    }
+  for (int c = 0; c < dim; ++c) out[c] = S[du * L + dv][c];
+  return 0;
+}
+
+void EvalPointDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bspline* crv2, double u,
+                         double v, int du, int dv, double* out) {
+  if (srf && du != 0 && dv != 0)
+    EvalPointCrossDiffOfRObj(srf, crv3, crv2, u, v, du, dv, out);
+  else
+    EvalPointDirectDiffOfRObj(srf, crv3, crv2, u, v, du, dv, out);
+}
+
+void EvalPointDirectDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
+                               double u, double v, int du, int dv, double* out) {
+  const Bspline* obj = OneOf(srf, crv3, crv2);
+  if (!obj || !DegreesOk(obj)) {
+    zk_error_status = -2;
+    return;
+  }
+  const bool alongV = srf && du <= 0;
+  const int k = alongV ? dv : du;
+  const int dim = DimOf(srf, crv3, crv2);
+  if (k < 0 || k >= kChain) {
+    zk_error_status = -2;  // the chain is sized for the evaluators' degree limit
+    return;
+  }
+  // A(i) for i = 0 .. k, each dim + 1 values; orders above the degree come out as zero.
+  double A[kChain * 4];
+  for (int i = 0; i <= k; ++i)
+    Homogeneous(srf, crv3, crv2, u, v, alongV ? 0 : i, alongV ? i : 0, A + i * (dim + 1));
+  ApplyQuotientRule(A, k, 0, dim, out);
+}
+
+void EvalPointCrossDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
+                              double u, double v, int du, int dv, double* out) {
+  if (!srf || du <= 0 || dv <= 0) {
+    EvalPointDirectDiffOfRObj(srf, crv3, crv2, u, v, du, dv, out);
+    return;
+  }
+  if (du >= 3 || dv >= 3) {
+    ShowUnavailable("Currently Unavailable");
+    return;
+  }
+  if (!DegreesOk(srf)) {
+    zk_error_status = -2;
+    return;
+  }
+  double A[9 * 4];
+  for (int i = 0; i <= du; ++i)
+    for (int j = 0; j <= dv; ++j) Homogeneous(srf, nullptr, nullptr, u, v, i, j, A + (i * (dv + 1) + j) * 4);
+  ApplyQuotientRule(A, du, dv, 3, out);
+}
+
+int EvalNpntsDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
+                          const double* u, const double* v, int n, int du, int dv, float* x,
+                          float* y, float* z) {
+  if (srf && du != 0 && dv != 0)
+    return EvalNpntsCrossDiffOfRObj_f(srf, crv3, crv2, u, v, n, du, dv, x, y, z);
+  return EvalNpntsDirectDiffOfRObj_f(srf, crv3, crv2, u, v, n, du, dv, x, y, z);
+}
+
+int EvalNpntsDirectDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
+                                const double* u, const double* v, int n, int du, int dv,
+                                float* x, float* y, float* z) {
+  const Bspline* obj = OneOf(srf, crv3, crv2);
+  const int k = (srf && du <= 0) ? dv : du;
+  if (!obj || !DegreesOk(obj) || k < 0 || k >= kChain) return -2;
+  for (int i = 0; i < n; ++i) {
+    double p[3] = {0.0, 0.0, 0.0};
+    EvalPointDirectDiffOfRObj(srf, crv3, crv2, u[i], srf ? v[i] : 0.0, du, dv, p);
+    x[i] = static_cast<float>(p[0]);
+    y[i] = static_cast<float>(p[1]);
+    if (z) z[i] = static_cast<float>(p[2]);
+  }
+  return 0;
+}
+
+int EvalNpntsCrossDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
+                               const double* u, const double* v, int n, int du, int dv,
+                               float* x, float* y, float* z) {
+  if (!srf || du != 1 || dv != 1) {
+    ShowUnavailable("Only first order cross derivatives of Rational Surfaces available");
+    return -2;
+  }
+  (void)crv3;
+  (void)crv2;
+  if (!DegreesOk(srf)) return -2;
+  if (n <= 0) return 0;
+  // The four homogeneous grids (orders 00, 01, 10, 11) for all points, then the rule per point.
+  TrackingScope scope;
+  double* A = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * 16 * n)));
+  if (!A || KernelFailed()) return -2;
+  for (int i = 0; i < n; ++i)
+    for (int a = 0; a <= 1; ++a)
+      for (int b = 0; b <= 1; ++b) Homogeneous(srf, nullptr, nullptr, u[i], v[i], a, b, A + 16 * i + (a * 2 + b) * 4);
+  for (int i = 0; i < n; ++i) {
+    double p[3];
+    ApplyQuotientRule(A + 16 * i, 1, 1, 3, p);
+    x[i] = static_cast<float>(p[0]);
+    y[i] = static_cast<float>(p[1]);
+    if (z) z[i] = static_cast<float>(p[2]);
+  }
+  return 0;
+}
+
+namespace {
+
+// One evaluation of EvalNpntsOnObj's dispatch into p[3].
+void EvalOneOnObj(const Bspline* obj, int du, int dv, double u, double v, bool throughOwner,
+                  double p[3]) {
+  if (obj->kind == 2) {
+    Eval3DPointOnSurfArray(obj, u, v, du, dv, p);
+  } else if (obj->dimension == 2) {
+    if (throughOwner) {
+      Eval3DPointOnBsplOnSurfArray(obj->owner, obj, u, du, 0, p);
+    } else {
+      Eval2DPointOnCurve2Array(obj->owner, obj, u, du, p);
+      p[2] = 0.0;
+    }
+  } else {
+    Eval3DPointOnCurve3Array(obj, u, du, p);
+  }
+}
+
+}  // namespace
+
+void EvalNpntsOnObj(const Bspline* obj, int du, int dv, const double* u, const double* v, int n,
+                    double* x, double* y, double* z) {
+  for (int i = 0; i < n; ++i) {
+    double p[3] = {0.0, 0.0, 0.0};
+    EvalOneOnObj(obj, du, dv, u[i], v ? v[i] : 0.0, z != nullptr, p);
+    x[i] = p[0];
+    y[i] = p[1];
+    if (z) z[i] = p[2];
+  }
+}
+
+int EvalNpntsOnObj2(const Bspline* obj, int du, int dv, const double* u, const double* v, int n,
+                    double (*out)[3]) {
+  for (int i = 0; i < n; ++i) {
+    out[i][0] = out[i][1] = out[i][2] = 0.0;
+    EvalOneOnObj(obj, du, dv, u[i], v ? v[i] : 0.0, true, out[i]);
+  }
+  return 1;
+}
+
+void EvalNpntsOnObj_f(const Bspline* obj, int du, int dv, const double* u, const double* v, int n,
+                      float* x, float* y, float* z) {
+  for (int i = 0; i < n; ++i) {
+    double p[3] = {0.0, 0.0, 0.0};
+    EvalOneOnObj(obj, du, dv, u[i], v ? v[i] : 0.0, z != nullptr, p);
+    x[i] = static_cast<float>(p[0]);
+    y[i] = static_cast<float>(p[1]);
+    if (z) z[i] = static_cast<float>(p[2]);
+  }
+}
+
+int ObjectInKnots(const Bspline* obj) {
+  int bits = obj->interiorU > 0 ? 1 : 0;
+  if (obj->kind == 2 && obj->interiorV > 0) bits |= 2;
+  return bits;
+}
+
+double GetClosestKnotPoint(const Bspline* obj, double t, int inV, int allowEnds, int* atEnd) {
+  const bool v = inV && obj->kind == 2;
+  const double* knots = v ? obj->knotsV : obj->knotsU;
+  const int p = v ? obj->degreeV : obj->degreeU;
+  const int n = v ? NumCtrlV(obj) : NumCtrlU(obj);
+  int span = p;
+  FindLowKnotIndex(knots, p, t, &span, n);
+  const double lo = knots[span], hi = knots[span + 1];
+  const bool first = span == p, last = span == n - 1;
+  const bool loIsStart = lo == knots[p];
+  *atEnd = 0;
+  if (t - lo < hi - t) {
+    if (!allowEnds && !loIsStart) return lo;
+    if (!allowEnds && loIsStart && !last) return hi;
+    if (loIsStart) *atEnd = 1;
+    return lo;
+  }
+  if (!allowEnds && !first && last) return lo;
+  if (last) *atEnd = 1;
+  return hi;
+}
+
+namespace {
+
+// Knot checks of one direction in CheckBspline's order, one check at a time so the
+// caller can run each check over all directions before the next.
+int CheckClamped(const double* k, int p, int K, double range, double tol) {
+  const double eps = range * tol;
+  for (int i = 0; i <= p; ++i)
+    if (std::fabs(k[i] - k[0]) > eps) return -12;
+  for (int i = K - p - 1; i < K; ++i)
+    if (std::fabs(k[i] - k[K - p - 1]) > eps) return -12;
+  return 0;
+}
+
+int CheckInside(const double* k, int K, double lo, double hi) {
+  for (int i = 0; i < K; ++i)
+    if (k[i] < lo || k[i] > hi) return -2;
+  return 0;
+}
+
+int CheckOrder(const double* k, int K) {
+  for (int i = 1; i < K; ++i)
+    if (k[i] < k[i - 1]) return -4;
+  return 0;
+}
+
+// Legacy count: a run's first knot counts 0 except the vector's very first knot, so an
+// interior knot passes with multiplicity degree + 2; callers rely on this.
+int CheckMultiplicity(const double* k, int p, int K, double range, double tol) {
+  const double eps = range * tol;
+  double runStart = k[0];
+  int count = 1;
+  for (int i = 1; i < K; ++i) {
+    if (k[i] - runStart >= eps) {
+      runStart = k[i];
+      count = 0;
+    } else {
+      ++count;
+    }
+    if (count > p + 1) return -3;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int CheckBspline(const Bspline* obj, double tol) {
+  if (obj->kind != 1 && obj->kind != 2) return -7;
+  if (obj->dimension != 2 && obj->dimension != 3) return -8;
+  if (obj->rational && !obj->W) return -10;
+  if (obj->kind == 2 && (obj->dimension != 3 || !obj->Z)) return -11;
+  if (obj->dimension == 3 && !obj->Z) return -11;
+  if (obj->kind == 1 && obj->dimension == 2 && obj->Z) return -11;
+  const bool surf = obj->kind == 2;
+  if (obj->degreeU < 1 || obj->degreeU > kMaxSplineDegree) return -5;
+  if (surf && (obj->degreeV < 1 || obj->degreeV > kMaxSplineDegree)) return -5;
+  if (obj->interiorU < 0 || (surf && obj->interiorV < 0)) return -6;
+  // Without arrays there is nothing to check against; report a general failure.
+  if (!obj->knotsU || !obj->X || !obj->Y || (surf && !obj->knotsV)) return -2;
+  const double rangeU = obj->umax - obj->umin, rangeV = obj->vmax - obj->vmin;
+  if (rangeU < tol || (surf && rangeV < tol)) return -9;
+
+  struct Dir {
+    const double* k;
+    int p, K;
+    double lo, hi, range;
+  };
+  Dir dirs[2] = {{obj->knotsU, obj->degreeU, NumKnotsU(obj), obj->umin, obj->umax, rangeU},
+                 {obj->knotsV, obj->degreeV, surf ? NumKnotsV(obj) : 0, obj->vmin, obj->vmax, rangeV}};
+  const int nd = surf ? 2 : 1;
+  for (int d = 0; d < nd; ++d)
+    if (int r = CheckClamped(dirs[d].k, dirs[d].p, dirs[d].K, dirs[d].range, tol)) return r;
+  for (int d = 0; d < nd; ++d)
+    if (int r = CheckInside(dirs[d].k, dirs[d].K, dirs[d].lo, dirs[d].hi)) return r;
+  for (int d = 0; d < nd; ++d)
+    if (int r = CheckOrder(dirs[d].k, dirs[d].K)) return r;
+  for (int d = 0; d < nd; ++d)
+    if (int r = CheckMultiplicity(dirs[d].k, dirs[d].p, dirs[d].K, dirs[d].range, tol)) return r;
+
+  if (obj->rational) {
+    const int nu = NumCtrlU(obj), nv = surf ? NumCtrlV(obj) : 1;
+    double least = 3.37e38;
+    for (int j = 0; j < nv; ++j)
+      for (int i = 0; i < nu; ++i) {
+        const double w = obj->W[j][i];
+        if (w < 0.0) return -13;
+        least = std::min(least, std::fabs(w));
+      }
+    if (least < 1e-10) return -13;
+  }
+  return 0;
+}
+
+int TestCorrectParamSpan(Bspline* obj, double tol) {
+  // Maps [lo, hi] to [0, 1]; the end knots land on 0 and 1 exactly so the domain stays
+  // equal to its knots.
+  auto rescale = [](double* k, int K, double lo, double hi, double s) {
+    for (int i = 0; i < K; ++i) k[i] = k[i] == hi ? 1.0 : (k[i] == lo ? 0.0 : (k[i] - lo) * s);
+  };
+  auto scale = [](double* k, int K, double s) {
+    for (int i = 0; i < K; ++i) k[i] *= s;
+  };
+  if (obj->kind != 2) {
+    const double len = obj->umax - obj->umin;
+    if (!(len < tol)) return 0;
+    if (!(len > 0.0)) return -2;  // a point-sized range has no scale to undo
+    rescale(obj->knotsU, NumKnotsU(obj), obj->umin, obj->umax, 1.0 / len);
+    obj->umin = 0.0;
+    obj->umax = 1.0;
+    return 0;
+  }
+  const double lenU = obj->umax - obj->umin, lenV = obj->vmax - obj->vmin;
+  const bool inV = lenV <= lenU;
+  const double len = inV ? lenV : lenU;
+  if (!(len < tol)) return 0;
+  if (!(len > 0.0)) return -2;
+  const double s = 1.0 / len;
+  if (inV) {
+    const double lo = obj->vmin;
+    rescale(obj->knotsV, NumKnotsV(obj), lo, obj->vmax, s);
+    PropotionCurveListCoefi(obj->curves, s, -lo * s, 1);
+    obj->vmin = 0.0;
+    obj->vmax = 1.0;
+    scale(obj->knotsU, NumKnotsU(obj), s);
+    PropotionCurveListCoefi(obj->curves, s, 0.0, 0);
+    obj->umin = obj->knotsU[obj->degreeU];
+    obj->umax = obj->knotsU[NumCtrlU(obj)];
+  } else {
+    const double lo = obj->umin;
+    rescale(obj->knotsU, NumKnotsU(obj), lo, obj->umax, s);
+    PropotionCurveListCoefi(obj->curves, s, -lo * s, 0);
+    obj->umin = 0.0;
+    obj->umax = 1.0;
+    scale(obj->knotsV, NumKnotsV(obj), s);
+    PropotionCurveListCoefi(obj->curves, s, 0.0, 1);
+    obj->vmin = obj->knotsV[obj->degreeV];
+    obj->vmax = obj->knotsV[NumCtrlV(obj)];
+  }
+  return 0;
+}
+
+int CleanBsplineKnots(Bspline* obj, double tol) {
+  if (!obj || (obj->kind != 1 && obj->kind != 2) || !obj->knotsU ||
+      (obj->kind == 2 && !obj->knotsV))
+    return -2;
+  const int dirs = obj->kind == 2 ? 2 : 1;
+  int flags = 0;
+  for (int d = 0; d < dirs; ++d) {
+    double& lo = d ? obj->vmin : obj->umin;
+    double& hi = d ? obj->vmax : obj->umax;
+    if (!(hi - lo < tol)) continue;
+    double* k = d ? obj->knotsV : obj->knotsU;
+    const int nk = d ? NumKnotsV(obj) : NumKnotsU(obj);
+    if (!(k[nk - 1] - k[0] > 0.0)) return -2;  // a point-sized range has no scale to undo
+    const double first = k[0];
+    const double scale = NormalizeKnotArray(k, nk);
+    PropotionCurveListCoefi(obj->curves, scale, -first * scale, d);
+    lo = 0.0;
+    hi = 1.0;
+    flags |= 1;
+  }
+  for (int d = dirs - 1; d >= 0; --d) {
+    const double range = d ? obj->vmax - obj->vmin : obj->umax - obj->umin;
+    int moved = 0, deleted = 0;
+    if (PutCloseKnotsToMultKnots(obj, d, range * tol, &moved, &deleted) < 0 || KernelFailed())
+      return -2;
+    if (moved) flags |= 2;
+    if (deleted) flags |= 4;
+  }
+  for (int d = 0; d < dirs; ++d) {
+    const int r = PutWrapedObjToNonWraped(obj, d, 0);
+    if (r < 0) return -2;
+    if (r == 8) flags |= 8;
+  }
+  return flags;
+}

@@ -1,0 +1,115 @@
+// Knot spans and basis values: the one span search and the one basis routine of the kernel,
+// the choice of evaluation path, the quotient rule that turns homogeneous derivatives of
+// rational objects into Cartesian ones, and checks and queries of knot vectors.
+//
+// Index conventions: knot vectors count from 0. A basis-value array of one span is indexed
+// from 1: for degree p, N[1] .. N[p+1] are N(span-p) .. N(span) at t. The all-degrees table
+// holds the rows for degrees 0, 1, ..., p one after another from index 1 (row j starts at
+// 1 + j (j + 1) / 2 and has j + 1 values), so it needs 1 + (p + 1)(p + 2) / 2 doubles.
+#pragma once
+
+#include "bspline/smake.h"
+
+// Highest degree an evaluator accepts; fixed-size evaluation scratch is sized from it.
+// Objects of higher degree are refused (CheckBspline reports -5 for them).
+inline constexpr int kMaxSplineDegree = 22;
+
+// Span search from *span upward (a fresh search passes lo; a caller stepping through
+// increasing parameters passes the previous span back). Callers pass lo = degree and
+// hi = control-point count, so knots[lo] and knots[hi] are the domain ends.
+// *span receives the index s with knots[s] <= t < knots[s+1] (hi - 1 at the domain end).
+// Returns 0 when t lies on a knot (within 1e-6 of the domain length), 2 when it lies at the
+// domain end, else 1.
+int FindLowKnotIndex(const double* knots, int lo, double t, int* span, int hi);
+
+// The p + 1 nonzero basis values of degree p at t into N[1] .. N[p+1] (N[0] is not used);
+// span must satisfy knots[span] <= t <= knots[span+1]. Any degree.
+void ComputeNubVals(const double* knots, int p, double t, int span, double* N);
+// The same recurrence keeping every degree's row (the all-degrees table, see above).
+void ComputeNubValsM(const double* knots, int p, double t, int span, double* table);
+
+// Clamps t into [knots[shift + deg], knots[hi]], finds its span starting from *span and
+// writes the degree-deg basis values to N[1] .. N[deg+1], values below 1e-15 set to 0.
+// Derivative order d of a degree-p object calls it with deg = p - d, shift = d: the search
+// still runs over the whole knot vector. Returns the span search's result.
+int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* span, int hi,
+                       int shift);
+// Clamps t into [knots[deg], knots[hi]], finds the span and fills the all-degrees table;
+// nothing is zeroed.
+int EvalPointOnObjInitM(double t, int deg, const double* knots, double* table, int* span, int hi);
+
+// 0 rational with derivative, 1 non-rational derivative, 2 rational position, 3 non-rational
+// position.
+int GetEvalType(int rational, int order);
+
+// Cartesian derivative of orders du (u; t for curves) and dv (v) of a rational object from
+// its homogeneous derivatives, lower orders first:
+//   S(k,l) = (A(k,l) - sum binom(k,i) binom(l,j) w(i,j) S(k-i,l-j)) / w, (i,j) != (0,0).
+// A holds (du + 1)(dv + 1) entries of dim + 1 doubles, entry (i, j) at (i (dv + 1) + j)(dim + 1):
+// the dim homogeneous coordinates, then the weight. Writes dim values to out; returns 0, or
+// -2 (nothing written) when the orders exceed the evaluators' limit.
+int ApplyQuotientRule(const double* A, int du, int dv, int dim, double* out);
+
+// Derivative of a rational object; exactly one of surface, 3D curve, 2D curve is non-null
+// (curves use u as t and du as the order). Mixed requests go to the cross form.
+void EvalPointDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bspline* crv2, double u,
+                         double v, int du, int dv, double* out);
+// Pure derivative of order k along u (du > 0) or v on a surface, along t on a curve.
+void EvalPointDirectDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
+                               double u, double v, int du, int dv, double* out);
+// Mixed derivative of a rational surface, du and dv each 1 or 2; higher orders show
+// "Currently Unavailable" and write nothing.
+void EvalPointCrossDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
+                              double u, double v, int du, int dv, double* out);
+
+// The same at n points (u[i], v[i]) (curves read u only) with float outputs; z may be null
+// for a 2D curve. Return 0, or -2 on failure (nothing written).
+int EvalNpntsDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
+                          const double* u, const double* v, int n, int du, int dv, float* x,
+                          float* y, float* z);
+int EvalNpntsDirectDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
+                                const double* u, const double* v, int n, int du, int dv,
+                                float* x, float* y, float* z);
+// Only du = dv = 1; otherwise "Only first order cross derivatives of Rational Surfaces
+// available" and -2.
+int EvalNpntsCrossDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
+                               const double* u, const double* v, int n, int du, int dv,
+                               float* x, float* y, float* z);
+
+// n evaluations by the object's kind: a surface at (u[i], v[i]) with orders du, dv; a 3D
+// curve at u[i] with order du; a 2D curve gives its (u, v) clamped into its owner's domain
+// when z is null, else the 3D point (order du) on its owner.
+void EvalNpntsOnObj(const Bspline* obj, int du, int dv, const double* u, const double* v, int n,
+                    double* x, double* y, double* z);
+// The same with interleaved output; a 2D curve always through its owner. Returns 1.
+int EvalNpntsOnObj2(const Bspline* obj, int du, int dv, const double* u, const double* v, int n,
+                    double (*out)[3]);
+void EvalNpntsOnObj_f(const Bspline* obj, int du, int dv, const double* u, const double* v, int n,
+                      float* x, float* y, float* z);
+
+// Bit 1: u has interior knots; bit 2 (surfaces): v has interior knots.
+int ObjectInKnots(const Bspline* obj);
+
+// The bounding knot of t's span nearest to t (u knots, or v knots of a surface when inV);
+// with allowEnds 0 the domain ends are avoided where the span allows. *atEnd is set to 1 when
+// a domain end is returned under the rules of the evaluators' callers, else 0.
+double GetClosestKnotPoint(const Bspline* obj, double t, int inV, int allowEnds, int* atEnd);
+
+// 0 when the record is a valid clamped B-spline, else the first failing check's code:
+// -7 kind, -8 dimension, -10 weights missing, -11 Z rule, -5 degree outside 1..22,
+// -6 negative interior count, -9 domain shorter than tol, -12 not clamped, -2 knot outside
+// the domain, -4 decreasing knots, -3 multiplicity too high, -13 weight below 1e-10 or
+// negative. Changes nothing.
+int CheckBspline(const Bspline* obj, double tol);
+
+// Maps a parameter range shorter than tol to [0, 1] in place (a surface: its shorter
+// direction, the other direction scaled alike), the curves on a surface following. Returns
+// 0, or -2 (nothing changed) when the range to rescale has zero length.
+int TestCorrectParamSpan(Bspline* obj, double tol);
+
+// Tidies the knot vectors: a direction whose domain is shorter than tol is mapped onto [0, 1]
+// (the curves on a surface following; bit 1), knots closer than tol of the range are merged
+// (v first, then u: bit 2 when knots moved, bit 4 when knots and control lines were deleted),
+// and a wrapped direction is clamped (bit 8). Returns the bits, or -2 when a step failed (the
+// steps before it stay done) or a direction's knots span no range at all.
+int CleanBsplineKnots(Bspline* obj, double tol);

@@ -1,0 +1,120 @@
+#include "bspline/smake.h"
+
+#include <cstring>
+#include <initializer_list>
+
+#include "foundation/coreglob.h"
+#include "foundation/makemat.h"
+#include "foundation/umalloc.h"
+
+namespace {
+
+template <typename T>
+T* MallocZeroed() {
+  T* p = static_cast<T*>(Malloc(sizeof(T)));
+  if (p) std::memset(p, 0, sizeof(T));
+  return p;
+}
+
+}  // namespace
+
+Bspline* MallocNullBspline() {
+  Bspline* b = MallocZeroed<Bspline>();
+  if (b) b->degreeU = 3;
+  return b;
+}
+
+Bspline* MallocInitSurfaceBspline() {
+  Bspline* b = MallocZeroed<Bspline>();
+  if (!b) return nullptr;
+  b->kind = 2;
+  b->dimension = 3;
+  b->degreeU = 3;
+  b->degreeV = 3;
+  return b;
+}
+
+int AllocateBsplineArrays(Bspline* b) {
+  if (!b) return -2;
+  const int nCtrlU = NumCtrlU(b);
+  const int nCtrlV = NumCtrlV(b);  // 1 for a curve: degreeV = interiorV = 0
+
+  // Everything is built aside first, in a scope of its own: a failure frees the scope and
+  // leaves the record's old arrays in place. The scope is closed by hand rather than by the
+  // guard because its closing count is the result.
+  BeginTrackingMallocs();
+  auto fail = [] {
+    FreeTrackedMallocs();
+    return -2;
+  };
+  double* knotsU = static_cast<double*>(Malloc(sizeof(double) * NumKnotsU(b)));
+  if (!knotsU || KernelFailed()) return fail();
+  double* knotsV = nullptr;
+  if (b->kind == 2) {
+    knotsV = static_cast<double*>(Malloc(sizeof(double) * NumKnotsV(b)));
+    if (!knotsV || KernelFailed()) return fail();
+  }
+  double** X = allocate_matrix_fh(nCtrlV, nCtrlU);
+  if (!X || KernelFailed()) return fail();
+  double** Y = allocate_matrix_fh(nCtrlV, nCtrlU);
+  if (!Y || KernelFailed()) return fail();
+  double** Z = nullptr;
+  if (b->dimension == 3) {
+    Z = allocate_matrix_fh(nCtrlV, nCtrlU);
+    if (!Z || KernelFailed()) return fail();
+  }
+  double** W = nullptr;
+  if (b->rational) {
+    W = allocate_matrix_fh(nCtrlV, nCtrlU);
+    if (!W || KernelFailed()) return fail();
+  }
+
+  Free(b->knotsU);
+  Free(b->knotsV);
+  for (double** m : {b->X, b->Y, b->Z, b->W})
+    if (m) matrix_free_fh(m);
+  b->knotsU = knotsU;
+  b->knotsV = knotsV;
+  b->X = X;
+  b->Y = Y;
+  b->Z = Z;
+  b->W = W;
+  return EndTrackingMallocs();
+}
+
+BsplineList* MallocNullBsplineList() { return MallocZeroed<BsplineList>(); }
+
+TrimList* MallocNullTrimList() { return MallocZeroed<TrimList>(); }
+
+Dle* MallocNullDle() {
+  Dle* d = MallocZeroed<Dle>();
+  if (!d) return nullptr;
+  d->words[120] = 255;
+  d->words[132] = -1;
+  d->words[133] = 0xFFFFFF;
+  d->words[134] = 0;
+  return d;
+}
+
+int QuadricDoubles(int type) {
+  switch (type) {
+    case 1: return 6;
+    case 2: return 7;
+    case 3: return 8;
+    case 21: return 4;
+    case 22: return 9;
+    case 23: return 9;
+    case 25: return 4;
+    default: return 0;
+  }
+}
+
+QuadricInfo* DuplicateQuadricInfo(const QuadricInfo* src, int count) {
+  QuadricInfo* q = MallocZeroed<QuadricInfo>();
+  if (!q || KernelFailed()) {
+    Free(q);
+    return nullptr;
+  }
+  std::memcpy(q->v, src->v, sizeof(double) * count);
+  return q;
+}

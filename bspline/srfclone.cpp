@@ -1,0 +1,225 @@
+#include "bspline/srfclone.h"
+
+#include <cstring>
+
+#include "bspline/cclone.h"
+#include "bspline/sfree.h"
+#include "curve/crvbrk.h"
+#include "foundation/coreglob.h"
+#include "foundation/makemat.h"
+#include "foundation/umalloc.h"
+
+namespace {
+
+void FreeCopies(BsplineList* list) {
+  for (; list; list = list->next) {
+    if (!list->item) continue;
+    list->item->owner = nullptr;  // a copy is in no list; its release must not visit the source
+    FreeBspline(list->item);
+  }
+}
+
+// The copy of `curve`: the item of newCurves at the position where oldCurves holds it.
+bool FindCopy(const Bspline* curve, BsplineList* oldCurves, BsplineList* newCurves, Bspline** copy) {
+  for (; oldCurves && newCurves; oldCurves = oldCurves->next, newCurves = newCurves->next) {
+    if (oldCurves->item == curve) {
+      *copy = newCurves->item;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The new loop curves of one loop, appended in loop order; nodes come from the current scope.
+bool CopyLoopCurves(BsplineList* loop, BsplineList* oldCurves, BsplineList* newCurves, BsplineList** out) {
+  *out = nullptr;
+  BsplineList** tail = out;
+  for (; loop; loop = loop->next) {
+    Bspline* copy = nullptr;
+    if (!FindCopy(loop->item, oldCurves, newCurves, &copy)) {
+      zk_error_status = -2;  // a loop curve that is not on the surface's curve list
+      return false;
+    }
+    BsplineList* node = MallocNullBsplineList();
+    if (!node || KernelFailed()) return false;
+    node->item = copy;
+    *tail = node;
+    tail = &node->next;
+  }
+  return true;
+}
+
+}  // namespace
+
+Bspline* CopyBsplineStruct(Bspline* src) {
+  if (!src) return nullptr;
+  return src->kind == 2 ? CopyBsplineSurface(src) : CopyCurveBspline(src);
+}
+
+Bspline* CopyBsplineSurface(Bspline* src) {
+  if (!src) return nullptr;
+  TrackingScope scope;
+  Bspline* dst = MallocInitSurfaceBspline();
+  if (!dst || KernelFailed()) return nullptr;
+  // The description first: the arrays leave this scope as soon as they are made (the Given
+  // form keeps them), so nothing may fail after them.
+  if (CopyQuadricStruct(src, dst) != 0) return nullptr;
+  if (CopyBsplineSurfaceGivenBspline(src, dst) != 0) return nullptr;
+  scope.keep();
+  return dst;
+}
+
+int CopyBsplineSurfaceGivenBspline(Bspline* src, Bspline* dst) {
+  if (!src || !dst) return -2;
+  const int nu = NumCtrlU(src), nv = NumCtrlV(src);
+  const int nKnotsU = NumKnotsU(src), nKnotsV = NumKnotsV(src);
+  // The source is taken as a 3D surface: Z is always copied.
+  if (!src->knotsU || !src->knotsV || !src->X || !src->Y || !src->Z || (src->rational && !src->W)) {
+    zk_error_status = -2;
+    return -2;
+  }
+
+  TrackingScope scope;
+  auto copyKnots = [](const double* from, int n) -> double* {
+    auto* k = static_cast<double*>(Malloc(sizeof(double) * n));
+    if (!k || KernelFailed()) return nullptr;
+    std::memcpy(k, from, sizeof(double) * n);
+    return k;
+  };
+  auto copyMatrix = [nu, nv](double** from) -> double** {
+    double** m = allocate_matrix_fh(nv, nu);
+    if (!m || KernelFailed()) return nullptr;
+    std::memcpy(m[0], from[0], sizeof(double) * nu * nv);  // one contiguous block per matrix
+    return m;
+  };
+  double* knotsU = copyKnots(src->knotsU, nKnotsU);
+  if (!knotsU) return -2;
+  double* knotsV = copyKnots(src->knotsV, nKnotsV);
+  if (!knotsV) return -2;
+  double** X = copyMatrix(src->X);
+  if (!X) return -2;
+  double** Y = copyMatrix(src->Y);
+  if (!Y) return -2;
+  double** Z = copyMatrix(src->Z);
+  if (!Z) return -2;
+  double** W = nullptr;
+  if (src->rational && !(W = copyMatrix(src->W))) return -2;
+
+  dst->fitProps = src->fitProps;
+  dst->interiorU = src->interiorU;
+  dst->interiorV = src->interiorV;
+  dst->degreeU = src->degreeU;
+  dst->degreeV = src->degreeV;
+  dst->closedU = src->closedU;
+  dst->closedV = src->closedV;
+  dst->rational = src->rational;
+  dst->umin = src->umin;
+  dst->vmin = src->vmin;
+  dst->umax = src->umax;
+  dst->vmax = src->vmax;
+  dst->knotsU = knotsU;
+  dst->knotsV = knotsV;
+  dst->X = X;
+  dst->Y = Y;
+  dst->Z = Z;
+  dst->W = W;
+  scope.keep();
+  return 0;
+}
+
+int CopyQuadricStruct(Bspline* src, Bspline* dst) {
+  if (!src || !dst) return 0;
+  dst->quadricType = src->quadricType;
+  dst->quadric = nullptr;
+  const int size = src->quadricType >= 21 ? QuadricDoubles(src->quadricType) : 0;  // its own kind only
+  if (size == 0 || !src->quadric) return 0;
+  QuadricInfo* q = DuplicateQuadricInfo(src->quadric, size);
+  if (!q) return -2;
+  dst->quadric = q;
+  return 0;
+}
+
+BsplineList* CopyBsplineListGeometry(BsplineList* list) {
+  if (!list) return nullptr;
+  TrackingScope scope;  // the nodes; each copy is kept by its own scope and freed by hand
+  BsplineList* head = nullptr;
+  BsplineList** tail = &head;
+  for (; list; list = list->next) {
+    BsplineList* node = MallocNullBsplineList();
+    if (!node || KernelFailed()) {
+      FreeCopies(head);
+      return nullptr;
+    }
+    *tail = node;
+    tail = &node->next;
+    if (!list->item) continue;
+    node->item = CopyBsplineStruct(list->item);
+    if (!node->item) {
+      FreeCopies(head);
+      return nullptr;
+    }
+  }
+  scope.keep();
+  return head;
+}
+
+TrimList* CopyTrimLists(TrimList* loops, BsplineList* oldCurves, BsplineList* newCurves) {
+  if (!loops) return nullptr;
+  TrackingScope scope;
+  TrimList* head = nullptr;
+  TrimList** tail = &head;
+  for (; loops; loops = loops->next) {
+    TrimList* node = MallocNullTrimList();
+    if (!node || KernelFailed()) return nullptr;
+    node->hole = loops->hole;
+    node->attached = loops->attached;
+    *tail = node;
+    tail = &node->next;
+    if (!CopyLoopCurves(loops->loopCurves, oldCurves, newCurves, &node->loopCurves)) return nullptr;
+  }
+  scope.keep();
+  return head;
+}
+
+BsplineList* CopyATrimList(BsplineList* loop, BsplineList* oldCurves, BsplineList* newCurves) {
+  TrackingScope scope;
+  BsplineList* out = nullptr;
+  if (!CopyLoopCurves(loop, oldCurves, newCurves, &out)) return nullptr;
+  scope.keep();
+  return out;
+}
+
+Bspline* CopyBsplineStructAndChildren(Bspline* src) {
+  if (!src) return nullptr;
+  Bspline* copy = CopyBsplineStruct(src);
+  if (!copy) return nullptr;
+  if (src->curves) {
+    copy->curves = CopyBsplineListGeometry(src->curves);
+    if (!copy->curves) {
+      FreeBspline(copy);
+      return nullptr;
+    }
+    for (BsplineList* n = copy->curves; n; n = n->next)
+      if (n->item) n->item->owner = copy;
+  }
+  if (src->trims) {
+    copy->trims = CopyTrimLists(src->trims, src->curves, copy->curves);
+    if (!copy->trims) {
+      FreeBspline(copy);
+      return nullptr;
+    }
+  }
+  return copy;
+}
+
+Bspline* CopySurfaceAndBreakCurves(Bspline* src) {
+  if (!src) return nullptr;
+  // Without curves the loops have nothing to refer to: only the surface is copied.
+  Bspline* copy = src->curves ? CopyBsplineStructAndChildren(src) : CopyBsplineStruct(src);
+  if (!copy) return nullptr;
+  if (BreakAllCurvesOnSurface(copy) != 0) {
+    FreeBspline(copy);
+    return nullptr;
+  }
+  return copy;
+}

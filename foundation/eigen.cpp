@@ -1,0 +1,151 @@
+#include "foundation/eigen.h"
+
+#include <cmath>
+#include <utility>
+
+#include "foundation/coreglob.h"
+#include "foundation/umalloc.h"
+#include "platform/tstubs.h"
+
+void tred2(double** a, int n, double* d, double* e) {
+  for (int i = n - 1; i > 0; --i) {
+    const int l = i - 1;
+    double h = 0.0;
+    if (l > 0) {
+      double scale = 0.0;
+      for (int k = 0; k <= l; ++k) scale += std::fabs(a[i][k]);
+      if (scale == 0.0) {
+        e[i] = a[i][l];  // row already reduced
+      } else {
+        for (int k = 0; k <= l; ++k) {
+          a[i][k] /= scale;  // scaled so that sum of squares cannot overflow
+          h += a[i][k] * a[i][k];
+        }
+        double f = a[i][l];
+        double g = f >= 0.0 ? -std::sqrt(h) : std::sqrt(h);
+        e[i] = scale * g;
+        h -= f * g;
+        a[i][l] = f - g;  // row i now holds the Householder vector u
+        f = 0.0;
+        for (int j = 0; j <= l; ++j) {
+          a[j][i] = a[i][j] / h;  // u / H kept in column i for the accumulation below
+          g = 0.0;
+          for (int k = 0; k <= j; ++k) g += a[j][k] * a[i][k];
+          for (int k = j + 1; k <= l; ++k) g += a[k][j] * a[i][k];
+          e[j] = g / h;  // p = A u / H, stored in the free part of e
+          f += e[j] * a[i][j];
+        }
+        const double hh = f / (h + h);
+        for (int j = 0; j <= l; ++j) {
+          f = a[i][j];
+          e[j] = g = e[j] - hh * f;  // q = p - K u
+          for (int k = 0; k <= j; ++k) a[j][k] -= f * e[k] + g * a[i][k];
+        }
+      }
+    } else {
+      e[i] = a[i][l];
+    }
+    d[i] = h;
+  }
+  if (n > 0) {
+    d[0] = 0.0;
+    e[0] = 0.0;
+  }
+  // Accumulate the transformations; d[i] != 0 marks a step that was actually taken.
+  for (int i = 0; i < n; ++i) {
+    const int l = i - 1;
+    if (d[i] != 0.0) {
+      for (int j = 0; j <= l; ++j) {
+        double g = 0.0;
+        for (int k = 0; k <= l; ++k) g += a[i][k] * a[k][j];
+        for (int k = 0; k <= l; ++k) a[k][j] -= g * a[k][i];
+      }
+    }
+    d[i] = a[i][i];
+    a[i][i] = 1.0;
+    for (int j = 0; j <= l; ++j) a[j][i] = a[i][j] = 0.0;
+  }
+}
+
+void tqli(double* d, double* e, int n, double** z) {
+  for (int i = 1; i < n; ++i) e[i - 1] = e[i];
+  if (n > 0) e[n - 1] = 0.0;
+  for (int l = 0; l < n; ++l) {
+    int iter = 0;
+    int m;
+    do {
+      // A sub-diagonal entry negligible against its neighbours splits the matrix; the test is
+      // an exact floating-point comparison on purpose (no tolerance to tune).
+      for (m = l; m < n - 1; ++m) {
+        const double dd = std::fabs(d[m]) + std::fabs(d[m + 1]);
+        if (std::fabs(e[m]) + dd == dd) break;
+      }
+      if (m == l) break;
+      if (iter++ == 30) {
+        if (ZK666DEBUG) DebugMessageFormat("%s", MSGstr("Too many iterations."));
+        break;  // keep the value reached so far and go on with the next eigenvalue
+      }
+      double g = (d[l + 1] - d[l]) / (2.0 * e[l]);
+      double r = std::hypot(g, 1.0);
+      g = d[m] - d[l] + e[l] / (g + std::copysign(r, g));
+      double s = 1.0;
+      double c = 1.0;
+      double p = 0.0;
+      int i;
+      for (i = m - 1; i >= l; --i) {
+        const double f = s * e[i];
+        const double b = c * e[i];
+        e[i + 1] = r = std::hypot(f, g);
+        if (r == 0.0) {  // underflow: deflate and restart the sweep
+          d[i + 1] -= p;
+          e[m] = 0.0;
+          break;
+        }
+        s = f / r;
+        c = g / r;
+        g = d[i + 1] - p;
+        r = (d[i] - g) * s + 2.0 * c * b;
+        p = s * r;
+        d[i + 1] = g + p;
+        g = c * r - b;
+        for (int k = 0; k < n; ++k) {
+          const double t = z[k][i + 1];
+          z[k][i + 1] = s * z[k][i] + c * t;
+          z[k][i] = c * z[k][i] - s * t;
+        }
+      }
+      if (r == 0.0 && i >= l) continue;
+      d[l] -= p;
+      e[l] = g;
+      e[m] = 0.0;
+    } while (true);
+  }
+}
+
+void eigsrt(double* d, double** v, int n) {
+  for (int i = 0; i < n - 1; ++i) {
+    int k = i;
+    double p = d[i];
+    for (int j = i + 1; j < n; ++j)
+      if (d[j] >= p) {  // on equal values the later index wins
+        k = j;
+        p = d[j];
+      }
+    if (k != i) {
+      d[k] = d[i];
+      d[i] = p;
+      for (int r = 0; r < n; ++r) std::swap(v[r][i], v[r][k]);
+    }
+  }
+}
+
+int eigensystem(double** a, int n, double* d) {
+  if (n <= 0) return 0;
+  auto* e = static_cast<double*>(Malloc(static_cast<unsigned>(n) * sizeof(double)));
+  if (!e) return -2;  // the allocator has set the error state
+  tred2(a, n, d, e);
+  tqli(d, e, n, a);
+  eigsrt(d, a, n);
+  Free(e);
+  return 0;
+}

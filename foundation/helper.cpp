@@ -1,0 +1,211 @@
+#include "foundation/helper.h"
+
+#include <cmath>
+
+#include "bspline/ctrlnubs.h"
+#include "bspline/nubs.h"
+#include "bspline/smake.h"
+#include "foundation/vec3.h"
+
+namespace {
+
+// Squared length under which a partial derivative, scaled to a largest component of 1, counts
+// as vanishing: the partials of a collapsed edge or pole.
+const double degenerateTol = 5e-5;
+
+// Scales v to a largest component magnitude of 1 and clears negligible components; returns
+// the scale, so scale * out restores v up to the cleared components.
+double ScaleClean(const double v[3], double out[3]) {
+  const double m = VecPseudoNormalize3(v, out);
+  VecReduceSmallToZero3(out);
+  return m;
+}
+
+bool AllBelow(const double v[3], double tol) {
+  return std::fabs(v[0]) < tol && std::fabs(v[1]) < tol && std::fabs(v[2]) < tol;
+}
+
+void Scale3(const double v[3], double s, double out[3]) {
+  out[0] = v[0] * s;
+  out[1] = v[1] * s;
+  out[2] = v[2] * s;
+}
+
+// One percent of the range away from x, inward when x - step would leave the range.
+double ReferenceParam(double x, double lo, double hi) {
+  const double step = 0.01 * (hi - lo);
+  return x - step < lo ? x + step : x - step;
+}
+
+// The substitute normal where one partial vanished: `c` is the cleaned cross product with the
+// twist standing in (scale mc), `ref` the cleaned reference normal one step aside (scale mRef).
+// The scale-back uses the scales of the good partial, of c and of the reference's moved partial,
+// which callers have always seen; the length of a substitute normal carries no meaning.
+void OrientSubstitute(const double c[3], double mc, const double ref[3], double mRef,
+                      double mGood, double mMoved, double n[3]) {
+  if (c[0] == 0.0 && c[1] == 0.0 && c[2] == 0.0) {
+    Scale3(ref, mRef * mMoved * mGood, n);
+    return;
+  }
+  Scale3(c, mGood * mc * mMoved, n);
+  if (VecDotProd3(c, ref) < 0.0) Scale3(n, -1.0, n);
+}
+
+// Point and first partials at (u, v) in one evaluation.
+void PointAndPartials(Bspline* srf, double u, double v, double P[3], double Su[3], double Sv[3]) {
+  const int du[3] = {0, 1, 0};
+  const int dv[3] = {0, 0, 1};
+  double out[3][3];
+  EvalPointOnGeometryM(srf, u, v, du, dv, 3, 0, out);
+  for (int k = 0; k < 3; ++k) {
+    P[k] = out[0][k];
+    Su[k] = out[1][k];
+    Sv[k] = out[2][k];
+  }
+}
+
+}  // namespace
+
+void ComputeSurfaceNormal(Bspline* srf, double u, double v, const double Su[3], const double Sv[3],
+                          double n[3]) {
+  double su[3], sv[3];
+  const double mu = ScaleClean(Su, su);
+  const double mv = ScaleClean(Sv, sv);
+  const bool uDegenerate = VecDotProd3(su, su) < degenerateTol;
+  const bool vDegenerate = VecDotProd3(sv, sv) < degenerateTol;
+
+  if (!uDegenerate && !vDegenerate) {
+    double c[3];
+    VecCrossProd3(su, sv, c);
+    const double mc = ScaleClean(c, c);
+    Scale3(c, mc * mu * mv, n);
+  } else {
+    double twist[3], st[3], c[3];
+    Eval3DPointOnSurfArray(srf, u, v, 1, 1, twist);
+    ScaleClean(twist, st);
+    double moved[3], sm[3], ref[3];
+    if (uDegenerate) {
+      // Su vanishes (whatever Sv does): the twist stands in for Su.
+      VecCrossProd3(st, sv, c);
+      const double mc = ScaleClean(c, c);
+      Eval3DPointOnSurfArray(srf, u, ReferenceParam(v, srf->vmin, srf->vmax), 1, 0, moved);
+      const double mMoved = ScaleClean(moved, sm);
+      VecCrossProd3(sm, sv, ref);
+      const double mRef = ScaleClean(ref, ref);
+      OrientSubstitute(c, mc, ref, mRef, mv, mMoved, n);
+    } else {
+      // Only Sv vanishes: the twist stands in for Sv.
+      VecCrossProd3(su, st, c);
+      const double mc = ScaleClean(c, c);
+      Eval3DPointOnSurfArray(srf, ReferenceParam(u, srf->umin, srf->umax), v, 0, 1, moved);
+      const double mMoved = ScaleClean(moved, sm);
+      VecCrossProd3(su, sm, ref);
+      const double mRef = ScaleClean(ref, ref);
+      OrientSubstitute(c, mc, ref, mRef, mu, mMoved, n);
+    }
+  }
+  if (AllBelow(n, 1e-10)) n[0] = n[1] = n[2] = std::sqrt(1.0 / 3.0);
+}
+
+int FindTangentPlane(Bspline* srf, double u, double v, double plane[4], double P[3], double Su[3],
+                     double Sv[3]) {
+  PointAndPartials(srf, u, v, P, Su, Sv);
+  ComputeSurfaceNormal(srf, u, v, Su, Sv, plane);
+  for (int k = 0; k < 3; ++k)
+    if (std::fabs(plane[k]) < 1e-10) plane[k] = 0.0;
+  plane[3] = -VecDotProd3(plane, P);
+  return 0;
+}
+
+int SurfaceTangentPlane(Bspline* surface, double u, double v, double plane[4]) {
+  double P[3], Su[3], Sv[3];
+  PointAndPartials(surface, u, v, P, Su, Sv);
+  ComputeSurfaceNormal(surface, u, v, Su, Sv, plane);
+  VecNormalize3(plane, plane);
+  plane[3] = -VecDotProd3(plane, P);
+  return 0;
+}
+
+int GetSurfNorm(Bspline* surface, const float* rec, float out[3]) {
+  const double* ku = surface->knotsU;
+  const double* kv = surface->knotsV;
+  const double ulo = ku[surface->degreeU], uhi = ku[NumCtrlU(surface)];
+  const double vlo = kv[surface->degreeV], vhi = kv[NumCtrlV(surface)];
+  double u = rec[6], v = rec[7];
+  u = u < ulo ? ulo : (u > uhi ? uhi : u);
+  v = v < vlo ? vlo : (v > vhi ? vhi : v);
+
+  const int du[2] = {1, 0};
+  const int dv[2] = {0, 1};
+  double d[2][3], n[3];
+  EvalPointOnGeometryM(surface, u, v, du, dv, 2, 0, d);
+  ComputeSurfaceNormal(surface, u, v, d[0], d[1], n);
+  VecNormalize3(n, n);
+  for (int k = 0; k < 3; ++k) out[k] = static_cast<float>(n[k]);
+  return 1;
+}
+
+double* BsplCurveTangentDir(Bspline* curve, double t, double out[3]) {
+  if (curve->dimension == 2)
+    EvalCrvOnSrfArray(curve->owner, curve, t, 1, out);
+  else
+    Eval3DPointOnCurve3Array(curve, t, 1, out);
+  return VecNormalize3(out, out);
+}
+
+double SurfaceCurvature(Bspline* surface, double u, double v) {
+  const int du[5] = {1, 0, 1, 2, 0};
+  const int dv[5] = {0, 1, 1, 0, 2};
+  double d[5][3];
+  EvalPointOnGeometryM(surface, u, v, du, dv, 5, 0, d);
+
+  // A degenerate parameterisation (pole, collapsed edge): creep towards the middle of the
+  // domain until both partials show up.
+  const double umid = (surface->umin + surface->umax) / 2.0;
+  const double vmid = (surface->vmin + surface->vmax) / 2.0;
+  const double hu = 1e-4 * (surface->umax - surface->umin);
+  const double hv = 1e-4 * (surface->vmax - surface->vmin);
+  int moves = 0;
+  while (AllBelow(d[0], 1e-10) || AllBelow(d[1], 1e-10)) {
+    if (moves == 6) return 1e10;
+    u += umid > u ? hu : -hu;
+    v += vmid > v ? hv : -hv;
+    EvalPointOnGeometryM(surface, u, v, du, dv, 5, 0, d);
+    ++moves;
+  }
+  for (auto& vec : d) VecReduceSmallToZero3(vec);
+  const double *Su = d[0], *Sv = d[1], *Suv = d[2], *Suu = d[3], *Svv = d[4];
+  double N[3];
+  VecNormalize3(VecCrossProd3(Su, Sv, N), N);
+
+  const double E = VecDotProd3(Su, Su), F = VecDotProd3(Su, Sv), G = VecDotProd3(Sv, Sv);
+  const double L = VecDotProd3(N, Suu), M = VecDotProd3(N, Suv), Nn = VecDotProd3(N, Svv);
+  // Principal curvatures are the roots of a k^2 - b k + c = 0.
+  double a = E * G - F * F;
+  const double b = E * Nn + G * L - 2.0 * F * M;
+  const double c = L * Nn - M * M;
+  double disc = b * b - 4.0 * a * c;
+  if (disc < 0.0) disc = 0.0;
+  if (std::fabs(a) < 1e-10) a = a > 0.0 ? 1e-10 : -1e-10;
+  const double k1 = (b + std::sqrt(disc)) / (2.0 * a);
+  const double k2 = (b - std::sqrt(disc)) / (2.0 * a);
+  const double k = std::fabs(k2) >= std::fabs(k1) ? k2 : k1;
+  return std::fabs(k) < 1e-10 ? 1e10 : 1.0 / k;
+}
+
+double BsplCurveCurvature(Bspline* curve, double t) {
+  const int du[3] = {0, 1, 2};
+  const int dv[3] = {0, 0, 0};
+  double d[3][3];
+  EvalPointOnGeometryM(curve, t, 0.0, du, dv, 3, curve->owner != nullptr ? 1 : 0, d);
+  double* C1 = d[1];
+  double* C2 = d[2];
+  // A straight stretch has no second derivative; a tiny stand-in gives a huge radius instead
+  // of a division by zero.
+  if (AllBelow(C2, 1e-5)) C2[0] = C2[1] = C2[2] = 1e-5;
+  double x[3];
+  const double s = VecSize3(C1);
+  double q = VecSize3(VecCrossProd3(C1, C2, x));
+  if (q < 1e-10) q = 1e-10;
+  return s * s * s / q;
+}

@@ -1,0 +1,36 @@
+// Surface normals that stay usable where a partial derivative vanishes, tangent planes, unit
+// curve tangents and radii of curvature. These evaluate through the B-spline evaluators, hold
+// no state and allocate nothing.
+#pragma once
+
+struct Bspline;
+
+// Normal Su x Sv at (u, v) from the caller's first partials, not of unit length. Where a
+// partial vanishes (a collapsed edge or pole) the twist Suv stands in for it and the result is
+// oriented like the normal one percent of the range inside the surface; when everything
+// vanishes the normal is (1, 1, 1) / sqrt(3). Never the zero vector.
+void ComputeSurfaceNormal(Bspline* srf, double u, double v, const double Su[3], const double Sv[3],
+                          double n[3]);
+
+// Point P, partials Su, Sv and the plane (n, -n . P) at (u, v), n from ComputeSurfaceNormal
+// with components below 1e-10 cleared; n is not unit. Returns 0.
+int FindTangentPlane(Bspline* srf, double u, double v, double plane[4], double P[3], double Su[3],
+                     double Sv[3]);
+
+// The tangent plane at (u, v) with a unit normal. Returns 0.
+int SurfaceTangentPlane(Bspline* surface, double u, double v, double plane[4]);
+
+// Unit normal at the parameters stored as floats 6 and 7 of rec (clamped to the knot domain),
+// written as floats. Returns 1.
+int GetSurfNorm(Bspline* surface, const float* rec, float out[3]);
+
+// Unit first derivative of a 3D curve, or of a curve on a surface mapped through its owner.
+// Returns out.
+double* BsplCurveTangentDir(Bspline* curve, double t, double out[3]);
+
+// Signed radius of the principal curvature of largest magnitude; 1e10 where the surface is
+// flat or the parameterisation stays degenerate.
+double SurfaceCurvature(Bspline* surface, double u, double v);
+
+// Radius of curvature |C'|^3 / |C' x C''|; very large (not a failure) where the curve runs straight.
+double BsplCurveCurvature(Bspline* curve, double t);

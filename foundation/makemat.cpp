@@ -1,0 +1,154 @@
+#include "foundation/makemat.h"
+
+#include <climits>
+#include <cstddef>
+
+#include "foundation/coreglob.h"
+#include "foundation/umalloc.h"
+
+namespace {
+
+// The matrix allocators decide failure by the flag alone (any non-zero value), not by the
+// pointer: a flag left by an earlier failure makes them fail too.
+bool AllocFailed() { return memory_error != 0; }
+
+// Malloc takes an unsigned size; a request that does not fit is treated as running out of
+// memory instead of silently allocating a truncated block.
+void* MallocCount(size_t count, size_t elemSize) {
+  if (count != 0 && elemSize > UINT_MAX / count) {
+    memory_error = 1;
+    zk_error_status = -1;
+    return nullptr;
+  }
+  return Malloc(static_cast<unsigned>(count * elemSize));
+}
+
+// A request can succeed while the flag is still set from an earlier failure; whatever was
+// obtained is freed before giving up, so the sticky failure does not leak.
+template <typename T>
+T** AllocateRows(int rows, int cols) {
+  if (rows <= 0 || cols < 0) return nullptr;
+  T** m = static_cast<T**>(MallocCount(static_cast<size_t>(rows), sizeof(T*)));
+  if (AllocFailed()) {
+    Free(m);
+    return nullptr;
+  }
+  T* data = static_cast<T*>(MallocCount(static_cast<size_t>(rows) * static_cast<size_t>(cols), sizeof(T)));
+  if (AllocFailed()) {
+    Free(data);
+    Free(m);
+    return nullptr;
+  }
+  for (int i = 0; i < rows; ++i) m[i] = cols > 0 ? data + static_cast<size_t>(i) * cols : nullptr;
+  return m;
+}
+
+template <typename T>
+int FreeRows(T** m) {
+  Free(m[0]);
+  return Free(m);
+}
+
+// Takes the top array and the data block first, then each lower pointer array in order.
+double*** Allocate3(int n1, int n2, int n3) {
+  if (n1 <= 0 || n2 <= 0 || n3 < 0) return nullptr;
+  double*** top = static_cast<double***>(MallocCount(static_cast<size_t>(n1), sizeof(double**)));
+  if (AllocFailed()) {
+    Free(top);
+    return nullptr;
+  }
+  double* data = static_cast<double*>(MallocCount(static_cast<size_t>(n1) * n2 * n3, sizeof(double)));
+  if (AllocFailed()) {
+    Free(data);
+    Free(top);
+    return nullptr;
+  }
+  for (int i = 0; i < n1; ++i) {
+    top[i] = static_cast<double**>(MallocCount(static_cast<size_t>(n2), sizeof(double*)));
+    if (AllocFailed()) {
+      Free(data);
+      for (int a = i; a >= 0; --a) Free(top[a]);
+      Free(top);
+      return nullptr;
+    }
+    for (int j = 0; j < n2; ++j)
+      top[i][j] = n3 > 0 ? data + (static_cast<size_t>(i) * n2 + j) * n3 : nullptr;
+  }
+  return top;
+}
+
+double**** Allocate4(int n1, int n2, int n3, int n4) {
+  if (n1 <= 0 || n2 <= 0 || n3 <= 0 || n4 < 0) return nullptr;
+  double**** top = static_cast<double****>(MallocCount(static_cast<size_t>(n1), sizeof(double***)));
+  if (AllocFailed()) {
+    Free(top);
+    return nullptr;
+  }
+  double* data = static_cast<double*>(MallocCount(static_cast<size_t>(n1) * n2 * n3 * n4, sizeof(double)));
+  if (AllocFailed()) {
+    Free(data);
+    Free(top);
+    return nullptr;
+  }
+  // Failure after top[i] and its first `have` third-level arrays were requested: free the
+  // data, the third-level arrays (deepest first), the second-level arrays, then the top.
+  auto unwind = [&](int i, int have) {
+    Free(data);
+    for (int a = i; a >= 0; --a)
+      for (int b = (a == i ? have : n2) - 1; b >= 0; --b) Free(top[a][b]);
+    for (int a = i; a >= 0; --a) Free(top[a]);
+    Free(top);
+  };
+  for (int i = 0; i < n1; ++i) {
+    top[i] = static_cast<double***>(MallocCount(static_cast<size_t>(n2), sizeof(double**)));
+    if (AllocFailed()) {
+      unwind(i, 0);
+      return nullptr;
+    }
+    for (int j = 0; j < n2; ++j) {
+      top[i][j] = static_cast<double**>(MallocCount(static_cast<size_t>(n3), sizeof(double*)));
+      if (AllocFailed()) {
+        unwind(i, j + 1);
+        return nullptr;
+      }
+      for (int k = 0; k < n3; ++k)
+        top[i][j][k] = n4 > 0 ? data + ((static_cast<size_t>(i) * n2 + j) * n3 + k) * n4 : nullptr;
+    }
+  }
+  return top;
+}
+
+int Free3(int n1, double*** m) {
+  Free(m[0][0]);
+  for (int i = 0; i < n1; ++i) Free(m[i]);
+  return Free(m);
+}
+
+int Free4(int n1, int n2, double**** m) {
+  Free(m[0][0][0]);
+  for (int i = 0; i < n1; ++i)
+    for (int j = 0; j < n2; ++j) Free(m[i][j]);
+  for (int i = 0; i < n1; ++i) Free(m[i]);
+  return Free(m);
+}
+
+}  // namespace
+
+double** allocate_matrix_ff(int rows, int cols) { return AllocateRows<double>(rows, cols); }
+double** allocate_matrix_fh(int rows, int cols) { return AllocateRows<double>(rows, cols); }
+int** allocate_matrix_ih(int rows, int cols) { return AllocateRows<int>(rows, cols); }
+int** allocate_matrix_ii(int rows, int cols) { return AllocateRows<int>(rows, cols); }
+int** allocate_matrix_ll(int rows, int cols) { return AllocateRows<int>(rows, cols); }
+
+double*** allocate_3dim_matrix_ff(int n1, int n2, int n3) { return Allocate3(n1, n2, n3); }
+double*** allocate_3dim_matrix_fh(int n1, int n2, int n3) { return Allocate3(n1, n2, n3); }
+double**** allocate_4dim_matrix_ff(int n1, int n2, int n3, int n4) { return Allocate4(n1, n2, n3, n4); }
+double**** allocate_4dim_matrix_fh(int n1, int n2, int n3, int n4) { return Allocate4(n1, n2, n3, n4); }
+
+int matrix_free_ff(double** m) { return FreeRows(m); }
+int matrix_free_fh(double** m) { return FreeRows(m); }
+int matrix_free_ih(int** m) { return FreeRows(m); }
+int matrix_free_3dim_ff(int n1, double*** m) { return Free3(n1, m); }
+int matrix_free_3dim_fh(int n1, double*** m) { return Free3(n1, m); }
+int matrix_free_4dim_ff(int n1, int n2, double**** m) { return Free4(n1, n2, m); }
+int matrix_free_4dim_fh(int n1, int n2, double**** m) { return Free4(n1, n2, m); }

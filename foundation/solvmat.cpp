@@ -1,0 +1,260 @@
+#include "foundation/solvmat.h"
+
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#include "foundation/coreglob.h"
+#include "foundation/makemat.h"
+#include "foundation/umalloc.h"
+#include "platform/tstubs.h"
+
+namespace {
+
+// Guards of the general decomposition. Rows whose largest entry is below kTiny switch the
+// whole decomposition to measuring pivots against the row maxima directly (a reciprocal
+// scale would overflow); there a candidate more than kGrowth times its row maximum means the
+// elimination has blown up. Under a pivot below kTiny, a multiplier beyond kMaxMultiplier
+// would swamp the later rows.
+constexpr double kTiny = 1e-10;
+constexpr double kGrowth = 1e11;
+constexpr double kMaxMultiplier = 1e10;
+// Measures closer than this count as equal, and then the later row wins the pivot.
+constexpr double kTieBand = 1e-10;
+// A 4 x 4 pivot this small against its row's largest original entry is zero to working
+// precision (about 45 ulps): the matrix is singular, whatever rounding left behind.
+constexpr double kSingular4 = 1e-14;
+
+// The substitution and elimination sums are the same for row-pointer and flat matrices; the
+// accessor hides the layout.
+struct RowPtr {
+  double** a;
+  double& operator()(int i, int j) const { return a[i][j]; }
+};
+struct Flat4 {
+  double* a;
+  double& operator()(int i, int j) const { return a[4 * i + j]; }
+};
+
+// Step j of Crout's method up to the pivot choice: the column above the diagonal is finished
+// and the candidates on and below it get their inner products removed.
+template <typename M>
+void CroutColumn(M a, int n, int j) {
+  for (int i = 0; i < n; ++i) {
+    const int kEnd = i < j ? i : j;
+    double s = a(i, j);
+    for (int k = 0; k < kEnd; ++k) s -= a(i, k) * a(k, j);
+    a(i, j) = s;
+  }
+}
+
+// Largest |entry| of row i; a later entry replaces the maximum only when strictly larger.
+template <typename M>
+double RowAbsMax(M a, int n, int i) {
+  double big = 0.0;
+  for (int j = 0; j < n; ++j)
+    if (std::fabs(a(i, j)) > big) big = std::fabs(a(i, j));
+  return big;
+}
+
+template <typename M>
+void SwapRows(M a, int n, int p, int j) {
+  for (int k = 0; k < n; ++k) std::swap(a(p, k), a(j, k));
+}
+
+// Forward substitution skipping the leading zeros of the permuted b, then back substitution.
+template <typename M>
+void LuBackSubstitute(M a, int n, const int* indx, double* b) {
+  int first = -1;
+  for (int i = 0; i < n; ++i) {
+    const int p = indx[i];
+    double s = b[p];
+    b[p] = b[i];
+    if (first >= 0) {
+      for (int k = first; k < i; ++k) s -= a(i, k) * b[k];
+    } else if (s != 0.0) {
+      first = i;
+    }
+    b[i] = s;
+  }
+  for (int i = n - 1; i >= 0; --i) {
+    double s = b[i];
+    for (int k = i + 1; k < n; ++k) s -= a(i, k) * b[k];
+    b[i] = s / a(i, i);
+  }
+}
+
+}  // namespace
+
+int ludcmp_ff(double** a, int n, int* indx, double* d) {
+  if (n <= 0) return 0;
+  auto* rowScale = static_cast<double*>(Malloc(static_cast<unsigned>(n) * sizeof(double)));
+  auto* rowMax = static_cast<double*>(Malloc(static_cast<unsigned>(n) * sizeof(double)));
+  auto fail = [&] {
+    Free(rowScale);
+    Free(rowMax);
+    return -2;
+  };
+  if (memory_error != 0) return fail();
+  *d = 1.0;
+  bool small = false;  // once set, it holds for the rest of the decomposition
+  const RowPtr m{a};
+  for (int i = 0; i < n; ++i) {
+    const double big = RowAbsMax(m, n, i);
+    if (big == 0.0) return fail();
+    if (big < kTiny) small = true;
+    rowMax[i] = big;
+    rowScale[i] = 1.0 / big;  // read only while no row is tiny
+  }
+  for (int j = 0; j < n; ++j) {
+    CroutColumn(m, n, j);
+    double best = 0.0;
+    int p = j;
+    for (int i = j; i < n; ++i) {
+      const double v = std::fabs(a[i][j]);
+      double measure;
+      if (small) {
+        if (v > kGrowth * std::fabs(rowMax[i])) return fail();
+        measure = v / rowMax[i];
+      } else {
+        measure = v * rowScale[i];
+      }
+      if (measure > best || std::fabs(measure - best) <= kTieBand) {
+        best = measure;
+        p = i;
+      }
+    }
+    if (p != j) {
+      SwapRows(m, n, p, j);
+      *d = -*d;
+      rowScale[p] = rowScale[j];
+      rowMax[p] = rowMax[j];
+    }
+    indx[j] = p;
+    const double pivot = a[j][j];
+    if (std::fabs(pivot) == 0.0) return fail();
+    if (j == n - 1) continue;
+    if (std::fabs(pivot) >= kTiny) {
+      const double inv = 1.0 / pivot;
+      for (int i = j + 1; i < n; ++i) a[i][j] *= inv;
+    } else {
+      for (int i = j + 1; i < n; ++i) {
+        if (std::fabs(a[i][j]) > kMaxMultiplier * std::fabs(pivot)) return fail();
+        a[i][j] /= pivot;
+      }
+    }
+  }
+  Free(rowScale);
+  Free(rowMax);
+  return 0;
+}
+
+void lubksb_ff(double** a, int n, const int* indx, double* b) { LuBackSubstitute(RowPtr{a}, n, indx, b); }
+
+int inverse_matrix_ff(double** A, double** Ainv, int n) {
+  auto* col = static_cast<double*>(Malloc(static_cast<unsigned>(n) * sizeof(double)));
+  if (memory_error != 0) {
+    Free(col);
+    return -1;
+  }
+  auto* indx = static_cast<int*>(Malloc(static_cast<unsigned>(n) * sizeof(int)));
+  if (memory_error != 0) {
+    Free(col);
+    Free(indx);
+    return -1;
+  }
+  double d;
+  if (ludcmp_ff(A, n, indx, &d) != 0) {
+    Free(col);
+    Free(indx);
+    return -2;
+  }
+  for (int j = 0; j < n; ++j) {
+    for (int i = 0; i < n; ++i) col[i] = i == j ? 1.0 : 0.0;
+    lubksb_ff(A, n, indx, col);
+    for (int i = 0; i < n; ++i) Ainv[i][j] = col[i];
+  }
+  Free(col);
+  Free(indx);
+  return 0;
+}
+
+int SolveLinearSystem_ff(double** A, int n, const double* b, double* x) {
+  if (!A) return -2;
+  if (n <= 0) return 0;
+  TrackingScope scope;
+  auto* indx = static_cast<int*>(Malloc(static_cast<unsigned>(n) * sizeof(int)));
+  double** work = allocate_matrix_ff(n, n);
+  if (KernelFailed() || !indx || !work) return -2;
+  if (x != b) std::memcpy(x, b, sizeof(double) * n);
+  for (int i = 0; i < n; ++i) std::memcpy(work[i], A[i], sizeof(double) * n);
+  double d;
+  if (ludcmp_ff(work, n, indx, &d) != 0) return -2;
+  lubksb_ff(work, n, indx, x);
+  return 0;
+}
+
+int ludcmp4(double* a, int n, int* indx, double* d) {
+  if (n < 0 || n > 4) return -2;
+  double rowScale[4];
+  bool singular = false;
+  *d = 1.0;
+  const Flat4 m{a};
+  for (int i = 0; i < n; ++i) {
+    const double big = RowAbsMax(m, n, i);
+    if (big == 0.0) {
+      DebugMessageFormat("%s", MSGstr("Singular matrix in LUDMP()"));
+      singular = true;
+      rowScale[i] = 1.0;  // keeps the arithmetic finite; the result is reported singular
+      continue;
+    }
+    rowScale[i] = 1.0 / big;
+  }
+  for (int j = 0; j < n; ++j) {
+    CroutColumn(m, n, j);
+    double best = 0.0;
+    int p = j;
+    for (int i = j; i < n; ++i) {
+      const double measure = std::fabs(a[4 * i + j]) * rowScale[i];
+      if (measure >= best) {
+        best = measure;
+        p = i;
+      }
+    }
+    if (p != j) {
+      SwapRows(m, n, p, j);
+      *d = -*d;
+      rowScale[p] = rowScale[j];
+    }
+    indx[j] = p;
+    if (best < kSingular4) singular = true;
+    if (a[4 * j + j] == 0.0) a[4 * j + j] = 1e-20;
+    if (j != n - 1) {
+      const double inv = 1.0 / a[4 * j + j];
+      for (int i = j + 1; i < n; ++i) a[4 * i + j] *= inv;
+    }
+  }
+  return singular ? -2 : 0;
+}
+
+void lubksb4(const double* a, int n, const int* indx, double* b) {
+  // The accessor only reads here.
+  LuBackSubstitute(Flat4{const_cast<double*>(a)}, n, indx, b);
+}
+
+int mat_inverse4(const double* M, double* Minv) {
+  double lu[16];
+  int indx[4];
+  double d;
+  std::memcpy(lu, M, sizeof lu);
+  if (ludcmp4(lu, 4, indx, &d) != 0) return -2;
+  double inv[16];
+  for (int j = 0; j < 4; ++j) {
+    double col[4] = {0.0, 0.0, 0.0, 0.0};
+    col[j] = 1.0;
+    lubksb4(lu, 4, indx, col);
+    for (int i = 0; i < 4; ++i) inv[4 * i + j] = col[i];
+  }
+  std::memcpy(Minv, inv, sizeof inv);  // Minv may be M: written only at the end
+  return 0;
+}

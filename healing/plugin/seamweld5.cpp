@@ -1,0 +1,407 @@
+#include "healing/plugin/seamweld5.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "bspline/sfree.h"
+#include "bspline/smake.h"
+#include "foundation/coreglob.h"
+#include "foundation/makemat.h"
+#include "foundation/umalloc.h"
+#include "healing/gstitch.h"
+
+namespace {
+
+constexpr const char* kSdkVersion = "SDKv1.70.3";
+constexpr int kHostConstant = 2;  // first of the constant pair (2, 0) of every knot and vertex call
+
+int HostError(int status, const char* operation) {
+  fprintf(stderr, "SAAPHIRE ERROR : %s\n", operation);
+  return status;
+}
+
+// The four continuity states are applied in this order, so the last one set wins; with none
+// set the field keeps its value.
+void ApplyContinuity(SeamWeldInstance* inst, const short states[4]) {
+  static const short kValues[4] = {kContPosition, kContTangency, kContCurvature, kContNone};
+  for (int i = 0; i < 4; ++i)
+    if (states[i]) inst->continuity = kValues[i];
+}
+
+int BuildTopology(SeamWeldInstance* inst) {
+  return DupNurbs(&inst->scene, inst->picks, kHostConstant, 1, inst->report, inst->nPicks, inst->maxGap,
+                  inst->maxAngle, inst->healGap, inst->healAngle, inst->continuity);
+}
+
+bool IsNonDecreasing(const double* v, int n) {
+  for (int i = 1; i < n; ++i)
+    if (!(v[i] >= v[i - 1])) return false;  // also refuses NaN
+  return true;
+}
+
+// Row-vector transform in single precision, as the host computes it.
+void TransformPoint(const float m[16], double x, double y, double z, float out[3]) {
+  float fx = static_cast<float>(x), fy = static_cast<float>(y), fz = static_cast<float>(z);
+  out[0] = m[0] * fx + m[4] * fy + m[8] * fz + m[12];
+  out[1] = m[1] * fx + m[5] * fy + m[9] * fz + m[13];
+  out[2] = m[2] * fx + m[6] * fy + m[10] * fz + m[14];
+}
+
+// Everything one run of DupNurbs owns; released on every path.
+struct RunRecords {
+  int n = 0;
+  Bspline** srfs = nullptr;
+  char** names = nullptr;
+  float (*matrices)[16] = nullptr;
+  int* fixed = nullptr;
+  int** result = nullptr;
+
+  ~RunRecords() {
+    for (int i = 0; i < n; ++i) {
+      if (srfs && srfs[i]) FreeBspline(srfs[i]);
+      if (names) Free(names[i]);
+    }
+    Free(srfs);
+    Free(names);
+    Free(matrices);
+    Free(fixed);
+    if (result) matrix_free_ih(result);
+  }
+};
+
+template <typename T>
+T* AllocZeroed(int n) {
+  if (n < 1) return nullptr;
+  auto* p = static_cast<T*>(Malloc(static_cast<unsigned>(sizeof(T) * n)));
+  if (p) std::memset(static_cast<void*>(p), 0, sizeof(T) * n);
+  return p;
+}
+
+}  // namespace
+
+int CheckArgs(int n, const SAA_Elem* picks) {
+  for (int i = 0; i < n; ++i)
+    for (int j = i + 1; j < n; ++j)
+      if (std::memcmp(picks[i].words, picks[j].words, 3 * sizeof(int)) == 0) return kSeamWeldFailure;
+  return 0;
+}
+
+int Getvalues(SAA_CustomContext ctx, SeamWeldInstance* inst) {
+  SAA_CustomValueList list = nullptr;
+  int s = SAA_customContextGetCustomValueList(ctx, &list);
+  if (s) return HostError(s, "SAA_customContextGetCustomValueList");
+
+  short report = 0;
+  if ((s = SAA_cusvalGetStateValue(list, "DUMP", &report))) return HostError(s, "SAA_cusvalGetStateValue");
+  inst->report = report;
+  const char* floatNames[4] = {"MAXGAP", "MAXANGLE", "HEALGAP", "HEALANGLE"};
+  double* floatFields[4] = {&inst->maxGap, &inst->maxAngle, &inst->healGap, &inst->healAngle};
+  for (int i = 0; i < 4; ++i) {
+    float value = 0.0f;
+    if ((s = SAA_cusvalGetFloatValue(list, floatNames[i], &value))) return HostError(s, "SAA_cusvalGetFloatValue");
+    *floatFields[i] = value;
+  }
+  const char* stateNames[4] = {"POSITION", "TANGENCY", "CURVATURE", "NONE"};
+  short states[4] = {0, 0, 0, 0};
+  for (int i = 0; i < 4; ++i)
+    if ((s = SAA_cusvalGetStateValue(list, stateNames[i], &states[i]))) return HostError(s, "SAA_cusvalGetStateValue");
+  ApplyContinuity(inst, states);
+  return 0;
+}
+
+extern "C" int initSeamWeld(SAA_CustomContext ctx) {
+  int s = SAA_sceneInitInternal(kSdkVersion);
+  if (s) return HostError(s, "SAA_sceneInit");
+
+  auto* inst = AllocZeroed<SeamWeldInstance>(1);
+  if (!inst) return kSeamWeldFailure;
+  if ((s = SAA_customContextSetInstanceData(ctx, inst))) {
+    Free(inst);  // never registered, so nobody else can release it
+    return HostError(s, "SAA_customContextSetInstanceData");
+  }
+  // From here the instance is registered and cleanupSeamWeld releases it on every path.
+  if ((s = SAA_sceneGetCurrent(&inst->scene))) return HostError(s, "SAA_sceneGetCurrent");
+  int n = 0;
+  if ((s = SAA_customContextGetNbResults(ctx, &n))) return HostError(s, "SAA_customContextGetNbResults");
+  inst->picks = AllocZeroed<SAA_Elem>(n);
+  if (!inst->picks) return kSeamWeldFailure;
+  inst->nPicks = n;
+  if ((s = SAA_customContextGetResults(ctx, n, inst->picks))) return HostError(s, "SAA_customContextGetResults");
+
+  if (CheckArgs(n, inst->picks)) {
+    fprintf(stderr, "ERROR : Cannot pick twice the same surface\n");
+    return kSeamWeldFailure;
+  }
+  // A failed read has been reported; initialisation goes on with the values read so far.
+  Getvalues(ctx, inst);
+  inst->updateCount = 0;
+  return BuildTopology(inst);
+}
+
+extern "C" int editSeamWeld(SAA_CustomContext ctx) {
+  void* inst = nullptr;
+  int s = SAA_customContextGetInstanceData(ctx, &inst);
+  if (s) return HostError(s, "SAA_customContextGetInstanceData");
+  if (!inst) return kSeamWeldFailure;  // no instance: the callback would have nothing to fill
+  return SAA_dialogitemAddCallback(ctx, 1, OkCallback, inst);
+}
+
+int OkCallback(SAA_Dialog dialog, int, void* data) {
+  auto* inst = static_cast<SeamWeldInstance*>(data);
+  if (!inst) return kSeamWeldFailure;
+  int s = 0;
+  short report = 0;
+  if ((s = SAA_dialogitemGetStateValue(dialog, 12, &report))) return HostError(s, "SAA_dialogitemGetStateValue");
+  inst->report = report;
+  const int floatItems[4] = {14, 16, 18, 20};
+  double* floatFields[4] = {&inst->maxGap, &inst->maxAngle, &inst->healGap, &inst->healAngle};
+  for (int i = 0; i < 4; ++i) {
+    float value = 0.0f;
+    if ((s = SAA_dialogitemGetFloatValue(dialog, floatItems[i], &value)))
+      return HostError(s, "SAA_dialogitemGetFloatValue");
+    *floatFields[i] = value;
+  }
+  short states[4] = {0, 0, 0, 0};
+  for (int i = 0; i < 4; ++i)
+    if ((s = SAA_dialogitemGetStateValue(dialog, 22 + i, &states[i])))
+      return HostError(s, "SAA_dialogitemGetStateValue");
+  ApplyContinuity(inst, states);
+
+  inst->updateCount = 0;
+  CleanupTopology();
+  return BuildTopology(inst);
+}
+
+extern "C" int updateSeamWeld(SAA_CustomContext ctx) {
+  void* data = nullptr;
+  int s = SAA_customContextGetInstanceData(ctx, &data);
+  if (s) return HostError(s, "SAA_customContextGetInstanceData");
+  auto* inst = static_cast<SeamWeldInstance*>(data);
+  if (!inst) return kSeamWeldFailure;
+
+  float frame = 0.0f;
+  if ((s = SAA_sceneGetPlayCtrlCurrentFrame(&inst->scene, &frame)))
+    return HostError(s, "SAA_sceneGetPlayCtrlCurrentFrame");
+  int k = 0;
+  if ((s = SAA_customContextGetCurrentResultIndex(ctx, &k)))
+    return HostError(s, "SAA_customContextGetCurrentResultIndex");
+
+  const int n = inst->nPicks;
+  SAA_Elem* scratch = AllocZeroed<SAA_Elem>(n);
+  if (!scratch) return kSeamWeldFailure;
+  if ((s = SAA_customContextGetResults(ctx, n, scratch))) {
+    Free(scratch);
+    return HostError(s, "SAA_customContextGetResults");
+  }
+  if (k < 0 || k >= n) {  // the host's index is not trusted with our array
+    Free(scratch);
+    return kSeamWeldFailure;
+  }
+  inst->updateCount += 1;
+  inst->picks[k] = scratch[k];
+  Free(scratch);
+  if (inst->updateCount < n) return 0;
+
+  inst->updateCount = 0;
+  return DupNurbs(&inst->scene, inst->picks, kHostConstant, 0, inst->report, n, inst->maxGap, inst->maxAngle,
+                  inst->healGap, inst->healAngle, inst->continuity);
+}
+
+extern "C" int cleanupSeamWeld(SAA_CustomContext ctx) {
+  void* data = nullptr;
+  int s = SAA_customContextGetInstanceData(ctx, &data);
+  if (s) return HostError(s, "SAA_customContextGetInstanceData");
+  if (data) {
+    // Unregister first, so that a later call on this context finds no freed instance.
+    if ((s = SAA_customContextSetInstanceData(ctx, nullptr))) return HostError(s, "SAA_customContextSetInstanceData");
+    auto* inst = static_cast<SeamWeldInstance*>(data);
+    Free(inst->picks);
+    Free(inst);
+  }
+  CleanupTopology();
+  return 0;
+}
+
+int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, short buildMode, short report, int n,
+             double maxGap, double maxAngle, double healGap, double healAngle, short continuity) {
+  // Every run starts with a clean kernel error state: a failure of an earlier run must not
+  // make this one fail.
+  ClearKernelError();
+  RunRecords run;
+  run.srfs = AllocZeroed<Bspline*>(n);
+  run.names = AllocZeroed<char*>(n);
+  run.matrices = AllocZeroed<float[16]>(n);
+  if (n > 0 && (!run.srfs || !run.names || !run.matrices)) return kSeamWeldFailure;
+  run.n = n;
+
+  int s = 0;
+  for (int i = 0; i < n; ++i) {
+    if (!(run.srfs[i] = MallocNullBspline())) return kSeamWeldFailure;
+    int length = 0;
+    if ((s = SAA_elementGetNameLength(scene, &picks[i], &length))) return HostError(s, "SAA_elementGetNameLength");
+    if (length < 0) return kSeamWeldFailure;
+    if (!(run.names[i] = AllocZeroed<char>(length + 1))) return kSeamWeldFailure;
+    if ((s = SAA_elementGetName(scene, &picks[i], length + 1, run.names[i]))) return HostError(s, "SAA_elementGetName");
+    if ((s = SAA_modelGetDeformationMatrix(scene, &picks[i], run.matrices[i])))
+      return HostError(s, "SAA_modelGetDeformationMatrix");
+    if ((s = SAA2ZK(scene, run.srfs[i], &picks[i], hostConstant, 0, report, run.matrices[i]))) return s;
+  }
+
+  if (buildMode) return MakeTopologyZK(run.srfs, n, maxGap, maxAngle);
+
+  run.fixed = AllocZeroed<int>(n);  // the plug-in holds no surface fixed
+  const int doReport = report ? 1 : 0;
+  run.result = allocate_matrix_ih(n > 0 ? n : 1, 4);
+  if ((n > 0 && !run.fixed) || !run.result) return kSeamWeldFailure;
+  // A heal that fails before it fills the matrix must not leave codes for the report to invent.
+  for (int i = 0; i < (n > 0 ? n : 1); ++i)
+    for (int j = 0; j < 4; ++j) run.result[i][j] = -2;
+
+  int status = HealTopologyZK(run.srfs, n, run.fixed, continuity, 1, healGap, healAngle, doReport, run.result);
+  if (doReport) PrintHealingResult(run.names, n, run.result);
+
+  // The write-back runs whatever the heal's status; a surface that fails to write does not stop
+  // the others, but its failure is the run's result when the heal itself succeeded.
+  int firstWriteFailure = 0;
+  for (int i = 0; i < n; ++i) {
+    float inverse[16];
+    if ((s = SAA_matrixInvert(run.matrices[i], inverse))) return HostError(s, "SAA_matrixInvert");
+    s = ZK2SAA(scene, run.srfs[i], &picks[i], hostConstant, report, inverse);
+    if (s && !firstWriteFailure) firstWriteFailure = s;
+  }
+  return status ? status : firstWriteFailure;
+}
+
+int SAA2ZK(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int hostConstant, int, short,
+           const float matrix[16]) {
+  if (!out || !element) return kSeamWeldFailure;
+  int s = 0;
+  short closedU = 0, closedV = 0;
+  if ((s = SAA_nurbsSurfaceGetClosed(scene, element, &closedU, &closedV))) return HostError(s, "SAA_nurbsSurfaceGetClosed");
+  if (closedU || closedV) {
+    fprintf(stderr, "ERROR: Cannot manage closed surfaces\n");
+    return kSeamWeldFailure;
+  }
+  int pu = 0, pv = 0;
+  if ((s = SAA_nurbsSurfaceGetDegree(scene, element, &pu, &pv))) return HostError(s, "SAA_nurbsSurfaceGetDegree");
+  int ku = 0, kv = 0;
+  if ((s = SAA_nurbsSurfaceGetNbKnots(scene, element, &ku, &kv))) return HostError(s, "SAA_nurbsSurfaceGetNbKnots");
+  if (ku < 1 || kv < 1) return kSeamWeldFailure;
+
+  TrackingScope scope;  // scratch knots and vertices, whatever path we leave by
+  auto* hostU = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * ku)));
+  auto* hostV = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * kv)));
+  if (!hostU || !hostV) return kSeamWeldFailure;
+  if ((s = SAA_nurbsSurfaceGetKnots(scene, element, hostConstant, 0, ku, kv, hostU, hostV)))
+    return HostError(s, "SAA_nurbsSurfaceGetKnots");
+  int cu = 0, cv = 0;
+  if ((s = SAA_nurbsSurfaceGetNbVertices(scene, element, &cu, &cv))) return HostError(s, "SAA_nurbsSurfaceGetNbVertices");
+
+  // The host's data is checked before anything is indexed with it.
+  if (pu < 1 || pv < 1 || cu < pu + 1 || cv < pv + 1) return kSeamWeldFailure;
+  if (ku != cu + pu - 1 || kv != cv + pv - 1) return kSeamWeldFailure;
+  if (!IsNonDecreasing(hostU, ku) || !IsNonDecreasing(hostV, kv)) return kSeamWeldFailure;
+  const long long count = static_cast<long long>(cu) * cv;
+  if (count > (1 << 24)) return kSeamWeldFailure;
+
+  auto* vertices = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * 4 * count)));
+  if (!vertices) return kSeamWeldFailure;
+  if ((s = SAA_modelGetVertices(scene, element, hostConstant, 0, static_cast<int>(count), vertices)))
+    return HostError(s, "SAA_modelGetVertices");
+
+  out->kind = 2;
+  out->dimension = 3;
+  out->rational = 0;
+  out->closedU = out->closedV = 0;
+  out->degreeU = pu;
+  out->degreeV = pv;
+  out->interiorU = ku - 2 * pu;
+  out->interiorV = kv - 2 * pv;
+  AllocateBsplineArrays(out);
+  if (KernelFailed() || !out->knotsU || !out->knotsV || !out->X) return kSeamWeldFailure;
+
+  // The kernel's clamped vectors repeat the host's first and last knot once more.
+  auto widen = [](const double* host, int k, double* kernel) {
+    kernel[0] = host[0];
+    for (int i = 0; i < k; ++i) kernel[i + 1] = host[i];
+    kernel[k + 1] = host[k - 1];
+  };
+  widen(hostU, ku, out->knotsU);
+  widen(hostV, kv, out->knotsV);
+  out->umin = hostU[pu - 1];
+  out->umax = hostU[ku - pu];
+  out->vmin = hostV[pv - 1];
+  out->vmax = hostV[kv - pv];
+
+  for (int j = 0; j < cv; ++j) {
+    for (int i = 0; i < cu; ++i) {
+      const double* vtx = vertices + 4 * (static_cast<long long>(j) * cu + i);  // host w is ignored
+      float p[3];
+      TransformPoint(matrix, vtx[0], vtx[1], vtx[2], p);
+      out->X[j][i] = p[0];
+      out->Y[j][i] = p[1];
+      out->Z[j][i] = p[2];
+    }
+  }
+  return 0;
+}
+
+int ZK2SAA(const SAA_Scene* scene, const Bspline* srf, const SAA_Elem* element, int hostConstant, short,
+           const float inverse[16]) {
+  if (!srf || !srf->X || !srf->Y || !srf->Z) return kSeamWeldFailure;
+  const int cu = NumCtrlU(srf), cv = NumCtrlV(srf);
+  const long long count = static_cast<long long>(cu) * cv;
+  TrackingScope scope;
+  auto* vertices = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * 4 * count)));
+  if (!vertices) return kSeamWeldFailure;
+  for (int j = 0; j < cv; ++j) {
+    for (int i = 0; i < cu; ++i) {
+      float p[3];
+      TransformPoint(inverse, srf->X[j][i], srf->Y[j][i], srf->Z[j][i], p);
+      double* vtx = vertices + 4 * (static_cast<long long>(j) * cu + i);
+      vtx[0] = p[0];
+      vtx[1] = p[1];
+      vtx[2] = p[2];
+      vtx[3] = 1.0;
+    }
+  }
+  int s = SAA_modelSetVertices(scene, element, hostConstant, 0, static_cast<int>(count), vertices);
+  if (s) return HostError(s, "SAA_modelSetVertices");
+  return 0;
+}
+
+int GetHealingCodeString(int code, char* text) {
+  static const char kTexts[7][256] = {
+      "Successful healing",
+      "Not healed because of memory error",
+      "Not healed because of topology errors",
+      "Fixed outer boundary with at least positional continuity",
+      "Not healed to both positional and tangential tolerance",
+      "Healed to positional tolerance, but not tangential tolerance",
+      "Healed to tangential tolerance, but not posiional tolerance",  // the host's users know this text
+  };
+  text[0] = '\0';
+  if (code < -6 || code > 0) return kSeamWeldFailure;
+  std::strcpy(text, kTexts[-code]);
+  return 0;
+}
+
+int PrintHealingResult(char** names, int n, int** result) {
+  if (!names || !result || n < 1) return kSeamWeldFailure;
+  // Sides in the order Min_U, Max_U, Min_V, Max_V: result columns 0, 2, 1, 3.
+  static const struct {
+    const char* label;
+    int column;
+  } kSides[4] = {{"Min_U", 0}, {"Max_U", 2}, {"Min_V", 1}, {"Max_V", 3}};
+  char text[256];
+  for (int i = 0; i < n; ++i) {
+    printf("Surface %s\n", names[i] ? names[i] : "");
+    for (const auto& side : kSides) {
+      GetHealingCodeString(result[i][side.column], text);
+      printf("  %s boundary: %s \n", side.label, text);
+    }
+    printf("_______________________________________________________\n");
+    printf("\n");
+  }
+  return 0;
+}

@@ -1,0 +1,48 @@
+// The plug-in's host layer: the four entry points the host calls, the per-context instance
+// record, the conversion between host NURBS surfaces and kernel B-splines, and the report.
+#pragma once
+
+#include "platform/saa.h"
+
+struct Bspline;
+
+// Status of the plug-in's own failures; every other non-zero status is the host's, passed on.
+constexpr int kSeamWeldFailure = 95;
+
+// Continuity at the group's outer boundary.
+enum SeamWeldContinuity : short { kContNone = -1, kContPosition = 0, kContTangency = 1, kContCurvature = 2 };
+
+struct SeamWeldInstance {
+  SAA_Scene scene;
+  int nPicks;
+  SAA_Elem* picks;     // owned, nPicks records
+  short report;        // "DUMP": print the healing report after a heal
+  double maxGap;       // topology tolerances
+  double maxAngle;     // degrees
+  double healGap;      // healing targets
+  double healAngle;    // degrees
+  short continuity;
+  int updateCount;
+};
+
+extern "C" {
+__attribute__((visibility("default"))) int initSeamWeld(SAA_CustomContext ctx);
+__attribute__((visibility("default"))) int editSeamWeld(SAA_CustomContext ctx);
+__attribute__((visibility("default"))) int updateSeamWeld(SAA_CustomContext ctx);
+__attribute__((visibility("default"))) int cleanupSeamWeld(SAA_CustomContext ctx);
+}
+
+int OkCallback(SAA_Dialog dialog, int ignored, void* instance);
+int Getvalues(SAA_CustomContext ctx, SeamWeldInstance* instance);
+int CheckArgs(int n, const SAA_Elem* picks);
+
+int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, short buildMode, short report, int n,
+             double maxGap, double maxAngle, double healGap, double healAngle, short continuity);
+int SAA2ZK(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int hostConstant, int zero, short report,
+           const float matrix[16]);
+int ZK2SAA(const SAA_Scene* scene, const Bspline* srf, const SAA_Elem* element, int hostConstant, short report,
+           const float inverse[16]);
+
+// Writes the text of a result code (0 to -6) into a 256-character buffer; 95 for other codes.
+int GetHealingCodeString(int code, char* text);
+int PrintHealingResult(char** names, int n, int** result);

@@ -1,0 +1,1635 @@
+#include "healing/srfbndrc.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "bspline/nubs.h"
+#include "bspline/refines2.h"
+#include "bspline/smake.h"
+#include "cloud/psubdiv.h"
+#include "foundation/coreglob.h"
+#include "foundation/geo2.h"
+#include "foundation/sort.h"
+#include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+#include "platform/tstubs.h"
+#include "surface/srfsnip.h"
+
+namespace {
+
+constexpr int kBreakPollEvery = 200;   // user-break poll interval of the group scans
+constexpr int kProjectIterations = 9;  // iteration setting of every boundary projection
+constexpr int kFeetPerVertex = 4;      // room of GsrfVertex's T-junction foot arrays
+constexpr int kNearSamples = 5;        // feet this close along one curve count as one
+// A curve's last sample sits just below the next integer so that its break entry sorts after
+// every cut on the curve's last segment.
+constexpr double kLastSampleOffset = 0.999999;
+// Legacy: the side test maps a sample index to a parameter as one fiftieth of the range per
+// sample (the build samples 50 per curve, so this is 49/50 of exact); callers rely on it.
+constexpr double kSamplePitch = 0.02;
+constexpr double kProbeWindow = 1e6;  // starting half-width of the nearest-sample sweep
+constexpr int kGridCellsPerAxis = 96;
+
+template <class T>
+T* NewArray(long n) {
+  if (n <= 0 || static_cast<unsigned long>(n) * sizeof(T) > UINT_MAX) return nullptr;
+  return static_cast<T*>(Malloc(static_cast<unsigned>(n * sizeof(T))));
+}
+
+template <class T>
+T* NewZeroed(long n) {
+  T* p = NewArray<T>(n);
+  if (p) std::memset(static_cast<void*>(p), 0, static_cast<size_t>(n) * sizeof(T));
+  return p;
+}
+
+bool BreakRequested(int i) { return i % kBreakPollEvery == 0 && user_break() != 0; }
+
+int LastOf(const GsrfCrv& c) { return c.firstSample + c.nSample - 1; }
+
+void SamplePoint(const Gsrf* g, int k, double p[3]) {
+  p[0] = g->x[k];
+  p[1] = g->y[k];
+  p[2] = g->z[k];
+}
+
+const float* AxisArray(const Gsrf* g, int axis) { return axis == 0 ? g->x : axis == 1 ? g->y : g->z; }
+
+double Dist2(const double a[3], const double b[3]) {
+  double d[3];
+  VecDiff3(a, b, d);
+  return VecDotProd3(d, d);
+}
+
+// Axis of largest extent of the listed samples; the earlier axis on equal extents.
+int WidestAxis(const Gsrf* g, const int* ids, int n) {
+  double lo[3] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound};
+  double hi[3] = {-kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound};
+  for (int i = 0; i < n; ++i) {
+    double p[3];
+    SamplePoint(g, ids[i], p);
+    for (int k = 0; k < 3; ++k) {
+      lo[k] = std::min(lo[k], p[k]);
+      hi[k] = std::max(hi[k], p[k]);
+    }
+  }
+  int axis = 0;
+  for (int k = 1; k < 3; ++k)
+    if (hi[k] - lo[k] > hi[axis] - lo[axis]) axis = k;
+  return axis;
+}
+
+// Point of a boundary curve at its own parameter t.
+void EvalBndrCrv(const GsrfCrv* c, double t, double out[3]) {
+  const Bspline* s = c->srf;
+  switch (c->kind) {
+    case 0: Eval3DPointOnBsplOnSurfArray(s, c->node->item, t, 0, 0, out); break;
+    case 1: Eval3DPointOnSurfArray(s, s->umin, t, 0, 0, out); break;
+    case 2: Eval3DPointOnSurfArray(s, t, s->vmin, 0, 0, out); break;
+    case 3: Eval3DPointOnSurfArray(s, s->umax, t, 0, 0, out); break;
+    default: Eval3DPointOnSurfArray(s, t, s->vmax, 0, 0, out); break;
+  }
+}
+
+// Projection shared by ClosestPointOnBndrCrv and ClosestDistOnBndrCrv.
+int ProjectOnBndrCrv(GsrfCrv* c, const double p[3], double* t, double* dist) {
+  if (c->kind < 0 || c->kind > 4) return c->kind;
+  double foot[3], stepSq;
+  if (c->kind == 0) {
+    Bspline* crv = c->node->item;
+    double d2 = 0.0;
+    const int rc = FindClosestPointCurveOnSurf(crv, p, foot, crv->umin, crv->umax, t, &d2, &stepSq,
+                                               kProjectIterations);
+    *dist = std::sqrt(d2);
+    return rc;
+  }
+  Bspline* s = c->srf;
+  double u = c->kind == 1 ? s->umin : c->kind == 3 ? s->umax : *t;
+  double v = c->kind == 2 ? s->vmin : c->kind == 4 ? s->vmax : *t;
+  double d = 0.0, normal[3];
+  const int rc = FindClosestUVPointGuessNorm(s, p, foot, &u, &v, &d, &stepSq, kProjectIterations, normal);
+  *t = (c->kind == 1 || c->kind == 3) ? v : u;
+  // The surface foot leaves the side when p lies over the surface; measuring to the side's own
+  // point keeps an overlap from passing for a joint.
+  double q[3];
+  EvalBndrCrv(c, *t, q);
+  *dist = std::sqrt(Dist2(p, q));
+  return rc;
+}
+
+// Clears every element field of the graph and its curves, loops and surfaces.
+void ClearElementLinks(Gsrf* g) {
+  g->els = nullptr;
+  g->nEl = 0;
+  for (int i = 0; i < g->nCrv; ++i) g->crvs[i].els = nullptr, g->crvs[i].nEl = 0, g->crvs[i].firstEl = 0;
+  for (int i = 0; i < g->nLoop; ++i) g->loops[i].els = nullptr, g->loops[i].nEl = 0, g->loops[i].firstEl = 0;
+  for (int i = 0; i < g->nSrf; ++i) g->srfs[i].els = nullptr, g->srfs[i].nEl = 0, g->srfs[i].firstEl = 0;
+}
+
+// Gives loops and surfaces their element ranges from the curves' (which are in id order).
+void SpreadElementRanges(Gsrf* g) {
+  int run = 0;
+  for (int s = 0; s < g->nSrf; ++s) {
+    GsrfSrf& sr = g->srfs[s];
+    sr.firstEl = run;
+    sr.els = g->els ? g->els + run : nullptr;
+    sr.nEl = 0;
+    for (int l = sr.firstLoop; l < sr.firstLoop + sr.nLoop; ++l) {
+      GsrfLoop& lp = g->loops[l];
+      lp.firstEl = run;
+      lp.els = g->els ? g->els + run : nullptr;
+      lp.nEl = 0;
+      for (int c = lp.firstCrv; c < lp.firstCrv + lp.nCrv; ++c) lp.nEl += g->crvs[c].nEl;
+      run += lp.nEl;
+      sr.nEl += lp.nEl;
+    }
+  }
+}
+
+void FreeMatchingRecords(Gsrf* g) {
+  Free(g->verts);
+  Free(g->members);
+  Free(g->breakHeads);
+  Free(g->breaks);
+  Free(g->pairs);
+  g->verts = nullptr;
+  g->members = nullptr;
+  g->breakHeads = nullptr;
+  g->breaks = nullptr;
+  g->pairs = nullptr;
+  g->nVert = 0;
+  g->nPair = 0;
+}
+
+}  // namespace
+
+// ============================================================================================
+// Building and freeing
+// ============================================================================================
+
+int MakeGSrfSurfsCore(Gsrf* g, Bspline** objs, int n) {
+  if (!g || !objs || n < 1) return 0;
+  int count = 0;
+  for (int i = 0; i < n; ++i)
+    if (objs[i] && objs[i]->kind == 2) ++count;
+  if (count == 0) return 0;
+  GsrfSrf* srfs = NewZeroed<GsrfSrf>(count);
+  if (!srfs || KernelFailed()) return 0;
+  int id = 0;
+  for (int i = 0; i < n; ++i) {
+    if (!objs[i] || objs[i]->kind != 2) continue;
+    srfs[id].id = id;
+    srfs[id].srf = objs[i];
+    srfs[id].owner = g;
+    ++id;
+  }
+  g->srfs = srfs;
+  g->nSrf = count;
+  return 1;
+}
+
+int MakeGSrfLoops(Gsrf* g) {
+  if (!g || !g->srfs || g->nSrf < 1) return 0;
+  int total = 0;
+  for (int s = 0; s < g->nSrf; ++s) {
+    // A surface needs its natural rectangle unless one of its trim loops is an outer loop.
+    int natural = 1, trims = 0;
+    for (TrimList* t = g->srfs[s].srf->trims; t; t = t->next) {
+      ++trims;
+      if (t->hole == 0) natural = 0;
+    }
+    g->srfs[s].nLoop = natural + trims;
+    total += g->srfs[s].nLoop;
+  }
+  GsrfLoop* loops = NewZeroed<GsrfLoop>(total);
+  if (!loops || KernelFailed()) return 0;
+  int id = 0;
+  for (int s = 0; s < g->nSrf; ++s) {
+    GsrfSrf& sr = g->srfs[s];
+    sr.firstLoop = id;
+    sr.loops = loops + id;
+    int trims = 0;
+    for (TrimList* t = sr.srf->trims; t; t = t->next) ++trims;
+    auto add = [&](TrimList* trim) {
+      loops[id].id = id;
+      loops[id].trim = trim;
+      loops[id].srf = sr.srf;
+      loops[id].srfId = sr.id;
+      ++id;
+    };
+    if (sr.nLoop > trims) add(nullptr);  // the natural loop comes first
+    for (TrimList* t = sr.srf->trims; t; t = t->next) add(t);
+  }
+  g->loops = loops;
+  g->nLoop = total;
+  return 1;
+}
+
+int MakeGSrfTcurves(Gsrf* g) {
+  if (!g || !g->loops || g->nLoop < 1) return 0;
+  int total = 0;
+  for (int l = 0; l < g->nLoop; ++l) {
+    GsrfLoop& lp = g->loops[l];
+    if (!lp.trim) {
+      lp.nCrv = 4;
+    } else {
+      lp.nCrv = 0;
+      for (BsplineList* node = lp.trim->loopCurves; node; node = node->next) ++lp.nCrv;
+    }
+    total += lp.nCrv;
+  }
+  GsrfCrv* crvs = NewZeroed<GsrfCrv>(total);
+  if (!crvs || KernelFailed()) return 0;
+  int id = 0;
+  for (int l = 0; l < g->nLoop; ++l) {
+    GsrfLoop& lp = g->loops[l];
+    lp.firstCrv = id;
+    lp.crvs = crvs + id;
+    const int n = lp.nCrv;
+    BsplineList* node = lp.trim ? lp.trim->loopCurves : nullptr;
+    for (int k = 0; k < n; ++k) {
+      GsrfCrv& c = crvs[id + k];
+      c.id = id + k;
+      c.kind = lp.trim ? 0 : k + 1;  // natural sides in the order 1 u-min, 2 v-min, 3 u-max, 4 v-max
+      c.node = node;
+      c.srf = lp.srf;
+      c.srfId = lp.srfId;
+      c.prev = id + (k + n - 1) % n;
+      c.next = id + (k + 1) % n;
+      if (node) node = node->next;
+    }
+    id += n;
+  }
+  for (int s = 0; s < g->nSrf; ++s) {
+    GsrfSrf& sr = g->srfs[s];
+    sr.firstCrv = g->loops[sr.firstLoop].firstCrv;
+    sr.crvs = crvs + sr.firstCrv;
+    sr.nCrv = 0;
+    for (int l = sr.firstLoop; l < sr.firstLoop + sr.nLoop; ++l) sr.nCrv += g->loops[l].nCrv;
+  }
+  g->crvs = crvs;
+  g->nCrv = total;
+  return 1;
+}
+
+Gsrf* MakeGSrfBndrStructCore(Bspline** objs, int n, double tol, double gapTol, int* status) {
+  int localStatus = 0;
+  if (!status) status = &localStatus;
+  *status = 0;
+  if (n == 0) return nullptr;
+  Gsrf* g = nullptr;
+  {
+    TrackingScope scope;
+    g = NewZeroed<Gsrf>(1);
+    if (!g || KernelFailed()) {
+      *status = -2;
+      return nullptr;
+    }
+    g->tol = tol;
+    g->gapTol = gapTol;
+    g->maxDev = -kEmptyBoxBound;
+    // Trim loops are split at their tangent breaks first, so every loop corner is a curve end.
+    if (!objs || ReplaceGroupSrfCrvBsplWithG1ContSubs(objs, n, 25.0) != 0 || KernelFailed() ||
+        !MakeGSrfSurfsCore(g, objs, n) || !MakeGSrfLoops(g) || !MakeGSrfTcurves(g) || KernelFailed()) {
+      *status = -2;
+      return nullptr;
+    }
+    scope.keep();
+  }
+  if (!SampleGsrfBndr(g, 50) || !ClosestSampleGsrfBySort(g)) {
+    FreeGsrfBndr(g);
+    *status = -2;
+    return nullptr;
+  }
+  return g;
+}
+
+void FreeGsrfSamples(Gsrf* g) {
+  if (!g) return;
+  float** arrays[] = {&g->x, &g->y, &g->z, &g->dev, &g->t, &g->closePos, &g->closeT};
+  for (float** a : arrays) {
+    Free(*a);
+    *a = nullptr;
+  }
+  g->nSample = 0;
+  for (int i = 0; i < g->nCrv; ++i) {
+    GsrfCrv& c = g->crvs[i];
+    c.nSample = 0;
+    c.x = c.y = c.z = c.dev = c.t = c.closePos = c.closeT = nullptr;
+  }
+  for (int i = 0; i < g->nLoop; ++i) g->loops[i].nSample = 0;
+  for (int i = 0; i < g->nSrf; ++i) g->srfs[i].nSample = 0;
+}
+
+void FreeGsrfBndr(Gsrf* g) {
+  if (!g) return;
+  FreeGsrfSamples(g);
+  FreeMatchingRecords(g);
+  Free(g->els);
+  Free(g->crvs);
+  Free(g->loops);
+  Free(g->srfs);
+  Free(g);
+}
+
+int GetCrvIdFromIndex(Gsrf* g, int sample, int hint) {
+  if (!g || sample < 0 || sample >= g->nSample || g->nCrv < 1) return -1;
+  const GsrfCrv* c = g->crvs;
+  if (hint < 0) {
+    // Last curve whose first sample is not beyond the index; curves without samples share
+    // their successor's first index, so the last of them is the one that holds samples.
+    int lo = 0, hi = g->nCrv - 1;
+    while (lo < hi) {
+      const int mid = (lo + hi + 1) / 2;
+      if (c[mid].firstSample <= sample)
+        lo = mid;
+      else
+        hi = mid - 1;
+    }
+    return lo;
+  }
+  int h = std::min(hint, g->nCrv - 1);
+  while (h > 0 && sample < c[h].firstSample) --h;
+  while (h < g->nCrv - 1 && sample >= c[h].firstSample + c[h].nSample) ++h;
+  return h;
+}
+
+// ============================================================================================
+// Sampling
+// ============================================================================================
+
+double GetChordalDev3Pts(const float a[3], const float m[3], const float b[3]) {
+  const double pa[3] = {a[0], a[1], a[2]};
+  const double pm[3] = {m[0], m[1], m[2]};
+  const double pb[3] = {b[0], b[1], b[2]};
+  double d[3], e[3];
+  VecDiff3(pb, pa, d);
+  const double l2 = VecDotProd3(d, d);
+  if (l2 < 1e-10) return 1e-6;
+  const double t = VecDotProd3(VecDiff3(pm, pa, e), d) / l2;  // not clamped: distance to the line
+  const double foot[3] = {pa[0] + t * d[0], pa[1] + t * d[1], pa[2] + t * d[2]};
+  return std::sqrt(Dist2(pm, foot));
+}
+
+int SampleCrvBndr(GsrfCrv* c, int n, double tol, double* maxDev) {
+  c->nSample = 0;
+  c->closed = 0;
+  if (c->kind < 0 || c->kind > 4 || !c->srf) return 0;
+  const Bspline* s = c->srf;
+  const Bspline* crv = nullptr;
+  if (c->kind == 0) {
+    if (!c->node || !c->node->item) return 0;
+    crv = c->node->item;
+    c->t0 = crv->umin;
+    c->t1 = crv->umax;
+  } else if (c->kind == 1 || c->kind == 3) {
+    c->t0 = s->vmin;
+    c->t1 = s->vmax;
+  } else {
+    c->t0 = s->umin;
+    c->t1 = s->umax;
+  }
+  if (n < 2) return 0;
+
+  const double step = (c->t1 - c->t0) / (n - 1);
+  double t = c->t0;
+  for (int i = 0; i < n; ++i) {
+    const double ti = i == n - 1 ? c->t1 : t;  // the last value is the range end itself
+    c->t[i] = static_cast<float>(ti);
+    if (!crv) {
+      double p[3];
+      EvalBndrCrv(c, ti, p);
+      c->x[i] = static_cast<float>(p[0]);
+      c->y[i] = static_cast<float>(p[1]);
+      c->z[i] = static_cast<float>(p[2]);
+    }
+    t += step;
+  }
+  if (crv && Eval3DNpntsOnBsplOnSurfArray_f(s, crv, 0, 0, n, c->x, c->y, c->z) != 0) return -2;
+  if (KernelFailed()) return -2;
+
+  auto move = [c](int from, int to) {
+    c->x[to] = c->x[from];
+    c->y[to] = c->y[from];
+    c->z[to] = c->z[from];
+    c->t[to] = c->t[from];
+  };
+  auto dist2 = [c](int a, int b) {
+    const double dx = double(c->x[a]) - c->x[b], dy = double(c->y[a]) - c->y[b], dz = double(c->z[a]) - c->z[b];
+    return dx * dx + dy * dy + dz * dz;
+  };
+  int count = n;
+  const double tol2 = tol * tol;
+  if (tol != 0.0) {
+    // Distances are taken from the last kept sample, not from the one dropped before.
+    int k = 0;
+    for (int i = 1; i < n - 1; ++i) {
+      if (dist2(i, k) <= tol2) continue;
+      move(i, ++k);
+    }
+    if (dist2(n - 1, k) <= tol2)
+      move(n - 1, k);
+    else
+      move(n - 1, ++k);
+    count = k + 1;
+    if (count == 1) return 0;
+  }
+  c->nSample = count;
+  c->closed = dist2(count - 1, 0) < tol2 ? 1 : 0;
+
+  for (int i = 0; i + 1 < count; ++i) {
+    double m[3];
+    EvalBndrCrv(c, 0.5 * (double(c->t[i]) + double(c->t[i + 1])), m);
+    const float a[3] = {c->x[i], c->y[i], c->z[i]};
+    const float b[3] = {c->x[i + 1], c->y[i + 1], c->z[i + 1]};
+    const float mf[3] = {float(m[0]), float(m[1]), float(m[2])};
+    const double dev = 1.1 * GetChordalDev3Pts(a, mf, b);
+    c->dev[i] = static_cast<float>(dev);
+    if (dev > *maxDev) *maxDev = dev;
+  }
+  c->dev[count - 1] = 0.0f;  // no span starts at the last sample
+  return KernelFailed() ? -2 : 0;
+}
+
+int SampleGsrfBndr(Gsrf* g, int n) {
+  if (!g || !g->crvs || g->nCrv < 1) return 0;
+  FreeGsrfSamples(g);
+  const int per = std::max(n, 3);
+  const long room = static_cast<long>(g->nCrv) * per;
+  TrackingScope scope;
+  float* arrays[5];
+  for (float*& a : arrays) a = NewArray<float>(room);
+  if (KernelFailed() || std::find(arrays, arrays + 5, nullptr) != arrays + 5) return 0;
+
+  auto setViews = [&arrays](GsrfCrv& c, int at) {
+    c.x = arrays[0] + at;
+    c.y = arrays[1] + at;
+    c.z = arrays[2] + at;
+    c.dev = arrays[3] + at;
+    c.t = arrays[4] + at;
+  };
+  g->maxDev = -kEmptyBoxBound;
+  int total = 0;
+  for (int i = 0; i < g->nCrv; ++i) {
+    if (BreakRequested(i)) return 0;
+    GsrfCrv& c = g->crvs[i];
+    c.firstSample = total;
+    setViews(c, total);
+    if (SampleCrvBndr(&c, per, g->tol, &g->maxDev) != 0 || KernelFailed()) return 0;
+    if (c.nSample == 0) {  // the curve drops out of its loop
+      g->crvs[c.prev].next = c.next;
+      g->crvs[c.next].prev = c.prev;
+    }
+    total += c.nSample;
+  }
+  if (total == 0) return 0;
+  if (total < room) {
+    for (float*& a : arrays) {
+      auto* shrunk = static_cast<float*>(Realloc(a, static_cast<unsigned>(total * sizeof(float))));
+      if (!shrunk || KernelFailed()) return 0;
+      a = shrunk;
+    }
+    for (int i = 0; i < g->nCrv; ++i) setViews(g->crvs[i], g->crvs[i].firstSample);
+  }
+  scope.keep();
+  g->x = arrays[0];
+  g->y = arrays[1];
+  g->z = arrays[2];
+  g->dev = arrays[3];
+  g->t = arrays[4];
+  g->nSample = total;
+
+  int run = 0;
+  for (int s = 0; s < g->nSrf; ++s) {
+    GsrfSrf& sr = g->srfs[s];
+    sr.firstSample = run;
+    sr.nSample = 0;
+    for (int l = sr.firstLoop; l < sr.firstLoop + sr.nLoop; ++l) {
+      GsrfLoop& lp = g->loops[l];
+      lp.firstSample = run;
+      lp.nSample = 0;
+      for (int c = lp.firstCrv; c < lp.firstCrv + lp.nCrv; ++c) lp.nSample += g->crvs[c].nSample;
+      run += lp.nSample;
+      sr.nSample += lp.nSample;
+    }
+  }
+  return 1;
+}
+
+int ClosestPointOnBndrCrv(GsrfCrv* c, const double p[3], double* t) {
+  double dist;
+  return ProjectOnBndrCrv(c, p, t, &dist);
+}
+
+double ClosestDistOnBndrCrv(GsrfCrv* c, const double p[3], double* t) {
+  double dist = -1.0;
+  ProjectOnBndrCrv(c, p, t, &dist);
+  return dist;
+}
+
+// ============================================================================================
+// Grid search and element builder (an alternative to the corner matching; no caller uses it)
+// ============================================================================================
+
+int ClosestSampleGsrf(Gsrf* g) {
+  if (!g || g->nSample < 2 || !g->x) return 0;
+  const int n = g->nSample;
+  TrackingScope scope;
+  float* pos = NewArray<float>(n);
+  float* par = NewArray<float>(n);
+  int* crvOf = NewArray<int>(n);
+  if (!pos || !par || !crvOf || KernelFailed()) return 0;
+  double lo[3] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound};
+  double hi[3] = {-kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound};
+  for (int c = 0; c < g->nCrv; ++c)
+    for (int k = g->crvs[c].firstSample; k <= LastOf(g->crvs[c]); ++k) crvOf[k] = c;
+  for (int k = 0; k < n; ++k) {
+    double p[3];
+    SamplePoint(g, k, p);
+    for (int a = 0; a < 3; ++a) lo[a] = std::min(lo[a], p[a]), hi[a] = std::max(hi[a], p[a]);
+  }
+  Subdiv* grid = SubdivideArrays(g->x, g->y, g->z, n, lo[0], lo[1], lo[2], hi[0], hi[1], hi[2], g->gapTol,
+                                 kGridCellsPerAxis);
+  if (!grid || KernelFailed()) {
+    FreeSubdiv(grid);
+    return 0;
+  }
+  // Segment ids follow the point indices in the cells: segment k (samples k, k+1) is n + k.
+  for (int c = 0; c < g->nCrv; ++c) {
+    for (int k = g->crvs[c].firstSample; k < LastOf(g->crvs[c]); ++k) {
+      if (!AddLineTo3DSubdivToo(grid, k, k + 1, n + k)) {
+        FreeSubdiv(grid);
+        return 0;
+      }
+    }
+  }
+  const double gap2 = g->gapTol * g->gapTol;
+  for (int s = 0; s < n; ++s) {
+    if (BreakRequested(s)) {
+      FreeSubdiv(grid);
+      return 0;
+    }
+    pos[s] = par[s] = -1.0f;
+    const GsrfCrv& own = g->crvs[crvOf[s]];
+    // At a curve's ends the corner itself would find the neighbouring curve's end: probe the
+    // middle of the end span instead, from the cells of both its samples.
+    int cellSamples[2] = {s, s};
+    double q[3];
+    SamplePoint(g, s, q);
+    if (s == own.firstSample || s == LastOf(own)) {
+      const int other = s == own.firstSample ? s + 1 : s - 1;
+      double r[3];
+      SamplePoint(g, other, r);
+      for (int a = 0; a < 3; ++a) q[a] = 0.5 * (q[a] + r[a]);
+      cellSamples[1] = other;
+    }
+    double best = kEmptyBoxBound;
+    for (int cs = 0; cs < 2; ++cs) {
+      if (cs == 1 && grid->ownCell[cellSamples[1]] == grid->ownCell[cellSamples[0]]) break;
+      const SubdivCell& cell = grid->cells[grid->ownCell[cellSamples[cs]]];
+      for (int it = 0; it < cell.count; ++it) {
+        const int id = cell.items[it];
+        if (id < n) continue;
+        const int k = id - n;
+        const int ck = crvOf[k];
+        if (ck == own.id || ck == own.prev || ck == own.next) continue;
+        double a[3], b[3], foot[3], d2, t;
+        SamplePoint(g, k, a);
+        SamplePoint(g, k + 1, b);
+        LineSegPntMinDistSq(q, a, b, foot, &d2, &t);
+        if (d2 > gap2 || d2 >= best) continue;
+        best = d2;
+        pos[s] = static_cast<float>(k + 1.0 - t);
+        par[s] = static_cast<float>(t * g->t[k] + (1.0 - t) * g->t[k + 1]);
+      }
+    }
+  }
+  FreeSubdiv(grid);
+  Free(crvOf);
+  scope.keep();
+  Free(g->closePos);
+  Free(g->closeT);
+  g->closePos = pos;
+  g->closeT = par;
+  for (int c = 0; c < g->nCrv; ++c) {
+    g->crvs[c].closePos = pos + g->crvs[c].firstSample;
+    g->crvs[c].closeT = par + g->crvs[c].firstSample;
+  }
+  return 1;
+}
+
+void InsertBndrEl(GsrfCrv* c, GsrfBndrEl* el) {
+  el->crv = c;
+  GsrfBndrEl* before = nullptr;
+  GsrfBndrEl* last = nullptr;
+  for (GsrfBndrEl* p = c->els; p; p = p->next) {
+    if (p->t0 >= el->t1) {
+      before = p;
+      break;
+    }
+    last = p;
+  }
+  el->next = before;
+  el->prev = before ? before->prev : last;
+  if (el->prev)
+    el->prev->next = el;
+  else
+    c->els = el;
+  if (before) before->prev = el;
+  ++c->nEl;
+}
+
+namespace {
+int BuildGridElements(Gsrf* g, int n);
+}
+
+int MakeGsrfBndrEl(Gsrf* g) {
+  if (!g || !g->closePos || !g->closeT || g->nSample < 2) return 0;
+  const int n = g->nSample;
+  Free(g->els);
+  ClearElementLinks(g);
+  int ok = BuildGridElements(g, n);
+  if (!ok) ClearElementLinks(g);  // the curves' lists pointed into freed scratch
+  return ok;
+}
+
+namespace {
+
+int BuildGridElements(Gsrf* g, int n) {
+  TrackingScope scope;
+  // A run holds at least two samples, so n elements always suffice.
+  GsrfBndrEl* work = NewZeroed<GsrfBndrEl>(n);
+  int* otherCrv = NewArray<int>(n);
+  double* otherT = NewArray<double>(2L * n);  // the element ends projected on the other curve
+  if (!work || !otherCrv || !otherT || KernelFailed()) return 0;
+
+  auto footPoint = [g](double pos, double out[3]) {  // point at a fractional global sample index
+    const int k = std::min(static_cast<int>(pos), g->nSample - 2);
+    const double f = pos - k;
+    double a[3], b[3];
+    SamplePoint(g, k, a);
+    SamplePoint(g, k + 1, b);
+    for (int i = 0; i < 3; ++i) out[i] = (1.0 - f) * a[i] + f * b[i];
+  };
+  int nEl = 0;
+  for (int ci = 0; ci < g->nCrv; ++ci) {
+    if (BreakRequested(ci)) return 0;
+    GsrfCrv& c = g->crvs[ci];
+    const int last = LastOf(c);
+    int k = c.firstSample;
+    while (k <= last) {
+      if (g->closePos[k] < 0.0f) {
+        ++k;
+        continue;
+      }
+      const int other = GetCrvIdFromIndex(g, static_cast<int>(g->closePos[k]), -1);
+      int j = k;
+      while (j < last && g->closePos[j + 1] >= 0.0f &&
+             GetCrvIdFromIndex(g, static_cast<int>(g->closePos[j + 1]), other) == other)
+        ++j;
+      if (j > k && other >= 0) {
+        double p0[3], p1[3], q0[3], q1[3], d[3], e[3];
+        SamplePoint(g, k, p0);
+        SamplePoint(g, j, p1);
+        footPoint(g->closePos[k], q0);
+        footPoint(g->closePos[j], q1);
+        VecDiff3(p1, p0, d);
+        VecDiff3(q1, q0, e);
+        const double dot = VecDotProd3(d, e);
+        const double l2 = VecDotProd3(d, d) * VecDotProd3(e, e);
+        if (l2 > 0.0 && dot * dot >= 0.25 * l2) {  // within 60 degrees of parallel, either sense
+          GsrfBndrEl& el = work[nEl];
+          el.srfId = c.srfId;
+          el.t0 = g->t[k];
+          el.t1 = g->t[j];
+          el.orient = dot >= 0.0 ? 1 : 0;
+          el.v0 = el.v1 = -1;
+          for (int s = k; s <= j; ++s) {
+            double p[3], q[3];
+            SamplePoint(g, s, p);
+            footPoint(g->closePos[s], q);
+            el.maxDist = std::max(el.maxDist, std::sqrt(Dist2(p, q)));
+          }
+          otherCrv[nEl] = other;
+          otherT[2 * nEl] = g->closeT[k];
+          otherT[2 * nEl + 1] = g->closeT[j];
+          ClosestPointOnBndrCrv(&g->crvs[other], p0, &otherT[2 * nEl]);
+          ClosestPointOnBndrCrv(&g->crvs[other], p1, &otherT[2 * nEl + 1]);
+          InsertBndrEl(&c, &el);
+          ++nEl;
+        }
+      }
+      k = j + 1;
+    }
+  }
+  if (KernelFailed()) return 0;
+  // Partners: an element and one on its other curve whose range overlaps its projected ends,
+  // each looking back at the first one's curve.
+  for (int a = 0; a < nEl; ++a) {
+    if (work[a].partner) continue;
+    const double lo = std::min(otherT[2 * a], otherT[2 * a + 1]);
+    const double hi = std::max(otherT[2 * a], otherT[2 * a + 1]);
+    for (GsrfBndrEl* b = g->crvs[otherCrv[a]].els; b; b = b->next) {
+      const int bi = static_cast<int>(b - work);
+      if (b->partner || otherCrv[bi] != work[a].crv->id || b->t1 < lo || b->t0 > hi) continue;
+      work[a].partner = b;
+      b->partner = &work[a];
+      break;
+    }
+  }
+  // Copy into one array in curve order so that every curve's elements form a consecutive range.
+  GsrfBndrEl* els = NewZeroed<GsrfBndrEl>(nEl);
+  int* newId = NewArray<int>(nEl);
+  if (nEl > 0 && (!els || !newId || KernelFailed())) return 0;
+  int id = 0;
+  for (int ci = 0; ci < g->nCrv; ++ci)
+    for (GsrfBndrEl* e = g->crvs[ci].els; e; e = e->next) newId[e - work] = id++;
+  for (int w = 0; w < nEl; ++w) {
+    GsrfBndrEl& e = els[newId[w]];
+    e = work[w];
+    e.id = newId[w];
+    e.prev = work[w].prev ? els + newId[work[w].prev - work] : nullptr;
+    e.next = work[w].next ? els + newId[work[w].next - work] : nullptr;
+    e.partner = work[w].partner ? els + newId[work[w].partner - work] : nullptr;
+  }
+  Free(work);
+  Free(otherCrv);
+  Free(otherT);
+  Free(newId);
+  scope.keep();
+  g->els = els;
+  g->nEl = nEl;
+  int run = 0;
+  for (int ci = 0; ci < g->nCrv; ++ci) {
+    GsrfCrv& c = g->crvs[ci];
+    c.firstEl = run;
+    c.els = c.nEl > 0 ? els + run : nullptr;
+    run += c.nEl;
+  }
+  SpreadElementRanges(g);
+  return 1;
+}
+
+}  // namespace
+
+// ============================================================================================
+// Corner matching
+// ============================================================================================
+
+int GetCornerVertsGsrf(Gsrf* g, unsigned char* flags) {
+  if (!g || !flags) return 0;
+  std::memset(flags, 0, static_cast<size_t>(std::max(g->nSample, 0)));
+  int ends = 0;
+  for (int i = 0; i < g->nCrv; ++i) {
+    const GsrfCrv& c = g->crvs[i];
+    if (c.nSample < 1) continue;
+    flags[c.firstSample] = 1;
+    flags[LastOf(c)] = 1;
+    ends += 2;
+  }
+  return ends;
+}
+
+int isSameDirection(Gsrf* g, int i, int j, int curve) {
+  const GsrfCrv& c = g->crvs[curve];
+  const int last = LastOf(c);
+  auto segment = [&](int k, double d[3]) {
+    const int a = k >= last ? last - 1 : k;
+    double p[3], q[3];
+    SamplePoint(g, a, p);
+    SamplePoint(g, a + 1, q);
+    VecDiff3(q, p, d);
+  };
+  double di[3], dj[3];
+  segment(i, di);
+  segment(j, dj);
+  const double l2 = VecDotProd3(di, di) * VecDotProd3(dj, dj);
+  if (l2 < 1e-10) return 1;
+  const double dot = VecDotProd3(di, dj);
+  return dot * dot / l2 >= 0.5 ? 1 : 0;
+}
+
+double FindMaxDistPair(Gsrf* g, const GsrfPair* pair, int refine) {
+  if (!g || !pair || pair->crvB < 0) return -1.0;
+  const double cap = 2.0 * g->gapTol;
+  GsrfCrv* crv[2] = {&g->crvs[pair->crvA], &g->crvs[pair->crvB]};
+  const double from[2] = {std::min(pair->a0, pair->a1) - 1.0, std::min(pair->b0, pair->b1) - 1.0};
+  const double to[2] = {std::max(pair->a0, pair->a1) + 1.0, std::max(pair->b0, pair->b1) + 1.0};
+  // The samples of each sector, one beyond each end so the segments holding the ends take part;
+  // never samples of a neighbouring curve.
+  int lo[2], cnt[2];
+  for (int s = 0; s < 2; ++s) {
+    lo[s] = std::max(crv[s]->firstSample, static_cast<int>(std::ceil(from[s])));
+    const int hi = std::min(LastOf(*crv[s]), static_cast<int>(std::floor(to[s])));
+    cnt[s] = hi - lo[s] + 1;
+    if (cnt[s] < 1) return cap;
+  }
+  TrackingScope scope;
+  int* ids[2] = {NewArray<int>(cnt[0] + cnt[1]), nullptr};
+  float* keys[2] = {NewArray<float>(cnt[0] + cnt[1]), nullptr};
+  if (!ids[0] || !keys[0] || KernelFailed()) return cap;
+  ids[1] = ids[0] + cnt[0];
+  keys[1] = keys[0] + cnt[0];
+  for (int s = 0; s < 2; ++s)
+    for (int i = 0; i < cnt[s]; ++i) ids[s][i] = lo[s] + i;
+  const int axis = WidestAxis(g, ids[0], cnt[0] + cnt[1]);
+  const float* ax = AxisArray(g, axis);
+  for (int s = 0; s < 2; ++s) {
+    for (int i = 0; i < cnt[s]; ++i) keys[s][i] = ax[ids[s][i]];
+    HeapSortFloatInt(cnt[s], keys[s], ids[s]);
+  }
+
+  double maxD = 0.0;
+  for (int s = 0; s < 2; ++s) {
+    const int o = 1 - s;
+    const GsrfCrv& other = *crv[o];
+    for (int i = 0; i < cnt[s]; ++i) {
+      double p[3];
+      SamplePoint(g, ids[s][i], p);
+      // Nearest sample of the other side: sweep outwards along the sorted axis in a box window
+      // that shrinks to the best distance found.
+      const float key = keys[s][i];
+      const int start = static_cast<int>(std::lower_bound(keys[o], keys[o] + cnt[o], key) - keys[o]);
+      double best = kProbeWindow, best2 = kProbeWindow * kProbeWindow;
+      int nearest = -1;
+      auto probe = [&](int j) {
+        double q[3];
+        SamplePoint(g, ids[o][j], q);
+        for (int a = 0; a < 3; ++a)
+          if (std::fabs(q[a] - p[a]) > best) return;
+        const double d2 = Dist2(p, q);
+        if (d2 < best2) best2 = d2, best = std::sqrt(d2), nearest = ids[o][j];
+      };
+      for (int j = start; j < cnt[o] && keys[o][j] - key <= best; ++j) probe(j);
+      for (int j = start - 1; j >= 0 && key - keys[o][j] <= best; --j) probe(j);
+      if (nearest < 0) return cap;
+      // The nearer foot on the two polyline segments meeting at that sample.
+      double d2min = kEmptyBoxBound, tParam = 0.0;
+      for (int a = nearest - 1; a <= nearest; ++a) {
+        if (a < other.firstSample || a + 1 > LastOf(other)) continue;
+        double pa[3], pb[3], foot[3], d2, t;
+        SamplePoint(g, a, pa);
+        SamplePoint(g, a + 1, pb);
+        LineSegPntMinDistSq(p, pa, pb, foot, &d2, &t);
+        if (d2 < d2min) d2min = d2, tParam = t * g->t[a] + (1.0 - t) * g->t[a + 1];
+      }
+      if (d2min >= kEmptyBoxBound) return cap;
+      double d = std::sqrt(d2min);
+      if (refine && d > maxD && d > g->gapTol) {
+        const double exact = ClosestDistOnBndrCrv(crv[o], p, &tParam);
+        if (exact >= 0.0) d = exact;
+      }
+      maxD = std::max(maxD, d);
+      if (maxD > cap) return cap;
+    }
+  }
+  return maxD;
+}
+
+double FindCrvParamValueTjunct(Gsrf* g, const double point[3], int curve, double pos) {
+  GsrfCrv& c = g->crvs[curve];
+  const double range = c.t1 - c.t0;
+  if (c.nSample < 2 || range == 0.0) return 0.0;
+  double t = c.t0 + (pos - c.firstSample) * range / (c.nSample - 1);
+  ClosestPointOnBndrCrv(&c, point, &t);
+  return (t - c.t0) / range;
+}
+
+int GetClosestSectorOnCrv(Gsrf* g, const GsrfBreak* cut, const GsrfBreak* sector, int curve) {
+  GsrfCrv& c = g->crvs[curve];
+  const double endPos = sector->next ? sector->next->pos : sector->pos;
+  const int mid = std::clamp(static_cast<int>((sector->pos + endPos) / 2.0), 0, g->nSample - 1);
+  double p[3];
+  SamplePoint(g, mid, p);
+  // A closed curve's first and last samples coincide with the corner: skip them.
+  const int k0 = c.closed && c.nSample > 2 ? 1 : 0;
+  const int k1 = c.closed && c.nSample > 2 ? c.nSample - 2 : c.nSample - 1;
+  int index = k0;
+  double best = kEmptyBoxBound;
+  for (int k = k0; k <= k1; ++k) {
+    double q[3];
+    SamplePoint(g, c.firstSample + k, q);
+    const double d2 = Dist2(p, q);
+    if (d2 < best) best = d2, index = k;
+  }
+  const double range = c.t1 - c.t0;
+  double t = c.t0 + range * kSamplePitch * index;
+  ClosestPointOnBndrCrv(&c, p, &t);
+  const double cutT = c.t0 + (cut->pos - c.firstSample) * kSamplePitch * range;
+  return cutT < t ? 1 : 0;
+}
+
+namespace {
+
+struct Foot {
+  int seg;  // start sample of the segment
+  int crv;
+  double t;  // 1 at the segment's first sample, 0 at its second
+  double d2;
+};
+
+// Working state of one ClosestCornersGsrf run. The records to keep are allocated here and
+// handed to the graph only when the whole run succeeded.
+class CornerMatcher {
+ public:
+  explicit CornerMatcher(Gsrf* g) : g_(g) {}
+
+  bool Run();
+  void Publish();
+  void FreeScratch();
+
+ private:
+  bool BuildVertices();
+  bool BuildBreakLists();
+  bool PairSectors();
+  bool TJunctions();
+  bool FindFeet(int v, int window);
+  int TryFoot(int v, int k, bool forceCut);
+  void UncrossPairs();
+  bool MakeElements();
+  void LinkPairs();
+
+  double EndPos(int sample) const {
+    return sample == LastOf(g_->crvs[crvOf_[sample]]) ? sample + kLastSampleOffset : sample;
+  }
+  void Point(int k, double p[3]) const { SamplePoint(g_, k, p); }
+  GsrfBreak* InsertBreak(int curve, int vert, double pos, int state);
+  GsrfBreak* EntryAt(int curve, double pos) const;
+  GsrfBreak* SectorAt(int curve, double pos) const;
+  GsrfBreak* PrevEntry(int curve, const GsrfBreak* e) const;
+  bool AddPair(const GsrfPair& p);
+  bool FeetConflict(const Foot& a, const Foot& b) {
+    return a.crv == b.crv && (std::abs(a.seg - b.seg) <= kNearSamples || isSameDirection(g_, a.seg, b.seg, a.crv));
+  }
+  bool RejectFoot(int v, const Foot& f);
+  double Frac(int curve, double pos) const {
+    const GsrfCrv& c = g_->crvs[curve];
+    return c.nSample < 2 ? 0.0 : std::clamp((pos - c.firstSample) / (c.nSample - 1), 0.0, 1.0);
+  }
+
+  Gsrf* g_;
+  double r_ = 0.0;     // clustering and pairing radius
+  double rT_ = 0.0;    // T-junction radius
+  int axis_ = 0;       // sweep axis of the curve ends
+  int nEnds_ = 0;
+  // scratch
+  int* crvOf_ = nullptr;
+  unsigned char* flags_ = nullptr;
+  unsigned char* endsHere_ = nullptr;  // per curve: ends at the vertex in hand
+  double* origPos_ = nullptr;          // per break: its sample position before step 20
+  int* elStart_ = nullptr;             // per element: pool index of its start entry
+  int* vOrder_ = nullptr;              // vertices sorted by centroid sweep coordinate
+  int* segIds_ = nullptr;              // free polyline segments (start sample) ...
+  float* segKeys_ = nullptr;           // ... sorted by their smaller sweep coordinate
+  int nSegs_ = 0;
+  // kept
+  GsrfVertex* verts_ = nullptr;
+  int nVert_ = 0;
+  int capVert_ = 0;
+  GsrfCornerVert* members_ = nullptr;
+  GsrfBreak** heads_ = nullptr;
+  GsrfBreak* breaks_ = nullptr;
+  int nBreak_ = 0;
+  int capBreak_ = 0;
+  GsrfPair* pairs_ = nullptr;
+  int nPair_ = 0;
+  int capPair_ = 0;
+  GsrfBndrEl* els_ = nullptr;
+  int nEl_ = 0;
+};
+
+GsrfBreak* CornerMatcher::InsertBreak(int curve, int vert, double pos, int state) {
+  if (nBreak_ >= capBreak_) return nullptr;  // cannot happen: the pool is sized for all feet
+  GsrfBreak* b = &breaks_[nBreak_++];
+  b->vert = vert;
+  b->state = state;
+  b->pos = pos;
+  // Ascending; a new entry goes before entries of equal position.
+  GsrfBreak** at = &heads_[curve];
+  while (*at && (*at)->pos < pos) at = &(*at)->next;
+  b->next = *at;
+  *at = b;
+  return b;
+}
+
+GsrfBreak* CornerMatcher::EntryAt(int curve, double pos) const {
+  for (GsrfBreak* e = heads_[curve]; e; e = e->next)
+    if (e->pos == pos) return e;
+  return nullptr;
+}
+
+GsrfBreak* CornerMatcher::SectorAt(int curve, double pos) const {
+  for (GsrfBreak* e = heads_[curve]; e && e->next; e = e->next)
+    if (e->pos <= pos && pos < e->next->pos) return e;
+  return nullptr;
+}
+
+GsrfBreak* CornerMatcher::PrevEntry(int curve, const GsrfBreak* e) const {
+  for (GsrfBreak* p = heads_[curve]; p; p = p->next)
+    if (p->next == e) return p;
+  return nullptr;
+}
+
+bool CornerMatcher::AddPair(const GsrfPair& p) {
+  if (nPair_ == capPair_) {
+    const int cap = std::max(2 * capPair_, 16);
+    auto* grown = static_cast<GsrfPair*>(Realloc(pairs_, static_cast<unsigned>(cap * sizeof(GsrfPair))));
+    if (!grown || KernelFailed()) return false;
+    pairs_ = grown;
+    capPair_ = cap;
+  }
+  pairs_[nPair_++] = p;
+  return true;
+}
+
+bool CornerMatcher::Run() {
+  const int nS = g_->nSample;
+  if (nS < 4 || !g_->x) return false;
+  crvOf_ = NewArray<int>(nS);
+  flags_ = NewArray<unsigned char>(nS);
+  if (!crvOf_ || !flags_ || KernelFailed()) return false;
+  for (int c = 0; c < g_->nCrv; ++c)
+    for (int k = g_->crvs[c].firstSample; k <= LastOf(g_->crvs[c]); ++k) crvOf_[k] = c;
+  nEnds_ = GetCornerVertsGsrf(g_, flags_);
+  if (nEnds_ < 1) return false;
+  r_ = 1.4142136 * g_->gapTol;
+  rT_ = g_->gapTol + std::max(g_->maxDev, 0.0);
+  if (!BuildVertices() || !BuildBreakLists() || !PairSectors() || !TJunctions()) return false;
+  UncrossPairs();
+  if (KernelFailed() || !MakeElements()) return false;
+  LinkPairs();
+  return !KernelFailed();
+}
+
+// Stage 1: clusters the curve ends into corner vertices by a sweep along the widest axis.
+bool CornerMatcher::BuildVertices() {
+  int* ends = NewArray<int>(nEnds_);
+  float* keys = NewArray<float>(nEnds_);
+  unsigned char* taken = NewZeroed<unsigned char>(nEnds_);
+  members_ = NewZeroed<GsrfCornerVert>(nEnds_);
+  capVert_ = std::max(nEnds_ / 4, 10);
+  verts_ = NewZeroed<GsrfVertex>(capVert_);
+  if (!ends || !keys || !taken || !members_ || !verts_ || KernelFailed()) return false;
+  int n = 0;
+  for (int k = 0; k < g_->nSample; ++k)
+    if (flags_[k]) ends[n++] = k;
+  axis_ = WidestAxis(g_, ends, n);
+  const float* ax = AxisArray(g_, axis_);
+  for (int i = 0; i < n; ++i) keys[i] = ax[ends[i]];
+  HeapSortFloatInt(n, keys, ends);
+
+  const double gap2x2 = 2.0 * g_->gapTol * g_->gapTol;
+  int nMember = 0;
+  for (int a = 0; a < n; ++a) {
+    if (BreakRequested(a)) return false;
+    if (taken[a]) continue;
+    if (nVert_ == capVert_) {
+      const int cap = 2 * capVert_;
+      auto* grown = static_cast<GsrfVertex*>(Realloc(verts_, static_cast<unsigned>(cap * sizeof(GsrfVertex))));
+      if (!grown || KernelFailed()) return false;
+      std::memset(static_cast<void*>(grown + capVert_), 0, static_cast<size_t>(cap - capVert_) * sizeof(GsrfVertex));
+      verts_ = grown;
+      capVert_ = cap;
+    }
+    GsrfVertex& v = verts_[nVert_];
+    double p[3];
+    Point(ends[a], p);
+    for (int k = 0; k < 3; ++k) v.c[k] = v.lo[k] = v.hi[k] = p[k];
+    v.nMember = 1;
+    members_[nMember].sample = ends[a];
+    v.members = &members_[nMember];
+    GsrfCornerVert* tail = v.members;
+    ++nMember;
+    taken[a] = 1;
+    // Every end before a is taken, so the scan can start right after the seed.
+    for (int b = a + 1; b < n; ++b) {
+      if (keys[b] - r_ > v.hi[axis_]) break;
+      if (taken[b]) continue;
+      double q[3], o[3];
+      Point(ends[b], q);
+      VecDiff3(q, v.hi, o);  // measured from the largest corner, as the vertex grows
+      if (std::fabs(o[0]) > r_ || std::fabs(o[1]) > r_ || std::fabs(o[2]) > r_ || VecDotProd3(o, o) >= gap2x2)
+        continue;
+      for (int k = 0; k < 3; ++k) {
+        v.c[k] = (v.nMember * v.c[k] + q[k]) / (v.nMember + 1);
+        v.lo[k] = std::min(v.lo[k], q[k]);
+        v.hi[k] = std::max(v.hi[k], q[k]);
+      }
+      ++v.nMember;
+      taken[b] = 1;
+      members_[nMember].sample = ends[b];
+      tail->next = &members_[nMember];
+      tail = tail->next;
+      ++nMember;
+    }
+    ++nVert_;
+  }
+  Free(ends);
+  Free(keys);
+  Free(taken);
+  return true;
+}
+
+// Stage 2: one break entry per curve end; curves that fold onto one vertex are collapsed.
+bool CornerMatcher::BuildBreakLists() {
+  // Every end makes one entry and every T-junction foot at most one more.
+  capBreak_ = nEnds_ + kFeetPerVertex * nVert_;
+  breaks_ = NewZeroed<GsrfBreak>(capBreak_);
+  heads_ = NewZeroed<GsrfBreak*>(g_->nCrv);
+  origPos_ = NewArray<double>(capBreak_);
+  if (!breaks_ || !heads_ || !origPos_ || KernelFailed()) return false;
+  for (int v = 0; v < nVert_; ++v)
+    for (GsrfCornerVert* m = verts_[v].members; m; m = m->next)
+      InsertBreak(crvOf_[m->sample], v, EndPos(m->sample), 0);
+
+  for (int ci = 0; ci < g_->nCrv; ++ci) {
+    GsrfBreak* h = heads_[ci];
+    if (!h || !h->next || h->vert != h->next->vert) continue;
+    const GsrfCrv& c = g_->crvs[ci];
+    const int first = c.firstSample, last = LastOf(c);
+    double p0[3], p1[3], d0[3];
+    Point(first, p0);
+    Point(first + 1, p1);
+    VecDiff3(p1, p0, d0);
+    bool turnsBack = false;
+    for (int k = first + 1; k < last && !turnsBack; ++k) {
+      double a[3], b[3], d[3];
+      Point(k, a);
+      Point(k + 1, b);
+      turnsBack = VecDotProd3(VecDiff3(b, a, d), d0) < 0.0;
+    }
+    if (turnsBack) continue;
+    GsrfVertex& v = verts_[h->vert];
+    for (GsrfCornerVert** m = &v.members; *m;) {
+      if ((*m)->sample == first || (*m)->sample == last) {
+        *m = (*m)->next;
+        --v.nMember;
+      } else {
+        m = &(*m)->next;
+      }
+    }
+    h->state = -1;
+  }
+  return true;
+}
+
+// Stage 3: pairs every curve's single sector with a sector of another curve joining the same
+// two vertices within the gap.
+bool CornerMatcher::PairSectors() {
+  for (int a = 0; a < g_->nCrv; ++a) {
+    if (BreakRequested(a)) return false;
+    const GsrfCrv& A = g_->crvs[a];
+    GsrfBreak* ha = heads_[a];
+    if (!ha) {
+      // A curve left without samples is recorded as unpaired; such a pair links nothing.
+      const GsrfPair none = {a, -2, double(A.firstSample), double(A.firstSample), 0.0, 0.0, -1, -1, -1, -1, -1};
+      if (!AddPair(none)) return false;
+      continue;
+    }
+    if (ha->state != 0 || !ha->next) continue;
+    const int c1 = ha->vert, c2 = ha->next->vert;
+    GsrfPair best{};
+    double bestD = 0.0;
+    bool have = false;
+    int nb = -1;  // same-surface neighbour joining the same two vertices
+    double nbPos[2] = {0.0, 0.0};
+    for (GsrfCornerVert* m = verts_[c1].members; m; m = m->next) {
+      const int b = crvOf_[m->sample];
+      if (b == a || !heads_[b] || heads_[b]->state != 0) continue;
+      GsrfCornerVert* m2 = verts_[c2].members;
+      while (m2 && (crvOf_[m2->sample] != b || m2 == m)) m2 = m2->next;
+      if (!m2) continue;
+      const GsrfCrv& B = g_->crvs[b];
+      const auto noSamples = [this](int id) { return g_->crvs[id].nSample == 0; };
+      if (B.srfId == A.srfId && (b == A.prev || b == A.next ||
+                                 (noSamples(A.prev) && noSamples(A.next) && noSamples(B.prev) && noSamples(B.next)))) {
+        if (nb < 0) nb = b, nbPos[0] = EndPos(m->sample), nbPos[1] = EndPos(m2->sample);
+        continue;
+      }
+      const GsrfPair cand = {a, b, ha->pos, ha->next->pos, EndPos(m->sample), EndPos(m2->sample), c1, c2, -1, -1, -1};
+      double d = FindMaxDistPair(g_, &cand, 0);
+      if (KernelFailed()) return false;
+      if (d < 0.0) d = kEmptyBoxBound;
+      if (!have ? d < r_ : d < bestD) {
+        if (have) heads_[best.crvB]->state = 0;
+        have = true;
+        best = cand;
+        bestD = d;
+        ha->state = 1;
+        heads_[b]->state = 1;
+      }
+    }
+    if (!have) continue;
+    if (nb >= 0) {
+      // When A's neighbour on its own surface lies nearer to B, A steps back so that the
+      // neighbour takes B when its turn comes.
+      const GsrfPair rival = {nb, best.crvB, nbPos[0], nbPos[1], best.b0, best.b1, c1, c2, -1, -1, -1};
+      double d = FindMaxDistPair(g_, &rival, 0);
+      if (KernelFailed()) return false;
+      if (d < 0.0) d = kEmptyBoxBound;
+      if (d < bestD) {
+        ha->state = 0;
+        heads_[best.crvB]->state = 0;
+        continue;
+      }
+    }
+    if (!AddPair(best)) return false;
+  }
+  return true;
+}
+
+// Step 14's rejections of a foot of vertex v.
+bool CornerMatcher::RejectFoot(int v, const Foot& f) {
+  const GsrfCrv& c = g_->crvs[f.crv];
+  const int first = c.firstSample, last = LastOf(c), k = f.seg;
+  if (endsHere_[f.crv]) {
+    for (GsrfCornerVert* m = verts_[v].members; m; m = m->next) {
+      if (crvOf_[m->sample] != f.crv) continue;
+      if (std::abs(k - m->sample) <= kNearSamples || isSameDirection(g_, k, m->sample, f.crv)) return true;
+    }
+  }
+  double cpt[3];
+  std::memcpy(cpt, verts_[v].c, sizeof cpt);
+  // Parameter of the centroid's projection on the chord from sample i to sample j.
+  auto chordParam = [&](int i, int j) {
+    double a[3], b[3], d[3], e[3];
+    Point(i, a);
+    Point(j, b);
+    VecDiff3(b, a, d);
+    const double l2 = VecDotProd3(d, d);
+    return l2 < 1e-20 ? 0.5 : VecDotProd3(VecDiff3(cpt, a, e), d) / l2;
+  };
+  // A foot on a polyline vertex belongs to one of the two segments meeting there.
+  if (f.t == 0.0 && (k + 1 == last || chordParam(k, k + 2) >= 1.0)) return true;
+  if (f.t == 1.0 && (k == first || chordParam(k - 1, k + 1) <= 0.0)) return true;
+  if (f.t > 0.9 && k == first) return true;
+  if (f.t < 0.1 && k + 1 == last) return true;
+  return false;
+}
+
+// Step 13 to 16 for one vertex: the nearest (at most four) feet of its centroid on free curves.
+bool CornerMatcher::FindFeet(int v, int window) {
+  GsrfVertex& vert = verts_[v];
+  const double* C = vert.c;
+  Foot held[kFeetPerVertex];
+  int nHeld = 0;
+  double radius = rT_, limit2 = rT_ * rT_;
+  for (int s = window; s < nSegs_; ++s) {
+    if (segKeys_[s] - radius > C[axis_]) break;
+    const int k = segIds_[s];
+    double a[3], b[3];
+    Point(k, a);
+    Point(k + 1, b);
+    bool inBox = true;
+    for (int i = 0; i < 3 && inBox; ++i)
+      inBox = std::min(a[i], b[i]) - radius <= C[i] && std::max(a[i], b[i]) + radius >= C[i];
+    if (!inBox) continue;
+    Foot f{k, crvOf_[k], 0.0, 0.0};
+    double foot[3];
+    LineSegPntMinDistSq(C, a, b, foot, &f.d2, &f.t);
+    if (!(f.d2 < limit2) || RejectFoot(v, f)) continue;
+    // Keep at most four in ascending distance; a foot yields to a nearer one on the same
+    // stretch of the same curve.
+    bool dropped = false;
+    for (int h = 0; h < nHeld && !dropped; ++h) dropped = held[h].d2 <= f.d2 && FeetConflict(held[h], f);
+    if (dropped) continue;
+    int kept = 0;
+    Foot next[kFeetPerVertex + 1];
+    bool placed = false;
+    for (int h = 0; h < nHeld; ++h) {
+      if (!placed && f.d2 < held[h].d2) next[kept++] = f, placed = true;
+      if (placed && FeetConflict(f, held[h])) continue;
+      next[kept++] = held[h];
+    }
+    if (!placed) next[kept++] = f;
+    nHeld = std::min(kept, kFeetPerVertex);
+    std::copy(next, next + nHeld, held);
+    if (nHeld == kFeetPerVertex) {
+      limit2 = held[kFeetPerVertex - 1].d2;
+      radius = std::sqrt(limit2);
+    }
+  }
+  for (int h = 0; h < nHeld && vert.nFoot < kFeetPerVertex; ++h) {
+    bool repeats = false;
+    for (int k = 0; k < vert.nFoot && !repeats; ++k) {
+      const Foot stored{vert.footSeg[k], crvOf_[vert.footSeg[k]], vert.footFrac[k], 0.0};
+      repeats = FeetConflict(stored, held[h]);
+    }
+    if (repeats) continue;
+    vert.footSeg[vert.nFoot] = held[h].seg;
+    vert.footFrac[vert.nFoot] = held[h].t;
+    vert.footUsed[vert.nFoot] = 0;
+    ++vert.nFoot;
+  }
+  return !KernelFailed();
+}
+
+// Step 17 for one foot: pairs the parts of the cut sector with free sectors of the curves that
+// end at the vertex. With forceCut the foot becomes a break even when nothing pairs. Returns
+// the number of pairs made, or -1 on failure.
+int CornerMatcher::TryFoot(int v, int k, bool forceCut) {
+  GsrfVertex& vert = verts_[v];
+  const int crv = crvOf_[vert.footSeg[k]];
+  const double P = vert.footSeg[k] + 1.0 - vert.footFrac[k];
+  GsrfBreak* e = SectorAt(crv, P);
+  if (!e || e->state != 0) return 0;  // the foot lies on a paired sector: discarded
+  GsrfBreak* eEnd = e->next;
+  GsrfBreak* cut = nullptr;
+  auto makeCut = [&]() {
+    if (!cut) cut = InsertBreak(crv, v, P, 0), vert.footUsed[k] = 1;
+    return cut != nullptr;
+  };
+  if (forceCut && !makeCut()) return 0;
+  int made = 0;
+  for (GsrfCornerVert* m = vert.members; m; m = m->next) {
+    const int d = crvOf_[m->sample];
+    if (d == crv) continue;
+    GsrfBreak* ed = EntryAt(d, EndPos(m->sample));
+    if (!ed) continue;
+    // D's sector touching the vertex, and the vertex at its far end.
+    GsrfBreak* ds = ed->next ? ed : PrevEntry(d, ed);
+    if (!ds || ds->state != 0) continue;
+    const GsrfBreak* far = ed->next ? ed->next : ds;
+    int side;
+    if (e->vert == eEnd->vert) {
+      if (far->vert != e->vert) continue;
+      const GsrfBreak probe{nullptr, v, 0, P};
+      side = GetClosestSectorOnCrv(g_, &probe, ds, crv) ? 1 : 0;
+    } else if (far->vert == e->vert) {
+      side = 0;
+    } else if (far->vert == eEnd->vert) {
+      side = 1;
+    } else {
+      continue;
+    }
+    if (side == 0 ? e->state != 0 : cut && cut->state != 0) continue;  // each side pairs once
+    if (!makeCut()) return made;
+    GsrfPair p;
+    if (side == 0)
+      p = {crv, d, e->pos, P, far->pos, ed->pos, e->vert, v, -1, -1, -1};
+    else
+      p = {crv, d, P, eEnd->pos, ed->pos, far->pos, v, eEnd->vert, -1, -1, -1};
+    (side == 0 ? e : cut)->state = 1;
+    ds->state = 1;
+    if (!AddPair(p)) return -1;
+    ++made;
+  }
+  return made;
+}
+
+// Stage 4: vertices lying on the inside of free curves cut them.
+bool CornerMatcher::TJunctions() {
+  const float* ax = AxisArray(g_, axis_);
+  // Segments of every curve still free, keyed by their smaller sweep coordinate.
+  nSegs_ = 0;
+  for (int c = 0; c < g_->nCrv; ++c)
+    if (heads_[c] && heads_[c]->state == 0) nSegs_ += g_->crvs[c].nSample - 1;
+  endsHere_ = NewZeroed<unsigned char>(g_->nCrv);
+  vOrder_ = NewArray<int>(nVert_);
+  float* vKeys = NewArray<float>(nVert_);
+  if (!endsHere_ || !vOrder_ || !vKeys || KernelFailed()) return false;
+  if (nSegs_ > 0) {
+    segIds_ = NewArray<int>(nSegs_);
+    segKeys_ = NewArray<float>(nSegs_);
+    if (!segIds_ || !segKeys_ || KernelFailed()) return false;
+  }
+  int s = 0;
+  for (int c = 0; c < g_->nCrv; ++c) {
+    if (!heads_[c] || heads_[c]->state != 0) continue;
+    for (int k = g_->crvs[c].firstSample; k < LastOf(g_->crvs[c]); ++k) {
+      segIds_[s] = k;
+      segKeys_[s++] = std::min(ax[k], ax[k + 1]);
+    }
+  }
+  HeapSortFloatInt(nSegs_, segKeys_, segIds_);
+  for (int v = 0; v < nVert_; ++v) vOrder_[v] = v, vKeys[v] = static_cast<float>(verts_[v].c[axis_]);
+  HeapSortFloatInt(nVert_, vKeys, vOrder_);
+  Free(vKeys);
+
+  auto takesPart = [this](int v) {
+    for (GsrfCornerVert* m = verts_[v].members; m; m = m->next)
+      if (heads_[crvOf_[m->sample]]->state == 0) return true;
+    return false;
+  };
+  int window = 0;
+  for (int i = 0; i < nVert_ && nSegs_ > 0; ++i) {
+    if (BreakRequested(i)) return false;
+    const int v = vOrder_[i];
+    if (!takesPart(v)) continue;
+    const double cax = verts_[v].c[axis_];
+    while (window < nSegs_ && std::max(ax[segIds_[window]], ax[segIds_[window] + 1]) + rT_ < cax) ++window;
+    if (window >= nSegs_) break;
+    for (GsrfCornerVert* m = verts_[v].members; m; m = m->next) endsHere_[crvOf_[m->sample]] = 1;
+    const bool ok = FindFeet(v, window);
+    for (GsrfCornerVert* m = verts_[v].members; m; m = m->next) endsHere_[crvOf_[m->sample]] = 0;
+    if (!ok) return false;
+  }
+
+  // Passes over the feet while a pass pairs something; then the remaining feet become plain
+  // cuts and their new sectors are offered once more.
+  for (int pass = 0, made = 1; made > 0; ++pass) {
+    if (BreakRequested(pass)) return false;
+    made = 0;
+    for (int i = 0; i < nVert_; ++i) {
+      const int v = vOrder_[i];
+      for (int k = 0; k < verts_[v].nFoot; ++k) {
+        if (verts_[v].footUsed[k]) continue;
+        const int r = TryFoot(v, k, false);
+        if (r < 0) return false;
+        made += r;
+      }
+    }
+  }
+  for (int i = 0; i < nVert_; ++i) {
+    const int v = vOrder_[i];
+    for (int k = 0; k < verts_[v].nFoot; ++k)
+      if (!verts_[v].footUsed[k] && TryFoot(v, k, true) < 0) return false;
+  }
+  return true;
+}
+
+// Stage 5, step 19: two pairs joining the same two curves between the same two vertices swap
+// their B sides when that makes the worse of the two nearer.
+void CornerMatcher::UncrossPairs() {
+  for (int i = 0; i < nPair_; ++i) {
+    GsrfPair& p = pairs_[i];
+    if (p.crvB < 0) continue;
+    for (int j = i + 1; j < nPair_; ++j) {
+      GsrfPair q = pairs_[j];
+      if (q.crvB < 0) continue;
+      const bool sameCurves = (q.crvA == p.crvA && q.crvB == p.crvB) || (q.crvA == p.crvB && q.crvB == p.crvA);
+      const bool sameVerts = (q.v0 == p.v0 && q.v1 == p.v1) || (q.v0 == p.v1 && q.v1 == p.v0);
+      if (!sameCurves || !sameVerts) continue;
+      if (q.crvA != p.crvA) {  // look at q from p's curve A
+        std::swap(q.crvA, q.crvB);
+        std::swap(q.a0, q.b0);
+        std::swap(q.a1, q.b1);
+      }
+      // B positions of one pair at the other pair's A vertices.
+      auto bAt = [](const GsrfPair& from, const GsrfPair& to, double* b0, double* b1) {
+        const bool flip = to.v0 != to.v1 && from.v0 != to.v0;
+        *b0 = flip ? from.b1 : from.b0;
+        *b1 = flip ? from.b0 : from.b1;
+      };
+      GsrfPair pc = p, qc = q;
+      bAt(q, p, &pc.b0, &pc.b1);
+      bAt(p, q, &qc.b0, &qc.b1);
+      const double straight = std::max(FindMaxDistPair(g_, &p, 1), FindMaxDistPair(g_, &q, 1));
+      const double crossed = std::max(FindMaxDistPair(g_, &pc, 1), FindMaxDistPair(g_, &qc, 1));
+      if (crossed < straight) {
+        p = pc;
+        pairs_[j] = qc;
+      }
+    }
+  }
+}
+
+// Steps 20 and 21: break positions become fractions of the curve range, and every two
+// consecutive entries make one element.
+bool CornerMatcher::MakeElements() {
+  for (int i = 0; i < nBreak_; ++i) origPos_[i] = breaks_[i].pos;
+  int total = 0;
+  for (int c = 0; c < g_->nCrv; ++c) {
+    GsrfBreak* h = heads_[c];
+    if (!h) continue;
+    double floor = 0.0;
+    for (GsrfBreak* e = h; e; e = e->next) {
+      if (e == h) {
+        e->pos = 0.0;
+      } else if (!e->next) {
+        e->pos = 1.0;
+      } else {
+        // A cut sits at the projection of its vertex; kept in order so no element runs backwards.
+        e->pos = std::clamp(FindCrvParamValueTjunct(g_, verts_[e->vert].c, c, e->pos), floor, 1.0);
+      }
+      floor = e->pos;
+      if (e->next) ++total;
+    }
+  }
+  if (KernelFailed()) return false;
+  els_ = NewZeroed<GsrfBndrEl>(total);
+  elStart_ = NewArray<int>(total);
+  if (total > 0 && (!els_ || !elStart_ || KernelFailed())) return false;
+  int id = 0;
+  for (int c = 0; c < g_->nCrv; ++c) {
+    GsrfCrv& cr = g_->crvs[c];
+    GsrfBndrEl* prev = nullptr;
+    for (GsrfBreak* e = heads_[c]; e && e->next; e = e->next) {
+      GsrfBndrEl& el = els_[id];
+      el.id = id;
+      el.prev = prev;
+      if (prev) prev->next = &el;
+      el.crv = &cr;
+      el.srfId = cr.srfId;
+      el.t0 = cr.t0 + (cr.t1 - cr.t0) * e->pos;
+      el.t1 = cr.t0 + (cr.t1 - cr.t0) * e->next->pos;
+      el.orient = 1;
+      el.v0 = e->vert;
+      el.v1 = e->next->vert;
+      elStart_[id] = static_cast<int>(e - breaks_);
+      prev = &el;
+      ++id;
+    }
+  }
+  nEl_ = total;
+  return true;
+}
+
+// Step 22: links the two elements of every pair. A pair that finds no free element joining its
+// two vertices on one of its curves stays unlinked.
+void CornerMatcher::LinkPairs() {
+  auto choose = [this](int curve, const GsrfPair& p, double f0, double f1) -> GsrfBndrEl* {
+    GsrfBndrEl* pick = nullptr;
+    double bestScore = kEmptyBoxBound;
+    for (int i = 0; i < nEl_; ++i) {
+      GsrfBndrEl& el = els_[i];
+      if (el.crv->id != curve || el.partner) continue;
+      if (!((el.v0 == p.v0 && el.v1 == p.v1) || (el.v0 == p.v1 && el.v1 == p.v0))) continue;
+      const double e0 = breaks_[elStart_[i]].pos, e1 = breaks_[elStart_[i]].next->pos;
+      const double score = std::min(std::fabs(e0 - f0) + std::fabs(e1 - f1), std::fabs(e0 - f1) + std::fabs(e1 - f0));
+      if (score <= bestScore) bestScore = score, pick = &el;  // the later one on a tie
+    }
+    return pick;
+  };
+  auto firstSegment = [this](const GsrfBndrEl& el, double d[3]) {
+    const GsrfCrv& c = *el.crv;
+    const int k = std::min(static_cast<int>(origPos_[elStart_[el.id]]), LastOf(c) - 1);
+    double a[3], b[3];
+    Point(k, a);
+    Point(k + 1, b);
+    VecDiff3(b, a, d);
+  };
+  for (int i = 0; i < nPair_; ++i) {
+    GsrfPair& p = pairs_[i];
+    if (p.crvB < 0) continue;
+    GsrfBndrEl* ea = choose(p.crvA, p, Frac(p.crvA, p.a0), Frac(p.crvA, p.a1));
+    GsrfBndrEl* eb = choose(p.crvB, p, Frac(p.crvB, p.b0), Frac(p.crvB, p.b1));
+    if (!ea || !eb) continue;
+    int orient;
+    if (p.v0 != p.v1) {
+      orient = ea->v0 == eb->v0 ? 1 : 0;
+    } else {
+      double da[3], db[3];
+      firstSegment(*ea, da);
+      firstSegment(*eb, db);
+      orient = VecDotProd3(da, db) >= 0.0 ? 1 : 0;
+    }
+    const double d = FindMaxDistPair(g_, &p, 1);
+    ea->partner = eb;
+    eb->partner = ea;
+    ea->orient = eb->orient = orient;
+    ea->maxDist = eb->maxDist = d;
+    p.elA = ea->id;
+    p.elB = eb->id;
+  }
+}
+
+void CornerMatcher::FreeScratch() {
+  void* scratch[] = {crvOf_, flags_, endsHere_, origPos_, elStart_, vOrder_, segIds_, segKeys_};
+  for (void* p : scratch) Free(p);
+  crvOf_ = nullptr, flags_ = nullptr, endsHere_ = nullptr, origPos_ = nullptr;
+  elStart_ = nullptr, vOrder_ = nullptr, segIds_ = nullptr, segKeys_ = nullptr;
+}
+
+void CornerMatcher::Publish() {
+  FreeMatchingRecords(g_);
+  Free(g_->els);
+  g_->verts = verts_;
+  g_->nVert = nVert_;
+  g_->members = members_;
+  g_->breakHeads = heads_;
+  g_->breaks = breaks_;
+  g_->pairs = pairs_;
+  g_->nPair = nPair_;
+  g_->els = els_;
+  g_->nEl = nEl_;
+  int run = 0;
+  for (int c = 0; c < g_->nCrv; ++c) {
+    GsrfCrv& cr = g_->crvs[c];
+    cr.firstEl = run;
+    cr.nEl = 0;
+    while (run + cr.nEl < nEl_ && els_[run + cr.nEl].crv == &cr) ++cr.nEl;
+    cr.els = cr.nEl > 0 ? els_ + run : nullptr;
+    run += cr.nEl;
+  }
+  SpreadElementRanges(g_);
+}
+
+}  // namespace
+
+int ClosestCornersGsrf(Gsrf* g) {
+  if (!g || !g->crvs) return 0;
+  TrackingScope scope;
+  CornerMatcher m(g);
+  if (!m.Run()) return 0;  // the scope frees everything the run made
+  m.FreeScratch();
+  scope.keep();
+  m.Publish();
+  FreeGsrfSamples(g);
+  return 1;
+}
+
+int ClosestSampleGsrfBySort(Gsrf* g) { return ClosestCornersGsrf(g); }

@@ -1,0 +1,304 @@
+#include "platform/host/sample_groups.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <functional>
+#include <random>
+
+namespace {
+
+constexpr int kDegree = 3;
+constexpr double kPi = 3.14159265358979323846;
+
+// Clamped uniform knot vector on [0, 1] for `ctrl` control points of degree kDegree.
+std::vector<double> ClampedKnots(int ctrl) {
+  std::vector<double> k(ctrl + kDegree + 1);
+  const int spans = ctrl - kDegree;
+  for (int i = 0; i < static_cast<int>(k.size()); ++i)
+    k[i] = std::clamp(static_cast<double>(i - kDegree) / spans, 0.0, 1.0);
+  return k;
+}
+
+// Greville abscissa of control point i: where the point has most influence.
+double Greville(const std::vector<double>& k, int i) {
+  double s = 0;
+  for (int j = 1; j <= kDegree; ++j) s += k[i + j];
+  return s / kDegree;
+}
+
+using Height = std::function<double(double, double)>;
+using PointMap = std::function<void(double p[3])>;
+
+struct PatchSpec {
+  std::string name;
+  double x0, x1, y0, y1;
+  int cu, cv;
+  Height height;
+  PointMap map;         // applied to every control point after sampling (may be empty)
+  bool reverseU = false;
+};
+
+int AddPatch(const PatchSpec& desc) {
+  SAAStubSurface s;
+  s.name = desc.name;
+  s.degreeU = s.degreeV = kDegree;
+  s.countU = desc.cu;
+  s.countV = desc.cv;
+  std::vector<double> ku = ClampedKnots(desc.cu), kv = ClampedKnots(desc.cv);
+  s.knotsU.assign(ku.begin() + 1, ku.end() - 1);  // the host drops the outermost knot at each end
+  s.knotsV.assign(kv.begin() + 1, kv.end() - 1);
+  s.vertices.resize(4 * static_cast<size_t>(desc.cu) * desc.cv);
+  for (int j = 0; j < desc.cv; ++j) {
+    for (int i = 0; i < desc.cu; ++i) {
+      double gu = Greville(ku, desc.reverseU ? desc.cu - 1 - i : i);
+      double p[3] = {desc.x0 + gu * (desc.x1 - desc.x0), desc.y0 + Greville(kv, j) * (desc.y1 - desc.y0), 0};
+      p[2] = desc.height(p[0], p[1]);
+      if (desc.map) desc.map(p);
+      double* v = &s.vertices[4 * (static_cast<size_t>(j) * desc.cu + i)];
+      v[0] = p[0];
+      v[1] = p[1];
+      v[2] = p[2];
+      v[3] = 1.0;
+    }
+  }
+  return SAAStubAddSurface(s);
+}
+
+void MoveVertex(int element, int i, int j, const double d[3]) {
+  SAAStubSurface& s = SAAStubSurfaceAt(element);
+  double* v = &s.vertices[4 * (static_cast<size_t>(j) * s.countU + i)];
+  for (int k = 0; k < 3; ++k) v[k] += d[k];
+}
+
+int FindSpan(const std::vector<double>& k, int p, int c, double t) {
+  if (t >= k[c]) return c - 1;
+  int lo = p, hi = c;
+  while (hi - lo > 1) {
+    int mid = (lo + hi) / 2;
+    (t < k[mid] ? hi : lo) = mid;
+  }
+  return lo;
+}
+
+// de Boor's algorithm on one coordinate triple array with stride.
+void DeBoor(const std::vector<double>& k, int p, int c, double t, const double* pts, int stride, double out[3]) {
+  int span = FindSpan(k, p, c, t);
+  double d[16][3];
+  for (int j = 0; j <= p; ++j)
+    for (int m = 0; m < 3; ++m) d[j][m] = pts[(span - p + j) * stride + m];
+  for (int r = 1; r <= p; ++r) {
+    for (int j = p; j >= r; --j) {
+      int i = span - p + j;
+      double denom = k[i + p - r + 1] - k[i];
+      double a = denom > 0 ? (t - k[i]) / denom : 0.0;
+      for (int m = 0; m < 3; ++m) d[j][m] = (1 - a) * d[j - 1][m] + a * d[j][m];
+    }
+  }
+  for (int m = 0; m < 3; ++m) out[m] = d[p][m];
+}
+
+double Angle(const double a[3], const double b[3]) {
+  double la = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+  double lb = std::sqrt(b[0] * b[0] + b[1] * b[1] + b[2] * b[2]);
+  if (la == 0 || lb == 0) return 0;
+  double c = std::fabs(a[0] * b[0] + a[1] * b[1] + a[2] * b[2]) / (la * lb);
+  return std::acos(std::min(1.0, c)) * 180.0 / kPi;  // folded: opposite normals count as parallel
+}
+
+// (u, v) of parameter t along a side of the domain, each side running in increasing parameter.
+void SideParams(const HostSurfaceView& s, int side, double t, double* u, double* v) {
+  double u0 = s.knotsU[s.pu], u1 = s.knotsU[s.cu], v0 = s.knotsV[s.pv], v1 = s.knotsV[s.cv];
+  switch (side) {
+    case 1: *u = u0; *v = v0 + t * (v1 - v0); break;
+    case 2: *u = u0 + t * (u1 - u0); *v = v0; break;
+    case 3: *u = u1; *v = v0 + t * (v1 - v0); break;
+    default: *u = u0 + t * (u1 - u0); *v = v1; break;
+  }
+}
+
+double Dist(const double a[3], const double b[3]) {
+  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
+}
+
+double Smooth(double x, double y) { return 0.2 * std::sin(1.1 * x) * std::cos(0.8 * y) + 0.05 * x * y; }
+
+}  // namespace
+
+SampleGroup BuildTwoPatchGroup(double gap, double kinkDegrees, bool reverseSecond, int ctrl) {
+  SampleGroup g;
+  g.name = "two patches";
+  auto height = [](double x, double y) { return 0.1 * (x - 1.0) * (1.0 + 0.3 * y) + 0.04 * std::sin(2.0 * y); };
+  const double a = kinkDegrees * kPi / 180.0;
+  // The second patch turns about the line x = 1, z = 0 and is lifted by the gap.
+  auto turn = [a, gap](double p[3]) {
+    double dx = p[0] - 1.0, z = p[2];
+    p[0] = 1.0 + dx * std::cos(a) - z * std::sin(a);
+    p[2] = dx * std::sin(a) + z * std::cos(a) + gap;
+  };
+  int e0 = AddPatch({"patchA", 0, 1, 0, 1, ctrl, ctrl, height, nullptr});
+  int e1 = AddPatch({"patchB", 1, 2, 0, 1, ctrl, ctrl, height, turn, reverseSecond});
+  g.elements = {e0, e1};
+  g.seams = {{e0, 3, e1, reverseSecond ? 3 : 1}};
+  return g;
+}
+
+SampleGroup BuildGridGroup(double perturb, int ctrl) {
+  SampleGroup g;
+  g.name = "2x2 grid";
+  int e[2][2];
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 2; ++i)
+      e[j][i] = AddPatch({"grid" + std::to_string(j) + std::to_string(i), double(i), double(i + 1), double(j),
+                          double(j + 1), ctrl, ctrl, Smooth, nullptr});
+  // Each patch's copy of the centre corner goes its own way.
+  const double d[4][3] = {{1, 0.5, 0.3}, {-0.6, 1, -0.4}, {0.4, -1, 0.8}, {-1, -0.3, -0.6}};
+  auto scaled = [perturb](const double* v) {
+    std::array<double, 3> r{};
+    for (int k = 0; k < 3; ++k) r[k] = v[k] * perturb;
+    return r;
+  };
+  MoveVertex(e[0][0], ctrl - 1, ctrl - 1, scaled(d[0]).data());
+  MoveVertex(e[0][1], 0, ctrl - 1, scaled(d[1]).data());
+  MoveVertex(e[1][0], ctrl - 1, 0, scaled(d[2]).data());
+  MoveVertex(e[1][1], 0, 0, scaled(d[3]).data());
+  g.elements = {e[0][0], e[0][1], e[1][0], e[1][1]};
+  g.seams = {{e[0][0], 3, e[0][1], 1}, {e[1][0], 3, e[1][1], 1}, {e[0][0], 4, e[1][0], 2}, {e[0][1], 4, e[1][1], 2}};
+  return g;
+}
+
+SampleGroup BuildLargeGridGroup(int n, double perturb, int ctrl) {
+  SampleGroup g;
+  g.name = std::to_string(n) + "x" + std::to_string(n) + " grid";
+  std::mt19937 rng(12345);
+  std::uniform_real_distribution<double> noise(-perturb, perturb);
+  std::vector<int> e(n * n);
+  for (int j = 0; j < n; ++j) {
+    for (int i = 0; i < n; ++i) {
+      int id = AddPatch({"tile" + std::to_string(j) + "_" + std::to_string(i), double(i), double(i + 1), double(j),
+                         double(j + 1), ctrl, ctrl, Smooth, nullptr});
+      // Perturb this patch's own copy of every boundary row shared with a neighbour.
+      for (int k = 0; k < ctrl; ++k) {
+        double d[3];
+        if (i > 0) { d[0] = 0; d[1] = 0; d[2] = noise(rng); MoveVertex(id, 0, k, d); }
+        if (i < n - 1) { d[0] = 0; d[1] = 0; d[2] = noise(rng); MoveVertex(id, ctrl - 1, k, d); }
+        if (j > 0) { d[0] = 0; d[1] = 0; d[2] = noise(rng); MoveVertex(id, k, 0, d); }
+        if (j < n - 1) { d[0] = 0; d[1] = 0; d[2] = noise(rng); MoveVertex(id, k, ctrl - 1, d); }
+      }
+      e[j * n + i] = id;
+      g.elements.push_back(id);
+    }
+  }
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) {
+      if (i + 1 < n) g.seams.push_back({e[j * n + i], 3, e[j * n + i + 1], 1});
+      if (j + 1 < n) g.seams.push_back({e[j * n + i], 4, e[(j + 1) * n + i], 2});
+    }
+  return g;
+}
+
+SampleGroup BuildTJunctionGroup(double gap) {
+  SampleGroup g;
+  g.name = "T-junction";
+  auto lift = [gap](double p[3]) { p[2] += gap; };
+  int base = AddPatch({"long", 0, 2, 0, 1, 8, 5, Smooth, nullptr});
+  int left = AddPatch({"shortL", 0, 1, 1, 2, 5, 5, Smooth, lift});
+  int right = AddPatch({"shortR", 1, 2, 1, 2, 5, 5, Smooth, lift});
+  g.elements = {base, left, right};
+  // Measured from the short sides onto the long one, which the junction cuts in two.
+  g.seams = {{left, 2, base, 4}, {right, 2, base, 4}};
+  return g;
+}
+
+HostSurfaceView ViewHostSurface(int element) {
+  const SAAStubSurface& h = SAAStubSurfaceAt(element);
+  HostSurfaceView s;
+  s.pu = h.degreeU;
+  s.pv = h.degreeV;
+  s.cu = h.countU;
+  s.cv = h.countV;
+  s.knotsU.push_back(h.knotsU.front());
+  s.knotsU.insert(s.knotsU.end(), h.knotsU.begin(), h.knotsU.end());
+  s.knotsU.push_back(h.knotsU.back());
+  s.knotsV.push_back(h.knotsV.front());
+  s.knotsV.insert(s.knotsV.end(), h.knotsV.begin(), h.knotsV.end());
+  s.knotsV.push_back(h.knotsV.back());
+  s.pts.resize(3 * static_cast<size_t>(s.cu) * s.cv);
+  const float* m = h.matrix;
+  for (int k = 0; k < s.cu * s.cv; ++k) {
+    const double* v = &h.vertices[4 * static_cast<size_t>(k)];
+    for (int c = 0; c < 3; ++c) s.pts[3 * k + c] = m[c] * v[0] + m[4 + c] * v[1] + m[8 + c] * v[2] + m[12 + c];
+  }
+  return s;
+}
+
+void EvalHostSurface(const HostSurfaceView& s, double u, double v, double out[3]) {
+  // Each row of the net in u at u, then the resulting column in v.
+  std::vector<double> column(3 * static_cast<size_t>(s.cv));
+  for (int j = 0; j < s.cv; ++j) DeBoor(s.knotsU, s.pu, s.cu, u, &s.pts[3 * static_cast<size_t>(j) * s.cu], 3, &column[3 * j]);
+  DeBoor(s.knotsV, s.pv, s.cv, v, column.data(), 3, out);
+}
+
+void HostSurfaceNormal(const HostSurfaceView& s, double u, double v, double n[3]) {
+  double u0 = s.knotsU[s.pu], u1 = s.knotsU[s.cu], v0 = s.knotsV[s.pv], v1 = s.knotsV[s.cv];
+  double hu = 1e-6 * (u1 - u0), hv = 1e-6 * (v1 - v0);
+  double ua = std::max(u0, u - hu), ub = std::min(u1, u + hu), va = std::max(v0, v - hv), vb = std::min(v1, v + hv);
+  double a[3], b[3], c[3], d[3];
+  EvalHostSurface(s, ua, v, a);
+  EvalHostSurface(s, ub, v, b);
+  EvalHostSurface(s, u, va, c);
+  EvalHostSurface(s, u, vb, d);
+  double su[3], sv[3];
+  for (int k = 0; k < 3; ++k) {
+    su[k] = (b[k] - a[k]) / (ub - ua);
+    sv[k] = (d[k] - c[k]) / (vb - va);
+  }
+  n[0] = su[1] * sv[2] - su[2] * sv[1];
+  n[1] = su[2] * sv[0] - su[0] * sv[2];
+  n[2] = su[0] * sv[1] - su[1] * sv[0];
+}
+
+SeamMeasure MeasureSeam(const SampleSeam& seam, int samples) {
+  HostSurfaceView a = ViewHostSurface(seam.elemA), b = ViewHostSurface(seam.elemB);
+  SeamMeasure m{0, 0};
+  constexpr int kCoarse = 400;
+  std::vector<std::array<double, 3>> coarse(kCoarse + 1);
+  for (int k = 0; k <= kCoarse; ++k) {
+    double u, v;
+    SideParams(b, seam.sideB, double(k) / kCoarse, &u, &v);
+    EvalHostSurface(b, u, v, coarse[k].data());
+  }
+  for (int i = 0; i < samples; ++i) {
+    double ua, va, pa[3];
+    SideParams(a, seam.sideA, samples > 1 ? double(i) / (samples - 1) : 0.0, &ua, &va);
+    EvalHostSurface(a, ua, va, pa);
+    int best = 0;
+    for (int k = 1; k <= kCoarse; ++k)
+      if (Dist(pa, coarse[k].data()) < Dist(pa, coarse[best].data())) best = k;
+    // Golden-section search on the bracket around the best coarse sample.
+    double lo = std::max(0, best - 1) / double(kCoarse), hi = std::min(kCoarse, best + 1) / double(kCoarse);
+    auto dist = [&](double t) {
+      double u, v, p[3];
+      SideParams(b, seam.sideB, t, &u, &v);
+      EvalHostSurface(b, u, v, p);
+      return Dist(pa, p);
+    };
+    const double g = 0.5 * (std::sqrt(5.0) - 1.0);
+    double x1 = hi - g * (hi - lo), x2 = lo + g * (hi - lo), f1 = dist(x1), f2 = dist(x2);
+    for (int it = 0; it < 60; ++it) {
+      if (f1 < f2) {
+        hi = x2; x2 = x1; f2 = f1; x1 = hi - g * (hi - lo); f1 = dist(x1);
+      } else {
+        lo = x1; x1 = x2; f1 = f2; x2 = lo + g * (hi - lo); f2 = dist(x2);
+      }
+    }
+    double t = 0.5 * (lo + hi), ub, vb;
+    m.maxGap = std::max(m.maxGap, dist(t));
+    SideParams(b, seam.sideB, t, &ub, &vb);
+    double na[3], nb[3];
+    HostSurfaceNormal(a, ua, va, na);
+    HostSurfaceNormal(b, ub, vb, nb);
+    m.maxAngle = std::max(m.maxAngle, Angle(na, nb));
+  }
+  return m;
+}

@@ -1,0 +1,48 @@
+// Sample surface groups for the stand-in host, and seam measurements taken independently of the
+// kernel: the demo host and the plug-in tests use them to build scenes and to judge a heal.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/saa_control.h"
+
+// A seam the group was built with: side sideA of element elemA runs beside side sideB of
+// element elemB. Sides are numbered 1 u-min, 2 v-min, 3 u-max, 4 v-max.
+struct SampleSeam {
+  int elemA, sideA;
+  int elemB, sideB;
+};
+
+struct SampleGroup {
+  std::string name;
+  std::vector<int> elements;  // in pick order
+  std::vector<SampleSeam> seams;
+};
+
+// Two bicubic patches side by side; the second is lifted by `gap` and turned by `kinkDegrees`
+// about the seam. With `reverseSecond` the second patch's u direction is reversed.
+SampleGroup BuildTwoPatchGroup(double gap, double kinkDegrees, bool reverseSecond = false, int ctrl = 6);
+// Four patches in a 2 x 2 grid sampled from one smooth height field; every patch's copy of the
+// shared centre corner is moved by its own offset of size about `perturb`.
+SampleGroup BuildGridGroup(double perturb, int ctrl = 6);
+// A grid of n x n patches with perturbed shared boundaries (for the benchmark).
+SampleGroup BuildLargeGridGroup(int n, double perturb, int ctrl);
+// One long patch along the bottom against two short patches on top of it, lifted by `gap`.
+SampleGroup BuildTJunctionGroup(double gap);
+
+// A surface exactly as the host holds it, evaluated without the kernel.
+struct HostSurfaceView {
+  int pu, pv, cu, cv;
+  std::vector<double> knotsU, knotsV;  // clamped, full length (host vector plus both end knots)
+  std::vector<double> pts;             // world-space x, y, z, u fastest
+};
+HostSurfaceView ViewHostSurface(int element);
+void EvalHostSurface(const HostSurfaceView& s, double u, double v, double out[3]);
+void HostSurfaceNormal(const HostSurfaceView& s, double u, double v, double n[3]);
+
+struct SeamMeasure {
+  double maxGap;    // largest distance from side A's samples to side B's boundary curve
+  double maxAngle;  // largest folded angle between the two surfaces' normals there, degrees
+};
+SeamMeasure MeasureSeam(const SampleSeam& seam, int samples = 200);

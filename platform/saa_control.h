@@ -1,0 +1,48 @@
+// Control surface of the stand-in host scene, for tests and the demo host: build a scene of
+// named NURBS surfaces, make custom contexts with picks, custom values and dialog items, press
+// the dialog's OK, read back what the plug-in wrote, and make chosen host calls fail.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/saa.h"
+
+struct SAAStubSurface {
+  std::string name;
+  int degreeU = 3, degreeV = 3;
+  int closedU = 0, closedV = 0;
+  // Host knot vectors: a clamped vector less its outermost knot at each end, so
+  // (control points + degree - 1) values. Stored as given; the host does not check them.
+  std::vector<double> knotsU, knotsV;
+  int countU = 0, countV = 0;     // net size
+  std::vector<double> vertices;   // {x, y, z, w}, u fastest
+  float matrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};  // row vectors
+};
+
+// Empties the scene, the contexts, the dialog and every scheduled failure.
+void SAAStubReset();
+
+// Adds a surface to the scene; returns its element index.
+int SAAStubAddSurface(const SAAStubSurface& surface);
+SAAStubSurface& SAAStubSurfaceAt(int element);
+int SAAStubSurfaceCount();
+// The element record under which the surface is picked.
+SAA_Elem SAAStubElement(int element);
+
+SAA_CustomContext SAAStubCreateContext();
+void SAAStubPick(SAA_CustomContext ctx, int element);
+void SAAStubSetCurrentResult(SAA_CustomContext ctx, int index);
+void SAAStubSetCustomState(SAA_CustomContext ctx, const std::string& name, short value);
+void SAAStubSetCustomFloat(SAA_CustomContext ctx, const std::string& name, float value);
+void* SAAStubInstanceData(SAA_CustomContext ctx);
+
+void SAAStubSetDialogState(SAA_CustomContext ctx, int item, short value);
+void SAAStubSetDialogFloat(SAA_CustomContext ctx, int item, float value);
+// Calls the OK callback registered for the context; -1 when none is registered.
+int SAAStubPressOK(SAA_CustomContext ctx);
+
+// The k-th call (1 = the next one) of the named operation, counted from now, fails with status.
+void SAAStubFailCall(const std::string& operation, int k, int status);
+// Calls of the named operation since the last reset.
+int SAAStubCallCount(const std::string& operation);

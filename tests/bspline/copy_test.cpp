@@ -1,0 +1,191 @@
+// Deep copies of records, curve lists and trim loops: independence from the source, the
+// re-linking of copied families, and all-or-nothing behaviour under allocation failure.
+#include <set>
+#include <vector>
+
+#include "bspline/cclone.h"
+#include "bspline/sfree.h"
+#include "bspline/srfclone.h"
+#include "tests/bspline/trimloops.h"
+#include "tests/support/builders.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class CopyTest : public KernelTest {};
+
+QuadricInfo* Quadric(int n) {
+  auto* q = static_cast<QuadricInfo*>(Malloc(sizeof(QuadricInfo)));
+  for (int i = 0; i < 9; ++i) q->v[i] = i < n ? i + 0.5 : 0.0;
+  return q;
+}
+
+// A rational trimmed surface with a cylinder description, four curves (one of them rational)
+// and two loops, the second a hole.
+Bspline* Family() {
+  PatchOptions o;
+  o.rational = true;
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return x - y * y; }, o);
+  s->fitProps = {1, 0.5, 0.25, 0.125};
+  s->propsB.flag = 1;
+  s->quadricType = 22;
+  s->quadric = Quadric(9);
+  Bspline* a = BuildCurveOnSurface(s, 1, {0, 0, 1, 0});
+  Bspline* b = BuildCurveOnSurface(s, 2, {1, 0, 1.2, 0.5, 1, 1}, {}, {1, 2, 1});
+  Bspline* c = BuildCurveOnSurface(s, 1, {1, 1, 0, 0});
+  Bspline* h = BuildCurveOnSurface(s, 3, {0.4, 0.4, 0.6, 0.4, 0.6, 0.6, 0.4, 0.4});
+  AddLoop(s, {a, b, c}, 0);
+  AddLoop(s, {h}, 1);
+  return s;
+}
+
+// Every pointer a record family owns, the records included.
+void Pointers(const Bspline* b, std::set<const void*>& out) {
+  if (!b) return;
+  out.insert(b);
+  for (const void* p : {(const void*)b->knotsU, (const void*)b->knotsV, (const void*)b->quadric})
+    if (p) out.insert(p);
+  for (double** m : {b->X, b->Y, b->Z, b->W})
+    if (m) out.insert(m), out.insert(m[0]);
+  for (const BsplineList* n = b->curves; n; n = n->next) out.insert(n), Pointers(n->item, out);
+  for (const TrimList* t = b->trims; t; t = t->next) {
+    out.insert(t);
+    for (const BsplineList* n = t->loopCurves; n; n = n->next) out.insert(n);
+  }
+}
+
+// The values of a family, in walk order, with structure markers; pointers as list positions.
+std::vector<double> Values(const Bspline* b) {
+  std::vector<double> v;
+  auto row = [&](const double* p, int n) { v.insert(v.end(), p, p + n); };
+  auto record = [&](const Bspline* r) {
+    const int nu = NumCtrlU(r), nv = r->kind == 2 ? NumCtrlV(r) : 1;
+    v.insert(v.end(), {double(r->kind), double(r->dimension), double(r->rational), double(r->degreeU),
+                       double(r->degreeV), double(r->interiorU), double(r->interiorV), r->umin, r->umax,
+                       r->vmin, r->vmax, double(r->quadricType), double(r->fitProps.flag),
+                       r->fitProps.tension, r->fitProps.roughness, r->fitProps.sigma});
+    row(r->knotsU, NumKnotsU(r));
+    if (r->kind == 2) row(r->knotsV, NumKnotsV(r));
+    for (double** m : {r->X, r->Y, r->Z, r->W})
+      if (m) row(m[0], nu * nv);
+    if (r->quadric) row(r->quadric->v, 9);
+  };
+  record(b);
+  std::vector<const Bspline*> curves;
+  for (const BsplineList* n = b->curves; n; n = n->next) record(n->item), curves.push_back(n->item);
+  for (const TrimList* t = b->trims; t; t = t->next) {
+    v.push_back(-1000.0 - t->hole - 10 * t->attached);
+    for (const BsplineList* n = t->loopCurves; n; n = n->next)
+      for (size_t i = 0; i < curves.size(); ++i)
+        if (curves[i] == n->item) v.push_back(double(i));
+  }
+  return v;
+}
+
+TEST_F(CopyTest, FamilyCopyIsDeepAndRelinked) {
+  Bspline* s = Family();
+  const std::vector<double> before = Values(s);
+  Bspline* c = CopyBsplineStructAndChildren(s);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(Values(s), before);
+
+  EXPECT_EQ(Values(c), before);  // fitProps and the cylinder block included
+  EXPECT_EQ(c->propsB.flag, 0);
+
+  std::set<const void*> ps, pc;
+  Pointers(s, ps);
+  Pointers(c, pc);
+  for (const void* p : pc) EXPECT_EQ(ps.count(p), 0u) << "copy shares a block with its source";
+
+  std::set<const Bspline*> copies;
+  for (const BsplineList* n = c->curves; n; n = n->next) {
+    EXPECT_EQ(n->item->owner, c);
+    copies.insert(n->item);
+  }
+  for (const TrimList* t = c->trims; t; t = t->next)
+    for (const BsplineList* n = t->loopCurves; n; n = n->next) EXPECT_EQ(copies.count(n->item), 1u);
+
+  FreeBspline(c);
+  EXPECT_EQ(Values(s), before);
+  FreeBspline(s);
+}
+
+// A copied curve keeps its owner but joins no list; exact forms travel with their own kind.
+TEST_F(CopyTest, CopiesKeepOwnerAndOnlyTheirKindsExactForm) {
+  Bspline* s = Family();
+  Bspline* c = CopyBsplineStruct(s->curves->item);
+  EXPECT_EQ(c->owner, s);
+  FreeBspline(c);
+  EXPECT_EQ(GetNumCurvePieces(s->curves), 4);
+
+  Bspline* line = BuildCurve(1, 3, {0, 0, 0, 1, 2, 3});
+  line->quadricType = 1;
+  line->quadric = Quadric(6);
+  Bspline* lc = CopyBsplineStruct(line);
+  line->quadricType = 22;
+  Bspline* other = CopyBsplineStruct(line);
+  s->quadricType = 3;
+  Bspline* sc = CopyBsplineStruct(s);
+  EXPECT_EQ(lc->quadric->v[5], 5.5);
+  EXPECT_TRUE(other->quadricType == 22 && other->quadric == nullptr);
+  EXPECT_TRUE(sc->quadricType == 3 && sc->quadric == nullptr && sc->curves == nullptr);
+  for (Bspline* b : {lc, other, sc, line, s}) FreeBspline(b);
+}
+
+TEST_F(CopyTest, EveryFailedAllocationGivesNullAndLeavesSourceAlone) {
+  Bspline* s = Family();
+  const std::vector<double> before = Values(s);
+  int failures = 0;
+  for (long n = 0;; ++n) {
+    ClearKernelError();
+    const int tracked = MallocTrackedCount();
+    MallocFailAfter(n, -1);
+    Bspline* c = CopyBsplineStructAndChildren(s);
+    MallocFailClear();
+    EXPECT_EQ(MallocTrackedCount(), tracked);
+    EXPECT_EQ(Values(s), before);
+    if (c && !KernelFailedNow()) {
+      FreeBspline(c);
+      break;
+    }
+    ++failures;
+    EXPECT_EQ(c, nullptr) << "failure at request " << n;
+    EXPECT_TRUE(KernelFailedNow());
+    FreeBspline(c);
+  }
+  EXPECT_GT(failures, 20);
+  FreeBspline(s);
+}
+
+TEST_F(CopyTest, LoopCurveMissingFromCurveListFailsCleanly) {
+  Bspline* s = Family();
+  Bspline* stray = BuildCurve(1, 2, {0.1, 0.1, 0.2, 0.2});
+  stray->owner = s;
+  AddLoop(s, {s->curves->item, stray}, 0);
+  EXPECT_EQ(CopyBsplineStructAndChildren(s), nullptr);
+  EXPECT_EQ(zk_error_status, -2);
+  ClearKernelError();
+  EXPECT_EQ(CopyTrimLists(s->trims, s->curves, nullptr), nullptr);
+  EXPECT_EQ(zk_error_status, -2);
+  ClearKernelError();
+  FreeBspline(stray);  // dissolves the broken loop
+  FreeBspline(s);
+}
+
+TEST_F(CopyTest, PolylineSegmentsNeverReadPastTheInput) {
+  for (int n = 0; n <= 5; ++n) {
+    std::vector<float> x(n), y(n);
+    for (int i = 0; i < n; ++i) x[i] = float(i), y[i] = float(10 * i);
+    const size_t m = n >= 2 ? 2 * n - 2 : 0;
+    std::vector<float> ox(m, -1.0f), oy(m, -1.0f);
+    copy_array2polyline(x.data(), y.data(), nullptr, n, ox.data(), oy.data(), nullptr);
+    // Segment k runs from point k to point k + 1.
+    for (size_t k = 0; 2 * k + 1 < m; ++k) {
+      EXPECT_EQ(ox[2 * k], float(k));
+      EXPECT_EQ(ox[2 * k + 1], float(k + 1));
+      EXPECT_EQ(oy[2 * k + 1], float(10 * (k + 1)));
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,176 @@
+// The record's allocators, the curve-list operations and the release of records with their
+// curve lists and trim loops.
+#include <algorithm>
+#include <vector>
+
+#include "bspline/crvlist.h"
+#include "bspline/sfree.h"
+#include "tests/bspline/trimloops.h"
+#include "tests/support/builders.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class RecordTest : public KernelTest {};
+
+Bspline* Patch() { return BuildFunctionPatch([](double x, double y) { return x * y; }); }
+
+// A 2D line segment from (u0, v0) to (u1, v1), listed on the surface.
+Bspline* Segment(Bspline* s, double u0, double v0, double u1, double v1) {
+  return BuildCurveOnSurface(s, 1, {u0, v0, u1, v1});
+}
+
+std::vector<Bspline*> Items(const BsplineList* l) {
+  std::vector<Bspline*> v;
+  for (; l; l = l->next) v.push_back(l->item);
+  return v;
+}
+
+// Re-allocating a bilinear patch's arrays for other shapes, with every allocation failing in
+// turn: a failure leaves the old arrays in place, a success gives arrays of the right presence
+// and size (every entry is written, so the sanitizer catches one too short).
+TEST_F(RecordTest, ArraysFollowTheRecordOrStayUntouched) {
+  struct Case { int kind, dim, rational, pu, iu, pv, iv; };
+  for (const Case c : {Case{1, 2, 0, 1, 0, 0, 0}, Case{1, 3, 1, 3, 4, 0, 0}, Case{2, 3, 1, 3, 0, 1, 3}}) {
+    Bspline* b = BuildSurface(1, 1, 2, 2, {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 1});
+    const Bspline before = *b;
+    b->kind = c.kind, b->dimension = c.dim, b->rational = c.rational;
+    b->degreeU = c.pu, b->interiorU = c.iu, b->degreeV = c.pv, b->interiorV = c.iv;
+    for (long n = 0;; ++n) {
+      ClearKernelError();
+      const int tracked = MallocTrackedCount();
+      MallocFailAfter(n, -1);
+      const int r = AllocateBsplineArrays(b);
+      MallocFailClear();
+      EXPECT_EQ(MallocTrackedCount(), tracked);
+      if (r >= 0) break;
+      EXPECT_EQ(r, -2);
+      EXPECT_TRUE(KernelFailedNow());
+      EXPECT_TRUE(b->knotsU == before.knotsU && b->knotsV == before.knotsV && b->X == before.X &&
+                  b->Z == before.Z && b->W == nullptr);
+      EXPECT_EQ(b->Z[1][1], 1.0);
+    }
+    EXPECT_EQ(b->knotsV != nullptr, c.kind == 2);
+    EXPECT_EQ(b->Z != nullptr, c.dim == 3);
+    EXPECT_EQ(b->W != nullptr, c.rational != 0);
+    std::fill_n(b->knotsU, NumKnotsU(b), 1.0);
+    if (b->knotsV) std::fill_n(b->knotsV, NumKnotsV(b), 1.0);
+    for (double** m : {b->X, b->Y, b->Z, b->W})
+      for (int j = 0; m && j < NumCtrlV(b); ++j) std::fill_n(m[j], NumCtrlU(b), 2.0);
+    FreeBspline(b);
+  }
+}
+
+TEST_F(RecordTest, CurveIsListedOnceAndOnlyWhenTwoDimensional) {
+  Bspline* s = Patch();
+  Bspline* c = Segment(s, 0.1, 0.1, 0.9, 0.2);
+  Bspline* c3 = BuildCurve(1, 3, {0, 0, 0, 1, 1, 1});
+  Bspline* d = BuildCurve(1, 2, {0.2, 0.2, 0.3, 0.3});
+  PutBsplToSurfCrvList(c, s);
+  PutBsplToSurfCrvList(c3, s);
+  MallocFailAfter(0, -1);
+  PutBsplToSurfCrvList(d, s);  // its node cannot be allocated
+  MallocFailClear();
+  EXPECT_TRUE(KernelFailedNow());
+  EXPECT_EQ(Items(s->curves), std::vector<Bspline*>{c});
+  EXPECT_TRUE(c->owner == s && c3->owner == nullptr && d->owner == nullptr);
+  ClearKernelError();
+  for (Bspline* b : {d, c3, s}) FreeBspline(b);
+}
+
+// Splitting at any n, lists shorter than n included, and joining back keeps every curve
+// exactly once with the right owner and in the original order.
+TEST_F(RecordTest, SplitAndJoinKeepEveryCurveOnce) {
+  for (int len = 0; len <= 4; ++len) {
+    for (int n = 0; n <= len + 2; ++n) {
+      Bspline* s = Patch();
+      Bspline* a = Patch();
+      Bspline* b = Patch();
+      for (int i = 0; i < len; ++i) Segment(s, 0.1 * i, 0.1, 0.1 * i + 0.05, 0.2);
+      const std::vector<Bspline*> all = Items(s->curves);
+      BsplineList* list = s->curves;
+      s->curves = nullptr;
+      PutCurveListToTwoBspl(a, b, list, n);
+      const size_t na = std::min<size_t>(n, all.size());
+      EXPECT_EQ(Items(a->curves), std::vector<Bspline*>(all.begin(), all.begin() + na));
+      EXPECT_EQ(Items(b->curves), std::vector<Bspline*>(all.begin() + na, all.end()));
+      for (size_t i = 0; i < all.size(); ++i) EXPECT_EQ(all[i]->owner, i < na ? a : b);
+
+      PutTwoCurveListsToBspl(a->curves, b->curves, s);
+      a->curves = b->curves = nullptr;
+      EXPECT_EQ(Items(s->curves), all);
+      for (Bspline* c : all) EXPECT_EQ(c->owner, s);
+      for (Bspline* x : {a, b, s}) FreeBspline(x);
+    }
+  }
+}
+
+// Mirroring twice, and a scale with shift followed by its inverse, give back the curves; the
+// flip exchanges the rows.
+TEST_F(RecordTest, CoefficientMapsOfCurveListsRoundTrip) {
+  Bspline* s = Patch();
+  Bspline* c = Segment(s, 0.25, 0.5, 0.75, 1.0);
+  ReverseCurveListCoefi(s->curves, 1.0, 0);
+  EXPECT_EQ(c->X[0][0], 0.75);
+  ReverseCurveListCoefi(s->curves, 1.0, 0);
+  PropotionCurveListCoefi(s->curves, 4.0, 1.0, 1);
+  PropotionCurveListCoefi(s->curves, 0.25, -0.25, 1);
+  FlipCurveList(s->curves);
+  EXPECT_EQ((std::vector<double>{c->X[0][0], c->X[0][1], c->Y[0][0], c->Y[0][1]}),
+            (std::vector<double>{0.5, 1.0, 0.25, 0.75}));
+  FreeBspline(s);
+}
+
+TEST_F(RecordTest, FreeingALoopCurveDissolvesItsLoopOnly) {
+  Bspline* s = Patch();
+  Bspline* c1 = Segment(s, 0, 0, 1, 0);
+  Bspline* c2 = Segment(s, 1, 0, 1, 1);
+  Bspline* c3 = Segment(s, 1, 1, 0, 0);
+  Bspline* h = Segment(s, 0.4, 0.4, 0.6, 0.6);
+  AddLoop(s, {c1, c2, c3});
+  TrimList* hole = AddLoop(s, {h}, 1);
+  FreeBspline(c2);
+  EXPECT_TRUE(s->trims == hole && hole->next == nullptr);
+  EXPECT_EQ(Items(s->curves), (std::vector<Bspline*>{h, c3, c1}));
+
+  // A copy-like curve (owner set, not listed) leaves the owner's lists alone.
+  Bspline* loose = BuildCurve(1, 2, {0, 0, 1, 1});
+  loose->owner = s;
+  FreeBspline(loose);
+  EXPECT_EQ(GetNumCurvePieces(s->curves), 3);
+  EXPECT_EQ(s->trims, hole);
+
+  FreeTrimCurveBsplines(hole);
+  EXPECT_EQ(s->trims, nullptr);
+  EXPECT_EQ(Items(s->curves), (std::vector<Bspline*>{c3, c1}));
+
+  AddLoop(s, {c1, c3});
+  Bspline* set[2] = {s, nullptr};
+  DeleteTrimInfoOfBsplSet(set, 2);
+  EXPECT_EQ(s->trims, nullptr);
+  EXPECT_EQ(GetNumCurvePieces(s->curves), 2);
+  AddLoop(s, {c3, c1});
+  FreeBspline(s);  // curves, loop and nodes: the sanitizer reports anything left behind
+}
+
+TEST_F(RecordTest, FreeingArraysAndPropertiesLeavesNoDanglingPointers) {
+  Bspline* b = BuildRandomCurve(3, 3, 7, 3, true);
+  b->fitProps = {1, 0.1, 0.2, 0.3};
+  b->propsB = {1, {0, 0, 0, 0, 9}};
+  b->quadricType = 1;
+  b->quadric = static_cast<QuadricInfo*>(Malloc(sizeof(QuadricInfo)));
+  EXPECT_EQ(FreeBsplineStruct(b), 0);
+  EXPECT_TRUE(b->knotsU == nullptr && b->X == nullptr && b->Y == nullptr && b->Z == nullptr &&
+              b->W == nullptr && b->quadric == nullptr);
+  EXPECT_EQ(b->quadricType + b->fitProps.flag + b->propsB.words[4], 0);
+  EXPECT_EQ(b->fitProps.sigma, 0.0);
+  FreeBspline(b);
+
+  auto** a = static_cast<Bspline**>(Malloc(2 * sizeof(Bspline*)));
+  a[0] = BuildRandomCurve(1, 2, 4), a[1] = nullptr;
+  FreeBsplineArrayContents(a, 2);
+  EXPECT_EQ(a[0], nullptr);
+  FreeBsplineArray(a, 2);
+}
+
+}  // namespace

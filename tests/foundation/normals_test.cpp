@@ -1,0 +1,194 @@
+#include "foundation/helper.h"
+
+#include <cmath>
+#include <vector>
+
+#include "bspline/sfree.h"
+#include "foundation/vec3.h"
+#include "tests/support/builders.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class SurfaceNormals : public KernelTest {};
+
+const double kS = std::sqrt(0.5);  // weight of the middle point of an exact 90-degree arc
+
+// An octant of the sphere of radius R as a rational biquadratic surface of revolution: the
+// quarter circle from the equator to the pole turned through 90 degrees. One direction runs
+// round the axis, the other from the equator (0) to the pole (1), where that whole edge
+// collapses to one point. poleInV puts the profile in v (Su vanishes at the pole), otherwise
+// in u (Sv vanishes there).
+Bspline* SphereOctant(double R, bool poleInV) {
+  const double ring[3][2] = {{1, 0}, {1, 1}, {0, 1}};  // unit quarter circle in the xy plane
+  const double prof[3][2] = {{R, 0}, {R, R}, {0, R}};  // (radius, z) from equator to pole
+  const double w[3] = {1.0, kS, 1.0};
+  std::vector<double> pts, wts;
+  for (int j = 0; j < 3; ++j)
+    for (int i = 0; i < 3; ++i) {
+      const int a = poleInV ? i : j;  // ring index
+      const int b = poleInV ? j : i;  // profile index
+      pts.insert(pts.end(), {prof[b][0] * ring[a][0], prof[b][0] * ring[a][1], prof[b][1]});
+      wts.push_back(w[a] * w[b]);
+    }
+  return BuildSurface(2, 2, 3, 3, pts, {}, {}, wts);
+}
+
+// A quarter cylinder of radius R round the y axis, straight (degree 1) along y.
+Bspline* QuarterCylinder(double R) {
+  std::vector<double> pts, wts;
+  const double arc[3][2] = {{R, 0}, {R, R}, {0, R}};
+  const double w[3] = {1.0, kS, 1.0};
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 3; ++i) {
+      pts.insert(pts.end(), {arc[i][0], 2.0 * j, arc[i][1]});
+      wts.push_back(w[i]);
+    }
+  return BuildSurface(2, 1, 3, 2, pts, {}, {}, wts);
+}
+
+void Partials(Bspline* s, double u, double v, double Su[3], double Sv[3]) {
+  RefEvalDeriv(s, u, v, 1, 0, Su);
+  RefEvalDeriv(s, u, v, 0, 1, Sv);
+}
+
+double Cosine(const double a[3], const double b[3]) {
+  return VecDotProd3(a, b) / (VecSize3(a) * VecSize3(b));
+}
+
+TEST_F(SurfaceNormals, RegularPointsGiveTheCrossProduct) {
+  PatchOptions opt;
+  opt.rational = true;
+  opt.layout = KnotLayout::Random;
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return std::sin(3 * x) * y + x * x; }, opt);
+  ASSERT_NE(s, nullptr);
+  for (double u : {0.0, 0.21, 0.5, 0.93, 1.0})
+    for (double v : {0.0, 0.33, 0.71, 1.0}) {
+      double Su[3], Sv[3], n[3], ref[3];
+      Partials(s, u, v, Su, Sv);
+      ComputeSurfaceNormal(s, u, v, Su, Sv, n);
+      VecCrossProd3(Su, Sv, ref);
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(n[k], ref[k], 1e-6 * VecSize3(ref));
+
+      double plane[4], P[3], tu[3], tv[3];
+      FindTangentPlane(s, u, v, plane, P, tu, tv);
+      EXPECT_NEAR(VecDotProd3(plane, P) + plane[3], 0.0, 1e-12);
+      EXPECT_NEAR(VecDotProd3(plane, tu), 0.0, 1e-9 * VecSize3(plane) * VecSize3(tu));
+      EXPECT_NEAR(VecDotProd3(plane, tv), 0.0, 1e-9 * VecSize3(plane) * VecSize3(tv));
+      SurfaceTangentPlane(s, u, v, plane);
+      EXPECT_NEAR(VecSize3(plane), 1.0, 1e-12);
+      EXPECT_GT(Cosine(plane, ref), 1.0 - 1e-12);
+    }
+  FreeBspline(s);
+}
+
+TEST_F(SurfaceNormals, CollapsedEdgeKeepsANormalOrientedLikeTheInside) {
+  // At the pole the whole edge is one point: the partial along the edge vanishes. The normal
+  // there must still be the pole direction and agree with the normal just inside. With the
+  // profile in v, Su x Sv points outwards (+z at the pole); with it in u, inwards.
+  for (bool poleInV : {true, false}) {
+    Bspline* s = SphereOctant(2.0, poleInV);
+    ASSERT_NE(s, nullptr);
+    for (double a : {0.0, 0.3, 0.77, 1.0}) {
+      const double u = poleInV ? a : 1.0, v = poleInV ? 1.0 : a;
+      double Su[3], Sv[3], n[3];
+      Partials(s, u, v, Su, Sv);
+      EXPECT_LT(VecSize3(poleInV ? Su : Sv), 1e-9) << "the test shape must be degenerate";
+      ComputeSurfaceNormal(s, u, v, Su, Sv, n);
+      ASSERT_GT(VecSize3(n), 0.0);
+      const double up[3] = {0, 0, poleInV ? 1.0 : -1.0};
+      EXPECT_GT(Cosine(n, up), 0.999) << "poleInV " << poleInV << " at " << a;
+
+      const double ui = poleInV ? a : 0.99, vi = poleInV ? 0.99 : a;
+      double Iu[3], Iv[3], inside[3];
+      Partials(s, ui, vi, Iu, Iv);
+      ComputeSurfaceNormal(s, ui, vi, Iu, Iv, inside);
+      EXPECT_GT(Cosine(n, inside), 0.99);
+    }
+    FreeBspline(s);
+  }
+}
+
+TEST_F(SurfaceNormals, SurfaceCollapsedToAPointFallsBackToTheDiagonal) {
+  std::vector<double> pts;
+  for (int k = 0; k < 16; ++k) pts.insert(pts.end(), {1.0, 2.0, 3.0});
+  Bspline* s = BuildSurface(3, 3, 4, 4, pts);
+  ASSERT_NE(s, nullptr);
+  double Su[3], Sv[3], n[3];
+  Partials(s, 0.4, 0.6, Su, Sv);
+  ComputeSurfaceNormal(s, 0.4, 0.6, Su, Sv, n);
+  for (double c : n) EXPECT_NEAR(c, std::sqrt(1.0 / 3.0), 1e-15);
+  FreeBspline(s);
+}
+
+TEST_F(SurfaceNormals, FloatNormalClampsItsParameters) {
+  Bspline* s = SphereOctant(1.5, true);
+  ASSERT_NE(s, nullptr);
+  float rec[8] = {0, 0, 0, 0, 0, 0, -0.5f, 0.25f};  // u below the domain: taken at 0
+  float out[3];
+  EXPECT_EQ(GetSurfNorm(s, rec, out), 1);
+  double p[3];
+  RefEvalSurface(s, 0.0, 0.25, p);  // on a sphere the unit normal is the point / R
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(out[k], p[k] / 1.5, 1e-6);
+  FreeBspline(s);
+}
+
+TEST_F(SurfaceNormals, CurvatureRadiusOfSphereCylinderAndPlane) {
+  const double R = 2.0;
+  Bspline* sphere = SphereOctant(R, true);
+  ASSERT_NE(sphere, nullptr);
+  // The outward normal sees the surface bend away: the signed radius is -R.
+  for (double u : {0.0, 0.4, 1.0})
+    for (double v : {0.0, 0.5, 0.9}) EXPECT_NEAR(SurfaceCurvature(sphere, u, v), -R, 1e-6 * R);
+  // At the pole it creeps inside until the partials show up: still close to -R.
+  EXPECT_NEAR(SurfaceCurvature(sphere, 0.5, 1.0), -R, 0.01 * R);
+  FreeBspline(sphere);
+
+  Bspline* cyl = QuarterCylinder(R);
+  ASSERT_NE(cyl, nullptr);
+  for (double u : {0.1, 0.5, 0.8}) EXPECT_NEAR(std::fabs(SurfaceCurvature(cyl, u, 0.3)), R, 1e-6 * R);
+  FreeBspline(cyl);
+
+  Bspline* plane = BuildFunctionPatch([](double x, double y) { return 0.3 * x - 0.2 * y; });
+  ASSERT_NE(plane, nullptr);
+  EXPECT_EQ(SurfaceCurvature(plane, 0.3, 0.6), 1e10);
+  FreeBspline(plane);
+}
+
+TEST_F(SurfaceNormals, CurveTangentAndCurvature) {
+  const double R = 3.0;
+  Bspline* arc = BuildCurve(2, 3, {R, 0, 0, R, R, 0, 0, R, 0}, {}, {1.0, kS, 1.0});
+  ASSERT_NE(arc, nullptr);
+  for (double t : {0.0, 0.2, 0.5, 0.9, 1.0}) {
+    EXPECT_NEAR(BsplCurveCurvature(arc, t), R, 1e-9 * R);
+    double T[3], p[3];
+    BsplCurveTangentDir(arc, t, T);
+    RefEvalCurve(arc, t, p);
+    EXPECT_NEAR(VecSize3(T), 1.0, 1e-12);
+    EXPECT_NEAR(VecDotProd3(T, p), 0.0, 1e-9);  // a circle's tangent is perpendicular to the radius
+    EXPECT_GT(T[1] * p[0] - T[0] * p[1], 0.0);  // counter-clockwise
+  }
+  FreeBspline(arc);
+
+  Bspline* line = BuildCurve(3, 3, {0, 0, 0, 1, 1, 0, 2, 2, 0, 3, 3, 0});
+  ASSERT_NE(line, nullptr);
+  EXPECT_GT(BsplCurveCurvature(line, 0.4), 1e4);  // straight: huge, not a failure
+  FreeBspline(line);
+
+  // A curve in a surface's parameter plane: the tangent of its image in space.
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return x * y; });
+  ASSERT_NE(s, nullptr);
+  Bspline* c = BuildCurveOnSurface(s, 3, {0.1, 0.2, 0.4, 0.3, 0.6, 0.7, 0.9, 0.8});
+  ASSERT_NE(c, nullptr);
+  double T[3], uv[3], duv[3], Su[3], Sv[3];
+  BsplCurveTangentDir(c, 0.35, T);
+  RefEvalCurve(c, 0.35, uv);
+  RefEvalDeriv(c, 0.35, 0.0, 1, 0, duv);
+  Partials(s, uv[0], uv[1], Su, Sv);
+  double ref[3];
+  for (int k = 0; k < 3; ++k) ref[k] = Su[k] * duv[0] + Sv[k] * duv[1];
+  EXPECT_GT(Cosine(T, ref), 1.0 - 1e-12);
+  FreeBspline(s);
+}
+
+}  // namespace

@@ -1,0 +1,179 @@
+// The heal end to end, from the host's entry points to the control points written back into the
+// host's surfaces, judged by measurements taken without the kernel.
+#include <cmath>
+
+#include "tests/plugin/plugin_fixture.h"
+
+namespace {
+
+class Heal : public PluginTest {
+ protected:
+  // Runs init and n updates; returns what the last update printed on standard output.
+  std::string InitAndHeal(SAA_CustomContext ctx, int n, int* status) {
+    *status = initSeamWeld(ctx);
+    if (*status) return "";
+    testing::internal::CaptureStdout();
+    *status = UpdateAll(ctx, n);
+    return testing::internal::GetCapturedStdout();
+  }
+};
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(Heal, TwoPatchesMeetTheGapTargetAndKeepTheirStructure) {
+  SampleGroup g = BuildTwoPatchGroup(0.01, 3.0);
+  HealTargets t;
+  t.healGap = 0.001f;
+  SAA_CustomContext ctx = Context(g, t);
+  SAAStubSurface before = SAAStubSurfaceAt(g.elements[1]);
+  ASSERT_GT(MeasureSeam(g.seams[0]).maxGap, 0.009);
+
+  int status = 0;
+  InitAndHeal(ctx, 2, &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_LE(MeasureSeam(g.seams[0]).maxGap, t.healGap);
+
+  const SAAStubSurface& after = SAAStubSurfaceAt(g.elements[1]);
+  EXPECT_EQ(after.knotsU, before.knotsU);
+  EXPECT_EQ(after.knotsV, before.knotsV);
+  EXPECT_EQ(after.degreeU, before.degreeU);
+  EXPECT_EQ(after.vertices.size(), before.vertices.size());
+  for (size_t k = 3; k < after.vertices.size(); k += 4) EXPECT_EQ(after.vertices[k], 1.0);
+  EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+}
+
+TEST_F(Heal, HeldOuterBoundaryDoesNotMove) {
+  SampleGroup g = BuildTwoPatchGroup(0.01, 3.0);
+  HealTargets t;
+  t.continuity = "POSITION";
+  SAA_CustomContext ctx = Context(g, t);
+  std::vector<std::vector<double>> before;
+  for (int e : g.elements) before.push_back(Vertices(e));
+
+  int status = 0;
+  InitAndHeal(ctx, 2, &status);
+  ASSERT_EQ(status, 0);
+  // Outer rows: v-min and v-max of both patches, the u-min of A and the u-max of B. Their
+  // interior points may only change by the float round trip through the host.
+  for (int s = 0; s < 2; ++s) {
+    const SAAStubSurface& h = SAAStubSurfaceAt(g.elements[s]);
+    const std::vector<double>& now = h.vertices;
+    auto same = [&](int i, int j) {
+      for (int c = 0; c < 3; ++c) {
+        size_t k = 4 * (static_cast<size_t>(j) * h.countU + i) + c;
+        EXPECT_NEAR(now[k], before[s][k], 1e-6) << "surface " << s << " point " << i << "," << j;
+      }
+    };
+    for (int i = 0; i < h.countU; ++i) {
+      same(i, 0);
+      same(i, h.countV - 1);
+    }
+    for (int j = 0; j < h.countV; ++j) same(s == 0 ? 0 : h.countU - 1, j);
+  }
+  EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+}
+
+TEST_F(Heal, LooseTargetsReportSuccessOnEverySide) {
+  SampleGroup g = BuildTwoPatchGroup(0.01, 3.0);
+  HealTargets t;
+  t.healAngle = 10.0f;
+  t.report = 1;
+  SAA_CustomContext ctx = Context(g, t);
+  int status = 0;
+  std::string report = InitAndHeal(ctx, 2, &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(Count(report, "Successful healing"), 8u) << report;
+  EXPECT_EQ(Count(report, "Surface patch"), 2u);
+  EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+}
+
+TEST_F(Heal, GridSeamsAndCentreCornerMeet) {
+  SampleGroup g = BuildGridGroup(0.01);
+  HealTargets t;
+  SAA_CustomContext ctx = Context(g, t);
+  int status = 0;
+  InitAndHeal(ctx, 4, &status);
+  ASSERT_EQ(status, 0);
+  for (const SampleSeam& s : g.seams) EXPECT_LE(MeasureSeam(s).maxGap, t.healGap);
+
+  // The four copies of the centre corner: (u-max, v-max), (u-min, v-max), (u-max, v-min), (u-min, v-min).
+  double corner[4][3];
+  const int which[4][2] = {{1, 1}, {0, 1}, {1, 0}, {0, 0}};
+  for (int k = 0; k < 4; ++k) {
+    const SAAStubSurface& h = SAAStubSurfaceAt(g.elements[k]);
+    int i = which[k][0] ? h.countU - 1 : 0, j = which[k][1] ? h.countV - 1 : 0;
+    for (int c = 0; c < 3; ++c) corner[k][c] = h.vertices[4 * (static_cast<size_t>(j) * h.countU + i) + c];
+  }
+  for (int k = 1; k < 4; ++k)
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(corner[k][c], corner[0][c], 1e-5);
+  EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+}
+
+TEST_F(Heal, EveryNthUpdateHealsAndTheDialogRebuilds) {
+  SampleGroup g = BuildTwoPatchGroup(0.01, 3.0);
+  SAA_CustomContext ctx = Context(g, {});
+  ASSERT_EQ(initSeamWeld(ctx), 0);
+  std::vector<double> start = Vertices(g.elements[0]);
+  SAAStubSetCurrentResult(ctx, 0);
+  EXPECT_EQ(updateSeamWeld(ctx), 0);
+  EXPECT_EQ(Vertices(g.elements[0]), start);  // update 1 of 2 heals nothing
+  SAAStubSetCurrentResult(ctx, 1);
+  EXPECT_EQ(updateSeamWeld(ctx), 0);
+  EXPECT_NE(Vertices(g.elements[0]), start);
+  EXPECT_LE(MeasureSeam(g.seams[0]).maxGap, 0.001);
+  EXPECT_EQ(UpdateAll(ctx, 2), 0);  // update 2n heals again
+
+  ASSERT_EQ(editSeamWeld(ctx), 0);
+  SAAStubSetDialogState(ctx, 12, 0);
+  for (int item : {14, 16, 18, 20}) SAAStubSetDialogFloat(ctx, item, item == 14 ? 0.05f : item == 16 ? 5.f : item == 18 ? 0.001f : 0.5f);
+  for (int item = 22; item <= 25; ++item) SAAStubSetDialogState(ctx, item, item == 23 || item == 24);
+  int knotsBefore = SAAStubCallCount("SAA_nurbsSurfaceGetKnots");
+  SAAStubSetCurrentResult(ctx, 0);
+  EXPECT_EQ(updateSeamWeld(ctx), 0);  // counter 1 of 2 ...
+  EXPECT_EQ(SAAStubPressOK(ctx), 0);  // ... reset by the OK
+  EXPECT_EQ(SAAStubCallCount("SAA_nurbsSurfaceGetKnots"), knotsBefore + 2);  // topology rebuilt
+  auto* inst = static_cast<SeamWeldInstance*>(SAAStubInstanceData(ctx));
+  EXPECT_EQ(inst->continuity, kContCurvature);
+  EXPECT_EQ(inst->updateCount, 0);
+  std::vector<double> afterOk = Vertices(g.elements[0]);
+  SAAStubSetCurrentResult(ctx, 0);
+  EXPECT_EQ(updateSeamWeld(ctx), 0);
+  EXPECT_EQ(Vertices(g.elements[0]), afterOk);
+  EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+}
+
+TEST_F(Heal, MemoryFailureIsReportedAndTheNextHealWorks) {
+  SampleGroup g = BuildTwoPatchGroup(0.01, 3.0);
+  HealTargets t;
+  t.report = 1;
+  SAA_CustomContext ctx = Context(g, t);
+  ASSERT_EQ(initSeamWeld(ctx), 0);
+  long start = MallocRuntimeRequests();
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(UpdateAll(ctx, 2), 0);
+  testing::internal::GetCapturedStdout();
+  long perHeal = MallocRuntimeRequests() - start;
+  ASSERT_GT(perHeal, 20);
+
+  MallocFailAfter(perHeal / 2, 3);  // lands in the middle of the kernel's heal
+  testing::internal::CaptureStdout();
+  int status = UpdateAll(ctx, 2);
+  std::string report = testing::internal::GetCapturedStdout();
+  MallocFailClear();
+  EXPECT_NE(status, 0);
+  EXPECT_EQ(Count(report, "Not healed because of memory error"), 8u) << report;
+  EXPECT_NE(Messages().find("System swap space has been exhausted"), std::string::npos);
+
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(UpdateAll(ctx, 2), 0);
+  report = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(Count(report, "memory error"), 0u) << report;
+  EXPECT_LE(MeasureSeam(g.seams[0]).maxGap, t.healGap);
+  EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+// Drives the plug-in's entry points through the stand-in host, as the host would.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "healing/plugin/seamweld5.h"
+#include "platform/host/sample_groups.h"
+#include "platform/saa_control.h"
+#include "tests/support/kernel_fixture.h"
+
+struct HealTargets {
+  float maxGap = 0.05f, maxAngle = 5.0f, healGap = 0.001f, healAngle = 0.5f;
+  const char* continuity = "NONE";  // POSITION, TANGENCY, CURVATURE or NONE
+  short report = 0;
+};
+
+class PluginTest : public KernelTest {
+ protected:
+  void SetUp() override {
+    KernelTest::SetUp();
+    SAAStubReset();
+  }
+  void TearDown() override {
+    SAAStubReset();
+    KernelTest::TearDown();
+  }
+
+  SAA_CustomContext Context(const SampleGroup& g, const HealTargets& t) {
+    SAA_CustomContext ctx = SAAStubCreateContext();
+    for (int e : g.elements) SAAStubPick(ctx, e);
+    SAAStubSetCustomState(ctx, "DUMP", t.report);
+    SAAStubSetCustomFloat(ctx, "MAXGAP", t.maxGap);
+    SAAStubSetCustomFloat(ctx, "MAXANGLE", t.maxAngle);
+    SAAStubSetCustomFloat(ctx, "HEALGAP", t.healGap);
+    SAAStubSetCustomFloat(ctx, "HEALANGLE", t.healAngle);
+    for (const char* name : {"POSITION", "TANGENCY", "CURVATURE", "NONE"})
+      SAAStubSetCustomState(ctx, name, std::string(name) == t.continuity ? 1 : 0);
+    return ctx;
+  }
+
+  // n updates, one per pick: the last one heals. Returns the status of the last update.
+  int UpdateAll(SAA_CustomContext ctx, int n) {
+    int status = 0;
+    for (int k = 0; k < n; ++k) {
+      SAAStubSetCurrentResult(ctx, k);
+      status = updateSeamWeld(ctx);
+    }
+    return status;
+  }
+
+  static std::vector<double> Vertices(int element) { return SAAStubSurfaceAt(element).vertices; }
+};
