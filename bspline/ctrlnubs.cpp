@@ -13,10 +13,6 @@ namespace {
 constexpr int kOrd = kMaxSplineDegree + 1;
 constexpr int kMaxOrder = 2;  // requests go up to second derivatives per direction
 
-bool DegreesOk(const Bspline* b) {
-  if (!b || b->degreeU < 0 || b->degreeU > kMaxSplineDegree) return false;
-  return b->kind != 2 || (b->degreeV >= 0 && b->degreeV <= kMaxSplineDegree);
-}
 
 double Clamp(double t, double lo, double hi) { return t < lo ? lo : (t > hi ? hi : t); }
 
@@ -80,7 +76,7 @@ void HomogeneousTable(const Bspline* obj, const double* uTable, const double* vT
   const int ou = obj->degreeU + 1, ov = obj->degreeV + 1;
   for (int i = 0; i <= du; ++i)
     for (int j = 0; j <= dv; ++j) {
-      double h[4];
+      double h[4] = {};
       EvalPointOnBspline4D(obj, uTable + i * ou, vTable ? vTable + j * ov : nullptr, uSpan, vSpan, h);
       double* a = A + (i * (dv + 1) + j) * (dim + 1);
       a[0] = h[0];
@@ -122,114 +118,9 @@ int ComputeNubValDerivativesM(const double* knots, double t, int nKnots, int p, 
   return 0;
 }
 
-int EvalPointOnBspline(const Bspline* obj, const double* uRow, const double* vRow, int uSpan,
-                       int vSpan, double out[3]) {
-  if (!DegreesOk(obj)) return -2;
-  const int p = obj->degreeU, col0 = uSpan - p;
-  const bool hasZ = obj->dimension == 3 && obj->Z;
-  double x = 0.0, y = 0.0, z = 0.0;
-  if (obj->kind != 2) {
-    const double* X = obj->X[0] + col0;
-    const double* Y = obj->Y[0] + col0;
-    const double* Z = hasZ ? obj->Z[0] + col0 : nullptr;
-    for (int k = 0; k <= p; ++k) {
-      x += uRow[k] * X[k];
-      y += uRow[k] * Y[k];
-      if (Z) z += uRow[k] * Z[k];
-    }
-  } else {
-    // Rows first: a[k] = sum_r vRow[r] P[row0 + r][col0 + k], then sum_k uRow[k] a[k]. The
-    // grid evaluators contract in the same order, so grid and point values agree exactly.
-    const int q = obj->degreeV, row0 = vSpan - q;
-    double ax[kOrd] = {}, ay[kOrd] = {}, az[kOrd] = {};
-    for (int r = 0; r <= q; ++r) {
-      const double n = vRow[r];
-      const double* X = obj->X[row0 + r] + col0;
-      const double* Y = obj->Y[row0 + r] + col0;
-      for (int k = 0; k <= p; ++k) {
-        ax[k] += n * X[k];
-        ay[k] += n * Y[k];
-      }
-      if (hasZ) {
-        const double* Z = obj->Z[row0 + r] + col0;
-        for (int k = 0; k <= p; ++k) az[k] += n * Z[k];
-      }
-    }
-    for (int k = 0; k <= p; ++k) {
-      x += uRow[k] * ax[k];
-      y += uRow[k] * ay[k];
-      z += uRow[k] * az[k];
-    }
-  }
-  out[0] = x;
-  out[1] = y;
-  out[2] = hasZ ? z : 0.0;
-  return 0;
-}
-
-int EvalPointOnBspline4D(const Bspline* obj, const double* uRow, const double* vRow, int uSpan,
-                         int vSpan, double out[4]) {
-  if (!DegreesOk(obj)) return -2;
-  if (!obj->rational || !obj->W) {
-    EvalPointOnBspline(obj, uRow, vRow, uSpan, vSpan, out);
-    // The weight sum of a non-rational object is the basis sum.
-    double s = 0.0;
-    if (obj->kind != 2) {
-      for (int k = 0; k <= obj->degreeU; ++k) s += uRow[k];
-    } else {
-      double sv = 0.0;
-      for (int r = 0; r <= obj->degreeV; ++r) sv += vRow[r];
-      for (int k = 0; k <= obj->degreeU; ++k) s += uRow[k] * sv;
-    }
-    out[3] = s;
-    return 0;
-  }
-  const int p = obj->degreeU, col0 = uSpan - p;
-  const bool hasZ = obj->dimension == 3 && obj->Z;
-  double x = 0.0, y = 0.0, z = 0.0, w = 0.0;
-  if (obj->kind != 2) {
-    const double* X = obj->X[0] + col0;
-    const double* Y = obj->Y[0] + col0;
-    const double* Z = hasZ ? obj->Z[0] + col0 : nullptr;
-    const double* W = obj->W[0] + col0;
-    for (int k = 0; k <= p; ++k) {
-      x += uRow[k] * (W[k] * X[k]);
-      y += uRow[k] * (W[k] * Y[k]);
-      if (Z) z += uRow[k] * (W[k] * Z[k]);
-      w += uRow[k] * W[k];
-    }
-  } else {
-    const int q = obj->degreeV, row0 = vSpan - q;
-    double ax[kOrd] = {}, ay[kOrd] = {}, az[kOrd] = {}, aw[kOrd] = {};
-    for (int r = 0; r <= q; ++r) {
-      const double n = vRow[r];
-      const double* X = obj->X[row0 + r] + col0;
-      const double* Y = obj->Y[row0 + r] + col0;
-      const double* Z = hasZ ? obj->Z[row0 + r] + col0 : nullptr;
-      const double* W = obj->W[row0 + r] + col0;
-      for (int k = 0; k <= p; ++k) {
-        ax[k] += n * (W[k] * X[k]);
-        ay[k] += n * (W[k] * Y[k]);
-        if (Z) az[k] += n * (W[k] * Z[k]);
-        aw[k] += n * W[k];
-      }
-    }
-    for (int k = 0; k <= p; ++k) {
-      x += uRow[k] * ax[k];
-      y += uRow[k] * ay[k];
-      z += uRow[k] * az[k];
-      w += uRow[k] * aw[k];
-    }
-  }
-  out[0] = x;
-  out[1] = y;
-  out[2] = hasZ ? z : 0.0;
-  out[3] = w;
-  return 0;
-}
-
 int EvalPointDirectDiffOnRBspline(const Bspline* obj, const double* uTable, const double* vTable,
                                   int uSpan, int vSpan, int du, int dv, double out[3]) {
+  if (!nubkernel::DegreesOk(obj)) return -2;
   const bool surf = obj->kind == 2;
   if (du < 0 || du > kMaxOrder || (surf && (dv < 0 || dv > kMaxOrder))) return -2;
   const bool alongV = surf && du == 0;
@@ -238,7 +129,7 @@ int EvalPointDirectDiffOnRBspline(const Bspline* obj, const double* uTable, cons
   double A[(kMaxOrder + 1) * 4];
   // A(i) along the chosen direction; the other direction stays at its value row.
   for (int i = 0; i <= k; ++i) {
-    double h[4];
+    double h[4] = {};
     const double* ur = uTable + (alongV ? 0 : i) * (obj->degreeU + 1);
     const double* vr = surf ? vTable + (alongV ? i : 0) * (obj->degreeV + 1) : nullptr;
     EvalPointOnBspline4D(obj, ur, vr, uSpan, vSpan, h);
@@ -255,6 +146,7 @@ int EvalPointDirectDiffOnRBspline(const Bspline* obj, const double* uTable, cons
 
 int EvalPointCrossDiffOnRBspline(const Bspline* obj, const double* uTable, const double* vTable,
                                  int uSpan, int vSpan, int du, int dv, double out[3]) {
+  if (!nubkernel::DegreesOk(obj)) return -2;
   if (du < 0 || dv < 0 || du > kMaxOrder || dv > kMaxOrder) return -2;
   if (obj->kind != 2 || du == 0 || dv == 0)
     return EvalPointDirectDiffOnRBspline(obj, uTable, vTable, uSpan, vSpan, du, dv, out);
@@ -266,11 +158,12 @@ int EvalPointCrossDiffOnRBspline(const Bspline* obj, const double* uTable, const
 
 int EvalPointOnRBspline(const Bspline* obj, const double* uTable, const double* vTable, int uSpan,
                         int vSpan, int du, int dv, double out[3]) {
+  if (!nubkernel::DegreesOk(obj)) return -2;
   const bool surf = obj->kind == 2;
   if (!surf) dv = 0;
   if (du < 0 || dv < 0 || du > kMaxOrder || dv > kMaxOrder) return -2;
   if (du == 0 && dv == 0) {
-    double h[4];
+    double h[4] = {};
     EvalPointOnBspline4D(obj, uTable, surf ? vTable : nullptr, uSpan, vSpan, h);
     out[0] = h[0] / h[3];
     out[1] = h[1] / h[3];
@@ -344,7 +237,7 @@ void EvalRequest(const Bspline* obj, int du, int dv, const double* uTable, const
 
 int EvalPointOnGeometryM(const Bspline* obj, double u, double v, const int* du, const int* dv,
                          int n, int mapFlag, double (*out)[3]) {
-  if (!DegreesOk(obj) || !OrdersOk(obj, du, dv, n)) return -2;
+  if (!nubkernel::DegreesOk(obj) || !OrdersOk(obj, du, dv, n)) return -2;
   const bool surf = obj->kind == 2;
   if (!surf && obj->dimension == 2 && mapFlag && !obj->owner) return -2;
   if (n <= 0) return 0;
@@ -367,7 +260,7 @@ int EvalPointOnGeometryM(const Bspline* obj, double u, double v, const int* du, 
 int EvalNubValsOnGridM(const Bspline* obj, const double* us, const double* vs, int nu, int nv,
                        const int* du, const int* dv, int n, double** uTables, double** vTables,
                        int** uSpans, int** vSpans) {
-  if (!DegreesOk(obj) || !OrdersOk(obj, du, dv, n)) return -2;
+  if (!nubkernel::DegreesOk(obj) || !OrdersOk(obj, du, dv, n)) return -2;
   const bool surf = obj->kind == 2;
   *uTables = *vTables = nullptr;
   *uSpans = *vSpans = nullptr;
@@ -502,7 +395,7 @@ bool PartialOrdersOk(const Bspline* obj, int du, int dv) {
 template <class T>
 int PartialSurfEdit(const Bspline* obj, SurfEditStruct* rec, int du, int dv, T* x, T* y, T* z,
                     int mask) {
-  if (!DegreesOk(obj) || !rec || !PartialOrdersOk(obj, du, dv)) return -2;
+  if (!nubkernel::DegreesOk(obj) || !rec || !PartialOrdersOk(obj, du, dv)) return -2;
   auto put = [&](int slot, const double p[3]) {
     if (x) {
       x[slot] = static_cast<T>(p[0]);
@@ -552,7 +445,7 @@ int EvalPartialBsplineGridIndices_d(const Bspline* obj, SurfEditStruct* rec, int
 
 int EvalPartialPlotIndices(const Bspline* obj, PlotEditStruct* rec, int du, int dv, float* x,
                            float* y, float* z, int mask) {
-  if (!DegreesOk(obj) || !rec || !PartialOrdersOk(obj, du, dv)) return -2;
+  if (!nubkernel::DegreesOk(obj) || !rec || !PartialOrdersOk(obj, du, dv)) return -2;
   float* ox = x ? x : rec->x;
   float* oy = x ? y : rec->y;
   float* oz = x ? z : rec->z;

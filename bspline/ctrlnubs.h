@@ -8,6 +8,7 @@
 // k-th derivatives of N(span-p) .. N(span), indexed from 0 (table[k (p + 1) + i]).
 #pragma once
 
+#include "bspline/nubutil.h"
 #include "bspline/smake.h"
 
 struct SurfEditStruct;
@@ -55,12 +56,12 @@ int EvalPointOnGeometryGivenNubValsM(const Bspline* obj, const int* du, const in
 
 // Sum of basis products times coefficients over the span's window (rows: p + 1 values from
 // index 0; vRow is not read for a curve). A 2D curve writes (u, v, 0). Returns 0.
-int EvalPointOnBspline(const Bspline* obj, const double* uRow, const double* vRow, int uSpan,
-                       int vSpan, double out[3]);
+inline int EvalPointOnBspline(const Bspline* obj, const double* uRow, const double* vRow,
+                              int uSpan, int vSpan, double out[3]);
 // Homogeneous sum: x w, y w, z w and the weight sum (weights 1 for a non-rational object);
 // z is 0 for a 2D curve.
-int EvalPointOnBspline4D(const Bspline* obj, const double* uRow, const double* vRow, int uSpan,
-                         int vSpan, double out[4]);
+inline int EvalPointOnBspline4D(const Bspline* obj, const double* uRow, const double* vRow,
+                                int uSpan, int vSpan, double out[4]);
 // Rational point (du = dv = 0) or derivative by the quotient rule from whole tables (every
 // order up to the requested one must be filled). Returns 0, or -2 for orders above 2.
 int EvalPointOnRBspline(const Bspline* obj, const double* uTable, const double* vTable, int uSpan,
@@ -88,3 +89,181 @@ int EvalPartialBsplineGridIndices_d(const Bspline* obj, SurfEditStruct* rec, int
 // index); a plot record has no trailing run.
 int EvalPartialPlotIndices(const Bspline* obj, PlotEditStruct* rec, int du, int dv, float* x,
                            float* y, float* z, int mask);
+
+// ---- Inline kernels ------------------------------------------------------------------------
+// The window sum is the innermost step of every evaluator; like the basis recurrence
+// (nubutil.h) it is defined here so the evaluators compile it into their own loops, the basis
+// values staying in registers.
+namespace nubkernel {
+
+// Window sum of a surface, rows first: a[k] = sum_r vRow[r] P[row0 + r][col0 + k], then
+// sum_k uRow[k] a[k]. The grid evaluators contract in the same order, so grid and point values
+// agree exactly. With `Weighted` each coefficient is multiplied by its weight first and the
+// weights are summed as a fourth value. P is the u degree when known at compile time (the
+// common low degrees, loops unrolled), else -1 and pRun holds it.
+template <int P, bool Weighted>
+inline void SurfaceWindowSum(const Bspline* obj, const double* uRow, const double* vRow, int pRun,
+                      int col0, int row0, bool hasZ, double* out) {
+  constexpr int cap = P >= 0 ? P + 1 : kMaxSplineDegree + 1;
+  const int p = P >= 0 ? P : pRun;
+  const int q = obj->degreeV;
+  double ax[cap], ay[cap], az[cap], aw[cap];
+  for (int k = 0; k <= p; ++k) ax[k] = ay[k] = az[k] = aw[k] = 0.0;
+  for (int r = 0; r <= q; ++r) {
+    const double n = vRow[r];
+    const double* X = obj->X[row0 + r] + col0;
+    const double* Y = obj->Y[row0 + r] + col0;
+    const double* Z = hasZ ? obj->Z[row0 + r] + col0 : nullptr;
+    if (Weighted) {
+      const double* W = obj->W[row0 + r] + col0;
+      for (int k = 0; k <= p; ++k) {
+        ax[k] += n * (W[k] * X[k]);
+        ay[k] += n * (W[k] * Y[k]);
+        aw[k] += n * W[k];
+      }
+      if (Z)
+        for (int k = 0; k <= p; ++k) az[k] += n * (W[k] * Z[k]);
+    } else {
+      for (int k = 0; k <= p; ++k) {
+        ax[k] += n * X[k];
+        ay[k] += n * Y[k];
+      }
+      if (Z)
+        for (int k = 0; k <= p; ++k) az[k] += n * Z[k];
+    }
+  }
+  double x = 0.0, y = 0.0, z = 0.0, w = 0.0;
+  for (int k = 0; k <= p; ++k) {
+    x += uRow[k] * ax[k];
+    y += uRow[k] * ay[k];
+    z += uRow[k] * az[k];
+    if (Weighted) w += uRow[k] * aw[k];
+  }
+  out[0] = x;
+  out[1] = y;
+  out[2] = hasZ ? z : 0.0;
+  if (Weighted) out[3] = w;
+}
+
+#if defined(__GNUC__)
+// SurfaceWindowSum<3, false> with the products formed two at a time; every sum keeps the
+// generic order, so the values are the same.
+NUB_KERNEL_INLINE void SurfaceWindowSum3(const Bspline* obj, const double* uRow, const double* vRow,
+                                         int q, int col0, int row0, bool hasZ, double* out) {
+  typedef double Pair __attribute__((vector_size(16)));
+  auto load = [](const double* a) {
+    Pair v;
+    __builtin_memcpy(&v, a, sizeof v);
+    return v;
+  };
+  Pair x01 = {0.0, 0.0}, x23 = x01, y01 = x01, y23 = x01, z01 = x01, z23 = x01;
+  for (int r = 0; r <= q; ++r) {
+    const Pair n = {vRow[r], vRow[r]};
+    const double* X = obj->X[row0 + r] + col0;
+    const double* Y = obj->Y[row0 + r] + col0;
+    x01 += n * load(X);
+    x23 += n * load(X + 2);
+    y01 += n * load(Y);
+    y23 += n * load(Y + 2);
+    if (hasZ) {
+      const double* Z = obj->Z[row0 + r] + col0;
+      z01 += n * load(Z);
+      z23 += n * load(Z + 2);
+    }
+  }
+  const Pair u01 = load(uRow), u23 = load(uRow + 2);
+  const Pair px01 = u01 * x01, px23 = u23 * x23, py01 = u01 * y01, py23 = u23 * y23;
+  const Pair pz01 = u01 * z01, pz23 = u23 * z23;
+  // Summed in pairs, (p0 + p2) + (p1 + p3): half the chain of dependent additions.
+  const Pair sx = px01 + px23, sy = py01 + py23, sz = pz01 + pz23;
+  const double x = sx[0] + sx[1], y = sy[0] + sy[1], z = sz[0] + sz[1];
+  out[0] = x;
+  out[1] = y;
+  out[2] = hasZ ? z : 0.0;
+}
+#endif
+
+template <bool Weighted>
+NUB_KERNEL_INLINE void SurfaceWindow(const Bspline* obj, const double* uRow, const double* vRow, int col0, int row0,
+                   bool hasZ, double* out) {
+  const int p = obj->degreeU;
+#if defined(__GNUC__)
+  if (!Weighted && p == 3) return SurfaceWindowSum3(obj, uRow, vRow, obj->degreeV, col0, row0, hasZ, out);
+#endif
+  switch (p) {
+    case 1: return SurfaceWindowSum<1, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+    case 2: return SurfaceWindowSum<2, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+    case 3: return SurfaceWindowSum<3, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+    case 4: return SurfaceWindowSum<4, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+    case 5: return SurfaceWindowSum<5, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+    default: return SurfaceWindowSum<-1, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+  }
+}
+
+}  // namespace nubkernel
+
+inline int EvalPointOnBspline(const Bspline* obj, const double* uRow, const double* vRow, int uSpan,
+                       int vSpan, double out[3]) {
+  if (!nubkernel::DegreesOk(obj)) return -2;
+  const int p = obj->degreeU, col0 = uSpan - p;
+  const bool hasZ = obj->dimension == 3 && obj->Z;
+  if (obj->kind == 2) {
+    nubkernel::SurfaceWindow<false>(obj, uRow, vRow, col0, vSpan - obj->degreeV, hasZ, out);
+    return 0;
+  }
+  double x = 0.0, y = 0.0, z = 0.0;
+  const double* X = obj->X[0] + col0;
+  const double* Y = obj->Y[0] + col0;
+  const double* Z = hasZ ? obj->Z[0] + col0 : nullptr;
+  for (int k = 0; k <= p; ++k) {
+    x += uRow[k] * X[k];
+    y += uRow[k] * Y[k];
+    if (Z) z += uRow[k] * Z[k];
+  }
+  out[0] = x;
+  out[1] = y;
+  out[2] = z;
+  return 0;
+}
+
+inline int EvalPointOnBspline4D(const Bspline* obj, const double* uRow, const double* vRow, int uSpan,
+                         int vSpan, double out[4]) {
+  if (!nubkernel::DegreesOk(obj)) return -2;
+  if (!obj->rational || !obj->W) {
+    EvalPointOnBspline(obj, uRow, vRow, uSpan, vSpan, out);
+    // The weight sum of a non-rational object is the basis sum.
+    double s = 0.0;
+    if (obj->kind != 2) {
+      for (int k = 0; k <= obj->degreeU; ++k) s += uRow[k];
+    } else {
+      double sv = 0.0;
+      for (int r = 0; r <= obj->degreeV; ++r) sv += vRow[r];
+      for (int k = 0; k <= obj->degreeU; ++k) s += uRow[k] * sv;
+    }
+    out[3] = s;
+    return 0;
+  }
+  const int p = obj->degreeU, col0 = uSpan - p;
+  const bool hasZ = obj->dimension == 3 && obj->Z;
+  if (obj->kind == 2) {
+    nubkernel::SurfaceWindow<true>(obj, uRow, vRow, col0, vSpan - obj->degreeV, hasZ, out);
+    return 0;
+  }
+  double x = 0.0, y = 0.0, z = 0.0, w = 0.0;
+  const double* X = obj->X[0] + col0;
+  const double* Y = obj->Y[0] + col0;
+  const double* Z = hasZ ? obj->Z[0] + col0 : nullptr;
+  const double* W = obj->W[0] + col0;
+  for (int k = 0; k <= p; ++k) {
+    x += uRow[k] * (W[k] * X[k]);
+    y += uRow[k] * (W[k] * Y[k]);
+    if (Z) z += uRow[k] * (W[k] * Z[k]);
+    w += uRow[k] * W[k];
+  }
+  out[0] = x;
+  out[1] = y;
+  out[2] = z;
+  out[3] = w;
+  return 0;
+}
+

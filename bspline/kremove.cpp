@@ -756,9 +756,8 @@ int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands,
   ComputePntsPerSpanParVals1D(U, p, interior, samples[3]);
   globalTest = 1;
   const int spans = interior + 1;
-  Bspline* const* lineObj = objs;
-  auto load = [&](int l, int cands) {
-    return UpdateRemoveInfo(info, surface ? lead : lineObj[l], cands, surface ? l : 0, dir) == 0;
+  auto load = [&](int l, int size) {
+    return UpdateRemoveInfo(info, surface ? lead : objs[l], size, surface ? l : 0, dir) == 0;
   };
   // Shrinks the candidate list on line l to what that line can lose; `order` keeps the order
   // in which it lost them, `list` the same values ascending for the next line.

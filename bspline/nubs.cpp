@@ -19,27 +19,31 @@ constexpr int kOrd = kMaxSplineDegree + 1;
 // the caller's failure test sees it.
 void Refuse() { zk_error_status = -2; }
 
-bool DegreesOk(const Bspline* b) {
-  if (!b || b->degreeU < 0 || b->degreeU > kMaxSplineDegree) return false;
-  return b->kind != 2 || (b->degreeV >= 0 && b->degreeV <= kMaxSplineDegree);
-}
-
 double Clamp(double t, double lo, double hi) { return t < lo ? lo : (t > hi ? hi : t); }
 
 void ShowUnavailable() { InfoMessageFormat("%s", MSGstr("Currently Unavailable")); }
 
-// Derivative control points of one control line of m coefficients, d times, in place: the
+// Derivative control points of a control line of m coefficients, d times, in place: the
 // coefficient at position i (global control index first + i) becomes, at level k,
 //   (P[i+1] - P[i]) / (t[first+i+p+1] - t[first+i+k]),
-// and after the last level all are multiplied by p (p - 1) ... (p - d + 1). A knot difference
-// of at most 1e-15 belongs to a vanishing basis function: its coefficient is 0.
-void DifferenceLine(double* P, std::ptrdiff_t stride, int m, const double* knots, int first, int p,
-                    int d) {
+// and after the last level all are multiplied by p (p - 1) ... (p - d + 1). The divisors
+// depend on the knots only, so DifferenceRecips forms their reciprocals once for all lines and
+// coordinates of a net (level k, position i at recip[(k - 1) m + i]). A knot difference of at
+// most 1e-15 belongs to a vanishing basis function: its coefficient is 0.
+void DifferenceRecips(const double* knots, int first, int m, int p, int d, double* recip) {
   for (int k = 1; k <= d; ++k)
     for (int i = 0; i + k < m; ++i) {
       const double den = knots[first + i + p + 1] - knots[first + i + k];
-      P[i * stride] = std::fabs(den) <= 1e-15 ? 0.0 : (P[(i + 1) * stride] - P[i * stride]) / den;
+      recip[(k - 1) * m + i] = std::fabs(den) <= 1e-15 ? 0.0 : 1.0 / den;
     }
+}
+
+NUB_KERNEL_INLINE void DifferenceLine(double* P, std::ptrdiff_t stride, int m, const double* recip,
+                                      int p, int d) {
+  for (int k = 1; k <= d; ++k) {
+    const double* rk = recip + (k - 1) * m;
+    for (int i = 0; i + k < m; ++i) P[i * stride] = (P[(i + 1) * stride] - P[i * stride]) * rk[i];
+  }
   double f = 1.0;
   for (int k = 0; k < d; ++k) f *= p - k;
   for (int i = 0; i + d < m; ++i) P[i * stride] *= f;
@@ -75,8 +79,10 @@ void CurveCore(const Bspline* c, double t, int d, int type, int* span, double* o
     for (int c2 = 0; c2 < dim; ++c2) line[c2][k] = weighted ? w * rows[c2][first + k] : rows[c2][first + k];
     line[dim][k] = w;
   }
+  double recip[kOrd * kOrd];
+  if (d > 0) DifferenceRecips(c->knotsU, first, p + 1, p, d, recip);
   for (int c2 = 0; c2 < nOut; ++c2) {
-    if (d > 0) DifferenceLine(line[c2], 1, p + 1, c->knotsU, first, p, d);
+    if (d > 0) DifferenceLine(line[c2], 1, p + 1, recip, p, d);
     double s = 0.0;
     for (int k = 0; k <= p - d; ++k) s += N[k + 1] * line[c2][k];
     out[c2] = s;
@@ -123,12 +129,14 @@ bool LocalNet(const Bspline* s, int spanU, int spanV, int du, int dv, int type) 
       net[3][r][k] = w;
     }
   const std::ptrdiff_t pitch = surfDiffArray1[1] - surfDiffArray1[0];
+  double ru[kOrd * kOrd], rv[kOrd * kOrd];
+  if (du > 0) DifferenceRecips(s->knotsU, col0, pu + 1, pu, du, ru);
+  if (dv > 0) DifferenceRecips(s->knotsV, row0, pv + 1, pv, dv, rv);
   for (int c = 0; c < nNets; ++c) {
     if (du > 0)
-      for (int r = 0; r <= pv; ++r) DifferenceLine(net[c][r], 1, pu + 1, s->knotsU, col0, pu, du);
+      for (int r = 0; r <= pv; ++r) DifferenceLine(net[c][r], 1, pu + 1, ru, pu, du);
     if (dv > 0)
-      for (int k = 0; k <= pu - du; ++k)
-        DifferenceLine(net[c][0] + k, pitch, pv + 1, s->knotsV, row0, pv, dv);
+      for (int k = 0; k <= pu - du; ++k) DifferenceLine(net[c][0] + k, pitch, pv + 1, rv, pv, dv);
   }
   return true;
 }
@@ -150,7 +158,7 @@ void SumLocalNet(const Bspline* s, int du, int dv, int type, const double* Nu, c
   EvalPointOnBspline(&view, Nu, Nv, view.degreeU, view.degreeV, out);
   if (type == 0) {
     // The weight net as a one-coordinate object.
-    double w[3];
+    double w[3] = {};
     view.X = view.Y = surfDiffArray4;
     view.Z = nullptr;
     view.dimension = 2;
@@ -159,10 +167,92 @@ void SumLocalNet(const Bspline* s, int du, int dv, int type, const double* Nu, c
   }
 }
 
+// Position of a surface (x, y, z, and for Weighted the weight sum as a fourth value): both
+// directions' spans and bases and the window sum compiled into one function, so the basis
+// values stay in registers and the two directions overlap.
+template <bool Weighted>
+NUB_KERNEL_INLINE void SurfacePosition(const Bspline* s, double u, double v, double* out) {
+  const int pu = s->degreeU, pv = s->degreeV;
+  double Nu[kOrd + 1], Nv[kOrd + 1];
+  int spanU = pu, spanV = pv;
+#if defined(__GNUC__)
+  if (!Weighted && pu == 3 && pv == 3) {
+    // The bicubic surface, the kernel's usual one, with the degrees fixed for the compiler.
+    nubkernel::PointInit(u, 3, s->knotsU, Nu, &spanU, NumCtrlU(s), 0);
+    nubkernel::PointInit(v, 3, s->knotsV, Nv, &spanV, NumCtrlV(s), 0);
+    nubkernel::SurfaceWindowSum3(s, Nu + 1, Nv + 1, 3, spanU - 3, spanV - 3, s->Z != nullptr, out);
+    return;
+  }
+#endif
+  nubkernel::PointInit(u, pu, s->knotsU, Nu, &spanU, NumCtrlU(s), 0);
+  nubkernel::PointInit(v, pv, s->knotsV, Nv, &spanV, NumCtrlV(s), 0);
+  nubkernel::SurfaceWindow<Weighted>(s, Nu + 1, Nv + 1, spanU - pu, spanV - pv, s->Z != nullptr,
+                                     out);
+}
+
+// Derivative along one direction only (du > 0 with dv = 0, or the reverse), types 0 and 1.
+// The window is first contracted across the other direction with that direction's full
+// basis, which leaves one control line per coordinate; that line's derivative net (its
+// differences) is then summed with the lowered basis. Differencing and contracting act on
+// different directions, so this is the derivative net of the whole window summed in the
+// other order, for a quarter of the differences and no scratch.
+void OneDirectionDerivative(const Bspline* s, double u, double v, int du, int dv, int type,
+                            double out[4]) {
+  const bool alongU = du > 0;
+  const int d = alongU ? du : dv;
+  const int pu = s->degreeU, pv = s->degreeV;
+  double Nu[kOrd + 1], Nv[kOrd + 1];
+  int spanU = pu, spanV = pv;
+  nubkernel::PointInit(u, pu - du, s->knotsU, Nu, &spanU, NumCtrlU(s), du);
+  nubkernel::PointInit(v, pv - dv, s->knotsV, Nv, &spanV, NumCtrlV(s), dv);
+  const int col0 = spanU - pu, row0 = spanV - pv;
+  const bool homogeneous = type == 0 && s->W;
+  const int nLines = type == 0 ? 4 : 3;
+  // line[c][i]: position i along the differenced direction, contracted across the other.
+  const int m = alongU ? pu + 1 : pv + 1;
+  double line[4][kOrd];
+  for (int c = 0; c < nLines; ++c)
+    for (int i = 0; i < m; ++i) line[c][i] = 0.0;
+  for (int r = 0; r <= pv; ++r) {
+    const double* X = s->X[row0 + r] + col0;
+    const double* Y = s->Y[row0 + r] + col0;
+    const double* Z = s->Z[row0 + r] + col0;
+    const double* W = homogeneous ? s->W[row0 + r] + col0 : nullptr;
+    for (int k = 0; k <= pu; ++k) {
+      // Along u the rows are contracted with the v basis; along v the columns with the u basis.
+      const double n = alongU ? Nv[r + 1] : Nu[k + 1];
+      const int i = alongU ? k : r;
+      if (W) {
+        line[0][i] += n * (W[k] * X[k]);
+        line[1][i] += n * (W[k] * Y[k]);
+        line[2][i] += n * (W[k] * Z[k]);
+        line[3][i] += n * W[k];
+      } else {
+        line[0][i] += n * X[k];
+        line[1][i] += n * Y[k];
+        line[2][i] += n * Z[k];
+        line[3][i] += n;
+      }
+    }
+  }
+  double recip[kOrd * kOrd];
+  if (alongU)
+    DifferenceRecips(s->knotsU, col0, m, pu, d, recip);
+  else
+    DifferenceRecips(s->knotsV, row0, m, pv, d, recip);
+  const double* lowered = alongU ? Nu + 1 : Nv + 1;
+  for (int c = 0; c < nLines; ++c) {
+    DifferenceLine(line[c], 1, m, recip, m - 1, d);
+    double sum = 0.0;
+    for (int i = 0; i + d < m; ++i) sum += lowered[i] * line[c][i];
+    out[c] = sum;
+  }
+}
+
 // The surface core: Eval4DPointOnRSurfArray's values. Returns false, out untouched, when the
 // object is refused or the scratch cannot be created.
 bool SurfCore(const Bspline* s, double u, double v, int du, int dv, int type, double out[4]) {
-  if (!DegreesOk(s) || du < 0 || dv < 0) {
+  if (!nubkernel::DegreesOk(s) || du < 0 || dv < 0) {
     Refuse();
     return false;
   }
@@ -173,24 +263,31 @@ bool SurfCore(const Bspline* s, double u, double v, int du, int dv, int type, do
     for (int k = 0; k < (homogeneous ? 4 : 3); ++k) out[k] = 0.0;
     return true;
   }
+  if (type == 2 && s->W) {
+    SurfacePosition<true>(s, u, v, out);
+    return true;
+  }
+  if (type == 2 || type == 3) {
+    SurfacePosition<false>(s, u, v, out);
+    if (type == 2) out[3] = 1.0;
+    return true;
+  }
+  if ((du > 0) != (dv > 0)) {
+    OneDirectionDerivative(s, u, v, du, dv, type, out);
+    return true;
+  }
   double Nu[kOrd + 1], Nv[kOrd + 1];
   int spanU = pu, spanV = pv;
   EvalPointOnObjInit(u, pu - du, s->knotsU, Nu, &spanU, NumCtrlU(s), du);
   EvalPointOnObjInit(v, pv - dv, s->knotsV, Nv, &spanV, NumCtrlV(s), dv);
-  if (type == 2) {
-    EvalPointOnBspline4D(s, Nu + 1, Nv + 1, spanU, spanV, out);
-  } else if (type == 3) {
-    EvalPointOnBspline(s, Nu + 1, Nv + 1, spanU, spanV, out);
-  } else {
-    if (!LocalNet(s, spanU, spanV, du, dv, type)) return false;
-    SumLocalNet(s, du, dv, type, Nu + 1, Nv + 1, out);
-  }
+  if (!LocalNet(s, spanU, spanV, du, dv, type)) return false;
+  SumLocalNet(s, du, dv, type, Nu + 1, Nv + 1, out);
   return true;
 }
 
 // Cartesian point or derivative of a surface; rational derivatives by the quotient rule.
 void SurfCartesian(const Bspline* s, double u, double v, int du, int dv, double out[3]) {
-  if (!DegreesOk(s)) {
+  if (!nubkernel::DegreesOk(s)) {
     Refuse();
     return;
   }
@@ -229,13 +326,31 @@ void Eval4DPointOnRSurfArray(const Bspline* s, double u, double v, int du, int d
   SurfCore(s, u, v, du, dv, type, out);
 }
 
-void Eval3DPointOnSurfArray(const Bspline* s, double u, double v, int du, int dv, double out[3]) {
+namespace {
+
+// Cartesian surface value; the non-rational point, the common case, compiled into the caller.
+NUB_KERNEL_INLINE void SurfCartesianFast(const Bspline* s, double u, double v, int du, int dv,
+                                         double out[3]) {
+  if (nubkernel::DegreesOk(s) && !s->rational && du == 0 && dv == 0) {
+    double h[4];
+    SurfacePosition<false>(s, u, v, h);
+    out[0] = h[0];
+    out[1] = h[1];
+    out[2] = h[2];
+    return;
+  }
   SurfCartesian(s, u, v, du, dv, out);
+}
+
+}  // namespace
+
+void Eval3DPointOnSurfArray(const Bspline* s, double u, double v, int du, int dv, double out[3]) {
+  SurfCartesianFast(s, u, v, du, dv, out);
 }
 
 double* Eval3DPointOnSurfCoord(const Bspline* s, double u, double v, int du, int dv,
                                double out[3]) {
-  Eval3DPointOnSurfArray(s, u, v, du, dv, out);
+  SurfCartesianFast(s, u, v, du, dv, out);
   return out;
 }
 
@@ -245,7 +360,7 @@ double* Eval3DPointOnSurfCoord_f(const Bspline* s, double u, double v, int du, i
 }
 
 void Eval4DPointOnRCurve3Array(const Bspline* c, double t, int d, int type, double out[4]) {
-  if (!DegreesOk(c) || d < 0) {
+  if (!nubkernel::DegreesOk(c) || d < 0) {
     Refuse();
     return;
   }
@@ -254,7 +369,7 @@ void Eval4DPointOnRCurve3Array(const Bspline* c, double t, int d, int type, doub
 }
 
 void Eval3DPointOnCurve3Array(const Bspline* c, double t, int d, double out[3]) {
-  if (!DegreesOk(c) || d < 0) {
+  if (!nubkernel::DegreesOk(c) || d < 0) {
     Refuse();
     return;
   }
@@ -272,7 +387,7 @@ void Eval3DPointOnRCurve2Array(const Bspline* c, double t, int d, int type, doub
 
 void Eval2DPointOnCurve2Array(const Bspline* srf, const Bspline* c, double t, int d,
                               double out[2]) {
-  if (!DegreesOk(c) || d < 0) {
+  if (!nubkernel::DegreesOk(c) || d < 0) {
     Refuse();
     return;
   }
@@ -296,7 +411,7 @@ bool CurveOnSurface(const Bspline* srf, const Bspline* c, double t, int d, doubl
     return true;
   }
   const Bspline* s = srf ? srf : c->owner;
-  if (!s || !DegreesOk(s) || !DegreesOk(c)) {
+  if (!s || !nubkernel::DegreesOk(s) || !nubkernel::DegreesOk(c)) {
     Refuse();
     return false;
   }
@@ -356,7 +471,7 @@ double* EvalCrvOnSrfCoord(const Bspline* srf, const Bspline* c, double t, int d,
 
 void Eval4DPointOnRSurfArrayM(const Bspline* s, double u, double v, const int flags[3], int type,
                               double out[3][3]) {
-  if (!DegreesOk(s)) {
+  if (!nubkernel::DegreesOk(s)) {
     Refuse();
     return;
   }
@@ -432,7 +547,7 @@ void EvenlySpaced(const Bspline* c, int segments, int n, Eval eval, Put put) {
 
 template <class T>
 int Npnts4DCurve(const Bspline* c, int segments, int d, int n, T* x, T* y, T* z, T* w) {
-  if (!DegreesOk(c) || d < 0) return -2;
+  if (!nubkernel::DegreesOk(c) || d < 0) return -2;
   const int type = GetEvalType(c->rational, d);
   const int dim = c->dimension == 2 ? 2 : 3;
   // Values come as dim coordinates then the weight: a 2D caller passes its weights as z.
@@ -454,7 +569,7 @@ int Npnts4DCurve(const Bspline* c, int segments, int d, int n, T* x, T* y, T* z,
 template <class T>
 int NpntsCartesianCurve(const Bspline* c, const Bspline* srf, int segments, int d, int n, T* x,
                         T* y, T* z) {
-  if (!DegreesOk(c) || d < 0) return -2;
+  if (!nubkernel::DegreesOk(c) || d < 0) return -2;
   const int type = GetEvalType(c->rational, d);
   const int dim = c->dimension == 2 ? 2 : 3;
   EvenlySpaced(
@@ -518,7 +633,7 @@ int Eval3DNpntsOnBsplOnSurfArray_f(const Bspline* srf, const Bspline* c, int seg
     ShowUnavailable();
     return -2;
   }
-  if (!DegreesOk(c) || d < 0) return -2;
+  if (!nubkernel::DegreesOk(c) || d < 0) return -2;
   const Bspline* s = srf ? srf : c->owner;
   if (c->dimension == 2 && !s) return -2;
   EvenlySpaced(
@@ -638,10 +753,28 @@ int GridSum(const GridNet& g, const double* us, int nu, const double* vs, int nv
       w0 = hasW ? g.c[3][0] : nullptr;
     }
     const bool curveWeighted = !surface && g.weighted;
+#if defined(__GNUC__)
+    // The bicubic point evaluator sums its four products in pairs, (p0 + p2) + (p1 + p3); the
+    // grid keeps that order so both give the same values.
+    const bool pairOrder = surface && !g.weighted && ou == 4;
+#else
+    const bool pairOrder = false;
+#endif
+    auto pairSum = [](const double* N, const double* a) {
+      return (N[0] * a[0] + N[2] * a[2]) + (N[1] * a[1] + N[3] * a[3]);
+    };
     for (int i = 0; i < nu; ++i) {
       const int col0 = su[i] - g.pu - g.shiftU;
       const double* Nu = bu + i * ou;
       double val[4] = {0.0, 0.0, 0.0, 0.0};
+      if (pairOrder) {
+        val[0] = pairSum(Nu, x0 + col0);
+        val[1] = pairSum(Nu, y0 + col0);
+        val[2] = hasZ ? pairSum(Nu, z0 + col0) : 0.0;
+        val[3] = hasW ? pairSum(Nu, w0 + col0) : 1.0;
+        emit(j * nu + i, val);
+        continue;
+      }
       for (int k = 0; k < ou; ++k) {
         const double n = Nu[k];
         const int c = col0 + k;
@@ -679,7 +812,7 @@ GridNet PositionNet(const Bspline* b) {
 
 template <class Emit>
 int PositionGrid(const Bspline* b, const double* us, int nu, const double* vs, int nv, Emit emit) {
-  if (!DegreesOk(b)) {
+  if (!nubkernel::DegreesOk(b)) {
     Refuse();
     return -2;
   }
@@ -737,7 +870,7 @@ int Eval4DGridOnRBsplArray_f(const Bspline* b, const double* us, int nu, const d
 
 int Eval4DGridOnRSurfArray(const Bspline* s, const double* us, int nu, const double* vs, int nv,
                            int du, int dv, int type, double* w, double* x, double* y, double* z) {
-  if (!DegreesOk(s) || s->kind != 2 || du < 0 || dv < 0) {
+  if (!nubkernel::DegreesOk(s) || s->kind != 2 || du < 0 || dv < 0) {
     Refuse();
     return -2;
   }
@@ -769,11 +902,16 @@ int Eval4DGridOnRSurfArray(const Bspline* s, const double* us, int nu, const dou
       if (homogeneous) net[3][j][i] = wt;
     }
   const std::ptrdiff_t pitch = ncv > 1 ? net[0][1] - net[0][0] : ncu;
+  double* ru = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * (du * ncu + 1))));
+  double* rv = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * (dv * ncv + 1))));
+  if (!ru || !rv || KernelFailed()) return -2;
+  if (du > 0) DifferenceRecips(s->knotsU, 0, ncu, pu, du, ru);
+  if (dv > 0) DifferenceRecips(s->knotsV, 0, ncv, pv, dv, rv);
   for (int c = 0; c < nNets; ++c) {
     if (du > 0)
-      for (int j = 0; j < ncv; ++j) DifferenceLine(net[c][j], 1, ncu, s->knotsU, 0, pu, du);
+      for (int j = 0; j < ncv; ++j) DifferenceLine(net[c][j], 1, ncu, ru, pu, du);
     if (dv > 0)
-      for (int i = 0; i < ncu - du; ++i) DifferenceLine(net[c][0] + i, pitch, ncv, s->knotsV, 0, pv, dv);
+      for (int i = 0; i < ncu - du; ++i) DifferenceLine(net[c][0] + i, pitch, ncv, rv, pv, dv);
   }
   GridNet g{};
   for (int c = 0; c < 4; ++c) g.c[c] = net[c];

@@ -19,35 +19,12 @@ namespace {
 constexpr int kChain = kMaxSplineDegree + 1;
 constexpr int kQuotientTable = kChain * 3;
 
-// One pass of the Cox-de Boor recurrence: from the degree j - 1 values prev[0 .. j-1] of
-// N(span-j+1) .. N(span) to the degree-j values cur[0 .. j] of N(span-j) .. N(span), with
-//   right(r) = knots[span+1+r] - t,  left(j-r) = t - knots[span+1-j+r].
-// cur may equal prev: prev[r] is read before cur[r] is written and prev[j] is never read.
-inline void RaiseBasisDegree(const double* knots, int span, double t, int j, const double* prev,
-                             double* cur) {
-  double saved = 0.0;
-  for (int r = 0; r < j; ++r) {
-    const double right = knots[span + 1 + r] - t;
-    const double left = t - knots[span + 1 - j + r];
-    const double den = right + left;
-    // An empty support (repeated knots around an empty span) has value 0, not 0/0.
-    const double temp = den != 0.0 ? prev[r] / den : 0.0;
-    cur[r] = saved + right * temp;
-    saved = left * temp;
-  }
-  cur[j] = saved;
-}
-
 double Clamp(double t, double lo, double hi) { return t < lo ? lo : (t > hi ? hi : t); }
 
 const Bspline* OneOf(const Bspline* a, const Bspline* b, const Bspline* c) {
   return a ? a : (b ? b : c);
 }
 
-bool DegreesOk(const Bspline* b) {
-  if (b->degreeU < 0 || b->degreeU > kMaxSplineDegree) return false;
-  return b->kind != 2 || (b->degreeV >= 0 && b->degreeV <= kMaxSplineDegree);
-}
 
 // Homogeneous derivative (i, j) of whichever object is given, dim + 1 values.
 void Homogeneous(const Bspline* srf, const Bspline* crv3, const Bspline* crv2, double u, double v,
@@ -61,61 +38,14 @@ void Homogeneous(const Bspline* srf, const Bspline* crv3, const Bspline* crv2, d
     Eval3DPointOnRCurve2Array(crv2, u, i, type, out);
 }
 
-int DimOf(const Bspline* srf, const Bspline* crv3, const Bspline* crv2) {
-  (void)srf;
-  (void)crv3;
-  return crv2 ? 2 : 3;
-}
-
 void ShowUnavailable(const char* text) { InfoMessageFormat("%s", MSGstr(text)); }
 
 }  // namespace
 
-int FindLowKnotIndex(const double* knots, int lo, double t, int* span, int hi) {
-  const double tol = 1e-6 * (knots[hi] - knots[lo]);
-  int start = *span;
-  // The search only moves upward; a start above t (or outside the vector) would end in a span
-  // that does not hold t, so such a search starts again from the domain start.
-  if (start < 0 || start > hi || knots[start] > t) start = lo;
-  // First index in [start, hi) whose knot lies strictly above t. The knots are sorted, so a
-  // bisection gives the same index as the linear walk; short walks stay linear.
-  int k = start;
-  if (hi - start > 8) {
-    k = static_cast<int>(std::upper_bound(knots + start, knots + hi, t) - knots);
-  } else {
-    while (k < hi && !(knots[k] > t)) ++k;
-  }
-  if (k < hi) {
-    // k == start only after a restart with t below the domain: stay on the first span.
-    *span = std::max(k - 1, start);
-    return (knots[k] - t < tol || t - knots[*span] < tol) ? 0 : 1;
-  }
-  *span = std::max(hi - 1, 0);
-  if (t - knots[*span] < tol) return 0;
-  if (std::fabs(knots[hi] - t) < tol) return 2;
-  return 1;
-}
-
-void ComputeNubVals(const double* knots, int p, double t, int span, double* N) {
-  N[1] = 1.0;
-  for (int j = 1; j <= p; ++j) RaiseBasisDegree(knots, span, t, j, N + 1, N + 1);
-}
-
 void ComputeNubValsM(const double* knots, int p, double t, int span, double* table) {
   table[1] = 1.0;
   for (int j = 1; j <= p; ++j)
-    RaiseBasisDegree(knots, span, t, j, table + 1 + (j - 1) * j / 2, table + 1 + j * (j + 1) / 2);
-}
-
-int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* span, int hi,
-                       int shift) {
-  t = Clamp(t, knots[shift + deg], knots[hi]);
-  const int where = FindLowKnotIndex(knots, shift + deg, t, span, hi);
-  ComputeNubVals(knots, deg, t, *span, N);
-  // Values this small are rounding left-overs of functions that vanish at t.
-  for (int i = 1; i <= deg + 1; ++i)
-    if (N[i] < 1e-15) N[i] = 0.0;
-  return where;
+    nubkernel::RaiseBasisDegree(knots, span, t, j, table + 1 + (j - 1) * j / 2, table + 1 + j * (j + 1) / 2);
 }
 
 int EvalPointOnObjInitM(double t, int deg, const double* knots, double* table, int* span, int hi) {
@@ -169,13 +99,13 @@ void EvalPointDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bspline*
 void EvalPointDirectDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
                                double u, double v, int du, int dv, double* out) {
   const Bspline* obj = OneOf(srf, crv3, crv2);
-  if (!obj || !DegreesOk(obj)) {
+  if (!obj || !nubkernel::DegreesOk(obj)) {
     zk_error_status = -2;
     return;
   }
   const bool alongV = srf && du <= 0;
   const int k = alongV ? dv : du;
-  const int dim = DimOf(srf, crv3, crv2);
+  const int dim = crv2 ? 2 : 3;
   if (k < 0 || k >= kChain) {
     zk_error_status = -2;  // the chain is sized for the evaluators' degree limit
     return;
@@ -197,7 +127,7 @@ void EvalPointCrossDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bsp
     ShowUnavailable("Currently Unavailable");
     return;
   }
-  if (!DegreesOk(srf)) {
+  if (!nubkernel::DegreesOk(srf)) {
     zk_error_status = -2;
     return;
   }
@@ -220,7 +150,7 @@ int EvalNpntsDirectDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const B
                                 float* x, float* y, float* z) {
   const Bspline* obj = OneOf(srf, crv3, crv2);
   const int k = (srf && du <= 0) ? dv : du;
-  if (!obj || !DegreesOk(obj) || k < 0 || k >= kChain) return -2;
+  if (!obj || !nubkernel::DegreesOk(obj) || k < 0 || k >= kChain) return -2;
   for (int i = 0; i < n; ++i) {
     double p[3] = {0.0, 0.0, 0.0};
     EvalPointDirectDiffOfRObj(srf, crv3, crv2, u[i], srf ? v[i] : 0.0, du, dv, p);
@@ -240,7 +170,7 @@ int EvalNpntsCrossDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bs
   }
   (void)crv3;
   (void)crv2;
-  if (!DegreesOk(srf)) return -2;
+  if (!nubkernel::DegreesOk(srf)) return -2;
   if (n <= 0) return 0;
   // The four homogeneous grids (orders 00, 01, 10, 11) for all points, then the rule per point.
   TrackingScope scope;
@@ -455,27 +385,22 @@ int TestCorrectParamSpan(Bspline* obj, double tol) {
   if (!(len < tol)) return 0;
   if (!(len > 0.0)) return -2;
   const double s = 1.0 / len;
-  if (inV) {
-    const double lo = obj->vmin;
-    rescale(obj->knotsV, NumKnotsV(obj), lo, obj->vmax, s);
-    PropotionCurveListCoefi(obj->curves, s, -lo * s, 1);
-    obj->vmin = 0.0;
-    obj->vmax = 1.0;
-    scale(obj->knotsU, NumKnotsU(obj), s);
-    PropotionCurveListCoefi(obj->curves, s, 0.0, 0);
-    obj->umin = obj->knotsU[obj->degreeU];
-    obj->umax = obj->knotsU[NumCtrlU(obj)];
-  } else {
-    const double lo = obj->umin;
-    rescale(obj->knotsU, NumKnotsU(obj), lo, obj->umax, s);
-    PropotionCurveListCoefi(obj->curves, s, -lo * s, 0);
-    obj->umin = 0.0;
-    obj->umax = 1.0;
-    scale(obj->knotsV, NumKnotsV(obj), s);
-    PropotionCurveListCoefi(obj->curves, s, 0.0, 1);
-    obj->vmin = obj->knotsV[obj->degreeV];
-    obj->vmax = obj->knotsV[NumCtrlV(obj)];
-  }
+  // The short direction is mapped onto [0, 1]; the other is scaled alike and its domain read
+  // back from its knots. inV selects the v fields (and the curves' v coordinates).
+  auto knots = [obj](int v) { return v ? obj->knotsV : obj->knotsU; };
+  auto count = [obj](int v) { return v ? NumKnotsV(obj) : NumKnotsU(obj); };
+  auto lo = [obj](int v) -> double& { return v ? obj->vmin : obj->umin; };
+  auto hi = [obj](int v) -> double& { return v ? obj->vmax : obj->umax; };
+  const int a = inV ? 1 : 0, b = 1 - a;
+  const double start = lo(a);
+  rescale(knots(a), count(a), start, hi(a), s);
+  PropotionCurveListCoefi(obj->curves, s, -start * s, a);
+  lo(a) = 0.0;
+  hi(a) = 1.0;
+  scale(knots(b), count(b), s);
+  PropotionCurveListCoefi(obj->curves, s, 0.0, b);
+  lo(b) = knots(b)[b ? obj->degreeV : obj->degreeU];
+  hi(b) = knots(b)[b ? NumCtrlV(obj) : NumCtrlU(obj)];
   return 0;
 }
 

@@ -8,6 +8,9 @@
 // 1 + j (j + 1) / 2 and has j + 1 values), so it needs 1 + (p + 1)(p + 2) / 2 doubles.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
+
 #include "bspline/smake.h"
 
 // Highest degree an evaluator accepts; fixed-size evaluation scratch is sized from it.
@@ -20,11 +23,11 @@ inline constexpr int kMaxSplineDegree = 22;
 // *span receives the index s with knots[s] <= t < knots[s+1] (hi - 1 at the domain end).
 // Returns 0 when t lies on a knot (within 1e-6 of the domain length), 2 when it lies at the
 // domain end, else 1.
-int FindLowKnotIndex(const double* knots, int lo, double t, int* span, int hi);
+inline int FindLowKnotIndex(const double* knots, int lo, double t, int* span, int hi);
 
 // The p + 1 nonzero basis values of degree p at t into N[1] .. N[p+1] (N[0] is not used);
 // span must satisfy knots[span] <= t <= knots[span+1]. Any degree.
-void ComputeNubVals(const double* knots, int p, double t, int span, double* N);
+inline void ComputeNubVals(const double* knots, int p, double t, int span, double* N);
 // The same recurrence keeping every degree's row (the all-degrees table, see above).
 void ComputeNubValsM(const double* knots, int p, double t, int span, double* table);
 
@@ -32,8 +35,8 @@ void ComputeNubValsM(const double* knots, int p, double t, int span, double* tab
 // writes the degree-deg basis values to N[1] .. N[deg+1], values below 1e-15 set to 0.
 // Derivative order d of a degree-p object calls it with deg = p - d, shift = d: the search
 // still runs over the whole knot vector. Returns the span search's result.
-int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* span, int hi,
-                       int shift);
+inline int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* span,
+                              int hi, int shift);
 // Clamps t into [knots[deg], knots[hi]], finds the span and fills the all-degrees table;
 // nothing is zeroed.
 int EvalPointOnObjInitM(double t, int deg, const double* knots, double* table, int* span, int hi);
@@ -113,3 +116,223 @@ int TestCorrectParamSpan(Bspline* obj, double tol);
 // and a wrapped direction is clamped (bit 8). Returns the bits, or -2 when a step failed (the
 // steps before it stay done) or a direction's knots span no range at all.
 int CleanBsplineKnots(Bspline* obj, double tol);
+
+// ---- Inline kernels ------------------------------------------------------------------------
+// The span search and the basis recurrence are the innermost steps of every evaluator. They
+// are defined here, not behind a call, so that each evaluator compiles them into its own loop:
+// behind a call the basis values make a round trip through memory and the two directions of a
+// surface point cannot overlap, which costs a single point about half its time again.
+#if defined(__GNUC__)
+#define NUB_KERNEL_INLINE [[gnu::always_inline]] inline
+#else
+#define NUB_KERNEL_INLINE inline
+#endif
+
+namespace nubkernel {
+
+// Reciprocal of a knot-difference denominator of the recurrence. An empty support
+// (repeated knots around an empty span) has value 0, not 0/0: its reciprocal is taken as 0.
+NUB_KERNEL_INLINE double Reciprocal(double den) { return den != 0.0 ? 1.0 / den : 0.0; }
+
+// Reciprocals of n denominators (n even). The divisions do not depend on the basis values, so
+// they all run before the recurrence, two at a time where the compiler offers two-lane
+// vectors; IEEE division is correctly rounded either way, so the values are those of
+// Reciprocal.
+NUB_KERNEL_INLINE void Reciprocals(const double* den, double* inv, int n) {
+#if defined(__GNUC__)
+  typedef double Pair __attribute__((vector_size(16)));
+  typedef long long Mask __attribute__((vector_size(16)));
+  const Pair one = {1.0, 1.0}, zero = {0.0, 0.0};
+  for (int i = 0; i < n; i += 2) {
+    const Pair d = {den[i], den[i + 1]};
+    const Pair r = reinterpret_cast<Pair>(reinterpret_cast<Mask>(one / d) & (d != zero));
+    inv[i] = r[0];
+    inv[i + 1] = r[1];
+  }
+#else
+  for (int i = 0; i < n; ++i) inv[i] = Reciprocal(den[i]);
+#endif
+}
+
+// One pass of the Cox-de Boor recurrence: from the degree j - 1 values prev[0 .. j-1] of
+// N(span-j+1) .. N(span) to the degree-j values cur[0 .. j] of N(span-j) .. N(span), with
+//   right(r) = knots[span+1+r] - t,  left(j-r) = t - knots[span+1-j+r],
+//   temp = prev[r] / (right(r) + left(j-r)),  cur[r] = saved + right(r) temp,  saved = left(j-r) temp.
+// cur may equal prev: prev[r] is read before cur[r] is written and prev[j] is never read.
+inline void RaiseBasisDegree(const double* knots, int span, double t, int j, const double* prev,
+                             double* cur) {
+  double saved = 0.0;
+  for (int r = 0; r < j; ++r) {
+    const double right = knots[span + 1 + r] - t;
+    const double left = t - knots[span + 1 - j + r];
+    const double temp = prev[r] * Reciprocal(right + left);
+    cur[r] = saved + right * temp;
+    saved = left * temp;
+  }
+  cur[j] = saved;
+}
+
+// The whole recurrence for a degree known at compile time (the common low degrees): the same
+// operations as RaiseBasisDegree, so the values agree exactly, with all reciprocals formed
+// before the recurrence starts.
+template <int P>
+NUB_KERNEL_INLINE void BasisOfDegree(const double* knots, int span, double t, double* N) {
+  constexpr int kDen = P * (P + 1) / 2, kPadded = kDen + (kDen & 1);
+  double right[P + 1], left[P + 1], den[kPadded], inv[kPadded];
+  for (int j = 1; j <= P; ++j) {
+    right[j] = knots[span + j] - t;
+    left[j] = t - knots[span + 1 - j];
+  }
+  for (int j = 1; j <= P; ++j)
+    for (int r = 0; r < j; ++r) den[j * (j - 1) / 2 + r] = right[r + 1] + left[j - r];
+  if (kPadded > kDen) den[kDen] = 1.0;
+  Reciprocals(den, inv, kPadded);
+  N[1] = 1.0;
+  for (int j = 1; j <= P; ++j) {
+    double saved = 0.0;
+    for (int r = 0; r < j; ++r) {
+      const double temp = N[r + 1] * inv[j * (j - 1) / 2 + r];
+      N[r + 1] = saved + right[r + 1] * temp;
+      saved = left[j - r] * temp;
+    }
+    N[j + 1] = saved;
+  }
+}
+
+// Degree 3, the kernel's usual degree, written out: the operations of BasisOfDegree<3> in the
+// same order, kept in registers. With Zero, values below 1e-15 are stored as 0.
+template <bool Zero>
+NUB_KERNEL_INLINE void BasisOfDegree3(const double* knots, int span, double t, double* N) {
+  const double r1 = knots[span + 1] - t, r2 = knots[span + 2] - t, r3 = knots[span + 3] - t;
+  const double l1 = t - knots[span], l2 = t - knots[span - 1], l3 = t - knots[span - 2];
+  double den[6] = {r1 + l1, r1 + l2, r2 + l1, r1 + l3, r2 + l2, r3 + l1}, inv[6];
+  Reciprocals(den, inv, 6);
+  // degree 1
+  double temp = inv[0];
+  const double a0 = r1 * temp, a1 = l1 * temp;
+  // degree 2
+  temp = a0 * inv[1];
+  const double b0 = r1 * temp;
+  double saved = l2 * temp;
+  temp = a1 * inv[2];
+  const double b1 = saved + r2 * temp, b2 = l1 * temp;
+  // degree 3
+  temp = b0 * inv[3];
+  double n1 = r1 * temp;
+  saved = l3 * temp;
+  temp = b1 * inv[4];
+  double n2 = saved + r2 * temp;
+  saved = l2 * temp;
+  temp = b2 * inv[5];
+  double n3 = saved + r3 * temp, n4 = l1 * temp;
+#if defined(__GNUC__)
+  // Zeroed with masks rather than branches, and stored in pairs: the window sums read them in
+  // pairs, and a pair read of two single stores would stall the load.
+  typedef double Pair __attribute__((vector_size(16)));
+  typedef long long Mask __attribute__((vector_size(16)));
+  Pair lo = {n1, n2}, hi = {n3, n4};
+  if (Zero) {
+    const Pair tiny = {1e-15, 1e-15};
+    lo = reinterpret_cast<Pair>(reinterpret_cast<Mask>(lo) & ~(lo < tiny));
+    hi = reinterpret_cast<Pair>(reinterpret_cast<Mask>(hi) & ~(hi < tiny));
+  }
+  __builtin_memcpy(N + 1, &lo, sizeof lo);
+  __builtin_memcpy(N + 3, &hi, sizeof hi);
+#else
+  if (Zero) {
+    n1 = n1 < 1e-15 ? 0.0 : n1;
+    n2 = n2 < 1e-15 ? 0.0 : n2;
+    n3 = n3 < 1e-15 ? 0.0 : n3;
+    n4 = n4 < 1e-15 ? 0.0 : n4;
+  }
+  N[1] = n1;
+  N[2] = n2;
+  N[3] = n3;
+  N[4] = n4;
+#endif
+}
+
+// The basis values of one span; with Zero (EvalPointOnObjInit) values below 1e-15, rounding
+// left-overs of functions that vanish at t, are stored as 0.
+template <bool Zero>
+NUB_KERNEL_INLINE void BasisValues(const double* knots, int p, double t, int span, double* N) {
+  switch (p) {
+    case 1: BasisOfDegree<1>(knots, span, t, N); break;
+    case 2: BasisOfDegree<2>(knots, span, t, N); break;
+    case 3: return BasisOfDegree3<Zero>(knots, span, t, N);
+    case 4: BasisOfDegree<4>(knots, span, t, N); break;
+    default:
+      N[1] = 1.0;
+      for (int j = 1; j <= p; ++j) RaiseBasisDegree(knots, span, t, j, N + 1, N + 1);
+  }
+  if (Zero)
+    for (int i = 1; i <= p + 1; ++i) N[i] = N[i] < 1e-15 ? 0.0 : N[i];
+}
+
+// The span search (FindLowKnotIndex's contract).
+NUB_KERNEL_INLINE int SpanSearch(const double* knots, int lo, double t, int* span, int hi) {
+  const double tol = 1e-6 * (knots[hi] - knots[lo]);
+  int start = *span;
+  // The search only moves upward; a start above t (or outside the vector) would end in a span
+  // that does not hold t, so such a search starts again from the domain start.
+  if (start < 0 || start > hi || knots[start] > t) start = lo;
+  // First index in [start, hi) whose knot lies strictly above t. The knots are sorted, so
+  // it is start plus the number of knots in [start, hi) at or below t: counted without
+  // branches over short vectors, by bisection over long ones.
+  int k = start;
+  if (hi - start <= 32) {
+    int i = start;
+#if defined(__GNUC__)
+    typedef double Pair __attribute__((vector_size(16)));
+    typedef long long Mask __attribute__((vector_size(16)));
+    const Pair tt = {t, t};
+    Mask count = {0, 0};
+    for (; i + 1 < hi; i += 2) count -= (Pair{knots[i], knots[i + 1]} <= tt);  // true is -1
+    k += static_cast<int>(count[0] + count[1]);
+#endif
+    for (; i < hi; ++i) k += knots[i] <= t;
+  } else {
+    k = static_cast<int>(std::upper_bound(knots + start, knots + hi, t) - knots);
+  }
+  if (k < hi) {
+    // k == start only after a restart with t below the domain: stay on the first span.
+    *span = std::max(k - 1, start);
+    return (knots[k] - t < tol || t - knots[*span] < tol) ? 0 : 1;
+  }
+  *span = std::max(hi - 1, 0);
+  if (t - knots[*span] < tol) return 0;
+  if (std::fabs(knots[hi] - t) < tol) return 2;
+  return 1;
+}
+
+// EvalPointOnObjInit's steps, compiled into the caller.
+NUB_KERNEL_INLINE int PointInit(double t, int deg, const double* knots, double* N, int* span, int hi,
+                                int shift) {
+  const double lo = knots[shift + deg], end = knots[hi];
+  t = t < lo ? lo : (t > end ? end : t);
+  const int where = SpanSearch(knots, shift + deg, t, span, hi);
+  BasisValues<true>(knots, deg, t, *span, N);
+  return where;
+}
+
+// Degrees the fixed-size evaluation scratch can hold (every evaluator refuses others).
+inline bool DegreesOk(const Bspline* b) {
+  if (!b || b->degreeU < 0 || b->degreeU > kMaxSplineDegree) return false;
+  return b->kind != 2 || (b->degreeV >= 0 && b->degreeV <= kMaxSplineDegree);
+}
+
+}  // namespace nubkernel
+
+
+inline int FindLowKnotIndex(const double* knots, int lo, double t, int* span, int hi) {
+  return nubkernel::SpanSearch(knots, lo, t, span, hi);
+}
+
+inline void ComputeNubVals(const double* knots, int p, double t, int span, double* N) {
+  nubkernel::BasisValues<false>(knots, p, t, span, N);
+}
+
+inline int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* span,
+                              int hi, int shift) {
+  return nubkernel::PointInit(t, deg, knots, N, span, hi, shift);
+}

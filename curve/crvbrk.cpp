@@ -18,8 +18,8 @@ namespace {
 constexpr double kSameParam = 1e-6;
 constexpr double kSnapToSample = 1e-4;
 constexpr int kSamplesPerSpan = 16;
-// A refinement that lands back on the last accepted point cannot loop forever: after this many
-// tries between two samples the walk moves on to the sample.
+// Bounds the crossings searched between two samples (a segment between samples crosses each
+// boundary line at most once in practice); then the walk moves on to the sample.
 constexpr int kTriesPerSample = 8;
 
 struct Rect {
@@ -69,6 +69,13 @@ int FindBoundaryCrossings(Bspline* curve, double* params, int* count) {
     double pt[2];
     PointAt(curve, t, pt);
     const int c[2] = {Code(pt[0], box.lo[0], box.hi[0]), Code(pt[1], box.lo[1], box.hi[1])};
+    // Crossings between the last accepted point and the sample, earliest first.
+    auto record = [&](double x) {
+      if (std::fabs(x - params[n - 1]) < kSameParam) return true;
+      if (n == kMaxBoundaryCrossings) return false;
+      params[n++] = x;
+      return true;
+    };
     for (int tries = 0; (c[0] != code[0] || c[1] != code[1]) && tries < kTriesPerSample; ++tries) {
       double best = 0.0;
       bool found = false;
@@ -81,18 +88,21 @@ int FindBoundaryCrossings(Bspline* curve, double* params, int* count) {
           tr = estimate;
         if (std::fabs(tr - t) < kSnapToSample) tr = t;
         else if (std::fabs(tr - tPrev) < kSnapToSample) tr = tPrev;
-        if (tr >= tPrev && tr <= t && (!found || tr < best)) {
+        if (tr == tPrev) {
+          // The point just accepted lies on this boundary (its refined position may sit a hair
+          // on the old side): the crossing is here, and searching again would find it again.
+          if (!record(tr)) return -2;
+          code[k] = c[k];
+          continue;
+        }
+        if (tr > tPrev && tr <= t && (!found || tr < best)) {
           best = tr;
           found = true;
         }
       }
-      if (found && std::fabs(best - params[n - 1]) >= kSameParam) {
-        if (n == kMaxBoundaryCrossings) return -2;
-        params[n++] = best;
-      }
-      // A crossing at the last accepted point itself is recorded; the walk then goes on from
-      // the sample instead of finding the same crossing again.
-      tPrev = found && best > tPrev ? best : t;
+      if (!found) break;
+      if (!record(best)) return -2;
+      tPrev = best;
       PointAt(curve, tPrev, prev);
       code[0] = Code(prev[0], box.lo[0], box.hi[0]);
       code[1] = Code(prev[1], box.lo[1], box.hi[1]);

@@ -1,9 +1,91 @@
-// The stored boundary topology of a surface group and the heal driver that works against it.
+// The stored boundary topology of a surface group and the heal driver that works against it,
+// and the positional stitch loop that closes the gaps along the paired edges of a topology.
+//
+// One topology is kept for the whole process (srfsTopology): it is built once from a group
+// (MakeTopologyZK), every heal starts from the caller's current control points on that
+// topology's pairing (HealTopologyZK), and CleanupTopology drops it. The topology owns its own
+// copies of the caller's surfaces (field srf of every SrfInfoStruct); the stitch moves those
+// copies and the heal copies the result back into the caller's records. Nothing is guarded:
+// calls must not overlap.
+//
+// Per-side result codes (row = surface in caller order, column = side - 1 with side 1 u-min,
+// 2 v-min, 3 u-max, 4 v-max): 0 healed, -1 memory error, -2 topology error, -3 fixed outer
+// boundary, -4 neither target reached, -5 only the gap target, -6 only the angle target.
+//
+// Results: 0 success, -2 failure.
 #pragma once
 
-struct Bspline;
+#include "shrinkwrap/shrink.h"
 
+struct Bspline;
+struct BndrStruct;
+
+// Options of one stitch, passed by value.
+struct GlobalStitchInfo {
+  int continuity;      // given to the outer boundary: >= 0 held, -1 free
+  double gapTol;       // positional target of the stitch
+  double angleTol;     // angular target of the tangential heal, degrees
+  int insertKnot;      // the wraps may insert knots
+  int bFixedSamples;   // 1: the edge samples taken at the start serve the whole loop
+  int maxIter;
+  int samples;         // per edge
+  double stagnation;   // smallest absolute gain of one iteration that still counts
+  double relTol;       // smallest relative gain of one iteration that still counts
+};
+
+extern BndrStruct* srfsTopology;  // null when no topology is stored
+extern int SIbInsertKnot;         // copied into every heal's options; 0 on the plug-in's road
+int SISetbInsertKnot(int value);
+
+// ---- topology API and heal driver ---------------------------------------------------------
+// Forgets (and frees) the stored topology and builds a new one from the group; surfaces must
+// be non-rational 3D surfaces. Negative tolerances count as 0.
 int MakeTopologyZK(Bspline** srfs, int n, double maxGap, double maxAngle);
+// Heals the group against the stored topology (built from the same number of surfaces):
+// stitch, tangential heal, healed control points copied into every surface with fixed[i] = 0.
+// With report = 1 the n x 4 result matrix gets the per-side codes. 0 says the heal ran.
 int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int bFixedSamples, double healGap,
                    double healAngle, int report, int** result);
+// Frees the stored topology with its surface copies. Always 0.
 int CleanupTopology();
+
+// The heal's stitch options from the user's targets: gap target half of healGap, angle target
+// 0.75 of healAngle (0.5 of it above 2 degrees), 30 iterations (25 above 10 surfaces), half as
+// many again plus one for gap targets below 0.1.
+int SetHealStitchInfo(int n, int continuity, int bFixedSamples, double healGap, double healAngle,
+                      GlobalStitchInfo* info);
+
+// A new topology of copies of the surfaces in *out (the copies belong to it).
+int SetupStitchSrfsTopology(Bspline** srfs, int n, double tol, double gapTol, double angleTol, int continuity,
+                            BndrStruct** out);
+// Loads the caller's control points into the topology's surfaces, stitches and heals them.
+// *healed: a new array of n new copies of the topology's surfaces (null entries possible),
+// freed with FreeBsplineArray. *state 1 while running and on failure, 0 on success.
+int StitchSrfsWithGivenTopology(BndrStruct* bs, Bspline** srfs, int n, const int* fixed, GlobalStitchInfo info,
+                                Bspline*** healed, int* state);
+// 1 when the rational flag is 1 and some weight differs from 1 by more than 0.001, else 0.
+int IsRationalBspline(const Bspline* b);
+// Per-side result codes from fresh samples against the user's healGap and healAngle (entries
+// of sides without a natural-side curve are left as they are).
+int ComputeSrfsGrpCrvGapStats(BndrStruct* bs, double healGap, double healAngle, int samples, int** result);
+
+// ---- positional stitch loop ---------------------------------------------------------------
+// reason: 0 no wrap trouble, 1 some wrap had to reduce its corner constraints, 2 the last
+// iteration had wrap failures (also on failure). finalGap: the largest gap at the end.
+int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double angleTol, int insertKnot,
+                         int bFixedSamples, int maxIter, int samples, double stagnation, double relTol, int* reason,
+                         double* finalGap);
+// The same stitch on the stored topology with caller-chosen options. The first word is not read.
+int GlobalStitchSrfTopology(int unused, Bspline** srfs, int n, const int* fixed, int continuity, int insertKnot,
+                            int bFixedSamples, double gapTol, double angleTol, int samples, int maxIter);
+int SetDefaultGlobalStitchInfo(GlobalStitchInfo* info);
+// Wraps every movable natural-side curve to its averaged samples; -2 when some wrap failed.
+int WrapAllBndrCrv3ToSamplePoints(BndrStruct* bs, int insertKnot, int refine, ShrnkWrapParams params,
+                                  int* wrapped, int* failed, int* reduced);
+// Fixes the natural-side curves whose corner constraints cannot be met with their knots.
+int SetCrvWnotEnoughKnotsTobeFixed(BndrStruct* bs);
+// Lambda/mu fairing of every edge's averaged sample points, end samples held.
+int RefineAllEdgeSamples(BndrStruct* bs, int iterations, double lambda, double mu);
+// One knot into the worst span of every movable natural side farther than half the gap target
+// from its averaged samples.
+int InsertKnotsToSrfGrpWrtEdgeGap(BndrStruct* bs, double gapTol);

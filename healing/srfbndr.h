@@ -18,8 +18,10 @@
 //   test passed. After SetSkinSrfsOuterContinuity an unpaired edge holds the outer value.
 //
 // Results: 0 success, -2 failure unless stated. Arrays hanging off the records are separate
-// Malloc blocks owned by the record; "copies" of edges and corners are shallow snapshots whose
-// own arrays are not owned by the copy (only the copy array is freed).
+// Malloc blocks owned by the record and kept out of every tracking scope, so a caller's
+// FreeTrackedMallocs never frees them under the structure; only FreeBndrStruct (or the
+// operation that replaces an array) releases them. "Copies" of edges and corners are shallow
+// snapshots whose own arrays are not owned by the copy (only the copy array is freed).
 #pragma once
 
 struct Bspline;

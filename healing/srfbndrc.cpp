@@ -99,6 +99,7 @@ int ProjectOnBndrCrv(GsrfCrv* c, const double p[3], double* t, double* dist) {
   if (c->kind < 0 || c->kind > 4) return c->kind;
   double foot[3], stepSq;
   if (c->kind == 0) {
+    if (!c->node || !c->node->item) return -2;
     Bspline* crv = c->node->item;
     double d2 = 0.0;
     const int rc = FindClosestPointCurveOnSurf(crv, p, foot, crv->umin, crv->umax, t, &d2, &stepSq,
@@ -118,6 +119,19 @@ int ProjectOnBndrCrv(GsrfCrv* c, const double p[3], double* t, double* dist) {
   EvalBndrCrv(c, *t, q);
   *dist = std::sqrt(Dist2(p, q));
   return rc;
+}
+
+// Where the grid search looks from sample s: the sample itself, but the middle of the end span
+// at a curve's ends (the corner itself would find the neighbouring curve's end). Returns the
+// other sample of that span (s itself inside the curve).
+int ProbePoint(const Gsrf* g, const GsrfCrv& c, int s, double q[3]) {
+  SamplePoint(g, s, q);
+  if (s != c.firstSample && s != LastOf(c)) return s;
+  const int other = s == c.firstSample ? s + 1 : s - 1;
+  double r[3];
+  SamplePoint(g, other, r);
+  for (int a = 0; a < 3; ++a) q[a] = 0.5 * (q[a] + r[a]);
+  return other;
 }
 
 // Clears every element field of the graph and its curves, loops and surfaces.
@@ -574,18 +588,9 @@ int ClosestSampleGsrf(Gsrf* g) {
     }
     pos[s] = par[s] = -1.0f;
     const GsrfCrv& own = g->crvs[crvOf[s]];
-    // At a curve's ends the corner itself would find the neighbouring curve's end: probe the
-    // middle of the end span instead, from the cells of both its samples.
-    int cellSamples[2] = {s, s};
+    // At a curve's ends the probe sits mid-span: search the cells of both samples of the span.
     double q[3];
-    SamplePoint(g, s, q);
-    if (s == own.firstSample || s == LastOf(own)) {
-      const int other = s == own.firstSample ? s + 1 : s - 1;
-      double r[3];
-      SamplePoint(g, other, r);
-      for (int a = 0; a < 3; ++a) q[a] = 0.5 * (q[a] + r[a]);
-      cellSamples[1] = other;
-    }
+    const int cellSamples[2] = {s, ProbePoint(g, own, s, q)};
     double best = kEmptyBoxBound;
     for (int cs = 0; cs < 2; ++cs) {
       if (cs == 1 && grid->ownCell[cellSamples[1]] == grid->ownCell[cellSamples[0]]) break;
@@ -709,7 +714,7 @@ int BuildGridElements(Gsrf* g, int n) {
           el.v0 = el.v1 = -1;
           for (int s = k; s <= j; ++s) {
             double p[3], q[3];
-            SamplePoint(g, s, p);
+            ProbePoint(g, c, s, p);
             footPoint(g->closePos[s], q);
             el.maxDist = std::max(el.maxDist, std::sqrt(Dist2(p, q)));
           }
@@ -816,14 +821,18 @@ double FindMaxDistPair(Gsrf* g, const GsrfPair* pair, int refine) {
   if (!g || !pair || pair->crvB < 0) return -1.0;
   const double cap = 2.0 * g->gapTol;
   GsrfCrv* crv[2] = {&g->crvs[pair->crvA], &g->crvs[pair->crvB]};
-  const double from[2] = {std::min(pair->a0, pair->a1) - 1.0, std::min(pair->b0, pair->b1) - 1.0};
-  const double to[2] = {std::max(pair->a0, pair->a1) + 1.0, std::max(pair->b0, pair->b1) + 1.0};
-  // The samples of each sector, one beyond each end so the segments holding the ends take part;
-  // never samples of a neighbouring curve.
+  double from[2], to[2];
   int lo[2], cnt[2];
   for (int s = 0; s < 2; ++s) {
-    lo[s] = std::max(crv[s]->firstSample, static_cast<int>(std::ceil(from[s])));
-    const int hi = std::min(LastOf(*crv[s]), static_cast<int>(std::floor(to[s])));
+    const GsrfCrv& c = *crv[s];
+    const double p0 = s == 0 ? pair->a0 : pair->b0, p1 = s == 0 ? pair->a1 : pair->b1;
+    // The sector itself (a last sample's position sits 0.999999 beyond it) ...
+    from[s] = std::clamp(std::min(p0, p1), double(c.firstSample), double(LastOf(c)));
+    to[s] = std::clamp(std::max(p0, p1), double(c.firstSample), double(LastOf(c)));
+    // ... and, as targets, its samples one beyond each end, so the segments holding the ends
+    // take part; never samples of a neighbouring curve.
+    lo[s] = std::max(c.firstSample, static_cast<int>(std::ceil(std::min(p0, p1) - 1.0)));
+    const int hi = std::min(LastOf(c), static_cast<int>(std::floor(std::max(p0, p1) + 1.0)));
     cnt[s] = hi - lo[s] + 1;
     if (cnt[s] < 1) return cap;
   }
@@ -842,48 +851,62 @@ double FindMaxDistPair(Gsrf* g, const GsrfPair* pair, int refine) {
     HeapSortFloatInt(cnt[s], keys[s], ids[s]);
   }
 
+  // Raises maxD to the distance from p to the polyline of side o: the nearest sample by a sweep
+  // outwards along the sorted axis in a box window that shrinks to the best distance found,
+  // then the nearer foot on the two segments meeting there. False when the cap is reached or
+  // no sample is found: the result is then the cap.
   double maxD = 0.0;
-  for (int s = 0; s < 2; ++s) {
-    const int o = 1 - s;
+  auto measure = [&](const double p[3], int o) {
     const GsrfCrv& other = *crv[o];
-    for (int i = 0; i < cnt[s]; ++i) {
-      double p[3];
-      SamplePoint(g, ids[s][i], p);
-      // Nearest sample of the other side: sweep outwards along the sorted axis in a box window
-      // that shrinks to the best distance found.
-      const float key = keys[s][i];
-      const int start = static_cast<int>(std::lower_bound(keys[o], keys[o] + cnt[o], key) - keys[o]);
-      double best = kProbeWindow, best2 = kProbeWindow * kProbeWindow;
-      int nearest = -1;
-      auto probe = [&](int j) {
-        double q[3];
-        SamplePoint(g, ids[o][j], q);
-        for (int a = 0; a < 3; ++a)
-          if (std::fabs(q[a] - p[a]) > best) return;
-        const double d2 = Dist2(p, q);
-        if (d2 < best2) best2 = d2, best = std::sqrt(d2), nearest = ids[o][j];
-      };
-      for (int j = start; j < cnt[o] && keys[o][j] - key <= best; ++j) probe(j);
-      for (int j = start - 1; j >= 0 && key - keys[o][j] <= best; --j) probe(j);
-      if (nearest < 0) return cap;
-      // The nearer foot on the two polyline segments meeting at that sample.
-      double d2min = kEmptyBoxBound, tParam = 0.0;
-      for (int a = nearest - 1; a <= nearest; ++a) {
-        if (a < other.firstSample || a + 1 > LastOf(other)) continue;
-        double pa[3], pb[3], foot[3], d2, t;
-        SamplePoint(g, a, pa);
-        SamplePoint(g, a + 1, pb);
-        LineSegPntMinDistSq(p, pa, pb, foot, &d2, &t);
-        if (d2 < d2min) d2min = d2, tParam = t * g->t[a] + (1.0 - t) * g->t[a + 1];
-      }
-      if (d2min >= kEmptyBoxBound) return cap;
-      double d = std::sqrt(d2min);
-      if (refine && d > maxD && d > g->gapTol) {
-        const double exact = ClosestDistOnBndrCrv(crv[o], p, &tParam);
-        if (exact >= 0.0) d = exact;
-      }
-      maxD = std::max(maxD, d);
-      if (maxD > cap) return cap;
+    const float key = static_cast<float>(p[axis]);
+    const int start = static_cast<int>(std::lower_bound(keys[o], keys[o] + cnt[o], key) - keys[o]);
+    double best = kProbeWindow, best2 = kProbeWindow * kProbeWindow;
+    int nearest = -1;
+    auto probe = [&](int j) {
+      double q[3];
+      SamplePoint(g, ids[o][j], q);
+      for (int a = 0; a < 3; ++a)
+        if (std::fabs(q[a] - p[a]) > best) return;
+      const double d2 = Dist2(p, q);
+      if (d2 < best2) best2 = d2, best = std::sqrt(d2), nearest = ids[o][j];
+    };
+    for (int j = start; j < cnt[o] && keys[o][j] - key <= best; ++j) probe(j);
+    for (int j = start - 1; j >= 0 && key - keys[o][j] <= best; --j) probe(j);
+    if (nearest < 0) return false;
+    double d2min = kEmptyBoxBound, tParam = 0.0;
+    for (int a = nearest - 1; a <= nearest; ++a) {
+      if (a < other.firstSample || a + 1 > LastOf(other)) continue;
+      double pa[3], pb[3], foot[3], d2, t;
+      SamplePoint(g, a, pa);
+      SamplePoint(g, a + 1, pb);
+      LineSegPntMinDistSq(p, pa, pb, foot, &d2, &t);
+      if (d2 < d2min) d2min = d2, tParam = t * g->t[a] + (1.0 - t) * g->t[a + 1];
+    }
+    if (d2min >= kEmptyBoxBound) return false;
+    double d = std::sqrt(d2min);
+    if (refine && d > maxD && d > g->gapTol) {
+      const double exact = ClosestDistOnBndrCrv(crv[o], p, &tParam);
+      if (exact >= 0.0) d = exact;
+    }
+    maxD = std::max(maxD, d);
+    return maxD <= cap;
+  };
+  for (int s = 0; s < 2; ++s) {
+    double p[3];
+    for (int k = static_cast<int>(std::ceil(from[s])); k <= static_cast<int>(std::floor(to[s])); ++k) {
+      SamplePoint(g, k, p);
+      if (!measure(p, 1 - s)) return cap;
+    }
+    // A sector end between two samples (a T-junction cut) is measured where it lies, not at
+    // the sample beyond it.
+    for (double pos : {from[s], to[s]}) {
+      const int k = static_cast<int>(std::floor(pos));
+      if (pos == k || k >= LastOf(*crv[s])) continue;
+      double a[3], b[3];
+      SamplePoint(g, k, a);
+      SamplePoint(g, k + 1, b);
+      for (int i = 0; i < 3; ++i) p[i] = a[i] + (pos - k) * (b[i] - a[i]);
+      if (!measure(p, 1 - s)) return cap;
     }
   }
   return maxD;
@@ -948,7 +971,7 @@ class CornerMatcher {
   bool TJunctions();
   bool FindFeet(int v, int window);
   int TryFoot(int v, int k, bool forceCut);
-  void UncrossPairs();
+  bool UncrossPairs();
   bool MakeElements();
   void LinkPairs();
 
@@ -965,6 +988,7 @@ class CornerMatcher {
     return a.crv == b.crv && (std::abs(a.seg - b.seg) <= kNearSamples || isSameDirection(g_, a.seg, b.seg, a.crv));
   }
   bool RejectFoot(int v, const Foot& f);
+  // A pair's sample position as a fraction of its curve, comparable with the break fractions.
   double Frac(int curve, double pos) const {
     const GsrfCrv& c = g_->crvs[curve];
     return c.nSample < 2 ? 0.0 : std::clamp((pos - c.firstSample) / (c.nSample - 1), 0.0, 1.0);
@@ -979,8 +1003,9 @@ class CornerMatcher {
   int* crvOf_ = nullptr;
   unsigned char* flags_ = nullptr;
   unsigned char* endsHere_ = nullptr;  // per curve: ends at the vertex in hand
-  double* origPos_ = nullptr;          // per break: its sample position before step 20
+  double* origPos_ = nullptr;          // per break: its sample position before it became a fraction
   int* elStart_ = nullptr;             // per element: pool index of its start entry
+  int* crvFirstEl_ = nullptr;          // per curve (and one past the last): its first element
   int* vOrder_ = nullptr;              // vertices sorted by centroid sweep coordinate
   int* segIds_ = nullptr;              // free polyline segments (start sample) ...
   float* segKeys_ = nullptr;           // ... sorted by their smaller sweep coordinate
@@ -1058,13 +1083,12 @@ bool CornerMatcher::Run() {
   r_ = 1.4142136 * g_->gapTol;
   rT_ = g_->gapTol + std::max(g_->maxDev, 0.0);
   if (!BuildVertices() || !BuildBreakLists() || !PairSectors() || !TJunctions()) return false;
-  UncrossPairs();
-  if (KernelFailed() || !MakeElements()) return false;
+  if (!UncrossPairs() || !MakeElements()) return false;
   LinkPairs();
   return !KernelFailed();
 }
 
-// Stage 1: clusters the curve ends into corner vertices by a sweep along the widest axis.
+// Clusters the curve ends into corner vertices by a sweep along the widest axis.
 bool CornerMatcher::BuildVertices() {
   int* ends = NewArray<int>(nEnds_);
   float* keys = NewArray<float>(nEnds_);
@@ -1133,7 +1157,7 @@ bool CornerMatcher::BuildVertices() {
   return true;
 }
 
-// Stage 2: one break entry per curve end; curves that fold onto one vertex are collapsed.
+// One break entry per curve end; curves that fold onto one vertex are collapsed.
 bool CornerMatcher::BuildBreakLists() {
   // Every end makes one entry and every T-junction foot at most one more.
   capBreak_ = nEnds_ + kFeetPerVertex * nVert_;
@@ -1176,7 +1200,7 @@ bool CornerMatcher::BuildBreakLists() {
   return true;
 }
 
-// Stage 3: pairs every curve's single sector with a sector of another curve joining the same
+// Pairs every curve's single sector with a sector of another curve joining the same
 // two vertices within the gap.
 bool CornerMatcher::PairSectors() {
   for (int a = 0; a < g_->nCrv; ++a) {
@@ -1241,7 +1265,8 @@ bool CornerMatcher::PairSectors() {
   return true;
 }
 
-// Step 14's rejections of a foot of vertex v.
+// Feet of vertex v that must not cut their curve: near an end of a curve ending at v, or on
+// a polyline vertex that belongs to the neighbouring segment, or hard at a curve's end.
 bool CornerMatcher::RejectFoot(int v, const Foot& f) {
   const GsrfCrv& c = g_->crvs[f.crv];
   const int first = c.firstSample, last = LastOf(c), k = f.seg;
@@ -1270,7 +1295,7 @@ bool CornerMatcher::RejectFoot(int v, const Foot& f) {
   return false;
 }
 
-// Step 13 to 16 for one vertex: the nearest (at most four) feet of its centroid on free curves.
+// Stores in vertex v the nearest (at most four) feet of its centroid on free curves.
 bool CornerMatcher::FindFeet(int v, int window) {
   GsrfVertex& vert = verts_[v];
   const double* C = vert.c;
@@ -1307,10 +1332,9 @@ bool CornerMatcher::FindFeet(int v, int window) {
     if (!placed) next[kept++] = f;
     nHeld = std::min(kept, kFeetPerVertex);
     std::copy(next, next + nHeld, held);
-    if (nHeld == kFeetPerVertex) {
-      limit2 = held[kFeetPerVertex - 1].d2;
-      radius = std::sqrt(limit2);
-    }
+    // With four held, a newcomer must beat the fourth.
+    limit2 = nHeld == kFeetPerVertex ? held[kFeetPerVertex - 1].d2 : rT_ * rT_;
+    radius = std::sqrt(limit2);
   }
   for (int h = 0; h < nHeld && vert.nFoot < kFeetPerVertex; ++h) {
     bool repeats = false;
@@ -1327,7 +1351,7 @@ bool CornerMatcher::FindFeet(int v, int window) {
   return !KernelFailed();
 }
 
-// Step 17 for one foot: pairs the parts of the cut sector with free sectors of the curves that
+// Pairs the parts of the cut sector with free sectors of the curves that
 // end at the vertex. With forceCut the foot becomes a break even when nothing pairs. Returns
 // the number of pairs made, or -1 on failure.
 int CornerMatcher::TryFoot(int v, int k, bool forceCut) {
@@ -1380,7 +1404,7 @@ int CornerMatcher::TryFoot(int v, int k, bool forceCut) {
   return made;
 }
 
-// Stage 4: vertices lying on the inside of free curves cut them.
+// Vertices lying on the inside of free curves cut them.
 bool CornerMatcher::TJunctions() {
   const float* ax = AxisArray(g_, axis_);
   // Segments of every curve still free, keyed by their smaller sweep coordinate.
@@ -1451,43 +1475,56 @@ bool CornerMatcher::TJunctions() {
   return true;
 }
 
-// Stage 5, step 19: two pairs joining the same two curves between the same two vertices swap
+// Two pairs joining the same two curves between the same two vertices swap
 // their B sides when that makes the worse of the two nearer.
-void CornerMatcher::UncrossPairs() {
-  for (int i = 0; i < nPair_; ++i) {
-    GsrfPair& p = pairs_[i];
-    if (p.crvB < 0) continue;
-    for (int j = i + 1; j < nPair_; ++j) {
-      GsrfPair q = pairs_[j];
-      if (q.crvB < 0) continue;
-      const bool sameCurves = (q.crvA == p.crvA && q.crvB == p.crvB) || (q.crvA == p.crvB && q.crvB == p.crvA);
-      const bool sameVerts = (q.v0 == p.v0 && q.v1 == p.v1) || (q.v0 == p.v1 && q.v1 == p.v0);
-      if (!sameCurves || !sameVerts) continue;
-      if (q.crvA != p.crvA) {  // look at q from p's curve A
-        std::swap(q.crvA, q.crvB);
-        std::swap(q.a0, q.b0);
-        std::swap(q.a1, q.b1);
-      }
-      // B positions of one pair at the other pair's A vertices.
-      auto bAt = [](const GsrfPair& from, const GsrfPair& to, double* b0, double* b1) {
-        const bool flip = to.v0 != to.v1 && from.v0 != to.v0;
-        *b0 = flip ? from.b1 : from.b0;
-        *b1 = flip ? from.b0 : from.b1;
-      };
-      GsrfPair pc = p, qc = q;
-      bAt(q, p, &pc.b0, &pc.b1);
-      bAt(p, q, &qc.b0, &qc.b1);
-      const double straight = std::max(FindMaxDistPair(g_, &p, 1), FindMaxDistPair(g_, &q, 1));
-      const double crossed = std::max(FindMaxDistPair(g_, &pc, 1), FindMaxDistPair(g_, &qc, 1));
-      if (crossed < straight) {
-        p = pc;
-        pairs_[j] = qc;
+bool CornerMatcher::UncrossPairs() {
+  // Only pairs on the same two curves can cross: bucket them by their smaller curve id.
+  int* keys = NewArray<int>(nPair_);
+  int* order = NewArray<int>(nPair_);
+  if (nPair_ > 0 && (!keys || !order || KernelFailed())) return false;
+  for (int i = 0; i < nPair_; ++i) keys[i] = std::min(pairs_[i].crvA, pairs_[i].crvB), order[i] = i;
+  HeapSort2Int(nPair_, keys, order);
+  // B positions of one pair at the other pair's A vertices.
+  auto bAt = [](const GsrfPair& from, const GsrfPair& to, double* b0, double* b1) {
+    const bool flip = to.v0 != to.v1 && from.v0 != to.v0;
+    *b0 = flip ? from.b1 : from.b0;
+    *b1 = flip ? from.b0 : from.b1;
+  };
+  for (int lo = 0, hi = 0; lo < nPair_; lo = hi) {
+    while (hi < nPair_ && keys[hi] == keys[lo]) ++hi;
+    HeapIntSort(hi - lo, order + lo);  // pair order within the bucket
+    for (int x = lo; x < hi; ++x) {
+      GsrfPair& p = pairs_[order[x]];
+      if (p.crvB < 0) continue;
+      for (int y = x + 1; y < hi; ++y) {
+        GsrfPair q = pairs_[order[y]];
+        if (q.crvB < 0) continue;
+        const bool sameCurves = (q.crvA == p.crvA && q.crvB == p.crvB) || (q.crvA == p.crvB && q.crvB == p.crvA);
+        const bool sameVerts = (q.v0 == p.v0 && q.v1 == p.v1) || (q.v0 == p.v1 && q.v1 == p.v0);
+        if (!sameCurves || !sameVerts) continue;
+        if (q.crvA != p.crvA) {  // look at q from p's curve A
+          std::swap(q.crvA, q.crvB);
+          std::swap(q.a0, q.b0);
+          std::swap(q.a1, q.b1);
+        }
+        GsrfPair pc = p, qc = q;
+        bAt(q, p, &pc.b0, &pc.b1);
+        bAt(p, q, &qc.b0, &qc.b1);
+        const double straight = std::max(FindMaxDistPair(g_, &p, 1), FindMaxDistPair(g_, &q, 1));
+        const double crossed = std::max(FindMaxDistPair(g_, &pc, 1), FindMaxDistPair(g_, &qc, 1));
+        if (crossed < straight) {
+          p = pc;
+          pairs_[order[y]] = qc;
+        }
       }
     }
   }
+  Free(keys);
+  Free(order);
+  return !KernelFailed();
 }
 
-// Steps 20 and 21: break positions become fractions of the curve range, and every two
+// Break positions become fractions of the curve range, and every two
 // consecutive entries make one element.
 bool CornerMatcher::MakeElements() {
   for (int i = 0; i < nBreak_; ++i) origPos_[i] = breaks_[i].pos;
@@ -1512,10 +1549,12 @@ bool CornerMatcher::MakeElements() {
   if (KernelFailed()) return false;
   els_ = NewZeroed<GsrfBndrEl>(total);
   elStart_ = NewArray<int>(total);
-  if (total > 0 && (!els_ || !elStart_ || KernelFailed())) return false;
+  crvFirstEl_ = NewArray<int>(g_->nCrv + 1);
+  if (!crvFirstEl_ || (total > 0 && (!els_ || !elStart_)) || KernelFailed()) return false;
   int id = 0;
   for (int c = 0; c < g_->nCrv; ++c) {
     GsrfCrv& cr = g_->crvs[c];
+    crvFirstEl_[c] = id;
     GsrfBndrEl* prev = nullptr;
     for (GsrfBreak* e = heads_[c]; e && e->next; e = e->next) {
       GsrfBndrEl& el = els_[id];
@@ -1534,19 +1573,20 @@ bool CornerMatcher::MakeElements() {
       ++id;
     }
   }
+  crvFirstEl_[g_->nCrv] = id;
   nEl_ = total;
   return true;
 }
 
-// Step 22: links the two elements of every pair. A pair that finds no free element joining its
+// Links the two elements of every pair. A pair that finds no free element joining its
 // two vertices on one of its curves stays unlinked.
 void CornerMatcher::LinkPairs() {
   auto choose = [this](int curve, const GsrfPair& p, double f0, double f1) -> GsrfBndrEl* {
     GsrfBndrEl* pick = nullptr;
     double bestScore = kEmptyBoxBound;
-    for (int i = 0; i < nEl_; ++i) {
+    for (int i = crvFirstEl_[curve]; i < crvFirstEl_[curve + 1]; ++i) {
       GsrfBndrEl& el = els_[i];
-      if (el.crv->id != curve || el.partner) continue;
+      if (el.partner) continue;
       if (!((el.v0 == p.v0 && el.v1 == p.v1) || (el.v0 == p.v1 && el.v1 == p.v0))) continue;
       const double e0 = breaks_[elStart_[i]].pos, e1 = breaks_[elStart_[i]].next->pos;
       const double score = std::min(std::fabs(e0 - f0) + std::fabs(e1 - f1), std::fabs(e0 - f1) + std::fabs(e1 - f0));
@@ -1588,10 +1628,10 @@ void CornerMatcher::LinkPairs() {
 }
 
 void CornerMatcher::FreeScratch() {
-  void* scratch[] = {crvOf_, flags_, endsHere_, origPos_, elStart_, vOrder_, segIds_, segKeys_};
+  void* scratch[] = {crvOf_, flags_, endsHere_, origPos_, elStart_, crvFirstEl_, vOrder_, segIds_, segKeys_};
   for (void* p : scratch) Free(p);
-  crvOf_ = nullptr, flags_ = nullptr, endsHere_ = nullptr, origPos_ = nullptr;
-  elStart_ = nullptr, vOrder_ = nullptr, segIds_ = nullptr, segKeys_ = nullptr;
+  crvOf_ = nullptr, flags_ = nullptr, endsHere_ = nullptr, origPos_ = nullptr, elStart_ = nullptr;
+  crvFirstEl_ = nullptr, vOrder_ = nullptr, segIds_ = nullptr, segKeys_ = nullptr;
 }
 
 void CornerMatcher::Publish() {

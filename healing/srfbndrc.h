@@ -195,9 +195,11 @@ int SampleCrvBndr(GsrfCrv* c, int n, double tol, double* maxDev);
 // Distance of m from the line through a and b; 1e-6 for coincident a and b.
 double GetChordalDev3Pts(const float a[3], const float m[3], const float b[3]);
 // Projects p on the curve: *t in the start parameter, out the foot's. The projection's
-// status (0 converged), or the kind itself when it is outside 0..4.
+// status (0 converged), or the kind itself when it is outside 0..4. A side is projected on
+// its surface from the side, and the foot's parameter along the side is taken.
 int ClosestPointOnBndrCrv(GsrfCrv* c, const double p[3], double* t);
-// The same projection; returns the distance from p to the foot.
+// The same projection; returns the distance from p to the curve's point at the foot's
+// parameter (-1 for a kind outside 0..4).
 double ClosestDistOnBndrCrv(GsrfCrv* c, const double p[3], double* t);
 // Grid search of the nearest other-curve sample position per sample (into closePos/closeT).
 // 1 or 0.
@@ -218,8 +220,9 @@ int GetCornerVertsGsrf(Gsrf* g, unsigned char* flags);
 // 1 when the polyline segments at samples i and j of the curve make at most 45 degrees in
 // either sense (or one of them is degenerate).
 int isSameDirection(Gsrf* g, int i, int j, int curve);
-// Largest distance between the pair's two sectors, capped at 2 x gap tolerance; -1 when the
-// pair has no curve B. refine: replace large polyline distances by exact curve distances.
+// Largest distance between the pair's two sectors (sample positions), capped at 2 x gap
+// tolerance; -1 when the pair has no curve B. refine: distances above the gap tolerance that
+// would raise the result are replaced by exact distances to the other curve.
 double FindMaxDistPair(Gsrf* g, const GsrfPair* pair, int refine);
 // Fraction of the curve's parameter range at the projection of point, started from the
 // global sample position pos.

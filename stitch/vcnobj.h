@@ -21,3 +21,12 @@ int GetDistinctKnots(Bspline* obj, int dir, int** mults, double** knots, double 
 // the sum of the first and last knot, the domain reset, and the u (v) coordinate of every
 // curve on the surface mapped to c - value.
 void ReverseObj(Bspline* obj, int dir);
+
+// Gives the n objects one identical knot vector in each object's direction (dirs null: u):
+// each is cleaned (CleanBsplineKnots at 1e-6) and mapped onto [0, 1] (a surface's curves
+// follow; with scaleOther the surface's other direction is scaled by the same factor), the
+// vectors are merged keeping the larger multiplicity of every value, every object gets the
+// knots it lacks by knot insertion (its shape does not change), and the merged vector is
+// copied over each, so the vectors are bit-identical. No result: a failure shows in the error
+// state, and objects already changed stay changed.
+void MakeObjSetCompatible(Bspline** objs, int* dirs, int n, int scaleOther);

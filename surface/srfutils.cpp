@@ -3,6 +3,8 @@
 #include <cmath>
 
 #include "bspline/nubs.h"
+#include "foundation/coreglob.h"
+#include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 
 int GetCurveOnSurfMinMaxSurfParams(Bspline* curve, double* umin, double* umax, double* vmin,
@@ -70,4 +72,28 @@ double GetGeometricDiagonalSizeOfObj(Bspline* obj) {
   GetCPTValueExtent(obj, &x0, &x1, &y0, &y1, &z0, &z1);
   const double dx = x1 - x0, dy = y1 - y0, dz = z1 - z0;
   return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
+void FindParamValuesOfCoefiFromKnots(const double* knots, int n, int degree, double* out) {
+  for (int i = 0; i < n; ++i) {
+    double s = 0.0;
+    for (int k = 1; k <= degree; ++k) s += knots[i + k];
+    out[i] = s / degree;
+  }
+  // The ends exactly on the domain ends, free of the rounding of the sums.
+  out[0] = knots[degree];
+  out[n - 1] = knots[n];
+}
+
+double* FindParamValuesOfCoefi(Bspline* obj, int dir) {
+  const bool inV = obj->kind == 2 && dir != 0;
+  const int p = inV ? obj->degreeV : obj->degreeU;
+  const int n = p + (inV ? obj->interiorV : obj->interiorU) + 1;
+  double* out = static_cast<double*>(Malloc(sizeof(double) * n));
+  if (!out || KernelFailed()) {
+    Free(out);
+    return nullptr;
+  }
+  FindParamValuesOfCoefiFromKnots(inV ? obj->knotsV : obj->knotsU, n, p, out);
+  return out;
 }

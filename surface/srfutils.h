@@ -15,3 +15,10 @@ void GetCPTValueExtent(Bspline* obj, double* xmin, double* xmax, double* ymin, d
                        double* zmin, double* zmax);
 // The diagonal length of the GetCPTValueExtent box.
 double GetGeometricDiagonalSizeOfObj(Bspline* obj);
+
+// Greville parameters: out[i] = (knots[i+1] + .. + knots[i+degree]) / degree for the n >= 2
+// control points, with out[0] = knots[degree] and out[n-1] = knots[n] exactly.
+void FindParamValuesOfCoefiFromKnots(const double* knots, int n, int degree, double* out);
+// A new array of the Greville parameters of the object's control points in direction dir
+// (v for a surface with dir nonzero, else u); the caller frees it. Null on allocation failure.
+double* FindParamValuesOfCoefi(Bspline* obj, int dir);

@@ -57,12 +57,15 @@ TEST_F(Heal, HeldOuterBoundaryDoesNotMove) {
   int status = 0;
   InitAndHeal(ctx, 2, &status);
   ASSERT_EQ(status, 0);
-  // Outer rows: v-min and v-max of both patches, the u-min of A and the u-max of B. Their
-  // interior points may only change by the float round trip through the host.
+  // Outer rows: v-min and v-max of both patches, the u-min of A and the u-max of B. They may
+  // only change by the float round trip through the host; the two ends of the seam are shared
+  // with the seam and meet at their common corner, so they are left out.
   for (int s = 0; s < 2; ++s) {
     const SAAStubSurface& h = SAAStubSurfaceAt(g.elements[s]);
     const std::vector<double>& now = h.vertices;
+    const int seamColumn = s == 0 ? h.countU - 1 : 0;
     auto same = [&](int i, int j) {
+      if (i == seamColumn) return;
       for (int c = 0; c < 3; ++c) {
         size_t k = 4 * (static_cast<size_t>(j) * h.countU + i) + c;
         EXPECT_NEAR(now[k], before[s][k], 1e-6) << "surface " << s << " point " << i << "," << j;
@@ -152,8 +155,11 @@ TEST_F(Heal, MemoryFailureIsReportedAndTheNextHealWorks) {
   t.report = 1;
   SAA_CustomContext ctx = Context(g, t);
   ASSERT_EQ(initSeamWeld(ctx), 0);
-  long start = MallocRuntimeRequests();
+  // The first heal closes the seam; the failure goes into a heal from that state, whose
+  // requests are counted on a heal like it.
   testing::internal::CaptureStdout();
+  ASSERT_EQ(UpdateAll(ctx, 2), 0);
+  long start = MallocRuntimeRequests();
   ASSERT_EQ(UpdateAll(ctx, 2), 0);
   testing::internal::GetCapturedStdout();
   long perHeal = MallocRuntimeRequests() - start;

@@ -1,0 +1,555 @@
+#include "healing/gstitch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "bspline/sfree.h"
+#include "bspline/smake.h"
+#include "bspline/srfclone.h"
+#include "foundation/coreglob.h"
+#include "foundation/makemat.h"
+#include "foundation/umalloc.h"
+#include "healing/mshrink.h"
+#include "healing/srfbndr.h"
+#include "healing/srfbndrc.h"
+#include "shrinkwrap/cshrink.h"
+#include "shrinkwrap/csmooth.h"
+#include "splinefit/fitsplin.h"
+
+BndrStruct* srfsTopology = nullptr;
+int SIbInsertKnot = 0;
+
+namespace {
+
+// Tuning of the stitch loop; fixed at build time.
+constexpr int maxSetupStep = 3;  // corner geometry is set up again in iterations 1 .. 2
+constexpr int setFixedStep = 2;  // iteration that fixes curves with too few knots
+constexpr int refineStep = 6;    // averaged samples are faired every refineStep iterations
+constexpr int gTest = 1;
+
+// The heal moves x, y, z only and works on non-rational records: weights within 0.001 of 1 and an
+// exact form would no longer describe the moved points, so they are released, not just unhooked.
+void DropRationalParts(Bspline* b) {
+  b->rational = 0;
+  if (b->W) matrix_free_fh(b->W);
+  b->W = nullptr;
+  FreeQuadricInfo(b);
+  b->quadricType = 0;
+}
+
+bool IsSurface3(const Bspline* b) { return b && b->kind == 2 && b->dimension == 3; }
+
+// The topology's own copy of surface i.
+Bspline* TopologySurface(BndrStruct* bs, int i) { return bs->srfs[i].srf; }
+
+void FillResult(int** result, int n, int code) {
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < 4; ++j) result[i][j] = code;
+}
+
+// Rebuilds a curve's 3D form so that the new curve lives outside every open scope: the form
+// belongs to the topology, not to the scratch of whatever loop asked for it.
+void RebuildCurve3Form(CrvInfoStruct* crv) {
+  TrackingScope scope;
+  if (crv->crv3) FreeBspline(crv->crv3);
+  crv->crv3 = GetBndrCrvCurve3Form(crv);
+  scope.keep();
+}
+
+// The outer boundary (held for continuity >= 0) and the fixed surfaces with all their curves.
+int MarkHeldGeometry(BndrStruct* bs, int n, const int* fixed, int continuity) {
+  if (SetSkinSrfsOuterContinuity(bs, continuity) != 0) return -2;
+  for (int i = 0; i < n; ++i) bs->srfs[i].fixed = fixed ? fixed[i] : 0;
+  return SetSkinSrfsFixedCrvs(bs);
+}
+
+// Healed geometry into every caller surface that is not fixed.
+int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed) {
+  for (int i = 0; i < n; ++i) {
+    if ((fixed && fixed[i]) || !healed[i]) continue;
+    if (ReplaceSrfBsplineGeometry(srfs[i], healed[i]) != 0) return -2;
+  }
+  return 0;
+}
+
+int MinimumIterations(int insertKnot, int maxIter) {
+  int m = insertKnot ? 8 : maxIter / 4;
+  if (m <= 10) m = 10;
+  if (m >= 15) m = 15;
+  return m;
+}
+
+}  // namespace
+
+int SISetbInsertKnot(int value) {
+  SIbInsertKnot = value;
+  return 0;
+}
+
+int IsRationalBspline(const Bspline* b) {
+  if (!b || b->rational != 1 || !b->W) return 0;
+  const int rows = b->kind == 2 ? NumCtrlV(b) : 1;
+  const int cols = NumCtrlU(b);
+  for (int j = 0; j < rows; ++j)
+    for (int i = 0; i < cols; ++i)
+      if (std::fabs(b->W[j][i] - 1.0) > 0.001) return 1;
+  return 0;
+}
+
+// ---- topology API ---------------------------------------------------------------------------
+
+int CleanupTopology() {
+  if (!srfsTopology) return 0;
+  BndrStruct* bs = srfsTopology;
+  srfsTopology = nullptr;
+  for (int i = 0; i < bs->nSrf; ++i) {
+    FreeBspline(bs->srfs[i].srf);
+    bs->srfs[i].srf = nullptr;
+  }
+  FreeBndrStruct(bs);
+  return 0;
+}
+
+int MakeTopologyZK(Bspline** srfs, int n, double maxGap, double maxAngle) {
+  // A failure of an earlier call must not make this one fail: the allocators test the flags.
+  ClearKernelError();
+  if (!srfs || n < 1) return -2;
+  maxGap = std::max(maxGap, 0.0);
+  maxAngle = std::max(maxAngle, 0.0);
+  for (int i = 0; i < n; ++i)
+    if (!IsSurface3(srfs[i]) || IsRationalBspline(srfs[i])) return -2;
+
+  CleanupTopology();
+  if (SetupStitchSrfsTopology(srfs, n, 1e-6, maxGap, maxAngle, -1, &srfsTopology) != 0 || !srfsTopology) {
+    srfsTopology = nullptr;
+    return -2;
+  }
+  return 0;
+}
+
+int SetupStitchSrfsTopology(Bspline** srfs, int n, double tol, double gapTol, double angleTol, int continuity,
+                            BndrStruct** out) {
+  if (!srfs || n < 1 || !out) return -2;
+  for (int i = 0; i < n; ++i)
+    if (!IsSurface3(srfs[i])) return -2;
+
+  // Everything made here either ends up in the topology (kept) or is freed on the way out.
+  TrackingScope scope;
+  auto** copies = static_cast<Bspline**>(Malloc(static_cast<unsigned>(sizeof(Bspline*) * n)));
+  if (!copies || KernelFailed()) return -2;
+  std::memset(static_cast<void*>(copies), 0, sizeof(Bspline*) * n);
+  auto releaseCopies = [&]() {
+    FreeBsplineArray(copies, n);
+    copies = nullptr;
+  };
+
+  for (int i = 0; i < n; ++i) {
+    copies[i] = CopyBsplineStructAndChildren(srfs[i]);
+    if (!copies[i] || KernelFailed() || IsRationalBspline(copies[i])) {
+      releaseCopies();
+      return -2;
+    }
+    DropRationalParts(copies[i]);
+  }
+
+  int status = 0;
+  Gsrf* graph = MakeGSrfBndrStructCore(copies, n, tol, gapTol, &status);
+  if (!graph) {
+    releaseCopies();
+    return -2;
+  }
+  BndrStruct* bs = ConvertGsrfBndrToBndrStruct(graph, 100, gapTol, angleTol, continuity);
+  FreeGsrfBndr(graph);
+  if (!bs) {
+    releaseCopies();
+    return -2;
+  }
+  if (SetSkinSrfsOuterContinuity(bs, continuity) != 0 || SetUpBndrEdgeCornerGeometry(bs) != 0) {
+    FreeBndrStruct(bs);
+    releaseCopies();
+    return -2;
+  }
+
+  *out = bs;
+  Free(copies);  // the surfaces themselves now belong to the topology
+  scope.keep();
+  return 0;
+}
+
+int SetHealStitchInfo(int n, int continuity, int bFixedSamples, double healGap, double healAngle,
+                      GlobalStitchInfo* info) {
+  if (!info) return -2;
+  std::memset(static_cast<void*>(info), 0, sizeof(*info));
+  info->continuity = continuity;
+  info->gapTol = 0.5 * healGap;
+  info->angleTol = healAngle <= 2.0 ? 0.75 * healAngle : 0.5 * healAngle;
+  info->insertKnot = SIbInsertKnot;
+  info->bFixedSamples = bFixedSamples;
+  info->maxIter = n > 10 ? 25 : 30;
+  // A tight gap target gets more iterations; a NaN target counts as tight.
+  if (!(healGap >= 0.1)) info->maxIter = (info->maxIter * 3) / 2 + 1;
+  info->samples = 100;
+  info->stagnation = 5e-5;
+  info->relTol = bFixedSamples ? 0.01 : 0.02;
+  return 0;
+}
+
+int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int bFixedSamples, double healGap,
+                   double healAngle, int report, int** result) {
+  // The error flags are sticky: without this one failed heal would make every later one fail.
+  ClearKernelError();
+  BndrStruct* bs = srfsTopology;
+  if (!srfs || n < 1 || !bs || bs->nSrf != n) return -2;
+  if (report == 1) {
+    if (!result) return -2;
+    FillResult(result, n, -2);
+  }
+
+  if (MarkHeldGeometry(bs, n, fixed, continuity) != 0) return -2;
+
+  GlobalStitchInfo info;
+  SetHealStitchInfo(n, continuity, bFixedSamples, healGap, healAngle, &info);
+
+  Bspline** healed = nullptr;
+  int state = 1;
+  const int stitched = StitchSrfsWithGivenTopology(bs, srfs, n, fixed, info, &healed, &state);
+
+  // A memory error anywhere in the stitch leaves the topology's surfaces half done: none of
+  // them goes back to the caller.
+  auto memoryFailure = [&]() {
+    if (report == 1) FillResult(result, n, -1);
+    FreeBsplineArray(healed, n);
+    return -2;
+  };
+  if (KernelFailed()) return memoryFailure();
+  if (report == 1) FillResult(result, n, -2);
+  if (stitched != 0 || !healed) {
+    FreeBsplineArray(healed, n);
+    return -2;
+  }
+
+  if (CopyHealedBack(srfs, n, fixed, healed) != 0) {
+    if (KernelFailed()) return memoryFailure();
+    FreeBsplineArray(healed, n);
+    return -2;
+  }
+  FreeBsplineArray(healed, n);
+  healed = nullptr;
+
+  if (report == 1 && ComputeSrfsGrpCrvGapStats(bs, healGap, healAngle, 100, result) != 0) {
+    if (KernelFailed()) return memoryFailure();
+    return -2;
+  }
+  return 0;
+}
+
+int StitchSrfsWithGivenTopology(BndrStruct* bs, Bspline** srfs, int n, const int* fixed, GlobalStitchInfo info,
+                                Bspline*** healed, int* state) {
+  (void)fixed;  // the topology's fixed flags were set by the caller
+  if (state) *state = 1;
+  if (healed) *healed = nullptr;
+  if (!bs || !srfs || n < 1 || bs->nSrf != n || !healed) return -2;
+
+  for (int i = 0; i < n; ++i)
+    if (!IsSurface3(srfs[i]) || IsRationalBspline(srfs[i])) return -2;
+  for (int i = 0; i < n; ++i) DropRationalParts(srfs[i]);
+
+  // Every heal starts from the caller's current control points on the stored pairing. The
+  // source is only read, so no copy of it is needed.
+  for (int i = 0; i < n; ++i)
+    if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), srfs[i]) != 0 || KernelFailed()) return -2;
+
+  int reason = 2;
+  double finalGap = 0.0;
+  if (G0GlobalStitchSrfGrp(bs, info.continuity, info.gapTol, info.angleTol, info.insertKnot, info.bFixedSamples,
+                           info.maxIter, info.samples, info.stagnation, info.relTol, &reason, &finalGap) != 0)
+    return -2;
+
+  // The tangential heal is an improvement on top: its failure does not undo the stitch.
+  NewHealSrfGrpEdgeG1Continuity(bs, info.gapTol, info.angleTol, 25, std::max(info.stagnation, 0.01), info.relTol,
+                                0);
+
+  TrackingScope scope;
+  auto** out = static_cast<Bspline**>(Malloc(static_cast<unsigned>(sizeof(Bspline*) * n)));
+  if (!out || KernelFailed()) return -2;
+  for (int i = 0; i < n; ++i) out[i] = CopyBsplineStructAndChildren(TopologySurface(bs, i));
+  scope.keep();
+  *healed = out;
+  if (state) *state = 0;
+  return 0;
+}
+
+int ComputeSrfsGrpCrvGapStats(BndrStruct* bs, double healGap, double healAngle, int samples, int** result) {
+  if (!bs || !result) return -2;
+  if (samples < 11) samples = 10;
+  double maxGap = 0.0, maxAngle = 0.0;
+  if (ComputeSrfsGrpContinuity(bs, 2, samples, &maxGap, &maxAngle) != 0) return -2;
+
+  for (int c = 0; c < bs->nCrv; ++c) {
+    const CrvInfoStruct* crv = &bs->crvs[c];
+    if (crv->side < 1 || crv->side > 4 || !crv->srfInfo) continue;
+    const int s = crv->srfInfo->index;
+    if (s < 0 || s >= bs->nSrf) continue;
+    int& entry = result[s][crv->side - 1];
+    entry = -4;
+    if (crv->outer && crv->outerCont >= 0) {
+      entry = -3;
+      continue;
+    }
+    if (crv->outer && crv->outerCont < 0 && IsBndrCrvOnlyOuterEdge(crv)) {
+      entry = 0;
+      continue;
+    }
+    double g = 0.0, a = 0.0;
+    for (int k = 0; k < crv->nEdge; ++k) {
+      const int e = crv->edgeIds ? crv->edgeIds[k] : -1;
+      if (e < 0 || e >= bs->nEdge) continue;
+      g = std::max(g, bs->edges[e].maxGap);
+      a = std::max(a, bs->edges[e].maxAngle);
+    }
+    const bool gapOk = g <= healGap, angleOk = a <= healAngle;
+    entry = gapOk ? (angleOk ? 0 : -5) : (angleOk ? -6 : -4);
+  }
+  return 0;
+}
+
+// ---- positional stitch loop -----------------------------------------------------------------
+
+int SetDefaultGlobalStitchInfo(GlobalStitchInfo* info) {
+  if (!info) return -2;
+  info->continuity = -1;
+  info->gapTol = 0.001;
+  info->angleTol = 0.5;
+  info->insertKnot = 0;
+  info->bFixedSamples = 0;
+  info->maxIter = 30;
+  info->samples = 100;
+  info->stagnation = 5e-5;
+  info->relTol = 0.01;
+  return 0;
+}
+
+int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double angleTol, int insertKnot,
+                         int bFixedSamples, int maxIter, int samples, double stagnation, double relTol, int* reason,
+                         double* finalGap) {
+  (void)continuity;  // the outer boundary was set on the topology; the angle is the heal's
+  (void)angleTol;
+  int reasonDummy = 0;
+  double gapDummy = 0.0;
+  if (!reason) reason = &reasonDummy;
+  if (!finalGap) finalGap = &gapDummy;
+  if (!bs || bs->nSrf < 1) return -2;
+  if (samples < 11) samples = 10;
+  stagnation = std::max(stagnation, 1e-12);
+  relTol = std::max(relTol, 1e-4);
+  *reason = 2;
+
+  ShrnkWrapParams params;
+  SetDefaultShrnkWrapParams(&params);
+  for (int k = 0; k < 4; ++k) params.fixedRows[k] = -1;
+  params.Tension = 0.7;
+  double roughness = 0.3;
+  SmoothnessToRoughness(&roughness);
+  params.Roughness = roughness;
+
+  double gap = 0.0, tA = 0.0, tB = 0.0;
+  int gapEdge = -1;
+  if (EvalAllBndrCrvCurve3Form(bs) != 0 || SampleNewBndryStruct(bs, samples) != 0 ||
+      SetUpBndrEdgeCornerGeometry(bs) != 0 || ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0 ||
+      KernelFailed())
+    return -2;
+
+  TrackingScope scope;
+  const int minIter = MinimumIterations(insertKnot, maxIter);
+  double sigma = 0.01;
+  int stagnant = 0, slow = 0, growing = 0, lastFailed = 0, totalReduced = 0;
+
+  for (int i = 0; i < maxIter; ++i) {
+    if (!bFixedSamples) {
+      int s = 0;
+      if (i % 4 == 3) {
+        FreeBndrStructEdgeSamples(bs);
+        s = SampleNewBndryStruct(bs, samples);
+      } else {
+        s = ReSampleNewBndryStruct(bs);
+      }
+      if (s != 0) break;
+    }
+
+    bool setUp = false;
+    int s = 0;
+    if (i >= 1 && i < maxSetupStep) {
+      s = SetUpBndrEdgeCornerGeometry(bs);
+      setUp = true;
+    }
+    if (s == 0 && !insertKnot && i == setFixedStep) {
+      s = SetCrvWnotEnoughKnotsTobeFixed(bs);
+      if (s == 0) s = SetUpBndrEdgeCornerGeometry(bs);
+      setUp = true;
+    }
+    if (s == 0 && !setUp) s = ComputeAllBndrEdgesAvgSamplePnts(bs);
+    if (s != 0) {
+      *reason = 2;
+      return -2;  // the scope frees this loop's blocks
+    }
+
+    const bool nearTarget = gap < 2.0 * gapTol;
+    const int fairIter = nearTarget ? 2 : 10;
+    const double lambda = nearTarget ? 0.01 : 0.1;
+    const double mu = nearTarget ? -0.009 : -0.11;
+    if (gTest && i % refineStep == 0) RefineAllEdgeSamples(bs, fairIter, lambda, mu);
+
+    if (insertKnot && i >= 2 && i % 3 == 2 && InsertKnotsToSrfGrpWrtEdgeGap(bs, gapTol) != 0) return -2;
+
+    // A loose fit in the first iterations, tightening towards 0.01.
+    sigma = std::max(0.75 * sigma, 0.01);
+    if (i == 0) sigma = 0.02;
+    if (i == 1) sigma = 0.03;
+    params.Sigma = sigma;
+
+    const int refine = (i % 5 == 0 && !bFixedSamples) ? 1 : 0;
+    int wrapped = 0, failed = 0, reduced = 0;
+    WrapAllBndrCrv3ToSamplePoints(bs, insertKnot, refine, params, &wrapped, &failed, &reduced);
+    lastFailed = failed;
+    totalReduced += reduced;
+
+    const double prev = gap;
+    if (ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0) return -2;
+
+    if (gap < 0.95 * gapTol) break;
+    const double d = prev - gap;
+    stagnant = (std::fabs(d) < stagnation && i > minIter) ? stagnant + 1 : 0;
+    if (stagnant > 1) break;
+    if (prev > gap && i > minIter && std::fabs(prev) > 1e-6)
+      slow = std::fabs(d / prev) < relTol ? slow + 1 : 0;
+    else
+      slow = 0;
+    if (slow > 1) break;
+    growing = prev < gap ? growing + 1 : 0;
+    if (growing >= 3 && i > 10) break;
+    if (EvalAllBndrCrvCurve3Form(bs) != 0) break;
+    if (i + 1 >= maxIter) break;
+  }
+
+  scope.keep();
+  *finalGap = gap;
+  *reason = totalReduced >= 1 ? 1 : (lastFailed >= 1 ? 2 : 0);
+  return 0;
+}
+
+int WrapAllBndrCrv3ToSamplePoints(BndrStruct* bs, int insertKnot, int refine, ShrnkWrapParams params,
+                                  int* wrapped, int* failed, int* reduced) {
+  int nWrapped = 0, nFailed = 0, nReduced = 0;
+  if (bs) {
+    for (int c = 0; c < bs->nCrv; ++c) {
+      CrvInfoStruct* crv = &bs->crvs[c];
+      if (crv->side < 1 || crv->side > 4 || crv->fixed) continue;
+      if (crv->outer && crv->outerCont >= 0) continue;  // held outer boundary
+      if (crv->nEdge < 1 || IsBndrCrvDegenerate(crv)) continue;
+      int red = 0;
+      if (WrapBndrCrv3ToSamplePoints(bs, c, insertKnot, refine, &params, &red) != 0)
+        ++nFailed;
+      else
+        ++nWrapped;
+      if (red == 1) ++nReduced;
+      RebuildCurve3Form(crv);  // so it shows the new boundary row
+    }
+  }
+  if (wrapped) *wrapped = nWrapped;
+  if (failed) *failed = nFailed;
+  if (reduced) *reduced = nReduced;
+  return nFailed > 0 ? -2 : 0;
+}
+
+int SetCrvWnotEnoughKnotsTobeFixed(BndrStruct* bs) {
+  if (!bs || EvalAllBndrCrvCurve3Form(bs) != 0) return -2;
+  for (int c = 0; c < bs->nCrv; ++c) {
+    CrvInfoStruct* crv = &bs->crvs[c];
+    if (crv->side < 1 || crv->side > 4 || crv->fixed) continue;
+    if (crv->outer && crv->outerCont >= 0) {
+      crv->fixed = 1;
+      continue;
+    }
+    if (crv->nEdge < 1) continue;
+    if (IsBndrCrvDegenerate(crv)) {
+      crv->fixed = 1;
+      continue;
+    }
+    TrackingScope scope;  // the trial curve and constraints are scratch
+    Bspline* curve = GetBndrCrvCurve3Form(crv);
+    LinearConstraint* lc = curve ? AllocateNullLinearConstraint() : nullptr;
+    int enough = 0;
+    if (!curve || !lc || SetBndrCrvWrapConstraint(bs, c, lc) != 0 ||
+        IsEnoughCrv3KnotForWrapConstraint(curve, lc, &enough) != 0 || !enough)
+      crv->fixed = 1;
+    FreeWrapConstraint(lc);
+    FreeBspline(curve);
+  }
+  return 0;
+}
+
+int RefineAllEdgeSamples(BndrStruct* bs, int iterations, double lambda, double mu) {
+  if (!bs) return -2;
+  iterations = std::max(iterations, 0);
+  if (std::fabs(lambda) > std::fabs(mu)) mu = -lambda;
+  for (int k = 0; k < bs->nEdge; ++k) {
+    EdgeInfoStruct* e = &bs->edges[k];
+    const int n = e->nSample;
+    if (n < 3 || !e->infoA || !e->infoB || !e->avgX || !e->avgY || !e->avgZ) continue;
+    // An unpaired edge with two side curves gets a single pass; the count is this edge's only.
+    const int passes = e->paired ? iterations : 1;
+    const int ends[2] = {0, n - 1};
+    FairPolylineLambdaGamma(e->avgX, e->avgY, e->avgZ, n, ends, 2, 1, 0, lambda, mu, passes, 0.0);
+  }
+  return 0;
+}
+
+int InsertKnotsToSrfGrpWrtEdgeGap(BndrStruct* bs, double gapTol) {
+  if (!bs) return -2;
+  const double threshold = 0.5 * std::max(gapTol, 1e-6);
+  for (int c = 0; c < bs->nCrv; ++c) {
+    CrvInfoStruct* crv = &bs->crvs[c];
+    double d = 0.0, t = 0.0;
+    if (ComputeMaxBndrCrvToEdgeSampleDiff(crv, bs->edges, bs->nEdge, &d, &t) != 0) continue;
+    if (d <= threshold || crv->side < 1 || crv->side > 4 || crv->fixed || !crv->crv3) continue;
+    TrackingScope scope;  // the knot vector grows inside the topology's own curve
+    int inserted = 0;
+    InsertOneKnotInCrv3Span(crv->crv3, t, 1, &inserted);
+    Bspline* surface = crv->srfInfo ? crv->srfInfo->srf : crv->srf;
+    if (inserted) UpdateSrfBndryCrvGeom(surface, crv->side, crv->crv3);
+    scope.keep();
+  }
+  if (EvalAllBndrCrvCurve3Form(bs) != 0 || SetAllEdgesNubVals(bs) != 0) return -2;
+  return 0;
+}
+
+int GlobalStitchSrfTopology(int unused, Bspline** srfs, int n, const int* fixed, int continuity, int insertKnot,
+                            int bFixedSamples, double gapTol, double angleTol, int samples, int maxIter) {
+  (void)unused;
+  BndrStruct* bs = srfsTopology;
+  if (!srfs || n < 1 || !bs || bs->nSrf != n) return -2;
+  if (MarkHeldGeometry(bs, n, fixed, continuity) != 0) return -2;
+
+  GlobalStitchInfo info;
+  SetDefaultGlobalStitchInfo(&info);
+  info.continuity = continuity;
+  info.gapTol = gapTol;
+  info.angleTol = angleTol;
+  info.insertKnot = insertKnot;
+  info.bFixedSamples = bFixedSamples;
+  info.samples = samples;
+  info.maxIter = std::max(maxIter, 2);
+  info.stagnation = 5e-5;
+  info.relTol = bFixedSamples ? 0.01 : 0.02;
+
+  Bspline** healed = nullptr;
+  int state = 1;
+  if (StitchSrfsWithGivenTopology(bs, srfs, n, fixed, info, &healed, &state) != 0 || !healed) {
+    FreeBsplineArray(healed, n);
+    return -2;
+  }
+  const int copied = CopyHealedBack(srfs, n, fixed, healed);
+  FreeBsplineArray(healed, n);
+  return copied;
+}

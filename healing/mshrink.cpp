@@ -1,0 +1,1192 @@
+// Boundary-curve wraps and tangential healing. Index conventions used throughout:
+// - control matrices are indexed [v][u]: the u-min side (1) is column 0, the u-max side (3)
+//   column nu - 1, the v-min side (2) row 0 and the v-max side (4) row nv - 1;
+// - "along" a side means the direction the boundary curve runs in (v for sides 1 and 3, u for
+//   sides 2 and 4), "across" the other one; row a across is the a-th control row counted from
+//   the side (0 the boundary row itself, 1 the second row);
+// - a curve's own side of an edge is 0 (A) or 1 (B), giving its end slot BndrSlot(side, end).
+#include "healing/mshrink.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "bspline/cclone.h"
+#include "bspline/nubs.h"
+#include "bspline/refines2.h"
+#include "bspline/sfree.h"
+#include "bspline/srfclone.h"
+#include "foundation/coreglob.h"
+#include "foundation/makemat.h"
+#include "foundation/sort.h"
+#include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+#include "healing/srfbndr.h"
+#include "splinefit/fitsplin.h"
+
+namespace {
+
+// Length below which a normal, tangent or direction counts as vanishing.
+constexpr double kTiny = 1e-6;
+// Parameters closer than this (absolute, as the edge parameters are stored) count as one.
+constexpr double kParTol = 1e-6;
+
+struct BsplineDeleter {
+  void operator()(Bspline* b) const { FreeBspline(b); }
+};
+struct ConstraintDeleter {
+  void operator()(LinearConstraint* c) const { FreeWrapConstraint(c); }
+};
+using BsplinePtr = std::unique_ptr<Bspline, BsplineDeleter>;
+using ConstraintPtr = std::unique_ptr<LinearConstraint, ConstraintDeleter>;
+
+// Sample arrays handed out by a collector, freed on every path of the caller.
+struct BlockList {
+  void* blocks[8] = {};
+  int n = 0;
+  void add(void* p) { blocks[n++] = p; }
+  ~BlockList() {
+    for (int i = 0; i < n; ++i) Free(blocks[i]);
+  }
+};
+
+double* NewDoubles(int n) { return static_cast<double*>(Malloc(sizeof(double) * (n > 0 ? n : 1))); }
+
+bool ValidCurve(const BndrStruct* bs, int curve) {
+  return bs && bs->crvs && curve >= 0 && curve < bs->nCrv;
+}
+
+const EdgeInfoStruct* EdgeAt(const BndrStruct* bs, int id) {
+  if (!bs || !bs->edges || id < 0 || id >= bs->nEdge) return nullptr;
+  return &bs->edges[id];
+}
+
+// The curve's own side of the edge: 0 A, 1 B, -1 when the edge does not touch it.
+int OwnSide(const EdgeInfoStruct* e, int curve) {
+  if (!e) return -1;
+  if (e->crvA == curve) return 0;
+  if (e->crvB == curve && e->infoB) return 1;
+  return -1;
+}
+
+// fn(edge, own side) for every edge of the curve's list that touches it, in list order.
+template <class Fn>
+void ForEachOwnEdge(const BndrStruct* bs, int curve, Fn fn) {
+  const CrvInfoStruct* crv = &bs->crvs[curve];
+  for (int k = 0; k < crv->nEdge && crv->edgeIds; ++k) {
+    const EdgeInfoStruct* e = EdgeAt(bs, crv->edgeIds[k]);
+    const int side = OwnSide(e, curve);
+    if (side >= 0) fn(e, side);
+  }
+}
+
+bool IsG1Edge(const EdgeInfoStruct* e) { return e && e->paired && e->continuity >= 1; }
+
+// The topology's surface of a curve (the record the heal writes into).
+Bspline* SurfaceOf(const CrvInfoStruct* crv) {
+  if (!crv) return nullptr;
+  if (crv->srfInfo && crv->srfInfo->srf) return crv->srfInfo->srf;
+  return crv->srf;
+}
+
+bool IsSurface3(const Bspline* s) {
+  return s && s->kind == 2 && s->dimension == 3 && s->X && s->Y && s->Z && s->knotsU && s->knotsV;
+}
+
+// ---- rows of a surface relative to one of its sides -------------------------------------------
+struct SideFrame {
+  Bspline* s = nullptr;
+  int side = 0;
+  int p = 0;                    // degree across
+  const double* k = nullptr;    // knots across
+  int L = 0;                    // last control index across
+  int nAlong = 0;               // control points along
+  int degAlong = 0;
+
+  bool Init(Bspline* srf, int sd) {
+    if (!IsSurface3(srf) || sd < 1 || sd > 4) return false;
+    s = srf;
+    side = sd;
+    const bool runsInV = (sd == 1 || sd == 3);
+    p = runsInV ? srf->degreeU : srf->degreeV;
+    k = runsInV ? srf->knotsU : srf->knotsV;
+    L = (runsInV ? NumCtrlU(srf) : NumCtrlV(srf)) - 1;
+    nAlong = runsInV ? NumCtrlV(srf) : NumCtrlU(srf);
+    degAlong = runsInV ? srf->degreeV : srf->degreeU;
+    return p >= 1;
+  }
+  // Row a counted from the side's own boundary (0 boundary, 1 second row).
+  int Across(int a) const { return (side == 1 || side == 2) ? a : L - a; }
+  double* At(double** M, int a, int j) const {
+    const int c = Across(a);
+    return (side == 1 || side == 3) ? &M[j][c] : &M[c][j];
+  }
+  void Get(int a, int j, double out[3]) const {
+    out[0] = *At(s->X, a, j);
+    out[1] = *At(s->Y, a, j);
+    out[2] = *At(s->Z, a, j);
+  }
+  void Set(int a, int j, const double v[3]) const {
+    *At(s->X, a, j) = v[0];
+    *At(s->Y, a, j) = v[1];
+    *At(s->Z, a, j) = v[2];
+  }
+  // The step f of the first derivative across, in increasing parameter, at the side:
+  // (P[1] - P[0]) / f at a minimum side, (P[L] - P[L-1]) / f at a maximum side.
+  double Step() const {
+    if (side == 1 || side == 2) return (k[p + 1] - k[1]) / p;
+    return (k[L + p] - k[L]) / p;
+  }
+};
+
+// ---- constraint records -----------------------------------------------------------------------
+void ClearConstraint(LinearConstraint* c) {
+  double** arrays[] = {&c->posPar, &c->posSpare, &c->posX,     &c->posY,  &c->posZ,
+                       &c->normPar, &c->normSpare, &c->normX, &c->normY, &c->normZ};
+  for (double** a : arrays) {
+    if (*a) Free(*a);
+    *a = nullptr;
+  }
+  c->nPos = 0;
+  c->nNorm = 0;
+}
+
+// Replaces the record's position (pos != 0) or normal entries by copies of the n given ones.
+int InstallEntries(LinearConstraint* c, bool pos, int n, const double* par, const double* x,
+                   const double* y, const double* z) {
+  double* a[4] = {};
+  if (n > 0) {
+    TrackingScope scope;
+    for (double*& v : a) v = NewDoubles(n);
+    if (KernelFailed() || !a[0] || !a[1] || !a[2] || !a[3]) return -2;
+    std::memcpy(a[0], par, sizeof(double) * n);
+    std::memcpy(a[1], x, sizeof(double) * n);
+    std::memcpy(a[2], y, sizeof(double) * n);
+    std::memcpy(a[3], z, sizeof(double) * n);
+    scope.keep();
+  }
+  double** slots[4] = {pos ? &c->posPar : &c->normPar, pos ? &c->posX : &c->normX,
+                       pos ? &c->posY : &c->normY, pos ? &c->posZ : &c->normZ};
+  for (int i = 0; i < 4; ++i) {
+    if (*slots[i]) Free(*slots[i]);
+    *slots[i] = a[i];
+  }
+  (pos ? c->nPos : c->nNorm) = n;
+  return 0;
+}
+
+// One corner of a curve: its parameter and the curve side's stored end geometry there.
+struct CurveCorner {
+  double t;
+  double p[3];
+  double n[3];
+  double tg[3];
+};
+
+void TakeCorner(const EdgeInfoStruct* e, int side, int end, CurveCorner* out) {
+  const int slot = BndrSlot(side, end);
+  out->t = e->par[slot];
+  for (int i = 0; i < 3; ++i) {
+    out->p[i] = e->pnt[slot][i];
+    out->n[i] = e->nrm[slot][i];
+    out->tg[i] = e->tan[slot][i];
+  }
+}
+
+// Corners in wrap order: the end of the last listed edge, then the start of every edge.
+// `out` has room for nEdge + 1 entries.
+int CollectCorners(const BndrStruct* bs, int curve, CurveCorner* out) {
+  const CrvInfoStruct* crv = &bs->crvs[curve];
+  int n = 0;
+  if (crv->nEdge < 1 || !crv->edgeIds) return 0;
+  const EdgeInfoStruct* last = EdgeAt(bs, crv->edgeIds[crv->nEdge - 1]);
+  const int lastSide = OwnSide(last, curve);
+  if (lastSide >= 0) TakeCorner(last, lastSide, 1, &out[n++]);
+  ForEachOwnEdge(bs, curve,
+                 [&](const EdgeInfoStruct* e, int side) { TakeCorner(e, side, 0, &out[n++]); });
+  return n;
+}
+
+// The correction's options: smoothing weights of the tangential heal.
+ShrnkWrapParams CrossDerivOptions() {
+  ShrnkWrapParams o;
+  SetDefaultShrnkWrapParams(&o);
+  o.Tension = 0.7;
+  double r = 0.25;
+  SmoothnessToRoughness(&r);
+  o.Roughness = r;
+  o.Sigma = 0.05;
+  return o;
+}
+
+// The sample parameters of one side of an edge, or null.
+const double* SideSamples(const EdgeInfoStruct* e, int side) {
+  if (!e || e->nSample < 1) return nullptr;
+  return side == 0 ? e->sampleA : e->sampleB;
+}
+
+}  // namespace
+
+// =============================================================================================
+// Positional wrap
+// =============================================================================================
+
+int SetBndrCrvWrapConstraint(BndrStruct* bs, int curve, LinearConstraint* c) {
+  if (!ValidCurve(bs, curve) || !c) return -2;
+  if (NewSetBndrCrvWrapConstraint(bs, curve, c) != 0) return -2;
+  if (bs->crvs[curve].nEdge < 1) return 0;
+  return NewSetBndrCrvWrapTangentConstraint(bs, curve, c);
+}
+
+int NewSetBndrCrvWrapConstraint(BndrStruct* bs, int curve, LinearConstraint* c) {
+  if (!ValidCurve(bs, curve) || !c) return -2;
+  ClearConstraint(c);
+  const CrvInfoStruct* crv = &bs->crvs[curve];
+  if (crv->nEdge < 1 || !crv->edgeIds) return 0;
+  TrackingScope scope;
+  auto* corners = static_cast<CurveCorner*>(Malloc(sizeof(CurveCorner) * (crv->nEdge + 1)));
+  double* v[4];
+  for (double*& a : v) a = NewDoubles(crv->nEdge + 1);
+  if (KernelFailed() || !corners || !v[0] || !v[1] || !v[2] || !v[3]) return -2;
+  const int n = CollectCorners(bs, curve, corners);
+  for (int i = 0; i < n; ++i) {
+    v[0][i] = corners[i].t;
+    v[1][i] = corners[i].p[0];
+    v[2][i] = corners[i].p[1];
+    v[3][i] = corners[i].p[2];
+  }
+  return InstallEntries(c, true, n, v[0], v[1], v[2], v[3]);
+}
+
+int NewSetBndrCrvWrapTangentConstraint(BndrStruct* bs, int curve, LinearConstraint* c) {
+  if (!ValidCurve(bs, curve) || !c) return -2;
+  const CrvInfoStruct* crv = &bs->crvs[curve];
+  const int room = 2 * (crv->nEdge + 1);
+  TrackingScope scope;
+  auto* corners = static_cast<CurveCorner*>(Malloc(sizeof(CurveCorner) * (crv->nEdge + 1)));
+  double* v[4];
+  for (double*& a : v) a = NewDoubles(room);
+  if (KernelFailed() || !corners || !v[0] || !v[1] || !v[2] || !v[3]) return -2;
+  const int nc = (crv->nEdge >= 1 && crv->edgeIds) ? CollectCorners(bs, curve, corners) : 0;
+  int m = 0;
+  auto append = [&](double t, const double d[3]) {
+    // Only directions of usable length constrain anything; they go in unit length.
+    const double len = VecSize3(d);
+    if (len < kTiny) return;
+    v[0][m] = t;
+    v[1][m] = d[0] / len;
+    v[2][m] = d[1] / len;
+    v[3][m] = d[2] / len;
+    ++m;
+  };
+  for (int i = 0; i < nc; ++i) {
+    const CurveCorner& k = corners[i];
+    const double ln = VecSize3(k.n), lt = VecSize3(k.tg);
+    if (ln < kTiny || lt < kTiny) continue;
+    double n[3] = {k.n[0] / ln, k.n[1] / ln, k.n[2] / ln};
+    // The tangent direction within the tangent plane; the curve's tangent is held along it by
+    // being perpendicular to both n and b = n x t'.
+    const double dn = VecDotProd3(k.tg, n);
+    double tp[3] = {k.tg[0] - dn * n[0], k.tg[1] - dn * n[1], k.tg[2] - dn * n[2]};
+    const double ltp = VecSize3(tp);
+    if (ltp < kTiny) continue;
+    for (double& a : tp) a /= ltp;
+    double b[3];
+    cross_product(n, tp, b);
+    if (VecSize3(b) < kTiny) continue;
+    append(k.t, n);
+    append(k.t, b);
+  }
+  if (m < 1) {
+    InstallEntries(c, false, 0, nullptr, nullptr, nullptr, nullptr);
+    return -2;
+  }
+  return InstallEntries(c, false, m, v[0], v[1], v[2], v[3]);
+}
+
+int ReduceWrapConstraint(Bspline* curve, LinearConstraint* c) {
+  if (!curve || !c) return -2;
+  const int nPos = c->nPos > 0 ? c->nPos : 0;
+  if (c->nNorm != 2 * nPos) return -2;
+  if (nPos == 0) return 0;
+  TrackingScope scope;
+  double* pv[4];
+  double* nv[4];
+  for (double*& a : pv) a = NewDoubles(nPos);
+  for (double*& a : nv) a = NewDoubles(2 * nPos);
+  if (KernelFailed() || !pv[0] || !pv[1] || !pv[2] || !pv[3] || !nv[0] || !nv[1] || !nv[2] ||
+      !nv[3])
+    return -2;
+  const double* posSrc[4] = {c->posPar, c->posX, c->posY, c->posZ};
+  const double* normSrc[4] = {c->normPar, c->normX, c->normY, c->normZ};
+  LinearConstraint trial{};
+  trial.posPar = pv[0];
+  trial.posX = pv[1];
+  trial.posY = pv[2];
+  trial.posZ = pv[3];
+  trial.normPar = nv[0];
+  trial.normX = nv[1];
+  trial.normY = nv[2];
+  trial.normZ = nv[3];
+  int kept = 0;
+  for (int k = 0; k < nPos; ++k) {
+    // Tentatively appended; dropped again (by not advancing the counts) when too many.
+    for (int i = 0; i < 4; ++i) {
+      pv[i][kept] = posSrc[i][k];
+      nv[i][2 * kept] = normSrc[i][2 * k];
+      nv[i][2 * kept + 1] = normSrc[i][2 * k + 1];
+    }
+    trial.nPos = kept + 1;
+    trial.nNorm = 2 * (kept + 1);
+    int enough = 0;
+    if (IsEnoughCrv3KnotForWrapConstraint(curve, &trial, &enough) == 0 && enough) ++kept;
+    if (KernelFailed()) return -2;
+  }
+  if (InstallEntries(c, true, kept, pv[0], pv[1], pv[2], pv[3]) != 0) return -2;
+  if (InstallEntries(c, false, 2 * kept, nv[0], nv[1], nv[2], nv[3]) != 0) return -2;
+  return 0;
+}
+
+namespace {
+
+// Interior samples of the curve's edges (each edge's first and last are its corners, held
+// exactly by the constraints): parameters and averaged points, and with `tables` pointers into
+// the edges' basis-value tables of the curve's side. New arrays handed to the caller.
+int CollectWrapSamples(const BndrStruct* bs, int curve, bool tables, double** t, double** x,
+                       double** y, double** z, double*** basis, int*** spans, int* count) {
+  const CrvInfoStruct* crv = &bs->crvs[curve];
+  if (tables && !crv->crv3) return -2;
+  // The tables were made for the 3D form: degree + 1 values per order, three orders per sample.
+  const int order = tables ? crv->crv3->degreeU + 1 : 0;
+  auto usable = [&](const EdgeInfoStruct* e, int side) {
+    return SideSamples(e, side) && e->avgX && e->avgY && e->avgZ &&
+           (!tables || (e->nubTabU[side] && e->nubSpan[side]));
+  };
+  int n = 0;
+  ForEachOwnEdge(bs, curve, [&](const EdgeInfoStruct* e, int side) {
+    if (usable(e, side) && e->nSample > 2) n += e->nSample - 2;
+  });
+  if (n < 1) return -2;
+  TrackingScope scope;
+  double* v[4];
+  for (double*& a : v) a = NewDoubles(n);
+  double** b = tables ? static_cast<double**>(Malloc(sizeof(double*) * n)) : nullptr;
+  int** s = tables ? static_cast<int**>(Malloc(sizeof(int*) * n)) : nullptr;
+  if (KernelFailed() || !v[0] || !v[1] || !v[2] || !v[3] || (tables && (!b || !s))) return -2;
+  int m = 0;
+  ForEachOwnEdge(bs, curve, [&](const EdgeInfoStruct* e, int side) {
+    if (!usable(e, side)) return;
+    const double* par = SideSamples(e, side);
+    for (int i = 1; i < e->nSample - 1; ++i, ++m) {
+      v[0][m] = par[i];
+      v[1][m] = e->avgX[i];
+      v[2][m] = e->avgY[i];
+      v[3][m] = e->avgZ[i];
+      if (!tables) continue;
+      b[m] = e->nubTabU[side] + 3 * order * i;
+      s[m] = e->nubSpan[side] + i;
+    }
+  });
+  scope.keep();
+  *t = v[0];
+  *x = v[1];
+  *y = v[2];
+  *z = v[3];
+  if (basis) *basis = b;
+  if (spans) *spans = s;
+  *count = m;
+  return 0;
+}
+
+}  // namespace
+
+int SetBndrCrvWrapPointSamplesAndNubVals(BndrStruct* bs, int curve, double** t, double** x,
+                                         double** y, double** z, double*** basis, int*** spans,
+                                         int* count) {
+  if (!ValidCurve(bs, curve) || !t || !x || !y || !z || !basis || !spans || !count) return -2;
+  *t = *x = *y = *z = nullptr;
+  *basis = nullptr;
+  *spans = nullptr;
+  *count = 0;
+  return CollectWrapSamples(bs, curve, true, t, x, y, z, basis, spans, count);
+}
+
+int SetBndrCrvWrapPointSample(BndrStruct* bs, int curve, double** t, double** x, double** y,
+                              double** z, int* count) {
+  if (!ValidCurve(bs, curve) || !t || !x || !y || !z || !count) return -2;
+  *t = *x = *y = *z = nullptr;
+  *count = 0;
+  return CollectWrapSamples(bs, curve, false, t, x, y, z, nullptr, nullptr, count);
+}
+
+int RefineBndrCrvWrapPointParams(CrvInfoStruct* crv, double* t, double* x, double* y, double* z,
+                                 int* count) {
+  if (!crv || !crv->crv3 || !t || !x || !y || !z || !count) return -2;
+  Bspline* c3 = crv->crv3;
+  const double tmin = c3->umin, tmax = c3->umax;
+  int m = 0;
+  for (int i = 0; i < *count; ++i) {
+    if (t[i] < tmin || t[i] > tmax) continue;
+    const double P[3] = {x[i], y[i], z[i]};
+    double C[3], ti = t[i], distSq = 0.0, stepSq = 0.0;
+    // Not converging within five steps still leaves a better parameter than the start.
+    FindClosestPointCurve3(c3, P, C, tmin, tmax, &ti, &distSq, &stepSq, 5);
+    t[m] = std::clamp(ti, tmin, tmax);
+    x[m] = x[i];
+    y[m] = y[i];
+    z[m] = z[i];
+    ++m;
+  }
+  *count = m;
+  return 0;
+}
+
+namespace {
+
+// The curve a wrap works on: -2 for bad input, 0 for one left alone (a trim or fixed curve),
+// 1 for a natural side to wrap.
+int CurveToWrap(BndrStruct* bs, int curve, CrvInfoStruct** crv) {
+  if (!bs || bs->nSrf < 1 || !bs->srfs || !ValidCurve(bs, curve)) return -2;
+  *crv = &bs->crvs[curve];
+  if ((*crv)->side == 0 || (*crv)->fixed) return 0;
+  return (*crv)->side < 0 || (*crv)->side > 4 ? -2 : 1;
+}
+
+// Installs W as the curve's 3D form after writing it into the surface's boundary row.
+int InstallWrappedCurve(CrvInfoStruct* crv, Bspline* W) {
+  if (UpdateSrfBndryCrvGeom(SurfaceOf(crv), crv->side, W) != 0) {
+    FreeBspline(W);
+    return -2;
+  }
+  if (crv->crv3) FreeBspline(crv->crv3);
+  crv->crv3 = W;
+  return 0;
+}
+
+}  // namespace
+
+int WrapBndrCrv3ToSamplePointNubVals(BndrStruct* bs, int curve, const ShrnkWrapParams* params,
+                                     int* reduced) {
+  if (reduced) *reduced = 0;
+  CrvInfoStruct* crv = nullptr;
+  const int todo = CurveToWrap(bs, curve, &crv);
+  if (todo != 1) return todo;
+
+  Bspline* W = nullptr;
+  bool wasReduced = false;
+  {
+    TrackingScope scope;
+    BsplinePtr C(GetBndrCrvCurve3Form(crv));
+    if (!C || KernelFailed()) return -2;
+    ConstraintPtr c(AllocateNullLinearConstraint());
+    if (!c) return -2;
+    if (SetBndrCrvWrapConstraint(bs, curve, c.get()) != 0) return -2;
+    int enough = 0;
+    if (IsEnoughCrv3KnotForWrapConstraint(C.get(), c.get(), &enough) != 0) return -2;
+    if (!enough) {
+      wasReduced = true;
+      if (ReduceWrapConstraint(C.get(), c.get()) != 0) {
+        if (reduced) *reduced = 1;
+        return -2;
+      }
+      if (IsEnoughCrv3KnotForWrapConstraint(C.get(), c.get(), &enough) != 0 || !enough) {
+        // The corners cannot all be held with these knots: the curve is left as it is.
+        if (reduced) *reduced = 1;
+        return 0;
+      }
+    }
+    double *t = nullptr, *x = nullptr, *y = nullptr, *z = nullptr;
+    double** basis = nullptr;
+    int** spans = nullptr;
+    int count = 0;
+    if (SetBndrCrvWrapPointSamplesAndNubVals(bs, curve, &t, &x, &y, &z, &basis, &spans, &count) !=
+        0)
+      return -2;
+    BlockList samples;
+    for (void* p : {static_cast<void*>(t), static_cast<void*>(x), static_cast<void*>(y),
+                    static_cast<void*>(z), static_cast<void*>(basis), static_cast<void*>(spans)})
+      samples.add(p);
+    if (ConstrainedShrinkWrapCrv3NubVals(C.get(), count, t, x, y, z, params, c.get(), basis, spans,
+                                         &W) != 0)
+      W = nullptr;
+  }
+  if (!W) return -2;
+  if (InstallWrappedCurve(crv, W) != 0) return -2;
+  if (reduced && wasReduced) *reduced = 1;
+  return 0;
+}
+
+int WrapBndrCrv3ToSamplePoints(BndrStruct* bs, int curve, int insertKnot, int refine,
+                               const ShrnkWrapParams* params, int* reduced) {
+  if (insertKnot == 0 && refine == 0)
+    return WrapBndrCrv3ToSamplePointNubVals(bs, curve, params, reduced);
+  if (reduced) *reduced = 0;
+  // A fixed curve keeps its geometry on this path as on the basis-value path.
+  CrvInfoStruct* crv = nullptr;
+  const int todo = CurveToWrap(bs, curve, &crv);
+  if (todo != 1) return todo;
+
+  // 1: the knots suffice and the basis-value path takes over; 2: degenerate, nothing to do.
+  Bspline* W = nullptr;
+  const int status = [&]() -> int {
+    TrackingScope scope;
+    BsplinePtr C(GetBndrCrvCurve3Form(crv));
+    if (!C || KernelFailed()) return -2;
+    if (IsCrv3Degenerate(C.get())) return 2;
+    ConstraintPtr c(AllocateNullLinearConstraint());
+    if (!c) return -2;
+    if (SetBndrCrvWrapConstraint(bs, curve, c.get()) != 0) return -2;
+    int enough = 0;
+    if (IsEnoughCrv3KnotForWrapConstraint(C.get(), c.get(), &enough) != 0) return -2;
+    if (enough) return 1;
+    if (!insertKnot) {
+      if (reduced) *reduced = 1;
+      return -2;
+    }
+    if (InsertWrapConstraintKnotCrv3(C.get(), c.get()) != 0) return -2;
+    double *t = nullptr, *x = nullptr, *y = nullptr, *z = nullptr;
+    int count = 0;
+    if (SetBndrCrvWrapPointSample(bs, curve, &t, &x, &y, &z, &count) != 0) return -2;
+    BlockList samples;
+    for (double* p : {t, x, y, z}) samples.add(p);
+    if (refine && RefineBndrCrvWrapPointParams(crv, t, x, y, z, &count) != 0) return -2;
+    if (NewConstrainedShrinkWrapCrv3(C.get(), count, t, x, y, z, params, c.get(), insertKnot, &W) !=
+        0)
+      W = nullptr;
+    return 0;
+  }();
+  if (status == 1) return WrapBndrCrv3ToSamplePointNubVals(bs, curve, params, reduced);
+  if (status == 2) return 0;
+  if (status != 0 || !W) return -2;
+  const int oldInterior = crv->crv3 ? crv->crv3->interiorU : -1;
+  const int newInterior = W->interiorU;
+  if (InstallWrappedCurve(crv, W) != 0) return -2;
+  if (newInterior != oldInterior) {
+    // The surface gained knots: every side's form and every basis table must follow.
+    if (EvalAllBndrCrvCurve3Form(bs) != 0 || SetAllEdgesNubVals(bs) != 0) return -2;
+  }
+  return 0;
+}
+
+int UpdateSrfBndryCrvGeom(Bspline* surface, int side, const Bspline* curve) {
+  if (!surface || surface->kind != 2 || surface->dimension != 3 || !curve) return -2;
+  if (side == 0) return 0;
+  if (side < 0 || side > 4) return -2;
+  if (!surface->X || !surface->Y || !surface->Z || !surface->knotsU || !surface->knotsV ||
+      !curve->knotsU || !curve->X || !curve->Y || !curve->Z)
+    return -2;
+  const int dir = (side == 1 || side == 3) ? 1 : 0;  // knot direction the side runs in
+  const int deg = dir ? surface->degreeV : surface->degreeU;
+  if (curve->degreeU != deg) return -2;
+
+  const int interior = dir ? surface->interiorV : surface->interiorU;
+  const double* sk = dir ? surface->knotsV : surface->knotsU;
+  const int nk = NumKnotsU(curve);
+  bool same = curve->interiorU == interior;
+  if (same) {
+    const double range = std::fabs(sk[nk - 1] - sk[0]);
+    for (int i = 0; i < nk && same; ++i)
+      same = std::fabs(curve->knotsU[i] - sk[i]) <= 1e-6 * range;
+  }
+  if (!same) {
+    // Knots go into a copy first, so that a failure leaves the surface as it was.
+    BsplinePtr T(CopyBsplineSurface(surface));
+    if (!T || KernelFailed()) return -2;
+    for (int i = deg; i < nk; ++i) {
+      double v = curve->knotsU[i];
+      int inserted = 0;
+      if (SnapInsertOneKnotToObject(T.get(), dir, &v, &inserted) != 0 || KernelFailed()) return -2;
+    }
+    if (curve->interiorU != (dir ? T->interiorV : T->interiorU)) return -2;
+    std::swap(surface->knotsU, T->knotsU);
+    std::swap(surface->knotsV, T->knotsV);
+    std::swap(surface->X, T->X);
+    std::swap(surface->Y, T->Y);
+    std::swap(surface->Z, T->Z);
+    std::swap(surface->W, T->W);
+    std::swap(surface->interiorU, T->interiorU);
+    std::swap(surface->interiorV, T->interiorV);
+  }
+  const int nu = NumCtrlU(surface), nv = NumCtrlV(surface);
+  const int n = dir ? nv : nu;
+  if (NumCtrlU(curve) != n) return -2;
+  for (int j = 0; j < n; ++j) {
+    int r, c;
+    if (dir) {
+      r = j;
+      c = side == 1 ? 0 : nu - 1;
+    } else {
+      r = side == 2 ? 0 : nv - 1;
+      c = j;
+    }
+    surface->X[r][c] = curve->X[0][j];
+    surface->Y[r][c] = curve->Y[0][j];
+    surface->Z[r][c] = curve->Z[0][j];
+  }
+  FreeBsplineProperties(surface);
+  return 0;
+}
+
+int ReplaceSrfBsplineGeometry(Bspline* target, const Bspline* source) {
+  if (!target || !source || target->kind != 2 || target->dimension != 3 || source->kind != 2 ||
+      source->dimension != 3)
+    return -2;
+  if (!IsSurface3(source) || (source->rational && !source->W)) return -2;
+  // A collapsed source range cannot be mapped onto the target's.
+  if (!(source->umax > source->umin) || !(source->vmax > source->vmin)) return -2;
+  const int nu = NumCtrlU(source), nv = NumCtrlV(source);
+  const int nku = NumKnotsU(source), nkv = NumKnotsV(source);
+
+  TrackingScope scope;
+  auto* ku = NewDoubles(nku);
+  auto* kv = NewDoubles(nkv);
+  double** X = allocate_matrix_ff(nv, nu);
+  double** Y = allocate_matrix_ff(nv, nu);
+  double** Z = allocate_matrix_ff(nv, nu);
+  double** W = source->rational ? allocate_matrix_ff(nv, nu) : nullptr;
+  if (KernelFailed() || !ku || !kv || !X || !Y || !Z || (source->rational && !W)) return -2;
+  // The exact form, when the target has one, follows the source's.
+  Bspline quad{};
+  const bool replaceQuadric = target->quadric || target->quadricType != 0;
+  if (replaceQuadric &&
+      (CopyQuadricStruct(const_cast<Bspline*>(source), &quad) != 0 || KernelFailed()))
+    return -2;
+
+  auto mapKnots = [](const double* src, int n, int degree, int interior, double smin, double smax,
+                     double tmin, double tmax, double* dst) {
+    if (std::fabs(tmin - smin) > 1e-6 || std::fabs(tmax - smax) > 1e-6) {
+      const double f = (tmax - tmin) / (smax - smin);
+      for (int i = 0; i < n; ++i) dst[i] = tmin + (src[i] - smin) * f;
+    } else {
+      std::memcpy(dst, src, sizeof(double) * n);
+    }
+    for (int i = 0; i <= degree; ++i) dst[i] = tmin;
+    for (int i = interior + degree + 1; i < n; ++i) dst[i] = tmax;
+  };
+  mapKnots(source->knotsU, nku, source->degreeU, source->interiorU, source->umin, source->umax,
+           target->umin, target->umax, ku);
+  mapKnots(source->knotsV, nkv, source->degreeV, source->interiorV, source->vmin, source->vmax,
+           target->vmin, target->vmax, kv);
+  const size_t block = sizeof(double) * nu * nv;
+  std::memcpy(X[0], source->X[0], block);
+  std::memcpy(Y[0], source->Y[0], block);
+  std::memcpy(Z[0], source->Z[0], block);
+  if (W) std::memcpy(W[0], source->W[0], block);
+
+  target->closedU = source->closedU;
+  target->closedV = source->closedV;
+  target->degreeU = source->degreeU;
+  target->degreeV = source->degreeV;
+  target->interiorU = source->interiorU;
+  target->interiorV = source->interiorV;
+  if (target->knotsU) Free(target->knotsU);
+  if (target->knotsV) Free(target->knotsV);
+  if (target->X) matrix_free_ff(target->X);
+  if (target->Y) matrix_free_ff(target->Y);
+  if (target->Z) matrix_free_ff(target->Z);
+  if (target->W) matrix_free_ff(target->W);
+  target->knotsU = ku;
+  target->knotsV = kv;
+  target->X = X;
+  target->Y = Y;
+  target->Z = Z;
+  target->W = W;
+  target->rational = source->rational;
+  if (replaceQuadric) {
+    FreeQuadricInfo(target);
+    target->quadricType = quad.quadricType;
+    target->quadric = quad.quadric;
+  }
+  // Cached properties described the old control net.
+  std::memset(&target->fitProps, 0, sizeof target->fitProps);
+  std::memset(&target->propsB, 0, sizeof target->propsB);
+  scope.keep();
+  return 0;
+}
+
+// =============================================================================================
+// Tangential heal
+// =============================================================================================
+
+namespace {
+
+// Largest folded normal angle over the G1 edges; edges whose measure fails are left out.
+double MaxG1Angle(BndrStruct* bs) {
+  double A = 0.0;
+  for (int i = 0; i < bs->nEdge; ++i) {
+    EdgeInfoStruct* e = &bs->edges[i];
+    if (!IsG1Edge(e)) continue;
+    double a = 0.0;
+    if (BndrEdgeMaxNormalDiff(e, 0.0, &a) != 0) continue;
+    if (a > A) A = a;
+  }
+  return A;
+}
+
+bool HasG1Edge(const BndrStruct* bs) {
+  for (int i = 0; i < bs->nEdge; ++i)
+    if (IsG1Edge(&bs->edges[i])) return true;
+  return false;
+}
+
+// A side whose second row is a real interior row: at least three control rows across it
+// (with two, the second row is the opposite boundary and must stay).
+bool HasSecondRow(const CrvInfoStruct* crv) {
+  SideFrame f;
+  return crv && f.Init(SurfaceOf(crv), crv->side) && f.L >= 2;
+}
+
+// A copy of the curve's 3D form with control point j set by fill(j, out).
+template <class Fill>
+Bspline* CopyFormWithPoints(const CrvInfoStruct* crv, const SideFrame& f, Fill fill) {
+  Bspline* out = CopyCurveBspline(crv->crv3);
+  if (!out || KernelFailed()) {
+    if (out) FreeBspline(out);
+    return nullptr;
+  }
+  for (int j = 0; j < f.nAlong; ++j) {
+    double v[3];
+    fill(j, v);
+    out->X[0][j] = v[0];
+    out->Y[0][j] = v[1];
+    out->Z[0][j] = v[2];
+  }
+  FreeBsplineProperties(out);
+  return out;
+}
+
+bool FrameForCurve(const CrvInfoStruct* crv, SideFrame* f) {
+  if (!crv || crv->side < 1 || crv->side > 4 || !crv->crv3 || crv->crv3->dimension != 3)
+    return false;
+  if (!f->Init(SurfaceOf(crv), crv->side)) return false;
+  return NumCtrlU(crv->crv3) == f->nAlong;
+}
+
+}  // namespace
+
+int NewHealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol, int maxIter,
+                                  double stagnation, double relTol, int flag) {
+  const double relMin = std::max(0.01 * relTol, 1e-12);
+  if (!bs) return -2;
+  if (bs->nSrf < 1 || !bs->srfs || !bs->edges || !HasG1Edge(bs) || maxIter < 1) return 0;
+  double prev = DBL_MAX;
+  const double target = 0.95 * angleTol;
+  const int minIter = 10;
+  int worse = 0;
+  for (int i = 0;; ++i) {
+    if (EvalAllBndrEdgeAvgSampleNormals(bs) != 0) return -2;
+    const double A = MaxG1Angle(bs);
+    if (A < target && i > 1) return 0;
+    worse = A > prev ? worse + 1 : 0;
+    if (worse > 1) return 0;
+    // prev is 0 only after an angle of 0, which has already met any positive target.
+    if (i > minIter && prev > 0.0 && std::fabs((prev - A) / prev) < relMin) return 0;
+    if (i > minIter && std::fabs(prev - A) < stagnation) return 0;
+    prev = A;
+    if (RefineSrfGrpEdgeG1Continuity(bs, gapTol, angleTol, flag) != 0) return -2;
+    if (i + 1 >= maxIter) return 0;
+  }
+}
+
+int HealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol) {
+  if (!bs) return -2;
+  if (bs->nSrf < 2 || !bs->srfs || !bs->edges || !HasG1Edge(bs)) return 0;
+  double prev = DBL_MAX;
+  int grown = 0;
+  for (int i = 0; i < 10; ++i) {
+    if (EvalAllBndrEdgeAvgSampleNormals(bs) != 0) return -2;
+    const double A = MaxG1Angle(bs);
+    if (A < 0.9 * angleTol && i > 2) return 0;
+    grown = A > prev ? grown + 1 : 0;
+    if (grown > 3) return 0;
+    prev = A;
+    if (RefineSrfGrpEdgeG1Continuity(bs, gapTol, angleTol, 0) != 0) return -2;
+  }
+  return 0;
+}
+
+int RefineSrfGrpEdgeG1Continuity(BndrStruct* bs, double, double, int) {
+  if (!bs || bs->nSrf < 1 || !bs->srfs) return -2;
+  bool any = false;
+  for (int i = 0; i < bs->nEdge && bs->edges; ++i)
+    if (bs->edges[i].continuity >= 1) any = true;
+  if (!any) return 0;
+  for (int s = 0; s < bs->nSrf; ++s) {
+    const SrfInfoStruct* si = &bs->srfs[s];
+    bool meets = false;
+    for (int k = 0; k < si->nCrv && si->crvIds && !meets; ++k)
+      meets = IsBndrCrvMeetWithG1Cont(bs, si->crvIds[k]) == 1;
+    if (meets && UpdateBsrfNormalsAlongBndrCrvs(bs, s) != 0) return -2;
+  }
+  return 0;
+}
+
+int UpdateBsrfNormalsAlongBndrCrvs(BndrStruct* bs, int surface) {
+  if (!bs || !bs->srfs || surface < 0 || surface >= bs->nSrf) return -2;
+  SrfInfoStruct* si = &bs->srfs[surface];
+  if (si->fixed) return 0;
+  TrackingScope scope;
+  // At most four natural sides carry a second row.
+  int ids[4];
+  int n = 0;
+  for (int k = 0; k < si->nCrv && si->crvIds && n < 4; ++k) {
+    const int id = si->crvIds[k];
+    if (!ValidCurve(bs, id)) continue;
+    const CrvInfoStruct* crv = &bs->crvs[id];
+    if (crv->side < 1 || crv->side > 4 || crv->fixed || IsBndrCrvDegenerate(crv)) continue;
+    if (IsBndrCrvMeetWithG1Cont(bs, id) != 1 || !HasSecondRow(crv)) continue;
+    ids[n++] = id;
+  }
+  if (n == 0) return 0;
+  Bspline* rows[4] = {};
+  int sides[4];
+  int kept = 0;
+  for (int k = 0; k < n; ++k) {
+    Bspline* row = nullptr;
+    if (GetBndrCrvHealedNormalsCorBspl(bs, ids[k], &row) == 0 && row) {
+      rows[kept] = row;
+      sides[kept++] = bs->crvs[ids[k]].side;
+    }
+  }
+  if (kept == 0) return -2;
+  for (int i = 0; i < kept; ++i)
+    for (int j = i + 1; j < kept; ++j)
+      UpdateTwoHealNormalCorBspls(rows[i], rows[j], sides[i], sides[j]);
+  int status = 0;
+  for (int k = 0; k < kept && status == 0; ++k)
+    if (UpdateSrfWithCorBspl(si->srf, sides[k], rows[k]) != 0) status = -2;
+  for (int k = 0; k < kept; ++k) FreeBspline(rows[k]);
+  return status;
+}
+
+int GetBndrCrvHealedNormalsCorBspl(BndrStruct* bs, int curve, Bspline** out) {
+  if (!out) return -2;
+  *out = nullptr;
+  if (!ValidCurve(bs, curve)) return -2;
+  CrvInfoStruct* crv = &bs->crvs[curve];
+  if (IsBndrCrvMeetWithG1Cont(bs, curve) != 1) {
+    *out = GetBndrCrvCorBspline(crv);
+    return *out ? 0 : -2;
+  }
+  TrackingScope scope;
+  Bspline* d = nullptr;
+  if (GetBndrCrvCrsDerivBspline(crv, &d) != 0 || !d) return -2;
+  BsplinePtr D(d);
+  ConstraintPtr c(AllocateNullLinearConstraint());
+  if (!c) return -2;
+  if (SetBndrCrvCrsDerivConstraints(bs, curve, c.get()) != 0) return -2;
+  double *t = nullptr, *nx = nullptr, *ny = nullptr, *nz = nullptr;
+  int count = 0;
+  if (SetBndrCrvWrapNormalSamples(bs, curve, &t, &nx, &ny, &nz, &count) != 0) return -2;
+  Bspline* r = nullptr;
+  {
+    BlockList samples;
+    for (double* p : {t, nx, ny, nz}) samples.add(p);
+    const ShrnkWrapParams options = CrossDerivOptions();
+    if (ConstrainedWrapCrossDerivBspline(D.get(), count, t, nx, ny, nz, &options, c.get(), &r) !=
+            0 ||
+        !r)
+      return -2;
+  }
+  BsplinePtr R(r);
+  Bspline* row = nullptr;
+  if (ConvertCrsBspline2CorBspline(crv->side, R.get(), SurfaceOf(crv), &row) != 0 || !row)
+    return -2;
+  *out = row;
+  return 0;
+}
+
+Bspline* GetBndrCrvCorBspline(const CrvInfoStruct* crv) {
+  SideFrame f;
+  if (!FrameForCurve(crv, &f) || f.L < 2) return nullptr;
+  return CopyFormWithPoints(crv, f, [&](int j, double v[3]) { f.Get(1, j, v); });
+}
+
+int GetBndrCrvCrsDerivBspline(const CrvInfoStruct* crv, Bspline** out) {
+  if (!out) return -2;
+  *out = nullptr;
+  SideFrame f;
+  if (!FrameForCurve(crv, &f) || f.L < 1) return -2;
+  const double step = f.Step();
+  if (std::fabs(step) < kTiny) return -2;
+  Bspline* D = CopyFormWithPoints(crv, f, [&](int j, double v[3]) {
+    double p0[3], p1[3];
+    f.Get(0, j, p0);
+    f.Get(1, j, p1);
+    // Sides 3 and 4 measure inward against increasing parameter: (P[L] - P[L-1]) / f.
+    const double sgn = (f.side == 1 || f.side == 2) ? 1.0 : -1.0;
+    for (int i = 0; i < 3; ++i) v[i] = sgn * (p1[i] - p0[i]) / step;
+  });
+  if (!D) return -2;
+  *out = D;
+  return 0;
+}
+
+int SetBndrCrvCrsDerivConstraints(BndrStruct* bs, int curve, LinearConstraint* c) {
+  if (!ValidCurve(bs, curve) || !c) return -2;
+  const CrvInfoStruct* crv = &bs->crvs[curve];
+  double tmin = 0.0, tmax = 0.0;
+  if (GetBndrCrvParamMinMax(crv, &tmin, &tmax) != 0) return -2;
+  ClearConstraint(c);
+  if (crv->nEdge < 1 || !crv->edgeIds) return 0;
+  const int room = 2 * crv->nEdge;
+  TrackingScope scope;
+  double* raw[4];
+  double* v[4];
+  for (double*& a : raw) a = NewDoubles(room);
+  for (double*& a : v) a = NewDoubles(room);
+  auto* idx = static_cast<int*>(Malloc(sizeof(int) * room));
+  if (KernelFailed() || !idx) return -2;
+  for (int i = 0; i < 4; ++i)
+    if (!raw[i] || !v[i]) return -2;
+  int n = 0;
+  ForEachOwnEdge(bs, curve, [&](const EdgeInfoStruct* e, int side) {
+    if (!IsG1Edge(e)) return;
+    for (int end = 0; end < 2; ++end, ++n) {
+      const int slot = BndrSlot(side, end);
+      raw[0][n] = e->par[slot];
+      raw[1][n] = e->nrm[slot][0];
+      raw[2][n] = e->nrm[slot][1];
+      raw[3][n] = e->nrm[slot][2];
+    }
+  });
+  if (n > 0) HeapSortWithIndexing(n, raw[0], idx);
+  int m = 0;
+  for (int i = 0; i < n; ++i) {
+    const int r = idx[i];
+    const double t = raw[0][r];
+    const double nv[3] = {raw[1][r], raw[2][r], raw[3][r]};
+    const double len = VecSize3(nv);
+    // The domain ends are held by the fixed end control points; an interior corner shared by
+    // two edges would give the same row twice.
+    if (t <= tmin + kParTol || t >= tmax - kParTol || len < kTiny) continue;
+    if (m > 0 && std::fabs(t - v[0][m - 1]) <= kParTol) continue;
+    v[0][m] = t;
+    v[1][m] = nv[0] / len;
+    v[2][m] = nv[1] / len;
+    v[3][m] = nv[2] / len;
+    ++m;
+  }
+  return InstallEntries(c, false, m, v[0], v[1], v[2], v[3]);
+}
+
+int SetBndrCrvWrapNormalSamples(BndrStruct* bs, int curve, double** t, double** nx, double** ny,
+                                double** nz, int* count) {
+  if (!ValidCurve(bs, curve) || !t || !nx || !ny || !nz || !count) return -2;
+  *t = *nx = *ny = *nz = nullptr;
+  *count = 0;
+  const CrvInfoStruct* crv = &bs->crvs[curve];
+  if (crv->nEdge < 1 || !crv->edgeIds) return -2;
+  auto usable = [&](const EdgeInfoStruct* e, int side) {
+    return SideSamples(e, side) && e->avgNx && e->avgNy && e->avgNz;
+  };
+  int n = 0;
+  ForEachOwnEdge(bs, curve, [&](const EdgeInfoStruct* e, int side) {
+    if (usable(e, side)) n += e->nSample;
+  });
+  if (n < 1) return -2;
+  TrackingScope scope;
+  double* v[4];
+  for (double*& a : v) a = NewDoubles(n);
+  if (KernelFailed() || !v[0] || !v[1] || !v[2] || !v[3]) return -2;
+  int m = 0;
+  ForEachOwnEdge(bs, curve, [&](const EdgeInfoStruct* e, int side) {
+    if (!usable(e, side)) return;
+    const double* par = SideSamples(e, side);
+    for (int i = 0; i < e->nSample; ++i) {
+      const double nv[3] = {e->avgNx[i], e->avgNy[i], e->avgNz[i]};
+      const double len = VecSize3(nv);
+      if (len < kTiny) continue;
+      v[0][m] = par[i];
+      v[1][m] = nv[0] / len;
+      v[2][m] = nv[1] / len;
+      v[3][m] = nv[2] / len;
+      ++m;
+    }
+  });
+  if (m < 1) return -2;
+  scope.keep();
+  *t = v[0];
+  *nx = v[1];
+  *ny = v[2];
+  *nz = v[3];
+  *count = m;
+  return 0;
+}
+
+int ComputeReshapeCrsBsplConstraint(const Bspline* curve, const double normal[3], double t,
+                                    double* row, double rhs[3]) {
+  if (!curve || curve->kind != 1 || curve->dimension != 3 || !normal || !row || !rhs) return -2;
+  const double len = VecSize3(normal);
+  if (len < 0.001) return -2;
+  const double n[3] = {normal[0] / len, normal[1] / len, normal[2] / len};
+  double d[3];
+  Eval3DPointOnCurve3Array(curve, t, 0, d);
+  const double dn = VecDotProd3(d, n);
+  // Position row for the target d - (d.n) n: the displacement there is -(d.n) n.
+  return ComputeReshapeCrv3PointConstraint(curve, d[0] - dn * n[0], d[1] - dn * n[1],
+                                           d[2] - dn * n[2], t, row, rhs);
+}
+
+int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, const double* nx,
+                                     const double* ny, const double* nz,
+                                     const ShrnkWrapParams* params, const LinearConstraint* c,
+                                     Bspline** out) {
+  if (!out) return -2;
+  *out = nullptr;
+  if (!D || D->kind != 1 || D->dimension != 3 || !params || count < 1 || !t || !nx || !ny || !nz)
+    return -2;
+  const int nc = NumCtrlU(D);
+  if (nc < 2 || !(params->Sigma > 0.0)) return -2;
+  BsplinePtr E(CopyBsplineStruct(D));
+  if (!E || KernelFailed()) return -2;
+
+  TrackingScope scope;
+  double* q[4];
+  for (double*& a : q) a = NewDoubles(count);
+  if (KernelFailed() || !q[0] || !q[1] || !q[2] || !q[3]) return -2;
+  int m = 0;
+  for (int k = 0; k < count; ++k) {
+    const double nv[3] = {nx[k], ny[k], nz[k]};
+    const double len = VecSize3(nv);
+    if (len < kTiny) continue;
+    const double n[3] = {nv[0] / len, nv[1] / len, nv[2] / len};
+    double d[3];
+    Eval3DPointOnCurve3Array(E.get(), t[k], 0, d);
+    const double dn = VecDotProd3(d, n);
+    q[0][m] = t[k];
+    q[1][m] = d[0] - dn * n[0];
+    q[2][m] = d[1] - dn * n[1];
+    q[3][m] = d[2] - dn * n[2];
+    ++m;
+  }
+  if (m < 1) return -2;
+
+  double w1 = 0.0, w2 = 0.0;
+  if (GetCrvThinPlateWeights(E.get(), params->Tension, params->Roughness, &w1, &w2) != 0) return -2;
+  const double s = 1.0 / params->Sigma;
+  w1 = std::min(w1, 0.001 * s);
+  w2 = std::min(w2, 1e-6 * s);
+  const double w[3] = {0.0, w1, w2};
+  double** A = nullptr;
+  double *bx = nullptr, *by = nullptr, *bz = nullptr;
+  if (SetupShrinkWrapCrv3FunctionalMat(E.get(), q[0], q[1], q[2], q[3], m, s, w, &A, &bx, &by,
+                                       &bz) != 0 ||
+      !A) {
+    if (A) matrix_free_ff(A);
+    Free(bx);
+    Free(by);
+    Free(bz);
+    return -2;
+  }
+  // The functional lives outside every scope; tie it to this one.
+  struct FunctionalGuard {
+    double** A;
+    double *bx, *by, *bz;
+    ~FunctionalGuard() {
+      matrix_free_ff(A);
+      Free(bx);
+      Free(by);
+      Free(bz);
+    }
+  } guard{A, bx, by, bz};
+
+  const int nRows = (c ? std::max(c->nNorm, 0) : 0) + 2;
+  double** C = allocate_matrix_ff(nRows, nc);
+  double* dv[3];
+  for (double*& a : dv) a = NewDoubles(nRows);
+  if (KernelFailed() || !C || !dv[0] || !dv[1] || !dv[2]) return -2;
+  int r = 0;
+  const double lo = E->umin, hi = E->umax;
+  for (int j = 0; c && j < c->nNorm; ++j) {
+    const double tj = c->normPar[j];
+    if (tj <= lo + kParTol || tj >= hi - kParTol) continue;
+    const double nv[3] = {c->normX[j], c->normY[j], c->normZ[j]};
+    double rhs[3];
+    if (ComputeReshapeCrsBsplConstraint(E.get(), nv, tj, C[r], rhs) != 0) continue;
+    dv[0][r] = rhs[0];
+    dv[1][r] = rhs[1];
+    dv[2][r] = rhs[2];
+    ++r;
+  }
+  // The end control points stay: they belong to the neighbouring sides' boundary rows.
+  for (int end = 0; end < 2; ++end) {
+    for (int i = 0; i < nc; ++i) C[r][i] = 0.0;
+    C[r][end == 0 ? 0 : nc - 1] = 1.0;
+    dv[0][r] = dv[1][r] = dv[2][r] = 0.0;
+    ++r;
+  }
+  if (SolveLEQP3(A, nc, bx, by, bz, C, r, dv[0], dv[1], dv[2]) != 0 || KernelFailed()) return -2;
+  for (int i = 1; i < nc - 1; ++i) {
+    E->X[0][i] += bx[i];
+    E->Y[0][i] += by[i];
+    E->Z[0][i] += bz[i];
+  }
+  FreeBsplineProperties(E.get());
+  *out = E.release();
+  return 0;
+}
+
+int ConvertCrsBspline2CorBspline(int side, const Bspline* D, const Bspline* surface,
+                                 Bspline** out) {
+  if (!out) return -2;
+  *out = nullptr;
+  SideFrame f;
+  if (!D || D->dimension != 3 || !f.Init(const_cast<Bspline*>(surface), side) || f.L < 1)
+    return -2;
+  if (NumCtrlU(D) != f.nAlong) return -2;
+  const double step = f.Step();
+  if (std::fabs(step) < kTiny) return -2;
+  Bspline* R = CopyCurveBspline(const_cast<Bspline*>(D));
+  if (!R || KernelFailed()) {
+    if (R) FreeBspline(R);
+    return -2;
+  }
+  const double sgn = (side == 1 || side == 2) ? 1.0 : -1.0;
+  for (int j = 0; j < f.nAlong; ++j) {
+    double p0[3];
+    f.Get(0, j, p0);
+    R->X[0][j] = p0[0] + sgn * step * D->X[0][j];
+    R->Y[0][j] = p0[1] + sgn * step * D->Y[0][j];
+    R->Z[0][j] = p0[2] + sgn * step * D->Z[0][j];
+  }
+  FreeBsplineProperties(R);
+  *out = R;
+  return 0;
+}
+
+int UpdateTwoHealNormalCorBspls(Bspline* a, Bspline* b, int sideA, int sideB) {
+  if (!a || !b || sideA < 1 || sideA > 4 || sideB < 1 || sideB > 4) return 0;
+  const bool aInV = (sideA == 1 || sideA == 3), bInV = (sideB == 1 || sideB == 3);
+  if (aInV == bInV) return 0;
+  const int na = NumCtrlU(a), nb = NumCtrlU(b);
+  if (na < 3 || nb < 3) return 0;
+  // The minimum side of the other direction: v-min (2) for a side running in v, u-min (1) else.
+  const int ia = sideB == (aInV ? 2 : 1) ? 1 : na - 2;
+  const int ib = sideA == (bInV ? 2 : 1) ? 1 : nb - 2;
+  const double x = 0.5 * (a->X[0][ia] + b->X[0][ib]);
+  const double y = 0.5 * (a->Y[0][ia] + b->Y[0][ib]);
+  const double z = 0.5 * (a->Z[0][ia] + b->Z[0][ib]);
+  a->X[0][ia] = b->X[0][ib] = x;
+  a->Y[0][ia] = b->Y[0][ib] = y;
+  a->Z[0][ia] = b->Z[0][ib] = z;
+  return 0;
+}
+
+int UpdateSrfWithCorBspl(Bspline* surface, int side, const Bspline* row) {
+  SideFrame f;
+  if (!row || !row->X || !row->Y || !row->Z || !f.Init(surface, side)) return -2;
+  if (row->degreeU != f.degAlong || NumCtrlU(row) != f.nAlong) return -2;
+  // With two rows across, the second row is the opposite boundary.
+  if (f.L < 2) return -2;
+  // The row's end points lie on the neighbouring sides' boundary rows, which this heal keeps;
+  // writing them back would only add rounding from the derivative round trip.
+  for (int j = 1; j < f.nAlong - 1; ++j) {
+    const double v[3] = {row->X[0][j], row->Y[0][j], row->Z[0][j]};
+    f.Set(1, j, v);
+  }
+  FreeBsplineProperties(surface);
+  return 0;
+}

@@ -1,0 +1,111 @@
+// Boundary-curve wraps and tangential healing on the boundary structure of a surface group.
+//
+// A natural-side boundary curve (side 1 u-min, 2 v-min, 3 u-max, 4 v-max) is the iso-parameter
+// curve of its surface along that side, so its control points are exactly the surface's
+// boundary row of control points (a column for sides 1 and 3, a row for sides 2 and 4, since
+// the matrices are indexed [v][u]). The positional wrap refits that curve to the averaged
+// samples of its edges under exact corner positions and corner tangent directions and writes it
+// back into the boundary row. The tangential heal moves only the second row next to a boundary
+// that meets a smooth (G1) joint: it removes from the cross-boundary derivative its component
+// along the averaged normal of the two sides. Knots and degrees never change on either road,
+// except through the general wrap with knot insertion.
+//
+// Results: 0 success, -2 failure. New records handed back to the caller (curves, constraint
+// arrays, sample arrays) survive the caller's tracked-scope release; the caller frees them.
+#pragma once
+
+#include "shrinkwrap/cshrink.h"
+#include "shrinkwrap/shrink.h"
+
+struct Bspline;
+struct BndrStruct;
+struct CrvInfoStruct;
+
+// ---- positional wrap of a boundary curve ------------------------------------------------------
+// Corner constraints of a curve: one position entry per corner (the end of its last edge, then
+// the start of each edge in list order), then two normal entries per usable corner that hold
+// the curve's tangent there along the corner's tangent direction. Clears the record first; a
+// curve without edges gives 0 and no constraint; no usable normal entry left gives -2.
+int SetBndrCrvWrapConstraint(BndrStruct* bs, int curve, LinearConstraint* c);
+int NewSetBndrCrvWrapConstraint(BndrStruct* bs, int curve, LinearConstraint* c);
+int NewSetBndrCrvWrapTangentConstraint(BndrStruct* bs, int curve, LinearConstraint* c);
+// Keeps, per position entry in order, the entry with its two normal entries only while the
+// curve's knots still suffice for everything kept. Needs two normal entries per position.
+int ReduceWrapConstraint(Bspline* curve, LinearConstraint* c);
+
+// Refit of a natural-side curve to its edges' averaged samples, written into its surface's
+// boundary row and installed as its 3D form. Trim and fixed curves: 0, nothing done.
+// *reduced = 1 when the corner constraints had to be reduced (or could not be met at all, in
+// which case the curve stays as it was and 0 is returned by the basis-value path).
+int WrapBndrCrv3ToSamplePoints(BndrStruct* bs, int curve, int insertKnot, int refine,
+                               const ShrnkWrapParams* params, int* reduced);
+int WrapBndrCrv3ToSamplePointNubVals(BndrStruct* bs, int curve, const ShrnkWrapParams* params,
+                                     int* reduced);
+
+// Interior samples of the curve's edges (each edge's first and last left out): the curve's own
+// parameters and the averaged points, with pointers into the edges' basis-value tables (degree
+// + 1 values) and spans of the curve's side. New arrays; *basis and *spans point into the
+// edges' tables, so they are valid while those tables are. No sample: -2.
+int SetBndrCrvWrapPointSamplesAndNubVals(BndrStruct* bs, int curve, double** t, double** x,
+                                         double** y, double** z, double*** basis, int*** spans,
+                                         int* count);
+int SetBndrCrvWrapPointSample(BndrStruct* bs, int curve, double** t, double** x, double** y,
+                              double** z, int* count);
+// Keeps the samples inside the curve's domain, their parameters moved to the closest points
+// of the curve's 3D form; the arrays are compacted in place.
+int RefineBndrCrvWrapPointParams(CrvInfoStruct* crv, double* t, double* x, double* y, double* z,
+                                 int* count);
+
+// Writes the curve's control points into the surface's boundary row of the side (0: nothing),
+// first making the curve's knots knots of the surface in that direction.
+int UpdateSrfBndryCrvGeom(Bspline* surface, int side, const Bspline* curve);
+
+// Replaces the target's degrees, knots and control points by the source's; knots are mapped
+// onto the target's own parameter range, which stays. The source does not change.
+int ReplaceSrfBsplineGeometry(Bspline* target, const Bspline* source);
+
+// ---- tangential heal ----------------------------------------------------------------------
+// Repeats correction passes until the largest folded normal angle over the G1 edges is below
+// 0.95 angleTol (never in the first two iterations), worsens twice in a row, or stops
+// improving. gapTol and flag are accepted for the callers' sake and not read.
+int NewHealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol, int maxIter,
+                                  double stagnation, double relTol, int flag);
+// Older loop without the improvement tests.
+int HealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol);
+// One pass over every surface with a curve meeting a G1 edge.
+int RefineSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol, int flag);
+// Corrects the second rows of one surface along its G1 boundaries; a fixed surface: 0.
+int UpdateBsrfNormalsAlongBndrCrvs(BndrStruct* bs, int surface);
+// The corrected second-row curve of a boundary curve (its unchanged second row when it meets
+// no G1 edge). New curve in *out.
+int GetBndrCrvHealedNormalsCorBspl(BndrStruct* bs, int curve, Bspline** out);
+// A copy of the curve's 3D form carrying the surface's second row along the side; null for a
+// trim curve, missing links, or fewer than three control rows across the side (then the
+// second row is the opposite boundary row and must not move).
+Bspline* GetBndrCrvCorBspline(const CrvInfoStruct* crv);
+// The first-derivative control points across the boundary as a curve with the 3D form's knots.
+int GetBndrCrvCrsDerivBspline(const CrvInfoStruct* crv, Bspline** out);
+// Normal entries at the interior ends of the curve's G1 edges (no position entries).
+int SetBndrCrvCrsDerivConstraints(BndrStruct* bs, int curve, LinearConstraint* c);
+// Every sample of the curve's edges with a usable averaged normal: the curve's parameter and
+// the unit normal. New arrays.
+int SetBndrCrvWrapNormalSamples(BndrStruct* bs, int curve, double** t, double** nx, double** ny,
+                                double** nz, int* count);
+// A copy of D whose inner control points move so that D loses its component along the sample
+// normals, exactly at the constraint entries; first and last control points stay.
+int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, const double* nx,
+                                     const double* ny, const double* nz,
+                                     const ShrnkWrapParams* params, const LinearConstraint* c,
+                                     Bspline** out);
+// The row of the curve's basis values at t (count of control points, zeros outside the span)
+// and the displacement -(C(t) . n) n with n normalised; -2 for a vector shorter than 0.001.
+int ComputeReshapeCrsBsplConstraint(const Bspline* curve, const double normal[3], double t,
+                                    double* row, double rhs[3]);
+// Turns a cross-derivative curve back into second-row positions of the surface's side.
+int ConvertCrsBspline2CorBspline(int side, const Bspline* D, const Bspline* surface,
+                                 Bspline** out);
+// Two second rows of different directions share the control point diagonal to their common
+// corner: both get the average. Nothing for sides of the same direction or out of range.
+int UpdateTwoHealNormalCorBspls(Bspline* a, Bspline* b, int sideA, int sideB);
+// Writes the curve's control points into the surface's second row along the side.
+int UpdateSrfWithCorBspl(Bspline* surface, int side, const Bspline* row);

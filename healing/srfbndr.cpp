@@ -1,0 +1,2073 @@
+// Boundary structure of a surface group: records and build, edge sampling and averaged
+// targets, corner geometry and continuity measures. See healing/srfbndr.h for the slot and
+// side conventions.
+#include "healing/srfbndr.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "bspline/ctrlnubs.h"
+#include "bspline/nubs.h"
+#include "bspline/refines2.h"
+#include "bspline/sfree.h"
+#include "bspline/smake.h"
+#include "bspline/srfclone.h"
+#include "foundation/coreglob.h"
+#include "foundation/geometry.h"
+#include "foundation/onelink.h"
+#include "foundation/sort.h"
+#include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+#include "healing/srfbndrc.h"
+#include "shrinkwrap/csmooth.h"
+#include "surface/bnd2crv.h"
+#include "surface/srfnorm.h"
+
+namespace {
+
+// Below this length a normal, tangent or direction is taken as vanished.
+constexpr double kTiny = 1e-6;
+// Every per-sample array has room for two entries more than the count: a rematch may accept
+// the two end samples as interior matches.
+constexpr int kRoom = 2;
+// Dense samples of side B per closest-point search, and the count for a curve of one edge.
+constexpr int kMaxCorSample = 50;
+constexpr int kSingleEdgeCorSample = 200;
+
+// Zeroed block of n records; n <= 0 gives null and counts as success.
+template <class T>
+bool AllocArray(T*& out, int n) {
+  out = nullptr;
+  if (n <= 0) return true;
+  out = static_cast<T*>(Malloc(static_cast<unsigned>(sizeof(T)) * static_cast<unsigned>(n)));
+  if (!out || KernelFailed()) {
+    if (out) Free(out);
+    out = nullptr;
+    return false;
+  }
+  std::memset(static_cast<void*>(out), 0, sizeof(T) * static_cast<size_t>(n));
+  return true;
+}
+
+// The same, outside every tracking scope: blocks that a record owns from the moment they are
+// made, so that only the record's free releases them (no scope can free them under it).
+template <class T>
+bool AllocOwned(T*& out, int n) {
+  BeginTrackingMallocs();
+  const bool ok = AllocArray(out, n);
+  EndTrackingMallocs();
+  return ok;
+}
+
+template <class T>
+void FreePtr(T*& p) {
+  if (p) Free(p);
+  p = nullptr;
+}
+
+void Copy3(const double a[3], double out[3]) {
+  out[0] = a[0];
+  out[1] = a[1];
+  out[2] = a[2];
+}
+
+void Zero3(double v[3]) { v[0] = v[1] = v[2] = 0.0; }
+
+// Unit vector, or the zero vector when shorter than kTiny; returns the length.
+double UnitOrZero(const double v[3], double out[3]) {
+  const double len = VecSize3(v);
+  if (len < kTiny) {
+    Zero3(out);
+    return len;
+  }
+  out[0] = v[0] / len;
+  out[1] = v[1] / len;
+  out[2] = v[2] / len;
+  return len;
+}
+
+// Normals of two surfaces meeting at a seam may point to opposite sides: fold at 90 degrees.
+double FoldedAngle(const double a[3], const double b[3]) {
+  const double ang = FindAngleVectors3(a, b);
+  return ang > 90.0 ? std::fabs(180.0 - ang) : ang;
+}
+
+// Slot of side B at the end that meets side A's end `end`.
+int MatchSlot(const EdgeInfoStruct* e, int end) {
+  return e->orient ? BndrSlot(1, end) : BndrSlot(1, 1 - end);
+}
+
+const CrvInfoStruct* SideCrv(const EdgeInfoStruct* e, int side) { return side ? e->infoB : e->infoA; }
+
+double* SideSamples(const EdgeInfoStruct* e, int side) { return side ? e->sampleB : e->sampleA; }
+
+bool IsPaired(const EdgeInfoStruct* e) { return e->paired && e->infoB; }
+
+bool IsG1Paired(const EdgeInfoStruct* e) { return IsPaired(e) && e->continuity >= 1; }
+
+bool IsTrim(const CrvInfoStruct* c) { return c && c->side == 0; }
+
+// Projection of v onto the plane perpendicular to n, unit; false (out untouched) when v, n or
+// the projection is shorter than kTiny.
+bool ProjectUnit(const double v[3], const double n[3], double out[3]) {
+  if (VecSize3(v) < kTiny) return false;
+  double un[3];
+  if (UnitOrZero(n, un) < kTiny) return false;
+  const double s = VecDotProd3(v, un);
+  const double r[3] = {v[0] - s * un[0], v[1] - s * un[1], v[2] - s * un[2]};
+  if (VecSize3(r) < kTiny) return false;
+  UnitOrZero(r, out);
+  return true;
+}
+
+// (u, v) of a boundary curve at t: a trim curve through its 2D curve, a side from the domain.
+int BndrCrvUV(const CrvInfoStruct* crv, double t, double* u, double* v) {
+  const Bspline* s = crv->srf;
+  switch (crv->side) {
+    case 0: {
+      double uv[2];
+      Eval2DPointOnCurve2Array(s, crv->node->item, t, 0, uv);
+      if (KernelFailed()) return -2;
+      *u = uv[0];
+      *v = uv[1];
+      return 0;
+    }
+    case 1: *u = s->umin; *v = t; return 0;
+    case 2: *u = t; *v = s->vmin; return 0;
+    case 3: *u = s->umax; *v = t; return 0;
+    case 4: *u = t; *v = s->vmax; return 0;
+    default: return -2;
+  }
+}
+
+// Range check shared by the three boundary-curve evaluators.
+bool InCrvRange(const CrvInfoStruct* crv, double t) {
+  double lo = 0.0, hi = 0.0;
+  if (GetBndrCrvParamMinMax(crv, &lo, &hi) != 0) return false;
+  return t >= lo && t <= hi;
+}
+
+// Frees the three old coordinate arrays and puts the new ones (null to clear) in their place.
+void ReplaceCoordArrays(double*& ax, double*& ay, double*& az, double* x, double* y, double* z) {
+  FreePtr(ax);
+  FreePtr(ay);
+  FreePtr(az);
+  ax = x;
+  ay = y;
+  az = z;
+}
+
+void FreeEdgeAvgArrays(EdgeInfoStruct* e) {
+  ReplaceCoordArrays(e->avgX, e->avgY, e->avgZ, nullptr, nullptr, nullptr);
+  ReplaceCoordArrays(e->avgNx, e->avgNy, e->avgNz, nullptr, nullptr, nullptr);
+}
+
+void FreeEdgeSampleArrays(EdgeInfoStruct* e) {
+  FreePtr(e->sampleA);
+  FreePtr(e->sampleB);
+  FreeEdgeAvgArrays(e);
+  FreeBndrEdgeNubVals(e);
+}
+
+}  // namespace
+
+// ===== records, build and free ===================================================================
+
+BndrStruct* MallocNullBndrStruct() {
+  BndrStruct* bs = nullptr;
+  if (!AllocOwned(bs, 1)) return nullptr;
+  bs->tol = 1e-6;
+  bs->nSample = 100;
+  return bs;
+}
+
+int FreeBndrStruct(BndrStruct* bs) {
+  if (!bs) return -2;
+  for (int i = 0; bs->corners && i < bs->nCorner; ++i) {
+    CornerInfoStruct* c = &bs->corners[i];
+    FreePtr(c->edgeCopies);
+    FreePtr(c->edgeIds);
+    FreePtr(c->srfIds);
+  }
+  for (int i = 0; bs->edges && i < bs->nEdge; ++i) {
+    EdgeInfoStruct* e = &bs->edges[i];
+    FreeEdgeSampleArrays(e);
+    FreePtr(e->cornerCopies);
+  }
+  for (int i = 0; bs->crvs && i < bs->nCrv; ++i) {
+    CrvInfoStruct* c = &bs->crvs[i];
+    FreeBspline(c->crv3);
+    c->crv3 = nullptr;
+    FreePtr(c->edgeCopies);
+    FreePtr(c->cornerCopies);
+    FreePtr(c->edgeIds);
+    FreePtr(c->cornerIds);
+  }
+  for (int i = 0; bs->srfs && i < bs->nSrf; ++i) {
+    SrfInfoStruct* s = &bs->srfs[i];
+    FreeBspline(s->work);
+    s->work = nullptr;
+    FreePtr(s->crvIds);
+    FreePtr(s->aux1);
+    FreePtr(s->aux2);
+    FreePtr(s->edges);
+    FreePtr(s->corners);
+  }
+  FreePtr(bs->srfs);
+  FreePtr(bs->crvs);
+  FreePtr(bs->edges);
+  FreePtr(bs->corners);
+  Free(bs);
+  return 0;
+}
+
+int FreeBndrStructEdgeSamples(BndrStruct* bs) {
+  if (!bs) return -2;
+  for (int i = 0; bs->edges && i < bs->nEdge; ++i) {
+    FreeEdgeSampleArrays(&bs->edges[i]);
+    bs->edges[i].nSample = 0;
+  }
+  return 0;
+}
+
+BndrStruct* ConvertGsrfBndrToBndrStruct(Gsrf* g, int nSamples, double maxGap, double maxAngle,
+                                        int outerContinuity) {
+  if (!g) return nullptr;
+  const int n = nSamples <= 2 ? 2 : nSamples;
+  BndrStruct* bs = MallocNullBndrStruct();
+  if (!bs) return nullptr;
+  bs->nSrf = g->nSrf;
+  bs->nCrv = g->nCrv;
+  bs->nEdge = g->nEl;
+  bs->tol = g->tol;
+  bs->gapTol = g->gapTol;
+  bs->maxDev = g->maxDev;
+
+  TrackingScope scope;
+  auto fail = [&]() -> BndrStruct* {
+    // Counts not yet backed by arrays must not be walked by the free.
+    FreeBndrStruct(bs);
+    return nullptr;
+  };
+  // Until the curve and edge arrays exist their counts stay 0.
+  bs->nCrv = 0;
+  bs->nEdge = 0;
+  if (!AllocOwned(bs->srfs, g->nSrf)) {
+    bs->nSrf = 0;
+    return fail();
+  }
+  for (int i = 0; i < g->nSrf; ++i) {
+    SrfInfoStruct* s = &bs->srfs[i];
+    const GsrfSrf* gs = &g->srfs[i];
+    s->index = i;
+    s->fixed = 0;
+    s->srf = gs->srf;
+    s->nCrv = gs->nCrv;
+    s->nEdge = gs->nEl;
+    s->work = CopyBsplineStructAndChildren(gs->srf);
+    if (!s->work || KernelFailed()) return fail();
+  }
+  if (FillUpCrvInfoStruct(bs, g) != 0) return fail();
+  if (FillUpBndrInfoStruct(bs, g) != 0) return fail();
+  if (AssignBndrStructElementIds(bs) != 0) return fail();
+  if (EvalAllBndrCrvCurve3Form(bs) != 0) return fail();
+  if (SampleNewBndryStruct(bs, n) != 0) return fail();
+  for (int i = 0; i < bs->nEdge; ++i) bs->edges[i].continuity = -1;
+  for (int i = 0; i < bs->nEdge; ++i) {
+    EdgeInfoStruct* e = &bs->edges[i];
+    if (e->paired && SetBndrEdgeContinuity(e, maxGap, maxAngle) != 0) return fail();
+  }
+  if (KernelFailed()) return fail();
+  SetSkinSrfsOuterContinuity(bs, outerContinuity);
+  scope.keep();
+  return bs;
+}
+
+int FillUpCrvInfoStruct(BndrStruct* bs, Gsrf* g) {
+  if (!bs || !g) return -2;
+  CrvInfoStruct* crvs = nullptr;
+  if (!AllocOwned(crvs, g->nCrv)) return -2;
+  bs->crvs = crvs;
+  bs->nCrv = g->nCrv;
+  for (int i = 0; i < g->nCrv; ++i) {
+    const GsrfCrv* gc = &g->crvs[i];
+    CrvInfoStruct* c = &crvs[i];
+    c->index = i;
+    c->side = gc->kind;
+    c->outer = 0;
+    c->fixed = 0;
+    c->outerCont = -1;
+    c->node = gc->node;
+    c->srf = gc->srf;
+    c->closed = gc->closed;
+    c->nEdge = gc->nEl;
+    for (int s = 0; s < bs->nSrf && !c->srfInfo; ++s)
+      if (bs->srfs[s].srf == gc->srf) c->srfInfo = &bs->srfs[s];
+    if (!c->srfInfo) return -2;
+    if (c->side >= 1 && c->side <= 4) {
+      c->crv3 = GetBndrCrvCurve3Form(c);
+      if (!c->crv3 || KernelFailed()) return -2;
+    }
+  }
+  return 0;
+}
+
+int FillUpBndrInfoStruct(BndrStruct* bs, Gsrf* g) {
+  if (!bs || !g || (g->nEl > 0 && !g->els)) return -2;
+  TrackingScope scope;
+  const int nEl = g->nEl;
+  EdgeInfoStruct* edges = nullptr;
+  int* map = nullptr;   // element -> edge
+  int* owner = nullptr;  // edge -> the element that made it (side A)
+  if (!AllocArray(map, nEl) || !AllocArray(owner, nEl) || !AllocOwned(edges, nEl)) return -2;
+  bs->edges = edges;  // the edge count follows as edges are made
+  bs->nEdge = 0;
+  for (int i = 0; i < nEl; ++i) map[i] = -1;
+
+  auto crvInfo = [&](const GsrfCrv* gc) -> CrvInfoStruct* {
+    if (!gc || gc->id < 0 || gc->id >= bs->nCrv) return nullptr;
+    return &bs->crvs[gc->id];
+  };
+  int nEdge = 0;
+  for (int i = 0; i < nEl; ++i) {
+    if (map[i] >= 0) continue;
+    const GsrfBndrEl* el = &g->els[i];
+    EdgeInfoStruct* e = &edges[nEdge];
+    e->index = nEdge;
+    e->continuity = -1;
+    e->infoA = crvInfo(el->crv);
+    if (!e->infoA) return -2;
+    e->crvA = e->infoA->index;
+    e->crvB = -1;
+    e->par[BndrSlot(0, 0)] = el->t0;
+    e->par[BndrSlot(0, 1)] = el->t1;
+    const GsrfBndrEl* pt = el->partner;
+    const int pid = pt ? static_cast<int>(pt - g->els) : -1;
+    // A partner already taken by another edge (a one-sided link) cannot join this one too.
+    if (pt && pid >= 0 && pid < nEl && pid != i && map[pid] < 0 && crvInfo(pt->crv)) {
+      e->infoB = crvInfo(pt->crv);
+      e->crvB = e->infoB->index;
+      e->par[BndrSlot(1, 0)] = pt->t0;
+      e->par[BndrSlot(1, 1)] = pt->t1;
+      e->paired = 1;
+      map[pid] = nEdge;
+    } else {
+      e->par[BndrSlot(1, 0)] = el->t0;
+      e->par[BndrSlot(1, 1)] = el->t1;
+    }
+    e->orient = el->orient;
+    e->corner0 = el->v0;
+    e->corner1 = el->v1;
+    map[i] = nEdge;
+    owner[nEdge] = i;
+    bs->nEdge = ++nEdge;
+  }
+  for (int k = 0; k < nEdge; ++k) {
+    const GsrfBndrEl* el = &g->els[owner[k]];
+    if (el->next) edges[k].next = &edges[map[el->next - g->els]];
+    if (el->prev) edges[k].prev = &edges[map[el->prev - g->els]];
+  }
+
+  // Corners: per vertex the distinct edges whose elements start or end there, element order.
+  const int nCorner = g->nVert;
+  CornerInfoStruct* corners = nullptr;
+  if (!AllocOwned(corners, nCorner)) return -2;
+  bs->corners = corners;
+  bs->nCorner = nCorner;
+  auto validCorner = [&](int v) { return v >= 0 && v < nCorner; };
+  for (int i = 0; i < nEl; ++i) {
+    const GsrfBndrEl* el = &g->els[i];
+    if (validCorner(el->v0)) corners[el->v0].nEdge++;
+    if (el->v1 != el->v0 && validCorner(el->v1)) corners[el->v1].nEdge++;
+  }
+  for (int v = 0; v < nCorner; ++v) {
+    CornerInfoStruct* c = &corners[v];
+    c->index = v;
+    Copy3(g->verts[v].c, c->pos);
+    const int room = c->nEdge;
+    c->nEdge = 0;
+    if (!AllocOwned(c->edgeCopies, room)) return -2;
+  }
+  for (int i = 0; i < nEl; ++i) {
+    const GsrfBndrEl* el = &g->els[i];
+    const int ends[2] = {el->v0, el->v1};
+    for (int k = 0; k < 2; ++k) {
+      if (!validCorner(ends[k]) || (k == 1 && ends[1] == ends[0])) continue;
+      CornerInfoStruct* c = &corners[ends[k]];
+      const int edge = map[i];
+      bool seen = false;
+      for (int j = 0; j < c->nEdge && !seen; ++j) seen = c->edgeCopies[j].index == edge;
+      if (!seen) c->edgeCopies[c->nEdge++] = edges[edge];
+    }
+  }
+
+  CornerInfoStruct empty{};
+  auto cornerOf = [&](int v) -> const CornerInfoStruct& { return validCorner(v) ? corners[v] : empty; };
+  for (int k = 0; k < nEdge; ++k) {
+    EdgeInfoStruct* e = &edges[k];
+    if (!AllocOwned(e->cornerCopies, 2)) return -2;
+    e->cornerCopies[0] = cornerOf(e->corner0);
+    e->cornerCopies[1] = cornerOf(e->corner1);
+    e->nCornerCopy = 2;
+  }
+
+  for (int s = 0; s < bs->nSrf; ++s) {
+    SrfInfoStruct* si = &bs->srfs[s];
+    const GsrfSrf* gs = &g->srfs[s];
+    si->nEdge = gs->nEl;
+    si->nCorner = gs->nEl;
+    if (gs->nEl > 0 && (gs->firstEl < 0 || gs->firstEl + gs->nEl > nEl)) return -2;
+    if (!AllocOwned(si->edges, gs->nEl) || !AllocOwned(si->corners, gs->nEl)) return -2;
+    for (int j = 0; j < gs->nEl; ++j) {
+      const EdgeInfoStruct& e = edges[map[gs->firstEl + j]];
+      si->edges[j] = e;
+      // The start corner of the first edge, then the end corners of all but the last.
+      si->corners[j] = j == 0 ? cornerOf(e.corner0) : cornerOf(edges[map[gs->firstEl + j - 1]].corner1);
+    }
+  }
+  for (int c = 0; c < bs->nCrv; ++c) {
+    CrvInfoStruct* ci = &bs->crvs[c];
+    const GsrfCrv* gc = &g->crvs[c];
+    const int ne = gc->nEl;
+    const int nc = ne > 0 ? ne + 1 - (gc->closed ? 1 : 0) : 0;
+    if (ne > 0 && (gc->firstEl < 0 || gc->firstEl + ne > nEl)) return -2;
+    if (!AllocOwned(ci->edgeCopies, ne) || !AllocOwned(ci->cornerCopies, nc)) return -2;
+    for (int j = 0; j < ne; ++j) {
+      const EdgeInfoStruct& e = edges[map[gc->firstEl + j]];
+      ci->edgeCopies[j] = e;
+      if (j == 0) ci->cornerCopies[0] = cornerOf(e.corner0);
+      if (j + 1 < nc) ci->cornerCopies[j + 1] = cornerOf(e.corner1);
+    }
+  }
+  return 0;  // the scope frees the two maps
+}
+
+int AssignBndrStructElementIds(BndrStruct* bs) {
+  if (!bs) return -2;
+  if (AssignBndrStructCrvBndrIds(bs) != 0) return -2;
+  if (AssignCorner2BndrIndices(bs) != 0) return -2;
+  if (AssignSrf2BndrCrvIndices(bs) != 0) return -2;
+  return 0;
+}
+
+int GetCrvAllBndrElementIndices(BndrStruct* bs, int curve, int** edges, int* n) {
+  if (!bs || !edges || !n || curve < 0 || curve >= bs->nCrv) return -2;
+  *edges = nullptr;
+  *n = 0;
+  TrackingScope scope;
+  int* ids = nullptr;
+  int* order = nullptr;
+  double* keys = nullptr;
+  if (!AllocArray(ids, bs->nEdge) || !AllocArray(keys, bs->nEdge) || !AllocArray(order, bs->nEdge))
+    return -2;
+  int count = 0;
+  for (int i = 0; i < bs->nEdge; ++i) {
+    const EdgeInfoStruct* e = &bs->edges[i];
+    if (e->crvA == curve) {
+      ids[count] = i;
+      keys[count++] = e->par[BndrSlot(0, 0)];
+    } else if (IsPaired(e) && e->crvB == curve) {
+      ids[count] = i;
+      keys[count++] = e->par[BndrSlot(1, 0)];
+    }
+  }
+  if (count == 0) return -2;
+  HeapSortWithIndexing(count, keys, order);
+  int* out = nullptr;
+  if (!AllocOwned(out, count)) return -2;
+  for (int i = 0; i < count; ++i) out[i] = ids[order[i]];
+  // Consecutive edges along the curve are made to meet at one parameter.
+  for (int i = 0; i + 1 < count; ++i) {
+    EdgeInfoStruct* a = &bs->edges[out[i]];
+    EdgeInfoStruct* b = &bs->edges[out[i + 1]];
+    const int sa = a->crvA == curve ? 0 : 1;
+    const int sb = b->crvA == curve ? 0 : 1;
+    const double mid = 0.5 * (a->par[BndrSlot(sa, 1)] + b->par[BndrSlot(sb, 0)]);
+    a->par[BndrSlot(sa, 1)] = mid;
+    b->par[BndrSlot(sb, 0)] = mid;
+  }
+  *edges = out;
+  *n = count;
+  return 0;
+}
+
+int AssignBndrStructCrvBndrIds(BndrStruct* bs) {
+  if (!bs) return -2;
+  for (int c = 0; c < bs->nCrv; ++c) {
+    bs->crvs[c].index = c;
+    bs->crvs[c].nEdge = 0;
+  }
+  for (int i = 0; i < bs->nEdge; ++i) {
+    EdgeInfoStruct* e = &bs->edges[i];
+    e->crvA = e->infoA ? e->infoA->index : -1;
+    e->crvB = e->infoB ? e->infoB->index : -1;
+    if (e->infoA) e->infoA->nEdge++;
+    if (e->infoB && e->infoB != e->infoA) e->infoB->nEdge++;
+  }
+  for (int c = 0; c < bs->nCrv; ++c) {
+    CrvInfoStruct* ci = &bs->crvs[c];
+    FreePtr(ci->edgeIds);
+    FreePtr(ci->cornerIds);
+    ci->nCorner = 0;
+    if (ci->nEdge == 0) continue;
+    int n = 0;
+    if (GetCrvAllBndrElementIndices(bs, c, &ci->edgeIds, &n) != 0) return -2;
+    ci->nEdge = n;
+    if (!AllocOwned(ci->cornerIds, n + 1)) return -2;
+    ci->nCorner = n + 1;
+    // Corners in the curve's own running direction: side B against side A swaps the ends.
+    for (int k = 0; k < n; ++k) {
+      const EdgeInfoStruct* e = &bs->edges[ci->edgeIds[k]];
+      const bool along = e->crvA == c || e->orient;
+      if (k == 0) ci->cornerIds[0] = along ? e->corner0 : e->corner1;
+      ci->cornerIds[k + 1] = along ? e->corner1 : e->corner0;
+    }
+  }
+  return 0;
+}
+
+int AssignCorner2BndrIndices(BndrStruct* bs) {
+  if (!bs) return -2;
+  if (bs->nSrf == 0) return 0;
+  if (!bs->corners || bs->nCorner <= 0) return -2;
+  for (int c = 0; c < bs->nCorner; ++c) {
+    CornerInfoStruct* ci = &bs->corners[c];
+    FreePtr(ci->edgeIds);
+    int count = 0;
+    for (int i = 0; i < bs->nEdge; ++i)
+      if (bs->edges[i].corner0 == c || bs->edges[i].corner1 == c) ++count;
+    ci->nEdge = 0;
+    if (!AllocOwned(ci->edgeIds, count)) return -2;
+    for (int i = 0; i < bs->nEdge; ++i)
+      if (bs->edges[i].corner0 == c || bs->edges[i].corner1 == c) ci->edgeIds[ci->nEdge++] = i;
+  }
+  return 0;
+}
+
+int AssignSrf2BndrCrvIndices(BndrStruct* bs) {
+  if (!bs) return -2;
+  for (int s = 0; s < bs->nSrf; ++s) {
+    SrfInfoStruct* si = &bs->srfs[s];
+    FreePtr(si->crvIds);
+    int count = 0;
+    for (int c = 0; c < bs->nCrv; ++c)
+      if (bs->crvs[c].srfInfo == si) ++count;
+    si->nCrv = 0;
+    if (!AllocOwned(si->crvIds, std::max(count, 1))) return -2;
+    for (int c = 0; c < bs->nCrv; ++c)
+      if (bs->crvs[c].srfInfo == si) si->crvIds[si->nCrv++] = c;
+  }
+  return 0;
+}
+
+int SetSkinSrfsOuterContinuity(BndrStruct* bs, int continuity) {
+  if (!bs) return -2;
+  const int c = continuity < 0 ? -1 : continuity;
+  for (int i = 0; i < bs->nCrv; ++i) {
+    bs->crvs[i].outer = 0;
+    bs->crvs[i].outerCont = c;
+  }
+  for (int i = 0; i < bs->nEdge; ++i) {
+    EdgeInfoStruct* e = &bs->edges[i];
+    if (e->paired || !e->infoA) continue;
+    e->continuity = c;
+    e->infoA->outer = 1;
+    e->infoA->outerCont = c;
+  }
+  // A natural side counts as outer only when none of its edges is paired; a trim curve with
+  // any unpaired edge stays outer.
+  for (int i = 0; i < bs->nEdge; ++i) {
+    EdgeInfoStruct* e = &bs->edges[i];
+    if (!e->paired) continue;
+    CrvInfoStruct* sides[2] = {e->infoA, e->infoB};
+    for (CrvInfoStruct* ci : sides)
+      if (ci && ci->outer && ci->side != 0) ci->outer = 0;
+  }
+  return 0;
+}
+
+int SetSkinSrfsFixedCrvs(BndrStruct* bs) {
+  if (!bs) return -2;
+  for (int i = 0; i < bs->nCrv; ++i) {
+    CrvInfoStruct* c = &bs->crvs[i];
+    c->fixed = c->srfInfo && c->srfInfo->fixed ? 1 : 0;
+  }
+  return 0;
+}
+
+// ===== queries ====================================================================================
+
+int IsBndrEdgeStartAtCorner(const BndrStruct* bs, int edge, int corner) {
+  if (!bs || edge < 0 || edge >= bs->nEdge || corner < 0 || corner >= bs->nCorner) return 0;
+  return bs->edges[edge].corner0 == corner ? 1 : 0;
+}
+
+int IsBndrEdgeEndAtCorner(const BndrStruct* bs, int edge, int corner) {
+  if (!bs || edge < 0 || edge >= bs->nEdge || corner < 0 || corner >= bs->nCorner) return 0;
+  return bs->edges[edge].corner1 == corner ? 1 : 0;
+}
+
+int IsOuterFixedBndrEdge(const EdgeInfoStruct* e) {
+  if (!e || e->paired || !e->infoA) return 0;
+  return e->infoA->outer && e->infoA->outerCont >= 0 ? 1 : 0;
+}
+
+int IsBndrCrvOnlyOuterEdge(const CrvInfoStruct* crv) {
+  if (!crv) return 0;
+  return crv->outer && crv->edgeIds && crv->nEdge == 1 ? 1 : 0;
+}
+
+int IsBndrCrvMeetWithG1Cont(const BndrStruct* bs, int curve) {
+  if (!bs || curve < 0 || curve >= bs->nCrv) return 0;
+  const CrvInfoStruct* c = &bs->crvs[curve];
+  for (int k = 0; c->edgeIds && k < c->nEdge; ++k) {
+    const int id = c->edgeIds[k];
+    if (id >= 0 && id < bs->nEdge && IsG1Paired(&bs->edges[id])) return 1;
+  }
+  return 0;
+}
+
+int GetBndrEdgeAdjSrfIds(const EdgeInfoStruct* e, int* srfA, int* srfB) {
+  if (!e || !srfA || !srfB) return -2;
+  *srfA = -1;
+  *srfB = -1;
+  if (!e->infoA || !e->infoA->srfInfo) return -2;
+  *srfA = e->infoA->srfInfo->index;
+  if (e->paired) {
+    if (!e->infoB || !e->infoB->srfInfo) return -2;
+    *srfB = e->infoB->srfInfo->index;
+  }
+  return 0;
+}
+
+int BndrSrfIndexAtCorner(const BndrStruct* bs, int corner, int** ids, int* n) {
+  if (!bs || !ids || !n || corner < 0 || corner >= bs->nCorner) return -2;
+  *ids = nullptr;
+  *n = 0;
+  const CornerInfoStruct* c = &bs->corners[corner];
+  if (c->nEdge < 2) return 0;
+  OneLink* list = nullptr;
+  int count = 0;
+  bool ok = true;
+  auto add = [&](int s) {
+    if (s < 0 || SearchSortedOneLink(list, s)) return;
+    OneLink* grown = InsertSortedOneLink(list, s);
+    if (KernelFailed()) {
+      ok = false;
+      return;
+    }
+    list = grown;
+    ++count;
+  };
+  for (int k = 0; ok && k < c->nEdge; ++k) {
+    const int id = c->edgeIds[k];
+    if (id < 0 || id >= bs->nEdge) continue;
+    int a = -1, b = -1;
+    GetBndrEdgeAdjSrfIds(&bs->edges[id], &a, &b);
+    add(a);
+    if (ok) add(b);
+  }
+  if (!ok) {
+    FreeOneLink(list);
+    return -2;
+  }
+  int* out = nullptr;
+  if (!AllocOwned(out, count)) {
+    FreeOneLink(list);
+    return -2;
+  }
+  int i = 0;
+  for (const OneLink* l = list; l; l = l->next) out[i++] = l->value;
+  FreeOneLink(list);
+  *ids = out;
+  *n = count;
+  return 0;
+}
+
+int GetSkinSrfBndrCons(const BndrStruct* bs, int srf, int cons[4]) {
+  if (!bs || !cons || srf < 0 || srf >= bs->nSrf) return -2;
+  // Slot order of the shrink-wrap's held rows: u-min, v-max, u-max, v-min.
+  static const int slotOfSide[5] = {-1, 0, 3, 2, 1};
+  for (int k = 0; k < 4; ++k) cons[k] = -1;
+  const SrfInfoStruct* s = &bs->srfs[srf];
+  for (int k = 0; s->crvIds && k < s->nCrv; ++k) {
+    const CrvInfoStruct* c = &bs->crvs[s->crvIds[k]];
+    if (c->side >= 1 && c->side <= 4 && c->outer) cons[slotOfSide[c->side]] = c->outerCont;
+  }
+  return 0;
+}
+
+int GetBndrCrvParamMinMax(const CrvInfoStruct* crv, double* tmin, double* tmax) {
+  if (!crv || !crv->srf || !tmin || !tmax) return -2;
+  switch (crv->side) {
+    case 0:
+      if (!crv->node || !crv->node->item) return -2;
+      *tmin = crv->node->item->umin;
+      *tmax = crv->node->item->umax;
+      return 0;
+    case 1:
+    case 3:
+      *tmin = crv->srf->vmin;
+      *tmax = crv->srf->vmax;
+      return 0;
+    case 2:
+    case 4:
+      *tmin = crv->srf->umin;
+      *tmax = crv->srf->umax;
+      return 0;
+    default:
+      return -2;
+  }
+}
+
+Bspline* GetBndrCrvCurve3Form(const CrvInfoStruct* crv) {
+  if (!crv || !crv->srf) return nullptr;
+  Bspline* s = crv->srf;
+  switch (crv->side) {
+    case 1: return MakeIsoparCurve3(s, s->umin, s->vmin, 1);
+    case 2: return MakeIsoparCurve3(s, s->umin, s->vmin, 0);
+    case 3: return MakeIsoparCurve3(s, s->umax, s->vmin, 1);
+    case 4: return MakeIsoparCurve3(s, s->umin, s->vmax, 0);
+    default: return nullptr;
+  }
+}
+
+int EvalAllBndrCrvCurve3Form(BndrStruct* bs) {
+  if (!bs) return -2;
+  int result = 0;
+  for (int i = 0; i < bs->nCrv; ++i) {
+    CrvInfoStruct* c = &bs->crvs[i];
+    FreeBspline(c->crv3);
+    c->crv3 = GetBndrCrvCurve3Form(c);
+    // A natural side left without its form after a failed allocation is a failure, not 0.
+    if (c->side >= 1 && c->side <= 4 && !c->crv3 && KernelFailed()) result = -2;
+  }
+  return result;
+}
+
+int IsCrv3Degenerate(const Bspline* crv) {
+  if (!crv || crv->kind != 1 || crv->dimension != 3 || !crv->X || !crv->Y || !crv->Z) return 0;
+  const int n = NumCtrlU(crv);
+  const double x0 = crv->X[0][0], y0 = crv->Y[0][0], z0 = crv->Z[0][0];
+  for (int i = 1; i < n; ++i) {
+    const double dx = crv->X[0][i] - x0, dy = crv->Y[0][i] - y0, dz = crv->Z[0][i] - z0;
+    if (dx * dx + dy * dy + dz * dz > 4e-8) return 0;
+  }
+  return 1;
+}
+
+int IsBndrCrvDegenerate(const CrvInfoStruct* crv) {
+  if (!crv) return 1;
+  if (crv->side == 0) return 0;
+  if (!crv->crv3) return 1;
+  return IsCrv3Degenerate(crv->crv3);
+}
+
+// ===== evaluation on a boundary curve ==============================================================
+
+int EvalPntOnBndryCrv(const CrvInfoStruct* crv, double t, double point[3]) {
+  if (!crv || !crv->srf || !InCrvRange(crv, t)) return -2;
+  if (crv->side == 0) {
+    Eval3DPointOnBsplOnSurfArray(crv->srf, crv->node->item, t, 0, 0, point);
+  } else {
+    double u = 0.0, v = 0.0;
+    if (BndrCrvUV(crv, t, &u, &v) != 0) return -2;
+    Eval3DPointOnSurfArray(crv->srf, u, v, 0, 0, point);
+  }
+  return KernelFailed() ? -2 : 0;
+}
+
+int EvalNormalOnBndryCrv(const CrvInfoStruct* crv, double t, double normal[3]) {
+  if (!crv || !crv->srf || !InCrvRange(crv, t)) return -2;
+  double u = 0.0, v = 0.0;
+  if (BndrCrvUV(crv, t, &u, &v) != 0) return -2;
+  double n[1][3] = {{0.0, 0.0, 0.0}};
+  ComputeSurfNormalNPnts(crv->srf, &u, &v, n, 1);
+  if (KernelFailed()) return -2;
+  if (UnitOrZero(n[0], normal) < kTiny) return crv->side == 0 ? -2 : 0;
+  return 0;
+}
+
+int EvalTangentOnBndryCrv(const CrvInfoStruct* crv, double t, double tangent[3]) {
+  if (!crv || !crv->srf || !InCrvRange(crv, t)) return -2;
+  double d[3] = {0.0, 0.0, 0.0};
+  if (crv->side == 0) {
+    Eval3DPointOnBsplOnSurfArray(crv->srf, crv->node->item, t, 1, 0, d);
+    if (KernelFailed()) return -2;
+    if (UnitOrZero(d, tangent) < kTiny) return -2;
+    return 0;
+  }
+  if (IsBndrCrvDegenerate(crv)) {
+    Zero3(tangent);
+    return 0;
+  }
+  Eval3DPointOnCurve3Array(crv->crv3, t, 1, d);
+  if (KernelFailed()) return -2;
+  UnitOrZero(d, tangent);
+  return 0;
+}
+
+// ===== edge samples ================================================================================
+
+int GetBndrCrvUniformSamplesInIntervals(const CrvInfoStruct* crv, double t0, double t1, int n,
+                                        double** params, int* count) {
+  if (!params || !count) return -2;
+  double lo = 0.0, hi = 0.0;
+  if (GetBndrCrvParamMinMax(crv, &lo, &hi) != 0) return -2;
+  if (n < 3) n = 2;
+  t0 = std::clamp(t0, lo, hi);
+  t1 = std::clamp(t1, lo, hi);
+  if (t1 < t0) std::swap(t0, t1);
+  double* p = nullptr;
+  if (!AllocOwned(p, n + kRoom)) return -2;
+  const double step = (t1 - t0) / (n - 1);
+  p[0] = t0;
+  for (int i = 1; i < n - 1; ++i) p[i] = t0 + i * step;
+  p[n - 1] = t1;
+  *params = p;
+  *count = n;
+  return 0;
+}
+
+int EvalSamplePntsOnBndryCrvInterval(const CrvInfoStruct* crv, double t0, double t1, int n,
+                                     double** params, double** points, int* count) {
+  if (!params || !points || !count) return -2;
+  double lo = 0.0, hi = 0.0;
+  if (GetBndrCrvParamMinMax(crv, &lo, &hi) != 0) return -2;
+  if (n < 2) n = 2;
+  t0 = std::clamp(t0, lo, hi);
+  t1 = std::clamp(t1, lo, hi);
+  const double step = std::fabs(t1 - t0) / (n - 1);
+  TrackingScope scope;
+  double* p = nullptr;
+  double* q = nullptr;
+  if (!AllocArray(p, n + kRoom) || !AllocArray(q, 3 * (n + kRoom))) return -2;
+  int m = 0;
+  p[m++] = t0;
+  if (t1 > t0)
+    for (int k = 1; m < n + kRoom - 1 && t0 + k * step < t1; ++k) p[m++] = t0 + k * step;
+  p[m++] = t1;
+  for (int i = 0; i < m; ++i)
+    if (EvalPntOnBndryCrv(crv, p[i], q + 3 * i) != 0) return -2;
+  scope.keep();
+  *params = p;
+  *points = q;
+  *count = m;
+  return 0;
+}
+
+int FindBndrCrvClosestPntSearch(CrvInfoStruct* crv, double x, double y, double z, int n,
+                                const double* params, const double* points, double lo, double hi,
+                                double point[3], double* t) {
+  if (!crv || !point || !t) return -2;
+  const double P[3] = {x, y, z};
+  double start = 0.5 * (lo + hi);
+  double best = 1.797693e308;
+  for (int i = 0; params && points && i < n; ++i) {
+    if (params[i] < lo || params[i] > hi) continue;
+    const double* q = points + 3 * i;
+    const double dx = q[0] - x, dy = q[1] - y, dz = q[2] - z;
+    const double d2 = dx * dx + dy * dy + dz * dz;
+    if (d2 < best) {
+      best = d2;
+      start = params[i];
+    }
+  }
+  double tt = start, C[3], distSq = 0.0, stepSq = 0.0;
+  if (crv->side == 0) {
+    if (!crv->node || !crv->node->item) return -2;
+    if (FindClosestPointCurveOnSurf(crv->node->item, P, C, lo, hi, &tt, &distSq, &stepSq, 6) != 0)
+      return -2;
+  } else {
+    // The form is kept on the curve: the next search (and the sample tables) use it too.
+    if (!crv->crv3) crv->crv3 = GetBndrCrvCurve3Form(crv);
+    if (!crv->crv3) return -2;
+    // A refinement that did not converge may have wandered: the dense sample stands.
+    if (FindClosestPointCurve3(crv->crv3, P, C, lo, hi, &tt, &distSq, &stepSq, 6) != 0) tt = start;
+  }
+  tt = std::clamp(tt, lo, hi);
+  *t = tt;
+  return EvalPntOnBndryCrv(crv, tt, point);
+}
+
+int ComputeBndrEdgeCorParVals(EdgeInfoStruct* e) {
+  if (!e || e->nSample < 1 || !e->sampleA) return -2;
+  if (!IsPaired(e)) return 0;
+  CrvInfoStruct* B = e->infoB;
+  double bmin = 0.0, bmax = 0.0;
+  if (GetBndrCrvParamMinMax(B, &bmin, &bmax) != 0) return -2;
+  const double eps = 1e-6 * std::fabs(bmax - bmin);
+  const double lo = std::min(e->par[BndrSlot(1, 0)], e->par[BndrSlot(1, 1)]);
+  const double hi = std::max(e->par[BndrSlot(1, 0)], e->par[BndrSlot(1, 1)]);
+  const int dense = B->nEdge < 2 ? kSingleEdgeCorSample : kMaxCorSample;
+
+  TrackingScope scope;
+  double* dp = nullptr;
+  double* dq = nullptr;
+  int nd = 0;
+  if (EvalSamplePntsOnBndryCrvInterval(B, lo, hi, dense, &dp, &dq, &nd) != 0) return -2;
+  const int room = e->nSample + kRoom;
+  double* newA = nullptr;
+  double* newB = nullptr;
+  if (!AllocArray(newA, room) || !AllocArray(newB, room)) {
+    Free(dp);
+    Free(dq);
+    return -2;
+  }
+  const bool same = e->orient != 0;
+  int m = 0;
+  newA[m] = e->par[BndrSlot(0, 0)];
+  newB[m++] = same ? lo : hi;
+  double prev = newB[0];
+  // Side-B matches stay monotone along the edge; a match that would fold back or sit on an
+  // end of the remaining interval is dropped.
+  const double a0 = std::min(e->par[BndrSlot(0, 0)], e->par[BndrSlot(0, 1)]);
+  const double a1 = std::max(e->par[BndrSlot(0, 0)], e->par[BndrSlot(0, 1)]);
+  for (int i = 0; i < e->nSample && m < room - 1; ++i) {
+    // Side A's end parameters are the first and last entries already: matching them again
+    // (when the two pieces' ends differ) would repeat a side-A parameter.
+    if (!(e->sampleA[i] > a0 && e->sampleA[i] < a1)) continue;
+    double PA[3], PB[3], t = 0.0;
+    if (EvalPntOnBndryCrv(e->infoA, e->sampleA[i], PA) != 0) continue;
+    const double a = same ? prev : lo;
+    const double b = same ? hi : prev;
+    if (FindBndrCrvClosestPntSearch(B, PA[0], PA[1], PA[2], nd, dp, dq, a, b, PB, &t) != 0) continue;
+    t = std::clamp(t, a, b);
+    if (t - a < eps || b - t < eps) continue;
+    newA[m] = e->sampleA[i];
+    newB[m++] = t;
+    prev = t;
+  }
+  newA[m] = e->par[BndrSlot(0, 1)];
+  newB[m++] = same ? hi : lo;
+  Free(dp);
+  Free(dq);
+  // A failed evaluation above may have been a failed allocation: then nothing is replaced.
+  if (KernelFailed()) return -2;
+  scope.keep();
+  // Averaged arrays sized for fewer samples would be read past their end.
+  if (m > e->nSample) FreeEdgeAvgArrays(e);
+  FreePtr(e->sampleA);
+  FreePtr(e->sampleB);
+  e->sampleA = newA;
+  e->sampleB = newB;
+  e->nSample = m;
+  return 0;
+}
+
+int ComputeBndrEdgeParamSamples(EdgeInfoStruct* e, int uniform, int n) {
+  (void)uniform;  // the sampler always works in uniform mode
+  if (!e || !e->infoA) return -2;
+  // A curve that is one edge gets at least as many samples as its control net can bend.
+  auto countFor = [n](const CrvInfoStruct* c, int extra) {
+    if (c->nEdge == 1 && c->crv3) return std::max(n, NumCtrlU(c->crv3) * c->crv3->degreeU + extra);
+    return n;
+  };
+  auto install = [e](double* a, double* b, int count) {
+    FreeEdgeSampleArrays(e);  // averaged arrays and tables of the old samples are stale
+    e->sampleA = a;
+    e->sampleB = b;
+    e->nSample = count;
+  };
+  // The sample lists below are owned blocks (outside any scope): every path frees or installs them.
+  double* pa = nullptr;
+  int na = 0;
+  if (GetBndrCrvUniformSamplesInIntervals(e->infoA, e->par[BndrSlot(0, 0)], e->par[BndrSlot(0, 1)],
+                                          countFor(e->infoA, 1), &pa, &na) != 0)
+    return -2;
+  if (!IsPaired(e)) {
+    install(pa, nullptr, na);
+    return 0;
+  }
+  double* pb = nullptr;
+  int nb = 0;
+  if (GetBndrCrvUniformSamplesInIntervals(e->infoB, e->par[BndrSlot(1, 0)], e->par[BndrSlot(1, 1)],
+                                          countFor(e->infoB, 4), &pb, &nb) != 0) {
+    Free(pa);
+    return -2;
+  }
+  if (nb > na) {
+    // Side B drives: side A is matched to B's samples on a copy with the sides exchanged.
+    Free(pa);
+    FreeEdgeSampleArrays(e);
+    e->nSample = 0;
+    EdgeInfoStruct swapped = *e;
+    swapped.infoA = e->infoB;
+    swapped.infoB = e->infoA;
+    swapped.crvA = e->crvB;
+    swapped.crvB = e->crvA;
+    for (int end = 0; end < 2; ++end) {
+      swapped.par[BndrSlot(0, end)] = e->par[BndrSlot(1, end)];
+      swapped.par[BndrSlot(1, end)] = e->par[BndrSlot(0, end)];
+    }
+    swapped.sampleA = pb;
+    swapped.sampleB = nullptr;
+    swapped.nSample = nb;
+    if (ComputeBndrEdgeCorParVals(&swapped) != 0) {
+      Free(swapped.sampleA);
+      return -2;
+    }
+    double* a = swapped.sampleB;
+    double* b = swapped.sampleA;
+    const int m = swapped.nSample;
+    if (!e->orient) {
+      // Side A's list must ascend; side B's then descends.
+      std::reverse(a, a + m);
+      std::reverse(b, b + m);
+    }
+    install(a, b, m);
+    return 0;
+  }
+  Free(pb);
+  install(pa, nullptr, na);
+  if (ComputeBndrEdgeCorParVals(e) != 0) {
+    FreePtr(e->sampleA);
+    e->nSample = 0;
+    return -2;
+  }
+  return 0;
+}
+
+int ComputeBndrEdgeParamSamplesAndNubVals(EdgeInfoStruct* e, int uniform, int n) {
+  if (!e) return -2;
+  if (ComputeBndrEdgeParamSamples(e, uniform, std::max(n, 2)) != 0) return -2;
+  if (e->nSample < 1 || !e->infoA) return -2;
+  return ComputeBndrEdgeNubVals(e);
+}
+
+int SampleNewBndryStruct(BndrStruct* bs, int n) {
+  if (!bs) return -2;
+  const int paired = n < 3 ? 2 : n;
+  int single = std::max(n, 2) / 4;
+  if (single < 51) single = 50;
+  for (int i = 0; i < bs->nEdge; ++i) {
+    EdgeInfoStruct* e = &bs->edges[i];
+    if (ComputeBndrEdgeParamSamplesAndNubVals(e, 1, e->paired ? paired : single) != 0) return -2;
+  }
+  return 0;
+}
+
+int ReSampleBndrEdgeParams(EdgeInfoStruct* e) {
+  if (!e || e->nSample < 1 || !e->sampleA) return -2;
+  if (!IsPaired(e)) return 0;
+  FreePtr(e->sampleB);
+  if (ComputeBndrEdgeCorParVals(e) != 0) return -2;
+  return ComputeBndrEdgeNubVals(e);
+}
+
+int ReSampleNewBndryStruct(BndrStruct* bs) {
+  if (!bs) return -2;
+  for (int i = 0; i < bs->nEdge; ++i)
+    if (ReSampleBndrEdgeParams(&bs->edges[i]) != 0) return -2;
+  return 0;
+}
+
+// ===== basis-value tables ==========================================================================
+
+int FreeBndrEdgeNubVals(EdgeInfoStruct* e) {
+  if (!e) return -2;
+  for (int s = 0; s < 2; ++s) {
+    FreePtr(e->nubTabU[s]);
+    FreePtr(e->nubTabV[s]);
+    FreePtr(e->nubSpan[s]);
+    FreePtr(e->nubSpare[s]);
+  }
+  return e->nSample < 1 || !e->infoA ? -2 : 0;
+}
+
+int ComputeBndrEdgeNubVals(EdgeInfoStruct* e) {
+  if (!e) return -2;
+  FreeBndrEdgeNubVals(e);
+  static const int order0[1] = {0};
+  for (int side = 0; side < 2; ++side) {
+    const CrvInfoStruct* c = SideCrv(e, side);
+    const double* ts = SideSamples(e, side);
+    if (side == 1 && !IsPaired(e)) break;
+    if (!c || c->side == 0 || !c->crv3 || !ts || e->nSample < 1) continue;
+    int* vSpans = nullptr;
+    if (EvalNubValsOnGridM(c->crv3, ts, nullptr, e->nSample, 1, order0, order0, 1, &e->nubTabU[side],
+                           &e->nubTabV[side], &e->nubSpan[side], &vSpans) != 0 ||
+        KernelFailed()) {
+      FreeBndrEdgeNubVals(e);
+      return -2;
+    }
+    FreePtr(vSpans);
+  }
+  return 0;
+}
+
+int SetAllEdgesNubVals(BndrStruct* bs) {
+  if (!bs || bs->nEdge <= 0) return -2;
+  int result = 0;
+  for (int i = 0; i < bs->nEdge; ++i)
+    if (ComputeBndrEdgeNubVals(&bs->edges[i]) != 0) result = -2;
+  return result;
+}
+
+namespace {
+
+// Point of one side at its i-th sample: from the basis tables of a natural side where they
+// exist, otherwise evaluated on the curve.
+int SideSamplePoint(const EdgeInfoStruct* e, int side, int i, double out[3]) {
+  const CrvInfoStruct* c = SideCrv(e, side);
+  const double* ts = SideSamples(e, side);
+  if (!c || !ts) return -2;
+  if (c->side != 0 && c->crv3 && e->nubTabU[side] && e->nubSpan[side]) {
+    static const int order0[1] = {0};
+    const int row = 3 * (c->crv3->degreeU + 1);
+    double pt[1][3];
+    EvalPointOnGeometryGivenNubValsM(c->crv3, order0, order0, 1, e->nubTabU[side] + i * row, nullptr,
+                                     e->nubSpan[side][i], 0, 0, pt);
+    Copy3(pt[0], out);
+    return 0;
+  }
+  return EvalPntOnBndryCrv(c, ts[i], out);
+}
+
+// Three new coordinate arrays with room for the sample count.
+bool AllocCoordArrays(int n, double*& x, double*& y, double*& z) {
+  return AllocArray(x, n + kRoom) && AllocArray(y, n + kRoom) && AllocArray(z, n + kRoom);
+}
+
+}  // namespace
+
+int ComputeBndrEdgeAvgSamplePntsWithNubVals(EdgeInfoStruct* e) {
+  if (!e || e->nSample < 1 || !e->sampleA || !e->infoA) return -2;
+  const int n = e->nSample;
+  TrackingScope scope;
+  double *x = nullptr, *y = nullptr, *z = nullptr;
+  if (!AllocCoordArrays(n, x, y, z)) return -2;
+  const CrvInfoStruct* A = e->infoA;
+  const CrvInfoStruct* B = e->infoB;
+  const bool aKeeps = !IsPaired(e) || !e->sampleB || A->side == 0 || A->fixed || A->outer;
+  for (int i = 1; i < n - 1; ++i) {
+    double p[3];
+    if (SideSamplePoint(e, 0, i, p) != 0) return -2;
+    if (!aKeeps) {
+      double q[3];
+      if (SideSamplePoint(e, 1, i, q) != 0) return -2;
+      if (B->outer || B->side == 0 || B->fixed) {
+        Copy3(q, p);
+      } else {
+        for (int k = 0; k < 3; ++k) p[k] = 0.5 * (p[k] + q[k]);
+      }
+    }
+    x[i] = p[0];
+    y[i] = p[1];
+    z[i] = p[2];
+  }
+  // The ends are the stored end points, which the corner steps keep common to every edge there.
+  x[0] = e->pnt[0][0];
+  y[0] = e->pnt[0][1];
+  z[0] = e->pnt[0][2];
+  x[n - 1] = e->pnt[2][0];
+  y[n - 1] = e->pnt[2][1];
+  z[n - 1] = e->pnt[2][2];
+  scope.keep();
+  ReplaceCoordArrays(e->avgX, e->avgY, e->avgZ, x, y, z);
+  return 0;
+}
+
+int ComputeBndrEdgeAvgSamplePnts(EdgeInfoStruct* e) { return ComputeBndrEdgeAvgSamplePntsWithNubVals(e); }
+
+int ComputeAllBndrEdgesAvgSamplePnts(BndrStruct* bs) {
+  if (!bs) return -2;
+  int result = 0;
+  for (int i = 0; i < bs->nEdge; ++i)
+    if (ComputeBndrEdgeAvgSamplePnts(&bs->edges[i]) != 0) result = -2;
+  return result;
+}
+
+int NewEvalBndrEdgeAvgSampleNormals(EdgeInfoStruct* e) {
+  if (!e || e->nSample < 2 || !e->sampleA || !e->infoA) return -2;
+  const int n = e->nSample;
+  const bool g1 = IsG1Paired(e);
+  TrackingScope scope;
+  double *x = nullptr, *y = nullptr, *z = nullptr;
+  if (!AllocCoordArrays(n, x, y, z)) return -2;
+  auto put = [&](int i, const double v[3]) {
+    x[i] = v[0];
+    y[i] = v[1];
+    z[i] = v[2];
+  };
+  // Ends: the stored end normals, averaged with side B's at the matching end on G1 joints.
+  for (int end = 0; end < 2; ++end) {
+    double sum[3];
+    UnitOrZero(e->nrm[BndrSlot(0, end)], sum);
+    const bool withB = g1 && (end == 0 || !IsOuterFixedBndrEdge(e));
+    if (withB) {
+      double ref[3];
+      Copy3(sum, ref);
+      int count = 1;
+      AddOneNormalizedVecToSumVec(ref, e->nrm[MatchSlot(e, end)], sum, &count);
+      for (double& c : sum) c *= 0.5;
+    }
+    double unit[3];
+    if (UnitOrZero(sum, unit) < kTiny) {
+      if (end == 0) return -2;
+      Copy3(sum, unit);  // the last entry is normalised only when it can be
+    }
+    put(end == 0 ? 0 : n - 1, unit);
+  }
+  const bool aOnly = !g1 || IsOuterFixedBndrEdge(e) || e->infoA->fixed;
+  for (int i = 1; i < n - 1; ++i) {
+    double na[3], v[3];
+    if (EvalNormalOnBndryCrv(e->infoA, e->sampleA[i], na) != 0) return -2;
+    UnitOrZero(na, na);
+    if (aOnly || !e->sampleB) {
+      put(i, na);
+      continue;
+    }
+    double nb[3];
+    if (EvalNormalOnBndryCrv(e->infoB, e->sampleB[i], nb) != 0) return -2;
+    if (e->infoB->fixed) {
+      put(i, nb);
+      continue;
+    }
+    const double sgn = VecDotProd3(na, nb) < 0.0 ? -1.0 : 1.0;
+    for (int k = 0; k < 3; ++k) v[k] = 0.5 * (na[k] + sgn * nb[k]);
+    UnitOrZero(v, v);
+    put(i, v);
+  }
+  scope.keep();
+  ReplaceCoordArrays(e->avgNx, e->avgNy, e->avgNz, x, y, z);
+  return 0;
+}
+
+int EvalBndrEdgeAvgSampleNormals(EdgeInfoStruct* e) { return NewEvalBndrEdgeAvgSampleNormals(e); }
+
+int EvalAllBndrEdgeAvgSampleNormals(BndrStruct* bs) {
+  if (!bs || !bs->edges) return -2;
+  for (int i = 0; i < bs->nEdge; ++i)
+    if (bs->edges[i].nSample > 0) EvalBndrEdgeAvgSampleNormals(&bs->edges[i]);
+  return 0;
+}
+
+// ===== continuity classification and measures =======================================================
+
+int IsBndrEdgeG0Continuity(const EdgeInfoStruct* e, double gapTol) {
+  if (!e || !IsPaired(e) || e->nSample < 1 || !e->sampleA || !e->sampleB) return 0;
+  double p[4][3];
+  for (int s = 0; s < 4; ++s)
+    if (EvalPntOnBndryCrv(SideCrv(e, s & 1), e->par[s], p[s]) != 0) return 0;
+  for (int end = 0; end < 2; ++end)
+    if (VecDist3(p[BndrSlot(0, end)], p[MatchSlot(e, end)]) > gapTol) return 0;
+  for (int i = 0; i < e->nSample; ++i) {
+    double a[3], b[3];
+    if (EvalPntOnBndryCrv(e->infoA, e->sampleA[i], a) != 0) return 0;
+    if (EvalPntOnBndryCrv(e->infoB, e->sampleB[i], b) != 0) return 0;
+    if (VecDist3(a, b) > gapTol) return 0;
+  }
+  return 1;
+}
+
+int IsBndrEdgeG1Continuity(const EdgeInfoStruct* e, double gapTol, double angleTol) {
+  if (!e || !IsPaired(e) || e->nSample < 1) return 0;
+  if (!IsBndrEdgeG0Continuity(e, gapTol)) return 0;
+  double n[4][3];
+  for (int s = 0; s < 4; ++s) {
+    if (EvalNormalOnBndryCrv(SideCrv(e, s & 1), e->par[s], n[s]) != 0) return 0;
+    if (VecSize3(n[s]) < kTiny) return 0;
+  }
+  for (int end = 0; end < 2; ++end)
+    if (FoldedAngle(n[BndrSlot(0, end)], n[MatchSlot(e, end)]) > angleTol) return 0;
+  for (int i = 0; i < e->nSample; ++i) {
+    double a[3], b[3];
+    if (EvalNormalOnBndryCrv(e->infoA, e->sampleA[i], a) != 0) return 0;
+    if (EvalNormalOnBndryCrv(e->infoB, e->sampleB[i], b) != 0) return 0;
+    // A vanished natural-side normal (zero vector) measures 0 degrees: it agrees.
+    if (FoldedAngle(a, b) > angleTol) return 0;
+  }
+  return 1;
+}
+
+int SetBndrEdgeContinuity(EdgeInfoStruct* e, double gapTol, double angleTol) {
+  if (!e) return -2;
+  if (!IsPaired(e)) return 0;
+  e->continuity = 0;
+  if (!IsBndrEdgeG0Continuity(e, gapTol)) return 0;
+  e->continuity = IsBndrEdgeG1Continuity(e, gapTol, angleTol) ? 1 : 0;
+  return 0;
+}
+
+namespace {
+
+// Largest gap of a paired edge; samples through `point(side, i, out)`.
+template <class SamplePoint>
+int MaxEdgeGap(EdgeInfoStruct* e, double* gap, double* tA, double* tB, SamplePoint point) {
+  double p[4][3];
+  for (int s = 0; s < 4; ++s)
+    if (EvalPntOnBndryCrv(SideCrv(e, s & 1), e->par[s], p[s]) != 0) return -2;
+  double best = VecDist3(p[0], p[MatchSlot(e, 0)]);
+  double ba = e->par[0], bb = e->par[MatchSlot(e, 0)];
+  const double atEnd = VecDist3(p[2], p[MatchSlot(e, 1)]);
+  if (atEnd > best) {
+    best = atEnd;
+    ba = e->par[2];
+    bb = e->par[MatchSlot(e, 1)];
+  }
+  for (int i = 0; e->sampleA && e->sampleB && i < e->nSample; ++i) {
+    double a[3], b[3];
+    if (point(0, i, a) != 0 || point(1, i, b) != 0) return -2;
+    const double d = VecDist3(a, b);
+    if (d > best) {
+      best = d;
+      ba = e->sampleA[i];
+      bb = e->sampleB[i];
+    }
+  }
+  e->gapParA = ba;
+  e->gapParB = bb;
+  e->maxGap = best;
+  if (gap) *gap = best;
+  if (tA) *tA = ba;
+  if (tB) *tB = bb;
+  return 0;
+}
+
+}  // namespace
+
+int ComputeMaxBndrEdgeGap(EdgeInfoStruct* e, double* gap, double* tA, double* tB) {
+  if (!e) return -2;
+  if (!IsPaired(e)) {
+    if (gap) *gap = 0.0;
+    if (tA) *tA = e->par[0];
+    return -2;
+  }
+  return MaxEdgeGap(e, gap, tA, tB, [e](int side, int i, double out[3]) {
+    return EvalPntOnBndryCrv(SideCrv(e, side), SideSamples(e, side)[i], out);
+  });
+}
+
+int ComputeMaxBndrEdgeGapNubVals(EdgeInfoStruct* e, double* gap, double* tA, double* tB) {
+  if (!e) return -2;
+  if (!IsPaired(e)) {
+    if (gap) *gap = 0.0;
+    if (tA) *tA = e->par[0];
+    return 0;
+  }
+  if (e->infoA->side == 0 || e->infoB->side == 0) return -2;
+  for (int s = 0; s < 2; ++s)
+    if (!e->nubTabU[s] || !e->nubSpan[s] || !SideCrv(e, s)->crv3) return -2;
+  return MaxEdgeGap(e, gap, tA, tB,
+                    [e](int side, int i, double out[3]) { return SideSamplePoint(e, side, i, out); });
+}
+
+int ComputeBndrInfoMaxEdgeGap(BndrStruct* bs, double* gap, int* edge, double* tA, double* tB) {
+  if (!bs) return -2;
+  double best = 0.0, ba = 0.0, bb = 0.0;
+  int which = -1;
+  for (int i = 0; i < bs->nEdge; ++i) {
+    EdgeInfoStruct* e = &bs->edges[i];
+    if (!IsPaired(e)) continue;
+    double g = 0.0, a = 0.0, b = 0.0;
+    if (ComputeMaxBndrEdgeGap(e, &g, &a, &b) != 0) return -2;
+    if (which < 0 || g > best) {
+      best = g;
+      which = i;
+      ba = a;
+      bb = b;
+    }
+  }
+  if (gap) *gap = best;
+  if (edge) *edge = which;
+  if (tA) *tA = ba;
+  if (tB) *tB = bb;
+  return 0;
+}
+
+int BndrEdgeMaxNormalDiff(EdgeInfoStruct* e, double ignored, double* angle) {
+  (void)ignored;
+  if (!e) return -2;
+  if (!IsPaired(e) || e->nSample < 1) {
+    e->maxAngle = 0.0;
+    if (angle) *angle = 0.0;
+    return 0;
+  }
+  double n[4][3];
+  for (int s = 0; s < 4; ++s) {
+    double raw[3];
+    if (EvalNormalOnBndryCrv(SideCrv(e, s & 1), e->par[s], raw) != 0) return -2;
+    if (UnitOrZero(raw, n[s]) < kTiny) return -2;
+  }
+  double best = 0.0;
+  for (int end = 0; end < 2; ++end)
+    best = std::max(best, FoldedAngle(n[BndrSlot(0, end)], n[MatchSlot(e, end)]));
+  for (int i = 0; e->sampleA && e->sampleB && i < e->nSample; ++i) {
+    double a[3], b[3];
+    if (EvalNormalOnBndryCrv(e->infoA, e->sampleA[i], a) != 0 || VecSize3(a) < kTiny) continue;
+    if (EvalNormalOnBndryCrv(e->infoB, e->sampleB[i], b) != 0 || VecSize3(b) < kTiny) continue;
+    best = std::max(best, FoldedAngle(a, b));
+  }
+  e->maxAngle = best;
+  if (angle) *angle = best;
+  return 0;
+}
+
+int ComputeBndrInfoMaxNormalDiff(BndrStruct* bs, double ignored, double* angle, int* edge) {
+  if (!bs) return -2;
+  double best = 0.0;
+  int which = 0;
+  bool any = false;
+  for (int i = 0; i < bs->nEdge; ++i) {
+    EdgeInfoStruct* e = &bs->edges[i];
+    if (!IsPaired(e)) {
+      e->maxAngle = 0.0;
+      continue;
+    }
+    double a = 0.0;
+    if (BndrEdgeMaxNormalDiff(e, ignored, &a) != 0) return -2;
+    if (e->continuity >= 1 && (!any || a > best)) {
+      best = a;
+      which = i;
+      any = true;
+    }
+  }
+  if (angle) *angle = best;
+  if (edge) *edge = which;
+  return 0;
+}
+
+int ComputeSrfsGrpContinuity(BndrStruct* bs, int mode, int nSamples, double* maxGap,
+                             double* maxAngle) {
+  if (!bs) return -2;
+  switch (mode) {
+    case 0:
+      break;
+    case 1:
+      if (ReSampleNewBndryStruct(bs) != 0) return -2;
+      break;
+    case 2:
+      FreeBndrStructEdgeSamples(bs);
+      if (SampleNewBndryStruct(bs, nSamples < 3 ? 2 : nSamples) != 0) return -2;
+      break;
+    default:
+      return -2;
+  }
+  int edge = -1;
+  double gap = 0.0, angle = 0.0;
+  if (ComputeBndrInfoMaxEdgeGap(bs, &gap, &edge, nullptr, nullptr) != 0) return -2;
+  if (ComputeBndrInfoMaxNormalDiff(bs, 0.0, &angle, &edge) != 0) return -2;
+  if (maxGap) *maxGap = gap;
+  if (maxAngle) *maxAngle = angle;
+  return 0;
+}
+
+int ComputeMaxBndrCrvToEdgeSampleDiff(const CrvInfoStruct* crv, const EdgeInfoStruct* edges,
+                                      int nEdge, double* dist, double* t) {
+  if (!crv || !dist || !t) return -2;
+  double tmin = 0.0, tmax = 0.0;
+  GetBndrCrvParamMinMax(crv, &tmin, &tmax);
+  double best = -1.0, bt = tmin;
+  bool anyPaired = false;
+  for (int k = 0; crv->edgeIds && edges && k < crv->nEdge; ++k) {
+    const int id = crv->edgeIds[k];
+    if (id < 0 || id >= nEdge) continue;
+    const EdgeInfoStruct* e = &edges[id];
+    if (!IsPaired(e)) continue;
+    anyPaired = true;
+    const int side = e->crvA == crv->index ? 0 : 1;
+    const double* ts = SideSamples(e, side);
+    if (!ts || !e->avgX || !e->avgY || !e->avgZ) continue;
+    for (int i = 1; i < e->nSample - 1; ++i) {
+      double p[3];
+      if (EvalPntOnBndryCrv(crv, ts[i], p) != 0) return -2;
+      const double d[3] = {p[0] - e->avgX[i], p[1] - e->avgY[i], p[2] - e->avgZ[i]};
+      const double d2 = VecDotProd3(d, d);
+      if (d2 > best) {
+        best = d2;
+        bt = ts[i];
+      }
+    }
+  }
+  if (!anyPaired) {
+    *dist = 0.0;
+    *t = tmin;
+    return 0;
+  }
+  if (best < 0.0) return -2;
+  *dist = std::sqrt(best);
+  *t = bt;
+  return 0;
+}
+
+int GetBndrEdgeNormalAtCorner(const BndrStruct* bs, int edge, int corner, double normals[6],
+                              int* count) {
+  if (!bs || !normals || !count || edge < 0 || edge >= bs->nEdge) return -2;
+  const EdgeInfoStruct* e = &bs->edges[edge];
+  if (!e->infoA || !e->infoA->srf) return -2;
+  int end;
+  if (e->corner0 == corner)
+    end = 0;
+  else if (e->corner1 == corner)
+    end = 1;
+  else
+    return -2;
+  Copy3(e->nrm[BndrSlot(0, end)], normals);
+  *count = 1;
+  if (IsPaired(e)) {
+    Copy3(e->nrm[MatchSlot(e, end)], normals + 3);
+    *count = 2;
+  }
+  return 0;
+}
+
+// ===== end and corner geometry =====================================================================
+
+namespace {
+
+// Evaluates one quantity at the four end slots; an unpaired edge copies side A into B's slots.
+template <class Eval>
+int EvalEdgeEnds(EdgeInfoStruct* e, double (*out)[3], Eval eval) {
+  if (!e || !e->infoA) return -2;
+  const bool paired = IsPaired(e);
+  for (int s = 0; s < 4; ++s) {
+    if ((s & 1) && !paired) continue;
+    if (eval(SideCrv(e, s & 1), e->par[s], out[s]) != 0) return -2;
+  }
+  if (!paired) {
+    Copy3(out[BndrSlot(0, 0)], out[BndrSlot(1, 0)]);
+    Copy3(out[BndrSlot(0, 1)], out[BndrSlot(1, 1)]);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int EvalBndrEdgeEndPoints(EdgeInfoStruct* e) {
+  return EvalEdgeEnds(e, e ? e->pnt : nullptr, [](const CrvInfoStruct* c, double t, double out[3]) {
+    return EvalPntOnBndryCrv(c, t, out);
+  });
+}
+
+int EvalBndrEdgeEndNormals(EdgeInfoStruct* e) {
+  return EvalEdgeEnds(e, e ? e->nrm : nullptr, [](const CrvInfoStruct* c, double t, double out[3]) {
+    double n[3];
+    if (EvalNormalOnBndryCrv(c, t, n) != 0) return -2;
+    UnitOrZero(n, out);
+    return 0;
+  });
+}
+
+int EvalBndrEdgeEndTangents(EdgeInfoStruct* e) {
+  return EvalEdgeEnds(e, e ? e->tan : nullptr, [](const CrvInfoStruct* c, double t, double out[3]) {
+    double d[3];
+    if (EvalTangentOnBndryCrv(c, t, d) != 0) return -2;
+    if (VecSize3(d) > kTiny)
+      UnitOrZero(d, out);
+    else
+      Copy3(d, out);
+    return 0;
+  });
+}
+
+int SetBndrEdgeAvgEndPoints(EdgeInfoStruct* e) {
+  if (!e) return -2;
+  if (!IsPaired(e)) return 0;
+  const CrvInfoStruct* A = e->infoA;
+  const CrvInfoStruct* B = e->infoB;
+  const int m0 = MatchSlot(e, 0), m1 = MatchSlot(e, 1);
+  double start[3], end[3];
+  for (int k = 0; k < 3; ++k) {
+    start[k] = 0.5 * (e->pnt[0][k] + e->pnt[m0][k]);
+    end[k] = 0.5 * (e->pnt[2][k] + e->pnt[m1][k]);
+  }
+  // Later rules override earlier ones: outer, then trim curve, then fixed.
+  auto keepSide = [&](bool a, bool b) {
+    if (a == b) return;
+    Copy3(a ? e->pnt[0] : e->pnt[m0], start);
+    Copy3(a ? e->pnt[2] : e->pnt[m1], end);
+  };
+  keepSide(A->outer != 0, B->outer != 0);
+  keepSide(A->side == 0, B->side == 0);
+  keepSide(A->fixed != 0, B->fixed != 0);
+  Copy3(start, e->pnt[0]);
+  Copy3(start, e->pnt[m0]);
+  Copy3(end, e->pnt[2]);
+  Copy3(end, e->pnt[m1]);
+  return 0;
+}
+
+int SetUpBndrCornerPositions(BndrStruct* bs) {
+  if (!bs) return -2;
+  for (int i = 0; i < bs->nEdge; ++i) SetBndrEdgeAvgEndPoints(&bs->edges[i]);
+  for (int c = 0; c < bs->nCorner; ++c) {
+    const CornerInfoStruct* ci = &bs->corners[c];
+    double all[3] = {0, 0, 0}, fixed[3] = {0, 0, 0};
+    int nAll = 0, nFixed = 0;
+    for (int k = 0; ci->edgeIds && k < ci->nEdge; ++k) {
+      const int id = ci->edgeIds[k];
+      if (id < 0 || id >= bs->nEdge) return -2;
+      const EdgeInfoStruct* e = &bs->edges[id];
+      if (e->corner0 != c && e->corner1 != c) return -2;
+      const CrvInfoStruct* A = e->infoA;
+      const CrvInfoStruct* B = IsPaired(e) ? e->infoB : nullptr;
+      const bool isFixed = IsOuterFixedBndrEdge(e) || (A->side != 0 && IsTrim(B)) || A->side == 0 ||
+                           A->fixed || (B && B->fixed);
+      // An edge closed on this corner contributes both of its ends.
+      for (int end = 0; end < 2; ++end) {
+        if ((end == 0 ? e->corner0 : e->corner1) != c) continue;
+        const double* p = e->pnt[BndrSlot(0, end)];
+        for (int j = 0; j < 3; ++j) all[j] += p[j];
+        ++nAll;
+        if (isFixed) {
+          for (int j = 0; j < 3; ++j) fixed[j] += p[j];
+          ++nFixed;
+        }
+      }
+    }
+    if (nAll == 0) continue;
+    double pos[3];
+    for (int j = 0; j < 3; ++j) pos[j] = nFixed > 0 ? fixed[j] / nFixed : all[j] / nAll;
+    SetBndrInfoCornerPosition(bs, c, pos[0], pos[1], pos[2]);
+  }
+  return 0;
+}
+
+int SetBndrInfoCornerPosition(BndrStruct* bs, int corner, double x, double y, double z) {
+  if (!bs || corner < 0 || corner >= bs->nCorner) return -2;
+  CornerInfoStruct* ci = &bs->corners[corner];
+  const double p[3] = {x, y, z};
+  Copy3(p, ci->pos);
+  for (int k = 0; ci->edgeIds && k < ci->nEdge; ++k) {
+    const int id = ci->edgeIds[k];
+    if (id < 0 || id >= bs->nEdge) continue;
+    EdgeInfoStruct* e = &bs->edges[id];
+    for (int end = 0; end < 2; ++end) {
+      if ((end == 0 ? e->corner0 : e->corner1) != corner) continue;
+      Copy3(p, e->pnt[BndrSlot(0, end)]);
+      Copy3(p, e->pnt[MatchSlot(e, end)]);
+      if (e->nSample > 0 && e->avgX && e->avgY && e->avgZ) {
+        const int i = end == 0 ? 0 : e->nSample - 1;
+        e->avgX[i] = x;
+        e->avgY[i] = y;
+        e->avgZ[i] = z;
+      }
+    }
+  }
+  return 0;
+}
+
+// ---- vector helpers -----------------------------------------------------------------------------
+
+int AddOneNormalizedVecToSumVec(const double ref[3], const double v[3], double sum[3], int* count) {
+  double u[3];
+  if (UnitOrZero(v, u) < kTiny) return -2;
+  const double s = VecDotProd3(ref, u) >= 0.0 ? 1.0 : -1.0;
+  for (int k = 0; k < 3; ++k) sum[k] += s * u[k];
+  if (count) ++*count;
+  return 0;
+}
+
+int SetUnitVecOnSameSide(double v[3], const double w[3]) {
+  double uv[3], uw[3];
+  if (UnitOrZero(v, uv) < kTiny || UnitOrZero(w, uw) < kTiny) return -2;
+  const double s = VecDotProd3(uv, uw) >= 0.0 ? 1.0 : -1.0;
+  for (int k = 0; k < 3; ++k) v[k] = s * uw[k];
+  return 0;
+}
+
+int VecProjectReverse3(const double src[3], double dst[3]) {
+  double ud[3], us[3];
+  UnitOrZero(dst, ud);
+  UnitOrZero(src, us);
+  const double s = VecDotProd3(ud, us) < 0.001 ? -1.0 : 1.0;
+  for (int k = 0; k < 3; ++k) dst[k] = s * src[k];
+  return 0;
+}
+
+int FindEdgeCommonTangent(double nA[3], double nB[3], double tA[3], double tB[3]) {
+  if (!nA || !nB || !tA || !tB) return -2;
+  if (VecSize3(nA) < kTiny || VecSize3(nB) < kTiny) return 0;
+  const double a = FoldedAngle(nA, nB);
+  double d[3] = {0.0, 0.0, 0.0};
+  if (a > 0.01) {
+    double c[3];
+    cross_product(nA, nB, c);
+    UnitOrZero(c, d);
+  }
+  const bool zA = VecSize3(tA) < kTiny, zB = VecSize3(tB) < kTiny;
+  if (zA && zB) {
+    Zero3(tA);
+    Zero3(tB);
+    return 0;
+  }
+  if (zA || zB) {
+    double* zero = zA ? tA : tB;
+    double* other = zA ? tB : tA;
+    Zero3(zero);
+    if (a > 0.01 && VecSize3(d) >= kTiny)
+      SetUnitVecOnSameSide(other, d);
+    else
+      UnitOrZero(other, other);
+    return 0;
+  }
+  UnitOrZero(nA, nA);
+  UnitOrZero(nB, nB);
+  if (a >= 0.01) {
+    double c[3];
+    cross_product(nA, nB, c);
+    if (UnitOrZero(c, d) < kTiny) return -2;
+    SetUnitVecOnSameSide(tA, d);
+    SetUnitVecOnSameSide(tB, d);
+    return 0;
+  }
+  // Parallel normals: the common tangent is the mean direction in the shared tangent plane.
+  double m[3];
+  const double s = VecDotProd3(tA, tB) < 0.0 ? -1.0 : 1.0;
+  for (int k = 0; k < 3; ++k) m[k] = tA[k] + s * tB[k];
+  if (UnitOrZero(m, m) < kTiny) return -2;
+  SetUnitVecOnSameSide(nB, nA);
+  double p[3];
+  if (!ProjectUnit(m, nA, p)) return -2;
+  SetUnitVecOnSameSide(tA, p);
+  SetUnitVecOnSameSide(tB, p);
+  return 0;
+}
+
+int ProjectBndrEdgeEndTangents(EdgeInfoStruct* e) {
+  if (!e) return -2;
+  for (int s = 0; s < 4; ++s) {
+    double p[3];
+    if (ProjectUnit(e->tan[s], e->nrm[s], p))
+      Copy3(p, e->tan[s]);
+    else
+      Zero3(e->tan[s]);
+  }
+  if (!IsPaired(e)) {
+    Copy3(e->tan[BndrSlot(0, 0)], e->tan[BndrSlot(1, 0)]);
+    Copy3(e->tan[BndrSlot(0, 1)], e->tan[BndrSlot(1, 1)]);
+    return 0;
+  }
+  if (e->continuity >= 0) {
+    for (int end = 0; end < 2; ++end) {
+      const int a = BndrSlot(0, end), b = MatchSlot(e, end);
+      if (FindEdgeCommonTangent(e->nrm[a], e->nrm[b], e->tan[a], e->tan[b]) != 0) return -2;
+    }
+  }
+  return 0;
+}
+
+int SetG1EdgeWithtrimCurveEndTangents(EdgeInfoStruct* e) {
+  if (!e) return -2;
+  if (!IsPaired(e)) return 0;
+  const CrvInfoStruct* A = e->infoA;
+  const CrvInfoStruct* B = e->infoB;
+  if (!((A->side == 0 || B->side == 0) && (A->fixed || B->fixed))) return 0;
+  // `to` takes the tangents (and normals) of `from` at the matching ends.
+  const bool aTakes = A->side != 0 && !A->fixed;
+  for (int end = 0; end < 2; ++end) {
+    const int a = BndrSlot(0, end), b = MatchSlot(e, end);
+    const int to = aTakes ? a : b, from = aTakes ? b : a;
+    Copy3(e->tan[from], e->tan[to]);
+    if (e->continuity < 1) {
+      double p[3];
+      if (ProjectUnit(e->nrm[to], e->tan[to], p)) Copy3(p, e->nrm[to]);
+      if (!aTakes) continue;
+    }
+    VecProjectReverse3(e->nrm[from], e->nrm[to]);
+  }
+  return 0;
+}
+
+int ModifyBndrCrvG0EdgesEndTangents(BndrStruct* bs, int curve) {
+  if (!bs || curve < 0 || curve >= bs->nCrv) return -2;
+  const CrvInfoStruct* c = &bs->crvs[curve];
+  if (c->side == 0 || c->nEdge < 2 || !c->edgeIds) return 0;
+  auto sideOn = [curve](const EdgeInfoStruct* e) { return IsPaired(e) && e->crvB == curve ? 1 : 0; };
+  for (int k = 0; k < c->nEdge; ++k) {
+    EdgeInfoStruct* e = &bs->edges[c->edgeIds[k]];
+    if (IsG1Paired(e)) continue;
+    const int s = sideOn(e);
+    if (k > 0) {
+      const EdgeInfoStruct* p = &bs->edges[c->edgeIds[k - 1]];
+      if (IsG1Paired(p)) Copy3(p->tan[BndrSlot(sideOn(p), 1)], e->tan[BndrSlot(s, 0)]);
+    }
+    if (k + 1 < c->nEdge) {
+      const EdgeInfoStruct* n = &bs->edges[c->edgeIds[k + 1]];
+      if (IsG1Paired(n)) Copy3(n->tan[BndrSlot(sideOn(n), 0)], e->tan[BndrSlot(s, 1)]);
+    }
+  }
+  return 0;
+}
+
+// ---- corner normals ------------------------------------------------------------------------------
+
+int IsHalfEdgeG1Adjacent(const BndrStruct* bs, const BndrHalfEdge* h, const BndrHalfEdge* k) {
+  if (!bs || !h || !k) return 0;
+  const EdgeInfoStruct* eh = &bs->edges[h->edge];
+  const EdgeInfoStruct* ek = &bs->edges[k->edge];
+  if (h->edge != k->edge) {
+    const CrvInfoStruct* ch = SideCrv(eh, h->side);
+    const CrvInfoStruct* ck = SideCrv(ek, k->side);
+    return ch && ck && ch->srfInfo == ck->srfInfo ? 1 : 0;
+  }
+  if (h->side == k->side) return h->end != k->end ? 1 : 0;
+  return eh->continuity >= 1 ? 1 : 0;
+}
+
+int GetHalfEdgeNormalAtVertex(const BndrStruct* bs, const BndrHalfEdge* h, int corner,
+                              double normal[3]) {
+  if (!bs || !h || h->edge < 0 || h->edge >= bs->nEdge) return -2;
+  const EdgeInfoStruct* e = &bs->edges[h->edge];
+  if ((h->end == 0 ? e->corner0 : e->corner1) != corner) return -2;
+  const int slot = h->side == 0 ? BndrSlot(0, h->end) : MatchSlot(e, h->end);
+  UnitOrZero(e->nrm[slot], normal);
+  return 0;
+}
+
+int IsHalfEdgeNormalFixed(const BndrStruct* bs, const BndrHalfEdge* h) {
+  if (!bs || !h) return 0;
+  const CrvInfoStruct* c = SideCrv(&bs->edges[h->edge], h->side);
+  return c && (c->fixed || c->side == 0) ? 1 : 0;
+}
+
+int SetHalfEdgeNormal(BndrStruct* bs, const BndrHalfEdge* h, const double normal[3]) {
+  if (!bs || !h) return -2;
+  EdgeInfoStruct* e = &bs->edges[h->edge];
+  double u[3];
+  if (UnitOrZero(normal, u) < kTiny) return 0;
+  const int slot = h->side == 0 ? BndrSlot(0, h->end) : MatchSlot(e, h->end);
+  const double s = VecDotProd3(u, e->nrm[slot]) < 0.0 ? -1.0 : 1.0;
+  for (int k = 0; k < 3; ++k) e->nrm[slot][k] = s * u[k];
+  return 0;
+}
+
+int SIAverageBndrTopoCornerNormals(BndrStruct* bs, int corner) {
+  if (!bs || corner < 0 || corner >= bs->nCorner) return -2;
+  const CornerInfoStruct* ci = &bs->corners[corner];
+  TrackingScope scope;
+  BndrHalfEdge* he = nullptr;
+  if (!AllocArray(he, 4 * std::max(ci->nEdge, 1))) return -2;
+  int n = 0;
+  for (int k = 0; ci->edgeIds && k < ci->nEdge; ++k) {
+    const int id = ci->edgeIds[k];
+    if (id < 0 || id >= bs->nEdge) return -2;
+    const EdgeInfoStruct* e = &bs->edges[id];
+    for (int end = 0; end < 2; ++end) {
+      if ((end == 0 ? e->corner0 : e->corner1) != corner) continue;
+      he[n++] = {id, 0, end};
+      if (IsPaired(e)) he[n++] = {id, 1, end};
+    }
+  }
+  if (n == 0) return -2;
+  if (n == 1) return 0;
+  int* adj = nullptr;
+  unsigned char* done = nullptr;
+  if (!AllocArray(adj, n * n) || !AllocArray(done, n)) return -2;
+  for (int h = 0; h < n; ++h) {
+    adj[h * n + h] = 1;
+    for (int k = h + 1; k < n; ++k) adj[h * n + k] = adj[k * n + h] = IsHalfEdgeG1Adjacent(bs, &he[h], &he[k]);
+  }
+  // One pass of transitive closure, in place.
+  for (int h = 0; h < n; ++h)
+    for (int k = 0; k < n; ++k) {
+      if (adj[h * n + k] < 1) continue;
+      for (int m = 0; m < n; ++m)
+        if (adj[k * n + m] > 0) adj[h * n + m] = adj[m * n + h] = 1;
+    }
+  for (int h = 0; h < n; ++h) {
+    if (done[h]) continue;
+    double ref[3];
+    if (GetHalfEdgeNormalAtVertex(bs, &he[h], corner, ref) != 0) continue;
+    double sum[3] = {0, 0, 0}, fsum[3] = {0, 0, 0};
+    int cnt = 0, fcnt = 0;
+    for (int k = 0; k < n; ++k) {
+      if (adj[h * n + k] < 1) continue;
+      double nk[3];
+      if (GetHalfEdgeNormalAtVertex(bs, &he[k], corner, nk) != 0) continue;
+      if (AddOneNormalizedVecToSumVec(ref, nk, sum, &cnt) != 0) continue;
+      if (IsHalfEdgeNormalFixed(bs, &he[k])) AddOneNormalizedVecToSumVec(ref, nk, fsum, &fcnt);
+    }
+    if (cnt == 0) continue;
+    double g[3];
+    for (int j = 0; j < 3; ++j) g[j] = fcnt > 0 ? fsum[j] / fcnt : sum[j] / cnt;
+    for (int k = 0; k < n; ++k) {
+      if (adj[h * n + k] < 1) continue;
+      SetHalfEdgeNormal(bs, &he[k], g);
+      done[k] = 1;
+    }
+  }
+  return 0;
+}
+
+int AverageBndrTopoCornerNormals(BndrStruct* bs, int corner) { return SIAverageBndrTopoCornerNormals(bs, corner); }
+
+int SetUpBndrAllCornerNormals(BndrStruct* bs) {
+  if (!bs || bs->nCorner <= 0) return -2;
+  for (int c = 0; c < bs->nCorner; ++c) {
+    // A corner left without edges has no normals to agree on; only a failed allocation stops.
+    if (SIAverageBndrTopoCornerNormals(bs, c) != 0 && KernelFailed()) return -2;
+  }
+  return 0;
+}
+
+int GetAverageSrfNormalsAtCorner(BndrStruct* bs, int corner, double (*normals)[3]) {
+  if (!bs || !normals || corner < 0 || corner >= bs->nCorner) return -2;
+  const CornerInfoStruct* ci = &bs->corners[corner];
+  for (int s = 0; s < ci->nSrfId; ++s) {
+    double sum[3] = {0, 0, 0}, fsum[3] = {0, 0, 0}, ref[3] = {0, 0, 0};
+    int cnt = 0, fcnt = 0;
+    for (int k = 0; ci->edgeIds && k < ci->nEdge; ++k) {
+      const int id = ci->edgeIds[k];
+      if (id < 0 || id >= bs->nEdge) continue;
+      const EdgeInfoStruct* e = &bs->edges[id];
+      double nn[6];
+      int count = 0;
+      if (GetBndrEdgeNormalAtCorner(bs, id, corner, nn, &count) != 0) continue;
+      for (int side = 0; side < count; ++side) {
+        const CrvInfoStruct* c = SideCrv(e, side);
+        if (!c || !c->srfInfo || c->srfInfo->index != ci->srfIds[s]) continue;
+        const double* v = nn + 3 * side;
+        if (cnt == 0 && VecSize3(v) >= kTiny) UnitOrZero(v, ref);
+        if (AddOneNormalizedVecToSumVec(ref, v, sum, &cnt) != 0) continue;
+        const bool fixed = c->side == 0 || c->fixed ||
+                           (side == 0 && !e->paired && c->outer && c->outerCont >= 1);
+        if (fixed) AddOneNormalizedVecToSumVec(ref, v, fsum, &fcnt);
+      }
+    }
+    for (int j = 0; j < 3; ++j) normals[s][j] = fcnt > 0 ? fsum[j] / fcnt : cnt > 0 ? sum[j] / cnt : 0.0;
+    UnitOrZero(normals[s], normals[s]);
+  }
+  return 0;
+}
+
+int NewAverageBndrTopoCornerNormals(BndrStruct* bs, int corner) {
+  if (!bs || corner < 0 || corner >= bs->nCorner) return -2;
+  CornerInfoStruct* ci = &bs->corners[corner];
+  if (ci->nEdge < 2) return 0;
+  FreePtr(ci->srfIds);
+  ci->nSrfId = 0;
+  int* ids = nullptr;
+  int ns = 0;
+  if (BndrSrfIndexAtCorner(bs, corner, &ids, &ns) != 0 || ns == 0) {
+    FreePtr(ids);
+    return -2;
+  }
+  ci->srfIds = ids;
+  ci->nSrfId = ns;
+  TrackingScope scope;
+  double(*sn)[3] = nullptr;
+  int* adj = nullptr;
+  if (!AllocArray(sn, ns) || !AllocArray(adj, ns * ns)) return -2;
+  if (GetAverageSrfNormalsAtCorner(bs, corner, sn) != 0) return -2;
+  auto slotOf = [&](const CrvInfoStruct* c) {
+    for (int s = 0; c && c->srfInfo && s < ns; ++s)
+      if (ids[s] == c->srfInfo->index) return s;
+    return -1;
+  };
+  for (int s = 0; s < ns; ++s) adj[s * ns + s] = 1;
+  for (int k = 0; k < ci->nEdge; ++k) {
+    const int id = ci->edgeIds[k];
+    if (id < 0 || id >= bs->nEdge) continue;
+    const EdgeInfoStruct* e = &bs->edges[id];
+    if (!IsG1Paired(e)) continue;
+    const int a = slotOf(e->infoA), b = slotOf(e->infoB);
+    if (a < 0 || b < 0) continue;
+    adj[a * ns + b] = adj[b * ns + a] = 1;
+    if (e->infoA->side == 0 || e->infoA->fixed)
+      Copy3(sn[a], sn[b]);
+    else if (e->infoB->side == 0 || e->infoB->fixed)
+      Copy3(sn[b], sn[a]);
+  }
+  for (int i = 0; i < ns; ++i)
+    for (int j = 0; j < ns; ++j)
+      if (j != i && adj[i * ns + j])
+        for (int m = 0; m < ns; ++m) adj[i * ns + m] += adj[j * ns + m];
+  double(*out)[3] = nullptr;
+  if (!AllocArray(out, ns)) return -2;
+  for (int i = 0; i < ns; ++i) {
+    double sum[3] = {0, 0, 0};
+    int cnt = 0;
+    for (int j = 0; j < ns; ++j)
+      if (adj[i * ns + j]) AddOneNormalizedVecToSumVec(sn[i], sn[j], sum, &cnt);
+    Copy3(sn[i], out[i]);
+    if (cnt > 1) {
+      double u[3];
+      if (UnitOrZero(sum, u) >= kTiny) {
+        if (VecDotProd3(u, sn[i]) < 0.0)
+          for (double& x : u) x = -x;
+        Copy3(u, out[i]);
+      }
+    }
+  }
+  for (int k = 0; k < ci->nEdge; ++k) {
+    const int id = ci->edgeIds[k];
+    if (id < 0 || id >= bs->nEdge) continue;
+    EdgeInfoStruct* e = &bs->edges[id];
+    for (int end = 0; end < 2; ++end) {
+      if ((end == 0 ? e->corner0 : e->corner1) != corner) continue;
+      const int a = slotOf(e->infoA);
+      const BndrHalfEdge ha{id, 0, end}, hb{id, 1, end};
+      if (a >= 0) SetHalfEdgeNormal(bs, &ha, out[a]);
+      if (IsPaired(e)) {
+        const int b = slotOf(e->infoB);
+        if (b >= 0) SetHalfEdgeNormal(bs, &hb, out[b]);
+      }
+    }
+  }
+  return 0;
+}
+
+// ---- whole set-up -----------------------------------------------------------------------------------
+
+int SetUpBndrEdgeCornerGeometry(BndrStruct* bs) {
+  if (!bs) return -2;
+  if (EvalAllBndrCrvCurve3Form(bs) != 0) return -2;
+  for (int i = 0; i < bs->nEdge; ++i) {
+    EdgeInfoStruct* e = &bs->edges[i];
+    if (EvalBndrEdgeEndPoints(e) != 0 || EvalBndrEdgeEndTangents(e) != 0 || EvalBndrEdgeEndNormals(e) != 0)
+      return -2;
+  }
+  if (SetUpBndrCornerPositions(bs) != 0) return -2;
+  if (SetUpBndrAllCornerNormals(bs) != 0) return -2;
+  for (int i = 0; i < bs->nEdge; ++i) {
+    if (ProjectBndrEdgeEndTangents(&bs->edges[i]) != 0) return -2;
+    if (SetG1EdgeWithtrimCurveEndTangents(&bs->edges[i]) != 0) return -2;
+  }
+  for (int c = 0; c < bs->nCrv; ++c)
+    if (ModifyBndrCrvG0EdgesEndTangents(bs, c) != 0) return -2;
+  if (SetAllEdgesNubVals(bs) != 0) return -2;
+  TrackingScope scope;  // the averaged arrays are kept by their own step
+  int result = 0;
+  for (int i = 0; i < bs->nEdge; ++i)
+    if (ComputeBndrEdgeAvgSamplePnts(&bs->edges[i]) != 0) result = -2;
+  return result;
+}
+
+int RefineBndrCornerPositions(BndrStruct* bs) {
+  if (!bs) return -2;
+  for (int i = 0; i < bs->nEdge; ++i) {
+    EdgeInfoStruct* e = &bs->edges[i];
+    if (e->nSample < 1 || !e->avgX || !e->avgY || !e->avgZ) continue;
+    const int fixed[2] = {0, e->nSample - 1};
+    if (FairPolylineLambdaGamma(e->avgX, e->avgY, e->avgZ, e->nSample, fixed, 2, 1, 0, 0.2, -0.21, 20,
+                                0.0) != 0)
+      return -2;
+  }
+  for (int c = 0; c < bs->nCorner; ++c) {
+    const CornerInfoStruct* ci = &bs->corners[c];
+    if (ci->nEdge < 3) continue;
+    double d[3] = {0, 0, 0};
+    int cnt = 0;
+    for (int k = 0; k < ci->nEdge; ++k) {
+      const int id = ci->edgeIds[k];
+      if (id < 0 || id >= bs->nEdge) continue;
+      const EdgeInfoStruct* e = &bs->edges[id];
+      if (e->nSample < 3 || !e->avgX || !e->avgY || !e->avgZ) continue;
+      for (int end = 0; end < 2; ++end) {
+        if ((end == 0 ? e->corner0 : e->corner1) != c) continue;
+        const int i = end == 0 ? 1 : e->nSample - 2;
+        d[0] += e->avgX[i] - ci->pos[0];
+        d[1] += e->avgY[i] - ci->pos[1];
+        d[2] += e->avgZ[i] - ci->pos[2];
+        ++cnt;
+      }
+    }
+    if (cnt == 0) continue;
+    SetBndrInfoCornerPosition(bs, c, ci->pos[0] + 0.5 * d[0] / cnt, ci->pos[1] + 0.5 * d[1] / cnt,
+                              ci->pos[2] + 0.5 * d[2] / cnt);
+  }
+  return 0;
+}

@@ -1,0 +1,321 @@
+// Edge samples, continuity measures and corner geometry of the boundary structure, checked
+// against an independent reference (textbook evaluator, dense sampling, golden-section closest
+// points) and against the invariants the heal stages rely on.
+#include "healing/srfbndr.h"
+#include "tests/healing/bndr_groups.h"
+#include "tests/shrinkwrap/injected_failures.h"
+#include "tests/support/kernel_fixture.h"
+
+using namespace bndr_test;
+
+namespace {
+
+class BndrMeasure : public KernelTest {};
+
+double KinkWave(double y) { return 1.5 + std::sin(3.14159265358979 * y); }
+
+double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+double Len(const double a[3]) { return std::sqrt(Dot(a, a)); }
+
+TEST_F(BndrMeasure, GapAndAngleAgreeWithAnIndependentReference) {
+  for (bool reverse : {false, true}) {
+    Group g;
+    TwoPatches(g, KinkWave, reverse);
+    ASSERT_TRUE(g.Build(0.02, 5.0));
+    EdgeInfoStruct* e = &g.bs->edges[g.FirstPaired()->index];
+    double refGap = 0, refAngle = 0;
+    RefEdgeMeasures(g.srfs[0], e->infoA->side, g.srfs[1], e->infoB->side, &refGap, &refAngle);
+    double gap = 0, tA = 0, tB = 0, angle = 0;
+    ASSERT_EQ(ComputeMaxBndrEdgeGap(e, &gap, &tA, &tB), 0);
+    ASSERT_EQ(BndrEdgeMaxNormalDiff(e, 0.0, &angle), 0);
+    // The maxima lie inside the edge where both measures are flat: 100 samples find them.
+    EXPECT_NEAR(gap, refGap, 2e-6) << reverse;
+    EXPECT_NEAR(angle, refAngle, 2e-3) << reverse;
+    EXPECT_EQ(e->maxGap, gap);
+    EXPECT_EQ(e->maxAngle, angle);
+    // The recorded parameters are a pair of the edge at that distance.
+    double p[3], q[3];
+    SidePoint(g.srfs[0], e->infoA->side, tA, p);
+    SidePoint(g.srfs[1], e->infoB->side, tB, q);
+    EXPECT_NEAR(Dist(p, q), gap, 1e-12);
+    // The same from the basis tables.
+    double gapNub = 0;
+    ASSERT_EQ(ComputeMaxBndrEdgeGapNubVals(e, &gapNub, nullptr, nullptr), 0);
+    EXPECT_NEAR(gapNub, gap, 1e-12);
+    // Group measures: the one paired edge, whatever the resampling mode.
+    for (int mode : {0, 1, 2}) {
+      double mg = 0, ma = 0;
+      ASSERT_EQ(ComputeSrfsGrpContinuity(g.bs, mode, 100, &mg, &ma), 0) << mode;
+      EXPECT_NEAR(mg, refGap, 2e-6) << mode;
+      EXPECT_NEAR(ma, refAngle, 2e-3) << mode;
+    }
+    double mg, ma;
+    EXPECT_EQ(ComputeSrfsGrpContinuity(g.bs, 3, 100, &mg, &ma), -2);
+  }
+}
+
+TEST_F(BndrMeasure, SideBSamplesAreTheClosestPoints) {
+  for (bool reverse : {false, true}) {
+    Group g;
+    TwoPatches(g, KinkWave, reverse);
+    ASSERT_TRUE(g.Build(0.02, 5.0));
+    const EdgeInfoStruct* e = g.FirstPaired();
+    const Bspline* B = g.srfs[1];
+    for (int i = 1; i + 1 < e->nSample; ++i) {
+      double p[3], q[3], r[3];
+      SidePoint(g.srfs[0], e->infoA->side, e->sampleA[i], p);
+      SidePoint(B, e->infoB->side, e->sampleB[i], q);
+      const double tRef = RefClosestParam(B, e->infoB->side, B->vmin, B->vmax, p);
+      SidePoint(B, e->infoB->side, tRef, r);
+      EXPECT_NEAR(Dist(p, q), Dist(p, r), 1e-9) << i;
+    }
+    // Resampling side B for the present side-A samples finds the same matches.
+    std::vector<double> before(e->sampleB, e->sampleB + e->nSample);
+    ASSERT_EQ(ReSampleNewBndryStruct(g.bs), 0);
+    ASSERT_EQ(e->nSample, static_cast<int>(before.size()));
+    for (int i = 0; i < e->nSample; ++i) EXPECT_NEAR(e->sampleB[i], before[i], 1e-9);
+  }
+}
+
+// A natural side searched before its 3D form exists gets the form made once and kept.
+TEST_F(BndrMeasure, ClosestPointSearchKeepsTheCurveFormItMakes) {
+  Group g;
+  TwoPatches(g, KinkWave, false);
+  ASSERT_TRUE(g.Build(0.02, 5.0));
+  CrvInfoStruct* c = &g.bs->crvs[4];  // B's u-min side
+  ASSERT_EQ(c->side, 1);
+  FreeBspline(c->crv3);
+  c->crv3 = nullptr;
+  const double P[3] = {1.0, 0.37, 0.2};
+  double pt[3], t = -1;
+  ASSERT_EQ(FindBndrCrvClosestPntSearch(c, P[0], P[1], P[2], 0, nullptr, nullptr, 0.0, 1.0, pt, &t), 0);
+  ASSERT_NE(c->crv3, nullptr);
+  const Bspline* form = c->crv3;
+  EXPECT_NEAR(t, RefClosestParam(g.srfs[1], 1, 0.0, 1.0, P), 1e-7);
+  ASSERT_EQ(FindBndrCrvClosestPntSearch(c, P[0], P[1], P[2], 0, nullptr, nullptr, 0.0, 0.3, pt, &t), 0);
+  EXPECT_EQ(c->crv3, form);
+  EXPECT_LE(t, 0.3);
+}
+
+TEST_F(BndrMeasure, FoldedAnglesAndTheVectorHelpers) {
+  // Opposite-facing normals 179 degrees apart count as 1 degree; 90 stays 90.
+  const double n0[3] = {0, 0, 1};
+  const double n179[3] = {std::sin(179 * kDeg), 0, std::cos(179 * kDeg)};
+  const double n90[3] = {1, 0, 0};
+  double sum[3] = {0, 0, 0};
+  int count = 0;
+  ASSERT_EQ(AddOneNormalizedVecToSumVec(n0, n179, sum, &count), 0);
+  EXPECT_EQ(count, 1);
+  EXPECT_GT(sum[2], 0.99);  // turned to n0's side
+  const double tiny[3] = {1e-8, 0, 0};
+  EXPECT_EQ(AddOneNormalizedVecToSumVec(n0, tiny, sum, &count), -2);
+  EXPECT_EQ(count, 1);
+  double v[3] = {0.2, 0, -3};
+  ASSERT_EQ(SetUnitVecOnSameSide(v, n0), 0);
+  EXPECT_EQ(v[2], -1.0);
+  double dst[3] = {0, 0, 5};
+  VecProjectReverse3(n90, dst);  // perpendicular (dot below 0.001) counts as opposite
+  EXPECT_EQ(dst[0], -1.0);
+
+  // Normals at an angle: the common tangent is their cross direction, each on its own side.
+  double nA[3] = {0, 0, 2}, nB[3] = {0, std::sin(10 * kDeg), std::cos(10 * kDeg)};
+  double tA[3] = {1, 0.3, 0}, tB[3] = {-1, 0.1, 0.2};
+  ASSERT_EQ(FindEdgeCommonTangent(nA, nB, tA, tB), 0);
+  EXPECT_NEAR(tA[0], 1.0, 1e-12);
+  EXPECT_NEAR(tB[0], -1.0, 1e-12);
+  EXPECT_NEAR(Len(nA), 1.0, 1e-12);
+  // Parallel normals: the mean direction projected into the common tangent plane.
+  double pA[3] = {0, 0, 1}, pB[3] = {0, 0, -3};
+  double sA[3] = {1, 0.2, 0.5}, sB[3] = {-1, 0.2, 0};
+  ASSERT_EQ(FindEdgeCommonTangent(pA, pB, sA, sB), 0);
+  EXPECT_NEAR(sA[0], 1.0, 1e-12);
+  EXPECT_NEAR(sB[0], -1.0, 1e-12);
+  EXPECT_EQ(pB[2], -1.0);
+  // One vanished tangent stays zero; the other is only normalised for parallel normals.
+  double qA[3] = {0, 0, 1}, qB[3] = {0, 0, 1};
+  double zA[3] = {0, 0, 0}, zB[3] = {0, 3, 0};
+  ASSERT_EQ(FindEdgeCommonTangent(qA, qB, zA, zB), 0);
+  EXPECT_EQ(Len(zA), 0.0);
+  EXPECT_EQ(zB[1], 1.0);
+  // A vanished normal leaves everything as it was.
+  double wA[3] = {0, 0, 0}, wB[3] = {0, 0, 1}, uA[3] = {1, 1, 0}, uB[3] = {2, 0, 0};
+  ASSERT_EQ(FindEdgeCommonTangent(wA, wB, uA, uB), 0);
+  EXPECT_EQ(uA[1], 1.0);
+  EXPECT_EQ(uB[0], 2.0);
+}
+
+// Every edge end at a corner sits on the corner; paired ends share tangents perpendicular to
+// their normals; the averaged samples end on the corners.
+void ExpectCornerGeometry(const BndrStruct* bs) {
+  for (int c = 0; c < bs->nCorner; ++c) {
+    const CornerInfoStruct& ci = bs->corners[c];
+    for (int k = 0; k < ci.nEdge; ++k) {
+      const EdgeInfoStruct& e = bs->edges[ci.edgeIds[k]];
+      for (int end = 0; end < 2; ++end) {
+        if ((end ? e.corner1 : e.corner0) != c) continue;
+        const int b = e.orient ? BndrSlot(1, end) : BndrSlot(1, 1 - end);
+        EXPECT_EQ(Dist(e.pnt[BndrSlot(0, end)], ci.pos), 0.0);
+        EXPECT_EQ(Dist(e.pnt[b], ci.pos), 0.0);
+        const int i = end ? e.nSample - 1 : 0;
+        const double a[3] = {e.avgX[i], e.avgY[i], e.avgZ[i]};
+        EXPECT_EQ(Dist(a, ci.pos), 0.0);
+        if (!e.paired) continue;
+        EXPECT_NEAR(std::fabs(Dot(e.tan[BndrSlot(0, end)], e.tan[b])), 1.0, 1e-9);
+        EXPECT_NEAR(Dot(e.tan[b], e.nrm[b]), 0.0, 1e-9);
+      }
+    }
+  }
+}
+
+TEST_F(BndrMeasure, CornerGeometryOfAGrid) {
+  Group g;
+  Grid2x2(g, 0.002, 11);
+  ASSERT_TRUE(g.Build(0.02, 5.0));
+  BndrStruct* bs = g.bs;
+  ASSERT_EQ(SetUpBndrEdgeCornerGeometry(bs), 0);
+  ExpectCornerGeometry(bs);
+  // Free paired edges aim at the midpoints of their two sides.
+  for (int i = 0; i < bs->nEdge; ++i) {
+    const EdgeInfoStruct& e = bs->edges[i];
+    if (!e.paired) continue;
+    for (int k = 1; k + 1 < e.nSample; ++k) {
+      double p[3], q[3];
+      SidePoint(e.infoA->srf, e.infoA->side, e.sampleA[k], p);
+      SidePoint(e.infoB->srf, e.infoB->side, e.sampleB[k], q);
+      EXPECT_NEAR(e.avgX[k], 0.5 * (p[0] + q[0]), 1e-12);
+      EXPECT_NEAR(e.avgZ[k], 0.5 * (p[2] + q[2]), 1e-12);
+    }
+  }
+  // At the middle corner all four surfaces meet smoothly: one agreed normal for every end.
+  int centre = -1;
+  for (int c = 0; c < bs->nCorner; ++c)
+    if (bs->corners[c].nEdge == 4) centre = c;
+  ASSERT_GE(centre, 0);
+  for (int i = 0; i < bs->nEdge; ++i) ASSERT_EQ(bs->edges[i].paired ? bs->edges[i].continuity : 1, 1);
+  const CornerInfoStruct& mid = bs->corners[centre];
+  double ref[6];
+  int cnt = 0;
+  ASSERT_EQ(GetBndrEdgeNormalAtCorner(bs, mid.edgeIds[0], centre, ref, &cnt), 0);
+  ASSERT_EQ(cnt, 2);
+  for (int k = 0; k < mid.nEdge; ++k) {
+    double nn[6];
+    ASSERT_EQ(GetBndrEdgeNormalAtCorner(bs, mid.edgeIds[k], centre, nn, &cnt), 0);
+    EXPECT_NEAR(std::fabs(Dot(nn, ref)), 1.0, 1e-12);
+    EXPECT_NEAR(std::fabs(Dot(nn + 3, ref)), 1.0, 1e-12);
+  }
+  // Moving corners keeps every end on its corner.
+  ASSERT_EQ(RefineBndrCornerPositions(bs), 0);
+  ExpectCornerGeometry(bs);
+  // The per-surface variant agrees on one normal too.
+  ASSERT_EQ(NewAverageBndrTopoCornerNormals(bs, centre), 0);
+  EXPECT_EQ(mid.nSrfId, 4);
+  for (int k = 0; k < mid.nEdge; ++k) {
+    double nn[6];
+    ASSERT_EQ(GetBndrEdgeNormalAtCorner(bs, mid.edgeIds[k], centre, nn, &cnt), 0);
+    EXPECT_NEAR(std::fabs(Dot(nn, ref)), 1.0, 1e-9);
+  }
+}
+
+TEST_F(BndrMeasure, AFixedSideKeepsItsGeometry) {
+  Group g;
+  TwoPatches(g, KinkWave, false);
+  ASSERT_TRUE(g.Build(0.02, 5.0));
+  BndrStruct* bs = g.bs;
+  bs->srfs[0].fixed = 1;
+  ASSERT_EQ(SetSkinSrfsFixedCrvs(bs), 0);
+  ASSERT_EQ(SetUpBndrEdgeCornerGeometry(bs), 0);
+  ExpectCornerGeometry(bs);
+  const EdgeInfoStruct* e = g.FirstPaired();
+  for (int end = 0; end < 2; ++end) {
+    double p[3];
+    SidePoint(g.srfs[0], e->infoA->side, e->par[BndrSlot(0, end)], p);
+    EXPECT_LT(Dist(p, bs->corners[end ? e->corner1 : e->corner0].pos), 1e-15);
+  }
+  for (int k = 0; k < e->nSample; ++k) {
+    double p[3];
+    SidePoint(g.srfs[0], e->infoA->side, e->sampleA[k], p);
+    const double a[3] = {e->avgX[k], e->avgY[k], e->avgZ[k]};
+    EXPECT_LT(Dist(p, a), 1e-12) << k;
+  }
+  // Averaged normals: side A's own where it is fixed.
+  ASSERT_EQ(EvalAllBndrEdgeAvgSampleNormals(bs), 0);
+  for (int k = 1; k + 1 < e->nSample; ++k) {
+    double n[3];
+    SideNormal(g.srfs[0], e->infoA->side, e->sampleA[k], n);
+    const double a[3] = {e->avgNx[k], e->avgNy[k], e->avgNz[k]};
+    EXPECT_NEAR(Dot(a, n) / Len(n), 1.0, 1e-12);
+  }
+}
+
+TEST_F(BndrMeasure, AveragedNormalsBisectAFreeSmoothJoint) {
+  Group g;
+  TwoPatches(g, KinkWave, true);
+  ASSERT_TRUE(g.Build(0.02, 5.0));
+  ASSERT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0);
+  EdgeInfoStruct* e = &g.bs->edges[g.FirstPaired()->index];
+  ASSERT_EQ(e->continuity, 1);
+  ASSERT_EQ(EvalBndrEdgeAvgSampleNormals(e), 0);
+  for (int k = 0; k < e->nSample; ++k) {
+    double na[3], nb[3];
+    SideNormal(g.srfs[0], e->infoA->side, e->sampleA[k], na);
+    SideNormal(g.srfs[1], e->infoB->side, e->sampleB[k], nb);
+    const double a[3] = {e->avgNx[k], e->avgNy[k], e->avgNz[k]};
+    EXPECT_NEAR(Len(a), 1.0, 1e-12);
+    if (k == 0 || k + 1 == e->nSample) continue;  // the ends follow the corner normals
+    EXPECT_NEAR(RefFoldedAngle(a, na), RefFoldedAngle(a, nb), 1e-6) << k;
+    EXPECT_NEAR(RefFoldedAngle(a, na) + RefFoldedAngle(a, nb), RefFoldedAngle(na, nb), 1e-6) << k;
+  }
+  // A curve's distance to its edge targets is half the gap of a free joint.
+  double d = 0, t = 0, gap = 0;
+  ASSERT_EQ(ComputeMaxBndrCrvToEdgeSampleDiff(e->infoA, g.bs->edges, g.bs->nEdge, &d, &t), 0);
+  ASSERT_EQ(ComputeMaxBndrEdgeGap(e, &gap, nullptr, nullptr), 0);
+  EXPECT_NEAR(d, 0.5 * gap, 1e-12);
+}
+
+TEST_F(BndrMeasure, ASmoothNeighbourHandsItsTangentsToAKinkedOne) {
+  Group g;
+  TJunction(g);
+  ASSERT_TRUE(g.Build(0.01, 5.0));
+  ASSERT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0);
+  const CrvInfoStruct& lng = g.bs->crvs[2];
+  ASSERT_EQ(lng.nEdge, 2);
+  EdgeInfoStruct* first = &g.bs->edges[lng.edgeIds[0]];
+  EdgeInfoStruct* second = &g.bs->edges[lng.edgeIds[1]];
+  first->continuity = 1;
+  second->continuity = 0;
+  const int s1 = first->crvA == 2 ? 0 : 1, s2 = second->crvA == 2 ? 0 : 1;
+  const double marker[3] = {0.6, 0.8, 0.0};
+  std::copy(marker, marker + 3, first->tan[BndrSlot(s1, 1)]);
+  ASSERT_EQ(ModifyBndrCrvG0EdgesEndTangents(g.bs, 2), 0);
+  EXPECT_EQ(Dist(second->tan[BndrSlot(s2, 0)], marker), 0.0);
+  // The smooth edge itself keeps its own.
+  const double other[3] = {0.0, 0.6, 0.8};
+  std::copy(other, other + 3, second->tan[BndrSlot(s2, 0)]);
+  first->continuity = 0;
+  second->continuity = 1;
+  ASSERT_EQ(ModifyBndrCrvG0EdgesEndTangents(g.bs, 2), 0);
+  EXPECT_EQ(Dist(first->tan[BndrSlot(s1, 1)], other), 0.0);
+}
+
+TEST_F(BndrMeasure, InjectedFailuresInResamplingAndCornerSetUp) {
+  Group g;
+  Grid2x2(g, 0.002, 5);
+  ASSERT_TRUE(g.Build(0.02, 5.0));
+  long before = MallocRuntimeRequests();
+  ASSERT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0);
+  double mg, ma;
+  ASSERT_EQ(ComputeSrfsGrpContinuity(g.bs, 2, 100, &mg, &ma), 0);
+  const long used = MallocRuntimeRequests() - before;
+  const int failures = RunWithInjectedFailures(used + 5, std::max(1L, used / 80), [&] {
+    if (SetUpBndrEdgeCornerGeometry(g.bs) != 0) return -2;
+    double a, b;
+    return ComputeSrfsGrpContinuity(g.bs, 2, 100, &a, &b);
+  });
+  EXPECT_GT(failures, 0);
+  // The structure stays usable after every failure.
+  ASSERT_EQ(ComputeSrfsGrpContinuity(g.bs, 2, 100, &mg, &ma), 0);
+  ASSERT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0);
+  ExpectCornerGeometry(g.bs);
+}
+
+}  // namespace

@@ -1,0 +1,107 @@
+// The heal's option arithmetic, the rationality test of the topology API and the fairing of the
+// averaged edge samples.
+#include <limits>
+#include <vector>
+
+#include "healing/gstitch.h"
+#include "healing/srfbndr.h"
+#include "shrinkwrap/csmooth.h"
+#include "tests/healing/stitch_group.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+using namespace stitchtest;
+
+class StitchOptions : public KernelTest {};
+
+TEST_F(StitchOptions, TargetsAndIterationCountsFollowTheUsersTolerances) {
+  GlobalStitchInfo info;
+  ASSERT_EQ(SetHealStitchInfo(8, 0, 1, 0.01, 2.0, &info), 0);
+  EXPECT_DOUBLE_EQ(info.angleTol, 1.5);
+  EXPECT_DOUBLE_EQ(info.gapTol, 0.005);
+  EXPECT_DOUBLE_EQ(info.relTol, 0.01);
+  ASSERT_EQ(SetHealStitchInfo(8, 0, 0, 0.01, 2.5, &info), 0);
+  EXPECT_DOUBLE_EQ(info.angleTol, 1.25);
+  EXPECT_DOUBLE_EQ(info.relTol, 0.02);
+
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    int n;
+    double healGap;
+    int iterations;
+  } cases[] = {{12, 0.05, 38}, {8, 0.05, 46}, {8, 0.1, 30}, {12, 0.1, 25}, {10, 0.2, 30}, {8, nan, 46}};
+  for (const auto& c : cases) {
+    ASSERT_EQ(SetHealStitchInfo(c.n, -1, 1, c.healGap, 0.5, &info), 0);
+    EXPECT_EQ(info.maxIter, c.iterations) << c.n << " surfaces, gap " << c.healGap;
+  }
+}
+
+TEST_F(StitchOptions, WeightsWithinOneThousandthOfOneAreNotRational) {
+  std::vector<double> pts, w;
+  for (int j = 0; j < 5; ++j)
+    for (int i = 0; i < 4; ++i) {
+      pts.insert(pts.end(), {double(i), double(j), 0.0});
+      w.push_back((i + j) % 2 ? 1.0009 : 0.9991);
+    }
+  Bspline* s = BuildSurface(3, 3, 4, 5, pts, {}, {}, w);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(IsRationalBspline(nullptr), 0);
+  EXPECT_EQ(IsRationalBspline(s), 0);
+  s->W[4][3] = 1.002;  // the last weight: rows are v, columns u
+  EXPECT_EQ(IsRationalBspline(s), 1);
+  Group g;
+  g.srfs = {Patch(0.0, 0.0, 0.0), s};
+  EXPECT_EQ(MakeTopologyZK(g.data(), 2, 0.05, 5.0), -2);
+  EXPECT_EQ(srfsTopology, nullptr);
+  s->rational = 0;  // without the flag the weights are not looked at
+  EXPECT_EQ(IsRationalBspline(s), 0);
+
+  Bspline* curve = BuildCurve(2, 3, {0, 0, 0, 1, 0, 0, 2, 1, 0}, {}, {1.0, 1.0005, 1.0});
+  EXPECT_EQ(IsRationalBspline(curve), 0);
+  curve->W[0][2] = 0.9;
+  EXPECT_EQ(IsRationalBspline(curve), 1);
+  g.srfs[1] = curve;  // a curve is no member of a group
+  EXPECT_EQ(MakeTopologyZK(g.data(), 2, 0.05, 5.0), -2);
+  FreeBspline(s);
+}
+
+// An edge that is not paired gets one fairing pass; that must not shorten the fairing of the
+// paired edge after it. The end samples stay; |lambda| > |mu| runs as mu = -lambda.
+TEST_F(StitchOptions, FairingCountBelongsToEachEdge) {
+  const int n = 12;
+  std::vector<double> x[4], y[4], z[4];
+  for (int k = 0; k < 4; ++k)
+    for (int i = 0; i < n; ++i) {
+      x[k].push_back(i);
+      y[k].push_back(0.0);
+      z[k].push_back(i % 2 ? 0.3 : -0.3);
+    }
+  CrvInfoStruct crvs[2] = {};
+  EdgeInfoStruct edges[2] = {};
+  for (int k = 0; k < 2; ++k) {
+    edges[k] = {};
+    edges[k].nSample = n;
+    edges[k].paired = k;
+    edges[k].infoA = &crvs[0];
+    edges[k].infoB = &crvs[1];
+    edges[k].avgX = x[k].data();
+    edges[k].avgY = y[k].data();
+    edges[k].avgZ = z[k].data();
+  }
+  BndrStruct bs = {};
+  bs.nEdge = 2;
+  bs.edges = edges;
+  ASSERT_EQ(RefineAllEdgeSamples(&bs, 10, 0.1, -0.01), 0);
+
+  const int ends[2] = {0, n - 1};
+  ASSERT_EQ(FairPolylineLambdaGamma(x[2].data(), y[2].data(), z[2].data(), n, ends, 2, 1, 0, 0.1, -0.1, 1, 0.0), 0);
+  ASSERT_EQ(FairPolylineLambdaGamma(x[3].data(), y[3].data(), z[3].data(), n, ends, 2, 1, 0, 0.1, -0.1, 10, 0.0), 0);
+  for (int k = 0; k < 2; ++k)
+    for (int i = 0; i < n; ++i) EXPECT_DOUBLE_EQ(z[k][i], z[k + 2][i]) << "edge " << k << " sample " << i;
+  EXPECT_EQ(z[1][0], -0.3);
+  EXPECT_EQ(z[1][n - 1], 0.3);
+  EXPECT_EQ(RefineAllEdgeSamples(nullptr, 2, 0.1, -0.11), -2);
+}
+
+}  // namespace
