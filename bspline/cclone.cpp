@@ -65,13 +65,9 @@ int CopyCurveGivenBspline(Bspline* src, Bspline* dst) {
   dst->closedU = src->closedU;
   dst->rational = src->rational;
   dst->interiorU = src->interiorU;
-  dst->knotsU = knots;
+  InstallBsplineArrays(dst, knots, nullptr, X, Y, Z, W);
   dst->umin = knots[src->degreeU];
   dst->umax = knots[n];
-  dst->X = X;
-  dst->Y = Y;
-  dst->Z = Z;
-  dst->W = W;
   scope.keep();
   return 0;
 }

@@ -13,9 +13,6 @@ namespace {
 constexpr int kOrd = kMaxSplineDegree + 1;
 constexpr int kMaxOrder = 2;  // requests go up to second derivatives per direction
 
-
-double Clamp(double t, double lo, double hi) { return t < lo ? lo : (t > hi ? hi : t); }
-
 // From the derivatives of order m of the degree-q functions N(span-q) .. N(span) (q + 1
 // values) to order m + 1 of degree q + 1 (q + 2 values, N(span-q-1) .. N(span)):
 //   D(i) = (q + 1) (V(i) / (k[i+q+1] - k[i]) - V(i+1) / (k[i+q+2] - k[i+1])).
@@ -77,7 +74,8 @@ void HomogeneousTable(const Bspline* obj, const double* uTable, const double* vT
   for (int i = 0; i <= du; ++i)
     for (int j = 0; j <= dv; ++j) {
       double h[4] = {};
-      EvalPointOnBspline4D(obj, uTable + i * ou, vTable ? vTable + j * ov : nullptr, uSpan, vSpan, h);
+      EvalPointOnBspline4D(obj, uTable + i * ou, vTable ? vTable + j * ov : nullptr, uSpan, vSpan,
+                           h);
       double* a = A + (i * (dv + 1) + j) * (dim + 1);
       a[0] = h[0];
       a[1] = h[1];
@@ -93,7 +91,7 @@ int ComputeNubValDerivativesM(const double* knots, double t, int nKnots, int p, 
   if (count <= 0 || orders[0] > kMaxOrder) return 0;
   if (p < 0 || p > kMaxSplineDegree) return -2;
   const int nCtrl = nKnots - p - 1;
-  t = Clamp(t, knots[p], knots[nCtrl]);
+  t = nubkernel::Clamp(t, knots[p], knots[nCtrl]);
   FindLowKnotIndex(knots, p, t, span, nCtrl);
   double all[1 + kOrd * (kOrd + 1) / 2];
   ComputeNubValsM(knots, p, t, *span, all);
@@ -253,7 +251,8 @@ int EvalPointOnGeometryM(const Bspline* obj, double u, double v, const int* du, 
     ComputeNubValDerivativesM(obj->knotsV, v, NumKnotsV(obj), obj->degreeV, ordV, cv, &spanV, tv);
   }
   for (int k = 0; k < n; ++k)
-    EvalRequest(obj, du[k], surf ? dv[k] : 0, tu, surf ? tv : nullptr, spanU, spanV, mapFlag, out[k]);
+    EvalRequest(obj, du[k], surf ? dv[k] : 0, tu, surf ? tv : nullptr, spanU, spanV, mapFlag,
+                out[k]);
   return 0;
 }
 
@@ -273,9 +272,11 @@ int EvalNubValsOnGridM(const Bspline* obj, const double* us, const double* vs, i
   auto one = [&](const double* knots, int nKnots, int p, const double* ts, int m, double** tabOut,
                  int** spanOut) {
     const int rowLen = (kMaxOrder + 1) * (p + 1);
-    const unsigned bytes = static_cast<unsigned>(sizeof(double)) * static_cast<unsigned>(m * rowLen);
+    const unsigned bytes =
+        static_cast<unsigned>(sizeof(double)) * static_cast<unsigned>(m * rowLen);
     double* tab = static_cast<double*>(Malloc(bytes));
-    int* sp = static_cast<int*>(Malloc(static_cast<unsigned>(sizeof(int)) * static_cast<unsigned>(m)));
+    int* sp =
+        static_cast<int*>(Malloc(static_cast<unsigned>(sizeof(int)) * static_cast<unsigned>(m)));
     if (!tab || !sp || KernelFailed()) return false;
     std::memset(tab, 0, bytes);
     for (int i = 0; i < m; ++i) {
@@ -325,10 +326,9 @@ int EvalGridOnGeometryGivenNubValsM(const Bspline* obj, int nu, int nv, const in
   const int lv = (kMaxOrder + 1) * (obj->degreeV + 1);
   for (int j = 0; j < rows; ++j)
     for (int i = 0; i < nu; ++i)
-      EvalPointOnGeometryGivenNubValsM(obj, du, dv, n, uTables + i * lu,
-                                       surf ? vTables + j * lv : nullptr, uSpans[i],
-                                       surf ? vSpans[j] : 0, mapFlag,
-                                       reinterpret_cast<double(*)[3]>(out[j * nu + i]));
+      EvalPointOnGeometryGivenNubValsM(
+          obj, du, dv, n, uTables + i * lu, surf ? vTables + j * lv : nullptr, uSpans[i],
+          surf ? vSpans[j] : 0, mapFlag, reinterpret_cast<double(*)[3]>(out[j * nu + i]));
   return 0;
 }
 
@@ -412,7 +412,8 @@ int PartialSurfEdit(const Bspline* obj, SurfEditStruct* rec, int du, int dv, T* 
   if (mask & 1)
     for (int k = 0; k < rec->insideCount; ++k) {
       const int g = rec->inside[k];
-      PartialPoint(obj, rec->uBasis, rec->vBasis, rec->uSpans, rec->vSpans, g % nu, g / nu, du, dv, p);
+      PartialPoint(obj, rec->uBasis, rec->vBasis, rec->uSpans, rec->vSpans, g % nu, g / nu, du, dv,
+                   p);
       put(k, p);
     }
   if (mask & 2)
@@ -459,7 +460,8 @@ int EvalPartialPlotIndices(const Bspline* obj, PlotEditStruct* rec, int du, int 
   if (mask & 1)
     for (int k = 0; k < rec->gridCount; ++k) {
       const int g = rec->gridIdx[k];
-      PartialPoint(obj, rec->uBasis, rec->vBasis, rec->uSpan, rec->vSpan, g % nu, g / nu, du, dv, p);
+      PartialPoint(obj, rec->uBasis, rec->vBasis, rec->uSpan, rec->vSpan, g % nu, g / nu, du, dv,
+                   p);
       put(k);
     }
   if (mask & 2)

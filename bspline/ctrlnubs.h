@@ -56,8 +56,8 @@ int EvalPointOnGeometryGivenNubValsM(const Bspline* obj, const int* du, const in
 
 // Sum of basis products times coefficients over the span's window (rows: p + 1 values from
 // index 0; vRow is not read for a curve). A 2D curve writes (u, v, 0). Returns 0.
-inline int EvalPointOnBspline(const Bspline* obj, const double* uRow, const double* vRow,
-                              int uSpan, int vSpan, double out[3]);
+inline int EvalPointOnBspline(const Bspline* obj, const double* uRow, const double* vRow, int uSpan,
+                              int vSpan, double out[3]);
 // Homogeneous sum: x w, y w, z w and the weight sum (weights 1 for a non-rational object);
 // z is 0 for a 2D curve.
 inline int EvalPointOnBspline4D(const Bspline* obj, const double* uRow, const double* vRow,
@@ -73,15 +73,15 @@ int EvalPointDirectDiffOnRBspline(const Bspline* obj, const double* uTable, cons
 
 // Point or derivative (order 0 to 2) of a 2D curve from its table: (u, v, 0) forms, or with
 // mapFlag the point and derivatives in space through the owner surface. -2 for order > 2.
-int EvalPointOn2DBspline(const Bspline* crv, const double* table, int span, int order,
-                         int mapFlag, double out[3]);
+int EvalPointOn2DBspline(const Bspline* crv, const double* table, int span, int order, int mapFlag,
+                         double out[3]);
 
 // Re-evaluate chosen points of an edit record's grid (request du, dv at each point), into
 // x, y, z or, when x is null, into the record's own output arrays. mask bit 1: the grid
 // points inside the edit region; bit 2: the extra points inside; bit 4: the trailing values.
 // Return 0, or -2 for orders above 2.
-int EvalPartialBsplineGridIndices(const Bspline* obj, SurfEditStruct* rec, int du, int dv,
-                                  float* x, float* y, float* z, int mask);
+int EvalPartialBsplineGridIndices(const Bspline* obj, SurfEditStruct* rec, int du, int dv, float* x,
+                                  float* y, float* z, int mask);
 int EvalPartialBsplineGridIndices_d(const Bspline* obj, SurfEditStruct* rec, int du, int dv,
                                     double* x, double* y, double* z, int mask);
 // The same over a plot record: bit 1 the affected grid points (grid width uOffset), bit 2 the
@@ -103,7 +103,7 @@ namespace nubkernel {
 // common low degrees, loops unrolled), else -1 and pRun holds it.
 template <int P, bool Weighted>
 inline void SurfaceWindowSum(const Bspline* obj, const double* uRow, const double* vRow, int pRun,
-                      int col0, int row0, bool hasZ, double* out) {
+                             int col0, int row0, bool hasZ, double* out) {
   constexpr int cap = P >= 0 ? P + 1 : kMaxSplineDegree + 1;
   const int p = P >= 0 ? P : pRun;
   const int q = obj->degreeV;
@@ -146,8 +146,9 @@ inline void SurfaceWindowSum(const Bspline* obj, const double* uRow, const doubl
 }
 
 #if defined(__GNUC__)
-// SurfaceWindowSum<3, false> with the products formed two at a time; every sum keeps the
-// generic order, so the values are the same.
+// SurfaceWindowSum<3, false> with the products formed two at a time. The row sums keep the
+// generic order; the four u products are added in pairs, (p0 + p2) + (p1 + p3), half the chain
+// of dependent additions (the grid evaluator adds them in the same order).
 NUB_KERNEL_INLINE void SurfaceWindowSum3(const Bspline* obj, const double* uRow, const double* vRow,
                                          int q, int col0, int row0, bool hasZ, double* out) {
   typedef double Pair __attribute__((vector_size(16)));
@@ -184,26 +185,33 @@ NUB_KERNEL_INLINE void SurfaceWindowSum3(const Bspline* obj, const double* uRow,
 #endif
 
 template <bool Weighted>
-NUB_KERNEL_INLINE void SurfaceWindow(const Bspline* obj, const double* uRow, const double* vRow, int col0, int row0,
-                   bool hasZ, double* out) {
+NUB_KERNEL_INLINE void SurfaceWindow(const Bspline* obj, const double* uRow, const double* vRow,
+                                     int col0, int row0, bool hasZ, double* out) {
   const int p = obj->degreeU;
 #if defined(__GNUC__)
-  if (!Weighted && p == 3) return SurfaceWindowSum3(obj, uRow, vRow, obj->degreeV, col0, row0, hasZ, out);
+  if (!Weighted && p == 3)
+    return SurfaceWindowSum3(obj, uRow, vRow, obj->degreeV, col0, row0, hasZ, out);
 #endif
   switch (p) {
-    case 1: return SurfaceWindowSum<1, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
-    case 2: return SurfaceWindowSum<2, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
-    case 3: return SurfaceWindowSum<3, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
-    case 4: return SurfaceWindowSum<4, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
-    case 5: return SurfaceWindowSum<5, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
-    default: return SurfaceWindowSum<-1, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+    case 1:
+      return SurfaceWindowSum<1, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+    case 2:
+      return SurfaceWindowSum<2, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+    case 3:
+      return SurfaceWindowSum<3, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+    case 4:
+      return SurfaceWindowSum<4, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+    case 5:
+      return SurfaceWindowSum<5, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+    default:
+      return SurfaceWindowSum<-1, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
   }
 }
 
 }  // namespace nubkernel
 
 inline int EvalPointOnBspline(const Bspline* obj, const double* uRow, const double* vRow, int uSpan,
-                       int vSpan, double out[3]) {
+                              int vSpan, double out[3]) {
   if (!nubkernel::DegreesOk(obj)) return -2;
   const int p = obj->degreeU, col0 = uSpan - p;
   const bool hasZ = obj->dimension == 3 && obj->Z;
@@ -226,8 +234,8 @@ inline int EvalPointOnBspline(const Bspline* obj, const double* uRow, const doub
   return 0;
 }
 
-inline int EvalPointOnBspline4D(const Bspline* obj, const double* uRow, const double* vRow, int uSpan,
-                         int vSpan, double out[4]) {
+inline int EvalPointOnBspline4D(const Bspline* obj, const double* uRow, const double* vRow,
+                                int uSpan, int vSpan, double out[4]) {
   if (!nubkernel::DegreesOk(obj)) return -2;
   if (!obj->rational || !obj->W) {
     EvalPointOnBspline(obj, uRow, vRow, uSpan, vSpan, out);
@@ -266,4 +274,3 @@ inline int EvalPointOnBspline4D(const Bspline* obj, const double* uRow, const do
   out[3] = w;
   return 0;
 }
-

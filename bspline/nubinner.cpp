@@ -34,7 +34,7 @@ int NewComputeGramMatrixGQ(const double* knots, int nKnots, int n, int p, double
     for (int g = 0; g < ng; ++g) {
       const double t = x[g] * half + mid;
       int span = s;
-      EvalPointOnObjInit(t, p, knots, N, &span, nKnots - 1, 0);
+      EvalPointOnObjInit(t, p, knots, N, &span, nKnots - p - 1, 0);  // hi: the basis count
       const int base = span - p;  // N[a + 1] is the value of basis function base + a
       for (int a = 0; a <= p; ++a) {
         if (N[a + 1] == 0.0 || base + a < 0) continue;

@@ -19,8 +19,6 @@ constexpr int kOrd = kMaxSplineDegree + 1;
 // the caller's failure test sees it.
 void Refuse() { zk_error_status = -2; }
 
-double Clamp(double t, double lo, double hi) { return t < lo ? lo : (t > hi ? hi : t); }
-
 void ShowUnavailable() { InfoMessageFormat("%s", MSGstr("Currently Unavailable")); }
 
 // Derivative control points of a control line of m coefficients, d times, in place: the
@@ -76,7 +74,8 @@ void CurveCore(const Bspline* c, double t, int d, int type, int* span, double* o
   double line[4][kOrd];
   for (int k = 0; k <= p; ++k) {
     const double w = weighted ? rows[3][first + k] : 1.0;
-    for (int c2 = 0; c2 < dim; ++c2) line[c2][k] = weighted ? w * rows[c2][first + k] : rows[c2][first + k];
+    for (int c2 = 0; c2 < dim; ++c2)
+      line[c2][k] = weighted ? w * rows[c2][first + k] : rows[c2][first + k];
     line[dim][k] = w;
   }
   double recip[kOrd * kOrd];
@@ -394,8 +393,8 @@ void Eval2DPointOnCurve2Array(const Bspline* srf, const Bspline* c, double t, in
   double uv[3];
   CurveCartesian(c, t, d, uv);
   if (d == 0 && srf) {
-    uv[0] = Clamp(uv[0], srf->umin, srf->umax);
-    uv[1] = Clamp(uv[1], srf->vmin, srf->vmax);
+    uv[0] = nubkernel::Clamp(uv[0], srf->umin, srf->umax);
+    uv[1] = nubkernel::Clamp(uv[1], srf->vmin, srf->vmax);
   }
   out[0] = uv[0];
   out[1] = uv[1];
@@ -554,7 +553,8 @@ int Npnts4DCurve(const Bspline* c, int segments, int d, int n, T* x, T* y, T* z,
   T* outs[4] = {x, y, z, w};
   const int nOut = (type == 0 || type == 2) ? dim + 1 : dim;
   EvenlySpaced(
-      c, segments, n, [&](double t, int* span, double* val) { CurveCore(c, t, d, type, span, val); },
+      c, segments, n,
+      [&](double t, int* span, double* val) { CurveCore(c, t, d, type, span, val); },
       [&](int slot, const double* val) {
         for (int k = 0; k < nOut; ++k)
           if (outs[k]) outs[k][slot] = static_cast<T>(val[k]);
@@ -583,8 +583,8 @@ int NpntsCartesianCurve(const Bspline* c, const Bspline* srf, int segments, int 
         if (type == 2)
           for (int k = 0; k < dim; ++k) val[k] /= val[dim];
         if (d == 0 && srf && dim == 2) {
-          val[0] = Clamp(val[0], srf->umin, srf->umax);
-          val[1] = Clamp(val[1], srf->vmin, srf->vmax);
+          val[0] = nubkernel::Clamp(val[0], srf->umin, srf->umax);
+          val[1] = nubkernel::Clamp(val[1], srf->vmin, srf->vmax);
         }
       },
       [&](int slot, const double* val) {
@@ -627,8 +627,8 @@ int Eval2DNpntsOnCurve2Array_f(const Bspline* srf, const Bspline* c, int segment
   return NpntsCartesianCurve<float>(c, srf, segments, d, n, u, v, nullptr);
 }
 
-int Eval3DNpntsOnBsplOnSurfArray_f(const Bspline* srf, const Bspline* c, int segments, int d,
-                                   int n, float* x, float* y, float* z) {
+int Eval3DNpntsOnBsplOnSurfArray_f(const Bspline* srf, const Bspline* c, int segments, int d, int n,
+                                   float* x, float* y, float* z) {
   if (d > 1) {
     ShowUnavailable();
     return -2;
@@ -637,8 +637,7 @@ int Eval3DNpntsOnBsplOnSurfArray_f(const Bspline* srf, const Bspline* c, int seg
   const Bspline* s = srf ? srf : c->owner;
   if (c->dimension == 2 && !s) return -2;
   EvenlySpaced(
-      c, segments, n,
-      [&](double t, int*, double* val) { CurveOnSurface(s, c, t, d, val); },
+      c, segments, n, [&](double t, int*, double* val) { CurveOnSurface(s, c, t, d, val); },
       [&](int slot, const double* val) {
         x[slot] = static_cast<float>(val[0]);
         y[slot] = static_cast<float>(val[1]);
@@ -670,10 +669,10 @@ void GridBasis(const double* knots, int p, int shift, int nCtrl, const double* t
 // homogeneous weight net summed like a coordinate.
 struct GridNet {
   double* const* c[4];
-  bool weighted;   // c[3] holds weights multiplying x, y, z; its sum is the fourth value
-  int pu, pv;      // degrees of the basis
+  bool weighted;       // c[3] holds weights multiplying x, y, z; its sum is the fourth value
+  int pu, pv;          // degrees of the basis
   int shiftU, shiftV;  // derivative orders: window column = span - pu - shiftU
-  int ncu;         // columns of the matrices
+  int ncu;             // columns of the matrices
 };
 
 // Sums the net over the grid. Rows are contracted first: for grid row j every column i gets

@@ -20,8 +20,7 @@ int InitSplineArrays();
 
 // ---- one parameter ---------------------------------------------------------------------------
 // Point (du = dv = 0) or partial derivative of orders du in u and dv in v.
-void Eval3DPointOnSurfArray(const Bspline* srf, double u, double v, int du, int dv,
-                            double out[3]);
+void Eval3DPointOnSurfArray(const Bspline* srf, double u, double v, int du, int dv, double out[3]);
 // Wrappers writing into out and returning it.
 double* Eval3DPointOnSurfCoord(const Bspline* srf, double u, double v, int du, int dv,
                                double out[3]);
@@ -55,25 +54,25 @@ double* EvalCrvOnSrfCoord(const Bspline* srf, const Bspline* crv, double t, int 
 // non-rational surface share one basis computation.
 void Eval3DPointOnSurfArrayM(const Bspline* srf, double u, double v, const int flags[3],
                              double out[3][3]);
-void Eval4DPointOnRSurfArrayM(const Bspline* srf, double u, double v, const int flags[3],
-                              int type, double out[3][3]);
+void Eval4DPointOnRSurfArrayM(const Bspline* srf, double u, double v, const int flags[3], int type,
+                              double out[3][3]);
 
 // ---- n evenly spaced parameters over the domain ------------------------------------------------
 // With `segments` set, 2n - 2 values are written: the first point once, every inner point
 // twice, the last once (the ends of n - 1 segments). Return 0, or -2 (nothing written) when
 // the object is refused. The 4D forms write homogeneous values (w receives the weight or its
 // derivative) for a rational object; w may be null for a non-rational one.
-int Eval4DNpntsOnRCurve3Array(const Bspline* crv, int segments, int d, int n, double* x,
-                              double* y, double* z, double* w);
-int Eval4DNpntsOnRCurve3Array_f(const Bspline* crv, int segments, int d, int n, float* x,
-                                float* y, float* z, float* w);
+int Eval4DNpntsOnRCurve3Array(const Bspline* crv, int segments, int d, int n, double* x, double* y,
+                              double* z, double* w);
+int Eval4DNpntsOnRCurve3Array_f(const Bspline* crv, int segments, int d, int n, float* x, float* y,
+                                float* z, float* w);
 // Cartesian values: rational positions divided by w, rational derivatives by the quotient rule.
-int Eval3DNpntsOnCurve3Array_f(const Bspline* crv, int segments, int d, int n, float* x,
-                               float* y, float* z);
-int Eval3DNpntsOnRCurve2Array(const Bspline* crv, int segments, int d, int n, double* u,
-                              double* v, double* w);
-int Eval3DNpntsOnRCurve2Array_f(const Bspline* crv, int segments, int d, int n, float* u,
-                                float* v, float* w);
+int Eval3DNpntsOnCurve3Array_f(const Bspline* crv, int segments, int d, int n, float* x, float* y,
+                               float* z);
+int Eval3DNpntsOnRCurve2Array(const Bspline* crv, int segments, int d, int n, double* u, double* v,
+                              double* w);
+int Eval3DNpntsOnRCurve2Array_f(const Bspline* crv, int segments, int d, int n, float* u, float* v,
+                                float* w);
 // Cartesian (u, v), positions clamped into srf's domain when srf is given.
 int Eval2DNpntsOnCurve2Array_f(const Bspline* srf, const Bspline* crv, int segments, int d, int n,
                                float* u, float* v);
@@ -89,13 +88,13 @@ int Eval3DNpntsOnBsplOnSurfArray_f(const Bspline* srf, const Bspline* crv, int s
 // allocated (error state set) or the object is refused.
 int Eval3DGridOnBsplArray(const Bspline* obj, const double* us, int nu, const double* vs, int nv,
                           double* x, double* y, double* z);
-int Eval3DGridOnBsplArray_f(const Bspline* obj, const double* us, int nu, const double* vs,
-                            int nv, float* x, float* y, float* z);
+int Eval3DGridOnBsplArray_f(const Bspline* obj, const double* us, int nu, const double* vs, int nv,
+                            float* x, float* y, float* z);
 // Homogeneous positions; w is filled with 1 for a non-rational object when given.
 int Eval4DGridOnRBsplArray(const Bspline* obj, const double* us, int nu, const double* vs, int nv,
                            double* w, double* x, double* y, double* z);
-int Eval4DGridOnRBsplArray_f(const Bspline* obj, const double* us, int nu, const double* vs,
-                             int nv, float* w, float* x, float* y, float* z);
+int Eval4DGridOnRBsplArray_f(const Bspline* obj, const double* us, int nu, const double* vs, int nv,
+                             float* w, float* x, float* y, float* z);
 // Grid of partial derivatives of a surface through full-size derivative nets: type 1 x, y, z
 // of a non-rational surface; type 0 homogeneous derivative (w receives the weight's); types
 // 2 and 3 positions as Eval4DGridOnRBsplArray.

@@ -19,12 +19,9 @@ namespace {
 constexpr int kChain = kMaxSplineDegree + 1;
 constexpr int kQuotientTable = kChain * 3;
 
-double Clamp(double t, double lo, double hi) { return t < lo ? lo : (t > hi ? hi : t); }
-
 const Bspline* OneOf(const Bspline* a, const Bspline* b, const Bspline* c) {
   return a ? a : (b ? b : c);
 }
-
 
 // Homogeneous derivative (i, j) of whichever object is given, dim + 1 values.
 void Homogeneous(const Bspline* srf, const Bspline* crv3, const Bspline* crv2, double u, double v,
@@ -45,11 +42,12 @@ void ShowUnavailable(const char* text) { InfoMessageFormat("%s", MSGstr(text)); 
 void ComputeNubValsM(const double* knots, int p, double t, int span, double* table) {
   table[1] = 1.0;
   for (int j = 1; j <= p; ++j)
-    nubkernel::RaiseBasisDegree(knots, span, t, j, table + 1 + (j - 1) * j / 2, table + 1 + j * (j + 1) / 2);
+    nubkernel::RaiseBasisDegree(knots, span, t, j, table + 1 + (j - 1) * j / 2,
+                                table + 1 + j * (j + 1) / 2);
 }
 
 int EvalPointOnObjInitM(double t, int deg, const double* knots, double* table, int* span, int hi) {
-  t = Clamp(t, knots[deg], knots[hi]);
+  t = nubkernel::Clamp(t, knots[deg], knots[hi]);
   const int where = FindLowKnotIndex(knots, deg, t, span, hi);
   ComputeNubValsM(knots, deg, t, *span, table);
   return where;
@@ -133,7 +131,8 @@ void EvalPointCrossDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bsp
   }
   double A[9 * 4];
   for (int i = 0; i <= du; ++i)
-    for (int j = 0; j <= dv; ++j) Homogeneous(srf, nullptr, nullptr, u, v, i, j, A + (i * (dv + 1) + j) * 4);
+    for (int j = 0; j <= dv; ++j)
+      Homogeneous(srf, nullptr, nullptr, u, v, i, j, A + (i * (dv + 1) + j) * 4);
   ApplyQuotientRule(A, du, dv, 3, out);
 }
 
@@ -146,8 +145,8 @@ int EvalNpntsDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline
 }
 
 int EvalNpntsDirectDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
-                                const double* u, const double* v, int n, int du, int dv,
-                                float* x, float* y, float* z) {
+                                const double* u, const double* v, int n, int du, int dv, float* x,
+                                float* y, float* z) {
   const Bspline* obj = OneOf(srf, crv3, crv2);
   const int k = (srf && du <= 0) ? dv : du;
   if (!obj || !nubkernel::DegreesOk(obj) || k < 0 || k >= kChain) return -2;
@@ -162,8 +161,8 @@ int EvalNpntsDirectDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const B
 }
 
 int EvalNpntsCrossDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
-                               const double* u, const double* v, int n, int du, int dv,
-                               float* x, float* y, float* z) {
+                               const double* u, const double* v, int n, int du, int dv, float* x,
+                               float* y, float* z) {
   if (!srf || du != 1 || dv != 1) {
     ShowUnavailable("Only first order cross derivatives of Rational Surfaces available");
     return -2;
@@ -178,7 +177,8 @@ int EvalNpntsCrossDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bs
   if (!A || KernelFailed()) return -2;
   for (int i = 0; i < n; ++i)
     for (int a = 0; a <= 1; ++a)
-      for (int b = 0; b <= 1; ++b) Homogeneous(srf, nullptr, nullptr, u[i], v[i], a, b, A + 16 * i + (a * 2 + b) * 4);
+      for (int b = 0; b <= 1; ++b)
+        Homogeneous(srf, nullptr, nullptr, u[i], v[i], a, b, A + 16 * i + (a * 2 + b) * 4);
   for (int i = 0; i < n; ++i) {
     double p[3];
     ApplyQuotientRule(A + 16 * i, 1, 1, 3, p);
@@ -335,8 +335,9 @@ int CheckBspline(const Bspline* obj, double tol) {
     int p, K;
     double lo, hi, range;
   };
-  Dir dirs[2] = {{obj->knotsU, obj->degreeU, NumKnotsU(obj), obj->umin, obj->umax, rangeU},
-                 {obj->knotsV, obj->degreeV, surf ? NumKnotsV(obj) : 0, obj->vmin, obj->vmax, rangeV}};
+  Dir dirs[2] = {
+      {obj->knotsU, obj->degreeU, NumKnotsU(obj), obj->umin, obj->umax, rangeU},
+      {obj->knotsV, obj->degreeV, surf ? NumKnotsV(obj) : 0, obj->vmin, obj->vmax, rangeV}};
   const int nd = surf ? 2 : 1;
   for (int d = 0; d < nd; ++d)
     if (int r = CheckClamped(dirs[d].k, dirs[d].p, dirs[d].K, dirs[d].range, tol)) return r;

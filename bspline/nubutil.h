@@ -35,8 +35,8 @@ void ComputeNubValsM(const double* knots, int p, double t, int span, double* tab
 // writes the degree-deg basis values to N[1] .. N[deg+1], values below 1e-15 set to 0.
 // Derivative order d of a degree-p object calls it with deg = p - d, shift = d: the search
 // still runs over the whole knot vector. Returns the span search's result.
-inline int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* span,
-                              int hi, int shift);
+inline int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* span, int hi,
+                              int shift);
 // Clamps t into [knots[deg], knots[hi]], finds the span and fills the all-degrees table;
 // nothing is zeroed.
 int EvalPointOnObjInitM(double t, int deg, const double* knots, double* table, int* span, int hi);
@@ -71,13 +71,13 @@ int EvalNpntsDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline
                           const double* u, const double* v, int n, int du, int dv, float* x,
                           float* y, float* z);
 int EvalNpntsDirectDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
-                                const double* u, const double* v, int n, int du, int dv,
-                                float* x, float* y, float* z);
+                                const double* u, const double* v, int n, int du, int dv, float* x,
+                                float* y, float* z);
 // Only du = dv = 1; otherwise "Only first order cross derivatives of Rational Surfaces
 // available" and -2.
 int EvalNpntsCrossDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
-                               const double* u, const double* v, int n, int du, int dv,
-                               float* x, float* y, float* z);
+                               const double* u, const double* v, int n, int du, int dv, float* x,
+                               float* y, float* z);
 
 // n evaluations by the object's kind: a surface at (u[i], v[i]) with orders du, dv; a 3D
 // curve at u[i] with order du; a 2D curve gives its (u, v) clamped into its owner's domain
@@ -157,7 +157,8 @@ NUB_KERNEL_INLINE void Reciprocals(const double* den, double* inv, int n) {
 // One pass of the Cox-de Boor recurrence: from the degree j - 1 values prev[0 .. j-1] of
 // N(span-j+1) .. N(span) to the degree-j values cur[0 .. j] of N(span-j) .. N(span), with
 //   right(r) = knots[span+1+r] - t,  left(j-r) = t - knots[span+1-j+r],
-//   temp = prev[r] / (right(r) + left(j-r)),  cur[r] = saved + right(r) temp,  saved = left(j-r) temp.
+//   temp = prev[r] / (right(r) + left(j-r)),
+//   cur[r] = saved + right(r) temp,  saved = left(j-r) temp.
 // cur may equal prev: prev[r] is read before cur[r] is written and prev[j] is never read.
 inline void RaiseBasisDegree(const double* knots, int span, double t, int j, const double* prev,
                              double* cur) {
@@ -257,10 +258,17 @@ NUB_KERNEL_INLINE void BasisOfDegree3(const double* knots, int span, double t, d
 template <bool Zero>
 NUB_KERNEL_INLINE void BasisValues(const double* knots, int p, double t, int span, double* N) {
   switch (p) {
-    case 1: BasisOfDegree<1>(knots, span, t, N); break;
-    case 2: BasisOfDegree<2>(knots, span, t, N); break;
-    case 3: return BasisOfDegree3<Zero>(knots, span, t, N);
-    case 4: BasisOfDegree<4>(knots, span, t, N); break;
+    case 1:
+      BasisOfDegree<1>(knots, span, t, N);
+      break;
+    case 2:
+      BasisOfDegree<2>(knots, span, t, N);
+      break;
+    case 3:
+      return BasisOfDegree3<Zero>(knots, span, t, N);
+    case 4:
+      BasisOfDegree<4>(knots, span, t, N);
+      break;
     default:
       N[1] = 1.0;
       for (int j = 1; j <= p; ++j) RaiseBasisDegree(knots, span, t, j, N + 1, N + 1);
@@ -305,11 +313,15 @@ NUB_KERNEL_INLINE int SpanSearch(const double* knots, int lo, double t, int* spa
   return 1;
 }
 
+// t moved into [lo, hi] (every evaluator clamps its parameters to the domain).
+NUB_KERNEL_INLINE double Clamp(double t, double lo, double hi) {
+  return t < lo ? lo : (t > hi ? hi : t);
+}
+
 // EvalPointOnObjInit's steps, compiled into the caller.
-NUB_KERNEL_INLINE int PointInit(double t, int deg, const double* knots, double* N, int* span, int hi,
-                                int shift) {
-  const double lo = knots[shift + deg], end = knots[hi];
-  t = t < lo ? lo : (t > end ? end : t);
+NUB_KERNEL_INLINE int PointInit(double t, int deg, const double* knots, double* N, int* span,
+                                int hi, int shift) {
+  t = Clamp(t, knots[shift + deg], knots[hi]);
   const int where = SpanSearch(knots, shift + deg, t, span, hi);
   BasisValues<true>(knots, deg, t, *span, N);
   return where;
@@ -323,7 +335,6 @@ inline bool DegreesOk(const Bspline* b) {
 
 }  // namespace nubkernel
 
-
 inline int FindLowKnotIndex(const double* knots, int lo, double t, int* span, int hi) {
   return nubkernel::SpanSearch(knots, lo, t, span, hi);
 }
@@ -332,7 +343,7 @@ inline void ComputeNubVals(const double* knots, int p, double t, int span, doubl
   nubkernel::BasisValues<false>(knots, p, t, span, N);
 }
 
-inline int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* span,
-                              int hi, int shift) {
+inline int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* span, int hi,
+                              int shift) {
   return nubkernel::PointInit(t, deg, knots, N, span, hi, shift);
 }

@@ -69,6 +69,12 @@ int AllocateBsplineArrays(Bspline* b) {
     if (!W || KernelFailed()) return fail();
   }
 
+  InstallBsplineArrays(b, knotsU, knotsV, X, Y, Z, W);
+  return EndTrackingMallocs();
+}
+
+void InstallBsplineArrays(Bspline* b, double* knotsU, double* knotsV, double** X, double** Y,
+                          double** Z, double** W) {
   Free(b->knotsU);
   Free(b->knotsV);
   for (double** m : {b->X, b->Y, b->Z, b->W})
@@ -79,7 +85,6 @@ int AllocateBsplineArrays(Bspline* b) {
   b->Y = Y;
   b->Z = Z;
   b->W = W;
-  return EndTrackingMallocs();
 }
 
 BsplineList* MallocNullBsplineList() { return MallocZeroed<BsplineList>(); }

@@ -97,6 +97,10 @@ Bspline* MallocInitSurfaceBspline();  // zeroed surface: kind 2, dimension 3, de
 // degrees and interior counts; the new arrays are not initialised and survive the caller's
 // scope. Returns the kept block count (>= 0), or -2 with the record untouched on failure.
 int AllocateBsplineArrays(Bspline* b);
+// Frees the record's knot vectors and coefficient matrices (those it has) and stores the given
+// ones in their place, null for the ones the record no longer has. Nothing is allocated.
+void InstallBsplineArrays(Bspline* b, double* knotsU, double* knotsV, double** X, double** Y,
+                          double** Z, double** W);
 BsplineList* MallocNullBsplineList();
 TrimList* MallocNullTrimList();
 Dle* MallocNullDle();

@@ -117,12 +117,7 @@ int CopyBsplineSurfaceGivenBspline(Bspline* src, Bspline* dst) {
   dst->vmin = src->vmin;
   dst->umax = src->umax;
   dst->vmax = src->vmax;
-  dst->knotsU = knotsU;
-  dst->knotsV = knotsV;
-  dst->X = X;
-  dst->Y = Y;
-  dst->Z = Z;
-  dst->W = W;
+  InstallBsplineArrays(dst, knotsU, knotsV, X, Y, Z, W);
   scope.keep();
   return 0;
 }

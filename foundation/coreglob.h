@@ -12,7 +12,8 @@ extern double GlobalTangentContinuityTol;  // degrees
 extern double GlobalTangentPlaneContinuityTol;
 extern double GlobalTrimGapTol;
 
-// Scratch of the surface-difference evaluator: 22 x 22 row-pointer matrices made on first use.
+// Scratch of the surface-difference evaluator: row-pointer matrices made on first use, large
+// enough for the local window of the highest degree the evaluators accept.
 extern double** surfDiffArray1;
 extern double** surfDiffArray2;
 extern double** surfDiffArray3;

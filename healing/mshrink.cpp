@@ -681,18 +681,7 @@ int ReplaceSrfBsplineGeometry(Bspline* target, const Bspline* source) {
   target->degreeV = source->degreeV;
   target->interiorU = source->interiorU;
   target->interiorV = source->interiorV;
-  if (target->knotsU) Free(target->knotsU);
-  if (target->knotsV) Free(target->knotsV);
-  if (target->X) matrix_free_ff(target->X);
-  if (target->Y) matrix_free_ff(target->Y);
-  if (target->Z) matrix_free_ff(target->Z);
-  if (target->W) matrix_free_ff(target->W);
-  target->knotsU = ku;
-  target->knotsV = kv;
-  target->X = X;
-  target->Y = Y;
-  target->Z = Z;
-  target->W = W;
+  InstallBsplineArrays(target, ku, kv, X, Y, Z, W);
   target->rational = source->rational;
   if (replaceQuadric) {
     FreeQuadricInfo(target);

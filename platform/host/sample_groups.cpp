@@ -4,7 +4,6 @@
 #include <array>
 #include <cmath>
 #include <functional>
-#include <random>
 
 namespace {
 
@@ -164,36 +163,6 @@ SampleGroup BuildGridGroup(double perturb, int ctrl) {
   MoveVertex(e[1][1], 0, 0, scaled(d[3]).data());
   g.elements = {e[0][0], e[0][1], e[1][0], e[1][1]};
   g.seams = {{e[0][0], 3, e[0][1], 1}, {e[1][0], 3, e[1][1], 1}, {e[0][0], 4, e[1][0], 2}, {e[0][1], 4, e[1][1], 2}};
-  return g;
-}
-
-SampleGroup BuildLargeGridGroup(int n, double perturb, int ctrl) {
-  SampleGroup g;
-  g.name = std::to_string(n) + "x" + std::to_string(n) + " grid";
-  std::mt19937 rng(12345);
-  std::uniform_real_distribution<double> noise(-perturb, perturb);
-  std::vector<int> e(n * n);
-  for (int j = 0; j < n; ++j) {
-    for (int i = 0; i < n; ++i) {
-      int id = AddPatch({"tile" + std::to_string(j) + "_" + std::to_string(i), double(i), double(i + 1), double(j),
-                         double(j + 1), ctrl, ctrl, Smooth, nullptr});
-      // Perturb this patch's own copy of every boundary row shared with a neighbour.
-      for (int k = 0; k < ctrl; ++k) {
-        double d[3];
-        if (i > 0) { d[0] = 0; d[1] = 0; d[2] = noise(rng); MoveVertex(id, 0, k, d); }
-        if (i < n - 1) { d[0] = 0; d[1] = 0; d[2] = noise(rng); MoveVertex(id, ctrl - 1, k, d); }
-        if (j > 0) { d[0] = 0; d[1] = 0; d[2] = noise(rng); MoveVertex(id, k, 0, d); }
-        if (j < n - 1) { d[0] = 0; d[1] = 0; d[2] = noise(rng); MoveVertex(id, k, ctrl - 1, d); }
-      }
-      e[j * n + i] = id;
-      g.elements.push_back(id);
-    }
-  }
-  for (int j = 0; j < n; ++j)
-    for (int i = 0; i < n; ++i) {
-      if (i + 1 < n) g.seams.push_back({e[j * n + i], 3, e[j * n + i + 1], 1});
-      if (j + 1 < n) g.seams.push_back({e[j * n + i], 4, e[(j + 1) * n + i], 2});
-    }
   return g;
 }
 

@@ -26,8 +26,6 @@ SampleGroup BuildTwoPatchGroup(double gap, double kinkDegrees, bool reverseSecon
 // Four patches in a 2 x 2 grid sampled from one smooth height field; every patch's copy of the
 // shared centre corner is moved by its own offset of size about `perturb`.
 SampleGroup BuildGridGroup(double perturb, int ctrl = 6);
-// A grid of n x n patches with perturbed shared boundaries (for the benchmark).
-SampleGroup BuildLargeGridGroup(int n, double perturb, int ctrl);
 // One long patch along the bottom against two short patches on top of it, lifted by `gap`.
 SampleGroup BuildTJunctionGroup(double gap);
 

@@ -1,16 +1,20 @@
-// Curve and surface evaluation through derivative control nets: points and derivatives
-// against the textbook reference and finite differences, grids against single points, evenly
-// spaced runs, high degrees, and the record left untouched on every path.
+// Curve and surface evaluation, through derivative control nets and through basis-derivative
+// requests: points and derivatives against the textbook reference, grids against single
+// points, evenly spaced runs, curves on surfaces, high degrees, and the record and the outputs
+// left untouched on every refusal and failure.
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
 
+#include "bspline/ctrlnubs.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "foundation/makemat.h"
+#include "intersect/cntrlpt.h"
 #include "tests/support/builders.h"
+#include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
@@ -19,21 +23,32 @@ class EvalTest : public KernelTest {};
 
 double Wavy(double x, double y) { return std::sin(3 * x) * std::cos(2 * y) + 0.3 * x * y; }
 
-// Random parameters in the domain plus the ends and every distinct knot.
+// Random parameters in the domain plus every distinct knot.
 std::vector<double> Params(const double* knots, int p, int n, unsigned seed, int count) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> d(knots[p], knots[n]);
-  std::vector<double> t;
-  for (int i = p; i <= n; ++i) t.push_back(knots[i]);
+  std::vector<double> t(knots + p, knots + n + 1);
   for (int i = 0; i < count; ++i) t.push_back(d(rng));
   return t;
+}
+
+double Scale(const double* r) {
+  return std::max({1.0, std::fabs(r[0]), std::fabs(r[1]), std::fabs(r[2])});
 }
 
 void ExpectClose(const double* a, const double* b, double tol, const char* what) {
   for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[k], b[k], tol) << what << " coordinate " << k;
 }
 
-// Byte copy of a record and of the array pointers it holds, to prove evaluation left it alone.
+// A derivative of order (du, dv) against the reference, relative to its size.
+void ExpectDeriv(const double* got, const Bspline* b, double u, double v, int du, int dv,
+                 const char* what) {
+  double r[3];
+  RefEvalDeriv(b, u, v, du, dv, r);
+  ExpectClose(got, r, 1e-9 * Scale(r), what);
+}
+
+// Byte copy of a record and of a value its arrays hold, to prove evaluation left it alone.
 struct Snapshot {
   explicit Snapshot(const Bspline* b) : rec(*b), x0(b->X[0][0]) {}
   bool Same(const Bspline* b) const {
@@ -43,260 +58,180 @@ struct Snapshot {
   double x0;
 };
 
-TEST_F(EvalTest, SurfacePointsEqualDeBoorWithin1e12) {
-  for (int trial = 0; trial < 8; ++trial) {
-    PatchOptions o;
-    o.degreeU = 1 + trial % 5;
-    o.degreeV = 1 + (trial + 2) % 4;
-    o.nu = o.degreeU + 3 + trial % 3;
-    o.nv = o.degreeV + 2 + trial % 4;
+// The nine requests of order at most 2 per direction.
+const int kDu[9] = {0, 1, 0, 1, 2, 0, 2, 1, 2};
+const int kDv[9] = {0, 0, 1, 1, 0, 2, 1, 2, 2};
+
+TEST_F(EvalTest, PointsEqualDeBoorWithin1e12) {
+  BsplineKeeper keep;
+  for (int trial = 0; trial < 10; ++trial) {
+    // The last two are bicubic, which the point evaluator takes on a path of its own.
+    const int pu = trial >= 8 ? 3 : 1 + trial % 5, pv = trial >= 8 ? 3 : 1 + (trial + 2) % 4;
+    PatchOptions o{pu, pv, pu + 3 + trial % 3, pv + 2 + trial % 4};
+    o.umin = -1.0, o.umax = 2.0, o.rational = trial % 3 == 1, o.seed = 10 + trial;
     o.layout = trial % 2 ? KnotLayout::Random : KnotLayout::Uniform;
-    o.rational = trial % 3 == 1;
-    o.seed = 10 + trial;
-    o.umin = -1.0;
-    o.umax = 2.0;
-    Bspline* s = BuildFunctionPatch(Wavy, o);
-    ASSERT_NE(s, nullptr);
-    const double tol = 1e-12 * RefScale(s);
-    const auto us = Params(s->knotsU, s->degreeU, NumCtrlU(s), 1 + trial, 12);
-    const auto vs = Params(s->knotsV, s->degreeV, NumCtrlV(s), 2 + trial, 12);
-    for (double u : us)
-      for (double v : vs) {
+    Bspline* s = keep(BuildFunctionPatch(Wavy, o));
+    for (double u : Params(s->knotsU, s->degreeU, NumCtrlU(s), 1 + trial, 12))
+      for (double v : Params(s->knotsV, s->degreeV, NumCtrlV(s), 2 + trial, 12)) {
         double p[3], r[3];
         Eval3DPointOnSurfCoord(s, u, v, 0, 0, p);
         RefEvalSurface(s, u, v, r);
-        ExpectClose(p, r, tol, "surface point");
+        ExpectClose(p, r, 1e-12 * RefScale(s), "surface point");
       }
-    FreeBspline(s);
   }
-}
-
-TEST_F(EvalTest, CurvePointsEqualDeBoorIn3DAnd2D) {
   for (int trial = 0; trial < 12; ++trial) {
-    const int p = 1 + trial % 6;
-    Bspline* c = BuildRandomCurve(100 + trial, p, p + 1 + trial % 5, trial % 4 == 3 ? 2 : 3,
-                                  trial % 2 == 1);
-    ASSERT_NE(c, nullptr);
+    const int p = 1 + trial % 6, dim = trial % 4 == 3 ? 2 : 3;
+    Bspline* c = keep(BuildRandomCurve(100 + trial, p, p + 1 + trial % 5, dim, trial % 2 == 1));
     for (double t : Params(c->knotsU, p, NumCtrlU(c), trial, 20)) {
-      double r[3];
+      double q[3] = {0, 0, 0}, r[3];
       RefEvalCurve(c, t, r);
-      if (c->dimension == 3) {
-        double q[3];
+      if (dim == 3)
         Eval3DPointOnCurve3Array(c, t, 0, q);
-        ExpectClose(q, r, 1e-12, "curve point");
-      } else {
-        double uv[2];
-        Eval2DPointOnCurve2Array(nullptr, c, t, 0, uv);
-        EXPECT_NEAR(uv[0], r[0], 1e-12);
-        EXPECT_NEAR(uv[1], r[1], 1e-12);
-      }
+      else
+        Eval2DPointOnCurve2Array(nullptr, c, t, 0, q);
+      ExpectClose(q, r, 1e-12, "curve point");
     }
-    FreeBspline(c);
   }
 }
 
+// Derivative nets for every order (past the degree too), basis-derivative requests for the
+// orders they serve; neither touches the record.
 TEST_F(EvalTest, EveryDerivativeOrderMatchesTheTextbookReference) {
+  BsplineKeeper keep;
   for (int trial = 0; trial < 6; ++trial) {
-    PatchOptions o;
-    o.degreeU = 2 + trial % 3;
-    o.degreeV = 1 + trial % 4;
-    o.nu = o.degreeU + 4;
-    o.nv = o.degreeV + 3;
-    o.layout = KnotLayout::Random;
-    o.rational = trial % 2 == 0;
-    o.seed = 40 + trial;
-    Bspline* s = BuildFunctionPatch(Wavy, o);
+    PatchOptions o{1 + trial % 4, 1 + (trial + 1) % 4, 5 + trial % 4, 4 + (trial + 1) % 4};
+    o.layout = KnotLayout::Random, o.rational = trial % 2 == 0, o.seed = 40 + trial;
+    Bspline* s = keep(BuildFunctionPatch(Wavy, o));
     Snapshot snap(s);
-    for (double u : {0.0, 0.23, 0.5, 0.77, 1.0})
-      for (double v : {0.0, 0.41, 1.0})
+    for (double u : {0.0, 0.23, 0.77, 1.0})
+      for (double v : {0.0, 0.41, 1.0}) {
+        double p[3], req[9][3];
         for (int du = 0; du <= o.degreeU + 1; ++du)
           for (int dv = 0; dv <= o.degreeV + 1; ++dv) {
             // The rational mixed forms stop at second order per direction.
             if (o.rational && du > 0 && dv > 0 && (du > 2 || dv > 2)) continue;
-            double p[3], r[3];
             Eval3DPointOnSurfArray(s, u, v, du, dv, p);
-            RefEvalDeriv(s, u, v, du, dv, r);
-            double scale = 1.0;
-            for (double x : r) scale = std::max(scale, std::fabs(x));
-            ExpectClose(p, r, 1e-9 * scale, "surface derivative");
+            ExpectDeriv(p, s, u, v, du, dv, "surface derivative");
           }
+        ASSERT_EQ(EvalPointOnGeometryM(s, u, v, kDu, kDv, 9, 0, req), 0);
+        for (int k = 0; k < 9; ++k) ExpectDeriv(req[k], s, u, v, kDu[k], kDv[k], "request");
+      }
     EXPECT_TRUE(snap.Same(s)) << "evaluation changed the record";
-    FreeBspline(s);
   }
   for (int trial = 0; trial < 6; ++trial) {
     const int p = 1 + trial;
-    Bspline* c = BuildRandomCurve(200 + trial, p, p + 4, 3, trial % 2 == 1);
+    Bspline* c = keep(BuildRandomCurve(200 + trial, p, p + 4, 3, trial % 2 == 1));
     Snapshot snap(c);
     for (double t : {0.0, 0.3, 0.61, 1.0})
       for (int d = 0; d <= p + 2; ++d) {
-        double q[3], r[3];
+        double q[3];
         Eval3DPointOnCurve3Array(c, t, d, q);
-        RefEvalDeriv(c, t, 0.0, d, 0, r);
-        double scale = 1.0;
-        for (double x : r) scale = std::max(scale, std::fabs(x));
-        ExpectClose(q, r, 1e-9 * scale, "curve derivative");
+        ExpectDeriv(q, c, t, 0.0, d, 0, "curve derivative");
       }
     EXPECT_TRUE(snap.Same(c));
-    FreeBspline(c);
   }
-}
-
-TEST_F(EvalTest, FirstAndMixedDerivativesMatchFiniteDifferences) {
-  PatchOptions o;
-  o.rational = true;
-  o.layout = KnotLayout::Random;
-  Bspline* s = BuildFunctionPatch(Wavy, o);
-  const double h = 1e-5;
-  for (double u : {0.2, 0.55, 0.8})
-    for (double v : {0.3, 0.7}) {
-      double su[3], sv[3], suv[3], a[3], b[3], c[3], d[3];
-      Eval3DPointOnSurfArray(s, u, v, 1, 0, su);
-      Eval3DPointOnSurfArray(s, u, v, 0, 1, sv);
-      Eval3DPointOnSurfArray(s, u, v, 1, 1, suv);
-      Eval3DPointOnSurfArray(s, u + h, v, 0, 0, a);
-      Eval3DPointOnSurfArray(s, u - h, v, 0, 0, b);
-      for (int k = 0; k < 3; ++k) EXPECT_NEAR(su[k], (a[k] - b[k]) / (2 * h), 1e-5);
-      Eval3DPointOnSurfArray(s, u, v + h, 0, 0, a);
-      Eval3DPointOnSurfArray(s, u, v - h, 0, 0, b);
-      for (int k = 0; k < 3; ++k) EXPECT_NEAR(sv[k], (a[k] - b[k]) / (2 * h), 1e-5);
-      Eval3DPointOnSurfArray(s, u + h, v, 0, 1, c);
-      Eval3DPointOnSurfArray(s, u - h, v, 0, 1, d);
-      for (int k = 0; k < 3; ++k) EXPECT_NEAR(suv[k], (c[k] - d[k]) / (2 * h), 1e-5);
-    }
-  FreeBspline(s);
-}
-
-TEST_F(EvalTest, BezierEndDerivativesAndEqualWeights) {
-  const std::vector<double> P = {0, 0, 0, 1, 2, 0, 3, 2, 1, 4, 0, 2};
-  Bspline* c = BuildCurve(3, 3, P, {0, 0, 0, 0, 1, 1, 1, 1});
-  Bspline* r = BuildCurve(3, 3, P, {0, 0, 0, 0, 1, 1, 1, 1}, {2.5, 2.5, 2.5, 2.5});
-  double d0[3], d1[3];
-  Eval3DPointOnCurve3Array(c, 0.0, 1, d0);
-  Eval3DPointOnCurve3Array(c, 1.0, 1, d1);
-  for (int k = 0; k < 3; ++k) {
-    EXPECT_DOUBLE_EQ(d0[k], 3 * (P[3 + k] - P[k]));
-    EXPECT_DOUBLE_EQ(d1[k], 3 * (P[9 + k] - P[6 + k]));
-  }
-  for (double t : {0.0, 0.25, 0.7, 1.0})
-    for (int d = 0; d <= 3; ++d) {
-      double a[3], b[3];
-      Eval3DPointOnCurve3Array(c, t, d, a);
-      Eval3DPointOnCurve3Array(r, t, d, b);
-      ExpectClose(a, b, 1e-12, "equal weights");
-    }
-  FreeBspline(c);
-  FreeBspline(r);
 }
 
 TEST_F(EvalTest, GridsEqualSinglePointsAlsoForDecreasingParameters) {
-  PatchOptions o;
-  o.degreeU = 3;
-  o.nu = 9;
-  o.nv = 7;
-  o.layout = KnotLayout::Random;
-  for (int rational = 0; rational <= 2; ++rational) {
-    // The bicubic surface has a path of its own in the point evaluator.
-    o.degreeV = rational == 2 ? 3 : 2;
-    o.rational = rational == 1;
-    Bspline* s = BuildFunctionPatch(Wavy, o);
-    // Not sorted: the span search must start again where a value decreases.
-    const std::vector<double> us = {0.9, 0.1, 0.5, 0.5, 1.0, 0.0, 0.33, 0.2};
-    const std::vector<double> vs = {1.0, 0.0, 0.77, 0.12, 0.6};
-    const int nu = static_cast<int>(us.size()), nv = static_cast<int>(vs.size());
-    std::vector<double> x(nu * nv), y(nu * nv), z(nu * nv), w(nu * nv);
-    ASSERT_EQ(Eval3DGridOnBsplArray(s, us.data(), nu, vs.data(), nv, x.data(), y.data(), z.data()), 0);
-    for (int j = 0; j < nv; ++j)
-      for (int i = 0; i < nu; ++i) {
-        double p[3];
-        Eval3DPointOnSurfArray(s, us[i], vs[j], 0, 0, p);
-        const int g = j * nu + i;
-        EXPECT_EQ(x[g], p[0]);
-        EXPECT_EQ(y[g], p[1]);
-        EXPECT_EQ(z[g], p[2]);
+  BsplineKeeper keep;
+  // Not sorted: the span search must start again where a value decreases.
+  const double us[8] = {0.9, 0.1, 0.5, 0.5, 1.0, 0.0, 0.33, 0.2},
+               vs[5] = {1.0, 0.0, 0.77, 0.12, 0.6};
+  for (int variant = 0; variant <= 2; ++variant) {
+    // The bicubic surface has a path of its own.
+    PatchOptions o{3, variant == 2 ? 3 : 2, 9, 7};
+    o.layout = KnotLayout::Random, o.rational = variant == 1;
+    Bspline* s = keep(BuildFunctionPatch(Wavy, o));
+    double x[40], y[40], z[40], w[40], h[4];
+    ASSERT_EQ(Eval3DGridOnBsplArray(s, us, 8, vs, 5, x, y, z), 0);
+    for (int g = 0; g < 40; ++g) {
+      Eval3DPointOnSurfArray(s, us[g % 8], vs[g / 8], 0, 0, h);
+      EXPECT_TRUE(x[g] == h[0] && y[g] == h[1] && z[g] == h[2]) << g;
+    }
+    // Derivative grids through full-size nets.
+    for (auto [du, dv] : {std::pair{1, 0}, {0, 1}, {1, 1}, {2, 0}, {0, 2}}) {
+      const int type = o.rational ? 0 : 1;
+      ASSERT_EQ(Eval4DGridOnRSurfArray(s, us, 8, vs, 5, du, dv, type, w, x, y, z), 0);
+      for (int g = 0; g < 40; ++g) {
+        Eval4DPointOnRSurfArray(s, us[g % 8], vs[g / 8], du, dv, type, h);
+        EXPECT_NEAR(x[g], h[0], 1e-10 * RefScale(s));
+        EXPECT_NEAR(z[g], h[2], 1e-10 * RefScale(s));
+        if (o.rational) {
+          EXPECT_NEAR(w[g], h[3], 1e-10);
+        }
       }
-    // Derivative grids through full-size nets against single points.
-    for (int du = 0; du <= 2; ++du)
-      for (int dv = 0; dv <= 2 - du; ++dv) {
-        if (du + dv == 0) continue;
-        const int type = o.rational ? 0 : 1;
-        ASSERT_EQ(Eval4DGridOnRSurfArray(s, us.data(), nu, vs.data(), nv, du, dv, type, w.data(),
-                                         x.data(), y.data(), z.data()),
-                  0);
-        for (int j = 0; j < nv; ++j)
-          for (int i = 0; i < nu; ++i) {
-            double h[4];
-            Eval4DPointOnRSurfArray(s, us[i], vs[j], du, dv, type, h);
-            const int g = j * nu + i;
-            EXPECT_NEAR(x[g], h[0], 1e-10 * RefScale(s));
-            EXPECT_NEAR(z[g], h[2], 1e-10 * RefScale(s));
-            if (o.rational) {
-              EXPECT_NEAR(w[g], h[3], 1e-10);
-            }
-          }
-      }
-    FreeBspline(s);
+    }
+    // Requests: (2, 1) goes beyond second order in total, so on a grid it takes no slot.
+    const int du[4] = {1, 2, 0, 1}, dv[4] = {0, 1, 2, 1}, keptU[3] = {1, 0, 1},
+              keptV[3] = {0, 2, 1};
+    double** out = allocate_matrix_ff(40, 12);
+    ASSERT_EQ(EvalGridOnGeometryM(s, us, vs, 8, 5, du, dv, 4, 0, out), 0);
+    for (int g = 0; g < 40; ++g) {
+      double p[3][3];
+      EvalPointOnGeometryM(s, us[g % 8], vs[g / 8], keptU, keptV, 3, 0, p);
+      for (int k = 0; k < 9; ++k) EXPECT_EQ(out[g][k], p[k / 3][k % 3]);
+    }
+    matrix_free_ff(out);
   }
   // A curve grid reads u only.
-  Bspline* c = BuildRandomCurve(3, 4, 9, 3, true);
-  const double ts[3] = {0.7, 0.2, 1.0};
-  double x[3], y[3], z[3], w[3];
-  ASSERT_EQ(Eval4DGridOnRBsplArray(c, ts, 3, nullptr, 0, w, x, y, z), 0);
+  Bspline* c = keep(BuildRandomCurve(3, 4, 9, 3, true));
+  double x[3], y[3], z[3], w[3], r[3];
+  ASSERT_EQ(Eval4DGridOnRBsplArray(c, us, 3, nullptr, 0, w, x, y, z), 0);
   for (int i = 0; i < 3; ++i) {
-    double r[3];
-    RefEvalCurve(c, ts[i], r);
+    RefEvalCurve(c, us[i], r);
     EXPECT_NEAR(x[i] / w[i], r[0], 1e-12);
     EXPECT_NEAR(z[i] / w[i], r[2], 1e-12);
   }
-  FreeBspline(c);
 }
 
 TEST_F(EvalTest, EvenlySpacedRunsIncludingOnePointAndSegments) {
-  Bspline* c = BuildRandomCurve(17, 3, 8, 3, true);
+  BsplineKeeper keep;
+  Bspline* c = keep(BuildRandomCurve(17, 3, 8, 3, true));
   const int n = 6;
-  double x[2 * n], y[2 * n], z[2 * n], w[2 * n];
+  double x[n], y[n], z[n], w[n], r[3], r0[3], r1[3];
   ASSERT_EQ(Eval4DNpntsOnRCurve3Array(c, 0, 0, n, x, y, z, w), 0);
   for (int i = 0; i < n; ++i) {
-    double r[3];
     RefEvalCurve(c, i / (n - 1.0), r);
     EXPECT_NEAR(x[i] / w[i], r[0], 1e-12);
     EXPECT_NEAR(y[i] / w[i], r[1], 1e-12);
   }
   // One point: the domain start, not a NaN step.
-  float fx[4], fy[4], fz[4];
+  float fx[2 * n], fy[2 * n], fz[2 * n];
   ASSERT_EQ(Eval3DNpntsOnCurve3Array_f(c, 0, 0, 1, fx, fy, fz), 0);
-  double r0[3];
   RefEvalCurve(c, 0.0, r0);
+  RefEvalCurve(c, 1.0, r1);
   EXPECT_NEAR(fx[0], r0[0], 1e-6);
   EXPECT_NEAR(fz[0], r0[2], 1e-6);
-  // Segments of two points: the two ends.
+  // Segments of two points: the two ends, nothing more.
   fx[2] = 99.0f;
   ASSERT_EQ(Eval3DNpntsOnCurve3Array_f(c, 1, 0, 2, fx, fy, fz), 0);
-  double r1[3];
-  RefEvalCurve(c, 1.0, r1);
   EXPECT_NEAR(fx[0], r0[0], 1e-6);
   EXPECT_NEAR(fx[1], r1[0], 1e-6);
   EXPECT_EQ(fx[2], 99.0f);
   // Segments of n points: inner points twice, rational derivatives by the quotient rule.
-  float sx[2 * n - 2], sy[2 * n - 2], sz[2 * n - 2];
-  ASSERT_EQ(Eval3DNpntsOnCurve3Array_f(c, 1, 1, n, sx, sy, sz), 0);
+  ASSERT_EQ(Eval3DNpntsOnCurve3Array_f(c, 1, 1, n, fx, fy, fz), 0);
   for (int i = 0; i < n; ++i) {
-    double r[3];
     RefEvalDeriv(c, i / (n - 1.0), 0.0, 1, 0, r);
-    if (i > 0) {
-      EXPECT_NEAR(sy[2 * i - 1], r[1], 1e-4);
-    }
-    if (i < n - 1) {
-      EXPECT_NEAR(sy[2 * i], r[1], 1e-4);
-    }
+    for (int k : {2 * i - 1, 2 * i})
+      if (k >= 0 && k < 2 * n - 2) {
+        EXPECT_NEAR(fy[k], r[1], 1e-4) << k;
+      }
   }
-  FreeBspline(c);
+  // A uniform request grid of one u value sits at the domain start as well.
+  Bspline* s = keep(BuildFunctionPatch(Wavy, {.umin = 2.0, .umax = 5.0}));
+  const int d0[1] = {0};
+  double** out = allocate_matrix_ff(3, 3);
+  ASSERT_EQ(EvalUniformGridOnGeometryM(s, 1, 3, d0, d0, 1, 0, out), 0);
+  for (int j = 0; j < 3; ++j) {
+    RefEvalSurface(s, 2.0, j * 0.5, r);
+    ExpectClose(out[j], r, 1e-12, "uniform grid");
+  }
+  matrix_free_ff(out);
 }
 
 TEST_F(EvalTest, CurvesOnSurfacesByTheChainRule) {
-  PatchOptions o;
-  o.rational = true;
-  o.layout = KnotLayout::Random;
-  Bspline* s = BuildFunctionPatch(Wavy, o);
+  BsplineKeeper keep;
+  Bspline* s = keep(BuildFunctionPatch(Wavy, {.layout = KnotLayout::Random, .rational = true}));
   // The last control point lies outside the domain: positions are clamped into it.
   Bspline* c = BuildCurveOnSurface(s, 3, {0.1, 0.2, 0.4, 0.9, 0.7, 0.1, 0.9, 1.3});
   const double h = 1e-4;
@@ -314,60 +249,81 @@ TEST_F(EvalTest, CurvesOnSurfacesByTheChainRule) {
     Eval3DPointOnBsplOnSurfCoord(s, c, t, 1, 0, m);
     ExpectClose(m, d1, 1e-13, "first derivative");
   }
-  double uv[2];
+  double uv[2], untouched[3] = {7, 7, 7};
   Eval2DPointOnCurve2Array(s, c, 1.0, 0, uv);
   EXPECT_EQ(uv[1], 1.0);
-  double untouched[3] = {7, 7, 7};
   Eval3DPointOnBsplOnSurfArray(s, c, 0.5, 2, 0, untouched);
   EXPECT_EQ(untouched[0], 7.0);
   EXPECT_NE(Messages().find("Currently Unavailable"), std::string::npos);
-  FreeBspline(s);
-}
 
-TEST_F(EvalTest, SharedBasisRequestsEqualSingleRequests) {
-  PatchOptions o;
-  o.layout = KnotLayout::Random;
-  for (int rational = 0; rational <= 1; ++rational) {
-    o.rational = rational;
-    Bspline* s = BuildFunctionPatch(Wavy, o);
-    const int flags[3] = {1, 1, 1};
-    double out[3][3];
-    Eval3DPointOnSurfArrayM(s, 0.37, 0.81, flags, out);
+  // Requests on a rational 2D curve: (u, v, 0) forms, or mapped through the owner.
+  Bspline* q = BuildCurveOnSurface(s, 2, {0.1, 0.1, 0.9, 0.3, 0.5, 0.95}, {}, {1.0, 2.0, 0.7});
+  const int du[3] = {0, 1, 2}, dv[3] = {0, 0, 0};
+  for (double t : {0.0, 0.35, 0.8, 1.0}) {
+    double flat[3][3], mapped[3][3], m[3];
+    ASSERT_EQ(EvalPointOnGeometryM(q, t, 0.0, du, dv, 3, 0, flat), 0);
+    ASSERT_EQ(EvalPointOnGeometryM(q, t, 0.0, du, dv, 3, 1, mapped), 0);
     for (int k = 0; k < 3; ++k) {
-      double one[3];
-      Eval3DPointOnSurfArray(s, 0.37, 0.81, k == 1, k == 2, one);
-      ExpectClose(out[k], one, 1e-13, "shared basis");
+      ExpectDeriv(flat[k], q, t, 0.0, k, 0, "flat");
+      EvalCrvOnSrfArray(s, q, t, k, m);
+      ExpectClose(mapped[k], m, 1e-9 * Scale(m), "mapped");
     }
-    FreeBspline(s);
   }
 }
 
-TEST_F(EvalTest, Degree22IsEvaluatedAndHigherDegreesAreRefused) {
+TEST_F(EvalTest, PartialGridOfAnEditRecordEqualsPointEvaluation) {
+  BsplineKeeper keep;
+  Bspline* s = keep(BuildFunctionPatch(Wavy, {.layout = KnotLayout::Random}));
+  // Grid 4 x 3, then two extra pairs, then one trailing value per direction; inside are grid
+  // points 0, 5, 11 and extra pair 1, their positions going to fx, fy, fz.
+  const double us[7] = {0.0, 0.3, 0.6, 1.0, 0.15, 0.85, 0.5},
+               vs[6] = {0.0, 0.5, 1.0, 0.25, 0.75, 0.9};
+  const int d0[1] = {0};
+  int inside[3] = {0, 5, 11}, extra[1] = {1};
+  float fx[5], fy[5], fz[5];
+  SurfEditStruct rec{};
+  rec.inside = inside, rec.insideCount = 3, rec.extraInside = extra, rec.extraInsideCount = 1;
+  rec.trailingCount = 1, rec.nuGrid = 4, rec.nvGrid = 3, rec.extraPairs = 2;
+  rec.x = fx, rec.y = fy, rec.z = fz;
+  ASSERT_EQ(EvalNubValsOnGridM(s, us, vs, 7, 6, d0, d0, 1, &rec.uBasis, &rec.vBasis, &rec.uSpans,
+                               &rec.vSpans),
+            0);
+  double x[5], y[5], z[5];
+  ASSERT_EQ(EvalPartialBsplineGridIndices_d(s, &rec, 1, 0, x, y, z, 7), 0);
+  ASSERT_EQ(EvalPartialBsplineGridIndices(s, &rec, 1, 0, nullptr, nullptr, nullptr, 7), 0);
+  const double pu[5] = {0.0, 0.3, 1.0, 0.85, 0.5}, pv[5] = {0.0, 0.5, 1.0, 0.75, 0.9};
+  for (int k = 0; k < 5; ++k) {
+    double r[3];
+    Eval3DPointOnSurfArray(s, pu[k], pv[k], 1, 0, r);
+    EXPECT_NEAR(x[k], r[0], 1e-10) << k;
+    EXPECT_NEAR(z[k], r[2], 1e-10) << k;
+    EXPECT_NEAR(fz[k], r[2], 1e-5) << k;
+  }
+  for (void* p : {(void*)rec.uBasis, (void*)rec.vBasis, (void*)rec.uSpans, (void*)rec.vSpans})
+    Free(p);
+}
+
+TEST_F(EvalTest, Degree22IsEvaluatedAndWhatIsOutOfReachIsRefused) {
+  BsplineKeeper keep;
   // Degree 22 fills the 23 x 23 scratch exactly; derivatives included.
   std::vector<double> pts(3 * 23 * 24);
   std::mt19937 rng(3);
   std::uniform_real_distribution<double> d(-1, 1);
   for (double& x : pts) x = d(rng);
-  Bspline* s = BuildSurface(22, 22, 23, 24, pts);
+  Bspline* s = keep(BuildSurface(22, 22, 23, 24, pts));
   ASSERT_NE(s, nullptr);
   for (auto [du, dv] : {std::pair{0, 0}, {1, 0}, {0, 1}, {2, 1}}) {
-    double p[3], r[3];
+    double p[3];
     Eval3DPointOnSurfArray(s, 0.3, 0.6, du, dv, p);
-    RefEvalDeriv(s, 0.3, 0.6, du, dv, r);
-    double scale = 1.0;
-    for (double x : r) scale = std::max(scale, std::fabs(x));
-    ExpectClose(p, r, 1e-9 * scale, "degree 22");
+    ExpectDeriv(p, s, 0.3, 0.6, du, dv, "degree 22");
   }
-  FreeBspline(s);
-
-  Bspline* c = BuildRandomCurve(5, 22, 30, 3, true);
+  Bspline* c = keep(BuildRandomCurve(5, 22, 30, 3, true));
   double q[3], r[3];
   Eval3DPointOnCurve3Array(c, 0.45, 21, q);  // the rational chain at its longest
   RefEvalDeriv(c, 0.45, 0.0, 21, 0, r);
   EXPECT_NEAR(q[0] / r[0], 1.0, 1e-6);
-  FreeBspline(c);
 
-  Bspline* big = BuildRandomCurve(6, 23, 26);
+  Bspline* big = keep(BuildRandomCurve(6, 23, 26));
   double untouched[3] = {5, 5, 5};
   Eval3DPointOnCurve3Array(big, 0.5, 1, untouched);
   EXPECT_EQ(untouched[0], 5.0);
@@ -375,45 +331,53 @@ TEST_F(EvalTest, Degree22IsEvaluatedAndHigherDegreesAreRefused) {
   ClearKernelError();
   float fx[4], fy[4], fz[4];
   EXPECT_EQ(Eval3DNpntsOnCurve3Array_f(big, 0, 0, 4, fx, fy, fz), -2);
-  FreeBspline(big);
+
+  // Requests above second order are refused before anything is written.
+  Bspline* p = keep(BuildFunctionPatch(Wavy));
+  const int du[2] = {0, 3}, dv[2] = {0, 0};
+  double out[2][3] = {{8, 8, 8}, {8, 8, 8}}, block[12] = {8};
+  double* rows[4] = {&block[0], &block[3], &block[6], &block[9]};
+  const double us[2] = {0.1, 0.9}, vs[2] = {0.2, 0.8};
+  EXPECT_EQ(EvalPointOnGeometryM(p, 0.5, 0.5, du, dv, 2, 0, out), -2);
+  EXPECT_EQ(EvalGridOnGeometryM(p, us, vs, 2, 2, du, dv, 2, 0, rows), -2);
+  EXPECT_TRUE(out[0][0] == 8.0 && block[0] == 8.0);
 }
 
 TEST_F(EvalTest, AllocationFailuresWriteNothingAndLeakNothing) {
-  PatchOptions o;
-  o.rational = true;
-  Bspline* s = BuildFunctionPatch(Wavy, o);
+  BsplineKeeper keep;
+  Bspline* s = keep(BuildFunctionPatch(Wavy, {.rational = true}));
   Snapshot snap(s);
   const double us[4] = {0.0, 0.3, 0.6, 1.0}, vs[3] = {0.1, 0.5, 0.9};
-  for (int skip = 0; skip < 40; ++skip) {
-    double x[12], y[12], z[12], w[12];
-    for (double& v : x) v = -9.0;
-    const int before = MallocTrackedCount();
-    MallocFailAfter(skip, -1);
+  const int du[2] = {0, 1}, dv[2] = {0, 0};
+  double** out = allocate_matrix_ff(12, 6);
+  const int failures = RunWithInjectedFailures(60, 1, [&] {
+    // A failed call writes nothing.
+    double x[12], y[12], z[12], w[12], x2[12];
+    x[0] = x2[0] = out[0][0] = -9.0;
     const int r1 = Eval4DGridOnRSurfArray(s, us, 4, vs, 3, 1, 1, 0, w, x, y, z);
-    const int r2 = Eval3DGridOnBsplArray(s, us, 4, vs, 3, x, y, z);
-    MallocFailClear();
-    EXPECT_EQ(MallocTrackedCount(), before);
-    EXPECT_EQ(MallocTrackLevel(), 0);
-    if (r1 != 0) {
-      EXPECT_TRUE(KernelFailedNow());
-      EXPECT_EQ(r2, -2);  // the failed allocator keeps failing until the state is cleared
-      EXPECT_EQ(x[0], -9.0);
-    }
+    const int r2 = Eval3DGridOnBsplArray(s, us, 4, vs, 3, x2, y, z);
+    const int r3 = EvalGridOnGeometryM(s, us, vs, 4, 3, du, dv, 2, 0, out);
+    EXPECT_TRUE((r1 == 0 || x[0] == -9.0) && (r2 == 0 || x2[0] == -9.0) &&
+                (r3 == 0 || out[0][0] == -9.0));
+    const int r = r1 | r2 | r3;
+    EXPECT_EQ(r != 0, KernelFailedNow());
     EXPECT_TRUE(snap.Same(s));
-    const bool done = r1 == 0 && r2 == 0;
-    ClearKernelError();
-    if (done) break;
-  }
-  FreeBspline(s);
+    return r;
+  });
+  EXPECT_GT(failures, 0);
+  EXPECT_LT(failures, 60);
+  matrix_free_ff(out);
 }
 
 TEST_F(EvalTest, FirstUseScratchFailureLeavesOutputUntouched) {
+  BsplineKeeper keep;
   // Take the scratch away for this case so its creation runs again under failure.
-  double** saved[5] = {surfDiffArray1, surfDiffArray2, surfDiffArray3, surfDiffArray4,
-                       surfDiffArray5};
-  surfDiffArray1 = surfDiffArray2 = surfDiffArray3 = surfDiffArray4 = surfDiffArray5 = nullptr;
-  Bspline* s = BuildFunctionPatch(Wavy);
-  double out[3] = {4, 4, 4};
+  double*** scratch[5] = {&surfDiffArray1, &surfDiffArray2, &surfDiffArray3, &surfDiffArray4,
+                          &surfDiffArray5};
+  double** saved[5];
+  for (int i = 0; i < 5; ++i) saved[i] = *scratch[i], *scratch[i] = nullptr;
+  Bspline* s = keep(BuildFunctionPatch(Wavy));
+  double out[3] = {4, 4, 4}, r[3];
   MallocFailAfter(2, -1);
   Eval3DPointOnSurfArray(s, 0.5, 0.5, 1, 1, out);  // mixed orders difference a local net
   MallocFailClear();
@@ -422,18 +386,9 @@ TEST_F(EvalTest, FirstUseScratchFailureLeavesOutputUntouched) {
   EXPECT_EQ(surfDiffArray1, nullptr);
   ClearKernelError();
   Eval3DPointOnSurfArray(s, 0.5, 0.5, 1, 1, out);
-  double r[3];
   RefEvalDeriv(s, 0.5, 0.5, 1, 1, r);
   ExpectClose(out, r, 1e-12, "after recovery");
-  double** made[5] = {surfDiffArray1, surfDiffArray2, surfDiffArray3, surfDiffArray4,
-                      surfDiffArray5};
-  for (double** m : made) matrix_free_ff(m);
-  surfDiffArray1 = saved[0];
-  surfDiffArray2 = saved[1];
-  surfDiffArray3 = saved[2];
-  surfDiffArray4 = saved[3];
-  surfDiffArray5 = saved[4];
-  FreeBspline(s);
+  for (int i = 0; i < 5; ++i) matrix_free_ff(*scratch[i]), *scratch[i] = saved[i];
 }
 
 }  // namespace

@@ -1,19 +1,23 @@
-// The record's allocators, the curve-list operations and the release of records with their
-// curve lists and trim loops.
+// The record's allocators, the curve-list operations, the reversal of a curve's direction and
+// the release of records with their curve lists and trim loops.
 #include <algorithm>
 #include <vector>
 
+#include "bspline/creverse.h"
 #include "bspline/crvlist.h"
 #include "bspline/sfree.h"
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
+#include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
 
 class RecordTest : public KernelTest {};
 
-Bspline* Patch() { return BuildFunctionPatch([](double x, double y) { return x * y; }); }
+Bspline* Patch() {
+  return BuildFunctionPatch([](double x, double y) { return x * y; });
+}
 
 // A 2D line segment from (u0, v0) to (u1, v1), listed on the surface.
 Bspline* Segment(Bspline* s, double u0, double v0, double u1, double v1) {
@@ -30,26 +34,27 @@ std::vector<Bspline*> Items(const BsplineList* l) {
 // turn: a failure leaves the old arrays in place, a success gives arrays of the right presence
 // and size (every entry is written, so the sanitizer catches one too short).
 TEST_F(RecordTest, ArraysFollowTheRecordOrStayUntouched) {
-  struct Case { int kind, dim, rational, pu, iu, pv, iv; };
-  for (const Case c : {Case{1, 2, 0, 1, 0, 0, 0}, Case{1, 3, 1, 3, 4, 0, 0}, Case{2, 3, 1, 3, 0, 1, 3}}) {
+  struct Case {
+    int kind, dim, rational, pu, iu, pv, iv;
+  };
+  for (const Case c :
+       {Case{1, 2, 0, 1, 0, 0, 0}, Case{1, 3, 1, 3, 4, 0, 0}, Case{2, 3, 1, 3, 0, 1, 3}}) {
     Bspline* b = BuildSurface(1, 1, 2, 2, {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 1});
     const Bspline before = *b;
     b->kind = c.kind, b->dimension = c.dim, b->rational = c.rational;
     b->degreeU = c.pu, b->interiorU = c.iu, b->degreeV = c.pv, b->interiorV = c.iv;
-    for (long n = 0;; ++n) {
-      ClearKernelError();
-      const int tracked = MallocTrackedCount();
-      MallocFailAfter(n, -1);
+    bool done = false;
+    RunWithInjectedFailures(40, 1, [&] {
+      if (done) return 0;
       const int r = AllocateBsplineArrays(b);
-      MallocFailClear();
-      EXPECT_EQ(MallocTrackedCount(), tracked);
-      if (r >= 0) break;
+      if (r >= 0) return done = true, 0;
       EXPECT_EQ(r, -2);
       EXPECT_TRUE(KernelFailedNow());
       EXPECT_TRUE(b->knotsU == before.knotsU && b->knotsV == before.knotsV && b->X == before.X &&
-                  b->Z == before.Z && b->W == nullptr);
-      EXPECT_EQ(b->Z[1][1], 1.0);
-    }
+                  b->Z == before.Z && b->W == nullptr && b->Z[1][1] == 1.0);
+      return -2;
+    });
+    ASSERT_TRUE(done);
     EXPECT_EQ(b->knotsV != nullptr, c.kind == 2);
     EXPECT_EQ(b->Z != nullptr, c.dim == 3);
     EXPECT_EQ(b->W != nullptr, c.rational != 0);
@@ -62,10 +67,8 @@ TEST_F(RecordTest, ArraysFollowTheRecordOrStayUntouched) {
 }
 
 TEST_F(RecordTest, CurveIsListedOnceAndOnlyWhenTwoDimensional) {
-  Bspline* s = Patch();
-  Bspline* c = Segment(s, 0.1, 0.1, 0.9, 0.2);
-  Bspline* c3 = BuildCurve(1, 3, {0, 0, 0, 1, 1, 1});
-  Bspline* d = BuildCurve(1, 2, {0.2, 0.2, 0.3, 0.3});
+  Bspline *s = Patch(), *c = Segment(s, 0.1, 0.1, 0.9, 0.2);
+  Bspline *c3 = BuildCurve(1, 3, {0, 0, 0, 1, 1, 1}), *d = BuildCurve(1, 2, {0.2, 0.2, 0.3, 0.3});
   PutBsplToSurfCrvList(c, s);
   PutBsplToSurfCrvList(c3, s);
   MallocFailAfter(0, -1);
@@ -83,9 +86,7 @@ TEST_F(RecordTest, CurveIsListedOnceAndOnlyWhenTwoDimensional) {
 TEST_F(RecordTest, SplitAndJoinKeepEveryCurveOnce) {
   for (int len = 0; len <= 4; ++len) {
     for (int n = 0; n <= len + 2; ++n) {
-      Bspline* s = Patch();
-      Bspline* a = Patch();
-      Bspline* b = Patch();
+      Bspline *s = Patch(), *a = Patch(), *b = Patch();
       for (int i = 0; i < len; ++i) Segment(s, 0.1 * i, 0.1, 0.1 * i + 0.05, 0.2);
       const std::vector<Bspline*> all = Items(s->curves);
       BsplineList* list = s->curves;
@@ -123,9 +124,7 @@ TEST_F(RecordTest, CoefficientMapsOfCurveListsRoundTrip) {
 
 TEST_F(RecordTest, FreeingALoopCurveDissolvesItsLoopOnly) {
   Bspline* s = Patch();
-  Bspline* c1 = Segment(s, 0, 0, 1, 0);
-  Bspline* c2 = Segment(s, 1, 0, 1, 1);
-  Bspline* c3 = Segment(s, 1, 1, 0, 0);
+  Bspline *c1 = Segment(s, 0, 0, 1, 0), *c2 = Segment(s, 1, 0, 1, 1), *c3 = Segment(s, 1, 1, 0, 0);
   Bspline* h = Segment(s, 0.4, 0.4, 0.6, 0.6);
   AddLoop(s, {c1, c2, c3});
   TrimList* hole = AddLoop(s, {h}, 1);
@@ -171,6 +170,52 @@ TEST_F(RecordTest, FreeingArraysAndPropertiesLeavesNoDanglingPointers) {
   FreeBsplineArrayContents(a, 2);
   EXPECT_EQ(a[0], nullptr);
   FreeBsplineArray(a, 2);
+}
+
+// Reversal: C(s) of the reversed curve is C(umin + umax - s). Random curves of every kind on
+// [2, 5], so the mirror is about the stored domain and not about 0: the reversed curve traces
+// the same points backwards, and a second reversal
+// restores the knots up to rounding.
+TEST_F(RecordTest, ReversedCurveTracesThePointsBackwards) {
+  BsplineKeeper keep;
+  int seed = 1;
+  for (int dim : {2, 3})
+    for (bool rational : {false, true})
+      for (int degree : {1, 2, 3, 5}) {
+        Bspline* c = keep(BuildRandomCurve(seed++, degree, degree + 4, dim, rational));
+        const int K = NumKnotsU(c);
+        for (int k = 0; k < K; ++k) c->knotsU[k] = 2.0 + 3.0 * c->knotsU[k];
+        c->umin = 2.0, c->umax = 5.0;
+        const std::vector<double> k0(c->knotsU, c->knotsU + K);
+        std::vector<double> before(3 * 41);
+        for (int i = 0; i <= 40; ++i) RefEvalCurve(c, 2.0 + 3.0 * i / 40.0, &before[3 * i]);
+        reverseBspline(c);
+        EXPECT_TRUE(c->umin == 2.0 && c->umax == 5.0);
+        for (int k = 0; k < K; ++k) EXPECT_EQ(c->knotsU[k], 7.0 - k0[K - 1 - k]);
+        for (int i = 0; i <= 40; ++i) {
+          double p[3];
+          RefEvalCurve(c, 5.0 - 3.0 * i / 40.0, p);
+          for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(p[k], before[3 * i + k], 1e-12) << degree << " " << i;
+        }
+        reverseBspline(c);
+        for (int k = 0; k < K; ++k) EXPECT_NEAR(c->knotsU[k], k0[k], 1e-15);
+      }
+}
+
+TEST_F(RecordTest, LineDescriptionFollowsAndDerivedDataStays) {
+  BsplineKeeper keep;
+  Bspline* c = keep(BuildCurve(1, 3, {0, 0, 0, 1, 2, 3}));
+  c->quadricType = 1;
+  c->quadric = static_cast<QuadricInfo*>(Malloc(sizeof(QuadricInfo)));
+  for (int i = 0; i < 6; ++i) c->quadric->v[i] = i;
+  c->fitProps = {1, 1.0, 2.0, 3.0};
+  reverseBspline(c);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(c->quadric->v[i], (i + 3) % 6);
+  EXPECT_EQ(c->fitProps.flag, 1);
+  float a[5] = {1, 2, 3, 4, 5};
+  reverse_array(a, 5);
+  EXPECT_EQ(std::vector<float>(a, a + 5), (std::vector<float>{5, 4, 3, 2, 1}));
 }
 
 }  // namespace

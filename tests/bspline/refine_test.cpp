@@ -1,9 +1,15 @@
-#include "bspline/refines.h"
-
+// The refiners that polish a caller's parameter guess: closest points on curves and surfaces
+// and closest pairs of curves (against normal offsets, dense sampling and plain geometry),
+// projection along a direction, iso-line and curve crossings, surface intersections, and the
+// degenerate cases that must stop with -2.
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 #include <vector>
 
+#include "bspline/refines.h"
+#include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "foundation/vec3.h"
 #include "tests/support/builders.h"
@@ -11,11 +17,216 @@
 
 namespace {
 
-class NewtonRefine : public KernelTest {};
+class Refiners : public KernelTest {};
 
-double Wavy(double x, double y) { return 0.25 * std::sin(2.5 * x) * std::cos(1.5 * y) + 0.1 * x * y; }
+double Wavy(double x, double y) {
+  return 0.25 * std::sin(2.5 * x) * std::cos(1.5 * y) + 0.1 * x * y;
+}
+double Zero(double, double) { return 0.0; }
 
-TEST_F(NewtonRefine, DisplacementStepInvertsTheTangentCombination) {
+// A random unit vector perpendicular to d.
+void Perpendicular(const double d[3], std::mt19937& rng, double out[3]) {
+  std::uniform_real_distribution<double> U(-1.0, 1.0);
+  double r[3] = {U(rng), U(rng), U(rng)};
+  VecNormalize3(VecCrossProd3(d, r, out), out);
+}
+
+void SurfaceNormal(Bspline* s, double u, double v, double n[3]) {
+  double Su[3], Sv[3];
+  RefEvalDeriv(s, u, v, 1, 0, Su);
+  RefEvalDeriv(s, u, v, 0, 1, Sv);
+  VecNormalize3(VecCrossProd3(Su, Sv, n), n);
+}
+
+// Space curves offset across their tangent, and a curve on a surface offset along the surface
+// normal (perpendicular to the curve's image too): the foot is found again.
+TEST_F(Refiners, NormalOffsetFromACurveProjectsBackToItsFoot) {
+  BsplineKeeper keep;
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> U(0.15, 0.85);
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    Bspline* c = keep(BuildRandomCurve(seed, 3, 7, 3, seed % 3 == 0));
+    const double t0 = U(rng), delta = 2e-3;
+    double C[3], D[3], n[3], P[3];
+    RefEvalCurve(c, t0, C);
+    RefEvalDeriv(c, t0, 0.0, 1, 0, D);
+    Perpendicular(D, rng, n);
+    for (int k = 0; k < 3; ++k) P[k] = C[k] + delta * n[k];
+    double t = t0 + 0.01, foot[3], dsq, step;
+    EXPECT_EQ(FindClosestPointCurve3(c, P, foot, 0.0, 1.0, &t, &dsq, &step, 30), 0) << seed;
+    EXPECT_NEAR(t, t0, 1e-7) << seed;
+    EXPECT_NEAR(std::sqrt(dsq), delta, 1e-9) << seed;
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(foot[k], C[k], 1e-8);
+  }
+  Bspline* s = keep(BuildFunctionPatch(Wavy, {.layout = KnotLayout::Random}));
+  Bspline* c = BuildCurveOnSurface(s, 3, {0.05, 0.1, 0.3, 0.5, 0.6, 0.2, 0.95, 0.9});
+  for (double t0 : {0.2, 0.45, 0.7})
+    for (double delta : {0.01, -0.01}) {
+      double uv[3], C[3], n[3], P[3];
+      RefEvalCurve(c, t0, uv);
+      RefEvalSurface(s, uv[0], uv[1], C);
+      SurfaceNormal(s, uv[0], uv[1], n);
+      for (int k = 0; k < 3; ++k) P[k] = C[k] + delta * n[k];
+      double t = t0 - 0.02, foot[3], dsq, step;
+      EXPECT_EQ(FindClosestPointCurveOnSurf(c, P, foot, 0.0, 1.0, &t, &dsq, &step, 30), 0);
+      EXPECT_NEAR(t, t0, 1e-7);
+      EXPECT_NEAR(std::sqrt(dsq), std::fabs(delta), 1e-9);
+    }
+}
+
+TEST_F(Refiners, CurveResultAgreesWithDenseSampling) {
+  BsplineKeeper keep;
+  // Points within reach of the curve: closer than its smallest radius of curvature, where
+  // projecting on the tangent converges (farther out it may oscillate and report -2).
+  // Started from a 200-sample estimate as callers do.
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<double> U(-1.0, 1.0), T(-0.05, 1.05);
+  Bspline* c = keep(BuildRandomCurve(21, 3, 9));
+  std::vector<std::array<double, 3>> dense(20001);
+  for (int i = 0; i <= 20000; ++i) RefEvalCurve(c, i / 20000.0, dense[i].data());
+  double reach = 0.08;
+  for (int i = 0; i <= 1000; ++i) {
+    double d1[3], d2[3], x[3];
+    RefEvalDeriv(c, i / 1000.0, 0.0, 1, 0, d1);
+    RefEvalDeriv(c, i / 1000.0, 0.0, 2, 0, d2);
+    reach = std::min(reach, 0.5 * std::pow(VecSize3(d1), 3) / VecSize3(VecCrossProd3(d1, d2, x)));
+  }
+  for (int trial = 0; trial < 20; ++trial) {
+    double P[3], r[3] = {U(rng), U(rng), U(rng)};
+    RefEvalCurve(c, T(rng), P);
+    for (int k = 0; k < 3; ++k) P[k] += reach / std::sqrt(3.0) * r[k];
+    double best = 1e300, t = 0.0, denseMin = 1e300;
+    for (int i = 0; i <= 200; ++i)
+      if (const double d = VecDist3(dense[i * 100].data(), P); d < best) best = d, t = i / 200.0;
+    for (const auto& q : dense) denseMin = std::min(denseMin, VecDist3(q.data(), P));
+    double foot[3], dsq, step, at[3];
+    const int rc = FindClosestPointCurve3(c, P, foot, 0.0, 1.0, &t, &dsq, &step, 30);
+    // Never worse than the samples, and the foot really is the curve's point at t (so it
+    // cannot beat the true minimum either). A foot beyond an end gives -2 at that end.
+    EXPECT_LE(std::sqrt(dsq), denseMin + 1e-9) << trial;
+    EXPECT_TRUE(rc == 0 || t == 0.0 || t == 1.0) << trial;
+    RefEvalCurve(c, t, at);
+    EXPECT_LT(VecDist3(at, foot), 1e-12);
+    EXPECT_NEAR(VecDist3(foot, P), std::sqrt(dsq), 1e-12);
+  }
+}
+
+TEST_F(Refiners, NormalOffsetFromASurfaceProjectsBackWithSignedDistance) {
+  BsplineKeeper keep;
+  for (bool rational : {false, true}) {
+    Bspline* s = keep(
+        BuildFunctionPatch(Wavy, {.layout = KnotLayout::Random, .rational = rational, .seed = 4}));
+    for (double u0 : {0.2, 0.55, 0.8})
+      for (double v0 : {0.3, 0.6})
+        for (double delta : {0.05, -0.05}) {
+          double S0[3], n[3], P[3];
+          RefEvalSurface(s, u0, v0, S0);
+          SurfaceNormal(s, u0, v0, n);
+          for (int k = 0; k < 3; ++k) P[k] = S0[k] + delta * n[k];
+          double u = u0 + 0.04, v = v0 - 0.03, S[3], dist, step, normal[3];
+          EXPECT_EQ(FindClosestUVPointGuessNorm(s, P, S, &u, &v, &dist, &step, 30, normal), 0);
+          // Convergence is declared once the tangent-plane step is below ~1.4e-5.
+          EXPECT_NEAR(u, u0, 3e-5);
+          EXPECT_NEAR(v, v0, 3e-5);
+          EXPECT_NEAR(dist, delta, 1e-8) << "the back side gives a negative distance";
+          EXPECT_GT(VecDotProd3(normal, n) / VecSize3(normal), 1.0 - 1e-9);
+          u = u0 - 0.05, v = v0 + 0.05;
+          EXPECT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 30), 0);
+          EXPECT_NEAR(dist, delta, 1e-8);
+        }
+  }
+}
+
+TEST_F(Refiners, SurfaceResultAgreesWithDenseSampling) {
+  BsplineKeeper keep;
+  Bspline* s = keep(BuildFunctionPatch(Wavy, {.nu = 8, .nv = 7}));
+  const int m = 300;
+  std::vector<std::array<double, 3>> dense((m + 1) * (m + 1));
+  for (int j = 0; j <= m; ++j)
+    for (int i = 0; i <= m; ++i)
+      RefEvalSurface(s, double(i) / m, double(j) / m, dense[j * (m + 1) + i].data());
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> U(-0.1, 1.1), H(-0.4, 0.4);
+  for (int trial = 0; trial < 15; ++trial) {
+    const double P[3] = {U(rng), U(rng), H(rng)};
+    double best = 1e300, u = 0, v = 0, denseMin = 1e300;
+    for (int j = 0; j <= 10; ++j)
+      for (int i = 0; i <= 10; ++i)
+        if (const double d = VecDist3(dense[(j * 30) * (m + 1) + i * 30].data(), P); d < best)
+          best = d, u = i / 10.0, v = j / 10.0;
+    for (const auto& q : dense) denseMin = std::min(denseMin, VecDist3(q.data(), P));
+    double S[3], dist, step, at[3];
+    EXPECT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 40), 0);
+    EXPECT_LE(std::fabs(dist), denseMin + 1e-9) << trial;
+    RefEvalSurface(s, u, v, at);
+    EXPECT_LT(VecDist3(at, S), 1e-12);
+    EXPECT_NEAR(VecDist3(S, P), std::fabs(dist), 1e-12);
+  }
+}
+
+TEST_F(Refiners, PointBeyondTheEndAndAPointCurve) {
+  BsplineKeeper keep;
+  // Beyond the end the foot stays off the tangent line: the end point after the iterations.
+  Bspline* c = keep(BuildCurve(3, 3, {0, 0, 0, 1, 0.5, 0, 2, 0.5, 0, 3, 0, 0}));
+  const double Q[3] = {4.0, -0.5, 0.0};
+  double foot[3], dsq, step, t = 0.9;
+  EXPECT_EQ(FindClosestPointCurve3(c, Q, foot, 0.0, 1.0, &t, &dsq, &step, 10), -2);
+  EXPECT_EQ(t, 1.0);
+  EXPECT_NEAR(dsq, 1.0 + 0.25, 1e-12);
+  // A curve whose tangent vanishes (all control points equal) fails cleanly.
+  Bspline* dot = keep(BuildCurve(2, 3, {1, 1, 1, 1, 1, 1, 1, 1, 1}));
+  t = 0.5;
+  EXPECT_EQ(FindClosestPointCurve3(dot, Q, foot, 0.0, 1.0, &t, &dsq, &step, 5), -2);
+}
+
+// Crossing curves meet, parallel lines stop at once, skew lines and a pair closest at an end
+// of one curve give the pair the geometry says.
+TEST_F(Refiners, CurvePairsMatchTheGeometry) {
+  BsplineKeeper keep;
+  Bspline* a = keep(BuildRandomCurve(7, 3, 6));
+  double Q[3], D[3], n[3];
+  RefEvalCurve(a, 0.4, Q);
+  RefEvalDeriv(a, 0.4, 0.0, 1, 0, D);
+  std::mt19937 rng(1);
+  Perpendicular(D, rng, n);
+  // A straight cubic through a(0.4) across it, crossing at its own parameter 0.5.
+  std::vector<double> pts;
+  for (int i = 0; i < 4; ++i)
+    for (int k = 0; k < 3; ++k)
+      pts.push_back(Q[k] + (i / 3.0 - 0.5) * 0.6 * (n[k] + 0.3 * D[k] / VecSize3(D)));
+  Bspline* b = keep(BuildCurve(3, 3, pts));
+  double t1 = 0.43, t2 = 0.46, dsq;
+  EXPECT_EQ(RefineCurve3sClosestPoint(a, b, &t1, &t2, &dsq, 30), 0);
+  EXPECT_LT(dsq, 1e-14);
+  EXPECT_NEAR(t1, 0.4, 1e-6);
+  EXPECT_NEAR(t2, 0.5, 1e-6);
+
+  Bspline* l1 = keep(BuildCurve(1, 3, {0, 0, 0, 1, 0, 0}));
+  Bspline* l2 = keep(BuildCurve(1, 3, {0, 1, 0, 1, 1, 0}));
+  t1 = 0.2, t2 = 0.7;
+  EXPECT_EQ(RefineCurve3sClosestPoint(l1, l2, &t1, &t2, &dsq, 10), 0);
+  EXPECT_TRUE(t1 == 0.2 && t2 == 0.7);
+  EXPECT_NEAR(dsq, 0.25 + 1.0, 1e-12);
+
+  // Skew lines: the x axis and the line through (0.3, -0.5, 1) along (1, 1, 0): the closest
+  // pair is (0.8, 0, 0) on the first and (0.8, 0, 1) on the second, at distance 1.
+  Bspline* x = keep(BuildCurve(3, 3, {0, 0, 0, 1, 0, 0, 2, 0, 0, 3, 0, 0}));
+  Bspline* skew = keep(BuildCurve(1, 3, {0.3, -0.5, 1, 2.3, 1.5, 1}));
+  t1 = 0.1, t2 = 0.9;
+  EXPECT_EQ(RefineCurvesClosestPoint(x, skew, &t1, &t2, &dsq, 30), 0);
+  EXPECT_NEAR(dsq, 1.0, 1e-10);
+  EXPECT_NEAR(t1, 0.8 / 3.0, 1e-6);
+  EXPECT_NEAR(t2, 0.25, 1e-6);
+  // The closest pair sits at the end of the x axis: a point-to-curve finish there.
+  Bspline* end = keep(BuildCurve(1, 3, {3.5, -1, 0.5, 3.5, 1, 0.5}));
+  t1 = 0.5, t2 = 0.2;
+  EXPECT_EQ(RefineCurve3sClosestPoint(x, end, &t1, &t2, &dsq, 30), 0);
+  EXPECT_EQ(t1, 1.0);
+  EXPECT_NEAR(t2, 0.5, 1e-6);
+  EXPECT_NEAR(dsq, 0.25 + 0.25, 1e-9);
+}
+
+TEST_F(Refiners, DisplacementStepInvertsTheTangentCombination) {
   std::mt19937 rng(2);
   std::uniform_real_distribution<double> U(-1.0, 1.0);
   for (int trial = 0; trial < 60; ++trial) {
@@ -28,9 +239,6 @@ TEST_F(NewtonRefine, DisplacementStepInvertsTheTangentCombination) {
     const double scale = VecSize3(Su) * VecSize3(Sv) / VecSize3(N);
     EXPECT_NEAR(du, a, 1e-12 * scale);
     EXPECT_NEAR(dv, b, 1e-12 * scale);
-    ASSERT_EQ(DParamfromDisplacement(Su, Su, Sv, N, &du, &dv), 0);
-    EXPECT_NEAR(du, 1.0, 1e-12 * scale);
-    EXPECT_NEAR(dv, 0.0, 1e-12 * scale);
   }
   const double Su[3] = {1, 0, 0}, Sv[3] = {0, 1, 0}, N[3] = {0, 0, 1e-11}, d[3] = {1, 1, 0};
   double du = 7, dv = 7;
@@ -38,58 +246,43 @@ TEST_F(NewtonRefine, DisplacementStepInvertsTheTangentCombination) {
   EXPECT_EQ(du, 7);
 }
 
-TEST_F(NewtonRefine, ProjectionAlongADirectionHitsTheSurface) {
-  Bspline* s = BuildFunctionPatch(Wavy);
-  ASSERT_NE(s, nullptr);
-  // Straight down: on a non-rational function patch x is u and y is v.
-  const double P[3] = {0.37, 0.62, 3.0}, down[3] = {0, 0, -1};
-  double u = 0.5, v = 0.5;
-  EXPECT_EQ(FindProjectionUVPointGuess(s, P, down, &u, &v, 20), 0);
-  EXPECT_NEAR(u, 0.37, 2e-5);  // the tolerance is 5e-6 of the control-point diagonal
-  EXPECT_NEAR(v, 0.62, 2e-5);
-
+// Projection along a direction, and the older closest-point refiner from a normal offset.
+TEST_F(Refiners, ProjectionsHitTheSurfaceWhereExpected) {
+  BsplineKeeper keep;
+  Bspline* s = keep(BuildFunctionPatch(Wavy));
   // Obliquely from a point off the surface towards a known surface point.
-  double S0[3], D[3], Q[3];
+  double S0[3], Q[3];
   RefEvalSurface(s, 0.7, 0.2, S0);
-  const double dir[3] = {0.3, -0.2, -1.0};
-  for (int k = 0; k < 3; ++k) Q[k] = S0[k] - dir[k], D[k] = dir[k];
-  u = 0.6, v = 0.3;
-  EXPECT_EQ(FindProjectionUVPointGuess(s, Q, D, &u, &v, 30), 0);
-  EXPECT_NEAR(u, 0.7, 2e-5);
+  const double dir[3] = {0.3, -0.2, -1.0}, P[3] = {0.37, 0.62, 3.0};
+  for (int k = 0; k < 3; ++k) Q[k] = S0[k] - dir[k];
+  double u = 0.6, v = 0.3;
+  EXPECT_EQ(FindProjectionUVPointGuess(s, Q, dir, &u, &v, 30), 0);
+  EXPECT_NEAR(u, 0.7, 2e-5);  // the tolerance is 5e-6 of the control-point diagonal
   EXPECT_NEAR(v, 0.2, 2e-5);
-
   // A line parallel to the (flat) surface never meets it.
-  Bspline* flat = BuildFunctionPatch([](double, double) { return 0.0; });
-  ASSERT_NE(flat, nullptr);
+  Bspline* flat = keep(BuildFunctionPatch(Zero));
   const double along[3] = {1, 0, 0};
   u = v = 0.5;
   EXPECT_EQ(FindProjectionUVPointGuess(flat, P, along, &u, &v, 10), -2);
-  FreeBspline(flat);
-  FreeBspline(s);
-}
 
-TEST_F(NewtonRefine, OlderClosestPointFindsTheFootOfANormalOffset) {
-  Bspline* s = BuildFunctionPatch(Wavy);
-  ASSERT_NE(s, nullptr);
-  double S0[3], Su[3], Sv[3], n[3], P[3];
+  double n[3];
   RefEvalSurface(s, 0.4, 0.55, S0);
-  RefEvalDeriv(s, 0.4, 0.55, 1, 0, Su);
-  RefEvalDeriv(s, 0.4, 0.55, 0, 1, Sv);
-  VecNormalize3(VecCrossProd3(Su, Sv, n), n);
-  for (int k = 0; k < 3; ++k) P[k] = S0[k] + 0.08 * n[k];
-  double u = 0.45, v = 0.5, S[3], dsq, step;
-  EXPECT_EQ(FindClosestUVPointGuess(s, P, S, &u, &v, &dsq, &step, 30), 0);
+  SurfaceNormal(s, 0.4, 0.55, n);
+  for (int k = 0; k < 3; ++k) Q[k] = S0[k] + 0.08 * n[k];
+  double S[3], dsq, step;
+  u = 0.45, v = 0.5;
+  EXPECT_EQ(FindClosestUVPointGuess(s, Q, S, &u, &v, &dsq, &step, 30), 0);
   EXPECT_NEAR(u, 0.4, 1e-5);
   EXPECT_NEAR(v, 0.55, 1e-5);
   EXPECT_NEAR(dsq, 0.0064, 1e-7);
-  FreeBspline(s);
 }
 
-TEST_F(NewtonRefine, IsoLineCrossingOfAParameterCurve) {
-  Bspline* c = BuildCurve(3, 2, {0.1, 0.1, 0.3, 0.6, 0.7, 0.2, 0.9, 0.8});
-  ASSERT_NE(c, nullptr);
+TEST_F(Refiners, IsoLineCrossingOfAParameterCurve) {
+  BsplineKeeper keep;
+  Bspline* c = keep(BuildCurve(3, 2, {0.1, 0.1, 0.3, 0.6, 0.7, 0.2, 0.9, 0.8}));
+  double pt[2], t, res;
   for (double value : {0.25, 0.5, 0.8}) {
-    double pt[2], t = 0.5, res;
+    t = 0.5;
     EXPECT_EQ(FindXorYIntersectCurve2(c, value, 1, pt, &t, &res, 20), 0);
     double ref[3];
     RefEvalCurve(c, t, ref);
@@ -99,85 +292,64 @@ TEST_F(NewtonRefine, IsoLineCrossingOfAParameterCurve) {
     EXPECT_LT(std::fabs(res), 1e-6);
   }
   // The curve never reaches u = 2: it ends at the range end.
-  double pt[2], t = 0.5, res;
+  t = 0.5;
   EXPECT_EQ(FindXorYIntersectCurve2(c, 2.0, 1, pt, &t, &res, 15), -2);
   EXPECT_EQ(t, 1.0);
-  FreeBspline(c);
 }
 
-TEST_F(NewtonRefine, ParameterCurvesCrossInThePlaneAndOnASurface) {
-  // Without an owner the curves are compared as (u, v, 0), with one in space.
-  Bspline* s = BuildFunctionPatch(Wavy);
-  ASSERT_NE(s, nullptr);
-  const std::vector<double> bent = {0.1, 0.1, 0.4, 0.3, 0.6, 0.7, 0.9, 0.9};
-  const std::vector<double> straight = {0.1, 0.9, 0.9, 0.1};
+// Without an owner the curves are compared as (u, v, 0), with one in space.
+TEST_F(Refiners, ParameterCurvesCrossInThePlaneAndOnASurface) {
+  BsplineKeeper keep;
+  Bspline* s = keep(BuildFunctionPatch(Wavy));
+  const std::vector<double> bent = {0.1, 0.1, 0.4, 0.3, 0.6, 0.7, 0.9, 0.9},
+                            straight = {0.1, 0.9, 0.9, 0.1};
   for (bool onSurface : {false, true}) {
-    Bspline* a = onSurface ? BuildCurveOnSurface(s, 3, bent) : BuildCurve(3, 2, bent);
-    Bspline* b = onSurface ? BuildCurveOnSurface(s, 1, straight) : BuildCurve(1, 2, straight);
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr);
-    double t1 = 0.3, t2 = 0.6, dsq;
+    // Curves on the surface go with it.
+    Bspline* a = onSurface ? BuildCurveOnSurface(s, 3, bent) : keep(BuildCurve(3, 2, bent));
+    Bspline* b = onSurface ? BuildCurveOnSurface(s, 1, straight) : keep(BuildCurve(1, 2, straight));
+    double t1 = 0.3, t2 = 0.6, dsq, uv1[3], uv2[3];
     EXPECT_EQ(RefineCurve2Intersect(a, b, &t1, &t2, &dsq, 20), 0);
     EXPECT_LT(dsq, 1e-14);
-    double uv1[3], uv2[3];
     RefEvalCurve(a, t1, uv1);
     RefEvalCurve(b, t2, uv2);
     EXPECT_NEAR(uv1[0], uv2[0], 1e-6);
     EXPECT_NEAR(uv1[1], uv2[1], 1e-6);
     EXPECT_NEAR(uv2[0] + uv2[1], 1.0, 1e-9);  // on the straight one
-    if (!onSurface) {
-      FreeBspline(a);
-      FreeBspline(b);
-    }
   }
-  FreeBspline(s);  // frees the curves on it
-}
 
-TEST_F(NewtonRefine, ParallelParameterCurvesFailCleanly) {
   // Parallel straight lines: the Newton system is singular; the refiner must stop with -2
   // and leave finite parameters rather than divide by zero.
-  Bspline* l1 = BuildCurve(1, 2, {0.1, 0.2, 0.9, 0.2});
-  Bspline* l2 = BuildCurve(1, 2, {0.1, 0.5, 0.9, 0.5});
-  ASSERT_NE(l1, nullptr);
-  ASSERT_NE(l2, nullptr);
+  Bspline* l1 = keep(BuildCurve(1, 2, {0.1, 0.2, 0.9, 0.2}));
+  Bspline* l2 = keep(BuildCurve(1, 2, {0.1, 0.5, 0.9, 0.5}));
   double t1 = 0.3, t2 = 0.6, dsq;
   EXPECT_EQ(RefineCurve2Intersect(l1, l2, &t1, &t2, &dsq, 10), -2);
   EXPECT_TRUE(std::isfinite(t1) && std::isfinite(t2));
   EXPECT_NEAR(dsq, 0.24 * 0.24 + 0.09, 1e-12);
-  FreeBspline(l1);
-  FreeBspline(l2);
 }
 
-TEST_F(NewtonRefine, TwoSurfacesMeetOnTheirIntersection) {
-  Bspline* wavy = BuildFunctionPatch(Wavy);
-  Bspline* tilted = BuildFunctionPatch([](double x, double y) { return 0.05 + 0.1 * x - 0.05 * y; });
-  ASSERT_NE(wavy, nullptr);
-  ASSERT_NE(tilted, nullptr);
+TEST_F(Refiners, TwoSurfacesMeetOnTheirIntersection) {
+  BsplineKeeper keep;
+  Bspline* wavy = keep(BuildFunctionPatch(Wavy));
+  Bspline* tilted =
+      keep(BuildFunctionPatch([](double x, double y) { return 0.05 + 0.1 * x - 0.05 * y; }));
   const double tol = 1e-7;
-  double u1 = 0.08, v1 = 0.4, u2 = 0.06, v2 = 0.42, P[3];  // near where the two meet
+  double u1 = 0.08, v1 = 0.4, u2 = 0.06, v2 = 0.42, P[3], A[3], B[3];  // near where they meet
   int clamped = 5;
   EXPECT_EQ(NewRefineSrfSrfIntrPoint(wavy, tilted, &u1, &v1, &u2, &v2, P, 30, &clamped, tol), 0);
   EXPECT_EQ(clamped, 0);
-  double A[3], B[3];
   RefEvalSurface(wavy, u1, v1, A);
   RefEvalSurface(tilted, u2, v2, B);
   EXPECT_LT(VecDist3(A, B), tol);
   EXPECT_LT(VecDist3(A, P), 1e-12);
-
   // Starting outside the boxes: the parameters are clamped and the flag says so.
   u1 = -0.2, v1 = 0.4, u2 = 0.5, v2 = 1.3;
   NewRefineSrfSrfIntrPoint(wavy, tilted, &u1, &v1, &u2, &v2, P, 30, &clamped, tol);
   EXPECT_EQ(clamped, 1);
-
   // Parallel planes have no intersection line.
-  Bspline* p1 = BuildFunctionPatch([](double, double) { return 0.0; });
-  Bspline* p2 = BuildFunctionPatch([](double, double) { return 1.0; });
+  Bspline* p1 = keep(BuildFunctionPatch(Zero));
+  Bspline* p2 = keep(BuildFunctionPatch([](double, double) { return 1.0; }));
   u1 = v1 = u2 = v2 = 0.5;
   EXPECT_EQ(NewRefineSrfSrfIntrPoint(p1, p2, &u1, &v1, &u2, &v2, P, 10, &clamped, tol), -2);
-  FreeBspline(p1);
-  FreeBspline(p2);
-  FreeBspline(wavy);
-  FreeBspline(tilted);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// Gaussian and median filters, centroids and principal axes of point sets.
 #include <algorithm>
 #include <cmath>
 #include <random>
@@ -5,68 +6,51 @@
 
 #include "cloud/pgauss.h"
 #include "cloud/pmedian.h"
+#include "cloud/princip.h"
 #include "foundation/makemat.h"
+#include "foundation/vec3.h"
+#include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
 
 class CloudFilters : public KernelTest {};
 
-// Direct reference: position i smoothed with half width min(h, i, n - 1 - i).
-std::vector<double> GaussReference(const std::vector<double>& a, int h) {
-  const int n = static_cast<int>(a.size());
-  std::vector<double> out = a;
-  for (int i = 1; i + 1 < n; ++i) {
-    const int k = std::min({h, i, n - 1 - i, (n - 1) / 2});
-    double sum = 0, wsum = 0;
-    for (int j = -k; j <= k; ++j) {
-      const double w = gauss(j, k - 1);
-      sum += w * a[i + j];
-      wsum += w;
-    }
-    out[i] = sum / wsum;
-  }
-  return out;
-}
-
-TEST_F(CloudFilters, GaussianKeepsEndsAndConstantsAndShrinksNearTheEnds) {
-  EXPECT_EQ(GaussianWeight(0.7, 0), 1.0);
+TEST_F(CloudFilters, GaussianMatchesTheDirectSumKeepsEndsAndConstants) {
   EXPECT_DOUBLE_EQ(GaussianWeight(1, 1), std::exp(-0.5));
   double three[3] = {0, 4, 8};
   gauss_filter_array_d(three, 3, 4);
   EXPECT_NEAR(three[1], 0.25 * 0 + 0.5 * 4 + 0.25 * 8, 1e-4);
-  EXPECT_EQ(three[0], 0);
-  EXPECT_EQ(three[2], 8);
-  double two[2] = {1, 5};
-  gauss_filter_array_d(two, 2, 3);
-  EXPECT_EQ(two[1], 5);
-
   std::mt19937 rng(1);
   std::uniform_real_distribution<double> u(-1, 1);
-  for (int n : {5, 7, 12, 40}) {
+  for (int n : {2, 5, 7, 12, 40}) {
     for (int h : {1, 2, 5, 10}) {
-      std::vector<double> a(n);
+      std::vector<double> a(n), flat(n, 3.25);
       for (double& v : a) v = u(rng);
-      const std::vector<double> expect = GaussReference(a, h);
+      // Reference: position i smoothed with half width min(h, i, n - 1 - i), ends kept.
+      std::vector<double> expect = a;
+      for (int i = 1; i + 1 < n; ++i) {
+        const int k = std::min({h, i, n - 1 - i, (n - 1) / 2});
+        double sum = 0, wsum = 0;
+        for (int j = -k; j <= k; ++j) sum += gauss(j, k - 1) * a[i + j], wsum += gauss(j, k - 1);
+        expect[i] = sum / wsum;
+      }
       gauss_filter_array_d(a.data(), n, h);
-      for (int i = 0; i < n; ++i) EXPECT_NEAR(a[i], expect[i], 1e-12) << n << " " << h << " " << i;
-      std::vector<double> flat(n, 3.25);
       gauss_filter_array_d(flat.data(), n, h);
-      for (double v : flat) EXPECT_NEAR(v, 3.25, 1e-12);
+      for (int i = 0; i < n; ++i) {
+        EXPECT_NEAR(a[i], expect[i], 1e-12) << n << " " << h << " " << i;
+        EXPECT_NEAR(flat[i], 3.25, 1e-12);
+      }
     }
   }
-}
-
-TEST_F(CloudFilters, GaussianFilterWithoutMemoryLeavesTheArray) {
   double a[5] = {0, 10, 0, 10, 0};
   MallocFailAfter(0, -1);
-  gauss_filter_array_d(a, 5, 2);
+  gauss_filter_array_d(a, 5, 2);  // no memory: the array stays as it was
   MallocFailClear();
-  EXPECT_TRUE(KernelFailedNow());
-  EXPECT_EQ(a[1], 10);
+  EXPECT_TRUE(KernelFailedNow() && a[1] == 10);
 }
 
-TEST_F(CloudFilters, MedianOfNineIsExact) {
+TEST_F(CloudFilters, MediansMatchBruteForceAndRemoveSpikes) {
   // A compare-exchange network that is right on every 0/1 input is right on every input.
   for (int bits = 0; bits < 512; ++bits) {
     double v[9];
@@ -75,77 +59,78 @@ TEST_F(CloudFilters, MedianOfNineIsExact) {
     EXPECT_EQ(median3x3(v, v + 3, v + 6), ones >= 5 ? 1.0 : 0.0) << bits;
   }
   double v[5] = {5, 1, 4, 2, 3};
-  EXPECT_EQ(getmedian(v, 5), 3);
-  EXPECT_EQ(v[0], 1);
-}
+  EXPECT_TRUE(getmedian(v, 5) == 3 && v[0] == 1);
 
-// Reference of the w = 3 filter: 3 x 3 median over the grid with its border replicated.
-double Median3Replicated(const std::vector<std::vector<double>>& g, int r, int c) {
-  const int nr = static_cast<int>(g.size()), nc = static_cast<int>(g[0].size());
-  std::vector<double> w;
-  for (int i = r - 1; i <= r + 1; ++i) {
-    for (int j = c - 1; j <= c + 1; ++j) {
-      w.push_back(g[std::clamp(i, 0, nr - 1)][std::clamp(j, 0, nc - 1)]);
-    }
-  }
-  std::nth_element(w.begin(), w.begin() + 4, w.end());
-  return w[4];
-}
-
-TEST_F(CloudFilters, GridMedianMatchesBruteForceAndRemovesSpikes) {
+  // w = 3 against the 3 x 3 median of the grid with its border replicated; w = 5: border kept,
+  // the ring inside uses 3 x 3 windows, the rest 5 x 5.
   std::mt19937 rng(9);
-  std::uniform_real_distribution<double> u(0, 1);
   const int nr = 6, nc = 9;
   double** m = allocate_matrix_ff(nr, nc);
-  std::vector<std::vector<double>> g(nr, std::vector<double>(nc));
-  for (int r = 0; r < nr; ++r) {
-    for (int c = 0; c < nc; ++c) m[r][c] = g[r][c] = u(rng);
-  }
-  MedianFilterGriddedArray_d(m, nc, nr, 3);
-  for (int r = 0; r < nr; ++r) {
-    for (int c = 0; c < nc; ++c) EXPECT_EQ(m[r][c], Median3Replicated(g, r, c)) << r << c;
-  }
-  // w = 5: border keeps its values, the ring inside uses 3 x 3 windows, the rest 5 x 5.
-  for (int r = 0; r < nr; ++r) {
-    for (int c = 0; c < nc; ++c) m[r][c] = g[r][c];
-  }
-  MedianFilterGriddedArray_d(m, nc, nr, 5);
-  for (int r = 0; r < nr; ++r) {
-    for (int c = 0; c < nc; ++c) {
-      const int k = std::min({2, r, nr - 1 - r, c, nc - 1 - c});
-      std::vector<double> w;
-      for (int i = r - k; i <= r + k; ++i) {
-        for (int j = c - k; j <= c + k; ++j) w.push_back(g[i][j]);
+  std::vector<double> g(nr * nc);
+  for (double& e : g) e = std::uniform_real_distribution<double>(0, 1)(rng);
+  for (int w : {3, 5}) {
+    std::copy(g.begin(), g.end(), m[0]);
+    MedianFilterGriddedArray_d(m, nc, nr, w);
+    for (int r = 0; r < nr; ++r)
+      for (int c = 0; c < nc; ++c) {
+        const int k = w == 3 ? 1 : std::min({2, r, nr - 1 - r, c, nc - 1 - c});
+        std::vector<double> win;
+        for (int i = r - k; i <= r + k; ++i)
+          for (int j = c - k; j <= c + k; ++j)
+            win.push_back(g[std::clamp(i, 0, nr - 1) * nc + std::clamp(j, 0, nc - 1)]);
+        std::sort(win.begin(), win.end());
+        EXPECT_EQ(m[r][c], win[win.size() / 2]) << w << " " << r << " " << c;
       }
-      std::sort(w.begin(), w.end());
-      EXPECT_EQ(m[r][c], w[w.size() / 2]);
-    }
   }
   // A single spike anywhere in a constant grid, corners included, disappears with w = 3.
-  for (int r = 0; r < nr; ++r) {
-    for (int c = 0; c < nc; ++c) {
-      for (int i = 0; i < nr; ++i) {
-        for (int j = 0; j < nc; ++j) m[i][j] = 2.0;
-      }
-      m[r][c] = 50.0;
-      MedianFilterGriddedArray_d(m, nc, nr, 3);
-      EXPECT_EQ(m[r][c], 2.0);
-    }
+  for (int at = 0; at < nr * nc; ++at) {
+    std::fill(m[0], m[0] + nr * nc, 2.0);
+    m[0][at] = 50.0;
+    MedianFilterGriddedArray_d(m, nc, nr, 3);
+    EXPECT_EQ(m[0][at], 2.0);
   }
-  matrix_free_ff(m);
-}
-
-TEST_F(CloudFilters, GridMedianWithoutMemoryLeavesTheGrid) {
-  double** m = allocate_matrix_ff(3, 3);
-  for (int i = 0; i < 9; ++i) m[i / 3][i % 3] = i == 4 ? 100 : 1;
-  for (int w : {3, 5}) {
+  for (int w : {3, 5}) {  // no memory: the grid stays as it was
     MallocFailAfter(0, -1);
-    MedianFilterGriddedArray_d(m, 3, 3, w);
+    MedianFilterGriddedArray_d(m, nc, nr, w);
     MallocFailClear();
-    EXPECT_EQ(m[1][1], 100);
+    EXPECT_EQ(m[0][0], 2.0);
     ClearKernelError();
   }
   matrix_free_ff(m);
+}
+
+TEST_F(CloudFilters, PointsOnAPlaneGiveItsNormalAsTheSmallestAxis) {
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> U(-1.0, 1.0);
+  double nrm[3] = {0.3, -0.5, 0.8}, e1[3], e2[3], ev[3], axes[3][3], cr[3];
+  VecNormalize3(nrm, nrm);
+  PerpVecs(nrm, e1, e2);
+  const int n = 500;
+  std::vector<float> x(n), y(n), z(n);
+  for (int i = 0; i < n; ++i) {
+    const double u = 3 * U(rng), v = U(rng);  // longer along e1 than e2
+    x[i] = static_cast<float>(1 + u * e1[0] + v * e2[0]);
+    y[i] = static_cast<float>(2 + u * e1[1] + v * e2[1]);
+    z[i] = static_cast<float>(-1 + u * e1[2] + v * e2[2]);
+  }
+  ASSERT_EQ(PrincipleComponentAnalysis(x.data(), y.data(), z.data(), n, ev, axes), 0);
+  EXPECT_TRUE(ev[0] >= ev[1] && ev[1] >= ev[2]);
+  EXPECT_NEAR(ev[2], 0.0, 1e-9);
+  EXPECT_NEAR(std::fabs(VecDotProd3(axes[2], nrm)), 1.0, 1e-6);
+  EXPECT_NEAR(std::fabs(VecDotProd3(axes[0], e1)), 1.0, 1e-2);
+  VecCrossProd3(axes[0], axes[1], cr);
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(cr[k], axes[2][k], 1e-9);  // right-handed
+  EXPECT_EQ(PrincipleComponentAnalysis(x.data(), y.data(), z.data(), 1, ev, axes), -2);
+  const int failures = RunWithInjectedFailures(20, 1, [&] {
+    return PrincipleComponentAnalysis(x.data(), y.data(), z.data(), n, ev, axes);
+  });
+  EXPECT_GT(failures, 0);
+
+  // More than ten thousand identical points: exactly that point (the sums go in blocks).
+  std::vector<float> cx(12345, 0.1f), cy(12345, -7.3f), cz(12345, 2.5f);
+  double c[3];
+  ComputeCenterOfMass(cx.data(), cy.data(), cz.data(), 12345, c);
+  EXPECT_TRUE(c[0] == static_cast<double>(0.1f) && c[1] == static_cast<double>(-7.3f) && c[2] == 2.5);
 }
 
 }  // namespace

@@ -1,23 +1,25 @@
-#include "foundation/solvmat.h"
-
+// Dense LU solves, inverses, 4 x 4 transform inverses, the symmetric eigensystem, and banded
+// symmetric solves with fixed unknowns, against dense references.
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
 
+#include "foundation/eigen.h"
 #include "foundation/makemat.h"
+#include "foundation/mathmat.h"
+#include "foundation/solvmat.h"
+#include "splinefit/aspline.h"
+#include "splinefit/curve.h"
+#include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
 
 class DenseSolve : public KernelTest {};
 
-double** RandomMatrix(std::mt19937& rng, int n, double scale) {
-  std::uniform_real_distribution<double> u(-1.0, 1.0);
-  double** A = allocate_matrix_ff(n, n);
-  for (int i = 0; i < n * n; ++i) A[0][i] = scale * u(rng);
-  return A;
-}
+using Vec = std::vector<double>;
+using Dense = std::vector<Vec>;
 
 double** Copy(double** A, int n) {
   double** B = allocate_matrix_ff(n, n);
@@ -39,26 +41,33 @@ double Det(double** A, int n) {  // cofactor expansion, for small n only
   return s;
 }
 
+// sum_k A[i][k] B[k][j] is the identity up to tol times the sizes of the terms (row stride n).
+void ExpectProductIsIdentity(const double* A, const double* B, int n, double tol) {
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) {
+      double s = 0, mag = 0;
+      for (int k = 0; k < n; ++k) s += A[n * i + k] * B[n * k + j], mag += std::abs(A[n * i + k] * B[n * k + j]);
+      EXPECT_NEAR(s, i == j ? 1.0 : 0.0, tol * (1 + mag));
+    }
+}
+
 TEST_F(DenseSolve, LuResidualsInverseAndDeterminant) {
   std::mt19937 rng(21);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   for (int round = 0; round < 60; ++round) {
     const int n = 1 + rng() % 7;
     // Rows of very different magnitudes exercise the implicit scaling.
-    double** A = RandomMatrix(rng, n, 1.0);
-    for (int i = 0; i < n; ++i)
-      for (int j = 0; j < n; ++j) A[i][j] *= std::pow(10.0, static_cast<int>(rng() % 7) - 3);
+    double** A = allocate_matrix_ff(n, n);
+    for (int i = 0; i < n * n; ++i) A[0][i] = u(rng) * std::pow(10.0, static_cast<int>(rng() % 7) - 3);
     double** F = Copy(A, n);
     std::vector<int> indx(n);
     double d = 0;
     ASSERT_EQ(ludcmp_ff(F, n, indx.data(), &d), 0);
-    double det = d;
-    for (int i = 0; i < n; ++i) det *= F[i][i];
+    for (int i = 0; i < n; ++i) d *= F[i][i];
     if (n <= 5) {
-      EXPECT_NEAR(det, Det(A, n), 1e-9 * (1 + std::abs(Det(A, n))));
+      EXPECT_NEAR(d, Det(A, n), 1e-9 * (1 + std::abs(Det(A, n))));
     }
-
-    std::vector<double> b(n), x(n);
+    Vec b(n), x(n);
     for (auto& v : b) v = u(rng);
     x = b;
     lubksb_ff(F, n, indx.data(), x.data());
@@ -67,132 +76,245 @@ TEST_F(DenseSolve, LuResidualsInverseAndDeterminant) {
       for (int j = 0; j < n; ++j) r += A[i][j] * x[j], mag += std::abs(A[i][j] * x[j]);
       EXPECT_LE(std::abs(r), 1e-11 * mag);
     }
-
     double** G = Copy(A, n);
     double** Ainv = allocate_matrix_ff(n, n);
     ASSERT_EQ(inverse_matrix_ff(G, Ainv, n), 0);
-    for (int i = 0; i < n; ++i)
-      for (int j = 0; j < n; ++j) {
-        double s = 0, mag = 0;
-        for (int k = 0; k < n; ++k) s += A[i][k] * Ainv[k][j], mag += std::abs(A[i][k] * Ainv[k][j]);
-        EXPECT_NEAR(s, i == j ? 1.0 : 0.0, 1e-11 * (1 + mag));
-      }
-
+    ExpectProductIsIdentity(A[0], Ainv[0], n, 1e-11);
     // The non-destructive form agrees, leaves A alone and may solve in place.
     double** Keep = Copy(A, n);
-    std::vector<double> y = b;
-    ASSERT_EQ(SolveLinearSystem_ff(A, n, y.data(), y.data()), 0);
+    ASSERT_EQ(SolveLinearSystem_ff(A, n, b.data(), b.data()), 0);
     EXPECT_EQ(std::memcmp(A[0], Keep[0], sizeof(double) * n * n), 0);
-    for (int i = 0; i < n; ++i) EXPECT_NEAR(y[i], x[i], 1e-9 * (1 + std::abs(x[i])));
+    for (int i = 0; i < n; ++i) EXPECT_NEAR(b[i], x[i], 1e-9 * (1 + std::abs(x[i])));
     for (double** m : {A, F, G, Ainv, Keep}) matrix_free_ff(m);
   }
 }
 
-TEST_F(DenseSolve, SingularAndTinyMatrices) {
+TEST_F(DenseSolve, SingularTinyAndFailedMatrices) {
   double** A = allocate_matrix_ff(3, 3);
-  const double rows[9] = {1, 2, 3, 0, 0, 0, 4, 5, 6};
-  std::memcpy(A[0], rows, sizeof rows);
-  int indx[3];
-  double d;
-  EXPECT_EQ(ludcmp_ff(A, 3, indx, &d), -2);
-  EXPECT_EQ(std::memcmp(A[0], rows, sizeof rows), 0);  // refused before any change
-
   double** Ainv = allocate_matrix_ff(3, 3);
+  const double zeroRow[9] = {1, 2, 3, 0, 0, 0, 4, 5, 6}, dup[9] = {1, 2, 3, 2, 4, 6, 1, 0, 1};
+  std::memcpy(A[0], zeroRow, sizeof zeroRow);
+  int indx[3];
+  double d, b[3] = {1, 2, 3}, x[3] = {0, 0, 0};
+  EXPECT_EQ(ludcmp_ff(A, 3, indx, &d), -2);
+  EXPECT_EQ(std::memcmp(A[0], zeroRow, sizeof zeroRow), 0);  // refused before any change
   for (int i = 0; i < 9; ++i) Ainv[0][i] = 7;
-  const double dup[9] = {1, 2, 3, 2, 4, 6, 1, 0, 1};  // exactly singular: row 1 = 2 row 0
-  std::memcpy(A[0], dup, sizeof dup);
+  std::memcpy(A[0], dup, sizeof dup);  // exactly singular: row 1 = 2 row 0
   EXPECT_EQ(inverse_matrix_ff(A, Ainv, 3), -2);
   for (int i = 0; i < 9; ++i) EXPECT_EQ(Ainv[0][i], 7);
-
-  double b[3] = {1, 2, 3}, x[3] = {0, 0, 0};
   std::memcpy(A[0], dup, sizeof dup);
   EXPECT_EQ(SolveLinearSystem_ff(A, 3, b, x), -2);
   EXPECT_EQ(x[2], 3);  // holds b
   EXPECT_EQ(SolveLinearSystem_ff(nullptr, 3, b, x), -2);
 
   // Tiny but regular: the small-scale mode decomposes it.
-  double** T = allocate_matrix_ff(2, 2);
-  T[0][0] = 1e-12, T[0][1] = 0, T[1][0] = 0, T[1][1] = 1e-12;
-  EXPECT_EQ(ludcmp_ff(T, 2, indx, &d), 0);
   double t[2] = {1e-12, 2e-12};
-  lubksb_ff(T, 2, indx, t);
+  for (int i = 0; i < 9; ++i) A[0][i] = i % 4 == 0 ? 1e-12 : 0;
+  EXPECT_EQ(ludcmp_ff(A, 2, indx, &d), 0);
+  lubksb_ff(A, 2, indx, t);
   EXPECT_NEAR(t[0], 1.0, 1e-12);
   EXPECT_NEAR(t[1], 2.0, 1e-12);
 
-  // Rows equal after scaling: the later row is taken as pivot.
-  T[0][0] = 1, T[0][1] = 1, T[1][0] = 2, T[1][1] = -2;
-  EXPECT_EQ(ludcmp_ff(T, 2, indx, &d), 0);
-  EXPECT_EQ(indx[0], 1);
-  EXPECT_EQ(d, -1.0);
-
-  EXPECT_EQ(ludcmp_ff(T, 0, indx, &d), 0);
-  EXPECT_EQ(inverse_matrix_ff(T, Ainv, 0), 0);
-  for (double** m : {A, Ainv, T}) matrix_free_ff(m);
-}
-
-TEST_F(DenseSolve, MissingScratchIsReported) {
-  double** A = allocate_matrix_ff(3, 3);
-  double** Ainv = allocate_matrix_ff(3, 3);
-  for (int i = 0; i < 9; ++i) A[0][i] = i == 0 || i == 4 || i == 8 ? 2 : 0;
+  // No scratch: -1 from the inverse, and the flag alone makes later decompositions refuse.
+  for (int i = 0; i < 9; ++i) A[0][i] = i % 4 == 0 ? 2 : 0;
   MallocFailAfter(0, -1);
   EXPECT_EQ(inverse_matrix_ff(A, Ainv, 3), -1);
   MallocFailClear();
-  EXPECT_TRUE(KernelFailedNow());
-  // The flag alone makes the decomposition refuse, even with memory available.
-  int indx[3];
-  double d;
   EXPECT_EQ(ludcmp_ff(A, 3, indx, &d), -2);
-  double b[3] = {1, 1, 1}, x[3];
   EXPECT_EQ(SolveLinearSystem_ff(A, 3, b, x), -2);
   matrix_free_ff(A);
   matrix_free_ff(Ainv);
 }
 
-TEST_F(DenseSolve, Inverse4OfRandomTransforms) {
+TEST_F(DenseSolve, Inverse4OfRandomTransformsAndSingularOnes) {
   std::mt19937 rng(4);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
+  double M[16], Minv[16], same[16];
   for (int round = 0; round < 100; ++round) {
-    double M[16];
-    for (double& v : M) v = u(rng);
     // A transform: arbitrary 3 x 3 part, large translation in the last row, last column 0001.
-    M[3] = M[7] = M[11] = 0, M[15] = 1;
-    for (int k = 12; k < 15; ++k) M[k] *= 1e5;
-    double Minv[16];
+    for (int k = 0; k < 16; ++k) M[k] = k % 4 == 3 ? (k == 15) : u(rng) * (k >= 12 ? 1e5 : 1);
     ASSERT_EQ(mat_inverse4(M, Minv), 0);
-    for (int i = 0; i < 4; ++i)
-      for (int j = 0; j < 4; ++j) {
-        double s = 0, mag = 0;
-        for (int k = 0; k < 4; ++k) s += M[4 * i + k] * Minv[4 * k + j], mag += std::abs(M[4 * i + k] * Minv[4 * k + j]);
-        EXPECT_NEAR(s, i == j ? 1.0 : 0.0, 1e-12 * (1 + mag));
-      }
-    double same[16];
+    ExpectProductIsIdentity(M, Minv, 4, 1e-12);
     std::memcpy(same, M, sizeof M);
     ASSERT_EQ(mat_inverse4(same, same), 0);  // in place
     EXPECT_EQ(std::memcmp(same, Minv, sizeof Minv), 0);
   }
-}
-
-TEST_F(DenseSolve, Singular4IsReported) {
   const double zeroRows[16] = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};
-  double Minv[16];
   for (double& v : Minv) v = 3;
   EXPECT_EQ(mat_inverse4(zeroRows, Minv), -2);
   for (double v : Minv) EXPECT_EQ(v, 3);
-  size_t count = 0;
-  for (size_t at = Messages().find("Singular matrix in LUDMP()"); at != std::string::npos;
-       at = Messages().find("Singular matrix in LUDMP()", at + 1))
-    ++count;
-  EXPECT_EQ(count, 2u);  // once per zero row
-
+  const std::string msg = "Singular matrix in LUDMP()";
+  ASSERT_NE(Messages().find(msg), std::string::npos);
+  EXPECT_NE(Messages().find(msg, Messages().find(msg) + 1), std::string::npos);  // once per zero row
   // Rank 3 without a zero row: rounding leaves a tiny pivot, still singular.
   const double rank3[16] = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 1, 1, 1, 1};
   EXPECT_EQ(mat_inverse4(rank3, Minv), -2);
-
-  double a[25] = {};
+  double a[25] = {}, d = 0;
   int indx[5];
-  double d = 0;
   EXPECT_EQ(ludcmp4(a, 5, indx, &d), -2);  // beyond the fixed 4 x 4 storage
-  EXPECT_EQ(d, 0);
+}
+
+TEST_F(DenseSolve, SymmetricEigensystems) {
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<double> u(-3.0, 3.0);
+  for (int round = 0; round < 81; ++round) {
+    const int n = round == 80 ? 3 : 1 + rng() % 8;
+    double** A = allocate_matrix_ff(n, n);
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j <= i; ++j) A[i][j] = A[j][i] = round == 80 ? (i == j ? 2.0 : -1.0) : u(rng);
+    // The last one is 3 I - J, eigenvalues 3, 3, 0: the repeated pair still needs an
+    // orthonormal basis.
+    double** V = Copy(A, n);
+    Vec d(n);
+    ASSERT_EQ(eigensystem(V, n, d.data()), 0);
+    for (int i = 0; i + 1 < n; ++i) EXPECT_GE(d[i], d[i + 1]);
+    for (int i = 0; i < n; ++i)  // V diag(d) Vt = A and Vt V = I
+      for (int j = 0; j < n; ++j) {
+        double a = 0, o = 0;
+        for (int k = 0; k < n; ++k) a += V[i][k] * d[k] * V[j][k], o += V[k][i] * V[k][j];
+        EXPECT_NEAR(a, A[i][j], 1e-10);
+        EXPECT_NEAR(o, i == j ? 1.0 : 0.0, 1e-10);
+      }
+    if (round == 80) {
+      EXPECT_NEAR(d[2], 0.0, 1e-12);
+      const Vec a0(A[0], A[0] + 9);  // no scratch: input and output untouched
+      d[0] = 99;
+      MallocFailAfter(0, -1);
+      EXPECT_EQ(eigensystem(A, n, d.data()), -2);
+      MallocFailClear();
+      EXPECT_TRUE(d[0] == 99 && Vec(A[0], A[0] + 9) == a0);
+    }
+    matrix_free_ff(A);
+    matrix_free_ff(V);
+  }
+}
+
+// ---- banded symmetric systems ---------------------------------------------------------------
+
+Vec RandomVec(std::mt19937& rng, int n, double r) {
+  std::uniform_real_distribution<double> u(-r, r);
+  Vec v(n);
+  for (double& e : v) e = u(rng);
+  return v;
+}
+
+// A random symmetric positive definite matrix of half-bandwidth bw - 1 (diagonally dominant).
+Dense RandomBandSpd(std::mt19937& rng, int n, int bw) {
+  Dense A(n, Vec(n, 0.0));
+  for (int i = 0; i < n; ++i)
+    for (int k = 1; k < bw && i + k < n; ++k) A[i][i + k] = A[i + k][i] = RandomVec(rng, 1, 1)[0];
+  for (int i = 0; i < n; ++i) {
+    A[i][i] = 0.5 + std::abs(RandomVec(rng, 1, 1)[0]);
+    for (int j = 0; j < n; ++j) A[i][i] += j != i ? std::abs(A[i][j]) : 0.0;
+  }
+  return A;
+}
+
+// Band storage of A, owned by the test. Entries past the last row belong to no unknown: zero
+// (which lets the elimination narrow the band) or a huge value that must never reach a solution.
+struct Band {
+  Vec data;
+  std::vector<double*> rows;
+  Band(const Dense& A, int bw, double beyond = 0.0) : data(A.size() * bw), rows(A.size()) {
+    for (size_t i = 0; i < A.size(); ++i) {
+      rows[i] = data.data() + i * bw;
+      for (int k = 0; k < bw; ++k) rows[i][k] = i + k < A.size() ? A[i][i + k] : beyond;
+    }
+  }
+  double** operator*() { return rows.data(); }
+};
+
+// Dense reference through the LU solver: a held unknown's row becomes x_f = value.
+Vec DenseFixedSolve(const Dense& A, Vec b, const std::vector<int>& fix = {}, const Vec& vals = {}) {
+  const int n = static_cast<int>(A.size());
+  double** R = allocate_matrix_ff(n, n);
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) R[i][j] = A[i][j];
+  for (size_t t = 0; t < fix.size(); ++t) {
+    for (int j = 0; j < n; ++j) R[fix[t]][j] = j == fix[t] ? 1.0 : 0.0;
+    b[fix[t]] = vals[t];
+  }
+  Vec x(n);
+  EXPECT_EQ(SolveLinearSystem_ff(R, n, b.data(), x.data()), 0);
+  matrix_free_ff(R);
+  return x;
+}
+
+void ExpectClose(const Vec& got, const Vec& want, double tol) {
+  for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], tol) << "unknown " << i;
+}
+
+TEST_F(DenseSolve, BandedSolvesWithFixedUnknownsMatchTheDenseSolve) {
+  std::mt19937 rng(17);
+  for (int round = 0; round < 80; ++round) {
+    const int n = 1 + rng() % 20, bw = 1 + rng() % 5;
+    const Dense A = RandomBandSpd(rng, n, bw);
+    // Stored wider than the couplings need, as the surface systems do: the all-zero last
+    // column lets the elimination narrow the band.
+    const int W = bw + static_cast<int>(rng() % 2);
+    std::vector<int> fix;
+    for (int i = 0; i < n; ++i)
+      if (rng() % 3 == 0) fix.push_back(i);
+    const int nFix = static_cast<int>(fix.size());
+    const Vec xyz = RandomVec(rng, 3 * nFix, 3);
+    Vec c[3], ref[3], vals[3];
+    for (int k = 0; k < 3; ++k) {
+      c[k] = RandomVec(rng, n, 3);
+      for (int t = 0; t < nFix; ++t) vals[k].push_back(xyz[3 * t + k]);
+      ref[k] = DenseFixedSolve(A, c[k], fix, vals[k]);
+    }
+    Band band(A, W, round % 2 ? 1e300 : 0.0), band2(A, W, round % 2 ? 1e300 : 0.0);
+    std::vector<int> idx = fix;
+    Vec x = c[0];
+    ASSERT_EQ(ConvertMatToFixPts_h(*band, nFix, idx.data(), vals[0].data(), n, W, x.data()), 0);
+    EXPECT_EQ(idx, fix) << "fixIdx must come back as given";
+    ExpectClose(x, ref[0], 1e-9);
+    for (int t = 0; t < nFix; ++t) EXPECT_EQ(x[fix[t]], vals[0][t]);  // held exactly
+    // Three right-hand sides, x y z interleaved per fixed unknown.
+    ASSERT_EQ(ConvertMatToFixPtsCurve(*band2, idx.data(), xyz.data(), nFix, n, W, c[0].data(), c[1].data(),
+                                      c[2].data()),
+              0);
+    EXPECT_EQ(idx, fix);
+    for (int k = 0; k < 3; ++k) ExpectClose(c[k], ref[k], 1e-9);
+  }
+  // A singular band is reported instead of dividing by the zero pivot.
+  Band band(Dense{{1, 0, 0}, {0, 0, 0}, {0, 0, 1}}, 1);
+  double x[3] = {1, 2, 3};
+  EXPECT_EQ(solve_linear_eq_h(*band, 3, 1, x), -2);
+  EXPECT_EQ(solve_linear_eq_curve(*band, 3, 1, x, x, x), -2);
+}
+
+TEST_F(DenseSolve, BandBadFixedIndicesOrMissingScratchLeaveEverythingUntouched) {
+  std::mt19937 rng(2);
+  const Dense A = RandomBandSpd(rng, 6, 3);
+  const Vec x0 = {1, 2, 3, 4, 5, 6};
+  const std::vector<std::vector<int>> bad = {{3, 1}, {2, 2}, {-1, 3}, {4, 6}, {0, 1, 2, 3, 4, 5, 5}};
+  for (const auto& fix : bad) {
+    Band band(A, 3);
+    const Vec before = band.data, vals(fix.size(), 1.0), xyz(3 * fix.size(), 1.0);
+    std::vector<int> idx = fix;
+    Vec x = x0, y = x0, z = x0;
+    const int nFix = static_cast<int>(fix.size());
+    EXPECT_EQ(ConvertMatToFixPts_h(*band, nFix, idx.data(), vals.data(), 6, 3, x.data()), -2);
+    EXPECT_EQ(ConvertMatToFixPtsCurve(*band, idx.data(), xyz.data(), nFix, 6, 3, x.data(), y.data(), z.data()), -2);
+    EXPECT_TRUE(band.data == before && idx == fix && x == x0);
+  }
+  int fix[2] = {1, 4};
+  const double vals[2] = {2, -2};
+  const Vec ref = DenseFixedSolve(A, x0, {1, 4}, {2, -2});
+  const int failures = RunWithInjectedFailures(40, 1, [&] {
+    Band band(A, 3);
+    const Vec before = band.data;
+    Vec x = x0;
+    const int rc = ConvertMatToFixPts_h(*band, 2, fix, vals, 6, 3, x.data());
+    const bool untouched = x == x0 && band.data == before;
+    ExpectClose(x, rc == 0 ? ref : x0, 1e-10);
+    EXPECT_TRUE(rc == 0 || (rc == -2 && KernelFailedNow() && untouched));
+    EXPECT_TRUE(fix[0] == 1 && fix[1] == 4);
+    return rc;
+  });
+  EXPECT_GT(failures, 0);
+  EXPECT_LT(failures, 40);
 }
 
 }  // namespace

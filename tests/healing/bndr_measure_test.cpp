@@ -2,11 +2,11 @@
 // against an independent reference (textbook evaluator, dense sampling, golden-section closest
 // points) and against the invariants the heal stages rely on.
 #include "healing/srfbndr.h"
-#include "tests/healing/bndr_groups.h"
-#include "tests/shrinkwrap/injected_failures.h"
+#include "tests/healing/heal_groups.h"
+#include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
-using namespace bndr_test;
+using namespace healtest;
 
 namespace {
 
@@ -14,15 +14,12 @@ class BndrMeasure : public KernelTest {};
 
 double KinkWave(double y) { return 1.5 + std::sin(3.14159265358979 * y); }
 
-double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-double Len(const double a[3]) { return std::sqrt(Dot(a, a)); }
-
-TEST_F(BndrMeasure, GapAndAngleAgreeWithAnIndependentReference) {
+TEST_F(BndrMeasure, SamplesGapAndAngleAgreeWithAnIndependentReference) {
   for (bool reverse : {false, true}) {
     Group g;
     TwoPatches(g, KinkWave, reverse);
     ASSERT_TRUE(g.Build(0.02, 5.0));
-    EdgeInfoStruct* e = &g.bs->edges[g.FirstPaired()->index];
+    EdgeInfoStruct* e = g.FirstPaired();
     double refGap = 0, refAngle = 0;
     RefEdgeMeasures(g.srfs[0], e->infoA->side, g.srfs[1], e->infoB->side, &refGap, &refAngle);
     double gap = 0, tA = 0, tB = 0, angle = 0;
@@ -51,15 +48,7 @@ TEST_F(BndrMeasure, GapAndAngleAgreeWithAnIndependentReference) {
     }
     double mg, ma;
     EXPECT_EQ(ComputeSrfsGrpContinuity(g.bs, 3, 100, &mg, &ma), -2);
-  }
-}
-
-TEST_F(BndrMeasure, SideBSamplesAreTheClosestPoints) {
-  for (bool reverse : {false, true}) {
-    Group g;
-    TwoPatches(g, KinkWave, reverse);
-    ASSERT_TRUE(g.Build(0.02, 5.0));
-    const EdgeInfoStruct* e = g.FirstPaired();
+    // Side B's samples are the closest points of side A's.
     const Bspline* B = g.srfs[1];
     for (int i = 1; i + 1 < e->nSample; ++i) {
       double p[3], q[3], r[3];
@@ -98,50 +87,36 @@ TEST_F(BndrMeasure, ClosestPointSearchKeepsTheCurveFormItMakes) {
 }
 
 TEST_F(BndrMeasure, FoldedAnglesAndTheVectorHelpers) {
-  // Opposite-facing normals 179 degrees apart count as 1 degree; 90 stays 90.
-  const double n0[3] = {0, 0, 1};
+  // Opposite-facing normals 179 degrees apart count as 1 degree, turned to the first's side.
+  const double n0[3] = {0, 0, 1}, tiny[3] = {1e-8, 0, 0};
   const double n179[3] = {std::sin(179 * kDeg), 0, std::cos(179 * kDeg)};
-  const double n90[3] = {1, 0, 0};
   double sum[3] = {0, 0, 0};
   int count = 0;
   ASSERT_EQ(AddOneNormalizedVecToSumVec(n0, n179, sum, &count), 0);
-  EXPECT_EQ(count, 1);
-  EXPECT_GT(sum[2], 0.99);  // turned to n0's side
-  const double tiny[3] = {1e-8, 0, 0};
+  EXPECT_GT(sum[2], 0.99);
   EXPECT_EQ(AddOneNormalizedVecToSumVec(n0, tiny, sum, &count), -2);
   EXPECT_EQ(count, 1);
-  double v[3] = {0.2, 0, -3};
-  ASSERT_EQ(SetUnitVecOnSameSide(v, n0), 0);
-  EXPECT_EQ(v[2], -1.0);
-  double dst[3] = {0, 0, 5};
-  VecProjectReverse3(n90, dst);  // perpendicular (dot below 0.001) counts as opposite
-  EXPECT_EQ(dst[0], -1.0);
 
-  // Normals at an angle: the common tangent is their cross direction, each on its own side.
+  // Normals at an angle: the common tangent is their cross direction, each on its own side;
+  // parallel normals: the mean direction projected into the common tangent plane.
   double nA[3] = {0, 0, 2}, nB[3] = {0, std::sin(10 * kDeg), std::cos(10 * kDeg)};
-  double tA[3] = {1, 0.3, 0}, tB[3] = {-1, 0.1, 0.2};
-  ASSERT_EQ(FindEdgeCommonTangent(nA, nB, tA, tB), 0);
-  EXPECT_NEAR(tA[0], 1.0, 1e-12);
-  EXPECT_NEAR(tB[0], -1.0, 1e-12);
-  EXPECT_NEAR(Len(nA), 1.0, 1e-12);
-  // Parallel normals: the mean direction projected into the common tangent plane.
   double pA[3] = {0, 0, 1}, pB[3] = {0, 0, -3};
-  double sA[3] = {1, 0.2, 0.5}, sB[3] = {-1, 0.2, 0};
+  double tA[3] = {1, 0.3, 0}, tB[3] = {-1, 0.1, 0.2}, sA[3] = {1, 0.2, 0.5}, sB[3] = {-1, 0.2, 0};
+  ASSERT_EQ(FindEdgeCommonTangent(nA, nB, tA, tB), 0);
   ASSERT_EQ(FindEdgeCommonTangent(pA, pB, sA, sB), 0);
-  EXPECT_NEAR(sA[0], 1.0, 1e-12);
-  EXPECT_NEAR(sB[0], -1.0, 1e-12);
+  for (const double* t : {tA, sA}) EXPECT_NEAR(t[0], 1.0, 1e-12);
+  for (const double* t : {tB, sB}) EXPECT_NEAR(t[0], -1.0, 1e-12);
+  EXPECT_NEAR(Len(nA), 1.0, 1e-12);
   EXPECT_EQ(pB[2], -1.0);
-  // One vanished tangent stays zero; the other is only normalised for parallel normals.
-  double qA[3] = {0, 0, 1}, qB[3] = {0, 0, 1};
-  double zA[3] = {0, 0, 0}, zB[3] = {0, 3, 0};
+  // One vanished tangent stays zero, the other is only normalised; a vanished normal leaves
+  // everything as it was.
+  double qA[3] = {0, 0, 1}, qB[3] = {0, 0, 1}, zA[3] = {0, 0, 0}, zB[3] = {0, 3, 0};
   ASSERT_EQ(FindEdgeCommonTangent(qA, qB, zA, zB), 0);
   EXPECT_EQ(Len(zA), 0.0);
   EXPECT_EQ(zB[1], 1.0);
-  // A vanished normal leaves everything as it was.
   double wA[3] = {0, 0, 0}, wB[3] = {0, 0, 1}, uA[3] = {1, 1, 0}, uB[3] = {2, 0, 0};
   ASSERT_EQ(FindEdgeCommonTangent(wA, wB, uA, uB), 0);
-  EXPECT_EQ(uA[1], 1.0);
-  EXPECT_EQ(uB[0], 2.0);
+  EXPECT_TRUE(uA[1] == 1.0 && uB[0] == 2.0);
 }
 
 // Every edge end at a corner sits on the corner; paired ends share tangents perpendicular to
@@ -175,9 +150,11 @@ TEST_F(BndrMeasure, CornerGeometryOfAGrid) {
   ASSERT_EQ(SetUpBndrEdgeCornerGeometry(bs), 0);
   ExpectCornerGeometry(bs);
   // Free paired edges aim at the midpoints of their two sides.
+  int centre = -1;
   for (int i = 0; i < bs->nEdge; ++i) {
     const EdgeInfoStruct& e = bs->edges[i];
     if (!e.paired) continue;
+    ASSERT_EQ(e.continuity, 1);
     for (int k = 1; k + 1 < e.nSample; ++k) {
       double p[3], q[3];
       SidePoint(e.infoA->srf, e.infoA->side, e.sampleA[k], p);
@@ -187,89 +164,73 @@ TEST_F(BndrMeasure, CornerGeometryOfAGrid) {
     }
   }
   // At the middle corner all four surfaces meet smoothly: one agreed normal for every end.
-  int centre = -1;
   for (int c = 0; c < bs->nCorner; ++c)
     if (bs->corners[c].nEdge == 4) centre = c;
   ASSERT_GE(centre, 0);
-  for (int i = 0; i < bs->nEdge; ++i) ASSERT_EQ(bs->edges[i].paired ? bs->edges[i].continuity : 1, 1);
   const CornerInfoStruct& mid = bs->corners[centre];
   double ref[6];
   int cnt = 0;
   ASSERT_EQ(GetBndrEdgeNormalAtCorner(bs, mid.edgeIds[0], centre, ref, &cnt), 0);
   ASSERT_EQ(cnt, 2);
-  for (int k = 0; k < mid.nEdge; ++k) {
-    double nn[6];
-    ASSERT_EQ(GetBndrEdgeNormalAtCorner(bs, mid.edgeIds[k], centre, nn, &cnt), 0);
-    EXPECT_NEAR(std::fabs(Dot(nn, ref)), 1.0, 1e-12);
-    EXPECT_NEAR(std::fabs(Dot(nn + 3, ref)), 1.0, 1e-12);
-  }
+  auto expectAgreed = [&](int sides, double tol) {
+    for (int k = 0; k < mid.nEdge; ++k) {
+      double nn[6];
+      ASSERT_EQ(GetBndrEdgeNormalAtCorner(bs, mid.edgeIds[k], centre, nn, &cnt), 0);
+      for (int s = 0; s < sides; ++s) EXPECT_NEAR(std::fabs(Dot(nn + 3 * s, ref)), 1.0, tol) << k;
+    }
+  };
+  expectAgreed(2, 1e-12);
   // Moving corners keeps every end on its corner.
   ASSERT_EQ(RefineBndrCornerPositions(bs), 0);
   ExpectCornerGeometry(bs);
   // The per-surface variant agrees on one normal too.
   ASSERT_EQ(NewAverageBndrTopoCornerNormals(bs, centre), 0);
   EXPECT_EQ(mid.nSrfId, 4);
-  for (int k = 0; k < mid.nEdge; ++k) {
-    double nn[6];
-    ASSERT_EQ(GetBndrEdgeNormalAtCorner(bs, mid.edgeIds[k], centre, nn, &cnt), 0);
-    EXPECT_NEAR(std::fabs(Dot(nn, ref)), 1.0, 1e-9);
-  }
+  expectAgreed(1, 1e-9);
 }
 
-TEST_F(BndrMeasure, AFixedSideKeepsItsGeometry) {
-  Group g;
-  TwoPatches(g, KinkWave, false);
-  ASSERT_TRUE(g.Build(0.02, 5.0));
-  BndrStruct* bs = g.bs;
-  bs->srfs[0].fixed = 1;
-  ASSERT_EQ(SetSkinSrfsFixedCrvs(bs), 0);
-  ASSERT_EQ(SetUpBndrEdgeCornerGeometry(bs), 0);
-  ExpectCornerGeometry(bs);
-  const EdgeInfoStruct* e = g.FirstPaired();
-  for (int end = 0; end < 2; ++end) {
-    double p[3];
-    SidePoint(g.srfs[0], e->infoA->side, e->par[BndrSlot(0, end)], p);
-    EXPECT_LT(Dist(p, bs->corners[end ? e->corner1 : e->corner0].pos), 1e-15);
+// The averaged targets of a seam: where side A is fixed, its own points and normals (its ends
+// are the corners); on a free smooth joint the normals bisect the two sides' and a curve lies
+// half the gap from its targets.
+TEST_F(BndrMeasure, AveragedTargetsOfFixedAndFreeJoints) {
+  for (bool fixed : {true, false}) {
+    Group g;
+    TwoPatches(g, KinkWave, !fixed);
+    ASSERT_TRUE(g.Build(0.02, 5.0));
+    g.bs->srfs[0].fixed = fixed;
+    ASSERT_EQ(SetSkinSrfsFixedCrvs(g.bs), 0);
+    ASSERT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0);
+    ExpectCornerGeometry(g.bs);
+    EdgeInfoStruct* e = g.FirstPaired();
+    ASSERT_EQ(e->continuity, 1);
+    ASSERT_EQ(fixed ? EvalAllBndrEdgeAvgSampleNormals(g.bs) : EvalBndrEdgeAvgSampleNormals(e), 0);
+    for (int end = 0; fixed && end < 2; ++end) {
+      double p[3];
+      SidePoint(g.srfs[0], e->infoA->side, e->par[BndrSlot(0, end)], p);
+      EXPECT_LT(Dist(p, g.bs->corners[end ? e->corner1 : e->corner0].pos), 1e-15);
+    }
+    for (int k = 0; k < e->nSample; ++k) {
+      double p[3], na[3], nb[3];
+      SidePoint(g.srfs[0], e->infoA->side, e->sampleA[k], p);
+      SideNormal(g.srfs[0], e->infoA->side, e->sampleA[k], na);
+      SideNormal(g.srfs[1], e->infoB->side, e->sampleB[k], nb);
+      const double a[3] = {e->avgX[k], e->avgY[k], e->avgZ[k]}, an[3] = {e->avgNx[k], e->avgNy[k], e->avgNz[k]};
+      EXPECT_NEAR(Len(an), 1.0, 1e-12);
+      const bool inner = k > 0 && k + 1 < e->nSample;  // the ends follow the corner normals
+      if (fixed) {
+        EXPECT_LT(Dist(p, a), 1e-12) << k;
+        EXPECT_NEAR(inner ? Dot(an, na) / Len(na) : 1.0, 1.0, 1e-12) << k;
+      } else if (inner) {
+        EXPECT_NEAR(RefFoldedAngle(an, na), RefFoldedAngle(an, nb), 1e-6) << k;
+        EXPECT_NEAR(RefFoldedAngle(an, na) + RefFoldedAngle(an, nb), RefFoldedAngle(na, nb), 1e-6) << k;
+      }
+    }
+    if (fixed) continue;
+    double d = 0, t = 0, gap = 0;
+    ASSERT_EQ(ComputeMaxBndrCrvToEdgeSampleDiff(e->infoA, g.bs->edges, g.bs->nEdge, &d, &t), 0);
+    ASSERT_EQ(ComputeMaxBndrEdgeGap(e, &gap, nullptr, nullptr), 0);
+    EXPECT_NEAR(d, 0.5 * gap, 1e-12);
   }
-  for (int k = 0; k < e->nSample; ++k) {
-    double p[3];
-    SidePoint(g.srfs[0], e->infoA->side, e->sampleA[k], p);
-    const double a[3] = {e->avgX[k], e->avgY[k], e->avgZ[k]};
-    EXPECT_LT(Dist(p, a), 1e-12) << k;
-  }
-  // Averaged normals: side A's own where it is fixed.
-  ASSERT_EQ(EvalAllBndrEdgeAvgSampleNormals(bs), 0);
-  for (int k = 1; k + 1 < e->nSample; ++k) {
-    double n[3];
-    SideNormal(g.srfs[0], e->infoA->side, e->sampleA[k], n);
-    const double a[3] = {e->avgNx[k], e->avgNy[k], e->avgNz[k]};
-    EXPECT_NEAR(Dot(a, n) / Len(n), 1.0, 1e-12);
-  }
-}
-
-TEST_F(BndrMeasure, AveragedNormalsBisectAFreeSmoothJoint) {
-  Group g;
-  TwoPatches(g, KinkWave, true);
-  ASSERT_TRUE(g.Build(0.02, 5.0));
-  ASSERT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0);
-  EdgeInfoStruct* e = &g.bs->edges[g.FirstPaired()->index];
-  ASSERT_EQ(e->continuity, 1);
-  ASSERT_EQ(EvalBndrEdgeAvgSampleNormals(e), 0);
-  for (int k = 0; k < e->nSample; ++k) {
-    double na[3], nb[3];
-    SideNormal(g.srfs[0], e->infoA->side, e->sampleA[k], na);
-    SideNormal(g.srfs[1], e->infoB->side, e->sampleB[k], nb);
-    const double a[3] = {e->avgNx[k], e->avgNy[k], e->avgNz[k]};
-    EXPECT_NEAR(Len(a), 1.0, 1e-12);
-    if (k == 0 || k + 1 == e->nSample) continue;  // the ends follow the corner normals
-    EXPECT_NEAR(RefFoldedAngle(a, na), RefFoldedAngle(a, nb), 1e-6) << k;
-    EXPECT_NEAR(RefFoldedAngle(a, na) + RefFoldedAngle(a, nb), RefFoldedAngle(na, nb), 1e-6) << k;
-  }
-  // A curve's distance to its edge targets is half the gap of a free joint.
-  double d = 0, t = 0, gap = 0;
-  ASSERT_EQ(ComputeMaxBndrCrvToEdgeSampleDiff(e->infoA, g.bs->edges, g.bs->nEdge, &d, &t), 0);
-  ASSERT_EQ(ComputeMaxBndrEdgeGap(e, &gap, nullptr, nullptr), 0);
-  EXPECT_NEAR(d, 0.5 * gap, 1e-12);
 }
 
 TEST_F(BndrMeasure, ASmoothNeighbourHandsItsTangentsToAKinkedOne) {

@@ -1,4 +1,6 @@
-// The boundary graph of a surface group: loops and curves in their documented order, corner
+// The boundary graph of a surface group: the boundary polylines before matching (sample counts
+// and positions, chordal deviations, the sample-to-curve lookup, sector distances, the
+// grid-based closest-sample search), then loops and curves in their documented order, corner
 // vertices, paired elements with their orientation, T-junction cuts, and clean failure on a
 // user break or a refused allocation.
 #include <gtest/gtest.h>
@@ -8,20 +10,33 @@
 #include <vector>
 
 #include "bspline/sfree.h"
+#include "foundation/umalloc.h"
 #include "healing/srfbndrc.h"
 #include "tests/bspline/trimloops.h"
-#include "tests/support/builders.h"
+#include "tests/healing/heal_groups.h"
+#include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
 
+using healtest::SidePoint;
+
 // Linear in x so that patches of any width agree along a shared side of constant y.
 double Shape(double x, double y) { return 0.2 * x + 0.3 * y * y; }
 
-Bspline* Patch(double x0, double x1, double y0, double y1, int nu = 6) {
+Bspline* Patch(double x0, double x1, double y0 = 0.0, double y1 = 1.0, int nu = 6) {
   PatchOptions o;
   o.x0 = x0, o.x1 = x1, o.y0 = y0, o.y1 = y1, o.nu = nu;
   return BuildFunctionPatch(Shape, o);
+}
+
+// A bilinear-in-v patch whose u-min column has its control points `spread` apart in y (0: the
+// side collapses to a point).
+Bspline* Wedge(double spread) {
+  std::vector<double> pts;
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 2; ++i) pts.insert(pts.end(), {double(i), i == 0 ? spread * j : double(j), 0.1 * i * j});
+  return BuildSurface(1, 1, 2, 2, pts);
 }
 
 using ElPair = std::pair<const GsrfBndrEl*, const GsrfBndrEl*>;
@@ -29,15 +44,39 @@ using ElPair = std::pair<const GsrfBndrEl*, const GsrfBndrEl*>;
 class GsrfTest : public KernelTest {
  protected:
   void TearDown() override {
-    FreeGsrfBndr(g_);
-    for (Bspline* s : srfs_) FreeBspline(s);
+    Use({});
     KernelTest::TearDown();
+  }
+
+  // Replaces the group (and drops the graph built on the old one).
+  void Use(std::vector<Bspline*> srfs) {
+    FreeGsrfBndr(g_);
+    g_ = nullptr;
+    for (Bspline* s : srfs_) FreeBspline(s);
+    srfs_ = std::move(srfs);
   }
 
   Gsrf* Build(double gapTol) {
     FreeGsrfBndr(g_);
     g_ = MakeGSrfBndrStructCore(srfs_.data(), static_cast<int>(srfs_.size()), 1e-6, gapTol, &status_);
     return g_;
+  }
+
+  // Records, loops and curves of the group, sampled but not matched.
+  Gsrf* Sampled(double tol, double gapTol, int n) {
+    g_ = static_cast<Gsrf*>(Malloc(sizeof(Gsrf)));
+    *g_ = Gsrf{};
+    g_->tol = tol;
+    g_->gapTol = gapTol;
+    const bool ok = MakeGSrfSurfsCore(g_, srfs_.data(), static_cast<int>(srfs_.size())) && MakeGSrfLoops(g_) &&
+                    MakeGSrfTcurves(g_) && SampleGsrfBndr(g_, n);
+    return ok ? g_ : nullptr;
+  }
+
+  static GsrfPair Whole(const Gsrf* g, int a, int b) {
+    const GsrfCrv &A = g->crvs[a], &B = g->crvs[b];
+    return {a, b, double(A.firstSample), A.firstSample + A.nSample - 1 + 0.999999, double(B.firstSample),
+            B.firstSample + B.nSample - 1 + 0.999999, 0, 0, -1, -1, -1};
   }
 
   // Every partner link once, element of the lower id first.
@@ -51,9 +90,7 @@ class GsrfTest : public KernelTest {
   // Structural invariants every finished graph keeps.
   void ExpectConsistent() const {
     ASSERT_NE(g_, nullptr);
-    EXPECT_EQ(g_->nSample, 0);
-    EXPECT_EQ(g_->x, nullptr);
-    EXPECT_EQ(g_->t, nullptr);
+    EXPECT_TRUE(g_->nSample == 0 && !g_->x && !g_->t);  // the samples are freed
     int elRun = 0;
     for (int c = 0; c < g_->nCrv; ++c) {
       const GsrfCrv& cr = g_->crvs[c];
@@ -68,15 +105,11 @@ class GsrfTest : public KernelTest {
         EXPECT_EQ(el.prev, e == 0 ? nullptr : &g_->els[elRun + e - 1]);
         EXPECT_EQ(el.next, e == cr.nEl - 1 ? nullptr : &g_->els[elRun + e + 1]);
         EXPECT_LE(el.t0, el.t1);
-        if (e == 0) {
-          EXPECT_DOUBLE_EQ(el.t0, cr.t0);
-        }
-        if (e == cr.nEl - 1) {
-          EXPECT_DOUBLE_EQ(el.t1, cr.t1);
-        }
-        if (e > 0) {
-          EXPECT_EQ(el.v0, g_->els[elRun + e - 1].v1);
-        }
+        // Elements tile the curve: the first starts at its start, the last ends at its end, and
+        // each starts at the vertex where the one before ends.
+        EXPECT_DOUBLE_EQ(el.t0, e == 0 ? cr.t0 : el.t0);
+        EXPECT_DOUBLE_EQ(el.t1, e == cr.nEl - 1 ? cr.t1 : el.t1);
+        EXPECT_EQ(el.v0, e == 0 ? el.v0 : g_->els[elRun + e - 1].v1);
         EXPECT_TRUE(el.v0 >= 0 && el.v0 < g_->nVert && el.v1 >= 0 && el.v1 < g_->nVert);
         if (el.partner) {
           EXPECT_EQ(el.partner->partner, &el);
@@ -106,98 +139,208 @@ class GsrfTest : public KernelTest {
 
 constexpr double kGap = 0.001;
 
-TEST_F(GsrfTest, TwoPatchesSharingASideGiveOneSameWayPair) {
-  srfs_ = {Patch(0, 1, 0, 1), Patch(1 + kGap, 2, 0, 1)};
-  ASSERT_NE(Build(0.01), nullptr);
-  EXPECT_EQ(status_, 0);
-  ExpectConsistent();
-  ASSERT_EQ(g_->nSrf, 2);
-  ASSERT_EQ(g_->nLoop, 2);
-  ASSERT_EQ(g_->nCrv, 8);
-  for (int c = 0; c < 8; ++c) {
-    EXPECT_EQ(g_->crvs[c].kind, c % 4 + 1);  // u-min, v-min, u-max, v-max
-    EXPECT_EQ(g_->crvs[c].srfId, c / 4);
-    EXPECT_EQ(g_->crvs[c].nEl, 1);
-  }
-  EXPECT_EQ(g_->crvs[0].prev, 3);
-  EXPECT_EQ(g_->nEl, 8);
-  // The two shared corners each make one vertex.
-  EXPECT_EQ(g_->nVert, 6);
-  const int v10 = VertexNear(1, 0), v11 = VertexNear(1, 1);
-  ASSERT_GE(v10, 0);
-  ASSERT_GE(v11, 0);
-  EXPECT_EQ(g_->verts[v10].nMember, 4);
-
-  const std::vector<ElPair> linked = Linked();
-  ASSERT_EQ(linked.size(), 1u);
-  EXPECT_EQ(linked[0].first->crv->id, 2);   // u-max side of the first patch
-  EXPECT_EQ(linked[0].second->crv->id, 4);  // u-min side of the second
-  EXPECT_EQ(linked[0].first->orient, 1);
-  EXPECT_EQ(linked[0].first->v0, v10);
-  EXPECT_EQ(linked[0].first->v1, v11);
-  EXPECT_NEAR(linked[0].first->maxDist, kGap, 1e-4);
-  EXPECT_EQ(linked[0].second->maxDist, linked[0].first->maxDist);
-}
-
-TEST_F(GsrfTest, GapToleranceBelowTheGapPairsNothing) {
-  srfs_ = {Patch(0, 1, 0, 1), Patch(1 + kGap, 2, 0, 1)};
-  ASSERT_NE(Build(0.5 * kGap), nullptr);
-  ExpectConsistent();
-  EXPECT_TRUE(Linked().empty());
-  EXPECT_EQ(g_->nVert, 8);  // no corners merge either
-}
-
-TEST_F(GsrfTest, ReversedParameterDirectionFlipsOnlyTheOrientation) {
-  srfs_ = {Patch(0, 1, 0, 1), Patch(1 + kGap, 2, 1, 0)};  // second patch: v runs down in y
-  ASSERT_NE(Build(0.01), nullptr);
-  ExpectConsistent();
-  const std::vector<ElPair> linked = Linked();
-  ASSERT_EQ(linked.size(), 1u);
-  EXPECT_EQ(linked[0].first->crv->id, 2);
-  EXPECT_EQ(linked[0].second->crv->id, 4);
-  EXPECT_EQ(linked[0].first->orient, 0);
-  EXPECT_EQ(linked[0].second->v0, linked[0].first->v1);
-  EXPECT_NEAR(linked[0].first->maxDist, kGap, 1e-4);
-}
-
-TEST_F(GsrfTest, GridOfFourHasNineCornersAndFourPairs) {
-  srfs_ = {Patch(0, 1, 0, 1), Patch(1 + kGap, 2, 0, 1), Patch(0, 1, 1 + kGap, 2), Patch(1 + kGap, 2, 1 + kGap, 2)};
-  ASSERT_NE(Build(0.01), nullptr);
-  ExpectConsistent();
-  EXPECT_EQ(g_->nEl, 16);
-  ASSERT_EQ(g_->nVert, 9);
-  for (double x : {0.0, 1.0, 2.0})
-    for (double y : {0.0, 1.0, 2.0}) EXPECT_GE(VertexNear(x, y), 0) << x << " " << y;
-  EXPECT_EQ(g_->verts[VertexNear(1, 1)].nMember, 8);
-  const std::vector<ElPair> linked = Linked();
-  ASSERT_EQ(linked.size(), 4u);
-  for (const ElPair& p : linked) {
-    EXPECT_NE(p.first->srfId, p.second->srfId);
-    EXPECT_EQ(p.first->orient, 1);  // neighbouring sides all run in increasing x or y
-    EXPECT_LT(p.first->maxDist, 2 * kGap);
-    EXPECT_TRUE((p.first->v0 == p.second->v0 && p.first->v1 == p.second->v1));
+// Fewer than three requested give three samples per side, on the surface's sides.
+TEST_F(GsrfTest, FewerThanThreeRequestedGiveThreeSamplesOnTheSides) {
+  srfs_ = {Patch(0, 1)};
+  ASSERT_NE(Sampled(0.0, 0.01, 2), nullptr);
+  ASSERT_EQ(g_->nSample, 12);
+  EXPECT_EQ(g_->srfs[0].nSample, 12);
+  EXPECT_EQ(g_->loops[0].nSample, 12);
+  for (int c = 0; c < 4; ++c) {
+    const GsrfCrv& cr = g_->crvs[c];
+    ASSERT_EQ(cr.nSample, 3);
+    EXPECT_EQ(cr.firstSample, 3 * c);
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(cr.t[k], 0.5f * k);
+      double ref[3];
+      const double got[3] = {cr.x[k], cr.y[k], cr.z[k]};
+      SidePoint(srfs_[0], cr.kind, cr.t[k], ref);
+      EXPECT_LT(healtest::Dist(got, ref), 1e-6) << c << " " << k;
+    }
   }
 }
 
-TEST_F(GsrfTest, TJunctionCutsTheLongSideAtTheJunction) {
-  srfs_ = {Patch(0, 2, -1, 0, 8), Patch(0, 1, kGap, 1), Patch(1, 2, kGap, 1)};
-  ASSERT_NE(Build(0.01), nullptr);
-  ExpectConsistent();
-  const GsrfCrv& longSide = g_->crvs[3];  // v-max side of the long patch
-  ASSERT_EQ(longSide.nEl, 2);
-  const GsrfBndrEl& left = longSide.els[0];
-  const GsrfBndrEl& right = longSide.els[1];
-  EXPECT_NEAR(left.t1, 0.5, 1e-3);  // x = 1 on a patch spanning x 0..2
-  EXPECT_EQ(left.v1, VertexNear(1, 0));
-  ASSERT_NE(left.partner, nullptr);
-  ASSERT_NE(right.partner, nullptr);
-  EXPECT_EQ(left.partner->crv->id, 5);   // v-min side of the left short patch
-  EXPECT_EQ(right.partner->crv->id, 9);  // v-min side of the right one
-  EXPECT_EQ(left.orient, 1);
-  EXPECT_EQ(right.orient, 1);
-  EXPECT_NEAR(left.maxDist, kGap, 1e-3);
-  // The two short patches also meet each other: three linked pairs in all.
-  EXPECT_EQ(Linked().size(), 3u);
+TEST_F(GsrfTest, DeviationIsThatOfTheTrueMidpointFromTheChord) {
+  srfs_ = {Patch(0, 1)};
+  ASSERT_NE(Sampled(1e-6, 0.01, 7), nullptr);
+  const GsrfCrv& side = g_->crvs[0];  // u-min: z = 0.3 y^2 bends away from its chords
+  double largest = 0.0;
+  for (int k = 0; k + 1 < side.nSample; ++k) {
+    double m[3];
+    RefEvalSurface(srfs_[0], 0.0, 0.5 * (side.t[k] + side.t[k + 1]), m);
+    const float mf[3] = {float(m[0]), float(m[1]), float(m[2])};
+    const float a[3] = {side.x[k], side.y[k], side.z[k]};
+    const float b[3] = {side.x[k + 1], side.y[k + 1], side.z[k + 1]};
+    EXPECT_NEAR(side.dev[k], 1.1 * GetChordalDev3Pts(a, mf, b), 1e-7);
+    EXPECT_GT(side.dev[k], 0.0f);
+    largest = std::max(largest, double(side.dev[k]));
+  }
+  EXPECT_GE(g_->maxDev, largest);
+  const float p[3] = {1, 2, 3}, q[3] = {1, 3, 3}, r[3] = {1, 2, 7};
+  EXPECT_DOUBLE_EQ(GetChordalDev3Pts(p, q, p), 1e-6);     // coincident chord ends
+  EXPECT_DOUBLE_EQ(GetChordalDev3Pts(p, q, r), 1.0);      // distance to the line through p, r
+}
+
+TEST_F(GsrfTest, CollapsedSideDropsOutAndTheLookupFindsEveryCurve) {
+  srfs_ = {Wedge(0.0), Patch(2, 3)};
+  ASSERT_NE(Sampled(1e-6, 0.01, 10), nullptr);
+  EXPECT_EQ(g_->crvs[0].nSample, 0);
+  EXPECT_EQ(g_->crvs[3].next, 1);
+  EXPECT_EQ(g_->crvs[1].prev, 3);
+  EXPECT_EQ(g_->nSample, 70);
+  for (int k = 0; k < g_->nSample; ++k) {
+    int owner = -1;
+    for (int c = 0; c < g_->nCrv; ++c)
+      if (k >= g_->crvs[c].firstSample && k < g_->crvs[c].firstSample + g_->crvs[c].nSample) owner = c;
+    EXPECT_EQ(GetCrvIdFromIndex(g_, k, -1), owner) << k;
+    for (int hint = 0; hint < g_->nCrv; ++hint) EXPECT_EQ(GetCrvIdFromIndex(g_, k, hint), owner);
+  }
+  EXPECT_EQ(GetCrvIdFromIndex(g_, -1, -1), -1);
+  EXPECT_EQ(GetCrvIdFromIndex(g_, g_->nSample, 3), -1);
+  // Matching still works around the missing side: it gets no element.
+  ASSERT_EQ(ClosestCornersGsrf(g_), 1);
+  EXPECT_EQ(g_->crvs[0].nEl, 0);
+  EXPECT_EQ(g_->nEl, 7);
+  EXPECT_EQ(g_->nSample, 0);
+}
+
+TEST_F(GsrfTest, SectorDistanceMatchesTheGapAndIsCapped) {
+  const double gap = 0.003;
+  srfs_ = {Patch(0, 1), Patch(1 + gap, 2)};
+  ASSERT_NE(Sampled(1e-6, 0.01, 50), nullptr);
+  const double apart = gap * std::sqrt(1.04);  // z = 0.2 x + ... rises across the gap too
+  const GsrfPair shared = Whole(g_, 2, 4);
+  EXPECT_NEAR(FindMaxDistPair(g_, &shared, 0), apart, 1e-5);
+  EXPECT_NEAR(FindMaxDistPair(g_, &shared, 1), apart, 1e-5);
+  const GsrfPair far = Whole(g_, 0, 4);  // a whole patch width apart
+  EXPECT_DOUBLE_EQ(FindMaxDistPair(g_, &far, 1), 0.02);
+  GsrfPair none = shared;
+  none.crvB = -2;
+  EXPECT_EQ(FindMaxDistPair(g_, &none, 0), -1.0);
+
+  // Exact projections onto a side: from a sample of the facing side the foot lies at the same
+  // parameter, one gap away.
+  const GsrfCrv& facing = g_->crvs[4];
+  const double p[3] = {facing.x[20], facing.y[20], facing.z[20]};
+  double t = 0.3;
+  EXPECT_EQ(ClosestPointOnBndrCrv(&g_->crvs[2], p, &t), 0);
+  EXPECT_NEAR(t, facing.t[20], 1e-4);
+  t = 0.5;
+  EXPECT_NEAR(ClosestDistOnBndrCrv(&g_->crvs[2], p, &t), apart, 1e-5);
+  // A point over the surface: the distance is to the side, not to the surface below it.
+  double below[3], side[3];
+  RefEvalSurface(srfs_[0], 0.9, 0.5, below);
+  SidePoint(srfs_[0], 3, 0.5, side);
+  t = 0.5;
+  EXPECT_NEAR(ClosestDistOnBndrCrv(&g_->crvs[2], below, &t), healtest::Dist(side, below), 1e-4);
+}
+
+TEST_F(GsrfTest, CornerFlagsAndSegmentDirections) {
+  PatchOptions o;
+  srfs_ = {BuildFunctionPatch([](double, double y) { return 2.0 * y * y; }, o)};
+  ASSERT_NE(Sampled(1e-6, 0.01, 20), nullptr);
+  // Side 2 is straight; side 1 (z = 2 y^2) turns from level to steeper than 45 degrees.
+  const GsrfCrv& straight = g_->crvs[1];
+  const GsrfCrv& bent = g_->crvs[0];
+  const int lastStraight = straight.firstSample + straight.nSample - 1;
+  const int lastBent = bent.firstSample + bent.nSample - 1;
+  EXPECT_EQ(isSameDirection(g_, straight.firstSample, lastStraight, 1), 1);
+  EXPECT_EQ(isSameDirection(g_, bent.firstSample, lastBent, 0), 0);
+  EXPECT_EQ(isSameDirection(g_, lastBent, lastBent - 1, 0), 1);  // the last sample names the last segment
+  // Corner flags: the first and last sample of every curve, nothing else.
+  std::vector<unsigned char> flags(g_->nSample, 7);
+  EXPECT_EQ(GetCornerVertsGsrf(g_, flags.data()), 8);
+  EXPECT_EQ(std::count(flags.begin(), flags.end(), 1), 8);
+  EXPECT_EQ(std::count(flags.begin(), flags.end(), 0), g_->nSample - 8);
+  EXPECT_EQ(flags[lastBent], 1);
+}
+
+TEST_F(GsrfTest, ShortStraightSideIsCollapsedAndLeftUnpaired) {
+  srfs_ = {Wedge(0.002)};  // side 1 is 0.002 long, below the clustering radius
+  ASSERT_NE(Sampled(1e-6, 0.01, 50), nullptr);
+  ASSERT_GT(g_->crvs[0].nSample, 0);
+  ASSERT_EQ(ClosestCornersGsrf(g_), 1);
+  ASSERT_EQ(g_->crvs[0].nEl, 1);
+  const GsrfBndrEl& el = g_->crvs[0].els[0];
+  EXPECT_EQ(el.partner, nullptr);
+  EXPECT_EQ(el.v0, el.v1);
+  EXPECT_EQ(g_->breakHeads[0]->state, -1);
+  EXPECT_EQ(g_->verts[el.v0].nMember, 2);  // only the ends of sides 2 and 4 remain
+  EXPECT_EQ(g_->nVert, 3);
+}
+
+TEST_F(GsrfTest, GridSearchFindsTheSharedSidesAndPairsTheirElements) {
+  const double gap = 0.002;
+  srfs_ = {Patch(0, 1), Patch(1 + gap, 2)};
+  ASSERT_NE(Sampled(1e-6, 0.01, 50), nullptr);
+  EXPECT_EQ(MakeGsrfBndrEl(g_), 0);  // needs the closest samples first
+  ASSERT_EQ(ClosestSampleGsrf(g_), 1);
+  const GsrfCrv& a = g_->crvs[2];
+  for (int k = 1; k + 1 < a.nSample; ++k) {
+    EXPECT_EQ(GetCrvIdFromIndex(g_, static_cast<int>(a.closePos[k]), -1), 4);
+    EXPECT_NEAR(a.closeT[k], a.t[k], 5e-4);
+  }
+  ASSERT_EQ(MakeGsrfBndrEl(g_), 1);
+  ASSERT_EQ(g_->nEl, 2);
+  EXPECT_EQ(g_->crvs[2].nEl, 1);
+  EXPECT_EQ(g_->crvs[4].nEl, 1);
+  const GsrfBndrEl& e = *g_->crvs[2].els;
+  ASSERT_EQ(e.partner, g_->crvs[4].els);
+  EXPECT_EQ(e.partner->partner, &e);
+  EXPECT_EQ(e.orient, 1);
+  EXPECT_NEAR(e.maxDist, gap * std::sqrt(1.04), 1e-4);
+  EXPECT_EQ(g_->srfs[0].nEl, 1);
+  EXPECT_EQ(g_->srfs[1].firstEl, 1);
+}
+
+TEST_F(GsrfTest, InsertionKeepsACurvesElementsInParameterOrder) {
+  GsrfCrv c{};
+  GsrfBndrEl e[3]{};
+  const double t0[3] = {0.5, 0.0, 0.8};
+  for (int i = 0; i < 3; ++i) e[i].t0 = t0[i], e[i].t1 = t0[i] + 0.2, InsertBndrEl(&c, &e[i]);
+  ASSERT_EQ(c.nEl, 3);
+  EXPECT_EQ(c.els, &e[1]);
+  EXPECT_EQ(e[1].next, &e[0]);
+  EXPECT_EQ(e[0].next, &e[2]);
+  EXPECT_EQ(e[2].prev, &e[0]);
+  EXPECT_EQ(e[2].next, nullptr);
+}
+
+// Two patches kGap apart, the second one's v with or against the first's: one pair of the
+// same two sides, orientation following the direction; nothing pairs below the gap.
+TEST_F(GsrfTest, TwoPatchesSharingASideGiveOnePair) {
+  for (bool reverse : {false, true}) {
+    Use({Patch(0, 1), reverse ? Patch(1 + kGap, 2, 1, 0) : Patch(1 + kGap, 2)});
+    ASSERT_NE(Build(0.01), nullptr);
+    EXPECT_EQ(status_, 0);
+    ExpectConsistent();
+    ASSERT_EQ(g_->nCrv, 8);
+    for (int c = 0; c < 8; ++c) {
+      EXPECT_EQ(g_->crvs[c].kind, c % 4 + 1);  // u-min, v-min, u-max, v-max
+      EXPECT_EQ(g_->crvs[c].srfId, c / 4);
+    }
+    EXPECT_EQ(g_->crvs[0].prev, 3);
+    // The two shared corners each make one vertex.
+    EXPECT_EQ(g_->nVert, 6);
+    const int v10 = VertexNear(1, 0), v11 = VertexNear(1, 1);
+    ASSERT_TRUE(v10 >= 0 && v11 >= 0);
+    EXPECT_EQ(g_->verts[v10].nMember, 4);
+    const std::vector<ElPair> linked = Linked();
+    ASSERT_EQ(linked.size(), 1u);
+    const GsrfBndrEl &a = *linked[0].first, &b = *linked[0].second;
+    EXPECT_EQ(a.crv->id, 2);  // u-max side of the first patch
+    EXPECT_EQ(b.crv->id, 4);  // u-min side of the second
+    EXPECT_EQ(a.orient, reverse ? 0 : 1);
+    EXPECT_TRUE(a.v0 == v10 && a.v1 == v11);
+    EXPECT_EQ(b.v0, reverse ? v11 : v10);
+    EXPECT_NEAR(a.maxDist, kGap, 1e-4);
+    EXPECT_EQ(b.maxDist, a.maxDist);
+
+    ASSERT_NE(Build(0.5 * kGap), nullptr);
+    ExpectConsistent();
+    EXPECT_TRUE(Linked().empty());
+    EXPECT_EQ(g_->nVert, 8);  // no corners merge either
+  }
 }
 
 TEST_F(GsrfTest, AVertexCrowdedByFreeCurvesKeepsAtMostFourFeet) {
@@ -275,58 +418,49 @@ TEST_F(GsrfTest, JunctionOnAClosedHolePairsEachHalfWithItsSide) {
   AddLoop(disk, {top, bottom}, 0);
   ASSERT_NE(Build(0.01), nullptr);
   ExpectConsistent();
+  // The holed surface keeps its four sides beside the hole; the disk's outer trim loop replaces
+  // its natural loop, so its two halves are all it has.
+  ASSERT_EQ(g_->nLoop, 3);
   ASSERT_EQ(g_->nCrv, 7);
+  for (int c = 5; c < 7; ++c) EXPECT_EQ(g_->crvs[c].kind, 0);
   const GsrfCrv& hole = g_->crvs[4];
   ASSERT_EQ(hole.nEl, 2);
   EXPECT_NEAR(hole.els[0].t1, 0.5, 1e-3);
   const int seam = VertexNear(0.7, 0.5), far = VertexNear(0.3, 0.5);
   EXPECT_EQ(hole.els[0].v0, seam);
   EXPECT_EQ(hole.els[0].v1, far);
-  ASSERT_NE(hole.els[0].partner, nullptr);
-  ASSERT_NE(hole.els[1].partner, nullptr);
+  ASSERT_TRUE(hole.els[0].partner && hole.els[1].partner);
   EXPECT_EQ(hole.els[0].partner->crv->node->item, top);
   EXPECT_EQ(hole.els[1].partner->crv->node->item, bottom);
-  EXPECT_EQ(hole.els[0].orient, 1);
-  EXPECT_EQ(hole.els[1].orient, 1);
+  EXPECT_EQ(hole.els[0].orient + hole.els[1].orient, 2);
   EXPECT_LT(hole.els[0].maxDist, 2e-3);  // the two polylines differ by their chordal deviation
   EXPECT_EQ(Linked().size(), 2u);
 }
 
-TEST_F(GsrfTest, AnOuterTrimLoopReplacesTheNaturalLoop) {
-  Bspline* s = Patch(0, 1, 0, 1);
-  srfs_ = {s};
-  std::vector<Bspline*> sides;
-  const double q[5][2] = {{0.1, 0.1}, {0.9, 0.1}, {0.9, 0.9}, {0.1, 0.9}, {0.1, 0.1}};
-  for (int i = 0; i < 4; ++i)
-    sides.push_back(BuildCurveOnSurface(s, 1, {q[i][0], q[i][1], q[i + 1][0], q[i + 1][1]}));
-  AddLoop(s, sides, 0);
-  ASSERT_NE(Build(0.01), nullptr);
-  ExpectConsistent();
-  ASSERT_EQ(g_->nLoop, 1);
-  ASSERT_EQ(g_->nCrv, 4);
-  EXPECT_EQ(g_->nVert, 4);
-  for (int c = 0; c < 4; ++c) {
-    EXPECT_EQ(g_->crvs[c].kind, 0);
-    EXPECT_EQ(g_->crvs[c].node->item, sides[c]);
-  }
-}
-
-TEST_F(GsrfTest, NoSurfaceOrNoObjectFails) {
-  Bspline* curve = BuildCurve(1, 3, {0, 0, 0, 1, 0, 0});
-  srfs_ = {curve};
+// No surface or no object fails. A T-junction, built under refused allocations and under a
+// user break after ever more polls: every failed build is clean, and the one that succeeds
+// cuts the long side where the short ones meet.
+TEST_F(GsrfTest, FailuresAreCleanAndATJunctionCutsTheLongSide) {
+  srfs_ = {BuildCurve(1, 3, {0, 0, 0, 1, 0, 0})};
   EXPECT_EQ(Build(0.01), nullptr);
   EXPECT_EQ(status_, -2);
   EXPECT_EQ(MakeGSrfBndrStructCore(nullptr, 0, 1e-6, 0.01, &status_), nullptr);
   EXPECT_EQ(status_, 0);
-}
 
-TEST_F(GsrfTest, UserBreakStopsTheBuildCleanly) {
-  srfs_ = {Patch(0, 1, 0, 1), Patch(1 + kGap, 2, 0, 1), Patch(0, 1, 1 + kGap, 2)};
+  Use({Patch(0, 2, -1, 0, 8), Patch(0, 1, kGap, 1), Patch(1, 2, kGap, 1)});
+  const long before = MallocRuntimeRequests();
+  ASSERT_NE(Build(0.01), nullptr);
+  const long used = MallocRuntimeRequests() - before;
+  const int failures = RunWithInjectedFailures(used + 1, std::max(1L, used / 200), [&] {
+    const bool built = Build(0.01) != nullptr;
+    EXPECT_EQ(status_, built ? 0 : -2);
+    return built ? 0 : -2;
+  });
+  EXPECT_GT(failures, 10);
   int broken = 0;
   for (long n = 1;; ++n) {
     StubBreakAfterPolls(n);
-    Gsrf* g = Build(0.01);
-    if (g) break;
+    if (Build(0.01)) break;
     ++broken;
     EXPECT_EQ(status_, -2);
     EXPECT_EQ(MallocTrackLevel(), 0);
@@ -335,29 +469,18 @@ TEST_F(GsrfTest, UserBreakStopsTheBuildCleanly) {
   StubBreakAfterPolls(0);
   EXPECT_GE(broken, 3);  // sampling, clustering and pairing each poll
   ExpectConsistent();
-  EXPECT_EQ(Linked().size(), 2u);
-}
-
-TEST_F(GsrfTest, RefusedAllocationsLeaveNoLeakAndACleanFailure) {
-  srfs_ = {Patch(0, 2, -1, 0, 8), Patch(0, 1, kGap, 1), Patch(1, 2, kGap, 1)};
-  int failures = 0;
-  for (long n = 0;; ++n) {
-    ClearKernelError();
-    MallocFailAfter(n, -1);
-    Gsrf* g = Build(0.01);
-    MallocFailClear();
-    EXPECT_EQ(MallocTrackLevel(), 0);
-    if (g) {
-      EXPECT_EQ(status_, 0);
-      break;
-    }
-    ++failures;
-    EXPECT_EQ(status_, -2) << "request " << n;
-    ASSERT_LT(n, 5000);
-  }
-  EXPECT_GT(failures, 10);
-  ClearKernelError();
-  ExpectConsistent();
+  const GsrfCrv& longSide = g_->crvs[3];  // v-max side of the long patch
+  ASSERT_EQ(longSide.nEl, 2);
+  const GsrfBndrEl& left = longSide.els[0];
+  const GsrfBndrEl& right = longSide.els[1];
+  EXPECT_NEAR(left.t1, 0.5, 1e-3);  // x = 1 on a patch spanning x 0..2
+  EXPECT_EQ(left.v1, VertexNear(1, 0));
+  ASSERT_TRUE(left.partner && right.partner);
+  EXPECT_EQ(left.partner->crv->id, 5);   // v-min side of the left short patch
+  EXPECT_EQ(right.partner->crv->id, 9);  // v-min side of the right one
+  EXPECT_EQ(left.orient + right.orient, 2);
+  EXPECT_NEAR(left.maxDist, kGap, 1e-3);
+  // The two short patches also meet each other: three linked pairs in all.
   EXPECT_EQ(Linked().size(), 3u);
 }
 

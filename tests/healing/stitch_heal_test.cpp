@@ -6,14 +6,18 @@
 #include "foundation/makemat.h"
 #include "healing/gstitch.h"
 #include "healing/srfbndr.h"
-#include "tests/healing/stitch_group.h"
+#include "tests/healing/heal_groups.h"
+#include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
 
-using namespace stitchtest;
+using namespace healtest;
 
-constexpr double kMaxGap = 0.05, kMaxAngle = 5.0;
+constexpr double kMaxGap = 0.05, kMaxAngle = 5.0, kHealGap = 0.001;
+
+// The group's seam: A's u-max side against B's u-min side.
+double Seam(const Group& g) { return RefGap(g.srfs[0], 3, g.srfs[1], 1); }
 
 class StitchHeal : public KernelTest {
  protected:
@@ -26,139 +30,129 @@ class StitchHeal : public KernelTest {
     if (result_) matrix_free_ih(result_);
     KernelTest::TearDown();
   }
-  int Heal(Group& g, const std::vector<int>& fixed, int continuity, double healGap, double healAngle) {
-    return HealTopologyZK(g.data(), g.size(), fixed.data(), continuity, 1, healGap, healAngle, 1, result_);
+  // Two patches 0.01 apart with a 3-degree kink, and their topology.
+  void Pair(Group& g) {
+    KinkedPair(g, false);
+    ASSERT_EQ(MakeTopologyZK(g.data(), 2, kMaxGap, kMaxAngle), 0);
+  }
+  int Heal(Bspline** srfs, std::vector<int> fixed, int continuity) {
+    return HealTopologyZK(srfs, 2, fixed.data(), continuity, 1, kHealGap, 0.5, 1, result_);
   }
   int** result_ = nullptr;
 };
 
 TEST_F(StitchHeal, TwoPatchesMeetTheTargetAndKeepTheirStructure) {
   Group g;
-  TwoPatches(g, 0.01, 3.0);
-  ASSERT_GT(SeamGap(g.srfs[0], 3, g.srfs[1], 1), 0.009);
-  const std::vector<double> shape[2] = {Structure(g.srfs[0]), Structure(g.srfs[1])};
-  ASSERT_EQ(MakeTopologyZK(g.data(), 2, kMaxGap, kMaxAngle), 0);
-  const double healGap = 0.001;
-  ASSERT_EQ(Heal(g, {0, 0}, -1, healGap, 0.5), 0);
-
-  EXPECT_LT(std::max(SeamGap(g.srfs[0], 3, g.srfs[1], 1), SeamGap(g.srfs[1], 1, g.srfs[0], 3)), healGap);
-  EXPECT_EQ(Structure(g.srfs[0]), shape[0]);
-  EXPECT_EQ(Structure(g.srfs[1]), shape[1]);
+  Pair(g);
+  ASSERT_GT(Seam(g), 0.009);
+  const std::vector<double> shape[2] = {Snapshot(g.srfs[0], false), Snapshot(g.srfs[1], false)};
+  ASSERT_EQ(Heal(g.data(), {0, 0}, -1), 0);
+  EXPECT_LT(std::max(Seam(g), RefGap(g.srfs[1], 1, g.srfs[0], 3)), kHealGap);
+  EXPECT_EQ(Snapshot(g.srfs[0], false), shape[0]);
+  EXPECT_EQ(Snapshot(g.srfs[1], false), shape[1]);
   // The seam sides reached the gap target; the free outer sides count as healed.
   EXPECT_EQ(result_[0][0], 0);
   EXPECT_EQ(result_[1][2], 0);
   EXPECT_TRUE(result_[0][2] == 0 || result_[0][2] == -5) << result_[0][2];
   EXPECT_EQ(result_[0][2], result_[1][0]);
-
   // A second heal starts again from the caller's (now healed) surfaces and stays healed.
-  ASSERT_EQ(Heal(g, {0, 0}, -1, healGap, 0.5), 0);
-  EXPECT_LT(SeamGap(g.srfs[0], 3, g.srfs[1], 1), healGap);
+  ASSERT_EQ(Heal(g.data(), {0, 0}, -1), 0);
+  EXPECT_LT(Seam(g), kHealGap);
 }
 
-TEST_F(StitchHeal, HeldOuterBoundaryReportsFixedOnEveryOuterSide) {
+TEST_F(StitchHeal, HeldOuterBoundaryAndFixedSurfaceKeepTheirPoints) {
   Group g;
-  TwoPatches(g, 0.01, 3.0);
-  std::vector<double> before[2] = {Net(g.srfs[0]), Net(g.srfs[1])};
-  ASSERT_EQ(MakeTopologyZK(g.data(), 2, kMaxGap, kMaxAngle), 0);
-  ASSERT_EQ(Heal(g, {0, 0}, 0, 0.001, 0.5), 0);
-
+  Pair(g);
+  const std::vector<double> before[2] = {Net(g.srfs[0]), Net(g.srfs[1])};
+  ASSERT_EQ(Heal(g.data(), {0, 0}, 0), 0);
   // Outer sides: u-min, v-min, v-max of A; v-min, u-max, v-max of B (columns are side - 1).
   for (int side : {1, 2, 4}) EXPECT_EQ(result_[0][side - 1], -3) << "A side " << side;
   for (int side : {2, 3, 4}) EXPECT_EQ(result_[1][side - 1], -3) << "B side " << side;
   EXPECT_NE(result_[0][2], -3);
   EXPECT_NE(result_[1][0], -3);
-
   // Held rows keep their points, except the two ends of the seam: there the two held corners
   // are a gap apart, and the seam can only close at their midpoint.
   const std::vector<double> now[2] = {Net(g.srfs[0]), Net(g.srfs[1])};
+  const int nu = NumCtrlU(g.srfs[0]), nv = NumCtrlV(g.srfs[0]), n = nu * nv;
   for (int s = 0; s < 2; ++s) {
-    const int seamColumn = s == 0 ? 5 : 0;
-    for (int j = 0; j < 6; ++j)
-      for (int i = 0; i < 6; ++i) {
-        const bool outer = j == 0 || j == 5 || i == 5 - seamColumn;
-        if (!outer || i == seamColumn) continue;
-        for (int c = 0; c < 3; ++c) EXPECT_EQ(now[s][3 * (6 * j + i) + c], before[s][3 * (6 * j + i) + c]);
-      }
-  }
-  for (int j : {0, 5})
-    for (int c = 0; c < 3; ++c) {
-      const double a = before[0][3 * (6 * j + 5) + c], b = before[1][3 * (6 * j) + c];
-      EXPECT_NEAR(now[0][3 * (6 * j + 5) + c], 0.5 * (a + b), 1e-9) << "row " << j;
-      EXPECT_NEAR(now[1][3 * (6 * j) + c], 0.5 * (a + b), 1e-9) << "row " << j;
+    const int seam = s == 0 ? nu - 1 : 0;
+    for (int k = 0; k < 3 * n; ++k) {
+      const int i = k % n % nu, j = k % n / nu;
+      const bool outer = j == 0 || j == nv - 1 || i == nu - 1 - seam;
+      if (!outer || i == seam) continue;
+      EXPECT_EQ(now[s][k], before[s][k]) << s << " " << i << "," << j;
     }
-  EXPECT_LT(SeamGap(g.srfs[0], 3, g.srfs[1], 1), 0.001);
-}
+  }
+  for (int j : {0, nv - 1})
+    for (int c = 0; c < 3; ++c) {
+      const double mid = 0.5 * (before[0][c * n + j * nu + nu - 1] + before[1][c * n + j * nu]);
+      EXPECT_NEAR(now[0][c * n + j * nu + nu - 1], mid, 1e-9) << "row " << j;
+      EXPECT_NEAR(now[1][c * n + j * nu], mid, 1e-9) << "row " << j;
+    }
+  EXPECT_LT(Seam(g), kHealGap);
 
-TEST_F(StitchHeal, FixedSurfaceKeepsItsControlPoints) {
-  Group g;
-  TwoPatches(g, 0.01, 3.0);
-  const std::vector<double> fixedNet = Net(g.srfs[0]);
-  const std::vector<double> movingNet = Net(g.srfs[1]);
-  ASSERT_EQ(MakeTopologyZK(g.data(), 2, kMaxGap, kMaxAngle), 0);
-  ASSERT_EQ(Heal(g, {1, 0}, -1, 0.001, 0.5), 0);
-  EXPECT_EQ(Net(g.srfs[0]), fixedNet);
-  EXPECT_NE(Net(g.srfs[1]), movingNet);
-  // The free surface came to the fixed one.
-  EXPECT_LT(SeamGap(g.srfs[1], 1, g.srfs[0], 3), 0.001);
+  // A fixed surface keeps all its points; the free one comes to it.
+  Group h;
+  Pair(h);
+  const std::vector<double> fixedNet = Net(h.srfs[0]);
+  ASSERT_EQ(Heal(h.data(), {1, 0}, -1), 0);
+  EXPECT_EQ(Net(h.srfs[0]), fixedNet);
+  EXPECT_LT(RefGap(h.srfs[1], 1, h.srfs[0], 3), kHealGap);
 }
 
 TEST_F(StitchHeal, TopologyOfAnotherGroupSizeFails) {
   Group g;
-  TwoPatches(g, 0.01, 3.0);
+  KinkedPair(g, false);
   const std::vector<double> net = Net(g.srfs[0]);
-  EXPECT_EQ(HealTopologyZK(g.data(), 2, nullptr, -1, 1, 0.001, 0.5, 0, nullptr), -2);  // none stored
+  EXPECT_EQ(HealTopologyZK(g.data(), 2, nullptr, -1, 1, kHealGap, 0.5, 0, nullptr), -2);  // none stored
   ASSERT_EQ(MakeTopologyZK(g.data(), 2, kMaxGap, kMaxAngle), 0);
-  EXPECT_EQ(HealTopologyZK(g.data(), 1, nullptr, -1, 1, 0.001, 0.5, 0, nullptr), -2);
+  EXPECT_EQ(HealTopologyZK(g.data(), 1, nullptr, -1, 1, kHealGap, 0.5, 0, nullptr), -2);
+  EXPECT_EQ(HealTopologyZK(g.data(), 2, nullptr, -1, 1, kHealGap, 0.5, 1, nullptr), -2);  // no matrix
   EXPECT_EQ(Net(g.srfs[0]), net);
-  EXPECT_EQ(HealTopologyZK(g.data(), 2, nullptr, -1, 1, 0.001, 0.5, 1, nullptr), -2);  // no matrix
   EXPECT_NE(srfsTopology, nullptr);  // a failed heal leaves the topology in place
 
   // Building again replaces the stored topology; one built from three surfaces refuses two.
   Group three;
-  TwoPatches(three, 0.01, 3.0);
-  three.srfs.push_back(Patch(2.0, 0.0, 0.02));
+  KinkedPair(three, false);
+  PatchOptions o;
+  o.x0 = 2.0, o.x1 = 3.0;
+  three.Add(BuildFunctionPatch(Smooth, o));
   ASSERT_EQ(MakeTopologyZK(three.data(), 3, kMaxGap, kMaxAngle), 0);
   EXPECT_EQ(srfsTopology->nSrf, 3);
-  EXPECT_EQ(Heal(g, {0, 0}, -1, 0.001, 0.5), -2);
+  EXPECT_EQ(Heal(g.data(), {0, 0}, -1), -2);
   EXPECT_EQ(Net(g.srfs[0]), net);
 }
 
-TEST_F(StitchHeal, StitchWithoutIterationsKeepsTheInitialGap) {
+// The stitch loop without iterations reports the initial gap; with resampling every iteration
+// it closes the seam without new knots; the heal with knot insertion closes it too.
+TEST_F(StitchHeal, StitchEntriesCloseTheSeam) {
   Group g;
-  TwoPatches(g, 0.01, 3.0);
-  ASSERT_EQ(MakeTopologyZK(g.data(), 2, kMaxGap, kMaxAngle), 0);
+  Pair(g);
   int reason = -7;
   double gap = -1.0;
   ASSERT_EQ(G0GlobalStitchSrfGrp(srfsTopology, -1, 0.0005, 0.5, 0, 1, 0, 100, 5e-5, 0.01, &reason, &gap), 0);
   EXPECT_EQ(reason, 0);
   // The stitch pairs matched samples, not closest points: a little above the true gap.
-  const double measured = SeamGap(g.srfs[0], 3, g.srfs[1], 1);
+  const double measured = Seam(g);
   EXPECT_GE(gap, measured - 1e-9);
   EXPECT_LT(gap, 1.05 * measured);
   EXPECT_EQ(G0GlobalStitchSrfGrp(nullptr, -1, 0.0005, 0.5, 0, 1, 10, 100, 5e-5, 0.01, &reason, &gap), -2);
   EXPECT_EQ(reason, 0);  // untouched by a refused call
-}
 
-// The second entry with resampling every iteration (and refined wrap parameters), and the heal
-// with knot insertion switched on: both close the seam; only the latter may add knots.
-TEST_F(StitchHeal, ResampledStitchAndKnotInsertionCloseTheSeam) {
-  Group g;
-  TwoPatches(g, 0.01, 3.0);
-  ASSERT_EQ(MakeTopologyZK(g.data(), 2, kMaxGap, kMaxAngle), 0);
   const int fixed[2] = {0, 0};
   const int knots = NumKnotsU(g.srfs[0]) + NumKnotsV(g.srfs[0]);
   ASSERT_EQ(GlobalStitchSrfTopology(0, g.data(), 2, fixed, -1, 0, 0, 0.0005, 0.5, 100, 46), 0);
-  EXPECT_LT(SeamGap(g.srfs[0], 3, g.srfs[1], 1), 0.001);
+  EXPECT_LT(Seam(g), kHealGap);
   EXPECT_EQ(NumKnotsU(g.srfs[0]) + NumKnotsV(g.srfs[0]), knots);
   EXPECT_EQ(GlobalStitchSrfTopology(0, g.data(), 3, fixed, -1, 0, 0, 0.0005, 0.5, 100, 46), -2);
 
   Group h;
-  TwoPatches(h, 0.01, 3.0);
+  KinkedPair(h, false);
   ASSERT_EQ(SISetbInsertKnot(1), 0);
-  const int status = Heal(h, {0, 0}, -1, 0.001, 0.5);
+  const int status = Heal(h.data(), {0, 0}, -1);
   SISetbInsertKnot(0);
   ASSERT_EQ(status, 0);
-  EXPECT_LT(SeamGap(h.srfs[0], 3, h.srfs[1], 1), 0.001);
+  EXPECT_LT(Seam(h), kHealGap);
   EXPECT_GE(NumKnotsU(h.srfs[0]) + NumKnotsV(h.srfs[0]), knots);
 }
 
@@ -166,19 +160,17 @@ TEST_F(StitchHeal, ResampledStitchAndKnotInsertionCloseTheSeam) {
 // sanitizer checks at exit), and the next heal works as if nothing had happened.
 TEST_F(StitchHeal, AllocationFailureIsReportedAndTheNextHealWorks) {
   Group g;
-  TwoPatches(g, 0.01, 3.0);
-  ASSERT_EQ(MakeTopologyZK(g.data(), 2, kMaxGap, kMaxAngle), 0);
+  Pair(g);
   const long start = MallocRuntimeRequests();
-  ASSERT_EQ(Heal(g, {0, 0}, -1, 0.001, 0.5), 0);
+  ASSERT_EQ(Heal(g.data(), {0, 0}, -1), 0);
   const long perHeal = MallocRuntimeRequests() - start;
   ASSERT_GT(perHeal, 50);
-
   for (long at : {5L, perHeal / 3, (2 * perHeal) / 3, (9 * perHeal) / 10}) {
-    TwoPatches(g, 0.01, 3.0);  // a fresh unhealed pair at the end of the group
-    Bspline* pair[2] = {g.srfs[g.size() - 2], g.srfs[g.size() - 1]};
+    KinkedPair(g, false);  // a fresh unhealed pair at the end of the group
+    Bspline** pair = g.data() + g.size() - 2;
     const std::vector<double> net = Net(pair[1]);
     MallocFailAfter(at, -1);
-    const int status = HealTopologyZK(pair, 2, std::vector<int>{0, 0}.data(), -1, 1, 0.001, 0.5, 1, result_);
+    const int status = Heal(pair, {0, 0}, -1);
     MallocFailClear();
     EXPECT_EQ(status, -2) << "failure after " << at;
     for (int s = 0; s < 2; ++s)
@@ -188,30 +180,26 @@ TEST_F(StitchHeal, AllocationFailureIsReportedAndTheNextHealWorks) {
       EXPECT_EQ(Net(pair[1]), net) << "geometry copied back despite the failure at " << at;
     }
 
-    ASSERT_EQ(HealTopologyZK(pair, 2, std::vector<int>{0, 0}.data(), -1, 1, 0.001, 0.5, 1, result_), 0)
-        << "after failure at " << at;
+    ASSERT_EQ(Heal(pair, {0, 0}, -1), 0) << "after failure at " << at;
     EXPECT_FALSE(KernelFailedNow());
-    EXPECT_LT(SeamGap(pair[0], 3, pair[1], 1), 0.001) << "after failure at " << at;
+    EXPECT_LT(RefGap(pair[0], 3, pair[1], 1), kHealGap) << "after failure at " << at;
     EXPECT_EQ(result_[0][0], 0);
   }
 }
 
 TEST_F(StitchHeal, AllocationFailureWhileBuildingLeavesNoTopology) {
   Group g;
-  TwoPatches(g, 0.01, 3.0);
+  KinkedPair(g, false);
   const long start = MallocRuntimeRequests();
   ASSERT_EQ(MakeTopologyZK(g.data(), 2, kMaxGap, kMaxAngle), 0);
   const long perBuild = MallocRuntimeRequests() - start;
-  ASSERT_GT(perBuild, 20);
-  for (long at : {2L, perBuild / 4, perBuild / 2, (3 * perBuild) / 4, perBuild - 3}) {
-    MallocFailAfter(at, -1);
+  const int failures = RunWithInjectedFailures(perBuild, std::max(1L, perBuild / 40), [&] {
     const int status = MakeTopologyZK(g.data(), 2, kMaxGap, kMaxAngle);
-    MallocFailClear();
-    EXPECT_EQ(status, -2) << "failure after " << at;
-    EXPECT_EQ(srfsTopology, nullptr);
-    EXPECT_EQ(MallocTrackLevel(), 0);
-    ASSERT_EQ(MakeTopologyZK(g.data(), 2, kMaxGap, kMaxAngle), 0) << "after failure at " << at;
-  }
+    EXPECT_EQ(srfsTopology == nullptr, status != 0);
+    return status;
+  });
+  EXPECT_GT(failures, 20);
+  ASSERT_EQ(MakeTopologyZK(g.data(), 2, kMaxGap, kMaxAngle), 0);
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <random>
 
-#include "bspline/smake.h"
 #include "bspline/sfree.h"
+#include "bspline/smake.h"
 
 namespace {
 
@@ -63,7 +63,8 @@ void DeBoor(const double* knots, int p, int span, double t, std::vector<double>&
       const int i = span - p + j;
       const double den = knots[i + p + 1 - r] - knots[i];
       const double a = den == 0.0 ? 0.0 : (t - knots[i]) / den;
-      for (int c = 0; c < dim; ++c) d[j * dim + c] = (1.0 - a) * d[(j - 1) * dim + c] + a * d[j * dim + c];
+      for (int c = 0; c < dim; ++c)
+        d[j * dim + c] = (1.0 - a) * d[(j - 1) * dim + c] + a * d[j * dim + c];
     }
   }
 }
@@ -150,10 +151,8 @@ Bspline* BuildSurface(int degreeU, int degreeV, int nu, int nv, const std::vecto
   return b;
 }
 
-Bspline* BuildFunctionPatch(const std::function<double(double, double)>& f,
-                            const PatchOptions& o) {
-  const std::vector<double> ku =
-      ClampedKnots(o.degreeU, o.nu, o.umin, o.umax, o.layout, o.seed);
+Bspline* BuildFunctionPatch(const std::function<double(double, double)>& f, const PatchOptions& o) {
+  const std::vector<double> ku = ClampedKnots(o.degreeU, o.nu, o.umin, o.umax, o.layout, o.seed);
   const std::vector<double> kv =
       ClampedKnots(o.degreeV, o.nv, o.vmin, o.vmax, o.layout, o.seed * 7919u + 13u);
   auto greville = [](const std::vector<double>& k, int p, int i) {
@@ -166,9 +165,11 @@ Bspline* BuildFunctionPatch(const std::function<double(double, double)>& f,
   std::mt19937 rng(o.seed);
   std::uniform_real_distribution<double> wd(0.5, 2.0);
   for (int j = 0; j < o.nv; ++j) {
-    const double y = o.y0 + (greville(kv, o.degreeV, j) - o.vmin) / (o.vmax - o.vmin) * (o.y1 - o.y0);
+    const double y =
+        o.y0 + (greville(kv, o.degreeV, j) - o.vmin) / (o.vmax - o.vmin) * (o.y1 - o.y0);
     for (int i = 0; i < o.nu; ++i) {
-      const double x = o.x0 + (greville(ku, o.degreeU, i) - o.umin) / (o.umax - o.umin) * (o.x1 - o.x0);
+      const double x =
+          o.x0 + (greville(ku, o.degreeU, i) - o.umin) / (o.umax - o.umin) * (o.x1 - o.x0);
       const int k = j * o.nu + i;
       pts[3 * k] = x;
       pts[3 * k + 1] = y;
@@ -187,8 +188,12 @@ Bspline* BuildRandomCurve(unsigned seed, int degree, int nCtrl, int dimension, b
   for (double& x : pts) x = pd(rng);
   if (rational)
     for (int i = 0; i < nCtrl; ++i) w.push_back(wd(rng));
-  return BuildCurve(degree, dimension, pts, ClampedKnots(degree, nCtrl, 0.0, 1.0, layout, seed + 1u),
-                    w);
+  return BuildCurve(degree, dimension, pts,
+                    ClampedKnots(degree, nCtrl, 0.0, 1.0, layout, seed + 1u), w);
+}
+
+BsplineKeeper::~BsplineKeeper() {
+  for (auto it = kept_.rbegin(); it != kept_.rend(); ++it) FreeBspline(*it);
 }
 
 namespace {
@@ -338,7 +343,8 @@ void RefEvalDeriv(const Bspline* b, double u, double v, int du, int dv, double o
         for (int i = 0; i <= k; ++i)
           for (int j = 0; j <= l; ++j) {
             if (i == 0 && j == 0) continue;
-            s -= Binom(k, i) * Binom(l, j) * A[(i * L + j) * 4 + 3] * S[((k - i) * L + (l - j)) * 3 + c];
+            s -= Binom(k, i) * Binom(l, j) * A[(i * L + j) * 4 + 3] *
+                 S[((k - i) * L + (l - j)) * 3 + c];
           }
         S[(k * L + l) * 3 + c] = s / w0;
       }

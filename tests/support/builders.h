@@ -67,6 +67,24 @@ Bspline* BuildFunctionPatch(const std::function<double(double, double)>& f,
 Bspline* BuildRandomCurve(unsigned seed, int degree, int nCtrl, int dimension = 3,
                           bool rational = false, KnotLayout layout = KnotLayout::Random);
 
+// Frees the records handed to it, newest first, when it goes out of scope, so that a case
+// ending early (a failed ASSERT) leaks nothing. Keep only records that own themselves: a
+// curve listed on a surface goes with the surface.
+class BsplineKeeper {
+ public:
+  BsplineKeeper() = default;
+  BsplineKeeper(const BsplineKeeper&) = delete;
+  BsplineKeeper& operator=(const BsplineKeeper&) = delete;
+  ~BsplineKeeper();
+  Bspline* operator()(Bspline* b) {
+    kept_.push_back(b);
+    return b;
+  }
+
+ private:
+  std::vector<Bspline*> kept_;
+};
+
 // ---- Textbook reference ------------------------------------------------------------------
 // Cox-de Boor recursion for N(i, p) at t over a knot vector of nKnots values, with 0/0 = 0;
 // the last non-empty span is closed on the right so the basis is a partition of unity on the

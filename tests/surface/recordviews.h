@@ -1,10 +1,13 @@
-// Test helpers: plain views of a record for comparison: its shape data and the curves of its
-// curve list and of a trim loop, in list order.
+// Test helpers: plain views of a record for comparison: its shape data, the curves of its
+// curve list and of a trim loop in list order, and the distance between two shapes.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "bspline/smake.h"
+#include "tests/support/builders.h"
 
 // Knot vectors and coefficients, for bitwise comparison before and after a call.
 inline std::vector<double> Snapshot(const Bspline* b) {
@@ -26,4 +29,29 @@ inline std::vector<Bspline*> LoopItems(const TrimList* loop) {
   std::vector<Bspline*> v;
   for (BsplineList* n = loop->loopCurves; n; n = n->next) v.push_back(n->item);
   return v;
+}
+
+// Whether the curve list of s and the trim loop hold exactly these curves, in this order.
+inline bool ListAndLoopAre(const Bspline* s, const TrimList* loop, const std::vector<Bspline*>& list,
+                           const std::vector<Bspline*>& items) {
+  return ListItems(s) == list && LoopItems(loop) == items;
+}
+
+// Largest coordinate difference between a and b, curves at 41 parameters and surfaces on a
+// 41 x 11 grid: at the same parameters of a's domain, or (mapped) at corresponding parameters
+// of each one's own domain.
+inline double ShapeDiff(const Bspline* a, const Bspline* b, bool mapped = false) {
+  double worst = 0.0;
+  const bool srf = a->kind == 2;
+  for (int i = 0; i <= 40; ++i)
+    for (int j = 0; j <= (srf ? 10 : 0); ++j) {
+      double p[2][3];
+      for (int k = 0; k < 2; ++k) {
+        const Bspline* o = k && mapped ? b : a;
+        const double u = o->umin + i / 40.0 * (o->umax - o->umin), v = o->vmin + j / 10.0 * (o->vmax - o->vmin);
+        srf ? RefEvalSurface(k ? b : a, u, v, p[k]) : RefEvalCurve(k ? b : a, u, p[k]);
+      }
+      for (int k = 0; k < 3; ++k) worst = std::max(worst, std::fabs(p[0][k] - p[1][k]));
+    }
+  return worst;
 }

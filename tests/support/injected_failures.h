@@ -1,5 +1,5 @@
-// Failure injection for the shrink-wrap suites: every run refuses all allocations after a
-// growing number of successful ones, and must leave no scope open and nothing tracked.
+// Failure injection for the suites: every run refuses all allocations after a growing number
+// of successful ones, and must leave no scope open and nothing tracked.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,0 +1,511 @@
+// Knot insertion, knot removal and degree elevation: the shape against the reference
+// evaluator, removal as the inverse of insertion, the removal tolerance, the modes and
+// refusals of each operation, and objects left bit for bit alone by every failed run.
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <random>
+#include <tuple>
+#include <vector>
+
+#include "bspline/degelev.h"
+#include "bspline/kinsert.h"
+#include "bspline/kremove.h"
+#include "bspline/sfree.h"
+#include "bspline/srfclone.h"
+#include "construct/crv2srf.h"
+#include "foundation/umalloc.h"
+#include "platform/tstubs.h"
+#include "tests/support/builders.h"
+#include "tests/support/injected_failures.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class Refinement : public KernelTest {};
+
+std::vector<double> Knots(const Bspline* b, int dir = 0) {
+  const double* k = dir ? b->knotsV : b->knotsU;
+  return std::vector<double>(k, k + (dir ? NumKnotsV(b) : NumKnotsU(b)));
+}
+
+// Largest distance between a and b at a grid of parameters over a's domain.
+double MaxShapeGap(const Bspline* a, const Bspline* b, int samples = 41) {
+  const bool surf = a->kind == 2;
+  auto at = [surf](const Bspline* x, double u, double v, double* p) {
+    surf ? RefEvalSurface(x, u, v, p) : RefEvalCurve(x, u, p);
+  };
+  double gap = 0.0;
+  for (int j = 0; j < (surf ? samples : 1); ++j)
+    for (int i = 0; i < samples; ++i) {
+      const double u = a->umin + (a->umax - a->umin) * i / (samples - 1);
+      const double v = surf ? a->vmin + (a->vmax - a->vmin) * j / (samples - 1) : 0.0;
+      double pa[3], pb[3];
+      at(a, u, v, pa);
+      at(b, u, v, pb);
+      gap = std::max(gap, std::hypot(pa[0] - pb[0], pa[1] - pb[1], pa[2] - pb[2]));
+    }
+  return gap;
+}
+
+// Largest difference of two coefficient sets of equal counts.
+double MaxCoefGap(const Bspline* a, const Bspline* b) {
+  double gap = 0.0;
+  for (int i = 0; i < NumCtrlU(a) * NumCtrlV(a); ++i)
+    for (auto m : {&Bspline::X, &Bspline::Y, &Bspline::Z, &Bspline::W})
+      if (a->*m) gap = std::max(gap, std::fabs((a->*m)[0][i] - (b->*m)[0][i]));
+  return gap;
+}
+
+// Same degrees, knots and coefficients.
+bool SameObject(const Bspline* a, const Bspline* b) {
+  return a->rational == b->rational && a->dimension == b->dimension && a->degreeU == b->degreeU &&
+         a->degreeV == b->degreeV && Knots(a) == Knots(b) &&
+         (a->kind != 2 || Knots(a, 1) == Knots(b, 1)) && MaxCoefGap(a, b) == 0.0;
+}
+
+// A surface with random control points in [-1, 1]^3, random interior knots on [0, 1]^2 and,
+// when rational, random weights in [0.5, 2].
+Bspline* BuildRandomSurface(unsigned seed, int pu, int pv, int nu, int nv, bool rational) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> pd(-1.0, 1.0), wd(0.5, 2.0);
+  std::vector<double> pts(3 * nu * nv), w;
+  for (double& x : pts) x = pd(rng);
+  if (rational)
+    for (int i = 0; i < nu * nv; ++i) w.push_back(wd(rng));
+  return BuildSurface(pu, pv, nu, nv, pts,
+                      ClampedKnots(pu, nu, 0.0, 1.0, KnotLayout::Random, seed + 1u),
+                      ClampedKnots(pv, nv, 0.0, 1.0, KnotLayout::Random, seed + 2u), w);
+}
+
+// Runs op(obj) with the k-th allocation failing and every later one too, for k = 0, 1, ...
+// until a run succeeds. Each failed run must report failure, leak nothing and leave obj bit
+// for bit as it was. Returns the number of failed runs.
+template <class Op>
+int ExpectCleanFailures(Bspline* obj, Op op) {
+  Bspline* before = CopyBsplineStruct(obj);
+  bool done = false;
+  const int failures = RunWithInjectedFailures(400, 1, [&] {
+    if (done) return 0;
+    op(obj);
+    if (!KernelFailed()) return done = true, 0;
+    EXPECT_TRUE(SameObject(obj, before)) << "object changed by a failed run";
+    return -2;
+  });
+  EXPECT_TRUE(done) << "the operation never succeeded";
+  FreeBspline(before);
+  return failures;
+}
+
+// Curves of both dimensions and surfaces in either direction, rational or not. The values
+// come out of order (the span search must start again) and 0.31 twice; the surfaces take each
+// value twice, 0.31 only up to full multiplicity p + 1.
+TEST_F(Refinement, InsertionAndElevationKeepTheShapeAndRemovalRestores) {
+  BsplineKeeper keep;
+  const std::vector<double> values = {0.05, 0.31, 0.31, 0.93, 0.5, 0.77, 0.2};
+  for (bool rational : {false, true})
+    for (int c = 0; c < 4; ++c) {
+      const int dir = c < 2 ? 0 : c - 2;
+      Bspline* b = keep(c < 2 ? BuildRandomCurve(11 + c, 3, 9, 2 + c, rational)
+                              : BuildRandomSurface(5 + dir, 3, 2, 7, 5, rational));
+      Bspline* ref = keep(CopyBsplineStruct(b));
+      std::vector<double> v = values;
+      InsertNKnotsToObject(c < 2 ? 1 : 2, 7, dir, b, 2, v.data());
+      ASSERT_FALSE(KernelFailedNow());
+      const std::vector<double> k = Knots(b, dir), k0 = Knots(ref, dir);
+      EXPECT_TRUE(std::is_sorted(k.begin(), k.end()));
+      EXPECT_EQ(k.size(), k0.size() + (c < 2 ? 7 : 14 - dir));
+      EXPECT_LE(MaxShapeGap(ref, b, c < 2 ? 101 : 17), 1e-12 * RefScale(ref)) << rational << c;
+
+      // Removing what went in: first one copy with its bound, then the rest in one call.
+      std::vector<double> added;
+      std::set_difference(k.begin(), k.end(), k0.begin(), k0.end(), std::back_inserter(added));
+      double dev = -1.0;
+      EXPECT_EQ(RemoveKnotsOfObjSet(&b, 1, dir, 2, added.data(), 1, 0, 0.0, &dev), 1);
+      EXPECT_TRUE(dev >= 0.0 && dev < 1e-12) << dev;
+      const int rest = static_cast<int>(added.size()) - 1;
+      EXPECT_EQ(RemoveKnotsOfObjSet(&b, 1, dir, 2, added.data() + 1, rest, 0, 0.0, nullptr), rest);
+      EXPECT_EQ(Knots(b, dir), k0);
+      EXPECT_LE(MaxCoefGap(b, ref), 1e-12) << rational << c;
+
+      // Degree elevation: every distinct knot of the direction gains a copy, the other stays.
+      IncrementDegreeOfObject(dir, b);
+      ASSERT_FALSE(KernelFailedNow());
+      EXPECT_EQ(dir ? b->degreeV : b->degreeU, dir ? 3 : 4);
+      EXPECT_EQ(dir ? b->interiorV : b->interiorU, 2 * (dir ? ref->interiorV : ref->interiorU));
+      if (c >= 2) {
+        EXPECT_EQ(Knots(b, 1 - dir), Knots(ref, 1 - dir));
+      }
+      EXPECT_LE(MaxShapeGap(ref, b, c < 2 ? 101 : 17), 1e-12 * RefScale(ref)) << rational << c;
+    }
+}
+
+TEST_F(Refinement, ElevationKeepsTheShapeAtEveryDegree) {
+  BsplineKeeper keep;
+  for (int p : {1, 2, 5, 21}) {
+    // The quadratic is a single Bezier span.
+    Bspline* c = keep(
+        BuildRandomCurve(10 + p, p, p == 2 ? 3 : p + (p == 21 ? 2 : 6), 3, p < 9 && p % 2 == 1));
+    Bspline* ref = keep(CopyBsplineStruct(c));
+    IncrementDegreeOfObject(1, c);  // a curve ignores the direction
+    ASSERT_FALSE(KernelFailedNow());
+    Bspline* once = keep(CopyBsplineStruct(c));
+    IncrementDegreeOfObject(0, c);
+    if (p == 21) {  // degree 22 is the highest there is
+      EXPECT_EQ(zk_error_status, -2);
+      EXPECT_TRUE(SameObject(c, once));
+      ClearKernelError();
+    } else {
+      EXPECT_EQ(c->degreeU, p + 2);
+      EXPECT_EQ(c->interiorU, 3 * ref->interiorU);
+    }
+    EXPECT_LE(MaxShapeGap(ref, c, 101), 1e-12 * RefScale(ref)) << p;
+  }
+  // A double knot of a cubic becomes a triple knot of the quartic.
+  Bspline* d = keep(BuildRandomCurve(7, 3, 7));
+  const std::vector<double> k = {0, 0, 0, 0, 0.3, 0.6, 0.6, 1, 1, 1, 1};
+  std::copy(k.begin(), k.end(), d->knotsU);
+  Bspline* ref = keep(CopyBsplineStruct(d));
+  IncrementDegreeOfObject(0, d);
+  EXPECT_EQ(Knots(d), (std::vector<double>{0, 0, 0, 0, 0, 0.3, 0.3, 0.6, 0.6, 0.6, 1, 1, 1, 1, 1}));
+  EXPECT_LE(MaxShapeGap(ref, d), 1e-12 * RefScale(ref));
+  // A rational quarter circle stays on the circle.
+  const double h = std::sqrt(0.5);
+  Bspline* arc = keep(BuildCurve(2, 3, {1, 0, 0, 1, 1, 0, 0, 1, 0}, {}, {1, h, 1}));
+  ElevateDegreeOfObjSet(4, nullptr, &arc, 1);
+  ASSERT_FALSE(KernelFailedNow());
+  EXPECT_EQ(arc->degreeU, 4);
+  for (int i = 0; i <= 50; ++i) {
+    double p[3];
+    RefEvalCurve(arc, i / 50.0, p);
+    EXPECT_NEAR(std::hypot(p[0], p[1]), 1.0, 1e-13);
+  }
+}
+
+TEST_F(Refinement, ElevatingASetRaisesOnlyWhatIsBelowTheTarget) {
+  BsplineKeeper keep;
+  Bspline* objs[3] = {keep(BuildRandomCurve(40, 2, 5, 3, false)),
+                      keep(BuildRandomCurve(41, 5, 7, 3, false)),
+                      keep(BuildRandomSurface(42, 3, 1, 4, 3, false))};
+  Bspline* high = keep(CopyBsplineStruct(objs[1]));
+  int dirs[3] = {0, 0, 1};
+  ElevateDegreeOfObjSet(4, dirs, objs, 3);
+  ASSERT_FALSE(KernelFailedNow());
+  EXPECT_EQ(objs[0]->degreeU, 4);
+  EXPECT_TRUE(SameObject(objs[1], high));  // degree 5 is above the target
+  EXPECT_TRUE(objs[2]->degreeU == 3 && objs[2]->degreeV == 4);
+}
+
+TEST_F(Refinement, InsertionModesSnappingAndRangeEnds) {
+  BsplineKeeper keep;
+  // Mode 1 on uniform knots: every span ties, so the last one is split first.
+  Bspline* c = keep(BuildRandomCurve(3, 3, 7, 3, true, KnotLayout::Uniform));
+  Bspline* ref = keep(CopyBsplineStruct(c));
+  InsertNKnotsToObject(1, 1, 0, c, 1, nullptr);
+  EXPECT_DOUBLE_EQ(c->knotsU[NumCtrlU(c) - 1], 0.875);
+  InsertNKnotsToObject(1, 5, 0, c, 1, nullptr);
+  EXPECT_EQ(c->interiorU, ref->interiorU + 6);
+  EXPECT_LE(MaxShapeGap(ref, c), 1e-12 * RefScale(ref));
+  // Mode 0 with three knots on a Bezier span: quarters.
+  Bspline* bez = keep(BuildRandomCurve(4, 3, 4, 3, false));
+  InsertNKnotsToObject(1, 3, 0, bez, 0, nullptr);
+  EXPECT_EQ(Knots(bez), (std::vector<double>{0, 0, 0, 0, 0.25, 0.5, 0.75, 1, 1, 1, 1}));
+
+  // The range ends have full multiplicity already: nothing goes in there (nor for values
+  // beyond them, which used to gain a copy), and the values after them are still handled.
+  // A value within 1e-6 of the range of a knot is snapped to it.
+  c = keep(BuildRandomCurve(5, 3, 6));
+  std::copy_n(std::vector<double>{0, 0, 0, 0, 0.4, 0.6, 1, 1, 1, 1}.begin(), 10, c->knotsU);
+  ref = keep(CopyBsplineStruct(c));
+  std::vector<double> v = {-0.5, 0.0, 0.4 + 1e-8, 0.7, 1.0, 1.5};
+  InsertNKnotsToObject(1, 6, 0, c, 2, v.data());
+  EXPECT_EQ(v, (std::vector<double>{0.0, 0.0, 0.4, 0.7, 1.0, 1.0}));
+  EXPECT_EQ(Knots(c), (std::vector<double>{0, 0, 0, 0, 0.4, 0.4, 0.6, 0.7, 1, 1, 1, 1}));
+  EXPECT_LE(MaxShapeGap(ref, c), 1e-12 * RefScale(ref));
+}
+
+TEST_F(Refinement, FullMultiplicityInterpolatesTheCurvePoint) {
+  BsplineKeeper keep;
+  Bspline* c = keep(BuildRandomCurve(21, 3, 8, 3, true));
+  Bspline* ref = keep(CopyBsplineStruct(c));
+  std::vector<double> v = {0.37, c->knotsU[5]};  // a new value and an existing simple knot
+  InsertNKnotsToObject(-1, 2, 0, c, 2, v.data());
+  ASSERT_FALSE(KernelFailedNow());
+  EXPECT_EQ(c->interiorU, ref->interiorU + 4 + 3);
+  for (double t : v) {
+    // The first index holding t ends the run of p + 1 copies; lines a - 1 and a meet there.
+    const int a =
+        static_cast<int>(std::lower_bound(c->knotsU, c->knotsU + NumKnotsU(c), t) - c->knotsU);
+    ASSERT_EQ(c->knotsU[a + 3], t);
+    double p[3];
+    RefEvalCurve(ref, t, p);
+    double** m[3] = {c->X, c->Y, c->Z};
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(m[k][0][a - 1], m[k][0][a]);
+      EXPECT_NEAR(m[k][0][a], p[k], 1e-12);
+    }
+  }
+  EXPECT_LE(MaxShapeGap(ref, c), 1e-12 * RefScale(ref));
+  // A bad count or multiplicity fails at once; an unknown mode does nothing.
+  ref = keep(CopyBsplineStruct(c));
+  for (auto [mult, n, mode] : {std::tuple{0, 2, 2}, {-2, 2, 2}, {1, -1, 1}, {1, 2, 7}}) {
+    InsertNKnotsToObject(mult, n, 0, c, mode, v.data());
+    EXPECT_EQ(zk_error_status, mode == 7 ? 0 : -2);
+    EXPECT_TRUE(SameObject(c, ref));
+    ClearKernelError();
+  }
+}
+
+TEST_F(Refinement, OnePassInsertionMatchesOneByOne) {
+  BsplineKeeper keep;
+  // The one-pass variant puts knots into the three largest spans at once, some within p of
+  // each other; inserting the same values one by one must give the same coefficients.
+  Bspline* a = keep(BuildRandomCurve(61, 3, 9, 3, true));
+  Bspline* b = keep(CopyBsplineStruct(a));
+  ASSERT_NE(InsertOneKnotToObject(3, 0, a, 1, 0.0, 0), 0);
+  const std::vector<double> ka = Knots(a), kb = Knots(b);
+  std::vector<double> mids;
+  std::set_difference(ka.begin(), ka.end(), kb.begin(), kb.end(), std::back_inserter(mids));
+  ASSERT_EQ(mids.size(), 3u);
+  InsertNKnotsToObject(1, 3, 0, b, 2, mids.data());
+  ASSERT_EQ(Knots(a), Knots(b));
+  EXPECT_LE(MaxCoefGap(a, b), 1e-12);
+  // One value at a given knot index; an index outside the domain is refused.
+  const double t = 0.5 * (a->knotsU[6] + a->knotsU[7]);
+  ASSERT_NE(InsertOneKnotToObject(1, 0, a, 2, t, 7), 0);
+  EXPECT_EQ(a->knotsU[7], t);
+  EXPECT_LE(MaxShapeGap(b, a), 1e-12 * RefScale(b));
+  EXPECT_EQ(InsertOneKnotToObject(1, 0, a, 2, t, 3), 0);
+}
+
+TEST_F(Refinement, RemovalBoundOfAGivenKnotIsTheChange) {
+  BsplineKeeper keep;
+  for (int p : {1, 2, 3, 4}) {
+    Bspline* c = keep(BuildRandomCurve(30 + p, p, p + 5, 3, false));
+    Bspline* ref = keep(CopyBsplineStruct(c));
+    double t = c->knotsU[p + 2], dev = -1.0;
+    ASSERT_EQ(RemoveKnotsOfObjSet(&c, 1, 0, 2, &t, 1, 0, 0.0, &dev), 1);
+    const double gap = MaxShapeGap(ref, c, 401);
+    EXPECT_GT(dev, 0.0);
+    // The bound is the change at the dropped point's edit point; the change peaks near there
+    // (it is |D| times one basis function).
+    EXPECT_LE(gap, 1.5 * dev) << "p " << p;
+    EXPECT_GE(gap, 0.98 * dev) << "p " << p;
+  }
+}
+
+TEST_F(Refinement, MaximalRemovalUndoesARefinement) {
+  BsplineKeeper keep;
+  for (int p : {2, 3, 7}) {
+    Bspline* c = keep(BuildRandomCurve(40 + p, p, p + 4, 3, false));
+    Bspline* ref = keep(CopyBsplineStruct(c));
+    InsertNKnotsToObject(1, 9, 0, c, 1, nullptr);
+    Bspline* refined = keep(CopyBsplineStruct(c));
+    // Tolerance 0 removes nothing.
+    EXPECT_EQ(RemoveKnotsOfObjSet(&c, 1, 0, 3, nullptr, 0, 0, 0.0, nullptr), 0);
+    EXPECT_TRUE(SameObject(c, refined));
+    double dev = 0.0;
+    EXPECT_EQ(RemoveKnotsOfObjSet(&c, 1, 0, 3, nullptr, 0, 0, 1e-7, &dev), 9) << "p " << p;
+    EXPECT_LT(dev, 1e-9);
+    ASSERT_EQ(c->interiorU, ref->interiorU);
+    for (int i = 0; i < NumKnotsU(c); ++i) EXPECT_NEAR(c->knotsU[i], ref->knotsU[i], 1e-15);
+    EXPECT_LE(MaxCoefGap(c, ref), 1e-9);
+  }
+}
+
+// Largest gap between two curves at the parameters the removal samples: p + 1 per span of
+// ref's knot vector, both ends included.
+double SampledGap(const Bspline* ref, const Bspline* c) {
+  const int p = ref->degreeU;
+  double gap = 0.0;
+  for (int i = p; i < NumCtrlU(ref); ++i)
+    for (int j = 0; j <= p; ++j) {
+      const double t = ref->knotsU[i] + j * (ref->knotsU[i + 1] - ref->knotsU[i]) / p;
+      double a[3], b[3];
+      RefEvalCurve(ref, t, a);
+      RefEvalCurve(c, t, b);
+      gap = std::max(gap, std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]));
+    }
+  return gap;
+}
+
+TEST_F(Refinement, MaximalRemovalStaysWithinTheTolerance) {
+  BsplineKeeper keep;
+  // Smooth curves on uneven knots with a little noise: part of the knots can go. Orders of
+  // removal that differ between the ranking and the final removal used to break the bound.
+  for (unsigned seed = 1; seed <= 24; ++seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> noise(-1e-4, 1e-4);
+    const int p = 2 + seed % 4, n = 30 + seed % 11;
+    std::vector<double> knots = ClampedKnots(p, n, 0.0, 1.0, KnotLayout::Random, seed), pts;
+    for (int i = 0; i < n; ++i) {
+      double g = 0.0;
+      for (int k = 1; k <= p; ++k) g += knots[i + k] / p;
+      pts.insert(pts.end(),
+                 {g, std::sin((2.0 + seed % 5) * g), 0.3 * std::cos(3.0 * g) + noise(rng)});
+    }
+    Bspline* c = keep(BuildCurve(p, 3, pts, knots));
+    Bspline* ref = keep(CopyBsplineStruct(c));
+    const double tol = std::pow(10.0, -2.0 - seed % 3);
+    double dev = 0.0;
+    const int removed = RemoveKnotsOfObjSet(&c, 1, 0, 3, nullptr, 0, 0, tol, &dev);
+    EXPECT_TRUE(removed > 0 && removed < ref->interiorU) << removed;
+    EXPECT_EQ(c->interiorU, ref->interiorU - removed);
+    EXPECT_LE(dev, tol);
+    EXPECT_LE(SampledGap(ref, c), tol * (1 + 1e-9)) << "seed " << seed;
+    // Between the samples the change may peak a little higher.
+    EXPECT_LE(MaxShapeGap(ref, c, 1001), 1.1 * tol) << "seed " << seed;
+  }
+  for (int dir : {0, 1}) {
+    Bspline* s = keep(BuildFunctionPatch(
+        [](double x, double y) { return std::sin(2 * x + 0.3) * std::cos(3 * y); },
+        {.nu = 20, .nv = 20, .layout = KnotLayout::Random, .seed = 3u + dir}));
+    Bspline* ref = keep(CopyBsplineStruct(s));
+    double dev = 0.0;
+    EXPECT_GT(RemoveKnotsOfObjSet(&s, 1, dir, 3, nullptr, 0, 0, 1e-2, &dev), 0) << dir;
+    EXPECT_LE(dev, 1e-2);
+    EXPECT_LE(MaxShapeGap(ref, s, 61), 1.1e-2);
+  }
+}
+
+TEST_F(Refinement, RemovalKeepModeAndLinesThatNeedAKnot) {
+  BsplineKeeper keep;
+  Bspline* c = keep(BuildRandomCurve(60, 3, 10, 3, true));
+  double cands[6];
+  std::copy(c->knotsU + 4, c->knotsU + 10, cands);
+  const std::vector<double> all(cands, cands + 6);
+  EXPECT_EQ(RemoveKnotsOfObjSet(&c, 1, 0, 4, cands, 6, 2, 0.001, nullptr), 4);
+  EXPECT_EQ(c->interiorU, 2);
+  // The removed values come back ascending, and the two kept ones are original knots.
+  EXPECT_TRUE(std::is_sorted(cands, cands + 4));
+  for (int i = 4; i <= 5; ++i)
+    EXPECT_NE(std::find(all.begin(), all.end(), c->knotsU[i]), all.end());
+  // A surface keeps a knot as soon as one of its lines needs it.
+  for (bool spoil : {false, true}) {
+    Bspline* s = keep(BuildRandomSurface(70, 3, 3, 6, 5, false));
+    const int interior = s->interiorU;
+    double t = 0.55;
+    InsertNKnotsToObject(1, 1, 0, s, 2, &t);
+    if (spoil) s->Z[2][5] += 0.1;  // a point of row 2 that the new knot's removal recomputes
+    EXPECT_EQ(RemoveKnotsOfObjSet(&s, 1, 0, 3, nullptr, 0, 0, 1e-6, nullptr), spoil ? 0 : 1);
+    EXPECT_EQ(s->interiorU, spoil ? interior + 1 : interior);
+  }
+}
+
+TEST_F(Refinement, CloseKnotsAreMerged) {
+  BsplineKeeper keep;
+  // Two knots 1e-9 apart become one double knot; one 1e-9 from the start goes with a line.
+  Bspline* c = keep(BuildRandomCurve(1, 3, 8));
+  const std::vector<double> k = {0, 0, 0, 0, 1e-9, 0.5, 0.5 + 1e-9, 0.7, 1, 1, 1, 1};
+  std::copy(k.begin(), k.end(), c->knotsU);
+  for (int i = 0; i < 8; ++i) c->X[0][i] = i;
+  int moved = 0, deleted = 0;
+  EXPECT_EQ(PutCloseKnotsToMultKnots(c, 0, 1e-6, &moved, &deleted), 3);
+  EXPECT_TRUE(moved == 1 && deleted == 1);
+  EXPECT_EQ(Knots(c), (std::vector<double>{0, 0, 0, 0, 0.5, 0.5, 0.7, 1, 1, 1, 1}));
+  EXPECT_EQ(c->X[0][1], 2.0);  // control line 1 went with the knot at index 4
+  EXPECT_EQ(PutCloseKnotsToMultKnots(c, 0, 1e-6, &moved, &deleted), 3);
+  EXPECT_EQ(moved, 0);
+}
+
+TEST_F(Refinement, RemovalAsksBeforeEndKnotsAndRefusesKnotsTheObjectLacks) {
+  BsplineKeeper keep;
+  Bspline* c = keep(BuildRandomCurve(80, 3, 7, 3, false));
+  Bspline* ref = keep(CopyBsplineStruct(c));
+  const double interior = c->knotsU[5];
+  for (std::vector<double> bad :
+       {std::vector<double>{0.123456}, {interior, interior}, {0.0}, {1.0}}) {
+    EXPECT_EQ(RemoveKnotsOfObjSet(&c, 1, 0, 2, bad.data(), int(bad.size()), 0, 0.0, nullptr), 0);
+    EXPECT_EQ(zk_error_status, -2);
+    EXPECT_TRUE(SameObject(c, ref));
+    ClearKernelError();
+  }
+  EXPECT_NE(Messages().find("Cannot remove knots which are not knots of the object."),
+            std::string::npos);
+  const double firstInterior = c->knotsU[4];
+  StubSetYesNoAnswer(0);
+  double dev = 0.0;
+  EXPECT_EQ(RemoveSpecifiedKnotOfObject(c, 0.01, 0, &dev), -2);
+  EXPECT_TRUE(SameObject(c, ref));
+  StubSetYesNoAnswer(1);
+  EXPECT_EQ(RemoveSpecifiedKnotOfObject(c, 0.01, 0, &dev), 0);
+  EXPECT_GT(dev, 0.0);
+  EXPECT_EQ(c->interiorU, ref->interiorU - 1);
+  EXPECT_EQ(std::count(c->knotsU, c->knotsU + NumKnotsU(c), firstInterior), 0);
+}
+
+TEST_F(Refinement, RemovalDropsDerivedDataWithoutLeaking) {
+  BsplineKeeper keep;
+  for (int type : {2, 25}) {
+    Bspline* b =
+        keep(type == 2 ? BuildRandomCurve(100, 3, 7) : BuildRandomSurface(101, 2, 2, 5, 5, false));
+    b->quadricType = type;  // a circle no longer fits once knots go; a plane stays a plane
+    b->quadric = static_cast<QuadricInfo*>(Malloc(sizeof(QuadricInfo)));
+    const int dir = b->kind == 2;
+    double t = (dir ? b->knotsV : b->knotsU)[4];
+    EXPECT_EQ(RemoveKnotsOfObjSet(&b, 1, dir, 2, &t, 1, 0, 0.0, nullptr), 1);
+    EXPECT_EQ(b->quadricType, type == 2 ? 0 : 25);
+    EXPECT_EQ(b->quadric == nullptr, type == 2);  // freed, not dropped: the sanitizer sees a leak
+  }
+}
+
+TEST_F(Refinement, TangentPlaneCleaningWithinAParameterWindow) {
+  BsplineKeeper keep;
+  Bspline* s = keep(BuildRandomSurface(120, 3, 3, 6, 5, false));
+  const int interior = s->interiorU;
+  double t[2] = {0.3, 0.7};
+  InsertNKnotsToObject(1, 2, 0, s, 2, t);
+  // Only knots above 0.5 are candidates: the inserted 0.7 goes, 0.3 stays.
+  double dev = 0.0;
+  EXPECT_EQ(CleanSurfaceToTangentPlaneTol(s, nullptr, 0, 0.5, 2.0, 1e-6, 0.0, 0, &dev), 1);
+  EXPECT_EQ(s->interiorU, interior + 1);
+  EXPECT_EQ(std::count(s->knotsU, s->knotsU + NumKnotsU(s), 0.3), 1);
+  EXPECT_EQ(CleanSurfaceToTangentPlaneTol(s, nullptr, 0, 0.95, 0.99, 1e-6, 0.0, 0, &dev), 0);
+  // The boundary deviation it is given: pairs all 2 apart, the tie going to the last pair,
+  // whose basis is 1 at the end.
+  Bspline* a = keep(BuildRandomCurve(130, 3, 6, 3, false));
+  Bspline* b = keep(CopyBsplineStruct(a));
+  for (int i = 0; i < 6; ++i) a->Z[0][i] = 0.0, b->Z[0][i] = 2.0;
+  EXPECT_EQ(GetBndryDeviation(a, b, 0.0, &dev), 0);
+  EXPECT_EQ(dev, 0.0);
+  EXPECT_EQ(GetBndryDeviation(a, b, 45.0, &dev), 0);
+  EXPECT_NEAR(dev, 1.0, 1e-12);
+}
+
+// One sweep per operation, on rational surfaces in either direction (the removal also on a
+// curve, maximally): a failed run changes nothing, and the run that succeeds keeps the shape.
+TEST_F(Refinement, AllocationFailuresLeaveTheObjectUnchanged) {
+  BsplineKeeper keep;
+  for (auto [op, dir] : {std::pair{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}, {3, 0}}) {
+    Bspline* s = keep(op == 3 ? BuildRandomCurve(111, 3, 6, 3, true)
+                              : BuildRandomSurface(51 + dir, 3, 2, 6, 5, true));
+    if (op == 3) InsertNKnotsToObject(1, 4, 0, s, 1, nullptr);
+    Bspline* ref = keep(CopyBsplineStruct(s));
+    const double knot = (dir ? s->knotsV : s->knotsU)[4];
+    const int failures = ExpectCleanFailures(s, [&](Bspline* obj) {
+      double v[3] = {0.2, 0.45, 0.9}, t = knot;
+      if (op == 0) InsertNKnotsToObject(1, 3, dir, obj, 2, v);
+      if (op == 1) IncrementDegreeOfObject(dir, obj);
+      if (op == 2) RemoveKnotsOfObjSet(&obj, 1, dir, 2, &t, 1, 0, 0.0, nullptr);
+      if (op == 3) RemoveKnotsOfObjSet(&obj, 1, 0, 3, nullptr, 0, 0, 1e-6, nullptr);
+    });
+    EXPECT_GT(failures, 2) << op;
+    if (op < 2) {
+      EXPECT_LE(MaxShapeGap(ref, s, 13), 1e-12 * RefScale(ref)) << op;
+    } else {
+      EXPECT_EQ(dir ? s->interiorV : s->interiorU,
+                op == 2 ? (dir ? ref->interiorV : ref->interiorU) - 1 : 2);
+    }
+  }
+  // Inside a caller's scope the new arrays belong to the object, not to the scope.
+  Bspline* c = keep(BuildRandomCurve(52, 2, 5, 3, false));
+  BeginTrackingMallocs();
+  InsertNKnotsToObject(1, 2, 0, c, 1, nullptr);
+  IncrementDegreeOfObject(0, c);
+  FreeTrackedMallocs();
+  EXPECT_TRUE(c->interiorU == 8 && c->degreeU == 3);
+  double p[3];
+  RefEvalCurve(c, 0.5, p);  // the sanitizer objects if the arrays were freed
+}
+
+}  // namespace

@@ -1,0 +1,524 @@
+// Vectors and transforms (vec3.h); distances, intersections, planes, hulls, circles and spheres
+// (geometry.h, geo2.h), against brute-force references and textbook identities.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "foundation/geo2.h"
+#include "foundation/geometry.h"
+#include "foundation/solvmat.h"
+#include "tests/support/injected_failures.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class Geometry : public KernelTest {};
+
+std::mt19937 rng(99);
+double Uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); }
+void RandomPoint(double p[3], double r = 5.0) {
+  for (int i = 0; i < 3; ++i) p[i] = Uniform(-r, r);
+}
+double Dist2(const double a[3], const double b[3]) {
+  return (a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]);
+}
+// out = s a + t b + (1 - s - t) c
+void Combine(double s, const double a[3], double t, const double b[3], const double c[3], double out[3]) {
+  for (int k = 0; k < 3; ++k) out[k] = s * a[k] + t * b[k] + (1 - s - t) * c[k];
+}
+
+// ---- vectors and transforms ----------------------------------------------------------------
+
+// A random affine transform (last column 0, 0, 0, 1) that is well conditioned.
+void RandomAffine(Xform M) {
+  Get_imat(M);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) M[4 * r + c] = (r == c ? 2.0 : 0.0) + Uniform(-0.8, 0.8);
+  for (int c = 0; c < 3; ++c) M[12 + c] = Uniform(-5, 5);
+}
+
+void ExpectNear3(const double a[3], const double b[3], double tol) {
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(a[i], b[i], tol) << "component " << i;
+}
+
+TEST_F(Geometry, ProductsInversesAndBoxesOfAffineMaps) {
+  for (int trial = 0; trial < 30; ++trial) {
+    Xform A, B, C, A2;
+    RandomAffine(A);
+    RandomAffine(B);
+    Get_catmat(A, B, C);  // applies A first
+    double p[3], q[3], v[3], w[3];
+    RandomPoint(p);
+    VecTrans3(p, A, q);
+    VecTrans3(q, B, q);  // in place
+    double x[1] = {p[0]}, y[1] = {p[1]}, z[1] = {p[2]}, r[3];
+    Transform3DArrays(x, y, z, 1, C);
+    ExpectNear3(q, VecTrans3(p, C, r), 1e-9);
+    EXPECT_TRUE(x[0] == r[0] && y[0] == r[1] && z[0] == r[2]);
+    Copymat(A, A2);
+    Get_catmat(A2, B, A2);  // aliased output
+    for (int i = 0; i < 16; ++i) EXPECT_DOUBLE_EQ(A2[i], C[i]);
+    // Directions ignore the translation row.
+    RandomPoint(v);
+    VecRot3(v, C, w);
+    const double pv[3] = {p[0] + v[0], p[1] + v[1], p[2] + v[2]};
+    VecTrans3(pv, C, q);
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(w[k], q[k] - r[k], 1e-9);
+    // For an affine map the corner box and the interval box agree.
+    Bbox box = {Uniform(-5, 0), Uniform(-5, 0), Uniform(-5, 0), Uniform(0, 5), Uniform(0, 5), Uniform(0, 5)}, out;
+    XformBbox(box, C, out);
+    bbox_xform(&box[0], &box[1], &box[2], &box[3], &box[4], &box[5], C);
+    for (int i = 0; i < 6; ++i) EXPECT_NEAR(out[i], box[i], 1e-9);
+  }
+}
+
+TEST_F(Geometry, RotationsFramesAndZAxisTransforms) {
+  const double origin[3] = {0, 0, 0}, zdir[3] = {0, 0, 1}, ex[3] = {1, 0, 0}, ey[3] = {0, 1, 0};
+  Xform M;
+  EXPECT_EQ(RotationAboutAxisXform(origin, zdir, 90.0, M), 0);
+  double q[3];
+  VecTrans3(ex, M, q);  // counter-clockwise
+  ExpectNear3(q, ey, 1e-12);
+  for (int trial = 0; trial < 30; ++trial) {
+    double a[3], dir[3], r[3], back[3], fixed[3];
+    RandomPoint(a), RandomPoint(dir, 1.0), RandomPoint(r);
+    const double angle = Uniform(-180, 180);
+    Xform R, Rback;
+    RotationAboutAxisXform(a, dir, angle, R);
+    RotationAboutAxisXform(a, dir, -angle, Rback);
+    const double onAxis[3] = {a[0] + 2 * dir[0], a[1] + 2 * dir[1], a[2] + 2 * dir[2]};
+    VecTrans3(onAxis, R, fixed);
+    ExpectNear3(fixed, onAxis, 1e-9);
+    VecTrans3(r, R, q);
+    VecTrans3(q, Rback, back);
+    ExpectNear3(back, r, 1e-9);
+    EXPECT_NEAR(VecDist3(q, a), VecDist3(r, a), 1e-9);
+
+    // Frames along dir are orthonormal.
+    double u[3], v[3], w[3];
+    ASSERT_EQ(Vec3To3Vecs(dir, u, v, w), 0);
+    const double* f[3] = {u, v, w};
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) EXPECT_NEAR(VecDotProd3(f[i], f[j]), i == j ? 1.0 : 0.0, 1e-12);
+    EXPECT_NEAR(VecDotProd3(u, dir), VecSize3(dir), 1e-12);
+    // The segment a r goes onto the z axis, a to the origin.
+    if (trial == 0) r[1] = a[1], r[2] = a[2];  // along x: rotation about y only
+    TransformToZAxis(a, r, M);
+    VecTrans3(a, M, q);
+    ExpectNear3(q, origin, 1e-12);
+    VecTrans3(r, M, q);
+    const double tip[3] = {0, 0, VecDist3(a, r)};
+    ExpectNear3(q, tip, 1e-9);
+  }
+  const double p[3] = {1, 2, 3}, tiny[3] = {1e-7, 0, 0};
+  TransformToZAxis(p, p, M);  // no direction: the translation alone
+  EXPECT_TRUE(M[12] == -1.0 && M[13] == -2.0 && M[14] == -3.0 && M[0] == 1.0 && M[5] == 1.0);
+  double u[3], v[3], keep[3] = {7, 7, 7};
+  EXPECT_EQ(Vec3To3Vecs(tiny, u, v, keep), -2);
+  // Legacy: PerpVecs reports bad input on standard output, not through the host.
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(PerpVecs(origin, u, keep), -2);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "PerpVecs -- Invalid input.");
+  EXPECT_EQ(keep[0], 7.0);
+}
+
+TEST_F(Geometry, MirrorsAreInvolutionsAndDegenerateAxisStaysFinite) {
+  for (int trial = 0; trial < 30; ++trial) {
+    double a0[3], a1[3], p[3], q[3], back[3], e[3], m[3], chord[3], c[3];
+    RandomPoint(a0), RandomPoint(a1), RandomPoint(p);
+    VecAxisMirror3(p, a0, a1, q);
+    VecAxisMirror3(q, a0, a1, back);
+    ExpectNear3(back, p, 1e-9);
+    // The midpoint of p and its image lies on the axis, and the chord is perpendicular to it.
+    const double mid[3] = {(p[0] + q[0]) / 2, (p[1] + q[1]) / 2, (p[2] + q[2]) / 2};
+    VecDiff3(a1, a0, e);
+    VecDiff3(mid, a0, m);
+    VecDiff3(q, p, chord);
+    EXPECT_NEAR(VecSize3(VecCrossProd3(e, m, c)), 0.0, 1e-8);
+    EXPECT_NEAR(VecDotProd3(chord, e), 0.0, 1e-8);
+    PlaneEq plane;
+    RandomPoint(plane, 1.0);
+    VecNormalize3(plane, plane);
+    plane[3] = Uniform(-2, 2);
+    VecMirror3(p, plane, q);
+    VecMirror3(q, plane, back);
+    ExpectNear3(back, p, 1e-9);
+    VecDiff3(q, p, chord);  // along the normal, the midpoint on the plane
+    EXPECT_NEAR(VecSize3(VecCrossProd3(chord, plane, c)), 0.0, 1e-8);
+    EXPECT_NEAR((VecDotProd3(p, plane) + VecDotProd3(q, plane)) / 2 + plane[3], 0.0, 1e-9);
+  }
+  const double a[3] = {1, 2, 3}, p[3] = {2, 2, 3}, expect[3] = {0, 2, 3};
+  double q[3];
+  VecAxisMirror3(p, a, a, q);  // through the point a
+  ExpectNear3(q, expect, 0);
+}
+
+TEST_F(Geometry, ProjectionsAndDegenerateInputs) {
+  const double zero[3] = {0, 0, 0}, v[3] = {0, 0, 5}, n[3] = {0, 0, 1}, w[3] = {1, 2, 3};
+  double out[3], keep[3] = {9, 9, 9};
+  EXPECT_EQ(VecPlaneProject3(v, zero, out), -2);
+  EXPECT_EQ(VecPlaneProject3(v, n, out), 0);  // parallel: a zero remainder, not a failure
+  EXPECT_EQ(out[2], 0.0);
+  VecPlaneProject3(w, n, out);  // unit length in the plane
+  EXPECT_TRUE(std::fabs(out[2]) < 1e-15 && std::fabs(VecSize3(out) - 1.0) < 1e-15);
+  LinInterpolate3(zero, w, 2.0, 1, out);
+  EXPECT_TRUE(out[0] == 1.0 && out[1] == 2.0 && out[2] == 3.0);
+  LinInterpolate3(zero, w, 2.0, 3, keep);  // no such axis: out untouched
+  EXPECT_EQ(keep[0], 9.0);
+
+}
+
+// ---- distances and intersections -----------------------------------------------------------
+
+TEST_F(Geometry, TriangleAndSegmentClosestPointsBeatDenseSampling) {
+  for (int trial = 0; trial < 300; ++trial) {
+    double a[3], b[3], c[3], p[3], q[3], x[3], y[3], foot[3], d2, s, t, dist, sampled = 1e300;
+    RandomPoint(a), RandomPoint(b), RandomPoint(c), RandomPoint(p, 8.0);
+    if (trial % 3 == 0) {
+      // Strongly obtuse at c: the region logic near that corner is where it used to go wrong.
+      for (int k = 0; k < 3; ++k) c[k] = 0.5 * (a[k] + b[k]) + 0.05 * (c[k] - 0.5 * (a[k] + b[k]));
+    }
+    ASSERT_EQ(TriangPntMinDistSq(p, a, b, c, foot, &d2, &s, &t), 0);
+    EXPECT_TRUE(s >= -1e-12 && t >= -1e-12 && s + t <= 1.0 + 1e-12);
+    Combine(s, a, t, b, c, q);
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(foot[k], q[k], 1e-9);
+    EXPECT_NEAR(d2, Dist2(p, foot), 1e-9);
+    for (int i = 0; i <= 120; ++i)
+      for (int j = 0; i + j <= 120; ++j) {
+        Combine(i / 120.0, a, j / 120.0, b, c, q);
+        sampled = std::min(sampled, Dist2(p, q));
+      }
+    EXPECT_LE(d2, sampled + 1e-9) << "trial " << trial;
+    EXPECT_GE(d2, sampled - 0.05 * std::sqrt(sampled) - 1e-3);  // the grid is close to the truth
+    ASSERT_EQ(TriangPntMinDist(p, a, b, c, foot, &dist), 0);
+    EXPECT_NEAR(dist * dist, d2, 1e-9);
+
+    // Two segments p a and b c (every tenth a point against a segment).
+    if (trial % 2) continue;
+    if (trial % 10 == 0) std::memcpy(c, b, sizeof b);
+    if (LineSegsMinDistsq(p, a, b, c, &d2, &s, &t) != 0) continue;  // near-parallel by chance
+    EXPECT_TRUE(s >= 0 && s <= 1 && t >= 0 && t <= 1);
+    Combine(1 - s, p, s, a, a, x), Combine(1 - t, b, t, c, c, y);
+    EXPECT_NEAR(Dist2(x, y), d2, 1e-9);
+    sampled = 1e300;
+    for (int i = 0; i <= 200; ++i)
+      for (int j = 0; j <= 200; ++j) {
+        Combine(1 - i / 200.0, p, i / 200.0, a, a, x), Combine(1 - j / 200.0, b, j / 200.0, c, c, y);
+        sampled = std::min(sampled, Dist2(x, y));
+      }
+    EXPECT_LE(d2, sampled + 1e-9) << "trial " << trial;
+  }
+  // A collinear triangle whose middle corner is c: both halves are reachable.
+  const double l0[3] = {0, 0, 0}, l1[3] = {2, 0, 0}, mid[3] = {1, 0, 0}, p[3] = {1.8, 1, 0};
+  double foot[3], d2, s, t;
+  TriangPntMinDistSq(p, l0, l1, mid, foot, &d2, &s, &t);
+  EXPECT_NEAR(d2, 1.0, 1e-12);
+  EXPECT_NEAR(foot[0], 1.8, 1e-12);
+}
+
+TEST_F(Geometry, NearParallelAndDegenerateInputsAreRefusedOrDefined) {
+  // Refused within 0.1 degree of parallel, with the "no result" distance.
+  const double p0[3] = {0, 0, 0}, p1[3] = {10, 0, 0}, q0[3] = {0, 1, 0}, d0[3] = {1, 0, 0};
+  const double r05 = 0.05 * M_PI / 180, r1 = M_PI / 180;
+  const double q1a[3] = {10 * std::cos(r05), 1 + 10 * std::sin(r05), 0};
+  const double q1b[3] = {10 * std::cos(r1), 1 + 10 * std::sin(r1), 0};
+  double d2, s, t, dist, f0[3], f1[3];
+  EXPECT_EQ(LineSegsMinDistsq(p0, p1, q0, q1a, &d2, &s, &t), -2);
+  EXPECT_EQ(d2, kEmptyBoxBound);
+  EXPECT_EQ(LineSegsMinDistsq(p0, p1, q0, q1b, &d2, &s, &t), 0);
+  EXPECT_NEAR(d2, 1.0, 1e-12);
+  EXPECT_EQ(LinesMinDist(p0, d0, q0, d0, f0, f1, &dist), -2);
+  EXPECT_EQ(dist, kEmptyBoxBound);
+  // Parallel infinite lines: line 1's point and its foot on line 2.
+  const double l1[6] = {0, 0, 0, 1, 0, 0}, l2[6] = {5, 3, 0, 7, 3, 0};
+  LineLineMinDist(l1, l2, f0, f1, &dist);
+  EXPECT_TRUE(f0[0] == 0.0 && std::fabs(f1[0]) < 1e-12 && std::fabs(dist - 3.0) < 1e-12);
+
+  // Legacy: a collapsed segment is its midpoint with t = 0.
+  const double a[3] = {0, 0, 0}, b[3] = {2, 0, 0}, beyondA[3] = {-3, 1, 0}, p[3] = {1, 2, 3}, zero[3] = {0, 0, 0};
+  LineSegPntMinSqDistParam(beyondA, a, a, f0, &d2, &t);
+  EXPECT_TRUE(t == 0.0 && d2 == 10.0);
+  // A line through two equal points or along a zero direction is no division by zero.
+  LinePntMinDist(p, a, a, f0, &dist);
+  EXPECT_TRUE(f0[0] == 0.0 && std::fabs(dist - std::sqrt(14.0)) < 1e-12);
+  EXPECT_EQ(LinePointMinDistSq(a, zero, p, f0), kEmptyBoxBound);
+  EXPECT_EQ(Plane3PntsMinDist(p, a, b, b, f0, &dist), -2);
+  EXPECT_TRUE(f0[0] == p[0] && dist == 0.0);
+  EXPECT_EQ(FindAngleVectors3(p, zero), 0.0);
+  // 2D: a bow-tie crosses itself (the closing point goes to the spare slot), a square does not.
+  double bx[5] = {0, 2, 0, 2}, by[5] = {0, 2, 2, 0}, sx[5] = {0, 2, 2, 0}, sy[5] = {0, 0, 2, 2};
+  int i = -1, j = -1;
+  EXPECT_EQ(IsClosedPoints2DIntersect(bx, by, 4, &i, &j), 1);
+  EXPECT_TRUE(i == 0 && j == 2 && bx[4] == 0.0);
+  EXPECT_EQ(IsClosedPoints2DIntersect(sx, sy, 4, &i, &j), 0);
+}
+
+TEST_F(Geometry, LinesBoxesAndTrianglesAgreeWithReferences) {
+  for (int trial = 0; trial < 50; ++trial) {  // closest points of lines are mutually perpendicular
+    double l1[6], l2[6], q1[3], q2[3], dist;
+    RandomPoint(l1), RandomPoint(l1 + 3), RandomPoint(l2), RandomPoint(l2 + 3);
+    ASSERT_EQ(LineLineMinDist(l1, l2, q1, q2, &dist), 0);
+    const double d1[3] = {l1[3] - l1[0], l1[4] - l1[1], l1[5] - l1[2]};
+    const double d2[3] = {l2[3] - l2[0], l2[4] - l2[1], l2[5] - l2[2]};
+    const double w[3] = {q2[0] - q1[0], q2[1] - q1[1], q2[2] - q1[2]};
+    EXPECT_NEAR(VecDotProd3(w, d1), 0.0, 1e-8);
+    EXPECT_NEAR(VecDotProd3(w, d2), 0.0, 1e-8);
+    EXPECT_NEAR(dist, VecSize3(w), 1e-12);
+  }
+  const double lo[3] = {-1, -2, -0.5}, hi[3] = {1.5, 1, 2};
+  int hits = 0;
+  for (int trial = 0; trial < 400; ++trial) {
+    double p[3], q[3], nearest = 1e300;
+    RandomPoint(p, 4.0), RandomPoint(q, 4.0);
+    if (trial % 20 == 0) q[1] = p[1];  // constant along one axis
+    const int r = IntersectsLineSegBbox(lo[0], lo[1], lo[2], hi[0], hi[1], hi[2], p[0], p[1], p[2], q[0], q[1], q[2]);
+    // Sampled reference: inside with a margin -> must hit; far outside everywhere -> must miss.
+    bool inside = false;
+    for (int i = 0; i <= 4000; ++i) {
+      double out = 0.0;
+      bool in = true;
+      for (int k = 0; k < 3; ++k) {
+        const double s = p[k] + (q[k] - p[k]) * i / 4000.0, e = std::max({lo[k] - s, s - hi[k], 0.0});
+        out += e * e;
+        in = in && s > lo[k] + 1e-3 && s < hi[k] - 1e-3;
+      }
+      inside = inside || in;
+      nearest = std::min(nearest, out);
+    }
+    EXPECT_TRUE((!inside || r == 1) && (nearest <= 1e-4 || r == 0)) << "trial " << trial;
+    hits += r;
+    const double d[3] = {q[0] - p[0], q[1] - p[1], q[2] - p[2]};
+    EXPECT_TRUE(r == 0 ||
+                IntersectsLineBbox(lo[0], lo[1], lo[2], hi[0], hi[1], hi[2], p[0], p[1], p[2], d[0], d[1], d[2]) == 1);
+  }
+  EXPECT_GT(hits, 20);
+  for (int trial = 0; trial < 100; ++trial) {  // a line through a known barycentric point
+    double A[3], B[3], C[3], dir[3], X[3], P[3], out[3], bary[3];
+    RandomPoint(A), RandomPoint(B), RandomPoint(C), RandomPoint(dir, 1.0);
+    const double u = Uniform(-0.2, 1.0), v = Uniform(-0.2, 1.0), w = 1 - u - v;
+    Combine(u, A, v, B, C, X);
+    for (int k = 0; k < 3; ++k) P[k] = X[k] - 2.5 * dir[k];
+    if (std::min({std::fabs(u), std::fabs(v), std::fabs(w)}) < 1e-6) continue;
+    const int r = IntersectLineTriangle(A, B, C, dir, P, out, bary);
+    EXPECT_EQ(r, u >= 0 && v >= 0 && w >= 0 ? 1 : 0);
+    EXPECT_TRUE(r == 0 || (std::fabs(bary[0] - u) < 1e-7 && std::fabs(bary[1] - v) < 1e-7 && Dist2(out, X) < 1e-12));
+    const bool near = std::min({u, v, w}) >= -0.25 && std::max({u, v, w}) <= 1.25;
+    EXPECT_EQ(IntersectLineTriangleTol(A, B, C, dir, P, out, bary, 0.25), near ? 1 : 0);
+  }
+}
+
+TEST_F(Geometry, PlanesThroughPointsAndTheirIntersections) {
+  const double o[3] = {0, 0, 0}, x[3] = {1, 0, 0}, x2[3] = {2, 0, 0};
+  PlaneEq pl;
+  EXPECT_EQ(FindPlaneEq(o, x, x2, pl), -2);
+  double q0[3], q1[3], out[3];
+  const PlaneEq z0 = {0, 0, 1, 0};
+  EXPECT_EQ(PlanesIntersect(z0, z0, q0, q1), -2);
+  for (int trial = 0; trial < 30; ++trial) {
+    PlaneEq a, b;
+    RandomPoint(a, 1.0), RandomPoint(b, 1.0);
+    a[3] = Uniform(-3, 3), b[3] = Uniform(-3, 3);
+    if (PlanesIntersect(a, b, q0, q1) != 0) continue;
+    EXPECT_GT(VecDist3(q0, q1), 1.0);
+    for (const double* q : {q0, q1}) {
+      EXPECT_NEAR(VecDotProd3(a, q) + a[3], 0.0, 1e-6 * (1 + VecSize3(q)));
+      EXPECT_NEAR(VecDotProd3(b, q) + b[3], 0.0, 1e-6 * (1 + VecSize3(q)));
+    }
+  }
+  // Three coordinate planes through (1, 2, 3) meet there.
+  const double planes[3][4] = {{1, 0, 0, -1}, {0, 1, 0, -2}, {0, 0, 1, -3}};
+  EXPECT_EQ(FindBestPlanesSect(planes, nullptr, 3, out), 1);
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(out[k], k + 1.0, 1e-9);
+  // A plane moved with a point transform: pass the inverse to TransformPlaneEq.
+  Xform M, Minv;
+  RotationAboutAxisXform(o, x, 30.0, M);
+  M[12] = 1, M[13] = -2, M[14] = 0.5;
+  mat_inverse4(M, Minv);
+  const PlaneEq base = {0.3, -0.4, 0.866, 1.5};
+  PlaneEq moved;
+  TransformPlaneEq(base, moved, Minv);
+  double p[3] = {1, 1, -(base[3] + base[0] + base[1]) / base[2]};
+  VecTrans3(p, M, p);
+  EXPECT_NEAR(VecDotProd3(moved, p) + moved[3], 0.0, 1e-9);
+}
+
+TEST_F(Geometry, PlaneFitsRecoverThePlaneAndLeaveTheInputUntouched) {
+  const int n = 40;
+  std::vector<float> fx(n), fy(n), fz(n);
+  std::vector<double> x(n), y(n), z(n), w(n);
+  const double normal[3] = {2.0 / 3, -2.0 / 3, 1.0 / 3}, P[3] = {1, 2, 3};
+  double u[3], v[3], unused[3], residual = -1, maxDist = -1;
+  Vec3To3Vecs(normal, unused, u, v);
+  for (int i = 0; i < n; ++i) {
+    fx[i] = static_cast<float>(Uniform(-5, 5)), fy[i] = static_cast<float>(Uniform(-5, 5));
+    fz[i] = 0.25f * fx[i] - 0.5f * fy[i] + 2.0f;  // exact in float for these magnitudes
+    const double a = Uniform(-4, 4), b = Uniform(-4, 4);
+    x[i] = P[0] + a * u[0] + b * v[0], y[i] = P[1] + a * u[1] + b * v[1], z[i] = P[2] + a * u[2] + b * v[2];
+    w[i] = Uniform(0.5, 2.0);
+  }
+  const std::vector<float> fx0 = fx, fy0 = fy, fz0 = fz;
+  const std::vector<double> x0 = x;
+  PlaneEq plane, keep = {7, 7, 7, 7};
+  ASSERT_EQ(PlaneFit(fx.data(), fy.data(), fz.data(), n, plane), 1);
+  EXPECT_TRUE(fx == fx0 && fy == fy0 && fz == fz0);
+  EXPECT_NEAR(VecSize3(plane), 1.0, 1e-12);
+  for (int i = 0; i < n; ++i) EXPECT_NEAR(plane[0] * fx[i] + plane[1] * fy[i] + plane[2] * fz[i] + plane[3], 0.0, 1e-5);
+  EXPECT_EQ(PlaneFit(fx.data(), fx.data(), fx.data(), 5, keep), 0);  // few collinear points
+  EXPECT_EQ(keep[0], 7.0);
+  ASSERT_EQ(PlaneFitThroughPoint(x.data(), y.data(), z.data(), n, w.data(), P, plane, &residual, &maxDist), 0);
+  EXPECT_NEAR(std::fabs(VecDotProd3(plane, normal)), 1.0, 1e-12);
+  EXPECT_NEAR(residual, 0.0, 1e-12);
+  EXPECT_NEAR(maxDist, 0.0, 1e-10);
+  EXPECT_EQ(x, x0);
+  maxDist = -1;  // two points: the plane through them and P; maxDist is written too
+  ASSERT_EQ(PlaneFitThroughPoint(x.data(), y.data(), z.data(), 2, nullptr, P, plane, &residual, &maxDist), 0);
+  EXPECT_EQ(maxDist, 0.0);
+  // The line through P along u lies in the plane.
+  ASSERT_EQ(PlaneFitThroughLine(x.data(), y.data(), z.data(), n, nullptr, P, u, plane, &residual), 0);
+  EXPECT_NEAR(std::fabs(VecDotProd3(plane, normal)), 1.0, 1e-10);
+  EXPECT_NEAR(VecDotProd3(plane, P) + plane[3], 0.0, 1e-12);
+  RunWithInjectedFailures(16, 1, [&] {
+    return PlaneFitThroughPoint(x.data(), y.data(), z.data(), 5, nullptr, P, plane, &residual, &maxDist) |
+           PlaneFitThroughLine(x.data(), y.data(), z.data(), 5, nullptr, P, u, plane, &residual);
+  });
+}
+
+// ---- hulls, point tests, circles and spheres ------------------------------------------------
+
+using P2 = std::pair<double, double>;
+
+double Cross(const P2& o, const P2& a, const P2& b) {
+  return (a.first - o.first) * (b.second - o.second) - (a.second - o.second) * (b.first - o.first);
+}
+
+// Every strict hull vertex (by the monotone chain, collinear ones excluded) is flagged exactly
+// once (one of its copies); nothing else is.
+void ExpectHullFlags(const std::vector<float>& x, const std::vector<float>& y) {
+  const int n = static_cast<int>(x.size());
+  std::vector<P2> pts, h(2 * n + 2);
+  for (int i = 0; i < n; ++i) pts.emplace_back(x[i], y[i]);
+  std::vector<P2> s = pts;
+  std::sort(s.begin(), s.end());
+  s.erase(std::unique(s.begin(), s.end()), s.end());
+  size_t k = 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    while (k >= 2 && Cross(h[k - 2], h[k - 1], s[i]) <= 0) --k;
+    h[k++] = s[i];
+  }
+  for (size_t i = s.size() - 1, t = k + 1; i > 0; --i) {
+    while (k >= t && Cross(h[k - 2], h[k - 1], s[i - 1]) <= 0) --k;
+    h[k++] = s[i - 1];
+  }
+  const std::set<P2> hull(h.begin(), h.begin() + (s.size() < 3 ? s.size() : k - 1));
+  char* flags = GrahamConvexHull(x.data(), y.data(), n);
+  ASSERT_NE(flags, nullptr);
+  std::multiset<P2> flagged;
+  for (int i = 0; i < n; ++i)
+    if (flags[i] != 0) flagged.insert(pts[i]);
+  Free(flags);
+  EXPECT_EQ(flagged.size(), hull.size());
+  for (const P2& v : hull) EXPECT_EQ(flagged.count(v), 1u) << "(" << v.first << ", " << v.second << ")";
+}
+
+TEST_F(Geometry, HullFlagsMatchTheMonotoneChain) {
+  // Small integer grids make collinear runs along hull edges and exact duplicates common.
+  for (int trial = 0; trial < 350; ++trial) {
+    const bool grid = trial < 300;
+    const int n = 4 + static_cast<int>(rng() % (grid ? 40 : 200)), span = 2 + static_cast<int>(rng() % 6);
+    std::vector<float> x(n), y(n);
+    for (int i = 0; i < n; ++i) {
+      x[i] = grid ? static_cast<float>(rng() % span) : static_cast<float>(Uniform(-10, 10));
+      y[i] = grid ? static_cast<float>(rng() % span) : static_cast<float>(Uniform(-10, 10));
+    }
+    SCOPED_TRACE(trial);
+    ExpectHullFlags(x, y);
+  }
+  // All on one slanted line, all equal, and a doubled hull corner.
+  ExpectHullFlags({0, 1, 2, 3, 4}, {0, 2, 4, 6, 8});
+  ExpectHullFlags({1, 1, 1, 1, 1}, {2, 2, 2, 2, 2});
+  ExpectHullFlags({0, 4, 4, 0, 0, 2}, {0, 0, 4, 4, 0, 1});
+  const float x[5] = {0, 1, 1, 0, 0.5f}, y[5] = {0, 0, 1, 1, 0.5f};
+  const int failures = RunWithInjectedFailures(6, 1, [&] {
+    char* f = GrahamConvexHull(x, y, 5);
+    EXPECT_EQ(f == nullptr, KernelFailedNow());
+    Free(f);
+    return f ? 0 : -2;
+  });
+  EXPECT_GT(failures, 0);
+}
+
+TEST_F(Geometry, PointsInTriangles) {
+  for (int trial = 0; trial < 200; ++trial) {
+    double A[2], B[2], C[2], p[2], wa = -1, wb = -1;
+    for (double* q : {A, B, C}) q[0] = Uniform(-5, 5), q[1] = Uniform(-5, 5);
+    const double u = Uniform(-0.5, 1.2), v = Uniform(-0.5, 1.2), w = 1 - u - v;
+    for (int k = 0; k < 2; ++k) p[k] = u * A[k] + v * B[k] + w * C[k];
+    if (std::min({std::fabs(u), std::fabs(v), std::fabs(w)}) < 1e-6) continue;
+    const int in = u > 0 && v > 0 && w > 0 ? 1 : 0;
+    EXPECT_EQ(IsPointInTriangle2D(A, B, C, p), in);
+    EXPECT_EQ(IsPointInTriangle2Dw(A, B, C, p, &wa, &wb), in);
+    EXPECT_TRUE(!in || (std::fabs(wa - u) < 1e-8 && std::fabs(wb - v) < 1e-8));
+  }
+  // A triangle collapsed to the segment (0,0)-(40,20).
+  const double s0[2] = {0, 0}, s1[2] = {40, 20}, on[2] = {20, 10}, off[2] = {20, 12};
+  EXPECT_EQ(IsPointInLine(s0, s0, s1, on), 1);
+  EXPECT_EQ(IsPointInLine(s0, s1, s0, off), 0);
+  EXPECT_EQ(IsPointInLine(s0, s1, off, on), 0);  // not degenerate
+}
+
+TEST_F(Geometry, CirclesAndSpheresThroughPoints) {
+  for (int trial = 0; trial < 30; ++trial) {
+    double a[3], b[3], d[3], e[3], c[3], centre[3], radius, c1[3], c2[3], cx, cy, r2;
+    RandomPoint(a, 3), RandomPoint(b, 3), RandomPoint(d, 3), RandomPoint(e, 3);
+    ASSERT_EQ(FitSphereFourPts(a, b, d, e, centre, &radius), 1);
+    for (const double* q : {a, b, d, e}) EXPECT_NEAR(VecDist3(q, centre), radius, 1e-6 * (1 + radius));
+    ASSERT_EQ(FindCircle3Pts(a, b, d, c), 1);
+    const double r = VecDist3(a, c);
+    EXPECT_TRUE(std::fabs(VecDist3(b, c) - r) < 1e-8 && std::fabs(VecDist3(d, c) - r) < 1e-8);
+    ASSERT_EQ(FitSphere3PtsAndRadius(a, b, d, r + 1.0, c1, c2), 1);
+    for (const double* q : {a, b, d})
+      EXPECT_TRUE(std::fabs(VecDist3(q, c1) - r - 1) < 1e-8 && std::fabs(VecDist3(q, c2) - r - 1) < 1e-8);
+    // A radius below the circle's has no sphere: a failure, not NaN centres.
+    EXPECT_EQ(FitSphere3PtsAndRadius(a, b, d, 0.5 * r, c1, c2), 0);
+    ASSERT_EQ(Get2DCircle(a[0], a[1], b[0], b[1], d[0], d[1], &cx, &cy, &r2), 1);
+    EXPECT_NEAR((b[0] - cx) * (b[0] - cx) + (b[1] - cy) * (b[1] - cy), r2, 1e-6 * (1 + r2));
+    EXPECT_NEAR((d[0] - cx) * (d[0] - cx) + (d[1] - cy) * (d[1] - cy), r2, 1e-6 * (1 + r2));
+  }
+  // Degenerate input: a failure with the documented outputs, not a division by zero.
+  const double q[4][3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, p3[3] = {2, 0, 0};
+  double c[3], radius = 5, cx = 7, cy = 7, r2 = 7;
+  EXPECT_EQ(FindCircle3Pts(q[0], q[1], p3, c) + Get2DCircle(0, 0, 1, 1, 2, 2, &cx, &cy, &r2), 0);
+  EXPECT_EQ(FitSphereFourPts(q[0], q[1], q[2], q[3], c, &radius), 0);
+  EXPECT_TRUE(c[0] == 0.0 && cx == 7.0 && radius == 0.0);
+
+  // Samples on a tilted circle of radius 2 through the point P: the fit through P.
+  const double mid[3] = {1, -1, 2}, axis[3] = {1.0 / 3, 2.0 / 3, 2.0 / 3};
+  double u[3], v[3], w[3], P[3], normal[3], tangentPoint[3], t[3], residual = -1;
+  Vec3To3Vecs(axis, w, u, v);
+  for (int k = 0; k < 3; ++k) P[k] = mid[k] + 2.0 * u[k];
+  std::vector<double> xyz[3];
+  for (double a = 0.3; xyz[0].size() < 12; a += 0.4)
+    for (int k = 0; k < 3; ++k) xyz[k].push_back(mid[k] + 2.0 * (std::cos(a) * u[k] + std::sin(a) * v[k]));
+  const std::vector<double> x0 = xyz[0], y0 = xyz[1], z0 = xyz[2];
+  auto fit = [&](int n) {
+    return CircleFitThroughPnt(P, n, xyz[0].data(), xyz[1].data(), xyz[2].data(), normal, c, &radius, tangentPoint,
+                               &residual);
+  };
+  ASSERT_EQ(fit(12), 1);
+  EXPECT_TRUE(xyz[0] == x0 && xyz[1] == y0 && xyz[2] == z0);  // samples are only read
+  EXPECT_NEAR(radius, 2.0, 1e-9);
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(c[k], mid[k], 1e-9);
+  EXPECT_NEAR(std::fabs(VecDotProd3(normal, axis)), 1.0, 1e-9);
+  // The tangent point is radius away from P along the circle's tangent at P, towards the samples.
+  VecDiff3(tangentPoint, P, t);
+  EXPECT_NEAR(VecSize3(t), 2.0, 1e-9);
+  EXPECT_NEAR(VecDotProd3(t, u), 0.0, 1e-9);
+  EXPECT_GT(VecDotProd3(t, v), 0.0);
+  EXPECT_EQ(fit(1), 0);
+}
+
+}  // namespace
