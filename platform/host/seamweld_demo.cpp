@@ -4,9 +4,11 @@
 // measured without the kernel.
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -41,7 +43,9 @@ void Usage() {
       "  --plugin PATH                     plug-in library to load\n");
 }
 
-bool Parse(int argc, char** argv, Options* o) {
+// False when the program should stop: after --help (*exitCode 0) or a bad option (2).
+bool Parse(int argc, char** argv, Options* o, int* exitCode) {
+  *exitCode = 2;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto next = [&](const char* what) -> const char* {
@@ -52,8 +56,19 @@ bool Parse(int argc, char** argv, Options* o) {
       return argv[++i];
     };
     const char* v = nullptr;
-    if (a == "--help" || a == "-h") return Usage(), false;
+    if (a == "--help" || a == "-h") {
+      Usage();
+      *exitCode = 0;
+      return false;
+    }
     if (a == "--no-report") { o->report = 0; continue; }
+    static const char* const kWithValue[] = {"--group", "--maxgap", "--maxangle", "--healgap",
+                                             "--healangle", "--continuity", "--plugin"};
+    if (std::find(std::begin(kWithValue), std::end(kWithValue), a) == std::end(kWithValue)) {
+      fprintf(stderr, "unknown option %s\n", a.c_str());
+      Usage();
+      return false;
+    }
     if (!(v = next(a.c_str()))) return false;
     if (a == "--group") o->group = v;
     else if (a == "--maxgap") o->maxGap = std::strtof(v, nullptr);
@@ -61,12 +76,7 @@ bool Parse(int argc, char** argv, Options* o) {
     else if (a == "--healgap") o->healGap = std::strtof(v, nullptr);
     else if (a == "--healangle") o->healAngle = std::strtof(v, nullptr);
     else if (a == "--continuity") o->continuity = v;
-    else if (a == "--plugin") o->plugin = v;
-    else {
-      fprintf(stderr, "unknown option %s\n", a.c_str());
-      Usage();
-      return false;
-    }
+    else o->plugin = v;
   }
   return true;
 }
@@ -154,7 +164,8 @@ int RunGroup(const Plugin& plugin, const Options& o, const std::string& which) {
 
 int main(int argc, char** argv) {
   Options o;
-  if (!Parse(argc, argv, &o)) return 2;
+  int exitCode = 0;
+  if (!Parse(argc, argv, &o, &exitCode)) return exitCode;
   Plugin plugin;
   if (!Load(o.plugin, &plugin)) return 1;
   printf("SeamWeld demo: MAXGAP %g, MAXANGLE %g, HEALGAP %g, HEALANGLE %g, outer boundary %s\n\n", o.maxGap,
