@@ -148,18 +148,38 @@ inline void SurfaceWindowSum(const Bspline* obj, const double* uRow, const doubl
 #if defined(__GNUC__)
 // SurfaceWindowSum<3, false> with the products formed two at a time. The row sums keep the
 // generic order; the four u products are added in pairs, (p0 + p2) + (p1 + p3), half the chain
-// of dependent additions (the grid evaluator adds them in the same order).
-NUB_KERNEL_INLINE void SurfaceWindowSum3(const Bspline* obj, const double* uRow, const double* vRow,
-                                         int q, int col0, int row0, bool hasZ, double* out) {
-  typedef double Pair __attribute__((vector_size(16)));
+// of dependent additions (the grid evaluator adds them in the same order). The u basis comes
+// as pairs (u01 = N[1], N[2]; u23 = N[3], N[4]) and vPair(r) gives row r's v basis value in
+// both lanes, so a caller holding the bases in registers passes them without a store.
+template <class VPair>
+NUB_KERNEL_INLINE void SurfaceWindowSum3Pairs(const Bspline* obj, BasisPair u01, BasisPair u23,
+                                              VPair vPair, int q, int col0, int row0, bool hasZ,
+                                              double* out) {
+  typedef BasisPair Pair;
   auto load = [](const double* a) {
     Pair v;
     __builtin_memcpy(&v, a, sizeof v);
     return v;
   };
-  Pair x01 = {0.0, 0.0}, x23 = x01, y01 = x01, y23 = x01, z01 = x01, z23 = x01;
-  for (int r = 0; r <= q; ++r) {
-    const Pair n = {vRow[r], vRow[r]};
+  // The sums start from row 0's products rather than from 0 + products: the same values (a
+  // zero sum's sign aside) one addition sooner.
+  Pair x01, x23, y01, y23, z01 = {0.0, 0.0}, z23 = z01;
+  {
+    const Pair n = vPair(0);
+    const double* X = obj->X[row0] + col0;
+    const double* Y = obj->Y[row0] + col0;
+    x01 = n * load(X);
+    x23 = n * load(X + 2);
+    y01 = n * load(Y);
+    y23 = n * load(Y + 2);
+    if (hasZ) {
+      const double* Z = obj->Z[row0] + col0;
+      z01 = n * load(Z);
+      z23 = n * load(Z + 2);
+    }
+  }
+  for (int r = 1; r <= q; ++r) {
+    const Pair n = vPair(r);
     const double* X = obj->X[row0 + r] + col0;
     const double* Y = obj->Y[row0 + r] + col0;
     x01 += n * load(X);
@@ -172,7 +192,6 @@ NUB_KERNEL_INLINE void SurfaceWindowSum3(const Bspline* obj, const double* uRow,
       z23 += n * load(Z + 2);
     }
   }
-  const Pair u01 = load(uRow), u23 = load(uRow + 2);
   const Pair px01 = u01 * x01, px23 = u23 * x23, py01 = u01 * y01, py23 = u23 * y23;
   const Pair pz01 = u01 * z01, pz23 = u23 * z23;
   // Summed in pairs, (p0 + p2) + (p1 + p3): half the chain of dependent additions.
@@ -181,6 +200,17 @@ NUB_KERNEL_INLINE void SurfaceWindowSum3(const Bspline* obj, const double* uRow,
   out[0] = x;
   out[1] = y;
   out[2] = hasZ ? z : 0.0;
+}
+
+// The same with the bases in memory (uRow[0 .. 3], vRow[0 .. q]).
+NUB_KERNEL_INLINE void SurfaceWindowSum3(const Bspline* obj, const double* uRow, const double* vRow,
+                                         int q, int col0, int row0, bool hasZ, double* out) {
+  BasisPair u01, u23;
+  __builtin_memcpy(&u01, uRow, sizeof u01);
+  __builtin_memcpy(&u23, uRow + 2, sizeof u23);
+  SurfaceWindowSum3Pairs(
+      obj, u01, u23, [vRow](int r) { return BasisPair{vRow[r], vRow[r]}; }, q, col0, row0, hasZ,
+      out);
 }
 #endif
 

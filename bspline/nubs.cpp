@@ -176,10 +176,22 @@ NUB_KERNEL_INLINE void SurfacePosition(const Bspline* s, double u, double v, dou
   int spanU = pu, spanV = pv;
 #if defined(__GNUC__)
   if (!Weighted && pu == 3 && pv == 3) {
-    // The bicubic surface, the kernel's usual one, with the degrees fixed for the compiler.
-    nubkernel::PointInit(u, 3, s->knotsU, Nu, &spanU, NumCtrlU(s), 0);
-    nubkernel::PointInit(v, 3, s->knotsV, Nv, &spanV, NumCtrlV(s), 0);
-    nubkernel::SurfaceWindowSum3(s, Nu + 1, Nv + 1, 3, spanU - 3, spanV - 3, s->Z != nullptr, out);
+    // The bicubic surface, the kernel's usual one, with the degrees fixed for the compiler:
+    // PointInit's steps, the two bases computed side by side.
+    const int nu = NumCtrlU(s), nv = NumCtrlV(s);
+    const double* ku = s->knotsU;
+    const double* kv = s->knotsV;
+    u = nubkernel::Clamp(u, ku[3], ku[nu]);
+    v = nubkernel::Clamp(v, kv[3], kv[nv]);
+    nubkernel::SpanSearch(ku, 3, u, &spanU, nu);
+    nubkernel::SpanSearch(kv, 3, v, &spanV, nv);
+    nubkernel::BasisPair N[4];
+    nubkernel::BasisOfDegree3Pair(ku, spanU, u, kv, spanV, v, N);
+    // Lane 0 holds the u basis, lane 1 the v basis.
+    const nubkernel::BasisPair u01 = {N[0][0], N[1][0]}, u23 = {N[2][0], N[3][0]};
+    nubkernel::SurfaceWindowSum3Pairs(
+        s, u01, u23, [&N](int r) { return nubkernel::BasisPair{N[r][1], N[r][1]}; }, 3,
+        spanU - 3, spanV - 3, s->Z != nullptr, out);
     return;
   }
 #endif

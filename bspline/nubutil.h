@@ -134,18 +134,33 @@ namespace nubkernel {
 // (repeated knots around an empty span) has value 0, not 0/0: its reciprocal is taken as 0.
 NUB_KERNEL_INLINE double Reciprocal(double den) { return den != 0.0 ? 1.0 / den : 0.0; }
 
+#if defined(__GNUC__)
+// Two lanes of doubles; lane-wise IEEE arithmetic gives each lane the value of the scalar
+// operation.
+typedef double BasisPair __attribute__((vector_size(16)));
+typedef long long BasisMask __attribute__((vector_size(16)));
+
+// Reciprocal of both lanes, 0 for a zero lane.
+NUB_KERNEL_INLINE BasisPair Reciprocal(BasisPair den) {
+  const BasisPair one = {1.0, 1.0}, zero = {0.0, 0.0};
+  return reinterpret_cast<BasisPair>(reinterpret_cast<BasisMask>(one / den) & (den != zero));
+}
+
+// Lanes below 1e-15 set to 0, with masks rather than branches.
+NUB_KERNEL_INLINE BasisPair DropTiny(BasisPair n) {
+  const BasisPair tiny = {1e-15, 1e-15};
+  return reinterpret_cast<BasisPair>(reinterpret_cast<BasisMask>(n) & ~(n < tiny));
+}
+#endif
+
 // Reciprocals of n denominators (n even). The divisions do not depend on the basis values, so
 // they all run before the recurrence, two at a time where the compiler offers two-lane
 // vectors; IEEE division is correctly rounded either way, so the values are those of
 // Reciprocal.
 NUB_KERNEL_INLINE void Reciprocals(const double* den, double* inv, int n) {
 #if defined(__GNUC__)
-  typedef double Pair __attribute__((vector_size(16)));
-  typedef long long Mask __attribute__((vector_size(16)));
-  const Pair one = {1.0, 1.0}, zero = {0.0, 0.0};
   for (int i = 0; i < n; i += 2) {
-    const Pair d = {den[i], den[i + 1]};
-    const Pair r = reinterpret_cast<Pair>(reinterpret_cast<Mask>(one / d) & (d != zero));
+    const BasisPair r = Reciprocal(BasisPair{den[i], den[i + 1]});
     inv[i] = r[0];
     inv[i + 1] = r[1];
   }
@@ -200,58 +215,83 @@ NUB_KERNEL_INLINE void BasisOfDegree(const double* knots, int span, double t, do
   }
 }
 
-// Degree 3, the kernel's usual degree, written out: the operations of BasisOfDegree<3> in the
-// same order, kept in registers. With Zero, values below 1e-15 are stored as 0.
-template <bool Zero>
-NUB_KERNEL_INLINE void BasisOfDegree3(const double* knots, int span, double t, double* N) {
-  const double r1 = knots[span + 1] - t, r2 = knots[span + 2] - t, r3 = knots[span + 3] - t;
-  const double l1 = t - knots[span], l2 = t - knots[span - 1], l3 = t - knots[span - 2];
-  double den[6] = {r1 + l1, r1 + l2, r2 + l1, r1 + l3, r2 + l2, r3 + l1}, inv[6];
-  Reciprocals(den, inv, 6);
+// The degree-3 recurrence written out, the operations of BasisOfDegree<3> in the same order,
+// for doubles or for two parameters at once in the lanes of a BasisPair, so every caller gets
+// the same values. r[i] = right(i+1), l[i] = left(i+1); invert(den, inv) forms the six
+// reciprocals (Reciprocal's values), all before the recurrence starts.
+template <class T, class Invert>
+NUB_KERNEL_INLINE void Cubic(const T* r, const T* l, Invert invert, T* n) {
+  const T den[6] = {r[0] + l[0], r[0] + l[1], r[1] + l[0], r[0] + l[2], r[1] + l[1], r[2] + l[0]};
+  T inv[6];
+  invert(den, inv);
   // degree 1
-  double temp = inv[0];
-  const double a0 = r1 * temp, a1 = l1 * temp;
+  T temp = inv[0];
+  const T a0 = r[0] * temp, a1 = l[0] * temp;
   // degree 2
   temp = a0 * inv[1];
-  const double b0 = r1 * temp;
-  double saved = l2 * temp;
+  const T b0 = r[0] * temp;
+  T saved = l[1] * temp;
   temp = a1 * inv[2];
-  const double b1 = saved + r2 * temp, b2 = l1 * temp;
+  const T b1 = saved + r[1] * temp, b2 = l[0] * temp;
   // degree 3
   temp = b0 * inv[3];
-  double n1 = r1 * temp;
-  saved = l3 * temp;
+  n[0] = r[0] * temp;
+  saved = l[2] * temp;
   temp = b1 * inv[4];
-  double n2 = saved + r2 * temp;
-  saved = l2 * temp;
+  n[1] = saved + r[1] * temp;
+  saved = l[1] * temp;
   temp = b2 * inv[5];
-  double n3 = saved + r3 * temp, n4 = l1 * temp;
+  n[2] = saved + r[2] * temp;
+  n[3] = l[0] * temp;
+}
+
+// Degree 3, the kernel's usual degree, kept in registers. With Zero, values below 1e-15 are
+// stored as 0.
+template <bool Zero>
+NUB_KERNEL_INLINE void BasisOfDegree3(const double* knots, int span, double t, double* N) {
+  const double* k = knots + span;
+  const double r[3] = {k[1] - t, k[2] - t, k[3] - t}, l[3] = {t - k[0], t - k[-1], t - k[-2]};
+  double n[4];
+  Cubic(r, l, [](const double* den, double* inv) { Reciprocals(den, inv, 6); }, n);
 #if defined(__GNUC__)
-  // Zeroed with masks rather than branches, and stored in pairs: the window sums read them in
-  // pairs, and a pair read of two single stores would stall the load.
-  typedef double Pair __attribute__((vector_size(16)));
-  typedef long long Mask __attribute__((vector_size(16)));
-  Pair lo = {n1, n2}, hi = {n3, n4};
+  // Stored in pairs: the window sums read them in pairs, and a pair read of two single stores
+  // would stall the load.
+  BasisPair lo = {n[0], n[1]}, hi = {n[2], n[3]};
   if (Zero) {
-    const Pair tiny = {1e-15, 1e-15};
-    lo = reinterpret_cast<Pair>(reinterpret_cast<Mask>(lo) & ~(lo < tiny));
-    hi = reinterpret_cast<Pair>(reinterpret_cast<Mask>(hi) & ~(hi < tiny));
+    lo = DropTiny(lo);
+    hi = DropTiny(hi);
   }
   __builtin_memcpy(N + 1, &lo, sizeof lo);
   __builtin_memcpy(N + 3, &hi, sizeof hi);
 #else
-  if (Zero) {
-    n1 = n1 < 1e-15 ? 0.0 : n1;
-    n2 = n2 < 1e-15 ? 0.0 : n2;
-    n3 = n3 < 1e-15 ? 0.0 : n3;
-    n4 = n4 < 1e-15 ? 0.0 : n4;
-  }
-  N[1] = n1;
-  N[2] = n2;
-  N[3] = n3;
-  N[4] = n4;
+  for (int i = 0; i < 4; ++i) N[i + 1] = Zero && n[i] < 1e-15 ? 0.0 : n[i];
 #endif
 }
+
+#if defined(__GNUC__)
+// The degree-3 bases of two parameters at once, EvalPointOnObjInit's values after the span
+// search: lane 0 of N[i] is N[i+1] of (knotsA, spanA, tA), lane 1 that of (knotsB, spanB,
+// tB). A surface point runs its u and v bases this way: one instruction stream for both
+// directions instead of two that the processor can overlap only in part.
+NUB_KERNEL_INLINE void BasisOfDegree3Pair(const double* knotsA, int spanA, double tA,
+                                          const double* knotsB, int spanB, double tB,
+                                          BasisPair N[4]) {
+  const double* a = knotsA + spanA;
+  const double* b = knotsB + spanB;
+  const BasisPair t = {tA, tB};
+  const BasisPair km2 = {a[-2], b[-2]}, km1 = {a[-1], b[-1]}, k0 = {a[0], b[0]},
+                  k1 = {a[1], b[1]}, k2 = {a[2], b[2]}, k3 = {a[3], b[3]};
+  const BasisPair r[3] = {k1 - t, k2 - t, k3 - t}, l[3] = {t - k0, t - km1, t - km2};
+  BasisPair n[4];
+  Cubic(
+      r, l,
+      [](const BasisPair* den, BasisPair* inv) {
+        for (int i = 0; i < 6; ++i) inv[i] = Reciprocal(den[i]);
+      },
+      n);
+  for (int i = 0; i < 4; ++i) N[i] = DropTiny(n[i]);
+}
+#endif
 
 // The basis values of one span; with Zero (EvalPointOnObjInit) values below 1e-15, rounding
 // left-overs of functions that vanish at t, are stored as 0.
