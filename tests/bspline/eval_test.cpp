@@ -188,13 +188,7 @@ TEST_F(EvalTest, EvenlySpacedRunsIncludingOnePointAndSegments) {
   BsplineKeeper keep;
   Bspline* c = keep(BuildRandomCurve(17, 3, 8, 3, true));
   const int n = 6;
-  double x[n], y[n], z[n], w[n], r[3], r0[3], r1[3];
-  ASSERT_EQ(Eval4DNpntsOnRCurve3Array(c, 0, 0, n, x, y, z, w), 0);
-  for (int i = 0; i < n; ++i) {
-    RefEvalCurve(c, i / (n - 1.0), r);
-    EXPECT_NEAR(x[i] / w[i], r[0], 1e-12);
-    EXPECT_NEAR(y[i] / w[i], r[1], 1e-12);
-  }
+  double r[3], r0[3], r1[3];
   // One point: the domain start, not a NaN step.
   float fx[2 * n], fy[2 * n], fz[2 * n];
   ASSERT_EQ(Eval3DNpntsOnCurve3Array_f(c, 0, 0, 1, fx, fy, fz), 0);
@@ -208,15 +202,6 @@ TEST_F(EvalTest, EvenlySpacedRunsIncludingOnePointAndSegments) {
   EXPECT_NEAR(fx[0], r0[0], 1e-6);
   EXPECT_NEAR(fx[1], r1[0], 1e-6);
   EXPECT_EQ(fx[2], 99.0f);
-  // Segments of n points: inner points twice, rational derivatives by the quotient rule.
-  ASSERT_EQ(Eval3DNpntsOnCurve3Array_f(c, 1, 1, n, fx, fy, fz), 0);
-  for (int i = 0; i < n; ++i) {
-    RefEvalDeriv(c, i / (n - 1.0), 0.0, 1, 0, r);
-    for (int k : {2 * i - 1, 2 * i})
-      if (k >= 0 && k < 2 * n - 2) {
-        EXPECT_NEAR(fy[k], r[1], 1e-4) << k;
-      }
-  }
   // A uniform request grid of one u value sits at the domain start as well.
   Bspline* s = keep(BuildFunctionPatch(Wavy, {.umin = 2.0, .umax = 5.0}));
   const int d0[1] = {0};
@@ -236,7 +221,7 @@ TEST_F(EvalTest, CurvesOnSurfacesByTheChainRule) {
   Bspline* c = BuildCurveOnSurface(s, 3, {0.1, 0.2, 0.4, 0.9, 0.7, 0.1, 0.9, 1.3});
   const double h = 1e-4;
   for (double t : {0.1, 0.4, 0.6}) {
-    double p[3], d1[3], d2[3], a[3], b[3], m[3];
+    double p[3], d1[3], d2[3], a[3], b[3];
     EvalCrvOnSrfArray(s, c, t, 0, p);
     EvalCrvOnSrfArray(s, c, t, 1, d1);
     EvalCrvOnSrfArray(s, c, t, 2, d2);
@@ -246,8 +231,6 @@ TEST_F(EvalTest, CurvesOnSurfacesByTheChainRule) {
       EXPECT_NEAR(d1[k], (a[k] - b[k]) / (2 * h), 1e-6);
       EXPECT_NEAR(d2[k], (a[k] - 2 * p[k] + b[k]) / (h * h), 1e-4);
     }
-    Eval3DPointOnBsplOnSurfCoord(s, c, t, 1, 0, m);
-    ExpectClose(m, d1, 1e-13, "first derivative");
   }
   double uv[2], untouched[3] = {7, 7, 7};
   Eval2DPointOnCurve2Array(s, c, 1.0, 0, uv);
@@ -256,61 +239,12 @@ TEST_F(EvalTest, CurvesOnSurfacesByTheChainRule) {
   EXPECT_EQ(untouched[0], 7.0);
   EXPECT_NE(Messages().find("Currently Unavailable"), std::string::npos);
 
-  // Requests on a rational 2D curve: (u, v, 0) forms, or mapped through the owner.
-  Bspline* q = BuildCurveOnSurface(s, 2, {0.1, 0.1, 0.9, 0.3, 0.5, 0.95}, {}, {1.0, 2.0, 0.7});
-  const int du[3] = {0, 1, 2}, dv[3] = {0, 0, 0};
-  for (double t : {0.0, 0.35, 0.8, 1.0}) {
-    double flat[3][3], mapped[3][3], m[3];
-    ASSERT_EQ(EvalPointOnGeometryM(q, t, 0.0, du, dv, 3, 0, flat), 0);
-    ASSERT_EQ(EvalPointOnGeometryM(q, t, 0.0, du, dv, 3, 1, mapped), 0);
-    for (int k = 0; k < 3; ++k) {
-      ExpectDeriv(flat[k], q, t, 0.0, k, 0, "flat");
-      EvalCrvOnSrfArray(s, q, t, k, m);
-      ExpectClose(mapped[k], m, 1e-9 * Scale(m), "mapped");
-    }
-  }
-}
-
-TEST_F(EvalTest, PartialGridOfAnEditRecordEqualsPointEvaluation) {
-  BsplineKeeper keep;
-  Bspline* s = keep(BuildFunctionPatch(Wavy, {.layout = KnotLayout::Random}));
-  // Grid 4 x 3, then two extra pairs, then one trailing value per direction; inside are grid
-  // points 0, 5, 11 and extra pair 1, their positions going to fx, fy, fz.
-  const double us[7] = {0.0, 0.3, 0.6, 1.0, 0.15, 0.85, 0.5},
-               vs[6] = {0.0, 0.5, 1.0, 0.25, 0.75, 0.9};
-  const int d0[1] = {0};
-  int inside[3] = {0, 5, 11}, extra[1] = {1};
-  float fx[5], fy[5], fz[5];
-  SurfEditStruct rec{};
-  rec.inside = inside, rec.insideCount = 3, rec.extraInside = extra, rec.extraInsideCount = 1;
-  rec.trailingCount = 1, rec.nuGrid = 4, rec.nvGrid = 3, rec.extraPairs = 2;
-  rec.x = fx, rec.y = fy, rec.z = fz;
-  ASSERT_EQ(EvalNubValsOnGridM(s, us, vs, 7, 6, d0, d0, 1, &rec.uBasis, &rec.vBasis, &rec.uSpans,
-                               &rec.vSpans),
-            0);
-  double x[5], y[5], z[5];
-  ASSERT_EQ(EvalPartialBsplineGridIndices_d(s, &rec, 1, 0, x, y, z, 7), 0);
-  ASSERT_EQ(EvalPartialBsplineGridIndices(s, &rec, 1, 0, nullptr, nullptr, nullptr, 7), 0);
-  const double pu[5] = {0.0, 0.3, 1.0, 0.85, 0.5}, pv[5] = {0.0, 0.5, 1.0, 0.75, 0.9};
-  for (int k = 0; k < 5; ++k) {
-    double r[3];
-    Eval3DPointOnSurfArray(s, pu[k], pv[k], 1, 0, r);
-    EXPECT_NEAR(x[k], r[0], 1e-10) << k;
-    EXPECT_NEAR(z[k], r[2], 1e-10) << k;
-    EXPECT_NEAR(fz[k], r[2], 1e-5) << k;
-  }
-  for (void* p : {(void*)rec.uBasis, (void*)rec.vBasis, (void*)rec.uSpans, (void*)rec.vSpans})
-    Free(p);
 }
 
 TEST_F(EvalTest, Degree22IsEvaluatedAndWhatIsOutOfReachIsRefused) {
   BsplineKeeper keep;
   // Degree 22 fills the 23 x 23 scratch exactly; derivatives included.
-  std::vector<double> pts(3 * 23 * 24);
-  std::mt19937 rng(3);
-  std::uniform_real_distribution<double> d(-1, 1);
-  for (double& x : pts) x = d(rng);
-  Bspline* s = keep(BuildSurface(22, 22, 23, 24, pts));
+  Bspline* s = keep(BuildFunctionPatch(Wavy, {.degreeU = 22, .degreeV = 22, .nu = 23, .nv = 24}));
   ASSERT_NE(s, nullptr);
   for (auto [du, dv] : {std::pair{0, 0}, {1, 0}, {0, 1}, {2, 1}}) {
     double p[3];
@@ -333,13 +267,12 @@ TEST_F(EvalTest, Degree22IsEvaluatedAndWhatIsOutOfReachIsRefused) {
   EXPECT_EQ(Eval3DNpntsOnCurve3Array_f(big, 0, 0, 4, fx, fy, fz), -2);
 
   // Requests above second order are refused before anything is written.
-  Bspline* p = keep(BuildFunctionPatch(Wavy));
   const int du[2] = {0, 3}, dv[2] = {0, 0};
   double out[2][3] = {{8, 8, 8}, {8, 8, 8}}, block[12] = {8};
   double* rows[4] = {&block[0], &block[3], &block[6], &block[9]};
   const double us[2] = {0.1, 0.9}, vs[2] = {0.2, 0.8};
-  EXPECT_EQ(EvalPointOnGeometryM(p, 0.5, 0.5, du, dv, 2, 0, out), -2);
-  EXPECT_EQ(EvalGridOnGeometryM(p, us, vs, 2, 2, du, dv, 2, 0, rows), -2);
+  EXPECT_EQ(EvalPointOnGeometryM(s, 0.5, 0.5, du, dv, 2, 0, out), -2);
+  EXPECT_EQ(EvalGridOnGeometryM(s, us, vs, 2, 2, du, dv, 2, 0, rows), -2);
   EXPECT_TRUE(out[0][0] == 8.0 && block[0] == 8.0);
 }
 

@@ -70,28 +70,8 @@ TEST_F(CurveBreakTest, ExcursionBesideAnEdgeBecomesAnEdgePiece) {
     FreeBspline(s);
     return r;
   });
-  EXPECT_GT(failures, 10);
-  EXPECT_LT(failures, 400);
+  EXPECT_TRUE(failures > 10 && failures < 400) << failures;
   FreeBspline(ref);
-}
-
-TEST_F(CurveBreakTest, PortionBeyondACornerIsDropped) {
-  Bspline* s = Plane();
-  ASSERT_EQ(BreakCurveOnSurface(BuildCurveOnSurface(s, 2, {0.5, 0.9, 1.5, 1.5, 0.9, 0.5})), 0);
-  // Inside, top edge, (corner dropped), right edge, inside: nothing beyond the rectangle.
-  const std::vector<Bspline*> list = ListItems(s);
-  EXPECT_EQ(list.size(), 4u);
-  int onEdge = 0;
-  for (const Bspline* p : list) {
-    bool edge = true;
-    for (int i = 0; i < NumCtrlU(p); ++i) {
-      EXPECT_TRUE(p->X[0][i] <= 1.0 + 1e-5 && p->Y[0][i] <= 1.0 + 1e-5);
-      edge = edge && (p->X[0][i] == 1.0 || p->Y[0][i] == 1.0);
-    }
-    onEdge += edge;
-  }
-  EXPECT_EQ(onEdge, 2);
-  FreeBspline(s);
 }
 
 }  // namespace

@@ -93,8 +93,7 @@ TEST_F(CurveUtilTest, FindsTheClosestApproachFoundByDenseSampling) {
     EXPECT_LE(VecDist3(pa, pb), best + 1e-9) << trial;
     EXPECT_NEAR(t1, ba, 0.02) << trial;
     EXPECT_NEAR(t2, bb, 0.02) << trial;
-    FreeBspline(c[0]);
-    FreeBspline(c[1]);
+    for (Bspline* b : c) FreeBspline(b);
   }
 }
 

@@ -72,15 +72,12 @@ TEST_F(BndrBuild, TwoPatchesPairOneEdgeAndClassifyItsContinuity) {
     ASSERT_TRUE(g5.Build(0.02, 5.0));
     ASSERT_TRUE(g2.Build(0.02, 2.0));
     ExpectConsistent(g5.bs);
-    EXPECT_EQ(g5.bs->nSrf, 2);
-    EXPECT_EQ(g5.bs->nCrv, 8);
-    EXPECT_EQ(g5.bs->nEdge, 7);  // eight sides, one matched pair
-    EXPECT_EQ(g5.bs->nCorner, 6);
+    // Eight sides, one matched pair.
+    EXPECT_TRUE(g5.bs->nSrf == 2 && g5.bs->nCrv == 8 && g5.bs->nEdge == 7 && g5.bs->nCorner == 6);
     ASSERT_EQ(g5.PairedCount(), 1);
     EdgeInfoStruct* e = g5.FirstPaired();
     // A's u-max side runs beside B's u-min side.
-    EXPECT_EQ(e->infoA->side, 3);
-    EXPECT_EQ(e->infoB->side, 1);
+    EXPECT_TRUE(e->infoA->side == 3 && e->infoB->side == 1);
     EXPECT_EQ(e->orient != 0, !reverse);
     EXPECT_EQ(e->nSample, 100);
     // B's normals point the other way when reversed; folded, the joint is as smooth.
@@ -88,10 +85,7 @@ TEST_F(BndrBuild, TwoPatchesPairOneEdgeAndClassifyItsContinuity) {
     EXPECT_EQ(g2.FirstPaired()->continuity, 0);
     for (int i = 0; i < g5.bs->nEdge; ++i) {
       const EdgeInfoStruct& u = g5.bs->edges[i];
-      if (u.paired) continue;
-      EXPECT_EQ(u.continuity, -1);
-      EXPECT_EQ(u.nSample, 50);
-      EXPECT_EQ(u.sampleB, nullptr);
+      EXPECT_TRUE(u.paired || (u.continuity == -1 && u.nSample == 50 && u.sampleB == nullptr)) << i;
     }
     // The kink measures 3 degrees (at the middle of the seam) and the gap 0.01: the tests
     // pass just above each and fail just below.
@@ -158,8 +152,7 @@ TEST_F(BndrBuild, GridOfFourPairsFourEdgesAroundNineCorners) {
   ASSERT_TRUE(g.Build(0.02, 5.0));
   ExpectConsistent(g.bs);
   EXPECT_EQ(g.PairedCount(), 4);
-  EXPECT_EQ(g.bs->nEdge, 12);
-  EXPECT_EQ(g.bs->nCorner, 9);
+  EXPECT_TRUE(g.bs->nEdge == 12 && g.bs->nCorner == 9);
   // The middle corner: the four paired edges, all four surfaces.
   int centre = -1;
   for (int c = 0; c < g.bs->nCorner; ++c)

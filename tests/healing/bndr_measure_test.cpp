@@ -97,17 +97,6 @@ TEST_F(BndrMeasure, FoldedAnglesAndTheVectorHelpers) {
   EXPECT_EQ(AddOneNormalizedVecToSumVec(n0, tiny, sum, &count), -2);
   EXPECT_EQ(count, 1);
 
-  // Normals at an angle: the common tangent is their cross direction, each on its own side;
-  // parallel normals: the mean direction projected into the common tangent plane.
-  double nA[3] = {0, 0, 2}, nB[3] = {0, std::sin(10 * kDeg), std::cos(10 * kDeg)};
-  double pA[3] = {0, 0, 1}, pB[3] = {0, 0, -3};
-  double tA[3] = {1, 0.3, 0}, tB[3] = {-1, 0.1, 0.2}, sA[3] = {1, 0.2, 0.5}, sB[3] = {-1, 0.2, 0};
-  ASSERT_EQ(FindEdgeCommonTangent(nA, nB, tA, tB), 0);
-  ASSERT_EQ(FindEdgeCommonTangent(pA, pB, sA, sB), 0);
-  for (const double* t : {tA, sA}) EXPECT_NEAR(t[0], 1.0, 1e-12);
-  for (const double* t : {tB, sB}) EXPECT_NEAR(t[0], -1.0, 1e-12);
-  EXPECT_NEAR(Len(nA), 1.0, 1e-12);
-  EXPECT_EQ(pB[2], -1.0);
   // One vanished tangent stays zero, the other is only normalised; a vanished normal leaves
   // everything as it was.
   double qA[3] = {0, 0, 1}, qB[3] = {0, 0, 1}, zA[3] = {0, 0, 0}, zB[3] = {0, 3, 0};

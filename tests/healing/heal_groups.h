@@ -148,19 +148,18 @@ inline double RefClosestParam(const Bspline* s, int side, double t0, double t1, 
   return 0.5 * (a + b);
 }
 
-// Largest gap and largest folded normal angle (angle may be null) between side sa of A and
-// side sb of B, sampled along A and matched by closest point.
-inline void RefEdgeMeasures(const Bspline* A, int sa, const Bspline* B, int sb, double* gap, double* angle,
-                            int samples = 160) {
+// Largest gap and largest folded normal angle (angle may be null) between side sa of A and side
+// sb of B, at `samples` + 1 even parameters t of A's side met by match(t) on B's side.
+inline void SeamMeasures(const Bspline* A, int sa, const Bspline* B, int sb, double* gap, double* angle, int samples,
+                         const std::function<double(double, const double*)>& match) {
   const double ta0 = sa % 2 ? A->vmin : A->umin, ta1 = sa % 2 ? A->vmax : A->umax;  // sides 1, 3 run in v
-  const double tb0 = sb % 2 ? B->vmin : B->umin, tb1 = sb % 2 ? B->vmax : B->umax;
   *gap = 0.0;
   if (angle) *angle = 0.0;
   for (int i = 0; i <= samples; ++i) {
     const double t = ta0 + (ta1 - ta0) * i / samples;
     double p[3], q[3], na[3], nb[3];
     SidePoint(A, sa, t, p);
-    const double tb = RefClosestParam(B, sb, tb0, tb1, p);
+    const double tb = match(t, p);
     SidePoint(B, sb, tb, q);
     *gap = std::max(*gap, Dist(p, q));
     if (!angle) continue;
@@ -168,6 +167,14 @@ inline void RefEdgeMeasures(const Bspline* A, int sa, const Bspline* B, int sb, 
     SideNormal(B, sb, tb, nb);
     *angle = std::max(*angle, RefFoldedAngle(na, nb));
   }
+}
+
+// Matched by closest point on B's side.
+inline void RefEdgeMeasures(const Bspline* A, int sa, const Bspline* B, int sb, double* gap, double* angle,
+                            int samples = 160) {
+  const double tb0 = sb % 2 ? B->vmin : B->umin, tb1 = sb % 2 ? B->vmax : B->umax;
+  SeamMeasures(A, sa, B, sb, gap, angle, samples,
+               [&](double, const double* p) { return RefClosestParam(B, sb, tb0, tb1, p); });
 }
 
 inline double RefGap(const Bspline* A, int sa, const Bspline* B, int sb) {
@@ -176,24 +183,11 @@ inline double RefGap(const Bspline* A, int sa, const Bspline* B, int sb) {
   return gap;
 }
 
-// Largest gap and folded normal angle (angle may be null) between two sides at matching
-// parameters, for groups whose patches map their parameters linearly onto one seam: t on A
-// meets t (or 1 - t when reversed) on B, both domains [0, 1].
+// Matched at parameters, for groups whose patches map their parameters linearly onto one seam:
+// t on A meets t (or 1 - t when reversed) on B, both domains [0, 1].
 inline void ParamSeamMeasures(const Bspline* A, int sa, const Bspline* B, int sb, bool reversed, double* gap,
                               double* angle) {
-  *gap = 0.0;
-  if (angle) *angle = 0.0;
-  for (int i = 0; i <= 200; ++i) {
-    const double t = i / 200.0, tb = reversed ? 1.0 - t : t;
-    double p[3], q[3], na[3], nb[3];
-    SidePoint(A, sa, t, p);
-    SidePoint(B, sb, tb, q);
-    *gap = std::max(*gap, Dist(p, q));
-    if (!angle) continue;
-    SideNormal(A, sa, t, na);
-    SideNormal(B, sb, tb, nb);
-    *angle = std::max(*angle, RefFoldedAngle(na, nb));
-  }
+  SeamMeasures(A, sa, B, sb, gap, angle, 200, [=](double t, const double*) { return reversed ? 1.0 - t : t; });
 }
 
 // Largest distance between a natural side and a curve over the curve's domain.

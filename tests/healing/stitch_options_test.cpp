@@ -20,14 +20,11 @@ TEST_F(StitchOptions, TargetsAndIterationCountsFollowTheUsersTolerances) {
   EXPECT_EQ(SetHealStitchInfo(8, 0, 1, 0.01, 2.0, nullptr), -2);
   // Tight gap targets (and a NaN one) get half as many iterations again.
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  const struct {
-    int n;
-    double healGap;
-    int iterations;
-  } cases[] = {{12, 0.05, 38}, {8, 0.05, 46}, {8, 0.1, 30}, {12, 0.1, 25}, {10, 0.2, 30}, {8, nan, 46}};
+  // {surfaces, heal gap, iterations}
+  const double cases[][3] = {{12, 0.05, 38}, {8, 0.05, 46}, {8, 0.1, 30}, {12, 0.1, 25}, {10, 0.2, 30}, {8, nan, 46}};
   for (const auto& c : cases) {
-    ASSERT_EQ(SetHealStitchInfo(c.n, -1, 1, c.healGap, 0.5, &info), 0);
-    EXPECT_EQ(info.maxIter, c.iterations) << c.n << " surfaces, gap " << c.healGap;
+    ASSERT_EQ(SetHealStitchInfo(int(c[0]), -1, 1, c[1], 0.5, &info), 0);
+    EXPECT_EQ(info.maxIter, int(c[2])) << c[0] << " surfaces, gap " << c[1];
   }
 }
 

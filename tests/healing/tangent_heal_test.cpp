@@ -32,11 +32,8 @@ struct SideCurve {
 
 // Random knots on the domain [0.5, 2] x [-1, 1], seven rows in v.
 Bspline* RandomPatch(unsigned seed, int degU = 3, int nu = 6) {
-  PatchOptions o = {degU, 3, nu, 7};
-  o.umin = 0.5, o.umax = 2.0, o.vmin = -1.0, o.vmax = 1.0;
-  o.layout = KnotLayout::Random;
-  o.seed = seed;
-  return BuildFunctionPatch(Wave, o);
+  return BuildFunctionPatch(Wave, {.degreeU = degU, .nu = nu, .nv = 7, .umin = 0.5, .umax = 2.0, .vmin = -1.0,
+                                   .vmax = 1.0, .layout = KnotLayout::Random, .seed = seed});
 }
 
 using TangentHeal = KernelTest;
@@ -66,11 +63,9 @@ TEST_F(TangentHeal, CrossDerivativeRoundTripsAndThinSidesHaveNoSecondRow) {
     own.Add(row);
     const Bspline* second = own.Add(GetBndrCrvCorBspline(&sc.crv));
     ASSERT_NE(second, nullptr);
-    for (int j = 0; j < NumCtrlU(row); ++j) {
-      EXPECT_NEAR(row->X[0][j], second->X[0][j], 1e-12);
-      EXPECT_NEAR(row->Y[0][j], second->Y[0][j], 1e-12);
-      EXPECT_NEAR(row->Z[0][j], second->Z[0][j], 1e-12);
-    }
+    for (int j = 0; j < NumCtrlU(row); ++j)
+      for (double** Bspline::*M : {&Bspline::X, &Bspline::Y, &Bspline::Z})
+        EXPECT_NEAR((row->*M)[0][j], (second->*M)[0][j], 1e-12);
   }
 
   Bspline* thin = own.Add(RandomPatch(6, 1, 2));

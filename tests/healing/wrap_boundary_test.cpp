@@ -35,9 +35,7 @@ double Hill(double x, double y) { return 0.1 * std::sin(1.7 * x + 0.2) * std::co
 
 // Bicubic patch of nu x nv points over the rectangle (x0, y0)-(x1, y1), corners in u, v order.
 Bspline* Patch(const Fn& f, double x0, double x1, double y0, double y1, int nu = 6, int nv = 5) {
-  PatchOptions o = {3, 3, nu, nv};
-  o.x0 = x0, o.x1 = x1, o.y0 = y0, o.y1 = y1;
-  return BuildFunctionPatch(f, o);
+  return BuildFunctionPatch(f, {.nu = nu, .nv = nv, .x0 = x0, .x1 = x1, .y0 = y0, .y1 = y1});
 }
 
 void BuildPair(Group& g, const Layout& L, const Fn& fa, const Fn& fb) {
@@ -119,9 +117,8 @@ TEST_F(WrapBoundary, WrapOntoItsOwnSamplesDoesNotMoveAndFixedCurvesStay) {
   }
   // Bad curve indices and fixed curves are left alone.
   int reduced = 0;
-  EXPECT_EQ(WrapBndrCrv3ToSamplePointNubVals(g.bs, -1, &opt, &reduced), -2);
-  EXPECT_EQ(WrapBndrCrv3ToSamplePointNubVals(g.bs, g.bs->nCrv, &opt, &reduced), -2);
-  EXPECT_EQ(WrapBndrCrv3ToSamplePointNubVals(nullptr, 0, &opt, &reduced), -2);
+  for (BndrStruct* bs : {g.bs, (BndrStruct*)nullptr})
+    for (int c : {-1, bs ? bs->nCrv : 0}) EXPECT_EQ(WrapBndrCrv3ToSamplePointNubVals(bs, c, &opt, &reduced), -2);
   const int c = CurveOf(g.bs, 0, 3);
   g.bs->crvs[c].fixed = 1;
   const std::vector<double> before = Net(g.srfs[0]);
@@ -150,8 +147,7 @@ TEST_F(WrapBoundary, RowGoesToTheRightSideAndCornersHold) {
       LinearConstraint* k = AllocateNullLinearConstraint();
       ASSERT_EQ(SetBndrCrvWrapConstraint(g.bs, c, k), 0);
       // One edge: its end, then its start, each with two normal entries.
-      EXPECT_EQ(k->nPos, 2);
-      EXPECT_EQ(k->nNorm, 4);
+      EXPECT_TRUE(k->nPos == 2 && k->nNorm == 4);
       const std::vector<double> before = Net(g.srfs[s]);
       int reduced = -1;
       ASSERT_EQ(WrapBndrCrv3ToSamplePointNubVals(g.bs, c, &opt, &reduced), 0) << L.sideB << s;
@@ -194,18 +190,13 @@ TEST_F(WrapBoundary, TooFewKnotsReduceOrInsert) {
     EXPECT_LT(SideVsCurve(g.srfs[0], 3, W), 1e-12);
     EXPECT_EQ(reduced, 1 - insert);
     EXPECT_EQ(g.srfs[0]->interiorV > interiorBefore, insert == 1);
-    if (!insert) {
-      // The corners the reduction kept still hold.
+    if (!insert) {  // the corners the reduction kept still hold
       ASSERT_EQ(ReduceWrapConstraint(W, k), 0);
-      EXPECT_EQ(k->nPos, 2);
-      EXPECT_EQ(k->nNorm, 4);
+      EXPECT_TRUE(k->nPos == 2 && k->nNorm == 4);
     }
     ExpectConstraintsHold(W, k);
-    if (!insert) {
-      k->nNorm = 3;  // reduction needs two normal entries per position entry
-      EXPECT_EQ(ReduceWrapConstraint(W, k), -2);
-      k->nNorm = 4;
-    }
+    k->nNorm = 3;  // reduction needs two normal entries per position entry
+    EXPECT_EQ(ReduceWrapConstraint(W, k), -2);
     FreeWrapConstraint(k);
   }
 }

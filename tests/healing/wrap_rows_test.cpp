@@ -30,11 +30,8 @@ Bspline* CurveAlongSide(const Bspline* s, int side, unsigned seed) {
 }
 
 PatchOptions Domain(double u0, double u1, double v0, double v1, int nu, int nv, unsigned seed, int degV = 3) {
-  PatchOptions o = {3, degV, nu, nv};
-  o.umin = u0, o.umax = u1, o.vmin = v0, o.vmax = v1;
-  o.layout = KnotLayout::Random;
-  o.seed = seed;
-  return o;
+  return {.degreeV = degV, .nu = nu, .nv = nv, .umin = u0, .umax = u1, .vmin = v0, .vmax = v1,
+          .layout = KnotLayout::Random, .seed = seed};
 }
 
 using WrapRows = KernelTest;
@@ -51,10 +48,7 @@ TEST_F(WrapRows, CurveLandsOnItsSideAndNothingElseMoves) {
     // Every control point off the written row is untouched; so are the knots.
     EXPECT_EQ(Snapshot(s, false), before);
     const std::vector<double> after = Snapshot(s), now = Net(s);
-    for (int k = 0; k < int(net.size()); ++k) {
-      if (OnSideRow(s, side, k)) continue;
-      EXPECT_EQ(now[k], net[k]) << side << " " << k;
-    }
+    for (int k = 0; k < int(net.size()); ++k) EXPECT_TRUE(OnSideRow(s, side, k) || now[k] == net[k]) << side << " " << k;
     // Side 0 writes nothing; a bad side, a missing curve, a curve for a surface or a curve of
     // another degree than the side's are refused without touching the surface.
     Bspline* quad = own.Add(BuildRandomCurve(5, 2, NumCtrlV(s)));

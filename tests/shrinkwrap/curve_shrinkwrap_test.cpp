@@ -31,12 +31,10 @@ Samples SampleCurve(const Bspline* c, int m, double noise = 0.0, unsigned seed =
   std::uniform_real_distribution<double> U(-noise, noise);
   Samples s;
   for (int i = 0; i < m; ++i) {
-    double p[3];
+    double p[3], *q = p;
     s.t.push_back(c->umin + (c->umax - c->umin) * i / (m - 1));
     RefEvalCurve(c, s.t.back(), p);
-    s.x.push_back(p[0] + U(rng));
-    s.y.push_back(p[1] + U(rng));
-    s.z.push_back(p[2] + U(rng));
+    for (auto* v : {&s.x, &s.y, &s.z}) v->push_back(*q++ + U(rng));
   }
   return s;
 }
@@ -54,22 +52,18 @@ ShrnkWrapParams HealingParams(double sigma = 0.01) {
 struct Constraint {
   LinearConstraint* c = AllocateNullLinearConstraint();
   ~Constraint() { FreeWrapConstraint(c); }
-  // Parameters into *arrays[0], the points (or normals), interleaved x, y, z, into the others.
-  static int Fill(const std::vector<double>& t, const std::vector<double>& xyz, double** const arrays[4]) {
-    for (int a = 0; a < 4; ++a) {
-      *arrays[a] = static_cast<double*>(Malloc(sizeof(double) * t.size()));
-      for (size_t i = 0; i < t.size(); ++i) (*arrays[a])[i] = a ? xyz[3 * i + a - 1] : t[i];
+  // Parameters into the first array, the points (or normals), interleaved x, y, z, into the others.
+  static int Fill(const std::vector<double>& t, const std::vector<double>& xyz, std::initializer_list<double**> arrays) {
+    int a = 0;
+    for (double** arr : arrays) {
+      *arr = static_cast<double*>(Malloc(sizeof(double) * t.size()));
+      for (size_t i = 0; i < t.size(); ++i) (*arr)[i] = a ? xyz[3 * i + a - 1] : t[i];
+      ++a;
     }
     return static_cast<int>(t.size());
   }
-  void Positions(const std::vector<double>& t, const std::vector<double>& pts) {
-    double** const a[4] = {&c->posPar, &c->posX, &c->posY, &c->posZ};
-    c->nPos = Fill(t, pts, a);
-  }
-  void Normals(const std::vector<double>& t, const std::vector<double>& vecs) {
-    double** const a[4] = {&c->normPar, &c->normX, &c->normY, &c->normZ};
-    c->nNorm = Fill(t, vecs, a);
-  }
+  void Positions(const std::vector<double>& t, const std::vector<double>& p) { c->nPos = Fill(t, p, {&c->posPar, &c->posX, &c->posY, &c->posZ}); }
+  void Normals(const std::vector<double>& t, const std::vector<double>& v) { c->nNorm = Fill(t, v, {&c->normPar, &c->normX, &c->normY, &c->normZ}); }
 };
 
 // Unit tangent of the curve at t, and two unit normals that together hold its direction.
@@ -135,8 +129,7 @@ TEST_F(CurveShrinkWrapTest, ACurveFittedToItselfDoesNotMove) {
     loose.Roughness = 1e6;
     ASSERT_EQ(Fit(kPlain, c, s, loose, nullptr, &fit), 0);
     EXPECT_LT(ShapeDiff(c, fit), 1e-3);
-    FreeBspline(fit);
-    FreeBspline(c);
+    for (Bspline* obj : {fit, c}) FreeBspline(obj);
   }
 }
 
@@ -243,8 +236,7 @@ TEST_F(CurveShrinkWrapTest, BasisValuesGiveTheSameFitAsEvaluation) {
   ASSERT_EQ(Fit(kEval, c, s, params, k.c, &a), 0);
   ASSERT_EQ(Fit(kNub, c, s, params, k.c, &b), 0);
   EXPECT_LT(ShapeDiff(a, b), 1e-10);
-  FreeBspline(a);
-  FreeBspline(b);
+  for (Bspline* obj : {a, b}) FreeBspline(obj);
   // A null record and an empty one both give the unconstrained fit.
   ASSERT_EQ(Fit(kPlainNub, c, s, params, nullptr, &a), 0);
   ASSERT_EQ(Fit(kNub, c, s, params, empty.c, &b), 0);
@@ -257,39 +249,7 @@ TEST_F(CurveShrinkWrapTest, BasisValuesGiveTheSameFitAsEvaluation) {
   nv.span[3] = 1000;
   nv.span[4] = -5;
   ASSERT_EQ(Fit(kPlainNub, c, s, params, nullptr, &a, 0, &nv), 0);
-  FreeBspline(a);
-  FreeBspline(c);
-}
-
-TEST_F(CurveShrinkWrapTest, EnergyGramMatricesMatchTheirIntegrals) {
-  Bspline* c = BuildRandomCurve(9, 3, 7);
-  const int n = NumCtrlU(c);
-  // x'Gx = integral of |C^(r)|^2 over the coordinates, by five-point Gauss-Legendre on every
-  // knot interval (exact for these polynomials); nothing for an order the degree does not exceed.
-  const double gx[3] = {0.0, 0.5384693101056831, 0.9061798459386640};
-  const double gw[3] = {0.5688888888888889, 0.4786286704993665, 0.2369268850561891};
-  for (int r = 0; r <= 3; ++r) {
-    double** G = nullptr;
-    ASSERT_EQ(ComputeCrv3DiffGramMatrix(c, r, &G), 0);
-    double quad = 0.0, integral = 0.0;
-    for (double** m : {c->X, c->Y, c->Z})
-      for (int i = 0; i < n; ++i)
-        for (int j = 0; j < n; ++j) {
-          EXPECT_TRUE(G[i][j] == G[j][i] && (r < 3 || G[i][j] == 0.0)) << r;
-          quad += m[0][i] * G[i][j] * m[0][j];
-        }
-    for (int k = 0; k + 1 < NumKnotsU(c) && r < 3; ++k) {
-      const double a = c->knotsU[k], b = c->knotsU[k + 1];
-      for (int g = -2; g <= 2 && b > a; ++g) {
-        double d[3];
-        RefEvalDeriv(c, 0.5 * (a + b) + 0.5 * (b - a) * (g < 0 ? -gx[-g] : gx[g]), 0.0, r, 0, d);
-        integral += 0.5 * (b - a) * gw[std::abs(g)] * VecDotProd3(d, d);
-      }
-    }
-    EXPECT_NEAR(quad, integral, 1e-9 * (1.0 + integral)) << r;
-    matrix_free_ff(G);
-  }
-  FreeBspline(c);
+  for (Bspline* obj : {a, c}) FreeBspline(obj);
 }
 
 TEST_F(CurveShrinkWrapTest, KnotsForConstraints) {
@@ -320,8 +280,7 @@ TEST_F(CurveShrinkWrapTest, KnotsForConstraints) {
   two.Positions({0.1, 0.2}, std::vector<double>(6, 0.5));
   ASSERT_EQ(Fit(kEval, line, SampleCurve(line, 20), HealingParams(), two.c, &fit, 1), 0);
   EXPECT_TRUE(fit->degreeU == 2 && line->degreeU == 1);
-  FreeBspline(fit);
-  FreeBspline(line);
+  for (Bspline* obj : {fit, line}) FreeBspline(obj);
   // Position constraints all outside the domain make no row: -2 and nothing handed back.
   Constraint outside;
   outside.Positions({-0.5, 1.5}, std::vector<double>(6, 0.0));
@@ -343,12 +302,8 @@ TEST_F(CurveShrinkWrapTest, AllocationFailuresFreeEveryScope) {
   k.Normals({0.0, 0.0, 0.6}, {a0[0], a0[1], a0[2], b0[0], b0[1], b0[2], 0, 0, 1});
   const ShrnkWrapParams params = HealingParams();
   const NubVals nv(c, s);
-  for (FitKind kind : {kEval, kNewNub}) {
-    const int failures = RunMakerWithInjectedFailures(300, 3, [&](Bspline** fit) {
-      return Fit(kind, c, s, params, k.c, fit, 1, &nv);
-    });
-    EXPECT_GT(failures, 0);
-  }
+  for (FitKind kind : {kEval, kNewNub})
+    EXPECT_GT(RunMakerWithInjectedFailures(300, 3, [&](Bspline** fit) { return Fit(kind, c, s, params, k.c, fit, 1, &nv); }), 0);
   FreeBspline(c);
 }
 

@@ -161,8 +161,7 @@ TEST_F(ReshapeTest, ReshapeChangesLessThanAnyOtherAdmissibleChange) {
     EXPECT_GT(Energy(G, w, n, P, E), best) << trial;
   }
   for (double** m : {G[0], G[1], G[2], C}) matrix_free_ff(m);
-  FreeBspline(before);
-  FreeBspline(c);
+  for (Bspline* obj : {before, c}) FreeBspline(obj);
 }
 
 TEST_F(ReshapeTest, DegreeTwoSpansWithManyParametersGetKnotsAndFailuresLeaveNoLeak) {
@@ -181,8 +180,7 @@ TEST_F(ReshapeTest, DegreeTwoSpansWithManyParametersGetKnotsAndFailuresLeaveNoLe
     return r;
   });
   EXPECT_GT(failures, 0);
-  FreeBspline(ref);
-  FreeBspline(c);
+  for (Bspline* obj : {ref, c}) FreeBspline(obj);
 }
 
 // A gently bent cubic from (x0, y0, z0) to (x1, y1, z1).

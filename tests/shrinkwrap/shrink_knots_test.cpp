@@ -35,11 +35,9 @@ TEST_F(ShrinkKnotsTest, SnappingOrInsertingAKnotKeepsTheShape) {
     EXPECT_EQ(SnapInsertOneKnotToObject(c, 0, &t, &inserted), -2);
     t = 0.5;
     EXPECT_EQ(SnapInsertOneKnotToObject(c, 1, &t, &inserted), -2);  // a curve has no v
-    FreeBspline(c);
-    FreeBspline(ref);
+    for (Bspline* obj : {c, ref}) FreeBspline(obj);
   }
-  PatchOptions o;
-  o.layout = KnotLayout::Random;
+  const PatchOptions o{.layout = KnotLayout::Random};
   Bspline* s = BuildFunctionPatch([](double x, double y) { return std::sin(3 * x) * y; }, o);
   Bspline* ref = BuildFunctionPatch([](double x, double y) { return std::sin(3 * x) * y; }, o);
   double t = 0.37;
@@ -47,8 +45,7 @@ TEST_F(ShrinkKnotsTest, SnappingOrInsertingAKnotKeepsTheShape) {
   ASSERT_EQ(SnapInsertOneKnotToObject(s, 1, &t, &inserted), 0);
   EXPECT_TRUE(inserted == 1 && s->interiorV == ref->interiorV + 1 && s->interiorU == ref->interiorU);
   EXPECT_LT(ShapeDiff(ref, s), 1e-12);
-  FreeBspline(s);
-  FreeBspline(ref);
+  for (Bspline* obj : {s, ref}) FreeBspline(obj);
 }
 
 TEST_F(ShrinkKnotsTest, SpreadKnotsSplitTheLongestIntervalAndKeepTheShape) {
@@ -74,8 +71,7 @@ TEST_F(ShrinkKnotsTest, SpreadKnotsSplitTheLongestIntervalAndKeepTheShape) {
   EXPECT_TRUE(inside == 4 && c->interiorU == ref->interiorU + 4);
   EXPECT_LT(ShapeDiff(ref, c), 1e-12);
   EXPECT_EQ(InsertKnotsUniformlyWithinInterval(c, 0, 0.3, 0.3 + 1e-8, 1), -2);
-  FreeBspline(c);
-  FreeBspline(ref);
+  for (Bspline* obj : {c, ref}) FreeBspline(obj);
 
   Bspline* s = BuildFunctionPatch([](double x, double y) { return x * x - y; });
   Bspline* out = nullptr;
@@ -94,8 +90,7 @@ TEST_F(ShrinkKnotsTest, SpreadKnotsSplitTheLongestIntervalAndKeepTheShape) {
 
 TEST_F(ShrinkKnotsTest, HeldRowsAndParameterBoxes) {
   // Held rows in the isoparametric side order (0 u-min, 1 v-max, 2 u-max, 3 v-min).
-  PatchOptions o;
-  o.nu = o.nv = 4;
+  PatchOptions o{.nu = 4, .nv = 4};
   Bspline* s = BuildFunctionPatch([](double x, double) { return x; }, o);
   Bspline* ref = BuildFunctionPatch([](double x, double) { return x; }, o);
   int nU = -1, nV = -1;
@@ -107,8 +102,7 @@ TEST_F(ShrinkKnotsTest, HeldRowsAndParameterBoxes) {
   ASSERT_EQ(InsertSurfShrinkWrapKnots(s, fixed), 0);
   EXPECT_TRUE(NumCtrlU(s) == 8 && NumCtrlV(s) == 4);
   EXPECT_LT(ShapeDiff(ref, s), 1e-12);
-  FreeBspline(s);
-  FreeBspline(ref);
+  for (Bspline* obj : {s, ref}) FreeBspline(obj);
 
   // Free block in the box order (0 u-min, 1 v-min, 2 u-max, 3 v-max), counts limited to the
   // degree; u knots 0, 1/7, ..., 1 and v knots 0, 1/3, 2/3, 1.

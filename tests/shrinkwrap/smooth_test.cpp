@@ -18,9 +18,7 @@ class NetSmoothTest : public KernelTest {};
 // A gently curved patch whose control points carry noise in z, except `quiet` rows from each
 // side.
 Bspline* NoisyPatch(unsigned seed, int nu = 9, int nv = 8, int quiet = 1) {
-  PatchOptions o;
-  o.nu = nu, o.nv = nv;
-  Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.3 * x * x - 0.2 * y; }, o);
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.3 * x * x - 0.2 * y; }, {.nu = nu, .nv = nv});
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> U(-0.05, 0.05);
   for (int j = quiet; j + quiet < nv; ++j)
@@ -55,8 +53,7 @@ TEST_F(NetSmoothTest, HeldRowsStayBitIdenticalAndRoughnessFalls) {
       }
     EXPECT_LT(Roughness(s), 0.8 * Roughness(orig)) << held;
     EXPECT_EQ(SmoothSrfCntrlPntsLambdaGamma(s, -1, 0.3, -0.31, 5), -2);
-    FreeBspline(orig);
-    FreeBspline(s);
+    for (Bspline* obj : {orig, s}) FreeBspline(obj);
   }
   Bspline* thin = NoisyPatch(9u, 2, 6);  // one column per side held twice needs three
   EXPECT_EQ(SmoothSrfCntrlPntsLambdaGamma(thin, 1, 0.3, -0.31, 5), -2);

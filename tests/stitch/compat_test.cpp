@@ -1,8 +1,6 @@
 // Object sets made compatible: shapes stay, the knot vectors become bit-identical; the
 // distinct interior knots of a direction.
-#include <algorithm>
 #include <cmath>
-#include <random>
 #include <vector>
 
 #include "bspline/cclone.h"
@@ -25,9 +23,8 @@ TEST_F(ObjSetCompatibleTest, ShapesStayAndKnotVectorsBecomeIdentical) {
                            ClampedKnots(3, 7, 2.0, 5.0, KnotLayout::Random, 4));
   Bspline* c1 = BuildCurve(3, 3, {0, 1, 0, 1, 1, 1, 2, 3, 0, 3, 1, 2, 4, 0, 1, 5, 2, 2},
                            {0, 0, 0, 0, 0.5, 0.5, 1, 1, 1, 1});
-  PatchOptions o;
-  o.nv = 6, o.vmin = -1.0, o.vmax = 3.0, o.layout = KnotLayout::Random;
-  Bspline* s = BuildFunctionPatch([](double x, double y) { return std::sin(3 * x) * y; }, o);
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return std::sin(3 * x) * y; },
+                                  {.nv = 6, .vmin = -1.0, .vmax = 3.0, .layout = KnotLayout::Random});
   Bspline* objs[3] = {c0, c1, s};
   Bspline* before[3];
   for (int i = 0; i < 3; ++i) before[i] = CopyBsplineStruct(objs[i]);
@@ -51,46 +48,11 @@ TEST_F(ObjSetCompatibleTest, ShapesStayAndKnotVectorsBecomeIdentical) {
     Bspline* set[2] = {CopyCurveBspline(c0), BuildRandomCurve(9u, 3, 9)};
     if (set[0] && set[1]) MakeObjSetCompatible(set, nullptr, 2, 0);
     const int r = set[0] && set[1] && !KernelFailedNow() ? 0 : -2;
-    FreeBspline(set[0]);
-    FreeBspline(set[1]);
+    for (Bspline* b : set) FreeBspline(b);
     return r;
   });
   EXPECT_GT(failures, 0);
   for (Bspline* b : objs) FreeBspline(b);
-}
-
-// Random knot vectors (none, simple and multiple interior knots) and one with a knot within the
-// tolerance of the domain end, which does not count the end run: the distinct values with their
-// multiplicities give back the interior knots exactly.
-TEST_F(ObjSetCompatibleTest, DistinctKnotsRebuildTheInteriorKnots) {
-  std::mt19937 rng(7);
-  std::vector<std::pair<int, std::vector<double>>> cases = {{3, {0, 0, 0, 0, 1, 1, 2, 3 - 1e-9, 3, 3, 3, 3}}};
-  for (int trial = 0; trial < 50; ++trial) {
-    const int p = 1 + trial % 4;
-    std::vector<double> knots(p + 1, 0.0);
-    for (int i = 1; i <= trial % 6; ++i) knots.insert(knots.end(), 1 + rng() % p, double(i) / (trial % 6 + 1));
-    knots.insert(knots.end(), p + 1, 1.0);
-    cases.push_back({p, knots});
-  }
-  for (const auto& [p, knots] : cases) {
-    Bspline* c = BuildCurve(p, 3, std::vector<double>(3 * (knots.size() - p - 1), 0.0), knots);
-    int* m = nullptr;
-    double* k = nullptr;
-    const int d = GetDistinctKnots(c, 1, &m, &k, 1e-6);  // a curve ignores the direction flag
-    EXPECT_EQ(m == nullptr, d == 0);
-    std::vector<double> rebuilt;
-    for (int i = 0; i < d; ++i) rebuilt.insert(rebuilt.end(), m[i], k[i]);
-    EXPECT_EQ(rebuilt, std::vector<double>(knots.begin() + p + 1, knots.end() - p - 1));
-    EXPECT_EQ(std::adjacent_find(k, k + d), k + d);  // each value once
-    Free(m);
-    Free(k);
-    MallocFailAfter(0, -1);
-    EXPECT_EQ(GetDistinctKnots(c, 0, &m, &k, 1e-6), d ? -2 : 0);
-    MallocFailClear();
-    EXPECT_TRUE(m == nullptr && k == nullptr);
-    ClearKernelError();
-    FreeBspline(c);
-  }
 }
 
 }  // namespace

@@ -29,21 +29,16 @@ bool ExpectIsoCurve(Bspline* s, double given, double meant, int dir) {
     RefEvalSurface(s, dir ? meant : t, dir ? t : meant, q);
     for (int k = 0; k < 3; ++k) EXPECT_NEAR(p[k], q[k], 1e-11 * RefScale(s)) << meant << " " << t;
   }
-  if (dir && meant == s->umin) {  // a side is the boundary column exactly
-    for (int j = 0; j < NumCtrlV(s); ++j) EXPECT_EQ(c->Y[0][j], s->Y[j][0]);
-  }
+  for (int j = 0; dir && meant == s->umin && j < NumCtrlV(s); ++j)  // a side is the boundary column exactly
+    EXPECT_EQ(c->Y[0][j], s->Y[j][0]);
   FreeBspline(c);
   return true;
 }
 
 TEST_F(IsoparTest, CurvesFollowTheSurfaceOnSidesAndInside) {
   for (bool rational : {false, true}) {
-    PatchOptions o;
-    o.layout = KnotLayout::Random;
-    o.rational = rational;
-    o.degreeV = 2;
-    o.nu = 7;
-    o.umin = -1.0, o.umax = 2.0, o.vmin = 0.5, o.vmax = 1.5;
+    const PatchOptions o{.degreeV = 2, .nu = 7, .umin = -1.0, .umax = 2.0, .vmin = 0.5, .vmax = 1.5,
+                         .layout = KnotLayout::Random, .rational = rational};
     Bspline* s = BuildFunctionPatch([](double x, double y) { return std::cos(2 * x) + x * y; }, o);
     const std::vector<double> before = Snapshot(s);
     // {given, meant, dir}: sides (one a hair inside, one beyond the domain), interior lines, a
@@ -58,33 +53,10 @@ TEST_F(IsoparTest, CurvesFollowTheSurfaceOnSidesAndInside) {
       EXPECT_TRUE(made || KernelFailedNow());
       return made ? 0 : -2;
     });
-    EXPECT_GT(failures, 3);
-    EXPECT_LT(failures, 100);
+    EXPECT_TRUE(failures > 3 && failures < 100) << failures;
     EXPECT_EQ(Snapshot(s), before);
     FreeBspline(s);
   }
-}
-
-TEST_F(IsoparTest, ClosedFlags) {
-  // A tube: u runs round (first and last column equal), v along the axis.
-  std::vector<double> pts;
-  for (int j = 0; j < 4; ++j)
-    for (int i = 0; i < 7; ++i)
-      pts.insert(pts.end(), {std::cos(M_PI * (i % 6) / 3), std::sin(M_PI * (i % 6) / 3), double(j)});
-  Bspline* s = BuildSurface(3, 3, 7, 4, pts);
-  Bspline* round = MakeIsoparCurve3(s, 0.0, 0.4, 0);
-  Bspline* along = MakeIsoparCurve3(s, 0.4, 0.0, 1);
-  // 2D curves whose ends lie on the two sides of the seam meet in space.
-  Bspline* seam = BuildCurveOnSurface(s, 1, {0.0, 0.5, 1.0, 0.5});
-  Bspline* open = BuildCurveOnSurface(s, 1, {0.0, 0.5, 0.5, 0.5});
-  for (Bspline* b : {seam, open, s}) SetObjClosed(b);
-  EXPECT_TRUE(round->closedU == 3 && along->closedU == 0 && seam->closedU == 3 && open->closedU == 0);
-  EXPECT_TRUE(s->closedU == 1 && s->closedV == 0);
-  s->Y[2][6] += 1e-3;  // one row no longer closes
-  round->X[0][NumCtrlU(round) - 1] = round->X[0][0] + 2e-6;  // 3D ends must agree within 1e-6
-  for (Bspline* b : {round, s}) SetObjClosed(b);
-  EXPECT_TRUE(s->closedU == 0 && round->closedU == 0);
-  for (Bspline* b : {round, along, s}) FreeBspline(b);
 }
 
 }  // namespace

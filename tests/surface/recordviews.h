@@ -19,17 +19,13 @@ inline std::vector<double> Snapshot(const Bspline* b) {
   return v;
 }
 
-inline std::vector<Bspline*> ListItems(const Bspline* s) {
+inline std::vector<Bspline*> Items(const BsplineList* n) {
   std::vector<Bspline*> v;
-  for (BsplineList* n = s->curves; n; n = n->next) v.push_back(n->item);
+  for (; n; n = n->next) v.push_back(n->item);
   return v;
 }
-
-inline std::vector<Bspline*> LoopItems(const TrimList* loop) {
-  std::vector<Bspline*> v;
-  for (BsplineList* n = loop->loopCurves; n; n = n->next) v.push_back(n->item);
-  return v;
-}
+inline std::vector<Bspline*> ListItems(const Bspline* s) { return Items(s->curves); }
+inline std::vector<Bspline*> LoopItems(const TrimList* loop) { return Items(loop->loopCurves); }
 
 // Whether the curve list of s and the trim loop hold exactly these curves, in this order.
 inline bool ListAndLoopAre(const Bspline* s, const TrimList* loop, const std::vector<Bspline*>& list,

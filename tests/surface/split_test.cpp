@@ -37,10 +37,7 @@ TEST_F(SplitTest, PiecesReproduceTheObject) {
   std::uniform_real_distribution<double> cut(0.02, 0.98);
   for (unsigned seed = 1; seed <= 18; ++seed) {
     const int degree = 1 + seed % 4, dir = seed % 2;
-    PatchOptions o;
-    o.layout = KnotLayout::Random;
-    o.rational = true;
-    o.seed = seed;
+    PatchOptions o{.layout = KnotLayout::Random, .rational = true, .seed = seed};
     Bspline* obj =
         seed > 16 ? BuildFunctionPatch([](double x, double y) { return std::sin(3 * x) * y; }, o)
                   : BuildRandomCurve(seed, degree, degree + 3 + seed % 5, 2 + dir, seed % 3 == 0);
@@ -64,13 +61,12 @@ TEST_F(SplitTest, SlotsFollowTheGivenValues) {
   Bspline* c = BuildRandomCurve(7, 3, 8);
   // A value at the range start cuts nothing, a repeated value leaves its slot empty, and a last
   // value at the range end takes the last piece, which must not be lost.
+  const double given[5] = {0.0, 0.3, 0.3, 0.6, 1.0};
   double pars[5] = {0.0, 0.3, 0.3, 0.6, 1.0};
   Bspline* p[6] = {};
   ASSERT_EQ(SplitObjectToNObjects(c, 5, pars, 0, p), 0);
   EXPECT_TRUE(!p[0] && !p[2] && !p[5]);
-  ExpectPieceOf(c, p[1], 0, 0.0, 0.3);
-  ExpectPieceOf(c, p[3], 0, 0.3, 0.6);
-  ExpectPieceOf(c, p[4], 0, 0.6, 1.0);
+  for (int i : {1, 3, 4}) ExpectPieceOf(c, p[i], 0, given[i - 1], given[i]);
   FreeBsplineArrayContents(p, 6);
   // Two values within the tolerance on either side of a knot make one cut on the knot.
   const double knot = c->knotsU[5];
@@ -106,9 +102,7 @@ TEST_F(SplitTest, ExtractBetweenTwoValues) {
   ClearKernelError();
   FreeBspline(c);
 
-  PatchOptions o;
-  o.rational = true;
-  Bspline* s = BuildFunctionPatch([](double x, double y) { return x * y * y; }, o);
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return x * y * y; }, {.rational = true});
   Bspline* sv = ExtractObjFromObjGivenPar(s, 1, 0.9, 0.35);
   ExpectPieceOf(s, sv, 1, 0.35, 0.9, true);
   FreeBspline(sv);

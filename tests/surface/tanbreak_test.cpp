@@ -2,7 +2,6 @@
 // the curve's place in the curve list and the trim loop and reproduce it; a failure leaves the
 // surface's lists as they were.
 #include <algorithm>
-#include <cmath>
 #include <vector>
 
 #include "bspline/sfree.h"
@@ -22,24 +21,6 @@ class TanBreakTest : public KernelTest {};
 Bspline* Corner(Bspline* s) {
   return BuildCurveOnSurface(s, 2, {0.1, 0.1, 0.5, 0.1, 0.9, 0.1, 0.9, 0.5, 0.9, 0.9},
                              {0, 0, 0, 0.5, 0.5, 1, 1, 1});
-}
-
-TEST_F(TanBreakTest, WhichKnotsAreBreaks) {
-  // A polyline turning by 90 degrees at 1/3 and by 20 degrees at 2/3 (an angle equal to the
-  // threshold is a break); going straight back is no break; simple knots of a cubic never are.
-  const double a = 20.0 * M_PI / 180.0;
-  Bspline* c[3] = {BuildCurve(1, 3, {0, 0, 0, 1, 0, 0, 1, 1, 0, 1 + std::sin(a), 1 + std::cos(a), 0}),
-                   BuildCurve(1, 3, {0, 0, 0, 1, 0, 0, 0, 0, 0}), BuildRandomCurve(4, 3, 9)};
-  const double cases[][3] = {{0, 25, 1}, {0, 90, 1}, {0, 15, 2}, {1, 25, 0}, {2, 1, 0}};
-  for (const auto& k : cases) {
-    int n = -1;
-    double* breaks = nullptr;
-    ASSERT_EQ(GetTanDiscontKnots(c[int(k[0])], k[1], &n, &breaks), 0);
-    EXPECT_EQ(n, k[2]) << k[1];
-    EXPECT_NEAR(n > 0 ? breaks[0] : 1.0 / 3.0, 1.0 / 3.0, 1e-15);
-    Free(breaks);
-  }
-  for (Bspline* b : c) FreeBspline(b);
 }
 
 TEST_F(TanBreakTest, PiecesTakeTheCurvesPlaceInListAndLoop) {
@@ -87,8 +68,7 @@ TEST_F(TanBreakTest, PiecesTakeTheCurvesPlaceInListAndLoop) {
     FreeBspline(srf);
     return r;
   });
-  EXPECT_GT(failures, 5);
-  EXPECT_LT(failures, 120);
+  EXPECT_TRUE(failures > 5 && failures < 120) << failures;
 }
 
 }  // namespace
