@@ -15,7 +15,11 @@ void ZeroBand(double** G, int n, int width) {
 
 }  // namespace
 
-int NewComputeGramMatrixGQ(const double* knots, int nKnots, int n, int p, double** G) {
+namespace {
+
+// The quadrature of NewComputeGramMatrixGQ over the knot intervals longer than minLen (and
+// longer than 0): a basis taken to vanish on the shorter ones.
+int BasisGram(const double* knots, int nKnots, int n, int p, double minLen, double** G) {
   if (!knots || !G || p < 0 || n < 0 || p + n >= nKnots) return -2;
   ZeroBand(G, n, p + 1);
 
@@ -28,7 +32,8 @@ int NewComputeGramMatrixGQ(const double* knots, int nKnots, int n, int p, double
   if (ComputeGaussLegendreCoefi(-1.0, 1.0, ng, x, w) != 0) return -2;
 
   for (int s = 0; s + 1 < nKnots; ++s) {
-    if (!(knots[s + 1] > knots[s])) continue;  // empty interval: nothing to integrate
+    // An empty interval has nothing to integrate.
+    if (!(knots[s + 1] > knots[s]) || !(knots[s + 1] - knots[s] > minLen)) continue;
     const double half = (knots[s + 1] - knots[s]) / 2.0;
     const double mid = (knots[s + 1] + knots[s]) / 2.0;
     for (int g = 0; g < ng; ++g) {
@@ -47,6 +52,17 @@ int NewComputeGramMatrixGQ(const double* knots, int nKnots, int n, int p, double
     }
   }
   return 0;
+}
+
+// relTol times the domain of the degree-q basis (0 for relTol 0, whatever the knots).
+double ShortInterval(const double* knots, int nKnots, int q, double relTol) {
+  return relTol > 0.0 ? relTol * (knots[nKnots - q - 1] - knots[q]) : 0.0;
+}
+
+}  // namespace
+
+int NewComputeGramMatrixGQ(const double* knots, int nKnots, int n, int p, double** G) {
+  return BasisGram(knots, nKnots, n, p, 0.0, G);
 }
 
 int NBsplineDerivative(const double* knots, int nKnots, int p, int r, const double* c, double* d) {
@@ -91,11 +107,12 @@ int SingleBsplineDerivCoefs(const double* knots, int nKnots, int i, int p, int r
   return 0;
 }
 
-int NewComputeDiffGramMatrixGQ(const double* knots, int nKnots, int n, int p, int r, double** G) {
-  if (!knots || !G || n < 0 || p < 0 || n + p + 1 > nKnots || r < 0) return -2;
+int ComputeGramBandGQ(const double* knots, int nKnots, int n, int p, int r, double relTol,
+                      double** G) {
+  if (!knots || !G || n < 0 || p < 0 || n + p + 1 > nKnots || r < 0 || relTol < 0.0) return -2;
   ZeroBand(G, n, p + 1);
   if (r >= p + 1) return 0;  // the r-th derivative of a degree-p basis vanishes
-  if (r == 0) return NewComputeGramMatrixGQ(knots, nKnots, n, p, G);
+  if (r == 0) return BasisGram(knots, nKnots, n, p, ShortInterval(knots, nKnots, p, relTol), G);
   if (n == 0) return 0;
 
   TrackingScope scope;
@@ -104,7 +121,7 @@ int NewComputeDiffGramMatrixGQ(const double* knots, int nKnots, int n, int p, in
   double** H = allocate_matrix_ff(nH, q + 1);
   double** D = allocate_matrix_ff(n, r + 1);
   if (!H || !D || KernelFailed()) return -2;
-  if (NewComputeGramMatrixGQ(knots, nKnots, nH, q, H) != 0) return -2;
+  if (BasisGram(knots, nKnots, nH, q, ShortInterval(knots, nKnots, q, relTol), H) != 0) return -2;
   for (int i = 0; i < n; ++i)
     if (SingleBsplineDerivCoefs(knots, nKnots, i, p, r, D[i]) != 0) return -2;
 
@@ -124,4 +141,8 @@ int NewComputeDiffGramMatrixGQ(const double* knots, int nKnots, int n, int p, in
     }
   }
   return 0;
+}
+
+int NewComputeDiffGramMatrixGQ(const double* knots, int nKnots, int n, int p, int r, double** G) {
+  return ComputeGramBandGQ(knots, nKnots, n, p, r, 0.0, G);
 }

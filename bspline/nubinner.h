@@ -14,6 +14,13 @@ int NewComputeGramMatrixGQ(const double* knots, int nKnots, int n, int p, double
 // null knot vector or matrix, n + p + 1 > nKnots, r < 0, or a failure inside.
 int NewComputeDiffGramMatrixGQ(const double* knots, int nKnots, int n, int p, int r, double** G);
 
+// NewComputeDiffGramMatrixGQ (r = 0: NewComputeGramMatrixGQ) for a basis that vanishes on knot
+// intervals no longer than relTol times its domain: the Cox-de Boor recursion of the dense Gram
+// matrices (shrinkwrap/crvnet) counts knot differences within that tolerance as zero. relTol 0
+// is the plain Gram matrix. -2 as NewComputeDiffGramMatrixGQ, or for a negative relTol.
+int ComputeGramBandGQ(const double* knots, int nKnots, int n, int p, int r, double relTol,
+                      double** G);
+
 // The r-th derivative of N(i) of degree p as sum over a = 0..r of D[a] M(i + a), M the basis
 // of degree p - r on the same knot vector. D holds r + 1 values; r > p gives zeros. -2 for a
 // null knot vector, p < 1, r < 1, an index outside the basis or a failed allocation.

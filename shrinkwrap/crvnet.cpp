@@ -36,6 +36,27 @@ double** NewSquare(int n) {
   return m;
 }
 
+// The recursive basis counts knot differences within this share of the domain as zero.
+constexpr double kKnotTol = 1e-6;
+
+// G (nCtrl x nCtrl, zeroed by the caller) receives the Gram matrix of the r-th derivatives, from the band of the shared
+// basis (bspline/nubinner) mirrored into both triangles. The band's basis vanishes on knot
+// intervals within kKnotTol of the domain, as NubValRecursive does, so the values are those of
+// the recursion. Derivative entries below 1e-6 in magnitude are dropped.
+int DenseGram(const double* knots, int nKnots, int p, int r, double** G) {
+  const int nCtrl = nKnots - p - 1;
+  TrackingScope scope;
+  double** band = allocate_matrix_ff(nCtrl, p + 1);
+  if (!band || KernelFailed()) return -2;
+  if (ComputeGramBandGQ(knots, nKnots, nCtrl, p, r, kKnotTol, band) != 0) return -2;
+  for (int i = 0; i < nCtrl; ++i)
+    for (int k = 0; k <= p && i + k < nCtrl; ++k) {
+      const double g = band[i][k];
+      G[i][i + k] = G[i + k][i] = r > 0 && std::fabs(g) < 1e-6 ? 0.0 : g;
+    }
+  return 0;
+}
+
 }  // namespace
 
 void InitGaussQuadratureCoefs() {
@@ -58,33 +79,12 @@ double NubValRecursive(const double* knots, int i, int k, double t, double tol) 
 
 int ComputeGramMatrixGQ(const double* knots, int nKnots, int p, double** G) {
   const int nCtrl = nKnots - 1 - p;
-  const int k = p + 1;
   if (!knots || !G || p < 0 || nCtrl < 1) return -2;
-  const double tol = (knots[nCtrl] - knots[p]) * 1e-6;
   for (int j = 0; j < nCtrl; ++j)
     for (int l = 0; l < nCtrl; ++l) G[j][l] = 0.0;
-  if (k > kMaxGramOrder) return -2;
+  if (p + 1 > kMaxGramOrder) return -2;
   InitGaussQuadratureCoefs();
-
-  TrackingScope scope;
-  double* N = static_cast<double*>(Malloc(sizeof(double) * nCtrl));
-  if (!N || KernelFailed()) return -2;
-  // k nodes per interval integrate the degree-2p products exactly.
-  for (int i = 1; i < nKnots; ++i) {
-    const double a = knots[i - 1], b = knots[i];
-    if (!(b > a)) continue;
-    const double h = (b - a) / 2.0;
-    for (int g = 1; g <= k; ++g) {
-      const double t = gqSample[k][g] * h + (a + b) / 2.0;
-      for (int j = 0; j < nCtrl; ++j) N[j] = NubValRecursive(knots, j, k, t, tol);
-      for (int j = 0; j < nCtrl; ++j) {
-        if (!(N[j] > 0.0)) continue;
-        for (int l = 0; l < nCtrl; ++l)
-          if (N[l] > 0.0) G[j][l] += gqWeight[k][g] * N[l] * N[j] * h;
-      }
-    }
-  }
-  return 0;
+  return DenseGram(knots, nKnots, p, 0, G);
 }
 
 int NSplineDerivative(const double* knots, int nKnots, int p, int r, const double* c, double* out) {
@@ -105,25 +105,12 @@ int ComputeDiffGramMatrix(const double* knots, int nKnots, int p, int r, double*
   if (r == 0) return ComputeGramMatrixGQ(knots, nKnots, p, G);
   const int nCtrl = nKnots - p - 1;
   if (!knots || !G || r < 0 || r > p || nCtrl < 1) return -2;
-  TrackingScope scope;
-  // The r-th derivatives live in the degree p - r basis of the same knots (nCtrl + r functions).
-  const int nH = nCtrl + r;
-  double** H = NewSquare(nH);
-  double** D = allocate_matrix_ff(nCtrl, r + 1);
-  if (!H || !D || KernelFailed()) return -2;
-  if (ComputeGramMatrixGQ(knots, nKnots, p - r, H) != 0) return -2;
-  for (int i = 0; i < nCtrl; ++i)
-    if (SingleSplineDerivative(knots, nKnots, i, p, r, D[i]) != 0) return -2;
-  for (int i = 0; i < nCtrl; ++i) {
-    for (int j = 0; j <= i; ++j) {
-      double s = 0.0;
-      for (int a = 0; a <= r; ++a)
-        for (int b = 0; b <= r; ++b) s += D[i][a] * D[j][b] * H[i + a][j + b];
-      G[i][j] = std::fabs(s) < 1e-6 ? 0.0 : s;
-      G[j][i] = G[i][j];
-    }
-  }
-  return 0;
+  // The r-th derivatives are integrated in the degree p - r basis: its order meets the limit.
+  if (p - r + 1 > kMaxGramOrder) return -2;
+  for (int j = 0; j < nCtrl; ++j)
+    for (int l = 0; l < nCtrl; ++l) G[j][l] = 0.0;
+  InitGaussQuadratureCoefs();
+  return DenseGram(knots, nKnots, p, r, G);
 }
 
 int ComputeCurveThinPlateWTensionMatrix(const Bspline* curve, int* nCtrl, double*** G2, double*** G1,

@@ -9,7 +9,7 @@
 #include "bspline/smake.h"
 
 // Gauss-Legendre nodes (ascending) and weights on [-1, 1]: row r holds the r-point rule in
-// entries 1..r, r = 1..5. Rewritten by every ComputeGramMatrixGQ.
+// entries 1..r, r = 1..5. Rewritten by every ComputeGramMatrixGQ and ComputeDiffGramMatrix.
 extern double gqSample[6][6];
 extern double gqWeight[6][6];
 void InitGaussQuadratureCoefs();
@@ -17,10 +17,13 @@ void InitGaussQuadratureCoefs();
 // N(i, order)(t) by the Cox-de Boor recursion; knot differences within tol count as zero.
 double NubValRecursive(const double* knots, int i, int order, double t, double tol);
 
-// G (caller's, nCtrl x nCtrl) receives the integral of N(i) N(j) over the domain. 0; -2 for a
-// degree above 4 or when memory ran out.
+// G (caller's, nCtrl x nCtrl) receives the integral of N(i) N(j) over the domain, for the
+// basis of NubValRecursive (tol 1e-6 of the domain: knot intervals shorter than that carry
+// nothing), integrated on the shared basis of bspline/nubinner. 0; -2 for a degree above 4 or
+// when memory ran out.
 int ComputeGramMatrixGQ(const double* knots, int nKnots, int degree, double** G);
-// The same for the r-th derivatives; entries below 1e-6 in magnitude are set to 0.
+// The same for the r-th derivatives; entries below 1e-6 in magnitude are set to 0. -2 also for
+// r > degree or degree - r above 4.
 int ComputeDiffGramMatrix(const double* knots, int nKnots, int degree, int r, double** G);
 
 // Coefficients of the r-th derivative of sum c[i] N(i, degree) in the degree - r basis of the

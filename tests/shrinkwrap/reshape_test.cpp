@@ -55,6 +55,36 @@ TEST_F(ReshapeTest, GramMatricesMatchTheirIntegrals) {
   matrix_free_ff(g5);
 }
 
+// The recursive basis counts a knot interval within 1e-6 of the domain as empty, and the dense
+// Gram matrix integrates that basis: on knots with such an interval it equals a quadrature of
+// NubValRecursive itself (the rules read from the tables the Gram computation fills), and
+// away from it the recursion is the shared basis.
+TEST_F(ReshapeTest, GramMatrixIntegratesTheRecursiveBasis) {
+  for (int p = 1; p <= 4; ++p) {
+    std::vector<double> k = ClampedKnots(p, p + 5, 0.0, 2.0, KnotLayout::Random, 7u + p);
+    k.insert(k.begin() + p + 3, k[p + 2] + 1e-9);  // an interval of 1e-9 after knot p + 2
+    const int nk = static_cast<int>(k.size()), n = nk - p - 1, order = p + 1;
+    const double tol = (k[n] - k[p]) * 1e-6;
+    double** g = allocate_matrix_ff(n, n);
+    ASSERT_EQ(ComputeGramMatrixGQ(k.data(), nk, p, g), 0) << p;
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j) {
+        double e = 0.0;
+        for (int s = 0; s + 1 < nk; ++s)
+          for (int q = 1; q <= order && k[s + 1] > k[s]; ++q) {
+            const double h = 0.5 * (k[s + 1] - k[s]), t = k[s] + h * (1.0 + gqSample[order][q]);
+            e += h * gqWeight[order][q] * NubValRecursive(k.data(), i, order, t, tol) *
+                 NubValRecursive(k.data(), j, order, t, tol);
+          }
+        EXPECT_NEAR(g[i][j], e, 1e-14) << p << " " << i << " " << j;
+      }
+    for (double t : {0.1, 0.7, 1.3, 1.9})
+      for (int i = 0; i < n; ++i)
+        EXPECT_NEAR(NubValRecursive(k.data(), i, order, t, tol), RefBasis(k.data(), nk, i, p, t), 1e-14);
+    matrix_free_ff(g);
+  }
+}
+
 // The curve's points at ts moved off by `offset`, and the matching parameters.
 std::vector<double> OffsetTargets(const Bspline* c, const std::vector<double>& ts, double offset) {
   std::vector<double> pts;
