@@ -1,0 +1,46 @@
+# `cmake --install` layout: the kernel archive, the stand-in host library it links to and the
+# plug-in in lib/, the headers under include/seamweld/<directory>/ (so that a consumer writes
+# `#include "bspline/smake.h"` as the kernel does), and an exported package:
+#   find_package(SeamWeld)  ->  SeamWeld::kernel, SeamWeld::platform, SeamWeld::plugin
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(SEAMWELD_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/seamweld)
+set(SEAMWELD_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/SeamWeld)
+
+# In the build tree every target sees the source root through include_directories(); an installed
+# target carries its include directory itself.
+target_include_directories(seamweld_kernel INTERFACE $<INSTALL_INTERFACE:${SEAMWELD_INSTALL_INCLUDEDIR}>)
+target_include_directories(platform INTERFACE $<INSTALL_INTERFACE:${SEAMWELD_INSTALL_INCLUDEDIR}>)
+if(SEAMWELD_SANITIZE)
+  # A sanitized archive needs the sanitizer runtimes in whatever links it.
+  target_link_options(seamweld_kernel INTERFACE $<INSTALL_INTERFACE:-fsanitize=address,undefined>)
+  target_link_options(platform INTERFACE $<INSTALL_INTERFACE:-fsanitize=address,undefined>)
+endif()
+# "platform" is a fine name inside this tree but not in a shared lib/ directory.
+set_target_properties(platform PROPERTIES OUTPUT_NAME seamweld_platform)
+set_target_properties(seamweld_kernel PROPERTIES EXPORT_NAME kernel)
+
+set(seamweld_installed_targets seamweld_kernel platform)
+if(TARGET seamweld5)
+  # The installed plug-in finds the stand-in host library beside it.
+  set_target_properties(seamweld5 PROPERTIES EXPORT_NAME plugin INSTALL_RPATH "$ORIGIN")
+  list(APPEND seamweld_installed_targets seamweld5)
+endif()
+install(TARGETS ${seamweld_installed_targets} EXPORT SeamWeldTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+foreach(dir platform ${SEAMWELD_KERNEL_DIRS})
+  file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.h)
+  if(headers)
+    install(FILES ${headers} DESTINATION ${SEAMWELD_INSTALL_INCLUDEDIR}/${dir})
+  endif()
+endforeach()
+
+install(EXPORT SeamWeldTargets NAMESPACE SeamWeld:: DESTINATION ${SEAMWELD_INSTALL_CMAKEDIR})
+configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/SeamWeldConfig.cmake.in
+                              ${CMAKE_BINARY_DIR}/SeamWeldConfig.cmake
+                              INSTALL_DESTINATION ${SEAMWELD_INSTALL_CMAKEDIR})
+install(FILES ${CMAKE_BINARY_DIR}/SeamWeldConfig.cmake DESTINATION ${SEAMWELD_INSTALL_CMAKEDIR})
