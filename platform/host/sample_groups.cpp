@@ -229,7 +229,7 @@ void HostSurfaceNormal(const HostSurfaceView& s, double u, double v, double n[3]
 
 SeamMeasure MeasureSeam(const SampleSeam& seam, int samples) {
   HostSurfaceView a = ViewHostSurface(seam.elemA), b = ViewHostSurface(seam.elemB);
-  SeamMeasure m{0, 0};
+  SeamMeasure m{};
   constexpr int kCoarse = 400;
   std::vector<std::array<double, 3>> coarse(kCoarse + 1);
   for (int k = 0; k <= kCoarse; ++k) {
@@ -262,8 +262,13 @@ SeamMeasure MeasureSeam(const SampleSeam& seam, int samples) {
       }
     }
     double t = 0.5 * (lo + hi), ub, vb;
-    m.maxGap = std::max(m.maxGap, dist(t));
     SideParams(b, seam.sideB, t, &ub, &vb);
+    const double gap = dist(t);
+    if (i == 0 || gap > m.maxGap) {
+      m.maxGap = gap;
+      std::copy(pa, pa + 3, m.gapOnA);
+      EvalHostSurface(b, ub, vb, m.gapOnB);
+    }
     double na[3], nb[3];
     HostSurfaceNormal(a, ua, va, na);
     HostSurfaceNormal(b, ub, vb, nb);

@@ -42,5 +42,6 @@ void HostSurfaceNormal(const HostSurfaceView& s, double u, double v, double n[3]
 struct SeamMeasure {
   double maxGap;    // largest distance from side A's samples to side B's boundary curve
   double maxAngle;  // largest folded angle between the two surfaces' normals there, degrees
+  double gapOnA[3], gapOnB[3];  // where maxGap is: side A's sample and its closest point on side B
 };
 SeamMeasure MeasureSeam(const SampleSeam& seam, int samples = 200);

@@ -1,13 +1,15 @@
 // A small stand-in host: loads the plug-in library at run time, builds sample surface groups in
 // the stand-in scene, drives the four entry points as the host would (init, the dialog's OK,
 // one update per pick) and prints the gaps and normal angles of every seam before and after,
-// measured without the kernel.
+// measured without the kernel. With --obj it also writes the surfaces before and after as meshes.
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -30,6 +32,7 @@ struct Options {
   float maxGap = 0.05f, maxAngle = 5.0f, healGap = 0.001f, healAngle = 0.5f;
   std::string continuity = "none";
   short report = 1;
+  std::string objDir;  // empty: no meshes
 };
 
 void Usage() {
@@ -40,7 +43,10 @@ void Usage() {
       "  --healgap G --healangle A         healing targets (0.001, 0.5 degrees)\n"
       "  --continuity position|tangency|curvature|none   outer boundary (none)\n"
       "  --no-report                       do not print the per-side report\n"
-      "  --plugin PATH                     plug-in library to load\n");
+      "  --plugin PATH                     plug-in library to load\n"
+      "  --obj DIR                         write each surface before and after the heal as an OBJ mesh,\n"
+      "                                    DIR/<group>_<surface>_before.obj and _after.obj, and the\n"
+      "                                    seams' worst gaps as DIR/<group>_seams_before.obj and _after.obj\n");
 }
 
 // False when the program should stop: after --help (*exitCode 0) or a bad option (2).
@@ -63,7 +69,7 @@ bool Parse(int argc, char** argv, Options* o, int* exitCode) {
     }
     if (a == "--no-report") { o->report = 0; continue; }
     static const char* const kWithValue[] = {"--group", "--maxgap", "--maxangle", "--healgap",
-                                             "--healangle", "--continuity", "--plugin"};
+                                             "--healangle", "--continuity", "--plugin", "--obj"};
     if (std::find(std::begin(kWithValue), std::end(kWithValue), a) == std::end(kWithValue)) {
       fprintf(stderr, "unknown option %s\n", a.c_str());
       Usage();
@@ -76,6 +82,7 @@ bool Parse(int argc, char** argv, Options* o, int* exitCode) {
     else if (a == "--healgap") o->healGap = std::strtof(v, nullptr);
     else if (a == "--healangle") o->healAngle = std::strtof(v, nullptr);
     else if (a == "--continuity") o->continuity = v;
+    else if (a == "--obj") o->objDir = v;
     else o->plugin = v;
   }
   return true;
@@ -123,6 +130,109 @@ const char* SideName(int side) {
   return names[side >= 1 && side <= 4 ? side : 0];
 }
 
+// Meshes for any 3D viewer, tessellated with the host's own evaluator rather than the kernel's, so
+// they show what the host holds. Sizes are in the scene's units.
+constexpr int kObjQuads = 32;  // quads per parameter direction
+
+std::string SeamName(const SampleSeam& s) {
+  return SAAStubSurfaceAt(s.elemA).name + "_" + SideName(s.sideA) + "_" + SAAStubSurfaceAt(s.elemB).name + "_" +
+         SideName(s.sideB);
+}
+
+bool CloseObj(FILE* f, const std::string& path) {
+  const bool ok = !ferror(f);
+  if (fclose(f) != 0 || !ok) {
+    fprintf(stderr, "cannot write %s\n", path.c_str());
+    return false;
+  }
+  return true;
+}
+
+FILE* OpenObj(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "w");
+  if (!f) fprintf(stderr, "cannot write %s\n", path.c_str());
+  return f;
+}
+
+// The surface on a (kObjQuads + 1)^2 grid of its parameter domain, as quads.
+bool WriteSurfaceObj(const std::string& path, int element, const char* state) {
+  FILE* f = OpenObj(path);
+  if (!f) return false;
+  const HostSurfaceView s = ViewHostSurface(element);
+  const double u0 = s.knotsU[s.pu], u1 = s.knotsU[s.cu], v0 = s.knotsV[s.pv], v1 = s.knotsV[s.cv];
+  const int n = kObjQuads;
+  fprintf(f, "# SeamWeld demo: surface %s %s the heal, %d x %d quads on its parameter grid\n",
+          SAAStubSurfaceAt(element).name.c_str(), state, n, n);
+  fprintf(f, "o %s_%s\n", SAAStubSurfaceAt(element).name.c_str(), state);
+  for (int j = 0; j <= n; ++j)
+    for (int i = 0; i <= n; ++i) {
+      double p[3];
+      EvalHostSurface(s, u0 + (u1 - u0) * i / n, v0 + (v1 - v0) * j / n, p);
+      fprintf(f, "v %.9g %.9g %.9g\n", p[0], p[1], p[2]);
+    }
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) {
+      const int a = j * (n + 1) + i + 1;  // OBJ indices start at 1
+      fprintf(f, "f %d %d %d %d\n", a, a + 1, a + n + 2, a + n + 1);
+    }
+  return CloseObj(f, path);
+}
+
+// One object per seam at its worst gap: the segment from side A's sample to the closest point of
+// side B (a line, as short as the gap) and a small octahedron around side A's sample, so that
+// viewers that draw only faces show it too.
+bool WriteSeamsObj(const std::string& path, const SampleGroup& g, const std::vector<SeamMeasure>& m,
+                   double markerSize, const char* state) {
+  FILE* f = OpenObj(path);
+  if (!f) return false;
+  fprintf(f, "# SeamWeld demo: the worst gap of every seam %s the heal\n", state);
+  int base = 0;
+  for (size_t k = 0; k < g.seams.size(); ++k) {
+    const double* a = m[k].gapOnA;
+    const double* b = m[k].gapOnB;
+    fprintf(f, "# gap %.9g, angle %.6g degrees\no seam_%s_%s\n", m[k].maxGap, m[k].maxAngle,
+            SeamName(g.seams[k]).c_str(), state);
+    fprintf(f, "v %.9g %.9g %.9g\nv %.9g %.9g %.9g\n", a[0], a[1], a[2], b[0], b[1], b[2]);
+    for (int axis = 0; axis < 3; ++axis)
+      for (int sign = -1; sign <= 1; sign += 2) {
+        double p[3] = {a[0], a[1], a[2]};
+        p[axis] += sign * markerSize;
+        fprintf(f, "v %.9g %.9g %.9g\n", p[0], p[1], p[2]);
+      }
+    fprintf(f, "l %d %d\n", base + 1, base + 2);
+    // Octahedron tips: base + 3 + 2 * axis for -, + 1 for +.
+    const int x0 = base + 3, x1 = base + 4, y0 = base + 5, y1 = base + 6, z0 = base + 7, z1 = base + 8;
+    const int faces[8][3] = {{x1, y1, z1}, {y1, x0, z1}, {x0, y0, z1}, {y0, x1, z1},
+                             {y1, x1, z0}, {x0, y1, z0}, {y0, x0, z0}, {x1, y0, z0}};
+    for (const auto& t : faces) fprintf(f, "f %d %d %d\n", t[0], t[1], t[2]);
+    base += 8;
+  }
+  return CloseObj(f, path);
+}
+
+bool WriteGroupObj(const Options& o, const std::string& which, const SampleGroup& g,
+                   const std::vector<SeamMeasure>& m, double markerSize, const char* state) {
+  bool ok = true;
+  for (int e : g.elements)
+    ok &= WriteSurfaceObj(o.objDir + "/" + which + "_" + SAAStubSurfaceAt(e).name + "_" + state + ".obj", e, state);
+  return ok & WriteSeamsObj(o.objDir + "/" + which + "_seams_" + state + ".obj", g, m, markerSize, state);
+}
+
+// A hundredth of the diagonal of the group's control points' bounding box.
+double MarkerSize(const SampleGroup& g) {
+  double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+  for (int e : g.elements) {
+    const HostSurfaceView s = ViewHostSurface(e);
+    for (size_t k = 0; k < s.pts.size(); ++k) {
+      lo[k % 3] = std::min(lo[k % 3], s.pts[k]);
+      hi[k % 3] = std::max(hi[k % 3], s.pts[k]);
+    }
+  }
+  double d2 = 0;
+  for (int c = 0; c < 3; ++c) d2 += (hi[c] - lo[c]) * (hi[c] - lo[c]);
+  return 0.01 * std::sqrt(d2);
+}
+
 int RunGroup(const Plugin& plugin, const Options& o, const std::string& which) {
   SAAStubReset();
   SampleGroup g = which == "two"         ? BuildTwoPatchGroup(0.01, 3.0)
@@ -134,6 +244,8 @@ int RunGroup(const Plugin& plugin, const Options& o, const std::string& which) {
 
   std::vector<SeamMeasure> before;
   for (const SampleSeam& s : g.seams) before.push_back(MeasureSeam(s));
+  const double markerSize = MarkerSize(g);
+  bool objOk = o.objDir.empty() || WriteGroupObj(o, which, g, before, markerSize, "before");
 
   printf("==== %s: %zu surfaces, %zu seams\n", g.name.c_str(), g.elements.size(), g.seams.size());
   fflush(stdout);
@@ -147,17 +259,23 @@ int RunGroup(const Plugin& plugin, const Options& o, const std::string& which) {
   fflush(stdout);
   printf("status %d\n", status);
   printf("%-26s %12s %12s %12s %12s\n", "seam", "gap before", "gap after", "angle before", "angle after");
+  std::vector<SeamMeasure> afterAll;
   for (size_t i = 0; i < g.seams.size(); ++i) {
     const SampleSeam& s = g.seams[i];
-    SeamMeasure after = MeasureSeam(s);
+    const SeamMeasure after = afterAll.emplace_back(MeasureSeam(s));
     std::string label = SAAStubSurfaceAt(s.elemA).name + " " + SideName(s.sideA) + " / " +
                         SAAStubSurfaceAt(s.elemB).name + " " + SideName(s.sideB);
     printf("%-26s %12.6f %12.6f %12.4f %12.4f\n", label.c_str(), before[i].maxGap, after.maxGap,
            before[i].maxAngle, after.maxAngle);
   }
+  if (!o.objDir.empty()) {
+    objOk = WriteGroupObj(o, which, g, afterAll, markerSize, "after") && objOk;
+    printf("meshes: %s/%s_*_before.obj and _after.obj\n", o.objDir.c_str(), which.c_str());
+  }
   int cleanup = plugin.cleanup(ctx);
   printf("\n");
-  return status ? status : cleanup;
+  if (status) return status;
+  return cleanup ? cleanup : objOk ? 0 : 1;
 }
 
 }  // namespace
@@ -166,6 +284,14 @@ int main(int argc, char** argv) {
   Options o;
   int exitCode = 0;
   if (!Parse(argc, argv, &o, &exitCode)) return exitCode;
+  if (!o.objDir.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(o.objDir, ec);
+    if (ec) {
+      fprintf(stderr, "cannot create %s: %s\n", o.objDir.c_str(), ec.message().c_str());
+      return 1;
+    }
+  }
   Plugin plugin;
   if (!Load(o.plugin, &plugin)) return 1;
   printf("SeamWeld demo: MAXGAP %g, MAXANGLE %g, HEALGAP %g, HEALANGLE %g, outer boundary %s\n\n", o.maxGap,

@@ -1,0 +1,152 @@
+// The demo host's --obj output: every file a viewer would be handed parses, indexes only vertices
+// it has and holds finite coordinates; the seam markers sit at the gaps the demo measured.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ObjFile {
+  std::vector<std::array<double, 3>> vertices;
+  int faces = 0, lines = 0, objects = 0;
+  std::vector<double> lineLengths;  // of every `l` element, in order
+};
+
+// Parses the subset the demo writes (v, f, l, o, comments); any other record or a bad index fails.
+ObjFile ParseObj(const fs::path& path) {
+  ObjFile obj;
+  std::ifstream in(path);
+  EXPECT_TRUE(in) << path;
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    std::istringstream s(line);
+    std::string tag;
+    if (!(s >> tag) || tag[0] == '#') continue;
+    const std::string where = path.filename().string() + ":" + std::to_string(number);
+    if (tag == "o") {
+      std::string name;
+      EXPECT_TRUE(s >> name) << where;
+      ++obj.objects;
+    } else if (tag == "v") {
+      std::array<double, 3> p{};
+      std::string word;
+      for (double& c : p) {
+        EXPECT_TRUE(s >> word) << where;
+        c = std::strtod(word.c_str(), nullptr);  // reads "nan" and "inf" too, which must not occur
+        EXPECT_TRUE(std::isfinite(c)) << where;
+      }
+      obj.vertices.push_back(p);
+    } else if (tag == "f" || tag == "l") {
+      std::vector<int> idx;
+      for (int i; s >> i;) idx.push_back(i);
+      EXPECT_TRUE(s.eof()) << where;
+      EXPECT_GE(idx.size(), tag == "f" ? 3u : 2u) << where;
+      for (int i : idx) EXPECT_TRUE(i >= 1 && i <= static_cast<int>(obj.vertices.size())) << where;
+      if (tag == "f") {
+        ++obj.faces;
+      } else if (idx.size() == 2 && idx[0] >= 1 && idx[1] >= 1 && idx[0] <= static_cast<int>(obj.vertices.size()) &&
+                 idx[1] <= static_cast<int>(obj.vertices.size())) {
+        ++obj.lines;
+        const auto& a = obj.vertices[idx[0] - 1];
+        const auto& b = obj.vertices[idx[1] - 1];
+        obj.lineLengths.push_back(std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]));
+      }
+    } else {
+      ADD_FAILURE() << where << ": unexpected record " << tag;
+    }
+  }
+  return obj;
+}
+
+class DemoObj : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(::testing::TempDir()) / ("seamweld_obj_" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  int RunDemo(const std::string& args) {
+    const std::string cmd = std::string(SEAMWELD_DEMO) + " --no-report --obj " + dir_.string() + " " + args + " > " +
+                            (dir_.string() + ".log") + " 2>&1";
+    const int rc = std::system(cmd.c_str());
+    std::ifstream log(dir_.string() + ".log");
+    log_.assign(std::istreambuf_iterator<char>(log), {});
+    fs::remove(dir_.string() + ".log");
+    return rc;
+  }
+
+  fs::path dir_;
+  std::string log_;
+};
+
+TEST_F(DemoObj, EverySurfaceAndSeamBeforeAndAfterParsesAndTheMarkersShowTheHeal) {
+  ASSERT_EQ(RunDemo("--group all"), 0) << log_;
+  // Surfaces per group as the demo builds them; the seams files hold one object per seam.
+  const struct {
+    const char* group;
+    std::vector<std::string> surfaces;
+    int seams;
+  } groups[] = {{"two", {"patchA", "patchB"}, 1},
+                {"grid", {"grid00", "grid01", "grid10", "grid11"}, 4},
+                {"tjunction", {"long", "shortL", "shortR"}, 2}};
+  const int quads = 32;
+  int files = 0;
+  for (const auto& g : groups) {
+    for (const std::string& name : g.surfaces) {
+      std::vector<std::array<double, 3>> states[2];
+      for (int k = 0; k < 2; ++k) {
+        const fs::path p = dir_ / (std::string(g.group) + "_" + name + (k ? "_after.obj" : "_before.obj"));
+        ASSERT_TRUE(fs::exists(p)) << p;
+        const ObjFile obj = ParseObj(p);
+        EXPECT_EQ(obj.vertices.size(), static_cast<size_t>((quads + 1) * (quads + 1))) << p;
+        EXPECT_EQ(obj.faces, quads * quads) << p;
+        EXPECT_EQ(obj.objects, 1) << p;
+        states[k] = obj.vertices;
+        ++files;
+      }
+    }
+    double worst[2] = {0, 0};
+    for (int k = 0; k < 2; ++k) {
+      const fs::path p = dir_ / (std::string(g.group) + (k ? "_seams_after.obj" : "_seams_before.obj"));
+      ASSERT_TRUE(fs::exists(p)) << p;
+      const ObjFile obj = ParseObj(p);
+      EXPECT_EQ(obj.objects, g.seams) << p;
+      EXPECT_EQ(obj.lines, g.seams) << p;
+      EXPECT_EQ(obj.faces, 8 * g.seams) << p;  // an octahedron per seam
+      for (double len : obj.lineLengths) worst[k] = std::max(worst[k], len);
+      ++files;
+    }
+    // The gap segments are the measured gaps: about the built-in 0.01 before, the default
+    // healing target 0.001 after.
+    EXPECT_GT(worst[0], 0.005) << g.group;
+    EXPECT_LE(worst[1], 0.001 + 1e-6) << g.group;
+  }
+  int onDisk = 0;
+  for (const auto& e : fs::directory_iterator(dir_)) onDisk += e.path().extension() == ".obj";
+  EXPECT_EQ(onDisk, files);
+}
+
+TEST_F(DemoObj, AnUnwritableDirectoryFailsTheRun) {
+  // A regular file where the directory should be.
+  { std::ofstream(dir_.string()) << "x"; }
+  EXPECT_NE(RunDemo("--group two"), 0) << log_;
+  EXPECT_NE(log_.find("cannot create"), std::string::npos) << log_;
+  fs::remove(dir_);
+}
+
+}  // namespace
