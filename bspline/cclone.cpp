@@ -23,7 +23,7 @@ int CopyCurveGivenBspline(Bspline* src, Bspline* dst) {
   const int n = NumCtrlU(src);
   const int nKnots = NumKnotsU(src);
   if (!src->knotsU || !src->X || !src->Y || (src->dimension == 3 && !src->Z) || (src->rational && !src->W)) {
-    zk_error_status = -2;  // a record without its arrays cannot be copied
+    SetKernelError(-2);  // a record without its arrays cannot be copied
     return -2;
   }
 

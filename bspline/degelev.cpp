@@ -84,20 +84,20 @@ void FindCoefiOfDegRaisedNCurves(const double* src, double* dst, const double* o
 
 void IncrementDegreeOfObject(int dir, Bspline* obj) {
   if (!obj || (obj->kind != 1 && obj->kind != 2)) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return;
   }
   dir = obj->kind == 2 && dir != 0 ? 1 : 0;
   const int p = DegreeOf(obj, dir);
   if (p < 1 || p + 1 > kMaxSplineDegree) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return;
   }
   const int n = dir ? NumCtrlV(obj) : NumCtrlU(obj);
   const int count = dir ? NumKnotsV(obj) : NumKnotsU(obj);
   const double* U = dir ? obj->knotsV : obj->knotsU;
   if (!U) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return;
   }
 

@@ -128,14 +128,14 @@ int InitKnotInsertion(const Bspline* obj, int dir, int count, KnotInsertWork** w
   if (!work) return 0;
   *work = nullptr;
   if (!obj || count < 0 || (obj->kind != 1 && obj->kind != 2)) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return 0;
   }
   dir = EffectiveDir(obj, dir);
   const Direction d = DirectionOf(obj, dir);
   if (d.degree < 1 || d.degree > kMaxSplineDegree || d.interior < 0 || !d.knots || !obj->X ||
       !obj->Y || (obj->dimension == 3 && !obj->Z) || (obj->rational && !obj->W)) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return 0;
   }
   const int coords = 2 + (obj->dimension == 3 ? 1 : 0) + (obj->rational ? 1 : 0);
@@ -143,7 +143,7 @@ int InitKnotInsertion(const Bspline* obj, int dir, int count, KnotInsertWork** w
   const long long header = (sizeof(KnotInsertWork) + sizeof(double) - 1) / sizeof(double);
   const long long doubles = header + capacity + d.degree + 1 + coords * capacity * d.lines;
   if (capacity > 0x7fffffff || doubles * static_cast<long long>(sizeof(double)) > 0xffffffffLL) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return 0;
   }
   auto* block = static_cast<double*>(Malloc(static_cast<unsigned>(doubles * sizeof(double))));
@@ -264,7 +264,7 @@ int EndKnotInsertion(Bspline* obj, int dir, KnotInsertWork* w) {
 double* InsertAKnotIntoTransposedObject(int /*dir*/, KnotInsertWork* w, int mode, double value,
                                         int position) {
   if (!w || w->n >= w->capacity) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return nullptr;
   }
   const int p = w->degree;
@@ -284,7 +284,7 @@ double* InsertAKnotIntoTransposedObject(int /*dir*/, KnotInsertWork* w, int mode
     position = span + 1;
   } else if (position < p + 1 || position > w->n || value < U[position - 1] ||
              value > U[position]) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return nullptr;
   }
   InsertKnotAt(w, value, position);
@@ -305,7 +305,7 @@ void MakeControlLinesSame(KnotInsertWork* w, int /*dir*/, int i, int j) {
 void InsertNKnotsToObject(int mult, int n, int dir, Bspline* obj, int mode, double* values) {
   if (n == 0) return;
   if (!obj || n < 0 || (mode == 2 && (!values || (mult != -1 && mult < 1)))) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return;
   }
   if (mode < 0 || mode > 2) return;
@@ -315,7 +315,7 @@ void InsertNKnotsToObject(int mult, int n, int dir, Bspline* obj, int mode, doub
   long long reserve = n;
   if (mode == 2) reserve = static_cast<long long>(n) * (mult == -1 ? p + 1 : std::min(mult, p + 1));
   if (reserve > 0x7fffffff) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return;
   }
   KnotInsertWork* w = nullptr;

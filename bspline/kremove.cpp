@@ -528,7 +528,7 @@ Bspline* MakeLineCurve(Bspline* srf, int dir, int index) {
 int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bool inOrder,
                       double* dev) {
   if (!obj || !knots || nknots < 1 || (obj->kind != 1 && obj->kind != 2)) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return -2;
   }
   dir = EffectiveDir(obj, dir);
@@ -536,7 +536,7 @@ int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bo
   const int n = CtrlIn(obj, dir);
   const double* U = KnotsIn(obj, dir);
   if (!U || p < 1 || p > kMaxSplineDegree) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return -2;
   }
   const double tol = kRelKnotTol * (U[n] - U[p]);
@@ -551,7 +551,7 @@ int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bo
   if (present < 0) return -2;
   if (present == 0) {
     NotAKnotMessage();
-    zk_error_status = -2;
+    SetKernelError(-2);
     return -2;
   }
 
@@ -567,7 +567,7 @@ int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bo
     const int k = LastIndexOfKnot(V, p, m, inOrder ? knots[g] : list[g], tol);
     if (k <= p || k >= m) {  // cannot happen after the check above; never eliminate off the line
       Free(w);
-      zk_error_status = -2;
+      SetKernelError(-2);
       return -2;
     }
     const int s = FindMultOfValInArray(V, m + p + 1, V[k], k, p + 1, 0, tol);

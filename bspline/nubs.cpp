@@ -17,7 +17,7 @@ constexpr int kOrd = kMaxSplineDegree + 1;
 
 // Refusal of an object the fixed-size scratch cannot hold: the output stays untouched and
 // the caller's failure test sees it.
-void Refuse() { zk_error_status = -2; }
+void Refuse() { SetKernelError(-2); }
 
 void ShowUnavailable() { InfoMessageFormat("%s", MSGstr("Currently Unavailable")); }
 

@@ -98,14 +98,14 @@ void EvalPointDirectDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bs
                                double u, double v, int du, int dv, double* out) {
   const Bspline* obj = OneOf(srf, crv3, crv2);
   if (!obj || !nubkernel::DegreesOk(obj)) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return;
   }
   const bool alongV = srf && du <= 0;
   const int k = alongV ? dv : du;
   const int dim = crv2 ? 2 : 3;
   if (k < 0 || k >= kChain) {
-    zk_error_status = -2;  // the chain is sized for the evaluators' degree limit
+    SetKernelError(-2);  // the chain is sized for the evaluators' degree limit
     return;
   }
   // A(i) for i = 0 .. k, each dim + 1 values; orders above the degree come out as zero.
@@ -126,7 +126,7 @@ void EvalPointCrossDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bsp
     return;
   }
   if (!nubkernel::DegreesOk(srf)) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return;
   }
   double A[9 * 4];

@@ -37,7 +37,7 @@ bool CopyLoopCurves(BsplineList* loop, BsplineList* oldCurves, BsplineList* newC
   for (; loop; loop = loop->next) {
     Bspline* copy = nullptr;
     if (!FindCopy(loop->item, oldCurves, newCurves, &copy)) {
-      zk_error_status = -2;  // a loop curve that is not on the surface's curve list
+      SetKernelError(-2);  // a loop curve that is not on the surface's curve list
       return false;
     }
     BsplineList* node = MallocNullBsplineList();
@@ -75,7 +75,7 @@ int CopyBsplineSurfaceGivenBspline(Bspline* src, Bspline* dst) {
   const int nKnotsU = NumKnotsU(src), nKnotsV = NumKnotsV(src);
   // The source is taken as a 3D surface: Z is always copied.
   if (!src->knotsU || !src->knotsV || !src->X || !src->Y || !src->Z || (src->rational && !src->W)) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return -2;
   }
 

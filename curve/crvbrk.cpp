@@ -207,7 +207,7 @@ int BreakCurveOnSurface(Bspline* curve) {
       if (!piece) {
         // A portion shorter than the curve's parameter tolerance holds nothing worth keeping.
         if (zk_error_status == -9 && memory_error != 1) {
-          zk_error_status = status;
+          SetKernelError(status);
           continue;
         }
         return fail();

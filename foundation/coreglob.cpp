@@ -1,5 +1,7 @@
 #include "foundation/coreglob.h"
 
+#include "platform/tstubs.h"
+
 int ZK666DEBUG = 0;
 int zk_error_status = 0;
 unsigned char memory_error = 0;
@@ -18,3 +20,9 @@ double** surfDiffArray5 = nullptr;
 double Global_Tension = 0.7;
 double Global_Roughness = 0.3;
 double Global_Sigma = 0.01;
+
+void SetOutOfMemory() {
+  InfoMessageFormat("%s", MSGstr("System swap space has been exhausted - cannot proceed with operation."));
+  memory_error = 1;
+  SetKernelError(-1);
+}

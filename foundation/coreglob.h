@@ -27,6 +27,19 @@ extern double Global_Sigma;
 // The one failure test of the kernel: after any allocation or call that can fail.
 inline bool KernelFailed() { return zk_error_status < 0 || memory_error == 1; }
 
+// The allocation flag alone, any non-zero value: the matrix allocators and the LU
+// decomposition fail on it even when only an earlier request ran out of memory, and ignore a
+// negative status that is not about memory.
+inline bool MemoryErrorSet() { return memory_error != 0; }
+
+// Records a failure status (negative by convention). Callers that tolerate a failed sub-step
+// also put back the status they saw before it.
+inline void SetKernelError(int status) { zk_error_status = status; }
+
+// Running out of memory: shows the out-of-memory message once and sets memory_error = 1,
+// zk_error_status = -1, exactly as the allocator does when the runtime has nothing left.
+void SetOutOfMemory();
+
 // Clears the error state. Only callers that tolerate a failed sub-step, and the plug-in at the
 // start of a run, do this; the allocator never does.
 inline void ClearKernelError() {

@@ -1,6 +1,5 @@
 #include "foundation/makemat.h"
 
-#include <climits>
 #include <cstddef>
 
 #include "foundation/coreglob.h"
@@ -10,30 +9,19 @@ namespace {
 
 // The matrix allocators decide failure by the flag alone (any non-zero value), not by the
 // pointer: a flag left by an earlier failure makes them fail too.
-bool AllocFailed() { return memory_error != 0; }
-
-// Malloc takes an unsigned size; a request that does not fit is treated as running out of
-// memory instead of silently allocating a truncated block.
-void* MallocCount(size_t count, size_t elemSize) {
-  if (count != 0 && elemSize > UINT_MAX / count) {
-    memory_error = 1;
-    zk_error_status = -1;
-    return nullptr;
-  }
-  return Malloc(static_cast<unsigned>(count * elemSize));
-}
+bool AllocFailed() { return MemoryErrorSet(); }
 
 // A request can succeed while the flag is still set from an earlier failure; whatever was
 // obtained is freed before giving up, so the sticky failure does not leak.
 template <typename T>
 T** AllocateRows(int rows, int cols) {
   if (rows <= 0 || cols < 0) return nullptr;
-  T** m = static_cast<T**>(MallocCount(static_cast<size_t>(rows), sizeof(T*)));
+  T** m = MallocArray<T*>(rows);
   if (AllocFailed()) {
     Free(m);
     return nullptr;
   }
-  T* data = static_cast<T*>(MallocCount(static_cast<size_t>(rows) * static_cast<size_t>(cols), sizeof(T)));
+  T* data = MallocArray<T>(rows, cols);
   if (AllocFailed()) {
     Free(data);
     Free(m);
@@ -52,19 +40,19 @@ int FreeRows(T** m) {
 // Takes the top array and the data block first, then each lower pointer array in order.
 double*** Allocate3(int n1, int n2, int n3) {
   if (n1 <= 0 || n2 <= 0 || n3 < 0) return nullptr;
-  double*** top = static_cast<double***>(MallocCount(static_cast<size_t>(n1), sizeof(double**)));
+  double*** top = MallocArray<double**>(n1);
   if (AllocFailed()) {
     Free(top);
     return nullptr;
   }
-  double* data = static_cast<double*>(MallocCount(static_cast<size_t>(n1) * n2 * n3, sizeof(double)));
+  double* data = MallocArray<double>(n1, n2, n3);
   if (AllocFailed()) {
     Free(data);
     Free(top);
     return nullptr;
   }
   for (int i = 0; i < n1; ++i) {
-    top[i] = static_cast<double**>(MallocCount(static_cast<size_t>(n2), sizeof(double*)));
+    top[i] = MallocArray<double*>(n2);
     if (AllocFailed()) {
       Free(data);
       for (int a = i; a >= 0; --a) Free(top[a]);
@@ -79,12 +67,12 @@ double*** Allocate3(int n1, int n2, int n3) {
 
 double**** Allocate4(int n1, int n2, int n3, int n4) {
   if (n1 <= 0 || n2 <= 0 || n3 <= 0 || n4 < 0) return nullptr;
-  double**** top = static_cast<double****>(MallocCount(static_cast<size_t>(n1), sizeof(double***)));
+  double**** top = MallocArray<double***>(n1);
   if (AllocFailed()) {
     Free(top);
     return nullptr;
   }
-  double* data = static_cast<double*>(MallocCount(static_cast<size_t>(n1) * n2 * n3 * n4, sizeof(double)));
+  double* data = MallocArray<double>(n1, n2, n3, n4);
   if (AllocFailed()) {
     Free(data);
     Free(top);
@@ -100,13 +88,13 @@ double**** Allocate4(int n1, int n2, int n3, int n4) {
     Free(top);
   };
   for (int i = 0; i < n1; ++i) {
-    top[i] = static_cast<double***>(MallocCount(static_cast<size_t>(n2), sizeof(double**)));
+    top[i] = MallocArray<double**>(n2);
     if (AllocFailed()) {
       unwind(i, 0);
       return nullptr;
     }
     for (int j = 0; j < n2; ++j) {
-      top[i][j] = static_cast<double**>(MallocCount(static_cast<size_t>(n3), sizeof(double*)));
+      top[i][j] = MallocArray<double*>(n3);
       if (AllocFailed()) {
         unwind(i, j + 1);
         return nullptr;

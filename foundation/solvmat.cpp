@@ -95,7 +95,7 @@ int ludcmp_ff(double** a, int n, int* indx, double* d) {
     Free(rowMax);
     return -2;
   };
-  if (memory_error != 0) return fail();
+  if (MemoryErrorSet()) return fail();
   *d = 1.0;
   bool small = false;  // once set, it holds for the rest of the decomposition
   const RowPtr m{a};
@@ -153,12 +153,12 @@ void lubksb_ff(double** a, int n, const int* indx, double* b) { LuBackSubstitute
 
 int inverse_matrix_ff(double** A, double** Ainv, int n) {
   auto* col = static_cast<double*>(Malloc(static_cast<unsigned>(n) * sizeof(double)));
-  if (memory_error != 0) {
+  if (MemoryErrorSet()) {
     Free(col);
     return -1;
   }
   auto* indx = static_cast<int*>(Malloc(static_cast<unsigned>(n) * sizeof(int)));
-  if (memory_error != 0) {
+  if (MemoryErrorSet()) {
     Free(col);
     Free(indx);
     return -1;

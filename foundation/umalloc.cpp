@@ -112,16 +112,6 @@ void DropNode(MallocTrackNode* node) {
   free(node);
 }
 
-void OutOfSwapMessage() {
-  InfoMessageFormat("%s", MSGstr("System swap space has been exhausted - cannot proceed with operation."));
-}
-
-void SetOutOfMemory() {
-  OutOfSwapMessage();
-  memory_error = 1;
-  zk_error_status = -1;
-}
-
 void CountTracked() {
   ++trackedMallocs;
   if (trackedMallocs > maxTrackedMallocs) {

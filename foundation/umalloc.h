@@ -6,7 +6,12 @@
 // shows one message and sets zk_error_status = -1, memory_error = 1.
 #pragma once
 
+#include <climits>
 #include <cstddef>
+#include <cstring>
+#include <type_traits>
+
+#include "foundation/coreglob.h"
 
 void* Malloc(unsigned size);
 void* Realloc(void* block, unsigned size);
@@ -26,18 +31,83 @@ void break_here_for_stats();
 void* ZKMalloc(unsigned size);
 int ZKFree(void* block);
 
+// ---- Arrays ---------------------------------------------------------------------------------
+// An array of T whose element count is the product of `counts`. The allocator takes an
+// unsigned byte count: a negative count, or a size that does not fit it, is the ordinary
+// out-of-memory failure (message, memory_error = 1, zk_error_status = -1, null), never a short
+// block. A zero count is a zero-size request: null without an error, as Malloc(0).
+namespace umalloc_detail {
+
+template <class N>
+bool MultiplyCount(unsigned long long& total, N n) {
+  static_assert(std::is_integral_v<N>, "element counts are integers");
+  if constexpr (std::is_signed_v<N>) {
+    if (n < 0) return false;
+  }
+  return !__builtin_mul_overflow(total, static_cast<unsigned long long>(n), &total);
+}
+
+template <class T, class... N>
+bool ArrayBytes(unsigned* bytes, N... counts) {
+  static_assert(sizeof...(N) > 0, "give the element count");
+  unsigned long long total = sizeof(T);
+  if (!(MultiplyCount(total, counts) && ...) || total > UINT_MAX) return false;
+  *bytes = static_cast<unsigned>(total);
+  return true;
+}
+
+}  // namespace umalloc_detail
+
+template <class T, class... N>
+T* MallocArray(N... counts) {
+  unsigned bytes = 0;
+  if (!umalloc_detail::ArrayBytes<T>(&bytes, counts...)) {
+    SetOutOfMemory();
+    return nullptr;
+  }
+  return static_cast<T*>(Malloc(bytes));
+}
+
+// As MallocArray, every byte zero.
+template <class T, class... N>
+T* CallocArray(N... counts) {
+  static_assert(std::is_trivially_copyable_v<T>, "only plain records may start as zero bytes");
+  unsigned bytes = 0;
+  if (!umalloc_detail::ArrayBytes<T>(&bytes, counts...)) {
+    SetOutOfMemory();
+    return nullptr;
+  }
+  void* block = Malloc(bytes);
+  if (block) std::memset(block, 0, bytes);
+  return static_cast<T*>(block);
+}
+
+// Resizes as Realloc does; a refused size leaves the old block as it was.
+template <class T, class... N>
+T* ReallocArray(T* block, N... counts) {
+  unsigned bytes = 0;
+  if (!umalloc_detail::ArrayBytes<T>(&bytes, counts...)) {
+    SetOutOfMemory();
+    return nullptr;
+  }
+  return static_cast<T*>(Realloc(block, bytes));
+}
+
+// ---- Scopes and owners ----------------------------------------------------------------------
 // Opens a tracking scope for the life of the guard. Unless keep() was called, every block
 // allocated in the scope is freed on the way out (FreeTrackedMallocs), so early returns cannot
-// leak; keep() closes the scope at once keeping its blocks (EndTrackingMallocs).
+// leak; keep() closes the scope at once keeping its blocks (EndTrackingMallocs) and returns
+// how many it kept.
 class TrackingScope {
  public:
   TrackingScope() { BeginTrackingMallocs(); }
   ~TrackingScope() {
     if (open_) FreeTrackedMallocs();
   }
-  void keep() {
-    if (open_) EndTrackingMallocs();
+  int keep() {
+    const int kept = open_ ? EndTrackingMallocs() : 0;
     open_ = false;
+    return kept;
   }
   void release() {
     if (open_) FreeTrackedMallocs();
@@ -48,6 +118,58 @@ class TrackingScope {
 
  private:
   bool open_ = true;
+};
+
+// For blocks that a record owns from the moment they are made (list nodes, a record's arrays):
+// allocated in a scope of their own that the guard closes keeping them, so no caller's
+// FreeTrackedMallocs can free them under the record; only the record's free releases them.
+// Outside every scope nothing is tracked and no scope is opened.
+class UntrackedScope {
+ public:
+  UntrackedScope() : open_(MallocTrackLevel() > 0) {
+    if (open_) BeginTrackingMallocs();
+  }
+  ~UntrackedScope() {
+    if (open_) EndTrackingMallocs();
+  }
+  UntrackedScope(const UntrackedScope&) = delete;
+  UntrackedScope& operator=(const UntrackedScope&) = delete;
+
+ private:
+  bool open_;
+};
+
+// The one owner of a working record (a B-spline, a cloud, a constraint list, a matrix, a
+// block): frees it with the record's own free function on every path, unless release() hands
+// it on. Records outside every scope (the callee closed its scope keeping them) need this;
+// blocks of an open TrackingScope do not.
+//     Owned<Bspline, FreeBspline> copy(CopyBsplineStruct(b));
+//     Owned<double*, matrix_free_ff> A(allocate_matrix_ff(n, n));
+template <class T, auto FreeFn>
+class Owned {
+ public:
+  Owned() = default;
+  explicit Owned(T* record) : record_(record) {}
+  ~Owned() { reset(); }
+  Owned(const Owned&) = delete;
+  Owned& operator=(const Owned&) = delete;
+
+  T* get() const { return record_; }
+  T* operator->() const { return record_; }
+  T& operator*() const { return *record_; }
+  explicit operator bool() const { return record_ != nullptr; }
+  T* release() {
+    T* record = record_;
+    record_ = nullptr;
+    return record;
+  }
+  void reset(T* record = nullptr) {
+    if (record_) FreeFn(record_);
+    record_ = record;
+  }
+
+ private:
+  T* record_ = nullptr;
 };
 
 // ---- Test hooks ---------------------------------------------------------------------------

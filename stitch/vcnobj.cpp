@@ -99,7 +99,7 @@ void MakeObjSetCompatible(Bspline** objs, int* dirs, int n, int scaleOther) {
   for (int i = 0; i < n; ++i) {
     Bspline* obj = objs[i];
     // A knot vector without range cannot be mapped onto [0, 1].
-    if (CleanBsplineKnots(obj, 1e-6) < 0 && !KernelFailed()) zk_error_status = -2;
+    if (CleanBsplineKnots(obj, 1e-6) < 0 && !KernelFailed()) SetKernelError(-2);
     if (KernelFailed()) return;
     const bool v = inV(i);
     int c;
@@ -166,7 +166,7 @@ void MakeObjSetCompatible(Bspline** objs, int* dirs, int n, int scaleOther) {
     k = DirKnots(objs[i], v, &c);
     // A vector that did not reach the union's length cannot take it without overrunning.
     if (c != nU) {
-      zk_error_status = -2;
+      SetKernelError(-2);
       Free(U);
       return;
     }

@@ -129,13 +129,13 @@ int GetLowKnotIndexArray(const double* pars, int n, Bspline* obj, int dir, int**
 
 Bspline* ExtractObjFromObj(Bspline* obj, int dir, int lowKnot, int highKnot) {
   if (!Usable(obj)) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return nullptr;
   }
   const DirData d = DirOf(obj, dir);
   const int count = highKnot - d.p - lowKnot;  // control points of the piece in dir
   if (lowKnot < 0 || highKnot > d.nCtrl + d.p || count < d.p + 1) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return nullptr;
   }
   TrackingScope scope;
@@ -184,7 +184,7 @@ Bspline* ExtractObjFromObj(Bspline* obj, int dir, int lowKnot, int highKnot) {
 
 Bspline* ExtractObjFromObjGivenPar(Bspline* obj, int dir, double t0, double t1) {
   if (!Usable(obj)) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return nullptr;
   }
   const DirData d = DirOf(obj, dir);
@@ -193,7 +193,7 @@ Bspline* ExtractObjFromObjGivenPar(Bspline* obj, int dir, double t0, double t1) 
   t0 = std::clamp(t0, d.lo, d.hi);
   t1 = std::clamp(t1, d.lo, d.hi);
   if (std::fabs(t0 - t1) < tol) {
-    zk_error_status = -9;
+    SetKernelError(-9);
     return nullptr;
   }
   const bool backwards = t1 < t0;
@@ -220,7 +220,7 @@ Bspline* ExtractObjFromObjGivenPar(Bspline* obj, int dir, double t0, double t1) 
   }
   // Both ends may have moved onto one knot.
   if (t1 - t0 < tol) {
-    zk_error_status = -9;
+    SetKernelError(-9);
     return nullptr;
   }
 
@@ -260,7 +260,7 @@ Bspline* ExtractObjFromObjGivenPar(Bspline* obj, int dir, double t0, double t1) 
 int SplitObjectToNObjects(Bspline* obj, int n, double* pars, int dir, Bspline** pieces) {
   if (n < 1) return 0;
   if (!Usable(obj) || !pars || !pieces) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return -2;
   }
   TrackingScope scope;
@@ -282,7 +282,7 @@ int SplitObjectToNObjects(Bspline* obj, int n, double* pars, int dir, Bspline** 
     slots[nc++] = i;
   }
   if (nc == 0) {
-    zk_error_status = -2;
+    SetKernelError(-2);
     return -2;
   }
   // The last piece ends at the range end: slot n, or the slot of the first value lying there.

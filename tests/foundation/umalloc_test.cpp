@@ -1,5 +1,6 @@
 #include "foundation/umalloc.h"
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "foundation/fmalloc.h"
+#include "foundation/makemat.h"
 #include "foundation/onelink.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
@@ -123,6 +125,82 @@ TEST_F(TrackedMemory, FailedTrackingNodeReleasesTheBlockAndRemovedBlocksSurvive)
   }
   EXPECT_EQ(MallocTrackLevel(), 0);
   Free(kept);
+}
+
+// ---- typed arrays, untracked scopes, owners ---------------------------------------------------
+
+struct Pair16 {
+  double a, b;
+};
+
+TEST_F(TrackedMemory, ArrayCountsThatDoNotFitTheAllocatorAreOutOfMemoryNotShortBlocks) {
+  // 2^31 elements of 16 bytes wrap to 0 in the allocator's unsigned argument; a negative count
+  // would become a huge one. Both are the ordinary out-of-memory failure and reach no runtime.
+  const long before = MallocRuntimeRequests();
+  size_t messages = 0;
+  auto refused = [&](void* p) {
+    const size_t shown = Messages().size();
+    const bool clean = p == nullptr && KernelFailed() && zk_error_status == -1 && memory_error == 1 &&
+                       Messages().find("System swap space has been exhausted", messages) != std::string::npos;
+    messages = shown;
+    ClearKernelError();
+    return clean;
+  };
+  EXPECT_TRUE(refused(MallocArray<Pair16>(1L << 31)));
+  EXPECT_TRUE(refused(MallocArray<Pair16>(-1)));
+  EXPECT_TRUE(refused(CallocArray<int>(-5)));
+  EXPECT_TRUE(refused(MallocArray<double>(1 << 16, 1 << 16)));  // the product overflows, not a factor
+  EXPECT_TRUE(refused(MallocArray<double>(size_t{1} << 62, 8)));  // ... even in 64 bits
+  EXPECT_TRUE(refused(MallocArray<char>(3, -1)));
+  EXPECT_EQ(MallocRuntimeRequests(), before);
+  EXPECT_TRUE(refused(allocate_matrix_ff(1 << 16, 1 << 16)));  // the row pointers are freed again
+
+  // The largest request that fits is passed on whole; zero is a zero-size request, no error.
+  MallocFailAfter(0, -1);
+  EXPECT_TRUE(refused(MallocArray<char>(UINT_MAX)));
+  MallocFailClear();
+  EXPECT_GT(MallocRuntimeRequests(), before);
+  EXPECT_TRUE(MallocArray<double>(0) == nullptr && MallocArray<double>(7, 0) == nullptr && !KernelFailed());
+
+  // A refused resize leaves the block as it was; an accepted one keeps its contents.
+  auto* v = CallocArray<int>(4, 3);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(v[i], 0);
+  v[11] = 42;
+  EXPECT_TRUE(refused(ReallocArray(v, -2)));
+  EXPECT_TRUE(refused(ReallocArray(v, size_t{1} << 31, 2)));
+  v = ReallocArray(v, 1000);
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v[11], 42);
+  Free(v);
+}
+
+TEST_F(TrackedMemory, UntrackedScopeOutlivesCallersScopesAndOwnedFreesUnlessReleased) {
+  void* outlives = nullptr;
+  {
+    TrackingScope caller;
+    {
+      UntrackedScope own;
+      outlives = Malloc(24);
+      EXPECT_EQ(MallocTrackLevel(), 2);
+    }
+    EXPECT_EQ(MallocTrackLevel(), 1);
+  }  // the caller's scope frees what it tracked: not the untracked block (ASan would object)
+  std::memset(outlives, 1, 24);
+  {
+    UntrackedScope own;  // outside every scope nothing is tracked: nothing to open
+    EXPECT_EQ(MallocTrackLevel(), 0);
+  }
+  // The owner frees with the record's own function on every path unless handed on.
+  void* handedOn = nullptr;
+  {
+    Owned<char, Free> a(static_cast<char*>(outlives));
+    Owned<double*, matrix_free_ff> m(allocate_matrix_ff(3, 4));
+    Owned<char, Free> b(MallocArray<char>(10));
+    b.reset(MallocArray<char>(20));  // the first block goes now
+    handedOn = b.release();
+    EXPECT_TRUE(a && m && !b);
+  }
+  Free(handedOn);
 }
 
 // ---- pools of fixed-size elements and sorted int lists --------------------------------------
