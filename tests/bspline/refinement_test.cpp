@@ -225,6 +225,179 @@ TEST_F(Refinement, FullMultiplicityInterpolatesTheCurvePoint) {
   }
 }
 
+// The middles of the `count` longest spans of a direction, ascending: the values mode 1 of
+// InsertOneKnotToObject puts in (brute force over a sorted copy of the span lengths).
+std::vector<double> MiddlesOfLongestSpans(const Bspline* b, int dir, int count) {
+  const std::vector<double> k = Knots(b, dir);
+  const int p = dir ? b->degreeV : b->degreeU;
+  std::vector<std::pair<double, int>> spans;
+  for (int i = p; i + p + 1 < static_cast<int>(k.size()); ++i) spans.push_back({k[i + 1] - k[i], i});
+  std::sort(spans.rbegin(), spans.rend());
+  std::vector<double> middles;
+  for (int j = 0; j < count && j < static_cast<int>(spans.size()); ++j)
+    if (spans[j].first > 0.0) middles.push_back(0.5 * (k[spans[j].second] + k[spans[j].second + 1]));
+  std::sort(middles.begin(), middles.end());
+  return middles;
+}
+
+// The one-pass insertion and the general one agree: one value at a given knot index (inside a
+// span, or on an existing knot, which gains a copy) and mode 1's middles of the longest spans
+// of the original knots; both keep the shape.
+TEST_F(Refinement, OneKnotInsertionEqualsTheGeneralInsertion) {
+  BsplineKeeper keep;
+  for (bool rational : {false, true})
+    for (int c = 0; c < 4; ++c) {
+      const int dir = c < 2 ? 0 : c - 2;
+      Bspline* b = keep(c < 2 ? BuildRandomCurve(31 + c, 3, 9, 2 + c, rational)
+                              : BuildRandomSurface(35 + dir, 3, 2, 7, 6, rational));
+      const std::vector<double> k = Knots(b, dir);
+      const int p = dir ? b->degreeV : b->degreeU;
+      const int position = p + 3;
+      for (double value : {0.3 * k[position - 1] + 0.7 * k[position], k[position]}) {
+        Bspline* one = keep(CopyBsplineStruct(b));
+        Bspline* general = keep(CopyBsplineStruct(b));
+        EXPECT_NE(InsertOneKnotToObject(1, dir, one, 0, value, position), 0);
+        InsertNKnotsToObject(1, 1, dir, general, 2, &value);
+        ASSERT_FALSE(KernelFailedNow());
+        EXPECT_EQ(Knots(one, dir), Knots(general, dir));
+        EXPECT_LE(MaxCoefGap(one, general), 1e-13) << rational << c;
+        EXPECT_LE(MaxShapeGap(b, one, 17), 1e-12 * RefScale(b)) << rational << c;
+      }
+      for (int count : {1, 3, 50}) {  // 50: more than there are spans, all of them split
+        Bspline* one = keep(CopyBsplineStruct(b));
+        Bspline* general = keep(CopyBsplineStruct(b));
+        std::vector<double> middles = MiddlesOfLongestSpans(b, dir, count);
+        EXPECT_NE(InsertOneKnotToObject(count, dir, one, 1, 0.0, 0), 0);
+        InsertNKnotsToObject(1, static_cast<int>(middles.size()), dir, general, 2, middles.data());
+        ASSERT_FALSE(KernelFailedNow());
+        EXPECT_EQ(Knots(one, dir).size(), k.size() + middles.size());
+        EXPECT_EQ(Knots(one, dir), Knots(general, dir)) << rational << c << count;
+        EXPECT_LE(MaxCoefGap(one, general), 1e-13) << rational << c << count;
+        EXPECT_LE(MaxShapeGap(b, one, 17), 1e-12 * RefScale(b)) << rational << c << count;
+      }
+    }
+  // Refusals leave the object alone: a knot index outside p + 1 .. n, a value outside the
+  // span before the index; mode 1 without a count has nothing to do and succeeds.
+  Bspline* c = keep(BuildRandomCurve(41, 3, 7));
+  Bspline* ref = keep(CopyBsplineStruct(c));
+  const double* k = ref->knotsU;
+  for (auto [value, position] : {std::pair{k[3], 3}, {k[7], 8}, {k[5] + 1e-3, 4}, {k[4] - 1e-3, 5}})
+    EXPECT_EQ(InsertOneKnotToObject(1, 0, c, 2, value, position), 0) << position;
+  EXPECT_NE(InsertOneKnotToObject(0, 0, c, 1, 0.0, 0), 0);
+  EXPECT_TRUE(SameObject(c, ref));
+  // Spans of zero length take no knot: a double interior knot leaves 3 spans of 4.
+  std::copy_n(std::vector<double>{0, 0, 0, 0, 0.3, 0.3, 0.8, 1, 1, 1, 1}.begin(), 11, c->knotsU);
+  ref = keep(CopyBsplineStruct(c));
+  EXPECT_NE(InsertOneKnotToObject(4, 0, c, 1, 0.0, 0), 0);
+  EXPECT_EQ(Knots(c), (std::vector<double>{0, 0, 0, 0, 0.15, 0.3, 0.3, 0.55, 0.8, 0.9, 1, 1, 1, 1}));
+  EXPECT_LE(MaxShapeGap(ref, c), 1e-12 * RefScale(ref));
+}
+
+// Mode 0 is the given values spread evenly over the first span; mode 1 splits the currently
+// longest span (the last of equals) one knot after another, so a span split once may be split
+// again. Both equal the given-values mode fed with those values.
+TEST_F(Refinement, EvenAndLongestSpanModesAreGivenValues) {
+  BsplineKeeper keep;
+  for (int dir : {0, 1}) {
+    Bspline* s = keep(BuildRandomSurface(61 + dir, 3, 2, 6, 7, true));
+    const int p = dir ? s->degreeV : s->degreeU;
+    for (int mode : {0, 1}) {
+      const int n = 5;
+      Bspline* byMode = keep(CopyBsplineStruct(s));
+      Bspline* byValues = keep(CopyBsplineStruct(s));
+      InsertNKnotsToObject(1, n, dir, byMode, mode, nullptr);
+      ASSERT_FALSE(KernelFailedNow());
+      const std::vector<double> k0 = Knots(s, dir);
+      std::vector<double> k = k0;
+      for (int j = 1; j <= n; ++j) {
+        double t = k0[p] + j * ((k0[p + 1] - k0[p]) / (n + 1));
+        if (mode == 1) {
+          int longest = p;
+          for (int i = p; i + p + 1 < static_cast<int>(k.size()); ++i)
+            if (k[i + 1] - k[i] >= k[longest + 1] - k[longest]) longest = i;
+          t = 0.5 * (k[longest] + k[longest + 1]);
+        }
+        InsertNKnotsToObject(1, 1, dir, byValues, 2, &t);
+        k.insert(std::upper_bound(k.begin(), k.end(), t), t);
+      }
+      EXPECT_EQ(Knots(byMode, dir), k) << dir << mode;
+      EXPECT_EQ(Knots(byMode, 1 - dir), Knots(s, 1 - dir));
+      EXPECT_LE(MaxCoefGap(byMode, byValues), 1e-13) << dir << mode;
+      EXPECT_LE(MaxShapeGap(s, byMode, 17), 1e-12 * RefScale(s)) << dir << mode;
+    }
+  }
+}
+
+// The supporting operations against brute force: the ranking keeps the longest spans in
+// ascending order (empty slots first), the sort orders values with their indices, the merge
+// puts each new value right after its index.
+TEST_F(Refinement, InsertionSupportAgainstBruteForce) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> uni(0.0, 1.0);
+  for (int trial = 0; trial < 20; ++trial) {
+    const int p = 1 + trial % 4;
+    std::vector<double> knots(p + 1, 0.0);
+    const int spans = 1 + trial % 9;
+    for (int i = 0; i < spans; ++i) knots.push_back(knots.back() + uni(rng));
+    knots.insert(knots.end(), p, knots.back());
+    const int count = 1 + trial % 6;
+    int* ranked = FindNLargestSpanIndices(count, p, static_cast<int>(knots.size()) - p, knots.data());
+    ASSERT_NE(ranked, nullptr);
+    std::vector<std::pair<double, int>> all;
+    for (int i = p; i < p + spans; ++i) all.push_back({knots[i + 1] - knots[i], i});
+    std::sort(all.begin(), all.end());
+    const int kept = std::min(count, spans);
+    for (int j = 0; j < count; ++j)
+      EXPECT_EQ(ranked[j], j < count - kept ? -1 : all[all.size() - count + j].second) << trial;
+
+    std::vector<double> values(count);
+    for (double& v : values) v = uni(rng) - 0.5;
+    auto* vs = static_cast<double*>(Malloc(sizeof(double) * count));
+    std::copy(values.begin(), values.end(), vs);
+    for (int j = 0; j < count; ++j) ranked[j] = j;
+    SortIndicesAndValues(count, &vs, &ranked);
+    for (int j = 0; j < count; ++j) EXPECT_EQ(values[ranked[j]], vs[j]);
+    EXPECT_TRUE(std::is_sorted(vs, vs + count));
+    // New values at sorted positions of the knot vector go right after their index.
+    std::vector<int> at(count);
+    for (int& i : at) i = static_cast<int>(uni(rng) * knots.size());
+    std::sort(at.begin(), at.end());
+    double* merged = InsertNColsInVectorByIndex(static_cast<int>(knots.size()), knots.data(), count,
+                                                vs, at.data());
+    ASSERT_NE(merged, nullptr);
+    std::vector<double> expect;
+    for (int i = 0, j = 0; i < static_cast<int>(knots.size()); ++i) {
+      expect.push_back(knots[i]);
+      while (j < count && at[j] == i) expect.push_back(vs[j++]);
+    }
+    EXPECT_EQ(std::vector<double>(merged, merged + expect.size()), expect);
+    Free(merged);
+    Free(vs);
+    Free(ranked);
+  }
+}
+
+// A failure half-way through the one-pass insertion leaves the object as it was, in both
+// modes and directions; the run that succeeds keeps the shape.
+TEST_F(Refinement, OneKnotInsertionFailuresLeaveTheObjectUnchanged) {
+  BsplineKeeper keep;
+  for (int dir : {0, 1})
+    for (int mode : {0, 1}) {
+      Bspline* s = keep(BuildRandomSurface(71 + dir, 3, 2, 6, 5, true));
+      Bspline* ref = keep(CopyBsplineStruct(s));
+      const double* k = dir ? ref->knotsV : ref->knotsU;
+      const int p = dir ? ref->degreeV : ref->degreeU;
+      const double value = 0.5 * (k[p + 1] + k[p + 2]);
+      const int failures = ExpectCleanFailures(s, [&](Bspline* obj) {
+        const int r = InsertOneKnotToObject(3, dir, obj, mode, value, p + 2);
+        EXPECT_EQ(r == 0, KernelFailed());
+      });
+      EXPECT_GT(failures, 3) << dir << mode;
+      EXPECT_EQ(Knots(s, dir).size(), Knots(ref, dir).size() + (mode ? 3 : 1));
+      EXPECT_LE(MaxShapeGap(ref, s, 13), 1e-12 * RefScale(ref)) << dir << mode;
+    }
+}
+
 TEST_F(Refinement, RemovalBoundOfAGivenKnotIsTheChange) {
   BsplineKeeper keep;
   for (int p : {1, 2, 3, 4}) {
