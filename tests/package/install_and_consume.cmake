@@ -1,6 +1,6 @@
 # Installs the current build tree into a fresh prefix, then configures, builds and runs the consumer
 # project against it. Reusing the build tree's install step keeps this from rebuilding the kernel.
-# Inputs: BUILD_DIR, CONSUMER_DIR, WORK_DIR, GENERATOR, CXX_COMPILER, BUILD_TYPE.
+# Inputs: BUILD_DIR, CONSUMER_DIR, WORK_DIR, GENERATOR, CXX_COMPILER, BUILD_TYPE, EXE_LINKER_FLAGS.
 set(prefix ${WORK_DIR}/prefix)
 set(consumer_build ${WORK_DIR}/consumer)
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -21,7 +21,8 @@ foreach(f lib/libseamweld_kernel.a lib/libseamweld_platform.so lib/libseamweld5.
   endif()
 endforeach()
 run("consumer configure" ${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${consumer_build} -G ${GENERATOR}
-    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_BUILD_TYPE=${BUILD_TYPE})
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_BUILD_TYPE=${BUILD_TYPE}
+    "-DCMAKE_EXE_LINKER_FLAGS=${EXE_LINKER_FLAGS}")
 run("consumer build" ${CMAKE_COMMAND} --build ${consumer_build})
 run("consumer run" ${consumer_build}/consumer)
 file(REMOVE_RECURSE ${WORK_DIR})
