@@ -28,7 +28,7 @@ int CopyCurveGivenBspline(Bspline* src, Bspline* dst) {
   }
 
   TrackingScope scope;
-  double* knots = static_cast<double*>(Malloc(sizeof(double) * nKnots));
+  double* knots = MallocArray<double>(nKnots);
   if (!knots || KernelFailed()) return -2;
   std::memcpy(knots, src->knotsU, sizeof(double) * nKnots);
   auto copyRow = [n](double** from) -> double** {

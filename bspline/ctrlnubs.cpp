@@ -272,13 +272,9 @@ int EvalNubValsOnGridM(const Bspline* obj, const double* us, const double* vs, i
   auto one = [&](const double* knots, int nKnots, int p, const double* ts, int m, double** tabOut,
                  int** spanOut) {
     const int rowLen = (kMaxOrder + 1) * (p + 1);
-    const unsigned bytes =
-        static_cast<unsigned>(sizeof(double)) * static_cast<unsigned>(m * rowLen);
-    double* tab = static_cast<double*>(Malloc(bytes));
-    int* sp =
-        static_cast<int*>(Malloc(static_cast<unsigned>(sizeof(int)) * static_cast<unsigned>(m)));
+    double* tab = CallocArray<double>(m, rowLen);
+    int* sp = MallocArray<int>(m);
     if (!tab || !sp || KernelFailed()) return false;
-    std::memset(tab, 0, bytes);
     for (int i = 0; i < m; ++i) {
       // Each value searched afresh from the degree: the values may come in any order.
       int span = p;
@@ -355,8 +351,8 @@ int EvalUniformGridOnGeometryM(const Bspline* obj, int nu, int nv, const int* du
   if (!surf) nv = 1;
   if (nu <= 0 || nv <= 0) return 0;
   TrackingScope scope;
-  double* us = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * nu)));
-  double* vs = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * nv)));
+  double* us = MallocArray<double>(nu);
+  double* vs = MallocArray<double>(nv);
   if (!us || !vs || KernelFailed()) return -2;
   // Repeated addition of the step from the domain start; one value: the start itself.
   auto fill = [](double* ts, int m, double lo, double hi) {

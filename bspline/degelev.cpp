@@ -102,7 +102,7 @@ void IncrementDegreeOfObject(int dir, Bspline* obj) {
   }
 
   TrackingScope scope;  // scratch only; the object's new arrays are made by EndKnotInsertion
-  auto* V = static_cast<double*>(Malloc(sizeof(double) * 2 * count));
+  auto* V = MallocArray<double>(2, count);
   if (!V || KernelFailed()) return;
   const int distinct = AddUniqueKnotsToArray(U, V, count);
   const int raised = n + distinct - 1;
@@ -111,7 +111,7 @@ void IncrementDegreeOfObject(int dir, Bspline* obj) {
   // `distinct` more points per line also leaves room for the one extra knot of the new degree.
   KnotInsertWork* w = nullptr;
   if (!InitKnotInsertion(obj, dir, distinct, &w)) return;
-  auto* out = static_cast<double*>(Malloc(sizeof(double) * std::size_t(w->lines) * raised));
+  auto* out = MallocArray<double>(w->lines, raised);
   if (!out || KernelFailed()) {
     Free(w);
     return;

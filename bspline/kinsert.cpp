@@ -146,7 +146,7 @@ int InitKnotInsertion(const Bspline* obj, int dir, int count, KnotInsertWork** w
     SetKernelError(-2);
     return 0;
   }
-  auto* block = static_cast<double*>(Malloc(static_cast<unsigned>(doubles * sizeof(double))));
+  auto* block = MallocArray<double>(doubles);
   if (!block || KernelFailed()) {
     Free(block);
     return 0;
@@ -207,7 +207,7 @@ int EndKnotInsertion(Bspline* obj, int dir, KnotInsertWork* w) {
   // level 0 nothing is tracked and no scope is opened (it would double the allocations).
   const bool nested = MallocTrackLevel() > 0;
   if (nested) BeginTrackingMallocs();
-  double* knots = static_cast<double*>(Malloc(sizeof(double) * (n + p + 1)));
+  double* knots = MallocArray<double>(n + p + 1);
   double** mats[4] = {nullptr, nullptr, nullptr, nullptr};
   bool ok = knots && !KernelFailed();
   for (int k = 0; k < 4 && ok; ++k) {
@@ -391,7 +391,7 @@ int InsertOneKnotToObject(int count, int dir, Bspline* obj, int mode, double val
 
   KnotInsertWork* w = nullptr;
   if (!InitKnotInsertion(obj, dir, m, &w)) return 0;
-  auto* line = static_cast<double*>(Malloc(sizeof(double) * std::size_t(w->lines) * (w->n + m)));
+  auto* line = MallocArray<double>(w->lines, w->n + m);
   if (!line || KernelFailed()) {
     Free(w);
     return 0;
@@ -438,8 +438,8 @@ void BubbleValueAndIndex(int count, double value, int index, double* values, int
 
 int* FindNLargestSpanIndices(int count, int p, int last, const double* knots) {
   if (count < 1 || !knots) return nullptr;
-  auto* lengths = static_cast<double*>(Malloc(sizeof(double) * count));
-  auto* indices = static_cast<int*>(Malloc(sizeof(int) * count));
+  auto* lengths = MallocArray<double>(count);
+  auto* indices = MallocArray<int>(count);
   if (!lengths || !indices || KernelFailed()) {
     Free(lengths);
     Free(indices);
@@ -458,7 +458,7 @@ int* FindNLargestSpanIndices(int count, int p, int last, const double* knots) {
 double* FindFixedWeightedPoints(const double* x, int count, const int* indices, double w1,
                                 double w2) {
   if (count < 1 || !x || !indices) return nullptr;
-  auto* out = static_cast<double*>(Malloc(sizeof(double) * count));
+  auto* out = MallocArray<double>(count);
   if (!out || KernelFailed()) {
     Free(out);
     return nullptr;
@@ -470,8 +470,8 @@ double* FindFixedWeightedPoints(const double* x, int count, const int* indices, 
 
 void SortIndicesAndValues(int count, double** values, int** indices) {
   if (count < 1 || !values || !indices || !*values || !*indices) return;
-  auto* sortedValues = static_cast<double*>(Malloc(sizeof(double) * count));
-  auto* sortedIndices = static_cast<int*>(Malloc(sizeof(int) * count));
+  auto* sortedValues = MallocArray<double>(count);
+  auto* sortedIndices = MallocArray<int>(count);
   if (!sortedValues || !sortedIndices || KernelFailed()) {
     Free(sortedValues);
     Free(sortedIndices);
@@ -492,7 +492,7 @@ void SortIndicesAndValues(int count, double** values, int** indices) {
 double* InsertNColsInVectorByIndex(int n, const double* vector, int m, const double* newValues,
                                    const int* positions) {
   if (n < 0 || m < 0 || n + m < 1) return nullptr;
-  auto* out = static_cast<double*>(Malloc(sizeof(double) * (n + m)));
+  auto* out = MallocArray<double>(n + m);
   if (!out || KernelFailed()) {
     Free(out);
     return nullptr;
@@ -509,7 +509,7 @@ double* InsertNColsInVectorByIndex(int n, const double* vector, int m, const dou
 
 int* FindIndicesOfInsertedPoints(int m, const int* positions, int p) {
   if (m < 1 || !positions) return nullptr;
-  auto* out = static_cast<int*>(Malloc(sizeof(int) * m));
+  auto* out = MallocArray<int>(m);
   if (!out || KernelFailed()) {
     Free(out);
     return nullptr;

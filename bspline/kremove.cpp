@@ -478,7 +478,7 @@ int ListedKnotsPresent(const double* U, int nKnots, int p, int n, const double* 
   for (int i = 0; i < count; ++i)
     if (list[i] - U[p] < tol || U[n] - list[i] < tol) return 0;
   // The list framed by the range ends, so that the end-knot rule of the comparison holds.
-  auto* framed = static_cast<double*>(Malloc(sizeof(double) * (count + 2)));
+  auto* framed = MallocArray<double>(count + 2);
   if (!framed || KernelFailed()) {
     Free(framed);
     return -1;
@@ -542,7 +542,7 @@ int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bo
   const double tol = kRelKnotTol * (U[n] - U[p]);
 
   TrackingScope scope;
-  auto* list = static_cast<double*>(Malloc(sizeof(double) * nknots));
+  auto* list = MallocArray<double>(nknots);
   if (!list || KernelFailed()) return -2;
   std::memcpy(list, knots, sizeof(double) * nknots);
   HeapSort(nknots, list);
@@ -607,8 +607,7 @@ RemoveInfo* AllocateRemoveInfo(int count, int interior, int order, int is3D, int
                                2 * std::int64_t(count) + std::int64_t(count) * coords * width;
   const std::int64_t ints = 6 * std::int64_t(count);
   const std::int64_t bytes = 8 * (header + pointers + doubles) + 4 * ints;
-  if (bytes > 0xffffffffLL) return nullptr;
-  auto* block = static_cast<unsigned char*>(Malloc(static_cast<unsigned>(bytes)));
+  auto* block = MallocArray<unsigned char>(bytes);
   if (!block || KernelFailed()) {
     Free(block);
     return nullptr;
@@ -725,8 +724,8 @@ int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands,
   if (interior == 0) return 0;
   const int count = allKnots ? interior : ncands;
   if (count < 1) return 0;
-  auto* list = static_cast<double*>(Malloc(sizeof(double) * count));
-  auto* removed = static_cast<double*>(Malloc(sizeof(double) * count));
+  auto* list = MallocArray<double>(count);
+  auto* removed = MallocArray<double>(count);
   if (!list || !removed || KernelFailed()) return 0;
   std::memcpy(list, allKnots ? U + p + 1 : cands, sizeof(double) * count);
   HeapSort(count, list);
@@ -751,7 +750,7 @@ int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands,
 
   double*** samples = allocate_3dim_matrix_ff(5, interior + 1, p + 1);
   RemoveInfo* info = AllocateRemoveInfo(count, interior, p + 1, is3D, rational);
-  auto* order = static_cast<double*>(Malloc(sizeof(double) * count));
+  auto* order = MallocArray<double>(count);
   if (!samples || !info || !order || KernelFailed()) return 0;
   ComputePntsPerSpanParVals1D(U, p, interior, samples[3]);
   globalTest = 1;
@@ -905,8 +904,8 @@ int PutCloseKnotsToMultKnots(Bspline* obj, int dir, double tol, int* moved, int*
   if (!U || interior < 1) return interior;
 
   TrackingScope scope;
-  auto* a = static_cast<double*>(Malloc(sizeof(double) * (interior + 2)));
-  auto* drop = static_cast<int*>(Malloc(sizeof(int) * (interior + 2)));
+  auto* a = MallocArray<double>(interior + 2);
+  auto* drop = MallocArray<int>(interior + 2);
   if (!a || !drop || KernelFailed()) return -2;
   a[0] = U[p];
   std::memcpy(a + 1, U + p + 1, sizeof(double) * interior);
@@ -991,7 +990,7 @@ int CleanSurfaceToTangentPlaneTol(Bspline* srf, void* /*reserved*/, int dir, dou
   int ncands = 0;
   const int interior = InteriorIn(srf, dir);
   if (loInside || hiInside) {
-    cands = static_cast<double*>(Malloc(sizeof(double) * std::max(interior, 1)));
+    cands = MallocArray<double>(std::max(interior, 1));
     if (!cands || KernelFailed()) return -2;
     for (int i = p + 1; i < n; ++i)
       if (U[i] > lo + rtol && U[i] < hi - rtol) cands[ncands++] = U[i];

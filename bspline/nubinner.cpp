@@ -25,9 +25,9 @@ int BasisGram(const double* knots, int nKnots, int n, int p, double minLen, doub
 
   TrackingScope scope;
   const int ng = p + 1;  // p + 1 points integrate the degree-2p products exactly
-  double* x = static_cast<double*>(Malloc(ng * sizeof(double)));
-  double* w = static_cast<double*>(Malloc(ng * sizeof(double)));
-  double* N = static_cast<double*>(Malloc((p + 2) * sizeof(double)));  // N[1..p+1]
+  double* x = MallocArray<double>(ng);
+  double* w = MallocArray<double>(ng);
+  double* N = MallocArray<double>(p + 2);  // N[1..p+1]
   if (!x || !w || !N || KernelFailed()) return -2;
   if (ComputeGaussLegendreCoefi(-1.0, 1.0, ng, x, w) != 0) return -2;
 
@@ -98,8 +98,8 @@ int SingleBsplineDerivCoefs(const double* knots, int nKnots, int i, int p, int r
   if (i < 0 || i >= n) return -2;
 
   TrackingScope scope;
-  double* c = static_cast<double*>(Malloc(n * sizeof(double)));
-  double* d = static_cast<double*>(Malloc(nKnots * sizeof(double)));
+  double* c = MallocArray<double>(n);
+  double* d = MallocArray<double>(nKnots);
   if (!c || !d || KernelFailed()) return -2;
   for (int k = 0; k < n; ++k) c[k] = k == i ? 1.0 : 0.0;
   if (NBsplineDerivative(knots, nKnots, p, r, c, d) != 0) return -2;

@@ -697,15 +697,14 @@ int GridSum(const GridNet& g, const double* us, int nu, const double* vs, int nv
             Emit emit) {
   TrackingScope scope;
   const int ou = g.pu + 1, ov = g.pv + 1;
-  const unsigned dsz = sizeof(double), isz = sizeof(int);
-  double* bu = static_cast<double*>(Malloc(static_cast<unsigned>(nu * ou) * dsz));
-  int* su = static_cast<int*>(Malloc(static_cast<unsigned>(nu) * isz));
-  double* C = static_cast<double*>(Malloc(static_cast<unsigned>(4 * g.ncu) * dsz));
+  double* bu = MallocArray<double>(nu, ou);
+  int* su = MallocArray<int>(nu);
+  double* C = MallocArray<double>(4, g.ncu);
   double* bv = nullptr;
   int* sv = nullptr;
   if (surface) {
-    bv = static_cast<double*>(Malloc(static_cast<unsigned>(nv * ov) * dsz));
-    sv = static_cast<int*>(Malloc(static_cast<unsigned>(nv) * isz));
+    bv = MallocArray<double>(nv, ov);
+    sv = MallocArray<int>(nv);
   }
   if (!bu || !su || !C || (surface && (!bv || !sv)) || KernelFailed()) return -2;
   GridBasis(knotsU, g.pu + g.shiftU, g.shiftU, nCtrlU, us, nu, bu, su);
@@ -913,8 +912,8 @@ int Eval4DGridOnRSurfArray(const Bspline* s, const double* us, int nu, const dou
       if (homogeneous) net[3][j][i] = wt;
     }
   const std::ptrdiff_t pitch = ncv > 1 ? net[0][1] - net[0][0] : ncu;
-  double* ru = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * (du * ncu + 1))));
-  double* rv = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * (dv * ncv + 1))));
+  double* ru = MallocArray<double>(du * ncu + 1);
+  double* rv = MallocArray<double>(dv * ncv + 1);
   if (!ru || !rv || KernelFailed()) return -2;
   if (du > 0) DifferenceRecips(s->knotsU, 0, ncu, pu, du, ru);
   if (dv > 0) DifferenceRecips(s->knotsV, 0, ncv, pv, dv, rv);

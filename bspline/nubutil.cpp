@@ -173,7 +173,7 @@ int EvalNpntsCrossDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bs
   if (n <= 0) return 0;
   // The four homogeneous grids (orders 00, 01, 10, 11) for all points, then the rule per point.
   TrackingScope scope;
-  double* A = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * 16 * n)));
+  double* A = MallocArray<double>(16, n);
   if (!A || KernelFailed()) return -2;
   for (int i = 0; i < n; ++i)
     for (int a = 0; a <= 1; ++a)

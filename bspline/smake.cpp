@@ -47,11 +47,11 @@ int AllocateBsplineArrays(Bspline* b) {
     FreeTrackedMallocs();
     return -2;
   };
-  double* knotsU = static_cast<double*>(Malloc(sizeof(double) * NumKnotsU(b)));
+  double* knotsU = MallocArray<double>(NumKnotsU(b));
   if (!knotsU || KernelFailed()) return fail();
   double* knotsV = nullptr;
   if (b->kind == 2) {
-    knotsV = static_cast<double*>(Malloc(sizeof(double) * NumKnotsV(b)));
+    knotsV = MallocArray<double>(NumKnotsV(b));
     if (!knotsV || KernelFailed()) return fail();
   }
   double** X = allocate_matrix_fh(nCtrlV, nCtrlU);

@@ -81,7 +81,7 @@ int CopyBsplineSurfaceGivenBspline(Bspline* src, Bspline* dst) {
 
   TrackingScope scope;
   auto copyKnots = [](const double* from, int n) -> double* {
-    auto* k = static_cast<double*>(Malloc(sizeof(double) * n));
+    auto* k = MallocArray<double>(n);
     if (!k || KernelFailed()) return nullptr;
     std::memcpy(k, from, sizeof(double) * n);
     return k;

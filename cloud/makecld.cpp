@@ -30,10 +30,6 @@ double CharLengthOfBox(const double box[6], int npts) {
   return npts < 20 ? 2.0 * diagonal : diagonal * 0.3333333333333333;
 }
 
-float* NewFloats(int n) {
-  return static_cast<float*>(Malloc(static_cast<unsigned>(n) * sizeof(float)));
-}
-
 }  // namespace
 
 Cloud* MallocNullCloud() {
@@ -50,9 +46,9 @@ Cloud* MakeCld(const float* x, const float* y, const float* z, int n, double* bb
   TrackingScope scope;
   Cloud* cloud = MallocNullCloud();
   if (!cloud) return nullptr;
-  cloud->x = NewFloats(n);
-  cloud->y = NewFloats(n);
-  cloud->z = NewFloats(n);
+  cloud->x = MallocArray<float>(n);
+  cloud->y = MallocArray<float>(n);
+  cloud->z = MallocArray<float>(n);
   if (KernelFailed() || !cloud->x || !cloud->y || !cloud->z) {
     FreeCloud(cloud);  // the record left its own scope; the arrays go with it
     return nullptr;

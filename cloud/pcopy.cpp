@@ -13,7 +13,7 @@ template <typename T>
 T* Duplicate(const T* src, int count, bool* failed) {
   if (!src || count <= 0) return nullptr;
   const size_t bytes = static_cast<size_t>(count) * sizeof(T);
-  auto* copy = static_cast<T*>(Malloc(static_cast<unsigned>(bytes)));
+  auto* copy = MallocArray<T>(count);
   if (!copy) {
     *failed = true;
     return nullptr;
@@ -70,7 +70,7 @@ CloudSlice* DuplicateSlice(const CloudSlice* src, int perScan) {
 bool DuplicateFarrays(const CloudFarrays& src, int npts, CloudFarrays* out) {
   bool failed = false;
   CloudFarrays f{};
-  f.arrays = static_cast<float**>(Malloc(static_cast<unsigned>(src.count) * sizeof(float*)));
+  f.arrays = MallocArray<float*>(src.count);
   if (!f.arrays) return false;
   f.count = src.count;
   for (int k = 0; k < f.count; ++k) f.arrays[k] = Duplicate(src.arrays[k], npts, &failed);
@@ -124,7 +124,7 @@ int CopyCloudLabels(char* const* labels, int n, char*** out, const int* idx, int
   const int count = idx ? m : n;
   if (count <= 0) return 1;
   TrackingScope scope;
-  auto* copy = static_cast<char**>(Malloc(static_cast<unsigned>(count) * sizeof(char*)));
+  auto* copy = MallocArray<char*>(count);
   if (!copy) return 0;
   bool failed = false;
   for (int k = 0; k < count && !failed; ++k) {

@@ -35,7 +35,7 @@ void GaussFilterArray(T* a, int n, int h) {
   if (hh > kMaxHalfWidth) hh = kMaxHalfWidth;  // the weight table ends there
   if (hh <= 0) return;
   TrackingScope scope;
-  auto* scratch = static_cast<double*>(Malloc(static_cast<unsigned>(n) * sizeof(double)));
+  auto* scratch = MallocArray<double>(n);
   if (!scratch || KernelFailed()) return;
   for (int i = 0; i < n; ++i) scratch[i] = 0.0;
   auto smooth = [&](int i, int k, const std::array<double, 2 * kMaxHalfWidth + 1>& g) {

@@ -40,7 +40,7 @@ void FilterGridShrinking(double** rows, int ncols, int nrows, int w) {
   if (half < 1) return;  // a one-sample window changes nothing
   TrackingScope scope;
   const int side = 2 * half + 1;
-  auto* window = static_cast<double*>(Malloc(static_cast<unsigned>(side * side) * sizeof(double)));
+  auto* window = MallocArray<double>(side, side);
   double** s = allocate_matrix_ff(nrows, ncols);
   if (!window || !s || KernelFailed()) return;  // the scope frees what was obtained
   for (int r = 0; r < nrows; ++r) {

@@ -44,7 +44,7 @@ int PrincipleComponentAnalysis(const float* x, const float* y, const float* z, i
   TrackingScope scope;
   double c[3];
   ComputeCenterOfMass(x, y, z, n, c);
-  float* cx = static_cast<float*>(Malloc(3u * n * sizeof(float)));
+  float* cx = MallocArray<float>(3u, n);
   double** M = allocate_matrix_ff(3, 3);
   if (!cx || !M || KernelFailed()) return -2;
   float* cy = cx + n;

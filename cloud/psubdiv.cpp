@@ -12,14 +12,10 @@ constexpr int kInitialCellCapacity = 32;
 // The user break is polled once per this many cells and points while building.
 constexpr int kBreakPollInterval = 50;
 
-int32_t* NewInts(int n) {
-  return static_cast<int32_t*>(Malloc(static_cast<unsigned>(n) * sizeof(int32_t)));
-}
-
 // A copy of the first `count` entries in a fresh array of `capacity`; the old array is freed.
 // Null (old array kept) on no memory.
 int32_t* Regrow(int32_t* old, int count, int capacity) {
-  int32_t* grown = NewInts(capacity);
+  int32_t* grown = MallocArray<int32_t>(capacity);
   if (!grown) return nullptr;
   if (count > 0) std::memcpy(grown, old, static_cast<size_t>(count) * sizeof(int32_t));
   Free(old);
@@ -93,16 +89,16 @@ Subdiv* SubdivideArrays(const float* x, const float* y, const float* z, int n, d
   grid->ncellsZ = AxisCells(perUnit, ez);
   const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
 
-  grid->cells = static_cast<SubdivCell*>(Malloc(static_cast<unsigned>(ncells) * sizeof(SubdivCell)));
-  grid->ownCell = NewInts(n);
+  grid->cells = MallocArray<SubdivCell>(ncells);
+  grid->ownCell = MallocArray<int32_t>(n);
   if (!grid->cells || KernelFailed()) return nullptr;
   for (int c = 0; c < ncells; ++c) {
     if (c % kBreakPollInterval == 0 && user_break()) return nullptr;
     SubdivCell& cell = grid->cells[c];
     cell.count = 0;
     cell.capacity = kInitialCellCapacity;
-    cell.items = NewInts(kInitialCellCapacity);
-    cell.isOwn = NewInts(kInitialCellCapacity);
+    cell.items = MallocArray<int32_t>(kInitialCellCapacity);
+    cell.isOwn = MallocArray<int32_t>(kInitialCellCapacity);
     if (!cell.items || !cell.isOwn) return nullptr;
   }
 
@@ -178,10 +174,9 @@ int OptimizeSubdiv(Subdiv* grid) {
       cell.capacity = 0;
       continue;
     }
-    const unsigned bytes = static_cast<unsigned>(cell.count) * sizeof(int32_t);
-    auto* items = static_cast<int32_t*>(Realloc(cell.items, bytes));
+    auto* items = ReallocArray(cell.items, cell.count);
     if (items) cell.items = items;
-    auto* own = items ? static_cast<int32_t*>(Realloc(cell.isOwn, bytes)) : nullptr;
+    auto* own = items ? ReallocArray(cell.isOwn, cell.count) : nullptr;
     if (own) cell.isOwn = own;
     if (!items || !own) {
       // A failed shrink leaves the old block in place: drop the cell's contents altogether.

@@ -141,7 +141,7 @@ void eigsrt(double* d, double** v, int n) {
 
 int eigensystem(double** a, int n, double* d) {
   if (n <= 0) return 0;
-  auto* e = static_cast<double*>(Malloc(static_cast<unsigned>(n) * sizeof(double)));
+  auto* e = MallocArray<double>(n);
   if (!e) return -2;  // the allocator has set the error state
   tred2(a, n, d, e);
   tqli(d, e, n, a);

@@ -47,8 +47,7 @@ void* Fmalloc(FmallocPool* pool) {
     TrackingScope scope;
     auto* link = static_cast<FmallocLink*>(Malloc(sizeof(FmallocLink)));
     if (!link || KernelFailed()) return nullptr;
-    const unsigned long bytes = static_cast<unsigned long>(pool->perBlock) * pool->elementSize;
-    link->data = bytes <= 0xffffffffUL ? Malloc(static_cast<unsigned>(bytes)) : nullptr;
+    link->data = MallocArray<char>(pool->perBlock, pool->elementSize);
     if (!link->data || KernelFailed()) return nullptr;
     scope.keep();
     link->next = pool->blocks;
@@ -85,7 +84,7 @@ int Fmalloc_end(FmallocPool* pool) {
 char* lstrdup(const char* s) {
   if (!s) return nullptr;
   const size_t len = std::strlen(s) + 1;
-  auto* copy = static_cast<char*>(Malloc(static_cast<unsigned>(len)));
+  auto* copy = MallocArray<char>(len);
   if (!copy) return nullptr;
   std::memcpy(copy, s, len);
   return copy;

@@ -313,9 +313,9 @@ double ThetaOrder(const double origin[2], const double p[2]) {
 }
 
 char* GrahamConvexHull(const float* x, const float* y, int n) {
-  char* flags = static_cast<char*>(Malloc(static_cast<unsigned>(n > 0 ? n : 0)));
-  int* cand = static_cast<int*>(Malloc(static_cast<unsigned>(n > 0 ? n : 0) * sizeof(int)));
-  double* angle = static_cast<double*>(Malloc(static_cast<unsigned>(n > 0 ? n : 0) * sizeof(double)));
+  char* flags = MallocArray<char>(n > 0 ? n : 0);
+  int* cand = MallocArray<int>(n > 0 ? n : 0);
+  double* angle = MallocArray<double>(n > 0 ? n : 0);
   auto freeScratch = [&]() {
     if (cand != nullptr) Free(cand);
     if (angle != nullptr) Free(angle);

@@ -16,10 +16,6 @@ static const int g_Normalized = 1;
 
 namespace {
 
-double* NewDoubles(int n) {
-  return static_cast<double*>(Malloc(static_cast<unsigned>(n) * sizeof(double)));
-}
-
 void CopyDoubles(const double* from, int n, double* to) {
   for (int i = 0; i < n; ++i) to[i] = from[i];
 }
@@ -113,9 +109,9 @@ double DminBrent(double a, double b, double (*f)(double), double tol, int itmax,
 int LineMin(double* p, const double* xi, int n, double stepMax, double tol, int itmax,
             double* fret, LsrchFunc func) {
   TrackingScope scope;
-  double* xarray = NewDoubles(n);
-  double* direction = NewDoubles(n);
-  double* xtemp = NewDoubles(n);
+  double* xarray = MallocArray<double>(n);
+  double* direction = MallocArray<double>(n);
+  double* xtemp = MallocArray<double>(n);
   if (KernelFailed() || !xarray || !direction || !xtemp) return -2;
 
   double norm = 0.0;
@@ -150,11 +146,11 @@ int FrprMin(double* p, int n, double ftol, int itmax, double scale, int* iterati
             double* fret, LsrchFunc func, LsrchDFunc dfunc, LsrchCheck check) {
   if (!p || n < 1) return -2;
   TrackingScope scope;
-  double* g = NewDoubles(n);
-  double* h = NewDoubles(n);
-  double* xi = NewDoubles(n);
-  double* current = NewDoubles(n);
-  double* previous = NewDoubles(n);
+  double* g = MallocArray<double>(n);
+  double* h = MallocArray<double>(n);
+  double* xi = MallocArray<double>(n);
+  double* current = MallocArray<double>(n);
+  double* previous = MallocArray<double>(n);
   if (KernelFailed() || !g || !h || !xi || !current || !previous) return -2;
 
   double fp = 0.0;

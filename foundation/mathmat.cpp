@@ -189,9 +189,9 @@ int EliminateFixedAndSolve(double** band, int nFix, const int* fixIdx, const dou
   if (n == 0) return 0;
 
   TrackingScope scope;
-  int* idx = nFix > 0 ? static_cast<int*>(Malloc(static_cast<unsigned>(nFix) * sizeof(int))) : nullptr;
+  int* idx = nFix > 0 ? MallocArray<int>(nFix) : nullptr;
   if (KernelFailed()) return -2;
-  auto* work = static_cast<double*>(Malloc(static_cast<unsigned>(n) * nRhs * sizeof(double)));
+  auto* work = MallocArray<double>(n, nRhs);
   if (KernelFailed() || !work) return -2;
   double* b[3];
   for (int r = 0; r < nRhs; ++r) {

@@ -88,8 +88,8 @@ void LuBackSubstitute(M a, int n, const int* indx, double* b) {
 
 int ludcmp_ff(double** a, int n, int* indx, double* d) {
   if (n <= 0) return 0;
-  auto* rowScale = static_cast<double*>(Malloc(static_cast<unsigned>(n) * sizeof(double)));
-  auto* rowMax = static_cast<double*>(Malloc(static_cast<unsigned>(n) * sizeof(double)));
+  auto* rowScale = MallocArray<double>(n);
+  auto* rowMax = MallocArray<double>(n);
   auto fail = [&] {
     Free(rowScale);
     Free(rowMax);
@@ -152,12 +152,12 @@ int ludcmp_ff(double** a, int n, int* indx, double* d) {
 void lubksb_ff(double** a, int n, const int* indx, double* b) { LuBackSubstitute(RowPtr{a}, n, indx, b); }
 
 int inverse_matrix_ff(double** A, double** Ainv, int n) {
-  auto* col = static_cast<double*>(Malloc(static_cast<unsigned>(n) * sizeof(double)));
+  auto* col = MallocArray<double>(n);
   if (MemoryErrorSet()) {
     Free(col);
     return -1;
   }
-  auto* indx = static_cast<int*>(Malloc(static_cast<unsigned>(n) * sizeof(int)));
+  auto* indx = MallocArray<int>(n);
   if (MemoryErrorSet()) {
     Free(col);
     Free(indx);
@@ -183,7 +183,7 @@ int SolveLinearSystem_ff(double** A, int n, const double* b, double* x) {
   if (!A) return -2;
   if (n <= 0) return 0;
   TrackingScope scope;
-  auto* indx = static_cast<int*>(Malloc(static_cast<unsigned>(n) * sizeof(int)));
+  auto* indx = MallocArray<int>(n);
   double** work = allocate_matrix_ff(n, n);
   if (KernelFailed() || !indx || !work) return -2;
   if (x != b) std::memcpy(x, b, sizeof(double) * n);

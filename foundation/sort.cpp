@@ -142,7 +142,7 @@ void quicksort(double* a, int lo, int hi) {
 int VariableHeapSort(int n, void** arrays, const int* types, int narrays) {
   if (narrays < 1) return 0;  // nothing to sort
   TrackingScope scope;
-  int* perm = static_cast<int*>(Malloc(static_cast<unsigned>(n > 0 ? n : 0) * sizeof(int)));
+  int* perm = MallocArray<int>(n > 0 ? n : 0);
   if (KernelFailed()) return -2;
   for (int i = 0; i < n; ++i) perm[i] = i;
 
@@ -169,7 +169,7 @@ int VariableHeapSort(int n, void** arrays, const int* types, int narrays) {
     }
     const unsigned width = types[k] == 2 ? 8u : 4u;
     TrackingScope inner;
-    unsigned char* scratch = static_cast<unsigned char*>(Malloc(static_cast<unsigned>(n > 0 ? n : 0) * width));
+    unsigned char* scratch = MallocArray<unsigned char>(n > 0 ? n : 0, width);
     if (KernelFailed()) return -2;
     unsigned char* dst = static_cast<unsigned char*>(arrays[k]);
     if (n > 0) std::memcpy(scratch, dst, static_cast<size_t>(n) * width);
