@@ -3,7 +3,7 @@
 #include <initializer_list>
 #include <utility>
 
-#include "stitch/vcnobj.h"
+#include "bspline/knots.h"
 
 void reverseBspline(Bspline* curve) {
   if (!curve || curve->kind == 2) return;
@@ -23,7 +23,7 @@ void reverseBspline(Bspline* curve) {
       t[i] = s - t[j];
       t[j] = s - ti;
     }
-    ResetBsplineParamInfo(curve, 0);
+    SetDomainFromKnots(curve, 0);
   }
 
   if (curve->quadricType == 1 && curve->quadric) {

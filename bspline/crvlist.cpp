@@ -1,10 +1,10 @@
 #include "bspline/crvlist.h"
 
+#include "bspline/measure.h"
 #include "bspline/sfree.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
-#include "surface/srfutils.h"
 
 namespace {
 
@@ -135,7 +135,7 @@ void GetCurveListExtremes(BsplineList* list, double* umin, double* umax, double*
   for (BsplineList* node = list; node; node = node->next) {
     if (!node->item) continue;
     double a, b, c, d;
-    GetCurveOnSurfMinMaxSurfParams(node->item, &a, &b, &c, &d);
+    CurveOnSurfParamBox(node->item, &a, &b, &c, &d);
     if (a < lu) lu = a;
     if (b > hu) hu = b;
     if (c < lv) lv = c;

@@ -7,17 +7,16 @@
 #include <cstring>
 
 #include "bspline/kinsert.h"
+#include "bspline/knots.h"
+#include "bspline/measure.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
-#include "construct/crv2srf.h"
-#include "curve/crvutil.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/mathmat.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
 #include "platform/tstubs.h"
-#include "splinefit/splutil.h"
 
 int globalTest = 0;
 
@@ -85,19 +84,6 @@ struct Rows {
   int coords;
 };
 
-// The bound |D| x factor x N_m at the Greville abscissa of m, over the knots U (n points).
-double BoundAtEditPoint(const double* U, int p, int n, int m, double size) {
-  Bspline line{};
-  line.kind = 1;
-  line.dimension = 3;
-  line.degreeU = p;
-  line.interiorU = n - p - 1;
-  line.knotsU = const_cast<double*>(U);
-  double bound = 0.0;
-  GetMaxCurveDeviation(&line, m, size, &bound);
-  return bound;
-}
-
 // Removes r copies of the knot u (last index k, multiplicity s) from one control line of n
 // points, every coordinate alike, without a tolerance test; the line keeps n - r points. The
 // knot vector is the caller's to shorten. When `bound` is given, the bound of the first pass
@@ -122,7 +108,7 @@ void RemoveAKnotNTimesFromCurve(const Rows& line, const double* U, int n, int p,
         d2 += d * d;
       }
       const double size = std::sqrt(d2) * MismatchFactor(U, u, iEnd, jEnd, fout, ord);
-      *bound = std::max(*bound, BoundAtEditPoint(U, p, n, fout, size));
+      *bound = std::max(*bound, GrevilleDeviation(U, p, n, fout, size));
     }
     for (int i = first, j = last; j - i > t; ++i, --j) {
       for (int c = 0; c < line.coords; ++c) {
@@ -488,7 +474,7 @@ int ListedKnotsPresent(const double* U, int nKnots, int p, int n, const double* 
   framed[count + 1] = U[n];
   double* missing = nullptr;
   int nMissing = 0;
-  const int result = PutInCKnotsOfBNotInA(U, nKnots, framed, count + 2, &missing, &nMissing);
+  const int result = KnotsOfBNotInA(U, nKnots, framed, count + 2, &missing, &nMissing, nullptr);
   Free(missing);
   Free(framed);
   if (result < 0 || KernelFailed()) return -1;
@@ -973,10 +959,8 @@ int CleanSurfaceToTangentPlaneTol(Bspline* srf, void* /*reserved*/, int dir, dou
       for (Bspline* r : rows) FreeBspline(r);  // their arrays are not in this scope
       return -2;
     }
-    double first = kHuge;
-    double last = kHuge;
-    GetBndryDeviation(rows[0], rows[1], angle, &first);
-    GetBndryDeviation(rows[2], rows[3], angle, &last);
+    const double first = BoundaryDeviation(rows[0], rows[1], angle);
+    const double last = BoundaryDeviation(rows[2], rows[3], angle);
     for (Bspline* r : rows) FreeBspline(r);
     // The boundary allowances bound the tolerance: knots go only where the surface stays
     // within what the tangent-plane angle allows next to its boundaries.

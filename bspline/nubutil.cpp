@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bspline/knots.h"
 #include "bspline/kremove.h"
 #include "bspline/nubs.h"
-#include "curve/crvutil.h"
+#include "bspline/subobj.h"
 #include "foundation/coreglob.h"
 #include "foundation/mathutil.h"
 #include "foundation/umalloc.h"
 #include "platform/tstubs.h"
-#include "splinefit/wrapfit.h"
 
 namespace {
 
@@ -419,7 +419,7 @@ int CleanBsplineKnots(Bspline* obj, double tol) {
     const int nk = d ? NumKnotsV(obj) : NumKnotsU(obj);
     if (!(k[nk - 1] - k[0] > 0.0)) return -2;  // a point-sized range has no scale to undo
     const double first = k[0];
-    const double scale = NormalizeKnotArray(k, nk);
+    const double scale = NormalizeKnots(k, nk);
     PropotionCurveListCoefi(obj->curves, scale, -first * scale, d);
     lo = 0.0;
     hi = 1.0;
@@ -434,7 +434,7 @@ int CleanBsplineKnots(Bspline* obj, double tol) {
     if (deleted) flags |= 4;
   }
   for (int d = 0; d < dirs; ++d) {
-    const int r = PutWrapedObjToNonWraped(obj, d, 0);
+    const int r = ClampWrappedDirection(obj, d, 0);
     if (r < 0) return -2;
     if (r == 8) flags |= 8;
   }

@@ -3,12 +3,12 @@
 #include <cmath>
 
 #include "bspline/ctrlnubs.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/smake.h"
 #include "foundation/geometry.h"
 #include "foundation/helper.h"
 #include "foundation/vec3.h"
-#include "surface/srfutils.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ int DParamfromDisplacement(const double d[3], const double Su[3], const double S
 
 int FindProjectionUVPointGuess(Bspline* srf, const double P[3], const double D[3], double* u,
                                double* v, int iterations) {
-  const double tol = 5e-6 * GetGeometricDiagonalSizeOfObj(srf);
+  const double tol = 5e-6 * ControlPointDiagonal(srf);
   double fu = ClampRefinerParam(*u, srf->umin, srf->umax) ? 0.8 : 1.0;
   double fv = ClampRefinerParam(*v, srf->vmin, srf->vmax) ? 0.8 : 1.0;
   double lastSq = 3.37e38;

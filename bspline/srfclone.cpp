@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "bspline/cclone.h"
+#include "bspline/cutcurves.h"
 #include "bspline/sfree.h"
-#include "curve/crvbrk.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
@@ -212,7 +212,7 @@ Bspline* CopySurfaceAndBreakCurves(Bspline* src) {
   // Without curves the loops have nothing to refer to: only the surface is copied.
   Bspline* copy = src->curves ? CopyBsplineStructAndChildren(src) : CopyBsplineStruct(src);
   if (!copy) return nullptr;
-  if (BreakAllCurvesOnSurface(copy) != 0) {
+  if (CutCurvesAtDomain(copy) != 0) {
     FreeBspline(copy);
     return nullptr;
   }

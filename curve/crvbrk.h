@@ -3,10 +3,7 @@
 // along the rectangle's edges where they ran outside beside an edge.
 #pragma once
 
-#include "bspline/smake.h"
-
-// Room of the crossing array that BreakCurveOnSurface hands to FindBoundaryCrossings.
-inline constexpr int kMaxBoundaryCrossings = 1024;
+#include "bspline/cutcurves.h"  // kMaxBoundaryCrossings: the room of the crossing array
 
 // Fills params with the curve's start parameter, every parameter where it crosses the boundary
 // of its owner's parameter rectangle (widened by 1e-6), and its end parameter, ascending; *count

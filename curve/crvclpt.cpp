@@ -1,8 +1,7 @@
 #include "curve/crvclpt.h"
 
+#include "bspline/knots.h"
+
 double GetEditPoint(const double* knots, int order, int i) {
-  double sum = 0.0;
-  for (int k = i + 1; k <= i + order - 1; ++k) sum += knots[k];
-  const double mean = sum / (order - 1);
-  return mean < knots[0] ? knots[0] : mean;
+  return GrevilleAbscissa(knots, order, i);
 }

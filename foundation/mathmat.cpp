@@ -4,12 +4,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "foundation/bandsolve.h"
 #include "foundation/coreglob.h"
 #include "foundation/dispmat.h"
 #include "foundation/umalloc.h"
 #include "platform/tstubs.h"
-#include "splinefit/aspline.h"
-#include "splinefit/curve.h"
 
 // ---- n-vectors ------------------------------------------------------------------------------
 
@@ -227,8 +226,7 @@ int EliminateFixedAndSolve(double** band, int nFix, const int* fixIdx, const dou
   }
 
   if (m > 0 && w > 0) {
-    const int rc = nRhs == 1 ? solve_linear_eq_h(band, m, w, b[0])
-                             : solve_linear_eq_curve(band, m, w, b[0], b[1], b[2]);
+    const int rc = SolveSymBandSystem(band, m, w, b, nRhs);
     if (rc != 0) return -2;
   }
 

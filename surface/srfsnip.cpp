@@ -1,92 +1,19 @@
 #include "surface/srfsnip.h"
 
-#include <algorithm>
-#include <array>
 #include <cmath>
-#include <cstring>
 
 #include "bspline/cclone.h"
-#include "bspline/creverse.h"
 #include "bspline/kinsert.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
+#include "bspline/subobj.h"
 #include "foundation/coreglob.h"
 #include "foundation/mathmat.h"
 #include "foundation/umalloc.h"
 #include "stitch/vcnobj.h"
 
 namespace {
-
-// One parameter direction of an object. Knot indices run 0 .. nCtrl + p; the domain is
-// [knots[p], knots[nCtrl]].
-struct DirData {
-  bool inV;
-  int p;
-  int interior;
-  int nCtrl;
-  double* knots;
-  double lo;
-  double hi;
-};
-
-DirData DirOf(const Bspline* obj, int dir) {
-  const bool inV = obj->kind == 2 && dir != 0;
-  DirData d{};
-  d.inV = inV;
-  d.p = inV ? obj->degreeV : obj->degreeU;
-  d.interior = inV ? obj->interiorV : obj->interiorU;
-  d.nCtrl = d.p + d.interior + 1;
-  d.knots = inV ? obj->knotsV : obj->knotsU;
-  d.lo = d.knots[d.p];
-  d.hi = d.knots[d.nCtrl];
-  return d;
-}
-
-bool Usable(const Bspline* obj) {
-  if (!obj || (obj->kind != 1 && obj->kind != 2)) return false;
-  if (!obj->knotsU || !obj->X || !obj->Y) return false;
-  if (obj->kind == 2 && !obj->knotsV) return false;
-  return obj->degreeU >= 1 && obj->degreeU <= kMaxSplineDegree &&
-         (obj->kind == 1 || (obj->degreeV >= 1 && obj->degreeV <= kMaxSplineDegree));
-}
-
-// Where a cut value lands among the knots: the value itself, or the knot it lies on (the
-// nearer of the span's two knots, the lower on a tie); `mult` copies of it already exist and
-// `span` is the index of the last of them (or the span holding a value that is no knot).
-struct Cut {
-  double value;
-  int mult;
-  int span;
-};
-
-Cut LocateCut(const DirData& d, double t, double tol) {
-  const int order = d.p + 1;
-  const int nKnots = d.nCtrl + order;
-  int span = d.p;
-  Cut c{t, 0, 0};
-  if (FindLowKnotIndex(d.knots, d.p, t, &span, d.nCtrl) == 0) {
-    if (t - d.knots[span] <= d.knots[span + 1] - t) {
-      c.value = d.knots[span];
-      c.mult = FindMultOfValInArray(d.knots, nKnots, c.value, span, order, 0, tol);
-    } else {
-      c.value = d.knots[span + 1];
-      c.mult = FindMultOfValInArray(d.knots, nKnots, c.value, span + 1, order, 1, tol);
-      span += c.mult;
-    }
-  }
-  c.span = span;
-  return c;
-}
-
-double** Coordinate(const Bspline* b, int k) {
-  switch (k) {
-    case 0: return b->X;
-    case 1: return b->Y;
-    case 2: return b->dimension == 3 ? b->Z : nullptr;
-    default: return b->rational ? b->W : nullptr;
-  }
-}
 
 // Frees a block handed over by a callee's kept scope, which no scope of ours would release.
 struct FreeOnExit {
@@ -97,8 +24,8 @@ struct FreeOnExit {
 }  // namespace
 
 int CheckIfParIsInternal(Bspline* obj, int dir, double t) {
-  if (!Usable(obj)) return 0;
-  const DirData d = DirOf(obj, dir);
+  if (!HasPieceableForm(obj)) return 0;
+  const KnotDirection d = DirectionOf(obj, dir);
   const double tol = 1e-6 * (d.hi - d.lo);
   return t - d.lo > tol && d.hi - t > tol ? 1 : 0;
 }
@@ -106,7 +33,7 @@ int CheckIfParIsInternal(Bspline* obj, int dir, double t) {
 int GetLowKnotIndexArray(const double* pars, int n, Bspline* obj, int dir, int** indices,
                          int withEnds) {
   *indices = nullptr;
-  const DirData d = DirOf(obj, dir);
+  const KnotDirection d = DirectionOf(obj, dir);
   const int size = withEnds ? n + 2 : n;
   int* out = static_cast<int*>(Malloc(sizeof(int) * (size > 0 ? size : 1)));
   if (!out || KernelFailed()) {
@@ -128,138 +55,16 @@ int GetLowKnotIndexArray(const double* pars, int n, Bspline* obj, int dir, int**
 }
 
 Bspline* ExtractObjFromObj(Bspline* obj, int dir, int lowKnot, int highKnot) {
-  if (!Usable(obj)) {
-    SetKernelError(-2);
-    return nullptr;
-  }
-  const DirData d = DirOf(obj, dir);
-  const int count = highKnot - d.p - lowKnot;  // control points of the piece in dir
-  if (lowKnot < 0 || highKnot > d.nCtrl + d.p || count < d.p + 1) {
-    SetKernelError(-2);
-    return nullptr;
-  }
-  TrackingScope scope;
-  Bspline* b = MallocNullBspline();
-  if (!b || KernelFailed()) return nullptr;
-  b->kind = obj->kind;
-  b->dimension = obj->dimension;
-  b->rational = obj->rational;
-  b->degreeU = obj->degreeU;
-  b->degreeV = obj->degreeV;
-  b->interiorU = obj->interiorU;
-  b->interiorV = obj->interiorV;
-  (d.inV ? b->interiorV : b->interiorU) = count - d.p - 1;
-  if (AllocateBsplineArrays(b) < 0 || KernelFailed()) return nullptr;
-
-  double* knots = d.inV ? b->knotsV : b->knotsU;
-  std::memcpy(knots, d.knots + lowKnot, sizeof(double) * (highKnot - lowKnot + 1));
-  if (obj->kind == 2) {
-    if (d.inV) std::memcpy(b->knotsU, obj->knotsU, sizeof(double) * NumKnotsU(obj));
-    else std::memcpy(b->knotsV, obj->knotsV, sizeof(double) * NumKnotsV(obj));
-  }
-  // Rows of the net are v, columns u: a cut in u takes a run of columns from every row, a cut
-  // in v a run of whole rows.
-  const int rows = obj->kind == 2 ? NumCtrlV(obj) : 1;
-  const int cols = NumCtrlU(obj);
-  for (int k = 0; k < 4; ++k) {
-    double** src = Coordinate(obj, k);
-    double** dst = Coordinate(b, k);
-    if (!src || !dst) continue;
-    if (d.inV) {
-      for (int r = 0; r < count; ++r) std::memcpy(dst[r], src[lowKnot + r], sizeof(double) * cols);
-    } else {
-      for (int r = 0; r < rows; ++r) std::memcpy(dst[r], src[r] + lowKnot, sizeof(double) * count);
-    }
-  }
-  b->umin = b->knotsU[b->degreeU];
-  b->umax = b->knotsU[NumCtrlU(b)];
-  if (b->kind == 2) {
-    b->vmin = b->knotsV[b->degreeV];
-    b->vmax = b->knotsV[NumCtrlV(b)];
-  }
-  b->owner = obj->owner;
-  scope.keep();
-  return b;
+  return ExtractKnotRange(obj, dir, lowKnot, highKnot);
 }
 
 Bspline* ExtractObjFromObjGivenPar(Bspline* obj, int dir, double t0, double t1) {
-  if (!Usable(obj)) {
-    SetKernelError(-2);
-    return nullptr;
-  }
-  const DirData d = DirOf(obj, dir);
-  const double tol = 1e-6 * (d.hi - d.lo);
-  // A value beyond the range would send the span search below the first span.
-  t0 = std::clamp(t0, d.lo, d.hi);
-  t1 = std::clamp(t1, d.lo, d.hi);
-  if (std::fabs(t0 - t1) < tol) {
-    SetKernelError(-9);
-    return nullptr;
-  }
-  const bool backwards = t1 < t0;
-  if (backwards) std::swap(t0, t1);
-
-  const int order = d.p + 1;
-  const bool startAtEnd = std::fabs(t0 - d.lo) < tol;
-  const bool endAtEnd = std::fabs(t1 - d.hi) < tol;
-  // Once t0 has full multiplicity its first copy starts the piece; t1's last copy ends it.
-  int copies0 = 0, copies1 = 0, low = 0, high = 0;
-  if (!startAtEnd) {
-    const Cut c = LocateCut(d, t0, tol);
-    t0 = c.value;
-    copies0 = order - c.mult;
-    low = c.span - c.mult + 1;
-  }
-  if (endAtEnd) {
-    high = copies0 + 2 * d.p + d.interior + 1;
-  } else {
-    const Cut c = LocateCut(d, t1, tol);
-    t1 = c.value;
-    copies1 = order - c.mult;
-    high = copies0 + copies1 + c.span;
-  }
-  // Both ends may have moved onto one knot.
-  if (t1 - t0 < tol) {
-    SetKernelError(-9);
-    return nullptr;
-  }
-
-  // The knots go into a copy: the object itself keeps its exact coefficients, also when a
-  // later step fails.
-  Bspline* work = nullptr;
-  if (copies0 + copies1 > 0) {
-    work = CopyBsplineStruct(obj);
-    if (!work) return nullptr;
-    std::array<double, 2 * (kMaxSplineDegree + 1)> values{};
-    for (int i = 0; i < copies0; ++i) values[i] = t0;
-    for (int i = 0; i < copies1; ++i) values[copies0 + i] = t1;
-    InsertNKnotsToObject(1, copies0 + copies1, dir, work, 2, values.data());
-    if (KernelFailed()) {
-      FreeBspline(work);
-      return nullptr;
-    }
-  }
-  Bspline* piece = ExtractObjFromObj(work ? work : obj, dir, low, high);
-  if (work) {
-    work->owner = nullptr;  // the copy sits in no list of the owner
-    FreeBspline(work);
-  }
-  if (!piece) return nullptr;
-  piece->owner = obj->owner;
-  if (startAtEnd && endAtEnd) {
-    if (d.inV) piece->closedV = obj->closedV;
-    else piece->closedU = obj->closedU;
-  }
-  if (backwards) {
-    if (piece->kind == 2) ReverseObj(piece, d.inV ? 1 : 0);
-    else reverseBspline(piece);
-  }
-  return piece;
+  return ExtractParamRange(obj, dir, t0, t1);
 }
 
 int SplitObjectToNObjects(Bspline* obj, int n, double* pars, int dir, Bspline** pieces) {
   if (n < 1) return 0;
-  if (!Usable(obj) || !pars || !pieces) {
+  if (!HasPieceableForm(obj) || !pars || !pieces) {
     SetKernelError(-2);
     return -2;
   }
@@ -269,7 +74,7 @@ int SplitObjectToNObjects(Bspline* obj, int n, double* pars, int dir, Bspline** 
   if (!cuts || !slots || KernelFailed()) return -1;
   for (int i = 0; i <= n; ++i) pieces[i] = nullptr;
 
-  const DirData d = DirOf(obj, dir);
+  const KnotDirection d = DirectionOf(obj, dir);
   const double tol = 1e-6 * (d.inV ? obj->vmax - obj->vmin : obj->umax - obj->umin);
   // A value cuts when it is internal and at least tol above the value given before it; the
   // piece ending at cut j goes to the slot of the value that made it.
@@ -343,7 +148,7 @@ double AngleBetweenVectors(const double a[3], const double b[3]) {
 int GetTanDiscontKnots(Bspline* curve, double angle, int* count, double** breaks) {
   if (count) *count = 0;
   if (breaks) *breaks = nullptr;
-  if (!count || !breaks || !Usable(curve) || curve->kind != 1) return -2;
+  if (!count || !breaks || !HasPieceableForm(curve) || curve->kind != 1) return -2;
   if (curve->interiorU < 1) return 0;
   // A curve in a parameter plane has no 3D tangent without its surface.
   if (curve->dimension == 2 && !curve->owner) return -2;
@@ -388,7 +193,7 @@ int GetTanDiscontKnots(Bspline* curve, double angle, int* count, double** breaks
 int BreakCurveAtTanDiscont(Bspline* curve, double angle, int* nPieces, Bspline*** pieces) {
   if (nPieces) *nPieces = 0;
   if (pieces) *pieces = nullptr;
-  if (!nPieces || !pieces || !Usable(curve) || curve->kind != 1) return -2;
+  if (!nPieces || !pieces || !HasPieceableForm(curve) || curve->kind != 1) return -2;
   int nb = 0;
   double* breaks = nullptr;
   if (GetTanDiscontKnots(curve, angle, &nb, &breaks) != 0) return -2;

@@ -1,0 +1,155 @@
+#include "bspline/knots.h"
+
+#include "bspline/nubutil.h"
+#include "foundation/coreglob.h"
+#include "foundation/mathmat.h"
+#include "foundation/umalloc.h"
+
+double NormalizeKnots(double* knots, int n) {
+  const double first = knots[0];
+  const double range = knots[n - 1] - first;
+  for (int i = 0; i < n; ++i) knots[i] = (knots[i] - first) / range;
+  return 1.0 / range;
+}
+
+int KnotsOfBNotInA(const double* A, int nA, const double* B, int nB, double** C, int* nC,
+                   double* snapA) {
+  const double tol = (A[nA - 1] - A[0]) * 1e-6;
+  auto equal = [tol](double a, double b) { return (a > b ? a - b : b - a) < tol; };
+
+  // A's first end run is A[0..s]; the span search stays between A's domain ends.
+  int s = 0;
+  while (s + 1 < nA && equal(A[s + 1], A[0])) ++s;
+  int iB = 0;
+  while (iB < nB && equal(B[iB], A[0])) ++iB;
+  int jB = nB - 1;
+  while (jB >= 0 && equal(B[jB], A[nA - 1])) --jB;
+  if (jB < 0) {
+    *C = nullptr;
+    *nC = 0;
+    return 0;
+  }
+
+  const int size = nA > nB ? nA : nB;
+  double* out = static_cast<double*>(Malloc(sizeof(double) * size));
+  *C = out;
+  if (!out || KernelFailed()) return -1;
+
+  int count = 0;
+  int span = s;
+  const int hi = nA - s - 1;
+  while (iB <= jB) {
+    const double v = B[iB];
+    if (FindLowKnotIndex(A, s, v, &span, hi) != 0) {
+      out[count++] = v;  // strictly inside a span of A (or at its end)
+      ++iB;
+      continue;
+    }
+    // v lies on a knot of A: B adds only the copies beyond A's multiplicity of it, counted
+    // within tol above the matching knot of A.
+    int mA;
+    double window;
+    int match;
+    if (v - A[span] < tol) {
+      match = span;
+      mA = FindMultOfValInArray(A, nA, A[span], span, s + 1, 0, tol);
+      window = tol - (v - A[span]);
+    } else {
+      match = span + 1;
+      mA = FindMultOfValInArray(A, nA, A[span + 1], span + 1, s + 1, 1, tol);
+      window = (A[span + 1] - v) + tol;
+    }
+    if (snapA) SnapKnotsToValue(snapA, nA, match, v, tol);
+    int mB = FindMultOfValInArray(B, nB, v, iB, nB, 1, window);
+    if (mB < 1) mB = 1;
+    for (int k = mA; k < mB; ++k) out[count++] = B[iB + k];
+    iB += mB;
+  }
+  *nC = count;
+  return count;
+}
+
+int SnapKnotsToValue(double* knots, int n, int idx, double value, double tol) {
+  auto near = [&](double k) { return (k > value ? k - value : value - k) < tol; };
+  int writes = 0;
+  // Downwards the first knot is never touched: it is the domain start.
+  for (int i = idx; i > 0 && near(knots[i]); --i, ++writes) knots[i] = value;
+  for (int i = idx; i < n && near(knots[i]); ++i, ++writes) knots[i] = value;
+  return writes;
+}
+
+void MergeKnotVectors(const double* A, int nA, const double* B, int nB, double** C, int* nC) {
+  double* out = static_cast<double*>(Malloc(sizeof(double) * (nA + nB)));
+  *C = out;
+  if (!out || KernelFailed()) return;
+  int i = 0, j = 0, k = 0;
+  // Equal values are matched pair by pair, so each value keeps the larger of its two
+  // multiplicities. The tolerance is absolute: callers merge vectors on a common range.
+  while (i < nA && j < nB) {
+    const double d = A[i] - B[j];
+    if (d < 1e-6 && d > -1e-6) {
+      out[k++] = A[i++];
+      ++j;
+    } else if (d < 0.0) {
+      out[k++] = A[i++];
+    } else {
+      out[k++] = B[j++];
+    }
+  }
+  while (i < nA) out[k++] = A[i++];
+  while (j < nB) out[k++] = B[j++];
+  *nC = k;
+}
+
+double GrevilleAbscissa(const double* knots, int order, int i) {
+  double sum = 0.0;
+  for (int k = i + 1; k <= i + order - 1; ++k) sum += knots[k];
+  const double mean = sum / (order - 1);
+  return mean < knots[0] ? knots[0] : mean;
+}
+
+int DistinctInteriorKnots(const Bspline* obj, int dir, int** mults, double** knots, double tol) {
+  *mults = nullptr;
+  *knots = nullptr;
+  const bool inV = obj->kind == 2 && dir;
+  const int degree = inV ? obj->degreeV : obj->degreeU;
+  const int interior = inV ? obj->interiorV : obj->interiorU;
+  if (interior <= 0) return 0;
+  const double range = inV ? obj->vmax - obj->vmin : obj->umax - obj->umin;
+  const double absTol = tol * range;
+
+  int* m = static_cast<int*>(Malloc(sizeof(int) * interior));
+  double* v = static_cast<double*>(Malloc(sizeof(double) * interior));
+  if (!m || !v || KernelFailed()) {
+    Free(m);
+    Free(v);
+    return -2;
+  }
+  // The interior knots followed by the end run, so a value at the domain end sees the end
+  // knots in its run; they are taken off again below.
+  const double* a = (inV ? obj->knotsV : obj->knotsU) + degree + 1;
+  const int n = interior + degree + 1;
+  int count = 0;
+  for (int i = 0; i < interior; ++count) {
+    int mult = FindMultOfValInArray(a, n, a[i], i, n, 1, absTol);
+    if (mult > degree + 1 && i + mult > interior) mult -= degree + 1;
+    if (mult < 1) mult = 1;
+    v[count] = a[i];
+    m[count] = mult;
+    i += mult;
+  }
+  *mults = m;
+  *knots = v;
+  return count;
+}
+
+void SetDomainFromKnots(Bspline* obj, int dir) {
+  if (!obj) return;
+  if (obj->kind == 2 && dir) {
+    obj->vmin = obj->knotsV[obj->degreeV];
+    obj->vmax = obj->knotsV[NumCtrlV(obj)];
+  } else {
+    obj->umin = obj->knotsU[obj->degreeU];
+    obj->umax = obj->knotsU[NumCtrlU(obj)];
+  }
+}

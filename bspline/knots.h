@@ -1,0 +1,45 @@
+// Knot-vector arithmetic of the B-spline core: the one implementation of the small routines
+// over knot arrays and the knot vectors of objects. The kernel's documented names for them
+// (NormalizeKnotArray, PutInCKnotsOfBNotInA, UnionKnotArrays, GetEditPoint, GetDistinctKnots,
+// ResetBsplineParamInfo, ...) live in the modules that document them and call these, so that
+// the core never reaches above bspline/ for its own arithmetic.
+//
+// Knot arrays are sorted, caller-owned arrays of doubles; result arrays come from Malloc in
+// the caller's current scope and belong to the caller.
+#pragma once
+
+#include "bspline/smake.h"
+
+// t -> (t - t[0]) / (t[n-1] - t[0]) in place; returns 1 / (t[n-1] - t[0]), the factor of the
+// chain rule for derivatives. A zero range is the caller's to avoid.
+double NormalizeKnots(double* knots, int n);
+
+// The knots that A must gain to contain B, each repeated by its missing multiplicity, into a
+// new array *C (max(nA, nB) slots); equality within 1e-6 of A's range, B's end knots skipped.
+// snapA is null, or A itself: then A's knots that match a knot of B take B's exact value (A's
+// multiplicity is counted before that). Returns the count (also in *nC); 0 with *C null when B
+// holds nothing but end knots; -1 when the allocation failed (error state set).
+int KnotsOfBNotInA(const double* A, int nA, const double* B, int nB, double** C, int* nC,
+                   double* snapA);
+
+// Sets the knots around knots[idx] that lie strictly within tol of value to value: downwards
+// (never entry 0), then upwards, each direction stopping at the first knot outside. Returns
+// the number of writes.
+int SnapKnotsToValue(double* knots, int n, int idx, double value, double tol);
+
+// Sorted merge of two ascending arrays into a new array *C of nA + nB slots (count in *nC);
+// values within 1e-6 (absolute) are matched pair by pair, so each value keeps the larger of
+// its two multiplicities. On allocation failure *C is null (error state set), *nC untouched.
+void MergeKnotVectors(const double* A, int nA, const double* B, int nB, double** C, int* nC);
+
+// Greville abscissa of control point i for a knot vector of the given order (degree + 1 >= 2):
+//   g_i = (t[i+1] + ... + t[i+order-1]) / (order - 1), not below t[0].
+double GrevilleAbscissa(const double* knots, int order, int i);
+
+// The distinct interior knots of one direction (u for curves) and their multiplicities, values
+// within tol x the direction's range counting as one; see GetDistinctKnots for the contract.
+int DistinctInteriorKnots(const Bspline* obj, int dir, int** mults, double** knots, double tol);
+
+// One direction's domain from its knots again: [t[p], t[n]] with n control points; v for a
+// surface with dir nonzero, else u. Null is ignored.
+void SetDomainFromKnots(Bspline* obj, int dir);

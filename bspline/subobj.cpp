@@ -1,0 +1,290 @@
+#include "bspline/subobj.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#include "bspline/creverse.h"
+#include "bspline/crvlist.h"
+#include "bspline/kinsert.h"
+#include "bspline/knots.h"
+#include "bspline/nubutil.h"
+#include "bspline/sfree.h"
+#include "bspline/srfclone.h"
+#include "foundation/coreglob.h"
+#include "foundation/dispmat.h"
+#include "foundation/mathmat.h"
+#include "foundation/umalloc.h"
+
+KnotDirection DirectionOf(const Bspline* obj, int dir) {
+  const bool inV = obj->kind == 2 && dir != 0;
+  KnotDirection d{};
+  d.inV = inV;
+  d.p = inV ? obj->degreeV : obj->degreeU;
+  d.interior = inV ? obj->interiorV : obj->interiorU;
+  d.nCtrl = d.p + d.interior + 1;
+  d.knots = inV ? obj->knotsV : obj->knotsU;
+  d.lo = d.knots[d.p];
+  d.hi = d.knots[d.nCtrl];
+  return d;
+}
+
+bool HasPieceableForm(const Bspline* obj) {
+  if (!obj || (obj->kind != 1 && obj->kind != 2)) return false;
+  if (!obj->knotsU || !obj->X || !obj->Y) return false;
+  if (obj->kind == 2 && !obj->knotsV) return false;
+  return obj->degreeU >= 1 && obj->degreeU <= kMaxSplineDegree &&
+         (obj->kind == 1 || (obj->degreeV >= 1 && obj->degreeV <= kMaxSplineDegree));
+}
+
+namespace {
+
+// Where a cut value lands among the knots: the value itself, or the knot it lies on (the
+// nearer of the span's two knots, the lower on a tie); `mult` copies of it already exist and
+// `span` is the index of the last of them (or the span holding a value that is no knot).
+struct Cut {
+  double value;
+  int mult;
+  int span;
+};
+
+Cut LocateCut(const KnotDirection& d, double t, double tol) {
+  const int order = d.p + 1;
+  const int nKnots = d.nCtrl + order;
+  int span = d.p;
+  Cut c{t, 0, 0};
+  if (FindLowKnotIndex(d.knots, d.p, t, &span, d.nCtrl) == 0) {
+    if (t - d.knots[span] <= d.knots[span + 1] - t) {
+      c.value = d.knots[span];
+      c.mult = FindMultOfValInArray(d.knots, nKnots, c.value, span, order, 0, tol);
+    } else {
+      c.value = d.knots[span + 1];
+      c.mult = FindMultOfValInArray(d.knots, nKnots, c.value, span + 1, order, 1, tol);
+      span += c.mult;
+    }
+  }
+  c.span = span;
+  return c;
+}
+
+double** Coordinate(const Bspline* b, int k) {
+  switch (k) {
+    case 0: return b->X;
+    case 1: return b->Y;
+    case 2: return b->dimension == 3 ? b->Z : nullptr;
+    default: return b->rational ? b->W : nullptr;
+  }
+}
+
+}  // namespace
+
+Bspline* ExtractKnotRange(Bspline* obj, int dir, int lowKnot, int highKnot) {
+  if (!HasPieceableForm(obj)) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  const KnotDirection d = DirectionOf(obj, dir);
+  const int count = highKnot - d.p - lowKnot;  // control points of the piece in dir
+  if (lowKnot < 0 || highKnot > d.nCtrl + d.p || count < d.p + 1) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  TrackingScope scope;
+  Bspline* b = MallocNullBspline();
+  if (!b || KernelFailed()) return nullptr;
+  b->kind = obj->kind;
+  b->dimension = obj->dimension;
+  b->rational = obj->rational;
+  b->degreeU = obj->degreeU;
+  b->degreeV = obj->degreeV;
+  b->interiorU = obj->interiorU;
+  b->interiorV = obj->interiorV;
+  (d.inV ? b->interiorV : b->interiorU) = count - d.p - 1;
+  if (AllocateBsplineArrays(b) < 0 || KernelFailed()) return nullptr;
+
+  double* knots = d.inV ? b->knotsV : b->knotsU;
+  std::memcpy(knots, d.knots + lowKnot, sizeof(double) * (highKnot - lowKnot + 1));
+  if (obj->kind == 2) {
+    if (d.inV) std::memcpy(b->knotsU, obj->knotsU, sizeof(double) * NumKnotsU(obj));
+    else std::memcpy(b->knotsV, obj->knotsV, sizeof(double) * NumKnotsV(obj));
+  }
+  // Rows of the net are v, columns u: a cut in u takes a run of columns from every row, a cut
+  // in v a run of whole rows.
+  const int rows = obj->kind == 2 ? NumCtrlV(obj) : 1;
+  const int cols = NumCtrlU(obj);
+  for (int k = 0; k < 4; ++k) {
+    double** src = Coordinate(obj, k);
+    double** dst = Coordinate(b, k);
+    if (!src || !dst) continue;
+    if (d.inV) {
+      for (int r = 0; r < count; ++r) std::memcpy(dst[r], src[lowKnot + r], sizeof(double) * cols);
+    } else {
+      for (int r = 0; r < rows; ++r) std::memcpy(dst[r], src[r] + lowKnot, sizeof(double) * count);
+    }
+  }
+  b->umin = b->knotsU[b->degreeU];
+  b->umax = b->knotsU[NumCtrlU(b)];
+  if (b->kind == 2) {
+    b->vmin = b->knotsV[b->degreeV];
+    b->vmax = b->knotsV[NumCtrlV(b)];
+  }
+  b->owner = obj->owner;
+  scope.keep();
+  return b;
+}
+
+Bspline* ExtractParamRange(Bspline* obj, int dir, double t0, double t1) {
+  if (!HasPieceableForm(obj)) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  const KnotDirection d = DirectionOf(obj, dir);
+  const double tol = 1e-6 * (d.hi - d.lo);
+  // A value beyond the range would send the span search below the first span.
+  t0 = std::clamp(t0, d.lo, d.hi);
+  t1 = std::clamp(t1, d.lo, d.hi);
+  if (std::fabs(t0 - t1) < tol) {
+    SetKernelError(-9);
+    return nullptr;
+  }
+  const bool backwards = t1 < t0;
+  if (backwards) std::swap(t0, t1);
+
+  const int order = d.p + 1;
+  const bool startAtEnd = std::fabs(t0 - d.lo) < tol;
+  const bool endAtEnd = std::fabs(t1 - d.hi) < tol;
+  // Once t0 has full multiplicity its first copy starts the piece; t1's last copy ends it.
+  int copies0 = 0, copies1 = 0, low = 0, high = 0;
+  if (!startAtEnd) {
+    const Cut c = LocateCut(d, t0, tol);
+    t0 = c.value;
+    copies0 = order - c.mult;
+    low = c.span - c.mult + 1;
+  }
+  if (endAtEnd) {
+    high = copies0 + 2 * d.p + d.interior + 1;
+  } else {
+    const Cut c = LocateCut(d, t1, tol);
+    t1 = c.value;
+    copies1 = order - c.mult;
+    high = copies0 + copies1 + c.span;
+  }
+  // Both ends may have moved onto one knot.
+  if (t1 - t0 < tol) {
+    SetKernelError(-9);
+    return nullptr;
+  }
+
+  // The knots go into a copy: the object itself keeps its exact coefficients, also when a
+  // later step fails.
+  Bspline* work = nullptr;
+  if (copies0 + copies1 > 0) {
+    work = CopyBsplineStruct(obj);
+    if (!work) return nullptr;
+    std::array<double, 2 * (kMaxSplineDegree + 1)> values{};
+    for (int i = 0; i < copies0; ++i) values[i] = t0;
+    for (int i = 0; i < copies1; ++i) values[copies0 + i] = t1;
+    InsertNKnotsToObject(1, copies0 + copies1, dir, work, 2, values.data());
+    if (KernelFailed()) {
+      FreeBspline(work);
+      return nullptr;
+    }
+  }
+  Bspline* piece = ExtractKnotRange(work ? work : obj, dir, low, high);
+  if (work) {
+    work->owner = nullptr;  // the copy sits in no list of the owner
+    FreeBspline(work);
+  }
+  if (!piece) return nullptr;
+  piece->owner = obj->owner;
+  if (startAtEnd && endAtEnd) {
+    if (d.inV) piece->closedV = obj->closedV;
+    else piece->closedU = obj->closedU;
+  }
+  if (backwards) ReverseDirection(piece, d.inV ? 1 : 0);
+  return piece;
+}
+
+void ReverseDirection(Bspline* obj, int dir) {
+  if (!obj) return;
+  if (obj->kind != 2) {
+    reverseBspline(obj);
+    return;
+  }
+  const bool inV = dir != 0;
+  double* t = inV ? obj->knotsV : obj->knotsU;
+  const int n = inV ? NumKnotsV(obj) : NumKnotsU(obj);
+  const double c = t[0] + t[n - 1];
+  const int cols = NumCtrlU(obj), rows = NumCtrlV(obj);
+  // Rows of the net are v: reversing u reverses every row, reversing v the order of the rows.
+  for (double** M : {obj->X, obj->Y, obj->Z, obj->rational ? obj->W : nullptr})
+    if (M) FlipMatrix(M[0], cols, rows, inV ? 1 : 0);
+  std::reverse(t, t + n);
+  for (int i = 0; i < n; ++i) t[i] = c - t[i];
+  SetDomainFromKnots(obj, inV ? 1 : 0);
+  ReverseCurveListCoefi(obj->curves, c, inV ? 1 : 0);
+}
+
+int ClampWrappedDirection(Bspline* obj, int dir, int average) {
+  if (!obj || (obj->kind != 1 && obj->kind != 2)) return -2;
+  if (obj->kind == 1 && dir != 0) return 0;
+  const bool inV = obj->kind == 2 && dir != 0;
+  const int p = inV ? obj->degreeV : obj->degreeU;
+  const int n = inV ? NumCtrlV(obj) : NumCtrlU(obj);
+  const double* K = inV ? obj->knotsV : obj->knotsU;
+  if (!K || p < 1) return -2;
+  bool startClamped = true, endClamped = true;
+  for (int i = 1; i <= p; ++i) startClamped = startClamped && K[i] == K[0];
+  for (int i = n + 1; i <= n + p; ++i) endClamped = endClamped && K[i] == K[n];
+  if (startClamped && endClamped) return 0;
+
+  // The domain ends at full multiplicity split the net at them; the middle part is the object
+  // on its domain, a piece like any other sub-object.
+  const double tol = 1e-6 * (K[n] - K[p]);
+  double ends[2] = {K[p], K[n]};
+  Bspline* work = CopyBsplineStruct(obj);
+  if (!work) return -2;
+  InsertNKnotsToObject(-1, 2, inV ? 1 : 0, work, 2, ends);
+  if (KernelFailed()) {
+    FreeBspline(work);
+    return -2;
+  }
+  const double* R = inV ? work->knotsV : work->knotsU;
+  const int nR = (inV ? NumKnotsV(work) : NumKnotsU(work));
+  // The first copy of the start knot and the first copy of the end knot in the refined vector.
+  int first = 0;
+  while (first < nR && R[first] < ends[0] - tol) ++first;
+  int last = first;
+  while (last < nR && R[last] < ends[1] - tol) ++last;
+  Bspline* piece = ExtractKnotRange(work, inV ? 1 : 0, first, last + p);
+  work->owner = nullptr;
+  FreeBspline(work);
+  if (!piece) return -2;
+
+  // Hand the new knots and coefficients to obj; the piece takes obj's old ones to the grave.
+  std::swap(inV ? obj->knotsV : obj->knotsU, inV ? piece->knotsV : piece->knotsU);
+  std::swap(obj->X, piece->X);
+  std::swap(obj->Y, piece->Y);
+  std::swap(obj->Z, piece->Z);
+  std::swap(obj->W, piece->W);
+  std::swap(inV ? obj->interiorV : obj->interiorU, inV ? piece->interiorV : piece->interiorU);
+  SetDomainFromKnots(obj, inV ? 1 : 0);
+  piece->owner = nullptr;
+  FreeBspline(piece);
+
+  if (average) {
+    const int cols = NumCtrlU(obj), rows = obj->kind == 2 ? NumCtrlV(obj) : 1;
+    const int lines = inV ? cols : rows, count = inV ? rows : cols;
+    for (double** M : {obj->X, obj->Y, obj->dimension == 3 ? obj->Z : nullptr}) {
+      if (!M) continue;
+      for (int l = 0; l < lines; ++l) {
+        double& a = inV ? M[0][l] : M[l][0];
+        double& b = inV ? M[count - 1][l] : M[l][count - 1];
+        a = b = 0.5 * (a + b);
+      }
+    }
+  }
+  return 8;
+}

@@ -1,0 +1,44 @@
+// Sub-objects in the B-spline core: a piece of a curve or surface between two knot indices or
+// two parameters of one direction, a direction reversed in place, and a wrapped (unclamped)
+// direction clamped. The kernel's documented names for them (ExtractObjFromObj,
+// ExtractObjFromObjGivenPar, ReverseObj, PutWrapedObjToNonWraped) live in the modules that
+// document them and call these; their headers give the full contracts.
+//
+// A direction flag is 0 for u and nonzero for v; a curve always uses its u data.
+#pragma once
+
+#include "bspline/smake.h"
+
+// One parameter direction of an object. Knot indices run 0 .. nCtrl + p; the domain is
+// [knots[p], knots[nCtrl]].
+struct KnotDirection {
+  bool inV;
+  int p;
+  int interior;
+  int nCtrl;
+  double* knots;
+  double lo;
+  double hi;
+};
+KnotDirection DirectionOf(const Bspline* obj, int dir);
+
+// A curve or surface with knots, X and Y, and degrees within 1..kMaxSplineDegree.
+bool HasPieceableForm(const Bspline* obj);
+
+// Knots lowKnot .. highKnot of dir (both runs at full multiplicity) and the control points
+// lowKnot .. highKnot - p - 1; the other direction whole, the owner kept. Null on failure.
+Bspline* ExtractKnotRange(Bspline* obj, int dir, int lowKnot, int highKnot);
+
+// The piece between t0 and t1 in dir (t1 < t0: running backwards); obj is never changed.
+// Null on failure; zk_error_status -9 for a piece shorter than 1e-6 of the range.
+Bspline* ExtractParamRange(Bspline* obj, int dir, double t0, double t1);
+
+// Reverses the parametrisation in place: a curve as reverseBspline, a surface in one
+// direction with t -> (t[0] + t[last]) - t, the curves on it following.
+void ReverseDirection(Bspline* obj, int dir);
+
+// Raises the domain ends of a wrapped direction to full multiplicity and drops the control
+// points outside the domain (same shape, same control-point count); with average the first
+// and last control point of every line become their mean. 8 converted, 0 already clamped,
+// -2 on failure with obj unchanged.
+int ClampWrappedDirection(Bspline* obj, int dir, int average);
