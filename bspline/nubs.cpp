@@ -393,6 +393,11 @@ double* Eval3DPointOnCurve3Coord(const Bspline* c, double t, int d, double out[3
 }
 
 void Eval3DPointOnRCurve2Array(const Bspline* c, double t, int d, int type, double out[3]) {
+  // out has room for a 2D curve's homogeneous value; a 3D curve's would need a fourth.
+  if (!c || c->dimension != 2) {
+    Refuse();
+    return;
+  }
   Eval4DPointOnRCurve3Array(c, t, d, type, out);
 }
 
@@ -624,13 +629,16 @@ int Eval3DNpntsOnCurve3Array_f(const Bspline* c, int segments, int d, int n, flo
   return NpntsCartesianCurve(c, nullptr, segments, d, n, x, y, z);
 }
 
+// The 2D forms take the weight as their third array: a 3D curve would put z there.
 int Eval3DNpntsOnRCurve2Array(const Bspline* c, int segments, int d, int n, double* u, double* v,
                               double* w) {
+  if (!c || c->dimension != 2) return -2;
   return Npnts4DCurve<double>(c, segments, d, n, u, v, w, nullptr);
 }
 
 int Eval3DNpntsOnRCurve2Array_f(const Bspline* c, int segments, int d, int n, float* u, float* v,
                                 float* w) {
+  if (!c || c->dimension != 2) return -2;
   return Npnts4DCurve<float>(c, segments, d, n, u, v, w, nullptr);
 }
 

@@ -9,7 +9,9 @@
 // Every evaluator clamps its parameters into the object's domain. The evaluated record is
 // never modified: derivative nets are built in scratch, never installed in the record.
 // Objects of degree above kMaxSplineDegree are refused: the output is left untouched and
-// zk_error_status is set to -2.
+// zk_error_status is set to -2. The 2D-curve forms (Eval3DPointOnRCurve2Array, whose out holds
+// three values, and Eval3DNpntsOnRCurve2Array, whose third array is the weight) refuse any
+// other object the same way (the n-point forms return -2).
 #pragma once
 
 #include "bspline/smake.h"

@@ -35,6 +35,15 @@ void Homogeneous(const Bspline* srf, const Bspline* crv3, const Bspline* crv2, d
     Eval3DPointOnRCurve2Array(crv2, u, i, type, out);
 }
 
+// The slot an object comes in names the size of the output and of the homogeneous values:
+// two (plus the weight) for a 2D curve, three for the others. A curve in the wrong slot would
+// be summed into a table of the other stride.
+bool InItsSlot(const Bspline* srf, const Bspline* crv3, const Bspline* crv2) {
+  const Bspline* obj = OneOf(srf, crv3, crv2);
+  if (!obj || !nubkernel::DegreesOk(obj)) return false;
+  return obj == srf || (obj->dimension == 2) == (obj == crv2);
+}
+
 void ShowUnavailable(const char* text) { InfoMessageFormat("%s", MSGstr(text)); }
 
 }  // namespace
@@ -97,13 +106,13 @@ void EvalPointDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bspline*
 void EvalPointDirectDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
                                double u, double v, int du, int dv, double* out) {
   const Bspline* obj = OneOf(srf, crv3, crv2);
-  if (!obj || !nubkernel::DegreesOk(obj)) {
+  const int dim = obj == crv2 ? 2 : 3;
+  if (!InItsSlot(srf, crv3, crv2)) {
     SetKernelError(-2);
     return;
   }
   const bool alongV = srf && du <= 0;
   const int k = alongV ? dv : du;
-  const int dim = crv2 ? 2 : 3;
   if (k < 0 || k >= kChain) {
     SetKernelError(-2);  // the chain is sized for the evaluators' degree limit
     return;
@@ -147,9 +156,8 @@ int EvalNpntsDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline
 int EvalNpntsDirectDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
                                 const double* u, const double* v, int n, int du, int dv, float* x,
                                 float* y, float* z) {
-  const Bspline* obj = OneOf(srf, crv3, crv2);
   const int k = (srf && du <= 0) ? dv : du;
-  if (!obj || !nubkernel::DegreesOk(obj) || k < 0 || k >= kChain) return -2;
+  if (!InItsSlot(srf, crv3, crv2) || k < 0 || k >= kChain) return -2;
   for (int i = 0; i < n; ++i) {
     double p[3] = {0.0, 0.0, 0.0};
     EvalPointDirectDiffOfRObj(srf, crv3, crv2, u[i], srf ? v[i] : 0.0, du, dv, p);

@@ -54,7 +54,9 @@ int GetEvalType(int rational, int order);
 int ApplyQuotientRule(const double* A, int du, int dv, int dim, double* out);
 
 // Derivative of a rational object; exactly one of surface, 3D curve, 2D curve is non-null
-// (curves use u as t and du as the order). Mixed requests go to the cross form.
+// (curves use u as t and du as the order). Mixed requests go to the cross form. out gets
+// two values for a 2D curve, three otherwise; a 3D curve passed as crv2 or a 2D curve passed
+// as crv3 is refused (zk_error_status -2, out untouched).
 void EvalPointDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bspline* crv2, double u,
                          double v, int du, int dv, double* out);
 // Pure derivative of order k along u (du > 0) or v on a surface, along t on a curve.

@@ -21,6 +21,7 @@ struct MallocTrackNode {
 constexpr unsigned kBuckets = 4001;
 constexpr unsigned kReserveBytes = 32768;
 constexpr unsigned kReserveLimit = 2048;  // only requests below this may use the reserve
+constexpr int kMaxTrackLevel = INT16_MAX;  // the deepest level a node's int16 records
 
 MallocTrackNode trackRoot;
 MallocTrackNode* const pTrackRoot = &trackRoot;
@@ -274,6 +275,13 @@ int Free(void* block) {
 
 int BeginTrackingMallocs() {
   EnsureInit();
+  // A node holds its level in 16 bits: one level deeper would wrap negative, and closing that
+  // scope would free nothing. The refused scope is not opened; what the caller allocates
+  // next stays in the current one, and the error state tells the caller to give up.
+  if (trackLevel >= kMaxTrackLevel) {
+    SetKernelError(-2);
+    return -2;
+  }
   ++trackLevel;
   return 0;
 }

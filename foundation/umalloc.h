@@ -3,7 +3,8 @@
 // scope, EndTrackingMallocs closes it and hands its blocks to the caller (they become untracked
 // and survive every enclosing FreeTrackedMallocs). Running out of memory asks the host to
 // empty its trash, retries, falls back on a 32768-byte reserve for small requests, and finally
-// shows one message and sets zk_error_status = -1, memory_error = 1.
+// shows one message and sets zk_error_status = -1, memory_error = 1. Scopes nest at most 32767
+// deep: a deeper BeginTrackingMallocs opens nothing, sets the error state (-2) and returns -2.
 #pragma once
 
 #include <climits>
@@ -97,10 +98,11 @@ T* ReallocArray(T* block, N... counts) {
 // Opens a tracking scope for the life of the guard. Unless keep() was called, every block
 // allocated in the scope is freed on the way out (FreeTrackedMallocs), so early returns cannot
 // leak; keep() closes the scope at once keeping its blocks (EndTrackingMallocs) and returns
-// how many it kept.
+// how many it kept. A scope that could not be opened (too deep) closes nothing: the enclosing
+// scope keeps what was allocated meanwhile, and the error state is set.
 class TrackingScope {
  public:
-  TrackingScope() { BeginTrackingMallocs(); }
+  TrackingScope() : open_(BeginTrackingMallocs() == 0) {}
   ~TrackingScope() {
     if (open_) FreeTrackedMallocs();
   }
@@ -117,7 +119,7 @@ class TrackingScope {
   TrackingScope& operator=(const TrackingScope&) = delete;
 
  private:
-  bool open_ = true;
+  bool open_;
 };
 
 // For blocks that a record owns from the moment they are made (list nodes, a record's arrays):
@@ -126,9 +128,7 @@ class TrackingScope {
 // Outside every scope nothing is tracked and no scope is opened.
 class UntrackedScope {
  public:
-  UntrackedScope() : open_(MallocTrackLevel() > 0) {
-    if (open_) BeginTrackingMallocs();
-  }
+  UntrackedScope() : open_(MallocTrackLevel() > 0 && BeginTrackingMallocs() == 0) {}
   ~UntrackedScope() {
     if (open_) EndTrackingMallocs();
   }

@@ -57,6 +57,10 @@ int FlipSurfaceCore(Bspline* s) {
   swap(s->knotsU, s->knotsV);
   swap(s->umin, s->vmin);
   swap(s->umax, s->vmax);
+  // The exchange reverses the normal S_u x S_v, so a plane's equation changes sign; a copy
+  // that kept the old sign would describe the other side.
+  if (s->quadricType == 25 && s->quadric)
+    for (int i = 0; i < 4; ++i) s->quadric->v[i] = -s->quadric->v[i];
   return 0;
 }
 
@@ -300,9 +304,6 @@ int FlipBspline(Bspline* obj) {
   if (!IsSurface(obj)) return -2;
   if (FlipSurfaceCore(obj) != 0) return -2;
   FlipCurveList(obj->curves);
-  // The exchange reverses the normal, so a plane's equation changes sign.
-  if (obj->quadricType == 25 && obj->quadric)
-    for (int i = 0; i < 4; ++i) obj->quadric->v[i] = -obj->quadric->v[i];
   return 0;
 }
 

@@ -36,8 +36,9 @@ int SimpleSmoothSrfIsoCrv(Bspline* srf, double u, double v, int dir, double amou
 // Exchanges u and v in place (a 2D curve swaps its coordinate rows; a surface's curves follow,
 // a plane description is negated). 0; -2 for other objects or when memory ran out (unchanged).
 int FlipBspline(Bspline* obj);
-// A new surface with u and v exchanged (curves and exact form are not copied over); null for a
-// non-surface or on failure.
+// A new surface with u and v exchanged (the copy has no curves; a plane description is
+// negated as by FlipBspline, other exact forms are copied as they are); null for a non-surface
+// or on failure.
 Bspline* GetSrfBsplineTranspose(Bspline* srf);
 
 // Index of the last element <= x of the ascending a[0..n-1]; -1 when x < a[0] or n < 1.

@@ -276,6 +276,55 @@ TEST_F(EvalTest, Degree22IsEvaluatedAndWhatIsOutOfReachIsRefused) {
   EXPECT_TRUE(out[0][0] == 8.0 && block[0] == 8.0);
 }
 
+// A fixed-size output is written only when the object fits it: the 2D-curve forms hold a
+// homogeneous (u w, v w, w); a 3D curve's has four values and is refused with the output
+// untouched, and so is a curve handed to the quotient rule in the other dimension's slot.
+TEST_F(EvalTest, TwoDimensionalFormsRefuseOtherCurvesAndWriteNothing) {
+  BsplineKeeper keep;
+  Bspline* c3 = keep(BuildRandomCurve(31, 3, 6, 3, true));
+  Bspline* c2 = keep(BuildRandomCurve(32, 3, 6, 2, true));
+  const double mid = 0.5 * (c2->knotsU[3] + c2->knotsU[NumCtrlU(c2)]);
+  for (int d = 0; d <= 1; ++d)
+    for (int type = 0; type <= 3; ++type) {
+      double out[4] = {6, 6, 6, 6};
+      Eval3DPointOnRCurve2Array(c3, mid, d, type, out);
+      EXPECT_TRUE(out[0] == 6.0 && out[1] == 6.0 && out[2] == 6.0 && out[3] == 6.0);
+      EXPECT_TRUE(KernelFailedNow());
+      ClearKernelError();
+    }
+  double u[3] = {6, 6, 6}, v[3] = {6, 6, 6}, w[3] = {6, 6, 6};
+  float uf[3] = {6, 6, 6}, vf[3] = {6, 6, 6}, wf[3] = {6, 6, 6};
+  EXPECT_EQ(Eval3DNpntsOnRCurve2Array(c3, 0, 0, 3, u, v, w), -2);
+  EXPECT_EQ(Eval3DNpntsOnRCurve2Array_f(c3, 0, 0, 3, uf, vf, wf), -2);
+  EXPECT_TRUE(u[0] == 6.0 && w[2] == 6.0 && uf[0] == 6.0f && wf[2] == 6.0f);
+  double q[3] = {6, 6, 6};
+  EvalPointDiffOfRObj(nullptr, nullptr, c3, mid, 0.0, 1, 0, q);
+  EvalPointDiffOfRObj(nullptr, c2, nullptr, mid, 0.0, 1, 0, q);
+  EXPECT_TRUE(q[0] == 6.0 && q[2] == 6.0);
+  const double ts[1] = {mid};
+  EXPECT_EQ(EvalNpntsDiffOfRObj_f(nullptr, nullptr, c3, ts, nullptr, 1, 1, 0, uf, vf, wf), -2);
+  EXPECT_EQ(uf[0], 6.0f);
+  ClearKernelError();
+
+  // The 2D curve itself: the homogeneous value over its weight is the point, the fourth
+  // slot stays untouched, and the n-point form agrees at the domain's middle.
+  double h[4] = {6, 6, 6, 6}, r[3];
+  Eval3DPointOnRCurve2Array(c2, mid, 0, 2, h);
+  RefEvalCurve(c2, mid, r);
+  EXPECT_NEAR(h[0] / h[2], r[0], 1e-12);
+  EXPECT_NEAR(h[1] / h[2], r[1], 1e-12);
+  EXPECT_EQ(h[3], 6.0);
+  ASSERT_EQ(Eval3DNpntsOnRCurve2Array(c2, 0, 0, 3, u, v, w), 0);
+  EXPECT_NEAR(u[1] / w[1], r[0], 1e-12);
+  EXPECT_NEAR(v[1] / w[1], r[1], 1e-12);
+  EvalPointDiffOfRObj(nullptr, nullptr, c2, mid, 0.0, 1, 0, q);
+  RefEvalDeriv(c2, mid, 0.0, 1, 0, r);
+  EXPECT_NEAR(q[0], r[0], 1e-9 * Scale(r));
+  EXPECT_NEAR(q[1], r[1], 1e-9 * Scale(r));
+  EXPECT_EQ(q[2], 6.0);  // two values for a 2D curve
+  EXPECT_FALSE(KernelFailedNow());
+}
+
 TEST_F(EvalTest, AllocationFailuresWriteNothingAndLeakNothing) {
   BsplineKeeper keep;
   Bspline* s = keep(BuildFunctionPatch(Wavy, {.rational = true}));

@@ -203,6 +203,40 @@ TEST_F(TrackedMemory, UntrackedScopeOutlivesCallersScopesAndOwnedFreesUnlessRele
   Free(handedOn);
 }
 
+TEST_F(TrackedMemory, ScopesNestTo32767AndADeeperOneIsRefusedWithoutLosingBlocks) {
+  for (int level = 1; level < 32767; ++level) ASSERT_EQ(BeginTrackingMallocs(), 0);
+  ASSERT_EQ(BeginTrackingMallocs(), 0);  // the deepest level a block can record
+  EXPECT_EQ(MallocTrackLevel(), 32767);
+  void* deepest = Malloc(24);
+  EXPECT_FALSE(KernelFailedNow());
+
+  EXPECT_EQ(BeginTrackingMallocs(), -2);
+  EXPECT_EQ(MallocTrackLevel(), 32767);
+  EXPECT_TRUE(KernelFailedNow());
+  ClearKernelError();
+  {
+    // A guard that could not open its scope closes nothing on the way out, and keep() does not
+    // close the enclosing scope either; its blocks stay with the enclosing scope.
+    TrackingScope refused;
+    EXPECT_TRUE(KernelFailedNow());
+    Malloc(40);
+    refused.keep();
+  }
+  {
+    UntrackedScope refused;
+    Malloc(8);
+  }
+  EXPECT_EQ(MallocTrackLevel(), 32767);
+  EXPECT_EQ(MallocTrackedCount(), 3);
+  ClearKernelError();
+
+  // The deepest scope frees its own blocks (a wrapped level would free none of them).
+  EXPECT_EQ(FreeTrackedMallocs(), 3);
+  (void)deepest;
+  while (MallocTrackLevel() > 0) ASSERT_EQ(FreeTrackedMallocs(), 0);
+  EXPECT_EQ(MallocTrackedCount(), 0);
+}
+
 // ---- pools of fixed-size elements and sorted int lists --------------------------------------
 
 TEST_F(TrackedMemory, PoolRandomUseNeverHandsOutALiveElementTwice) {

@@ -4,8 +4,10 @@
 #include <random>
 #include <vector>
 
+#include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
+#include "foundation/umalloc.h"
 #include "shrinkwrap/smooth.h"
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
@@ -131,6 +133,47 @@ TEST_F(NetSmoothTest, IsoCurveSmoothingSmoothsTheCurveInEveryLayout) {
       }
     for (Bspline* b : {same, t, orig, s}) FreeBspline(b);
   }
+}
+
+// Exchanging u and v reverses S_u x S_v. A plane description (n, d), n . x + d = 0 with n along
+// the surface normal, must follow on the transposed copy as in place: the net stays on the
+// plane and the normal still points to the surface's side.
+TEST_F(NetSmoothTest, TransposedPlaneKeepsItsNormalOnTheSurfaceSide) {
+  const int nu = 4, nv = 5;
+  std::vector<double> pts;
+  for (int j = 0; j < nv; ++j)
+    for (int i = 0; i < nu; ++i) pts.insert(pts.end(), {double(i), 0.5 * j, 1.0 + 0.3 * i + 0.4 * j});
+  Bspline* s = BuildSurface(3, 2, nu, nv, pts);
+  const double len = std::sqrt(0.09 + 0.64 + 1.0);  // S_u x S_v along (-0.3, -0.8, 1)
+  s->quadricType = 25;
+  s->quadric = static_cast<QuadricInfo*>(Malloc(sizeof(QuadricInfo)));
+  const double plane[4] = {-0.3 / len, -0.8 / len, 1.0 / len, -1.0 / len};
+  for (int k = 0; k < 4; ++k) s->quadric->v[k] = plane[k];
+
+  auto check = [](const Bspline* b, const char* what) {
+    ASSERT_TRUE(b->quadricType == 25 && b->quadric) << what;
+    const double* q = b->quadric->v;
+    for (int j = 0; j < NumCtrlV(b); ++j)
+      for (int i = 0; i < NumCtrlU(b); ++i)
+        EXPECT_NEAR(q[0] * b->X[j][i] + q[1] * b->Y[j][i] + q[2] * b->Z[j][i] + q[3], 0.0, 1e-12) << what;
+    double su[3], sv[3];
+    Eval3DPointOnSurfArray(b, 0.3, 0.6, 1, 0, su);
+    Eval3DPointOnSurfArray(b, 0.3, 0.6, 0, 1, sv);
+    const double n[3] = {su[1] * sv[2] - su[2] * sv[1], su[2] * sv[0] - su[0] * sv[2], su[0] * sv[1] - su[1] * sv[0]};
+    EXPECT_GT(n[0] * q[0] + n[1] * q[1] + n[2] * q[2], 0.0) << what;
+  };
+  check(s, "original");
+  Bspline* t = GetSrfBsplineTranspose(s);
+  ASSERT_NE(t, nullptr);
+  check(t, "transposed copy");
+  EXPECT_EQ(s->quadric->v[0], plane[0]);  // the source keeps its own description
+  Bspline* back = GetSrfBsplineTranspose(t);
+  ASSERT_NE(back, nullptr);
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(back->quadric->v[k], plane[k]);
+  ASSERT_EQ(FlipBspline(s), 0);
+  check(s, "flipped in place");
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(s->quadric->v[k], t->quadric->v[k]);
+  for (Bspline* b : {back, t, s}) FreeBspline(b);
 }
 
 }  // namespace
