@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
 #include "bspline/srfclone.h"
@@ -64,13 +65,154 @@ int MarkHeldGeometry(BndrStruct* bs, int n, const int* fixed, int continuity) {
   return SetSkinSrfsFixedCrvs(bs);
 }
 
-// Healed geometry into every caller surface that is not fixed.
-int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed) {
-  for (int i = 0; i < n; ++i) {
-    if ((fixed && fixed[i]) || !healed[i]) continue;
-    if (ReplaceSrfBsplineGeometry(srfs[i], healed[i]) != 0) return -2;
+// Healed geometry into every caller surface that is not fixed (and, with `keep`, is kept).
+// All or nothing: every new geometry is first built in a staging record, and only when all of
+// them stand are the caller's arrays exchanged, which cannot fail. A failure part of the way
+// would otherwise leave some surfaces healed and others not, under a report of none.
+int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, const char* keep = nullptr) {
+  // The staging records hold blocks that their own operations kept out of every scope, so
+  // they are released by hand on every path.
+  auto** staged = static_cast<Bspline**>(Malloc(static_cast<unsigned>(sizeof(Bspline*) * n)));
+  if (!staged || KernelFailed()) {
+    Free(staged);
+    return -2;
   }
+  std::memset(static_cast<void*>(staged), 0, sizeof(Bspline*) * n);
+  auto release = [&](int status) {
+    FreeBsplineArray(staged, n);
+    return status;
+  };
+  auto writes = [&](int i) { return !(fixed && fixed[i]) && healed[i] && (!keep || keep[i]); };
+  for (int i = 0; i < n; ++i) {
+    if (!writes(i)) continue;
+    Bspline* t = MallocNullBspline();
+    if (!t || KernelFailed()) return release(-2);
+    staged[i] = t;
+    t->kind = 2;
+    t->dimension = 3;
+    t->umin = srfs[i]->umin, t->umax = srfs[i]->umax;  // the caller's domain is kept
+    t->vmin = srfs[i]->vmin, t->vmax = srfs[i]->vmax;
+    if (ReplaceSrfBsplineGeometry(t, healed[i]) != 0 || KernelFailed()) return release(-2);
+  }
+  for (int i = 0; i < n; ++i) {
+    Bspline* t = staged[i];
+    if (!t) continue;
+    Bspline* s = srfs[i];
+    s->closedU = t->closedU, s->closedV = t->closedV;
+    s->degreeU = t->degreeU, s->degreeV = t->degreeV;
+    s->interiorU = t->interiorU, s->interiorV = t->interiorV;
+    s->rational = t->rational;
+    // The caller's old arrays go with the staging record, which is released with them.
+    std::swap(s->knotsU, t->knotsU);
+    std::swap(s->knotsV, t->knotsV);
+    std::swap(s->X, t->X);
+    std::swap(s->Y, t->Y);
+    std::swap(s->Z, t->Z);
+    std::swap(s->W, t->W);
+    std::memset(&s->fitProps, 0, sizeof s->fitProps);
+    std::memset(&s->propsB, 0, sizeof s->propsB);
+  }
+  return release(0);
+}
+
+// ---- what a heal may not make worse --------------------------------------------------------
+//
+// The stitch and the tangential heal aim at the targets, but nothing in them guarantees that a
+// seam ends better than it began: on a group of mixed degrees or rough rows a boundary move can
+// tilt the normals across a seam, or fold a patch near a corner. So the heal measures every
+// seam (largest gap, largest folded normal angle, on fresh samples) and every surface's
+// normals before and after; a surface on a seam that got worse, or whose normals turned over
+// anywhere, goes back to where it began, and the measure is repeated until no seam is worse
+// than it was. Each round only adds surfaces, so at worst the whole group stays as it came.
+
+constexpr int kNormalGrid = 12;  // normals at (kNormalGrid + 1)^2 parameters per surface
+constexpr double kGapSlack = 1e-6;     // below the float rounding of host coordinates
+constexpr double kAngleSlack = 0.01;   // degrees
+
+// Lives outside every tracking scope (the topology's records made while it is held must not
+// be tied to one), so it frees its own blocks.
+struct GroupMeasure {
+  double* gap = nullptr;      // per edge
+  double* angle = nullptr;    // per edge
+  double* normals = nullptr;  // per surface, 3 (kNormalGrid + 1)^2 unit normals (0 where none)
+  GroupMeasure() = default;
+  GroupMeasure(const GroupMeasure&) = delete;
+  GroupMeasure& operator=(const GroupMeasure&) = delete;
+  ~GroupMeasure() {
+    Free(gap);
+    Free(angle);
+    Free(normals);
+  }
+};
+
+int SurfaceNormals(const Bspline* s, double* out) {
+  for (int j = 0; j <= kNormalGrid; ++j)
+    for (int i = 0; i <= kNormalGrid; ++i) {
+      const double u = s->umin + (s->umax - s->umin) * i / kNormalGrid;
+      const double v = s->vmin + (s->vmax - s->vmin) * j / kNormalGrid;
+      double su[3], sv[3];
+      Eval3DPointOnSurfArray(s, u, v, 1, 0, su);
+      Eval3DPointOnSurfArray(s, u, v, 0, 1, sv);
+      double* n = out + 3 * (j * (kNormalGrid + 1) + i);
+      n[0] = su[1] * sv[2] - su[2] * sv[1];
+      n[1] = su[2] * sv[0] - su[0] * sv[2];
+      n[2] = su[0] * sv[1] - su[1] * sv[0];
+      const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+      for (int c = 0; c < 3; ++c) n[c] = len > 1e-12 ? n[c] / len : 0.0;
+    }
+  return KernelFailed() ? -2 : 0;
+}
+
+// Seams and normals of the topology's current surfaces; the arrays live in the caller's scope.
+int MeasureGroup(BndrStruct* bs, GroupMeasure* m) {
+  const int per = 3 * (kNormalGrid + 1) * (kNormalGrid + 1);
+  if (!m->gap) {
+    m->gap = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * (bs->nEdge + 1))));
+    m->angle = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * (bs->nEdge + 1))));
+    m->normals = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * per * bs->nSrf)));
+    if (!m->gap || !m->angle || !m->normals || KernelFailed()) return -2;
+  }
+  if (ComputeSrfsGrpContinuity(bs, 2, 100, nullptr, nullptr) != 0 || KernelFailed()) return -2;
+  for (int e = 0; e < bs->nEdge; ++e) {
+    const EdgeInfoStruct* ed = &bs->edges[e];
+    m->gap[e] = ed->paired ? ed->maxGap : 0.0;
+    m->angle[e] = ed->paired ? ed->maxAngle : 0.0;
+  }
+  for (int i = 0; i < bs->nSrf; ++i)
+    if (SurfaceNormals(TopologySurface(bs, i), m->normals + per * i) != 0) return -2;
   return 0;
+}
+
+// Marks (in keep) the healed surfaces to send back to where they began; the number marked.
+int FindWorsened(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, char* keep) {
+  int marked = 0;
+  auto drop = [&](int s) {
+    if (s >= 0 && s < bs->nSrf && keep[s]) {
+      keep[s] = 0;
+      ++marked;
+    }
+  };
+  for (int e = 0; e < bs->nEdge; ++e) {
+    const EdgeInfoStruct* ed = &bs->edges[e];
+    if (!ed->paired) continue;
+    if (after.gap[e] <= before.gap[e] + kGapSlack && after.angle[e] <= before.angle[e] + kAngleSlack) continue;
+    int a = -1, b = -1;
+    GetBndrEdgeAdjSrfIds(ed, &a, &b);
+    drop(a);
+    drop(b);
+  }
+  const int per = 3 * (kNormalGrid + 1) * (kNormalGrid + 1);
+  for (int i = 0; i < bs->nSrf; ++i) {
+    if (!keep[i]) continue;
+    const double* nb = before.normals + per * i;
+    const double* na = after.normals + per * i;
+    for (int k = 0; k < per; k += 3)
+      if (nb[k] * na[k] + nb[k + 1] * na[k + 1] + nb[k + 2] * na[k + 2] < 0.0) {
+        drop(i);
+        break;
+      }
+  }
+  return marked;
 }
 
 int MinimumIterations(int insertKnot, int maxIter) {
@@ -205,6 +347,8 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
     if (!result) return -2;
     FillResult(result, n, -2);
   }
+  for (int i = 0; i < n; ++i)
+    if (!IsSurface3(srfs[i]) || IsRationalBspline(srfs[i])) return -2;
 
   if (MarkHeldGeometry(bs, n, fixed, continuity) != 0) return -2;
 
@@ -212,35 +356,56 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   SetHealStitchInfo(n, continuity, bFixedSamples, healGap, healAngle, &info);
 
   Bspline** healed = nullptr;
-  int state = 1;
-  const int stitched = StitchSrfsWithGivenTopology(bs, srfs, n, fixed, info, &healed, &state);
-
-  // A memory error anywhere in the stitch leaves the topology's surfaces half done: none of
-  // them goes back to the caller.
+  char* keep = nullptr;
+  // Whatever fails below, the caller's surfaces are written only at the very end, all at once:
+  // the report and the status never speak of geometry that was not written, nor the reverse.
   auto memoryFailure = [&]() {
     if (report == 1) FillResult(result, n, -1);
     FreeBsplineArray(healed, n);
+    Free(keep);
     return -2;
   };
+  auto failure = [&]() {
+    if (KernelFailed()) return memoryFailure();
+    FreeBsplineArray(healed, n);
+    Free(keep);
+    return -2;
+  };
+
+  // The group as it came: every seam and every surface's normals.
+  GroupMeasure before, after;
+  for (int i = 0; i < n; ++i)
+    if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), srfs[i]) != 0) return failure();
+  if (MeasureGroup(bs, &before) != 0) return failure();
+
+  int state = 1;
+  const int stitched = StitchSrfsWithGivenTopology(bs, srfs, n, fixed, info, &healed, &state);
+  // A memory error anywhere in the stitch leaves the topology's surfaces half done: none of
+  // them goes back to the caller.
   if (KernelFailed()) return memoryFailure();
-  if (report == 1) FillResult(result, n, -2);
-  if (stitched != 0 || !healed) {
-    FreeBsplineArray(healed, n);
-    return -2;
+  if (stitched != 0 || !healed) return failure();
+
+  keep = static_cast<char*>(Malloc(static_cast<unsigned>(n)));
+  if (!keep || KernelFailed()) return failure();
+  for (int i = 0; i < n; ++i) keep[i] = !(fixed && fixed[i]) && healed[i];
+  for (;;) {
+    if (MeasureGroup(bs, &after) != 0) return failure();
+    if (FindWorsened(bs, before, after, keep) == 0) break;
+    for (int i = 0; i < n; ++i)
+      if (!keep[i] && !(fixed && fixed[i]) &&
+          ReplaceSrfBsplineGeometry(TopologySurface(bs, i), srfs[i]) != 0)
+        return failure();
   }
 
-  if (CopyHealedBack(srfs, n, fixed, healed) != 0) {
-    if (KernelFailed()) return memoryFailure();
-    FreeBsplineArray(healed, n);
-    return -2;
-  }
-  FreeBsplineArray(healed, n);
-  healed = nullptr;
-
+  // The codes describe the geometry about to be written: measured before anything is.
   if (report == 1 && ComputeSrfsGrpCrvGapStats(bs, healGap, healAngle, 100, result) != 0) {
-    if (KernelFailed()) return memoryFailure();
-    return -2;
+    const int status = failure();
+    if (report == 1 && status != 0 && !KernelFailed()) FillResult(result, n, -2);
+    return status;
   }
+  if (CopyHealedBack(srfs, n, fixed, healed, keep) != 0) return failure();
+  FreeBsplineArray(healed, n);
+  Free(keep);
   return 0;
 }
 

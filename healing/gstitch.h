@@ -43,7 +43,10 @@ int SISetbInsertKnot(int value);
 int MakeTopologyZK(Bspline** srfs, int n, double maxGap, double maxAngle);
 // Heals the group against the stored topology (built from the same number of surfaces):
 // stitch, tangential heal, healed control points copied into every surface with fixed[i] = 0.
-// With report = 1 the n x 4 result matrix gets the per-side codes. 0 says the heal ran.
+// A surface on a seam that would end with a larger gap or normal angle than it began with, or
+// whose normals would turn over anywhere, keeps its control points (repeated until no seam is
+// worse). With report = 1 the n x 4 result matrix gets the per-side codes of the geometry
+// written. 0 says the heal ran; on -2 no caller surface has changed.
 int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int bFixedSamples, double healGap,
                    double healAngle, int report, int** result);
 // Frees the stored topology with its surface copies. Always 0.

@@ -330,22 +330,32 @@ int ReduceWrapConstraint(Bspline* curve, LinearConstraint* c) {
   trial.normX = nv[1];
   trial.normY = nv[2];
   trial.normZ = nv[3];
-  int kept = 0;
+  // A corner that cannot keep its tangent direction still keeps its position: dropped
+  // altogether, the curve's end would drift with the samples, away from the corner that every
+  // other curve there is held to (and along a free outer boundary). The knot count charges a
+  // position at an end to the end control point alone, so a position always fits there.
+  int kept = 0, keptNorm = 0;
   for (int k = 0; k < nPos; ++k) {
     // Tentatively appended; dropped again (by not advancing the counts) when too many.
     for (int i = 0; i < 4; ++i) {
       pv[i][kept] = posSrc[i][k];
-      nv[i][2 * kept] = normSrc[i][2 * k];
-      nv[i][2 * kept + 1] = normSrc[i][2 * k + 1];
+      nv[i][keptNorm] = normSrc[i][2 * k];
+      nv[i][keptNorm + 1] = normSrc[i][2 * k + 1];
     }
-    trial.nPos = kept + 1;
-    trial.nNorm = 2 * (kept + 1);
-    int enough = 0;
-    if (IsEnoughCrv3KnotForWrapConstraint(curve, &trial, &enough) == 0 && enough) ++kept;
-    if (KernelFailed()) return -2;
+    for (int withNormals = 1; withNormals >= 0; --withNormals) {
+      trial.nPos = kept + 1;
+      trial.nNorm = keptNorm + 2 * withNormals;
+      int enough = 0;
+      if (IsEnoughCrv3KnotForWrapConstraint(curve, &trial, &enough) == 0 && enough) {
+        ++kept;
+        keptNorm += 2 * withNormals;
+        break;
+      }
+      if (KernelFailed()) return -2;
+    }
   }
   if (InstallEntries(c, true, kept, pv[0], pv[1], pv[2], pv[3]) != 0) return -2;
-  if (InstallEntries(c, false, 2 * kept, nv[0], nv[1], nv[2], nv[3]) != 0) return -2;
+  if (InstallEntries(c, false, keptNorm, nv[0], nv[1], nv[2], nv[3]) != 0) return -2;
   return 0;
 }
 

@@ -29,8 +29,9 @@ struct CrvInfoStruct;
 int SetBndrCrvWrapConstraint(BndrStruct* bs, int curve, LinearConstraint* c);
 int NewSetBndrCrvWrapConstraint(BndrStruct* bs, int curve, LinearConstraint* c);
 int NewSetBndrCrvWrapTangentConstraint(BndrStruct* bs, int curve, LinearConstraint* c);
-// Keeps, per position entry in order, the entry with its two normal entries only while the
-// curve's knots still suffice for everything kept. Needs two normal entries per position.
+// Keeps, per position entry in order, the entry with its two normal entries while the curve's
+// knots still suffice for everything kept, else the position entry alone when that suffices.
+// Needs two normal entries per position.
 int ReduceWrapConstraint(Bspline* curve, LinearConstraint* c);
 
 // Refit of a natural-side curve to its edges' averaged samples, written into its surface's

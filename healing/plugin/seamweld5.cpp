@@ -55,12 +55,15 @@ struct RunRecords {
   float (*matrices)[16] = nullptr;
   int* fixed = nullptr;
   int** result = nullptr;
+  double** vertices = nullptr;  // host vertex arrays of the write-back, one per surface
 
   ~RunRecords() {
     for (int i = 0; i < n; ++i) {
       if (srfs && srfs[i]) FreeBspline(srfs[i]);
       if (names) Free(names[i]);
+      if (vertices) Free(vertices[i]);
     }
+    Free(vertices);
     Free(srfs);
     Free(names);
     Free(matrices);
@@ -75,6 +78,46 @@ T* AllocZeroed(int n) {
   auto* p = static_cast<T*>(Malloc(static_cast<unsigned>(sizeof(T) * n)));
   if (p) std::memset(static_cast<void*>(p), 0, sizeof(T) * n);
   return p;
+}
+
+// The kernel record's control points as host vertices {x, y, z, 1}, u fastest, moved by the
+// inverse deformation in single precision as the host computes it; null when out of memory.
+double* HostVertices(const Bspline* srf, const float inverse[16]) {
+  if (!srf || !srf->X || !srf->Y || !srf->Z) return nullptr;
+  const int cu = NumCtrlU(srf), cv = NumCtrlV(srf);
+  const long long count = static_cast<long long>(cu) * cv;
+  auto* vertices = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * 4 * count)));
+  if (!vertices) return nullptr;
+  for (int j = 0; j < cv; ++j) {
+    for (int i = 0; i < cu; ++i) {
+      float p[3];
+      TransformPoint(inverse, srf->X[j][i], srf->Y[j][i], srf->Z[j][i], p);
+      double* vtx = vertices + 4 * (static_cast<long long>(j) * cu + i);
+      vtx[0] = p[0];
+      vtx[1] = p[1];
+      vtx[2] = p[2];
+      vtx[3] = 1.0;
+    }
+  }
+  return vertices;
+}
+
+int SetHostVertices(const SAA_Scene* scene, const Bspline* srf, const SAA_Elem* element, int hostConstant,
+                    const double* vertices) {
+  const int count = NumCtrlU(srf) * NumCtrlV(srf);
+  int s = SAA_modelSetVertices(scene, element, hostConstant, 0, count, vertices);
+  if (s) return HostError(s, "SAA_modelSetVertices");
+  return 0;
+}
+
+// A run that writes nothing back: the report (when asked for) says no side was healed.
+int ReportUnwritten(RunRecords& run, int doReport, int status) {
+  if (doReport && run.result) {
+    for (int i = 0; i < run.n; ++i)
+      for (int c = 0; c < 4; ++c) run.result[i][c] = status == kSeamWeldFailure ? -1 : -2;
+    PrintHealingResult(run.names, run.n, run.result);
+  }
+  return status;
 }
 
 }  // namespace
@@ -258,17 +301,32 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
     for (int j = 0; j < 4; ++j) run.result[i][j] = -2;
 
   int status = HealTopologyZK(run.srfs, n, run.fixed, continuity, 1, healGap, healAngle, doReport, run.result);
-  if (doReport) PrintHealingResult(run.names, n, run.result);
 
-  // The write-back runs whatever the heal's status; a surface that fails to write does not stop
-  // the others, but its failure is the run's result when the heal itself succeeded.
-  int firstWriteFailure = 0;
+  // Everything the write-back needs is made before anything is written or reported, so that a
+  // failure here writes nothing and the report says so, instead of leaving some surfaces
+  // unwritten under a report of every side healed.
+  run.vertices = AllocZeroed<double*>(n);
+  if (n > 0 && !run.vertices) return ReportUnwritten(run, doReport, kSeamWeldFailure);
   for (int i = 0; i < n; ++i) {
     float inverse[16];
-    if ((s = SAA_matrixInvert(run.matrices[i], inverse))) return HostError(s, "SAA_matrixInvert");
-    s = ZK2SAA(scene, run.srfs[i], &picks[i], hostConstant, report, inverse);
-    if (s && !firstWriteFailure) firstWriteFailure = s;
+    if ((s = SAA_matrixInvert(run.matrices[i], inverse))) {
+      HostError(s, "SAA_matrixInvert");
+      return ReportUnwritten(run, doReport, s);
+    }
+    if (!(run.vertices[i] = HostVertices(run.srfs[i], inverse))) return ReportUnwritten(run, doReport, kSeamWeldFailure);
   }
+
+  // The write-back runs whatever the heal's status; a surface that fails to write does not stop
+  // the others, but its failure is the run's result when the heal itself succeeded, and its
+  // sides are not reported healed.
+  int firstWriteFailure = 0;
+  for (int i = 0; i < n; ++i) {
+    s = SetHostVertices(scene, run.srfs[i], &picks[i], hostConstant, run.vertices[i]);
+    if (s && !firstWriteFailure) firstWriteFailure = s;
+    if (s && run.result)
+      for (int c = 0; c < 4; ++c) run.result[i][c] = -2;
+  }
+  if (doReport) PrintHealingResult(run.names, n, run.result);
   return status ? status : firstWriteFailure;
 }
 
@@ -308,6 +366,13 @@ int SAA2ZK(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int ho
   if (!vertices) return kSeamWeldFailure;
   if ((s = SAA_modelGetVertices(scene, element, hostConstant, 0, static_cast<int>(count), vertices)))
     return HostError(s, "SAA_modelGetVertices");
+  // The heal moves x, y and z only and the host takes back w = 1: a weighted surface would
+  // come back as another shape, so it is refused before anything is built from it.
+  for (long long k = 0; k < count; ++k)
+    if (vertices[4 * k + 3] != 1.0) {
+      fprintf(stderr, "ERROR: Cannot manage rational surfaces\n");
+      return kSeamWeldFailure;
+    }
 
   out->kind = 2;
   out->dimension = 3;
@@ -335,7 +400,7 @@ int SAA2ZK(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int ho
 
   for (int j = 0; j < cv; ++j) {
     for (int i = 0; i < cu; ++i) {
-      const double* vtx = vertices + 4 * (static_cast<long long>(j) * cu + i);  // host w is ignored
+      const double* vtx = vertices + 4 * (static_cast<long long>(j) * cu + i);  // w is 1, checked above
       float p[3];
       TransformPoint(matrix, vtx[0], vtx[1], vtx[2], p);
       out->X[j][i] = p[0];
@@ -349,25 +414,10 @@ int SAA2ZK(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int ho
 int ZK2SAA(const SAA_Scene* scene, const Bspline* srf, const SAA_Elem* element, int hostConstant, short,
            const float inverse[16]) {
   if (!srf || !srf->X || !srf->Y || !srf->Z) return kSeamWeldFailure;
-  const int cu = NumCtrlU(srf), cv = NumCtrlV(srf);
-  const long long count = static_cast<long long>(cu) * cv;
   TrackingScope scope;
-  auto* vertices = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * 4 * count)));
+  const double* vertices = HostVertices(srf, inverse);
   if (!vertices) return kSeamWeldFailure;
-  for (int j = 0; j < cv; ++j) {
-    for (int i = 0; i < cu; ++i) {
-      float p[3];
-      TransformPoint(inverse, srf->X[j][i], srf->Y[j][i], srf->Z[j][i], p);
-      double* vtx = vertices + 4 * (static_cast<long long>(j) * cu + i);
-      vtx[0] = p[0];
-      vtx[1] = p[1];
-      vtx[2] = p[2];
-      vtx[3] = 1.0;
-    }
-  }
-  int s = SAA_modelSetVertices(scene, element, hostConstant, 0, static_cast<int>(count), vertices);
-  if (s) return HostError(s, "SAA_modelSetVertices");
-  return 0;
+  return SetHostVertices(scene, srf, element, hostConstant, vertices);
 }
 
 int GetHealingCodeString(int code, char* text) {

@@ -38,6 +38,8 @@ int CheckArgs(int n, const SAA_Elem* picks);
 
 int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, short buildMode, short report, int n,
              double maxGap, double maxAngle, double healGap, double healAngle, short continuity);
+// 95 for a null record, a surface closed in u or v, a weight other than 1, inconsistent host
+// data or a failed allocation; a host status after its message.
 int SAA2ZK(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int hostConstant, int zero, short report,
            const float matrix[16]);
 int ZK2SAA(const SAA_Scene* scene, const Bspline* srf, const SAA_Elem* element, int hostConstant, short report,

@@ -4,26 +4,31 @@
 #include <array>
 #include <cmath>
 #include <functional>
+#include <random>
 
 namespace {
 
 constexpr int kDegree = 3;
 constexpr double kPi = 3.14159265358979323846;
 
-// Clamped uniform knot vector on [0, 1] for `ctrl` control points of degree kDegree.
-std::vector<double> ClampedKnots(int ctrl) {
-  std::vector<double> k(ctrl + kDegree + 1);
-  const int spans = ctrl - kDegree;
-  for (int i = 0; i < static_cast<int>(k.size()); ++i)
-    k[i] = std::clamp(static_cast<double>(i - kDegree) / spans, 0.0, 1.0);
+// Clamped knot vector on [0, 1] for `ctrl` control points of degree p: uniform interior knots,
+// or (rng given) distinct random ones, each gap between 0.4 and 1.6 of the uniform one.
+std::vector<double> ClampedKnots(int ctrl, int p = kDegree, std::mt19937* rng = nullptr) {
+  std::vector<double> k(ctrl + p + 1);
+  const int spans = ctrl - p;
+  std::vector<double> cut(spans + 1, 0.0);
+  for (int i = 1; i <= spans; ++i)
+    cut[i] = cut[i - 1] + (rng ? std::uniform_real_distribution<double>(0.4, 1.6)(*rng) : 1.0);
+  for (int i = 0; i < static_cast<int>(k.size()); ++i) k[i] = cut[std::clamp(i - p, 0, spans)] / cut[spans];
   return k;
 }
 
-// Greville abscissa of control point i: where the point has most influence.
-double Greville(const std::vector<double>& k, int i) {
+// Greville abscissa of control point i: where the point has most influence. For a non-rational
+// patch x = Greville(u) is then exactly linear in the parameter.
+double Greville(const std::vector<double>& k, int p, int i) {
   double s = 0;
-  for (int j = 1; j <= kDegree; ++j) s += k[i + j];
-  return s / kDegree;
+  for (int j = 1; j <= p; ++j) s += k[i + j];
+  return s / p;
 }
 
 using Height = std::function<double(double, double)>;
@@ -36,28 +41,48 @@ struct PatchSpec {
   Height height;
   PointMap map;         // applied to every control point after sampling (may be empty)
   bool reverseU = false;
+  int pu = kDegree, pv = kDegree;
+  std::vector<double> knotsU = {}, knotsV = {};  // full clamped vectors (empty: uniform)
+  bool swapUV = false;  // the host holds the patch with u and v exchanged
 };
 
 int AddPatch(const PatchSpec& desc) {
-  SAAStubSurface s;
-  s.name = desc.name;
-  s.degreeU = s.degreeV = kDegree;
-  s.countU = desc.cu;
-  s.countV = desc.cv;
-  std::vector<double> ku = ClampedKnots(desc.cu), kv = ClampedKnots(desc.cv);
-  s.knotsU.assign(ku.begin() + 1, ku.end() - 1);  // the host drops the outermost knot at each end
-  s.knotsV.assign(kv.begin() + 1, kv.end() - 1);
-  s.vertices.resize(4 * static_cast<size_t>(desc.cu) * desc.cv);
+  std::vector<double> ku = desc.knotsU.empty() ? ClampedKnots(desc.cu, desc.pu) : desc.knotsU;
+  std::vector<double> kv = desc.knotsV.empty() ? ClampedKnots(desc.cv, desc.pv) : desc.knotsV;
+  // Points of the net in the patch's own (u, v), u fastest.
+  std::vector<double> net(3 * static_cast<size_t>(desc.cu) * desc.cv);
   for (int j = 0; j < desc.cv; ++j) {
     for (int i = 0; i < desc.cu; ++i) {
-      double gu = Greville(ku, desc.reverseU ? desc.cu - 1 - i : i);
-      double p[3] = {desc.x0 + gu * (desc.x1 - desc.x0), desc.y0 + Greville(kv, j) * (desc.y1 - desc.y0), 0};
+      // Reversed, point i sits where point cu-1-i of the forward patch would.
+      const double gu = Greville(ku, desc.pu, desc.reverseU ? desc.cu - 1 - i : i);
+      double p[3] = {desc.x0 + gu * (desc.x1 - desc.x0), desc.y0 + Greville(kv, desc.pv, j) * (desc.y1 - desc.y0), 0};
       p[2] = desc.height(p[0], p[1]);
       if (desc.map) desc.map(p);
-      double* v = &s.vertices[4 * (static_cast<size_t>(j) * desc.cu + i)];
-      v[0] = p[0];
-      v[1] = p[1];
-      v[2] = p[2];
+      std::copy(p, p + 3, &net[3 * (static_cast<size_t>(j) * desc.cu + i)]);
+    }
+  }
+  if (desc.reverseU) {  // a reversed direction runs over the mirrored knots
+    std::vector<double> r(ku.size());
+    for (size_t i = 0; i < ku.size(); ++i) r[i] = 1.0 - ku[ku.size() - 1 - i];
+    ku = r;
+  }
+  SAAStubSurface s;
+  s.name = desc.name;
+  s.degreeU = desc.swapUV ? desc.pv : desc.pu;
+  s.degreeV = desc.swapUV ? desc.pu : desc.pv;
+  s.countU = desc.swapUV ? desc.cv : desc.cu;
+  s.countV = desc.swapUV ? desc.cu : desc.cv;
+  const std::vector<double>& hu = desc.swapUV ? kv : ku;
+  const std::vector<double>& hv = desc.swapUV ? ku : kv;
+  s.knotsU.assign(hu.begin() + 1, hu.end() - 1);  // the host drops the outermost knot at each end
+  s.knotsV.assign(hv.begin() + 1, hv.end() - 1);
+  s.vertices.resize(4 * static_cast<size_t>(desc.cu) * desc.cv);
+  for (int j = 0; j < s.countV; ++j) {
+    for (int i = 0; i < s.countU; ++i) {
+      const int ou = desc.swapUV ? j : i, ov = desc.swapUV ? i : j;
+      const double* p = &net[3 * (static_cast<size_t>(ov) * desc.cu + ou)];
+      double* v = &s.vertices[4 * (static_cast<size_t>(j) * s.countU + i)];
+      std::copy(p, p + 3, v);
       v[3] = 1.0;
     }
   }
@@ -179,6 +204,127 @@ SampleGroup BuildTJunctionGroup(double gap) {
   return g;
 }
 
+namespace {
+
+// Shared seams of an n x n grid of elements e[j * n + i] over unit cells: u runs with x, v with y.
+std::vector<SampleSeam> GridSeams(const std::vector<int>& e, int n) {
+  std::vector<SampleSeam> seams;
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) {
+      if (i + 1 < n) seams.push_back({e[j * n + i], 3, e[j * n + i + 1], 1});
+      if (j + 1 < n) seams.push_back({e[j * n + i], 4, e[(j + 1) * n + i], 2});
+    }
+  return seams;
+}
+
+// Moves every control point in the boundary rows of the given sides of an element by its own
+// random offset within +-jitter per coordinate, so each patch's copy of a shared row differs.
+void JitterSides(int element, const std::vector<int>& sides, double jitter, std::mt19937& rng) {
+  if (jitter <= 0.0) return;
+  SAAStubSurface& s = SAAStubSurfaceAt(element);
+  std::uniform_real_distribution<double> d(-jitter, jitter);
+  std::vector<char> hit(static_cast<size_t>(s.countU) * s.countV, 0);
+  for (int side : sides)
+    for (int j = 0; j < s.countV; ++j)
+      for (int i = 0; i < s.countU; ++i)
+        if ((side == 1 && i == 0) || (side == 3 && i == s.countU - 1) || (side == 2 && j == 0) ||
+            (side == 4 && j == s.countV - 1))
+          hit[static_cast<size_t>(j) * s.countU + i] = 1;
+  for (size_t k = 0; k < hit.size(); ++k)
+    if (hit[k])
+      for (int c = 0; c < 3; ++c) s.vertices[4 * k + c] += d(rng);
+}
+
+// The sides of grid cell (i, j) that it shares with a neighbour.
+std::vector<int> SharedSides(int i, int j, int n) {
+  std::vector<int> sides;
+  if (i > 0) sides.push_back(1);
+  if (j > 0) sides.push_back(2);
+  if (i + 1 < n) sides.push_back(3);
+  if (j + 1 < n) sides.push_back(4);
+  return sides;
+}
+
+double Rolling(double x, double y) { return 0.25 * std::sin(1.3 * x + 0.2) * std::cos(0.9 * y) + 0.04 * x * y; }
+
+}  // namespace
+
+SampleGroup BuildMixedDegreeGroup(unsigned seed, double jitter) {
+  SampleGroup g;
+  g.name = "mixed degrees";
+  std::mt19937 rng(seed);
+  const int degrees[3] = {2, 3, 5};
+  // Every degree appears in both directions; the order over the cells changes with the seed.
+  std::vector<int> pick = {0, 1, 2, 0, 1, 2, 0, 1, 2};
+  std::vector<int> pickV = pick;
+  std::shuffle(pick.begin(), pick.end(), rng);
+  std::shuffle(pickV.begin(), pickV.end(), rng);
+  std::vector<int> e;
+  for (int j = 0; j < 3; ++j)
+    for (int i = 0; i < 3; ++i) {
+      PatchSpec p{"mixed" + std::to_string(j) + std::to_string(i), double(i), double(i + 1), double(j), double(j + 1),
+                  0, 0, Rolling, nullptr};
+      p.pu = degrees[pick[j * 3 + i]];
+      p.pv = degrees[pickV[j * 3 + i]];
+      p.cu = p.pu + 1 + std::uniform_int_distribution<int>(1, 4)(rng);
+      p.cv = p.pv + 1 + std::uniform_int_distribution<int>(1, 4)(rng);
+      p.knotsU = ClampedKnots(p.cu, p.pu, &rng);
+      p.knotsV = ClampedKnots(p.cv, p.pv, &rng);
+      e.push_back(AddPatch(p));
+    }
+  for (int j = 0; j < 3; ++j)
+    for (int i = 0; i < 3; ++i) JitterSides(e[j * 3 + i], SharedSides(i, j, 3), jitter, rng);
+  g.elements = e;
+  g.seams = GridSeams(e, 3);
+  return g;
+}
+
+SampleGroup BuildJitteredGrid(int n, int ctrl, double jitter, unsigned seed) {
+  SampleGroup g;
+  g.name = std::to_string(n) + "x" + std::to_string(n) + " grid";
+  std::mt19937 rng(seed);
+  std::vector<int> e;
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i)
+      e.push_back(AddPatch({"g" + std::to_string(j) + "_" + std::to_string(i), double(i), double(i + 1), double(j),
+                            double(j + 1), ctrl, ctrl, Rolling, nullptr}));
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) JitterSides(e[j * n + i], SharedSides(i, j, n), jitter, rng);
+  g.elements = e;
+  g.seams = GridSeams(e, n);
+  return g;
+}
+
+SampleGroup BuildStarGroup(int valence, double jitter, unsigned seed, int ctrl) {
+  SampleGroup g;
+  g.name = "valence " + std::to_string(valence);
+  std::mt19937 rng(seed);
+  const double step = 2.0 * kPi / valence, R = 1.0, Rout = R / std::cos(0.5 * step);
+  std::vector<int> e;
+  for (int k = 0; k < valence; ++k) {
+    // Sector k is the kite centre, M_k, O_k, M_k+1; u runs from the centre to M_k, v to M_k+1.
+    const double a0 = k * step, a1 = (k + 1) * step, am = (k + 0.5) * step;
+    const double c[2] = {0, 0}, m0[2] = {R * std::cos(a0), R * std::sin(a0)};
+    const double m1[2] = {R * std::cos(a1), R * std::sin(a1)}, o[2] = {Rout * std::cos(am), Rout * std::sin(am)};
+    // The unit square's x, y are the parameters; the map puts them on the kite bilinearly.
+    auto map = [=](double p[3]) {
+      const double u = p[0], v = p[1];
+      double q[2];
+      for (int t = 0; t < 2; ++t)
+        q[t] = (1 - u) * (1 - v) * c[t] + u * (1 - v) * m0[t] + u * v * o[t] + (1 - u) * v * m1[t];
+      p[0] = q[0];
+      p[1] = q[1];
+      p[2] = Rolling(q[0] + 1.5, q[1] + 1.5);
+    };
+    e.push_back(AddPatch({"sector" + std::to_string(k), 0, 1, 0, 1, ctrl, ctrl, [](double, double) { return 0.0; },
+                          map}));
+  }
+  for (int k = 0; k < valence; ++k) JitterSides(e[k], {1, 2}, jitter, rng);
+  g.elements = e;
+  for (int k = 0; k < valence; ++k) g.seams.push_back({e[k], 1, e[(k + 1) % valence], 2});
+  return g;
+}
+
 HostSurfaceView ViewHostSurface(int element) {
   const SAAStubSurface& h = SAAStubSurfaceAt(element);
   HostSurfaceView s;
@@ -275,4 +421,26 @@ SeamMeasure MeasureSeam(const SampleSeam& seam, int samples) {
     m.maxAngle = std::max(m.maxAngle, Angle(na, nb));
   }
   return m;
+}
+
+int CountFlippedNormals(int element, int samples) {
+  HostSurfaceView s = ViewHostSurface(element);
+  const double u0 = s.knotsU[s.pu], u1 = s.knotsU[s.cu], v0 = s.knotsV[s.pv], v1 = s.knotsV[s.cv];
+  std::vector<std::array<double, 3>> normals;
+  double mean[3] = {0, 0, 0};
+  for (int j = 0; j <= samples; ++j)
+    for (int i = 0; i <= samples; ++i) {
+      std::array<double, 3> n;
+      HostSurfaceNormal(s, u0 + (u1 - u0) * i / samples, v0 + (v1 - v0) * j / samples, n.data());
+      const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+      if (len == 0.0) continue;
+      for (int c = 0; c < 3; ++c) {
+        n[c] /= len;
+        mean[c] += n[c];
+      }
+      normals.push_back(n);
+    }
+  int flipped = 0;
+  for (const auto& n : normals) flipped += n[0] * mean[0] + n[1] * mean[1] + n[2] * mean[2] < 0.0;
+  return flipped;
 }

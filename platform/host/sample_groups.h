@@ -29,6 +29,16 @@ SampleGroup BuildGridGroup(double perturb, int ctrl = 6);
 // One long patch along the bottom against two short patches on top of it, lifted by `gap`.
 SampleGroup BuildTJunctionGroup(double gap);
 
+// A 3 x 3 grid over unit cells with degrees 2, 3 and 5 per patch and direction (each degree in
+// every direction three times), one to four interior knots at random positions and so different
+// control counts per patch; each patch's copy of a shared boundary row is moved by its own
+// random offsets within +-jitter.
+SampleGroup BuildMixedDegreeGroup(unsigned seed, double jitter);
+// An n x n grid of bicubic ctrl x ctrl patches over unit cells, shared rows jittered likewise.
+SampleGroup BuildJitteredGrid(int n, int ctrl, double jitter, unsigned seed);
+// `valence` bicubic patches around one vertex at the origin (each a kite), shared rows jittered.
+SampleGroup BuildStarGroup(int valence, double jitter, unsigned seed, int ctrl = 6);
+
 // A surface exactly as the host holds it, evaluated without the kernel.
 struct HostSurfaceView {
   int pu, pv, cu, cv;
@@ -45,3 +55,7 @@ struct SeamMeasure {
   double gapOnA[3], gapOnB[3];  // where maxGap is: side A's sample and its closest point on side B
 };
 SeamMeasure MeasureSeam(const SampleSeam& seam, int samples = 200);
+
+// Sampled normals of an element ((samples + 1)^2 of them, evenly in its domain) that point
+// against the patch's mean normal: a folded patch has some.
+int CountFlippedNormals(int element, int samples = 24);
