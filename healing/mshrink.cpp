@@ -464,6 +464,21 @@ int CurveToWrap(BndrStruct* bs, int curve, CrvInfoStruct** crv) {
   return (*crv)->side < 0 || (*crv)->side > 4 ? -2 : 1;
 }
 
+// Whether the refit curve W runs back (or nearly stops) at one of its corners where the curve C
+// it replaces ran forward. The corner's two normal entries hold the end tangent's direction up
+// to its sign and length only: pulled by rough samples beside a corner, the fit can put the
+// first interior control point behind the corner, and the surface folds there. Such a wrap is
+// not installed (it counts as failed, and the curve stays as it was).
+bool TurnsBackAtCorner(const Bspline* C, const Bspline* W, const LinearConstraint* c) {
+  for (int k = 0; k < c->nPos; ++k) {
+    double a[3], b[3];
+    Eval3DPointOnCurve3Array(C, c->posPar[k], 1, a);
+    Eval3DPointOnCurve3Array(W, c->posPar[k], 1, b);
+    if (VecDotProd3(a, b) < 0.1 * VecDotProd3(a, a)) return true;
+  }
+  return false;
+}
+
 // Installs W as the curve's 3D form after writing it into the surface's boundary row.
 int InstallWrappedCurve(CrvInfoStruct* crv, Bspline* W) {
   if (UpdateSrfBndryCrvGeom(SurfaceOf(crv), crv->side, W) != 0) {
@@ -521,6 +536,10 @@ int WrapBndrCrv3ToSamplePointNubVals(BndrStruct* bs, int curve, const ShrnkWrapP
     if (ConstrainedShrinkWrapCrv3NubVals(C.get(), count, t, x, y, z, params, c.get(), basis, spans,
                                          &W) != 0)
       W = nullptr;
+    if (W && TurnsBackAtCorner(C.get(), W, c.get())) {
+      FreeBspline(W);
+      W = nullptr;
+    }
   }
   if (!W) return -2;
   if (InstallWrappedCurve(crv, W) != 0) return -2;

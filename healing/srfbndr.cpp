@@ -1677,6 +1677,9 @@ int VecProjectReverse3(const double src[3], double dst[3]) {
   return 0;
 }
 
+// The planes' common line is taken for the seam only within 45 degrees of the sides' tangents.
+constexpr double kCommonTangentCos = 0.7071067811865476;
+
 int FindEdgeCommonTangent(double nA[3], double nB[3], double tA[3], double tB[3]) {
   if (!nA || !nB || !tA || !tB) return -2;
   if (VecSize3(nA) < kTiny || VecSize3(nB) < kTiny) return 0;
@@ -1705,19 +1708,24 @@ int FindEdgeCommonTangent(double nA[3], double nB[3], double tA[3], double tB[3]
   }
   UnitOrZero(nA, nA);
   UnitOrZero(nB, nB);
-  if (a >= 0.01) {
-    double c[3];
-    cross_product(nA, nB, c);
-    if (UnitOrZero(c, d) < kTiny) return -2;
-    SetUnitVecOnSameSide(tA, d);
-    SetUnitVecOnSameSide(tB, d);
-    return 0;
-  }
-  // Parallel normals: the common tangent is the mean direction in the shared tangent plane.
   double m[3];
   const double s = VecDotProd3(tA, tB) < 0.0 ? -1.0 : 1.0;
   for (int k = 0; k < 3; ++k) m[k] = tA[k] + s * tB[k];
   if (UnitOrZero(m, m) < kTiny) return -2;
+  // The two tangent planes meet along nA x nB, which is the seam's direction only when the
+  // normals differ by a turn about the seam (a kink). When they differ by a twist across it, as
+  // rough rows give at a corner, the product points across the seam, and a boundary held to it
+  // runs diagonally into its patch: both sides at a corner end up nearly parallel and the patch
+  // folds there. Such a product is not taken for the seam's direction.
+  double c[3];
+  cross_product(nA, nB, c);
+  if (a >= 0.01 && UnitOrZero(c, d) >= kTiny && std::fabs(VecDotProd3(d, m)) >= kCommonTangentCos) {
+    SetUnitVecOnSameSide(tA, d);
+    SetUnitVecOnSameSide(tB, d);
+    return 0;
+  }
+  // Parallel normals (or a twist): the common tangent is the mean direction in the shared
+  // tangent plane.
   SetUnitVecOnSameSide(nB, nA);
   double p[3];
   if (!ProjectUnit(m, nA, p)) return -2;

@@ -106,6 +106,20 @@ TEST_F(BndrMeasure, FoldedAnglesAndTheVectorHelpers) {
   double wA[3] = {0, 0, 0}, wB[3] = {0, 0, 1}, uA[3] = {1, 1, 0}, uB[3] = {2, 0, 0};
   ASSERT_EQ(FindEdgeCommonTangent(wA, wB, uA, uB), 0);
   EXPECT_TRUE(uA[1] == 1.0 && uB[0] == 2.0);
+
+  // A seam along x: normals kinked about it give the planes' common line, x itself; normals
+  // twisted across it (turned about y) would give a line along y, across the seam, and the
+  // sides' own mean direction is kept instead.
+  for (bool twist : {false, true}) {
+    const double r = 3 * kDeg;
+    double nA[3] = {0, 0, 1}, nB[3] = {0, twist ? 0.0 : std::sin(r), std::cos(r)};
+    if (twist) nB[0] = std::sin(r);
+    double tA[3] = {1, 0.02, 0}, tB[3] = {-1, 0.02, 0};
+    ASSERT_EQ(FindEdgeCommonTangent(nA, nB, tA, tB), 0);
+    EXPECT_GT(std::fabs(tA[0]), 0.99) << twist;
+    EXPECT_GT(std::fabs(tB[0]), 0.99) << twist;
+    EXPECT_LT(tA[0] * tB[0], 0.0) << twist;  // each keeps its own side's sense
+  }
 }
 
 // Every edge end at a corner sits on the corner; paired ends share tangents perpendicular to
