@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "bspline/nubs.h"
+#include "bspline/nubs_simd.h"
 #include "bspline/nubutil.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
@@ -85,6 +86,16 @@ void HomogeneousTable(const Bspline* obj, const double* uTable, const double* vT
 }
 
 }  // namespace
+
+int EvalPointOnBspline(const Bspline* obj, const double* uRow, const double* vRow, int uSpan,
+                       int vSpan, double out[3]) {
+  return nubkernel::PointOnBspline(obj, uRow, vRow, uSpan, vSpan, out);
+}
+
+int EvalPointOnBspline4D(const Bspline* obj, const double* uRow, const double* vRow, int uSpan,
+                         int vSpan, double out[4]) {
+  return nubkernel::PointOnBspline4D(obj, uRow, vRow, uSpan, vSpan, out);
+}
 
 int ComputeNubValDerivativesM(const double* knots, double t, int nKnots, int p, const int* orders,
                               int count, int* span, double* table) {
@@ -226,8 +237,8 @@ void EvalRequest(const Bspline* obj, int du, int dv, const double* uTable, const
   } else if (obj->rational) {
     EvalPointOnRBspline(obj, uTable, vTable, uSpan, vSpan, du, surf ? dv : 0, out);
   } else {
-    EvalPointOnBspline(obj, uTable + du * (obj->degreeU + 1),
-                       surf ? vTable + dv * (obj->degreeV + 1) : nullptr, uSpan, vSpan, out);
+    nubkernel::PointOnBspline(obj, uTable + du * (obj->degreeU + 1),
+                              surf ? vTable + dv * (obj->degreeV + 1) : nullptr, uSpan, vSpan, out);
   }
 }
 

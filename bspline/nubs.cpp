@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "bspline/ctrlnubs.h"
+#include "bspline/nubs_simd.h"
 #include "bspline/nubutil.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
@@ -66,7 +67,7 @@ void CurveCore(const Bspline* c, double t, int d, int type, int* span, double* o
   const double* rows[4] = {c->X[0], c->Y[0], dim == 3 ? c->Z[0] : nullptr,
                            c->W ? c->W[0] : nullptr};
   double N[kOrd + 1];
-  EvalPointOnObjInit(t, p - d, c->knotsU, N, span, n, d);
+  nubkernel::PointInit(t, p - d, c->knotsU, N, span, n, d);
   const int first = *span - p;
   const bool weighted = homogeneous && rows[3];
   // line[c] holds the window's coefficients (times the weight for homogeneous values), the
@@ -154,14 +155,14 @@ void SumLocalNet(const Bspline* s, int du, int dv, int type, const double* Nu, c
   view.Y = surfDiffArray2;
   view.Z = surfDiffArray3;
   view.dimension = 3;
-  EvalPointOnBspline(&view, Nu, Nv, view.degreeU, view.degreeV, out);
+  nubkernel::PointOnBspline(&view, Nu, Nv, view.degreeU, view.degreeV, out);
   if (type == 0) {
     // The weight net as a one-coordinate object.
     double w[3] = {};
     view.X = view.Y = surfDiffArray4;
     view.Z = nullptr;
     view.dimension = 2;
-    EvalPointOnBspline(&view, Nu, Nv, view.degreeU, view.degreeV, w);
+    nubkernel::PointOnBspline(&view, Nu, Nv, view.degreeU, view.degreeV, w);
     out[3] = w[0];
   }
 }
@@ -289,8 +290,8 @@ bool SurfCore(const Bspline* s, double u, double v, int du, int dv, int type, do
   }
   double Nu[kOrd + 1], Nv[kOrd + 1];
   int spanU = pu, spanV = pv;
-  EvalPointOnObjInit(u, pu - du, s->knotsU, Nu, &spanU, NumCtrlU(s), du);
-  EvalPointOnObjInit(v, pv - dv, s->knotsV, Nv, &spanV, NumCtrlV(s), dv);
+  nubkernel::PointInit(u, pu - du, s->knotsU, Nu, &spanU, NumCtrlU(s), du);
+  nubkernel::PointInit(v, pv - dv, s->knotsV, Nv, &spanV, NumCtrlV(s), dv);
   if (!LocalNet(s, spanU, spanV, du, dv, type)) return false;
   SumLocalNet(s, du, dv, type, Nu + 1, Nv + 1, out);
   return true;
@@ -506,7 +507,7 @@ void Eval4DPointOnRSurfArrayM(const Bspline* s, double u, double v, const int fl
   EvalPointOnObjInitM(v, pv, s->knotsV, tv, &spanV, NumCtrlV(s));
   const double* rowU = tu + 1 + pu * (pu + 1) / 2;
   const double* rowV = tv + 1 + pv * (pv + 1) / 2;
-  if (flags[0]) EvalPointOnBspline(s, rowU, rowV, spanU, spanV, out[0]);
+  if (flags[0]) nubkernel::PointOnBspline(s, rowU, rowV, spanU, spanV, out[0]);
   for (int dir = 0; dir < 2; ++dir) {
     if (!flags[1 + dir]) continue;
     const int du = dir == 0 ? 1 : 0, dv = 1 - du;
@@ -678,7 +679,7 @@ void GridBasis(const double* knots, int p, int shift, int nCtrl, const double* t
   double N[kOrd + 1];
   int span = p;
   for (int i = 0; i < n; ++i) {
-    EvalPointOnObjInit(ts[i], deg, knots, N, &span, nCtrl, shift);
+    nubkernel::PointInit(ts[i], deg, knots, N, &span, nCtrl, shift);
     spans[i] = span;
     for (int k = 0; k <= deg; ++k) basis[i * (deg + 1) + k] = N[k + 1];
   }

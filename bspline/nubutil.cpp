@@ -6,6 +6,7 @@
 #include "bspline/knots.h"
 #include "bspline/kremove.h"
 #include "bspline/nubs.h"
+#include "bspline/nubs_simd.h"
 #include "bspline/subobj.h"
 #include "foundation/coreglob.h"
 #include "foundation/mathutil.h"
@@ -47,6 +48,15 @@ bool InItsSlot(const Bspline* srf, const Bspline* crv3, const Bspline* crv2) {
 void ShowUnavailable(const char* text) { InfoMessageFormat("%s", MSGstr(text)); }
 
 }  // namespace
+
+void ComputeNubVals(const double* knots, int p, double t, int span, double* N) {
+  nubkernel::BasisValues<false>(knots, p, t, span, N);
+}
+
+int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* span, int hi,
+                       int shift) {
+  return nubkernel::PointInit(t, deg, knots, N, span, hi, shift);
+}
 
 void ComputeNubValsM(const double* knots, int p, double t, int span, double* table) {
   table[1] = 1.0;

@@ -27,7 +27,7 @@ inline int FindLowKnotIndex(const double* knots, int lo, double t, int* span, in
 
 // The p + 1 nonzero basis values of degree p at t into N[1] .. N[p+1] (N[0] is not used);
 // span must satisfy knots[span] <= t <= knots[span+1]. Any degree.
-inline void ComputeNubVals(const double* knots, int p, double t, int span, double* N);
+void ComputeNubVals(const double* knots, int p, double t, int span, double* N);
 // The same recurrence keeping every degree's row (the all-degrees table, see above).
 void ComputeNubValsM(const double* knots, int p, double t, int span, double* table);
 
@@ -35,8 +35,8 @@ void ComputeNubValsM(const double* knots, int p, double t, int span, double* tab
 // writes the degree-deg basis values to N[1] .. N[deg+1], values below 1e-15 set to 0.
 // Derivative order d of a degree-p object calls it with deg = p - d, shift = d: the search
 // still runs over the whole knot vector. Returns the span search's result.
-inline int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* span, int hi,
-                              int shift);
+int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* span, int hi,
+                       int shift);
 // Clamps t into [knots[deg], knots[hi]], finds the span and fills the all-degrees table;
 // nothing is zeroed.
 int EvalPointOnObjInitM(double t, int deg, const double* knots, double* table, int* span, int hi);
@@ -119,57 +119,17 @@ int TestCorrectParamSpan(Bspline* obj, double tol);
 // steps before it stay done) or a direction's knots span no range at all.
 int CleanBsplineKnots(Bspline* obj, double tol);
 
-// ---- Inline kernels ------------------------------------------------------------------------
-// The span search and the basis recurrence are the innermost steps of every evaluator. They
-// are defined here, not behind a call, so that each evaluator compiles them into its own loop:
-// behind a call the basis values make a round trip through memory and the two directions of a
-// surface point cannot overlap, which costs a single point about half its time again.
-#if defined(__GNUC__)
-#define NUB_KERNEL_INLINE [[gnu::always_inline]] inline
-#else
-#define NUB_KERNEL_INLINE inline
-#endif
-
+// ---- The textbook recurrence ---------------------------------------------------------------
+// The span search and one step of the Cox-de Boor recurrence, written as the formulas read: the
+// kernel's one definition of each. They are the innermost steps of every evaluator, so they are
+// defined here, where the evaluators compile them into their own loops. The evaluators of
+// bspline/ run the same operations in a faster arrangement for the common low degrees (an
+// internal header beside them), with the same values to the last bit.
 namespace nubkernel {
 
 // Reciprocal of a knot-difference denominator of the recurrence. An empty support
 // (repeated knots around an empty span) has value 0, not 0/0: its reciprocal is taken as 0.
-NUB_KERNEL_INLINE double Reciprocal(double den) { return den != 0.0 ? 1.0 / den : 0.0; }
-
-#if defined(__GNUC__)
-// Two lanes of doubles; lane-wise IEEE arithmetic gives each lane the value of the scalar
-// operation.
-typedef double BasisPair __attribute__((vector_size(16)));
-typedef long long BasisMask __attribute__((vector_size(16)));
-
-// Reciprocal of both lanes, 0 for a zero lane.
-NUB_KERNEL_INLINE BasisPair Reciprocal(BasisPair den) {
-  const BasisPair one = {1.0, 1.0}, zero = {0.0, 0.0};
-  return reinterpret_cast<BasisPair>(reinterpret_cast<BasisMask>(one / den) & (den != zero));
-}
-
-// Lanes below 1e-15 set to 0, with masks rather than branches.
-NUB_KERNEL_INLINE BasisPair DropTiny(BasisPair n) {
-  const BasisPair tiny = {1e-15, 1e-15};
-  return reinterpret_cast<BasisPair>(reinterpret_cast<BasisMask>(n) & ~(n < tiny));
-}
-#endif
-
-// Reciprocals of n denominators (n even). The divisions do not depend on the basis values, so
-// they all run before the recurrence, two at a time where the compiler offers two-lane
-// vectors; IEEE division is correctly rounded either way, so the values are those of
-// Reciprocal.
-NUB_KERNEL_INLINE void Reciprocals(const double* den, double* inv, int n) {
-#if defined(__GNUC__)
-  for (int i = 0; i < n; i += 2) {
-    const BasisPair r = Reciprocal(BasisPair{den[i], den[i + 1]});
-    inv[i] = r[0];
-    inv[i + 1] = r[1];
-  }
-#else
-  for (int i = 0; i < n; ++i) inv[i] = Reciprocal(den[i]);
-#endif
-}
+inline double Reciprocal(double den) { return den != 0.0 ? 1.0 / den : 0.0; }
 
 // One pass of the Cox-de Boor recurrence: from the degree j - 1 values prev[0 .. j-1] of
 // N(span-j+1) .. N(span) to the degree-j values cur[0 .. j] of N(span-j) .. N(span), with
@@ -190,137 +150,11 @@ inline void RaiseBasisDegree(const double* knots, int span, double t, int j, con
   cur[j] = saved;
 }
 
-// The whole recurrence for a degree known at compile time (the common low degrees): the same
-// operations as RaiseBasisDegree, so the values agree exactly, with all reciprocals formed
-// before the recurrence starts.
-template <int P>
-NUB_KERNEL_INLINE void BasisOfDegree(const double* knots, int span, double t, double* N) {
-  constexpr int kDen = P * (P + 1) / 2, kPadded = kDen + (kDen & 1);
-  double right[P + 1], left[P + 1], den[kPadded], inv[kPadded];
-  for (int j = 1; j <= P; ++j) {
-    right[j] = knots[span + j] - t;
-    left[j] = t - knots[span + 1 - j];
-  }
-  for (int j = 1; j <= P; ++j)
-    for (int r = 0; r < j; ++r) den[j * (j - 1) / 2 + r] = right[r + 1] + left[j - r];
-  if (kPadded > kDen) den[kDen] = 1.0;
-  Reciprocals(den, inv, kPadded);
-  N[1] = 1.0;
-  for (int j = 1; j <= P; ++j) {
-    double saved = 0.0;
-    for (int r = 0; r < j; ++r) {
-      const double temp = N[r + 1] * inv[j * (j - 1) / 2 + r];
-      N[r + 1] = saved + right[r + 1] * temp;
-      saved = left[j - r] * temp;
-    }
-    N[j + 1] = saved;
-  }
-}
-
-// The degree-3 recurrence written out, the operations of BasisOfDegree<3> in the same order,
-// for doubles or for two parameters at once in the lanes of a BasisPair, so every caller gets
-// the same values. r[i] = right(i+1), l[i] = left(i+1); invert(den, inv) forms the six
-// reciprocals (Reciprocal's values), all before the recurrence starts.
-template <class T, class Invert>
-NUB_KERNEL_INLINE void Cubic(const T* r, const T* l, Invert invert, T* n) {
-  const T den[6] = {r[0] + l[0], r[0] + l[1], r[1] + l[0], r[0] + l[2], r[1] + l[1], r[2] + l[0]};
-  T inv[6];
-  invert(den, inv);
-  // degree 1
-  T temp = inv[0];
-  const T a0 = r[0] * temp, a1 = l[0] * temp;
-  // degree 2
-  temp = a0 * inv[1];
-  const T b0 = r[0] * temp;
-  T saved = l[1] * temp;
-  temp = a1 * inv[2];
-  const T b1 = saved + r[1] * temp, b2 = l[0] * temp;
-  // degree 3
-  temp = b0 * inv[3];
-  n[0] = r[0] * temp;
-  saved = l[2] * temp;
-  temp = b1 * inv[4];
-  n[1] = saved + r[1] * temp;
-  saved = l[1] * temp;
-  temp = b2 * inv[5];
-  n[2] = saved + r[2] * temp;
-  n[3] = l[0] * temp;
-}
-
-// Degree 3, the kernel's usual degree, kept in registers. With Zero, values below 1e-15 are
-// stored as 0.
-template <bool Zero>
-NUB_KERNEL_INLINE void BasisOfDegree3(const double* knots, int span, double t, double* N) {
-  const double* k = knots + span;
-  const double r[3] = {k[1] - t, k[2] - t, k[3] - t}, l[3] = {t - k[0], t - k[-1], t - k[-2]};
-  double n[4];
-  Cubic(r, l, [](const double* den, double* inv) { Reciprocals(den, inv, 6); }, n);
-#if defined(__GNUC__)
-  // Stored in pairs: the window sums read them in pairs, and a pair read of two single stores
-  // would stall the load.
-  BasisPair lo = {n[0], n[1]}, hi = {n[2], n[3]};
-  if (Zero) {
-    lo = DropTiny(lo);
-    hi = DropTiny(hi);
-  }
-  __builtin_memcpy(N + 1, &lo, sizeof lo);
-  __builtin_memcpy(N + 3, &hi, sizeof hi);
-#else
-  for (int i = 0; i < 4; ++i) N[i + 1] = Zero && n[i] < 1e-15 ? 0.0 : n[i];
-#endif
-}
-
-#if defined(__GNUC__)
-// The degree-3 bases of two parameters at once, EvalPointOnObjInit's values after the span
-// search: lane 0 of N[i] is N[i+1] of (knotsA, spanA, tA), lane 1 that of (knotsB, spanB,
-// tB). A surface point runs its u and v bases this way: one instruction stream for both
-// directions instead of two that the processor can overlap only in part.
-NUB_KERNEL_INLINE void BasisOfDegree3Pair(const double* knotsA, int spanA, double tA,
-                                          const double* knotsB, int spanB, double tB,
-                                          BasisPair N[4]) {
-  const double* a = knotsA + spanA;
-  const double* b = knotsB + spanB;
-  const BasisPair t = {tA, tB};
-  const BasisPair km2 = {a[-2], b[-2]}, km1 = {a[-1], b[-1]}, k0 = {a[0], b[0]},
-                  k1 = {a[1], b[1]}, k2 = {a[2], b[2]}, k3 = {a[3], b[3]};
-  const BasisPair r[3] = {k1 - t, k2 - t, k3 - t}, l[3] = {t - k0, t - km1, t - km2};
-  BasisPair n[4];
-  Cubic(
-      r, l,
-      [](const BasisPair* den, BasisPair* inv) {
-        for (int i = 0; i < 6; ++i) inv[i] = Reciprocal(den[i]);
-      },
-      n);
-  for (int i = 0; i < 4; ++i) N[i] = DropTiny(n[i]);
-}
-#endif
-
-// The basis values of one span; with Zero (EvalPointOnObjInit) values below 1e-15, rounding
-// left-overs of functions that vanish at t, are stored as 0.
-template <bool Zero>
-NUB_KERNEL_INLINE void BasisValues(const double* knots, int p, double t, int span, double* N) {
-  switch (p) {
-    case 1:
-      BasisOfDegree<1>(knots, span, t, N);
-      break;
-    case 2:
-      BasisOfDegree<2>(knots, span, t, N);
-      break;
-    case 3:
-      return BasisOfDegree3<Zero>(knots, span, t, N);
-    case 4:
-      BasisOfDegree<4>(knots, span, t, N);
-      break;
-    default:
-      N[1] = 1.0;
-      for (int j = 1; j <= p; ++j) RaiseBasisDegree(knots, span, t, j, N + 1, N + 1);
-  }
-  if (Zero)
-    for (int i = 1; i <= p + 1; ++i) N[i] = N[i] < 1e-15 ? 0.0 : N[i];
-}
-
-// The span search (FindLowKnotIndex's contract).
-NUB_KERNEL_INLINE int SpanSearch(const double* knots, int lo, double t, int* span, int hi) {
+// The span search (FindLowKnotIndex's contract) around a count of the knots in [from, to) at
+// or below t; the evaluators of bspline/ pass a count in vector lanes, everyone else the loop
+// of FindLowKnotIndex.
+template <class Count>
+inline int SearchSpan(const double* knots, int lo, double t, int* span, int hi, Count count) {
   const double tol = 1e-6 * (knots[hi] - knots[lo]);
   int start = *span;
   // The search only moves upward; a start above t (or outside the vector) would end in a span
@@ -330,20 +164,10 @@ NUB_KERNEL_INLINE int SpanSearch(const double* knots, int lo, double t, int* spa
   // it is start plus the number of knots in [start, hi) at or below t: counted without
   // branches over short vectors, by bisection over long ones.
   int k = start;
-  if (hi - start <= 32) {
-    int i = start;
-#if defined(__GNUC__)
-    typedef double Pair __attribute__((vector_size(16)));
-    typedef long long Mask __attribute__((vector_size(16)));
-    const Pair tt = {t, t};
-    Mask count = {0, 0};
-    for (; i + 1 < hi; i += 2) count -= (Pair{knots[i], knots[i + 1]} <= tt);  // true is -1
-    k += static_cast<int>(count[0] + count[1]);
-#endif
-    for (; i < hi; ++i) k += knots[i] <= t;
-  } else {
+  if (hi - start <= 32)
+    k += count(knots, start, hi, t);
+  else
     k = static_cast<int>(std::upper_bound(knots + start, knots + hi, t) - knots);
-  }
   if (k < hi) {
     // k == start only after a restart with t below the domain: stay on the first span.
     *span = std::max(k - 1, start);
@@ -355,37 +179,13 @@ NUB_KERNEL_INLINE int SpanSearch(const double* knots, int lo, double t, int* spa
   return 1;
 }
 
-// t moved into [lo, hi] (every evaluator clamps its parameters to the domain).
-NUB_KERNEL_INLINE double Clamp(double t, double lo, double hi) {
-  return t < lo ? lo : (t > hi ? hi : t);
-}
-
-// EvalPointOnObjInit's steps, compiled into the caller.
-NUB_KERNEL_INLINE int PointInit(double t, int deg, const double* knots, double* N, int* span,
-                                int hi, int shift) {
-  t = Clamp(t, knots[shift + deg], knots[hi]);
-  const int where = SpanSearch(knots, shift + deg, t, span, hi);
-  BasisValues<true>(knots, deg, t, *span, N);
-  return where;
-}
-
-// Degrees the fixed-size evaluation scratch can hold (every evaluator refuses others).
-inline bool DegreesOk(const Bspline* b) {
-  if (!b || b->degreeU < 0 || b->degreeU > kMaxSplineDegree) return false;
-  return b->kind != 2 || (b->degreeV >= 0 && b->degreeV <= kMaxSplineDegree);
-}
-
 }  // namespace nubkernel
 
 inline int FindLowKnotIndex(const double* knots, int lo, double t, int* span, int hi) {
-  return nubkernel::SpanSearch(knots, lo, t, span, hi);
-}
-
-inline void ComputeNubVals(const double* knots, int p, double t, int span, double* N) {
-  nubkernel::BasisValues<false>(knots, p, t, span, N);
-}
-
-inline int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* span, int hi,
-                              int shift) {
-  return nubkernel::PointInit(t, deg, knots, N, span, hi, shift);
+  auto count = [](const double* k, int from, int to, double x) {
+    int n = 0;
+    for (int i = from; i < to; ++i) n += k[i] <= x;
+    return n;
+  };
+  return nubkernel::SearchSpan(knots, lo, t, span, hi, count);
 }

@@ -1,0 +1,430 @@
+// Internal to bspline/: the evaluators' fast forms of the basis of one span and of the sums
+// over a control window. The same operations as the textbook recurrence of nubutil.h for the
+// common low degrees, arranged for speed (all reciprocals before the recurrence, two lanes of
+// GCC vectors where the compiler offers them), so the values agree to the last bit; and the
+// line sums that a curve point and, applied twice, a surface point are made of.
+#pragma once
+
+#include "bspline/nubutil.h"
+#include "bspline/smake.h"
+
+// Defined in the evaluators' own loops: behind a call the basis values make a round trip
+// through memory and the two directions of a surface point cannot overlap, which costs a single
+// point about half its time again.
+#if defined(__GNUC__)
+#define NUB_KERNEL_INLINE [[gnu::always_inline]] inline
+#else
+#define NUB_KERNEL_INLINE inline
+#endif
+
+namespace nubkernel {
+
+#if defined(__GNUC__)
+// Two lanes of doubles; lane-wise IEEE arithmetic gives each lane the value of the scalar
+// operation.
+typedef double BasisPair __attribute__((vector_size(16)));
+typedef long long BasisMask __attribute__((vector_size(16)));
+
+// Reciprocal of both lanes, 0 for a zero lane.
+NUB_KERNEL_INLINE BasisPair Reciprocal(BasisPair den) {
+  const BasisPair one = {1.0, 1.0}, zero = {0.0, 0.0};
+  return reinterpret_cast<BasisPair>(reinterpret_cast<BasisMask>(one / den) & (den != zero));
+}
+
+// Lanes below 1e-15 set to 0, with masks rather than branches.
+NUB_KERNEL_INLINE BasisPair DropTiny(BasisPair n) {
+  const BasisPair tiny = {1e-15, 1e-15};
+  return reinterpret_cast<BasisPair>(reinterpret_cast<BasisMask>(n) & ~(n < tiny));
+}
+#endif
+
+// Reciprocals of n denominators (n even). The divisions do not depend on the basis values, so
+// they all run before the recurrence, two at a time where the compiler offers two-lane
+// vectors; IEEE division is correctly rounded either way, so the values are those of
+// Reciprocal.
+NUB_KERNEL_INLINE void Reciprocals(const double* den, double* inv, int n) {
+#if defined(__GNUC__)
+  for (int i = 0; i < n; i += 2) {
+    const BasisPair r = Reciprocal(BasisPair{den[i], den[i + 1]});
+    inv[i] = r[0];
+    inv[i + 1] = r[1];
+  }
+#else
+  for (int i = 0; i < n; ++i) inv[i] = Reciprocal(den[i]);
+#endif
+}
+
+// The whole recurrence for a degree known at compile time (the common low degrees): the same
+// operations as RaiseBasisDegree, so the values agree exactly, with all reciprocals formed
+// before the recurrence starts.
+template <int P>
+NUB_KERNEL_INLINE void BasisOfDegree(const double* knots, int span, double t, double* N) {
+  constexpr int kDen = P * (P + 1) / 2, kPadded = kDen + (kDen & 1);
+  double right[P + 1], left[P + 1], den[kPadded], inv[kPadded];
+  for (int j = 1; j <= P; ++j) {
+    right[j] = knots[span + j] - t;
+    left[j] = t - knots[span + 1 - j];
+  }
+  for (int j = 1; j <= P; ++j)
+    for (int r = 0; r < j; ++r) den[j * (j - 1) / 2 + r] = right[r + 1] + left[j - r];
+  if (kPadded > kDen) den[kDen] = 1.0;
+  Reciprocals(den, inv, kPadded);
+  N[1] = 1.0;
+  for (int j = 1; j <= P; ++j) {
+    double saved = 0.0;
+    for (int r = 0; r < j; ++r) {
+      const double temp = N[r + 1] * inv[j * (j - 1) / 2 + r];
+      N[r + 1] = saved + right[r + 1] * temp;
+      saved = left[j - r] * temp;
+    }
+    N[j + 1] = saved;
+  }
+}
+
+// The degree-3 recurrence written out, the operations of BasisOfDegree<3> in the same order,
+// for doubles or for two parameters at once in the lanes of a BasisPair, so every caller gets
+// the same values. r[i] = right(i+1), l[i] = left(i+1); invert(den, inv) forms the six
+// reciprocals (Reciprocal's values), all before the recurrence starts.
+template <class T, class Invert>
+NUB_KERNEL_INLINE void Cubic(const T* r, const T* l, Invert invert, T* n) {
+  const T den[6] = {r[0] + l[0], r[0] + l[1], r[1] + l[0], r[0] + l[2], r[1] + l[1], r[2] + l[0]};
+  T inv[6];
+  invert(den, inv);
+  // degree 1
+  T temp = inv[0];
+  const T a0 = r[0] * temp, a1 = l[0] * temp;
+  // degree 2
+  temp = a0 * inv[1];
+  const T b0 = r[0] * temp;
+  T saved = l[1] * temp;
+  temp = a1 * inv[2];
+  const T b1 = saved + r[1] * temp, b2 = l[0] * temp;
+  // degree 3
+  temp = b0 * inv[3];
+  n[0] = r[0] * temp;
+  saved = l[2] * temp;
+  temp = b1 * inv[4];
+  n[1] = saved + r[1] * temp;
+  saved = l[1] * temp;
+  temp = b2 * inv[5];
+  n[2] = saved + r[2] * temp;
+  n[3] = l[0] * temp;
+}
+
+// Degree 3, the kernel's usual degree, kept in registers. With Zero, values below 1e-15 are
+// stored as 0.
+template <bool Zero>
+NUB_KERNEL_INLINE void BasisOfDegree3(const double* knots, int span, double t, double* N) {
+  const double* k = knots + span;
+  const double r[3] = {k[1] - t, k[2] - t, k[3] - t}, l[3] = {t - k[0], t - k[-1], t - k[-2]};
+  double n[4];
+  Cubic(r, l, [](const double* den, double* inv) { Reciprocals(den, inv, 6); }, n);
+#if defined(__GNUC__)
+  // Stored in pairs: the window sums read them in pairs, and a pair read of two single stores
+  // would stall the load.
+  BasisPair lo = {n[0], n[1]}, hi = {n[2], n[3]};
+  if (Zero) {
+    lo = DropTiny(lo);
+    hi = DropTiny(hi);
+  }
+  __builtin_memcpy(N + 1, &lo, sizeof lo);
+  __builtin_memcpy(N + 3, &hi, sizeof hi);
+#else
+  for (int i = 0; i < 4; ++i) N[i + 1] = Zero && n[i] < 1e-15 ? 0.0 : n[i];
+#endif
+}
+
+#if defined(__GNUC__)
+// The degree-3 bases of two parameters at once, EvalPointOnObjInit's values after the span
+// search: lane 0 of N[i] is N[i+1] of (knotsA, spanA, tA), lane 1 that of (knotsB, spanB,
+// tB). A surface point runs its u and v bases this way: one instruction stream for both
+// directions instead of two that the processor can overlap only in part.
+NUB_KERNEL_INLINE void BasisOfDegree3Pair(const double* knotsA, int spanA, double tA,
+                                          const double* knotsB, int spanB, double tB,
+                                          BasisPair N[4]) {
+  const double* a = knotsA + spanA;
+  const double* b = knotsB + spanB;
+  const BasisPair t = {tA, tB};
+  const BasisPair km2 = {a[-2], b[-2]}, km1 = {a[-1], b[-1]}, k0 = {a[0], b[0]},
+                  k1 = {a[1], b[1]}, k2 = {a[2], b[2]}, k3 = {a[3], b[3]};
+  const BasisPair r[3] = {k1 - t, k2 - t, k3 - t}, l[3] = {t - k0, t - km1, t - km2};
+  BasisPair n[4];
+  Cubic(
+      r, l,
+      [](const BasisPair* den, BasisPair* inv) {
+        for (int i = 0; i < 6; ++i) inv[i] = Reciprocal(den[i]);
+      },
+      n);
+  for (int i = 0; i < 4; ++i) N[i] = DropTiny(n[i]);
+}
+#endif
+
+// The basis values of one span; with Zero (EvalPointOnObjInit) values below 1e-15, rounding
+// left-overs of functions that vanish at t, are stored as 0.
+template <bool Zero>
+NUB_KERNEL_INLINE void BasisValues(const double* knots, int p, double t, int span, double* N) {
+  switch (p) {
+    case 1:
+      BasisOfDegree<1>(knots, span, t, N);
+      break;
+    case 2:
+      BasisOfDegree<2>(knots, span, t, N);
+      break;
+    case 3:
+      return BasisOfDegree3<Zero>(knots, span, t, N);
+    case 4:
+      BasisOfDegree<4>(knots, span, t, N);
+      break;
+    default:
+      N[1] = 1.0;
+      for (int j = 1; j <= p; ++j) RaiseBasisDegree(knots, span, t, j, N + 1, N + 1);
+  }
+  if (Zero)
+    for (int i = 1; i <= p + 1; ++i) N[i] = N[i] < 1e-15 ? 0.0 : N[i];
+}
+
+// The span search with the knots counted two at a time: FindLowKnotIndex's result.
+NUB_KERNEL_INLINE int SpanSearch(const double* knots, int lo, double t, int* span, int hi) {
+  auto count = [](const double* k, int from, int to, double x) {
+    int i = from, n = 0;
+#if defined(__GNUC__)
+    const BasisPair xx = {x, x};
+    BasisMask lanes = {0, 0};
+    for (; i + 1 < to; i += 2) lanes -= (BasisPair{k[i], k[i + 1]} <= xx);  // true is -1
+    n = static_cast<int>(lanes[0] + lanes[1]);
+#endif
+    for (; i < to; ++i) n += k[i] <= x;
+    return n;
+  };
+  return SearchSpan(knots, lo, t, span, hi, count);
+}
+
+// t moved into [lo, hi] (every evaluator clamps its parameters to the domain).
+NUB_KERNEL_INLINE double Clamp(double t, double lo, double hi) {
+  return t < lo ? lo : (t > hi ? hi : t);
+}
+
+// EvalPointOnObjInit's steps, compiled into the caller.
+NUB_KERNEL_INLINE int PointInit(double t, int deg, const double* knots, double* N, int* span,
+                                int hi, int shift) {
+  t = Clamp(t, knots[shift + deg], knots[hi]);
+  const int where = SpanSearch(knots, shift + deg, t, span, hi);
+  BasisValues<true>(knots, deg, t, *span, N);
+  return where;
+}
+
+// Degrees the fixed-size evaluation scratch can hold (every evaluator refuses others).
+inline bool DegreesOk(const Bspline* b) {
+  if (!b || b->degreeU < 0 || b->degreeU > kMaxSplineDegree) return false;
+  return b->kind != 2 || (b->degreeV >= 0 && b->degreeV <= kMaxSplineDegree);
+}
+
+// Window sum of a surface, rows first: a[k] = sum_r vRow[r] P[row0 + r][col0 + k], then
+// sum_k uRow[k] a[k]. The grid evaluators contract in the same order, so grid and point values
+// agree exactly. With `Weighted` each coefficient is multiplied by its weight first and the
+// weights are summed as a fourth value. P is the u degree when known at compile time (the
+// common low degrees, loops unrolled), else -1 and pRun holds it.
+template <int P, bool Weighted>
+inline void SurfaceWindowSum(const Bspline* obj, const double* uRow, const double* vRow, int pRun,
+                             int col0, int row0, bool hasZ, double* out) {
+  constexpr int cap = P >= 0 ? P + 1 : kMaxSplineDegree + 1;
+  const int p = P >= 0 ? P : pRun;
+  const int q = obj->degreeV;
+  double ax[cap], ay[cap], az[cap], aw[cap];
+  for (int k = 0; k <= p; ++k) ax[k] = ay[k] = az[k] = aw[k] = 0.0;
+  for (int r = 0; r <= q; ++r) {
+    const double n = vRow[r];
+    const double* X = obj->X[row0 + r] + col0;
+    const double* Y = obj->Y[row0 + r] + col0;
+    const double* Z = hasZ ? obj->Z[row0 + r] + col0 : nullptr;
+    if (Weighted) {
+      const double* W = obj->W[row0 + r] + col0;
+      for (int k = 0; k <= p; ++k) {
+        ax[k] += n * (W[k] * X[k]);
+        ay[k] += n * (W[k] * Y[k]);
+        aw[k] += n * W[k];
+      }
+      if (Z)
+        for (int k = 0; k <= p; ++k) az[k] += n * (W[k] * Z[k]);
+    } else {
+      for (int k = 0; k <= p; ++k) {
+        ax[k] += n * X[k];
+        ay[k] += n * Y[k];
+      }
+      if (Z)
+        for (int k = 0; k <= p; ++k) az[k] += n * Z[k];
+    }
+  }
+  double x = 0.0, y = 0.0, z = 0.0, w = 0.0;
+  for (int k = 0; k <= p; ++k) {
+    x += uRow[k] * ax[k];
+    y += uRow[k] * ay[k];
+    z += uRow[k] * az[k];
+    if (Weighted) w += uRow[k] * aw[k];
+  }
+  out[0] = x;
+  out[1] = y;
+  out[2] = hasZ ? z : 0.0;
+  if (Weighted) out[3] = w;
+}
+
+#if defined(__GNUC__)
+// SurfaceWindowSum<3, false> with the products formed two at a time. The row sums keep the
+// generic order; the four u products are added in pairs, (p0 + p2) + (p1 + p3), half the chain
+// of dependent additions (the grid evaluator adds them in the same order). The u basis comes
+// as pairs (u01 = N[1], N[2]; u23 = N[3], N[4]) and vPair(r) gives row r's v basis value in
+// both lanes, so a caller holding the bases in registers passes them without a store.
+template <class VPair>
+NUB_KERNEL_INLINE void SurfaceWindowSum3Pairs(const Bspline* obj, BasisPair u01, BasisPair u23,
+                                              VPair vPair, int q, int col0, int row0, bool hasZ,
+                                              double* out) {
+  typedef BasisPair Pair;
+  auto load = [](const double* a) {
+    Pair v;
+    __builtin_memcpy(&v, a, sizeof v);
+    return v;
+  };
+  // The sums start from row 0's products rather than from 0 + products: the same values (a
+  // zero sum's sign aside) one addition sooner.
+  Pair x01, x23, y01, y23, z01 = {0.0, 0.0}, z23 = z01;
+  {
+    const Pair n = vPair(0);
+    const double* X = obj->X[row0] + col0;
+    const double* Y = obj->Y[row0] + col0;
+    x01 = n * load(X);
+    x23 = n * load(X + 2);
+    y01 = n * load(Y);
+    y23 = n * load(Y + 2);
+    if (hasZ) {
+      const double* Z = obj->Z[row0] + col0;
+      z01 = n * load(Z);
+      z23 = n * load(Z + 2);
+    }
+  }
+  for (int r = 1; r <= q; ++r) {
+    const Pair n = vPair(r);
+    const double* X = obj->X[row0 + r] + col0;
+    const double* Y = obj->Y[row0 + r] + col0;
+    x01 += n * load(X);
+    x23 += n * load(X + 2);
+    y01 += n * load(Y);
+    y23 += n * load(Y + 2);
+    if (hasZ) {
+      const double* Z = obj->Z[row0 + r] + col0;
+      z01 += n * load(Z);
+      z23 += n * load(Z + 2);
+    }
+  }
+  const Pair px01 = u01 * x01, px23 = u23 * x23, py01 = u01 * y01, py23 = u23 * y23;
+  const Pair pz01 = u01 * z01, pz23 = u23 * z23;
+  // Summed in pairs, (p0 + p2) + (p1 + p3): half the chain of dependent additions.
+  const Pair sx = px01 + px23, sy = py01 + py23, sz = pz01 + pz23;
+  const double x = sx[0] + sx[1], y = sy[0] + sy[1], z = sz[0] + sz[1];
+  out[0] = x;
+  out[1] = y;
+  out[2] = hasZ ? z : 0.0;
+}
+
+// The same with the bases in memory (uRow[0 .. 3], vRow[0 .. q]).
+NUB_KERNEL_INLINE void SurfaceWindowSum3(const Bspline* obj, const double* uRow, const double* vRow,
+                                         int q, int col0, int row0, bool hasZ, double* out) {
+  BasisPair u01, u23;
+  __builtin_memcpy(&u01, uRow, sizeof u01);
+  __builtin_memcpy(&u23, uRow + 2, sizeof u23);
+  SurfaceWindowSum3Pairs(
+      obj, u01, u23, [vRow](int r) { return BasisPair{vRow[r], vRow[r]}; }, q, col0, row0, hasZ,
+      out);
+}
+#endif
+
+template <bool Weighted>
+NUB_KERNEL_INLINE void SurfaceWindow(const Bspline* obj, const double* uRow, const double* vRow,
+                                     int col0, int row0, bool hasZ, double* out) {
+  const int p = obj->degreeU;
+#if defined(__GNUC__)
+  if (!Weighted && p == 3)
+    return SurfaceWindowSum3(obj, uRow, vRow, obj->degreeV, col0, row0, hasZ, out);
+#endif
+  switch (p) {
+    case 1:
+      return SurfaceWindowSum<1, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+    case 2:
+      return SurfaceWindowSum<2, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+    case 3:
+      return SurfaceWindowSum<3, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+    case 4:
+      return SurfaceWindowSum<4, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+    case 5:
+      return SurfaceWindowSum<5, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+    default:
+      return SurfaceWindowSum<-1, Weighted>(obj, uRow, vRow, p, col0, row0, hasZ, out);
+  }
+}
+
+// EvalPointOnBspline and EvalPointOnBspline4D, compiled into their callers.
+NUB_KERNEL_INLINE int PointOnBspline(const Bspline* obj, const double* uRow, const double* vRow,
+                                     int uSpan, int vSpan, double out[3]) {
+  if (!DegreesOk(obj)) return -2;
+  const int p = obj->degreeU, col0 = uSpan - p;
+  const bool hasZ = obj->dimension == 3 && obj->Z;
+  if (obj->kind == 2) {
+    SurfaceWindow<false>(obj, uRow, vRow, col0, vSpan - obj->degreeV, hasZ, out);
+    return 0;
+  }
+  double x = 0.0, y = 0.0, z = 0.0;
+  const double* X = obj->X[0] + col0;
+  const double* Y = obj->Y[0] + col0;
+  const double* Z = hasZ ? obj->Z[0] + col0 : nullptr;
+  for (int k = 0; k <= p; ++k) {
+    x += uRow[k] * X[k];
+    y += uRow[k] * Y[k];
+    if (Z) z += uRow[k] * Z[k];
+  }
+  out[0] = x;
+  out[1] = y;
+  out[2] = z;
+  return 0;
+}
+
+NUB_KERNEL_INLINE int PointOnBspline4D(const Bspline* obj, const double* uRow, const double* vRow,
+                                       int uSpan, int vSpan, double out[4]) {
+  if (!DegreesOk(obj)) return -2;
+  if (!obj->rational || !obj->W) {
+    PointOnBspline(obj, uRow, vRow, uSpan, vSpan, out);
+    // The weight sum of a non-rational object is the basis sum.
+    double s = 0.0;
+    if (obj->kind != 2) {
+      for (int k = 0; k <= obj->degreeU; ++k) s += uRow[k];
+    } else {
+      double sv = 0.0;
+      for (int r = 0; r <= obj->degreeV; ++r) sv += vRow[r];
+      for (int k = 0; k <= obj->degreeU; ++k) s += uRow[k] * sv;
+    }
+    out[3] = s;
+    return 0;
+  }
+  const int p = obj->degreeU, col0 = uSpan - p;
+  const bool hasZ = obj->dimension == 3 && obj->Z;
+  if (obj->kind == 2) {
+    SurfaceWindow<true>(obj, uRow, vRow, col0, vSpan - obj->degreeV, hasZ, out);
+    return 0;
+  }
+  double x = 0.0, y = 0.0, z = 0.0, w = 0.0;
+  const double* X = obj->X[0] + col0;
+  const double* Y = obj->Y[0] + col0;
+  const double* Z = hasZ ? obj->Z[0] + col0 : nullptr;
+  const double* W = obj->W[0] + col0;
+  for (int k = 0; k <= p; ++k) {
+    x += uRow[k] * (W[k] * X[k]);
+    y += uRow[k] * (W[k] * Y[k]);
+    if (Z) z += uRow[k] * (W[k] * Z[k]);
+    w += uRow[k] * W[k];
+  }
+  out[0] = x;
+  out[1] = y;
+  out[2] = z;
+  out[3] = w;
+  return 0;
+}
+
+}  // namespace nubkernel
