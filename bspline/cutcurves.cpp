@@ -52,7 +52,7 @@ int DomainBoundaryCrossings(Bspline* curve, double* params, int* count) {
   const double* K = curve->knotsU;
   const int ns = kSamplesPerSpan * (m + 1) + 1;
   TrackingScope scope;
-  double* ts = static_cast<double*>(Malloc(sizeof(double) * ns));
+  double* ts = MallocArray<double>(ns);
   if (!ts || KernelFailed()) return -2;
   for (int i = 0; i <= m; ++i)
     for (int j = 0; j < kSamplesPerSpan; ++j)
@@ -180,13 +180,13 @@ int CutCurveAtDomain(Bspline* curve) {
   const Rect box = DomainOf(srf);
 
   TrackingScope scope;
-  double* params = static_cast<double*>(Malloc(sizeof(double) * kMaxBoundaryCrossings));
+  double* params = MallocArray<double>(kMaxBoundaryCrossings);
   if (!params || KernelFailed()) return -2;
   int n = 0;
   if (DomainBoundaryCrossings(curve, params, &n) != 0 || n < 2) return -2;
   if (n == 2) return 0;
 
-  Bspline** made = static_cast<Bspline**>(Malloc(sizeof(Bspline*) * (n - 1)));
+  Bspline** made = MallocArray<Bspline*>(n - 1);
   if (!made || KernelFailed()) return -2;
   int np = 0;
   // Until the curve is freed at the end, every failure puts everything back as it was.

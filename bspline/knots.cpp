@@ -31,7 +31,7 @@ int KnotsOfBNotInA(const double* A, int nA, const double* B, int nB, double** C,
   }
 
   const int size = nA > nB ? nA : nB;
-  double* out = static_cast<double*>(Malloc(sizeof(double) * size));
+  double* out = MallocArray<double>(size);
   *C = out;
   if (!out || KernelFailed()) return -1;
 
@@ -79,7 +79,7 @@ int SnapKnotsToValue(double* knots, int n, int idx, double value, double tol) {
 }
 
 void MergeKnotVectors(const double* A, int nA, const double* B, int nB, double** C, int* nC) {
-  double* out = static_cast<double*>(Malloc(sizeof(double) * (nA + nB)));
+  double* out = MallocArray<double>(nA + nB);
   *C = out;
   if (!out || KernelFailed()) return;
   int i = 0, j = 0, k = 0;
@@ -118,8 +118,8 @@ int DistinctInteriorKnots(const Bspline* obj, int dir, int** mults, double** kno
   const double range = inV ? obj->vmax - obj->vmin : obj->umax - obj->umin;
   const double absTol = tol * range;
 
-  int* m = static_cast<int*>(Malloc(sizeof(int) * interior));
-  double* v = static_cast<double*>(Malloc(sizeof(double) * interior));
+  int* m = MallocArray<int>(interior);
+  double* v = MallocArray<double>(interior);
   if (!m || !v || KernelFailed()) {
     Free(m);
     Free(v);
