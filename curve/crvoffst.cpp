@@ -8,7 +8,7 @@ int IsPlanarCurve3(Bspline* crv, double tol, double axis0[3], double axis1[3], d
   if (!crv || crv->kind != 1 || crv->dimension != 3 || !crv->Z) return 0;
   const int n = NumCtrlU(crv);
   TrackingScope scope;
-  float* x = static_cast<float*>(Malloc(3u * n * sizeof(float)));
+  float* x = MallocArray<float>(3u, n);
   if (!x || KernelFailed()) return 0;
   float* y = x + n;
   float* z = y + n;

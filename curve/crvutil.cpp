@@ -31,7 +31,7 @@ int FindClosestCPT3paramValue(Bspline* crv1, Bspline* crv2, double* t1, double* 
   double* g1 = FindParamValuesOfCoefi(crv1, 0);
   double* g2 = FindParamValuesOfCoefi(crv2, 0);
   const int n1 = NumCtrlU(crv1), n2 = NumCtrlU(crv2);
-  double* p1 = static_cast<double*>(Malloc(sizeof(double) * 3 * (n1 + n2)));
+  double* p1 = MallocArray<double>(3, n1 + n2);
   if (!g1 || !g2 || !p1 || KernelFailed()) return -2;
   double* p2 = p1 + 3 * n1;
   // The polygons run through the curve points at the Greville parameters, which follow the

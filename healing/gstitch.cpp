@@ -72,7 +72,7 @@ int MarkHeldGeometry(BndrStruct* bs, int n, const int* fixed, int continuity) {
 int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, const char* keep = nullptr) {
   // The staging records hold blocks that their own operations kept out of every scope, so
   // they are released by hand on every path.
-  auto** staged = static_cast<Bspline**>(Malloc(static_cast<unsigned>(sizeof(Bspline*) * n)));
+  auto** staged = MallocArray<Bspline*>(n);
   if (!staged || KernelFailed()) {
     Free(staged);
     return -2;
@@ -167,9 +167,9 @@ int SurfaceNormals(const Bspline* s, double* out) {
 int MeasureGroup(BndrStruct* bs, GroupMeasure* m) {
   const int per = 3 * (kNormalGrid + 1) * (kNormalGrid + 1);
   if (!m->gap) {
-    m->gap = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * (bs->nEdge + 1))));
-    m->angle = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * (bs->nEdge + 1))));
-    m->normals = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * per * bs->nSrf)));
+    m->gap = MallocArray<double>(bs->nEdge + 1);
+    m->angle = MallocArray<double>(bs->nEdge + 1);
+    m->normals = MallocArray<double>(per, bs->nSrf);
     if (!m->gap || !m->angle || !m->normals || KernelFailed()) return -2;
   }
   if (ComputeSrfsGrpContinuity(bs, 2, 100, nullptr, nullptr) != 0 || KernelFailed()) return -2;
@@ -278,7 +278,7 @@ int SetupStitchSrfsTopology(Bspline** srfs, int n, double tol, double gapTol, do
 
   // Everything made here either ends up in the topology (kept) or is freed on the way out.
   TrackingScope scope;
-  auto** copies = static_cast<Bspline**>(Malloc(static_cast<unsigned>(sizeof(Bspline*) * n)));
+  auto** copies = MallocArray<Bspline*>(n);
   if (!copies || KernelFailed()) return -2;
   std::memset(static_cast<void*>(copies), 0, sizeof(Bspline*) * n);
   auto releaseCopies = [&]() {
@@ -385,7 +385,7 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   if (KernelFailed()) return memoryFailure();
   if (stitched != 0 || !healed) return failure();
 
-  keep = static_cast<char*>(Malloc(static_cast<unsigned>(n)));
+  keep = MallocArray<char>(n);
   if (!keep || KernelFailed()) return failure();
   for (int i = 0; i < n; ++i) keep[i] = !(fixed && fixed[i]) && healed[i];
   for (;;) {
@@ -436,7 +436,7 @@ int StitchSrfsWithGivenTopology(BndrStruct* bs, Bspline** srfs, int n, const int
                                 0);
 
   TrackingScope scope;
-  auto** out = static_cast<Bspline**>(Malloc(static_cast<unsigned>(sizeof(Bspline*) * n)));
+  auto** out = MallocArray<Bspline*>(n);
   if (!out || KernelFailed()) return -2;
   for (int i = 0; i < n; ++i) out[i] = CopyBsplineStructAndChildren(TopologySurface(bs, i));
   scope.keep();

@@ -52,8 +52,6 @@ struct BlockList {
   }
 };
 
-double* NewDoubles(int n) { return static_cast<double*>(Malloc(sizeof(double) * (n > 0 ? n : 1))); }
-
 bool ValidCurve(const BndrStruct* bs, int curve) {
   return bs && bs->crvs && curve >= 0 && curve < bs->nCrv;
 }
@@ -159,7 +157,7 @@ int InstallEntries(LinearConstraint* c, bool pos, int n, const double* par, cons
   double* a[4] = {};
   if (n > 0) {
     TrackingScope scope;
-    for (double*& v : a) v = NewDoubles(n);
+    for (double*& v : a) v = MallocArray<double>(std::max(n, 1));
     if (KernelFailed() || !a[0] || !a[1] || !a[2] || !a[3]) return -2;
     std::memcpy(a[0], par, sizeof(double) * n);
     std::memcpy(a[1], x, sizeof(double) * n);
@@ -246,9 +244,9 @@ int NewSetBndrCrvWrapConstraint(BndrStruct* bs, int curve, LinearConstraint* c) 
   const CrvInfoStruct* crv = &bs->crvs[curve];
   if (crv->nEdge < 1 || !crv->edgeIds) return 0;
   TrackingScope scope;
-  auto* corners = static_cast<CurveCorner*>(Malloc(sizeof(CurveCorner) * (crv->nEdge + 1)));
+  auto* corners = MallocArray<CurveCorner>(crv->nEdge + 1);
   double* v[4];
-  for (double*& a : v) a = NewDoubles(crv->nEdge + 1);
+  for (double*& a : v) a = MallocArray<double>(std::max(crv->nEdge + 1, 1));
   if (KernelFailed() || !corners || !v[0] || !v[1] || !v[2] || !v[3]) return -2;
   const int n = CollectCorners(bs, curve, corners);
   for (int i = 0; i < n; ++i) {
@@ -265,9 +263,9 @@ int NewSetBndrCrvWrapTangentConstraint(BndrStruct* bs, int curve, LinearConstrai
   const CrvInfoStruct* crv = &bs->crvs[curve];
   const int room = 2 * (crv->nEdge + 1);
   TrackingScope scope;
-  auto* corners = static_cast<CurveCorner*>(Malloc(sizeof(CurveCorner) * (crv->nEdge + 1)));
+  auto* corners = MallocArray<CurveCorner>(crv->nEdge + 1);
   double* v[4];
-  for (double*& a : v) a = NewDoubles(room);
+  for (double*& a : v) a = MallocArray<double>(std::max(room, 1));
   if (KernelFailed() || !corners || !v[0] || !v[1] || !v[2] || !v[3]) return -2;
   const int nc = (crv->nEdge >= 1 && crv->edgeIds) ? CollectCorners(bs, curve, corners) : 0;
   int m = 0;
@@ -314,8 +312,8 @@ int ReduceWrapConstraint(Bspline* curve, LinearConstraint* c) {
   TrackingScope scope;
   double* pv[4];
   double* nv[4];
-  for (double*& a : pv) a = NewDoubles(nPos);
-  for (double*& a : nv) a = NewDoubles(2 * nPos);
+  for (double*& a : pv) a = MallocArray<double>(std::max(nPos, 1));
+  for (double*& a : nv) a = MallocArray<double>(std::max(2 * nPos, 1));
   if (KernelFailed() || !pv[0] || !pv[1] || !pv[2] || !pv[3] || !nv[0] || !nv[1] || !nv[2] ||
       !nv[3])
     return -2;
@@ -381,9 +379,9 @@ int CollectWrapSamples(const BndrStruct* bs, int curve, bool tables, double** t,
   if (n < 1) return -2;
   TrackingScope scope;
   double* v[4];
-  for (double*& a : v) a = NewDoubles(n);
-  double** b = tables ? static_cast<double**>(Malloc(sizeof(double*) * n)) : nullptr;
-  int** s = tables ? static_cast<int**>(Malloc(sizeof(int*) * n)) : nullptr;
+  for (double*& a : v) a = MallocArray<double>(std::max(n, 1));
+  double** b = tables ? MallocArray<double*>(n) : nullptr;
+  int** s = tables ? MallocArray<int*>(n) : nullptr;
   if (KernelFailed() || !v[0] || !v[1] || !v[2] || !v[3] || (tables && (!b || !s))) return -2;
   int m = 0;
   ForEachOwnEdge(bs, curve, [&](const EdgeInfoStruct* e, int side) {
@@ -669,8 +667,8 @@ int ReplaceSrfBsplineGeometry(Bspline* target, const Bspline* source) {
   const int nku = NumKnotsU(source), nkv = NumKnotsV(source);
 
   TrackingScope scope;
-  auto* ku = NewDoubles(nku);
-  auto* kv = NewDoubles(nkv);
+  auto* ku = MallocArray<double>(std::max(nku, 1));
+  auto* kv = MallocArray<double>(std::max(nkv, 1));
   double** X = allocate_matrix_ff(nv, nu);
   double** Y = allocate_matrix_ff(nv, nu);
   double** Z = allocate_matrix_ff(nv, nu);
@@ -953,9 +951,9 @@ int SetBndrCrvCrsDerivConstraints(BndrStruct* bs, int curve, LinearConstraint* c
   TrackingScope scope;
   double* raw[4];
   double* v[4];
-  for (double*& a : raw) a = NewDoubles(room);
-  for (double*& a : v) a = NewDoubles(room);
-  auto* idx = static_cast<int*>(Malloc(sizeof(int) * room));
+  for (double*& a : raw) a = MallocArray<double>(std::max(room, 1));
+  for (double*& a : v) a = MallocArray<double>(std::max(room, 1));
+  auto* idx = MallocArray<int>(room);
   if (KernelFailed() || !idx) return -2;
   for (int i = 0; i < 4; ++i)
     if (!raw[i] || !v[i]) return -2;
@@ -1007,7 +1005,7 @@ int SetBndrCrvWrapNormalSamples(BndrStruct* bs, int curve, double** t, double** 
   if (n < 1) return -2;
   TrackingScope scope;
   double* v[4];
-  for (double*& a : v) a = NewDoubles(n);
+  for (double*& a : v) a = MallocArray<double>(std::max(n, 1));
   if (KernelFailed() || !v[0] || !v[1] || !v[2] || !v[3]) return -2;
   int m = 0;
   ForEachOwnEdge(bs, curve, [&](const EdgeInfoStruct* e, int side) {
@@ -1063,7 +1061,7 @@ int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, con
 
   TrackingScope scope;
   double* q[4];
-  for (double*& a : q) a = NewDoubles(count);
+  for (double*& a : q) a = MallocArray<double>(std::max(count, 1));
   if (KernelFailed() || !q[0] || !q[1] || !q[2] || !q[3]) return -2;
   int m = 0;
   for (int k = 0; k < count; ++k) {
@@ -1114,7 +1112,7 @@ int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, con
   const int nRows = (c ? std::max(c->nNorm, 0) : 0) + 2;
   double** C = allocate_matrix_ff(nRows, nc);
   double* dv[3];
-  for (double*& a : dv) a = NewDoubles(nRows);
+  for (double*& a : dv) a = MallocArray<double>(std::max(nRows, 1));
   if (KernelFailed() || !C || !dv[0] || !dv[1] || !dv[2]) return -2;
   int r = 0;
   const double lo = E->umin, hi = E->umax;

@@ -40,7 +40,7 @@ template <class T>
 bool AllocArray(T*& out, int n) {
   out = nullptr;
   if (n <= 0) return true;
-  out = static_cast<T*>(Malloc(static_cast<unsigned>(sizeof(T)) * static_cast<unsigned>(n)));
+  out = MallocArray<T>(n);
   if (!out || KernelFailed()) {
     if (out) Free(out);
     out = nullptr;

@@ -1,7 +1,6 @@
 #include "healing/srfbndrc.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -32,19 +31,6 @@ constexpr double kLastSampleOffset = 0.999999;
 constexpr double kSamplePitch = 0.02;
 constexpr double kProbeWindow = 1e6;  // starting half-width of the nearest-sample sweep
 constexpr int kGridCellsPerAxis = 96;
-
-template <class T>
-T* NewArray(long n) {
-  if (n <= 0 || static_cast<unsigned long>(n) * sizeof(T) > UINT_MAX) return nullptr;
-  return static_cast<T*>(Malloc(static_cast<unsigned>(n * sizeof(T))));
-}
-
-template <class T>
-T* NewZeroed(long n) {
-  T* p = NewArray<T>(n);
-  if (p) std::memset(static_cast<void*>(p), 0, static_cast<size_t>(n) * sizeof(T));
-  return p;
-}
 
 bool BreakRequested(int i) { return i % kBreakPollEvery == 0 && user_break() != 0; }
 
@@ -190,7 +176,7 @@ int MakeGSrfSurfsCore(Gsrf* g, Bspline** objs, int n) {
   for (int i = 0; i < n; ++i)
     if (objs[i] && objs[i]->kind == 2) ++count;
   if (count == 0) return 0;
-  GsrfSrf* srfs = NewZeroed<GsrfSrf>(count);
+  GsrfSrf* srfs = CallocArray<GsrfSrf>(count);
   if (!srfs || KernelFailed()) return 0;
   int id = 0;
   for (int i = 0; i < n; ++i) {
@@ -218,7 +204,7 @@ int MakeGSrfLoops(Gsrf* g) {
     g->srfs[s].nLoop = natural + trims;
     total += g->srfs[s].nLoop;
   }
-  GsrfLoop* loops = NewZeroed<GsrfLoop>(total);
+  GsrfLoop* loops = CallocArray<GsrfLoop>(total);
   if (!loops || KernelFailed()) return 0;
   int id = 0;
   for (int s = 0; s < g->nSrf; ++s) {
@@ -255,7 +241,7 @@ int MakeGSrfTcurves(Gsrf* g) {
     }
     total += lp.nCrv;
   }
-  GsrfCrv* crvs = NewZeroed<GsrfCrv>(total);
+  GsrfCrv* crvs = CallocArray<GsrfCrv>(total);
   if (!crvs || KernelFailed()) return 0;
   int id = 0;
   for (int l = 0; l < g->nLoop; ++l) {
@@ -297,7 +283,7 @@ Gsrf* MakeGSrfBndrStructCore(Bspline** objs, int n, double tol, double gapTol, i
   Gsrf* g = nullptr;
   {
     TrackingScope scope;
-    g = NewZeroed<Gsrf>(1);
+    g = CallocArray<Gsrf>(1);
     if (!g || KernelFailed()) {
       *status = -2;
       return nullptr;
@@ -475,7 +461,7 @@ int SampleGsrfBndr(Gsrf* g, int n) {
   const long room = static_cast<long>(g->nCrv) * per;
   TrackingScope scope;
   float* arrays[5];
-  for (float*& a : arrays) a = NewArray<float>(room);
+  for (float*& a : arrays) a = MallocArray<float>(room);
   if (KernelFailed() || std::find(arrays, arrays + 5, nullptr) != arrays + 5) return 0;
 
   auto setViews = [&arrays](GsrfCrv& c, int at) {
@@ -502,7 +488,7 @@ int SampleGsrfBndr(Gsrf* g, int n) {
   if (total == 0) return 0;
   if (total < room) {
     for (float*& a : arrays) {
-      auto* shrunk = static_cast<float*>(Realloc(a, static_cast<unsigned>(total * sizeof(float))));
+      auto* shrunk = ReallocArray(a, total);
       if (!shrunk || KernelFailed()) return 0;
       a = shrunk;
     }
@@ -552,9 +538,9 @@ int ClosestSampleGsrf(Gsrf* g) {
   if (!g || g->nSample < 2 || !g->x) return 0;
   const int n = g->nSample;
   TrackingScope scope;
-  float* pos = NewArray<float>(n);
-  float* par = NewArray<float>(n);
-  int* crvOf = NewArray<int>(n);
+  float* pos = MallocArray<float>(n);
+  float* par = MallocArray<float>(n);
+  int* crvOf = MallocArray<int>(n);
   if (!pos || !par || !crvOf || KernelFailed()) return 0;
   double lo[3] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound};
   double hi[3] = {-kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound};
@@ -666,9 +652,9 @@ namespace {
 int BuildGridElements(Gsrf* g, int n) {
   TrackingScope scope;
   // A run holds at least two samples, so n elements always suffice.
-  GsrfBndrEl* work = NewZeroed<GsrfBndrEl>(n);
-  int* otherCrv = NewArray<int>(n);
-  double* otherT = NewArray<double>(2L * n);  // the element ends projected on the other curve
+  GsrfBndrEl* work = CallocArray<GsrfBndrEl>(n);
+  int* otherCrv = MallocArray<int>(n);
+  double* otherT = MallocArray<double>(2L * n);  // the element ends projected on the other curve
   if (!work || !otherCrv || !otherT || KernelFailed()) return 0;
 
   auto footPoint = [g](double pos, double out[3]) {  // point at a fractional global sample index
@@ -746,8 +732,8 @@ int BuildGridElements(Gsrf* g, int n) {
     }
   }
   // Copy into one array in curve order so that every curve's elements form a consecutive range.
-  GsrfBndrEl* els = NewZeroed<GsrfBndrEl>(nEl);
-  int* newId = NewArray<int>(nEl);
+  GsrfBndrEl* els = CallocArray<GsrfBndrEl>(nEl);
+  int* newId = MallocArray<int>(nEl);
   if (nEl > 0 && (!els || !newId || KernelFailed())) return 0;
   int id = 0;
   for (int ci = 0; ci < g->nCrv; ++ci)
@@ -837,8 +823,8 @@ double FindMaxDistPair(Gsrf* g, const GsrfPair* pair, int refine) {
     if (cnt[s] < 1) return cap;
   }
   TrackingScope scope;
-  int* ids[2] = {NewArray<int>(cnt[0] + cnt[1]), nullptr};
-  float* keys[2] = {NewArray<float>(cnt[0] + cnt[1]), nullptr};
+  int* ids[2] = {MallocArray<int>(cnt[0] + cnt[1]), nullptr};
+  float* keys[2] = {MallocArray<float>(cnt[0] + cnt[1]), nullptr};
   if (!ids[0] || !keys[0] || KernelFailed()) return cap;
   ids[1] = ids[0] + cnt[0];
   keys[1] = keys[0] + cnt[0];
@@ -1061,7 +1047,7 @@ GsrfBreak* CornerMatcher::PrevEntry(int curve, const GsrfBreak* e) const {
 bool CornerMatcher::AddPair(const GsrfPair& p) {
   if (nPair_ == capPair_) {
     const int cap = std::max(2 * capPair_, 16);
-    auto* grown = static_cast<GsrfPair*>(Realloc(pairs_, static_cast<unsigned>(cap * sizeof(GsrfPair))));
+    auto* grown = ReallocArray(pairs_, cap);
     if (!grown || KernelFailed()) return false;
     pairs_ = grown;
     capPair_ = cap;
@@ -1073,8 +1059,8 @@ bool CornerMatcher::AddPair(const GsrfPair& p) {
 bool CornerMatcher::Run() {
   const int nS = g_->nSample;
   if (nS < 4 || !g_->x) return false;
-  crvOf_ = NewArray<int>(nS);
-  flags_ = NewArray<unsigned char>(nS);
+  crvOf_ = MallocArray<int>(nS);
+  flags_ = MallocArray<unsigned char>(nS);
   if (!crvOf_ || !flags_ || KernelFailed()) return false;
   for (int c = 0; c < g_->nCrv; ++c)
     for (int k = g_->crvs[c].firstSample; k <= LastOf(g_->crvs[c]); ++k) crvOf_[k] = c;
@@ -1090,12 +1076,12 @@ bool CornerMatcher::Run() {
 
 // Clusters the curve ends into corner vertices by a sweep along the widest axis.
 bool CornerMatcher::BuildVertices() {
-  int* ends = NewArray<int>(nEnds_);
-  float* keys = NewArray<float>(nEnds_);
-  unsigned char* taken = NewZeroed<unsigned char>(nEnds_);
-  members_ = NewZeroed<GsrfCornerVert>(nEnds_);
+  int* ends = MallocArray<int>(nEnds_);
+  float* keys = MallocArray<float>(nEnds_);
+  unsigned char* taken = CallocArray<unsigned char>(nEnds_);
+  members_ = CallocArray<GsrfCornerVert>(nEnds_);
   capVert_ = std::max(nEnds_ / 4, 10);
-  verts_ = NewZeroed<GsrfVertex>(capVert_);
+  verts_ = CallocArray<GsrfVertex>(capVert_);
   if (!ends || !keys || !taken || !members_ || !verts_ || KernelFailed()) return false;
   int n = 0;
   for (int k = 0; k < g_->nSample; ++k)
@@ -1112,7 +1098,7 @@ bool CornerMatcher::BuildVertices() {
     if (taken[a]) continue;
     if (nVert_ == capVert_) {
       const int cap = 2 * capVert_;
-      auto* grown = static_cast<GsrfVertex*>(Realloc(verts_, static_cast<unsigned>(cap * sizeof(GsrfVertex))));
+      auto* grown = ReallocArray(verts_, cap);
       if (!grown || KernelFailed()) return false;
       std::memset(static_cast<void*>(grown + capVert_), 0, static_cast<size_t>(cap - capVert_) * sizeof(GsrfVertex));
       verts_ = grown;
@@ -1161,9 +1147,9 @@ bool CornerMatcher::BuildVertices() {
 bool CornerMatcher::BuildBreakLists() {
   // Every end makes one entry and every T-junction foot at most one more.
   capBreak_ = nEnds_ + kFeetPerVertex * nVert_;
-  breaks_ = NewZeroed<GsrfBreak>(capBreak_);
-  heads_ = NewZeroed<GsrfBreak*>(g_->nCrv);
-  origPos_ = NewArray<double>(capBreak_);
+  breaks_ = CallocArray<GsrfBreak>(capBreak_);
+  heads_ = CallocArray<GsrfBreak*>(g_->nCrv);
+  origPos_ = MallocArray<double>(capBreak_);
   if (!breaks_ || !heads_ || !origPos_ || KernelFailed()) return false;
   for (int v = 0; v < nVert_; ++v)
     for (GsrfCornerVert* m = verts_[v].members; m; m = m->next)
@@ -1411,13 +1397,13 @@ bool CornerMatcher::TJunctions() {
   nSegs_ = 0;
   for (int c = 0; c < g_->nCrv; ++c)
     if (heads_[c] && heads_[c]->state == 0) nSegs_ += g_->crvs[c].nSample - 1;
-  endsHere_ = NewZeroed<unsigned char>(g_->nCrv);
-  vOrder_ = NewArray<int>(nVert_);
-  float* vKeys = NewArray<float>(nVert_);
+  endsHere_ = CallocArray<unsigned char>(g_->nCrv);
+  vOrder_ = MallocArray<int>(nVert_);
+  float* vKeys = MallocArray<float>(nVert_);
   if (!endsHere_ || !vOrder_ || !vKeys || KernelFailed()) return false;
   if (nSegs_ > 0) {
-    segIds_ = NewArray<int>(nSegs_);
-    segKeys_ = NewArray<float>(nSegs_);
+    segIds_ = MallocArray<int>(nSegs_);
+    segKeys_ = MallocArray<float>(nSegs_);
     if (!segIds_ || !segKeys_ || KernelFailed()) return false;
   }
   int s = 0;
@@ -1479,8 +1465,8 @@ bool CornerMatcher::TJunctions() {
 // their B sides when that makes the worse of the two nearer.
 bool CornerMatcher::UncrossPairs() {
   // Only pairs on the same two curves can cross: bucket them by their smaller curve id.
-  int* keys = NewArray<int>(nPair_);
-  int* order = NewArray<int>(nPair_);
+  int* keys = MallocArray<int>(nPair_);
+  int* order = MallocArray<int>(nPair_);
   if (nPair_ > 0 && (!keys || !order || KernelFailed())) return false;
   for (int i = 0; i < nPair_; ++i) keys[i] = std::min(pairs_[i].crvA, pairs_[i].crvB), order[i] = i;
   HeapSort2Int(nPair_, keys, order);
@@ -1547,9 +1533,9 @@ bool CornerMatcher::MakeElements() {
     }
   }
   if (KernelFailed()) return false;
-  els_ = NewZeroed<GsrfBndrEl>(total);
-  elStart_ = NewArray<int>(total);
-  crvFirstEl_ = NewArray<int>(g_->nCrv + 1);
+  els_ = CallocArray<GsrfBndrEl>(total);
+  elStart_ = MallocArray<int>(total);
+  crvFirstEl_ = MallocArray<int>(g_->nCrv + 1);
   if (!crvFirstEl_ || (total > 0 && (!els_ || !elStart_)) || KernelFailed()) return false;
   int id = 0;
   for (int c = 0; c < g_->nCrv; ++c) {

@@ -154,10 +154,10 @@ int NewSetUpFairFuncIntegral(const Bspline* curve, const Bspline* reference, int
   if (SetupKnotIntegralSample(curve->knotsU, nKnots, p, a, b, &lmTarray, &lmGQweight, &lmNsample) != 0)
     return -2;
   const int ns = lmNsample;
-  lmNubsDU = static_cast<double*>(Malloc(sizeof(double) * 4 * (p + 1) * (ns > 0 ? ns : 1)));
-  lmUknotIndex = static_cast<int*>(Malloc(sizeof(int) * (ns > 0 ? ns : 1)));
-  lmRefVecs = static_cast<double*>(Malloc(sizeof(double) * 3 * (ns > 0 ? ns : 1)));
-  lmRefCurvatures = static_cast<double*>(Malloc(sizeof(double) * (ns > 0 ? ns : 1)));
+  lmNubsDU = MallocArray<double>(4, p + 1, ns > 0 ? ns : 1);
+  lmUknotIndex = MallocArray<int>(ns > 0 ? ns : 1);
+  lmRefVecs = MallocArray<double>(3, ns > 0 ? ns : 1);
+  lmRefCurvatures = MallocArray<double>(ns > 0 ? ns : 1);
   if (!lmNubsDU || !lmUknotIndex || !lmRefVecs || !lmRefCurvatures || KernelFailed()) return -2;
   for (int s = 0; s < ns; ++s)
     if (BasisRowsTo3(curve->knotsU, nKnots, p, lmTarray[s], &lmUknotIndex[s], lmNubsDU + s * 4 * (p + 1)) != 0)
@@ -251,7 +251,7 @@ void FreeReference() {
 int SaveReferencePoints() {
   const int n = NumCtrlU(tnRefBspline);
   TrackingScope scope;
-  double* block = static_cast<double*>(Malloc(sizeof(double) * 3 * n));
+  double* block = MallocArray<double>(3, n);
   if (!block || KernelFailed()) return -2;
   scope.keep();
   Free(tnOldXcoefi);
@@ -368,7 +368,7 @@ int FindCurveSegmentCntrlPnts(Bspline* curve, double t0, double t1, int** indice
   const int from = t0 <= curve->umin ? 2 : spanOf(t0);
   const int to = t1 >= curve->umax ? n - 2 : spanOf(t1) - p - 1;  // exclusive
   TrackingScope scope;
-  int* out = static_cast<int*>(Malloc(sizeof(int) * (n > 0 ? n : 1)));
+  int* out = MallocArray<int>(n > 0 ? n : 1);
   if (!out || KernelFailed()) return -2;
   int c = 0;
   // The first two and last two control points never move: they hold the ends' tangents.
@@ -440,7 +440,7 @@ int LminCrvMVCFunctional(const double* vars, int, double* value) {
 int LminCrvMVCFuncGrad(const double* vars, int n, double* gradient) {
   if (!tnBspline || !lmNubsDU) return -2;
   TrackingScope scope;
-  double* x = static_cast<double*>(Malloc(sizeof(double) * n));
+  double* x = MallocArray<double>(n);
   if (!x || KernelFailed()) return -2;
   std::memcpy(x, vars, sizeof(double) * n);
   double f0 = 0.0;
@@ -484,8 +484,8 @@ int FairBsplineCurve3(Bspline* curve, const int* indices, int nIndices, int itma
 
   TrackingScope scope;
   Bspline* backup = CopyCurveBspline(curve);
-  double* work = static_cast<double*>(Malloc(sizeof(double) * 3 * n));
-  double* vars = static_cast<double*>(Malloc(sizeof(double) * 3 * nIndices));
+  double* work = MallocArray<double>(3, n);
+  double* vars = MallocArray<double>(3, nIndices);
   if (!backup || !work || !vars || KernelFailed()) {
     if (backup) FreeBspline(backup);
     return -2;
@@ -549,7 +549,7 @@ int FairBsplineCurve3(Bspline* curve, const int* indices, int nIndices, int itma
     if (NewSetUpFairFuncIntegral(curve, tnRefBspline, tnIsMVC == 1, starts[0], ends[nInt - 1]) != 0)
       return restore();
     const int perInterval = 2 * p + 2;
-    tnChkTarray = static_cast<double*>(Malloc(sizeof(double) * perInterval * nInt));
+    tnChkTarray = MallocArray<double>(perInterval, nInt);
     if (!tnChkTarray || KernelFailed()) return restore();
     for (int j = 0; j < nInt; ++j) GetNSampleInterval(starts[j], ends[j], perInterval, tnChkTarray + j * perInterval);
     tnCheck = perInterval * nInt;
@@ -625,7 +625,7 @@ int GetNSamplePerSpan(const double* knots, int nKnots, int nPerSpan, double** sa
   if (nPerSpan < 3) nPerSpan = 2;
   const double range = knots[nKnots - 1] - knots[0];
   TrackingScope scope;
-  double* out = static_cast<double*>(Malloc(sizeof(double) * ((nKnots - 1) * nPerSpan + 1)));
+  double* out = MallocArray<double>((nKnots - 1) * nPerSpan + 1);
   if (!out || KernelFailed()) return -2;
   int c = 0;
   for (int i = 0; i + 1 < nKnots; ++i) {
@@ -664,8 +664,8 @@ int SetUpIntegralRange(const Bspline* curve, const int* indices, int n, double**
   }
   TrackingScope scope;
   const int most = hi + p - lo + 1;
-  double* s = static_cast<double*>(Malloc(sizeof(double) * most));
-  double* e = static_cast<double*>(Malloc(sizeof(double) * most));
+  double* s = MallocArray<double>(most);
+  double* e = MallocArray<double>(most);
   if (!s || !e || KernelFailed()) return -2;
   int c = 0;
   // Point i touches the intervals i .. i + degree; with the points listed in a run the union
@@ -687,8 +687,8 @@ int SetUpIntegralRange(const Bspline* curve, const int* indices, int n, double**
 
 int GetGaussQuadSampleWeight(double a, double b, double** t, double** w, int* n) {
   TrackingScope scope;
-  double* x = static_cast<double*>(Malloc(sizeof(double) * kGaussPoints));
-  double* y = static_cast<double*>(Malloc(sizeof(double) * kGaussPoints));
+  double* x = MallocArray<double>(kGaussPoints);
+  double* y = MallocArray<double>(kGaussPoints);
   if (!x || !y || KernelFailed()) return -2;
   if (ComputeGaussLegendreCoefi(a, b, kGaussPoints, x, y) != 0) return -2;
   scope.keep();
@@ -705,8 +705,8 @@ int SetupKnotIntegralSample(const double* knots, int nKnots, int degree, double 
   if (a < first || b > last || b <= a) return -2;
   const double range = knots[nKnots - degree - 1] - knots[degree];
   TrackingScope scope;
-  double* ts = static_cast<double*>(Malloc(sizeof(double) * kGaussPoints * nKnots));
-  double* ws = static_cast<double*>(Malloc(sizeof(double) * kGaussPoints * nKnots));
+  double* ts = MallocArray<double>(kGaussPoints, nKnots);
+  double* ws = MallocArray<double>(kGaussPoints, nKnots);
   if (!ts || !ws || KernelFailed()) return -2;
   int c = 0;
   // Stretches of [a, b] between consecutive knots, so each is one polynomial.

@@ -136,7 +136,7 @@ int ComputeCurveThinPlateWTensionMatrix(const Bspline* curve, int* nCtrl, double
 int SelectCntrlPntChanged(double** C, int m, int n, int* idx, int* k) {
   if (!C || !idx || !k || m < 1 || n < 1) return -2;
   TrackingScope scope;
-  int* flag = static_cast<int*>(Malloc(sizeof(int) * n));
+  int* flag = MallocArray<int>(n);
   if (!flag || KernelFailed()) return -2;
   for (int j = 0; j < n; ++j) flag[j] = 0;
   // An end moves only for a row that (nearly) involves that end alone.
@@ -195,9 +195,9 @@ int DistributeReshapeCrvKnots(Bspline* curve, const double (*)[3], const double*
 
   // The parameters of each span in the order given: span s holds knot[s] <= t < knot[s + 1].
   const int nSpans = nCtrl;  // indices 0..nCtrl-1, only p..nCtrl-1 have length
-  int* spanOf = static_cast<int*>(Malloc(sizeof(int) * (n > 0 ? n : 1)));
-  int* count = static_cast<int*>(Malloc(sizeof(int) * nSpans));
-  double* added = static_cast<double*>(Malloc(sizeof(double) * (2 * n + 2)));
+  int* spanOf = MallocArray<int>(n > 0 ? n : 1);
+  int* count = MallocArray<int>(nSpans);
+  double* added = MallocArray<double>(2 * n + 2);
   if (!spanOf || !count || !added || KernelFailed()) return -2;
   for (int s = 0; s < nSpans; ++s) count[s] = 0;
   for (int k = 0; k < n; ++k) {
@@ -223,7 +223,7 @@ int DistributeReshapeCrvKnots(Bspline* curve, const double (*)[3], const double*
   const int stride = lim2 - 1 > 0 ? lim2 - 1 : 1;
   for (int s = p + 1; s <= p + interior - 1; ++s) {
     if (count[s] <= lim2) continue;
-    double* own = static_cast<double*>(Malloc(sizeof(double) * count[s]));
+    double* own = MallocArray<double>(count[s]);
     if (!own || KernelFailed()) return -2;
     int c = 0;
     for (int k = 0; k < n; ++k)
@@ -252,7 +252,7 @@ int ReshapeCurve3ToNpnts(Bspline* curve, const double (*points)[3], int n, const
   const int nCtrl = NumCtrlU(curve);
   const double range = std::fabs(curve->umax - curve->umin);
   bool startSet = false, endSet = false;
-  int* target = static_cast<int*>(Malloc(sizeof(int) * (n > 0 ? n : 1)));
+  int* target = MallocArray<int>(n > 0 ? n : 1);
   if (!target || KernelFailed()) return -2;
   int m = 0;
   for (int k = 0; k < n; ++k) {
@@ -282,7 +282,7 @@ int ReshapeCurve3ToNpnts(Bspline* curve, const double (*points)[3], int n, const
   // Two spare rows for ends set above, should every point have to move.
   double** C = allocate_matrix_ff(m + 2, nCtrl);
   double** d = allocate_matrix_ff(m + 2, 3);
-  int* idx = static_cast<int*>(Malloc(sizeof(int) * nCtrl));
+  int* idx = MallocArray<int>(nCtrl);
   if (!C || !d || !idx || KernelFailed()) return -2;
   for (int c = 0; c < m; ++c) {
     const int k = target[c];
@@ -328,9 +328,9 @@ int ReshapeCurve3ToNpnts(Bspline* curve, const double (*points)[3], int n, const
 
   double** A = allocate_matrix_ff(nCtrl, nCtrl);
   double** K = allocate_matrix_ff(k + rows, k + rows);
-  double* rhs = static_cast<double*>(Malloc(sizeof(double) * (k + rows)));
-  double* z = static_cast<double*>(Malloc(sizeof(double) * (k + rows)));
-  double* b = static_cast<double*>(Malloc(sizeof(double) * nCtrl));
+  double* rhs = MallocArray<double>(k + rows);
+  double* z = MallocArray<double>(k + rows);
+  double* b = MallocArray<double>(nCtrl);
   if (!A || !K || !rhs || !z || !b || KernelFailed()) return -2;
   for (int i = 0; i < nCtrl; ++i)
     for (int j = 0; j < nCtrl; ++j) A[i][j] = w0 * G0[i][j] + w1 * G1[i][j] + w2 * G2[i][j];
@@ -347,7 +347,7 @@ int ReshapeCurve3ToNpnts(Bspline* curve, const double (*points)[3], int n, const
     }
     for (int a = 0; a < k; ++a) rhs[a] = b[idx[a]];
     for (int r = 0; r < rows; ++r) rhs[k + r] = d[r][c];
-    result[c] = static_cast<double*>(Malloc(sizeof(double) * (k + rows)));
+    result[c] = MallocArray<double>(k + rows);
     if (!result[c] || KernelFailed()) return -2;
     if (SolveLinearSystem_ff(K, k + rows, rhs, result[c]) != 0) return -2;
   }
@@ -389,7 +389,7 @@ int UpdateCurveBsplineCntrlPts(Bspline* dst, Bspline* src) {
 int CopyCrvBsplArray(Bspline** curves, int n, Bspline*** copies) {
   if (!curves || n < 1 || !copies) return -2;
   TrackingScope scope;
-  Bspline** out = static_cast<Bspline**>(Malloc(sizeof(Bspline*) * n));
+  Bspline** out = MallocArray<Bspline*>(n);
   if (!out || KernelFailed()) return -2;
   for (int i = 0; i < n; ++i) out[i] = nullptr;
   for (int i = 0; i < n; ++i) {
@@ -457,11 +457,11 @@ int SnapTwoCrv3Array(Bspline** curvesA, Bspline** curvesB, int nA, int nB, int m
   const int total = nA * nB;
   double** parA = allocate_matrix_ff(nA, nB);
   double** parB = allocate_matrix_ff(nA, nB);
-  double* ptsA = static_cast<double*>(Malloc(sizeof(double) * 3 * total));
-  double* ptsB = static_cast<double*>(Malloc(sizeof(double) * 3 * total));
+  double* ptsA = MallocArray<double>(3, total);
+  double* ptsB = MallocArray<double>(3, total);
   const int most = nA > nB ? nA : nB;
-  double(*targets)[3] = static_cast<double(*)[3]>(Malloc(sizeof(double) * 3 * most));
-  double* tPar = static_cast<double*>(Malloc(sizeof(double) * most));
+  double(*targets)[3] = MallocArray<double[3]>(most);
+  double* tPar = MallocArray<double>(most);
   if (!parA || !parB || !ptsA || !ptsB || !targets || !tPar || KernelFailed()) return fail();
   if (ComputeCrvNetSnapPoints(A, nA, B, nB, parA, parB, ptsA, ptsB) != 0) return fail();
 

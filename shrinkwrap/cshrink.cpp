@@ -54,8 +54,8 @@ void SolveKktRhs(double** K, int n, int m, int* pivots, double* rhs, double* b, 
 bool FactorKkt(double** A, int n, double** C, int m, double*** K, double** rhs, int** pivots) {
   const int size = n + m;
   *K = allocate_matrix_ff(size, size);
-  *rhs = static_cast<double*>(Malloc(sizeof(double) * size));
-  *pivots = static_cast<int*>(Malloc(sizeof(int) * size));
+  *rhs = MallocArray<double>(size);
+  *pivots = MallocArray<int>(size);
   if (KernelFailed() || !*K || !*rhs || !*pivots) return false;
   FillKkt(*K, A, n, C, m);
   double parity = 1.0;
@@ -83,7 +83,7 @@ int GetWrapConstraintParVals(const LinearConstraint* c, double** values, int* co
   if (total < 1) return 0;
   if ((nPos > 0 && !c->posPar) || (nNorm > 0 && !c->normPar)) return -2;
   TrackingScope scope;
-  auto* v = static_cast<double*>(Malloc(sizeof(double) * total));
+  auto* v = MallocArray<double>(total);
   if (!v || KernelFailed()) return -2;
   for (int i = 0; i < nPos; ++i) v[i] = c->posPar[i];
   for (int i = 0; i < nNorm; ++i) v[nPos + i] = c->normPar[i];
@@ -270,9 +270,9 @@ int BuildFunctional(const Bspline* curve, const double* t, const double* x, cons
   const double* Z = curve->Z[0];
   TrackingScope scope;
   double** A = allocate_matrix_ff(nc, nc);
-  auto* bx = static_cast<double*>(Malloc(sizeof(double) * nc));
-  auto* by = static_cast<double*>(Malloc(sizeof(double) * nc));
-  auto* bz = static_cast<double*>(Malloc(sizeof(double) * nc));
+  auto* bx = MallocArray<double>(nc);
+  auto* by = MallocArray<double>(nc);
+  auto* bz = MallocArray<double>(nc);
   if (KernelFailed() || !A || !bx || !by || !bz) return -2;
   std::memset(A[0], 0, sizeof(double) * nc * nc);
   for (int i = 0; i < nc; ++i) bx[i] = by[i] = bz[i] = 0.0;
@@ -339,7 +339,7 @@ int BuildFunctional(const Bspline* curve, const double* t, const double* x, cons
 // The unconstrained minimiser A D = -b, added to the copy. Scratch in the caller's scope.
 int SolveFree(Bspline* copy, Functional& f) {
   const int nc = NumCtrlU(copy);
-  auto* pivots = static_cast<int*>(Malloc(sizeof(int) * nc));
+  auto* pivots = MallocArray<int>(nc);
   if (KernelFailed() || !pivots) return -2;
   for (int i = 0; i < nc; ++i) {
     f.bx[i] = -f.bx[i];
@@ -375,8 +375,8 @@ int SolveCoupled(Bspline* copy, Functional& f, double** posC, int k, const doubl
   const int m = 3 * k + k2;
   double** A3 = allocate_matrix_ff(n3, n3);
   double** C3 = allocate_matrix_ff(m > 0 ? m : 1, n3);
-  auto* b3 = static_cast<double*>(Malloc(sizeof(double) * n3));
-  auto* d3 = static_cast<double*>(Malloc(sizeof(double) * (m > 0 ? m : 1)));
+  auto* b3 = MallocArray<double>(n3);
+  auto* d3 = MallocArray<double>(m > 0 ? m : 1);
   if (KernelFailed() || !A3 || !C3 || !b3 || !d3) return -2;
   std::memset(A3[0], 0, sizeof(double) * n3 * n3);
   std::memset(C3[0], 0, sizeof(double) * (m > 0 ? m : 1) * n3);
@@ -433,7 +433,7 @@ int BuildNormalRows(const Bspline* copy, const LinearConstraint* c, double*** ro
                     int* k2) {
   const int nc = NumCtrlU(copy);
   *rows = allocate_matrix_ff(c->nNorm, 3 * nc);
-  *d = static_cast<double*>(Malloc(sizeof(double) * c->nNorm));
+  *d = MallocArray<double>(c->nNorm);
   if (KernelFailed() || !*rows || !*d) return -2;
   *k2 = 0;
   for (int j = 0; j < c->nNorm; ++j) {
@@ -451,9 +451,9 @@ int BuildPositionRows(const Bspline* copy, const LinearConstraint* c, double*** 
   *k = 0;
   if (c->nPos < 1) return 0;
   *rows = allocate_matrix_ff(c->nPos, nc);
-  *dx = static_cast<double*>(Malloc(sizeof(double) * c->nPos));
-  *dy = static_cast<double*>(Malloc(sizeof(double) * c->nPos));
-  *dz = static_cast<double*>(Malloc(sizeof(double) * c->nPos));
+  *dx = MallocArray<double>(c->nPos);
+  *dy = MallocArray<double>(c->nPos);
+  *dz = MallocArray<double>(c->nPos);
   if (KernelFailed() || !*rows || !*dx || !*dy || !*dz) return -2;
   for (int i = 0; i < c->nPos; ++i) {
     double d[3];
@@ -621,7 +621,7 @@ int IsEnoughCrv3KnotForWrapConstraint(const Bspline* curve, const LinearConstrai
   const double umin = curve->umin, umax = curve->umax;
   const double tol = std::fabs(umax - umin) * 1e-6;
   TrackingScope scope;
-  auto* count = static_cast<int*>(Malloc(sizeof(int) * nc));
+  auto* count = MallocArray<int>(nc);
   if (KernelFailed() || !count) return -2;
   for (int i = 0; i < nc; ++i) count[i] = 0;
   // An interior parameter counts on every control point whose support holds it; parameters
@@ -686,7 +686,7 @@ int NewInsertReshapeCrv3KnotsDistribute(Bspline* curve, const double* values, in
   }
   if (count < 1) return close(0);
   const double umin = curve->umin, umax = curve->umax;
-  auto* list = static_cast<double*>(Malloc(sizeof(double) * (count + 2)));
+  auto* list = MallocArray<double>(count + 2);
   if (KernelFailed() || !list) return close(-2);
   list[0] = umin;
   for (int i = 0; i < count; ++i) list[i + 1] = values[i];
@@ -933,9 +933,9 @@ int ComputeReshapeCrv3PosConstraintMat(const Bspline* curve, const LinearConstra
   const double tol = std::fabs(umax - umin) * 1e-6;
   TrackingScope scope;
   double** rows = allocate_matrix_ff(c->nPos, nc);
-  auto* ex = static_cast<double*>(Malloc(sizeof(double) * c->nPos));
-  auto* ey = static_cast<double*>(Malloc(sizeof(double) * c->nPos));
-  auto* ez = static_cast<double*>(Malloc(sizeof(double) * c->nPos));
+  auto* ex = MallocArray<double>(c->nPos);
+  auto* ey = MallocArray<double>(c->nPos);
+  auto* ez = MallocArray<double>(c->nPos);
   if (KernelFailed() || !rows || !ex || !ey || !ez) return -2;
   int startIdx = -1, endIdx = -1;  // the last constraint at an end wins
   int k = 0;
@@ -961,7 +961,7 @@ int ComputeReshapeCrv3PosConstraintMat(const Bspline* curve, const LinearConstra
   const int idx[2] = {startIdx, endIdx};
   for (int e = 0; e < 2; ++e) {
     if (idx[e] < 0) continue;
-    targets[e] = static_cast<double*>(Malloc(sizeof(double) * 3));
+    targets[e] = MallocArray<double>(3);
     if (KernelFailed() || !targets[e]) return -2;
     targets[e][0] = c->posX[idx[e]];
     targets[e][1] = c->posY[idx[e]];
@@ -992,7 +992,7 @@ int ComputeReshapeCrv3NormConstraintMat(const Bspline* curve, const LinearConstr
   TrackingScope scope;
   const int capacity = c->nNorm + 6;
   double** rows = allocate_matrix_ff(capacity, 3 * nc);
-  auto* rhs = static_cast<double*>(Malloc(sizeof(double) * capacity));
+  auto* rhs = MallocArray<double>(capacity);
   if (KernelFailed() || !rows || !rhs) return -2;
 
   // At most two unit normals per end, within 1e-6 of it.

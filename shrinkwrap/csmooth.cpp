@@ -89,14 +89,14 @@ int FairPolylineLambdaGamma(double* x, double* y, double* z, int n, const int* f
   const int h = halfWindow > 0 ? halfWindow : 0;
   const int maxNb = 2 * h + 1;
   TrackingScope scope;
-  auto* movable = static_cast<char*>(Malloc(n));
-  auto* dx = static_cast<double*>(Malloc(sizeof(double) * n));
-  auto* dy = static_cast<double*>(Malloc(sizeof(double) * n));
-  auto* dz = static_cast<double*>(Malloc(sizeof(double) * n));
-  auto* bx = static_cast<double*>(Malloc(sizeof(double) * maxNb));
-  auto* by = static_cast<double*>(Malloc(sizeof(double) * maxNb));
-  auto* bz = static_cast<double*>(Malloc(sizeof(double) * maxNb));
-  auto* fresh = static_cast<double*>(Malloc(sizeof(double) * maxNb));
+  auto* movable = MallocArray<char>(n);
+  auto* dx = MallocArray<double>(n);
+  auto* dy = MallocArray<double>(n);
+  auto* dz = MallocArray<double>(n);
+  auto* bx = MallocArray<double>(maxNb);
+  auto* by = MallocArray<double>(maxNb);
+  auto* bz = MallocArray<double>(maxNb);
+  auto* fresh = MallocArray<double>(maxNb);
   double** table = allocate_matrix_ff(n, maxNb);
   if (KernelFailed() || !movable || !dx || !dy || !dz || !bx || !by || !bz || !fresh || !table)
     return -2;
@@ -176,10 +176,10 @@ int FairGridPntsLambdaGamma(double** X, double** Y, double** Z, int nr, int nc, 
   double** dX = allocate_matrix_ff(nr, nc);
   double** dY = allocate_matrix_ff(nr, nc);
   double** dZ = allocate_matrix_ff(nr, nc);
-  auto* bx = static_cast<double*>(Malloc(sizeof(double) * maxNb));
-  auto* by = static_cast<double*>(Malloc(sizeof(double) * maxNb));
-  auto* bz = static_cast<double*>(Malloc(sizeof(double) * maxNb));
-  auto* w = static_cast<double*>(Malloc(sizeof(double) * maxNb));
+  auto* bx = MallocArray<double>(maxNb);
+  auto* by = MallocArray<double>(maxNb);
+  auto* bz = MallocArray<double>(maxNb);
+  auto* w = MallocArray<double>(maxNb);
   if (KernelFailed() || !dX || !dY || !dZ || !bx || !by || !bz || !w) return -2;
 
   for (int it = 0; it < iterations; ++it) {
@@ -301,10 +301,10 @@ int NonShrinkSmoothCurveSegment(Bspline* curve, double t0, double t1, double lam
   const int n = NumCtrlU(curve);
   const bool is3D = curve->dimension == 3;
   TrackingScope scope;
-  auto* fixed = static_cast<int*>(Malloc(sizeof(int) * n));
-  auto* x = static_cast<double*>(Malloc(sizeof(double) * n));
-  auto* y = static_cast<double*>(Malloc(sizeof(double) * n));
-  auto* z = static_cast<double*>(Malloc(sizeof(double) * n));
+  auto* fixed = MallocArray<int>(n);
+  auto* x = MallocArray<double>(n);
+  auto* y = MallocArray<double>(n);
+  auto* z = MallocArray<double>(n);
   if (KernelFailed() || !fixed || !x || !y || !z) return -2;
   int nFixed = 0;
   for (int i = 0; i < n; ++i)

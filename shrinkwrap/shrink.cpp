@@ -133,8 +133,8 @@ int FindUniformKnotLocInInterval(const double* knots, int nKnots, int degree, do
   TrackingScope scope;
   // The list holds at most the interval ends, the knots between them and the n midpoints.
   const int capacity = (sb - sa) + 2 + n;
-  auto* list = static_cast<double*>(Malloc(sizeof(double) * capacity));
-  auto* out = static_cast<double*>(Malloc(sizeof(double) * n));
+  auto* list = MallocArray<double>(capacity);
+  auto* out = MallocArray<double>(n);
   if (KernelFailed() || !list || !out) return -2;
   int len = 0;
   list[len++] = a;

@@ -206,7 +206,7 @@ int SimpleSmoothSrfIsoCrvU(Bspline* srf, double u, double amount, int iterations
   const int first = span - p;  // N[a + 1] weighs column first + a
 
   TrackingScope scope;
-  double* q = static_cast<double*>(Malloc(sizeof(double) * 6 * nV));
+  double* q = MallocArray<double>(6, nV);
   if (!q || KernelFailed()) return -2;
   double* Q[3] = {q, q + nV, q + 2 * nV};
   double* Q0[3] = {q + 3 * nV, q + 4 * nV, q + 5 * nV};

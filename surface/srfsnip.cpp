@@ -35,7 +35,7 @@ int GetLowKnotIndexArray(const double* pars, int n, Bspline* obj, int dir, int**
   *indices = nullptr;
   const KnotDirection d = DirectionOf(obj, dir);
   const int size = withEnds ? n + 2 : n;
-  int* out = static_cast<int*>(Malloc(sizeof(int) * (size > 0 ? size : 1)));
+  int* out = MallocArray<int>(size > 0 ? size : 1);
   if (!out || KernelFailed()) {
     Free(out);
     return 0;
@@ -69,8 +69,8 @@ int SplitObjectToNObjects(Bspline* obj, int n, double* pars, int dir, Bspline** 
     return -2;
   }
   TrackingScope scope;
-  double* cuts = static_cast<double*>(Malloc(sizeof(double) * n));
-  int* slots = static_cast<int*>(Malloc(sizeof(int) * n));
+  double* cuts = MallocArray<double>(n);
+  int* slots = MallocArray<int>(n);
   if (!cuts || !slots || KernelFailed()) return -1;
   for (int i = 0; i <= n; ++i) pieces[i] = nullptr;
 
@@ -201,7 +201,7 @@ int BreakCurveAtTanDiscont(Bspline* curve, double angle, int* nPieces, Bspline**
   if (nb == 0) return 0;
 
   TrackingScope scope;
-  Bspline** arr = static_cast<Bspline**>(Malloc(sizeof(Bspline*) * (nb + 1)));
+  Bspline** arr = MallocArray<Bspline*>(nb + 1);
   if (!arr || KernelFailed()) return -2;
   if (SplitObjectToNObjects(curve, nb, breaks, 0, arr) != 0) return -2;
   // Every break is an interior knot value, but keep the promise that every entry is a curve.

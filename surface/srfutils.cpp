@@ -39,7 +39,7 @@ double* FindParamValuesOfCoefi(Bspline* obj, int dir) {
   const bool inV = obj->kind == 2 && dir != 0;
   const int p = inV ? obj->degreeV : obj->degreeU;
   const int n = p + (inV ? obj->interiorV : obj->interiorU) + 1;
-  double* out = static_cast<double*>(Malloc(sizeof(double) * n));
+  double* out = MallocArray<double>(n);
   if (!out || KernelFailed()) {
     Free(out);
     return nullptr;

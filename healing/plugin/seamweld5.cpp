@@ -75,7 +75,7 @@ struct RunRecords {
 template <typename T>
 T* AllocZeroed(int n) {
   if (n < 1) return nullptr;
-  auto* p = static_cast<T*>(Malloc(static_cast<unsigned>(sizeof(T) * n)));
+  auto* p = MallocArray<T>(n);
   if (p) std::memset(static_cast<void*>(p), 0, sizeof(T) * n);
   return p;
 }
@@ -86,7 +86,7 @@ double* HostVertices(const Bspline* srf, const float inverse[16]) {
   if (!srf || !srf->X || !srf->Y || !srf->Z) return nullptr;
   const int cu = NumCtrlU(srf), cv = NumCtrlV(srf);
   const long long count = static_cast<long long>(cu) * cv;
-  auto* vertices = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * 4 * count)));
+  auto* vertices = MallocArray<double>(4, count);
   if (!vertices) return nullptr;
   for (int j = 0; j < cv; ++j) {
     for (int i = 0; i < cu; ++i) {
@@ -347,8 +347,8 @@ int SAA2ZK(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int ho
   if (ku < 1 || kv < 1) return kSeamWeldFailure;
 
   TrackingScope scope;  // scratch knots and vertices, whatever path we leave by
-  auto* hostU = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * ku)));
-  auto* hostV = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * kv)));
+  auto* hostU = MallocArray<double>(ku);
+  auto* hostV = MallocArray<double>(kv);
   if (!hostU || !hostV) return kSeamWeldFailure;
   if ((s = SAA_nurbsSurfaceGetKnots(scene, element, hostConstant, 0, ku, kv, hostU, hostV)))
     return HostError(s, "SAA_nurbsSurfaceGetKnots");
@@ -362,7 +362,7 @@ int SAA2ZK(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int ho
   const long long count = static_cast<long long>(cu) * cv;
   if (count > (1 << 24)) return kSeamWeldFailure;
 
-  auto* vertices = static_cast<double*>(Malloc(static_cast<unsigned>(sizeof(double) * 4 * count)));
+  auto* vertices = MallocArray<double>(4, count);
   if (!vertices) return kSeamWeldFailure;
   if ((s = SAA_modelGetVertices(scene, element, hostConstant, 0, static_cast<int>(count), vertices)))
     return HostError(s, "SAA_modelGetVertices");
