@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/shapes.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
@@ -15,45 +16,11 @@
 
 namespace {
 
-constexpr int kNu = 12, kNv = 10, kDeg = 3;
 constexpr int kScattered = 1000000;
 constexpr int kGrid = 1000;
 
-// Clamped cubic on [0, 1] with slightly uneven interior knots; z a smooth bump.
-Bspline* MakeSurface() {
-  Bspline* s = MallocNullBspline();
-  s->kind = 2;
-  s->dimension = 3;
-  s->degreeU = s->degreeV = kDeg;
-  s->interiorU = kNu - kDeg - 1;
-  s->interiorV = kNv - kDeg - 1;
-  AllocateBsplineArrays(s);
-  auto knots = [](double* k, int n) {
-    const int interior = n - kDeg - 1;
-    for (int i = 0; i <= kDeg; ++i) {
-      k[i] = 0.0;
-      k[n + i] = 1.0;
-    }
-    for (int i = 1; i <= interior; ++i) {
-      const double t = static_cast<double>(i) / (interior + 1);
-      k[kDeg + i] = t + 0.2 * t * (1.0 - t) * std::sin(7.0 * i) / (interior + 1);
-    }
-  };
-  knots(s->knotsU, kNu);
-  knots(s->knotsV, kNv);
-  for (int j = 0; j < kNv; ++j)
-    for (int i = 0; i < kNu; ++i) {
-      s->X[j][i] = i + 0.1 * j;
-      s->Y[j][i] = j - 0.05 * i;
-      s->Z[j][i] = std::sin(0.7 * i) * std::cos(0.5 * j);
-    }
-  s->umin = s->vmin = 0.0;
-  s->umax = s->vmax = 1.0;
-  return s;
-}
-
 struct Fixture {
-  Fixture() : s(MakeSurface()), u(kScattered), v(kScattered), g(kGrid) {
+  Fixture() : s(bench::Bicubic(false)), u(kScattered), v(kScattered), g(kGrid) {
     std::mt19937 rng(12345);
     std::uniform_real_distribution<double> d(0.0, 1.0);
     for (int i = 0; i < kScattered; ++i) {

@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/shapes.h"
 #include "bspline/kinsert.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
@@ -16,32 +17,10 @@
 
 namespace {
 
-Bspline* Cubic16(bool rational) {
-  const int n = 16, p = 3;
-  Bspline* c = MallocNullBspline();
-  c->kind = 1;
-  c->dimension = 3;
-  c->rational = rational ? 1 : 0;
-  c->degreeU = p;
-  c->interiorU = n - p - 1;
-  AllocateBsplineArrays(c);
-  for (int i = 0; i < n + p + 1; ++i)
-    c->knotsU[i] = i <= p ? 0.0 : (i >= n ? 1.0 : double(i - p) / (n - p));
-  c->umin = 0.0;
-  c->umax = 1.0;
-  for (int i = 0; i < n; ++i) {
-    c->X[0][i] = i;
-    c->Y[0][i] = std::sin(0.7 * i);
-    c->Z[0][i] = 0.1 * i * i;
-    if (rational) c->W[0][i] = 1.0 + 0.3 * std::cos(i);
-  }
-  return c;
-}
-
 using Clock = std::chrono::steady_clock;
 
 void BM_InsertOneKnotCubic16(benchmark::State& state) {
-  Bspline* proto = Cubic16(state.range(0) != 0);
+  Bspline* proto = bench::Cubic16(state.range(0) != 0);
   std::mt19937 rng(7);
   std::uniform_real_distribution<double> U(0.01, 0.99);
   for (auto _ : state) {
@@ -59,7 +38,7 @@ void BM_InsertOneKnotCubic16(benchmark::State& state) {
 BENCHMARK(BM_InsertOneKnotCubic16)->Arg(0)->Arg(1)->UseManualTime();
 
 void BM_Insert1000KnotsCubic16(benchmark::State& state) {
-  Bspline* proto = Cubic16(false);
+  Bspline* proto = bench::Cubic16(false);
   std::mt19937 rng(11);
   std::uniform_real_distribution<double> U(0.0, 1.0);
   std::vector<double> values(1000);

@@ -1,5 +1,6 @@
 #include "bspline/degelev.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -31,37 +32,54 @@ int AddUniqueKnotsToArray(const double* knots, double* out, int count) {
   return distinct;
 }
 
-double Find1CoefiOf1DegRaisedCurve(const double* line, const double* oldKnots,
-                                   const double* newKnots, int order, int n, int j, int* span) {
-  const int p = order - 1;
-  const double* U = oldKnots;
-  FindLowKnotIndex(oldKnots, p, newKnots[j], span, n);
+namespace {
+
+// The blending ratios of raised point j depend on the knots alone, so every control line and
+// coordinate of an object shares one set. Entry e of a row stands for control index
+// i = first + e; a row at de Boor level l is valid for e = l .. p. A applies the arguments
+// V[j+1] .. V[j+r] (level r); B is the sum, over each of those arguments left out, of the row
+// with the others applied (level r - 1). Level steps are linear, so stepping the sum is the sum
+// of the steps. p + 1 <= kMaxSplineDegree: IncrementDegreeOfObject refuses to pass degree 22.
+struct RaiseRatios {
+  int first;                                             // span - p
+  double a[kMaxSplineDegree + 1][kMaxSplineDegree + 1];  // level r of A, r = 1 .. p
+  double b[kMaxSplineDegree + 2][kMaxSplineDegree + 1];  // level r - 1 of B, r = 2 .. p + 1
+};
+
+void RatiosOfRaisedPoint(const double* U, const double* V, int p, int n, int j, int* span,
+                         RaiseRatios* q) {
+  FindLowKnotIndex(U, p, V[j], span, n);
   const int s = *span;
-  // Entry e of a row stands for control index i = s - p + e; a row at de Boor level l is
-  // valid for e = l .. p. A applies the arguments V[j+1] .. V[j+r] (level r); B is the sum,
-  // over each of those arguments left out, of the row with the others applied (level r - 1).
-  // Level steps are linear, so stepping the sum is the sum of the steps.
-  // p + 1 <= kMaxSplineDegree entries each: IncrementDegreeOfObject refuses to pass degree 22.
-  double A[kMaxSplineDegree + 1];
-  double B[kMaxSplineDegree + 1];
-  for (int e = 0; e <= p; ++e) A[e] = line[s - p + e];
+  q->first = s - p;
   auto alpha = [&](double x, int level, int e) {
     const int i = s - p + e;
     return (x - U[i]) / (U[i + p + 1 - level] - U[i]);
   };
   for (int r = 1; r <= p + 1; ++r) {
-    const double x = newKnots[j + r];
+    const double x = V[j + r];
+    if (r > 1)
+      for (int e = p; e >= r - 1; --e) q->b[r][e] = alpha(x, r - 1, e);
+    if (r <= p)
+      for (int e = p; e >= r; --e) q->a[r][e] = alpha(x, r, e);
+  }
+}
+
+double RaisedPoint(const double* line, int p, const RaiseRatios& q) {
+  double A[kMaxSplineDegree + 1];
+  double B[kMaxSplineDegree + 1];
+  for (int e = 0; e <= p; ++e) A[e] = line[q.first + e];
+  for (int r = 1; r <= p + 1; ++r) {
     if (r == 1) {
       for (int e = 0; e <= p; ++e) B[e] = A[e];
     } else {
       for (int e = p; e >= r - 1; --e) {
-        const double a = alpha(x, r - 1, e);
+        const double a = q.b[r][e];
         B[e] = (1.0 - a) * B[e - 1] + a * B[e] + A[e];
       }
     }
     if (r <= p) {
       for (int e = p; e >= r; --e) {
-        const double a = alpha(x, r, e);
+        const double a = q.a[r][e];
         A[e] = (1.0 - a) * A[e - 1] + a * A[e];
       }
     }
@@ -69,17 +87,136 @@ double Find1CoefiOf1DegRaisedCurve(const double* line, const double* oldKnots,
   return B[p] / (p + 1);
 }
 
+// FindCoefiOfDegRaisedNCurves over several coordinate arrays at once.
+void RaiseLines(const double* const* src, double* const* dst, int arrays, const double* oldKnots,
+                const double* newKnots, int n, int lines, int p, int distinct) {
+  const int raised = n + distinct - 1;
+  int span = p;
+  RaiseRatios q;
+  for (int j = 0; j < raised; ++j) {
+    RatiosOfRaisedPoint(oldKnots, newKnots, p, n, j, &span, &q);
+    for (int k = 0; k < arrays; ++k)
+      for (int l = 0; l < lines; ++l)
+        dst[k][std::size_t(l) * raised + j] = RaisedPoint(src[k] + std::size_t(l) * n, p, q);
+  }
+}
+
+// The segment method, for a clamped direction whose knots are either equal or apart by more
+// than the tolerance, up to degree kSegmentDegree (its knot-removal steps lose accuracy at high
+// degree, where the blossom method is kept). Walking the distinct knots left to right: the
+// current span becomes a Bezier segment by inserting its right knot ub up to multiplicity p
+// (Boehm; the points this makes for the next segment are carried over), the segment is raised
+// with the Bezier coefficients C(p, j) C(1, i - j) / C(p + 1, i), and the left knot ua, inserted
+// for the previous segment, is removed again from the points already written and the raised
+// segment (exact: it was inserted) before the inner points go out. V is the raised knot vector
+// (AddUniqueKnotsToArray); the removal reads the part of it already passed. All lines of all
+// coordinates are one point of D values per control index. O(p) work per raised value instead
+// of the blossom's O(p^2); the two agree to rounding.
+constexpr int kSegmentDegree = 8;
+
+bool SegmentMethodFits(const double* U, int n, int p, double tol) {
+  if (p > kSegmentDegree || U[0] != U[p] || U[n] != U[n + p]) return false;
+  int mult = 1;
+  for (int i = p; i < n; ++i) {
+    const double gap = U[i + 1] - U[i];
+    if (gap != 0.0 && gap <= tol) return false;
+    mult = gap == 0.0 ? mult + 1 : 1;
+    if (mult > p) return false;
+  }
+  return true;
+}
+
+// P: n points of D values; Q: the n + distinct - 1 raised points; scratch: (3 p + 3) D doubles.
+void RaiseBySegments(const double* U, const double* V, int n, int p, const double* P, int D,
+                     double* Q, double* scratch) {
+  const int last = n + p;  // index of the last old knot
+  const int ph = p + 1;
+  double coef[kSegmentDegree + 2][kSegmentDegree + 1] = {};
+  for (int i = 0; i <= ph; ++i) {
+    if (i >= 1) coef[i][i - 1] = static_cast<double>(i) / ph;
+    if (i <= p) coef[i][i] = static_cast<double>(ph - i) / ph;
+  }
+  double* bez = scratch;                 // p + 1 points of the current segment
+  double* raised = bez + (p + 1) * D;    // p + 2 points of the raised segment
+  double* carry = raised + (p + 2) * D;  // the next segment's first points
+  auto pt = [D](auto* base, int i) { return base + std::size_t(i) * D; };
+  auto copy = [D](double* to, const double* from) { std::memcpy(to, from, sizeof(double) * D); };
+  auto blend = [D](double* to, double a, const double* from) {  // to = a to + (1 - a) from
+    for (int c = 0; c < D; ++c) to[c] = a * to[c] + (1.0 - a) * from[c];
+  };
+
+  copy(Q, P);
+  std::memcpy(bez, P, sizeof(double) * (p + 1) * D);
+  int kind = ph + 1;  // raised knots passed so far
+  int written = 1;    // points in Q
+  int a = p, b = p + 1, r = -1;
+  double ua = U[p];
+  while (b < last) {
+    const int from = b;
+    while (b < last && U[b] == U[b + 1]) ++b;
+    const int mult = b - from + 1;
+    const double ub = U[b];
+    const int oldr = r;
+    r = p - mult;
+    const int lbz = oldr > 0 ? (oldr + 2) / 2 : 1;
+    const int rbz = r > 0 ? ph - (r + 1) / 2 : ph;
+    if (r > 0) {
+      double alpha[kSegmentDegree];
+      for (int k = p; k > mult; --k) alpha[k - mult - 1] = (ub - ua) / (U[a + k] - ua);
+      for (int j = 1; j <= r; ++j) {
+        const int s = mult + j;
+        for (int k = p; k >= s; --k) blend(pt(bez, k), alpha[k - s], pt(bez, k - 1));
+        copy(pt(carry, r - j), pt(bez, p));
+      }
+    }
+    for (int i = lbz; i <= ph; ++i) {
+      double* e = pt(raised, i);
+      std::fill(e, e + D, 0.0);
+      for (int j = std::max(0, i - 1); j <= std::min(p, i); ++j) {
+        const double f = coef[i][j];
+        const double* q = pt(bez, j);
+        for (int c = 0; c < D; ++c) e[c] += f * q[c];
+      }
+    }
+    if (oldr > 1) {
+      int lo = kind - 2, hi = kind;
+      const double den = ub - ua;
+      const double bet = (ub - V[kind - 1]) / den;
+      for (int tr = 1; tr < oldr; ++tr, --lo, ++hi) {
+        for (int i = lo, j = hi, kj = hi - kind + 1; j - i > tr; ++i, --j, --kj) {
+          if (i < written) blend(pt(Q, i), (ub - V[i]) / (ua - V[i]), pt(Q, i - 1));
+          if (j >= lbz) {
+            const double g = j - tr <= kind - ph + oldr ? (ub - V[j - tr]) / den : bet;
+            blend(pt(raised, kj), g, pt(raised, kj + 1));
+          }
+        }
+      }
+    }
+    if (a != p) kind += ph - oldr;
+    for (int j = lbz; j <= rbz; ++j) copy(pt(Q, written++), pt(raised, j));
+    if (b < last) {
+      for (int j = 0; j < r; ++j) copy(pt(bez, j), pt(carry, j));
+      for (int j = r; j <= p; ++j) copy(pt(bez, j), pt(P, b - p + j));
+      a = b;
+      ++b;
+      ua = ub;
+    }
+  }
+}
+
+}  // namespace
+
+double Find1CoefiOf1DegRaisedCurve(const double* line, const double* oldKnots,
+                                   const double* newKnots, int order, int n, int j, int* span) {
+  RaiseRatios q;
+  RatiosOfRaisedPoint(oldKnots, newKnots, order - 1, n, j, span, &q);
+  return RaisedPoint(line, order - 1, q);
+}
+
 void FindCoefiOfDegRaisedNCurves(const double* src, double* dst, const double* oldKnots,
                                  const double* newKnots, int n, int lines, int order,
                                  int distinct) {
-  const int raised = n + distinct - 1;
-  for (int l = 0; l < lines; ++l) {
-    int span = order - 1;
-    const double* line = src + std::size_t(l) * n;
-    for (int j = 0; j < raised; ++j)
-      dst[std::size_t(l) * raised + j] =
-          Find1CoefiOf1DegRaisedCurve(line, oldKnots, newKnots, order, n, j, &span);
-  }
+  RaiseLines(&src, &dst, 1, oldKnots, newKnots, n, lines, order - 1, distinct);
 }
 
 void IncrementDegreeOfObject(int dir, Bspline* obj) {
@@ -111,15 +248,47 @@ void IncrementDegreeOfObject(int dir, Bspline* obj) {
   // `distinct` more points per line also leaves room for the one extra knot of the new degree.
   KnotInsertWork* w = nullptr;
   if (!InitKnotInsertion(obj, dir, distinct, &w)) return;
-  auto* out = MallocArray<double>(w->lines, raised);
-  if (!out || KernelFailed()) {
-    Free(w);
-    return;
-  }
-  for (double* c : w->c) {
-    if (!c) continue;
-    FindCoefiOfDegRaisedNCurves(c, out, U, V, n, w->lines, p + 1, distinct);
-    std::memcpy(c, out, sizeof(double) * std::size_t(w->lines) * raised);
+  // Every coordinate is raised in one pass: the knot arithmetic is shared by all lines.
+  const int arrays = w->coords;
+  const std::size_t lineBlock = std::size_t(w->lines) * raised;
+  if (SegmentMethodFits(U, n, p, 1e-6 * (U[count - 1] - U[0]))) {
+    const int D = arrays * w->lines;
+    auto* P = MallocArray<double>(std::size_t(n + raised + 3 * p + 3), D);
+    if (!P || KernelFailed()) {
+      Free(w);
+      return;
+    }
+    double* Q = P + std::size_t(n) * D;
+    double* scratch = Q + std::size_t(raised) * D;
+    // Point i holds coordinate k of line l at k lines + l.
+    for (int k = 0, at = 0; k < 4; ++k) {
+      if (!w->c[k]) continue;
+      for (int l = 0; l < w->lines; ++l, ++at)
+        for (int i = 0; i < n; ++i) P[std::size_t(i) * D + at] = w->c[k][std::size_t(l) * n + i];
+    }
+    RaiseBySegments(U, V, n, p, P, D, Q, scratch);
+    for (int k = 0, at = 0; k < 4; ++k) {
+      if (!w->c[k]) continue;
+      for (int l = 0; l < w->lines; ++l, ++at)
+        for (int j = 0; j < raised; ++j) w->c[k][std::size_t(l) * raised + j] = Q[std::size_t(j) * D + at];
+    }
+  } else {
+    auto* out = MallocArray<double>(lineBlock, arrays);
+    if (!out || KernelFailed()) {
+      Free(w);
+      return;
+    }
+    const double* src[4];
+    double* dst[4];
+    for (int k = 0, at = 0; k < 4; ++k) {
+      if (!w->c[k]) continue;
+      src[at] = w->c[k];
+      dst[at] = out + at * lineBlock;
+      ++at;
+    }
+    RaiseLines(src, dst, arrays, U, V, n, w->lines, p, distinct);
+    for (int k = 0, at = 0; k < 4; ++k)
+      if (w->c[k]) std::memcpy(w->c[k], dst[at++], sizeof(double) * lineBlock);
   }
   w->n = raised;
   w->degree = p + 1;

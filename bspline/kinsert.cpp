@@ -83,6 +83,84 @@ void InsertKnotAt(KnotInsertWork* w, double t, int q) {
   ++w->interior;
 }
 
+bool Refinable(const Bspline* obj, const Direction& d) {
+  return d.degree >= 1 && d.degree <= kMaxSplineDegree && d.interior >= 0 && d.knots && obj->X &&
+         obj->Y && (obj->dimension != 3 || obj->Z) && (!obj->rational || obj->W);
+}
+
+// Refinement in u works on the object's own arrays: each coefficient matrix is one block whose
+// rows, one after another, are the control lines, which is the working form's layout. The
+// blocks only grow, to room for `count` more points per line, and nothing is copied out and
+// back. When a block cannot grow the object keeps its values (the rows of a moved block are
+// pointed at it again) and false is returned with the error state set. The arrays stay in
+// whatever scope they were made in. Rational lines are weighted in place and divided again by
+// FinishInPlace, the same arithmetic as the copied form.
+bool StartInPlace(Bspline* obj, int count, KnotInsertWork* w) {
+  const Direction d = DirectionOf(obj, 0);
+  if (!Refinable(obj, d)) {
+    SetKernelError(-2);
+    return false;
+  }
+  double** mats[4] = {obj->X, obj->Y, obj->dimension == 3 ? obj->Z : nullptr,
+                      obj->rational ? obj->W : nullptr};
+  const long long capacity = static_cast<long long>(d.n) + count;
+  if (capacity > 0x7fffffff) {
+    SetKernelError(-2);
+    return false;
+  }
+  *w = KnotInsertWork{};
+  w->dir = 0;
+  w->degree = d.degree;
+  w->interior = d.interior;
+  w->lines = d.lines;
+  w->n = d.n;
+  w->capacity = static_cast<int>(capacity);
+  w->rational = obj->rational ? 1 : 0;
+  w->tol = 1e-6 * (d.knots[d.n] - d.knots[d.degree]);
+  double* knots = ReallocArray<double>(obj->knotsU, capacity + d.degree + 1);
+  if (!knots) return false;
+  obj->knotsU = knots;
+  w->knots = knots;
+  for (int k = 0; k < 4; ++k) {
+    double** m = mats[k];
+    if (!m) continue;
+    double* data = ReallocArray<double>(m[0], capacity, d.lines);
+    if (!data) return false;
+    for (int l = 0; l < d.lines; ++l) m[l] = data + std::size_t(l) * d.n;
+    w->c[k] = data;
+    ++w->coords;
+  }
+  if (w->rational)
+    for (int k = 0; k < 3; ++k)
+      if (double* c = w->c[k])
+        for (std::size_t i = 0, end = std::size_t(d.lines) * d.n; i < end; ++i) c[i] = c[i] * w->c[3][i];
+  return true;
+}
+
+// Has the rows of every matrix contiguous, one block per matrix (StartInPlace can use it).
+bool RowsContiguous(const Bspline* obj) {
+  const int n = NumCtrlU(obj), lines = obj->kind == 2 ? NumCtrlV(obj) : 1;
+  for (double** m : {obj->X, obj->Y, obj->Z, obj->W}) {
+    if (!m) continue;
+    for (int l = 1; l < lines; ++l)
+      if (m[l] != m[0] + std::size_t(l) * n) return false;
+  }
+  return true;
+}
+
+void FinishInPlace(Bspline* obj, const KnotInsertWork* w) {
+  const std::size_t end = std::size_t(w->lines) * w->n;
+  if (w->rational)
+    for (int k = 0; k < 3; ++k)
+      if (double* c = w->c[k])
+        for (std::size_t i = 0; i < end; ++i) c[i] = c[i] / w->c[3][i];
+  for (double** m : {obj->X, obj->Y, obj->Z, obj->W}) {
+    if (!m) continue;
+    for (int l = 0; l < w->lines; ++l) m[l] = m[0] + std::size_t(l) * w->n;
+  }
+  obj->interiorU = w->interior;
+}
+
 // Mode 2 of InsertNKnotsToObject on the working form.
 void InsertGivenValues(KnotInsertWork* w, int mult, int count, double* values) {
   const int p = w->degree;
@@ -133,8 +211,7 @@ int InitKnotInsertion(const Bspline* obj, int dir, int count, KnotInsertWork** w
   }
   dir = EffectiveDir(obj, dir);
   const Direction d = DirectionOf(obj, dir);
-  if (d.degree < 1 || d.degree > kMaxSplineDegree || d.interior < 0 || !d.knots || !obj->X ||
-      !obj->Y || (obj->dimension == 3 && !obj->Z) || (obj->rational && !obj->W)) {
+  if (!Refinable(obj, d)) {
     SetKernelError(-2);
     return 0;
   }
@@ -318,8 +395,15 @@ void InsertNKnotsToObject(int mult, int n, int dir, Bspline* obj, int mode, doub
     SetKernelError(-2);
     return;
   }
+  KnotInsertWork inPlace;
   KnotInsertWork* w = nullptr;
-  if (!InitKnotInsertion(obj, dir, static_cast<int>(reserve), &w)) return;
+  if (dir == 0 && RowsContiguous(obj)) {
+    // A failure noted earlier makes the copied form refuse to start; so does this one.
+    if (KernelFailed() || !StartInPlace(obj, static_cast<int>(reserve), &inPlace)) return;
+    w = &inPlace;
+  } else if (!InitKnotInsertion(obj, dir, static_cast<int>(reserve), &w)) {
+    return;
+  }
   if (mode == 2) {
     InsertGivenValues(w, mult, n, values);
   } else if (mode == 1) {
@@ -331,6 +415,12 @@ void InsertNKnotsToObject(int mult, int n, int dir, Bspline* obj, int mode, doub
     const double start = U[0];
     for (int j = 1; j <= n && !KernelFailed(); ++j)
       InsertAKnotIntoTransposedObject(dir, w, 0, start + j * step, p + j);
+  }
+  if (w == &inPlace) {
+    // With room reserved for every knot and positions found by the span search, no step
+    // can fail once started: the object is always left whole.
+    FinishInPlace(obj, w);
+    return;
   }
   if (KernelFailed()) {
     Free(w);

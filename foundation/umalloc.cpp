@@ -64,6 +64,34 @@ void* RuntimeRealloc(void* block, size_t size) {
   return RuntimeRefuses() ? nullptr : realloc(block, size);
 }
 
+// Tracking nodes are recycled: a scope that opens and closes around a few allocations would
+// otherwise double the runtime calls of every allocation in it. Taking a node still counts as
+// one runtime request and can be refused by failure injection, as a fresh node could; at most
+// kSpareNodes idle nodes are kept (reachable, so never reported as leaks).
+constexpr int kSpareNodes = 4096;
+MallocTrackNode* spareNodes = nullptr;  // chained through next
+int spareCount = 0;
+
+MallocTrackNode* TakeNode() {
+  if (RuntimeRefuses()) return nullptr;
+  if (MallocTrackNode* n = spareNodes) {
+    spareNodes = n->next;
+    --spareCount;
+    return n;
+  }
+  return static_cast<MallocTrackNode*>(malloc(sizeof(MallocTrackNode)));
+}
+
+void GiveNode(MallocTrackNode* n) {
+  if (spareCount >= kSpareNodes) {
+    free(n);
+    return;
+  }
+  n->next = spareNodes;
+  spareNodes = n;
+  ++spareCount;
+}
+
 unsigned BucketOf(const void* block) {
   return static_cast<unsigned>(reinterpret_cast<uintptr_t>(block) % kBuckets);
 }
@@ -97,7 +125,6 @@ void UnlinkFromBucket(MallocTrackNode* node) {
 void RemoveNode(MallocTrackNode* node) {
   node->prev->next = node->next;
   if (node->next) node->next->prev = node->prev;
-  node->bucket = static_cast<uint16_t>(BucketOf(node->block));
   UnlinkFromBucket(node);
 }
 
@@ -110,7 +137,7 @@ MallocTrackNode* FindNode(const void* block) {
 void DropNode(MallocTrackNode* node) {
   --trackedMallocs;
   RemoveNode(node);
-  free(node);
+  GiveNode(node);
 }
 
 void CountTracked() {
@@ -200,7 +227,7 @@ void* Malloc(unsigned size) {
   void* block = RuntimeMalloc(size);
   if (block) {
     if (trackLevel > 0) {
-      auto* node = static_cast<MallocTrackNode*>(RuntimeMalloc(sizeof(MallocTrackNode)));
+      MallocTrackNode* node = TakeNode();
       if (!node) {
         SetOutOfMemory();
         free(block);

@@ -169,6 +169,32 @@ TEST_F(Refinement, ElevationKeepsTheShapeAtEveryDegree) {
   }
 }
 
+// Elevation walks Bezier segments when the knots are cleanly apart or equal; repeated knots
+// (the removal steps after each segment) and knots closer than the snapping tolerance (the
+// general method) must both keep the shape and add one copy per distinct knot.
+TEST_F(Refinement, ElevationOverRepeatedAndNearlyEqualKnots) {
+  BsplineKeeper keep;
+  std::vector<double> pts;
+  for (int i = 0; i < 11; ++i) pts.insert(pts.end(), {double(i), std::sin(1.3 * i), 0.2 * i * i});
+  const std::vector<double> weights = {1, 0.8, 1.2, 1, 0.7, 1.1, 1, 0.9, 1.3, 1, 1};
+  const std::vector<std::vector<double>> layouts = {
+      {0, 0, 0, 0, 0.2, 0.3, 0.3, 0.5, 0.5, 0.5, 0.8, 1, 1, 1, 1},        // multiplicities 1, 2, 3
+      {0, 0, 0, 0, 0.2, 0.2 + 1e-9, 0.4, 0.5, 0.6, 0.7, 0.8, 1, 1, 1, 1}};  // two knots within 1e-6
+  for (const auto& knots : layouts)
+    for (bool rational : {false, true}) {
+      Bspline* c = keep(BuildCurve(3, 3, pts, knots, rational ? weights : std::vector<double>{}));
+      Bspline* ref = keep(CopyBsplineStruct(c));
+      IncrementDegreeOfObject(0, c);
+      ASSERT_FALSE(KernelFailedNow());
+      EXPECT_EQ(c->degreeU, 4);
+      const bool near = knots[5] - knots[4] < 1e-6;
+      EXPECT_EQ(NumKnotsU(c), NumKnotsU(ref) + (near ? 8 : 6));
+      // Knots taken as equal gain one copy between them, not one each: the shape moves by
+      // about their distance times the jump in the derivatives there.
+      EXPECT_LE(MaxShapeGap(ref, c, 201), (near ? 1e-6 : 1e-12) * RefScale(ref)) << rational;
+    }
+}
+
 TEST_F(Refinement, InsertionModesSnappingAndRangeEnds) {
   BsplineKeeper keep;
   // Mode 1 on uniform knots: every span ties, so the last one is split first.
