@@ -1,8 +1,9 @@
-// One heal of a 4 x 4 grid of bicubic patches, 8 x 8 control points each, sampled from one
-// smooth height field with every patch's boundary rows perturbed on their own, so that every
-// shared boundary and corner has a gap. The topology is built once; each timed iteration puts
-// the perturbed control points back and runs the whole heal (stitch, tangential heal, copy
-// back, per-side report).
+// One heal of an n x n grid (4, 8 and 16) of bicubic patches, 8 x 8 control points each,
+// sampled from one smooth height field with every patch's boundary rows perturbed on their
+// own, so that every shared boundary and corner has a gap. The topology is built once; each
+// timed iteration puts the perturbed control points back and runs the whole heal (stitch,
+// tangential heal, the check that no seam got worse, copy back, per-side report). The time per
+// seam (counter time_per_seam, in seconds) should stay flat as the grid grows: growth no worse than linear.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -18,7 +19,7 @@
 
 namespace {
 
-constexpr int kGrid = 4, kCtrl = 8, kDeg = 3;
+constexpr int kCtrl = 8, kDeg = 3;
 constexpr double kPerturb = 0.01;
 
 double Height(double x, double y) { return 0.15 * std::sin(1.3 * x) * std::cos(0.9 * y) + 0.05 * x * y; }
@@ -73,11 +74,12 @@ void SetNet(Bspline* s, const std::vector<double>& net) {
     }
 }
 
-void BM_HealGrid4x4(benchmark::State& state) {
+void BM_HealGrid(benchmark::State& state) {
+  const int grid = static_cast<int>(state.range(0));
   std::mt19937 rng(7);
   std::vector<Bspline*> srfs;
-  for (int gj = 0; gj < kGrid; ++gj)
-    for (int gi = 0; gi < kGrid; ++gi) srfs.push_back(MakePatch(gi, gj, rng));
+  for (int gj = 0; gj < grid; ++gj)
+    for (int gi = 0; gi < grid; ++gi) srfs.push_back(MakePatch(gi, gj, rng));
   const int n = static_cast<int>(srfs.size());
   std::vector<std::vector<double>> start;
   for (const Bspline* s : srfs) start.push_back(NetOf(s));
@@ -101,11 +103,15 @@ void BM_HealGrid4x4(benchmark::State& state) {
     for (int i = 0; i < n; ++i)
       for (int c = 0; c < 4; ++c) healedSides += result[i][c] == 0 || result[i][c] == -5;
     state.counters["sides_at_gap_target"] = healedSides;
+    const double seams = 2.0 * grid * (grid - 1);
+    state.counters["seams"] = seams;
+    state.counters["time_per_seam"] =
+        benchmark::Counter(seams, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   }
   if (result) matrix_free_ih(result);
   CleanupTopology();
   for (Bspline* s : srfs) FreeBspline(s);
 }
-BENCHMARK(BM_HealGrid4x4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HealGrid)->Arg(4)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -38,7 +38,7 @@ struct Options {
 void Usage() {
   printf(
       "usage: seamweld_demo [options]\n"
-      "  --group all|two|grid|tjunction   sample group(s) to heal (all)\n"
+      "  --group all|two|grid|tjunction|mixed   sample group(s) to heal (all)\n"
       "  --maxgap G --maxangle A           topology tolerances (0.05, 5 degrees)\n"
       "  --healgap G --healangle A         healing targets (0.001, 0.5 degrees)\n"
       "  --continuity position|tangency|curvature|none   outer boundary (none)\n"
@@ -237,6 +237,7 @@ int RunGroup(const Plugin& plugin, const Options& o, const std::string& which) {
   SAAStubReset();
   SampleGroup g = which == "two"         ? BuildTwoPatchGroup(0.01, 3.0)
                   : which == "grid"      ? BuildGridGroup(0.01)
+                  : which == "mixed"     ? BuildMixedDegreeGroup(1, 0.0006)
                                          : BuildTJunctionGroup(0.01);
   SAA_CustomContext ctx = SAAStubCreateContext();
   for (int e : g.elements) SAAStubPick(ctx, e);
@@ -297,11 +298,11 @@ int main(int argc, char** argv) {
   printf("SeamWeld demo: MAXGAP %g, MAXANGLE %g, HEALGAP %g, HEALANGLE %g, outer boundary %s\n\n", o.maxGap,
          o.maxAngle, o.healGap, o.healAngle, o.continuity.c_str());
   std::vector<std::string> groups;
-  if (o.group == "all") groups = {"two", "grid", "tjunction"};
+  if (o.group == "all") groups = {"two", "grid", "tjunction", "mixed"};
   else groups = {o.group};
   int worst = 0;
   for (const std::string& g : groups) {
-    if (g != "two" && g != "grid" && g != "tjunction") {
+    if (g != "two" && g != "grid" && g != "tjunction" && g != "mixed") {
       fprintf(stderr, "unknown group %s\n", g.c_str());
       return 2;
     }
