@@ -1,5 +1,7 @@
 #include "healing/plugin/seamweld5.h"
 
+#include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -39,6 +41,22 @@ bool IsNonDecreasing(const double* v, int n) {
   return true;
 }
 
+// The host stores single precision: a value is usable when it is finite and a float can hold
+// it. NaN fails the comparison.
+bool InHostRange(double x) { return std::fabs(x) <= FLT_MAX; }
+
+bool AllInHostRange(const double* v, long long n) {
+  for (long long i = 0; i < n; ++i)
+    if (!InHostRange(v[i])) return false;
+  return true;
+}
+
+bool MatrixInHostRange(const float m[16]) {
+  for (int i = 0; i < 16; ++i)
+    if (!InHostRange(m[i])) return false;
+  return true;
+}
+
 // Row-vector transform in single precision, as the host computes it.
 void TransformPoint(const float m[16], double x, double y, double z, float out[3]) {
   float fx = static_cast<float>(x), fy = static_cast<float>(y), fz = static_cast<float>(z);
@@ -53,6 +71,7 @@ struct RunRecords {
   Bspline** srfs = nullptr;
   char** names = nullptr;
   float (*matrices)[16] = nullptr;
+  float (*inverses)[16] = nullptr;
   int* fixed = nullptr;
   int** result = nullptr;
   double** vertices = nullptr;  // host vertex arrays of the write-back, one per surface
@@ -67,6 +86,7 @@ struct RunRecords {
     Free(srfs);
     Free(names);
     Free(matrices);
+    Free(inverses);
     Free(fixed);
     if (result) matrix_free_ih(result);
   }
@@ -81,7 +101,9 @@ T* AllocZeroed(int n) {
 }
 
 // The kernel record's control points as host vertices {x, y, z, 1}, u fastest, moved by the
-// inverse deformation in single precision as the host computes it; null when out of memory.
+// inverse deformation in single precision as the host computes it; null when out of memory,
+// and when a point is not finite in single precision before or after the inverse (the host
+// must never receive a NaN or an infinity).
 double* HostVertices(const Bspline* srf, const float inverse[16]) {
   if (!srf || !srf->X || !srf->Y || !srf->Z) return nullptr;
   const int cu = NumCtrlU(srf), cv = NumCtrlV(srf);
@@ -92,6 +114,11 @@ double* HostVertices(const Bspline* srf, const float inverse[16]) {
     for (int i = 0; i < cu; ++i) {
       float p[3];
       TransformPoint(inverse, srf->X[j][i], srf->Y[j][i], srf->Z[j][i], p);
+      if (!InHostRange(srf->X[j][i]) || !InHostRange(srf->Y[j][i]) || !InHostRange(srf->Z[j][i]) ||
+          !InHostRange(p[0]) || !InHostRange(p[1]) || !InHostRange(p[2])) {
+        Free(vertices);
+        return nullptr;
+      }
       double* vtx = vertices + 4 * (static_cast<long long>(j) * cu + i);
       vtx[0] = p[0];
       vtx[1] = p[1];
@@ -274,7 +301,8 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   run.srfs = AllocZeroed<Bspline*>(n);
   run.names = AllocZeroed<char*>(n);
   run.matrices = AllocZeroed<float[16]>(n);
-  if (n > 0 && (!run.srfs || !run.names || !run.matrices)) return kSeamWeldFailure;
+  run.inverses = AllocZeroed<float[16]>(n);
+  if (n > 0 && (!run.srfs || !run.names || !run.matrices || !run.inverses)) return kSeamWeldFailure;
   run.n = n;
 
   int s = 0;
@@ -288,6 +316,14 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
     if ((s = SAA_modelGetDeformationMatrix(scene, &picks[i], run.matrices[i])))
       return HostError(s, "SAA_modelGetDeformationMatrix");
     if ((s = SAA2ZK(scene, run.srfs[i], &picks[i], hostConstant, 0, report, run.matrices[i]))) return s;
+    // The inverse that writes the heal back is asked for now, so that a matrix without one
+    // stops the run before the heal has moved anything rather than half-way through the
+    // write-back.
+    if ((s = SAA_matrixInvert(run.matrices[i], run.inverses[i]))) {
+      if (s == SAA_ERR_SINGULAR) return kSeamWeldFailure;
+      return HostError(s, "SAA_matrixInvert");
+    }
+    if (!MatrixInHostRange(run.inverses[i])) return kSeamWeldFailure;
   }
 
   if (buildMode) return MakeTopologyZK(run.srfs, n, maxGap, maxAngle);
@@ -304,16 +340,13 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
 
   // Everything the write-back needs is made before anything is written or reported, so that a
   // failure here writes nothing and the report says so, instead of leaving some surfaces
-  // unwritten under a report of every side healed.
+  // unwritten under a report of every side healed. A surface whose healed points a float
+  // cannot hold is such a failure: the host never receives a NaN or an infinity.
   run.vertices = AllocZeroed<double*>(n);
   if (n > 0 && !run.vertices) return ReportUnwritten(run, doReport, kSeamWeldFailure);
   for (int i = 0; i < n; ++i) {
-    float inverse[16];
-    if ((s = SAA_matrixInvert(run.matrices[i], inverse))) {
-      HostError(s, "SAA_matrixInvert");
-      return ReportUnwritten(run, doReport, s);
-    }
-    if (!(run.vertices[i] = HostVertices(run.srfs[i], inverse))) return ReportUnwritten(run, doReport, kSeamWeldFailure);
+    if (!(run.vertices[i] = HostVertices(run.srfs[i], run.inverses[i])))
+      return ReportUnwritten(run, doReport, kSeamWeldFailure);
   }
 
   // The write-back runs whatever the heal's status; a surface that fails to write does not stop
@@ -332,7 +365,8 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
 
 int SAA2ZK(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int hostConstant, int, short,
            const float matrix[16]) {
-  if (!out || !element) return kSeamWeldFailure;
+  if (!out || !element || !matrix) return kSeamWeldFailure;
+  if (!MatrixInHostRange(matrix)) return kSeamWeldFailure;
   int s = 0;
   short closedU = 0, closedV = 0;
   if ((s = SAA_nurbsSurfaceGetClosed(scene, element, &closedU, &closedV))) return HostError(s, "SAA_nurbsSurfaceGetClosed");
@@ -359,6 +393,10 @@ int SAA2ZK(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int ho
   if (pu < 1 || pv < 1 || cu < pu + 1 || cv < pv + 1) return kSeamWeldFailure;
   if (ku != cu + pu - 1 || kv != cv + pv - 1) return kSeamWeldFailure;
   if (!IsNonDecreasing(hostU, ku) || !IsNonDecreasing(hostV, kv)) return kSeamWeldFailure;
+  if (!AllInHostRange(hostU, ku) || !AllInHostRange(hostV, kv)) return kSeamWeldFailure;
+  // An empty domain (knots that differ by less than double precision can tell, as 1e30 + t
+  // does) leaves nothing to evaluate or heal.
+  if (!(hostU[pu - 1] < hostU[ku - pu]) || !(hostV[pv - 1] < hostV[kv - pv])) return kSeamWeldFailure;
   const long long count = static_cast<long long>(cu) * cv;
   if (count > (1 << 24)) return kSeamWeldFailure;
 
@@ -366,6 +404,7 @@ int SAA2ZK(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int ho
   if (!vertices) return kSeamWeldFailure;
   if ((s = SAA_modelGetVertices(scene, element, hostConstant, 0, static_cast<int>(count), vertices)))
     return HostError(s, "SAA_modelGetVertices");
+  if (!AllInHostRange(vertices, 4 * count)) return kSeamWeldFailure;
   // The heal moves x, y and z only and the host takes back w = 1: a weighted surface would
   // come back as another shape, so it is refused before anything is built from it.
   for (long long k = 0; k < count; ++k)
@@ -403,6 +442,7 @@ int SAA2ZK(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int ho
       const double* vtx = vertices + 4 * (static_cast<long long>(j) * cu + i);  // w is 1, checked above
       float p[3];
       TransformPoint(matrix, vtx[0], vtx[1], vtx[2], p);
+      if (!InHostRange(p[0]) || !InHostRange(p[1]) || !InHostRange(p[2])) return kSeamWeldFailure;
       out->X[j][i] = p[0];
       out->Y[j][i] = p[1];
       out->Z[j][i] = p[2];
@@ -413,7 +453,7 @@ int SAA2ZK(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int ho
 
 int ZK2SAA(const SAA_Scene* scene, const Bspline* srf, const SAA_Elem* element, int hostConstant, short,
            const float inverse[16]) {
-  if (!srf || !srf->X || !srf->Y || !srf->Z) return kSeamWeldFailure;
+  if (!srf || !srf->X || !srf->Y || !srf->Z || !inverse) return kSeamWeldFailure;
   TrackingScope scope;
   const double* vertices = HostVertices(srf, inverse);
   if (!vertices) return kSeamWeldFailure;

@@ -36,12 +36,24 @@ int OkCallback(SAA_Dialog dialog, int ignored, void* instance);
 int Getvalues(SAA_CustomContext ctx, SeamWeldInstance* instance);
 int CheckArgs(int n, const SAA_Elem* picks);
 
+// One run: converts every pick (SAA2ZK) and inverts its deformation matrix, then builds the
+// topology (buildMode non-zero) or heals and writes every surface back, whatever the heal's
+// status. A failing host call returns its status; a matrix without an inverse, or one whose
+// inverse a float cannot hold, gives 95; both stop the run before anything is written. When
+// the vertices of some surface cannot be made (memory, or healed points a float cannot hold)
+// nothing is written and the run gives 95. Returns the heal's status, else the first
+// write-back failure.
 int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, short buildMode, short report, int n,
              double maxGap, double maxAngle, double healGap, double healAngle, short continuity);
-// 95 for a null record, a surface closed in u or v, a weight other than 1, inconsistent host
-// data or a failed allocation; a host status after its message.
+// Host surface into a kernel record in world space. 95 for a null argument, a closed surface,
+// a weight other than 1, inconsistent degrees and counts, decreasing knots, an empty domain, any
+// knot, vertex value or matrix entry that is not finite in single precision (also after the
+// transform), or a failed allocation; a failing host call returns its status after its message.
 int SAA2ZK(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int hostConstant, int zero, short report,
            const float matrix[16]);
+// Control points back into the host surface. 95, with nothing written, for a null argument, a
+// failed allocation, or a control point that is not finite in single precision before or after
+// the inverse; a failing host call returns its status.
 int ZK2SAA(const SAA_Scene* scene, const Bspline* srf, const SAA_Elem* element, int hostConstant, short report,
            const float inverse[16]);
 

@@ -1,6 +1,8 @@
 // The heal end to end, from the host's entry points to the control points written back into the
 // host's surfaces, judged by measurements taken without the kernel.
 #include <cmath>
+#include <cstring>
+#include <random>
 
 #include "tests/plugin/plugin_fixture.h"
 
@@ -179,6 +181,82 @@ TEST_F(Heal, MemoryFailureIsReportedAndTheNextHealWorks) {
   report = testing::internal::GetCapturedStdout();
   EXPECT_EQ(Count(report, "memory error"), 0u) << report;
   EXPECT_LE(MeasureSeam(g.seams[0]).maxGap, t.healGap);
+  EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+}
+
+// Host data a float cannot hold or that means nothing (NaN, infinity, 1e300, a NaN weight, a
+// matrix with a NaN or without inverse, a knot vector whose domain vanishes in double precision
+// as 1e30 + t does, an infinite knot) is refused before the kernel sees it: 95 from the build
+// and from the heal, nothing written to the host, every value of the scene as it was (the bad
+// one included; compared bitwise, since NaN equals nothing).
+TEST_F(Heal, CorruptedHostDataIsRefusedAndTheSceneStaysAsItWas) {
+  enum Kind { kNaN, kInfinity, kHuge, kNaNWeight, kMatrixNaN, kSingular, kKnotsShifted, kKnotInfinite, kKinds };
+  std::mt19937 rng(2024);
+  for (int trial = 0; trial < 4 * kKinds; ++trial) {
+    SAAStubReset();
+    const int kind = trial % kKinds;
+    SampleGroup g = trial % 2 ? BuildGridGroup(0.01) : BuildTwoPatchGroup(0.01, 3.0);
+    SAAStubSurface& s = SAAStubSurfaceAt(g.elements[rng() % g.elements.size()]);
+    const size_t at = 4 * (rng() % (s.vertices.size() / 4));
+    const int c = static_cast<int>(rng() % 3);
+    switch (kind) {
+      case kNaN: s.vertices[at + c] = std::nan(""); break;
+      case kInfinity: s.vertices[at + c] = -INFINITY; break;
+      case kHuge: s.vertices[at + c] = 1e300; break;
+      case kNaNWeight: s.vertices[at + 3] = std::nan(""); break;
+      case kMatrixNaN: s.matrix[rng() % 16] = std::nanf(""); break;
+      case kSingular:
+        for (int r = 0; r < 4; ++r) s.matrix[4 * r + c] = 0.0f;  // a zero column: x, y or z is lost
+        break;
+      case kKnotsShifted:
+        for (double& k : s.knotsU) k += 1e30;
+        break;
+      case kKnotInfinite: s.knotsV.back() = INFINITY; break;
+    }
+    std::vector<std::vector<double>> before;
+    for (int e : g.elements) before.push_back(Vertices(e));
+    SAA_CustomContext ctx = Context(g, {});
+    const int n = static_cast<int>(g.elements.size());
+    EXPECT_EQ(initSeamWeld(ctx), kSeamWeldFailure) << "kind " << kind;
+    EXPECT_EQ(UpdateAll(ctx, n), kSeamWeldFailure) << "kind " << kind;
+    EXPECT_EQ(SAAStubCallCount("SAA_modelSetVertices"), 0);
+    for (int k = 0; k < n; ++k) {
+      const std::vector<double> now = Vertices(g.elements[k]);
+      EXPECT_EQ(std::memcmp(now.data(), before[k].data(), now.size() * sizeof(double)), 0) << "kind " << kind;
+    }
+    EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+  }
+}
+
+// A heal that fails in the kernel still writes every surface back, as the run driver promises:
+// the records it did not replace come back unchanged but for the single-precision round trip
+// through the matrix and its inverse, all finite, and the run reports the kernel's failure.
+// Here the stored topology is another group's (a later init built it), which the heal refuses.
+TEST_F(Heal, FailedHealWritesTheUnchangedSurfacesBackAndReportsTheFailure) {
+  SampleGroup g = BuildTwoPatchGroup(0.01, 3.0);
+  for (int e : g.elements) {
+    float* m = SAAStubSurfaceAt(e).matrix;  // row vectors: scale, then translate
+    m[0] = 2.0f, m[5] = 0.5f, m[12] = 3.0f, m[13] = -1.0f, m[14] = 0.25f;
+  }
+  SAA_CustomContext ctx = Context(g, {});
+  ASSERT_EQ(initSeamWeld(ctx), 0);
+  SampleGroup other = BuildGridGroup(0.01);
+  SAA_CustomContext otherCtx = Context(other, {});
+  ASSERT_EQ(initSeamWeld(otherCtx), 0);
+
+  std::vector<std::vector<double>> before;
+  for (int e : g.elements) before.push_back(Vertices(e));
+  EXPECT_EQ(UpdateAll(ctx, 2), -2);
+  EXPECT_EQ(SAAStubCallCount("SAA_modelSetVertices"), 2);
+  for (int k = 0; k < 2; ++k) {
+    const std::vector<double> now = Vertices(g.elements[k]);
+    for (size_t i = 0; i < now.size(); ++i) {
+      ASSERT_TRUE(std::isfinite(now[i]));
+      EXPECT_NEAR(now[i], before[k][i], 1e-6 * std::max(1.0, std::fabs(before[k][i])));
+    }
+  }
+  EXPECT_GT(MeasureSeam(g.seams[0]).maxGap, 0.009);  // nothing healed
+  EXPECT_EQ(cleanupSeamWeld(otherCtx), 0);
   EXPECT_EQ(cleanupSeamWeld(ctx), 0);
 }
 

@@ -89,6 +89,31 @@ TEST_F(HostLayer, MalformedHostDataIsRefusedBeforeUse) {
   EXPECT_EQ(convert(CubicPatch("ok", 5, 4)), 0);
 }
 
+// The write-back hands the host nothing it cannot hold: a control point that is NaN, infinite
+// or beyond single precision, before or after the inverse, makes the surface fail with 95 and
+// nothing written.
+TEST_F(HostLayer, WriteBackRefusesPointsAFloatCannotHold) {
+  SAAStubSurface host = CubicPatch("p");
+  const int e = SAAStubAddSurface(host);
+  SAA_Scene scene{1, {0, 0, 0}};
+  SAA_Elem elem = SAAStubElement(e);
+  Bspline* b = MallocNullBspline();
+  ASSERT_EQ(SAA2ZK(&scene, b, &elem, 2, 0, 0, host.matrix), 0);
+  float tenfold[16] = {10, 0, 0, 0, 0, 10, 0, 0, 0, 0, 10, 0, 0, 0, 0, 1};
+  for (double bad : {std::nan(""), HUGE_VAL, -1e300, 1e38}) {
+    const double kept = b->Y[2][1];
+    b->Y[2][1] = bad;
+    // 1e38 is a float; ten times it is not.
+    EXPECT_EQ(ZK2SAA(&scene, b, &elem, 2, 0, bad == 1e38 ? tenfold : host.matrix), kSeamWeldFailure) << bad;
+    b->Y[2][1] = kept;
+  }
+  EXPECT_EQ(SAAStubCallCount("SAA_modelSetVertices"), 0);
+  EXPECT_EQ(SAAStubSurfaceAt(e).vertices, host.vertices);
+  EXPECT_EQ(ZK2SAA(&scene, b, &elem, 2, 0, host.matrix), 0);
+  EXPECT_EQ(SAAStubCallCount("SAA_modelSetVertices"), 1);
+  FreeBspline(b);
+}
+
 TEST_F(HostLayer, ReportTextsAndSideOrder) {
   char text[256];
   EXPECT_EQ(GetHealingCodeString(-6, text), 0);
