@@ -64,16 +64,14 @@ void* RuntimeRealloc(void* block, size_t size) {
   return RuntimeRefuses() ? nullptr : realloc(block, size);
 }
 
-// Tracking nodes are recycled: a scope that opens and closes around a few allocations would
-// otherwise double the runtime calls of every allocation in it. Taking a node still counts as
-// one runtime request and can be refused by failure injection, as a fresh node could; at most
-// kSpareNodes idle nodes are kept (reachable, so never reported as leaks).
+// Tracking nodes are recycled: at most kSpareNodes idle nodes are kept (reachable, so never
+// reported as leaks). Taking one is not a runtime request of its own: the tracked request that
+// needs it was counted as block and node when it was made.
 constexpr int kSpareNodes = 4096;
 MallocTrackNode* spareNodes = nullptr;  // chained through next
 int spareCount = 0;
 
 MallocTrackNode* TakeNode() {
-  if (RuntimeRefuses()) return nullptr;
   if (MallocTrackNode* n = spareNodes) {
     spareNodes = n->next;
     --spareCount;
@@ -140,6 +138,49 @@ void DropNode(MallocTrackNode* node) {
   GiveNode(node);
 }
 
+// The newest tracked blocks wait in a short array before they get a node: most scopes make a
+// few blocks and close (or keep them) soon, and then no node or hash link is made at all. The
+// array holds the newest entries in allocation order, levels never decreasing along it, all
+// newer than every node of the list; when it is full its older half moves to the list. A
+// tracked request still counts as the two runtime requests (block and node) it always was.
+struct RecentEntry {
+  void* block;
+  int level;
+};
+constexpr int kRecent = 16;
+RecentEntry recent[kRecent];
+int recentCount = 0;
+
+// Position of block in the array, searched newest first; -1 when not there.
+int FindRecent(const void* block) {
+  for (int i = recentCount - 1; i >= 0; --i)
+    if (recent[i].block == block) return i;
+  return -1;
+}
+
+void DropRecent(int i) {
+  --trackedMallocs;
+  --recentCount;
+  for (; i < recentCount; ++i) recent[i] = recent[i + 1];
+}
+
+// Moves the older half of the array to the list (oldest first, so that the list stays ordered
+// newest first). False when no node can be had: what moved stays moved, the rest stays.
+bool SpillRecent() {
+  const int half = kRecent / 2;
+  int moved = 0;
+  for (; moved < half; ++moved) {
+    MallocTrackNode* node = TakeNode();
+    if (!node) break;
+    node->block = recent[moved].block;
+    node->level = static_cast<int16_t>(recent[moved].level);
+    LinkNode(node);
+  }
+  for (int i = moved; i < recentCount; ++i) recent[i - moved] = recent[i];
+  recentCount -= moved;
+  return moved == half;
+}
+
 void CountTracked() {
   ++trackedMallocs;
   if (trackedMallocs > maxTrackedMallocs) {
@@ -173,7 +214,14 @@ int CloseLevel(bool freeBlocks) {
     return -2;
   }
   int count = 0;
-  // Levels never increase along the list, so the current level's nodes are all at its head.
+  // The array holds the newest entries, so the current level's are at its end; levels never
+  // increase along the list, so the rest are at its head.
+  for (; recentCount > 0 && recent[recentCount - 1].level >= trackLevel; ++count) {
+    void* block = recent[recentCount - 1].block;
+    --recentCount;
+    --trackedMallocs;
+    if (freeBlocks) free(block);
+  }
   for (MallocTrackNode* n = pTrackRoot->next; n && n->level >= trackLevel; n = pTrackRoot->next) {
     ++count;
     void* block = n->block;
@@ -227,16 +275,13 @@ void* Malloc(unsigned size) {
   void* block = RuntimeMalloc(size);
   if (block) {
     if (trackLevel > 0) {
-      MallocTrackNode* node = TakeNode();
-      if (!node) {
+      if (RuntimeRefuses() || (recentCount == kRecent && !SpillRecent())) {
         SetOutOfMemory();
         free(block);
         return nullptr;
       }
-      node->block = block;
-      node->level = static_cast<int16_t>(trackLevel);
+      recent[recentCount++] = RecentEntry{block, trackLevel};
       CountTracked();
-      LinkNode(node);
     }
     UpdateHighWater();
     return block;
@@ -263,8 +308,10 @@ void* Malloc(unsigned size) {
 void* Realloc(void* block, unsigned size) {
   EnsureInit();
   if (!block) return Malloc(size);
-  MallocTrackNode* node = trackLevel > 0 ? FindNode(block) : nullptr;
+  const int inRecent = trackLevel > 0 ? FindRecent(block) : -1;
+  MallocTrackNode* node = trackLevel > 0 && inRecent < 0 ? FindNode(block) : nullptr;
   if (size == 0) {
+    if (inRecent >= 0) DropRecent(inRecent);
     if (node) DropNode(node);
     RuntimeRealloc(block, 0);
     return nullptr;
@@ -274,6 +321,7 @@ void* Realloc(void* block, unsigned size) {
     SetOutOfMemory();
     return nullptr;
   }
+  if (inRecent >= 0) recent[inRecent].block = moved;
   if (node) {
     UnlinkFromBucket(node);
     node->block = moved;
@@ -293,7 +341,10 @@ int Free(void* block) {
   EnsureInit();
   if (!block) return 1;
   if (trackLevel > 0) {
-    if (MallocTrackNode* node = FindNode(block)) DropNode(node);
+    if (const int i = FindRecent(block); i >= 0)
+      DropRecent(i);
+    else if (MallocTrackNode* node = FindNode(block))
+      DropNode(node);
   }
   free(block);
   ReserveMemory();
@@ -320,6 +371,11 @@ int FreeTrackedMallocs() { return CloseLevel(true); }
 int RemoveMallocFromTrack(void* block) {
   EnsureInit();
   if (trackLevel >= 1) {
+    if (const int i = FindRecent(block); i >= 0) {
+      DropRecent(i);
+      ReserveMemory();
+      return 0;
+    }
     for (MallocTrackNode* n = pTrackRoot->next; n; n = n->next) {
       if (n->block == block) {
         DropNode(n);
