@@ -14,6 +14,11 @@ double NormalizeKnots(double* knots, int n) {
 
 int KnotsOfBNotInA(const double* A, int nA, const double* B, int nB, double** C, int* nC,
                    double* snapA) {
+  *C = nullptr;
+  *nC = 0;
+  // The end runs are read without bounds below: a vector needs two knots and a range, and B a
+  // knot, before there is anything to compare (NaN ends fail the range test too).
+  if (!A || !B || nA < 2 || nB < 1 || !(A[nA - 1] - A[0] > 0.0)) return 0;
   const double tol = (A[nA - 1] - A[0]) * 1e-6;
   auto equal = [tol](double a, double b) { return (a > b ? a - b : b - a) < tol; };
 
@@ -24,11 +29,7 @@ int KnotsOfBNotInA(const double* A, int nA, const double* B, int nB, double** C,
   while (iB < nB && equal(B[iB], A[0])) ++iB;
   int jB = nB - 1;
   while (jB >= 0 && equal(B[jB], A[nA - 1])) --jB;
-  if (jB < 0) {
-    *C = nullptr;
-    *nC = 0;
-    return 0;
-  }
+  if (jB < 0) return 0;
 
   const int size = nA > nB ? nA : nB;
   double* out = MallocArray<double>(size);

@@ -18,7 +18,8 @@ double NormalizeKnots(double* knots, int n);
 // new array *C (max(nA, nB) slots); equality within 1e-6 of A's range, B's end knots skipped.
 // snapA is null, or A itself: then A's knots that match a knot of B take B's exact value (A's
 // multiplicity is counted before that). Returns the count (also in *nC); 0 with *C null when B
-// holds nothing but end knots; -1 when the allocation failed (error state set).
+// holds nothing but end knots, when A has fewer than 2 knots or no range, or when B is empty;
+// -1 when the allocation failed (error state set).
 int KnotsOfBNotInA(const double* A, int nA, const double* B, int nB, double** C, int* nC,
                    double* snapA);
 

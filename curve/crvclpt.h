@@ -1,6 +1,20 @@
-// Parameters of control points.
+// Parameters of control points, and points of a surface for parameters of control points.
 #pragma once
+
+#include "bspline/smake.h"
 
 // The Greville abscissa of control point i of a clamped knot vector of the given order
 // (degree + 1, at least 2): the mean of knots[i + 1 .. i + order - 1], not below knots[0].
 double GetEditPoint(const double* knots, int order, int i);
+
+// Parameter range per unit of 3D length along direction dir (0 u, otherwise v) of a surface:
+// the range over the distance between the end points of the first row (u) or first column (v)
+// of control points; range x 1e6 when that distance is 1e-6 or less.
+double GetUVFactor(Bspline* srf, int dir);
+
+// The 3D point of a parameter pair that may lie outside the surface's domain: the surface point
+// inside; outside, 2E - M with E the point at the pair clamped into the domain and M the point
+// at the pair mirrored into it about the crossed edge (a point reflection through the edge, so
+// control points of a 2D curve that stray beyond the domain keep their distance from it).
+void FindBsplOnSurf3dControlPoint(Bspline* srf, double u, double v, double* x, double* y,
+                                  double* z);

@@ -11,7 +11,8 @@ double NormalizeKnotArray(double* knots, int n);
 // repeated by its missing multiplicity, in ascending order, in a new array *C of
 // max(nA, nB) values; values within 1e-6 of A's range count as equal and B's end knots are
 // skipped. Returns the count, also stored in *nC; 0 with *C null when B holds nothing but
-// end knots; -1 when the allocation failed (error state set).
+// end knots, when A has fewer than 2 knots or no range, or when B is empty; -1 when the
+// allocation failed (error state set).
 int PutInCKnotsOfBNotInA(const double* A, int nA, const double* B, int nB, double** C, int* nC);
 
 // As PutInCKnotsOfBNotInA; besides, A's knots that match a knot of B within the tolerance take

@@ -1,13 +1,18 @@
 #include "stitch/vcnobj.h"
 
+#include <cmath>
+
 #include "bspline/crvlist.h"
 #include "bspline/kinsert.h"
 #include "bspline/knots.h"
+#include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/subobj.h"
 #include "curve/crvutil.h"
 #include "foundation/coreglob.h"
+#include "foundation/mathmat.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 
 void ResetBsplineParamInfo(Bspline* obj, int dir) { SetDomainFromKnots(obj, dir); }
 
@@ -16,6 +21,127 @@ int GetDistinctKnots(Bspline* obj, int dir, int** mults, double** knots, double 
 }
 
 void ReverseObj(Bspline* obj, int dir) { ReverseDirection(obj, dir); }
+
+void GetKnotInfo(Bspline* obj, int dir, double* min, double* max) {
+  const KnotDirection d = DirectionOf(obj, dir);
+  *min = d.lo;
+  *max = d.hi;
+}
+
+namespace {
+
+// The object's point at (u, v) in 3D (a curve at u; a 2D curve through its owner, or its
+// (u, v) with z 0 without one). False for a curve of another dimension.
+bool BoundaryPoint(const Bspline* obj, double u, double v, double out[3]) {
+  if (obj->kind == 2) {
+    Eval3DPointOnSurfArray(obj, u, v, 0, 0, out);
+  } else if (obj->dimension == 3) {
+    Eval3DPointOnCurve3Array(obj, u, 0, out);
+  } else if (obj->dimension == 2 && obj->owner) {
+    Eval3DPointOnBsplOnSurfArray(obj->owner, obj, u, 0, 0, out);
+  } else if (obj->dimension == 2) {
+    Eval2DPointOnCurve2Array(nullptr, obj, u, 0, out);
+    out[2] = 0.0;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void GetObjBndryPnts(Bspline* obj, int bndry, double start[3], double end[3], int avoidDegenerate) {
+  const double u0 = obj->umin, u1 = obj->umax, v0 = obj->vmin, v1 = obj->vmax;
+  // (u, v) of the start and the end, and of the point 5% along the boundary.
+  double s[2] = {u0, v0}, e[2] = {u1, v0}, f[2] = {u0 + 0.05 * (u1 - u0), v0};
+  if (obj->kind == 2) {
+    switch (bndry) {
+      case 0:
+        e[0] = u0, e[1] = v1, f[0] = u0, f[1] = v0 + 0.05 * (v1 - v0);
+        break;
+      case 1:
+        s[1] = v1, e[1] = v1, f[1] = v1;
+        break;
+      case 2:
+        s[0] = u1, e[0] = u1, e[1] = v1, f[0] = u1, f[1] = v0 + 0.05 * (v1 - v0);
+        break;
+      default:  // 3; other indices read as the v-minimum side
+        break;
+    }
+  }
+  double a[3], b[3];
+  if (!BoundaryPoint(obj, s[0], s[1], a) || !BoundaryPoint(obj, e[0], e[1], b)) return;
+  // The tolerance is the single-precision 0.001 of the old interface.
+  if (avoidDegenerate && IsEqualVectors(a, b, 3, static_cast<double>(0.001f)))
+    BoundaryPoint(obj, f[0], f[1], b);
+  for (int k = 0; k < 3; ++k) {
+    start[k] = a[k];
+    end[k] = b[k];
+  }
+}
+
+void GetObjBndryVector(Bspline* obj, int bndry, double vec[3]) {
+  double a[3] = {0.0, 0.0, 0.0}, b[3] = {0.0, 0.0, 0.0};
+  GetObjBndryPnts(obj, bndry, a, b, 1);
+  for (int k = 0; k < 3; ++k) vec[k] = b[k] - a[k];
+}
+
+int EquateParDirOfObjSet(Bspline** objs, int* bndry, int n) {
+  if (n < 2) return 0;
+  if (!objs) return -2;
+  TrackingScope scope;
+  int* sign = MallocArray<int>(n);
+  if (!sign || KernelFailed()) return -2;
+  auto side = [&](int i) { return bndry ? bndry[i] : 0; };
+  double prev[3], cur[3];
+  GetObjBndryVector(objs[0], side(0), prev);
+  sign[0] = 1;
+  int s = 1, plus = 1;
+  // Neighbours are compared, not each with the first: the signs chain along the set.
+  for (int i = 1; i < n; ++i) {
+    GetObjBndryVector(objs[i], side(i), cur);
+    if (VecDotProd3(prev, cur) < 0.0) s = -s;
+    sign[i] = s;
+    if (s > 0) ++plus;
+    for (int k = 0; k < 3; ++k) prev[k] = cur[k];
+  }
+  // The smaller group turns; on a tie, the objects that run against the first.
+  const int turn = n - plus <= plus ? -1 : 1;
+  int reversed = 0;
+  for (int i = 0; i < n; ++i) {
+    if (sign[i] != turn) continue;
+    const int b = side(i);
+    ReverseObj(objs[i], !bndry || b == 0 || b == 2 ? 1 : 0);
+    if (KernelFailed()) return -2;
+    ++reversed;
+  }
+  return reversed;
+}
+
+double GetObjSpanInParDir(Bspline* obj, int dir, int curveOnSurf3D) {
+  if (obj->dimension != 3 && curveOnSurf3D) return -2.0;
+  const bool inV = obj->kind == 2 && dir != 0;
+  const int nu = NumCtrlU(obj), nv = obj->kind == 2 ? NumCtrlV(obj) : 1;
+  const int lines = inV ? nu : nv, points = inV ? nv : nu;
+  double** M[3] = {obj->X, obj->Y, obj->dimension == 3 ? obj->Z : nullptr};
+  double total = 0.0;
+  for (int l = 0; l < lines; ++l) {
+    for (int i = 1; i < points; ++i) {
+      double d2 = 0.0;
+      for (double** m : M) {
+        if (!m) continue;
+        const double d = inV ? m[i][l] - m[i - 1][l] : m[l][i] - m[l][i - 1];
+        d2 += d * d;
+      }
+      total += std::sqrt(d2);
+    }
+  }
+  return total / lines;
+}
+
+void CopyVecWOffsetToVec(const double* src, int stride, double* dst, int n) {
+  for (int i = 0; i < n; ++i) dst[i] = src[i * stride];
+}
 
 namespace {
 

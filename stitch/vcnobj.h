@@ -8,6 +8,38 @@
 // nonzero, else u. Called after every in-place change of a knot vector.
 void ResetBsplineParamInfo(Bspline* obj, int dir);
 
+// The same two knots of the direction, returned instead of stored.
+void GetKnotInfo(Bspline* obj, int dir, double* min, double* max);
+
+// The end points of a boundary (0 u-minimum from (umin, vmin) to (umin, vmax), 1 v-maximum from
+// (umin, vmax) to (umax, vmax), 2 u-maximum from (umax, vmin) to (umax, vmax), 3 v-minimum from
+// (umin, vmin) to (umax, vmin)) or of a curve (start to end, bndry ignored), in 3D: a 2D curve
+// with an owner through its owner, without one its (u, v) with z 0. With avoidDegenerate, ends
+// that agree within 0.001 per coordinate (a pole) give way to the point 5% along the boundary
+// as end. A curve of another dimension leaves both outputs untouched.
+void GetObjBndryPnts(Bspline* obj, int bndry, double start[3], double end[3], int avoidDegenerate);
+// End minus start of the boundary, avoiding degenerate ends, so a pole still has a direction.
+void GetObjBndryVector(Bspline* obj, int bndry, double vec[3]);
+
+// Makes n objects run the same way along their boundaries (bndry null: boundary 0 of each).
+// Each boundary vector is compared with its neighbour's, so the signs chain along the set; the
+// smaller group of the two signs is reversed (a tie reverses the objects running against the
+// first), each in the direction along its boundary: v for boundaries 0 and 2 and for a null
+// boundary array, u for 1 and 3. Returns the number reversed, 0 for n < 2, -2 on failure
+// (objects already reversed stay reversed).
+int EquateParDirOfObjSet(Bspline** objs, int* bndry, int n);
+
+// Mean length of the control-polygon lines that run in direction dir: a curve's one line, a
+// surface's rows (u) or columns (v); x, y, z for 3D objects, (u, v) for a 2D curve; weights
+// ignored. With curveOnSurf3D a 2D curve asks for its 3D length instead, which needs the curve
+// sampling of the curve tools that this kernel does not have yet: -2.0, that length's failure
+// value.
+double GetObjSpanInParDir(Bspline* obj, int dir, int curveOnSurf3D);
+
+// dst[i] = src[i * stride] for i < n: one column (stride = row length) or row of a flat
+// coefficient block.
+void CopyVecWOffsetToVec(const double* src, int stride, double* dst, int n);
+
 // The distinct interior knots of one direction (u for curves) with their multiplicities;
 // values within tol x the direction's parameter range count as one. Both outputs start null;
 // with no interior knots the result is 0 and nothing is allocated. Otherwise two arrays are

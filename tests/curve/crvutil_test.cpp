@@ -1,11 +1,13 @@
 // Knot-array routines and the closest approach of two curves, against brute force.
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <random>
 #include <vector>
 
 #include "bspline/sfree.h"
 #include "curve/cintsct.h"
+#include "curve/crvclpt.h"
 #include "curve/crvutil.h"
 #include "foundation/vec3.h"
 #include "tests/support/builders.h"
@@ -95,6 +97,66 @@ TEST_F(CurveUtilTest, FindsTheClosestApproachFoundByDenseSampling) {
     EXPECT_NEAR(t2, bb, 0.02) << trial;
     for (Bspline* b : c) FreeBspline(b);
   }
+}
+
+// Vectors too short or without range have no end runs to read: count 0 and no array, never
+// a read past either array (the sanitizers watch the exact-size copies).
+TEST_F(CurveUtilTest, MalformedVectorsGiveNoKnots) {
+  const std::vector<double> good = {0, 0, 0.5, 1, 1};
+  const std::vector<std::vector<double>> bad = {{}, {0.5}, {1, 1, 1}, {2, 2, 1, 1}};
+  for (const auto& a : bad) {
+    for (const auto& b : {good, std::vector<double>{}}) {
+      for (bool change : {false, true}) {
+        std::vector<double> A = a;
+        const double* B = b.empty() ? nullptr : b.data();
+        double* C = reinterpret_cast<double*>(&A);  // anything but null, to see it cleared
+        int nC = -7;
+        const int r = change ? PutInCKnotsOfBNotInA_changeA(A.data(), int(A.size()), B, int(b.size()), &C, &nC)
+                             : PutInCKnotsOfBNotInA(A.data(), int(A.size()), B, int(b.size()), &C, &nC);
+        EXPECT_EQ(r, 0);
+        EXPECT_EQ(nC, 0);
+        EXPECT_EQ(C, nullptr);
+        EXPECT_EQ(A, a);
+      }
+    }
+  }
+  // A good A against an empty B is no vector either.
+  double* C = nullptr;
+  int nC = -7;
+  EXPECT_EQ(PutInCKnotsOfBNotInA(good.data(), 5, good.data(), 0, &C, &nC), 0);
+  EXPECT_TRUE(C == nullptr && nC == 0);
+  EXPECT_FALSE(KernelFailedNow());
+}
+
+// Inside the domain the surface point itself; outside, the point reflection 2E - M through the
+// edge point E of the mirrored point M, so a parameter beyond the edge continues the surface
+// to first order. A flat patch parametrised uniformly has range / length as its factor.
+TEST_F(CurveUtilTest, ControlPointsOffTheDomainReflectThroughTheEdge) {
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return std::sin(2 * x) + x * y * y; },
+                                  {.nu = 7, .umin = 1.0, .umax = 3.0, .vmin = -1.0, .vmax = 0.5,
+                                   .layout = KnotLayout::Random, .rational = true});
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  for (int trial = 0; trial < 60; ++trial) {
+    const double u = 1.0 + 2.0 * (1.6 * U(rng) - 0.3), v = -1.0 + 1.5 * (1.6 * U(rng) - 0.3);
+    double p[3], e[3], m[3];
+    FindBsplOnSurf3dControlPoint(s, u, v, &p[0], &p[1], &p[2]);
+    const double uc = std::clamp(u, 1.0, 3.0), vc = std::clamp(v, -1.0, 0.5);
+    const double um = std::clamp(2 * uc - u, 1.0, 3.0), vm = std::clamp(2 * vc - v, -1.0, 0.5);
+    RefEvalSurface(s, uc, vc, e);
+    RefEvalSurface(s, um, vm, m);
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(p[k], 2 * e[k] - m[k], 1e-11 * RefScale(s)) << u << " " << v;
+  }
+  FreeBspline(s);
+
+  Bspline* flat = BuildFunctionPatch([](double, double) { return 0.0; },
+                                     {.x0 = 0.0, .x1 = 4.0, .y0 = 0.0, .y1 = 0.5, .umin = 0.0, .umax = 2.0,
+                                      .vmin = 1.0, .vmax = 2.0});
+  EXPECT_NEAR(GetUVFactor(flat, 0), 2.0 / 4.0, 1e-12);
+  EXPECT_NEAR(GetUVFactor(flat, 1), 1.0 / 0.5, 1e-12);
+  for (int i = 0; i < NumCtrlU(flat); ++i) flat->X[0][i] = flat->Y[0][i] = 0.0;  // first row collapsed
+  EXPECT_EQ(GetUVFactor(flat, 0), 2.0 * 1e6);
+  FreeBspline(flat);
 }
 
 }  // namespace
