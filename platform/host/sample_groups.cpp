@@ -235,6 +235,35 @@ void JitterSides(int element, const std::vector<int>& sides, double jitter, std:
       for (int c = 0; c < 3; ++c) s.vertices[4 * k + c] += d(rng);
 }
 
+// JitterSides that draws the offsets in the order of the canonical patch (u fastest in its own
+// u, v) when the host holds it with u and v exchanged or u reversed, so the same offsets land
+// on the same points.
+void JitterRows(int element, const std::vector<int>& sides, double jitter, std::mt19937& rng, bool swapped,
+                bool reversed) {
+  if (!swapped && !reversed) return JitterSides(element, sides, jitter, rng);
+  if (jitter <= 0.0) return;
+  SAAStubSurface& s = SAAStubSurfaceAt(element);
+  std::uniform_real_distribution<double> d(-jitter, jitter);
+  const int cu = swapped ? s.countV : s.countU, cv = swapped ? s.countU : s.countV;  // canonical counts
+  auto hostIndex = [&](int i, int j) {
+    if (swapped) return static_cast<size_t>(i) * s.countU + j;
+    return static_cast<size_t>(j) * s.countU + (cu - 1 - i);
+  };
+  auto onSide = [&](int i, int j) {  // host side numbers, seen from canonical (i, j)
+    const size_t k = hostIndex(i, j);
+    const int hi = static_cast<int>(k % s.countU), hj = static_cast<int>(k / s.countU);
+    for (int side : sides)
+      if ((side == 1 && hi == 0) || (side == 3 && hi == s.countU - 1) || (side == 2 && hj == 0) ||
+          (side == 4 && hj == s.countV - 1))
+        return true;
+    return false;
+  };
+  for (int j = 0; j < cv; ++j)
+    for (int i = 0; i < cu; ++i)
+      if (onSide(i, j))
+        for (int c = 0; c < 3; ++c) s.vertices[4 * hostIndex(i, j) + c] += d(rng);
+}
+
 // The sides of grid cell (i, j) that it shares with a neighbour.
 std::vector<int> SharedSides(int i, int j, int n) {
   std::vector<int> sides;
@@ -249,7 +278,7 @@ double Rolling(double x, double y) { return 0.25 * std::sin(1.3 * x + 0.2) * std
 
 }  // namespace
 
-SampleGroup BuildMixedDegreeGroup(unsigned seed, double jitter) {
+SampleGroup BuildMixedDegreeGroup(unsigned seed, double jitter, int swapped, int reversed) {
   SampleGroup g;
   g.name = "mixed degrees";
   std::mt19937 rng(seed);
@@ -270,12 +299,30 @@ SampleGroup BuildMixedDegreeGroup(unsigned seed, double jitter) {
       p.cv = p.pv + 1 + std::uniform_int_distribution<int>(1, 4)(rng);
       p.knotsU = ClampedKnots(p.cu, p.pu, &rng);
       p.knotsV = ClampedKnots(p.cv, p.pv, &rng);
+      p.swapUV = j * 3 + i == swapped;
+      p.reverseU = j * 3 + i == reversed;
       e.push_back(AddPatch(p));
     }
+  // A patch held with u and v exchanged has its sides exchanged likewise (1 and 2, 3 and 4); one
+  // with u reversed has its u sides exchanged (1 and 3). Its rows get the same offsets in the
+  // same order, so the group is the same surface by surface.
+  auto own = [&](int k, int side) {
+    if (k == swapped) return side == 1 ? 2 : side == 2 ? 1 : side == 3 ? 4 : 3;
+    if (k == reversed && side % 2 == 1) return 4 - side;
+    return side;
+  };
   for (int j = 0; j < 3; ++j)
-    for (int i = 0; i < 3; ++i) JitterSides(e[j * 3 + i], SharedSides(i, j, 3), jitter, rng);
+    for (int i = 0; i < 3; ++i) {
+      std::vector<int> sides = SharedSides(i, j, 3);
+      for (int& sd : sides) sd = own(j * 3 + i, sd);
+      JitterRows(e[j * 3 + i], sides, jitter, rng, j * 3 + i == swapped, j * 3 + i == reversed);
+    }
   g.elements = e;
   g.seams = GridSeams(e, 3);
+  for (SampleSeam& sm : g.seams) {
+    sm.sideA = own(sm.elemA - e[0], sm.sideA);
+    sm.sideB = own(sm.elemB - e[0], sm.sideB);
+  }
   return g;
 }
 

@@ -32,8 +32,10 @@ SampleGroup BuildTJunctionGroup(double gap);
 // A 3 x 3 grid over unit cells with degrees 2, 3 and 5 per patch and direction (each degree in
 // every direction three times), one to four interior knots at random positions and so different
 // control counts per patch; each patch's copy of a shared boundary row is moved by its own
-// random offsets within +-jitter.
-SampleGroup BuildMixedDegreeGroup(unsigned seed, double jitter);
+// random offsets within +-jitter. The patch with index `swapped` (0..8, row by row) is held by
+// the host with u and v exchanged, the one with index `reversed` with u reversed: the same
+// surfaces, parametrised otherwise.
+SampleGroup BuildMixedDegreeGroup(unsigned seed, double jitter, int swapped = -1, int reversed = -1);
 // An n x n grid of bicubic ctrl x ctrl patches over unit cells, shared rows jittered likewise.
 SampleGroup BuildJitteredGrid(int n, int ctrl, double jitter, unsigned seed);
 // `valence` bicubic patches around one vertex at the origin (each a kite), shared rows jittered.

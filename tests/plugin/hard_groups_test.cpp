@@ -113,6 +113,83 @@ TEST_F(HardGroups, RoughGridNeverWorsensOrFolds) { HealAndJudge(BuildJitteredGri
 TEST_F(HardGroups, ValenceThreeVertexNeverWorsensOrFolds) { HealAndJudge(BuildStarGroup(3, 0.005, 1)); }
 TEST_F(HardGroups, ValenceFiveVertexNeverWorsensOrFolds) { HealAndJudge(BuildStarGroup(5, 0.005, 2)); }
 
+// Control points in the canonical patch's own order (u fastest), read from a patch the host
+// holds with u and v exchanged or u reversed.
+std::vector<double> CanonicalNet(int element, bool swapped, bool reversed) {
+  const SAAStubSurface& s = SAAStubSurfaceAt(element);
+  const int cu = swapped ? s.countV : s.countU, cv = swapped ? s.countU : s.countV;
+  std::vector<double> pts;
+  for (int j = 0; j < cv; ++j)
+    for (int i = 0; i < cu; ++i) {
+      const size_t h = swapped    ? static_cast<size_t>(i) * s.countU + j
+                       : reversed ? static_cast<size_t>(j) * s.countU + (cu - 1 - i)
+                                  : static_cast<size_t>(j) * s.countU + i;
+      for (int c = 0; c < 3; ++c) pts.push_back(s.vertices[4 * h + c]);
+    }
+  return pts;
+}
+
+// The same group with one patch held with u and v exchanged, or with u reversed, heals to the
+// same surfaces; and every seam end on the free outer boundary of the group stays on it,
+// moving no further than the copies of that corner lay apart.
+TEST_F(HardGroups, ParametrisationDoesNotChangeTheHealAndOuterSeamEndsStay) {
+  std::vector<std::vector<double>> canonical;
+  for (int mode = 0; mode < 3; ++mode) {
+    SAAStubReset();
+    const int swapped = mode == 1 ? 3 : -1, reversed = mode == 2 ? 0 : -1;
+    SampleGroup g = BuildMixedDegreeGroup(2, 0.0006, swapped, reversed);
+    std::vector<std::vector<double>> start;
+    for (size_t k = 0; k < g.elements.size(); ++k)
+      start.push_back(CanonicalNet(g.elements[k], int(k) == swapped, int(k) == reversed));
+    std::string report;
+    ASSERT_EQ(Heal(g, {}, &report), 0);
+    std::vector<std::vector<double>> healed;
+    for (size_t k = 0; k < g.elements.size(); ++k)
+      healed.push_back(CanonicalNet(g.elements[k], int(k) == swapped, int(k) == reversed));
+    if (mode == 0) {
+      canonical = healed;
+      double moved = 0.0;
+      for (size_t k = 0; k < healed.size(); ++k)
+        for (size_t i = 0; i < healed[k].size(); ++i) moved = std::max(moved, std::fabs(healed[k][i] - start[k][i]));
+      EXPECT_GT(moved, 1e-3);  // the comparison below is about a heal that did something
+
+      // Corners of the nets (the patches' corner points) on the group's outer edges x or y = 0
+      // or 3: each copy moves no further than the copies of its corner lay apart.
+      struct Corner {
+        double before[3], after[3];
+      };
+      std::vector<Corner> corners;
+      for (size_t k = 0; k < healed.size(); ++k) {
+        const SAAStubSurface& s = SAAStubSurfaceAt(g.elements[k]);
+        const int n = s.countU * s.countV;
+        for (int idx : {0, s.countU - 1, n - s.countU, n - 1}) {
+          Corner c;
+          for (int d = 0; d < 3; ++d) c.before[d] = start[k][3 * idx + d], c.after[d] = healed[k][3 * idx + d];
+          auto on = [](double v) { return std::fabs(v) < 0.01 || std::fabs(v - 3.0) < 0.01; };
+          if (on(c.before[0]) || on(c.before[1])) corners.push_back(c);
+        }
+      }
+      ASSERT_EQ(corners.size(), 20u);  // 4 group corners of one patch each, 8 seam ends of two
+      for (const Corner& c : corners) {
+        double spread = 0.0;
+        for (const Corner& o : corners)
+          if (std::hypot(o.before[0] - c.before[0], o.before[1] - c.before[1]) < 0.01)
+            spread = std::max(spread, std::hypot(o.before[0] - c.before[0], o.before[1] - c.before[1],
+                                                 o.before[2] - c.before[2]));
+        const double move =
+            std::hypot(c.after[0] - c.before[0], c.after[1] - c.before[1], c.after[2] - c.before[2]);
+        EXPECT_LE(move, spread + 1e-6) << c.before[0] << " " << c.before[1];
+      }
+      continue;
+    }
+    for (size_t k = 0; k < healed.size(); ++k) {
+      ASSERT_EQ(healed[k].size(), canonical[k].size());
+      for (size_t i = 0; i < healed[k].size(); ++i)
+        EXPECT_NEAR(healed[k][i], canonical[k][i], 1e-6) << "mode " << mode << " element " << k;
+    }
+  }
+}
+
 // The heal moves x, y, z and hands back w = 1: a weighted patch is refused whole, at the
 // topology's build and at the heal, and the scene stays exactly as it was.
 TEST_F(HardGroups, RationalPatchIsRefusedAndTheSceneKept) {
