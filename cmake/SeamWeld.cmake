@@ -1,9 +1,19 @@
 # One object library per kernel directory, named after the directory; every .cpp in it belongs to it.
+# The kernel is linked statically into programs and embedded in the plug-in, never exported from a
+# shared library: its symbols are hidden, so the plug-in shows the host nothing but its entry points.
 function(seamweld_kernel_module dir)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
   if(sources)
     add_library(${dir} OBJECT ${sources})
+    seamweld_hidden_symbols(${dir})
   endif()
+endfunction()
+
+# Symbols of the target are hidden unless marked visibility("default"), inline functions and
+# template instances included.
+function(seamweld_hidden_symbols target)
+  set_target_properties(${target} PROPERTIES C_VISIBILITY_PRESET hidden CXX_VISIBILITY_PRESET hidden
+                                             VISIBILITY_INLINES_HIDDEN ON)
 endfunction()
 
 # One test program per test source file, so that a suite can be built and run on its own.

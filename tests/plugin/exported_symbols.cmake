@@ -1,0 +1,26 @@
+# Lists the symbols LIBRARY defines in its dynamic symbol table (nm -D --defined-only) and fails
+# unless they are exactly EXPECTED. Absolute symbols (type A) are the linker's section markers,
+# not code or data of ours, and are left out.
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE listing ERROR_VARIABLE errors RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY}: ${errors}")
+endif()
+string(REPLACE "\n" ";" lines "${listing}")
+set(defined)
+foreach(line IN LISTS lines)
+  # "<address> <type> <name>", the name possibly versioned (name@@VERSION)
+  if(line MATCHES "^[0-9a-fA-F]* *([A-Za-z]) ([^ @]+)")
+    if(NOT CMAKE_MATCH_1 STREQUAL "A")
+      list(APPEND defined ${CMAKE_MATCH_2})
+    endif()
+  endif()
+endforeach()
+list(SORT defined)
+set(expected ${EXPECTED})
+list(SORT expected)
+if(NOT defined STREQUAL expected)
+  list(JOIN defined "\n  " shown)
+  message(FATAL_ERROR "${LIBRARY} exports\n  ${shown}\nexpected exactly: ${EXPECTED}")
+endif()
+message(STATUS "${LIBRARY} exports exactly: ${EXPECTED}")
