@@ -280,27 +280,29 @@ int EndKnotInsertion(Bspline* obj, int dir, KnotInsertWork* w) {
 
   // Everything new is allocated before the object is touched; a failure frees it and leaves
   // the object as it was. The new arrays belong to the object, so they must not die with the
-  // caller's tracking scope: inside one they are made in a nested scope that is kept; at
-  // level 0 nothing is tracked and no scope is opened (it would double the allocations).
-  const bool nested = MallocTrackLevel() > 0;
-  if (nested) BeginTrackingMallocs();
-  double* knots = MallocArray<double>(n + p + 1);
+  // caller's tracking scope.
+  double* knots = nullptr;
   double** mats[4] = {nullptr, nullptr, nullptr, nullptr};
-  bool ok = knots && !KernelFailed();
-  for (int k = 0; k < 4 && ok; ++k) {
-    if (!w->c[k]) continue;
-    mats[k] = allocate_matrix_ff(rows, cols);
-    ok = mats[k] && !KernelFailed();
+  bool ok = false;
+  {
+    UntrackedScope own;
+    knots = MallocArray<double>(n + p + 1);
+    ok = knots && !KernelFailed();
+    for (int k = 0; k < 4 && ok; ++k) {
+      if (!w->c[k]) continue;
+      mats[k] = allocate_matrix_ff(rows, cols);
+      ok = mats[k] && !KernelFailed();
+    }
+    if (!ok) {
+      Free(knots);
+      for (double** m : mats)
+        if (m) matrix_free_ff(m);
+    }
   }
   if (!ok) {
-    Free(knots);
-    for (double** m : mats)
-      if (m) matrix_free_ff(m);
-    if (nested) EndTrackingMallocs();
     Free(w);
     return 0;
   }
-  if (nested) EndTrackingMallocs();
 
   std::memcpy(knots, w->knots, sizeof(double) * (n + p + 1));
   const double* wc = w->c[3];

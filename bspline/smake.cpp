@@ -7,25 +7,14 @@
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
 
-namespace {
-
-template <typename T>
-T* MallocZeroed() {
-  T* p = static_cast<T*>(Malloc(sizeof(T)));
-  if (p) std::memset(p, 0, sizeof(T));
-  return p;
-}
-
-}  // namespace
-
 Bspline* MallocNullBspline() {
-  Bspline* b = MallocZeroed<Bspline>();
+  Bspline* b = CallocArray<Bspline>(1);
   if (b) b->degreeU = 3;
   return b;
 }
 
 Bspline* MallocInitSurfaceBspline() {
-  Bspline* b = MallocZeroed<Bspline>();
+  Bspline* b = CallocArray<Bspline>(1);
   if (!b) return nullptr;
   b->kind = 2;
   b->dimension = 3;
@@ -40,37 +29,32 @@ int AllocateBsplineArrays(Bspline* b) {
   const int nCtrlV = NumCtrlV(b);  // 1 for a curve: degreeV = interiorV = 0
 
   // Everything is built aside first, in a scope of its own: a failure frees the scope and
-  // leaves the record's old arrays in place. The scope is closed by hand rather than by the
-  // guard because its closing count is the result.
-  BeginTrackingMallocs();
-  auto fail = [] {
-    FreeTrackedMallocs();
-    return -2;
-  };
+  // leaves the record's old arrays in place. The count of blocks the scope keeps is the result.
+  TrackingScope scope;
   double* knotsU = MallocArray<double>(NumKnotsU(b));
-  if (!knotsU || KernelFailed()) return fail();
+  if (!knotsU || KernelFailed()) return -2;
   double* knotsV = nullptr;
   if (b->kind == 2) {
     knotsV = MallocArray<double>(NumKnotsV(b));
-    if (!knotsV || KernelFailed()) return fail();
+    if (!knotsV || KernelFailed()) return -2;
   }
   double** X = allocate_matrix_fh(nCtrlV, nCtrlU);
-  if (!X || KernelFailed()) return fail();
+  if (!X || KernelFailed()) return -2;
   double** Y = allocate_matrix_fh(nCtrlV, nCtrlU);
-  if (!Y || KernelFailed()) return fail();
+  if (!Y || KernelFailed()) return -2;
   double** Z = nullptr;
   if (b->dimension == 3) {
     Z = allocate_matrix_fh(nCtrlV, nCtrlU);
-    if (!Z || KernelFailed()) return fail();
+    if (!Z || KernelFailed()) return -2;
   }
   double** W = nullptr;
   if (b->rational) {
     W = allocate_matrix_fh(nCtrlV, nCtrlU);
-    if (!W || KernelFailed()) return fail();
+    if (!W || KernelFailed()) return -2;
   }
 
   InstallBsplineArrays(b, knotsU, knotsV, X, Y, Z, W);
-  return EndTrackingMallocs();
+  return scope.keep();
 }
 
 void InstallBsplineArrays(Bspline* b, double* knotsU, double* knotsV, double** X, double** Y,
@@ -87,12 +71,12 @@ void InstallBsplineArrays(Bspline* b, double* knotsU, double* knotsV, double** X
   b->W = W;
 }
 
-BsplineList* MallocNullBsplineList() { return MallocZeroed<BsplineList>(); }
+BsplineList* MallocNullBsplineList() { return CallocArray<BsplineList>(1); }
 
-TrimList* MallocNullTrimList() { return MallocZeroed<TrimList>(); }
+TrimList* MallocNullTrimList() { return CallocArray<TrimList>(1); }
 
 Dle* MallocNullDle() {
-  Dle* d = MallocZeroed<Dle>();
+  Dle* d = CallocArray<Dle>(1);
   if (!d) return nullptr;
   d->words[120] = 255;
   d->words[132] = -1;
@@ -115,7 +99,7 @@ int QuadricDoubles(int type) {
 }
 
 QuadricInfo* DuplicateQuadricInfo(const QuadricInfo* src, int count) {
-  QuadricInfo* q = MallocZeroed<QuadricInfo>();
+  QuadricInfo* q = CallocArray<QuadricInfo>(1);
   if (!q || KernelFailed()) {
     Free(q);
     return nullptr;

@@ -7,9 +7,11 @@ namespace {
 
 // Outside every scope, so a caller's FreeTrackedMallocs cannot free nodes of a live list.
 OneLink* NewNode(int value) {
-  BeginTrackingMallocs();
-  auto* node = static_cast<OneLink*>(Malloc(sizeof(OneLink)));
-  EndTrackingMallocs();
+  OneLink* node = nullptr;
+  {
+    UntrackedScope own;
+    node = static_cast<OneLink*>(Malloc(sizeof(OneLink)));
+  }
   if (KernelFailed()) {
     Free(node);  // may have succeeded while an earlier failure is still flagged
     return nullptr;

@@ -157,6 +157,7 @@ class Owned {
   T* get() const { return record_; }
   T* operator->() const { return record_; }
   T& operator*() const { return *record_; }
+  T& operator[](std::ptrdiff_t i) const { return record_[i]; }  // an owned array
   explicit operator bool() const { return record_ != nullptr; }
   T* release() {
     T* record = record_;
@@ -166,6 +167,12 @@ class Owned {
   void reset(T* record = nullptr) {
     if (record_) FreeFn(record_);
     record_ = record;
+  }
+  // For a builder that hands its record back through an out-parameter: frees what is held and
+  // gives the place the builder writes to.
+  T** receive() {
+    reset();
+    return &record_;
   }
 
  private:

@@ -11,7 +11,6 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
-#include <memory>
 
 #include "bspline/cclone.h"
 #include "bspline/nubs.h"
@@ -33,24 +32,10 @@ constexpr double kTiny = 1e-6;
 // Parameters closer than this (absolute, as the edge parameters are stored) count as one.
 constexpr double kParTol = 1e-6;
 
-struct BsplineDeleter {
-  void operator()(Bspline* b) const { FreeBspline(b); }
-};
-struct ConstraintDeleter {
-  void operator()(LinearConstraint* c) const { FreeWrapConstraint(c); }
-};
-using BsplinePtr = std::unique_ptr<Bspline, BsplineDeleter>;
-using ConstraintPtr = std::unique_ptr<LinearConstraint, ConstraintDeleter>;
-
-// Sample arrays handed out by a collector, freed on every path of the caller.
-struct BlockList {
-  void* blocks[8] = {};
-  int n = 0;
-  void add(void* p) { blocks[n++] = p; }
-  ~BlockList() {
-    for (int i = 0; i < n; ++i) Free(blocks[i]);
-  }
-};
+using BsplinePtr = Owned<Bspline, FreeBspline>;
+using ConstraintPtr = Owned<LinearConstraint, FreeWrapConstraint>;
+// Sample arrays handed out by a collector outside every scope, freed on every path.
+using Samples = Owned<double, Free>;
 
 bool ValidCurve(const BndrStruct* bs, int curve) {
   return bs && bs->crvs && curve >= 0 && curve < bs->nCrv;
@@ -527,10 +512,9 @@ int WrapBndrCrv3ToSamplePointNubVals(BndrStruct* bs, int curve, const ShrnkWrapP
     if (SetBndrCrvWrapPointSamplesAndNubVals(bs, curve, &t, &x, &y, &z, &basis, &spans, &count) !=
         0)
       return -2;
-    BlockList samples;
-    for (void* p : {static_cast<void*>(t), static_cast<void*>(x), static_cast<void*>(y),
-                    static_cast<void*>(z), static_cast<void*>(basis), static_cast<void*>(spans)})
-      samples.add(p);
+    const Samples ownT(t), ownX(x), ownY(y), ownZ(z);
+    const Owned<double*, Free> ownBasis(basis);
+    const Owned<int*, Free> ownSpans(spans);
     if (ConstrainedShrinkWrapCrv3NubVals(C.get(), count, t, x, y, z, params, c.get(), basis, spans,
                                          &W) != 0)
       W = nullptr;
@@ -576,8 +560,7 @@ int WrapBndrCrv3ToSamplePoints(BndrStruct* bs, int curve, int insertKnot, int re
     double *t = nullptr, *x = nullptr, *y = nullptr, *z = nullptr;
     int count = 0;
     if (SetBndrCrvWrapPointSample(bs, curve, &t, &x, &y, &z, &count) != 0) return -2;
-    BlockList samples;
-    for (double* p : {t, x, y, z}) samples.add(p);
+    const Samples ownT(t), ownX(x), ownY(y), ownZ(z);
     if (refine && RefineBndrCrvWrapPointParams(crv, t, x, y, z, &count) != 0) return -2;
     if (NewConstrainedShrinkWrapCrv3(C.get(), count, t, x, y, z, params, c.get(), insertKnot, &W) !=
         0)
@@ -898,8 +881,7 @@ int GetBndrCrvHealedNormalsCorBspl(BndrStruct* bs, int curve, Bspline** out) {
   if (SetBndrCrvWrapNormalSamples(bs, curve, &t, &nx, &ny, &nz, &count) != 0) return -2;
   Bspline* r = nullptr;
   {
-    BlockList samples;
-    for (double* p : {t, nx, ny, nz}) samples.add(p);
+    const Samples ownT(t), ownX(nx), ownY(ny), ownZ(nz);
     const ShrnkWrapParams options = CrossDerivOptions();
     if (ConstrainedWrapCrossDerivBspline(D.get(), count, t, nx, ny, nz, &options, c.get(), &r) !=
             0 ||
@@ -1088,26 +1070,12 @@ int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, con
   const double w[3] = {0.0, w1, w2};
   double** A = nullptr;
   double *bx = nullptr, *by = nullptr, *bz = nullptr;
-  if (SetupShrinkWrapCrv3FunctionalMat(E.get(), q[0], q[1], q[2], q[3], m, s, w, &A, &bx, &by,
-                                       &bz) != 0 ||
-      !A) {
-    if (A) matrix_free_ff(A);
-    Free(bx);
-    Free(by);
-    Free(bz);
-    return -2;
-  }
+  const int built =
+      SetupShrinkWrapCrv3FunctionalMat(E.get(), q[0], q[1], q[2], q[3], m, s, w, &A, &bx, &by, &bz);
   // The functional lives outside every scope; tie it to this one.
-  struct FunctionalGuard {
-    double** A;
-    double *bx, *by, *bz;
-    ~FunctionalGuard() {
-      matrix_free_ff(A);
-      Free(bx);
-      Free(by);
-      Free(bz);
-    }
-  } guard{A, bx, by, bz};
+  const Owned<double*, matrix_free_ff> ownA(A);
+  const Samples ownBx(bx), ownBy(by), ownBz(bz);
+  if (built != 0 || !A) return -2;
 
   const int nRows = (c ? std::max(c->nNorm, 0) : 0) + 2;
   double** C = allocate_matrix_ff(nRows, nc);

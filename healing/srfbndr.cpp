@@ -35,29 +35,25 @@ constexpr int kRoom = 2;
 constexpr int kMaxCorSample = 50;
 constexpr int kSingleEdgeCorSample = 200;
 
-// Zeroed block of n records; n <= 0 gives null and counts as success.
+// Zeroed block of n records; n <= 0 gives null and counts as success. A block obtained while
+// an earlier failure is still flagged is given back, so the structure never holds it.
 template <class T>
 bool AllocArray(T*& out, int n) {
-  out = nullptr;
-  if (n <= 0) return true;
-  out = MallocArray<T>(n);
-  if (!out || KernelFailed()) {
-    if (out) Free(out);
+  out = n > 0 ? CallocArray<T>(n) : nullptr;
+  if (n > 0 && (!out || KernelFailed())) {
+    Free(out);
     out = nullptr;
     return false;
   }
-  std::memset(static_cast<void*>(out), 0, sizeof(T) * static_cast<size_t>(n));
   return true;
 }
 
-// The same, outside every tracking scope: blocks that a record owns from the moment they are
-// made, so that only the record's free releases them (no scope can free them under it).
+// The same for blocks that a record owns from the moment they are made, so that only the
+// record's free releases them (no scope can free them under it).
 template <class T>
 bool AllocOwned(T*& out, int n) {
-  BeginTrackingMallocs();
-  const bool ok = AllocArray(out, n);
-  EndTrackingMallocs();
-  return ok;
+  UntrackedScope own;
+  return AllocArray(out, n);
 }
 
 template <class T>

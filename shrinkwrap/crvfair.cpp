@@ -483,36 +483,28 @@ int FairBsplineCurve3(Bspline* curve, const int* indices, int nIndices, int itma
   if (AlignReferenceKnots(curve) != 0) return -2;
 
   TrackingScope scope;
-  Bspline* backup = CopyCurveBspline(curve);
+  const Owned<Bspline, FreeBspline> backup(CopyCurveBspline(curve));
   double* work = MallocArray<double>(3, n);
   double* vars = MallocArray<double>(3, nIndices);
-  if (!backup || !work || !vars || KernelFailed()) {
-    if (backup) FreeBspline(backup);
-    return -2;
-  }
-  tnXcoefi = work;
-  tnYcoefi = work + n;
-  tnZcoefi = work + 2 * n;
+  if (!backup || !work || !vars || KernelFailed()) return -2;
   // Arrays handed over by the samplers are outside every scope: freed here on every path.
-  double* whole = nullptr;
-  double *starts = nullptr, *ends = nullptr;
-  struct Cleanup {
-    Bspline* backup;
-    double** arrays[3];
-    ~Cleanup() {
+  Owned<double, Free> whole, starts, ends;
+  // The window globals point into this scope's blocks: they are cleared on every path.
+  struct WindowGlobals {
+    WindowGlobals(double* work, int n) {
+      tnXcoefi = work;
+      tnYcoefi = work + n;
+      tnZcoefi = work + 2 * n;
+    }
+    ~WindowGlobals() {
       DropWindowArrays();
       tnXcoefi = tnYcoefi = tnZcoefi = nullptr;
       tnIndex = nullptr;
       tnNumIndex = 0;
-      for (double** a : arrays) {
-        Free(*a);
-        *a = nullptr;
-      }
-      FreeBspline(backup);
     }
-  } cleanup{backup, {&whole, &starts, &ends}};
+  } windowGlobals(work, n);
   auto restore = [&] {
-    CopyControlPoints(backup, curve);
+    CopyControlPoints(backup.get(), curve);
     return -2;
   };
 
@@ -526,26 +518,23 @@ int FairBsplineCurve3(Bspline* curve, const int* indices, int nIndices, int itma
   int perSpan = 2 * p + 2;
   perSpan = perSpan < 4 ? 4 : (perSpan > 20 ? 20 : perSpan);
   int nWhole = 0;
-  if (GetNSamplePerSpan(curve->knotsU, NumKnotsU(curve), perSpan, &whole, &nWhole) != 0) return restore();
+  if (GetNSamplePerSpan(curve->knotsU, NumKnotsU(curve), perSpan, whole.receive(), &nWhole) != 0) return restore();
   double max2 = 0.0;
-  if (MaxCurve3Change(curve, curve->X[0], curve->Y[0], curve->Z[0], whole, nWhole, &max2) != 0)
+  if (MaxCurve3Change(curve, curve->X[0], curve->Y[0], curve->Z[0], whole.get(), nWhole, &max2) != 0)
     return restore();
   *change = std::sqrt(max2) / tnRefScale;
   if (max2 > tnMaxDiff2) {
-    CopyControlPoints(backup, curve);  // already outside the tolerance: left as it was
+    CopyControlPoints(backup.get(), curve);  // already outside the tolerance: left as it was
     return 0;
   }
 
   const int perVar = tnIs2DCurve ? 2 : 3;
   for (int k = 0; k + window <= nIndices; ++k) {
     DropWindowArrays();
-    Free(starts);
-    Free(ends);
-    starts = ends = nullptr;
     tnIndex = indices + k;
     tnNumIndex = window;
     int nInt = 0;
-    if (SetUpIntegralRange(curve, tnIndex, window, &starts, &ends, &nInt) != 0 || nInt < 1) return restore();
+    if (SetUpIntegralRange(curve, tnIndex, window, starts.receive(), ends.receive(), &nInt) != 0 || nInt < 1) return restore();
     if (NewSetUpFairFuncIntegral(curve, tnRefBspline, tnIsMVC == 1, starts[0], ends[nInt - 1]) != 0)
       return restore();
     const int perInterval = 2 * p + 2;
@@ -587,7 +576,7 @@ int FairBsplineCurve3(Bspline* curve, const int* indices, int nIndices, int itma
   }
   DropWindowArrays();
 
-  if (MaxCurve3Change(curve, curve->X[0], curve->Y[0], curve->Z[0], whole, nWhole, &max2) != 0)
+  if (MaxCurve3Change(curve, curve->X[0], curve->Y[0], curve->Z[0], whole.get(), nWhole, &max2) != 0)
     return restore();
   *change = std::sqrt(max2) / tnRefScale;
   UnNormalizeSmoothingCurve3(curve, tnInvXform, tnRefCentroid, tnRefScale);
@@ -609,7 +598,7 @@ int FairBsplineCurve3(Bspline* curve, const int* indices, int nIndices, int itma
     if (d > moved) moved = d;
   }
   if (moved < acceptFactor * tolerance && moved < 0.001) {
-    CopyControlPoints(backup, curve);
+    CopyControlPoints(backup.get(), curve);
     return 0;
   }
   FreeBsplineProperties(curve);

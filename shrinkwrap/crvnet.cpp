@@ -313,13 +313,7 @@ int ReshapeCurve3ToNpnts(Bspline* curve, const double (*points)[3], int n, const
   double **G2 = nullptr, **G1 = nullptr, **G0 = nullptr;
   if (ComputeCurveThinPlateWTensionMatrix(curve, &nG, &G2, &G1, &G0) != 0) return -2;
   // Once returned they are the caller's: put them back under this scope's care.
-  struct GramGuard {
-    double** g[3];
-    ~GramGuard() {
-      for (double** m : g)
-        if (m) matrix_free_ff(m);
-    }
-  } guard{{G0, G1, G2}};
+  const Owned<double*, matrix_free_ff> ownG0(G0), ownG1(G1), ownG2(G2);
   if (k == nCtrl) {
     // Every point free: the smallest displacement that meets the targets.
     w1 = w2 = 0.0;

@@ -181,42 +181,16 @@ constexpr double kRidge = 0.05;
 // The functional of a fit: allocated outside every scope by its builder, freed here on every
 // path of the fit.
 struct Functional {
-  double** A = nullptr;
-  double* bx = nullptr;
-  double* by = nullptr;
-  double* bz = nullptr;
-  Functional() = default;
-  Functional(const Functional&) = delete;
-  Functional& operator=(const Functional&) = delete;
-  ~Functional() {
-    if (A) matrix_free_ff(A);
-    Free(bx);
-    Free(by);
-    Free(bz);
-  }
+  Owned<double*, matrix_free_ff> A;
+  Owned<double, Free> bx, by, bz;
 };
 
 // Matrices and arrays handed out by the constraint-matrix builders, freed on every path.
 struct ConstraintMats {
-  double** posC = nullptr;
+  Owned<double*, matrix_free_ff> posC, normC;
+  Owned<double, Free> dx, dy, dz, normD;
   int nPos = 0;
-  double* dx = nullptr;
-  double* dy = nullptr;
-  double* dz = nullptr;
-  double** normC = nullptr;
   int nNorm = 0;
-  double* normD = nullptr;
-  ConstraintMats() = default;
-  ConstraintMats(const ConstraintMats&) = delete;
-  ConstraintMats& operator=(const ConstraintMats&) = delete;
-  ~ConstraintMats() {
-    if (posC) matrix_free_ff(posC);
-    if (normC) matrix_free_ff(normC);
-    Free(dx);
-    Free(dy);
-    Free(dz);
-    Free(normD);
-  }
 };
 
 int ConstraintCount(const LinearConstraint* c) {
@@ -338,28 +312,32 @@ int BuildFunctional(const Bspline* curve, const double* t, const double* x, cons
 
 // The unconstrained minimiser A D = -b, added to the copy. Scratch in the caller's scope.
 int SolveFree(Bspline* copy, Functional& f) {
+  double** A = f.A.get();
+  double *bx = f.bx.get(), *by = f.by.get(), *bz = f.bz.get();
   const int nc = NumCtrlU(copy);
   auto* pivots = MallocArray<int>(nc);
   if (KernelFailed() || !pivots) return -2;
   for (int i = 0; i < nc; ++i) {
-    f.bx[i] = -f.bx[i];
-    f.by[i] = -f.by[i];
-    f.bz[i] = -f.bz[i];
+    bx[i] = -bx[i];
+    by[i] = -by[i];
+    bz[i] = -bz[i];
   }
   double parity = 1.0;
-  if (ludcmp_ff(f.A, nc, pivots, &parity) != 0) return -2;
-  lubksb_ff(f.A, nc, pivots, f.bx);
-  lubksb_ff(f.A, nc, pivots, f.by);
-  lubksb_ff(f.A, nc, pivots, f.bz);
-  AddDisplacement(copy, f.bx, f.by, f.bz);
+  if (ludcmp_ff(A, nc, pivots, &parity) != 0) return -2;
+  lubksb_ff(A, nc, pivots, bx);
+  lubksb_ff(A, nc, pivots, by);
+  lubksb_ff(A, nc, pivots, bz);
+  AddDisplacement(copy, bx, by, bz);
   return 0;
 }
 
 // Position rows only: one factorisation shared by x, y and z.
 int SolvePositions(Bspline* copy, Functional& f, double** posC, int k, double* dx, double* dy,
                    double* dz) {
-  if (SolveLEQP3(f.A, NumCtrlU(copy), f.bx, f.by, f.bz, posC, k, dx, dy, dz) != 0) return -2;
-  AddDisplacement(copy, f.bx, f.by, f.bz);
+  double** A = f.A.get();
+  double *bx = f.bx.get(), *by = f.by.get(), *bz = f.bz.get();
+  if (SolveLEQP3(A, NumCtrlU(copy), bx, by, bz, posC, k, dx, dy, dz) != 0) return -2;
+  AddDisplacement(copy, bx, by, bz);
   return 0;
 }
 
@@ -370,6 +348,8 @@ int SolvePositions(Bspline* copy, Functional& f, double** posC, int k, double* d
 int SolveCoupled(Bspline* copy, Functional& f, double** posC, int k, const double* dx,
                  const double* dy, const double* dz, double** normC, int k2, const double* normD,
                  bool squareShortcut) {
+  const double* const* A = f.A.get();
+  const double *bx = f.bx.get(), *by = f.by.get(), *bz = f.bz.get();
   const int nc = NumCtrlU(copy);
   const int n3 = 3 * nc;
   const int m = 3 * k + k2;
@@ -382,11 +362,11 @@ int SolveCoupled(Bspline* copy, Functional& f, double** posC, int k, const doubl
   std::memset(C3[0], 0, sizeof(double) * (m > 0 ? m : 1) * n3);
   for (int c = 0; c < 3; ++c)
     for (int i = 0; i < nc; ++i)
-      for (int j = 0; j < nc; ++j) A3[c * nc + i][c * nc + j] = f.A[i][j];
+      for (int j = 0; j < nc; ++j) A3[c * nc + i][c * nc + j] = A[i][j];
   for (int i = 0; i < nc; ++i) {
-    b3[i] = f.bx[i];
-    b3[nc + i] = f.by[i];
-    b3[2 * nc + i] = f.bz[i];
+    b3[i] = bx[i];
+    b3[nc + i] = by[i];
+    b3[2 * nc + i] = bz[i];
   }
   const double* ds[3] = {dx, dy, dz};
   for (int i = 0; i < k; ++i)
@@ -558,7 +538,8 @@ int FreeFit(const Bspline* curve, int n, const double* t, const double* x, const
     Functional f;
     double s, w[3];
     FreeWeights(copy, params, &s, w);
-    if (BuildFunctional(copy, t, x, y, z, given, n, s, w, &f.A, &f.bx, &f.by, &f.bz) != 0)
+    if (BuildFunctional(copy, t, x, y, z, given, n, s, w, f.A.receive(), f.bx.receive(),
+                        f.by.receive(), f.bz.receive()) != 0)
       return -2;
     return SolveFree(copy, f);
   });
@@ -570,7 +551,8 @@ int ConstrainedFunctional(const Bspline* copy, int n, const double* t, const dou
                           const ShrnkWrapParams* params, Functional& f) {
   double s, w[3];
   ConstrainedWeights(copy, params, &s, w);
-  return BuildFunctional(copy, t, x, y, z, given, n, s, w, &f.A, &f.bx, &f.by, &f.bz);
+  return BuildFunctional(copy, t, x, y, z, given, n, s, w, f.A.receive(), f.bx.receive(),
+                         f.by.receive(), f.bz.receive());
 }
 
 }  // namespace
@@ -674,20 +656,19 @@ int InsertWrapConstraintKnotCrv3(Bspline* curve, const LinearConstraint* c) {
 int NewInsertReshapeCrv3KnotsDistribute(Bspline* curve, const double* values, int count) {
   if (!curve || curve->kind != 1 || curve->degreeU < 1) return -2;
   if (count > 0 && !values) return -2;
-  // Closed keeping its blocks on every exit: the curve's new arrays belong with the curve.
-  BeginTrackingMallocs();
-  auto close = [](int r) {
-    EndTrackingMallocs();
-    return r;
-  };
+  // The curve's new arrays belong with the curve, not with the caller's scope.
+  UntrackedScope own;
   if (curve->degreeU == 1) {
     ElevateDegreeOfObjSet(2, nullptr, &curve, 1);
-    if (KernelFailed()) return close(-2);
+    if (KernelFailed()) return -2;
   }
-  if (count < 1) return close(0);
+  if (count < 1) return 0;
   const double umin = curve->umin, umax = curve->umax;
   auto* list = MallocArray<double>(count + 2);
-  if (KernelFailed() || !list) return close(-2);
+  if (KernelFailed() || !list) {
+    Free(list);  // obtained while an earlier failure is still flagged: nothing else frees it
+    return -2;
+  }
   list[0] = umin;
   for (int i = 0; i < count; ++i) list[i + 1] = values[i];
   list[count + 1] = umax;
@@ -709,7 +690,7 @@ int NewInsertReshapeCrv3KnotsDistribute(Bspline* curve, const double* values, in
     InsertNKnotsToObject(1, 1, 0, curve, 0, nullptr);
   }
   Free(list);
-  return close(KernelFailed() ? -2 : 0);
+  return KernelFailed() ? -2 : 0;
 }
 
 int FindMidKnotInLongInfluenceSpan(const double* knots, int nKnots, int first, int last,
@@ -877,11 +858,14 @@ int NewConstrainedShrinkWrapCrv3NubVals(const Bspline* curve, int n, const doubl
     if (NubValsFunctional(copy, n, t, x, y, z, params, constraint, basisValues, spans, f) != 0)
       return -2;
     ConstraintMats c;
-    if (ComputeReshapeCrv3ConstraintMat(copy, constraint, &c.posC, &c.nPos, &c.dx, &c.dy, &c.dz,
-                                        &c.normC, &c.nNorm, &c.normD) != 0)
+    if (ComputeReshapeCrv3ConstraintMat(copy, constraint, c.posC.receive(), &c.nPos, c.dx.receive(),
+                                        c.dy.receive(), c.dz.receive(), c.normC.receive(),
+                                        &c.nNorm, c.normD.receive()) != 0)
       return -2;
-    if (c.nNorm < 1) return SolvePositions(copy, f, c.posC, c.nPos, c.dx, c.dy, c.dz);
-    return SolveCoupled(copy, f, c.posC, c.nPos, c.dx, c.dy, c.dz, c.normC, c.nNorm, c.normD, true);
+    if (c.nNorm < 1)
+      return SolvePositions(copy, f, c.posC.get(), c.nPos, c.dx.get(), c.dy.get(), c.dz.get());
+    return SolveCoupled(copy, f, c.posC.get(), c.nPos, c.dx.get(), c.dy.get(), c.dz.get(),
+                        c.normC.get(), c.nNorm, c.normD.get(), true);
   });
 }
 

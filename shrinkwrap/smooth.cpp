@@ -113,10 +113,7 @@ int SmoothSrfCntrlPntsLambdaGamma(Bspline* srf, int fixedRows, double lambda, do
   int nFree = 0;
   int** mask = nullptr;
   if (FindSrfFreeCntrlPntsGivenBndry(srf, fixed, &nFree, &mask) != 0 || !mask) return -2;
-  struct MaskGuard {
-    int** m;
-    ~MaskGuard() { matrix_free_ih(m); }
-  } guard{mask};
+  const Owned<int*, matrix_free_ih> ownMask(mask);
   if (nFree < 1) return -2;
   if (FairGridPntsLambdaGamma(g[0], g[1], g[2], nV, nU, mask, 1, weightType, lambda, mu, iterations) != 0)
     return -2;

@@ -13,16 +13,6 @@
 #include "foundation/umalloc.h"
 #include "stitch/vcnobj.h"
 
-namespace {
-
-// Frees a block handed over by a callee's kept scope, which no scope of ours would release.
-struct FreeOnExit {
-  void* block;
-  ~FreeOnExit() { Free(block); }
-};
-
-}  // namespace
-
 int CheckIfParIsInternal(Bspline* obj, int dir, double t) {
   if (!HasPieceableForm(obj)) return 0;
   const KnotDirection d = DirectionOf(obj, dir);
@@ -158,8 +148,9 @@ int GetTanDiscontKnots(Bspline* curve, double angle, int* count, double** breaks
   double* values = nullptr;
   const int nd = GetDistinctKnots(curve, 0, &mults, &values, 1e-6);
   if (nd < 0 || KernelFailed()) return -2;
-  FreeOnExit freeMults{mults};
-  FreeOnExit freeValues{values};
+  // Handed over by the callee's kept scope, which no scope of ours would release.
+  const Owned<int, Free> ownMults(mults);
+  Owned<double, Free> ownValues(values);
   if (nd == 0) return 0;
 
   // Inside a run of simple knots a curve of degree 2 or more is at least C1: only a polyline
@@ -183,8 +174,7 @@ int GetTanDiscontKnots(Bspline* curve, double angle, int* count, double** breaks
   }
   if (KernelFailed()) return -2;
   if (nb == 0) return 0;
-  freeValues.block = nullptr;
-  *breaks = values;
+  *breaks = ownValues.release();
   *count = nb;
   scope.keep();
   return 0;
@@ -197,7 +187,7 @@ int BreakCurveAtTanDiscont(Bspline* curve, double angle, int* nPieces, Bspline**
   int nb = 0;
   double* breaks = nullptr;
   if (GetTanDiscontKnots(curve, angle, &nb, &breaks) != 0) return -2;
-  FreeOnExit freeBreaks{breaks};
+  const Owned<double, Free> ownBreaks(breaks);  // handed over by the callee's kept scope
   if (nb == 0) return 0;
 
   TrackingScope scope;
