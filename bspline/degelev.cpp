@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "bspline/bsvalid.h"
 #include "bspline/kinsert.h"
 #include "bspline/nubutil.h"
 #include "foundation/coreglob.h"
@@ -220,7 +221,7 @@ void FindCoefiOfDegRaisedNCurves(const double* src, double* dst, const double* o
 }
 
 void IncrementDegreeOfObject(int dir, Bspline* obj) {
-  if (!obj || (obj->kind != 1 && obj->kind != 2)) {
+  if (!BsplineSound(obj)) {
     SetKernelError(-2);
     return;
   }
@@ -233,10 +234,14 @@ void IncrementDegreeOfObject(int dir, Bspline* obj) {
   const int n = dir ? NumCtrlV(obj) : NumCtrlU(obj);
   const int count = dir ? NumKnotsV(obj) : NumKnotsU(obj);
   const double* U = dir ? obj->knotsV : obj->knotsU;
-  if (!U) {
-    SetKernelError(-2);
-    return;
-  }
+  // The raised coefficients are blossoms of a clamped line: on open ends they would change
+  // the shape. Ends count as clamped under the tolerance of AddUniqueKnotsToArray.
+  const double tol = 1e-6 * (U[count - 1] - U[0]);
+  for (int i = 1; i <= p; ++i)
+    if (U[i] - U[0] > tol || U[count - 1] - U[count - 1 - i] > tol) {
+      SetKernelError(-2);
+      return;
+    }
 
   TrackingScope scope;  // scratch only; the object's new arrays are made by EndKnotInsertion
   auto* V = MallocArray<double>(2, count);

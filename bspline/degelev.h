@@ -10,8 +10,9 @@
 // Stops at the first failure (error state set; the objects before it stay raised).
 void ElevateDegreeOfObjSet(int target, int* dirs, Bspline** objs, int n);
 // Raises the degree in dir (0 u, 1 v; curves use u) by one: every distinct knot gains a copy.
-// On failure (memory, or a degree that would pass 22) the object is unchanged and the error
-// state is set.
+// On failure (memory, a degree that would pass 22, an object that is not sound (bsvalid) or
+// not clamped in dir, a result that overflowed) the object is unchanged and the error state
+// is set.
 void IncrementDegreeOfObject(int dir, Bspline* obj);
 // Writes the count knots to out (room for 2 count) with one extra copy of each distinct value
 // after its last copy; returns the number of distinct values. Neighbours differing by no more

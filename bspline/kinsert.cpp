@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "bspline/bsvalid.h"
 #include "bspline/nubutil.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
@@ -108,6 +109,18 @@ bool StartInPlace(Bspline* obj, int count, KnotInsertWork* w) {
     SetKernelError(-2);
     return false;
   }
+  // Nothing can be undone once the lines are edited in place, so the one way the arithmetic
+  // can leave finite numbers, homogeneous coordinates of huge points, is refused up front.
+  // (Every refined value is a convex combination of finite homogeneous ones.)
+  if (obj->rational)
+    for (int k = 0; k < 3; ++k)
+      if (double** m = mats[k])
+        for (int l = 0; l < d.lines; ++l)
+          for (int i = 0; i < d.n; ++i)
+            if (!std::isfinite(m[l][i] * obj->W[l][i])) {
+              SetKernelError(-2);
+              return false;
+            }
   *w = KnotInsertWork{};
   w->dir = 0;
   w->degree = d.degree;
@@ -205,7 +218,7 @@ void InsertGivenValues(KnotInsertWork* w, int mult, int count, double* values) {
 int InitKnotInsertion(const Bspline* obj, int dir, int count, KnotInsertWork** work) {
   if (!work) return 0;
   *work = nullptr;
-  if (!obj || count < 0 || (obj->kind != 1 && obj->kind != 2)) {
+  if (!BsplineSound(obj) || count < 0) {
     SetKernelError(-2);
     return 0;
   }
@@ -277,6 +290,19 @@ int EndKnotInsertion(Bspline* obj, int dir, KnotInsertWork* w) {
   const int n = w->n;
   const int rows = dir ? n : w->lines;
   const int cols = dir ? w->lines : n;
+  // The refined points are combinations of the old ones, but homogeneous coordinates of huge
+  // points can overflow: such a result is refused, not installed.
+  for (int k = 0; k < 4; ++k) {
+    if (!w->c[k]) continue;
+    for (std::size_t at = 0; at < std::size_t(w->lines) * n; ++at) {
+      const double value = w->rational && k < 3 ? w->c[k][at] / w->c[3][at] : w->c[k][at];
+      if (!std::isfinite(value)) {
+        SetKernelError(-2);
+        Free(w);
+        return 0;
+      }
+    }
+  }
 
   // Everything new is allocated before the object is touched; a failure frees it and leaves
   // the object as it was. The new arrays belong to the object, so they must not die with the
@@ -387,9 +413,29 @@ void InsertNKnotsToObject(int mult, int n, int dir, Bspline* obj, int mode, doub
     SetKernelError(-2);
     return;
   }
+  if (mode == 2)
+    for (int i = 0; i < n; ++i)
+      if (!std::isfinite(values[i])) {
+        SetKernelError(-2);
+        return;
+      }
   if (mode < 0 || mode > 2) return;
+  if (!BsplineSound(obj)) {
+    SetKernelError(-2);
+    return;
+  }
   dir = EffectiveDir(obj, dir);
   const int p = dir ? obj->degreeV : obj->degreeU;
+  if (mode == 0) {
+    // The knots go in at indices p + 1, p + 2, ...: inside the domain only when the first p + 1
+    // knots are one value. On open ends the first insertion would fail after the in-place
+    // form has begun, so such an object is refused before anything is touched.
+    const double* U = dir ? obj->knotsV : obj->knotsU;
+    if (U[p] != U[0]) {
+      SetKernelError(-2);
+      return;
+    }
+  }
   // Each value gains at most p + 1 copies, which bounds the room to reserve.
   long long reserve = n;
   if (mode == 2) reserve = static_cast<long long>(n) * (mult == -1 ? p + 1 : std::min(mult, p + 1));
@@ -432,7 +478,7 @@ void InsertNKnotsToObject(int mult, int n, int dir, Bspline* obj, int mode, doub
 }
 
 int InsertOneKnotToObject(int count, int dir, Bspline* obj, int mode, double value, int position) {
-  if (!obj) return 0;
+  if (!BsplineSound(obj) || (mode != 1 && !std::isfinite(value))) return 0;
   dir = EffectiveDir(obj, dir);
   const Direction d = DirectionOf(obj, dir);
   const int p = d.degree;

@@ -33,15 +33,19 @@ struct KnotInsertWork {
 //  mode 1: n knots, each at the middle of the currently largest span (ties: the last span);
 //  mode 0: n knots evenly spaced inside the first span.
 // No result: failure shows in the error state and leaves obj as it was. n = 0 and unknown modes
-// do nothing; a negative n or a multiplicity below 1 other than -1 (mode 2) fail at once.
+// do nothing; a negative n, a multiplicity below 1 other than -1 or a value that is not finite
+// (mode 2) fail at once, as does an object that is not sound (bsvalid) or of degree 0 in dir,
+// an open start in mode 0 (first p + 1 knots not one value), or a result that overflowed.
 void InsertNKnotsToObject(int mult, int n, int dir, Bspline* obj, int mode, double* values);
 
 // Reads obj into a new working form with room for `count` more control points per line.
-// 1, or 0 on allocation failure (nothing left allocated, obj untouched).
+// 1, or 0 on allocation failure or when obj is not sound (bsvalid) or of degree 0 in dir
+// (nothing left allocated, obj untouched).
 int InitKnotInsertion(const Bspline* obj, int dir, int count, KnotInsertWork** work);
 // Writes the working form back into obj at its exact size and normal layout (transposed back,
-// divided by w) and releases the working form in every case. 1, or 0 on allocation failure, in
-// which case obj is exactly as it was before InitKnotInsertion.
+// divided by w) and releases the working form in every case. 1, or 0 on allocation failure or
+// when a coefficient of the result is not finite (error state -2), in which case obj is
+// exactly as it was before InitKnotInsertion.
 int EndKnotInsertion(Bspline* obj, int dir, KnotInsertWork* work);
 // One knot into the working form. Modes 0 and 2 insert `value` at knot index `position`
 // (U[position - 1] <= value <= U[position]); mode 1 ignores both and inserts the middle of the
@@ -51,7 +55,8 @@ double* InsertAKnotIntoTransposedObject(int dir, KnotInsertWork* work, int mode,
                                         int position);
 // Self-contained variant: mode 1 inserts `count` knots in one pass at the middles of the count
 // largest spans, any other mode the one value at knot index `position`. Non-zero on success, 0
-// on failure (obj unchanged). No caller in the kernel.
+// on failure (obj unchanged; also for an object that is not sound or a value that is not
+// finite). No caller in the kernel.
 int InsertOneKnotToObject(int count, int dir, Bspline* obj, int mode, double value, int position);
 
 // ---- Supporting operations (results from Malloc, null on failure) --------------------------

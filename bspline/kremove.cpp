@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "bspline/bsvalid.h"
 #include "bspline/kinsert.h"
 #include "bspline/knots.h"
 #include "bspline/measure.h"
@@ -420,7 +421,8 @@ int ComputeMaximalKnotSetToRemove(RemoveInfo* info, double*** samples, int spans
 }
 
 // Removes `count` knots from the loaded line one at a time in the given order and returns the
-// largest deviation it leaves at the samples; -1 when one of them is not a knot of the line.
+// largest deviation it leaves at the samples; -1 when one of them is not a knot of the line or
+// a deviation is not finite.
 double ReplayRemovalOrder(RemoveInfo* info, double*** samples, int spans, const double* order,
                           int count) {
   const double knotTol = kRelKnotTol * (info->knots[CurrentCtrl(info)] - info->knots[info->degree]);
@@ -437,7 +439,11 @@ double ReplayRemovalOrder(RemoveInfo* info, double*** samples, int spans, const 
   UpdateDeviationInfo(info, samples, 0, spans);
   double largest = 0.0;
   for (int i = 0; i < spans; ++i)
-    for (int j = 0; j <= info->degree; ++j) largest = std::max(largest, samples[4][i][j]);
+    for (int j = 0; j <= info->degree; ++j) {
+      // Deviations of huge coordinates can overflow: no measure, no removal.
+      if (!std::isfinite(samples[4][i][j])) return -1.0;
+      largest = std::max(largest, samples[4][i][j]);
+    }
   return largest;
 }
 
@@ -513,7 +519,7 @@ Bspline* MakeLineCurve(Bspline* srf, int dir, int index) {
 // order, which is how the maximal removal measured them.
 int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bool inOrder,
                       double* dev) {
-  if (!obj || !knots || nknots < 1 || (obj->kind != 1 && obj->kind != 2)) {
+  if (!BsplineSound(obj) || !knots || nknots < 1 || !AllFinite(knots, nknots)) {
     SetKernelError(-2);
     return -2;
   }
@@ -570,6 +576,11 @@ int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bo
     w->n -= r;
     w->interior -= r;
     g += r;
+  }
+  if (wantBound && !std::isfinite(bound)) {  // overflowed: the removal cannot be measured
+    Free(w);
+    SetKernelError(-2);
+    return -2;
   }
   if (!EndKnotInsertion(obj, dir, w)) return -2;
   if (wantBound) *dev = bound;
@@ -685,9 +696,10 @@ int RemoveNKnotsOfObj(Bspline* obj, int dir, double* knots, int nknots, double* 
 
 int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands, int ncands,
                                   int mode, int keep, double tol, double* dev) {
-  if (!objs || n < 1 || tol <= 0.0 || (mode != 3 && mode != 4)) return 0;
+  if (!objs || n < 1 || !(tol > 0.0) || (mode != 3 && mode != 4)) return 0;
   for (int i = 0; i < n; ++i)
-    if (!objs[i] || (objs[i]->kind != 1 && objs[i]->kind != 2)) return 0;
+    if (!BsplineSound(objs[i])) return 0;
+  if (cands && ncands > 0 && !AllFinite(cands, ncands)) return 0;
   Bspline* lead = objs[0];
   const int d = EffectiveDir(lead, dir);
   const int p = DegreeIn(lead, d);
@@ -827,7 +839,7 @@ int RemoveKnotsOfObjSet(Bspline** objs, int n, int dir, int mode, double* knots,
 }
 
 int RemoveSpecifiedKnotOfObject(Bspline* obj, double t, int dir, double* dev) {
-  if (!obj) return -2;
+  if (!BsplineSound(obj) || !std::isfinite(t)) return -2;
   dir = EffectiveDir(obj, dir);
   const int p = DegreeIn(obj, dir);
   const int n = CtrlIn(obj, dir);
@@ -881,7 +893,7 @@ int PutCloseValToSameVal(double* values, int n, int keepEnds, double tol) {
 int PutCloseKnotsToMultKnots(Bspline* obj, int dir, double tol, int* moved, int* deleted) {
   if (moved) *moved = 0;
   if (deleted) *deleted = 0;
-  if (!obj) return -2;
+  if (!BsplineSound(obj)) return -2;
   dir = EffectiveDir(obj, dir);
   const int p = DegreeIn(obj, dir);
   const int n = CtrlIn(obj, dir);
@@ -943,7 +955,7 @@ int PutCloseKnotsToMultKnots(Bspline* obj, int dir, double tol, int* moved, int*
 
 int CleanSurfaceToTangentPlaneTol(Bspline* srf, void* /*reserved*/, int dir, double lo, double hi,
                                   double tol, double angle, int keep, double* dev) {
-  if (!srf || srf->kind != 2 || srf->dimension != 3) return -2;
+  if (!BsplineSound(srf) || srf->kind != 2) return -2;
   dir = dir ? 1 : 0;
   const int p = DegreeIn(srf, dir);
   const int n = CtrlIn(srf, dir);

@@ -62,8 +62,11 @@ int UpdateRemoveInfo(RemoveInfo* info, const Bspline* obj, int count, int line, 
 //          deviation spent.
 //  mode 4: as mode 3 without a tolerance: on each line the cheapest candidates go until at
 //          most `keep` remain.
-// Returns the number of knots removed; 0 when nothing was removed or on failure. After a
-// removal the property blocks are cleared and any exact form other than a plane is dropped.
+// Returns the number of knots removed; 0 when nothing was removed or on failure: an object
+// that is not sound (bsvalid), a knot or tolerance that is not finite, a deviation or result
+// that overflowed. A forced removal (mode 2, mode 4) recomputes the weights of a rational
+// object and may leave some at or below zero. After a removal the property blocks are cleared
+// and any exact form other than a plane is dropped.
 int RemoveKnotsOfObjSet(Bspline** objs, int n, int dir, int mode, double* knots, int nknots,
                         int keep, double tol, double* dev);
 // Mode 2 for one object. 0, or -2 with the object unchanged: knots that are not interior knots

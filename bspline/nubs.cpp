@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <limits>
 
 #include "bspline/ctrlnubs.h"
 #include "bspline/nubs_simd.h"
@@ -19,6 +20,23 @@ constexpr int kOrd = kMaxSplineDegree + 1;
 // Refusal of an object the fixed-size scratch cannot hold: the output stays untouched and
 // the caller's failure test sees it.
 void Refuse() { SetKernelError(-2); }
+
+// Hands a computed value to the caller's output only when every coordinate is finite. A
+// non-finite value comes from non-finite knots, coefficients or parameters, or from an
+// overflow of huge ones: it is refused like a bad degree, the output left as it was.
+bool Deliver(const double* val, int n, double* out) {
+  for (int k = 0; k < n; ++k)
+    if (!std::isfinite(val[k])) {
+      Refuse();
+      return false;
+    }
+  for (int k = 0; k < n; ++k) out[k] = val[k];
+  return true;
+}
+
+// The values a refused sub-evaluation leaves in its output: they make the result it feeds
+// non-finite, so the whole evaluation is refused.
+constexpr double kRefused = std::numeric_limits<double>::quiet_NaN();
 
 void ShowUnavailable() { InfoMessageFormat("%s", MSGstr("Currently Unavailable")); }
 
@@ -264,7 +282,7 @@ void OneDirectionDerivative(const Bspline* s, double u, double v, int du, int dv
 // The surface core: Eval4DPointOnRSurfArray's values. Returns false, out untouched, when the
 // object is refused or the scratch cannot be created.
 bool SurfCore(const Bspline* s, double u, double v, int du, int dv, int type, double out[4]) {
-  if (!nubkernel::DegreesOk(s) || du < 0 || dv < 0) {
+  if (!BsplineShapeSound(s) || du < 0 || dv < 0) {
     Refuse();
     return false;
   }
@@ -299,18 +317,20 @@ bool SurfCore(const Bspline* s, double u, double v, int du, int dv, int type, do
 
 // Cartesian point or derivative of a surface; rational derivatives by the quotient rule.
 void SurfCartesian(const Bspline* s, double u, double v, int du, int dv, double out[3]) {
-  if (!nubkernel::DegreesOk(s)) {
+  if (!BsplineShapeSound(s)) {
     Refuse();
     return;
   }
   const int type = GetEvalType(s->rational, du + dv);
+  double r[3] = {kRefused, kRefused, kRefused};
   if (type == 0) {
-    EvalPointDiffOfRObj(s, nullptr, nullptr, u, v, du, dv, out);
-    return;
+    EvalPointDiffOfRObj(s, nullptr, nullptr, u, v, du, dv, r);
+  } else {
+    double h[4];
+    if (!SurfCore(s, u, v, du, dv, type, h)) return;
+    for (int k = 0; k < 3; ++k) r[k] = type == 2 ? h[k] / h[3] : h[k];
   }
-  double h[4];
-  if (!SurfCore(s, u, v, du, dv, type, h)) return;
-  for (int k = 0; k < 3; ++k) out[k] = type == 2 ? h[k] / h[3] : h[k];
+  Deliver(r, 3, out);
 }
 
 }  // namespace
@@ -335,7 +355,8 @@ int InitSplineArrays() {
 
 void Eval4DPointOnRSurfArray(const Bspline* s, double u, double v, int du, int dv, int type,
                              double out[4]) {
-  SurfCore(s, u, v, du, dv, type, out);
+  double h[4];
+  if (SurfCore(s, u, v, du, dv, type, h)) Deliver(h, type == 0 || type == 2 ? 4 : 3, out);
 }
 
 namespace {
@@ -343,12 +364,10 @@ namespace {
 // Cartesian surface value; the non-rational point, the common case, compiled into the caller.
 NUB_KERNEL_INLINE void SurfCartesianFast(const Bspline* s, double u, double v, int du, int dv,
                                          double out[3]) {
-  if (nubkernel::DegreesOk(s) && !s->rational && du == 0 && dv == 0) {
+  if (BsplineShapeSound(s) && !s->rational && du == 0 && dv == 0) {
     double h[4];
     SurfacePosition<false>(s, u, v, h);
-    out[0] = h[0];
-    out[1] = h[1];
-    out[2] = h[2];
+    Deliver(h, 3, out);
     return;
   }
   SurfCartesian(s, u, v, du, dv, out);
@@ -372,20 +391,25 @@ double* Eval3DPointOnSurfCoord_f(const Bspline* s, double u, double v, int du, i
 }
 
 void Eval4DPointOnRCurve3Array(const Bspline* c, double t, int d, int type, double out[4]) {
-  if (!nubkernel::DegreesOk(c) || d < 0) {
+  if (!BsplineShapeSound(c) || d < 0) {
     Refuse();
     return;
   }
   int span = c->degreeU;
-  CurveCore(c, t, d, type, &span, out);
+  double h[4];
+  CurveCore(c, t, d, type, &span, h);
+  const int dim = c->dimension == 2 ? 2 : 3;
+  Deliver(h, type == 0 || type == 2 ? dim + 1 : dim, out);
 }
 
 void Eval3DPointOnCurve3Array(const Bspline* c, double t, int d, double out[3]) {
-  if (!nubkernel::DegreesOk(c) || d < 0) {
+  if (!BsplineShapeSound(c) || d < 0) {
     Refuse();
     return;
   }
-  CurveCartesian(c, t, d, out);
+  double r[3] = {kRefused, kRefused, kRefused};
+  CurveCartesian(c, t, d, r);
+  Deliver(r, c->dimension == 2 ? 2 : 3, out);
 }
 
 double* Eval3DPointOnCurve3Coord(const Bspline* c, double t, int d, double out[3]) {
@@ -404,57 +428,62 @@ void Eval3DPointOnRCurve2Array(const Bspline* c, double t, int d, int type, doub
 
 void Eval2DPointOnCurve2Array(const Bspline* srf, const Bspline* c, double t, int d,
                               double out[2]) {
-  if (!nubkernel::DegreesOk(c) || d < 0) {
+  if (!BsplineShapeSound(c) || d < 0) {
     Refuse();
     return;
   }
-  double uv[3];
+  double uv[3] = {kRefused, kRefused, kRefused};
   CurveCartesian(c, t, d, uv);
   if (d == 0 && srf) {
     uv[0] = nubkernel::Clamp(uv[0], srf->umin, srf->umax);
     uv[1] = nubkernel::Clamp(uv[1], srf->vmin, srf->vmax);
   }
-  out[0] = uv[0];
-  out[1] = uv[1];
+  Deliver(uv, 2, out);
 }
 
 namespace {
 
 // Point and derivatives up to order d (0 to 2) of a curve on a surface by the chain rule.
-// Returns false (out untouched) when the curve cannot be mapped.
+// Returns false (out untouched) when the curve cannot be mapped or the value is not finite.
 bool CurveOnSurface(const Bspline* srf, const Bspline* c, double t, int d, double out[3]) {
+  if (!BsplineShapeSound(c)) {
+    Refuse();
+    return false;
+  }
   if (c->dimension == 3) {
     Eval3DPointOnCurve3Array(c, t, d, out);
     return true;
   }
   const Bspline* s = srf ? srf : c->owner;
-  if (!s || !nubkernel::DegreesOk(s) || !nubkernel::DegreesOk(c)) {
+  if (!BsplineShapeSound(s) || s->kind != 2) {
     Refuse();
     return false;
   }
-  double uv[2];
+  // Every partial result starts as kRefused, so a refused step refuses the whole value.
+  const double R = kRefused;
+  double uv[2] = {R, R}, r[3] = {R, R, R};
   Eval2DPointOnCurve2Array(s, c, t, 0, uv);
   if (d == 0) {
-    Eval3DPointOnSurfArray(s, uv[0], uv[1], 0, 0, out);
-    return true;
+    Eval3DPointOnSurfArray(s, uv[0], uv[1], 0, 0, r);
+    return Deliver(r, 3, out);
   }
-  double d1[2], su[3], sv[3];
+  double d1[2] = {R, R}, su[3] = {R, R, R}, sv[3] = {R, R, R};
   Eval2DPointOnCurve2Array(s, c, t, 1, d1);
   Eval3DPointOnSurfArray(s, uv[0], uv[1], 1, 0, su);
   Eval3DPointOnSurfArray(s, uv[0], uv[1], 0, 1, sv);
   if (d == 1) {
-    for (int k = 0; k < 3; ++k) out[k] = su[k] * d1[0] + sv[k] * d1[1];
-    return true;
+    for (int k = 0; k < 3; ++k) r[k] = su[k] * d1[0] + sv[k] * d1[1];
+    return Deliver(r, 3, out);
   }
-  double d2[2], suu[3], suv[3], svv[3];
+  double d2[2] = {R, R}, suu[3] = {R, R, R}, suv[3] = {R, R, R}, svv[3] = {R, R, R};
   Eval2DPointOnCurve2Array(s, c, t, 2, d2);
   Eval3DPointOnSurfArray(s, uv[0], uv[1], 2, 0, suu);
   Eval3DPointOnSurfArray(s, uv[0], uv[1], 1, 1, suv);
   Eval3DPointOnSurfArray(s, uv[0], uv[1], 0, 2, svv);
   for (int k = 0; k < 3; ++k)
-    out[k] = (2.0 * suv[k] * d1[0] + svv[k] * d1[1]) * d1[1] + suu[k] * d1[0] * d1[0] +
-             sv[k] * d2[1] + su[k] * d2[0];
-  return true;
+    r[k] = (2.0 * suv[k] * d1[0] + svv[k] * d1[1]) * d1[1] + suu[k] * d1[0] * d1[0] +
+           sv[k] * d2[1] + su[k] * d2[0];
+  return Deliver(r, 3, out);
 }
 
 }  // namespace
@@ -486,12 +515,10 @@ double* EvalCrvOnSrfCoord(const Bspline* srf, const Bspline* c, double t, int d,
   return out;
 }
 
-void Eval4DPointOnRSurfArrayM(const Bspline* s, double u, double v, const int flags[3], int type,
-                              double out[3][3]) {
-  if (!nubkernel::DegreesOk(s)) {
-    Refuse();
-    return;
-  }
+namespace {
+
+void SurfaceRequestsM(const Bspline* s, double u, double v, const int flags[3], int type,
+                      double out[3][3]) {
   if (s->rational || type == 0 || type == 2) {
     // out has room for Cartesian values only: rational requests go one at a time.
     if (flags[0]) SurfCartesian(s, u, v, 0, 0, out[0]);
@@ -523,6 +550,27 @@ void Eval4DPointOnRSurfArrayM(const Bspline* s, double u, double v, const int fl
   }
 }
 
+}  // namespace
+
+void Eval4DPointOnRSurfArrayM(const Bspline* s, double u, double v, const int flags[3], int type,
+                              double out[3][3]) {
+  if (!BsplineShapeSound(s)) {
+    Refuse();
+    return;
+  }
+  // The requests are computed aside and handed over only when all of them are finite.
+  const double R = kRefused;
+  double r[3][3] = {{R, R, R}, {R, R, R}, {R, R, R}};
+  SurfaceRequestsM(s, u, v, flags, type, r);
+  for (int k = 0; k < 3; ++k)
+    if (flags[k] && !AllFinite(r[k], 3)) {
+      Refuse();
+      return;
+    }
+  for (int k = 0; k < 3; ++k)
+    if (flags[k]) Deliver(r[k], 3, out[k]);
+}
+
 void Eval3DPointOnSurfArrayM(const Bspline* s, double u, double v, const int flags[3],
                              double out[3][3]) {
   const int count = (flags[0] != 0) + (flags[1] != 0) + (flags[2] != 0);
@@ -548,7 +596,7 @@ void EvenlySpaced(const Bspline* c, int segments, int n, Eval eval, Put put) {
   // One point: the domain start (a step over n - 1 = 0 intervals has no meaning).
   const double h = n > 1 ? (b - a) / (n - 1) : 0.0;
   int span = p;
-  double val[4];
+  double val[4] = {kRefused, kRefused, kRefused, kRefused};
   for (int i = 0; i < n; ++i) {
     double t = a + i * h;
     if (t > b) t = b;
@@ -562,24 +610,29 @@ void EvenlySpaced(const Bspline* c, int segments, int n, Eval eval, Put put) {
   }
 }
 
+// The n-point evaluators check the whole record first (a bad one is refused with nothing
+// written); a value that still comes out non-finite overflowed, and the result is -2 after
+// all.
 template <class T>
 int Npnts4DCurve(const Bspline* c, int segments, int d, int n, T* x, T* y, T* z, T* w) {
-  if (!nubkernel::DegreesOk(c) || d < 0) return -2;
+  if (!BsplineSound(c) || d < 0) return -2;
   const int type = GetEvalType(c->rational, d);
   const int dim = c->dimension == 2 ? 2 : 3;
   // Values come as dim coordinates then the weight: a 2D caller passes its weights as z.
   T* outs[4] = {x, y, z, w};
   const int nOut = (type == 0 || type == 2) ? dim + 1 : dim;
+  bool finite = true;
   EvenlySpaced(
       c, segments, n,
       [&](double t, int* span, double* val) { CurveCore(c, t, d, type, span, val); },
       [&](int slot, const double* val) {
+        finite = finite && AllFinite(val, nOut);
         for (int k = 0; k < nOut; ++k)
           if (outs[k]) outs[k][slot] = static_cast<T>(val[k]);
         // A non-rational object's weight is 1 (0 for its derivatives).
         if (nOut == dim && outs[dim]) outs[dim][slot] = static_cast<T>(d == 0 ? 1.0 : 0.0);
       });
-  return 0;
+  return finite ? 0 : -2;
 }
 
 // Cartesian values of a curve: the 4D core for non-rational objects and rational positions,
@@ -587,9 +640,10 @@ int Npnts4DCurve(const Bspline* c, int segments, int d, int n, T* x, T* y, T* z,
 template <class T>
 int NpntsCartesianCurve(const Bspline* c, const Bspline* srf, int segments, int d, int n, T* x,
                         T* y, T* z) {
-  if (!nubkernel::DegreesOk(c) || d < 0) return -2;
+  if (!BsplineSound(c) || d < 0) return -2;
   const int type = GetEvalType(c->rational, d);
   const int dim = c->dimension == 2 ? 2 : 3;
+  bool finite = true;
   EvenlySpaced(
       c, segments, n,
       [&](double t, int* span, double* val) {
@@ -606,11 +660,12 @@ int NpntsCartesianCurve(const Bspline* c, const Bspline* srf, int segments, int 
         }
       },
       [&](int slot, const double* val) {
+        finite = finite && AllFinite(val, dim);
         x[slot] = static_cast<T>(val[0]);
         y[slot] = static_cast<T>(val[1]);
         if (z && dim == 3) z[slot] = static_cast<T>(val[2]);
       });
-  return 0;
+  return finite ? 0 : -2;
 }
 
 }  // namespace
@@ -654,17 +709,19 @@ int Eval3DNpntsOnBsplOnSurfArray_f(const Bspline* srf, const Bspline* c, int seg
     ShowUnavailable();
     return -2;
   }
-  if (!nubkernel::DegreesOk(c) || d < 0) return -2;
+  if (!BsplineSound(c) || d < 0) return -2;
   const Bspline* s = srf ? srf : c->owner;
-  if (c->dimension == 2 && !s) return -2;
+  if (c->dimension == 2 && !BsplineSound(s)) return -2;
+  bool finite = true;
   EvenlySpaced(
       c, segments, n, [&](double t, int*, double* val) { CurveOnSurface(s, c, t, d, val); },
       [&](int slot, const double* val) {
+        finite = finite && AllFinite(val, 3);
         x[slot] = static_cast<float>(val[0]);
         y[slot] = static_cast<float>(val[1]);
         z[slot] = static_cast<float>(val[2]);
       });
-  return KernelFailed() ? -2 : 0;
+  return finite && !KernelFailed() ? 0 : -2;
 }
 
 // ---- grids of given parameters ---------------------------------------------------------------
@@ -829,16 +886,35 @@ GridNet PositionNet(const Bspline* b) {
   return g;
 }
 
+// The grid evaluators check the record and the parameters first (bad ones are refused with
+// nothing written); a value that still comes out non-finite overflowed, and the result is
+// -2 after all.
+bool GridInputSound(const Bspline* b, const double* us, int nu, const double* vs, int nv) {
+  if (!BsplineSound(b) || (nu > 0 && !AllFinite(us, nu)) ||
+      (b->kind == 2 && nv > 0 && !AllFinite(vs, nv))) {
+    Refuse();
+    return false;
+  }
+  return true;
+}
+
 template <class Emit>
 int PositionGrid(const Bspline* b, const double* us, int nu, const double* vs, int nv, Emit emit) {
-  if (!nubkernel::DegreesOk(b)) {
+  if (!GridInputSound(b, us, nu, vs, nv)) return -2;
+  if (nu <= 0 || (b->kind == 2 && nv <= 0)) return 0;
+  const bool surface = b->kind == 2;
+  bool finite = true;
+  const int r = GridSum(PositionNet(b), us, nu, vs, surface ? nv : 1, b->knotsU, b->knotsV,
+                        NumCtrlU(b), surface ? NumCtrlV(b) : 1, surface,
+                        [&](int k, const double* val) {
+                          finite = finite && AllFinite(val, 4);
+                          emit(k, val);
+                        });
+  if (r == 0 && !finite) {
     Refuse();
     return -2;
   }
-  if (nu <= 0 || (b->kind == 2 && nv <= 0)) return 0;
-  const bool surface = b->kind == 2;
-  return GridSum(PositionNet(b), us, nu, vs, surface ? nv : 1, b->knotsU, b->knotsV, NumCtrlU(b),
-                 surface ? NumCtrlV(b) : 1, surface, emit);
+  return r;
 }
 
 template <class T>
@@ -889,11 +965,12 @@ int Eval4DGridOnRBsplArray_f(const Bspline* b, const double* us, int nu, const d
 
 int Eval4DGridOnRSurfArray(const Bspline* s, const double* us, int nu, const double* vs, int nv,
                            int du, int dv, int type, double* w, double* x, double* y, double* z) {
-  if (!nubkernel::DegreesOk(s) || s->kind != 2 || du < 0 || dv < 0) {
+  if (!BsplineShapeSound(s) || s->kind != 2 || du < 0 || dv < 0) {
     Refuse();
     return -2;
   }
   if (type == 2 || type == 3) return Grid4D(s, us, nu, vs, nv, w, x, y, z);
+  if (!GridInputSound(s, us, nu, vs, nv)) return -2;
   if (nu <= 0 || nv <= 0) return 0;
   const int pu = s->degreeU, pv = s->degreeV, ncu = NumCtrlU(s), ncv = NumCtrlV(s);
   const bool homogeneous = type == 0 && s->W;
@@ -940,11 +1017,18 @@ int Eval4DGridOnRSurfArray(const Bspline* s, const double* us, int nu, const dou
   g.shiftU = du;
   g.shiftV = dv;
   g.ncu = ncu;
-  return GridSum(g, us, nu, vs, nv, s->knotsU, s->knotsV, ncu, ncv, true,
-                 [&](int k, const double* val) {
-                   x[k] = val[0];
-                   y[k] = val[1];
-                   z[k] = val[2];
-                   if (homogeneous && w) w[k] = val[3];
-                 });
+  bool finite = true;
+  const int r = GridSum(g, us, nu, vs, nv, s->knotsU, s->knotsV, ncu, ncv, true,
+                        [&](int k, const double* val) {
+                          finite = finite && AllFinite(val, homogeneous ? 4 : 3);
+                          x[k] = val[0];
+                          y[k] = val[1];
+                          z[k] = val[2];
+                          if (homogeneous && w) w[k] = val[3];
+                        });
+  if (r == 0 && !finite) {
+    Refuse();
+    return -2;
+  }
+  return r;
 }

@@ -8,10 +8,13 @@
 // x w, y w, z w, w (u w, v w, w for a 2D curve). Evaluation types are those of GetEvalType.
 // Every evaluator clamps its parameters into the object's domain. The evaluated record is
 // never modified: derivative nets are built in scratch, never installed in the record.
-// Objects of degree above kMaxSplineDegree are refused: the output is left untouched and
-// zk_error_status is set to -2. The 2D-curve forms (Eval3DPointOnRCurve2Array, whose out holds
-// three values, and Eval3DNpntsOnRCurve2Array, whose third array is the weight) refuse any
-// other object the same way (the n-point forms return -2).
+// Objects of degree above kMaxSplineDegree, or whose structure is broken (BsplineShapeSound),
+// are refused: the output is left untouched and zk_error_status is set to -2. So is a result
+// that is not finite (non-finite knots, coefficients or parameters, or an overflow): a
+// single-parameter evaluator writes only finite values. The 2D-curve forms
+// (Eval3DPointOnRCurve2Array, whose out holds three values, and Eval3DNpntsOnRCurve2Array,
+// whose third array is the weight) refuse any other object the same way (the n-point forms
+// return -2).
 #pragma once
 
 #include "bspline/smake.h"
@@ -62,7 +65,9 @@ void Eval4DPointOnRSurfArrayM(const Bspline* srf, double u, double v, const int 
 // ---- n evenly spaced parameters over the domain ------------------------------------------------
 // With `segments` set, 2n - 2 values are written: the first point once, every inner point
 // twice, the last once (the ends of n - 1 segments). Return 0, or -2 (nothing written) when
-// the object is refused. The 4D forms write homogeneous values (w receives the weight or its
+// the object is refused: broken structure, knots that are not a knot vector, non-finite
+// coefficients (bsvalid). -2 also when a value came out non-finite all the same (an overflow
+// of huge coordinates); the outputs then hold what was computed. The 4D forms write homogeneous values (w receives the weight or its
 // derivative) for a rational object; w may be null for a non-rational one.
 int Eval4DNpntsOnRCurve3Array(const Bspline* crv, int segments, int d, int n, double* x, double* y,
                               double* z, double* w);
@@ -87,7 +92,9 @@ int Eval3DNpntsOnBsplOnSurfArray_f(const Bspline* srf, const Bspline* crv, int s
 // Outputs hold nv x nu values, u fastest (index j nu + i); a curve reads us only (nv is taken
 // as 1). Parameters may come in any order; spans and basis values are computed once per u
 // value and once per v value. Return 0, or -2 with nothing written when scratch cannot be
-// allocated (error state set) or the object is refused.
+// allocated (error state set) or the object or a parameter is refused (as for n points, and
+// non-finite parameters); -2 with the error state set also after an overflow, the outputs
+// then holding what was computed.
 int Eval3DGridOnBsplArray(const Bspline* obj, const double* us, int nu, const double* vs, int nv,
                           double* x, double* y, double* z);
 int Eval3DGridOnBsplArray_f(const Bspline* obj, const double* us, int nu, const double* vs, int nv,

@@ -213,7 +213,9 @@ NUB_KERNEL_INLINE int PointInit(double t, int deg, const double* knots, double* 
   return where;
 }
 
-// Degrees the fixed-size evaluation scratch can hold (every evaluator refuses others).
+// Degrees the fixed-size evaluation scratch can hold: the check of the low-level sums, which
+// also receive working views of a record (lowered degrees, a weight net as a coordinate).
+// The public evaluators check the whole structure (BsplineShapeSound).
 inline bool DegreesOk(const Bspline* b) {
   if (!b || b->degreeU < 0 || b->degreeU > kMaxSplineDegree) return false;
   return b->kind != 2 || (b->degreeV >= 0 && b->degreeV <= kMaxSplineDegree);

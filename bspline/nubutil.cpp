@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <limits>
 
 #include "bspline/knots.h"
 #include "bspline/kremove.h"
@@ -41,11 +43,26 @@ void Homogeneous(const Bspline* srf, const Bspline* crv3, const Bspline* crv2, d
 // be summed into a table of the other stride.
 bool InItsSlot(const Bspline* srf, const Bspline* crv3, const Bspline* crv2) {
   const Bspline* obj = OneOf(srf, crv3, crv2);
-  if (!obj || !nubkernel::DegreesOk(obj)) return false;
+  if (!BsplineShapeSound(obj)) return false;
   return obj == srf || (obj->dimension == 2) == (obj == crv2);
 }
 
 void ShowUnavailable(const char* text) { InfoMessageFormat("%s", MSGstr(text)); }
+
+// The homogeneous values start as NaN: an evaluation refused on the way leaves them so, and
+// the rule's result is then not finite either.
+constexpr double kRefused = std::numeric_limits<double>::quiet_NaN();
+
+// The quotient rule's result into out only when it is finite; otherwise out stays as it was
+// and the error state says why.
+void DeliverQuotient(const double* A, int du, int dv, int dim, double* out) {
+  double r[3];
+  if (ApplyQuotientRule(A, du, dv, dim, r) != 0 || !AllFinite(r, dim)) {
+    SetKernelError(-2);
+    return;
+  }
+  for (int c = 0; c < dim; ++c) out[c] = r[c];
+}
 
 }  // namespace
 
@@ -129,9 +146,10 @@ void EvalPointDirectDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bs
   }
   // A(i) for i = 0 .. k, each dim + 1 values; orders above the degree come out as zero.
   double A[kChain * 4];
+  std::fill(A, A + kChain * 4, kRefused);
   for (int i = 0; i <= k; ++i)
     Homogeneous(srf, crv3, crv2, u, v, alongV ? 0 : i, alongV ? i : 0, A + i * (dim + 1));
-  ApplyQuotientRule(A, k, 0, dim, out);
+  DeliverQuotient(A, k, 0, dim, out);
 }
 
 void EvalPointCrossDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
@@ -144,15 +162,16 @@ void EvalPointCrossDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bsp
     ShowUnavailable("Currently Unavailable");
     return;
   }
-  if (!nubkernel::DegreesOk(srf)) {
+  if (!BsplineShapeSound(srf)) {
     SetKernelError(-2);
     return;
   }
   double A[9 * 4];
+  std::fill(A, A + 9 * 4, kRefused);
   for (int i = 0; i <= du; ++i)
     for (int j = 0; j <= dv; ++j)
       Homogeneous(srf, nullptr, nullptr, u, v, i, j, A + (i * (dv + 1) + j) * 4);
-  ApplyQuotientRule(A, du, dv, 3, out);
+  DeliverQuotient(A, du, dv, 3, out);
 }
 
 int EvalNpntsDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
@@ -168,14 +187,16 @@ int EvalNpntsDirectDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const B
                                 float* y, float* z) {
   const int k = (srf && du <= 0) ? dv : du;
   if (!InItsSlot(srf, crv3, crv2) || k < 0 || k >= kChain) return -2;
+  bool finite = true;
   for (int i = 0; i < n; ++i) {
-    double p[3] = {0.0, 0.0, 0.0};
+    double p[3] = {kRefused, kRefused, crv2 ? 0.0 : kRefused};
     EvalPointDirectDiffOfRObj(srf, crv3, crv2, u[i], srf ? v[i] : 0.0, du, dv, p);
+    finite = finite && AllFinite(p, 3);
     x[i] = static_cast<float>(p[0]);
     y[i] = static_cast<float>(p[1]);
     if (z) z[i] = static_cast<float>(p[2]);
   }
-  return 0;
+  return finite ? 0 : -2;
 }
 
 int EvalNpntsCrossDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
@@ -187,24 +208,27 @@ int EvalNpntsCrossDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bs
   }
   (void)crv3;
   (void)crv2;
-  if (!nubkernel::DegreesOk(srf)) return -2;
+  if (!BsplineShapeSound(srf)) return -2;
   if (n <= 0) return 0;
   // The four homogeneous grids (orders 00, 01, 10, 11) for all points, then the rule per point.
   TrackingScope scope;
   double* A = MallocArray<double>(16, n);
   if (!A || KernelFailed()) return -2;
+  std::fill(A, A + 16 * std::size_t(n), kRefused);
   for (int i = 0; i < n; ++i)
     for (int a = 0; a <= 1; ++a)
       for (int b = 0; b <= 1; ++b)
         Homogeneous(srf, nullptr, nullptr, u[i], v[i], a, b, A + 16 * i + (a * 2 + b) * 4);
+  bool finite = true;
   for (int i = 0; i < n; ++i) {
     double p[3];
     ApplyQuotientRule(A + 16 * i, 1, 1, 3, p);
+    finite = finite && AllFinite(p, 3);
     x[i] = static_cast<float>(p[0]);
     y[i] = static_cast<float>(p[1]);
     if (z) z[i] = static_cast<float>(p[2]);
   }
-  return 0;
+  return finite ? 0 : -2;
 }
 
 namespace {

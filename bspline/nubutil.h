@@ -11,11 +11,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/smake.h"
 
-// Highest degree an evaluator accepts; fixed-size evaluation scratch is sized from it.
-// Objects of higher degree are refused (CheckBspline reports -5 for them).
-inline constexpr int kMaxSplineDegree = 22;
 
 // Span search from *span upward (a fresh search passes lo; a caller stepping through
 // increasing parameters passes the previous span back). Callers pass lo = degree and
@@ -57,6 +55,7 @@ int ApplyQuotientRule(const double* A, int du, int dv, int dim, double* out);
 // (curves use u as t and du as the order). Mixed requests go to the cross form. out gets
 // two values for a 2D curve, three otherwise; a 3D curve passed as crv2 or a 2D curve passed
 // as crv3 is refused (zk_error_status -2, out untouched).
+// A result that is not finite is not written (error state -2), as in the evaluators.
 void EvalPointDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bspline* crv2, double u,
                          double v, int du, int dv, double* out);
 // Pure derivative of order k along u (du > 0) or v on a surface, along t on a curve.
@@ -68,7 +67,8 @@ void EvalPointCrossDiffOfRObj(const Bspline* srf, const Bspline* crv3, const Bsp
                               double u, double v, int du, int dv, double* out);
 
 // The same at n points (u[i], v[i]) (curves read u only) with float outputs; z may be null
-// for a 2D curve. Return 0, or -2 on failure (nothing written).
+// for a 2D curve. Return 0, or -2 on failure (nothing written), or -2 after writing when a
+// value came out non-finite (a refused evaluation or an overflow).
 int EvalNpntsDiffOfRObj_f(const Bspline* srf, const Bspline* crv3, const Bspline* crv2,
                           const double* u, const double* v, int n, int du, int dv, float* x,
                           float* y, float* z);

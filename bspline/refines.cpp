@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
@@ -32,6 +33,11 @@ void EvalCurve2(Bspline* crv, double t, double uv[3], double duv[3], double cmp[
   if (crv->owner) Eval3DPointOnSurfArray(crv->owner, uv[0], uv[1], 0, 0, cmp);
 }
 
+// The refiners' input: sound records (a curve in a parameter plane with a sound owner when it
+// has one), a finite point and finite start parameters. Anything else is refused with -2
+// before the first evaluation.
+bool SoundCurve2(const Bspline* c) { return BsplineSound(c) && (!c->owner || BsplineSound(c->owner)); }
+
 }  // namespace
 
 int DParamfromDisplacement(const double d[3], const double Su[3], const double Sv[3],
@@ -61,7 +67,7 @@ int DParamfromDisplacement(const double d[3], const double Su[3], const double S
   return 0;
 }
 
-int FindProjectionUVPointGuess(Bspline* srf, const double P[3], const double D[3], double* u,
+static int FindProjectionUVPointGuessRun(Bspline* srf, const double P[3], const double D[3], double* u,
                                double* v, int iterations) {
   const double tol = 5e-6 * ControlPointDiagonal(srf);
   double fu = ClampRefinerParam(*u, srf->umin, srf->umax) ? 0.8 : 1.0;
@@ -85,7 +91,7 @@ int FindProjectionUVPointGuess(Bspline* srf, const double P[3], const double D[3
   return lastSq < tol ? 0 : -2;
 }
 
-int FindClosestUVPointGuess(Bspline* srf, const double P[3], double S[3], double* u, double* v,
+static int FindClosestUVPointGuessRun(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                             double* distSq, double* stepSq, int iterations) {
   double fu = ClampRefinerParam(*u, srf->umin, srf->umax) ? 0.8 : 1.0;
   double fv = ClampRefinerParam(*v, srf->vmin, srf->vmax) ? 0.8 : 1.0;
@@ -120,7 +126,7 @@ int FindClosestUVPointGuess(Bspline* srf, const double P[3], double S[3], double
   return step < 1e-10 ? 0 : -2;
 }
 
-int FindXorYIntersectCurve2(Bspline* crv, double value, int useU, double point[2], double* t,
+static int FindXorYIntersectCurve2Run(Bspline* crv, double value, int useU, double point[2], double* t,
                             double* residual, int iterations) {
   ClampRefinerParam(*t, crv->umin, crv->umax);
   const int c = useU ? 0 : 1;
@@ -140,7 +146,7 @@ int FindXorYIntersectCurve2(Bspline* crv, double value, int useU, double point[2
   return -2;
 }
 
-int RefineCurve2Intersect(Bspline* crv1, Bspline* crv2, double* t1, double* t2, double* distSq,
+static int RefineCurve2IntersectRun(Bspline* crv1, Bspline* crv2, double* t1, double* t2, double* distSq,
                           int iterations) {
   ClampRefinerParam(*t1, crv1->umin, crv1->umax);
   ClampRefinerParam(*t2, crv2->umin, crv2->umax);
@@ -191,7 +197,7 @@ int RefineCurve2Intersect(Bspline* crv1, Bspline* crv2, double* t1, double* t2, 
   return -2;
 }
 
-int NewRefineSrfSrfIntrPoint(Bspline* srf1, Bspline* srf2, double* u1, double* v1, double* u2,
+static int NewRefineSrfSrfIntrPointRun(Bspline* srf1, Bspline* srf2, double* u1, double* v1, double* u2,
                              double* v2, double P[3], int iterations, int* clamped, double tol) {
   *clamped = 0;
   auto clampAll = [&]() {
@@ -224,4 +230,50 @@ int NewRefineSrfSrfIntrPoint(Bspline* srf1, Bspline* srf2, double* u1, double* v
   }
   // Legacy acceptance, as in FindProjectionUVPointGuess: squared gap against tol itself.
   return gapSq > tol ? -2 : 0;
+}
+
+// ---- Entry points: the checks around the iterations -----------------------------------------
+// A converged result must be finite as well: huge coordinates can overflow the squared
+// distances, and such a result is reported as not converged.
+
+int FindProjectionUVPointGuess(Bspline* srf, const double P[3], const double D[3], double* u,
+                               double* v, int iterations) {
+  if (!BsplineSound(srf) || srf->kind != 2 || !AllFinite({P[0], P[1], P[2], D[0], D[1], D[2], *u, *v}))
+    return -2;
+  const int r = FindProjectionUVPointGuessRun(srf, P, D, u, v, iterations);
+  return r == 0 && AllFinite({*u, *v}) ? 0 : -2;
+}
+
+int FindClosestUVPointGuess(Bspline* srf, const double P[3], double S[3], double* u, double* v,
+                            double* distSq, double* stepSq, int iterations) {
+  if (!BsplineSound(srf) || srf->kind != 2 || !AllFinite({P[0], P[1], P[2], *u, *v})) return -2;
+  const int r = FindClosestUVPointGuessRun(srf, P, S, u, v, distSq, stepSq, iterations);
+  return r == 0 && AllFinite({S[0], S[1], S[2], *u, *v, *distSq, *stepSq}) ? 0 : -2;
+}
+
+int FindXorYIntersectCurve2(Bspline* crv, double value, int useU, double point[2], double* t,
+                            double* residual, int iterations) {
+  if (!SoundCurve2(crv) || crv->kind != 1 || crv->dimension != 2 || !AllFinite({value, *t})) return -2;
+  const int r = FindXorYIntersectCurve2Run(crv, value, useU, point, t, residual, iterations);
+  return r == 0 && AllFinite({point[0], point[1], *t, *residual}) ? 0 : -2;
+}
+
+int RefineCurve2Intersect(Bspline* crv1, Bspline* crv2, double* t1, double* t2, double* distSq,
+                          int iterations) {
+  if (!SoundCurve2(crv1) || !SoundCurve2(crv2) || crv1->kind != 1 || crv2->kind != 1 ||
+      crv1->dimension != 2 || crv2->dimension != 2 || !AllFinite({*t1, *t2}))
+    return -2;
+  const int r = RefineCurve2IntersectRun(crv1, crv2, t1, t2, distSq, iterations);
+  return r == 0 && AllFinite({*t1, *t2, *distSq}) ? 0 : -2;
+}
+
+int NewRefineSrfSrfIntrPoint(Bspline* srf1, Bspline* srf2, double* u1, double* v1, double* u2,
+                             double* v2, double P[3], int iterations, int* clamped, double tol) {
+  if (!BsplineSound(srf1) || !BsplineSound(srf2) || srf1->kind != 2 || srf2->kind != 2 ||
+      !AllFinite({*u1, *v1, *u2, *v2, tol})) {
+    *clamped = 0;
+    return -2;
+  }
+  const int r = NewRefineSrfSrfIntrPointRun(srf1, srf2, u1, v1, u2, v2, P, iterations, clamped, tol);
+  return r == 0 && AllFinite({*u1, *v1, *u2, *v2, P[0], P[1], P[2]}) ? 0 : -2;
 }

@@ -7,6 +7,11 @@
 
 struct Bspline;
 
+// Every refiner here refuses with -2, before it evaluates, records that are not sound
+// (bsvalid; a parameter-plane curve's owner too) and points, directions or start parameters
+// that are not finite; a result that would be 0 with a non-finite output (an overflow of huge
+// coordinates) is -2 as well.
+
 // (du, dv) with d = du Su + dv Sv, by Cramer's rule in the coordinate plane of N's largest
 // component (N the tangent-plane normal). -2 when that component is below 1e-10.
 int DParamfromDisplacement(const double d[3], const double Su[3], const double Sv[3],

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/nubs.h"
 #include "bspline/refines.h"
 #include "bspline/smake.h"
@@ -313,35 +314,61 @@ int ClosestPairOfCurves(const Curve3View& c1, const Curve3View& c2, double* t1, 
   return 0;
 }
 
+// The refiners' input: a sound 3D curve, or a sound curve in the parameter plane of a sound
+// owner; a sound surface; finite points and parameters. Anything else is refused with -2
+// before the first evaluation, and a converged result must be finite too (huge coordinates
+// can overflow the squared distances): otherwise it is reported as not converged.
+bool SoundCurve(const Bspline* c) {
+  return BsplineSound(c) && c->kind == 1 && (c->dimension == 3 || BsplineSound(c->owner));
+}
+
+bool SoundSurface(const Bspline* s) { return BsplineSound(s) && s->kind == 2; }
+
+int CheckedResult(int r, std::initializer_list<double> outputs) {
+  return r == 0 && !AllFinite(outputs) ? -2 : r;
+}
+
 }  // namespace
 
 int FindClosestPointCurve3(Bspline* crv, const double P[3], double C[3], double tmin, double tmax,
                            double* t, double* distSq, double* stepSq, int iterations) {
-  return ClosestPointOnCurve(Curve3View(crv), P, C, tmin, tmax, t, distSq, stepSq, iterations);
+  if (!SoundCurve(crv) || !AllFinite({P[0], P[1], P[2], tmin, tmax, *t})) return -2;
+  const int r = ClosestPointOnCurve(Curve3View(crv), P, C, tmin, tmax, t, distSq, stepSq, iterations);
+  return CheckedResult(r, {C[0], C[1], C[2], *t, *distSq, *stepSq});
 }
 
 int FindClosestPointCurveOnSurf(Bspline* crv, const double P[3], double C[3], double tmin,
                                 double tmax, double* t, double* distSq, double* stepSq,
                                 int iterations) {
-  return ClosestPointOnCurve(Curve3View(crv), P, C, tmin, tmax, t, distSq, stepSq, iterations);
+  if (!SoundCurve(crv) || !AllFinite({P[0], P[1], P[2], tmin, tmax, *t})) return -2;
+  const int r = ClosestPointOnCurve(Curve3View(crv), P, C, tmin, tmax, t, distSq, stepSq, iterations);
+  return CheckedResult(r, {C[0], C[1], C[2], *t, *distSq, *stepSq});
 }
 
 int FindClosestUVPointGuessDist(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations) {
-  return ClosestPointOnSurface(srf, P, S, u, v, dist, stepSq, iterations, nullptr, kHuge);
+  if (!SoundSurface(srf) || !AllFinite({P[0], P[1], P[2], *u, *v})) return -2;
+  const int r = ClosestPointOnSurface(srf, P, S, u, v, dist, stepSq, iterations, nullptr, kHuge);
+  return CheckedResult(r, {S[0], S[1], S[2], *u, *v, *dist, *stepSq});
 }
 
 int FindClosestUVPointGuessNorm(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations, double normal[3]) {
-  return ClosestPointOnSurface(srf, P, S, u, v, dist, stepSq, iterations, normal, 1.797693e308);
+  if (!SoundSurface(srf) || !AllFinite({P[0], P[1], P[2], *u, *v})) return -2;
+  const int r = ClosestPointOnSurface(srf, P, S, u, v, dist, stepSq, iterations, normal, 1.797693e308);
+  return CheckedResult(r, {S[0], S[1], S[2], *u, *v, *dist, *stepSq, normal[0], normal[1], normal[2]});
 }
 
 int RefineCurve3sClosestPoint(Bspline* crv1, Bspline* crv2, double* t1, double* t2, double* distSq,
                               int iterations) {
-  return ClosestPairOfCurves(Curve3View(crv1), Curve3View(crv2), t1, t2, distSq, iterations, true);
+  if (!SoundCurve(crv1) || !SoundCurve(crv2) || !AllFinite({*t1, *t2})) return -2;
+  const int r = ClosestPairOfCurves(Curve3View(crv1), Curve3View(crv2), t1, t2, distSq, iterations, true);
+  return CheckedResult(r, {*t1, *t2, *distSq});
 }
 
 int RefineCurvesClosestPoint(Bspline* crv1, Bspline* crv2, double* t1, double* t2, double* distSq,
                              int iterations) {
-  return ClosestPairOfCurves(Curve3View(crv1), Curve3View(crv2), t1, t2, distSq, iterations, false);
+  if (!SoundCurve(crv1) || !SoundCurve(crv2) || !AllFinite({*t1, *t2})) return -2;
+  const int r = ClosestPairOfCurves(Curve3View(crv1), Curve3View(crv2), t1, t2, distSq, iterations, false);
+  return CheckedResult(r, {*t1, *t2, *distSq});
 }

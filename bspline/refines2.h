@@ -7,6 +7,10 @@
 
 struct Bspline;
 
+// Input and output checks as in bspline/refines: records that are not sound, a curve on a
+// surface without a sound owner, non-finite points or parameters give -2, and so does a
+// converged result that is not finite.
+
 // Foot of P on a 3D curve within [tmin, tmax] from the start t: C, t, distSq = |C - P|^2 and
 // the last squared step. 0 converged, -2 not converged within the iterations (t, C and
 // distSq then hold the last state) or a vanishing tangent.

@@ -1,0 +1,52 @@
+// What the entry points check before they trust a record handed to them: the structure its
+// counts promise, knot vectors that are knot vectors, and finite coefficients. Records come
+// from callers, files and the host; an operation that ran on a broken one would read outside
+// its arrays or spread NaN into records it then reports as good.
+#pragma once
+
+#include <climits>
+#include <cmath>
+#include <initializer_list>
+
+#include "bspline/smake.h"
+
+// Highest degree a record may have: the evaluators' fixed-size scratch is sized from it.
+inline constexpr int kMaxSplineDegree = 22;
+
+// The structure, in constant time: kind 1 (curve) or 2 (surface); dimension 3, or 2 for a
+// curve; degrees 0 .. kMaxSplineDegree; interior-knot counts >= 0 with control nets whose size
+// fits an int; the knot vectors and coefficient matrices the kind, dimension and rational
+// flag call for.
+// Every evaluator checks this on every call, so it is defined here.
+inline bool BsplineShapeSound(const Bspline* b) {
+  if (!b || (b->kind != 1 && b->kind != 2)) return false;
+  const bool surf = b->kind == 2;
+  if (b->dimension != 3 && (surf || b->dimension != 2)) return false;
+  if (b->degreeU < 0 || b->degreeU > kMaxSplineDegree || b->interiorU < 0) return false;
+  if (surf && (b->degreeV < 0 || b->degreeV > kMaxSplineDegree || b->interiorV < 0)) return false;
+  // Counts that overflow an int would wrap every index computed from them.
+  const long long nu = 1LL + b->degreeU + b->interiorU;
+  const long long nv = surf ? 1LL + b->degreeV + b->interiorV : 1;
+  if (nu + b->degreeU + 1 > INT_MAX || nv + b->degreeV + 1 > INT_MAX || nu * nv > INT_MAX) return false;
+  if (!b->knotsU || !b->X || !b->Y || (surf && !b->knotsV)) return false;
+  if (b->dimension == 3 && !b->Z) return false;
+  return !b->rational || b->W;
+}
+
+// A knot vector of nCtrl + p + 1 values: all finite, never decreasing, no value more than
+// p + 1 times, and a domain knots[p] .. knots[nCtrl] of positive, finite length.
+bool KnotVectorSound(const double* knots, int p, int nCtrl);
+
+// The structure, every knot vector, and every coefficient finite; weights of a rational
+// record positive as well. Linear in the size of the record.
+bool BsplineSound(const Bspline* b);
+
+// True when all n values are finite.
+inline bool AllFinite(const double* values, int n) {
+  for (int i = 0; i < n; ++i)
+    if (!std::isfinite(values[i])) return false;
+  return true;
+}
+inline bool AllFinite(std::initializer_list<double> values) {
+  return AllFinite(values.begin(), static_cast<int>(values.size()));
+}
