@@ -3,6 +3,7 @@
 // updated, and nothing changes when memory fails.
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "bspline/sfree.h"
@@ -72,6 +73,65 @@ TEST_F(CurveBreakTest, ExcursionBesideAnEdgeBecomesAnEdgePiece) {
   });
   EXPECT_TRUE(failures > 10 && failures < 400) << failures;
   FreeBspline(ref);
+}
+
+
+// The crossings of the bulge with the rectangle lie on u = 1 between its two ends; edge pieces
+// run along their edge from one point to the other; breaking every curve of a surface leaves
+// only curves inside; a chain spliced into a loop takes the old curve's place.
+TEST_F(CurveBreakTest, CrossingsEdgePiecesAndWholeSurfaces) {
+  Bspline* s = Plane();
+  Bspline* bulge = BuildCurveOnSurface(s, 2, kBulge);
+  double params[kMaxBoundaryCrossings];
+  int count = 0;
+  ASSERT_EQ(FindBoundaryCrossings(bulge, params, &count), 0);
+  ASSERT_EQ(count, 4);
+  EXPECT_TRUE(params[0] == bulge->umin && params[3] == bulge->umax);
+  EXPECT_TRUE(std::is_sorted(params, params + count));
+  for (int i = 1; i < 3; ++i) {
+    double p[3];
+    RefEvalCurve(bulge, params[i], p);
+    EXPECT_NEAR(p[0], 1.0, 1e-5) << i;
+  }
+  for (auto [edge, a, b] : {std::tuple{2, std::pair{1.0, 0.2}, std::pair{1.0, 0.7}},
+                            {1, {0.6, 1.0}, {0.1, 1.0}}, {0, {0.0, 0.9}, {0.0, 0.3}}}) {
+    Bspline* piece = SurfPartEdge2CurveOnSurface(a.first, a.second, b.first, b.second, edge);
+    ASSERT_NE(piece, nullptr) << edge;
+    double p0[3], p1[3];
+    RefEvalCurve(piece, piece->umin, p0);
+    RefEvalCurve(piece, piece->umax, p1);
+    EXPECT_TRUE(std::fabs(p0[0] - a.first) < 1e-12 && std::fabs(p0[1] - a.second) < 1e-12) << edge;
+    EXPECT_TRUE(std::fabs(p1[0] - b.first) < 1e-12 && std::fabs(p1[1] - b.second) < 1e-12) << edge;
+    double** along = edge % 2 == 0 ? piece->X : piece->Y;  // the fixed coordinate
+    for (int i = 0; i < NumCtrlU(piece); ++i) EXPECT_EQ(along[0][i], edge % 2 == 0 ? a.first : a.second);
+    FreeBspline(piece);
+  }
+  EXPECT_EQ(SurfPartEdge2CurveOnSurface(1.0, 0.2, 1.0, 0.2, 2), nullptr);
+  EXPECT_EQ(SurfPartEdge2CurveOnSurface(1.0, 0.2, 1.0, 0.7, 4), nullptr);
+
+  // Every curve of the surface ends up inside its rectangle.
+  BuildCurveOnSurface(s, 2, {-0.3, 0.5, 0.5, 0.6, 0.5, -0.2});
+  ASSERT_EQ(BreakAllCurvesOnSurface(s), 0);
+  const std::vector<Bspline*> curves = ListItems(s);
+  EXPECT_GT(curves.size(), 3u);
+  for (const Bspline* c : curves)
+    for (int i = 0; i <= 50; ++i) {
+      double p[3];
+      RefEvalCurve(c, c->umin + (c->umax - c->umin) * i / 50.0, p);
+      EXPECT_TRUE(p[0] > -1e-5 && p[0] < 1 + 1e-5 && p[1] > -1e-5 && p[1] < 1 + 1e-5);
+    }
+  EXPECT_EQ(BreakAllCurvesOnSurface(nullptr), -2);
+
+  // A chain of two curves in place of the middle curve of a loop.
+  TrimList* loop = AddLoop(s, {curves[0], curves[1], curves[2]});
+  BsplineList* head = MallocNullBsplineList();
+  head->item = BuildCurveOnSurface(s, 1, {0.2, 0.2, 0.4, 0.4});
+  head->next = MallocNullBsplineList();
+  head->next->item = BuildCurveOnSurface(s, 1, {0.4, 0.4, 0.6, 0.2});
+  const std::vector<Bspline*> expect = {curves[0], head->item, head->next->item, curves[2]};
+  ReplaceCurvesOnSurfaceMultiple(curves[1], head, head->next, s);
+  EXPECT_EQ(LoopItems(loop), expect);
+  FreeBspline(s);
 }
 
 }  // namespace

@@ -159,4 +159,24 @@ TEST_F(CurveUtilTest, ControlPointsOffTheDomainReflectThroughTheEdge) {
   FreeBspline(flat);
 }
 
+// The edit point of a control point is its Greville abscissa: control points placed there
+// reproduce the parameter (linear precision), for every order.
+TEST_F(CurveUtilTest, EditPointsAreTheGrevilleAbscissae) {
+  for (int p = 1; p <= 4; ++p) {
+    const int n = p + 4;
+    const std::vector<double> k = ClampedKnots(p, n, 0.0, 2.0, KnotLayout::Random, 3 + p);
+    std::vector<double> pts;
+    for (int i = 0; i < n; ++i) pts.insert(pts.end(), {GetEditPoint(k.data(), p + 1, i), 0.0, 0.0});
+    EXPECT_EQ(pts[0], 0.0);
+    EXPECT_EQ(pts[3 * (n - 1)], 2.0);
+    Bspline* c = BuildCurve(p, 3, pts, k);
+    for (double t : {0.0, 0.3, 1.1, 2.0}) {
+      double q[3];
+      RefEvalCurve(c, t, q);
+      EXPECT_NEAR(q[0], t, 1e-14) << p;
+    }
+    FreeBspline(c);
+  }
+}
+
 }  // namespace

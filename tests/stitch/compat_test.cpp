@@ -55,4 +55,37 @@ TEST_F(ObjSetCompatibleTest, ShapesStayAndKnotVectorsBecomeIdentical) {
   for (Bspline* b : objs) FreeBspline(b);
 }
 
+// With scaleOther a surface's other direction is scaled by the factor that maps the set's
+// direction onto [0, 1], and the curves on the surface follow both: S'(u / 2, v / 2) = S(u, v).
+TEST_F(ObjSetCompatibleTest, ScalingTheOtherDirectionKeepsTheSurfaceAndItsCurves) {
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return x * x - y; },
+                                  {.umin = 0.0, .umax = 2.0, .vmin = 1.0, .vmax = 3.0,
+                                   .layout = KnotLayout::Random});
+  Bspline* c = BuildCurveOnSurface(s, 2, {0.5, 1.5, 1.0, 2.0, 1.8, 2.5});
+  Bspline* before = CopyBsplineStruct(s);
+  const double t[3] = {0.0, 0.4, 1.0};
+  double onCurve[3][3];
+  for (int i = 0; i < 3; ++i) RefEvalCurve(c, t[i], onCurve[i]);
+  Bspline* objs[1] = {s};
+  int dirs[1] = {0};
+  MakeObjSetCompatible(objs, dirs, 1, 1);
+  ASSERT_FALSE(KernelFailedNow());
+  EXPECT_TRUE(s->umin == 0.0 && s->umax == 1.0 && s->vmin == 0.5 && s->vmax == 1.5);
+  for (double u : {0.0, 0.7, 2.0})
+    for (double v : {1.0, 2.2, 3.0}) {
+      double a[3], b[3];
+      RefEvalSurface(before, u, v, a);
+      RefEvalSurface(s, u / 2, v / 2, b);
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[k], b[k], 1e-12);
+    }
+  for (int i = 0; i < 3; ++i) {
+    double p[3];
+    RefEvalCurve(c, t[i], p);
+    EXPECT_NEAR(p[0], onCurve[i][0] / 2, 1e-12);
+    EXPECT_NEAR(p[1], onCurve[i][1] / 2, 1e-12);
+  }
+  FreeBspline(before);
+  FreeBspline(s);
+}
+
 }  // namespace
