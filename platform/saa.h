@@ -12,7 +12,8 @@ enum {
   SAA_ERR_ARGUMENT = 1,   /* a null pointer, a bad count, a bad constant pair, an unknown element */
   SAA_ERR_NOT_FOUND = 2,  /* no such custom value or dialog item */
   SAA_ERR_VERSION = 3,    /* SDK version the host does not serve */
-  SAA_ERR_SINGULAR = 4    /* matrix without inverse */
+  SAA_ERR_SINGULAR = 4,   /* matrix without inverse */
+  SAA_ERR_MEMORY = 5      /* the host ran out of memory during the call */
 };
 
 typedef struct SAA_Scene {

@@ -44,5 +44,8 @@ int SAAStubPressOK(SAA_CustomContext ctx);
 
 // The k-th call (1 = the next one) of the named operation, counted from now, fails with status.
 void SAAStubFailCall(const std::string& operation, int k, int status);
+// The k-th call (1 = the next one) of the named operation runs out of memory inside the host
+// (std::bad_alloc), which the call turns into SAA_ERR_MEMORY.
+void SAAStubFailAllocation(const std::string& operation, int k);
 // Calls of the named operation since the last reset.
 int SAAStubCallCount(const std::string& operation);

@@ -1,5 +1,6 @@
 // The host layer on its own: conversion of host surfaces, the checks of host data, the report,
 // the entry points' bookkeeping and the handling of failing host calls.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -180,6 +181,53 @@ TEST_F(HostLayer, FailingHostCallIsNamedAndItsStatusReturned) {
   EXPECT_EQ(initSeamWeld(ctx), 7);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "SAAPHIRE ERROR : SAA_nurbsSurfaceGetKnots\n");
   EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+}
+
+// The host's API is C: when the host runs out of memory inside a call, the call returns
+// SAA_ERR_MEMORY and no exception reaches the caller. Every operation of a whole run fails so
+// in turn; each entry point passes the status on (init ignores a failed custom value, as it
+// ignores every failed read of them) and the run leaks nothing.
+TEST_F(HostLayer, HostOutOfMemoryIsAStatusNotAnException) {
+  const char* operations[] = {
+      "SAA_sceneInitInternal", "SAA_sceneGetCurrent", "SAA_customContextSetInstanceData",
+      "SAA_customContextGetNbResults", "SAA_customContextGetResults", "SAA_customContextGetCustomValueList",
+      "SAA_cusvalGetStateValue", "SAA_cusvalGetFloatValue", "SAA_elementGetNameLength", "SAA_elementGetName",
+      "SAA_modelGetDeformationMatrix", "SAA_matrixInvert", "SAA_nurbsSurfaceGetClosed", "SAA_nurbsSurfaceGetDegree",
+      "SAA_nurbsSurfaceGetNbKnots", "SAA_nurbsSurfaceGetKnots", "SAA_nurbsSurfaceGetNbVertices",
+      "SAA_modelGetVertices", "SAA_customContextGetInstanceData", "SAA_sceneGetPlayCtrlCurrentFrame",
+      "SAA_customContextGetCurrentResultIndex", "SAA_modelSetVertices"};
+  for (const char* op : operations) {
+    SAAStubReset();
+    SampleGroup g = BuildTwoPatchGroup(0.01, 3.0);
+    SAA_CustomContext ctx = Context(g, {});
+    const int initCalls = SAAStubCallCount(op);
+    SAAStubFailAllocation(op, 1);
+    testing::internal::CaptureStderr();
+    int statuses[3] = {0, 0, 0};
+    EXPECT_NO_THROW(statuses[0] = initSeamWeld(ctx)) << op;
+    for (int k = 0; k < 2; ++k) {
+      SAAStubSetCurrentResult(ctx, k);
+      EXPECT_NO_THROW(statuses[1 + k] = updateSeamWeld(ctx)) << op;
+    }
+    const std::string messages = testing::internal::GetCapturedStderr();
+    EXPECT_GT(SAAStubCallCount(op), initCalls) << op << " is not on the run's path";
+    const bool customValue = std::strstr(op, "cusval") || std::strstr(op, "CustomValue");
+    const bool passedOn = std::count(statuses, statuses + 3, int{SAA_ERR_MEMORY}) > 0;
+    EXPECT_TRUE(passedOn || (customValue && statuses[0] == 0)) << op;
+    EXPECT_NE(messages.find("SAAPHIRE ERROR"), std::string::npos) << op;
+    EXPECT_NO_THROW(cleanupSeamWeld(ctx));
+  }
+  // Called directly, the failing call leaves its output alone.
+  SAA_CustomContext ctx = SAAStubCreateContext();
+  SAAStubSetCustomFloat(ctx, "A_NAME_LONGER_THAN_SMALL_STRINGS", 2.0f);
+  SAA_CustomValueList list = nullptr;
+  ASSERT_EQ(SAA_customContextGetCustomValueList(ctx, &list), SAA_SUCCESS);
+  float value = -1.0f;
+  SAAStubFailAllocation("SAA_cusvalGetFloatValue", 1);
+  EXPECT_EQ(SAA_cusvalGetFloatValue(list, "A_NAME_LONGER_THAN_SMALL_STRINGS", &value), SAA_ERR_MEMORY);
+  EXPECT_EQ(value, -1.0f);
+  EXPECT_EQ(SAA_cusvalGetFloatValue(list, "A_NAME_LONGER_THAN_SMALL_STRINGS", &value), SAA_SUCCESS);
+  EXPECT_EQ(value, 2.0f);
 }
 
 TEST_F(HostLayer, UpdateChecksTheHostIndexAndCleanupUnregisters) {
