@@ -1,5 +1,6 @@
 #include "healing/plugin/seamweld5.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -92,14 +93,6 @@ struct RunRecords {
   }
 };
 
-template <typename T>
-T* AllocZeroed(int n) {
-  if (n < 1) return nullptr;
-  auto* p = MallocArray<T>(n);
-  if (p) std::memset(static_cast<void*>(p), 0, sizeof(T) * n);
-  return p;
-}
-
 // The kernel record's control points as host vertices {x, y, z, 1}, u fastest, moved by the
 // inverse deformation in single precision as the host computes it; null when out of memory,
 // and when a point is not finite in single precision before or after the inverse (the host
@@ -183,7 +176,7 @@ extern "C" int initSeamWeld(SAA_CustomContext ctx) {
   int s = SAA_sceneInitInternal(kSdkVersion);
   if (s) return HostError(s, "SAA_sceneInit");
 
-  auto* inst = AllocZeroed<SeamWeldInstance>(1);
+  auto* inst = CallocArray<SeamWeldInstance>(1);
   if (!inst) return kSeamWeldFailure;
   if ((s = SAA_customContextSetInstanceData(ctx, inst))) {
     Free(inst);  // never registered, so nobody else can release it
@@ -193,7 +186,8 @@ extern "C" int initSeamWeld(SAA_CustomContext ctx) {
   if ((s = SAA_sceneGetCurrent(&inst->scene))) return HostError(s, "SAA_sceneGetCurrent");
   int n = 0;
   if ((s = SAA_customContextGetNbResults(ctx, &n))) return HostError(s, "SAA_customContextGetNbResults");
-  inst->picks = AllocZeroed<SAA_Elem>(n);
+  if (n < 1) return kSeamWeldFailure;
+  inst->picks = CallocArray<SAA_Elem>(n);
   if (!inst->picks) return kSeamWeldFailure;
   inst->nPicks = n;
   if ((s = SAA_customContextGetResults(ctx, n, inst->picks))) return HostError(s, "SAA_customContextGetResults");
@@ -257,7 +251,7 @@ extern "C" int updateSeamWeld(SAA_CustomContext ctx) {
     return HostError(s, "SAA_customContextGetCurrentResultIndex");
 
   const int n = inst->nPicks;
-  SAA_Elem* scratch = AllocZeroed<SAA_Elem>(n);
+  SAA_Elem* scratch = CallocArray<SAA_Elem>(n);
   if (!scratch) return kSeamWeldFailure;
   if ((s = SAA_customContextGetResults(ctx, n, scratch))) {
     Free(scratch);
@@ -298,10 +292,10 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   // make this one fail.
   ClearKernelError();
   RunRecords run;
-  run.srfs = AllocZeroed<Bspline*>(n);
-  run.names = AllocZeroed<char*>(n);
-  run.matrices = AllocZeroed<float[16]>(n);
-  run.inverses = AllocZeroed<float[16]>(n);
+  run.srfs = CallocArray<Bspline*>(std::max(n, 0));
+  run.names = CallocArray<char*>(std::max(n, 0));
+  run.matrices = CallocArray<float[16]>(std::max(n, 0));
+  run.inverses = CallocArray<float[16]>(std::max(n, 0));
   if (n > 0 && (!run.srfs || !run.names || !run.matrices || !run.inverses)) return kSeamWeldFailure;
   run.n = n;
 
@@ -311,7 +305,7 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
     int length = 0;
     if ((s = SAA_elementGetNameLength(scene, &picks[i], &length))) return HostError(s, "SAA_elementGetNameLength");
     if (length < 0) return kSeamWeldFailure;
-    if (!(run.names[i] = AllocZeroed<char>(length + 1))) return kSeamWeldFailure;
+    if (!(run.names[i] = CallocArray<char>(std::max(length + 1, 0)))) return kSeamWeldFailure;
     if ((s = SAA_elementGetName(scene, &picks[i], length + 1, run.names[i]))) return HostError(s, "SAA_elementGetName");
     if ((s = SAA_modelGetDeformationMatrix(scene, &picks[i], run.matrices[i])))
       return HostError(s, "SAA_modelGetDeformationMatrix");
@@ -328,7 +322,7 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
 
   if (buildMode) return MakeTopologyZK(run.srfs, n, maxGap, maxAngle);
 
-  run.fixed = AllocZeroed<int>(n);  // the plug-in holds no surface fixed
+  run.fixed = CallocArray<int>(std::max(n, 0));  // the plug-in holds no surface fixed
   const int doReport = report ? 1 : 0;
   run.result = allocate_matrix_ih(n > 0 ? n : 1, 4);
   if ((n > 0 && !run.fixed) || !run.result) return kSeamWeldFailure;
@@ -342,7 +336,7 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   // failure here writes nothing and the report says so, instead of leaving some surfaces
   // unwritten under a report of every side healed. A surface whose healed points a float
   // cannot hold is such a failure: the host never receives a NaN or an infinity.
-  run.vertices = AllocZeroed<double*>(n);
+  run.vertices = CallocArray<double*>(std::max(n, 0));
   if (n > 0 && !run.vertices) return ReportUnwritten(run, doReport, kSeamWeldFailure);
   for (int i = 0; i < n; ++i) {
     if (!(run.vertices[i] = HostVertices(run.srfs[i], run.inverses[i])))

@@ -22,4 +22,4 @@ class KernelTest : public ::testing::Test {
 };
 
 // The kernel's own failure test, for assertions.
-inline bool KernelFailedNow() { return zk_error_status < 0 || memory_error == 1; }
+inline bool KernelFailedNow() { return KernelFailed(); }
