@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "bspline/bsvalid.h"
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
@@ -39,7 +40,13 @@ void DropRationalParts(Bspline* b) {
   b->quadricType = 0;
 }
 
-bool IsSurface3(const Bspline* b) { return b && b->kind == 2 && b->dimension == 3; }
+// A surface the stitch can read: a sound record (finite knots that never decrease, finite
+// coefficients, counts that match its arrays; bspline/bsvalid), a 3D surface of degree 1 or
+// more in both directions. Anything else is bad input, refused with -2 before the topology or
+// any caller surface is touched.
+bool IsSurface3(const Bspline* b) {
+  return BsplineSound(b) && b->kind == 2 && b->dimension == 3 && b->degreeU >= 1 && b->degreeV >= 1;
+}
 
 // The topology's own copy of surface i.
 Bspline* TopologySurface(BndrStruct* bs, int i) { return bs->srfs[i].srf; }
