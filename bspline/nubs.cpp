@@ -101,9 +101,7 @@ void CurveCore(const Bspline* c, double t, int d, int type, int* span, double* o
   if (d > 0) DifferenceRecips(c->knotsU, first, p + 1, p, d, recip);
   for (int c2 = 0; c2 < nOut; ++c2) {
     if (d > 0) DifferenceLine(line[c2], 1, p + 1, recip, p, d);
-    double s = 0.0;
-    for (int k = 0; k <= p - d; ++k) s += N[k + 1] * line[c2][k];
-    out[c2] = s;
+    out[c2] = nubkernel::LineSum(N + 1, line[c2], nullptr, p - d + 1);
   }
 }
 
@@ -226,8 +224,10 @@ NUB_KERNEL_INLINE void SurfacePosition(const Bspline* s, double u, double v, dou
 // differences) is then summed with the lowered basis. Differencing and contracting act on
 // different directions, so this is the derivative net of the whole window summed in the
 // other order, for a quarter of the differences and no scratch.
-void OneDirectionDerivative(const Bspline* s, double u, double v, int du, int dv, int type,
-                            double out[4]) {
+// CountU is the u window's width, pu + 1, when the compiler may know it (bicubic), else -1.
+template <int CountU>
+void OneDirectionDerivativeOf(const Bspline* s, double u, double v, int du, int dv, int type,
+                              double out[4]) {
   const bool alongU = du > 0;
   const int d = alongU ? du : dv;
   const int pu = s->degreeU, pv = s->degreeV;
@@ -238,32 +238,31 @@ void OneDirectionDerivative(const Bspline* s, double u, double v, int du, int dv
   const int col0 = spanU - pu, row0 = spanV - pv;
   const bool homogeneous = type == 0 && s->W;
   const int nLines = type == 0 ? 4 : 3;
-  // line[c][i]: position i along the differenced direction, contracted across the other.
+  // line[c][i]: position i along the differenced direction, contracted across the other:
+  // along u the column sums of the window with the v basis, along v each row's line sum with
+  // the u basis. Without weights the fourth line is the weight 1 contracted: the basis sum.
   const int m = alongU ? pu + 1 : pv + 1;
   double line[4][kOrd];
-  for (int c = 0; c < nLines; ++c)
-    for (int i = 0; i < m; ++i) line[c][i] = 0.0;
-  for (int r = 0; r <= pv; ++r) {
-    const double* X = s->X[row0 + r] + col0;
-    const double* Y = s->Y[row0 + r] + col0;
-    const double* Z = s->Z[row0 + r] + col0;
-    const double* W = homogeneous ? s->W[row0 + r] + col0 : nullptr;
-    for (int k = 0; k <= pu; ++k) {
-      // Along u the rows are contracted with the v basis; along v the columns with the u basis.
-      const double n = alongU ? Nv[r + 1] : Nu[k + 1];
-      const int i = alongU ? k : r;
-      if (W) {
-        line[0][i] += n * (W[k] * X[k]);
-        line[1][i] += n * (W[k] * Y[k]);
-        line[2][i] += n * (W[k] * Z[k]);
-        line[3][i] += n * W[k];
-      } else {
-        line[0][i] += n * X[k];
-        line[1][i] += n * Y[k];
-        line[2][i] += n * Z[k];
-        line[3][i] += n;
-      }
+  double* const acc[4] = {line[0], line[1], line[2], line[3]};
+  double* const* const M[4] = {s->X, s->Y, s->Z, homogeneous ? s->W : nullptr};
+  const double* across = alongU ? Nv + 1 : Nu + 1;
+  if (alongU) {
+    if (homogeneous)
+      nubkernel::ColumnSums<CountU, true>(M, across, pv, row0, col0, m, acc);
+    else
+      nubkernel::ColumnSums<CountU, false>(M, across, pv, row0, col0, m, acc);
+  } else {
+    for (int r = 0; r <= pv; ++r) {
+      const double* W = homogeneous ? s->W[row0 + r] + col0 : nullptr;
+      for (int c = 0; c < 3; ++c)
+        line[c][r] = nubkernel::LineSum<CountU>(across, M[c][row0 + r] + col0, W, pu + 1);
+      if (W) line[3][r] = nubkernel::LineSum<CountU>(across, W, nullptr, pu + 1);
     }
+  }
+  if (nLines == 4 && !homogeneous) {
+    double basisSum = 0.0;
+    for (int k = 0; k <= (alongU ? pv : pu); ++k) basisSum += across[k];
+    for (int i = 0; i < m; ++i) line[3][i] = basisSum;
   }
   double recip[kOrd * kOrd];
   if (alongU)
@@ -273,10 +272,16 @@ void OneDirectionDerivative(const Bspline* s, double u, double v, int du, int dv
   const double* lowered = alongU ? Nu + 1 : Nv + 1;
   for (int c = 0; c < nLines; ++c) {
     DifferenceLine(line[c], 1, m, recip, m - 1, d);
-    double sum = 0.0;
-    for (int i = 0; i + d < m; ++i) sum += lowered[i] * line[c][i];
-    out[c] = sum;
+    out[c] = nubkernel::LineSum(lowered, line[c], nullptr, m - d);
   }
+}
+
+void OneDirectionDerivative(const Bspline* s, double u, double v, int du, int dv, int type,
+                            double out[4]) {
+  if (s->degreeU == 3)
+    OneDirectionDerivativeOf<4>(s, u, v, du, dv, type, out);
+  else
+    OneDirectionDerivativeOf<-1>(s, u, v, du, dv, type, out);
 }
 
 // The surface core: Eval4DPointOnRSurfArray's values. Returns false, out untouched, when the
@@ -753,6 +758,31 @@ struct GridNet {
   int ncu;             // columns of the matrices
 };
 
+// The lines a grid row's points sum along u: x, y, z (null for a flat object) and the fourth
+// line (null: the fourth value is 1).
+struct GridLines {
+  const double *x, *y, *z, *w;
+};
+
+// Every point of one grid row: the line sum along u at its span, emitted at first + i. With
+// CurveWeighted the fourth line weights x, y and z (a rational curve's single row). Count is
+// the basis length when the compiler may know it, else -1 and ou holds it.
+template <int Count, bool CurveWeighted, class Emit>
+void GridRowPoints(const GridLines& l, const double* bu, const int* su, int nu, int ou, int shift,
+                   int first, Emit& emit) {
+  for (int i = 0; i < nu; ++i) {
+    const int col0 = su[i] - shift;
+    const double* Nu = bu + i * ou;
+    const double* w = CurveWeighted ? l.w + col0 : nullptr;
+    double val[4];
+    val[0] = nubkernel::LineSum<Count>(Nu, l.x + col0, w, ou);
+    val[1] = nubkernel::LineSum<Count>(Nu, l.y + col0, w, ou);
+    val[2] = l.z ? nubkernel::LineSum<Count>(Nu, l.z + col0, w, ou) : 0.0;
+    val[3] = l.w ? nubkernel::LineSum<Count>(Nu, l.w + col0, nullptr, ou) : 1.0;
+    emit(first + i, val);
+  }
+}
+
 // Sums the net over the grid. Rows are contracted first: for grid row j every column i gets
 // C[i] = sum_r Nv[r] M[row0 + r][i], then each grid point sums Nu[k] C[col0 + k]. This is
 // the order of EvalPointOnBspline's window sum, so a grid point equals the single-point value
@@ -777,98 +807,62 @@ int GridSum(const GridNet& g, const double* us, int nu, const double* vs, int nv
   if (surface) GridBasis(knotsV, g.pv + g.shiftV, g.shiftV, nCtrlV, vs, nv, bv, sv);
   const int rows = surface ? nv : 1;
   const bool hasZ = g.c[2] != nullptr, hasW = g.c[3] != nullptr;
-  double* Cx = C;
-  double* Cy = C + g.ncu;
-  double* Cz = C + 2 * g.ncu;
-  double* Cw = C + 3 * g.ncu;
-  const double* x0 = nullptr;
-  const double* y0 = nullptr;
-  const double* z0 = nullptr;
-  const double* w0 = nullptr;
+  double* const acc[4] = {C, C + g.ncu, C + 2 * g.ncu, C + 3 * g.ncu};
+  // A curve has a single row: its products with the weights are formed per point, as
+  // EvalPointOnBspline4D forms them.
+  const bool curveWeighted = !surface && g.weighted;
+#if defined(__GNUC__)
+  // The bicubic point evaluator sums its four products in pairs, (p0 + p2) + (p1 + p3); the
+  // grid keeps that order so both give the same values.
+  const bool pairOrder = surface && !g.weighted && ou == 4;
+#else
+  const bool pairOrder = false;
+#endif
+  auto pairSum = [](const double* N, const double* a) {
+    return (N[0] * a[0] + N[2] * a[2]) + (N[1] * a[1] + N[3] * a[3]);
+  };
   for (int j = 0; j < rows; ++j) {
+    // The lines the points sum along u: a surface's column sums over the whole width for this
+    // grid row, a curve's own coefficients.
+    const double *x0, *y0, *z0, *w0;
     if (surface) {
       const int row0 = sv[j] - g.pv - g.shiftV;
-      const double* Nv = bv + j * ov;
-      for (int i = 0; i < g.ncu; ++i) Cx[i] = Cy[i] = Cz[i] = Cw[i] = 0.0;
-      for (int r = 0; r < ov; ++r) {
-        const double n = Nv[r];
-        const double* X = g.c[0][row0 + r];
-        const double* Y = g.c[1][row0 + r];
-        const double* Z = hasZ ? g.c[2][row0 + r] : nullptr;
-        const double* W = hasW ? g.c[3][row0 + r] : nullptr;
-        if (g.weighted) {
-          for (int i = 0; i < g.ncu; ++i) {
-            Cx[i] += n * (W[i] * X[i]);
-            Cy[i] += n * (W[i] * Y[i]);
-            if (Z) Cz[i] += n * (W[i] * Z[i]);
-            Cw[i] += n * W[i];
-          }
-        } else {
-          for (int i = 0; i < g.ncu; ++i) {
-            Cx[i] += n * X[i];
-            Cy[i] += n * Y[i];
-            if (Z) Cz[i] += n * Z[i];
-            if (W) Cw[i] += n * W[i];
-          }
-        }
-      }
-      x0 = Cx;
-      y0 = Cy;
-      z0 = Cz;
-      w0 = Cw;
-    } else if (g.weighted) {
-      // A curve has a single row: its products are formed per point, as EvalPointOnBspline4D.
-      x0 = g.c[0][0];
-      y0 = g.c[1][0];
-      z0 = hasZ ? g.c[2][0] : nullptr;
-      w0 = g.c[3][0];
+      if (g.weighted)
+        nubkernel::ColumnSums<-1, true>(g.c, bv + j * ov, g.pv, row0, 0, g.ncu, acc);
+      else
+        nubkernel::ColumnSums<-1, false>(g.c, bv + j * ov, g.pv, row0, 0, g.ncu, acc);
+      x0 = acc[0];
+      y0 = acc[1];
+      z0 = hasZ ? acc[2] : nullptr;
+      w0 = hasW ? acc[3] : nullptr;
     } else {
       x0 = g.c[0][0];
       y0 = g.c[1][0];
       z0 = hasZ ? g.c[2][0] : nullptr;
       w0 = hasW ? g.c[3][0] : nullptr;
     }
-    const bool curveWeighted = !surface && g.weighted;
-#if defined(__GNUC__)
-    // The bicubic point evaluator sums its four products in pairs, (p0 + p2) + (p1 + p3); the
-    // grid keeps that order so both give the same values.
-    const bool pairOrder = surface && !g.weighted && ou == 4;
-#else
-    const bool pairOrder = false;
-#endif
-    auto pairSum = [](const double* N, const double* a) {
-      return (N[0] * a[0] + N[2] * a[2]) + (N[1] * a[1] + N[3] * a[3]);
-    };
-    for (int i = 0; i < nu; ++i) {
-      const int col0 = su[i] - g.pu - g.shiftU;
-      const double* Nu = bu + i * ou;
-      double val[4] = {0.0, 0.0, 0.0, 0.0};
-      if (pairOrder) {
+    if (pairOrder) {
+      for (int i = 0; i < nu; ++i) {
+        const int col0 = su[i] - g.pu - g.shiftU;
+        const double* Nu = bu + i * ou;
+        double val[4];
         val[0] = pairSum(Nu, x0 + col0);
         val[1] = pairSum(Nu, y0 + col0);
         val[2] = hasZ ? pairSum(Nu, z0 + col0) : 0.0;
         val[3] = hasW ? pairSum(Nu, w0 + col0) : 1.0;
         emit(j * nu + i, val);
-        continue;
       }
-      for (int k = 0; k < ou; ++k) {
-        const double n = Nu[k];
-        const int c = col0 + k;
-        if (curveWeighted) {
-          val[0] += n * (w0[c] * x0[c]);
-          val[1] += n * (w0[c] * y0[c]);
-          if (z0) val[2] += n * (w0[c] * z0[c]);
-          val[3] += n * w0[c];
-        } else {
-          val[0] += n * x0[c];
-          val[1] += n * y0[c];
-          if (hasZ) val[2] += n * z0[c];
-          if (hasW) val[3] += n * w0[c];
-        }
-      }
-      if (!hasW && !g.weighted) val[3] = 1.0;
-      emit(j * nu + i, val);
+      continue;
     }
+    const GridLines lines{x0, y0, z0, w0};
+    if (curveWeighted)
+      GridRowPoints<-1, true>(lines, bu, su, nu, ou, g.pu + g.shiftU, j * nu, emit);
+    else if (ou == 3)
+      GridRowPoints<3, false>(lines, bu, su, nu, ou, g.pu + g.shiftU, j * nu, emit);
+    else if (ou == 4)
+      GridRowPoints<4, false>(lines, bu, su, nu, ou, g.pu + g.shiftU, j * nu, emit);
+    else
+      GridRowPoints<-1, false>(lines, bu, su, nu, ou, g.pu + g.shiftU, j * nu, emit);
   }
   return 0;
 }

@@ -221,53 +221,88 @@ inline bool DegreesOk(const Bspline* b) {
   return b->kind != 2 || (b->degreeV >= 0 && b->degreeV <= kMaxSplineDegree);
 }
 
-// Window sum of a surface, rows first: a[k] = sum_r vRow[r] P[row0 + r][col0 + k], then
-// sum_k uRow[k] a[k]. The grid evaluators contract in the same order, so grid and point values
-// agree exactly. With `Weighted` each coefficient is multiplied by its weight first and the
-// weights are summed as a fourth value. P is the u degree when known at compile time (the
-// common low degrees, loops unrolled), else -1 and pRun holds it.
-template <int P, bool Weighted>
-inline void SurfaceWindowSum(const Bspline* obj, const double* uRow, const double* vRow, int pRun,
-                             int col0, int row0, bool hasZ, double* out) {
-  constexpr int cap = P >= 0 ? P + 1 : kMaxSplineDegree + 1;
-  const int p = P >= 0 ? P : pRun;
-  const int q = obj->degreeV;
-  double ax[cap], ay[cap], az[cap], aw[cap];
-  for (int k = 0; k <= p; ++k) ax[k] = ay[k] = az[k] = aw[k] = 0.0;
+// ---- The line sum --------------------------------------------------------------------------
+// A curve point is the curve algorithm's sum over its window: the basis values times the
+// coefficients of one line. A surface point is the same sum applied twice: down the columns of
+// its window (every column at once, one row after another), then along the row of column
+// results. Every evaluator forms its sums with these routines and in this order, so
+// points, grids and derivatives of one object agree to the last bit. Count is the length when
+// the compiler can know it (the common low degrees, loops unrolled), else -1 and count holds it.
+
+// The sum over k < count of N[k] c[k], or of N[k] (w[k] c[k]) with weights, added in order
+// from 0.
+template <int Count = -1>
+NUB_KERNEL_INLINE double LineSum(const double* N, const double* c, const double* w, int count) {
+  const int m = Count >= 0 ? Count : count;
+  double s = 0.0;
+  if (w)
+    for (int k = 0; k < m; ++k) s += N[k] * (w[k] * c[k]);
+  else
+    for (int k = 0; k < m; ++k) s += N[k] * c[k];
+  return s;
+}
+
+// The line sums down the columns col0 .. col0 + count - 1 of rows row0 .. row0 + q of the
+// matrices M[0..3] into acc[0..3] (four arrays of count values), N holding the q + 1 basis values
+// of the rows: one row's share after the other, acc[c][k] += N[r] M[c][row0 + r][col0 + k], all
+// columns at once. M[0..2] are x, y, z (z may be null); M[3], when given, is summed like them,
+// and with Weighted it is the weights, which multiply x, y and z first.
+template <int Count, bool Weighted>
+NUB_KERNEL_INLINE void ColumnSums(double* const* const M[4], const double* N, int q, int row0,
+                                  int col0, int count, double* const acc[4]) {
+  const int m = Count >= 0 ? Count : count;
+  double* ax = acc[0];
+  double* ay = acc[1];
+  double* az = acc[2];
+  double* aw = acc[3];
+  const bool hasZ = M[2] != nullptr, hasW = M[3] != nullptr;
+  for (int k = 0; k < m; ++k) ax[k] = ay[k] = az[k] = aw[k] = 0.0;
   for (int r = 0; r <= q; ++r) {
-    const double n = vRow[r];
-    const double* X = obj->X[row0 + r] + col0;
-    const double* Y = obj->Y[row0 + r] + col0;
-    const double* Z = hasZ ? obj->Z[row0 + r] + col0 : nullptr;
+    const double n = N[r];
+    const double* X = M[0][row0 + r] + col0;
+    const double* Y = M[1][row0 + r] + col0;
+    const double* Z = hasZ ? M[2][row0 + r] + col0 : nullptr;
+    const double* W = hasW ? M[3][row0 + r] + col0 : nullptr;
     if (Weighted) {
-      const double* W = obj->W[row0 + r] + col0;
-      for (int k = 0; k <= p; ++k) {
+      for (int k = 0; k < m; ++k) {
         ax[k] += n * (W[k] * X[k]);
         ay[k] += n * (W[k] * Y[k]);
         aw[k] += n * W[k];
       }
       if (Z)
-        for (int k = 0; k <= p; ++k) az[k] += n * (W[k] * Z[k]);
+        for (int k = 0; k < m; ++k) az[k] += n * (W[k] * Z[k]);
     } else {
-      for (int k = 0; k <= p; ++k) {
+      for (int k = 0; k < m; ++k) {
         ax[k] += n * X[k];
         ay[k] += n * Y[k];
       }
       if (Z)
-        for (int k = 0; k <= p; ++k) az[k] += n * Z[k];
+        for (int k = 0; k < m; ++k) az[k] += n * Z[k];
+      if (W)
+        for (int k = 0; k < m; ++k) aw[k] += n * W[k];
     }
   }
-  double x = 0.0, y = 0.0, z = 0.0, w = 0.0;
-  for (int k = 0; k <= p; ++k) {
-    x += uRow[k] * ax[k];
-    y += uRow[k] * ay[k];
-    z += uRow[k] * az[k];
-    if (Weighted) w += uRow[k] * aw[k];
-  }
-  out[0] = x;
-  out[1] = y;
-  out[2] = hasZ ? z : 0.0;
-  if (Weighted) out[3] = w;
+}
+
+// A surface's window sum: the column sums with the v basis, then the line sum along u of the
+// results. With Weighted each coefficient is multiplied by its weight first and the weights are
+// summed as a fourth value. P is the u degree when known at compile time, else -1 and pRun
+// holds it.
+template <int P, bool Weighted>
+inline void SurfaceWindowSum(const Bspline* obj, const double* uRow, const double* vRow, int pRun,
+                             int col0, int row0, bool hasZ, double* out) {
+  constexpr int cap = P >= 0 ? P + 1 : kMaxSplineDegree + 1;
+  const int n = P >= 0 ? P + 1 : pRun + 1;
+  constexpr int Count = P >= 0 ? P + 1 : -1;
+  double a[4][cap];
+  double* const acc[4] = {a[0], a[1], a[2], a[3]};
+  double* const* const M[4] = {obj->X, obj->Y, hasZ ? obj->Z : nullptr,
+                               Weighted ? obj->W : nullptr};
+  ColumnSums<Count, Weighted>(M, vRow, obj->degreeV, row0, col0, n, acc);
+  out[0] = LineSum<Count>(uRow, a[0], nullptr, n);
+  out[1] = LineSum<Count>(uRow, a[1], nullptr, n);
+  out[2] = hasZ ? LineSum<Count>(uRow, a[2], nullptr, n) : 0.0;
+  if (Weighted) out[3] = LineSum<Count>(uRow, a[3], nullptr, n);
 }
 
 #if defined(__GNUC__)
@@ -373,18 +408,9 @@ NUB_KERNEL_INLINE int PointOnBspline(const Bspline* obj, const double* uRow, con
     SurfaceWindow<false>(obj, uRow, vRow, col0, vSpan - obj->degreeV, hasZ, out);
     return 0;
   }
-  double x = 0.0, y = 0.0, z = 0.0;
-  const double* X = obj->X[0] + col0;
-  const double* Y = obj->Y[0] + col0;
-  const double* Z = hasZ ? obj->Z[0] + col0 : nullptr;
-  for (int k = 0; k <= p; ++k) {
-    x += uRow[k] * X[k];
-    y += uRow[k] * Y[k];
-    if (Z) z += uRow[k] * Z[k];
-  }
-  out[0] = x;
-  out[1] = y;
-  out[2] = z;
+  out[0] = LineSum(uRow, obj->X[0] + col0, nullptr, p + 1);
+  out[1] = LineSum(uRow, obj->Y[0] + col0, nullptr, p + 1);
+  out[2] = hasZ ? LineSum(uRow, obj->Z[0] + col0, nullptr, p + 1) : 0.0;
   return 0;
 }
 
@@ -411,21 +437,11 @@ NUB_KERNEL_INLINE int PointOnBspline4D(const Bspline* obj, const double* uRow, c
     SurfaceWindow<true>(obj, uRow, vRow, col0, vSpan - obj->degreeV, hasZ, out);
     return 0;
   }
-  double x = 0.0, y = 0.0, z = 0.0, w = 0.0;
-  const double* X = obj->X[0] + col0;
-  const double* Y = obj->Y[0] + col0;
-  const double* Z = hasZ ? obj->Z[0] + col0 : nullptr;
   const double* W = obj->W[0] + col0;
-  for (int k = 0; k <= p; ++k) {
-    x += uRow[k] * (W[k] * X[k]);
-    y += uRow[k] * (W[k] * Y[k]);
-    if (Z) z += uRow[k] * (W[k] * Z[k]);
-    w += uRow[k] * W[k];
-  }
-  out[0] = x;
-  out[1] = y;
-  out[2] = z;
-  out[3] = w;
+  out[0] = LineSum(uRow, obj->X[0] + col0, W, p + 1);
+  out[1] = LineSum(uRow, obj->Y[0] + col0, W, p + 1);
+  out[2] = hasZ ? LineSum(uRow, obj->Z[0] + col0, W, p + 1) : 0.0;
+  out[3] = LineSum(uRow, W, nullptr, p + 1);
   return 0;
 }
 
