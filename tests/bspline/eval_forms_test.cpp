@@ -28,6 +28,10 @@ void ExpectFloatOf(float f, double d, double scale, const char* what, int at) {
   EXPECT_NEAR(f, d, 4.0 * 1.2e-7 * std::max(scale, std::fabs(d))) << what << " at " << at;
 }
 
+void ExpectClose(const double* a, const double* b, double tol, const char* what) {
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[k], b[k], tol) << what << " coordinate " << k;
+}
+
 // A rational 2D curve (u, v, weights random) on a surface, and the non-rational 3D curve whose
 // control points are its homogeneous ones (w u, w v, w): the 2D curve is that curve's central
 // projection.
@@ -345,6 +349,99 @@ TEST_F(EvalForms, SeveralRequestsEqualSingleRequests) {
       EXPECT_EQ(untouched[0], 6.0);
     }
   }
+}
+
+// The dispatchers over an object's kind and the forms returning their output pointer give what
+// the evaluator of that kind gives; the rational-derivative runs in float are the reference
+// derivatives to single precision, the cross form only for first orders.
+TEST_F(EvalForms, DispatchersAndPointerFormsAreTheirEvaluators) {
+  BsplineKeeper keep;
+  PatchOptions o{3, 2, 6, 5};
+  o.layout = KnotLayout::Random, o.rational = true, o.seed = 31;
+  Bspline* s = keep(BuildFunctionPatch(Wavy, o));
+  Bspline* c3 = keep(BuildRandomCurve(32, 3, 7, 3, true));
+  Bspline* c2 = BuildCurveOnSurface(s, 2, {0.1, 0.2, 0.6, 0.1, 1.2, 0.8, 0.3, 0.9});
+  const int n = 4;
+  const double us[n] = {0.0, 0.35, 0.8, 1.0}, vs[n] = {0.5, 0.05, 0.9, 1.0};
+  for (int d : {0, 1}) {
+    double x[n], y[n], z[n], out[n][3];
+    float fx[n], fy[n], fz[n];
+    for (const Bspline* obj : {(const Bspline*)s, (const Bspline*)c3, (const Bspline*)c2}) {
+      EvalNpntsOnObj(obj, d, 1 - d, us, vs, n, x, y, z);
+      EvalNpntsOnObj_f(obj, d, 1 - d, us, vs, n, fx, fy, fz);
+      EXPECT_EQ(EvalNpntsOnObj2(obj, d, 1 - d, us, vs, n, out), 1);
+      for (int i = 0; i < n; ++i) {
+        double e[3];
+        if (obj == s) {
+          Eval3DPointOnSurfArray(s, us[i], vs[i], d, 1 - d, e);
+        } else if (obj == c3) {
+          EXPECT_EQ(Eval3DPointOnCurve3Coord(c3, us[i], d, e), e);
+        } else {
+          EXPECT_EQ(EvalCrvOnSrfCoord(s, c2, us[i], d, e), e);
+          double e2[3];
+          EXPECT_EQ(Eval3DPointOnBsplOnSurfCoord(nullptr, c2, us[i], d, 0, e2), e2);
+          ExpectClose(e2, e, 1e-12, "through the owner");
+        }
+        const double got[3] = {x[i], y[i], z[i]};
+        ExpectClose(got, e, 0.0, "EvalNpntsOnObj");
+        ExpectClose(out[i], e, 0.0, "EvalNpntsOnObj2");
+        for (int k = 0; k < 3; ++k) ExpectFloatOf((k == 0 ? fx : k == 1 ? fy : fz)[i], e[k], 10.0, "_f", i);
+      }
+    }
+    // A 2D curve without z gives its (u, v), clamped into the owner's domain.
+    EvalNpntsOnObj(c2, 0, 0, us, nullptr, n, x, y, nullptr);
+    for (int i = 0; i < n; ++i) {
+      double uv[2];
+      Eval2DPointOnCurve2Array(s, c2, us[i], 0, uv);
+      EXPECT_TRUE(x[i] == uv[0] && y[i] == uv[1] && x[i] <= 1.0) << i;
+    }
+  }
+  // Rational derivatives in float: direct orders along u, v and t, the cross form for (1, 1).
+  for (auto [du, dv] : {std::pair{1, 0}, {0, 2}, {1, 1}}) {
+    float fx[n], fy[n], fz[n];
+    ASSERT_EQ(EvalNpntsDiffOfRObj_f(s, nullptr, nullptr, us, vs, n, du, dv, fx, fy, fz), 0);
+    for (int i = 0; i < n; ++i) {
+      double r[3];
+      RefEvalDeriv(s, us[i], vs[i], du, dv, r);
+      ExpectFloatOf(fx[i], r[0], 10.0, "surface x", i);
+      ExpectFloatOf(fz[i], r[2], 10.0, "surface z", i);
+    }
+  }
+  float fx[n], fy[n], fz[n];
+  ASSERT_EQ(EvalNpntsDiffOfRObj_f(nullptr, c3, nullptr, us, nullptr, n, 2, 0, fx, fy, fz), 0);
+  for (int i = 0; i < n; ++i) {
+    double r[3];
+    RefEvalDeriv(c3, us[i], 0.0, 2, 0, r);
+    ExpectFloatOf(fy[i], r[1], 100.0, "curve y", i);
+  }
+  fx[0] = 4.0f;
+  EXPECT_EQ(EvalNpntsCrossDiffOfRObj_f(s, nullptr, nullptr, us, vs, n, 2, 1, fx, fy, fz), -2);
+  EXPECT_EQ(fx[0], 4.0f);
+  EXPECT_NE(Messages().find("Only first order cross derivatives"), std::string::npos);
+}
+
+// Interior-knot bits, and the knot bounding t's span nearest to t with and without the domain
+// ends allowed.
+TEST_F(EvalForms, InteriorKnotBitsAndClosestKnots) {
+  BsplineKeeper keep;
+  Bspline* bezier = keep(BuildRandomCurve(1, 3, 4));
+  Bspline* c = keep(BuildCurve(2, 3, std::vector<double>(15, 0.0), {0, 0, 0, 0.3, 0.6, 1, 1, 1}));
+  Bspline* s = keep(BuildFunctionPatch(Wavy, {.degreeU = 3, .degreeV = 2, .nu = 4, .nv = 5}));
+  EXPECT_EQ(ObjectInKnots(bezier), 0);
+  EXPECT_EQ(ObjectInKnots(c), 1);
+  EXPECT_EQ(ObjectInKnots(s), 2);
+  int atEnd = -1;
+  EXPECT_EQ(GetClosestKnotPoint(c, 0.4, 0, 1, &atEnd), 0.3);
+  EXPECT_EQ(atEnd, 0);
+  EXPECT_EQ(GetClosestKnotPoint(c, 0.5, 0, 1, &atEnd), 0.6);
+  EXPECT_EQ(GetClosestKnotPoint(c, 0.1, 0, 1, &atEnd), 0.0);
+  EXPECT_EQ(atEnd, 1);
+  EXPECT_EQ(GetClosestKnotPoint(c, 0.1, 0, 0, &atEnd), 0.3);  // the start avoided
+  EXPECT_EQ(atEnd, 0);
+  EXPECT_EQ(GetClosestKnotPoint(c, 0.9, 0, 1, &atEnd), 1.0);
+  EXPECT_EQ(atEnd, 1);
+  EXPECT_EQ(GetClosestKnotPoint(c, 0.9, 0, 0, &atEnd), 0.6);  // the end avoided
+  EXPECT_EQ(GetClosestKnotPoint(s, 0.45, 1, 1, &atEnd), s->knotsV[3]);
 }
 
 }  // namespace
