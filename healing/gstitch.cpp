@@ -532,6 +532,11 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
       KernelFailed())
     return -2;
 
+  SrfGrpNets nets{};
+  struct NetsGuard {
+    SrfGrpNets* n;
+    ~NetsGuard() { FreeSrfGrpNets(n); }
+  } netsGuard{&nets};
   TrackingScope scope;
   const int minIter = MinimumIterations(insertKnot, maxIter);
   double sigma = 0.01;
@@ -582,7 +587,12 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
 
     const int refine = (i % 5 == 0 && !bFixedSamples) ? 1 : 0;
     int wrapped = 0, failed = 0, reduced = 0;
+    if (SaveSrfGrpNets(bs, &nets) != 0) return -2;
     WrapAllBndrCrv3ToSamplePoints(bs, insertKnot, refine, params, &wrapped, &failed, &reduced);
+    // The boundary rows moved; the second rows go with them, so the surfaces keep their
+    // derivatives across the boundaries (and the seams their angles) instead of tilting
+    // between a moved boundary and a second row left behind.
+    if (CarrySrfGrpSecondRows(bs, &nets) != 0) return -2;
     lastFailed = failed;
     totalReduced += reduced;
 
@@ -652,9 +662,15 @@ int SetCrvWnotEnoughKnotsTobeFixed(BndrStruct* bs) {
     Bspline* curve = GetBndrCrvCurve3Form(crv);
     LinearConstraint* lc = curve ? AllocateNullLinearConstraint() : nullptr;
     int enough = 0;
-    if (!curve || !lc || SetBndrCrvWrapConstraint(bs, c, lc) != 0 ||
-        IsEnoughCrv3KnotForWrapConstraint(curve, lc, &enough) != 0 || !enough)
-      crv->fixed = 1;
+    bool ok = curve && lc && SetBndrCrvWrapConstraint(bs, c, lc) == 0 &&
+              IsEnoughCrv3KnotForWrapConstraint(curve, lc, &enough) == 0;
+    // Too few knots for every corner's tangent: the wrap holds what the knots allow (every
+    // corner's position at least), so only a curve that cannot even hold that stays where it
+    // is. Fixed, a curve would neither close its seam (with a fixed partner the gap stays for
+    // good) nor take part in the tangential heal.
+    if (ok && !enough)
+      ok = ReduceWrapConstraint(curve, lc) == 0 && IsEnoughCrv3KnotForWrapConstraint(curve, lc, &enough) == 0;
+    if (!ok || !enough) crv->fixed = 1;
     FreeWrapConstraint(lc);
     FreeBspline(curve);
   }

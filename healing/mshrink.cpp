@@ -639,6 +639,113 @@ int UpdateSrfBndryCrvGeom(Bspline* surface, int side, const Bspline* curve) {
   return 0;
 }
 
+int CarrySecondRows(Bspline* surface, int nu, int nv, const double* before) {
+  if (!IsSurface3(surface) || !before) return -2;
+  if (NumCtrlU(surface) != nu || NumCtrlV(surface) != nv) return 0;
+  // A direction with two rows has no second row (it is the opposite boundary); with three the
+  // middle row is the second row of both sides and takes half of each.
+  auto weight = [](int i, int n, bool low) {
+    if (n < 3) return 0.0;
+    const double w = n == 3 ? 0.5 : 1.0;
+    return (low ? i == 1 : i == n - 2) ? w : 0.0;
+  };
+  double** M[3] = {surface->X, surface->Y, surface->Z};
+  for (int c = 0; c < 3; ++c) {
+    auto d = [&](int i, int j) { return M[c][j][i] - before[3 * (j * nu + i) + c]; };
+    for (int j = 1; j < nv - 1; ++j) {
+      const double w2 = weight(j, nv, true), w4 = weight(j, nv, false);
+      for (int i = 1; i < nu - 1; ++i) {
+        const double w1 = weight(i, nu, true), w3 = weight(i, nu, false);
+        if (w1 == 0.0 && w3 == 0.0 && w2 == 0.0 && w4 == 0.0) continue;
+        const double du = w1 * d(0, j) + w3 * d(nu - 1, j);
+        const double dv = w2 * d(i, 0) + w4 * d(i, nv - 1);
+        const double duv = w1 * (w2 * d(0, 0) + w4 * d(0, nv - 1)) + w3 * (w2 * d(nu - 1, 0) + w4 * d(nu - 1, nv - 1));
+        M[c][j][i] += du + dv - duv;
+      }
+    }
+  }
+  FreeBsplineProperties(surface);
+  return 0;
+}
+
+void FreeSrfGrpNets(SrfGrpNets* nets) {
+  if (!nets) return;
+  for (int i = 0; nets->pts && i < nets->n; ++i) Free(nets->pts[i]);
+  Free(nets->pts);
+  Free(nets->nu);
+  Free(nets->nv);
+  *nets = SrfGrpNets{};
+}
+
+int SaveSrfGrpNets(BndrStruct* bs, SrfGrpNets* nets) {
+  if (!bs || !nets || !bs->srfs) return -2;
+  // The blocks are the record's own: made in a scope of their own and kept, so no enclosing
+  // scope frees them under the record.
+  TrackingScope scope;
+  auto fail = [&]() {
+    scope.keep();
+    return -2;
+  };
+  if (!nets->pts) {
+    nets->pts = CallocArray<double*>(std::max(bs->nSrf, 1));
+    nets->nu = CallocArray<int>(std::max(bs->nSrf, 1));
+    nets->nv = CallocArray<int>(std::max(bs->nSrf, 1));
+    nets->n = bs->nSrf;
+    if (!nets->pts || !nets->nu || !nets->nv || KernelFailed()) return fail();
+  }
+  if (nets->n != bs->nSrf) return fail();
+  for (int i = 0; i < nets->n; ++i) {
+    const Bspline* s = bs->srfs[i].srf;
+    if (!IsSurface3(s)) return fail();
+    const int nu = NumCtrlU(s), nv = NumCtrlV(s);
+    if (nu != nets->nu[i] || nv != nets->nv[i] || !nets->pts[i]) {
+      Free(nets->pts[i]);
+      nets->nu[i] = nets->nv[i] = 0;
+      nets->pts[i] = MallocArray<double>(3, nu, nv);
+      if (!nets->pts[i] || KernelFailed()) return fail();
+      nets->nu[i] = nu;
+      nets->nv[i] = nv;
+    }
+    double* p = nets->pts[i];
+    for (int j = 0; j < nv; ++j)
+      for (int k = 0; k < nu; ++k, p += 3) {
+        p[0] = s->X[j][k];
+        p[1] = s->Y[j][k];
+        p[2] = s->Z[j][k];
+      }
+  }
+  scope.keep();
+  return 0;
+}
+
+int RestoreSrfGrpNets(BndrStruct* bs, const SrfGrpNets* nets) {
+  if (!bs || !nets || !nets->pts || nets->n != bs->nSrf) return -2;
+  for (int i = 0; i < nets->n; ++i) {
+    Bspline* s = bs->srfs[i].srf;
+    if (bs->srfs[i].fixed || !IsSurface3(s) || !nets->pts[i]) continue;
+    const int nu = NumCtrlU(s), nv = NumCtrlV(s);
+    if (nu != nets->nu[i] || nv != nets->nv[i]) continue;
+    const double* p = nets->pts[i];
+    for (int j = 0; j < nv; ++j)
+      for (int k = 0; k < nu; ++k, p += 3) {
+        s->X[j][k] = p[0];
+        s->Y[j][k] = p[1];
+        s->Z[j][k] = p[2];
+      }
+    FreeBsplineProperties(s);
+  }
+  return 0;
+}
+
+int CarrySrfGrpSecondRows(BndrStruct* bs, const SrfGrpNets* before) {
+  if (!bs || !before || !before->pts || before->n != bs->nSrf) return -2;
+  for (int i = 0; i < before->n; ++i)
+    if (!bs->srfs[i].fixed && before->pts[i] &&
+        CarrySecondRows(bs->srfs[i].srf, before->nu[i], before->nv[i], before->pts[i]) != 0)
+      return -2;
+  return 0;
+}
+
 int ReplaceSrfBsplineGeometry(Bspline* target, const Bspline* source) {
   if (!target || !source || target->kind != 2 || target->dimension != 3 || source->kind != 2 ||
       source->dimension != 3)
@@ -774,18 +881,37 @@ int NewHealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol
   const double target = 0.95 * angleTol;
   const int minIter = 10;
   int worse = 0;
+  // The passes need not improve the angle monotonically (two worsening passes in a row end the
+  // loop, one is allowed): the loop hands back the second rows of its best pass, by the very
+  // angle its stop rule watches, not those of its last.
+  SrfGrpNets best{};
+  double bestA = DBL_MAX;
+  struct BestGuard {
+    SrfGrpNets* n;
+    ~BestGuard() { FreeSrfGrpNets(n); }
+  } bestGuard{&best};
+  auto finish = [&]() {
+    if (EvalAllBndrEdgeAvgSampleNormals(bs) != 0) return -2;
+    if (MaxG1Angle(bs) <= bestA) return 0;
+    if (RestoreSrfGrpNets(bs, &best) != 0) return -2;
+    return EvalAllBndrEdgeAvgSampleNormals(bs) != 0 ? -2 : 0;
+  };
   for (int i = 0;; ++i) {
     if (EvalAllBndrEdgeAvgSampleNormals(bs) != 0) return -2;
     const double A = MaxG1Angle(bs);
-    if (A < target && i > 1) return 0;
+    if (A < bestA) {
+      if (SaveSrfGrpNets(bs, &best) != 0) return -2;
+      bestA = A;
+    }
+    if (A < target && i > 1) return finish();
     worse = A > prev ? worse + 1 : 0;
-    if (worse > 1) return 0;
+    if (worse > 1) return finish();
     // prev is 0 only after an angle of 0, which has already met any positive target.
-    if (i > minIter && prev > 0.0 && std::fabs((prev - A) / prev) < relMin) return 0;
-    if (i > minIter && std::fabs(prev - A) < stagnation) return 0;
+    if (i > minIter && prev > 0.0 && std::fabs((prev - A) / prev) < relMin) return finish();
+    if (i > minIter && std::fabs(prev - A) < stagnation) return finish();
     prev = A;
     if (RefineSrfGrpEdgeG1Continuity(bs, gapTol, angleTol, flag) != 0) return -2;
-    if (i + 1 >= maxIter) return 0;
+    if (i + 1 >= maxIter) return finish();
   }
 }
 

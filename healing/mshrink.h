@@ -61,6 +61,30 @@ int RefineBndrCrvWrapPointParams(CrvInfoStruct* crv, double* t, double* x, doubl
 // first making the curve's knots knots of the surface in that direction.
 int UpdateSrfBndryCrvGeom(Bspline* surface, int side, const Bspline* curve);
 
+// After boundary rows moved (before: the surface's earlier control points, x y z per point, u
+// fastest, nu x nv of them), the second row next to each boundary takes its boundary's
+// displacement, so the derivative across every boundary stays as it was; next to a corner the
+// two sides' displacements combine as in a Coons patch (their sum less the corner's). Other
+// counts than the surface's now: 0, nothing done.
+int CarrySecondRows(Bspline* surface, int nu, int nv, const double* before);
+
+// The control points of every surface of a topology (x y z per point, u fastest, nu x nv of
+// them), to go back to or to follow. The arrays live outside every tracking scope, made on the
+// first save (start from a zero record) and again when a surface's counts change;
+// FreeSrfGrpNets releases them.
+struct SrfGrpNets {
+  int n;
+  int* nu;
+  int* nv;
+  double** pts;
+};
+int SaveSrfGrpNets(BndrStruct* bs, SrfGrpNets* nets);
+// Puts the saved points back into every movable surface whose counts are still the saved ones.
+int RestoreSrfGrpNets(BndrStruct* bs, const SrfGrpNets* nets);
+// CarrySecondRows on every movable surface since the save.
+int CarrySrfGrpSecondRows(BndrStruct* bs, const SrfGrpNets* before);
+void FreeSrfGrpNets(SrfGrpNets* nets);
+
 // Replaces the target's degrees, knots and control points by the source's; knots are mapped
 // onto the target's own parameter range, which stays. The source does not change.
 int ReplaceSrfBsplineGeometry(Bspline* target, const Bspline* source);

@@ -1,6 +1,8 @@
 // Writing a boundary curve into a surface's control net, and replacing a surface's geometry by
 // another's: checked through the textbook evaluator, not through the kernel's index maps.
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "bspline/kinsert.h"
@@ -157,3 +159,67 @@ TEST_F(WrapRows, ReplaceCarriesWeightsAndExactFormAndSurvivesFailures) {
 }
 
 }  // namespace
+
+// Boundary rows moved at random, the second rows carried: the derivative across every side is
+// kept wherever one side alone owns the second-row point, the twist at every corner is kept,
+// a rigid shift of the whole boundary ring shifts the second ring with it, and nothing deeper
+// in the net moves. Two rows across have no second row; three share the middle one.
+TEST_F(WrapRows, SecondRowsFollowTheirBoundaryRows) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> d(-0.01, 0.01);
+  for (int nu : {2, 3, 4, 7})
+    for (bool rigid : {false, true}) {
+      SCOPED_TRACE(testing::Message() << nu << " columns, rigid " << rigid);
+      PatchOptions o = Domain(0, 1, 0, 1, nu, 6, 3);
+      o.degreeU = std::min(3, nu - 1);
+      Bspline* s = BuildFunctionPatch(Wave, o);
+      const int nv = NumCtrlV(s);
+      std::vector<double> before;
+      for (int j = 0; j < nv; ++j)
+        for (int i = 0; i < nu; ++i) before.insert(before.end(), {s->X[j][i], s->Y[j][i], s->Z[j][i]});
+      const double shift[3] = {d(rng), d(rng), d(rng)};
+      auto ring = [&](int i, int j) { return i == 0 || j == 0 || i == nu - 1 || j == nv - 1; };
+      for (int j = 0; j < nv; ++j)
+        for (int i = 0; i < nu; ++i)
+          if (ring(i, j)) {
+            s->X[j][i] += rigid ? shift[0] : d(rng);
+            s->Y[j][i] += rigid ? shift[1] : d(rng);
+            s->Z[j][i] += rigid ? shift[2] : d(rng);
+          }
+      ASSERT_EQ(CarrySecondRows(s, nu, nv, before.data()), 0);
+      auto P = [&](int i, int j, int c) { return (c == 0 ? s->X : c == 1 ? s->Y : s->Z)[j][i]; };
+      auto B = [&](int i, int j, int c) { return before[3 * (j * nu + i) + c]; };
+      for (int c = 0; c < 3; ++c)
+        for (int j = 0; j < nv; ++j)
+          for (int i = 0; i < nu; ++i) {
+            const bool second = !ring(i, j) && (i == 1 || j == 1 || i == nu - 2 || j == nv - 2);
+            if (ring(i, j)) continue;
+            if (!second || nu < 3) {
+              EXPECT_EQ(P(i, j, c), B(i, j, c)) << i << " " << j;  // deeper rows stay
+              continue;
+            }
+            if (rigid) {
+              EXPECT_NEAR(P(i, j, c) - B(i, j, c), shift[c], 1e-14);
+            }
+            if (nu == 3) continue;
+            // Across side 1 (and 3) away from the corners, and the twist at the corners.
+            if (i == 1 && j > 1 && j < nv - 2) {
+              EXPECT_NEAR(P(1, j, c) - P(0, j, c), B(1, j, c) - B(0, j, c), 1e-14);
+            }
+            if (i == nu - 2 && j > 1 && j < nv - 2) {
+              EXPECT_NEAR(P(nu - 2, j, c) - P(nu - 1, j, c), B(nu - 2, j, c) - B(nu - 1, j, c), 1e-14);
+            }
+            for (int ci : {0, nu - 1})
+              for (int cj : {0, nv - 1}) {
+                const int di = ci == 0 ? 1 : -1, dj = cj == 0 ? 1 : -1;
+                if (i != ci + di || j != cj + dj) continue;
+                auto twist = [&](auto&& M) {
+                  return M(ci + di, cj + dj, c) - M(ci + di, cj, c) - M(ci, cj + dj, c) + M(ci, cj, c);
+                };
+                EXPECT_NEAR(twist(P), twist(B), 1e-14);
+              }
+          }
+      EXPECT_EQ(CarrySecondRows(s, nu + 1, nv, before.data()), 0);  // other counts: nothing
+      FreeBspline(s);
+    }
+}
