@@ -277,6 +277,11 @@ TEST_F(TrackedMemory, PoolStorageOutlivesTheCallersScopeAndFailuresLeakNothing) 
   EXPECT_EQ(Fmalloc_init(8, 4), nullptr);
   MallocFailClear();
   EXPECT_TRUE(Fmalloc_init(8, 0) == nullptr && lstrdup(nullptr) == nullptr);
+  // A block of elements beyond the allocator's argument is out of memory, not a silent null.
+  pool = Fmalloc_init(1 << 20, 1 << 13);
+  EXPECT_TRUE(Fmalloc(pool) == nullptr && KernelFailedNow() && memory_error == 1);
+  ClearKernelError();
+  Fmalloc_end(pool);
 }
 
 TEST_F(TrackedMemory, SortedListStaysStrictlyAscendingAndKeepsItselfWhenANodeFails) {
