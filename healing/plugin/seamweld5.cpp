@@ -207,7 +207,7 @@ extern "C" int editSeamWeld(SAA_CustomContext ctx) {
   int s = SAA_customContextGetInstanceData(ctx, &inst);
   if (s) return HostError(s, "SAA_customContextGetInstanceData");
   if (!inst) return kSeamWeldFailure;  // no instance: the callback would have nothing to fill
-  return SAA_dialogitemAddCallback(ctx, 1, OkCallback, inst);
+  return SAA_dialogitemAddCallback(ctx, kItemOk, OkCallback, inst);
 }
 
 int OkCallback(SAA_Dialog dialog, int, void* data) {
@@ -215,9 +215,9 @@ int OkCallback(SAA_Dialog dialog, int, void* data) {
   if (!inst) return kSeamWeldFailure;
   int s = 0;
   short report = 0;
-  if ((s = SAA_dialogitemGetStateValue(dialog, 12, &report))) return HostError(s, "SAA_dialogitemGetStateValue");
+  if ((s = SAA_dialogitemGetStateValue(dialog, kItemReport, &report))) return HostError(s, "SAA_dialogitemGetStateValue");
   inst->report = report;
-  const int floatItems[4] = {14, 16, 18, 20};
+  const int floatItems[4] = {kItemMaxGap, kItemMaxAngle, kItemHealGap, kItemHealAngle};
   double* floatFields[4] = {&inst->maxGap, &inst->maxAngle, &inst->healGap, &inst->healAngle};
   for (int i = 0; i < 4; ++i) {
     float value = 0.0f;
@@ -225,9 +225,10 @@ int OkCallback(SAA_Dialog dialog, int, void* data) {
       return HostError(s, "SAA_dialogitemGetFloatValue");
     *floatFields[i] = value;
   }
+  const int stateItems[4] = {kItemPosition, kItemTangency, kItemCurvature, kItemNone};
   short states[4] = {0, 0, 0, 0};
   for (int i = 0; i < 4; ++i)
-    if ((s = SAA_dialogitemGetStateValue(dialog, 22 + i, &states[i])))
+    if ((s = SAA_dialogitemGetStateValue(dialog, stateItems[i], &states[i])))
       return HostError(s, "SAA_dialogitemGetStateValue");
   ApplyContinuity(inst, states);
 

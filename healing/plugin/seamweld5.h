@@ -9,6 +9,22 @@ struct Bspline;
 // Status of the plug-in's own failures; every other non-zero status is the host's, passed on.
 constexpr int kSeamWeldFailure = 95;
 
+// Items of the effect's dialog as the host numbers them. The OK button's callback reads the
+// report switch, the four tolerances, and the four continuity switches in the order the
+// continuity rule applies them.
+enum SeamWeldDialogItem : int {
+  kItemOk = 1,
+  kItemReport = 12,
+  kItemMaxGap = 14,
+  kItemMaxAngle = 16,
+  kItemHealGap = 18,
+  kItemHealAngle = 20,
+  kItemPosition = 22,
+  kItemTangency = 23,
+  kItemCurvature = 24,
+  kItemNone = 25,
+};
+
 // Continuity at the group's outer boundary.
 enum SeamWeldContinuity : short { kContNone = -1, kContPosition = 0, kContTangency = 1, kContCurvature = 2 };
 

@@ -179,14 +179,32 @@ TEST_F(RecordTest, ReversedCurveTracesThePointsBackwards) {
       }
 }
 
+// A reversal keeps the shape, so what was derived from it stays: both property blocks as they
+// were, and every exact form but a line's, whose start and end points change places (the one
+// description that names the direction). Checked for the line and for the next type, a circle.
 TEST_F(RecordTest, LineDescriptionFollowsAndDerivedDataStays) {
   BsplineKeeper keep;
-  Bspline* c = keep(BuildCurve(1, 3, {0, 0, 0, 1, 2, 3}));
-  c->quadricType = 1;
-  c->quadric = static_cast<QuadricInfo*>(Malloc(sizeof(QuadricInfo)));
-  for (int i = 0; i < 6; ++i) c->quadric->v[i] = i;
-  reverseBspline(c);
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(c->quadric->v[i], (i + 3) % 6);
+  for (int type : {1, 2}) {
+    Bspline* c = keep(BuildCurve(1, 3, {0, 0, 0, 1, 2, 3}));
+    c->quadricType = type;
+    c->quadric = static_cast<QuadricInfo*>(Malloc(sizeof(QuadricInfo)));
+    for (int i = 0; i < 9; ++i) c->quadric->v[i] = i;
+    c->fitProps = {1, 0.5, 0.25, 0.125};
+    c->propsB = {1, {2, 3, 4, 5, 6}};
+    const BsplineFitProps fit = c->fitProps;
+    const BsplinePropsB b = c->propsB;
+    reverseBspline(c);
+    ASSERT_EQ(c->quadricType, type);
+    for (int i = 0; i < 9; ++i) {
+      // A line is start xyz, end xyz: the two triples swap; the rest of the block is unused.
+      const double expected = type == 1 && i < 6 ? (i + 3) % 6 : i;
+      EXPECT_EQ(c->quadric->v[i], expected) << "type " << type << " value " << i;
+    }
+    EXPECT_TRUE(c->fitProps.flag == fit.flag && c->fitProps.tension == fit.tension &&
+                c->fitProps.roughness == fit.roughness && c->fitProps.sigma == fit.sigma)
+        << type;
+    EXPECT_TRUE(c->propsB.flag == b.flag && std::equal(b.words, b.words + 5, c->propsB.words)) << type;
+  }
 }
 
 }  // namespace

@@ -226,14 +226,20 @@ TEST_F(BndrBuild, OuterContinuityAndFixedCurves) {
 }
 
 // A seam that is one whole side on both surfaces is sampled at least as densely as the control
-// nets demand: here side B's 7 x 3 + 4 samples drive.
+// nets demand: side B's 7 control points of degree 3 ask for 7 x 3 + 4 = 25 (side A's only
+// for 7 x 3 + 1), so a paired edge gets max(n, 25) samples. An unpaired edge gets a quarter of
+// the request, but never fewer than 50. Both rules at their boundaries.
 TEST_F(BndrBuild, SmallSampleCountsRiseToTheControlNet) {
-  Group g;
-  TwoPatches(g, Kink3, false);
-  ASSERT_TRUE(g.Build(0.02, 5.0, -1, 1));
-  for (int i = 0; i < g.bs->nEdge; ++i) {
-    const EdgeInfoStruct& e = g.bs->edges[i];
-    EXPECT_TRUE(e.paired ? e.nSample >= 20 && e.nSample <= 25 : e.nSample == 50) << e.nSample;
+  const int requests[][3] = {{1, 25, 50}, {25, 25, 50}, {26, 26, 50}, {203, 203, 50}, {204, 204, 51}};
+  for (const auto& r : requests) {
+    Group g;
+    TwoPatches(g, Kink3, false);
+    ASSERT_TRUE(g.Build(0.02, 5.0, -1, r[0]));
+    ASSERT_EQ(g.PairedCount(), 1);
+    for (int i = 0; i < g.bs->nEdge; ++i) {
+      const EdgeInfoStruct& e = g.bs->edges[i];
+      EXPECT_EQ(e.nSample, e.paired ? r[1] : r[2]) << "request " << r[0] << (e.paired ? ", paired" : ", unpaired");
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 // The heal's option arithmetic, the rationality test of the topology API and the fairing of the
 // averaged edge samples.
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -15,17 +16,34 @@ using namespace healtest;
 
 class StitchOptions : public KernelTest {};
 
+// Each rule of the options on both sides of its boundary: more than ten surfaces get 25
+// iterations rather than 30; a gap target below 0.1 (or NaN) raises either by half (38, 46);
+// the angle tolerance is three quarters of the target up to 2 degrees and half of it above;
+// the relative gain is 0.01 with fixed samples and 0.02 without.
 TEST_F(StitchOptions, TargetsAndIterationCountsFollowTheUsersTolerances) {
   GlobalStitchInfo info;
   EXPECT_EQ(SetHealStitchInfo(8, 0, 1, 0.01, 2.0, nullptr), -2);
-  // Tight gap targets (and a NaN one) get half as many iterations again.
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  // {surfaces, heal gap, iterations}
-  const double cases[][3] = {{12, 0.05, 38}, {8, 0.05, 46}, {8, 0.1, 30}, {12, 0.1, 25}, {10, 0.2, 30}, {8, nan, 46}};
-  for (const auto& c : cases) {
-    ASSERT_EQ(SetHealStitchInfo(int(c[0]), -1, 1, c[1], 0.5, &info), 0);
-    EXPECT_EQ(info.maxIter, int(c[2])) << c[0] << " surfaces, gap " << c[1];
-  }
+  auto iterations = [&info](int n, double healGap) {
+    EXPECT_EQ(SetHealStitchInfo(n, -1, 1, healGap, 0.5, &info), 0);
+    return info.maxIter;
+  };
+  const double justBelow = std::nextafter(0.1, 0.0);
+  EXPECT_EQ(iterations(10, 0.1), 30);
+  EXPECT_EQ(iterations(11, 0.1), 25);
+  EXPECT_EQ(iterations(10, justBelow), 46);
+  EXPECT_EQ(iterations(11, justBelow), 38);
+  EXPECT_EQ(iterations(11, std::numeric_limits<double>::quiet_NaN()), 38);
+
+  ASSERT_EQ(SetHealStitchInfo(4, 1, 1, 0.2, 2.0, &info), 0);
+  EXPECT_EQ(info.angleTol, 1.5);
+  EXPECT_EQ(info.gapTol, 0.1);
+  EXPECT_EQ(info.relTol, 0.01);
+  EXPECT_EQ(info.continuity, 1);
+  const double justAbove = std::nextafter(2.0, 3.0);
+  ASSERT_EQ(SetHealStitchInfo(4, 1, 0, 0.2, justAbove, &info), 0);
+  EXPECT_EQ(info.angleTol, 0.5 * justAbove);
+  EXPECT_EQ(info.relTol, 0.02);
+  EXPECT_EQ(info.bFixedSamples, 0);
 }
 
 TEST_F(StitchOptions, WeightsWithinOneThousandthOfOneAreNotRational) {

@@ -132,22 +132,46 @@ TEST_F(Heal, EveryNthUpdateHealsAndTheDialogRebuilds) {
   EXPECT_LE(MeasureSeam(g.seams[0]).maxGap, 0.001);
   EXPECT_EQ(UpdateAll(ctx, 2), 0);  // update 2n heals again
 
+  // Every dialog item lands in its own field: the values differ from each other and from the
+  // custom values, so an item read into the wrong field shows. The continuity switches at the
+  // ends of the rule's order: POSITION and NONE both set, the last one wins.
   ASSERT_EQ(editSeamWeld(ctx), 0);
-  SAAStubSetDialogState(ctx, 12, 0);
-  for (int item : {14, 16, 18, 20}) SAAStubSetDialogFloat(ctx, item, item == 14 ? 0.05f : item == 16 ? 5.f : item == 18 ? 0.001f : 0.5f);
-  for (int item = 22; item <= 25; ++item) SAAStubSetDialogState(ctx, item, item == 23 || item == 24);
+  SAAStubSetDialogState(ctx, kItemReport, 1);
+  SAAStubSetDialogFloat(ctx, kItemMaxGap, 0.04f);
+  SAAStubSetDialogFloat(ctx, kItemMaxAngle, 6.0f);
+  SAAStubSetDialogFloat(ctx, kItemHealGap, 0.002f);
+  SAAStubSetDialogFloat(ctx, kItemHealAngle, 0.7f);
+  auto continuity = [&](short position, short tangency, short curvature, short none) {
+    SAAStubSetDialogState(ctx, kItemPosition, position);
+    SAAStubSetDialogState(ctx, kItemTangency, tangency);
+    SAAStubSetDialogState(ctx, kItemCurvature, curvature);
+    SAAStubSetDialogState(ctx, kItemNone, none);
+  };
+  continuity(1, 0, 0, 1);
   int knotsBefore = SAAStubCallCount("SAA_nurbsSurfaceGetKnots");
   SAAStubSetCurrentResult(ctx, 0);
   EXPECT_EQ(updateSeamWeld(ctx), 0);  // counter 1 of 2 ...
   EXPECT_EQ(SAAStubPressOK(ctx), 0);  // ... reset by the OK
   EXPECT_EQ(SAAStubCallCount("SAA_nurbsSurfaceGetKnots"), knotsBefore + 2);  // topology rebuilt
   auto* inst = static_cast<SeamWeldInstance*>(SAAStubInstanceData(ctx));
-  EXPECT_EQ(inst->continuity, kContCurvature);
+  EXPECT_EQ(inst->report, 1);
+  EXPECT_EQ(inst->maxGap, 0.04f);
+  EXPECT_EQ(inst->maxAngle, 6.0f);
+  EXPECT_EQ(inst->healGap, 0.002f);
+  EXPECT_EQ(inst->healAngle, 0.7f);
+  EXPECT_EQ(inst->continuity, kContNone);
   EXPECT_EQ(inst->updateCount, 0);
   std::vector<double> afterOk = Vertices(g.elements[0]);
   SAAStubSetCurrentResult(ctx, 0);
   EXPECT_EQ(updateSeamWeld(ctx), 0);
   EXPECT_EQ(Vertices(g.elements[0]), afterOk);
+
+  continuity(0, 0, 0, 0);  // none set: the field keeps its value
+  EXPECT_EQ(SAAStubPressOK(ctx), 0);
+  EXPECT_EQ(inst->continuity, kContNone);
+  continuity(1, 0, 0, 0);  // the first alone
+  EXPECT_EQ(SAAStubPressOK(ctx), 0);
+  EXPECT_EQ(inst->continuity, kContPosition);
   EXPECT_EQ(cleanupSeamWeld(ctx), 0);
 }
 
