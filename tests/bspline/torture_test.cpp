@@ -324,7 +324,7 @@ class Torture : public KernelTest {
 void Torture::RunCase(int seed) {
   rng_.seed(0x5eed0000u + seed);
   const Defect defect = static_cast<Defect>(seed % kDefects);
-  const int entry = (seed / kDefects) % 6;
+  const int entry = (seed / kDefects) % 7;
   const int shape = Int(1, 3);
   ClearKernelError();
   BsplineKeeper keep;
@@ -474,12 +474,62 @@ void Torture::RunCase(int seed) {
       if (!(Snapshot(b) == before)) Fault(seed, defect, name, "the record changed");
       break;
     }
+    case 6: {  // the less used forms: derivative grids, pairs of surfaces, projections
+      BsplineKeeper other;
+      std::string name;
+      int r = 0, nOut = 0;
+      double out[8] = {};
+      if (shape == 3) {
+        Bspline* t = other(Make(3, kSound));
+        double u1 = u, v1 = v, u2 = 0.5 * (t->umin + t->umax), v2 = 0.5 * (t->vmin + t->vmax), P[3];
+        int clamped = 0;
+        if (Chance(0.5)) {
+          name = "NewRefineSrfSrfIntrPoint";
+          r = NewRefineSrfSrfIntrPoint(b, t, &u1, &v1, &u2, &v2, P, Int(1, 20), &clamped, 1e-6);
+          const double o[] = {u1, v1, u2, v2, P[0], P[1], P[2]};
+          nOut = 7;
+          std::copy(o, o + nOut, out);
+        } else {
+          name = "FindProjectionUVPointGuess";
+          double Q[3] = {0.5, 0.5, 1.0}, D[3] = {0.0, 0.0, -1.0};
+          if (defect == kBadArgument) D[Int(0, 2)] = Extreme();
+          r = FindProjectionUVPointGuess(b, Q, D, &u1, &v1, Int(1, 20));
+          const double o[] = {u1, v1};
+          nOut = 2;
+          std::copy(o, o + nOut, out);
+        }
+      } else if (shape == 2) {
+        // The curve on a sound surface's parameter plane, through the surface.
+        Bspline* owner = other(Make(3, kSound));
+        b->owner = owner;
+        double C[3] = {}, t = u, distSq = 0.0, stepSq = 0.0;
+        const double P[3] = {0.5, 0.5, defect == kBadArgument ? Extreme() : 0.2};
+        name = "FindClosestPointCurveOnSurf";
+        r = FindClosestPointCurveOnSurf(b, P, C, b->umin, b->umax, &t, &distSq, &stepSq, Int(1, 20));
+        const double o[] = {C[0], C[1], C[2], t, distSq};
+        nOut = 5;
+        std::copy(o, o + nOut, out);
+        b->owner = nullptr;
+      } else {
+        name = "InsertOneKnotToObject";
+        const int mode = Int(0, 1);
+        const int position = b->degreeU + 1 + Int(0, 2);
+        const int ok = InsertOneKnotToObject(Int(1, 3), 0, b, mode, u, position);
+        CheckEdit(seed, defect, name + " mode " + std::to_string(mode), b, before, ok != 0);
+        break;
+      }
+      const bool success = r == 0 && !KernelFailedNow();
+      tally_.Add(name, success);
+      if (success && !Finite(out, nOut)) Fault(seed, defect, name, "success with a non-finite result");
+      if (!(Snapshot(b) == before)) Fault(seed, defect, name, "the record changed");
+      break;
+    }
   }
   ClearKernelError();
 }
 
 TEST_F(Torture, EveryEntryPointEndsInSuccessWithFiniteResultsOrCleanFailure) {
-  const int cases = 1200;
+  const int cases = 1400;
   for (int seed = 0; seed < cases; ++seed) {
     RunCase(seed);
     if (HasFatalFailure()) return;
