@@ -1,4 +1,6 @@
-// Planarity and centroid of a curve's control points.
+// Curve operations around offsetting: parameters per span of a break array, exact offsets of
+// circles, arcs and lines, the offset direction and the folds of an offset, planarity and the
+// centroid of a curve's control points.
 #pragma once
 
 #include "bspline/smake.h"
@@ -11,3 +13,46 @@ int IsPlanarCurve3(Bspline* crv, double tol, double axis0[3], double axis1[3], d
 
 // Mean of the control points (weights not applied). 0; -2 for null.
 int ComputeCrvBsplineCentroid(Bspline* crv, double p[3]);
+
+// ---- parameters per span -----------------------------------------------------------------------
+// Parameters over a break (knot) array: every span longer than 1e-6 of the range gives its start
+// and the k - 2 points that cut it into k - 1 equal steps (k <= 2 counts as 2), and the last
+// break closes the list; repeated and decreasing breaks add nothing. One break gives {b[0]}.
+// A new array in *out (the caller frees it) and its length in *count. 0; -2 (outputs null and
+// 0) for a null array, n < 1 or memory.
+int GetNParValsPerSpan(const double* b, int n, int k, double** out, int* count);
+
+// ---- exact offsets ------------------------------------------------------------------------------
+// The circle (quadric type 2) offset by d outwards, or inwards with the inward flag: the same
+// centre and axis, radius r + d (r - d). A radius below 1e-6 sets *collapsed and gives null; a
+// null curve, another type or an axis shorter than 1e-6 gives null without the flag.
+Bspline* CreateCircleOffset(Bspline* crv, double d, int inward, int* collapsed);
+// The same for an arc (quadric type 3): radius r + d (r - d) about the same centre in the same
+// plane, with the same sweep; its exact form records the centre and the unit normal.
+Bspline* CreateArcOffset(Bspline* crv, double d, int inward, int* collapsed);
+// A line (quadric type 1) moved by d along its offset direction at the start; its exact form
+// moves with it. Null for a null curve, another type or on failure.
+Bspline* CreateLineOffset(Bspline* crv, double d);
+
+// ---- offset direction and folds --------------------------------------------------------------
+// At t: *s = a quarter of the radius of curvature, L^3 / (4 |C' x C''|), and dir the unit
+// principal normal reversed (pointing away from the centre of curvature). A vanishing C'' is
+// taken as (1e-5, 1e-5, 1e-5) and |C' x C''| is floored at 1e-10, so the values stay finite.
+// A 2D curve is measured in 3D through its owner. Returns 0.
+int FindOffsetDirectionAndRadiusAtPoint(Bspline* crv, double t, double* s, double dir[3]);
+// The offset direction at t, or, where the curve is almost straight there (a quarter radius of
+// curvature of 1000 diagonals or more), at the nearest parameter in steps of a 99th of the
+// domain, up first, then down, that bends more; on a straight curve the direction found last.
+// Returns 0.
+int FindCrvOffsetDirection(Bspline* crv, double t, double dir[3]);
+// The radius of curvature |C'|^3 / |C' x C''| at n parameters into a new array *r (the caller
+// frees it); |C'| and |C' x C''| are floored at 1e-6, a C'' with |C''|^2 < 1e-10 counts as 0.
+// 0; -2 (r null) for a null object, a surface or memory.
+int Curve3RadiusOfCurvatureNpts(Bspline* crv, const double* t, int n, double** r);
+// The samples i where an offset by d folds: the offset normal (the offset direction at t[0],
+// then carried along by the binormal fixed there; negated for d < 0) points towards the centre
+// of curvature and |d| exceeds the radius r[i]. A new index array in *idx (the caller frees
+// it) and its length in *count. 0; -2 (outputs null and 0) for a null object, a surface or
+// memory.
+int CheckForSelfIntersectionGivenRadii(Bspline* crv, const double* t, int n, const double* r,
+                                       double d, int** idx, int* count);

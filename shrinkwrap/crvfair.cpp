@@ -611,23 +611,7 @@ int FairBsplineCurve3(Bspline* curve, const int* indices, int nIndices, int itma
 
 int GetNSamplePerSpan(const double* knots, int nKnots, int nPerSpan, double** samples, int* count) {
   if (!knots || nKnots < 2 || !samples || !count) return -2;
-  if (nPerSpan < 3) nPerSpan = 2;
-  const double range = knots[nKnots - 1] - knots[0];
-  TrackingScope scope;
-  double* out = MallocArray<double>((nKnots - 1) * nPerSpan + 1);
-  if (!out || KernelFailed()) return -2;
-  int c = 0;
-  for (int i = 0; i + 1 < nKnots; ++i) {
-    const double len = knots[i + 1] - knots[i];
-    if (!(len > 1e-6 * range)) continue;
-    const double step = len / (nPerSpan - 1);
-    for (int m = 0; knots[i] + m * step < knots[i + 1] - 0.1 * step; ++m) out[c++] = knots[i] + m * step;
-  }
-  out[c++] = knots[nKnots - 1];
-  scope.keep();
-  *samples = out;
-  *count = c;
-  return 0;
+  return GetNParValsPerSpan(knots, nKnots, nPerSpan, samples, count);
 }
 
 void GetNSampleInterval(double a, double b, int n, double* out) {

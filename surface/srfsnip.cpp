@@ -1,6 +1,8 @@
 #include "surface/srfsnip.h"
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "bspline/cclone.h"
 #include "bspline/kinsert.h"
@@ -8,6 +10,7 @@
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
 #include "bspline/subobj.h"
+#include "curve/crvoffst.h"
 #include "foundation/coreglob.h"
 #include "foundation/mathmat.h"
 #include "foundation/umalloc.h"
@@ -297,4 +300,40 @@ int ReplaceGroupSrfCrvBsplWithG1ContSubs(Bspline** objects, int n, double angle)
     if (ReplaceSrfCrvBsplWithG1ContSubs(obj, angle) != 0) return -2;
   }
   return 0;
+}
+
+int GetParSamplesInIntervals(const double* breaks, int n, int k, double a, double b,
+                             double** samples, int* count) {
+  *samples = nullptr;
+  *count = 0;
+  if (!breaks || n < 2) return -2;
+  if (k < 3) k = 2;
+  a = std::min(std::max(a, breaks[0]), breaks[n - 1]);
+  b = std::min(std::max(b, breaks[0]), breaks[n - 1]);
+  if (b < a) std::swap(a, b);
+  double* span = nullptr;
+  int nSpan = 0;
+  if (GetNParValsPerSpan(breaks, n, k, &span, &nSpan) != 0) return -2;
+  const Owned<double, Free> ownSpan(span);  // handed over by the callee's kept scope
+  const double tol = std::fabs(breaks[n - 1] - breaks[0]) * 1e-6;
+  TrackingScope scope;
+  double* out = MallocArray<double>(nSpan + 2);
+  if (!out || KernelFailed()) return -2;
+  int c = 0;
+  out[c++] = a;
+  for (int i = 0; i < nSpan; ++i) {
+    const double s = span[i];
+    if (std::fabs(s - a) > tol && std::fabs(b - s) > tol && s > a && s < b) out[c++] = s;
+  }
+  if (c > 1) {
+    out[c++] = b;
+    scope.keep();
+    *samples = out;
+    *count = c;
+    return 0;
+  }
+  // No sample between a and b: spread the k values over [a, b] itself.
+  scope.release();
+  const double ends[2] = {a, b};
+  return GetNParValsPerSpan(ends, 2, k, samples, count);
 }

@@ -72,3 +72,13 @@ int ReplaceCrvBsplWithG1ContSubs(Bspline* curve, double angle);
 int ReplaceSrfCrvBsplWithG1ContSubs(Bspline* surface, double angle);
 // The same for every surface among n objects (other objects are skipped). 0 or -2.
 int ReplaceGroupSrfCrvBsplWithG1ContSubs(Bspline** objects, int n, double angle);
+
+// Parameters from a to b over a break array of n >= 2 values (a knot vector, its end knots
+// repeated): a and b are taken into the array's range and put in ascending order, and the
+// per-span samples of GetNParValsPerSpan with k per span (k < 3 counts as 2) that lie strictly
+// between them, more than 1e-6 of the range from both, are framed by a and b. With no sample
+// between them, k values evenly spaced from a to b (just b when a = b). A new array in
+// *samples (the caller frees it) and its length in *count; 0, or -2 (outputs null and 0) for a
+// null array, n < 2 or memory.
+int GetParSamplesInIntervals(const double* breaks, int n, int k, double a, double b,
+                             double** samples, int* count);

@@ -1,5 +1,6 @@
-// Small queries on a Bspline that the whole kernel uses: the parameter box of the curves on a
-// surface and the size of an object's control points, the kernel's scale for tolerances.
+// Small queries on a Bspline that the whole kernel uses: parameter boxes of objects and of the
+// curves on a surface, the size of an object's control points (the kernel's scale for
+// tolerances), clean knot vectors, Greville parameters and the knots nearest to a parameter.
 #pragma once
 
 #include "bspline/smake.h"
@@ -22,3 +23,32 @@ void FindParamValuesOfCoefiFromKnots(const double* knots, int n, int degree, dou
 // A new array of the Greville parameters of the object's control points in direction dir
 // (v for a surface with dir nonzero, else u); the caller frees it. Null on allocation failure.
 double* FindParamValuesOfCoefi(Bspline* obj, int dir);
+
+// The parameter box of an object: a curve's domain into umin, umax (v untouched); a surface's
+// domain, narrowed to the control-point box of the curves of its outer trim loops (hole flag
+// 0) and clamped to the domain. Other objects are left alone. Note the order of the outputs.
+void GetParametricExtent(Bspline* obj, double* umin, double* umax, double* vmin, double* vmax);
+// The box of a 2D curve's control points (u from X, v from Y), which holds the curve. Note the
+// order of the outputs: umin, vmin, umax, vmax.
+void GetSrfParExtentOfCrvOnSrf(Bspline* curve, double* umin, double* vmin, double* umax,
+                               double* vmax);
+
+// The knot vector of direction dir (v for a surface with dir nonzero, else u) with repeated
+// interior knots collapsed (values within factor x the range count as one), into two new
+// arrays of as many entries as the vector (the caller frees both): *mult one multiplicity per
+// distinct value, *vals the clean vector. Returns its length, or -2 with both null on failure.
+int GetCleanKnots(Bspline* obj, int dir, int** mult, double** vals, double factor);
+// The clean vector of a clamped knot vector of `total` knots and the given order into the
+// caller's arrays (room for total values each): the end values degree + 1 times, every
+// interior value once (values within the absolute tol count as one); mult gets one entry per
+// distinct value, degree + its count for the first. Returns the clean length.
+int GetCleanKnotsFromKnots(const double* knots, int total, int order, int* mult, double* vals,
+                           double tol);
+
+// The knot nearest to the normalised parameter s (0 .. 1 over the direction's range, v for a
+// surface with dir nonzero), among the two that bound its span (the upper on a tie),
+// normalised the same way.
+double FindNearestKnot(Bspline* obj, int dir, double s);
+// The upper bound of s's span when the reference parameter r lies at or below s's parameter,
+// else the lower bound, normalised; a trace of the values goes to standard output.
+double FindNextKnot(Bspline* obj, int dir, double s, double r);

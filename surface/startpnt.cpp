@@ -80,3 +80,7 @@ void SetObjClosed(Bspline* obj) {
     }
   }
 }
+
+int ObjectClosed(Bspline* obj) {
+  return (obj->closedU ? 1 : 0) + (obj->kind == 2 && obj->closedV ? 2 : 0);
+}

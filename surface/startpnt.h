@@ -11,3 +11,7 @@
 // and last point of every row agree, in v when the first and last row agree (rational:
 // weighted coordinates and the weights). Null objects and other curves are left alone.
 void SetObjClosed(Bspline* obj);
+
+// The closed flags as a code: 1 when closed in u (a curve's flag), plus 2 when a surface is
+// closed in v; 0 for an open object.
+int ObjectClosed(Bspline* obj);

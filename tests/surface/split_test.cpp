@@ -97,6 +97,13 @@ TEST_F(SplitTest, ExtractBetweenTwoValues) {
     FreeBspline(piece);
   }
   EXPECT_EQ(Snapshot(c), before);
+  // The knots are inserted into a copy: whatever fails, c never keeps any.
+  const int extractFailures = RunMakerWithInjectedFailures(60, 1, [&](Bspline** out) {
+    *out = ExtractObjFromObjGivenPar(c, 0, 0.7, 0.3);
+    EXPECT_EQ(Snapshot(c), before);
+    return *out ? 0 : -2;
+  });
+  EXPECT_TRUE(extractFailures > 3 && extractFailures < 60) << extractFailures;
   EXPECT_EQ(ExtractObjFromObjGivenPar(c, 0, 0.5, 0.5 + 5e-7), nullptr);
   EXPECT_EQ(zk_error_status, -9);
   ClearKernelError();

@@ -2,6 +2,7 @@
 // the curve's place in the curve list and the trim loop and reproduce it; a failure leaves the
 // surface's lists as they were.
 #include <algorithm>
+#include <random>
 #include <vector>
 
 #include "bspline/sfree.h"
@@ -69,6 +70,62 @@ TEST_F(TanBreakTest, PiecesTakeTheCurvesPlaceInListAndLoop) {
     return r;
   });
   EXPECT_TRUE(failures > 5 && failures < 120) << failures;
+}
+
+std::vector<double> Samples(const std::vector<double>& breaks, int k, double a, double b) {
+  double* out = nullptr;
+  int n = -1;
+  EXPECT_EQ(GetParSamplesInIntervals(breaks.data(), int(breaks.size()), k, a, b, &out, &n), 0);
+  std::vector<double> v(out, out + n);
+  Free(out);
+  return v;
+}
+
+// Samples over a portion of a knot vector: from a to b ascending whatever their order, the
+// per-span samples strictly between, no value twice for repeated knots.
+TEST_F(TanBreakTest, SamplesOverAPortionOfTheBreaks) {
+  EXPECT_EQ(Samples({0, 1}, 5, 0.1, 0.3), (std::vector<double>{0.1, 0.25, 0.3}));
+  EXPECT_EQ(Samples({0, 1}, 5, 0.3, 0.1), (std::vector<double>{0.1, 0.25, 0.3}));
+  EXPECT_EQ(Samples({0, 1}, 5, 0.3, 0.4), (std::vector<double>{0.3, 0.325, 0.35, 0.375, 0.4}));
+  EXPECT_EQ(Samples({0, 1}, 5, 0.5, 0.5), (std::vector<double>{0.5}));
+  EXPECT_EQ(Samples({0, 1}, 3, -2.0, 7.0), (std::vector<double>{0, 0.5, 1}));  // ends taken into range
+  std::mt19937 rng(12);
+  std::uniform_real_distribution<double> U(-0.2, 3.2);
+  for (int trial = 0; trial < 60; ++trial) {
+    const int p = 1 + trial % 3, k = 2 + trial % 4;
+    std::vector<double> breaks = ClampedKnots(p, p + 3 + trial % 4, 0.0, 3.0, KnotLayout::Random, trial);
+    breaks.insert(breaks.begin() + p + 2, breaks[p + 1]);  // a doubled interior knot
+    const double a = U(rng), b = U(rng);
+    const std::vector<double> v = Samples(breaks, k, a, b);
+    const double lo = std::clamp(std::min(a, b), 0.0, 3.0), hi = std::clamp(std::max(a, b), 0.0, 3.0);
+    ASSERT_FALSE(v.empty());
+    EXPECT_EQ(v.front(), v.size() == 1 ? hi : lo);
+    EXPECT_EQ(v.back(), hi);
+    for (size_t i = 1; i < v.size(); ++i) EXPECT_LT(v[i - 1], v[i]) << trial;
+    if (v.size() > 2 && v.size() != size_t(k)) {
+      // Every knot strictly inside shows up among the samples.
+      for (double kn : breaks) {
+        if (kn > lo + 1e-5 && kn < hi - 1e-5) {
+          EXPECT_NE(std::find(v.begin(), v.end(), kn), v.end()) << trial;
+        }
+      }
+    }
+  }
+  double* out = nullptr;
+  int n = 3;
+  const double one = 1.0;
+  EXPECT_EQ(GetParSamplesInIntervals(&one, 1, 3, 0, 1, &out, &n), -2);
+  EXPECT_TRUE(out == nullptr && n == 0);
+  const int failures = RunWithInjectedFailures(12, 1, [&] {
+    const double b[4] = {0, 0, 1, 1};
+    double* s = nullptr;
+    int c = 0;
+    const int r = GetParSamplesInIntervals(b, 4, 4, 0.2, 0.9, &s, &c);
+    EXPECT_TRUE(r == 0 ? c == 4 : !s);
+    Free(s);
+    return r;
+  });
+  EXPECT_TRUE(failures > 0 && failures < 12) << failures;
 }
 
 }  // namespace
