@@ -323,10 +323,261 @@ int EvalPointOnGeometryGivenNubValsM(const Bspline* obj, const int* du, const in
   return 0;
 }
 
+namespace {
+
+// Requests on a surface grid, row then column: for every grid row the net is contracted down
+// its columns once per v order the requests read (all columns at once), and every grid point
+// then sums its u window of those column results once per (u order, v order) pair it needs.
+// These are the window sums of EvalPointOnBspline(4D) in the same order of operations, only
+// shared: each value equals the point evaluator's exactly.
+
+// Columns of the column results a caller can hold on the stack (x, y, z, w per v order).
+constexpr int kStackColumns = 128;
+
+// The sums a request list reads: (u order, v order) pairs; a rational object's quotient rule
+// reads every lower pair on its way.
+struct GridPlan {
+  int count = 0;
+  int pairU[9], pairV[9];
+  int index[kMaxOrder + 1][kMaxOrder + 1];
+  bool vOrder[kMaxOrder + 1] = {false, false, false};
+  bool weighted = false;
+  bool hasZ = false;
+  int dim = 3;
+};
+
+// Builds the plan of the requests that take a slot; false when a request is out of the
+// tables' reach (the per-point path then decides).
+bool PlanGrid(const Bspline* obj, const int* du, const int* dv, int n, GridPlan* plan) {
+  for (auto& row : plan->index)
+    for (int& k : row) k = -1;
+  plan->weighted = obj->rational != 0;
+  plan->hasZ = obj->dimension == 3 && obj->Z;
+  plan->dim = obj->dimension == 2 ? 2 : 3;
+  if (plan->weighted && !obj->W) return false;
+  auto need = [plan](int i, int j) {
+    if (plan->index[i][j] >= 0) return;
+    plan->index[i][j] = plan->count;
+    plan->pairU[plan->count] = i;
+    plan->pairV[plan->count] = j;
+    ++plan->count;
+    plan->vOrder[j] = true;
+  };
+  for (int k = 0; k < n; ++k) {
+    if (du[k] < 0 || dv[k] < 0) return false;
+    if (du[k] + dv[k] > kMaxOrder) continue;
+    if (!plan->weighted) {
+      need(du[k], dv[k]);
+      continue;
+    }
+    // The orders the quotient rule reads: all (i, j) below a mixed request, one direction's
+    // lower orders for a pure one.
+    const int iu = du[k], jv = dv[k];
+    for (int i = 0; i <= iu; ++i)
+      for (int j = 0; j <= jv; ++j)
+        if (iu && jv ? true : (i == 0 || j == 0)) need(i, j);
+  }
+  return true;
+}
+
+#if defined(__GNUC__)
+typedef nubkernel::BasisPair Lanes;
+#else
+// Two doubles with lane-wise arithmetic, for compilers without vector extensions.
+struct Lanes {
+  double v[2];
+  double operator[](int i) const { return v[i]; }
+  friend Lanes operator+(Lanes a, Lanes b) { return {{a.v[0] + b.v[0], a.v[1] + b.v[1]}}; }
+  friend Lanes operator*(Lanes a, Lanes b) { return {{a.v[0] * b.v[0], a.v[1] * b.v[1]}}; }
+};
+#endif
+
+// A column result: (x, y) and (z, w) in two lanes each. Lane-wise IEEE arithmetic gives each
+// coordinate the value of the scalar sum.
+struct Column {
+  Lanes xy, zw;
+};
+
+// Column results of one grid row for one v order: C[col] = sum_r Nv[r] M[row0 + r][col] for
+// the coordinates x, y, z (times the weights first on a weighted net, whose fourth value then
+// sums the weights), rows added in order as the window sum adds them.
+template <bool Weighted>
+void ColumnResults(const Bspline* obj, const double* Nv, int row0, int ncu, bool hasZ,
+                   Column* C) {
+  const int q = obj->degreeV;
+  const Lanes zero = {0.0, 0.0};
+  for (int i = 0; i < ncu; ++i) C[i].xy = C[i].zw = zero;
+  for (int r = 0; r <= q; ++r) {
+    const Lanes n = {Nv[r], Nv[r]};
+    const double* X = obj->X[row0 + r];
+    const double* Y = obj->Y[row0 + r];
+    const double* Z = hasZ ? obj->Z[row0 + r] : nullptr;
+    const double* W = Weighted ? obj->W[row0 + r] : nullptr;
+    for (int i = 0; i < ncu; ++i) {
+      const double w = Weighted ? W[i] : 1.0;
+      const double z = Z ? Z[i] : 0.0;
+      if (Weighted) {
+        C[i].xy = C[i].xy + n * Lanes{w * X[i], w * Y[i]};
+        C[i].zw = C[i].zw + n * Lanes{w * z, w};
+      } else {
+        C[i].xy = C[i].xy + n * Lanes{X[i], Y[i]};
+        C[i].zw = C[i].zw + n * Lanes{z, 0.0};
+      }
+    }
+  }
+}
+
+// The u window sum of column results from col0, as the point evaluator forms it: the bicubic
+// non-weighted sum in pairs, (p0 + p2) + (p1 + p3), every other one in order from 0.
+template <int P, bool Pairs>
+NUB_KERNEL_INLINE Column WindowLine(const double* Nu, const Column* c, int p) {
+  if (Pairs) {
+    const Lanes n0 = {Nu[0], Nu[0]}, n1 = {Nu[1], Nu[1]}, n2 = {Nu[2], Nu[2]},
+                n3 = {Nu[3], Nu[3]};
+    return {(n0 * c[0].xy + n2 * c[2].xy) + (n1 * c[1].xy + n3 * c[3].xy),
+            (n0 * c[0].zw + n2 * c[2].zw) + (n1 * c[1].zw + n3 * c[3].zw)};
+  }
+  const int m = P >= 0 ? P : p;
+  Column s = {{0.0, 0.0}, {0.0, 0.0}};
+  for (int k = 0; k <= m; ++k) {
+    const Lanes n = {Nu[k], Nu[k]};
+    s.xy = s.xy + n * c[k].xy;
+    s.zw = s.zw + n * c[k].zw;
+  }
+  return s;
+}
+
+// One request's reading of the tables: its u table row and its v order's column results.
+struct RequestRows {
+  int uRow;
+  const Column* columns;
+};
+
+// Every grid point of the tables: P is the u degree when fixed for the compiler (3), else -1.
+template <int P, bool Weighted>
+void GridRequests(const Bspline* obj, const GridPlan& plan, int nu, int nv, const int* du,
+                  const int* dv, int n, const double* uTables, const double* vTables,
+                  const int* uSpans, const int* vSpans, Column* columns, double** out) {
+  constexpr bool kPairs = P == 3 && !Weighted;
+  const int p = obj->degreeU, q = obj->degreeV, ncu = NumCtrlU(obj);
+  const int lu = (kMaxOrder + 1) * (p + 1), lv = (kMaxOrder + 1) * (q + 1);
+  const bool hasZ = plan.hasZ;
+  // The requests that take a slot, in slot order (non-weighted), or the homogeneous sums
+  // the quotient rule reads (weighted).
+  RequestRows rows[9];
+  int count = 0;
+  if (!Weighted) {
+    for (int k = 0; k < n; ++k)
+      if (du[k] + dv[k] <= kMaxOrder)
+        rows[count++] = {du[k] * (p + 1), columns + dv[k] * ncu};
+  } else {
+    for (int k = 0; k < plan.count; ++k)
+      rows[count++] = {plan.pairU[k] * (p + 1), columns + plan.pairV[k] * ncu};
+  }
+  for (int row = 0; row < nv; ++row) {
+    const double* vt = vTables + row * lv;
+    const int row0 = vSpans[row] - q;
+    for (int j = 0; j <= kMaxOrder; ++j)
+      if (plan.vOrder[j])
+        ColumnResults<Weighted>(obj, vt + j * (q + 1), row0, ncu, hasZ, columns + j * ncu);
+    for (int i = 0; i < nu; ++i) {
+      const double* ut = uTables + i * lu;
+      const int col0 = uSpans[i] - p;
+      double* o = out[row * nu + i];
+      if (!Weighted) {
+        for (int k = 0; k < count; ++k, o += 3) {
+          const Column s = WindowLine<P, kPairs>(ut + rows[k].uRow, rows[k].columns + col0, p);
+          o[0] = s.xy[0];
+          o[1] = s.xy[1];
+          o[2] = hasZ ? s.zw[0] : 0.0;
+        }
+        continue;
+      }
+      // Homogeneous sums of every pair the quotient rule reads, then each request.
+      double h[9][4];
+      for (int k = 0; k < count; ++k) {
+        const Column s = WindowLine<P, false>(ut + rows[k].uRow, rows[k].columns + col0, p);
+        h[k][0] = s.xy[0];
+        h[k][1] = s.xy[1];
+        h[k][2] = hasZ ? s.zw[0] : 0.0;
+        h[k][3] = s.zw[1];
+      }
+      for (int k = 0; k < n; ++k) {
+        const int a = du[k], b = dv[k];
+        if (a + b > kMaxOrder) continue;
+        double* r = o;
+        o += 3;
+        if (a == 0 && b == 0) {
+          const double* s = h[plan.index[0][0]];
+          r[0] = s[0] / s[3];
+          r[1] = s[1] / s[3];
+          r[2] = s[2] / s[3];
+          continue;
+        }
+        // A(i, j) as EvalPointOnRBspline lays them out: dim + 1 values each, and for a pure
+        // request one direction only.
+        const bool mixed = a != 0 && b != 0;
+        const int dim = mixed ? 3 : plan.dim;
+        const int len = mixed ? a : (a ? a : b), kv = mixed ? b : 0;
+        double A[(kMaxOrder + 1) * (kMaxOrder + 1) * 4];
+        for (int x = 0; x <= len; ++x)
+          for (int y = 0; y <= kv; ++y) {
+            const int pi = mixed ? x : (a ? x : 0), pj = mixed ? y : (a ? 0 : x);
+            const double* s = h[plan.index[pi][pj]];
+            double* e = A + (x * (kv + 1) + y) * (dim + 1);
+            e[0] = s[0];
+            e[1] = s[1];
+            if (dim == 3) e[2] = s[2];
+            e[dim] = s[3];
+          }
+        r[2] = 0.0;
+        ApplyQuotientRule(A, len, kv, dim, r);
+      }
+    }
+  }
+}
+
+// The row-then-column form when it applies (a surface whose column results fit `columns`, or
+// the stack when columns is null); false leaves the grid to the per-point form.
+bool GridRequestsByRows(const Bspline* obj, int nu, int nv, const int* du, const int* dv, int n,
+                        const double* uTables, const double* vTables, const int* uSpans,
+                        const int* vSpans, Column* columns, double** out) {
+  if (obj->kind != 2 || !nubkernel::DegreesOk(obj)) return false;
+  GridPlan plan;
+  if (!PlanGrid(obj, du, dv, n, &plan)) return false;
+  const int ncu = NumCtrlU(obj);
+  Column stack[(kMaxOrder + 1) * kStackColumns];
+  Column* C = columns;
+  if (!C) {
+    if (ncu > kStackColumns) return false;
+    C = stack;
+  }
+  const bool cubic = obj->degreeU == 3;
+  if (plan.weighted) {
+    if (cubic)
+      GridRequests<3, true>(obj, plan, nu, nv, du, dv, n, uTables, vTables, uSpans, vSpans,
+                            C, out);
+    else
+      GridRequests<-1, true>(obj, plan, nu, nv, du, dv, n, uTables, vTables, uSpans, vSpans,
+                             C, out);
+  } else if (cubic) {
+    GridRequests<3, false>(obj, plan, nu, nv, du, dv, n, uTables, vTables, uSpans, vSpans,
+                           C, out);
+  } else {
+    GridRequests<-1, false>(obj, plan, nu, nv, du, dv, n, uTables, vTables, uSpans, vSpans,
+                            C, out);
+  }
+  return true;
+}
+
+}  // namespace
+
 int EvalGridOnGeometryGivenNubValsM(const Bspline* obj, int nu, int nv, const int* du,
                                     const int* dv, int n, const double* uTables,
                                     const double* vTables, const int* uSpans, const int* vSpans,
                                     int mapFlag, double** out) {
+  if (GridRequestsByRows(obj, nu, nv, du, dv, n, uTables, vTables, uSpans, vSpans, nullptr, out))
+    return 0;
   const bool surf = obj->kind == 2;
   const int rows = surf ? nv : 1;
   const int lu = (kMaxOrder + 1) * (obj->degreeU + 1);
@@ -347,12 +598,18 @@ int EvalGridOnGeometryM(const Bspline* obj, const double* us, const double* vs, 
   int* usp = nullptr;
   int* vsp = nullptr;
   if (EvalNubValsOnGridM(obj, us, vs, nu, nv, du, dv, n, &ut, &vt, &usp, &vsp) != 0) return -2;
-  if (ut) EvalGridOnGeometryGivenNubValsM(obj, nu, nv, du, dv, n, ut, vt, usp, vsp, mapFlag, out);
-  if (ut) Free(ut);
-  if (vt) Free(vt);
-  if (usp) Free(usp);
-  if (vsp) Free(vsp);
-  return 0;
+  // A surface wider than the stack's column results gets them from the heap.
+  Column* columns = nullptr;
+  const bool wide = ut && obj->kind == 2 && NumCtrlU(obj) > kStackColumns;
+  if (wide) columns = MallocArray<Column>(kMaxOrder + 1, NumCtrlU(obj));
+  const bool failed = wide && (!columns || KernelFailed());
+  if (ut && !failed &&
+      !GridRequestsByRows(obj, nu, nv, du, dv, n, ut, vt, usp, vsp, columns, out))
+    EvalGridOnGeometryGivenNubValsM(obj, nu, nv, du, dv, n, ut, vt, usp, vsp, mapFlag, out);
+  for (void* block : {static_cast<void*>(columns), static_cast<void*>(ut), static_cast<void*>(vt),
+                      static_cast<void*>(usp), static_cast<void*>(vsp)})
+    if (block) Free(block);
+  return failed ? -2 : 0;
 }
 
 int EvalUniformGridOnGeometryM(const Bspline* obj, int nu, int nv, const int* du, const int* dv,

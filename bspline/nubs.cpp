@@ -522,36 +522,134 @@ double* EvalCrvOnSrfCoord(const Bspline* srf, const Bspline* c, double t, int d,
 
 namespace {
 
-void SurfaceRequestsM(const Bspline* s, double u, double v, const int flags[3], int type,
-                      double out[3][3]) {
-  if (s->rational || type == 0 || type == 2) {
-    // out has room for Cartesian values only: rational requests go one at a time.
-    if (flags[0]) SurfCartesian(s, u, v, 0, 0, out[0]);
-    if (flags[1]) SurfCartesian(s, u, v, 1, 0, out[1]);
-    if (flags[2]) SurfCartesian(s, u, v, 0, 1, out[2]);
-    return;
-  }
-  const int pu = s->degreeU, pv = s->degreeV;
-  // All-degrees tables: row p for the point, row p - 1 for the first derivatives.
+#if defined(__GNUC__)
+constexpr bool kPairedPoint = true;  // the bicubic point evaluator's two-lane sum
+#else
+constexpr bool kPairedPoint = false;
+#endif
+
+// EvalPointOnObjInitM's steps compiled into the caller, the degree fixed for the compiler
+// when P >= 0: t clamped into the domain, its span, the all-degrees table.
+template <int P>
+NUB_KERNEL_INLINE void AllDegreesAt(double t, int p, const double* knots, int hi, double* table,
+                                    int* span) {
+  const int deg = P >= 0 ? P : p;
+  t = nubkernel::Clamp(t, knots[deg], knots[hi]);
+  nubkernel::SpanSearch(knots, deg, t, span, hi);
+  table[1] = 1.0;
+  for (int j = 1; j <= deg; ++j)
+    nubkernel::RaiseBasisDegree(knots, *span, t, j, table + 1 + (j - 1) * j / 2,
+                                table + 1 + j * (j + 1) / 2);
+}
+
+// Point and first derivatives of a surface from one span search and one all-degrees table
+// per direction (degree p for the point, p - 1 for the derivatives). The window is contracted
+// once down its columns with the v basis, C[k] = sum_r Nv[r] P[r][k], which gives the point
+// (sum_k Nu[k] C[k]) and, differenced, S_u; and once along its rows with the u basis,
+// R[r] = sum_k Nu[k] P[r][k], which differenced gives S_v (OneDirectionDerivative's method).
+// With `homogeneous` the coefficients are multiplied by the weights and the weights are summed
+// as a fourth value. h[k] receives (x, y, z, w) for the requests flags[k] asks for.
+// P and Q are the degrees when fixed for the compiler (bicubic), else -1.
+template <int P, int Q, bool Homogeneous>
+void SharedFirstDerivatives(const Bspline* s, double u, double v, const int flags[3],
+                            double h[3][4]) {
+  const int pu = P >= 0 ? P : s->degreeU, pv = Q >= 0 ? Q : s->degreeV;
+  const bool homogeneous = Homogeneous;
   double tu[1 + kOrd * (kOrd + 1) / 2], tv[1 + kOrd * (kOrd + 1) / 2];
   int spanU = pu, spanV = pv;
-  EvalPointOnObjInitM(u, pu, s->knotsU, tu, &spanU, NumCtrlU(s));
-  EvalPointOnObjInitM(v, pv, s->knotsV, tv, &spanV, NumCtrlV(s));
-  const double* rowU = tu + 1 + pu * (pu + 1) / 2;
-  const double* rowV = tv + 1 + pv * (pv + 1) / 2;
-  if (flags[0]) nubkernel::PointOnBspline(s, rowU, rowV, spanU, spanV, out[0]);
-  for (int dir = 0; dir < 2; ++dir) {
-    if (!flags[1 + dir]) continue;
-    const int du = dir == 0 ? 1 : 0, dv = 1 - du;
-    double* o = out[1 + dir];
-    if ((du && pu == 0) || (dv && pv == 0)) {
-      o[0] = o[1] = o[2] = 0.0;
-      continue;
+  AllDegreesAt<P>(u, pu, s->knotsU, NumCtrlU(s), tu, &spanU);
+  AllDegreesAt<Q>(v, pv, s->knotsV, NumCtrlV(s), tv, &spanV);
+  const double* Nu = tu + 1 + pu * (pu + 1) / 2;
+  const double* Nv = tv + 1 + pv * (pv + 1) / 2;
+  const int col0 = spanU - pu, row0 = spanV - pv;
+  const bool columns = flags[0] || flags[1], rows = flags[2] != 0;
+  const bool hasZ = s->Z != nullptr;
+  // C[c][k] and R[c][r] for c = x, y, z, w.
+  double C[4][kOrd], R[4][kOrd];
+  for (int c = 0; c < 4; ++c) {
+    for (int k = 0; k <= pu; ++k) C[c][k] = 0.0;
+    for (int r = 0; r <= pv; ++r) R[c][r] = 0.0;
+  }
+  for (int r = 0; r <= pv; ++r) {
+    const double* X = s->X[row0 + r] + col0;
+    const double* Y = s->Y[row0 + r] + col0;
+    const double* Z = hasZ ? s->Z[row0 + r] + col0 : nullptr;
+    const double* W = homogeneous ? s->W[row0 + r] + col0 : nullptr;
+    for (int k = 0; k <= pu; ++k) {
+      const double w = W ? W[k] : 1.0;
+      const double val[4] = {W ? w * X[k] : X[k], W ? w * Y[k] : Y[k],
+                             Z ? (W ? w * Z[k] : Z[k]) : 0.0, w};
+      if (columns)
+        for (int c = 0; c < 4; ++c) C[c][k] += Nv[r] * val[c];
+      if (rows)
+        for (int c = 0; c < 4; ++c) R[c][r] += Nu[k] * val[c];
     }
-    if (!LocalNet(s, spanU, spanV, du, dv, 1)) return;
-    const double* nu = du ? tu + 1 + (pu - 1) * pu / 2 : rowU;
-    const double* nv = dv ? tv + 1 + (pv - 1) * pv / 2 : rowV;
-    SumLocalNet(s, du, dv, 1, nu, nv, o);
+  }
+  // The point from whichever contraction was made; the bicubic non-rational sum in pairs,
+  // (p0 + p2) + (p1 + p3), as Eval3DPointOnSurfArray adds it, so both give the same point.
+  for (int c = 0; c < 4; ++c) {
+    double sum = 0.0;
+    if (columns && kPairedPoint && pu == 3 && !homogeneous)
+      sum = (Nu[0] * C[c][0] + Nu[2] * C[c][2]) + (Nu[1] * C[c][1] + Nu[3] * C[c][3]);
+    else if (columns)
+      for (int k = 0; k <= pu; ++k) sum += Nu[k] * C[c][k];
+    else
+      for (int r = 0; r <= pv; ++r) sum += Nv[r] * R[c][r];
+    h[0][c] = sum;
+  }
+  // One direction's derivative: the contracted line differenced once, summed with the
+  // degree p - 1 row of the table (a degree-0 direction has none: its derivative is 0).
+  auto derivative = [](const double* knots, int first, int p, const double* table,
+                       double line[4][kOrd], double* out) {
+    if (p == 0) {
+      for (int c = 0; c < 4; ++c) out[c] = 0.0;
+      return;
+    }
+    const double* lowered = table + 1 + (p - 1) * p / 2;
+    double recip[kOrd];
+    DifferenceRecips(knots, first, p + 1, p, 1, recip);
+    for (int c = 0; c < 4; ++c) {
+      DifferenceLine(line[c], 1, p + 1, recip, p, 1);
+      double sum = 0.0;
+      for (int i = 0; i < p; ++i) sum += lowered[i] * line[c][i];
+      out[c] = sum;
+    }
+  };
+  if (flags[1]) derivative(s->knotsU, col0, pu, tu, C, h[1]);
+  if (flags[2]) derivative(s->knotsV, row0, pv, tv, R, h[2]);
+}
+
+void SurfaceRequestsM(const Bspline* s, double u, double v, const int flags[3], int type,
+                      double out[3][3]) {
+  // out has room for Cartesian values only: a rational surface's derivatives always go through
+  // the quotient rule, whatever the type.
+  (void)type;
+  if (s->rational && !s->W) {
+    // Positions without weights: the single forms decide.
+    for (int k = 0; k < 3; ++k)
+      if (flags[k]) SurfCartesian(s, u, v, k == 1, k == 2, out[k]);
+    return;
+  }
+  const bool homogeneous = s->rational != 0;
+  double h[3][4];
+  const bool bicubic = s->degreeU == 3 && s->degreeV == 3;
+  if (homogeneous)
+    (bicubic ? SharedFirstDerivatives<3, 3, true> : SharedFirstDerivatives<-1, -1, true>)(
+        s, u, v, flags, h);
+  else
+    (bicubic ? SharedFirstDerivatives<3, 3, false> : SharedFirstDerivatives<-1, -1, false>)(
+        s, u, v, flags, h);
+  for (int k = 0; k < 3; ++k) {
+    if (!flags[k]) continue;
+    if (!homogeneous) {
+      for (int c = 0; c < 3; ++c) out[k][c] = h[k][c];
+    } else if (k == 0) {
+      for (int c = 0; c < 3; ++c) out[0][c] = h[0][c] / h[0][3];
+    } else {
+      // S' = (A' - w' S) / w from the point and the derivative's homogeneous values.
+      const double A[8] = {h[0][0], h[0][1], h[0][2], h[0][3], h[k][0], h[k][1], h[k][2], h[k][3]};
+      ApplyQuotientRule(A, 1, 0, 3, out[k]);
+    }
   }
 }
 
