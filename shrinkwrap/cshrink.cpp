@@ -625,11 +625,13 @@ int IsEnoughCrv3KnotForWrapConstraint(const Bspline* curve, const LinearConstrai
   }
   for (int i = 0; i < c->nNorm; ++i) {
     const double t = c->normPar[i];
+    // The tangent at an end is P[1] - P[0] (or P[n-1] - P[n-2]) times a constant: with the end
+    // point held by a position entry or free, a direction there is carried by the control point
+    // next to the end. Charged to the end point as well, any two directions at the end of a
+    // degree-2 curve would count as too many, and such curves could hold no corner tangent.
     if (t <= umin + tol) {
-      ++count[0];
       ++count[1];
     } else if (t >= umax - tol) {
-      ++count[nc - 1];
       ++count[nc - 2];
     } else {
       inside(t);
@@ -637,6 +639,8 @@ int IsEnoughCrv3KnotForWrapConstraint(const Bspline* curve, const LinearConstrai
   }
   for (int i = 0; i < nc; ++i)
     if (count[i] > p) *enough = 0;
+  // Nor may the constraints outnumber the unknowns: three per position, one per direction.
+  if (3 * c->nPos + c->nNorm > 3 * nc) *enough = 0;
   return 0;
 }
 

@@ -90,7 +90,8 @@ int GetCrvThinPlateWeights(const Bspline* curve, double tension, double roughnes
                            double* w2);
 
 // *enough = 1 when no control point carries more constraints than the degree (a position
-// counts on the points whose support holds it, a normal at an end on the two end points).
+// counts on the points whose support holds it, a normal at an end on the point next to the end),
+// nor do all of them together outnumber the coordinates of the control points.
 int IsEnoughCrv3KnotForWrapConstraint(const Bspline* curve, const LinearConstraint* c, int* enough);
 // Inserts knots near the constraint parameters, in place, when there are too few.
 int InsertWrapConstraintKnotCrv3(Bspline* curve, const LinearConstraint* c);

@@ -202,34 +202,39 @@ TEST_F(WrapBoundary, TooFewKnotsReduceOrInsert) {
   }
 }
 
-// A quadratic side cannot hold a tangent direction at both ends by the knot count, whatever
-// its control points: the reduction keeps the two corner positions without their normals, so
-// the wrapped side still ends at its corners instead of drifting with the samples.
-TEST_F(WrapBoundary, QuadraticSideKeepsItsCornersWhenReduced) {
-  Group g;
-  g.srfs.push_back(BuildFunctionPatch(Hill, {.degreeV = 2, .nu = 6, .nv = 6}));
-  g.srfs.push_back(Patch([](double x, double y) { return Hill(x, y) + 0.004 + 0.006 * y; }, 1, 2, 0, 1));
-  ASSERT_TRUE(g.Prepare(0.05, 30.0));
-  const int c = CurveOf(g.bs, 0, 3);
-  ASSERT_GE(c, 0);
-  LinearConstraint* k = AllocateNullLinearConstraint();
-  ASSERT_EQ(SetBndrCrvWrapConstraint(g.bs, c, k), 0);
-  ASSERT_EQ(k->nPos, 2);
-  ASSERT_EQ(k->nNorm, 4);
-  Bspline* before = g.Add(CopyBsplineStruct(g.bs->crvs[c].crv3));
-  ASSERT_EQ(ReduceWrapConstraint(before, k), 0);
-  EXPECT_EQ(k->nPos, 2);
-  EXPECT_EQ(k->nNorm, 0);
+// A quadratic side holds the tangent direction at both of its corners (the direction at an end
+// rests on the control point next to it) once it has four control points; with three, the one
+// inner point cannot carry both directions, and the reduction keeps the second corner's
+// position without its normals, so the side still ends at its corners instead of drifting
+// with the samples.
+TEST_F(WrapBoundary, QuadraticSideKeepsItsCornersAndWhatTangentsItCan) {
+  for (int nv : {6, 3}) {
+    SCOPED_TRACE(nv);
+    Group g;
+    g.srfs.push_back(BuildFunctionPatch(Hill, {.degreeV = 2, .nu = 6, .nv = nv}));
+    g.srfs.push_back(Patch([](double x, double y) { return Hill(x, y) + 0.004 + 0.006 * y; }, 1, 2, 0, 1));
+    ASSERT_TRUE(g.Prepare(0.05, 30.0));
+    const int c = CurveOf(g.bs, 0, 3);
+    ASSERT_GE(c, 0);
+    LinearConstraint* k = AllocateNullLinearConstraint();
+    ASSERT_EQ(SetBndrCrvWrapConstraint(g.bs, c, k), 0);
+    ASSERT_EQ(k->nPos, 2);
+    ASSERT_EQ(k->nNorm, 4);
+    Bspline* before = g.Add(CopyBsplineStruct(g.bs->crvs[c].crv3));
+    ASSERT_EQ(ReduceWrapConstraint(before, k), 0);
+    EXPECT_EQ(k->nPos, 2);
+    EXPECT_EQ(k->nNorm, nv == 6 ? 4 : 2);
 
-  const ShrnkWrapParams opt = StitchOptions();
-  int reduced = 0;
-  ASSERT_EQ(WrapBndrCrv3ToSamplePointNubVals(g.bs, c, &opt, &reduced), 0);
-  EXPECT_EQ(reduced, 1);
-  const Bspline* W = g.bs->crvs[c].crv3;
-  EXPECT_GT(SideVsCurve(g.srfs[0], 3, before), 1e-4);  // it did move towards B
-  EXPECT_LT(SideVsCurve(g.srfs[0], 3, W), 1e-12);
-  ExpectConstraintsHold(W, k);
-  FreeWrapConstraint(k);
+    const ShrnkWrapParams opt = StitchOptions();
+    int reduced = 0;
+    ASSERT_EQ(WrapBndrCrv3ToSamplePointNubVals(g.bs, c, &opt, &reduced), 0);
+    EXPECT_EQ(reduced, nv == 6 ? 0 : 1);
+    const Bspline* W = g.bs->crvs[c].crv3;
+    EXPECT_GT(SideVsCurve(g.srfs[0], 3, before), 1e-4);  // it did move towards B
+    EXPECT_LT(SideVsCurve(g.srfs[0], 3, W), 1e-12);
+    ExpectConstraintsHold(W, k);
+    FreeWrapConstraint(k);
+  }
 }
 
 TEST_F(WrapBoundary, FailedWrapLeavesSurfaceAndCurveForm) {
