@@ -73,14 +73,11 @@ T* MallocArray(N... counts) {
 template <class T, class... N>
 T* CallocArray(N... counts) {
   static_assert(std::is_trivially_copyable_v<T>, "only plain records may start as zero bytes");
+  T* block = MallocArray<T>(counts...);
   unsigned bytes = 0;
-  if (!umalloc_detail::ArrayBytes<T>(&bytes, counts...)) {
-    SetOutOfMemory();
-    return nullptr;
-  }
-  void* block = Malloc(bytes);
-  if (block) std::memset(block, 0, bytes);
-  return static_cast<T*>(block);
+  if (block && umalloc_detail::ArrayBytes<T>(&bytes, counts...))
+    std::memset(static_cast<void*>(block), 0, bytes);
+  return block;
 }
 
 // Resizes as Realloc does; a refused size leaves the old block as it was.
