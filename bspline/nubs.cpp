@@ -952,6 +952,7 @@ int GridSum(const GridNet& g, const double* us, int nu, const double* vs, int nv
       }
       continue;
     }
+    // The common basis lengths fixed for the compiler, the sums unrolled.
     const GridLines lines{x0, y0, z0, w0};
     if (curveWeighted)
       GridRowPoints<-1, true>(lines, bu, su, nu, ou, g.pu + g.shiftU, j * nu, emit);
