@@ -34,6 +34,20 @@ TEST_F(Matrices, OneContiguousBlockAndCleanFailures) {
       for (int k = 0; k < 2; ++k) EXPECT_EQ(q[i][j][k], q[0][0][0] + ((i * 3 + j) * 2 + k) * 5);
   q[1][2][1][4] = 7.0;  // last element is addressable (ASan checks the bound)
   matrix_free_4dim_fh(2, 3, q);
+  // The 3-index forms: one block, row (i, j) at element (i n2 + j) n3.
+  for (auto alloc : {allocate_3dim_matrix_ff, allocate_3dim_matrix_fh}) {
+    double*** t = alloc(3, 4, 2);
+    ASSERT_NE(t, nullptr);
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 4; ++j) EXPECT_EQ(t[i][j], t[0][0] + (i * 4 + j) * 2);
+    t[2][3][1] = 1.0;
+    alloc == allocate_3dim_matrix_ff ? matrix_free_3dim_ff(3, t) : matrix_free_3dim_fh(3, t);
+  }
+  int** l = allocate_matrix_ll(3, 4);
+  ASSERT_NE(l, nullptr);
+  EXPECT_EQ(l[2], l[0] + 8);
+  l[2][3] = 5;
+  matrix_free_ih(l);
   EXPECT_EQ(allocate_matrix_ff(0, 5), nullptr);
   double** m = allocate_matrix_ff(3, 0);
   EXPECT_TRUE(m[0] == nullptr && m[2] == nullptr);

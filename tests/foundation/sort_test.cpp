@@ -42,6 +42,15 @@ TEST_F(SortTest, EveryHeapVariantKeepsPairsTogether) {
     CheckPairSort<int, int>(base, 1, [n](int* k, int* c, int*) { HeapSort2Int(n, k, c); });
     CheckPairSort<double, double>(base, 2, [n](double* k, double* c, double* o) { HeapSort3(n, k, c, o); });
     CheckPairSort<int, int>(base, 0, [n](int* k, int*, int*) { HeapIntSort(n, k); });
+    std::vector<int> shifted(base);
+    for (int& v : shifted) v += 8;  // unsigned keys
+    CheckPairSort<unsigned, int>(shifted, 0, [n](unsigned* k, int*, int*) { HeapUIntSort(n, k); });
+    // Three float companions: the third is the first again, so all three must travel together.
+    CheckPairSort<int, float>(base, 2, [n](int* k, float* c, float* o) {
+      std::vector<float> third(c, c + n);
+      HeapSortInt3F(n, k, c, o, third.data());
+      for (int i = 0; i < n; ++i) EXPECT_EQ(third[i], c[i]);
+    });
   }
   // Callers depend on the exact (deterministic) order of equal keys.
   int keys[3] = {2, 1, 2}, ids[3] = {0, 1, 2};

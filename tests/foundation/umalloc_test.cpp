@@ -101,6 +101,24 @@ TEST_F(TrackedMemory, EmptyTrashRetryAndReserve) {
   EXPECT_EQ(Messages().find("System swap"), Messages().rfind("System swap"));
 }
 
+// The legacy allocator names are the tracked allocator: a block from ZKMalloc belongs to the
+// open scope; the statistics hooks report nothing and keep the high-water mark.
+TEST_F(TrackedMemory, LegacyNamesAreTheTrackedAllocator) {
+  BeginTrackingMallocs();
+  void* z = ZKMalloc(32);
+  ASSERT_NE(z, nullptr);
+  EXPECT_EQ(MallocTrackedCount(), 1);
+  FreeTrackedMallocs();
+  EXPECT_EQ(MallocTrackedCount(), 0);
+  void* w = ZKMalloc(16);
+  EXPECT_EQ(ZKFree(w), Free(ZKMalloc(16)));
+  unsigned a = 7, b = 7;
+  MallocStats(&a, &b);
+  EXPECT_TRUE(a == 0 && b == 0);
+  EXPECT_EQ(ResetMallocHighWaterMark(), GetMallocHighWaterMark());
+  EXPECT_EQ(ZKMalloc(0), nullptr);
+}
+
 TEST_F(TrackedMemory, FailedTrackingNodeReleasesTheBlockAndRemovedBlocksSurvive) {
   BeginTrackingMallocs();
   MallocFailAfter(1, 1);  // the block succeeds, its node is refused
