@@ -134,6 +134,22 @@ TEST_F(OffsetTest, CircleAndArcOffsetsKeepPlaneCentreAndSweep) {
   EXPECT_EQ(CreateCircleOffset(c, 1.0, 0, &collapsed), nullptr);
   EXPECT_EQ(collapsed, 0);
   FreeBspline(c);
+
+  // Memory failures: an offset maker hands back a whole curve or nothing, and leaks nothing.
+  Bspline* arc = MakeArcZBspline(20.0, 250.0, o, 3.0);
+  const double a[3] = {0, 0, 0}, b[3] = {1, 1, 0};
+  Bspline* line = CreateLineBsplineDegree1(a, b);
+  for (int which : {0, 1}) {
+    const int failures = RunMakerWithInjectedFailures(40, 1, [&](Bspline** out) {
+      int flag = 0;
+      *out = which ? CreateLineOffset(line, 0.25) : CreateArcOffset(arc, 0.5, 1, &flag);
+      EXPECT_TRUE(*out || KernelFailedNow());
+      return *out ? 0 : -2;
+    });
+    EXPECT_TRUE(failures > 0 && failures < 40) << which << " " << failures;
+  }
+  FreeBspline(line);
+  FreeBspline(arc);
 }
 
 // A straight line moves across itself by d, exact form included.
