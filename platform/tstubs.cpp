@@ -68,6 +68,7 @@ int DisplayThermoMeter() {
 
 int SetThermoMeterValue(int percent) {
   ++gThermo.sets;
+  if (percent < 0 || percent > 100) ++gThermo.outOfRange;
   gThermo.value = percent;
   return 0;
 }

@@ -29,6 +29,7 @@ struct StubThermometer {
   int sets;        // SetThermoMeterValue calls
   int value;       // last value set
   int open;        // 1 while displayed
+  int outOfRange;  // values set outside 0..100
 };
 StubThermometer StubGetThermometer();
 

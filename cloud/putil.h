@@ -1,0 +1,24 @@
+// Point-set utilities, and the progress display that the long point-cloud and quadric
+// operations share.
+#pragma once
+
+// The host thermometer of one long operation: opened with the operation's title on the status
+// line, fed percentages held to 0..100, and closed on every way out, a user break or a failure
+// included (the guard's end closes it when finish() was not reached).
+class Thermometer {
+ public:
+  explicit Thermometer(const char* title);  // title may be null: no status line
+  ~Thermometer();
+  Thermometer(const Thermometer&) = delete;
+  Thermometer& operator=(const Thermometer&) = delete;
+
+  void set(int percent);
+  // The share done of total steps, as a percentage.
+  void set(long done, long total);
+  // Normal completion: 100, closed, the status line cleared.
+  void finish();
+
+ private:
+  bool open_;
+  bool titled_;
+};
