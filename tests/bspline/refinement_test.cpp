@@ -424,6 +424,36 @@ TEST_F(Refinement, OneKnotInsertionFailuresLeaveTheObjectUnchanged) {
     }
 }
 
+// The line-level steps of degree elevation give the elevated object's coefficients: every
+// distinct knot gains a copy, the lines are raised together, and one control point of a line
+// is the mean of its blossoms.
+TEST_F(Refinement, ElevationStepsGiveTheElevatedCoefficients) {
+  BsplineKeeper keep;
+  for (int p : {1, 2, 3}) {
+    Bspline* c = keep(BuildRandomCurve(80 + p, p, p + 5));
+    Bspline* up = keep(CopyBsplineStruct(c));
+    IncrementDegreeOfObject(0, up);
+    ASSERT_FALSE(KernelFailedNow());
+    const int n = NumCtrlU(c), count = NumKnotsU(c);
+    std::vector<double> knots(2 * count);
+    const int distinct = AddUniqueKnotsToArray(c->knotsU, knots.data(), count);
+    knots.resize(count + distinct);
+    EXPECT_EQ(knots, Knots(up));
+    std::vector<double> src, dst(3 * (n + distinct - 1));
+    for (double** m : {c->X, c->Y, c->Z}) src.insert(src.end(), m[0], m[0] + n);
+    FindCoefiOfDegRaisedNCurves(src.data(), dst.data(), c->knotsU, knots.data(), n, 3, p + 1, distinct);
+    const int m = NumCtrlU(up);
+    ASSERT_EQ(m, n + distinct - 1);
+    int span = p;
+    for (int j = 0; j < m; ++j) {
+      EXPECT_NEAR(dst[j], up->X[0][j], 1e-12) << p << " " << j;
+      EXPECT_NEAR(dst[2 * m + j], up->Z[0][j], 1e-12) << p << " " << j;
+      EXPECT_NEAR(Find1CoefiOf1DegRaisedCurve(src.data() + n, c->knotsU, knots.data(), p + 1, n, j, &span),
+                  up->Y[0][j], 1e-12) << p << " " << j;
+    }
+  }
+}
+
 TEST_F(Refinement, RemovalBoundOfAGivenKnotIsTheChange) {
   BsplineKeeper keep;
   for (int p : {1, 2, 3, 4}) {
