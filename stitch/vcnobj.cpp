@@ -1,8 +1,10 @@
 #include "stitch/vcnobj.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "bspline/crvlist.h"
+#include "bspline/degelev.h"
 #include "bspline/kinsert.h"
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
@@ -10,6 +12,7 @@
 #include "bspline/subobj.h"
 #include "curve/crvutil.h"
 #include "foundation/coreglob.h"
+#include "foundation/makemat.h"
 #include "foundation/mathmat.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
@@ -239,4 +242,92 @@ void MakeObjSetCompatible(Bspline** objs, int* dirs, int n, int scaleOther) {
     ResetBsplineParamInfo(objs[i], v ? 1 : 0);
   }
   Free(U);
+}
+
+// ---- Degrees, rationality and parameter speed of object sets ------------------------------
+
+int isJustCombine = 0;
+
+void EquateDegOfObjSet(Bspline** objs, int* dirs, int n) {
+  if (!objs || n < 2) return;
+  int target = -1;
+  for (int i = 0; i < n; ++i) {
+    const Bspline* o = objs[i];
+    const int d = o->kind == 2 && dirs && dirs[i] != 0 ? o->degreeV : o->degreeU;
+    target = std::max(target, d);
+  }
+  ElevateDegreeOfObjSet(target, dirs, objs, n);
+}
+
+void MakeObjSetRational(Bspline** objs, int n) {
+  if (!objs) return;
+  for (int i = 0; i < n; ++i) {
+    Bspline* o = objs[i];
+    if (!o || o->rational) continue;
+    const int rows = o->kind == 2 ? NumCtrlV(o) : 1, cols = NumCtrlU(o);
+    double** W;
+    {
+      UntrackedScope own;  // the weights belong to the record
+      W = allocate_matrix_fh(rows, cols);
+    }
+    if (!W || KernelFailed()) {
+      if (W) matrix_free_fh(W);
+      return;
+    }
+    for (int r = 0; r < rows; ++r)
+      for (int c = 0; c < cols; ++c) W[r][c] = 1.0;
+    o->W = W;
+    o->rational = 1;
+  }
+}
+
+void EquateRationOfObjSet(Bspline** objs, int n) {
+  if (!objs || n < 2) return;
+  for (int i = 0; i < n; ++i) {
+    if (objs[i] && objs[i]->rational) {
+      MakeObjSetRational(objs, n);
+      return;
+    }
+  }
+}
+
+int MakeParOfTwoObjProptnl(Bspline** pair, int* dirs, int join, int keepOther) {
+  Bspline* A = pair[0];
+  Bspline* B = pair[1];
+  if (A == B && A->kind == 1) return -1;
+  const int dA = dirs ? dirs[0] : 0, dB = dirs ? dirs[1] : 0;
+  const KnotDirection a = DirectionOf(A, dA), b = DirectionOf(B, dB);
+  const double eA = a.knots[a.p + a.interior + 1];
+  const double rA = eA - a.knots[a.p];
+  const double rB = b.knots[b.p + b.interior + 1] - b.knots[b.p];
+  const double sA = GetObjSpanInParDir(A, dA, 0), sB = GetObjSpanInParDir(B, dB, 0);
+  double k = sA > 1e-6 && sB > 1e-6 ? (sB / rB) / (sA / rA) : 1.0;
+  if (isJustCombine || !std::isfinite(k) || k <= 0.0) k = 1.0;
+  double* kB = b.knots;
+  const int nKnots = b.nCtrl + b.p + 1;
+  double scale = 1.0, shift = 0.0;
+  const bool scaled = std::fabs(k - 1.0) >= 0.1;
+  if (!scaled && !join) return -1;
+  if (join) {
+    scale = scaled ? k : 1.0;
+    shift = eA - kB[0] * scale;
+    for (int j = b.p + 1; j < nKnots; ++j) kB[j] = kB[j] * scale + shift;
+    for (int j = 0; j <= b.p; ++j) kB[j] = eA;
+  } else {
+    scale = k;
+    for (int j = 0; j < nKnots; ++j) kB[j] *= k;
+  }
+  if (B->kind == 1) {
+    ResetBsplineParamInfo(B, 0);
+    return 0;
+  }
+  PropotionCurveListCoefi(B->curves, scale, shift, b.inV ? 1 : 0);
+  ResetBsplineParamInfo(B, b.inV ? 1 : 0);
+  if (scaled && B != A && !keepOther) {
+    const KnotDirection o = DirectionOf(B, b.inV ? 0 : 1);
+    for (int j = 0; j < o.nCtrl + o.p + 1; ++j) o.knots[j] *= k;
+    PropotionCurveListCoefi(B->curves, k, 0.0, o.inV ? 1 : 0);
+    ResetBsplineParamInfo(B, o.inV ? 1 : 0);
+  }
+  return 0;
 }

@@ -62,3 +62,26 @@ void ReverseObj(Bspline* obj, int dir);
 // copied over each, so the vectors are bit-identical. No result: a failure shows in the error
 // state, and objects already changed stay changed.
 void MakeObjSetCompatible(Bspline** objs, int* dirs, int n, int scaleOther);
+
+// ---- Degrees, rationality and parameter speed of object sets ------------------------------
+// While set (a four-surface stitch is running) MakeParOfTwoObjProptnl only shifts, never scales.
+extern int isJustCombine;
+
+// Raises every object to the highest degree in the set, each in its direction (dirs[i] nonzero:
+// v; curves and a null dirs: u), in place. Nothing for n < 2; a failure stops with the error
+// state set (objects before it stay raised).
+void EquateDegOfObjSet(Bspline** objs, int* dirs, int n);
+// When any object is rational, every non-rational one gets weights 1.0 (MakeObjSetRational).
+// Nothing for n < 2 or when none is rational.
+void EquateRationOfObjSet(Bspline** objs, int n);
+// Gives every non-rational object a weight matrix of 1.0 and sets its rational flag; an
+// allocation failure stops the loop with the error state set.
+void MakeObjSetRational(Bspline** objs, int n);
+// Makes the parameter speed (average control-polygon length per unit parameter) of pair[1] in
+// dirs[1] equal to that of pair[0] in dirs[0] by scaling pair[1]'s knots there (dirs null: u);
+// with join its range also moves to start where pair[0]'s ends; without keepOther a surface
+// pair[1] other than pair[0] has its other direction scaled alike. Speeds within 10 % (or a
+// polygon of length 1e-6 or less, or isJustCombine) leave the scale alone: -1 without join.
+// -1 also for a curve given as both objects; otherwise 0. One surface as both objects with dirs
+// (1, 0) gives u the control-net speed of v. The curves on a surface follow its knots.
+int MakeParOfTwoObjProptnl(Bspline** pair, int* dirs, int join, int keepOther);

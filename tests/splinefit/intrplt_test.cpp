@@ -1,0 +1,352 @@
+// Curves through points: every interpolant passes through its points at their parameters, the
+// solves leave no residual, the knot vectors are the documented ones, the caller's arrays are
+// handled as promised (compacted, moved, or untouched for floats), refusals leave the error
+// state alone, and parameters the knots cannot interpolate give null instead of infinities.
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "bspline/bsvalid.h"
+#include "bspline/nubutil.h"
+#include "bspline/sfree.h"
+#include "splinefit/intrplt.h"
+#include "tests/support/builders.h"
+#include "tests/support/injected_failures.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class CurveInterpolation : public KernelTest {};
+
+struct Pts {
+  std::vector<double> x, y, z;
+  int n() const { return static_cast<int>(x.size()); }
+};
+
+// n points along a wavy space curve with uneven spacing.
+Pts Wave(int n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> step(0.3, 1.2);
+  Pts p;
+  double s = 0.0;
+  for (int i = 0; i < n; ++i) {
+    p.x.push_back(s);
+    p.y.push_back(std::sin(s));
+    p.z.push_back(0.5 * std::cos(1.7 * s));
+    s += step(rng);
+  }
+  return p;
+}
+
+double Dist(const double a[3], double x, double y, double z) {
+  return std::hypot(a[0] - x, a[1] - y, a[2] - z);
+}
+
+// The padded chord-length parameters of the points for degree p.
+std::vector<double> Padded(const Pts& p, int deg) {
+  std::vector<double> out(p.n() + 2 * deg);
+  NewAssignKnots(p.x.data(), p.y.data(), p.z.data(), p.n() - 1, deg, out.data());
+  return out;
+}
+
+TEST_F(CurveInterpolation, CubicPassesThroughItsPointsWithChordKnotsAndBesselEnds) {
+  for (int n : {2, 3, 4, 7, 25}) {
+    Pts p = Wave(n, n);
+    const Pts given = p;
+    Bspline* c = CurveIntrplt(p.x.data(), p.y.data(), p.z.data(), n - 1, nullptr, 3, 0);
+    ASSERT_NE(c, nullptr) << n;
+    EXPECT_EQ(CheckBspline(c, 1e-9), 0);
+    ASSERT_EQ(NumCtrlU(c), n + 2);
+    const std::vector<double> K = Padded(given, 3);
+    EXPECT_EQ(std::vector<double>(c->knotsU, c->knotsU + n + 6), K);
+    for (int i = 0; i < n; ++i) {
+      double q[3];
+      RefEvalCurve(c, K[3 + i], q);
+      EXPECT_LT(Dist(q, given.x[i], given.y[i], given.z[i]), 1e-10) << n << " " << i;
+    }
+    EXPECT_EQ(p.x, given.x);  // the caller's arrays come back as they were
+    if (n == 2) {
+      // A straight cubic with evenly spaced control points, and the line said so.
+      EXPECT_NEAR(c->X[0][1], (2 * given.x[0] + given.x[1]) / 3, 1e-15);
+      EXPECT_NEAR(c->Y[0][2], (given.y[0] + 2 * given.y[1]) / 3, 1e-15);
+      ASSERT_EQ(c->quadricType, 1);
+      EXPECT_EQ(c->quadric->v[3], given.x[1]);
+    } else if (n == 3) {
+      // The Bessel end is the parabola through the three points: the cubic's start tangent.
+      const double a = (K[5] - K[4]) / (K[5] - K[3]), b = 1 - a;
+      const double M = (given.y[1] - a * a * given.y[0] - b * b * given.y[2]) / (2 * a * b);
+      EXPECT_NEAR(c->Y[0][1], (2 * (a * given.y[0] + b * M) + given.y[0]) / 3, 1e-12);
+    }
+    FreeBspline(c);
+  }
+}
+
+TEST_F(CurveInterpolation, DuplicatesAreCompactedWithoutKnotsAndMovedWithThem) {
+  Pts p = Wave(6, 3);
+  p.x.insert(p.x.begin() + 3, p.x[2] + 4e-6);
+  p.y.insert(p.y.begin() + 3, p.y[2]);
+  p.z.insert(p.z.begin() + 3, p.z[2] - 4e-6);
+  Pts moved = p;
+  Bspline* c = CurveIntrplt(p.x.data(), p.y.data(), p.z.data(), 6, nullptr, 3, 0);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(NumCtrlU(c), 6 + 2);  // one point fewer than passed
+  EXPECT_EQ(p.x[3], moved.x[4]);  // compacted in place
+  FreeBspline(c);
+
+  // With knots given the count must stay: the duplicate moves 1e-5 towards its successor.
+  std::vector<double> K(6 + 7);
+  for (int i = 0; i < 7; ++i) K[3 + i] = i;
+  for (int i = 0; i < 3; ++i) K[i] = 0, K[10 + i] = 6;
+  c = CurveIntrplt(moved.x.data(), moved.y.data(), moved.z.data(), 6, K.data(), 3, 0);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(NumCtrlU(c), 7 + 2);
+  const double d = std::hypot(moved.x[3] - moved.x[2], moved.y[3] - moved.y[2], moved.z[3] - moved.z[2]);
+  EXPECT_NEAR(d, 1e-5, 1e-12);
+  for (int i = 0; i < 7; ++i) {
+    double q[3];
+    RefEvalCurve(c, K[3 + i], q);
+    EXPECT_LT(Dist(q, moved.x[i], moved.y[i], moved.z[i]), 1e-9);
+  }
+  FreeBspline(c);
+
+  // Points all within 1e-5: a point curve of the requested degree, even degree 2, no message.
+  std::vector<double> x = {1, 1 + 1e-6, 1}, y = {2, 2, 2 + 1e-6};
+  c = CurveIntrplt(x.data(), y.data(), nullptr, 2, nullptr, 2, 0);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->dimension, 2);
+  EXPECT_EQ(c->degreeU, 2);
+  EXPECT_EQ(NumCtrlU(c), 3);
+  EXPECT_EQ(c->knotsU[5], 1.0);
+  EXPECT_EQ(Messages(), "");
+  FreeBspline(c);
+}
+
+TEST_F(CurveInterpolation, DegreeOneIsThePolylineAndClosesOnARepeatedPoint) {
+  std::vector<double> x = {0, 1, 1, 0, 0.0005}, y = {0, 0, 1, 1, 0.0002};
+  Bspline* c = CurveIntrplt(x.data(), y.data(), nullptr, 4, nullptr, 1, 0);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->closedU, 1);
+  EXPECT_EQ(NumCtrlU(c), 5);  // the repeat is further than 1e-5 from its predecessor: kept
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(c->X[0][i], x[i]);
+  EXPECT_EQ(c->knotsU[2], 1.0);
+  EXPECT_EQ(c->umax, c->knotsU[6]);
+  FreeBspline(c);
+}
+
+TEST_F(CurveInterpolation, RefusedDegreesShowTheMessageAndLeaveTheErrorStateAlone) {
+  Pts p = Wave(6, 1);
+  const Pts given = p;
+  SetKernelError(5);  // a positive status is no error and must survive
+  for (int degree : {2, 4, 9}) {
+    EXPECT_EQ(CurveIntrplt(p.x.data(), p.y.data(), p.z.data(), 5, nullptr, degree, 0), nullptr);
+    EXPECT_EQ(zk_error_status, 5);
+  }
+  EXPECT_NE(Messages().find("Currently Unavailable"), std::string::npos);
+  EXPECT_EQ(p.x, given.x);
+  // pu = 2 in the surface interpolation: null, nothing left behind.
+  std::vector<double> g(16);
+  for (int i = 0; i < 16; ++i) g[i] = i % 4 + 0.1 * (i / 4);
+  std::vector<double> gy(16), gz(16, 0.0);
+  for (int i = 0; i < 16; ++i) gy[i] = i / 4;
+  EXPECT_EQ(SurfaceInterpolate(g.data(), gy.data(), gz.data(), 4, 4, nullptr, nullptr, 2, 3), nullptr);
+  EXPECT_EQ(MallocTrackedCount(), 0);
+}
+
+TEST_F(CurveInterpolation, FloatFormNeverChangesTheCallersFloats) {
+  std::vector<float> x = {0, 1, 1, 2, 3}, y = {0, 0.5f, 0.5f, 1, 0}, z = {0, 0, 0, 1, 1};
+  const std::vector<float> before = x;
+  Bspline* c = CurveIntrplt_f(x.data(), y.data(), z.data(), 4, nullptr, 3, 0);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(NumCtrlU(c), 4 + 2);  // the duplicate went from the copies only
+  EXPECT_EQ(x, before);
+  FreeBspline(c);
+}
+
+TEST_F(CurveInterpolation, AnyDegreeSolvesItsBandAndPassesThroughItsPoints) {
+  for (int p = 1; p <= 7; ++p) {
+    for (int n : {p + 1, p + 4, 30}) {
+      Pts pts = Wave(n, 10 * p + n);
+      const Pts given = pts;
+      Bspline* c = CurveIntrplt(pts.x.data(), pts.y.data(), pts.z.data(), n - 1, nullptr, p, 1);
+      ASSERT_NE(c, nullptr) << p << " " << n;
+      EXPECT_EQ(CheckBspline(c, 1e-9), 0);
+      EXPECT_EQ(NumCtrlU(c), n);
+      const std::vector<double> t = Padded(given, p);
+      for (int i = 0; i < n; ++i) {
+        double q[3];
+        RefEvalCurve(c, t[p + i], q);
+        EXPECT_LT(Dist(q, given.x[i], given.y[i], given.z[i]), 1e-9) << p << " " << n << " " << i;
+      }
+      FreeBspline(c);
+    }
+  }
+  // Averaged knots: interior knot j is the mean of p consecutive parameters.
+  const std::vector<double> params = {0, 0, 0, 0, 1, 2, 3, 4, 4, 4, 4};
+  double* K = RemoveByAveKnotsForInterpolate(params.data(), 4, 3);
+  ASSERT_NE(K, nullptr);
+  EXPECT_EQ(std::vector<double>(K, K + 9), (std::vector<double>{0, 0, 0, 0, 2, 4, 4, 4, 4}));
+  Free(K);
+}
+
+TEST_F(CurveInterpolation, TooFewPointsAreCompletedOnALowerDegreeInterpolant) {
+  // Degree 5 through 3 points: a quadratic through them gives the missing points; the curve
+  // starts and ends at the given ends and comes back through the middle one.
+  Pts p = Wave(3, 4);
+  const Pts given = p;
+  Bspline* c = NewCurveIntrplt(p.x.data(), p.y.data(), p.z.data(), 2, nullptr, 5);
+  ASSERT_NE(c, nullptr);
+  EXPECT_GE(NumCtrlU(c), 6);
+  EXPECT_EQ(p.x, given.x);  // the additions never reach the caller's arrays
+  double best = 1e300;
+  for (int k = 0; k <= 20000; ++k) {
+    double q[3];
+    RefEvalCurve(c, c->umin + (c->umax - c->umin) * k / 20000.0, q);
+    best = std::min(best, Dist(q, given.x[1], given.y[1], given.z[1]));
+  }
+  EXPECT_LT(best, 1e-3);
+  double q[3];
+  RefEvalCurve(c, c->umax, q);
+  EXPECT_LT(Dist(q, given.x[2], given.y[2], given.z[2]), 1e-12);
+  FreeBspline(c);
+
+  // Degree 4 through two points: four evenly spaced points added on the segment.
+  std::vector<double> x = {0, 5}, y = {0, 0}, z = {1, 1};
+  double *px = x.data(), *py = y.data(), *pz = z.data();
+  int count = 2;
+  {
+    TrackingScope scope;
+    ASSERT_EQ(AddPointsIfLessThanOrder(&px, &py, &pz, &count, 4), 0);
+    ASSERT_EQ(count, 6);
+    for (int i = 0; i < 6; ++i) EXPECT_NEAR(px[i], i, 1e-15);
+  }
+  // Two points 2e-5 apart cannot be split: -9, and the interpolator gives a point curve.
+  x = {0, 2e-5};
+  px = x.data(), py = y.data(), pz = z.data(), count = 2;
+  EXPECT_EQ(AddPointsIfLessThanOrder(&px, &py, &pz, &count, 3), -9);
+  EXPECT_EQ(px, x.data());
+  c = NewCurveIntrplt(x.data(), y.data(), z.data(), 1, nullptr, 3);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(NumCtrlU(c), 4);
+  EXPECT_EQ(c->X[0][3], 0.0);
+  FreeBspline(c);
+}
+
+TEST_F(CurveInterpolation, ASinglePointHasNoSpanToSplit) {
+  // Regression: the adder used to split a span that a single point does not have.
+  std::vector<double> x = {1}, y = {2}, z = {3};
+  double *px = x.data(), *py = y.data(), *pz = z.data();
+  int count = 1;
+  EXPECT_EQ(AddPointsIfLessThanOrder(&px, &py, &pz, &count, 3), -2);
+  EXPECT_EQ(px, x.data());
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(x[0], 1.0);
+}
+
+TEST_F(CurveInterpolation, SymmetricInsertionAndLargestSpansFillSpansEvenly) {
+  const std::vector<double> K = {0, 0, 0, 1, 2, 4, 8, 8, 8};
+  // Alternately from both ends: the first span, then the last, then the second ...
+  double* S = InsertSymmetricKnots(K.data(), 9, 2, 3);
+  ASSERT_NE(S, nullptr);
+  EXPECT_EQ(std::vector<double>(S, S + 12),
+            (std::vector<double>{0, 0, 0, 0.5, 1, 1.5, 2, 4, 6, 8, 8, 8}));
+  Free(S);
+  double* L = GetLargestSpanAndInsert(const_cast<double*>(K.data()), 9, 2, 2);
+  ASSERT_NE(L, nullptr);
+  EXPECT_EQ(std::vector<double>(L, L + 11),
+            (std::vector<double>{0, 0, 0, 1, 2, 3, 4, 6, 8, 8, 8}));
+  Free(L);
+  int count = 5;
+  double* G = GetNewKnotsAfterInsert(K.data(), 9, 2, &count);
+  ASSERT_NE(G, nullptr);
+  EXPECT_GE(count, 5);
+  for (int i = 1; i < 9 + count; ++i) EXPECT_LE(G[i - 1], G[i]);
+  Free(G);
+}
+
+TEST_F(CurveInterpolation, RemovalBuildersGiveKnotVectorsTheParametersFit) {
+  for (int p = 2; p <= 5; ++p) {
+    const int m = 12;
+    Pts pts = Wave(m + 1, p);
+    const std::vector<double> pad = Padded(pts, p);
+    for (auto build : {RemoveKnotsForInterpolate, TestRemoveKnotsForInterpolate}) {
+      double* K = build(pad.data(), m, p);
+      ASSERT_NE(K, nullptr) << p;
+      const std::vector<double> k(K, K + m + p + 2);
+      Free(K);
+      EXPECT_TRUE(KnotVectorSound(k.data(), p, m + 1)) << p;
+      Bspline* c = CurveIntrpltShrink(pts.x.data(), pts.y.data(), pts.z.data(), pad.data() + p,
+                                      m + 1, k.data(), p);
+      ASSERT_NE(c, nullptr) << p;
+      for (int i = 0; i <= m; ++i) {
+        double q[3];
+        RefEvalCurve(c, pad[p + i], q);
+        EXPECT_LT(Dist(q, pts.x[i], pts.y[i], pts.z[i]), 1e-8) << p << " " << i;
+      }
+      FreeBspline(c);
+    }
+  }
+}
+
+TEST_F(CurveInterpolation, ShrinkInterpolationLivesInTheGivenSpace) {
+  // Greville parameters of a clamped cubic space: the curve reproduces a curve of that space
+  // from its own points there.
+  Bspline* ref = BuildRandomCurve(7, 3, 9);
+  const int n = 9;
+  std::vector<double> t(n), x(n), y(n), z(n);
+  for (int i = 0; i < n; ++i) {
+    for (int k = 1; k <= 3; ++k) t[i] += ref->knotsU[i + k] / 3.0;
+    double q[3];
+    RefEvalCurve(ref, t[i], q);
+    x[i] = q[0], y[i] = q[1], z[i] = q[2];
+  }
+  Bspline* c = CurveIntrpltShrink(x.data(), y.data(), z.data(), t.data(), n, ref->knotsU, 3);
+  ASSERT_NE(c, nullptr);
+  for (int i = 0; i < n; ++i) EXPECT_NEAR(c->X[0][i], ref->X[0][i], 1e-10);
+  FreeBspline(c);
+  FreeBspline(ref);
+
+  // Degree 1 on the parameters themselves: the control points are the points.
+  std::vector<double> k1 = {0, 0, 1, 2, 3, 3};
+  std::vector<double> t1 = {0, 1, 2, 3}, x1 = {4, 5, 7, 6}, y1 = {0, 1, 0, 1};
+  c = CurveIntrpltShrink(x1.data(), y1.data(), nullptr, t1.data(), 4, k1.data(), 1);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(std::vector<double>(c->X[0], c->X[0] + 4), x1);
+  FreeBspline(c);
+}
+
+TEST_F(CurveInterpolation, ParametersTheKnotsCannotInterpolateGiveNullNotInfinities) {
+  // Regression: every parameter in the first span of a cubic with three interior knots makes
+  // the band singular; the zero pivot used to be divided by.
+  const std::vector<double> K = {0, 0, 0, 0, 0.7, 0.8, 0.9, 1, 1, 1, 1};
+  const std::vector<double> t = {0, 0.1, 0.2, 0.3, 0.4, 0.5, 1.0};
+  std::vector<double> x = {0, 1, 2, 3, 4, 5, 6}, y(7, 1.0), z(7, 2.0);
+  EXPECT_EQ(CurveIntrpltShrink(x.data(), y.data(), z.data(), t.data(), 7, K.data(), 3), nullptr);
+  EXPECT_TRUE(KernelFailed());
+  ClearKernelError();
+  // The same through the grid form.
+  std::vector<double> gx(14), gy(14), gz(14);
+  for (int i = 0; i < 14; ++i) gx[i] = i % 7, gy[i] = i / 7, gz[i] = 0.1 * i;
+  const std::vector<double> vt = {0, 1}, vk = {0, 0, 1, 1};
+  EXPECT_EQ(SurfaceInterpolateShrink(gx.data(), gy.data(), gz.data(), 7, 2, t.data(), vt.data(),
+                                     K.data(), vk.data(), 3, 1),
+            nullptr);
+  EXPECT_EQ(MallocTrackedCount(), 0);
+}
+
+TEST_F(CurveInterpolation, InjectedFailuresLeaveNothingBehind) {
+  const Pts base = Wave(12, 9);
+  for (int mode = 0; mode < 4; ++mode) {
+    RunMakerWithInjectedFailures(400, 3, [&](Bspline** out) {
+      Pts p = base;
+      switch (mode) {
+        case 0: *out = CurveIntrplt(p.x.data(), p.y.data(), p.z.data(), 11, nullptr, 3, 0); break;
+        case 1: *out = NewCurveIntrplt(p.x.data(), p.y.data(), p.z.data(), 11, nullptr, 4); break;
+        case 2: *out = NewCurveIntrplt(p.x.data(), p.y.data(), p.z.data(), 2, nullptr, 6); break;
+        default: *out = CurveIntrplt(p.x.data(), p.y.data(), nullptr, 11, nullptr, 1, 0); break;
+      }
+      return *out ? 0 : -2;
+    });
+  }
+}
+
+}  // namespace
