@@ -14,27 +14,6 @@ namespace {
 constexpr int kOrd = kMaxSplineDegree + 1;
 constexpr int kMaxOrder = 2;  // requests go up to second derivatives per direction
 
-// From the derivatives of order m of the degree-q functions N(span-q) .. N(span) (q + 1
-// values) to order m + 1 of degree q + 1 (q + 2 values, N(span-q-1) .. N(span)):
-//   D(i) = (q + 1) (V(i) / (k[i+q+1] - k[i]) - V(i+1) / (k[i+q+2] - k[i+1])).
-// A zero knot difference belongs to a function that vanishes identically: its term is 0
-// (at clamped ends the textbook formula would divide 0 by 0).
-void RaiseDerivative(const double* knots, int span, int q, const double* V, double* D) {
-  for (int k = 0; k <= q + 1; ++k) {
-    const int i = span - (q + 1) + k;
-    double r = 0.0;
-    if (k >= 1) {
-      const double den = knots[i + q + 1] - knots[i];
-      if (den != 0.0) r += V[k - 1] / den;
-    }
-    if (k <= q) {
-      const double den = knots[i + q + 2] - knots[i + 1];
-      if (den != 0.0) r -= V[k] / den;
-    }
-    D[k] = (q + 1) * r;
-  }
-}
-
 // The orders one direction's table needs for the requests: each requested order in
 // first-seen order, and with `lower` every order below a requested one (the quotient rule
 // and the chain rule read them). Returns the count.
@@ -68,20 +47,110 @@ bool NeedsLowerOrders(const Bspline* obj, int mapFlag) {
   return obj->rational || (obj->kind != 2 && obj->dimension == 2 && mapFlag);
 }
 
-// Homogeneous sums A(i, j) for i <= du, j <= dv from whole tables, dim + 1 values each.
+#if defined(__GNUC__)
+typedef nubkernel::BasisPair Lanes;
+#else
+// Two doubles with lane-wise arithmetic, for compilers without vector extensions.
+struct Lanes {
+  double v[2];
+  double operator[](int i) const { return v[i]; }
+  friend Lanes operator+(Lanes a, Lanes b) { return {{a.v[0] + b.v[0], a.v[1] + b.v[1]}}; }
+  friend Lanes operator*(Lanes a, Lanes b) { return {{a.v[0] * b.v[0], a.v[1] * b.v[1]}}; }
+};
+#endif
+
+// A column result: (x, y) and (z, w) in two lanes each. Lane-wise IEEE arithmetic gives each
+// coordinate the value of the scalar sum.
+struct Column {
+  Lanes xy, zw;
+};
+
+// Column results of the columns col0 .. col0 + ncu - 1 for one v order:
+// C[i] = sum_r Nv[r] M[row0 + r][col0 + i] for the coordinates x, y, z (times the weights first
+// on a weighted net, whose fourth value then sums the weights), rows added in order as the
+// window sum adds them.
+template <bool Weighted>
+void ColumnResults(const Bspline* obj, const double* Nv, int row0, int col0, int ncu, bool hasZ,
+                   Column* C) {
+  const int q = obj->degreeV;
+  const Lanes zero = {0.0, 0.0};
+  for (int i = 0; i < ncu; ++i) C[i].xy = C[i].zw = zero;
+  for (int r = 0; r <= q; ++r) {
+    const Lanes n = {Nv[r], Nv[r]};
+    const double* X = obj->X[row0 + r] + col0;
+    const double* Y = obj->Y[row0 + r] + col0;
+    const double* Z = hasZ ? obj->Z[row0 + r] + col0 : nullptr;
+    const double* W = Weighted ? obj->W[row0 + r] + col0 : nullptr;
+    for (int i = 0; i < ncu; ++i) {
+      const double w = Weighted ? W[i] : 1.0;
+      const double z = Z ? Z[i] : 0.0;
+      if (Weighted) {
+        C[i].xy = C[i].xy + n * Lanes{w * X[i], w * Y[i]};
+        C[i].zw = C[i].zw + n * Lanes{w * z, w};
+      } else {
+        C[i].xy = C[i].xy + n * Lanes{X[i], Y[i]};
+        C[i].zw = C[i].zw + n * Lanes{z, 0.0};
+      }
+    }
+  }
+}
+
+// The u window sum of column results from col0, as the point evaluator forms it: the bicubic
+// non-weighted sum in pairs, (p0 + p2) + (p1 + p3), every other one in order from 0.
+template <int P, bool Pairs>
+NUB_KERNEL_INLINE Column WindowLine(const double* Nu, const Column* c, int p) {
+  if (Pairs) {
+    const Lanes n0 = {Nu[0], Nu[0]}, n1 = {Nu[1], Nu[1]}, n2 = {Nu[2], Nu[2]},
+                n3 = {Nu[3], Nu[3]};
+    return {(n0 * c[0].xy + n2 * c[2].xy) + (n1 * c[1].xy + n3 * c[3].xy),
+            (n0 * c[0].zw + n2 * c[2].zw) + (n1 * c[1].zw + n3 * c[3].zw)};
+  }
+  const int m = P >= 0 ? P : p;
+  Column s = {{0.0, 0.0}, {0.0, 0.0}};
+  for (int k = 0; k <= m; ++k) {
+    const Lanes n = {Nu[k], Nu[k]};
+    s.xy = s.xy + n * c[k].xy;
+    s.zw = s.zw + n * c[k].zw;
+  }
+  return s;
+}
+
+// Homogeneous sums A(i, j) for i <= du, j <= dv from whole tables, dim + 1 values each at
+// (i (dv + 1) + j) (dim + 1) (one direction's orders when the other's is 0). vTable is null for
+// a curve. A weighted surface is summed row then column, as the grids sum it: each v order's
+// column results over the window once, then the u line sum of every u order; these are
+// EvalPointOnBspline4D's operations in its order, so the values are the same.
 void HomogeneousTable(const Bspline* obj, const double* uTable, const double* vTable, int uSpan,
                       int vSpan, int du, int dv, int dim, double* A) {
   const int ou = obj->degreeU + 1, ov = obj->degreeV + 1;
+  auto put = [&](int i, int j, const double h[4]) {
+    double* a = A + (i * (dv + 1) + j) * (dim + 1);
+    a[0] = h[0];
+    a[1] = h[1];
+    if (dim == 3) a[2] = h[2];
+    a[dim] = h[3];
+  };
+  if (obj->kind == 2 && vTable && obj->rational && obj->W) {
+    const bool hasZ = obj->dimension == 3 && obj->Z;
+    const int p = obj->degreeU;
+    Column C[kOrd];
+    for (int j = 0; j <= dv; ++j) {
+      ColumnResults<true>(obj, vTable + j * ov, vSpan - obj->degreeV, uSpan - p, ou, hasZ, C);
+      for (int i = 0; i <= du; ++i) {
+        const Column s = p == 3 ? WindowLine<3, false>(uTable + i * ou, C, p)
+                                : WindowLine<-1, false>(uTable + i * ou, C, p);
+        const double h[4] = {s.xy[0], s.xy[1], hasZ ? s.zw[0] : 0.0, s.zw[1]};
+        put(i, j, h);
+      }
+    }
+    return;
+  }
   for (int i = 0; i <= du; ++i)
     for (int j = 0; j <= dv; ++j) {
       double h[4] = {};
       EvalPointOnBspline4D(obj, uTable + i * ou, vTable ? vTable + j * ov : nullptr, uSpan, vSpan,
                            h);
-      double* a = A + (i * (dv + 1) + j) * (dim + 1);
-      a[0] = h[0];
-      a[1] = h[1];
-      if (dim == 3) a[2] = h[2];
-      a[dim] = h[3];
+      put(i, j, h);
     }
 }
 
@@ -103,26 +172,19 @@ int ComputeNubValDerivativesM(const double* knots, double t, int nKnots, int p, 
   if (p < 0 || p > kMaxSplineDegree) return -2;
   const int nCtrl = nKnots - p - 1;
   t = nubkernel::Clamp(t, knots[p], knots[nCtrl]);
-  FindLowKnotIndex(knots, p, t, span, nCtrl);
+  nubkernel::SpanSearch(knots, p, t, span, nCtrl);
   double all[1 + kOrd * (kOrd + 1) / 2];
-  ComputeNubValsM(knots, p, t, *span, all);
+  if (p == 3)
+    nubkernel::AllDegreesTable<3>(knots, p, t, *span, all);
+  else
+    nubkernel::AllDegreesTable<-1>(knots, p, t, *span, all);
   for (int c = 0; c < count; ++c) {
     const int d = orders[c];
     if (d < 0 || d > kMaxOrder) continue;
-    double* row = table + d * (p + 1);
-    if (d > p) {
-      for (int k = 0; k <= p; ++k) row[k] = 0.0;
-      continue;
-    }
-    // Start from the degree p - d values and raise degree and order together d times.
-    double cur[kOrd], next[kOrd];
-    const double* base = all + 1 + (p - d) * (p - d + 1) / 2;
-    for (int k = 0; k <= p - d; ++k) cur[k] = base[k];
-    for (int q = p - d; q < p; ++q) {
-      RaiseDerivative(knots, *span, q, cur, next);
-      for (int k = 0; k <= q + 1; ++k) cur[k] = next[k];
-    }
-    for (int k = 0; k <= p; ++k) row[k] = cur[k];
+    if (p == 3)
+      nubkernel::DerivativeRow<3>(knots, *span, p, all, d, table + d * (p + 1));
+    else
+      nubkernel::DerivativeRow<-1>(knots, *span, p, all, d, table + d * (p + 1));
   }
   return 0;
 }
@@ -137,17 +199,8 @@ int EvalPointDirectDiffOnRBspline(const Bspline* obj, const double* uTable, cons
   const int dim = obj->dimension == 2 ? 2 : 3;
   double A[(kMaxOrder + 1) * 4];
   // A(i) along the chosen direction; the other direction stays at its value row.
-  for (int i = 0; i <= k; ++i) {
-    double h[4] = {};
-    const double* ur = uTable + (alongV ? 0 : i) * (obj->degreeU + 1);
-    const double* vr = surf ? vTable + (alongV ? i : 0) * (obj->degreeV + 1) : nullptr;
-    EvalPointOnBspline4D(obj, ur, vr, uSpan, vSpan, h);
-    double* a = A + i * (dim + 1);
-    a[0] = h[0];
-    a[1] = h[1];
-    if (dim == 3) a[2] = h[2];
-    a[dim] = h[3];
-  }
+  HomogeneousTable(obj, uTable, surf ? vTable : nullptr, uSpan, vSpan, alongV ? 0 : k,
+                   alongV ? k : 0, dim, A);
   out[2] = 0.0;
   ApplyQuotientRule(A, k, 0, dim, out);
   return 0;
@@ -380,73 +433,6 @@ bool PlanGrid(const Bspline* obj, const int* du, const int* dv, int n, GridPlan*
   return true;
 }
 
-#if defined(__GNUC__)
-typedef nubkernel::BasisPair Lanes;
-#else
-// Two doubles with lane-wise arithmetic, for compilers without vector extensions.
-struct Lanes {
-  double v[2];
-  double operator[](int i) const { return v[i]; }
-  friend Lanes operator+(Lanes a, Lanes b) { return {{a.v[0] + b.v[0], a.v[1] + b.v[1]}}; }
-  friend Lanes operator*(Lanes a, Lanes b) { return {{a.v[0] * b.v[0], a.v[1] * b.v[1]}}; }
-};
-#endif
-
-// A column result: (x, y) and (z, w) in two lanes each. Lane-wise IEEE arithmetic gives each
-// coordinate the value of the scalar sum.
-struct Column {
-  Lanes xy, zw;
-};
-
-// Column results of one grid row for one v order: C[col] = sum_r Nv[r] M[row0 + r][col] for
-// the coordinates x, y, z (times the weights first on a weighted net, whose fourth value then
-// sums the weights), rows added in order as the window sum adds them.
-template <bool Weighted>
-void ColumnResults(const Bspline* obj, const double* Nv, int row0, int ncu, bool hasZ,
-                   Column* C) {
-  const int q = obj->degreeV;
-  const Lanes zero = {0.0, 0.0};
-  for (int i = 0; i < ncu; ++i) C[i].xy = C[i].zw = zero;
-  for (int r = 0; r <= q; ++r) {
-    const Lanes n = {Nv[r], Nv[r]};
-    const double* X = obj->X[row0 + r];
-    const double* Y = obj->Y[row0 + r];
-    const double* Z = hasZ ? obj->Z[row0 + r] : nullptr;
-    const double* W = Weighted ? obj->W[row0 + r] : nullptr;
-    for (int i = 0; i < ncu; ++i) {
-      const double w = Weighted ? W[i] : 1.0;
-      const double z = Z ? Z[i] : 0.0;
-      if (Weighted) {
-        C[i].xy = C[i].xy + n * Lanes{w * X[i], w * Y[i]};
-        C[i].zw = C[i].zw + n * Lanes{w * z, w};
-      } else {
-        C[i].xy = C[i].xy + n * Lanes{X[i], Y[i]};
-        C[i].zw = C[i].zw + n * Lanes{z, 0.0};
-      }
-    }
-  }
-}
-
-// The u window sum of column results from col0, as the point evaluator forms it: the bicubic
-// non-weighted sum in pairs, (p0 + p2) + (p1 + p3), every other one in order from 0.
-template <int P, bool Pairs>
-NUB_KERNEL_INLINE Column WindowLine(const double* Nu, const Column* c, int p) {
-  if (Pairs) {
-    const Lanes n0 = {Nu[0], Nu[0]}, n1 = {Nu[1], Nu[1]}, n2 = {Nu[2], Nu[2]},
-                n3 = {Nu[3], Nu[3]};
-    return {(n0 * c[0].xy + n2 * c[2].xy) + (n1 * c[1].xy + n3 * c[3].xy),
-            (n0 * c[0].zw + n2 * c[2].zw) + (n1 * c[1].zw + n3 * c[3].zw)};
-  }
-  const int m = P >= 0 ? P : p;
-  Column s = {{0.0, 0.0}, {0.0, 0.0}};
-  for (int k = 0; k <= m; ++k) {
-    const Lanes n = {Nu[k], Nu[k]};
-    s.xy = s.xy + n * c[k].xy;
-    s.zw = s.zw + n * c[k].zw;
-  }
-  return s;
-}
-
 // One request's reading of the tables: its u table row and its v order's column results.
 struct RequestRows {
   int uRow;
@@ -479,7 +465,7 @@ void GridRequests(const Bspline* obj, const GridPlan& plan, int nu, int nv, cons
     const int row0 = vSpans[row] - q;
     for (int j = 0; j <= kMaxOrder; ++j)
       if (plan.vOrder[j])
-        ColumnResults<Weighted>(obj, vt + j * (q + 1), row0, ncu, hasZ, columns + j * ncu);
+        ColumnResults<Weighted>(obj, vt + j * (q + 1), row0, 0, ncu, hasZ, columns + j * ncu);
     for (int i = 0; i < nu; ++i) {
       const double* ut = uTables + i * lu;
       const int col0 = uSpans[i] - p;

@@ -320,6 +320,74 @@ bool SurfCore(const Bspline* s, double u, double v, int du, int dv, int type, do
   return true;
 }
 
+// t clamped into the domain, its span and the all-degrees table (EvalPointOnObjInitM's steps),
+// the degree fixed for the compiler when P >= 0.
+template <int P>
+NUB_KERNEL_INLINE void AllDegreesAt(double t, int p, const double* knots, int hi, double* table,
+                                    int* span) {
+  const int deg = P >= 0 ? P : p;
+  t = nubkernel::Clamp(t, knots[deg], knots[hi]);
+  nubkernel::SpanSearch(knots, deg, t, span, hi);
+  nubkernel::AllDegreesTable<P>(knots, deg, t, *span, table);
+}
+
+// Derivative (du, dv), each order up to 2, from basis-function derivatives: one span search
+// and one all-degrees table per direction, the derivative rows raised from it, the window
+// contracted down its columns once per v order and summed along u once per u order. A rational
+// surface needs every lower order of the homogeneous sums A(i, j) (coefficients times weights,
+// weights summed as a fourth value) for the quotient rule. P and Q are the degrees when fixed
+// for the compiler (bicubic), else -1.
+template <int P, int Q, bool Homogeneous>
+void DerivativeFromBasis(const Bspline* s, double u, double v, int du, int dv, double out[3]) {
+  constexpr int kMax = 2;
+  constexpr int cu = P >= 0 ? P + 1 : kOrd, Count = P >= 0 ? P + 1 : -1;
+  const int pu = P >= 0 ? P : s->degreeU, pv = Q >= 0 ? Q : s->degreeV;
+  double tu[1 + kOrd * (kOrd + 1) / 2], tv[1 + kOrd * (kOrd + 1) / 2];
+  int spanU = pu, spanV = pv;
+  AllDegreesAt<P>(u, pu, s->knotsU, NumCtrlU(s), tu, &spanU);
+  AllDegreesAt<Q>(v, pv, s->knotsV, NumCtrlV(s), tv, &spanV);
+  const int i0 = Homogeneous ? 0 : du, j0 = Homogeneous ? 0 : dv;
+  double Nu[kMax + 1][cu], Nv[kMax + 1][Q >= 0 ? Q + 1 : kOrd];
+  for (int i = i0; i <= du; ++i) nubkernel::DerivativeRow<P>(s->knotsU, spanU, pu, tu, i, Nu[i]);
+  for (int j = j0; j <= dv; ++j) nubkernel::DerivativeRow<Q>(s->knotsV, spanV, pv, tv, j, Nv[j]);
+  const bool hasZ = s->Z != nullptr;
+  double* const* const M[4] = {s->X, s->Y, hasZ ? s->Z : nullptr, Homogeneous ? s->W : nullptr};
+  // A(i, j) at (i (dv + 1) + j) 4: x, y, z and the weight sum.
+  double A[(kMax + 1) * (kMax + 1) * 4];
+  if (du == 0) {
+    // Along v only: the window contracted along its rows once, then summed down with each v
+    // order.
+    constexpr int cv = Q >= 0 ? Q + 1 : kOrd, CountV = Q >= 0 ? Q + 1 : -1;
+    double R[4][cv];
+    const int row0 = spanV - pv, col0 = spanU - pu;
+    for (int r = 0; r <= pv; ++r) {
+      const double* W = Homogeneous ? s->W[row0 + r] + col0 : nullptr;
+      for (int c = 0; c < 3; ++c)
+        R[c][r] = M[c] ? nubkernel::LineSum<Count>(Nu[0], M[c][row0 + r] + col0, W, pu + 1) : 0.0;
+      R[3][r] = W ? nubkernel::LineSum<Count>(Nu[0], W, nullptr, pu + 1) : 0.0;
+    }
+    for (int j = j0; j <= dv; ++j)
+      for (int c = 0; c < 4; ++c)
+        A[j * 4 + c] = nubkernel::LineSum<CountV>(Nv[j], R[c], nullptr, pv + 1);
+  }
+  for (int j = du == 0 ? dv + 1 : j0; j <= dv; ++j) {
+    double a[4][cu];
+    double* const acc[4] = {a[0], a[1], a[2], a[3]};
+    nubkernel::ColumnSums<Count, Homogeneous>(M, Nv[j], pv, spanV - pv, spanU - pu, pu + 1, acc);
+    for (int i = i0; i <= du; ++i) {
+      double* e = A + (i * (dv + 1) + j) * 4;
+      e[0] = nubkernel::LineSum<Count>(Nu[i], a[0], nullptr, pu + 1);
+      e[1] = nubkernel::LineSum<Count>(Nu[i], a[1], nullptr, pu + 1);
+      e[2] = hasZ ? nubkernel::LineSum<Count>(Nu[i], a[2], nullptr, pu + 1) : 0.0;
+      e[3] = Homogeneous ? nubkernel::LineSum<Count>(Nu[i], a[3], nullptr, pu + 1) : 0.0;
+    }
+  }
+  if (Homogeneous)
+    ApplyQuotientRule(A, du, dv, 3, out);
+  else
+    for (int c = 0; c < 3; ++c) out[c] = A[(du * (dv + 1) + dv) * 4 + c];
+}
+
 // Cartesian point or derivative of a surface; rational derivatives by the quotient rule.
 void SurfCartesian(const Bspline* s, double u, double v, int du, int dv, double out[3]) {
   if (!BsplineShapeSound(s)) {
@@ -328,7 +396,19 @@ void SurfCartesian(const Bspline* s, double u, double v, int du, int dv, double 
   }
   const int type = GetEvalType(s->rational, du + dv);
   double r[3] = {kRefused, kRefused, kRefused};
-  if (type == 0) {
+  const bool weighted = type == 0 && s->W;
+  if ((weighted || (type == 1 && du > 0 && dv > 0)) && du <= 2 && dv <= 2) {
+    // Rational and mixed derivatives from one basis-derivative table per direction: one span
+    // search each way and one pass over the window per v order, where the homogeneous
+    // derivatives one at a time would search and sum again for each.
+    const bool bicubic = s->degreeU == 3 && s->degreeV == 3;
+    if (weighted)
+      (bicubic ? DerivativeFromBasis<3, 3, true> : DerivativeFromBasis<-1, -1, true>)(s, u, v, du,
+                                                                                    dv, r);
+    else
+      (bicubic ? DerivativeFromBasis<3, 3, false> : DerivativeFromBasis<-1, -1, false>)(s, u, v,
+                                                                                      du, dv, r);
+  } else if (type == 0) {
     EvalPointDiffOfRObj(s, nullptr, nullptr, u, v, du, dv, r);
   } else {
     double h[4];
@@ -527,20 +607,6 @@ constexpr bool kPairedPoint = true;  // the bicubic point evaluator's two-lane s
 #else
 constexpr bool kPairedPoint = false;
 #endif
-
-// EvalPointOnObjInitM's steps compiled into the caller, the degree fixed for the compiler
-// when P >= 0: t clamped into the domain, its span, the all-degrees table.
-template <int P>
-NUB_KERNEL_INLINE void AllDegreesAt(double t, int p, const double* knots, int hi, double* table,
-                                    int* span) {
-  const int deg = P >= 0 ? P : p;
-  t = nubkernel::Clamp(t, knots[deg], knots[hi]);
-  nubkernel::SpanSearch(knots, deg, t, span, hi);
-  table[1] = 1.0;
-  for (int j = 1; j <= deg; ++j)
-    nubkernel::RaiseBasisDegree(knots, *span, t, j, table + 1 + (j - 1) * j / 2,
-                                table + 1 + j * (j + 1) / 2);
-}
 
 // Point and first derivatives of a surface from one span search and one all-degrees table
 // per direction (degree p for the point, p - 1 for the derivatives). The window is contracted

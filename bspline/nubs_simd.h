@@ -183,6 +183,62 @@ NUB_KERNEL_INLINE void BasisValues(const double* knots, int p, double t, int spa
     for (int i = 1; i <= p + 1; ++i) N[i] = N[i] < 1e-15 ? 0.0 : N[i];
 }
 
+// The all-degrees table (nubutil.h) of one span by the textbook recurrence, the degree fixed
+// for the compiler when P >= 0 (else p holds it).
+template <int P>
+NUB_KERNEL_INLINE void AllDegreesTable(const double* knots, int p, double t, int span,
+                                       double* table) {
+  const int deg = P >= 0 ? P : p;
+  table[1] = 1.0;
+  for (int j = 1; j <= deg; ++j)
+    RaiseBasisDegree(knots, span, t, j, table + 1 + (j - 1) * j / 2, table + 1 + j * (j + 1) / 2);
+}
+
+// From the derivatives of order m of the degree-q functions N(span-q) .. N(span) (q + 1
+// values) to order m + 1 of degree q + 1 (q + 2 values, N(span-q-1) .. N(span)):
+//   D(i) = (q + 1) (V(i) / (k[i+q+1] - k[i]) - V(i+1) / (k[i+q+2] - k[i+1])).
+// Each quotient V(m) / (k[span-q+m+q+1] - k[span-q+m]) serves two neighbours, so it is formed
+// once. A zero knot difference belongs to a function that vanishes identically: its term is 0
+// (at clamped ends the textbook formula would divide 0 by 0).
+NUB_KERNEL_INLINE void RaiseDerivative(const double* knots, int span, int q, const double* V,
+                                       double* D) {
+  double before = 0.0;  // the quotient of the previous k
+  for (int k = 0; k <= q + 1; ++k) {
+    double here = 0.0;
+    if (k <= q) {
+      const int i = span - q + k;
+      const double den = knots[i + q + 1] - knots[i];
+      if (den != 0.0) here = V[k] / den;
+    }
+    double r = 0.0;
+    if (k >= 1) r += before;
+    if (k <= q) r -= here;
+    D[k] = (q + 1) * r;
+    before = here;
+  }
+}
+
+// The d-th derivatives of N(span-p) .. N(span) (p + 1 values, zeros for d > p) from the
+// all-degrees table of the span: the degree p - d row raised d times. P is the degree when
+// fixed for the compiler, else -1 and p holds it.
+template <int P>
+NUB_KERNEL_INLINE void DerivativeRow(const double* knots, int span, int p, const double* table,
+                                     int d, double* row) {
+  const int deg = P >= 0 ? P : p;
+  if (d > deg) {
+    for (int k = 0; k <= deg; ++k) row[k] = 0.0;
+    return;
+  }
+  double cur[kMaxSplineDegree + 1], next[kMaxSplineDegree + 1];
+  const double* base = table + 1 + (deg - d) * (deg - d + 1) / 2;
+  for (int k = 0; k <= deg - d; ++k) cur[k] = base[k];
+  for (int q = deg - d; q < deg; ++q) {
+    RaiseDerivative(knots, span, q, cur, next);
+    for (int k = 0; k <= q + 1; ++k) cur[k] = next[k];
+  }
+  for (int k = 0; k <= deg; ++k) row[k] = cur[k];
+}
+
 // The span search with the knots counted two at a time: FindLowKnotIndex's result.
 NUB_KERNEL_INLINE int SpanSearch(const double* knots, int lo, double t, int* span, int hi) {
   auto count = [](const double* k, int from, int to, double x) {

@@ -21,6 +21,7 @@ namespace {
 // second order in the other direction for the mixed forms.
 constexpr int kChain = kMaxSplineDegree + 1;
 constexpr int kQuotientTable = kChain * 3;
+constexpr int kSmallBinomial = 5;
 
 const Bspline* OneOf(const Bspline* a, const Bspline* b, const Bspline* c) {
   return a ? a : (b ? b : c);
@@ -76,10 +77,10 @@ int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* s
 }
 
 void ComputeNubValsM(const double* knots, int p, double t, int span, double* table) {
-  table[1] = 1.0;
-  for (int j = 1; j <= p; ++j)
-    nubkernel::RaiseBasisDegree(knots, span, t, j, table + 1 + (j - 1) * j / 2,
-                                table + 1 + j * (j + 1) / 2);
+  if (p == 3)
+    nubkernel::AllDegreesTable<3>(knots, p, t, span, table);
+  else
+    nubkernel::AllDegreesTable<-1>(knots, p, t, span, table);
 }
 
 int EvalPointOnObjInitM(double t, int deg, const double* knots, double* table, int* span, int hi) {
@@ -94,31 +95,51 @@ int GetEvalType(int rational, int order) {
   return order >= 1 ? 1 : 3;
 }
 
+namespace {
+
+// The quotient rule for Dim coordinates (see ApplyQuotientRule), Dim fixed for the compiler.
+template <int Dim>
+void QuotientRule(const double* A, int du, int dv, double* out) {
+  const int L = dv + 1, stride = Dim + 1;
+  // The binomial coefficients of the common low orders from a table (the same exact integers).
+  static const double kPascal[kSmallBinomial][kSmallBinomial] = {
+      {1, 0, 0, 0, 0}, {1, 1, 0, 0, 0}, {1, 2, 1, 0, 0}, {1, 3, 3, 1, 0}, {1, 4, 6, 4, 1}};
+  auto binomial = [](int n, int k) {
+    if (n < kSmallBinomial) return kPascal[n][k];
+    double b;
+    GetBinomialCoeficient(n, k, &b);
+    return b;
+  };
+  double S[kQuotientTable][Dim];
+  const double w = A[Dim];
+  for (int k = 0; k <= du; ++k)
+    for (int l = 0; l <= dv; ++l) {
+      double acc[Dim];
+      for (int c = 0; c < Dim; ++c) acc[c] = A[(k * L + l) * stride + c];
+      for (int i = 0; i <= k; ++i) {
+        const double binK = i > 0 ? binomial(k, i) : 1.0;
+        for (int j = 0; j <= l; ++j) {
+          if (i == 0 && j == 0) continue;
+          const double binL = j > 0 ? binomial(l, j) : 1.0;
+          const double f = binK * binL * A[(i * L + j) * stride + Dim];
+          const double* s = S[(k - i) * L + (l - j)];
+          for (int c = 0; c < Dim; ++c) acc[c] -= f * s[c];
+        }
+      }
+      for (int c = 0; c < Dim; ++c) S[k * L + l][c] = acc[c] / w;
+    }
+  for (int c = 0; c < Dim; ++c) out[c] = S[du * L + dv][c];
+}
+
+}  // namespace
+
 int ApplyQuotientRule(const double* A, int du, int dv, int dim, double* out) {
   if (du < 0 || dv < 0 || du >= kChain || dv >= kChain || (du + 1) * (dv + 1) > kQuotientTable)
     return -2;
-  const int L = dv + 1, stride = dim + 1;
-  double S[kQuotientTable][3];
-  const double w = A[dim];
-  for (int k = 0; k <= du; ++k)
-    for (int l = 0; l <= dv; ++l) {
-      double binK = 1.0;  // binom(k, i), advanced with i
-      double acc[3] = {A[(k * L + l) * stride], A[(k * L + l) * stride + 1],
-                       dim == 3 ? A[(k * L + l) * stride + 2] : 0.0};
-      for (int i = 0; i <= k; ++i) {
-        if (i > 0) GetBinomialCoeficient(k, i, &binK);
-        double binL = 1.0;
-        for (int j = 0; j <= l; ++j) {
-          if (j > 0) GetBinomialCoeficient(l, j, &binL);
-          if (i == 0 && j == 0) continue;
-          const double f = binK * binL * A[(i * L + j) * stride + dim];
-          const double* s = S[(k - i) * L + (l - j)];
-          for (int c = 0; c < dim; ++c) acc[c] -= f * s[c];
-        }
-      }
-      for (int c = 0; c < dim; ++c) S[k * L + l][c] = acc[c] / w;
-    }
-  for (int c = 0; c < dim; ++c) out[c] = S[du * L + dv][c];
+  if (dim == 3)
+    QuotientRule<3>(A, du, dv, out);
+  else
+    QuotientRule<2>(A, du, dv, out);
   return 0;
 }
 

@@ -31,8 +31,10 @@ T** AllocateRows(int rows, int cols) {
   return m;
 }
 
+// A null matrix has no rows to free: Free's answer for null, nothing read.
 template <typename T>
 int FreeRows(T** m) {
+  if (!m) return Free(m);
   Free(m[0]);
   return Free(m);
 }

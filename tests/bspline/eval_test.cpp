@@ -360,15 +360,15 @@ TEST_F(EvalTest, FirstUseScratchFailureLeavesOutputUntouched) {
   double** saved[5];
   for (int i = 0; i < 5; ++i) saved[i] = *scratch[i], *scratch[i] = nullptr;
   Bspline* s = keep(BuildFunctionPatch(Wavy));
-  double out[3] = {4, 4, 4}, r[3];
+  double out[4] = {4, 4, 4, 4}, r[3];
   MallocFailAfter(2, -1);
-  Eval3DPointOnSurfArray(s, 0.5, 0.5, 1, 1, out);  // mixed orders difference a local net
+  Eval4DPointOnRSurfArray(s, 0.5, 0.5, 1, 1, 1, out);  // mixed orders difference a local net
   MallocFailClear();
   EXPECT_EQ(out[0], 4.0);
   EXPECT_TRUE(KernelFailedNow());
   EXPECT_EQ(surfDiffArray1, nullptr);
   ClearKernelError();
-  Eval3DPointOnSurfArray(s, 0.5, 0.5, 1, 1, out);
+  Eval4DPointOnRSurfArray(s, 0.5, 0.5, 1, 1, 1, out);
   RefEvalDeriv(s, 0.5, 0.5, 1, 1, r);
   ExpectClose(out, r, 1e-12, "after recovery");
   for (int i = 0; i < 5; ++i) matrix_free_ff(*scratch[i]), *scratch[i] = saved[i];

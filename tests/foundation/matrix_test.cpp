@@ -52,6 +52,7 @@ TEST_F(Matrices, OneContiguousBlockAndCleanFailures) {
   double** m = allocate_matrix_ff(3, 0);
   EXPECT_TRUE(m[0] == nullptr && m[2] == nullptr);
   matrix_free_ff(m);
+  EXPECT_EQ(matrix_free_ff(nullptr), 1);  // nothing to free: Free's answer for null
   EXPECT_FALSE(KernelFailedNow());
 
   SweepAllocationFailures([] { return allocate_matrix_fh(6, 7); }, matrix_free_fh);
