@@ -8,14 +8,8 @@ namespace {
 // Outside every scope, so a caller's FreeTrackedMallocs cannot free nodes of a live list.
 OneLink* NewNode(int value) {
   OneLink* node = nullptr;
-  {
-    UntrackedScope own;
-    node = static_cast<OneLink*>(Malloc(sizeof(OneLink)));
-  }
-  if (KernelFailed()) {
-    Free(node);  // may have succeeded while an earlier failure is still flagged
-    return nullptr;
-  }
+  UntrackedScope own;
+  if (!CallocArrayUnlessFailed(node, 1)) return nullptr;
   node->next = nullptr;
   node->value = value;
   return node;

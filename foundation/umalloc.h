@@ -80,6 +80,21 @@ T* CallocArray(N... counts) {
   return block;
 }
 
+// For a step of a build that stops at its first failure: a zeroed array of `count` T in `out`
+// (null for none), true unless the request failed or a failure is flagged (KernelFailed). A
+// block obtained while an earlier failure is still flagged is given back at once: the build
+// stops without handing it to the record or scope that would have freed it.
+template <class T, class N>
+bool CallocArrayUnlessFailed(T*& out, N count) {
+  out = CallocArray<T>(count);
+  if (out && KernelFailed()) {
+    Free(out);
+    out = nullptr;
+    return false;
+  }
+  return out || count == 0;
+}
+
 // Resizes as Realloc does; a refused size leaves the old block as it was.
 template <class T, class... N>
 T* ReallocArray(T* block, N... counts) {

@@ -137,19 +137,11 @@ constexpr double kGapSlack = 1e-6;     // below the float rounding of host coord
 constexpr double kAngleSlack = 0.01;   // degrees
 
 // Lives outside every tracking scope (the topology's records made while it is held must not
-// be tied to one), so it frees its own blocks.
+// be tied to one), so its blocks have owners.
 struct GroupMeasure {
-  double* gap = nullptr;      // per edge
-  double* angle = nullptr;    // per edge
-  double* normals = nullptr;  // per surface, 3 (kNormalGrid + 1)^2 unit normals (0 where none)
-  GroupMeasure() = default;
-  GroupMeasure(const GroupMeasure&) = delete;
-  GroupMeasure& operator=(const GroupMeasure&) = delete;
-  ~GroupMeasure() {
-    Free(gap);
-    Free(angle);
-    Free(normals);
-  }
+  Owned<double, Free> gap;      // per edge
+  Owned<double, Free> angle;    // per edge
+  Owned<double, Free> normals;  // per surface, 3 (kNormalGrid + 1)^2 unit normals (0 where none)
 };
 
 int SurfaceNormals(const Bspline* s, double* out) {
@@ -174,9 +166,9 @@ int SurfaceNormals(const Bspline* s, double* out) {
 int MeasureGroup(BndrStruct* bs, GroupMeasure* m) {
   const int per = 3 * (kNormalGrid + 1) * (kNormalGrid + 1);
   if (!m->gap) {
-    m->gap = MallocArray<double>(bs->nEdge + 1);
-    m->angle = MallocArray<double>(bs->nEdge + 1);
-    m->normals = MallocArray<double>(per, bs->nSrf);
+    m->gap.reset(MallocArray<double>(bs->nEdge + 1));
+    m->angle.reset(MallocArray<double>(bs->nEdge + 1));
+    m->normals.reset(MallocArray<double>(per, bs->nSrf));
     if (!m->gap || !m->angle || !m->normals || KernelFailed()) return -2;
   }
   if (ComputeSrfsGrpContinuity(bs, 2, 100, nullptr, nullptr) != 0 || KernelFailed()) return -2;
@@ -186,7 +178,7 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m) {
     m->angle[e] = ed->paired ? ed->maxAngle : 0.0;
   }
   for (int i = 0; i < bs->nSrf; ++i)
-    if (SurfaceNormals(TopologySurface(bs, i), m->normals + per * i) != 0) return -2;
+    if (SurfaceNormals(TopologySurface(bs, i), m->normals.get() + per * i) != 0) return -2;
   return 0;
 }
 
@@ -211,8 +203,8 @@ int FindWorsened(const BndrStruct* bs, const GroupMeasure& before, const GroupMe
   const int per = 3 * (kNormalGrid + 1) * (kNormalGrid + 1);
   for (int i = 0; i < bs->nSrf; ++i) {
     if (!keep[i]) continue;
-    const double* nb = before.normals + per * i;
-    const double* na = after.normals + per * i;
+    const double* nb = before.normals.get() + per * i;
+    const double* na = after.normals.get() + per * i;
     for (int k = 0; k < per; k += 3)
       if (nb[k] * na[k] + nb[k + 1] * na[k + 1] + nb[k + 2] * na[k + 2] < 0.0) {
         drop(i);
@@ -533,10 +525,7 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
     return -2;
 
   SrfGrpNets nets{};
-  struct NetsGuard {
-    SrfGrpNets* n;
-    ~NetsGuard() { FreeSrfGrpNets(n); }
-  } netsGuard{&nets};
+  const Owned<SrfGrpNets, FreeSrfGrpNets> ownNets(&nets);
   TrackingScope scope;
   const int minIter = MinimumIterations(insertKnot, maxIter);
   double sigma = 0.01;

@@ -886,10 +886,7 @@ int NewHealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol
   // angle its stop rule watches, not those of its last.
   SrfGrpNets best{};
   double bestA = DBL_MAX;
-  struct BestGuard {
-    SrfGrpNets* n;
-    ~BestGuard() { FreeSrfGrpNets(n); }
-  } bestGuard{&best};
+  const Owned<SrfGrpNets, FreeSrfGrpNets> ownBest(&best);
   auto finish = [&]() {
     if (EvalAllBndrEdgeAvgSampleNormals(bs) != 0) return -2;
     if (MaxG1Angle(bs) <= bestA) return 0;

@@ -35,27 +35,6 @@ constexpr int kRoom = 2;
 constexpr int kMaxCorSample = 50;
 constexpr int kSingleEdgeCorSample = 200;
 
-// Zeroed block of n records; n <= 0 gives null and counts as success. A block obtained while
-// an earlier failure is still flagged is given back, so the structure never holds it.
-template <class T>
-bool AllocArray(T*& out, int n) {
-  out = n > 0 ? CallocArray<T>(n) : nullptr;
-  if (n > 0 && (!out || KernelFailed())) {
-    Free(out);
-    out = nullptr;
-    return false;
-  }
-  return true;
-}
-
-// The same for blocks that a record owns from the moment they are made, so that only the
-// record's free releases them (no scope can free them under it).
-template <class T>
-bool AllocOwned(T*& out, int n) {
-  UntrackedScope own;
-  return AllocArray(out, n);
-}
-
 template <class T>
 void FreePtr(T*& p) {
   if (p) Free(p);
@@ -172,7 +151,8 @@ void FreeEdgeSampleArrays(EdgeInfoStruct* e) {
 
 BndrStruct* MallocNullBndrStruct() {
   BndrStruct* bs = nullptr;
-  if (!AllocOwned(bs, 1)) return nullptr;
+  UntrackedScope own;  // the structure and its arrays outlive every caller's scope
+  if (!CallocArrayUnlessFailed(bs, 1)) return nullptr;
   bs->tol = 1e-6;
   bs->nSample = 100;
   return bs;
@@ -249,7 +229,12 @@ BndrStruct* ConvertGsrfBndrToBndrStruct(Gsrf* g, int nSamples, double maxGap, do
   // Until the curve and edge arrays exist their counts stay 0.
   bs->nCrv = 0;
   bs->nEdge = 0;
-  if (!AllocOwned(bs->srfs, g->nSrf)) {
+  bool made = false;
+  {
+    UntrackedScope own;
+    made = CallocArrayUnlessFailed(bs->srfs, g->nSrf);
+  }
+  if (!made) {
     bs->nSrf = 0;
     return fail();
   }
@@ -283,7 +268,10 @@ BndrStruct* ConvertGsrfBndrToBndrStruct(Gsrf* g, int nSamples, double maxGap, do
 int FillUpCrvInfoStruct(BndrStruct* bs, Gsrf* g) {
   if (!bs || !g) return -2;
   CrvInfoStruct* crvs = nullptr;
-  if (!AllocOwned(crvs, g->nCrv)) return -2;
+  {
+    UntrackedScope own;
+    if (!CallocArrayUnlessFailed(crvs, g->nCrv)) return -2;
+  }
   bs->crvs = crvs;
   bs->nCrv = g->nCrv;
   for (int i = 0; i < g->nCrv; ++i) {
@@ -316,7 +304,10 @@ int FillUpBndrInfoStruct(BndrStruct* bs, Gsrf* g) {
   EdgeInfoStruct* edges = nullptr;
   int* map = nullptr;   // element -> edge
   int* owner = nullptr;  // edge -> the element that made it (side A)
-  if (!AllocArray(map, nEl) || !AllocArray(owner, nEl) || !AllocOwned(edges, nEl)) return -2;
+  if (!CallocArrayUnlessFailed(map, nEl) || !CallocArrayUnlessFailed(owner, nEl)) return -2;
+  // From here on every block belongs to the structure; the scope above frees the two maps.
+  UntrackedScope own;
+  if (!CallocArrayUnlessFailed(edges, nEl)) return -2;
   bs->edges = edges;  // the edge count follows as edges are made
   bs->nEdge = 0;
   for (int i = 0; i < nEl; ++i) map[i] = -1;
@@ -368,7 +359,7 @@ int FillUpBndrInfoStruct(BndrStruct* bs, Gsrf* g) {
   // Corners: per vertex the distinct edges whose elements start or end there, element order.
   const int nCorner = g->nVert;
   CornerInfoStruct* corners = nullptr;
-  if (!AllocOwned(corners, nCorner)) return -2;
+  if (!CallocArrayUnlessFailed(corners, nCorner)) return -2;
   bs->corners = corners;
   bs->nCorner = nCorner;
   auto validCorner = [&](int v) { return v >= 0 && v < nCorner; };
@@ -383,7 +374,7 @@ int FillUpBndrInfoStruct(BndrStruct* bs, Gsrf* g) {
     Copy3(g->verts[v].c, c->pos);
     const int room = c->nEdge;
     c->nEdge = 0;
-    if (!AllocOwned(c->edgeCopies, room)) return -2;
+    if (!CallocArrayUnlessFailed(c->edgeCopies, room)) return -2;
   }
   for (int i = 0; i < nEl; ++i) {
     const GsrfBndrEl* el = &g->els[i];
@@ -402,7 +393,7 @@ int FillUpBndrInfoStruct(BndrStruct* bs, Gsrf* g) {
   auto cornerOf = [&](int v) -> const CornerInfoStruct& { return validCorner(v) ? corners[v] : empty; };
   for (int k = 0; k < nEdge; ++k) {
     EdgeInfoStruct* e = &edges[k];
-    if (!AllocOwned(e->cornerCopies, 2)) return -2;
+    if (!CallocArrayUnlessFailed(e->cornerCopies, 2)) return -2;
     e->cornerCopies[0] = cornerOf(e->corner0);
     e->cornerCopies[1] = cornerOf(e->corner1);
     e->nCornerCopy = 2;
@@ -414,7 +405,7 @@ int FillUpBndrInfoStruct(BndrStruct* bs, Gsrf* g) {
     si->nEdge = gs->nEl;
     si->nCorner = gs->nEl;
     if (gs->nEl > 0 && (gs->firstEl < 0 || gs->firstEl + gs->nEl > nEl)) return -2;
-    if (!AllocOwned(si->edges, gs->nEl) || !AllocOwned(si->corners, gs->nEl)) return -2;
+    if (!CallocArrayUnlessFailed(si->edges, gs->nEl) || !CallocArrayUnlessFailed(si->corners, gs->nEl)) return -2;
     for (int j = 0; j < gs->nEl; ++j) {
       const EdgeInfoStruct& e = edges[map[gs->firstEl + j]];
       si->edges[j] = e;
@@ -428,7 +419,7 @@ int FillUpBndrInfoStruct(BndrStruct* bs, Gsrf* g) {
     const int ne = gc->nEl;
     const int nc = ne > 0 ? ne + 1 - (gc->closed ? 1 : 0) : 0;
     if (ne > 0 && (gc->firstEl < 0 || gc->firstEl + ne > nEl)) return -2;
-    if (!AllocOwned(ci->edgeCopies, ne) || !AllocOwned(ci->cornerCopies, nc)) return -2;
+    if (!CallocArrayUnlessFailed(ci->edgeCopies, ne) || !CallocArrayUnlessFailed(ci->cornerCopies, nc)) return -2;
     for (int j = 0; j < ne; ++j) {
       const EdgeInfoStruct& e = edges[map[gc->firstEl + j]];
       ci->edgeCopies[j] = e;
@@ -455,7 +446,8 @@ int GetCrvAllBndrElementIndices(BndrStruct* bs, int curve, int** edges, int* n) 
   int* ids = nullptr;
   int* order = nullptr;
   double* keys = nullptr;
-  if (!AllocArray(ids, bs->nEdge) || !AllocArray(keys, bs->nEdge) || !AllocArray(order, bs->nEdge))
+  if (!CallocArrayUnlessFailed(ids, bs->nEdge) || !CallocArrayUnlessFailed(keys, bs->nEdge) ||
+      !CallocArrayUnlessFailed(order, bs->nEdge))
     return -2;
   int count = 0;
   for (int i = 0; i < bs->nEdge; ++i) {
@@ -471,7 +463,8 @@ int GetCrvAllBndrElementIndices(BndrStruct* bs, int curve, int** edges, int* n) 
   if (count == 0) return -2;
   HeapSortWithIndexing(count, keys, order);
   int* out = nullptr;
-  if (!AllocOwned(out, count)) return -2;
+  UntrackedScope own;  // the list goes to the caller's record
+  if (!CallocArrayUnlessFailed(out, count)) return -2;
   for (int i = 0; i < count; ++i) out[i] = ids[order[i]];
   // Consecutive edges along the curve are made to meet at one parameter.
   for (int i = 0; i + 1 < count; ++i) {
@@ -510,7 +503,8 @@ int AssignBndrStructCrvBndrIds(BndrStruct* bs) {
     int n = 0;
     if (GetCrvAllBndrElementIndices(bs, c, &ci->edgeIds, &n) != 0) return -2;
     ci->nEdge = n;
-    if (!AllocOwned(ci->cornerIds, n + 1)) return -2;
+    UntrackedScope own;
+    if (!CallocArrayUnlessFailed(ci->cornerIds, n + 1)) return -2;
     ci->nCorner = n + 1;
     // Corners in the curve's own running direction: side B against side A swaps the ends.
     for (int k = 0; k < n; ++k) {
@@ -527,6 +521,7 @@ int AssignCorner2BndrIndices(BndrStruct* bs) {
   if (!bs) return -2;
   if (bs->nSrf == 0) return 0;
   if (!bs->corners || bs->nCorner <= 0) return -2;
+  UntrackedScope own;
   for (int c = 0; c < bs->nCorner; ++c) {
     CornerInfoStruct* ci = &bs->corners[c];
     FreePtr(ci->edgeIds);
@@ -534,7 +529,7 @@ int AssignCorner2BndrIndices(BndrStruct* bs) {
     for (int i = 0; i < bs->nEdge; ++i)
       if (bs->edges[i].corner0 == c || bs->edges[i].corner1 == c) ++count;
     ci->nEdge = 0;
-    if (!AllocOwned(ci->edgeIds, count)) return -2;
+    if (!CallocArrayUnlessFailed(ci->edgeIds, count)) return -2;
     for (int i = 0; i < bs->nEdge; ++i)
       if (bs->edges[i].corner0 == c || bs->edges[i].corner1 == c) ci->edgeIds[ci->nEdge++] = i;
   }
@@ -543,6 +538,7 @@ int AssignCorner2BndrIndices(BndrStruct* bs) {
 
 int AssignSrf2BndrCrvIndices(BndrStruct* bs) {
   if (!bs) return -2;
+  UntrackedScope own;
   for (int s = 0; s < bs->nSrf; ++s) {
     SrfInfoStruct* si = &bs->srfs[s];
     FreePtr(si->crvIds);
@@ -550,7 +546,7 @@ int AssignSrf2BndrCrvIndices(BndrStruct* bs) {
     for (int c = 0; c < bs->nCrv; ++c)
       if (bs->crvs[c].srfInfo == si) ++count;
     si->nCrv = 0;
-    if (!AllocOwned(si->crvIds, std::max(count, 1))) return -2;
+    if (!CallocArrayUnlessFailed(si->crvIds, std::max(count, 1))) return -2;
     for (int c = 0; c < bs->nCrv; ++c)
       if (bs->crvs[c].srfInfo == si) si->crvIds[si->nCrv++] = c;
   }
@@ -669,7 +665,8 @@ int BndrSrfIndexAtCorner(const BndrStruct* bs, int corner, int** ids, int* n) {
     return -2;
   }
   int* out = nullptr;
-  if (!AllocOwned(out, count)) {
+  UntrackedScope own;
+  if (!CallocArrayUnlessFailed(out, count)) {
     FreeOneLink(list);
     return -2;
   }
@@ -816,7 +813,8 @@ int GetBndrCrvUniformSamplesInIntervals(const CrvInfoStruct* crv, double t0, dou
   t1 = std::clamp(t1, lo, hi);
   if (t1 < t0) std::swap(t0, t1);
   double* p = nullptr;
-  if (!AllocOwned(p, n + kRoom)) return -2;
+  UntrackedScope own;
+  if (!CallocArrayUnlessFailed(p, n + kRoom)) return -2;
   const double step = (t1 - t0) / (n - 1);
   p[0] = t0;
   for (int i = 1; i < n - 1; ++i) p[i] = t0 + i * step;
@@ -838,7 +836,7 @@ int EvalSamplePntsOnBndryCrvInterval(const CrvInfoStruct* crv, double t0, double
   TrackingScope scope;
   double* p = nullptr;
   double* q = nullptr;
-  if (!AllocArray(p, n + kRoom) || !AllocArray(q, 3 * (n + kRoom))) return -2;
+  if (!CallocArrayUnlessFailed(p, n + kRoom) || !CallocArrayUnlessFailed(q, 3 * (n + kRoom))) return -2;
   int m = 0;
   p[m++] = t0;
   if (t1 > t0)
@@ -906,7 +904,7 @@ int ComputeBndrEdgeCorParVals(EdgeInfoStruct* e) {
   const int room = e->nSample + kRoom;
   double* newA = nullptr;
   double* newB = nullptr;
-  if (!AllocArray(newA, room) || !AllocArray(newB, room)) {
+  if (!CallocArrayUnlessFailed(newA, room) || !CallocArrayUnlessFailed(newB, room)) {
     Free(dp);
     Free(dq);
     return -2;
@@ -1123,7 +1121,8 @@ int SideSamplePoint(const EdgeInfoStruct* e, int side, int i, double out[3]) {
 
 // Three new coordinate arrays with room for the sample count.
 bool AllocCoordArrays(int n, double*& x, double*& y, double*& z) {
-  return AllocArray(x, n + kRoom) && AllocArray(y, n + kRoom) && AllocArray(z, n + kRoom);
+  return CallocArrayUnlessFailed(x, n + kRoom) && CallocArrayUnlessFailed(y, n + kRoom) &&
+         CallocArrayUnlessFailed(z, n + kRoom);
 }
 
 }  // namespace
@@ -1843,7 +1842,7 @@ int SIAverageBndrTopoCornerNormals(BndrStruct* bs, int corner) {
   const CornerInfoStruct* ci = &bs->corners[corner];
   TrackingScope scope;
   BndrHalfEdge* he = nullptr;
-  if (!AllocArray(he, 4 * std::max(ci->nEdge, 1))) return -2;
+  if (!CallocArrayUnlessFailed(he, 4 * std::max(ci->nEdge, 1))) return -2;
   int n = 0;
   for (int k = 0; ci->edgeIds && k < ci->nEdge; ++k) {
     const int id = ci->edgeIds[k];
@@ -1859,7 +1858,7 @@ int SIAverageBndrTopoCornerNormals(BndrStruct* bs, int corner) {
   if (n == 1) return 0;
   int* adj = nullptr;
   unsigned char* done = nullptr;
-  if (!AllocArray(adj, n * n) || !AllocArray(done, n)) return -2;
+  if (!CallocArrayUnlessFailed(adj, n * n) || !CallocArrayUnlessFailed(done, n)) return -2;
   for (int h = 0; h < n; ++h) {
     adj[h * n + h] = 1;
     for (int k = h + 1; k < n; ++k) adj[h * n + k] = adj[k * n + h] = IsHalfEdgeG1Adjacent(bs, &he[h], &he[k]);
@@ -1954,7 +1953,7 @@ int NewAverageBndrTopoCornerNormals(BndrStruct* bs, int corner) {
   TrackingScope scope;
   double(*sn)[3] = nullptr;
   int* adj = nullptr;
-  if (!AllocArray(sn, ns) || !AllocArray(adj, ns * ns)) return -2;
+  if (!CallocArrayUnlessFailed(sn, ns) || !CallocArrayUnlessFailed(adj, ns * ns)) return -2;
   if (GetAverageSrfNormalsAtCorner(bs, corner, sn) != 0) return -2;
   auto slotOf = [&](const CrvInfoStruct* c) {
     for (int s = 0; c && c->srfInfo && s < ns; ++s)
@@ -1980,7 +1979,7 @@ int NewAverageBndrTopoCornerNormals(BndrStruct* bs, int corner) {
       if (j != i && adj[i * ns + j])
         for (int m = 0; m < ns; ++m) adj[i * ns + m] += adj[j * ns + m];
   double(*out)[3] = nullptr;
-  if (!AllocArray(out, ns)) return -2;
+  if (!CallocArrayUnlessFailed(out, ns)) return -2;
   for (int i = 0; i < ns; ++i) {
     double sum[3] = {0, 0, 0};
     int cnt = 0;

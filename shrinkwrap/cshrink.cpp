@@ -668,11 +668,8 @@ int NewInsertReshapeCrv3KnotsDistribute(Bspline* curve, const double* values, in
   }
   if (count < 1) return 0;
   const double umin = curve->umin, umax = curve->umax;
-  auto* list = MallocArray<double>(count + 2);
-  if (KernelFailed() || !list) {
-    Free(list);  // obtained while an earlier failure is still flagged: nothing else frees it
-    return -2;
-  }
+  double* list = nullptr;
+  if (!CallocArrayUnlessFailed(list, count + 2)) return -2;
   list[0] = umin;
   for (int i = 0; i < count; ++i) list[i + 1] = values[i];
   list[count + 1] = umax;

@@ -69,27 +69,22 @@ void TransformPoint(const float m[16], double x, double y, double z, float out[3
 // Everything one run of DupNurbs owns; released on every path.
 struct RunRecords {
   int n = 0;
+  Owned<float[16], Free> matrices, inverses;
+  Owned<int, Free> fixed;
+  Owned<int*, matrix_free_ih> result;
+  // One record per surface in each: an owner frees one record and cannot carry the count.
   Bspline** srfs = nullptr;
   char** names = nullptr;
-  float (*matrices)[16] = nullptr;
-  float (*inverses)[16] = nullptr;
-  int* fixed = nullptr;
-  int** result = nullptr;
-  double** vertices = nullptr;  // host vertex arrays of the write-back, one per surface
+  double** vertices = nullptr;  // host vertex arrays of the write-back
 
   ~RunRecords() {
+    FreeBsplineArray(srfs, n);
     for (int i = 0; i < n; ++i) {
-      if (srfs && srfs[i]) FreeBspline(srfs[i]);
       if (names) Free(names[i]);
       if (vertices) Free(vertices[i]);
     }
-    Free(vertices);
-    Free(srfs);
     Free(names);
-    Free(matrices);
-    Free(inverses);
-    Free(fixed);
-    if (result) matrix_free_ih(result);
+    Free(vertices);
   }
 };
 
@@ -135,7 +130,7 @@ int ReportUnwritten(RunRecords& run, int doReport, int status) {
   if (doReport && run.result) {
     for (int i = 0; i < run.n; ++i)
       for (int c = 0; c < 4; ++c) run.result[i][c] = status == kSeamWeldFailure ? -1 : -2;
-    PrintHealingResult(run.names, run.n, run.result);
+    PrintHealingResult(run.names, run.n, run.result.get());
   }
   return status;
 }
@@ -295,8 +290,8 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   RunRecords run;
   run.srfs = CallocArray<Bspline*>(std::max(n, 0));
   run.names = CallocArray<char*>(std::max(n, 0));
-  run.matrices = CallocArray<float[16]>(std::max(n, 0));
-  run.inverses = CallocArray<float[16]>(std::max(n, 0));
+  run.matrices.reset(CallocArray<float[16]>(std::max(n, 0)));
+  run.inverses.reset(CallocArray<float[16]>(std::max(n, 0)));
   if (n > 0 && (!run.srfs || !run.names || !run.matrices || !run.inverses)) return kSeamWeldFailure;
   run.n = n;
 
@@ -323,15 +318,16 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
 
   if (buildMode) return MakeTopologyZK(run.srfs, n, maxGap, maxAngle);
 
-  run.fixed = CallocArray<int>(std::max(n, 0));  // the plug-in holds no surface fixed
+  run.fixed.reset(CallocArray<int>(std::max(n, 0)));  // the plug-in holds no surface fixed
   const int doReport = report ? 1 : 0;
-  run.result = allocate_matrix_ih(n > 0 ? n : 1, 4);
+  run.result.reset(allocate_matrix_ih(n > 0 ? n : 1, 4));
   if ((n > 0 && !run.fixed) || !run.result) return kSeamWeldFailure;
   // A heal that fails before it fills the matrix must not leave codes for the report to invent.
   for (int i = 0; i < (n > 0 ? n : 1); ++i)
     for (int j = 0; j < 4; ++j) run.result[i][j] = -2;
 
-  int status = HealTopologyZK(run.srfs, n, run.fixed, continuity, 1, healGap, healAngle, doReport, run.result);
+  int status = HealTopologyZK(run.srfs, n, run.fixed.get(), continuity, 1, healGap, healAngle, doReport,
+                              run.result.get());
 
   // Everything the write-back needs is made before anything is written or reported, so that a
   // failure here writes nothing and the report says so, instead of leaving some surfaces
@@ -354,7 +350,7 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
     if (s && run.result)
       for (int c = 0; c < 4; ++c) run.result[i][c] = -2;
   }
-  if (doReport) PrintHealingResult(run.names, n, run.result);
+  if (doReport) PrintHealingResult(run.names, n, run.result.get());
   return status ? status : firstWriteFailure;
 }
 

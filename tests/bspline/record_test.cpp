@@ -141,7 +141,7 @@ TEST_F(RecordTest, FreeingArraysAndPropertiesLeavesNoDanglingPointers) {
   EXPECT_EQ(b->quadricType, 0);
   FreeBspline(b);
 
-  auto** a = static_cast<Bspline**>(Malloc(2 * sizeof(Bspline*)));
+  auto** a = MallocArray<Bspline*>(2);
   a[0] = BuildRandomCurve(1, 2, 4), a[1] = nullptr;
   FreeBsplineArrayContents(a, 2);
   EXPECT_EQ(a[0], nullptr);

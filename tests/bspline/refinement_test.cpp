@@ -378,7 +378,7 @@ TEST_F(Refinement, InsertionSupportAgainstBruteForce) {
 
     std::vector<double> values(count);
     for (double& v : values) v = uni(rng) - 0.5;
-    auto* vs = static_cast<double*>(Malloc(sizeof(double) * count));
+    auto* vs = MallocArray<double>(count);
     std::copy(values.begin(), values.end(), vs);
     for (int j = 0; j < count; ++j) ranked[j] = j;
     SortIndicesAndValues(count, &vs, &ranked);

@@ -13,7 +13,7 @@ class CloudCopy : public KernelTest {};
 
 template <typename T>
 T* Filled(int n, T base) {
-  auto* a = static_cast<T*>(Malloc(static_cast<unsigned>(n) * sizeof(T)));
+  auto* a = MallocArray<T>(n);
   for (int i = 0; i < n; ++i) a[i] = static_cast<T>(base + i);
   return a;
 }
@@ -27,7 +27,7 @@ Cloud* FullCloud() {
   c->type = 13, c->nscans = 2, c->ntri = 2, c->colourFlag = 0, c->farrays.count = 2;
   c->scanStart = Filled<int32_t>(2, 0), c->scanEnd = Filled<int32_t>(2, 8);
   c->nx = Filled<float>(n, 0.5f), c->ny = Filled<float>(n, 1.5f), c->nz = Filled<float>(n, 2.5f);
-  c->tri = static_cast<CloudTriangle*>(Malloc(2 * sizeof(CloudTriangle)));
+  c->tri = MallocArray<CloudTriangle>(2);
   c->tri[0] = {{0, 1, 2}, {0, 0, 1, 0}};
   c->tri[1] = {{2, 3, 4}, {0, 1, 0, -1}};
   c->isVert = Filled<uint8_t>(bits, 1), c->isShow = Filled<uint8_t>(bits, 3);
@@ -38,10 +38,10 @@ Cloud* FullCloud() {
   *c->slice = CloudSlice{};
   c->slice->header[7] = 77, c->slice->nslices = 3;  // of the slice arrays only two are present
   c->slice->scanValue = Filled<float>(2, 1.0f), c->slice->sliceNext = Filled<int32_t>(3, -1);
-  c->farrays.arrays = static_cast<float**>(Malloc(2 * sizeof(float*)));
+  c->farrays.arrays = MallocArray<float*>(2);
   c->farrays.arrays[0] = Filled<float>(n, 10.0f), c->farrays.arrays[1] = Filled<float>(n, 20.0f);
   c->farrays.types = Filled<int32_t>(2, 1);
-  c->labels = static_cast<char**>(Malloc(static_cast<unsigned>(n) * sizeof(char*)));
+  c->labels = MallocArray<char*>(n);
   for (int i = 0; i < n; ++i)
     c->labels[i] = i % 3 == 1 ? nullptr : std::strcpy(static_cast<char*>(Malloc(5)), i % 2 ? "odd" : "even");
   return c;

@@ -192,6 +192,21 @@ TEST_F(TrackedMemory, ArrayCountsThatDoNotFitTheAllocatorAreOutOfMemoryNotShortB
   Free(v);
 }
 
+TEST_F(TrackedMemory, ABuildStepGivesBackABlockObtainedWhileAFailureIsFlagged) {
+  // Outside every scope nothing else would free it (ASan would report the leak); no elements
+  // is no step to fail.
+  int* step = nullptr;
+  EXPECT_TRUE(CallocArrayUnlessFailed(step, 3) && step && step[2] == 0);
+  Free(step);
+  SetKernelError(-2);
+  EXPECT_FALSE(CallocArrayUnlessFailed(step, 3));
+  EXPECT_EQ(step, nullptr);
+  EXPECT_TRUE(CallocArrayUnlessFailed(step, 0) && step == nullptr);
+  ClearKernelError();
+  EXPECT_TRUE(!CallocArrayUnlessFailed(step, -1) && step == nullptr && KernelFailed());
+  ClearKernelError();
+}
+
 TEST_F(TrackedMemory, UntrackedScopeOutlivesCallersScopesAndOwnedFreesUnlessReleased) {
   void* outlives = nullptr;
   {

@@ -83,10 +83,10 @@ class HealTorture : public KernelTest {
     double** X = allocate_matrix_fh(nv, nu);
     double** Y = allocate_matrix_fh(nv, nu);
     double** Z = allocate_matrix_fh(nv, nu);
-    auto* knots = static_cast<double*>(Malloc(sizeof(double) * ku.size()));
+    auto* knots = MallocArray<double>(ku.size());
     std::copy(ku.begin(), ku.end(), knots);
     const int kv = NumKnotsV(s);
-    auto* knotsV = static_cast<double*>(Malloc(sizeof(double) * kv));
+    auto* knotsV = MallocArray<double>(kv);
     std::copy(s->knotsV, s->knotsV + kv, knotsV);
     for (int j = 0; j < nv; ++j)
       for (int i = 0; i < nu; ++i) {

@@ -56,7 +56,7 @@ struct Constraint {
   static int Fill(const std::vector<double>& t, const std::vector<double>& xyz, std::initializer_list<double**> arrays) {
     int a = 0;
     for (double** arr : arrays) {
-      *arr = static_cast<double*>(Malloc(sizeof(double) * t.size()));
+      *arr = MallocArray<double>(t.size());
       for (size_t i = 0; i < t.size(); ++i) (*arr)[i] = a ? xyz[3 * i + a - 1] : t[i];
       ++a;
     }
