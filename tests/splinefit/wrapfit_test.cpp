@@ -76,3 +76,117 @@ TEST_F(WrapTest, AveragedEndsCoincideAndFailuresLeaveTheObject) {
 }
 
 }  // namespace
+
+// ---- Closed curves by wrapping ----------------------------------------------------------------
+#include "cloud/makecld.h"
+#include "splinefit/intrplt.h"
+
+namespace {
+
+class ClosedCurves : public KernelTest {};
+
+// n points of the ellipse x = 2 cos, y = sin at z = 0.5; with the first point repeated at the end
+// when closed.
+Cloud* Ellipse(int n, bool closed) {
+  std::vector<float> x, y, z;
+  for (int i = 0; i < n; ++i) {
+    const double a = 2.0 * M_PI * i / n + 0.1 * std::sin(3.0 * i);
+    x.push_back(float(2.0 * std::cos(a)));
+    y.push_back(float(std::sin(a)));
+    z.push_back(0.5f);
+  }
+  if (closed) x.push_back(x[0]), y.push_back(y[0]), z.push_back(z[0]);
+  return MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr);
+}
+
+TEST_F(ClosedCurves, WrappedLayoutsCopyTheEndsAroundTheSeam) {
+  for (bool closed : {true, false}) {
+    Cloud* c = Ellipse(9, closed);
+    const std::vector<float> x(c->x, c->x + c->npts);
+    EXPECT_EQ(InitClosedCurve(c, 3, 0, nullptr), closed ? 1 : 0);
+    ASSERT_EQ(c->npts, closed ? 16 : 17);
+    const int n = int(x.size());
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(c->x[k], x[n - 4 + k]);          // the tail in front
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(c->x[c->npts - 4 + k], x[k]);    // the head behind
+    EXPECT_EQ(c->x[4], closed ? x[1] : x[0]);  // a closed middle copy skips P0
+    FreeCloud(c);
+  }
+}
+
+TEST_F(ClosedCurves, WrappedParametersRiseThroughTheSeam) {
+  for (bool closed : {true, false}) {
+    Cloud* c = Ellipse(20, closed);
+    double* t = nullptr;
+    EXPECT_EQ(InitClosedCurve(c, 3, 8, &t), 1);  // an open sequence is closed first
+    ASSERT_NE(t, nullptr);
+    for (int i = 1; i < c->npts; ++i) EXPECT_LT(t[i - 1], t[i]) << i;
+    EXPECT_LT(t[0], 0.0);
+    EXPECT_GT(t[c->npts - 1], 1.0);
+    Free(t);
+    FreeCloud(c);
+  }
+}
+
+TEST_F(ClosedCurves, InterpolatedWrappedPointsEndAsAClampedClosedCurve) {
+  for (bool closed : {true, false}) {
+    Cloud* c = Ellipse(24, closed);
+    const std::vector<float> x(c->x, c->x + 24), y(c->y, c->y + 24);
+    const int flag = InitClosedCurve(c, 3, 0, nullptr);
+    Bspline* crv = CurveIntrplt_f(c->x, c->y, c->z, c->npts - 1, nullptr, 3, 0);
+    ASSERT_NE(crv, nullptr);
+    ASSERT_EQ(EndClosedCurve(crv, 3, flag), 8);
+    EXPECT_EQ(crv->closedU, 3);
+    EXPECT_EQ(CheckBspline(crv, 1e-9), 0);  // clamped
+    const int last = NumCtrlU(crv) - 1;
+    EXPECT_EQ(crv->X[0][0], crv->X[0][last]);
+    EXPECT_EQ(crv->Y[0][0], crv->Y[0][last]);
+    EXPECT_EQ(crv->umin, 0.0);
+    // Close to every given point.
+    for (int i = 0; i < 24; ++i) {
+      double best = 1e300;
+      for (int k = 0; k <= 4000; ++k) {
+        double q[3];
+        RefEvalCurve(crv, crv->umin + (crv->umax - crv->umin) * k / 4000.0, q);
+        best = std::min(best, std::hypot(q[0] - x[i], q[1] - y[i], q[2] - 0.5));
+      }
+      EXPECT_LT(best, 1e-2) << closed << " " << i;
+    }
+    FreeBspline(crv);
+    FreeCloud(c);
+  }
+}
+
+TEST_F(ClosedCurves, TooFewPointsAreRefusedAndTheCloudStays) {
+  // Regression: three points wrapped for a cubic read before the first point.
+  Cloud* c = Ellipse(3, false);
+  float* x = c->x;
+  const std::vector<float> before(c->x, c->x + 3);
+  EXPECT_EQ(InitClosedCurve(c, 3, 0, nullptr), 0);
+  EXPECT_EQ(zk_error_status, -2);
+  EXPECT_EQ(c->x, x);
+  EXPECT_EQ(c->npts, 3);
+  EXPECT_EQ(std::vector<float>(c->x, c->x + 3), before);
+  FreeCloud(c);
+}
+
+TEST_F(ClosedCurves, InjectedFailuresLeaveTheCloudWhole) {
+  Cloud* clean = Ellipse(12, false);
+  double* t0 = nullptr;
+  InitClosedCurve(clean, 3, 5, &t0);
+  const int wrapped = clean->npts;
+  Free(t0);
+  FreeCloud(clean);
+  RunWithInjectedFailures(200, 1, [&] {
+    Cloud* c = Ellipse(12, false);
+    if (!c) return -2;
+    double* t = nullptr;
+    InitClosedCurve(c, 3, 5, &t);
+    const bool failed = KernelFailed();
+    EXPECT_EQ(c->npts, failed ? 12 : wrapped) << failed;
+    Free(t);
+    FreeCloud(c);
+    return failed ? -2 : 0;
+  });
+}
+
+}  // namespace
