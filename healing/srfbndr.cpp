@@ -211,7 +211,10 @@ BndrStruct* ConvertGsrfBndrToBndrStruct(Gsrf* g, int nSamples, double maxGap, do
                                         int outerContinuity) {
   if (!g) return nullptr;
   const int n = nSamples <= 2 ? 2 : nSamples;
-  BndrStruct* bs = MallocNullBndrStruct();
+  TrackingScope scope;
+  // Freed before the scope on a failure: the surfaces' work copies are blocks of the scope.
+  Owned<BndrStruct, FreeBndrStruct> owner(MallocNullBndrStruct());
+  BndrStruct* bs = owner.get();
   if (!bs) return nullptr;
   bs->nSrf = g->nSrf;
   bs->nCrv = g->nCrv;
@@ -220,13 +223,8 @@ BndrStruct* ConvertGsrfBndrToBndrStruct(Gsrf* g, int nSamples, double maxGap, do
   bs->gapTol = g->gapTol;
   bs->maxDev = g->maxDev;
 
-  TrackingScope scope;
-  auto fail = [&]() -> BndrStruct* {
-    // Counts not yet backed by arrays must not be walked by the free.
-    FreeBndrStruct(bs);
-    return nullptr;
-  };
-  // Until the curve and edge arrays exist their counts stay 0.
+  // Until the curve and edge arrays exist their counts stay 0: the free must not walk counts
+  // not yet backed by arrays.
   bs->nCrv = 0;
   bs->nEdge = 0;
   bool made = false;
@@ -236,7 +234,7 @@ BndrStruct* ConvertGsrfBndrToBndrStruct(Gsrf* g, int nSamples, double maxGap, do
   }
   if (!made) {
     bs->nSrf = 0;
-    return fail();
+    return nullptr;
   }
   for (int i = 0; i < g->nSrf; ++i) {
     SrfInfoStruct* s = &bs->srfs[i];
@@ -247,22 +245,22 @@ BndrStruct* ConvertGsrfBndrToBndrStruct(Gsrf* g, int nSamples, double maxGap, do
     s->nCrv = gs->nCrv;
     s->nEdge = gs->nEl;
     s->work = CopyBsplineStructAndChildren(gs->srf);
-    if (!s->work || KernelFailed()) return fail();
+    if (!s->work || KernelFailed()) return nullptr;
   }
-  if (FillUpCrvInfoStruct(bs, g) != 0) return fail();
-  if (FillUpBndrInfoStruct(bs, g) != 0) return fail();
-  if (AssignBndrStructElementIds(bs) != 0) return fail();
-  if (EvalAllBndrCrvCurve3Form(bs) != 0) return fail();
-  if (SampleNewBndryStruct(bs, n) != 0) return fail();
+  if (FillUpCrvInfoStruct(bs, g) != 0) return nullptr;
+  if (FillUpBndrInfoStruct(bs, g) != 0) return nullptr;
+  if (AssignBndrStructElementIds(bs) != 0) return nullptr;
+  if (EvalAllBndrCrvCurve3Form(bs) != 0) return nullptr;
+  if (SampleNewBndryStruct(bs, n) != 0) return nullptr;
   for (int i = 0; i < bs->nEdge; ++i) bs->edges[i].continuity = -1;
   for (int i = 0; i < bs->nEdge; ++i) {
     EdgeInfoStruct* e = &bs->edges[i];
-    if (e->paired && SetBndrEdgeContinuity(e, maxGap, maxAngle) != 0) return fail();
+    if (e->paired && SetBndrEdgeContinuity(e, maxGap, maxAngle) != 0) return nullptr;
   }
-  if (KernelFailed()) return fail();
+  if (KernelFailed()) return nullptr;
   SetSkinSrfsOuterContinuity(bs, outerContinuity);
   scope.keep();
-  return bs;
+  return owner.release();
 }
 
 int FillUpCrvInfoStruct(BndrStruct* bs, Gsrf* g) {

@@ -203,16 +203,8 @@ TEST_F(EvalForms, FloatOutputsAreTheDoubleOnesToSinglePrecision) {
 // The tables of an edit or plot record: the grid values first, then the extra or needle
 // values (the edit record's extra pairs, then its trailing values).
 struct Tables {
-  double* u = nullptr;
-  double* v = nullptr;
-  int* uSpans = nullptr;
-  int* vSpans = nullptr;
-  ~Tables() {
-    Free(u);
-    Free(v);
-    Free(uSpans);
-    Free(vSpans);
-  }
+  Owned<double, Free> u, v;
+  Owned<int, Free> uSpans, vSpans;
 };
 
 // Partial re-evaluation writes, for each listed point, exactly what the full grid over the
@@ -228,12 +220,12 @@ TEST_F(EvalForms, PartialGridsEqualTheFullGridAtTheirIndices) {
     Bspline* s = keep(BuildFunctionPatch(Wavy, o));
     Tables t;
     const int all[3] = {0, 1, 2};
-    ASSERT_EQ(EvalNubValsOnGridM(s, U, V, 9, 8, all, all, 3, &t.u, &t.v, &t.uSpans, &t.vSpans), 0);
+    ASSERT_EQ(EvalNubValsOnGridM(s, U, V, 9, 8, all, all, 3, t.u.receive(), t.v.receive(), t.uSpans.receive(), t.vSpans.receive()), 0);
     for (auto [du, dv] : {std::pair{0, 0}, {1, 0}, {0, 2}, {1, 1}}) {
       // The full grid of this request over all 9 x 8 table entries.
       double** full = allocate_matrix_ff(72, 3);
       const int ru[1] = {du}, rv[1] = {dv};
-      ASSERT_EQ(EvalGridOnGeometryGivenNubValsM(s, 9, 8, ru, rv, 1, t.u, t.v, t.uSpans, t.vSpans,
+      ASSERT_EQ(EvalGridOnGeometryGivenNubValsM(s, 9, 8, ru, rv, 1, t.u.get(), t.v.get(), t.uSpans.get(), t.vSpans.get(),
                                                 0, full), 0);
       auto at = [&](int i, int j) { return full[j * 9 + i]; };
       // The table form equals the grid from parameters.
@@ -246,8 +238,8 @@ TEST_F(EvalForms, PartialGridsEqualTheFullGridAtTheirIndices) {
       int inside[4] = {0, 7, 13, 19}, extra[1] = {1};
       SurfEditStruct rec{};
       rec.inside = inside, rec.insideCount = 4, rec.extraInside = extra, rec.extraInsideCount = 1;
-      rec.trailingCount = 2, rec.uBasis = t.u, rec.vBasis = t.v, rec.uSpans = t.uSpans;
-      rec.vSpans = t.vSpans, rec.nuGrid = 5, rec.nvGrid = 4, rec.extraPairs = 2;
+      rec.trailingCount = 2, rec.uBasis = t.u.get(), rec.vBasis = t.v.get(), rec.uSpans = t.uSpans.get();
+      rec.vSpans = t.vSpans.get(), rec.nuGrid = 5, rec.nvGrid = 4, rec.extraPairs = 2;
       double x[7], y[7], z[7];
       ASSERT_EQ(EvalPartialBsplineGridIndices_d(s, &rec, du, dv, x, y, z, 7), 0);
       std::vector<const double*> expect;
@@ -274,7 +266,7 @@ TEST_F(EvalForms, PartialGridsEqualTheFullGridAtTheirIndices) {
       int gridIdx[3] = {2, 11, 19}, needles[3] = {0, 3, 1};
       PlotEditStruct plot{};
       plot.gridIdx = gridIdx, plot.gridCount = 3, plot.needleIdx = needles, plot.needleCount = 3;
-      plot.uBasis = t.u, plot.vBasis = t.v, plot.uSpan = t.uSpans, plot.vSpan = t.vSpans;
+      plot.uBasis = t.u.get(), plot.vBasis = t.v.get(), plot.uSpan = t.uSpans.get(), plot.vSpan = t.vSpans.get();
       plot.uOffset = 5, plot.vOffset = 4, plot.needleLimit = 3;
       for (float* f : {fx, fy, fz}) std::fill(f, f + 7, -7.0f);
       ASSERT_EQ(EvalPartialPlotIndices(s, &plot, du, dv, fx, fy, fz, 3), 0);

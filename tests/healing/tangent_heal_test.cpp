@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bspline/sfree.h"
+#include "foundation/umalloc.h"
 #include "healing/mshrink.h"
 #include "healing/srfbndr.h"
 #include "tests/healing/heal_groups.h"
@@ -20,14 +21,12 @@ double Wave(double x, double y) { return 0.2 * std::sin(2.0 * x + 0.3) * std::co
 // A stand-alone boundary-curve record of a surface side (no structure around it).
 struct SideCurve {
   CrvInfoStruct crv{};
+  Owned<Bspline, FreeBspline> form;  // the record's curve form
   SideCurve(Bspline* s, int side) {
     crv.side = side;
     crv.srf = s;
-    crv.crv3 = GetBndrCrvCurve3Form(&crv);
+    form.reset(crv.crv3 = GetBndrCrvCurve3Form(&crv));
   }
-  ~SideCurve() { FreeBspline(crv.crv3); }
-  SideCurve(const SideCurve&) = delete;
-  SideCurve& operator=(const SideCurve&) = delete;
 };
 
 // Random knots on the domain [0.5, 2] x [-1, 1], seven rows in v.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/makemat.h"
+#include "foundation/umalloc.h"
 #include "shrinkwrap/cshrink.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
@@ -19,12 +20,11 @@ using Mat = std::vector<std::vector<double>>;
 
 // A row-pointer copy of the first `cols` columns of a dense matrix, freed with the guard.
 struct KMat {
-  double** m;
+  Owned<double*, matrix_free_ff> m;
   KMat(const Mat& src, int cols) : m(allocate_matrix_ff(std::max<int>(src.size(), 1), cols)) {
     for (size_t i = 0; i < src.size(); ++i)
       for (int j = 0; j < cols; ++j) m[i][j] = src[i][j];
   }
-  ~KMat() { matrix_free_ff(m); }
 };
 
 // min 1/2 x'Ax + b'x subject to C x = d with A = R'R + I/2 (positive definite) and a random C
@@ -92,14 +92,14 @@ TEST_F(ConstrainedSolveTest, RandomProblemsMeetConstraintsAndOptimality) {
     std::vector<double> single[3];
     for (int c = 0; c < 3; ++c) {
       std::vector<double> x = p.b[c], d = p.d[c];
-      ASSERT_EQ(SolveLEQP(A.m, x.data(), n, m > 0 ? C.m : nullptr, d.data(), m), 0) << trial;
+      ASSERT_EQ(SolveLEQP(A.m.get(), x.data(), n, m > 0 ? C.m.get() : nullptr, d.data(), m), 0) << trial;
       const std::vector<double> ref = RefMinimiser(p, c);
       for (int i = 0; i < n; ++i) EXPECT_NEAR(x[i], ref[i], 1e-9) << trial;
       for (int k = 0; k < m; ++k)
         EXPECT_NEAR(std::inner_product(x.begin(), x.end(), p.C[k].begin(), 0.0), p.d[c][k], 1e-9) << trial;
       single[c] = x;
     }
-    ASSERT_EQ(SolveLEQP3(A.m, n, p.b[0].data(), p.b[1].data(), p.b[2].data(), C.m, m, p.d[0].data(),
+    ASSERT_EQ(SolveLEQP3(A.m.get(), n, p.b[0].data(), p.b[1].data(), p.b[2].data(), C.m.get(), m, p.d[0].data(),
                          p.d[1].data(), p.d[2].data()), 0);
     for (int c = 0; c < 3; ++c)
       for (int i = 0; i < n; ++i) EXPECT_NEAR(p.b[c][i], single[c][i], 1e-12);
@@ -113,11 +113,11 @@ TEST_F(ConstrainedSolveTest, EmptySingularAndFailingProblems) {
   double b[2] = {1.0, 2.0}, d[2] = {1.0, 1.0};
   KMat A({{2.0, 0.0}, {0.0, 4.0}}, 2), C({{1.0, 1.0}, {1.0, 1.0}}, 2);
   EXPECT_EQ(SolveLEQP(nullptr, b, 2, nullptr, nullptr, 0), 0);
-  EXPECT_EQ(SolveLEQP(A.m, b, 0, nullptr, nullptr, 0), 0);
+  EXPECT_EQ(SolveLEQP(A.m.get(), b, 0, nullptr, nullptr, 0), 0);
   EXPECT_EQ(SolveLEQP3(nullptr, 2, b, b, b, nullptr, 0, nullptr, nullptr, nullptr), 0);
   EXPECT_TRUE(b[0] == 1.0 && b[1] == 2.0);
-  EXPECT_EQ(SolveLEQP(A.m, b, 2, C.m, d, 2), -2);  // identical rows: a singular KKT matrix
-  EXPECT_EQ(SolveLEQP(A.m, b, 2, nullptr, d, 1), -2);  // constraint rows promised but missing
+  EXPECT_EQ(SolveLEQP(A.m.get(), b, 2, C.m.get(), d, 2), -2);  // identical rows: a singular KKT matrix
+  EXPECT_EQ(SolveLEQP(A.m.get(), b, 2, nullptr, d, 1), -2);  // constraint rows promised but missing
   ClearKernelError();
 
   std::mt19937 rng(3);
@@ -125,9 +125,9 @@ TEST_F(ConstrainedSolveTest, EmptySingularAndFailingProblems) {
   KMat A5(p.A, 5), C5(p.C, 5);
   const int failures = RunWithInjectedFailures(40, 1, [&] {
     std::vector<double> x(5, 0.5), y = x, z = x, dx(2, 0.1), dy = dx, dz = dx;
-    const int r1 = SolveLEQP(A5.m, x.data(), 5, C5.m, dx.data(), 2);
+    const int r1 = SolveLEQP(A5.m.get(), x.data(), 5, C5.m.get(), dx.data(), 2);
     EXPECT_TRUE(r1 == 0 || KernelFailedNow());
-    const int r3 = SolveLEQP3(A5.m, 5, x.data(), y.data(), z.data(), C5.m, 2, dx.data(), dy.data(), dz.data());
+    const int r3 = SolveLEQP3(A5.m.get(), 5, x.data(), y.data(), z.data(), C5.m.get(), 2, dx.data(), dy.data(), dz.data());
     return r1 != 0 ? r1 : r3;
   });
   EXPECT_TRUE(failures > 0 && failures < 40) << failures;

@@ -8,6 +8,7 @@
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "foundation/makemat.h"
+#include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 #include "shrinkwrap/cshrink.h"
 #include "splinefit/fitsplin.h"
@@ -50,8 +51,7 @@ ShrnkWrapParams HealingParams(double sigma = 0.01) {
 
 // A constraint record built and released with the kernel's allocator.
 struct Constraint {
-  LinearConstraint* c = AllocateNullLinearConstraint();
-  ~Constraint() { FreeWrapConstraint(c); }
+  Owned<LinearConstraint, FreeWrapConstraint> c{AllocateNullLinearConstraint()};
   // Parameters into the first array, the points (or normals), interleaved x, y, z, into the others.
   static int Fill(const std::vector<double>& t, const std::vector<double>& xyz, std::initializer_list<double**> arrays) {
     int a = 0;
@@ -77,11 +77,11 @@ void TangentAndNormals(const Bspline* c, double t, double T[3], double n0[3], do
 
 // Basis values and spans of the samples, as the healing kernel keeps them.
 struct NubVals {
-  double** values = nullptr;
+  Owned<double*, matrix_free_ff> values;
   std::vector<int> span;
   std::vector<int*> spans;
   NubVals(const Bspline* c, const Samples& s) : span(s.n(), c->degreeU) {
-    values = allocate_matrix_ff(s.n(), c->degreeU + 1);
+    values.reset(allocate_matrix_ff(s.n(), c->degreeU + 1));
     for (int k = 0; k < s.n(); ++k) {
       double N[kMaxSplineDegree + 2];
       EvalPointOnObjInit(s.t[k], c->degreeU, c->knotsU, N, &span[k], NumCtrlU(c), 0);
@@ -89,7 +89,6 @@ struct NubVals {
       spans.push_back(&span[k]);
     }
   }
-  ~NubVals() { matrix_free_ff(values); }
 };
 
 enum FitKind { kEval, kNub, kNewNub, kPlain, kPlainNub };
@@ -103,10 +102,10 @@ int Fit(FitKind kind, const Bspline* c, const Samples& s, const ShrnkWrapParams&
   int** spans = const_cast<int**>(nv.spans.data());
   switch (kind) {
     case kEval: return NewConstrainedShrinkWrapCrv3(c, s.n(), t, x, y, z, &p, k, insertKnots, out);
-    case kNub: return ConstrainedShrinkWrapCrv3NubVals(c, s.n(), t, x, y, z, &p, k, nv.values, spans, out);
-    case kNewNub: return NewConstrainedShrinkWrapCrv3NubVals(c, s.n(), t, x, y, z, &p, k, nv.values, spans, out);
+    case kNub: return ConstrainedShrinkWrapCrv3NubVals(c, s.n(), t, x, y, z, &p, k, nv.values.get(), spans, out);
+    case kNewNub: return NewConstrainedShrinkWrapCrv3NubVals(c, s.n(), t, x, y, z, &p, k, nv.values.get(), spans, out);
     case kPlain: return ShrinkWrapCrv3(c, s.n(), t, x, y, z, &p, out);
-    default: return ShrinkWrapCrv3NubVals(c, s.n(), t, x, y, z, nv.values, spans, &p, out);
+    default: return ShrinkWrapCrv3NubVals(c, s.n(), t, x, y, z, nv.values.get(), spans, &p, out);
   }
 }
 
@@ -120,7 +119,7 @@ TEST_F(CurveShrinkWrapTest, ACurveFittedToItselfDoesNotMove) {
     Constraint k;
     k.Positions({c->umin, c->umax}, {p0[0], p0[1], p0[2], p1[0], p1[1], p1[2]});
     Bspline* fit = nullptr;
-    ASSERT_EQ(Fit(kEval, c, s, HealingParams(), k.c, &fit), 0);
+    ASSERT_EQ(Fit(kEval, c, s, HealingParams(), k.c.get(), &fit), 0);
     EXPECT_LT(ShapeDiff(c, fit), 1e-4);
     EXPECT_EQ(NumCtrlU(fit), NumCtrlU(c));
     FreeBspline(fit);
@@ -147,7 +146,7 @@ TEST_F(CurveShrinkWrapTest, PositionAndNormalConstraintsHold) {
     k.Positions({0.0, 0.5, 1.0}, pts);
     k.Normals({0.0, 0.7}, nrm);
     Bspline* fit = nullptr;
-    ASSERT_EQ(Fit(kEval, c, SampleCurve(c, 120, 0.05, seed), HealingParams(), k.c, &fit, 1), 0);
+    ASSERT_EQ(Fit(kEval, c, SampleCurve(c, 120, 0.05, seed), HealingParams(), k.c.get(), &fit, 1), 0);
     for (int i = 0; i < 3; ++i) {
       double p[3];
       RefEvalCurve(fit, k.c->posPar[i], p);
@@ -181,7 +180,7 @@ TEST_F(CurveShrinkWrapTest, ConstraintsAtBothEndsKeepTheEndTangents) {
     k.Normals({0.0, 0.0, 1.0, 1.0}, {a0[0], a0[1], a0[2], b0[0], b0[1], b0[2], a1[0], a1[1], a1[2], b1[0], b1[1], b1[2]});
     for (FitKind kind : {kNub, kNewNub}) {
       Bspline* fit = nullptr;
-      ASSERT_EQ(Fit(kind, c, s, HealingParams(), k.c, &fit), 0);
+      ASSERT_EQ(Fit(kind, c, s, HealingParams(), k.c.get(), &fit), 0);
       for (double t : {0.0, 1.0}) {
         double after[3], cr[3];
         RefEvalDeriv(fit, t, 0.0, 1, 0, after);
@@ -213,8 +212,8 @@ TEST_F(CurveShrinkWrapTest, AReversedEndTangentIsRedoneWithEndRows) {
   k.Positions({0.0, 1.0}, {0, 0, 0, 4, 0, 0});
   k.Normals({0.0, 0.0, 1.0, 1.0}, {0, 1, 0, 0, 0, 1, 0, 1, 0, 0, 0, 1});
   Bspline *plain = nullptr, *fit = nullptr;
-  ASSERT_EQ(Fit(kEval, c, s, HealingParams(), k.c, &plain), 0);
-  ASSERT_EQ(Fit(kNub, c, s, HealingParams(), k.c, &fit), 0);
+  ASSERT_EQ(Fit(kEval, c, s, HealingParams(), k.c.get(), &plain), 0);
+  ASSERT_EQ(Fit(kNub, c, s, HealingParams(), k.c.get(), &fit), 0);
   double d[3], e[3];
   RefEvalDeriv(plain, 0.0, 0.0, 1, 0, d);
   RefEvalDeriv(fit, 0.0, 0.0, 1, 0, e);
@@ -233,13 +232,13 @@ TEST_F(CurveShrinkWrapTest, BasisValuesGiveTheSameFitAsEvaluation) {
   k.Positions({0.0, 0.4}, {0, 0, 0, 1, 1, 1});
   k.Normals({0.6}, {0, 0, 1});
   Bspline *a = nullptr, *b = nullptr, *e = nullptr;
-  ASSERT_EQ(Fit(kEval, c, s, params, k.c, &a), 0);
-  ASSERT_EQ(Fit(kNub, c, s, params, k.c, &b), 0);
+  ASSERT_EQ(Fit(kEval, c, s, params, k.c.get(), &a), 0);
+  ASSERT_EQ(Fit(kNub, c, s, params, k.c.get(), &b), 0);
   EXPECT_LT(ShapeDiff(a, b), 1e-10);
   for (Bspline* obj : {a, b}) FreeBspline(obj);
   // A null record and an empty one both give the unconstrained fit.
   ASSERT_EQ(Fit(kPlainNub, c, s, params, nullptr, &a), 0);
-  ASSERT_EQ(Fit(kNub, c, s, params, empty.c, &b), 0);
+  ASSERT_EQ(Fit(kNub, c, s, params, empty.c.get(), &b), 0);
   ASSERT_EQ(Fit(kEval, c, s, params, nullptr, &e), 0);
   EXPECT_LT(ShapeDiff(a, b), 1e-10);
   EXPECT_LT(ShapeDiff(a, e), 1e-10);
@@ -258,15 +257,15 @@ TEST_F(CurveShrinkWrapTest, KnotsForConstraints) {
   Constraint k;
   k.Positions({0.0, 0.1, 0.2, 0.3}, std::vector<double>(12, 0.0));
   int enough = -1;
-  ASSERT_EQ(IsEnoughCrv3KnotForWrapConstraint(c, k.c, &enough), 0);
+  ASSERT_EQ(IsEnoughCrv3KnotForWrapConstraint(c, k.c.get(), &enough), 0);
   EXPECT_EQ(enough, 0);
-  EXPECT_EQ(IsEnoughCrv3KnotForWrapConstraint(nullptr, k.c, &enough), -2);
+  EXPECT_EQ(IsEnoughCrv3KnotForWrapConstraint(nullptr, k.c.get(), &enough), -2);
   // Too few knots: refused unless knots may be inserted, then the constraints hold.
   const Samples s = SampleCurve(c, 50);
   Bspline* fit = nullptr;
-  EXPECT_EQ(Fit(kEval, c, s, HealingParams(), k.c, &fit), -2);
+  EXPECT_EQ(Fit(kEval, c, s, HealingParams(), k.c.get(), &fit), -2);
   EXPECT_EQ(fit, nullptr);
-  ASSERT_EQ(Fit(kEval, c, s, HealingParams(), k.c, &fit, 1), 0);
+  ASSERT_EQ(Fit(kEval, c, s, HealingParams(), k.c.get(), &fit, 1), 0);
   EXPECT_GT(fit->interiorU, c->interiorU);
   for (int i = 0; i < 4; ++i) {
     double p[3];
@@ -278,7 +277,7 @@ TEST_F(CurveShrinkWrapTest, KnotsForConstraints) {
   Bspline* line = BuildCurve(1, 3, {0, 0, 0, 1, 0, 0, 2, 1, 0});
   Constraint two;
   two.Positions({0.1, 0.2}, std::vector<double>(6, 0.5));
-  ASSERT_EQ(Fit(kEval, line, SampleCurve(line, 20), HealingParams(), two.c, &fit, 1), 0);
+  ASSERT_EQ(Fit(kEval, line, SampleCurve(line, 20), HealingParams(), two.c.get(), &fit, 1), 0);
   EXPECT_TRUE(fit->degreeU == 2 && line->degreeU == 1);
   for (Bspline* obj : {fit, line}) FreeBspline(obj);
   // Position constraints all outside the domain make no row: -2 and nothing handed back.
@@ -286,7 +285,7 @@ TEST_F(CurveShrinkWrapTest, KnotsForConstraints) {
   outside.Positions({-0.5, 1.5}, std::vector<double>(6, 0.0));
   double **posC = nullptr, **normC = nullptr, *dx, *dy, *dz, *normD;
   int nPos, nNorm;
-  EXPECT_EQ(ComputeReshapeCrv3ConstraintMat(c, outside.c, &posC, &nPos, &dx, &dy, &dz, &normC, &nNorm, &normD), -2);
+  EXPECT_EQ(ComputeReshapeCrv3ConstraintMat(c, outside.c.get(), &posC, &nPos, &dx, &dy, &dz, &normC, &nNorm, &normD), -2);
   EXPECT_EQ(posC, nullptr);
   FreeBspline(c);
 }
@@ -303,7 +302,7 @@ TEST_F(CurveShrinkWrapTest, AllocationFailuresFreeEveryScope) {
   const ShrnkWrapParams params = HealingParams();
   const NubVals nv(c, s);
   for (FitKind kind : {kEval, kNewNub})
-    EXPECT_GT(RunMakerWithInjectedFailures(300, 3, [&](Bspline** fit) { return Fit(kind, c, s, params, k.c, fit, 1, &nv); }), 0);
+    EXPECT_GT(RunMakerWithInjectedFailures(300, 3, [&](Bspline** fit) { return Fit(kind, c, s, params, k.c.get(), fit, 1, &nv); }), 0);
   FreeBspline(c);
 }
 
