@@ -15,3 +15,52 @@ Bspline* NewCircleBspline(const double centre[3], double radius);
 // its exact form records the axis as given (callers normalise it first). An axis shorter than
 // 1e-10 gives no rotation: the circle lies in the plane z = centre z. Null on failure.
 Bspline* MakeCircleWGivenAxis(const double centre[3], double r, const double axis[3]);
+
+// ---- least-squares circles -----------------------------------------------------------------
+// Least-squares circle through planar points: the algebraic circle of the centred points refined
+// by MINPACK (tolerance 4e-16, 30 evaluations). centre[2] is 0; the radius is not negative.
+// error: mean squared deviation. 0; -2 for null arrays, n < 3, all points within 1e-10 of the
+// first, collinear points (the estimate fails; the error state is then cleared), a failed
+// refinement or exhausted memory. Outputs are written only on success.
+int NewFitCircle(const float* x, const float* y, int n, double centre[3], double* radius, double* error);
+// Kasa's algebraic circle x^2 + y^2 + D x + E y + F = 0 by the normal equations: coef (F, D, E,
+// 1), centre (-D/2, -E/2). 0; -2 for a singular system or exhausted memory, and for an
+// imaginary radius (radius 0 then).
+int estimate_circle_para(const float* x, const float* y, int n, double coef[4], double centre[2], double* radius);
+// Mean squared and largest deviation | |p - c| - |r| | of the points from the circle (both 0
+// for no points).
+void circle_fit_error(const float* x, const float* y, int n, const double centre[2], double radius, double* error,
+                      double* maxDeviation);
+// Refinement by the subsystem's engine with the algebraic residual CircleChiSq, the caller's
+// tolerance and accepted-step limit; radius |a2|. 0, or -2 when memory ran out. An unconverged
+// run returns 0 with the last accepted circle.
+int CircleNonlinearFit(const float* x, const float* y, int n, double centre[2], double* radius, double tolerance,
+                       int maxIterations, double* error, double* maxDeviation);
+// (x - a0)^2 + (y - a1)^2 - a2^2 and its gradient.
+void CircleChiSq(float x, float y, const double* a, double* residual, double* dyda, int ma);
+
+// ---- extreme circles ------------------------------------------------------------------------
+// Inscribed circle (the largest through three points with no point strictly inside, within the
+// enclosing circle about the mean point) and enclosing circle (MakeOuterCircle, falling back on
+// the smallest three-point circle with no point outside). Candidate tests run in single
+// precision; a search over more than 100 points shows a status text and polls the user break.
+// A break replaces the inscribed circle by the least-squares centre with the largest empty
+// radius about it. 1; 0 for n < 3, exhausted memory, no candidate (collinear or coincident
+// points), or a break whose least-squares circle fails.
+int MakeExtremeCircles(const float* x, const float* y, int n, double innerCentre[2], double* innerRadius,
+                       double outerCentre[2], double* outerRadius);
+// The inscribed circle alone (enclosing mean circle enlarged by 1.2; status and break poll above
+// 50 points). Every failure but n < 3 falls back on the least-squares centre with the largest
+// empty radius about it; 0 for n < 3 or when that fit fails too, else 1.
+int MakeInnerCircle(const float* x, const float* y, int n, double centre[2], double* radius);
+// Smallest enclosing circle by iteration over the convex hull: the diameter circle of two far
+// points, else three-point circles swapping in the point farthest outside. 1; 0 for n < 3,
+// exhausted memory, collinear triples or no enclosing circle within 11 + 20 passes.
+int MakeOuterCircle(const float* x, const float* y, int n, double centre[2], double* radius);
+// The enclosing circle of MakeExtremeCircles; its result.
+int MakeOuterCircle2(const float* x, const float* y, int n, double centre[2], double* radius);
+// Least-squares centre with the largest point distance as radius. 0; -2 for null arrays, n < 3,
+// a failed fit or a radius below 1e-10.
+int FitFakeOuterCircle(const float* x, const float* y, int n, double centre[2], double* radius);
+// 1 when circle B (centre, squared radius, radius) lies inside circle A, within 1.000001.
+int IsIncludeCircle(double ax, double ay, double ar2, double ar, double bx, double by, double br2, double br);

@@ -1,0 +1,457 @@
+#include "quadric/qnlfit.h"
+
+#include <minpack.h>
+
+#include <cmath>
+
+#include "foundation/coreglob.h"
+#include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+#include "quadric/qcircle.h"
+
+const float* lmXarray = nullptr;
+const float* lmYarray = nullptr;
+const float* lmZarray = nullptr;
+double lmRadius = 0.0;
+int lmNdataPnts = 0;
+
+namespace {
+
+// Divisors below this are raised to it: a point on a centre or an axis then gives a finite row.
+constexpr double kFloor = 1e-10;
+
+double Floored(double v) { return v < kFloor ? kFloor : v; }
+
+// Point i minus the origin o (3-D; z is 0 for the circle callbacks).
+void PointOffset(int i, const double* o, int dims, double d[3]) {
+  d[0] = static_cast<double>(lmXarray[i]) - o[0];
+  d[1] = static_cast<double>(lmYarray[i]) - o[1];
+  d[2] = dims == 3 ? static_cast<double>(lmZarray[i]) - o[2] : 0.0;
+}
+
+// Circle and sphere, free radius (radius parameter at index dims) or lmRadius: residual
+// dist - r; Jacobian -d_k/dist per centre coordinate and -1 for the radius.
+int RoundChiSq(int dims, bool freeRadius, int* m, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
+  if (lmNdataPnts < 1) return 0;
+  const double r = freeRadius ? x[dims] : lmRadius;
+  for (int i = 0; i < *m; ++i) {
+    double d[3];
+    PointOffset(i, x, dims, d);
+    const double dist = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    if (*iflag == 1) {
+      fvec[i] = dist - r;
+    } else if (*iflag == 2) {
+      const double D = Floored(dist);
+      for (int k = 0; k < dims; ++k) fjac[i + k * *ldfjac] = -d[k] / D;
+      if (freeRadius) fjac[i + dims * *ldfjac] = -1.0;
+    }
+  }
+  return 0;
+}
+
+// Cylinder, squared distance from the axis against r^2 (x = axis point, axis, radius).
+int CylinderSquared(bool freeRadius, int* m, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
+  if (lmNdataPnts < 1) return 0;
+  if (*iflag != 1 && *iflag != 2) return 0;
+  const double* a = x + 3;
+  const double a2 = a[0] * a[0] + a[1] * a[1] + a[2] * a[2];
+  if (a2 * a2 < kFloor) {
+    // The axis has collapsed: no residual is defined, so stop the solver.
+    *iflag = -1;
+    return -2;
+  }
+  const double a4 = a2 * a2;
+  const double r = freeRadius ? x[6] : lmRadius;
+  for (int i = 0; i < *m; ++i) {
+    double d[3];
+    PointOffset(i, x, 3, d);
+    const double da = VecDotProd3(d, a);
+    if (*iflag == 1) {
+      fvec[i] = VecDotProd3(d, d) - da * da / a2 - r * r;
+    } else {
+      const double t = da / a2;
+      for (int k = 0; k < 3; ++k) {
+        fjac[i + k * *ldfjac] = 2.0 * (a[k] * t - d[k]);
+        fjac[i + (3 + k) * *ldfjac] = 2.0 * da * (a[k] * da / a4 - d[k] / a2);
+      }
+      if (freeRadius) fjac[i + 6 * *ldfjac] = -2.0 * r;
+    }
+  }
+  return 0;
+}
+
+// The callbacks as lmder_ calls them: it expects functions returning nothing.
+extern "C" {
+static void CircleTrampoline(int* m, int* n, double* x, double* f, double* j, int* l, int* flag) {
+  CircleChiSqMinPack(m, n, x, f, j, l, flag);
+}
+static void CircleWradiusTrampoline(int* m, int* n, double* x, double* f, double* j, int* l, int* flag) {
+  CircleWradiusChiSq(m, n, x, f, j, l, flag);
+}
+static void SphereTrampoline(int* m, int* n, double* x, double* f, double* j, int* l, int* flag) {
+  SphereChiSqMinPack(m, n, x, f, j, l, flag);
+}
+static void SphereWradiusTrampoline(int* m, int* n, double* x, double* f, double* j, int* l, int* flag) {
+  SphereChiSqWradiusMinPack(m, n, x, f, j, l, flag);
+}
+static void Cylinder2Trampoline(int* m, int* n, double* x, double* f, double* j, int* l, int* flag) {
+  CylinderChiSq2Minpack(m, n, x, f, j, l, flag);
+}
+static void Cylinder2WradiusTrampoline(int* m, int* n, double* x, double* f, double* j, int* l, int* flag) {
+  CylinderChiSq2WradiusMinpack(m, n, x, f, j, l, flag);
+}
+static void CylinderWradiusTrampoline(int* m, int* n, double* x, double* f, double* j, int* l, int* flag) {
+  CylinderChiSqWradiusMinpack(m, n, x, f, j, l, flag);
+}
+static void ConeTrampoline(int* m, int* n, double* x, double* f, double* j, int* l, int* flag) {
+  ConeChiSqMinpack(m, n, x, f, j, l, flag);
+}
+static void Cone2Trampoline(int* m, int* n, double* x, double* f, double* j, int* l, int* flag) {
+  ConeChiSq2Minpack(m, n, x, f, j, l, flag);
+}
+}
+
+typedef void (*LmCallback)(int*, int*, double*, double*, double*, int*, int*);
+
+// The solver's m-sized arrays, allocated in the driver's tracked scope.
+struct LmArrays {
+  double* fvec;
+  double* wa4;
+  double* fjac;
+};
+
+bool AllocateLm(int m, int jacobianRows, int columns, LmArrays* w) {
+  w->fvec = MallocArray<double>(m);
+  w->wa4 = MallocArray<double>(m);
+  w->fjac = MallocArray<double>(jacobianRows, columns);
+  return w->fvec && w->wa4 && w->fjac && !KernelFailed();
+}
+
+// One lmder_ run over x[0..n-1]; returns MINPACK's info.
+int RunLmder(LmCallback fcn, int m, int n, double* x, double ftol, double xtol, double gtol, int maxfev,
+             const LmArrays& w) {
+  double diag[7], qtf[7], wa1[7], wa2[7], wa3[7];
+  int ipvt[7];
+  int mm = m, nn = n, ldfjac = m, mode = 1, nprint = 0, info = 0, nfev = 0, njev = 0, maxf = maxfev;
+  double factor = 1.0;
+  lmder_(fcn, &mm, &nn, x, w.fvec, w.fjac, &ldfjac, &ftol, &xtol, &gtol, &maxf, diag, &mode, &factor, &nprint,
+         &info, &nfev, &njev, ipvt, qtf, wa1, wa2, wa3, w.wa4);
+  return info;
+}
+
+void StorePoints(const float* x, const float* y, const float* z, int m) {
+  lmXarray = x;
+  lmYarray = y;
+  lmZarray = z;
+  lmNdataPnts = m;
+}
+
+// A fitted axis of unit length into out; false when it has collapsed.
+bool UnitAxis(const double* a, double out[3]) {
+  const double len = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+  if (!(len >= kFloor)) return false;
+  for (int k = 0; k < 3; ++k) out[k] = a[k] / len;
+  return true;
+}
+
+// The circle and sphere drivers: dims centre coordinates, then the radius when it is free.
+int RoundDriver(LmCallback fcn, const float* x, const float* y, const float* z, int dims, int m, double* centre,
+                double* radius, double fixedRadius, double tolerance, int maxfev, double* error,
+                double* maxDeviation) {
+  if (!x || !y || (dims == 3 && !z) || m < 2) return -2;
+  StorePoints(x, y, z, m);
+  if (!radius) lmRadius = fixedRadius;
+  TrackingScope scope;
+  LmArrays w;
+  // Both circle variants and the free sphere keep room for four Jacobian columns.
+  if (!AllocateLm(m, m, dims == 3 && !radius ? 3 : 4, &w)) return -2;
+  const int n = dims + (radius ? 1 : 0);
+  double p[4];
+  for (int k = 0; k < dims; ++k) p[k] = centre[k];
+  if (radius) p[dims] = *radius;
+  if (RunLmder(fcn, m, n, p, tolerance, tolerance, 1e-15, maxfev, w) == 0) return -2;
+  for (int k = 0; k < dims; ++k) centre[k] = p[k];
+  if (radius) *radius = p[dims];
+  const double r = radius ? *radius : fixedRadius;
+  if (dims == 2)
+    circle_fit_error(x, y, m, centre, r, error, maxDeviation);
+  else
+    SphereFitError(x, y, z, m, centre, r, error, maxDeviation);
+  return 0;
+}
+
+}  // namespace
+
+// ---- callbacks ---------------------------------------------------------------------------
+
+int CircleChiSqMinPack(int* m, int*, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
+  return RoundChiSq(2, true, m, x, fvec, fjac, ldfjac, iflag);
+}
+
+int CircleWradiusChiSq(int* m, int*, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
+  return RoundChiSq(2, false, m, x, fvec, fjac, ldfjac, iflag);
+}
+
+int SphereChiSqMinPack(int* m, int*, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
+  return RoundChiSq(3, true, m, x, fvec, fjac, ldfjac, iflag);
+}
+
+int SphereChiSqWradiusMinPack(int* m, int*, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
+  return RoundChiSq(3, false, m, x, fvec, fjac, ldfjac, iflag);
+}
+
+int CylinderChiSq2Minpack(int* m, int*, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
+  return CylinderSquared(true, m, x, fvec, fjac, ldfjac, iflag);
+}
+
+int CylinderChiSq2WradiusMinpack(int* m, int*, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
+  return CylinderSquared(false, m, x, fvec, fjac, ldfjac, iflag);
+}
+
+int CylinderChiSqWradiusMinpack(int* m, int*, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
+  if (lmNdataPnts < 1) return 0;
+  const double* a = x + 3;
+  const double a2 = Floored(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+  for (int i = 0; i < *m; ++i) {
+    double d[3];
+    PointOffset(i, x, 3, d);
+    const double da = VecDotProd3(d, a);
+    const double s = VecDotProd3(d, d) - da * da / a2;
+    const double q = s > 0.0 ? std::sqrt(s) : 0.0;
+    if (*iflag == 1) {
+      fvec[i] = q - lmRadius;
+    } else if (*iflag == 2) {
+      const double Q = Floored(q), t = da / a2;
+      for (int k = 0; k < 3; ++k) {
+        fjac[i + k * *ldfjac] = (a[k] * t - d[k]) / Q;
+        fjac[i + (3 + k) * *ldfjac] = da * (a[k] * da - d[k] * a2) / (a2 * a2 * Q);
+      }
+    }
+  }
+  return 0;
+}
+
+int ConeChiSqMinpack(int* m, int*, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
+  if (lmNdataPnts < 1) return 0;
+  const double* a = x + 3;
+  const double theta = x[6];
+  const double alen = Floored(std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]));
+  for (int i = 0; i < *m; ++i) {
+    double d[3];
+    PointOffset(i, x, 3, d);
+    const double dist = std::sqrt(VecDotProd3(d, d)), D = Floored(dist);
+    const double da = VecDotProd3(d, a);
+    const double cosPhi = da / (D * alen);
+    const double sin2 = 1.0 - cosPhi * cosPhi;
+    const double sinPhi = sin2 > 0.0 ? std::sqrt(sin2) : 0.0;
+    // sin(phi - theta) and cos(phi - theta) by the difference formulas.
+    const double sinDiff = sinPhi * std::cos(theta) - cosPhi * std::sin(theta);
+    const double cosDiff = cosPhi * std::cos(theta) + sinPhi * std::sin(theta);
+    if (*iflag == 1) {
+      fvec[i] = dist * sinDiff;
+    } else if (*iflag == 2) {
+      const double S2 = Floored(sin2);
+      for (int k = 0; k < 3; ++k) {
+        fjac[i + k * *ldfjac] = -sinDiff * d[k] / D - cosDiff * (d[k] * da / (D * D) - a[k]) / (alen * S2);
+        fjac[i + (3 + k) * *ldfjac] = -cosDiff * a[k] * (d[k] / D - da / (D * D * D)) / S2;
+      }
+      fjac[i + 6 * *ldfjac] = -dist * cosDiff;
+    }
+  }
+  return 0;
+}
+
+int ConeChiSq2Minpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
+  if (lmNdataPnts < 1) return 0;
+  if (*m != lmNdataPnts || *m < 1 || *n != 7) {
+    *iflag = -1;
+    return -2;
+  }
+  const double* a = x + 3;
+  const double a2 = Floored(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+  const double c = std::cos(x[6]), s = std::sin(x[6]);
+  for (int i = 0; i < *m; ++i) {
+    double d[3];
+    PointOffset(i, x, 3, d);
+    const double dd = VecDotProd3(d, d), da = VecDotProd3(d, a);
+    if (*iflag == 1) {
+      fvec[i] = c * c * dd - da * da / a2;
+    } else if (*iflag == 2) {
+      const double t = da / a2;
+      for (int k = 0; k < 3; ++k) {
+        fjac[i + k * *ldfjac] = 2.0 * (a[k] * t - c * c * d[k]);
+        fjac[i + (3 + k) * *ldfjac] = 2.0 * da * (a[k] * t - d[k]) / a2;
+      }
+      fjac[i + 6 * *ldfjac] = -2.0 * c * s * dd;
+    }
+  }
+  return 0;
+}
+
+// ---- drivers -----------------------------------------------------------------------------
+
+int CircleNonllsqrFitMinpack(const float* x, const float* y, int m, double centre[2], double* radius,
+                             double tolerance, int maxfev, double* error, double* maxDeviation) {
+  return RoundDriver(CircleTrampoline, x, y, nullptr, 2, m, centre, radius, 0.0, tolerance, maxfev, error,
+                     maxDeviation);
+}
+
+int CircleNonllsqrFitWithRadiusMinpack(const float* x, const float* y, int m, double centre[2], double radius,
+                                       double tolerance, int maxfev, double* error, double* maxDeviation) {
+  return RoundDriver(CircleWradiusTrampoline, x, y, nullptr, 2, m, centre, nullptr, radius, tolerance, maxfev,
+                     error, maxDeviation);
+}
+
+int SphereNonllsqrFitMinpack(const float* x, const float* y, const float* z, int m, double centre[3],
+                             double* radius, double tolerance, int maxfev, double* error, double* maxDeviation) {
+  return RoundDriver(SphereTrampoline, x, y, z, 3, m, centre, radius, 0.0, tolerance, maxfev, error,
+                     maxDeviation);
+}
+
+int SphereNonllsqrFitWradiusMinpack(const float* x, const float* y, const float* z, int m, double centre[3],
+                                    double radius, double tolerance, int maxfev, double* error,
+                                    double* maxDeviation) {
+  return RoundDriver(SphereWradiusTrampoline, x, y, z, 3, m, centre, nullptr, radius, tolerance, maxfev, error,
+                     maxDeviation);
+}
+
+namespace {
+
+// Copies a pass's solution (point, axis, last parameter) out with the axis made unit; false when
+// the axis collapsed (nothing written).
+bool CopyAxisSolution(const double p[7], double point[3], double axis[3], double* last) {
+  double unit[3];
+  if (!UnitAxis(p + 3, unit)) return false;
+  for (int k = 0; k < 3; ++k) {
+    point[k] = p[k];
+    axis[k] = unit[k];
+  }
+  if (last) *last = p[6];
+  return true;
+}
+
+}  // namespace
+
+int CylinderNonllsqrFitMinpack(const float* x, const float* y, const float* z, int m, double tolerance,
+                               int maxfev, double axisPoint[3], double axis[3], double* radius, double* error,
+                               double* maxDeviation) {
+  if (!x || !y || !z || m < 2) return -2;
+  StorePoints(x, y, z, m);
+  TrackingScope scope;
+  LmArrays w;
+  if (!AllocateLm(m, m, 7, &w)) return -2;
+  double p[7] = {axisPoint[0], axisPoint[1], axisPoint[2], axis[0], axis[1], axis[2], *radius};
+  for (int pass = 0; pass < 2; ++pass) {
+    if (RunLmder(Cylinder2Trampoline, m, 7, p, tolerance, tolerance, 1e-15, maxfev, w) == 0) return -2;
+    if (!CopyAxisSolution(p, axisPoint, axis, radius)) return -2;
+    for (int k = 0; k < 3; ++k) p[3 + k] = axis[k];  // the second pass starts from the unit axis
+  }
+  CylinderFitError(x, y, z, m, axisPoint, axis, *radius, error, maxDeviation);
+  return 0;
+}
+
+int CylNonllsqrFitWradiusMinpack(const float* x, const float* y, const float* z, int m, double tolerance,
+                                 int maxfev, double axisPoint[3], double axis[3], double radius, double* error,
+                                 double* maxDeviation) {
+  if (!x || !y || !z || m < 2) return -2;
+  StorePoints(x, y, z, m);
+  lmRadius = radius;
+  TrackingScope scope;
+  LmArrays w;
+  if (!AllocateLm(m, m, 7, &w)) return -2;
+  double p[6] = {axisPoint[0], axisPoint[1], axisPoint[2], axis[0], axis[1], axis[2]};
+  // The squared residual is smooth everywhere and starts the fit; the distance residual, whose
+  // minimum is the geometric one, finishes it from where the first pass left the axis.
+  if (RunLmder(Cylinder2WradiusTrampoline, m, 6, p, tolerance, tolerance, 1e-15, maxfev / 2, w) == 0) return -2;
+  if (!CopyAxisSolution(p, axisPoint, axis, nullptr)) return -2;
+  if (RunLmder(CylinderWradiusTrampoline, m, 6, p, tolerance, tolerance, 1e-15, maxfev * 3 / 4, w) == 0)
+    return -2;
+  if (!CopyAxisSolution(p, axisPoint, axis, nullptr)) return -2;
+  CylinderFitError(x, y, z, m, axisPoint, axis, radius, error, maxDeviation);
+  return 0;
+}
+
+int ConeNonllsqrFitMinpack(const float* x, const float* y, const float* z, int m, double tolerance, int maxfev,
+                           double apex[3], double axis[3], double* halfAngle, double* error,
+                           double* maxDeviation) {
+  if (!x || !y || !z || m < 2) return -2;
+  StorePoints(x, y, z, m);
+  TrackingScope scope;
+  LmArrays w;
+  if (!AllocateLm(m, m + 1, 7, &w)) return -2;
+  double p[7] = {apex[0], apex[1], apex[2], axis[0], axis[1], axis[2], *halfAngle};
+  // The algebraic residual vanishes on both nappes and converges from rough starts; the
+  // geometric one then measures true distances from where the first pass left the axis.
+  const double startAxis[3] = {axis[0], axis[1], axis[2]};
+  if (RunLmder(Cone2Trampoline, m, 7, p, tolerance, 1e-14, 1e-6, maxfev, w) == 0) return -2;
+  // The algebraic residual cannot tell a from -a nor theta from -theta (its axis columns are
+  // rank deficient, so a step may well flip the axis); the geometric one measures from the
+  // nappe of a with a positive angle, and from the wrong nappe it runs off to another cone. Keep
+  // the caller's sense of the axis.
+  if (VecDotProd3(p + 3, startAxis) < 0.0)
+    for (int k = 3; k < 6; ++k) p[k] = -p[k];
+  p[6] = std::fabs(p[6]);
+  if (!CopyAxisSolution(p, apex, axis, halfAngle)) return -2;
+  ConeFitError(x, y, z, m, apex, axis, std::tan(*halfAngle), error, maxDeviation);
+  if (RunLmder(ConeTrampoline, m, 7, p, tolerance, 1e-14, 1e-6, maxfev / 2, w) == 0) return -2;
+  if (!CopyAxisSolution(p, apex, axis, halfAngle)) return -2;
+  ConeFitError(x, y, z, m, apex, axis, std::tan(*halfAngle), error, maxDeviation);
+  return 0;
+}
+
+// ---- fit measures ------------------------------------------------------------------------
+
+int SphereFitError(const float* x, const float* y, const float* z, int n, const double centre[3], double radius,
+                   double* error, double* maxDeviation) {
+  *error = 0.0;
+  *maxDeviation = 0.0;
+  if (!x || !y || !z || n < 1) return -2;
+  const double r = std::fabs(radius);
+  double total = 0.0, partial = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double d[3] = {x[i] - centre[0], y[i] - centre[1], z[i] - centre[2]};
+    const double dev = std::fabs(std::sqrt(VecDotProd3(d, d)) - r);
+    partial += dev * dev;
+    if (dev > *maxDeviation) *maxDeviation = dev;
+    if ((i + 1) % 1000 == 0) {
+      total += partial;
+      partial = 0.0;
+    }
+  }
+  *error = (total + partial) / n;
+  return 0;
+}
+
+void CylinderFitError(const float* x, const float* y, const float* z, int n, const double axisPoint[3],
+                      const double axis[3], double radius, double* error, double* maxDeviation) {
+  *error = 0.0;
+  *maxDeviation = 0.0;
+  if (!x || !y || !z || n < 1) return;
+  double sum = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double d[3] = {x[i] - axisPoint[0], y[i] - axisPoint[1], z[i] - axisPoint[2]};
+    const double da = VecDotProd3(d, axis);
+    const double dev = std::fabs(std::sqrt(std::fabs(VecDotProd3(d, d) - da * da)) - radius);
+    sum += dev * dev;
+    if (dev > *maxDeviation) *maxDeviation = dev;
+  }
+  *error = sum / n;
+}
+
+int ConeFitError(const float* x, const float* y, const float* z, int n, const double apex[3], const double axis[3],
+                 double tanHalfAngle, double* error, double* maxDeviation) {
+  *error = 0.0;
+  *maxDeviation = 0.0;
+  if (!x || !y || !z || n < 1) return -2;
+  double sum = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double d[3] = {x[i] - apex[0], y[i] - apex[1], z[i] - apex[2]};
+    const double h = VecDotProd3(d, axis);
+    const double radial = std::sqrt(std::fmax(VecDotProd3(d, d) - h * h, 0.0));
+    const double dev = std::fabs(radial - std::sqrt(h * h * tanHalfAngle * tanHalfAngle));
+    sum += dev * dev;
+    if (dev > *maxDeviation) *maxDeviation = dev;
+  }
+  *error = sum / n;
+  return 0;
+}

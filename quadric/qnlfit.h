@@ -1,0 +1,77 @@
+// Nonlinear least-squares refinement of circles, spheres, cylinders and cones with MINPACK's
+// lmder_ (Levenberg-Marquardt, analytic Jacobian), and the fit measures of those primitives.
+//
+// Every driver copies the caller's start values into the solver's parameter vector, runs lmder_
+// once or in two passes and writes the solution back over the start values. Returns 0, or -2
+// for: a null array, m < 2, exhausted memory, MINPACK's improper-input result (info 0, for
+// instance fewer points than parameters), or a fitted axis shorter than 1e-10. Every other info,
+// the evaluation limit (5) included, counts as success: the callers' budgets rely on it.
+//
+// A fit error is the mean of the squared deviations (no root); the maximum deviation beside it
+// is the largest absolute one.
+//
+// Not re-entrant: the running fit's points live in the process-wide lm* variables below, which
+// the callbacks read (tests set them to drive a callback directly).
+#pragma once
+
+extern const float* lmXarray;
+extern const float* lmYarray;
+extern const float* lmZarray;  // sphere, cylinder and cone fits only
+extern double lmRadius;        // the fixed radius of the given-radius fits
+extern int lmNdataPnts;
+
+// ---- drivers (points are float, every other value double) ----------------------------------
+// Circle: centre[2] and radius in/out.
+int CircleNonllsqrFitMinpack(const float* x, const float* y, int m, double centre[2], double* radius,
+                             double tolerance, int maxfev, double* error, double* maxDeviation);
+int CircleNonllsqrFitWithRadiusMinpack(const float* x, const float* y, int m, double centre[2], double radius,
+                                       double tolerance, int maxfev, double* error, double* maxDeviation);
+// Sphere: centre[3] and radius in/out.
+int SphereNonllsqrFitMinpack(const float* x, const float* y, const float* z, int m, double centre[3],
+                             double* radius, double tolerance, int maxfev, double* error, double* maxDeviation);
+int SphereNonllsqrFitWradiusMinpack(const float* x, const float* y, const float* z, int m, double centre[3],
+                                    double radius, double tolerance, int maxfev, double* error,
+                                    double* maxDeviation);
+// Cylinder: two passes of the squared-distance residual; the axis leaves of unit length.
+int CylinderNonllsqrFitMinpack(const float* x, const float* y, const float* z, int m, double tolerance,
+                               int maxfev, double axisPoint[3], double axis[3], double* radius, double* error,
+                               double* maxDeviation);
+// Cylinder of given radius: squared-distance pass (maxfev / 2), then distance pass (maxfev * 3 / 4).
+int CylNonllsqrFitWradiusMinpack(const float* x, const float* y, const float* z, int m, double tolerance,
+                                 int maxfev, double axisPoint[3], double axis[3], double radius, double* error,
+                                 double* maxDeviation);
+// Cone: algebraic pass (maxfev), then geometric pass (maxfev / 2); half angle in radians. The
+// measures of the second pass stand.
+int ConeNonllsqrFitMinpack(const float* x, const float* y, const float* z, int m, double tolerance, int maxfev,
+                           double apex[3], double axis[3], double* halfAngle, double* error,
+                           double* maxDeviation);
+
+// ---- callbacks in MINPACK's form -----------------------------------------------------------
+// iflag 1 fills fvec[0..m-1], iflag 2 the column-major Jacobian (point i, parameter j at
+// fjac[i + j * ldfjac]); other flags do nothing. Distances, the cylinder's radial distance and
+// the cone's sin^2 phi are floored at 1e-10 as divisors, so a point on a centre or an axis
+// gives finite rows. Return 0; CylinderChiSq2Minpack returns -2 and sets iflag to -1 (stopping
+// the solver) when the axis has collapsed (|a|^4 < 1e-10); ConeChiSq2Minpack the same when m
+// is not lmNdataPnts, m < 1 or n is not 7.
+int CircleChiSqMinPack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
+int CircleWradiusChiSq(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
+int SphereChiSqMinPack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
+int SphereChiSqWradiusMinPack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
+int CylinderChiSq2Minpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
+int CylinderChiSq2WradiusMinpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
+int CylinderChiSqWradiusMinpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
+int ConeChiSqMinpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
+int ConeChiSq2Minpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
+
+// ---- fit measures --------------------------------------------------------------------------
+// Deviation | |p - c| - |r| |, the sum flushed every 1000 points. -2 for a null array or n < 1.
+int SphereFitError(const float* x, const float* y, const float* z, int n, const double centre[3], double radius,
+                   double* error, double* maxDeviation);
+// Deviation | sqrt(| |d|^2 - (d.a)^2 |) - r |, d = p - axisPoint, a assumed unit. Null arrays or
+// n < 1 leave both measures 0.
+void CylinderFitError(const float* x, const float* y, const float* z, int n, const double axisPoint[3],
+                      const double axis[3], double radius, double* error, double* maxDeviation);
+// Deviation | sqrt(|d|^2 - h^2) - |h| t |, d = p - apex, h = d.a, a assumed unit, t the tangent of
+// the half angle. -2 for a null array or n < 1.
+int ConeFitError(const float* x, const float* y, const float* z, int n, const double apex[3], const double axis[3],
+                 double tanHalfAngle, double* error, double* maxDeviation);

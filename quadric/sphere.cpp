@@ -1,0 +1,179 @@
+#include "quadric/sphere.h"
+
+#include <cmath>
+
+#include "cloud/princip.h"
+#include "foundation/coreglob.h"
+#include "foundation/geo2.h"
+#include "foundation/makemat.h"
+#include "foundation/solvmat.h"
+#include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+#include "quadric/cpoint.h"
+#include "quadric/mrqmin.h"
+#include "quadric/qnlfit.h"
+
+namespace {
+
+// Copies of the points less their centre, in the caller's scope.
+bool CentredCopies(const float* x, const float* y, const float* z, int n, const double c[3], float** cx,
+                   float** cy, float** cz) {
+  *cx = MallocArray<float>(n);
+  *cy = MallocArray<float>(n);
+  *cz = MallocArray<float>(n);
+  if (!*cx || !*cy || !*cz || KernelFailed()) return false;
+  for (int i = 0; i < n; ++i) {
+    (*cx)[i] = static_cast<float>(x[i] - c[0]);
+    (*cy)[i] = static_cast<float>(y[i] - c[1]);
+    (*cz)[i] = static_cast<float>(z[i] - c[2]);
+  }
+  return true;
+}
+
+}  // namespace
+
+int FitSphereImplicit(const float* x, const float* y, const float* z, int n, double coefficients[5],
+                      double centre[3], double* radius, double* error) {
+  if (!x || !y || !z || n < 1) return -2;
+  TrackingScope scope;
+  double g[3];
+  ComputeCenterOfMass(x, y, z, n, g);
+  float *cx, *cy, *cz;
+  if (!CentredCopies(x, y, z, n, g, &cx, &cy, &cz)) return -2;
+  // Rows (1, x, y, z) against -(x^2 + y^2 + z^2): the 4 x 4 normal equations.
+  double rows[4][4] = {}, rhs[4] = {}, c[4];
+  for (int i = 0; i < n; ++i) {
+    const double col[4] = {1.0, cx[i], cy[i], cz[i]};
+    const double b = -(col[1] * col[1] + col[2] * col[2] + col[3] * col[3]);
+    for (int j = 0; j < 4; ++j) {
+      for (int k = 0; k < 4; ++k) rows[j][k] += col[j] * col[k];
+      rhs[j] += col[j] * b;
+    }
+  }
+  double* N[4] = {rows[0], rows[1], rows[2], rows[3]};
+  if (SolveLinearSystem_ff(N, 4, rhs, c) != 0 || KernelFailed()) return -2;
+  for (int k = 0; k < 4; ++k) coefficients[k] = c[k];
+  coefficients[4] = 1.0;
+  for (int k = 0; k < 3; ++k) centre[k] = -c[1 + k] / 2.0;
+  const double r2 = VecDotProd3(centre, centre) - c[0];
+  for (int k = 0; k < 3; ++k) centre[k] += g[k];
+  if (r2 < 0.0) {
+    *radius = 0.0;
+    return -2;
+  }
+  *radius = std::sqrt(r2);
+  double maxDev;
+  SphereFitError(x, y, z, n, centre, *radius, error, &maxDev);
+  return 0;
+}
+
+int FitSphere(const float* x, const float* y, const float* z, int n, double centre[3], double* radius,
+              double* error) {
+  if (!x || !y || !z || n < 4) return -2;
+  if (IsPointsCoplanar_f(x, y, z, n)) return -2;
+  double maxDev;
+  if (n == 4) {
+    double p[4][3];
+    for (int i = 0; i < 4; ++i) {
+      p[i][0] = x[i];
+      p[i][1] = y[i];
+      p[i][2] = z[i];
+    }
+    if (!FitSphereFourPts(p[0], p[1], p[2], p[3], centre, radius)) return -2;
+    VecReduceSmallToZero3(centre);
+    SphereFitError(x, y, z, n, centre, *radius, error, &maxDev);
+    return 0;
+  }
+  TrackingScope scope;
+  // The mean, summed in blocks of 1000 points; the fit runs on centred points so that spheres far
+  // from the origin keep their accuracy in single precision.
+  double total[3] = {0, 0, 0}, partial[3] = {0, 0, 0};
+  for (int i = 0; i < n; ++i) {
+    partial[0] += x[i];
+    partial[1] += y[i];
+    partial[2] += z[i];
+    if ((i + 1) % 1000 == 0)
+      for (int k = 0; k < 3; ++k) {
+        total[k] += partial[k];
+        partial[k] = 0.0;
+      }
+  }
+  const double mean[3] = {(total[0] + partial[0]) / n, (total[1] + partial[1]) / n, (total[2] + partial[2]) / n};
+  float *cx, *cy, *cz;
+  if (!CentredCopies(x, y, z, n, mean, &cx, &cy, &cz)) return -2;
+  double coef[5], c[3], r, err;
+  if (FitSphereImplicit(cx, cy, cz, n, coef, c, &r, &err) != 0) return -2;
+  // A failed refinement leaves the algebraic sphere; its error is then the one reported.
+  if (SphereNonllsqrFitMinpack(cx, cy, cz, n, c, &r, 1e-15, 50, &err, &maxDev) != 0)
+    SphereFitError(cx, cy, cz, n, c, r, &err, &maxDev);
+  for (int k = 0; k < 3; ++k) centre[k] = c[k] + mean[k];
+  VecReduceSmallToZero3(centre);
+  *radius = r;
+  *error = err;
+  return 0;
+}
+
+int FitSphereWithGivenRadius(const float* x, const float* y, const float* z, int n, double radius,
+                             double centre[3], double* error) {
+  if (!x || !y || !z || n < 3 || radius < 0.0) return -2;
+  TrackingScope scope;
+  double g[3];
+  ComputeCenterOfMass(x, y, z, n, g);
+  float *cx, *cy, *cz;
+  if (!CentredCopies(x, y, z, n, g, &cx, &cy, &cz)) return -2;
+  double c[3] = {0, 0, 0}, err, maxDev;
+  SphereFitError(cx, cy, cz, n, c, radius, &err, &maxDev);
+  // A start already close to the sphere needs fewer evaluations.
+  const int maxfev = err <= radius * radius * 0.0001 ? 40 : 70;
+  if (SphereNonllsqrFitWradiusMinpack(cx, cy, cz, n, c, radius, 1e-16, maxfev, &err, &maxDev) != 0) return -2;
+  for (int k = 0; k < 3; ++k) centre[k] = c[k] + g[k];
+  *error = err;
+  return 0;
+}
+
+void SphereChiSqr(float x, float y, float z, const double* a, double* residual, double* dyda, int) {
+  const double d[3] = {x - a[0], y - a[1], z - a[2]};
+  const double dist = std::sqrt(VecDotProd3(d, d));
+  const double D = dist < 1e-10 ? 1e-10 : dist;
+  *residual = dist - a[3];
+  for (int k = 0; k < 3; ++k) dyda[k] = -d[k] / D;
+  dyda[3] = -1.0;
+}
+
+namespace {
+
+int SphereEngineFit(const float* x, const float* y, const float* z, int n, double centre[3], double* radius,
+                    int mfit, double tolerance, int maxIterations, double* error, double* maxDeviation) {
+  if (!x || !y || !z) return -2;
+  TrackingScope scope;
+  double* sig = MallocArray<double>(n);
+  double** covar = allocate_matrix_ff(4, 4);
+  double** alpha = allocate_matrix_ff(4, 4);
+  if (!sig || !covar || !alpha || KernelFailed()) return -2;
+  for (int i = 0; i < n; ++i) sig[i] = 1.0;
+  double a[4] = {centre[0], centre[1], centre[2], *radius}, chisq = 0.0;
+  int lista[4] = {0, 1, 2, 3};
+  const int r = DriveMrqmin(
+      [&](double* alamda) {
+        return mrqmin3D(x, y, z, sig, n, a, 4, lista, mfit, covar, alpha, &chisq, SphereChiSqr, alamda);
+      },
+      n, tolerance, maxIterations, &chisq);
+  if (r < 0) return -2;
+  for (int k = 0; k < 3; ++k) centre[k] = a[k];
+  if (mfit == 4) *radius = std::fabs(a[3]);
+  SphereFitError(x, y, z, n, centre, *radius, error, maxDeviation);
+  return 0;
+}
+
+}  // namespace
+
+int SphereNonlinearFit(const float* x, const float* y, const float* z, int n, double centre[3], double* radius,
+                       double tolerance, int maxIterations, double* error, double* maxDeviation) {
+  return SphereEngineFit(x, y, z, n, centre, radius, 4, tolerance, maxIterations, error, maxDeviation);
+}
+
+int SphereNonlinearFitWithKnownRadius(const float* x, const float* y, const float* z, int n, double centre[3],
+                                      double radius, double tolerance, int maxIterations, double* error,
+                                      double* maxDeviation) {
+  return SphereEngineFit(x, y, z, n, centre, &radius, 3, tolerance, maxIterations, error, maxDeviation);
+}
