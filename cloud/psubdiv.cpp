@@ -62,38 +62,45 @@ int AxisCells(double perUnit, double extent) {
 
 }  // namespace
 
-Subdiv* SubdivideArrays(const float* x, const float* y, const float* z, int n, double minX,
-                        double minY, double minZ, double maxX, double maxY, double maxZ,
-                        double len, int maxDiv) {
+namespace {
+
+// Method: K = min(s / (2 len), maxDiv) divisions, s the sum of the box's extents, shared among
+// the axes by extent (at least one cell each), so cells are about cubes at least 2 len wide.
+// Every point enters its own cell and, per axis, the neighbouring column whose half it lies in:
+// one to eight cells. With perAxis, len holds one length per axis and each axis is coarsened
+// until its cells are twice its own length wide.
+Subdiv* BuildSubdiv(const float* x, const float* y, const float* z, int n, const double box[6], const double len[3],
+                    int maxDiv, bool perAxis, bool pollBreak) {
   TrackingScope scope;
   auto* grid = static_cast<Subdiv*>(Malloc(sizeof(Subdiv)));
   if (!grid || KernelFailed()) return nullptr;
   *grid = Subdiv{};
-  grid->minX = minX, grid->minY = minY, grid->minZ = minZ;
-  grid->maxX = maxX, grid->maxY = maxY, grid->maxZ = maxZ;
+  grid->minX = box[0], grid->minY = box[1], grid->minZ = box[2];
+  grid->maxX = box[3], grid->maxY = box[4], grid->maxZ = box[5];
 
-  const double ex = maxX - minX;
-  const double ey = maxY - minY;
-  const double ez = maxZ - minZ;
-  double s = ez + ey + ex;
+  const double extent[3] = {box[3] - box[0], box[4] - box[1], box[5] - box[2]};
+  double s = extent[2] + extent[1] + extent[0];
   if (s <= 1e-6) s = 1e-6;
-  if (len <= 1e-6) len = 1e-6;
-  // About K cells along the three axes together, each at least 2 len wide where an axis has
-  // more than one, so a len-neighbourhood never reaches past the adjacent half cells.
-  double k = s / (2.0 * len);
+  double shortest = len[0];
+  for (int a = 1; a < 3; ++a) shortest = len[a] < shortest ? len[a] : shortest;
+  if (shortest <= 1e-6) shortest = 1e-6;
+  double k = s / (2.0 * shortest);
   if (maxDiv <= k) k = maxDiv;
   const int K = static_cast<int>(k);
   const double perUnit = static_cast<double>(K) / s;
-  grid->ncellsX = AxisCells(perUnit, ex);
-  grid->ncellsY = AxisCells(perUnit, ey);
-  grid->ncellsZ = AxisCells(perUnit, ez);
+  int32_t* counts[3] = {&grid->ncellsX, &grid->ncellsY, &grid->ncellsZ};
+  for (int a = 0; a < 3; ++a) {
+    *counts[a] = AxisCells(perUnit, extent[a]);
+    const double axisLen = len[a] > 1e-6 ? len[a] : 1e-6;
+    if (perAxis && extent[a] / *counts[a] < 2.0 * axisLen) *counts[a] = AxisCells(1.0 / (2.0 * axisLen), extent[a]);
+  }
   const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
 
   grid->cells = MallocArray<SubdivCell>(ncells);
   grid->ownCell = MallocArray<int32_t>(n);
   if (!grid->cells || KernelFailed()) return nullptr;
   for (int c = 0; c < ncells; ++c) {
-    if (c % kBreakPollInterval == 0 && user_break()) return nullptr;
+    if (pollBreak && c % kBreakPollInterval == 0 && user_break()) return nullptr;
     SubdivCell& cell = grid->cells[c];
     cell.count = 0;
     cell.capacity = kInitialCellCapacity;
@@ -102,9 +109,10 @@ Subdiv* SubdivideArrays(const float* x, const float* y, const float* z, int n, d
     if (!cell.items || !cell.isOwn) return nullptr;
   }
 
-  grid->sizeX = ex / grid->ncellsX;
-  grid->sizeY = ey / grid->ncellsY;
-  grid->sizeZ = ez / grid->ncellsZ;
+  grid->sizeX = extent[0] / grid->ncellsX;
+  grid->sizeY = extent[1] / grid->ncellsY;
+  grid->sizeZ = extent[2] / grid->ncellsZ;
+  // Binning divides by the sizes: a flat axis bins with a tiny size, the record keeps its 0.
   const double bx = grid->sizeX < 1e-6 ? 1e-6 : grid->sizeX;
   const double by = grid->sizeY < 1e-6 ? 1e-6 : grid->sizeY;
   const double bz = grid->sizeZ < 1e-6 ? 1e-6 : grid->sizeZ;
@@ -112,17 +120,17 @@ Subdiv* SubdivideArrays(const float* x, const float* y, const float* z, int n, d
   const int nxy = grid->ncellsX * grid->ncellsY;
 
   for (int i = 0; i < n; ++i) {
-    if (i % kBreakPollInterval == 0 && user_break()) return nullptr;
+    if (pollBreak && i % kBreakPollInterval == 0 && user_break()) return nullptr;
     const double px = x[i];
     const double py = y[i];
     const double pz = z[i];
-    const int ix = ColumnOf(px, minX, bx, grid->ncellsX);
-    const int iy = ColumnOf(py, minY, by, grid->ncellsY);
-    const int iz = ColumnOf(pz, minZ, bz, grid->ncellsZ);
+    const int ix = ColumnOf(px, box[0], bx, grid->ncellsX);
+    const int iy = ColumnOf(py, box[1], by, grid->ncellsY);
+    const int iz = ColumnOf(pz, box[2], bz, grid->ncellsZ);
     grid->ownCell[i] = ix + iy * nx + iz * nxy;
-    const int sx = NeighbourSide(px, ix, minX, bx, grid->ncellsX);
-    const int sy = NeighbourSide(py, iy, minY, by, grid->ncellsY);
-    const int sz = NeighbourSide(pz, iz, minZ, bz, grid->ncellsZ);
+    const int sx = NeighbourSide(px, ix, box[0], bx, grid->ncellsX);
+    const int sy = NeighbourSide(py, iy, box[1], by, grid->ncellsY);
+    const int sz = NeighbourSide(pz, iz, box[2], bz, grid->ncellsZ);
     // Offsets run -1, 0, +1 in that order, x outermost: the item order callers see.
     for (int ox = sx < 0 ? -1 : 0; ox <= (sx > 0 ? 1 : 0); ++ox) {
       for (int oy = sy < 0 ? -1 : 0; oy <= (sy > 0 ? 1 : 0); ++oy) {
@@ -142,6 +150,24 @@ Subdiv* SubdivideArrays(const float* x, const float* y, const float* z, int n, d
     return nullptr;
   }
   return grid;
+}
+
+}  // namespace
+
+Subdiv* SubdivideArrays(const float* x, const float* y, const float* z, int n, double minX,
+                        double minY, double minZ, double maxX, double maxY, double maxZ,
+                        double len, int maxDiv) {
+  const double box[6] = {minX, minY, minZ, maxX, maxY, maxZ};
+  const double lens[3] = {len, len, len};
+  return BuildSubdiv(x, y, z, n, box, lens, maxDiv, false, true);
+}
+
+Subdiv* SubdivideArraysMax(const float* x, const float* y, const float* z, int n, double minX,
+                           double minY, double minZ, double maxX, double maxY, double maxZ,
+                           double lenX, double lenY, double lenZ, int maxDiv) {
+  const double box[6] = {minX, minY, minZ, maxX, maxY, maxZ};
+  const double lens[3] = {lenX, lenY, lenZ};
+  return BuildSubdiv(x, y, z, n, box, lens, maxDiv, true, false);
 }
 
 void FreeSubdivCell(SubdivCell* cell) {
@@ -226,4 +252,88 @@ int AddLineTo3DSubdivToo(Subdiv* grid, int a, int b, int id) {
   }
   scope.keep();
   return 1;
+}
+
+void ClearSubdiv(Subdiv* grid) {
+  TrackingScope scope;
+  Free(grid->ownCell);
+  grid->ownCell = nullptr;
+  const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
+  // An array of exactly the starting capacity is reused; any other gives way to a new one.
+  auto fresh = [&](int32_t* old, int capacity) {
+    if (old && capacity == kInitialCellCapacity) return old;
+    Free(old);
+    return MallocArray<int32_t>(kInitialCellCapacity);
+  };
+  for (int c = 0; c < ncells; ++c) {
+    SubdivCell& cell = grid->cells[c];
+    if (cell.capacity == 0) continue;
+    if (cell.count == 0) {
+      FreeSubdivCell(&cell);
+      cell.capacity = 0;
+      continue;
+    }
+    cell.count = 0;
+    cell.items = fresh(cell.items, cell.capacity);
+    cell.isOwn = fresh(cell.isOwn, cell.capacity);
+    cell.capacity = kInitialCellCapacity;
+    if (!cell.items || !cell.isOwn) {
+      FreeSubdivCell(&cell);  // no memory: the cell stays empty without arrays
+      cell.capacity = 0;
+    }
+  }
+  scope.keep();
+}
+
+void AddAnElementToBin(Subdiv* grid, int cell, int id) {
+  if (cell < 0 || cell >= grid->ncellsX * grid->ncellsY * grid->ncellsZ) return;
+  TrackingScope scope;
+  SubdivCell& c = grid->cells[cell];
+  if (c.capacity == 0) {
+    // A cell emptied by a trim has no arrays to append to.
+    c.items = MallocArray<int32_t>(kInitialCellCapacity);
+    if (!c.items) return;
+    c.count = 0;
+    c.capacity = kInitialCellCapacity;
+  } else if (c.count == c.capacity && !GrowCell(&c, false)) {
+    scope.keep();
+    return;
+  }
+  c.items[c.count++] = id;
+  scope.keep();
+}
+
+void SetSubdivArrays(const Subdiv* grid, int n, int** cellLists, int* cellCounts) {
+  if (n <= 0) return;
+  for (int p = 0; p < n; ++p) cellCounts[p] = 0;
+  const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
+  for (int c = 0; c < ncells; ++c) {
+    const SubdivCell& cell = grid->cells[c];
+    for (int k = 0; k < cell.count; ++k) {
+      const int p = cell.items[k];
+      if (p < 0 || p >= n || cellCounts[p] >= 8) continue;  // a segment id, or no room left
+      cellLists[p][cellCounts[p]++] = c;
+    }
+  }
+}
+
+int FindSubDivXYGridIndex(const Subdiv* grid, double x, double y, int* ix, int* iy) {
+  // A value below the box (or NaN) takes the first column, above it the last; inside, a zero
+  // cell size (flat axis) has only column 0.
+  auto column = [](double v, double min, double max, double size, int cells, int* index) {
+    if (!(v >= min)) {
+      *index = 0;
+      return false;
+    }
+    if (v > max) {
+      *index = cells - 1;
+      return false;
+    }
+    const double t = size > 0.0 ? (v - min) / size : 0.0;
+    *index = t >= cells - 1 ? cells - 1 : static_cast<int>(t);
+    return true;
+  };
+  const bool inX = column(x, grid->minX, grid->maxX, grid->sizeX, grid->ncellsX, ix);
+  const bool inY = column(y, grid->minY, grid->maxY, grid->sizeY, grid->ncellsY, iy);
+  return inX && inY ? 1 : 0;
 }

@@ -32,11 +32,18 @@ struct Subdiv {
   int32_t* ownCell;  // per point: index of its own cell
 };
 
-// A grid over the n points (all inside the given box) for neighbourhood length len with at most
-// about maxDiv divisions in all. Null on no memory or user break.
+// A grid over the n points for neighbourhood length len with at most about maxDiv divisions in
+// all (most callers pass 96). Points outside the box are held to the border cells. Polls the
+// user break every 50 cells and points. Null on no memory or a user break (no message).
 Subdiv* SubdivideArrays(const float* x, const float* y, const float* z, int n, double minX,
                         double minY, double minZ, double maxX, double maxY, double maxZ,
                         double len, int maxDiv);
+
+// As SubdivideArrays with a length per axis: along every axis with more than one cell, the cells
+// are at least twice that axis' length wide. Never polls the user break; null on no memory.
+Subdiv* SubdivideArraysMax(const float* x, const float* y, const float* z, int n, double minX,
+                           double minY, double minZ, double maxX, double maxY, double maxZ,
+                           double lenX, double lenY, double lenZ, int maxDiv);
 
 // Frees the grid; null is ignored.
 void FreeSubdiv(Subdiv* grid);
@@ -46,6 +53,23 @@ void FreeSubdivCell(SubdivCell* cell);
 
 // Trims every cell to its count; 1, or 0 on no memory.
 int OptimizeSubdiv(Subdiv* grid);
+
+// Empties every cell (cells that held items keep arrays of 32, empty ones lose theirs) and frees
+// ownCell; the geometry stays. AddLineTo3DSubdivToo needs ownCell and must not follow.
+void ClearSubdiv(Subdiv* grid);
+
+// Appends id to the cell's items (isOwn is neither grown nor written); a cell without arrays
+// gets them first. A cell index outside the grid is ignored. On no memory the error state is set
+// and the grid is only fit to be freed.
+void AddAnElementToBin(Subdiv* grid, int cell, int id);
+
+// cellLists[p][0 .. cellCounts[p] - 1] = the cells that hold point p (p < n), in cell order.
+// Every list needs room for 8 cells; items that are no point index below n are skipped.
+void SetSubdivArrays(const Subdiv* grid, int n, int** cellLists, int* cellCounts);
+
+// The clamped column (ix, iy) of the position in x and y; 1 when it lies inside the box in both,
+// else 0. Along an axis of zero extent the column is 0.
+int FindSubDivXYGridIndex(const Subdiv* grid, double x, double y, int* ix, int* iy);
 
 // Appends id to the non-empty cells of the box one cell wider than the own cells of points a
 // and b. 1, or 0 on no memory (the grid is then only fit to be freed).

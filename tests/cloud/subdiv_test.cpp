@@ -1,6 +1,7 @@
 #include "cloud/psubdiv.h"
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -97,6 +98,97 @@ TEST_F(BinGrid, EveryNeighbourWithinLenIsInThePointsOwnCellAndFailuresLeakNothin
   EXPECT_TRUE(Cells(g) == 1 && g->cells[0].count == 5 && g->sizeZ == 0.0);
   FreeSubdiv(g);
   FreeSubdiv(nullptr);
+}
+
+TEST_F(BinGrid, OutsidePointsLandInBorderCellsAndCellListsNameEveryCell) {
+  std::mt19937 rng(12);
+  std::uniform_real_distribution<float> u(0.0f, 4.0f);
+  const int n = 300;
+  for (int i = 0; i < n; ++i) x.push_back(u(rng)), y.push_back(u(rng)), z.push_back(0.5f * u(rng));
+  // The caller's box is smaller than the points: those outside are held to the border columns.
+  x[0] = -3, y[0] = 9, z[0] = 1;
+  box[0] = 0.5, box[1] = 0.5, box[2] = 0.0, box[3] = 3.5, box[4] = 3.5, box[5] = 2.0;
+  Subdiv* g = Build(0.3, 96);
+  ASSERT_NE(g, nullptr);
+  EXPECT_EQ(g->ownCell[0] % g->ncellsX, 0);
+  EXPECT_EQ(g->ownCell[0] / g->ncellsX % g->ncellsY, g->ncellsY - 1);
+  // Each point's list holds every cell it stands in, its own among them, in cell order.
+  std::vector<int> storage(8 * n), counts(n);
+  std::vector<int*> lists(n);
+  for (int i = 0; i < n; ++i) lists[i] = storage.data() + 8 * i;
+  SetSubdivArrays(g, n, lists.data(), counts.data());
+  std::vector<std::vector<int>> where(n);
+  for (int c = 0; c < Cells(g); ++c)
+    for (int k = 0; k < g->cells[c].count; ++k) where[g->cells[c].items[k]].push_back(c);
+  for (int i = 0; i < n; ++i) {
+    EXPECT_TRUE(std::equal(where[i].begin(), where[i].end(), lists[i], lists[i] + counts[i])) << i;
+    EXPECT_NE(std::find(lists[i], lists[i] + counts[i], g->ownCell[i]), lists[i] + counts[i]);
+  }
+  // Emptied, the grid takes ids again, also in cells the trim left without arrays.
+  ClearSubdiv(g);
+  EXPECT_EQ(g->ownCell, nullptr);
+  for (int c = 0; c < Cells(g); ++c) EXPECT_EQ(g->cells[c].count, 0);
+  for (int id = 0; id < 70; ++id) AddAnElementToBin(g, id % Cells(g), id);  // more than 32 in cell 0
+  AddAnElementToBin(g, Cells(g), 99), AddAnElementToBin(g, -1, 99);      // outside the grid: ignored
+  EXPECT_FALSE(KernelFailedNow());
+  for (int id = 0; id < 70; ++id) {
+    const SubdivCell& cell = g->cells[id % Cells(g)];
+    EXPECT_EQ(cell.items[id / Cells(g)], id);
+  }
+  FreeSubdiv(g);
+
+  // A flat set: the y extent is 0 and its stored size too; a lookup there gives row 0.
+  x.assign({0, 1, 2, 3}), y.assign(4, 5.0f), z.assign(4, 1.0f);
+  box[0] = 0, box[1] = 5, box[2] = 1, box[3] = 3, box[4] = 5, box[5] = 1;
+  g = Build(0.25, 96);
+  ASSERT_TRUE(g && g->sizeY == 0.0 && g->ncellsY == 1 && g->ncellsX > 1);
+  int ix = -1, iy = -1;
+  EXPECT_EQ(FindSubDivXYGridIndex(g, 2.9, 5.0, &ix, &iy), 1);
+  EXPECT_TRUE(ix == g->ncellsX - 1 && iy == 0);
+  EXPECT_EQ(FindSubDivXYGridIndex(g, 1.0, 5.5, &ix, &iy), 0);
+  EXPECT_EQ(iy, 0);
+  EXPECT_EQ(FindSubDivXYGridIndex(g, -1.0, std::nan(""), &ix, &iy), 0);
+  EXPECT_TRUE(ix == 0 && iy == 0);
+  EXPECT_EQ(FindSubDivXYGridIndex(g, 7.0, 5.0, &ix, &iy), 0);
+  EXPECT_EQ(ix, g->ncellsX - 1);
+  FreeSubdiv(g);
+}
+
+TEST_F(BinGrid, PerAxisLengthsGiveCellsTwiceEachLengthAndNeverPollTheBreak) {
+  std::mt19937 rng(13);
+  std::uniform_real_distribution<float> u(0.0f, 1.0f);
+  const int n = 400;
+  for (int i = 0; i < n; ++i) x.push_back(12 * u(rng)), y.push_back(6 * u(rng)), z.push_back(3 * u(rng));
+  box[3] = 12, box[4] = 6, box[5] = 3;
+  const double len[3] = {1.7, 0.4, 0.9};
+  auto build = [&] {
+    return SubdivideArraysMax(x.data(), y.data(), z.data(), n, box[0], box[1], box[2], box[3], box[4], box[5], len[0],
+                              len[1], len[2], 96);
+  };
+  StubSetUserBreak(1);
+  Subdiv* g = build();
+  StubSetUserBreak(0);
+  ASSERT_NE(g, nullptr);
+  EXPECT_EQ(StubUserBreakPolls(), 0);
+  const int cells[3] = {g->ncellsX, g->ncellsY, g->ncellsZ};
+  const double size[3] = {g->sizeX, g->sizeY, g->sizeZ};
+  for (int a = 0; a < 3; ++a) EXPECT_TRUE(cells[a] == 1 || size[a] >= 2 * len[a]) << a;
+  EXPECT_GT(Cells(g), 1);
+  // Every point within the box of half sides len of a point is in that point's own cell.
+  for (int i = 0; i < n; ++i) {
+    const SubdivCell& own = g->cells[g->ownCell[i]];
+    for (int j = 0; j < n; ++j) {
+      if (std::fabs(x[i] - x[j]) > len[0] || std::fabs(y[i] - y[j]) > len[1] || std::fabs(z[i] - z[j]) > len[2]) continue;
+      EXPECT_NE(std::find(own.items, own.items + own.count, j), own.items + own.count) << j << " near " << i;
+    }
+  }
+  FreeSubdiv(g);
+  const int failures = RunWithInjectedFailures(60, 3, [&] {
+    Subdiv* f = build();
+    FreeSubdiv(f);
+    return f ? 0 : -2;
+  });
+  EXPECT_EQ(failures, 20);
 }
 
 }  // namespace
