@@ -1,11 +1,26 @@
 #include "curve/crvutil.h"
 
+#include <climits>
+#include <initializer_list>
+#include <cmath>
+
+#include "bspline/creverse.h"
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
+#include "bspline/nubutil.h"
+#include "bspline/refines2.h"
+#include "bspline/sfree.h"
+#include "curve/cintsct.h"
 #include "foundation/coreglob.h"
 #include "foundation/geo2.h"
+#include "foundation/geometry.h"
+#include "foundation/solvmat.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
+#include "stitch/srfcont.h"
+#include "surface/bnd2crv.h"
+#include "surface/srfnorm.h"
+#include "surface/srfpick.h"
 #include "surface/srfutils.h"
 
 double NormalizeKnotArray(double* knots, int n) { return NormalizeKnots(knots, n); }
@@ -26,18 +41,377 @@ void UnionKnotArrays(const double* A, int nA, const double* B, int nB, double** 
   MergeKnotVectors(A, nA, B, nB, C, nC);
 }
 
-int FindClosestCPT3paramValue(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
+namespace {
+
+// An array handed back by a callee that closed its scope keeping it: untracked, so freed here.
+using KeptArray = Owned<double, Free>;
+
+void Copy3(const double a[3], double b[3]) {
+  b[0] = a[0];
+  b[1] = a[1];
+  b[2] = a[2];
+}
+
+}  // namespace
+
+// ---- sampling per knot span ----------------------------------------------------------------
+double* SampleCurvePlateProper(Bspline* curve, int n, int* count) {
+  // Fewer than two samples per interval would leave the intervals without their ends.
+  if (n < 2) n = 2;
   TrackingScope scope;
-  double* g1 = FindParamValuesOfCoefi(crv1, 0);
-  double* g2 = FindParamValuesOfCoefi(crv2, 0);
-  const int n1 = NumCtrlU(crv1), n2 = NumCtrlU(crv2);
-  double* p1 = MallocArray<double>(3, n1 + n2);
-  if (!g1 || !g2 || !p1 || KernelFailed()) return -2;
-  double* p2 = p1 + 3 * n1;
-  // The polygons run through the curve points at the Greville parameters, which follow the
-  // curve far closer than the control polygon.
-  for (int i = 0; i < n1; ++i) Eval3DPointOnCurve3Array(crv1, g1[i], 0, p1 + 3 * i);
-  for (int j = 0; j < n2; ++j) Eval3DPointOnCurve3Array(crv2, g2[j], 0, p2 + 3 * j);
+  const int p = curve->degreeU;
+  const double* breaks = curve->knotsU;
+  int len = NumKnotsU(curve);
+  double* merged = nullptr;
+  if (curve->dimension == 2 && curve->owner) {
+    int k;
+    double *sect, *us, *vs;
+    if (GetCurve2DSurfParamSect(curve, &k, &sect, &us, &vs) != 0) return nullptr;
+    Free(us);
+    Free(vs);
+    UnionKnotArrays(curve->knotsU, len, sect, k, &merged, &len);
+    Free(sect);
+    if (!merged || KernelFailed()) return nullptr;
+    breaks = merged;
+  }
+  const int m = len - 2 * (p + 1);
+  const int total = (m + 1) * (n - 1) + 1;
+  double* out = MallocArray<double>(total);
+  if (!out || KernelFailed()) return nullptr;
+  GetNpntsPSpan(breaks + p, m + 2, out, n);
+  Free(merged);
+  scope.keep();
+  *count = total;
+  return out;
+}
+
+void ComputeCrvParamArraysForEval(Bspline* curve, int mode, int n, double* out, int total) {
+  const double lo = curve->umin, hi = curve->umax;
+  if (mode == 0) {
+    const double step = n > 1 ? (hi - lo) / (n - 1) : 0.0;
+    for (int i = 0; i < total; ++i) out[i] = lo + i * step;
+  } else if (mode == 1 && total > 0) {
+    const double* k = curve->knotsU + curve->degreeU;
+    int at = 0;
+    for (int j = 0; j <= curve->interiorU; ++j)
+      for (int i = 0; i < n && at < total; ++i) out[at++] = k[j] + i * (k[j + 1] - k[j]) / n;
+    out[total - 1] = hi;
+  }
+}
+
+int SampleTrimCurvePlate(Bspline* srf, int n, float** x, float** y, float** z) {
+  *x = *y = *z = nullptr;
+  int curves = 0;
+  for (TrimList* loop = srf->trims; loop; loop = loop->next)
+    for (BsplineList* c = loop->loopCurves; c; c = c->next) ++curves;
+  if (curves == 0) return 0;
+  TrackingScope scope;
+  double** params = CallocArray<double*>(curves);
+  int* counts = MallocArray<int>(curves);
+  if (!params || !counts || KernelFailed()) return 0;
+  // The per-curve samples come back kept by their maker: freed here on every path.
+  struct FreeSamples {
+    double** a;
+    int n;
+    ~FreeSamples() {
+      for (int i = 0; i < n; ++i) Free(a[i]);
+    }
+  } freeSamples{params, curves};
+  int total = 0, k = 0;
+  for (TrimList* loop = srf->trims; loop; loop = loop->next)
+    for (BsplineList* c = loop->loopCurves; c; c = c->next, ++k) {
+      params[k] = SampleCurvePlateProper(c->item, n > 0 ? n : c->item->degreeU + 1, &counts[k]);
+      if (!params[k]) return 0;
+      total += counts[k];
+    }
+  float* fx = MallocArray<float>(total);
+  float* fy = MallocArray<float>(total);
+  float* fz = MallocArray<float>(total);
+  if (!fx || !fy || !fz || KernelFailed()) return 0;
+  int at = 0;
+  k = 0;
+  for (TrimList* loop = srf->trims; loop; loop = loop->next)
+    for (BsplineList* c = loop->loopCurves; c; c = c->next, ++k) {
+      EvalNpntsOnObj_f(c->item, 0, 0, params[k], nullptr, counts[k], fx + at, fy + at, fz + at);
+      at += counts[k];
+    }
+  for (int i = 0; i < curves; ++i) Free(params[i]);
+  freeSamples.n = 0;
+  Free(params);
+  Free(counts);
+  scope.keep();
+  *x = fx;
+  *y = fy;
+  *z = fz;
+  return total;
+}
+
+namespace {
+
+// A sample of a curve on a surface: parameter, (u, v) clamped into the surface, 3D point.
+struct SurfSample {
+  double t, uv[2], P[3];
+};
+
+SurfSample SampleOnSurface(Bspline* srf, Bspline* curve, double t) {
+  SurfSample s;
+  s.t = t;
+  Eval2DPointOnCurve2Array(srf, curve, t, 0, s.uv);
+  Eval3DPointOnSurfCoord(srf, s.uv[0], s.uv[1], 0, 0, s.P);
+  return s;
+}
+
+}  // namespace
+
+int SampleCurveWithAngTol(Bspline* curve, double angTol, float** x, float** y, float** z) {
+  Bspline* srf = curve->owner;
+  if (!srf) return 0;
+  TrackingScope scope;
+  int k;
+  double *crossings, *us, *vs;
+  if (GetCurve2DSurfParamSect(curve, &k, &crossings, &us, &vs) != 0) return 0;
+  Free(us);
+  Free(vs);
+  KeptArray keptCrossings(crossings);
+  const double* sect = crossings;
+  // Working arrays double whenever one free slot is left, never per sample.
+  int cap = 128, count = 0;
+  float* fx = MallocArray<float>(cap);
+  float* fy = MallocArray<float>(cap);
+  float* fz = MallocArray<float>(cap);
+  if (!fx || !fy || !fz || KernelFailed()) return 0;
+  auto append = [&](const SurfSample& s) {
+    fx[count] = float(s.P[0]);
+    fy[count] = float(s.P[1]);
+    fz[count] = float(s.P[2]);
+    if (cap - ++count > 1) return true;
+    float* old[3] = {fx, fy, fz};
+    fx = MallocArray<float>(2 * cap);
+    fy = MallocArray<float>(2 * cap);
+    fz = MallocArray<float>(2 * cap);
+    if (!fx || !fy || !fz || KernelFailed()) return false;
+    float* grown[3] = {fx, fy, fz};
+    for (int a = 0; a < 3; ++a) {
+      for (int i = 0; i < count; ++i) grown[a][i] = old[a][i];
+      Free(old[a]);
+    }
+    cap *= 2;
+    return true;
+  };
+  const double minStep = 0.001 * sect[k - 1];
+  SurfSample accepted = SampleOnSurface(srf, curve, sect[0]);
+  if (!append(accepted)) return 0;
+  // Pending samples: the top is the next candidate; a bend pushes its interval's midpoint.
+  // Each push halves the interval, so a small fixed stack holds every chain that the floating
+  // point can still split; a full stack accepts its top.
+  constexpr int kStack = 64;
+  SurfSample stack[kStack];
+  for (int i = 1; i < 4 * k - 3; ++i) {
+    const int a = (i - 1) / 4, q = (i - 1) % 4 + 1;
+    const double t = q == 4 ? sect[a + 1] : sect[a] + q * (sect[a + 1] - sect[a]) / 4.0;
+    int top = 0;
+    stack[top++] = SampleOnSurface(srf, curve, t);
+    while (top > 0) {
+      const SurfSample& T = stack[top - 1];
+      double angle = 0.0;
+      SurfSample mid;
+      if (T.t - accepted.t > minStep) {
+        mid = SampleOnSurface(srf, curve, 0.5 * (accepted.t + T.t));
+        double c1[3], c2[3];
+        for (int c = 0; c < 3; ++c) {
+          c1[c] = mid.P[c] - accepted.P[c];
+          c2[c] = T.P[c] - mid.P[c];
+        }
+        angle = FindAngleVectors3(c1, c2);
+      }
+      if (angle <= angTol || top == kStack) {
+        accepted = T;
+        --top;
+        if (!append(accepted)) return 0;
+      } else {
+        stack[top++] = mid;
+      }
+    }
+  }
+  scope.keep();
+  *x = fx;
+  *y = fy;
+  *z = fz;
+  return count;
+}
+
+int SampleTrimCurveUniformChordLength(TrimList* loop, int n, double** u, double** v) {
+  // The step is the loop's length over n - 1.
+  if (!loop || !loop->loopCurves || n < 2) return -2;
+  int curves = 0;
+  for (BsplineList* c = loop->loopCurves; c; c = c->next, ++curves)
+    if (!c->item->owner) return -2;
+  constexpr int kFine = 100;
+  TrackingScope scope;
+  double* len = MallocArray<double>(curves, kFine);
+  double* par = MallocArray<double>(curves, kFine);
+  double* U = MallocArray<double>(n);
+  double* V = MallocArray<double>(n);
+  if (!len || !par || !U || !V || KernelFailed()) return -2;
+  double running = 0.0, prev[3] = {0.0, 0.0, 0.0};
+  int k = 0;
+  Bspline* last = nullptr;
+  for (BsplineList* c = loop->loopCurves; c; c = c->next) {
+    Bspline* crv = last = c->item;
+    for (int i = 0; i < kFine; ++i, ++k) {
+      double P[3];
+      par[k] = crv->umin + i * (crv->umax - crv->umin) / (kFine - 1);
+      Eval3DPointOnBsplOnSurfArray(nullptr, crv, par[k], 0, 0, P);
+      // No gap is counted between one curve's end and the next curve's start.
+      if (i > 0) running += VecDist3(prev, P);
+      len[k] = running;
+      Copy3(P, prev);
+    }
+  }
+  const double step = running / (n - 1);
+  Bspline* first = loop->loopCurves->item;
+  U[0] = first->X[0][0];
+  V[0] = first->Y[0][0];
+  int slot = 1;
+  double target = step;
+  k = 0;
+  for (BsplineList* c = loop->loopCurves; c; c = c->next, k += kFine)
+    for (int i = 1; i < kFine && slot < n - 1; ++i) {
+      // At most one sample per fine interval.
+      if (len[k + i] > target) {
+        double uv[2];
+        Eval2DPointOnCurve2Array(nullptr, c->item, 0.5 * (par[k + i - 1] + par[k + i]), 0, uv);
+        U[slot] = uv[0];
+        V[slot] = uv[1];
+        ++slot;
+        target += step;
+      }
+    }
+  // Fine intervals longer than the step yield fewer samples than slots: the rest take the
+  // loop's end, so that no slot is left unset.
+  const int endIdx = NumCtrlU(last) - 1;
+  for (; slot < n; ++slot) {
+    U[slot] = last->X[0][endIdx];
+    V[slot] = last->Y[0][endIdx];
+  }
+  Free(len);
+  Free(par);
+  scope.keep();
+  *u = U;
+  *v = V;
+  return 0;
+}
+
+// ---- closest parameters --------------------------------------------------------------------
+namespace {
+
+// The parameters of the estimator's polyline: per-span samples, and for a closed curve denser
+// samples in the two end intervals. A new array (count in *m) in the current scope; null on
+// failure.
+double* ClosestSampleParams(Bspline* curve, int closed, int* m) {
+  int n = 200 / (curve->interiorU + 1) + 1;
+  if (n > 2 * curve->degreeU + 2) n = 2 * curve->degreeU + 2;
+  if (n <= 4) n = 4;
+  double* s = SampleCurvePlateProper(curve, n, m);
+  if (!s || !closed || *m < 3) return s;
+  const int c = *m;
+  const double first = s[1] - s[0], last = s[c - 1] - s[c - 2];
+  const double step = 0.2 * std::fmin(first, last);
+  if (std::fabs(step) <= 1e-6 * (curve->umax - curve->umin)) return s;
+  const int cap = int(std::fmax(first, last) / step) + c + 10;
+  double* dense = MallocArray<double>(cap);
+  if (!dense) {
+    Free(s);
+    return nullptr;
+  }
+  int k = 0;
+  for (int i = 0; i < c; ++i) {
+    dense[k++] = s[i];
+    if (i == 0 || i == c - 2)
+      for (double t = s[i] + step; t < s[i + 1] && k < cap - (c - 1 - i); t += step) dense[k++] = t;
+  }
+  Free(s);
+  *m = k;
+  return dense;
+}
+
+}  // namespace
+
+int EstimateClosestPntCurve(Bspline* curve, const double P[3], double** params, int* count,
+                            double** x, double** y, double** z, double* closestPoint, double* t,
+                            int closed) {
+  if (!*params) {
+    const bool pointsGiven = *x != nullptr;
+    TrackingScope scope;
+    int m = 0;
+    double* s = ClosestSampleParams(curve, closed, &m);
+    double *px = *x, *py = *y, *pz = *z;
+    if (s && !pointsGiven) {
+      px = MallocArray<double>(m);
+      py = MallocArray<double>(m);
+      pz = MallocArray<double>(m);
+    }
+    if (!s || !px || !py || !pz || KernelFailed()) {
+      Free(s);
+      *params = nullptr;
+      if (!pointsGiven) *x = *y = *z = nullptr;
+      return -2;
+    }
+    scope.keep();
+    if (!pointsGiven) EvalNpntsOnObj(curve, 0, 0, s, nullptr, m, px, py, pz);
+    *params = s;
+    *count = m;
+    *x = px;
+    *y = py;
+    *z = pz;
+  }
+  const double* s = *params;
+  const double *px = *x, *py = *y, *pz = *z;
+  const int m = *count;
+  *t = 0.5 * (curve->umin + curve->umax);
+  double best = kEmptyBoxBound;
+  // A closed curve never matches the two segments at its seam.
+  const int first = closed ? 2 : 1, last = closed ? m - 2 : m - 1;
+  for (int k = first; k <= last; ++k) {
+    const double a[3] = {px[k - 1], py[k - 1], pz[k - 1]}, b[3] = {px[k], py[k], pz[k]};
+    double foot[3], d2, w;
+    LineSegPntMinSqDistParam(P, a, b, foot, &d2, &w);
+    if (d2 < best) {  // ties keep the earlier segment
+      best = d2;
+      *t = w * s[k - 1] + (1.0 - w) * s[k];
+      if (closestPoint) Copy3(foot, closestPoint);
+    }
+  }
+  return 0;
+}
+
+namespace {
+
+// How the polygon points of a curve are taken: in 3D (a curve on a surface through its owner),
+// or a 2D curve in its parameter plane as (u, v, 0).
+enum class PolygonSpace { Model, ParamPlane };
+
+// Points of the curve at the parameters, interleaved, into a new array of the current scope.
+double* PolygonPoints(Bspline* curve, const double* t, int n, PolygonSpace space) {
+  double* pts = MallocArray<double>(3, n);
+  if (!pts) return nullptr;
+  for (int i = 0; i < n; ++i) {
+    double* q = pts + 3 * i;
+    if (space == PolygonSpace::ParamPlane) {
+      Eval2DPointOnCurve2Array(nullptr, curve, t[i], 0, q);
+      q[2] = 0.0;
+    } else {
+      q[0] = q[1] = q[2] = 0.0;
+      EvalNpntsOnObj(curve, 0, 0, t + i, nullptr, 1, q, q + 1, q + 2);
+    }
+  }
+  return pts;
+}
+
+// The one search of the polygon estimators: the closest pair of segments of two polylines
+// whose vertices carry the parameters g1, g2; t1, t2 start at the first vertices.
+void ClosestSegmentPair(const double* p1, const double* g1, int n1, const double* p2,
+                        const double* g2, int n2, double* t1, double* t2) {
   *t1 = g1[0];
   *t2 = g2[0];
   double best = kEmptyBoxBound;
@@ -54,5 +428,348 @@ int FindClosestCPT3paramValue(Bspline* crv1, Bspline* crv2, double* t1, double* 
       }
     }
   }
+}
+
+// The estimate over the polylines through the points at the Greville parameters, which follow
+// the curves far closer than the control polygons.
+int GrevillePolygonEstimate(Bspline* crv1, Bspline* crv2, PolygonSpace space, double* t1, double* t2) {
+  TrackingScope scope;
+  double* g1 = FindParamValuesOfCoefi(crv1, 0);
+  double* g2 = FindParamValuesOfCoefi(crv2, 0);
+  if (!g1 || !g2 || KernelFailed()) return -2;
+  const int n1 = NumCtrlU(crv1), n2 = NumCtrlU(crv2);
+  double* p1 = PolygonPoints(crv1, g1, n1, space);
+  double* p2 = PolygonPoints(crv2, g2, n2, space);
+  if (!p1 || !p2 || KernelFailed()) return -2;
+  ClosestSegmentPair(p1, g1, n1, p2, g2, n2, t1, t2);
   return 0;
+}
+
+}  // namespace
+
+int FindClosestCPT3paramValue(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
+  return GrevillePolygonEstimate(crv1, crv2, PolygonSpace::Model, t1, t2);
+}
+
+int FindClosestCPTparamValue(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
+  return GrevillePolygonEstimate(crv1, crv2, PolygonSpace::Model, t1, t2);
+}
+
+int FindClosestCPTparamValueCurve2(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
+  return GrevillePolygonEstimate(crv1, crv2, PolygonSpace::ParamPlane, t1, t2);
+}
+
+int FindClosestCPTparamValueCurves(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
+  return GrevillePolygonEstimate(crv1, crv2, PolygonSpace::Model, t1, t2);
+}
+
+int FindClosestEstParamValueCurveOnSurf(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
+  // Dense enough that every sample interval is close to straight on the composed map.
+  int srfDegree = 0;
+  if (const Bspline* srf = crv1->owner) srfDegree = srf->degreeU > srf->degreeV ? srf->degreeU : srf->degreeV;
+  auto perSpan = [srfDegree](const Bspline* c) { return 1 + (c->degreeU > srfDegree ? c->degreeU : srfDegree); };
+  TrackingScope scope;
+  int n1 = 0, n2 = 0;
+  KeptArray s1(SampleCurvePlateProper(crv1, perSpan(crv1), &n1));
+  KeptArray s2(SampleCurvePlateProper(crv2, perSpan(crv2), &n2));
+  if (!s1 || !s2 || KernelFailed()) return -2;
+  double* p1 = PolygonPoints(crv1, s1.get(), n1, PolygonSpace::Model);
+  double* p2 = PolygonPoints(crv2, s2.get(), n2, PolygonSpace::Model);
+  if (!p1 || !p2 || KernelFailed()) return -2;
+  ClosestSegmentPair(p1, s1.get(), n1, p2, s2.get(), n2, t1, t2);
+  return 0;
+}
+
+namespace {
+
+// The sample cache of the estimator when a call uses it for itself.
+struct LocalCurveCache {
+  double *t = nullptr, *x = nullptr, *y = nullptr, *z = nullptr;
+  int n = 0;
+  ~LocalCurveCache() {
+    Free(t);
+    Free(x);
+    Free(y);
+    Free(z);
+  }
+  int Estimate(Bspline* curve, const double P[3], double* par) {
+    return EstimateClosestPntCurve(curve, P, &t, &n, &x, &y, &z, nullptr, par, curve->closedU);
+  }
+};
+
+}  // namespace
+
+int GetPointParOnCurve3(Bspline* curve, float x, float y, float z, double* t) {
+  const double P[3] = {x, y, z};
+  LocalCurveCache cache;
+  if (cache.Estimate(curve, P, t) != 0) return 0;
+  double C[3], distSq, stepSq;
+  FindClosestPointCurve3(curve, P, C, curve->umin, curve->umax, t, &distSq, &stepSq, 7);
+  return KernelFailed() ? 0 : 1;
+}
+
+int GetClosestPointOnCrvToCrvPar(Bspline* crvA, Bspline* crvB, const double xfA[16],
+                                 const double xfB[16], double tA, double* tB, double point[3]) {
+  double invB[16], C[16];
+  if (mat_inverse4(xfB, invB) != 0) return -2;
+  Get_catmat(xfA, invB, C);
+  double P[3];
+  Eval3DPointOnBsplOnSurfArray(nullptr, crvA, tA, 0, 0, P);
+  if (not_identity_xform(C)) Vec1Trans3(P, C);
+  LocalCurveCache cache;
+  double t;
+  if (cache.Estimate(crvB, P, &t) != 0) return -2;
+  double foot[3], distSq, stepSq;
+  // The refiner is chosen by the curve it runs on.
+  if (crvB->dimension == 2) {
+    FindClosestPointCurveOnSurf(crvB, P, foot, crvB->umin, crvB->umax, &t, &distSq, &stepSq, 7);
+    *tB = t;
+    Eval2DPointOnCurve2Array(nullptr, crvB, t, 0, point);
+    point[2] = 0.0;
+  } else if (crvB->dimension == 3) {
+    FindClosestPointCurve3(crvB, P, foot, crvB->umin, crvB->umax, &t, &distSq, &stepSq, 7);
+    *tB = t;
+    if (not_identity_xform(xfB)) Vec1Trans3(foot, xfB);
+    Copy3(foot, point);
+  }
+  return 0;
+}
+
+Bspline* GetClosestSurfaceIsoPar(const double P[3], Bspline* srf, int b, int snap,
+                                 double frame[16], double inverse[16]) {
+  if (!srf || srf->kind != 2) return nullptr;
+  // Boundaries 0 and 2 run along v, 1 and 3 along u.
+  const int alongV = b == 0 || b == 2;
+  double par;
+  GetClosestPointsOnCrvOnSrf(reinterpret_cast<const double(*)[3]>(P), 1, srf, GetParValOfBndry(srf, b),
+                             alongV, &par, nullptr);
+  if (KernelFailed()) return nullptr;
+  if (snap == 0) {
+    int atEnd;
+    par = GetClosestKnotPoint(srf, par, alongV, 1, &atEnd);
+  } else if (snap == 2) {
+    const double lo = alongV ? srf->vmin : srf->umin, hi = alongV ? srf->vmax : srf->umax;
+    par = par - lo > hi - par ? hi : lo;
+  }
+  // Across the surface through the parameter, starting on boundary b.
+  Bspline* iso = alongV ? MakeIsoparCurve3(srf, srf->umin, par, 0) : MakeIsoparCurve3(srf, par, srf->vmin, 1);
+  if (!iso) return nullptr;
+  if (b == 1 || b == 2) reverseBspline(iso);
+  const double P0[3] = {iso->X[0][0], iso->Y[0][0], iso->Z[0][0]};
+  double *gx = nullptr, *gy = nullptr, *gz = nullptr, q[3], u, v;
+  const int r = EstimateClosestPntSurf(srf, P0, &gx, &gy, &gz, q, &u, &v, 0);
+  Free(gx);
+  Free(gy);
+  Free(gz);
+  if (r != 0) {
+    FreeBspline(iso);
+    return nullptr;
+  }
+  double N[1][3];
+  ComputeSurfNormalNPnts(srf, &u, &v, N, 1);
+  VecNormalize3(N[0], N[0]);
+  const double P1[3] = {P0[0] + N[0][0], P0[1] + N[0][1], P0[2] + N[0][2]};
+  TransformToZAxis(P0, P1, frame);
+  mat_inverse4(frame, inverse);
+  return iso;
+}
+
+// ---- lengths and arc-length samples ----------------------------------------------------------
+namespace {
+
+// The interval of the length operations, clamped into the domain; an interval lying beyond one
+// end comes out empty (b == a) rather than reversed.
+void LengthInterval(const Bspline* curve, double t1, double t2, double* a, double* b) {
+  const double tmin = curve->knotsU[curve->degreeU];
+  const double tmax = curve->knotsU[curve->degreeU + curve->interiorU + 1];
+  *a = std::fmax(std::fmin(t1, t2), tmin);
+  *b = std::fmin(std::fmax(t1, t2), tmax);
+  if (*b < *a) *b = *a;
+}
+
+bool MeasurableCurve(const Bspline* curve) {
+  return curve && curve->kind == 1 && (curve->dimension == 3 || (curve->dimension == 2 && curve->owner));
+}
+
+}  // namespace
+
+double GetPartCurveLength(Bspline* curve, double t1, double t2, int n) {
+  if (n < 1 || !curve || curve->kind != 1) return -1.0;
+  if (curve->dimension == 2 && !curve->owner) return -1.0;
+  double a, b;
+  LengthInterval(curve, t1, t2, &a, &b);
+  if (b == a || !MeasurableCurve(curve)) return 0.0;
+  double prev[3], P[3], length = 0.0;
+  Eval3DPointOnBsplOnSurfArray(nullptr, curve, a, 0, 0, prev);
+  for (int i = 1; i <= n; ++i) {
+    Eval3DPointOnBsplOnSurfArray(nullptr, curve, a + i * (b - a) / n, 0, 0, P);
+    length += VecDist3(prev, P);
+    Copy3(P, prev);
+  }
+  return length;
+}
+
+double GetPartCurveLengthAndParams(Bspline* curve, double t1, double t2, int n, double* x,
+                                   double* y, double* z, double* t, double* s) {
+  if (n < 1 || !curve || curve->kind != 1) return -1.0;
+  if (curve->dimension == 2 && !curve->owner) return -1.0;
+  double a, b;
+  LengthInterval(curve, t1, t2, &a, &b);
+  if (b == a || !MeasurableCurve(curve)) return 0.0;
+  double length = 0.0;
+  for (int i = 0; i <= n; ++i) {
+    t[i] = i == n ? b : a + i * (b - a) / n;
+    double P[3];
+    Eval3DPointOnBsplOnSurfArray(nullptr, curve, t[i], 0, 0, P);
+    if (i > 0) {
+      const double prev[3] = {x[i - 1], y[i - 1], z[i - 1]};
+      length += VecDist3(prev, P);
+    }
+    x[i] = P[0];
+    y[i] = P[1];
+    z[i] = P[2];
+    s[i] = length;
+  }
+  return length;
+}
+
+int UnifArcSampleCurve(Bspline* curve, double t1, double t2, double h, int n, int deriv,
+                       double** x, double** y, double** z, int* count) {
+  if (deriv != 0 && deriv != 1) return 0;
+  if (h != 0.0 && !(h > 1e-10)) return 0;
+  if (!MeasurableCurve(curve)) return 0;
+  if (h == 0.0 && n < 1) return 0;
+  *count = 0;
+  TrackingScope scope;
+  double a, b;
+  LengthInterval(curve, t1, t2, &a, &b);
+  auto eval = [curve](double t, int d, double out[3]) {
+    Eval3DPointOnBsplOnSurfArray(nullptr, curve, t, d, 0, out);
+  };
+  auto single = [&]() {
+    double* ox = MallocArray<double>(1);
+    double* oy = MallocArray<double>(1);
+    double* oz = MallocArray<double>(1);
+    if (!ox || !oy || !oz || KernelFailed()) return 0;
+    double P[3];
+    eval(a, deriv, P);
+    *ox = P[0];
+    *oy = P[1];
+    *oz = P[2];
+    scope.keep();
+    *x = ox;
+    *y = oy;
+    *z = oz;
+    *count = 1;
+    return 1;
+  };
+  if (b == a) return single();
+
+  // The fine polyline: points, parameters and running lengths.
+  int M = h == 0.0 ? (4 * n + 1 > 1001 ? 4 * n + 1 : 1001) : 1001;
+  if (h == 0.0 && n > (INT_MAX - 1) / 4) return 0;
+  double *fx = nullptr, *fy = nullptr, *fz = nullptr, *ft = nullptr, *fs = nullptr;
+  auto fine = [&]() {
+    for (double* f : {fx, fy, fz, ft, fs}) Free(f);
+    fx = MallocArray<double>(M);
+    fy = MallocArray<double>(M);
+    fz = MallocArray<double>(M);
+    ft = MallocArray<double>(M);
+    fs = MallocArray<double>(M);
+    if (!fx || !fy || !fz || !ft || !fs || KernelFailed()) return -1.0;
+    return GetPartCurveLengthAndParams(curve, a, b, M - 1, fx, fy, fz, ft, fs);
+  };
+  double L = fine();
+  if (KernelFailed()) return 0;
+  if (!(L > 0.0)) {
+    for (double* f : {fx, fy, fz, ft, fs}) Free(f);
+    return single();
+  }
+  if (h > 0.0) {
+    if (L / h > double(INT_MAX / 8)) {
+      SetOutOfMemory();
+      return 0;
+    }
+    n = int(L / h) > 1 ? int(L / h) : 1;
+    if (4 * n > M) {
+      M = 4 * n + 1;
+      L = fine();
+      if (KernelFailed()) return 0;
+      n = int(L / h) > 1 ? int(L / h) : 1;
+    }
+    if (std::fabs(L / (n + 1) - h) < std::fabs(L / n - h)) ++n;
+  }
+  for (int i = 0; i < M; ++i) fs[i] = L - fs[i];  // remaining length to b
+  double* ox = MallocArray<double>(n + 1);
+  double* oy = MallocArray<double>(n + 1);
+  double* oz = MallocArray<double>(n + 1);
+  if (!ox || !oy || !oz || KernelFailed()) return 0;
+  auto store = [&](int k, double t, const double P[3]) {
+    double D[3];
+    if (deriv) eval(t, 1, D);
+    const double* out = deriv ? D : P;
+    ox[k] = out[0];
+    oy[k] = out[1];
+    oz[k] = out[2];
+  };
+  auto finePoint = [&](int j, double out[3]) {
+    out[0] = fx[j];
+    out[1] = fy[j];
+    out[2] = fz[j];
+  };
+  double P[3];
+  eval(a, 0, P);
+  store(0, a, P);
+  const double tol = std::fmin(0.01 * L / n, 1e-10);
+  // R: remaining length from the last sample to b; it lies c before fine point jLast.
+  double R = L, c = 0.0;
+  int j = 0, jLast = 0;
+  for (int k = 1; k < n; ++k) {
+    const double step = R / (n - k + 1), target = R - step;
+    while (j + 2 < M && fs[j + 1] > target) ++j;
+    while (j > 0 && fs[j] < target) --j;
+    double d = step - (c + fs[jLast] - fs[j]);
+    // Never step below the first fine point.
+    while (d < 0.0 && j > 0) {
+      --j;
+      d = step - (c + fs[jLast] - fs[j]);
+    }
+    const double den = fs[j] - fs[j + 1], slope = den > 0.0 ? (ft[j + 1] - ft[j]) / den : 0.0;
+    double t = ft[j] + d * slope, lo = ft[j], hi = ft[j + 1];
+    eval(t, 0, P);
+    if (!(std::fabs(d) < tol)) {
+      double Pj[3];
+      finePoint(j, Pj);
+      for (int it = 0; it < 6; ++it) {
+        const double r = d - VecDist3(P, Pj);
+        double tn = t + r * slope;
+        if (d > 0.0) {
+          lo = t;
+          if (tn > hi) tn = 0.5 * (hi + t);
+        } else {
+          hi = t;
+          if (tn < lo) tn = 0.5 * (lo + t);
+        }
+        t = tn;
+        eval(t, 0, P);
+      }
+    }
+    store(k, t, P);
+    while (j > 0 && ft[j - 1] > t) --j;
+    while (j + 1 < M && ft[j] <= t) ++j;
+    double Fj[3];
+    finePoint(j, Fj);
+    c = VecDist3(P, Fj);
+    R = c + fs[j];
+    jLast = j;
+  }
+  eval(b, 0, P);
+  store(n, b, P);
+  for (double* f : {fx, fy, fz, ft, fs}) Free(f);
+  scope.keep();
+  *x = ox;
+  *y = oy;
+  *z = oz;
+  *count = n + 1;
+  return 1;
 }

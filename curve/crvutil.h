@@ -30,8 +30,96 @@ int PutAllKnotsWithinTolOfValToVal(double* knots, int n, int idx, double value, 
 // set) and *nC untouched.
 void UnionKnotArrays(const double* A, int nA, const double* B, int nB, double** C, int* nC);
 
-struct Bspline;
-// Start values for the closest approach of two 3D curves: the closest pair of segments of the
-// two polylines through the curve points at the Greville parameters. 0; -2 when memory ran
-// out. Near-parallel segment pairs are skipped; when all are, t1 and t2 stay at the starts.
+#include "bspline/smake.h"
+
+// ---- sampling per knot span ----------------------------------------------------------------
+// Parameters of the curve, n per interval (n below 2 counts as 2) between the entries of its
+// knot vector from index degree on, shared ends written once: (m + 1)(n - 1) + 1 values, m the
+// number of entries between the two end runs. For a 2D curve on a surface the vector also holds
+// the parameters where the curve crosses the surface's knot lines, so that every interval lies
+// in one polynomial piece of the composed map. A new array (count in *count); null on failure.
+double* SampleCurvePlateProper(Bspline* curve, int n, int* count);
+
+// Fills the caller's array of `total` values: mode 0 total uniform values over the domain; mode
+// 1 n values per knot span [k_j, k_j+1) and the domain end in the last slot; other modes write
+// nothing.
+void ComputeCrvParamArraysForEval(Bspline* curve, int mode, int n, double* out, int total);
+
+// The 3D points of every curve of every trim loop of the surface, loop by loop and curve by
+// curve, each sampled per span (n per span, 0: the curve's degree + 1). New float arrays for the
+// caller; returns the number of points, 0 on failure (or with no trim curves).
+int SampleTrimCurvePlate(Bspline* srf, int n, float** x, float** y, float** z);
+
+// Adaptive 3D samples of a 2D curve on a surface: a sample is kept once the chords to and from
+// the midpoint of its interval turn by no more than angTol degrees. Every (u, v) is clamped into
+// the surface's box. New float arrays; the number of points, 0 without owner or on failure.
+int SampleCurveWithAngTol(Bspline* curve, double angTol, float** x, float** y, float** z);
+
+// n samples (u, v) of a trim loop evenly spaced by 3D chord length, from the first control
+// point of its first curve to the last control point of its last curve; slots that the fine
+// walk leaves empty take that last point. New arrays for the caller. 0; -2 for n below 2, an
+// empty loop, a curve without owner, or when memory ran out (nothing allocated).
+int SampleTrimCurveUniformChordLength(TrimList* loop, int n, double** u, double** v);
+
+// ---- closest parameters --------------------------------------------------------------------
+// The parameter on the curve nearest to P from a polyline of cached samples, the start for a
+// Newton refinement. Cache: *params, *count, *x, *y, *z (the curve's 3D points at the
+// parameters), all null at first: the call finding *params null fills it (if the point arrays
+// are already there, only the parameters are made and the points reused) and the caller frees
+// the arrays with Free. Samples per span: 200 / (interior + 1) + 1, at most 2 degree + 2, at
+// least 4. A closed curve gets denser samples in its two end intervals and never matches the
+// two segments at its seam. closestPoint (may be null) receives the polyline point. 0; -2 when
+// the cache cannot be made (every cache pointer null again).
+int EstimateClosestPntCurve(Bspline* curve, const double P[3], double** params, int* count,
+                            double** x, double** y, double** z, double* closestPoint, double* t,
+                            int closed);
+
+// Start values for the closest approach of two curves: the closest pair of segments of the two
+// polylines through the curve points at the Greville parameters. 0; -2 when memory ran out.
+// Near-parallel segment pairs are skipped; when all are, t1 and t2 stay at the starts.
+// Two 3D curves:
 int FindClosestCPT3paramValue(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
+// Curves in 3D or on surfaces, the latter mapped through their owners:
+int FindClosestCPTparamValue(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
+// Two 2D curves compared in their parameter plane:
+int FindClosestCPTparamValueCurve2(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
+// Any two curves (as FindClosestCPTparamValue):
+int FindClosestCPTparamValueCurves(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
+// Two curves on surfaces over denser polylines: both sampled per span (n = 1 + the largest of
+// the curve's degree and the first curve's owner's two degrees). 0 or -2.
+int FindClosestEstParamValueCurveOnSurf(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
+
+// The parameter of the point on a 3D curve: estimate and 7 refinement steps. 1, or 0 on failure.
+int GetPointParOnCurve3(Bspline* curve, float x, float y, float z, double* t);
+
+// The parameter on B of the point of A at tA: A's point is mapped by xfA followed by the inverse
+// of xfB (skipped when that is the identity within 1e-4), estimated and refined on B (7 steps).
+// point: B's (u, v) for a curve on a surface, else the 3D point mapped back by xfB. The branch
+// follows B's dimension (2 or 3); another dimension leaves the outputs unset. 0 or -2.
+int GetClosestPointOnCrvToCrvPar(Bspline* crvA, Bspline* crvB, const double xfA[16],
+                                 const double xfB[16], double tA, double* tB, double point[3]);
+
+// A frame where P meets boundary b (0..3) of the surface: the parameter along b of P's closest
+// point (snap 0: to the nearest knot, 2: to the nearer range end, else kept), the 3D iso curve
+// across the surface through it, starting on b, and the transform taking its first point to the
+// origin and the surface normal there onto +z (frame) with its inverse. Returns the iso curve
+// (the caller's), or null when obj is not a surface or on failure.
+Bspline* GetClosestSurfaceIsoPar(const double P[3], Bspline* srf, int b, int snap,
+                                 double frame[16], double inverse[16]);
+
+// ---- lengths and arc-length samples ----------------------------------------------------------
+// The interval of these operations is [max(min(t1, t2), tmin), min(max(t1, t2), tmax)]; an
+// interval lying beyond one end of the domain is empty.
+
+// Length of the polyline of n equal parameter steps; curves on surfaces are measured in 3D.
+// -1.0 for n < 1 or a surface; 0.0 for an empty interval or another dimension.
+double GetPartCurveLength(Bspline* curve, double t1, double t2, int n);
+// The same polyline into the caller's arrays of n + 1: points x, y, z, parameters t and running
+// lengths s (s[0] = 0). Returns the length; -1.0 as above and for a 2D curve without owner.
+double GetPartCurveLengthAndParams(Bspline* curve, double t1, double t2, int n, double* x,
+                                   double* y, double* z, double* t, double* s);
+// Points (deriv 1: first derivatives) equally spaced by arc length: n + 1 samples, or with a
+// spacing h > 0 the count nearest to that spacing. New arrays *x, *y, *z (the caller's), count
+// in *count. 1; 0 for a bad flag or spacing, no curve, a 2D curve without owner, or memory.
+int UnifArcSampleCurve(Bspline* curve, double t1, double t2, double h, int n, int deriv,
+                       double** x, double** y, double** z, int* count);

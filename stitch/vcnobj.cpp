@@ -121,8 +121,25 @@ int EquateParDirOfObjSet(Bspline** objs, int* bndry, int n) {
   return reversed;
 }
 
+double GetCurveOnSurf3DLength(Bspline* crv) {
+  TrackingScope scope;
+  int count = 0;
+  Owned<double, Free> t(SampleCurvePlateProper(crv, 2, &count));
+  double* x = t ? MallocArray<double>(3, count) : nullptr;
+  if (!x || KernelFailed()) return -2.0;
+  double* y = x + count;
+  double* z = y + count;
+  EvalNpntsOnObj(crv, 0, 0, t.get(), nullptr, count, x, y, z);
+  double length = 0.0;
+  for (int i = 1; i < count; ++i) {
+    const double a[3] = {x[i - 1], y[i - 1], z[i - 1]}, b[3] = {x[i], y[i], z[i]};
+    length += VecDist3(a, b);
+  }
+  return length;
+}
+
 double GetObjSpanInParDir(Bspline* obj, int dir, int curveOnSurf3D) {
-  if (obj->dimension != 3 && curveOnSurf3D) return -2.0;
+  if (obj->dimension != 3 && curveOnSurf3D) return GetCurveOnSurf3DLength(obj);
   const bool inV = obj->kind == 2 && dir != 0;
   const int nu = NumCtrlU(obj), nv = obj->kind == 2 ? NumCtrlV(obj) : 1;
   const int lines = inV ? nu : nv, points = inV ? nv : nu;

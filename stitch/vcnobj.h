@@ -31,10 +31,12 @@ int EquateParDirOfObjSet(Bspline** objs, int* bndry, int n);
 
 // Mean length of the control-polygon lines that run in direction dir: a curve's one line, a
 // surface's rows (u) or columns (v); x, y, z for 3D objects, (u, v) for a 2D curve; weights
-// ignored. With curveOnSurf3D a 2D curve asks for its 3D length instead, which needs the curve
-// sampling of the curve tools that this kernel does not have yet: -2.0, that length's failure
-// value.
+// ignored. With curveOnSurf3D a 2D curve gives its 3D length (GetCurveOnSurf3DLength) instead.
 double GetObjSpanInParDir(Bspline* obj, int dir, int curveOnSurf3D);
+
+// 3D length of a curve on a surface: the chords between its points at two samples per interval
+// of its knots and of its crossings with the surface's knot lines. -2.0 when memory ran out.
+double GetCurveOnSurf3DLength(Bspline* crv);
 
 // dst[i] = src[i * stride] for i < n: one column (stride = row length) or row of a flat
 // coefficient block.

@@ -1,0 +1,6 @@
+// Shared pieces of intersection by subdivision: the margin that makes box pruning safe.
+#pragma once
+
+// Grows each axis of the box (minimum x, y, z, maximum x, y, z) by 10 percent of its extent
+// plus 1e-6, so that pieces touching only at a face, and flat pieces, still overlap.
+void NewAddBboxMargins(double box[6]);

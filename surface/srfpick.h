@@ -1,0 +1,30 @@
+// Closest points on surfaces: a search over a uniform grid of surface points, which the caller
+// may keep for many queries on the same surface, followed by a local refinement.
+//
+// Grid cache: three caller-owned arrays gx, gy, gz of nu x nv points, index j nu + i for the
+// i-th u and j-th v value; empty is three null pointers. Per direction n = 2 x interior + 4,
+// raised to 50 and capped at 200, uniform over the domain. Nothing records the surface a cache
+// belongs to: the caller reuses it only for the surface that filled it, unchanged.
+#pragma once
+
+#include "bspline/smake.h"
+
+// The grid point nearest to p (an empty cache is filled first; a filled one is used as it is):
+// its parameters (u, v) and the surface point q there. interiorOnly skips the first and last
+// row and column. The first minimum in scan order (v rows outer, u inner) wins. 0; -2 when the
+// cache cannot be made (the cache pointers null).
+int EstimateClosestPntSurf(Bspline* srf, const double p[3], double** gx, double** gy, double** gz,
+                           double q[3], double* u, double* v, int interiorOnly);
+
+// The closest point q of the surface to p with its parameters, the signed distance d (positive
+// on the normal's side) and the refiner's convergence value e: the grid estimate (interior only
+// for a surface closed in u or v, whose seam rows repeat points) refined by 7 steps. 0; -2 for
+// a null surface; when the estimate fails the cache is freed and nulled and the result is -1
+// with the error state set, else -2.
+int GetClosestPointOnSurfaceResult(Bspline* srf, const double p[3], double* u, double* v,
+                                   double q[3], double* d, double** gx, double** gy, double** gz,
+                                   double* e);
+
+// The closest point of a curve (3D or on a surface) or a surface to (x, y, z), into out, with
+// caches of its own. 1 found, 0 failed.
+int FindClosestPointOnBspline(Bspline* obj, double x, double y, double z, double out[3]);

@@ -1,0 +1,191 @@
+// Closest parameters on curves: the cached polyline estimate refined by the core against a
+// dense search, closed curves kept off their seam, the polygon estimators and the transforms.
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "bspline/nubs.h"
+#include "bspline/refines2.h"
+#include "bspline/sfree.h"
+#include "curve/crvutil.h"
+#include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+#include "tests/support/builders.h"
+#include "tests/support/injected_failures.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class ClosestParamTest : public KernelTest {};
+
+struct Cache {
+  double *t = nullptr, *x = nullptr, *y = nullptr, *z = nullptr;
+  int n = 0;
+  ~Cache() { Clear(); }
+  void Clear() {
+    for (double* a : {t, x, y, z}) Free(a);
+    t = x = y = z = nullptr;
+  }
+};
+
+// A closed cubic: control points around an ellipse with a wobble, the last repeating the first.
+Bspline* ClosedCurve() {
+  std::vector<double> pts;
+  for (int i = 0; i < 9; ++i) {
+    const double a = 2 * M_PI * (i % 8) / 8.0;
+    pts.insert(pts.end(), {2 * std::cos(a), std::sin(a), 0.2 * std::sin(3 * a)});
+  }
+  Bspline* c = BuildCurve(3, 3, pts);
+  c->closedU = 3;
+  return c;
+}
+
+double DenseMinDist(const Bspline* c, const double P[3]) {
+  double best = 1e300;
+  for (int i = 0; i <= 20000; ++i) {
+    double q[3];
+    RefEvalCurve(c, c->umin + (c->umax - c->umin) * i / 20000.0, q);
+    best = std::fmin(best, VecDist3(P, q));
+  }
+  return best;
+}
+
+// The refined foot is never farther than the best of a dense polyline search; a closed curve's
+// estimate stays off the two seam segments.
+TEST_F(ClosestParamTest, RefinedEstimateMatchesADenseSearch) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> U(0.0, 1.0), off(-0.3, 0.3);
+  for (bool closed : {false, true}) {
+    Bspline* c = closed ? ClosedCurve() : BuildRandomCurve(9, 3, 12);
+    Cache cache;
+    for (int q = 0; q < 40; ++q) {
+      // Near the curve, where the estimate decides which branch the refinement takes.
+      double P[3];
+      RefEvalCurve(c, U(rng), P);
+      for (double& x : P) x += off(rng);
+      double t, foot[3], C[3], d2, step;
+      ASSERT_EQ(EstimateClosestPntCurve(c, P, &cache.t, &cache.n, &cache.x, &cache.y, &cache.z, foot, &t, closed), 0);
+      if (closed) {
+        EXPECT_TRUE(t >= cache.t[1] && t <= cache.t[cache.n - 2]) << t;
+      }
+      FindClosestPointCurve3(c, P, C, c->umin, c->umax, &t, &d2, &step, 20);
+      EXPECT_LE(std::sqrt(d2), DenseMinDist(c, P) + 1e-6) << "closed " << closed << " query " << q << " t " << t << " d0 " << VecDist3(foot, P);
+    }
+    FreeBspline(c);
+  }
+}
+
+TEST_F(ClosestParamTest, CacheIsFilledOnceAndNullAfterAFailure) {
+  Bspline* c = BuildRandomCurve(4, 3, 30);
+  // 200 / 27 + 1 = 8 samples per span of 27 spans: 27 x 7 + 1.
+  Cache cache;
+  const double P[3] = {0.1, 0.2, 0.3};
+  double t;
+  ASSERT_EQ(EstimateClosestPntCurve(c, P, &cache.t, &cache.n, &cache.x, &cache.y, &cache.z, nullptr, &t, 0), 0);
+  EXPECT_EQ(cache.n, 27 * 7 + 1);
+  double* first = cache.x;
+  const long before = MallocRuntimeRequests();
+  ASSERT_EQ(EstimateClosestPntCurve(c, P, &cache.t, &cache.n, &cache.x, &cache.y, &cache.z, nullptr, &t, 0), 0);
+  EXPECT_EQ(MallocRuntimeRequests(), before);
+  EXPECT_EQ(cache.x, first);
+
+  const int failures = RunWithInjectedFailures(30, 1, [&] {
+    Cache local;
+    const int r = EstimateClosestPntCurve(c, P, &local.t, &local.n, &local.x, &local.y, &local.z, nullptr, &t, 1);
+    if (r != 0) {
+      EXPECT_TRUE(!local.t && !local.x && !local.y && !local.z);
+    }
+    return r;
+  });
+  EXPECT_GT(failures, 0);
+  FreeBspline(c);
+}
+
+// Two crossing curves: every polygon estimator starts the refinement into the crossing, and
+// under failing memory each reports -2.
+TEST_F(ClosestParamTest, PolygonEstimatorsLeadTheRefinersToTheCrossing) {
+  Bspline* a = BuildCurve(3, 3, {0, 0, 0, 1, 0.5, 0, 2, -0.2, 0, 3, 0.3, 0, 4, 0, 0});
+  Bspline* b = BuildCurve(2, 3, {2.2, -1, 0, 1.8, 0, 0, 2.1, 1, 0});
+  using Estimator = int (*)(Bspline*, Bspline*, double*, double*);
+  for (Estimator est : {Estimator(FindClosestCPT3paramValue), Estimator(FindClosestCPTparamValue),
+                        Estimator(FindClosestCPTparamValueCurves), Estimator(FindClosestEstParamValueCurveOnSurf)}) {
+    double t1, t2, d2;
+    ASSERT_EQ(est(a, b, &t1, &t2), 0);
+    RefineCurve3sClosestPoint(a, b, &t1, &t2, &d2, 21);
+    EXPECT_LT(d2, 1e-14);
+    const int failures = RunWithInjectedFailures(12, 1, [&] { return est(a, b, &t1, &t2); });
+    EXPECT_GT(failures, 0);
+  }
+  // In the parameter plane: two 2D curves compared as (u, v, 0).
+  Bspline* p = BuildCurve(1, 2, {0, 0, 1, 1});
+  Bspline* q = BuildCurve(1, 2, {0, 1, 1, 0});
+  double t1, t2;
+  ASSERT_EQ(FindClosestCPTparamValueCurve2(p, q, &t1, &t2), 0);
+  EXPECT_NEAR(t1, 0.5, 1e-12);
+  EXPECT_NEAR(t2, 0.5, 1e-12);
+  for (Bspline* x : {a, b, p, q}) FreeBspline(x);
+}
+
+// A point's parameter found again; the closest point on a 3D curve to a point of a curve on a
+// surface, under transforms (the refiner follows the curve it runs on).
+TEST_F(ClosestParamTest, PointParameterAndCurveToCurveUnderTransforms) {
+  Bspline* c = BuildRandomCurve(2, 3, 9);
+  for (double t0 : {0.0, 0.13, 0.5, 0.87, 1.0}) {
+    double P[3], t = -1;
+    Eval3DPointOnCurve3Array(c, t0, 0, P);
+    ASSERT_EQ(GetPointParOnCurve3(c, float(P[0]), float(P[1]), float(P[2]), &t), 1);
+    EXPECT_NEAR(t, t0, 1e-4);
+  }
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.3 * x * y; });
+  Bspline* a = BuildCurveOnSurface(s, 1, {0.2, 0.3, 0.8, 0.6});
+  Bspline* line = BuildCurve(1, 3, {0, -1, 0, 0, 2, 0});  // the y axis at B's own place
+  Xform xfA, xfB;
+  Get_imat(xfA);
+  Get_imat(xfB);
+  xfB[12] = 0.5;  // B sits at x = 0.5 in A's world
+  double tB, point[3], PA[3];
+  Eval3DPointOnBsplOnSurfArray(nullptr, a, 0.5, 0, 0, PA);
+  ASSERT_EQ(GetClosestPointOnCrvToCrvPar(a, line, xfA, xfB, 0.5, &tB, point), 0);
+  EXPECT_NEAR(point[0], 0.5, 1e-9);
+  EXPECT_NEAR(point[1], PA[1], 1e-6);
+  EXPECT_NEAR(tB, (PA[1] + 1) / 3, 1e-6);
+  // And back: the point of the line on the curve on the surface gives its (u, v).
+  ASSERT_EQ(GetClosestPointOnCrvToCrvPar(line, a, xfB, xfA, (PA[1] + 1) / 3, &tB, point), 0);
+  double uv[2];
+  Eval2DPointOnCurve2Array(nullptr, a, tB, 0, uv);
+  EXPECT_TRUE(point[0] == uv[0] && point[1] == uv[1]);
+  for (Bspline* x : {c, s, line}) FreeBspline(x);
+}
+
+// The frame at a boundary: the iso curve starts on that boundary, the frame takes its start to
+// the origin and the normal onto +z, and the inverse undoes it.
+TEST_F(ClosestParamTest, IsoCurveFrameAtABoundary) {
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.2 * std::sin(2 * x) + 0.1 * y; });
+  for (int b = 0; b < 4; ++b) {
+    const double P[3] = {b == 0 ? -0.2 : (b == 2 ? 1.2 : 0.37), b == 3 ? -0.2 : (b == 1 ? 1.2 : 0.61), 0.0};
+    Xform frame, inverse, id;
+    Bspline* iso = GetClosestSurfaceIsoPar(P, s, b, 1, frame, inverse);
+    ASSERT_NE(iso, nullptr) << b;
+    double P0[3] = {iso->X[0][0], iso->Y[0][0], iso->Z[0][0]}, o[3];
+    // Starts on boundary b, at the boundary point nearest to P (found densely here).
+    double best = 1e300;
+    for (int i = 0; i <= 4000; ++i) {
+      const double r = i / 4000.0, u = b % 2 == 0 ? (b == 0 ? 0.0 : 1.0) : r, v = b % 2 ? (b == 3 ? 0.0 : 1.0) : r;
+      double q[3];
+      RefEvalSurface(s, u, v, q);
+      best = std::fmin(best, VecDist3(P, q));
+    }
+    EXPECT_NEAR(VecDist3(P, P0), best, 1e-6) << b;
+    EXPECT_NEAR(b % 2 == 0 ? P0[0] : P0[1], b == 0 || b == 3 ? 0.0 : 1.0, 1e-9) << b;
+    VecTrans3(P0, frame, o);
+    EXPECT_LT(std::fabs(o[0]) + std::fabs(o[1]) + std::fabs(o[2]), 1e-9);
+    Get_catmat(frame, inverse, id);
+    for (int k = 0; k < 16; ++k) EXPECT_NEAR(id[k], k % 5 == 0, 1e-9);
+    FreeBspline(iso);
+  }
+  EXPECT_EQ(GetClosestSurfaceIsoPar(nullptr, BsplineKeeper()(BuildRandomCurve(1, 3, 5)), 0, 1, nullptr, nullptr),
+            nullptr);
+  FreeBspline(s);
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+// Closest points on surfaces: grid estimate and refinement against a dense grid, the foot's
+// orthogonality, the kept grid cache, closed surfaces kept off their seam rows.
+#include <cmath>
+#include <random>
+
+#include "bspline/ctrlnubs.h"
+#include "bspline/sfree.h"
+#include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+#include "surface/srfpick.h"
+#include "tests/support/builders.h"
+#include "tests/support/injected_failures.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class SurfacePickTest : public KernelTest {};
+
+struct Grid {
+  double *x = nullptr, *y = nullptr, *z = nullptr;
+  ~Grid() {
+    for (double* a : {x, y, z}) Free(a);
+  }
+};
+
+Bspline* Wavy() {
+  PatchOptions o;
+  o.nu = o.nv = 10;
+  return BuildFunctionPatch([](double x, double y) { return 0.2 * std::sin(4 * x) * std::cos(3 * y); }, o);
+}
+
+// Random points near a wavy bicubic: the refined distance is never above the minimum over a
+// dense grid, and P - S is orthogonal to both partials at the foot.
+TEST_F(SurfacePickTest, RefinedFootBeatsADenseGridAndIsOrthogonal) {
+  Bspline* s = Wavy();
+  const int n = 300;
+  std::vector<double> dense(3 * (n + 1) * (n + 1));
+  for (int j = 0; j <= n; ++j)
+    for (int i = 0; i <= n; ++i) RefEvalSurface(s, double(i) / n, double(j) / n, &dense[3 * (j * (n + 1) + i)]);
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> U(0.05, 0.95), off(-0.15, 0.15);
+  Grid g;
+  for (int q = 0; q < 30; ++q) {
+    const double P[3] = {U(rng), U(rng), off(rng)};
+    double u, v, S[3], d, e;
+    ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+    double best = 1e300;
+    for (int k = 0; k < (n + 1) * (n + 1); ++k) best = std::fmin(best, VecDist3(P, &dense[3 * k]));
+    EXPECT_LE(std::fabs(d), best + 1e-9) << q;
+    EXPECT_NEAR(std::fabs(d), VecDist3(P, S), 1e-12);
+    const int du[2] = {1, 0}, dv[2] = {0, 1};
+    double D[2][3];
+    EvalPointOnGeometryM(s, u, v, du, dv, 2, 0, D);
+    const double r[3] = {P[0] - S[0], P[1] - S[1], P[2] - S[2]};
+    if (u > 1e-9 && u < 1 - 1e-9 && v > 1e-9 && v < 1 - 1e-9) {
+      EXPECT_NEAR(VecDotProd3(r, D[0]) / VecSize3(D[0]), 0.0, 5e-5) << q;
+      EXPECT_NEAR(VecDotProd3(r, D[1]) / VecSize3(D[1]), 0.0, 5e-5) << q;
+    }
+  }
+  double out[3];
+  const double P[3] = {0.3, 0.4, 0.5};
+  ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+  double u, v, S[3], d, e;
+  ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+  EXPECT_LT(VecDist3(out, S), 1e-9);
+  FreeBspline(s);
+}
+
+// A filled cache is used as it stands: a query allocates and evaluates nothing for the search,
+// so a point planted in the cache is matched at its grid parameters (50 x 50 for few knots).
+TEST_F(SurfacePickTest, KeptGridIsReusedAndTiesGoToTheFirstInScanOrder) {
+  Bspline* s = Wavy();
+  Grid g;
+  const double P[3] = {0.5, 0.5, 1.0};
+  double u, v, q[3];
+  ASSERT_EQ(EstimateClosestPntSurf(s, P, &g.x, &g.y, &g.z, q, &u, &v, 0), 0);
+  const long before = MallocRuntimeRequests();
+  const int i = 7, j = 31;
+  g.x[j * 50 + i] = P[0];
+  g.y[j * 50 + i] = P[1];
+  g.z[j * 50 + i] = P[2];
+  g.x[(j + 5) * 50 + i] = P[0];  // a later tie loses
+  g.y[(j + 5) * 50 + i] = P[1];
+  g.z[(j + 5) * 50 + i] = P[2];
+  ASSERT_EQ(EstimateClosestPntSurf(s, P, &g.x, &g.y, &g.z, q, &u, &v, 0), 0);
+  EXPECT_EQ(MallocRuntimeRequests(), before);
+  EXPECT_NEAR(u, i / 49.0, 1e-12);
+  EXPECT_NEAR(v, j / 49.0, 1e-12);
+
+  // Interior only: the first and last rows and columns never match.
+  Grid h;
+  for (double x : {0.0, 1.0})
+    for (double y : {0.0, 0.5, 1.0}) {
+      const double C[3] = {x, y, 0.0};
+      ASSERT_EQ(EstimateClosestPntSurf(s, C, &h.x, &h.y, &h.z, q, &u, &v, 1), 0);
+      EXPECT_TRUE(u > 0 && u < 1 && v > 0 && v < 1) << x << " " << y;
+    }
+  FreeBspline(s);
+}
+
+// Under failing memory the cache stays empty and nothing leaks; the failure says memory (-1).
+TEST_F(SurfacePickTest, FailedGridLeavesTheCacheEmpty) {
+  Bspline* s = Wavy();
+  s->closedU = 1;
+  const double P[3] = {0.2, 0.3, 0.1};
+  const int failures = RunWithInjectedFailures(8, 1, [&] {
+    double *x = nullptr, *y = nullptr, *z = nullptr, u, v, S[3], d, e;
+    const int r = GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &x, &y, &z, &e);
+    if (r != 0) {
+      EXPECT_EQ(r, -1);
+      EXPECT_TRUE(!x && !y && !z);
+    }
+    for (double* a : {x, y, z}) Free(a);
+    return r;
+  });
+  EXPECT_GT(failures, 0);
+  double u, v, S[3], d, e;
+  EXPECT_EQ(GetClosestPointOnSurfaceResult(nullptr, P, &u, &v, S, &d, nullptr, nullptr, nullptr, &e), -2);
+  FreeBspline(s);
+}
+
+}  // namespace
