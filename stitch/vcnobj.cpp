@@ -122,6 +122,8 @@ int EquateParDirOfObjSet(Bspline** objs, int* bndry, int n) {
 }
 
 double GetCurveOnSurf3DLength(Bspline* crv) {
+  // A curve on no surface has no 3D image to measure.
+  if (crv->kind != 1 || (crv->dimension == 2 && !crv->owner)) return -2.0;
   TrackingScope scope;
   int count = 0;
   Owned<double, Free> t(SampleCurvePlateProper(crv, 2, &count));

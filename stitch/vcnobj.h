@@ -35,7 +35,8 @@ int EquateParDirOfObjSet(Bspline** objs, int* bndry, int n);
 double GetObjSpanInParDir(Bspline* obj, int dir, int curveOnSurf3D);
 
 // 3D length of a curve on a surface: the chords between its points at two samples per interval
-// of its knots and of its crossings with the surface's knot lines. -2.0 when memory ran out.
+// of its knots and of its crossings with the surface's knot lines. -2.0 when memory ran out, and
+// for a 2D curve without owner or a surface.
 double GetCurveOnSurf3DLength(Bspline* crv);
 
 // dst[i] = src[i * stride] for i < n: one column (stride = row length) or row of a flat

@@ -203,7 +203,7 @@ TEST_F(ObjSetTest, SpanIsTheMeanPolygonLength) {
   EXPECT_EQ(GetObjSpanInParDir(s, 0, 0), 0.0);
   Bspline* c = BuildCurve(1, 2, {0, 0, 3, 4, 3, 5});
   EXPECT_DOUBLE_EQ(GetObjSpanInParDir(c, 1, 0), 6.0);
-  EXPECT_EQ(GetObjSpanInParDir(c, 0, 1), -2.0);  // no 3D length of a curve on a surface yet
+  EXPECT_EQ(GetObjSpanInParDir(c, 0, 1), -2.0);  // a curve on no surface has no 3D length
   double col[4];
   CopyVecWOffsetToVec(s->Y[0] + 2, 5, col, 4);
   for (int r = 0; r < 4; ++r) EXPECT_EQ(col[r], s->Y[r][2]);
