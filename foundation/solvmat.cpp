@@ -88,20 +88,14 @@ void LuBackSubstitute(M a, int n, const int* indx, double* b) {
 
 int ludcmp_ff(double** a, int n, int* indx, double* d) {
   if (n <= 0) return 0;
-  auto* rowScale = MallocArray<double>(n);
-  auto* rowMax = MallocArray<double>(n);
-  auto fail = [&] {
-    Free(rowScale);
-    Free(rowMax);
-    return -2;
-  };
-  if (MemoryErrorSet()) return fail();
+  const Owned<double, Free> rowScale(MallocArray<double>(n)), rowMax(MallocArray<double>(n));
+  if (MemoryErrorSet()) return -2;
   *d = 1.0;
   bool small = false;  // once set, it holds for the rest of the decomposition
   const RowPtr m{a};
   for (int i = 0; i < n; ++i) {
     const double big = RowAbsMax(m, n, i);
-    if (big == 0.0) return fail();
+    if (big == 0.0) return -2;
     if (big < kTiny) small = true;
     rowMax[i] = big;
     rowScale[i] = 1.0 / big;  // read only while no row is tiny
@@ -114,7 +108,7 @@ int ludcmp_ff(double** a, int n, int* indx, double* d) {
       const double v = std::fabs(a[i][j]);
       double measure;
       if (small) {
-        if (v > kGrowth * std::fabs(rowMax[i])) return fail();
+        if (v > kGrowth * std::fabs(rowMax[i])) return -2;
         measure = v / rowMax[i];
       } else {
         measure = v * rowScale[i];
@@ -132,50 +126,35 @@ int ludcmp_ff(double** a, int n, int* indx, double* d) {
     }
     indx[j] = p;
     const double pivot = a[j][j];
-    if (std::fabs(pivot) == 0.0) return fail();
+    if (std::fabs(pivot) == 0.0) return -2;
     if (j == n - 1) continue;
     if (std::fabs(pivot) >= kTiny) {
       const double inv = 1.0 / pivot;
       for (int i = j + 1; i < n; ++i) a[i][j] *= inv;
     } else {
       for (int i = j + 1; i < n; ++i) {
-        if (std::fabs(a[i][j]) > kMaxMultiplier * std::fabs(pivot)) return fail();
+        if (std::fabs(a[i][j]) > kMaxMultiplier * std::fabs(pivot)) return -2;
         a[i][j] /= pivot;
       }
     }
   }
-  Free(rowScale);
-  Free(rowMax);
   return 0;
 }
 
 void lubksb_ff(double** a, int n, const int* indx, double* b) { LuBackSubstitute(RowPtr{a}, n, indx, b); }
 
 int inverse_matrix_ff(double** A, double** Ainv, int n) {
-  auto* col = MallocArray<double>(n);
-  if (MemoryErrorSet()) {
-    Free(col);
-    return -1;
-  }
-  auto* indx = MallocArray<int>(n);
-  if (MemoryErrorSet()) {
-    Free(col);
-    Free(indx);
-    return -1;
-  }
+  const Owned<double, Free> col(MallocArray<double>(n));
+  if (MemoryErrorSet()) return -1;
+  const Owned<int, Free> indx(MallocArray<int>(n));
+  if (MemoryErrorSet()) return -1;
   double d;
-  if (ludcmp_ff(A, n, indx, &d) != 0) {
-    Free(col);
-    Free(indx);
-    return -2;
-  }
+  if (ludcmp_ff(A, n, indx.get(), &d) != 0) return -2;
   for (int j = 0; j < n; ++j) {
     for (int i = 0; i < n; ++i) col[i] = i == j ? 1.0 : 0.0;
-    lubksb_ff(A, n, indx, col);
+    lubksb_ff(A, n, indx.get(), col.get());
     for (int i = 0; i < n; ++i) Ainv[i][j] = col[i];
   }
-  Free(col);
-  Free(indx);
   return 0;
 }
 

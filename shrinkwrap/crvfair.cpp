@@ -385,12 +385,8 @@ int SmoothCurveRegionSetUp(Bspline* curve, double boxSize) {
   if (!IsCurve3(curve)) return -2;
   FreeReference();  // a set-up without clean-up before it
   TrackingScope scope;
-  Bspline* ref = CopyCurveBspline(curve);
+  Owned<Bspline, FreeBspline> ref(CopyCurveBspline(curve));
   if (!ref || KernelFailed()) return -2;
-  auto fail = [&] {
-    FreeBspline(ref);
-    return -2;
-  };
   Get_imat(tnXform);
   Get_imat(tnInvXform);
   tnIs2DCurve = 0;
@@ -405,15 +401,15 @@ int SmoothCurveRegionSetUp(Bspline* curve, double boxSize) {
       tnInvXform[8 + k] = a2[k];
       tnInvXform[12 + k] = c[k];
     }
-    if (mat_inverse4(tnInvXform, tnXform) != 0) return fail();
-    Transform3DArrays(ref->X[0], ref->Y[0], ref->Z[0], NumCtrlU(ref), tnXform);
+    if (mat_inverse4(tnInvXform, tnXform) != 0) return -2;
+    Transform3DArrays(ref->X[0], ref->Y[0], ref->Z[0], NumCtrlU(ref.get()), tnXform);
     tnIs2DCurve = 1;
   }
-  if (NormalizePointSetD(ref->X[0], ref->Y[0], ref->Z[0], NumCtrlU(ref), boxSize, tnRefCentroid,
+  if (NormalizePointSetD(ref->X[0], ref->Y[0], ref->Z[0], NumCtrlU(ref.get()), boxSize, tnRefCentroid,
                          &tnRefScale) != 0)
-    return fail();
+    return -2;
   scope.keep();
-  tnRefBspline = ref;
+  tnRefBspline = ref.release();
   if (SaveReferencePoints() != 0) {
     FreeReference();
     return -2;

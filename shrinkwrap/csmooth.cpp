@@ -336,26 +336,22 @@ int SimpleSmoothCrvSegment(const Bspline* curve, double t0, double t1, int endFi
   if (t1 < t0) std::swap(t0, t1);
   // Everything the copy gains (knot vectors, matrices) is allocated here and handed over.
   TrackingScope scope;
-  Bspline* copy = CopyCurveBspline(const_cast<Bspline*>(curve));
+  Owned<Bspline, FreeBspline> copy(CopyCurveBspline(const_cast<Bspline*>(curve)));
   if (!copy || KernelFailed()) return -2;
-  auto fail = [&]() {
-    FreeBspline(copy);
-    return -2;
-  };
   int nFree = 0;
-  CheckCrvSegmentFreeCntrlPnts(copy, t0, t1, endFixed, &nFree);
+  CheckCrvSegmentFreeCntrlPnts(copy.get(), t0, t1, endFixed, &nFree);
   if (nFree < 0) nFree = 0;
-  if (nFree < 4 && !insertKnots) return fail();
+  if (nFree < 4 && !insertKnots) return -2;
   int inserted = 0;
-  if (SnapInsertOneKnotToObject(copy, 0, &t0, &inserted) != 0) return fail();
-  if (SnapInsertOneKnotToObject(copy, 0, &t1, &inserted) != 0) return fail();
-  if (nFree < 4 && InsertKnotsUniformlyWithinInterval(copy, 0, t0, t1, 4 - nFree) != 0)
-    return fail();
+  if (SnapInsertOneKnotToObject(copy.get(), 0, &t0, &inserted) != 0) return -2;
+  if (SnapInsertOneKnotToObject(copy.get(), 0, &t1, &inserted) != 0) return -2;
+  if (nFree < 4 && InsertKnotsUniformlyWithinInterval(copy.get(), 0, t0, t1, 4 - nFree) != 0)
+    return -2;
 
   const int total = std::max(static_cast<int>(std::floor(kStagedMaxIter * amount)) + 1, 2);
   const double kPB = (1.0 - amount) * 0.2 + 0.08;
   double lambda = 0.0;
-  if (MaxShrinkFactorlambda(kPB, &lambda) != 0) return fail();
+  if (MaxShrinkFactorlambda(kPB, &lambda) != 0) return -2;
   lambda = std::min(lambda, 0.75);
   const int perStage = std::max(total / 5 + 1, 2);
   int fine = std::min(total / 10, 5);
@@ -367,12 +363,12 @@ int SimpleSmoothCrvSegment(const Bspline* curve, double t0, double t1, int endFi
     double mk = -lk;
     ComputeLambdaGammaFromPassbandFqncy(kPB, lk, &mk);
     if (std::fabs(mk) > lk) mk = -lk;
-    status = NonShrinkSmoothCurveSegment(copy, t0, t1, lk, mk, perStage);
-    if (k >= 3) status = NonShrinkSmoothCurveSegment(copy, t0, t1, 0.02, 0.0, fine);
+    status = NonShrinkSmoothCurveSegment(copy.get(), t0, t1, lk, mk, perStage);
+    if (k >= 3) status = NonShrinkSmoothCurveSegment(copy.get(), t0, t1, 0.02, 0.0, fine);
   }
-  if (copy->dimension == 3) status = NonShrinkSmoothCurveSegment(copy, t0, t1, 0.02, 0.0, 2);
-  if (status != 0) return fail();
+  if (copy->dimension == 3) status = NonShrinkSmoothCurveSegment(copy.get(), t0, t1, 0.02, 0.0, 2);
+  if (status != 0) return -2;
   scope.keep();
-  *result = copy;
+  *result = copy.release();
   return 0;
 }

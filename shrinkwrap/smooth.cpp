@@ -128,12 +128,8 @@ int SmoothSrfCntrlPntsLambdaGamma(Bspline* srf, int fixedRows, double lambda, do
 
 int SimpleSmoothSrfLambdaGamma(Bspline* srf, double amount, Bspline** result) {
   if (!IsSurface(srf) || !result) return -2;
-  Bspline* copy = CopyBsplineStruct(srf);
+  Owned<Bspline, FreeBspline> copy(CopyBsplineStruct(srf));
   if (!copy || KernelFailed()) return -2;
-  auto fail = [&] {
-    FreeBspline(copy);
-    return -2;
-  };
   int total = static_cast<int>(maxIter * amount) + 1;
   if (total < 2) total = 2;
   int perStage = total / 5 + 1;
@@ -147,15 +143,15 @@ int SimpleSmoothSrfLambdaGamma(Bspline* srf, double amount, Bspline** result) {
     double mu = 0.0;
     ComputeLambdaGammaFromPassbandFqncy(kPB, lambda, &mu);
     if (std::fabs(mu) > lambda) mu = -lambda;
-    if (SmoothSrfCntrlPntsLambdaGamma(copy, 0, lambda, mu, perStage) != 0) return fail();
+    if (SmoothSrfCntrlPntsLambdaGamma(copy.get(), 0, lambda, mu, perStage) != 0) return -2;
     if (s == 3) {
       int extra = total / 10;
       extra = extra < 1 ? 1 : (extra > 4 ? 4 : extra);
-      if (SmoothSrfCntrlPntsLambdaGamma(copy, 0, 0.02, 0.0, extra) != 0) return fail();
+      if (SmoothSrfCntrlPntsLambdaGamma(copy.get(), 0, 0.02, 0.0, extra) != 0) return -2;
     }
   }
-  if (SmoothSrfCntrlPntsLambdaGamma(copy, 0, 0.02, 0.0, 2) != 0) return fail();
-  *result = copy;
+  if (SmoothSrfCntrlPntsLambdaGamma(copy.get(), 0, 0.02, 0.0, 2) != 0) return -2;
+  *result = copy.release();
   return 0;
 }
 
