@@ -1,8 +1,47 @@
-// Spline utilities of the conversions: the deviation allowed at one control point of a curve.
+// Spline utilities of the conversions: knot removal within a distance tolerance (curves and
+// surfaces, in place), the deviation allowed at one control point, a uniformity test of knot
+// vectors and a timing bench of surface evaluation.
+//
+// The removals work on non-rational objects: a rational one is refused (0, unchanged), since
+// its weights would not follow the shortened rows. Removal keeps the arrays' allocated sizes
+// and rewrites the knot vector, the interior-knot count and the coefficient rows.
 #pragma once
 
 #include "bspline/smake.h"
 
+// Euclidean distance of two n-vectors.
+double Dist(const double* a, const double* b, int n);
+// Removes one copy of the interior knot at index r (moved back to the first copy of its run)
+// when the control points recomputed from the left meet the unchanged ones on the right within
+// tol. 1 removed, 0 not removable (curve unchanged, also for r outside the interior and for a
+// rational curve), -2 memory. The curve's own coordinates are compared (x, y; z for a 3D curve).
+int RemoveKnotFromCurve(Bspline* curve, int r, double tol);
+// 1 when RemoveKnotFromCurve removed the knot, else 0.
+int RemoveCurveKnot(Bspline* curve, int r, double tol);
+// Visits the interior knots left to right, each once: a removed entry is replaced by the one
+// that slides into its place, which is tried next; a run of equal knots is tested at its first
+// copy, so once one copy stays every copy stays. Returns 0.
+int RemoveAllCurveKnots(Bspline* curve, double tol);
+// The same removal on x, y and z (3D distance).
+int RemoveKnot(Bspline* curve, int r, double tol);
+// Removes the knot at index r of direction dir (0 u, 1 v) when every control line of that
+// direction allows it: 1 removed, 0 not removable (surface unchanged), -2 memory.
+int RemoveSurfKnot(Bspline* surface, int dir, int r, double tol);
+// RemoveAllCurveKnots's visit over the u knots, then over the v knots. Returns 0.
+int RemoveAllSurfKnots(Bspline* surface, double tol);
+
 // The deviation d weighted by basis function i of the curve at its edit point (the Greville
 // abscissa of control point i): *out = d N_i(g_i). At a clamped end N_i(g_i) is 1.
 void GetMaxCurveDeviation(const Bspline* curve, int i, double d, double* out);
+
+// 1 when every span of the domain but the last has the length of the first within tol (u, or v
+// of a surface with dir nonzero); an object without interior knots is uniform. 0 otherwise.
+int IsKnotVectorUniform(const Bspline* obj, int dir, double tol);
+
+// Times the evaluators: requests[0..2] ask for the point, S_u, S_v. One parameter pair: 100000
+// evaluations at (u[0], v[0]) (multi-request evaluator, or with derivatives and useGeneric the
+// generic one) written to out (3 doubles per request). A grid: without derivatives the points
+// into out (three blocks of nu nv doubles); with derivatives and useGeneric the three requests
+// into outGrid (nu nv rows of 9 doubles); with derivatives and without useGeneric nothing.
+void BenchBsplEval(const Bspline* surface, const double* u, const double* v, int nu, int nv,
+                   const int* requests, double* out, double*** outGrid, int useGeneric);
