@@ -5,15 +5,29 @@
 
 bool KnotVectorSound(const double* knots, int p, int nCtrl) {
   const int count = nCtrl + p + 1;
-  if (!std::isfinite(knots[0])) return false;
-  int copies = 1;
-  for (int i = 1; i < count; ++i) {
-    // Written so that a NaN fails too.
-    if (!(knots[i] >= knots[i - 1]) || !std::isfinite(knots[i])) return false;
-    // More than p + 1 copies of a value leave a basis function without support.
-    copies = knots[i] == knots[i - 1] ? copies + 1 : 1;
-    if (copies > p + 1) return false;
-  }
+  if (!AllFinite(knots, count)) return false;
+  // Never decreasing; then more than p + 1 copies of a value, which leave a basis function
+  // without support, show as a knot equal to the one p + 1 places before it.
+  long long bad = 0;
+  // knots[i] against knots[i - gap] for i = from .. count - 1: less (gap 1) or equal (gap p + 1).
+  auto compare = [&](int from, int gap, bool equal) {
+    int i = from;
+#if defined(__GNUC__)
+    // Two comparisons at a time in the lanes of a vector (a true lane is all ones).
+    typedef double Pair __attribute__((vector_size(16)));
+    typedef long long Mask __attribute__((vector_size(16)));
+    Mask lanes = {0, 0};
+    for (; i + 1 < count; i += 2) {
+      const Pair here = {knots[i], knots[i + 1]}, there = {knots[i - gap], knots[i + 1 - gap]};
+      lanes |= equal ? here == there : here < there;
+    }
+    bad |= lanes[0] | lanes[1];
+#endif
+    for (; i < count; ++i) bad |= equal ? knots[i] == knots[i - gap] : knots[i] < knots[i - gap];
+  };
+  compare(1, 1, false);
+  compare(p + 1, p + 1, true);
+  if (bad) return false;
   const double length = knots[nCtrl] - knots[p];
   return length > 0.0 && std::isfinite(length);
 }

@@ -1,6 +1,7 @@
 #include "bspline/degelev.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #include "bspline/kinsert.h"
 #include "bspline/nubutil.h"
 #include "foundation/coreglob.h"
+#include "foundation/makemat.h"
 #include "foundation/umalloc.h"
 
 namespace {
@@ -128,8 +130,12 @@ bool SegmentMethodFits(const double* U, int n, int p, double tol) {
 }
 
 // P: n points of D values; Q: the n + distinct - 1 raised points; scratch: (3 p + 3) D doubles.
-void RaiseBySegments(const double* U, const double* V, int n, int p, const double* P, int D,
-                     double* Q, double* scratch) {
+// DC is D when fixed for the compiler (a curve's three or four coordinates: the point loops
+// unrolled and copies made in registers, not by calls), else -1 and Drun holds it.
+template <int DC>
+void RaiseBySegmentsOf(const double* U, const double* V, int n, int p, const double* P, int Drun,
+                       double* Q, double* scratch) {
+  const int D = DC > 0 ? DC : Drun;
   const int last = n + p;  // index of the last old knot
   const int ph = p + 1;
   double coef[kSegmentDegree + 2][kSegmentDegree + 1] = {};
@@ -141,7 +147,12 @@ void RaiseBySegments(const double* U, const double* V, int n, int p, const doubl
   double* raised = bez + (p + 1) * D;    // p + 2 points of the raised segment
   double* carry = raised + (p + 2) * D;  // the next segment's first points
   auto pt = [D](auto* base, int i) { return base + std::size_t(i) * D; };
-  auto copy = [D](double* to, const double* from) { std::memcpy(to, from, sizeof(double) * D); };
+  auto copy = [D](double* to, const double* from) {
+    if (DC > 0)
+      for (int c = 0; c < DC; ++c) to[c] = from[c];
+    else
+      std::memcpy(to, from, sizeof(double) * D);
+  };
   auto blend = [D](double* to, double a, const double* from) {  // to = a to + (1 - a) from
     for (int c = 0; c < D; ++c) to[c] = a * to[c] + (1.0 - a) * from[c];
   };
@@ -205,6 +216,16 @@ void RaiseBySegments(const double* U, const double* V, int n, int p, const doubl
   }
 }
 
+void RaiseBySegments(const double* U, const double* V, int n, int p, const double* P, int D,
+                     double* Q, double* scratch) {
+  if (D == 3)
+    RaiseBySegmentsOf<3>(U, V, n, p, P, D, Q, scratch);
+  else if (D == 4)
+    RaiseBySegmentsOf<4>(U, V, n, p, P, D, Q, scratch);
+  else
+    RaiseBySegmentsOf<-1>(U, V, n, p, P, D, Q, scratch);
+}
+
 }  // namespace
 
 double Find1CoefiOf1DegRaisedCurve(const double* line, const double* oldKnots,
@@ -219,6 +240,117 @@ void FindCoefiOfDegRaisedNCurves(const double* src, double* dst, const double* o
                                  int distinct) {
   RaiseLines(&src, &dst, 1, oldKnots, newKnots, n, lines, order - 1, distinct);
 }
+
+namespace {
+
+// The segment method straight from the record's matrices and back into new ones: every
+// coordinate of every line in one pass (point i holds coordinate k of line l at k lines + l,
+// times the weight on a rational record), then the raised points, divided by their weights
+// again, go into new arrays that replace the old ones. The arithmetic is the working form's
+// (the same products going in, the same quotients coming out). A raised value that is not
+// finite (homogeneous coordinates of huge points can overflow) is refused and the record left
+// as it was; so is a failed allocation. V holds the new knot vector.
+void RaiseInPlaceOfArrays(Bspline* obj, int dir, int p, int n, int distinct, const double* V) {
+  const double* U = dir ? obj->knotsV : obj->knotsU;
+  const int lines = dir ? NumCtrlU(obj) : (obj->kind == 2 ? NumCtrlV(obj) : 1);
+  const int raised = n + distinct - 1;
+  const bool rational = obj->rational != 0;
+  double** mats[4] = {obj->X, obj->Y, obj->dimension == 3 ? obj->Z : nullptr,
+                      rational ? obj->W : nullptr};
+  int coords = 0;
+  for (double** m : mats) coords += m != nullptr;
+  const int D = coords * lines;
+  TrackingScope scope;
+  auto* P = MallocArray<double>(std::size_t(n + raised + 3 * p + 3), D);
+  if (!P || KernelFailed()) return;
+  double* Q = P + std::size_t(n) * D;
+  double* scratch = Q + std::size_t(raised) * D;
+  // Rows are v, columns u; a line in u is a row, a line in v a column.
+  for (int k = 0, at = 0; k < 4; ++k) {
+    double** m = mats[k];
+    if (!m) continue;
+    const bool weigh = rational && k < 3;
+    for (int l = 0; l < lines; ++l, ++at) {
+      double* to = P + at;
+      if (dir == 0) {
+        const double* from = m[l];
+        const double* w = obj->W ? obj->W[l] : nullptr;
+        for (int i = 0; i < n; ++i) to[std::size_t(i) * D] = weigh ? from[i] * w[i] : from[i];
+      } else {
+        for (int i = 0; i < n; ++i)
+          to[std::size_t(i) * D] = weigh ? m[i][l] * obj->W[i][l] : m[i][l];
+      }
+    }
+  }
+  RaiseBySegments(U, V, n, p, P, D, Q, scratch);
+  // Cartesian values in place of the homogeneous ones, every one finite.
+  if (rational) {
+    const int wAt = (coords - 1) * lines;
+    for (int j = 0; j < raised; ++j) {
+      double* q = Q + std::size_t(j) * D;
+      for (int at = 0; at < wAt; at += lines)
+        for (int l = 0; l < lines; ++l) q[at + l] = q[at + l] / q[wAt + l];
+    }
+  }
+  if (!AllFinite(Q, raised * D)) {
+    SetKernelError(-2);
+    return;
+  }
+  // The new arrays belong to the record, so they must not die with a caller's scope.
+  const int rows = dir ? raised : lines, cols = dir ? lines : raised;
+  const int nKnots = n + p + 1 + distinct;
+  double* knots = nullptr;
+  double** fresh[4] = {nullptr, nullptr, nullptr, nullptr};
+  bool ok;
+  {
+    UntrackedScope own;
+    knots = MallocArray<double>(nKnots);
+    ok = knots && !KernelFailed();
+    for (int k = 0; k < 4 && ok; ++k) {
+      if (!mats[k]) continue;
+      fresh[k] = allocate_matrix_ff(rows, cols);
+      ok = fresh[k] && !KernelFailed();
+    }
+    if (!ok) {
+      Free(knots);
+      for (double** m : fresh)
+        if (m) matrix_free_ff(m);
+      return;
+    }
+  }
+  std::memcpy(knots, V, sizeof(double) * nKnots);
+  for (int k = 0, at = 0; k < 4; ++k) {
+    double** m = fresh[k];
+    if (!m) continue;
+    for (int l = 0; l < lines; ++l, ++at) {
+      const double* from = Q + at;
+      if (dir == 0) {
+        double* to = m[l];
+        for (int j = 0; j < raised; ++j) to[j] = from[std::size_t(j) * D];
+      } else {
+        for (int j = 0; j < raised; ++j) m[j][l] = from[std::size_t(j) * D];
+      }
+    }
+  }
+  double*& oldKnots = dir ? obj->knotsV : obj->knotsU;
+  Free(oldKnots);
+  oldKnots = knots;
+  double** Bspline::*fields[4] = {&Bspline::X, &Bspline::Y, &Bspline::Z, &Bspline::W};
+  for (int k = 0; k < 4; ++k) {
+    if (!fresh[k]) continue;
+    if (obj->*fields[k]) matrix_free_ff(obj->*fields[k]);
+    obj->*fields[k] = fresh[k];
+  }
+  if (dir) {
+    obj->interiorV += distinct - 2;
+    obj->degreeV = p + 1;
+  } else {
+    obj->interiorU += distinct - 2;
+    obj->degreeU = p + 1;
+  }
+}
+
+}  // namespace
 
 void IncrementDegreeOfObject(int dir, Bspline* obj) {
   if (!BsplineSound(obj)) {
@@ -249,52 +381,32 @@ void IncrementDegreeOfObject(int dir, Bspline* obj) {
   const int distinct = AddUniqueKnotsToArray(U, V, count);
   const int raised = n + distinct - 1;
 
+  if (SegmentMethodFits(U, n, p, 1e-6 * (U[count - 1] - U[0]))) {
+    RaiseInPlaceOfArrays(obj, dir, p, n, distinct, V);
+    return;
+  }
   // The knot-insertion working form serves as the homogeneous, line-contiguous copy; room for
   // `distinct` more points per line also leaves room for the one extra knot of the new degree.
   KnotInsertWork* w = nullptr;
   if (!InitKnotInsertion(obj, dir, distinct, &w)) return;
-  // Every coordinate is raised in one pass: the knot arithmetic is shared by all lines.
   const int arrays = w->coords;
   const std::size_t lineBlock = std::size_t(w->lines) * raised;
-  if (SegmentMethodFits(U, n, p, 1e-6 * (U[count - 1] - U[0]))) {
-    const int D = arrays * w->lines;
-    auto* P = MallocArray<double>(std::size_t(n + raised + 3 * p + 3), D);
-    if (!P || KernelFailed()) {
-      Free(w);
-      return;
-    }
-    double* Q = P + std::size_t(n) * D;
-    double* scratch = Q + std::size_t(raised) * D;
-    // Point i holds coordinate k of line l at k lines + l.
-    for (int k = 0, at = 0; k < 4; ++k) {
-      if (!w->c[k]) continue;
-      for (int l = 0; l < w->lines; ++l, ++at)
-        for (int i = 0; i < n; ++i) P[std::size_t(i) * D + at] = w->c[k][std::size_t(l) * n + i];
-    }
-    RaiseBySegments(U, V, n, p, P, D, Q, scratch);
-    for (int k = 0, at = 0; k < 4; ++k) {
-      if (!w->c[k]) continue;
-      for (int l = 0; l < w->lines; ++l, ++at)
-        for (int j = 0; j < raised; ++j) w->c[k][std::size_t(l) * raised + j] = Q[std::size_t(j) * D + at];
-    }
-  } else {
-    auto* out = MallocArray<double>(lineBlock, arrays);
-    if (!out || KernelFailed()) {
-      Free(w);
-      return;
-    }
-    const double* src[4];
-    double* dst[4];
-    for (int k = 0, at = 0; k < 4; ++k) {
-      if (!w->c[k]) continue;
-      src[at] = w->c[k];
-      dst[at] = out + at * lineBlock;
-      ++at;
-    }
-    RaiseLines(src, dst, arrays, U, V, n, w->lines, p, distinct);
-    for (int k = 0, at = 0; k < 4; ++k)
-      if (w->c[k]) std::memcpy(w->c[k], dst[at++], sizeof(double) * lineBlock);
+  auto* out = MallocArray<double>(lineBlock, arrays);
+  if (!out || KernelFailed()) {
+    Free(w);
+    return;
   }
+  const double* src[4];
+  double* dst[4];
+  for (int k = 0, at = 0; k < 4; ++k) {
+    if (!w->c[k]) continue;
+    src[at] = w->c[k];
+    dst[at] = out + at * lineBlock;
+    ++at;
+  }
+  RaiseLines(src, dst, arrays, U, V, n, w->lines, p, distinct);
+  for (int k = 0, at = 0; k < 4; ++k)
+    if (w->c[k]) std::memcpy(w->c[k], dst[at++], sizeof(double) * lineBlock);
   w->n = raised;
   w->degree = p + 1;
   w->interior += distinct - 2;
