@@ -309,6 +309,16 @@ TEST_F(CloudMake, FailuresLeaveNothingAndAdoptedArraysSurviveTheCallersScope) {
     EXPECT_TRUE(r == 0 ? src->nx[3] == p.x[3] : src->nx == nullptr);
     return r;
   });
+  std::vector<int16_t> rows = {4, 9, 9, 2, 4, 7};
+  src->rowNumber = static_cast<int16_t*>(Malloc(src->npts * sizeof(int16_t)));
+  for (int i = 0; i < src->npts; ++i) src->rowNumber[i] = rows[i % 6];
+  const int16_t dense[6] = {1, 3, 3, 0, 1, 2};
+  fails += RunWithInjectedFailures(6, 1, [&] {
+    const int r = ResetRowIndex(src) ? 0 : -2;  // a failure leaves the numbers as they were
+    for (int i = 0; i < src->npts; ++i) EXPECT_EQ(src->rowNumber[i], r == 0 ? dense[i % 6] : rows[i % 6]);
+    for (int i = 0; i < src->npts; ++i) src->rowNumber[i] = rows[i % 6];
+    return r;
+  });
   EXPECT_GT(fails, 6);
   EXPECT_TRUE(src->x[4] == p.x[4] && src->npts == p.n());
   FreeCloud(src);

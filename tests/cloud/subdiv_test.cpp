@@ -191,4 +191,21 @@ TEST_F(BinGrid, PerAxisLengthsGiveCellsTwiceEachLengthAndNeverPollTheBreak) {
   EXPECT_EQ(failures, 20);
 }
 
+TEST_F(BinGrid, ABreakAfterAnyNumberOfPollsLeaksNothing) {
+  std::mt19937 rng(14);
+  std::uniform_real_distribution<float> u(0.0f, 5.0f);
+  for (int i = 0; i < 500; ++i) x.push_back(u(rng)), y.push_back(u(rng)), z.push_back(u(rng));
+  box[3] = box[4] = box[5] = 5;
+  int broken = 0;
+  for (long k = 1; k <= 30; ++k) {
+    StubBreakAfterPolls(k);
+    Subdiv* g = Build(0.4, 96);  // 6 x 6 x 6 cells: 5 polls over the cells, 10 over the points
+    EXPECT_TRUE(g != nullptr || StubUserBreakPolls() == k) << k;  // null only at the break
+    broken += g == nullptr;
+    FreeSubdiv(g);
+    EXPECT_TRUE(MallocTrackLevel() == 0 && MallocTrackedCount() == 0 && !KernelFailedNow()) << k;
+  }
+  EXPECT_EQ(broken, 15);
+}
+
 }  // namespace
