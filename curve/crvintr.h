@@ -1,0 +1,43 @@
+// All intersections of two curves of one kind (two 3D curves, or two 2D curves on one surface):
+// recursive subdivision of sampled polygons, pruned by margin-enlarged boxes, each surviving
+// pair of elementary pieces refined to an exact meeting point, duplicates dropped. Also the
+// overlap test of two curves and a curve's length as a fine polyline.
+#pragma once
+
+#include "bspline/smake.h"
+
+// One intersection: the parameters on the first and on the second curve.
+struct CrvIntrNode {
+  CrvIntrNode* next;
+  CrvIntrNode* prev;
+  double t1;
+  double t2;
+};
+
+// Intersections in the order found (not sorted). The caller owns the head and every node.
+struct CrvIntrList {
+  int count;
+  CrvIntrNode* first;
+  CrvIntrNode* last;
+};
+
+// Every meeting of the two curves, into *list (a new head when *list is null; a given head is
+// taken as empty). At most one intersection per pair of Greville intervals; meetings within
+// 0.01 in both parameters (absolute) count once. The list always gets one node, unused when the
+// count is 0. 0; 99 when checkOverlap is set and the curves overlap (list untouched; tol is the
+// overlap tolerance); -2 when memory ran out (intersections recorded so far stay listed).
+int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double tol, int checkOverlap);
+
+// 1 when the curves run along each other: samples of the shorter curve lie within 5 tol L of the
+// longer and their mean squared distance is below tol L (L the shorter length); curves of
+// different dimension count as overlapping. Else 0.
+int FindIfTwoCurvesOverlap(Bspline* curve1, Bspline* curve2, double tol);
+
+// Length in model space of the polyline through 5 points per knot span and the end.
+double FindCurve3DLength(Bspline* curve);
+
+// Damped Newton step for the crossing of two 2D curves in their parameter plane, from (t1, t2):
+// 0 when the squared gap falls below 1e-14, -2 on parallel tangents or no convergence within
+// maxIter (gapSq holds the last squared gap).
+int RefineCurve2IntersectionPoint(Bspline* curve1, Bspline* curve2, double* t1, double* t2,
+                                  double* gapSq, int maxIter);

@@ -1,0 +1,233 @@
+// All intersections of two curves by subdivision against a dense sign-change count, overlap,
+// failure handling; chains of curves cut at their meetings; sub-curves; exact iso pieces.
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "bspline/nubs.h"
+#include "bspline/sfree.h"
+#include "curve/cintsct.h"
+#include "curve/crvintr.h"
+#include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+#include "surface/bnd2crv.h"
+#include "tests/surface/recordviews.h"
+#include "tests/support/builders.h"
+#include "tests/support/injected_failures.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class CurveIntersectTest : public KernelTest {};
+
+void FreeList(CrvIntrList* list) {
+  if (!list) return;
+  for (CrvIntrNode* n = list->first; n;) {
+    CrvIntrNode* next = n->next;
+    Free(n);
+    n = next;
+  }
+  Free(list);
+}
+
+std::vector<CrvIntrNode> Nodes(const CrvIntrList* list) {
+  std::vector<CrvIntrNode> v;
+  const CrvIntrNode* n = list->first;
+  for (int i = 0; i < list->count; ++i, n = n->next) v.push_back(*n);
+  return v;
+}
+
+// A planar cubic graph over x in [0, 1] (x exactly linear in t) with 16 control points.
+std::vector<double> GraphPoints(unsigned seed, int dim) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> Y(0.1, 0.9);
+  std::vector<double> pts;
+  for (int i = 0; i < 16; ++i) {
+    pts.insert(pts.end(), {double(i) / 15.0, Y(rng)});
+    if (dim == 3) pts.push_back(0.0);
+  }
+  return pts;
+}
+
+// Lines y = c crossing a graph: as many pairs as a dense sign-change count, each a true meeting,
+// no two within 0.01; as 3D curves and as curves on a flat surface.
+TEST_F(CurveIntersectTest, AsManyMeetingsAsSignChanges) {
+  std::mt19937 rng(17);
+  std::uniform_real_distribution<double> C(0.2, 0.8);
+  Bspline* flat = BuildFunctionPatch([](double, double) { return 0.0; }, {.x0 = -0.2, .x1 = 1.2, .umin = -0.2, .umax = 1.2});
+  int total = 0;
+  for (int trial = 0; trial < 12; ++trial) {
+    const int dim = trial % 2 ? 2 : 3;
+    const std::vector<double> pts = GraphPoints(trial + 1, dim);
+    Bspline* graph = dim == 3 ? BuildCurve(3, 3, pts) : BuildCurveOnSurface(flat, 3, pts);
+    // A level whose crossings lie more than a Greville interval apart: the subdivision keeps
+    // one meeting per pair of intervals, by design.
+    double c = 0.0;
+    int changes = 0;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      c = C(rng);
+      std::vector<double> xs;
+      double prev = 0.0;
+      for (int i = 0; i <= 5000; ++i) {
+        double p[3];
+        RefEvalCurve(graph, i / 5000.0, p);
+        const double s = p[1] - c;
+        if (i > 0 && (s > 0) != (prev > 0)) xs.push_back(p[0]);
+        prev = s;
+      }
+      bool apart = true;
+      for (size_t i = 1; i < xs.size(); ++i) apart = apart && xs[i] - xs[i - 1] > 0.1;
+      changes = int(xs.size());
+      if (apart) break;
+    }
+    const std::vector<double> lp = dim == 3 ? std::vector<double>{-0.1, c, 0, 1.1, c, 0} : std::vector<double>{-0.1, c, 1.1, c};
+    Bspline* line = dim == 3 ? BuildCurve(1, 3, lp) : BuildCurveOnSurface(flat, 1, lp);
+    CrvIntrList* list = nullptr;
+    ASSERT_EQ(CrvIntersect(graph, line, &list, 0.0, 0), 0);
+    EXPECT_EQ(list->count, changes) << "trial " << trial;
+    const std::vector<CrvIntrNode> found = Nodes(list);
+    for (size_t i = 0; i < found.size(); ++i) {
+      double a[3], b[3];
+      RefEvalCurve(graph, found[i].t1, a);
+      RefEvalCurve(line, found[i].t2, b);
+      EXPECT_LT(std::hypot(a[0] - b[0], a[1] - b[1]), 1e-6) << trial;
+      for (size_t j = 0; j < i; ++j)
+        EXPECT_FALSE(std::fabs(found[i].t1 - found[j].t1) < 0.01 && std::fabs(found[i].t2 - found[j].t2) < 0.01);
+    }
+    total += changes;
+    FreeList(list);
+    if (dim == 3) {
+      FreeBspline(graph);
+      FreeBspline(line);
+    }
+  }
+  EXPECT_GE(total, 12);
+  FreeBspline(flat);
+}
+
+TEST_F(CurveIntersectTest, OverlapsMissesAndFailures) {
+  Bspline* a = BuildCurve(3, 3, GraphPoints(3, 3));
+  Bspline* b = BuildCurve(3, 3, GraphPoints(3, 3));
+  CrvIntrList* list = nullptr;
+  EXPECT_EQ(CrvIntersect(a, b, &list, 1e-3, 1), 99);
+  EXPECT_EQ(list, nullptr);
+  EXPECT_EQ(FindIfTwoCurvesOverlap(a, b, 0.0), 0);  // the mean gap must lie strictly below
+  Bspline* flat = BuildFunctionPatch([](double, double) { return 0.0; });
+  Bspline* c2 = BuildCurveOnSurface(flat, 3, GraphPoints(3, 2));
+  EXPECT_EQ(CrvIntersect(a, c2, &list, 1e-3, 1), 99);
+  // Two lines that miss: count 0 with one unused node.
+  Bspline* l1 = BuildCurve(1, 3, {0, 0, 0, 1, 0, 0});
+  Bspline* l2 = BuildCurve(1, 3, {0, 1, 1, 1, 1, 1});
+  ASSERT_EQ(CrvIntersect(l1, l2, &list, 0.0, 0), 0);
+  EXPECT_EQ(list->count, 0);
+  EXPECT_NE(list->first, nullptr);
+  FreeList(list);
+  list = nullptr;
+  // The length of a straight cubic, and of a line.
+  EXPECT_NEAR(FindCurve3DLength(l1), 1.0, 1e-12);
+
+  // Under failing memory: -2, and the list holds exactly the nodes it counts (or one spare).
+  Bspline* line = BuildCurve(1, 3, {-0.1, 0.5, 0, 1.1, 0.5, 0});
+  const int failures = RunWithInjectedFailures(80, 1, [&] {
+    CrvIntrList* l = nullptr;
+    const int r = CrvIntersect(a, line, &l, 0.0, 0);
+    if (l) {
+      int nodes = 0;
+      for (CrvIntrNode* n = l->first; n; n = n->next) ++nodes;
+      EXPECT_EQ(nodes, std::max(l->count, 1));
+    }
+    FreeList(l);
+    return r;
+  });
+  EXPECT_GT(failures, 0);
+  for (Bspline* x : {a, b, flat, l1, l2, line}) FreeBspline(x);
+}
+
+// Four overshooting lines closing a square are cut back to its sides, all running forwards;
+// the original curves are replaced.
+TEST_F(CurveIntersectTest, ClosedChainIsCutToItsSquare) {
+  const double e = 0.3;
+  Bspline* chain[4] = {BuildCurve(1, 3, {-e, 0, 0, 1 + e, 0, 0}), BuildCurve(1, 3, {1, -e, 0, 1, 1 + e, 0}),
+                       BuildCurve(1, 3, {1 + e, 1, 0, -e, 1, 0}), BuildCurve(1, 3, {0, 1 + e, 0, 0, -e, 0})};
+  int* dirs = nullptr;
+  double *s = nullptr, *t = nullptr;
+  ASSERT_EQ(FindAllCurve3Intersections(chain, 4, &dirs, &s, &t), 0);
+  const double corners[5][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(dirs[i], 1);
+    double a[3], b[3];
+    RefEvalCurve(chain[i], chain[i]->umin, a);
+    RefEvalCurve(chain[i], chain[i]->umax, b);
+    EXPECT_TRUE(std::fabs(a[0] - corners[i][0]) < 1e-9 && std::fabs(a[1] - corners[i][1]) < 1e-9) << i;
+    EXPECT_TRUE(std::fabs(b[0] - corners[i + 1][0]) < 1e-9 && std::fabs(b[1] - corners[i + 1][1]) < 1e-9) << i;
+  }
+  for (void* p : {(void*)dirs, (void*)s, (void*)t}) Free(p);
+  // One curve would meet itself.
+  EXPECT_EQ(FindAllCurve3Intersections(chain, 1, &dirs, &s, &t), -2);
+  for (Bspline* c : chain) FreeBspline(c);
+}
+
+// Falling parameters give the piece reversed, from t0; the curve itself never changes.
+TEST_F(CurveIntersectTest, SubCurvesAndSingleMeetings) {
+  Bspline* c = BuildRandomCurve(8, 3, 7);
+  const std::vector<double> before = Snapshot(c);
+  Bspline* piece = nullptr;
+  SubCurveBspline(c, 0.7, 0.2, &piece);
+  ASSERT_NE(piece, nullptr);
+  EXPECT_EQ(Snapshot(c), before);
+  for (int i = 0; i <= 10; ++i) {
+    double a[3], b[3];
+    RefEvalCurve(piece, piece->umin + (piece->umax - piece->umin) * i / 10, a);
+    RefEvalCurve(c, 0.7 - 0.5 * i / 10, b);
+    EXPECT_LT(VecDist3(a, b), 1e-9) << i;
+  }
+  FreeBspline(piece);
+  piece = nullptr;
+  SubCurveBspline(c, 0.3, 0.3 + 1e-7, &piece);
+  EXPECT_EQ(piece, nullptr);
+  EXPECT_EQ(zk_error_status, -2);
+  ClearKernelError();
+
+  Bspline* flat = BuildFunctionPatch([](double x, double y) { return x + y; });
+  Bspline* p = BuildCurveOnSurface(flat, 2, {0.1, 0.1, 0.5, 0.9, 0.9, 0.8});
+  Bspline* q = BuildCurveOnSurface(flat, 1, {0.1, 0.7, 0.9, 0.3});
+  double t1, t2, a[3], b[3];
+  ASSERT_EQ(Intersect2Curve2(p, q, &t1, &t2), 0);
+  RefEvalCurve(p, t1, a);
+  RefEvalCurve(q, t2, b);
+  EXPECT_LT(std::hypot(a[0] - b[0], a[1] - b[1]), 1e-6);
+  ASSERT_EQ(Intersect2Curves(p, q, &t1, &t2), 0);
+  RefEvalCurve(p, t1, a);
+  EXPECT_LT(std::hypot(a[0] - b[0], a[1] - b[1]), 1e-4);
+  FreeBspline(c);
+  FreeBspline(flat);
+}
+
+// A fitted curve running along an iso line gets the exact iso piece, running its way; ends
+// 0.002 off give null and a clear error state.
+TEST_F(CurveIntersectTest, ExactIsoPieces) {
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.2 * x * y; });
+  Bspline* iso3 = MakeIsoparCurve3(s, 0.4, 0.0, 1);  // u = 0.4, running in v
+  Bspline* iso2 = BuildCurveOnSurface(s, 1, {0.4, 0.0, 0.4, 1.0});
+  Bspline* fitted = BuildCurveOnSurface(s, 3, {0.4, 0.8, 0.4001 - 1e-4, 0.6, 0.4, 0.4, 0.4, 0.2});
+  for (Bspline* iso : {iso2, iso3}) {
+    Bspline* piece = iso == iso2 ? ExtractIsoparCurve2(s, fitted, iso) : ExtractIsoparCurve3(s, fitted, iso);
+    ASSERT_NE(piece, nullptr);
+    double a[3], b[3];
+    Eval3DPointOnBsplOnSurfArray(nullptr, piece, piece->umin, 0, 0, a);
+    Eval3DPointOnBsplOnSurfArray(s, fitted, fitted->umin, 0, 0, b);
+    EXPECT_LT(VecDist3(a, b), 1e-6);  // runs like the fitted curve, from v = 0.8 down
+    FreeBspline(piece);
+  }
+  Bspline* off = BuildCurveOnSurface(s, 1, {0.402, 0.8, 0.402, 0.2});
+  EXPECT_EQ(ExtractIsoparCurve2(s, off, iso2), nullptr);
+  Bspline* zero = ExtractIsoparCurve3(s, BuildCurveOnSurface(s, 1, {0.4, 0.8, 0.402, 0.2}), iso3);
+  ASSERT_NE(zero, nullptr);
+  EXPECT_EQ(zero->X[0][0], zero->X[0][3]);  // a point curve where the end is too far
+  EXPECT_FALSE(KernelFailed());
+  FreeBspline(zero);
+  FreeBspline(iso3);
+  FreeBspline(s);
+}
+
+}  // namespace
