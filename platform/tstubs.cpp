@@ -13,6 +13,7 @@ long gBreakAfter = 0;  // 0: no scheduled break
 long gPolls = 0;
 int gYesNo = 1;
 long gTrash = 0;
+StubRegAnimation gRegAnimation = {};
 
 int Emit(StubMessageKind kind, const char* format, va_list args) {
   char text[4096];
@@ -92,6 +93,23 @@ int EmptyTrash() {
   return 0;
 }
 
+int EnableRegAnimation() {
+  ++gRegAnimation.enables;
+  return 0;
+}
+
+int DisableRegAnimation() {
+  ++gRegAnimation.disables;
+  return 0;
+}
+
+int RegAnimation(double m[4][4]) {
+  ++gRegAnimation.frames;
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) gRegAnimation.last[i][j] = m[i][j];
+  return 0;
+}
+
 void StubSetMessageSink(StubMessageSink sink, void* user) {
   gSink = sink;
   gSinkUser = user;
@@ -112,6 +130,8 @@ void StubSetYesNoAnswer(int answer) { gYesNo = answer; }
 
 long StubEmptyTrashCount() { return gTrash; }
 
+StubRegAnimation StubGetRegAnimation() { return gRegAnimation; }
+
 void StubReset() {
   gSink = nullptr;
   gSinkUser = nullptr;
@@ -121,4 +141,5 @@ void StubReset() {
   gPolls = 0;
   gYesNo = 1;
   gTrash = 0;
+  gRegAnimation = {};
 }

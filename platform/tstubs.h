@@ -1,5 +1,5 @@
 // Stand-in for the host's stub library: message display, the progress thermometer, the
-// user-break poll, a yes/no prompt and the host's memory release. The kernel calls only the
+// user-break poll, a yes/no prompt, the host's memory release and the registration display. The kernel calls only the
 // first block; the second block is the control surface that tests and the demo host use.
 #pragma once
 
@@ -15,6 +15,10 @@ int UnDisplayThermoMeter();
 int user_break();
 int YesNoPrompt(const char* question, const char* answer);
 int EmptyTrash();
+int EnableRegAnimation();
+int DisableRegAnimation();
+// Shows the motion reached so far: a row-vector transform, translation in the last row.
+int RegAnimation(double m[4][4]);
 
 // ---- Controls of the stand-in -------------------------------------------------------------
 enum StubMessageKind { kStubInfo = 0, kStubStatus = 1, kStubDebug = 2, kStubClearStatus = 3 };
@@ -42,5 +46,14 @@ long StubUserBreakPolls();
 void StubSetYesNoAnswer(int answer);
 long StubEmptyTrashCount();
 
-// Back to the initial state: default sink, no break, prompt answers yes, counters at 0.
+struct StubRegAnimation {
+  int enables;      // EnableRegAnimation calls
+  int disables;     // DisableRegAnimation calls
+  int frames;       // RegAnimation calls
+  double last[4][4];  // the last matrix shown
+};
+StubRegAnimation StubGetRegAnimation();
+
+// Back to the initial state: default sink, no break, prompt answers yes, counters at 0, no
+// registration frames recorded.
 void StubReset();

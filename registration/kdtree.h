@@ -1,0 +1,46 @@
+// Kd-tree over three caller-owned float arrays, answering nearest-neighbour queries by index.
+//
+// Built once with an explicit work stack and mean splits on the axis of largest spread; never
+// changed afterwards. Mean splits do not bound the depth by log n, so neither the build, the
+// query nor the freeing recurses. The tree reads the caller's arrays, which must stay alive and
+// unchanged until FreeKDTree. A query writes its result into the record: one query at a time.
+#pragma once
+
+struct KDTreeNode {
+  KDTreeNode* left;   // coordinate on the split axis <= split
+  KDTreeNode* right;  // coordinate > split
+  int axis;           // -1 in a leaf
+  double split;       // 3.37e38 in a leaf
+  int* indices;       // a leaf's point indices, ascending; null in interior nodes
+  int count;          // number of indices; 0 in interior nodes
+};
+
+struct KDTree {
+  int dim;               // 3 when made by Create3DTree
+  int n;                 // number of points
+  const float** coords;  // dim pointers to the caller's arrays (the pointer array is the tree's)
+  KDTreeNode* root;
+  int bestIndex;     // the last query's nearest point, -1 for none
+  double bestDist;   // its squared distance from the query point; 3.37e38 when none was found
+};
+
+// A new tree over x, y, z (not copied) with leaves of at most `bucket` points, owned by the
+// caller (FreeKDTree). Null for n < 0 or when memory ran out.
+KDTree* Create3DTree(const float* x, const float* y, const float* z, int n, int bucket);
+// The index of the point nearest to q (dim doubles) into out, -1 for a tree without points; ties
+// keep the point met first. Returns 0.
+int SearchKDTreeNearest(KDTree* tree, const double* q, int* out);
+// For each of the m query points, the coordinates of its nearest tree point into ox, oy, oz.
+// 0; -2 with nothing written for a tree without points.
+int ClosestPntSet3DTree(const float* x, const float* y, const float* z, int m, KDTree* tree, float* ox,
+                        float* oy, float* oz);
+// Frees the nodes, the pointer array and the record, not the caller's arrays. Returns 0.
+int FreeKDTree(KDTree* tree);
+// The nodes over coords[0..dim-1]; the blocks are outside every tracking scope. Null for a null
+// array, n < 0 or when memory ran out.
+KDTreeNode* NewBuildKDTree(const float** coords, int dim, int n, int bucket);
+KDTreeNode* BuildKDTree(const float** coords, int dim, int n, int bucket);
+// An empty leaf, or null when memory ran out.
+KDTreeNode* MallocNullKDTreeNode();
+// Frees the node, its index array and both subtrees; null is ignored. Returns 0.
+int FreeKDTreeNode(KDTreeNode* node);

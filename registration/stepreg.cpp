@@ -1,0 +1,119 @@
+#include "registration/stepreg.h"
+
+#include <cmath>
+
+#include "foundation/geometry.h"
+#include "registration/confreg.h"
+
+int SetIdentityQuaternion(RegVec* v) {
+  if (!v) return -2;
+  *v = RegVec{{1.0, 0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
+  return 0;
+}
+
+int RegVecToXfrmMat(const RegVec* v, Xform out) {
+  double q[4] = {v->q[0], v->q[1], v->q[2], v->q[3]};
+  if (NormalizeQternion(q) != 0) return -2;
+  // The rotation is built on the stack: a conversion cannot run out of memory.
+  double r[3][3];
+  double* rows[3] = {r[0], r[1], r[2]};
+  quaternion_rotation_matrix(q, rows);
+  Get_imat(out);
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) out[4 * i + j] = r[j][i];
+  for (int j = 0; j < 3; ++j) out[12 + j] = v->t[j];
+  return 0;
+}
+
+int VecRotWquaternion(const double p[3], const RegVec* v, double out[3]) {
+  RegVec rot = *v;
+  rot.t[0] = rot.t[1] = rot.t[2] = 0.0;
+  Xform M;
+  if (RegVecToXfrmMat(&rot, M) != 0) {
+    for (int k = 0; k < 3; ++k) out[k] = p[k];
+    return -2;
+  }
+  VecTrans3(p, M, out);
+  return 0;
+}
+
+int VecQterTrans3(const double p[3], const RegVec* v, double out[3]) {
+  Xform M;
+  if (RegVecToXfrmMat(v, M) != 0) {
+    for (int k = 0; k < 3; ++k) out[k] = p[k];
+    return -2;
+  }
+  VecTrans3(p, M, out);
+  return 0;
+}
+
+int MultiplyQuaternion(const double a[4], const double b[4], double out[4]) {
+  out[0] = a[0] * b[0] - a[1] * b[1] - a[2] * b[2] - a[3] * b[3];
+  out[1] = a[0] * b[1] + b[0] * a[1] + a[2] * b[3] - a[3] * b[2];
+  out[2] = a[0] * b[2] + b[0] * a[2] + a[3] * b[1] - a[1] * b[3];
+  out[3] = a[0] * b[3] + b[0] * a[3] + a[1] * b[2] - a[2] * b[1];
+  return NormalizeQternion(out);
+}
+
+int MultiplyRegVecs(const RegVec* a, const RegVec* b, RegVec* out) {
+  if (MultiplyQuaternion(b->q, a->q, out->q) != 0) return -2;
+  VecQterTrans3(a->t, b, out->t);
+  return 0;
+}
+
+int AreTwoVecsOnSameHemisphere(const double A[3], const double u[3], const double w[3]) {
+  if (VecSize3(A) < 1e-6 || VecSize3(u) < 1e-6 || VecSize3(w) < 1e-6) return 0;
+  double a[3], uu[3], ww[3];
+  VecNormalize3(A, a);
+  VecNormalize3(u, uu);
+  VecNormalize3(w, ww);
+  if (AreTwoVecsPerpendicular(uu, a) || AreTwoVecsPerpendicular(ww, a)) return 1;
+  return VecDotProd3(a, uu) * VecDotProd3(a, ww) > 0.0 ? 1 : 0;
+}
+
+int LineDirection(const double p1[3], const double p2[3], double dir[3]) {
+  double d[3];
+  VecDiff3(p2, p1, d);
+  if (VecSize3(d) < 1e-6) {
+    dir[0] = dir[1] = dir[2] = 0.0;
+    return -2;
+  }
+  VecNormalize3(d, dir);
+  return 0;
+}
+
+int LineMidPoint(const double p1[3], const double p2[3], double out[3]) {
+  for (int k = 0; k < 3; ++k) out[k] = 0.5 * (p1[k] + p2[k]);
+  return 0;
+}
+
+int DoTwoLinesCoincide(const double l1[6], const double l2[6]) {
+  double d1[3], d2[3], mid[3], foot[3], dist2;
+  LineDirection(l1, l1 + 3, d1);
+  LineDirection(l2, l2 + 3, d2);
+  if (!AreTwoVecsParallel(d1, d2)) return 0;
+  LineMidPoint(l1, l1 + 3, mid);
+  LinePntMinDistSq(mid, l2, l2 + 3, foot, &dist2);
+  return dist2 < 1e-6 ? 1 : 0;
+}
+
+int IsLineOnPlane(const double l[6], const double plane[4]) {
+  double d[3], n[3] = {plane[0], plane[1], plane[2]};
+  VecDiff3(l + 3, l, d);
+  if (VecSize3(d) < 1e-6 || VecSize3(n) < 1e-6) return 0;
+  double foot[3], dist1, dist2;
+  PlaneMinDist(l, plane[0], plane[1], plane[2], plane[3], foot, &dist1);
+  PlaneMinDist(l + 3, plane[0], plane[1], plane[2], plane[3], foot, &dist2);
+  if (dist1 > 1e-6 || dist2 > 1e-6) return 0;
+  VecNormalize3(d, d);
+  VecNormalize3(n, n);
+  return std::fabs(VecDotProd3(d, n)) <= 0.001 ? 1 : 0;
+}
+
+int VecProject3(const double v[3], const double n[3], double out[3]) {
+  double c[3], cc[3];
+  VecCrossProd3(v, n, c);
+  VecCrossProd3(c, n, cc);
+  for (int k = 0; k < 3; ++k) out[k] = v[k] + cc[k];
+  return 0;
+}

@@ -1,0 +1,177 @@
+#include "registration/kdtree.h"
+
+#include <random>
+#include <vector>
+
+#include "tests/support/injected_failures.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+struct Points {
+  std::vector<float> x, y, z;
+  int n() const { return int(x.size()); }
+  void add(float a, float b, float c) { x.push_back(a), y.push_back(b), z.push_back(c); }
+};
+
+// Lowest index among the nearest points, and the squared distance.
+int BruteNearest(const Points& p, const double q[3], double* d2) {
+  int best = -1;
+  *d2 = 3.37e38;
+  for (int i = 0; i < p.n(); ++i) {
+    const double dx = p.x[i] - q[0], dy = p.y[i] - q[1], dz = p.z[i] - q[2];
+    const double d = dx * dx + dy * dy + dz * dz;
+    if (d < *d2) *d2 = d, best = i;
+  }
+  return best;
+}
+
+using KdTree = KernelTest;
+
+// Every query against a linear scan: equal squared distances (the index may differ on exact ties).
+void ExpectMatchesScan(const Points& p, int bucket, std::mt19937& rng, double lo, double hi) {
+  KDTree* t = Create3DTree(p.x.data(), p.y.data(), p.z.data(), p.n(), bucket);
+  ASSERT_NE(t, nullptr);
+  std::uniform_real_distribution<double> u(lo, hi);
+  for (int k = 0; k < 300; ++k) {
+    double q[3] = {u(rng), u(rng), u(rng)};
+    if (k % 3 == 0) {  // on a tree point, exactly
+      const int i = int(rng() % p.n());
+      q[0] = p.x[i], q[1] = p.y[i], q[2] = p.z[i];
+    }
+    double d2;
+    BruteNearest(p, q, &d2);
+    int found = -2;
+    ASSERT_EQ(SearchKDTreeNearest(t, q, &found), 0);
+    ASSERT_GE(found, 0);
+    const double dx = p.x[found] - q[0], dy = p.y[found] - q[1], dz = p.z[found] - q[2];
+    EXPECT_EQ(dx * dx + dy * dy + dz * dz, d2);
+    EXPECT_EQ(t->bestDist, d2);
+  }
+  FreeKDTree(t);
+}
+
+TEST_F(KdTree, NearestEqualsTheLinearScanOnClustersAndCoplanarPoints) {
+  std::mt19937 rng(17);
+  std::normal_distribution<float> g(0.0f, 0.01f);
+  Points clusters;
+  const float centres[4][3] = {{0, 0, 0}, {100, 0, 0}, {0, 1000, 5}, {-300, -300, 300}};
+  for (int i = 0; i < 2000; ++i) {
+    const auto& c = centres[i % 4];
+    clusters.add(c[0] + g(rng), c[1] + g(rng), c[2] + g(rng));
+  }
+  for (int bucket : {0, 1, 10, 40}) ExpectMatchesScan(clusters, bucket, rng, -400.0, 1100.0);
+
+  Points plane;  // z all equal: a zero-spread axis, many exact ties on a grid
+  for (int i = 0; i < 40; ++i)
+    for (int j = 0; j < 30; ++j) plane.add(float(i) * 0.5f, float(j) * 0.25f, 2.0f);
+  ExpectMatchesScan(plane, 5, rng, -1.0, 21.0);
+  ExpectMatchesScan(plane, 1, rng, -1.0, 21.0);
+}
+
+TEST_F(KdTree, DegenerateTreesAnswerLikeTheScan) {
+  // All points identical: one leaf whatever the bucket; the lowest index wins the tie.
+  Points same;
+  for (int i = 0; i < 50; ++i) same.add(1, 2, 3);
+  KDTree* t = Create3DTree(same.x.data(), same.y.data(), same.z.data(), same.n(), 2);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->root->left, nullptr);
+  EXPECT_EQ(t->root->count, 50);
+  const double q[3] = {0, 0, 0};
+  int found = -1;
+  SearchKDTreeNearest(t, q, &found);
+  EXPECT_EQ(found, 0);
+  FreeKDTree(t);
+
+  // n <= bucket: one leaf scanned in index order, ties to the lowest index.
+  Points few;
+  few.add(1, 0, 0), few.add(-1, 0, 0), few.add(0, 1, 0), few.add(1, 0, 0);
+  t = Create3DTree(few.x.data(), few.y.data(), few.z.data(), few.n(), 10);
+  SearchKDTreeNearest(t, q, &found);
+  EXPECT_EQ(found, 0);
+  FreeKDTree(t);
+
+  // A query on the splitting plane searches left first and still finds the nearest on the right.
+  Points two;
+  two.add(0, 0, 0), two.add(2, 0, 0), two.add(2.5f, 0, 0), two.add(-3, 0, 0);
+  t = Create3DTree(two.x.data(), two.y.data(), two.z.data(), two.n(), 1);
+  ASSERT_EQ(t->root->axis, 0);
+  const double onPlane[3] = {t->root->split, 0.0, 0.0};
+  SearchKDTreeNearest(t, onPlane, &found);
+  double d2;
+  EXPECT_EQ(found, BruteNearest(two, onPlane, &d2));
+  FreeKDTree(t);
+
+  // No point: every query answers -1, and the set query refuses without writing.
+  t = Create3DTree(nullptr, nullptr, nullptr, 0, 10);
+  ASSERT_NE(t, nullptr);
+  SearchKDTreeNearest(t, q, &found);
+  EXPECT_EQ(found, -1);
+  const float qx = 1, qy = 2, qz = 3;
+  float ox = 9, oy = 9, oz = 9;
+  EXPECT_EQ(ClosestPntSet3DTree(&qx, &qy, &qz, 1, t, &ox, &oy, &oz), -2);
+  EXPECT_EQ(ox, 9.0f);
+  FreeKDTree(t);
+  EXPECT_EQ(Create3DTree(nullptr, nullptr, nullptr, -1, 10), nullptr);
+  EXPECT_EQ(NewBuildKDTree(nullptr, 3, 5, 1), nullptr);
+}
+
+TEST_F(KdTree, SkewedPointsMakeUnbalancedTreesThatStillAnswerExactly) {
+  // Growing gaps put each mean split near the far end: a lopsided, deep tree.
+  Points chain;
+  double v = 1.0;
+  for (int i = 0; i < 120; ++i, v *= 1.4) chain.add(float(v), 0, 0);
+  KDTree* t = Create3DTree(chain.x.data(), chain.y.data(), chain.z.data(), chain.n(), 0);
+  ASSERT_NE(t, nullptr);
+  int depth = 0;
+  for (const KDTreeNode* n = t->root; n->left || n->right; n = n->left) ++depth;
+  EXPECT_GT(depth, 12);
+  for (int i = 0; i < chain.n(); i += 7) {
+    const double q[3] = {chain.x[i] * 1.01, 0.5, 0};
+    int found = -1;
+    double d2;
+    SearchKDTreeNearest(t, q, &found);
+    EXPECT_EQ(found, BruteNearest(chain, q, &d2));
+  }
+  FreeKDTree(t);
+}
+
+TEST_F(KdTree, SetQueryWritesNearestCoordinatesAndFailedBuildsLeakNothing) {
+  std::mt19937 rng(2);
+  std::uniform_real_distribution<float> u(0, 1);
+  Points p, q;
+  for (int i = 0; i < 500; ++i) p.add(u(rng), u(rng), u(rng));
+  for (int i = 0; i < 50; ++i) q.add(u(rng), u(rng), u(rng));
+  KDTree* t = Create3DTree(p.x.data(), p.y.data(), p.z.data(), p.n(), 8);
+  std::vector<float> ox(50), oy(50), oz(50);
+  ASSERT_EQ(ClosestPntSet3DTree(q.x.data(), q.y.data(), q.z.data(), 50, t, ox.data(), oy.data(), oz.data()), 0);
+  for (int i = 0; i < 50; ++i) {
+    const double qq[3] = {q.x[i], q.y[i], q.z[i]};
+    double d2;
+    const int k = BruteNearest(p, qq, &d2);
+    EXPECT_EQ(ox[i], p.x[k]);
+    EXPECT_EQ(oy[i], p.y[k]);
+    EXPECT_EQ(oz[i], p.z[k]);
+  }
+  FreeKDTree(t);
+
+  const int failures = RunWithInjectedFailures(400, 3, [&] {
+    KDTree* tree = Create3DTree(p.x.data(), p.y.data(), p.z.data(), p.n(), 8);
+    if (!tree) return -2;
+    FreeKDTree(tree);
+    return 0;
+  });
+  EXPECT_GT(failures, 0);
+  // A tree made inside a scope survives the scope's release.
+  BeginTrackingMallocs();
+  t = Create3DTree(p.x.data(), p.y.data(), p.z.data(), p.n(), 8);
+  FreeTrackedMallocs();
+  ASSERT_NE(t, nullptr);
+  int found;
+  const double qq[3] = {0.5, 0.5, 0.5};
+  SearchKDTreeNearest(t, qq, &found);
+  EXPECT_GE(found, 0);
+  FreeKDTree(t);
+}
+
+}  // namespace
