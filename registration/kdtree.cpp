@@ -196,25 +196,40 @@ struct Pending {
   double gate;
 };
 
+// A point is abandoned as soon as its partial sum exceeds the best; a complete sum strictly
+// below the best wins, so on equal distances the point met first stays.
 void SearchLeaf(KDTree* tree, const KDTreeNode* leaf, const double* q) {
-  const int dim = tree->dim;
-  for (int i = 0; i < leaf->count; ++i) {
-    const int k = leaf->indices[i];
-    double d2 = 0.0;
-    bool abandoned = false;
-    for (int a = 0; a < dim; ++a) {
-      const double d = static_cast<double>(tree->coords[a][k]) - q[a];
-      d2 += d * d;
-      if (d2 > tree->bestDist) {
-        abandoned = true;
-        break;
-      }
+  double best = tree->bestDist;
+  int bestIndex = tree->bestIndex;
+  const int* idx = leaf->indices;
+  if (tree->dim == 3) {
+    const float *x = tree->coords[0], *y = tree->coords[1], *z = tree->coords[2];
+    const double q0 = q[0], q1 = q[1], q2 = q[2];
+    for (int i = 0; i < leaf->count; ++i) {
+      const int k = idx[i];
+      const double dx = x[k] - q0;
+      double d2 = dx * dx;
+      if (d2 > best) continue;
+      const double dy = y[k] - q1;
+      d2 += dy * dy;
+      if (d2 > best) continue;
+      const double dz = z[k] - q2;
+      d2 += dz * dz;
+      if (d2 < best) best = d2, bestIndex = k;
     }
-    if (!abandoned && d2 < tree->bestDist) {
-      tree->bestDist = d2;
-      tree->bestIndex = k;
+  } else {
+    for (int i = 0; i < leaf->count; ++i) {
+      const int k = idx[i];
+      double d2 = 0.0;
+      for (int a = 0; a < tree->dim && d2 <= best; ++a) {
+        const double d = static_cast<double>(tree->coords[a][k]) - q[a];
+        d2 += d * d;
+      }
+      if (d2 < best) best = d2, bestIndex = k;
     }
   }
+  tree->bestDist = best;
+  tree->bestIndex = bestIndex;
 }
 
 }  // namespace
@@ -223,8 +238,8 @@ int SearchKDTreeNearest(KDTree* tree, const double* q, int* out) {
   tree->bestDist = kInfinity;
   tree->bestIndex = -1;
   // The visit order of the recursive search: near side first, the far side afterwards only when
-  // its plane is nearer than the best point found by then. The stack holds at most depth + 1
-  // entries; deep trees move it to the heap.
+  // its plane is nearer than the best point found by then. The stack holds at most one entry per
+  // level; deep trees move it to the heap.
   Pending local[128];
   Pending* stack = local;
   int capacity = 128, top = 0;
@@ -232,27 +247,32 @@ int SearchKDTreeNearest(KDTree* tree, const double* q, int* out) {
   while (top > 0) {
     const Pending p = stack[--top];
     if (!p.node || (p.gate >= 0.0 && !(p.gate < tree->bestDist))) continue;
+    // Down the near side at once; each far side waits on the stack with its plane distance.
     const KDTreeNode* node = p.node;
-    if (!node->left && !node->right) {
-      SearchLeaf(tree, node, q);
-      continue;
+    bool complete = true;
+    while (node->left || node->right) {
+      if (top + 1 > capacity) {
+        Pending* grown = MallocArray<Pending>(2, capacity);
+        if (!grown) {  // out of memory: the answer so far
+          complete = false;
+          break;
+        }
+        for (int i = 0; i < top; ++i) grown[i] = stack[i];
+        if (stack != local) Free(stack);
+        stack = grown;
+        capacity *= 2;
+      }
+      const double delta = q[node->axis] - node->split;
+      if (delta > 0.0) {
+        stack[top++] = Pending{node->left, delta * delta};
+        node = node->right;
+      } else {
+        stack[top++] = Pending{node->right, delta * delta};
+        node = node->left;
+      }
     }
-    if (top + 2 > capacity) {
-      Pending* grown = MallocArray<Pending>(2, capacity);
-      if (!grown) break;  // out of memory: the answer so far
-      for (int i = 0; i < top; ++i) grown[i] = stack[i];
-      if (stack != local) Free(stack);
-      stack = grown;
-      capacity *= 2;
-    }
-    const double delta = q[node->axis] - node->split;
-    if (delta > 0.0) {
-      stack[top++] = Pending{node->left, delta * delta};
-      stack[top++] = Pending{node->right, -1.0};
-    } else {
-      stack[top++] = Pending{node->right, delta * delta};
-      stack[top++] = Pending{node->left, -1.0};
-    }
+    if (!complete) break;
+    SearchLeaf(tree, node, q);
   }
   if (stack != local) Free(stack);
   *out = tree->bestIndex;

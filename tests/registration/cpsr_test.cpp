@@ -6,24 +6,12 @@
 
 #include "registration/stepreg.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/point_sets.h"
 
 namespace {
 
-struct Set {
-  std::vector<float> x, y, z;
-  int n() const { return int(x.size()); }
-};
+using Set = PointSet;
 
-Set Moved(const Set& a, const RegVec& v) {
-  Set b = a;
-  for (int i = 0; i < a.n(); ++i) {
-    const double p[3] = {a.x[i], a.y[i], a.z[i]};
-    double m[3];
-    VecQterTrans3(p, &v, m);
-    b.x[i] = float(m[0]), b.y[i] = float(m[1]), b.z[i] = float(m[2]);
-  }
-  return b;
-}
 
 Set Random(std::mt19937& rng, int n) {
   std::uniform_real_distribution<float> u(-2, 2);
@@ -58,7 +46,7 @@ TEST_F(ClosedForm, KnownMotionOfCorrespondingPointsIsRecovered) {
     RegVec v = {{g(rng), g(rng), g(rng), g(rng)}, {5 * g(rng), 5 * g(rng), 5 * g(rng)}};
     NormalizeQternion(v.q);
     const Set a = Random(rng, 4 + trial * 3);
-    const Set b = Moved(a, v);
+    const Set b = MovedBy(a, v);
     RegVec found;
     double residual = -1;
     ASSERT_EQ(RegisterCorPntSets(a.x.data(), a.y.data(), a.z.data(), a.n(), b.x.data(), b.y.data(), b.z.data(),
@@ -113,7 +101,7 @@ TEST_F(ClosedForm, AxisModeTurnsAboutThatAxisAndDropsItsTranslation) {
   const Set a = Random(rng, 30);
   const double s = std::sqrt(0.5);
   const RegVec v = {{s, 0, 0, s}, {1, 2, 3}};  // 90 degrees about z, moved by (1, 2, 3)
-  const Set b = Moved(a, v);
+  const Set b = MovedBy(a, v);
   ASSERT_EQ(SetRegistrationMode(3), 0);
   EXPECT_EQ(SetRegistrationMode(4), -2);
   EXPECT_EQ(CurrentRegistrationMode(), 3);
@@ -161,7 +149,7 @@ TEST_F(ClosedForm, ThreeTwoOneWithEveryCoordinateMeasuredIsTheFreeSolution) {
       a.x.push_back(base.x[i]), a.y.push_back(base.y[i]), a.z.push_back(base.z[i]);
       kinds.push_back(k);
     }
-  const Set b = Moved(a, unit);
+  const Set b = MovedBy(a, unit);
   RegVec r;
   double residual = -1;
   ASSERT_EQ(Reg321CorPntSets(a.x.data(), a.y.data(), a.z.data(), a.n(), b.x.data(), b.y.data(), b.z.data(),

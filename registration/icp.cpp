@@ -1,0 +1,513 @@
+#include "registration/icp.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "cloud/princip.h"
+#include "foundation/algebra.h"
+#include "foundation/coreglob.h"
+#include "foundation/makemat.h"
+#include "foundation/sort.h"
+#include "foundation/umalloc.h"
+#include "platform/tstubs.h"
+#include "registration/cpsr.h"
+#include "registration/register.h"
+
+namespace {
+
+constexpr double kInfinity = static_cast<double>(3.37e38f);
+
+RegVec Row(double* const* table, int i) {
+  const double* r = table[i];
+  return RegVec{{r[0], r[1], r[2], r[3]}, {r[4], r[5], r[6]}};
+}
+
+void SetRow(double** table, int i, const RegVec& v) {
+  for (int k = 0; k < 4; ++k) table[i][k] = v.q[k];
+  for (int k = 0; k < 3; ++k) table[i][4 + k] = v.t[k];
+}
+
+bool TreeReady(const KDTree* tree) {
+  return tree && tree->coords && tree->coords[0] && tree->coords[1] && tree->coords[2];
+}
+
+// Leaves grow with the target so that a query touches about the same number of nodes.
+int LeafSize(int n) {
+  if (n < 1000) return 1;
+  if (n <= 5000) return 5;
+  if (n <= 20000) return 10;
+  if (n <= 50000) return 20;
+  if (n <= 1000000) return 40;
+  return 100;
+}
+
+void ShiftErrors(double h[4], double e) {
+  h[3] = h[2];
+  h[2] = h[1];
+  h[1] = h[0];
+  h[0] = e;
+}
+
+using OwnedFloats = Owned<float, Free>;
+using OwnedTable = Owned<double*, matrix_free_ff>;
+
+}  // namespace
+
+int SetDefaultRegParams(RegParams* p) {
+  if (!p) return -2;
+  *p = RegParams{nullptr, 100, 0, nullptr, 0, 0, 40, kInfinity, kInfinity, 0.001, 0.0005};
+  return 0;
+}
+
+int registr_transform_matrix(const RegVec* motion, double m[4][4]) {
+  RegVec v = *motion;
+  // The rotation lives on the stack: showing or applying a motion cannot run out of memory.
+  double R[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  double* rows[3] = {R[0], R[1], R[2]};
+  const int r = quaternion_rotation_matrix(v.q, rows) == 0 ? 0 : -2;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) m[i][j] = r == 0 ? R[j][i] : (i == j ? 1.0 : 0.0);
+    m[i][3] = 0.0;
+    m[3][i] = motion->t[i];
+  }
+  m[3][3] = 1.0;
+  return r;
+}
+
+int TransformPntSet(const float* x, const float* y, const float* z, int n, const RegVec* motion, float* ox,
+                    float* oy, float* oz) {
+  if (!x || !y || !z || !motion || !ox || !oy || !oz) return -2;
+  if (n < 1) return 0;
+  double m[4][4];
+  registr_transform_matrix(motion, m);
+  for (int i = 0; i < n; ++i) {
+    const double p[3] = {x[i], y[i], z[i]};
+    for (int k = 0; k < 3; ++k) {
+      const double v = p[0] * m[0][k] + p[1] * m[1][k] + p[2] * m[2][k] + m[3][k];
+      (k == 0 ? ox : (k == 1 ? oy : oz))[i] = static_cast<float>(v);
+    }
+  }
+  return 0;
+}
+
+int PntSetRegError(const float* x, const float* y, const float* z, int n, const RegVec* motion, KDTree* tree,
+                   double maxDistance, double* error, double* largest) {
+  if (!x || !y || !z || !motion || !TreeReady(tree) || !error || !largest) return -2;
+  double m[4][4];
+  registr_transform_matrix(motion, m);
+  const double limit = maxDistance * maxDistance;
+  double total = 0.0, block = 0.0, far = -kInfinity;
+  int count = 0, blockCount = 0;
+  for (int i = 0; i < n; ++i) {
+    const double p[3] = {x[i], y[i], z[i]};
+    double q[3];
+    for (int k = 0; k < 3; ++k) q[k] = p[0] * m[0][k] + p[1] * m[1][k] + p[2] * m[2][k] + m[3][k];
+    int j = -1;
+    SearchKDTreeNearest(tree, q, &j);
+    if (j < 0) continue;
+    double d2 = 0.0;
+    for (int k = 0; k < 3; ++k) {
+      const double d = q[k] - tree->coords[k][j];
+      d2 += d * d;
+    }
+    if (d2 > limit) continue;
+    block += d2;
+    ++count;
+    if (++blockCount > 1000) {
+      total += block;
+      block = 0.0;
+      blockCount = 0;
+    }
+    far = std::max(far, d2);
+  }
+  if (count < 1) return -2;
+  *error = std::sqrt((total + block) / count);
+  *largest = std::sqrt(far);
+  return 0;
+}
+
+int SimpleSampleCloud(Cloud* cloud, int target, float** x, float** y, float** z, int* count) {
+  if (!cloud || !x || !y || !z || !count) return -2;
+  const int n = cloud->npts;
+  TrackingScope scope;
+  float* sx = MallocArray<float>(n);
+  float* sy = MallocArray<float>(n);
+  float* sz = MallocArray<float>(n);
+  if (!sx || !sy || !sz || KernelFailed()) return -2;
+  const int step = (target >= 1 && n > target) ? std::max(n / target, 1) : 1;
+  int m = 0;
+  for (int i = 0; i < n; i += step, ++m) {
+    sx[m] = cloud->x[i];
+    sy[m] = cloud->y[i];
+    sz[m] = cloud->z[i];
+  }
+  scope.keep();
+  *x = sx;
+  *y = sy;
+  *z = sz;
+  *count = m;
+  return 0;
+}
+
+int pntset_covariance_matrix(const float* x, const float* y, const float* z, int n, double** M) {
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) M[i][j] = 0.0;
+  if (n < 1) return 0;
+  double c[3];
+  ComputeCenterOfMass(x, y, z, n, c);
+  for (int k = 0; k < n; ++k) {
+    const double d[3] = {x[k] - c[0], y[k] - c[1], z[k] - c[2]};
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) M[i][j] += d[i] * d[j];
+  }
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) M[i][j] /= n;
+  return 0;
+}
+
+int Insert_registr_table(double** table, int rows, const RegVec* motion) {
+  for (int r = rows - 1; r > 0; --r)
+    for (int k = 0; k < 7; ++k) table[r][k] = table[r - 1][k];
+  SetRow(table, 0, *motion);
+  return 0;
+}
+
+int Func3ValExtrapolate(const double x[3], const double e[3], double smax, double* step) {
+  *step = 0.0;
+  if (std::fabs(e[0]) < 1e-6 || std::fabs(x[1]) < 1e-6) return 0;
+  // Least-squares line through the three errors; its zero is one candidate step.
+  double slope = (e[1] - e[0]) / x[1], intercept = e[0];
+  double sx = 0, sxx = 0, sxe = 0, se = 0;
+  for (int i = 0; i < 3; ++i) sx += x[i], sxx += x[i] * x[i], sxe += x[i] * e[i], se += e[i];
+  double s1, s2;
+  if (SolveLin2(sxx, sx, sxe, sx, 3.0, se, &s1, &s2) == 0) slope = s1, intercept = s2;
+  const double L = std::fabs(slope) >= 1e-6 ? -intercept / slope : smax;
+  // The parabola through all three; its vertex is the other. A refused system has no vertex.
+  double A = 0.0, B = 0.0;
+  if (SolveLin2(x[1] * x[1], x[1], e[1] - e[0], x[2] * x[2], x[2], e[2] - e[0], &s1, &s2) == 0) A = s1, B = s2;
+  const double P = std::fabs(A) >= 1e-6 ? -0.5 * B / A : smax;
+  if (P > 0.0 && P < smax && P < L)
+    *step = P;
+  else if (L > 0.0 && L < smax && L < P)
+    *step = L;
+  else if (P < 0.0 && L < smax)
+    *step = L;
+  else if (L > smax && P > smax)
+    *step = smax;
+  else if (L < 0.0 && P < 0.0)
+    *step = smax;
+  else
+    *step = 0.5 * smax;
+  return 0;
+}
+
+int UpdateICPRegistration(double** table, const double h[4], double c, double factor, RegVec* out, int* done) {
+  *done = 0;
+  double d1[7], d2[7], d3[7], o[7];
+  double n1 = 0, n2 = 0, n3 = 0, d12 = 0, d23 = 0;
+  for (int k = 0; k < 7; ++k) {
+    d1[k] = table[0][k] - table[1][k];
+    d2[k] = table[1][k] - table[2][k];
+    d3[k] = table[2][k] - table[3][k];
+    o[k] = table[0][k];
+    n1 += d1[k] * d1[k], n2 += d2[k] * d2[k], n3 += d3[k] * d3[k];
+    d12 += d1[k] * d2[k], d23 += d2[k] * d3[k];
+  }
+  *out = RegVec{{o[0], o[1], o[2], o[3]}, {o[4], o[5], o[6]}};
+  if (n1 < 1e-6 || n2 < 1e-6 || n3 < 1e-6) return -2;
+  const double l1 = std::sqrt(n1), l2 = std::sqrt(n2), l3 = std::sqrt(n3);
+  const double cos1 = d12 / (l1 * l2), cos2 = d23 / (l2 * l3);
+  if (std::fabs(cos1) < c || cos2 < c) return -2;
+  const double x[3] = {0.0, -l1, -l1 - l2};
+  double s;
+  Func3ValExtrapolate(x, h, l1 * factor, &s);
+  s = std::min(s, 20.0 * l1);
+  for (int k = 0; k < 7; ++k) o[k] += s * d1[k] / l1;
+  *out = RegVec{{o[0], o[1], o[2], o[3]}, {o[4], o[5], o[6]}};
+  *done = 1;
+  NormalizeQternion(out->q);
+  return 0;
+}
+
+int ICPPntSet(const float* x, const float* y, const float* z, int n, RegParams params, KDTree* tree,
+              RegVec* motion, double* error, double* largest, int* brk) {
+  if (brk) *brk = 0;
+  if (!x || !y || !z || !motion || !error || !largest || !brk || n < 1 || !TreeReady(tree) || tree->n < 1)
+    return -2;
+  TrackingScope scope;
+  double** table = allocate_matrix_ff(4, 7);
+  float* P = MallocArray<float>(6, n);
+  if (!table || !P || KernelFailed()) return -2;
+  float *px = P, *py = P + n, *pz = P + 2 * n, *qx = P + 3 * n, *qy = P + 4 * n, *qz = P + 5 * n;
+
+  RegVec start = *motion;
+  if (NormalizeQternion(start.q) != 0) return -2;
+  *motion = start;
+  RegVec cur = start;
+  for (int r = 0; r < 4; ++r) SetRow(table, r, cur);
+  double factor = 10.0;
+  int improvements = 0, stalls = 0, slow = 0, iterations = 0;
+  double e0 = kInfinity, m0 = kInfinity;
+  int status = PntSetRegError(x, y, z, n, &cur, tree, params.maxDistance, &e0, &m0);
+  if (status == 0) *error = e0, *largest = m0;
+  double e = e0, h[4] = {e0, e0, e0, e0};
+  const int mode = CurrentRegistrationMode();
+
+  for (;;) {
+    const double prev = e;
+    bool improved = false;
+    TransformPntSet(x, y, z, n, &cur, px, py, pz);
+    ClosestPntSet3DTree(px, py, pz, n, tree, qx, qy, qz);
+    const double s = register_point_sets(x, y, z, n, qx, qy, qz, &cur);
+    // One status word: a start without pairs, a refused extrapolation, or an extrapolated motion
+    // without pairs all end the loop here, one search later (callers rely on the extra pass).
+    if (status != 0 || s < 0.0) break;
+    e = std::sqrt(s);
+    if (e < h[0]) {
+      ShiftErrors(h, e);
+      Insert_registr_table(table, 4, &cur);
+      ++improvements;
+      improved = true;
+    }
+    if (improvements > 4 && improved && mode == 0) {
+      RegVec trial;
+      int done = 0;
+      status = UpdateICPRegistration(table, h, 0.925, factor, &trial, &done);
+      if (status == 0 && done == 1) {
+        double te = kInfinity, tm = kInfinity;
+        status = PntSetRegError(x, y, z, n, &trial, tree, params.maxDistance, &te, &tm);
+        if (status == 0 && te < e) {
+          cur = trial;
+          e = te;
+          ShiftErrors(h, te);
+          Insert_registr_table(table, 4, &trial);
+          ++improvements;
+          factor = std::min(2.0 * factor, 20.0);
+        } else {
+          factor = std::max(factor / 4.0, 0.1);
+        }
+      }
+    }
+    if (user_break()) {
+      *brk = 1;
+      break;
+    }
+    ++iterations;
+    stalls = e < prev ? 0 : stalls + 1;
+    if (stalls == 0 && params.animate == 1 && e < params.bestError) {
+      double m[4][4];
+      const RegVec shown = Row(table, 0);
+      registr_transform_matrix(&shown, m);
+      RegAnimation(m);
+    }
+    if (std::fabs(prev - e) < 1e-22 || e < 1e-22) break;
+    slow = (prev > 0.001 && std::fabs(prev - e) / prev < params.relTolerance) ? slow + 1 : 0;
+    if (slow > 2) break;
+    if (iterations >= params.maxIterations || stalls >= 4 || e <= params.tolerance) break;
+  }
+  if (improvements > 0) {
+    *motion = Row(table, 0);
+    *error = h[0];
+  }
+  return 0;
+}
+
+int ICPtwoPntSetsGlobalSearch(const float* x, const float* y, const float* z, int n, RegParams params,
+                              KDTree* tree, RegVec* motion, double* error, double* largest, int* brk) {
+  if (brk) *brk = 0;
+  if (!x || !y || !z || !motion || !error || !largest || !brk || n < 3 || !TreeReady(tree)) return -2;
+  RegVec best = *motion;
+  if (NormalizeQternion(best.q) != 0) return -2;
+  double e0 = kInfinity, m0 = kInfinity;
+  PntSetRegError(x, y, z, n, &best, tree, params.maxDistance, &e0, &m0);
+  double bestError = e0, bestLargest = m0;
+
+  TrackingScope scope;
+  OwnedTable starts;
+  int count = 0;
+  if (params.startPoses && params.startCount >= 1) {
+    starts.reset(allocate_matrix_ff(params.startCount, 7));
+    if (!starts || KernelFailed()) return -2;
+    for (int i = 0; i < params.startCount; ++i) SetRow(starts.get(), i, Row(params.startPoses, i));
+    count = params.startCount;
+  } else if (GetInitialQuaternion(x, y, z, n, tree->coords[0], tree->coords[1], tree->coords[2], tree->n,
+                                  starts.receive(), &count) != 0) {
+    return -2;
+  }
+  double* keys = MallocArray<double>(count);
+  int* order = MallocArray<int>(count);
+  Owned<Cloud, FreeCloud> cloud(MakeCld(x, y, z, n, nullptr));
+  if (!keys || !order || !cloud || KernelFailed()) return -2;
+  OwnedFloats sx, sy, sz;
+  int sn = 0;
+  if (SimpleSampleCloud(cloud.get(), params.sampleCount, sx.receive(), sy.receive(), sz.receive(), &sn) != 0)
+    return -2;
+  cloud.reset();
+  for (int i = 0; i < count; ++i) keys[i] = kInfinity;
+
+  // Coarse stage: every start refined on the sample, in place.
+  RegParams coarse = params;
+  coarse.maxIterations = n < 20000 ? 20 : 10;
+  double cbest = kInfinity;
+  int broke = 0;
+  for (int i = 0; i < count; ++i) {
+    keys[i] = kInfinity;
+    coarse.bestError = cbest;
+    RegVec r = Row(starts.get(), i);
+    double e = kInfinity, m = kInfinity;
+    const int rc = ICPPntSet(sx.get(), sy.get(), sz.get(), sn, coarse, tree, &r, &e, &m, &broke);
+    if (KernelFailed()) return -2;
+    SetRow(starts.get(), i, r);
+    if (broke) break;
+    if (rc == 0) {
+      keys[i] = e;
+      cbest = std::min(cbest, e);
+      if (e < 0.1 * params.tolerance) break;
+    }
+  }
+  if (broke) {
+    *brk = 1;
+    *motion = best;
+    *error = bestError;
+    *largest = bestLargest;
+    return 0;
+  }
+
+  // Fine stage: the most promising starts on all of A.
+  HeapSortWithIndexing(count, keys, order);
+  int m = count;
+  if (m > 4) m /= 2;
+  m = std::min(m, 10);
+  if (n > 20000) m = 5;
+  m = std::min(m, count);  // a short table (a retry's four rows) has no fifth start
+  RegParams fine = params;
+  fine.bestError = kInfinity;
+  fine.maxIterations = params.maxIterations / 2;
+  for (int k = 0; k < m; ++k) {
+    const int j = order[k];
+    RegVec r = Row(starts.get(), j);
+    if (k > 0) {
+      RegVec a = best, b = r;
+      if (QternionDiff(&a, &b) < 0.01 || (keys[j] > 0.1 && keys[j] > 40.0 * bestError)) continue;
+    }
+    double e = kInfinity, lm = kInfinity;
+    ICPPntSet(x, y, z, n, fine, tree, &r, &e, &lm, &broke);
+    if (KernelFailed()) return -2;
+    if (e < bestError) {
+      best = r;
+      bestError = e;
+      bestLargest = lm;
+      fine.bestError = e;
+    }
+    if (broke) {
+      *brk = 1;
+      break;
+    }
+    if (bestError < params.tolerance) break;
+  }
+
+  fine.maxIterations = *brk ? 2 : 5;
+  int lastBreak = 0;
+  ICPPntSet(x, y, z, n, fine, tree, &best, &bestError, &bestLargest, &lastBreak);
+  if (KernelFailed()) return -2;
+  if (lastBreak) *brk = 1;
+  *motion = best;
+  *error = bestError;
+  *largest = bestLargest;
+  return 0;
+}
+
+int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* error, double* largest, int* brk) {
+  if (brk) *brk = 0;
+  if (!A || !B || !motion || !error || !largest || !brk || A->npts < 3 || B->npts < 3) return -2;
+  TrackingScope scope;
+  Owned<KDTree, FreeKDTree> tree(Create3DTree(B->x, B->y, B->z, B->npts, LeafSize(B->npts)));
+  if (!tree || KernelFailed()) return -2;
+  if (params.animate == 1)
+    EnableRegAnimation();
+  else
+    DisableRegAnimation();
+
+  RegVec best = *motion;
+  if (NormalizeQternion(best.q) != 0) return -2;
+  *motion = best;
+  double e = kInfinity, m = kInfinity;
+  if (PntSetRegError(A->x, A->y, A->z, A->npts, &best, tree.get(), params.maxDistance, &e, &m) != 0) return -2;
+  const double startError = e, startLargest = m;
+  double bestError = e, bestLargest = m;
+  params.bestError = e;
+
+  int broke = 0;
+  if (params.globalSearch == 1) {
+    RegVec copy = best;
+    double ge = kInfinity, gm = kInfinity;
+    if (ICPtwoPntSetsGlobalSearch(A->x, A->y, A->z, A->npts, params, tree.get(), &copy, &ge, &gm, &broke) != 0)
+      return -2;
+    if (ge < bestError) best = copy, bestError = ge, bestLargest = gm, params.bestError = ge;
+  } else if (bestError > 0.1 && bestError > 20.0 * params.tolerance) {
+    // Coarse pass on a sample, started with the centroids brought together.
+    double ca[3], cb[3];
+    ComputeCenterOfMassCoord(A->x, A->y, A->z, A->npts, ca);
+    ComputeCenterOfMassCoord(B->x, B->y, B->z, B->npts, cb);
+    OwnedFloats sx, sy, sz;
+    int sn = 0;
+    if (SimpleSampleCloud(A, params.sampleCount, sx.receive(), sy.receive(), sz.receive(), &sn) == 0) {
+      RegVec copy = best;
+      for (int k = 0; k < 3; ++k) copy.t[k] += cb[k] - ca[k];
+      RegParams coarse = params;
+      coarse.maxIterations = 3;
+      coarse.animate = 0;
+      double ce = kInfinity, cm = kInfinity;
+      ICPPntSet(sx.get(), sy.get(), sz.get(), sn, coarse, tree.get(), &copy, &ce, &cm, &broke);
+      if (PntSetRegError(A->x, A->y, A->z, A->npts, &copy, tree.get(), params.maxDistance, &ce, &cm) == 0 &&
+          ce < bestError)
+        best = copy, bestError = ce, bestLargest = cm, params.bestError = ce;
+    }
+  }
+  if (KernelFailed()) return -2;
+  NormalizeQternion(best.q);
+  if (broke) {
+    *brk = 1;
+    *motion = best;
+    *error = startError;
+    *largest = startLargest;
+    return 0;
+  }
+
+  // Main pass.
+  RegVec copy = best;
+  double me = kInfinity, mm = kInfinity;
+  ICPPntSet(A->x, A->y, A->z, A->npts, params, tree.get(), &copy, &me, &mm, &broke);
+  if (KernelFailed()) return -2;
+  if (me < bestError) best = copy, bestError = me, bestLargest = mm, params.bestError = me;
+
+  // A result just above the tolerance is often a shallow local minimum: retry from motions turned
+  // one degree further about tilted axes.
+  if (!broke && params.tolerance < bestError && bestError < 4.0 * params.tolerance && bestError > 0.001) {
+    RegVec seed = best;
+    OwnedTable restarts;
+    int nr = 0;
+    if (GetPerturbedQuaternion(&seed, 0.017453292519943295, restarts.receive(), &nr) == 0) {
+      RegParams retry = params;
+      retry.startCount = nr;
+      retry.startPoses = restarts.get();
+      retry.maxIterations = 5;
+      retry.animate = 0;
+      RegVec r = best;
+      double re = kInfinity, rm = kInfinity;
+      ICPtwoPntSetsGlobalSearch(A->x, A->y, A->z, A->npts, retry, tree.get(), &r, &re, &rm, &broke);
+      if (!broke) {
+        retry.animate = params.animate;
+        re = rm = kInfinity;
+        ICPPntSet(A->x, A->y, A->z, A->npts, retry, tree.get(), &r, &re, &rm, &broke);
+        if (re < bestError) best = r, bestError = re, bestLargest = rm;
+      }
+    }
+    if (KernelFailed()) return -2;
+  }
+  if (broke) *brk = 1;
+  *motion = best;
+  *error = bestError;
+  *largest = bestLargest;
+  return 0;
+}

@@ -1,0 +1,79 @@
+// Iterative closest point registration of a moving point set A onto a target B whose points do
+// not correspond: move A by the current motion, pair each moved point with its nearest target
+// point (kd-tree over B), solve the closed form of A onto those points, repeat. On top of the
+// plain loop: an error that ignores pairs beyond a maximum distance, extrapolated steps along a
+// straight run of motions, a coarse pass on a sample, a search over many start motions and a
+// retry from perturbed motions when the result ends just above the tolerance.
+//
+// Point sets are three float arrays and a count; arithmetic is in double. Errors are RMS
+// distances in the clouds' units; `largest` is the largest pair distance within maxDistance.
+// Loops poll user_break once per iteration; a break stops the work with success, the best
+// motion accepted so far and the break flag 1. Improving motions are shown through RegAnimation
+// when `animate` is 1. One registration at a time: the tree keeps its last query, and the
+// registration mode and lastXform are process-wide.
+#pragma once
+
+#include "cloud/makecld.h"
+#include "registration/confreg.h"
+#include "registration/kdtree.h"
+#include "registration/qternion.h"
+
+struct RegParams {
+  RegConstraint* constraint;  // null: free motion (read by the constrained drivers only)
+  int sampleCount;            // size of the coarse passes' sample of A; below 1 keeps all points
+  int startCount;             // rows of startPoses
+  double** startPoses;        // start motions of the global search (7 columns); null: made here
+  int globalSearch;           // 1: ICPtwoClouds searches start motions instead of a coarse pass
+  int animate;                // 1: improving motions are shown
+  int maxIterations;          // iteration limit of one loop
+  double bestError;           // an improving motion is shown only below this error
+  double maxDistance;         // pairs farther apart are left out of the error
+  double tolerance;           // absolute: a loop stops at or below this error
+  double relTolerance;        // a loop stops after three iterations changing less than this
+};
+
+// The defaults: no constraint, sample 100, no start table, no global search, no display,
+// 40 iterations, bestError and maxDistance 3.37e38, tolerance 0.001, relTolerance 0.0005.
+// -2 for null.
+int SetDefaultRegParams(RegParams* params);
+
+// Registers cloud A onto cloud B from the start motion in *motion; on success *motion is the
+// result and error, largest its RMS and largest pair distance. -2 (motion at most normalised,
+// nothing else written but the break flag 0) for a null argument, fewer than 3 points in either
+// cloud, no pair within maxDistance at the start, or no memory.
+int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* error, double* largest, int* brk);
+// The best motion over many start motions (params.startPoses, or those of GetInitialQuaternion),
+// each refined first on a sample, the best few on all of A. -2 for a null argument, n < 3, a tree
+// without arrays, or no memory.
+int ICPtwoPntSetsGlobalSearch(const float* x, const float* y, const float* z, int n, RegParams params,
+                              KDTree* tree, RegVec* motion, double* error, double* largest, int* brk);
+// One loop from *motion. Writes the start's error and largest distance (unless no pair is within
+// maxDistance), then the improved motion and its error. -2 for a null argument, n < 1, a tree
+// without points or arrays, or no memory.
+int ICPPntSet(const float* x, const float* y, const float* z, int n, RegParams params, KDTree* tree,
+              RegVec* motion, double* error, double* largest, int* brk);
+// RMS and largest distance of A moved by the motion to its nearest target points, pairs beyond
+// maxDistance left out. -2 (outputs untouched) when no pair is within maxDistance.
+int PntSetRegError(const float* x, const float* y, const float* z, int n, const RegVec* motion, KDTree* tree,
+                   double maxDistance, double* error, double* largest);
+// The motion as a row-vector 4 x 4 matrix (translation in row 3). -2, with a pure translation,
+// for a quaternion that cannot be normalised.
+int registr_transform_matrix(const RegVec* motion, double m[4][4]);
+// A moved by the motion into ox, oy, oz. -2 for a null pointer; n < 1 writes nothing.
+int TransformPntSet(const float* x, const float* y, const float* z, int n, const RegVec* motion, float* ox,
+                    float* oy, float* oz);
+// Every s-th point of the cloud (s = N div target, at least 1), into three new arrays owned by the
+// caller (released with Free, outside every tracking scope). -2 for a null cloud or no memory.
+int SimpleSampleCloud(Cloud* cloud, int target, float** x, float** y, float** z, int* count);
+// Covariance of the points about their centroid into the 3 x 3 row-pointer M (products / n); an
+// empty set gives zeros.
+int pntset_covariance_matrix(const float* x, const float* y, const float* z, int n, double** M);
+// Shifts rows 0..rows-2 down by one and copies the motion into row 0.
+int Insert_registr_table(double** table, int rows, const RegVec* motion);
+// A motion extrapolated along the run of the table's last four motions (newest in row 0) with
+// their errors h[0..3]; done = 1. -2 (done 0) when the steps are too short or not straight enough
+// (cosines below c).
+int UpdateICPRegistration(double** table, const double h[4], double c, double factor, RegVec* out, int* done);
+// Step length along the last direction from three errors at positions x (x[0] = 0 the newest),
+// at most smax. Returns 0.
+int Func3ValExtrapolate(const double x[3], const double e[3], double smax, double* step);

@@ -1,0 +1,328 @@
+#include "registration/icp.h"
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "foundation/makemat.h"
+#include "registration/cpsr.h"
+#include "registration/stepreg.h"
+#include "tests/support/injected_failures.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+// An L-bracket in millimetres: a 100 x 50 base plate with a round hole and a 50 x 75 upright,
+// sampled on a grid of `step`. No symmetry maps it onto itself, so the registration has one answer.
+Cloud* Bracket(double step) {
+  const double S = 25.0;
+  std::vector<float> x, y, z;
+  for (double u = 0; u <= 4.0 * S + 1e-9; u += step)
+    for (double v = 0; v <= 2.0 * S + 1e-9; v += step) {
+      if ((u - 2.8 * S) * (u - 2.8 * S) + (v - 1.1 * S) * (v - 1.1 * S) < 0.25 * S * S) continue;
+      x.push_back(float(u)), y.push_back(float(v)), z.push_back(0.0f);
+    }
+  for (double v = 0; v <= 2.0 * S + 1e-9; v += step)
+    for (double w = step; w <= 3.0 * S + 1e-9; w += step)
+      x.push_back(0.0f), y.push_back(float(v)), z.push_back(float(w));
+  return MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr);
+}
+
+Cloud* MovedCopy(const Cloud* c, const RegVec& v) {
+  std::vector<float> x(c->npts), y(c->npts), z(c->npts);
+  TransformPntSet(c->x, c->y, c->z, c->npts, &v, x.data(), y.data(), z.data());
+  return MakeCld(x.data(), y.data(), z.data(), c->npts, nullptr);
+}
+
+RegVec Turn(double degrees, const double axis[3], const double t[3]) {
+  double a[3];
+  VecNormalize3(axis, a);
+  const double h = degrees * kPi / 360;
+  return RegVec{{std::cos(h), std::sin(h) * a[0], std::sin(h) * a[1], std::sin(h) * a[2]}, {t[0], t[1], t[2]}};
+}
+
+RegVec Inverse(const RegVec& v) {
+  RegVec inv = {{v.q[0], -v.q[1], -v.q[2], -v.q[3]}, {0, 0, 0}};
+  double r[3];
+  VecRotWquaternion(v.t, &inv, r);
+  for (int k = 0; k < 3; ++k) inv.t[k] = -r[k];
+  return inv;
+}
+
+// Largest displacement between the two motions over the bracket's corners.
+double MotionGap(const RegVec& a, const RegVec& b) {
+  const double corners[4][3] = {{0, 0, 0}, {100, 50, 0}, {0, 50, 75}, {100, 0, 0}};
+  double gap = 0;
+  for (const auto& p : corners) {
+    double pa[3], pb[3];
+    VecQterTrans3(p, &a, pa);
+    VecQterTrans3(p, &b, pb);
+    gap = std::max(gap, VecDist3(pa, pb));
+  }
+  return gap;
+}
+
+class Icp : public KernelTest {
+ protected:
+  void SetUp() override {
+    KernelTest::SetUp();
+    SetDefaultRegParams(&params);
+    target = Bracket(2.5);
+    const double axis[3] = {0.3, -0.5, 1}, t[3] = {0.5, -0.25, 0.375};
+    truth = Turn(2.0, axis, t);  // moving = truth^-1 (target): truth brings it back
+    moving = MovedCopy(target, Inverse(truth));
+  }
+  void TearDown() override {
+    FreeCloud(target);
+    FreeCloud(moving);
+    SetRegistrationMode(0);
+    KernelTest::TearDown();
+  }
+  RegParams params;
+  Cloud* target = nullptr;
+  Cloud* moving = nullptr;
+  RegVec truth;
+};
+
+TEST_F(Icp, MovedCopyIsRegisteredBack) {
+  params.tolerance = 1e-5;
+  params.maxIterations = 100;
+  RegVec m;
+  SetIdentityQuaternion(&m);
+  double error = -1, largest = -1;
+  int brk = -1;
+  ASSERT_EQ(ICPtwoClouds(moving, target, params, &m, &error, &largest, &brk), 0);
+  EXPECT_EQ(brk, 0);
+  EXPECT_LT(error, 1e-4);
+  EXPECT_LT(MotionGap(m, truth), 1e-3);
+  // The reported error is the closed form's residual against the last pairs: the motion's own
+  // nearest-point error can only be smaller.
+  KDTree* tree = Create3DTree(target->x, target->y, target->z, target->npts, 5);
+  double e2, l2;
+  ASSERT_EQ(PntSetRegError(moving->x, moving->y, moving->z, moving->npts, &m, tree, params.maxDistance, &e2, &l2), 0);
+  EXPECT_LE(e2, error + 1e-9);
+  FreeKDTree(tree);
+}
+
+TEST_F(Icp, GlobalSearchFindsALargeTurn) {
+  FreeCloud(moving);
+  const double axis[3] = {0, 0, 1}, t[3] = {25, -50, 12.5};
+  truth = Turn(100.0, axis, t);
+  moving = MovedCopy(target, Inverse(truth));
+  params.globalSearch = 1;
+  params.tolerance = 1e-4;
+  RegVec m;
+  SetIdentityQuaternion(&m);
+  double error, largest;
+  int brk;
+  ASSERT_EQ(ICPtwoClouds(moving, target, params, &m, &error, &largest, &brk), 0);
+  EXPECT_LT(error, 0.05);
+  EXPECT_LT(MotionGap(m, truth), 0.5);
+}
+
+TEST_F(Icp, UserBreakStopsWithTheBestMotionSoFar) {
+  KDTree* tree = Create3DTree(target->x, target->y, target->z, target->npts, 5);
+  RegVec id;
+  SetIdentityQuaternion(&id);
+  double startError, startLargest;
+  PntSetRegError(moving->x, moving->y, moving->z, moving->npts, &id, tree, params.maxDistance, &startError,
+                 &startLargest);
+  FreeKDTree(tree);
+  StubBreakAfterPolls(0);
+  RegVec clean = id;
+  double cleanError, cleanLargest;
+  int cleanBreak;
+  ASSERT_EQ(ICPtwoClouds(moving, target, params, &clean, &cleanError, &cleanLargest, &cleanBreak), 0);
+  const long total = StubUserBreakPolls();
+  ASSERT_GT(total, 3);
+  for (long polls : {1L, 2L, total / 2, total}) {
+    StubBreakAfterPolls(polls);
+    RegVec m = id;
+    double error = -1, largest = -1;
+    int brk = 0;
+    ASSERT_EQ(ICPtwoClouds(moving, target, params, &m, &error, &largest, &brk), 0);
+    // A break in the main loop used to be swallowed, the flag left 0.
+    EXPECT_EQ(brk, 1) << polls;
+    EXPECT_LE(error, startError) << polls;
+    EXPECT_EQ(StubUserBreakPolls(), polls);
+  }
+  StubBreakAfterPolls(0);
+}
+
+TEST_F(Icp, DisplayIsSwitchedOnceAndShowsOnlyImprovements) {
+  params.animate = 1;
+  RegVec m;
+  SetIdentityQuaternion(&m);
+  double error, largest;
+  int brk;
+  ASSERT_EQ(ICPtwoClouds(moving, target, params, &m, &error, &largest, &brk), 0);
+  StubRegAnimation shown = StubGetRegAnimation();
+  EXPECT_EQ(shown.enables, 1);
+  EXPECT_EQ(shown.disables, 0);
+  EXPECT_GT(shown.frames, 0);
+  EXPECT_LE(shown.frames, params.maxIterations + 5);
+  // The last frame shown is the motion handed back.
+  double expect[4][4];
+  registr_transform_matrix(&m, expect);
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) EXPECT_NEAR(shown.last[i][j], expect[i][j], 1e-12);
+
+  StubReset();
+  params.animate = 0;
+  SetIdentityQuaternion(&m);
+  ASSERT_EQ(ICPtwoClouds(moving, target, params, &m, &error, &largest, &brk), 0);
+  shown = StubGetRegAnimation();
+  EXPECT_EQ(shown.enables, 0);
+  EXPECT_EQ(shown.disables, 1);
+  EXPECT_EQ(shown.frames, 0);
+}
+
+TEST_F(Icp, RefusedInputsWriteNothingButTheBreakFlag) {
+  const float x[2] = {0, 1}, y[2] = {0, 0}, z[2] = {0, 0};
+  Cloud* two = MakeCld(x, y, z, 2, nullptr);
+  RegVec m = {{2, 0, 0, 0}, {1, 1, 1}};
+  double error = 7, largest = 7;
+  int brk = 5;
+  EXPECT_EQ(ICPtwoClouds(two, target, params, &m, &error, &largest, &brk), -2);
+  EXPECT_EQ(ICPtwoClouds(moving, two, params, &m, &error, &largest, &brk), -2);
+  EXPECT_EQ(brk, 0);
+  EXPECT_EQ(error, 7.0);
+  EXPECT_EQ(m.q[0], 2.0);
+  FreeCloud(two);
+  // No pair within reach at the start.
+  params.maxDistance = 1e-9;
+  EXPECT_EQ(ICPtwoClouds(moving, target, params, &m, &error, &largest, &brk), -2);
+  EXPECT_EQ(error, 7.0);
+  EXPECT_EQ(SetDefaultRegParams(nullptr), -2);
+}
+
+TEST_F(Icp, EveryRefusedAllocationFailsCleanlyOrChangesNothing) {
+  FreeCloud(target);
+  FreeCloud(moving);
+  target = Bracket(6.0);
+  moving = MovedCopy(target, Inverse(truth));
+  RegVec clean;
+  SetIdentityQuaternion(&clean);
+  double cleanError, largest;
+  int brk;
+  const long before = MallocRuntimeRequests();
+  ASSERT_EQ(ICPtwoClouds(moving, target, params, &clean, &cleanError, &largest, &brk), 0);
+  const long requests = MallocRuntimeRequests() - before;
+  const int failures = RunWithInjectedFailures(requests + 2, 1, [&] {
+    RegVec m = {{2, 0, 0, 0}, {0, 0, 0}};
+    double error = -1, far = -1;
+    int b = -1;
+    const int r = ICPtwoClouds(moving, target, params, &m, &error, &far, &b);
+    if (r != 0) {
+      EXPECT_EQ(r, -2);
+      EXPECT_EQ(error, -1.0);
+      EXPECT_TRUE(m.q[0] == 2.0 || m.q[0] == 1.0);  // at most normalised
+    } else {
+      EXPECT_EQ(error, cleanError);
+    }
+    return r;
+  });
+  EXPECT_GT(failures, 0);
+}
+
+TEST_F(Icp, ExtrapolationFollowsAStraightRunToTheZeroOfItsErrors) {
+  // Errors on a line falling to zero one step ahead; the parabola is degenerate.
+  const double x[3] = {0, -1, -2}, e[3] = {1, 2, 3};
+  double s = -1;
+  Func3ValExtrapolate(x, e, 5.0, &s);
+  EXPECT_NEAR(s, 1.0, 1e-12);
+  const double zero[3] = {0, 1, 2};
+  Func3ValExtrapolate(x, zero, 5.0, &s);
+  EXPECT_EQ(s, 0.0);
+  // Two positions alike: the parabola's system is refused, so there is no vertex (its
+  // coefficients used to be read unset); the least-squares line decides.
+  const double twice[3] = {0, -1, -1};
+  Func3ValExtrapolate(twice, e, 5.0, &s);
+  EXPECT_NEAR(s, 2.0 / 3.0, 1e-12);
+
+  double** table = allocate_matrix_ff(4, 7);
+  for (int r = 0; r < 4; ++r) {
+    const RegVec v = {{1, 0, 0, 0}, {0.1 * r, 0, 0}};
+    Insert_registr_table(table, 4, &v);  // rows end newest first: 0.3, 0.2, 0.1, 0.0
+  }
+  EXPECT_NEAR(table[0][4], 0.3, 1e-15);
+  EXPECT_NEAR(table[3][4], 0.0, 1e-15);
+  // Error = distance still to go to x = 0.6, whose zero the straight run reaches.
+  const double h[4] = {0.3, 0.4, 0.5, 0.6};
+  RegVec out;
+  int done = 0;
+  ASSERT_EQ(UpdateICPRegistration(table, h, 0.925, 10.0, &out, &done), 0);
+  EXPECT_EQ(done, 1);
+  EXPECT_NEAR(out.t[0], 0.6, 1e-12);
+  EXPECT_EQ(out.q[0], 1.0);
+  // A bent run is not extrapolated.
+  table[2][5] = 0.1;
+  EXPECT_EQ(UpdateICPRegistration(table, h, 0.925, 10.0, &out, &done), -2);
+  EXPECT_EQ(done, 0);
+  matrix_free_ff(table);
+}
+
+TEST_F(Icp, SamplingAndSetHelpers) {
+  std::vector<float> x(250), y(250), z(250);
+  for (int i = 0; i < 250; ++i) x[i] = float(i), y[i] = float(2 * i), z[i] = 1.0f;
+  Cloud* c = MakeCld(x.data(), y.data(), z.data(), 250, nullptr);
+  BeginTrackingMallocs();
+  float *sx = nullptr, *sy = nullptr, *sz = nullptr;
+  int n = 0;
+  ASSERT_EQ(SimpleSampleCloud(c, 100, &sx, &sy, &sz, &n), 0);
+  FreeTrackedMallocs();  // the sample is the caller's, outside the scope
+  ASSERT_EQ(n, 125);
+  EXPECT_EQ(sx[124], 248.0f);
+  EXPECT_EQ(sy[1], 4.0f);
+  Free(sx), Free(sy), Free(sz);
+  c->npts = 100;
+  ASSERT_EQ(SimpleSampleCloud(c, 100, &sx, &sy, &sz, &n), 0);
+  EXPECT_EQ(n, 100);
+  Free(sx), Free(sy), Free(sz);
+  ASSERT_EQ(SimpleSampleCloud(c, 0, &sx, &sy, &sz, &n), 0);
+  EXPECT_EQ(n, 100);
+  Free(sx), Free(sy), Free(sz);
+  c->npts = 250;
+  FreeCloud(c);
+  EXPECT_EQ(SimpleSampleCloud(nullptr, 10, &sx, &sy, &sz, &n), -2);
+
+  // The covariance's trace is the mean squared distance from the centroid.
+  double M[3][3];
+  double* rows[3] = {M[0], M[1], M[2]};
+  pntset_covariance_matrix(x.data(), y.data(), z.data(), 250, rows);
+  double mx = 0, my = 0, ms = 0;
+  for (int i = 0; i < 250; ++i) mx += x[i] / 250.0, my += y[i] / 250.0;
+  for (int i = 0; i < 250; ++i) ms += ((x[i] - mx) * (x[i] - mx) + (y[i] - my) * (y[i] - my)) / 250.0;
+  EXPECT_NEAR(M[0][0] + M[1][1] + M[2][2], ms, 1e-6 * ms);
+  EXPECT_NEAR(M[0][1], M[1][0], 0.0);
+  pntset_covariance_matrix(x.data(), y.data(), z.data(), 0, rows);
+  EXPECT_EQ(M[1][1], 0.0);
+  const RegVec id = {{1, 0, 0, 0}, {0, 0, 0}};
+  EXPECT_EQ(TransformPntSet(x.data(), y.data(), z.data(), 3, &id, nullptr, y.data(), z.data()), -2);
+}
+
+TEST_F(Icp, AxisModeTurnsOnlyAboutZAndStillImproves) {
+  FreeCloud(moving);
+  const double axis[3] = {0, 0, 1}, t[3] = {1.25, -0.75, 0};
+  truth = Turn(4.0, axis, t);
+  moving = MovedCopy(target, Inverse(truth));
+  ASSERT_EQ(SetRegistrationMode(3), 0);
+  RegVec m;
+  SetIdentityQuaternion(&m);
+  double error, largest;
+  int brk;
+  KDTree* tree = Create3DTree(target->x, target->y, target->z, target->npts, 5);
+  double startError, startLargest;
+  PntSetRegError(moving->x, moving->y, moving->z, moving->npts, &m, tree, params.maxDistance, &startError,
+                 &startLargest);
+  FreeKDTree(tree);
+  ASSERT_EQ(ICPtwoClouds(moving, target, params, &m, &error, &largest, &brk), 0);
+  EXPECT_EQ(m.q[1], 0.0);
+  EXPECT_EQ(m.q[2], 0.0);
+  EXPECT_EQ(m.t[2], 0.0);
+  EXPECT_LT(error, startError);
+}
+
+}  // namespace
