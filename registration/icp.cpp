@@ -150,18 +150,10 @@ int SimpleSampleCloud(Cloud* cloud, int target, float** x, float** y, float** z,
 }
 
 int pntset_covariance_matrix(const float* x, const float* y, const float* z, int n, double** M) {
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) M[i][j] = 0.0;
-  if (n < 1) return 0;
-  double c[3];
-  ComputeCenterOfMass(x, y, z, n, c);
-  for (int k = 0; k < n; ++k) {
-    const double d[3] = {x[k] - c[0], y[k] - c[1], z[k] - c[2]};
+  double centroid[3];
+  if (n < 1 || PntsetCovMatrix(x, y, z, n, centroid, M) != 0)
     for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 3; ++j) M[i][j] += d[i] * d[j];
-  }
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) M[i][j] /= n;
+      for (int j = 0; j < 3; ++j) M[i][j] = 0.0;
   return 0;
 }
 

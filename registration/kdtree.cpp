@@ -157,7 +157,7 @@ KDTreeNode* BuildKDTree(const float** coords, int dim, int n, int bucket) {
 }
 
 KDTree* Create3DTree(const float* x, const float* y, const float* z, int n, int bucket) {
-  if (n < 0) return nullptr;
+  if (n < 0 || (n > 0 && (!x || !y || !z))) return nullptr;
   UntrackedScope untracked;
   const float** coords = MallocArray<const float*>(3);
   KDTree* tree = MallocArray<KDTree>(1);

@@ -6,6 +6,7 @@
 
 #include "foundation/makemat.h"
 #include "registration/cpsr.h"
+#include "registration/register.h"
 #include "registration/stepreg.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
@@ -323,6 +324,51 @@ TEST_F(Icp, AxisModeTurnsOnlyAboutZAndStillImproves) {
   EXPECT_EQ(m.q[2], 0.0);
   EXPECT_EQ(m.t[2], 0.0);
   EXPECT_LT(error, startError);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Icp, TooFewPointsOrNoPairsLeaveTheStartMotion) {
+  KDTree* tree = Create3DTree(target->x, target->y, target->z, target->npts, 5);
+  // Two points fix no rotation: the closed form refuses and the loop keeps the (normalised) start
+  // instead of a stale motion.
+  RegVec m = {{2, 0, 0, 0}, {0.5, 0, 0}};
+  double error = -1, largest = -1;
+  int brk = -1;
+  ASSERT_EQ(ICPPntSet(moving->x, moving->y, moving->z, 2, params, tree, &m, &error, &largest, &brk), 0);
+  EXPECT_EQ(m.q[0], 1.0);
+  EXPECT_EQ(m.t[0], 0.5);
+  EXPECT_EQ(brk, 0);
+  // No pair within reach: the outputs stay unwritten and the motion stays.
+  params.maxDistance = 1e-9;
+  error = largest = -1;
+  ASSERT_EQ(ICPPntSet(moving->x, moving->y, moving->z, moving->npts, params, tree, &m, &error, &largest, &brk), 0);
+  EXPECT_EQ(error, -1.0);
+  EXPECT_EQ(m.t[0], 0.5);
+  FreeKDTree(tree);
+}
+
+TEST_F(Icp, ShortStartTableOnALargeSetReadsNoRowPastIt) {
+  // Above 20000 points the fine stage takes five starts; a retry's table has four.
+  std::vector<float> x(20001), y(20001), z(20001);
+  for (int i = 0; i < 20001; ++i) x[i] = float(i % 150), y[i] = float(i / 150), z[i] = 0.01f * float(i % 7);
+  KDTree* tree = Create3DTree(x.data(), y.data(), z.data(), 20001, 20);
+  RegVec m = {{1, 0, 0, 0}, {0.2, 0.1, 0}};
+  double** starts = nullptr;
+  int count = 0;
+  ASSERT_EQ(GetPerturbedQuaternion(&m, 0.017453292519943295, &starts, &count), 0);
+  params.startPoses = starts;
+  params.startCount = count;
+  params.maxIterations = 2;
+  double error, largest;
+  int brk;
+  EXPECT_EQ(ICPtwoPntSetsGlobalSearch(x.data(), y.data(), z.data(), 20001, params, tree, &m, &error, &largest, &brk),
+            0);
+  EXPECT_EQ(brk, 0);
+  matrix_free_ff(starts);
+  FreeKDTree(tree);
 }
 
 }  // namespace

@@ -113,6 +113,7 @@ TEST_F(KdTree, DegenerateTreesAnswerLikeTheScan) {
   EXPECT_EQ(ox, 9.0f);
   FreeKDTree(t);
   EXPECT_EQ(Create3DTree(nullptr, nullptr, nullptr, -1, 10), nullptr);
+  EXPECT_EQ(Create3DTree(few.x.data(), nullptr, few.z.data(), few.n(), 10), nullptr);
   EXPECT_EQ(NewBuildKDTree(nullptr, 3, 5, 1), nullptr);
 }
 
