@@ -194,6 +194,9 @@ int EvalPointDirectDiffOnRBspline(const Bspline* obj, const double* uTable, cons
   if (!nubkernel::DegreesOk(obj)) return -2;
   const bool surf = obj->kind == 2;
   if (du < 0 || du > kMaxOrder || (surf && (dv < 0 || dv > kMaxOrder))) return -2;
+  // One direction only: a mixed request taken here would come back as a pure u derivative.
+  if (surf && du != 0 && dv != 0)
+    return EvalPointCrossDiffOnRBspline(obj, uTable, vTable, uSpan, vSpan, du, dv, out);
   const bool alongV = surf && du == 0;
   const int k = alongV ? dv : du;
   const int dim = obj->dimension == 2 ? 2 : 3;

@@ -68,6 +68,8 @@ int EvalPointOnRBspline(const Bspline* obj, const double* uTable, const double* 
                         int vSpan, int du, int dv, double out[3]);
 int EvalPointCrossDiffOnRBspline(const Bspline* obj, const double* uTable, const double* vTable,
                                  int uSpan, int vSpan, int du, int dv, double out[3]);
+// Pure derivative along one direction; a surface request with du and dv both nonzero is handed
+// to the cross form.
 int EvalPointDirectDiffOnRBspline(const Bspline* obj, const double* uTable, const double* vTable,
                                   int uSpan, int vSpan, int du, int dv, double out[3]);
 
