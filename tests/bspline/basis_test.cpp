@@ -93,6 +93,12 @@ TEST_F(BasisTest, BasisIsTheTextbookPartitionOfUnityWithMultipleKnots) {
         ComputeNubVals(k.data(), j, t, span, N);
         for (int i = 0; i <= j; ++i) EXPECT_EQ(table[1 + j * (j + 1) / 2 + i], N[i + 1]);
       }
+      // The initialiser of that table finds the same span and fills the same values.
+      double tableM[1 + (kMaxSplineDegree + 1) * (kMaxSplineDegree + 2) / 2];
+      int spanM = p;
+      EvalPointOnObjInitM(t, p, k.data(), tableM, &spanM, n);
+      EXPECT_EQ(spanM, span);
+      EXPECT_TRUE(std::equal(table + 1, table + 1 + (p + 1) * (p + 2) / 2, tableM + 1)) << t;
     }
   }
   // Just above a simple knot the function starting there is of order (dt)^3: set to 0.

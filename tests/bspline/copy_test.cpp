@@ -7,6 +7,7 @@
 #include "bspline/cclone.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
+#include "foundation/umalloc.h"
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
@@ -100,6 +101,17 @@ TEST_F(CopyTest, FamilyCopyIsDeepAndRelinked) {
   }
   for (const TrimList* t = c->trims; t; t = t->next)
     for (const BsplineList* n = t->loopCurves; n; n = n->next) EXPECT_EQ(copies.count(n->item), 1u);
+  // One loop relinked on its own gives the copy's loop.
+  BsplineList* one = CopyATrimList(s->trims->loopCurves, s->curves, c->curves);
+  ASSERT_NE(one, nullptr);
+  const BsplineList* m = c->trims->loopCurves;
+  for (BsplineList* n = one; n || m; m = m->next) {
+    ASSERT_TRUE(n && m);
+    EXPECT_EQ(n->item, m->item);
+    BsplineList* next = n->next;
+    Free(n);
+    n = next;
+  }
   FreeBspline(c);
   EXPECT_EQ(Values(s), before);
   FreeBspline(s);

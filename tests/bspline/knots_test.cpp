@@ -11,7 +11,9 @@
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
+#include "curve/crvutil.h"
 #include "foundation/umalloc.h"
+#include "stitch/vcnobj.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
 
@@ -53,8 +55,11 @@ TEST_F(KnotArithmetic, NormalisedKnotsKeepTheShape) {
     const double f = NormalizeKnots(m->knotsU, NumKnotsU(m));
     SetDomainFromKnots(m, 0);
     EXPECT_DOUBLE_EQ(f, 0.2);
-    EXPECT_EQ(m->umin, 0.0);
-    EXPECT_EQ(m->umax, 1.0);
+    double lo, hi;
+    GetKnotInfo(m, 0, &lo, &hi);
+    EXPECT_TRUE(m->umin == 0.0 && m->umax == 1.0 && lo == 0.0 && hi == 1.0);
+    GetKnotInfo(c, 0, &lo, &hi);
+    EXPECT_TRUE(lo == 2.0 && hi == 7.0);
     for (int s = 0; s <= 20; ++s) {
       const double t = 2.0 + 5.0 * s / 20.0;
       double a[3], b[3], da[3], db[3];
@@ -118,6 +123,10 @@ TEST_F(KnotArithmetic, SnapTouchesOnlyTheRunAroundTheIndex) {
   EXPECT_EQ(SnapKnotsToValue(k.data(), 7, 1, 0.0, 1e-6), 2);
   EXPECT_EQ(k[0], 0.0);
   EXPECT_EQ(k[1], 0.0);
+  // The curve module's name for it does the same.
+  std::vector<double> j = {0.0, 0.3, 0.3 + 1e-9, 0.5, 1.0};
+  EXPECT_EQ(PutAllKnotsWithinTolOfValToVal(j.data(), 5, 2, 0.3, 1e-6), 3);
+  EXPECT_EQ(j, (std::vector<double>{0.0, 0.3, 0.3, 0.5, 1.0}));
 }
 
 class ObjectMeasures : public KernelTest {};

@@ -6,6 +6,7 @@
 #include "bspline/creverse.h"
 #include "bspline/crvlist.h"
 #include "bspline/sfree.h"
+#include "foundation/umalloc.h"
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
@@ -146,6 +147,16 @@ TEST_F(RecordTest, FreeingArraysAndPropertiesLeavesNoDanglingPointers) {
   FreeBsplineArrayContents(a, 2);
   EXPECT_EQ(a[0], nullptr);
   FreeBsplineArray(a, 2);
+  // The legacy records: one with no user, and a polyline record freed with its arrays (the
+  // leak check sees any left behind).
+  Dle* d = MallocNullDle();
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->words[0], 0);
+  Free(d);
+  auto* lines = static_cast<HighResLines*>(Malloc(sizeof(HighResLines)));
+  for (float** f : {&lines->x, &lines->y, &lines->z}) *f = static_cast<float*>(Malloc(4 * sizeof(float)));
+  FreeHighResLines(lines);
+  FreeHighResLines(nullptr);
 }
 
 // Reversal: C(s) of the reversed curve is C(umin + umax - s). Random curves of every kind on

@@ -73,6 +73,13 @@ TEST_F(CloudFilters, MediansMatchBruteForceAndFailCleanly) {
       }
   }
   matrix_free_ff(m);
+  // The median of a list: the middle of the sorted values (the upper one of an even count).
+  for (int count : {9, 54}) {
+    std::vector<double> v(g.begin(), g.begin() + count), sorted = v;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(getmedian(v.data(), count), sorted[count / 2]);
+    EXPECT_EQ(v, sorted);
+  }
 }
 
 TEST_F(CloudFilters, PointsOnAPlaneGiveItsNormalAsTheSmallestAxis) {

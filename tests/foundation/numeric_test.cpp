@@ -96,6 +96,18 @@ TEST_F(NumericUtil, CoordinateConversionsRoundTrip) {
   double t, h, r;
   xyz_to_theta_h(1, -0.00005, 0, &t, &h, &r);  // legacy: stays slightly negative
   EXPECT_TRUE(t < 0 && t > -1e-4);
+  // The object form converts in place for type 5 only: cylindrical for modes 2 and 6,
+  // spherical for 3 and 7.
+  const double p[3] = {1.0, -2.0, 0.5};
+  for (int mode : {2, 3, 6, 7}) {
+    double a, b, c;
+    (mode % 4 == 2 ? xyz_to_theta_h : xyz_to_theta_phi)(p[0], p[1], p[2], &a, &b, &c);
+    const double polar[3] = {a, b, c};
+    put_object_to_world(&a, &b, &c, 1, 4, mode);
+    EXPECT_TRUE(a == polar[0] && b == polar[1] && c == polar[2]);
+    put_object_to_world(&a, &b, &c, 1, 5, mode);
+    EXPECT_TRUE(std::fabs(a - p[0]) < 1e-12 && std::fabs(b - p[1]) < 1e-12 && std::fabs(c - p[2]) < 1e-12) << mode;
+  }
 
   // In place on arrays; the cylindrical frame's axis point is placed by its axis code.
   Cloud frame{};

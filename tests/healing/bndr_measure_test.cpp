@@ -96,6 +96,13 @@ TEST_F(BndrMeasure, FoldedAnglesAndTheVectorHelpers) {
   EXPECT_GT(sum[2], 0.99);
   EXPECT_EQ(AddOneNormalizedVecToSumVec(n0, tiny, sum, &count), -2);
   EXPECT_EQ(count, 1);
+  // The source turned to the target's side, whatever its length.
+  for (double sgn : {1.0, -1.0}) {
+    const double src[3] = {1, 0, -2 * sgn};
+    double dst[3] = {0, 0, 5};
+    ASSERT_EQ(VecProjectReverse3(src, dst), 0);
+    EXPECT_TRUE(dst[0] == -sgn && dst[2] == 2.0);
+  }
 
   // One vanished tangent stays zero, the other is only normalised; a vanished normal leaves
   // everything as it was.
@@ -186,7 +193,9 @@ TEST_F(BndrMeasure, CornerGeometryOfAGrid) {
   // Moving corners keeps every end on its corner.
   ASSERT_EQ(RefineBndrCornerPositions(bs), 0);
   ExpectCornerGeometry(bs);
-  // The per-surface variant agrees on one normal too.
+  // Both averaging variants agree on one normal too.
+  ASSERT_EQ(AverageBndrTopoCornerNormals(bs, centre), 0);
+  expectAgreed(2, 1e-9);
   ASSERT_EQ(NewAverageBndrTopoCornerNormals(bs, centre), 0);
   EXPECT_EQ(mid.nSrfId, 4);
   expectAgreed(1, 1e-9);

@@ -193,6 +193,21 @@ TEST_F(GsrfTest, SectorDistanceMatchesTheGapAndIsCapped) {
   SidePoint(srfs_[0], 3, 0.5, side);
   t = 0.5;
   EXPECT_NEAR(ClosestDistOnBndrCrv(&g_->crvs[2], below, &t), healtest::Dist(side, below), 1e-4);
+
+  // The grid search finds the facing side one gap away for every inner sample of the shared
+  // side, and the elements built on it pair the two sides.
+  ASSERT_EQ(ClosestSampleGsrf(g_), 1);
+  const GsrfCrv &a = g_->crvs[2], &b = g_->crvs[4];
+  for (int k = 1; k + 1 < a.nSample; ++k) {
+    const double pos = a.closePos[k];
+    ASSERT_TRUE(pos >= b.firstSample && pos <= b.firstSample + b.nSample - 1) << k;
+  }
+  ASSERT_EQ(MakeGsrfBndrEl(g_), 1);
+  ASSERT_EQ(g_->crvs[2].nEl, 1);
+  const GsrfBndrEl& el = *g_->crvs[2].els;
+  ASSERT_NE(el.partner, nullptr);
+  EXPECT_EQ(el.partner->crv, &g_->crvs[4]);
+  EXPECT_NEAR(el.maxDist, apart, 1e-5);
 }
 
 TEST_F(GsrfTest, ShortStraightSideIsCollapsedAndLeftUnpaired) {
@@ -357,6 +372,7 @@ TEST_F(GsrfTest, FailuresAreCleanAndATJunctionCutsTheLongSide) {
   for (long n = 1;; ++n) {
     StubBreakAfterPolls(n);
     if (Build(0.01)) break;
+    EXPECT_EQ(StubUserBreakPolls(), n);  // the poll that answered the break was the last
     ++broken;
     EXPECT_EQ(status_, -2);
     EXPECT_EQ(MallocTrackLevel(), 0);

@@ -33,7 +33,9 @@ TEST_F(HostLayer, ConversionWidensKnotsAndRoundTripsThroughTheMatrix) {
   host.matrix[12] = 10;  // translation in the last row: row vectors
   host.matrix[13] = -2;
   host.matrix[14] = 0.5f;
+  const int count = SAAStubSurfaceCount();
   int e = SAAStubAddSurface(host);
+  EXPECT_EQ(SAAStubSurfaceCount(), count + 1);
   SAA_Scene scene{1, {0, 0, 0}};
   SAA_Elem elem = SAAStubElement(e);
 
@@ -55,6 +57,7 @@ TEST_F(HostLayer, ConversionWidensKnotsAndRoundTripsThroughTheMatrix) {
   ASSERT_EQ(ZK2SAA(&scene, b, &elem, 2, 0, inverse), 0);
   const std::vector<double>& back = SAAStubSurfaceAt(e).vertices;
   for (size_t k = 0; k < back.size(); ++k) EXPECT_NEAR(back[k], host.vertices[k], 1e-5) << k;
+  EXPECT_EQ(SAAStubSurfaceCount(), count + 1);  // written back in place
   FreeBspline(b);
 }
 

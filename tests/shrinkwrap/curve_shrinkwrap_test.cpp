@@ -243,8 +243,26 @@ TEST_F(CurveShrinkWrapTest, BasisValuesGiveTheSameFitAsEvaluation) {
   EXPECT_LT(ShapeDiff(a, b), 1e-10);
   EXPECT_LT(ShapeDiff(a, e), 1e-10);
   for (Bspline* x : {a, b, e}) FreeBspline(x);
-  // A span that does not fit the curve is ignored rather than written out of bounds.
+  // The quadratic built on given basis values is the one built by evaluation.
   NubVals nv(c, s);
+  const double w[3] = {0.3, 0.2, 0.1};
+  double **A[2], *r[2][3];
+  ASSERT_EQ(SetupShrinkWrapCrv3FunctionalMat(c, s.t.data(), s.x.data(), s.y.data(), s.z.data(), s.n(), 2.0, w, &A[0],
+                                             &r[0][0], &r[0][1], &r[0][2]),
+            0);
+  ASSERT_EQ(SetupShrinkWrapCrv3FunctionalMatNubVals(c, s.t.data(), s.x.data(), s.y.data(), s.z.data(), nv.values,
+                                                    nv.spans.data(), s.n(), 2.0, w, &A[1], &r[1][0], &r[1][1], &r[1][2]),
+            0);
+  const int nc = NumCtrlU(c);
+  for (int i = 0; i < nc; ++i) {
+    for (int j = 0; j < nc; ++j) EXPECT_NEAR(A[1][i][j], A[0][i][j], 1e-12 * (1 + std::fabs(A[0][i][j])));
+    for (int a = 0; a < 3; ++a) EXPECT_NEAR(r[1][a][i], r[0][a][i], 1e-12 * (1 + std::fabs(r[0][a][i])));
+  }
+  for (int f = 0; f < 2; ++f) {
+    matrix_free_ff(A[f]);
+    for (double* v : r[f]) Free(v);
+  }
+  // A span that does not fit the curve is ignored rather than written out of bounds.
   nv.span[3] = 1000;
   nv.span[4] = -5;
   ASSERT_EQ(Fit(kPlainNub, c, s, params, nullptr, &a, 0, &nv), 0);

@@ -31,15 +31,23 @@ Bspline* BumpCurve(bool planar) {
   return BuildCurve(3, 3, pts);
 }
 
+// K = C' x C'' / |C'|^3, whose length is the curvature.
+void CurvatureVector(const Bspline* c, double t, double K[3]) {
+  double d1[3], d2[3];
+  Eval3DPointOnCurve3Array(c, t, 1, d1);
+  Eval3DPointOnCurve3Array(c, t, 2, d2);
+  VecCrossProd3(d1, d2, K);
+  for (int a = 0; a < 3; ++a) K[a] /= std::pow(VecSize3(d1), 3);
+}
+
 // Sum of squared changes of the curvature between neighbouring dense samples: a discrete
 // measure of curvature variation.
 double CurvatureVariation(const Bspline* c) {
   double prev = 0.0, sum = 0.0;
   for (int i = 0; i <= 600; ++i) {
-    double d1[3], d2[3], cr[3];
-    Eval3DPointOnCurve3Array(c, i / 600.0, 1, d1);
-    Eval3DPointOnCurve3Array(c, i / 600.0, 2, d2);
-    const double k = VecSize3(VecCrossProd3(d1, d2, cr)) / std::pow(VecSize3(d1), 3);
+    double K[3];
+    CurvatureVector(c, i / 600.0, K);
+    const double k = VecSize3(K);
     if (i > 0) sum += (k - prev) * (k - prev);
     prev = k;
   }
@@ -81,6 +89,15 @@ TEST_F(CurveFairTest, FairingABumpLowersCurvatureVariationAndKeepsTheEnds) {
       for (int i : {0, 1, n - 2, n - 1})
         EXPECT_TRUE(c->X[0][i] == start->X[0][i] && c->Y[0][i] == start->Y[0][i] && c->Z[0][i] == start->Z[0][i]);
       for (int i = 0; i < n && planar; ++i) EXPECT_NEAR(c->Z[0][i], 0.0, 1e-12);  // stays in its plane
+      // The curvature vector's derivative against a central difference of the vector.
+      for (double t : {0.2, 0.55}) {
+        const double h = 1e-5;
+        double dk[3], kp[3], km[3];
+        ASSERT_EQ(BsplCurve3DiffCurvature(c, t, dk), 0);
+        CurvatureVector(c, t + h, kp);
+        CurvatureVector(c, t - h, km);
+        for (int a = 0; a < 3; ++a) EXPECT_NEAR(dk[a], (kp[a] - km[a]) / (2 * h), 1e-4 * (1 + std::fabs(dk[a])));
+      }
       FreeBspline(start);
       SmoothCurveRegionCleanUp();
       FreeBspline(c);
@@ -111,6 +128,17 @@ TEST_F(CurveFairTest, FairingNeedsItsSetUpOnTheSameCurve) {
   EXPECT_TRUE(changed == 0 && change > 0.1);
   EXPECT_EQ(std::vector<double>(c->Y[0], c->Y[0] + NumCtrlU(c)), moved);
   for (Bspline* obj : {other, c}) FreeBspline(obj);
+  // The Gauss samples of an interval integrate polynomials of degree 19 exactly.
+  double *t = nullptr, *w = nullptr;
+  int n = 0;
+  ASSERT_EQ(GetGaussQuadSampleWeight(0.5, 2.0, &t, &w, &n), 0);
+  for (int deg : {0, 7, 19}) {
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i) sum += w[i] * std::pow(t[i], deg);
+    EXPECT_NEAR(sum, (std::pow(2.0, deg + 1) - std::pow(0.5, deg + 1)) / (deg + 1), 1e-9 * std::pow(2.0, deg)) << deg;
+  }
+  Free(t);
+  Free(w);
 }
 
 TEST_F(CurveFairTest, InjectedFailuresRestoreTheCurveAndLeaveNoLeak) {

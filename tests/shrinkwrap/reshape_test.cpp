@@ -24,7 +24,9 @@ class ReshapeTest : public KernelTest {};
 
 // Entries of the Gram matrix of the r-th derivatives against the integral by five-point
 // Gauss-Legendre on each knot interval, exact for these polynomials (the kernel drops entries
-// below 1e-6); degree 0 gives the diagonal of the interval lengths.
+// below 1e-6); degree 0 gives the diagonal of the interval lengths. The derivative's
+// coefficients in the degree p - r basis of the same knots sum to the textbook derivative, for a
+// whole spline and for one basis function.
 TEST_F(ReshapeTest, GramMatricesMatchTheirIntegrals) {
   const double gx[5] = {-0.9061798459386640, -0.5384693101056831, 0.0, 0.5384693101056831, 0.9061798459386640};
   const double gw[5] = {0.2369268850561891, 0.4786286704993665, 0.5688888888888889, 0.4786286704993665,
@@ -48,7 +50,21 @@ TEST_F(ReshapeTest, GramMatricesMatchTheirIntegrals) {
           EXPECT_NEAR(g[i][j], std::fabs(e) < 1e-6 ? 0.0 : e, 1e-10 * (1.0 + std::fabs(e))) << p << " " << r << " " << i << " " << j;
         }
       matrix_free_ff(g);
+      std::vector<double> c(n), d(nk), one(r + 1);
+      for (int i = 0; i < n; ++i) c[i] = std::sin(1.0 + i);
+      ASSERT_EQ(NSplineDerivative(k.data(), nk, p, r, c.data(), d.data()), 0);
+      ASSERT_EQ(SingleSplineDerivative(k.data(), nk, 1, p, r, one.data()), 0);
+      for (double t : {0.1, 0.9, 1.7}) {
+        double ref = 0.0, got = 0.0, single = 0.0;
+        for (int i = 0; i < n; ++i) ref += c[i] * RefBasisDeriv(k.data(), nk, i, p, r, t);
+        for (int i = 0; i < n + r; ++i) got += d[i] * RefBasis(k.data(), nk, i, p - r, t);
+        for (int j = 0; j <= r; ++j) single += one[j] * RefBasis(k.data(), nk, 1 + j, p - r, t);
+        EXPECT_NEAR(got, ref, 1e-9 * (1.0 + std::fabs(ref))) << p << " " << r << " " << t;
+        EXPECT_NEAR(single, RefBasisDeriv(k.data(), nk, 1, p, r, t), 1e-9) << p << " " << r << " " << t;
+      }
     }
+    double dummy[8];
+    EXPECT_EQ(NSplineDerivative(k.data(), nk, p, p + 1, dummy, dummy), -2);
   }
   double** g5 = allocate_matrix_ff(7, 7);
   EXPECT_EQ(ComputeGramMatrixGQ(ClampedKnots(5, 7).data(), 13, 5, g5), -2);  // degree 4 is the highest
@@ -113,6 +129,12 @@ TEST_F(ReshapeTest, ReshapedCurvePassesThroughItsPoints) {
       for (int a = 0; a < 3; ++a) EXPECT_NEAR(q[a], pts[3 * k + a], 1e-9) << p << " " << k;
     }
     EXPECT_TRUE(c->X[0][NumCtrlU(c) - 1] == pts[0] && c->Z[0][0] == pts[17]);  // ends exactly
+    // Handed to another (rational, shorter) record, the reshaped shape comes along whole.
+    Bspline* d = BuildRandomCurve(5u, 2, 4, 3, true);
+    ASSERT_EQ(UpdateCurveBsplineCntrlPts(d, c), 0);
+    EXPECT_EQ(ShapeDiff(c, d), 0.0) << p;
+    EXPECT_EQ(d->rational, 0);
+    FreeBspline(d);
     FreeBspline(c);
   }
 }

@@ -2,9 +2,11 @@
 // intervals (the shape never changes), and the knots and free control points that held rows
 // and parameter boxes give.
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "bspline/sfree.h"
+#include "cloud/makecld.h"
 #include "shrinkwrap/shrink.h"
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
@@ -121,6 +123,46 @@ TEST_F(ShrinkKnotsTest, HeldRowsAndParameterBoxes) {
   EXPECT_TRUE(firstU == 4 && nU == 2);
   EXPECT_EQ(GetFreeCntrlPntsInParamBox(b, 0.5, 0, 0.5, 1, none, &nU, &firstU, &nV, &firstV), -2);
   FreeBspline(b);
+
+  // A difference cloud (x = u, y = v) keeps, in order, exactly the points inside the box.
+  std::vector<float> cu, cv, cz;
+  for (int i = 0; i < 40; ++i) cu.push_back(0.025f * i), cv.push_back(float((7 * i) % 11) / 10), cz.push_back(float(i));
+  Cloud* cloud = MakeCld(cu.data(), cv.data(), cz.data(), 40, nullptr);
+  ASSERT_EQ(SelectDiffCloudInParamBox(cloud, 0.2, 0.3, 0.7, 0.8), 0);
+  std::vector<float> inside;
+  for (int i = 0; i < 40; ++i)
+    if (cu[i] >= 0.2 && cu[i] <= 0.7 && cv[i] >= 0.3 && cv[i] <= 0.8) inside.push_back(cz[i]);
+  EXPECT_EQ(std::vector<float>(cloud->z, cloud->z + cloud->npts), inside);
+  FreeCloud(cloud);
+}
+
+// Grid runs sorted by keys: columns (dir 0), rows (dir 1), or rows by u and then columns by v.
+// Every point travels with its keys (x holds the u key, y the v key) and no point is lost.
+TEST_F(ShrinkKnotsTest, GridRunsSortByTheirKeys) {
+  std::mt19937 rng(4);
+  const int n = 5, m = 4;
+  for (int mode : {0, 1, 2}) {
+    std::vector<double> x(n * m), y(n * m), z(n * m), u(n * m), v(n * m);
+    double zsum = 0.0;
+    for (int i = 0; i < n * m; ++i) {
+      x[i] = u[i] = double(rng() % 7), y[i] = v[i] = double(rng() % 5), z[i] = x[i] + 10 * y[i];
+      zsum += z[i];
+    }
+    if (mode < 2)
+      Sort3DPointsUsing1DPoints(x.data(), y.data(), z.data(), u.data(), n, m, mode);
+    else
+      Sort3DPointsUsing2DPoints(x.data(), y.data(), z.data(), u.data(), v.data(), n, m);
+    const std::vector<double>& key = mode == 2 ? v : u;
+    for (int i = 0; i < n * m; ++i) {
+      EXPECT_EQ(z[i], x[i] + 10 * y[i]);
+      EXPECT_EQ(x[i], u[i]);
+      EXPECT_TRUE(mode != 2 || y[i] == v[i]);
+      const int next = mode == 1 ? (i % n + 1 < n ? i + 1 : -1) : (i + n < n * m ? i + n : -1);
+      EXPECT_TRUE(next < 0 || key[i] <= key[next]) << mode << " " << i;
+      zsum -= z[i];
+    }
+    EXPECT_EQ(zsum, 0.0);
+  }
 }
 
 }  // namespace

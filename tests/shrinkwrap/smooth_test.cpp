@@ -1,5 +1,6 @@
 // Smoothing of surface control nets: held rows stay bit-identical while the net gets smoother,
 // staged smoothing works on a copy, and iso-curve smoothing.
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -60,6 +61,17 @@ TEST_F(NetSmoothTest, HeldRowsStayBitIdenticalAndRoughnessFalls) {
   Bspline* thin = NoisyPatch(9u, 2, 6);  // one column per side held twice needs three
   EXPECT_EQ(SmoothSrfCntrlPntsLambdaGamma(thin, 1, 0.3, -0.31, 5), -2);
   FreeBspline(thin);
+}
+
+// The sorted-array searches of the smoothing against the standard library, with repeated
+// entries, values outside the array and every seed.
+TEST_F(NetSmoothTest, SortedSearchesFindTheLastEntryNotAbove) {
+  const double a[6] = {0, 1, 1, 2, 3.5, 3.5};
+  for (double x : {-1.0, 0.0, 0.5, 1.0, 3.5, 9.0}) {
+    const int ref = int(std::upper_bound(a, a + 6, x) - a) - 1;
+    EXPECT_EQ(SearchVector(a, x, 6), ref) << x;
+    for (int seed = -1; seed <= 6; ++seed) EXPECT_EQ(SearchVectorSeeded(a, x, 6, seed), ref) << x << " " << seed;
+  }
 }
 
 TEST_F(NetSmoothTest, StagedSmoothingWorksOnACopy) {
