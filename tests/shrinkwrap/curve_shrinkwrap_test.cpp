@@ -250,7 +250,7 @@ TEST_F(CurveShrinkWrapTest, BasisValuesGiveTheSameFitAsEvaluation) {
   ASSERT_EQ(SetupShrinkWrapCrv3FunctionalMat(c, s.t.data(), s.x.data(), s.y.data(), s.z.data(), s.n(), 2.0, w, &A[0],
                                              &r[0][0], &r[0][1], &r[0][2]),
             0);
-  ASSERT_EQ(SetupShrinkWrapCrv3FunctionalMatNubVals(c, s.t.data(), s.x.data(), s.y.data(), s.z.data(), nv.values,
+  ASSERT_EQ(SetupShrinkWrapCrv3FunctionalMatNubVals(c, s.t.data(), s.x.data(), s.y.data(), s.z.data(), nv.values.get(),
                                                     nv.spans.data(), s.n(), 2.0, w, &A[1], &r[1][0], &r[1][1], &r[1][2]),
             0);
   const int nc = NumCtrlU(c);
