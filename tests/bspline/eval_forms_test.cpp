@@ -14,6 +14,7 @@
 #include "foundation/umalloc.h"
 #include "intersect/cntrlpt.h"
 #include "tests/support/builders.h"
+#include "tests/support/checks.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
@@ -26,10 +27,6 @@ double Wavy(double x, double y) { return std::sin(3 * x) * std::cos(2 * y) + 0.3
 // of the value's scale.
 void ExpectFloatOf(float f, double d, double scale, const char* what, int at) {
   EXPECT_NEAR(f, d, 4.0 * 1.2e-7 * std::max(scale, std::fabs(d))) << what << " at " << at;
-}
-
-void ExpectClose(const double* a, const double* b, double tol, const char* what) {
-  for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[k], b[k], tol) << what << " coordinate " << k;
 }
 
 // A rational 2D curve (u, v, weights random) on a surface, and the non-rational 3D curve whose
@@ -371,11 +368,11 @@ TEST_F(EvalForms, DispatchersAndPointerFormsAreTheirEvaluators) {
           EXPECT_EQ(EvalCrvOnSrfCoord(s, c2, us[i], d, e), e);
           double e2[3];
           EXPECT_EQ(Eval3DPointOnBsplOnSurfCoord(nullptr, c2, us[i], d, 0, e2), e2);
-          ExpectClose(e2, e, 1e-12, "through the owner");
+          ExpectNear3(e2, e, 1e-12, "through the owner");
         }
         const double got[3] = {x[i], y[i], z[i]};
-        ExpectClose(got, e, 0.0, "EvalNpntsOnObj");
-        ExpectClose(out[i], e, 0.0, "EvalNpntsOnObj2");
+        ExpectNear3(got, e, 0.0, "EvalNpntsOnObj");
+        ExpectNear3(out[i], e, 0.0, "EvalNpntsOnObj2");
         for (int k = 0; k < 3; ++k) ExpectFloatOf((k == 0 ? fx : k == 1 ? fy : fz)[i], e[k], 10.0, "_f", i);
       }
     }

@@ -14,6 +14,7 @@
 #include "foundation/makemat.h"
 #include "intersect/cntrlpt.h"
 #include "tests/support/builders.h"
+#include "tests/support/checks.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
@@ -36,16 +37,12 @@ double Scale(const double* r) {
   return std::max({1.0, std::fabs(r[0]), std::fabs(r[1]), std::fabs(r[2])});
 }
 
-void ExpectClose(const double* a, const double* b, double tol, const char* what) {
-  for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[k], b[k], tol) << what << " coordinate " << k;
-}
-
 // A derivative of order (du, dv) against the reference, relative to its size.
 void ExpectDeriv(const double* got, const Bspline* b, double u, double v, int du, int dv,
                  const char* what) {
   double r[3];
   RefEvalDeriv(b, u, v, du, dv, r);
-  ExpectClose(got, r, 1e-9 * Scale(r), what);
+  ExpectNear3(got, r, 1e-9 * Scale(r), what);
 }
 
 // Byte copy of a record and of a value its arrays hold, to prove evaluation left it alone.
@@ -76,7 +73,7 @@ TEST_F(EvalTest, PointsEqualDeBoorWithin1e12) {
         double p[3], r[3];
         Eval3DPointOnSurfCoord(s, u, v, 0, 0, p);
         RefEvalSurface(s, u, v, r);
-        ExpectClose(p, r, 1e-12 * RefScale(s), "surface point");
+        ExpectNear3(p, r, 1e-12 * RefScale(s), "surface point");
       }
   }
   for (int trial = 0; trial < 12; ++trial) {
@@ -89,7 +86,7 @@ TEST_F(EvalTest, PointsEqualDeBoorWithin1e12) {
         Eval3DPointOnCurve3Array(c, t, 0, q);
       else
         Eval2DPointOnCurve2Array(nullptr, c, t, 0, q);
-      ExpectClose(q, r, 1e-12, "curve point");
+      ExpectNear3(q, r, 1e-12, "curve point");
     }
   }
 }
@@ -210,7 +207,7 @@ TEST_F(EvalTest, EvenlySpacedRunsIncludingOnePointAndSegments) {
   ASSERT_EQ(EvalUniformGridOnGeometryM(s, 1, 3, d0, d0, 1, 0, out), 0);
   for (int j = 0; j < 3; ++j) {
     RefEvalSurface(s, 2.0, j * 0.5, r);
-    ExpectClose(out[j], r, 1e-12, "uniform grid");
+    ExpectNear3(out[j], r, 1e-12, "uniform grid");
   }
   matrix_free_ff(out);
 }
@@ -370,7 +367,7 @@ TEST_F(EvalTest, FirstUseScratchFailureLeavesOutputUntouched) {
   ClearKernelError();
   Eval4DPointOnRSurfArray(s, 0.5, 0.5, 1, 1, 1, out);
   RefEvalDeriv(s, 0.5, 0.5, 1, 1, r);
-  ExpectClose(out, r, 1e-12, "after recovery");
+  ExpectNear3(out, r, 1e-12, "after recovery");
   for (int i = 0; i < 5; ++i) matrix_free_ff(*scratch[i]), *scratch[i] = saved[i];
 }
 

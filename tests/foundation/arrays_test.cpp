@@ -1,7 +1,6 @@
 // n-vectors, row-pointer matrices and flat blocks: the vector operations as a field's
 // identities, matrix products and transposes against each other, copies as round trips,
-// grid polylines joining neighbours, ranges against std::minmax, and the small numeric helpers
-// (powers, factorials, binomials, variance) by their recurrences.
+// grid polylines joining neighbours, ranges against std::minmax.
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -12,7 +11,6 @@
 #include "foundation/dispmat.h"
 #include "foundation/makemat.h"
 #include "foundation/mathmat.h"
-#include "foundation/mathutil.h"
 #include "foundation/minmax.h"
 #include "foundation/vec3.h"
 #include "tests/support/kernel_fixture.h"
@@ -224,34 +222,6 @@ TEST_F(Arrays, RangesAreTheSmallestAndLargestValues) {
   FreeCloud(c);
   Compute3DArrayMinsMaxs_f(&b[0], &b[3], &b[1], &b[4], &b[2], &b[5], fx.data(), fy.data(), fz.data(), 0);
   EXPECT_TRUE(b[0] == kEmptyBoxBound && b[3] == -kEmptyBoxBound);
-}
-
-// Powers add their exponents, factorials keep n! = n (n - 1)! past the table, binomials keep
-// Pascal's rule and their symmetry, the variance sum is the two-pass one.
-TEST_F(Arrays, PowersFactorialsBinomialsAndVariance) {
-  for (double x : {-1.5, 0.3, 2.0})
-    for (int a = -4; a <= 4; ++a) {
-      EXPECT_NEAR(ZK_POW_N(x, a) * ZK_POW_N(x, 3), ZK_POW_N(x, a + 3), 1e-12 * std::fabs(ZK_POW_N(x, a + 3)));
-      EXPECT_NEAR(ZK_POW_N(x, a) * ZK_POW_N(x, -a), 1.0, 1e-14);
-    }
-  EXPECT_EQ(GetFactorial(0), 1.0);
-  EXPECT_EQ(GetFactorial(-3), 1.0);
-  for (int n = 1; n <= 40; ++n) EXPECT_NEAR(GetFactorial(n) / GetFactorial(n - 1), n, 1e-12 * n) << n;
-  for (int n = 1; n <= 20; ++n)
-    for (int k = 1; k < n; ++k) {
-      double c, c1, c2, s;
-      GetBinomialCoeficient(n, k, &c);
-      GetBinomialCoeficient(n - 1, k - 1, &c1);
-      GetBinomialCoeficient(n - 1, k, &c2);
-      GetBinomialCoeficient(n, n - k, &s);
-      EXPECT_NEAR(c, c1 + c2, 1e-9 * c);
-      EXPECT_EQ(c, s);
-    }
-  const double p[3] = {1, 2, 2}, o[3] = {0, 0, 0};
-  EXPECT_EQ(PntToPntDist(p, o), 3.0);
-  const float v[5] = {1, 2, 3, 4, 10};
-  EXPECT_NEAR(ComputeVarianceSum(v, 5), 3 * 3 + 2 * 2 + 1 + 0 + 6 * 6, 1e-12);  // mean 4
-  EXPECT_EQ(ComputeVarianceSum(v, 0), 0.0);
 }
 
 }  // namespace

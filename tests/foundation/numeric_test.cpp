@@ -29,6 +29,11 @@ TEST_F(NumericUtil, PowersFactorialsAndBinomials) {
       ASSERT_EQ(GetBinomialCoeficient(n, k, &c), 0);
       EXPECT_NEAR(c, std::tgamma(n + 1) / (std::tgamma(k + 1) * std::tgamma(n - k + 1)), 1e-9 * c) << n << " " << k;
     }
+  const double p[3] = {1, 2, 2}, o[3] = {0, 0, 0};
+  EXPECT_EQ(PntToPntDist(p, o), 3.0);
+  const float v[5] = {1, 2, 3, 4, 10};
+  EXPECT_NEAR(ComputeVarianceSum(v, 5), 3 * 3 + 2 * 2 + 1 + 0 + 6 * 6, 1e-12);  // mean 4
+  EXPECT_EQ(ComputeVarianceSum(v, 0), 0.0);
 }
 
 TEST_F(NumericUtil, CramerSolvesLeaveTinyResidualsOrRefuseHugeSolutions) {

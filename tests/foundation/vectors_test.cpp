@@ -1,13 +1,15 @@
 // Vectors and 4 x 4 transforms: the array forms against the one-point operations, mirrors as
 // involutions that fix their plane or axis, the transform product and transpose identities,
 // determinants, the comparisons' tolerances, boxes that bound the transformed corners exactly,
-// and orthonormal frames built from one direction.
+// orthonormal frames built from one direction, rotations about an axis and the map of a segment
+// onto the z axis.
 #include <algorithm>
 #include <cmath>
 #include <functional>
 #include <random>
 
 #include "foundation/vec3.h"
+#include "tests/support/checks.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
@@ -15,18 +17,6 @@ namespace {
 class Vectors : public KernelTest {};
 
 std::mt19937 rng(2024);
-double Uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); }
-void Random3(double p[3], double r = 3.0) {
-  for (int i = 0; i < 3; ++i) p[i] = Uniform(-r, r);
-}
-// A general affine map: any 3 x 3 part, a translation, last column (0, 0, 0, 1).
-void RandomXform(Xform M) {
-  for (int i = 0; i < 16; ++i) M[i] = Uniform(-2, 2);
-  M[3] = M[7] = M[11] = 0.0, M[15] = 1.0;
-}
-void ExpectNear3(const double* a, const double* b, double tol, const char* what) {
-  for (int i = 0; i < 3; ++i) EXPECT_NEAR(a[i], b[i], tol) << what << " component " << i;
-}
 double Det3(const double a[3], const double b[3], const double c[3]) {
   double ab[3];
   return VecDotProd3(VecCrossProd3(a, b, ab), c);
@@ -36,11 +26,11 @@ double Det3(const double a[3], const double b[3], const double c[3]) {
 // and the pointer forms are the same operation again.
 TEST_F(Vectors, ArrayFormsApplyTheOnePointOperation) {
   Xform M;
-  RandomXform(M);
+  RandomAffine(rng, M);
   double n[3], a0[3], a1[3];
-  Random3(n), Random3(a0), Random3(a1);
+  RandomPoint(rng, n, 3.0), RandomPoint(rng, a0, 3.0), RandomPoint(rng, a1, 3.0);
   VecNormalize3(n, n);
-  const PlaneEq plane = {n[0], n[1], n[2], Uniform(-1, 1)};
+  const PlaneEq plane = {n[0], n[1], n[2], Uniform(rng, -1, 1)};
   using One = std::function<void(const double*, double*)>;
   using Arr = std::function<void(double*, double*, double*, int)>;
   using ArrF = std::function<void(float*, float*, float*, int)>;
@@ -75,7 +65,7 @@ TEST_F(Vectors, ArrayFormsApplyTheOnePointOperation) {
     float fx[k], fy[k], fz[k];
     for (int i = 0; i < k; ++i) {
       double p[3];
-      Random3(p);
+      RandomPoint(rng, p, 3.0);
       fx[i] = static_cast<float>(p[0]), fy[i] = static_cast<float>(p[1]), fz[i] = static_cast<float>(p[2]);
       // The float form starts from the float points.
       x[i] = fx[i], y[i] = fy[i], z[i] = fz[i];
@@ -92,7 +82,7 @@ TEST_F(Vectors, ArrayFormsApplyTheOnePointOperation) {
   }
   // Pointer and in-place forms.
   double p[3], q[3], r[3];
-  Random3(p);
+  RandomPoint(rng, p, 3.0);
   float f[3] = {static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])};
   double pd[3];
   CoordToDCoord(f, pd);
@@ -118,7 +108,7 @@ TEST_F(Vectors, ArrayFormsApplyTheOnePointOperation) {
   ExpectNear3(Vec1Rot3(r, M), q, 0.0, "Vec1Rot3");
   // A direction maps by the linear part: the difference of two mapped points.
   double e[3], pe[3], te[3];
-  Random3(e);
+  RandomPoint(rng, e, 3.0);
   for (int i = 0; i < 3; ++i) pe[i] = p[i] + e[i];
   VecTrans3(pe, M, te), VecTrans3(p, M, q), VecRot3(e, M, r);
   for (int i = 0; i < 3; ++i) EXPECT_NEAR(te[i] - q[i], r[i], 1e-12);
@@ -133,9 +123,9 @@ TEST_F(Vectors, ArrayFormsApplyTheOnePointOperation) {
 TEST_F(Vectors, MirrorsAreInvolutionsFixingTheirPlane) {
   for (int trial = 0; trial < 20; ++trial) {
     double n[3], m[3], p[3], d[3], q[3], back[3];
-    Random3(n), Random3(m), Random3(p), Random3(d);
+    RandomPoint(rng, n, 3.0), RandomPoint(rng, m, 3.0), RandomPoint(rng, p, 3.0), RandomPoint(rng, d, 3.0);
     VecNormalize3(n, n), VecNormalize3(m, m);
-    const PlaneEq plane = {n[0], n[1], n[2], Uniform(-1, 1)};
+    const PlaneEq plane = {n[0], n[1], n[2], Uniform(rng, -1, 1)};
     auto dist = [](const double* pl, const double* x) {
       return pl[0] * x[0] + pl[1] * x[1] + pl[2] * x[2] + pl[3];
     };
@@ -149,7 +139,7 @@ TEST_F(Vectors, MirrorsAreInvolutionsFixingTheirPlane) {
     for (int i = 0; i < 3; ++i) pd[i] = p[i] + d[i];
     VecMirror3(p, plane, mp), VecMirror3(pd, plane, mpd), DirMirror3(d, plane, md);
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(mpd[i] - mp[i], md[i], 1e-12);
-    const PlaneEq other = {m[0], m[1], m[2], Uniform(-1, 1)};
+    const PlaneEq other = {m[0], m[1], m[2], Uniform(rng, -1, 1)};
     double mirrored[4], x[3];
     PlaneMirror3(other, plane, mirrored);
     for (int i = 0; i < 3; ++i) x[i] = p[i] - dist(other, p) * m[i];  // x on `other`
@@ -160,7 +150,7 @@ TEST_F(Vectors, MirrorsAreInvolutionsFixingTheirPlane) {
 TEST_F(Vectors, ProductsTransposesDeterminantsAndComparisons) {
   for (int trial = 0; trial < 20; ++trial) {
     Xform A, B, AB, At, Bt, ABt, BtAt, Att;
-    RandomXform(A), RandomXform(B);
+    RandomAffine(rng, A), RandomAffine(rng, B);
     Get_catmat(A, B, AB);
     TransposeMatrx(A, At), TransposeMatrx(B, Bt), TransposeMatrx(AB, ABt);
     Get_catmat(Bt, At, BtAt);
@@ -217,9 +207,9 @@ TEST_F(Vectors, ProductsTransposesDeterminantsAndComparisons) {
 TEST_F(Vectors, TransformedBoxesBoundTheCornersExactly) {
   for (int trial = 0; trial < 20; ++trial) {
     Xform M;
-    RandomXform(M);
+    RandomAffine(rng, M);
     Bbox box, out;
-    for (int i = 0; i < 3; ++i) box[i] = Uniform(-2, 0), box[3 + i] = Uniform(0.1, 2);
+    for (int i = 0; i < 3; ++i) box[i] = Uniform(rng, -2, 0), box[3 + i] = Uniform(rng, 0.1, 2);
     XformBbox(box, M, out);
     double b[6] = {box[0], box[1], box[2], box[3], box[4], box[5]};
     bbox_xform(&b[0], &b[1], &b[2], &b[3], &b[4], &b[5], M);
@@ -238,7 +228,7 @@ TEST_F(Vectors, TransformedBoxesBoundTheCornersExactly) {
     }
 
     double dir[3], range[6], p1[3], p2[3];
-    Random3(dir);
+    RandomPoint(rng, dir, 3.0);
     const double inter[6] = {box[0], box[3], box[1], box[4], box[2], box[5]};
     ASSERT_EQ(TransformMinMax(inter, dir, range, M), 1);
     VecNormalize3(dir, dir);
@@ -308,9 +298,9 @@ TEST_F(Vectors, FramesFromOneDirection) {
 TEST_F(Vectors, InterpolationProjectionAndThresholds) {
   for (int trial = 0; trial < 20; ++trial) {
     double p0[3], p1[3], q[3], v[3], n[3], r[3], c[3], d[3];
-    Random3(p0), Random3(p1), Random3(v), Random3(n);
+    RandomPoint(rng, p0, 3.0), RandomPoint(rng, p1, 3.0), RandomPoint(rng, v, 3.0), RandomPoint(rng, n, 3.0);
     const int axis = trial % 3;
-    const double value = Uniform(-3, 3);
+    const double value = Uniform(rng, -3, 3);
     LinInterpolate3(p0, p1, value, axis, q);
     EXPECT_EQ(q[axis], value);
     VecDiff3(q, p0, d), VecDiff3(p1, p0, c);
@@ -350,6 +340,71 @@ TEST_F(Vectors, InterpolationProjectionAndThresholds) {
   EXPECT_TRUE(dir[0] == 0.0 && dir[1] == 1.0);
   EXPECT_EQ(isZeroVector3d(small, 1.0), 0);
   EXPECT_EQ(isZeroVector3d(tiny, 1e-6), 1);
+}
+
+TEST_F(Vectors, AffineMapsRotationsMirrorsAndZAxisTransforms) {
+  const double origin[3] = {0, 0, 0}, zdir[3] = {0, 0, 1}, ex[3] = {1, 0, 0}, ey[3] = {0, 1, 0};
+  Xform M;
+  EXPECT_EQ(RotationAboutAxisXform(origin, zdir, 90.0, M), 0);
+  double q[3];
+  VecTrans3(ex, M, q);  // counter-clockwise
+  ExpectNear3(q, ey, 1e-12);
+  for (int trial = 0; trial < 30; ++trial) {
+    Xform A, B, C, A2;
+    RandomAffine(rng, A);
+    RandomAffine(rng, B);
+    Get_catmat(A, B, C);  // applies A first
+    double a[3], dir[3], r[3], back[3], fixed[3], rr[3];
+    RandomPoint(rng, a, 5.0), RandomPoint(rng, dir, 1.0), RandomPoint(rng, r, 5.0);
+    VecTrans3(a, A, q);
+    VecTrans3(q, B, q);  // in place
+    ExpectNear3(q, VecTrans3(a, C, rr), 1e-9);
+    Copymat(A, A2);
+    Get_catmat(A2, B, A2);  // aliased output
+    for (int i = 0; i < 16; ++i) EXPECT_DOUBLE_EQ(A2[i], C[i]);
+    const double angle = Uniform(rng, -180, 180);
+    Xform R, Rback;
+    RotationAboutAxisXform(a, dir, angle, R);
+    RotationAboutAxisXform(a, dir, -angle, Rback);
+    const double onAxis[3] = {a[0] + 2 * dir[0], a[1] + 2 * dir[1], a[2] + 2 * dir[2]};
+    VecTrans3(onAxis, R, fixed);
+    ExpectNear3(fixed, onAxis, 1e-9);
+    VecTrans3(r, R, q);
+    VecTrans3(q, Rback, back);
+    ExpectNear3(back, r, 1e-9);
+    EXPECT_NEAR(VecDist3(q, a), VecDist3(r, a), 1e-9);
+    // Mirroring in the axis is an involution; the midpoint of r and its image lies on the axis
+    // and the chord is perpendicular to it.
+    double mq[3], mid[3], c[3];
+    VecAxisMirror3(r, a, onAxis, mq);
+    VecAxisMirror3(mq, a, onAxis, back);
+    ExpectNear3(back, r, 1e-9);
+    for (int k = 0; k < 3; ++k) mid[k] = (r[k] + mq[k]) / 2 - a[k], c[k] = mq[k] - r[k];
+    EXPECT_NEAR(VecDotProd3(c, dir), 0.0, 1e-8);
+    EXPECT_NEAR(VecSize3(VecCrossProd3(dir, mid, c)), 0.0, 1e-8);
+
+    // The segment a r goes onto the z axis, a to the origin.
+    if (trial == 0) r[1] = a[1], r[2] = a[2];  // along x: rotation about y only
+    TransformToZAxis(a, r, M);
+    VecTrans3(a, M, q);
+    ExpectNear3(q, origin, 1e-12);
+    VecTrans3(r, M, q);
+    const double tip[3] = {0, 0, VecDist3(a, r)};
+    ExpectNear3(q, tip, 1e-9);
+  }
+  const double p[3] = {1, 2, 3}, tiny[3] = {1e-7, 0, 0};
+  TransformToZAxis(p, p, M);  // no direction: the translation alone
+  EXPECT_TRUE(M[12] == -1.0 && M[13] == -2.0 && M[14] == -3.0 && M[0] == 1.0 && M[5] == 1.0);
+  double u[3], v[3], keep[3] = {7, 7, 7};
+  EXPECT_EQ(Vec3To3Vecs(tiny, u, v, keep), -2);
+  // Legacy: PerpVecs reports bad input on standard output, not through the host.
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(PerpVecs(origin, u, keep), -2);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "PerpVecs -- Invalid input.");
+  EXPECT_EQ(keep[0], 7.0);
+  const double pm[3] = {2, 2, 3}, expect[3] = {0, 2, 3};
+  VecAxisMirror3(pm, p, p, q);  // an axis through the one point p
+  ExpectNear3(q, expect, 0);
 }
 
 }  // namespace
