@@ -1,0 +1,78 @@
+// Trim loops of a surface: closed chains of 2D curves on its parameter plane that bound the part
+// of the surface that exists. A loop's nodes are its own; its curves also stand in the surface's
+// curve list, which owns them. Directions are 1 clockwise and 2 counter-clockwise, u to the
+// right and v upwards. Point-in-trim tests count crossings of the upward vertical ray with the
+// loops sampled as polylines (5 samples per knot span plus each curve's start).
+#pragma once
+
+#include "bspline/smake.h"
+
+// ---- Loops ----------------------------------------------------------------------------------
+// The counter-clockwise loop of the four sides (u-min down, v-min right, u-max up, v-max left),
+// hole 0, attached 1, not put in the trim list; its curves are pushed on the surface's curve
+// list. Null on failure, the curve list as before.
+TrimList* CreateSurfBoundaryAsTrimCurveBspline(Bspline* srf);
+// Pushes the loop on the front of the trim list and sets its attached flag; a null loop changes
+// nothing. Always 1.
+int AddOrderedTrimCurve(Bspline* srf, TrimList* loop);
+// With a null loop a new empty one (flags 0) is pushed on the front of the trim list; the curve
+// is then appended to the loop unless the loop holds it already. The loop, null on failure.
+TrimList* CreateTrimList(Bspline* srf, Bspline* curve, TrimList* loop);
+// A straight 2D piece from (p0[0], p0[1]) to (p1[0], p1[1]) inserted in a loop after `node`
+// and pushed on the surface's curve list. The first argument is not used. Null on failure,
+// nothing changed.
+Bspline* AddCurve2CurveList(int unused, const double p0[3], const double p1[3], BsplineList* node,
+                            Bspline* srf);
+// 1 when the trim list holds an attached loop that is not a hole.
+int IsOuterTrim(const Bspline* srf);
+// Of the outer loops after the first loop of the trim list, the last loses its attached flag
+// and is handed back: 1; none: 0.
+int IsPrevOutTrimInvalid(Bspline* srf, TrimList** out);
+// 1 when a loop of the curve's owner holds this curve.
+int IsTrimPiece(const Bspline* crv);
+// 1 and the first loop (from `loops` on) holding this very node; else 0.
+int GetTrimCurveOfTrimPiece(const BsplineList* node, TrimList* loops, TrimList** out);
+int CountTrimCurves(const Bspline* srf);
+// Direction of the loop by its rightmost interior sample (50 per curve): 1 or 2; -2 on an
+// allocation failure or a loop without curves.
+int FindTrimCurveDirection(Bspline* srf, TrimList* loop);
+// Reverses every curve and the order of the loop, so it runs the other way.
+void ReverseTrimCurveBsplines(TrimList* loop);
+// Turns every hole (hole flag exactly 1) that runs the way of the first non-hole loop.
+void ReverseInnerRelToOuter(Bspline* srf);
+// 1 when the 3D gap between successive curves (the last and the first included) exceeds tol.
+int IsTrimCurveOpen(TrimList* loop, double tol);
+// nu x nv inside flags of the uniform grid over the domain, u fastest.
+void SetInOutTrim(Bspline* srf, int* flags, int nu, int nv);
+// Frees the loop's nodes and the loop (not the curves).
+void FreeUnattachedTrimcurve(TrimList* loop);
+void FreeNewTrimcurve(TrimList* loop);
+
+// ---- Point in trim --------------------------------------------------------------------------
+// Samples of one curve: 5 (interior knots) + 6.
+int TrimCurveSampleCount(const Bspline* crv);
+// 1 inside or untrimmed, 0 outside (also when the samples could not be allocated, error set).
+int IsPointInTrim(Bspline* srf, double u, double v);
+// The same on samples of GetAllTrimArrays; `far` is not used.
+int IsPointInTrimArrays(const Bspline* srf, double u, double v, const double* far, double*** us,
+                        double*** vs);
+// 1 when the upward ray from (u, v) crosses the loop's polyline an odd number of times.
+int IsInTrimcurveArrays(const TrimList* loop, int count, double u, double v, const double* far,
+                        double** us, double** vs);
+int Curve2VertIntersectArraysCount(const Bspline* crv, int count, double u, double v,
+                                   const double* us, const double* vs);
+// Fills us[l], vs[l] for each loop l with per-curve sample arrays (Malloc, the caller's scope),
+// each loop's polyline exactly closed. On failure the error state is set and later entries stay
+// null.
+void GetAllTrimArrays(const Bspline* srf, double*** us, double*** vs);
+// Number of segments of the curve's polyline meeting the segment q0-q1.
+int Curve2IntersectCount(const Bspline* crv, int count, const double q0[2], const double q1[2]);
+// Number of polyline segments meeting the ray from q0 through q1.
+int Curve2IntersectArraysCount(const Bspline* crv, int count, const double q0[2], const double q1[2],
+                               const double* us, const double* vs);
+// Segment p0-p1 against q0-q1 (OK) or the ray from q0 through q1; each polyline vertex belongs
+// to the segment ending there; parallel segments never meet.
+int IsIntersectPlineOK(double p0u, double p0v, double p1u, double p1v, double q0u, double q0v,
+                       double q1u, double q1v);
+int IsIntersectPline(double p0u, double p0v, double p1u, double p1v, double q0u, double q0v,
+                     double q1u, double q1v);

@@ -1,0 +1,334 @@
+// Trim loops and point in trim: the boundary loop turns counter-clockwise and holes are turned
+// against the outer loop; the crossing count on sampled loops agrees with an even-odd test on
+// dense polylines of the same loops for random points clear of them; grids, gap tests and the
+// small loop services; allocation failures leave the surface as it was.
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "bspline/nubs.h"
+#include "bspline/sfree.h"
+#include "surface/trimutils.h"
+#include "tests/bspline/trimloops.h"
+#include "tests/support/builders.h"
+#include "tests/support/injected_failures.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class TrimLoops : public KernelTest {};
+
+// The plane x = u, y = v, z = 0 over [0, 1]^2.
+Bspline* Plane() {
+  return BuildFunctionPatch([](double, double) { return 0.0; });
+}
+
+// A wobbly closed curve round (cu, cv) as `pieces` cubic Beziers (counter-clockwise unless
+// `clockwise`), on the surface's curve list.
+std::vector<Bspline*> Blob(Bspline* s, double cu, double cv, double r, int pieces, bool clockwise,
+                           double wobble = 0.15) {
+  auto radius = [&](double a) { return r * (1.0 + wobble * std::sin(3 * a)); };
+  auto point = [&](double a) {
+    return std::vector<double>{cu + radius(a) * std::cos(a), cv + radius(a) * std::sin(a)};
+  };
+  std::vector<Bspline*> curves;
+  const double step = (clockwise ? -2 : 2) * M_PI / pieces;
+  for (int k = 0; k < pieces; ++k) {
+    const double a0 = k * step, a1 = (k + 1) * step;
+    // Inner control points on the chords a third and two thirds of the way, pushed outwards.
+    std::vector<double> uv;
+    for (int i = 0; i < 4; ++i) {
+      const double a = a0 + (a1 - a0) * i / 3.0;
+      std::vector<double> p = point(a);
+      if (i == 1 || i == 2) {
+        const double out = 1.0 + 0.02;
+        p[0] = cu + (p[0] - cu) * out;
+        p[1] = cv + (p[1] - cv) * out;
+      }
+      uv.insert(uv.end(), p.begin(), p.end());
+    }
+    curves.push_back(BuildCurveOnSurface(s, 3, uv));
+  }
+  return curves;
+}
+
+// Dense polyline of a loop's curves.
+std::vector<std::pair<double, double>> Dense(const TrimList* loop) {
+  std::vector<std::pair<double, double>> pts;
+  for (const BsplineList* n = loop->loopCurves; n; n = n->next) {
+    const Bspline* c = n->item;
+    const double t0 = c->knotsU[c->degreeU], t1 = c->knotsU[c->degreeU + c->interiorU + 1];
+    for (int i = 0; i < 400; ++i) {
+      double uv[2];
+      Eval2DPointOnCurve2Array(nullptr, c, t0 + (t1 - t0) * i / 400.0, 0, uv);
+      pts.push_back({uv[0], uv[1]});
+    }
+  }
+  return pts;
+}
+
+bool EvenOdd(const std::vector<std::pair<double, double>>& poly, double u, double v) {
+  bool in = false;
+  for (size_t i = 0, j = poly.size() - 1; i < poly.size(); j = i++) {
+    const auto [ui, vi] = poly[i];
+    const auto [uj, vj] = poly[j];
+    if ((vi > v) != (vj > v) && u < (uj - ui) * (v - vi) / (vj - vi) + ui) in = !in;
+  }
+  return in;
+}
+
+double Clearance(const std::vector<std::pair<double, double>>& poly, double u, double v) {
+  double best = 1e300;
+  for (const auto& [pu, pv] : poly) best = std::min(best, std::hypot(pu - u, pv - v));
+  return best;
+}
+
+std::vector<double> Corner(const Bspline* c, bool end) {
+  double uv[2];
+  Eval2DPointOnCurve2Array(nullptr, c, c->knotsU[end ? c->degreeU + c->interiorU + 1 : c->degreeU], 0, uv);
+  return {uv[0], uv[1]};
+}
+
+TEST_F(TrimLoops, BoundaryLoopTurnsCounterClockwiseAndReversesToClockwise) {
+  Bspline* s = Plane();
+  TrimList* loop = CreateSurfBoundaryAsTrimCurveBspline(s);
+  ASSERT_NE(loop, nullptr);
+  EXPECT_EQ(loop->hole, 0);
+  EXPECT_EQ(loop->attached, 1);
+  EXPECT_EQ(s->trims, nullptr);
+  const std::vector<std::vector<double>> corners = {{0, 1}, {0, 0}, {1, 0}, {1, 1}};
+  int k = 0;
+  for (const BsplineList* n = loop->loopCurves; n; n = n->next, ++k) {
+    ASSERT_LT(k, 4);
+    EXPECT_EQ(n->item->owner, s);
+    const std::vector<double> a = Corner(n->item, false), b = Corner(n->item, true);
+    EXPECT_NEAR(a[0], corners[k][0], 1e-12);
+    EXPECT_NEAR(a[1], corners[k][1], 1e-12);
+    EXPECT_NEAR(b[0], corners[(k + 1) % 4][0], 1e-12);
+    EXPECT_NEAR(b[1], corners[(k + 1) % 4][1], 1e-12);
+  }
+  EXPECT_EQ(k, 4);
+  EXPECT_EQ(GetNumCurvePieces(s->curves), 4);
+  EXPECT_EQ(FindTrimCurveDirection(s, loop), 2);
+  EXPECT_EQ(IsTrimCurveOpen(loop, 1e-9), 0);
+  ReverseTrimCurveBsplines(loop);
+  EXPECT_EQ(FindTrimCurveDirection(s, loop), 1);
+  EXPECT_EQ(IsTrimCurveOpen(loop, 1e-9), 0);
+  EXPECT_EQ(IsTrimPiece(loop->loopCurves->item), 0);  // not hung on the surface yet
+  EXPECT_EQ(AddOrderedTrimCurve(s, loop), 1);
+  EXPECT_EQ(IsTrimPiece(loop->loopCurves->item), 1);
+  EXPECT_EQ(IsOuterTrim(s), 1);
+  FreeBspline(s);
+}
+
+TEST_F(TrimLoops, BoundaryLoopFailuresLeaveTheCurveListAsItWas) {
+  Bspline* s = Plane();
+  const int failures = RunWithInjectedFailures(400, 3, [&] {
+    TrimList* loop = CreateSurfBoundaryAsTrimCurveBspline(s);
+    if (!loop) {
+      EXPECT_EQ(s->curves, nullptr);
+      return 1;
+    }
+    AddOrderedTrimCurve(s, loop);
+    FreeTrimCurveBsplines(loop);
+    EXPECT_EQ(s->curves, nullptr);
+    EXPECT_EQ(s->trims, nullptr);
+    return 0;
+  });
+  EXPECT_GT(failures, 0);
+  FreeBspline(s);
+}
+
+TEST_F(TrimLoops, HolesAreTurnedAgainstTheOuterLoop) {
+  for (bool outerClockwise : {false, true}) {
+    Bspline* s = Plane();
+    TrimList* outer = AddLoop(s, Blob(s, 0.5, 0.5, 0.4, 8, outerClockwise));
+    TrimList* same = AddLoop(s, Blob(s, 0.4, 0.5, 0.05, 3, outerClockwise), 1);
+    TrimList* opposite = AddLoop(s, Blob(s, 0.6, 0.5, 0.05, 2, !outerClockwise), 1);
+    const int dir = FindTrimCurveDirection(s, outer);
+    EXPECT_EQ(dir, outerClockwise ? 1 : 2);
+    EXPECT_EQ(FindTrimCurveDirection(s, same), dir);
+    ReverseInnerRelToOuter(s);
+    EXPECT_EQ(FindTrimCurveDirection(s, outer), dir);
+    EXPECT_EQ(FindTrimCurveDirection(s, same), 3 - dir);
+    EXPECT_EQ(FindTrimCurveDirection(s, opposite), 3 - dir);
+    EXPECT_EQ(IsTrimCurveOpen(same, 1e-9), 0);  // still end to end after the reversal
+    FreeBspline(s);
+  }
+}
+
+// Mended: a loop without curves has no direction, and says so instead of answering 1.
+TEST_F(TrimLoops, LoopWithoutCurvesHasNoDirection) {
+  Bspline* s = Plane();
+  TrimList* empty = CreateTrimList(s, nullptr, nullptr);
+  ASSERT_NE(empty, nullptr);
+  FreeTrimCurve(empty, s);
+  TrimList bare{};
+  EXPECT_EQ(FindTrimCurveDirection(s, &bare), -2);
+  FreeBspline(s);
+}
+
+TEST_F(TrimLoops, PointInTrimAgreesWithEvenOddOnDensePolylines) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  Bspline* s = Plane();
+  AddLoop(s, Blob(s, 0.5, 0.5, 0.4, 8, false));
+  AddLoop(s, Blob(s, 0.35, 0.45, 0.1, 3, true), 1);
+  AddLoop(s, Blob(s, 0.65, 0.6, 0.08, 4, false), 1);  // a hole's own direction plays no part
+  std::vector<std::vector<std::pair<double, double>>> dense;
+  for (const TrimList* l = s->trims; l; l = l->next) dense.push_back(Dense(l));
+  const int loops = CountTrimCurves(s);
+  ASSERT_EQ(loops, 3);
+  std::vector<double**> us(loops), vs(loops);
+  BeginTrackingMallocs();
+  GetAllTrimArrays(s, us.data(), vs.data());
+  int tested = 0, inside = 0;
+  for (int i = 0; i < 3000; ++i) {
+    const double u = -0.1 + 1.2 * unit(rng), v = -0.1 + 1.2 * unit(rng);
+    bool clear = true;
+    for (const auto& d : dense) clear = clear && Clearance(d, u, v) > 0.01;
+    if (!clear) continue;
+    const bool expect = EvenOdd(dense[0], u, v) && !EvenOdd(dense[1], u, v) && !EvenOdd(dense[2], u, v);
+    ASSERT_EQ(IsPointInTrimArrays(s, u, v, nullptr, us.data(), vs.data()), expect ? 1 : 0) << u << " " << v;
+    ++tested;
+    inside += expect;
+  }
+  FreeTrackedMallocs();
+  EXPECT_GT(tested, 2000);
+  EXPECT_GT(inside, 500);
+  EXPECT_EQ(IsPointInTrim(s, 0.35, 0.45), 0);  // in the first hole
+  EXPECT_EQ(IsPointInTrim(s, 0.5, 0.2), 1);    // between the loops
+  EXPECT_EQ(IsPointInTrim(s, 0.02, 0.02), 0);  // outside the outer loop
+
+  // The grid of flags is the same test at the grid points; one column sits at umin.
+  std::vector<int> flags(7 * 5, -1);
+  SetInOutTrim(s, flags.data(), 7, 5);
+  for (int j = 0; j < 5; ++j)
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(flags[j * 7 + i], IsPointInTrim(s, i / 6.0, j / 4.0));
+  std::vector<int> column(3, -1);
+  SetInOutTrim(s, column.data(), 1, 3);
+  EXPECT_EQ(column[1], IsPointInTrim(s, 0.0, 0.5));
+  EXPECT_EQ(MallocTrackedCount(), 0);
+  FreeBspline(s);
+}
+
+TEST_F(TrimLoops, RayConventionsOnASquareOfLines) {
+  Bspline* s = Plane();
+  // The square (0.2, 0.2) .. (0.8, 0.8) as four straight pieces, counter-clockwise.
+  const double c[5][2] = {{0.2, 0.2}, {0.8, 0.2}, {0.8, 0.8}, {0.2, 0.8}, {0.2, 0.2}};
+  std::vector<Bspline*> sides;
+  for (int k = 0; k < 4; ++k)
+    sides.push_back(BuildCurveOnSurface(s, 1, {c[k][0], c[k][1], c[k + 1][0], c[k + 1][1]}));
+  AddLoop(s, sides);
+  EXPECT_EQ(IsPointInTrim(s, 0.5, 0.5), 1);
+  // Below the vertical line through a corner: the loop passes across that line twice.
+  EXPECT_EQ(IsPointInTrim(s, 0.2, 0.1), 0);
+  EXPECT_EQ(IsPointInTrim(s, 0.8, 0.1), 0);
+  // On the vertical sides: samples with u equal to the point's lie to its left, so the left
+  // side belongs to the region and the right side does not.
+  EXPECT_EQ(IsPointInTrim(s, 0.2, 0.5), 1);
+  EXPECT_EQ(IsPointInTrim(s, 0.8, 0.5), 0);
+  // Segment tests: a chord across the square meets the bottom and top sides once each; the
+  // vertex shared by two samples counts once; parallel segments never meet.
+  const double q0[2] = {0.5, 0.0}, q1[2] = {0.5, 1.0};
+  EXPECT_EQ(Curve2IntersectCount(sides[0], 0, q0, q1), 1);
+  EXPECT_EQ(Curve2IntersectCount(sides[1], 0, q0, q1), 0);
+  const double h0[2] = {0.0, 0.2}, h1[2] = {1.0, 0.2};
+  EXPECT_EQ(Curve2IntersectCount(sides[0], 0, h0, h1), 0);
+  const double w0[2] = {0.32, 0.0}, w1[2] = {0.32, 1.0};  // through a sample of the bottom
+  EXPECT_EQ(Curve2IntersectCount(sides[0], 0, w0, w1), 1);
+  EXPECT_EQ(Curve2IntersectCount(sides[0], 0, w1, w0), 1);
+  EXPECT_EQ(IsIntersectPline(0, 0, 1, 0, 0.5, 0.5, 0.5, 0.4), 1);   // ray beyond q1
+  EXPECT_EQ(IsIntersectPlineOK(0, 0, 1, 0, 0.5, 0.5, 0.5, 0.4), 0);  // segment short of it
+  FreeBspline(s);
+}
+
+TEST_F(TrimLoops, OnlyHolesAndNoLoops) {
+  Bspline* s = Plane();
+  EXPECT_EQ(IsPointInTrim(s, 0.3, 0.3), 1);
+  std::vector<int> flags(4, 0);
+  SetInOutTrim(s, flags.data(), 2, 2);
+  EXPECT_EQ(flags, std::vector<int>(4, 1));
+  AddLoop(s, Blob(s, 0.5, 0.5, 0.2, 4, false), 1);
+  EXPECT_EQ(IsOuterTrim(s), 0);
+  EXPECT_EQ(IsPointInTrim(s, 0.5, 0.5), 0);
+  EXPECT_EQ(IsPointInTrim(s, 0.05, 0.9), 1);
+  const TrimList* before = s->trims;
+  ReverseInnerRelToOuter(s);  // no outer loop: nothing to turn against
+  EXPECT_EQ(s->trims, before);
+  FreeBspline(s);
+}
+
+TEST_F(TrimLoops, LoopServices) {
+  Bspline* s = Plane();
+  std::vector<Bspline*> a = Blob(s, 0.5, 0.5, 0.3, 3, false);
+  // CreateTrimList appends once, whether the curve is the last of the loop or an earlier one.
+  TrimList* loop = CreateTrimList(s, a[0], nullptr);
+  ASSERT_NE(loop, nullptr);
+  EXPECT_EQ(s->trims, loop);
+  EXPECT_EQ(loop->attached, 0);
+  EXPECT_EQ(CreateTrimList(s, a[1], loop), loop);
+  EXPECT_EQ(CreateTrimList(s, a[1], loop), loop);
+  EXPECT_EQ(CreateTrimList(s, a[0], loop), loop);
+  EXPECT_EQ(CreateTrimList(s, a[2], loop), loop);
+  EXPECT_EQ(GetNumCurvePieces(loop->loopCurves), 3);
+  EXPECT_EQ(IsOuterTrim(s), 0);  // not attached
+  EXPECT_EQ(AddOrderedTrimCurve(s, nullptr), 1);
+  EXPECT_EQ(CountTrimCurves(s), 1);
+  loop->attached = 1;
+  EXPECT_EQ(IsTrimCurveOpen(loop, 1e-9), 0);
+  TrimList* found = nullptr;
+  EXPECT_EQ(GetTrimCurveOfTrimPiece(loop->loopCurves->next, s->trims, &found), 1);
+  EXPECT_EQ(found, loop);
+  BsplineList stranger{nullptr, a[1]};  // same curve, another node
+  EXPECT_EQ(GetTrimCurveOfTrimPiece(&stranger, s->trims, &found), 0);
+
+  // A bridging piece after the first curve opens a gap the gap test sees, in 3D on the plane.
+  const double p0[3] = {0.1, 0.1, 0}, p1[3] = {0.15, 0.1, 0};
+  Bspline* piece = AddCurve2CurveList(0, p0, p1, loop->loopCurves, s);
+  ASSERT_NE(piece, nullptr);
+  EXPECT_EQ(s->curves->item, piece);
+  EXPECT_EQ(loop->loopCurves->next->item, piece);
+  EXPECT_EQ(IsTrimPiece(piece), 1);
+  EXPECT_EQ(IsTrimCurveOpen(loop, 0.01), 1);
+  EXPECT_EQ(IsTrimCurveOpen(loop, 1.0), 0);
+
+  // Of the outer loops behind the first, the last in list order loses its attached flag.
+  TrimList* older = AddLoop(s, {a[0]});
+  TrimList* oldest = AddLoop(s, {a[1]});
+  TrimList* out = nullptr;
+  EXPECT_EQ(IsPrevOutTrimInvalid(s, &out), 1);
+  EXPECT_EQ(out, oldest);
+  EXPECT_EQ(oldest->attached, 0);
+  EXPECT_EQ(older->attached, 1);
+  EXPECT_EQ(loop->attached, 1);
+  FreeBspline(s);
+}
+
+TEST_F(TrimLoops, SmallServicesUnderInjectedFailures) {
+  Bspline* s = Plane();
+  std::vector<Bspline*> a = Blob(s, 0.5, 0.5, 0.3, 3, false);
+  AddLoop(s, a);
+  const int failures = RunWithInjectedFailures(200, 1, [&] {
+    const int before = GetNumCurvePieces(s->curves);
+    const double p0[3] = {0.1, 0.1, 0}, p1[3] = {0.2, 0.1, 0};
+    Bspline* piece = AddCurve2CurveList(0, p0, p1, s->trims->loopCurves, s);
+    if (!piece) {
+      EXPECT_EQ(GetNumCurvePieces(s->curves), before);
+      EXPECT_EQ(GetNumCurvePieces(s->trims->loopCurves), 3);
+      return 1;
+    }
+    BsplineList* node = s->trims->loopCurves->next;
+    EXPECT_EQ(node->item, piece);
+    s->trims->loopCurves->next = node->next;
+    Free(node);
+    FreeBspline(piece);
+    std::vector<int> flags(4, -1);
+    SetInOutTrim(s, flags.data(), 2, 2);
+    return KernelFailed() ? 1 : 0;
+  });
+  EXPECT_GT(failures, 0);
+  FreeBspline(s);
+}
+
+}  // namespace
