@@ -134,4 +134,22 @@ TEST_F(CurveBreakTest, CrossingsEdgePiecesAndWholeSurfaces) {
   FreeBspline(s);
 }
 
+// More crossings than the crossing array holds: refused, nothing written past it, the curve and
+// its surface untouched.
+TEST_F(CurveBreakTest, TooManyCrossingsAreRefused) {
+  Bspline* s = Plane();
+  std::vector<double> zigzag;
+  for (int i = 0; i < 1100; ++i) zigzag.insert(zigzag.end(), {i % 2 ? 0.05 : -0.05, 0.1 + 0.8 * i / 1099.0});
+  Bspline* c = BuildCurveOnSurface(s, 1, zigzag);
+  std::vector<double> params(kMaxBoundaryCrossings + 64, -7.0);
+  int count = 0;
+  EXPECT_EQ(FindBoundaryCrossings(c, params.data(), &count), -2);
+  for (size_t i = kMaxBoundaryCrossings; i < params.size(); ++i) EXPECT_EQ(params[i], -7.0);
+  const std::vector<Bspline*> list = ListItems(s);
+  EXPECT_EQ(BreakCurveOnSurface(c), -2);
+  EXPECT_EQ(ListItems(s), list);
+  EXPECT_EQ(NumCtrlU(c), 1100);
+  FreeBspline(s);
+}
+
 }  // namespace
