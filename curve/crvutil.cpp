@@ -372,8 +372,36 @@ int EstimateClosestPntCurve(Bspline* curve, const double P[3], double** params, 
   double best = kEmptyBoxBound;
   // A closed curve never matches the two segments at its seam.
   const int first = closed ? 2 : 1, last = closed ? m - 2 : m - 1;
+  // The nearest vertex bounds the winning segment's distance from above: segments farther than
+  // it cannot hold the first minimum, so they are skipped unmeasured.
+  double bound = kEmptyBoxBound;
+  for (int k = first - 1; k <= last; ++k) {
+    const double dx = px[k] - P[0], dy = py[k] - P[1], dz = pz[k] - P[2];
+    const double d2 = dx * dx + dy * dy + dz * dz;
+    bound = d2 < bound ? d2 : bound;
+  }
   for (int k = first; k <= last; ++k) {
     const double a[3] = {px[k - 1], py[k - 1], pz[k - 1]}, b[3] = {px[k], py[k], pz[k]};
+    // A division-free lower bound of the segment's squared distance skips the segments that
+    // cannot win (with slack for rounding, so the search picks exactly what the segment routine
+    // alone would); only the survivors are measured by it.
+    const double e[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+    const double pb[3] = {b[0] - P[0], b[1] - P[1], b[2] - P[2]};
+    const double den = e[0] * e[0] + e[1] * e[1] + e[2] * e[2];
+    const double num = pb[0] * e[0] + pb[1] * e[1] + pb[2] * e[2];
+    const double pb2 = pb[0] * pb[0] + pb[1] * pb[1] + pb[2] * pb[2];
+    const double cap = best < bound ? best : bound;
+    const double reach = cap + 1e-9 * cap + 1e-12 * pb2;
+    bool candidate;
+    if (num <= 0.0 || den == 0.0) {
+      candidate = pb2 <= reach || den < 3e-20;
+    } else if (num >= den) {
+      const double pa[3] = {a[0] - P[0], a[1] - P[1], a[2] - P[2]};
+      candidate = pa[0] * pa[0] + pa[1] * pa[1] + pa[2] * pa[2] <= reach + 1e-12 * pb2;
+    } else {
+      candidate = (pb2 - reach) * den <= num * num;
+    }
+    if (!candidate) continue;
     double foot[3], d2, w;
     LineSegPntMinSqDistParam(P, a, b, foot, &d2, &w);
     if (d2 < best) {  // ties keep the earlier segment

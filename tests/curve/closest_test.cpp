@@ -8,6 +8,7 @@
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "curve/crvutil.h"
+#include "foundation/geometry.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 #include "tests/support/builders.h"
@@ -68,6 +69,15 @@ TEST_F(ClosestParamTest, RefinedEstimateMatchesADenseSearch) {
       if (closed) {
         EXPECT_TRUE(t >= cache.t[1] && t <= cache.t[cache.n - 2]) << t;
       }
+      // Exactly the first of the nearest polyline segments, seam segments of a closed curve left out.
+      double best = kEmptyBoxBound, tRef = 0.5 * (c->umin + c->umax);
+      for (int k = closed ? 2 : 1; k <= (closed ? cache.n - 2 : cache.n - 1); ++k) {
+        const double a[3] = {cache.x[k - 1], cache.y[k - 1], cache.z[k - 1]}, b[3] = {cache.x[k], cache.y[k], cache.z[k]};
+        double f[3], d2, w;
+        LineSegPntMinSqDistParam(P, a, b, f, &d2, &w);
+        if (d2 < best) best = d2, tRef = w * cache.t[k - 1] + (1 - w) * cache.t[k];
+      }
+      EXPECT_EQ(t, tRef);
       FindClosestPointCurve3(c, P, C, c->umin, c->umax, &t, &d2, &step, 20);
       EXPECT_LE(std::sqrt(d2), DenseMinDist(c, P) + 1e-6) << "closed " << closed << " query " << q << " t " << t << " d0 " << VecDist3(foot, P);
     }
