@@ -42,6 +42,14 @@ bool BsplineSound(const Bspline* b) {
                                     b->rational ? b->W : nullptr};
   for (double** m : coefficients) {
     if (!m) continue;
+    // Rows one after another in one block (as the kernel makes them) are checked in one run.
+    bool contiguous = true;
+    for (int j = 1; j < nv && contiguous; ++j)
+      contiguous = m[j] == m[0] + static_cast<long long>(j) * nu;
+    if (contiguous) {
+      if (!AllFinite(m[0], nu * nv)) return false;
+      continue;
+    }
     for (int j = 0; j < nv; ++j)
       if (!AllFinite(m[j], nu)) return false;
   }

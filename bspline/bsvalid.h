@@ -4,7 +4,6 @@
 // its arrays or spread NaN into records it then reports as good.
 #pragma once
 
-#include <bit>
 #include <climits>
 #include <cmath>
 #include <initializer_list>
@@ -42,27 +41,33 @@ bool KnotVectorSound(const double* knots, int p, int nCtrl);
 // record positive as well. Linear in the size of the record.
 bool BsplineSound(const Bspline* b);
 
-// True when all n values are finite. Every entry point runs it over whole records, so it has
-// no branch per value: an exponent of all ones (infinity, NaN) plus one unit carries into the
-// sign bit, and those carries are or-ed together.
+// True when all n values are finite. Every entry point runs it over whole records, so long runs
+// have no branch per value: an exponent of all ones (infinity, NaN) plus one unit carries into
+// the sign bit, and those carries are or-ed together, four values a step in two-lane vectors.
+// A short run (a point just computed and stored value by value, which a wide load would stall
+// on) is tested one value at a time.
 inline bool AllFinite(const double* values, int n) {
-  constexpr unsigned long long kExponent = 0x7ff0000000000000ULL, kUnit = 0x0010000000000000ULL;
-  unsigned long long carry = 0;
   int i = 0;
 #if defined(__GNUC__)
-  // Two values at a time in the lanes of a vector.
-  typedef unsigned long long Bits __attribute__((vector_size(16)));
-  Bits lanes = {0, 0};
-  for (; i + 1 < n; i += 2) {
-    Bits v;
-    __builtin_memcpy(&v, values + i, sizeof v);
-    lanes |= (v & kExponent) + kUnit;
+  if (n >= 16) {
+    constexpr unsigned long long kExponent = 0x7ff0000000000000ULL;
+    constexpr unsigned long long kUnit = 0x0010000000000000ULL;
+    typedef unsigned long long Bits __attribute__((vector_size(16)));
+    Bits lanes = {0, 0}, more = {0, 0};
+    for (; i + 3 < n; i += 4) {
+      Bits v, w;
+      __builtin_memcpy(&v, values + i, sizeof v);
+      __builtin_memcpy(&w, values + i + 2, sizeof w);
+      lanes |= (v & kExponent) + kUnit;
+      more |= (w & kExponent) + kUnit;
+    }
+    lanes |= more;
+    if ((lanes[0] | lanes[1]) >> 63) return false;
   }
-  carry = lanes[0] | lanes[1];
 #endif
   for (; i < n; ++i)
-    carry |= (std::bit_cast<unsigned long long>(values[i]) & kExponent) + kUnit;
-  return (carry >> 63) == 0;
+    if (!std::isfinite(values[i])) return false;
+  return true;
 }
 inline bool AllFinite(std::initializer_list<double> values) {
   return AllFinite(values.begin(), static_cast<int>(values.size()));
