@@ -1,6 +1,7 @@
 #include "surface/trimutils.h"
 
 #include <cmath>
+#include <utility>
 
 #include "bspline/creverse.h"
 #include "bspline/nubs.h"
@@ -8,8 +9,12 @@
 #include "bspline/sfree.h"
 #include "curve/mkline3.h"
 #include "foundation/coreglob.h"
+#include "foundation/geometry.h"
 #include "foundation/umalloc.h"
+#include "curve/cintsct.h"
+#include "curve/crvutil.h"
 #include "surface/bnd2crv.h"
+#include "surface/srfsnip.h"
 
 namespace {
 
@@ -462,4 +467,359 @@ int Curve2IntersectCount(const Bspline* crv, int, const double q0[2], const doub
   for (int i = 1; i < n; ++i)
     count += IsIntersectPlineOK(us[i - 1], vs[i - 1], us[i], vs[i], q0[0], q0[1], q1[0], q1[1]);
   return count;
+}
+
+// ---- Snipping and self-intersection ---------------------------------------------------------
+
+namespace {
+
+double ParTol(const Bspline* c) { return 1e-6 * (CurveEnd(c) - CurveStart(c)); }
+
+// The end of c nearer to t; an exact tie goes to the end.
+double NearerEnd(const Bspline* c, double t) {
+  return CurveEnd(c) - t > t - CurveStart(c) ? CurveStart(c) : CurveEnd(c);
+}
+
+bool Near(const Bspline* c, double a, double b) { return std::fabs(a - b) < ParTol(c); }
+
+double Dist3(const Bspline* a, double ta, const Bspline* b, double tb) {
+  double pa[3], pb[3];
+  Eval3DPointOnBsplOnSurfCoord(nullptr, a, ta, 0, 0, pa);
+  Eval3DPointOnBsplOnSurfCoord(nullptr, b, tb, 0, 0, pb);
+  return std::sqrt((pa[0] - pb[0]) * (pa[0] - pb[0]) + (pa[1] - pb[1]) * (pa[1] - pb[1]) +
+                   (pa[2] - pb[2]) * (pa[2] - pb[2]));
+}
+
+// Intersects a with b: -2 on a failure with the error state set, else 1 for a true intersection
+// (the points less than 1e-6 apart in 3D) and 0 for none; p and q keep their values when the
+// estimate found nothing.
+int Meet(Bspline* a, Bspline* b, double* p, double* q) {
+  Intersect2Curves(a, b, p, q);
+  if (KernelFailed()) return -2;
+  return Dist3(a, *p, b, *q) < 1e-6 ? 1 : 0;
+}
+
+// A parameter that coincides with the other cut of its curve goes to the curve's other end; in
+// the interior the other cut moves to the start and the parameter to the end.
+void AwayFrom(const Bspline* c, double* other, double* t) {
+  if (!Near(c, *t, *other)) return;
+  if (Near(c, *t, CurveStart(c))) {
+    *t = CurveEnd(c);
+  } else if (Near(c, *t, CurveEnd(c))) {
+    *t = CurveStart(c);
+  } else {
+    *other = CurveStart(c);
+    *t = CurveEnd(c);
+  }
+}
+
+// Either a true meeting adjusted off the ends, or with end snapping both taken to nearer ends.
+void Settle(int met, int snapEnds, const Bspline* a, double* p, const Bspline* b, double* q) {
+  if (met) {
+    AdjustSnipParameter(a, p);
+    AdjustSnipParameter(b, q);
+  } else if (snapEnds) {
+    *p = NearerEnd(a, *p);
+    *q = NearerEnd(b, *q);
+  }
+}
+
+// The cut parameters of one closed curve: the stretch between its two passes through a crossing.
+int SnipOne(Bspline* c, double* A, double* B) {
+  const double t0 = CurveStart(c), t1 = CurveEnd(c), m = 0.5 * (t0 + t1);
+  *A = t0;
+  *B = t1;
+  UntrackedScope owned;
+  Owned<Bspline, FreeBspline> first(ExtractObjFromObjGivenPar(c, 0, t0, m));
+  Owned<Bspline, FreeBspline> second(ExtractObjFromObjGivenPar(c, 0, 0.5 * (m + t1), t1));
+  if (!first || !second || KernelFailed()) return -2;
+  double p = t0, q = t1;
+  const int met = Meet(first.get(), second.get(), &p, &q);
+  if (met < 0) return -2;
+  if (met) {
+    *A = p;
+    *B = q;
+  }
+  return 0;
+}
+
+int SnipTwo(Bspline* c0, Bspline* c1, int orient, int snapEnds, double* A, double* B) {
+  const double m1 = 0.5 * (CurveStart(c1) + CurveEnd(c1));
+  UntrackedScope owned;
+  Owned<Bspline, FreeBspline> half(ExtractObjFromObjGivenPar(c1, 0, CurveStart(c1), m1));
+  if (!half || KernelFailed()) return -2;
+  double p = CurveEnd(c0), q = CurveStart(c1);
+  int met = Meet(c0, half.get(), &p, &q);
+  if (met < 0) return -2;
+  if (met) {
+    AdjustSnipParameter(c0, &p);
+    AdjustSnipParameter(c1, &q);
+    A[0] = p;
+    B[1] = q;
+    Owned<Bspline, FreeBspline> rest(ExtractObjFromObjGivenPar(c1, 0, m1, CurveEnd(c1)));
+    if (!rest || KernelFailed()) return -2;
+    double p2 = CurveStart(c0), q2 = CurveEnd(c1);
+    const int met2 = Meet(c0, rest.get(), &p2, &q2);
+    if (met2 < 0) return -2;
+    if (!met2 && (snapEnds || Near(c1, q2, m1))) {
+      p2 = NearerEnd(c0, p2);
+      q2 = NearerEnd(c1, q2);
+    }
+    AwayFrom(c0, &A[0], &p2);
+    AwayFrom(c1, &B[1], &q2);
+    if (met2) {
+      AdjustSnipParameter(c0, &p2);
+      AdjustSnipParameter(c1, &q2);
+    }
+    A[1] = q2;
+    B[0] = p2;
+  } else {
+    met = Meet(c0, c1, &p, &q);
+    if (met < 0) return -2;
+    Settle(met, snapEnds, c0, &p, c1, &q);
+    A[0] = p;
+    B[1] = q;
+    // The far ends; at an exact tie the start.
+    B[0] = CurveEnd(c0) - p > p - CurveStart(c0) ? CurveEnd(c0) : CurveStart(c0);
+    A[1] = CurveEnd(c1) - q > q - CurveStart(c1) ? CurveEnd(c1) : CurveStart(c1);
+  }
+  if (B[0] < A[0]) {
+    std::swap(A[0], B[0]);
+    std::swap(A[1], B[1]);
+  }
+  if (orient && Dist3(c0, B[0], c1, B[1]) < Dist3(c0, B[0], c1, A[1])) std::swap(A[1], B[1]);
+  return 0;
+}
+
+int SnipMany(Bspline** c, int n, int orient, int snapEnds, double* A, double* B) {
+  for (int i = 0; i < n; ++i) {
+    A[i] = CurveStart(c[i]);
+    B[i] = CurveEnd(c[i]);
+  }
+  for (int i = 0; i + 1 < n; ++i) {
+    double p = CurveEnd(c[i]), q = CurveStart(c[i + 1]);
+    const int met = Meet(c[i], c[i + 1], &p, &q);
+    if (met < 0) return -2;
+    if (!met && snapEnds) {
+      p = NearerEnd(c[i], p);
+      q = NearerEnd(c[i + 1], q);
+    }
+    if (i > 0) AwayFrom(c[i], &A[i], &p);
+    if (met) {
+      AdjustSnipParameter(c[i], &p);
+      AdjustSnipParameter(c[i + 1], &q);
+    }
+    B[i] = p;
+    A[i + 1] = q;
+  }
+  Bspline* last = c[n - 1];
+  double q = CurveEnd(last), p = CurveStart(c[0]);
+  const int met = Meet(last, c[0], &q, &p);
+  if (met < 0) return -2;
+  if (!met && snapEnds) {
+    if (orient) {
+      q = NearerEnd(last, q);
+      p = NearerEnd(c[0], p);
+    } else {
+      q = CurveEnd(last);
+      p = CurveStart(c[0]);
+    }
+  }
+  if (Near(last, q, A[n - 1])) q = Near(last, q, CurveStart(last)) ? CurveEnd(last) : CurveStart(last);
+  if (met) {
+    AdjustSnipParameter(last, &q);
+    AdjustSnipParameter(c[0], &p);
+  }
+  B[n - 1] = q;
+  if (Near(c[0], p, B[0])) p = Near(c[0], p, CurveStart(c[0])) ? CurveEnd(c[0]) : CurveStart(c[0]);
+  A[0] = p;
+  if (orient) {
+    double r[3];
+    Eval3DPointOnBsplOnSurfCoord(nullptr, c[0], B[0], 0, 0, r);
+    for (int i = 1; i < n; ++i) {
+      double a[3], b[3];
+      Eval3DPointOnBsplOnSurfCoord(nullptr, c[i], A[i], 0, 0, a);
+      Eval3DPointOnBsplOnSurfCoord(nullptr, c[i], B[i], 0, 0, b);
+      auto d2 = [&](const double* x) {
+        return (x[0] - r[0]) * (x[0] - r[0]) + (x[1] - r[1]) * (x[1] - r[1]) + (x[2] - r[2]) * (x[2] - r[2]);
+      };
+      if (d2(b) < d2(a)) {
+        std::swap(A[i], B[i]);
+        std::swap(a, b);
+      }
+      for (int k = 0; k < 3; ++k) r[k] = b[k];
+    }
+  }
+  return 0;
+}
+
+void AppendNode(BsplineList** list, BsplineList* node) {
+  while (*list) list = &(*list)->next;
+  *list = node;
+}
+
+}  // namespace
+
+int AdjustSnipParameter(const Bspline* crv, double* t) {
+  const double t0 = CurveStart(crv), t1 = CurveEnd(crv), tol = ParTol(crv);
+  const double d0 = std::fabs(*t - t0), d1 = std::fabs(*t - t1);
+  if (d0 > tol && d1 > tol) return 0;
+  if (d0 < tol * tol || d1 < tol * tol) return 0;
+  if (d0 < tol) {
+    *t = t0 + 1.5 * tol;
+  } else if (d1 < tol) {
+    *t = t1 - 1.5 * tol;
+  }
+  return 0;
+}
+
+int SnipTrimCurvesAtIntersections(BsplineList* list, BsplineList** replaced, int enable, int orient,
+                                  int snapEnds) {
+  if (!enable) return 0;
+  const int n = GetNumCurvePieces(list);
+  if (n < 1) return 0;
+  TrackingScope scope;
+  double* A = MallocArray<double>(n);
+  double* B = MallocArray<double>(n);
+  Bspline** c = MallocArray<Bspline*>(n);
+  if (!A || !B || !c || KernelFailed()) return -2;
+  int k = 0;
+  for (BsplineList* node = list; node; node = node->next) c[k++] = node->item;
+  const int found = n == 1   ? SnipOne(c[0], &A[0], &B[0])
+                    : n == 2 ? SnipTwo(c[0], c[1], orient, snapEnds, A, B)
+                             : SnipMany(c, n, orient, snapEnds, A, B);
+  if (found != 0) return -2;
+  k = 0;
+  for (BsplineList* node = list; node; node = node->next, ++k) {
+    if (!orient && B[k] < A[k]) std::swap(A[k], B[k]);
+    UntrackedScope owned;
+    Owned<Bspline, FreeBspline> piece(ExtractObjFromObjGivenPar(c[k], 0, A[k], B[k]));
+    if (!piece || KernelFailed()) {
+      if (zk_error_status == -9) {
+        ClearKernelError();
+        return -5;
+      }
+      return -2;
+    }
+    BsplineList* was = MallocNullBsplineList();
+    BsplineList* listed = MallocNullBsplineList();
+    if (!was || !listed || KernelFailed()) {
+      Free(was);
+      Free(listed);
+      return -2;
+    }
+    Bspline* owner = c[k]->owner;
+    piece->owner = owner;
+    was->item = c[k];
+    AppendNode(replaced, was);
+    listed->item = piece.get();
+    if (owner) {
+      AppendNode(&owner->curves, listed);
+    } else {
+      Free(listed);
+    }
+    node->item = piece.release();
+  }
+  return 0;
+}
+
+namespace {
+
+// The loop as one polyline with near-repeated samples dropped; first[k], last[k] are the
+// polyline indices of curve k's ends. n + 1 slots, for the closing point. -2 on failure.
+struct LoopPolyline {
+  double* u = nullptr;
+  double* v = nullptr;
+  int n = 0;
+  int* first = nullptr;
+  int* last = nullptr;
+  int curves = 0;
+};
+
+int SampleLoopPolyline(TrimList* loop, LoopPolyline* pl) {
+  const BsplineList* nodes = loop ? loop->loopCurves : nullptr;
+  pl->curves = GetNumCurvePieces(nodes);
+  if (!pl->curves) return 0;
+  const Bspline* srf = nodes->item->owner;
+  const double tu = srf ? 1e-6 * (srf->umax - srf->umin) : 0.0;
+  const double tv = srf ? 1e-6 * (srf->vmax - srf->vmin) : 0.0;
+  // The sample arrays are the caller's of SampleCurvePlateProper: freed here on every path.
+  double** ts = CallocArray<double*>(pl->curves);
+  struct FreeSamples {
+    double** ts;
+    int n;
+    ~FreeSamples() {
+      for (int k = 0; ts && k < n; ++k) Free(ts[k]);
+    }
+  } release{ts, pl->curves};
+  int* counts = MallocArray<int>(pl->curves);
+  pl->first = MallocArray<int>(pl->curves);
+  pl->last = MallocArray<int>(pl->curves);
+  if (KernelFailed()) return -2;
+  int total = 0, k = 0;
+  for (const BsplineList* n = nodes; n; n = n->next, ++k) {
+    ts[k] = SampleCurvePlateProper(n->item, n->item->degreeU + 1, &counts[k]);
+    if (!ts[k] || KernelFailed()) return -2;
+    total += counts[k];
+  }
+  pl->u = MallocArray<double>(total + 1);
+  pl->v = MallocArray<double>(total + 1);
+  double* su = MallocArray<double>(total);
+  double* sv = MallocArray<double>(total);
+  if (KernelFailed()) return -2;
+  k = 0;
+  for (const BsplineList* n = nodes; n; n = n->next, ++k) {
+    EvalNpntsOnObj(n->item, 0, 0, ts[k], nullptr, counts[k], su, sv, nullptr);
+    for (int i = 0; i < counts[k]; ++i) {
+      const bool repeat = pl->n > 0 && std::fabs(su[i] - pl->u[pl->n - 1]) <= tu &&
+                          std::fabs(sv[i] - pl->v[pl->n - 1]) <= tv;
+      if (!repeat) {
+        pl->u[pl->n] = su[i];
+        pl->v[pl->n] = sv[i];
+        ++pl->n;
+      }
+      if (i == 0) pl->first[k] = pl->n - 1;
+    }
+    pl->last[k] = pl->n - 1;
+  }
+  if (pl->n > 1 && std::fabs(pl->u[pl->n - 1] - pl->u[0]) <= tu &&
+      std::fabs(pl->v[pl->n - 1] - pl->v[0]) <= tv) {
+    --pl->n;
+    for (k = 0; k < pl->curves; ++k) {
+      if (pl->first[k] == pl->n) pl->first[k] = 0;
+      if (pl->last[k] == pl->n) pl->last[k] = 0;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int IsTrimCurveLinearSelfIntersectPoints(TrimList* loop, double u[4], double v[4]) {
+  TrackingScope scope;
+  LoopPolyline pl;
+  if (SampleLoopPolyline(loop, &pl) < 0) return -2;
+  if (pl.n < 1) return 1;
+  int i = 0, j = 0;
+  if (!IsClosedPoints2DIntersect(pl.u, pl.v, pl.n, &i, &j)) return 1;
+  const int at[4] = {i, i + 1, j, j + 1};
+  bool allEnds = true;
+  for (int k = 0; k < 4; ++k) {
+    const int p = at[k] % pl.n;
+    u[k] = pl.u[p];
+    v[k] = pl.v[p];
+    bool end = false;
+    for (int c = 0; c < pl.curves && !end; ++c) end = pl.first[c] == p || pl.last[c] == p;
+    allEnds = allEnds && end;
+  }
+  return allEnds ? -2 : -1;
+}
+
+int IsTrimCurveLinearSelfIntersect(TrimList* loop) {
+  TrackingScope scope;
+  LoopPolyline pl;
+  if (SampleLoopPolyline(loop, &pl) < 0) return 0;
+  if (pl.n < 1) return 1;
+  int i = 0, j = 0;
+  return IsClosedPoints2DIntersect(pl.u, pl.v, pl.n, &i, &j);
 }

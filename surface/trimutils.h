@@ -76,3 +76,23 @@ int IsIntersectPlineOK(double p0u, double p0v, double p1u, double p1v, double q0
                        double q1u, double q1v);
 int IsIntersectPline(double p0u, double p0v, double p1u, double p1v, double q0u, double q0v,
                      double q1u, double q1v);
+
+// ---- Snipping and self-intersection ---------------------------------------------------------
+// Cuts each curve of a loop-ordered list back to the stretch between its intersections with
+// its two neighbours (the last curve's next is the first); pieces replace the curves in the
+// list and are appended to the owner's curve list, the replaced curves appended to *replaced.
+// `orient` makes each piece start at the end next to the previous piece; `snapEnds` takes
+// curves that do not meet to their nearer ends. 0 (also when `enable` is 0); -2 on failure
+// (before any extraction the list is unchanged); -5 when a piece would be of zero length (the
+// error state cleared).
+int SnipTrimCurvesAtIntersections(BsplineList* list, BsplineList** replaced, int enable, int orient,
+                                  int snapEnds);
+// Moves a parameter lying closer than 1e-6 of the range to an end (but not at it) to 1.5 times
+// that distance from the end. Always 0.
+int AdjustSnipParameter(const Bspline* crv, double* t);
+// The loop as one closed polyline (degree + 1 samples per span of each curve): 1 no crossing;
+// -1 crossing, with the end points of the two crossing edges in u[4], v[4]; -2 on failure or
+// when all four of those points are curve ends.
+int IsTrimCurveLinearSelfIntersectPoints(TrimList* loop, double u[4], double v[4]);
+// 1 when the loop's polyline crosses itself or is empty, 0 when not or memory ran out.
+int IsTrimCurveLinearSelfIntersect(TrimList* loop);
