@@ -8,6 +8,7 @@
 #include "bspline/sfree.h"
 #include "curve/crvutil.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 #include "splinefit/intrplt.h"
 #include "surface/srfsnip.h"
 
@@ -296,7 +297,8 @@ Bspline* ExtractIsopar(Bspline* srf, Bspline* curve, Bspline* iso, bool spatial)
     if (EstimateClosestPntCurve(iso, ends[k], &cache.t, &cache.n, &cache.x, &cache.y, &cache.z,
                                 nullptr, &t[k], iso->closedU) != 0)
       return nullptr;
-    double C[3], distSq = 0.0, stepSq;
+    // A refiner that refuses the curve leaves the distance unmeasured: too far.
+    double C[3], distSq = kEmptyBoxBound, stepSq;
     if (spatial)
       FindClosestPointCurve3(iso, ends[k], C, iso->umin, iso->umax, &t[k], &distSq, &stepSq, 7);
     else

@@ -270,7 +270,7 @@ int FindIfTwoCurvesOverlap(Bspline* curve1, Bspline* curve2, double tol) {
   } cache;
   double sum = 0.0;
   for (int i = 0; i < count; ++i) {
-    double par, C[3], gap = 0.0, stepSq;
+    double par, C[3], gap = kEmptyBoxBound, stepSq;  // unmeasured counts as apart
     if (EstimateClosestPntCurve(longer, pts + 3 * i, &cache.t, &cache.n, &cache.x, &cache.y, &cache.z, nullptr,
                                 &par, longer->closedU) != 0)
       return 0;

@@ -520,8 +520,8 @@ struct LocalCurveCache {
     Free(y);
     Free(z);
   }
-  int Estimate(Bspline* curve, const double P[3], double* par) {
-    return EstimateClosestPntCurve(curve, P, &t, &n, &x, &y, &z, nullptr, par, curve->closedU);
+  int Estimate(Bspline* curve, const double P[3], double* par, double* polylinePoint = nullptr) {
+    return EstimateClosestPntCurve(curve, P, &t, &n, &x, &y, &z, polylinePoint, par, curve->closedU);
   }
 };
 
@@ -545,9 +545,9 @@ int GetClosestPointOnCrvToCrvPar(Bspline* crvA, Bspline* crvB, const double xfA[
   Eval3DPointOnBsplOnSurfArray(nullptr, crvA, tA, 0, 0, P);
   if (not_identity_xform(C)) Vec1Trans3(P, C);
   LocalCurveCache cache;
-  double t;
-  if (cache.Estimate(crvB, P, &t) != 0) return -2;
-  double foot[3], distSq, stepSq;
+  double t, foot[3], distSq, stepSq;
+  // The foot starts at the polyline point, should the refiner refuse the curve.
+  if (cache.Estimate(crvB, P, &t, foot) != 0) return -2;
   // The refiner is chosen by the curve it runs on.
   if (crvB->dimension == 2) {
     FindClosestPointCurveOnSurf(crvB, P, foot, crvB->umin, crvB->umax, &t, &distSq, &stepSq, 7);

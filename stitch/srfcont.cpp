@@ -95,8 +95,9 @@ void ClosestPointsOnCurve(const double (*points)[3], int count, Bspline* obj, do
   }
   int n = 0;
   for (int i = 0; i < count; ++i) {
+    // C starts at the polyline point, should the refiner refuse the curve.
     double par, C[3], distSq, stepSq;
-    if (EstimateClosestPntCurve(crv, points[i], &t, &n, &x, &y, &z, nullptr, &par, crv->closedU) != 0) break;
+    if (EstimateClosestPntCurve(crv, points[i], &t, &n, &x, &y, &z, C, &par, crv->closedU) != 0) break;
     if (crv->dimension == 2)
       FindClosestPointCurveOnSurf(crv, points[i], C, lo, hi, &par, &distSq, &stepSq, 12);
     else

@@ -149,6 +149,9 @@ TEST_F(SamplingTest, SpanLookupAndUniformArrays) {
   ComputeCrvParamArraysForEval(one, 1, 2, m1, 5);
   const double want[5] = {0, 0.2, 0.4, 0.7, 1.0};
   for (int i = 0; i < 5; ++i) EXPECT_NEAR(m1[i], want[i], 1e-15);
+  double m0[5];
+  ComputeCrvParamArraysForEval(one, 0, 5, m0, 5);
+  for (int i = 0; i < 5; ++i) EXPECT_NEAR(m0[i], 0.25 * i, 1e-15);
   FreeBspline(bezier);
   FreeBspline(one);
 }

@@ -66,7 +66,9 @@ TEST_F(MatchedSamplingTest, ClosestPointsOnCurvesAndBoundaries) {
   double pts[5][3], params[5], closest[5][3];
   const double ts[5] = {0.0, 0.2, 0.45, 0.7, 1.0};
   for (int i = 0; i < 5; ++i) Eval3DPointOnCurve3Array(c, ts[i], 0, pts[i]);
-  GetClosestPointsOnCrvOnSrf(pts, 5, c, 0.0, 0, params, closest);
+  EXPECT_EQ(GetParValOfBndry(c, 0), 0.0);
+  EXPECT_EQ(GetParValOfBndry(c, 2), 1.0);
+    GetClosestPointsOnCrvOnSrf(pts, 5, c, 0.0, 0, params, closest);
   for (int i = 0; i < 5; ++i) {
     EXPECT_NEAR(params[i], ts[i], 1e-6) << i;
     EXPECT_LT(VecDist3(closest[i], pts[i]), 1e-6);

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "bspline/ctrlnubs.h"
+#include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
@@ -63,6 +64,14 @@ TEST_F(SurfacePickTest, RefinedFootBeatsADenseGridAndIsOrthogonal) {
   double u, v, S[3], d, e;
   ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
   EXPECT_LT(VecDist3(out, S), 1e-9);
+  // A curve on the surface: the closest point is a point of the curve, nearer than its samples.
+  Bspline* c = BuildCurveOnSurface(s, 2, {0.1, 0.2, 0.5, 0.9, 0.9, 0.3});
+  ASSERT_EQ(FindClosestPointOnBspline(c, P[0], P[1], P[2], out), 1);
+  for (int i = 0; i <= 200; ++i) {
+    double q[3];
+    Eval3DPointOnBsplOnSurfArray(nullptr, c, i / 200.0, 0, 0, q);
+    EXPECT_LE(VecDist3(P, out), VecDist3(P, q) + 1e-9);
+  }
   FreeBspline(s);
 }
 
