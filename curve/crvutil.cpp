@@ -801,3 +801,25 @@ int UnifArcSampleCurve(Bspline* curve, double t1, double t2, double h, int n, in
   *count = n + 1;
   return 1;
 }
+
+int GetBndryForBndryCrv(const Bspline* crv, const Bspline* srf) {
+  if (!crv || !srf || crv->kind != 1 || crv->dimension != 2 || crv->owner != srf) return -1;
+  const double tu = 1e-6 * (srf->umax - srf->umin), tv = 1e-6 * (srf->vmax - srf->vmin);
+  auto nearU = [&](double u, double at) { return std::fabs(u - at) <= tu; };
+  auto nearV = [&](double v, double at) { return std::fabs(v - at) <= tv; };
+  const int last = crv->degreeU + crv->interiorU;
+  const double* u = crv->X[0];
+  const double* v = crv->Y[0];
+  for (int i = 0; i <= last; ++i)
+    if (!nearU(u[i], srf->umin) && !nearU(u[i], srf->umax) && !nearV(v[i], srf->vmin) &&
+        !nearV(v[i], srf->vmax))
+      return -1;
+  if (std::fabs(u[0] - u[last]) >= std::fabs(v[0] - v[last])) {
+    if (nearV(v[0], srf->vmin) && nearV(v[last], srf->vmin)) return 3;
+    if (nearV(v[0], srf->vmax) && nearV(v[last], srf->vmax)) return 1;
+    return -1;
+  }
+  if (nearU(u[0], srf->umin) && nearU(u[last], srf->umin)) return 0;
+  if (nearU(u[0], srf->umax) && nearU(u[last], srf->umax)) return 2;
+  return -1;
+}

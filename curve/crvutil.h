@@ -123,3 +123,8 @@ double GetPartCurveLengthAndParams(Bspline* curve, double t1, double t2, int n, 
 // in *count. 1; 0 for a bad flag or spacing, no curve, a 2D curve without owner, or memory.
 int UnifArcSampleCurve(Bspline* curve, double t1, double t2, double h, int n, int deriv,
                        double** x, double** y, double** z, int* count);
+
+// ---- trim-loop curves ----------------------------------------------------------------------
+// The side of srf's parameter box a 2D curve of srf runs along, every control point on the
+// box's edge (within 1e-6 of the range): 0 u-min, 1 v-max, 2 u-max, 3 v-min; -1 otherwise.
+int GetBndryForBndryCrv(const Bspline* crv, const Bspline* srf);

@@ -10,6 +10,8 @@
 #include "curve/mkline3.h"
 #include "foundation/coreglob.h"
 #include "foundation/geometry.h"
+#include "foundation/vec3.h"
+#include "stitch/vcnobj.h"
 #include "foundation/umalloc.h"
 #include "curve/cintsct.h"
 #include "curve/crvutil.h"
@@ -822,4 +824,213 @@ int IsTrimCurveLinearSelfIntersect(TrimList* loop) {
   if (pl.n < 1) return 1;
   int i = 0, j = 0;
   return IsClosedPoints2DIntersect(pl.u, pl.v, pl.n, &i, &j);
+}
+
+// ---- Closing loops --------------------------------------------------------------------------
+
+namespace {
+
+double* FirstPoint(Bspline* c, double uv[2]) {
+  uv[0] = c->X[0][0];
+  uv[1] = c->Y[0][0];
+  return uv;
+}
+double* LastPoint(Bspline* c, double uv[2]) {
+  const int k = c->degreeU + c->interiorU;
+  uv[0] = c->X[0][k];
+  uv[1] = c->Y[0][k];
+  return uv;
+}
+void SetFirst(Bspline* c, const double uv[2]) {
+  c->X[0][0] = uv[0];
+  c->Y[0][0] = uv[1];
+}
+void SetLast(Bspline* c, const double uv[2]) {
+  const int k = c->degreeU + c->interiorU;
+  c->X[0][k] = uv[0];
+  c->Y[0][k] = uv[1];
+}
+double Clamp(double x, double lo, double hi) { return x < lo ? lo : x > hi ? hi : x; }
+
+double Gap3(const Bspline* srf, const double a[2], const double b[2]) {
+  double pa[3], pb[3];
+  Eval3DPointOnSurfCoord(srf, a[0], a[1], 0, 0, pa);
+  Eval3DPointOnSurfCoord(srf, b[0], b[1], 0, 0, pb);
+  return VecDist3(pa, pb);
+}
+
+// A new node at the head of *list; false on failure.
+bool Push(BsplineList** list, Bspline* c) {
+  UntrackedScope owned;
+  BsplineList* n = MallocNullBsplineList();
+  if (!n || KernelFailed()) return false;
+  n->item = c;
+  n->next = *list;
+  *list = n;
+  return true;
+}
+
+}  // namespace
+
+int IsTwoCurvePiecesMerged(Bspline* srf, Bspline* a, Bspline* b, double endA[3], double startB[3],
+                           double tol) {
+  double pa[2], pb[2];
+  LastPoint(a, pa);
+  FirstPoint(b, pb);
+  for (double* p : {pa, pb}) {
+    p[0] = Clamp(p[0], srf->umin, srf->umax);
+    p[1] = Clamp(p[1], srf->vmin, srf->vmax);
+  }
+  if (Gap3(srf, pa, pb) <= tol) {
+    const double mid[2] = {0.5 * (pa[0] + pb[0]), 0.5 * (pa[1] + pb[1])};
+    SetFirst(b, mid);
+    SetLast(a, mid);
+    return 1;
+  }
+  endA[0] = pa[0];
+  endA[1] = pa[1];
+  startB[0] = pb[0];
+  startB[1] = pb[1];
+  return 0;
+}
+
+BsplineList* MakeTrimCurveContinuous(Bspline* srf, TrimList* loop, double tol) {
+  if (!srf || !loop || !loop->loopCurves) return nullptr;
+  BsplineList* inserted = nullptr;
+  // Undo on failure: the bridges come off the loop and the surface, nothing else changed.
+  auto undo = [&] {
+    while (inserted) {
+      BsplineList* next = inserted->next;
+      Bspline* bridge = inserted->item;
+      for (BsplineList** at = &loop->loopCurves; *at; at = &(*at)->next)
+        if ((*at)->item == bridge) {
+          BsplineList* gone = *at;
+          *at = gone->next;
+          Free(gone);
+          break;
+        }
+      FreeBspline(bridge);
+      Free(inserted);
+      inserted = next;
+    }
+    return nullptr;
+  };
+  BsplineList* node = loop->loopCurves;
+  for (;;) {
+    BsplineList* next = node->next;
+    const bool closing = next == nullptr;
+    Bspline* b = closing ? loop->loopCurves->item : next->item;
+    double endA[3] = {}, startB[3] = {};
+    if (!IsTwoCurvePiecesMerged(srf, node->item, b, endA, startB, tol)) {
+      Bspline* bridge = AddCurve2CurveList(0, endA, startB, node, srf);
+      if (!bridge) return undo();
+      if (!Push(&inserted, bridge)) {
+        BsplineList* bridgeNode = node->next;  // where AddCurve2CurveList put it
+        node->next = bridgeNode->next;
+        Free(bridgeNode);
+        FreeBspline(bridge);
+        return undo();
+      }
+    }
+    if (closing) break;
+    node = next;
+  }
+  return inserted;
+}
+
+int CheckObjSpanAndBlend(Bspline* srf, Bspline* crv, Bspline* next, double tol) {
+  if (GetObjSpanInParDir(crv, 0, 1) >= tol) return 0;
+  if (GetBndryForBndryCrv(crv, srf) >= 0) return 0;
+  double uv[2];
+  SetFirst(next, FirstPoint(crv, uv));
+  return 1;
+}
+
+BsplineList* RemoveTrimPiecesToTol(Bspline* srf, TrimList* loop, double tol) {
+  BsplineList* removed = nullptr;
+  if (!srf || !loop) return nullptr;
+  BsplineList** at = &loop->loopCurves;
+  while (*at && (*at)->next) {
+    BsplineList* node = *at;
+    if (CheckObjSpanAndBlend(srf, node->item, node->next->item, tol)) {
+      if (!Push(&removed, node->item)) return removed;
+      *at = node->next;
+      Free(node);
+    } else {
+      at = &node->next;
+    }
+  }
+  BsplineList* last = *at;
+  if (last && last != loop->loopCurves && last->item != loop->loopCurves->item &&
+      CheckObjSpanAndBlend(srf, last->item, loop->loopCurves->item, tol)) {
+    if (!Push(&removed, last->item)) return removed;
+    *at = nullptr;
+    Free(last);
+  }
+  return removed;
+}
+
+BsplineList* TrimCurveMerge(Bspline* srf, TrimList* loop, BsplineList** inserted,
+                            BsplineList** removed, double tol) {
+  *inserted = MakeTrimCurveContinuous(srf, loop, tol);
+  *removed = RemoveTrimPiecesToTol(srf, loop, tol);
+  return *removed;
+}
+
+TrimList* RemoveSelfIntersectionToTol(Bspline* srf, TrimList* loops, double tol) {
+  TrimList* lastLoop = nullptr;
+  for (TrimList* l = loops; l; l = l->next) {
+    lastLoop = l;
+    auto snap = [&](Bspline* a, Bspline* b) {
+      double pa[2], pb[2];
+      LastPoint(a, pa);
+      FirstPoint(b, pb);
+      const double d = Gap3(srf, pa, pb);
+      if (d > 0.0 && d < tol) {
+        const double mid[2] = {0.5 * (pa[0] + pb[0]), 0.5 * (pa[1] + pb[1])};
+        SetLast(a, mid);
+        SetFirst(b, mid);
+      }
+    };
+    BsplineList* n = l->loopCurves;
+    if (!n) continue;
+    for (; n->next; n = n->next) snap(n->item, n->next->item);
+    if (n->item != l->loopCurves->item) snap(n->item, l->loopCurves->item);
+  }
+  return lastLoop;
+}
+
+int ConstructTrimCurveList(Bspline* srf, BsplineList* curves, int hole, int selfTest, double cu[4],
+                           double cv[4], int snip, int orient, int snapEnds, BsplineList** replaced,
+                           TrimList** out) {
+  TrimList* loop = nullptr;
+  {
+    UntrackedScope owned;
+    loop = MallocNullTrimList();
+  }
+  if (!loop || KernelFailed()) return -2;
+  loop->loopCurves = curves;
+  loop->hole = hole;
+  loop->attached = 1;
+  if (snip && SnipTrimCurvesAtIntersections(loop->loopCurves, replaced, snip, orient, snapEnds) != 0) {
+    // The list's nodes stay the caller's on this refusal.
+    Free(loop);
+    if (out) *out = nullptr;
+    return -2;
+  }
+  if (selfTest) {
+    const int r = IsTrimCurveLinearSelfIntersectPoints(loop, cu, cv);
+    if (r != 1) {
+      FreeUnattachedTrimcurve(loop);
+      if (out) *out = nullptr;
+      return r;
+    }
+  }
+  BsplineList *inserted = nullptr, *removed = nullptr;
+  TrimCurveMerge(srf, loop, &inserted, &removed, GlobalTrimGapTol);
+  FreeNodes(inserted);
+  FreeNodes(removed);
+  AddOrderedTrimCurve(srf, loop);
+  if (out) *out = loop;
+  return 0;
 }

@@ -96,3 +96,32 @@ int AdjustSnipParameter(const Bspline* crv, double* t);
 int IsTrimCurveLinearSelfIntersectPoints(TrimList* loop, double u[4], double v[4]);
 // 1 when the loop's polyline crosses itself or is empty, 0 when not or memory ran out.
 int IsTrimCurveLinearSelfIntersect(TrimList* loop);
+
+// ---- Closing loops --------------------------------------------------------------------------
+// Joins or bridges the gaps of the loop (MakeTrimCurveContinuous), then drops pieces shorter
+// than tol (RemoveTrimPiecesToTol): the bridges and the dropped curves into the two out lists
+// (new nodes, newest first, the caller's); returns the dropped list.
+BsplineList* TrimCurveMerge(Bspline* srf, TrimList* loop, BsplineList** inserted,
+                            BsplineList** removed, double tol);
+// Joins A's end and B's start at their mean (u, v) when their 3D gap on srf is at most tol: 1;
+// else 0 with the two ends (clamped into the domain) in endA and startB.
+int IsTwoCurvePiecesMerged(Bspline* srf, Bspline* a, Bspline* b, double endA[3], double startB[3],
+                           double tol);
+// Bridges every gap wider than tol (the closing one too) by a straight piece: the list of the
+// bridges, null when none or on failure (then nothing inserted).
+BsplineList* MakeTrimCurveContinuous(Bspline* srf, TrimList* loop, double tol);
+// Drops every curve shorter than tol in 3D that does not lie along a side; the next curve
+// starts where the dropped one did. The list of the dropped curves.
+BsplineList* RemoveTrimPiecesToTol(Bspline* srf, TrimList* loop, double tol);
+// 1 when the curve is to be dropped (the next curve's start moved to its start), else 0.
+int CheckObjSpanAndBlend(Bspline* srf, Bspline* crv, Bspline* next, double tol);
+// Snaps ends closer than tol (but not coinciding) in every loop from `loops` on; the last loop.
+TrimList* RemoveSelfIntersectionToTol(Bspline* srf, TrimList* loops, double tol);
+
+// Makes a loop of the curves (snipped first when `snip` is non-zero, tested for self-crossing
+// when `selfTest` is set), closes it within GlobalTrimGapTol and pushes it on the trim list: 0
+// with *out. -1 (crossing, edges in cu, cv) or -2 refuse with *out null; a refused loop uses up
+// the given list's nodes.
+int ConstructTrimCurveList(Bspline* srf, BsplineList* curves, int hole, int selfTest, double cu[4],
+                           double cv[4], int snip, int orient, int snapEnds, BsplineList** replaced,
+                           TrimList** out);
