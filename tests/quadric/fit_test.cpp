@@ -267,6 +267,44 @@ TEST_F(FitTest, PointsOnACentreOrAxisGiveFiniteFits) {
   (void)r;
 }
 
+TEST_F(FitTest, DegenerateAxesAndMeasuresStopCleanly) {
+  const double o[3] = {0, 0, 0}, z[3] = {0, 0, 1};
+  Points cyl = RuledPoints(o, z, -1.0, 10);
+  lmXarray = cyl.x.data();
+  lmYarray = cyl.y.data();
+  lmZarray = cyl.z.data();
+  lmNdataPnts = cyl.n();
+  int m = cyl.n(), n = 7, ld = m, flag = 1;
+  std::vector<double> fvec(m), fjac(7 * m);
+  double collapsed[7] = {0, 0, 0, 1e-4, 0, 0, 1};  // |a|^4 = 1e-16
+  EXPECT_EQ(CylinderChiSq2Minpack(&m, &n, collapsed, fvec.data(), fjac.data(), &ld, &flag), -2);
+  EXPECT_EQ(flag, -1);
+  int six = 6;
+  flag = 1;
+  EXPECT_EQ(ConeChiSq2Minpack(&m, &six, collapsed, fvec.data(), fjac.data(), &ld, &flag), -2);
+  EXPECT_EQ(flag, -1);
+
+  double err = -1, maxDev = -1;
+  CylinderFitError(nullptr, nullptr, nullptr, 5, o, z, 1.0, &err, &maxDev);
+  EXPECT_TRUE(err == 0 && maxDev == 0);
+  EXPECT_EQ(ConeFitError(cyl.x.data(), cyl.y.data(), cyl.z.data(), 0, o, z, 1.0, &err, &maxDev), -2);
+  EXPECT_TRUE(std::isfinite(err) && std::isfinite(maxDev));
+  EXPECT_EQ(SphereFitError(cyl.x.data(), cyl.y.data(), cyl.z.data(), 0, o, 1.0, &err, &maxDev), -2);
+
+  // Four points of a sphere give it exactly, centre components near 0 flushed to 0.
+  Points four;
+  four.add(2, 0, 1);
+  four.add(-2, 0, 1);
+  four.add(0, 2, 1);
+  four.add(0, 0, 3);
+  double centre[3], r;
+  ASSERT_EQ(FitSphere(four.x.data(), four.y.data(), four.z.data(), 4, centre, &r, &err), 0);
+  EXPECT_TRUE(centre[0] == 0 && centre[1] == 0);
+  EXPECT_NEAR(centre[2], 1, 1e-12);
+  EXPECT_NEAR(r, 2, 1e-12);
+  EXPECT_LT(err, 1e-20);
+}
+
 TEST_F(FitTest, EngineAgreesWithMinpackAndStopsCleanly) {
   const double sc[3] = {0.5, -0.5, 1.0};
   Points s = SpherePoints(sc, 2.0, 50, 0.0, 7);
