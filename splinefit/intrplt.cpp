@@ -425,10 +425,12 @@ void Newsetup_system(const double* knots, const double* params, int m, double** 
     for (int k = 0; k < w; ++k) A[r][k] = 0.0;
   idx[0] = 0;
   A[0][0] = 1.0;
-  int span = p;
+  int span = p, j = p;
   for (int i = 1; i <= m - 1; ++i) {
     const double t = params[p + i];
-    int j = p;
+    // The first knot at or above t; the parameters ascend, so the scan goes on from the last
+    // row's (restarting only for a parameter that steps back).
+    if (j > p && knots[j - 1] >= t) j = p;
     while (j < m + 1 && knots[j] < t) ++j;
     int s;
     if (j <= m + 1 && knots[j] == t) {

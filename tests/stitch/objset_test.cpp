@@ -6,6 +6,7 @@
 
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
+#include "bspline/nubutil.h"
 #include "foundation/vec3.h"
 #include "stitch/vcnobj.h"
 #include "tests/support/builders.h"
@@ -209,6 +210,71 @@ TEST_F(ObjSetTest, SpanIsTheMeanPolygonLength) {
   for (int r = 0; r < 4; ++r) EXPECT_EQ(col[r], s->Y[r][2]);
   FreeBspline(c);
   FreeBspline(s);
+}
+
+// ---- Degrees, rationality and parameter speed ---------------------------------------------------
+
+// Control-net length per unit parameter of a direction.
+double Speed(Bspline* b, int dir) {
+  const double lo = dir ? b->vmin : b->umin, hi = dir ? b->vmax : b->umax;
+  return GetObjSpanInParDir(b, dir, 0) / (hi - lo);
+}
+
+TEST_F(ObjSetTest, DegreeAndRationalityBecomeTheSetsHighestWithoutChangingShapes) {
+  BsplineKeeper keep;
+  Bspline* a = keep(BuildRandomCurve(1, 2, 5));
+  Bspline* b = keep(BuildRandomCurve(2, 4, 6, 3, true));
+  Bspline* s = keep(BuildFunctionPatch([](double x, double y) { return x * y; }, PatchOptions{2, 3, 5, 5}));
+  Bspline* ca = keep(CopyBsplineStruct(a));
+  Bspline* cs = keep(CopyBsplineStruct(s));
+  Bspline* set[3] = {a, b, s};
+  int dirs[3] = {0, 0, 0};
+  EquateDegOfObjSet(set, dirs, 3);
+  EXPECT_EQ(a->degreeU, 4);
+  EXPECT_EQ(s->degreeU, 4);
+  EXPECT_EQ(s->degreeV, 3);  // only the direction asked for
+  EXPECT_LT(ShapeDiff(a, ca), 1e-12);
+  EquateRationOfObjSet(set, 3);
+  EXPECT_EQ(a->rational + s->rational, 2);
+  EXPECT_EQ(s->W[2][3], 1.0);
+  EXPECT_LT(ShapeDiff(s, cs), 1e-12);
+  // A set of one is left alone.
+  Bspline* lone = keep(BuildRandomCurve(3, 2, 4));
+  EquateDegOfObjSet(&lone, nullptr, 1);
+  EquateRationOfObjSet(&lone, 1);
+  EXPECT_EQ(lone->degreeU, 2);
+  EXPECT_EQ(lone->rational, 0);
+}
+
+TEST_F(ObjSetTest, ProportionalParametersGiveUTheSpeedOfV) {
+  BsplineKeeper keep;
+  PatchOptions o;
+  o.x1 = 8.0;  // u runs over a control net eight times as long as v's on the same range
+  Bspline* s = keep(BuildFunctionPatch([](double x, double y) { return 0.1 * x * y; }, o));
+  Bspline* pair[2] = {s, s};
+  int dirs[2] = {1, 0};
+  Bspline* before = keep(CopyBsplineStruct(s));
+  EXPECT_EQ(MakeParOfTwoObjProptnl(pair, dirs, 0, 1), 0);
+  EXPECT_NEAR(Speed(s, 0) / Speed(s, 1), 1.0, 1e-12);
+  EXPECT_EQ(s->vmax, before->vmax);  // the other direction kept
+  // Within 10 % already: nothing to do.
+  EXPECT_EQ(MakeParOfTwoObjProptnl(pair, dirs, 0, 1), -1);
+  // While a four-surface stitch combines, only shifts happen.
+  Bspline* t = keep(CopyBsplineStruct(before));
+  Bspline* pair2[2] = {t, t};
+  isJustCombine = 1;
+  EXPECT_EQ(MakeParOfTwoObjProptnl(pair2, dirs, 0, 1), -1);
+  isJustCombine = 0;
+  EXPECT_EQ(t->umax, before->umax);
+  // A curve joined behind another starts where the first ends.
+  Bspline* c0 = keep(BuildRandomCurve(5, 3, 6));
+  Bspline* c1 = keep(BuildRandomCurve(6, 3, 6));
+  Bspline* cp[2] = {c0, c1};
+  EXPECT_EQ(MakeParOfTwoObjProptnl(cp, nullptr, 1, 0), 0);
+  EXPECT_EQ(c1->umin, c0->umax);
+  EXPECT_NEAR(Speed(c1, 0), Speed(c0, 0), 0.1 * Speed(c0, 0));
+  Bspline* same[2] = {c0, c0};
+  EXPECT_EQ(MakeParOfTwoObjProptnl(same, nullptr, 0, 0), -1);
 }
 
 }  // namespace
