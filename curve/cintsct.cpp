@@ -273,17 +273,6 @@ int GetCurve2DSurfParamSect(Bspline* curve, int* count, double** params, double*
 // ---- exact iso-parametric pieces --------------------------------------------------------------
 namespace {
 
-// The estimator's sample cache of one iso curve, freed on every path.
-struct CurveSampleCache {
-  double *t = nullptr, *x = nullptr, *y = nullptr, *z = nullptr;
-  int n = 0;
-  ~CurveSampleCache() {
-    Free(t);
-    Free(x);
-    Free(y);
-    Free(z);
-  }
-};
 
 Bspline* ExtractIsopar(Bspline* srf, Bspline* curve, Bspline* iso, bool spatial) {
   if (!srf || !curve || !iso) return nullptr;
@@ -294,9 +283,7 @@ Bspline* ExtractIsopar(Bspline* srf, Bspline* curve, Bspline* iso, bool spatial)
   CurveSampleCache cache;
   double t[2];
   for (int k = 0; k < 2; ++k) {
-    if (EstimateClosestPntCurve(iso, ends[k], &cache.t, &cache.n, &cache.x, &cache.y, &cache.z,
-                                nullptr, &t[k], iso->closedU) != 0)
-      return nullptr;
+    if (cache.Estimate(iso, ends[k], &t[k]) != 0) return nullptr;
     // A refiner that refuses the curve leaves the distance unmeasured: too far.
     double C[3], distSq = kEmptyBoxBound, stepSq;
     if (spatial)

@@ -261,19 +261,11 @@ int FindIfTwoCurvesOverlap(Bspline* curve1, Bspline* curve2, double tol) {
     q[0] = q[1] = q[2] = 0.0;
     EvalNpntsOnObj(shorter, 0, 0, t.get() + i, nullptr, 1, q, q + 1, q + 2);
   }
-  struct Cache {
-    double *t = nullptr, *x = nullptr, *y = nullptr, *z = nullptr;
-    int n = 0;
-    ~Cache() {
-      for (double* a : {t, x, y, z}) Free(a);
-    }
-  } cache;
+  CurveSampleCache cache;  // kept across the points of this call
   double sum = 0.0;
   for (int i = 0; i < count; ++i) {
     double par, C[3], gap = kEmptyBoxBound, stepSq;  // unmeasured counts as apart
-    if (EstimateClosestPntCurve(longer, pts + 3 * i, &cache.t, &cache.n, &cache.x, &cache.y, &cache.z, nullptr,
-                                &par, longer->closedU) != 0)
-      return 0;
+    if (cache.Estimate(longer, pts + 3 * i, &par) != 0) return 0;
     if (longer->dimension == 2)
       FindClosestPointCurveOnSurf(longer, pts + 3 * i, C, longer->umin, longer->umax, &par, &gap, &stepSq, 7);
     else

@@ -508,28 +508,20 @@ int FindClosestEstParamValueCurveOnSurf(Bspline* crv1, Bspline* crv2, double* t1
   return 0;
 }
 
-namespace {
+CurveSampleCache::~CurveSampleCache() {
+  Free(t);
+  Free(x);
+  Free(y);
+  Free(z);
+}
 
-// The sample cache of the estimator when a call uses it for itself.
-struct LocalCurveCache {
-  double *t = nullptr, *x = nullptr, *y = nullptr, *z = nullptr;
-  int n = 0;
-  ~LocalCurveCache() {
-    Free(t);
-    Free(x);
-    Free(y);
-    Free(z);
-  }
-  int Estimate(Bspline* curve, const double P[3], double* par, double* polylinePoint = nullptr) {
-    return EstimateClosestPntCurve(curve, P, &t, &n, &x, &y, &z, polylinePoint, par, curve->closedU);
-  }
-};
-
-}  // namespace
+int CurveSampleCache::Estimate(Bspline* curve, const double P[3], double* par, double* polylinePoint) {
+  return EstimateClosestPntCurve(curve, P, &t, &n, &x, &y, &z, polylinePoint, par, curve->closedU);
+}
 
 int GetPointParOnCurve3(Bspline* curve, float x, float y, float z, double* t) {
   const double P[3] = {x, y, z};
-  LocalCurveCache cache;
+  CurveSampleCache cache;
   if (cache.Estimate(curve, P, t) != 0) return 0;
   double C[3], distSq, stepSq;
   FindClosestPointCurve3(curve, P, C, curve->umin, curve->umax, t, &distSq, &stepSq, 7);
@@ -544,7 +536,7 @@ int GetClosestPointOnCrvToCrvPar(Bspline* crvA, Bspline* crvB, const double xfA[
   double P[3];
   Eval3DPointOnBsplOnSurfArray(nullptr, crvA, tA, 0, 0, P);
   if (not_identity_xform(C)) Vec1Trans3(P, C);
-  LocalCurveCache cache;
+  CurveSampleCache cache;
   double t, foot[3], distSq, stepSq;
   // The foot starts at the polyline point, should the refiner refuse the curve.
   if (cache.Estimate(crvB, P, &t, foot) != 0) return -2;

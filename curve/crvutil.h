@@ -74,6 +74,22 @@ int EstimateClosestPntCurve(Bspline* curve, const double P[3], double** params, 
                             double** x, double** y, double** z, double* closestPoint, double* t,
                             int closed);
 
+// The estimator's cache held by one caller for a pass of queries on one curve: the arrays are
+// freed (Free) when the holder goes out of scope.
+struct CurveSampleCache {
+  double* t = nullptr;
+  double* x = nullptr;
+  double* y = nullptr;
+  double* z = nullptr;
+  int n = 0;
+  CurveSampleCache() = default;
+  CurveSampleCache(const CurveSampleCache&) = delete;
+  CurveSampleCache& operator=(const CurveSampleCache&) = delete;
+  ~CurveSampleCache();
+  // EstimateClosestPntCurve on this cache, closed as the curve's closed-in-u flag says.
+  int Estimate(Bspline* curve, const double P[3], double* par, double* polylinePoint = nullptr);
+};
+
 // Start values for the closest approach of two curves: the closest pair of segments of the two
 // polylines through the curve points at the Greville parameters. 0; -2 when memory ran out.
 // Near-parallel segment pairs are skipped; when all are, t1 and t2 stay at the starts.

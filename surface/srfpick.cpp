@@ -102,10 +102,12 @@ int FindClosestPointOnBspline(Bspline* obj, double x, double y, double z, double
   const double P[3] = {x, y, z};
   double C[3];
   if (obj->kind == 1) {
-    double *ct = nullptr, *cx = nullptr, *cy = nullptr, *cz = nullptr, t, distSq, stepSq;
-    int cn = 0;
-    int r = EstimateClosestPntCurve(obj, P, &ct, &cn, &cx, &cy, &cz, nullptr, &t, obj->closedU);
-    for (double* a : {ct, cx, cy, cz}) Free(a);
+    double t, distSq, stepSq;
+    int r;
+    {
+      CurveSampleCache cache;
+      r = cache.Estimate(obj, P, &t);
+    }
     if (r != 0) return 0;
     r = obj->dimension == 2
             ? FindClosestPointCurveOnSurf(obj, P, C, obj->umin, obj->umax, &t, &distSq, &stepSq, 7)

@@ -19,15 +19,7 @@ namespace {
 
 class ClosestParamTest : public KernelTest {};
 
-struct Cache {
-  double *t = nullptr, *x = nullptr, *y = nullptr, *z = nullptr;
-  int n = 0;
-  ~Cache() { Clear(); }
-  void Clear() {
-    for (double* a : {t, x, y, z}) Free(a);
-    t = x = y = z = nullptr;
-  }
-};
+using Cache = CurveSampleCache;
 
 // A closed cubic: control points around an ellipse with a wobble, the last repeating the first.
 Bspline* ClosedCurve() {
