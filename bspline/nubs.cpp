@@ -1062,13 +1062,17 @@ int PositionGrid(const Bspline* b, const double* us, int nu, const double* vs, i
   if (!GridInputSound(b, us, nu, vs, nv)) return -2;
   if (nu <= 0 || (b->kind == 2 && nv <= 0)) return 0;
   const bool surface = b->kind == 2;
-  bool finite = true;
+  // x - x is 0 for a finite x and NaN otherwise: one sum of those tells whether every value
+  // was finite, without a branch per point.
+  double probe = 0.0;
   const int r = GridSum(PositionNet(b), us, nu, vs, surface ? nv : 1, b->knotsU, b->knotsV,
                         NumCtrlU(b), surface ? NumCtrlV(b) : 1, surface,
                         [&](int k, const double* val) {
-                          finite = finite && AllFinite(val, 4);
+                          probe += ((val[0] - val[0]) + (val[1] - val[1])) +
+                                   ((val[2] - val[2]) + (val[3] - val[3]));
                           emit(k, val);
                         });
+  const bool finite = probe == 0.0;
   if (r == 0 && !finite) {
     Refuse();
     return -2;
