@@ -2,6 +2,7 @@
 
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
+#include "bspline/smake.h"
 #include "foundation/vec3.h"
 
 double GetEditPoint(const double* knots, int order, int i) {
@@ -61,4 +62,51 @@ void FindBsplOnSurf3dControlPoint(Bspline* srf, double u, double v, double* x, d
   *x = p[0];
   *y = p[1];
   *z = p[2];
+}
+
+namespace {
+
+// The loop and node holding crv (the first loop of its owner that does), with the node before
+// it in that loop (null for the first node). False when none holds it.
+bool FindLoopNode(const Bspline* crv, TrimList** loop, BsplineList** node, BsplineList** prev) {
+  if (!crv || !crv->owner) return false;
+  for (TrimList* l = crv->owner->trims; l; l = l->next) {
+    BsplineList* before = nullptr;
+    for (BsplineList* n = l->loopCurves; n; before = n, n = n->next)
+      if (n->item == crv) {
+        *loop = l;
+        *node = n;
+        *prev = before;
+        return true;
+      }
+  }
+  return false;
+}
+
+}  // namespace
+
+Bspline* FindNextCurveInTrim(const Bspline* crv, Bspline** out) {
+  TrimList* loop;
+  BsplineList *node, *prev;
+  Bspline* next = nullptr;
+  if (FindLoopNode(crv, &loop, &node, &prev)) next = node->next ? node->next->item : loop->loopCurves->item;
+  if (out) *out = next;
+  return next;
+}
+
+Bspline* FindPrevCurveInTrim(const Bspline* crv, Bspline** out) {
+  TrimList* loop;
+  BsplineList *node, *prev;
+  Bspline* before = nullptr;
+  if (FindLoopNode(crv, &loop, &node, &prev)) {
+    if (prev) {
+      before = prev->item;
+    } else {
+      BsplineList* last = node;
+      while (last->next) last = last->next;
+      before = last->item;
+    }
+  }
+  if (out) *out = before;
+  return before;
 }

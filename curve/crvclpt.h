@@ -18,3 +18,8 @@ double GetUVFactor(Bspline* srf, int dir);
 // control points of a 2D curve that stray beyond the domain keep their distance from it).
 void FindBsplOnSurf3dControlPoint(Bspline* srf, double u, double v, double* x, double* y,
                                   double* z);
+
+// The curve after (before) crv in the first trim loop of its owner that holds it, cyclically;
+// also stored in *out. Null (and *out null) without owner, loops or a loop holding it.
+Bspline* FindNextCurveInTrim(const Bspline* crv, Bspline** out);
+Bspline* FindPrevCurveInTrim(const Bspline* crv, Bspline** out);

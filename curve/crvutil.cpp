@@ -11,6 +11,7 @@
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "curve/cintsct.h"
+#include "curve/crvclpt.h"
 #include "foundation/coreglob.h"
 #include "foundation/geo2.h"
 #include "foundation/geometry.h"
@@ -21,7 +22,9 @@
 #include "surface/bnd2crv.h"
 #include "surface/srfnorm.h"
 #include "surface/srfpick.h"
+#include "surface/srfsnip.h"
 #include "surface/srfutils.h"
+#include "surface/trimutils.h"
 
 double NormalizeKnotArray(double* knots, int n) { return NormalizeKnots(knots, n); }
 
@@ -814,4 +817,107 @@ int GetBndryForBndryCrv(const Bspline* crv, const Bspline* srf) {
   if (nearU(u[0], srf->umin) && nearU(u[last], srf->umin)) return 0;
   if (nearU(u[0], srf->umax) && nearU(u[last], srf->umax)) return 2;
   return -1;
+}
+
+namespace {
+
+// The node of crv in the first loop of its owner that holds it, with that loop and the node
+// before it (null for the loop's first node).
+BsplineList* TrimNodeOf(Bspline* crv, TrimList** loop, BsplineList** prev) {
+  *loop = crv && crv->owner ? FindTrimCurve(crv, crv->owner) : nullptr;
+  *prev = nullptr;
+  for (BsplineList* n = *loop ? (*loop)->loopCurves : nullptr; n; *prev = n, n = n->next)
+    if (n->item == crv) return n;
+  return nullptr;
+}
+
+BsplineList* NodeHolding(Bspline* c) {
+  UntrackedScope owned;
+  BsplineList* n = MallocNullBsplineList();
+  if (!n || KernelFailed()) return nullptr;
+  n->item = c;
+  return n;
+}
+
+// One new node holding newCrv in the place of crv's node and, with `withNext`, of the node
+// after it (cyclically: a loop of one or two becomes the new node alone). Old nodes are freed.
+void ReplaceInLoop(Bspline* crv, Bspline* newCrv, bool withNext) {
+  TrimList* loop;
+  BsplineList* prev;
+  BsplineList* node = TrimNodeOf(crv, &loop, &prev);
+  if (!node) return;
+  BsplineList* fresh = NodeHolding(newCrv);
+  if (!fresh) return;
+  fresh->next = node->next;
+  if (withNext && node->next) {
+    BsplineList* succ = node->next;
+    fresh->next = succ->next;
+    Free(succ);
+  } else if (withNext) {
+    BsplineList* first = loop->loopCurves;
+    if (first == node || first->next == node) {
+      if (first != node) Free(first);
+      Free(node);
+      loop->loopCurves = fresh;
+      return;
+    }
+    loop->loopCurves = first->next;  // the cyclic successor goes
+    Free(first);
+  }
+  (prev ? prev->next : loop->loopCurves) = fresh;
+  Free(node);
+}
+
+}  // namespace
+
+int ReplaceCurveWithCurveInTrimList(Bspline* crv, Bspline* newCrv) {
+  ReplaceInLoop(crv, newCrv, false);
+  return 0;
+}
+
+int ReplaceCurvesInTrimList(Bspline* crv, int, Bspline* newCrv) {
+  ReplaceInLoop(crv, newCrv, true);
+  return 0;
+}
+
+int CheckIfPickedCurvesTrimNeighbors(Bspline* c1, Bspline* c2) {
+  if (!IsTrimPiece(c1) && !IsTrimPiece(c2)) return 1;
+  TrimList* loop;
+  BsplineList* prev;
+  if (!TrimNodeOf(c1, &loop, &prev)) return 0;
+  if (FindNextCurveInTrim(c1, nullptr) == c2) return 1;
+  if (FindPrevCurveInTrim(c1, nullptr) == c2) {
+    ReverseTrimCurveBsplines(loop);
+    return 1;
+  }
+  return 0;
+}
+
+int SnipCurveAtIntersectionCore(Bspline** curves, int n, Bspline** pieces) {
+  if (!curves || n < 2) return 0;
+  Bspline* cutter = curves[n - 1];
+  int out = 0;
+  for (int i = 0; i + 1 < n; ++i) {
+    Bspline* c = curves[i];
+    const double t0 = c->knotsU[c->degreeU], t1 = c->knotsU[c->degreeU + c->interiorU + 1];
+    double t = t0, tk = 0.0;
+    Intersect2Curves(c, cutter, &t, &tk);
+    if (KernelFailed()) return -2;
+    const double tol = 1e-6 * (t1 - t0);
+    if (std::fabs(t - t0) <= tol || std::fabs(t - t1) <= tol) return -2;
+    Bspline* sub[2] = {nullptr, nullptr};
+    SubCurveBspline(c, t0, t, &sub[0]);
+    SubCurveBspline(c, t, t1, &sub[1]);
+    if (KernelFailed() || !sub[0] || !sub[1]) {
+      FreeBspline(sub[0]);
+      FreeBspline(sub[1]);
+      return -2;
+    }
+    if (c->dimension == 2 && c->owner)
+      for (Bspline* p : sub) PutBsplToSurfCrvList(p, c->owner);
+    if (KernelFailed() || ReplaceTrimCurveWithNSubs(c, 2, sub) != 0) return -2;
+    for (Bspline* p : sub) pieces[out++] = p;
+  }
+  for (int i = 0; i + 1 < n; ++i) FreeBspline(curves[i]);
+  return 0;
 }

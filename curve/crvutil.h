@@ -144,3 +144,17 @@ int UnifArcSampleCurve(Bspline* curve, double t1, double t2, double h, int n, in
 // The side of srf's parameter box a 2D curve of srf runs along, every control point on the
 // box's edge (within 1e-6 of the range): 0 u-min, 1 v-max, 2 u-max, 3 v-min; -1 otherwise.
 int GetBndryForBndryCrv(const Bspline* crv, const Bspline* srf);
+// Puts a new node holding newCrv in the place of crv's node in the first loop of crv's owner
+// that holds crv (the old node freed; no curve freed). 0.
+int ReplaceCurveWithCurveInTrimList(Bspline* crv, Bspline* newCrv);
+// Puts one new node holding newCrv in the place of crv and the curve after it (cyclically; a
+// loop of two becomes the new node alone). `count` is not used. 0.
+int ReplaceCurvesInTrimList(Bspline* crv, int count, Bspline* newCrv);
+// 1 when c2 follows c1 in a loop (c1's loop reversed when c2 preceded it) or neither is a trim
+// piece; else 0.
+int CheckIfPickedCurvesTrimNeighbors(Bspline* c1, Bspline* c2);
+// Cuts curves[0 .. n-2] where the last curve crosses them: the pieces (two per curve) go to
+// pieces in order, to the owner's curve list and in the curve's place in its loop; the cut
+// curves are then freed. 0; -2 for a cut at a curve's end or a failure (curves cut before it
+// keep their pieces, none is freed).
+int SnipCurveAtIntersectionCore(Bspline** curves, int n, Bspline** pieces);
