@@ -69,6 +69,7 @@ double Coef(const Bspline* c, int k, int j, bool rational) {
 // Back from homogeneous form, and a test that the net is made of numbers.
 bool FinishSkin(Bspline* s) {
   const int nu = NumCtrlU(s), nv = NumCtrlV(s);
+  if (!AllFinite(s->knotsV, NumKnotsV(s))) return false;  // chords that overflowed
   double** M[3] = {s->X, s->Y, s->Z};
   for (int r = 0; r < nv; ++r) {
     for (int j = 0; j < nu; ++j) {

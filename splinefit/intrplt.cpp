@@ -68,8 +68,10 @@ double Chord(const double* x, const double* y, const double* z, int i) {
   return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
+// Knots and coefficients are numbers: chords of huge coordinates overflow to infinite knots.
 bool RowFinite(Bspline* c) {
   const int n = NumCtrlU(c);
+  if (!AllFinite(c->knotsU, NumKnotsU(c))) return false;
   if (!AllFinite(c->X[0], n) || !AllFinite(c->Y[0], n)) return false;
   return !c->Z || AllFinite(c->Z[0], n);
 }
@@ -218,6 +220,10 @@ Bspline* MakeCurveZero(const double* x, const double* y, const double* z, int de
   if (!x || !y) return nullptr;
   const int p = degree < 1 ? 3 : degree;
   if (p > kMaxSplineDegree) return nullptr;
+  if (!AllFinite({x[0], y[0], z ? z[0] : 0.0})) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   Bspline* c = NewCurveRecord(z ? 3 : 2, p, p + 1);
   if (!c) return nullptr;
   double** rows[3] = {c->X, c->Y, c->Z};
@@ -543,6 +549,10 @@ Bspline* NewCurveIntrplt(double* x, double* y, double* z, int n, double* params,
   if (LUD_BandMatrix(A, m, h, h, idx) < 0) return nullptr;
   const double* data[3] = {lx, ly, lz};
   if (!SolveCoordinates(A, m, w, idx, data, c.get())) return nullptr;
+  if (!RowFinite(c.get())) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   SetDomainFromKnots(c.get(), 0);
   if (m == 1 && z && !AttachLine(c.get(), lx, ly, lz)) return nullptr;
   return c.release();

@@ -350,3 +350,61 @@ TEST_F(CurveInterpolation, InjectedFailuresLeaveNothingBehind) {
 }
 
 }  // namespace
+
+namespace {
+
+class InterpolationTorture : public KernelTest {};
+
+// Generated bad and extreme inputs through the curve and grid entry points: every result is
+// either null or a sound record of finite numbers (regression: chords of huge coordinates
+// overflowed into infinite knots reported as success); nothing crashes, nothing leaks.
+TEST_F(InterpolationTorture, BadInputsGiveNullOrSoundCurves) {
+  std::mt19937 rng(19);
+  std::uniform_int_distribution<int> pick(0, 99);
+  const double specials[] = {NAN, INFINITY, -INFINITY, 1e300, -1e300, 0.0, 1e-300};
+  int made = 0, refused = 0;
+  for (int trial = 0; trial < 400; ++trial) {
+    const int n = 1 + pick(rng) % 9;
+    std::vector<double> x(n), y(n), z(n);
+    for (int i = 0; i < n; ++i) {
+      x[i] = pick(rng) % 3 == 0 ? x[std::max(i - 1, 0)] : pick(rng) * 0.01;
+      y[i] = pick(rng) * 0.02;
+      z[i] = pick(rng) * 0.03;
+    }
+    if (pick(rng) < 30) x[pick(rng) % n] = specials[pick(rng) % 7];
+    const int degree = pick(rng) % 10 - 1;
+    const bool any = pick(rng) < 50;
+    Bspline* c = CurveIntrplt(x.data(), y.data(), pick(rng) < 20 ? nullptr : z.data(), n - 1,
+                              nullptr, degree, any ? 1 : 0);
+    if (c) {
+      ++made;
+      EXPECT_TRUE(BsplineSound(c)) << trial << " degree " << degree << " any " << any;
+      FreeBspline(c);
+    } else {
+      ++refused;
+    }
+    ClearKernelError();
+    EXPECT_EQ(MallocTrackLevel(), 0);
+  }
+  EXPECT_GT(made, 100);
+  EXPECT_GT(refused, 10);
+  // Grids: the rows and the skin across them.
+  for (int trial = 0; trial < 60; ++trial) {
+    const int nu = 1 + pick(rng) % 6, nv = 1 + pick(rng) % 6;
+    std::vector<double> x(nu * nv), y(nu * nv), z(nu * nv);
+    for (int k = 0; k < nu * nv; ++k) x[k] = k % nu, y[k] = k / nu, z[k] = pick(rng) * 0.01;
+    if (pick(rng) < 40) z[pick(rng) % (nu * nv)] = specials[pick(rng) % 7];
+    const int pu = 1 + pick(rng) % 5, pv = 1 + pick(rng) % 5;
+    Bspline* s = pick(rng) < 50
+                     ? SurfaceInterpolate(x.data(), y.data(), z.data(), nu, nv, nullptr, nullptr, pu, pv)
+                     : NewSurfaceInterpolate(x.data(), y.data(), z.data(), nu, nv, nullptr, nullptr, pu, pv);
+    if (s) {
+      EXPECT_TRUE(BsplineSound(s)) << trial << " " << nu << "x" << nv << " " << pu << pv;
+    }
+    FreeBspline(s);
+    ClearKernelError();
+    EXPECT_EQ(MallocTrackLevel(), 0);
+  }
+}
+
+}  // namespace
