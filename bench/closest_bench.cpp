@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/shapes.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
@@ -15,28 +16,7 @@
 namespace {
 
 // A wavy bicubic patch of 10 x 10 control points over the unit square, uniform knots.
-Bspline* WavyBicubic() {
-  const int n = 10, p = 3;
-  Bspline* s = MallocInitSurfaceBspline();
-  s->degreeU = s->degreeV = p;
-  s->interiorU = s->interiorV = n - p - 1;
-  AllocateBsplineArrays(s);
-  const int nk = n + p + 1;
-  for (int i = 0; i < nk; ++i) {
-    const double k = i <= p ? 0.0 : (i >= n ? 1.0 : double(i - p) / (n - p));
-    s->knotsU[i] = s->knotsV[i] = k;
-  }
-  s->umin = s->vmin = 0.0;
-  s->umax = s->vmax = 1.0;
-  for (int j = 0; j < n; ++j)
-    for (int i = 0; i < n; ++i) {
-      const double x = double(i) / (n - 1), y = double(j) / (n - 1);
-      s->X[j][i] = x;
-      s->Y[j][i] = y;
-      s->Z[j][i] = 0.2 * std::sin(4.0 * x) * std::cos(3.0 * y);
-    }
-  return s;
-}
+Bspline* WavyBicubic() { return bench::WaveBicubic(10, 0.2, 4.0, 3.0); }
 
 struct Query {
   double P[3];

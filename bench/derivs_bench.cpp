@@ -6,7 +6,6 @@
 // call; results are compared first. Counters: ours_ns, ref_ns per call, ratio = ours / ref.
 #include <algorithm>
 #include <cmath>
-#include <random>
 #include <vector>
 
 #include "bench/compare.h"
@@ -145,12 +144,7 @@ void BM_ScatteredDerivsVsTextbook(benchmark::State& state) {
   const int du = kOrders[state.range(1)][0], dv = kOrders[state.range(1)][1];
   Bspline* s = bench::Bicubic(rational);
   std::vector<double> u(kPoints), v(kPoints);
-  std::mt19937 rng(77);
-  std::uniform_real_distribution<double> d(0.0, 1.0);
-  for (int i = 0; i < kPoints; ++i) {
-    u[i] = d(rng);
-    v[i] = d(rng);
-  }
+  bench::RandomParams(77, u, v);
   double acc = 0.0;
   auto ours = [&] {
     for (int i = 0; i < kPoints; ++i) {

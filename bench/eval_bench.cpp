@@ -4,7 +4,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <random>
 #include <vector>
 
 #include "bench/shapes.h"
@@ -21,12 +20,7 @@ constexpr int kGrid = 1000;
 
 struct Fixture {
   Fixture() : s(bench::Bicubic(false)), u(kScattered), v(kScattered), g(kGrid) {
-    std::mt19937 rng(12345);
-    std::uniform_real_distribution<double> d(0.0, 1.0);
-    for (int i = 0; i < kScattered; ++i) {
-      u[i] = d(rng);
-      v[i] = d(rng);
-    }
+    bench::RandomParams(12345, u, v);
     for (int i = 0; i < kGrid; ++i) g[i] = static_cast<double>(i) / (kGrid - 1);
   }
   ~Fixture() { FreeBspline(s); }

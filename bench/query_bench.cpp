@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/shapes.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
@@ -21,11 +22,6 @@
 
 namespace {
 
-// Uniform clamped cubic knots for n control points on [0, 1].
-void UniformKnots(double* k, int n) {
-  for (int i = 0; i < n + 4; ++i) k[i] = i <= 3 ? 0.0 : (i >= n ? 1.0 : double(i - 3) / (n - 3));
-}
-
 Bspline* Curve(int n, double (*x)(double), double (*y)(double)) {
   Bspline* c = MallocNullBspline();
   c->kind = 1;
@@ -33,7 +29,7 @@ Bspline* Curve(int n, double (*x)(double), double (*y)(double)) {
   c->degreeU = 3;
   c->interiorU = n - 4;
   AllocateBsplineArrays(c);
-  UniformKnots(c->knotsU, n);
+  bench::UniformKnots(c->knotsU, n);
   c->umin = 0.0;
   c->umax = 1.0;
   for (int i = 0; i < n; ++i) {
@@ -47,24 +43,7 @@ Bspline* Curve(int n, double (*x)(double), double (*y)(double)) {
 
 // A gently waving bicubic of 10 x 10 control points over the unit square: its curvature radii
 // stay above 0.5, so a point lifted by up to 0.5 along the normal keeps its foot.
-Bspline* GentleBicubic() {
-  const int n = 10;
-  Bspline* s = MallocInitSurfaceBspline();
-  s->interiorU = s->interiorV = n - 4;
-  AllocateBsplineArrays(s);
-  UniformKnots(s->knotsU, n);
-  UniformKnots(s->knotsV, n);
-  s->umin = s->vmin = 0.0;
-  s->umax = s->vmax = 1.0;
-  for (int j = 0; j < n; ++j)
-    for (int i = 0; i < n; ++i) {
-      const double x = double(i) / (n - 1), y = double(j) / (n - 1);
-      s->X[j][i] = x;
-      s->Y[j][i] = y;
-      s->Z[j][i] = 0.1 * std::sin(2.0 * x) * std::cos(1.5 * y);
-    }
-  return s;
-}
+Bspline* GentleBicubic() { return bench::WaveBicubic(10, 0.1, 2.0, 1.5); }
 
 struct Lifted {
   double P[3];

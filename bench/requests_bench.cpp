@@ -5,7 +5,6 @@
 // ratio = ours / separate calls.
 #include <algorithm>
 #include <cmath>
-#include <random>
 #include <vector>
 
 #include "bench/compare.h"
@@ -55,12 +54,7 @@ BENCHMARK(BM_GridRequestsVsSeparate)->UseManualTime()->Unit(benchmark::kMillisec
 void BM_PointRequestsVsSeparate(benchmark::State& state) {
   Bspline* s = bench::Bicubic(state.range(0) != 0);
   std::vector<double> u(kPoints), v(kPoints);
-  std::mt19937 rng(5);
-  std::uniform_real_distribution<double> d(0.0, 1.0);
-  for (int i = 0; i < kPoints; ++i) {
-    u[i] = d(rng);
-    v[i] = d(rng);
-  }
+  bench::RandomParams(5, u, v);
   const int flags[3] = {1, 1, 1};
   double acc = 0.0;
   auto ours = [&] {

@@ -1,12 +1,20 @@
-// The inputs the benchmarks share: a cubic curve of 16 control points and a bicubic surface of
-// 12 x 10 control points, clamped on [0, 1], optionally rational.
+// The inputs the benchmarks share: a cubic curve of 16 control points, a bicubic surface of
+// 12 x 10 control points, clamped on [0, 1], optionally rational, a sine-wave bicubic over the
+// unit square, and random parameter pairs.
 #pragma once
 
 #include <cmath>
+#include <random>
+#include <vector>
 
 #include "bspline/smake.h"
 
 namespace bench {
+
+// Uniform clamped cubic knots for n control points on [0, 1].
+inline void UniformKnots(double* k, int n) {
+  for (int i = 0; i < n + 4; ++i) k[i] = i <= 3 ? 0.0 : (i >= n ? 1.0 : double(i - 3) / (n - 3));
+}
 
 inline Bspline* Cubic16(bool rational) {
   const int n = 16, p = 3;
@@ -17,8 +25,7 @@ inline Bspline* Cubic16(bool rational) {
   c->degreeU = p;
   c->interiorU = n - p - 1;
   AllocateBsplineArrays(c);
-  for (int i = 0; i < n + p + 1; ++i)
-    c->knotsU[i] = i <= p ? 0.0 : (i >= n ? 1.0 : double(i - p) / (n - p));
+  UniformKnots(c->knotsU, n);
   c->umin = 0.0;
   c->umax = 1.0;
   for (int i = 0; i < n; ++i) {
@@ -66,6 +73,36 @@ inline Bspline* Bicubic(bool rational) {
   s->umin = s->vmin = 0.0;
   s->umax = s->vmax = 1.0;
   return s;
+}
+
+// Clamped uniform bicubic of n x n control points over the unit square, the control points on
+// the regular grid with z = amp sin(fx x) cos(fy y).
+inline Bspline* WaveBicubic(int n, double amp, double fx, double fy) {
+  Bspline* s = MallocInitSurfaceBspline();
+  s->interiorU = s->interiorV = n - 4;
+  AllocateBsplineArrays(s);
+  UniformKnots(s->knotsU, n);
+  UniformKnots(s->knotsV, n);
+  s->umin = s->vmin = 0.0;
+  s->umax = s->vmax = 1.0;
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) {
+      const double x = double(i) / (n - 1), y = double(j) / (n - 1);
+      s->X[j][i] = x;
+      s->Y[j][i] = y;
+      s->Z[j][i] = amp * std::sin(fx * x) * std::cos(fy * y);
+    }
+  return s;
+}
+
+// Fills u and v (of equal size) with pairs drawn uniformly from [0, 1), u before v in each pair.
+inline void RandomParams(unsigned seed, std::vector<double>& u, std::vector<double>& v) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> d(0.0, 1.0);
+  for (size_t i = 0; i < u.size(); ++i) {
+    u[i] = d(rng);
+    v[i] = d(rng);
+  }
 }
 
 }  // namespace bench
