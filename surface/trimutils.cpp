@@ -1034,3 +1034,65 @@ int ConstructTrimCurveList(Bspline* srf, BsplineList* curves, int hole, int self
   if (out) *out = loop;
   return 0;
 }
+
+BsplineList* GetSiblingTrimCurveList(Bspline** curves, int start, int count, double endA[2],
+                                     double endB[2], int* used) {
+  if (IsTrimPiece(curves[start])) return nullptr;
+  auto dist = [](const double* a, const double* b) { return std::hypot(a[0] - b[0], a[1] - b[1]); };
+  FirstPoint(curves[start], endA);
+  LastPoint(curves[start], endB);
+  BsplineList* list = nullptr;
+  BsplineList** tail = &list;
+  auto append = [&](Bspline* c) {
+    UntrackedScope owned;
+    BsplineList* n = MallocNullBsplineList();
+    if (!n || KernelFailed()) return false;
+    n->item = c;
+    *tail = n;
+    tail = &n->next;
+    return true;
+  };
+  if (!append(curves[start])) return nullptr;
+  double startFirst[2], startLast[2];
+  FirstPoint(curves[start], startFirst);
+  LastPoint(curves[start], startLast);
+  const double ownGap = dist(startFirst, startLast);
+  int current = start;
+  for (;;) {
+    double best = ownGap;
+    int choice = ownGap <= GlobalTrimGapTol ? start : -1;
+    double open[2] = {endB[0], endB[1]};
+    for (int j = 0; j < count; ++j) {
+      if (used[j] || j == current) continue;
+      double f[2], l[2];
+      FirstPoint(curves[j], f);
+      LastPoint(curves[j], l);
+      const double dF = dist(endB, f), dL = dist(endB, l);
+      // The chain continues from the curve's far end.
+      const double d = dL <= dF ? dL : dF;
+      if (d < best && d <= GlobalTrimGapTol) {
+        best = d;
+        choice = j;
+        open[0] = dL <= dF ? f[0] : l[0];
+        open[1] = dL <= dF ? f[1] : l[1];
+      }
+    }
+    if (choice < 0) {
+      used[current] = 1;
+      FreeNodes(list);
+      return nullptr;
+    }
+    if (choice == start) {
+      used[start] = used[current] = 1;
+      return list;
+    }
+    endB[0] = open[0];
+    endB[1] = open[1];
+    if (current != start) used[current] = 1;
+    if (!append(curves[choice])) {
+      FreeNodes(list);
+      return nullptr;
+    }
+    current = choice;
+  }
+}

@@ -125,3 +125,8 @@ TrimList* RemoveSelfIntersectionToTol(Bspline* srf, TrimList* loops, double tol)
 int ConstructTrimCurveList(Bspline* srf, BsplineList* curves, int hole, int selfTest, double cu[4],
                            double cv[4], int snip, int orient, int snapEnds, BsplineList** replaced,
                            TrimList** out);
+// Chains loose curves from curves[start] by nearest ends in (u, v), within GlobalTrimGapTol:
+// a new list of the chain when it closes back on the start curve, else null. The chain's two
+// ends go to endA and endB (the open end when it stops); used[] marks the curves taken.
+BsplineList* GetSiblingTrimCurveList(Bspline** curves, int start, int count, double endA[2],
+                                     double endB[2], int* used);

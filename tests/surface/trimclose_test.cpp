@@ -167,6 +167,33 @@ TEST_F(TrimClose, ConstructedLoopsAreClosedAndHungFirst) {
   FreeBspline(s);
 }
 
+TEST_F(TrimClose, LooseCurvesChainByNearestEnds) {
+  Bspline* s = Plane();
+  // The sides of a square, shuffled, two of them reversed, ends up to 0.05 apart; a stray curve.
+  Bspline* bottom = Line(s, 0.2, 0.2, 0.8, 0.2);
+  Bspline* right = Line(s, 0.8, 0.85, 0.8, 0.25);  // reversed
+  Bspline* top = Line(s, 0.8, 0.8, 0.2, 0.8);
+  Bspline* left = Line(s, 0.2, 0.25, 0.2, 0.8);  // reversed
+  Bspline* stray = Line(s, 0.5, 0.5, 0.6, 0.6);
+  std::vector<Bspline*> curves = {top, stray, left, bottom, right};
+  std::vector<int> used(curves.size(), 0);
+  double endA[2], endB[2];
+  BsplineList* chain = GetSiblingTrimCurveList(curves.data(), 3, 5, endA, endB, used.data());
+  ASSERT_NE(chain, nullptr);
+  EXPECT_EQ(Items(chain), (std::vector<Bspline*>{bottom, right, top, left}));
+  EXPECT_EQ(used, (std::vector<int>{1, 0, 1, 1, 1}));
+  EXPECT_EQ(endA[0], 0.2);
+  EXPECT_EQ(endA[1], 0.2);
+  FreeNodeList(chain);
+  // Without the top the chain stops open.
+  std::vector<Bspline*> open = {stray, left, bottom, right};
+  std::vector<int> none(open.size(), 0);
+  EXPECT_EQ(GetSiblingTrimCurveList(open.data(), 2, 4, endA, endB, none.data()), nullptr);
+  EXPECT_NEAR(endB[0], 0.8, 1e-15);
+  EXPECT_NEAR(endB[1], 0.85, 1e-15);
+  FreeBspline(s);
+}
+
 TEST_F(TrimClose, BridgingFailuresInsertNothing) {
   Bspline* s = Plane();
   std::vector<Bspline*> far = {Line(s, 0.2, 0.2, 0.8, 0.2), Line(s, 0.8, 0.5, 0.5, 0.8),
