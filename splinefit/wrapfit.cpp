@@ -141,10 +141,37 @@ int EndClosedCurve(Bspline* curve, int nWrap, int closed) {
       }
     }
   }
-  InstallBsplineArrays(curve, K, nullptr, rows[0], rows[1], rows[2], rows[3]);
-  curve->interiorU = c - p - 1;
+  // The cut period is clamped as a record of its own, so that a failure leaves the curve as
+  // it was.
+  Owned<Bspline, FreeBspline> cut;
+  {
+    TrackingScope scope;
+    cut.reset(MallocNullBspline());
+    if (cut && !KernelFailed()) scope.keep();
+  }
+  if (!cut || KernelFailed()) {
+    cut.reset();
+    Free(K);
+    for (double** r : rows)
+      if (r) matrix_free_fh(r);
+    if (!KernelFailed()) SetKernelError(-2);
+    return -2;
+  }
+  cut->kind = 1;
+  cut->dimension = curve->dimension;
+  cut->rational = curve->rational;
+  cut->degreeU = p;
+  cut->interiorU = c - p - 1;
+  cut->closedU = 3;
+  InstallBsplineArrays(cut.get(), K, nullptr, rows[0], rows[1], rows[2], rows[3]);
+  ResetBsplineParamInfo(cut.get(), 0);
+  const int r = PutWrapedObjToNonWraped(cut.get(), 0, 1);
+  if (r < 0) return r;
+  InstallBsplineArrays(curve, cut->knotsU, nullptr, cut->X, cut->Y, cut->Z, cut->W);
+  cut->knotsU = nullptr, cut->X = cut->Y = cut->Z = cut->W = nullptr;
+  curve->interiorU = cut->interiorU;
   curve->closedU = 3;
   ResetBsplineParamInfo(curve, 0);
   FreeBsplineProperties(curve);
-  return PutWrapedObjToNonWraped(curve, 0, 1);
+  return r;
 }

@@ -190,3 +190,29 @@ TEST_F(ClosedCurves, InjectedFailuresLeaveTheCloudWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+class ClosedCurveFailures : public KernelTest {};
+
+TEST_F(ClosedCurveFailures, AFailedEndLeavesTheCurveAsItWas) {
+  Cloud* c = Ellipse(16, false);
+  const int flag = InitClosedCurve(c, 3, 0, nullptr);
+  Bspline* proto = CurveIntrplt_f(c->x, c->y, c->z, c->npts - 1, nullptr, 3, 0);
+  ASSERT_NE(proto, nullptr);
+  RunWithInjectedFailures(200, 1, [&] {
+    Bspline* crv = CopyBsplineStruct(proto);
+    if (!crv) return -2;
+    const int r = EndClosedCurve(crv, 3, flag);
+    if (r != 8) {
+      EXPECT_EQ(NumCtrlU(crv), NumCtrlU(proto));
+      EXPECT_LT(ShapeDiff(crv, proto), 1e-15);
+    }
+    FreeBspline(crv);
+    return r == 8 ? 0 : -2;
+  });
+  FreeBspline(proto);
+  FreeCloud(c);
+}
+
+}  // namespace
