@@ -1096,3 +1096,58 @@ BsplineList* GetSiblingTrimCurveList(Bspline** curves, int start, int count, dou
     current = choice;
   }
 }
+
+int GetAllTrimXYZArrays(const Bspline* srf, double*** u, double*** v, float*** x, float*** y,
+                        float*** z, int* total, int* nCurves, int* nLoops, int* curvesPerLoop,
+                        int** counts) {
+  int samples = 0, curves = 0, loops = 0, most = 0;
+  for (const TrimList* l = srf ? srf->trims : nullptr; l; l = l->next, ++loops) {
+    curvesPerLoop[loops] = 0;
+    for (const BsplineList* n = l->loopCurves; n; n = n->next, ++curves) {
+      ++curvesPerLoop[loops];
+      const int k = TrimCurveSampleCount(n->item);
+      samples += k;
+      if (k > most) most = k;
+    }
+  }
+  *total = samples;
+  *nCurves = curves;
+  *nLoops = loops;
+  double* fu = MallocArray<double>(samples);
+  double* fv = MallocArray<double>(samples);
+  float* fx = MallocArray<float>(samples);
+  float* fy = MallocArray<float>(samples);
+  float* fz = MallocArray<float>(samples);
+  double** cu = MallocArray<double*>(curves);
+  double** cv = MallocArray<double*>(curves);
+  float** cx = MallocArray<float*>(curves);
+  float** cy = MallocArray<float*>(curves);
+  float** cz = MallocArray<float*>(curves);
+  int* cn = MallocArray<int>(curves);
+  double* t = MallocArray<double>(most);
+  if (KernelFailed() || (samples && (!fu || !fv || !fx || !fy || !fz || !cu || !cv || !cx || !cy ||
+                                     !cz || !cn || !t)))
+    return 0;
+  int c = 0, at = 0, l = 0;
+  for (const TrimList* loop = srf ? srf->trims : nullptr; loop; loop = loop->next, ++l) {
+    u[l] = cu + c;
+    v[l] = cv + c;
+    x[l] = cx + c;
+    y[l] = cy + c;
+    z[l] = cz + c;
+    counts[l] = cn + c;
+    for (const BsplineList* n = loop->loopCurves; n; n = n->next, ++c) {
+      cn[c] = TrimCurveSampleCount(n->item);
+      cu[c] = fu + at;
+      cv[c] = fv + at;
+      cx[c] = fx + at;
+      cy[c] = fy + at;
+      cz[c] = fz + at;
+      SampleTrimCurve(n->item, t, fu + at, fv + at);
+      at += cn[c];
+    }
+  }
+  if (samples) EvalNpntsOnObj_f(srf, 0, 0, fu, fv, samples, fx, fy, fz);
+  Free(t);
+  return 1;
+}

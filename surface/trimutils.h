@@ -130,3 +130,11 @@ int ConstructTrimCurveList(Bspline* srf, BsplineList* curves, int hole, int self
 // ends go to endA and endB (the open end when it stops); used[] marks the curves taken.
 BsplineList* GetSiblingTrimCurveList(Bspline** curves, int start, int count, double endA[2],
                                      double endB[2], int* used);
+// The loops' samples (as GetAllTrimArrays, without the closing replacements) with their surface
+// points: per loop l, u[l], v[l], x[l], y[l], z[l] point at the loop's first curve's entry of
+// per-curve arrays, each entry at the curve's first sample in flat arrays, and counts[l] at its
+// per-curve sample counts; curvesPerLoop[l] and the totals are written. Blocks come from Malloc
+// in the caller's scope. 1, or 0 when an allocation failed.
+int GetAllTrimXYZArrays(const Bspline* srf, double*** u, double*** v, float*** x, float*** y,
+                        float*** z, int* total, int* nCurves, int* nLoops, int* curvesPerLoop,
+                        int** counts);

@@ -212,6 +212,48 @@ TEST_F(TrimLoops, PointInTrimAgreesWithEvenOddOnDensePolylines) {
   FreeBspline(s);
 }
 
+TEST_F(TrimLoops, SurfacePointsOfTheLoopSamples) {
+  Bspline* s = Plane();
+  AddLoop(s, Blob(s, 0.5, 0.5, 0.4, 5, false));
+  std::vector<Bspline*> hole = Blob(s, 0.5, 0.5, 0.1, 2, true);
+  AddLoop(s, hole, 1);
+  std::vector<double**> u(2), v(2), su(2), sv(2);
+  std::vector<float**> x(2), y(2), z(2);
+  std::vector<int*> counts(2);
+  int perLoop[2] = {}, total = 0, curves = 0, loops = 0;
+  {
+    TrackingScope scope;
+    ASSERT_EQ(GetAllTrimXYZArrays(s, u.data(), v.data(), x.data(), y.data(), z.data(), &total, &curves,
+                                  &loops, perLoop, counts.data()),
+              1);
+    GetAllTrimArrays(s, su.data(), sv.data());
+    EXPECT_EQ(loops, 2);
+    EXPECT_EQ(curves, 7);
+    EXPECT_EQ(perLoop[0], 5);
+    EXPECT_EQ(perLoop[1], 2);
+    EXPECT_EQ(total, 7 * 6);
+    for (int l = 0; l < 2; ++l)
+      for (int c = 0; c < perLoop[l]; ++c) {
+        ASSERT_EQ(counts[l][c], 6);
+        for (int i = 0; i < 6; ++i) {
+          // The plane maps (u, v) to (u, v, 0); the closed polyline differs only at curve joins.
+          EXPECT_NEAR(x[l][c][i], u[l][c][i], 1e-6);
+          EXPECT_NEAR(y[l][c][i], v[l][c][i], 1e-6);
+          EXPECT_NEAR(z[l][c][i], 0.0f, 1e-6);
+          EXPECT_NEAR(su[l][c][i], u[l][c][i], 1e-12);
+          EXPECT_NEAR(sv[l][c][i], v[l][c][i], 1e-12);
+        }
+      }
+  }
+  const int failures = RunWithInjectedFailures(40, 1, [&] {
+    TrackingScope scope;
+    return 1 - GetAllTrimXYZArrays(s, u.data(), v.data(), x.data(), y.data(), z.data(), &total,
+                                   &curves, &loops, perLoop, counts.data());
+  });
+  EXPECT_GT(failures, 0);
+  FreeBspline(s);
+}
+
 TEST_F(TrimLoops, RayConventionsOnASquareOfLines) {
   Bspline* s = Plane();
   // The square (0.2, 0.2) .. (0.8, 0.8) as four straight pieces, counter-clockwise.
