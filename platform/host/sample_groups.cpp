@@ -332,9 +332,14 @@ SampleGroup BuildJitteredGrid(int n, int ctrl, double jitter, unsigned seed) {
   std::mt19937 rng(seed);
   std::vector<int> e;
   for (int j = 0; j < n; ++j)
-    for (int i = 0; i < n; ++i)
-      e.push_back(AddPatch({"g" + std::to_string(j) + "_" + std::to_string(i), double(i), double(i + 1), double(j),
-                            double(j + 1), ctrl, ctrl, Rolling, nullptr}));
+    for (int i = 0; i < n; ++i) {
+      // Built by appending: g++ 12 misreads "literal" + std::string here as an overlapping copy (-Wrestrict).
+      std::string name = "g";
+      name += std::to_string(j);
+      name += '_';
+      name += std::to_string(i);
+      e.push_back(AddPatch({name, double(i), double(i + 1), double(j), double(j + 1), ctrl, ctrl, Rolling, nullptr}));
+    }
   for (int j = 0; j < n; ++j)
     for (int i = 0; i < n; ++i) JitterSides(e[j * n + i], SharedSides(i, j, n), jitter, rng);
   g.elements = e;
