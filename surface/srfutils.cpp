@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "bspline/measure.h"
+#include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "foundation/coreglob.h"
 #include "foundation/mathmat.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
+#include "surface/trimutils.h"
 
 int GetCurveOnSurfMinMaxSurfParams(Bspline* curve, double* umin, double* umax, double* vmin,
                                    double* vmax) {
@@ -187,4 +190,109 @@ double FindNextKnot(Bspline* obj, int dir, double s, double r) {
   const double out = (k.lo - k.min) / k.range;
   std::printf("\n lowKnotVal %lf", out);
   return out;
+}
+
+// ---- Boundary samples and small surface utilities -------------------------------------------
+
+int SampleSurfaceBndry(Bspline* srf, int n, double** u, double** v, int* count) {
+  if (!srf || n < 1) return -2;
+  const int m = 4 * n - 3;
+  double* us = MallocArray<double>(m);
+  double* vs = MallocArray<double>(m);
+  if (!us || !vs || KernelFailed()) {
+    Free(us);
+    Free(vs);
+    return -2;
+  }
+  const double corner[5][2] = {{srf->umin, srf->vmin}, {srf->umax, srf->vmin}, {srf->umax, srf->vmax},
+                               {srf->umin, srf->vmax}, {srf->umin, srf->vmin}};
+  int k = 0;
+  for (int side = 0; side < 4; ++side)
+    for (int i = 0; i < n - 1; ++i) {
+      const double f = double(i) / (n - 1);
+      us[k] = corner[side][0] + f * (corner[side + 1][0] - corner[side][0]);
+      vs[k++] = corner[side][1] + f * (corner[side + 1][1] - corner[side][1]);
+    }
+  us[k] = srf->umin;
+  vs[k] = srf->vmin;
+  *u = us;
+  *v = vs;
+  *count = m;
+  return 0;
+}
+
+namespace {
+
+// One direction of ComputeParamArraysForEval.
+void ParamsForEval(int mode, int per, const double* knots, int degree, int interior, double lo,
+                   double hi, double* out, int n) {
+  if (n < 1) return;
+  if (mode == 1) {
+    for (int i = 0; i < n; ++i) out[i] = lo + i * (hi - lo) / (n > 1 ? n - 1 : 1);
+    out[n - 1] = hi;
+  } else if (mode == 0) {
+    int k = 0;
+    for (int s = 0; s <= interior && k < n; ++s) {
+      const double a = knots[degree + s], b = knots[degree + s + 1];
+      for (int j = 0; j < per && k < n; ++j) out[k++] = a + j * (b - a) / per;
+    }
+    out[n - 1] = hi;
+  }
+}
+
+}  // namespace
+
+void ComputeParamArraysForEval(Bspline* srf, int mode, int pu, int pv, double* u, double* v, int nu,
+                               int nv) {
+  if (!srf) return;
+  ParamsForEval(mode, pu, srf->knotsU, srf->degreeU, srf->interiorU, srf->umin, srf->umax, u, nu);
+  ParamsForEval(mode, pv, srf->knotsV, srf->degreeV, srf->interiorV, srf->vmin, srf->vmax, v, nv);
+}
+
+int GetSurfArbitraryParamVal(Bspline* srf, double* u, double* v) {
+  double u0 = srf->umin, u1 = srf->umax, v0 = srf->vmin, v1 = srf->vmax;
+  if (srf->trims && IsOuterTrim(srf))
+    for (TrimList* l = srf->trims; l; l = l->next)
+      if (!l->hole) {
+        GetCurveListExtremes(l->loopCurves, &u0, &u1, &v0, &v1);
+        break;
+      }
+  *u = 0.5 * (u0 + u1);
+  *v = 0.5 * (v0 + v1);
+  return 0;
+}
+
+void GetSurfBoundaryMidPoints(Bspline* srf, double p0[3], double p1[3], double p2[3], double p3[3]) {
+  const double um = 0.5 * (srf->umin + srf->umax), vm = 0.5 * (srf->vmin + srf->vmax);
+  Eval3DPointOnSurfCoord(srf, srf->umin, vm, 0, 0, p0);
+  Eval3DPointOnSurfCoord(srf, um, srf->vmax, 0, 0, p1);
+  Eval3DPointOnSurfCoord(srf, srf->umax, vm, 0, 0, p2);
+  Eval3DPointOnSurfCoord(srf, um, srf->vmin, 0, 0, p3);
+}
+
+double EstLenSurfEdge(Bspline* srf, int side) {
+  if (!srf || srf->kind != 2 || side < 0 || side > 3) return 0.0;
+  const int nu = NumCtrlU(srf), nv = NumCtrlV(srf);
+  const bool column = side == 0 || side == 2;
+  const int fixed = side == 0 || side == 3 ? 0 : (column ? nu - 1 : nv - 1);
+  const int n = column ? nv : nu;
+  double len = 0.0;
+  for (int k = 1; k < n; ++k) {
+    const int j0 = column ? k - 1 : fixed, i0 = column ? fixed : k - 1;
+    const int j1 = column ? k : fixed, i1 = column ? fixed : k;
+    const double a[3] = {srf->X[j0][i0], srf->Y[j0][i0], srf->Z[j0][i0]};
+    const double b[3] = {srf->X[j1][i1], srf->Y[j1][i1], srf->Z[j1][i1]};
+    len += VecDist3(a, b);
+  }
+  return len;
+}
+
+void ReverseTrimOrder(BsplineList* list) {
+  const int n = GetNumCurvePieces(list);
+  auto at = [list](int k) {
+    BsplineList* node = list;
+    while (k-- > 0) node = node->next;
+    return node;
+  };
+  for (int i = 0; i < n / 2; ++i) std::swap(at(i)->item, at(n - 1 - i)->item);
 }

@@ -52,3 +52,24 @@ double FindNearestKnot(Bspline* obj, int dir, double s);
 // The upper bound of s's span when the reference parameter r lies at or below s's parameter,
 // else the lower bound, normalised; a trace of the values goes to standard output.
 double FindNextKnot(Bspline* obj, int dir, double s, double r);
+
+// ---- Boundary samples and small surface utilities -------------------------------------------
+// Sides: 0 u-min, 1 v-max, 2 u-max, 3 v-min.
+// The domain's boundary counter-clockwise from (umin, vmin), n - 1 equal steps per side and the
+// start again at the end: 4n - 3 values in new arrays *u, *v (the caller's), count in *count.
+// n = 1 gives the one corner; -2 for n < 1 (nothing allocated) or on failure.
+int SampleSurfaceBndry(Bspline* srf, int n, double** u, double** v, int* count);
+// Mode 1: nu (nv) uniform values over the domain, the last exactly at the end. Mode 0: per knot
+// span its start and pu (pv) - 1 equal divisions, the value at slot nu - 1 (nv - 1) the domain
+// end; never more than nu (nv) values. Other modes write nothing.
+void ComputeParamArraysForEval(Bspline* srf, int mode, int pu, int pv, double* u, double* v, int nu,
+                               int nv);
+// The middle of the domain, or of the parameter box of the first non-hole loop when the surface
+// has an outer loop. 0.
+int GetSurfArbitraryParamVal(Bspline* srf, double* u, double* v);
+// The surface points at the midpoints of sides 0 .. 3.
+void GetSurfBoundaryMidPoints(Bspline* srf, double p0[3], double p1[3], double p2[3], double p3[3]);
+// Length of the side's control polygon (weights ignored); 0.0 for no surface or another side.
+double EstLenSurfEdge(Bspline* srf, int side);
+// The curves of the list in reverse order, the nodes where they were.
+void ReverseTrimOrder(BsplineList* list);
