@@ -12,6 +12,7 @@
 #include "foundation/mathmat.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
+#include "stitch/vcnobj.h"
 #include "surface/trimutils.h"
 
 int GetCurveOnSurfMinMaxSurfParams(Bspline* curve, double* umin, double* umax, double* vmin,
@@ -295,4 +296,19 @@ void ReverseTrimOrder(BsplineList* list) {
     return node;
   };
   for (int i = 0; i < n / 2; ++i) std::swap(at(i)->item, at(n - 1 - i)->item);
+}
+
+int CheckBsplDirRelToBspl(Bspline** pair, const int* sides) {
+  if (!pair || !pair[0] || !pair[1]) return 0;
+  double a[3], b[3];
+  GetObjBndryVector(pair[0], sides ? sides[0] : 0, a);
+  GetObjBndryVector(pair[1], sides ? sides[1] : 0, b);
+  return VecDotProd3(a, b) < 0.0 ? 1 : 0;
+}
+
+void ScaleControlPointsInTanDir(Bspline* srf, double f, int flag) {
+  const int last = NumCtrlV(srf) - 1;
+  const int edge = flag ? 0 : last, next = flag ? 1 : last - 1;
+  for (double** M : {srf->X, srf->Y, srf->Z})
+    for (int i = 0; i < NumCtrlU(srf); ++i) M[next][i] = M[edge][i] + f * (M[next][i] - M[edge][i]);
 }

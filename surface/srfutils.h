@@ -73,3 +73,9 @@ void GetSurfBoundaryMidPoints(Bspline* srf, double p0[3], double p1[3], double p
 double EstLenSurfEdge(Bspline* srf, int side);
 // The curves of the list in reverse order, the nodes where they were.
 void ReverseTrimOrder(BsplineList* list);
+// 1 when the boundaries sides[0] of pair[0] and sides[1] of pair[1] (0 and 0 without sides) run
+// in opposite directions; 0 otherwise or for a missing object.
+int CheckBsplDirRelToBspl(Bspline** pair, const int* sides);
+// Scales the cross-boundary tangent at the v-min side (flag non-zero) or the v-max side by f:
+// the second control row moves to boundary row + f (second row - boundary row).
+void ScaleControlPointsInTanDir(Bspline* srf, double f, int flag);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bspline/sfree.h"
+#include "stitch/vcnobj.h"
 #include "surface/srfutils.h"
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
@@ -131,6 +132,36 @@ TEST_F(BndrySample, CurveListReversedInPlace) {
   EXPECT_EQ(LoopItems(loop), (std::vector<Bspline*>{cs[4], cs[3], cs[2], cs[1], cs[0]}));
   ReverseTrimOrder(nullptr);
   FreeBspline(s);
+}
+
+TEST_F(BndrySample, BoundaryDirectionsAndTangentScaling) {
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return x + y * y; });
+  Bspline* r = BuildFunctionPatch([](double x, double y) { return x + y * y; });
+  Bspline* pair[2] = {s, r};
+  EXPECT_EQ(CheckBsplDirRelToBspl(pair, nullptr), 0);
+  const int opposite[2] = {1, 3};  // v-max and v-min run the same way in u
+  EXPECT_EQ(CheckBsplDirRelToBspl(pair, opposite), 0);
+  ReverseObj(r, 1);  // side 0 now runs down in v
+  EXPECT_EQ(CheckBsplDirRelToBspl(pair, nullptr), 1);
+  Bspline* none[2] = {s, nullptr};
+  EXPECT_EQ(CheckBsplDirRelToBspl(none, nullptr), 0);
+  // Scaling the tangent rows by f then 1 / f gives the surface back; the boundary rows stay.
+  const std::vector<double> before = Snapshot(s);
+  for (int flag : {0, 1}) {
+    ScaleControlPointsInTanDir(s, 2.5, flag);
+    const int edge = flag ? 0 : NumCtrlV(s) - 1, next = flag ? 1 : NumCtrlV(s) - 2;
+    const size_t zAt = before.size() - NumCtrlU(s) * NumCtrlV(s);  // Z follows X and Y
+    for (int i = 0; i < NumCtrlU(s); ++i) {
+      EXPECT_EQ(s->Z[edge][i], before[zAt + edge * NumCtrlU(s) + i]);
+      EXPECT_NEAR(s->Z[next][i] - s->Z[edge][i],
+                  2.5 * (before[zAt + next * NumCtrlU(s) + i] - before[zAt + edge * NumCtrlU(s) + i]), 1e-12);
+    }
+    ScaleControlPointsInTanDir(s, 1 / 2.5, flag);
+    const std::vector<double> after = Snapshot(s);
+    for (size_t i = 0; i < before.size(); ++i) EXPECT_NEAR(after[i], before[i], 1e-12);
+  }
+  FreeBspline(s);
+  FreeBspline(r);
 }
 
 }  // namespace
