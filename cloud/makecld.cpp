@@ -168,12 +168,9 @@ void MakeCloudArbitrary(Cloud* cloud) {
   cloud->scanOrder = 0;
   cloud->nscans = 0;
   cloud->ptsPerRow = 0;
-  Free(cloud->scanStart);
-  Free(cloud->scanEnd);
-  Free(cloud->rowNumber);
-  cloud->scanStart = nullptr;
-  cloud->scanEnd = nullptr;
-  cloud->rowNumber = nullptr;
+  FreeAndNull(cloud->scanStart);
+  FreeAndNull(cloud->scanEnd);
+  FreeAndNull(cloud->rowNumber);
   FreeCloudSlice(cloud);
 }
 
@@ -239,10 +236,8 @@ void SetRowOrganisation(Cloud* c, int ncol, int nrow, int32_t* start, int32_t* e
 
 void DropScans(Cloud* c) {
   c->type = 0;
-  Free(c->scanStart);
-  Free(c->scanEnd);
-  c->scanStart = nullptr;
-  c->scanEnd = nullptr;
+  FreeAndNull(c->scanStart);
+  FreeAndNull(c->scanEnd);
 }
 
 }  // namespace
@@ -522,10 +517,8 @@ void FreeCloudLabels(Cloud* cloud) {
   if (cloud->labels) {
     for (int i = 0; i < cloud->npts; ++i) Free(cloud->labels[i]);
   }
-  Free(cloud->labels);
-  Free(cloud->labelIsShow);
-  cloud->labels = nullptr;
-  cloud->labelIsShow = nullptr;
+  FreeAndNull(cloud->labels);
+  FreeAndNull(cloud->labelIsShow);
 }
 
 void FreeCloud(Cloud* cloud) {

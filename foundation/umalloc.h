@@ -106,6 +106,13 @@ T* ReallocArray(T* block, N... counts) {
   return static_cast<T*>(Realloc(block, bytes));
 }
 
+// Frees a record's array and nulls its field, so a freed record never keeps a dangling pointer.
+template <class T>
+void FreeAndNull(T*& block) {
+  if (block) Free(block);
+  block = nullptr;
+}
+
 // ---- Scopes and owners ----------------------------------------------------------------------
 // Opens a tracking scope for the life of the guard. Unless keep() was called, every block
 // allocated in the scope is freed on the way out (FreeTrackedMallocs), so early returns cannot

@@ -35,12 +35,6 @@ constexpr int kRoom = 2;
 constexpr int kMaxCorSample = 50;
 constexpr int kSingleEdgeCorSample = 200;
 
-template <class T>
-void FreePtr(T*& p) {
-  if (p) Free(p);
-  p = nullptr;
-}
-
 void Copy3(const double a[3], double out[3]) {
   out[0] = a[0];
   out[1] = a[1];
@@ -125,9 +119,9 @@ bool InCrvRange(const CrvInfoStruct* crv, double t) {
 
 // Frees the three old coordinate arrays and puts the new ones (null to clear) in their place.
 void ReplaceCoordArrays(double*& ax, double*& ay, double*& az, double* x, double* y, double* z) {
-  FreePtr(ax);
-  FreePtr(ay);
-  FreePtr(az);
+  FreeAndNull(ax);
+  FreeAndNull(ay);
+  FreeAndNull(az);
   ax = x;
   ay = y;
   az = z;
@@ -139,8 +133,8 @@ void FreeEdgeAvgArrays(EdgeInfoStruct* e) {
 }
 
 void FreeEdgeSampleArrays(EdgeInfoStruct* e) {
-  FreePtr(e->sampleA);
-  FreePtr(e->sampleB);
+  FreeAndNull(e->sampleA);
+  FreeAndNull(e->sampleB);
   FreeEdgeAvgArrays(e);
   FreeBndrEdgeNubVals(e);
 }
@@ -162,38 +156,38 @@ int FreeBndrStruct(BndrStruct* bs) {
   if (!bs) return -2;
   for (int i = 0; bs->corners && i < bs->nCorner; ++i) {
     CornerInfoStruct* c = &bs->corners[i];
-    FreePtr(c->edgeCopies);
-    FreePtr(c->edgeIds);
-    FreePtr(c->srfIds);
+    FreeAndNull(c->edgeCopies);
+    FreeAndNull(c->edgeIds);
+    FreeAndNull(c->srfIds);
   }
   for (int i = 0; bs->edges && i < bs->nEdge; ++i) {
     EdgeInfoStruct* e = &bs->edges[i];
     FreeEdgeSampleArrays(e);
-    FreePtr(e->cornerCopies);
+    FreeAndNull(e->cornerCopies);
   }
   for (int i = 0; bs->crvs && i < bs->nCrv; ++i) {
     CrvInfoStruct* c = &bs->crvs[i];
     FreeBspline(c->crv3);
     c->crv3 = nullptr;
-    FreePtr(c->edgeCopies);
-    FreePtr(c->cornerCopies);
-    FreePtr(c->edgeIds);
-    FreePtr(c->cornerIds);
+    FreeAndNull(c->edgeCopies);
+    FreeAndNull(c->cornerCopies);
+    FreeAndNull(c->edgeIds);
+    FreeAndNull(c->cornerIds);
   }
   for (int i = 0; bs->srfs && i < bs->nSrf; ++i) {
     SrfInfoStruct* s = &bs->srfs[i];
     FreeBspline(s->work);
     s->work = nullptr;
-    FreePtr(s->crvIds);
-    FreePtr(s->aux1);
-    FreePtr(s->aux2);
-    FreePtr(s->edges);
-    FreePtr(s->corners);
+    FreeAndNull(s->crvIds);
+    FreeAndNull(s->aux1);
+    FreeAndNull(s->aux2);
+    FreeAndNull(s->edges);
+    FreeAndNull(s->corners);
   }
-  FreePtr(bs->srfs);
-  FreePtr(bs->crvs);
-  FreePtr(bs->edges);
-  FreePtr(bs->corners);
+  FreeAndNull(bs->srfs);
+  FreeAndNull(bs->crvs);
+  FreeAndNull(bs->edges);
+  FreeAndNull(bs->corners);
   Free(bs);
   return 0;
 }
@@ -494,8 +488,8 @@ int AssignBndrStructCrvBndrIds(BndrStruct* bs) {
   }
   for (int c = 0; c < bs->nCrv; ++c) {
     CrvInfoStruct* ci = &bs->crvs[c];
-    FreePtr(ci->edgeIds);
-    FreePtr(ci->cornerIds);
+    FreeAndNull(ci->edgeIds);
+    FreeAndNull(ci->cornerIds);
     ci->nCorner = 0;
     if (ci->nEdge == 0) continue;
     int n = 0;
@@ -522,7 +516,7 @@ int AssignCorner2BndrIndices(BndrStruct* bs) {
   UntrackedScope own;
   for (int c = 0; c < bs->nCorner; ++c) {
     CornerInfoStruct* ci = &bs->corners[c];
-    FreePtr(ci->edgeIds);
+    FreeAndNull(ci->edgeIds);
     int count = 0;
     for (int i = 0; i < bs->nEdge; ++i)
       if (bs->edges[i].corner0 == c || bs->edges[i].corner1 == c) ++count;
@@ -539,7 +533,7 @@ int AssignSrf2BndrCrvIndices(BndrStruct* bs) {
   UntrackedScope own;
   for (int s = 0; s < bs->nSrf; ++s) {
     SrfInfoStruct* si = &bs->srfs[s];
-    FreePtr(si->crvIds);
+    FreeAndNull(si->crvIds);
     int count = 0;
     for (int c = 0; c < bs->nCrv; ++c)
       if (bs->crvs[c].srfInfo == si) ++count;
@@ -940,8 +934,8 @@ int ComputeBndrEdgeCorParVals(EdgeInfoStruct* e) {
   scope.keep();
   // Averaged arrays sized for fewer samples would be read past their end.
   if (m > e->nSample) FreeEdgeAvgArrays(e);
-  FreePtr(e->sampleA);
-  FreePtr(e->sampleB);
+  FreeAndNull(e->sampleA);
+  FreeAndNull(e->sampleB);
   e->sampleA = newA;
   e->sampleB = newB;
   e->nSample = m;
@@ -1014,7 +1008,7 @@ int ComputeBndrEdgeParamSamples(EdgeInfoStruct* e, int uniform, int n) {
   Free(pb);
   install(pa, nullptr, na);
   if (ComputeBndrEdgeCorParVals(e) != 0) {
-    FreePtr(e->sampleA);
+    FreeAndNull(e->sampleA);
     e->nSample = 0;
     return -2;
   }
@@ -1043,7 +1037,7 @@ int SampleNewBndryStruct(BndrStruct* bs, int n) {
 int ReSampleBndrEdgeParams(EdgeInfoStruct* e) {
   if (!e || e->nSample < 1 || !e->sampleA) return -2;
   if (!IsPaired(e)) return 0;
-  FreePtr(e->sampleB);
+  FreeAndNull(e->sampleB);
   if (ComputeBndrEdgeCorParVals(e) != 0) return -2;
   return ComputeBndrEdgeNubVals(e);
 }
@@ -1060,10 +1054,10 @@ int ReSampleNewBndryStruct(BndrStruct* bs) {
 int FreeBndrEdgeNubVals(EdgeInfoStruct* e) {
   if (!e) return -2;
   for (int s = 0; s < 2; ++s) {
-    FreePtr(e->nubTabU[s]);
-    FreePtr(e->nubTabV[s]);
-    FreePtr(e->nubSpan[s]);
-    FreePtr(e->nubSpare[s]);
+    FreeAndNull(e->nubTabU[s]);
+    FreeAndNull(e->nubTabV[s]);
+    FreeAndNull(e->nubSpan[s]);
+    FreeAndNull(e->nubSpare[s]);
   }
   return e->nSample < 1 || !e->infoA ? -2 : 0;
 }
@@ -1084,7 +1078,7 @@ int ComputeBndrEdgeNubVals(EdgeInfoStruct* e) {
       FreeBndrEdgeNubVals(e);
       return -2;
     }
-    FreePtr(vSpans);
+    FreeAndNull(vSpans);
   }
   return 0;
 }
@@ -1938,12 +1932,12 @@ int NewAverageBndrTopoCornerNormals(BndrStruct* bs, int corner) {
   if (!bs || corner < 0 || corner >= bs->nCorner) return -2;
   CornerInfoStruct* ci = &bs->corners[corner];
   if (ci->nEdge < 2) return 0;
-  FreePtr(ci->srfIds);
+  FreeAndNull(ci->srfIds);
   ci->nSrfId = 0;
   int* ids = nullptr;
   int ns = 0;
   if (BndrSrfIndexAtCorner(bs, corner, &ids, &ns) != 0 || ns == 0) {
-    FreePtr(ids);
+    FreeAndNull(ids);
     return -2;
   }
   ci->srfIds = ids;

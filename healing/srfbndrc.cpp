@@ -150,16 +150,11 @@ void SpreadElementRanges(Gsrf* g) {
 }
 
 void FreeMatchingRecords(Gsrf* g) {
-  Free(g->verts);
-  Free(g->members);
-  Free(g->breakHeads);
-  Free(g->breaks);
-  Free(g->pairs);
-  g->verts = nullptr;
-  g->members = nullptr;
-  g->breakHeads = nullptr;
-  g->breaks = nullptr;
-  g->pairs = nullptr;
+  FreeAndNull(g->verts);
+  FreeAndNull(g->members);
+  FreeAndNull(g->breakHeads);
+  FreeAndNull(g->breaks);
+  FreeAndNull(g->pairs);
   g->nVert = 0;
   g->nPair = 0;
 }
@@ -311,8 +306,7 @@ void FreeGsrfSamples(Gsrf* g) {
   if (!g) return;
   float** arrays[] = {&g->x, &g->y, &g->z, &g->dev, &g->t, &g->closePos, &g->closeT};
   for (float** a : arrays) {
-    Free(*a);
-    *a = nullptr;
+    FreeAndNull(*a);
   }
   g->nSample = 0;
   for (int i = 0; i < g->nCrv; ++i) {
