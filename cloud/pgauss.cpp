@@ -265,22 +265,13 @@ void GaussFilterScanKeepCorners(Cloud* cloud, int h, double a, double b) {
 }
 
 int gauss_filter_gridded_cloud_w_mask(Cloud* cloud, int h, const uint8_t* mask) {
-  KeptCoordinates old;
-  if (!cloud || !mask || !old.save(cloud)) return 0;
-  gauss_filter_gridded_cloud(cloud, h);
-  return old.restore(cloud, mask);
+  return FilterKeepingMask(cloud, mask, gauss_filter_gridded_cloud, h);
 }
 
 int gauss_filter_on_scan_line_w_mask(Cloud* cloud, int h, const uint8_t* mask) {
-  KeptCoordinates old;
-  if (!cloud || !mask || !old.save(cloud)) return 0;
-  gauss_filter_on_scan_line(cloud, h);
-  return old.restore(cloud, mask);
+  return FilterKeepingMask(cloud, mask, gauss_filter_on_scan_line, h);
 }
 
 int GaussFilterScanKeepCornersWithMask(Cloud* cloud, int h, double a, double b, const uint8_t* mask) {
-  KeptCoordinates old;
-  if (!cloud || !mask || !old.save(cloud)) return 0;
-  GaussFilterScanKeepCorners(cloud, h, a, b);
-  return old.restore(cloud, mask);
+  return FilterKeepingMask(cloud, mask, GaussFilterScanKeepCorners, h, a, b);
 }

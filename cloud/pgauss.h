@@ -82,6 +82,16 @@ class KeptCoordinates {
   float* z_ = nullptr;
 };
 
+// Runs filter(cloud, args...) between save and restore: the keep-mask form of any cloud filter.
+// 1, or 0 (cloud unchanged) on no memory or a null mask.
+template <class... A>
+int FilterKeepingMask(Cloud* cloud, const uint8_t* mask, void (*filter)(Cloud*, A...), A... args) {
+  KeptCoordinates old;
+  if (!cloud || !mask || !old.save(cloud)) return 0;
+  filter(cloud, args...);
+  return old.restore(cloud, mask);
+}
+
 // The rows of a gridded cloud's height array (nscans rows of ptsPerRow), in the caller's scope;
 // null when the cloud is no consistent grid or memory ran out.
 float** GridCloudRows(Cloud* cloud, int* ncols, int* nrows);

@@ -160,15 +160,9 @@ void MedianFilterScanKeepCorners(Cloud* cloud, int w, double a, double b) {
 }
 
 int MedianFilterGriddedWithMask(Cloud* cloud, int w, const uint8_t* mask) {
-  KeptCoordinates old;
-  if (!cloud || !mask || !old.save(cloud)) return 0;
-  MedianFilterGridded(cloud, w);
-  return old.restore(cloud, mask);
+  return FilterKeepingMask(cloud, mask, MedianFilterGridded, w);
 }
 
 int MedianFilterNonGriddedWithMask(Cloud* cloud, int w, const uint8_t* mask) {
-  KeptCoordinates old;
-  if (!cloud || !mask || !old.save(cloud)) return 0;
-  MedianFilterNonGridded(cloud, w);
-  return old.restore(cloud, mask);
+  return FilterKeepingMask(cloud, mask, MedianFilterNonGridded, w);
 }
