@@ -219,10 +219,13 @@ std::vector<SampleSeam> GridSeams(const std::vector<int>& e, int n) {
 
 // Moves every control point in the boundary rows of the given sides of an element by its own
 // random offset within +-jitter per coordinate, so each patch's copy of a shared row differs.
-void JitterSides(int element, const std::vector<int>& sides, double jitter, std::mt19937& rng) {
-  if (jitter <= 0.0) return;
+// With jitterZ >= 0, z gets its own range (x and y keep jitter).
+void JitterSides(int element, const std::vector<int>& sides, double jitter, std::mt19937& rng,
+                 double jitterZ = -1.0) {
+  if (jitterZ < 0.0) jitterZ = jitter;
+  if (jitter <= 0.0 && jitterZ <= 0.0) return;
   SAAStubSurface& s = SAAStubSurfaceAt(element);
-  std::uniform_real_distribution<double> d(-jitter, jitter);
+  std::uniform_real_distribution<double> dxy(-jitter, jitter), dz(-jitterZ, jitterZ);
   std::vector<char> hit(static_cast<size_t>(s.countU) * s.countV, 0);
   for (int side : sides)
     for (int j = 0; j < s.countV; ++j)
@@ -232,7 +235,7 @@ void JitterSides(int element, const std::vector<int>& sides, double jitter, std:
           hit[static_cast<size_t>(j) * s.countU + i] = 1;
   for (size_t k = 0; k < hit.size(); ++k)
     if (hit[k])
-      for (int c = 0; c < 3; ++c) s.vertices[4 * k + c] += d(rng);
+      for (int c = 0; c < 3; ++c) s.vertices[4 * k + c] += c == 2 ? dz(rng) : dxy(rng);
 }
 
 // JitterSides that draws the offsets in the order of the canonical patch (u fastest in its own
@@ -327,6 +330,10 @@ SampleGroup BuildMixedDegreeGroup(unsigned seed, double jitter, int swapped, int
 }
 
 SampleGroup BuildJitteredGrid(int n, int ctrl, double jitter, unsigned seed) {
+  return BuildRoughGrid(n, ctrl, jitter, jitter, seed);
+}
+
+SampleGroup BuildRoughGrid(int n, int ctrl, double jitterZ, double jitterXY, unsigned seed) {
   SampleGroup g;
   g.name = std::to_string(n) + "x" + std::to_string(n) + " grid";
   std::mt19937 rng(seed);
@@ -341,7 +348,7 @@ SampleGroup BuildJitteredGrid(int n, int ctrl, double jitter, unsigned seed) {
       e.push_back(AddPatch({name, double(i), double(i + 1), double(j), double(j + 1), ctrl, ctrl, Rolling, nullptr}));
     }
   for (int j = 0; j < n; ++j)
-    for (int i = 0; i < n; ++i) JitterSides(e[j * n + i], SharedSides(i, j, n), jitter, rng);
+    for (int i = 0; i < n; ++i) JitterSides(e[j * n + i], SharedSides(i, j, n), jitterXY, rng, jitterZ);
   g.elements = e;
   g.seams = GridSeams(e, n);
   return g;

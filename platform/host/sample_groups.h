@@ -38,6 +38,11 @@ SampleGroup BuildTJunctionGroup(double gap);
 SampleGroup BuildMixedDegreeGroup(unsigned seed, double jitter, int swapped = -1, int reversed = -1);
 // An n x n grid of bicubic ctrl x ctrl patches over unit cells, shared rows jittered likewise.
 SampleGroup BuildJitteredGrid(int n, int ctrl, double jitter, unsigned seed);
+// The same grid with the shared rows jittered by +-jitterZ in z and +-jitterXY in x and y: a
+// rough group, whose seams open by the jitter and kink by several degrees (8 x 8 patches, 0.005
+// and 0.001: gaps near 0.017, angles up to about 17 degrees). Seeded, so the same seed gives
+// the same group.
+SampleGroup BuildRoughGrid(int n, int ctrl, double jitterZ, double jitterXY, unsigned seed);
 // `valence` bicubic patches around one vertex at the origin (each a kite), shared rows jittered.
 SampleGroup BuildStarGroup(int valence, double jitter, unsigned seed, int ctrl = 6);
 
