@@ -135,6 +135,7 @@ int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, co
 constexpr int kNormalGrid = 12;  // normals at (kNormalGrid + 1)^2 parameters per surface
 constexpr double kGapSlack = 1e-6;     // below the float rounding of host coordinates
 constexpr double kAngleSlack = 0.01;   // degrees
+constexpr double kCreaseAngleSlack = 0.015;  // of the crease's angle
 
 // Lives outside every tracking scope (the topology's records made while it is held must not
 // be tied to one), so its blocks have owners.
@@ -182,27 +183,50 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m) {
   return 0;
 }
 
-// Marks (in keep) the healed surfaces to send back to where they began; the number marked.
-int FindWorsened(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, char* keep) {
+// The stages a surface's geometry can be in after a heal, best first: the tangential heal on top
+// of the positional stitch, the positional stitch alone, and the surface as it came.
+enum HealStage : char { kStart = 0, kPositional = 1, kTangential = 2 };
+
+// Steps back, one stage at a time, the surfaces on every seam that got worse than it began and
+// every surface whose normals turned over anywhere; the number of surfaces stepped back. A seam
+// is judged on its own: the surfaces of seams that did not get worse keep their stage, so one
+// rough seam no longer sends a whole neighbourhood back to its start.
+int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, char* stage) {
   int marked = 0;
+  // Each surface steps back at most once per round: the next measure judges the new stage.
+  const int n = bs->nSrf;
+  auto stepped = [&](int s) { return stage[n + s] != 0; };
   auto drop = [&](int s) {
-    if (s >= 0 && s < bs->nSrf && keep[s]) {
-      keep[s] = 0;
+    if (s >= 0 && s < n && stage[s] > kStart && !stepped(s)) {
+      --stage[s];
+      stage[n + s] = 1;
       ++marked;
     }
   };
+  for (int s = 0; s < n; ++s) stage[n + s] = 0;
   for (int e = 0; e < bs->nEdge; ++e) {
     const EdgeInfoStruct* ed = &bs->edges[e];
     if (!ed->paired) continue;
-    if (after.gap[e] <= before.gap[e] + kGapSlack && after.angle[e] <= before.angle[e] + kAngleSlack) continue;
+    // A crease (a seam beyond the angle limit, healed in position only) keeps its angle but not
+    // the places of its largest one: moved boundaries are sampled elsewhere, and the largest
+    // angle over the samples moves by a percent or two of it with no change in the crease.
+    const double slack = kAngleSlack + (ed->continuity < 1 ? kCreaseAngleSlack * before.angle[e] : 0.0);
+    if (after.gap[e] <= before.gap[e] + kGapSlack && after.angle[e] <= before.angle[e] + slack) continue;
     int a = -1, b = -1;
     GetBndrEdgeAdjSrfIds(ed, &a, &b);
-    drop(a);
-    drop(b);
+    // One surface of the seam steps back per round, the one further along first (a surface
+    // stepped back for another seam this round counts for this one too); the next round sees
+    // whether that was enough.
+    const int sa = (a >= 0 && a < n) ? stage[a] : -1, sb = (b >= 0 && b < n) ? stage[b] : -1;
+    if (sa >= sb) {
+      if (!stepped(b)) drop(a);
+    } else {
+      if (!stepped(a)) drop(b);
+    }
   }
   const int per = 3 * (kNormalGrid + 1) * (kNormalGrid + 1);
-  for (int i = 0; i < bs->nSrf; ++i) {
-    if (!keep[i]) continue;
+  for (int i = 0; i < n; ++i) {
+    if (stage[i] == kStart || stepped(i)) continue;
     const double* nb = before.normals.get() + per * i;
     const double* na = after.normals.get() + per * i;
     for (int k = 0; k < per; k += 3)
@@ -336,6 +360,66 @@ int SetHealStitchInfo(int n, int continuity, int bFixedSamples, double healGap, 
   return 0;
 }
 
+namespace {
+
+// The stitch and the tangential heal on the topology's surfaces, starting from the caller's
+// control points (which are only read). With `positional`, a copy of every surface as the
+// positional stitch left it, before the tangential heal, goes there (new records, outside
+// every scope).
+int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo& info, Bspline** positional) {
+  if (!bs || !srfs || n < 1 || bs->nSrf != n) return -2;
+  for (int i = 0; i < n; ++i)
+    if (!IsSurface3(srfs[i]) || IsRationalBspline(srfs[i])) return -2;
+
+  // Every heal starts from the caller's current control points on the stored pairing. Weights
+  // within 0.001 of 1 are dropped from the topology's copy; the caller's record is left alone,
+  // so a heal that fails changes nothing of it.
+  for (int i = 0; i < n; ++i) {
+    if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), srfs[i]) != 0 || KernelFailed()) return -2;
+    DropRationalParts(TopologySurface(bs, i));
+  }
+
+  int reason = 2;
+  double finalGap = 0.0;
+  if (G0GlobalStitchSrfGrp(bs, info.continuity, info.gapTol, info.angleTol, info.insertKnot, info.bFixedSamples,
+                           info.maxIter, info.samples, info.stagnation, info.relTol, &reason, &finalGap) != 0)
+    return -2;
+  if (positional) {
+    TrackingScope scope;
+    for (int i = 0; i < n; ++i) {
+      positional[i] = CopyBsplineStructAndChildren(TopologySurface(bs, i));
+      if (!positional[i] || KernelFailed()) {
+        FreeBsplineArrayContents(positional, n);
+        scope.keep();
+        return -2;
+      }
+    }
+    scope.keep();
+  }
+
+  // The tangential heal is an improvement on top: its failure does not undo the stitch.
+  NewHealSrfGrpEdgeG1Continuity(bs, info.gapTol, info.angleTol, 25, std::max(info.stagnation, 0.01), info.relTol,
+                                0);
+  return KernelFailed() ? -2 : 0;
+}
+
+// Copies of the topology's surfaces, all of them or (with `which`) those marked; null entries
+// elsewhere. A new array outside every scope, or null when memory ran out.
+Bspline** CopyTopologySurfaces(BndrStruct* bs, int n, const char* which = nullptr) {
+  TrackingScope scope;
+  auto** out = CallocArray<Bspline*>(n);
+  if (!out || KernelFailed()) return nullptr;
+  for (int i = 0; i < n; ++i) {
+    if (which && !which[i]) continue;
+    out[i] = CopyBsplineStructAndChildren(TopologySurface(bs, i));
+    if (!out[i] || KernelFailed()) return nullptr;
+  }
+  scope.keep();
+  return out;
+}
+
+}  // namespace
+
 int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int bFixedSamples, double healGap,
                    double healAngle, int report, int** result) {
   // The error flags are sticky: without this one failed heal would make every later one fail.
@@ -355,19 +439,18 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   SetHealStitchInfo(n, continuity, bFixedSamples, healGap, healAngle, &info);
 
   Bspline** healed = nullptr;
-  char* keep = nullptr;
+  Bspline** positional = nullptr;
+  char* stage = nullptr;  // n stages, then n flags of the surfaces stepped back in a round
   // Whatever fails below, the caller's surfaces are written only at the very end, all at once:
   // the report and the status never speak of geometry that was not written, nor the reverse.
-  auto memoryFailure = [&]() {
-    if (report == 1) FillResult(result, n, -1);
+  auto release = [&]() {
     FreeBsplineArray(healed, n);
-    Free(keep);
-    return -2;
+    FreeBsplineArray(positional, n);
+    Free(stage);
   };
   auto failure = [&]() {
-    if (KernelFailed()) return memoryFailure();
-    FreeBsplineArray(healed, n);
-    Free(keep);
+    if (KernelFailed() && report == 1) FillResult(result, n, -1);
+    release();
     return -2;
   };
 
@@ -377,34 +460,43 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
     if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), srfs[i]) != 0) return failure();
   if (MeasureGroup(bs, &before) != 0) return failure();
 
-  int state = 1;
-  const int stitched = StitchSrfsWithGivenTopology(bs, srfs, n, fixed, info, &healed, &state);
+  {
+    TrackingScope scope;
+    positional = CallocArray<Bspline*>(n);
+    stage = MallocArray<char>(2, n);
+    scope.keep();
+  }
+  if (!positional || !stage || KernelFailed()) return failure();
   // A memory error anywhere in the stitch leaves the topology's surfaces half done: none of
   // them goes back to the caller.
-  if (KernelFailed()) return memoryFailure();
-  if (stitched != 0 || !healed) return failure();
+  if (StitchInStages(bs, srfs, n, info, positional) != 0) return failure();
 
-  keep = MallocArray<char>(n);
-  if (!keep || KernelFailed()) return failure();
-  for (int i = 0; i < n; ++i) keep[i] = !(fixed && fixed[i]) && healed[i];
+  // Position first: a seam the tangential heal made worse falls back to the positional result
+  // of its surfaces, and only a seam still worse then to where they began.
+  for (int i = 0; i < n; ++i) stage[i] = (fixed && fixed[i]) ? kStart : kTangential;
   for (;;) {
     if (MeasureGroup(bs, &after) != 0) return failure();
-    if (FindWorsened(bs, before, after, keep) == 0) break;
-    for (int i = 0; i < n; ++i)
-      if (!keep[i] && !(fixed && fixed[i]) &&
-          ReplaceSrfBsplineGeometry(TopologySurface(bs, i), srfs[i]) != 0)
-        return failure();
+    if (StepBackWorsened(bs, before, after, stage) == 0) break;
+    for (int i = 0; i < n; ++i) {
+      if (!stage[n + i]) continue;
+      const Bspline* back = stage[i] == kPositional ? positional[i] : srfs[i];
+      if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), back) != 0) return failure();
+    }
   }
 
   // The codes describe the geometry about to be written: measured before anything is.
   if (report == 1 && ComputeSrfsGrpCrvGapStats(bs, healGap, healAngle, 100, result) != 0) {
-    const int status = failure();
-    if (report == 1 && status != 0 && !KernelFailed()) FillResult(result, n, -2);
-    return status;
+    const bool memory = KernelFailed();
+    failure();
+    if (!memory) FillResult(result, n, -2);
+    return -2;
   }
-  if (CopyHealedBack(srfs, n, fixed, healed, keep) != 0) return failure();
-  FreeBsplineArray(healed, n);
-  Free(keep);
+  // Surfaces back at their start are not written at all.
+  for (int i = 0; i < n; ++i) stage[i] = stage[i] != kStart;
+  healed = CopyTopologySurfaces(bs, n, stage);
+  if (!healed) return failure();
+  if (CopyHealedBack(srfs, n, fixed, healed, stage) != 0) return failure();
+  release();
   return 0;
 }
 
@@ -414,31 +506,9 @@ int StitchSrfsWithGivenTopology(BndrStruct* bs, Bspline** srfs, int n, const int
   if (state) *state = 1;
   if (healed) *healed = nullptr;
   if (!bs || !srfs || n < 1 || bs->nSrf != n || !healed) return -2;
-
-  for (int i = 0; i < n; ++i)
-    if (!IsSurface3(srfs[i]) || IsRationalBspline(srfs[i])) return -2;
-  for (int i = 0; i < n; ++i) DropRationalParts(srfs[i]);
-
-  // Every heal starts from the caller's current control points on the stored pairing. The
-  // source is only read, so no copy of it is needed.
-  for (int i = 0; i < n; ++i)
-    if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), srfs[i]) != 0 || KernelFailed()) return -2;
-
-  int reason = 2;
-  double finalGap = 0.0;
-  if (G0GlobalStitchSrfGrp(bs, info.continuity, info.gapTol, info.angleTol, info.insertKnot, info.bFixedSamples,
-                           info.maxIter, info.samples, info.stagnation, info.relTol, &reason, &finalGap) != 0)
-    return -2;
-
-  // The tangential heal is an improvement on top: its failure does not undo the stitch.
-  NewHealSrfGrpEdgeG1Continuity(bs, info.gapTol, info.angleTol, 25, std::max(info.stagnation, 0.01), info.relTol,
-                                0);
-
-  TrackingScope scope;
-  auto** out = MallocArray<Bspline*>(n);
-  if (!out || KernelFailed()) return -2;
-  for (int i = 0; i < n; ++i) out[i] = CopyBsplineStructAndChildren(TopologySurface(bs, i));
-  scope.keep();
+  if (StitchInStages(bs, srfs, n, info, nullptr) != 0) return -2;
+  Bspline** out = CopyTopologySurfaces(bs, n);
+  if (!out) return -2;
   *healed = out;
   if (state) *state = 0;
   return 0;

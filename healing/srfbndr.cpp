@@ -1664,8 +1664,11 @@ int VecProjectReverse3(const double src[3], double dst[3]) {
   return 0;
 }
 
-// The planes' common line is taken for the seam only within 45 degrees of the sides' tangents.
-constexpr double kCommonTangentCos = 0.7071067811865476;
+// The planes' common line is taken for the seam only within 8 degrees of the sides' tangents.
+// Further off it turns the boundary's end within its patch: on rough rows a 45-degree limit let
+// the wrap slide the control point next to a corner sideways by several times the gap it closed
+// (0.05 against 0.008), dragging the second rows with it.
+constexpr double kCommonTangentCos = 0.99;
 
 int FindEdgeCommonTangent(double nA[3], double nB[3], double tA[3], double tB[3]) {
   if (!nA || !nB || !tA || !tB) return -2;

@@ -182,6 +182,53 @@ TEST_F(StitchHeal, AllocationFailureIsReportedAndTheNextHealWorks) {
   }
 }
 
+// The kinked pair with every weight 1.0004: within 0.001 of 1, so not rational to the heal,
+// which works on its own copy without them.
+void NearlyRationalPair(Group& g) {
+  Group plain;
+  KinkedPair(plain, false);
+  for (const Bspline* s : plain.srfs) {
+    const int nu = NumCtrlU(s), nv = NumCtrlV(s);
+    std::vector<double> pts;
+    for (int j = 0; j < nv; ++j)
+      for (int i = 0; i < nu; ++i) pts.insert(pts.end(), {s->X[j][i], s->Y[j][i], s->Z[j][i]});
+    g.Add(BuildSurface(s->degreeU, s->degreeV, nu, nv, pts, std::vector<double>(s->knotsU, s->knotsU + NumKnotsU(s)),
+                       std::vector<double>(s->knotsV, s->knotsV + NumKnotsV(s)), std::vector<double>(nu * nv, 1.0004)));
+  }
+}
+
+// A heal that fails at any allocation, early, in the stitch or in the write-back, leaves the
+// caller's records exactly as they were, weights and rational flag included (the flag and the
+// weights used to be dropped from the caller's records before the stitch).
+TEST_F(StitchHeal, FailedHealLeavesTheCallersRecordsUntouched) {
+  Group g;
+  NearlyRationalPair(g);
+  ASSERT_EQ(MakeTopologyZK(g.data(), 2, kMaxGap, kMaxAngle), 0);
+  const long first = MallocRuntimeRequests();
+  ASSERT_EQ(Heal(g.data(), {0, 0}, -1), 0);
+  const long perHeal = MallocRuntimeRequests() - first;
+  EXPECT_LT(Seam(g), kHealGap);
+
+  std::vector<long> at = {0, 3, perHeal / 4, perHeal / 2, (3 * perHeal) / 4};
+  for (long k = std::max(0L, perHeal - 8); k < perHeal; ++k) at.push_back(k);
+  int failed = 0;
+  for (long k : at) {
+    Group h;
+    NearlyRationalPair(h);
+    const std::vector<double> start[2] = {Snapshot(h.srfs[0]), Snapshot(h.srfs[1])};
+    ASSERT_EQ(start[0][4], 1.0);
+    MallocFailAfter(k, -1);
+    const int status = Heal(h.data(), {0, 0}, -1);
+    MallocFailClear();
+    ClearKernelError();
+    if (status == 0) continue;
+    ++failed;
+    EXPECT_EQ(Snapshot(h.srfs[0]), start[0]) << "failure after " << k;
+    EXPECT_EQ(Snapshot(h.srfs[1]), start[1]) << "failure after " << k;
+  }
+  EXPECT_GE(failed, 5);
+}
+
 TEST_F(StitchHeal, AllocationFailureWhileBuildingLeavesNoTopology) {
   Group g;
   KinkedPair(g, false);
