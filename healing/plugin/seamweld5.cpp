@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "bspline/sfree.h"
+#include "bspline/nubs.h"
 #include "bspline/smake.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
@@ -23,6 +25,21 @@ int HostError(int status, const char* operation) {
   return status;
 }
 
+// Our refusal of a surface's data: one line naming the surface (when the caller knows it) and
+// the fault, in the style of the plug-in's other messages. Returns 95.
+__attribute__((format(printf, 2, 3))) int RefuseSurface(const char* name, const char* format, ...) {
+  char fault[256];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(fault, sizeof fault, format, args);
+  va_end(args);
+  if (name)
+    fprintf(stderr, "ERROR : Cannot heal surface %s: %s\n", name, fault);
+  else
+    fprintf(stderr, "ERROR : Cannot heal the surface: %s\n", fault);
+  return kSeamWeldFailure;
+}
+
 // The four continuity states are applied in this order, so the last one set wins; with none
 // set the field keeps its value.
 void ApplyContinuity(SeamWeldInstance* inst, const short states[4]) {
@@ -36,20 +53,22 @@ int BuildTopology(SeamWeldInstance* inst) {
                   inst->maxAngle, inst->healGap, inst->healAngle, inst->continuity);
 }
 
-bool IsNonDecreasing(const double* v, int n) {
+// Index of the first decrease (or NaN) in v, -1 when none.
+int FirstDecrease(const double* v, int n) {
   for (int i = 1; i < n; ++i)
-    if (!(v[i] >= v[i - 1])) return false;  // also refuses NaN
-  return true;
+    if (!(v[i] >= v[i - 1])) return i;  // also catches NaN
+  return -1;
 }
 
 // The host stores single precision: a value is usable when it is finite and a float can hold
 // it. NaN fails the comparison.
 bool InHostRange(double x) { return std::fabs(x) <= FLT_MAX; }
 
-bool AllInHostRange(const double* v, long long n) {
+// Index of the first value a float cannot hold, -1 when none.
+long long FirstOutOfHostRange(const double* v, long long n) {
   for (long long i = 0; i < n; ++i)
-    if (!InHostRange(v[i])) return false;
-  return true;
+    if (!InHostRange(v[i])) return i;
+  return -1;
 }
 
 bool MatrixInHostRange(const float m[16]) {
@@ -75,15 +94,18 @@ struct RunRecords {
   // One record per surface in each: an owner frees one record and cannot carry the count.
   Bspline** srfs = nullptr;
   char** names = nullptr;
+  double** saved = nullptr;     // host vertex arrays as read, to put back a refused write-back
   double** vertices = nullptr;  // host vertex arrays of the write-back
 
   ~RunRecords() {
     FreeBsplineArray(srfs, n);
     for (int i = 0; i < n; ++i) {
       if (names) Free(names[i]);
+      if (saved) Free(saved[i]);
       if (vertices) Free(vertices[i]);
     }
     Free(names);
+    Free(saved);
     Free(vertices);
   }
 };
@@ -125,6 +147,16 @@ int SetHostVertices(const SAA_Scene* scene, const Bspline* srf, const SAA_Elem* 
   return 0;
 }
 
+// Codes that say a side was healed (fully or to one target) are withdrawn when the run writes
+// nothing, or not all, of the heal: the report must not call a seam healed that the host does
+// not hold. Codes that say why a side was not healed, or that it is a held outer side, stay.
+void WithdrawHealedCodes(RunRecords& run, int code) {
+  if (!run.result) return;
+  for (int i = 0; i < run.n; ++i)
+    for (int c = 0; c < 4; ++c)
+      if (run.result[i][c] == 0 || run.result[i][c] == -5 || run.result[i][c] == -6) run.result[i][c] = code;
+}
+
 // A run that writes nothing back: the report (when asked for) says no side was healed.
 int ReportUnwritten(RunRecords& run, int doReport, int status) {
   if (doReport && run.result) {
@@ -133,6 +165,217 @@ int ReportUnwritten(RunRecords& run, int doReport, int status) {
     PrintHealingResult(run.names, run.n, run.result.get());
   }
   return status;
+}
+
+// Writes every surface back. When the host refuses one, the surfaces already written are put
+// back as they were read, so the host never holds half a heal; a surface the host refuses to
+// take back is named on the message channel. Returns the first refusal's status, 0 when all
+// were written.
+int WriteBack(RunRecords& run, const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant) {
+  for (int i = 0; i < run.n; ++i) {
+    const int s = SetHostVertices(scene, run.srfs[i], &picks[i], hostConstant, run.vertices[i]);
+    if (!s) continue;
+    for (int k = 0; k < i; ++k)
+      if (SetHostVertices(scene, run.srfs[k], &picks[k], hostConstant, run.saved[k]))
+        fprintf(stderr, "ERROR : Surface %s is left healed: the host refused to write it back as it was\n",
+                run.names[k]);
+    return s;
+  }
+  return 0;
+}
+
+const char* DirectionName(int dir) { return dir == 0 ? "u" : "v"; }
+
+// Sampled length of side `side` (1 u-min, 2 v-min, 3 u-max, 4 v-max) of a surface: 16 chords
+// per knot span, at least 32, which is within a fraction of a percent of the arc length of
+// any boundary a heal can work with.
+double BoundaryCurveLength(const Bspline* srf, int side) {
+  const bool alongU = side == 2 || side == 4;
+  const int spans = (alongU ? srf->interiorU : srf->interiorV) + 1;
+  const int samples = std::max(32, 16 * spans);
+  const double t0 = alongU ? srf->umin : srf->vmin, t1 = alongU ? srf->umax : srf->vmax;
+  const double fixed = side == 1 ? srf->umin : side == 3 ? srf->umax : side == 2 ? srf->vmin : srf->vmax;
+  double length = 0.0, prev[3] = {0, 0, 0};
+  for (int k = 0; k <= samples; ++k) {
+    const double t = k == samples ? t1 : t0 + (t1 - t0) * k / samples;
+    double p[3];
+    Eval3DPointOnSurfArray(srf, alongU ? t : fixed, alongU ? fixed : t, 0, 0, p);
+    if (k) length += std::sqrt((p[0] - prev[0]) * (p[0] - prev[0]) + (p[1] - prev[1]) * (p[1] - prev[1]) +
+                               (p[2] - prev[2]) * (p[2] - prev[2]));
+    std::copy(p, p + 3, prev);
+  }
+  return length;
+}
+
+// The boundary graph pairs boundary samples that lie within MAXGAP (times sqrt 2 along a
+// diagonal) of each other. Once MAXGAP reaches the distance across a patch, a surface's own
+// boundary curves pair with each other, its corners merge, the graph pairs nothing and every
+// side counts as a free outer side, reported healed with its seam open. MAXGAP is therefore
+// kept to a quarter of the group's shortest boundary curve: a square patch merges its own
+// sides at about 0.7 of a side, a rhombus of 20 degrees at about 0.24. Collapsed sides (a
+// pole, shorter than 1e-9 of the group's size) are points, not curves, and do not count.
+constexpr double kMaxGapShare = 0.25;
+
+int CheckMaxGapAgainstGroup(Bspline** srfs, const char* const* names, int n, double maxGap) {
+  double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < NumCtrlV(srfs[i]); ++j)
+      for (int k = 0; k < NumCtrlU(srfs[i]); ++k) {
+        const double p[3] = {srfs[i]->X[j][k], srfs[i]->Y[j][k], srfs[i]->Z[j][k]};
+        for (int c = 0; c < 3; ++c) lo[c] = std::min(lo[c], p[c]), hi[c] = std::max(hi[c], p[c]);
+      }
+  const double size = n > 0 ? std::sqrt((hi[0] - lo[0]) * (hi[0] - lo[0]) + (hi[1] - lo[1]) * (hi[1] - lo[1]) +
+                                        (hi[2] - lo[2]) * (hi[2] - lo[2]))
+                            : 0.0;
+  double shortest = HUGE_VAL;
+  int where = -1, whichSide = 0;
+  for (int i = 0; i < n; ++i)
+    for (int side = 1; side <= 4; ++side) {
+      const double length = BoundaryCurveLength(srfs[i], side);
+      if (length > 1e-9 * size && length < shortest) shortest = length, where = i, whichSide = side;
+    }
+  if (where < 0 || maxGap <= kMaxGapShare * shortest) return 0;
+  static const char* const kSides[5] = {"", "Min_U", "Min_V", "Max_U", "Max_V"};
+  fprintf(stderr,
+          "ERROR : MAXGAP %g is too large: it must not exceed %g, a quarter of the shortest boundary curve "
+          "(%s boundary of surface %s, length %g), or a surface's own boundaries would be taken for seams\n",
+          maxGap, kMaxGapShare * shortest, kSides[whichSide], names[where] ? names[where] : "", shortest);
+  return kSeamWeldFailure;
+}
+
+// Tolerances and targets that cannot work are refused before anything is read or built: a
+// gap tolerance or target must be above 0 (a zero gap is never reached in floating point and
+// a zero MAXGAP pairs nothing), HEALANGLE likewise, MAXANGLE may be 0 (every seam a crease,
+// healed in position only); none may be negative or not finite.
+int CheckValues(double maxGap, double maxAngle, double healGap, double healAngle) {
+  const struct {
+    const char* name;
+    double value;
+    bool zeroWorks;
+  } values[4] = {{"MAXGAP", maxGap, false}, {"MAXANGLE", maxAngle, true}, {"HEALGAP", healGap, false},
+                 {"HEALANGLE", healAngle, false}};
+  for (const auto& v : values) {
+    const bool ok = std::isfinite(v.value) && (v.zeroWorks ? v.value >= 0.0 : v.value > 0.0);
+    if (ok) continue;
+    fprintf(stderr, "ERROR : %s %g cannot be used: it must be a finite number %s\n", v.name, v.value,
+            v.zeroWorks ? "of at least 0" : "above 0");
+    return kSeamWeldFailure;
+  }
+  return 0;
+}
+
+// Host surface into a kernel record in world space; SAA2ZK without the name. Every refusal of
+// the host's data names the fault (and the surface, when `name` is given). With `kept`, the
+// host's vertex array as read is handed to the caller on success, to restore the surface.
+int ConvertHostSurface(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int hostConstant,
+                       const float matrix[16], const char* name, double** kept) {
+  if (!out || !element || !matrix) return kSeamWeldFailure;
+  if (!MatrixInHostRange(matrix))
+    return RefuseSurface(name, "its deformation matrix holds a value that is not finite in single precision");
+  int s = 0;
+  short closedU = 0, closedV = 0;
+  if ((s = SAA_nurbsSurfaceGetClosed(scene, element, &closedU, &closedV))) return HostError(s, "SAA_nurbsSurfaceGetClosed");
+  if (closedU || closedV) {
+    fprintf(stderr, "ERROR: Cannot manage closed surfaces\n");
+    return kSeamWeldFailure;
+  }
+  int pu = 0, pv = 0;
+  if ((s = SAA_nurbsSurfaceGetDegree(scene, element, &pu, &pv))) return HostError(s, "SAA_nurbsSurfaceGetDegree");
+  int ku = 0, kv = 0;
+  if ((s = SAA_nurbsSurfaceGetNbKnots(scene, element, &ku, &kv))) return HostError(s, "SAA_nurbsSurfaceGetNbKnots");
+  if (ku < 1 || kv < 1) return RefuseSurface(name, "the host gives %d x %d knots", ku, kv);
+
+  TrackingScope scope;  // scratch knots and vertices, whatever path we leave by
+  auto* hostU = MallocArray<double>(ku);
+  auto* hostV = MallocArray<double>(kv);
+  if (!hostU || !hostV) return kSeamWeldFailure;
+  if ((s = SAA_nurbsSurfaceGetKnots(scene, element, hostConstant, 0, ku, kv, hostU, hostV)))
+    return HostError(s, "SAA_nurbsSurfaceGetKnots");
+  int cu = 0, cv = 0;
+  if ((s = SAA_nurbsSurfaceGetNbVertices(scene, element, &cu, &cv))) return HostError(s, "SAA_nurbsSurfaceGetNbVertices");
+
+  // The host's data is checked before anything is indexed with it.
+  if (pu < 1 || pv < 1) return RefuseSurface(name, "degree %d x %d (each must be at least 1)", pu, pv);
+  if (cu < pu + 1 || cv < pv + 1)
+    return RefuseSurface(name, "%d x %d control points for degree %d x %d (at least degree + 1 each way)", cu, cv,
+                         pu, pv);
+  const int counts[2] = {ku, kv}, expected[2] = {cu + pu - 1, cv + pv - 1};
+  const double* knots[2] = {hostU, hostV};
+  for (int d = 0; d < 2; ++d) {
+    if (counts[d] != expected[d])
+      return RefuseSurface(name, "%d knots in %s where its control points and degree need %d", counts[d],
+                           DirectionName(d), expected[d]);
+    const int bad = FirstDecrease(knots[d], counts[d]);
+    if (bad >= 0) return RefuseSurface(name, "knot %d in %s is below the one before it or not a number", bad, DirectionName(d));
+    const long long huge = FirstOutOfHostRange(knots[d], counts[d]);
+    if (huge >= 0) return RefuseSurface(name, "knot %lld in %s is not finite in single precision", huge, DirectionName(d));
+  }
+  // An empty domain (knots that differ by less than double precision can tell, as 1e30 + t
+  // does) leaves nothing to evaluate or heal.
+  if (!(hostU[pu - 1] < hostU[ku - pu]) || !(hostV[pv - 1] < hostV[kv - pv]))
+    return RefuseSurface(name, "its parameter domain is empty");
+  const long long count = static_cast<long long>(cu) * cv;
+  if (count > (1 << 24)) return RefuseSurface(name, "%d x %d control points are more than the plug-in takes", cu, cv);
+
+  auto* vertices = MallocArray<double>(4, count);
+  if (!vertices) return kSeamWeldFailure;
+  if ((s = SAA_modelGetVertices(scene, element, hostConstant, 0, static_cast<int>(count), vertices)))
+    return HostError(s, "SAA_modelGetVertices");
+  const long long bad = FirstOutOfHostRange(vertices, 4 * count);
+  if (bad >= 0)
+    return RefuseSurface(name, "control point %lld holds a value that is not finite in single precision", bad / 4);
+  // The heal moves x, y and z only and the host takes back w = 1: a weighted surface would
+  // come back as another shape, so it is refused before anything is built from it.
+  for (long long k = 0; k < count; ++k)
+    if (vertices[4 * k + 3] != 1.0) {
+      if (name)
+        fprintf(stderr, "ERROR: Cannot manage rational surfaces (surface %s has a weight other than 1)\n", name);
+      else
+        fprintf(stderr, "ERROR: Cannot manage rational surfaces\n");
+      return kSeamWeldFailure;
+    }
+
+  out->kind = 2;
+  out->dimension = 3;
+  out->rational = 0;
+  out->closedU = out->closedV = 0;
+  out->degreeU = pu;
+  out->degreeV = pv;
+  out->interiorU = ku - 2 * pu;
+  out->interiorV = kv - 2 * pv;
+  AllocateBsplineArrays(out);
+  if (KernelFailed() || !out->knotsU || !out->knotsV || !out->X) return kSeamWeldFailure;
+
+  // The kernel's clamped vectors repeat the host's first and last knot once more.
+  auto widen = [](const double* host, int k, double* kernel) {
+    kernel[0] = host[0];
+    for (int i = 0; i < k; ++i) kernel[i + 1] = host[i];
+    kernel[k + 1] = host[k - 1];
+  };
+  widen(hostU, ku, out->knotsU);
+  widen(hostV, kv, out->knotsV);
+  out->umin = hostU[pu - 1];
+  out->umax = hostU[ku - pu];
+  out->vmin = hostV[pv - 1];
+  out->vmax = hostV[kv - pv];
+
+  for (int j = 0; j < cv; ++j) {
+    for (int i = 0; i < cu; ++i) {
+      const double* vtx = vertices + 4 * (static_cast<long long>(j) * cu + i);  // w is 1, checked above
+      float p[3];
+      TransformPoint(matrix, vtx[0], vtx[1], vtx[2], p);
+      if (!InHostRange(p[0]) || !InHostRange(p[1]) || !InHostRange(p[2]))
+        return RefuseSurface(name, "control point %d, %d leaves single precision under its deformation matrix", i, j);
+      out->X[j][i] = p[0];
+      out->Y[j][i] = p[1];
+      out->Z[j][i] = p[2];
+    }
+  }
+  if (kept) {
+    RemoveMallocFromTrack(vertices);  // the caller's from here
+    *kept = vertices;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -181,7 +424,10 @@ extern "C" int initSeamWeld(SAA_CustomContext ctx) {
   if ((s = SAA_sceneGetCurrent(&inst->scene))) return HostError(s, "SAA_sceneGetCurrent");
   int n = 0;
   if ((s = SAA_customContextGetNbResults(ctx, &n))) return HostError(s, "SAA_customContextGetNbResults");
-  if (n < 1) return kSeamWeldFailure;
+  if (n < 1) {
+    fprintf(stderr, "ERROR : No surface picked\n");
+    return kSeamWeldFailure;
+  }
   inst->picks = CallocArray<SAA_Elem>(n);
   if (!inst->picks) return kSeamWeldFailure;
   inst->nPicks = n;
@@ -191,8 +437,9 @@ extern "C" int initSeamWeld(SAA_CustomContext ctx) {
     fprintf(stderr, "ERROR : Cannot pick twice the same surface\n");
     return kSeamWeldFailure;
   }
-  // A failed read has been reported; initialisation goes on with the values read so far.
-  Getvalues(ctx, inst);
+  // A failed read has been reported; the values not read would be zeros, which cannot heal,
+  // so initialisation ends with the host's status.
+  if ((s = Getvalues(ctx, inst))) return s;
   inst->updateCount = 0;
   return BuildTopology(inst);
 }
@@ -255,6 +502,7 @@ extern "C" int updateSeamWeld(SAA_CustomContext ctx) {
   }
   if (k < 0 || k >= n) {  // the host's index is not trusted with our array
     Free(scratch);
+    fprintf(stderr, "ERROR : The host's changed pick %d is not one of the %d picks\n", k, n);
     return kSeamWeldFailure;
   }
   inst->updateCount += 1;
@@ -287,12 +535,14 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   // Every run starts with a clean kernel error state: a failure of an earlier run must not
   // make this one fail.
   ClearKernelError();
+  if (CheckValues(maxGap, maxAngle, healGap, healAngle)) return kSeamWeldFailure;
   RunRecords run;
   run.srfs = CallocArray<Bspline*>(std::max(n, 0));
   run.names = CallocArray<char*>(std::max(n, 0));
+  run.saved = CallocArray<double*>(std::max(n, 0));
   run.matrices.reset(CallocArray<float[16]>(std::max(n, 0)));
   run.inverses.reset(CallocArray<float[16]>(std::max(n, 0)));
-  if (n > 0 && (!run.srfs || !run.names || !run.matrices || !run.inverses)) return kSeamWeldFailure;
+  if (n > 0 && (!run.srfs || !run.names || !run.saved || !run.matrices || !run.inverses)) return kSeamWeldFailure;
   run.n = n;
 
   int s = 0;
@@ -300,23 +550,37 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
     if (!(run.srfs[i] = MallocNullBspline())) return kSeamWeldFailure;
     int length = 0;
     if ((s = SAA_elementGetNameLength(scene, &picks[i], &length))) return HostError(s, "SAA_elementGetNameLength");
-    if (length < 0) return kSeamWeldFailure;
+    if (length < 0) {
+      fprintf(stderr, "ERROR : The host gives pick %d a name of length %d\n", i + 1, length);
+      return kSeamWeldFailure;
+    }
     if (!(run.names[i] = CallocArray<char>(std::max(length + 1, 0)))) return kSeamWeldFailure;
     if ((s = SAA_elementGetName(scene, &picks[i], length + 1, run.names[i]))) return HostError(s, "SAA_elementGetName");
     if ((s = SAA_modelGetDeformationMatrix(scene, &picks[i], run.matrices[i])))
       return HostError(s, "SAA_modelGetDeformationMatrix");
-    if ((s = SAA2ZK(scene, run.srfs[i], &picks[i], hostConstant, 0, report, run.matrices[i]))) return s;
+    // The host's vertices as read are kept in heal mode: they put a surface back when the host
+    // refuses a later surface's write-back.
+    if ((s = ConvertHostSurface(scene, run.srfs[i], &picks[i], hostConstant, run.matrices[i], run.names[i],
+                                buildMode ? nullptr : &run.saved[i])))
+      return s;
     // The inverse that writes the heal back is asked for now, so that a matrix without one
     // stops the run before the heal has moved anything rather than half-way through the
     // write-back.
     if ((s = SAA_matrixInvert(run.matrices[i], run.inverses[i]))) {
-      if (s == SAA_ERR_SINGULAR) return kSeamWeldFailure;
+      if (s == SAA_ERR_SINGULAR) return RefuseSurface(run.names[i], "its deformation matrix has no inverse");
       return HostError(s, "SAA_matrixInvert");
     }
-    if (!MatrixInHostRange(run.inverses[i])) return kSeamWeldFailure;
+    if (!MatrixInHostRange(run.inverses[i]))
+      return RefuseSurface(run.names[i], "the inverse of its deformation matrix is not finite in single precision");
   }
+  if (CheckMaxGapAgainstGroup(run.srfs, run.names, n, maxGap)) return kSeamWeldFailure;
 
-  if (buildMode) return MakeTopologyZK(run.srfs, n, maxGap, maxAngle);
+  if (buildMode) {
+    const int status = MakeTopologyZK(run.srfs, n, maxGap, maxAngle);
+    if (status && !MemoryErrorSet())
+      fprintf(stderr, "ERROR : The boundary topology of the %d surfaces could not be built (status %d)\n", n, status);
+    return status;
+  }
 
   run.fixed.reset(CallocArray<int>(std::max(n, 0)));  // the plug-in holds no surface fixed
   const int doReport = report ? 1 : 0;
@@ -326,8 +590,17 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   for (int i = 0; i < (n > 0 ? n : 1); ++i)
     for (int j = 0; j < 4; ++j) run.result[i][j] = -2;
 
-  int status = HealTopologyZK(run.srfs, n, run.fixed.get(), continuity, 1, healGap, healAngle, doReport,
-                              run.result.get());
+  const int status = HealTopologyZK(run.srfs, n, run.fixed.get(), continuity, 1, healGap, healAngle, doReport,
+                                    run.result.get());
+  // A failed heal has changed no record, and writing the records back would still move the
+  // host's surfaces by the single-precision round trip through the matrix and its inverse
+  // (far beyond float rounding under a large scale): nothing is written.
+  if (status) {
+    if (!MemoryErrorSet()) fprintf(stderr, "ERROR : The heal failed (status %d); no surface was changed\n", status);
+    WithdrawHealedCodes(run, MemoryErrorSet() ? -1 : -2);
+    if (doReport) PrintHealingResult(run.names, n, run.result.get());
+    return status;
+  }
 
   // Everything the write-back needs is made before anything is written or reported, so that a
   // failure here writes nothing and the report says so, instead of leaving some surfaces
@@ -336,110 +609,24 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   run.vertices = CallocArray<double*>(std::max(n, 0));
   if (n > 0 && !run.vertices) return ReportUnwritten(run, doReport, kSeamWeldFailure);
   for (int i = 0; i < n; ++i) {
-    if (!(run.vertices[i] = HostVertices(run.srfs[i], run.inverses[i])))
+    if (!(run.vertices[i] = HostVertices(run.srfs[i], run.inverses[i]))) {
+      if (!MemoryErrorSet())
+        RefuseSurface(run.names[i], "its healed control points are not finite in single precision; nothing was written");
       return ReportUnwritten(run, doReport, kSeamWeldFailure);
+    }
   }
 
-  // The write-back runs whatever the heal's status; a surface that fails to write does not stop
-  // the others, but its failure is the run's result when the heal itself succeeded, and its
-  // sides are not reported healed.
-  int firstWriteFailure = 0;
-  for (int i = 0; i < n; ++i) {
-    s = SetHostVertices(scene, run.srfs[i], &picks[i], hostConstant, run.vertices[i]);
-    if (s && !firstWriteFailure) firstWriteFailure = s;
-    if (s && run.result)
-      for (int c = 0; c < 4; ++c) run.result[i][c] = -2;
-  }
+  // A write-back the host refuses part-way is undone, and no side is reported healed: the
+  // host holds the group as it was.
+  const int writeFailure = WriteBack(run, scene, picks, hostConstant);
+  if (writeFailure) WithdrawHealedCodes(run, -2);
   if (doReport) PrintHealingResult(run.names, n, run.result.get());
-  return status ? status : firstWriteFailure;
+  return writeFailure;
 }
 
 int SAA2ZK(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int hostConstant, int, short,
            const float matrix[16]) {
-  if (!out || !element || !matrix) return kSeamWeldFailure;
-  if (!MatrixInHostRange(matrix)) return kSeamWeldFailure;
-  int s = 0;
-  short closedU = 0, closedV = 0;
-  if ((s = SAA_nurbsSurfaceGetClosed(scene, element, &closedU, &closedV))) return HostError(s, "SAA_nurbsSurfaceGetClosed");
-  if (closedU || closedV) {
-    fprintf(stderr, "ERROR: Cannot manage closed surfaces\n");
-    return kSeamWeldFailure;
-  }
-  int pu = 0, pv = 0;
-  if ((s = SAA_nurbsSurfaceGetDegree(scene, element, &pu, &pv))) return HostError(s, "SAA_nurbsSurfaceGetDegree");
-  int ku = 0, kv = 0;
-  if ((s = SAA_nurbsSurfaceGetNbKnots(scene, element, &ku, &kv))) return HostError(s, "SAA_nurbsSurfaceGetNbKnots");
-  if (ku < 1 || kv < 1) return kSeamWeldFailure;
-
-  TrackingScope scope;  // scratch knots and vertices, whatever path we leave by
-  auto* hostU = MallocArray<double>(ku);
-  auto* hostV = MallocArray<double>(kv);
-  if (!hostU || !hostV) return kSeamWeldFailure;
-  if ((s = SAA_nurbsSurfaceGetKnots(scene, element, hostConstant, 0, ku, kv, hostU, hostV)))
-    return HostError(s, "SAA_nurbsSurfaceGetKnots");
-  int cu = 0, cv = 0;
-  if ((s = SAA_nurbsSurfaceGetNbVertices(scene, element, &cu, &cv))) return HostError(s, "SAA_nurbsSurfaceGetNbVertices");
-
-  // The host's data is checked before anything is indexed with it.
-  if (pu < 1 || pv < 1 || cu < pu + 1 || cv < pv + 1) return kSeamWeldFailure;
-  if (ku != cu + pu - 1 || kv != cv + pv - 1) return kSeamWeldFailure;
-  if (!IsNonDecreasing(hostU, ku) || !IsNonDecreasing(hostV, kv)) return kSeamWeldFailure;
-  if (!AllInHostRange(hostU, ku) || !AllInHostRange(hostV, kv)) return kSeamWeldFailure;
-  // An empty domain (knots that differ by less than double precision can tell, as 1e30 + t
-  // does) leaves nothing to evaluate or heal.
-  if (!(hostU[pu - 1] < hostU[ku - pu]) || !(hostV[pv - 1] < hostV[kv - pv])) return kSeamWeldFailure;
-  const long long count = static_cast<long long>(cu) * cv;
-  if (count > (1 << 24)) return kSeamWeldFailure;
-
-  auto* vertices = MallocArray<double>(4, count);
-  if (!vertices) return kSeamWeldFailure;
-  if ((s = SAA_modelGetVertices(scene, element, hostConstant, 0, static_cast<int>(count), vertices)))
-    return HostError(s, "SAA_modelGetVertices");
-  if (!AllInHostRange(vertices, 4 * count)) return kSeamWeldFailure;
-  // The heal moves x, y and z only and the host takes back w = 1: a weighted surface would
-  // come back as another shape, so it is refused before anything is built from it.
-  for (long long k = 0; k < count; ++k)
-    if (vertices[4 * k + 3] != 1.0) {
-      fprintf(stderr, "ERROR: Cannot manage rational surfaces\n");
-      return kSeamWeldFailure;
-    }
-
-  out->kind = 2;
-  out->dimension = 3;
-  out->rational = 0;
-  out->closedU = out->closedV = 0;
-  out->degreeU = pu;
-  out->degreeV = pv;
-  out->interiorU = ku - 2 * pu;
-  out->interiorV = kv - 2 * pv;
-  AllocateBsplineArrays(out);
-  if (KernelFailed() || !out->knotsU || !out->knotsV || !out->X) return kSeamWeldFailure;
-
-  // The kernel's clamped vectors repeat the host's first and last knot once more.
-  auto widen = [](const double* host, int k, double* kernel) {
-    kernel[0] = host[0];
-    for (int i = 0; i < k; ++i) kernel[i + 1] = host[i];
-    kernel[k + 1] = host[k - 1];
-  };
-  widen(hostU, ku, out->knotsU);
-  widen(hostV, kv, out->knotsV);
-  out->umin = hostU[pu - 1];
-  out->umax = hostU[ku - pu];
-  out->vmin = hostV[pv - 1];
-  out->vmax = hostV[kv - pv];
-
-  for (int j = 0; j < cv; ++j) {
-    for (int i = 0; i < cu; ++i) {
-      const double* vtx = vertices + 4 * (static_cast<long long>(j) * cu + i);  // w is 1, checked above
-      float p[3];
-      TransformPoint(matrix, vtx[0], vtx[1], vtx[2], p);
-      if (!InHostRange(p[0]) || !InHostRange(p[1]) || !InHostRange(p[2])) return kSeamWeldFailure;
-      out->X[j][i] = p[0];
-      out->Y[j][i] = p[1];
-      out->Z[j][i] = p[2];
-    }
-  }
-  return 0;
+  return ConvertHostSurface(scene, out, element, hostConstant, matrix, nullptr, nullptr);
 }
 
 int ZK2SAA(const SAA_Scene* scene, const Bspline* srf, const SAA_Elem* element, int hostConstant, short,

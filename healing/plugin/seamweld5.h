@@ -53,18 +53,26 @@ int Getvalues(SAA_CustomContext ctx, SeamWeldInstance* instance);
 int CheckArgs(int n, const SAA_Elem* picks);
 
 // One run: converts every pick (SAA2ZK) and inverts its deformation matrix, then builds the
-// topology (buildMode non-zero) or heals and writes every surface back, whatever the heal's
-// status. A failing host call returns its status; a matrix without an inverse, or one whose
-// inverse a float cannot hold, gives 95; both stop the run before anything is written. When
-// the vertices of some surface cannot be made (memory, or healed points a float cannot hold)
-// nothing is written and the run gives 95. Returns the heal's status, else the first
-// write-back failure.
+// topology (buildMode non-zero) or heals and writes every surface back. Refused with 95 and a
+// message before anything is read: a MAXGAP, HEALGAP or HEALANGLE that is not a finite number
+// above 0, a MAXANGLE that is not a finite number of at least 0. Refused with 95 and a message
+// after the conversion, before anything is built or healed: a MAXGAP above a quarter of the
+// group's shortest boundary curve (collapsed sides left out), at which a surface's own
+// boundaries would pair. A failing host call returns its status; a matrix without an inverse,
+// or one whose inverse a float cannot hold, gives 95; both stop the run before anything is
+// written. A failed heal writes nothing and returns the heal's status. When the vertices of
+// some surface cannot be made (memory, or healed points a float cannot hold) nothing is
+// written and the run gives 95. When the host refuses a write-back, the surfaces already
+// written are written back as they were read (one a host refuses to take back is named on
+// standard error) and the refusal's status is returned. Whenever nothing of the heal is
+// written, the report calls no side healed.
 int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, short buildMode, short report, int n,
              double maxGap, double maxAngle, double healGap, double healAngle, short continuity);
 // Host surface into a kernel record in world space. 95 for a null argument, a closed surface,
 // a weight other than 1, inconsistent degrees and counts, decreasing knots, an empty domain, any
 // knot, vertex value or matrix entry that is not finite in single precision (also after the
-// transform), or a failed allocation; a failing host call returns its status after its message.
+// transform), or a failed allocation; every refusal of the host's data writes one message that
+// says what is wrong. A failing host call returns its status after its message.
 int SAA2ZK(const SAA_Scene* scene, Bspline* out, const SAA_Elem* element, int hostConstant, int zero, short report,
            const float matrix[16]);
 // Control points back into the host surface. 95, with nothing written, for a null argument, a

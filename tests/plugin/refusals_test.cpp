@@ -1,0 +1,280 @@
+// What the plug-in refuses, and that a refusal leaves the host's scene exactly as it was:
+// tolerances and targets that cannot work, a MAXGAP at which a surface's own boundaries would
+// pair, and a write-back the host refuses part-way.
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "tests/plugin/plugin_fixture.h"
+
+namespace {
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+class Refusals : public PluginTest {
+ protected:
+  static std::vector<std::vector<double>> Scene(const SampleGroup& g) {
+    std::vector<std::vector<double>> v;
+    for (int e : g.elements) v.push_back(Vertices(e));
+    return v;
+  }
+  // Bitwise, so that a NaN written anywhere shows too.
+  static void ExpectSceneIs(const SampleGroup& g, const std::vector<std::vector<double>>& before,
+                            const std::string& what) {
+    for (size_t k = 0; k < g.elements.size(); ++k) {
+      const std::vector<double> now = Vertices(g.elements[k]);
+      ASSERT_EQ(now.size(), before[k].size());
+      EXPECT_EQ(std::memcmp(now.data(), before[k].data(), now.size() * sizeof(double)), 0)
+          << what << ": surface " << SAAStubSurfaceAt(g.elements[k]).name << " changed";
+    }
+  }
+};
+
+// Each tolerance or target that is not finite, negative, or 0 where 0 cannot work, set as a
+// custom value or in the dialog: 95 with one message naming the value, the host's surfaces
+// not read, no topology built, nothing written, the scene as it was.
+TEST_F(Refusals, ValuesThatCannotWorkAreRefusedWithAMessageAndTheSceneKept) {
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  const struct {
+    const char* name;
+    int item;
+    float HealTargets::*field;
+    bool zeroRefused;
+  } values[] = {{"MAXGAP", kItemMaxGap, &HealTargets::maxGap, true},
+                {"MAXANGLE", kItemMaxAngle, &HealTargets::maxAngle, false},
+                {"HEALGAP", kItemHealGap, &HealTargets::healGap, true},
+                {"HEALANGLE", kItemHealAngle, &HealTargets::healAngle, true}};
+  for (const auto& v : values) {
+    std::vector<float> bad = {nan, inf, -inf, -1.0f, -1e-30f};
+    if (v.zeroRefused) bad.push_back(0.0f);
+    for (float value : bad) {
+      const std::string what = std::string(v.name) + " " + std::to_string(value);
+      // As a custom value, at init and at every heal.
+      SAAStubReset();
+      SampleGroup g = BuildTwoPatchGroup(0.01, 3.0);
+      const auto before = Scene(g);
+      HealTargets t;
+      t.*v.field = value;
+      SAA_CustomContext ctx = Context(g, t);
+      testing::internal::CaptureStderr();
+      EXPECT_EQ(initSeamWeld(ctx), kSeamWeldFailure) << what;
+      EXPECT_EQ(UpdateAll(ctx, 2), kSeamWeldFailure) << what;
+      const std::string messages = testing::internal::GetCapturedStderr();
+      EXPECT_EQ(Count(messages, "\n"), 2u) << what << ": " << messages;
+      EXPECT_EQ(Count(messages, std::string("ERROR : ") + v.name + " "), 2u) << what << ": " << messages;
+      EXPECT_EQ(SAAStubCallCount("SAA_modelGetVertices"), 0) << what;
+      EXPECT_EQ(SAAStubCallCount("SAA_modelSetVertices"), 0) << what;
+      ExpectSceneIs(g, before, what);
+      EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+
+      // In the dialog of a group already built: the OK refuses, and so does the next heal.
+      SAAStubReset();
+      g = BuildTwoPatchGroup(0.01, 3.0);
+      ctx = Context(g, {});
+      ASSERT_EQ(initSeamWeld(ctx), 0);
+      ASSERT_EQ(editSeamWeld(ctx), 0);
+      const HealTargets good;
+      SAAStubSetDialogState(ctx, kItemReport, 0);
+      SAAStubSetDialogFloat(ctx, kItemMaxGap, good.maxGap);
+      SAAStubSetDialogFloat(ctx, kItemMaxAngle, good.maxAngle);
+      SAAStubSetDialogFloat(ctx, kItemHealGap, good.healGap);
+      SAAStubSetDialogFloat(ctx, kItemHealAngle, good.healAngle);
+      for (int item : {kItemPosition, kItemTangency, kItemCurvature, kItemNone}) SAAStubSetDialogState(ctx, item, 0);
+      SAAStubSetDialogFloat(ctx, v.item, value);
+      const int reads = SAAStubCallCount("SAA_modelGetVertices");
+      testing::internal::CaptureStderr();
+      EXPECT_EQ(SAAStubPressOK(ctx), kSeamWeldFailure) << what;
+      EXPECT_EQ(UpdateAll(ctx, 2), kSeamWeldFailure) << what;
+      const std::string dialogMessages = testing::internal::GetCapturedStderr();
+      EXPECT_EQ(Count(dialogMessages, std::string("ERROR : ") + v.name + " "), 2u) << what << ": " << dialogMessages;
+      EXPECT_EQ(SAAStubCallCount("SAA_modelGetVertices"), reads) << what;
+      EXPECT_EQ(SAAStubCallCount("SAA_modelSetVertices"), 0) << what;
+      ExpectSceneIs(g, before, what);
+      EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+    }
+  }
+}
+
+// MAXANGLE 0 makes every seam a crease: the heal closes the gap, in position only.
+TEST_F(Refusals, ZeroMaxAngleHealsInPositionOnly) {
+  SampleGroup g = BuildTwoPatchGroup(0.01, 3.0);
+  HealTargets t;
+  t.maxAngle = 0.0f;
+  SAA_CustomContext ctx = Context(g, t);
+  ASSERT_EQ(initSeamWeld(ctx), 0);
+  ASSERT_EQ(UpdateAll(ctx, 2), 0);
+  EXPECT_LE(MeasureSeam(g.seams[0]).maxGap, t.healGap);
+  EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+}
+
+// Shortest boundary curve of the group, measured from the host's own surfaces.
+double ShortestBoundary(const SampleGroup& g) {
+  double shortest = HUGE_VAL;
+  for (int e : g.elements) {
+    const HostSurfaceView s = ViewHostSurface(e);
+    const double u0 = s.knotsU[s.pu], u1 = s.knotsU[s.cu], v0 = s.knotsV[s.pv], v1 = s.knotsV[s.cv];
+    for (int side = 1; side <= 4; ++side) {
+      double length = 0.0, prev[3];
+      const int n = 2000;
+      for (int k = 0; k <= n; ++k) {
+        const double t = double(k) / n;
+        const double u = side == 1 ? u0 : side == 3 ? u1 : u0 + t * (u1 - u0);
+        const double v = side == 2 ? v0 : side == 4 ? v1 : v0 + t * (v1 - v0);
+        double p[3];
+        EvalHostSurface(s, u, v, p);
+        if (k) length += std::hypot(p[0] - prev[0], p[1] - prev[1], p[2] - prev[2]);
+        std::copy(p, p + 3, prev);
+      }
+      shortest = std::min(shortest, length);
+    }
+  }
+  return shortest;
+}
+
+// MAXGAP may reach a quarter of the group's shortest boundary curve and no further: just below
+// it the group heals, just above it init, the dialog and the heal refuse with a message and
+// nothing is written. The rule holds in the group's own units (scaled by the host's matrix from
+// 1e-3 to 1e3; the T-junction from 1), and refuses the MAXGAP of 1 at which the two-patch group paired nothing and
+// reported every side healed with its seam open.
+TEST_F(Refusals, MaxGapBeyondAQuarterOfTheShortestBoundaryIsRefused) {
+  for (float scale : {1e-3f, 1.0f, 1e3f}) {
+    for (int group = 0; group < 2; ++group) {
+      if (group == 1 && scale < 1.0f) continue;  // the kernel does not heal the T-junction at 1e-3 yet
+      for (double share : {0.99 * 0.25, 1.01 * 0.25, 1.0}) {
+        SAAStubReset();
+        SampleGroup g = group ? BuildTJunctionGroup(0.01) : BuildTwoPatchGroup(0.01, 3.0);
+        for (int e : g.elements) {
+          float* m = SAAStubSurfaceAt(e).matrix;
+          m[0] = m[5] = m[10] = scale;
+        }
+        const double shortest = ShortestBoundary(g);
+        const auto before = Scene(g);
+        HealTargets t;
+        t.maxGap = static_cast<float>(share * shortest);
+        t.healGap *= scale;
+        t.report = 1;
+        const std::string what = g.name + " scale " + std::to_string(scale) + " share " + std::to_string(share);
+        SAA_CustomContext ctx = Context(g, t);
+        testing::internal::CaptureStderr();
+        testing::internal::CaptureStdout();
+        const int init = initSeamWeld(ctx);
+        const int heal = UpdateAll(ctx, static_cast<int>(g.elements.size()));
+        const std::string report = testing::internal::GetCapturedStdout();
+        const std::string messages = testing::internal::GetCapturedStderr();
+        if (share < 0.25) {
+          EXPECT_EQ(init, 0) << what << messages;
+          EXPECT_EQ(heal, 0) << what << messages;
+          for (const SampleSeam& s : g.seams) EXPECT_LE(MeasureSeam(s).maxGap, 1.05 * t.healGap) << what;
+          EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+          continue;
+        }
+        EXPECT_EQ(init, kSeamWeldFailure) << what;
+        EXPECT_EQ(heal, kSeamWeldFailure) << what;
+        EXPECT_EQ(Count(messages, "ERROR : MAXGAP"), 2u) << what << messages;
+        EXPECT_EQ(Count(report, "Successful healing"), 0u) << what << report;
+        EXPECT_EQ(SAAStubCallCount("SAA_modelSetVertices"), 0) << what;
+        ExpectSceneIs(g, before, what);
+        EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+
+        // The same value from the dialog of a group built with a good one.
+        SAAStubReset();
+        g = group ? BuildTJunctionGroup(0.01) : BuildTwoPatchGroup(0.01, 3.0);
+        for (int e : g.elements) {
+          float* m = SAAStubSurfaceAt(e).matrix;
+          m[0] = m[5] = m[10] = scale;
+        }
+        HealTargets good = t;
+        good.maxGap = 0.05f * scale;
+        ctx = Context(g, good);
+        ASSERT_EQ(initSeamWeld(ctx), 0) << what;
+        ASSERT_EQ(editSeamWeld(ctx), 0);
+        SAAStubSetDialogState(ctx, kItemReport, 0);
+        SAAStubSetDialogFloat(ctx, kItemMaxGap, t.maxGap);
+        SAAStubSetDialogFloat(ctx, kItemMaxAngle, t.maxAngle);
+        SAAStubSetDialogFloat(ctx, kItemHealGap, t.healGap);
+        SAAStubSetDialogFloat(ctx, kItemHealAngle, t.healAngle);
+        for (int item : {kItemPosition, kItemTangency, kItemCurvature, kItemNone}) SAAStubSetDialogState(ctx, item, 0);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(SAAStubPressOK(ctx), kSeamWeldFailure) << what;
+        EXPECT_EQ(UpdateAll(ctx, static_cast<int>(g.elements.size())), kSeamWeldFailure) << what;
+        EXPECT_EQ(Count(testing::internal::GetCapturedStderr(), "ERROR : MAXGAP"), 2u) << what;
+        EXPECT_EQ(SAAStubCallCount("SAA_modelSetVertices"), 0) << what;
+        ExpectSceneIs(g, before, what);
+        EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+      }
+    }
+  }
+}
+
+// The host refuses the k-th write-back of a heal: every surface written before it is put back,
+// so the scene the host reads back is bitwise the scene before the heal, the host's status is
+// returned and no side is reported healed. Over the two-patch group, the grid and the
+// T-junction, for every k.
+TEST_F(Refusals, RefusedWriteBackLeavesNoHalfWrittenGroup) {
+  for (int group = 0; group < 3; ++group) {
+    SAAStubReset();
+    SampleGroup g = group == 0 ? BuildTwoPatchGroup(0.01, 3.0)
+                    : group == 1 ? BuildGridGroup(0.01)
+                                 : BuildTJunctionGroup(0.01);
+    const int n = static_cast<int>(g.elements.size());
+    HealTargets t;
+    t.report = 1;
+    t.healAngle = 10.0f;  // every side would be reported healed
+    SAA_CustomContext ctx = Context(g, t);
+    ASSERT_EQ(initSeamWeld(ctx), 0);
+    const auto before = Scene(g);
+    for (int k = 1; k <= n; ++k) {
+      const std::string what = g.name + ", write " + std::to_string(k) + " refused";
+      const int writes = SAAStubCallCount("SAA_modelSetVertices");
+      SAAStubFailCall("SAA_modelSetVertices", k, 7);
+      testing::internal::CaptureStderr();
+      testing::internal::CaptureStdout();
+      EXPECT_EQ(UpdateAll(ctx, n), 7) << what;
+      const std::string report = testing::internal::GetCapturedStdout();
+      const std::string messages = testing::internal::GetCapturedStderr();
+      EXPECT_EQ(messages, "SAAPHIRE ERROR : SAA_modelSetVertices\n") << what;
+      EXPECT_EQ(SAAStubCallCount("SAA_modelSetVertices") - writes, k + (k - 1)) << what;  // k tries, k - 1 restores
+      EXPECT_EQ(Count(report, "Surface "), static_cast<size_t>(n)) << what << report;
+      EXPECT_EQ(Count(report, "Successful healing") + Count(report, "Healed to"), 0u) << what << report;
+      ExpectSceneIs(g, before, what);
+    }
+    // With nothing refused the same heal is written whole.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(UpdateAll(ctx, n), 0);
+    EXPECT_EQ(Count(testing::internal::GetCapturedStdout(), "Successful healing"), static_cast<size_t>(4 * n));
+    for (const SampleSeam& s : g.seams) EXPECT_LE(MeasureSeam(s).maxGap, t.healGap);
+    EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+  }
+}
+
+// When the host refuses to take a written surface back as well, the message names that surface
+// as left healed; every other surface is as it was, and the status is the first refusal's.
+TEST_F(Refusals, SurfaceTheHostWillNotRestoreIsNamed) {
+  SampleGroup g = BuildTJunctionGroup(0.01);
+  HealTargets t;
+  t.report = 1;
+  SAA_CustomContext ctx = Context(g, t);
+  ASSERT_EQ(initSeamWeld(ctx), 0);
+  const auto before = Scene(g);
+  // Writes 1 and 2 succeed, 3 is refused; restore of the first (call 4) is refused too.
+  SAAStubFailCall("SAA_modelSetVertices", 3, 7);
+  SAAStubFailCall("SAA_modelSetVertices", 4, 9);
+  testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(UpdateAll(ctx, 3), 7);
+  const std::string report = testing::internal::GetCapturedStdout();
+  const std::string messages = testing::internal::GetCapturedStderr();
+  const std::string first = SAAStubSurfaceAt(g.elements[0]).name;
+  EXPECT_NE(messages.find("Surface " + first + " is left healed"), std::string::npos) << messages;
+  EXPECT_EQ(Count(messages, "is left healed"), 1u) << messages;
+  EXPECT_EQ(Count(report, "Successful healing"), 0u) << report;
+  EXPECT_NE(Vertices(g.elements[0]), before[0]);
+  for (int k = 1; k < 3; ++k) EXPECT_EQ(Vertices(g.elements[k]), before[k]) << k;
+  EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+}
+
+}  // namespace
