@@ -231,11 +231,22 @@ int CylinderChiSqWradiusMinpack(int* m, int*, double* x, double* fvec, double* f
   return 0;
 }
 
+// The residual is the signed distance from the cone, f = rho cos(theta) - h sin(theta), with
+// the point's height h = dist cos phi along the unit axis u = a / |a| and its radial distance
+// rho = dist sin phi. Moving apex_k moves d by -e_k, so dh = -u_k and drho = (h u_k - d_k) / rho:
+//   df/d(apex_k) = cos(theta) (cos phi u_k - d_k / dist) / sin phi + sin(theta) u_k.
+// The axis enters only through u, du/da = (I - u u^T) / |a| (f does not change with the length
+// of a), so dh = (d_k - h u_k) / |a| and drho = -(h / rho) dh:
+//   df/da_k = -cos(phi - theta) (d_k - h u_k) / (|a| sin phi);
+//   df/d(theta) = -dist cos(phi - theta).
+// sin phi is floored as a divisor (sin^2 phi at 1e-10) for a point on the axis.
 int ConeChiSqMinpack(int* m, int*, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
   if (lmNdataPnts < 1) return 0;
   const double* a = x + 3;
   const double theta = x[6];
   const double alen = Floored(std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]));
+  const double u[3] = {a[0] / alen, a[1] / alen, a[2] / alen};
+  const double ct = std::cos(theta), st = std::sin(theta);
   for (int i = 0; i < *m; ++i) {
     double d[3];
     PointOffset(i, x, 3, d);
@@ -245,15 +256,15 @@ int ConeChiSqMinpack(int* m, int*, double* x, double* fvec, double* fjac, int* l
     const double sin2 = 1.0 - cosPhi * cosPhi;
     const double sinPhi = sin2 > 0.0 ? std::sqrt(sin2) : 0.0;
     // sin(phi - theta) and cos(phi - theta) by the difference formulas.
-    const double sinDiff = sinPhi * std::cos(theta) - cosPhi * std::sin(theta);
-    const double cosDiff = cosPhi * std::cos(theta) + sinPhi * std::sin(theta);
+    const double sinDiff = sinPhi * ct - cosPhi * st;
+    const double cosDiff = cosPhi * ct + sinPhi * st;
     if (*iflag == 1) {
       fvec[i] = dist * sinDiff;
     } else if (*iflag == 2) {
-      const double S2 = Floored(sin2);
+      const double S = std::sqrt(Floored(sin2)), h = dist * cosPhi;
       for (int k = 0; k < 3; ++k) {
-        fjac[i + k * *ldfjac] = -sinDiff * d[k] / D - cosDiff * (d[k] * da / (D * D) - a[k]) / (alen * S2);
-        fjac[i + (3 + k) * *ldfjac] = -cosDiff * a[k] * (d[k] / D - da / (D * D * D)) / S2;
+        fjac[i + k * *ldfjac] = ct * (cosPhi * u[k] - d[k] / D) / S + st * u[k];
+        fjac[i + (3 + k) * *ldfjac] = -cosDiff * (d[k] - h * u[k]) / (alen * S);
       }
       fjac[i + 6 * *ldfjac] = -dist * cosDiff;
     }

@@ -135,6 +135,132 @@ TEST_F(FitTest, NoiselessPrimitivesComeBackFromNearStarts) {
   EXPECT_LT(maxDev, 1e-5);
 }
 
+// Integer points on a sphere, cylinder or cone, mapped by the integer matrix 7 R (R the rotation
+// of the quaternion (2, 1, 1, 1)), moved by an integer offset and scaled by a power of two: every
+// coordinate is exact in single precision, so the fit has an exact answer.
+constexpr int kTurn[3][3] = {{3, -2, 6}, {6, 3, -2}, {-2, 6, 3}};
+constexpr double kOffset[3] = {500, -300, 200};
+
+struct ExactSamples {
+  Points p;
+  double scale;
+  void add(int x, int y, int z) {
+    const int q[3] = {x, y, z};
+    double w[3];
+    for (int r = 0; r < 3; ++r)
+      w[r] = (kOffset[r] + kTurn[r][0] * q[0] + kTurn[r][1] * q[1] + kTurn[r][2] * q[2]) * scale;
+    p.add(w[0], w[1], w[2]);
+  }
+  double at(int k) const { return kOffset[k] * scale; }
+};
+
+// The lattice points (x, y) of the circle of radius r about the origin.
+template <class F>
+void LatticeCircle(int r, F f) {
+  for (int x = -r; x <= r; ++x) {
+    const int y = static_cast<int>(std::lround(std::sqrt(static_cast<double>(r * r - x * x))));
+    if (x * x + y * y != r * r) continue;
+    f(x, y);
+    if (y != 0) f(x, -y);
+  }
+}
+
+TEST_F(FitTest, ExactSamplesGiveTheirPrimitiveAtEveryScale) {
+  const double axis[3] = {6.0 / 7, -2.0 / 7, 3.0 / 7};  // the third column of R
+  for (double scale : {std::ldexp(1.0, -20), 1.0, std::ldexp(1.0, 20)}) {
+    const double tol = 1e-9 * 875.0 * scale;  // of the samples' size
+    double err, maxDev;
+
+    ExactSamples sphere{{}, scale};
+    for (int x = -9; x <= 9; ++x)
+      for (int y = -9; y <= 9; ++y)
+        for (int z = -9; z <= 9; ++z)
+          if (x * x + y * y + z * z == 81) sphere.add(x, y, z);
+    // FitSphere refuses spheres thinner than its absolute coplanarity tolerance (0.001); its
+    // refinement has no such floor.
+    double centre[3] = {sphere.at(0) + 3 * scale, sphere.at(1) - 2 * scale, sphere.at(2)}, r = 60.0 * scale;
+    if (scale >= 1.0)
+      ASSERT_EQ(FitSphere(sphere.p.x.data(), sphere.p.y.data(), sphere.p.z.data(), sphere.p.n(), centre, &r, &err),
+                0);
+    else
+      ASSERT_EQ(SphereNonllsqrFitMinpack(sphere.p.x.data(), sphere.p.y.data(), sphere.p.z.data(), sphere.p.n(),
+                                         centre, &r, 1e-15, 100, &err, &maxDev), 0);
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(centre[k], sphere.at(k), tol) << scale;
+    EXPECT_NEAR(r, 63.0 * scale, tol);
+
+    ExactSamples cyl{{}, scale};
+    for (int h : {-20, -7, 3, 16}) LatticeCircle(25, [&](int x, int y) { cyl.add(x, y, h); });
+    double point[3] = {cyl.at(0) + 9 * scale, cyl.at(1) - 6 * scale, cyl.at(2) + 4 * scale};
+    double a[3] = {0.8, -0.35, 0.45}, cr = 160.0 * scale;
+    ASSERT_EQ(CylinderNonllsqrFitMinpack(cyl.p.x.data(), cyl.p.y.data(), cyl.p.z.data(), cyl.p.n(), 1e-15, 400,
+                                         point, a, &cr, &err, &maxDev), 0);
+    EXPECT_NEAR(std::fabs(VecDotProd3(a, axis)), 1.0, 1e-9);
+    double off[3], across[3];
+    for (int k = 0; k < 3; ++k) off[k] = point[k] - cyl.at(k);
+    EXPECT_LT(VecSize3(VecCrossProd3(off, axis, across)), tol);  // the fitted axis point lies on the axis
+    EXPECT_NEAR(std::fabs(cr), 175.0 * scale, tol);
+
+    // Half angle atan(3/4): height 4 r / 3 on lattice circles whose radius is a multiple of 3.
+    ExactSamples cone{{}, scale};
+    for (int rr : {15, 39, 51, 75}) LatticeCircle(rr, [&](int x, int y) { cone.add(x, y, 4 * rr / 3); });
+    double apex[3] = {cone.at(0) + 20 * scale, cone.at(1) - 15 * scale, cone.at(2) + 10 * scale};
+    double ca[3] = {0.83, -0.31, 0.46}, angle = 0.68;
+    ASSERT_EQ(ConeNonllsqrFitMinpack(cone.p.x.data(), cone.p.y.data(), cone.p.z.data(), cone.p.n(), 1e-15, 400, apex,
+                                     ca, &angle, &err, &maxDev), 0);
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(apex[k], cone.at(k), tol) << scale;
+    EXPECT_NEAR(std::fabs(VecDotProd3(ca, axis)), 1.0, 1e-9);
+    EXPECT_NEAR(angle, std::atan(0.75), 1e-9);
+  }
+}
+
+// The geometric cone residual's sum of squares at the parameters p (after a fit, whose points
+// the callback still reads).
+double ConeSumOfSquares(int m, const double p[7]) {
+  std::vector<double> f(m);
+  int mm = m, n = 7, ld = m, flag = 1;
+  double x[7];
+  std::copy(p, p + 7, x);
+  ConeChiSqMinpack(&mm, &n, x, f.data(), nullptr, &ld, &flag);
+  double sum = 0.0;
+  for (double v : f) sum += v * v;
+  return sum;
+}
+
+// On noisy samples the fit stops at the least-squares optimum of its residual: no coordinate
+// step lowers the sum of squares (a wrong Jacobian stops the solver short of it).
+TEST_F(FitTest, NoisyConeFitIsTheLeastSquaresOptimum) {
+  for (double scale : {1e-3, 1.0, 1e3}) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> U(0.0, 1.0), N(-0.01, 0.01);
+    double axis[3] = {0.3, -0.5, 0.8};
+    VecNormalize3(axis, axis);
+    double u[3], v[3];
+    PerpVecs(axis, u, v);
+    const double apex[3] = {2 * scale, 1 * scale, -1 * scale}, half = 0.5;
+    Points p;
+    for (int i = 0; i < 300; ++i) {
+      const double h = (1.0 + 2.0 * U(rng)) * scale, t = 6.283185307179586 * U(rng);
+      const double rr = h * std::tan(half) + N(rng) * scale;
+      p.add(apex[0] + h * axis[0] + rr * (std::cos(t) * u[0] + std::sin(t) * v[0]),
+            apex[1] + h * axis[1] + rr * (std::cos(t) * u[1] + std::sin(t) * v[1]),
+            apex[2] + h * axis[2] + rr * (std::cos(t) * u[2] + std::sin(t) * v[2]));
+    }
+    double ap[3] = {apex[0] + 0.05 * scale, apex[1] - 0.05 * scale, apex[2]}, ca[3] = {0.35, -0.45, 0.8};
+    double angle = 0.45, err, maxDev;
+    ASSERT_EQ(ConeNonllsqrFitMinpack(p.x.data(), p.y.data(), p.z.data(), p.n(), 1e-15, 400, ap, ca, &angle, &err,
+                                     &maxDev), 0);
+    const double fit[7] = {ap[0], ap[1], ap[2], ca[0], ca[1], ca[2], angle};
+    const double best = ConeSumOfSquares(p.n(), fit);
+    for (int j = 0; j < 7; ++j)
+      for (double sign : {-1.0, 1.0}) {
+        double q[7];
+        std::copy(fit, fit + 7, q);
+        q[j] += sign * 1e-5 * (j < 3 ? scale : 1.0);
+        EXPECT_GE(ConeSumOfSquares(p.n(), q), best * (1.0 - 1e-12)) << "parameter " << j << " at scale " << scale;
+      }
+  }
+}
+
 TEST_F(FitTest, NoisyFitsAreLocalMinimaAndMoveWithTheirPoints) {
   const double cc[2] = {0.3, 0.7};
   Points c = CirclePoints(cc, 5.0, 200, 0.05, 3);
