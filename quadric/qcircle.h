@@ -53,8 +53,10 @@ int MakeExtremeCircles(const float* x, const float* y, int n, double innerCentre
 // 50 points). Every failure but n < 3 falls back on the least-squares centre with the largest
 // empty radius about it; 0 for n < 3 or when that fit fails too, else 1.
 int MakeInnerCircle(const float* x, const float* y, int n, double centre[2], double* radius);
-// Smallest enclosing circle by iteration over the convex hull: the diameter circle of two far
-// points, else three-point circles swapping in the point farthest outside. 1; 0 for n < 3,
+// An enclosing circle by iteration over the convex hull: the diameter circle of two far
+// points, else three-point circles swapping in the point farthest outside, until none is
+// outside. It holds every point but is not in general the smallest enclosing circle: on noisy
+// round profiles (radius 10, noise 0.5) it came out up to 6% larger (0.58). 1; 0 for n < 3,
 // exhausted memory, collinear triples or no enclosing circle within 11 + 20 passes.
 int MakeOuterCircle(const float* x, const float* y, int n, double centre[2], double* radius);
 // The enclosing circle of MakeExtremeCircles; its result.
