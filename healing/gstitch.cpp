@@ -135,7 +135,7 @@ int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, co
 constexpr int kNormalGrid = 12;  // normals at (kNormalGrid + 1)^2 parameters per surface
 constexpr double kGapSlack = 1e-6;     // below the float rounding of host coordinates
 constexpr double kAngleSlack = 0.01;   // degrees
-constexpr double kCreaseAngleSlack = 0.015;  // of the crease's angle
+constexpr double kCreaseAngleRise = 1.0;  // degrees
 
 // Lives outside every tracking scope (the topology's records made while it is held must not
 // be tied to one), so its blocks have owners.
@@ -207,10 +207,11 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
   for (int e = 0; e < bs->nEdge; ++e) {
     const EdgeInfoStruct* ed = &bs->edges[e];
     if (!ed->paired) continue;
-    // A crease (a seam beyond the angle limit, healed in position only) keeps its angle but not
-    // the places of its largest one: moved boundaries are sampled elsewhere, and the largest
-    // angle over the samples moves by a percent or two of it with no change in the crease.
-    const double slack = kAngleSlack + (ed->continuity < 1 ? kCreaseAngleSlack * before.angle[e] : 0.0);
+    // A crease (a seam beyond the angle limit, healed in position only) keeps its angle within
+    // a degree: closing it moves both boundaries onto one curve and turns the ends of the seams
+    // meeting at its corners onto common tangents, which tilts the normals near the corners.
+    // Held to the smooth seams' hundredth of a degree, rough groups stayed as they came.
+    const double slack = ed->continuity < 1 ? kCreaseAngleRise : kAngleSlack;
     if (after.gap[e] <= before.gap[e] + kGapSlack && after.angle[e] <= before.angle[e] + slack) continue;
     int a = -1, b = -1;
     GetBndrEdgeAdjSrfIds(ed, &a, &b);
@@ -362,6 +363,21 @@ int SetHealStitchInfo(int n, int continuity, int bFixedSamples, double healGap, 
 
 namespace {
 
+// Copies of the topology's surfaces, all of them or (with `which`) those marked; null entries
+// elsewhere. A new array outside every scope, or null when memory ran out.
+Bspline** CopyTopologySurfaces(BndrStruct* bs, int n, const char* which = nullptr) {
+  TrackingScope scope;
+  auto** out = CallocArray<Bspline*>(n);
+  if (!out || KernelFailed()) return nullptr;
+  for (int i = 0; i < n; ++i) {
+    if (which && !which[i]) continue;
+    out[i] = CopyBsplineStructAndChildren(TopologySurface(bs, i));
+    if (!out[i] || KernelFailed()) return nullptr;
+  }
+  scope.keep();
+  return out;
+}
+
 // The stitch and the tangential heal on the topology's surfaces, starting from the caller's
 // control points (which are only read). With `positional`, a copy of every surface as the
 // positional stitch left it, before the tangential heal, goes there (new records, outside
@@ -401,21 +417,6 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
   NewHealSrfGrpEdgeG1Continuity(bs, info.gapTol, info.angleTol, 25, std::max(info.stagnation, 0.01), info.relTol,
                                 0);
   return KernelFailed() ? -2 : 0;
-}
-
-// Copies of the topology's surfaces, all of them or (with `which`) those marked; null entries
-// elsewhere. A new array outside every scope, or null when memory ran out.
-Bspline** CopyTopologySurfaces(BndrStruct* bs, int n, const char* which = nullptr) {
-  TrackingScope scope;
-  auto** out = CallocArray<Bspline*>(n);
-  if (!out || KernelFailed()) return nullptr;
-  for (int i = 0; i < n; ++i) {
-    if (which && !which[i]) continue;
-    out[i] = CopyBsplineStructAndChildren(TopologySurface(bs, i));
-    if (!out[i] || KernelFailed()) return nullptr;
-  }
-  scope.keep();
-  return out;
 }
 
 }  // namespace

@@ -63,9 +63,9 @@ int UpdateSrfBndryCrvGeom(Bspline* surface, int side, const Bspline* curve);
 
 // After boundary rows moved (before: the surface's earlier control points, x y z per point, u
 // fastest, nu x nv of them), the second row next to each boundary takes its boundary's
-// displacement, so the derivative across every boundary stays as it was; next to a corner the
-// two sides' displacements combine as in a Coons patch (their sum less the corner's). Other
-// counts than the surface's now: 0, nothing done.
+// displacement, so the derivative across every boundary stays as it was; the point diagonal to
+// a corner, in two second rows, takes the mean of the two sides' displacements. Other counts
+// than the surface's now: 0, nothing done.
 int CarrySecondRows(Bspline* surface, int nu, int nv, const double* before);
 
 // The control points of every surface of a topology (x y z per point, u fastest, nu x nv of

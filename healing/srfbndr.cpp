@@ -1714,9 +1714,14 @@ int FindEdgeCommonTangent(double nA[3], double nB[3], double tA[3], double tB[3]
     SetUnitVecOnSameSide(tB, d);
     return 0;
   }
-  // Parallel normals (or a twist): the common tangent is the mean direction in the shared
-  // tangent plane.
-  SetUnitVecOnSameSide(nB, nA);
+  // Parallel normals (or a twist): the common tangent is the mean direction in the plane of
+  // the mean normal, which both sides then share. (In A's plane it was A's own tangent, to
+  // which B's turned by the whole of their difference: 9 degrees at jittered corners.)
+  const double sB = VecDotProd3(nA, nB) < 0.0 ? -1.0 : 1.0;  // each side keeps its orientation
+  double nm[3] = {nA[0] + sB * nB[0], nA[1] + sB * nB[1], nA[2] + sB * nB[2]};
+  if (UnitOrZero(nm, nm) < kTiny) return -2;
+  Copy3(nm, nA);
+  for (int k = 0; k < 3; ++k) nB[k] = sB * nm[k];
   double p[3];
   if (!ProjectUnit(m, nA, p)) return -2;
   SetUnitVecOnSameSide(tA, p);
