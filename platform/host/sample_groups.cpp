@@ -432,6 +432,12 @@ void HostSurfaceNormal(const HostSurfaceView& s, double u, double v, double n[3]
   n[2] = su[0] * sv[1] - su[1] * sv[0];
 }
 
+void HostSidePoint(const HostSurfaceView& s, int side, double t, double out[3]) {
+  double u, v;
+  SideParams(s, side, t, &u, &v);
+  EvalHostSurface(s, u, v, out);
+}
+
 SeamMeasure MeasureSeam(const SampleSeam& seam, int samples) {
   HostSurfaceView a = ViewHostSurface(seam.elemA), b = ViewHostSurface(seam.elemB);
   SeamMeasure m{};
@@ -477,9 +483,34 @@ SeamMeasure MeasureSeam(const SampleSeam& seam, int samples) {
     double na[3], nb[3];
     HostSurfaceNormal(a, ua, va, na);
     HostSurfaceNormal(b, ub, vb, nb);
-    m.maxAngle = std::max(m.maxAngle, Angle(na, nb));
+    m.angles.push_back(Angle(na, nb));
+    m.maxAngle = std::max(m.maxAngle, m.angles.back());
   }
   return m;
+}
+
+double ShortestBoundaryCurve(const SampleGroup& g, int* element, int* side) {
+  double shortest = HUGE_VAL;
+  for (int e : g.elements) {
+    const HostSurfaceView s = ViewHostSurface(e);
+    for (int sd = 1; sd <= 4; ++sd) {
+      constexpr int kSamples = 2000;
+      double length = 0.0, prev[3] = {0, 0, 0};
+      for (int k = 0; k <= kSamples; ++k) {
+        double u, v, p[3];
+        SideParams(s, sd, double(k) / kSamples, &u, &v);
+        EvalHostSurface(s, u, v, p);
+        if (k) length += Dist(p, prev);
+        std::copy(p, p + 3, prev);
+      }
+      if (length < shortest) {
+        shortest = length;
+        if (element) *element = e;
+        if (side) *side = sd;
+      }
+    }
+  }
+  return shortest;
 }
 
 int CountFlippedNormals(int element, int samples) {

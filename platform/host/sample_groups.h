@@ -55,13 +55,21 @@ struct HostSurfaceView {
 HostSurfaceView ViewHostSurface(int element);
 void EvalHostSurface(const HostSurfaceView& s, double u, double v, double out[3]);
 void HostSurfaceNormal(const HostSurfaceView& s, double u, double v, double n[3]);
+// The point at parameter t (0..1, in increasing surface parameter) along side `side`.
+void HostSidePoint(const HostSurfaceView& s, int side, double t, double out[3]);
 
 struct SeamMeasure {
   double maxGap;    // largest distance from side A's samples to side B's boundary curve
   double maxAngle;  // largest folded angle between the two surfaces' normals there, degrees
   double gapOnA[3], gapOnB[3];  // where maxGap is: side A's sample and its closest point on side B
+  // The angle at every sample of side A, in the order of its parameter (sample i at i / (n - 1)).
+  std::vector<double> angles;
 };
 SeamMeasure MeasureSeam(const SampleSeam& seam, int samples = 200);
+
+// Length of the shortest boundary curve of the group's surfaces (each side sampled densely),
+// the measure the plug-in's MAXGAP limit is a quarter of; *element and *side say where it is.
+double ShortestBoundaryCurve(const SampleGroup& g, int* element = nullptr, int* side = nullptr);
 
 // Sampled normals of an element ((samples + 1)^2 of them, evenly in its domain) that point
 // against the patch's mean normal: a folded patch has some.

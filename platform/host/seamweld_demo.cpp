@@ -5,6 +5,9 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +16,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "platform/host/sample_groups.h"
 #include "platform/saa_control.h"
@@ -35,12 +40,13 @@ struct Options {
   std::string objDir;  // empty: no meshes
 };
 
-void Usage() {
-  printf(
+void Usage(FILE* out) {
+  fprintf(out,
       "usage: seamweld_demo [options]\n"
-      "  --group all|two|grid|tjunction|mixed   sample group(s) to heal (all)\n"
-      "  --maxgap G --maxangle A           topology tolerances (0.05, 5 degrees)\n"
-      "  --healgap G --healangle A         healing targets (0.001, 0.5 degrees)\n"
+      "  --group all|two|grid|tjunction|mixed|rough   sample group(s) to heal (all)\n"
+      "  --maxgap G --maxangle A           topology tolerances (0.05, 5 degrees); G above 0 and at\n"
+      "                                    most a quarter of the group's shortest boundary curve, A >= 0\n"
+      "  --healgap G --healangle A         healing targets (0.001, 0.5 degrees), both above 0\n"
       "  --continuity position|tangency|curvature|none   outer boundary (none)\n"
       "  --no-report                       do not print the per-side report\n"
       "  --plugin PATH                     plug-in library to load\n"
@@ -49,21 +55,41 @@ void Usage() {
       "                                    seams' worst gaps as DIR/<group>_seams_before.obj and _after.obj\n");
 }
 
-// False when the program should stop: after --help (*exitCode 0) or a bad option (2).
+const char* const kGroups[] = {"two", "grid", "tjunction", "mixed", "rough"};
+const char* const kContinuities[] = {"position", "tangency", "curvature", "none"};
+
+bool OneOf(const std::string& v, const char* const* names, size_t n) {
+  return std::find_if(names, names + n, [&](const char* name) { return v == name; }) != names + n;
+}
+
+// A number the plug-in can take: the whole text is read, it is finite and a float holds it, and
+// it is above 0 (at least 0 where zeroWorks); a value a float rounds to 0 counts as 0.
+bool ParseValue(const std::string& option, const char* text, bool zeroWorks, float* out) {
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text, &end);
+  const char* problem = nullptr;
+  if (end == text || *end != '\0') problem = "is not a number";
+  else if (!std::isfinite(v) || std::fabs(v) > FLT_MAX) problem = "is not a finite single-precision number";
+  else if (v < 0.0) problem = zeroWorks ? "must be at least 0" : "must be above 0";
+  else if (!zeroWorks && static_cast<float>(v) == 0.0f) problem = "must be above 0";
+  if (problem) {
+    fprintf(stderr, "%s %s: the value %s\n", option.c_str(), text, problem);
+    return false;
+  }
+  *out = static_cast<float>(v);
+  return true;
+}
+
+// False when the program should stop: after --help (*exitCode 0) or a bad option (2). Every
+// option is checked here, before anything is printed.
 bool Parse(int argc, char** argv, Options* o, int* exitCode) {
   *exitCode = 2;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    auto next = [&](const char* what) -> const char* {
-      if (i + 1 >= argc) {
-        fprintf(stderr, "%s needs a value\n", what);
-        return nullptr;
-      }
-      return argv[++i];
-    };
     const char* v = nullptr;
     if (a == "--help" || a == "-h") {
-      Usage();
+      Usage(stdout);
       *exitCode = 0;
       return false;
     }
@@ -72,18 +98,30 @@ bool Parse(int argc, char** argv, Options* o, int* exitCode) {
                                              "--healangle", "--continuity", "--plugin", "--obj"};
     if (std::find(std::begin(kWithValue), std::end(kWithValue), a) == std::end(kWithValue)) {
       fprintf(stderr, "unknown option %s\n", a.c_str());
-      Usage();
+      Usage(stderr);
       return false;
     }
-    if (!(v = next(a.c_str()))) return false;
-    if (a == "--group") o->group = v;
-    else if (a == "--maxgap") o->maxGap = std::strtof(v, nullptr);
-    else if (a == "--maxangle") o->maxAngle = std::strtof(v, nullptr);
-    else if (a == "--healgap") o->healGap = std::strtof(v, nullptr);
-    else if (a == "--healangle") o->healAngle = std::strtof(v, nullptr);
-    else if (a == "--continuity") o->continuity = v;
+    if (i + 1 >= argc) {
+      fprintf(stderr, "%s needs a value\n", a.c_str());
+      return false;
+    }
+    v = argv[++i];
+    bool ok = true;
+    if (a == "--group") {
+      o->group = v;
+      ok = o->group == "all" || OneOf(o->group, kGroups, std::size(kGroups));
+      if (!ok) fprintf(stderr, "--group %s: unknown group (all, two, grid, tjunction, mixed or rough)\n", v);
+    } else if (a == "--continuity") {
+      o->continuity = v;
+      ok = OneOf(o->continuity, kContinuities, std::size(kContinuities));
+      if (!ok) fprintf(stderr, "--continuity %s: unknown continuity (position, tangency, curvature or none)\n", v);
+    } else if (a == "--maxgap") ok = ParseValue(a, v, false, &o->maxGap);
+    else if (a == "--maxangle") ok = ParseValue(a, v, true, &o->maxAngle);
+    else if (a == "--healgap") ok = ParseValue(a, v, false, &o->healGap);
+    else if (a == "--healangle") ok = ParseValue(a, v, false, &o->healAngle);
     else if (a == "--obj") o->objDir = v;
     else o->plugin = v;
+    if (!ok) return false;
   }
   return true;
 }
@@ -139,25 +177,43 @@ std::string SeamName(const SampleSeam& s) {
          SideName(s.sideB);
 }
 
-bool CloseObj(FILE* f, const std::string& path) {
-  const bool ok = !ferror(f);
-  if (fclose(f) != 0 || !ok) {
+// An OBJ file is written under a temporary name beside its place and renamed when complete, so
+// that a failed write (a full disk, a path that cannot be written) leaves no partial file.
+struct ObjFile {
+  FILE* f = nullptr;
+  std::string path, temporary;
+};
+
+bool OpenObj(const std::string& path, ObjFile* obj) {
+  obj->path = path;
+  obj->temporary = path + ".XXXXXX";
+  const int fd = mkstemp(obj->temporary.data());
+  if (fd >= 0 && !(obj->f = fdopen(fd, "w"))) close(fd);
+  if (!obj->f) {
+    if (fd >= 0) unlink(obj->temporary.c_str());
     fprintf(stderr, "cannot write %s\n", path.c_str());
     return false;
   }
   return true;
 }
 
-FILE* OpenObj(const std::string& path) {
-  FILE* f = fopen(path.c_str(), "w");
-  if (!f) fprintf(stderr, "cannot write %s\n", path.c_str());
-  return f;
+bool CloseObj(ObjFile* obj) {
+  const bool written = !ferror(obj->f) && fflush(obj->f) == 0;
+  const bool closed = fclose(obj->f) == 0;
+  obj->f = nullptr;
+  if (!written || !closed || rename(obj->temporary.c_str(), obj->path.c_str()) != 0) {
+    unlink(obj->temporary.c_str());
+    fprintf(stderr, "cannot write %s\n", obj->path.c_str());
+    return false;
+  }
+  return true;
 }
 
 // The surface on a (kObjQuads + 1)^2 grid of its parameter domain, as quads.
 bool WriteSurfaceObj(const std::string& path, int element, const char* state) {
-  FILE* f = OpenObj(path);
-  if (!f) return false;
+  ObjFile obj;
+  if (!OpenObj(path, &obj)) return false;
+  FILE* f = obj.f;
   const HostSurfaceView s = ViewHostSurface(element);
   const double u0 = s.knotsU[s.pu], u1 = s.knotsU[s.cu], v0 = s.knotsV[s.pv], v1 = s.knotsV[s.cv];
   const int n = kObjQuads;
@@ -175,7 +231,7 @@ bool WriteSurfaceObj(const std::string& path, int element, const char* state) {
       const int a = j * (n + 1) + i + 1;  // OBJ indices start at 1
       fprintf(f, "f %d %d %d %d\n", a, a + 1, a + n + 2, a + n + 1);
     }
-  return CloseObj(f, path);
+  return CloseObj(&obj);
 }
 
 // One object per seam at its worst gap: the segment from side A's sample to the closest point of
@@ -183,8 +239,9 @@ bool WriteSurfaceObj(const std::string& path, int element, const char* state) {
 // viewers that draw only faces show it too.
 bool WriteSeamsObj(const std::string& path, const SampleGroup& g, const std::vector<SeamMeasure>& m,
                    double markerSize, const char* state) {
-  FILE* f = OpenObj(path);
-  if (!f) return false;
+  ObjFile obj;
+  if (!OpenObj(path, &obj)) return false;
+  FILE* f = obj.f;
   fprintf(f, "# SeamWeld demo: the worst gap of every seam %s the heal\n", state);
   int base = 0;
   for (size_t k = 0; k < g.seams.size(); ++k) {
@@ -207,7 +264,7 @@ bool WriteSeamsObj(const std::string& path, const SampleGroup& g, const std::vec
     for (const auto& t : faces) fprintf(f, "f %d %d %d\n", t[0], t[1], t[2]);
     base += 8;
   }
-  return CloseObj(f, path);
+  return CloseObj(&obj);
 }
 
 bool WriteGroupObj(const Options& o, const std::string& which, const SampleGroup& g,
@@ -233,12 +290,76 @@ double MarkerSize(const SampleGroup& g) {
   return 0.01 * std::sqrt(d2);
 }
 
+SampleGroup BuildGroup(const std::string& which) {
+  if (which == "two") return BuildTwoPatchGroup(0.01, 3.0);
+  if (which == "grid") return BuildGridGroup(0.01);
+  if (which == "mixed") return BuildMixedDegreeGroup(1, 0.0006);
+  if (which == "rough") {
+    // Shared rows jittered by +-0.005 in z and +-0.001 in x and y: seams open by up to about
+    // 0.01 and kinked by several degrees, some beyond MAXANGLE (creases, healed in position).
+    SampleGroup g = BuildRoughGrid(3, 8, 0.005, 0.001, 7);
+    g.name = "rough 3x3 grid";
+    return g;
+  }
+  return BuildTJunctionGroup(0.01);
+}
+
+std::string Counted(size_t n, const char* word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+// Side of an element that meets side `side` at its end t = `end` (0 or 1): sides run in
+// increasing parameter, so u-min and u-max end on v-min (t = 0) and v-max (t = 1), v-min and
+// v-max on u-min and u-max.
+int SideAtEnd(int side, int end) {
+  if (side == 1 || side == 3) return end ? 4 : 2;
+  return end ? 3 : 1;
+}
+
+// A side is on the group's outer boundary when no other surface's boundary passes within
+// `reach` of its middle.
+bool IsOuterSide(const SampleGroup& g, int element, int side, double reach) {
+  double mid[3];
+  HostSidePoint(ViewHostSurface(element), side, 0.5, mid);
+  constexpr int kSamples = 64;
+  for (int e : g.elements) {
+    if (e == element) continue;
+    const HostSurfaceView s = ViewHostSurface(e);
+    for (int sd = 1; sd <= 4; ++sd)
+      for (int k = 0; k <= kSamples; ++k) {
+        double p[3];
+        HostSidePoint(s, sd, double(k) / kSamples, p);
+        if (std::hypot(p[0] - mid[0], p[1] - mid[1], p[2] - mid[2]) <= reach) return false;
+      }
+  }
+  return true;
+}
+
+// With the outer boundary held, a seam end on it keeps the angle the held rows give it; the
+// heal's work shows on the rest of the seam. The ends are the first and last tenth of the
+// seam at an end that lies on the outer boundary.
+constexpr double kHeldEndShare = 0.1;
+
+struct SeamAngles {
+  double inside = 0.0;  // largest angle away from held ends
+  double ends = -1.0;   // largest angle at held ends, -1 when the seam has none
+};
+
+SeamAngles SplitAngles(const SeamMeasure& m, const bool held[2]) {
+  SeamAngles a;
+  const size_t n = m.angles.size();
+  for (size_t i = 0; i < n; ++i) {
+    const double t = n > 1 ? double(i) / double(n - 1) : 0.0;
+    const bool atEnd = (held[0] && t < kHeldEndShare) || (held[1] && t > 1.0 - kHeldEndShare);
+    double& slot = atEnd ? a.ends : a.inside;
+    slot = std::max(slot, m.angles[i]);
+  }
+  return a;
+}
+
 int RunGroup(const Plugin& plugin, const Options& o, const std::string& which) {
   SAAStubReset();
-  SampleGroup g = which == "two"         ? BuildTwoPatchGroup(0.01, 3.0)
-                  : which == "grid"      ? BuildGridGroup(0.01)
-                  : which == "mixed"     ? BuildMixedDegreeGroup(1, 0.0006)
-                                         : BuildTJunctionGroup(0.01);
+  SampleGroup g = BuildGroup(which);
   SAA_CustomContext ctx = SAAStubCreateContext();
   for (int e : g.elements) SAAStubPick(ctx, e);
   SetValues(ctx, o);
@@ -247,8 +368,17 @@ int RunGroup(const Plugin& plugin, const Options& o, const std::string& which) {
   for (const SampleSeam& s : g.seams) before.push_back(MeasureSeam(s));
   const double markerSize = MarkerSize(g);
   bool objOk = o.objDir.empty() || WriteGroupObj(o, which, g, before, markerSize, "before");
+  const bool held = o.continuity != "none";
+  // Which ends of each seam lie on the outer boundary, from the group as it starts.
+  std::vector<std::array<bool, 2>> heldEnds(g.seams.size(), {false, false});
+  if (held)
+    for (size_t i = 0; i < g.seams.size(); ++i)
+      for (int end = 0; end < 2; ++end)
+        heldEnds[i][end] =
+            IsOuterSide(g, g.seams[i].elemA, SideAtEnd(g.seams[i].sideA, end), o.maxGap + 2.0 * markerSize);
 
-  printf("==== %s: %zu surfaces, %zu seams\n", g.name.c_str(), g.elements.size(), g.seams.size());
+  printf("==== %s: %s, %s\n", g.name.c_str(), Counted(g.elements.size(), "surface").c_str(),
+         Counted(g.seams.size(), "seam").c_str());
   fflush(stdout);
   int status = plugin.init(ctx);
   if (status == 0) status = plugin.edit(ctx);
@@ -259,16 +389,46 @@ int RunGroup(const Plugin& plugin, const Options& o, const std::string& which) {
   }
   fflush(stdout);
   printf("status %d\n", status);
-  printf("%-26s %12s %12s %12s %12s\n", "seam", "gap before", "gap after", "angle before", "angle after");
+  // Gaps in the scene's units, angles between the two sides' normals in degrees, both measured
+  // by this program; a seam meets the targets when its gap is within HEALGAP and, unless it
+  // started above MAXANGLE (a crease, healed in position only), its angle within HEALANGLE.
+  if (held) {
+    printf("%-30s %23s %25s %25s\n", "", "gap (model units)", "angle inside (degrees)", "at held ends (degrees)");
+    printf("%-30s %11s %11s %12s %12s %12s %12s  %s\n", "seam", "before", "after", "before", "after", "before",
+           "after", "targets");
+  } else {
+    printf("%-30s %23s %25s\n", "", "gap (model units)", "normal angle (degrees)");
+    printf("%-30s %11s %11s %12s %12s  %s\n", "seam", "before", "after", "before", "after", "targets");
+  }
   std::vector<SeamMeasure> afterAll;
+  size_t within = 0;
   for (size_t i = 0; i < g.seams.size(); ++i) {
     const SampleSeam& s = g.seams[i];
     const SeamMeasure after = afterAll.emplace_back(MeasureSeam(s));
+    const bool ends[2] = {heldEnds[i][0], heldEnds[i][1]};
+    const SeamAngles a0 = SplitAngles(before[i], ends), a1 = SplitAngles(after, ends);
+    const bool crease = before[i].maxAngle > o.maxAngle;
+    const bool gapOk = after.maxGap <= o.healGap;
+    const bool angleOk = crease || (held ? a1.inside : after.maxAngle) <= o.healAngle;
+    within += gapOk && angleOk;
+    std::string verdict = gapOk && angleOk ? "met" : !gapOk && !angleOk ? "gap and angle missed"
+                                                  : !gapOk              ? "gap missed"
+                                                                        : "angle missed";
+    if (crease) verdict += " (crease)";
     std::string label = SAAStubSurfaceAt(s.elemA).name + " " + SideName(s.sideA) + " / " +
                         SAAStubSurfaceAt(s.elemB).name + " " + SideName(s.sideB);
-    printf("%-26s %12.6f %12.6f %12.4f %12.4f\n", label.c_str(), before[i].maxGap, after.maxGap,
-           before[i].maxAngle, after.maxAngle);
+    if (held) {
+      char endsText[32] = "           -            -";
+      if (a0.ends >= 0.0) snprintf(endsText, sizeof endsText, "%12.4f %12.4f", a0.ends, a1.ends);
+      printf("%-30s %11.6f %11.6f %12.4f %12.4f %s  %s\n", label.c_str(), before[i].maxGap, after.maxGap, a0.inside,
+             a1.inside, endsText, verdict.c_str());
+    } else {
+      printf("%-30s %11.6f %11.6f %12.4f %12.4f  %s\n", label.c_str(), before[i].maxGap, after.maxGap,
+             before[i].maxAngle, after.maxAngle, verdict.c_str());
+    }
   }
+  printf("verdict: %zu of %s within HEALGAP and, where smooth, HEALANGLE\n", within,
+         Counted(g.seams.size(), "seam").c_str());
   if (!o.objDir.empty()) {
     objOk = WriteGroupObj(o, which, g, afterAll, markerSize, "after") && objOk;
     printf("meshes: %s/%s_*_before.obj and _after.obj\n", o.objDir.c_str(), which.c_str());
@@ -279,12 +439,34 @@ int RunGroup(const Plugin& plugin, const Options& o, const std::string& which) {
   return cleanup ? cleanup : objOk ? 0 : 1;
 }
 
+// The plug-in refuses a MAXGAP above a quarter of a group's shortest boundary curve (its own
+// boundaries would pair); the demo says so before it starts.
+bool MaxGapFits(const Options& o, const std::vector<std::string>& groups) {
+  for (const std::string& which : groups) {
+    SAAStubReset();
+    const SampleGroup g = BuildGroup(which);
+    const double limit = 0.25 * ShortestBoundaryCurve(g);
+    SAAStubReset();
+    if (o.maxGap > limit) {
+      fprintf(stderr,
+              "--maxgap %g: the value must not exceed %g for group %s, a quarter of its shortest boundary curve\n",
+              o.maxGap, limit, which.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Options o;
   int exitCode = 0;
   if (!Parse(argc, argv, &o, &exitCode)) return exitCode;
+  std::vector<std::string> groups;
+  if (o.group == "all") groups.assign(std::begin(kGroups), std::end(kGroups));
+  else groups = {o.group};
+  if (!MaxGapFits(o, groups)) return 2;
   if (!o.objDir.empty()) {
     std::error_code ec;
     std::filesystem::create_directories(o.objDir, ec);
@@ -297,15 +479,8 @@ int main(int argc, char** argv) {
   if (!Load(o.plugin, &plugin)) return 1;
   printf("SeamWeld demo: MAXGAP %g, MAXANGLE %g, HEALGAP %g, HEALANGLE %g, outer boundary %s\n\n", o.maxGap,
          o.maxAngle, o.healGap, o.healAngle, o.continuity.c_str());
-  std::vector<std::string> groups;
-  if (o.group == "all") groups = {"two", "grid", "tjunction", "mixed"};
-  else groups = {o.group};
   int worst = 0;
   for (const std::string& g : groups) {
-    if (g != "two" && g != "grid" && g != "tjunction" && g != "mixed") {
-      fprintf(stderr, "unknown group %s\n", g.c_str());
-      return 2;
-    }
     int s = RunGroup(plugin, o, g);
     if (s && !worst) worst = s;
   }

@@ -111,30 +111,6 @@ TEST_F(Refusals, ZeroMaxAngleHealsInPositionOnly) {
   EXPECT_EQ(cleanupSeamWeld(ctx), 0);
 }
 
-// Shortest boundary curve of the group, measured from the host's own surfaces.
-double ShortestBoundary(const SampleGroup& g) {
-  double shortest = HUGE_VAL;
-  for (int e : g.elements) {
-    const HostSurfaceView s = ViewHostSurface(e);
-    const double u0 = s.knotsU[s.pu], u1 = s.knotsU[s.cu], v0 = s.knotsV[s.pv], v1 = s.knotsV[s.cv];
-    for (int side = 1; side <= 4; ++side) {
-      double length = 0.0, prev[3];
-      const int n = 2000;
-      for (int k = 0; k <= n; ++k) {
-        const double t = double(k) / n;
-        const double u = side == 1 ? u0 : side == 3 ? u1 : u0 + t * (u1 - u0);
-        const double v = side == 2 ? v0 : side == 4 ? v1 : v0 + t * (v1 - v0);
-        double p[3];
-        EvalHostSurface(s, u, v, p);
-        if (k) length += std::hypot(p[0] - prev[0], p[1] - prev[1], p[2] - prev[2]);
-        std::copy(p, p + 3, prev);
-      }
-      shortest = std::min(shortest, length);
-    }
-  }
-  return shortest;
-}
-
 // MAXGAP may reach a quarter of the group's shortest boundary curve and no further: just below
 // it the group heals, just above it init, the dialog and the heal refuse with a message and
 // nothing is written. The rule holds in the group's own units (scaled by the host's matrix from
@@ -151,7 +127,7 @@ TEST_F(Refusals, MaxGapBeyondAQuarterOfTheShortestBoundaryIsRefused) {
           float* m = SAAStubSurfaceAt(e).matrix;
           m[0] = m[5] = m[10] = scale;
         }
-        const double shortest = ShortestBoundary(g);
+        const double shortest = ShortestBoundaryCurve(g);
         const auto before = Scene(g);
         HealTargets t;
         t.maxGap = static_cast<float>(share * shortest);

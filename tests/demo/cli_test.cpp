@@ -1,0 +1,254 @@
+// The demo host as a user runs it: options it cannot use are refused before anything is
+// printed, the seam table's verdict agrees with the table's own numbers, and a mesh that cannot
+// be written leaves no partial file behind.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct DemoRun {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs the demo through the shell; `prefix` runs before it in the same shell (limits).
+DemoRun RunDemo(const std::string& args, const std::string& prefix = "") {
+  const fs::path base = fs::path(::testing::TempDir()) / ("seamweld_cli_" + std::to_string(getpid()));
+  const std::string cmd = prefix + "exec " + std::string(SEAMWELD_DEMO) + " " + args + " >" + base.string() +
+                          ".out 2>" + base.string() + ".err";
+  const int rc = std::system(("sh -c '" + cmd + "'").c_str());
+  DemoRun r;
+  r.exitCode = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  r.out = ReadFile(base.string() + ".out");
+  r.err = ReadFile(base.string() + ".err");
+  fs::remove(base.string() + ".out");
+  fs::remove(base.string() + ".err");
+  return r;
+}
+
+TEST(DemoOptions, EachBadOptionExitsTwoWithItsMessageBeforeAnyOutput) {
+  const struct {
+    const char* args;
+    const char* message;
+  } cases[] = {
+      {"--healgap abc", "--healgap abc: the value is not a number"},
+      {"--healgap 0.001x", "--healgap 0.001x: the value is not a number"},
+      {"--healgap \"\"", "the value is not a number"},
+      {"--healgap nan", "--healgap nan: the value is not a finite single-precision number"},
+      {"--healgap 1e39", "--healgap 1e39: the value is not a finite single-precision number"},
+      {"--healgap -0.001", "--healgap -0.001: the value must be above 0"},
+      {"--healgap 0", "--healgap 0: the value must be above 0"},
+      {"--healgap 1e-50", "--healgap 1e-50: the value must be above 0"},  // 0 as a float
+      {"--healangle 0", "--healangle 0: the value must be above 0"},
+      {"--maxangle -1", "--maxangle -1: the value must be at least 0"},
+      {"--maxangle inf", "--maxangle inf: the value is not a finite single-precision number"},
+      {"--maxgap -inf", "--maxgap -inf: the value is not a finite single-precision number"},
+      {"--maxgap 1 --group two", "--maxgap 1: the value must not exceed 0.25"},
+      {"--group grid --maxgap 0.3", "for group grid, a quarter of its shortest boundary curve"},
+      {"--continuity foo", "--continuity foo: unknown continuity"},
+      {"--group foo", "--group foo: unknown group"},
+      {"--group two --healgap", "--healgap needs a value"},
+      {"--frobnicate", "unknown option --frobnicate"},
+  };
+  for (const auto& c : cases) {
+    const DemoRun r = RunDemo(c.args);
+    EXPECT_EQ(r.exitCode, 2) << c.args << "\n" << r.err;
+    EXPECT_EQ(r.out, "") << c.args;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
+  }
+}
+
+struct SeamRow {
+  std::string label;
+  std::vector<double> numbers;  // gap before, after, then angles before, after (per column pair)
+  std::string targets;
+};
+
+struct GroupSection {
+  std::string header;
+  std::vector<SeamRow> rows;
+  std::string verdict;
+};
+
+// Splits the demo's output into its group sections: the "====" line, the table rows (lines of
+// a label, numbers and a targets text), and the verdict line.
+std::vector<GroupSection> Sections(const std::string& out) {
+  std::vector<GroupSection> sections;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("==== ", 0) == 0) {
+      sections.push_back({line, {}, ""});
+      continue;
+    }
+    if (sections.empty()) continue;
+    if (line.rfind("verdict: ", 0) == 0) {
+      sections.back().verdict = line;
+      continue;
+    }
+    // A row: "<A> <side> / <B> <side>" then numbers (or "-") then the targets text.
+    const size_t slash = line.find(" / ");
+    if (slash == std::string::npos || line.size() < 31) continue;
+    SeamRow row;
+    row.label = line.substr(0, 30);
+    std::istringstream words(line.substr(30));
+    std::string w;
+    while (words >> w) {
+      if (w == "-") {
+        row.numbers.push_back(-1.0);
+        continue;
+      }
+      char* end = nullptr;
+      const double v = std::strtod(w.c_str(), &end);
+      if (*end != '\0') {
+        row.targets = w;
+        std::string rest;
+        std::getline(words, rest);
+        row.targets += rest;
+        break;
+      }
+      row.numbers.push_back(v);
+    }
+    sections.back().rows.push_back(row);
+  }
+  return sections;
+}
+
+// The verdict counts exactly the rows whose numbers meet the targets (gap within HEALGAP and,
+// for a seam that started at or below MAXANGLE, angle within HEALANGLE; with a held boundary
+// the angle away from the held ends), and the table's targets column says the same.
+void ExpectVerdictAgreesWithTable(const GroupSection& g, bool held, double healGap, double maxAngle,
+                                  double healAngle) {
+  int met = 0;
+  for (const SeamRow& r : g.rows) {
+    ASSERT_EQ(r.numbers.size(), held ? 6u : 4u) << g.header << ": " << r.label;
+    const bool crease = held ? std::max(r.numbers[2], r.numbers[4]) > maxAngle : r.numbers[2] > maxAngle;
+    const bool ok = r.numbers[1] <= healGap && (crease || r.numbers[3] <= healAngle);
+    met += ok;
+    EXPECT_EQ(r.targets.rfind("met", 0) == 0, ok) << g.header << ": " << r.label << " " << r.targets;
+    EXPECT_EQ(r.targets.find("(crease)") != std::string::npos, crease) << g.header << ": " << r.label;
+  }
+  const std::string expected = "verdict: " + std::to_string(met) + " of " + std::to_string(g.rows.size()) +
+                               (g.rows.size() == 1 ? " seam" : " seams") +
+                               " within HEALGAP and, where smooth, HEALANGLE";
+  EXPECT_EQ(g.verdict, expected) << g.header;
+}
+
+TEST(DemoVerdict, OneVerdictPerGroupAgreesWithItsOwnMeasurement) {
+  const DemoRun r = RunDemo("--no-report");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::vector<GroupSection> groups = Sections(r.out);
+  ASSERT_EQ(groups.size(), 5u) << r.out;
+  for (const GroupSection& g : groups) ExpectVerdictAgreesWithTable(g, false, 0.001, 5.0, 0.5);
+  // Counted nouns: one seam, several surfaces.
+  EXPECT_EQ(groups[0].header, "==== two patches: 2 surfaces, 1 seam");
+  EXPECT_EQ(r.out.find("1 seams"), std::string::npos);
+  EXPECT_NE(r.out.find("gap (model units)"), std::string::npos);
+  EXPECT_NE(r.out.find("normal angle (degrees)"), std::string::npos);
+  // The smooth samples heal whole; the rough group is there and healed in part at least.
+  for (size_t k = 0; k < 4; ++k) {
+    const std::string all = std::to_string(groups[k].rows.size());
+    EXPECT_EQ(groups[k].verdict.rfind("verdict: " + all + " of " + all, 0), 0u) << groups[k].verdict;
+  }
+  EXPECT_EQ(groups[4].header, "==== rough 3x3 grid: 9 surfaces, 12 seams");
+  EXPECT_EQ(groups[4].rows.size(), 12u);
+}
+
+// With the outer boundary held the angle columns split: at a seam end on the held boundary the
+// angle stays where the held rows put it, while the heal flattens the rest of the seam.
+TEST(DemoVerdict, HeldBoundarySplitsTheAngleIntoInsideAndHeldEnds) {
+  const DemoRun r = RunDemo("--no-report --continuity position --group two --healangle 0.6");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::vector<GroupSection> groups = Sections(r.out);
+  ASSERT_EQ(groups.size(), 1u) << r.out;
+  EXPECT_NE(r.out.find("at held ends (degrees)"), std::string::npos) << r.out;
+  ExpectVerdictAgreesWithTable(groups[0], true, 0.001, 5.0, 0.6);
+  ASSERT_EQ(groups[0].rows.size(), 1u);
+  const std::vector<double>& n = groups[0].rows[0].numbers;
+  EXPECT_NEAR(n[4], 3.0, 0.05);  // the held ends keep their 3 degrees ...
+  EXPECT_NEAR(n[5], n[4], 0.05);
+  EXPECT_LT(n[3], 0.6);  // ... while inside the seam the kink is healed
+  EXPECT_EQ(groups[0].verdict, "verdict: 1 of 1 seam within HEALGAP and, where smooth, HEALANGLE");
+
+  // On the grid the seams end once on the outer boundary and once at the centre; the interior
+  // seams of the mixed group have no held end.
+  const DemoRun grid = RunDemo("--no-report --continuity tangency --group mixed");
+  ASSERT_EQ(grid.exitCode, 0) << grid.err;
+  const std::vector<GroupSection> mixed = Sections(grid.out);
+  ASSERT_EQ(mixed.size(), 1u);
+  int withoutHeldEnd = 0;
+  for (const SeamRow& row : mixed[0].rows) withoutHeldEnd += row.numbers.size() == 6 && row.numbers[4] < 0;
+  EXPECT_EQ(withoutHeldEnd, 4);  // the four seams around the centre patch
+}
+
+class DemoObjWrite : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(::testing::TempDir()) / ("seamweld_objw_" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Every file left in the directory is a complete mesh: no temporary, none cut short (a
+  // complete surface mesh has its 32 x 32 faces, a seams file ends with a face line).
+  void ExpectOnlyCompleteFiles() {
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      const std::string name = e.path().filename().string();
+      EXPECT_EQ(e.path().extension(), ".obj") << name;
+      if (!e.is_regular_file()) continue;
+      const std::string text = ReadFile(e.path());
+      ASSERT_FALSE(text.empty()) << name;
+      EXPECT_EQ(text.back(), '\n') << name;
+      size_t faces = 0;
+      for (size_t at = text.find("\nf "); at != std::string::npos; at = text.find("\nf ", at + 1)) ++faces;
+      if (name.find("_seams_") == std::string::npos) EXPECT_EQ(faces, 32u * 32u) << name;
+      else EXPECT_EQ(faces % 8, 0u) << name;
+    }
+  }
+
+  fs::path dir_;
+};
+
+// A full disk, as a file-size limit: the surface meshes fail part-way and leave nothing, the
+// small seam files are written whole, and the run fails with a message.
+TEST_F(DemoObjWrite, AFailedWriteLeavesNoPartialFile) {
+  const DemoRun r = RunDemo("--no-report --group two --obj " + dir_.string(), "trap \"\" XFSZ; ulimit -f 8; ");
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("cannot write " + (dir_ / "two_patchA_before.obj").string()), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir_ / "two_patchA_before.obj"));
+  EXPECT_TRUE(fs::exists(dir_ / "two_seams_before.obj"));
+  ExpectOnlyCompleteFiles();
+}
+
+// A path that cannot be written (a directory stands where one mesh goes): that mesh fails and
+// leaves no temporary, the others are written.
+TEST_F(DemoObjWrite, AnUnwritablePathFailsThatMeshOnly) {
+  fs::create_directories(dir_ / "two_patchB_after.obj");
+  const DemoRun r = RunDemo("--no-report --group two --obj " + dir_.string());
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("cannot write " + (dir_ / "two_patchB_after.obj").string()), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::is_directory(dir_ / "two_patchB_after.obj"));
+  for (const char* name : {"two_patchA_before.obj", "two_patchA_after.obj", "two_patchB_before.obj",
+                           "two_seams_before.obj", "two_seams_after.obj"})
+    EXPECT_TRUE(fs::is_regular_file(dir_ / name)) << name;
+  ExpectOnlyCompleteFiles();
+}
+
+}  // namespace
