@@ -11,6 +11,7 @@
 #include "foundation/umalloc.h"
 #include "platform/tstubs.h"
 #include "registration/cpsr.h"
+#include "registration/icploop.h"
 #include "registration/register.h"
 
 namespace {
@@ -90,26 +91,29 @@ int TransformPntSet(const float* x, const float* y, const float* z, int n, const
   return 0;
 }
 
-int PntSetRegError(const float* x, const float* y, const float* z, int n, const RegVec* motion, KDTree* tree,
-                   double maxDistance, double* error, double* largest) {
-  if (!x || !y || !z || !motion || !TreeReady(tree) || !error || !largest) return -2;
+namespace {
+
+// A moved by the motion paired with its nearest target points: the error and largest distance of
+// the pairs within maxDistance, and (q non-null) every pair's target point into q (3 n floats, x
+// then y then z), far ones included, as the loop's closed form takes them. The moved point is
+// queried in double. -2 (outputs untouched, q written) when no pair is within maxDistance.
+int PairAndMeasure(const float* x, const float* y, const float* z, int n, const RegVec* motion, KDTree* tree,
+                   double maxDistance, float* q, double* error, double* largest) {
   double m[4][4];
   registr_transform_matrix(motion, m);
   const double limit = maxDistance * maxDistance;
+  const float *tx = tree->coords[0], *ty = tree->coords[1], *tz = tree->coords[2];
   double total = 0.0, block = 0.0, far = -kInfinity;
   int count = 0, blockCount = 0;
   for (int i = 0; i < n; ++i) {
     const double p[3] = {x[i], y[i], z[i]};
-    double q[3];
-    for (int k = 0; k < 3; ++k) q[k] = p[0] * m[0][k] + p[1] * m[1][k] + p[2] * m[2][k] + m[3][k];
+    double v[3];
+    for (int k = 0; k < 3; ++k) v[k] = p[0] * m[0][k] + p[1] * m[1][k] + p[2] * m[2][k] + m[3][k];
     int j = -1;
-    SearchKDTreeNearest(tree, q, &j);
+    SearchKDTreeNearest(tree, v, &j);
     if (j < 0) continue;
-    double d2 = 0.0;
-    for (int k = 0; k < 3; ++k) {
-      const double d = q[k] - tree->coords[k][j];
-      d2 += d * d;
-    }
+    if (q) q[i] = tx[j], q[n + i] = ty[j], q[2 * n + i] = tz[j];
+    const double d2 = tree->bestDist;
     if (d2 > limit) continue;
     block += d2;
     ++count;
@@ -124,6 +128,14 @@ int PntSetRegError(const float* x, const float* y, const float* z, int n, const 
   *error = std::sqrt((total + block) / count);
   *largest = std::sqrt(far);
   return 0;
+}
+
+}  // namespace
+
+int PntSetRegError(const float* x, const float* y, const float* z, int n, const RegVec* motion, KDTree* tree,
+                   double maxDistance, double* error, double* largest) {
+  if (!x || !y || !z || !motion || !TreeReady(tree) || !error || !largest) return -2;
+  return PairAndMeasure(x, y, z, n, motion, tree, maxDistance, nullptr, error, largest);
 }
 
 int SimpleSampleCloud(Cloud* cloud, int target, float** x, float** y, float** z, int* count) {
@@ -221,16 +233,42 @@ int UpdateICPRegistration(double** table, const double h[4], double c, double fa
   return 0;
 }
 
-int ICPPntSet(const float* x, const float* y, const float* z, int n, RegParams params, KDTree* tree,
-              RegVec* motion, double* error, double* largest, int* brk) {
+namespace {
+
+int FreeSolve(const float* x, const float* y, const float* z, int n, const float* qx, const float* qy,
+              const float* qz, const void*, RegVec* motion, double* residual) {
+  const double s = register_point_sets(x, y, z, n, qx, qy, qz, motion);
+  if (s < 0.0) return -2;
+  *residual = s;
+  return 0;
+}
+
+}  // namespace
+
+ICPStep FreeICPStep() { return ICPStep{FreeSolve, nullptr, CurrentRegistrationMode() == 0 ? 1 : 0}; }
+
+// Method: pair A moved by the current motion with its nearest target points, solve the step's
+// closed form of the unmoved A onto them, keep every improvement in the table (newest in row 0)
+// and, once more than four were made, try the extrapolated step along the table's run. Only the
+// documented tests end the loop: tolerance, relative tolerance, no change, iteration limit, four
+// stalls, a user break, a step that refuses its pairs, or a start without any pair in reach. A
+// refused or worse extrapolation is simply not taken: the plain step stands. (It used to share the
+// one status word with the start's evaluation, so the first refusal, often in the sixth
+// iteration, stopped the loop a few percent of the part's size short of its tolerance.)
+// The pairs found while evaluating the start or an accepted extrapolated motion serve the next
+// iteration, so those searches are not repeated.
+int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegParams& params, KDTree* tree,
+               const ICPStep& step, RegVec* motion, double* error, double* largest, int* brk,
+               ICPLoopReport* report) {
   if (brk) *brk = 0;
-  if (!x || !y || !z || !motion || !error || !largest || !brk || n < 1 || !TreeReady(tree) || tree->n < 1)
+  if (!x || !y || !z || !motion || !error || !largest || !brk || !step.solve || n < 1 || !TreeReady(tree) ||
+      tree->n < 1)
     return -2;
   TrackingScope scope;
   double** table = allocate_matrix_ff(4, 7);
-  float* P = MallocArray<float>(6, n);
-  if (!table || !P || KernelFailed()) return -2;
-  float *px = P, *py = P + n, *pz = P + 2 * n, *qx = P + 3 * n, *qy = P + 4 * n, *qz = P + 5 * n;
+  float* Q = MallocArray<float>(3, n);
+  if (!table || !Q || KernelFailed()) return -2;
+  const float *qx = Q, *qy = Q + n, *qz = Q + 2 * n;
 
   RegVec start = *motion;
   if (NormalizeQternion(start.q) != 0) return -2;
@@ -240,20 +278,28 @@ int ICPPntSet(const float* x, const float* y, const float* z, int n, RegParams p
   double factor = 10.0;
   int improvements = 0, stalls = 0, slow = 0, iterations = 0;
   double e0 = kInfinity, m0 = kInfinity;
-  int status = PntSetRegError(x, y, z, n, &cur, tree, params.maxDistance, &e0, &m0);
-  if (status == 0) *error = e0, *largest = m0;
+  const bool reach = PairAndMeasure(x, y, z, n, &cur, tree, params.maxDistance, Q, &e0, &m0) == 0;
+  if (reach) *error = e0, *largest = m0;
+  bool paired = true;  // Q holds the nearest target points of A moved by cur
   double e = e0, h[4] = {e0, e0, e0, e0};
-  const int mode = CurrentRegistrationMode();
+  ICPStop stop;
 
   for (;;) {
     const double prev = e;
     bool improved = false;
-    TransformPntSet(x, y, z, n, &cur, px, py, pz);
-    ClosestPntSet3DTree(px, py, pz, n, tree, qx, qy, qz);
-    const double s = register_point_sets(x, y, z, n, qx, qy, qz, &cur);
-    // One status word: a start without pairs, a refused extrapolation, or an extrapolated motion
-    // without pairs all end the loop here, one search later (callers rely on the extra pass).
-    if (status != 0 || s < 0.0) break;
+    double ignored, far;
+    if (!paired) PairAndMeasure(x, y, z, n, &cur, tree, kInfinity, Q, &ignored, &far);
+    RegVec solved = cur;
+    double s = -1.0;
+    const int refused = step.solve(x, y, z, n, qx, qy, qz, step.context, &solved, &s);
+    // A start without pairs ends the loop after this first solve (callers rely on the pass: it
+    // leaves lastXform behind), its motion discarded like a refused one.
+    if (!reach || refused != 0 || s < 0.0) {
+      stop = reach ? ICPStop::Refused : ICPStop::NoPairs;
+      break;
+    }
+    cur = solved;
+    paired = false;
     e = std::sqrt(s);
     if (e < h[0]) {
       ShiftErrors(h, e);
@@ -261,27 +307,26 @@ int ICPPntSet(const float* x, const float* y, const float* z, int n, RegParams p
       ++improvements;
       improved = true;
     }
-    if (improvements > 4 && improved && mode == 0) {
-      RegVec trial;
-      int done = 0;
-      status = UpdateICPRegistration(table, h, 0.925, factor, &trial, &done);
-      if (status == 0 && done == 1) {
-        double te = kInfinity, tm = kInfinity;
-        status = PntSetRegError(x, y, z, n, &trial, tree, params.maxDistance, &te, &tm);
-        if (status == 0 && te < e) {
-          cur = trial;
-          e = te;
-          ShiftErrors(h, te);
-          Insert_registr_table(table, 4, &trial);
-          ++improvements;
-          factor = std::min(2.0 * factor, 20.0);
-        } else {
-          factor = std::max(factor / 4.0, 0.1);
-        }
+    RegVec trial;
+    int done = 0;
+    if (improvements > 4 && improved && step.extrapolate == 1 &&
+        UpdateICPRegistration(table, h, 0.925, factor, &trial, &done) == 0 && done == 1) {
+      double te = kInfinity, tm = kInfinity;
+      if (PairAndMeasure(x, y, z, n, &trial, tree, params.maxDistance, Q, &te, &tm) == 0 && te < e) {
+        cur = trial;
+        paired = true;
+        e = te;
+        ShiftErrors(h, te);
+        Insert_registr_table(table, 4, &trial);
+        ++improvements;
+        factor = std::min(2.0 * factor, 20.0);
+      } else {
+        factor = std::max(factor / 4.0, 0.1);
       }
     }
     if (user_break()) {
       *brk = 1;
+      stop = ICPStop::Break;
       break;
     }
     ++iterations;
@@ -292,16 +337,38 @@ int ICPPntSet(const float* x, const float* y, const float* z, int n, RegParams p
       registr_transform_matrix(&shown, m);
       RegAnimation(m);
     }
-    if (std::fabs(prev - e) < 1e-22 || e < 1e-22) break;
+    if (std::fabs(prev - e) < 1e-22 || e < 1e-22) {
+      stop = ICPStop::NoChange;
+      break;
+    }
     slow = (prev > 0.001 && std::fabs(prev - e) / prev < params.relTolerance) ? slow + 1 : 0;
-    if (slow > 2) break;
-    if (iterations >= params.maxIterations || stalls >= 4 || e <= params.tolerance) break;
+    if (slow > 2) {
+      stop = ICPStop::RelTolerance;
+      break;
+    }
+    if (e <= params.tolerance) {
+      stop = ICPStop::Tolerance;
+      break;
+    }
+    if (iterations >= params.maxIterations || stalls >= 4) {
+      stop = iterations >= params.maxIterations ? ICPStop::IterationLimit : ICPStop::Stalled;
+      break;
+    }
   }
   if (improvements > 0) {
     *motion = Row(table, 0);
     *error = h[0];
   }
+  if (report) {
+    const bool met = stop == ICPStop::Tolerance || stop == ICPStop::RelTolerance || stop == ICPStop::NoChange;
+    *report = ICPLoopReport{iterations, improvements > 0 ? h[0] : e0, stop, met ? 1 : 0};
+  }
   return 0;
+}
+
+int ICPPntSet(const float* x, const float* y, const float* z, int n, RegParams params, KDTree* tree,
+              RegVec* motion, double* error, double* largest, int* brk) {
+  return RunICPLoop(x, y, z, n, params, tree, FreeICPStep(), motion, error, largest, brk, nullptr);
 }
 
 int ICPtwoPntSetsGlobalSearch(const float* x, const float* y, const float* z, int n, RegParams params,

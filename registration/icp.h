@@ -48,8 +48,12 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
 int ICPtwoPntSetsGlobalSearch(const float* x, const float* y, const float* z, int n, RegParams params,
                               KDTree* tree, RegVec* motion, double* error, double* largest, int* brk);
 // One loop from *motion. Writes the start's error and largest distance (unless no pair is within
-// maxDistance), then the improved motion and its error. -2 for a null argument, n < 1, a tree
-// without points or arrays, or no memory.
+// maxDistance), then the improved motion and its error. The loop runs until the error is at or
+// below tolerance, three iterations in a row change it by less than relTolerance (relative, above
+// an error of 0.001), it stops changing, maxIterations are done, four iterations bring no lower
+// error, or user_break; a refused extrapolated step does not end it. The caller sees whether it
+// met its tolerance by comparing the error with params.tolerance. -2 for a null argument, n < 1, a
+// tree without points or arrays, or no memory.
 int ICPPntSet(const float* x, const float* y, const float* z, int n, RegParams params, KDTree* tree,
               RegVec* motion, double* error, double* largest, int* brk);
 // RMS and largest distance of A moved by the motion to its nearest target points, pairs beyond

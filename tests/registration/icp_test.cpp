@@ -6,6 +6,7 @@
 
 #include "foundation/makemat.h"
 #include "registration/cpsr.h"
+#include "registration/icploop.h"
 #include "registration/register.h"
 #include "registration/stepreg.h"
 #include "tests/support/injected_failures.h"
@@ -369,6 +370,207 @@ TEST_F(Icp, ShortStartTableOnALargeSetReadsNoRowPastIt) {
   EXPECT_EQ(brk, 0);
   matrix_free_ff(starts);
   FreeKDTree(tree);
+}
+
+}  // namespace
+
+namespace {
+
+// A bumpy, lopsided patch over the unit square, 2000 points at random (no grid that a shifted copy
+// could half match), scaled by s; keep (optional) selects a part of it.
+Cloud* Patch(double s, bool (*keep)(float, float, float) = nullptr) {
+  std::mt19937 rng(43);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::vector<float> x, y, z;
+  for (int i = 0; i < 2000; ++i) {
+    const double a = u(rng), b = u(rng);
+    const double h = 0.25 * std::sin(4.0 * a) * std::cos(3.0 * b) + 0.3 * a * a * b + 0.1 * std::sin(9.0 * a * b);
+    if (keep && !keep(float(a), float(b), float(h))) continue;
+    x.push_back(float(s * a)), y.push_back(float(s * b)), z.push_back(float(s * h));
+  }
+  return MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr);
+}
+
+// Angle of the rotation a b^-1 in radians, from its vector part (acos would lose half the digits).
+double AngleBetween(const RegVec& a, const RegVec& b) {
+  const double* p = a.q;
+  const double w[4] = {b.q[0], -b.q[1], -b.q[2], -b.q[3]};
+  const double r[4] = {p[0] * w[0] - p[1] * w[1] - p[2] * w[2] - p[3] * w[3],
+                       p[0] * w[1] + p[1] * w[0] + p[2] * w[3] - p[3] * w[2],
+                       p[0] * w[2] - p[1] * w[3] + p[2] * w[0] + p[3] * w[1],
+                       p[0] * w[3] + p[1] * w[2] - p[2] * w[1] + p[3] * w[0]};
+  const double na = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2] + p[3] * p[3]);
+  const double nb = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2] + w[3] * w[3]);
+  return 2.0 * std::atan2(std::sqrt(r[1] * r[1] + r[2] * r[2] + r[3] * r[3]) / (na * nb), std::fabs(r[0]) / (na * nb));
+}
+
+RegVec ScaledMotion(RegVec v, double s) {
+  for (double& t : v.t) t *= s;
+  return v;
+}
+
+// Largest displacement between the two motions over the corners of the cube [0, s]^3.
+double Gap(const RegVec& a, const RegVec& b, double s) {
+  double gap = 0;
+  for (int c = 0; c < 8; ++c) {
+    const double p[3] = {s * (c & 1), s * ((c >> 1) & 1), s * ((c >> 2) & 1)};
+    double pa[3], pb[3];
+    VecQterTrans3(p, &a, pa);
+    VecQterTrans3(p, &b, pb);
+    gap = std::max(gap, VecDist3(pa, pb));
+  }
+  return gap;
+}
+
+// Rotations of 3 to 15 degrees about tilted axes, translations of 3 to 10 percent of the patch's
+// diagonal (1.45 at scale 1).
+struct Known {
+  double degrees, axis[3], t[3];
+};
+const Known kKnown[] = {{15.0, {0.3, -0.5, 1.0}, {0.05, -0.075, 0.1}},
+                        {-12.0, {1.0, 0.2, 0.1}, {-0.1, 0.03, 0.04}},
+                        {8.0, {-0.4, 1.0, 0.6}, {0.025, 0.025, -0.025}},
+                        {3.0, {0.0, 0.0, 1.0}, {0.14, 0.0, 0.0}}};
+constexpr double kDiagonal = 1.45;
+
+RegParams Tight(double size) {
+  RegParams p;
+  SetDefaultRegParams(&p);
+  p.tolerance = 1e-9 * size;
+  p.relTolerance = 1e-12;
+  p.maxIterations = 300;
+  return p;
+}
+
+TEST_F(Icp, KnownMotionsOfExactCopiesAreRecoveredToRoundOffAtEveryScale) {
+  for (double scale : {1e-6, 1.0, 1e6}) {
+    Cloud* b = Patch(scale);
+    const double size = kDiagonal * scale;
+    for (const Known& k : kKnown) {
+      const RegVec truth = ScaledMotion(Turn(k.degrees, k.axis, k.t), scale);
+      Cloud* a = MovedCopy(b, Inverse(truth));
+      RegVec m;
+      SetIdentityQuaternion(&m);
+      double error = -1, largest = -1;
+      int brk = -1;
+      ASSERT_EQ(ICPtwoClouds(a, b, Tight(size), &m, &error, &largest, &brk), 0);
+      EXPECT_LT(AngleBetween(m, truth), 1e-6) << scale << " " << k.degrees;
+      EXPECT_LT(Gap(m, truth, scale), 1e-6 * size) << scale << " " << k.degrees;
+      EXPECT_LT(error, 1e-6 * size) << scale << " " << k.degrees;
+      FreeCloud(a);
+    }
+    FreeCloud(b);
+  }
+}
+
+// The loop itself runs to its tolerance, past the sixth iteration where the first refused
+// extrapolation used to end it, and says how it ended.
+TEST_F(Icp, TheLoopRunsUntilItsOwnStoppingTestsEndIt) {
+  Cloud* b = Patch(1.0);
+  const Known& k = kKnown[1];
+  const RegVec truth = Turn(k.degrees, k.axis, k.t);
+  Cloud* a = MovedCopy(b, Inverse(truth));
+  KDTree* tree = Create3DTree(b->x, b->y, b->z, b->npts, 5);
+  RegParams p = Tight(kDiagonal);
+  RegVec m;
+  SetIdentityQuaternion(&m);
+  double error, largest;
+  int brk;
+  ICPLoopReport report = {};
+  ASSERT_EQ(RunICPLoop(a->x, a->y, a->z, a->npts, p, tree, FreeICPStep(), &m, &error, &largest, &brk, &report), 0);
+  EXPECT_GT(report.iterations, 6);
+  EXPECT_EQ(report.converged, 1);
+  EXPECT_TRUE(report.stop == ICPStop::NoChange || report.stop == ICPStop::Tolerance);
+  EXPECT_EQ(report.error, error);
+  EXPECT_LT(AngleBetween(m, truth), 1e-6);
+  EXPECT_LT(Gap(m, truth, 1.0), 1e-6 * kDiagonal);
+  // One more iteration moves the motion by less than the tolerance.
+  RegVec again = m;
+  p.maxIterations = 1;
+  ASSERT_EQ(ICPPntSet(a->x, a->y, a->z, a->npts, p, tree, &again, &error, &largest, &brk), 0);
+  EXPECT_LT(Gap(again, m, 1.0), p.tolerance);
+
+  // The documented tests still end it: the iteration limit (not met), the absolute and the
+  // relative tolerance (met), a user break.
+  const struct {
+    int maxIterations;
+    double tolerance, relTolerance;
+    ICPStop stop;
+    int converged;
+  } cases[] = {{3, 0.0, 0.0, ICPStop::IterationLimit, 0},
+               {300, 0.01, 0.0, ICPStop::Tolerance, 1},
+               {300, 0.0, 0.9, ICPStop::RelTolerance, 1}};
+  for (const auto& c : cases) {
+    p.maxIterations = c.maxIterations, p.tolerance = c.tolerance, p.relTolerance = c.relTolerance;
+    SetIdentityQuaternion(&m);
+    ASSERT_EQ(RunICPLoop(a->x, a->y, a->z, a->npts, p, tree, FreeICPStep(), &m, &error, &largest, &brk, &report),
+              0);
+    EXPECT_EQ(report.stop, c.stop);
+    EXPECT_EQ(report.converged, c.converged);
+    if (c.stop != ICPStop::Tolerance) {
+      EXPECT_EQ(report.iterations, 3);  // the limit, or three slow steps in a row
+    } else {
+      EXPECT_LE(error, 0.01);
+    }
+  }
+  StubBreakAfterPolls(2);
+  SetIdentityQuaternion(&m);
+  p = Tight(kDiagonal);
+  ASSERT_EQ(RunICPLoop(a->x, a->y, a->z, a->npts, p, tree, FreeICPStep(), &m, &error, &largest, &brk, &report), 0);
+  StubBreakAfterPolls(0);
+  EXPECT_EQ(brk, 1);
+  EXPECT_EQ(report.stop, ICPStop::Break);
+  EXPECT_EQ(report.iterations, 1);
+  FreeKDTree(tree);
+  FreeCloud(a);
+  FreeCloud(b);
+}
+
+TEST_F(Icp, NoisyCopiesEndAtTheNoiseLevel) {
+  std::mt19937 rng(41);
+  const double sigma = 0.002;  // per coordinate; points are about 0.02 apart
+  std::normal_distribution<double> g(0.0, sigma);
+  Cloud* b = Patch(1.0);
+  for (const Known& k : kKnown) {
+    const RegVec truth = Turn(k.degrees, k.axis, k.t);
+    Cloud* a = MovedCopy(b, Inverse(truth));
+    for (int i = 0; i < a->npts; ++i) a->x[i] += float(g(rng)), a->y[i] += float(g(rng)), a->z[i] += float(g(rng));
+    RegVec m;
+    SetIdentityQuaternion(&m);
+    double error, largest;
+    int brk;
+    ASSERT_EQ(ICPtwoClouds(a, b, Tight(kDiagonal), &m, &error, &largest, &brk), 0);
+    // Each pair is off by the noise, sqrt(3) sigma in RMS, less what a nearer neighbour takes.
+    EXPECT_GT(error, 0.8 * std::sqrt(3.0) * sigma) << k.degrees;
+    EXPECT_LT(error, 1.02 * std::sqrt(3.0) * sigma) << k.degrees;
+    EXPECT_LT(Gap(m, truth, 1.0), 2.0 * sigma) << k.degrees;
+    FreeCloud(a);
+  }
+  FreeCloud(b);
+}
+
+// A moving cloud that covers only part of the target.
+TEST_F(Icp, PartialOverlapIsRegisteredExactly) {
+  Cloud* b = Patch(1.0);
+  bool (*parts[])(float, float, float) = {[](float x, float, float) { return x < 0.6f; },
+                                          [](float x, float y, float) { return x + y > 0.8f; },
+                                          [](float, float, float z) { return z > 0.0f; }};
+  for (auto keep : parts)
+    for (const Known& k : {kKnown[0], kKnown[3]}) {
+      Cloud* part = Patch(1.0, keep);
+      const RegVec truth = Turn(k.degrees, k.axis, k.t);
+      Cloud* a = MovedCopy(part, Inverse(truth));
+      RegVec m;
+      SetIdentityQuaternion(&m);
+      double error, largest;
+      int brk;
+      ASSERT_EQ(ICPtwoClouds(a, b, Tight(kDiagonal), &m, &error, &largest, &brk), 0);
+      EXPECT_LT(AngleBetween(m, truth), 1e-6) << part->npts << " " << k.degrees;
+      EXPECT_LT(Gap(m, truth, 1.0), 1e-6 * kDiagonal) << part->npts << " " << k.degrees;
+      FreeCloud(a);
+      FreeCloud(part);
+    }
+  FreeCloud(b);
 }
 
 }  // namespace
