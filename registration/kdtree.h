@@ -1,10 +1,18 @@
-// Kd-tree over three caller-owned float arrays, answering nearest-neighbour queries by index.
+// Kd-tree over three caller-owned float arrays, answering nearest-neighbour and radius queries by
+// index.
 //
 // Built once with an explicit work stack and mean splits on the axis of largest spread; never
 // changed afterwards. Mean splits do not bound the depth by log n, so neither the build, the
 // query nor the freeing recurses. The tree reads the caller's arrays, which must stay alive and
 // unchanged until FreeKDTree. A query writes its result into the record: one query at a time.
+//
+// Queries run on a compact copy of the node tree (nodes in depth-first order in one block, the
+// leaves' indices in one array; coordinates are not copied) and prune with the distance from the
+// query to a cell's bounding box, not only to its splitting plane. They visit cells in the order
+// of the node tree's recursive search, so ties go to the same point.
 #pragma once
+
+struct KDSearch;  // the query layout, private to kdtree.cpp
 
 struct KDTreeNode {
   KDTreeNode* left;   // coordinate on the split axis <= split
@@ -22,6 +30,7 @@ struct KDTree {
   KDTreeNode* root;
   int bestIndex;     // the last query's nearest point, -1 for none
   double bestDist;   // its squared distance from the query point; 3.37e38 when none was found
+  KDSearch* search;  // made and freed with the record
 };
 
 // A new tree over x, y, z (not copied) with leaves of at most `bucket` points, owned by the
@@ -30,6 +39,11 @@ KDTree* Create3DTree(const float* x, const float* y, const float* z, int n, int 
 // The index of the point nearest to q (dim doubles) into out, -1 for a tree without points; ties
 // keep the point met first. Returns 0.
 int SearchKDTreeNearest(KDTree* tree, const double* q, int* out);
+// The points within `radius` of q (squared distance at most radius squared): the first
+// `capacity` of them in search order into indices (null when capacity is 0), and how many there
+// are in all into *count. 0; -2 (nothing written) for a null tree, q or count, a negative
+// capacity, or null indices with a positive capacity. A NaN or negative radius finds nothing.
+int SearchKDTreeRadius(KDTree* tree, const double* q, double radius, int capacity, int* indices, int* count);
 // For each of the m query points, the coordinates of its nearest tree point into ox, oy, oz.
 // 0; -2 with nothing written for a tree without points.
 int ClosestPntSet3DTree(const float* x, const float* y, const float* z, int m, KDTree* tree, float* ox,

@@ -1,5 +1,7 @@
 #include "registration/kdtree.h"
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -172,6 +174,154 @@ TEST_F(KdTree, SetQueryWritesNearestCoordinatesAndFailedBuildsLeakNothing) {
   const double qq[3] = {0.5, 0.5, 0.5};
   SearchKDTreeNearest(t, qq, &found);
   EXPECT_GE(found, 0);
+  FreeKDTree(t);
+}
+
+
+// The documented search on the node tree, recursive: near side first, the far side only when its
+// plane is nearer than the best so far, ties to the point met first. The fast query must give
+// the same index, ties included.
+void RecursiveNearest(const KDTree* t, const KDTreeNode* node, const double q[3], int* best, double* d2) {
+  if (!node->left) {
+    for (int i = 0; i < node->count; ++i) {
+      const int k = node->indices[i];
+      const double dx = t->coords[0][k] - q[0], dy = t->coords[1][k] - q[1], dz = t->coords[2][k] - q[2];
+      const double d = dx * dx + dy * dy + dz * dz;
+      if (d < *d2) *d2 = d, *best = k;
+    }
+    return;
+  }
+  const double delta = q[node->axis] - node->split;
+  RecursiveNearest(t, delta > 0.0 ? node->right : node->left, q, best, d2);
+  if (delta * delta < *d2) RecursiveNearest(t, delta > 0.0 ? node->left : node->right, q, best, d2);
+}
+
+// Seeded sets the fast query must answer exactly: uniform, tight clusters of very different
+// spreads, and a duplicate-heavy set (every point repeated, many on a coarse grid, so that exact
+// distance ties between leaves are common).
+std::vector<Points> QuerySets() {
+  std::mt19937 rng(29);
+  std::uniform_real_distribution<float> u(0.0f, 1.0f);
+  std::normal_distribution<float> g(0.0f, 1.0f);
+  Points uniform, clustered, duplicates;
+  for (int i = 0; i < 3000; ++i) uniform.add(u(rng), u(rng), u(rng));
+  float c[12][4];
+  for (auto& k : c) k[0] = u(rng), k[1] = u(rng), k[2] = u(rng), k[3] = 0.0005f + 0.05f * u(rng) * u(rng);
+  for (int i = 0; i < 3000; ++i) {
+    const float* k = c[rng() % 12];
+    clustered.add(k[0] + k[3] * g(rng), k[1] + k[3] * g(rng), k[2] + k[3] * g(rng));
+  }
+  for (int i = 0; i < 1000; ++i) {
+    const float a = float(rng() % 8) * 0.125f, b = float(rng() % 8) * 0.125f, h = float(rng() % 3) * 0.25f;
+    for (int r = 0; r < 1 + int(rng() % 3); ++r) duplicates.add(a, b, h);
+  }
+  return {uniform, clustered, duplicates};
+}
+
+TEST_F(KdTree, NearestEqualsTheRecursiveSearchIndexIncluded) {
+  std::mt19937 rng(31);
+  std::uniform_real_distribution<double> u(-0.2, 1.2);
+  for (const Points& p : QuerySets())
+    for (int bucket : {1, 8, 16}) {
+      KDTree* t = Create3DTree(p.x.data(), p.y.data(), p.z.data(), p.n(), bucket);
+      ASSERT_NE(t, nullptr);
+      for (int k = 0; k < 400; ++k) {
+        double q[3] = {u(rng), u(rng), u(rng)};
+        if (k % 4 == 0) {  // on the grid's planes and points: exact ties
+          q[0] = double(rng() % 9) * 0.0625, q[1] = double(rng() % 9) * 0.0625, q[2] = double(rng() % 5) * 0.125;
+        } else if (k % 4 == 1) {  // on a tree point
+          const int i = int(rng() % p.n());
+          q[0] = p.x[i], q[1] = p.y[i], q[2] = p.z[i];
+        }
+        int expect = -1;
+        double d2 = 3.37e38;
+        RecursiveNearest(t, t->root, q, &expect, &d2);
+        double scan;
+        BruteNearest(p, q, &scan);
+        ASSERT_EQ(d2, scan);
+        int found = -2;
+        SearchKDTreeNearest(t, q, &found);
+        ASSERT_EQ(found, expect) << bucket << " " << k;
+        ASSERT_EQ(t->bestDist, d2);
+      }
+      FreeKDTree(t);
+    }
+}
+
+TEST_F(KdTree, RadiusQueryFindsExactlyThePointsWithinTheBall) {
+  std::mt19937 rng(37);
+  std::uniform_real_distribution<double> u(-0.1, 1.1);
+  for (const Points& p : QuerySets()) {
+    KDTree* t = Create3DTree(p.x.data(), p.y.data(), p.z.data(), p.n(), 10);
+    std::vector<int> found(p.n() + 1, -7);
+    for (int k = 0; k < 300; ++k) {
+      const int i = int(rng() % p.n());
+      double q[3] = {u(rng), u(rng), u(rng)};
+      if (k % 2) q[0] = p.x[i], q[1] = p.y[i], q[2] = p.z[i];
+      // Radii: 0 (the query's duplicates), exactly the distance to a point (inclusive), and
+      // ranges around the spacing.
+      double radius = k % 3 == 0 ? 0.0 : 0.002 + 0.2 * double(rng() % 100) / 100.0;
+      if (k % 5 == 0) {
+        const double dx = p.x[i] - q[0], dy = p.y[i] - q[1], dz = p.z[i] - q[2];
+        radius = std::sqrt(dx * dx + dy * dy + dz * dz);
+      }
+      std::vector<int> expect;
+      for (int j = 0; j < p.n(); ++j) {
+        const double dx = p.x[j] - q[0], dy = p.y[j] - q[1], dz = p.z[j] - q[2];
+        if (dx * dx + dy * dy + dz * dz <= radius * radius) expect.push_back(j);
+      }
+      int count = -1;
+      std::fill(found.begin(), found.end(), -7);
+      ASSERT_EQ(SearchKDTreeRadius(t, q, radius, p.n(), found.data(), &count), 0);
+      ASSERT_EQ(count, int(expect.size()));
+      std::vector<int> got(found.begin(), found.begin() + count);
+      std::sort(got.begin(), got.end());
+      ASSERT_EQ(got, expect) << k;
+      EXPECT_EQ(found[count], -7);  // nothing written past the points found
+      // A short array: the first `capacity` points of the same search order, the full count.
+      if (count > 2) {
+        std::vector<int> head(2, -7);
+        int again = -1;
+        ASSERT_EQ(SearchKDTreeRadius(t, q, radius, 2, head.data(), &again), 0);
+        EXPECT_EQ(again, count);
+        EXPECT_EQ(head[0], found[0]);
+        EXPECT_EQ(head[1], found[1]);
+      }
+    }
+    FreeKDTree(t);
+  }
+}
+
+TEST_F(KdTree, RadiusQueryRefusesBadArgumentsAndFindsNothingOutsideItsDomain) {
+  Points p;
+  p.add(0, 0, 0), p.add(1, 0, 0);
+  KDTree* t = Create3DTree(p.x.data(), p.y.data(), p.z.data(), p.n(), 1);
+  const double q[3] = {0, 0, 0};
+  int out[2] = {-7, -7}, count = -7;
+  EXPECT_EQ(SearchKDTreeRadius(nullptr, q, 1.0, 2, out, &count), -2);
+  EXPECT_EQ(SearchKDTreeRadius(t, nullptr, 1.0, 2, out, &count), -2);
+  EXPECT_EQ(SearchKDTreeRadius(t, q, 1.0, 2, out, nullptr), -2);
+  EXPECT_EQ(SearchKDTreeRadius(t, q, 1.0, -1, out, &count), -2);
+  EXPECT_EQ(SearchKDTreeRadius(t, q, 1.0, 2, nullptr, &count), -2);
+  EXPECT_EQ(count, -7);
+  EXPECT_EQ(out[0], -7);
+  // Counting only, with no array.
+  ASSERT_EQ(SearchKDTreeRadius(t, q, 1.0, 0, nullptr, &count), 0);
+  EXPECT_EQ(count, 2);
+  for (double r : {-1.0, std::nan("")}) {
+    ASSERT_EQ(SearchKDTreeRadius(t, q, r, 2, out, &count), 0);
+    EXPECT_EQ(count, 0);
+  }
+  const double nanQuery[3] = {std::nan(""), 0, 0};
+  ASSERT_EQ(SearchKDTreeRadius(t, nanQuery, 10.0, 2, out, &count), 0);
+  EXPECT_EQ(count, 0);
+  int found = 5;
+  SearchKDTreeNearest(t, nanQuery, &found);
+  EXPECT_EQ(found, -1);
+  FreeKDTree(t);
+  t = Create3DTree(nullptr, nullptr, nullptr, 0, 4);
+  ASSERT_EQ(SearchKDTreeRadius(t, q, 1e30, 2, out, &count), 0);
+  EXPECT_EQ(count, 0);
   FreeKDTree(t);
 }
 
