@@ -307,6 +307,12 @@ int ConvertHostSurface(const SAA_Scene* scene, Bspline* out, const SAA_Elem* ele
                            DirectionName(d), expected[d]);
     const int bad = FirstDecrease(knots[d], counts[d]);
     if (bad >= 0) return RefuseSurface(name, "knot %d in %s is below the one before it or not a number", bad, DirectionName(d));
+    // Host vectors hold the clamped ends degree times; a knot repeated more often than the
+    // degree breaks the surface apart (or leaves a span of nothing at an end).
+    const int p = d == 0 ? pu : pv;
+    for (int i = 0; i + p < counts[d]; ++i)
+      if (!(knots[d][i + p] > knots[d][i]))
+        return RefuseSurface(name, "knot %d in %s is repeated more than degree %d times", i, DirectionName(d), p);
     const long long huge = FirstOutOfHostRange(knots[d], counts[d]);
     if (huge >= 0) return RefuseSurface(name, "knot %lld in %s is not finite in single precision", huge, DirectionName(d));
   }

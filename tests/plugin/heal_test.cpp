@@ -210,15 +210,15 @@ TEST_F(Heal, MemoryFailureIsReportedAndTheNextHealWorks) {
 
 // Host data a float cannot hold or that means nothing (NaN, infinity, 1e300, a NaN weight, a
 // matrix with a NaN or without inverse, a knot vector whose domain vanishes in double precision
-// as 1e30 + t does, an infinite, NaN or decreasing knot, a knot count that does not fit the net,
-// a degree of 0, fewer control points than the degree needs) is refused before the kernel sees
-// it: 95 from the build and from the heal, each with one message that names the surface,
-// nothing written to the host, every value of the scene as it was (the bad one included;
-// compared bitwise, since NaN equals nothing).
+// as 1e30 + t does, an infinite, NaN or decreasing knot, a knot repeated more often than the
+// degree, a knot count that does not fit the net, a degree of 0, fewer control points than the
+// degree needs) is refused before the kernel sees it: 95 from the build and from the heal, each
+// with one message that names the surface, nothing written to the host, every value of the
+// scene as it was (the bad one included; compared bitwise, since NaN equals nothing).
 TEST_F(Heal, CorruptedHostDataIsRefusedAndTheSceneStaysAsItWas) {
   enum Kind {
     kNaN, kInfinity, kHuge, kNaNWeight, kMatrixNaN, kSingular, kKnotsShifted, kKnotInfinite, kKnotNaN,
-    kKnotDecreasing, kKnotCount, kDegreeZero, kTooFewPoints, kKinds
+    kKnotDecreasing, kKnotRepeated, kKnotCount, kDegreeZero, kTooFewPoints, kKinds
   };
   std::mt19937 rng(2024);
   for (int trial = 0; trial < 4 * kKinds; ++trial) {
@@ -244,6 +244,7 @@ TEST_F(Heal, CorruptedHostDataIsRefusedAndTheSceneStaysAsItWas) {
       case kKnotInfinite: s.knotsV.back() = INFINITY; break;
       case kKnotNaN: s.knotsU[1 + rng() % (s.knotsU.size() - 1)] = std::nan(""); break;
       case kKnotDecreasing: s.knotsV[3] = s.knotsV[2] - 0.25; break;
+      case kKnotRepeated: s.knotsU[3] = s.knotsU[2]; break;  // the start 4 times: a span of nothing
       case kKnotCount: s.knotsU.push_back(s.knotsU.back()); break;
       case kDegreeZero: s.degreeV = 0; break;
       case kTooFewPoints:  // degree 6 needs 7 points of the 6; the knot count still fits

@@ -39,6 +39,18 @@ class PluginTest : public KernelTest {
     return ctx;
   }
 
+  // The dialog's items set to the targets, as the user would before pressing OK.
+  static void SetDialog(SAA_CustomContext ctx, const HealTargets& t) {
+    SAAStubSetDialogState(ctx, kItemReport, t.report);
+    SAAStubSetDialogFloat(ctx, kItemMaxGap, t.maxGap);
+    SAAStubSetDialogFloat(ctx, kItemMaxAngle, t.maxAngle);
+    SAAStubSetDialogFloat(ctx, kItemHealGap, t.healGap);
+    SAAStubSetDialogFloat(ctx, kItemHealAngle, t.healAngle);
+    const int items[4] = {kItemPosition, kItemTangency, kItemCurvature, kItemNone};
+    const char* names[4] = {"POSITION", "TANGENCY", "CURVATURE", "NONE"};
+    for (int i = 0; i < 4; ++i) SAAStubSetDialogState(ctx, items[i], std::string(names[i]) == t.continuity ? 1 : 0);
+  }
+
   // n updates, one per pick: the last one heals. Returns the status of the last update.
   int UpdateAll(SAA_CustomContext ctx, int n) {
     int status = 0;
