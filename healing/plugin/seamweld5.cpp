@@ -40,6 +40,12 @@ __attribute__((format(printf, 2, 3))) int RefuseSurface(const char* name, const 
   return kSeamWeldFailure;
 }
 
+// A call on a context whose instance is gone (never made, or released by cleanup).
+int NoInstance() {
+  fprintf(stderr, "ERROR : No SeamWeld instance for this effect: init has not run, or cleanup has\n");
+  return kSeamWeldFailure;
+}
+
 // The four continuity states are applied in this order, so the last one set wins; with none
 // set the field keeps its value.
 void ApplyContinuity(SeamWeldInstance* inst, const short states[4]) {
@@ -454,13 +460,13 @@ extern "C" int editSeamWeld(SAA_CustomContext ctx) {
   void* inst = nullptr;
   int s = SAA_customContextGetInstanceData(ctx, &inst);
   if (s) return HostError(s, "SAA_customContextGetInstanceData");
-  if (!inst) return kSeamWeldFailure;  // no instance: the callback would have nothing to fill
+  if (!inst) return NoInstance();  // the callback would have nothing to fill
   return SAA_dialogitemAddCallback(ctx, kItemOk, OkCallback, inst);
 }
 
 int OkCallback(SAA_Dialog dialog, int, void* data) {
   auto* inst = static_cast<SeamWeldInstance*>(data);
-  if (!inst) return kSeamWeldFailure;
+  if (!inst) return NoInstance();
   int s = 0;
   short report = 0;
   if ((s = SAA_dialogitemGetStateValue(dialog, kItemReport, &report))) return HostError(s, "SAA_dialogitemGetStateValue");
@@ -490,7 +496,7 @@ extern "C" int updateSeamWeld(SAA_CustomContext ctx) {
   int s = SAA_customContextGetInstanceData(ctx, &data);
   if (s) return HostError(s, "SAA_customContextGetInstanceData");
   auto* inst = static_cast<SeamWeldInstance*>(data);
-  if (!inst) return kSeamWeldFailure;
+  if (!inst) return NoInstance();
 
   float frame = 0.0f;
   if ((s = SAA_sceneGetPlayCtrlCurrentFrame(&inst->scene, &frame)))

@@ -237,15 +237,23 @@ TEST_F(HostLayer, UpdateChecksTheHostIndexAndCleanupUnregisters) {
   SampleGroup g = BuildTwoPatchGroup(0.01, 3.0);
   SAA_CustomContext ctx = Context(g, {});
   ASSERT_EQ(initSeamWeld(ctx), 0);
+  testing::internal::CaptureStderr();
   SAAStubSetCurrentResult(ctx, 2);
   EXPECT_EQ(updateSeamWeld(ctx), kSeamWeldFailure);
   SAAStubSetCurrentResult(ctx, -1);
   EXPECT_EQ(updateSeamWeld(ctx), kSeamWeldFailure);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "ERROR : The host's changed pick 2 is not one of the 2 picks\n"
+            "ERROR : The host's changed pick -1 is not one of the 2 picks\n");
   EXPECT_EQ(cleanupSeamWeld(ctx), 0);
   EXPECT_EQ(SAAStubInstanceData(ctx), nullptr);
   SAAStubSetCurrentResult(ctx, 0);
+  testing::internal::CaptureStderr();
   EXPECT_EQ(updateSeamWeld(ctx), kSeamWeldFailure);
   EXPECT_EQ(editSeamWeld(ctx), kSeamWeldFailure);
+  const std::string messages = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 2) << messages;
+  EXPECT_EQ(messages.rfind("ERROR : No SeamWeld instance", 0), 0u) << messages;
   EXPECT_EQ(cleanupSeamWeld(ctx), 0);
 }
 
