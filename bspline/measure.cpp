@@ -1,5 +1,6 @@
 #include "bspline/measure.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "bspline/knots.h"
@@ -53,10 +54,25 @@ void ControlPointBox(const Bspline* obj, double lo[3], double hi[3]) {
       take(q);
     }
   } else {
-    const double* Z = obj->Z[0];
-    for (int i = 0; i < n; ++i) {
-      const double q[3] = {X[i], Y[i], Z[i]};
-      take(q);
+    // This box sizes the tolerances of every closest-point query, so it is on their path: a
+    // pass per coordinate with four running minima and maxima, free of branches and of one
+    // long chain of dependent comparisons.
+    const double* coords[3] = {X, Y, obj->Z[0]};
+    for (int c = 0; c < 3; ++c) {
+      const double* q = coords[c];
+      double a[4] = {lo[c], lo[c], lo[c], lo[c]}, b[4] = {hi[c], hi[c], hi[c], hi[c]};
+      int i = 0;
+      for (; i + 3 < n; i += 4)
+        for (int k = 0; k < 4; ++k) {
+          a[k] = std::min(a[k], q[i + k]);
+          b[k] = std::max(b[k], q[i + k]);
+        }
+      for (; i < n; ++i) {
+        a[0] = std::min(a[0], q[i]);
+        b[0] = std::max(b[0], q[i]);
+      }
+      lo[c] = std::min(std::min(a[0], a[1]), std::min(a[2], a[3]));
+      hi[c] = std::max(std::max(b[0], b[1]), std::max(b[2], b[3]));
     }
   }
 }

@@ -1,8 +1,12 @@
 #include "bspline/refines2.h"
 
 #include <cmath>
+#include <limits>
+#include <utility>
 
 #include "bspline/bsvalid.h"
+#include "bspline/ctrlnubs.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/refines.h"
 #include "bspline/smake.h"
@@ -20,20 +24,6 @@ double DistSq3(const double a[3], const double b[3]) {
   return d0 * d0 + d1 * d1 + d2 * d2;
 }
 
-bool AllBelow(const double v[3], double tol) {
-  return std::fabs(v[0]) < tol && std::fabs(v[1]) < tol && std::fabs(v[2]) < tol;
-}
-
-// Aitken's delta-squared on the parameter sequence t2, t1, t (oldest first). Applied only
-// while undamped, where the sequence converges linearly and the extrapolation is safe.
-void Aitken(double& t, double t1, double t2, double lo, double hi, double& damping) {
-  const double denom = t - 2.0 * t1 + t2;
-  if (std::fabs(denom) > 1e-10) {
-    t = t2 - (t1 - t2) * (t1 - t2) / denom;
-    ClampRefinerParamDamped(t, lo, hi, damping);
-  }
-}
-
 // A curve seen in 3D: a space curve directly, a curve in a parameter plane through its owner.
 struct Curve3View {
   Bspline* crv;
@@ -48,161 +38,341 @@ struct Curve3View {
   }
 };
 
-// Foot of P on the tangent line at C. The line's second point must stand clear of C in some
-// coordinate, else the foot is lost in rounding; hence the doubling.
-double FootOnTangent(const double P[3], const double C[3], const double D1[3], double factor,
-                     double foot[3]) {
-  double B[3];
-  for (int guard = 0; guard < 1100; ++guard) {
-    for (int k = 0; k < 3; ++k) B[k] = C[k] + factor * D1[k];
-    if (!(std::fabs(B[0] - C[0]) < 1e-6 && std::fabs(B[1] - C[1]) < 1e-6 &&
-          std::fabs(B[2] - C[2]) < 1e-6))
-      break;
-    factor *= 2.0;
+// ---- Feet of points: safeguarded Newton on the squared distance -------------------------------
+//
+// Method. f(x) = |X(x) - P|^2 / 2 over the parameter box, x = t on a curve, (u, v) on a surface.
+// With r = X - P, first partials D_i and second partials D_ij:
+//   gradient g_i = r . D_i,   Hessian H_ij = D_i . D_j + r . D_ij.
+// Each iteration takes the Newton step -H^-1 g on the parameters free to move. A parameter on an
+// end of its range whose gradient points out of the range is held there: the constrained minimum
+// lies on that edge, and the other parameter runs a 1D Newton along it. Where H is not positive
+// definite (far from the foot, or beyond a centre of curvature) the Gauss-Newton step
+// -(D^T D)^-1 g replaces it, a descent direction whatever the curvature. A step is clamped into
+// the box and halved until the distance falls (or, with the distance equal within round-off,
+// the gradient shrinks). The iteration ends when the gradient is round-off, when a step is below
+// kStepFloor of the parameter range, or when steps in the round-off regime stop shrinking.
+// Quadratic convergence from a good start takes a handful of iterations; the caller's count is
+// only the least number allowed.
+
+constexpr double kEps = std::numeric_limits<double>::epsilon();
+// A step below this fraction of the parameter range moves the point by round-off only.
+constexpr double kStepFloor = 1e-14;
+// Steps below this fraction of the range are in the round-off regime of a far-off or far-moved
+// object: there a step that does not halve is noise, and the foot is as good as it gets.
+constexpr double kNoiseRegime = 1e-8;
+// Round-off of a computed point relative to the lengths it is made of (the object's
+// control-point diagonal, the point's coordinates, the distance): a B-spline point sums up to
+// (p + 1)^2 products, each good to a unit in the last place, and r = X - P adds one more.
+constexpr double kRoundOff = 64.0 * kEps;
+// However few iterations a caller asks for, the refiner may run this many: line searches from a
+// far start take a few dozen.
+constexpr int kIterationBound = 100;
+
+// A point of the object with its first and second partials (a curve uses D[0] and DD[0]).
+struct Jet {
+  double X[3];
+  double D[2][3];
+  double DD[3][3];  // uu, uv, vv
+};
+
+void SurfaceJet(const Bspline* srf, double u, double v, Jet& j) {
+  static const int du[6] = {0, 1, 0, 2, 1, 0}, dv[6] = {0, 0, 1, 0, 1, 2};
+  double out[6][3];
+  EvalPointOnGeometryM(srf, u, v, du, dv, 6, 0, out);
+  for (int k = 0; k < 3; ++k) {
+    j.X[k] = out[0][k];
+    j.D[0][k] = out[1][k];
+    j.D[1][k] = out[2][k];
+    j.DD[0][k] = out[3][k];
+    j.DD[1][k] = out[4][k];
+    j.DD[2][k] = out[5][k];
   }
-  double dist = 0.0;
-  LinePntMinDist(P, C, B, foot, &dist);
-  return dist;
 }
 
+// A curve in space; a curve on a surface by the chain rule through its owner:
+// C' = Su u' + Sv v',  C'' = Suu u'^2 + 2 Suv u' v' + Svv v'^2 + Su u'' + Sv v''.
+void CurveJet(const Curve3View& curve, double t, Jet& j) {
+  static const int du[3] = {0, 1, 2}, dv[3] = {0, 0, 0};
+  double c[3][3];
+  EvalPointOnGeometryM(curve.crv, t, 0.0, du, dv, 3, 0, c);
+  if (!curve.onSurface) {
+    for (int k = 0; k < 3; ++k) {
+      j.X[k] = c[0][k];
+      j.D[0][k] = c[1][k];
+      j.DD[0][k] = c[2][k];
+    }
+    return;
+  }
+  Jet s;
+  SurfaceJet(curve.crv->owner, c[0][0], c[0][1], s);
+  const double u1 = c[1][0], v1 = c[1][1], u2 = c[2][0], v2 = c[2][1];
+  for (int k = 0; k < 3; ++k) {
+    j.X[k] = s.X[k];
+    j.D[0][k] = s.D[0][k] * u1 + s.D[1][k] * v1;
+    j.DD[0][k] = s.DD[0][k] * u1 * u1 + 2.0 * s.DD[1][k] * u1 * v1 + s.DD[2][k] * v1 * v1 +
+                 s.D[0][k] * u2 + s.D[1][k] * v2;
+  }
+}
+
+enum class FootKind { Interior, OnEdge, NotConverged, Degenerate };
+
+// The iteration's state at one parameter.
+template <int N>
+struct FootState {
+  double x[N];
+  Jet jet;
+  double r[3];  // X - P
+  double f;     // |r|^2 / 2
+  double g[N];  // gradient of f
+  double noise; // round-off of a length here (see kRoundOff)
+};
+
+template <int N, class Eval>
+class FootSearch {
+ public:
+  FootSearch(const Eval& eval, const double P[3], const double lo[N], const double hi[N],
+             const double range[N], double size)
+      : eval_(eval), P_(P), lo_(lo), hi_(hi), range_(range), size_(size) {}
+
+  // Runs from result.x (clamped into the box) for at least `iterations`; result receives the
+  // last state.
+  FootKind Run(FootState<N>& result, int iterations) const {
+    FootState<N> spare;
+    FootState<N>* s = &result;
+    FootState<N>* trial = &spare;
+    const FootKind kind = Iterate(s, trial, iterations);
+    if (s != &result) result = *s;
+    return kind;
+  }
+
+ private:
+  // The states are swapped, not copied, as the iteration moves on.
+  FootKind Iterate(FootState<N>*& s, FootState<N>*& trial, int iterations) const {
+    for (int i = 0; i < N; ++i) s->x[i] = Clamp(s->x[i], i);
+    Measure(*s);
+    const int bound = iterations > kIterationBound ? iterations : kIterationBound;
+    double lastStep = 1.0;
+    for (int it = 0; it < bound; ++it) {
+      if (N == 1 && Norm(s->jet.D[0]) * range_[0] <= s->noise) return FootKind::Degenerate;
+      bool free[N];
+      for (int i = 0; i < N; ++i) free[i] = !Held(*s, i);
+      if (Settled(*s, free)) return Outcome(*s);
+      double d[2][N];
+      bool firstOrder[2];
+      int directions = 0;
+      for (bool withCurvature : {true, false})
+        if (Direction(*s, free, withCurvature, d[directions])) firstOrder[directions++] = !withCurvature;
+      bool moved = false, tiny = false;
+      for (int k = 0; k < directions && !moved && !tiny; ++k)
+        moved = LineSearch(*s, d[k], firstOrder[k], *trial, &tiny);
+      if (!moved) return Outcome(*s);
+      double step = 0.0;
+      for (int i = 0; i < N; ++i) step = std::fmax(step, std::fabs(trial->x[i] - s->x[i]) / range_[i]);
+      std::swap(s, trial);
+      if (step < kStepFloor || (step < kNoiseRegime && step > 0.5 * lastStep)) return Outcome(*s);
+      lastStep = step;
+    }
+    return FootKind::NotConverged;
+  }
+
+  static double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+  static double Norm(const double a[3]) { return std::sqrt(Dot(a, a)); }
+
+  double Clamp(double x, int i) const { return x < lo_[i] ? lo_[i] : (x > hi_[i] ? hi_[i] : x); }
+
+  void Measure(FootState<N>& s) const {
+    eval_(s.x, s.jet);
+    double big = 0.0;
+    for (int k = 0; k < 3; ++k) {
+      s.r[k] = s.jet.X[k] - P_[k];
+      big = std::fmax(big, std::fabs(s.jet.X[k]));
+    }
+    const double rr = Dot(s.r, s.r);
+    s.f = 0.5 * rr;
+    s.noise = kRoundOff * (size_ + std::sqrt(rr) + big);
+    for (int i = 0; i < N; ++i) s.g[i] = Dot(s.r, s.jet.D[i]);
+  }
+
+  // On an end of its range with the gradient pointing out: the parameter stays there.
+  bool Held(const FootState<N>& s, int i) const {
+    return (s.x[i] <= lo_[i] && s.g[i] > 0.0) || (s.x[i] >= hi_[i] && s.g[i] < 0.0);
+  }
+  // The gradient of parameter i is round-off.
+  bool Flat(const FootState<N>& s, int i) const {
+    return std::fabs(s.g[i]) <= s.noise * Norm(s.jet.D[i]);
+  }
+  bool Settled(const FootState<N>& s, const bool free[N]) const {
+    for (int i = 0; i < N; ++i)
+      if (free[i] && !Flat(s, i)) return false;
+    return true;
+  }
+  FootKind Outcome(const FootState<N>& s) const {
+    for (int i = 0; i < N; ++i)
+      if (Held(s, i) && !Flat(s, i)) return FootKind::OnEdge;
+    return FootKind::Interior;
+  }
+  // The tangential part of r over the free parameters, squared: the merit that must shrink
+  // when the distance is equal within round-off.
+  double FreeGradient(const FootState<N>& s) const {
+    double sum = 0.0;
+    for (int i = 0; i < N; ++i) {
+      const double dd = Dot(s.jet.D[i], s.jet.D[i]);
+      if (!Held(s, i) && dd > 0.0) sum += s.g[i] * s.g[i] / dd;
+    }
+    return sum;
+  }
+
+  // Newton (withCurvature) or Gauss-Newton step on the free parameters; false when the matrix
+  // is not positive definite there. With no usable Gauss-Newton matrix (a vanishing partial),
+  // steepest descent scaled by the partials stands in.
+  bool Direction(const FootState<N>& s, const bool free[N], bool withCurvature, double d[N]) const {
+    double H[2][2];
+    const Jet& j = s.jet;
+    for (int a = 0; a < N; ++a)
+      for (int b = a; b < N; ++b) {
+        H[a][b] = Dot(j.D[a], j.D[b]) + (withCurvature ? Dot(s.r, j.DD[a + b]) : 0.0);
+        H[b][a] = H[a][b];
+      }
+    for (int i = 0; i < N; ++i) d[i] = 0.0;
+    int idx[2], m = 0;
+    for (int i = 0; i < N; ++i)
+      if (free[i]) idx[m++] = i;
+    if (m == 0) return false;
+    if (m == 1) {
+      const int i = idx[0];
+      if (!(H[i][i] > kEps * Dot(j.D[i], j.D[i]))) return !withCurvature && SteepestDescent(s, free, d);
+      d[i] = -s.g[i] / H[i][i];
+      return true;
+    }
+    const double det = H[0][0] * H[1][1] - H[0][1] * H[1][0];
+    if (!(H[0][0] > 0.0 && det > 1e3 * kEps * H[0][0] * H[1][1]))
+      return !withCurvature && SteepestDescent(s, free, d);
+    d[0] = (-s.g[0] * H[1][1] + s.g[1] * H[0][1]) / det;
+    d[1] = (-s.g[1] * H[0][0] + s.g[0] * H[1][0]) / det;
+    return true;
+  }
+  bool SteepestDescent(const FootState<N>& s, const bool free[N], double d[N]) const {
+    double dd = 0.0;
+    for (int i = 0; i < N; ++i) dd += Dot(s.jet.D[i], s.jet.D[i]);
+    if (!(dd > 0.0)) return false;
+    for (int i = 0; i < N; ++i) d[i] = free[i] ? -s.g[i] / dd : 0.0;
+    return true;
+  }
+
+  // Halves the clamped step along d until it helps; *tiny when even the whole step is below
+  // the step floor (nothing left to gain in any direction). A first-order step (expand) that
+  // helps at once is doubled while the distance keeps falling: where the distance is nearly
+  // flat (a point near a centre of curvature) the Gauss-Newton step is far too short.
+  bool LineSearch(const FootState<N>& s, const double d[N], bool expand, FootState<N>& trial,
+                  bool* tiny) const {
+    const double fNoise = s.noise * (std::sqrt(2.0 * s.f) + s.noise);
+    const double merit = FreeGradient(s);
+    for (double a = 1.0;; a *= 0.5) {
+      double step = 0.0;
+      for (int i = 0; i < N; ++i) {
+        trial.x[i] = Clamp(s.x[i] + a * d[i], i);
+        step = std::fmax(step, std::fabs(trial.x[i] - s.x[i]) / range_[i]);
+      }
+      if (!(step >= kStepFloor)) {
+        *tiny = a == 1.0;
+        return false;
+      }
+      Measure(trial);
+      if (trial.f < s.f || (trial.f <= s.f + fNoise && FreeGradient(trial) < merit)) {
+        if (expand && a == 1.0) Expand(s, d, trial);
+        return true;
+      }
+    }
+  }
+  void Expand(const FootState<N>& s, const double d[N], FootState<N>& trial) const {
+    FootState<N> next;
+    for (double a = 2.0; a < 1e18; a *= 2.0) {
+      bool same = true;
+      for (int i = 0; i < N; ++i) {
+        next.x[i] = Clamp(s.x[i] + a * d[i], i);
+        same = same && next.x[i] == trial.x[i];
+      }
+      if (same) return;
+      Measure(next);
+      if (!(next.f < trial.f)) return;
+      trial = next;
+    }
+  }
+
+  const Eval& eval_;
+  const double* P_;
+  const double* lo_;
+  const double* hi_;
+  const double* range_;
+  double size_;
+};
+
+template <int N, class Eval>
+FootKind FindFoot(const Eval& eval, const double P[3], const double lo[N], const double hi[N],
+                  const double range[N], double size, int iterations, FootState<N>& s) {
+  return FootSearch<N, Eval>(eval, P, lo, hi, range, size).Run(s, iterations);
+}
+
+// Foot on a curve; the results as FindClosestPointCurve3 documents them. A foot held at an end
+// of [tmin, tmax] by a gradient pointing out of it is the constrained minimum and keeps the
+// "not converged" result its callers know.
 int ClosestPointOnCurve(const Curve3View& curve, const double P[3], double C[3], double tmin,
                         double tmax, double* t, double* distSq, double* stepSq, int iterations) {
-  ClampRefinerParam(*t, tmin, tmax);
-  *stepSq = kHuge;
-  double prev = kHuge;
-  double f = 1.0;
-  int counter = 1;
-  double tPrev = *t, step = 0.0;  // parameter before the last update, and that update
-  double t1 = *t, t2 = *t;        // the two parameters before the current one, for Aitken
-
-  // C(t) and its squared distance; while the distance grew noticeably the last step is halved.
-  // At tPrev the distance is prev, so the halving ends; 64 rounds reach tPrev in doubles.
-  auto measure = [&]() {
-    curve.Eval(*t, 0, C);
-    double dsq = DistSq3(C, P);
-    for (int h = 0; h < 64 && prev < 0.999 * dsq; ++h) {
-      step /= 2.0;
-      *t = tPrev + step;
-      ClampRefinerParam(*t, tmin, tmax);
-      curve.Eval(*t, 0, C);
-      dsq = DistSq3(C, P);
-      f *= 0.8;
-    }
-    *distSq = dsq;
-  };
-
-  for (int it = 0; it < iterations; ++it) {
-    measure();
-    prev = *distSq;
-    double D1[3];
-    curve.Eval(*t, 1, D1);
-    if (AllBelow(D1, 1e-6)) {
-      *stepSq = kHuge;
-      return -2;
-    }
-    double foot[3], d[3];
-    // Close to the line a long line loses the foot to rounding: project again on a short one.
-    if (FootOnTangent(P, C, D1, 10.0, foot) < 0.001) FootOnTangent(P, C, D1, 0.001, foot);
-    VecDiff3(foot, C, d);
-    *stepSq = VecDotProd3(d, d);
-    if (*stepSq < 1e-20) return 0;
-
-    // Parameter step from the tangent's dominant coordinate; x wins ties, then y.
-    const double ax = std::fabs(D1[0]), ay = std::fabs(D1[1]), az = std::fabs(D1[2]);
-    int k = 0;
-    if (ay > ax || az > ax) k = az > ay ? 2 : 1;
-    t2 = t1;
-    t1 = *t;
-    tPrev = *t;
-    *t += f * d[k] / D1[k];
-    ClampRefinerParamDamped(*t, tmin, tmax, f);
-    if (++counter > 2 && f == 1.0) {
-      Aitken(*t, t1, t2, tmin, tmax, f);
-      counter = 1;
-    }
-    step = *t - tPrev;
-  }
-  measure();
-  return -2;
+  const Bspline* c = curve.crv;
+  const double lo[1] = {tmin}, hi[1] = {tmax < tmin ? tmin : tmax};
+  const double range[1] = {c->umax > c->umin ? c->umax - c->umin : 1.0};
+  const double size = ControlPointDiagonal(curve.onSurface ? c->owner : c);
+  FootState<1> s;
+  s.x[0] = *t;
+  const FootKind kind = FindFoot<1>([&curve](const double* x, Jet& j) { CurveJet(curve, x[0], j); },
+                                    P, lo, hi, range, size, iterations, s);
+  *t = s.x[0];
+  for (int k = 0; k < 3; ++k) C[k] = s.jet.X[k];
+  *distSq = 2.0 * s.f;
+  // The last step: from C to the foot of P on the tangent line.
+  const double dd = VecDotProd3(s.jet.D[0], s.jet.D[0]);
+  *stepSq = kind == FootKind::Degenerate || !(dd > 0.0) ? kHuge : s.g[0] * s.g[0] / dd;
+  return kind == FootKind::Interior ? 0 : -2;
 }
 
+// Foot on a surface; the results as FindClosestUVPointGuessDist documents them.
 int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* u, double* v,
-                          double* dist, double* stepSq, int iterations, double normal[3],
-                          double startPrev) {
-  const double umin = srf->umin, umax = srf->umax, vmin = srf->vmin, vmax = srf->vmax;
-  double fu = ClampRefinerParam(*u, umin, umax) ? 0.8 : 1.0;
-  double fv = ClampRefinerParam(*v, vmin, vmax) ? 0.8 : 1.0;
-  double prev = startPrev;
-  *stepSq = kHuge;
-  int counter = 1;
-  double pu = *u, pv = *v, stepU = 0.0, stepV = 0.0;
-  double u1 = *u, u2 = *u, v1 = *v, v2 = *v;
-  double plane[4], Su[3], Sv[3], F[3], dsq = 0.0;
-
-  auto measure = [&]() {
-    double footDist;
-    FindTangentPlane(srf, *u, *v, plane, S, Su, Sv);
-    PlaneMinDist(P, plane[0], plane[1], plane[2], plane[3], F, &footDist);
-    dsq = DistSq3(P, S);
-  };
+                          double* dist, double* stepSq, int iterations, double normal[3]) {
+  const double lo[2] = {srf->umin, srf->vmin}, hi[2] = {srf->umax, srf->vmax};
+  const double range[2] = {hi[0] > lo[0] ? hi[0] - lo[0] : 1.0, hi[1] > lo[1] ? hi[1] - lo[1] : 1.0};
+  FootState<2> s;
+  s.x[0] = *u;
+  s.x[1] = *v;
+  FindFoot<2>([srf](const double* x, Jet& j) { SurfaceJet(srf, x[0], x[1], j); }, P, lo, hi, range,
+              ControlPointDiagonal(srf), iterations, s);
+  *u = s.x[0];
+  *v = s.x[1];
+  for (int k = 0; k < 3; ++k) S[k] = s.jet.X[k];
+  double n[3];
+  ComputeSurfaceNormal(srf, *u, *v, s.jet.D[0], s.jet.D[1], n);
+  const double nn = VecDotProd3(n, n);
   // Signed distance: negative when P lies behind the normal.
-  auto finish = [&]() {
-    double d[3];
-    *dist = std::sqrt(dsq);
-    if (VecDotProd3(VecDiff3(P, S, d), plane) < 0.0) *dist = -*dist;
-    if (normal)
-      for (int k = 0; k < 3; ++k) normal[k] = plane[k];
-  };
-
-  for (int it = 0; it < iterations; ++it) {
-    measure();
-    for (int h = 0; h < 64 && prev < 0.999 * dsq; ++h) {
-      stepU /= 2.0;
-      stepV /= 2.0;
-      *u = pu + stepU;
-      *v = pv + stepV;
-      ClampRefinerParam(*u, umin, umax);
-      ClampRefinerParam(*v, vmin, vmax);
-      fu *= 0.8;
-      fv *= 0.8;
-      measure();
-    }
-    prev = dsq;
-    // The 1e-10 taken off first is a legacy bias of the reported step; callers compare it.
-    *stepSq = DistSq3(F, S) - 1e-10;
-    if (*stepSq < 1e-10) {
-      finish();
-      return 0;
-    }
-    double d[3], du, dv;
-    VecDiff3(F, S, d);
-    if (DParamfromDisplacement(d, Su, Sv, plane, &du, &dv) != 0) {
-      finish();
-      return -2;
-    }
-    u2 = u1;
-    u1 = *u;
-    v2 = v1;
-    v1 = *v;
-    pu = *u;
-    pv = *v;
-    *u += fu * du;
-    *v += fv * dv;
-    ClampRefinerParamDamped(*u, umin, umax, fu);
-    ClampRefinerParamDamped(*v, vmin, vmax, fv);
-    if (++counter > 2 && fu == 1.0 && fv == 1.0) {
-      Aitken(*u, u1, u2, umin, umax, fu);
-      Aitken(*v, v1, v2, vmin, vmax, fv);
-      counter = 1;
-    }
-    stepU = *u - pu;
-    stepV = *v - pv;
+  *dist = std::sqrt(2.0 * s.f);
+  if (VecDotProd3(s.r, n) > 0.0) *dist = -*dist;
+  // The convergence value: |F - S|^2 for the foot F of P on the tangent plane, less 1e-10 (a
+  // legacy bias of the reported step; callers compare it). F - S is the projection of -r onto
+  // the span of the partials: g^T I^-1 g with the first fundamental form I; the normal, whose
+  // small components are cleaned, stands in only where I is singular.
+  const double E = VecDotProd3(s.jet.D[0], s.jet.D[0]), F = VecDotProd3(s.jet.D[0], s.jet.D[1]);
+  const double G = VecDotProd3(s.jet.D[1], s.jet.D[1]), det = E * G - F * F;
+  double tangentialSq;
+  if (det > 1e3 * kEps * E * G) {
+    tangentialSq = (G * s.g[0] * s.g[0] - 2.0 * F * s.g[0] * s.g[1] + E * s.g[1] * s.g[1]) / det;
+  } else {
+    double tangential[3];
+    const double along = nn > 0.0 ? VecDotProd3(s.r, n) / nn : 0.0;
+    for (int k = 0; k < 3; ++k) tangential[k] = s.r[k] - along * n[k];
+    tangentialSq = VecDotProd3(tangential, tangential);
   }
-  // Out of iterations: the point at the last parameters is still the best estimate there is,
-  // and callers take it as a result.
-  measure();
-  finish();
-  return 0;
+  *stepSq = tangentialSq - 1e-10;
+  if (normal)
+    for (int k = 0; k < 3; ++k) normal[k] = n[k];
+  return nn > 0.0 ? 0 : -2;
 }
 
 // Moves t to the bracket end when the step leaves [lo, hi], scaling the damping by the part of
@@ -348,14 +518,14 @@ int FindClosestPointCurveOnSurf(Bspline* crv, const double P[3], double C[3], do
 int FindClosestUVPointGuessDist(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations) {
   if (!SoundSurface(srf) || !AllFinite({P[0], P[1], P[2], *u, *v})) return -2;
-  const int r = ClosestPointOnSurface(srf, P, S, u, v, dist, stepSq, iterations, nullptr, kHuge);
+  const int r = ClosestPointOnSurface(srf, P, S, u, v, dist, stepSq, iterations, nullptr);
   return CheckedResult(r, {S[0], S[1], S[2], *u, *v, *dist, *stepSq});
 }
 
 int FindClosestUVPointGuessNorm(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations, double normal[3]) {
   if (!SoundSurface(srf) || !AllFinite({P[0], P[1], P[2], *u, *v})) return -2;
-  const int r = ClosestPointOnSurface(srf, P, S, u, v, dist, stepSq, iterations, normal, 1.797693e308);
+  const int r = ClosestPointOnSurface(srf, P, S, u, v, dist, stepSq, iterations, normal);
   return CheckedResult(r, {S[0], S[1], S[2], *u, *v, *dist, *stepSq, normal[0], normal[1], normal[2]});
 }
 

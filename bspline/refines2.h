@@ -1,8 +1,10 @@
 // Closest points polished from a caller's estimate: the foot of a point on a 3D curve, on a
-// curve lying on a surface, or on a surface, and the closest pair of two curves. All share one
-// damped scheme: a projection step onto the tangent line or plane, clamping into the
-// parameter box with a damping factor (times 0.8 per clamp), step halving while the distance
-// grows, and Aitken extrapolation while the iteration runs undamped. Nothing is allocated.
+// curve lying on a surface, or on a surface, and the closest pair of two curves. The feet of
+// points come from a safeguarded Newton iteration on the squared distance, run to round-off
+// (the caller's iteration count is the least it runs, not the most), with the constrained
+// minimum on the domain's edge where the foot lies beyond it. The closest pair of curves runs
+// a damped scheme: a step from the tangent lines, clamping into the parameter box with a
+// damping factor, and step halving while the distance grows. Nothing is allocated.
 #pragma once
 
 struct Bspline;
@@ -12,8 +14,10 @@ struct Bspline;
 // converged result that is not finite.
 
 // Foot of P on a 3D curve within [tmin, tmax] from the start t: C, t, distSq = |C - P|^2 and
-// the last squared step. 0 converged, -2 not converged within the iterations (t, C and
-// distSq then hold the last state) or a vanishing tangent.
+// stepSq, the squared distance from C to the foot of P on the tangent line there. 0 converged
+// to a foot inside [tmin, tmax] (or on an end, with P across the tangent there); -2 when the
+// nearest point is an end of [tmin, tmax] that P lies beyond (t, C and distSq then hold that
+// constrained minimum), when the iteration does not settle, or on a vanishing tangent.
 int FindClosestPointCurve3(Bspline* crv, const double P[3], double C[3], double tmin, double tmax,
                            double* t, double* distSq, double* stepSq, int iterations);
 
@@ -23,8 +27,10 @@ int FindClosestPointCurveOnSurf(Bspline* crv, const double P[3], double C[3], do
                                 int iterations);
 
 // Foot S of P on a surface from the start (u, v): dist is |P - S|, negative when P lies on the
-// back side of the normal. 0 (also when the iterations run out), -2 on a degenerate tangent
-// plane.
+// back side of the normal; stepSq is the squared distance from S to the foot of P on the
+// tangent plane, less 1e-10. Beyond the domain S is the constrained minimum on its edge or
+// corner. 0 (also when the iteration does not settle), -2 on a degenerate tangent plane (no
+// normal at the result).
 int FindClosestUVPointGuessDist(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations);
 

@@ -88,9 +88,8 @@ TEST_F(Refiners, NormalOffsetFromASurfaceProjectsBackWithSignedDistance) {
           for (int k = 0; k < 3; ++k) P[k] = S0[k] + delta * n[k];
           double u = u0 + 0.04, v = v0 - 0.03, S[3], dist, step, normal[3];
           EXPECT_EQ(FindClosestUVPointGuessNorm(s, P, S, &u, &v, &dist, &step, 30, normal), 0);
-          // Convergence is declared once the tangent-plane step is below ~1.4e-5.
-          EXPECT_NEAR(u, u0, 3e-5);
-          EXPECT_NEAR(v, v0, 3e-5);
+          EXPECT_NEAR(u, u0, 1e-12);
+          EXPECT_NEAR(v, v0, 1e-12);
           EXPECT_NEAR(dist, delta, 1e-8) << "the back side gives a negative distance";
           EXPECT_GT(VecDotProd3(normal, n) / VecSize3(normal), 1.0 - 1e-9);
           u = u0 - 0.05, v = v0 + 0.05;

@@ -1,0 +1,277 @@
+// Feet of points on curves and surfaces found to round-off: points placed at known normal
+// offsets from known feet (below the radius of curvature on their side, up to 0.95 of it) are
+// projected back onto the foot at any scale, from near and far starts; the gradient of the
+// squared distance vanishes there; beyond the domain the constrained minimum on the edge or at
+// the corner is the answer; a circle gives its closed-form feet even from where the distance
+// is nearly flat.
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "bspline/refines2.h"
+#include "foundation/vec3.h"
+#include "tests/support/builders.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class Feet : public KernelTest {};
+
+double Dot(const double a[3], const double b[3]) { return VecDotProd3(a, b); }
+
+// v / |v| at any length (VecNormalize3 leaves vectors shorter than 1e-10 short).
+void Unit(const double v[3], double out[3]) {
+  const double len = VecSize3(v);
+  for (int k = 0; k < 3; ++k) out[k] = v[k] / len;
+}
+
+// Control points scaled by `scale` about the origin and moved by `shift` (already in the
+// scaled units); a curve on a surface goes with its surface.
+void Place(Bspline* b, double scale, const double shift[3]) {
+  const int n = (b->degreeU + 1 + b->interiorU) * (b->kind == 2 ? b->degreeV + 1 + b->interiorV : 1);
+  for (int i = 0; i < n; ++i) {
+    b->X[0][i] = b->X[0][i] * scale + shift[0];
+    b->Y[0][i] = b->Y[0][i] * scale + shift[1];
+    b->Z[0][i] = b->Z[0][i] * scale + shift[2];
+  }
+}
+
+// The point S(u, v), its unit normal and the larger principal curvature towards side * normal
+// (positive: the surface bends towards that side, so the foot is a minimum while h k < 1).
+struct SurfaceFrame {
+  double S[3], n[3], Su[3], Sv[3], k;
+};
+SurfaceFrame Frame(const Bspline* s, double u, double v, double side) {
+  SurfaceFrame f;
+  double Suu[3], Suv[3], Svv[3];
+  RefEvalSurface(s, u, v, f.S);
+  RefEvalDeriv(s, u, v, 1, 0, f.Su);
+  RefEvalDeriv(s, u, v, 0, 1, f.Sv);
+  RefEvalDeriv(s, u, v, 2, 0, Suu);
+  RefEvalDeriv(s, u, v, 1, 1, Suv);
+  RefEvalDeriv(s, u, v, 0, 2, Svv);
+  Unit(VecCrossProd3(f.Su, f.Sv, f.n), f.n);
+  const double E = Dot(f.Su, f.Su), F = Dot(f.Su, f.Sv), G = Dot(f.Sv, f.Sv);
+  const double L = side * Dot(Suu, f.n), M = side * Dot(Suv, f.n), N = side * Dot(Svv, f.n);
+  const double det = E * G - F * F, mean = (E * N - 2 * F * M + G * L) / (2 * det);
+  f.k = mean + std::sqrt(std::fmax(mean * mean - (L * N - M * M) / det, 0.0));
+  return f;
+}
+
+double Wave(double x, double y) { return 0.15 * std::sin(3.0 * x + 0.5) * std::cos(2.5 * y) + 0.1 * x * y; }
+
+// Surfaces of degree 2 to 5 (mixed in u and v, rational or not) at scales 1e-6, 1 and 1e6, moved
+// off the origin: every placed point projects back onto its foot to 1e-9 of the size, the
+// distance to 1e-12 relative, the gradient of the squared distance is round-off, and the
+// parameters are those found at unit scale.
+TEST_F(Feet, SurfaceFeetAtKnownOffsetsAtEveryScale) {
+  BsplineKeeper keep;
+  for (int p = 2; p <= 5; ++p) {
+    PatchOptions o;
+    o.degreeU = p;
+    o.degreeV = p == 5 ? 2 : p + 1;
+    o.nu = o.degreeU + 4;
+    o.nv = o.degreeV + 3;
+    o.layout = KnotLayout::Random;
+    o.rational = p % 2 == 1;
+    o.seed = 10 + p;
+    std::vector<double> unitParams;
+    for (double scale : {1.0, 1e-6, 1e6}) {
+      Bspline* s = keep(BuildFunctionPatch(Wave, o));
+      const double shift[3] = {0.7 * scale, -0.4 * scale, 1.3 * scale};
+      Place(s, scale, shift);
+      std::mt19937 rng(p);
+      std::uniform_real_distribution<double> U(0.1, 0.9), ratio(0.0, 0.95), J(-0.03, 0.03);
+      for (int q = 0; q < 25; ++q) {
+        const double u0 = U(rng), v0 = U(rng), side = q % 2 ? 1.0 : -1.0, rho = ratio(rng);
+        const SurfaceFrame f = Frame(s, u0, v0, side);
+        // Offset rho of the radius of curvature on the bending side, else up to 0.2 of the size.
+        const double h = f.k > 0 ? std::fmin(rho / f.k, 0.2 * scale) : 0.2 * rho * scale;
+        double P[3], S[3], dist, step;
+        for (int k = 0; k < 3; ++k) P[k] = f.S[k] + side * h * f.n[k];
+        double u = u0 + J(rng), v = v0 + J(rng);
+        ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
+        EXPECT_LT(VecDist3(S, f.S), 1e-9 * scale) << p << " " << scale << " " << q;
+        EXPECT_NEAR(dist, side * h, 1e-12 * h) << p << " " << scale << " " << q;
+        double Su[3], Sv[3], r[3];
+        RefEvalDeriv(s, u, v, 1, 0, Su);
+        RefEvalDeriv(s, u, v, 0, 1, Sv);
+        VecDiff3(S, P, r);
+        EXPECT_LT(std::fabs(Dot(r, Su)) / VecSize3(Su), 1e-12 * scale) << p << " " << q;
+        EXPECT_LT(std::fabs(Dot(r, Sv)) / VecSize3(Sv), 1e-12 * scale) << p << " " << q;
+        // The convergence value keeps its meaning: the squared tangent-plane step, less 1e-10.
+        EXPECT_NEAR(step, -1e-10, 1e-20 + 1e-24 * scale * scale);
+        if (scale == 1.0) {
+          unitParams.push_back(u);
+          unitParams.push_back(v);
+        } else {
+          EXPECT_NEAR(u, unitParams[2 * q], 1e-11) << p << " " << scale << " " << q;
+          EXPECT_NEAR(v, unitParams[2 * q + 1], 1e-11) << p << " " << scale << " " << q;
+        }
+      }
+    }
+  }
+}
+
+// From the far corner of the domain, with Newton steps that overshoot and Hessians that are not
+// positive definite on the way, the foot on a bowl (one minimum of the distance) is reached.
+TEST_F(Feet, FarStartsReachTheFoot) {
+  BsplineKeeper keep;
+  PatchOptions o;
+  o.nu = o.nv = 7;
+  Bspline* bowl = keep(BuildFunctionPatch([](double x, double y) { return 0.6 * ((x - 0.4) * (x - 0.4) + (y - 0.5) * (y - 0.5)); }, o));
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<double> U(0.15, 0.85), H(0.02, 0.5);
+  for (int q = 0; q < 30; ++q) {
+    const double u0 = U(rng), v0 = U(rng);
+    // Below the bowl (the convex side) any offset keeps the foot.
+    const SurfaceFrame f = Frame(bowl, u0, v0, -1.0);
+    double P[3], S[3], dist, step;
+    const double h = H(rng);
+    for (int k = 0; k < 3; ++k) P[k] = f.S[k] - h * f.n[k];
+    double u = q % 2 ? 0.0 : 1.0, v = q % 3 ? 1.0 : 0.0;
+    ASSERT_EQ(FindClosestUVPointGuessDist(bowl, P, S, &u, &v, &dist, &step, 1), 0);
+    EXPECT_LT(VecDist3(S, f.S), 1e-12) << q;
+    EXPECT_NEAR(u, u0, 1e-11) << q;
+    EXPECT_NEAR(v, v0, 1e-11) << q;
+  }
+}
+
+// Beyond an edge of the domain the foot is the constrained minimum on that edge (the point
+// differs from the edge point by a vector across the edge curve and outwards); beyond a corner
+// it is the corner.
+TEST_F(Feet, BeyondTheDomainTheConstrainedMinimumIsTheAnswer) {
+  BsplineKeeper keep;
+  Bspline* s = keep(BuildFunctionPatch(Wave, {.nu = 7, .nv = 6, .layout = KnotLayout::Random}));
+  std::mt19937 rng(4);
+  std::uniform_real_distribution<double> U(0.2, 0.8), A(0.02, 0.2), B(-0.1, 0.1);
+  for (int q = 0; q < 24; ++q) {
+    const int edge = q % 4;  // u = 0, u = 1, v = 0, v = 1
+    const bool alongV = edge < 2;
+    const double fixed = edge % 2 ? 1.0 : 0.0, free = U(rng);
+    const double u0 = alongV ? fixed : free, v0 = alongV ? free : fixed;
+    const SurfaceFrame f = Frame(s, u0, v0, 1.0);
+    // Outward across the edge curve: the cross partial made perpendicular to the edge tangent.
+    const double* along = alongV ? f.Sv : f.Su;
+    const double* across = alongV ? f.Su : f.Sv;
+    double w[3], P[3], S[3], dist, step;
+    const double c = Dot(across, along) / Dot(along, along);
+    for (int k = 0; k < 3; ++k) w[k] = (edge % 2 ? 1.0 : -1.0) * (across[k] - c * along[k]);
+    Unit(w, w);
+    const double a = A(rng), b = B(rng);
+    for (int k = 0; k < 3; ++k) P[k] = f.S[k] + a * w[k] + b * f.n[k];
+    double u = 0.5, v = 0.5;
+    ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
+    EXPECT_EQ(alongV ? u : v, fixed) << q;
+    EXPECT_NEAR(alongV ? v : u, free, 1e-11) << q;
+    EXPECT_LT(VecDist3(S, f.S), 1e-12) << q;
+    EXPECT_NEAR(std::fabs(dist), std::hypot(a, b), 1e-12) << q;
+    // The step to the tangent plane's foot stays: the answer is not an interior stationary point.
+    EXPECT_GT(step, 0.5 * a * a) << q;
+  }
+  // Beyond the corner (1, 1): both gradients point out of the domain.
+  const SurfaceFrame f = Frame(s, 1.0, 1.0, 1.0);
+  double P[3], S[3], dist, step, u = 0.3, v = 0.4;
+  for (int k = 0; k < 3; ++k) P[k] = f.S[k] + 0.1 * f.Su[k] / VecSize3(f.Su) + 0.1 * f.Sv[k] / VecSize3(f.Sv);
+  ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
+  EXPECT_EQ(u, 1.0);
+  EXPECT_EQ(v, 1.0);
+}
+
+// Space curves of degree 2 to 5 at scales 1e-6, 1 and 1e6: points across the tangent, on the
+// bending side up to 0.95 of the radius of curvature, project back onto their feet with result 0,
+// the parameters those of unit scale.
+TEST_F(Feet, CurveFeetAtKnownOffsetsAtEveryScale) {
+  BsplineKeeper keep;
+  for (int p = 2; p <= 5; ++p) {
+    std::vector<double> unitParams;
+    for (double scale : {1.0, 1e-6, 1e6}) {
+      Bspline* c = keep(BuildRandomCurve(20 + p, p, p + 5, 3, p == 3));
+      const double shift[3] = {-2.0 * scale, 0.5 * scale, 0.9 * scale};
+      Place(c, scale, shift);
+      std::mt19937 rng(p);
+      std::uniform_real_distribution<double> U(0.1, 0.9), ratio(0.0, 0.95), A(0.0, 2 * M_PI), J(-0.01, 0.01);
+      for (int q = 0; q < 25; ++q) {
+        const double t0 = U(rng), rho = ratio(rng), angle = A(rng);
+        double C0[3], D1[3], D2[3], T[3], N[3], B[3], n[3];
+        RefEvalCurve(c, t0, C0);
+        RefEvalDeriv(c, t0, 0.0, 1, 0, D1);
+        RefEvalDeriv(c, t0, 0.0, 2, 0, D2);
+        Unit(D1, T);
+        const double a = Dot(D2, T);
+        for (int k = 0; k < 3; ++k) N[k] = D2[k] - a * T[k];
+        const double kappa = VecSize3(N) / Dot(D1, D1);
+        Unit(N, N);
+        VecCrossProd3(T, N, B);
+        for (int k = 0; k < 3; ++k) n[k] = std::cos(angle) * N[k] + std::sin(angle) * B[k];
+        const double bend = kappa * std::cos(angle);  // curvature towards n
+        const double h = bend > 0 ? std::fmin(rho / bend, 0.1 * scale) : 0.1 * rho * scale;
+        double P[3], C[3], dsq, step;
+        for (int k = 0; k < 3; ++k) P[k] = C0[k] + h * n[k];
+        double t = t0 + J(rng);
+        ASSERT_EQ(FindClosestPointCurve3(c, P, C, 0.0, 1.0, &t, &dsq, &step, 7), 0) << p << " " << q;
+        EXPECT_LT(VecDist3(C, C0), 1e-9 * scale) << p << " " << scale << " " << q;
+        EXPECT_NEAR(std::sqrt(dsq), h, 1e-12 * h) << p << " " << scale << " " << q;
+        double D[3], r[3];
+        RefEvalDeriv(c, t, 0.0, 1, 0, D);
+        EXPECT_LT(std::fabs(Dot(VecDiff3(C, P, r), D)) / VecSize3(D), 1e-12 * scale);
+        EXPECT_LT(step, 1e-24 * scale * scale);
+        if (scale == 1.0)
+          unitParams.push_back(t);
+        else
+          EXPECT_NEAR(t, unitParams[q], 1e-11) << p << " " << scale << " " << q;
+      }
+    }
+  }
+}
+
+// A curve on a surface, measured in space: points along the surface normal over the curve
+// (perpendicular to the curve's image too) find their feet from either end of the curve.
+TEST_F(Feet, CurveOnSurfaceFeetConverge) {
+  BsplineKeeper keep;
+  Bspline* s = keep(BuildFunctionPatch(Wave, {.layout = KnotLayout::Random, .rational = true, .seed = 3}));
+  Bspline* c = BuildCurveOnSurface(s, 3, {0.05, 0.1, 0.3, 0.6, 0.6, 0.2, 0.95, 0.9});
+  std::mt19937 rng(6);
+  std::uniform_real_distribution<double> U(0.1, 0.9), H(-0.2, 0.2);
+  for (int q = 0; q < 20; ++q) {
+    const double t0 = U(rng), h = H(rng);
+    double uv[3], P[3], C[3], dsq, step;
+    RefEvalCurve(c, t0, uv);
+    const SurfaceFrame f = Frame(s, uv[0], uv[1], 1.0);
+    for (int k = 0; k < 3; ++k) P[k] = f.S[k] + h * f.n[k];
+    double t = q % 2 ? 0.0 : 1.0;  // from either end
+    ASSERT_EQ(FindClosestPointCurveOnSurf(c, P, C, 0.0, 1.0, &t, &dsq, &step, 7), 0) << q;
+    EXPECT_NEAR(t, t0, 1e-11) << q;
+    EXPECT_NEAR(std::sqrt(dsq), std::fabs(h), 1e-12) << q;
+  }
+}
+
+// A quarter circle of radius R (rational quadratic, exact): a point near the centre sees the arc
+// at almost the same distance everywhere (offset over radius of curvature close to 1, where the
+// projection onto the tangent oscillates); the foot lies in the point's direction from the
+// centre, and beyond the arc the nearer end holds it (the documented -2 at an end).
+TEST_F(Feet, NearTheCentreOfACircleTheFootIsInThePointsDirection) {
+  BsplineKeeper keep;
+  const double R = 2.0, w = std::sqrt(0.5);
+  Bspline* arc = keep(BuildCurve(2, 3, {R, 0, 0, R, R, 0, 0, R, 0}, {0, 0, 0, 1, 1, 1}, {1, w, 1}));
+  for (double delta : {0.3, 0.05, 1e-3})
+    for (double deg : {10.0, 30.0, 45.0, 71.0, 85.0}) {
+      const double a = deg * M_PI / 180.0;
+      const double P[3] = {delta * R * std::cos(a), delta * R * std::sin(a), 0.0};
+      for (double start : {0.0, 0.5, 1.0}) {
+        double t = start, C[3], dsq, step;
+        ASSERT_EQ(FindClosestPointCurve3(arc, P, C, 0.0, 1.0, &t, &dsq, &step, 7), 0) << delta << " " << deg;
+        EXPECT_NEAR(std::atan2(C[1], C[0]), a, 1e-12 / delta) << delta << " " << deg << " " << start;
+        EXPECT_NEAR(std::sqrt(dsq), R * (1.0 - delta), 1e-12 * R) << delta << " " << deg;
+      }
+    }
+  // Behind the centre, towards 200 degrees: the end at 90 degrees is nearer than the one at 0.
+  const double a = 200.0 * M_PI / 180.0, P[3] = {0.2 * std::cos(a), 0.2 * std::sin(a), 0.0};
+  double t = 0.3, C[3], dsq, step;
+  EXPECT_EQ(FindClosestPointCurve3(arc, P, C, 0.0, 1.0, &t, &dsq, &step, 7), -2);
+  EXPECT_EQ(t, 1.0);
+  EXPECT_NEAR(C[0], 0.0, 1e-15);
+  EXPECT_NEAR(C[1], R, 1e-15);
+}
+
+}  // namespace
