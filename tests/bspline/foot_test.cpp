@@ -12,51 +12,13 @@
 #include "foundation/vec3.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/normal_offsets.h"
 
 namespace {
 
 class Feet : public KernelTest {};
 
 double Dot(const double a[3], const double b[3]) { return VecDotProd3(a, b); }
-
-// v / |v| at any length (VecNormalize3 leaves vectors shorter than 1e-10 short).
-void Unit(const double v[3], double out[3]) {
-  const double len = VecSize3(v);
-  for (int k = 0; k < 3; ++k) out[k] = v[k] / len;
-}
-
-// Control points scaled by `scale` about the origin and moved by `shift` (already in the
-// scaled units); a curve on a surface goes with its surface.
-void Place(Bspline* b, double scale, const double shift[3]) {
-  const int n = (b->degreeU + 1 + b->interiorU) * (b->kind == 2 ? b->degreeV + 1 + b->interiorV : 1);
-  for (int i = 0; i < n; ++i) {
-    b->X[0][i] = b->X[0][i] * scale + shift[0];
-    b->Y[0][i] = b->Y[0][i] * scale + shift[1];
-    b->Z[0][i] = b->Z[0][i] * scale + shift[2];
-  }
-}
-
-// The point S(u, v), its unit normal and the larger principal curvature towards side * normal
-// (positive: the surface bends towards that side, so the foot is a minimum while h k < 1).
-struct SurfaceFrame {
-  double S[3], n[3], Su[3], Sv[3], k;
-};
-SurfaceFrame Frame(const Bspline* s, double u, double v, double side) {
-  SurfaceFrame f;
-  double Suu[3], Suv[3], Svv[3];
-  RefEvalSurface(s, u, v, f.S);
-  RefEvalDeriv(s, u, v, 1, 0, f.Su);
-  RefEvalDeriv(s, u, v, 0, 1, f.Sv);
-  RefEvalDeriv(s, u, v, 2, 0, Suu);
-  RefEvalDeriv(s, u, v, 1, 1, Suv);
-  RefEvalDeriv(s, u, v, 0, 2, Svv);
-  Unit(VecCrossProd3(f.Su, f.Sv, f.n), f.n);
-  const double E = Dot(f.Su, f.Su), F = Dot(f.Su, f.Sv), G = Dot(f.Sv, f.Sv);
-  const double L = side * Dot(Suu, f.n), M = side * Dot(Suv, f.n), N = side * Dot(Svv, f.n);
-  const double det = E * G - F * F, mean = (E * N - 2 * F * M + G * L) / (2 * det);
-  f.k = mean + std::sqrt(std::fmax(mean * mean - (L * N - M * M) / det, 0.0));
-  return f;
-}
 
 double Wave(double x, double y) { return 0.15 * std::sin(3.0 * x + 0.5) * std::cos(2.5 * y) + 0.1 * x * y; }
 
@@ -79,12 +41,12 @@ TEST_F(Feet, SurfaceFeetAtKnownOffsetsAtEveryScale) {
     for (double scale : {1.0, 1e-6, 1e6}) {
       Bspline* s = keep(BuildFunctionPatch(Wave, o));
       const double shift[3] = {0.7 * scale, -0.4 * scale, 1.3 * scale};
-      Place(s, scale, shift);
+      ScaleAndMove(s, scale, shift);
       std::mt19937 rng(p);
       std::uniform_real_distribution<double> U(0.1, 0.9), ratio(0.0, 0.95), J(-0.03, 0.03);
       for (int q = 0; q < 25; ++q) {
         const double u0 = U(rng), v0 = U(rng), side = q % 2 ? 1.0 : -1.0, rho = ratio(rng);
-        const SurfaceFrame f = Frame(s, u0, v0, side);
+        const SurfaceFrame f = FrameAt(s, u0, v0, side);
         // Offset rho of the radius of curvature on the bending side, else up to 0.2 of the size.
         const double h = f.k > 0 ? std::fmin(rho / f.k, 0.2 * scale) : 0.2 * rho * scale;
         double P[3], S[3], dist, step;
@@ -125,7 +87,7 @@ TEST_F(Feet, FarStartsReachTheFoot) {
   for (int q = 0; q < 30; ++q) {
     const double u0 = U(rng), v0 = U(rng);
     // Below the bowl (the convex side) any offset keeps the foot.
-    const SurfaceFrame f = Frame(bowl, u0, v0, -1.0);
+    const SurfaceFrame f = FrameAt(bowl, u0, v0, -1.0);
     double P[3], S[3], dist, step;
     const double h = H(rng);
     for (int k = 0; k < 3; ++k) P[k] = f.S[k] - h * f.n[k];
@@ -150,14 +112,14 @@ TEST_F(Feet, BeyondTheDomainTheConstrainedMinimumIsTheAnswer) {
     const bool alongV = edge < 2;
     const double fixed = edge % 2 ? 1.0 : 0.0, free = U(rng);
     const double u0 = alongV ? fixed : free, v0 = alongV ? free : fixed;
-    const SurfaceFrame f = Frame(s, u0, v0, 1.0);
+    const SurfaceFrame f = FrameAt(s, u0, v0, 1.0);
     // Outward across the edge curve: the cross partial made perpendicular to the edge tangent.
     const double* along = alongV ? f.Sv : f.Su;
     const double* across = alongV ? f.Su : f.Sv;
     double w[3], P[3], S[3], dist, step;
     const double c = Dot(across, along) / Dot(along, along);
     for (int k = 0; k < 3; ++k) w[k] = (edge % 2 ? 1.0 : -1.0) * (across[k] - c * along[k]);
-    Unit(w, w);
+    UnitVector(w, w);
     const double a = A(rng), b = B(rng);
     for (int k = 0; k < 3; ++k) P[k] = f.S[k] + a * w[k] + b * f.n[k];
     double u = 0.5, v = 0.5;
@@ -170,7 +132,7 @@ TEST_F(Feet, BeyondTheDomainTheConstrainedMinimumIsTheAnswer) {
     EXPECT_GT(step, 0.5 * a * a) << q;
   }
   // Beyond the corner (1, 1): both gradients point out of the domain.
-  const SurfaceFrame f = Frame(s, 1.0, 1.0, 1.0);
+  const SurfaceFrame f = FrameAt(s, 1.0, 1.0, 1.0);
   double P[3], S[3], dist, step, u = 0.3, v = 0.4;
   for (int k = 0; k < 3; ++k) P[k] = f.S[k] + 0.1 * f.Su[k] / VecSize3(f.Su) + 0.1 * f.Sv[k] / VecSize3(f.Sv);
   ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
@@ -188,29 +150,18 @@ TEST_F(Feet, CurveFeetAtKnownOffsetsAtEveryScale) {
     for (double scale : {1.0, 1e-6, 1e6}) {
       Bspline* c = keep(BuildRandomCurve(20 + p, p, p + 5, 3, p == 3));
       const double shift[3] = {-2.0 * scale, 0.5 * scale, 0.9 * scale};
-      Place(c, scale, shift);
+      ScaleAndMove(c, scale, shift);
       std::mt19937 rng(p);
       std::uniform_real_distribution<double> U(0.1, 0.9), ratio(0.0, 0.95), A(0.0, 2 * M_PI), J(-0.01, 0.01);
       for (int q = 0; q < 25; ++q) {
         const double t0 = U(rng), rho = ratio(rng), angle = A(rng);
-        double C0[3], D1[3], D2[3], T[3], N[3], B[3], n[3];
-        RefEvalCurve(c, t0, C0);
-        RefEvalDeriv(c, t0, 0.0, 1, 0, D1);
-        RefEvalDeriv(c, t0, 0.0, 2, 0, D2);
-        Unit(D1, T);
-        const double a = Dot(D2, T);
-        for (int k = 0; k < 3; ++k) N[k] = D2[k] - a * T[k];
-        const double kappa = VecSize3(N) / Dot(D1, D1);
-        Unit(N, N);
-        VecCrossProd3(T, N, B);
-        for (int k = 0; k < 3; ++k) n[k] = std::cos(angle) * N[k] + std::sin(angle) * B[k];
-        const double bend = kappa * std::cos(angle);  // curvature towards n
-        const double h = bend > 0 ? std::fmin(rho / bend, 0.1 * scale) : 0.1 * rho * scale;
+        const CurveFrame f = CurveFrameAt(c, t0, angle);
+        const double h = f.k > 0 ? std::fmin(rho / f.k, 0.1 * scale) : 0.1 * rho * scale;
         double P[3], C[3], dsq, step;
-        for (int k = 0; k < 3; ++k) P[k] = C0[k] + h * n[k];
+        for (int k = 0; k < 3; ++k) P[k] = f.C[k] + h * f.n[k];
         double t = t0 + J(rng);
         ASSERT_EQ(FindClosestPointCurve3(c, P, C, 0.0, 1.0, &t, &dsq, &step, 7), 0) << p << " " << q;
-        EXPECT_LT(VecDist3(C, C0), 1e-9 * scale) << p << " " << scale << " " << q;
+        EXPECT_LT(VecDist3(C, f.C), 1e-9 * scale) << p << " " << scale << " " << q;
         EXPECT_NEAR(std::sqrt(dsq), h, 1e-12 * h) << p << " " << scale << " " << q;
         double D[3], r[3];
         RefEvalDeriv(c, t, 0.0, 1, 0, D);
@@ -237,7 +188,7 @@ TEST_F(Feet, CurveOnSurfaceFeetConverge) {
     const double t0 = U(rng), h = H(rng);
     double uv[3], P[3], C[3], dsq, step;
     RefEvalCurve(c, t0, uv);
-    const SurfaceFrame f = Frame(s, uv[0], uv[1], 1.0);
+    const SurfaceFrame f = FrameAt(s, uv[0], uv[1], 1.0);
     for (int k = 0; k < 3; ++k) P[k] = f.S[k] + h * f.n[k];
     double t = q % 2 ? 0.0 : 1.0;  // from either end
     ASSERT_EQ(FindClosestPointCurveOnSurf(c, P, C, 0.0, 1.0, &t, &dsq, &step, 7), 0) << q;

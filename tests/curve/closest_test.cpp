@@ -14,6 +14,7 @@
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/normal_offsets.h"
 
 namespace {
 
@@ -126,6 +127,67 @@ TEST_F(ClosestParamTest, PolygonEstimatorsLeadTheRefinersToTheCrossing) {
   EXPECT_NEAR(t1, 0.5, 1e-12);
   EXPECT_NEAR(t2, 0.5, 1e-12);
   for (Bspline* x : {a, b, p, q}) FreeBspline(x);
+}
+
+// The parameter of the foot of P: a root of (C - P) . C' bisected within [a, b].
+double FootByBisection(const Bspline* c, const double P[3], double a, double b) {
+  auto g = [&](double t) {
+    double C[3], D[3], r[3];
+    Eval3DPointOnCurve3Array(c, t, 0, C);
+    Eval3DPointOnCurve3Array(c, t, 1, D);
+    return VecDotProd3(VecDiff3(C, P, r), D);
+  };
+  const bool negativeAtA = g(a) < 0;
+  for (int k = 0; k < 80; ++k) {
+    const double m = 0.5 * (a + b);
+    ((g(m) < 0) == negativeAtA ? a : b) = m;
+  }
+  return 0.5 * (a + b);
+}
+
+// Points across a winding cubic at up to 0.95 of the radius of curvature on the bending side,
+// rounded to floats as the query takes them, at scales 1e-6, 1 and 1e6: the parameter is the
+// foot's to 1e-12 (the points whose foot is not clearly the nearest are left out).
+TEST_F(ClosestParamTest, PointParameterIsTheFootAtEveryScale) {
+  std::vector<double> pts;
+  for (int i = 0; i < 20; ++i) {
+    const double s = i / 19.0;
+    pts.insert(pts.end(), {0.6 * s, 0.15 * std::sin(11 * s), 0.15 * std::cos(7 * s) + 0.1 * s * s});
+  }
+  BsplineKeeper keep;
+  for (double scale : {1.0, 1e-6, 1e6}) {
+    Bspline* c = keep(BuildCurve(3, 3, pts));
+    const double shift[3] = {0.1 * scale, 0.2 * scale, -0.3 * scale};
+    ScaleAndMove(c, scale, shift);
+    std::mt19937 rng(31);
+    std::uniform_real_distribution<double> U(0.05, 0.95), H(0.005, 0.2), A(0.0, 2 * M_PI), ratio(0.3, 0.95);
+    int checked = 0;
+    for (int q = 0; q < 60; ++q) {
+      const double t0 = U(rng);
+      const CurveFrame f = CurveFrameAt(c, t0, A(rng));
+      double h = H(rng) * scale;
+      const double rho = ratio(rng);
+      if (f.k * h > rho) h = rho / f.k;
+      float P[3];
+      for (int k = 0; k < 3; ++k) P[k] = static_cast<float>(f.C[k] + h * f.n[k]);
+      const double Pd[3] = {P[0], P[1], P[2]};
+      // The foot must be clearly the nearest point: nothing farther along is within 1e-3.
+      double elsewhere = 1e300;
+      for (int i = 0; i <= 600; ++i) {
+        if (std::fabs(i / 600.0 - t0) < 0.01) continue;
+        double q3[3];
+        Eval3DPointOnCurve3Array(c, i / 600.0, 0, q3);
+        elsewhere = std::fmin(elsewhere, VecDist3(q3, Pd));
+      }
+      if (elsewhere < h + 1e-3 * scale) continue;
+      const double ref = FootByBisection(c, Pd, t0 - 1e-3, t0 + 1e-3);
+      double t = -1.0;
+      ASSERT_EQ(GetPointParOnCurve3(c, P[0], P[1], P[2], &t), 1);
+      EXPECT_NEAR(t, ref, 1e-12) << scale << " " << q;
+      ++checked;
+    }
+    EXPECT_GT(checked, 20);
+  }
 }
 
 // A point's parameter found again; the closest point on a 3D curve to a point of a curve on a

@@ -1,7 +1,10 @@
 // Closest points on surfaces: grid estimate and refinement against a dense grid, the foot's
-// orthogonality, the kept grid cache, closed surfaces kept off their seam rows.
+// orthogonality, feet at known normal offsets at every scale, the kept grid cache, closed
+// surfaces kept off their seam rows.
+#include <algorithm>
 #include <cmath>
 #include <random>
+#include <vector>
 
 #include "bspline/ctrlnubs.h"
 #include "bspline/nubs.h"
@@ -12,6 +15,7 @@
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/normal_offsets.h"
 
 namespace {
 
@@ -54,8 +58,8 @@ TEST_F(SurfacePickTest, RefinedFootBeatsADenseGridAndIsOrthogonal) {
     EvalPointOnGeometryM(s, u, v, du, dv, 2, 0, D);
     const double r[3] = {P[0] - S[0], P[1] - S[1], P[2] - S[2]};
     if (u > 1e-9 && u < 1 - 1e-9 && v > 1e-9 && v < 1 - 1e-9) {
-      EXPECT_NEAR(VecDotProd3(r, D[0]) / VecSize3(D[0]), 0.0, 5e-5) << q;
-      EXPECT_NEAR(VecDotProd3(r, D[1]) / VecSize3(D[1]), 0.0, 5e-5) << q;
+      EXPECT_NEAR(VecDotProd3(r, D[0]) / VecSize3(D[0]), 0.0, 1e-13) << q;
+      EXPECT_NEAR(VecDotProd3(r, D[1]) / VecSize3(D[1]), 0.0, 1e-13) << q;
     }
   }
   double out[3];
@@ -73,6 +77,69 @@ TEST_F(SurfacePickTest, RefinedFootBeatsADenseGridAndIsOrthogonal) {
     EXPECT_LE(VecDist3(P, out), VecDist3(P, q) + 1e-9);
   }
   FreeBspline(s);
+}
+
+// A wavy bicubic of 8 x 8 control points and diagonal 1, at scales 1e-6, 1 and 1e6 and moved
+// off the origin: points at normal offsets 0.01 .. 0.2 of the size from feet in [0.1, 0.9]^2,
+// below 0.95 of the radius of curvature on their side, come back to their feet to 1e-9 of the
+// size through the kept grid, their distances to 1e-12, with the parameters of unit scale. A
+// point that a dense sampling finds nearer to another part of the surface is left out.
+TEST_F(SurfacePickTest, FeetAtKnownNormalOffsetsAtEveryScale) {
+  PatchOptions o;
+  o.nu = o.nv = 8;
+  const auto wave = [](double x, double y) { return 0.12 * std::sin(7 * x) * std::cos(6 * y); };
+  std::vector<double> unitParams;
+  std::vector<bool> use;  // decided at unit scale, the same points at every scale
+  BsplineKeeper keep;
+  for (double scale : {1.0, 1e-6, 1e6}) {
+    Bspline* s = keep(BuildFunctionPatch(wave, o));
+    const double shift[3] = {0.3 * scale, 2.0 * scale, -0.7 * scale};
+    ScaleAndMove(s, scale / std::sqrt(2.0), shift);  // control-point diagonal about `scale`
+    const int m = 120;
+    std::vector<double> us(m + 1), dx((m + 1) * (m + 1)), dy(dx.size()), dz(dx.size());
+    for (int i = 0; i <= m; ++i) us[i] = double(i) / m;
+    if (scale == 1.0) {
+      ASSERT_EQ(Eval3DGridOnBsplArray(s, us.data(), m + 1, us.data(), m + 1, dx.data(), dy.data(), dz.data()), 0);
+    }
+    std::mt19937 rng(47);
+    std::uniform_real_distribution<double> U(0.1, 0.9), H(0.01, 0.2), ratio(0.5, 0.95);
+    Grid g;
+    for (int q = 0, k = 0; q < 120; ++q) {
+      const double u0 = U(rng), v0 = U(rng), side = q % 2 ? 1.0 : -1.0;
+      const SurfaceFrame f = FrameAt(s, u0, v0, side);
+      double h = H(rng) * scale;
+      const double rho = ratio(rng);
+      if (f.k * h > rho) h = rho / f.k;
+      double P[3];
+      for (int c = 0; c < 3; ++c) P[c] = f.S[c] + side * h * f.n[c];
+      if (scale == 1.0) {
+        double nearest = 1e300;
+        for (size_t i = 0; i < dx.size(); ++i) {
+          const double e[3] = {dx[i] - P[0], dy[i] - P[1], dz[i] - P[2]};
+          nearest = std::min(nearest, VecSize3(e));
+        }
+        use.push_back(nearest >= h * (1.0 - 1e-3));
+      }
+      if (!use[q]) continue;
+      double u, v, S[3], d, e;
+      ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+      EXPECT_LT(VecDist3(S, f.S), 1e-9 * scale) << scale << " " << q;
+      EXPECT_NEAR(d, side * h, 1e-12 * h) << scale << " " << q;
+      if (scale == 1.0) {
+        unitParams.insert(unitParams.end(), {u, v});
+      } else {
+        EXPECT_NEAR(u, unitParams[2 * k], 1e-11) << scale << " " << q;
+        EXPECT_NEAR(v, unitParams[2 * k + 1], 1e-11) << scale << " " << q;
+        ++k;
+      }
+      double out[3];
+      if (q % 10 == 0) {
+        ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+        EXPECT_LT(VecDist3(out, f.S), 1e-9 * scale);
+      }
+    }
+  }
+  EXPECT_GT(unitParams.size(), 160u);
 }
 
 // A filled cache is used as it stands: a query allocates and evaluates nothing for the search,
