@@ -175,14 +175,14 @@ int ReportUnwritten(RunRecords& run, int doReport, int status) {
 
 // Writes every surface back. When the host refuses one, the surfaces already written are put
 // back as they were read, so the host never holds half a heal; a surface the host refuses to
-// take back is named on the message channel. Returns the first refusal's status, 0 when all
-// were written.
-int WriteBack(RunRecords& run, const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant) {
+// take back is named on the message channel and marked in leftHealed. Returns the first
+// refusal's status, 0 when all were written.
+int WriteBack(RunRecords& run, const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, int* leftHealed) {
   for (int i = 0; i < run.n; ++i) {
     const int s = SetHostVertices(scene, run.srfs[i], &picks[i], hostConstant, run.vertices[i]);
     if (!s) continue;
     for (int k = 0; k < i; ++k)
-      if (SetHostVertices(scene, run.srfs[k], &picks[k], hostConstant, run.saved[k]))
+      if ((leftHealed[k] = SetHostVertices(scene, run.srfs[k], &picks[k], hostConstant, run.saved[k]) != 0))
         fprintf(stderr, "ERROR : Surface %s is left healed: the host refused to write it back as it was\n",
                 run.names[k]);
     return s;
@@ -630,9 +630,16 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
 
   // A write-back the host refuses part-way is undone, and no side is reported healed: the
   // host holds the group as it was.
-  const int writeFailure = WriteBack(run, scene, picks, hostConstant);
+  Owned<int, Free> leftHealed(CallocArray<int>(std::max(n, 1)));
+  if (!leftHealed) return ReportUnwritten(run, doReport, kSeamWeldFailure);
+  const int writeFailure = WriteBack(run, scene, picks, hostConstant, leftHealed.get());
   if (writeFailure) WithdrawHealedCodes(run, -2);
-  if (doReport) PrintHealingResult(run.names, n, run.result.get());
+  if (doReport) {
+    PrintHealingResult(run.names, n, run.result.get());
+    // The report ends with the surfaces the host holds healed while their neighbours are not.
+    for (int i = 0; i < n; ++i)
+      if (leftHealed[i]) printf("Surface %s is left healed: the host refused to write it back as it was\n", run.names[i]);
+  }
   return writeFailure;
 }
 

@@ -64,7 +64,7 @@ int CheckArgs(int n, const SAA_Elem* picks);
 // some surface cannot be made (memory, or healed points a float cannot hold) nothing is
 // written and the run gives 95. When the host refuses a write-back, the surfaces already
 // written are written back as they were read (one a host refuses to take back is named on
-// standard error) and the refusal's status is returned. Whenever nothing of the heal is
+// standard error and at the end of the report) and the refusal's status is returned. Whenever nothing of the heal is
 // written, the report calls no side healed.
 int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, short buildMode, short report, int n,
              double maxGap, double maxAngle, double healGap, double healAngle, short continuity);

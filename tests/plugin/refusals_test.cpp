@@ -191,21 +191,28 @@ TEST_F(Refusals, RefusedWriteBackLeavesNoHalfWrittenGroup) {
     EXPECT_EQ(cleanupSeamWeld(ctx), 0);
   }
 
-  // When the host refuses to take a written surface back as well, the message names it as left
-  // healed; every other surface is as it was, and the status is the first refusal's. Writes 1
+  // When the host refuses to take a written surface back as well, the message and the report
+  // name it as left healed; every other surface is as it was, and the status is the first refusal's. Writes 1
   // and 2 succeed, 3 is refused, and so is the restore of the first (call 4).
   SAAStubReset();
   SampleGroup g = BuildTJunctionGroup(0.01);
-  SAA_CustomContext ctx = Context(g, {});
+  HealTargets t;
+  t.report = 1;
+  SAA_CustomContext ctx = Context(g, t);
   ASSERT_EQ(initSeamWeld(ctx), 0);
   const auto before = Scene(g);
   SAAStubFailCall("SAA_modelSetVertices", 3, 7);
   SAAStubFailCall("SAA_modelSetVertices", 4, 9);
   testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
   EXPECT_EQ(UpdateAll(ctx, 3), 7);
+  const std::string report = testing::internal::GetCapturedStdout();
   const std::string messages = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(Count(messages, "Surface " + SAAStubSurfaceAt(g.elements[0]).name + " is left healed"), 1u) << messages;
-  EXPECT_EQ(Count(messages, "is left healed"), 1u) << messages;
+  for (const std::string& text : {messages, report}) {
+    EXPECT_EQ(Count(text, "Surface " + SAAStubSurfaceAt(g.elements[0]).name + " is left healed"), 1u) << text;
+    EXPECT_EQ(Count(text, "is left healed"), 1u) << text;
+  }
+  EXPECT_EQ(Count(report, "Successful healing"), 0u) << report;
   EXPECT_NE(Vertices(g.elements[0]), before[0]);
   for (int k = 1; k < 3; ++k) EXPECT_EQ(Vertices(g.elements[k]), before[k]) << k;
   EXPECT_EQ(cleanupSeamWeld(ctx), 0);
