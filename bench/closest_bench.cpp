@@ -176,23 +176,9 @@ BENCHMARK(BM_ClosestPointOnWavy8x8KeptGrid);
 
 // A space cubic of 30 control points winding on a helix-like path, size about 1.
 Bspline* Winding30() {
-  const int n = 30;
-  Bspline* c = MallocNullBspline();
-  c->kind = 1;
-  c->dimension = 3;
-  c->degreeU = 3;
-  c->interiorU = n - 4;
-  AllocateBsplineArrays(c);
-  bench::UniformKnots(c->knotsU, n);
-  c->umin = 0.0;
-  c->umax = 1.0;
-  for (int i = 0; i < n; ++i) {
-    const double s = double(i) / (n - 1);
-    c->X[0][i] = 0.6 * s;
-    c->Y[0][i] = 0.15 * std::sin(11.0 * s);
-    c->Z[0][i] = 0.15 * std::cos(7.0 * s) + 0.1 * s * s;
-  }
-  return c;
+  return bench::CubicThrough(
+      30, [](double s) { return 0.6 * s; }, [](double s) { return 0.15 * std::sin(11.0 * s); },
+      [](double s) { return 0.15 * std::cos(7.0 * s) + 0.1 * s * s; });
 }
 
 // The parameter of the foot of P: a root of r . C' bracketed around the known foot, found by

@@ -23,22 +23,7 @@
 namespace {
 
 Bspline* Curve(int n, double (*x)(double), double (*y)(double)) {
-  Bspline* c = MallocNullBspline();
-  c->kind = 1;
-  c->dimension = 3;
-  c->degreeU = 3;
-  c->interiorU = n - 4;
-  AllocateBsplineArrays(c);
-  bench::UniformKnots(c->knotsU, n);
-  c->umin = 0.0;
-  c->umax = 1.0;
-  for (int i = 0; i < n; ++i) {
-    const double s = double(i) / (n - 1);
-    c->X[0][i] = x(s);
-    c->Y[0][i] = y(s);
-    c->Z[0][i] = 0.0;
-  }
-  return c;
+  return bench::CubicThrough(n, x, y, [](double) { return 0.0; });
 }
 
 // A gently waving bicubic of 10 x 10 control points over the unit square: its curvature radii

@@ -95,6 +95,27 @@ inline Bspline* WaveBicubic(int n, double amp, double fx, double fy) {
   return s;
 }
 
+// Clamped uniform cubic on [0, 1] of n control points, point i at (x(s), y(s), z(s)) for
+// s = i / (n - 1).
+inline Bspline* CubicThrough(int n, double (*x)(double), double (*y)(double), double (*z)(double)) {
+  Bspline* c = MallocNullBspline();
+  c->kind = 1;
+  c->dimension = 3;
+  c->degreeU = 3;
+  c->interiorU = n - 4;
+  AllocateBsplineArrays(c);
+  UniformKnots(c->knotsU, n);
+  c->umin = 0.0;
+  c->umax = 1.0;
+  for (int i = 0; i < n; ++i) {
+    const double s = double(i) / (n - 1);
+    c->X[0][i] = x(s);
+    c->Y[0][i] = y(s);
+    c->Z[0][i] = z(s);
+  }
+  return c;
+}
+
 // Fills u and v (of equal size) with pairs drawn uniformly from [0, 1), u before v in each pair.
 inline void RandomParams(unsigned seed, std::vector<double>& u, std::vector<double>& v) {
   std::mt19937 rng(seed);
