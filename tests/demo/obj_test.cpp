@@ -80,10 +80,11 @@ class DemoObj : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  int RunDemo(const std::string& args) {
-    const std::string cmd = std::string(SEAMWELD_DEMO) + " --no-report --obj " + dir_.string() + " " + args + " > " +
-                            (dir_.string() + ".log") + " 2>&1";
-    const int rc = std::system(cmd.c_str());
+  // `limits` run first in the same shell.
+  int RunDemo(const std::string& args, const std::string& limits = "") {
+    const std::string cmd = limits + "exec " + std::string(SEAMWELD_DEMO) + " --no-report --obj " + dir_.string() +
+                            " " + args + " > " + (dir_.string() + ".log") + " 2>&1";
+    const int rc = std::system(("sh -c '" + cmd + "'").c_str());
     std::ifstream log(dir_.string() + ".log");
     log_.assign(std::istreambuf_iterator<char>(log), {});
     fs::remove(dir_.string() + ".log");
@@ -156,6 +157,30 @@ TEST_F(DemoObj, AnUnwritableDirectoryFailsTheRun) {
   EXPECT_NE(RunDemo("--group two"), 0) << log_;
   EXPECT_NE(log_.find("cannot create"), std::string::npos) << log_;
   fs::remove(dir_);
+}
+
+// A mesh that cannot be written leaves no file, not even a partial or temporary one, and fails
+// the run; the others are written whole. A full disk is a file-size limit (the surface meshes
+// exceed it, the small seam files do not); an unwritable path is a directory where a mesh goes.
+TEST_F(DemoObj, AFailedWriteLeavesNoPartialFile) {
+  for (int full = 1; full >= 0; --full) {
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "two_patchB_after.obj");
+    EXPECT_NE(RunDemo("--group two", full ? "trap \"\" XFSZ; ulimit -f 8; " : ""), 0) << log_;
+    EXPECT_NE(log_.find("cannot write " + (dir_ / "two_patchB_after.obj").string()), std::string::npos) << log_;
+    EXPECT_EQ(fs::exists(dir_ / "two_patchA_before.obj"), !full) << log_;
+    int seams = 0;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      const std::string name = e.path().filename().string();
+      EXPECT_EQ(e.path().extension(), ".obj") << name;  // no temporary left
+      if (!e.is_regular_file()) continue;
+      const ObjFile obj = ParseObj(e.path());
+      const bool seamFile = name.find("_seams_") != std::string::npos;
+      seams += seamFile;
+      EXPECT_EQ(obj.faces, seamFile ? 8 : 32 * 32) << name;  // none cut short
+    }
+    EXPECT_EQ(seams, 2);
+  }
 }
 
 }  // namespace
