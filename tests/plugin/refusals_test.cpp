@@ -152,6 +152,22 @@ TEST_F(Refusals, MaxGapBeyondAQuarterOfTheShortestBoundaryIsRefused) {
   }
 }
 
+// A collapsed side (a pole, all its control points one point) is a point, not a boundary curve:
+// the limit leaves it out, so a group with one still builds and heals at the usual MAXGAP.
+TEST_F(Refusals, CollapsedSideDoesNotLimitMaxGap) {
+  SampleGroup g = BuildTwoPatchGroup(0.01, 3.0);
+  SAAStubSurface& b = SAAStubSurfaceAt(g.elements[1]);
+  for (int j = 0; j < b.countV; ++j)  // the u-max column, away from the seam, into its middle point
+    for (int c = 0; c < 3; ++c)
+      b.vertices[4 * (j * b.countU + b.countU - 1) + c] = b.vertices[4 * ((b.countV / 2) * b.countU + b.countU - 1) + c];
+  ASSERT_LT(ShortestBoundaryCurve(g), 1e-12);
+  SAA_CustomContext ctx = Context(g, {});
+  EXPECT_EQ(initSeamWeld(ctx), 0);
+  EXPECT_EQ(UpdateAll(ctx, 2), 0);
+  EXPECT_LE(MeasureSeam(g.seams[0]).maxGap, 0.001);
+  EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+}
+
 // The host refuses the k-th write-back of a heal: every surface written before it is put back,
 // so the scene the host reads back is bitwise the scene before the heal, the host's status is
 // returned and no side is reported healed. Over the two-patch group, the grid and the
