@@ -22,30 +22,45 @@ constexpr double kFloor = 1e-10;
 
 double Floored(double v) { return v < kFloor ? kFloor : v; }
 
-// Point i minus the origin o (3-D; z is 0 for the circle callbacks).
-void PointOffset(int i, const double* o, int dims, double d[3]) {
+// Point i minus the origin o.
+void PointOffset(int i, const double* o, double d[3]) {
   d[0] = static_cast<double>(lmXarray[i]) - o[0];
   d[1] = static_cast<double>(lmYarray[i]) - o[1];
-  d[2] = dims == 3 ? static_cast<double>(lmZarray[i]) - o[2] : 0.0;
+  d[2] = static_cast<double>(lmZarray[i]) - o[2];
 }
 
-// Circle and sphere, free radius (radius parameter at index dims) or lmRadius: residual
-// dist - r; Jacobian -d_k/dist per centre coordinate and -1 for the radius.
-int RoundChiSq(int dims, bool freeRadius, int* m, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
-  if (lmNdataPnts < 1) return 0;
-  const double r = freeRadius ? x[dims] : lmRadius;
-  for (int i = 0; i < *m; ++i) {
-    double d[3];
-    PointOffset(i, x, dims, d);
-    const double dist = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-    if (*iflag == 1) {
-      fvec[i] = dist - r;
-    } else if (*iflag == 2) {
-      const double D = Floored(dist);
-      for (int k = 0; k < dims; ++k) fjac[i + k * *ldfjac] = -d[k] / D;
-      if (freeRadius) fjac[i + dims * *ldfjac] = -1.0;
+// Circle and sphere, free radius (radius parameter at index Dims) or lmRadius: residual
+// dist - r; Jacobian -d_k/dist per centre coordinate and -1 for the radius. The fits run over
+// every point several times, so the loops are kept free of per-point branches.
+template <int Dims>
+int RoundChiSq(bool freeRadius, int* m, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
+  if (lmNdataPnts < 1 || (*iflag != 1 && *iflag != 2)) return 0;
+  const int count = *m;
+  const float* px = lmXarray;
+  const float* py = lmYarray;
+  const float* pz = lmZarray;
+  const double cx = x[0], cy = x[1], cz = Dims == 3 ? x[2] : 0.0;
+  if (*iflag == 1) {
+    const double r = freeRadius ? x[Dims] : lmRadius;
+    for (int i = 0; i < count; ++i) {
+      const double dx = px[i] - cx, dy = py[i] - cy, dz = Dims == 3 ? pz[i] - cz : 0.0;
+      fvec[i] = std::sqrt(dx * dx + dy * dy + dz * dz) - r;
     }
+    return 0;
   }
+  const int ld = *ldfjac;
+  double* jx = fjac;
+  double* jy = fjac + ld;
+  double* jz = fjac + 2 * ld;
+  for (int i = 0; i < count; ++i) {
+    const double dx = px[i] - cx, dy = py[i] - cy, dz = Dims == 3 ? pz[i] - cz : 0.0;
+    const double D = Floored(std::sqrt(dx * dx + dy * dy + dz * dz));
+    jx[i] = -dx / D;
+    jy[i] = -dy / D;
+    if (Dims == 3) jz[i] = -dz / D;
+  }
+  if (freeRadius)
+    for (int i = 0; i < count; ++i) fjac[i + Dims * ld] = -1.0;
   return 0;
 }
 
@@ -64,7 +79,7 @@ int CylinderSquared(bool freeRadius, int* m, double* x, double* fvec, double* fj
   const double r = freeRadius ? x[6] : lmRadius;
   for (int i = 0; i < *m; ++i) {
     double d[3];
-    PointOffset(i, x, 3, d);
+    PointOffset(i, x, d);
     const double da = VecDotProd3(d, a);
     if (*iflag == 1) {
       fvec[i] = VecDotProd3(d, d) - da * da / a2 - r * r;
@@ -185,19 +200,19 @@ int RoundDriver(LmCallback fcn, const float* x, const float* y, const float* z, 
 // ---- callbacks ---------------------------------------------------------------------------
 
 int CircleChiSqMinPack(int* m, int*, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
-  return RoundChiSq(2, true, m, x, fvec, fjac, ldfjac, iflag);
+  return RoundChiSq<2>(true, m, x, fvec, fjac, ldfjac, iflag);
 }
 
 int CircleWradiusChiSq(int* m, int*, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
-  return RoundChiSq(2, false, m, x, fvec, fjac, ldfjac, iflag);
+  return RoundChiSq<2>(false, m, x, fvec, fjac, ldfjac, iflag);
 }
 
 int SphereChiSqMinPack(int* m, int*, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
-  return RoundChiSq(3, true, m, x, fvec, fjac, ldfjac, iflag);
+  return RoundChiSq<3>(true, m, x, fvec, fjac, ldfjac, iflag);
 }
 
 int SphereChiSqWradiusMinPack(int* m, int*, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
-  return RoundChiSq(3, false, m, x, fvec, fjac, ldfjac, iflag);
+  return RoundChiSq<3>(false, m, x, fvec, fjac, ldfjac, iflag);
 }
 
 int CylinderChiSq2Minpack(int* m, int*, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
@@ -214,7 +229,7 @@ int CylinderChiSqWradiusMinpack(int* m, int*, double* x, double* fvec, double* f
   const double a2 = Floored(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
   for (int i = 0; i < *m; ++i) {
     double d[3];
-    PointOffset(i, x, 3, d);
+    PointOffset(i, x, d);
     const double da = VecDotProd3(d, a);
     const double s = VecDotProd3(d, d) - da * da / a2;
     const double q = s > 0.0 ? std::sqrt(s) : 0.0;
@@ -249,7 +264,7 @@ int ConeChiSqMinpack(int* m, int*, double* x, double* fvec, double* fjac, int* l
   const double ct = std::cos(theta), st = std::sin(theta);
   for (int i = 0; i < *m; ++i) {
     double d[3];
-    PointOffset(i, x, 3, d);
+    PointOffset(i, x, d);
     const double dist = std::sqrt(VecDotProd3(d, d)), D = Floored(dist);
     const double da = VecDotProd3(d, a);
     const double cosPhi = da / (D * alen);
@@ -283,7 +298,7 @@ int ConeChiSq2Minpack(int* m, int* n, double* x, double* fvec, double* fjac, int
   const double c = std::cos(x[6]), s = std::sin(x[6]);
   for (int i = 0; i < *m; ++i) {
     double d[3];
-    PointOffset(i, x, 3, d);
+    PointOffset(i, x, d);
     const double dd = VecDotProd3(d, d), da = VecDotProd3(d, a);
     if (*iflag == 1) {
       fvec[i] = c * c * dd - da * da / a2;

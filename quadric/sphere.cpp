@@ -30,20 +30,18 @@ bool CentredCopies(const float* x, const float* y, const float* z, int n, const 
   return true;
 }
 
-}  // namespace
-
-int FitSphereImplicit(const float* x, const float* y, const float* z, int n, double coefficients[5],
-                      double centre[3], double* radius, double* error) {
-  if (!x || !y || !z || n < 1) return -2;
-  TrackingScope scope;
+// The algebraic sphere: the points centred once more on their centroid and rounded to single
+// precision (as the refinement's copies are), rows (1, x, y, z) against -(x^2 + y^2 + z^2) in
+// the 4 x 4 normal equations, coefficients c0..c3, centre (-c1, -c2, -c3) / 2 + centroid,
+// r^2 = |centre - centroid|^2 - c0. False for a singular system.
+bool AlgebraicSphere(const float* x, const float* y, const float* z, int n, double c[4], double centre[3],
+                     double* r2) {
   double g[3];
   ComputeCenterOfMass(x, y, z, n, g);
-  float *cx, *cy, *cz;
-  if (!CentredCopies(x, y, z, n, g, &cx, &cy, &cz)) return -2;
-  // Rows (1, x, y, z) against -(x^2 + y^2 + z^2): the 4 x 4 normal equations.
-  double rows[4][4] = {}, rhs[4] = {}, c[4];
+  double rows[4][4] = {}, rhs[4] = {};
   for (int i = 0; i < n; ++i) {
-    const double col[4] = {1.0, cx[i], cy[i], cz[i]};
+    const double col[4] = {1.0, static_cast<float>(x[i] - g[0]), static_cast<float>(y[i] - g[1]),
+                           static_cast<float>(z[i] - g[2])};
     const double b = -(col[1] * col[1] + col[2] * col[2] + col[3] * col[3]);
     for (int j = 0; j < 4; ++j) {
       for (int k = 0; k < 4; ++k) rows[j][k] += col[j] * col[k];
@@ -51,12 +49,22 @@ int FitSphereImplicit(const float* x, const float* y, const float* z, int n, dou
     }
   }
   double* N[4] = {rows[0], rows[1], rows[2], rows[3]};
-  if (SolveLinearSystem_ff(N, 4, rhs, c) != 0 || KernelFailed()) return -2;
+  if (SolveLinearSystem_ff(N, 4, rhs, c) != 0 || KernelFailed()) return false;
+  for (int k = 0; k < 3; ++k) centre[k] = -c[1 + k] / 2.0;
+  *r2 = VecDotProd3(centre, centre) - c[0];
+  for (int k = 0; k < 3; ++k) centre[k] += g[k];
+  return true;
+}
+
+}  // namespace
+
+int FitSphereImplicit(const float* x, const float* y, const float* z, int n, double coefficients[5],
+                      double centre[3], double* radius, double* error) {
+  if (!x || !y || !z || n < 1) return -2;
+  double c[4], r2;
+  if (!AlgebraicSphere(x, y, z, n, c, centre, &r2)) return -2;
   for (int k = 0; k < 4; ++k) coefficients[k] = c[k];
   coefficients[4] = 1.0;
-  for (int k = 0; k < 3; ++k) centre[k] = -c[1 + k] / 2.0;
-  const double r2 = VecDotProd3(centre, centre) - c[0];
-  for (int k = 0; k < 3; ++k) centre[k] += g[k];
   if (r2 < 0.0) {
     *radius = 0.0;
     return -2;
@@ -101,8 +109,10 @@ int FitSphere(const float* x, const float* y, const float* z, int n, double cent
   const double mean[3] = {(total[0] + partial[0]) / n, (total[1] + partial[1]) / n, (total[2] + partial[2]) / n};
   float *cx, *cy, *cz;
   if (!CentredCopies(x, y, z, n, mean, &cx, &cy, &cz)) return -2;
-  double coef[5], c[3], r, err;
-  if (FitSphereImplicit(cx, cy, cz, n, coef, c, &r, &err) != 0) return -2;
+  // The algebraic start, without its error: the refinement measures its own.
+  double coef[4], c[3], r2, err;
+  if (!AlgebraicSphere(cx, cy, cz, n, coef, c, &r2) || r2 < 0.0) return -2;
+  double r = std::sqrt(r2);
   // A failed refinement leaves the algebraic sphere; its error is then the one reported.
   if (SphereNonllsqrFitMinpack(cx, cy, cz, n, c, &r, 1e-15, 50, &err, &maxDev) != 0)
     SphereFitError(cx, cy, cz, n, c, r, &err, &maxDev);
