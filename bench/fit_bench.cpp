@@ -1,16 +1,154 @@
 // Least-squares spheres and circles as the cloud operations use them: a sphere through the
-// small neighbourhood of one point (outlier removal fits one per point) and a circle through a
-// long roundness profile.
+// small neighbourhood of one point (outlier removal fits one per point), a sphere through a
+// large scan beside a plain Gauss-Newton fit, and a circle through a long roundness profile.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
+#include "bench/compare.h"
 #include "quadric/qcircle.h"
 #include "quadric/sphere.h"
 
 namespace {
+
+struct Cloud {
+  std::vector<float> x, y, z;
+};
+
+// n points of the sphere about (5, -3, 1) of radius 2 with radial noise 0.01.
+Cloud NoisySphere(int n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> U(-1.0, 1.0), N(-0.01, 0.01);
+  Cloud c;
+  while (static_cast<int>(c.x.size()) < n) {
+    const double d[3] = {U(rng), U(rng), U(rng)}, len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    if (len < 0.1 || len > 1.0) continue;
+    const double r = 2.0 + N(rng);
+    c.x.push_back(static_cast<float>(5.0 + r * d[0] / len));
+    c.y.push_back(static_cast<float>(-3.0 + r * d[1] / len));
+    c.z.push_back(static_cast<float>(1.0 + r * d[2] / len));
+  }
+  return c;
+}
+
+// The plain reference: the centroid, the algebraic sphere x^2 + y^2 + z^2 + c.x + c0 = 0 of the
+// centred points as the start, then three Gauss-Newton steps on |p - c| - r, each one pass
+// forming the 4 x 4 normal equations and a dense solve.
+void Solve4(double A[4][4], double b[4], double x[4]) {
+  for (int p = 0; p < 4; ++p) {
+    int best = p;
+    for (int i = p + 1; i < 4; ++i)
+      if (std::fabs(A[i][p]) > std::fabs(A[best][p])) best = i;
+    std::swap(A[p], A[best]);
+    std::swap(b[p], b[best]);
+    for (int i = p + 1; i < 4; ++i) {
+      const double f = A[i][p] / A[p][p];
+      for (int k = p; k < 4; ++k) A[i][k] -= f * A[p][k];
+      b[i] -= f * b[p];
+    }
+  }
+  for (int i = 3; i >= 0; --i) {
+    double s = b[i];
+    for (int k = i + 1; k < 4; ++k) s -= A[i][k] * x[k];
+    x[i] = s / A[i][i];
+  }
+}
+
+void GaussNewtonSphere(const Cloud& c, double centre[3], double* radius) {
+  const int n = static_cast<int>(c.x.size());
+  double g[3] = {0, 0, 0};
+  for (int i = 0; i < n; ++i) {
+    g[0] += c.x[i];
+    g[1] += c.y[i];
+    g[2] += c.z[i];
+  }
+  for (double& v : g) v /= n;
+  double A[4][4] = {}, b[4] = {}, s[4];
+  for (int i = 0; i < n; ++i) {
+    const double row[4] = {1.0, c.x[i] - g[0], c.y[i] - g[1], c.z[i] - g[2]};
+    const double rhs = -(row[1] * row[1] + row[2] * row[2] + row[3] * row[3]);
+    for (int j = 0; j < 4; ++j) {
+      for (int k = 0; k < 4; ++k) A[j][k] += row[j] * row[k];
+      b[j] += row[j] * rhs;
+    }
+  }
+  Solve4(A, b, s);
+  double p[4] = {-s[1] / 2, -s[2] / 2, -s[3] / 2, 0.0};
+  p[3] = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2] - s[0]);
+  for (int step = 0; step < 3; ++step) {
+    double N[4][4] = {}, r[4] = {}, dp[4];
+    for (int i = 0; i < n; ++i) {
+      const double d[3] = {c.x[i] - g[0] - p[0], c.y[i] - g[1] - p[1], c.z[i] - g[2] - p[2]};
+      const double dist = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+      const double J[4] = {-d[0] / dist, -d[1] / dist, -d[2] / dist, -1.0}, f = dist - p[3];
+      for (int j = 0; j < 4; ++j) {
+        for (int k = 0; k <= j; ++k) N[j][k] += J[j] * J[k];
+        r[j] -= J[j] * f;
+      }
+    }
+    for (int j = 0; j < 4; ++j)
+      for (int k = j + 1; k < 4; ++k) N[j][k] = N[k][j];
+    Solve4(N, r, dp);
+    for (int k = 0; k < 4; ++k) p[k] += dp[k];
+  }
+  for (int k = 0; k < 3; ++k) centre[k] = p[k] + g[k];
+  *radius = p[3];
+}
+
+// Times `fit` (which leaves its sphere in centre and radius) beside the reference on the same
+// points, after checking that the two spheres lie within `tolerance` of each other.
+template <class Fit>
+void CompareWithGaussNewton(benchmark::State& state, const Cloud& c, Fit fit, const double centre[3],
+                            const double* radius, double tolerance, const char* name) {
+  double refCentre[3], refRadius;
+  fit();
+  GaussNewtonSphere(c, refCentre, &refRadius);
+  double apart = std::fabs(*radius - refRadius);
+  for (int k = 0; k < 3; ++k) apart = std::max(apart, std::fabs(centre[k] - refCentre[k]));
+  if (apart > tolerance) {
+    std::fprintf(stderr, "%s and Gauss-Newton differ by %g\n", name, apart);
+    std::abort();
+  }
+  state.counters["apart"] = apart;
+  bench::Compare(
+      state, 1, [&] { benchmark::DoNotOptimize(fit()); },
+      [&] {
+        GaussNewtonSphere(c, refCentre, &refRadius);
+        benchmark::DoNotOptimize(refRadius);
+      },
+      static_cast<long long>(c.x.size()));
+}
+
+void BM_FitSphere10kVsGaussNewton(benchmark::State& state) {
+  const Cloud c = NoisySphere(10000, 3);
+  double centre[3], radius, error;
+  auto fit = [&] { return FitSphere(c.x.data(), c.y.data(), c.z.data(), 10000, centre, &radius, &error); };
+  // Both reach the least-squares sphere. FitSphere refines single-precision copies of the
+  // centred points, whose rounding moves the optimum by a fraction of a float step; the
+  // reference works on the points in double. Allowed: a float step at the size of the sums
+  // of coordinates and radius (5 + 3 + 1 + 2).
+  CompareWithGaussNewton(state, c, fit, centre, &radius, std::ldexp(11.0, -23), "FitSphere");
+}
+BENCHMARK(BM_FitSphere10kVsGaussNewton)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// The engine route, started where the reference's Gauss-Newton steps start from.
+void BM_SphereNonlinearFit10kVsGaussNewton(benchmark::State& state) {
+  const Cloud c = NoisySphere(10000, 3);
+  double centre[3], radius, error, maxDev;
+  auto fit = [&] {
+    const double start[4] = {5.01, -3.02, 0.99, 1.97};
+    for (int k = 0; k < 3; ++k) centre[k] = start[k];
+    radius = start[3];
+    return SphereNonlinearFit(c.x.data(), c.y.data(), c.z.data(), 10000, centre, &radius, 1e-12, 50, &error, &maxDev);
+  };
+  // Both work in double on the same points.
+  CompareWithGaussNewton(state, c, fit, centre, &radius, 1e-12, "SphereNonlinearFit");
+}
+BENCHMARK(BM_SphereNonlinearFit10kVsGaussNewton)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 void BM_FitSphere30(benchmark::State& state) {
   std::mt19937 rng(1);
