@@ -267,26 +267,30 @@ class FootSearch {
                   bool* tiny) const {
     const double fNoise = s.noise * (std::sqrt(2.0 * s.f) + s.noise);
     const double merit = FreeGradient(s);
-    for (double a = 1.0;; a *= 0.5) {
+    // No step longer than the parameter range: beyond it the clamp would repeat one point.
+    double first = 1.0;
+    for (int i = 0; i < N; ++i)
+      if (std::fabs(d[i]) * first > range_[i]) first = range_[i] / std::fabs(d[i]);
+    for (double a = first;; a *= 0.5) {
       double step = 0.0;
       for (int i = 0; i < N; ++i) {
         trial.x[i] = Clamp(s.x[i] + a * d[i], i);
         step = std::fmax(step, std::fabs(trial.x[i] - s.x[i]) / range_[i]);
       }
       if (!(step >= kStepFloor)) {
-        *tiny = a == 1.0;
+        *tiny = a == first;
         return false;
       }
       Measure(trial);
       if (trial.f < s.f || (trial.f <= s.f + fNoise && FreeGradient(trial) < merit)) {
-        if (expand && a == 1.0) Expand(s, d, trial);
+        if (expand && a == first) Expand(s, d, trial, a);
         return true;
       }
     }
   }
-  void Expand(const FootState<N>& s, const double d[N], FootState<N>& trial) const {
+  void Expand(const FootState<N>& s, const double d[N], FootState<N>& trial, double from) const {
     FootState<N> next;
-    for (double a = 2.0; a < 1e18; a *= 2.0) {
+    for (double a = 2.0 * from; a < 1e18 * from; a *= 2.0) {
       bool same = true;
       for (int i = 0; i < N; ++i) {
         next.x[i] = Clamp(s.x[i] + a * d[i], i);

@@ -96,6 +96,12 @@ TEST_F(Feet, FarStartsReachTheFoot) {
     EXPECT_LT(VecDist3(S, f.S), 1e-12) << q;
     EXPECT_NEAR(u, u0, 1e-11) << q;
     EXPECT_NEAR(v, v0, 1e-11) << q;
+    // A thousand sizes away the first steps overshoot the domain many times over; round-off
+    // of the distance then limits the foot to about 1e-12 of that distance.
+    for (int k = 0; k < 3; ++k) P[k] = f.S[k] - 1e3 * f.n[k];
+    u = q % 2 ? 1.0 : 0.0, v = q % 3 ? 0.0 : 1.0;
+    ASSERT_EQ(FindClosestUVPointGuessDist(bowl, P, S, &u, &v, &dist, &step, 1), 0);
+    EXPECT_LT(VecDist3(S, f.S), 1e-9) << q;
   }
 }
 
