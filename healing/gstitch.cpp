@@ -163,8 +163,12 @@ int SurfaceNormals(const Bspline* s, double* out) {
   return KernelFailed() ? -2 : 0;
 }
 
-// Seams and normals of the topology's current surfaces; the arrays live in the caller's scope.
-int MeasureGroup(BndrStruct* bs, GroupMeasure* m) {
+// Seams and normals of the topology's current surfaces, all of them or (with `changed`, one
+// flag per surface) only the seams and normals of the surfaces marked: the others kept their
+// geometry, and so their measures (the edges keep theirs too). Every paired edge is sampled
+// anew, as ComputeSrfsGrpContinuity (mode 2, 100 samples) would. The arrays live in the
+// caller's scope.
+int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr) {
   const int per = 3 * (kNormalGrid + 1) * (kNormalGrid + 1);
   if (!m->gap) {
     m->gap.reset(MallocArray<double>(bs->nEdge + 1));
@@ -172,14 +176,27 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m) {
     m->normals.reset(MallocArray<double>(per, bs->nSrf));
     if (!m->gap || !m->angle || !m->normals || KernelFailed()) return -2;
   }
-  if (ComputeSrfsGrpContinuity(bs, 2, 100, nullptr, nullptr) != 0 || KernelFailed()) return -2;
+  auto moved = [&](int s) { return !changed || (s >= 0 && s < bs->nSrf && changed[s]); };
   for (int e = 0; e < bs->nEdge; ++e) {
-    const EdgeInfoStruct* ed = &bs->edges[e];
-    m->gap[e] = ed->paired ? ed->maxGap : 0.0;
-    m->angle[e] = ed->paired ? ed->maxAngle : 0.0;
+    EdgeInfoStruct* ed = &bs->edges[e];
+    m->gap[e] = m->angle[e] = 0.0;
+    if (!ed->paired) {
+      ed->maxAngle = 0.0;
+      continue;
+    }
+    int a = -1, b = -1;
+    GetBndrEdgeAdjSrfIds(ed, &a, &b);
+    if (moved(a) || moved(b)) {
+      double g = 0.0, angle = 0.0;
+      if (ComputeBndrEdgeParamSamplesAndNubVals(ed, 1, 100) != 0 || ComputeMaxBndrEdgeGap(ed, &g, nullptr, nullptr) != 0 ||
+          BndrEdgeMaxNormalDiff(ed, 0.0, &angle) != 0 || KernelFailed())
+        return -2;
+    }
+    m->gap[e] = ed->maxGap;
+    m->angle[e] = ed->maxAngle;
   }
   for (int i = 0; i < bs->nSrf; ++i)
-    if (SurfaceNormals(TopologySurface(bs, i), m->normals.get() + per * i) != 0) return -2;
+    if (moved(i) && SurfaceNormals(TopologySurface(bs, i), m->normals.get() + per * i) != 0) return -2;
   return 0;
 }
 
@@ -378,6 +395,35 @@ Bspline** CopyTopologySurfaces(BndrStruct* bs, int n, const char* which = nullpt
   return out;
 }
 
+// The per-side codes from the edges' current largest gaps and angles.
+void SetSrfsGrpCrvGapCodes(const BndrStruct* bs, double healGap, double healAngle, int** result) {
+  for (int c = 0; c < bs->nCrv; ++c) {
+    const CrvInfoStruct* crv = &bs->crvs[c];
+    if (crv->side < 1 || crv->side > 4 || !crv->srfInfo) continue;
+    const int s = crv->srfInfo->index;
+    if (s < 0 || s >= bs->nSrf) continue;
+    int& entry = result[s][crv->side - 1];
+    entry = -4;
+    if (crv->outer && crv->outerCont >= 0) {
+      entry = -3;
+      continue;
+    }
+    if (crv->outer && crv->outerCont < 0 && IsBndrCrvOnlyOuterEdge(crv)) {
+      entry = 0;
+      continue;
+    }
+    double g = 0.0, a = 0.0;
+    for (int k = 0; k < crv->nEdge; ++k) {
+      const int e = crv->edgeIds ? crv->edgeIds[k] : -1;
+      if (e < 0 || e >= bs->nEdge) continue;
+      g = std::max(g, bs->edges[e].maxGap);
+      a = std::max(a, bs->edges[e].maxAngle);
+    }
+    const bool gapOk = g <= healGap, angleOk = a <= healAngle;
+    entry = gapOk ? (angleOk ? 0 : -5) : (angleOk ? -6 : -4);
+  }
+}
+
 // The stitch and the tangential heal on the topology's surfaces, starting from the caller's
 // control points (which are only read). With `positional`, a copy of every surface as the
 // positional stitch left it, before the tangential heal, goes there (new records, outside
@@ -475,8 +521,9 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   // Position first: a seam the tangential heal made worse falls back to the positional result
   // of its surfaces, and only a seam still worse then to where they began.
   for (int i = 0; i < n; ++i) stage[i] = (fixed && fixed[i]) ? kStart : kTangential;
-  for (;;) {
-    if (MeasureGroup(bs, &after) != 0) return failure();
+  for (int round = 0;; ++round) {
+    // After the first round only the surfaces stepped back have changed.
+    if (MeasureGroup(bs, &after, round == 0 ? nullptr : stage + n) != 0) return failure();
     if (StepBackWorsened(bs, before, after, stage) == 0) break;
     for (int i = 0; i < n; ++i) {
       if (!stage[n + i]) continue;
@@ -485,13 +532,10 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
     }
   }
 
-  // The codes describe the geometry about to be written: measured before anything is.
-  if (report == 1 && ComputeSrfsGrpCrvGapStats(bs, healGap, healAngle, 100, result) != 0) {
-    const bool memory = KernelFailed();
-    failure();
-    if (!memory) FillResult(result, n, -2);
-    return -2;
-  }
+  // The codes describe the geometry about to be written, measured before anything is: the
+  // last round measured every seam as ComputeSrfsGrpCrvGapStats would (100 fresh samples), so
+  // its measures give the codes.
+  if (report == 1) SetSrfsGrpCrvGapCodes(bs, healGap, healAngle, result);
   // Surfaces back at their start are not written at all.
   for (int i = 0; i < n; ++i) stage[i] = stage[i] != kStart;
   healed = CopyTopologySurfaces(bs, n, stage);
@@ -520,32 +564,7 @@ int ComputeSrfsGrpCrvGapStats(BndrStruct* bs, double healGap, double healAngle, 
   if (samples < 11) samples = 10;
   double maxGap = 0.0, maxAngle = 0.0;
   if (ComputeSrfsGrpContinuity(bs, 2, samples, &maxGap, &maxAngle) != 0) return -2;
-
-  for (int c = 0; c < bs->nCrv; ++c) {
-    const CrvInfoStruct* crv = &bs->crvs[c];
-    if (crv->side < 1 || crv->side > 4 || !crv->srfInfo) continue;
-    const int s = crv->srfInfo->index;
-    if (s < 0 || s >= bs->nSrf) continue;
-    int& entry = result[s][crv->side - 1];
-    entry = -4;
-    if (crv->outer && crv->outerCont >= 0) {
-      entry = -3;
-      continue;
-    }
-    if (crv->outer && crv->outerCont < 0 && IsBndrCrvOnlyOuterEdge(crv)) {
-      entry = 0;
-      continue;
-    }
-    double g = 0.0, a = 0.0;
-    for (int k = 0; k < crv->nEdge; ++k) {
-      const int e = crv->edgeIds ? crv->edgeIds[k] : -1;
-      if (e < 0 || e >= bs->nEdge) continue;
-      g = std::max(g, bs->edges[e].maxGap);
-      a = std::max(a, bs->edges[e].maxAngle);
-    }
-    const bool gapOk = g <= healGap, angleOk = a <= healAngle;
-    entry = gapOk ? (angleOk ? 0 : -5) : (angleOk ? -6 : -4);
-  }
+  SetSrfsGrpCrvGapCodes(bs, healGap, healAngle, result);
   return 0;
 }
 
