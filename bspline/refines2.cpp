@@ -379,113 +379,114 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
   return nn > 0.0 ? 0 : -2;
 }
 
-// Moves t to the bracket end when the step leaves [lo, hi], scaling the damping by the part of
-// the step that was allowed; then the bracket closes in behind the parameter's old value.
-void StepInBracket(double& t, double step, double& lo, double& hi, double& damping) {
-  const double from = t;
-  const double to = t + step;
-  if (to > hi) {
-    damping *= (hi - from) / step;
-    t = hi;
-  } else if (to < lo) {
-    damping *= (lo - from) / step;
-    t = lo;
-  } else {
-    t = to;
-  }
-  if (step > 0.0)
-    lo = (lo + from) / 2.0;
-  else if (step < 0.0)
-    hi = (hi + from) / 2.0;
-}
-
-int ProjectOnto(const Curve3View& target, const double P[3], double* t, double* distSq) {
-  double foot[3], stepSq;
-  Bspline* c = target.crv;
-  if (target.onSurface)
-    return FindClosestPointCurveOnSurf(c, P, foot, c->umin, c->umax, t, distSq, &stepSq, 10);
-  return FindClosestPointCurve3(c, P, foot, c->umin, c->umax, t, distSq, &stepSq, 10);
-}
+// Closest pair of two curves by Levenberg-Marquardt on the squared gap f = |C2(t2) - C1(t1)|^2.
+// Method: the Gauss-Newton system of the linearised gap r + s2 C2' - s1 C1', with the diagonal
+// raised by lambda; a step is taken only when f falls, else lambda grows tenfold (a trust region
+// that shrinks towards a gradient step); parameters are clamped to their ranges, and one pinned
+// at a range end whose step points outwards is held there while the other solves alone (so a
+// foot on an end is the constrained minimum). Crossing curves converge quadratically. The count
+// the caller gives is the least number of iterations; the iteration goes on while the step
+// still shrinks, and stops at a step below kStepRound of the parameter range or a gap at
+// round-off of the curves' size.
+const double kStepRound = 1e-14;   // relative parameter step at which nothing more is gained
+const double kGapRound = 1e-15;    // gap relative to the curves' size that is round-off
+const int kPairIterationBound = 200;
 
 int ClosestPairOfCurves(const Curve3View& c1, const Curve3View& c2, double* t1, double* t2,
                         double* distSq, int iterations, bool parallelStop) {
-  const double min1 = c1.crv->umin, max1 = c1.crv->umax;
-  const double min2 = c2.crv->umin, max2 = c2.crv->umax;
-  ClampRefinerParam(*t1, min1, max1);
-  ClampRefinerParam(*t2, min2, max2);
-  double lo1 = min1, hi1 = max1, lo2 = min2, hi2 = max2;
-  double f1 = 1.0, f2 = 1.0;
-  double best = kHuge, best1 = *t1, best2 = *t2;
-  double p1 = *t1, p2 = *t2, s1 = 0.0, s2 = 0.0;
-  int atLo1 = 0, atHi1 = 0, atLo2 = 0, atHi2 = 0;
-  double P1[3], P2[3], D1[3], D2[3], D[3];
+  const double lo[2] = {c1.crv->umin, c2.crv->umin}, hi[2] = {c1.crv->umax, c2.crv->umax};
+  double t[2] = {*t1, *t2};
+  ClampRefinerParam(t[0], lo[0], hi[0]);
+  ClampRefinerParam(t[1], lo[1], hi[1]);
+  const double range[2] = {hi[0] - lo[0], hi[1] - lo[1]};
+  const double size = std::fmax(ControlPointDiagonal(c1.crv), ControlPointDiagonal(c2.crv));
+  const double roundSq = (kGapRound * size) * (kGapRound * size);
+  const Curve3View* curve[2] = {&c1, &c2};
 
-  int it = 0, halvings = 0;
-  while (it < iterations) {
-    c1.Eval(*t1, 0, P1);
-    c2.Eval(*t2, 0, P2);
-    VecDiff3(P2, P1, D);
-    const double dsq = VecDotProd3(D, D);
-    *distSq = dsq;
-    if (dsq < 1e-14) return 0;
-    if (dsq > best && halvings < 50) {
-      // Overshot: retry half the step from the previous pair; this uses up no iteration.
-      s1 /= 2.0;
-      s2 /= 2.0;
-      *t1 = p1 + s1;
-      *t2 = p2 + s2;
-      ++halvings;
-      continue;
+  double P[2][3], D[2][3], r[3];
+  auto gapAt = [&](const double at[2], double pts[2][3]) {
+    curve[0]->Eval(at[0], 0, pts[0]);
+    curve[1]->Eval(at[1], 0, pts[1]);
+    return DistSq3(pts[0], pts[1]);
+  };
+  double f = gapAt(t, P);
+  double lambda = 0.0, lastStep[2] = {range[0], range[1]};
+  const int bound = iterations > kPairIterationBound ? iterations : kPairIterationBound;
+  int status = 0;
+  for (int it = 0; it < bound; ++it) {
+    *distSq = f;
+    if (f <= roundSq) break;
+    c1.Eval(t[0], 1, D[0]);
+    c2.Eval(t[1], 1, D[1]);
+    const double n1 = VecSize3(D[0]), n2 = VecSize3(D[1]);
+    // A tangent this short against the curve's size over its range has no direction.
+    if (n1 < 1e-10 * size / range[0] || n2 < 1e-10 * size / range[1]) {
+      status = -2;
+      break;
     }
-    halvings = 0;
-    if (dsq <= best) {
-      best = dsq;
-      best1 = *t1;
-      best2 = *t2;
-      // A parameter that keeps improving while pinned to its curve's end has its answer
-      // there: the rest is a point-to-curve problem.
-      if ((*t1 == min1 && ++atLo1 == 5) || (*t1 == max1 && ++atHi1 == 5))
-        return ProjectOnto(c2, P1, t2, distSq);
-      if ((*t2 == min2 && ++atLo2 == 5) || (*t2 == max2 && ++atHi2 == 5))
-        return ProjectOnto(c1, P2, t1, distSq);
+    const double c = VecDotProd3(D[0], D[1]) / (n1 * n2);
+    if (parallelStop && c * c > 0.99999695) break;  // locally parallel: any pair is as good
+    VecDiff3(P[1], P[0], r);
+    // Normal equations A s = b of min |r - s1 D1 + s2 D2|^2.
+    const double a11 = n1 * n1, a22 = n2 * n2, a12 = -VecDotProd3(D[0], D[1]);
+    const double b[2] = {VecDotProd3(D[0], r), -VecDotProd3(D[1], r)};
+    bool accepted = false;
+    double s[2] = {0.0, 0.0}, next[2] = {t[0], t[1]}, Q[2][3], fNext = f;
+    while (!accepted) {
+      const double m11 = a11 * (1.0 + lambda), m22 = a22 * (1.0 + lambda);
+      const double det = m11 * m22 - a12 * a12;
+      // Held parameters: at a range end with the gradient pointing out of the range.
+      bool held[2] = {false, false};
+      for (int k = 0; k < 2; ++k) held[k] = (t[k] <= lo[k] && b[k] < 0.0) || (t[k] >= hi[k] && b[k] > 0.0);
+      if (held[0] && held[1]) break;
+      if (held[0] || held[1] || det <= 1e-14 * m11 * m22) {
+        s[0] = held[0] ? 0.0 : b[0] / m11;
+        s[1] = held[1] ? 0.0 : b[1] / m22;
+        if (!held[0] && !held[1]) {
+          // Nearly parallel tangents: the two one-sided steps, halved so they do not add up.
+          s[0] *= 0.5;
+          s[1] *= 0.5;
+        }
+      } else {
+        s[0] = (b[0] * m22 - a12 * b[1]) / det;
+        s[1] = (m11 * b[1] - a12 * b[0]) / det;
+      }
+      for (int k = 0; k < 2; ++k) {
+        next[k] = t[k] + s[k];
+        ClampRefinerParam(next[k], lo[k], hi[k]);
+      }
+      if (next[0] == t[0] && next[1] == t[1]) break;
+      fNext = gapAt(next, Q);
+      if (fNext < f) {
+        accepted = true;
+        lambda *= 0.1;
+        if (lambda < 1e-12) lambda = 0.0;
+      } else {
+        lambda = lambda == 0.0 ? 1e-3 : 10.0 * lambda;
+        if (lambda > 1e16) break;  // no descent left at round-off: a stationary pair
+      }
     }
-    c1.Eval(*t1, 1, D1);
-    c2.Eval(*t2, 1, D2);
-    const double n1 = VecSize3(D1), n2 = VecSize3(D2);
-    if (n1 < 1e-10 || n2 < 1e-10) return -2;
-    double T1[3], T2[3];
+    if (!accepted) break;
+    const double step[2] = {std::fabs(next[0] - t[0]), std::fabs(next[1] - t[1])};
+    t[0] = next[0];
+    t[1] = next[1];
     for (int k = 0; k < 3; ++k) {
-      T1[k] = D1[k] / n1;
-      T2[k] = D2[k] / n2;
+      P[0][k] = Q[0][k];
+      P[1][k] = Q[1][k];
     }
-    const double c = VecDotProd3(T1, T2);
-    if (parallelStop && c * c > 0.99999695) return 0;  // locally parallel: any pair is as good
-
-    // Stationary point of |C2 + x2 T2 - C1 - x1 T1|^2 in arc-length steps x1, x2; near
-    // parallel tangents (det small) a half step along each tangent replaces it.
-    const double a = VecDotProd3(T1, D), b = VecDotProd3(T2, D), det = 1.0 - c * c;
-    const double num1 = a - c * b, num2 = c * a - b;
-    double step1 = std::fabs(num1) < 1000.0 * std::fabs(det) ? num1 / det / n1 : a / (2.0 * n1);
-    double step2 = std::fabs(num2) < 1000.0 * std::fabs(det) ? num2 / det / n2 : b / (-2.0 * n2);
-    step1 *= f1;
-    step2 *= f2;
-    p1 = *t1;
-    p2 = *t2;
-    StepInBracket(*t1, step1, lo1, hi1, f1);
-    StepInBracket(*t2, step2, lo2, hi2, f2);
-    s1 = *t1 - p1;
-    s2 = *t2 - p2;
-    ++it;
+    f = fNext;
+    *distSq = f;
+    const bool tiny = step[0] <= kStepRound * range[0] && step[1] <= kStepRound * range[1];
+    // Past the caller's count, only a step that still shrinks is worth another round.
+    const bool shrinking = step[0] + step[1] < lastStep[0] + lastStep[1];
+    if (tiny || (it + 1 >= iterations && !shrinking)) break;
+    lastStep[0] = step[0];
+    lastStep[1] = step[1];
   }
-  c1.Eval(*t1, 0, P1);
-  c2.Eval(*t2, 0, P2);
-  *distSq = DistSq3(P1, P2);
-  if (*distSq > best) {
-    *t1 = best1;
-    *t2 = best2;
-    *distSq = best;
-  }
-  return 0;
+  *t1 = t[0];
+  *t2 = t[1];
+  *distSq = f;
+  return status;
 }
 
 // The refiners' input: a sound 3D curve, or a sound curve in the parameter plane of a sound

@@ -2,9 +2,9 @@
 // curve lying on a surface, or on a surface, and the closest pair of two curves. The feet of
 // points come from a safeguarded Newton iteration on the squared distance, run to round-off
 // (the caller's iteration count is the least it runs, not the most), with the constrained
-// minimum on the domain's edge where the foot lies beyond it. The closest pair of curves runs
-// a damped scheme: a step from the tangent lines, clamping into the parameter box with a
-// damping factor, and step halving while the distance grows. Nothing is allocated.
+// minimum on the domain's edge where the foot lies beyond it. The closest pair of curves is a
+// Levenberg-Marquardt iteration on the squared gap, clamped into the parameter box and also
+// run to round-off. Nothing is allocated.
 #pragma once
 
 struct Bspline;
@@ -38,8 +38,13 @@ int FindClosestUVPointGuessDist(Bspline* srf, const double P[3], double S[3], do
 int FindClosestUVPointGuessNorm(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations, double normal[3]);
 
-// Closest pair of two 3D curves from (t1, t2); distSq is squared. 0, -2 on a vanishing
-// tangent, or the result of the point-to-curve fallback at a range end.
+// Closest pair of two 3D curves from (t1, t2); distSq is squared. Safeguarded (a step is
+// taken only when the gap falls, parameters clamped to the ranges, a parameter at an end held
+// there when the gap would grow past it), so starts a few percent of the curves' size from a
+// crossing reach it, and a closest pair on an end is the constrained one. iterations is the
+// least count: the refinement goes on while its step shrinks and ends at a step of 1e-14 of
+// the parameter range or a gap at round-off. 0 (also at once for locally parallel tangents,
+// with the start pair), -2 on a vanishing tangent.
 int RefineCurve3sClosestPoint(Bspline* crv1, Bspline* crv2, double* t1, double* t2, double* distSq,
                               int iterations);
 

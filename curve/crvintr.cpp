@@ -2,8 +2,10 @@
 
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/nubutil.h"
+#include "bspline/refines.h"
 #include "bspline/refines2.h"
 #include "curve/crvutil.h"
 #include "foundation/geometry.h"
@@ -13,6 +15,11 @@
 #include "surface/srfutils.h"
 
 namespace {
+
+// A refined pair is a meeting when its gap lies below this share of the curves' size: far
+// above the round-off the refiners reach at a crossing, far below any gap of a near miss
+// worth reporting, and the same at every unit of length.
+const double kMeetingGap = 1e-7;
 
 // A node of one curve's subdivision tree: Greville parameters first .. first + count - 1.
 struct CrvSubdivNode {
@@ -25,29 +32,92 @@ struct CrvSubdivNode {
   double t0, t1;
 };
 
-// One curve of a CrvIntersect call: Greville parameters and the sample polygon, three points
-// per Greville interval (row 3 i + j at g[i] + j (g[i+1] - g[i]) / 3).
+// One curve of a CrvIntersect call: Greville parameters and the exact box of the curve over
+// each Greville interval (6 doubles per interval: minimum x, y, z, maximum x, y, z; a curve in a
+// parameter plane boxed there, with z 0).
 struct CurveSide {
   Bspline* curve;
   int n;
   double* g;
-  double* px;
-  double* py;
-  double* pz;
+  double* leafBox;
 };
 
-void NodeBox(const CurveSide& c, CrvSubdivNode* node) {
+// Blossom of the curve's span s (control points s - p .. s) at p arguments, a arguments first
+// count times then b, in homogeneous coordinates (x w, y w, z w, w): de Boor's recursion with
+// argument r at level r. With i arguments b it is Bezier point i of the curve over [a, b].
+void Blossom(const Bspline* c, int s, double a, double b, int bCount, double out[4]) {
+  const int p = c->degreeU;
+  const double* k = c->knotsU;
+  const bool planar = c->dimension == 2;
+  double d[kMaxSplineDegree + 1][4];
+  for (int j = 0; j <= p; ++j) {
+    const int i = s - p + j;
+    const double w = c->rational && c->W ? c->W[0][i] : 1.0;
+    d[j][0] = w * c->X[0][i];
+    d[j][1] = w * c->Y[0][i];
+    d[j][2] = planar ? 0.0 : w * c->Z[0][i];
+    d[j][3] = w;
+  }
+  for (int r = 1; r <= p; ++r) {
+    const double u = r <= p - bCount ? a : b;
+    for (int j = p; j >= r; --j) {
+      const int i = s - p + j;
+      const double alpha = (u - k[i]) / (k[i + p - r + 1] - k[i]);
+      for (int q = 0; q < 4; ++q) d[j][q] = (1.0 - alpha) * d[j - 1][q] + alpha * d[j][q];
+    }
+  }
+  for (int q = 0; q < 4; ++q) out[q] = d[p][q];
+}
+
+// Box of the curve over [lo, hi] within one polynomial piece, whose Bezier control points
+// (homogeneous, p + 1 rows of 4) are bez over [k0, k1]: de Casteljau cuts the piece at hi and
+// the left part at lo, and by the convex hull property the cut piece's control points bound it
+// (weights positive). Exact and without sampling.
+void SubPieceBox(const double* bez, int p, double k0, double k1, double lo, double hi, double box[6]) {
+  double d[kMaxSplineDegree + 1][4];
+  for (int j = 0; j <= p; ++j)
+    for (int q = 0; q < 4; ++q) d[j][q] = bez[4 * j + q];
+  const double u1 = (hi - k0) / (k1 - k0);
+  if (u1 < 1.0)  // left part [0, u1]: the first points of each de Casteljau row
+    for (int r = 1; r <= p; ++r)
+      for (int j = p; j >= r; --j)
+        for (int q = 0; q < 4; ++q) d[j][q] = (1.0 - u1) * d[j - 1][q] + u1 * d[j][q];
+  const double u0 = u1 > 0.0 ? (lo - k0) / (hi - k0) : 0.0;
+  if (u0 > 0.0)  // right part [u0, 1] of that: the last points of each row
+    for (int r = 1; r <= p; ++r)
+      for (int j = 0; j <= p - r; ++j)
+        for (int q = 0; q < 4; ++q) d[j][q] = (1.0 - u0) * d[j][q] + u0 * d[j + 1][q];
+  for (int j = 0; j <= p; ++j)
+    for (int q = 0; q < 3; ++q) {
+      const double x = d[j][q] / d[j][3];
+      if (x < box[q]) box[q] = x;
+      if (x > box[q + 3]) box[q + 3] = x;
+    }
+}
+
+// Weights not all positive void the convex hull property: then every piece is boxed by the
+// whole curve's box grown to be safe, so pruning keeps every pair.
+bool PositiveWeights(const Bspline* c) {
+  if (!c->rational || !c->W) return true;
+  for (int i = 0; i < NumCtrlU(c); ++i)
+    if (!(c->W[0][i] > 0.0)) return false;
+  return true;
+}
+
+void UniteBoxes(double* into, const double* box) {
+  for (int q = 0; q < 3; ++q) {
+    if (box[q] < into[q]) into[q] = box[q];
+    if (box[q + 3] > into[q + 3]) into[q + 3] = box[q + 3];
+  }
+}
+
+// Box of a node: the union of its Greville intervals' boxes, grown by the margins.
+void NodeBox(const CurveSide& c, double size, CrvSubdivNode* node) {
   double* b = node->box;
   b[0] = b[1] = b[2] = kEmptyBoxBound;
   b[3] = b[4] = b[5] = -kEmptyBoxBound;
-  for (int r = 3 * node->first; r <= 3 * (node->first + node->count - 1); ++r) {
-    const double p[3] = {c.px[r], c.py[r], c.pz[r]};
-    for (int k = 0; k < 3; ++k) {
-      b[k] = std::fmin(b[k], p[k]);
-      b[k + 3] = std::fmax(b[k + 3], p[k]);
-    }
-  }
-  NewAddBboxMargins(b);
+  for (int i = node->first; i + 1 < node->first + node->count; ++i) UniteBoxes(b, c.leafBox + 6 * i);
+  NewAddBboxMargins(b, size);
   node->boxReady = 1;
 }
 
@@ -62,9 +132,8 @@ CrvSubdivNode* NewNode(int first, int count, double t0, double t1) {
   return n;
 }
 
-// Splits a node once; the children share the middle Greville parameter, and each keeps the
-// parent's outer corner, so the children's boxes never leave a gap at the parent's ends.
-int SplitNode(const CurveSide& c, CrvSubdivNode* node) {
+// Splits a node once; the children share the middle Greville parameter.
+int SplitNode(const CurveSide& c, double size, CrvSubdivNode* node) {
   if (node->count == 2) {
     node->state = -1;
     return 0;
@@ -74,39 +143,16 @@ int SplitNode(const CurveSide& c, CrvSubdivNode* node) {
   node->child[0] = NewNode(node->first, half + 1, node->t0, c.g[mid]);
   node->child[1] = NewNode(mid, node->count - half, c.g[mid], node->t1);
   if (!node->child[0] || !node->child[1]) return -2;
-  NodeBox(c, node->child[0]);
-  NodeBox(c, node->child[1]);
-  for (int k = 0; k < 3; ++k) {
-    node->child[0]->box[k] = node->box[k];
-    node->child[1]->box[k + 3] = node->box[k + 3];
-  }
+  NodeBox(c, size, node->child[0]);
+  NodeBox(c, size, node->child[1]);
   return 0;
 }
 
-// Corner k of a box: x from the maximum when bit 4 is set, y bit 2, z bit 1.
-void Corner(const double* b, int k, double p[3]) {
-  p[0] = (k & 4) ? b[3] : b[0];
-  p[1] = (k & 2) ? b[4] : b[1];
-  p[2] = (k & 1) ? b[5] : b[2];
-}
-
-bool SegmentMeetsBox(const double* box, const double* other, int a, int b) {
-  double p[3], q[3];
-  Corner(other, a, p);
-  Corner(other, b, q);
-  return IntersectsLineSegBbox(box[0], box[1], box[2], box[3], box[4], box[5], p[0], p[1], p[2], q[0], q[1], q[2]) != 0;
-}
-
-// Boxes meet when one of B's twelve edges meets A, or one of three diagonals of A meets B.
+// Two axis-aligned boxes meet when their ranges overlap on every axis (touching counts).
 bool CrvIntersectBoxes(const CrvSubdivNode* A, const CrvSubdivNode* B) {
-  static const int edges[12][2] = {{0, 1}, {2, 3}, {4, 5}, {6, 7}, {0, 4}, {1, 5},
-                                   {2, 6}, {3, 7}, {0, 2}, {1, 3}, {4, 6}, {5, 7}};
-  for (const auto& e : edges)
-    if (SegmentMeetsBox(A->box, B->box, e[0], e[1])) return true;
-  static const int diagonals[3][2] = {{0, 7}, {1, 6}, {2, 5}};
-  for (const auto& d : diagonals)
-    if (SegmentMeetsBox(B->box, A->box, d[0], d[1])) return true;
-  return false;
+  for (int q = 0; q < 3; ++q)
+    if (A->box[q] > B->box[q + 3] || B->box[q] > A->box[q + 3]) return false;
+  return true;
 }
 
 // The Greville interval of s, kept when s lies in interval i already.
@@ -121,6 +167,8 @@ int GrevilleInterval(const CurveSide& c, double s, int i) {
 
 struct Search {
   CurveSide a, b;
+  double size;     // the larger diagonal of the two curves' boxes
+  double meetSq;   // squared gap below which a refined pair is a meeting
   int** marks;
   CrvIntrList* list;
 };
@@ -146,10 +194,10 @@ int Candidate(Search& s, const CrvSubdivNode* A, const CrvSubdivNode* B) {
   } else {
     r = RefineCurve3sClosestPoint(s.a.curve, s.b.curve, &sA, &sB, &gapSq, 30);
     // Polylines converge slowly from the middle of a piece: one more round.
-    if ((s.a.curve->degreeU == 1 || s.b.curve->degreeU == 1) && gapSq > 1e-14)
+    if ((s.a.curve->degreeU == 1 || s.b.curve->degreeU == 1) && gapSq > s.meetSq)
       r = RefineCurve3sClosestPoint(s.a.curve, s.b.curve, &sA, &sB, &gapSq, 30);
   }
-  if (r == -2 || gapSq > 1e-14) return 0;
+  if (r == -2 || !(gapSq <= s.meetSq)) return 0;
   iA = GrevilleInterval(s.a, sA, iA);
   iB = GrevilleInterval(s.b, sB, iB);
   if (AlreadyListed(s.list, sA, sB)) return 0;
@@ -171,7 +219,7 @@ int Candidate(Search& s, const CrvSubdivNode* A, const CrvSubdivNode* B) {
 
 int Subdivide(Search& s, CrvSubdivNode* A, CrvSubdivNode* B) {
   if (!CrvIntersectBoxes(A, B)) return 999;
-  if (SplitNode(s.a, A) != 0 || SplitNode(s.b, B) != 0) return -2;
+  if (SplitNode(s.a, s.size, A) != 0 || SplitNode(s.b, s.size, B) != 0) return -2;
   const bool leafA = A->state == -1, leafB = B->state == -1;
   if (leafA && leafB) return Candidate(s, A, B);
   if (!leafA && !leafB) {
@@ -189,20 +237,65 @@ int Subdivide(Search& s, CrvSubdivNode* A, CrvSubdivNode* B) {
   return 0;
 }
 
-bool MakeSide(Bspline* curve, CurveSide* side) {
+// Greville parameters and the exact box of every Greville interval; *diagonal the diagonal of
+// the whole curve's box.
+bool MakeSide(Bspline* curve, CurveSide* side, double* diagonal) {
   side->curve = curve;
   side->n = NumCtrlU(curve);
   side->g = FindParamValuesOfCoefi(curve, 0);
-  const int rows = 3 * side->n - 1;
-  double* t = MallocArray<double>(rows);
-  side->px = MallocArray<double>(3, rows);
-  if (!side->g || !t || !side->px || KernelFailed()) return false;
-  side->py = side->px + rows;
-  side->pz = side->py + rows;
-  for (int i = 0; i + 1 < side->n; ++i)
-    for (int j = 0; j < 4; ++j) t[3 * i + j] = side->g[i] + (side->g[i + 1] - side->g[i]) * (1.0 / 3.0) * j;
-  EvalNpntsOnObj(curve, 0, 0, t, nullptr, 3 * (side->n - 1) + 1, side->px, side->py, side->pz);
-  return true;
+  side->leafBox = MallocArray<double>(6, side->n - 1);
+  const int p = curve->degreeU, n = side->n;
+  const double* k = curve->knotsU;
+  double* bez = MallocArray<double>(4 * (p + 1), n - p);  // per span s: row s - p
+  if (!side->g || !side->leafBox || !bez || KernelFailed()) return false;
+  const bool hull = PositiveWeights(curve);
+  for (int s = p; s < n && hull; ++s)
+    if (k[s] < k[s + 1])
+      for (int i = 0; i <= p; ++i) Blossom(curve, s, k[s], k[s + 1], i, bez + 4 * ((p + 1) * (s - p) + i));
+  double whole[6] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound};
+  int first = p;  // the first span that can reach the interval; intervals rise, so it only moves on
+  for (int i = 0; i + 1 < n && hull; ++i) {
+    const double a = side->g[i], b = side->g[i + 1];
+    double* box = side->leafBox + 6 * i;
+    for (int q = 0; q < 3; ++q) {
+      box[q] = kEmptyBoxBound;
+      box[q + 3] = -kEmptyBoxBound;
+    }
+    while (first + 1 < n && k[first + 1] <= a) ++first;
+    for (int s = first; s < n && k[s] <= b; ++s) {
+      const double lo = a > k[s] ? a : k[s], hi = b < k[s + 1] ? b : k[s + 1];
+      if (k[s] < k[s + 1] && lo <= hi) SubPieceBox(bez + 4 * (p + 1) * (s - p), p, k[s], k[s + 1], lo, hi, box);
+    }
+    UniteBoxes(whole, box);
+  }
+  if (!hull) {
+    // A generous box about the control points: every pair is refined.
+    double lo[3], hi[3];
+    for (int q = 0; q < 3; ++q) {
+      lo[q] = kEmptyBoxBound;
+      hi[q] = -kEmptyBoxBound;
+    }
+    for (int i = 0; i < side->n; ++i) {
+      const double x[3] = {curve->X[0][i], curve->Y[0][i], curve->dimension == 2 ? 0.0 : curve->Z[0][i]};
+      for (int q = 0; q < 3; ++q) {
+        lo[q] = std::fmin(lo[q], x[q]);
+        hi[q] = std::fmax(hi[q], x[q]);
+      }
+    }
+    for (int i = 0; i + 1 < side->n; ++i)
+      for (int q = 0; q < 3; ++q) {
+        side->leafBox[6 * i + q] = -kEmptyBoxBound;
+        side->leafBox[6 * i + q + 3] = kEmptyBoxBound;
+      }
+    for (int q = 0; q < 3; ++q) {
+      whole[q] = lo[q];
+      whole[q + 3] = hi[q];
+    }
+  }
+  double d2 = 0.0;
+  for (int q = 0; q < 3; ++q) d2 += (whole[q + 3] - whole[q]) * (whole[q + 3] - whole[q]);
+  *diagonal = std::sqrt(d2);
+  return std::isfinite(*diagonal);
 }
 
 }  // namespace
@@ -212,9 +305,12 @@ int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double to
   Search s;
   CrvSubdivNode* roots[2];
   {
-    // Scratch of this call: trees, polygons, parameters and marks.
+    // Scratch of this call: trees, boxes, parameters and marks.
     TrackingScope scope;
-    if (!MakeSide(curve1, &s.a) || !MakeSide(curve2, &s.b)) return -2;
+    double size1 = 0.0, size2 = 0.0;
+    if (!MakeSide(curve1, &s.a, &size1) || !MakeSide(curve2, &s.b, &size2)) return -2;
+    s.size = std::fmax(size1, size2);
+    s.meetSq = (kMeetingGap * s.size) * (kMeetingGap * s.size);
     int* marks = CallocArray<int>(s.a.n - 1, s.b.n - 1);
     int** rows = MallocArray<int*>(s.a.n - 1);
     roots[0] = NewNode(0, s.a.n, s.a.g[0], s.a.g[s.a.n - 1]);
@@ -239,8 +335,8 @@ int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double to
       (*list)->count = 0;
     }
     s.list = *list;
-    NodeBox(s.a, roots[0]);
-    NodeBox(s.b, roots[1]);
+    NodeBox(s.a, s.size, roots[0]);
+    NodeBox(s.b, s.size, roots[1]);
     return Subdivide(s, roots[0], roots[1]) == -2 ? -2 : 0;
   }
 }
@@ -297,36 +393,70 @@ double FindCurve3DLength(Bspline* curve) {
 
 int RefineCurve2IntersectionPoint(Bspline* curve1, Bspline* curve2, double* t1, double* t2,
                                   double* gapSq, int maxIter) {
-  double f1 = 1.0, f2 = 1.0;
-  auto clampStart = [](double& t, const Bspline* c, double& f) {
-    if (t > c->umax || t < c->umin) {
-      t = t > c->umax ? c->umax : c->umin;
-      f = 0.8;
+  // Method: Newton on C1(t1) = C2(t2) in the parameter plane, each step halved until the
+  // squared gap falls and clamped to the ranges; maxIter is the least number of iterations,
+  // after it the iteration goes on while the step shrinks, and it ends at a step below 1e-14 of
+  // the parameter range or a gap at round-off. Converged means a gap below kMeetingGap of the
+  // curves' size.
+  Bspline* c[2] = {curve1, curve2};
+  double t[2] = {*t1, *t2}, range[2], size = 0.0;
+  for (int k = 0; k < 2; ++k) {
+    ClampRefinerParam(t[k], c[k]->umin, c[k]->umax);
+    range[k] = c[k]->umax > c[k]->umin ? c[k]->umax - c[k]->umin : 1.0;
+    double lo[2] = {kEmptyBoxBound, kEmptyBoxBound}, hi[2] = {-kEmptyBoxBound, -kEmptyBoxBound};
+    for (int i = 0; i < NumCtrlU(c[k]); ++i) {
+      const double x[2] = {c[k]->X[0][i], c[k]->Y[0][i]};
+      for (int q = 0; q < 2; ++q) {
+        lo[q] = std::fmin(lo[q], x[q]);
+        hi[q] = std::fmax(hi[q], x[q]);
+      }
     }
-  };
-  clampStart(*t1, curve1, f1);
-  clampStart(*t2, curve2, f2);
+    size = std::fmax(size, std::hypot(hi[0] - lo[0], hi[1] - lo[1]));
+  }
+  *t1 = t[0];
+  *t2 = t[1];
   if (maxIter < 1) return -2;
+  const double meetSq = (kMeetingGap * size) * (kMeetingGap * size);
+  const double roundSq = (1e-15 * size) * (1e-15 * size);
   const int du[2] = {0, 1}, dv[2] = {0, 0};
-  for (int it = 0; it < maxIter; ++it) {
-    double A[2][3], B[2][3];
-    EvalPointOnGeometryM(curve1, *t1, 0.0, du, dv, 2, 0, A);
-    EvalPointOnGeometryM(curve2, *t2, 0.0, du, dv, 2, 0, B);
+  double A[2][3], B[2][3];
+  auto gap = [&](const double at[2]) {
+    EvalPointOnGeometryM(curve1, at[0], 0.0, du, dv, 2, 0, A);
+    EvalPointOnGeometryM(curve2, at[1], 0.0, du, dv, 2, 0, B);
+    const double dx = B[0][0] - A[0][0], dy = B[0][1] - A[0][1];
+    return dx * dx + dy * dy;
+  };
+  double f = gap(t), lastStep = range[0] + range[1];
+  const int bound = maxIter > 200 ? maxIter : 200;
+  for (int it = 0; it < bound && f > roundSq; ++it) {
     const double dx = B[0][0] - A[0][0], dy = B[0][1] - A[0][1];
     const double det = B[1][0] * A[1][1] - B[1][1] * A[1][0];
-    *gapSq = dx * dx + dy * dy;
-    if (*gapSq < 1e-14) return 0;
-    if (std::fabs(det) < 1e-10) return -2;
-    *t1 += f1 * (dy * B[1][0] - dx * B[1][1]) / det;
-    *t2 += f2 * (dy * A[1][0] - dx * A[1][1]) / det;
-    auto clamp = [](double& t, const Bspline* c, double& f) {
-      if (t > c->umax || t < c->umin) {
-        t = t > c->umax ? c->umax : c->umin;
-        f *= 0.8;
+    // Parallel tangents (to 1e-10 in the sine of their angle) leave the step undefined.
+    if (!(std::fabs(det) >= 1e-10 * std::hypot(A[1][0], A[1][1]) * std::hypot(B[1][0], B[1][1]))) break;
+    const double s[2] = {(dy * B[1][0] - dx * B[1][1]) / det, (dy * A[1][0] - dx * A[1][1]) / det};
+    double next[2], fNext = f, factor = 1.0;
+    bool accepted = false;
+    for (int h = 0; h < 60 && !accepted; ++h, factor *= 0.5) {
+      for (int k = 0; k < 2; ++k) {
+        next[k] = t[k] + factor * s[k];
+        ClampRefinerParam(next[k], c[k]->umin, c[k]->umax);
       }
-    };
-    clamp(*t1, curve1, f1);
-    clamp(*t2, curve2, f2);
+      fNext = gap(next);
+      accepted = fNext < f;
+    }
+    if (!accepted) {
+      gap(t);  // the points at the kept pair, for a caller reading nothing more
+      break;
+    }
+    const double step = std::fabs(next[0] - t[0]) / range[0] + std::fabs(next[1] - t[1]) / range[1];
+    t[0] = next[0];
+    t[1] = next[1];
+    f = fNext;
+    if (step <= 1e-14 || (it + 1 >= maxIter && step >= lastStep)) break;
+    lastStep = step;
   }
-  return -2;
+  *t1 = t[0];
+  *t2 = t[1];
+  *gapSq = f;
+  return f <= meetSq ? 0 : -2;
 }

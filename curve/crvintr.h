@@ -1,7 +1,8 @@
 // All intersections of two curves of one kind (two 3D curves, or two 2D curves on one surface):
-// recursive subdivision of sampled polygons, pruned by margin-enlarged boxes, each surviving
-// pair of elementary pieces refined to an exact meeting point, duplicates dropped. Also the
-// overlap test of two curves and a curve's length as a fine polyline.
+// recursive subdivision over Greville intervals, pruned by margin-enlarged boxes (exact: the
+// boxes of each interval's Bezier control points), each surviving pair of elementary pieces
+// refined to an exact meeting point, duplicates dropped. Also the overlap test of two curves and
+// a curve's length as a fine polyline.
 #pragma once
 
 #include "bspline/smake.h"
@@ -23,7 +24,9 @@ struct CrvIntrList {
 
 // Every meeting of the two curves, into *list (a new head when *list is null; a given head is
 // taken as empty). At most one intersection per pair of Greville intervals; meetings within
-// 0.01 in both parameters (absolute) count once. The list always gets one node, unused when the
+// 0.01 in both parameters (absolute) count once. A refined pair meets when its gap is below 1e-7
+// of the larger curve's box diagonal (2D curves: in their parameter plane), so the meetings do
+// not depend on the unit of length. The list always gets one node, unused when the
 // count is 0. 0; 99 when checkOverlap is set and the curves overlap (list untouched; tol is the
 // overlap tolerance); -2 when memory ran out (intersections recorded so far stay listed).
 int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double tol, int checkOverlap);
@@ -36,8 +39,10 @@ int FindIfTwoCurvesOverlap(Bspline* curve1, Bspline* curve2, double tol);
 // Length in model space of the polyline through 5 points per knot span and the end.
 double FindCurve3DLength(Bspline* curve);
 
-// Damped Newton step for the crossing of two 2D curves in their parameter plane, from (t1, t2):
-// 0 when the squared gap falls below 1e-14, -2 on parallel tangents or no convergence within
-// maxIter (gapSq holds the last squared gap).
+// Newton iteration for the crossing of two 2D curves in their parameter plane, from (t1, t2),
+// each step halved until the gap falls and clamped to the ranges; maxIter is the least count,
+// the iteration goes on while its step shrinks. 0 when the gap ends below 1e-7 of the curves'
+// parameter-plane size, -2 otherwise (parallel tangents, no crossing near, maxIter < 1); t1,
+// t2 and gapSq (squared) hold the last pair.
 int RefineCurve2IntersectionPoint(Bspline* curve1, Bspline* curve2, double* t1, double* t2,
                                   double* gapSq, int maxIter);

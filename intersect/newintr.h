@@ -2,5 +2,6 @@
 #pragma once
 
 // Grows each axis of the box (minimum x, y, z, maximum x, y, z) by 10 percent of its extent
-// plus 1e-6, so that pieces touching only at a face, and flat pieces, still overlap.
-void NewAddBboxMargins(double box[6]);
+// plus 1e-6 of size, the size of the objects being intersected (their box diagonal), so that
+// pieces touching only at a face, and flat pieces, still overlap at every unit of length.
+void NewAddBboxMargins(double box[6], double size = 1.0);

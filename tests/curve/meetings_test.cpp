@@ -1,0 +1,267 @@
+// Meetings of curves against closed forms and invariances: a line through a circle and two
+// circles meet where the textbook says; scaled by 1e-6 .. 1e6 and translated, the same curves
+// give the same meetings with the same parameters; 3D curves in z = 0 and the same curves in a
+// parameter plane give the same meetings; the closest-pair refiners reach a crossing from
+// starts a few percent of the curves' size away.
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "bspline/refines2.h"
+#include "bspline/sfree.h"
+#include "curve/cintsct.h"
+#include "curve/crvintr.h"
+#include "curve/mkline3.h"
+#include "foundation/umalloc.h"
+#include "quadric/qcircle.h"
+#include "tests/support/builders.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class CurveMeetingsTest : public KernelTest {};
+
+struct Meeting {
+  double t1, t2;
+};
+
+// All meetings CrvIntersect reports, in its order; the list is freed.
+std::vector<Meeting> Meetings(Bspline* a, Bspline* b) {
+  CrvIntrList* list = nullptr;
+  EXPECT_EQ(CrvIntersect(a, b, &list, 0.0, 0), 0);
+  std::vector<Meeting> out;
+  if (!list) return out;
+  CrvIntrNode* n = list->first;
+  for (int i = 0; i < list->count; ++i, n = n->next) out.push_back({n->t1, n->t2});
+  for (CrvIntrNode* m = list->first; m;) {
+    CrvIntrNode* next = m->next;
+    Free(m);
+    m = next;
+  }
+  Free(list);
+  return out;
+}
+
+// The curve's control points mapped by p -> scale (p + shift), weights kept.
+void Move(Bspline* c, double scale, const double shift[3]) {
+  for (int i = 0; i < c->interiorU + c->degreeU + 1; ++i) {
+    c->X[0][i] = scale * (c->X[0][i] + shift[0]);
+    c->Y[0][i] = scale * (c->Y[0][i] + shift[1]);
+    if (c->dimension == 3) c->Z[0][i] = scale * (c->Z[0][i] + shift[2]);
+  }
+}
+
+// A cubic graph over x in [0, 1] with x exactly t (control points at the Greville abscissae).
+std::vector<double> GraphPoints(const std::vector<double>& y, int dim) {
+  const int n = int(y.size());
+  const std::vector<double> k = ClampedKnots(3, n);
+  std::vector<double> pts;
+  for (int i = 0; i < n; ++i) {
+    pts.insert(pts.end(), {(k[i + 1] + k[i + 2] + k[i + 3]) / 3.0, y[i]});
+    if (dim == 3) pts.push_back(0.0);
+  }
+  return pts;
+}
+
+// Crossings of two graphs over [0, 1] by sign changes of their difference on a fine grid; -1
+// when one is nearly tangent or two lie within 0.04.
+int GraphCrossings(const Bspline* a, const Bspline* b) {
+  int count = 0;
+  double last = -1.0, prev = 0.0;
+  for (int i = 0; i <= 4000; ++i) {
+    double p[3], q[3];
+    RefEvalCurve(a, i / 4000.0, p);
+    RefEvalCurve(b, i / 4000.0, q);
+    const double d = p[1] - q[1];
+    if (i > 0 && (d > 0.0) != (prev > 0.0)) {
+      if (i / 4000.0 - last < 0.04 || std::fabs(d - prev) < 2.5e-5) return -1;
+      last = i / 4000.0;
+      ++count;
+    }
+    prev = d;
+  }
+  return count;
+}
+
+double Gap(const Bspline* a, const Bspline* b, const Meeting& m) {
+  double p[3], q[3];
+  RefEvalCurve(a, m.t1, p);
+  RefEvalCurve(b, m.t2, q);
+  return std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]);
+}
+
+// A line through a circle meets it at the two points the quadratic |A + s (B - A) - c| = r
+// gives, at s on the line (whose parameter is proportional to length); two circles meet at the
+// points of the radical line. At every scale and shift the parameters are those at unit scale.
+TEST_F(CurveMeetingsTest, LinesAndCirclesMeetWhereTheClosedFormsSay) {
+  const double centre[3] = {0.3, -0.2, 0.0}, r = 0.8;
+  const double A0[3] = {-1.0, -0.9, 0.0}, B0[3] = {1.5, 0.6, 0.0};
+  // The line's meetings: |A - c + s (B - A)|^2 = r^2.
+  double d[3], e[3];
+  for (int k = 0; k < 3; ++k) {
+    d[k] = B0[k] - A0[k];
+    e[k] = A0[k] - centre[k];
+  }
+  const double qa = d[0] * d[0] + d[1] * d[1], qb = 2 * (d[0] * e[0] + d[1] * e[1]),
+               qc = e[0] * e[0] + e[1] * e[1] - r * r;
+  const double s0 = (-qb - std::sqrt(qb * qb - 4 * qa * qc)) / (2 * qa), s1 = (-qb + std::sqrt(qb * qb - 4 * qa * qc)) / (2 * qa);
+  // Second circle of radius 0.6 about c2: the meetings lie on the radical line.
+  const double c2[3] = {1.0, 0.2, 0.0}, r2 = 0.6;
+  const double dc = std::hypot(c2[0] - centre[0], c2[1] - centre[1]);
+  const double along = (dc * dc + r * r - r2 * r2) / (2 * dc), off = std::sqrt(r * r - along * along);
+
+  std::vector<Meeting> unitLine, unitCircles;
+  for (const double scale : {1.0, 1e-6, 1e-3, 1e3, 1e6}) {
+    for (const double shift : {0.0, 7.0}) {
+      const double sh[3] = {shift, -2.0 * shift, shift};
+      double c[3], A[3], B[3], C2[3];
+      for (int k = 0; k < 3; ++k) {
+        c[k] = scale * (centre[k] + sh[k]);
+        A[k] = scale * (A0[k] + sh[k]);
+        B[k] = scale * (B0[k] + sh[k]);
+        C2[k] = scale * (c2[k] + sh[k]);
+      }
+      Bspline* circle = NewCircleBspline(c, scale * r);
+      Bspline* other = NewCircleBspline(C2, scale * r2);
+      Bspline* line = MkLine3(A, B, nullptr);
+      const std::vector<Meeting> ml = Meetings(line, circle), mc = Meetings(circle, other);
+      ASSERT_EQ(ml.size(), 2u) << scale << " " << shift;
+      ASSERT_EQ(mc.size(), 2u) << scale << " " << shift;
+      for (const Meeting& m : ml) {
+        EXPECT_TRUE(std::fabs(m.t1 - s0) < 1e-12 || std::fabs(m.t1 - s1) < 1e-12) << m.t1;
+        EXPECT_LT(Gap(line, circle, m), 1e-12 * scale);
+      }
+      for (const Meeting& m : mc) {
+        double p[3];
+        RefEvalCurve(circle, m.t1, p);
+        // Distance along the centre line and off it, in the circle's own frame.
+        const double ux = (C2[0] - c[0]) / (scale * dc), uy = (C2[1] - c[1]) / (scale * dc);
+        const double x = (p[0] - c[0]) * ux + (p[1] - c[1]) * uy, y = -(p[0] - c[0]) * uy + (p[1] - c[1]) * ux;
+        EXPECT_NEAR(x / scale, along, 1e-12);
+        EXPECT_NEAR(std::fabs(y) / scale, off, 1e-12);
+        EXPECT_LT(Gap(circle, other, m), 1e-12 * scale);
+      }
+      if (scale == 1.0 && shift == 0.0) {
+        unitLine = ml;
+        unitCircles = mc;
+      }
+      for (size_t i = 0; i < 2; ++i) {
+        EXPECT_NEAR(ml[i].t1, unitLine[i].t1, 1e-12);
+        EXPECT_NEAR(ml[i].t2, unitLine[i].t2, 1e-12);
+        EXPECT_NEAR(mc[i].t1, unitCircles[i].t1, 1e-12);
+        EXPECT_NEAR(mc[i].t2, unitCircles[i].t2, 1e-12);
+      }
+      for (Bspline* x : {circle, other, line}) FreeBspline(x);
+    }
+  }
+}
+
+// Seeded pairs of cubic graphs crossing transversally: as many meetings as crossings, each a
+// true meeting; the same parameters when scaled and shifted; and the same meetings found for
+// the curves in a parameter plane as for the curves in z = 0 in space.
+TEST_F(CurveMeetingsTest, RandomPairsAgreeAcrossScalesAndKinds) {
+  std::mt19937 rng(47);
+  std::uniform_int_distribution<int> N(8, 14);
+  std::uniform_real_distribution<double> Wavy(0.2, 0.8), Gentle(0.4, 0.6);
+  Bspline* plane = BuildFunctionPatch([](double, double) { return 0.0; },
+                                      {.x0 = -1, .x1 = 2, .y0 = -1, .y1 = 2, .umin = -1, .umax = 2, .vmin = -1, .vmax = 2});
+  int pairs = 0, crossings = 0;
+  while (pairs < 60) {
+    std::vector<double> ya(N(rng)), yb(N(rng));
+    for (double& y : ya) y = Wavy(rng);
+    for (double& y : yb) y = Gentle(rng);
+    BsplineKeeper keep;
+    Bspline* a = keep(BuildCurve(3, 3, GraphPoints(ya, 3)));
+    Bspline* b = keep(BuildCurve(3, 3, GraphPoints(yb, 3)));
+    const int k = GraphCrossings(a, b);
+    if (k < 1) continue;
+    ++pairs;
+    crossings += k;
+    const std::vector<Meeting> unit = Meetings(a, b);
+    ASSERT_EQ(int(unit.size()), k) << pairs;
+    for (const Meeting& m : unit) EXPECT_LT(Gap(a, b, m), 1e-12) << pairs;
+
+    const double scale = std::pow(10.0, double(pairs % 13) - 6.0), shift[3] = {0.25, -3.0, 1.5};
+    Move(a, scale, shift);
+    Move(b, scale, shift);
+    const std::vector<Meeting> moved = Meetings(a, b);
+    ASSERT_EQ(moved.size(), unit.size()) << scale;
+    for (size_t i = 0; i < unit.size(); ++i) {
+      EXPECT_NEAR(moved[i].t1, unit[i].t1, 1e-12) << scale;
+      EXPECT_NEAR(moved[i].t2, unit[i].t2, 1e-12) << scale;
+    }
+
+    Bspline* a2 = BuildCurveOnSurface(plane, 3, GraphPoints(ya, 2));
+    Bspline* b2 = BuildCurveOnSurface(plane, 3, GraphPoints(yb, 2));
+    // The same meetings; the order found may differ where a refinement wanders to another one.
+    std::vector<Meeting> flat = Meetings(a2, b2), sorted = unit;
+    ASSERT_EQ(flat.size(), unit.size()) << pairs;
+    for (auto* v : {&flat, &sorted}) std::sort(v->begin(), v->end(), [](const Meeting& x, const Meeting& y) { return x.t1 < y.t1; });
+    for (size_t i = 0; i < unit.size(); ++i) {
+      EXPECT_NEAR(flat[i].t1, sorted[i].t1, 1e-12);
+      EXPECT_NEAR(flat[i].t2, sorted[i].t2, 1e-12);
+    }
+  }
+  EXPECT_GT(crossings, 2 * pairs);
+  FreeBspline(plane);
+}
+
+// Single crossings reached from starts up to 5% of the parameter range away, by the space
+// refiner (also through Intersect2Curve3, which makes its own start) and the parameter-plane
+// one; both land on the crossing itself, not beside it.
+TEST_F(CurveMeetingsTest, RefinersReachACrossingFromPerturbedStarts) {
+  std::mt19937 rng(585);
+  std::uniform_real_distribution<double> Y(0.1, 0.9), Off(-0.05, 0.05), Scale(-6.0, 6.0);
+  int tried = 0;
+  while (tried < 80) {
+    // A graph and a steep line through a point of it: one crossing at t0 on the graph.
+    std::vector<double> ya(10);
+    for (double& y : ya) y = Y(rng);
+    BsplineKeeper keep;
+    Bspline* a = keep(BuildCurve(3, 3, GraphPoints(ya, 3)));
+    const double t0 = 0.15 + 0.7 * (Y(rng) - 0.1) / 0.8;
+    double P[3];
+    RefEvalCurve(a, t0, P);
+    const double A[3] = {P[0] - 0.1, P[1] - 0.6, 0.0}, B[3] = {P[0] + 0.1, P[1] + 0.6, 0.0};
+    Bspline* line = keep(MkLine3(A, B, nullptr));
+    // Only pairs where the line meets the graph once (so the crossing is the closest pair).
+    int hits = 0;
+    double prev = 0.0;
+    for (int i = 0; i <= 2000; ++i) {
+      double Q[3];
+      RefEvalCurve(line, i / 2000.0, Q);
+      double G[3];
+      RefEvalCurve(a, std::clamp(Q[0], 0.0, 1.0), G);
+      const double dd = Q[1] - G[1];
+      if (i > 0 && (dd > 0) != (prev > 0)) ++hits;
+      prev = dd;
+    }
+    if (hits != 1) continue;
+    ++tried;
+    const double scale = std::pow(10.0, Scale(rng)), shift[3] = {1.0, 2.0, -3.0};
+    Move(a, scale, shift);
+    Move(line, scale, shift);
+    double t1 = t0 + Off(rng), t2 = 0.5 + Off(rng), dsq = -1.0;
+    ASSERT_EQ(RefineCurve3sClosestPoint(a, line, &t1, &t2, &dsq, 21), 0);
+    EXPECT_NEAR(t1, t0, 1e-12) << tried;
+    EXPECT_NEAR(t2, 0.5, 1e-12) << tried;
+    EXPECT_LT(std::sqrt(dsq), 1e-13 * scale);
+    t1 = t2 = -5.0;
+    ASSERT_EQ(Intersect2Curve3(a, line, &t1, &t2), 0);
+    EXPECT_NEAR(t1, t0, 1e-12) << tried;
+    EXPECT_NEAR(t2, 0.5, 1e-12) << tried;
+
+    Bspline* flat = keep(BuildFunctionPatch([](double, double) { return 0.0; }));
+    Bspline* a2 = BuildCurveOnSurface(flat, 3, GraphPoints(ya, 2));
+    Bspline* l2 = BuildCurveOnSurface(flat, 3, {A[0], A[1], (2 * A[0] + B[0]) / 3, (2 * A[1] + B[1]) / 3,
+                                                (A[0] + 2 * B[0]) / 3, (A[1] + 2 * B[1]) / 3, B[0], B[1]});
+    t1 = t0 + Off(rng);
+    t2 = 0.5 + Off(rng);
+    ASSERT_EQ(RefineCurve2IntersectionPoint(a2, l2, &t1, &t2, &dsq, 30), 0);
+    EXPECT_NEAR(t1, t0, 1e-12) << tried;
+    EXPECT_NEAR(t2, 0.5, 1e-12) << tried;
+  }
+}
+
+}  // namespace
