@@ -145,8 +145,8 @@ TEST_F(HardGroups, ValenceFiveVertexNeverWorsensOrFolds) {
 // angle, no crease with an angle more than a degree larger, no fold, the report true to the
 // seams), the heal closes seams even where their angle stays beyond the target, and moves a
 // patch no more than its seams need: every point off the boundary rows and the rows next to
-// them stays where it was, and those rows move by at most four times the largest gap on the
-// patch's seams.
+// them stays where it was, those rows move by at most four times the largest gap on the
+// patch's seams, and the surface inside [0.2, 0.8]^2 of its domain by less than half of it.
 class RoughGrids : public HardGroups {
  protected:
   // Returns the number of seams ending within the gap target.
@@ -155,7 +155,11 @@ class RoughGrids : public HardGroups {
     std::vector<double> gapBefore;
     for (const SampleSeam& s : g.seams) gapBefore.push_back(MeasureSeam(s, 80).maxGap);
     std::vector<std::vector<double>> start;
-    for (int e : g.elements) start.push_back(Vertices(e));
+    std::vector<HostSurfaceView> shape;
+    for (int e : g.elements) {
+      start.push_back(Vertices(e));
+      shape.push_back(ViewHostSurface(e));
+    }
     HealAndJudge(g, 0.0, {}, 1.0);
     int closed = 0;
     for (const SampleSeam& s : g.seams) closed += MeasureSeam(s, 80).maxGap <= HealTargets{}.healGap + kGapRounding;
@@ -171,6 +175,18 @@ class RoughGrids : public HardGroups {
                                          s.vertices[v + 2] - start[k][v + 2]);
           const int ring = std::min({i, j, s.countU - 1 - i, s.countV - 1 - j});
           EXPECT_LE(move, ring >= 2 ? kGapRounding : 4.0 * need) << "element " << k << " point " << i << "," << j;
+        }
+      // Inside the patch the surface itself moves by less than half the largest gap closed.
+      const HostSurfaceView now = ViewHostSurface(g.elements[k]);
+      const HostSurfaceView& was = shape[k];
+      for (int j = 2; j <= 8; ++j)
+        for (int i = 2; i <= 8; ++i) {
+          const double u = was.knotsU[was.pu] + (was.knotsU[was.cu] - was.knotsU[was.pu]) * i / 10.0;
+          const double v = was.knotsV[was.pv] + (was.knotsV[was.cv] - was.knotsV[was.pv]) * j / 10.0;
+          double p[3], q[3];
+          EvalHostSurface(was, u, v, p);
+          EvalHostSurface(now, u, v, q);
+          EXPECT_LE(std::hypot(q[0] - p[0], q[1] - p[1], q[2] - p[2]), 0.5 * need) << "element " << k;
         }
     }
     return closed;
