@@ -67,14 +67,17 @@ double Dist2(const Points& p, int i, const float q[3]) {
   return dx * dx + dy * dy + dz * dz;
 }
 
-// Queries near the data (a data point jittered by about the spacing), as registrations ask.
-std::vector<float> Queries(const Points& p, int m, unsigned seed) {
+// Queries near the data (a data point jittered by about the spacing), as registrations ask, or
+// anywhere in the unit cube (far from clustered points).
+std::vector<float> Queries(const Points& p, int m, unsigned seed, bool anywhere) {
   std::mt19937 rng(seed);
   std::normal_distribution<float> g(0.0f, 0.01f);
+  std::uniform_real_distribution<float> u(0.0f, 1.0f);
   std::vector<float> q(3 * m);
   for (int k = 0; k < m; ++k) {
     const int i = int(rng() % p.n());
     q[3 * k] = p.x[i] + g(rng), q[3 * k + 1] = p.y[i] + g(rng), q[3 * k + 2] = p.z[i] + g(rng);
+    if (anywhere) q[3 * k] = u(rng), q[3 * k + 1] = u(rng), q[3 * k + 2] = u(rng);
   }
   return q;
 }
@@ -82,12 +85,12 @@ std::vector<float> Queries(const Points& p, int m, unsigned seed) {
 constexpr int kBucket = 10;
 constexpr int kQueries = 4096;
 
-void NearestVsReference(benchmark::State& state, const Points& p) {
+void NearestVsReference(benchmark::State& state, const Points& p, bool anywhere = false) {
   KDTree* t = Create3DTree(p.x.data(), p.y.data(), p.z.data(), p.n(), kBucket);
   Adaptor a{&p};
   RefTree ref(3, a, nanoflann::KDTreeSingleIndexAdaptorParams(kBucket));
   ref.buildIndex();
-  const std::vector<float> q = Queries(p, kQueries, 7);
+  const std::vector<float> q = Queries(p, kQueries, 7, anywhere);
   // Same neighbours: the distances agree (an index may differ only on an exact tie).
   long differ = 0;
   for (int k = 0; k < kQueries; ++k) {
@@ -122,12 +125,12 @@ void NearestVsReference(benchmark::State& state, const Points& p) {
   FreeKDTree(t);
 }
 
-void RadiusVsReference(benchmark::State& state, const Points& p, double radius) {
+void RadiusVsReference(benchmark::State& state, const Points& p, double radius, bool anywhere = false) {
   KDTree* t = Create3DTree(p.x.data(), p.y.data(), p.z.data(), p.n(), kBucket);
   Adaptor a{&p};
   RefTree ref(3, a, nanoflann::KDTreeSingleIndexAdaptorParams(kBucket));
   ref.buildIndex();
-  const std::vector<float> q = Queries(p, kQueries, 9);
+  const std::vector<float> q = Queries(p, kQueries, 9, anywhere);
   std::vector<int> found(p.n());
   std::vector<std::pair<unsigned, double>> matches;
   const double r2 = radius * radius;
@@ -175,10 +178,18 @@ void BM_KdTreeNearestUniform100k(benchmark::State& state) { NearestVsReference(s
 void BM_KdTreeNearestClustered100k(benchmark::State& state) { NearestVsReference(state, Clustered(100000, 1)); }
 void BM_KdTreeRadiusUniform100k(benchmark::State& state) { RadiusVsReference(state, Uniform(100000, 1), 0.02); }
 void BM_KdTreeRadiusClustered100k(benchmark::State& state) { RadiusVsReference(state, Clustered(100000, 1), 0.005); }
+void BM_KdTreeNearestClusteredQueriesAnywhere100k(benchmark::State& state) {
+  NearestVsReference(state, Clustered(100000, 1), true);
+}
+void BM_KdTreeRadiusClusteredQueriesAnywhere100k(benchmark::State& state) {
+  RadiusVsReference(state, Clustered(100000, 1), 0.02, true);
+}
 BENCHMARK(BM_KdTreeNearestUniform100k)->UseManualTime();
 BENCHMARK(BM_KdTreeNearestClustered100k)->UseManualTime();
+BENCHMARK(BM_KdTreeNearestClusteredQueriesAnywhere100k)->UseManualTime();
 BENCHMARK(BM_KdTreeRadiusUniform100k)->UseManualTime();
 BENCHMARK(BM_KdTreeRadiusClustered100k)->UseManualTime();
+BENCHMARK(BM_KdTreeRadiusClusteredQueriesAnywhere100k)->UseManualTime();
 
 void BM_KdTreeBuildVsReference100k(benchmark::State& state) {
   const Points p = Uniform(100000, 1);

@@ -158,28 +158,31 @@ KDTreeNode* BuildKDTree(const float** coords, int dim, int n, int bucket) {
 
 namespace {
 
-// A node of the query layout, 32 bytes (two per cache line). Interior cells: the left child
-// follows at index + 1, `link` is the right child's index; lowMax and highMin are the largest
-// coordinate of the left subtree and the smallest of the right one on the split axis (the empty
-// gap around the split). Leaves: `link` is the first slot of their indices in KDSearch::order,
-// and the box of their points sits in the cell, read before the points are.
+// A node of the query layout, 16 bytes (four per cache line). Interior cells: the left child
+// follows at index + 1; lowMax and highMin are the largest coordinate of the left subtree and the
+// smallest of the right one on the split axis (the empty gap around the split). Leaves: their
+// indices' first slot in KDSearch::order and their count. The boxes of the cells' points are kept
+// apart: the descent needs only the gaps.
 struct Cell {
-  int tag;  // interior: the split axis 0..2; leaf: -1 - count
-  int link;
+  unsigned word;  // interior: right child's index * 4 + split axis; leaf: 3
   union {
     struct {
       float split;  // the node's split value (a float mean, exactly)
       float lowMax, highMin;
     } inner;
     struct {
-      float lo[3], hi[3];
-    } box;
+      int begin, count;
+    } leaf;
   };
 };
-static_assert(sizeof(Cell) == 32);
+static_assert(sizeof(Cell) == 16);
 
-// A region still to visit: its cell, the squared distance bound and the per-axis offsets of the
-// query from the region.
+struct Box {
+  float lo[3], hi[3];
+};
+
+// A region still to visit: its cell, the squared distance bound and the squared per-axis offsets
+// of the query from the region.
 struct Pending {
   int cell;
   double bound;
@@ -189,18 +192,18 @@ struct Pending {
 }  // namespace
 
 struct KDSearch {
-  void* block;       // the cells' allocation; cells start at its first 32-byte boundary
   Cell* cells;
+  Box* boxes;        // every cell's box of points, read before a waiting region is entered
   int* order;        // the leaves' indices, leaf after leaf
   Pending* pending;  // room for one pending region per level: the query's stack
-  float lo[3], hi[3];  // bounding box of all points
 };
 
 namespace {
 
 void FreeSearch(KDSearch* s) {
   if (!s) return;
-  Free(s->block);
+  Free(s->cells);
+  Free(s->boxes);
   Free(s->order);
   Free(s->pending);
   Free(s);
@@ -232,70 +235,66 @@ KDSearch* MakeSearch(const KDTree* tree) {
     }
   }
   KDSearch* s = MallocArray<KDSearch>(1);
-  float* box = MallocArray<float>(6, cells);  // every cell's box, for its parent's gap
-  if (!s || !box || KernelFailed()) {
+  // Cell numbers travel in 30 bits: a larger tree is refused like one that does not fit.
+  if (!s || cells >= (1 << 29) || KernelFailed()) {
     Free(stack);
-    Free(box);
     Free(s);
     return nullptr;
   }
-  *s = KDSearch{MallocArray<Cell>(cells + 1), nullptr, MallocArray<int>(tree->n > 0 ? tree->n : 1),
-                MallocArray<Pending>(depth + 1), {}, {}};
-  if (!s->block || !s->order || !s->pending || KernelFailed()) {
+  *s = KDSearch{MallocArray<Cell>(cells), MallocArray<Box>(cells), MallocArray<int>(tree->n > 0 ? tree->n : 1),
+                MallocArray<Pending>(depth + 1)};
+  if (!s->cells || !s->boxes || !s->order || !s->pending || KernelFailed()) {
     Free(stack);
-    Free(box);
     FreeSearch(s);
     return nullptr;
   }
-  const auto address = reinterpret_cast<unsigned long long>(s->block);
-  s->cells = reinterpret_cast<Cell*>(static_cast<char*>(s->block) + ((32 - address % 32) % 32));
   const float *x = tree->coords[0], *y = tree->coords[1], *z = tree->coords[2];
   int next = 0, slot = 0;
   stack[top++] = Item{tree->root, 0, -1};
   while (top > 0) {
     const Item it = stack[--top];
     const int c = next++;
-    if (it.parent >= 0) s->cells[it.parent].link = c;
+    if (it.parent >= 0) s->cells[it.parent].word += 4u * static_cast<unsigned>(c);
     const KDTreeNode* node = it.node;
     Cell& cell = s->cells[c];
-    float* b = box + 6 * c;
     if (node->left) {
-      cell.tag = node->axis;
+      cell.word = static_cast<unsigned>(node->axis);
       cell.inner.split = static_cast<float>(node->split);
       stack[top++] = Item{node->right, 0, c};
       stack[top++] = Item{node->left, 0, -1};
       continue;
     }
-    cell.tag = -1 - node->count;
-    cell.link = slot;
+    cell.word = 3u;
+    cell.leaf.begin = slot;
+    cell.leaf.count = node->count;
     // An empty leaf (only the root of an empty tree) gets an inverted box: nothing is near it.
-    for (int a = 0; a < 3; ++a) b[a] = 3.37e38f, b[3 + a] = -3.37e38f;
+    Box& b = s->boxes[c];
+    for (int a = 0; a < 3; ++a) b.lo[a] = 3.37e38f, b.hi[a] = -3.37e38f;
     for (int i = 0; i < node->count; ++i) {
       const int k = node->indices[i];
       s->order[slot++] = k;
       const float p[3] = {x[k], y[k], z[k]};
       for (int a = 0; a < 3; ++a) {
-        b[a] = p[a] < b[a] ? p[a] : b[a];
-        b[3 + a] = p[a] > b[3 + a] ? p[a] : b[3 + a];
+        b.lo[a] = p[a] < b.lo[a] ? p[a] : b.lo[a];
+        b.hi[a] = p[a] > b.hi[a] ? p[a] : b.hi[a];
       }
     }
-    for (int a = 0; a < 3; ++a) cell.box.lo[a] = b[a], cell.box.hi[a] = b[3 + a];
   }
+  // Children come after their parent: from the back, every child's box is ready.
   for (int c = cells - 1; c >= 0; --c) {
     Cell& cell = s->cells[c];
-    if (cell.tag < 0) continue;
-    const float *l = box + 6 * (c + 1), *r = box + 6 * cell.link;
-    float* b = box + 6 * c;
+    const unsigned axis = cell.word & 3u;
+    if (axis == 3u) continue;
+    const Box &l = s->boxes[c + 1], &r = s->boxes[cell.word >> 2];
+    Box& b = s->boxes[c];
     for (int a = 0; a < 3; ++a) {
-      b[a] = l[a] < r[a] ? l[a] : r[a];
-      b[3 + a] = l[3 + a] > r[3 + a] ? l[3 + a] : r[3 + a];
+      b.lo[a] = l.lo[a] < r.lo[a] ? l.lo[a] : r.lo[a];
+      b.hi[a] = l.hi[a] > r.hi[a] ? l.hi[a] : r.hi[a];
     }
-    cell.inner.lowMax = l[3 + cell.tag];
-    cell.inner.highMin = r[cell.tag];
+    cell.inner.lowMax = l.hi[axis];
+    cell.inner.highMin = r.lo[axis];
   }
-  for (int a = 0; a < 3; ++a) s->lo[a] = box[a], s->hi[a] = box[3 + a];
   Free(stack);
-  Free(box);
   return s;
 }
 
@@ -340,74 +339,82 @@ int FreeKDTree(KDTree* tree) {
 
 namespace {
 
-// Squared distance bounds are sums of squared per-axis offsets in axis order: every point of a
-// region is at least as far in the same rounded arithmetic (each coordinate difference is at
-// least the offset, and rounding keeps order), so a region whose bound is not below the best
-// holds no better point.
+// A region's squared distance bound is the sum, in axis order, of the squared per-axis offsets
+// of the query from it: every point of the region is at least as far in the same rounded
+// arithmetic (each coordinate difference is at least the offset, and rounding keeps order), so a
+// region whose bound is not below the best holds no better point.
 inline double Offset(double lo, double hi, double q) {
   const double below = lo - q, above = q - hi;
   return below > 0.0 ? below : (above > 0.0 ? above : 0.0);
 }
 
 // Method: depth-first from the root, near side first (the right child when the query lies
-// beyond the split, else the left), the far side pushed with its region's bound: the offset on
-// the split axis grows to the gap's far edge. A region is entered only while its bound is below
-// (nearest) or within (radius) the limit, a leaf's points are read only when its own box passes
-// the same test. The limit is the best squared distance so far (nearest) or radius squared
-// (radius); the visitor receives each leaf's index range and returns the new limit. The pruning
-// drops no point that would have won, and the visiting order is that of the recursive search on
-// the node tree, so ties go to the same point.
+// beyond the split, else the left); the far side waits on the stack with its region's bound, the
+// offset on the split axis grown to the gap's far edge, and a query inside the gap is outside the
+// near side as well. A waiting region whose bound still passes is checked once more against the
+// box of its points before it is entered: that prunes whole subtrees for queries out in empty
+// space (clustered points). A region is entered only while its bound is below (nearest) or within
+// (radius) the limit: the best squared distance so far, or radius squared. The visitor receives
+// each leaf's index range and returns the new limit. The pruning drops no point that would have
+// won and the visiting order is that of the recursive search on the node tree, so ties go to the
+// same point. (Checking every cell's box on the way down costs more than it saves.)
 template <class Visit>
 void Descend(const KDTree* tree, const double q[3], double limit, Visit& visit) {
   const KDSearch* s = tree->search;
   const Cell* cells = s->cells;
   Pending* stack = s->pending;
   auto within = [&limit](double bound) { return Visit::inclusive ? bound <= limit : bound < limit; };
-  const double q0 = q[0], q1 = q[1], q2 = q[2];
-  double o0 = Offset(s->lo[0], s->hi[0], q0), o1 = Offset(s->lo[1], s->hi[1], q1), o2 = Offset(s->lo[2], s->hi[2], q2);
-  double bound = o0 * o0 + o1 * o1 + o2 * o2;
+  const double qv[3] = {q[0], q[1], q[2]};
+  // Squared offsets per axis; a bound is their sum in axis order.
+  double o[3];
+  for (int a = 0; a < 3; ++a) {
+    const double d = Offset(s->boxes[0].lo[a], s->boxes[0].hi[a], qv[a]);
+    o[a] = d * d;
+  }
+  double bound = o[0] + o[1] + o[2];
   int c = 0, top = 0;
   for (;;) {
     if (within(bound)) {
-      int tag;
-      while ((tag = cells[c].tag) >= 0) {
+      unsigned word;
+      // Selections rather than branches: which side is near is a coin toss for the predictor.
+      while (((word = cells[c].word) & 3u) != 3u) {
         const Cell& cell = cells[c];
-        const double qa = tag == 0 ? q0 : (tag == 1 ? q1 : q2);
-        const double delta = qa - static_cast<double>(cell.inner.split);
+        const unsigned axis = word & 3u;
+        const double qa = qv[axis];
+        const bool toRight = qa - static_cast<double>(cell.inner.split) > 0.0;
         const double lowGap = qa - static_cast<double>(cell.inner.lowMax);
         const double highGap = static_cast<double>(cell.inner.highMin) - qa;
-        int far;
-        double edge, nearEdge;
-        if (delta > 0.0) {
-          far = c + 1, edge = lowGap, nearEdge = highGap;
-          c = cell.link;
-        } else {
-          far = cell.link, edge = highGap, nearEdge = lowGap;
-          c = c + 1;
-        }
-        const double f0 = tag == 0 ? edge : o0, f1 = tag == 1 ? edge : o1, f2 = tag == 2 ? edge : o2;
-        const double fb = f0 * f0 + f1 * f1 + f2 * f2;
-        // A region beyond the limit now never comes back within it: leave it off the stack.
-        if (within(fb)) stack[top++] = Pending{far, fb, {f0, f1, f2}};
+        const int right = static_cast<int>(word >> 2);
+        const double edge = toRight ? lowGap : highGap;
+        Pending& far = stack[top];  // written always, kept only when within the limit
+        far.cell = toRight ? c + 1 : right;
+        c = toRight ? right : c + 1;
+        far.off[0] = o[0], far.off[1] = o[1], far.off[2] = o[2];
+        far.off[axis] = edge * edge;
+        far.bound = far.off[0] + far.off[1] + far.off[2];
+        top += within(far.bound) ? 1 : 0;
         // A query in the gap lies outside the near side too.
-        double& oa = tag == 0 ? o0 : (tag == 1 ? o1 : o2);
-        if (nearEdge > oa) {
-          oa = nearEdge;
-          bound = o0 * o0 + o1 * o1 + o2 * o2;
+        const double nearEdge = toRight ? highGap : lowGap;
+        if (nearEdge > 0.0 && nearEdge * nearEdge > o[axis]) {
+          o[axis] = nearEdge * nearEdge;
+          bound = o[0] + o[1] + o[2];
           if (!within(bound)) break;
         }
       }
-      if (tag < 0) {  // reached a leaf (else a near side fell beyond the limit)
-        const Cell& leaf = cells[c];
-        const double b0 = Offset(leaf.box.lo[0], leaf.box.hi[0], q0);
-        const double b1 = Offset(leaf.box.lo[1], leaf.box.hi[1], q1);
-        const double b2 = Offset(leaf.box.lo[2], leaf.box.hi[2], q2);
-        if (within(b0 * b0 + b1 * b1 + b2 * b2)) limit = visit(s->order + leaf.link, -1 - tag, limit);
-      }
+      if ((word & 3u) == 3u) limit = visit(s->order + cells[c].leaf.begin, cells[c].leaf.count, limit);
     }
     if (top == 0) return;
     const Pending& p = stack[--top];
-    c = p.cell, bound = p.bound, o0 = p.off[0], o1 = p.off[1], o2 = p.off[2];
+    c = p.cell, bound = p.bound, o[0] = p.off[0], o[1] = p.off[1], o[2] = p.off[2];
+    if (within(bound)) {
+      const Box& box = s->boxes[c];
+      double tight = 0.0;
+      for (int a = 0; a < 3; ++a) {
+        const double d = Offset(box.lo[a], box.hi[a], qv[a]);
+        tight += d * d;
+      }
+      if (!within(tight)) bound = tight;
+    }
   }
 }
 
