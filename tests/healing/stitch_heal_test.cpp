@@ -182,6 +182,50 @@ TEST_F(StitchHeal, AllocationFailureIsReportedAndTheNextHealWorks) {
   }
 }
 
+// A 2 x 2 grid folded along x = 1 (a crease of about 17 degrees through the centre vertex) whose
+// four patches are lifted apart, so every seam is open. The heal closes all four seams; the two
+// halves of the crease keep their angle within a degree (position only: their corner tangents
+// lie on the tangent planes' common line) and the smooth seams reach the angle target.
+TEST_F(StitchHeal, CreaseThroughAVertexKeepsItsAngleWhileItsSeamsClose) {
+  Group g;
+  const double lift[4] = {0.0, 0.004, -0.003, 0.002};
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 2; ++i) {
+      PatchOptions o = {3, 3, 6, 6};
+      o.x0 = i, o.x1 = i + 1.0, o.y0 = j, o.y1 = j + 1.0;
+      const double up = lift[2 * j + i];
+      g.Add(BuildFunctionPatch([up](double x, double y) { return Smooth(x, y) + 0.15 * std::fabs(x - 1.0) + up; }, o));
+    }
+  ASSERT_EQ(MakeTopologyZK(g.data(), 4, kMaxGap, kMaxAngle), 0);
+  struct Seam {
+    int a, sa, b, sb;
+    bool crease;
+  };
+  const Seam seams[4] = {{0, 3, 1, 1, true}, {2, 3, 3, 1, true}, {0, 4, 2, 2, false}, {1, 4, 3, 2, false}};
+  double gap0[4], angle0[4];
+  for (int k = 0; k < 4; ++k) {
+    const Seam& s = seams[k];
+    RefEdgeMeasures(g.srfs[s.a], s.sa, g.srfs[s.b], s.sb, &gap0[k], &angle0[k]);
+    ASSERT_GT(gap0[k], 0.002) << k;
+    if (s.crease) {
+      ASSERT_GT(angle0[k], 15.0) << k;
+    }
+  }
+  std::vector<int> fixed(4, 0);
+  ASSERT_EQ(HealTopologyZK(g.data(), 4, fixed.data(), -1, 1, kHealGap, 0.5, 1, result_), 0);
+  for (int k = 0; k < 4; ++k) {
+    const Seam& s = seams[k];
+    double gap = 0.0, angle = 0.0;
+    RefEdgeMeasures(g.srfs[s.a], s.sa, g.srfs[s.b], s.sb, &gap, &angle);
+    EXPECT_LT(gap, kHealGap) << k;
+    if (s.crease) {
+      EXPECT_NEAR(angle, angle0[k], 1.0) << k;
+    } else {
+      EXPECT_LT(angle, 0.55) << k;
+    }
+  }
+}
+
 // The kinked pair with every weight 1.0004: within 0.001 of 1, so not rational to the heal,
 // which works on its own copy without them.
 void NearlyRationalPair(Group& g) {
