@@ -47,10 +47,12 @@ struct Curve3View {
 // end of its range whose gradient points out of the range is held there: the constrained minimum
 // lies on that edge, and the other parameter runs a 1D Newton along it. Where H is not positive
 // definite (far from the foot, or beyond a centre of curvature) the Gauss-Newton step
-// -(D^T D)^-1 g replaces it, a descent direction whatever the curvature. A step is clamped into
-// the box and halved until the distance falls (or, with the distance equal within round-off,
-// the gradient shrinks). The iteration ends when the gradient is round-off, when a step is below
-// kStepFloor of the parameter range, or when steps in the round-off regime stop shrinking.
+// -(D^T D)^-1 g replaces it, a descent direction whatever the curvature. A step, no longer than
+// the parameter range, is clamped into the box and halved until the distance falls (or, with the
+// distance equal within round-off, the gradient shrinks); a Gauss-Newton step that helps at once
+// is doubled while it keeps helping. The iteration ends when the gradient is round-off, when a
+// step is below kStepFloor of the parameter range, or when steps in the round-off regime stop
+// shrinking.
 // Quadratic convergence from a good start takes a handful of iterations; the caller's count is
 // only the least number allowed.
 
@@ -121,10 +123,10 @@ template <int N>
 struct FootState {
   double x[N];
   Jet jet;
-  double r[3];  // X - P
-  double f;     // |r|^2 / 2
-  double g[N];  // gradient of f
-  double noise; // round-off of a length here (see kRoundOff)
+  double r[3];   // X - P
+  double f;      // |r|^2 / 2
+  double g[N];   // gradient of f
+  double noise;  // round-off of a length here (see kRoundOff)
 };
 
 template <int N, class Eval>
@@ -161,13 +163,15 @@ class FootSearch {
       bool firstOrder[2];
       int directions = 0;
       for (bool withCurvature : {true, false})
-        if (Direction(*s, free, withCurvature, d[directions])) firstOrder[directions++] = !withCurvature;
+        if (Direction(*s, free, withCurvature, d[directions]))
+          firstOrder[directions++] = !withCurvature;
       bool moved = false, tiny = false;
       for (int k = 0; k < directions && !moved && !tiny; ++k)
         moved = LineSearch(*s, d[k], firstOrder[k], *trial, &tiny);
       if (!moved) return Outcome(*s);
       double step = 0.0;
-      for (int i = 0; i < N; ++i) step = std::fmax(step, std::fabs(trial->x[i] - s->x[i]) / range_[i]);
+      for (int i = 0; i < N; ++i)
+        step = std::fmax(step, std::fabs(trial->x[i] - s->x[i]) / range_[i]);
       std::swap(s, trial);
       if (step < kStepFloor || (step < kNoiseRegime && step > 0.5 * lastStep)) return Outcome(*s);
       lastStep = step;
@@ -175,7 +179,9 @@ class FootSearch {
     return FootKind::NotConverged;
   }
 
-  static double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+  static double Dot(const double a[3], const double b[3]) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+  }
   static double Norm(const double a[3]) { return std::sqrt(Dot(a, a)); }
 
   double Clamp(double x, int i) const { return x < lo_[i] ? lo_[i] : (x > hi_[i] ? hi_[i] : x); }
@@ -240,7 +246,8 @@ class FootSearch {
     if (m == 0) return false;
     if (m == 1) {
       const int i = idx[0];
-      if (!(H[i][i] > kEps * Dot(j.D[i], j.D[i]))) return !withCurvature && SteepestDescent(s, free, d);
+      if (!(H[i][i] > kEps * Dot(j.D[i], j.D[i])))
+        return !withCurvature && SteepestDescent(s, free, d);
       d[i] = -s.g[i] / H[i][i];
       return true;
     }
@@ -343,7 +350,8 @@ int ClosestPointOnCurve(const Curve3View& curve, const double P[3], double C[3],
 int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                           double* dist, double* stepSq, int iterations, double normal[3]) {
   const double lo[2] = {srf->umin, srf->vmin}, hi[2] = {srf->umax, srf->vmax};
-  const double range[2] = {hi[0] > lo[0] ? hi[0] - lo[0] : 1.0, hi[1] > lo[1] ? hi[1] - lo[1] : 1.0};
+  const double range[2] = {hi[0] > lo[0] ? hi[0] - lo[0] : 1.0,
+                           hi[1] > lo[1] ? hi[1] - lo[1] : 1.0};
   FootState<2> s;
   s.x[0] = *u;
   s.x[1] = *v;

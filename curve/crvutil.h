@@ -105,11 +105,13 @@ int FindClosestCPTparamValueCurves(Bspline* crv1, Bspline* crv2, double* t1, dou
 // the curve's degree and the first curve's owner's two degrees). 0 or -2.
 int FindClosestEstParamValueCurveOnSurf(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
 
-// The parameter of the point on a 3D curve: estimate and 7 refinement steps. 1, or 0 on failure.
+// The parameter of the point on a 3D curve: the sample estimate refined to round-off (at least
+// 7 steps). 1, or 0 on failure.
 int GetPointParOnCurve3(Bspline* curve, float x, float y, float z, double* t);
 
 // The parameter on B of the point of A at tA: A's point is mapped by xfA followed by the inverse
-// of xfB (skipped when that is the identity within 1e-4), estimated and refined on B (7 steps).
+// of xfB (skipped when that is the identity within 1e-4), estimated and refined on B (to
+// round-off, at least 7 steps).
 // point: B's (u, v) for a curve on a surface, else the 3D point mapped back by xfB. The branch
 // follows B's dimension (2 or 3); another dimension leaves the outputs unset. 0 or -2.
 int GetClosestPointOnCrvToCrvPar(Bspline* crvA, Bspline* crvB, const double xfA[16],

@@ -18,9 +18,9 @@ int EstimateClosestPntSurf(Bspline* srf, const double p[3], double** gx, double*
 
 // The closest point q of the surface to p with its parameters, the signed distance d (positive
 // on the normal's side) and the refiner's convergence value e: the grid estimate (interior only
-// for a surface closed in u or v, whose seam rows repeat points) refined by 7 steps. 0; -2 for
-// a null surface; when the estimate fails the cache is freed and nulled and the result is -1
-// with the error state set, else -2.
+// for a surface closed in u or v, whose seam rows repeat points) refined to round-off (7 steps
+// at least). 0; -2 for a null surface; when the estimate fails the cache is freed and nulled
+// and the result is -1 with the error state set, else -2.
 int GetClosestPointOnSurfaceResult(Bspline* srf, const double p[3], double* u, double* v,
                                    double q[3], double* d, double** gx, double** gy, double** gz,
                                    double* e);

@@ -20,7 +20,9 @@ class Feet : public KernelTest {};
 
 double Dot(const double a[3], const double b[3]) { return VecDotProd3(a, b); }
 
-double Wave(double x, double y) { return 0.15 * std::sin(3.0 * x + 0.5) * std::cos(2.5 * y) + 0.1 * x * y; }
+double Wave(double x, double y) {
+  return 0.15 * std::sin(3.0 * x + 0.5) * std::cos(2.5 * y) + 0.1 * x * y;
+}
 
 // Surfaces of degree 2 to 5 (mixed in u and v, rational or not) at scales 1e-6, 1 and 1e6, moved
 // off the origin: every placed point projects back onto its foot to 1e-9 of the size, the
@@ -81,7 +83,8 @@ TEST_F(Feet, FarStartsReachTheFoot) {
   BsplineKeeper keep;
   PatchOptions o;
   o.nu = o.nv = 7;
-  Bspline* bowl = keep(BuildFunctionPatch([](double x, double y) { return 0.6 * ((x - 0.4) * (x - 0.4) + (y - 0.5) * (y - 0.5)); }, o));
+  Bspline* bowl = keep(BuildFunctionPatch(
+      [](double x, double y) { return 0.6 * ((x - 0.4) * (x - 0.4) + (y - 0.5) * (y - 0.5)); }, o));
   std::mt19937 rng(8);
   std::uniform_real_distribution<double> U(0.15, 0.85), H(0.02, 0.5);
   for (int q = 0; q < 30; ++q) {
@@ -140,7 +143,8 @@ TEST_F(Feet, BeyondTheDomainTheConstrainedMinimumIsTheAnswer) {
   // Beyond the corner (1, 1): both gradients point out of the domain.
   const SurfaceFrame f = FrameAt(s, 1.0, 1.0, 1.0);
   double P[3], S[3], dist, step, u = 0.3, v = 0.4;
-  for (int k = 0; k < 3; ++k) P[k] = f.S[k] + 0.1 * f.Su[k] / VecSize3(f.Su) + 0.1 * f.Sv[k] / VecSize3(f.Sv);
+  for (int k = 0; k < 3; ++k)
+    P[k] = f.S[k] + 0.1 * f.Su[k] / VecSize3(f.Su) + 0.1 * f.Sv[k] / VecSize3(f.Sv);
   ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
   EXPECT_EQ(u, 1.0);
   EXPECT_EQ(v, 1.0);
@@ -158,7 +162,8 @@ TEST_F(Feet, CurveFeetAtKnownOffsetsAtEveryScale) {
       const double shift[3] = {-2.0 * scale, 0.5 * scale, 0.9 * scale};
       ScaleAndMove(c, scale, shift);
       std::mt19937 rng(p);
-      std::uniform_real_distribution<double> U(0.1, 0.9), ratio(0.0, 0.95), A(0.0, 2 * M_PI), J(-0.01, 0.01);
+      std::uniform_real_distribution<double> U(0.1, 0.9), ratio(0.0, 0.95), A(0.0, 2 * M_PI),
+          J(-0.01, 0.01);
       for (int q = 0; q < 25; ++q) {
         const double t0 = U(rng), rho = ratio(rng), angle = A(rng);
         const CurveFrame f = CurveFrameAt(c, t0, angle);
@@ -166,7 +171,8 @@ TEST_F(Feet, CurveFeetAtKnownOffsetsAtEveryScale) {
         double P[3], C[3], dsq, step;
         for (int k = 0; k < 3; ++k) P[k] = f.C[k] + h * f.n[k];
         double t = t0 + J(rng);
-        ASSERT_EQ(FindClosestPointCurve3(c, P, C, 0.0, 1.0, &t, &dsq, &step, 7), 0) << p << " " << q;
+        ASSERT_EQ(FindClosestPointCurve3(c, P, C, 0.0, 1.0, &t, &dsq, &step, 7), 0)
+            << p << " " << q;
         EXPECT_LT(VecDist3(C, f.C), 1e-9 * scale) << p << " " << scale << " " << q;
         EXPECT_NEAR(std::sqrt(dsq), h, 1e-12 * h) << p << " " << scale << " " << q;
         double D[3], r[3];
@@ -186,7 +192,8 @@ TEST_F(Feet, CurveFeetAtKnownOffsetsAtEveryScale) {
 // (perpendicular to the curve's image too) find their feet from either end of the curve.
 TEST_F(Feet, CurveOnSurfaceFeetConverge) {
   BsplineKeeper keep;
-  Bspline* s = keep(BuildFunctionPatch(Wave, {.layout = KnotLayout::Random, .rational = true, .seed = 3}));
+  Bspline* s =
+      keep(BuildFunctionPatch(Wave, {.layout = KnotLayout::Random, .rational = true, .seed = 3}));
   Bspline* c = BuildCurveOnSurface(s, 3, {0.05, 0.1, 0.3, 0.6, 0.6, 0.2, 0.95, 0.9});
   std::mt19937 rng(6);
   std::uniform_real_distribution<double> U(0.1, 0.9), H(-0.2, 0.2);
@@ -217,8 +224,10 @@ TEST_F(Feet, NearTheCentreOfACircleTheFootIsInThePointsDirection) {
       const double P[3] = {delta * R * std::cos(a), delta * R * std::sin(a), 0.0};
       for (double start : {0.0, 0.5, 1.0}) {
         double t = start, C[3], dsq, step;
-        ASSERT_EQ(FindClosestPointCurve3(arc, P, C, 0.0, 1.0, &t, &dsq, &step, 7), 0) << delta << " " << deg;
-        EXPECT_NEAR(std::atan2(C[1], C[0]), a, 1e-12 / delta) << delta << " " << deg << " " << start;
+        ASSERT_EQ(FindClosestPointCurve3(arc, P, C, 0.0, 1.0, &t, &dsq, &step, 7), 0)
+            << delta << " " << deg;
+        EXPECT_NEAR(std::atan2(C[1], C[0]), a, 1e-12 / delta)
+            << delta << " " << deg << " " << start;
         EXPECT_NEAR(std::sqrt(dsq), R * (1.0 - delta), 1e-12 * R) << delta << " " << deg;
       }
     }

@@ -19,7 +19,8 @@ inline void UnitVector(const double v[3], double out[3]) {
 // Control points scaled by `scale` about the origin and moved by `shift` (in the scaled units).
 // A curve on a surface goes with its surface.
 inline void ScaleAndMove(Bspline* b, double scale, const double shift[3]) {
-  const int n = (b->degreeU + 1 + b->interiorU) * (b->kind == 2 ? b->degreeV + 1 + b->interiorV : 1);
+  const int n =
+      (b->degreeU + 1 + b->interiorU) * (b->kind == 2 ? b->degreeV + 1 + b->interiorV : 1);
   for (int i = 0; i < n; ++i) {
     b->X[0][i] = b->X[0][i] * scale + shift[0];
     b->Y[0][i] = b->Y[0][i] * scale + shift[1];
@@ -43,7 +44,8 @@ inline SurfaceFrame FrameAt(const Bspline* s, double u, double v, double side) {
   RefEvalDeriv(s, u, v, 1, 1, Suv);
   RefEvalDeriv(s, u, v, 0, 2, Svv);
   UnitVector(VecCrossProd3(f.Su, f.Sv, f.n), f.n);
-  const double E = VecDotProd3(f.Su, f.Su), F = VecDotProd3(f.Su, f.Sv), G = VecDotProd3(f.Sv, f.Sv);
+  const double E = VecDotProd3(f.Su, f.Su), F = VecDotProd3(f.Su, f.Sv),
+               G = VecDotProd3(f.Sv, f.Sv);
   const double L = side * VecDotProd3(Suu, f.n), M = side * VecDotProd3(Suv, f.n),
                N = side * VecDotProd3(Svv, f.n);
   const double det = E * G - F * F, mean = (E * N - 2 * F * M + G * L) / (2 * det);
