@@ -348,16 +348,26 @@ inline double Offset(double lo, double hi, double q) {
   return below > 0.0 ? below : (above > 0.0 ? above : 0.0);
 }
 
+inline double BoxBound(const Box& box, const double q[3]) {
+  double sum = 0.0;
+  for (int a = 0; a < 3; ++a) {
+    const double d = Offset(box.lo[a], box.hi[a], q[a]);
+    sum += d * d;
+  }
+  return sum;
+}
+
 // Method: depth-first from the root, near side first (the right child when the query lies
 // beyond the split, else the left); the far side waits on the stack with its region's bound, the
 // offset on the split axis grown to the gap's far edge, and a query inside the gap is outside the
-// near side as well. A waiting region whose bound still passes is checked once more against the
-// box of its points before it is entered: that prunes whole subtrees for queries out in empty
-// space (clustered points). A region is entered only while its bound is below (nearest) or within
-// (radius) the limit: the best squared distance so far, or radius squared. The visitor receives
-// each leaf's index range and returns the new limit. The pruning drops no point that would have
-// won and the visiting order is that of the recursive search on the node tree, so ties go to the
-// same point. (Checking every cell's box on the way down costs more than it saves.)
+// near side as well. Once a leaf has set a limit (from the start for radius queries), a region is
+// also checked against the box of its points before it is entered: that prunes whole subtrees for
+// queries out in empty space (clustered points), while the first way down of a nearest query,
+// which cannot prune, reads no boxes. A region is entered only while its bound is below (nearest)
+// or within (radius) the limit: the best squared distance so far, or radius squared. The visitor
+// receives each leaf's index range and returns the new limit. The pruning drops no point that
+// would have won and the visiting order is that of the recursive search on the node tree, so ties
+// go to the same point.
 template <class Visit>
 void Descend(const KDTree* tree, const double q[3], double limit, Visit& visit) {
   const KDSearch* s = tree->search;
@@ -373,6 +383,7 @@ void Descend(const KDTree* tree, const double q[3], double limit, Visit& visit) 
   }
   double bound = o[0] + o[1] + o[2];
   int c = 0, top = 0;
+  bool again = false;  // a leaf has been visited: the limit can prune
   for (;;) {
     if (within(bound)) {
       unsigned word;
@@ -400,21 +411,16 @@ void Descend(const KDTree* tree, const double q[3], double limit, Visit& visit) 
           bound = o[0] + o[1] + o[2];
           if (!within(bound)) break;
         }
+        if ((again || Visit::inclusive) && !within(BoxBound(s->boxes[c], qv))) break;
       }
       if ((word & 3u) == 3u) limit = visit(s->order + cells[c].leaf.begin, cells[c].leaf.count, limit);
     }
     if (top == 0) return;
+    again = true;
     const Pending& p = stack[--top];
     c = p.cell, bound = p.bound, o[0] = p.off[0], o[1] = p.off[1], o[2] = p.off[2];
-    if (within(bound)) {
-      const Box& box = s->boxes[c];
-      double tight = 0.0;
-      for (int a = 0; a < 3; ++a) {
-        const double d = Offset(box.lo[a], box.hi[a], qv[a]);
-        tight += d * d;
-      }
-      if (!within(tight)) bound = tight;
-    }
+    // The box lies inside the region: its bound is at least the region's.
+    if (within(bound)) bound = BoxBound(s->boxes[c], qv);
   }
 }
 
