@@ -6,10 +6,11 @@
 // query nor the freeing recurses. The tree reads the caller's arrays, which must stay alive and
 // unchanged until FreeKDTree. A query writes its result into the record: one query at a time.
 //
-// Queries run on a compact copy of the node tree (nodes in depth-first order in one block, the
-// leaves' indices in one array; coordinates are not copied) and prune with the distance from the
-// query to a cell's bounding box, not only to its splitting plane. They visit cells in the order
-// of the node tree's recursive search, so ties go to the same point.
+// Queries run on a compact copy of the node tree made by Create3DTree (16-byte nodes in
+// depth-first order in one block, the leaves' indices in one array, each node's box of points
+// apart; coordinates are not copied) and prune with the distance from the query to the empty gap
+// around each split and to the boxes, not only to the splitting plane. They visit cells in the
+// order of the node tree's recursive search, so ties go to the same point.
 #pragma once
 
 struct KDSearch;  // the query layout, private to kdtree.cpp
