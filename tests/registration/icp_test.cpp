@@ -457,6 +457,8 @@ TEST_F(Icp, KnownMotionsOfExactCopiesAreRecoveredToRoundOffAtEveryScale) {
       EXPECT_LT(AngleBetween(m, truth), 1e-6) << scale << " " << k.degrees;
       EXPECT_LT(Gap(m, truth, scale), 1e-6 * size) << scale << " " << k.degrees;
       EXPECT_LT(error, 1e-6 * size) << scale << " " << k.degrees;
+      // The largest distance is the result's, not that of a pass's start.
+      EXPECT_LT(largest, 1e-5 * size) << scale << " " << k.degrees;
       FreeCloud(a);
     }
     FreeCloud(b);
