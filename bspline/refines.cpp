@@ -128,9 +128,16 @@ static int FindClosestUVPointGuessRun(Bspline* srf, const double P[3], double S[
 
 static int FindXorYIntersectCurve2Run(Bspline* crv, double value, int useU, double point[2], double* t,
                             double* residual, int iterations) {
+  // Newton on the coordinate. Converged means a residual below 1e-6; iterations is the least
+  // count, and past it (or once converged) the iteration goes on while the step shrinks, to a
+  // step of 1e-14 of the range, so a converged crossing is exact to round-off.
   ClampRefinerParam(*t, crv->umin, crv->umax);
   const int c = useU ? 0 : 1;
-  for (int it = 0; it < iterations; ++it) {
+  const double range = crv->umax - crv->umin;
+  const int bound = iterations > 100 ? iterations : 100;
+  bool met = false;
+  double lastStep = 0.0;
+  for (int it = 0; it < bound; ++it) {
     const int du[2] = {0, 1};
     const int dv[2] = {0, 0};
     double out[2][3];
@@ -138,12 +145,20 @@ static int FindXorYIntersectCurve2Run(Bspline* crv, double value, int useU, doub
     point[0] = out[0][0];
     point[1] = out[0][1];
     *residual = value - out[0][c];
-    if (std::fabs(*residual) < 1e-6) return 0;
-    if (std::fabs(out[1][c]) < 1e-10) return -2;
-    *t += *residual / out[1][c];
-    ClampRefinerParam(*t, crv->umin, crv->umax);
+    met = met || std::fabs(*residual) < 1e-6;
+    if (*residual == 0.0) return 0;
+    if (std::fabs(out[1][c]) < 1e-10) return met ? 0 : -2;
+    double next = *t + *residual / out[1][c];
+    ClampRefinerParam(next, crv->umin, crv->umax);
+    const double step = std::fabs(next - *t);
+    const bool shrinking = it == 0 || step < lastStep;
+    // The point and residual written belong to *t: a step too small to matter is not taken.
+    if (met && (step <= 1e-14 * range || !shrinking)) return 0;
+    if (!met && it + 1 >= iterations && !shrinking) return -2;
+    *t = next;
+    lastStep = step;
   }
-  return -2;
+  return met ? 0 : -2;
 }
 
 static int RefineCurve2IntersectRun(Bspline* crv1, Bspline* crv2, double* t1, double* t2, double* distSq,
