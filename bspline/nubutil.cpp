@@ -503,3 +503,30 @@ int CleanBsplineKnots(Bspline* obj, double tol) {
   }
   return flags;
 }
+
+void SpanBezierPoints(const Bspline* c, int s, double* out) {
+  const int p = c->degreeU;
+  const double* k = c->knotsU;
+  const bool planar = c->dimension == 2;
+  // Bezier point i is the blossom at p - i arguments knots[s] and i arguments knots[s+1].
+  for (int i = 0; i <= p; ++i) {
+    double d[kMaxSplineDegree + 1][4];
+    for (int j = 0; j <= p; ++j) {
+      const int m = s - p + j;
+      const double w = c->rational && c->W ? c->W[0][m] : 1.0;
+      d[j][0] = w * c->X[0][m];
+      d[j][1] = w * c->Y[0][m];
+      d[j][2] = planar ? 0.0 : w * c->Z[0][m];
+      d[j][3] = w;
+    }
+    for (int r = 1; r <= p; ++r) {
+      const double u = r <= p - i ? k[s] : k[s + 1];
+      for (int j = p; j >= r; --j) {
+        const int m = s - p + j;
+        const double alpha = (u - k[m]) / (k[m + p - r + 1] - k[m]);
+        for (int q = 0; q < 4; ++q) d[j][q] = (1.0 - alpha) * d[j - 1][q] + alpha * d[j][q];
+      }
+    }
+    for (int q = 0; q < 4; ++q) out[4 * i + q] = d[p][q];
+  }
+}

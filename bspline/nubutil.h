@@ -189,3 +189,9 @@ inline int FindLowKnotIndex(const double* knots, int lo, double t, int* span, in
   };
   return nubkernel::SearchSpan(knots, lo, t, span, hi, count);
 }
+
+// Bezier control points of the curve's polynomial piece over knot span s (degree <= s < control
+// count, knots[s] < knots[s+1]), homogeneous: p + 1 rows of (x w, y w, z w, w), z 0 for a 2D
+// curve, w 1 when not rational. Blossoms of the span (de Boor's recursion with the span's ends
+// as arguments).
+void SpanBezierPoints(const Bspline* c, int s, double* out);

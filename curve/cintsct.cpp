@@ -1,8 +1,11 @@
 #include "curve/cintsct.h"
 
 #include <cmath>
+#include <utility>
 
+#include "bspline/bsvalid.h"
 #include "bspline/nubs.h"
+#include "bspline/nubutil.h"
 #include "bspline/refines.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
@@ -126,7 +129,7 @@ void GetUVKnotIndices(const double* uKnots, const double* vKnots, int nu, int nv
 
 namespace {
 
-// The three output arrays of the crossing walk; they double whenever one free slot is left.
+// The three output arrays of the crossing search; they double whenever one free slot is left.
 struct SectArrays {
   double* t = nullptr;
   double* u = nullptr;
@@ -157,111 +160,167 @@ struct SectArrays {
   }
 };
 
-// A point of the walk: curve parameter, (u, v) and span indices.
-struct WalkPoint {
-  double t, c[2];
-  int idx[2];
+// A crossing of one knot line inside a span: local parameter s in (0, 1), direction (0 u, 1 v)
+// and the knot value.
+struct KnotCrossing {
+  double s;
+  int dir;
+  double knot;
 };
 
-// The next knot line of one direction (0 u, 1 v) that the curve crosses between cur and the
-// breakpoint bp, as a linear estimate and its refinement.
-struct Crossing {
-  bool found = false;
-  double est = 0.0, t = 0.0, knot = 0.0;
-  int newIdx = 0;
-};
-
-Crossing NextCrossing(Bspline* curve, const double* k, int nk, double tol, int dir,
-                      const WalkPoint& cur, const WalkPoint& bp) {
-  Crossing x;
-  const int ic = cur.idx[dir], ib = bp.idx[dir];
-  const double c0 = cur.c[dir], c1 = bp.c[dir];
-  if (ic == ib || std::fabs(c1 - c0) <= tol) return x;
-  if (ib > ic) {
-    // Up across k[ic + 1], into the span that starts at the last knot of its run.
-    x.knot = k[ic + 1];
-    x.newIdx = ic + 1;
-    while (x.newIdx + 1 < nk && k[x.newIdx + 1] == x.knot) ++x.newIdx;
-  } else {
-    // Down across k[ic], into the span below the first knot of its run.
-    x.knot = k[ic];
-    int first = ic;
-    while (first > 0 && k[first - 1] == x.knot) --first;
-    x.newIdx = first - 1;
+// Value and derivative in s of the Bezier function sum c_i B_i,p(s) (de Casteljau).
+void BezierValue(const double* c, int p, double s, double* f, double* df) {
+  double d[kMaxSplineDegree + 1];
+  for (int j = 0; j <= p; ++j) d[j] = c[j];
+  for (int r = 1; r < p; ++r)
+    for (int j = 0; j <= p - r; ++j) d[j] = (1.0 - s) * d[j] + s * d[j + 1];
+  *df = p * (d[1] - d[0]);
+  *f = (1.0 - s) * d[0] + s * d[1];
+  if (p == 0) {
+    *f = d[0];
+    *df = 0.0;
   }
-  x.found = true;
-  x.est = cur.t + (x.knot - c0) * (bp.t - cur.t) / (c1 - c0);
-  double t = x.est, pt[2], residual;
-  FindXorYIntersectCurve2(curve, x.knot, dir == 0 ? 1 : 0, pt, &t, &residual, 7);
-  // A refinement that strays from the interval keeps the estimate.
-  x.t = std::isfinite(t) && t > cur.t && t < bp.t ? t : x.est;
-  return x;
+}
+
+// The root of f in the bracket [a, b] (f(a) and f(b) of opposite signs, fa the sign side of a):
+// Newton from the middle, a step that leaves the bracket or shrinks it by less than half
+// replaced by bisection, the bracket kept around the sign change; to round-off in s.
+double BracketedRoot(const double* c, int p, double a, double b, double fa) {
+  double s = 0.5 * (a + b), f, df, lastWidth = b - a;
+  for (int it = 0; it < 200 && b - a > 1e-16; ++it) {
+    BezierValue(c, p, s, &f, &df);
+    if (f == 0.0) return s;
+    if ((f > 0.0) == (fa > 0.0))
+      a = s;
+    else
+      b = s;
+    double next = df != 0.0 ? s - f / df : 0.5 * (a + b);
+    const double width = b - a;
+    if (!(next > a && next < b) || width > 0.5 * lastWidth) next = 0.5 * (a + b);
+    lastWidth = width;
+    if (next == s) break;
+    s = next;
+  }
+  return s;
+}
+
+// Every sign change of the Bezier function c (p + 1 coefficients over s in [a, b]) strictly
+// inside (0, 1): a control polygon of one sign has no root (convex hull); one sign change
+// with ends of opposite signs holds exactly one root (variation diminishing), refined; anything
+// else is cut in halves (de Casteljau) until the pieces are round-off small, where a piece
+// whose ends differ in sign is a crossing and one whose ends agree a touching, which is not.
+void SignChanges(const double* c, int p, double a, double b, int dir, double knot,
+                 KnotCrossing* out, int* count, int room, const double* whole, int* budget) {
+  if (--*budget < 0) return;  // a guard: noise at round-off must not split without end
+  int changes = 0, last = 0;
+  for (int j = 0; j <= p; ++j) {
+    const int sgn = c[j] > 0.0 ? 1 : (c[j] < 0.0 ? -1 : 0);
+    if (sgn != 0 && last != 0 && sgn != last) ++changes;
+    if (sgn != 0) last = sgn;
+  }
+  if (changes == 0) return;
+  const bool ends = (c[0] > 0.0 && c[p] < 0.0) || (c[0] < 0.0 && c[p] > 0.0);
+  if ((changes == 1 && ends) || b - a < 1e-13) {
+    if (!ends || *count >= room) return;
+    const double s = changes == 1 ? BracketedRoot(whole, p, a, b, c[0]) : 0.5 * (a + b);
+    // A root on a span end is the breakpoint there, an entry already.
+    if (s > 1e-14 && s < 1.0 - 1e-14) out[(*count)++] = {s, dir, knot};
+    return;
+  }
+  double left[kMaxSplineDegree + 1], right[kMaxSplineDegree + 1], d[kMaxSplineDegree + 1];
+  for (int j = 0; j <= p; ++j) d[j] = c[j];
+  left[0] = d[0];
+  right[p] = d[p];
+  for (int r = 1; r <= p; ++r) {
+    for (int j = 0; j <= p - r; ++j) d[j] = 0.5 * (d[j] + d[j + 1]);
+    left[r] = d[0];
+    right[p - r] = d[p - r];
+  }
+  const double m = 0.5 * (a + b);
+  SignChanges(left, p, a, m, dir, knot, out, count, room, whole, budget);
+  SignChanges(right, p, m, b, dir, knot, out, count, room, whole, budget);
 }
 
 }  // namespace
 
 int GetCurve2DSurfParamSect(Bspline* curve, int* count, double** params, double** us,
                             double** vs) {
+  // Method: on every polynomial piece of the curve (its Bezier form over a knot span), for every
+  // interior knot line k of the owner in u and in v, the Bezier coefficients of w (u - k) (or
+  // w (v - k)) bound the sign changes of u(t) - k: SignChanges isolates each crossing, also a
+  // second one within the span, and refines it to round-off. The crossings of a span, sorted,
+  // go between its two breakpoints; crossings of a u and a v line at one parameter make one
+  // entry on both lines.
   Bspline* srf = curve->owner;
-  if (!srf) return -2;
-  const int p = curve->degreeU, m = curve->interiorU + 2;
-  const double* breaks = curve->knotsU + p;
+  if (!srf || curve->degreeU < 1 || curve->degreeU > kMaxSplineDegree) return -2;
+  const int p = curve->degreeU, n = NumCtrlU(curve), m = curve->interiorU + 2;
+  const double* kc = curve->knotsU;
   const double* kn[2] = {srf->knotsU + srf->degreeU, srf->knotsV + srf->degreeV};
   const int nk[2] = {srf->interiorU + 2, srf->interiorV + 2};
-  const double tol[2] = {1e-6 * (kn[0][nk[0] - 1] - kn[0][0]), 1e-6 * (kn[1][nk[1] - 1] - kn[1][0])};
   const double lo[2] = {srf->umin, srf->vmin}, hi[2] = {srf->umax, srf->vmax};
 
   TrackingScope scope;
   SectArrays out;
   if (!out.Make(4 * m)) return -2;
-  auto indices = [&](WalkPoint& w) {
-    GetUVKnotIndices(kn[0], kn[1], nk[0], nk[1], w.c[0], w.c[1], &w.idx[0], &w.idx[1]);
-  };
-  WalkPoint cur;
-  cur.t = breaks[0];
-  Eval2DPointOnCurve2Array(srf, curve, cur.t, 0, cur.c);
-  indices(cur);
-  if (!out.Append(cur.t, cur.c[0], cur.c[1])) return -2;
-  for (int b = 1; b < m; ++b) {
-    WalkPoint bp;
-    bp.t = breaks[b];
-    Eval2DPointOnCurve2Array(nullptr, curve, bp.t, 0, bp.c);
-    indices(bp);
-    // Each crossing moves one span index one step towards the breakpoint's, so the walk ends.
-    while (cur.idx[0] != bp.idx[0] || cur.idx[1] != bp.idx[1]) {
-      Crossing x[2];
-      for (int dir = 0; dir < 2; ++dir) x[dir] = NextCrossing(curve, kn[dir], nk[dir], tol[dir], dir, cur, bp);
-      auto inside = [&](const Crossing& c) { return c.found && c.est > cur.t && c.est < bp.t; };
-      bool take[2] = {false, false};
-      if (x[0].found && x[1].found && x[0].est == x[1].est) {
-        take[0] = take[1] = inside(x[0]);
-      } else {
-        const int first = x[0].found && (!x[1].found || x[0].est < x[1].est) ? 0 : 1;
-        if (inside(x[first]))
-          take[first] = true;
-        else if (inside(x[1 - first]))
-          take[1 - first] = true;
-      }
-      if (!take[0] && !take[1]) break;
-      const int lead = take[0] ? 0 : 1;
-      WalkPoint next = cur;
-      next.t = x[lead].t;
-      double uv[2];
-      Eval2DPointOnCurve2Array(nullptr, curve, next.t, 0, uv);
+  // Room for the crossings of one span: a polynomial of degree p crosses a line at most p times.
+  const int capacity = (nk[0] + nk[1]) * (p + 1) + 1;
+  KnotCrossing* found = MallocArray<KnotCrossing>(capacity);
+  if (!found || KernelFailed()) return -2;
+
+  double first[2];
+  Eval2DPointOnCurve2Array(srf, curve, kc[p], 0, first);
+  if (!out.Append(kc[p], first[0], first[1])) return -2;
+  for (int s = p; s < n; ++s) {
+    const double t0 = kc[s], t1 = kc[s + 1];
+    int nf = 0;
+    if (t0 < t1) {
+      double bez[kMaxSplineDegree + 1][4];
+      SpanBezierPoints(curve, s, &bez[0][0]);
       for (int dir = 0; dir < 2; ++dir) {
-        if (take[dir]) {
-          next.c[dir] = x[dir].knot;
-          next.idx[dir] = x[dir].newIdx;
-        } else {
-          next.c[dir] = std::fmin(std::fmax(uv[dir], lo[dir]), hi[dir]);
+        double cmin = bez[0][dir] / bez[0][3], cmax = cmin;
+        for (int j = 1; j <= p; ++j) {
+          const double x = bez[j][dir] / bez[j][3];
+          cmin = std::fmin(cmin, x);
+          cmax = std::fmax(cmax, x);
+        }
+        for (int l = 1; l + 1 < nk[dir]; ++l) {
+          const double k = kn[dir][l];
+          if (k == kn[dir][l - 1] || !(k > cmin && k < cmax)) continue;
+          // Coefficients at round-off of the coordinates count as zero: a curve running along
+          // the line within round-off crosses it nowhere.
+          double c[kMaxSplineDegree + 1];
+          for (int j = 0; j <= p; ++j) {
+            c[j] = bez[j][dir] - k * bez[j][3];
+            if (std::fabs(c[j]) <= 1e-14 * (std::fabs(k) + hi[dir] - lo[dir]) * std::fabs(bez[j][3])) c[j] = 0.0;
+          }
+          int budget = 4096;
+          SignChanges(c, p, 0.0, 1.0, dir, k, found, &nf, capacity, c, &budget);
         }
       }
-      if (!out.Append(next.t, next.c[0], next.c[1])) return -2;
-      cur = next;
     }
-    if (!out.Append(bp.t, bp.c[0], bp.c[1])) return -2;
-    cur = bp;
+    // In order along the span (insertion sort: a span crosses few lines).
+    for (int i = 1; i < nf; ++i)
+      for (int j = i; j > 0 && found[j].s < found[j - 1].s; --j) std::swap(found[j], found[j - 1]);
+    for (int i = 0; i < nf; ++i) {
+      const double t = t0 + found[i].s * (t1 - t0);
+      double uv[2];
+      Eval2DPointOnCurve2Array(nullptr, curve, t, 0, uv);
+      double c[2] = {std::fmin(std::fmax(uv[0], lo[0]), hi[0]), std::fmin(std::fmax(uv[1], lo[1]), hi[1])};
+      c[found[i].dir] = found[i].knot;
+      // The other direction's line crossed at the same parameter: one entry on both lines.
+      if (i + 1 < nf && found[i + 1].dir != found[i].dir && (found[i + 1].s - found[i].s) * (t1 - t0) <= 1e-13) {
+        c[found[i + 1].dir] = found[i + 1].knot;
+        ++i;
+      }
+      if (!out.Append(t, c[0], c[1])) return -2;
+    }
+    {
+      double uv[2];
+      Eval2DPointOnCurve2Array(nullptr, curve, t1, 0, uv);
+      if (!out.Append(t1, uv[0], uv[1])) return -2;
+    }
   }
+  Free(found);  // scratch: only the three arrays outlive the call
   scope.keep();
   *count = out.n;
   *params = out.t;

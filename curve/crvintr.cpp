@@ -42,33 +42,6 @@ struct CurveSide {
   double* leafBox;
 };
 
-// Blossom of the curve's span s (control points s - p .. s) at p arguments, a arguments first
-// count times then b, in homogeneous coordinates (x w, y w, z w, w): de Boor's recursion with
-// argument r at level r. With i arguments b it is Bezier point i of the curve over [a, b].
-void Blossom(const Bspline* c, int s, double a, double b, int bCount, double out[4]) {
-  const int p = c->degreeU;
-  const double* k = c->knotsU;
-  const bool planar = c->dimension == 2;
-  double d[kMaxSplineDegree + 1][4];
-  for (int j = 0; j <= p; ++j) {
-    const int i = s - p + j;
-    const double w = c->rational && c->W ? c->W[0][i] : 1.0;
-    d[j][0] = w * c->X[0][i];
-    d[j][1] = w * c->Y[0][i];
-    d[j][2] = planar ? 0.0 : w * c->Z[0][i];
-    d[j][3] = w;
-  }
-  for (int r = 1; r <= p; ++r) {
-    const double u = r <= p - bCount ? a : b;
-    for (int j = p; j >= r; --j) {
-      const int i = s - p + j;
-      const double alpha = (u - k[i]) / (k[i + p - r + 1] - k[i]);
-      for (int q = 0; q < 4; ++q) d[j][q] = (1.0 - alpha) * d[j - 1][q] + alpha * d[j][q];
-    }
-  }
-  for (int q = 0; q < 4; ++q) out[q] = d[p][q];
-}
-
 // Box of the curve over [lo, hi] within one polynomial piece, whose Bezier control points
 // (homogeneous, p + 1 rows of 4) are bez over [k0, k1]: de Casteljau cuts the piece at hi and
 // the left part at lo, and by the convex hull property the cut piece's control points bound it
@@ -250,8 +223,7 @@ bool MakeSide(Bspline* curve, CurveSide* side, double* diagonal) {
   if (!side->g || !side->leafBox || !bez || KernelFailed()) return false;
   const bool hull = PositiveWeights(curve);
   for (int s = p; s < n && hull; ++s)
-    if (k[s] < k[s + 1])
-      for (int i = 0; i <= p; ++i) Blossom(curve, s, k[s], k[s + 1], i, bez + 4 * ((p + 1) * (s - p) + i));
+    if (k[s] < k[s + 1]) SpanBezierPoints(curve, s, bez + 4 * (p + 1) * (s - p));
   double whole[6] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound};
   int first = p;  // the first span that can reach the interval; intervals rise, so it only moves on
   for (int i = 0; i + 1 < n && hull; ++i) {
