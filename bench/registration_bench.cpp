@@ -1,4 +1,4 @@
-// Kd-tree build, nearest and radius queries side by side with nanoflann (results compared), the
+// Kd-tree build, nearest queries side by side with nanoflann (results compared), the
 // iterative closest point loop side by side with a plain point-to-point loop on the same clouds
 // (iterations, final RMS, motion error and time per iteration), and a whole two-cloud
 // registration.
@@ -125,71 +125,14 @@ void NearestVsReference(benchmark::State& state, const Points& p, bool anywhere 
   FreeKDTree(t);
 }
 
-void RadiusVsReference(benchmark::State& state, const Points& p, double radius, bool anywhere = false) {
-  KDTree* t = Create3DTree(p.x.data(), p.y.data(), p.z.data(), p.n(), kBucket);
-  Adaptor a{&p};
-  RefTree ref(3, a, nanoflann::KDTreeSingleIndexAdaptorParams(kBucket));
-  ref.buildIndex();
-  const std::vector<float> q = Queries(p, kQueries, 9, anywhere);
-  std::vector<int> found(p.n());
-  std::vector<std::pair<unsigned, double>> matches;
-  const double r2 = radius * radius;
-  nanoflann::SearchParams unsorted(32, 0.0f, false);
-  // Same sets: every point within the radius, by either tree.
-  long differ = 0, total = 0;
-  for (int k = 0; k < kQueries; ++k) {
-    const double dq[3] = {q[3 * k], q[3 * k + 1], q[3 * k + 2]};
-    int count = 0;
-    SearchKDTreeRadius(t, dq, radius, p.n(), found.data(), &count);
-    ref.radiusSearch(&q[3 * k], r2, matches, unsorted);
-    std::vector<int> a1(found.begin(), found.begin() + count), b1;
-    for (auto& m : matches) b1.push_back(int(m.first));
-    std::sort(a1.begin(), a1.end());
-    std::sort(b1.begin(), b1.end());
-    // nanoflann measures in float: only points on the sphere's surface within its rounding may differ.
-    std::vector<int> sym;
-    std::set_symmetric_difference(a1.begin(), a1.end(), b1.begin(), b1.end(), std::back_inserter(sym));
-    for (int i : sym)
-      if (std::fabs(Dist2(p, i, &q[3 * k]) - r2) > 1e-6 * r2) ++differ;
-    total += count;
-  }
-  int k = 0;
-  long sink = 0;
-  bench::Compare(
-      state, 256,
-      [&] {
-        const double dq[3] = {q[3 * k], q[3 * k + 1], q[3 * k + 2]};
-        int count = 0;
-        SearchKDTreeRadius(t, dq, radius, p.n(), found.data(), &count);
-        sink += count;
-        k = (k + 1) & (kQueries - 1);
-      },
-      [&] {
-        sink += long(ref.radiusSearch(&q[3 * k], r2, matches, unsorted));
-        k = (k + 1) & (kQueries - 1);
-      });
-  benchmark::DoNotOptimize(sink);
-  state.counters["differ"] = double(differ);
-  state.counters["mean_found"] = double(total) / kQueries;
-  FreeKDTree(t);
-}
-
 void BM_KdTreeNearestUniform100k(benchmark::State& state) { NearestVsReference(state, Uniform(100000, 1)); }
 void BM_KdTreeNearestClustered100k(benchmark::State& state) { NearestVsReference(state, Clustered(100000, 1)); }
-void BM_KdTreeRadiusUniform100k(benchmark::State& state) { RadiusVsReference(state, Uniform(100000, 1), 0.02); }
-void BM_KdTreeRadiusClustered100k(benchmark::State& state) { RadiusVsReference(state, Clustered(100000, 1), 0.005); }
 void BM_KdTreeNearestClusteredQueriesAnywhere100k(benchmark::State& state) {
   NearestVsReference(state, Clustered(100000, 1), true);
-}
-void BM_KdTreeRadiusClusteredQueriesAnywhere100k(benchmark::State& state) {
-  RadiusVsReference(state, Clustered(100000, 1), 0.02, true);
 }
 BENCHMARK(BM_KdTreeNearestUniform100k)->UseManualTime();
 BENCHMARK(BM_KdTreeNearestClustered100k)->UseManualTime();
 BENCHMARK(BM_KdTreeNearestClusteredQueriesAnywhere100k)->UseManualTime();
-BENCHMARK(BM_KdTreeRadiusUniform100k)->UseManualTime();
-BENCHMARK(BM_KdTreeRadiusClustered100k)->UseManualTime();
-BENCHMARK(BM_KdTreeRadiusClusteredQueriesAnywhere100k)->UseManualTime();
 
 void BM_KdTreeBuildVsReference100k(benchmark::State& state) {
   const Points p = Uniform(100000, 1);

@@ -360,11 +360,10 @@ inline double BoxBound(const Box& box, const double q[3]) {
 // Method: depth-first from the root, near side first (the right child when the query lies
 // beyond the split, else the left); the far side waits on the stack with its region's bound, the
 // offset on the split axis grown to the gap's far edge, and a query inside the gap is outside the
-// near side as well. Once a leaf has set a limit (from the start for radius queries), a region is
-// also checked against the box of its points before it is entered: that prunes whole subtrees for
-// queries out in empty space (clustered points), while the first way down of a nearest query,
-// which cannot prune, reads no boxes. A region is entered only while its bound is below (nearest)
-// or within (radius) the limit: the best squared distance so far, or radius squared. The visitor
+// near side as well. Once a leaf has set a limit, a region is also checked against the box of its
+// points before it is entered: that prunes whole subtrees for queries out in empty space
+// (clustered points), while the first way down, which cannot prune, reads no boxes. A region is
+// entered only while its bound is below the limit, the best squared distance so far. The visitor
 // receives each leaf's index range and returns the new limit. The pruning drops no point that
 // would have won and the visiting order is that of the recursive search on the node tree, so ties
 // go to the same point.
@@ -373,7 +372,7 @@ void Descend(const KDTree* tree, const double q[3], double limit, Visit& visit) 
   const KDSearch* s = tree->search;
   const Cell* cells = s->cells;
   Pending* stack = s->pending;
-  auto within = [&limit](double bound) { return Visit::inclusive ? bound <= limit : bound < limit; };
+  auto within = [&limit](double bound) { return bound < limit; };
   const double qv[3] = {q[0], q[1], q[2]};
   // Squared offsets per axis; a bound is their sum in axis order.
   double o[3];
@@ -411,7 +410,7 @@ void Descend(const KDTree* tree, const double q[3], double limit, Visit& visit) 
           bound = o[0] + o[1] + o[2];
           if (!within(bound)) break;
         }
-        if ((again || Visit::inclusive) && !within(BoxBound(s->boxes[c], qv))) break;
+        if (again && !within(BoxBound(s->boxes[c], qv))) break;
       }
       if ((word & 3u) == 3u) limit = visit(s->order + cells[c].leaf.begin, cells[c].leaf.count, limit);
     }
@@ -425,7 +424,6 @@ void Descend(const KDTree* tree, const double q[3], double limit, Visit& visit) 
 }
 
 struct NearestVisit {
-  static constexpr bool inclusive = false;
   const float *x, *y, *z;
   double q0, q1, q2;
   int best;
@@ -442,26 +440,6 @@ struct NearestVisit {
   }
 };
 
-struct RadiusVisit {
-  static constexpr bool inclusive = true;
-  const float *x, *y, *z;
-  double q0, q1, q2;
-  int capacity;
-  int* out;
-  int found;
-  double operator()(const int* idx, int count, double limit) {
-    for (int i = 0; i < count; ++i) {
-      const int k = idx[i];
-      const double dx = x[k] - q0, dy = y[k] - q1, dz = z[k] - q2;
-      if (dx * dx + dy * dy + dz * dz <= limit) {
-        if (found < capacity) out[found] = k;
-        ++found;
-      }
-    }
-    return limit;
-  }
-};
-
 }  // namespace
 
 int SearchKDTreeNearest(KDTree* tree, const double* q, int* out) {
@@ -474,15 +452,6 @@ int SearchKDTreeNearest(KDTree* tree, const double* q, int* out) {
     tree->bestIndex = v.best;
   }
   *out = tree->bestIndex;
-  return 0;
-}
-
-int SearchKDTreeRadius(KDTree* tree, const double* q, double radius, int capacity, int* indices, int* count) {
-  if (!tree || !q || !count || capacity < 0 || (capacity > 0 && !indices)) return -2;
-  RadiusVisit v{tree->coords ? tree->coords[0] : nullptr, tree->coords ? tree->coords[1] : nullptr,
-                tree->coords ? tree->coords[2] : nullptr, q[0], q[1], q[2], capacity, indices, 0};
-  if (tree->n > 0 && tree->search && radius >= 0.0) Descend(tree, q, radius * radius, v);
-  *count = v.found;
   return 0;
 }
 

@@ -1,5 +1,4 @@
-// Kd-tree over three caller-owned float arrays, answering nearest-neighbour and radius queries by
-// index.
+// Kd-tree over three caller-owned float arrays, answering nearest-neighbour queries by index.
 //
 // Built once with an explicit work stack and mean splits on the axis of largest spread; never
 // changed afterwards. Mean splits do not bound the depth by log n, so neither the build, the
@@ -40,11 +39,6 @@ KDTree* Create3DTree(const float* x, const float* y, const float* z, int n, int 
 // The index of the point nearest to q (dim doubles) into out, -1 for a tree without points; ties
 // keep the point met first. Returns 0.
 int SearchKDTreeNearest(KDTree* tree, const double* q, int* out);
-// The points within `radius` of q (squared distance at most radius squared): the first
-// `capacity` of them in search order into indices (null when capacity is 0), and how many there
-// are in all into *count. 0; -2 (nothing written) for a null tree, q or count, a negative
-// capacity, or null indices with a positive capacity. A NaN or negative radius finds nothing.
-int SearchKDTreeRadius(KDTree* tree, const double* q, double radius, int capacity, int* indices, int* count);
 // For each of the m query points, the coordinates of its nearest tree point into ox, oy, oz.
 // 0; -2 with nothing written for a tree without points.
 int ClosestPntSet3DTree(const float* x, const float* y, const float* z, int m, KDTree* tree, float* ox,
