@@ -1,5 +1,6 @@
 #include "bspline/crvlist.h"
 
+#include "bspline/creverse.h"
 #include "bspline/measure.h"
 #include "bspline/sfree.h"
 #include "foundation/coreglob.h"
@@ -151,4 +152,66 @@ void GetCurveListExtremes(BsplineList* list, double* umin, double* umax, double*
   *umax = hu;
   *vmin = lv;
   *vmax = hv;
+}
+
+int IsInTrimLoop(const Bspline* crv) {
+  if (!crv || !crv->owner) return 0;
+  for (const TrimList* l = crv->owner->trims; l; l = l->next)
+    for (const BsplineList* n = l->loopCurves; n; n = n->next)
+      if (n->item == crv) return 1;
+  return 0;
+}
+
+void ReverseTrimLoop(TrimList* loop) {
+  if (!loop) return;
+  BsplineList* reversed = nullptr;
+  for (BsplineList* n = loop->loopCurves; n;) {
+    BsplineList* next = n->next;
+    reverseBspline(n->item);
+    n->next = reversed;
+    reversed = n;
+    n = next;
+  }
+  loop->loopCurves = reversed;
+}
+
+int ReplaceInTrimLoop(Bspline* curve, int n, Bspline** subs) {
+  if (n < 1) return 0;
+  if (!curve || !subs || curve->kind == 2 || !curve->owner) return -2;
+  for (int i = 0; i < n; ++i)
+    if (!subs[i] || subs[i]->kind == 2 || subs[i]->owner != curve->owner) return -2;
+
+  BsplineList* found = nullptr;
+  for (TrimList* loop = curve->owner->trims; loop && !found; loop = loop->next) {
+    for (BsplineList* node = loop->loopCurves; node; node = node->next) {
+      if (node->item == curve) {
+        found = node;
+        break;
+      }
+    }
+  }
+  if (!found) return 0;
+
+  BsplineList* head = nullptr;
+  BsplineList** tail = &head;
+  for (int i = 1; i < n; ++i) {
+    BsplineList* node = MallocNullBsplineList();
+    if (!node || KernelFailed()) {
+      Free(node);
+      while (head) {
+        BsplineList* next = head->next;
+        Free(head);
+        head = next;
+      }
+      return -2;
+    }
+    node->item = subs[i];
+    *tail = node;
+    tail = &node->next;
+  }
+  // The loop runs through the pieces where it ran through the curve, in the same direction.
+  *tail = found->next;
+  found->item = subs[0];
+  found->next = head;
+  return 0;
 }

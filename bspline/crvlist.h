@@ -27,3 +27,13 @@ void DeleteTrimInfoOfBsplSet(Bspline** set, int n);
 // Parameter box of the curves on their surface, clipped to the domain of the first curve's
 // owner (no clipping when it has none). A null list leaves the outputs untouched.
 void GetCurveListExtremes(BsplineList* list, double* umin, double* umax, double* vmin, double* vmax);
+
+// ---- trim loops (the documented names are in surface/trimutils and surface/srfsnip) ---------
+// 1 when a loop of the curve's owner holds this curve (IsTrimPiece).
+int IsInTrimLoop(const Bspline* crv);
+// Reverses every curve and the order of the loop, so it runs the other way
+// (ReverseTrimCurveBsplines).
+void ReverseTrimLoop(TrimList* loop);
+// Puts subs[0 .. n-1] in the place of the curve in the trim loop of its owner that holds it, as
+// ReplaceTrimCurveWithNSubs documents.
+int ReplaceInTrimLoop(Bspline* curve, int n, Bspline** subs);

@@ -2,12 +2,12 @@
 
 #include <cstring>
 
+#include "bspline/editrec.h"
 #include "bspline/nubs.h"
 #include "bspline/nubs_simd.h"
 #include "bspline/nubutil.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
-#include "intersect/cntrlpt.h"
 
 namespace {
 

@@ -154,3 +154,49 @@ void SetDomainFromKnots(Bspline* obj, int dir) {
     obj->umax = obj->knotsU[NumCtrlU(obj)];
   }
 }
+
+void GrevilleParams(const double* knots, int n, int degree, double* out) {
+  for (int i = 0; i < n; ++i) {
+    double s = 0.0;
+    for (int k = 1; k <= degree; ++k) s += knots[i + k];
+    out[i] = s / degree;
+  }
+  // The ends exactly on the domain ends, free of the rounding of the sums.
+  out[0] = knots[degree];
+  out[n - 1] = knots[n];
+}
+
+double* ObjectGrevilleParams(const Bspline* obj, int dir) {
+  const bool inV = obj->kind == 2 && dir != 0;
+  const int p = inV ? obj->degreeV : obj->degreeU;
+  const int n = p + (inV ? obj->interiorV : obj->interiorU) + 1;
+  double* out = MallocArray<double>(n);
+  if (!out || KernelFailed()) {
+    Free(out);
+    return nullptr;
+  }
+  GrevilleParams(inV ? obj->knotsV : obj->knotsU, n, p, out);
+  return out;
+}
+
+double BoundaryParam(const Bspline* obj, int b) {
+  if (obj->kind == 2) {
+    switch (b) {
+      case 0: return obj->knotsU[obj->degreeU];
+      case 1: return obj->knotsV[NumCtrlV(obj)];
+      case 2: return obj->knotsU[NumCtrlU(obj)];
+      case 3: return obj->knotsV[obj->degreeV];
+      default: return 0.0;
+    }
+  }
+  return b == 2 ? obj->knotsU[NumCtrlU(obj)] : obj->knotsU[obj->degreeU];
+}
+
+void SamplesPerSpan(const double* values, int m, double* out, int n) {
+  if (n < 2) n = 2;
+  for (int i = 0; i < m; ++i) out[i * (n - 1)] = values[i];
+  for (int i = 0; i + 1 < m; ++i) {
+    const double a = values[i], b = values[i + 1];
+    for (int j = 1; j < n - 1; ++j) out[i * (n - 1) + j] = a + j * (b - a) / (n - 1);
+  }
+}

@@ -44,3 +44,20 @@ int DistinctInteriorKnots(const Bspline* obj, int dir, int** mults, double** kno
 // One direction's domain from its knots again: [t[p], t[n]] with n control points; v for a
 // surface with dir nonzero, else u. Null is ignored.
 void SetDomainFromKnots(Bspline* obj, int dir);
+
+// Greville parameters of the n >= 2 control points of a knot vector of the given degree:
+// out[i] = (knots[i+1] + .. + knots[i+degree]) / degree, with out[0] = knots[degree] and
+// out[n-1] = knots[n] exactly (FindParamValuesOfCoefiFromKnots).
+void GrevilleParams(const double* knots, int n, int degree, double* out);
+// A new array of the Greville parameters of the object's control points in direction dir (v for
+// a surface with dir nonzero, else u); the caller frees it. Null on allocation failure
+// (FindParamValuesOfCoefi).
+double* ObjectGrevilleParams(const Bspline* obj, int dir);
+
+// The parameter of boundary b: a surface's u-min (0), v-max (1), u-max (2) or v-min (3) knot,
+// 0.0 for another b; a curve's end for b = 2, else its start (GetParValOfBndry).
+double BoundaryParam(const Bspline* obj, int b);
+
+// n samples per interval (n below 2 counts as 2) between the m values, shared ends written once:
+// (m - 1)(n - 1) + 1 values into out (GetNpntsPSpan).
+void SamplesPerSpan(const double* values, int m, double* out, int n);

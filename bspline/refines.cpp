@@ -4,11 +4,11 @@
 
 #include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
+#include "bspline/helper.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/smake.h"
 #include "foundation/geometry.h"
-#include "foundation/helper.h"
 #include "foundation/vec3.h"
 
 namespace {

@@ -6,12 +6,12 @@
 
 #include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
+#include "bspline/helper.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/refines.h"
 #include "bspline/smake.h"
 #include "foundation/geometry.h"
-#include "foundation/helper.h"
 #include "foundation/vec3.h"
 
 namespace {

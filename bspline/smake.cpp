@@ -3,6 +3,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "bspline/bsvalid.h"
+#include "bspline/sfree.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
@@ -106,4 +108,39 @@ QuadricInfo* DuplicateQuadricInfo(const QuadricInfo* src, int count) {
   }
   std::memcpy(q->v, src->v, sizeof(double) * count);
   return q;
+}
+
+Bspline* MallocCurveBspline(int dimension, int degree, int nCtrl) {
+  TrackingScope scope;
+  Owned<Bspline, FreeBspline> c(MallocNullBspline());
+  if (!c || KernelFailed()) return nullptr;
+  c->kind = 1;
+  c->dimension = dimension;
+  c->degreeU = degree;
+  c->interiorU = nCtrl - degree - 1;
+  if (AllocateBsplineArrays(c.get()) < 0 || KernelFailed()) return nullptr;
+  scope.keep();
+  return c.release();
+}
+
+Bspline* PointCurve(const double* x, const double* y, const double* z, int degree) {
+  if (!x || !y) return nullptr;
+  const int p = degree < 1 ? 3 : degree;
+  if (p > kMaxSplineDegree) return nullptr;
+  if (!AllFinite({x[0], y[0], z ? z[0] : 0.0})) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  Bspline* c = MallocCurveBspline(z ? 3 : 2, p, p + 1);
+  if (!c) return nullptr;
+  double** rows[3] = {c->X, c->Y, c->Z};
+  const double v[3] = {x[0], y[0], z ? z[0] : 0.0};
+  for (int i = 0; i <= p; ++i) {
+    c->knotsU[i] = 0.0;
+    c->knotsU[p + 1 + i] = 1.0;
+    for (int k = 0; k < c->dimension; ++k) rows[k][0][i] = v[k];
+  }
+  c->umin = 0.0;
+  c->umax = 1.0;
+  return c;
 }

@@ -101,6 +101,13 @@ int AllocateBsplineArrays(Bspline* b);
 // ones in their place, null for the ones the record no longer has. Nothing is allocated.
 void InstallBsplineArrays(Bspline* b, double* knotsU, double* knotsV, double** X, double** Y,
                           double** Z, double** W);
+// A new curve record of the dimension and degree with its arrays (not initialised) for nCtrl
+// control points; it lives outside every tracking scope, so only its own free releases it.
+Bspline* MallocCurveBspline(int dimension, int degree, int nCtrl);
+// The point curve at (x[0], y[0], z[0]) (z null: a 2D curve), degree + 1 equal control points on
+// [0, 1], as MakeCurveZero (splinefit/intrplt) documents it: a degree below 1 is taken as 3, null
+// above the highest degree and for a point that is not finite (error state set).
+Bspline* PointCurve(const double* x, const double* y, const double* z, int degree);
 BsplineList* MallocNullBsplineList();
 TrimList* MallocNullTrimList();
 Dle* MallocNullDle();

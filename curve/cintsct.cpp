@@ -9,11 +9,10 @@
 #include "bspline/refines.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
+#include "bspline/subobj.h"
 #include "curve/crvutil.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
-#include "splinefit/intrplt.h"
-#include "surface/srfsnip.h"
 
 int Intersect2Curve3(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
   double a, b;
@@ -81,7 +80,7 @@ int FindAllCurve3Intersections(Bspline** curves, int n, int** dirs, double** sta
     {
       // The piece belongs to the chain from the moment it replaces the curve.
       UntrackedScope untracked;
-      piece = ExtractObjFromObjGivenPar(curves[i], 0, s[i], e[i]);
+      piece = ExtractParamRange(curves[i], 0, s[i], e[i]);
     }
     if (!piece) {
       if (zk_error_status == -9) {
@@ -108,7 +107,7 @@ void SubCurveBspline(Bspline* curve, double t0, double t1, Bspline** piece) {
   }
   TrackingScope scope;
   // Falling parameters give the piece running backwards, from t0.
-  Bspline* p = ExtractObjFromObjGivenPar(curve, 0, t0, t1);
+  Bspline* p = ExtractParamRange(curve, 0, t0, t1);
   if (!p || KernelFailed()) return;
   scope.keep();
   *piece = p;
@@ -351,13 +350,13 @@ Bspline* ExtractIsopar(Bspline* srf, Bspline* curve, Bspline* iso, bool spatial)
       FindClosestPointCurveOnSurf(iso, ends[k], C, iso->umin, iso->umax, &t[k], &distSq, &stepSq, 7);
     if (std::sqrt(distSq) > 0.001) {
       if (k == 0 || !spatial) return nullptr;
-      return MakeCurveZero(cache.x, cache.y, cache.z, 3);
+      return PointCurve(cache.x, cache.y, cache.z, 3);
     }
   }
-  if (std::fabs(t[0] - t[1]) < 1e-6) return spatial ? MakeCurveZero(cache.x, cache.y, cache.z, 3) : nullptr;
+  if (std::fabs(t[0] - t[1]) < 1e-6) return spatial ? PointCurve(cache.x, cache.y, cache.z, 3) : nullptr;
   TrackingScope scope;
   // From the start's parameter to the end's: reversed when the curve runs against the iso curve.
-  Bspline* piece = ExtractObjFromObjGivenPar(iso, 0, t[0], t[1]);
+  Bspline* piece = ExtractParamRange(iso, 0, t[0], t[1]);
   if (zk_error_status == -9) {
     // Too short to matter: the caller keeps its own curve, and no error is left behind.
     ClearKernelError();

@@ -4,15 +4,15 @@
 
 #include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
+#include "bspline/knots.h"
 #include "bspline/nubutil.h"
 #include "bspline/refines.h"
 #include "bspline/refines2.h"
 #include "curve/crvutil.h"
 #include "foundation/geometry.h"
+#include "foundation/minmax.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
-#include "intersect/newintr.h"
-#include "surface/srfutils.h"
 
 namespace {
 
@@ -90,7 +90,7 @@ void NodeBox(const CurveSide& c, double size, CrvSubdivNode* node) {
   b[0] = b[1] = b[2] = kEmptyBoxBound;
   b[3] = b[4] = b[5] = -kEmptyBoxBound;
   for (int i = node->first; i + 1 < node->first + node->count; ++i) UniteBoxes(b, c.leafBox + 6 * i);
-  NewAddBboxMargins(b, size);
+  GrowBoxForOverlap(b, size);
   node->boxReady = 1;
 }
 
@@ -215,7 +215,7 @@ int Subdivide(Search& s, CrvSubdivNode* A, CrvSubdivNode* B) {
 bool MakeSide(Bspline* curve, CurveSide* side, double* diagonal) {
   side->curve = curve;
   side->n = NumCtrlU(curve);
-  side->g = FindParamValuesOfCoefi(curve, 0);
+  side->g = ObjectGrevilleParams(curve, 0);
   side->leafBox = MallocArray<double>(6, side->n - 1);
   const int p = curve->degreeU, n = side->n;
   const double* k = curve->knotsU;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "bspline/ctrlnubs.h"
+#include "bspline/measure.h"
 #include "bspline/nubutil.h"
 #include "bspline/srfclone.h"
 
@@ -14,7 +15,6 @@
 #include "foundation/vec3.h"
 #include "quadric/qarc.h"
 #include "quadric/qcircle.h"
-#include "surface/srfutils.h"
 
 int IsPlanarCurve3(Bspline* crv, double tol, double axis0[3], double axis1[3], double axis2[3]) {
   if (!crv || crv->kind != 1 || crv->dimension != 3 || !crv->Z) return 0;
@@ -180,7 +180,7 @@ int FindOffsetDirectionAndRadiusAtPoint(Bspline* crv, double t, double* s, doubl
 
 int FindCrvOffsetDirection(Bspline* crv, double t, double dir[3]) {
   const double step = (crv->umax - crv->umin) * 0.010101010101010102;
-  const double bend = 1000.0 * GetGeometricDiagonalSizeOfObj(crv);
+  const double bend = 1000.0 * ControlPointDiagonal(crv);
   double s;
   FindOffsetDirectionAndRadiusAtPoint(crv, t, &s, dir);
   if (bend > s) return 0;

@@ -5,11 +5,15 @@
 #include <cmath>
 
 #include "bspline/creverse.h"
+#include "bspline/crvlist.h"
+#include "bspline/helper.h"
+#include "bspline/isocurve.h"
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
+#include "bspline/srfgrid.h"
 #include "curve/cintsct.h"
 #include "curve/crvclpt.h"
 #include "foundation/coreglob.h"
@@ -18,13 +22,6 @@
 #include "foundation/solvmat.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
-#include "stitch/srfcont.h"
-#include "surface/bnd2crv.h"
-#include "surface/srfnorm.h"
-#include "surface/srfpick.h"
-#include "surface/srfsnip.h"
-#include "surface/srfutils.h"
-#include "surface/trimutils.h"
 
 double NormalizeKnotArray(double* knots, int n) { return NormalizeKnots(knots, n); }
 
@@ -81,7 +78,7 @@ double* SampleCurvePlateProper(Bspline* curve, int n, int* count) {
   const int total = (m + 1) * (n - 1) + 1;
   double* out = MallocArray<double>(total);
   if (!out || KernelFailed()) return nullptr;
-  GetNpntsPSpan(breaks + p, m + 2, out, n);
+  SamplesPerSpan(breaks + p, m + 2, out, n);
   Free(merged);
   scope.keep();
   *count = total;
@@ -465,8 +462,8 @@ void ClosestSegmentPair(const double* p1, const double* g1, int n1, const double
 // the curves far closer than the control polygons.
 int GrevillePolygonEstimate(Bspline* crv1, Bspline* crv2, PolygonSpace space, double* t1, double* t2) {
   TrackingScope scope;
-  double* g1 = FindParamValuesOfCoefi(crv1, 0);
-  double* g2 = FindParamValuesOfCoefi(crv2, 0);
+  double* g1 = ObjectGrevilleParams(crv1, 0);
+  double* g2 = ObjectGrevilleParams(crv2, 0);
   if (!g1 || !g2 || KernelFailed()) return -2;
   const int n1 = NumCtrlU(crv1), n2 = NumCtrlU(crv2);
   double* p1 = PolygonPoints(crv1, g1, n1, space);
@@ -522,6 +519,50 @@ int CurveSampleCache::Estimate(Bspline* curve, const double P[3], double* par, d
   return EstimateClosestPntCurve(curve, P, &t, &n, &x, &y, &z, polylinePoint, par, curve->closedU);
 }
 
+void ClosestParamsOnCurveOrIso(const double (*points)[3], int count, Bspline* obj, double isoValue,
+                               int alongV, double* params, double (*closest)[3], double** cacheX,
+                               double** cacheY, double** cacheZ) {
+  Owned<Bspline, FreeBspline> iso;
+  Bspline* crv = obj;
+  if (obj->kind == 2) {
+    // One iso curve per call, not per point.
+    iso.reset(alongV ? IsoCurve3(obj, isoValue, obj->vmin, 1)
+                     : IsoCurve3(obj, obj->umin, isoValue, 0));
+    if (!iso) return;
+    crv = iso.get();
+  }
+  const double lo = crv->knotsU[0], hi = crv->knotsU[NumKnotsU(crv) - 1];
+  double *t = nullptr, *x = nullptr, *y = nullptr, *z = nullptr;
+  if (cacheX && *cacheX) {
+    x = *cacheX;
+    y = *cacheY;
+    z = *cacheZ;
+  }
+  int n = 0;
+  for (int i = 0; i < count; ++i) {
+    // C starts at the polyline point, should the refiner refuse the curve.
+    double par, C[3], distSq, stepSq;
+    if (EstimateClosestPntCurve(crv, points[i], &t, &n, &x, &y, &z, C, &par, crv->closedU) != 0) break;
+    if (crv->dimension == 2)
+      FindClosestPointCurveOnSurf(crv, points[i], C, lo, hi, &par, &distSq, &stepSq, 12);
+    else
+      FindClosestPointCurve3(crv, points[i], C, lo, hi, &par, &distSq, &stepSq, 12);
+    params[i] = par;
+    if (closest)
+      for (int k = 0; k < 3; ++k) closest[i][k] = C[k];
+  }
+  Free(t);
+  if (cacheX) {
+    *cacheX = x;
+    *cacheY = y;
+    *cacheZ = z;
+  } else {
+    Free(x);
+    Free(y);
+    Free(z);
+  }
+}
+
 int GetPointParOnCurve3(Bspline* curve, float x, float y, float z, double* t) {
   const double P[3] = {x, y, z};
   CurveSampleCache cache;
@@ -564,8 +605,8 @@ Bspline* GetClosestSurfaceIsoPar(const double P[3], Bspline* srf, int b, int sna
   // Boundaries 0 and 2 run along v, 1 and 3 along u.
   const int alongV = b == 0 || b == 2;
   double par;
-  GetClosestPointsOnCrvOnSrf(reinterpret_cast<const double(*)[3]>(P), 1, srf, GetParValOfBndry(srf, b),
-                             alongV, &par, nullptr);
+  ClosestParamsOnCurveOrIso(reinterpret_cast<const double(*)[3]>(P), 1, srf, BoundaryParam(srf, b),
+                            alongV, &par, nullptr, nullptr, nullptr, nullptr);
   if (KernelFailed()) return nullptr;
   if (snap == 0) {
     int atEnd;
@@ -575,12 +616,12 @@ Bspline* GetClosestSurfaceIsoPar(const double P[3], Bspline* srf, int b, int sna
     par = par - lo > hi - par ? hi : lo;
   }
   // Across the surface through the parameter, starting on boundary b.
-  Bspline* iso = alongV ? MakeIsoparCurve3(srf, srf->umin, par, 0) : MakeIsoparCurve3(srf, par, srf->vmin, 1);
+  Bspline* iso = alongV ? IsoCurve3(srf, srf->umin, par, 0) : IsoCurve3(srf, par, srf->vmin, 1);
   if (!iso) return nullptr;
   if (b == 1 || b == 2) reverseBspline(iso);
   const double P0[3] = {iso->X[0][0], iso->Y[0][0], iso->Z[0][0]};
   double *gx = nullptr, *gy = nullptr, *gz = nullptr, q[3], u, v;
-  const int r = EstimateClosestPntSurf(srf, P0, &gx, &gy, &gz, q, &u, &v, 0);
+  const int r = SurfaceGridClosest(srf, P0, &gx, &gy, &gz, q, &u, &v, 0);
   Free(gx);
   Free(gy);
   Free(gz);
@@ -589,7 +630,7 @@ Bspline* GetClosestSurfaceIsoPar(const double P[3], Bspline* srf, int b, int sna
     return nullptr;
   }
   double N[1][3];
-  ComputeSurfNormalNPnts(srf, &u, &v, N, 1);
+  SurfaceNormalsAt(srf, &u, &v, N, 1);
   VecNormalize3(N[0], N[0]);
   const double P1[3] = {P0[0] + N[0][0], P0[1] + N[0][1], P0[2] + N[0][2]};
   TransformToZAxis(P0, P1, frame);
@@ -797,6 +838,46 @@ int UnifArcSampleCurve(Bspline* curve, double t1, double t2, double h, int n, in
   return 1;
 }
 
+double CurveOnSurfaceLength(Bspline* crv) {
+  // A curve on no surface has no 3D image to measure.
+  if (crv->kind != 1 || (crv->dimension == 2 && !crv->owner)) return -2.0;
+  TrackingScope scope;
+  int count = 0;
+  Owned<double, Free> t(SampleCurvePlateProper(crv, 2, &count));
+  double* x = t ? MallocArray<double>(3, count) : nullptr;
+  if (!x || KernelFailed()) return -2.0;
+  double* y = x + count;
+  double* z = y + count;
+  EvalNpntsOnObj(crv, 0, 0, t.get(), nullptr, count, x, y, z);
+  double length = 0.0;
+  for (int i = 1; i < count; ++i) {
+    const double a[3] = {x[i - 1], y[i - 1], z[i - 1]}, b[3] = {x[i], y[i], z[i]};
+    length += VecDist3(a, b);
+  }
+  return length;
+}
+
+double ControlPolygonSpan(Bspline* obj, int dir, int curveOnSurf3D) {
+  if (obj->dimension != 3 && curveOnSurf3D) return CurveOnSurfaceLength(obj);
+  const bool inV = obj->kind == 2 && dir != 0;
+  const int nu = NumCtrlU(obj), nv = obj->kind == 2 ? NumCtrlV(obj) : 1;
+  const int lines = inV ? nu : nv, points = inV ? nv : nu;
+  double** M[3] = {obj->X, obj->Y, obj->dimension == 3 ? obj->Z : nullptr};
+  double total = 0.0;
+  for (int l = 0; l < lines; ++l) {
+    for (int i = 1; i < points; ++i) {
+      double d2 = 0.0;
+      for (double** m : M) {
+        if (!m) continue;
+        const double d = inV ? m[i][l] - m[i - 1][l] : m[l][i] - m[l][i - 1];
+        d2 += d * d;
+      }
+      total += std::sqrt(d2);
+    }
+  }
+  return total / lines;
+}
+
 int GetBndryForBndryCrv(const Bspline* crv, const Bspline* srf) {
   if (!crv || !srf || crv->kind != 1 || crv->dimension != 2 || crv->owner != srf) return -1;
   const double tu = 1e-6 * (srf->umax - srf->umin), tv = 1e-6 * (srf->vmax - srf->vmin);
@@ -881,13 +962,13 @@ int ReplaceCurvesInTrimList(Bspline* crv, int, Bspline* newCrv) {
 }
 
 int CheckIfPickedCurvesTrimNeighbors(Bspline* c1, Bspline* c2) {
-  if (!IsTrimPiece(c1) && !IsTrimPiece(c2)) return 1;
+  if (!IsInTrimLoop(c1) && !IsInTrimLoop(c2)) return 1;
   TrimList* loop;
   BsplineList* prev;
   if (!TrimNodeOf(c1, &loop, &prev)) return 0;
   if (FindNextCurveInTrim(c1, nullptr) == c2) return 1;
   if (FindPrevCurveInTrim(c1, nullptr) == c2) {
-    ReverseTrimCurveBsplines(loop);
+    ReverseTrimLoop(loop);
     return 1;
   }
   return 0;
@@ -915,7 +996,7 @@ int SnipCurveAtIntersectionCore(Bspline** curves, int n, Bspline** pieces) {
     }
     if (c->dimension == 2 && c->owner)
       for (Bspline* p : sub) PutBsplToSurfCrvList(p, c->owner);
-    if (KernelFailed() || ReplaceTrimCurveWithNSubs(c, 2, sub) != 0) return -2;
+    if (KernelFailed() || ReplaceInTrimLoop(c, 2, sub) != 0) return -2;
     for (Bspline* p : sub) pieces[out++] = p;
   }
   for (int i = 0; i + 1 < n; ++i) FreeBspline(curves[i]);

@@ -105,6 +105,13 @@ int FindClosestCPTparamValueCurves(Bspline* crv1, Bspline* crv2, double* t1, dou
 // the curve's degree and the first curve's owner's two degrees). 0 or -2.
 int FindClosestEstParamValueCurveOnSurf(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
 
+// GetClosestPointsOnCrvOnSrf and GetClosestPointsOnCrvOnSrfArrays (stitch/srfcont) as documented
+// there: the closest parameters of the points on the curve obj or on a surface's 3D iso curve at
+// isoValue, the estimator's x, y, z samples kept in the caller's cache when cacheX is not null.
+void ClosestParamsOnCurveOrIso(const double (*points)[3], int count, Bspline* obj, double isoValue,
+                               int alongV, double* params, double (*closest)[3], double** cacheX,
+                               double** cacheY, double** cacheZ);
+
 // The parameter of the point on a 3D curve: the sample estimate refined to round-off (at least
 // 7 steps). 1, or 0 on failure.
 int GetPointParOnCurve3(Bspline* curve, float x, float y, float z, double* t);
@@ -141,6 +148,12 @@ double GetPartCurveLengthAndParams(Bspline* curve, double t1, double t2, int n, 
 // in *count. 1; 0 for a bad flag or spacing, no curve, a 2D curve without owner, or memory.
 int UnifArcSampleCurve(Bspline* curve, double t1, double t2, double h, int n, int deriv,
                        double** x, double** y, double** z, int* count);
+
+// 3D length of a curve on a surface over its plate samples (GetCurveOnSurf3DLength of
+// stitch/vcnobj, documented there); and the mean control-polygon length in a direction
+// (GetObjSpanInParDir), which the trim-loop tools of the surface floor also measure with.
+double CurveOnSurfaceLength(Bspline* crv);
+double ControlPolygonSpan(Bspline* obj, int dir, int curveOnSurf3D);
 
 // ---- trim-loop curves ----------------------------------------------------------------------
 // The side of srf's parameter box a 2D curve of srf runs along, every control point on the

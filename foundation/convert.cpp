@@ -3,7 +3,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "cloud/makecld.h"
+#include "foundation/cloudrec.h"
 
 namespace {
 

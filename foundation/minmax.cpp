@@ -1,6 +1,6 @@
 #include "foundation/minmax.h"
 
-#include "cloud/makecld.h"
+#include "foundation/cloudrec.h"
 
 namespace {
 
@@ -30,4 +30,12 @@ void GetCloudMinMax(const Cloud* cloud, double* xmin, double* ymin, double* zmin
   GetMinMaxF(cloud->x, cloud->npts, xmin, xmax);
   GetMinMaxF(cloud->y, cloud->npts, ymin, ymax);
   GetMinMaxF(cloud->z, cloud->npts, zmin, zmax);
+}
+
+void GrowBoxForOverlap(double box[6], double size) {
+  for (int k = 0; k < 3; ++k) {
+    const double m = 0.1 * (box[k + 3] - box[k]) + 1e-6 * size;
+    box[k] -= m;
+    box[k + 3] += m;
+  }
 }

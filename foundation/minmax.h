@@ -11,3 +11,9 @@ void GetMinMaxD(const double* a, int n, double* min, double* max);
 // points (or a null cloud).
 void GetCloudMinMax(const Cloud* cloud, double* xmin, double* ymin, double* zmin, double* xmax,
                     double* ymax, double* zmax);
+
+// Grows each axis of the box (minimum x, y, z, maximum x, y, z) by 10 percent of its extent plus
+// 1e-6 of size, the size of the objects being intersected (their box diagonal), so that pieces
+// touching only at a face, and flat pieces, still overlap at every unit of length when boxes
+// prune an intersection by subdivision (NewAddBboxMargins of intersect/newintr; curves use it too).
+void GrowBoxForOverlap(double box[6], double size);

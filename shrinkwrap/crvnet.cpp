@@ -10,6 +10,7 @@
 #include "bspline/nubinner.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
+#include "bspline/objset.h"
 #include "bspline/sfree.h"
 #include "curve/cintsct.h"
 #include "foundation/coreglob.h"
@@ -19,7 +20,6 @@
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
 #include "shrinkwrap/cshrink.h"
-#include "stitch/vcnobj.h"
 
 double gqSample[6][6];
 double gqWeight[6][6];
@@ -442,8 +442,8 @@ int SnapTwoCrv3Array(Bspline** curvesA, Bspline** curvesB, int nA, int nB, int m
     return -2;
   };
   auto compatible = [&](bool famA, bool famB) {
-    if (famA) MakeObjSetCompatible(A, nullptr, nA, 0);
-    if (famB && !KernelFailed()) MakeObjSetCompatible(B, nullptr, nB, 0);
+    if (famA) MakeKnotVectorsCompatible(A, nullptr, nA, 0);
+    if (famB && !KernelFailed()) MakeKnotVectorsCompatible(B, nullptr, nB, 0);
     return !KernelFailed();
   };
   if (makeCompatible && !compatible(mode != 1, mode != 0)) return fail();

@@ -10,34 +10,19 @@
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "cloud/premove.h"
-#include "construct/crv2srf.h"
 #include "curve/crvutil.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 #include "platform/tstubs.h"
+#include "splinefit/skin.h"
 #include "stitch/vcnobj.h"
 
 namespace {
 
 // Points closer than this on every axis are one point to the interpolators.
 constexpr double kDuplicateTol = 1e-5;
-
-// A new curve record with its arrays (not initialised) for nCtrl control points; it lives
-// outside every tracking scope, so only its own free releases it. Null on failure.
-Bspline* NewCurveRecord(int dimension, int degree, int nCtrl) {
-  TrackingScope scope;
-  Owned<Bspline, FreeBspline> c(MallocNullBspline());
-  if (!c || KernelFailed()) return nullptr;
-  c->kind = 1;
-  c->dimension = dimension;
-  c->degreeU = degree;
-  c->interiorU = nCtrl - degree - 1;
-  if (AllocateBsplineArrays(c.get()) < 0 || KernelFailed()) return nullptr;
-  scope.keep();
-  return c.release();
-}
 
 // A new non-rational surface record with its arrays, outside every tracking scope.
 Bspline* NewSurfaceRecord(int pu, int interiorU, int pv, int interiorV) {
@@ -174,7 +159,7 @@ Bspline* CubicInterpolant(double* x, double* y, double* z, int m, const double* 
   if (knots && !SortedFinite(knots, m + 7)) return nullptr;
   TrackingScope scope;
   const int dim = z ? 3 : 2;
-  Owned<Bspline, FreeBspline> c(NewCurveRecord(dim, 3, m + 3));
+  Owned<Bspline, FreeBspline> c(MallocCurveBspline(dim, 3, m + 3));
   if (!c) return nullptr;
   double* K = c->knotsU;
   if (knots)
@@ -217,31 +202,13 @@ Bspline* CubicInterpolant(double* x, double* y, double* z, int m, const double* 
 // ---- Curves through points ------------------------------------------------------------------
 
 Bspline* MakeCurveZero(const double* x, const double* y, const double* z, int degree) {
-  if (!x || !y) return nullptr;
-  const int p = degree < 1 ? 3 : degree;
-  if (p > kMaxSplineDegree) return nullptr;
-  if (!AllFinite({x[0], y[0], z ? z[0] : 0.0})) {
-    SetKernelError(-2);
-    return nullptr;
-  }
-  Bspline* c = NewCurveRecord(z ? 3 : 2, p, p + 1);
-  if (!c) return nullptr;
-  double** rows[3] = {c->X, c->Y, c->Z};
-  const double v[3] = {x[0], y[0], z ? z[0] : 0.0};
-  for (int i = 0; i <= p; ++i) {
-    c->knotsU[i] = 0.0;
-    c->knotsU[p + 1 + i] = 1.0;
-    for (int k = 0; k < c->dimension; ++k) rows[k][0][i] = v[k];
-  }
-  c->umin = 0.0;
-  c->umax = 1.0;
-  return c;
+  return PointCurve(x, y, z, degree);
 }
 
 Bspline* IntrpltWithDegree1(double* x, double* y, double* z, int m, double* knots) {
   if (!x || !y || m < 1 || (knots && !SortedFinite(knots, m + 3))) return nullptr;
   TrackingScope scope;
-  Owned<Bspline, FreeBspline> c(NewCurveRecord(z ? 3 : 2, 1, m + 1));
+  Owned<Bspline, FreeBspline> c(MallocCurveBspline(z ? 3 : 2, 1, m + 1));
   if (!c) return nullptr;
   if (knots)
     std::memcpy(c->knotsU, knots, sizeof(double) * (m + 3));
@@ -538,7 +505,7 @@ Bspline* NewCurveIntrplt(double* x, double* y, double* z, int n, double* params,
     std::memcpy(pad, params, sizeof(double) * (m + 2 * p + 1));
   else
     NewAssignKnots(lx, ly, lz, m, p, pad);
-  Owned<Bspline, FreeBspline> c(NewCurveRecord(z ? 3 : 2, p, m + 1));
+  Owned<Bspline, FreeBspline> c(MallocCurveBspline(z ? 3 : 2, p, m + 1));
   if (!c) return nullptr;
   AverageKnots(pad, m, p, c->knotsU);
   const int w = BandWidth(p), h = (w - 1) / 2;
@@ -919,8 +886,8 @@ Bspline* InterpolateGrid(double* x, double* y, double* z, int nu, int nv, double
   }
   if (ok) {
     int ends[2] = {0, 0};
-    s = anyDegree ? NewCurve3ToSurf(gnv, rows, vgiven, pv)
-                  : Curve3ToSurf(gnv, rows, vgiven, pv, ends);
+    s = anyDegree ? SkinCurveRowsBanded(gnv, rows, vgiven, pv)
+                  : SkinCurveRows(gnv, rows, vgiven, pv, ends);
   }
   FreeBsplineArrayContents(rows, gnv);
   return FinishGridSurface(s);
@@ -1017,7 +984,7 @@ Bspline* CurveIntrpltShrink(double* x, double* y, double* z, const double* param
   int* idx;
   int w;
   if (!FactorShrinkBand(knots, params, count, p, &A, &idx, &w)) return nullptr;
-  Owned<Bspline, FreeBspline> c(NewCurveRecord(z ? 3 : 2, p, count));
+  Owned<Bspline, FreeBspline> c(MallocCurveBspline(z ? 3 : 2, p, count));
   if (!c) return nullptr;
   std::memcpy(c->knotsU, knots, sizeof(double) * (count + p + 1));
   const double* data[3] = {x, y, z};

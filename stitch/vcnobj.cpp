@@ -9,6 +9,7 @@
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
+#include "bspline/objset.h"
 #include "bspline/subobj.h"
 #include "curve/crvutil.h"
 #include "foundation/coreglob.h"
@@ -31,62 +32,12 @@ void GetKnotInfo(Bspline* obj, int dir, double* min, double* max) {
   *max = d.hi;
 }
 
-namespace {
-
-// The object's point at (u, v) in 3D (a curve at u; a 2D curve through its owner, or its
-// (u, v) with z 0 without one). False for a curve of another dimension.
-bool BoundaryPoint(const Bspline* obj, double u, double v, double out[3]) {
-  if (obj->kind == 2) {
-    Eval3DPointOnSurfArray(obj, u, v, 0, 0, out);
-  } else if (obj->dimension == 3) {
-    Eval3DPointOnCurve3Array(obj, u, 0, out);
-  } else if (obj->dimension == 2 && obj->owner) {
-    Eval3DPointOnBsplOnSurfArray(obj->owner, obj, u, 0, 0, out);
-  } else if (obj->dimension == 2) {
-    Eval2DPointOnCurve2Array(nullptr, obj, u, 0, out);
-    out[2] = 0.0;
-  } else {
-    return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 void GetObjBndryPnts(Bspline* obj, int bndry, double start[3], double end[3], int avoidDegenerate) {
-  const double u0 = obj->umin, u1 = obj->umax, v0 = obj->vmin, v1 = obj->vmax;
-  // (u, v) of the start and the end, and of the point 5% along the boundary.
-  double s[2] = {u0, v0}, e[2] = {u1, v0}, f[2] = {u0 + 0.05 * (u1 - u0), v0};
-  if (obj->kind == 2) {
-    switch (bndry) {
-      case 0:
-        e[0] = u0, e[1] = v1, f[0] = u0, f[1] = v0 + 0.05 * (v1 - v0);
-        break;
-      case 1:
-        s[1] = v1, e[1] = v1, f[1] = v1;
-        break;
-      case 2:
-        s[0] = u1, e[0] = u1, e[1] = v1, f[0] = u1, f[1] = v0 + 0.05 * (v1 - v0);
-        break;
-      default:  // 3; other indices read as the v-minimum side
-        break;
-    }
-  }
-  double a[3], b[3];
-  if (!BoundaryPoint(obj, s[0], s[1], a) || !BoundaryPoint(obj, e[0], e[1], b)) return;
-  // The tolerance is the single-precision 0.001 of the old interface.
-  if (avoidDegenerate && IsEqualVectors(a, b, 3, static_cast<double>(0.001f)))
-    BoundaryPoint(obj, f[0], f[1], b);
-  for (int k = 0; k < 3; ++k) {
-    start[k] = a[k];
-    end[k] = b[k];
-  }
+  ObjectBoundaryEnds(obj, bndry, start, end, avoidDegenerate);
 }
 
 void GetObjBndryVector(Bspline* obj, int bndry, double vec[3]) {
-  double a[3] = {0.0, 0.0, 0.0}, b[3] = {0.0, 0.0, 0.0};
-  GetObjBndryPnts(obj, bndry, a, b, 1);
-  for (int k = 0; k < 3; ++k) vec[k] = b[k] - a[k];
+  ObjectBoundaryVector(obj, bndry, vec);
 }
 
 int EquateParDirOfObjSet(Bspline** objs, int* bndry, int n) {
@@ -121,146 +72,18 @@ int EquateParDirOfObjSet(Bspline** objs, int* bndry, int n) {
   return reversed;
 }
 
-double GetCurveOnSurf3DLength(Bspline* crv) {
-  // A curve on no surface has no 3D image to measure.
-  if (crv->kind != 1 || (crv->dimension == 2 && !crv->owner)) return -2.0;
-  TrackingScope scope;
-  int count = 0;
-  Owned<double, Free> t(SampleCurvePlateProper(crv, 2, &count));
-  double* x = t ? MallocArray<double>(3, count) : nullptr;
-  if (!x || KernelFailed()) return -2.0;
-  double* y = x + count;
-  double* z = y + count;
-  EvalNpntsOnObj(crv, 0, 0, t.get(), nullptr, count, x, y, z);
-  double length = 0.0;
-  for (int i = 1; i < count; ++i) {
-    const double a[3] = {x[i - 1], y[i - 1], z[i - 1]}, b[3] = {x[i], y[i], z[i]};
-    length += VecDist3(a, b);
-  }
-  return length;
-}
+double GetCurveOnSurf3DLength(Bspline* crv) { return CurveOnSurfaceLength(crv); }
 
 double GetObjSpanInParDir(Bspline* obj, int dir, int curveOnSurf3D) {
-  if (obj->dimension != 3 && curveOnSurf3D) return GetCurveOnSurf3DLength(obj);
-  const bool inV = obj->kind == 2 && dir != 0;
-  const int nu = NumCtrlU(obj), nv = obj->kind == 2 ? NumCtrlV(obj) : 1;
-  const int lines = inV ? nu : nv, points = inV ? nv : nu;
-  double** M[3] = {obj->X, obj->Y, obj->dimension == 3 ? obj->Z : nullptr};
-  double total = 0.0;
-  for (int l = 0; l < lines; ++l) {
-    for (int i = 1; i < points; ++i) {
-      double d2 = 0.0;
-      for (double** m : M) {
-        if (!m) continue;
-        const double d = inV ? m[i][l] - m[i - 1][l] : m[l][i] - m[l][i - 1];
-        d2 += d * d;
-      }
-      total += std::sqrt(d2);
-    }
-  }
-  return total / lines;
+  return ControlPolygonSpan(obj, dir, curveOnSurf3D);
 }
 
 void CopyVecWOffsetToVec(const double* src, int stride, double* dst, int n) {
   for (int i = 0; i < n; ++i) dst[i] = src[i * stride];
 }
 
-namespace {
-
-// The knot vector of the object's direction and its length.
-double* DirKnots(Bspline* obj, bool inV, int* count) {
-  if (inV) {
-    *count = NumKnotsV(obj);
-    return obj->knotsV;
-  }
-  *count = NumKnotsU(obj);
-  return obj->knotsU;
-}
-
-}  // namespace
-
 void MakeObjSetCompatible(Bspline** objs, int* dirs, int n, int scaleOther) {
-  if (!objs || n < 1) return;
-  auto inV = [&](int i) { return objs[i]->kind == 2 && dirs && dirs[i] != 0; };
-
-  for (int i = 0; i < n; ++i) {
-    Bspline* obj = objs[i];
-    // A knot vector without range cannot be mapped onto [0, 1].
-    if (CleanBsplineKnots(obj, 1e-6) < 0 && !KernelFailed()) SetKernelError(-2);
-    if (KernelFailed()) return;
-    const bool v = inV(i);
-    int c;
-    double* k = DirKnots(obj, v, &c);
-    if (k[0] == 0.0 && k[c - 1] == 1.0) continue;  // already on [0, 1]: exact, so untouched
-    const double first = k[0];
-    const double s = NormalizeKnotArray(k, c);
-    const double shift = -first * s;
-    if (obj->kind == 2) {
-      PropotionCurveListCoefi(obj->curves, s, shift, v ? 1 : 0);
-      ResetBsplineParamInfo(obj, v ? 1 : 0);
-      if (scaleOther) {
-        int co;
-        double* ko = DirKnots(obj, !v, &co);
-        for (int j = 0; j < co; ++j) ko[j] *= s;
-        PropotionCurveListCoefi(obj->curves, s, 0.0, v ? 0 : 1);
-        ResetBsplineParamInfo(obj, v ? 0 : 1);
-      }
-    } else {
-      obj->umin = 0.0;
-      obj->umax = 1.0;
-    }
-  }
-
-  // Fold every vector into one union; each value keeps its largest multiplicity.
-  double* U = nullptr;
-  int nU = 0;
-  {
-    int c;
-    const double* k = DirKnots(objs[0], inV(0), &c);
-    UnionKnotArrays(k, c, nullptr, 0, &U, &nU);
-    if (!U || KernelFailed()) return;
-  }
-  for (int i = 1; i < n; ++i) {
-    int c;
-    const double* k = DirKnots(objs[i], inV(i), &c);
-    double* next = nullptr;
-    UnionKnotArrays(U, nU, k, c, &next, &nU);
-    Free(U);
-    U = next;
-    if (!U || KernelFailed()) {
-      Free(U);
-      return;
-    }
-  }
-
-  for (int i = 0; i < n; ++i) {
-    const bool v = inV(i);
-    int c;
-    double* k = DirKnots(objs[i], v, &c);
-    double* add = nullptr;
-    int nAdd = 0;
-    if (PutInCKnotsOfBNotInA_changeA(k, c, U, nU, &add, &nAdd) < 0) {
-      Free(add);
-      Free(U);
-      return;
-    }
-    if (nAdd > 0) InsertNKnotsToObject(1, nAdd, v ? 1 : 0, objs[i], 2, add);
-    Free(add);
-    if (KernelFailed()) {
-      Free(U);
-      return;
-    }
-    k = DirKnots(objs[i], v, &c);
-    // A vector that did not reach the union's length cannot take it without overrunning.
-    if (c != nU) {
-      SetKernelError(-2);
-      Free(U);
-      return;
-    }
-    for (int j = 0; j < c; ++j) k[j] = U[j];
-    ResetBsplineParamInfo(objs[i], v ? 1 : 0);
-  }
-  Free(U);
+  MakeKnotVectorsCompatible(objs, dirs, n, scaleOther);
 }
 
 // ---- Degrees, rationality and parameter speed of object sets ------------------------------

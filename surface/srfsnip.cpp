@@ -5,7 +5,9 @@
 #include <utility>
 
 #include "bspline/cclone.h"
+#include "bspline/crvlist.h"
 #include "bspline/kinsert.h"
+#include "bspline/knots.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
@@ -14,7 +16,6 @@
 #include "foundation/coreglob.h"
 #include "foundation/mathmat.h"
 #include "foundation/umalloc.h"
-#include "stitch/vcnobj.h"
 
 int CheckIfParIsInternal(Bspline* obj, int dir, double t) {
   if (!HasPieceableForm(obj)) return 0;
@@ -149,7 +150,7 @@ int GetTanDiscontKnots(Bspline* curve, double angle, int* count, double** breaks
   TrackingScope scope;
   int* mults = nullptr;
   double* values = nullptr;
-  const int nd = GetDistinctKnots(curve, 0, &mults, &values, 1e-6);
+  const int nd = DistinctInteriorKnots(curve, 0, &mults, &values, 1e-6);
   if (nd < 0 || KernelFailed()) return -2;
   // Handed over by the callee's kept scope, which no scope of ours would release.
   const Owned<int, Free> ownMults(mults);
@@ -212,44 +213,7 @@ int BreakCurveAtTanDiscont(Bspline* curve, double angle, int* nPieces, Bspline**
 }
 
 int ReplaceTrimCurveWithNSubs(Bspline* curve, int n, Bspline** subs) {
-  if (n < 1) return 0;
-  if (!curve || !subs || curve->kind == 2 || !curve->owner) return -2;
-  for (int i = 0; i < n; ++i)
-    if (!subs[i] || subs[i]->kind == 2 || subs[i]->owner != curve->owner) return -2;
-
-  BsplineList* found = nullptr;
-  for (TrimList* loop = curve->owner->trims; loop && !found; loop = loop->next) {
-    for (BsplineList* node = loop->loopCurves; node; node = node->next) {
-      if (node->item == curve) {
-        found = node;
-        break;
-      }
-    }
-  }
-  if (!found) return 0;
-
-  BsplineList* head = nullptr;
-  BsplineList** tail = &head;
-  for (int i = 1; i < n; ++i) {
-    BsplineList* node = MallocNullBsplineList();
-    if (!node || KernelFailed()) {
-      Free(node);
-      while (head) {
-        BsplineList* next = head->next;
-        Free(head);
-        head = next;
-      }
-      return -2;
-    }
-    node->item = subs[i];
-    *tail = node;
-    tail = &node->next;
-  }
-  // The loop runs through the pieces where it ran through the curve, in the same direction.
-  *tail = found->next;
-  found->item = subs[0];
-  found->next = head;
-  return 0;
+  return ReplaceInTrimLoop(curve, n, subs);
 }
 
 int ReplaceCrvBsplWithG1ContSubs(Bspline* curve, double angle) {

@@ -5,14 +5,15 @@
 #include <cstdio>
 #include <utility>
 
+#include "bspline/knots.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
+#include "bspline/objset.h"
 #include "foundation/coreglob.h"
 #include "foundation/mathmat.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
-#include "stitch/vcnobj.h"
 #include "surface/trimutils.h"
 
 int GetCurveOnSurfMinMaxSurfParams(Bspline* curve, double* umin, double* umax, double* vmin,
@@ -36,28 +37,10 @@ void GetCPTValueExtent(Bspline* obj, double* xmin, double* xmax, double* ymin, d
 double GetGeometricDiagonalSizeOfObj(Bspline* obj) { return ControlPointDiagonal(obj); }
 
 void FindParamValuesOfCoefiFromKnots(const double* knots, int n, int degree, double* out) {
-  for (int i = 0; i < n; ++i) {
-    double s = 0.0;
-    for (int k = 1; k <= degree; ++k) s += knots[i + k];
-    out[i] = s / degree;
-  }
-  // The ends exactly on the domain ends, free of the rounding of the sums.
-  out[0] = knots[degree];
-  out[n - 1] = knots[n];
+  GrevilleParams(knots, n, degree, out);
 }
 
-double* FindParamValuesOfCoefi(Bspline* obj, int dir) {
-  const bool inV = obj->kind == 2 && dir != 0;
-  const int p = inV ? obj->degreeV : obj->degreeU;
-  const int n = p + (inV ? obj->interiorV : obj->interiorU) + 1;
-  double* out = MallocArray<double>(n);
-  if (!out || KernelFailed()) {
-    Free(out);
-    return nullptr;
-  }
-  FindParamValuesOfCoefiFromKnots(inV ? obj->knotsV : obj->knotsU, n, p, out);
-  return out;
-}
+double* FindParamValuesOfCoefi(Bspline* obj, int dir) { return ObjectGrevilleParams(obj, dir); }
 
 void GetSrfParExtentOfCrvOnSrf(Bspline* curve, double* umin, double* vmin, double* umax,
                                double* vmax) {
@@ -301,8 +284,8 @@ void ReverseTrimOrder(BsplineList* list) {
 int CheckBsplDirRelToBspl(Bspline** pair, const int* sides) {
   if (!pair || !pair[0] || !pair[1]) return 0;
   double a[3], b[3];
-  GetObjBndryVector(pair[0], sides ? sides[0] : 0, a);
-  GetObjBndryVector(pair[1], sides ? sides[1] : 0, b);
+  ObjectBoundaryVector(pair[0], sides ? sides[0] : 0, a);
+  ObjectBoundaryVector(pair[1], sides ? sides[1] : 0, b);
   return VecDotProd3(a, b) < 0.0 ? 1 : 0;
 }
 

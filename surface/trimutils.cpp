@@ -11,7 +11,6 @@
 #include "foundation/coreglob.h"
 #include "foundation/geometry.h"
 #include "foundation/vec3.h"
-#include "stitch/vcnobj.h"
 #include "foundation/umalloc.h"
 #include "curve/cintsct.h"
 #include "curve/crvutil.h"
@@ -189,13 +188,7 @@ int IsPrevOutTrimInvalid(Bspline* srf, TrimList** out) {
   return 1;
 }
 
-int IsTrimPiece(const Bspline* crv) {
-  if (!crv || !crv->owner) return 0;
-  for (const TrimList* l = crv->owner->trims; l; l = l->next)
-    for (const BsplineList* n = l->loopCurves; n; n = n->next)
-      if (n->item == crv) return 1;
-  return 0;
-}
+int IsTrimPiece(const Bspline* crv) { return IsInTrimLoop(crv); }
 
 int GetTrimCurveOfTrimPiece(const BsplineList* node, TrimList* loops, TrimList** out) {
   for (TrimList* l = loops; l; l = l->next)
@@ -257,18 +250,7 @@ int FindTrimCurveDirection(Bspline*, TrimList* loop) {
   return result;
 }
 
-void ReverseTrimCurveBsplines(TrimList* loop) {
-  if (!loop) return;
-  BsplineList* reversed = nullptr;
-  for (BsplineList* n = loop->loopCurves; n;) {
-    BsplineList* next = n->next;
-    reverseBspline(n->item);
-    n->next = reversed;
-    reversed = n;
-    n = next;
-  }
-  loop->loopCurves = reversed;
-}
+void ReverseTrimCurveBsplines(TrimList* loop) { ReverseTrimLoop(loop); }
 
 void ReverseInnerRelToOuter(Bspline* srf) {
   if (!srf) return;
@@ -939,7 +921,7 @@ BsplineList* MakeTrimCurveContinuous(Bspline* srf, TrimList* loop, double tol) {
 }
 
 int CheckObjSpanAndBlend(Bspline* srf, Bspline* crv, Bspline* next, double tol) {
-  if (GetObjSpanInParDir(crv, 0, 1) >= tol) return 0;
+  if (ControlPolygonSpan(crv, 0, 1) >= tol) return 0;
   if (GetBndryForBndryCrv(crv, srf) >= 0) return 0;
   double uv[2];
   SetFirst(next, FirstPoint(crv, uv));

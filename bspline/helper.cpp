@@ -1,4 +1,4 @@
-#include "foundation/helper.h"
+#include "bspline/helper.h"
 
 #include <cmath>
 
@@ -208,4 +208,14 @@ double BsplCurveCurvature(Bspline* curve, double t) {
   double q = VecSize3(VecCrossProd3(C1, C2, x));
   if (q < 1e-10) q = 1e-10;
   return s * s * s / q;
+}
+
+void SurfaceNormalsAt(Bspline* srf, const double* u, const double* v, double (*normals)[3], int n) {
+  static const int du[2] = {1, 0};
+  static const int dv[2] = {0, 1};
+  for (int i = 0; i < n; ++i) {
+    double partials[2][3] = {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
+    EvalPointOnGeometryM(srf, u[i], v[i], du, dv, 2, 0, partials);
+    ComputeSurfaceNormal(srf, u[i], v[i], partials[0], partials[1], normals[i]);
+  }
 }

@@ -1,4 +1,4 @@
-#include "foundation/helper.h"
+#include "bspline/helper.h"
 
 #include <cmath>
 #include <vector>

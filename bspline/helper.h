@@ -34,3 +34,7 @@ double SurfaceCurvature(Bspline* surface, double u, double v);
 
 // Radius of curvature |C'|^3 / |C' x C''|; very large (not a failure) where the curve runs straight.
 double BsplCurveCurvature(Bspline* curve, double t);
+
+// ComputeSurfaceNormal at each of the n parameter pairs (u[i], v[i]), from the partials there
+// (ComputeSurfNormalNPnts of surface/srfnorm, here for the floors below it).
+void SurfaceNormalsAt(Bspline* srf, const double* u, const double* v, double (*normals)[3], int n);

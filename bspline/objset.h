@@ -1,0 +1,17 @@
+// Boundary ends of objects and one knot vector for a set of objects: the B-spline work behind
+// GetObjBndryPnts, GetObjBndryVector and MakeObjSetCompatible (stitch/vcnobj), here so that the
+// floors below stitch/ (surface tools, shrink-wrap nets) call it too. A direction flag is 0 for u
+// and nonzero for v; curves always use u.
+#pragma once
+
+#include "bspline/smake.h"
+
+// The 3D end points of a boundary of a surface or of a curve, as GetObjBndryPnts documents them.
+void ObjectBoundaryEnds(const Bspline* obj, int bndry, double start[3], double end[3],
+                        int avoidDegenerate);
+// End minus start of the boundary, avoiding degenerate ends (GetObjBndryVector).
+void ObjectBoundaryVector(const Bspline* obj, int bndry, double vec[3]);
+
+// One identical knot vector for the n objects, each in its direction, by knot insertion, as
+// MakeObjSetCompatible documents it.
+void MakeKnotVectorsCompatible(Bspline** objs, const int* dirs, int n, int scaleOther);

@@ -1,0 +1,12 @@
+// Start values for the closest point on a surface from a cache of surface points on a uniform
+// grid: the work behind EstimateClosestPntSurf (surface/srfpick), here so that the curve tools
+// below the surface floor use it too.
+#pragma once
+
+#include "bspline/smake.h"
+
+// EstimateClosestPntSurf as surface/srfpick.h documents it.
+int SurfaceGridClosest(Bspline* srf, const double p[3], double** gx, double** gy, double** gz,
+                       double q[3], double* u, double* v, int interiorOnly);
+// Frees the three arrays of a grid cache and sets them null.
+void FreeSurfaceGrid(double** gx, double** gy, double** gz);
