@@ -115,6 +115,9 @@ TEST_F(ClosedAndExtents, BoxesAndGrevilleParameters) {
     const double* k = dir ? s->knotsV : s->knotsU;
     const int p = dir ? s->degreeV : s->degreeU;
     EXPECT_TRUE(g[0] == k[p] && g[n - 1] == k[n]);
+    std::vector<double> fromKnots(n);
+    FindParamValuesOfCoefiFromKnots(k, n, p, fromKnots.data());
+    EXPECT_EQ(fromKnots, std::vector<double>(g, g + n));
     std::vector<double> pts;
     for (int i = 0; i < n; ++i) pts.insert(pts.end(), {g[i], 0.0, 0.0});
     Bspline* line = keep(BuildCurve(p, 3, pts, std::vector<double>(k, k + n + p + 1)));

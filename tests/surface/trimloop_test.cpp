@@ -8,6 +8,7 @@
 
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
+#include "surface/srfsnip.h"
 #include "surface/trimutils.h"
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
@@ -344,6 +345,53 @@ TEST_F(TrimLoops, LoopServices) {
   EXPECT_EQ(oldest->attached, 0);
   EXPECT_EQ(older->attached, 1);
   EXPECT_EQ(loop->attached, 1);
+  FreeBspline(s);
+}
+
+// The curves of a loop, in order.
+std::vector<Bspline*> LoopItems(const TrimList* loop) {
+  std::vector<Bspline*> items;
+  for (const BsplineList* n = loop->loopCurves; n; n = n->next) items.push_back(n->item);
+  return items;
+}
+
+TEST_F(TrimLoops, ACurveReplacedByItsPiecesKeepsTheLoopClosedAndInOrder) {
+  Bspline* s = Plane();
+  std::vector<Bspline*> a = Blob(s, 0.5, 0.5, 0.3, 3, false);
+  TrimList* loop = AddLoop(s, a);
+  // The middle curve cut in three at a third and two thirds of its range, the pieces on the
+  // surface's list (so the surface frees them).
+  const double lo = a[1]->umin, hi = a[1]->umax;
+  const double cut[4] = {lo, lo + (hi - lo) / 3, lo + 2 * (hi - lo) / 3, hi};
+  Bspline* pieces[3];
+  for (int k = 0; k < 3; ++k) {
+    pieces[k] = ExtractObjFromObjGivenPar(a[1], 0, cut[k], cut[k + 1]);
+    ASSERT_NE(pieces[k], nullptr);
+    PutBsplToSurfCrvList(pieces[k], s);
+  }
+  const std::vector<Bspline*> before = LoopItems(loop);
+
+  // Refusals leave the loop as it was: a piece of no surface, an allocation that fails.
+  Bspline* owner = pieces[2]->owner;
+  pieces[2]->owner = nullptr;
+  EXPECT_EQ(ReplaceTrimCurveWithNSubs(a[1], 3, pieces), -2);
+  pieces[2]->owner = owner;
+  for (long skip : {0L, 1L}) {
+    MallocFailAfter(skip, -1);
+    EXPECT_EQ(ReplaceTrimCurveWithNSubs(a[1], 3, pieces), -2) << skip;
+    MallocFailClear();
+    ClearKernelError();
+    EXPECT_EQ(LoopItems(loop), before) << skip;
+  }
+  EXPECT_EQ(LoopItems(loop), before);
+  EXPECT_EQ(ReplaceTrimCurveWithNSubs(pieces[0], 3, pieces), 0);  // no loop holds it: nothing
+  EXPECT_EQ(LoopItems(loop), before);
+
+  EXPECT_EQ(ReplaceTrimCurveWithNSubs(a[1], 3, pieces), 0);
+  EXPECT_EQ(LoopItems(loop), (std::vector<Bspline*>{a[0], pieces[0], pieces[1], pieces[2], a[2]}));
+  EXPECT_EQ(IsTrimCurveOpen(loop, 1e-9), 0);  // still end to end
+  EXPECT_EQ(IsTrimPiece(a[1]), 0);
+  EXPECT_EQ(IsTrimPiece(pieces[1]), 1);
   FreeBspline(s);
 }
 
