@@ -6,8 +6,10 @@
 
 #include "bspline/bsvalid.h"
 #include "bspline/cclone.h"
+#include "bspline/knots.h"
 #include "bspline/measure.h"
 #include "bspline/nubutil.h"
+#include "bspline/objset.h"
 #include "bspline/sfree.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
@@ -49,7 +51,7 @@ Bspline* RuledSurface(Bspline* c0, Bspline* c1) {
   Bspline* set[2] = {c0, c1};
   EquateDegOfObjSet(set, nullptr, 2);
   if (KernelFailed()) return nullptr;
-  MakeObjSetCompatible(set, nullptr, 2, 0);
+  MakeKnotVectorsCompatible(set, nullptr, 2, 0);
   if (KernelFailed()) return nullptr;
   EquateRationOfObjSet(set, 2);
   if (KernelFailed() || !SkinnableCurves(set, 2)) return nullptr;
@@ -57,8 +59,8 @@ Bspline* RuledSurface(Bspline* c0, Bspline* c1) {
   if (!s) return nullptr;
   s->knotsV[0] = s->knotsV[1] = 0.0;
   s->knotsV[2] = s->knotsV[3] = 1.0;
-  ResetBsplineParamInfo(s, 1);
-  ResetBsplineParamInfo(s, 0);
+  SetDomainFromKnots(s, 1);
+  SetDomainFromKnots(s, 0);
   double** M[4] = {s->X, s->Y, s->Z, s->W};
   const int nu = NumCtrlU(s);
   for (int r = 0; r < 2; ++r) {

@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "bspline/ctrlnubs.h"
+#include "bspline/helper.h"
+#include "bspline/isocurve.h"
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
@@ -21,8 +23,6 @@
 #include "foundation/vec3.h"
 #include "healing/srfbndrc.h"
 #include "shrinkwrap/csmooth.h"
-#include "surface/bnd2crv.h"
-#include "surface/srfnorm.h"
 
 namespace {
 
@@ -710,10 +710,10 @@ Bspline* GetBndrCrvCurve3Form(const CrvInfoStruct* crv) {
   if (!crv || !crv->srf) return nullptr;
   Bspline* s = crv->srf;
   switch (crv->side) {
-    case 1: return MakeIsoparCurve3(s, s->umin, s->vmin, 1);
-    case 2: return MakeIsoparCurve3(s, s->umin, s->vmin, 0);
-    case 3: return MakeIsoparCurve3(s, s->umax, s->vmin, 1);
-    case 4: return MakeIsoparCurve3(s, s->umin, s->vmax, 0);
+    case 1: return IsoCurve3(s, s->umin, s->vmin, 1);
+    case 2: return IsoCurve3(s, s->umin, s->vmin, 0);
+    case 3: return IsoCurve3(s, s->umax, s->vmin, 1);
+    case 4: return IsoCurve3(s, s->umin, s->vmax, 0);
     default: return nullptr;
   }
 }
@@ -768,7 +768,7 @@ int EvalNormalOnBndryCrv(const CrvInfoStruct* crv, double t, double normal[3]) {
   double u = 0.0, v = 0.0;
   if (BndrCrvUV(crv, t, &u, &v) != 0) return -2;
   double n[1][3] = {{0.0, 0.0, 0.0}};
-  ComputeSurfNormalNPnts(crv->srf, &u, &v, n, 1);
+  SurfaceNormalsAt(crv->srf, &u, &v, n, 1);
   if (KernelFailed()) return -2;
   if (UnitOrZero(n[0], normal) < kTiny) return crv->side == 0 ? -2 : 0;
   return 0;

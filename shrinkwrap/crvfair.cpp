@@ -6,13 +6,13 @@
 #include "bspline/cclone.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/kinsert.h"
+#include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "cloud/pgauss.h"
 #include "cloud/princip.h"
 #include "curve/crvoffst.h"
-#include "curve/crvutil.h"
 #include "foundation/coreglob.h"
 #include "foundation/integral.h"
 #include "foundation/lsrchopt.h"
@@ -277,7 +277,7 @@ int AlignReferenceKnots(const Bspline* curve) {
   TrackingScope scope;
   double* add = nullptr;
   int nAdd = 0;
-  if (PutInCKnotsOfBNotInA(ref->knotsU, nRef, curve->knotsU, nCrv, &add, &nAdd) < 0) return -2;
+  if (KnotsOfBNotInA(ref->knotsU, nRef, curve->knotsU, nCrv, &add, &nAdd, nullptr) < 0) return -2;
   if (nAdd > 0) InsertNKnotsToObject(1, nAdd, 0, ref, 2, add);
   if (KernelFailed() || NumKnotsU(ref) != nCrv) return -2;
   const double tol = (curve->knotsU[nCrv - 1] - curve->knotsU[0]) * 1e-6;

@@ -10,7 +10,6 @@
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "cloud/premove.h"
-#include "curve/crvutil.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
@@ -127,7 +126,7 @@ int MergeAddedPoints(const double* const src[3], int dims, int n, int p, int k, 
   if (!refined || KernelFailed()) return -1;
   double* added = nullptr;
   int nAdded = 0;
-  if (PutInCKnotsOfBNotInA(params, len, refined, len + inserted, &added, &nAdded) < 0 ||
+  if (KnotsOfBNotInA(params, len, refined, len + inserted, &added, &nAdded, nullptr) < 0 ||
       nAdded != inserted || nAdded > k + 1)
     return -1;
   double* ev = MallocArray<double>(3, nAdded);
@@ -855,8 +854,8 @@ Bspline* FinishGridSurface(Bspline* s) {
   Bspline* pair[2] = {s, s};
   int dirs[2] = {1, 0};
   MakeParOfTwoObjProptnl(pair, dirs, 0, 1);
-  ResetBsplineParamInfo(s, 0);
-  ResetBsplineParamInfo(s, 1);
+  SetDomainFromKnots(s, 0);
+  SetDomainFromKnots(s, 1);
   return s;
 }
 

@@ -4,17 +4,16 @@
 #include <cstring>
 
 #include "bspline/bsvalid.h"
+#include "bspline/isocurve.h"
+#include "bspline/knots.h"
 #include "bspline/kremove.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
-#include "curve/crvclpt.h"
 #include "foundation/coreglob.h"
 #include "foundation/mathmat.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
 #include "splinefit/intrplt.h"
-#include "stitch/vcnobj.h"
-#include "surface/bnd2crv.h"
 
 double* GetUniformKnots(int n, int p, double a, double b) {
   if (p < 1 || n < 2 * p + 2) return nullptr;
@@ -49,7 +48,7 @@ int SampleCurvePlate(const Bspline* curve, int m, double** params) {
   TrackingScope scope;
   int* mults = nullptr;
   double* inner = nullptr;
-  const int d = GetDistinctKnots(const_cast<Bspline*>(curve), 0, &mults, &inner, 0.001);
+  const int d = DistinctInteriorKnots(curve, 0, &mults, &inner, 0.001);
   if (d < 0 || KernelFailed()) return 0;
   const int p = curve->degreeU;
   const double lo = curve->knotsU[p], hi = curve->knotsU[NumCtrlU(curve)];
@@ -171,7 +170,7 @@ void RankKnots(const RemoveInfo* info, int dims, double* out) {
     }
     B = std::sqrt(B);
     const int idx = j < i ? r - (p + s + 1) / 2 : r - (p + s) / 2;
-    const double g = GetEditPoint(U, k, idx);
+    const double g = GrevilleAbscissa(U, k, idx);
     int span = p;
     FindLowKnotIndex(U, p, g, &span, n);
     double N[kMaxSplineDegree + 3] = {};
@@ -254,7 +253,7 @@ double* GetReducedInternalKnots(const Bspline* srf, int d, int dir, double tol, 
   for (int j = q; j <= q + nJ + 1; ++j) {
     // An iso curve at the other direction's knot, running in dir.
     Owned<Bspline, FreeBspline> iso(
-        MakeIsoparCurve3(const_cast<Bspline*>(srf), KO[j], KO[j], inV ? 1 : 0));
+        IsoCurve3(const_cast<Bspline*>(srf), KO[j], KO[j], inV ? 1 : 0));
     if (!iso || KernelFailed()) return nullptr;
     double* rank = GetCurveKnotsRanking(iso.get());
     if (!rank || KernelFailed()) return nullptr;

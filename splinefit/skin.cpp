@@ -6,6 +6,7 @@
 
 #include "bspline/bsvalid.h"
 #include "bspline/cclone.h"
+#include "bspline/knots.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "foundation/coreglob.h"
@@ -13,7 +14,6 @@
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 #include "splinefit/intrplt.h"
-#include "stitch/vcnobj.h"
 
 bool SkinnableCurves(Bspline** curves, int n) {
   if (!curves || n < 1) return false;
@@ -119,8 +119,8 @@ Bspline* SkinCurveRows(int n, Bspline** curves, double* vknots, int vdegree, int
   } else if (SkinParamsAcrossCurves(curves, n, s->knotsV, vdegree + 1) < 0) {
     return nullptr;
   }
-  ResetBsplineParamInfo(s.get(), 1);
-  ResetBsplineParamInfo(s.get(), 0);
+  SetDomainFromKnots(s.get(), 1);
+  SetDomainFromKnots(s.get(), 0);
   // Entry of data curve i: the first, the middle ones after the start's control rows, the last.
   auto dataEntry = [&](int i) { return i == 0 ? 0 : i == P - 1 ? n - 1 : i + e0; };
   const bool rational = s->rational != 0;
@@ -303,8 +303,8 @@ Bspline* SkinCurveRowsBanded(int n, Bspline** curves, double* vparams, int vdegr
         double* K = RemoveByAveKnotsForInterpolate(params, N - 1, vdegree);
         if (K && !KernelFailed()) {
           std::memcpy(srf->knotsV, K, sizeof(double) * (N + vdegree + 1));
-          ResetBsplineParamInfo(srf.get(), 1);
-          ResetBsplineParamInfo(srf.get(), 0);
+          SetDomainFromKnots(srf.get(), 1);
+          SetDomainFromKnots(srf.get(), 0);
           Newsetup_system(srf->knotsV, params, N - 1, A, idx, w, vdegree);
           ok = LUD_BandMatrix(A, N - 1, h, h, idx) == 0;
           const bool rational = srf->rational != 0;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "bspline/bsvalid.h"
+#include "bspline/knots.h"
 #include "bspline/sfree.h"
 #include "bspline/subobj.h"
 #include "cloud/makecld.h"
@@ -10,7 +11,6 @@
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
-#include "stitch/vcnobj.h"
 
 int PutWrapedObjToNonWraped(Bspline* obj, int dir, int average) {
   return ClampWrappedDirection(obj, dir, average);
@@ -164,14 +164,14 @@ int EndClosedCurve(Bspline* curve, int nWrap, int closed) {
   cut->interiorU = c - p - 1;
   cut->closedU = 3;
   InstallBsplineArrays(cut.get(), K, nullptr, rows[0], rows[1], rows[2], rows[3]);
-  ResetBsplineParamInfo(cut.get(), 0);
+  SetDomainFromKnots(cut.get(), 0);
   const int r = PutWrapedObjToNonWraped(cut.get(), 0, 1);
   if (r < 0) return r;
   InstallBsplineArrays(curve, cut->knotsU, nullptr, cut->X, cut->Y, cut->Z, cut->W);
   cut->knotsU = nullptr, cut->X = cut->Y = cut->Z = cut->W = nullptr;
   curve->interiorU = cut->interiorU;
   curve->closedU = 3;
-  ResetBsplineParamInfo(curve, 0);
+  SetDomainFromKnots(curve, 0);
   FreeBsplineProperties(curve);
   return r;
 }

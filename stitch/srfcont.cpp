@@ -6,7 +6,6 @@
 #include "curve/crvutil.h"
 #include "foundation/umalloc.h"
 #include "stitch/vcnobj.h"
-#include "surface/bnd2crv.h"
 
 double GetParValOfBndry(Bspline* obj, int b) { return BoundaryParam(obj, b); }
 
