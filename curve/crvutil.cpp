@@ -1,8 +1,9 @@
 #include "curve/crvutil.h"
 
 #include <climits>
-#include <initializer_list>
 #include <cmath>
+#include <initializer_list>
+#include <limits>
 
 #include "bspline/creverse.h"
 #include "bspline/crvlist.h"
@@ -604,10 +605,12 @@ Bspline* GetClosestSurfaceIsoPar(const double P[3], Bspline* srf, int b, int sna
   if (!srf || srf->kind != 2) return nullptr;
   // Boundaries 0 and 2 run along v, 1 and 3 along u.
   const int alongV = b == 0 || b == 2;
-  double par;
+  // Stays NaN when the search finds no parameter (no iso curve of an incomplete surface): the
+  // snapping below must not read an unset value.
+  double par = std::numeric_limits<double>::quiet_NaN();
   ClosestParamsOnCurveOrIso(reinterpret_cast<const double(*)[3]>(P), 1, srf, BoundaryParam(srf, b),
                             alongV, &par, nullptr, nullptr, nullptr, nullptr);
-  if (KernelFailed()) return nullptr;
+  if (KernelFailed() || std::isnan(par)) return nullptr;
   if (snap == 0) {
     int atEnd;
     par = GetClosestKnotPoint(srf, par, alongV, 1, &atEnd);

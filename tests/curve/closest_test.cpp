@@ -249,6 +249,12 @@ TEST_F(ClosestParamTest, IsoCurveFrameAtABoundary) {
   }
   EXPECT_EQ(GetClosestSurfaceIsoPar(nullptr, BsplineKeeper()(BuildRandomCurve(1, 3, 5)), 0, 1, nullptr, nullptr),
             nullptr);
+  // A surface without a 3D image has no iso curve, so no parameter to snap: null, for every snap.
+  s->dimension = 2;
+  const double P[3] = {0.5, 0.5, 1.0};
+  double frame[16], inverse[16];
+  for (int snap : {0, 1, 2}) EXPECT_EQ(GetClosestSurfaceIsoPar(P, s, 0, snap, frame, inverse), nullptr) << snap;
+  s->dimension = 3;
   FreeBspline(s);
 }
 
