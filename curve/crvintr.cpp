@@ -40,6 +40,7 @@ struct CurveSide {
   int n;
   double* g;
   double* leafBox;
+  double* bez;  // homogeneous Bezier points of span s at row s - degree; null: no hull boxes
 };
 
 // Box of the curve over [lo, hi] within one polynomial piece, whose Bezier control points
@@ -66,6 +67,22 @@ void SubPieceBox(const double* bez, int p, double k0, double k1, double lo, doub
       if (x < box[q]) box[q] = x;
       if (x > box[q + 3]) box[q + 3] = x;
     }
+}
+
+// Exact box of the curve over [a, b] from the Bezier points of the spans it meets; *first is a
+// span at or left of a (callers with rising a pass it back).
+void ExactBox(const CurveSide& c, double a, double b, int* first, double box[6]) {
+  const int p = c.curve->degreeU, n = c.n;
+  const double* k = c.curve->knotsU;
+  for (int q = 0; q < 3; ++q) {
+    box[q] = kEmptyBoxBound;
+    box[q + 3] = -kEmptyBoxBound;
+  }
+  while (*first + 1 < n && k[*first + 1] <= a) ++*first;
+  for (int s = *first; s < n && k[s] <= b; ++s) {
+    const double lo = a > k[s] ? a : k[s], hi = b < k[s + 1] ? b : k[s + 1];
+    if (k[s] < k[s + 1] && lo <= hi) SubPieceBox(c.bez + 4 * (p + 1) * (s - p), p, k[s], k[s + 1], lo, hi, box);
+  }
 }
 
 // Weights not all positive void the convex hull property: then every piece is boxed by the
@@ -153,13 +170,10 @@ bool AlreadyListed(const CrvIntrList* list, double sA, double sB) {
   return false;
 }
 
-int Candidate(Search& s, const CrvSubdivNode* A, const CrvSubdivNode* B) {
-  int iA = A->first, iB = B->first;
-  if (s.marks[iA][iB]) return 0;
-  double sA = 0.5 * (A->t0 + A->t1), sB = 0.5 * (B->t0 + B->t1);
-  iA = GrevilleInterval(s.a, sA, iA);
-  iB = GrevilleInterval(s.b, sB, iB);
-  if (s.marks[iA][iB]) return 0;
+// Refines the pair from (sA, sB) and lists it when it is a new meeting: 1 listed, 0 not, -2
+// out of memory. The marks of the meeting's Greville intervals (hint iA, iB; the intervals
+// found are left there) are set.
+int RefineAndList(Search& s, double sA, double sB, int& iA, int& iB) {
   double gapSq = 0.0;
   int r;
   if (s.a.curve->dimension == 2) {
@@ -187,6 +201,45 @@ int Candidate(Search& s, const CrvSubdivNode* A, const CrvSubdivNode* B) {
   node->t2 = sB;
   ++s.list->count;
   s.marks[iA][iB] = 1;
+  return 1;
+}
+
+int Candidate(Search& s, const CrvSubdivNode* A, const CrvSubdivNode* B) {
+  int iA = A->first, iB = B->first;
+  if (s.marks[iA][iB]) return 0;
+  const double sA = 0.5 * (A->t0 + A->t1), sB = 0.5 * (B->t0 + B->t1);
+  iA = GrevilleInterval(s.a, sA, iA);
+  iB = GrevilleInterval(s.b, sB, iB);
+  if (s.marks[iA][iB]) return 0;
+  const int listed = RefineAndList(s, sA, sB, iA, iB);
+  if (listed != 1) return listed;
+  const int jA = iA, jB = iB;  // the Greville intervals of the meeting, where to look again
+  // Two pieces can cross twice, and the exact boxes refine fewer neighbouring pairs than sampled
+  // ones would (whose refinements used to find such a second meeting by chance). So the halves
+  // of the two Greville intervals holding the meeting are boxed exactly, and each pair of halves
+  // whose boxes meet and that does not hold the meeting found is refined from its middle.
+  if (!s.a.bez || !s.b.bez) return 0;
+  const double fA = s.list->last->t1, fB = s.list->last->t2;
+  const double* gA = s.a.g + jA;
+  const double* gB = s.b.g + jB;
+  const double ends[2][3] = {{gA[0], 0.5 * (gA[0] + gA[1]), gA[1]}, {gB[0], 0.5 * (gB[0] + gB[1]), gB[1]}};
+  double boxes[2][2][6];
+  for (int side = 0; side < 2; ++side)
+    for (int h = 0; h < 2; ++h) {
+      int first = (side == 0 ? s.a.curve : s.b.curve)->degreeU;
+      ExactBox(side == 0 ? s.a : s.b, ends[side][h], ends[side][h + 1], &first, boxes[side][h]);
+      GrowBoxForOverlap(boxes[side][h], s.size);
+    }
+  for (int ha = 0; ha < 2; ++ha)
+    for (int hb = 0; hb < 2; ++hb) {
+      const bool holdsFound = fA >= ends[0][ha] && fA <= ends[0][ha + 1] && fB >= ends[1][hb] && fB <= ends[1][hb + 1];
+      bool meet = !holdsFound;
+      for (int q = 0; q < 3 && meet; ++q)
+        meet = !(boxes[0][ha][q] > boxes[1][hb][q + 3] || boxes[1][hb][q] > boxes[0][ha][q + 3]);
+      int kA = jA, kB = jB;
+      if (meet && RefineAndList(s, 0.5 * (ends[0][ha] + ends[0][ha + 1]), 0.5 * (ends[1][hb] + ends[1][hb + 1]), kA, kB) == -2)
+        return -2;
+    }
   return 0;
 }
 
@@ -222,23 +275,14 @@ bool MakeSide(Bspline* curve, CurveSide* side, double* diagonal) {
   double* bez = MallocArray<double>(4 * (p + 1), n - p);  // per span s: row s - p
   if (!side->g || !side->leafBox || !bez || KernelFailed()) return false;
   const bool hull = PositiveWeights(curve);
+  side->bez = hull ? bez : nullptr;
   for (int s = p; s < n && hull; ++s)
     if (k[s] < k[s + 1]) SpanBezierPoints(curve, s, bez + 4 * (p + 1) * (s - p));
   double whole[6] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound};
-  int first = p;  // the first span that can reach the interval; intervals rise, so it only moves on
+  int first = p;
   for (int i = 0; i + 1 < n && hull; ++i) {
-    const double a = side->g[i], b = side->g[i + 1];
-    double* box = side->leafBox + 6 * i;
-    for (int q = 0; q < 3; ++q) {
-      box[q] = kEmptyBoxBound;
-      box[q + 3] = -kEmptyBoxBound;
-    }
-    while (first + 1 < n && k[first + 1] <= a) ++first;
-    for (int s = first; s < n && k[s] <= b; ++s) {
-      const double lo = a > k[s] ? a : k[s], hi = b < k[s + 1] ? b : k[s + 1];
-      if (k[s] < k[s + 1] && lo <= hi) SubPieceBox(bez + 4 * (p + 1) * (s - p), p, k[s], k[s + 1], lo, hi, box);
-    }
-    UniteBoxes(whole, box);
+    ExactBox(*side, side->g[i], side->g[i + 1], &first, side->leafBox + 6 * i);
+    UniteBoxes(whole, side->leafBox + 6 * i);
   }
   if (!hull) {
     // A generous box about the control points: every pair is refined.

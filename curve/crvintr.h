@@ -23,8 +23,9 @@ struct CrvIntrList {
 };
 
 // Every meeting of the two curves, into *list (a new head when *list is null; a given head is
-// taken as empty). At most one intersection per pair of Greville intervals; meetings within
-// 0.01 in both parameters (absolute) count once. A refined pair meets when its gap is below 1e-7
+// taken as empty). Each pair of Greville intervals is refined from its middle, and where that
+// finds a meeting, the halves of the two intervals are searched once more for a second one;
+// meetings within 0.01 in both parameters (absolute) count once. A refined pair meets when its gap is below 1e-7
 // of the larger curve's box diagonal (2D curves: in their parameter plane), so the meetings do
 // not depend on the unit of length. The list always gets one node, unused when the
 // count is 0. 0; 99 when checkOverlap is set and the curves overlap (list untouched; tol is the

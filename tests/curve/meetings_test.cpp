@@ -157,6 +157,68 @@ TEST_F(CurveMeetingsTest, LinesAndCirclesMeetWhereTheClosedFormsSay) {
   }
 }
 
+// A cubic arch y = 0.8 - 1.8 t + 1.8 t^2 (x = t) crosses the line y = c twice within one pair of
+// Greville intervals, at t = (1 -+ sqrt(1 - 4 (0.8 - c) / 1.8)) / 2: both meetings are listed,
+// in space and in a parameter plane, at every scale.
+TEST_F(CurveMeetingsTest, TwoMeetingsWithinOnePairOfPieces) {
+  const double c = 0.37, root = std::sqrt(1.0 - 4.0 * (0.8 - c) / 1.8);
+  const double expect[2] = {(1.0 - root) / 2.0, (1.0 + root) / 2.0};
+  Bspline* plane = BuildFunctionPatch([](double, double) { return 0.0; });
+  for (const double scale : {1.0, 1e-6, 1e6}) {
+    for (int dim : {3, 2}) {
+      if (dim == 2 && scale != 1.0) continue;
+      std::vector<double> arch = {0, 0.8, 1.0 / 3, 0.2, 2.0 / 3, 0.2, 1, 0.8}, line = {0, c, 1.0 / 3, c, 2.0 / 3, c, 1, c};
+      Bspline *a, *b;
+      if (dim == 3) {
+        for (auto* v : {&arch, &line})
+          for (size_t i = v->size() / 2; i-- > 0;) v->insert(v->begin() + 2 * i + 2, 0.0);
+        a = BuildCurve(3, 3, arch);
+        b = BuildCurve(3, 3, line);
+        const double none[3] = {0, 0, 0};
+        Move(a, scale, none);
+        Move(b, scale, none);
+      } else {
+        a = BuildCurveOnSurface(plane, 3, arch);
+        b = BuildCurveOnSurface(plane, 3, line);
+      }
+      std::vector<Meeting> m = Meetings(a, b);
+      ASSERT_EQ(m.size(), 2u) << scale << " " << dim;
+      std::sort(m.begin(), m.end(), [](const Meeting& x, const Meeting& y) { return x.t1 < y.t1; });
+      for (int i = 0; i < 2; ++i) {
+        EXPECT_NEAR(m[i].t1, expect[i], 1e-12);
+        EXPECT_NEAR(m[i].t2, expect[i], 1e-12);
+      }
+      if (dim == 3) {
+        FreeBspline(a);
+        FreeBspline(b);
+      }
+    }
+  }
+  // Two graphs crossing twice within one pair of Greville intervals whose neighbours' exact boxes
+  // stay apart (a search that stops at one meeting per pair lists 3 of 4 and 5 of 6).
+  const std::vector<double> ys[2][2] = {
+      {{0.39189809676742487, 0.55737382282452941, 0.49195151521290253, 0.25784868961277019, 0.57559545415987146,
+        0.3065586735087939, 0.71254802689612928, 0.61676123446888265, 0.56703835918515688, 0.55084470526295393,
+        0.41133957102618313},
+       {0.53106583570376675, 0.49002679595982479, 0.5209841626981665, 0.47842086312403509, 0.50028561170126418,
+        0.50802451864344433, 0.52404296459787947, 0.57142202670456632, 0.49267747003490886, 0.50285823815553476}},
+      {{0.74529295583310784, 0.29506275701026091, 0.59089951828119514, 0.55177869259861767, 0.2323941732705653,
+        0.7428299939119507, 0.56435387299210604, 0.29085379675124579, 0.46490393894631132},
+       {0.42429062053577371, 0.54378371379536705, 0.49625545976850943, 0.55546477399576921, 0.51419088842612548,
+        0.55352316114546884, 0.50404050105809739, 0.46069696700903706, 0.51432506019545987, 0.54543336645684937,
+        0.42527447463902712}}};
+  for (const auto& y : ys) {
+    BsplineKeeper keep;
+    Bspline* a = keep(BuildCurve(3, 3, GraphPoints(y[0], 3)));
+    Bspline* b = keep(BuildCurve(3, 3, GraphPoints(y[1], 3)));
+    const int k = GraphCrossings(a, b);
+    ASSERT_GT(k, 3);
+    EXPECT_EQ(int(Meetings(a, b).size()), k);
+    EXPECT_EQ(int(Meetings(BuildCurveOnSurface(plane, 3, GraphPoints(y[0], 2)), BuildCurveOnSurface(plane, 3, GraphPoints(y[1], 2))).size()), k);
+  }
+  FreeBspline(plane);
+}
+
 // Seeded pairs of cubic graphs crossing transversally: as many meetings as crossings, each a
 // true meeting; the same parameters when scaled and shifted; and the same meetings found for
 // the curves in a parameter plane as for the curves in z = 0 in space.
