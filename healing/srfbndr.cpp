@@ -2013,6 +2013,92 @@ int NewAverageBndrTopoCornerNormals(BndrStruct* bs, int corner) {
   return 0;
 }
 
+namespace {
+
+// A corner's end slots: one per side of every edge there (every edge paired, at most
+// kCornerSlots of them), with the surface on that side.
+constexpr int kCornerSlots = 16;
+struct CornerSlot {
+  EdgeInfoStruct* e;
+  int slot, other, srf;
+};
+
+// Angle by which the end of a seam may rise at a corner before the corner's tangents are laid
+// into one plane (degrees): the heal's slack for a crease is a degree.
+constexpr double kCornerRise = 0.5;
+
+// Where three or more creases meet (seams beyond the angle limit, closed in position only),
+// each surface's normal at the corner follows, once the seams close, from the end tangents of
+// its two seams alone. With each seam's own common tangent, the two halves of a grid line
+// through a jittered corner end (to first order) with one angle there, so the half that began
+// flatter rises: by more than a degree on rough grids, whose surfaces then stepped back and
+// left their seams open. Where that would happen, every seam's end tangent is laid into the
+// plane of the surfaces' mean normal, which all of them then share at the corner, and no end
+// rises. Where the seams' tangents keep the surfaces' normals (a fold through the corner, two
+// folds crossing, the corner of a box) they stay as they are.
+int FlattenCreaseCorner(BndrStruct* bs, int corner) {
+  const CornerInfoStruct* ci = &bs->corners[corner];
+  if (!ci->edgeIds || ci->nEdge < 3) return 0;
+  CornerSlot slots[kCornerSlots];
+  int n = 0, creases = 0;
+  for (int k = 0; k < ci->nEdge; ++k) {
+    const int id = ci->edgeIds[k];
+    if (id < 0 || id >= bs->nEdge) return -2;
+    EdgeInfoStruct* e = &bs->edges[id];
+    if (!IsPaired(e) || IsOuterFixedBndrEdge(e) || IsTrim(e->infoA) || IsTrim(e->infoB) || e->infoA->fixed ||
+        e->infoB->fixed)
+      return 0;
+    int a = -1, b = -1;
+    if (GetBndrEdgeAdjSrfIds(e, &a, &b) != 0) return 0;
+    creases += e->continuity == 0;
+    for (int end = 0; end < 2; ++end) {
+      if ((end == 0 ? e->corner0 : e->corner1) != corner) continue;
+      if (n + 2 > kCornerSlots) return 0;
+      const int sa = BndrSlot(0, end), sb = MatchSlot(e, end);
+      slots[n++] = {e, sa, sb, a};
+      slots[n++] = {e, sb, sa, b};
+    }
+  }
+  if (creases < 3) return 0;
+  // Each surface's normal from its two end tangents, turned to the side of its own normal.
+  double m[kCornerSlots][3];
+  for (int i = 0; i < n; ++i) {
+    const double* own = slots[i].e->nrm[slots[i].slot];
+    int j = 0;
+    while (j < n && (j == i || slots[j].srf != slots[i].srf)) ++j;
+    if (j == n || VecSize3(own) < kTiny) return 0;
+    double c[3];
+    cross_product(slots[i].e->tan[slots[i].slot], slots[j].e->tan[slots[j].slot], c);
+    if (UnitOrZero(c, m[i]) < kTiny) return 0;
+    if (VecDotProd3(m[i], own) < 0.0)
+      for (double& x : m[i]) x = -x;
+  }
+  bool rises = false;
+  for (int i = 0; i < n && !rises; ++i) {
+    const CornerSlot& s = slots[i];  // slots i and i ^ 1 are the two sides of one edge end
+    rises = FoldedAngle(m[i], m[i ^ 1]) > FoldedAngle(s.e->nrm[s.slot], s.e->nrm[s.other]) + kCornerRise;
+  }
+  if (!rises) return 0;
+  double sum[3] = {0, 0, 0}, ref[3], N[3];
+  int cnt = 0;
+  UnitOrZero(slots[0].e->nrm[slots[0].slot], ref);
+  for (int i = 0; i < n; ++i) AddOneNormalizedVecToSumVec(ref, slots[i].e->nrm[slots[i].slot], sum, &cnt);
+  if (cnt == 0 || UnitOrZero(sum, N) < kTiny) return 0;
+  for (int i = 0; i < n; ++i) {
+    double* t = slots[i].e->tan[slots[i].slot];
+    double* nr = slots[i].e->nrm[slots[i].slot];
+    double p[3];
+    if (VecSize3(t) < kTiny || !ProjectUnit(t, N, p)) continue;
+    SetUnitVecOnSameSide(t, p);
+    // Each side keeps its orientation.
+    const double sgn = VecDotProd3(nr, N) < 0.0 ? -1.0 : 1.0;
+    for (int k = 0; k < 3; ++k) nr[k] = sgn * N[k];
+  }
+  return 0;
+}
+
+}  // namespace
+
 // ---- whole set-up -----------------------------------------------------------------------------------
 
 int SetUpBndrEdgeCornerGeometry(BndrStruct* bs) {
@@ -2029,6 +2115,8 @@ int SetUpBndrEdgeCornerGeometry(BndrStruct* bs) {
     if (ProjectBndrEdgeEndTangents(&bs->edges[i]) != 0) return -2;
     if (SetG1EdgeWithtrimCurveEndTangents(&bs->edges[i]) != 0) return -2;
   }
+  for (int c = 0; c < bs->nCorner; ++c)
+    if (FlattenCreaseCorner(bs, c) != 0) return -2;
   for (int c = 0; c < bs->nCrv; ++c)
     if (ModifyBndrCrvG0EdgesEndTangents(bs, c) != 0) return -2;
   if (SetAllEdgesNubVals(bs) != 0) return -2;

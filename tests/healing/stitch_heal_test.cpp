@@ -1,6 +1,7 @@
 // The heal against a stored topology: gaps measured independently of the kernel after the
 // stitch, structure kept, held and fixed geometry left alone, failures reported per side.
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "foundation/makemat.h"
@@ -223,6 +224,50 @@ TEST_F(StitchHeal, CreaseThroughAVertexKeepsItsAngleWhileItsSeamsClose) {
     } else {
       EXPECT_LT(angle, 0.55) << k;
     }
+  }
+}
+
+// A 2 x 2 grid whose shared boundary rows are jittered, each copy by its own offsets (0.01 in
+// z, 0.002 in x and y): four creases meet at the centre vertex, where the copies' twists
+// disagree. Closed with each seam's own end tangent there, the two halves of a grid line
+// through the vertex would end with one angle at it, the flatter half rising and its surfaces
+// stepping back (three seams stayed open); with the tangents in one plane all four close, none
+// steeper by more than a degree.
+TEST_F(StitchHeal, CreasesMeetingAtAJitteredVertexClose) {
+  Group g;
+  std::mt19937 rng(2);
+  std::uniform_real_distribution<double> jitter(-1.0, 1.0);
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 2; ++i) {
+      PatchOptions o = {3, 3, 6, 6};
+      o.x0 = i, o.x1 = i + 1.0, o.y0 = j, o.y1 = j + 1.0;
+      Bspline* s = g.Add(BuildFunctionPatch(Smooth, o));
+      // The shared rows: column 5 (u-max) or 0 (u-min), row 5 (v-max) or 0 (v-min).
+      for (int k = 0; k < 6; ++k)
+        for (const auto& [r, c] : {std::pair{k, i == 0 ? 5 : 0}, std::pair{j == 0 ? 5 : 0, k}}) {
+          s->X[r][c] += 0.002 * jitter(rng);
+          s->Y[r][c] += 0.002 * jitter(rng);
+          s->Z[r][c] += 0.01 * jitter(rng);
+        }
+    }
+  ASSERT_EQ(MakeTopologyZK(g.data(), 4, kMaxGap, kMaxAngle), 0);
+  const int seams[4][4] = {{0, 3, 1, 1}, {2, 3, 3, 1}, {0, 4, 2, 2}, {1, 4, 3, 2}};
+  double angle0[4];
+  for (int k = 0; k < 4; ++k) {
+    const int* s = seams[k];
+    double gap = 0.0;
+    RefEdgeMeasures(g.srfs[s[0]], s[1], g.srfs[s[2]], s[3], &gap, &angle0[k]);
+    ASSERT_GT(gap, 0.005) << k;
+    ASSERT_GT(angle0[k], kMaxAngle) << k;
+  }
+  std::vector<int> fixed(4, 0);
+  ASSERT_EQ(HealTopologyZK(g.data(), 4, fixed.data(), -1, 1, kHealGap, 0.5, 1, result_), 0);
+  for (int k = 0; k < 4; ++k) {
+    const int* s = seams[k];
+    double gap = 0.0, angle = 0.0;
+    RefEdgeMeasures(g.srfs[s[0]], s[1], g.srfs[s[2]], s[3], &gap, &angle);
+    EXPECT_LT(gap, kHealGap) << k;
+    EXPECT_LT(angle, angle0[k] + 1.0) << k;
   }
 }
 
