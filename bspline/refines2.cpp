@@ -459,6 +459,8 @@ int ClosestPairOfCurves(const Curve3View& c1, const Curve3View& c2, double* t1, 
         s[0] = (b[0] * m22 - a12 * b[1]) / det;
         s[1] = (m11 * b[1] - a12 * b[0]) / det;
       }
+      // A step at round-off of the ranges gains nothing: the pair has converged.
+      if (std::fabs(s[0]) <= kStepRound * range[0] && std::fabs(s[1]) <= kStepRound * range[1]) break;
       for (int k = 0; k < 2; ++k) {
         next[k] = t[k] + s[k];
         ClampRefinerParam(next[k], lo[k], hi[k]);

@@ -228,7 +228,11 @@ int Candidate(Search& s, const CrvSubdivNode* A, const CrvSubdivNode* B) {
     for (int h = 0; h < 2; ++h) {
       int first = (side == 0 ? s.a.curve : s.b.curve)->degreeU;
       ExactBox(side == 0 ? s.a : s.b, ends[side][h], ends[side][h + 1], &first, boxes[side][h]);
-      GrowBoxForOverlap(boxes[side][h], s.size);
+      // The boxes are exact: round-off is all the margin they need.
+      for (int q = 0; q < 3; ++q) {
+        boxes[side][h][q] -= 1e-12 * s.size;
+        boxes[side][h][q + 3] += 1e-12 * s.size;
+      }
     }
   for (int ha = 0; ha < 2; ++ha)
     for (int hb = 0; hb < 2; ++hb) {
@@ -450,6 +454,7 @@ int RefineCurve2IntersectionPoint(Bspline* curve1, Bspline* curve2, double* t1, 
     // Parallel tangents (to 1e-10 in the sine of their angle) leave the step undefined.
     if (!(std::fabs(det) >= 1e-10 * std::hypot(A[1][0], A[1][1]) * std::hypot(B[1][0], B[1][1]))) break;
     const double s[2] = {(dy * B[1][0] - dx * B[1][1]) / det, (dy * A[1][0] - dx * A[1][1]) / det};
+    if (std::fabs(s[0]) / range[0] + std::fabs(s[1]) / range[1] <= 1e-14) break;  // converged
     double next[2], fNext = f, factor = 1.0;
     bool accepted = false;
     for (int h = 0; h < 60 && !accepted; ++h, factor *= 0.5) {
