@@ -161,56 +161,6 @@ static int FindXorYIntersectCurve2Run(Bspline* crv, double value, int useU, doub
   return met ? 0 : -2;
 }
 
-static int RefineCurve2IntersectRun(Bspline* crv1, Bspline* crv2, double* t1, double* t2, double* distSq,
-                          int iterations) {
-  ClampRefinerParam(*t1, crv1->umin, crv1->umax);
-  ClampRefinerParam(*t2, crv2->umin, crv2->umax);
-  double prevDist = 0.0, prev1 = *t1, prev2 = *t2;
-  bool retreated = false;
-  for (int it = 0; it < iterations; ++it) {
-    double uv1[3], d1[3], c1[3], uv2[3], d2[3], c2[3];
-    EvalCurve2(crv1, *t1, uv1, d1, c1);
-    EvalCurve2(crv2, *t2, uv2, d2, c2);
-    double dsq = DistSq3(c1, c2);
-    *distSq = dsq;
-    if (dsq < 1e-14) return 0;
-
-    if (it > 0 && dsq > prevDist) {
-      if (retreated) {
-        *t1 = prev1;
-        *t2 = prev2;
-        *distSq = prevDist;
-        return 0;
-      }
-      // Back off towards the previous pair; at the previous pair the distance is prevDist, so
-      // the halving ends, and 64 halvings reach it in floating point.
-      for (int h = 0; h < 64 && dsq > prevDist + 1e-10; ++h) {
-        *t1 = (*t1 + prev1) / 2.0;
-        *t2 = (*t2 + prev2) / 2.0;
-        EvalCurve2(crv1, *t1, uv1, d1, c1);
-        EvalCurve2(crv2, *t2, uv2, d2, c2);
-        dsq = DistSq3(c1, c2);
-      }
-      *distSq = dsq;
-      if (std::fabs(*t1 - prev1) < 1e-6 && std::fabs(*t2 - prev2) < 1e-6) return 0;
-      retreated = true;
-    }
-    prevDist = dsq;
-    prev1 = *t1;
-    prev2 = *t2;
-
-    // Newton step in the parameter plane: C1 + a T1 = C2 + b T2.
-    const double det = d2[0] * d1[1] - d2[1] * d1[0];
-    // Parallel (or vanishing) tangents leave the step undefined: stop rather than jump.
-    if (!(std::fabs(det) > 1e-10 * std::hypot(d1[0], d1[1]) * std::hypot(d2[0], d2[1]))) return -2;
-    const double dx = uv2[0] - uv1[0], dy = uv2[1] - uv1[1];
-    *t1 += (d2[0] * dy - d2[1] * dx) / det;
-    *t2 += (dy * d1[0] - d1[1] * dx) / det;
-    ClampRefinerParam(*t1, crv1->umin, crv1->umax);
-    ClampRefinerParam(*t2, crv2->umin, crv2->umax);
-  }
-  return -2;
-}
 
 static int NewRefineSrfSrfIntrPointRun(Bspline* srf1, Bspline* srf2, double* u1, double* v1, double* u2,
                              double* v2, double P[3], int iterations, int* clamped, double tol) {
@@ -273,12 +223,93 @@ int FindXorYIntersectCurve2(Bspline* crv, double value, int useU, double point[2
   return r == 0 && AllFinite({point[0], point[1], *t, *residual}) ? 0 : -2;
 }
 
+int RefinePlaneCurvesCrossing(Bspline* crv1, Bspline* crv2, double* t1, double* t2, double* distSq,
+                              int iterations, int throughOwner) {
+  // Method: Newton on C1(t1) = C2(t2) in the parameter plane, each step halved until the
+  // squared gap falls (the gap measured through an owner when asked), clamped to the ranges;
+  // iterations is the least count, after it the iteration goes on while the step shrinks, and
+  // it ends at a step of 1e-14 of the parameter ranges or a gap at round-off of the curves' size.
+  Bspline* c[2] = {crv1, crv2};
+  double t[2] = {*t1, *t2}, range[2], size = 0.0;
+  for (int k = 0; k < 2; ++k) {
+    ClampRefinerParam(t[k], c[k]->umin, c[k]->umax);
+    range[k] = c[k]->umax > c[k]->umin ? c[k]->umax - c[k]->umin : 1.0;
+    if (throughOwner) {
+      size = std::fmax(size, ControlPointDiagonal(c[k]));
+      continue;
+    }
+    double lo[2] = {kEmptyBoxBound, kEmptyBoxBound}, hi[2] = {-kEmptyBoxBound, -kEmptyBoxBound};
+    for (int i = 0; i < NumCtrlU(c[k]); ++i) {
+      const double x[2] = {c[k]->X[0][i], c[k]->Y[0][i]};
+      for (int q = 0; q < 2; ++q) {
+        lo[q] = std::fmin(lo[q], x[q]);
+        hi[q] = std::fmax(hi[q], x[q]);
+      }
+    }
+    size = std::fmax(size, std::hypot(hi[0] - lo[0], hi[1] - lo[1]));
+  }
+  const double roundSq = (1e-15 * size) * (1e-15 * size);
+  double uv[2][3], d[2][3], p[2][3];
+  auto gap = [&](const double at[2]) {
+    for (int k = 0; k < 2; ++k) {
+      if (throughOwner) {
+        EvalCurve2(c[k], at[k], uv[k], d[k], p[k]);
+        continue;
+      }
+      const int du[2] = {0, 1}, dv[2] = {0, 0};
+      double out[2][3];
+      EvalPointOnGeometryM(c[k], at[k], 0.0, du, dv, 2, 0, out);
+      for (int q = 0; q < 3; ++q) {
+        uv[k][q] = out[0][q];
+        d[k][q] = out[1][q];
+        p[k][q] = q < 2 ? out[0][q] : 0.0;
+      }
+    }
+    return DistSq3(p[0], p[1]);
+  };
+  double f = gap(t), lastStep = 4.0;
+  const int bound = iterations > 200 ? iterations : 200;
+  for (int it = 0; it < bound && f > roundSq; ++it) {
+    const double dx = uv[1][0] - uv[0][0], dy = uv[1][1] - uv[0][1];
+    const double det = d[1][0] * d[0][1] - d[1][1] * d[0][0];
+    // Parallel (or vanishing) tangents leave the step undefined: stop rather than jump.
+    if (!(std::fabs(det) > 1e-10 * std::hypot(d[0][0], d[0][1]) * std::hypot(d[1][0], d[1][1]))) break;
+    const double s[2] = {(d[1][0] * dy - d[1][1] * dx) / det, (dy * d[0][0] - d[0][1] * dx) / det};
+    if (std::fabs(s[0]) / range[0] + std::fabs(s[1]) / range[1] <= 1e-14) break;  // converged
+    double next[2], fNext = f, factor = 1.0;
+    bool accepted = false;
+    for (int h = 0; h < 60 && !accepted; ++h, factor *= 0.5) {
+      for (int k = 0; k < 2; ++k) {
+        next[k] = t[k] + factor * s[k];
+        ClampRefinerParam(next[k], c[k]->umin, c[k]->umax);
+      }
+      fNext = gap(next);
+      accepted = fNext < f;
+    }
+    if (!accepted) {
+      gap(t);  // the derivatives at the pair kept
+      break;
+    }
+    const double step = std::fabs(next[0] - t[0]) / range[0] + std::fabs(next[1] - t[1]) / range[1];
+    t[0] = next[0];
+    t[1] = next[1];
+    f = fNext;
+    if (step <= 1e-14 || (it + 1 >= iterations && step >= lastStep)) break;
+    lastStep = step;
+  }
+  *t1 = t[0];
+  *t2 = t[1];
+  *distSq = f;
+  // Converged: a gap below 1e-7 of the curves' size (the squared 1e-14 at unit size).
+  return f <= (1e-7 * size) * (1e-7 * size) ? 0 : -2;
+}
+
 int RefineCurve2Intersect(Bspline* crv1, Bspline* crv2, double* t1, double* t2, double* distSq,
                           int iterations) {
   if (!SoundCurve2(crv1) || !SoundCurve2(crv2) || crv1->kind != 1 || crv2->kind != 1 ||
       crv1->dimension != 2 || crv2->dimension != 2 || !AllFinite({*t1, *t2}))
     return -2;
-  const int r = RefineCurve2IntersectRun(crv1, crv2, t1, t2, distSq, iterations);
+  const int r = RefinePlaneCurvesCrossing(crv1, crv2, t1, t2, distSq, iterations, 1);
   return r == 0 && AllFinite({*t1, *t2, *distSq}) ? 0 : -2;
 }
 

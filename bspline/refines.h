@@ -34,10 +34,18 @@ int FindXorYIntersectCurve2(Bspline* crv, double value, int useU, double point[2
                             double* residual, int iterations);
 
 // Crossing of two parameter-plane curves; distances measured in 3D through an owner surface
-// where a curve has one. 0 converged (or no further progress), -2 otherwise, including
-// parallel tangents.
+// where a curve has one. Newton in the plane, safeguarded: each step halved until the gap
+// falls, clamped to the ranges, iterations the least count (it goes on while the step shrinks,
+// to round-off). 0 when the gap ends below 1e-7 of the curves' size, -2 otherwise (parallel
+// tangents, no crossing near).
 int RefineCurve2Intersect(Bspline* crv1, Bspline* crv2, double* t1, double* t2, double* distSq,
                           int iterations);
+
+// RefineCurve2Intersect's iteration without its input checks: the gap measured through an
+// owner when throughOwner is nonzero, else in the parameter plane (the size then being the
+// curves' parameter-plane size). 0 met, -2 otherwise.
+int RefinePlaneCurvesCrossing(Bspline* crv1, Bspline* crv2, double* t1, double* t2, double* distSq,
+                              int iterations, int throughOwner);
 
 // A point P on the intersection of two surfaces from the parameters of both (in/out);
 // clamped is set to 1 whenever a parameter had to be clamped. 0 when the surface points meet

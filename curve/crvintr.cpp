@@ -413,71 +413,12 @@ double FindCurve3DLength(Bspline* curve) {
 
 int RefineCurve2IntersectionPoint(Bspline* curve1, Bspline* curve2, double* t1, double* t2,
                                   double* gapSq, int maxIter) {
-  // Method: Newton on C1(t1) = C2(t2) in the parameter plane, each step halved until the
-  // squared gap falls and clamped to the ranges; maxIter is the least number of iterations,
-  // after it the iteration goes on while the step shrinks, and it ends at a step below 1e-14 of
-  // the parameter range or a gap at round-off. Converged means a gap below kMeetingGap of the
-  // curves' size.
-  Bspline* c[2] = {curve1, curve2};
-  double t[2] = {*t1, *t2}, range[2], size = 0.0;
-  for (int k = 0; k < 2; ++k) {
-    ClampRefinerParam(t[k], c[k]->umin, c[k]->umax);
-    range[k] = c[k]->umax > c[k]->umin ? c[k]->umax - c[k]->umin : 1.0;
-    double lo[2] = {kEmptyBoxBound, kEmptyBoxBound}, hi[2] = {-kEmptyBoxBound, -kEmptyBoxBound};
-    for (int i = 0; i < NumCtrlU(c[k]); ++i) {
-      const double x[2] = {c[k]->X[0][i], c[k]->Y[0][i]};
-      for (int q = 0; q < 2; ++q) {
-        lo[q] = std::fmin(lo[q], x[q]);
-        hi[q] = std::fmax(hi[q], x[q]);
-      }
-    }
-    size = std::fmax(size, std::hypot(hi[0] - lo[0], hi[1] - lo[1]));
+  // The safeguarded Newton iteration of the parameter plane, the gap measured there; it meets at
+  // kMeetingGap of the curves' size, as the subdivision does.
+  if (maxIter < 1) {
+    ClampRefinerParam(*t1, curve1->umin, curve1->umax);
+    ClampRefinerParam(*t2, curve2->umin, curve2->umax);
+    return -2;
   }
-  *t1 = t[0];
-  *t2 = t[1];
-  if (maxIter < 1) return -2;
-  const double meetSq = (kMeetingGap * size) * (kMeetingGap * size);
-  const double roundSq = (1e-15 * size) * (1e-15 * size);
-  const int du[2] = {0, 1}, dv[2] = {0, 0};
-  double A[2][3], B[2][3];
-  auto gap = [&](const double at[2]) {
-    EvalPointOnGeometryM(curve1, at[0], 0.0, du, dv, 2, 0, A);
-    EvalPointOnGeometryM(curve2, at[1], 0.0, du, dv, 2, 0, B);
-    const double dx = B[0][0] - A[0][0], dy = B[0][1] - A[0][1];
-    return dx * dx + dy * dy;
-  };
-  double f = gap(t), lastStep = range[0] + range[1];
-  const int bound = maxIter > 200 ? maxIter : 200;
-  for (int it = 0; it < bound && f > roundSq; ++it) {
-    const double dx = B[0][0] - A[0][0], dy = B[0][1] - A[0][1];
-    const double det = B[1][0] * A[1][1] - B[1][1] * A[1][0];
-    // Parallel tangents (to 1e-10 in the sine of their angle) leave the step undefined.
-    if (!(std::fabs(det) >= 1e-10 * std::hypot(A[1][0], A[1][1]) * std::hypot(B[1][0], B[1][1]))) break;
-    const double s[2] = {(dy * B[1][0] - dx * B[1][1]) / det, (dy * A[1][0] - dx * A[1][1]) / det};
-    if (std::fabs(s[0]) / range[0] + std::fabs(s[1]) / range[1] <= 1e-14) break;  // converged
-    double next[2], fNext = f, factor = 1.0;
-    bool accepted = false;
-    for (int h = 0; h < 60 && !accepted; ++h, factor *= 0.5) {
-      for (int k = 0; k < 2; ++k) {
-        next[k] = t[k] + factor * s[k];
-        ClampRefinerParam(next[k], c[k]->umin, c[k]->umax);
-      }
-      fNext = gap(next);
-      accepted = fNext < f;
-    }
-    if (!accepted) {
-      gap(t);  // the points at the kept pair, for a caller reading nothing more
-      break;
-    }
-    const double step = std::fabs(next[0] - t[0]) / range[0] + std::fabs(next[1] - t[1]) / range[1];
-    t[0] = next[0];
-    t[1] = next[1];
-    f = fNext;
-    if (step <= 1e-14 || (it + 1 >= maxIter && step >= lastStep)) break;
-    lastStep = step;
-  }
-  *t1 = t[0];
-  *t2 = t[1];
-  *gapSq = f;
-  return f <= meetSq ? 0 : -2;
+  return RefinePlaneCurvesCrossing(curve1, curve2, t1, t2, gapSq, maxIter, 0);
 }

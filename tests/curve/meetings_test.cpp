@@ -1,13 +1,14 @@
 // Meetings of curves against closed forms and invariances: a line through a circle and two
 // circles meet where the textbook says; scaled by 1e-6 .. 1e6 and translated, the same curves
 // give the same meetings with the same parameters; 3D curves in z = 0 and the same curves in a
-// parameter plane give the same meetings; the closest-pair refiners reach a crossing from
-// starts a few percent of the curves' size away.
+// parameter plane give the same meetings; the closest-pair and crossing refiners reach a crossing
+// from starts a few percent of the curves' size away.
 #include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
 
+#include "bspline/refines.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "curve/cintsct.h"
@@ -314,13 +315,20 @@ TEST_F(CurveMeetingsTest, RefinersReachACrossingFromPerturbedStarts) {
     EXPECT_NEAR(t1, t0, 1e-12) << tried;
     EXPECT_NEAR(t2, 0.5, 1e-12) << tried;
 
-    Bspline* flat = keep(BuildFunctionPatch([](double, double) { return 0.0; }));
+    // A gently curved owner over a domain holding both curves: the gap is measured on it.
+    Bspline* flat = keep(BuildFunctionPatch([](double x, double y) { return 0.2 * x * y; },
+                                            {.x0 = -1, .x1 = 2, .y0 = -1, .y1 = 2, .umin = -1, .umax = 2, .vmin = -1, .vmax = 2}));
     Bspline* a2 = BuildCurveOnSurface(flat, 3, GraphPoints(ya, 2));
     Bspline* l2 = BuildCurveOnSurface(flat, 3, {A[0], A[1], (2 * A[0] + B[0]) / 3, (2 * A[1] + B[1]) / 3,
                                                 (A[0] + 2 * B[0]) / 3, (A[1] + 2 * B[1]) / 3, B[0], B[1]});
     t1 = t0 + Off(rng);
     t2 = 0.5 + Off(rng);
     ASSERT_EQ(RefineCurve2IntersectionPoint(a2, l2, &t1, &t2, &dsq, 30), 0);
+    EXPECT_NEAR(t1, t0, 1e-12) << tried;
+    EXPECT_NEAR(t2, 0.5, 1e-12) << tried;
+    t1 = t0 + Off(rng);
+    t2 = 0.5 + Off(rng);
+    ASSERT_EQ(RefineCurve2Intersect(a2, l2, &t1, &t2, &dsq, 10), 0);
     EXPECT_NEAR(t1, t0, 1e-12) << tried;
     EXPECT_NEAR(t2, 0.5, 1e-12) << tried;
   }
