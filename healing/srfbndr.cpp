@@ -2023,20 +2023,43 @@ struct CornerSlot {
   int slot, other, srf;
 };
 
-// Angle by which the end of a seam may rise at a corner before the corner's tangents are laid
-// into one plane (degrees): the heal's slack for a crease is a degree.
-constexpr double kCornerRise = 0.5;
+// Angles by which the end of a seam may rise at a corner before the seams' end tangents there
+// are turned towards one plane (degrees): round-off for a crease (where a little more slack
+// let some seams of a rough mixed-degree group rise at the corner and step back, open), the
+// smooth seams' slack of the heal's safety check for a smooth seam.
+constexpr double kCreaseCornerRise = 0.001;
+constexpr double kSmoothCornerRise = 0.01;
 
-// Where three or more creases meet (seams beyond the angle limit, closed in position only),
-// each surface's normal at the corner follows, once the seams close, from the end tangents of
-// its two seams alone. With each seam's own common tangent, the two halves of a grid line
-// through a jittered corner end (to first order) with one angle there, so the half that began
-// flatter rises: by more than a degree on rough grids, whose surfaces then stepped back and
-// left their seams open. Where that would happen, every seam's end tangent is laid into the
-// plane of the surfaces' mean normal, which all of them then share at the corner, and no end
-// rises. Where the seams' tangents keep the surfaces' normals (a fold through the corner, two
+// The surfaces' normals at a corner that the slots' end tangents t give (a surface's normal is
+// the product of its two end tangents there), each turned to the side of its slot's normal;
+// false where a surface's two tangents are parallel.
+bool CornerNormalsFromTangents(const CornerSlot* slots, int n, const double (*t)[3], double (*m)[3]) {
+  for (int i = 0; i < n; ++i) {
+    int j = 0;
+    while (j < n && (j == i || slots[j].srf != slots[i].srf)) ++j;
+    double c[3];
+    if (j == n) return false;
+    cross_product(t[i], t[j], c);
+    if (UnitOrZero(c, m[i]) < kTiny) return false;
+    if (VecDotProd3(m[i], slots[i].e->nrm[slots[i].slot]) < 0.0)
+      for (double& x : m[i]) x = -x;
+  }
+  return true;
+}
+
+// Where creases meet other seams at a corner (seams beyond the angle limit, closed in position
+// only), each surface's normal at the corner follows, once the seams close, from the end
+// tangents of its two seams alone. With each seam's own common tangent the ends need not keep
+// their angles: the two halves of a grid line through a jittered corner end (to first order)
+// with one angle there, so the half that began flatter rises (by more than a degree on rough
+// grids, whose surfaces then stepped back and left their seams open), and a smooth seam between
+// two creases kinks (0.57 degrees at a jittered vertex of valence 5). Where that would happen,
+// the end tangents are turned towards the plane of the surfaces' mean normal, just so far
+// (bisected) that no end rises beyond its slack; in that plane every surface has the same
+// normal. The turn scales each tangent's part along the mean normal, a linear map, so surfaces
+// whose tangents shared a plane (a smooth seam's sides) still share one. Where the seams' tangents keep the surfaces' normals (a fold through the corner, two
 // folds crossing, the corner of a box) they stay as they are.
-int FlattenCreaseCorner(BndrStruct* bs, int corner) {
+int TurnCornerTangentsTowardsOnePlane(BndrStruct* bs, int corner) {
   const CornerInfoStruct* ci = &bs->corners[corner];
   if (!ci->edgeIds || ci->nEdge < 3) return 0;
   CornerSlot slots[kCornerSlots];
@@ -2059,40 +2082,48 @@ int FlattenCreaseCorner(BndrStruct* bs, int corner) {
       slots[n++] = {e, sb, sa, b};
     }
   }
-  if (creases < 3) return 0;
-  // Each surface's normal from its two end tangents, turned to the side of its own normal.
-  double m[kCornerSlots][3];
-  for (int i = 0; i < n; ++i) {
-    const double* own = slots[i].e->nrm[slots[i].slot];
-    int j = 0;
-    while (j < n && (j == i || slots[j].srf != slots[i].srf)) ++j;
-    if (j == n || VecSize3(own) < kTiny) return 0;
-    double c[3];
-    cross_product(slots[i].e->tan[slots[i].slot], slots[j].e->tan[slots[j].slot], c);
-    if (UnitOrZero(c, m[i]) < kTiny) return 0;
-    if (VecDotProd3(m[i], own) < 0.0)
-      for (double& x : m[i]) x = -x;
-  }
-  bool rises = false;
-  for (int i = 0; i < n && !rises; ++i) {
-    const CornerSlot& s = slots[i];  // slots i and i ^ 1 are the two sides of one edge end
-    rises = FoldedAngle(m[i], m[i ^ 1]) > FoldedAngle(s.e->nrm[s.slot], s.e->nrm[s.other]) + kCornerRise;
-  }
-  if (!rises) return 0;
+  if (creases < 1) return 0;
+  // The mean normal, and each tangent split into its part in that plane and its part along it.
   double sum[3] = {0, 0, 0}, ref[3], N[3];
   int cnt = 0;
-  UnitOrZero(slots[0].e->nrm[slots[0].slot], ref);
+  if (UnitOrZero(slots[0].e->nrm[slots[0].slot], ref) < kTiny) return 0;
   for (int i = 0; i < n; ++i) AddOneNormalizedVecToSumVec(ref, slots[i].e->nrm[slots[i].slot], sum, &cnt);
   if (cnt == 0 || UnitOrZero(sum, N) < kTiny) return 0;
+  double inPlane[kCornerSlots][3], along[kCornerSlots];
   for (int i = 0; i < n; ++i) {
-    double* t = slots[i].e->tan[slots[i].slot];
-    double* nr = slots[i].e->nrm[slots[i].slot];
-    double p[3];
-    if (VecSize3(t) < kTiny || !ProjectUnit(t, N, p)) continue;
-    SetUnitVecOnSameSide(t, p);
-    // Each side keeps its orientation.
-    const double sgn = VecDotProd3(nr, N) < 0.0 ? -1.0 : 1.0;
-    for (int k = 0; k < 3; ++k) nr[k] = sgn * N[k];
+    const double* t = slots[i].e->tan[slots[i].slot];
+    along[i] = VecDotProd3(t, N);
+    for (int k = 0; k < 3; ++k) inPlane[i][k] = t[k] - along[i] * N[k];
+    if (VecSize3(inPlane[i]) < kTiny) return 0;
+  }
+  double t[kCornerSlots][3], m[kCornerSlots][3];
+  // Tangents with the part along N scaled by s (1: as they are, 0: in the plane), and whether
+  // with them some end rises beyond its slack (or a surface's tangents fall parallel).
+  auto rises = [&](double s) {
+    for (int i = 0; i < n; ++i) {
+      for (int k = 0; k < 3; ++k) t[i][k] = inPlane[i][k] + s * along[i] * N[k];
+      UnitOrZero(t[i], t[i]);
+    }
+    if (!CornerNormalsFromTangents(slots, n, t, m)) return true;
+    for (int i = 0; i < n; ++i) {
+      const CornerSlot& c = slots[i];  // slots i and i ^ 1 are the two sides of one edge end
+      const double slack = c.e->continuity >= 1 ? kSmoothCornerRise : kCreaseCornerRise;
+      if (FoldedAngle(m[i], m[i ^ 1]) > FoldedAngle(c.e->nrm[c.slot], c.e->nrm[c.other]) + slack) return true;
+    }
+    return false;
+  };
+  if (!rises(1.0)) return 0;
+  double lo = 0.0, hi = 1.0;
+  if (rises(lo)) return 0;
+  for (int it = 0; it < 30; ++it) {
+    const double mid = 0.5 * (lo + hi);
+    (rises(mid) ? hi : lo) = mid;
+  }
+  rises(lo);
+  // Each slot takes its tangent and its surface's normal from them.
+  for (int i = 0; i < n; ++i) {
+    Copy3(t[i], slots[i].e->tan[slots[i].slot]);
+    Copy3(m[i], slots[i].e->nrm[slots[i].slot]);
   }
   return 0;
 }
@@ -2116,7 +2147,7 @@ int SetUpBndrEdgeCornerGeometry(BndrStruct* bs) {
     if (SetG1EdgeWithtrimCurveEndTangents(&bs->edges[i]) != 0) return -2;
   }
   for (int c = 0; c < bs->nCorner; ++c)
-    if (FlattenCreaseCorner(bs, c) != 0) return -2;
+    if (TurnCornerTangentsTowardsOnePlane(bs, c) != 0) return -2;
   for (int c = 0; c < bs->nCrv; ++c)
     if (ModifyBndrCrvG0EdgesEndTangents(bs, c) != 0) return -2;
   if (SetAllEdgesNubVals(bs) != 0) return -2;

@@ -231,8 +231,8 @@ TEST_F(StitchHeal, CreaseThroughAVertexKeepsItsAngleWhileItsSeamsClose) {
 // z, 0.002 in x and y): four creases meet at the centre vertex, where the copies' twists
 // disagree. Closed with each seam's own end tangent there, the two halves of a grid line
 // through the vertex would end with one angle at it, the flatter half rising and its surfaces
-// stepping back (three seams stayed open); with the tangents in one plane all four close, none
-// steeper by more than a degree.
+// stepping back (three seams stayed open); with the tangents turned towards one plane all four
+// close, none steeper by more than a degree.
 TEST_F(StitchHeal, CreasesMeetingAtAJitteredVertexClose) {
   Group g;
   std::mt19937 rng(2);

@@ -124,18 +124,24 @@ TEST_F(HardGroups, MixedDegreesOtherKnotsNeverWorsenOrFold) {
   HealAndJudge(BuildMixedDegreeGroup(2, 0.0006), 0.8);
   HealAndJudge(BuildMixedDegreeGroup(5, 0.0006), 0.66);
 }
-TEST_F(HardGroups, RoughMixedDegreesNeverWorsenOrFold) { HealAndJudge(BuildMixedDegreeGroup(3, 0.003), 0.0); }
+TEST_F(HardGroups, RoughMixedDegreesCloseEverySeamNeverWorsenOrFold) {
+  const SampleGroup g = BuildMixedDegreeGroup(3, 0.003);
+  HealAndJudge(g, 0.0);
+  for (const SampleSeam& s : g.seams) EXPECT_LE(MeasureSeam(s, 80).maxGap, HealTargets{}.healGap + kGapRounding);
+}
 TEST_F(HardGroups, SmoothGridsHealEverySide) {
   HealAndJudge(BuildJitteredGrid(2, 6, 0.001, 1), 1.0);
   HealAndJudge(BuildJitteredGrid(3, 8, 0.001, 3), 1.0);
 }
 TEST_F(HardGroups, RoughGridNeverWorsensOrFolds) { HealAndJudge(BuildJitteredGrid(3, 6, 0.005, 1), 0.6); }
+// At a jittered vertex where creases meet smooth seams, the seams' end tangents turn towards
+// one plane as far as the smooth seams need: they reach the angle target there too.
 TEST_F(HardGroups, ValenceThreeVertexNeverWorsensOrFolds) {
-  HealAndJudge(BuildStarGroup(3, 0.005, 1), 0.0);
+  HealAndJudge(BuildStarGroup(3, 0.005, 1), 0.3);
   HealAndJudge(BuildStarGroup(3, 0.001, 3), 1.0);
 }
 TEST_F(HardGroups, ValenceFiveVertexNeverWorsensOrFolds) {
-  HealAndJudge(BuildStarGroup(5, 0.005, 2), 0.4);
+  HealAndJudge(BuildStarGroup(5, 0.005, 2), 0.5);
   HealAndJudge(BuildStarGroup(5, 0.001, 4), 1.0);
 }
 
