@@ -43,12 +43,10 @@ struct CurveSide {
   double* bez;  // homogeneous Bezier points of span s at row s - degree; null: no hull boxes
 };
 
-// Box of the curve over [lo, hi] within one polynomial piece, whose Bezier control points
-// (homogeneous, p + 1 rows of 4) are bez over [k0, k1]: de Casteljau cuts the piece at hi and
-// the left part at lo, and by the convex hull property the cut piece's control points bound it
-// (weights positive). Exact and without sampling.
-void SubPieceBox(const double* bez, int p, double k0, double k1, double lo, double hi, double box[6]) {
-  double d[kMaxSplineDegree + 1][4];
+// Bezier control points d (homogeneous) of the curve over [lo, hi] within one polynomial piece,
+// whose Bezier control points (p + 1 rows of 4) are bez over [k0, k1]: de Casteljau cuts the
+// piece at hi and the left part at lo.
+void SubPiece(const double* bez, int p, double k0, double k1, double lo, double hi, double d[][4]) {
   for (int j = 0; j <= p; ++j)
     for (int q = 0; q < 4; ++q) d[j][q] = bez[4 * j + q];
   const double u1 = (hi - k0) / (k1 - k0);
@@ -61,6 +59,13 @@ void SubPieceBox(const double* bez, int p, double k0, double k1, double lo, doub
     for (int r = 1; r <= p; ++r)
       for (int j = 0; j <= p - r; ++j)
         for (int q = 0; q < 4; ++q) d[j][q] = (1.0 - u0) * d[j][q] + u0 * d[j + 1][q];
+}
+
+// Box of the curve over [lo, hi] within one piece: by the convex hull property the cut piece's
+// control points bound it (weights positive). Exact and without sampling.
+void SubPieceBox(const double* bez, int p, double k0, double k1, double lo, double hi, double box[6]) {
+  double d[kMaxSplineDegree + 1][4];
+  SubPiece(bez, p, k0, k1, lo, hi, d);
   for (int j = 0; j <= p; ++j)
     for (int q = 0; q < 3; ++q) {
       const double x = d[j][q] / d[j][3];
@@ -84,6 +89,45 @@ void ExactBox(const CurveSide& c, double a, double b, int* first, double box[6])
     if (k[s] < k[s + 1] && lo <= hi) SubPieceBox(c.bez + 4 * (p + 1) * (s - p), p, k[s], k[s + 1], lo, hi, box);
   }
 }
+
+// A circular cone holding every tangent of a non-rational curve over [a, b]: the derivative of
+// a Bezier piece is a positive combination of its hodograph vectors (the differences of its
+// control points), so their directions bound it. False when there is none narrower than a
+// half space (or the curve is rational).
+bool TangentCone(const CurveSide& c, double a, double b, double axis[3], double* halfAngle) {
+  if (c.curve->rational) return false;
+  const int p = c.curve->degreeU, n = c.n;
+  const double* k = c.curve->knotsU;
+  double h[4 * kMaxSplineDegree][3];
+  int nh = 0;
+  for (int s = p; s < n && k[s] <= b; ++s) {
+    const double lo = a > k[s] ? a : k[s], hi = b < k[s + 1] ? b : k[s + 1];
+    if (!(k[s] < k[s + 1]) || !(lo < hi)) continue;
+    if (nh + p > 4 * kMaxSplineDegree) return false;
+    double d[kMaxSplineDegree + 1][4];
+    SubPiece(c.bez + 4 * (p + 1) * (s - p), p, k[s], k[s + 1], lo, hi, d);
+    for (int j = 0; j < p; ++j) {
+      const double v[3] = {d[j + 1][0] - d[j][0], d[j + 1][1] - d[j][1], d[j + 1][2] - d[j][2]};
+      const double len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+      if (!(len > 0.0)) continue;  // a vanishing difference adds no direction
+      for (int q = 0; q < 3; ++q) h[nh][q] = v[q] / len;
+      ++nh;
+    }
+  }
+  if (nh == 0) return false;
+  for (int q = 0; q < 3; ++q) axis[q] = 0.0;
+  for (int i = 0; i < nh; ++i)
+    for (int q = 0; q < 3; ++q) axis[q] += h[i][q];
+  const double len = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+  if (!(len > 0.0)) return false;
+  double cosHalf = 1.0;
+  for (int q = 0; q < 3; ++q) axis[q] /= len;
+  for (int i = 0; i < nh; ++i) cosHalf = std::fmin(cosHalf, h[i][0] * axis[0] + h[i][1] * axis[1] + h[i][2] * axis[2]);
+  if (!(cosHalf > 0.0)) return false;
+  *halfAngle = std::acos(std::fmin(cosHalf, 1.0));
+  return true;
+}
+
 
 // Weights not all positive void the convex hull property: then every piece is boxed by the
 // whole curve's box grown to be safe, so pruning keeps every pair.
@@ -163,6 +207,16 @@ struct Search {
   CrvIntrList* list;
 };
 
+// Pieces whose tangent cones share no direction, either way round, meet at most once: the chord
+// between two meetings would lie in both cones (up to its sign on the second curve).
+bool MeetAtMostOnce(const Search& s, double a0, double a1, double b0, double b1) {
+  double ax[3], bx[3], ha, hb;
+  if (!TangentCone(s.a, a0, a1, ax, &ha) || !TangentCone(s.b, b0, b1, bx, &hb)) return false;
+  const double c = std::fmax(-1.0, std::fmin(1.0, ax[0] * bx[0] + ax[1] * bx[1] + ax[2] * bx[2]));
+  const double between = std::acos(c), margin = ha + hb + 1e-9;
+  return between > margin && M_PI - between > margin;
+}
+
 bool AlreadyListed(const CrvIntrList* list, double sA, double sB) {
   if (list->count == 0) return false;
   for (const CrvIntrNode* n = list->first; n; n = n->next)
@@ -222,6 +276,7 @@ int Candidate(Search& s, const CrvSubdivNode* A, const CrvSubdivNode* B) {
   const double fA = s.list->last->t1, fB = s.list->last->t2;
   const double* gA = s.a.g + jA;
   const double* gB = s.b.g + jB;
+  if (MeetAtMostOnce(s, gA[0], gA[1], gB[0], gB[1])) return 0;
   const double ends[2][3] = {{gA[0], 0.5 * (gA[0] + gA[1]), gA[1]}, {gB[0], 0.5 * (gB[0] + gB[1]), gB[1]}};
   double boxes[2][2][6];
   for (int side = 0; side < 2; ++side)

@@ -60,8 +60,8 @@ TEST_F(CurveIntersectTest, AsManyMeetingsAsSignChanges) {
     const int dim = trial % 2 ? 2 : 3;
     const std::vector<double> pts = GraphPoints(trial + 1, dim);
     Bspline* graph = dim == 3 ? BuildCurve(3, 3, pts) : BuildCurveOnSurface(flat, 3, pts);
-    // A level whose crossings lie more than a Greville interval apart: the subdivision keeps
-    // one meeting per pair of intervals, by design.
+    // A level whose crossings lie more than a Greville interval apart (two crossings within one
+    // pair of intervals are the concern of tests/curve/meetings_test.cpp).
     double c = 0.0;
     int changes = 0;
     for (int attempt = 0; attempt < 50; ++attempt) {
