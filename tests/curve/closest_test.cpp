@@ -247,6 +247,22 @@ TEST_F(ClosestParamTest, IsoCurveFrameAtABoundary) {
     for (int k = 0; k < 16; ++k) EXPECT_NEAR(id[k], k % 5 == 0, 1e-9);
     FreeBspline(iso);
   }
+  // Snapped along the v-minimum side (x = u on this patch): to the nearest knot, or to the
+  // nearer end of the range.
+  {
+    const double P[3] = {0.37, -0.2, 0.0};
+    Xform frame, inverse;
+    Bspline* iso = GetClosestSurfaceIsoPar(P, s, 3, 2, frame, inverse);
+    ASSERT_NE(iso, nullptr);
+    EXPECT_NEAR(iso->X[0][0], 0.0, 1e-12);
+    FreeBspline(iso);
+    iso = GetClosestSurfaceIsoPar(P, s, 3, 0, frame, inverse);
+    ASSERT_NE(iso, nullptr);
+    double nearest = 1e300;
+    for (int i = 0; i < NumKnotsU(s); ++i) nearest = std::fmin(nearest, std::fabs(s->knotsU[i] - 0.37));
+    EXPECT_NEAR(std::fabs(iso->X[0][0] - 0.37), nearest, 1e-9);
+    FreeBspline(iso);
+  }
   EXPECT_EQ(GetClosestSurfaceIsoPar(nullptr, BsplineKeeper()(BuildRandomCurve(1, 3, 5)), 0, 1, nullptr, nullptr),
             nullptr);
   // A surface without a 3D image has no iso curve, so no parameter to snap: null, for every snap.
