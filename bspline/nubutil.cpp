@@ -508,6 +508,13 @@ void SpanBezierPoints(const Bspline* c, int s, double* out) {
   const int p = c->degreeU;
   const double* k = c->knotsU;
   const bool planar = c->dimension == 2;
+  // The recursion's denominators depend on the level and index only: divided once.
+  double inv[kMaxSplineDegree + 1][kMaxSplineDegree + 1];
+  for (int r = 1; r <= p; ++r)
+    for (int j = r; j <= p; ++j) {
+      const int m = s - p + j;
+      inv[r][j] = 1.0 / (k[m + p - r + 1] - k[m]);
+    }
   // Bezier point i is the blossom at p - i arguments knots[s] and i arguments knots[s+1].
   for (int i = 0; i <= p; ++i) {
     double d[kMaxSplineDegree + 1][4];
@@ -522,8 +529,7 @@ void SpanBezierPoints(const Bspline* c, int s, double* out) {
     for (int r = 1; r <= p; ++r) {
       const double u = r <= p - i ? k[s] : k[s + 1];
       for (int j = p; j >= r; --j) {
-        const int m = s - p + j;
-        const double alpha = (u - k[m]) / (k[m + p - r + 1] - k[m]);
+        const double alpha = (u - k[s - p + j]) * inv[r][j];
         for (int q = 0; q < 4; ++q) d[j][q] = (1.0 - alpha) * d[j - 1][q] + alpha * d[j][q];
       }
     }
