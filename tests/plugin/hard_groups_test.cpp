@@ -216,7 +216,9 @@ TEST_F(RoughGrids, FourByFourGridsCloseEverySeam) {
     EXPECT_EQ(HealRough(BuildRoughGrid(4, 8, 0.005, 0.001, seed)), 24) << "seed " << seed;
   }
 }
-TEST_F(RoughGrids, EightByEightGridClosesEverySeam) { EXPECT_EQ(HealRough(BuildRoughGrid(8, 8, 0.005, 0.001, 1)), 112); }
+TEST_F(RoughGrids, EightByEightGridClosesEverySeam) {
+  EXPECT_EQ(HealRough(BuildRoughGrid(8, 8, 0.005, 0.001, 1)), 112);
+}
 
 // Control points in the canonical patch's own order (u fastest), read from a patch the host
 // holds with u and v exchanged or u reversed.
