@@ -4,12 +4,14 @@
 #include <utility>
 
 #include "bspline/bsvalid.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/refines.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "bspline/subobj.h"
+#include "curve/crvintr.h"
 #include "curve/crvutil.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
@@ -17,11 +19,37 @@
 int Intersect2Curve3(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
   double a, b;
   if (FindClosestCPT3paramValue(crv1, crv2, &a, &b) != 0) return -2;
+  const double estA = a, estB = b;
   double distSq;
   const int r = RefineCurve3sClosestPoint(crv1, crv2, &a, &b, &distSq, 21);
   *t1 = a;
   *t2 = b;
-  return r;
+  // A gap left may be a local minimum beside a crossing elsewhere (the polygon estimate can lie
+  // far from it): then a meeting of the subdivision, the one nearest the estimate, is the
+  // closest approach. The same share of the curves' size as there counts as a meeting.
+  const double size = std::fmax(ControlPointDiagonal(crv1), ControlPointDiagonal(crv2));
+  if (r != 0 || !(distSq > (1e-7 * size) * (1e-7 * size))) return r;
+  CrvIntrList* list = nullptr;
+  const int found = CrvIntersect(crv1, crv2, &list, 0.0, 0);
+  if (list) {
+    double best = kEmptyBoxBound;
+    const CrvIntrNode* node = list->first;
+    for (int i = 0; i < list->count; ++i, node = node->next) {
+      const double d = std::fabs(node->t1 - estA) + std::fabs(node->t2 - estB);
+      if (d < best) {
+        best = d;
+        *t1 = node->t1;
+        *t2 = node->t2;
+      }
+    }
+    for (CrvIntrNode* n = list->first; n;) {
+      CrvIntrNode* next = n->next;
+      Free(n);
+      n = next;
+    }
+    Free(list);
+  }
+  return found == -2 ? -2 : r;
 }
 
 int Intersect2Curve2(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {

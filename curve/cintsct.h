@@ -6,8 +6,10 @@
 
 #include "bspline/smake.h"
 
-// t1 on crv1 and t2 on crv2 where the two 3D curves come closest. The refiner's result (0
-// converged); -2 when the estimate failed (t1, t2 untouched).
+// t1 on crv1 and t2 on crv2 where the two 3D curves come closest: refined from the polygon
+// estimate; where that leaves a gap and the curves meet elsewhere, their meeting nearest the
+// estimate (CrvIntersect). The refiner's result (0 converged); -2 when the estimate failed (t1,
+// t2 untouched) or memory ran out.
 int Intersect2Curve3(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
 // The same for two 2D curves (measured in 3D through an owner where a curve has one).
 int Intersect2Curve2(Bspline* crv1, Bspline* crv2, double* t1, double* t2);

@@ -300,4 +300,22 @@ TEST_F(CurveMeetingsTest, RefinersReachACrossingFromPerturbedStarts) {
   }
 }
 
+// A steep line crossing a graph once where the control polygons' nearest points lie elsewhere:
+// the refinement from there stops at a gap of 0.019 beside the crossing, and Intersect2Curve3
+// still answers with the crossing.
+TEST_F(CurveMeetingsTest, ClosestApproachIsTheCrossingWhenTheEstimateLiesAway) {
+  BsplineKeeper keep;
+  Bspline* graph = keep(BuildCurve(3, 3, GraphPoints({0.56736016943915635, 0.27408268823931198, 0.55748917292253153,
+                                                      0.81381001331145997, 0.8940841951248506, 0.107379110862435,
+                                                      0.35973275118676185, 0.74521858338200153, 0.82360216821939569,
+                                                      0.48088614678969377},
+                                                     3)));
+  const double A[3] = {0.25242317385095558, 0.73819944637417945, 0.02}, B[3] = {0.49186814821551383, 0.91893711331595473, -0.02};
+  Bspline* line = keep(MkLine3(A, B, nullptr));
+  double t1 = -1.0, t2 = -1.0;
+  ASSERT_EQ(Intersect2Curve3(graph, line, &t1, &t2), 0);
+  EXPECT_NEAR(t1, 0.37214566103323471, 1e-12);
+  EXPECT_NEAR(t2, 0.5, 1e-12);
+}
+
 }  // namespace
