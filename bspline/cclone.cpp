@@ -8,18 +8,11 @@
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
 
-Bspline* CopyCurveBspline(Bspline* src) {
-  if (!src) return nullptr;
-  TrackingScope scope;
-  Bspline* dst = MallocNullBspline();
-  if (!dst || KernelFailed()) return nullptr;
-  if (CopyCurveGivenBspline(src, dst) != 0) return nullptr;
-  scope.keep();
-  return dst;
-}
+namespace {
 
-int CopyCurveGivenBspline(Bspline* src, Bspline* dst) {
-  if (!src || !dst) return -2;
+// CopyCurveGivenBspline's work, its blocks in the caller's open scope: one scope serves the
+// record and its arrays when the record is new too.
+int CopyCurveInScope(Bspline* src, Bspline* dst) {
   const int n = NumCtrlU(src);
   const int nKnots = NumKnotsU(src);
   if (!src->knotsU || !src->X || !src->Y || (src->dimension == 3 && !src->Z) || (src->rational && !src->W)) {
@@ -27,7 +20,6 @@ int CopyCurveGivenBspline(Bspline* src, Bspline* dst) {
     return -2;
   }
 
-  TrackingScope scope;
   double* knots = MallocArray<double>(nKnots);
   if (!knots || KernelFailed()) return -2;
   std::memcpy(knots, src->knotsU, sizeof(double) * nKnots);
@@ -68,6 +60,25 @@ int CopyCurveGivenBspline(Bspline* src, Bspline* dst) {
   InstallBsplineArrays(dst, knots, nullptr, X, Y, Z, W);
   dst->umin = knots[src->degreeU];
   dst->umax = knots[n];
+  return 0;
+}
+
+}  // namespace
+
+Bspline* CopyCurveBspline(Bspline* src) {
+  if (!src) return nullptr;
+  TrackingScope scope;
+  Bspline* dst = MallocNullBspline();
+  if (!dst || KernelFailed()) return nullptr;
+  if (CopyCurveInScope(src, dst) != 0) return nullptr;
+  scope.keep();
+  return dst;
+}
+
+int CopyCurveGivenBspline(Bspline* src, Bspline* dst) {
+  if (!src || !dst) return -2;
+  TrackingScope scope;
+  if (CopyCurveInScope(src, dst) != 0) return -2;
   scope.keep();
   return 0;
 }

@@ -181,14 +181,17 @@ void RaiseBySegmentsOf(const double* U, const double* V, int n, int p, const dou
         copy(pt(carry, r - j), pt(bez, p));
       }
     }
+    // Raised point i = C[i][i-1] bez[i-1] + C[i][i] bez[i] (a term outside 0 .. p is absent),
+    // summed from zero in that order in one pass over the D values.
     for (int i = lbz; i <= ph; ++i) {
       double* e = pt(raised, i);
-      std::fill(e, e + D, 0.0);
-      for (int j = std::max(0, i - 1); j <= std::min(p, i); ++j) {
-        const double f = coef[i][j];
-        const double* q = pt(bez, j);
-        for (int c = 0; c < D; ++c) e[c] += f * q[c];
-      }
+      const double* q0 = pt(bez, i - 1);
+      const double* q1 = pt(bez, i);
+      const double f0 = coef[i][i - 1], f1 = coef[i][i];
+      if (i <= p)
+        for (int c = 0; c < D; ++c) e[c] = (0.0 + f0 * q0[c]) + f1 * q1[c];
+      else
+        for (int c = 0; c < D; ++c) e[c] = 0.0 + f0 * q0[c];
     }
     if (oldr > 1) {
       int lo = kind - 2, hi = kind;

@@ -49,6 +49,10 @@ bool CopyLoopCurves(BsplineList* loop, BsplineList* oldCurves, BsplineList* newC
   return true;
 }
 
+// CopyBsplineSurfaceGivenBspline's work, its blocks in the caller's open scope: one scope serves
+// the record and its arrays when the record is new too.
+int CopySurfaceInScope(Bspline* src, Bspline* dst);
+
 }  // namespace
 
 Bspline* CopyBsplineStruct(Bspline* src) {
@@ -64,13 +68,22 @@ Bspline* CopyBsplineSurface(Bspline* src) {
   // The description first: the arrays leave this scope as soon as they are made (the Given
   // form keeps them), so nothing may fail after them.
   if (CopyQuadricStruct(src, dst) != 0) return nullptr;
-  if (CopyBsplineSurfaceGivenBspline(src, dst) != 0) return nullptr;
+  if (CopySurfaceInScope(src, dst) != 0) return nullptr;
   scope.keep();
   return dst;
 }
 
 int CopyBsplineSurfaceGivenBspline(Bspline* src, Bspline* dst) {
   if (!src || !dst) return -2;
+  TrackingScope scope;
+  if (CopySurfaceInScope(src, dst) != 0) return -2;
+  scope.keep();
+  return 0;
+}
+
+namespace {
+
+int CopySurfaceInScope(Bspline* src, Bspline* dst) {
   const int nu = NumCtrlU(src), nv = NumCtrlV(src);
   const int nKnotsU = NumKnotsU(src), nKnotsV = NumKnotsV(src);
   // The source is taken as a 3D surface: Z is always copied.
@@ -79,7 +92,6 @@ int CopyBsplineSurfaceGivenBspline(Bspline* src, Bspline* dst) {
     return -2;
   }
 
-  TrackingScope scope;
   auto copyKnots = [](const double* from, int n) -> double* {
     auto* k = MallocArray<double>(n);
     if (!k || KernelFailed()) return nullptr;
@@ -118,9 +130,10 @@ int CopyBsplineSurfaceGivenBspline(Bspline* src, Bspline* dst) {
   dst->umax = src->umax;
   dst->vmax = src->vmax;
   InstallBsplineArrays(dst, knotsU, knotsV, X, Y, Z, W);
-  scope.keep();
   return 0;
 }
+
+}  // namespace
 
 int CopyQuadricStruct(Bspline* src, Bspline* dst) {
   if (!src || !dst) return 0;
