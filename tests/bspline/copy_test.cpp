@@ -144,6 +144,40 @@ TEST_F(CopyTest, EveryFailedAllocationGivesNullAndLeavesSourceAlone) {
   FreeBspline(s);
 }
 
+// The forms that fill a record the caller made: under every failed allocation the record keeps
+// its zero arrays (no half-installed copy) and nothing stays allocated; otherwise it equals the
+// source. The record is made before any allocation is refused, as a caller would.
+TEST_F(CopyTest, FillingACallersRecordIsAllOrNothing) {
+  PatchOptions o;
+  o.rational = true;
+  Bspline* surface = BuildFunctionPatch([](double x, double y) { return x * y; }, o);
+  Bspline* curve = BuildRandomCurve(3, 3, 9, 3, true);
+  for (Bspline* src : {curve, surface}) {
+    const bool surf = src->kind == 2;
+    int copied = 0;
+    for (long skip = 0; skip < 40; ++skip) {
+      Bspline* dst = surf ? MallocInitSurfaceBspline() : MallocNullBspline();
+      ClearKernelError();
+      MallocFailAfter(skip, -1);
+      const int r =
+          surf ? CopyBsplineSurfaceGivenBspline(src, dst) : CopyCurveGivenBspline(src, dst);
+      MallocFailClear();
+      EXPECT_EQ(MallocTrackLevel(), 0);
+      if (r == 0) {
+        ++copied;
+        EXPECT_EQ(Values(dst), Values(src)) << skip;
+      } else {
+        EXPECT_TRUE(!dst->knotsU && !dst->knotsV && !dst->X && !dst->Y && !dst->Z && !dst->W)
+            << skip;
+      }
+      FreeBspline(dst);
+    }
+    EXPECT_TRUE(copied > 0 && copied < 40);  // both outcomes seen
+  }
+  ClearKernelError();
+  for (Bspline* b : {curve, surface}) FreeBspline(b);
+}
+
 TEST_F(CopyTest, LoopCurveMissingFromCurveListFailsCleanly) {
   Bspline* s = Family();
   Bspline* stray = BuildCurve(1, 2, {0.1, 0.1, 0.2, 0.2});
