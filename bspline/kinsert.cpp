@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "bspline/bsvalid.h"
+#include "bspline/nubs_simd.h"
 #include "bspline/nubutil.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
@@ -15,6 +16,9 @@
 namespace {
 
 constexpr double kSortStart = -3.37e38;
+
+// KnotInsertWork::rational of the in-place form: Cartesian lines beside their weights.
+constexpr int kCartesianLines = 2;
 
 // The edited direction of an object as control lines: `lines` lines of `n` points each.
 struct Direction {
@@ -60,6 +64,24 @@ void InsertIntoLine(const double* src, double* dst, int n, int f, int p, const d
   if (dst != src) std::memmove(dst, src, sizeof(double) * f);
 }
 
+// The same step on a Cartesian line of a rational object beside its weights ws (the line's old
+// weights, not yet refined): each new point is its weighted neighbours' combination divided by
+// the new weight, the homogeneous rule. Only the p new points are touched by the weights;
+// the others move as they are.
+void InsertIntoWeightedLine(const double* src, double* dst, int n, int f, int p,
+                            const double* alpha, const double* ws) {
+  const int q = f + p;
+  double fresh[kMaxSplineDegree];
+  for (int i = q - 1; i >= f; --i) {
+    const double a = alpha[i - f];
+    const double wn = a * ws[i] + (1.0 - a) * ws[i - 1];
+    fresh[i - f] = (a * src[i] * ws[i] + (1.0 - a) * src[i - 1] * ws[i - 1]) / wn;
+  }
+  std::memmove(dst + q, src + q - 1, sizeof(double) * (n - q + 1));
+  if (dst != src) std::memmove(dst, src, sizeof(double) * f);
+  for (int i = f; i < q; ++i) dst[i] = fresh[i - f];
+}
+
 // Inserts t at index q of the working knot vector and refines every line.
 void InsertKnotAt(KnotInsertWork* w, double t, int q) {
   const int p = w->degree;
@@ -73,12 +95,19 @@ void InsertKnotAt(KnotInsertWork* w, double t, int q) {
     const double den = V[i + p + 1] - V[i];
     alpha[i - f] = std::fabs(den) < w->tol ? 0.0 : (t - V[i]) / den;
   }
+  // Weights last: Cartesian lines read their line's old weights.
+  const bool cartesian = w->rational == kCartesianLines;
   for (int k = 0; k < 4; ++k) {
     double* c = w->c[k];
     if (!c) continue;
     // Last line first: line l moves from l n to l (n + 1), never over a line not yet read.
-    for (int l = w->lines - 1; l >= 0; --l)
-      InsertIntoLine(c + std::size_t(l) * n, c + std::size_t(l) * (n + 1), n, f, p, alpha);
+    for (int l = w->lines - 1; l >= 0; --l) {
+      if (cartesian && k < 3)
+        InsertIntoWeightedLine(c + std::size_t(l) * n, c + std::size_t(l) * (n + 1), n, f, p,
+                               alpha, w->c[3] + std::size_t(l) * n);
+      else
+        InsertIntoLine(c + std::size_t(l) * n, c + std::size_t(l) * (n + 1), n, f, p, alpha);
+    }
   }
   ++w->n;
   ++w->interior;
@@ -94,8 +123,9 @@ bool Refinable(const Bspline* obj, const Direction& d) {
 // blocks only grow, to room for `count` more points per line, and nothing is copied out and
 // back. When a block cannot grow the object keeps its values (the rows of a moved block are
 // pointed at it again) and false is returned with the error state set. The arrays stay in
-// whatever scope they were made in. Rational lines are weighted in place and divided again by
-// FinishInPlace, the same arithmetic as the copied form.
+// whatever scope they were made in. Rational lines stay Cartesian: only the p points each
+// knot makes are formed from weighted neighbours (InsertIntoWeightedLine), so the points that
+// only move keep their values exactly, and no pass weighs and divides the whole net.
 bool StartInPlace(Bspline* obj, int count, KnotInsertWork* w) {
   const Direction d = DirectionOf(obj, 0);
   if (!Refinable(obj, d)) {
@@ -128,7 +158,7 @@ bool StartInPlace(Bspline* obj, int count, KnotInsertWork* w) {
   w->lines = d.lines;
   w->n = d.n;
   w->capacity = static_cast<int>(capacity);
-  w->rational = obj->rational ? 1 : 0;
+  w->rational = obj->rational ? kCartesianLines : 0;
   w->tol = 1e-6 * (d.knots[d.n] - d.knots[d.degree]);
   double* knots = ReallocArray<double>(obj->knotsU, capacity + d.degree + 1);
   if (!knots) return false;
@@ -143,10 +173,6 @@ bool StartInPlace(Bspline* obj, int count, KnotInsertWork* w) {
     w->c[k] = data;
     ++w->coords;
   }
-  if (w->rational)
-    for (int k = 0; k < 3; ++k)
-      if (double* c = w->c[k])
-        for (std::size_t i = 0, end = std::size_t(d.lines) * d.n; i < end; ++i) c[i] = c[i] * w->c[3][i];
   return true;
 }
 
@@ -162,11 +188,6 @@ bool RowsContiguous(const Bspline* obj) {
 }
 
 void FinishInPlace(Bspline* obj, const KnotInsertWork* w) {
-  const std::size_t end = std::size_t(w->lines) * w->n;
-  if (w->rational)
-    for (int k = 0; k < 3; ++k)
-      if (double* c = w->c[k])
-        for (std::size_t i = 0; i < end; ++i) c[i] = c[i] / w->c[3][i];
   for (double** m : {obj->X, obj->Y, obj->Z, obj->W}) {
     if (!m) continue;
     for (int l = 0; l < w->lines; ++l) m[l] = m[0] + std::size_t(l) * w->n;
@@ -187,7 +208,7 @@ void InsertGivenValues(KnotInsertWork* w, int mult, int count, double* values) {
     double t = std::clamp(values[i], U[p], U[w->n]);
     // The search only moves upward from the previous span; a value below it starts afresh.
     if (t < U[s]) s = p;
-    FindLowKnotIndex(U, p, t, &s, w->n);
+    nubkernel::SpanSearch(U, p, t, &s, w->n);  // FindLowKnotIndex's span, two knots a step
     if (copies == -1) copies = p + 1;
     int m = 0;
     int first = s + 1;  // first knot index holding t once it is in

@@ -19,7 +19,7 @@ struct KnotInsertWork {
   int n;         // current control points per line
   int capacity;  // control points per line the arrays have room for
   int coords;    // coordinate arrays in use: x, y, (z), (w)
-  int rational;
+  int rational;  // 0; 1 lines homogeneous (x w, y w, z w, w); 2 lines Cartesian beside w
   double tol;     // knots closer than this are equal: 1e-6 of the parameter range
   double* knots;  // capacity + p + 1 entries
   double* c[4];   // x, y, z or null, w or null; lines * capacity entries each

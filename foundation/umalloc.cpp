@@ -1,5 +1,7 @@
 #include "foundation/umalloc.h"
 
+#include <malloc.h>
+
 #include <cstdint>
 #include <cstdlib>
 
@@ -61,7 +63,14 @@ void* RuntimeRealloc(void* block, size_t size) {
     free(block);
     return nullptr;
   }
-  return RuntimeRefuses() ? nullptr : realloc(block, size);
+  if (RuntimeRefuses()) return nullptr;
+  // The runtime rounds a request up: a block that already holds the new size, within a little
+  // slack (so that shrinking still gives memory back), is kept without a runtime call. Knot
+  // insertion grows each short array of a record by a value or two, mostly within that rounding.
+  constexpr size_t kSlack = 32;
+  const size_t room = malloc_usable_size(block);
+  if (size <= room && room - size <= kSlack) return block;
+  return realloc(block, size);
 }
 
 // Tracking nodes are recycled: at most kSpareNodes idle nodes are kept (reachable, so never

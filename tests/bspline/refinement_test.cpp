@@ -319,6 +319,46 @@ TEST_F(Refinement, OneKnotInsertionEqualsTheGeneralInsertion) {
   EXPECT_LE(MaxShapeGap(ref, c), 1e-12 * RefScale(ref));
 }
 
+// One knot t into u of rational records (a curve, and a surface whose rows all take it): the
+// p new points are Boehm's rule in homogeneous coordinates, Q_i = (a_i P_i w_i + (1 - a_i)
+// P_(i-1) w_(i-1)) / (a_i w_i + (1 - a_i) w_(i-1)) with a_i = (t - U_i) / (U_(i+p) - U_i),
+// and every other point keeps its exact value and weight, only moved up past the new ones.
+TEST_F(Refinement, RationalInsertionIsHomogeneousBoehmAndMovesTheRestExactly) {
+  BsplineKeeper keep;
+  for (Bspline* b : {keep(BuildRandomCurve(71, 3, 10, 3, true)),
+                     keep(BuildRandomSurface(72, 3, 2, 8, 5, true))}) {
+    const int p = b->degreeU, n = NumCtrlU(b), rows = b->kind == 2 ? NumCtrlV(b) : 1;
+    const std::vector<double> U = Knots(b);
+    const int k = p + 2;  // U[k] <= t < U[k + 1]
+    const double t = 0.6 * U[k] + 0.4 * U[k + 1];
+    Bspline* r = keep(CopyBsplineStruct(b));
+    double value = t;
+    InsertNKnotsToObject(1, 1, 0, r, 2, &value);
+    ASSERT_FALSE(KernelFailedNow());
+    ASSERT_EQ(NumCtrlU(r), n + 1);
+    for (int j = 0; j < rows; ++j)
+      for (double** Bspline::*m : {&Bspline::X, &Bspline::Y, &Bspline::Z, &Bspline::W}) {
+        const double* P = (b->*m)[j];
+        const double* w = b->W[j];
+        const double* Q = (r->*m)[j];
+        for (int i = 0; i <= n; ++i) {
+          if (i <= k - p) {
+            EXPECT_EQ(Q[i], P[i]) << i;
+          } else if (i > k) {
+            EXPECT_EQ(Q[i], P[i - 1]) << i;
+          } else {
+            const double a = (t - U[i]) / (U[i + p] - U[i]);
+            const double wn = a * w[i] + (1 - a) * w[i - 1];
+            const double homogeneous = a * P[i] * w[i] + (1 - a) * P[i - 1] * w[i - 1];
+            const double want = m == &Bspline::W ? wn : homogeneous / wn;
+            EXPECT_NEAR(Q[i], want, 1e-14 * (1 + std::fabs(want))) << i;
+          }
+        }
+      }
+    EXPECT_LE(MaxShapeGap(b, r, 17), 1e-12 * RefScale(b));
+  }
+}
+
 // Mode 0 is the given values spread evenly over the first span; mode 1 splits the currently
 // longest span (the last of equals) one knot after another, so a span split once may be split
 // again. Both equal the given-values mode fed with those values.
