@@ -273,7 +273,7 @@ void SignChanges(const double* c, int p, double a, double b, int dir, double kno
 int GetCurve2DSurfParamSect(Bspline* curve, int* count, double** params, double** us,
                             double** vs) {
   // Method: on every polynomial piece of the curve (its Bezier form over a knot span), for every
-  // interior knot line k of the owner in u and in v, the Bezier coefficients of w (u - k) (or
+  // knot line k of the owner in u and in v (its domain's edges included), the Bezier coefficients of w (u - k) (or
   // w (v - k)) bound the sign changes of u(t) - k: SignChanges isolates each crossing, also a
   // second one within the span, and refines it to round-off. The crossings of a span, sorted,
   // go between its two breakpoints; crossings of a u and a v line at one parameter make one
@@ -310,9 +310,11 @@ int GetCurve2DSurfParamSect(Bspline* curve, int* count, double** params, double*
           cmin = std::fmin(cmin, x);
           cmax = std::fmax(cmax, x);
         }
-        for (int l = 1; l + 1 < nk[dir]; ++l) {
+        // Every span boundary counts, the domain's edges too: beyond an edge the surface is
+        // evaluated clamped, so a curve leaving the domain enters another piece of the map.
+        for (int l = 0; l < nk[dir]; ++l) {
           const double k = kn[dir][l];
-          if (k == kn[dir][l - 1] || !(k > cmin && k < cmax)) continue;
+          if ((l > 0 && k == kn[dir][l - 1]) || !(k > cmin && k < cmax)) continue;
           // Coefficients at round-off of the coordinates count as zero: a curve running along
           // the line within round-off crosses it nowhere.
           double c[kMaxSplineDegree + 1];

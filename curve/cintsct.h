@@ -30,9 +30,9 @@ int FindAllCurve3Intersections(Bspline** curves, int n, int** dirs, double** sta
 // On another failure *piece is left as it was.
 void SubCurveBspline(Bspline* curve, double t0, double t1, Bspline** piece);
 
-// Where the 2D curve crosses the interior knot lines of its owner: its breakpoints (knots from
-// index degree on, repeated ones included) and, between them, every crossing in order (a line
-// crossed twice within one span twice; a touching is no crossing), as new arrays of curve
+// Where the 2D curve crosses the knot lines of its owner (the domain's edges too): its breakpoints
+// (knots from index degree on, repeated ones included) and, between them, every crossing in order
+// (a line crossed twice within one span twice; a touching is no crossing), as new arrays of curve
 // parameters and (u, v). A crossing is refined to round-off: its crossed coordinate is the knot
 // value exactly, the other the curve's, clamped into the surface's range. 0; -2 without owner, for
 // a degree outside 1 .. kMaxSplineDegree or when memory ran out (nothing allocated).

@@ -132,4 +132,22 @@ TEST_F(KnotLineCrossingsTest, ArcCrossesOneLineTwiceWithinItsSpan) {
   FreeBspline(srf);
 }
 
+// A curve that leaves the domain crosses its edge: the walk along the surface's span boundaries
+// counts the edges too, so the crossing is an entry exactly on the edge line.
+TEST_F(KnotLineCrossingsTest, ACurveLeavingTheDomainCrossesItsEdge) {
+  std::vector<double> pts;
+  for (int j = 0; j < 4; ++j)
+    for (int i = 0; i < 4; ++i) pts.insert(pts.end(), {i / 3.0, j / 3.0, 0.0});
+  const std::vector<double> cubic = {0, 0, 0, 0, 1, 1, 1, 1};
+  Bspline* srf = BuildSurface(3, 3, 4, 4, pts, cubic, cubic);
+  // A straight line from (0.5, 0.5) to (1.5, 0.7): it leaves through u = 1 at t = 0.5.
+  Bspline* line = BuildCurveOnSurface(srf, 1, {0.5, 0.5, 1.5, 0.7}, {0, 0, 1, 1}, {});
+  const Entries e = Crossings(line);
+  ASSERT_EQ(e.t.size(), 3u);
+  EXPECT_NEAR(e.t[1], 0.5, 1e-13);
+  EXPECT_EQ(e.u[1], 1.0);
+  EXPECT_NEAR(e.v[1], 0.6, 1e-13);
+  FreeBspline(srf);
+}
+
 }  // namespace
