@@ -15,6 +15,7 @@
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 #include "platform/tstubs.h"
+#include "surface/srfdup.h"
 #include "surface/srfsnip.h"
 
 namespace {
@@ -1653,3 +1654,20 @@ int ClosestCornersGsrf(Gsrf* g) {
 }
 
 int ClosestSampleGsrfBySort(Gsrf* g) { return ClosestCornersGsrf(g); }
+
+// ---- redundant and duplicate surfaces --------------------------------------------------------
+
+int FindRedundantSurfaces(Bspline** surfs, int n, const double boxes[][6], OneLink** groups,
+                          OneLink* pool, double tol) {
+  return GroupDuplicateSurfaces(surfs, n, boxes, groups, pool, tol);
+}
+
+int DuplicateSurfaces(Bspline* a, Bspline* b, double** gx, double** gy, double** gz, double tol) {
+  return SurfaceLiesOnSurface(a, b, gx, gy, gz, tol);
+}
+
+int BboxesOverlap(const double b0[6], const double b1[6], double tol) { return BoxesNest(b0, b1, tol); }
+
+int GetClosestPntInTrim(double u, double v, Bspline* s, double out[3]) {
+  return ClosestPointInTrim(u, v, s, out);
+}

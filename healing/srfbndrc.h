@@ -230,3 +230,24 @@ double FindCrvParamValueTjunct(Gsrf* g, const double point[3], int curve, double
 // 1 when curve runs beside the part of the cut sector after the cut (the cut's parameter is
 // below the projection of the sector's middle sample on curve), else 0.
 int GetClosestSectorOnCrv(Gsrf* g, const GsrfBreak* cut, const GsrfBreak* sector, int curve);
+
+// ---- redundant and duplicate surfaces (the work is in surface/srfdup) ------------------------
+struct OneLink;
+
+// Sorts the n surfaces into groups of mutual duplicates (a surface lying inside another within
+// tol counts). The caller gives one list head per surface and a pool of n nodes; on return the
+// head of index k holds the group whose smallest index is k, every other head null. boxes: one
+// box {xmin, ymin, zmin, xmax, ymax, zmax} per surface; only surfaces whose boxes lie inside one
+// another within tol are compared. 1; 0 when memory runs out before anything was changed (heads
+// untouched), or later or on a user break (the heads hold the groups joined so far).
+int FindRedundantSurfaces(Bspline** surfs, int n, const double boxes[][6], OneLink** groups,
+                          OneLink* pool, double tol);
+// 1 when a lies on b within tol, gx, gy, gz being b's closest-point grid cache (filled on first
+// use, freed by the caller); 0 otherwise and when a projection or a sampling fails.
+int DuplicateSurfaces(Bspline* a, Bspline* b, double** gx, double** gy, double** gz, double tol);
+// 1 when either box lies inside the other widened by tol; boxes that merely intersect: 0.
+int BboxesOverlap(const double b0[6], const double b1[6], double tol);
+// The point of the trimmed surface nearest to its point at (u, v): the nearest of the feet on
+// the curves of the first hole loop whose box holds (u, v), else of the first outer loop (the
+// point itself untrimmed). 0, or -2 when a curve projection fails.
+int GetClosestPntInTrim(double u, double v, Bspline* s, double out[3]);

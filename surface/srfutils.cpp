@@ -11,9 +11,11 @@
 #include "bspline/nubutil.h"
 #include "bspline/objset.h"
 #include "foundation/coreglob.h"
+#include "foundation/onelink.h"
 #include "foundation/mathmat.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
+#include "surface/srfdup.h"
 #include "surface/trimutils.h"
 
 int GetCurveOnSurfMinMaxSurfParams(Bspline* curve, double* umin, double* umax, double* vmin,
@@ -294,4 +296,23 @@ void ScaleControlPointsInTanDir(Bspline* srf, double f, int flag) {
   const int edge = flag ? 0 : last, next = flag ? 1 : last - 1;
   for (double** M : {srf->X, srf->Y, srf->Z})
     for (int i = 0; i < NumCtrlU(srf); ++i) M[next][i] = M[edge][i] + f * (M[next][i] - M[edge][i]);
+}
+
+// The grouping wants n list heads and a pool of n nodes; the flags are read off its groups: every
+// member of a group other than its head (its smallest index) is redundant.
+int FindRedundantSurfacesCore(Bspline** srfs, int n, int* flags, double tol) {
+  if (n < 0) return -2;
+  TrackingScope scope;
+  double(*boxes)[6] = MallocArray<double[6]>(n);
+  OneLink** heads = MallocArray<OneLink*>(n);
+  OneLink* pool = MallocArray<OneLink>(n);
+  if (n > 0 && (!boxes || !heads || !pool)) return -2;
+  for (int k = 0; k < n; ++k) {
+    flags[k] = 0;
+    ControlPointBox(srfs[k], boxes[k], boxes[k] + 3);
+  }
+  if (n > 0 && !GroupDuplicateSurfaces(srfs, n, boxes, heads, pool, tol)) return -2;
+  for (int k = 0; k < n; ++k)
+    for (const OneLink* m = heads[k]; m; m = m->next) flags[m->value] = m->value != k ? 1 : 0;
+  return 0;
 }

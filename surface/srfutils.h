@@ -53,6 +53,11 @@ double FindNearestKnot(Bspline* obj, int dir, double s);
 // else the lower bound, normalised; a trace of the values goes to standard output.
 double FindNextKnot(Bspline* obj, int dir, double s, double r);
 
+// flags[k] = 1 for every surface that duplicates (or lies inside, within tol) a surface of lower
+// index, 0 for the first of each group and for surfaces without duplicates. 0; -2 on allocation
+// failure or a user break (flags then partly written) or a negative n.
+int FindRedundantSurfacesCore(Bspline** srfs, int n, int* flags, double tol);
+
 // ---- Boundary samples and small surface utilities -------------------------------------------
 // Sides: 0 u-min, 1 v-max, 2 u-max, 3 v-min.
 // The domain's boundary counter-clockwise from (umin, vmin), n - 1 equal steps per side and the
