@@ -15,3 +15,11 @@ void ObjectBoundaryVector(const Bspline* obj, int bndry, double vec[3]);
 // One identical knot vector for the n objects, each in its direction, by knot insertion, as
 // MakeObjSetCompatible documents it.
 void MakeKnotVectorsCompatible(Bspline** objs, const int* dirs, int n, int scaleOther);
+
+// ---- Directions, degrees and rationality of object sets -------------------------------------
+// The work behind EquateParDirOfObjSet, EquateDegOfObjSet, MakeObjSetRational and
+// EquateRationOfObjSet (stitch/vcnobj documents them), here for the sweeps of the surface tools.
+int MatchBoundaryDirections(Bspline** objs, int* bndry, int n);
+void RaiseToCommonDegree(Bspline** objs, int* dirs, int n);
+void MakeObjectsRational(Bspline** objs, int n);
+void MatchRationality(Bspline** objs, int n);

@@ -41,35 +41,7 @@ void GetObjBndryVector(Bspline* obj, int bndry, double vec[3]) {
 }
 
 int EquateParDirOfObjSet(Bspline** objs, int* bndry, int n) {
-  if (n < 2) return 0;
-  if (!objs) return -2;
-  TrackingScope scope;
-  int* sign = MallocArray<int>(n);
-  if (!sign || KernelFailed()) return -2;
-  auto side = [&](int i) { return bndry ? bndry[i] : 0; };
-  double prev[3], cur[3];
-  GetObjBndryVector(objs[0], side(0), prev);
-  sign[0] = 1;
-  int s = 1, plus = 1;
-  // Neighbours are compared, not each with the first: the signs chain along the set.
-  for (int i = 1; i < n; ++i) {
-    GetObjBndryVector(objs[i], side(i), cur);
-    if (VecDotProd3(prev, cur) < 0.0) s = -s;
-    sign[i] = s;
-    if (s > 0) ++plus;
-    for (int k = 0; k < 3; ++k) prev[k] = cur[k];
-  }
-  // The smaller group turns; on a tie, the objects that run against the first.
-  const int turn = n - plus <= plus ? -1 : 1;
-  int reversed = 0;
-  for (int i = 0; i < n; ++i) {
-    if (sign[i] != turn) continue;
-    const int b = side(i);
-    ReverseObj(objs[i], !bndry || b == 0 || b == 2 ? 1 : 0);
-    if (KernelFailed()) return -2;
-    ++reversed;
-  }
-  return reversed;
+  return MatchBoundaryDirections(objs, bndry, n);
 }
 
 double GetCurveOnSurf3DLength(Bspline* crv) { return CurveOnSurfaceLength(crv); }
@@ -90,48 +62,11 @@ void MakeObjSetCompatible(Bspline** objs, int* dirs, int n, int scaleOther) {
 
 int isJustCombine = 0;
 
-void EquateDegOfObjSet(Bspline** objs, int* dirs, int n) {
-  if (!objs || n < 2) return;
-  int target = -1;
-  for (int i = 0; i < n; ++i) {
-    const Bspline* o = objs[i];
-    const int d = o->kind == 2 && dirs && dirs[i] != 0 ? o->degreeV : o->degreeU;
-    target = std::max(target, d);
-  }
-  ElevateDegreeOfObjSet(target, dirs, objs, n);
-}
+void EquateDegOfObjSet(Bspline** objs, int* dirs, int n) { RaiseToCommonDegree(objs, dirs, n); }
 
-void MakeObjSetRational(Bspline** objs, int n) {
-  if (!objs) return;
-  for (int i = 0; i < n; ++i) {
-    Bspline* o = objs[i];
-    if (!o || o->rational) continue;
-    const int rows = o->kind == 2 ? NumCtrlV(o) : 1, cols = NumCtrlU(o);
-    double** W;
-    {
-      UntrackedScope own;  // the weights belong to the record
-      W = allocate_matrix_fh(rows, cols);
-    }
-    if (!W || KernelFailed()) {
-      if (W) matrix_free_fh(W);
-      return;
-    }
-    for (int r = 0; r < rows; ++r)
-      for (int c = 0; c < cols; ++c) W[r][c] = 1.0;
-    o->W = W;
-    o->rational = 1;
-  }
-}
+void MakeObjSetRational(Bspline** objs, int n) { MakeObjectsRational(objs, n); }
 
-void EquateRationOfObjSet(Bspline** objs, int n) {
-  if (!objs || n < 2) return;
-  for (int i = 0; i < n; ++i) {
-    if (objs[i] && objs[i]->rational) {
-      MakeObjSetRational(objs, n);
-      return;
-    }
-  }
-}
+void EquateRationOfObjSet(Bspline** objs, int n) { MatchRationality(objs, n); }
 
 int MakeParOfTwoObjProptnl(Bspline** pair, int* dirs, int join, int keepOther) {
   Bspline* A = pair[0];
