@@ -51,3 +51,11 @@ Bspline** AddCurvesIfLessThanOrder(Bspline** curves, int* n, int vdegree);
 // degrees equalised, knots made compatible on [0, 1], rationality equalised. Null for a null
 // or non-3D curve and on failure.
 Bspline* RuledSurface(Bspline* c0, Bspline* c1);
+
+// ---- Iso-parameter curves on surfaces --------------------------------------------------------
+// Whether a 2D curve on a surface runs along an iso-parameter line: 1 when all its control points
+// share one u (within 1e-6 of the owner's u range; also when they share both), 2 when they share
+// one v, -1 otherwise, without an owner or for a curve that is not 2D. With interiorTest, 0 when
+// the curve's middle point (evaluated for two control points, else control point n / 2) lies
+// strictly inside the domain, away from every edge.
+int IsCurveAnIsoPar(Bspline* crv, int interiorTest);

@@ -10,11 +10,16 @@
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/objset.h"
+#include "bspline/sfree.h"
+#include "bspline/srfclone.h"
+#include "curve/mkline3.h"
 #include "foundation/coreglob.h"
 #include "foundation/onelink.h"
 #include "foundation/mathmat.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
+#include "surface/bnd2crv.h"
+#include "surface/railsweep.h"
 #include "surface/srfdup.h"
 #include "surface/trimutils.h"
 
@@ -315,4 +320,26 @@ int FindRedundantSurfacesCore(Bspline** srfs, int n, int* flags, double tol) {
   for (int k = 0; k < n; ++k)
     for (const OneLink* m = heads[k]; m; m = m->next) flags[m->value] = m->value != k ? 1 : 0;
   return 0;
+}
+
+Bspline* CreateImpliedTangentBndryCrv(Bspline* crv, double tx, double ty, double tz) {
+  if (!crv || crv->kind != 1 || crv->dimension != 3) return nullptr;
+  double p0[3], p1[3], e0[3], e1[3];
+  Eval3DPointOnCurve3Array(crv, crv->umin, 0, p0);
+  Eval3DPointOnCurve3Array(crv, crv->umax, 0, p1);
+  const double o[3] = {-tx, -ty, -tz};
+  for (int k = 0; k < 3; ++k) {
+    e0[k] = p0[k] + o[k];
+    e1[k] = p1[k] + o[k];
+  }
+  // The sweep reorients and raises what it is given: it works on a copy of the caller's curve.
+  Owned<Bspline, FreeBspline> rail0(MkLine3(p0, e0, nullptr)), rail1(MkLine3(p1, e1, nullptr));
+  Owned<Bspline, FreeBspline> profile(CopyBsplineStruct(crv));
+  if (!rail0 || !rail1 || !profile) return nullptr;
+  Owned<Bspline, FreeBspline> strip(SweepProfileAlongRails(profile.get(), rail0.get(), rail1.get(), 1e-10));
+  if (!strip) return nullptr;
+  Bspline* side = MakeIsoparCurve2(strip.get(), 3, strip->vmin);
+  if (!side) return nullptr;
+  strip.release();
+  return side;
 }

@@ -81,6 +81,12 @@ void ReverseTrimOrder(BsplineList* list);
 // 1 when the boundaries sides[0] of pair[0] and sides[1] of pair[1] (0 and 0 without sides) run
 // in opposite directions; 0 otherwise or for a missing object.
 int CheckBsplDirRelToBspl(Bspline** pair, const int* sides);
+// A boundary curve that carries the cross direction -(tx, ty, tz): crv (a 3D curve, not changed)
+// swept along the straight lines from its two end points by -(tx, ty, tz) into a strip, and the
+// strip's v-minimum side as a new 2D curve on it, which maps onto crv. The strip is the curve's
+// owner and not on its curve list: the caller frees the curve, then its owner. Null for a missing
+// or non-3D curve and on failure (nothing left behind).
+Bspline* CreateImpliedTangentBndryCrv(Bspline* crv, double tx, double ty, double tz);
 // Scales the cross-boundary tangent at the v-min side (flag non-zero) or the v-max side by f:
 // the second control row moves to boundary row + f (second row - boundary row).
 void ScaleControlPointsInTanDir(Bspline* srf, double f, int flag);

@@ -1,0 +1,188 @@
+// Sweeps between two rails and the implied-tangent boundary curve built on them: row 0 is the
+// profile and the outer columns are the rails whatever way the rails were given; touching is a
+// strict test on control points; a zero chord is not scaled; the implied-tangent curve maps onto
+// its input curve, whose strip leaves it along -t, at every scale; iso-parameter curves.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "bspline/nubs.h"
+#include "bspline/sfree.h"
+#include "bspline/srfclone.h"
+#include "bspline/subobj.h"
+#include "construct/crv2srf.h"
+#include "construct/extrude.h"
+#include "foundation/coreglob.h"
+#include "foundation/vec3.h"
+#include "surface/srfutils.h"
+#include "tests/support/builders.h"
+#include "tests/support/injected_failures.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class SweepTest : public KernelTest {};
+
+// A random curve moved so that its first control point is at p.
+Bspline* CurveFrom(unsigned seed, int degree, int n, const double p[3], bool rational = false) {
+  Bspline* c = BuildRandomCurve(seed, degree, n, 3, rational);
+  const double d[3] = {p[0] - c->X[0][0], p[1] - c->Y[0][0], p[2] - c->Z[0][0]};
+  for (int i = 0; i < n; ++i) {
+    c->X[0][i] += d[0];
+    c->Y[0][i] += d[1];
+    c->Z[0][i] += d[2];
+  }
+  return c;
+}
+
+double Gap(const double a[3], const double b[3]) { return std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]); }
+
+TEST_F(SweepTest, RowZeroIsTheProfileAndTheOuterColumnsAreTheRails) {
+  for (unsigned seed = 1; seed <= 4; ++seed) {
+    for (int wrongWay = 0; wrongWay < 2; ++wrongWay) {
+      BsplineKeeper keep;
+      const bool rational = seed == 3;
+      Bspline* profile = keep(BuildRandomCurve(seed, 3, 6, 3, rational));
+      Bspline* shape = keep(CopyBsplineStruct(profile));
+      const double a[3] = {profile->X[0][0], profile->Y[0][0], profile->Z[0][0]};
+      const double b[3] = {profile->X[0][5], profile->Y[0][5], profile->Z[0][5]};
+      Bspline* path1 = keep(CurveFrom(seed + 10, 2, 4, a));
+      Bspline* path2 = keep(CurveFrom(seed + 20, 3, 7, b));
+      if (wrongWay) {  // paths ending at the profile, given in the other order
+        ReverseDirection(path1, 0);
+        ReverseDirection(path2, 0);
+        std::swap(path1, path2);
+      }
+      Bspline* s = keep(ExtrudeW2PathCurves(profile, path1, path2, 1e-9));
+      ASSERT_NE(s, nullptr) << seed << wrongWay;
+      // The rails came out compatible and carry the surface's v knots.
+      ASSERT_EQ(NumKnotsU(path1), NumKnotsV(s));
+      for (int k = 0; k < NumKnotsV(s); ++k) {
+        EXPECT_EQ(path1->knotsU[k], s->knotsV[k]);
+        EXPECT_EQ(path2->knotsU[k], s->knotsV[k]);
+      }
+      // The profile starts at the first path: given the other way round, it runs reversed.
+      const Bspline* first = path1;
+      const Bspline* second = path2;
+      for (int i = 0; i <= 20; ++i) {
+        const double t = i / 20.0;
+        double p[3], q[3];
+        const double tp = wrongWay ? 1.0 - t : t;
+        Eval3DPointOnCurve3Array(shape, shape->umin + tp * (shape->umax - shape->umin), 0, p);
+        Eval3DPointOnSurfArray(s, s->umin + t * (s->umax - s->umin), s->vmin, 0, 0, q);
+        EXPECT_LT(Gap(p, q), 1e-12) << seed << " row 0 at " << t;
+        const double v = first->umin + t * (first->umax - first->umin);
+        Eval3DPointOnCurve3Array(first, v, 0, p);
+        Eval3DPointOnSurfArray(s, s->umin, v, 0, 0, q);
+        EXPECT_LT(Gap(p, q), 1e-12) << seed << " first column at " << t;
+        Eval3DPointOnCurve3Array(second, v, 0, p);
+        Eval3DPointOnSurfArray(s, s->umax, v, 0, 0, q);
+        EXPECT_LT(Gap(p, q), 1e-12) << seed << " last column at " << t;
+      }
+    }
+  }
+}
+
+TEST_F(SweepTest, TouchingIsStrictAndAZeroChordIsNotScaled) {
+  BsplineKeeper keep;
+  const double x[3] = {1, 0, 0};
+  Bspline* a = keep(BuildCurve(1, 3, {0, 0, 0, 0, 0, -5}));
+  Bspline* b = keep(BuildCurve(1, 3, {1, 0, 0, 1, 0, 5}));
+  const double gap = 1.0;  // from (0, 0, 0) to (1, 0, 0), the nearest two ends
+  EXPECT_EQ(CheckIntersection(a, b, gap), 0);  // exactly tol apart: not touching
+  EXPECT_EQ(CheckIntersection(a, b, std::nextafter(gap, 2.0)), 1);
+  EXPECT_EQ(ExtrudeW2PathCurves(a, b, keep(CurveFrom(3, 3, 5, x)), 1e-3), nullptr);
+  EXPECT_EQ(zk_error_status, -10);
+  ClearKernelError();
+
+  // A closed profile: its chord is zero, every row is the profile moved, not scaled.
+  Bspline* loop = keep(BuildCurve(2, 3, {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 0, 0}));
+  Bspline* rail1 = keep(BuildCurve(1, 3, {0, 0, 0, 0, 0, 2}));
+  Bspline* rail2 = keep(BuildCurve(1, 3, {0, 0, 0, 0, 0, 2}));
+  Bspline* s = keep(ExtrudeW2PathCurves(loop, rail1, rail2, 1e-9));
+  ASSERT_NE(s, nullptr);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_DOUBLE_EQ(s->X[1][i], s->X[0][i]);
+    EXPECT_DOUBLE_EQ(s->Y[1][i], s->Y[0][i]);
+    EXPECT_DOUBLE_EQ(s->Z[1][i], s->Z[0][i] + 2.0);
+  }
+}
+
+TEST_F(SweepTest, ImpliedTangentCurveMapsOntoItsCurveAndLeavesAlongMinusT) {
+  for (double scale : {1e-6, 1.0, 1e6}) {
+    for (bool rational : {false, true}) {
+      BsplineKeeper keep;
+      Bspline* crv = keep(BuildRandomCurve(7, 3, 6, 3, rational));
+      for (int i = 0; i < 6; ++i) {
+        crv->X[0][i] *= scale;
+        crv->Y[0][i] *= scale;
+        crv->Z[0][i] *= scale;
+      }
+      Bspline* before = keep(CopyBsplineStruct(crv));
+      const double t[3] = {0.3 * scale, -0.2 * scale, 0.9 * scale};
+      Bspline* side = CreateImpliedTangentBndryCrv(crv, t[0], t[1], t[2]);
+      ASSERT_NE(side, nullptr) << scale;
+      Bspline* strip = side->owner;
+      ASSERT_NE(strip, nullptr);
+      for (int i = 0; i <= 30; ++i) {
+        const double f = i / 30.0;
+        double p[3], q[3], d[3][3];
+        Eval3DPointOnCurve3Array(crv, crv->umin + f * (crv->umax - crv->umin), 0, p);
+        EvalCrvOnSrfArray(strip, side, side->umin + f * (side->umax - side->umin), 0, q);
+        EXPECT_LT(Gap(p, q), 1e-12 * scale) << scale << " " << f;
+        double uv[2];
+        Eval2DPointOnCurve2Array(strip, side, side->umin + f * (side->umax - side->umin), 0, uv);
+        EXPECT_NEAR(uv[1], strip->vmin, 1e-15 * (strip->vmax - strip->vmin));
+        const int flags[3] = {0, 0, 1};
+        Eval3DPointOnSurfArrayM(strip, uv[0], uv[1], flags, d);
+        double c[3];
+        VecCrossProd3(d[2], t, c);
+        EXPECT_LT(VecSize3(c), 1e-9 * VecSize3(d[2]) * VecSize3(t));
+        EXPECT_LT(VecDotProd3(d[2], t), 0.0);
+      }
+      // The caller's curve is not changed by the sweep.
+      for (int i = 0; i < 6; ++i) EXPECT_EQ(crv->X[0][i], before->X[0][i]);
+      FreeBspline(side);
+      FreeBspline(strip);
+    }
+  }
+  EXPECT_EQ(CreateImpliedTangentBndryCrv(nullptr, 1, 0, 0), nullptr);
+}
+
+TEST_F(SweepTest, ImpliedTangentCurveFailsCleanlyWhenMemoryRunsOut) {
+  BsplineKeeper keep;
+  Bspline* crv = keep(BuildRandomCurve(3, 3, 5));
+  const long start = MallocRuntimeRequests();
+  Bspline* side = CreateImpliedTangentBndryCrv(crv, 0, 0, 1);
+  const long used = MallocRuntimeRequests() - start;
+  ASSERT_NE(side, nullptr);
+  Bspline* strip = side->owner;
+  FreeBspline(side);
+  FreeBspline(strip);
+  const int failures = RunWithInjectedFailures(used + 1, 1, [&] {
+    Bspline* c = CreateImpliedTangentBndryCrv(crv, 0, 0, 1);
+    if (!c) return -2;
+    Bspline* owner = c->owner;
+    FreeBspline(c);
+    FreeBspline(owner);
+    return 0;
+  });
+  EXPECT_GT(failures, 0);
+}
+
+TEST_F(SweepTest, IsoParameterCurvesAreToldByTheirControlPoints) {
+  BsplineKeeper keep;
+  Bspline* s = keep(BuildFunctionPatch([](double x, double y) { return x * y; }));
+  EXPECT_EQ(IsCurveAnIsoPar(BuildCurveOnSurface(s, 1, {0.4, 0.4, 0.4, 0.4}), 0), 1);  // a point
+  EXPECT_EQ(IsCurveAnIsoPar(BuildCurveOnSurface(s, 1, {0.1, 0.1, 0.9, 0.8}), 0), -1);
+  Bspline* uMin = BuildCurveOnSurface(s, 1, {0.0, 0.0, 0.0, 1.0});
+  EXPECT_EQ(IsCurveAnIsoPar(uMin, 1), 1);
+  EXPECT_EQ(IsCurveAnIsoPar(BuildCurveOnSurface(s, 1, {0.5, 0.0, 0.5, 1.0}), 1), 0);
+  EXPECT_EQ(IsCurveAnIsoPar(BuildCurveOnSurface(s, 1, {0.5, 0.0, 0.5, 1.0}), 0), 1);
+  EXPECT_EQ(IsCurveAnIsoPar(BuildCurveOnSurface(s, 2, {0.1, 0.3, 0.5, 0.3 + 1e-8, 0.9, 0.3}), 0), 2);
+  EXPECT_EQ(IsCurveAnIsoPar(BuildCurveOnSurface(s, 2, {0.1, 0.3, 0.5, 0.3 + 1e-5, 0.9, 0.3}), 0), -1);
+  EXPECT_EQ(IsCurveAnIsoPar(keep(BuildRandomCurve(1, 3, 4)), 0), -1);  // not on a surface
+}
+
+}  // namespace
