@@ -33,20 +33,21 @@ void BoundaryPoint(const GsrfCrv* c, double t, double p[3]) {
   Eval3DPointOnSurfArray(s, u, v, 0, 0, p);
 }
 
-// The parameter of boundary curve c nearest to p; fallback when the projection fails.
+// The parameter of boundary curve c nearest to p; fallback when the projection fails (the error
+// state is then cleared, unless memory ran out, which the walk reports).
 double BoundaryParameter(const GsrfCrv* c, const double p[3], double fallback) {
   double t = fallback;
   if (Bspline* trim = TrimCurveOf(c)) {
     const double pts[1][3] = {{p[0], p[1], p[2]}};
     GetClosestPointsOnCrvOnSrf(pts, 1, trim, 0.0, 0, &t, nullptr);
-    if (KernelFailed()) ClearKernelError();
+    if (!MemoryErrorSet()) ClearKernelError();  // a projection that did not settle: the fallback
     return t;
   }
   double u, v, q[3], d, e;
   double *gx = nullptr, *gy = nullptr, *gz = nullptr;
   if (GetClosestPointOnSurfaceResult(c->srf, p, &u, &v, q, &d, &gx, &gy, &gz, &e) == 0)
     t = c->kind == 1 || c->kind == 3 ? v : u;
-  else
+  else if (!MemoryErrorSet())
     ClearKernelError();
   FreeSurfaceGrid(&gx, &gy, &gz);
   return t;
@@ -116,6 +117,7 @@ int GetFlippedSurfaces(Gsrf* g, Bspline* ref, Bspline** out) {
     const int c = stack[--top];
     const int level = levels - 1;
     const int agree = IsTwoSurfsHarmonized(g, c, parent[level]);
+    if (MemoryErrorSet()) return -2;  // a decision made without its projection is no decision
     const int turn = turns[level] ^ (agree ? 0 : 1);
     if (turn) out[count++] = g->srfs[c].srf;
     state[c] = kDone;

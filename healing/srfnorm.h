@@ -18,8 +18,8 @@ int HarmonizeSrfNormals(Bspline** objs, int n, Bspline* ref, double tol, double 
                         Bspline*** out);
 
 // The surfaces of the graph to reverse so that all agree with ref (index 0 when ref is not in
-// the graph), appended to out (room for one per graph surface). Their count, or -2 when the
-// walk's scratch cannot be allocated.
+// the graph), appended to out (room for one per graph surface). Their count, or -2 when memory
+// runs out (for the walk or for a projection deciding an edge).
 int GetFlippedSurfaces(Gsrf* g, Bspline* ref, Bspline** out);
 
 // Pushes above stack[top - 1] every not yet reached neighbour (state 2) of surface srf, in the

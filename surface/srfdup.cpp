@@ -215,6 +215,7 @@ int GroupDuplicateSurfaces(Bspline** surfs, int n, const double (*boxes)[6], One
           freeCaches(members);
           return 0;
         }
+        ClearKernelError();  // any other failed projection counted as "not a duplicate"
         if (!same) continue;
         const int keep = std::min(label[ia], label[ib]), other = std::max(label[ia], label[ib]);
         JoinGroups(groups, label, other, keep);
