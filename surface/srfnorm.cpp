@@ -63,7 +63,8 @@ void ParamDirection(const double D[3], const double Su[3], const double Sv[3], c
 
 int CheckIfVectorGoesIn(Bspline* crv, double u, double v, const double D[3], const double Su[3],
                         const double Sv[3], const double N[3]) {
-  Bspline* srf = crv->owner;
+  Bspline* srf = crv ? crv->owner : nullptr;
+  if (!srf) return 0;
   double umin = srf->umin, umax = srf->umax, vmin = srf->vmin, vmax = srf->vmax;
   TrimList* loop = GetTrimCurveOfTrimBspline(crv);
   if (loop) GetCurveListExtremes(loop->loopCurves, &umin, &umax, &vmin, &vmax);
