@@ -203,17 +203,11 @@ int CutCurveAtDomain(Bspline* curve) {
     const bool uIn = pm[0] >= box.lo[0] && pm[0] <= box.hi[0];
     const bool vIn = pm[1] >= box.lo[1] && pm[1] <= box.hi[1];
     if (uIn && vIn) {
-      const int status = zk_error_status;
-      Bspline* piece = ExtractParamRange(curve, 0, a, b);
-      if (!piece) {
-        // A portion shorter than the curve's parameter tolerance holds nothing worth keeping.
-        if (zk_error_status == -9 && memory_error != 1) {
-          SetKernelError(status);
-          continue;
-        }
-        return fail();
-      }
-      made[np++] = piece;
+      Bspline* piece = nullptr;
+      const int cut = ExtractParamRangeUnlessShort(curve, 0, a, b, &piece);
+      if (cut < 0) return fail();
+      // A portion shorter than the curve's parameter tolerance holds nothing worth keeping.
+      if (cut == 0) made[np++] = piece;
       continue;
     }
     const bool uStrict = pm[0] > box.lo[0] && pm[0] < box.hi[0];

@@ -136,19 +136,23 @@ Bspline* ExtractKnotRange(Bspline* obj, int dir, int lowKnot, int highKnot) {
 }
 
 Bspline* ExtractParamRange(Bspline* obj, int dir, double t0, double t1) {
+  Bspline* piece = nullptr;
+  if (ExtractParamRangeUnlessShort(obj, dir, t0, t1, &piece) == 1) SetKernelError(-9);
+  return piece;
+}
+
+int ExtractParamRangeUnlessShort(Bspline* obj, int dir, double t0, double t1, Bspline** out) {
+  *out = nullptr;
   if (!HasPieceableForm(obj)) {
     SetKernelError(-2);
-    return nullptr;
+    return -2;
   }
   const KnotDirection d = DirectionOf(obj, dir);
   const double tol = 1e-6 * (d.hi - d.lo);
   // A value beyond the range would send the span search below the first span.
   t0 = std::clamp(t0, d.lo, d.hi);
   t1 = std::clamp(t1, d.lo, d.hi);
-  if (std::fabs(t0 - t1) < tol) {
-    SetKernelError(-9);
-    return nullptr;
-  }
+  if (std::fabs(t0 - t1) < tol) return 1;
   const bool backwards = t1 < t0;
   if (backwards) std::swap(t0, t1);
 
@@ -172,24 +176,21 @@ Bspline* ExtractParamRange(Bspline* obj, int dir, double t0, double t1) {
     high = copies0 + copies1 + c.span;
   }
   // Both ends may have moved onto one knot.
-  if (t1 - t0 < tol) {
-    SetKernelError(-9);
-    return nullptr;
-  }
+  if (t1 - t0 < tol) return 1;
 
   // The knots go into a copy: the object itself keeps its exact coefficients, also when a
   // later step fails.
   Bspline* work = nullptr;
   if (copies0 + copies1 > 0) {
     work = CopyBsplineStruct(obj);
-    if (!work) return nullptr;
+    if (!work) return -2;
     std::array<double, 2 * (kMaxSplineDegree + 1)> values{};
     for (int i = 0; i < copies0; ++i) values[i] = t0;
     for (int i = 0; i < copies1; ++i) values[copies0 + i] = t1;
     InsertNKnotsToObject(1, copies0 + copies1, dir, work, 2, values.data());
     if (KernelFailed()) {
       FreeBspline(work);
-      return nullptr;
+      return -2;
     }
   }
   Bspline* piece = ExtractKnotRange(work ? work : obj, dir, low, high);
@@ -197,14 +198,15 @@ Bspline* ExtractParamRange(Bspline* obj, int dir, double t0, double t1) {
     work->owner = nullptr;  // the copy sits in no list of the owner
     FreeBspline(work);
   }
-  if (!piece) return nullptr;
+  if (!piece) return -2;
   piece->owner = obj->owner;
   if (startAtEnd && endAtEnd) {
     if (d.inV) piece->closedV = obj->closedV;
     else piece->closedU = obj->closedU;
   }
   if (backwards) ReverseDirection(piece, d.inV ? 1 : 0);
-  return piece;
+  *out = piece;
+  return 0;
 }
 
 void ReverseDirection(Bspline* obj, int dir) {

@@ -33,6 +33,11 @@ Bspline* ExtractKnotRange(Bspline* obj, int dir, int lowKnot, int highKnot);
 // Null on failure; zk_error_status -9 for a piece shorter than 1e-6 of the range.
 Bspline* ExtractParamRange(Bspline* obj, int dir, double t0, double t1);
 
+// As ExtractParamRange, for callers that skip a piece too short to keep: 0 with the piece in
+// *piece, 1 when it would be shorter than 1e-6 of the range (*piece null, error state left as
+// it was), -2 on failure (*piece null, error state set).
+int ExtractParamRangeUnlessShort(Bspline* obj, int dir, double t0, double t1, Bspline** piece);
+
 // Reverses the parametrisation in place: a curve as reverseBspline, a surface in one
 // direction with t -> (t[0] + t[last]) - t, the curves on it following.
 void ReverseDirection(Bspline* obj, int dir);

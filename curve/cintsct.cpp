@@ -104,19 +104,18 @@ int FindAllCurve3Intersections(Bspline** curves, int n, int** dirs, double** sta
   if (MemoryErrorSet()) return -2;
   for (int i = 0; i < n; ++i) {
     d[i] = e[i] >= s[i] ? 1 : -1;
-    Bspline* piece;
+    Bspline* piece = nullptr;
+    int cut;
     {
       // The piece belongs to the chain from the moment it replaces the curve.
       UntrackedScope untracked;
-      piece = ExtractParamRange(curves[i], 0, s[i], e[i]);
+      cut = ExtractParamRangeUnlessShort(curves[i], 0, s[i], e[i], &piece);
     }
-    if (!piece) {
-      if (zk_error_status == -9) {
-        SetKernelError(-5);
-        return -5;
-      }
-      return status != 0 ? status : -2;
+    if (cut == 1) {
+      SetKernelError(-5);
+      return -5;
     }
+    if (!piece) return status != 0 ? status : -2;
     FreeBspline(curves[i]);
     curves[i] = piece;
   }
@@ -386,13 +385,9 @@ Bspline* ExtractIsopar(Bspline* srf, Bspline* curve, Bspline* iso, bool spatial)
   if (std::fabs(t[0] - t[1]) < 1e-6) return spatial ? PointCurve(cache.x, cache.y, cache.z, 3) : nullptr;
   TrackingScope scope;
   // From the start's parameter to the end's: reversed when the curve runs against the iso curve.
-  Bspline* piece = ExtractParamRange(iso, 0, t[0], t[1]);
-  if (zk_error_status == -9) {
-    // Too short to matter: the caller keeps its own curve, and no error is left behind.
-    ClearKernelError();
-    return nullptr;
-  }
-  if (!piece || KernelFailed()) return nullptr;
+  Bspline* piece = nullptr;
+  // Too short to matter (1): the caller keeps its own curve, and no error is left behind.
+  if (ExtractParamRangeUnlessShort(iso, 0, t[0], t[1], &piece) != 0 || KernelFailed()) return nullptr;
   scope.keep();
   return piece;
 }

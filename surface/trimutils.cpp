@@ -7,6 +7,7 @@
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
+#include "bspline/subobj.h"
 #include "curve/mkline3.h"
 #include "foundation/coreglob.h"
 #include "foundation/geometry.h"
@@ -677,14 +678,10 @@ int SnipTrimCurvesAtIntersections(BsplineList* list, BsplineList** replaced, int
   for (BsplineList* node = list; node; node = node->next, ++k) {
     if (!orient && B[k] < A[k]) std::swap(A[k], B[k]);
     UntrackedScope owned;
-    Owned<Bspline, FreeBspline> piece(ExtractObjFromObjGivenPar(c[k], 0, A[k], B[k]));
-    if (!piece || KernelFailed()) {
-      if (zk_error_status == -9) {
-        ClearKernelError();
-        return -5;
-      }
-      return -2;
-    }
+    Owned<Bspline, FreeBspline> piece;
+    const int cut = ExtractParamRangeUnlessShort(c[k], 0, A[k], B[k], piece.receive());
+    if (cut == 1) return -5;  // a snip shorter than the tolerance: no error left behind
+    if (!piece || KernelFailed()) return -2;
     BsplineList* was = MallocNullBsplineList();
     BsplineList* listed = MallocNullBsplineList();
     if (!was || !listed || KernelFailed()) {

@@ -7,6 +7,7 @@
 
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
+#include "bspline/subobj.h"
 #include "stitch/vcnobj.h"
 #include "surface/srfsnip.h"
 #include "tests/support/builders.h"
@@ -107,6 +108,11 @@ TEST_F(SplitTest, ExtractBetweenTwoValues) {
   EXPECT_EQ(ExtractObjFromObjGivenPar(c, 0, 0.5, 0.5 + 5e-7), nullptr);
   EXPECT_EQ(zk_error_status, -9);
   ClearKernelError();
+  // Callers that skip a short piece learn it from the return, the error state untouched.
+  Bspline* none = c;
+  EXPECT_EQ(ExtractParamRangeUnlessShort(c, 0, 0.5, 0.5 + 5e-7, &none), 1);
+  EXPECT_EQ(none, nullptr);
+  EXPECT_FALSE(KernelFailed());
   FreeBspline(c);
 
   Bspline* s = BuildFunctionPatch([](double x, double y) { return x * y * y; }, {.rational = true});
