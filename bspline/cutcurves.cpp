@@ -186,14 +186,10 @@ int CutCurveAtDomain(Bspline* curve) {
   if (DomainBoundaryCrossings(curve, params, &n) != 0 || n < 2) return -2;
   if (n == 2) return 0;
 
-  Bspline** made = MallocArray<Bspline*>(n - 1);
+  // Until the curve is freed at the end, every failure puts everything back as it was.
+  auto made = OwnedArray<Bspline, FreeBspline>::Zeroed(n - 1);
   if (!made || KernelFailed()) return -2;
   int np = 0;
-  // Until the curve is freed at the end, every failure puts everything back as it was.
-  auto fail = [&]() {
-    for (int i = 0; i < np; ++i) FreeBspline(made[i]);
-    return -2;
-  };
   for (int i = 0; i + 1 < n; ++i) {
     const double a = params[i], b = params[i + 1];
     double pa[2], pb[2], pm[2];
@@ -205,7 +201,7 @@ int CutCurveAtDomain(Bspline* curve) {
     if (uIn && vIn) {
       Bspline* piece = nullptr;
       const int cut = ExtractParamRangeUnlessShort(curve, 0, a, b, &piece);
-      if (cut < 0) return fail();
+      if (cut < 0) return -2;
       // A portion shorter than the curve's parameter tolerance holds nothing worth keeping.
       if (cut == 0) made[np++] = piece;
       continue;
@@ -234,7 +230,7 @@ int CutCurveAtDomain(Bspline* curve) {
     }
     Bspline* piece = DomainEdgePiece(pa[0], pa[1], pb[0], pb[1], edge);
     if (!piece) {
-      if (KernelFailed()) return fail();
+      if (KernelFailed()) return -2;
       continue;  // too short to keep
     }
     piece->owner = srf;
@@ -245,13 +241,13 @@ int CutCurveAtDomain(Bspline* curve) {
   BsplineList* tail = nullptr;
   for (int i = 0; i < np; ++i) {
     BsplineList* node = MallocNullBsplineList();
-    if (!node || KernelFailed()) return fail();
+    if (!node || KernelFailed()) return -2;
     node->item = made[i];
     (tail ? tail->next : head) = node;
     tail = node;
   }
   for (int i = 0; i < np; ++i) PutBsplToSurfCrvList(made[i], srf);
-  if (KernelFailed()) return fail();
+  if (KernelFailed()) return -2;
   if (head && FindTrimCurve(curve, srf)) {
     SpliceIntoTrimLoop(curve, head, tail, srf);
   } else {
@@ -262,7 +258,7 @@ int CutCurveAtDomain(Bspline* curve) {
     }
   }
   FreeBspline(curve);
-  Free(made);
+  Free(made.release());
   Free(params);
   scope.keep();  // the loop's new nodes
   return 0;

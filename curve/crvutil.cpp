@@ -107,17 +107,10 @@ int SampleTrimCurvePlate(Bspline* srf, int n, float** x, float** y, float** z) {
     for (BsplineList* c = loop->loopCurves; c; c = c->next) ++curves;
   if (curves == 0) return 0;
   TrackingScope scope;
-  double** params = CallocArray<double*>(curves);
+  // The per-curve samples come back kept by their maker: freed here on every path.
+  auto params = OwnedArray<double, Free>::Zeroed(curves);
   int* counts = MallocArray<int>(curves);
   if (!params || !counts || KernelFailed()) return 0;
-  // The per-curve samples come back kept by their maker: freed here on every path.
-  struct FreeSamples {
-    double** a;
-    int n;
-    ~FreeSamples() {
-      for (int i = 0; i < n; ++i) Free(a[i]);
-    }
-  } freeSamples{params, curves};
   int total = 0, k = 0;
   for (TrimList* loop = srf->trims; loop; loop = loop->next)
     for (BsplineList* c = loop->loopCurves; c; c = c->next, ++k) {
@@ -136,9 +129,7 @@ int SampleTrimCurvePlate(Bspline* srf, int n, float** x, float** y, float** z) {
       EvalNpntsOnObj_f(c->item, 0, 0, params[k], nullptr, counts[k], fx + at, fy + at, fz + at);
       at += counts[k];
     }
-  for (int i = 0; i < curves; ++i) Free(params[i]);
-  freeSamples.n = 0;
-  Free(params);
+  params.reset();
   Free(counts);
   scope.keep();
   *x = fx;

@@ -313,22 +313,13 @@ double ThetaOrder(const double origin[2], const double p[2]) {
 }
 
 char* GrahamConvexHull(const float* x, const float* y, int n) {
-  char* flags = MallocArray<char>(n > 0 ? n : 0);
-  int* cand = MallocArray<int>(n > 0 ? n : 0);
-  double* angle = MallocArray<double>(n > 0 ? n : 0);
-  auto freeScratch = [&]() {
-    if (cand != nullptr) Free(cand);
-    if (angle != nullptr) Free(angle);
-  };
-  if (KernelFailed() || flags == nullptr) {
-    freeScratch();
-    if (flags != nullptr) Free(flags);
-    return nullptr;
-  }
+  Owned<char, Free> flags(MallocArray<char>(n > 0 ? n : 0));
+  const Owned<int, Free> cand(MallocArray<int>(n > 0 ? n : 0));
+  const Owned<double, Free> angle(MallocArray<double>(n > 0 ? n : 0));
+  if (KernelFailed() || !flags) return nullptr;
   if (n < 4) {
     for (int i = 0; i < n; ++i) flags[i] = 1;
-    freeScratch();
-    return flags;
+    return flags.release();
   }
   auto pt = [&](int i, double q[2]) {
     q[0] = x[i];
@@ -383,7 +374,7 @@ char* GrahamConvexHull(const float* x, const float* y, int n) {
     cand[count] = i;
     angle[count++] = ThetaOrder(low, q);
   }
-  HeapSort2FloatInt4(count, angle, cand);
+  HeapSort2FloatInt4(count, angle.get(), cand.get());
 
   // Repeated points and points nearer the lowest point on a ray shared with a farther one are
   // not hull vertices. Each candidate is compared with the last one still live, so that a
@@ -431,8 +422,7 @@ char* GrahamConvexHull(const float* x, const float* y, int n) {
       flags[cand[bpos]] = 0;
     }
   }
-  freeScratch();
-  return flags;
+  return flags.release();
 }
 
 int FindCircle3Pts(const double p0[3], const double p1[3], const double p2[3], double centre[3]) {

@@ -67,6 +67,16 @@ double*** Allocate3(int n1, int n2, int n3) {
   return top;
 }
 
+// A failure after top[i] and its first `have` third-level arrays were requested: frees the
+// data, the third-level arrays (deepest first), the second-level arrays, then the top.
+void FreeUnfinished4(double**** top, double* data, int n2, int i, int have) {
+  Free(data);
+  for (int a = i; a >= 0; --a)
+    for (int b = (a == i ? have : n2) - 1; b >= 0; --b) Free(top[a][b]);
+  for (int a = i; a >= 0; --a) Free(top[a]);
+  Free(top);
+}
+
 double**** Allocate4(int n1, int n2, int n3, int n4) {
   if (n1 <= 0 || n2 <= 0 || n3 <= 0 || n4 < 0) return nullptr;
   double**** top = MallocArray<double***>(n1);
@@ -80,25 +90,16 @@ double**** Allocate4(int n1, int n2, int n3, int n4) {
     Free(top);
     return nullptr;
   }
-  // Failure after top[i] and its first `have` third-level arrays were requested: free the
-  // data, the third-level arrays (deepest first), the second-level arrays, then the top.
-  auto unwind = [&](int i, int have) {
-    Free(data);
-    for (int a = i; a >= 0; --a)
-      for (int b = (a == i ? have : n2) - 1; b >= 0; --b) Free(top[a][b]);
-    for (int a = i; a >= 0; --a) Free(top[a]);
-    Free(top);
-  };
   for (int i = 0; i < n1; ++i) {
     top[i] = MallocArray<double**>(n2);
     if (AllocFailed()) {
-      unwind(i, 0);
+      FreeUnfinished4(top, data, n2, i, 0);
       return nullptr;
     }
     for (int j = 0; j < n2; ++j) {
       top[i][j] = MallocArray<double*>(n3);
       if (AllocFailed()) {
-        unwind(i, j + 1);
+        FreeUnfinished4(top, data, n2, i, j + 1);
         return nullptr;
       }
       for (int k = 0; k < n3; ++k)

@@ -198,6 +198,69 @@ class Owned {
   T* record_ = nullptr;
 };
 
+// The one owner of an array of records: `count` pointers, each a record of its own or null,
+// freed with the record's own free function and then the array itself, on every path, unless
+// release() hands them on. Null entries are skipped, so an array filled part of the way (or
+// with gaps) is freed as far as it was filled. An array in an open TrackingScope may be held
+// too: Free takes the block off the scope, so the owner must be declared after the scope.
+//     OwnedArray<Bspline, FreeBspline> pieces(CallocArray<Bspline*>(n), n);
+//     OwnedArray<char, Free> names;
+// To hand the records on and drop the array: Free(pieces.release()).
+template <class T, auto FreeFn>
+class OwnedArray {
+ public:
+  OwnedArray() = default;
+  OwnedArray(T** records, int count) : records_(records), count_(records ? count : 0) {}
+  ~OwnedArray() { reset(); }
+  OwnedArray(const OwnedArray&) = delete;
+  OwnedArray& operator=(const OwnedArray&) = delete;
+  OwnedArray(OwnedArray&& other) noexcept : records_(other.records_), count_(other.count_) {
+    other.records_ = nullptr;
+    other.count_ = 0;
+  }
+  OwnedArray& operator=(OwnedArray&& other) noexcept {
+    if (this != &other) {
+      const int count = other.count_;
+      reset(other.release(), count);
+    }
+    return *this;
+  }
+
+  // A zeroed array of `count` entries; null (out of memory flagged) when it cannot be had.
+  static OwnedArray Zeroed(int count) { return OwnedArray(CallocArray<T*>(count), count); }
+
+  T** get() const { return records_; }
+  int count() const { return records_ ? count_ : 0; }
+  T*& operator[](std::ptrdiff_t i) const { return records_[i]; }
+  explicit operator bool() const { return records_ != nullptr; }
+  T** release() {
+    T** records = records_;
+    records_ = nullptr;
+    count_ = 0;
+    return records;
+  }
+  void reset(T** records = nullptr, int count = 0) {
+    if (records_) {
+      for (int i = 0; i < count_; ++i)
+        if (records_[i]) FreeFn(records_[i]);
+      Free(records_);
+    }
+    records_ = records;
+    count_ = records ? count : 0;
+  }
+  // For a builder that hands back an array of `count` records through an out-parameter: frees
+  // what is held and gives the place the builder writes to.
+  T*** receive(int count) {
+    reset();
+    count_ = count;
+    return &records_;
+  }
+
+ private:
+  T** records_ = nullptr;
+  int count_ = 0;
+};
+
 // ---- Test hooks ---------------------------------------------------------------------------
 // The C runtime's allocator as the kernel sees it can be made to refuse requests: after `skip`
 // further successful runtime requests (malloc and realloc, tracking nodes included), the next

@@ -56,6 +56,13 @@ void FillResult(int** result, int n, int code) {
     for (int j = 0; j < 4; ++j) result[i][j] = code;
 }
 
+// A heal that stops writes nothing back; after a memory failure the report marks every side -1,
+// after any other the codes stay as they were.
+int FailedHeal(int report, int** result, int n) {
+  if (report == 1 && KernelFailed()) FillResult(result, n, -1);
+  return -2;
+}
+
 // Rebuilds a curve's 3D form so that the new curve lives outside every open scope: the form
 // belongs to the topology, not to the scratch of whatever loop asked for it.
 void RebuildCurve3Form(CrvInfoStruct* crv) {
@@ -78,28 +85,20 @@ int MarkHeldGeometry(BndrStruct* bs, int n, const int* fixed, int continuity) {
 // would otherwise leave some surfaces healed and others not, under a report of none.
 int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, const char* keep = nullptr) {
   // The staging records hold blocks that their own operations kept out of every scope, so
-  // they are released by hand on every path.
-  auto** staged = MallocArray<Bspline*>(n);
-  if (!staged || KernelFailed()) {
-    Free(staged);
-    return -2;
-  }
-  std::memset(static_cast<void*>(staged), 0, sizeof(Bspline*) * n);
-  auto release = [&](int status) {
-    FreeBsplineArray(staged, n);
-    return status;
-  };
+  // their owner releases them on every path.
+  auto staged = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
+  if (!staged || KernelFailed()) return -2;
   auto writes = [&](int i) { return !(fixed && fixed[i]) && healed[i] && (!keep || keep[i]); };
   for (int i = 0; i < n; ++i) {
     if (!writes(i)) continue;
     Bspline* t = MallocNullBspline();
-    if (!t || KernelFailed()) return release(-2);
+    if (!t || KernelFailed()) return -2;
     staged[i] = t;
     t->kind = 2;
     t->dimension = 3;
     t->umin = srfs[i]->umin, t->umax = srfs[i]->umax;  // the caller's domain is kept
     t->vmin = srfs[i]->vmin, t->vmax = srfs[i]->vmax;
-    if (ReplaceSrfBsplineGeometry(t, healed[i]) != 0 || KernelFailed()) return release(-2);
+    if (ReplaceSrfBsplineGeometry(t, healed[i]) != 0 || KernelFailed()) return -2;
   }
   for (int i = 0; i < n; ++i) {
     Bspline* t = staged[i];
@@ -119,7 +118,7 @@ int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, co
     std::memset(&s->fitProps, 0, sizeof s->fitProps);
     std::memset(&s->propsB, 0, sizeof s->propsB);
   }
-  return release(0);
+  return 0;
 }
 
 // ---- what a heal may not make worse --------------------------------------------------------
@@ -319,43 +318,28 @@ int SetupStitchSrfsTopology(Bspline** srfs, int n, double tol, double gapTol, do
 
   // Everything made here either ends up in the topology (kept) or is freed on the way out.
   TrackingScope scope;
-  auto** copies = MallocArray<Bspline*>(n);
+  auto copies = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
   if (!copies || KernelFailed()) return -2;
-  std::memset(static_cast<void*>(copies), 0, sizeof(Bspline*) * n);
-  auto releaseCopies = [&]() {
-    FreeBsplineArray(copies, n);
-    copies = nullptr;
-  };
 
   for (int i = 0; i < n; ++i) {
     copies[i] = CopyBsplineStructAndChildren(srfs[i]);
-    if (!copies[i] || KernelFailed() || IsRationalBspline(copies[i])) {
-      releaseCopies();
-      return -2;
-    }
+    if (!copies[i] || KernelFailed() || IsRationalBspline(copies[i])) return -2;
     DropRationalParts(copies[i]);
   }
 
   int status = 0;
-  Gsrf* graph = MakeGSrfBndrStructCore(copies, n, tol, gapTol, &status);
-  if (!graph) {
-    releaseCopies();
-    return -2;
-  }
+  Gsrf* graph = MakeGSrfBndrStructCore(copies.get(), n, tol, gapTol, &status);
+  if (!graph) return -2;
   BndrStruct* bs = ConvertGsrfBndrToBndrStruct(graph, 100, gapTol, angleTol, continuity);
   FreeGsrfBndr(graph);
-  if (!bs) {
-    releaseCopies();
-    return -2;
-  }
+  if (!bs) return -2;
   if (SetSkinSrfsOuterContinuity(bs, continuity) != 0 || SetUpBndrEdgeCornerGeometry(bs) != 0) {
     FreeBndrStruct(bs);
-    releaseCopies();
     return -2;
   }
 
   *out = bs;
-  Free(copies);  // the surfaces themselves now belong to the topology
+  Free(copies.release());  // the surfaces themselves now belong to the topology
   scope.keep();
   return 0;
 }
@@ -384,7 +368,8 @@ namespace {
 // elsewhere. A new array outside every scope, or null when memory ran out.
 Bspline** CopyTopologySurfaces(BndrStruct* bs, int n, const char* which = nullptr) {
   TrackingScope scope;
-  auto** out = CallocArray<Bspline*>(n);
+  // The copies leave every scope as they are made: their owner frees them on a failure.
+  auto out = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
   if (!out || KernelFailed()) return nullptr;
   for (int i = 0; i < n; ++i) {
     if (which && !which[i]) continue;
@@ -392,7 +377,7 @@ Bspline** CopyTopologySurfaces(BndrStruct* bs, int n, const char* which = nullpt
     if (!out[i] || KernelFailed()) return nullptr;
   }
   scope.keep();
-  return out;
+  return out.release();
 }
 
 // The per-side codes from the edges' current largest gaps and angles.
@@ -485,50 +470,39 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   GlobalStitchInfo info;
   SetHealStitchInfo(n, continuity, bFixedSamples, healGap, healAngle, &info);
 
-  Bspline** healed = nullptr;
-  Bspline** positional = nullptr;
-  char* stage = nullptr;  // n stages, then n flags of the surfaces stepped back in a round
+  OwnedArray<Bspline, FreeBspline> healed, positional;
+  Owned<char, Free> stage;  // n stages, then n flags of the surfaces stepped back in a round
   // Whatever fails below, the caller's surfaces are written only at the very end, all at once:
   // the report and the status never speak of geometry that was not written, nor the reverse.
-  auto release = [&]() {
-    FreeBsplineArray(healed, n);
-    FreeBsplineArray(positional, n);
-    Free(stage);
-  };
-  auto failure = [&]() {
-    if (KernelFailed() && report == 1) FillResult(result, n, -1);
-    release();
-    return -2;
-  };
 
   // The group as it came: every seam and every surface's normals.
   GroupMeasure before, after;
   for (int i = 0; i < n; ++i)
-    if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), srfs[i]) != 0) return failure();
-  if (MeasureGroup(bs, &before) != 0) return failure();
+    if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), srfs[i]) != 0) return FailedHeal(report, result, n);
+  if (MeasureGroup(bs, &before) != 0) return FailedHeal(report, result, n);
 
   {
     TrackingScope scope;
-    positional = CallocArray<Bspline*>(n);
-    stage = MallocArray<char>(2, n);
+    positional = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
+    stage.reset(MallocArray<char>(2, n));
     scope.keep();
   }
-  if (!positional || !stage || KernelFailed()) return failure();
+  if (!positional || !stage || KernelFailed()) return FailedHeal(report, result, n);
   // A memory error anywhere in the stitch leaves the topology's surfaces half done: none of
   // them goes back to the caller.
-  if (StitchInStages(bs, srfs, n, info, positional) != 0) return failure();
+  if (StitchInStages(bs, srfs, n, info, positional.get()) != 0) return FailedHeal(report, result, n);
 
   // Position first: a seam the tangential heal made worse falls back to the positional result
   // of its surfaces, and only a seam still worse then to where they began.
   for (int i = 0; i < n; ++i) stage[i] = (fixed && fixed[i]) ? kStart : kTangential;
   for (int round = 0;; ++round) {
     // After the first round only the surfaces stepped back have changed.
-    if (MeasureGroup(bs, &after, round == 0 ? nullptr : stage + n) != 0) return failure();
-    if (StepBackWorsened(bs, before, after, stage) == 0) break;
+    if (MeasureGroup(bs, &after, round == 0 ? nullptr : stage.get() + n) != 0) return FailedHeal(report, result, n);
+    if (StepBackWorsened(bs, before, after, stage.get()) == 0) break;
     for (int i = 0; i < n; ++i) {
       if (!stage[n + i]) continue;
       const Bspline* back = stage[i] == kPositional ? positional[i] : srfs[i];
-      if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), back) != 0) return failure();
+      if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), back) != 0) return FailedHeal(report, result, n);
     }
   }
 
@@ -538,10 +512,9 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   if (report == 1) SetSrfsGrpCrvGapCodes(bs, healGap, healAngle, result);
   // Surfaces back at their start are not written at all.
   for (int i = 0; i < n; ++i) stage[i] = stage[i] != kStart;
-  healed = CopyTopologySurfaces(bs, n, stage);
-  if (!healed) return failure();
-  if (CopyHealedBack(srfs, n, fixed, healed, stage) != 0) return failure();
-  release();
+  healed.reset(CopyTopologySurfaces(bs, n, stage.get()), n);
+  if (!healed) return FailedHeal(report, result, n);
+  if (CopyHealedBack(srfs, n, fixed, healed.get(), stage.get()) != 0) return FailedHeal(report, result, n);
   return 0;
 }
 

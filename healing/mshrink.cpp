@@ -684,30 +684,26 @@ void FreeSrfGrpNets(SrfGrpNets* nets) {
 
 int SaveSrfGrpNets(BndrStruct* bs, SrfGrpNets* nets) {
   if (!bs || !nets || !bs->srfs) return -2;
-  // The blocks are the record's own: made in a scope of their own and kept, so no enclosing
-  // scope frees them under the record.
-  TrackingScope scope;
-  auto fail = [&]() {
-    scope.keep();
-    return -2;
-  };
+  // The blocks are the record's own, also those made before a failure: made in a scope of
+  // their own and kept, so no enclosing scope frees them under the record.
+  UntrackedScope owned;
   if (!nets->pts) {
     nets->pts = CallocArray<double*>(std::max(bs->nSrf, 1));
     nets->nu = CallocArray<int>(std::max(bs->nSrf, 1));
     nets->nv = CallocArray<int>(std::max(bs->nSrf, 1));
     nets->n = bs->nSrf;
-    if (!nets->pts || !nets->nu || !nets->nv || KernelFailed()) return fail();
+    if (!nets->pts || !nets->nu || !nets->nv || KernelFailed()) return -2;
   }
-  if (nets->n != bs->nSrf) return fail();
+  if (nets->n != bs->nSrf) return -2;
   for (int i = 0; i < nets->n; ++i) {
     const Bspline* s = bs->srfs[i].srf;
-    if (!IsSurface3(s)) return fail();
+    if (!IsSurface3(s)) return -2;
     const int nu = NumCtrlU(s), nv = NumCtrlV(s);
     if (nu != nets->nu[i] || nv != nets->nv[i] || !nets->pts[i]) {
       Free(nets->pts[i]);
       nets->nu[i] = nets->nv[i] = 0;
       nets->pts[i] = MallocArray<double>(3, nu, nv);
-      if (!nets->pts[i] || KernelFailed()) return fail();
+      if (!nets->pts[i] || KernelFailed()) return -2;
       nets->nu[i] = nu;
       nets->nv[i] = nv;
     }
@@ -719,7 +715,6 @@ int SaveSrfGrpNets(BndrStruct* bs, SrfGrpNets* nets) {
         p[2] = s->Z[j][k];
       }
   }
-  scope.keep();
   return 0;
 }
 

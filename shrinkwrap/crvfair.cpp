@@ -462,6 +462,119 @@ int lminCrvMVCStop(const double* vars, int) {
   return max2 > tnMaxDiff2 ? 1 : 0;
 }
 
+namespace {
+
+// The fairing proper, window by window, with the window globals set: 0 (the curve faired, or
+// left as it was when that is better), -2 on failure with the curve half done (the caller puts
+// the backup back).
+int FairWindows(Bspline* curve, const Bspline* backup, const int* indices, int nIndices, int itmax,
+                double tolerance, double acceptFactor, double* vars, int* changed, double* change,
+                void (*redraw)(Bspline*)) {
+  const int n = NumCtrlU(curve);
+  // Arrays handed over by the samplers are outside every scope: freed here on every path.
+  Owned<double, Free> whole, starts, ends;
+
+  const int p = curve->degreeU;
+  int window = p + 4;
+  if (window < 2) window = 2;
+  if (window > nIndices) window = nIndices;
+  PreNormalizeSmoothingCurve3(curve, tnXform, tnRefCentroid, tnRefScale);
+  tnMaxDiff2 = (tnRefScale * tolerance) * (tnRefScale * tolerance);
+
+  int perSpan = 2 * p + 2;
+  perSpan = perSpan < 4 ? 4 : (perSpan > 20 ? 20 : perSpan);
+  int nWhole = 0;
+  if (GetNSamplePerSpan(curve->knotsU, NumKnotsU(curve), perSpan, whole.receive(), &nWhole) != 0) return -2;
+  double max2 = 0.0;
+  if (MaxCurve3Change(curve, curve->X[0], curve->Y[0], curve->Z[0], whole.get(), nWhole, &max2) != 0)
+    return -2;
+  *change = std::sqrt(max2) / tnRefScale;
+  if (max2 > tnMaxDiff2) {
+    CopyControlPoints(backup, curve);  // already outside the tolerance: left as it was
+    return 0;
+  }
+
+  const int perVar = tnIs2DCurve ? 2 : 3;
+  for (int k = 0; k + window <= nIndices; ++k) {
+    DropWindowArrays();
+    tnIndex = indices + k;
+    tnNumIndex = window;
+    int nInt = 0;
+    if (SetUpIntegralRange(curve, tnIndex, window, starts.receive(), ends.receive(), &nInt) != 0 || nInt < 1) return -2;
+    if (NewSetUpFairFuncIntegral(curve, tnRefBspline, tnIsMVC == 1, starts[0], ends[nInt - 1]) != 0)
+      return -2;
+    const int perInterval = 2 * p + 2;
+    tnChkTarray = MallocArray<double>(perInterval, nInt);
+    if (!tnChkTarray || KernelFailed()) return -2;
+    for (int j = 0; j < nInt; ++j) GetNSampleInterval(starts[j], ends[j], perInterval, tnChkTarray + j * perInterval);
+    tnCheck = perInterval * nInt;
+
+    std::memcpy(tnXcoefi, curve->X[0], sizeof(double) * n);
+    std::memcpy(tnYcoefi, curve->Y[0], sizeof(double) * n);
+    std::memcpy(tnZcoefi, curve->Z[0], sizeof(double) * n);
+    const int nv = perVar * window;
+    for (int a = 0; a < window; ++a) {
+      vars[a] = curve->X[0][tnIndex[a]];
+      vars[window + a] = curve->Y[0][tnIndex[a]];
+      if (perVar == 3) vars[2 * window + a] = curve->Z[0][tnIndex[a]];
+    }
+    double F0 = 0.0;
+    if (LminCrvMVCFunctional(vars, nv, &F0) != 0) return -2;
+    int iterations = 0;
+    double fret = F0;
+    const double scale = 0.75 * (tnRefScale * tolerance * window / 2.0);
+    const int r = FrprMin(vars, nv, tolerance, itmax, scale, &iterations, &fret, LminCrvMVCFunctional,
+                          LminCrvMVCFuncGrad, lminCrvMVCStop);
+    if (KernelFailed()) return -2;
+    // A window that does not improve, or leaves the tolerance band, is skipped.
+    if (r == 0 && fret < F0 && iterations >= 1 && lminCrvMVCStop(vars, nv) == 0) {
+      for (int a = 0; a < window; ++a) {
+        curve->X[0][tnIndex[a]] = vars[a];
+        curve->Y[0][tnIndex[a]] = vars[window + a];
+        if (perVar == 3) curve->Z[0][tnIndex[a]] = vars[2 * window + a];
+      }
+      if (redraw) {
+        UnNormalizeSmoothingCurve3(curve, tnInvXform, tnRefCentroid, tnRefScale);
+        redraw(curve);
+        PreNormalizeSmoothingCurve3(curve, tnXform, tnRefCentroid, tnRefScale);
+      }
+    }
+  }
+  DropWindowArrays();
+
+  if (MaxCurve3Change(curve, curve->X[0], curve->Y[0], curve->Z[0], whole.get(), nWhole, &max2) != 0)
+    return -2;
+  *change = std::sqrt(max2) / tnRefScale;
+  UnNormalizeSmoothingCurve3(curve, tnInvXform, tnRefCentroid, tnRefScale);
+  // Points that were never variables take back their exact values: the round trip through the
+  // normalised frame would leave rounding on them.
+  for (int i = 0, k = 0; i < n; ++i) {
+    bool listed = false;
+    for (k = 0; k < nIndices && !listed; ++k) listed = indices[k] == i;
+    if (listed) continue;
+    curve->X[0][i] = backup->X[0][i];
+    curve->Y[0][i] = backup->Y[0][i];
+    curve->Z[0][i] = backup->Z[0][i];
+  }
+  double moved = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double a[3] = {curve->X[0][i], curve->Y[0][i], curve->Z[0][i]};
+    const double b[3] = {backup->X[0][i], backup->Y[0][i], backup->Z[0][i]};
+    const double d = VecDist3(a, b);
+    if (d > moved) moved = d;
+  }
+  if (moved < acceptFactor * tolerance && moved < 0.001) {
+    CopyControlPoints(backup, curve);
+    return 0;
+  }
+  FreeBsplineProperties(curve);
+  if (redraw) redraw(curve);
+  *changed = 1;
+  return 0;
+}
+
+}  // namespace
+
 int FairBsplineCurve3(Bspline* curve, const int* indices, int nIndices, int itmax, double tolerance,
                       double alpha, double acceptFactor, int isMVC, int* changed, double* change,
                       void (*redraw)(Bspline*)) {
@@ -483,124 +596,19 @@ int FairBsplineCurve3(Bspline* curve, const int* indices, int nIndices, int itma
   double* work = MallocArray<double>(3, n);
   double* vars = MallocArray<double>(3, nIndices);
   if (!backup || !work || !vars || KernelFailed()) return -2;
-  // Arrays handed over by the samplers are outside every scope: freed here on every path.
-  Owned<double, Free> whole, starts, ends;
-  // The window globals point into this scope's blocks: they are cleared on every path.
-  struct WindowGlobals {
-    WindowGlobals(double* work, int n) {
-      tnXcoefi = work;
-      tnYcoefi = work + n;
-      tnZcoefi = work + 2 * n;
-    }
-    ~WindowGlobals() {
-      DropWindowArrays();
-      tnXcoefi = tnYcoefi = tnZcoefi = nullptr;
-      tnIndex = nullptr;
-      tnNumIndex = 0;
-    }
-  } windowGlobals(work, n);
-  auto restore = [&] {
-    CopyControlPoints(backup.get(), curve);
-    return -2;
-  };
-
-  const int p = curve->degreeU;
-  int window = p + 4;
-  if (window < 2) window = 2;
-  if (window > nIndices) window = nIndices;
-  PreNormalizeSmoothingCurve3(curve, tnXform, tnRefCentroid, tnRefScale);
-  tnMaxDiff2 = (tnRefScale * tolerance) * (tnRefScale * tolerance);
-
-  int perSpan = 2 * p + 2;
-  perSpan = perSpan < 4 ? 4 : (perSpan > 20 ? 20 : perSpan);
-  int nWhole = 0;
-  if (GetNSamplePerSpan(curve->knotsU, NumKnotsU(curve), perSpan, whole.receive(), &nWhole) != 0) return restore();
-  double max2 = 0.0;
-  if (MaxCurve3Change(curve, curve->X[0], curve->Y[0], curve->Z[0], whole.get(), nWhole, &max2) != 0)
-    return restore();
-  *change = std::sqrt(max2) / tnRefScale;
-  if (max2 > tnMaxDiff2) {
-    CopyControlPoints(backup.get(), curve);  // already outside the tolerance: left as it was
-    return 0;
-  }
-
-  const int perVar = tnIs2DCurve ? 2 : 3;
-  for (int k = 0; k + window <= nIndices; ++k) {
-    DropWindowArrays();
-    tnIndex = indices + k;
-    tnNumIndex = window;
-    int nInt = 0;
-    if (SetUpIntegralRange(curve, tnIndex, window, starts.receive(), ends.receive(), &nInt) != 0 || nInt < 1) return restore();
-    if (NewSetUpFairFuncIntegral(curve, tnRefBspline, tnIsMVC == 1, starts[0], ends[nInt - 1]) != 0)
-      return restore();
-    const int perInterval = 2 * p + 2;
-    tnChkTarray = MallocArray<double>(perInterval, nInt);
-    if (!tnChkTarray || KernelFailed()) return restore();
-    for (int j = 0; j < nInt; ++j) GetNSampleInterval(starts[j], ends[j], perInterval, tnChkTarray + j * perInterval);
-    tnCheck = perInterval * nInt;
-
-    std::memcpy(tnXcoefi, curve->X[0], sizeof(double) * n);
-    std::memcpy(tnYcoefi, curve->Y[0], sizeof(double) * n);
-    std::memcpy(tnZcoefi, curve->Z[0], sizeof(double) * n);
-    const int nv = perVar * window;
-    for (int a = 0; a < window; ++a) {
-      vars[a] = curve->X[0][tnIndex[a]];
-      vars[window + a] = curve->Y[0][tnIndex[a]];
-      if (perVar == 3) vars[2 * window + a] = curve->Z[0][tnIndex[a]];
-    }
-    double F0 = 0.0;
-    if (LminCrvMVCFunctional(vars, nv, &F0) != 0) return restore();
-    int iterations = 0;
-    double fret = F0;
-    const double scale = 0.75 * (tnRefScale * tolerance * window / 2.0);
-    const int r = FrprMin(vars, nv, tolerance, itmax, scale, &iterations, &fret, LminCrvMVCFunctional,
-                          LminCrvMVCFuncGrad, lminCrvMVCStop);
-    if (KernelFailed()) return restore();
-    // A window that does not improve, or leaves the tolerance band, is skipped.
-    if (r == 0 && fret < F0 && iterations >= 1 && lminCrvMVCStop(vars, nv) == 0) {
-      for (int a = 0; a < window; ++a) {
-        curve->X[0][tnIndex[a]] = vars[a];
-        curve->Y[0][tnIndex[a]] = vars[window + a];
-        if (perVar == 3) curve->Z[0][tnIndex[a]] = vars[2 * window + a];
-      }
-      if (redraw) {
-        UnNormalizeSmoothingCurve3(curve, tnInvXform, tnRefCentroid, tnRefScale);
-        redraw(curve);
-        PreNormalizeSmoothingCurve3(curve, tnXform, tnRefCentroid, tnRefScale);
-      }
-    }
-  }
+  // The window globals point into this scope's blocks: set for the fairing, cleared after it.
+  tnXcoefi = work;
+  tnYcoefi = work + n;
+  tnZcoefi = work + 2 * n;
+  const int status =
+      FairWindows(curve, backup.get(), indices, nIndices, itmax, tolerance, acceptFactor, vars, changed, change, redraw);
   DropWindowArrays();
-
-  if (MaxCurve3Change(curve, curve->X[0], curve->Y[0], curve->Z[0], whole.get(), nWhole, &max2) != 0)
-    return restore();
-  *change = std::sqrt(max2) / tnRefScale;
-  UnNormalizeSmoothingCurve3(curve, tnInvXform, tnRefCentroid, tnRefScale);
-  // Points that were never variables take back their exact values: the round trip through the
-  // normalised frame would leave rounding on them.
-  for (int i = 0, k = 0; i < n; ++i) {
-    bool listed = false;
-    for (k = 0; k < nIndices && !listed; ++k) listed = indices[k] == i;
-    if (listed) continue;
-    curve->X[0][i] = backup->X[0][i];
-    curve->Y[0][i] = backup->Y[0][i];
-    curve->Z[0][i] = backup->Z[0][i];
-  }
-  double moved = 0.0;
-  for (int i = 0; i < n; ++i) {
-    const double a[3] = {curve->X[0][i], curve->Y[0][i], curve->Z[0][i]};
-    const double b[3] = {backup->X[0][i], backup->Y[0][i], backup->Z[0][i]};
-    const double d = VecDist3(a, b);
-    if (d > moved) moved = d;
-  }
-  if (moved < acceptFactor * tolerance && moved < 0.001) {
-    CopyControlPoints(backup.get(), curve);
-    return 0;
-  }
-  FreeBsplineProperties(curve);
-  if (redraw) redraw(curve);
-  *changed = 1;
-  return 0;
+  tnXcoefi = tnYcoefi = tnZcoefi = nullptr;
+  tnIndex = nullptr;
+  tnNumIndex = 0;
+  // A failure leaves the curve as it came.
+  if (status != 0) CopyControlPoints(backup.get(), curve);
+  return status;
 }
 
 // ---- Sampling ----------------------------------------------------------------------------------

@@ -383,22 +383,15 @@ int UpdateCurveBsplineCntrlPts(Bspline* dst, Bspline* src) {
 int CopyCrvBsplArray(Bspline** curves, int n, Bspline*** copies) {
   if (!curves || n < 1 || !copies) return -2;
   TrackingScope scope;
-  Bspline** out = MallocArray<Bspline*>(n);
+  auto out = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
   if (!out || KernelFailed()) return -2;
-  for (int i = 0; i < n; ++i) out[i] = nullptr;
   for (int i = 0; i < n; ++i) {
-    if (!curves[i] || curves[i]->kind != 1) {
-      FreeBsplineArrayContents(out, i);
-      return -2;
-    }
+    if (!curves[i] || curves[i]->kind != 1) return -2;
     out[i] = CopyCurveBspline(curves[i]);
-    if (!out[i] || KernelFailed()) {
-      FreeBsplineArrayContents(out, i);
-      return -2;
-    }
+    if (!out[i] || KernelFailed()) return -2;
   }
   scope.keep();
-  *copies = out;
+  *copies = out.release();
   return 0;
 }
 
@@ -428,25 +421,19 @@ int SnapTwoCrv3Array(Bspline** curvesA, Bspline** curvesB, int nA, int nB, int m
                      double roughness, double sigma, int makeCompatible, Bspline*** newA,
                      Bspline*** newB) {
   if (!curvesA || !curvesB || nA < 1 || nB < 1 || mode < 0 || mode > 2 || !newA || !newB) return -2;
-  Bspline** A = nullptr;
-  Bspline** B = nullptr;
-  if (CopyCrvBsplArray(curvesA, nA, &A) != 0) return -2;
-  if (CopyCrvBsplArray(curvesB, nB, &B) != 0) {
-    FreeBsplineArray(A, nA);
-    return -2;
-  }
   TrackingScope scope;
-  auto fail = [&] {
-    FreeBsplineArray(A, nA);
-    FreeBsplineArray(B, nB);
-    return -2;
-  };
+  // The copies are kept out of the scope by their maker; their owners free them first.
+  OwnedArray<Bspline, FreeBspline> ownA, ownB;
+  if (CopyCrvBsplArray(curvesA, nA, ownA.receive(nA)) != 0) return -2;
+  if (CopyCrvBsplArray(curvesB, nB, ownB.receive(nB)) != 0) return -2;
+  Bspline** A = ownA.get();
+  Bspline** B = ownB.get();
   auto compatible = [&](bool famA, bool famB) {
     if (famA) MakeKnotVectorsCompatible(A, nullptr, nA, 0);
     if (famB && !KernelFailed()) MakeKnotVectorsCompatible(B, nullptr, nB, 0);
     return !KernelFailed();
   };
-  if (makeCompatible && !compatible(mode != 1, mode != 0)) return fail();
+  if (makeCompatible && !compatible(mode != 1, mode != 0)) return -2;
 
   const int total = nA * nB;
   double** parA = allocate_matrix_ff(nA, nB);
@@ -456,8 +443,8 @@ int SnapTwoCrv3Array(Bspline** curvesA, Bspline** curvesB, int nA, int nB, int m
   const int most = nA > nB ? nA : nB;
   double(*targets)[3] = MallocArray<double[3]>(most);
   double* tPar = MallocArray<double>(most);
-  if (!parA || !parB || !ptsA || !ptsB || !targets || !tPar || KernelFailed()) return fail();
-  if (ComputeCrvNetSnapPoints(A, nA, B, nB, parA, parB, ptsA, ptsB) != 0) return fail();
+  if (!parA || !parB || !ptsA || !ptsB || !targets || !tPar || KernelFailed()) return -2;
+  if (ComputeCrvNetSnapPoints(A, nA, B, nB, parA, parB, ptsA, ptsB) != 0) return -2;
 
   // The point a pair is snapped to: B's for mode 0, A's for mode 1, the midpoint for mode 2.
   auto snapPoint = [&](int i, int j, double out[3]) {
@@ -479,10 +466,10 @@ int SnapTwoCrv3Array(Bspline** curvesA, Bspline** curvesB, int nA, int nB, int m
     }
     return true;
   };
-  if (mode != 1 && !reshapeFamily(A, nA, nB, true)) return fail();
-  if (mode != 0 && !reshapeFamily(B, nB, nA, false)) return fail();
-  if (mode == 2 && makeCompatible && !compatible(true, true)) return fail();
-  *newA = A;
-  *newB = B;
+  if (mode != 1 && !reshapeFamily(A, nA, nB, true)) return -2;
+  if (mode != 0 && !reshapeFamily(B, nB, nA, false)) return -2;
+  if (mode == 2 && makeCompatible && !compatible(true, true)) return -2;
+  *newA = ownA.release();
+  *newB = ownB.release();
   return 0;
 }

@@ -879,28 +879,22 @@ int ComputeReshapeCrv3ConstraintMat(const Bspline* curve, const LinearConstraint
   *nPosRows = *nNormRows = 0;
   if (!Is3DCurve(curve)) return -2;
   if (ConstraintCount(c) < 1) return 0;
-  double* startTarget = nullptr;
-  double* endTarget = nullptr;
-  auto fail = [&]() {
-    if (*posC) matrix_free_ff(*posC);
-    Free(*dx);
-    Free(*dy);
-    Free(*dz);
-    Free(startTarget);
-    Free(endTarget);
-    *posC = nullptr;
-    *dx = *dy = *dz = nullptr;
-    *nPosRows = 0;
+  // The position rows reach the caller only when the normal rows were made too.
+  Owned<double*, matrix_free_ff> pos;
+  Owned<double, Free> x, y, z, startTarget, endTarget;
+  int posRows = 0;
+  if (c->nPos > 0 &&
+      ComputeReshapeCrv3PosConstraintMat(curve, c, pos.receive(), &posRows, x.receive(), y.receive(), z.receive(),
+                                         startTarget.receive(), endTarget.receive()) != 0)
     return -2;
-  };
-  if (c->nPos > 0 && ComputeReshapeCrv3PosConstraintMat(curve, c, posC, nPosRows, dx, dy, dz,
-                                                        &startTarget, &endTarget) != 0)
-    return fail();
-  if (c->nNorm > 0 && ComputeReshapeCrv3NormConstraintMat(curve, c, startTarget, endTarget, normC,
+  if (c->nNorm > 0 && ComputeReshapeCrv3NormConstraintMat(curve, c, startTarget.get(), endTarget.get(), normC,
                                                           nNormRows, normD) != 0)
-    return fail();
-  Free(startTarget);
-  Free(endTarget);
+    return -2;
+  *posC = pos.release();
+  *nPosRows = posRows;
+  *dx = x.release();
+  *dy = y.release();
+  *dz = z.release();
   return 0;
 }
 

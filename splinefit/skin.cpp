@@ -218,23 +218,18 @@ Bspline** SkinCurvesToOrder(Bspline** curves, int* n, int vdegree) {
   double* col = MallocArray<double>(3, N);
   double* at = MallocArray<double>(3, inserted);
   if (!qpad || !col || !at || KernelFailed()) return nullptr;
-  Bspline** result;
+  // The given curves join the array only at the end: until then its owner frees just the new.
+  OwnedArray<Bspline, FreeBspline> result;
   {
     UntrackedScope own;  // the array and the new curves are the caller's
-    result = CallocArray<Bspline*>(total);
+    result = OwnedArray<Bspline, FreeBspline>::Zeroed(total);
   }
   if (!result || KernelFailed()) return nullptr;
-  auto release = [&]() {
-    for (int pos = 0; pos < total; ++pos)
-      if (!isGiven[pos]) FreeBspline(result[pos]);
-    Free(result);
-    return nullptr;
-  };
   for (int pos = 0; pos < total; ++pos) {
     if (isGiven[pos]) continue;
     UntrackedScope own;
     result[pos] = CopyCurveBspline(curves[0]);
-    if (!result[pos] || KernelFailed()) return release();
+    if (!result[pos] || KernelFailed()) return nullptr;
     FreeBsplineProperties(result[pos]);
   }
   for (int i = 0; i < q; ++i) {
@@ -249,7 +244,7 @@ Bspline** SkinCurvesToOrder(Bspline** curves, int* n, int vdegree) {
       col[2 * N + i] = curves[i]->Z[0][j];
     }
     Owned<Bspline, FreeBspline> across(NewCurveIntrplt(col, col + N, col + 2 * N, N - 1, qpad, q));
-    if (!across || KernelFailed()) return release();
+    if (!across || KernelFailed()) return nullptr;
     EvalNpntsOnObj(across.get(), 0, 0, tv, tv, inserted, at, at + inserted, at + 2 * inserted);
     int a = 0;
     for (int pos = 0; pos < total; ++pos) {
@@ -272,7 +267,7 @@ Bspline** SkinCurvesToOrder(Bspline** curves, int* n, int vdegree) {
   for (int pos = 0; pos < total; ++pos)
     if (isGiven[pos]) result[pos] = curves[given++];
   *n = total;
-  return result;
+  return result.release();
 }
 
 Bspline* SkinCurveRowsBanded(int n, Bspline** curves, double* vparams, int vdegree) {

@@ -220,25 +220,22 @@ int ReplaceCrvBsplWithG1ContSubs(Bspline* curve, double angle) {
   if (!curve || curve->kind != 1) return -2;
   TrackingScope scope;  // the list nodes made here belong to the surface from now on
   int np = 0;
-  Bspline** pieces = nullptr;
-  if (BreakCurveAtTanDiscont(curve, angle, &np, &pieces) != 0) return -2;
+  Bspline** made = nullptr;
+  if (BreakCurveAtTanDiscont(curve, angle, &np, &made) != 0) return -2;
   if (np == 0) {
     scope.keep();
     return 0;
   }
   // Freeing a piece also takes it off the curve list; the pieces enter the trim loop last, so a
   // failure never dissolves the loop.
-  auto fail = [&]() {
-    FreeBsplineArray(pieces, np);
-    return -2;
-  };
+  OwnedArray<Bspline, FreeBspline> pieces(made, np);
   Bspline* owner = curve->owner;
   if (curve->dimension == 2 && owner)
     for (int i = 0; i < np; ++i) PutBsplToSurfCrvList(pieces[i], owner);
-  if (KernelFailed()) return fail();
-  if (ReplaceTrimCurveWithNSubs(curve, np, pieces) != 0 || KernelFailed()) return fail();
+  if (KernelFailed()) return -2;
+  if (ReplaceTrimCurveWithNSubs(curve, np, pieces.get()) != 0 || KernelFailed()) return -2;
   FreeBspline(curve);
-  Free(pieces);
+  Free(pieces.release());
   scope.keep();
   return 0;
 }

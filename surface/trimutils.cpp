@@ -725,14 +725,7 @@ int SampleLoopPolyline(TrimList* loop, LoopPolyline* pl) {
   const double tu = srf ? 1e-6 * (srf->umax - srf->umin) : 0.0;
   const double tv = srf ? 1e-6 * (srf->vmax - srf->vmin) : 0.0;
   // The sample arrays are the caller's of SampleCurvePlateProper: freed here on every path.
-  double** ts = CallocArray<double*>(pl->curves);
-  struct FreeSamples {
-    double** ts;
-    int n;
-    ~FreeSamples() {
-      for (int k = 0; ts && k < n; ++k) Free(ts[k]);
-    }
-  } release{ts, pl->curves};
+  auto ts = OwnedArray<double, Free>::Zeroed(pl->curves);
   int* counts = MallocArray<int>(pl->curves);
   pl->first = MallocArray<int>(pl->curves);
   pl->last = MallocArray<int>(pl->curves);
@@ -873,27 +866,33 @@ int IsTwoCurvePiecesMerged(Bspline* srf, Bspline* a, Bspline* b, double endA[3],
   return 0;
 }
 
+namespace {
+
+// Undoes MakeTrimCurveContinuous after a failure: the bridges come off the loop and the
+// surface, nothing else changed.
+BsplineList* RemoveBridges(TrimList* loop, BsplineList* inserted) {
+  while (inserted) {
+    BsplineList* next = inserted->next;
+    Bspline* bridge = inserted->item;
+    for (BsplineList** at = &loop->loopCurves; *at; at = &(*at)->next)
+      if ((*at)->item == bridge) {
+        BsplineList* gone = *at;
+        *at = gone->next;
+        Free(gone);
+        break;
+      }
+    FreeBspline(bridge);
+    Free(inserted);
+    inserted = next;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 BsplineList* MakeTrimCurveContinuous(Bspline* srf, TrimList* loop, double tol) {
   if (!srf || !loop || !loop->loopCurves) return nullptr;
   BsplineList* inserted = nullptr;
-  // Undo on failure: the bridges come off the loop and the surface, nothing else changed.
-  auto undo = [&] {
-    while (inserted) {
-      BsplineList* next = inserted->next;
-      Bspline* bridge = inserted->item;
-      for (BsplineList** at = &loop->loopCurves; *at; at = &(*at)->next)
-        if ((*at)->item == bridge) {
-          BsplineList* gone = *at;
-          *at = gone->next;
-          Free(gone);
-          break;
-        }
-      FreeBspline(bridge);
-      Free(inserted);
-      inserted = next;
-    }
-    return nullptr;
-  };
   BsplineList* node = loop->loopCurves;
   for (;;) {
     BsplineList* next = node->next;
@@ -902,13 +901,13 @@ BsplineList* MakeTrimCurveContinuous(Bspline* srf, TrimList* loop, double tol) {
     double endA[3] = {}, startB[3] = {};
     if (!IsTwoCurvePiecesMerged(srf, node->item, b, endA, startB, tol)) {
       Bspline* bridge = AddCurve2CurveList(0, endA, startB, node, srf);
-      if (!bridge) return undo();
+      if (!bridge) return RemoveBridges(loop, inserted);
       if (!Push(&inserted, bridge)) {
         BsplineList* bridgeNode = node->next;  // where AddCurve2CurveList put it
         node->next = bridgeNode->next;
         Free(bridgeNode);
         FreeBspline(bridge);
-        return undo();
+        return RemoveBridges(loop, inserted);
       }
     }
     if (closing) break;

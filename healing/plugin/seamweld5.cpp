@@ -91,29 +91,17 @@ void TransformPoint(const float m[16], double x, double y, double z, float out[3
   out[2] = m[2] * fx + m[6] * fy + m[10] * fz + m[14];
 }
 
-// Everything one run of DupNurbs owns; released on every path.
+// Everything one run of DupNurbs owns, each with its owner: released on every path. The arrays
+// hold one record per surface (n).
 struct RunRecords {
   int n = 0;
+  OwnedArray<Bspline, FreeBspline> srfs;
+  OwnedArray<char, Free> names;
+  OwnedArray<double, Free> saved;     // host vertex arrays as read, to put back a refused write-back
+  OwnedArray<double, Free> vertices;  // host vertex arrays of the write-back
   Owned<float[16], Free> matrices, inverses;
   Owned<int, Free> fixed;
   Owned<int*, matrix_free_ih> result;
-  // One record per surface in each: an owner frees one record and cannot carry the count.
-  Bspline** srfs = nullptr;
-  char** names = nullptr;
-  double** saved = nullptr;     // host vertex arrays as read, to put back a refused write-back
-  double** vertices = nullptr;  // host vertex arrays of the write-back
-
-  ~RunRecords() {
-    FreeBsplineArray(srfs, n);
-    for (int i = 0; i < n; ++i) {
-      if (names) Free(names[i]);
-      if (saved) Free(saved[i]);
-      if (vertices) Free(vertices[i]);
-    }
-    Free(names);
-    Free(saved);
-    Free(vertices);
-  }
 };
 
 // The kernel record's control points as host vertices {x, y, z, 1}, u fastest, moved by the
@@ -168,7 +156,7 @@ int ReportUnwritten(RunRecords& run, int doReport, int status) {
   if (doReport && run.result) {
     for (int i = 0; i < run.n; ++i)
       for (int c = 0; c < 4; ++c) run.result[i][c] = status == kSeamWeldFailure ? -1 : -2;
-    PrintHealingResult(run.names, run.n, run.result.get());
+    PrintHealingResult(run.names.get(), run.n, run.result.get());
   }
   return status;
 }
@@ -549,9 +537,9 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   ClearKernelError();
   if (CheckValues(maxGap, maxAngle, healGap, healAngle)) return kSeamWeldFailure;
   RunRecords run;
-  run.srfs = CallocArray<Bspline*>(std::max(n, 0));
-  run.names = CallocArray<char*>(std::max(n, 0));
-  run.saved = CallocArray<double*>(std::max(n, 0));
+  run.srfs = OwnedArray<Bspline, FreeBspline>::Zeroed(std::max(n, 0));
+  run.names = OwnedArray<char, Free>::Zeroed(std::max(n, 0));
+  run.saved = OwnedArray<double, Free>::Zeroed(std::max(n, 0));
   run.matrices.reset(CallocArray<float[16]>(std::max(n, 0)));
   run.inverses.reset(CallocArray<float[16]>(std::max(n, 0)));
   if (n > 0 && (!run.srfs || !run.names || !run.saved || !run.matrices || !run.inverses)) return kSeamWeldFailure;
@@ -585,10 +573,10 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
     if (!MatrixInHostRange(run.inverses[i]))
       return RefuseSurface(run.names[i], "the inverse of its deformation matrix is not finite in single precision");
   }
-  if (CheckMaxGapAgainstGroup(run.srfs, run.names, n, maxGap)) return kSeamWeldFailure;
+  if (CheckMaxGapAgainstGroup(run.srfs.get(), run.names.get(), n, maxGap)) return kSeamWeldFailure;
 
   if (buildMode) {
-    const int status = MakeTopologyZK(run.srfs, n, maxGap, maxAngle);
+    const int status = MakeTopologyZK(run.srfs.get(), n, maxGap, maxAngle);
     if (status && !MemoryErrorSet())
       fprintf(stderr, "ERROR : The boundary topology of the %d surfaces could not be built (status %d)\n", n, status);
     return status;
@@ -602,7 +590,7 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   for (int i = 0; i < (n > 0 ? n : 1); ++i)
     for (int j = 0; j < 4; ++j) run.result[i][j] = -2;
 
-  const int status = HealTopologyZK(run.srfs, n, run.fixed.get(), continuity, 1, healGap, healAngle, doReport,
+  const int status = HealTopologyZK(run.srfs.get(), n, run.fixed.get(), continuity, 1, healGap, healAngle, doReport,
                                     run.result.get());
   // A failed heal has changed no record, and writing the records back would still move the
   // host's surfaces by the single-precision round trip through the matrix and its inverse
@@ -610,7 +598,7 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   if (status) {
     if (!MemoryErrorSet()) fprintf(stderr, "ERROR : The heal failed (status %d); no surface was changed\n", status);
     WithdrawHealedCodes(run, MemoryErrorSet() ? -1 : -2);
-    if (doReport) PrintHealingResult(run.names, n, run.result.get());
+    if (doReport) PrintHealingResult(run.names.get(), n, run.result.get());
     return status;
   }
 
@@ -618,7 +606,7 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   // failure here writes nothing and the report says so, instead of leaving some surfaces
   // unwritten under a report of every side healed. A surface whose healed points a float
   // cannot hold is such a failure: the host never receives a NaN or an infinity.
-  run.vertices = CallocArray<double*>(std::max(n, 0));
+  run.vertices = OwnedArray<double, Free>::Zeroed(std::max(n, 0));
   if (n > 0 && !run.vertices) return ReportUnwritten(run, doReport, kSeamWeldFailure);
   for (int i = 0; i < n; ++i) {
     if (!(run.vertices[i] = HostVertices(run.srfs[i], run.inverses[i]))) {
@@ -635,7 +623,7 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   const int writeFailure = WriteBack(run, scene, picks, hostConstant, leftHealed.get());
   if (writeFailure) WithdrawHealedCodes(run, -2);
   if (doReport) {
-    PrintHealingResult(run.names, n, run.result.get());
+    PrintHealingResult(run.names.get(), n, run.result.get());
     // The report ends with the surfaces the host holds healed while their neighbours are not.
     for (int i = 0; i < n; ++i)
       if (leftHealed[i]) printf("Surface %s is left healed: the host refused to write it back as it was\n", run.names[i]);

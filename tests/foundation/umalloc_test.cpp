@@ -236,6 +236,87 @@ TEST_F(TrackedMemory, UntrackedScopeOutlivesCallersScopesAndOwnedFreesUnlessRele
   Free(handedOn);
 }
 
+// A record free function that counts what it frees, to see which entries an owner released.
+int recordsFreed = 0;
+void FreeCountedRecord(int* record) {
+  ++recordsFreed;
+  Free(record);
+}
+using OwnedInts = OwnedArray<int, FreeCountedRecord>;
+
+// An array of `count` records with every `gap`-th entry null.
+OwnedInts MakeRecords(int count, int gap) {
+  OwnedInts a = OwnedInts::Zeroed(count);
+  for (int i = 0; i < count; ++i)
+    if (i % gap != 0) a[i] = MallocArray<int>(4);
+  return a;
+}
+
+TEST_F(TrackedMemory, ArrayOwnerFreesEachRecordOnceWhateverPathAndHandsOnOnRelease) {
+  // Partial arrays: null entries are skipped, every other record is freed exactly once.
+  for (int count : {1, 2, 7, 30})
+    for (int gap : {1, 2, 3}) {
+      recordsFreed = 0;
+      int made = 0;
+      {
+        OwnedInts a = MakeRecords(count, gap);
+        for (int i = 0; i < a.count(); ++i) made += a[i] != nullptr;
+        EXPECT_EQ(a.count(), count);
+      }
+      EXPECT_EQ(recordsFreed, made) << count << " " << gap;
+    }
+
+  // Moving hands the records on once; assigning over an owner frees what it held first.
+  recordsFreed = 0;
+  {
+    OwnedInts a = MakeRecords(6, 3);  // 4 records
+    OwnedInts b(std::move(a));
+    EXPECT_TRUE(!a && a.count() == 0 && b.count() == 6);
+    OwnedInts c = MakeRecords(4, 2);  // 2 records
+    c = std::move(b);
+    EXPECT_EQ(recordsFreed, 2);
+    c = std::move(c);  // onto itself: nothing freed, nothing lost
+    EXPECT_EQ(c.count(), 6);
+  }
+  EXPECT_EQ(recordsFreed, 6);
+
+  // Released records are the caller's; receive() holds what a builder writes.
+  recordsFreed = 0;
+  int** handedOn = nullptr;
+  {
+    OwnedInts a = MakeRecords(5, 2);
+    handedOn = a.release();
+    EXPECT_EQ(a.count(), 0);
+    OwnedInts b;
+    int*** slot = b.receive(3);
+    *slot = CallocArray<int*>(3);
+    (*slot)[2] = MallocArray<int>(1);
+  }
+  EXPECT_EQ(recordsFreed, 1);
+  OwnedInts(handedOn, 5).reset();
+  EXPECT_EQ(recordsFreed, 3);
+
+  // Held in a tracking scope declared before it: the owner's frees leave the scope nothing to
+  // free twice (the sanitizer would object), and a kept scope keeps nothing of the owner's.
+  {
+    TrackingScope scope;
+    OwnedInts a = MakeRecords(8, 4);
+    EXPECT_EQ(MallocTrackedCount(), 7);
+  }
+  EXPECT_EQ(MallocTrackedCount(), 0);
+
+  // An array that cannot be had is the ordinary out-of-memory failure, and owns nothing.
+  const int failures = RunWithInjectedFailures(12, 1, [] {
+    OwnedInts a = MakeRecords(0, 1);
+    a = OwnedInts::Zeroed(10);
+    if (!a) return KernelFailed() ? -1 : 0;
+    for (int i = 0; i < a.count(); ++i)
+      if (!(a[i] = MallocArray<int>(2))) return -1;
+    return 0;
+  });
+  EXPECT_TRUE(failures > 5 && failures < 12) << failures;
+}
+
 TEST_F(TrackedMemory, ScopesNestTo32767AndADeeperOneIsRefusedWithoutLosingBlocks) {
   for (int level = 1; level < 32767; ++level) ASSERT_EQ(BeginTrackingMallocs(), 0);
   ASSERT_EQ(BeginTrackingMallocs(), 0);  // the deepest level a block can record
