@@ -1,7 +1,8 @@
 # `cmake --install` layout: the kernel archive, the stand-in host library it links to and the
-# plug-in in lib/, the headers under include/seamweld/<directory>/ (so that a consumer writes
-# `#include "bspline/smake.h"` as the kernel does), and an exported package:
-#   find_package(SeamWeld)  ->  SeamWeld::kernel, SeamWeld::platform, SeamWeld::plugin
+# plug-in in lib/, the public headers under include/seamweld/<directory>/ (so that a consumer
+# writes `#include "bspline/smake.h"` as the kernel does), and an exported, versioned package
+# that finds its MINPACK dependency itself:
+#   find_package(SeamWeld 0.1)  ->  SeamWeld::kernel, SeamWeld::platform, SeamWeld::plugin
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -32,10 +33,19 @@ install(TARGETS ${seamweld_installed_targets} EXPORT SeamWeldTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
+# A header whose opening comment says "Internal to <directory>/" serves only the sources of its
+# own directory and is not installed.
 foreach(dir platform ${SEAMWELD_KERNEL_DIRS})
   file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.h)
-  if(headers)
-    install(FILES ${headers} DESTINATION ${SEAMWELD_INSTALL_INCLUDEDIR}/${dir})
+  set(public_headers "")
+  foreach(h ${headers})
+    file(STRINGS ${h} opening LIMIT_COUNT 8)
+    if(NOT opening MATCHES "Internal to ${dir}/")
+      list(APPEND public_headers ${h})
+    endif()
+  endforeach()
+  if(public_headers)
+    install(FILES ${public_headers} DESTINATION ${SEAMWELD_INSTALL_INCLUDEDIR}/${dir})
   endif()
 endforeach()
 
@@ -43,4 +53,9 @@ install(EXPORT SeamWeldTargets NAMESPACE SeamWeld:: DESTINATION ${SEAMWELD_INSTA
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/SeamWeldConfig.cmake.in
                               ${CMAKE_BINARY_DIR}/SeamWeldConfig.cmake
                               INSTALL_DESTINATION ${SEAMWELD_INSTALL_CMAKEDIR})
-install(FILES ${CMAKE_BINARY_DIR}/SeamWeldConfig.cmake DESTINATION ${SEAMWELD_INSTALL_CMAKEDIR})
+# 0.x: a minor version may change the interface, so only the same 0.minor satisfies a request.
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/SeamWeldConfigVersion.cmake
+                                 VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/SeamWeldConfig.cmake ${CMAKE_BINARY_DIR}/SeamWeldConfigVersion.cmake
+              ${CMAKE_SOURCE_DIR}/cmake/FindMINPACK.cmake
+        DESTINATION ${SEAMWELD_INSTALL_CMAKEDIR})

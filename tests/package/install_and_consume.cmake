@@ -1,6 +1,7 @@
 # Installs the current build tree into a fresh prefix, then configures, builds and runs the consumer
 # project against it. Reusing the build tree's install step keeps this from rebuilding the kernel.
-# Inputs: BUILD_DIR, CONSUMER_DIR, WORK_DIR, GENERATOR, CXX_COMPILER, BUILD_TYPE, EXE_LINKER_FLAGS.
+# Inputs: BUILD_DIR, CONSUMER_DIR, WORK_DIR, GENERATOR, CXX_COMPILER, BUILD_TYPE, EXE_LINKER_FLAGS,
+# README (the README's example must be the consumer's example.cpp, character for character).
 set(prefix ${WORK_DIR}/prefix)
 set(consumer_build ${WORK_DIR}/consumer)
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -20,9 +21,41 @@ foreach(f lib/libseamweld_kernel.a lib/libseamweld_platform.so lib/libseamweld5.
     message(FATAL_ERROR "the install lacks ${f}")
   endif()
 endforeach()
+foreach(f include/seamweld/bspline/nubs_simd.h include/seamweld/registration/icploop.h)
+  if(EXISTS ${prefix}/${f})
+    message(FATAL_ERROR "the install holds the internal header ${f}")
+  endif()
+endforeach()
+set(cmakedir ${prefix}/lib/cmake/SeamWeld)
+file(READ ${cmakedir}/SeamWeldTargets.cmake targets)
+if(targets MATCHES "[;\"]minpack[;\"]" OR NOT EXISTS ${cmakedir}/FindMINPACK.cmake)
+  message(FATAL_ERROR "the package links MINPACK by its bare name or lacks its find module")
+endif()
+# The version file: 0.1 is satisfied, another minor or major version is not.
+foreach(request 0.1:TRUE 0.1.0:TRUE 0.2:FALSE 1.0:FALSE)
+  string(REPLACE ":" ";" request ${request})
+  list(GET request 0 PACKAGE_FIND_VERSION)
+  list(GET request 1 expected)
+  string(REPLACE "." ";" parts "${PACKAGE_FIND_VERSION}.0.0")
+  list(GET parts 0 PACKAGE_FIND_VERSION_MAJOR)
+  list(GET parts 1 PACKAGE_FIND_VERSION_MINOR)
+  list(GET parts 2 PACKAGE_FIND_VERSION_PATCH)
+  unset(PACKAGE_VERSION_COMPATIBLE)
+  include(${cmakedir}/SeamWeldConfigVersion.cmake)
+  if((PACKAGE_VERSION_COMPATIBLE AND NOT expected) OR (NOT PACKAGE_VERSION_COMPATIBLE AND expected))
+    message(FATAL_ERROR "version ${PACKAGE_VERSION} answers ${PACKAGE_VERSION_COMPATIBLE} for ${PACKAGE_FIND_VERSION}")
+  endif()
+endforeach()
+file(READ ${README} readme)
+file(READ ${CONSUMER_DIR}/example.cpp example)
+string(FIND "${readme}" "```cpp\n${example}```" at)
+if(at LESS 0)
+  message(FATAL_ERROR "README.md does not show tests/package/consumer/example.cpp as it is")
+endif()
 run("consumer configure" ${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${consumer_build} -G ${GENERATOR}
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_BUILD_TYPE=${BUILD_TYPE}
     "-DCMAKE_EXE_LINKER_FLAGS=${EXE_LINKER_FLAGS}")
 run("consumer build" ${CMAKE_COMMAND} --build ${consumer_build})
 run("consumer run" ${consumer_build}/consumer)
+run("README example" ${consumer_build}/example)
 file(REMOVE_RECURSE ${WORK_DIR})
