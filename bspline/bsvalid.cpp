@@ -53,9 +53,14 @@ bool BsplineSound(const Bspline* b) {
     for (int j = 0; j < nv; ++j)
       if (!AllFinite(m[j], nu)) return false;
   }
-  if (b->rational)
-    for (int j = 0; j < nv; ++j)
-      for (int i = 0; i < nu; ++i)
-        if (!(b->W[j][i] > 0.0)) return false;
+  if (b->rational) {
+    // One running flag instead of a branch per weight, so the test runs in vector lanes.
+    bool positive = true;
+    for (int j = 0; j < nv; ++j) {
+      const double* w = b->W[j];
+      for (int i = 0; i < nu; ++i) positive &= w[i] > 0.0;
+    }
+    if (!positive) return false;
+  }
   return true;
 }

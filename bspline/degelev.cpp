@@ -268,81 +268,110 @@ void RaiseInPlaceOfArrays(Bspline* obj, int dir, int p, int n, int distinct, con
   if (!P || KernelFailed()) return;
   double* Q = P + std::size_t(n) * D;
   double* scratch = Q + std::size_t(raised) * D;
-  // Rows are v, columns u; a line in u is a row, a line in v a column.
+  // Rows are v, columns u; a line in u is a row, a line in v a column. In v the values of one
+  // point are rows of the matrices, so both sides are read and written in order.
   for (int k = 0, at = 0; k < 4; ++k) {
     double** m = mats[k];
     if (!m) continue;
     const bool weigh = rational && k < 3;
-    for (int l = 0; l < lines; ++l, ++at) {
-      double* to = P + at;
-      if (dir == 0) {
+    if (dir == 0) {
+      for (int l = 0; l < lines; ++l, ++at) {
+        double* to = P + at;
         const double* from = m[l];
         const double* w = obj->W ? obj->W[l] : nullptr;
         for (int i = 0; i < n; ++i) to[std::size_t(i) * D] = weigh ? from[i] * w[i] : from[i];
-      } else {
-        for (int i = 0; i < n; ++i)
-          to[std::size_t(i) * D] = weigh ? m[i][l] * obj->W[i][l] : m[i][l];
       }
+    } else {
+      for (int i = 0; i < n; ++i) {
+        double* to = P + std::size_t(i) * D + at;
+        const double* from = m[i];
+        const double* w = obj->W ? obj->W[i] : nullptr;
+        if (weigh)
+          for (int l = 0; l < lines; ++l) to[l] = from[l] * w[l];
+        else
+          for (int l = 0; l < lines; ++l) to[l] = from[l];
+      }
+      at += lines;
     }
   }
   RaiseBySegments(U, V, n, p, P, D, Q, scratch);
-  // Cartesian values in place of the homogeneous ones, every one finite.
-  if (rational) {
-    const int wAt = (coords - 1) * lines;
-    for (int j = 0; j < raised; ++j) {
-      double* q = Q + std::size_t(j) * D;
-      for (int at = 0; at < wAt; at += lines)
-        for (int l = 0; l < lines; ++l) q[at + l] = q[at + l] / q[wAt + l];
-    }
-  }
-  if (!AllFinite(Q, raised * D)) {
-    SetKernelError(-2);
-    return;
-  }
   // The new arrays belong to the record, so they must not die with a caller's scope.
   const int rows = dir ? raised : lines, cols = dir ? lines : raised;
   const int nKnots = n + p + 1 + distinct;
-  double* knots = nullptr;
-  double** fresh[4] = {nullptr, nullptr, nullptr, nullptr};
-  bool ok;
+  Owned<double, Free> knots;
+  Owned<double*, matrix_free_ff> fresh[4];
   {
     UntrackedScope own;
-    knots = MallocArray<double>(nKnots);
-    ok = knots && !KernelFailed();
+    knots.reset(MallocArray<double>(nKnots));
+    bool ok = knots && !KernelFailed();
     for (int k = 0; k < 4 && ok; ++k) {
       if (!mats[k]) continue;
-      fresh[k] = allocate_matrix_ff(rows, cols);
+      fresh[k].reset(allocate_matrix_ff(rows, cols));
       ok = fresh[k] && !KernelFailed();
     }
-    if (!ok) {
-      Free(knots);
-      for (double** m : fresh)
-        if (m) matrix_free_ff(m);
-      return;
-    }
+    if (!ok) return;
   }
-  std::memcpy(knots, V, sizeof(double) * nKnots);
+  std::memcpy(knots.get(), V, sizeof(double) * nKnots);
+  // Cartesian values (homogeneous ones divided by their weight) into the new matrices.
+  const double* wq = rational ? Q + std::size_t(coords - 1) * lines : nullptr;
   for (int k = 0, at = 0; k < 4; ++k) {
-    double** m = fresh[k];
+    double** m = fresh[k].get();
     if (!m) continue;
-    for (int l = 0; l < lines; ++l, ++at) {
-      const double* from = Q + at;
-      if (dir == 0) {
+    const bool divide = rational && k < 3;
+    if (dir == 0 && divide) {
+      // Point by point, two lines a step in the lanes of a vector: the quotients of a point's
+      // lines are consecutive values, and a division of two lanes costs about one of one.
+      for (int j = 0; j < raised; ++j) {
+        const double* from = Q + std::size_t(j) * D + at;
+        const double* w = wq + std::size_t(j) * D;
+        int l = 0;
+#if defined(__GNUC__)
+        typedef double Pair __attribute__((vector_size(16)));
+        for (; l + 1 < lines; l += 2) {
+          Pair x, y;
+          __builtin_memcpy(&x, from + l, sizeof x);
+          __builtin_memcpy(&y, w + l, sizeof y);
+          const Pair quotient = x / y;
+          m[l][j] = quotient[0];
+          m[l + 1][j] = quotient[1];
+        }
+#endif
+        for (; l < lines; ++l) m[l][j] = from[l] / w[l];
+      }
+      at += lines;
+    } else if (dir == 0) {
+      for (int l = 0; l < lines; ++l, ++at) {
+        const double* from = Q + at;
         double* to = m[l];
         for (int j = 0; j < raised; ++j) to[j] = from[std::size_t(j) * D];
-      } else {
-        for (int j = 0; j < raised; ++j) m[j][l] = from[std::size_t(j) * D];
       }
+    } else {
+      for (int j = 0; j < raised; ++j) {
+        const double* from = Q + std::size_t(j) * D + at;
+        const double* w = divide ? wq + std::size_t(j) * D : nullptr;
+        double* to = m[j];
+        if (divide)
+          for (int l = 0; l < lines; ++l) to[l] = from[l] / w[l];
+        else
+          for (int l = 0; l < lines; ++l) to[l] = from[l];
+      }
+      at += lines;
     }
   }
+  // Every raised value finite, or the record stays as it was.
+  for (const auto& m : fresh)
+    if (m && !AllFinite(m[0], rows * cols)) {
+      SetKernelError(-2);
+      return;
+    }
   double*& oldKnots = dir ? obj->knotsV : obj->knotsU;
   Free(oldKnots);
-  oldKnots = knots;
+  oldKnots = knots.release();
   double** Bspline::*fields[4] = {&Bspline::X, &Bspline::Y, &Bspline::Z, &Bspline::W};
   for (int k = 0; k < 4; ++k) {
     if (!fresh[k]) continue;
     if (obj->*fields[k]) matrix_free_ff(obj->*fields[k]);
-    obj->*fields[k] = fresh[k];
+    obj->*fields[k] = fresh[k].release();
   }
   if (dir) {
     obj->interiorV += distinct - 2;
