@@ -84,6 +84,30 @@ TEST_F(SweepTest, RowZeroIsTheProfileAndTheOuterColumnsAreTheRails) {
   }
 }
 
+TEST_F(SweepTest, RailsAreOrientedToStartAtTheCurvesEndsCrosswise) {
+  BsplineKeeper keep;
+  const double a[3] = {0, 0, 0}, b[3] = {2, 0, 0};
+  for (int flips = 0; flips < 8; ++flips) {
+    Bspline* curve = keep(BuildCurve(1, 3, {0, 0, 0, 2, 0, 0}));
+    Bspline* ra = keep(CurveFrom(5, 3, 4, a));
+    Bspline* rb = keep(CurveFrom(5, 3, 4, b));  // the same shape, so the rails run alike
+    if (flips & 1) ReverseDirection(curve, 0);
+    if (flips & 2) {
+      ReverseDirection(ra, 0);
+      ReverseDirection(rb, 0);
+    }
+    Bspline* rails[2] = {ra, rb};
+    if (flips & 4) std::swap(rails[0], rails[1]);
+    CheckIfCurvesInSameDir(rails, curve, 1e-9);
+    const double r0[3] = {rails[0]->X[0][0], rails[0]->Y[0][0], rails[0]->Z[0][0]};
+    const double r1[3] = {rails[1]->X[0][0], rails[1]->Y[0][0], rails[1]->Z[0][0]};
+    const double c0[3] = {curve->X[0][0], curve->Y[0][0], curve->Z[0][0]};
+    const double c1[3] = {curve->X[0][1], curve->Y[0][1], curve->Z[0][1]};
+    EXPECT_LT(Gap(r0, c1), 1e-12) << flips;
+    EXPECT_LT(Gap(r1, c0), 1e-12) << flips;
+  }
+}
+
 TEST_F(SweepTest, TouchingIsStrictAndAZeroChordIsNotScaled) {
   BsplineKeeper keep;
   const double x[3] = {1, 0, 0};

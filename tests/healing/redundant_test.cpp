@@ -32,6 +32,18 @@ Bspline* Sheet(double x0, double x1, double y0, double y1, double s = 1.0, doubl
       {.nu = 5, .nv = 4, .x0 = x0 * s, .x1 = x1 * s, .y0 = y0 * s, .y1 = y1 * s});
 }
 
+// Distance from p to the nearest of the curves' points, by a dense walk over each.
+double NearestOnCurves(Bspline* s, const std::vector<Bspline*>& curves, const double p[3]) {
+  double best = 1e300;
+  for (Bspline* crv : curves)
+    for (int i = 0; i <= 20000; ++i) {
+      double q[3];
+      EvalCrvOnSrfArray(s, crv, i / 20000.0, 0, q);
+      best = std::min(best, std::hypot(q[0] - p[0], q[1] - p[1], q[2] - p[2]));
+    }
+  return best;
+}
+
 class RedundantTest : public KernelTest {
  protected:
   void TearDown() override {
@@ -106,21 +118,11 @@ TEST_F(RedundantTest, TheNearestPointInATrimIsTheNearestFootOnTheLoop) {
   AddLoop(s, loop);
   // The answer is the nearest point of the whole loop (a dense brute-force walk over its curves),
   // not the foot on the last curve of the loop (the left side).
-  auto nearestOnLoop = [&](const double p[3]) {
-    double best = 1e300;
-    for (Bspline* crv : loop)
-      for (int i = 0; i <= 20000; ++i) {
-        double q[3];
-        EvalCrvOnSrfArray(s, crv, i / 20000.0, 0, q);
-        best = std::min(best, std::hypot(q[0] - p[0], q[1] - p[1], q[2] - p[2]));
-      }
-    return best;
-  };
   for (const auto& uv : {std::pair{0.6, 0.1}, std::pair{0.9, 0.7}, std::pair{0.3, 0.95}}) {
     double p[3], out[3];
     Eval3DPointOnSurfArray(s, uv.first, uv.second, 0, 0, p);
     ASSERT_EQ(GetClosestPntInTrim(uv.first, uv.second, s, out), 0);
-    EXPECT_NEAR(std::hypot(out[0] - p[0], out[1] - p[1], out[2] - p[2]), nearestOnLoop(p), 1e-6)
+    EXPECT_NEAR(std::hypot(out[0] - p[0], out[1] - p[1], out[2] - p[2]), NearestOnCurves(s, loop, p), 1e-6)
         << uv.first << " " << uv.second;
   }
 
@@ -134,6 +136,35 @@ TEST_F(RedundantTest, TheNearestPointInATrimIsTheNearestFootOnTheLoop) {
   EXPECT_EQ(DuplicateSurfaces(inside, s, &gx, &gy, &gz, 1e-6), 1);
   EXPECT_EQ(DuplicateSurfaces(corner, s, &gx, &gy, &gz, 1e-6), 0);
   FreeSurfaceGrid(&gx, &gy, &gz);
+}
+
+TEST_F(RedundantTest, ATrimmedPatchIsJudgedByItsLoopsAndItsHolesByTheirs) {
+  // A patch with an outer loop and a hole, lying on the big sheet; its untrimmed part reaches
+  // past the sheet, which only its trim keeps off.
+  Bspline* big = Sheet(0, 2, 0, 2);
+  Bspline* holed = Sheet(1, 3, 0.5, 1.5);
+  srfs_ = {big, holed};
+  auto square = [&](Bspline* s, double u0, double u1, double v0, double v1, int hole) {
+    const double c[5][2] = {{u0, v0}, {u1, v0}, {u1, v1}, {u0, v1}, {u0, v0}};
+    std::vector<Bspline*> loop;
+    for (int k = 0; k < 4; ++k)
+      loop.push_back(BuildCurveOnSurface(s, 1, {c[k][0], c[k][1], c[k + 1][0], c[k + 1][1]}));
+    AddLoop(s, loop, hole);
+    return loop;
+  };
+  square(holed, 0.0, 0.45, 0.0, 1.0, 0);                   // x from 1 to 1.9
+  std::vector<Bspline*> hole = square(holed, 0.2, 0.3, 0.4, 0.6, 1);
+  double *gx = nullptr, *gy = nullptr, *gz = nullptr;
+  EXPECT_EQ(DuplicateSurfaces(holed, big, &gx, &gy, &gz, 1e-6), 1);
+  FreeSurfaceGrid(&gx, &gy, &gz);
+  EXPECT_EQ(DuplicateSurfaces(big, holed, &gx, &gy, &gz, 1e-6), 0);
+  FreeSurfaceGrid(&gx, &gy, &gz);
+
+  // A point inside the hole's box finds its nearest point on the hole, not on the outer loop.
+  double p[3], out[3];
+  Eval3DPointOnSurfArray(holed, 0.26, 0.5, 0, 0, p);
+  ASSERT_EQ(GetClosestPntInTrim(0.26, 0.5, holed, out), 0);
+  EXPECT_NEAR(std::hypot(out[0] - p[0], out[1] - p[1], out[2] - p[2]), NearestOnCurves(holed, hole, p), 1e-6);
 }
 
 TEST_F(RedundantTest, AUserBreakOrARefusedAllocationFailsAndLeaksNothing) {
