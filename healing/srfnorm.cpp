@@ -163,25 +163,22 @@ int HarmonizeSrfNormals(Bspline** objs, int n, Bspline* ref, double tol, double 
 
   // The graph splits trim curves at tangent breaks, so it is built on copies; the objects are
   // reversed only after every decision, so a failure leaves all of them as they were.
-  Owned<Bspline*, Free> copies(CallocArray<Bspline*>(n));
+  auto copies = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
   if (!copies) return -2;
-  int made = 0;
-  while (made < n) {
-    Bspline* o = objs[made];
-    copies[made] = o->kind == 2 ? CopyBsplineStructAndChildren(o) : CopyBsplineStruct(o);
-    if (!copies[made]) break;
-    ++made;
+  for (int k = 0; k < n; ++k) {
+    Bspline* o = objs[k];
+    copies[k] = o->kind == 2 ? CopyBsplineStructAndChildren(o) : CopyBsplineStruct(o);
+    if (!copies[k]) return -2;
   }
   Bspline** list = nullptr;
-  const int count = made == n ? FlippedCopies(copies.get(), n, copies[refAt], tol, gapTol, &list) : -2;
+  const int count = FlippedCopies(copies.get(), n, copies[refAt], tol, gapTol, &list);
+  if (count <= 0) return count < 0 ? -2 : 0;
   for (int k = 0; k < count; ++k) {
     int m = 0;
     while (copies[m] != list[k]) ++m;
     list[k] = objs[m];
     ReverseDirection(list[k], 1);
   }
-  FreeBsplineArrayContents(copies.get(), made);
-  if (count <= 0) return count < 0 ? -2 : 0;
   *out = list;
   return count;
 }
