@@ -41,6 +41,14 @@ Bspline* MallocInitSurfaceBspline() {
 
 int AllocateBsplineArrays(Bspline* b) {
   if (!b) return -2;
+  // A knot vector shorter than 2 (degree + 1) describes no spline: refused before anything is
+  // sized from it. (A degree above the evaluators' limit may be allocated; every entry point
+  // refuses it.)
+  const bool surf = b->kind == 2;
+  if (b->degreeU < 0 || b->interiorU < 0 || (surf && (b->degreeV < 0 || b->interiorV < 0))) {
+    SetKernelError(-2);
+    return -2;
+  }
   const int nCtrlU = NumCtrlU(b);
   const int nCtrlV = NumCtrlV(b);  // 1 for a curve: degreeV = interiorV = 0
 

@@ -95,7 +95,9 @@ Bspline* MallocNullBspline();        // zeroed, degreeU 3; the caller sets kind,
 Bspline* MallocInitSurfaceBspline();  // zeroed surface: kind 2, dimension 3, degrees 3
 // Knot vector(s) and coefficient matrices for the record's kind, dimension, rational flag,
 // degrees and interior counts; the new arrays are not initialised and survive the caller's
-// scope. Returns the kept block count (>= 0), or -2 with the record untouched on failure.
+// scope. Returns the kept block count (>= 0), or -2 with the record untouched on failure:
+// memory, or a negative degree or interior count (a knot vector too short for its degree;
+// error state -2).
 int AllocateBsplineArrays(Bspline* b);
 // Frees the record's knot vectors and coefficient matrices (those it has) and stores the given
 // ones in their place, null for the ones the record no longer has. Nothing is allocated.

@@ -82,11 +82,14 @@ TEST_F(HostLayer, MalformedHostDataIsRefusedBeforeUse) {
   tooFewPoints.knotsU.pop_back();
   SAAStubSurface closed = CubicPatch("e");
   closed.closedV = 1;
+  SAAStubSurface notANumber = CubicPatch("f");
+  notANumber.knotsU[3] = std::nan("");
 
   EXPECT_EQ(convert(wrongKnotCount), kSeamWeldFailure);
   EXPECT_EQ(convert(decreasing), kSeamWeldFailure);
   EXPECT_EQ(convert(degreeZero), kSeamWeldFailure);
   EXPECT_EQ(convert(tooFewPoints), kSeamWeldFailure);
+  EXPECT_EQ(convert(notANumber), kSeamWeldFailure);
   testing::internal::CaptureStderr();
   EXPECT_EQ(convert(closed), kSeamWeldFailure);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR: Cannot manage closed surfaces\n");

@@ -1,0 +1,96 @@
+// Knot vectors that are not knot vectors (decreasing, not a number, too short) are refused where
+// records enter and by every entry point that checks the whole record once per call, with the
+// outputs and the record left as they were.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "bspline/degelev.h"
+#include "bspline/kinsert.h"
+#include "bspline/nubs.h"
+#include "bspline/sfree.h"
+#include "bspline/smake.h"
+#include "splinefit/intrplt.h"
+#include "tests/support/builders.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class KnotOrder : public KernelTest {};
+
+// A cubic with 5 control points: 9 knots, the decreasing one of the review among them.
+const std::vector<double> kGood = {0, 0, 0, 0, 0.5, 1, 1, 1, 1};
+const std::vector<std::vector<double>> kBad = {
+    {0, 0, 0, 0, 2, 1, 1, 1, 1},              // decreasing inside
+    {0, 0, 0, 0, std::nan(""), 1, 1, 1, 1},   // not a number
+    {0, 0, 0, 0, 0.5, 0.5, 0.5, 0.5, 0.5},    // the domain's end repeated: a span of no length
+};
+const std::vector<double> kPts = {0, 0, 0, 1, 2, 0, 2, -1, 1, 3, 0, 2, 4, 1, 0};
+
+// The knots bit for bit (a NaN knot compares equal to itself here).
+std::vector<uint64_t> Knots(const Bspline* b) {
+  std::vector<uint64_t> bits(b->interiorU + 8);
+  std::memcpy(bits.data(), b->knotsU, bits.size() * sizeof(double));
+  return bits;
+}
+
+TEST_F(KnotOrder, WholeRecordEntryPointsRefuseAndLeaveEverythingAsItWas) {
+  for (size_t k = 0; k <= kBad.size(); ++k) {
+    // Case kBad.size() is a knot vector too short for its degree: interior count -1.
+    const bool tooShort = k == kBad.size();
+    Bspline* c = BuildCurve(3, 3, kPts, tooShort ? kGood : kBad[k]);
+    if (tooShort) c->interiorU = -1;
+    const std::vector<uint64_t> before = Knots(c);
+
+    // Curve evaluator over many points.
+    double x[4] = {7, 7, 7, 7}, y[4] = {7, 7, 7, 7}, z[4] = {7, 7, 7, 7};
+    EXPECT_EQ(Eval4DNpntsOnRCurve3Array(c, 0, 0, 4, x, y, z, nullptr), -2) << k;
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(x[i] == 7 && y[i] == 7 && z[i] == 7) << k;
+    ClearKernelError();
+
+    // Knot insertion and degree elevation: the error state set, the record untouched.
+    double t = 0.25;
+    InsertNKnotsToObject(1, 1, 0, c, 2, &t);
+    EXPECT_TRUE(KernelFailed()) << k;
+    ClearKernelError();
+    IncrementDegreeOfObject(0, c);
+    EXPECT_TRUE(KernelFailed()) << k;
+    ClearKernelError();
+    EXPECT_EQ(c->degreeU, 3);
+    EXPECT_EQ(Knots(c), before);
+    c->interiorU = 1;
+    FreeBspline(c);
+
+    // Grid evaluator of a surface with the bad vector in v.
+    if (tooShort) continue;
+    std::vector<double> net;
+    for (int j = 0; j < 5; ++j)
+      for (int i = 0; i < 4; ++i) net.insert(net.end(), {double(i), double(j), double(i * j % 3)});
+    Bspline* s = BuildSurface(3, 3, 4, 5, net, ClampedKnots(3, 4), kBad[k]);
+    const double us[2] = {0.2, 0.7}, vs[2] = {0.1, 0.9};
+    double gx[4] = {7, 7, 7, 7}, gy[4] = {7, 7, 7, 7}, gz[4] = {7, 7, 7, 7};
+    EXPECT_EQ(Eval3DGridOnBsplArray(s, us, 2, vs, 2, gx, gy, gz), -2) << k;
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(gx[i] == 7 && gy[i] == 7 && gz[i] == 7) << k;
+    ClearKernelError();
+    FreeBspline(s);
+  }
+}
+
+TEST_F(KnotOrder, InterpolationRefusesGivenKnotsThatAreNotKnots) {
+  // Four points through a cubic with given knots (m + 7 = 10 values for m = 3).
+  for (const std::vector<double>& bad : {std::vector<double>{0, 0, 0, 0, 0.6, 0.3, 1, 1, 1, 1},
+                                         std::vector<double>{0, 0, 0, 0, 0.3, std::nan(""), 1, 1, 1, 1}}) {
+    double x[4] = {0, 1, 2, 3}, y[4] = {0, 1, 0, 1}, z[4] = {0, 0, 1, 1};
+    std::vector<double> knots = bad;
+    EXPECT_EQ(CurveIntrplt(x, y, z, 3, knots.data(), 3, 0), nullptr);
+    EXPECT_EQ(x[3], 3.0);
+    ClearKernelError();
+  }
+  // A record too short for its degree is never allocated.
+  EXPECT_EQ(MallocCurveBspline(3, 3, 3), nullptr);
+  EXPECT_TRUE(KernelFailed());
+  ClearKernelError();
+}
+
+}  // namespace
