@@ -161,6 +161,13 @@ void JoinGroups(OneLink** heads, int* label, int from, int to) {
   heads[from] = nullptr;
 }
 
+// The projection grids of a candidate group's members (gx, gy, gz per surface in `cache`), freed
+// once the group is tested or the search stops.
+void FreeMemberGrids(double** cache, const OneLink* members) {
+  for (const OneLink* m = members; m; m = m->next)
+    FreeSurfaceGrid(&cache[3 * m->value], &cache[3 * m->value + 1], &cache[3 * m->value + 2]);
+}
+
 }  // namespace
 
 // Candidates first: surfaces whose boxes nest are chained into candidate groups (a box pass,
@@ -192,10 +199,6 @@ int GroupDuplicateSurfaces(Bspline** surfs, int n, const double (*boxes)[6], One
     pool[k] = {nullptr, k};
     groups[k] = &pool[k];
   }
-  auto freeCaches = [&](const OneLink* members) {
-    for (const OneLink* m = members; m; m = m->next)
-      FreeSurfaceGrid(&cache[3 * m->value], &cache[3 * m->value + 1], &cache[3 * m->value + 2]);
-  };
   long tests = 0;
   for (int c = 0; c < n; ++c) {
     const OneLink* members = candHeads[c];
@@ -204,7 +207,7 @@ int GroupDuplicateSurfaces(Bspline** surfs, int n, const double (*boxes)[6], One
         const int ia = a->value, ib = b->value;
         if (label[ia] == label[ib]) continue;  // already one group
         if (++tests % kTestPollEvery == 0 && user_break()) {
-          freeCaches(members);
+          FreeMemberGrids(cache, members);
           return 0;
         }
         double** cb = &cache[3 * ib];
@@ -212,7 +215,7 @@ int GroupDuplicateSurfaces(Bspline** surfs, int n, const double (*boxes)[6], One
         const int same = SurfaceLiesOnSurface(surfs[ia], surfs[ib], cb, cb + 1, cb + 2, tol) ||
                          SurfaceLiesOnSurface(surfs[ib], surfs[ia], ca, ca + 1, ca + 2, tol);
         if (MemoryErrorSet()) {  // a failed projection for want of memory is not an answer
-          freeCaches(members);
+          FreeMemberGrids(cache, members);
           return 0;
         }
         ClearKernelError();  // any other failed projection counted as "not a duplicate"
@@ -221,7 +224,7 @@ int GroupDuplicateSurfaces(Bspline** surfs, int n, const double (*boxes)[6], One
         JoinGroups(groups, label, other, keep);
       }
     }
-    freeCaches(members);
+    FreeMemberGrids(cache, members);
   }
   return 1;
 }
