@@ -203,7 +203,9 @@ NUB_KERNEL_INLINE void SurfacePosition(const Bspline* s, double u, double v, dou
     nubkernel::SpanSearch(ku, 3, u, &spanU, nu);
     nubkernel::SpanSearch(kv, 3, v, &spanV, nv);
     nubkernel::BasisPair N[4];
-    nubkernel::BasisOfDegree3Pair(ku, spanU, u, kv, spanV, v, N);
+    const double su = nubkernel::SortedSpanParameter(u, ku, spanU, 3);
+    const double sv = nubkernel::SortedSpanParameter(v, kv, spanV, 3);
+    nubkernel::BasisOfDegree3Pair(ku, spanU, su, kv, spanV, sv, N);
     // Lane 0 holds the u basis, lane 1 the v basis.
     const nubkernel::BasisPair u01 = {N[0][0], N[1][0]}, u23 = {N[2][0], N[3][0]};
     nubkernel::SurfaceWindowSum3Pairs(
@@ -328,7 +330,8 @@ NUB_KERNEL_INLINE void AllDegreesAt(double t, int p, const double* knots, int hi
   const int deg = P >= 0 ? P : p;
   t = nubkernel::Clamp(t, knots[deg], knots[hi]);
   nubkernel::SpanSearch(knots, deg, t, span, hi);
-  nubkernel::AllDegreesTable<P>(knots, deg, t, *span, table);
+  const double sorted = nubkernel::SortedSpanParameter(t, knots, *span, deg);
+  nubkernel::AllDegreesTable<P>(knots, deg, sorted, *span, table);
 }
 
 // Derivative (du, dv), each order up to 2, from basis-function derivatives: one span search

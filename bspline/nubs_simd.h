@@ -260,12 +260,23 @@ NUB_KERNEL_INLINE double Clamp(double t, double lo, double hi) {
   return t < lo ? lo : (t > hi ? hi : t);
 }
 
+// t, or NaN when the knots the basis of `span` reads, knots[span - p + 1 .. span + p], decrease
+// somewhere (a NaN knot compares false too). A single-point evaluator cannot afford a pass over
+// every knot on each call; this costs 2p - 1 comparisons, and a basis computed at NaN is NaN
+// throughout, so the evaluator's finiteness test refuses the point. A value is thus only ever
+// computed from sorted knots.
+NUB_KERNEL_INLINE double SortedSpanParameter(double t, const double* knots, int span, int p) {
+  bool sorted = true;
+  for (int i = span - p + 1; i < span + p; ++i) sorted &= knots[i] <= knots[i + 1];
+  return sorted ? t : __builtin_nan("");
+}
+
 // EvalPointOnObjInit's steps, compiled into the caller.
 NUB_KERNEL_INLINE int PointInit(double t, int deg, const double* knots, double* N, int* span,
                                 int hi, int shift) {
   t = Clamp(t, knots[shift + deg], knots[hi]);
   const int where = SpanSearch(knots, shift + deg, t, span, hi);
-  BasisValues<true>(knots, deg, t, *span, N);
+  BasisValues<true>(knots, deg, SortedSpanParameter(t, knots, *span, shift + deg), *span, N);
   return where;
 }
 

@@ -93,4 +93,45 @@ TEST_F(KnotOrder, InterpolationRefusesGivenKnotsThatAreNotKnots) {
   ClearKernelError();
 }
 
+// The single-point evaluators check the knots each point's span reads: a decreasing or NaN knot
+// there refuses the point (error set, output untouched) on every path: curves and their
+// derivatives, the bicubic and the general surface, rational too, points and derivatives.
+TEST_F(KnotOrder, SinglePointEvaluatorsRefuseASpanOfUnsortedKnots) {
+  std::vector<double> net, weights;
+  for (int j = 0; j < 5; ++j)
+    for (int i = 0; i < 4; ++i) {
+      net.insert(net.end(), {double(i), double(j), double(i * j % 3)});
+      weights.push_back(1.0 + 0.1 * ((i + j) % 2));
+    }
+  auto refused = [](auto evaluate) {
+    double out[3] = {7, 7, 7};
+    evaluate(out);
+    const bool untouched = out[0] == 7 && out[1] == 7 && out[2] == 7;
+    const bool failed = KernelFailed();
+    ClearKernelError();
+    return untouched && failed;
+  };
+  for (size_t k = 0; k < 2; ++k) {  // the decreasing and the NaN vector
+    Bspline* c = BuildCurve(3, 3, kPts, kBad[k]);
+    for (double t : {0.0, 0.3, 1.0})
+      for (int d = 0; d <= 2; ++d)
+        EXPECT_TRUE(refused([&](double* out) { Eval3DPointOnCurve3Array(c, t, d, out); })) << k << " " << t;
+    FreeBspline(c);
+    for (bool rational : {false, true}) {
+      Bspline* s = BuildSurface(3, 3, 4, 5, net, ClampedKnots(3, 4), kBad[k], rational ? weights : std::vector<double>{});
+      for (int du = 0; du <= 1; ++du)
+        for (int dv = 0; dv <= 1; ++dv)
+          EXPECT_TRUE(refused([&](double* out) { Eval3DPointOnSurfArray(s, 0.4, 0.6, du, dv, out); }))
+              << k << rational << du << dv;
+      FreeBspline(s);
+    }
+  }
+  // The same net with sorted knots evaluates as before.
+  Bspline* s = BuildSurface(3, 3, 4, 5, net, ClampedKnots(3, 4), kGood);
+  double out[3];
+  Eval3DPointOnSurfArray(s, 0.4, 0.6, 0, 0, out);
+  EXPECT_FALSE(KernelFailed());
+  FreeBspline(s);
+}
+
 }  // namespace
