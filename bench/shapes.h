@@ -95,9 +95,8 @@ inline Bspline* WaveBicubic(int n, double amp, double fx, double fy) {
   return s;
 }
 
-// Clamped uniform cubic on [0, 1] of n control points, point i at (x(s), y(s), z(s)) for
-// s = i / (n - 1).
-inline Bspline* CubicThrough(int n, double (*x)(double), double (*y)(double), double (*z)(double)) {
+// Clamped uniform cubic on [0, 1] of n control points, the points left for the caller.
+inline Bspline* UniformCubic(int n) {
   Bspline* c = MallocNullBspline();
   c->kind = 1;
   c->dimension = 3;
@@ -107,6 +106,13 @@ inline Bspline* CubicThrough(int n, double (*x)(double), double (*y)(double), do
   UniformKnots(c->knotsU, n);
   c->umin = 0.0;
   c->umax = 1.0;
+  return c;
+}
+
+// Clamped uniform cubic on [0, 1] of n control points, point i at (x(s), y(s), z(s)) for
+// s = i / (n - 1).
+inline Bspline* CubicThrough(int n, double (*x)(double), double (*y)(double), double (*z)(double)) {
+  Bspline* c = UniformCubic(n);
   for (int i = 0; i < n; ++i) {
     const double s = double(i) / (n - 1);
     c->X[0][i] = x(s);
