@@ -317,6 +317,10 @@ int EvalPointOnGeometryM(const Bspline* obj, double u, double v, const int* du, 
     spanV = obj->degreeV;
     ComputeNubValDerivativesM(obj->knotsV, v, NumKnotsV(obj), obj->degreeV, ordV, cv, &spanV, tv);
   }
+  // Values only from sorted knots: the spans' knots checked as the single-point evaluators do.
+  if (!nubkernel::KnotSpanSorted(obj->knotsU, spanU, obj->degreeU) ||
+      (surf && !nubkernel::KnotSpanSorted(obj->knotsV, spanV, obj->degreeV)))
+    return -2;
   for (int k = 0; k < n; ++k)
     EvalRequest(obj, du[k], surf ? dv[k] : 0, tu, surf ? tv : nullptr, spanU, spanV, mapFlag,
                 out[k]);

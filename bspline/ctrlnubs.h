@@ -24,7 +24,8 @@ int ComputeNubValDerivativesM(const double* knots, double t, int nKnots, int p, 
 
 // n requests at (u, v) (dv read for surfaces only; a curve passes t as u) into out[k].
 // A 2D curve gives (u, v, 0) values unless mapFlag maps it through its owner surface.
-// Returns 0; -2 with nothing written when an order exceeds 2.
+// Returns 0; -2 with nothing written when an order exceeds 2 or the knots the point's spans read
+// decrease or are not numbers.
 int EvalPointOnGeometryM(const Bspline* obj, double u, double v, const int* du, const int* dv,
                          int n, int mapFlag, double (*out)[3]);
 

@@ -265,10 +265,13 @@ NUB_KERNEL_INLINE double Clamp(double t, double lo, double hi) {
 // every knot on each call; this costs 2p - 1 comparisons, and a basis computed at NaN is NaN
 // throughout, so the evaluator's finiteness test refuses the point. A value is thus only ever
 // computed from sorted knots.
-NUB_KERNEL_INLINE double SortedSpanParameter(double t, const double* knots, int span, int p) {
+NUB_KERNEL_INLINE bool KnotSpanSorted(const double* knots, int span, int p) {
   bool sorted = true;
   for (int i = span - p + 1; i < span + p; ++i) sorted &= knots[i] <= knots[i + 1];
-  return sorted ? t : __builtin_nan("");
+  return sorted;
+}
+NUB_KERNEL_INLINE double SortedSpanParameter(double t, const double* knots, int span, int p) {
+  return KnotSpanSorted(knots, span, p) ? t : __builtin_nan("");
 }
 
 // EvalPointOnObjInit's steps, compiled into the caller.

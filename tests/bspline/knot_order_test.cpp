@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bspline/ctrlnubs.h"
 #include "bspline/degelev.h"
 #include "bspline/kinsert.h"
 #include "bspline/nubs.h"
@@ -95,7 +96,8 @@ TEST_F(KnotOrder, InterpolationRefusesGivenKnotsThatAreNotKnots) {
 
 // The single-point evaluators check the knots each point's span reads: a decreasing or NaN knot
 // there refuses the point (error set, output untouched) on every path: curves and their
-// derivatives, the bicubic and the general surface, rational too, points and derivatives.
+// derivatives, the bicubic and the general surface, rational too, points, derivatives and
+// derivative requests.
 TEST_F(KnotOrder, SinglePointEvaluatorsRefuseASpanOfUnsortedKnots) {
   std::vector<double> net, weights;
   for (int j = 0; j < 5; ++j)
@@ -123,6 +125,11 @@ TEST_F(KnotOrder, SinglePointEvaluatorsRefuseASpanOfUnsortedKnots) {
         for (int dv = 0; dv <= 1; ++dv)
           EXPECT_TRUE(refused([&](double* out) { Eval3DPointOnSurfArray(s, 0.4, 0.6, du, dv, out); }))
               << k << rational << du << dv;
+      // The derivative-request form refuses with -2 and writes nothing.
+      const int du[2] = {1, 1}, dv[2] = {0, 1};
+      double req[2][3] = {{7, 7, 7}, {7, 7, 7}};
+      EXPECT_EQ(EvalPointOnGeometryM(s, 0.4, 0.6, du, dv, 2, 0, req), -2) << k << rational;
+      for (const auto& r : req) EXPECT_TRUE(r[0] == 7 && r[1] == 7 && r[2] == 7) << k << rational;
       FreeBspline(s);
     }
   }
