@@ -1,5 +1,6 @@
 #include "bspline/helper.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "bspline/ctrlnubs.h"
@@ -104,7 +105,10 @@ void ComputeSurfaceNormal(Bspline* srf, double u, double v, const double Su[3], 
       OrientSubstitute(c, mc, ref, mRef, mu, mMoved, n);
     }
   }
-  if (AllBelow(n, 1e-10)) n[0] = n[1] = n[2] = std::sqrt(1.0 / 3.0);
+  // The normal is as long as Su x Sv, which goes with the square of the unit of length: it counts
+  // as vanishing against the larger partial squared, so that a patch has its normals in any unit.
+  const double m = std::max(mu, mv);
+  if (AllBelow(n, 1e-10 * m * m)) n[0] = n[1] = n[2] = std::sqrt(1.0 / 3.0);
 }
 
 int FindTangentPlane(Bspline* srf, double u, double v, double plane[4], double P[3], double Su[3],

@@ -770,7 +770,14 @@ int EvalNormalOnBndryCrv(const CrvInfoStruct* crv, double t, double normal[3]) {
   double n[1][3] = {{0.0, 0.0, 0.0}};
   SurfaceNormalsAt(crv->srf, &u, &v, n, 1);
   if (KernelFailed()) return -2;
-  if (UnitOrZero(n[0], normal) < kTiny) return crv->side == 0 ? -2 : 0;
+  // The normal is as long as Su x Sv, which goes with the square of the unit of length (1e-6 for
+  // a patch a thousandth of a unit wide): only a normal of no length at all has no direction.
+  const double len = VecSize3(n[0]);
+  if (!(len > 0.0)) {
+    Zero3(normal);
+    return crv->side == 0 ? -2 : 0;
+  }
+  for (int k = 0; k < 3; ++k) normal[k] = n[0][k] / len;
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
 #include "bspline/smake.h"
@@ -32,6 +33,20 @@ constexpr double kLastSampleOffset = 0.999999;
 constexpr double kSamplePitch = 0.02;
 constexpr double kProbeWindow = 1e6;  // starting half-width of the nearest-sample sweep
 constexpr int kGridCellsPerAxis = 96;
+// Lengths are judged against the size of the surface they lie on (its control box diagonal),
+// so that the graph is the same in any unit; the shares below are the former absolute values
+// at unit size. A span whose squared chord is below kFlatChord2 x size^2 has no line to
+// deviate from and is given kFlatChordDev x size.
+constexpr double kFlatChord2 = 1e-10;
+constexpr double kFlatChordDev = 1e-6;
+// Two polyline segments whose squared lengths multiply to less than kShortSegments4 x size^4
+// are too short to tell a direction: they count as running the same way.
+constexpr double kShortSegments4 = 1e-10;
+// A squared chord below kPointChord2 x size^2 is a point: a centroid projects on its middle.
+constexpr double kPointChord2 = 1e-20;
+
+// The surface's control box diagonal; a curve without a surface counts as unit size.
+double SizeOf(const GsrfCrv& c) { return c.srf ? ControlPointDiagonal(c.srf) : 1.0; }
 
 bool BreakRequested(int i) { return i % kBreakPollEvery == 0 && user_break() != 0; }
 
@@ -356,14 +371,14 @@ int GetCrvIdFromIndex(Gsrf* g, int sample, int hint) {
 // Sampling
 // ============================================================================================
 
-double GetChordalDev3Pts(const float a[3], const float m[3], const float b[3]) {
+double GetChordalDev3Pts(const float a[3], const float m[3], const float b[3], double size) {
   const double pa[3] = {a[0], a[1], a[2]};
   const double pm[3] = {m[0], m[1], m[2]};
   const double pb[3] = {b[0], b[1], b[2]};
   double d[3], e[3];
   VecDiff3(pb, pa, d);
   const double l2 = VecDotProd3(d, d);
-  if (l2 < 1e-10) return 1e-6;
+  if (l2 < kFlatChord2 * size * size) return kFlatChordDev * size;
   const double t = VecDotProd3(VecDiff3(pm, pa, e), d) / l2;  // not clamped: distance to the line
   const double foot[3] = {pa[0] + t * d[0], pa[1] + t * d[1], pa[2] + t * d[2]};
   return std::sqrt(Dist2(pm, foot));
@@ -435,13 +450,14 @@ int SampleCrvBndr(GsrfCrv* c, int n, double tol, double* maxDev) {
   c->nSample = count;
   c->closed = dist2(count - 1, 0) < tol2 ? 1 : 0;
 
+  const double size = SizeOf(*c);
   for (int i = 0; i + 1 < count; ++i) {
     double m[3];
     EvalBndrCrv(c, 0.5 * (double(c->t[i]) + double(c->t[i + 1])), m);
     const float a[3] = {c->x[i], c->y[i], c->z[i]};
     const float b[3] = {c->x[i + 1], c->y[i + 1], c->z[i + 1]};
     const float mf[3] = {float(m[0]), float(m[1]), float(m[2])};
-    const double dev = 1.1 * GetChordalDev3Pts(a, mf, b);
+    const double dev = 1.1 * GetChordalDev3Pts(a, mf, b, size);
     c->dev[i] = static_cast<float>(dev);
     if (dev > *maxDev) *maxDev = dev;
   }
@@ -792,8 +808,9 @@ int isSameDirection(Gsrf* g, int i, int j, int curve) {
   double di[3], dj[3];
   segment(i, di);
   segment(j, dj);
+  const double size = SizeOf(c), size2 = size * size;
   const double l2 = VecDotProd3(di, di) * VecDotProd3(dj, dj);
-  if (l2 < 1e-10) return 1;
+  if (l2 < kShortSegments4 * size2 * size2) return 1;
   const double dot = VecDotProd3(di, dj);
   return dot * dot / l2 >= 0.5 ? 1 : 0;
 }
@@ -1259,6 +1276,7 @@ bool CornerMatcher::RejectFoot(int v, const Foot& f) {
   }
   double cpt[3];
   std::memcpy(cpt, verts_[v].c, sizeof cpt);
+  const double size = SizeOf(c), point2 = kPointChord2 * size * size;
   // Parameter of the centroid's projection on the chord from sample i to sample j.
   auto chordParam = [&](int i, int j) {
     double a[3], b[3], d[3], e[3];
@@ -1266,7 +1284,7 @@ bool CornerMatcher::RejectFoot(int v, const Foot& f) {
     Point(j, b);
     VecDiff3(b, a, d);
     const double l2 = VecDotProd3(d, d);
-    return l2 < 1e-20 ? 0.5 : VecDotProd3(VecDiff3(cpt, a, e), d) / l2;
+    return l2 < point2 ? 0.5 : VecDotProd3(VecDiff3(cpt, a, e), d) / l2;
   };
   // A foot on a polyline vertex belongs to one of the two segments meeting there.
   if (f.t == 0.0 && (k + 1 == last || chordParam(k, k + 2) >= 1.0)) return true;

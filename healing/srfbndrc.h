@@ -192,8 +192,9 @@ int SampleGsrfBndr(Gsrf* g, int n);
 // parameter range; raises *maxDev to the largest span deviation. 0, or -2 when the
 // evaluation was refused.
 int SampleCrvBndr(GsrfCrv* c, int n, double tol, double* maxDev);
-// Distance of m from the line through a and b; 1e-6 for coincident a and b.
-double GetChordalDev3Pts(const float a[3], const float m[3], const float b[3]);
+// Distance of m from the line through a and b; 1e-6 x size when a and b lie within 1e-5 x size
+// (size: the extent of the object the points lie on, 1 for unit-size objects).
+double GetChordalDev3Pts(const float a[3], const float m[3], const float b[3], double size = 1.0);
 // Projects p on the curve: *t in the start parameter, out the foot's. The projection's
 // status (0 converged), or the kind itself when it is outside 0..4. A side is projected on
 // its surface from the side, and the foot's parameter along the side is taken.

@@ -141,6 +141,14 @@ TEST_F(GsrfTest, ChordalDeviationOfCoincidentChordEndsIsTheFloor) {
   const float p[3] = {1, 2, 3}, q[3] = {1, 3, 3}, r[3] = {1, 2, 7};
   EXPECT_DOUBLE_EQ(GetChordalDev3Pts(p, q, p), 1e-6);     // coincident chord ends
   EXPECT_DOUBLE_EQ(GetChordalDev3Pts(p, q, r), 1.0);      // distance to the line through p, r
+  // Both answers scale with the points and the size of their object, the floor included.
+  for (float s : {1e-6f, 1e-3f, 1e3f, 1e6f}) {
+    const float ps[3] = {s * p[0], s * p[1], s * p[2]}, qs[3] = {s * q[0], s * q[1], s * q[2]};
+    const float rs[3] = {s * r[0], s * r[1], s * r[2]}, near[3] = {ps[0], ps[1], ps[2] + 1e-6f * s};
+    EXPECT_NEAR(GetChordalDev3Pts(ps, qs, ps, s), 1e-6 * s, 1e-12 * s) << s;
+    EXPECT_NEAR(GetChordalDev3Pts(ps, qs, near, s), 1e-6 * s, 1e-12 * s) << s;
+    EXPECT_NEAR(GetChordalDev3Pts(ps, qs, rs, s), s, 1e-6 * s) << s;
+  }
 }
 
 TEST_F(GsrfTest, CollapsedSideDropsOutAndTheLookupFindsEveryCurve) {

@@ -152,6 +152,31 @@ TEST_F(Refusals, MaxGapBeyondAQuarterOfTheShortestBoundaryIsRefused) {
   }
 }
 
+// The T-junction scaled down by the host's matrix heals (status 0) and at least halves every seam
+// as it does at unit size: the boundary normals the heal compares are as long as the square of
+// the unit, and were taken for missing at 1e-3.
+TEST_F(Refusals, TJunctionHealsWhenScaledDown) {
+  for (float scale : {1e-3f, 1.0f}) {
+    SAAStubReset();
+    const SampleGroup g = TJunction();
+    for (int e : g.elements) {
+      float* m = SAAStubSurfaceAt(e).matrix;
+      m[0] = m[5] = m[10] = scale;
+    }
+    std::vector<double> before;
+    for (const SampleSeam& seam : g.seams) before.push_back(MeasureSeam(seam).maxGap);
+    HealTargets t;
+    t.maxGap *= scale;
+    t.healGap *= scale;
+    SAA_CustomContext ctx = Context(g, t);
+    ASSERT_EQ(initSeamWeld(ctx), 0) << scale;
+    EXPECT_EQ(UpdateAll(ctx, static_cast<int>(g.elements.size())), 0) << scale;
+    for (size_t k = 0; k < g.seams.size(); ++k)
+      EXPECT_LT(MeasureSeam(g.seams[k]).maxGap, 0.5 * before[k]) << "seam " << k << " scale " << scale;
+    EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+  }
+}
+
 // A collapsed side (a pole, all its control points one point) is a point, not a boundary curve:
 // the limit leaves it out, so a group with one still builds and heals at the usual MAXGAP.
 TEST_F(Refusals, CollapsedSideDoesNotLimitMaxGap) {
