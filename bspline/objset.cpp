@@ -88,6 +88,31 @@ double* DirKnots(Bspline* obj, bool inV, int* count) {
 
 }  // namespace
 
+void MapDirectionOntoUnitRange(Bspline* obj, int dir, int scaleOther) {
+  const bool v = obj->kind == 2 && dir != 0;
+  int c;
+  double* k = DirKnots(obj, v, &c);
+  // Already on [0, 1] exactly: untouched, so such a set keeps its ranges bit for bit. A vector
+  // without range has no map onto [0, 1]; it is left for the caller's checks.
+  if ((k[0] == 0.0 && k[c - 1] == 1.0) || !(k[c - 1] > k[0])) return;
+  const double first = k[0];
+  const double s = NormalizeKnots(k, c);
+  const double shift = -first * s;
+  if (obj->kind != 2) {
+    obj->umin = 0.0;
+    obj->umax = 1.0;
+    return;
+  }
+  PropotionCurveListCoefi(obj->curves, s, shift, v ? 1 : 0);
+  SetDomainFromKnots(obj, v ? 1 : 0);
+  if (!scaleOther) return;
+  int co;
+  double* ko = DirKnots(obj, !v, &co);
+  for (int j = 0; j < co; ++j) ko[j] *= s;
+  PropotionCurveListCoefi(obj->curves, s, 0.0, v ? 0 : 1);
+  SetDomainFromKnots(obj, v ? 0 : 1);
+}
+
 void MakeKnotVectorsCompatible(Bspline** objs, const int* dirs, int n, int scaleOther) {
   if (!objs || n < 1) return;
   auto inV = [&](int i) { return objs[i]->kind == 2 && dirs && dirs[i] != 0; };
@@ -97,27 +122,7 @@ void MakeKnotVectorsCompatible(Bspline** objs, const int* dirs, int n, int scale
     // A knot vector without range cannot be mapped onto [0, 1].
     if (CleanBsplineKnots(obj, 1e-6) < 0 && !KernelFailed()) SetKernelError(-2);
     if (KernelFailed()) return;
-    const bool v = inV(i);
-    int c;
-    double* k = DirKnots(obj, v, &c);
-    if (k[0] == 0.0 && k[c - 1] == 1.0) continue;  // already on [0, 1]: exact, so untouched
-    const double first = k[0];
-    const double s = NormalizeKnots(k, c);
-    const double shift = -first * s;
-    if (obj->kind == 2) {
-      PropotionCurveListCoefi(obj->curves, s, shift, v ? 1 : 0);
-      SetDomainFromKnots(obj, v ? 1 : 0);
-      if (scaleOther) {
-        int co;
-        double* ko = DirKnots(obj, !v, &co);
-        for (int j = 0; j < co; ++j) ko[j] *= s;
-        PropotionCurveListCoefi(obj->curves, s, 0.0, v ? 0 : 1);
-        SetDomainFromKnots(obj, v ? 0 : 1);
-      }
-    } else {
-      obj->umin = 0.0;
-      obj->umax = 1.0;
-    }
+    MapDirectionOntoUnitRange(obj, inV(i) ? 1 : 0, scaleOther);
   }
 
   // Fold every vector into one union; each value keeps its largest multiplicity.

@@ -12,6 +12,12 @@ void ObjectBoundaryEnds(const Bspline* obj, int bndry, double start[3], double e
 // End minus start of the boundary, avoiding degenerate ends (GetObjBndryVector).
 void ObjectBoundaryVector(const Bspline* obj, int bndry, double vec[3]);
 
+// Maps one direction's knots (dir nonzero: v of a surface; curves u) onto [0, 1] unless they are
+// exactly there already or have no range: a surface's curves follow and its domain is reset,
+// with scaleOther the other direction is scaled by the same factor (not shifted); a curve's
+// domain becomes [0, 1].
+void MapDirectionOntoUnitRange(Bspline* obj, int dir, int scaleOther);
+
 // One identical knot vector for the n objects, each in its direction, by knot insertion, as
 // MakeObjSetCompatible documents it.
 void MakeKnotVectorsCompatible(Bspline** objs, const int* dirs, int n, int scaleOther);

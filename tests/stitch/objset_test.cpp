@@ -278,3 +278,48 @@ TEST_F(ObjSetTest, ProportionalParametersGiveUTheSpeedOfV) {
 }
 
 }  // namespace
+
+namespace {
+
+// Reparametrising the second object of a pair moves its parameters, never its shape: the surface
+// at the mapped parameters is the surface before, and the curve listed on it still marks the same
+// places (its coordinates follow the knots).
+TEST_F(ObjSetTest, ProportionalParametersKeepTheShapeAndTheListedCurves) {
+  BsplineKeeper keep;
+  Bspline* a = keep(BuildCurve(3, 3, {0, 0, 0, 30, 0, 0, 60, 5, 0, 90, 0, 0}));
+  PatchOptions o{.vmin = 2.0, .vmax = 4.0};
+  Bspline* b = keep(BuildFunctionPatch([](double x, double y) { return std::sin(x + 2 * y); }, o));
+  Bspline* crv = BuildCurveOnSurface(b, 2, {0.2, 2.5, 0.6, 3.0, 0.9, 3.8});
+  Bspline* b0 = keep(CopyBsplineStruct(b));
+  std::vector<double> marks;
+  for (int i = 0; i <= 8; ++i) {
+    double uv[3], p[3];
+    RefEvalCurve(crv, i / 8.0, uv);
+    RefEvalSurface(b, uv[0], uv[1], p);
+    marks.insert(marks.end(), p, p + 3);
+  }
+  Bspline* pair[2] = {a, b};
+  int dirs[2] = {0, 1};
+  ASSERT_EQ(MakeParOfTwoObjProptnl(pair, dirs, 1, 0), 0);
+  EXPECT_EQ(b->vmin, a->umax);  // joined behind the curve
+  const double kv = (b->vmax - b->vmin) / (b0->vmax - b0->vmin);
+  const double ku = (b->umax - b->umin) / (b0->umax - b0->umin);
+  EXPECT_GT(std::fabs(kv - 1.0), 0.1);  // a real scaling, applied to both directions alike
+  EXPECT_NEAR(ku, kv, 1e-12 * kv);
+  for (int i = 0; i <= 6; ++i)
+    for (int j = 0; j <= 6; ++j) {
+      const double u = i / 6.0, v = 2.0 + j / 3.0;
+      double p[3], q[3];
+      RefEvalSurface(b0, u, v, p);
+      RefEvalSurface(b, u * ku, b->vmin + (v - b0->vmin) * kv, q);
+      EXPECT_NEAR(std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]), 0.0, 1e-12);
+    }
+  for (int i = 0; i <= 8; ++i) {
+    double uv[3], p[3];
+    RefEvalCurve(crv, i / 8.0, uv);
+    RefEvalSurface(b, uv[0], uv[1], p);
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(p[c], marks[3 * i + c], 1e-12);
+  }
+}
+
+}  // namespace

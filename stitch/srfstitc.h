@@ -1,0 +1,61 @@
+// Joining two curves or two surfaces along a shared boundary: the stitch record, the spread
+// record, and the steps that prepare a pair before the join (knots of the second surface moved to
+// the first's physical places along the seam, knots across the seam that confine the change to a
+// share of each object's range, and copies of the control lines the refinement will change).
+//
+// The pair has been oriented so that the first object ends at the seam (boundary 1 or 2, a
+// curve's end) and the second starts there (boundary 0 or 3, a curve's start).
+#pragma once
+
+#include "bspline/smake.h"
+
+// Filled by the caller of a stitch; 64 bytes in this order.
+struct StitchInfo {
+  int continuity;      // 0 position, 1 tangent, 2 curvature; 3, 4 tangent-plane refinement of surfaces
+  int positionSide;    // seam row from 0 the first, 1 the second, 2 their average, 3 a given row
+  int derivativeSide;  // rows moved: 0 the first's, 1 the second's, 2 both half-way
+  int vcnEnds;         // seam ends with the corner treatment: 0 both, 1 start, 2 end, other neither
+  double rangeFraction1;  // share of the first's range, back from the seam, the change spreads over
+  double rangeFraction2;  // the same for the second, forward from the seam
+  double derivScale1;     // factor on the cross-seam derivative of the first's side afterwards
+  double derivScale2;     // the same on the second's side
+  double vcnWeight;       // divides the seam tangent's factor in the tangent-plane refinement
+  double knotRemovalTol;  // knot removal along the seam after joining surfaces
+};
+
+// Made only when a range adjustment applies; its owner frees spreadRows and then the record.
+struct SpreadRecord {
+  int spread1;       // the first object's affected range holds interior knots
+  int spread2;       // the same for the second
+  int spreadIndex1;  // knot index in the joined object where the first's affected range begins
+  int spreadIndex2;  // knot index in the joined object where the second's affected range ends
+  double* spreadRows;  // the control lines at distance `continuity` from the seam, before the join
+};
+
+// Surfaces only (a curve pair is left alone). Both objects' knots along the seam (along[i]
+// nonzero: v) are mapped onto [0, 1] (curves follow; scaleOther scales the other direction
+// alike), then the interior knots of the target along its boundary move to the parameters, on
+// the reference's boundary line, of the points the old knots give on the target's boundary. The
+// reference is the first object unless the first is the one that moves (continuity nonzero with
+// derivativeSide 0, or continuity 0 with positionSide 1). Moves that would bring a knot within
+// 1e-4 of a range end or that are smaller than 1e-4 are not made, and a result whose
+// multiplicity exceeds the degree is undone completely. No result: a failed allocation leaves
+// the pair mapped but not moved, with the error state set.
+void ReparametrizeSurf(Bspline** objs, const int* bndry, const int* along, int scaleOther,
+                       const StitchInfo* info);
+
+// Inserts knots in each object's direction across the seam (across[i]; curves u) so that the
+// change of a stitch with info's continuity stays within rangeFraction1 of the first object's
+// range (back from the seam) and rangeFraction2 of the second's (forward from it). When an
+// affected range already holds interior knots, the change there is spread instead: *spread then
+// receives a new record (Malloc, in the caller's scope), else null. A failed insertion returns
+// with the error state set and *spread possibly made and partly filled.
+void KnotInsertForRangeAdjust(Bspline** objs, const int* across, const StitchInfo* info,
+                              SpreadRecord** spread);
+
+// Copies into spread->spreadRows the first object's control line at distance `continuity`
+// before the seam and the second's at that distance after it (for the sides spread1, spread2
+// mark): per line its x, y (and z) values, then w when the first object is rational. With
+// continuity 0 and both sides the first's line alone (the two coincide). Nothing for a null
+// spread; a failed allocation leaves spreadRows null with the error state set.
+void GetSpreadVals(Bspline** objs, const int* bndry, const StitchInfo* info, SpreadRecord* spread);
