@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "bspline/cclone.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
@@ -545,7 +546,7 @@ int WrapBndrCrv3ToSamplePoints(BndrStruct* bs, int curve, int insertKnot, int re
     TrackingScope scope;
     BsplinePtr C(GetBndrCrvCurve3Form(crv));
     if (!C || KernelFailed()) return -2;
-    if (IsCrv3Degenerate(C.get())) return 2;
+    if (IsCrv3DegenerateAtSize(C.get(), crv->srf ? ControlPointDiagonal(crv->srf) : 1.0)) return 2;
     ConstraintPtr c(AllocateNullLinearConstraint());
     if (!c) return -2;
     if (SetBndrCrvWrapConstraint(bs, curve, c.get()) != 0) return -2;

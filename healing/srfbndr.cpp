@@ -10,6 +10,7 @@
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
 #include "bspline/isocurve.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
@@ -28,6 +29,9 @@ namespace {
 
 // Below this length a normal, tangent or direction is taken as vanished.
 constexpr double kTiny = 1e-6;
+// Squared spread of control points, against the squared size of their object, within which a
+// side is a point (a pole); the absolute limit at unit size.
+constexpr double kDegenerateSpread2 = 4e-8;
 // Every per-sample array has room for two entries more than the count: a rematch may accept
 // the two end samples as interior matches.
 constexpr int kRoom = 2;
@@ -731,13 +735,16 @@ int EvalAllBndrCrvCurve3Form(BndrStruct* bs) {
   return result;
 }
 
-int IsCrv3Degenerate(const Bspline* crv) {
+int IsCrv3Degenerate(const Bspline* crv) { return IsCrv3DegenerateAtSize(crv, 1.0); }
+
+int IsCrv3DegenerateAtSize(const Bspline* crv, double size) {
   if (!crv || crv->kind != 1 || crv->dimension != 3 || !crv->X || !crv->Y || !crv->Z) return 0;
   const int n = NumCtrlU(crv);
+  const double limit2 = kDegenerateSpread2 * size * size;
   const double x0 = crv->X[0][0], y0 = crv->Y[0][0], z0 = crv->Z[0][0];
   for (int i = 1; i < n; ++i) {
     const double dx = crv->X[0][i] - x0, dy = crv->Y[0][i] - y0, dz = crv->Z[0][i] - z0;
-    if (dx * dx + dy * dy + dz * dz > 4e-8) return 0;
+    if (dx * dx + dy * dy + dz * dz > limit2) return 0;
   }
   return 1;
 }
@@ -746,7 +753,7 @@ int IsBndrCrvDegenerate(const CrvInfoStruct* crv) {
   if (!crv) return 1;
   if (crv->side == 0) return 0;
   if (!crv->crv3) return 1;
-  return IsCrv3Degenerate(crv->crv3);
+  return IsCrv3DegenerateAtSize(crv->crv3, crv->srf ? ControlPointDiagonal(crv->srf) : 1.0);
 }
 
 // ===== evaluation on a boundary curve ==============================================================

@@ -191,7 +191,12 @@ int GetBndrCrvParamMinMax(const CrvInfoStruct* crv, double* tmin, double* tmax);
 // New 3D curve along a natural side; null for trim curves or missing links.
 Bspline* GetBndrCrvCurve3Form(const CrvInfoStruct* crv);
 int EvalAllBndrCrvCurve3Form(BndrStruct* bs);
+// 1 when every control point of the 3D curve lies within 2e-4 x size of its first one: a side
+// collapsed to a point of an object of that size (size 1 for IsCrv3Degenerate).
 int IsCrv3Degenerate(const Bspline* crv);
+int IsCrv3DegenerateAtSize(const Bspline* crv, double size);
+// A natural side's curve is judged against its surface's control box diagonal, so that a side of
+// a surface a millionth of a unit wide is still a curve.
 int IsBndrCrvDegenerate(const CrvInfoStruct* crv);
 
 // ---- edge sampling and averaged samples ---------------------------------------------------

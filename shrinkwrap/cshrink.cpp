@@ -24,6 +24,25 @@ namespace {
 
 // Below this length a constraint normal has no usable direction.
 constexpr double kMinNormalLength = 0.001;
+// Shortest extent (in space and in parameter) the thin-plate weights divide by.
+constexpr double kMinThinPlateScale = 1e-6;
+
+// The largest extent, over x, y and z, of the curve's control point box.
+double ControlExtent(const Bspline* curve) {
+  const int nc = NumCtrlU(curve);
+  double extent = 0.0;
+  double** coords[3] = {curve->X, curve->Y, curve->dimension == 3 ? curve->Z : nullptr};
+  for (double** m : coords) {
+    if (!m) continue;
+    double lo = m[0][0], hi = m[0][0];
+    for (int i = 1; i < nc; ++i) {
+      lo = std::min(lo, m[0][i]);
+      hi = std::max(hi, m[0][i]);
+    }
+    extent = std::max(extent, hi - lo);
+  }
+  return extent;
+}
 
 bool Is3DCurve(const Bspline* c) { return c && c->kind == 1 && c->dimension == 3; }
 
@@ -199,17 +218,30 @@ int ConstraintCount(const LinearConstraint* c) {
 }
 
 // The constrained and the unconstrained fits weight samples differently (see the header).
+// The thin-plate weights are per squared extent of the curve, while the sample and order-0
+// terms of a shrink-wrap go with the squared unit of length like the derivative energies: taken
+// as they are, a curve a thousandth of a unit long would be smoothed a million times harder than
+// the same curve at unit size, and hardly follow its samples (a healed seam stayed open at
+// several times its target). A curve shorter than unit extent is weighted as the same curve
+// at unit extent, so its fit is the scaled fit; longer curves keep their weights.
+void ShrinkWrapThinPlateWeights(const Bspline* copy, const ShrnkWrapParams* params, double w[3]) {
+  GetCrvThinPlateWeights(copy, params->Tension, params->Roughness, &w[1], &w[2]);
+  const double extent = std::clamp(ControlExtent(copy), kMinThinPlateScale, 1.0);
+  w[1] *= extent * extent;
+  w[2] *= extent * extent;
+}
+
 void ConstrainedWeights(const Bspline* copy, const ShrnkWrapParams* params, double* s,
                         double w[3]) {
   *s = 1.0 / params->Sigma;
   w[0] = std::min(0.001 * *s, 0.001);
-  GetCrvThinPlateWeights(copy, params->Tension, params->Roughness, &w[1], &w[2]);
+  ShrinkWrapThinPlateWeights(copy, params, w);
 }
 
 void FreeWeights(const Bspline* copy, const ShrnkWrapParams* params, double* s, double w[3]) {
   *s = params->Sigma;
   w[0] = 0.001 * params->Sigma;
-  GetCrvThinPlateWeights(copy, params->Tension, params->Roughness, &w[1], &w[2]);
+  ShrinkWrapThinPlateWeights(copy, params, w);
 }
 
 void AddDisplacement(Bspline* curve, const double* dx, const double* dy, const double* dz) {
@@ -473,21 +505,9 @@ bool ValidSamples(int n, const double* t, const double* x, const double* y, cons
 int GetCrvThinPlateWeights(const Bspline* curve, double tension, double roughness, double* w1,
                            double* w2) {
   if (!curve || !w1 || !w2) return -2;
-  const int nc = NumCtrlU(curve);
-  double extent = 0.0;
-  double** coords[3] = {curve->X, curve->Y, curve->dimension == 3 ? curve->Z : nullptr};
-  for (double** m : coords) {
-    if (!m) continue;
-    double lo = m[0][0], hi = m[0][0];
-    for (int i = 1; i < nc; ++i) {
-      lo = std::min(lo, m[0][i]);
-      hi = std::max(hi, m[0][i]);
-    }
-    extent = std::max(extent, hi - lo);
-  }
-  // Both scales are a tenth of the extents, so the weights are free of units.
-  const double L = 0.1 * std::max(1e-6, extent);
-  const double R = 0.1 * std::max(1e-6, std::fabs(curve->umax - curve->umin));
+  // Both scales are a tenth of the extents: the weights are per squared extent of the curve.
+  const double L = 0.1 * std::max(kMinThinPlateScale, ControlExtent(curve));
+  const double R = 0.1 * std::max(kMinThinPlateScale, std::fabs(curve->umax - curve->umin));
   *w1 = tension / roughness * (R / L) * (R / L);
   *w2 = (1.0 - tension) / roughness * (R * R / L) * (R * R / L);
   if (curve->degreeU > 3) {

@@ -141,6 +141,15 @@ TEST_F(BndrBuild, PositionalTestFailsOnAWideMiddleAndCurveFormsFollowTheSides) {
   // A side collapsed to a point is degenerate.
   Bspline* pole = BuildCurve(2, 3, {1, 2, 3, 1, 2, 3 + 1e-5, 1, 2, 3});
   EXPECT_EQ(IsCrv3Degenerate(pole), 1);
+  // Against the size of its object, in any unit: the pole and the short curve alike scaled with
+  // their surface (a side of a surface a millionth of a unit wide was a point).
+  for (double f : {1e-6, 1e-3, 1.0, 1e3}) {
+    Bspline* s = BuildCurve(2, 3, {f, 2 * f, 3 * f, f, 2 * f, (3 + 1e-5) * f, f, 2 * f, 3 * f});
+    EXPECT_EQ(IsCrv3DegenerateAtSize(s, f), 1) << f;
+    s->Z[0][1] = 3.001 * f;
+    EXPECT_EQ(IsCrv3DegenerateAtSize(s, f), 0) << f;
+    FreeBspline(s);
+  }
   pole->Z[0][1] = 3.001;
   EXPECT_EQ(IsCrv3Degenerate(pole), 0);
   FreeBspline(pole);

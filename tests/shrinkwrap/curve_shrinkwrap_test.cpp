@@ -1,12 +1,15 @@
 // Shrink-wrap fits of 3D curves to samples, with and without position and normal constraints,
 // on evaluated or precomputed basis values.
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
 #include <vector>
 
+#include "bspline/measure.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
+#include "bspline/srfclone.h"
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
@@ -267,6 +270,53 @@ TEST_F(CurveShrinkWrapTest, BasisValuesGiveTheSameFitAsEvaluation) {
   nv.span[4] = -5;
   ASSERT_EQ(Fit(kPlainNub, c, s, params, nullptr, &a, 0, &nv), 0);
   for (Bspline* obj : {a, c}) FreeBspline(obj);
+}
+
+// A fit does not depend on the unit of length below unit size: a curve of unit extent, its
+// samples and its targets scaled down by 1e-3 or 1e-6 give the fit scaled down alike, for every
+// kind of fit. The derivative energies were weighted per squared extent while the samples were
+// not, so a curve a thousandth of a unit long was smoothed a million times harder and hardly
+// followed its samples.
+TEST_F(CurveShrinkWrapTest, FitsScaleWithTheirInput) {
+  auto scaled = [](const Bspline* c, double f) {
+    Bspline* s = CopyBsplineStruct(const_cast<Bspline*>(c));
+    for (double** m : {s->X, s->Y, s->Z})
+      for (int i = 0; i < NumCtrlU(s); ++i) m[0][i] *= f;
+    return s;
+  };
+  double lo[3], hi[3];
+  Bspline* raw = BuildRandomCurve(7, 3, 9);
+  ControlPointBox(raw, lo, hi);
+  Bspline* c = scaled(raw, 1.0 / std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]}));
+  FreeBspline(raw);
+  const Samples s = SampleCurve(c, 90, 0.2, 4);
+  for (FitKind kind : {kEval, kNub, kNewNub, kPlain, kPlainNub}) {
+    const bool constrained = kind == kEval || kind == kNub || kind == kNewNub;
+    const ShrnkWrapParams params = HealingParams(constrained ? 0.01 : 1.0);
+    Bspline* unit = nullptr;
+    {
+      Constraint k;
+      k.Positions({0.0, 1.0}, {0, 0, 0, 0.5, 0.2, 0});
+      k.Normals({0.5}, {0, 0, 1});
+      ASSERT_EQ(Fit(kind, c, s, params, constrained ? k.c.get() : nullptr, &unit), 0) << kind;
+    }
+    for (double f : {1e-6, 1e-3}) {
+      Bspline* cs = scaled(c, f);
+      Samples ss = s;
+      for (auto* v : {&ss.x, &ss.y, &ss.z})
+        for (double& a : *v) a *= f;
+      Constraint k;
+      k.Positions({0.0, 1.0}, {0, 0, 0, 0.5 * f, 0.2 * f, 0});
+      k.Normals({0.5}, {0, 0, 1});
+      Bspline* fit = nullptr;
+      ASSERT_EQ(Fit(kind, cs, ss, params, constrained ? k.c.get() : nullptr, &fit), 0) << kind << " " << f;
+      Bspline* back = scaled(fit, 1.0 / f);
+      EXPECT_LT(ShapeDiff(back, unit), 1e-9) << "kind " << kind << " scale " << f;
+      for (Bspline* b : {back, fit, cs}) FreeBspline(b);
+    }
+    FreeBspline(unit);
+  }
+  FreeBspline(c);
 }
 
 TEST_F(CurveShrinkWrapTest, KnotsForConstraints) {
