@@ -6,6 +6,8 @@
 #include "bspline/crvlist.h"
 #include "bspline/degelev.h"
 #include "bspline/kinsert.h"
+#include "bspline/kremove.h"
+#include "bspline/sfree.h"
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
@@ -13,10 +15,12 @@
 #include "bspline/subobj.h"
 #include "curve/crvutil.h"
 #include "foundation/coreglob.h"
+#include "foundation/geometry.h"
 #include "foundation/makemat.h"
 #include "foundation/mathmat.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
+#include "stitch/srfstitc.h"
 
 void ResetBsplineParamInfo(Bspline* obj, int dir) { SetDomainFromKnots(obj, dir); }
 
@@ -107,4 +111,225 @@ int MakeParOfTwoObjProptnl(Bspline** pair, int* dirs, int join, int keepOther) {
     ResetBsplineParamInfo(B, o.inV ? 1 : 0);
   }
   return 0;
+}
+
+// ---- Tangent-plane refinement of a joined surface -------------------------------------------
+
+void SetCntrlLineFromSurf(Bspline* dst, const Bspline* src, int dstIsColumn, int srcIsColumn,
+                          int dstIndex, int srcIndex) {
+  const int n = dstIsColumn ? NumCtrlV(dst) : NumCtrlU(dst);
+  double** const d[4] = {dst->X, dst->Y, dst->Z, dst->rational ? dst->W : nullptr};
+  double** const s[4] = {src->X, src->Y, src->Z, dst->rational ? src->W : nullptr};
+  for (int c = 0; c < 4; ++c) {
+    if (!d[c] || !s[c]) continue;
+    // Each surface's own rows are addressed: a src row read with dst's row length would read
+    // another line, or past the block, whenever the two surfaces' nets differ in shape.
+    for (int i = 0; i < n; ++i) {
+      const double v = srcIsColumn ? s[c][i][srcIndex] : s[c][srcIndex][i];
+      (dstIsColumn ? d[c][i][dstIndex] : d[c][dstIndex][i]) = v;
+    }
+  }
+}
+
+namespace {
+
+// Copies of v among the first n knots, within the knot grain.
+int KnotMultiplicity(const double* knots, int n, double v) {
+  int m = 0;
+  for (int i = 0; i < n; ++i) m += std::fabs(knots[i] - v) <= 1e-6;
+  return m;
+}
+
+// Angle of two legs of a cross-seam polygon, folded so that a leg running back counts as straight.
+double FoldedLegAngle(const double* before, const double* mid, const double* after) {
+  double l0[3], l1[3];
+  for (int c = 0; c < 3; ++c) l0[c] = before[c] - mid[c], l1[c] = mid[c] - after[c];
+  const double a = FindAngleVectors3(l0, l1);
+  return a > 90.0 ? 180.0 - a : a;
+}
+
+}  // namespace
+
+int RefineObjVCn(Bspline* srf, double t, int along, StitchInfo* info, const SpreadRecord*) {
+  if (info->continuity == 0) return 0;
+  const int posSide = info->positionSide, derSide = info->derivativeSide, ends = info->vcnEnds;
+  double w = std::fabs(info->vcnWeight);
+  w = std::isnan(w) ? 0.001 : std::clamp(w, 0.001, 1000.0);
+  if (srf->kind != 2 || !srf->Z) return -2;
+  const int jd = along ? 0 : 1, sd = 1 - jd;
+  KnotDirection J = DirectionOf(srf, jd);
+  const int p = J.p;
+  if (p < 2 && p < info->continuity) {
+    info->continuity = p;
+    if (p == 0) return 0;
+  }
+  int k = 0;
+  FindLowKnotIndex(J.knots, p, t, &k, J.nCtrl);
+
+  TrackingScope scope;
+  // The spans either side of the seam become a surface of their own: close them with knots
+  // of full multiplicity, recorded so that srf gets its knot vector back at the end.
+  const double a = J.knots[k - p], b = J.knots[k + 1];
+  const int nKnots = J.nCtrl + p + 1;
+  const int insA = std::max(0, p + 1 - KnotMultiplicity(J.knots, nKnots, a));
+  const int insB = std::max(0, p + 1 - KnotMultiplicity(J.knots, nKnots, b));
+  double* added = MallocArray<double>(insA + insB + 1);
+  if (!added) return -2;
+  for (int i = 0; i < insA; ++i) added[i] = a;
+  for (int i = 0; i < insB; ++i) added[insA + i] = b;
+  if (insA > 0) InsertNKnotsToObject(insA, 1, jd, srf, 2, added);
+  if (!KernelFailed() && insB > 0) InsertNKnotsToObject(insB, 1, jd, srf, 2, added + insA);
+  if (KernelFailed()) return -2;
+  const int kk = k + insA;
+  J = DirectionOf(srf, jd);
+  if (kk - 2 * p < 0 || kk + p + 1 > J.nCtrl + p) return -2;
+  Owned<Bspline, FreeBspline> piece(ExtractKnotRange(srf, jd, kk - 2 * p, kk + p + 1));
+  if (!piece || KernelFailed()) return -2;
+  Bspline* pc = piece.get();
+
+  // Along the seam: drop knots that would make sliver patches, split the rest into Bezier patches.
+  KnotDirection S = DirectionOf(pc, sd);
+  const int q = S.p;
+  const double lo = S.lo, hi = S.hi, tol = 0.001 * (hi - lo);
+  int* mults = nullptr;
+  double* distinct = nullptr;
+  const int nd = GetDistinctKnots(pc, sd, &mults, &distinct, 0.001);
+  const int nInterior = S.interior;
+  double* dropped = MallocArray<double>(nInterior + 1);
+  double* kept = MallocArray<double>(nd + 1);
+  if (nd < 0 || !dropped || !kept) return -2;
+  int nDrop = 0, nKept = 0;
+  bool* keep = MallocArray<bool>(nd + 1);
+  if (!keep) return -2;
+  for (int i = 0; i < nd; ++i) {
+    keep[i] = !((i == 0 && (std::fabs(distinct[i] - lo) <= tol || std::fabs(distinct[i] - hi) <= tol)) ||
+                (i == nd - 1 && std::fabs(distinct[i] - hi) <= tol));
+    if (keep[i]) kept[nKept++] = distinct[i];
+  }
+  for (int j = 0; j < nInterior; ++j) {
+    const double x = S.knots[q + 1 + j];
+    int near = 0;
+    if (nd == 0) {
+      dropped[nDrop++] = x;
+      continue;
+    }
+    for (int i = 1; i < nd; ++i)
+      if (std::fabs(x - distinct[i]) < std::fabs(x - distinct[near])) near = i;
+    if (!keep[near] || std::fabs(x - distinct[near]) > 1e-6) dropped[nDrop++] = x;
+  }
+  double dev = 0.0;
+  if (nDrop > 0) RemoveKnotsOfObjSet(&pc, 1, sd, 2, dropped, nDrop, 0, 0.0, &dev);
+  if (KernelFailed()) return -2;
+  double* split = MallocArray<double>(nKept * (q + 1) + 1);
+  if (!split) return -2;
+  int nSplit = 0;
+  for (int i = 0; i < nKept; ++i) {
+    S = DirectionOf(pc, sd);
+    const int add = q + 1 - KnotMultiplicity(S.knots, S.nCtrl + q + 1, kept[i]);
+    if (add <= 0) continue;
+    InsertNKnotsToObject(add, 1, sd, pc, 2, &kept[i]);
+    if (KernelFailed()) return -2;
+    for (int r = 0; r < add; ++r) split[nSplit++] = kept[i];
+  }
+  S = DirectionOf(pc, sd);
+  const int nS = S.nCtrl;
+  if (nS != (nKept + 1) * (q + 1)) return -2;
+
+  // Patch ends and the seam tangent's factor there.
+  double* s = MallocArray<double>(nKept + 2);
+  double* g = MallocArray<double>(nKept + 2);
+  if (!s || !g) return -2;
+  s[0] = lo;
+  for (int i = 0; i < nKept; ++i) s[i + 1] = kept[i];
+  s[nKept + 1] = hi;
+  for (int i = 0; i < nKept + 2; ++i) g[i] = (s[i] - (hi - lo) / 2.0) / w;
+
+  double** const M[3] = {pc->X, pc->Y, pc->Z};
+  auto P = [&](int c, int cross, int seam) -> double& {
+    return jd == 0 ? M[c][seam][cross] : M[c][cross][seam];
+  };
+  auto point = [&](int cross, int seam, double out[3]) {
+    for (int c = 0; c < 3; ++c) out[c] = P(c, cross, seam);
+  };
+
+  // The seam itself must be C1 along its length for its tangent to carry the condition.
+  for (int i = 1; i <= nKept; ++i) {
+    const double r = (s[i + 1] - s[i]) / (s[i] - s[i - 1]);
+    const int j0 = i * (q + 1);
+    for (int c = 0; c < 3; ++c) {
+      const double jp = P(c, p, j0), pb = P(c, p, j0 - 2), pa = P(c, p, j0 + 1);
+      P(c, p, j0 + 1) = ((1.0 + r) * jp - r * pb + pa) / 2.0;
+      P(c, p, j0 - 2) = (((1.0 + r) * jp - pa) / r + pb) / 2.0;
+    }
+  }
+
+  const KnotDirection Jp = DirectionOf(pc, jd);
+  const double lm = p / (Jp.knots[p + 1] - Jp.knots[p]);
+  const double lp = p / (Jp.knots[2 * p + 1] - Jp.knots[p + 1]);
+  const double rho = lm / lp;
+
+  // A seam corner whose cross polygon bends keeps the bend; its neighbour along the seam moves
+  // into the corner's cross plane so the end of the seam does not twist.
+  if (posSide == 2) {
+    for (int e = 0; e < 2; ++e) {
+      if (e == 0 ? !(ends == 0 || ends == 1) : !(ends == 0 || ends == 2)) continue;
+      const int j = e == 0 ? 0 : nS - 1, nb = e == 0 ? 1 : nS - 2;
+      double pm[3], p0[3], pp[3], pn[3], foot[3], dist = 0.0;
+      point(p - 1, j, pm), point(p, j, p0), point(p + 1, j, pp), point(p, nb, pn);
+      bool marked = FoldedLegAngle(pm, p0, pp) >= 5.0;
+      if (!marked) {
+        Plane3PntsMinDist(p0, pm, pn, pp, foot, &dist);
+        marked = FoldedLegAngle(pm, foot, pp) >= 0.5;
+      }
+      if (marked && Plane3PntsMinDist(pn, pm, p0, pp, foot, &dist) == 0)
+        for (int c = 0; c < 3; ++c) P(c, p, nb) = foot[c];
+    }
+  }
+
+  for (int i = 0; i <= nKept; ++i) {
+    const double mu = q / (s[i + 1] - s[i]);
+    const int base = i * (q + 1);
+    for (int j = 0; j <= q; ++j) {
+      for (int c = 0; c < 3; ++c) {
+        const double p0 = P(c, p, base + j);
+        double tj = 0.0;
+        if (j < q) tj += double(q - j) / q * g[i] * (p0 - P(c, p, base + j + 1));
+        if (j > 0) tj += double(j) / q * g[i + 1] * (P(c, p, base + j - 1) - p0);
+        const double R = (p0 * (lm + lp) + mu * tj) / lp;
+        double& pm = P(c, p - 1, base + j);
+        double& pp = P(c, p + 1, base + j);
+        const double newM = (R - pp) / rho, newP = R - rho * pm;
+        if (derSide == 0) {
+          pm = newM;
+        } else if (derSide == 1) {
+          pp = newP;
+        } else {
+          pm = (pm + newM) / 2.0;
+          pp = (pp + newP) / 2.0;
+        }
+      }
+    }
+  }
+
+  // Coincident joint points of a moved row agree again, so the split can be undone.
+  for (int i = 1; i <= nKept; ++i) {
+    const int j0 = i * (q + 1);
+    for (int row = p - 1; row <= p + 1; row += 2) {
+      if ((row == p - 1 && derSide == 1) || (row == p + 1 && derSide == 0)) continue;
+      for (int c = 0; c < 3; ++c) {
+        const double m = (P(c, row, j0 - 1) + P(c, row, j0)) / 2.0;
+        P(c, row, j0 - 1) = P(c, row, j0) = m;
+      }
+    }
+  }
+
+  if (nDrop > 0) InsertNKnotsToObject(1, nDrop, sd, pc, 2, dropped);
+  if (!KernelFailed() && nSplit > 0) RemoveKnotsOfObjSet(&pc, 1, sd, 2, split, nSplit, 0, 0.0, &dev);
+  if (KernelFailed() || DirectionOf(pc, sd).nCtrl != DirectionOf(srf, sd).nCtrl) return -2;
+
+  for (int l = -1; l <= 1; ++l)
+    SetCntrlLineFromSurf(srf, pc, along ? 1 : 0, along ? 1 : 0, kk - p + l, p + l);
+  piece.reset();
+  if (insA + insB > 0) RemoveKnotsOfObjSet(&srf, 1, jd, 2, added, insA + insB, 0, 0.0, &dev);
+  return KernelFailed() ? -2 : 0;
 }

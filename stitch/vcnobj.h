@@ -88,3 +88,22 @@ void MakeObjSetRational(Bspline** objs, int n);
 // -1 also for a curve given as both objects; otherwise 0. One surface as both objects with dirs
 // (1, 0) gives u the control-net speed of v. The curves on a surface follow its knots.
 int MakeParOfTwoObjProptnl(Bspline** pair, int* dirs, int join, int keepOther);
+
+// ---- Tangent-plane refinement of a joined surface -------------------------------------------
+struct StitchInfo;
+struct SpreadRecord;
+
+// Copies one control line of src over one of dst (X, Y, Z and, when dst is rational, W). A
+// column (flag nonzero) is the line of fixed u index running in v, a row the line of fixed v
+// index. dst's line length is copied; src's line must be as long. Nothing can fail.
+void SetCntrlLineFromSurf(Bspline* dst, const Bspline* src, int dstIsColumn, int srcIsColumn,
+                          int dstIndex, int srcIndex);
+
+// Makes the surface srf, joined at t of the joining direction (u when along is nonzero, else v),
+// tangent-plane continuous along the seam: the cross-seam derivative after the seam equals the
+// one before it plus a multiple of the seam's tangent that varies linearly along the seam
+// (divided by info->vcnWeight, taken absolute and clamped to [0.001, 1000]). Only the seam line
+// and its two neighbours change (those info->derivativeSide names); srf's knot vectors are the
+// same afterwards. With continuity 0 nothing happens; a degree below 2 across the seam lowers
+// info->continuity to it. 0, or -2 for a curve or a failure (srf may keep extra knots then).
+int RefineObjVCn(Bspline* srf, double t, int along, StitchInfo* info, const SpreadRecord* spread);
