@@ -59,3 +59,32 @@ void KnotInsertForRangeAdjust(Bspline** objs, const int* across, const StitchInf
 // continuity 0 and both sides the first's line alone (the two coincide). Nothing for a null
 // spread; a failed allocation leaves spreadRows null with the error state set.
 void GetSpreadVals(Bspline** objs, const int* bndry, const StitchInfo* info, SpreadRecord* spread);
+
+// Moves the control points next to the seam knot t (multiplicity = degree in the joining
+// direction; along nonzero: the seam runs in v, so the join is in u; curves join in u) so the
+// object becomes tangent (continuity 1) or curvature (2) continuous there: derivativeSide 0 moves
+// the rows before t, 1 those after, 2 both half-way. Rational objects are refined in homogeneous
+// form. A degree below the continuity (and below 2) lowers info->continuity to the degree. A
+// control line whose equations have no solution (a vanishing divisor) is left as it was.
+void RefineObjStitch(Bspline* obj, double t, int along, StitchInfo* info);
+
+// Spreads the change the refinement made to the control line at distance `continuity` from the
+// seam back (spread1) to spread->spreadIndex1 and forward (spread2) to spread->spreadIndex2,
+// falling linearly in the Greville parameter. Nothing for a null spread. A failed allocation
+// returns with the error state set and nothing changed.
+void ExtendEffectOfStitch(Bspline* obj, int along, double t, const StitchInfo* info,
+                          const SpreadRecord* spread);
+
+// Adds w * delta to the control points strictly between from and to (point i at start + i *
+// stride), w falling linearly in g from 1 at `from` to 0 at `to`. Nothing when they are fewer
+// than two apart or share a parameter.
+void DampChangeAlongCntrlLine(Bspline* obj, const double* g, const double delta[4], int stride,
+                              int start, int from, int to);
+
+// Scales the derivative of the given order (1 or 2) across the knot t (dir: the joining
+// direction, nonzero v) on the side before it (before = 1) or after it, by moving the next one or
+// two control points of every control line across t. Nothing for a factor below 1e-7 or within
+// 1e-7 of 1, inside a span, for the side after at the object's end, at the object's start (no
+// rows before it), or where a line has too few points on that side. An order-2 line whose
+// equation has a vanishing denominator is left as it was.
+void ScaleObjectDerivative(Bspline* obj, double t, int dir, double factor, int before, int order);
