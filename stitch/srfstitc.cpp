@@ -333,9 +333,15 @@ void RefineObjStitch(Bspline* obj, double t, int along, StitchInfo* info) {
         at(1) = (1 + q) * P0 - q * nm1;
       }
     }
-    for (int i = -c; i <= c; ++i) {
-      const bool moved = i != 0 && (m == 2 ? std::abs(i) == 1 : (m == 0) == (i < 0));
-      if (!moved) continue;
+    auto moved = [&](int i) {
+      return i != 0 && (m == 2 ? std::abs(i) == 1 : (m == 0) == (i < 0));
+    };
+    // A moved weight of zero would put the point at infinity: the line stays as it was.
+    bool finite = true;
+    for (int i = -c; i <= c; ++i)
+      if (moved(i) && L.withW) finite = finite && std::isfinite(1.0 / H[nXYZ][i + 2]);
+    for (int i = -c; i <= c && finite; ++i) {
+      if (!moved(i)) continue;
       const double w = L.withW ? H[nXYZ][i + 2] : 1.0;
       if (L.withW) stored(nXYZ, i) = w;
       for (int co = 0; co < nXYZ; ++co) stored(co, i) = H[co][i + 2] / w;
@@ -414,7 +420,8 @@ void ScaleObjectDerivative(Bspline* obj, double t, int dir, double factor, int b
       for (int j = 0; j < 3; ++j)
         at[co][j] = L.coord[co] + l * L.lineStep + (seam + j * step) * L.stride;
     if (order == 1) {
-      for (int co = 0; co < nXYZ; ++co) *at[co][1] = *at[co][0] + factor * (*at[co][1] - *at[co][0]);
+      for (int co = 0; co < nXYZ; ++co)
+        *at[co][1] = *at[co][0] + factor * (*at[co][1] - *at[co][0]);
       continue;
     }
     // All coordinates are solved before any is written: a vanishing denominator in one leaves the
