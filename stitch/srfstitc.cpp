@@ -5,15 +5,19 @@
 #include <utility>
 
 #include "bspline/kinsert.h"
+#include "bspline/kremove.h"
 #include "bspline/knots.h"
 #include "bspline/nubutil.h"
 #include "bspline/objset.h"
+#include "bspline/sfree.h"
 #include "bspline/subobj.h"
 #include "foundation/coreglob.h"
+#include "foundation/dispmat.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
 #include "stitch/srfcont.h"
 #include "stitch/vcnobj.h"
+#include "surface/srfsnip.h"
 
 namespace {
 
@@ -449,4 +453,297 @@ void ScaleObjectDerivative(Bspline* obj, double t, int dir, double factor, int b
     if (!solvable) continue;
     for (int co = 0; co < nXYZ; ++co) *at[co][1] = n1[co], *at[co][2] = n2[co];
   }
+}
+
+int MakeStitchInfoConsistent(StitchInfo* info) {
+  // The object that stays put is not spread: with continuity the one whose rows do not move,
+  // without it the one that does not give the seam row.
+  if (info->continuity != 0) {
+    if (info->derivativeSide == 0) info->rangeFraction2 = 0.0;
+    if (info->derivativeSide == 1) info->rangeFraction1 = 0.0;
+  } else {
+    if (info->positionSide == 0) info->rangeFraction1 = 0.0;
+    if (info->positionSide == 1) info->rangeFraction2 = 0.0;
+  }
+  if (info->continuity >= 3) {
+    info->continuity -= 2;
+    return 1;
+  }
+  return 0;
+}
+
+void MakeStartAndEndObj(int* bndry, Bspline** objs) {
+  if (bndry[0] == 0) {
+    ReverseObj(objs[0], 0);
+    bndry[0] = 2;
+  } else if (bndry[0] == 3) {
+    ReverseObj(objs[0], 1);
+    bndry[0] = 1;
+  }
+  if (bndry[1] == 1) {
+    ReverseObj(objs[1], 1);
+    bndry[1] = 3;
+  } else if (bndry[1] == 2) {
+    ReverseObj(objs[1], 0);
+    bndry[1] = 0;
+  }
+}
+
+namespace {
+
+// One object's coefficients addressed by (index across the seam, index along it) in a flat
+// matrix of row length nU: the joining direction is u (jd 0) or v.
+struct JoinView {
+  int jd;
+  int nU;
+  int offset(int across, int alongSeam) const {
+    return jd == 0 ? alongSeam * nU + across : across * nU + alongSeam;
+  }
+  int strideAlong() const { return jd == 0 ? nU : 1; }
+};
+
+}  // namespace
+
+Bspline* MakeObjFromTwoObj(Bspline** objs, const double* seamPoint, const int* along,
+                           double* seamPar, int positionSide) {
+  Bspline* A = objs[0];
+  Bspline* B = objs[1];
+  const bool surfaces = A->kind == 2;
+  const Bspline* C = surfaces ? objs[2] : nullptr;
+  if (positionSide == 3 && (surfaces ? C == nullptr : seamPoint == nullptr)) {
+    // The given row is missing: there is nothing to put on the seam.
+    SetKernelError(-2);
+    return nullptr;
+  }
+  const int jdA = surfaces ? (along[0] ? 0 : 1) : 0;
+  const int jdB = surfaces ? (along[1] ? 0 : 1) : 0;
+  const int pA = jdA == 0 ? A->degreeU : A->degreeV;
+  const int nA = jdA == 0 ? NumCtrlU(A) : NumCtrlV(A);
+  const int nB = jdB == 0 ? NumCtrlU(B) : NumCtrlV(B);
+  const int intA = jdA == 0 ? A->interiorU : A->interiorV;
+  const int intB = jdB == 0 ? B->interiorU : B->interiorV;
+  const double* knA = jdA == 0 ? A->knotsU : A->knotsV;
+  const double* knB = jdB == 0 ? B->knotsU : B->knotsV;
+  const int nS = surfaces ? (jdA == 0 ? NumCtrlV(A) : NumCtrlU(A)) : 1;
+  const int nSB = surfaces ? (jdB == 0 ? NumCtrlV(B) : NumCtrlU(B)) : 1;
+  if (nS != nSB || (C && positionSide == 3 && NumCtrlU(C) != nS)) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+
+  Owned<Bspline, FreeBspline> J(MallocNullBspline());
+  if (!J) return nullptr;
+  J->kind = A->kind;
+  J->dimension = A->dimension;
+  J->rational = A->rational;
+  if (!surfaces) {
+    J->degreeU = pA;
+    J->interiorU = intA + intB + pA;
+    if (A->dimension == 2) J->owner = A->owner;
+  } else if (jdA == 0) {
+    J->degreeU = pA;
+    J->interiorU = intA + intB + pA;
+    J->degreeV = A->degreeV;
+    J->interiorV = A->interiorV;
+  } else {
+    J->degreeV = pA;
+    J->interiorV = intA + intB + pA;
+    J->degreeU = A->degreeU;
+    J->interiorU = A->interiorU;
+  }
+  if (AllocateBsplineArrays(J.get()) < 0) return nullptr;
+
+  double* knJ = jdA == 0 ? J->knotsU : J->knotsV;
+  for (int i = 0; i <= nA + pA; ++i) knJ[i] = knA[i];
+  for (int i = pA + 1; i <= nB + pA; ++i) knJ[nA + pA + i - (pA + 1)] = knB[i];
+  if (surfaces) {
+    const double* other = jdA == 0 ? A->knotsV : A->knotsU;
+    double* otherJ = jdA == 0 ? J->knotsV : J->knotsU;
+    const int count = jdA == 0 ? NumKnotsV(A) : NumKnotsU(A);
+    for (int i = 0; i < count; ++i) otherJ[i] = other[i];
+    if (along[0] != along[1]) FlipCurveList(B->curves);
+  }
+
+  const int nJ = nA + nB - 1;
+  const JoinView vJ{jdA, jdA == 0 ? nJ : nS};
+  const JoinView vA{jdA, NumCtrlU(A)};
+  const JoinView vB{jdB, NumCtrlU(B)};
+  double** const comps[4][4] = {{J->X, A->X, B->X, C ? C->X : nullptr},
+                                {J->Y, A->Y, B->Y, C ? C->Y : nullptr},
+                                {J->Z, A->Z, B->Z, C ? C->Z : nullptr},
+                                {J->W, A->W, B->W, C ? C->W : nullptr}};
+  const bool has[4] = {true, true, J->dimension == 3, J->rational != 0};
+  int pointIndex = 0;  // the seam point's coordinate for this component (curves)
+  for (int c = 0; c < 4; ++c) {
+    if (!has[c]) continue;
+    double* dst = comps[c][0][0];
+    const double* a = comps[c][1][0];
+    const double* b = comps[c][2][0];
+    // The second's rows first, then the first's, so the shared row is the first's.
+    for (int i = 0; i < nB; ++i)
+      for (int j = 0; j < nS; ++j) dst[vJ.offset(nA - 1 + i, j)] = b[vB.offset(i, j)];
+    for (int i = 0; i < nA; ++i)
+      for (int j = 0; j < nS; ++j) dst[vJ.offset(i, j)] = a[vA.offset(i, j)];
+    const double* vals = nullptr;
+    if (positionSide == 3)
+      vals = surfaces ? (comps[c][3] ? comps[c][3][0] : nullptr) : seamPoint + pointIndex;
+    if (positionSide != 3 || vals)
+      SetValsOfMatCol(vals, dst, a, b, vJ.offset(nA - 1, 0), vA.offset(nA - 1, 0),
+                      vB.offset(0, 0), vJ.strideAlong(), vA.strideAlong(), vB.strideAlong(), nS,
+                      positionSide);
+    ++pointIndex;
+  }
+  SetDomainFromKnots(J.get(), 0);
+  if (surfaces) SetDomainFromKnots(J.get(), 1);
+  *seamPar = knB[pA];
+  return J.release();
+}
+
+namespace {
+
+void FreeSpreadRecord(SpreadRecord* spread) {
+  Free(spread->spreadRows);
+  Free(spread);
+}
+
+// A derivative scale that is switched off: too small, or too close to 1 to change anything.
+bool ScaleInactive(double factor) { return factor < 1e-7 || std::fabs(factor - 1.0) < 1e-7; }
+
+}  // namespace
+
+Bspline* BlendTwoObjects(int* bndry, Bspline** objs, const double* seamPoint, int* seamDir,
+                         double* seamPar, StitchInfo* info) {
+  const bool surfaces = objs[0]->kind == 2;
+  if (info->positionSide == 3 && (surfaces ? objs[2] == nullptr : seamPoint == nullptr)) {
+    // The seam row was to be given but is not: nothing is changed.
+    SetKernelError(-2);
+    return nullptr;
+  }
+  if (surfaces && (objs[0]->trims || objs[1]->trims)) {
+    DeleteTrimInfoOfBsplSet(objs, 2);
+    if (KernelFailed()) return nullptr;
+  }
+  const int n = objs[2] ? 3 : 2;
+  int vcn = MakeStitchInfoConsistent(info);
+  if (!surfaces || objs[1]->kind != 2) vcn = 0;
+  if (KernelFailed()) return nullptr;
+
+  const int firstBndry = bndry[0];
+  MakeStartAndEndObj(bndry, objs);
+  if (KernelFailed()) return nullptr;
+
+  // The third object is a curve along the seam: it takes part in u, with no boundary of its own.
+  int along[3] = {bndry[0] == 0 || bndry[0] == 2, bndry[1] == 0 || bndry[1] == 2, 0};
+  int across[3] = {1 - along[0], 1 - along[1], 1};
+  int setBndry[3] = {bndry[0], bndry[1], 0};
+
+  if (surfaces) {
+    EquateParDirOfObjSet(objs, setBndry, n);
+    if (KernelFailed()) return nullptr;
+    EquateDegOfObjSet(objs, along, n);
+    if (KernelFailed()) return nullptr;
+    ReparametrizeSurf(objs, bndry, along, 1, info);
+    if (KernelFailed()) return nullptr;
+    MakeObjSetCompatible(objs, along, n, 1);
+    if (KernelFailed()) return nullptr;
+  }
+  EquateDegOfObjSet(objs, across, 2);
+  if (KernelFailed()) return nullptr;
+  EquateRationOfObjSet(objs, n);
+  if (KernelFailed()) return nullptr;
+  Owned<SpreadRecord, FreeSpreadRecord> spread;
+  KnotInsertForRangeAdjust(objs, across, info, spread.receive());
+  if (KernelFailed()) return nullptr;
+  MakeParOfTwoObjProptnl(objs, across, 1, 1);
+  if (KernelFailed()) return nullptr;
+  GetSpreadVals(objs, bndry, info, spread.get());
+  if (KernelFailed()) return nullptr;
+
+  double t = 0.0;
+  Owned<Bspline, FreeBspline> joined(MakeObjFromTwoObj(objs, seamPoint, along, &t, info->positionSide));
+  if (!joined || KernelFailed()) return nullptr;
+  Bspline* J = joined.get();
+
+  if (surfaces) {
+    double dev = 0.0;
+    RemoveKnotsOfObjSet(&J, 1, along[0], 3, nullptr, 0, 0, info->knotRemovalTol, &dev);
+    if (KernelFailed()) return nullptr;
+  }
+  if (vcn == 0) {
+    RefineObjStitch(J, t, along[0], info);
+  } else if (RefineObjVCn(J, t, along[0], info, spread.get()) == -2) {
+    return nullptr;
+  }
+  if (KernelFailed()) return nullptr;
+  ExtendEffectOfStitch(J, along[0], t, info, spread.get());
+  if (KernelFailed()) return nullptr;
+  ScaleObjectDerivative(J, t, across[0], info->derivScale1, 1, info->continuity);
+  ScaleObjectDerivative(J, t, across[0], info->derivScale2, 0, info->continuity);
+  if (KernelFailed()) return nullptr;
+
+  int dir = 0;
+  if (surfaces) {
+    PutTwoCurveListsToBspl(objs[0]->curves, objs[1]->curves, J);
+    objs[0]->curves = nullptr;
+    objs[1]->curves = nullptr;
+    dir = along[0];
+    if (KernelFailed()) return nullptr;
+  }
+
+  if (bndry[0] != firstBndry) {
+    // The first object was reversed to end at the seam: give the result its caller's direction
+    // again; the seam knot moves to its mirror image.
+    const int jd = across[0];
+    const int p = jd == 0 ? J->degreeU : J->degreeV;
+    const int nCtrl = jd == 0 ? NumCtrlU(J) : NumCtrlV(J);
+    int k = p;
+    FindLowKnotIndex(jd == 0 ? J->knotsU : J->knotsV, p, t, &k, nCtrl);
+    ReverseObj(J, jd);
+    if (KernelFailed()) return nullptr;
+    t = (jd == 0 ? J->knotsU : J->knotsV)[nCtrl + p - k];
+  }
+  if (seamPar) {
+    *seamPar = t;
+    *seamDir = dir;
+  }
+
+  if (vcn == 0 && info->continuity > 0 && ScaleInactive(info->derivScale1) &&
+      ScaleInactive(info->derivScale2)) {
+    // The refinement made the rows C^continuity at the seam knot, so these copies go exactly.
+    double knots[4] = {t, t, t, t};
+    double dev = 0.0;
+    RemoveKnotsOfObjSet(&J, 1, across[0], 2, knots, std::min(info->continuity, 4), 0, 0.0, &dev);
+    if (KernelFailed()) return nullptr;
+  }
+  return joined.release();
+}
+
+int StitchTwoObjects(int* bndry, Bspline** objs, const double* seamPoint, StitchInfo* info,
+                     Bspline** out) {
+  const bool surfaces = objs[0]->kind == 2;
+  const int count = surfaces ? GetNumCurvePieces(objs[0]->curves) : 0;
+  const int firstBndry = bndry[0];
+  int dir = 0;
+  double t = 0.0;
+  Owned<Bspline, FreeBspline> joined(BlendTwoObjects(bndry, objs, seamPoint, &dir, &t, info));
+  if (!joined) return -2;
+  Bspline* pieces[2] = {nullptr, nullptr};
+  if (SplitObjectToNObjects(joined.get(), 1, &t, 1 - dir, pieces) != 0 || !pieces[0] ||
+      !pieces[1] || KernelFailed()) {
+    FreeBsplineArrayContents(pieces, 2);
+    return -2;
+  }
+  const bool swapped = bndry[0] != firstBndry;
+  out[0] = swapped ? pieces[1] : pieces[0];
+  out[1] = swapped ? pieces[0] : pieces[1];
+  if (surfaces) {
+    PutCurveListToTwoBspl(out[0], out[1], joined->curves, count);
+    joined->curves = nullptr;
+    int dirs[2] = {1, 0};
+    for (int i = 0; i < 2; ++i) {
+      Bspline* pair[2] = {out[i], out[i]};
+      MakeParOfTwoObjProptnl(pair, dirs, 0, 1);
+    }
+  }
+  return 0;
 }

@@ -88,3 +88,36 @@ void DampChangeAlongCntrlLine(Bspline* obj, const double* g, const double delta[
 // rows before it), or where a line has too few points on that side. An order-2 line whose
 // equation has a vanishing denominator is left as it was.
 void ScaleObjectDerivative(Bspline* obj, double t, int dir, double factor, int before, int order);
+
+// Normalises a stitch record in place: the object that neither moves its rows (continuity
+// nonzero) nor gives the seam row (continuity 0) gets no spread range; continuity 3 and 4 are
+// lowered by 2. Returns 1 when the tangent-plane refinement was asked for (3 or 4), else 0.
+int MakeStitchInfoConsistent(StitchInfo* info);
+
+// Orients a pair so that objs[0] meets the seam at its end (boundary 1 or 2; a curve's end 2)
+// and objs[1] at its start (0 or 3; a curve's start 0), reversing objects as needed and
+// rewriting bndry.
+void MakeStartAndEndObj(int* bndry, Bspline** objs);
+
+// Joins the oriented, compatible pair (objs[0] ends at the seam, objs[1] starts there) into a
+// new object (null scope: the caller owns it) with the seam knot at multiplicity degree. The seam
+// row comes from positionSide: 0 the first, 1 the second, 2 their average, 3 seamPoint (a curve:
+// x, y, z when 3D, w when rational) or objs[2]'s coefficients (surfaces). When the along flags
+// differ the second surface is read transposed and its curve list flipped. *seamPar receives the
+// seam parameter. Null on failure, also for positionSide 3 without its row (error state set).
+Bspline* MakeObjFromTwoObj(Bspline** objs, const double* seamPoint, const int* along,
+                           double* seamPar, int positionSide);
+
+// Joins objs[0] at boundary bndry[0] and objs[1] at bndry[1] (objs[2]: an optional curve giving
+// the seam row of surfaces) with info's continuity across the seam; the pair is changed in place
+// (oriented, elevated, reparametrised, knots inserted) and two surfaces hand their curve lists to
+// the result. seamPar (when non-null) receives the seam parameter in the result and seamDir
+// the seam's direction flag (0 for curves). Null on any failure, also for positionSide 3
+// without its row.
+Bspline* BlendTwoObjects(int* bndry, Bspline** objs, const double* seamPoint, int* seamDir,
+                         double* seamPar, StitchInfo* info);
+
+// BlendTwoObjects split back at the seam: out[0] and out[1] are new objects meeting with the
+// record's continuity, in the caller's order. 0, or -2 on failure (nothing left in out).
+int StitchTwoObjects(int* bndry, Bspline** objs, const double* seamPoint, StitchInfo* info,
+                     Bspline** out);

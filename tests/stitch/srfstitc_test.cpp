@@ -2,6 +2,8 @@
 // range (the shape never changes), the spread record and its saved control lines, and knots moved
 // along the seam to the reference's physical places.
 #include <cmath>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "bspline/sfree.h"
@@ -236,6 +238,314 @@ TEST_F(StitchPrepTest, RangeAdjustmentSurvivesRefusedAllocations) {
     return a && b ? r : -2;
   });
   EXPECT_GT(failures, 0);
+}
+
+// ---- Joining and stitching two objects -------------------------------------------------------
+
+class StitchTwoTest : public KernelTest {};
+
+// Two cubics meeting at (1, 0, 0) with a kink there; the second's parameter speed differs.
+Bspline* KinkFirst() {
+  return BuildCurve(3, 3, {0, 0, 0, 0.3, 0.1, 0, 0.5, -0.1, 0.1, 0.8, 0.05, 0, 1, 0, 0});
+}
+Bspline* KinkSecond() {
+  return BuildCurve(3, 3, {1, 0, 0, 1.2, 0.5, 0, 1.4, 0.9, 0.2, 1.3, 1.5, 0, 1.1, 2.0, 0.1});
+}
+
+std::vector<double> CtrlPoints(const Bspline* c) {
+  std::vector<double> v;
+  for (int i = 0; i < NumCtrlU(c); ++i) v.insert(v.end(), {c->X[0][i], c->Y[0][i], c->Z[0][i]});
+  return v;
+}
+
+double Dist(const double* a, const double* b) { return std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]); }
+
+// A function patch over x in [1, 2], y in [0, 1]: it meets one over the unit square at x = 1.
+Bspline* RightPatch(double (*f)(double, double)) {
+  PatchOptions o;
+  o.x0 = 1.0;
+  o.x1 = 2.0;
+  return BuildFunctionPatch(f, o);
+}
+
+int Multiplicity(const Bspline* c, double t) {
+  int m = 0;
+  for (int i = 0; i < NumKnotsU(c); ++i) m += c->knotsU[i] == t;
+  return m;
+}
+
+// Every continuity and every moving side: the pieces meet, their derivatives up to the
+// continuity agree at the seam (each taken from its own piece), and an object spared by both
+// side flags keeps its control points.
+TEST_F(StitchTwoTest, KinkedCurvesMeetWithTheAskedContinuity) {
+  for (int c = 0; c <= 2; ++c) {
+    for (int side = 0; side <= 2; ++side) {
+      SCOPED_TRACE("continuity " + std::to_string(c) + " side " + std::to_string(side));
+      BsplineKeeper keep;
+      Bspline* a = keep(KinkFirst());
+      Bspline* b = keep(KinkSecond());
+      const std::vector<double> ctrlA = CtrlPoints(a), ctrlB = CtrlPoints(b);
+      Bspline* objs[3] = {a, b, nullptr};
+      int bndry[2] = {2, 0};
+      StitchInfo info = Info(c, -1, -1);
+      info.derivativeSide = side;
+      info.positionSide = side == 2 ? 2 : 1 - side;  // the seam row from the object that stays
+      Bspline* out[2] = {nullptr, nullptr};
+      ASSERT_EQ(StitchTwoObjects(bndry, objs, nullptr, &info, out), 0);
+      keep(out[0]);
+      keep(out[1]);
+      const double t0 = out[0]->umax, t1 = out[1]->umin;
+      EXPECT_EQ(t0, t1);
+      for (int k = 0; k <= c; ++k) {
+        double l[3], r[3];
+        RefEvalDeriv(out[0], t0, 0, k, 0, l);
+        RefEvalDeriv(out[1], t1, 0, k, 0, r);
+        EXPECT_LT(Dist(l, r), 1e-9 * (1.0 + std::hypot(l[0], l[1], l[2]))) << "order " << k;
+      }
+      if (c > 0) {  // the kink is really gone: without the stitch the tangents differ
+        double l[3], r[3];
+        RefEvalDeriv(a, a->umax, 0, 1, 0, l);
+        RefEvalDeriv(b, b->umin, 0, 1, 0, r);
+        EXPECT_GT(Dist(l, r), 0.1);
+      }
+      if (side != 2) {
+        const Bspline* kept = side == 1 ? out[0] : out[1];
+        const std::vector<double>& before = side == 1 ? ctrlA : ctrlB;
+        const std::vector<double> after = CtrlPoints(kept);
+        ASSERT_EQ(after.size(), before.size());
+        for (size_t i = 0; i < before.size(); ++i) EXPECT_NEAR(after[i], before[i], 1e-9);
+      }
+    }
+  }
+}
+
+// The joined curve keeps the seam knot degree - continuity times, unless a derivative scale is
+// active; continuity 3 on curves is the parametric continuity 1, lowered in the caller's record.
+TEST_F(StitchTwoTest, SeamKnotMultiplicityFollowsContinuityAndScale) {
+  struct Row {
+    int c;
+    double scale2;
+    int mult;
+    int after;
+  } rows[] = {{0, 1.0, 3, 0}, {1, 1.0, 2, 1}, {2, 1.0, 1, 2}, {1, 1.5, 3, 1}, {3, 1.0, 2, 1}};
+  for (const Row& row : rows) {
+    BsplineKeeper keep;
+    Bspline* a = keep(KinkFirst());
+    Bspline* b = keep(KinkSecond());
+    Bspline* objs[3] = {a, b, nullptr};
+    int bndry[2] = {2, 0}, dir = -1;
+    StitchInfo info = Info(row.c, -1, -1);
+    info.derivScale2 = row.scale2;
+    double t = -1.0;
+    Bspline* j = keep(BlendTwoObjects(bndry, objs, nullptr, &dir, &t, &info));
+    ASSERT_NE(j, nullptr);
+    EXPECT_EQ(info.continuity, row.after);
+    EXPECT_EQ(dir, 0);
+    EXPECT_EQ(Multiplicity(j, t), row.mult) << "continuity " << row.c;
+    double p[3];
+    RefEvalCurve(j, t, p);
+    EXPECT_LT(std::hypot(p[0] - 1.0, p[1], p[2]), 1e-12);
+    if (row.scale2 != 1.0) {  // the second side's tangent is 1.5 times the first's
+      double l[3], r[3];
+      RefEvalDeriv(j, t - 1e-12, 0, 1, 0, l);
+      RefEvalDeriv(j, t + 1e-12, 0, 1, 0, r);
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(r[k], 1.5 * l[k], 1e-5 * (1.0 + std::fabs(l[k])));
+    }
+  }
+}
+
+// Given by the first's start and the second's end, both are reversed for the join and the result
+// is reversed back: it runs from the second's start to the first's end, the seam at the mirrored
+// knot. positionSide 2 puts the seam at the average of the two ends, 3 at the given point.
+TEST_F(StitchTwoTest, ReversedPairAndSeamRowSources) {
+  BsplineKeeper keep;
+  Bspline* a = keep(KinkFirst());
+  Bspline* b = keep(KinkSecond());
+  double aEnd[3], bStart[3];
+  RefEvalCurve(a, a->umax, aEnd);
+  RefEvalCurve(b, b->umin, bStart);
+  a->X[0][0] = 0.1;  // the first's start, now the seam, sits off the second's end
+  Bspline* objs[3] = {a, b, nullptr};
+  int bndry[2] = {0, 2}, dir = -1;
+  StitchInfo info = Info(0, -1, -1);
+  double t = -1.0;
+  Bspline* j = keep(BlendTwoObjects(bndry, objs, nullptr, &dir, &t, &info));
+  ASSERT_NE(j, nullptr);
+  double s[3], e[3], m[3];
+  RefEvalCurve(j, j->umin, s);
+  RefEvalCurve(j, j->umax, e);
+  RefEvalCurve(j, t, m);
+  EXPECT_LT(Dist(s, bStart), 1e-12);
+  EXPECT_LT(Dist(e, aEnd), 1e-12);
+  const double avg[3] = {(0.1 + 1.1) / 2, (0.0 + 2.0) / 2, (0.0 + 0.1) / 2};
+  EXPECT_LT(Dist(m, avg), 1e-12);
+  EXPECT_EQ(Multiplicity(j, t), 3);
+
+  Bspline* c = keep(KinkFirst());
+  Bspline* d = keep(KinkSecond());
+  Bspline* objs2[3] = {c, d, nullptr};
+  int bndry2[2] = {2, 0};
+  StitchInfo given = Info(1, -1, -1);
+  given.positionSide = 3;
+  const double seam[3] = {1.0, 0.2, 0.3};
+  Bspline* j2 = keep(BlendTwoObjects(bndry2, objs2, seam, &dir, &t, &given));
+  ASSERT_NE(j2, nullptr);
+  RefEvalCurve(j2, t, m);
+  EXPECT_LT(Dist(m, seam), 1e-12);
+}
+
+// positionSide 3 without its row: curves without a seam point, surfaces without a third object.
+// Nothing is joined and nothing is changed.
+TEST_F(StitchTwoTest, GivenSeamRowMissingFails) {
+  BsplineKeeper keep;
+  Bspline* a = keep(KinkFirst());
+  Bspline* b = keep(KinkSecond());
+  const std::vector<double> ctrlA = CtrlPoints(a);
+  Bspline* objs[3] = {a, b, nullptr};
+  int bndry[2] = {0, 0}, dir = 0;
+  StitchInfo info = Info(1, -1, -1);
+  info.positionSide = 3;
+  double t = 0.0;
+  EXPECT_EQ(BlendTwoObjects(bndry, objs, nullptr, &dir, &t, &info), nullptr);
+  EXPECT_EQ(CtrlPoints(a), ctrlA);
+  EXPECT_EQ(bndry[0], 0);
+  ClearKernelError();
+  Bspline* out[2] = {nullptr, nullptr};
+  EXPECT_EQ(StitchTwoObjects(bndry, objs, nullptr, &info, out), -2);
+  EXPECT_EQ(out[0], nullptr);
+  ClearKernelError();
+
+  Bspline* s1 = keep(BuildFunctionPatch([](double x, double y) { return x * y; }, {}));
+  Bspline* s2 = keep(RightPatch([](double x, double y) { return x * y; }));
+  Bspline* surfs[3] = {s1, s2, nullptr};
+  int sb[2] = {2, 0};
+  EXPECT_EQ(StitchTwoObjects(sb, surfs, nullptr, &info, out), -2);
+  EXPECT_EQ(MakeObjFromTwoObj(surfs, nullptr, std::vector<int>{1, 1}.data(), &t, 3), nullptr);
+  ClearKernelError();
+}
+
+// Two patches side by side, joined with tangent-plane continuity (3): at seam samples the two
+// cross derivatives and the seam tangent are coplanar, and the seam knot keeps full
+// multiplicity. The stitched surfaces meet along the seam.
+TEST_F(StitchTwoTest, SurfacesJoinedTangentPlaneContinuous) {
+  BsplineKeeper keep;
+  Bspline* s1 = keep(BuildFunctionPatch([](double x, double y) { return 0.3 * x * y; }, {}));
+  Bspline* s2 = keep(RightPatch([](double x, double y) { return 0.2 - 0.4 * x + y * y; }));
+  Bspline* objs[3] = {s1, s2, nullptr};
+  int bndry[2] = {2, 0}, dir = -1;
+  StitchInfo info = Info(3, -1, -1);
+  double t = -1.0;
+  Bspline* j = keep(BlendTwoObjects(bndry, objs, nullptr, &dir, &t, &info));
+  ASSERT_NE(j, nullptr);
+  EXPECT_EQ(dir, 1);
+  EXPECT_EQ(info.continuity, 1);
+  EXPECT_EQ(Multiplicity(j, t), j->degreeU);
+  for (int i = 0; i <= 10; ++i) {
+    const double v = j->vmin + (j->vmax - j->vmin) * i / 10.0;
+    double l[3], r[3], tv[3];
+    RefEvalDeriv(j, t + 1e-12, v, 0, 1, tv);
+    RefEvalDeriv(j, t - 1e-12, v, 1, 0, l);
+    RefEvalDeriv(j, t + 1e-12, v, 1, 0, r);
+    const double triple = tv[0] * (l[1] * r[2] - l[2] * r[1]) - tv[1] * (l[0] * r[2] - l[2] * r[0]) +
+                          tv[2] * (l[0] * r[1] - l[1] * r[0]);
+    const double size = std::hypot(tv[0], tv[1], tv[2]) * std::hypot(l[0], l[1], l[2]) *
+                        std::hypot(r[0], r[1], r[2]);
+    EXPECT_LT(std::fabs(triple), 1e-5 * size) << "v " << v;
+  }
+
+  Bspline* s3 = keep(BuildFunctionPatch([](double x, double y) { return 0.3 * x * y; }, {}));
+  Bspline* s4 = keep(RightPatch([](double x, double y) { return 0.2 - 0.4 * x + y * y; }));
+  Bspline* pair[3] = {s3, s4, nullptr};
+  int b2[2] = {2, 0};
+  StitchInfo c1 = Info(1, -1, -1);
+  Bspline* out[2] = {nullptr, nullptr};
+  ASSERT_EQ(StitchTwoObjects(b2, pair, nullptr, &c1, out), 0);
+  keep(out[0]);
+  keep(out[1]);
+  for (int i = 0; i <= 10; ++i) {
+    double p[3], q[3];
+    RefEvalSurface(out[0], out[0]->umax, out[0]->vmin + (out[0]->vmax - out[0]->vmin) * i / 10.0, p);
+    RefEvalSurface(out[1], out[1]->umin, out[1]->vmin + (out[1]->vmax - out[1]->vmin) * i / 10.0, q);
+    EXPECT_LT(Dist(p, q), 1e-9);
+  }
+}
+
+// Every allocation refused in turn through the join and the split, on curves and surfaces: a
+// failure gives null or -2 and leaks nothing.
+TEST_F(StitchTwoTest, RefusedAllocationsFailCleanly) {
+  const int curveFailures = RunWithInjectedFailures(400, 3, [] {
+    Bspline* a = KinkFirst();
+    Bspline* b = KinkSecond();
+    int r = -2;
+    if (a && b) {
+      Bspline* objs[3] = {a, b, nullptr};
+      int bndry[2] = {0, 2};
+      StitchInfo info = Info(2, 0.5, 0.5);
+      Bspline* out[2] = {nullptr, nullptr};
+      r = StitchTwoObjects(bndry, objs, nullptr, &info, out);
+      if (r == 0) {
+        FreeBspline(out[0]);
+        FreeBspline(out[1]);
+      }
+    }
+    FreeBspline(a);
+    FreeBspline(b);
+    return r;
+  });
+  EXPECT_GT(curveFailures, 0);
+  const int surfFailures = RunWithInjectedFailures(600, 7, [] {
+    Bspline* s1 = BuildFunctionPatch([](double x, double y) { return x * y; }, {});
+    Bspline* s2 = RightPatch([](double x, double y) { return x - y; });
+    int r = -2;
+    if (s1 && s2) {
+      Bspline* objs[3] = {s1, s2, nullptr};
+      int bndry[2] = {2, 0}, dir = 0;
+      StitchInfo info = Info(3, -1, -1);
+      double t = 0.0;
+      Bspline* j = BlendTwoObjects(bndry, objs, nullptr, &dir, &t, &info);
+      r = j ? 0 : -2;
+      FreeBspline(j);
+    }
+    FreeBspline(s1);
+    FreeBspline(s2);
+    return r;
+  });
+  EXPECT_GT(surfFailures, 0);
+}
+
+// The second surface meets the seam with its v-minimum boundary while the first meets it with its
+// u-maximum: the second is read transposed, so the joined net ends with its far row unchanged.
+TEST_F(StitchTwoTest, SecondSurfaceAlongTheOtherDirectionIsReadTransposed) {
+  BsplineKeeper keep;
+  PatchOptions o;
+  o.nu = o.nv = 5;
+  Bspline* s1 = keep(BuildFunctionPatch([](double x, double y) { return 0.3 * x * y; }, o));
+  PatchOptions t = o;
+  t.y0 = 1.0;
+  t.y1 = 2.0;
+  // Built with u along y and v along x, then x and y exchanged: v runs in x from the seam at 1,
+  // where both boundaries are the same line, so no knot moves along the seam.
+  Bspline* s2 =
+      keep(BuildFunctionPatch([](double x, double y) { return 0.3 * x * y + 0.5 * (y - 1) * (y - 1); }, t));
+  std::swap(s2->X, s2->Y);
+  std::vector<double> far;
+  for (int i = 0; i < 5; ++i) far.insert(far.end(), {s2->X[4][i], s2->Y[4][i], s2->Z[4][i]});
+  Bspline* objs[3] = {s1, s2, nullptr};
+  int bndry[2] = {2, 3}, dir = -1;
+  StitchInfo info = Info(1, -1, -1);
+  double seam = -1.0;
+  Bspline* j = keep(BlendTwoObjects(bndry, objs, nullptr, &dir, &seam, &info));
+  ASSERT_NE(j, nullptr);
+  ASSERT_EQ(NumCtrlU(j), 8);  // 5 + 5 - 1, one seam knot removed for tangent continuity
+  ASSERT_EQ(NumCtrlV(j), 5);
+  for (int r = 0; r < 5; ++r) {
+    EXPECT_NEAR(j->X[r][7], far[3 * r], 1e-12);
+    EXPECT_NEAR(j->Y[r][7], far[3 * r + 1], 1e-12);
+    EXPECT_NEAR(j->Z[r][7], far[3 * r + 2], 1e-12);
+    double p[3];
+    RefEvalSurface(j, seam, j->vmin + (j->vmax - j->vmin) * r / 4.0, p);
+    EXPECT_NEAR(p[0], 1.0, 1e-12);
+  }
 }
 
 }  // namespace
