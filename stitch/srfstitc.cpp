@@ -10,6 +10,7 @@
 #include "bspline/nubutil.h"
 #include "bspline/objset.h"
 #include "bspline/sfree.h"
+#include "bspline/srfclone.h"
 #include "bspline/subobj.h"
 #include "foundation/coreglob.h"
 #include "foundation/dispmat.h"
@@ -453,6 +454,192 @@ void ScaleObjectDerivative(Bspline* obj, double t, int dir, double factor, int b
     if (!solvable) continue;
     for (int co = 0; co < nXYZ; ++co) *at[co][1] = n1[co], *at[co][2] = n2[co];
   }
+}
+
+namespace {
+
+// A section [s, e] of a surface's boundary in its along-boundary direction (dir 1: v, for
+// boundaries 0 and 2; dir 0: u), within that direction's range [lo, hi]. An end within eps of
+// its range end needs no cut there.
+struct BndrySection {
+  int dir;
+  double lo, hi, eps, s, e;
+  bool cutS, cutE;
+};
+
+void InitSection(Bspline* obj, int b, BndrySection* sec) {
+  sec->dir = (b == 0 || b == 2) ? 1 : 0;
+  const double* knots = sec->dir ? obj->knotsV : obj->knotsU;
+  const int p = sec->dir ? obj->degreeV : obj->degreeU;
+  const int n = sec->dir ? NumCtrlV(obj) : NumCtrlU(obj);
+  sec->lo = knots[p];
+  sec->hi = knots[n];
+  sec->eps = 1e-6 * (sec->hi - sec->lo);
+}
+
+// Orders the ends, moves each onto a knot of obj within eps (never onto an end knot: a cut
+// there would make a sliver), and keeps only the cuts away from the range ends.
+void FinishSection(Bspline* obj, BndrySection* sec) {
+  if (sec->e < sec->s) std::swap(sec->s, sec->e);
+  bool dropS = false, dropE = false;
+  for (int i = 0; i < 2; ++i) {
+    double& x = i == 0 ? sec->s : sec->e;
+    int atEnd = 0;
+    const double k = GetClosestKnotPoint(obj, x, sec->dir, 0, &atEnd);
+    if (std::fabs(k - x) < sec->eps) {
+      if (atEnd) (i == 0 ? dropS : dropE) = true;
+      else x = k;
+    }
+  }
+  sec->cutS = !dropS && std::fabs(sec->s - sec->lo) >= sec->eps;
+  sec->cutE = !dropE && std::fabs(sec->hi - sec->e) >= sec->eps;
+}
+
+void SectionFromFractions(Bspline* obj, int b, double fa, double fb, BndrySection* sec) {
+  InitSection(obj, b, sec);
+  sec->s = sec->lo + fa * (sec->hi - sec->lo);
+  sec->e = sec->lo + fb * (sec->hi - sec->lo);
+  FinishSection(obj, sec);
+}
+
+// The parameter, along the section's boundary line of obj at iso, of the point nearest to pt.
+double ProjectOntoBndry(Bspline* obj, const BndrySection& sec, double iso, const double pt[3]) {
+  const double pts[1][3] = {{pt[0], pt[1], pt[2]}};
+  double t = sec.lo;
+  GetClosestPointsOnCrvOnSrf(pts, 1, obj, iso, sec.dir, &t, nullptr);
+  return t;
+}
+
+// The section of S2's boundary b2 that S1's boundary b1 covers: the projections of S1's boundary
+// ends; when one falls on a range end the projected midpoint decides which end it stands for.
+void SectionFromProjection(Bspline* S1, int b1, Bspline* S2, int b2, BndrySection* sec) {
+  InitSection(S2, b2, sec);
+  const double iso = GetParValOfBndry(S2, b2);
+  double start[3] = {0, 0, 0}, end[3] = {0, 0, 0};
+  GetObjBndryPnts(S1, b1, start, end, 0);
+  double s = ProjectOntoBndry(S2, *sec, iso, start);
+  double e = ProjectOntoBndry(S2, *sec, iso, end);
+  const double lo = sec->lo, hi = sec->hi, eps = sec->eps;
+  auto nearLo = [&](double x) { return std::fabs(x - lo) < eps; };
+  auto nearHi = [&](double x) { return std::fabs(x - hi) < eps; };
+  if (nearLo(s) || nearHi(s) || nearLo(e) || nearHi(e)) {
+    BndrySection own;
+    InitSection(S1, b1, &own);
+    const double fixed = GetParValOfBndry(S1, b1), mid = 0.5 * (own.lo + own.hi);
+    const double u = own.dir ? fixed : mid, v = own.dir ? mid : fixed;
+    double m3[3] = {0, 0, 0};
+    EvalNpntsOnObj(S1, 0, 0, &u, &v, 1, &m3[0], &m3[1], &m3[2]);
+    const double m = ProjectOntoBndry(S2, *sec, iso, m3);
+    if (!nearHi(e) && nearLo(e) && s < m) e = hi;
+    else if (nearHi(e) && m < s) e = lo;
+    if (!nearHi(s) && nearLo(s) && e < m) s = hi;
+    else if (nearHi(s) && m < e) s = lo;
+    if (std::fabs(e - s) < eps) {
+      if (!nearLo(s)) s = lo;
+      else e = hi;
+    }
+  } else if (std::fabs(e - s) < eps) {
+    s = lo;
+    e = hi;
+  }
+  sec->s = s;
+  sec->e = e;
+  FinishSection(S2, sec);
+}
+
+// Cuts obj at the section's kept ends into parts (count of them; obj is not changed); *at is the
+// part on the section. With no cut the only part is a copy. False on failure, nothing left.
+bool CutSection(Bspline* obj, const BndrySection& sec, Bspline* parts[3], int* count, int* at) {
+  parts[0] = parts[1] = parts[2] = nullptr;
+  if (!sec.cutS && !sec.cutE) {
+    parts[0] = CopyBsplineStruct(obj);
+    *count = 1;
+    *at = 0;
+    if (parts[0] && !KernelFailed()) return true;
+    FreeBsplineArrayContents(parts, 1);
+    return false;
+  }
+  double pars[2];
+  int n = 0;
+  if (sec.cutS) pars[n++] = sec.s;
+  if (sec.cutE) pars[n++] = sec.e;
+  *count = n + 1;
+  *at = (n == 2 || sec.cutS) ? 1 : 0;
+  const int r = SplitObjectToNObjects(obj, n, pars, sec.dir, parts);
+  bool ok = r == 0 && !KernelFailed();
+  for (int i = 0; i <= n; ++i) ok = ok && parts[i] != nullptr;
+  if (ok) return true;
+  FreeBsplineArrayContents(parts, 3);
+  return false;
+}
+
+}  // namespace
+
+Bspline* StitchTwoSurfsPartial(int* bndry, Bspline** objs, StitchInfo* info, int mode, double a,
+                               double b) {
+  if (mode != 1 && mode != 2) {
+    // No section is defined for any other mode.
+    SetKernelError(-2);
+    return nullptr;
+  }
+  BndrySection sec;
+  if (mode == 2) SectionFromFractions(objs[1], bndry[1], a, b, &sec);
+  else SectionFromProjection(objs[0], bndry[0], objs[1], bndry[1], &sec);
+  if (KernelFailed()) return nullptr;
+  Bspline* parts[3];
+  int count = 0, at = 0;
+  if (!CutSection(objs[1], sec, parts, &count, &at)) return nullptr;
+  Bspline* trio[3] = {objs[0], parts[at], objs[2]};
+  int pair[2] = {bndry[0], bndry[1]};  // the stitch rewrites its boundary pair
+  Bspline* out[2] = {nullptr, nullptr};
+  const int r = StitchTwoObjects(pair, trio, nullptr, info, out);
+  FreeBsplineArrayContents(parts, 3);
+  if (r != 0) return nullptr;
+  FreeBspline(out[1]);
+  return out[0];
+}
+
+int StitchTwoSurfsBothPartial(int* bndry, Bspline** objs, StitchInfo* info, const double* a,
+                              const double* b, Bspline** out) {
+  out[0] = out[1] = nullptr;
+  BndrySection sec[2];
+  Bspline* parts[2][3] = {{nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr}};
+  int count[2] = {0, 0}, at[2] = {0, 0};
+  auto fail = [&] {
+    FreeBsplineArrayContents(parts[0], 3);
+    FreeBsplineArrayContents(parts[1], 3);
+    FreeBsplineArrayContents(out, 2);
+    return -2;
+  };
+  for (int i = 0; i < 2; ++i) {
+    SectionFromFractions(objs[i], bndry[i], a[i], b[i], &sec[i]);
+    if (!CutSection(objs[i], sec[i], parts[i], &count[i], &at[i])) return fail();
+  }
+  Bspline* trio[3] = {parts[0][at[0]], parts[1][at[1]], objs[2]};
+  int pair[2] = {bndry[0], bndry[1]};  // the caller's pair stays as it was
+  Bspline* stitched[2] = {nullptr, nullptr};
+  if (StitchTwoObjects(pair, trio, nullptr, info, stitched) != 0) return fail();
+  for (int i = 0; i < 2; ++i) {
+    FreeBspline(parts[i][at[i]]);
+    parts[i][at[i]] = stitched[i];
+  }
+  for (int i = 0; i < 2; ++i) {
+    Owned<Bspline, FreeBspline> joined(parts[i][0]);
+    parts[i][0] = nullptr;
+    for (int k = 1; k < count[i]; ++k) {
+      // The parts already meet; the re-join only makes the cut seams curvature continuous.
+      StitchInfo rejoin{2, 2, 2, 3, -1.0, -1.0, 1.0, 1.0, 1.0, 0.0};
+      int rejoinPair[2] = {sec[i].dir == 0 ? 2 : 1, sec[i].dir == 0 ? 0 : 3};
+      Bspline* two[3] = {joined.get(), parts[i][k], nullptr};
+      Bspline* next = BlendTwoObjects(rejoinPair, two, nullptr, nullptr, nullptr, &rejoin);
+      FreeBspline(parts[i][k]);
+      parts[i][k] = nullptr;
+      joined.reset(next);
+      if (!next || KernelFailed()) return fail();
+    }
+    out[i] = joined.release();
+  }
+  return 0;
 }
 
 int MakeStitchInfoConsistent(StitchInfo* info) {

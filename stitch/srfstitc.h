@@ -89,6 +89,23 @@ void DampChangeAlongCntrlLine(Bspline* obj, const double* g, const double delta[
 // equation has a vanishing denominator is left as it was.
 void ScaleObjectDerivative(Bspline* obj, double t, int dir, double factor, int before, int order);
 
+// Stitches the first surface (objs[0], boundary bndry[0]) onto a section of the second's
+// boundary bndry[1]: mode 2 the section between fractions a and b of that boundary's range
+// (exchanged when b < a), mode 1 the part S1's boundary covers. Section ends within 1e-6 of the
+// range of a range end need no cut; ends that close to a knot are cut at it. objs[2] is the
+// optional seam-row curve. The second surface is not changed; the first and objs[2] are
+// changed as StitchTwoObjects changes them. The stitched first surface (the caller owns it), or
+// null on failure and for any other mode.
+Bspline* StitchTwoSurfsPartial(int* bndry, Bspline** objs, StitchInfo* info, int mode, double a,
+                               double b);
+
+// Stitches a section of each surface's boundary (a[i] to b[i] as fractions of surface i's
+// boundary range) to the other's, then joins each stitched section with the rest of its surface
+// again (curvature continuous, seam row averaged): out[0], out[1] are new surfaces. The caller's
+// surfaces and bndry are not changed. 0, or -2 on any failure with nothing left in out.
+int StitchTwoSurfsBothPartial(int* bndry, Bspline** objs, StitchInfo* info, const double* a,
+                              const double* b, Bspline** out);
+
 // Normalises a stitch record in place: the object that neither moves its rows (continuity
 // nonzero) nor gives the seam row (continuity 0) gets no spread range; continuity 3 and 4 are
 // lowered by 2. Returns 1 when the tangent-plane refinement was asked for (3 or 4), else 0.
