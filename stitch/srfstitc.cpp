@@ -12,6 +12,7 @@
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
 #include "bspline/subobj.h"
+#include "curve/crvutil.h"
 #include "foundation/coreglob.h"
 #include "foundation/dispmat.h"
 #include "foundation/sort.h"
@@ -933,4 +934,273 @@ int StitchTwoObjects(int* bndry, Bspline** objs, const double* seamPoint, Stitch
     }
   }
   return 0;
+}
+
+// ---- three and four surfaces ----------------------------------------------------------------
+
+namespace {
+
+double PointDist(const double a[3], const double b[3]) {
+  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
+                   (a[2] - b[2]) * (a[2] - b[2]));
+}
+
+// Sum of the distances start to start and end to end, or start to end and end to start.
+double BndryPairDist(Bspline* a, int ba, Bspline* b, int bb, bool crossed, int avoidDegenerate) {
+  double sA[3], eA[3], sB[3], eB[3];
+  GetObjBndryPnts(a, ba, sA, eA, avoidDegenerate);
+  GetObjBndryPnts(b, bb, sB, eB, avoidDegenerate);
+  return crossed ? PointDist(sA, eB) + PointDist(eA, sB) : PointDist(sA, sB) + PointDist(eA, eB);
+}
+
+bool BndriesOppose(Bspline* a, int ba, Bspline* b, int bb) {
+  double va[3], vb[3];
+  GetObjBndryVector(a, ba, va);
+  GetObjBndryVector(b, bb, vb);
+  return va[0] * vb[0] + va[1] * vb[1] + va[2] * vb[2] < 0.0;
+}
+
+StitchInfo SurfSetStitchInfo(int continuity) {
+  return StitchInfo{continuity, 2, 2, 3, -1.0, -1.0, 1.0, 1.0, 1.0, 0.0};
+}
+
+// The seam parameter t relative to the joined surface's range in its joining direction.
+double RelativeSeam(Bspline* j, int dir, double t) {
+  double lo = 0.0, hi = 0.0;
+  GetKnotInfo(j, dir, &lo, &hi);
+  return hi > lo ? (t - lo) / (hi - lo) : 0.0;
+}
+
+// Splits a joined surface at its knot nearest to the relative position f in direction dir into
+// out[0], out[1] (exchanged when swapped), hands the first count listed curves to out[0] and
+// the rest to out[1], and puts each half's parameters in proportion to its polygon. J keeps
+// its shape and loses its curve list. 0, or -2 with nothing left in out.
+int SplitJoinedSurf(Bspline* J, int dir, double f, bool swapped, int count, Bspline** out) {
+  double lo = 0.0, hi = 0.0;
+  GetKnotInfo(J, dir, &lo, &hi);
+  int atEnd = 0;
+  double t = GetClosestKnotPoint(J, lo + f * (hi - lo), dir, 0, &atEnd);
+  Bspline* halves[2] = {nullptr, nullptr};
+  if (SplitObjectToNObjects(J, 1, &t, dir, halves) != 0 || !halves[0] || !halves[1] ||
+      KernelFailed()) {
+    FreeBsplineArrayContents(halves, 2);
+    return -2;
+  }
+  out[0] = swapped ? halves[1] : halves[0];
+  out[1] = swapped ? halves[0] : halves[1];
+  PutCurveListToTwoBspl(out[0], out[1], J->curves, count);
+  J->curves = nullptr;
+  int dirs[2] = {1, 0};
+  for (int i = 0; i < 2; ++i) {
+    Bspline* pair[2] = {out[i], out[i]};
+    MakeParOfTwoObjProptnl(pair, dirs, 0, 1);
+  }
+  return 0;
+}
+
+bool AnyCurves(Bspline** objs, int n) {
+  for (int i = 0; i < n; ++i)
+    if (objs[i]->curves) return true;
+  return false;
+}
+
+// Restores isJustCombine on every way out of a four-surface stitch.
+struct JustCombineGuard {
+  ~JustCombineGuard() { isJustCombine = 0; }
+};
+
+}  // namespace
+
+void GetSurfPairBndries(Bspline* a, int* bndryA, int acrossA, Bspline* b, int* bndryB,
+                        int acrossB) {
+  const int a1 = acrossA ? 0 : 3, a2 = acrossA ? 2 : 1;
+  if (*bndryB != -1) {
+    const double d1 = BndryPairDist(a, a1, b, *bndryB, false, 0);
+    const double d2 = BndryPairDist(a, a2, b, *bndryB, false, 0);
+    *bndryA = d2 <= d1 ? a2 : a1;
+    return;
+  }
+  const int b1 = acrossB ? 0 : 3, b2 = acrossB ? 2 : 1;
+  const bool crossed = BndriesOppose(a, a1, b, b1);
+  const int pairs[4][2] = {{a1, b1}, {a2, b1}, {a1, b2}, {a2, b2}};
+  int best = 0;
+  double bestDist = 0.0;
+  for (int i = 0; i < 4; ++i) {
+    const double d = BndryPairDist(a, pairs[i][0], b, pairs[i][1], crossed, 0);
+    if (i == 0 || d < bestDist) {
+      best = i;
+      bestDist = d;
+    }
+  }
+  *bndryA = pairs[best][0];
+  *bndryB = pairs[best][1];
+}
+
+void PropotionSurfKnots(Bspline** objs, const int* bndry) {
+  Bspline* A = objs[0];
+  Bspline* B = objs[1];
+  Bspline* C = objs[2];
+  const int acrossA = bndry[0] == 1 || bndry[0] == 3;
+  const int acrossC = bndry[2] == 1 || bndry[2] == 3;
+  int bA = bndry[0], bC = -1;
+  GetSurfPairBndries(A, &bA, acrossA, C, &bC, acrossC);
+  int bB = bndry[1], bC2 = -1;
+  GetSurfPairBndries(B, &bB, acrossA, C, &bC2, acrossC);
+  const double dA = BndryPairDist(A, bA, C, bC, BndriesOppose(A, bA, C, bC), 1);
+  const double dB = BndryPairDist(B, bB, C, bC2, BndriesOppose(B, bB, C, bC2), 1);
+  const bool aFacesC = dA < dB;
+
+  int dirs[4];
+  double span[4];
+  for (int i = 0; i < 4; ++i) {
+    dirs[i] = bndry[i] == 1 || bndry[i] == 3;
+    span[i] = GetObjSpanInParDir(objs[i], dirs[i], 0);
+  }
+  for (int i = 0; i < 4; ++i) {
+    for (int dir = 0; dir < 2; ++dir) {
+      Bspline* s = objs[i];
+      double* k = dir ? s->knotsV : s->knotsU;
+      const int p = dir ? s->degreeV : s->degreeU;
+      const int n = (dir ? s->interiorV : s->interiorU) + 2 * (p + 1);
+      const double lo = k[0], hi = k[n - 1];
+      // A zero range has nothing to map onto [0, 1].
+      if (!(hi > lo)) continue;
+      NormalizeKnotArray(k, n);
+      PropotionCurveListCoefi(s->curves, 1.0 / (hi - lo), -lo / (hi - lo), dir);
+    }
+  }
+  const double num = aFacesC ? span[3] + span[1] : span[1] + span[2];
+  const double den = aFacesC ? span[2] + span[0] : span[3] + span[0];
+  const double scale = den > 0.0 ? num / den : 1.0;
+  if (std::isfinite(scale) && scale > 0.0) {
+    const int scaled[2] = {1, aFacesC ? 3 : 2};
+    for (int i : scaled) {
+      Bspline* s = objs[i];
+      const int dir = dirs[i];
+      double* k = dir ? s->knotsV : s->knotsU;
+      const int p = dir ? s->degreeV : s->degreeU;
+      const int n = (dir ? s->interiorV : s->interiorU) + 2 * (p + 1);
+      for (int j = 0; j < n; ++j) k[j] *= scale;
+      PropotionCurveListCoefi(s->curves, scale, 0.0, dir);
+    }
+  }
+  for (int i = 0; i < 4; ++i) {
+    ResetBsplineParamInfo(objs[i], 0);
+    ResetBsplineParamInfo(objs[i], 1);
+  }
+}
+
+int StitchThreeSurfs(int* bndry, Bspline** objs, int continuity, Bspline** out) {
+  const int count = AnyCurves(objs, 3) ? GetNumCurvePieces(objs[0]->curves) : 0;
+  StitchInfo info = SurfSetStitchInfo(continuity);
+  const int firstBndry = bndry[0];
+  int d = 0;
+  double t = 0.0;
+  // A third object would be read as the seam's given row.
+  Bspline* first[3] = {objs[0], objs[1], nullptr};
+  Owned<Bspline, FreeBspline> j(BlendTwoObjects(bndry, first, nullptr, &d, &t, &info));
+  if (!j || KernelFailed()) return -2;
+  const bool swapped = bndry[0] != firstBndry;
+  const double f = RelativeSeam(j.get(), 1 - d, t);
+  GetSurfPairBndries(j.get(), &bndry[0], 1 - d, objs[2], &bndry[2], 0);
+  bndry[1] = bndry[2];
+  Bspline* pair[3] = {j.get(), objs[2], nullptr};
+  Bspline* JT[2] = {nullptr, nullptr};
+  if (StitchTwoObjects(bndry, pair, nullptr, &info, JT) != 0) return -2;
+  j.reset();
+  Owned<Bspline, FreeBspline> J(JT[0]);
+  Bspline* halves[2] = {nullptr, nullptr};
+  if (SplitJoinedSurf(J.get(), 1 - d, f, swapped, count, halves) != 0) {
+    FreeBspline(JT[1]);
+    return -2;
+  }
+  out[0] = halves[0];
+  out[1] = halves[1];
+  out[2] = JT[1];
+  return 0;
+}
+
+Bspline* BlendThreeSurfs(int* bndry, Bspline** objs, int continuity) {
+  DeleteTrimInfoOfBsplSet(objs, 3);
+  StitchInfo info = SurfSetStitchInfo(continuity);
+  int d = 0;
+  Bspline* first[3] = {objs[0], objs[1], nullptr};
+  Owned<Bspline, FreeBspline> j(BlendTwoObjects(bndry, first, nullptr, &d, nullptr, &info));
+  if (!j || KernelFailed()) return nullptr;
+  GetSurfPairBndries(j.get(), &bndry[0], 1 - d, objs[2], &bndry[2], 0);
+  bndry[1] = bndry[2];
+  Bspline* pair[3] = {j.get(), objs[2], nullptr};
+  return BlendTwoObjects(bndry, pair, nullptr, nullptr, nullptr, &info);
+}
+
+namespace {
+
+// Joins the two pairs of a two-by-two arrangement into j[0], j[1] (seam directions d, seam
+// parameters t); bndry[0] and bndry[2] are rewritten. False (nothing left in j) on failure.
+bool JoinTwoPairs(int* bndry, Bspline** objs, StitchInfo* info, Bspline** j, int d[2],
+                  double t[2]) {
+  for (int i = 0; i < 2; ++i) {
+    Bspline* pair[3] = {objs[2 * i], objs[2 * i + 1], nullptr};
+    j[i] = BlendTwoObjects(bndry + 2 * i, pair, nullptr, &d[i], &t[i], info);
+    if (!j[i] || KernelFailed()) {
+      FreeBsplineArrayContents(j, 2);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int StitchFourSurfs(int* bndry, Bspline** objs, int continuity, Bspline** out) {
+  JustCombineGuard guard;
+  const bool curves = AnyCurves(objs, 4);
+  const int count1 = curves ? GetNumCurvePieces(objs[0]->curves) : 0;
+  const int count3 = curves ? GetNumCurvePieces(objs[2]->curves) : 0;
+  PropotionSurfKnots(objs, bndry);
+  StitchInfo info = SurfSetStitchInfo(continuity);
+  const int firstBndry[2] = {bndry[0], bndry[2]};
+  Bspline* j[2] = {nullptr, nullptr};
+  int d[2] = {0, 0};
+  double t[2] = {0.0, 0.0};
+  isJustCombine = 1;
+  if (!JoinTwoPairs(bndry, objs, &info, j, d, t)) return -2;
+  isJustCombine = 0;
+  Owned<Bspline, FreeBspline> j1(j[0]), j2(j[1]);
+  const bool swapped1 = bndry[0] != firstBndry[0];
+  bool swapped2 = bndry[2] != firstBndry[1];
+  const double f1 = RelativeSeam(j1.get(), 1 - d[0], t[0]);
+  double f2 = RelativeSeam(j2.get(), 1 - d[1], t[1]);
+  bndry[1] = -1;
+  GetSurfPairBndries(j1.get(), &bndry[0], 1 - d[0], j2.get(), &bndry[1], 1 - d[1]);
+  if (BndriesOppose(j1.get(), bndry[0], j2.get(), bndry[1])) {
+    f2 = 1.0 - f2;
+    swapped2 = !swapped2;
+  }
+  Bspline* pair[3] = {j1.get(), j2.get(), nullptr};
+  Bspline* JJ[2] = {nullptr, nullptr};
+  if (StitchTwoObjects(bndry, pair, nullptr, &info, JJ) != 0) return -2;
+  j1.reset();
+  j2.reset();
+  Owned<Bspline, FreeBspline> J1(JJ[0]), J2(JJ[1]);
+  if (SplitJoinedSurf(J1.get(), 1 - d[0], f1, swapped1, count1, out) != 0) return -2;
+  if (SplitJoinedSurf(J2.get(), 1 - d[0], f2, swapped2, count3, out + 2) != 0) {
+    FreeBsplineArrayContents(out, 2);
+    return -2;
+  }
+  return 0;
+}
+
+Bspline* BlendFourSurfs(int* bndry, Bspline** objs, int continuity) {
+  DeleteTrimInfoOfBsplSet(objs, 4);
+  StitchInfo info = SurfSetStitchInfo(continuity);
+  Bspline* j[2] = {nullptr, nullptr};
+  int d[2] = {0, 0};
+  double t[2] = {0.0, 0.0};
+  if (!JoinTwoPairs(bndry, objs, &info, j, d, t)) return nullptr;
+  Owned<Bspline, FreeBspline> j1(j[0]), j2(j[1]);
+  bndry[1] = -1;
+  GetSurfPairBndries(j1.get(), &bndry[0], 1 - d[0], j2.get(), &bndry[1], 1 - d[1]);
+  Bspline* pair[3] = {j1.get(), j2.get(), nullptr};
+  return BlendTwoObjects(bndry, pair, nullptr, nullptr, nullptr, &info);
 }

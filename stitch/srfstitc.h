@@ -138,3 +138,28 @@ Bspline* BlendTwoObjects(int* bndry, Bspline** objs, const double* seamPoint, in
 // record's continuity, in the caller's order. 0, or -2 on failure (nothing left in out).
 int StitchTwoObjects(int* bndry, Bspline** objs, const double* seamPoint, StitchInfo* info,
                      Bspline** out);
+
+// ---- three and four surfaces ----------------------------------------------------------------
+// Three surfaces: the first two meet at bndry[0], bndry[1]; the third meets the pair at bndry[2].
+// Four in a two-by-two arrangement: the first two meet at bndry[0..1], the last two at
+// bndry[2..3], and the two pairs along a common boundary. bndry is rewritten; the caller's
+// surfaces may be oriented, elevated and refined in place.
+
+// Which boundaries of a and b meet. A boundary index in *bndryB picks a's candidate (0 and 2
+// with acrossA, else 3 and 1) whose end points lie nearer, the second on a tie; *bndryB -1
+// picks the nearest pair of candidates of both.
+void GetSurfPairBndries(Bspline* a, int* bndryA, int acrossA, Bspline* b, int* bndryB, int acrossB);
+
+// Maps every knot vector of the four surfaces onto [0, 1] and scales two of them so that the
+// parameter lengths across the common boundary are in proportion to the control-polygon spans;
+// the curves listed on the surfaces follow their surface's new parameters.
+void PropotionSurfKnots(Bspline** objs, const int* bndry);
+
+// out receives three (four) new surfaces meeting with the continuity; 0, or -2 on failure
+// (nothing left in out). isJustCombine is 0 at every return of StitchFourSurfs.
+int StitchThreeSurfs(int* bndry, Bspline** objs, int continuity, Bspline** out);
+int StitchFourSurfs(int* bndry, Bspline** objs, int continuity, Bspline** out);
+
+// The surfaces joined into one new surface (their trim lists deleted); null on failure.
+Bspline* BlendThreeSurfs(int* bndry, Bspline** objs, int continuity);
+Bspline* BlendFourSurfs(int* bndry, Bspline** objs, int continuity);
