@@ -9,16 +9,21 @@
 #include "bspline/knots.h"
 #include "bspline/nubutil.h"
 #include "bspline/objset.h"
+#include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
 #include "bspline/subobj.h"
 #include "curve/crvutil.h"
+#include "curve/mkline3.h"
 #include "foundation/coreglob.h"
 #include "foundation/dispmat.h"
+#include "foundation/solvmat.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 #include "stitch/srfcont.h"
 #include "stitch/vcnobj.h"
+#include "surface/srfnorm.h"
 #include "surface/srfsnip.h"
 
 namespace {
@@ -640,6 +645,51 @@ int StitchTwoSurfsBothPartial(int* bndry, Bspline** objs, StitchInfo* info, cons
     }
     out[i] = joined.release();
   }
+  return 0;
+}
+
+Bspline* GetClosestCrvAndDirection(Bspline* crv, const double point[3], double xform[4][4],
+                                   double inverse[4][4]) {
+  double t = crv->umin;
+  {
+    CurveSampleCache cache;
+    if (cache.Estimate(crv, point, &t) == -2) return nullptr;
+  }
+  double C[3], distSq = 0.0, stepSq = 0.0;
+  if (FindClosestPointCurveOnSurf(crv, point, C, crv->umin, crv->umax, &t, &distSq, &stepSq, 7) ==
+      -2)
+    return nullptr;
+  double T[3], u = 0.0, v = 0.0, P[3], N[1][3];
+  EvalNpntsOnObj(crv, 1, 0, &t, &t, 1, &T[0], &T[1], &T[2]);
+  EvalNpntsOnObj(crv, 0, 0, &t, &t, 1, &u, &v, nullptr);
+  Bspline* srf = crv->owner;
+  ComputeSurfNormalNPnts(srf, &u, &v, N, 1);
+  EvalNpntsOnObj(srf, 0, 0, &u, &v, 1, &P[0], &P[1], &P[2]);
+  // Across the curve within the tangent plane.
+  const double end[3] = {P[0] + T[1] * N[0][2] - T[2] * N[0][1],
+                         P[1] + T[2] * N[0][0] - T[0] * N[0][2],
+                         P[2] + T[0] * N[0][1] - T[1] * N[0][0]};
+  Bspline* line = MkLine3(P, end, nullptr);
+  if (!line) return nullptr;
+  const double top[3] = {P[0] + N[0][0], P[1] + N[0][1], P[2] + N[0][2]};
+  TransformToZAxis(P, top, &xform[0][0]);
+  mat_inverse4(&xform[0][0], &inverse[0][0]);
+  return line;
+}
+
+int RotateCurveByAngle(Bspline* crv, const double xform[4][4], const double inverse[4][4],
+                       double angle) {
+  const int n = NumCtrlU(crv);
+  double* x = crv->X[0];
+  double* y = crv->Y[0];
+  Transform3DArrays(x, y, crv->Z[0], n, &xform[0][0]);
+  const double a = angle * 0.017453292519943295, c = std::cos(a), s = std::sin(a);
+  for (int i = 0; i < n; ++i) {
+    const double xi = x[i], yi = y[i];
+    x[i] = xi * c - yi * s;
+    y[i] = xi * s + yi * c;
+  }
+  Transform3DArrays(x, y, crv->Z[0], n, &inverse[0][0]);
   return 0;
 }
 

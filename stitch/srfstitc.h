@@ -106,6 +106,18 @@ Bspline* StitchTwoSurfsPartial(int* bndry, Bspline** objs, StitchInfo* info, int
 int StitchTwoSurfsBothPartial(int* bndry, Bspline** objs, StitchInfo* info, const double* a,
                               const double* b, Bspline** out);
 
+// Direction editing along a curve on a surface (crv: a 2D curve with its owner). Returns a new
+// line from the surface point at crv's point nearest to `point` across the curve in the tangent
+// plane (tangent x normal); xform takes that point to the origin and the normal onto the z axis,
+// inverse undoes it. Null when the nearest point cannot be found or memory ran out.
+Bspline* GetClosestCrvAndDirection(Bspline* crv, const double point[3], double xform[4][4],
+                                   double inverse[4][4]);
+
+// Rotates the control points of the 3D curve crv by angle degrees about the z axis of the frame
+// xform maps to (inverse maps back); weights are not touched. Returns 0.
+int RotateCurveByAngle(Bspline* crv, const double xform[4][4], const double inverse[4][4],
+                       double angle);
+
 // Normalises a stitch record in place: the object that neither moves its rows (continuity
 // nonzero) nor gives the seam row (continuity 0) gets no spread range; continuity 3 and 4 are
 // lowered by 2. Returns 1 when the tangent-plane refinement was asked for (3 or 4), else 0.

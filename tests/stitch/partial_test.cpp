@@ -184,4 +184,40 @@ TEST_F(PartialStitchTest, RefusedAllocationsFailCleanly) {
   EXPECT_GT(failures, 0);
 }
 
+
+// On the plane z = 0 a curve running in x: the line starts at the nearest surface point and runs
+// across the curve (along y); the frame takes that point to the origin and its inverse undoes
+// it. Turning the line a quarter about the normal lays it along the curve; a full turn returns
+// every control point.
+TEST_F(PartialStitchTest, DirectionAcrossACurveOnASurface) {
+  BsplineKeeper keep;
+  Bspline* plane = keep(BuildFunctionPatch([](double, double) { return 0.0; }, {}));
+  Bspline* crv = BuildCurveOnSurface(plane, 1, {0.2, 0.5, 0.8, 0.5});
+  ASSERT_NE(crv, nullptr);
+  keep(crv);
+  const double point[3] = {0.4, 0.5, 1.0};
+  double xform[4][4], inverse[4][4];
+  Bspline* line = keep(GetClosestCrvAndDirection(crv, point, xform, inverse));
+  ASSERT_NE(line, nullptr);
+  double p0[3], p1[3];
+  RefEvalCurve(line, 0.0, p0);
+  RefEvalCurve(line, 1.0, p1);
+  EXPECT_NEAR(p0[0], 0.4, 1e-9);
+  EXPECT_NEAR(p0[1], 0.5, 1e-9);
+  EXPECT_NEAR(p1[0] - p0[0], 0.0, 1e-12);
+  EXPECT_NEAR(p1[2] - p0[2], 0.0, 1e-12);
+  EXPECT_GT(std::fabs(p1[1] - p0[1]), 1e-3);
+  const std::vector<double> ctrl(line->X[0], line->X[0] + NumCtrlU(line));
+  const std::vector<double> ctrlY(line->Y[0], line->Y[0] + NumCtrlU(line));
+  RotateCurveByAngle(line, xform, inverse, 90.0);
+  RefEvalCurve(line, 1.0, p1);
+  EXPECT_NEAR(p1[1] - p0[1], 0.0, 1e-9);  // now along the curve
+  EXPECT_GT(std::fabs(p1[0] - p0[0]), 1e-3);
+  RotateCurveByAngle(line, xform, inverse, 270.0);
+  for (int i = 0; i < NumCtrlU(line); ++i) {
+    EXPECT_NEAR(line->X[0][i], ctrl[i], 1e-12);
+    EXPECT_NEAR(line->Y[0][i], ctrlY[i], 1e-12);
+  }
+}
+
 }  // namespace
