@@ -956,6 +956,23 @@ Bspline* BlendTwoObjects(int* bndry, Bspline** objs, const double* seamPoint, in
   return joined.release();
 }
 
+// The two halves of a joined object into out, in the callers' order (exchanged when the first
+// object was reversed for the join); for surfaces the joined surface's curve list is divided
+// between them and each half's parameters are put in proportion again.
+static void HandBackHalves(Bspline* joined, Bspline** halves, bool swapped, bool surfaces, int count,
+                           Bspline** out) {
+  out[0] = swapped ? halves[1] : halves[0];
+  out[1] = swapped ? halves[0] : halves[1];
+  if (!surfaces) return;
+  PutCurveListToTwoBspl(out[0], out[1], joined->curves, count);
+  joined->curves = nullptr;
+  int dirs[2] = {1, 0};
+  for (int i = 0; i < 2; ++i) {
+    Bspline* pair[2] = {out[i], out[i]};
+    MakeParOfTwoObjProptnl(pair, dirs, 0, 1);
+  }
+}
+
 int StitchTwoObjects(int* bndry, Bspline** objs, const double* seamPoint, StitchInfo* info,
                      Bspline** out) {
   const bool surfaces = objs[0]->kind == 2;
@@ -971,18 +988,7 @@ int StitchTwoObjects(int* bndry, Bspline** objs, const double* seamPoint, Stitch
     FreeBsplineArrayContents(pieces, 2);
     return -2;
   }
-  const bool swapped = bndry[0] != firstBndry;
-  out[0] = swapped ? pieces[1] : pieces[0];
-  out[1] = swapped ? pieces[0] : pieces[1];
-  if (surfaces) {
-    PutCurveListToTwoBspl(out[0], out[1], joined->curves, count);
-    joined->curves = nullptr;
-    int dirs[2] = {1, 0};
-    for (int i = 0; i < 2; ++i) {
-      Bspline* pair[2] = {out[i], out[i]};
-      MakeParOfTwoObjProptnl(pair, dirs, 0, 1);
-    }
-  }
+  HandBackHalves(joined.get(), pieces, bndry[0] != firstBndry, surfaces, count, out);
   return 0;
 }
 
@@ -1036,15 +1042,7 @@ int SplitJoinedSurf(Bspline* J, int dir, double f, bool swapped, int count, Bspl
     FreeBsplineArrayContents(halves, 2);
     return -2;
   }
-  out[0] = swapped ? halves[1] : halves[0];
-  out[1] = swapped ? halves[0] : halves[1];
-  PutCurveListToTwoBspl(out[0], out[1], J->curves, count);
-  J->curves = nullptr;
-  int dirs[2] = {1, 0};
-  for (int i = 0; i < 2; ++i) {
-    Bspline* pair[2] = {out[i], out[i]};
-    MakeParOfTwoObjProptnl(pair, dirs, 0, 1);
-  }
+  HandBackHalves(J, halves, swapped, true, count, out);
   return 0;
 }
 
