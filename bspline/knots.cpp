@@ -200,3 +200,19 @@ void SamplesPerSpan(const double* values, int m, double* out, int n) {
     for (int j = 1; j < n - 1; ++j) out[i * (n - 1) + j] = a + j * (b - a) / (n - 1);
   }
 }
+
+void DistinctKnotValues(int n, const double* knots, int* count, double** distinct) {
+  *count = 0;
+  *distinct = nullptr;
+  if (n < 1) return;
+  int c = 1;
+  for (int i = 1; i <= n - 2; ++i) c += knots[i - 1] < knots[i];
+  double* out = MallocArray<double>(c);
+  if (!out || KernelFailed()) return;
+  out[0] = knots[0];
+  int k = 1;
+  for (int i = 1; i <= n - 2; ++i)
+    if (knots[i - 1] < knots[i]) out[k++] = knots[i];
+  *count = c;
+  *distinct = out;
+}

@@ -58,6 +58,13 @@ double* ObjectGrevilleParams(const Bspline* obj, int dir);
 // 0.0 for another b; a curve's end for b = 2, else its start (GetParValOfBndry).
 double BoundaryParam(const Bspline* obj, int b);
 
+// The distinct values of a sorted knot vector of full length n into a new array *distinct
+// (count in *count): the first entry, then each entry i = 1 .. n - 2 that exceeds its
+// predecessor, with no tolerance; the last entry of a clamped vector equals its predecessor and
+// adds nothing (FindDistinctKnots). *count 0 and *distinct null for n < 1 or on failure (error
+// state set).
+void DistinctKnotValues(int n, const double* knots, int* count, double** distinct);
+
 // n samples per interval (n below 2 counts as 2) between the m values, shared ends written once:
 // (m - 1)(n - 1) + 1 values into out (GetNpntsPSpan).
 void SamplesPerSpan(const double* values, int m, double* out, int n);

@@ -27,19 +27,7 @@ double* GetUniformKnots(int n, int p, double a, double b) {
 }
 
 void FindDistinctKnots(int n, const double* knots, int* count, double** distinct) {
-  *count = 0;
-  *distinct = nullptr;
-  if (n < 1) return;
-  int c = 1;
-  for (int i = 1; i <= n - 2; ++i) c += knots[i - 1] < knots[i];
-  double* out = MallocArray<double>(c);
-  if (!out || KernelFailed()) return;
-  out[0] = knots[0];
-  int k = 1;
-  for (int i = 1; i <= n - 2; ++i)
-    if (knots[i - 1] < knots[i]) out[k++] = knots[i];
-  *count = c;
-  *distinct = out;
+  DistinctKnotValues(n, knots, count, distinct);
 }
 
 int SampleCurvePlate(const Bspline* curve, int m, double** params) {
