@@ -1,6 +1,7 @@
 // Iso curves and control lines of surfaces and the closed flags of objects: the B-spline work
 // behind the documented iso-curve extraction (MakeIsoparCurve3, ExtractCrvFromSrfCntrlLine in
-// surface/bnd2crv) and SetObjClosed (surface/startpnt), here so that the curve tools below the
+// surface/bnd2crv) and SetObjClosed (surface/startpnt) and the iso-parameter test of curves on surfaces (IsCurveAnIsoPar in
+// construct/crv2srf), here so that the curve tools below the
 // surface floor use it too.
 #pragma once
 
@@ -22,3 +23,7 @@ Bspline* IsoCurve3(Bspline* srf, double u, double v, int dir);
 
 // The closed flags from the control points, as SetObjClosed documents them.
 void MarkClosedFromControlPoints(Bspline* obj);
+
+// IsCurveAnIsoPar as construct/crv2srf.h documents it: 1 when the 2D curve runs at one u, 2 at
+// one v, else -1 (0 with interiorTest for a curve whose middle lies inside the domain).
+int IsoParameterKind(Bspline* crv, int interiorTest);

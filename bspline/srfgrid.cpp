@@ -1,6 +1,7 @@
 #include "bspline/srfgrid.h"
 
 #include "bspline/nubs.h"
+#include "bspline/refines2.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
@@ -78,4 +79,19 @@ void FreeSurfaceGrid(double** gx, double** gy, double** gz) {
   Free(*gy);
   Free(*gz);
   *gx = *gy = *gz = nullptr;
+}
+
+int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v,
+                                   double q[3], double* d, double** gx, double** gy, double** gz,
+                                   double* e) {
+  if (!srf) return -2;
+  // The seam rows of a closed surface repeat points; matching them would start the refinement
+  // on the wrong side of the seam.
+  const int interiorOnly = srf->closedU || srf->closedV;
+  if (SurfaceGridClosest(srf, p, gx, gy, gz, q, u, v, interiorOnly) != 0) {
+    FreeSurfaceGrid(gx, gy, gz);
+    return KernelFailed() ? -1 : -2;
+  }
+  FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7);
+  return 0;
 }

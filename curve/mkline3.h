@@ -16,3 +16,8 @@ void MkLine2(const double start[2], const double end[2], Bspline* crv);
 // A new 3D degree-1 line from start to end on [0, 1] carrying its exact form (quadric type 1:
 // start then end). Null on failure.
 Bspline* CreateLineBsplineDegree1(const double start[3], const double end[3]);
+
+// MakeIsoparCurve2 as surface/bnd2crv.h documents it (the 2D line of srf along side 0..3 at
+// value, -1.0 meaning the side's boundary), here so that the projection onto surfaces on this
+// floor makes iso lines too.
+Bspline* IsoLineCurve2(Bspline* srf, int side, double value);

@@ -15,9 +15,24 @@ int gYesNo = 1;
 long gTrash = 0;
 StubRegAnimation gRegAnimation = {};
 
+// The host's formats know %S, a text made by ScribedZKDistanceText; the C library reads %S as a
+// wide string, so the stand-in turns it into %s before formatting (%% stays as it is).
+void HostFormatToC(const char* format, char* out, size_t size) {
+  size_t k = 0;
+  for (const char* f = format ? format : ""; *f && k + 1 < size; ++f) {
+    out[k++] = *f;
+    if (*f != '%' || !f[1] || k + 1 >= size) continue;
+    ++f;
+    out[k++] = *f == 'S' ? 's' : *f;
+  }
+  out[k] = '\0';
+}
+
 int Emit(StubMessageKind kind, const char* format, va_list args) {
+  char cformat[1024];
+  HostFormatToC(format, cformat, sizeof cformat);
   char text[4096];
-  vsnprintf(text, sizeof text, format ? format : "", args);
+  vsnprintf(text, sizeof text, cformat, args);
   if (gSink) {
     gSink(kind, text, gSinkUser);
   } else {
@@ -30,6 +45,16 @@ int Emit(StubMessageKind kind, const char* format, va_list args) {
 }  // namespace
 
 const char* MSGstr(const char* text) { return text ? text : ""; }
+
+const char* ScribedZKDistanceText(double distance) {
+  // A few texts in turn, so that one message can show several distances.
+  static char texts[4][32];
+  static int next = 0;
+  char* text = texts[next];
+  next = (next + 1) % 4;
+  snprintf(text, sizeof texts[0], "%.4g", distance);
+  return text;
+}
 
 int InfoMessageFormat(const char* format, ...) {
   va_list args;

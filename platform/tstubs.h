@@ -1,5 +1,5 @@
-// Stand-in for the host's stub library: message display, the progress thermometer, the
-// user-break poll, a yes/no prompt, the host's memory release and the registration display. The kernel calls only the
+// Stand-in for the host's stub library: message display and distance texts, the progress
+// thermometer, the user-break poll, a yes/no prompt, the host's memory release and the registration display. The kernel calls only the
 // first block; the second block is the control surface that tests and the demo host use.
 #pragma once
 
@@ -9,6 +9,9 @@ int InfoMessageFormat(const char* format, ...) __attribute__((format(printf, 1, 
 int StatusMessageFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int DebugMessageFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int ClearStatusMessage();
+// The display text of a distance (four significant digits), shown through %S in the formats of
+// the message calls. The text lives until four more texts were made.
+const char* ScribedZKDistanceText(double distance);
 int DisplayThermoMeter();
 int SetThermoMeterValue(int percent);
 int UnDisplayThermoMeter();

@@ -9,7 +9,7 @@
 #include "bspline/knots.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
-#include "cloud/premove.h"
+#include "curve/pntintrp.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
@@ -18,10 +18,8 @@
 #include "splinefit/skin.h"
 #include "stitch/vcnobj.h"
 
-namespace {
 
-// Points closer than this on every axis are one point to the interpolators.
-constexpr double kDuplicateTol = 1e-5;
+namespace {
 
 // A new non-rational surface record with its arrays, outside every tracking scope.
 Bspline* NewSurfaceRecord(int pu, int interiorU, int pv, int interiorV) {
@@ -37,622 +35,98 @@ Bspline* NewSurfaceRecord(int pu, int interiorU, int pv, int interiorV) {
   return s.release();
 }
 
-// Two 3D points: the curve is a line and says so.
-bool AttachLine(Bspline* c, const double* x, const double* y, const double* z) {
-  UntrackedScope own;  // the form belongs to the record
-  const QuadricInfo line = {{x[0], y[0], z[0], x[1], y[1], z[1]}};
-  c->quadric = DuplicateQuadricInfo(&line, QuadricDoubles(1));
-  if (!c->quadric || KernelFailed()) return false;
-  c->quadricType = 1;
-  return true;
-}
-
-double Chord(const double* x, const double* y, const double* z, int i) {
-  const double dx = x[i + 1] - x[i], dy = y[i + 1] - y[i], dz = z ? z[i + 1] - z[i] : 0.0;
-  return std::sqrt(dx * dx + dy * dy + dz * dz);
-}
-
-// Knots and coefficients are numbers: chords of huge coordinates overflow to infinite knots.
-bool RowFinite(Bspline* c) {
-  const int n = NumCtrlU(c);
-  if (!AllFinite(c->knotsU, NumKnotsU(c))) return false;
-  if (!AllFinite(c->X[0], n) || !AllFinite(c->Y[0], n)) return false;
-  return !c->Z || AllFinite(c->Z[0], n);
-}
-
-// A given parameter or knot array must be a sorted array of finite values.
-bool SortedFinite(const double* a, int n) {
-  for (int i = 0; i < n; ++i)
-    if (!std::isfinite(a[i]) || (i > 0 && a[i] < a[i - 1])) return false;
-  return true;
-}
-
-bool Inside(int pos, int w) { return pos >= 0 && pos < w; }
-
-// Duplicates out of the caller's arrays: compacted without knots, moved apart with them (the
-// count must still fit the knots). The count, or -1 on failure.
-int HandleDuplicates(double* x, double* y, double* z, int count, bool knotsGiven) {
-  const int c = knotsGiven ? FixDuplicates(x, y, z, count, kDuplicateTol)
-                           : RemoveDuplicates_d(x, y, z, count, kDuplicateTol);
-  if (c < 1 || KernelFailed() || (knotsGiven && c != count)) return -1;
-  return c;
-}
-
-// The averaged knots of RemoveByAveKnotsForInterpolate into out (m + p + 2 values).
-void AverageKnots(const double* params, int m, int p, double* out) {
-  const double* t = params + p;
-  for (int i = 0; i <= p; ++i) {
-    out[i] = t[0];
-    out[m + 1 + i] = t[m];
-  }
-  for (int j = 1; j <= m - p; ++j) {
-    double s = 0.0;
-    for (int i = j; i < j + p; ++i) s += t[i];
-    out[p + j] = s / p;
-  }
-}
-
-// Solves the factored band for every coordinate row of c from the data columns. False when a
-// solve failed (zero pivot or a result that is not finite).
-bool SolveCoordinates(double** A, int m, int w, const int* idx, const double* const data[3],
-                      Bspline* c) {
-  double** rows[3] = {c->X, c->Y, c->Z};
-  for (int k = 0; k < c->dimension; ++k)
-    if (solve_BandMatrix(A, m, data[k], rows[k][0], w, idx) < 0) return false;
-  return true;
-}
-
-// The n given points with k (or k + 1) points added on an interpolant of degree 3 (four or more
-// points) or 2 at midpoints of the degree-p parameter spans, merged in parameter order into out.
-// The count written, or -1 on failure.
-int MergeAddedPoints(const double* const src[3], int dims, int n, int p, int k, double* out[3]) {
-  TrackingScope work;
-  double* copy = MallocArray<double>(3, n);
-  if (!copy || KernelFailed()) return -1;
-  double *cx = copy, *cy = cx + n, *cz = cy + n;
-  for (int i = 0; i < n; ++i) {
-    cx[i] = src[0][i];
-    cy[i] = src[1][i];
-    cz[i] = dims == 3 ? src[2][i] : 0.0;  // the helper curve is 3D either way
-  }
-  Owned<Bspline, FreeBspline> curve(NewCurveIntrplt(cx, cy, cz, n - 1, nullptr, n >= 4 ? 3 : 2));
-  if (!curve || KernelFailed()) return -1;
-  const int len = n + 2 * p;
-  double* params = MallocArray<double>(len);
-  if (!params || KernelFailed()) return -1;
-  NewAssignKnots(src[0], src[1], src[2], n - 1, p, params);
-  int inserted = k;
-  double* refined = GetNewKnotsAfterInsert(params, len, p, &inserted);
-  if (!refined || KernelFailed()) return -1;
-  double* added = nullptr;
-  int nAdded = 0;
-  if (KnotsOfBNotInA(params, len, refined, len + inserted, &added, &nAdded, nullptr) < 0 ||
-      nAdded != inserted || nAdded > k + 1)
-    return -1;
-  double* ev = MallocArray<double>(3, nAdded);
-  if (!ev || KernelFailed()) return -1;
-  EvalNpntsOnObj(curve.get(), 0, 0, added, added, nAdded, ev, ev + nAdded, ev + 2 * nAdded);
-  // A position of the refined parameters holding the next added value takes the next
-  // evaluated point, any other the next given point.
-  int given = 0, next = 0, total = 0;
-  for (int pos = p; pos < p + n + nAdded; ++pos, ++total) {
-    if (next < nAdded && refined[pos] == added[next]) {
-      for (int c = 0; c < dims; ++c) out[c][total] = ev[c * nAdded + next];
-      ++next;
-    } else {
-      if (given >= n) return -1;
-      for (int c = 0; c < dims; ++c) out[c][total] = src[c][given];
-      ++given;
-    }
-  }
-  return given == n && next == nAdded ? total : -1;
-}
-
-// Width of the band for degree p: the collocation rows and their LU factors fit in it.
-int BandWidth(int p) { return std::max(p + 1, 2 * p - 1); }
-
-void ShowUnavailable() { InfoMessageFormat("%s", MSGstr("Currently Unavailable")); }
-
-// The cubic with Bessel ends through points 0..m (m >= 1).
-Bspline* CubicInterpolant(double* x, double* y, double* z, int m, const double* knots) {
-  if (knots && !SortedFinite(knots, m + 7)) return nullptr;
-  TrackingScope scope;
-  const int dim = z ? 3 : 2;
-  Owned<Bspline, FreeBspline> c(MallocCurveBspline(dim, 3, m + 3));
-  if (!c) return nullptr;
-  double* K = c->knotsU;
-  if (knots)
-    std::memcpy(K, knots, sizeof(double) * (m + 7));
-  else
-    AssignKnots(x, y, z, m, K);
-  double* work = MallocArray<double>(5, m + 1);
-  if (!work || KernelFailed()) return nullptr;
-  double *lower = work, *diag = lower + m + 1, *upper = diag + m + 1, *d = upper + m + 1,
-         *l = d + m + 1;
-  setup_system(K, m, lower, diag, upper, 3, 0, 0);
-  LUD_tridiag(lower, diag, upper, d, l, m);
-  const double* data[3] = {x, y, z};
-  double** rows[3] = {c->X, c->Y, c->Z};
-  for (int k = 0; k < dim; ++k) {
-    const double* D = data[k];
-    double* row = rows[k][0];
-    double first, last;
-    bessel_ends(D, K, m, &first, &last);
-    // Unknowns are control points 1..m+1: the identity rows pin the two Bessel values, the
-    // rows between collocate the data.
-    for (int i = 0; i <= m; ++i) row[i + 1] = D[i];
-    row[1] = first;
-    row[m + 1] = last;
-    solve_tridiag(d, l, upper, m, row + 1, row + 1);
-    row[0] = D[0];
-    row[m + 2] = D[m];
-  }
-  if (!RowFinite(c.get())) {
-    SetKernelError(-2);
-    return nullptr;
-  }
-  SetDomainFromKnots(c.get(), 0);
-  if (m == 1 && z && !AttachLine(c.get(), x, y, z)) return nullptr;
-  return c.release();
-}
-
 }  // namespace
 
-// ---- Curves through points ------------------------------------------------------------------
+// ---- Curves through points: the work is on the curve floor (curve/pntintrp) ------------------
+
+Bspline* CurveIntrplt(double* x, double* y, double* z, int n, double* knots, int degree,
+                      int anyDegree) {
+  return InterpolatePoints(x, y, z, n, knots, degree, anyDegree);
+}
+
+Bspline* CurveIntrplt_f(const float* x, const float* y, const float* z, int n, double* knots,
+                        int degree, int anyDegree) {
+  return InterpolatePoints_f(x, y, z, n, knots, degree, anyDegree);
+}
 
 Bspline* MakeCurveZero(const double* x, const double* y, const double* z, int degree) {
   return PointCurve(x, y, z, degree);
 }
 
 Bspline* IntrpltWithDegree1(double* x, double* y, double* z, int m, double* knots) {
-  if (!x || !y || m < 1 || (knots && !SortedFinite(knots, m + 3))) return nullptr;
-  TrackingScope scope;
-  Owned<Bspline, FreeBspline> c(MallocCurveBspline(z ? 3 : 2, 1, m + 1));
-  if (!c) return nullptr;
-  if (knots)
-    std::memcpy(c->knotsU, knots, sizeof(double) * (m + 3));
-  else
-    AssignKnotsForDegree1(x, y, z, m, c->knotsU);
-  const double* data[3] = {x, y, z};
-  double** rows[3] = {c->X, c->Y, c->Z};
-  for (int k = 0; k < c->dimension; ++k)
-    std::memcpy(rows[k][0], data[k], sizeof(double) * (m + 1));
-  if (!RowFinite(c.get())) {
-    SetKernelError(-2);
-    return nullptr;
-  }
-  const bool closed = std::fabs(x[0] - x[m]) <= 0.001 && std::fabs(y[0] - y[m]) <= 0.001 &&
-                      (!z || std::fabs(z[0] - z[m]) < 0.001);
-  c->closedU = closed ? 1 : 0;
-  SetDomainFromKnots(c.get(), 0);
-  if (m == 1 && z && !AttachLine(c.get(), x, y, z)) return nullptr;
-  return c.release();
-}
-
-Bspline* CurveIntrplt(double* x, double* y, double* z, int n, double* knots, int degree,
-                      int anyDegree) {
-  if (anyDegree) return NewCurveIntrplt(x, y, z, n, knots, degree);
-  if (!x || !y || n < 0) return nullptr;
-  const int count = HandleDuplicates(x, y, z, n + 1, knots != nullptr);
-  if (count < 0) return nullptr;
-  const int m = count - 1;
-  if (m == 0) return MakeCurveZero(x, y, z, degree);
-  if (degree == 1) return IntrpltWithDegree1(x, y, z, m, knots);
-  if (degree == 2 || degree > 3) {
-    ShowUnavailable();
-    return nullptr;
-  }
-  return CubicInterpolant(x, y, z, m, knots);
-}
-
-Bspline* CurveIntrplt_f(const float* x, const float* y, const float* z, int n, double* knots,
-                        int degree, int anyDegree) {
-  if (!x || !y || n < 0) return nullptr;
-  TrackingScope scope;
-  const int count = n + 1;
-  double* block = MallocArray<double>(z ? 3 : 2, count);
-  if (!block || KernelFailed()) return nullptr;
-  double *dx = block, *dy = dx + count, *dz = z ? dy + count : nullptr;
-  for (int i = 0; i < count; ++i) {
-    dx[i] = x[i];
-    dy[i] = y[i];
-    if (z) dz[i] = z[i];
-  }
-  return CurveIntrplt(dx, dy, dz, n, knots, degree, anyDegree);
+  return InterpolateDegree1(x, y, z, m, knots);
 }
 
 int FixDuplicates(double* x, double* y, double* z, int count, double tol) {
-  if (count <= 1 || !x || !y) return count;
-  TrackingScope scope;
-  double* block = MallocArray<double>(3, count);
-  if (!block || KernelFailed()) return count;
-  double *nx = block, *ny = nx + count, *nz = ny + count;
-  auto P = [&](int i, double out[3]) {
-    out[0] = x[i], out[1] = y[i], out[2] = z ? z[i] : 0.0;
-  };
-  nx[0] = x[0], ny[0] = y[0], nz[0] = z ? z[0] : 0.0;
-  const int dims = z ? 3 : 2;
-  for (int i = 1; i < count; ++i) {
-    double prev[3], cur[3];
-    P(i - 1, prev);
-    P(i, cur);
-    bool dup = true;
-    for (int k = 0; k < dims; ++k) dup = dup && std::fabs(cur[k] - prev[k]) <= tol;
-    if (!dup) {
-      nx[i] = cur[0], ny[i] = cur[1], nz[i] = cur[2];
-      continue;
-    }
-    if (i < count - 1) {
-      // Along the way to the successor, so the point stays between its neighbours.
-      double next[3], d[3], u[3];
-      P(i + 1, next);
-      VecDiff3(next, prev, d);
-      VecNormalize3(d, u);
-      double q[3];
-      for (int k = 0; k < 3; ++k) q[k] = prev[k] + tol * u[k];
-      bool nearNext = true;
-      for (int k = 0; k < dims; ++k) nearNext = nearNext && std::fabs(q[k] - next[k]) < tol;
-      if (nearNext)
-        for (int k = 0; k < 3; ++k) q[k] = 0.5 * (prev[k] + next[k]) + tol;
-      nx[i] = q[0], ny[i] = q[1], nz[i] = z ? q[2] : 0.0;
-    } else {
-      // The last point keeps its own values but for the first coordinate that is too close.
-      double q[3] = {cur[0], cur[1], cur[2]};
-      for (int k = 0; k < dims; ++k) {
-        if (std::fabs(cur[k] - prev[k]) < tol) {
-          q[k] = prev[k] <= cur[k] ? prev[k] + tol : prev[k] - tol;
-          break;
-        }
-      }
-      nx[i] = q[0], ny[i] = q[1], nz[i] = q[2];
-    }
-  }
-  for (int i = 0; i < count; ++i) {
-    x[i] = nx[i];
-    y[i] = ny[i];
-    if (z) z[i] = nz[i];
-  }
-  return count;
+  return SeparateDuplicates(x, y, z, count, tol);
 }
 
 void NewAssignKnots(const double* x, const double* y, const double* z, int m, int p, double* out) {
-  for (int i = 0; i <= p; ++i) out[i] = 0.0;
-  for (int i = 0; i < m; ++i) out[p + 1 + i] = out[p + i] + Chord(x, y, z, i);
-  for (int i = 1; i <= p; ++i) out[p + m + i] = out[p + m];
+  PaddedChordParams(x, y, z, m, p, out);
 }
 
 void AssignKnots(const double* x, const double* y, const double* z, int m, double* out) {
-  NewAssignKnots(x, y, z, m, 3, out);
+  PaddedChordParams(x, y, z, m, 3, out);
 }
 
 void AssignKnotsForDegree1(const double* x, const double* y, const double* z, int m, double* out) {
-  NewAssignKnots(x, y, z, m, 1, out);
+  PaddedChordParams(x, y, z, m, 1, out);
 }
-
-// ---- Tridiagonal collocation ----------------------------------------------------------------
 
 void setup_system(const double* knots, int m, double* lower, double* diag, double* upper, int p,
                   int endStart, int endEnd) {
-  lower[0] = 0.0, diag[0] = 1.0, upper[0] = 0.0;
-  int row = 1;
-  for (int i = 1; i <= m - 1; ++i) {
-    if ((i == 1 && endStart == 2) || (i == m - 1 && endEnd == 2)) continue;
-    // The basis at a knot: N(i+3) vanishes there, so three values make the row; a degree
-    // below 2 leaves the third value 0.
-    double N[kMaxSplineDegree + 3] = {};
-    ComputeNubVals(knots, p, knots[p + i], p + i, N);
-    lower[row] = N[1], diag[row] = N[2], upper[row] = N[3];
-    ++row;
-  }
-  lower[row] = 0.0, diag[row] = 1.0, upper[row] = 0.0;
+  TridiagCollocation(knots, m, lower, diag, upper, p, endStart, endEnd);
 }
 
 void bessel_ends(const double* d, const double* knots, int m, double* first, double* last) {
-  if (m == 1) {
-    *first = (2.0 * d[0] + d[1]) / 3.0;
-    *last = (d[0] + 2.0 * d[1]) / 3.0;
-    return;
-  }
-  // The middle Bezier point of the parabola through the first (last) three data values at
-  // their parameters; the cubic's second control point lies two thirds of the way to it.
-  const double a = (knots[5] - knots[4]) / (knots[5] - knots[3]), b = 1.0 - a;
-  const double M = (d[1] - a * a * d[0] - b * b * d[2]) / (2.0 * a * b);
-  *first = (2.0 * (a * d[0] + b * M) + d[0]) / 3.0;
-  const double r = (knots[m + 3] - knots[m + 2]) / (knots[m + 3] - knots[m + 1]), s = 1.0 - r;
-  const double M2 = (d[m - 1] - r * r * d[m - 2] - s * s * d[m]) / (2.0 * r * s);
-  *last = (2.0 * (s * d[m] + r * M2) + d[m]) / 3.0;
+  BesselEnds(d, knots, m, first, last);
 }
 
 void LUD_tridiag(const double* lower, const double* diag, const double* upper, double* d,
                  double* l, int m) {
-  d[0] = diag[0];
-  l[0] = 0.0;
-  for (int i = 1; i <= m; ++i) {
-    l[i] = lower[i] / d[i - 1];
-    d[i] = diag[i] - l[i] * upper[i - 1];
-  }
+  FactorTridiag(lower, diag, upper, d, l, m);
 }
 
 void solve_tridiag(const double* d, const double* l, const double* upper, int m,
                    const double* rhs, double* out) {
-  // The forward sweep's column lives in out until the backward sweep overwrites it.
-  out[0] = rhs[0];
-  for (int i = 1; i <= m; ++i) out[i] = rhs[i] - l[i] * out[i - 1];
-  out[m] = out[m] / d[m];
-  for (int i = m - 1; i >= 0; --i) out[i] = (out[i] - upper[i] * out[i + 1]) / d[i];
+  SolveTridiag(d, l, upper, m, rhs, out);
 }
 
-// ---- Any degree ------------------------------------------------------------------------------
-
 double* RemoveByAveKnotsForInterpolate(const double* params, int m, int p) {
-  double* K = MallocArray<double>(m + p + 2);
-  if (!K || KernelFailed()) return nullptr;
-  AverageKnots(params, m, p, K);
-  return K;
+  return AveragedKnotVector(params, m, p);
 }
 
 void Newsetup_system(const double* knots, const double* params, int m, double** A, int* idx, int w,
                      int p) {
-  for (int r = 0; r <= m; ++r)
-    for (int k = 0; k < w; ++k) A[r][k] = 0.0;
-  idx[0] = 0;
-  A[0][0] = 1.0;
-  int span = p, j = p;
-  for (int i = 1; i <= m - 1; ++i) {
-    const double t = params[p + i];
-    // The first knot at or above t; the parameters ascend, so the scan goes on from the last
-    // row's (restarting only for a parameter that steps back).
-    if (j > p && knots[j - 1] >= t) j = p;
-    while (j < m + 1 && knots[j] < t) ++j;
-    int s;
-    if (j <= m + 1 && knots[j] == t) {
-      s = j - 1;  // on a knot the row takes the span that ends there
-    } else {
-      s = span;
-      FindLowKnotIndex(knots, p, t, &s, m + 1);
-    }
-    span = s;
-    double N[kMaxSplineDegree + 3] = {};
-    ComputeNubVals(knots, p, t, s, N);
-    for (int k = 0; k <= p; ++k) A[i][k] = N[k + 1];
-    idx[i] = s - p;
-  }
-  int s = span;
-  FindLowKnotIndex(knots, p, params[p + m], &s, m + 1);
-  idx[m] = s - p;
-  A[m][p] = 1.0;
+  BandCollocation(knots, params, m, A, idx, w, p);
 }
 
 int LUD_BandMatrix(double** A, int n, int ml, int mu, int* idx) {
-  const int w = ml + mu + 1;
-  for (int k = 0; k <= n; ++k) {
-    // A pivot the factorisation divides by must be a number other than 0: otherwise the
-    // parameters do not fit the knots (Schoenberg-Whitney) and the factors would spread
-    // infinities through every solution.
-    const int kk = k - idx[k];
-    if (Inside(kk, w) && (A[k][kk] == 0.0 || !std::isfinite(A[k][kk]))) {
-      SetKernelError(-2);
-      return -2;
-    }
-    if (k == n) break;
-    const int jEnd = std::min(k + ml, n);
-    for (int j = k + 1; j <= jEnd; ++j) {
-      const int jk = k - idx[j];
-      if (Inside(jk, w) && Inside(kk, w)) A[j][jk] /= A[k][kk];
-    }
-    const int cEnd = std::min(k + mu, n);
-    for (int c = k + 1; c <= cEnd; ++c) {
-      const int kc = c - idx[k];
-      if (!Inside(kc, w)) continue;
-      for (int j = k + 1; j <= jEnd; ++j) {
-        const int jc = c - idx[j], jk = k - idx[j];
-        if (Inside(jc, w) && Inside(jk, w)) A[j][jc] -= A[k][kc] * A[j][jk];
-      }
-    }
-  }
-  return 0;
+  return FactorBandRows(A, n, ml, mu, idx);
 }
 
 int solve_BandMatrix(double** A, int n, const double* b, double* x, int w, const int* idx) {
-  // Forward with the unit lower factor; x holds the intermediate column until the backward
-  // sweep overwrites it from the bottom (b and x may be one array).
-  for (int i = 0; i <= n; ++i) {
-    double s = b[i];
-    for (int j = std::max(idx[i], 0); j < i; ++j)
-      if (Inside(j - idx[i], w)) s -= A[i][j - idx[i]] * x[j];
-    x[i] = s;
-  }
-  for (int i = n; i >= 0; --i) {
-    const int ii = i - idx[i];
-    const double piv = Inside(ii, w) ? A[i][ii] : 0.0;
-    if (piv == 0.0 || !std::isfinite(piv)) {
-      SetKernelError(-2);
-      return -2;
-    }
-    double s = x[i];
-    for (int j = i + 1; j <= std::min(n, idx[i] + w - 1); ++j) s -= A[i][j - idx[i]] * x[j];
-    x[i] = s / piv;
-  }
-  if (!AllFinite(x, n + 1)) {
-    SetKernelError(-2);
-    return -2;
-  }
-  return 0;
+  return SolveBandRows(A, n, b, x, w, idx);
 }
 
 Bspline* NewCurveIntrplt(double* x, double* y, double* z, int n, double* params, int p) {
-  if (!x || !y || n < 0 || p < 1 || p > kMaxSplineDegree) return nullptr;
-  if (params && n + 1 < p + 1) return nullptr;
-  if (params && !SortedFinite(params, n + 2 * p + 1)) return nullptr;
-  int count = HandleDuplicates(x, y, z, n + 1, params != nullptr);
-  if (count < 0) return nullptr;
-  if (count == 1) return MakeCurveZero(x, y, z, p);
-  TrackingScope scope;
-  double *lx = x, *ly = y, *lz = z;
-  if (!params) {
-    // Added points live in this call's scope; the caller's arrays do not grow.
-    const int r = AddPointsIfLessThanOrder(&lx, &ly, &lz, &count, p);
-    if (r == -9) return MakeCurveZero(x, y, z, p);
-    if (r < 0) return nullptr;
-    FixDuplicates(lx, ly, lz, count, kDuplicateTol);
-    if (KernelFailed()) return nullptr;
-  }
-  const int m = count - 1;
-  double* pad = MallocArray<double>(m + 2 * p + 1);
-  if (!pad || KernelFailed()) return nullptr;
-  if (params)
-    std::memcpy(pad, params, sizeof(double) * (m + 2 * p + 1));
-  else
-    NewAssignKnots(lx, ly, lz, m, p, pad);
-  Owned<Bspline, FreeBspline> c(MallocCurveBspline(z ? 3 : 2, p, m + 1));
-  if (!c) return nullptr;
-  AverageKnots(pad, m, p, c->knotsU);
-  const int w = BandWidth(p), h = (w - 1) / 2;
-  double** A = allocate_matrix_ff(m + 1, w);
-  int* idx = MallocArray<int>(m + 1);
-  if (!A || !idx || KernelFailed()) return nullptr;
-  Newsetup_system(c->knotsU, pad, m, A, idx, w, p);
-  if (LUD_BandMatrix(A, m, h, h, idx) < 0) return nullptr;
-  const double* data[3] = {lx, ly, lz};
-  if (!SolveCoordinates(A, m, w, idx, data, c.get())) return nullptr;
-  if (!RowFinite(c.get())) {
-    SetKernelError(-2);
-    return nullptr;
-  }
-  SetDomainFromKnots(c.get(), 0);
-  if (m == 1 && z && !AttachLine(c.get(), lx, ly, lz)) return nullptr;
-  return c.release();
+  return InterpolatePointsAnyDegree(x, y, z, n, params, p);
 }
 
 int AddPointsIfLessThanOrder(double** x, double** y, double** z, int* count, int p) {
-  const int n = *count;
-  if (n >= p + 1) return 0;
-  if (n < 2) return -2;  // a single point has no span to split
-  const bool hasZ = z && *z;
-  const double* X = *x;
-  const double* Y = *y;
-  const double* Z = hasZ ? *z : nullptr;
-  const int dims = hasZ ? 3 : 2;
-  const int k = p + 1 - n;
-  if (n == 2) {
-    // Evenly on the segment; an even count keeps the points symmetric about its middle.
-    const int add = k + (k & 1);
-    double* block = MallocArray<double>(dims, add + 2);
-    if (!block || KernelFailed()) return -2;
-    double* out[3] = {block, block + add + 2, hasZ ? block + 2 * (add + 2) : nullptr};
-    const double* in[3] = {X, Y, Z};
-    bool tooClose = true;
-    for (int c = 0; c < dims; ++c) {
-      out[c][0] = in[c][0];
-      out[c][add + 1] = in[c][1];
-      for (int i = 1; i <= add; ++i)
-        out[c][i] = in[c][0] + (in[c][1] - in[c][0]) * i / (add + 1);
-      tooClose = tooClose && std::fabs(out[c][1] - in[c][0]) < kDuplicateTol;
-    }
-    if (tooClose) {
-      Free(block);
-      return -9;
-    }
-    *x = out[0];
-    *y = out[1];
-    if (hasZ) *z = out[2];
-    *count = add + 2;
-    return 0;
-  }
-  // Three or more points: new points on a lower-degree interpolant at midpoints of the
-  // parameter spans, inserted alternately from both ends. The result arrays belong to the
-  // caller's scope; at most k + 1 points are added.
-  double* block = MallocArray<double>(dims, n + k + 1);
-  if (!block || KernelFailed()) return -2;
-  const int cap = n + k + 1;
-  double* out[3] = {block, block + cap, hasZ ? block + 2 * cap : nullptr};
-  const double* src[3] = {X, Y, Z};
-  const int total = MergeAddedPoints(src, dims, n, p, k, out);
-  if (total < 0) {
-    Free(block);
-    return -2;
-  }
-  *x = out[0];
-  *y = out[1];
-  if (hasZ) *z = out[2];
-  *count = total;
-  return 0;
+  return AddPointsToOrder(x, y, z, count, p);
 }
 
 double* InsertSymmetricKnots(const double* knots, int len, int p, int count) {
-  double* K = MallocArray<double>(len + std::max(count, 0));
-  if (!K || KernelFailed()) return nullptr;
-  std::memcpy(K, knots, sizeof(double) * len);
-  int n = len, f = p, b = len - p - 2;
-  for (int i = 0; i < count; ++i) {
-    const bool front = (i % 2) == 0;
-    const int s = front ? f : b;
-    const double mid = 0.5 * (K[s] + K[s + 1]);
-    std::memmove(K + s + 2, K + s + 1, sizeof(double) * (n - s - 1));
-    K[s + 1] = mid;
-    ++n;
-    if (front) {
-      ++b;  // the back position moved up with the values behind the insertion
-    } else {
-      f += 2;  // past the split span to the next one
-      --b;
-      if (f > b) std::swap(f, b);
-    }
-  }
-  return K;
+  return InsertMidpointsSymmetric(knots, len, p, count);
 }
 
 double* GetNewKnotsAfterInsert(const double* params, int len, int p, int* count) {
-  int remaining = *count, total = 0;
-  double* cur = MallocArray<double>(len);
-  if (!cur || KernelFailed()) return nullptr;
-  std::memcpy(cur, params, sizeof(double) * len);
-  while (remaining > 0) {
-    const int spans = len - 2 * p - 1;
-    if (spans < 1) {
-      Free(cur);
-      SetKernelError(-2);
-      return nullptr;
-    }
-    const int batch = remaining < spans ? remaining + (remaining & 1) : spans;
-    double* next = InsertSymmetricKnots(cur, len, p, batch);
-    Free(cur);
-    if (!next) return nullptr;
-    cur = next;
-    len += batch;
-    remaining -= batch;
-    total += batch;
-  }
-  *count = total;
-  return cur;
+  return InsertParamsSymmetric(params, len, p, count);
 }
 
 double* GetLargestSpanAndInsert(double* knots, int len, int p, int count) {
-  // One midpoint per span: never more midpoints than spans.
-  const int c = std::min(count, len - 2 * p - 1);
-  if (c < 1) {
-    double* copy = MallocArray<double>(len);
-    if (!copy || KernelFailed()) return nullptr;
-    std::memcpy(copy, knots, sizeof(double) * len);
-    return copy;
-  }
-  TrackingScope scope;
-  int* positions = FindNLargestSpanIndices(c, p, len - p, knots);
-  if (!positions || KernelFailed()) return nullptr;
-  double* mids = FindFixedWeightedPoints(knots, c, positions, 1.0, 1.0);
-  if (!mids || KernelFailed()) return nullptr;
-  SortIndicesAndValues(c, &mids, &positions);
-  if (KernelFailed()) return nullptr;
-  double* out;
-  {
-    UntrackedScope own;  // the result is the caller's
-    out = InsertNColsInVectorByIndex(len, knots, c, mids, positions);
-  }
-  if (!out || KernelFailed()) {
-    Free(out);
-    return nullptr;
-  }
-  return out;
+  return InsertInLargestSpans(knots, len, p, count);
 }
 
 namespace {
@@ -957,7 +431,7 @@ namespace {
 // False when the parameters do not fit the knots.
 bool FactorShrinkBand(const double* knots, const double* params, int count, int p, double*** A,
                       int** idx, int* w) {
-  *w = BandWidth(p);
+  *w = InterpBandWidth(p);
   *A = allocate_matrix_ff(count, *w);
   *idx = MallocArray<int>(count);
   if (!*A || !*idx || KernelFailed()) return false;
@@ -968,7 +442,7 @@ bool FactorShrinkBand(const double* knots, const double* params, int count, int 
 
 bool ShrinkInputSound(const double* params, int count, const double* knots, int p) {
   return params && knots && count >= 1 && p >= 1 && p <= kMaxSplineDegree &&
-         SortedFinite(params, count) && (count == 1 || KnotVectorSound(knots, p, count));
+         SortedFiniteArray(params, count) && (count == 1 || KnotVectorSound(knots, p, count));
 }
 
 }  // namespace
@@ -987,7 +461,7 @@ Bspline* CurveIntrpltShrink(double* x, double* y, double* z, const double* param
   if (!c) return nullptr;
   std::memcpy(c->knotsU, knots, sizeof(double) * (count + p + 1));
   const double* data[3] = {x, y, z};
-  if (!SolveCoordinates(A, count - 1, w, idx, data, c.get())) return nullptr;
+  if (!SolveBandCoordinates(A, count - 1, w, idx, data, c.get())) return nullptr;
   SetDomainFromKnots(c.get(), 0);
   return c.release();
 }

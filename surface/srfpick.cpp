@@ -17,16 +17,7 @@ int EstimateClosestPntSurf(Bspline* srf, const double p[3], double** gx, double*
 int GetClosestPointOnSurfaceResult(Bspline* srf, const double p[3], double* u, double* v,
                                    double q[3], double* d, double** gx, double** gy, double** gz,
                                    double* e) {
-  if (!srf) return -2;
-  // The seam rows of a closed surface repeat points; matching them would start the refinement
-  // on the wrong side of the seam.
-  const int interiorOnly = srf->closedU || srf->closedV;
-  if (EstimateClosestPntSurf(srf, p, gx, gy, gz, q, u, v, interiorOnly) != 0) {
-    FreeSurfaceGrid(gx, gy, gz);
-    return KernelFailed() ? -1 : -2;
-  }
-  FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7);
-  return 0;
+  return SurfaceClosestPoint(srf, p, u, v, q, d, gx, gy, gz, e);
 }
 
 int FindClosestPointOnBspline(Bspline* obj, double x, double y, double z, double out[3]) {
