@@ -9,14 +9,17 @@
 #include "bspline/crvlist.h"
 #include "bspline/helper.h"
 #include "bspline/isocurve.h"
+#include "bspline/kremove.h"
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "bspline/srfgrid.h"
+#include "cloud/makecld.h"
 #include "curve/cintsct.h"
 #include "curve/crvclpt.h"
+#include "curve/pntintrp.h"
 #include "foundation/coreglob.h"
 #include "foundation/geo2.h"
 #include "foundation/geometry.h"
@@ -995,4 +998,154 @@ int SnipCurveAtIntersectionCore(Bspline** curves, int n, Bspline** pieces) {
   }
   for (int i = 0; i + 1 < n; ++i) FreeBspline(curves[i]);
   return 0;
+}
+
+// ---- transforms and conversions ------------------------------------------------------------
+
+int ReparametrizeRationalCurve(Bspline* curve) {
+  if (!curve || curve->kind == 2 || !curve->rational || !curve->W) return 0;
+  const int n = NumCtrlU(curve);
+  if (n < 2) return 0;
+  double* w = curve->W[0];
+  for (int i = 0; i < n; ++i)
+    if (!(w[i] > 0.0) || !std::isfinite(w[i])) return -2;
+  const double c = std::pow(w[0] / w[n - 1], 1.0 / (n - 1));
+  double ci = 1.0;
+  for (int i = 0; i < n; ++i, ci *= c) w[i] *= ci;
+  const double first = w[0];
+  for (int i = 0; i < n; ++i) w[i] /= first;
+  w[n - 1] = 1.0;  // c^(n-1) w_(n-1) = w_0 up to round-off: the end weight is 1 by design
+  return 0;
+}
+
+void XformCurve3Bspline(Bspline* curve, const Xform M) {
+  if (!curve || curve->dimension != 3 || !curve->X || !curve->Y || !curve->Z) return;
+  Transform3DArrays(curve->X[0], curve->Y[0], curve->Z[0], NumCtrlU(curve), M);
+  double* q = curve->quadric ? curve->quadric->v : nullptr;
+  if (!q) return;
+  if (curve->quadricType == 1) {
+    Vec1Trans3(q, M);
+    Vec1Trans3(q + 3, M);
+  } else if (curve->quadricType == 2 || curve->quadricType == 3) {
+    Vec1Trans3(q, M);
+    Vec1Rot3(q + 3, M);
+  }
+}
+
+int ScaleCurveQuadricInfo(Bspline* curve, double sx, double sy, double sz, const Xform F) {
+  if (!curve || !curve->quadric || curve->quadricType == 0) return -2;
+  const bool inFrame = not_identity_xform(F);
+  Xform Finv;
+  if (inFrame && mat_inverse4(F, Finv) != 0) return -2;
+  const double s[3] = {sx, sy, sz};
+  auto scale = [&](double* p) {
+    if (inFrame) Vec1Trans3(p, F);
+    for (int k = 0; k < 3; ++k) p[k] *= s[k];
+    if (inFrame) Vec1Trans3(p, Finv);
+  };
+  double* q = curve->quadric->v;
+  switch (curve->quadricType) {
+    case 1:
+      scale(q);
+      scale(q + 3);
+      break;
+    case 2:
+    case 3:
+      // A circle stays a circle only under a uniform scale; a mirror keeps it one too.
+      if (std::fabs(std::fabs(sx) - std::fabs(sy)) < 1e-6 &&
+          std::fabs(std::fabs(sy) - std::fabs(sz)) < 1e-6) {
+        scale(q);
+        q[6] *= std::fabs(sx);
+      } else {
+        FreeBsplineProperties(curve);
+        curve->quadricType = 0;
+      }
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+namespace {
+
+// The part of the surface's 3D iso curve that a 2D curve at one u (kind 1) or one v (kind 2)
+// covers, or null when the piece cannot be cut.
+Bspline* IsoPieceOfCurve2(Bspline* curve, int kind) {
+  Bspline* srf = curve->owner;
+  Owned<Bspline, FreeBspline> full(
+      IsoCurve3(srf, curve->X[0][0], curve->Y[0][0], kind == 1 ? 1 : 0));
+  if (!full || KernelFailed()) return nullptr;
+  return ExtractIsoparCurve3(srf, curve, full.get());
+}
+
+}  // namespace
+
+Bspline* MakeCurve3BsplineFromCurve2(Bspline* curve, double tol, double angTol) {
+  if (!curve || curve->kind != 1 || curve->dimension != 2 || !curve->owner) return nullptr;
+  TrackingScope scope;
+  const int kind = IsoParameterKind(curve, 0);
+  if (kind == 1 || kind == 2) {
+    Bspline* piece = IsoPieceOfCurve2(curve, kind);
+    if (KernelFailed()) {
+      FreeBspline(piece);
+      return nullptr;
+    }
+    if (piece) return piece;
+  }
+  float *x = nullptr, *y = nullptr, *z = nullptr;
+  const int n = SampleCurveWithAngTol(curve, angTol, &x, &y, &z);
+  Owned<float, Free> ox(x), oy(y), oz(z);
+  if (n < 1 || KernelFailed()) return nullptr;
+  Owned<Cloud, FreeCloud> cloud(MakeCld(x, y, z, n, nullptr));
+  if (!cloud || KernelFailed()) return nullptr;
+  bool closed = curve->closedU && n > 1;
+  if (closed && n < 4) return nullptr;
+  int wrapped = 0;
+  if (closed) {
+    wrapped = WrapCloudForClosedFit(cloud.get(), 3, -1, nullptr);
+    if (KernelFailed()) return nullptr;
+  }
+  Cloud* c = cloud.get();
+  Owned<Bspline, FreeBspline> result(
+      InterpolatePoints_f(c->x, c->y, c->z, c->npts - 1, nullptr, 3, 0));
+  if (!result || KernelFailed()) return nullptr;
+  if (closed && UnwrapClosedFit(result.get(), 3, wrapped) < 0) return nullptr;
+  Bspline* one = result.get();
+  double dev = 0.0;
+  RemoveKnotsOfObjSet(&one, 1, 0, 3, nullptr, 0, 0, tol, &dev);
+  if (KernelFailed()) return nullptr;
+  return result.release();
+}
+
+Bspline* Rational2NonRationalCurve3Bspline(Bspline* curve) {
+  if (!curve || curve->kind != 1 || curve->dimension != 3 || curve->owner || curve->curves)
+    return nullptr;
+  TrackingScope scope;
+  int n = 0;
+  double* t = SampleCurvePlateProper(curve, curve->degreeU + 1, &n);
+  KeptArray keptT(t);
+  if (!t || n < 1 || KernelFailed()) return nullptr;
+  double* xyz = MallocArray<double>(3, n);
+  if (!xyz || KernelFailed()) return nullptr;
+  EvalNpntsOnObj(curve, 0, 0, t, t, n, xyz, xyz + n, xyz + 2 * n);
+  if (KernelFailed()) return nullptr;
+  return InterpolatePoints(xyz, xyz + n, xyz + 2 * n, n - 1, nullptr, 3, 0);
+}
+
+double GetTolForCurveOnSurf(Bspline* curve) {
+  if (!curve || !curve->owner) return 0.01;
+  const int n = NumCtrlU(curve);
+  double lo[3] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound};
+  double hi[3] = {-kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound};
+  for (int i = 0; i < n; ++i) {
+    double p[3];
+    Eval3DPointOnSurfCoord(curve->owner, curve->X[0][i], curve->Y[0][i], 0, 0, p);
+    for (int k = 0; k < 3; ++k) {
+      lo[k] = std::min(lo[k], p[k]);
+      hi[k] = std::max(hi[k], p[k]);
+    }
+  }
+  const double diag = VecDist3(lo, hi);
+  return diag > 0.0 && std::isfinite(diag) ? 0.001 / diag : 0.01;
 }

@@ -31,6 +31,7 @@ int PutAllKnotsWithinTolOfValToVal(double* knots, int n, int idx, double value, 
 void UnionKnotArrays(const double* A, int nA, const double* B, int nB, double** C, int* nC);
 
 #include "bspline/smake.h"
+#include "foundation/vec3.h"
 
 // ---- sampling per knot span ----------------------------------------------------------------
 // Parameters of the curve, n per interval (n below 2 counts as 2) between the entries of its
@@ -173,3 +174,32 @@ int CheckIfPickedCurvesTrimNeighbors(Bspline* c1, Bspline* c2);
 // curves are then freed. 0; -2 for a cut at a curve's end or a failure (curves cut before it
 // keep their pieces, none is freed).
 int SnipCurveAtIntersectionCore(Bspline** curves, int n, Bspline** pieces);
+
+// ---- transforms and conversions ------------------------------------------------------------
+// Weights of a rational curve w_i -> w_i c^i with c = (w_0 / w_(n-1))^(1 / (n - 1)), then all
+// divided by the first, so both end weights become 1; the (unweighted) coordinates stay. The
+// shape is kept exactly for a single-span curve (a Moebius reparametrisation of a Bezier piece).
+// 0, also for a surface, a non-rational curve or one control point (nothing changes); -2 with
+// the weights untouched when they are not positive and finite (the root has no real value).
+int ReparametrizeRationalCurve(Bspline* curve);
+// Control points through M as points (row vectors, translation in the last row); a line's end
+// points follow as points, a circle's or arc's centre as a point and its normal by the rotation
+// part only (radius and sweep stay).
+void XformCurve3Bspline(Bspline* curve, const Xform M);
+// Scales the exact form in the frame F (p -> ((p F) scaled) F^-1; F within 1e-4 of the identity
+// scales directly): a line's end points; a circle's or arc's centre and radius (times |sx|) only
+// when the absolute factors agree within 1e-6, else the form no longer fits, and the property
+// blocks and form are dropped (type 0). Other forms stay. 0; -2 without a form, or when F has
+// no inverse.
+int ScaleCurveQuadricInfo(Bspline* curve, double sx, double sy, double sz, const Xform F);
+// A new 3D curve along a 2D curve on a surface: the exact piece of the surface's iso curve when
+// the 2D curve runs at one u or v, else a cubic through samples to the angle tolerance (closed
+// with a smooth seam when the 2D curve is closed) with knots removed within tol. Null without
+// owner, for a closed curve of 2 or 3 samples, or on failure (nothing left behind).
+Bspline* MakeCurve3BsplineFromCurve2(Bspline* curve, double tol, double angTol);
+// The cubic interpolating a free 3D curve (no owner, no curve list) at degree + 1 samples per
+// span; the weights are not consulted. Null otherwise or on failure.
+Bspline* Rational2NonRationalCurve3Bspline(Bspline* curve);
+// 0.01 without owner; else 0.001 over the diagonal of the box of the surface points at the
+// curve's control points (0.01 when that box is a point).
+double GetTolForCurveOnSurf(Bspline* curve);
