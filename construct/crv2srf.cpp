@@ -13,6 +13,7 @@
 #include "bspline/nubutil.h"
 #include "bspline/objset.h"
 #include "bspline/sfree.h"
+#include "curve/endspan.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
@@ -75,3 +76,7 @@ Bspline* RuledSurface(Bspline* c0, Bspline* c1) {
 }
 
 int IsCurveAnIsoPar(Bspline* crv, int interiorTest) { return IsoParameterKind(crv, interiorTest); }
+
+Bspline* MakeG2ReflecBspline(Bspline* obj, int edge, double out[3]) {
+  return EdgeReflectionCurve(obj, edge, out);
+}

@@ -59,3 +59,12 @@ Bspline* RuledSurface(Bspline* c0, Bspline* c1);
 // the curve's middle point (evaluated for two control points, else control point n / 2) lies
 // strictly inside the domain, away from every edge.
 int IsCurveAnIsoPar(Bspline* crv, int interiorTest);
+
+// The G2 reflection of an edge (0 u-minimum, 1 v-maximum, 2 u-maximum, 3 v-minimum; a curve's
+// start 0, its end otherwise): with P0, P1, P2 the edge row and the next two rows across of the
+// end span made Bezier, the vectors from P0 to P2 mirrored in the plane through P0 normal to
+// P0 - P1. A surface gives a new non-rational 3D curve along the edge (the along direction's
+// degree and knots); a curve gives null and writes its one vector to out (z 0 for a 2D
+// curve). obj is not changed. Null with the error state set for fewer than three rows across
+// and on failure.
+Bspline* MakeG2ReflecBspline(Bspline* obj, int edge, double out[3]);

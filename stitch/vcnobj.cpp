@@ -11,6 +11,7 @@
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
+#include "bspline/objjoin.h"
 #include "bspline/objset.h"
 #include "bspline/subobj.h"
 #include "curve/crvutil.h"
@@ -117,18 +118,7 @@ int MakeParOfTwoObjProptnl(Bspline** pair, int* dirs, int join, int keepOther) {
 
 void SetCntrlLineFromSurf(Bspline* dst, const Bspline* src, int dstIsColumn, int srcIsColumn,
                           int dstIndex, int srcIndex) {
-  const int n = dstIsColumn ? NumCtrlV(dst) : NumCtrlU(dst);
-  double** const d[4] = {dst->X, dst->Y, dst->Z, dst->rational ? dst->W : nullptr};
-  double** const s[4] = {src->X, src->Y, src->Z, dst->rational ? src->W : nullptr};
-  for (int c = 0; c < 4; ++c) {
-    if (!d[c] || !s[c]) continue;
-    // Each surface's own rows are addressed: a src row read with dst's row length would read
-    // another line, or past the block, whenever the two surfaces' nets differ in shape.
-    for (int i = 0; i < n; ++i) {
-      const double v = srcIsColumn ? s[c][i][srcIndex] : s[c][srcIndex][i];
-      (dstIsColumn ? d[c][i][dstIndex] : d[c][dstIndex][i]) = v;
-    }
-  }
+  CopyControlLineOfSurf(dst, src, dstIsColumn, srcIsColumn, dstIndex, srcIndex);
 }
 
 namespace {
@@ -328,7 +318,7 @@ int RefineObjVCn(Bspline* srf, double t, int along, StitchInfo* info, const Spre
   if (KernelFailed() || DirectionOf(pc, sd).nCtrl != DirectionOf(srf, sd).nCtrl) return -2;
 
   for (int l = -1; l <= 1; ++l)
-    SetCntrlLineFromSurf(srf, pc, along ? 1 : 0, along ? 1 : 0, kk - p + l, p + l);
+    CopyControlLineOfSurf(srf, pc, along ? 1 : 0, along ? 1 : 0, kk - p + l, p + l);
   piece.reset();
   if (insA + insB > 0) RemoveKnotsOfObjSet(&srf, 1, jd, 2, added, insA + insB, 0, 0.0, &dev);
   return KernelFailed() ? -2 : 0;
