@@ -2,6 +2,14 @@
 // operations share.
 #pragma once
 
+struct Cloud;
+
+// A copy of the cloud that ends where it starts: when its first and last points lie 1e-4 or
+// more apart, the first point is appended (every per-point array of the copy grows by that
+// point's entry, so none is shorter than the point count; nptsBuilt stays). Null for a null or
+// empty cloud, or when memory ran out (nothing left allocated).
+Cloud* GetClosedCloud(const Cloud* cloud);
+
 // The host thermometer of one long operation: opened with the operation's title on the status
 // line, fed percentages held to 0..100, and closed on every way out, a user break or a failure
 // included (the guard's end closes it when finish() was not reached).

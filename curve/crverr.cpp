@@ -1,0 +1,168 @@
+#include "curve/crverr.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "bspline/bsvalid.h"
+#include "bspline/nubs.h"
+#include "bspline/refines2.h"
+#include "bspline/sfree.h"
+#include "cloud/makecld.h"
+#include "curve/crvoffst.h"
+#include "curve/crvutil.h"
+#include "foundation/cloudrec.h"
+#include "foundation/coreglob.h"
+#include "foundation/umalloc.h"
+
+namespace {
+
+// A curve the projections can run on: 3D, or 2D in the plane of a sound owner surface.
+bool ProjectableCurve(const Bspline* c) {
+  if (!BsplineSound(c) || c->kind != 1) return false;
+  if (c->dimension == 3) return true;
+  return c->dimension == 2 && c->owner && c->owner->kind == 2 && BsplineSound(c->owner);
+}
+
+bool CloudSound(const Cloud* cloud) {
+  return cloud && cloud->npts > 0 && cloud->x && cloud->y && cloud->z;
+}
+
+// The deviation record in a scratch block of the caller's scope: distances, then parameters.
+double* RecordInScope(Bspline* curve, Cloud* cloud) {
+  const int n = cloud->npts;
+  double* d = MallocArray<double>(n, 2);
+  if (!d || KernelFailed()) return nullptr;
+  if (RecordCurveBsplineCloudDiff(curve, cloud, d, d + n) != 0) return nullptr;
+  return d;
+}
+
+int WorstOf(const double* distSq, int n) {
+  int worst = 0;
+  for (int i = 1; i < n; ++i)
+    if (distSq[i] > distSq[worst]) worst = i;
+  return worst;
+}
+
+}  // namespace
+
+int RecordCurveBsplineCloudDiff(Bspline* curve, Cloud* cloud, double* distSq, double* param) {
+  if (!CloudSound(cloud) || !distSq || !param) return -2;
+  // Any other kind of curve would leave the record unwritten for the worst-point search.
+  if (!ProjectableCurve(curve)) return -2;
+  const double t0 = curve->knotsU[curve->degreeU];
+  const double t1 = curve->knotsU[curve->degreeU + curve->interiorU + 1];
+  const bool onSurface = curve->dimension == 2;
+  TrackingScope scope;
+  CurveSampleCache cache;
+  double prev[3] = {1e10, 1e10, 1e10}, t = t0;
+  for (int i = 0; i < cloud->npts; ++i) {
+    const double q[3] = {cloud->x[i], cloud->y[i], cloud->z[i]};
+    const double dx = q[0] - prev[0], dy = q[1] - prev[1], dz = q[2] - prev[2];
+    // A repeated point starts where its predecessor started: no new estimate.
+    if (dx * dx + dy * dy + dz * dz > 0.0) {
+      if (cache.Estimate(curve, q, &t) != 0 || KernelFailed()) return -2;
+    }
+    double C[3], d = 0.0, step = 0.0, ti = t;
+    // A foot held at an end of the domain reports -2 but is the closest point there.
+    if (onSurface)
+      FindClosestPointCurveOnSurf(curve, q, C, t0, t1, &ti, &d, &step, 7);
+    else
+      FindClosestPointCurve3(curve, q, C, t0, t1, &ti, &d, &step, 7);
+    distSq[i] = d;
+    param[i] = ti;
+    for (int c = 0; c < 3; ++c) prev[c] = q[c];
+  }
+  return 0;
+}
+
+int FindCurveBsplineCloudMaxDiff(Bspline* curve, Cloud* cloud, double* worstParam,
+                                 double* worstDistSq, int* worstIndex) {
+  if (!CloudSound(cloud) || !worstParam || !worstDistSq || !worstIndex) return -2;
+  TrackingScope scope;
+  const double* d = RecordInScope(curve, cloud);
+  if (!d) return -2;
+  const int w = WorstOf(d, cloud->npts);
+  *worstParam = d[cloud->npts + w];
+  *worstDistSq = d[w];
+  *worstIndex = w;
+  return 0;
+}
+
+int CheckCurveBsplineCloudMaxDiff(Bspline* curve, Cloud* cloud, int mode, double tol,
+                                  double fraction, double* worstParam, double* worstDistSq,
+                                  int* worstIndex) {
+  if (!CloudSound(cloud) || !worstParam || !worstDistSq || !worstIndex) return 0;
+  TrackingScope scope;
+  const double* d = RecordInScope(curve, cloud);
+  if (!d) return 0;
+  const int n = cloud->npts, w = WorstOf(d, n);
+  *worstParam = d[n + w];
+  *worstDistSq = d[w];
+  *worstIndex = w;
+  const double tolSq = tol * tol;
+  switch (mode) {
+    case 0:
+      return d[w] <= tolSq ? 1 : 0;
+    case 1: {
+      double sum = 0.0;
+      for (int i = 0; i < n; ++i) sum += std::sqrt(d[i]);
+      const double mean = sum / n;
+      *worstDistSq = mean * mean;
+      return mean <= tol ? 1 : 0;
+    }
+    case 2: {
+      int out = 0;
+      for (int i = 0; i < n; ++i) out += d[i] > tolSq;
+      return 1.0 - static_cast<double>(out) / n >= fraction ? 1 : 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+int TwoCurve3MaxDiff(Bspline* curveA, Bspline* curveB, int samplesPerSpan, double* maxDiff) {
+  if (!maxDiff || !curveA || !curveB || curveA->kind != 1 || curveB->kind != 1 ||
+      curveA->dimension != 3 || curveB->dimension != 3 || !BsplineSound(curveA))
+    return -2;
+  TrackingScope scope;
+  Owned<double, Free> params;  // made outside the scope
+  int count = 0;
+  if (GetNParValsPerSpan(curveA->knotsU, NumKnotsU(curveA), std::max(samplesPerSpan, 1),
+                         params.receive(), &count) != 0 ||
+      count < 1 || KernelFailed())
+    return -2;
+  float* x = MallocArray<float>(count);
+  float* y = MallocArray<float>(count);
+  float* z = MallocArray<float>(count);
+  if (!x || !y || !z || KernelFailed()) return -2;
+  for (int i = 0; i < count; ++i) {
+    double p[3];
+    Eval3DPointOnCurve3Coord(curveA, params[i], 0, p);
+    x[i] = static_cast<float>(p[0]);
+    y[i] = static_cast<float>(p[1]);
+    z[i] = static_cast<float>(p[2]);
+  }
+  Owned<Cloud, FreeCloud> samples(MakeCld(x, y, z, count, nullptr));
+  if (!samples || KernelFailed()) return -2;
+  double worstParam = 0.0, worstSq = 0.0;
+  int worstIndex = 0;
+  if (FindCurveBsplineCloudMaxDiff(curveB, samples.get(), &worstParam, &worstSq, &worstIndex) != 0)
+    return -2;
+  *maxDiff = std::sqrt(worstSq);
+  return 0;
+}
+
+double curve_curve_min_dist(Bspline* curveA, Bspline* curveB, double pointA[3], double pointB[3]) {
+  if (!pointA || !pointB) return -2.0;
+  for (const Bspline* c : {curveA, curveB})
+    if (!BsplineSound(c) || c->kind != 1 || c->dimension != 3) return -2.0;
+  double t1 = curveA->knotsU[curveA->degreeU], t2 = curveB->knotsU[curveB->degreeU];
+  if (FindClosestCPT3paramValue(curveA, curveB, &t1, &t2) != 0 || KernelFailed()) return -2.0;
+  double gapSq = 0.0;
+  // A refinement that stops early (a vanishing tangent) still leaves its best pair.
+  RefineCurve3sClosestPoint(curveA, curveB, &t1, &t2, &gapSq, 21);
+  if (KernelFailed() || !AllFinite({t1, t2, gapSq})) return -2.0;
+  Eval3DPointOnCurve3Coord(curveA, t1, 0, pointA);
+  Eval3DPointOnCurve3Coord(curveB, t2, 0, pointB);
+  return gapSq;
+}
