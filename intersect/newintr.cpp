@@ -1,5 +1,424 @@
 #include "intersect/newintr.h"
 
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "bspline/bsvalid.h"
+#include "bspline/ctrlnubs.h"
+#include "bspline/sfree.h"
+#include "bspline/smake.h"
+#include "bspline/srfclone.h"
+#include "foundation/coreglob.h"
+#include "foundation/geometry.h"
+#include "foundation/makemat.h"
 #include "foundation/minmax.h"
+#include "foundation/umalloc.h"
+#include "intersect/filutil.h"
+#include "stitch/vcnobj.h"
 
 void NewAddBboxMargins(double box[6], double size) { GrowBoxForOverlap(box, size); }
+
+void New1TransformBbox(const double box[6], double corners[24]) {
+  for (int c = 0; c < 8; ++c) {
+    corners[3 * c] = c & 4 ? box[3] : box[0];
+    corners[3 * c + 1] = c & 2 ? box[4] : box[1];
+    corners[3 * c + 2] = c & 1 ? box[5] : box[2];
+  }
+}
+
+void NewTransformBbox(const double box[6], const Xform M, double corners[24]) {
+  New1TransformBbox(box, corners);
+  for (int c = 0; c < 8; ++c) vector_xform(&corners[3 * c], &corners[3 * c + 1], &corners[3 * c + 2], M);
+}
+
+void GetBboxMinMax(const float* x, const float* y, const float* z, int n, double box[6]) {
+  box[0] = box[1] = box[2] = kEmptyBoxBound;
+  box[3] = box[4] = box[5] = -kEmptyBoxBound;
+  for (int i = 0; i < n; ++i) {
+    const double p[3] = {x[i], y[i], z[i]};
+    for (int q = 0; q < 3; ++q) {
+      if (p[q] < box[q]) box[q] = p[q];
+      if (p[q] > box[q + 3]) box[q + 3] = p[q];
+    }
+  }
+}
+
+int FitPlaneAndGetXform(const float* x, const float* y, const float* z, int n, Xform M) {
+  PlaneEq plane;
+  if (PlaneFit(x, y, z, n, plane) != 1) {
+    ClearKernelError();
+    return -2;
+  }
+  const double normal[3] = {plane[0], plane[1], plane[2]};
+  if (Vec3ToAxisMatrix(normal, 2, M) != 0) {
+    ClearKernelError();
+    return -2;
+  }
+  // The translation places the plane's point on the axis of the normal's largest component
+  // (coordinate -d / that component) at the origin of the frame.
+  int c = 0;
+  for (int q = 1; q < 3; ++q)
+    if (std::fabs(normal[q]) > std::fabs(normal[c])) c = q;
+  double p[3] = {0.0, 0.0, 0.0};
+  p[c] = -plane[3] / normal[c];
+  double r[3];
+  VecRot3(p, M, r);
+  for (int q = 0; q < 3; ++q) M[12 + q] = -r[q];
+  return 0;
+}
+
+// ---- Subdivision tree ------------------------------------------------------------------------
+
+PatchBoxNode* MallocPatchBoxNode(int firstU, int firstV, int countU, int countV, double umin,
+                                 double umax, double vmin, double vmax) {
+  PatchBoxNode* n = MallocArray<PatchBoxNode>(1);
+  if (!n) return nullptr;
+  n->child[0] = n->child[1] = nullptr;
+  Get_imat(n->xform);
+  for (int q = 0; q < 6; ++q) n->box[q] = 0.0;
+  n->firstU = firstU;
+  n->firstV = firstV;
+  n->countU = countU;
+  n->countV = countV;
+  n->split = -99;
+  n->visited = 0;
+  n->boxReady = 0;
+  n->umin = umin;
+  n->umax = umax;
+  n->vmin = vmin;
+  n->vmax = vmax;
+  return n;
+}
+
+void FreePatchBoxTree(PatchBoxNode* node) {
+  if (!node) return;
+  FreePatchBoxTree(node->child[0]);
+  FreePatchBoxTree(node->child[1]);
+  Free(node);
+}
+
+int newCheckSubdivTree(PatchBoxNode* node, const double* us, const double* vs) {
+  if (node->countU == 2 && node->countV == 2) {
+    node->split = -1;
+    return 0;
+  }
+  if (node->child[0]) return 0;
+  PatchBoxNode* a;
+  PatchBoxNode* b;
+  if (node->countU < node->countV) {
+    const int m = (node->countV - 1) / 2, mid = node->firstV + m;
+    a = MallocPatchBoxNode(node->firstU, node->firstV, node->countU, m + 1, node->umin, node->umax,
+                           node->vmin, vs[mid]);
+    b = MallocPatchBoxNode(node->firstU, mid, node->countU, node->countV - m, node->umin,
+                           node->umax, vs[mid], node->vmax);
+    node->split = 2;
+  } else {
+    const int m = (node->countU - 1) / 2, mid = node->firstU + m;
+    a = MallocPatchBoxNode(node->firstU, node->firstV, m + 1, node->countV, node->umin, us[mid],
+                           node->vmin, node->vmax);
+    b = MallocPatchBoxNode(mid, node->firstV, node->countU - m, node->countV, us[mid], node->umax,
+                           node->vmin, node->vmax);
+    node->split = 1;
+  }
+  if (!a || !b) {
+    FreeAndNull(a);
+    FreeAndNull(b);
+    node->split = -99;
+    return -2;
+  }
+  node->child[0] = a;
+  node->child[1] = b;
+  return 0;
+}
+
+void GetBboxExtremes(PatchBoxNode* node, double*** grid) {
+  double* b = node->box;
+  b[0] = b[1] = b[2] = kEmptyBoxBound;
+  b[3] = b[4] = b[5] = -kEmptyBoxBound;
+  for (int r = 3 * node->firstU; r <= 3 * (node->firstU + node->countU - 1); ++r)
+    for (int c = 3 * node->firstV; c <= 3 * (node->firstV + node->countV - 1); ++c) {
+      const double* p = grid[r][c];
+      for (int q = 0; q < 3; ++q) {
+        if (p[q] < b[q]) b[q] = p[q];
+        if (p[q] > b[q + 3]) b[q + 3] = p[q];
+      }
+    }
+  NewAddBboxMargins(b);
+  Get_imat(node->xform);
+}
+
+int NewGetBboxExtremes(PatchBoxNode* node, double*** grid) {
+  const int nr = 3 * (node->countU - 1) + 1, nc = 3 * (node->countV - 1) + 1, n = nr * nc;
+  Owned<float, Free> x(MallocArray<float>(n)), y(MallocArray<float>(n)), z(MallocArray<float>(n));
+  if (!x || !y || !z) return -2;
+  for (int r = 0; r < nr; ++r)
+    for (int c = 0; c < nc; ++c) {
+      const double* p = grid[3 * node->firstU + r][3 * node->firstV + c];
+      x[r * nc + c] = static_cast<float>(p[0]);
+      y[r * nc + c] = static_cast<float>(p[1]);
+      z[r * nc + c] = static_cast<float>(p[2]);
+    }
+  Xform M;
+  if (FitPlaneAndGetXform(x.get(), y.get(), z.get(), n, M) != 0) return -2;
+  Transform3DArrays_F(x.get(), y.get(), z.get(), n, M);
+  GetBboxMinMax(x.get(), y.get(), z.get(), n, node->box);
+  NewAddBboxMargins(node->box);
+  Copymat(M, node->xform);
+  node->boxReady = 1;
+  return 0;
+}
+
+int NewIntersectBoxes(double*** grid1, double*** grid2, PatchBoxNode* node1, PatchBoxNode* node2) {
+  if (node1->boxReady != 1) {
+    GetBboxExtremes(node1, grid1);
+    node1->boxReady = 1;
+  }
+  if (node2->boxReady != 1) {
+    GetBboxExtremes(node2, grid2);
+    node2->boxReady = 1;
+  }
+  const double* A = node1->box;
+  const double* B = node2->box;
+  auto meets = [](const double* box, const double* c, int i, int j) {
+    return IntersectsLineSegBbox(box[0], box[1], box[2], box[3], box[4], box[5], c[3 * i],
+                                 c[3 * i + 1], c[3 * i + 2], c[3 * j], c[3 * j + 1],
+                                 c[3 * j + 2]) != 0;
+  };
+  double cb[24], ca[24];
+  New1TransformBbox(B, cb);
+  static const int edges[12][2] = {{0, 1}, {2, 3}, {4, 5}, {6, 7}, {0, 4}, {1, 5},
+                                   {2, 6}, {3, 7}, {0, 2}, {1, 3}, {4, 6}, {5, 7}};
+  for (const auto& e : edges)
+    if (meets(A, cb, e[0], e[1])) return 1;
+  // No edge of B meets A: A may still lie inside B, which its diagonals find.
+  New1TransformBbox(A, ca);
+  static const int diagonals[3][2] = {{0, 7}, {1, 6}, {2, 5}};
+  for (const auto& d : diagonals)
+    if (meets(B, ca, d[0], d[1])) return 1;
+  return 0;
+}
+
+// ---- The driver ------------------------------------------------------------------------------
+
+int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBoxNode* node2,
+                          double*** grid1, double*** grid2, const double* us1, const double* vs1,
+                          const double* us2, const double* vs2, int** marks,
+                          IntersectionTraceList* list, double tolA, double tolB) {
+  if (!NewIntersectBoxes(grid1, grid2, node1, node2)) return 999;
+  node1->visited = node2->visited = 1;
+  if (newCheckSubdivTree(node1, us1, vs1) || newCheckSubdivTree(node2, us2, vs2)) return -2;
+  const bool leaf1 = node1->split == -1, leaf2 = node2->split == -1;
+  if (leaf1 && leaf2) {
+    double u1 = 0.5 * (node1->umin + node1->umax), v1 = 0.5 * (node1->vmin + node1->vmax);
+    double u2 = 0.5 * (node2->umin + node2->umax), v2 = 0.5 * (node2->vmin + node2->vmax);
+    double P[3];
+    int flag = 0;
+    if (NewRefineIntrPoint(s1, s2, &u1, &v1, &u2, &v2, P, 30, &flag, nullptr, tolB) == -2) return 0;
+    const int NU1 = BoxArrayCount(s1, 0), NV1 = BoxArrayCount(s1, 1);
+    const int NU2 = BoxArrayCount(s2, 0), NV2 = BoxArrayCount(s2, 1);
+    int i1 = node1->firstU, j1 = node1->firstV, i2 = node2->firstU, j2 = node2->firstV;
+    const double tu1 = 1e-6 * (us1[NU1 - 1] - us1[0]), tv1 = 1e-6 * (vs1[NV1 - 1] - vs1[0]);
+    const double tu2 = 1e-6 * (us2[NU2 - 1] - us2[0]), tv2 = 1e-6 * (vs2[NV2 - 1] - vs2[0]);
+    if (ChkPtNotInBox(us1, vs1, i1, j1, u1, v1, tu1, tv1))
+      GetBoxesRange(us1, vs1, u1, v1, NU1, NV1, &i1, &j1, tu1, tv1);
+    if (ChkPtNotInBox(us2, vs2, i2, j2, u2, v2, tu2, tv2))
+      GetBoxesRange(us2, vs2, u2, v2, NU2, NV2, &i2, &j2, tu2, tv2);
+    if (marks[j1 * (NU1 - 1) + i1][j2 * (NU2 - 1) + i2]) return 0;
+    IntersectionTrace* trace;
+    if (list->count == 0) {
+      trace = list->head;
+      list->count = 1;
+    } else {
+      trace = MallocIntersectionTrace();
+      if (!trace) return -2;
+      trace->prev = list->tail;
+      list->tail->next = trace;
+      list->tail = trace;
+      ++list->count;
+    }
+    const int rc = NewIntersectTrace(s1, s2, u1, v1, u2, v2, us1, vs1, us2, vs2, marks, list,
+                                     tolA, tolB);
+    if (rc == -2) return -2;
+    if (rc == -20 && list->count >= 2) {
+      IntersectionTrace* t = list->tail;
+      list->tail = t->prev;
+      list->tail->next = nullptr;
+      --list->count;
+      FreeTraceNodes(t);
+      Free(t);
+    }
+    return 0;
+  }
+  PatchBoxNode* pairs[4][2];
+  int n = 0;
+  if (!leaf1 && !leaf2) {
+    pairs[n][0] = node1->child[0], pairs[n++][1] = node2->child[0];
+    pairs[n][0] = node1->child[1], pairs[n++][1] = node2->child[1];
+    pairs[n][0] = node1->child[0], pairs[n++][1] = node2->child[1];
+    pairs[n][0] = node1->child[1], pairs[n++][1] = node2->child[0];
+  } else if (!leaf1) {
+    pairs[n][0] = node1->child[0], pairs[n++][1] = node2;
+    pairs[n][0] = node1->child[1], pairs[n++][1] = node2;
+  } else {
+    pairs[n][0] = node1, pairs[n++][1] = node2->child[0];
+    pairs[n][0] = node1, pairs[n++][1] = node2->child[1];
+  }
+  for (int k = 0; k < n; ++k)
+    if (SubDivideBasedOnArray(s1, s2, pairs[k][0], pairs[k][1], grid1, grid2, us1, vs1, us2, vs2,
+                              marks, list, tolA, tolB) == -2)
+      return -2;
+  return 0;
+}
+
+namespace {
+
+// Moves and scales the copies' control points so that their common box is centred at the
+// origin with diagonal 1; centre and size are returned to map points back.
+void ToUnitSize(Bspline* a, Bspline* b, double centre[3], double* size) {
+  double box[6] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound,
+                   -kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound};
+  for (Bspline* s : {a, b}) {
+    double** c[3] = {s->X, s->Y, s->Z};
+    const int n = NumCtrlU(s) * NumCtrlV(s);
+    for (int q = 0; q < 3; ++q)
+      for (int i = 0; i < n; ++i) {
+        box[q] = std::fmin(box[q], c[q][0][i]);
+        box[q + 3] = std::fmax(box[q + 3], c[q][0][i]);
+      }
+  }
+  double d2 = 0.0;
+  for (int q = 0; q < 3; ++q) {
+    centre[q] = 0.5 * (box[q] + box[q + 3]);
+    d2 += (box[q + 3] - box[q]) * (box[q + 3] - box[q]);
+  }
+  *size = std::sqrt(d2) > 0.0 ? std::sqrt(d2) : 1.0;
+  for (Bspline* s : {a, b}) {
+    double** c[3] = {s->X, s->Y, s->Z};
+    const int n = NumCtrlU(s) * NumCtrlV(s);
+    for (int q = 0; q < 3; ++q)
+      for (int i = 0; i < n; ++i) c[q][0][i] = (c[q][0][i] - centre[q]) / *size;
+  }
+}
+
+// The sample grid of a surface: four samples per interval of both arrays, rows u, columns v.
+double*** SampleGrid(const Bspline* s, const double* us, const double* vs, int NU, int NV) {
+  const int nr = 3 * (NU - 1) + 1, nc = 3 * (NV - 1) + 1;
+  double*** grid = allocate_3dim_matrix_ff(3 * NU - 1, 3 * NV - 1, 3);
+  Owned<double, Free> su(MallocArray<double>(nr)), sv(MallocArray<double>(nc));
+  Owned<double*, Free> out(MallocArray<double*>(nr * nc));
+  if (!grid || !su || !sv || !out) return nullptr;
+  for (int i = 0; i + 1 < NU; ++i)
+    for (int a = 0; a < 3; ++a) su[3 * i + a] = us[i] + a * (us[i + 1] - us[i]) / 3.0;
+  su[nr - 1] = us[NU - 1];
+  for (int j = 0; j + 1 < NV; ++j)
+    for (int b = 0; b < 3; ++b) sv[3 * j + b] = vs[j] + b * (vs[j + 1] - vs[j]) / 3.0;
+  sv[nc - 1] = vs[NV - 1];
+  for (int j = 0; j < nc; ++j)
+    for (int i = 0; i < nr; ++i) out[j * nr + i] = grid[i][j];
+  static const int du[1] = {0}, dv[1] = {0};
+  if (EvalGridOnGeometryM(s, su.get(), sv.get(), nr, nc, du, dv, 1, 0, out.get()) != 0) return nullptr;
+  return grid;
+}
+
+}  // namespace
+
+int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolA, double tolB) {
+  TrackingScope scope;  // arrays, grids, marks and trees; the traces belong to the list
+  Owned<Bspline, FreeBspline> c1(CopyBsplineStruct(s1)), c2(CopyBsplineStruct(s2));
+  if (!c1 || !c2 || KernelFailed()) return -2;
+  ModifyParamSpaceBasedOnSpans(c1.get());
+  ModifyParamSpaceBasedOnSpans(c2.get());
+  if (KernelFailed()) return -2;
+  double centre[3], size;
+  ToUnitSize(c1.get(), c2.get(), centre, &size);
+  const int NU1 = BoxArrayCount(c1.get(), 0), NV1 = BoxArrayCount(c1.get(), 1);
+  const int NU2 = BoxArrayCount(c2.get(), 0), NV2 = BoxArrayCount(c2.get(), 1);
+  double *us1 = nullptr, *vs1 = nullptr, *us2 = nullptr, *vs2 = nullptr;
+  if (SubDivisionArray(c1.get(), c2.get(), &us1, &vs1, &us2, &vs2) != 0) return -2;
+  Owned<PatchBoxNode, FreePatchBoxTree> root1(
+      MallocPatchBoxNode(0, 0, NU1, NV1, us1[0], us1[NU1 - 1], vs1[0], vs1[NV1 - 1]));
+  Owned<PatchBoxNode, FreePatchBoxTree> root2(
+      MallocPatchBoxNode(0, 0, NU2, NV2, us2[0], us2[NU2 - 1], vs2[0], vs2[NV2 - 1]));
+  if (!root1 || !root2) return -2;
+  double*** grid1 = SampleGrid(c1.get(), us1, vs1, NU1, NV1);
+  double*** grid2 = SampleGrid(c2.get(), us2, vs2, NU2, NV2);
+  if (!grid1 || !grid2) return -2;
+  // One int per pair of box numbers: the product of four counts, refused as no memory when it
+  // does not fit an int.
+  const long long rows = 1LL * NU1 * NV1, cols = 1LL * NU2 * NV2;
+  if (rows * cols > INT_MAX / static_cast<long long>(sizeof(int))) {
+    SetOutOfMemory();
+    return -2;
+  }
+  int** marks = allocate_matrix_ii(static_cast<int>(rows), static_cast<int>(cols));
+  if (!marks) return -2;
+  std::memset(marks[0], 0, sizeof(int) * rows * cols);
+  list->count = 0;
+  const int rc = SubDivideBasedOnArray(c1.get(), c2.get(), root1.get(), root2.get(), grid1, grid2,
+                                       us1, vs1, us2, vs2, marks, list, tolA, tolB);
+  // The points go back to the caller's units; parameters do not change with the scale.
+  for (IntersectionTrace* t = list->head; t; t = t->next)
+    for (IntersectionTraceNode* n = t->head; n; n = n->next) {
+      n->x = n->x * size + centre[0];
+      n->y = n->y * size + centre[1];
+      n->z = n->z * size + centre[2];
+    }
+  return rc == -2 ? -2 : 0;
+}
+
+namespace {
+// Frees the curves of a result (each also leaves its surface's curve list) and its nodes.
+void FreeResult(BsplineList* list) {
+  while (list) {
+    BsplineList* next = list->next;
+    FreeBspline(list->item);
+    Free(list);
+    list = next;
+  }
+}
+}  // namespace
+
+int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out) {
+  if (!out) return 0;
+  *out = nullptr;
+  if (!BsplineSound(s1) || !BsplineSound(s2) || s1->kind != 2 || s2->kind != 2 || s1 == s2) return 0;
+  Bspline* pair[2] = {s1, s2};
+  int dirs[2] = {0, 0};
+  MakeParOfTwoObjProptnl(pair, dirs, 0, 0);
+  if (KernelFailed()) return 0;
+  Owned<IntersectionTraceList, FreeIntersectionTraceList> list(MallocIntersectionTraceList());
+  if (!list) return 0;
+  if (NewIntersect(s1, s2, list.get(), 0.01, 1e-6) == -2) return 0;
+  BsplineList* result = nullptr;
+  IntersectionTrace* t = list->head;
+  for (int k = 0; k < list->count && t; ++k, t = t->next) {
+    if (t->nodeCount < 1) continue;  // a duplicate left as the sole trace has no point
+    Bspline* c[2] = {nullptr, nullptr};
+    if (CreateIntersectionCurves(s1, s2, t, c, 1, 1) != 0) {
+      FreeResult(result);
+      return 0;
+    }
+    BsplineList *a, *b;
+    {
+      UntrackedScope own;  // the nodes are the caller's
+      a = MallocNullBsplineList();
+      b = MallocNullBsplineList();
+    }
+    if (!a || !b || KernelFailed()) {
+      FreeAndNull(a);
+      FreeAndNull(b);
+      FreeBspline(c[0]);
+      FreeBspline(c[1]);
+      FreeResult(result);
+      return 0;
+    }
+    a->item = c[0];
+    a->next = b;
+    b->item = c[1];
+    b->next = result;
+    result = a;
+  }
+  *out = result;
+  return 1;
+}

@@ -1,0 +1,856 @@
+#include "intersect/newtrace.h"
+
+#include <cmath>
+
+#include "bspline/ctrlnubs.h"
+#include "bspline/helper.h"
+#include "bspline/kinsert.h"
+#include "bspline/nubs.h"
+#include "foundation/coreglob.h"
+#include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+#include "stitch/vcnobj.h"
+#include "surface/srfutils.h"
+
+namespace {
+
+// Share of a parameter range within which a value counts as on a box line or a domain end.
+constexpr double kParamTol = 1e-6;
+// Iterations of the refinement while marching.
+constexpr int kMarchIterations = 40;
+// Nodes one marching direction may add: a branch this long has stopped making progress, and
+// the march ends there instead of running on (the circling test needs its six nodes to see it).
+constexpr int kMaxNodesPerDirection = 20000;
+
+double Lo(const Bspline* s, int dir) { return dir ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU]; }
+double Hi(const Bspline* s, int dir) {
+  return dir ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+}
+double Range(const Bspline* s, int dir) { return Hi(s, dir) - Lo(s, dir); }
+
+// The four parameters of a point of the pair, addressed alike.
+struct Params {
+  double p[4];  // u1, v1, u2, v2
+};
+const Bspline* SurfaceOf(int k, const Bspline* s1, const Bspline* s2) { return k < 2 ? s1 : s2; }
+
+// Point and first partials (and with second, the second ones: Suv, Suu, Svv) at (u, v).
+bool Partials(const Bspline* s, double u, double v, double (*out)[3], bool second) {
+  static const int du[6] = {0, 1, 0, 1, 2, 0}, dv[6] = {0, 0, 1, 1, 0, 2};
+  return EvalPointOnGeometryM(s, u, v, du, dv, second ? 6 : 3, 0, out) == 0;
+}
+
+double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+double Len(const double a[3]) { return std::sqrt(Dot(a, a)); }
+void Cross(const double a[3], const double b[3], double out[3]) {
+  out[0] = a[1] * b[2] - a[2] * b[1];
+  out[1] = a[2] * b[0] - a[0] * b[2];
+  out[2] = a[0] * b[1] - a[1] * b[0];
+}
+
+// Unit normal of the tangent plane at (u, v) with the point and partials; false where there is
+// no usable normal.
+bool TangentPlane(Bspline* s, double u, double v, double P[3], double Su[3], double Sv[3],
+                  double n[3]) {
+  double d[3][3];
+  if (!Partials(s, u, v, d, false)) return false;
+  for (int q = 0; q < 3; ++q) {
+    P[q] = d[0][q];
+    Su[q] = d[1][q];
+    Sv[q] = d[2][q];
+  }
+  ComputeSurfaceNormal(s, u, v, Su, Sv, n);
+  const double len = Len(n);
+  if (!(len > 0.0) || !std::isfinite(len)) return false;
+  for (int q = 0; q < 3; ++q) n[q] /= len;
+  return true;
+}
+
+}  // namespace
+
+bool ResolveInTangentPlane(const double d[3], const double Su[3], const double Sv[3], double* du,
+                           double* dv) {
+  double N[3];
+  Cross(Su, Sv, N);
+  const double ax = std::fabs(N[0]), ay = std::fabs(N[1]), az = std::fabs(N[2]);
+  const int c = (az >= ax && az >= ay) ? 2 : (ax >= ay ? 0 : 1);
+  // The determinant of the 2 x 2 system is N[c]; against |Su| |Sv| it is the sine of the
+  // angle between the partials, which vanishes only where the surface has no tangent plane.
+  if (!(std::fabs(N[c]) > 1e-14 * Len(Su) * Len(Sv))) return false;
+  const int a = (c + 1) % 3, b = (c + 2) % 3;
+  *du = (d[a] * Sv[b] - d[b] * Sv[a]) / N[c];
+  *dv = (Su[a] * d[b] - Su[b] * d[a]) / N[c];
+  return std::isfinite(*du) && std::isfinite(*dv);
+}
+
+void ReduceSmallComponents(double v[3]) {
+  const double m = std::fmax(std::fabs(v[0]), std::fmax(std::fabs(v[1]), std::fabs(v[2])));
+  for (int q = 0; q < 3; ++q)
+    if (std::fabs(v[q]) < 1e-6 * m) v[q] = 0.0;
+}
+
+// ---- Records ---------------------------------------------------------------------------------
+
+IntersectionTrace* MallocIntersectionTrace() {
+  UntrackedScope own;
+  return CallocArray<IntersectionTrace>(1);
+}
+
+IntersectionTraceList* MallocIntersectionTraceList() {
+  IntersectionTraceList* list;
+  {
+    UntrackedScope own;
+    list = MallocArray<IntersectionTraceList>(1);
+  }
+  if (!list) return nullptr;
+  list->count = 0;
+  list->head = list->tail = MallocIntersectionTrace();
+  if (!list->head) {
+    Free(list);
+    return nullptr;
+  }
+  return list;
+}
+
+void FreeIntersectionTraceList(IntersectionTraceList* list) {
+  if (!list) return;
+  for (IntersectionTrace* t = list->head; t;) {
+    IntersectionTrace* next = t->next;
+    FreeTraceNodes(t);
+    Free(t);
+    t = next;
+  }
+  Free(list);
+}
+
+IntersectionTraceNode* AppendTraceNode(IntersectionTrace* trace, const double P[3], double u1,
+                                       double v1, double u2, double v2) {
+  IntersectionTraceNode* n;
+  {
+    UntrackedScope own;
+    n = MallocArray<IntersectionTraceNode>(1);
+  }
+  if (!n) return nullptr;
+  n->next = nullptr;
+  n->prev = trace->tail;
+  n->x = P[0];
+  n->y = P[1];
+  n->z = P[2];
+  n->u1 = u1;
+  n->v1 = v1;
+  n->u2 = u2;
+  n->v2 = v2;
+  n->filletParam = 0.0;
+  if (trace->tail)
+    trace->tail->next = n;
+  else
+    trace->head = n;
+  trace->tail = n;
+  ++trace->nodeCount;
+  return n;
+}
+
+void FreeTraceNodes(IntersectionTrace* trace) {
+  for (IntersectionTraceNode* n = trace->head; n;) {
+    IntersectionTraceNode* next = n->next;
+    Free(n);
+    n = next;
+  }
+  trace->head = trace->tail = trace->turn = nullptr;
+  trace->nodeCount = 0;
+}
+
+// ---- Parameter arrays and boxes --------------------------------------------------------------
+
+namespace {
+int RefineCount(int degree) { return degree / 2 < 2 ? 1 : degree / 2; }
+}  // namespace
+
+int BoxArrayCount(const Bspline* srf, int dir) {
+  const int n = dir ? NumCtrlV(srf) : NumCtrlU(srf);
+  const int k = RefineCount(dir ? srf->degreeV : srf->degreeU);
+  return n + (k - 1) * (n - 1);
+}
+
+int ModifyParamSpaceBasedOnSpans(Bspline* srf) {
+  const double Lu = GetObjSpanInParDir(srf, 0, 1), Lv = GetObjSpanInParDir(srf, 1, 1);
+  const int nu = NumCtrlU(srf), nv = NumCtrlV(srf);
+  const double au = Lu / nu, av = Lv / nv;
+  // The degenerate limit is a share of the larger average, so a net of any size is judged alike.
+  const double big = std::fmax(au, av);
+  int count = 0, dir = 0;
+  if (av >= au) {
+    if (!(au >= 1e-10 * big) || !(big > 0.0)) return -2;
+    if (av / au >= 10.0) {
+      count = static_cast<int>(Lv / (10.0 * au)) - nv;
+      dir = 1;
+    }
+  } else {
+    if (!(av >= 1e-10 * big)) return -2;
+    if (au / av >= 10.0) count = static_cast<int>(Lu / (10.0 * av)) - nu;
+  }
+  if (count > 0) InsertNKnotsToObject(1, count, dir, srf, 1, nullptr);
+  return 0;
+}
+
+int AddParamValuesPSpanToArray(double** array, int n, int k) {
+  if (k < 1 || n < 2) return 0;
+  const int m = n + k * (n - 1);
+  double* out = MallocArray<double>(m);
+  if (!out) return -2;
+  const double* a = *array;
+  int w = 0;
+  for (int i = 0; i + 1 < n; ++i) {
+    out[w++] = a[i];
+    for (int s = 1; s <= k; ++s) out[w++] = a[i] + (a[i + 1] - a[i]) * s / (k + 1);
+  }
+  out[w] = a[n - 1];
+  Free(*array);
+  *array = out;
+  return 0;
+}
+
+namespace {
+int OneArray(Bspline* s, int dir, double** out) {
+  double* a = FindParamValuesOfCoefi(s, dir);
+  if (!a) return -2;
+  *out = a;
+  const int n = dir ? NumCtrlV(s) : NumCtrlU(s);
+  return AddParamValuesPSpanToArray(out, n, RefineCount(dir ? s->degreeV : s->degreeU) - 1);
+}
+}  // namespace
+
+int SubDivisionArray(Bspline* s1, Bspline* s2, double** u1, double** v1, double** u2,
+                     double** v2) {
+  if (OneArray(s1, 0, u1) || OneArray(s1, 1, v1) || OneArray(s2, 0, u2) || OneArray(s2, 1, v2))
+    return -2;
+  return 0;
+}
+
+int ChkPtNotInBox(const double* us, const double* vs, int i, int j, double u, double v,
+                  double tolU, double tolV) {
+  const bool inU = us[i] - tolU <= u && u <= us[i + 1] - tolU;
+  const bool inV = vs[j] - tolV <= v && v <= vs[j + 1] - tolV;
+  return inU && inV ? 0 : 1;
+}
+
+namespace {
+void BoxOf(const double* p, int N, double t, double tol, int* box) {
+  if (t < p[0]) {
+    *box = 0;
+  } else if (t > p[N - 1] - tol) {
+    *box = N - 2;
+  } else {
+    for (int i = N - 2; i >= 0; --i)
+      if (p[i] - tol <= t && t <= p[i + 1] - tol) {
+        *box = i;
+        return;
+      }
+  }
+}
+}  // namespace
+
+void GetBoxesRange(const double* us, const double* vs, double u, double v, int NU, int NV, int* i,
+                   int* j, double tolU, double tolV) {
+  BoxOf(us, NU, u, tolU, i);
+  BoxOf(vs, NV, v, tolV, j);
+}
+
+double FindMinimumStep(int i, const double* array) { return (array[i + 1] - array[i]) / 2.0; }
+
+void GetAllBoxesBetweenPoints(const double* us, const double* vs, double u0, double v0, double u1,
+                              double v1, int i0, int j0, int i1, int j1, int* dirs, int* idx,
+                              double* frac, int* count) {
+  int n = 0;
+  auto lines = [&](const double* p, double t0, double t1, int b0, int b1, int dir) {
+    if (b1 > b0)
+      for (int k = b0 + 1; k <= b1; ++k) {
+        frac[n] = (p[k] - t0) / (t1 - t0);
+        idx[n] = k;
+        dirs[n++] = dir;
+      }
+    else
+      for (int k = b0; k > b1; --k) {
+        frac[n] = (p[k] - t0) / (t1 - t0);
+        idx[n] = k - 1;
+        dirs[n++] = dir;
+      }
+  };
+  lines(us, u0, u1, i0, i1, 1);
+  lines(vs, v0, v1, j0, j1, 2);
+  // Insertion sort by fraction: stable, so at equal fractions the u crossing (recorded first)
+  // comes first, as the marking expects; a step crosses a handful of lines.
+  for (int a = 1; a < n; ++a) {
+    const double f = frac[a];
+    const int d = dirs[a], x = idx[a];
+    int b = a - 1;
+    for (; b >= 0 && frac[b] > f; --b) {
+      frac[b + 1] = frac[b];
+      dirs[b + 1] = dirs[b];
+      idx[b + 1] = idx[b];
+    }
+    frac[b + 1] = f;
+    dirs[b + 1] = d;
+    idx[b + 1] = x;
+  }
+  *count = n;
+}
+
+void MarkAllBoxesBetweenPoints(const int* idx1, const int* dirs1, const int* idx2,
+                               const int* dirs2, const double* frac1, const double* frac2, int i1,
+                               int j1, int i2, int j2, int NU1, int /*NV1*/, int NU2, int /*NV2*/,
+                               int n1, int n2, int** marks) {
+  int a = 0, b = 0;
+  while (a < n1 || b < n2) {
+    const bool first = b >= n2 || (a < n1 && frac1[a] <= frac2[b]);
+    if (first) {
+      (dirs1[a] == 1 ? i1 : j1) = idx1[a];
+      ++a;
+    } else {
+      (dirs2[b] == 1 ? i2 : j2) = idx2[b];
+      ++b;
+    }
+    marks[j1 * (NU1 - 1) + i1][j2 * (NU2 - 1) + i2] = 1;
+  }
+}
+
+// ---- Refinement and the tests of the march ---------------------------------------------------
+
+int CheckIfBndryReached(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2) {
+  double* p[4] = {u1, v1, u2, v2};
+  int changed = 0;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, s1, s2);
+    const int dir = k & 1;
+    const double lo = Lo(s, dir), hi = Hi(s, dir), tol = kParamTol * (hi - lo);
+    if (*p[k] > hi - tol) {
+      if (*p[k] != hi) changed = 1;
+      *p[k] = hi;
+    } else if (*p[k] < lo + tol) {
+      if (*p[k] != lo) changed = 1;
+      *p[k] = lo;
+    }
+  }
+  return changed;
+}
+
+int NewRefineIntrPoint(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2,
+                       double P[3], int iterations, int* boundary,
+                       const IntersectionTraceNode* previous, double tol) {
+  double* p[4] = {u1, v1, u2, v2};
+  if (previous) {
+    // A step that left the domain is pulled back along itself to the edge it crossed, so the
+    // branch ends on the edge instead of wherever the clamp would put it.
+    const double q[4] = {previous->u1, previous->v1, previous->u2, previous->v2};
+    bool pinned[4] = {false, false, false, false};
+    for (int k = 0; k < 4; ++k) {
+      const Bspline* s = SurfaceOf(k, s1, s2);
+      const double lo = Lo(s, k & 1), hi = Hi(s, k & 1), tp = kParamTol * (hi - lo);
+      double bound;
+      if (*p[k] > hi - tp)
+        bound = hi;
+      else if (*p[k] < lo + tp)
+        bound = lo;
+      else
+        continue;
+      *boundary = 1;
+      if (std::fabs(*p[k] - q[k]) <= tp) continue;
+      const double f = (bound - q[k]) / (*p[k] - q[k]);
+      for (int m = 0; m < 4; ++m)
+        if (m != k && !pinned[m]) *p[m] = q[m] + f * (*p[m] - q[m]);
+      *p[k] = bound;
+      pinned[k] = true;
+    }
+  }
+  double bestGap = HUGE_VAL, gap = HUGE_VAL, best[4] = {}, bestP[3] = {};
+  int bestFlag = *boundary;
+  for (int it = 0; it < iterations; ++it) {
+    double P1[3], S1u[3], S1v[3], n1[3], P2[3], S2u[3], S2v[3], n2[3];
+    if (!TangentPlane(s1, *u1, *v1, P1, S1u, S1v, n1) || !TangentPlane(s2, *u2, *v2, P2, S2u, S2v, n2))
+      return -2;
+    for (int q = 0; q < 3; ++q) P[q] = P1[q];
+    double d[3];
+    VecDiff3(P2, P1, d);
+    gap = Dot(d, d);
+    if (gap < tol * tol) return 0;
+    if (gap < bestGap) {
+      bestGap = gap;
+      for (int k = 0; k < 4; ++k) best[k] = *p[k];
+      for (int q = 0; q < 3; ++q) bestP[q] = P1[q];
+      bestFlag = *boundary;
+    }
+    *boundary = 0;
+    // The common line of the tangent planes: a point X0 = P1 + a n1 + b n2 on both planes and
+    // the direction n1 x n2 (unit normals: the test is on the sine of their angle).
+    double dir[3];
+    Cross(n1, n2, dir);
+    const double sin2 = Dot(dir, dir);
+    if (!(sin2 > 1e-20)) return -2;
+    const double c = Dot(n1, n2), rhs = Dot(n2, d);
+    const double a = -c * rhs / sin2, b = rhs / sin2;
+    double X0[3];
+    for (int q = 0; q < 3; ++q) X0[q] = P1[q] + a * n1[q] + b * n2[q];
+    // Feet of P1 and P2 on the line, and their midpoint M.
+    const double t1 = Dot(dir, P1) - Dot(dir, X0), t2 = Dot(dir, P2) - Dot(dir, X0);
+    double M[3], d1[3], d2[3];
+    for (int q = 0; q < 3; ++q) {
+      M[q] = X0[q] + 0.5 * (t1 + t2) / sin2 * dir[q];
+      d1[q] = M[q] - P1[q];
+      d2[q] = M[q] - P2[q];
+    }
+    double du1, dv1, du2, dv2;
+    if (!ResolveInTangentPlane(d1, S1u, S1v, &du1, &dv1) ||
+        !ResolveInTangentPlane(d2, S2u, S2v, &du2, &dv2))
+      return -2;
+    *u1 += du1;
+    *v1 += dv1;
+    *u2 += du2;
+    *v2 += dv2;
+    *boundary = CheckIfBndryReached(s1, s2, u1, v1, u2, v2);
+  }
+  // The legacy choice between the last and the best iterate compares a squared gap with the
+  // tolerance itself; both end in -2, so only which of the two is kept depends on it.
+  if (!(gap <= tol || gap == bestGap)) {
+    for (int k = 0; k < 4; ++k) *p[k] = best[k];
+    for (int q = 0; q < 3; ++q) P[q] = bestP[q];
+    *boundary = bestFlag;
+  }
+  return -2;
+}
+
+int ChkCrvTouchAnotherCrv(Bspline* s1, Bspline* /*s2*/, const IntersectionTraceList* list,
+                          const double* u1, const double* v1) {
+  const double tu = kParamTol * Range(s1, 0), tv = kParamTol * Range(s1, 1);
+  for (const IntersectionTrace* t = list->head; t && t != list->tail; t = t->next) {
+    const IntersectionTraceNode* w = t->turn ? t->turn : t->tail;
+    if (w && std::fabs(*u1 - w->u1) < tu && std::fabs(*v1 - w->v1) < tv) return 1;
+  }
+  return 0;
+}
+
+int CheckIfPointsRepeat(const IntersectionTrace* trace, double tolB) {
+  const IntersectionTraceNode* t = trace->tail;
+  if (!t) return 0;
+  double d1 = 0.0, d6 = 0.0;
+  const IntersectionTraceNode* n = t->prev;
+  for (int k = 1; k <= 6; ++k, n = n->prev) {
+    if (!n) return 0;
+    const double d = std::sqrt((n->x - t->x) * (n->x - t->x) + (n->y - t->y) * (n->y - t->y) +
+                               (n->z - t->z) * (n->z - t->z));
+    if (k == 1) d1 = d;
+    if (k == 6) d6 = d;
+  }
+  return std::fabs(d1 - d6) < 1000.0 * tolB ? 1 : 0;
+}
+
+// ---- Step prediction -------------------------------------------------------------------------
+
+int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2,
+                      const double*, const double*, const double*, const double*, int, int, int,
+                      int, int dir, double tolA, double /*tolB*/) {
+  double* p[4] = {u1, v1, u2, v2};
+  double maxStep[4], range[4];
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, s1, s2);
+    range[k] = Range(s, k & 1);
+    maxStep[k] = range[k] / ((k & 1 ? s->interiorV : s->interiorU) + 1);
+  }
+  double d1[6][3], d2[6][3];
+  if (!Partials(s1, *u1, *v1, d1, true) || !Partials(s2, *u2, *v2, d2, true)) return 100;
+  for (int r = 1; r < 6; ++r) {
+    ReduceSmallComponents(d1[r]);
+    ReduceSmallComponents(d2[r]);
+  }
+  double N1[3], N2[3], T[3];
+  Cross(d1[1], d1[2], N1);
+  Cross(d2[1], d2[2], N2);
+  Cross(N1, N2, T);
+  const double lN1 = Len(N1), lN2 = Len(N2), lT = Len(T);
+  // Parallel normals: the sine of their angle vanishes (to round-off), there is no tangent.
+  if (!(lT > 1e-14 * lN1 * lN2)) return 100;
+  double t[3] = {T[0] / lT, T[1] / lT, T[2] / lT};
+  double r[4];  // first-order rates du1, dv1, du2, dv2 of a unit step along t
+  if (!ResolveInTangentPlane(t, d1[1], d1[2], &r[0], &r[1]) ||
+      !ResolveInTangentPlane(t, d2[1], d2[2], &r[2], &r[3]))
+    return 100;
+  const double s = dir < 0 ? -1.0 : 1.0;
+  double K1[3], K2[3];
+  for (int q = 0; q < 3; ++q) {
+    K1[q] = d1[4][q] * r[0] * r[0] + 2.0 * d1[3][q] * r[0] * r[1] + d1[5][q] * r[1] * r[1];
+    K2[q] = d2[4][q] * r[2] * r[2] + 2.0 * d2[3][q] * r[2] * r[3] + d2[5][q] * r[3] * r[3];
+  }
+  const double n12 = Dot(N1, N2), nn1 = lN1 * lN1, nn2 = lN2 * lN2;
+  const double c = n12 * n12 / (nn1 * nn2) - 1.0;
+  // Fixed step: the smallest share of its range that an average knot span takes, as a
+  // parameter length along each surface's direction of the branch.
+  int m = 0;
+  for (int k = 1; k < 4; ++k)
+    if (maxStep[k] / range[k] < maxStep[m] / range[m]) m = k;
+  double L = maxStep[m];
+  if (std::fabs(c) >= 1e-6) {
+    const double beta = (Dot(N1, K1) * n12 - Dot(N2, K2) * nn1) / (nn1 * nn2) / c;
+    const double alpha = (Dot(N1, K1) - n12 * beta) / nn1;
+    double kappa[3];
+    for (int q = 0; q < 3; ++q) kappa[q] = alpha * N1[q] + beta * N2[q];
+    const double lk = Len(kappa);
+    // A curvature radius beyond 1e8 chord heights counts as straight.
+    if (lk * tolA > 1e-8) {
+      const double h =
+          2.0 * tolA * std::sqrt(2.0 * (std::sqrt(1.0 / (lk * lk * tolA * tolA) + 1.0) + 1.0));
+      double e1[3], e2[3], r2[4];
+      for (int q = 0; q < 3; ++q) {
+        e1[q] = kappa[q] - K1[q];
+        e2[q] = kappa[q] - K2[q];
+      }
+      if (ResolveInTangentPlane(e1, d1[1], d1[2], &r2[0], &r2[1]) &&
+          ResolveInTangentPlane(e2, d2[1], d2[2], &r2[2], &r2[3])) {
+        double move[4];
+        bool fits = true;
+        for (int k = 0; k < 4; ++k) {
+          move[k] = (s * r[k] + h * r2[k] / 2.0) * h;
+          if (!(std::fabs(move[k]) < maxStep[k])) fits = false;
+        }
+        if (fits) {
+          for (int k = 0; k < 4; ++k) *p[k] += move[k];
+          return 0;
+        }
+      }
+    }
+  } else {
+    // Nearly tangent surfaces: the tangent is ill-conditioned, so a short step (a quarter of
+    // the fixed one) in the requested direction, which the refinement pulls back.
+    L *= 0.25;
+  }
+  const double l1 = std::hypot(r[0], r[1]), l2 = std::hypot(r[2], r[3]);
+  if (l1 > 0.0) {
+    *u1 += s * L * r[0] / l1;
+    *v1 += s * L * r[1] / l1;
+  }
+  if (l2 > 0.0) {
+    *u2 += s * L * r[2] / l2;
+    *v2 += s * L * r[3] / l2;
+  }
+  return 0;
+}
+
+// ---- The march -------------------------------------------------------------------------------
+
+namespace {
+
+// Work of one trace: arrays, boxes and the crossing lists of a step.
+struct March {
+  Bspline* s1;
+  Bspline* s2;
+  const double* us1;
+  const double* vs1;
+  const double* us2;
+  const double* vs2;
+  int NU1, NV1, NU2, NV2;
+  double tol[4];  // tu1, tv1, tu2, tv2
+  int** marks;
+  IntersectionTraceList* list;
+  IntersectionTrace* trace;
+  double tolA, tolB;
+  int* dirs[2];
+  int* idx[2];
+  double* frac[2];
+  int n[2];
+  int box[2][2], prevBox[2][2], seedBox[2][2];
+  bool leftSeed;
+};
+
+bool Marked(const March& w) {
+  return w.marks[w.box[0][1] * (w.NU1 - 1) + w.box[0][0]][w.box[1][1] * (w.NU2 - 1) + w.box[1][0]] != 0;
+}
+
+// Boxes and crossings of the step from prev to cur, computed from the boxes before the step.
+void UpdateBoxes(March& w, const Params& prev, const Params& cur) {
+  for (int s = 0; s < 2; ++s) {
+    const double* us = s ? w.us2 : w.us1;
+    const double* vs = s ? w.vs2 : w.vs1;
+    const int NU = s ? w.NU2 : w.NU1, NV = s ? w.NV2 : w.NV1;
+    const double tu = w.tol[2 * s], tv = w.tol[2 * s + 1];
+    const double u = cur.p[2 * s], v = cur.p[2 * s + 1];
+    w.box[s][0] = w.prevBox[s][0];
+    w.box[s][1] = w.prevBox[s][1];
+    w.n[s] = 0;
+    if (ChkPtNotInBox(us, vs, w.prevBox[s][0], w.prevBox[s][1], u, v, tu, tv)) {
+      GetBoxesRange(us, vs, u, v, NU, NV, &w.box[s][0], &w.box[s][1], tu, tv);
+      GetAllBoxesBetweenPoints(us, vs, prev.p[2 * s], prev.p[2 * s + 1], u, v, w.prevBox[s][0],
+                               w.prevBox[s][1], w.box[s][0], w.box[s][1], w.dirs[s], w.idx[s],
+                               w.frac[s], &w.n[s]);
+    }
+  }
+}
+
+// The seed-pair check and the marks of a step: false when the branch reached a marked pair
+// before leaving its seed pair (a duplicate).
+bool CheckAndMark(March& w) {
+  if (!w.leftSeed && (w.box[0][0] != w.seedBox[0][0] || w.box[0][1] != w.seedBox[0][1] ||
+                      w.box[1][0] != w.seedBox[1][0] || w.box[1][1] != w.seedBox[1][1])) {
+    if (Marked(w)) return false;
+    w.leftSeed = true;
+  }
+  if (w.n[0] > 0 || w.n[1] > 0)
+    MarkAllBoxesBetweenPoints(w.idx[0], w.dirs[0], w.idx[1], w.dirs[1], w.frac[0], w.frac[1],
+                              w.prevBox[0][0], w.prevBox[0][1], w.prevBox[1][0], w.prevBox[1][1],
+                              w.NU1, w.NV1, w.NU2, w.NV2, w.n[0], w.n[1], w.marks);
+  return true;
+}
+
+Params Of(const IntersectionTraceNode* n) { return {{n->u1, n->v1, n->u2, n->v2}}; }
+
+// (p - second) . (p - reference) <= 0 on either surface's parameters: the point has come back
+// between the two points that bound the branch's start.
+bool Closes(const Params& p, const Params& second, const Params& ref) {
+  for (int s = 0; s < 2; ++s) {
+    const int a = 2 * s, b = 2 * s + 1;
+    if ((p.p[a] - second.p[a]) * (p.p[a] - ref.p[a]) + (p.p[b] - second.p[b]) * (p.p[b] - ref.p[b]) <= 0.0)
+      return true;
+  }
+  return false;
+}
+
+int Refine(March& w, Params& c, double P[3], int* boundary, const IntersectionTraceNode* prev) {
+  return NewRefineIntrPoint(w.s1, w.s2, &c.p[0], &c.p[1], &c.p[2], &c.p[3], P, kMarchIterations,
+                            boundary, prev, w.tolB);
+}
+
+IntersectionTraceNode* Append(March& w, const Params& c, const double P[3]) {
+  return AppendTraceNode(w.trace, P, c.p[0], c.p[1], c.p[2], c.p[3]);
+}
+
+// The closing node of a backward march that met the forward end (turn node w).
+int CloseBackward(March& m, const Params& cur, const double P[3]) {
+  const IntersectionTraceNode* w = m.trace->turn;
+  const Params wp = Of(w);
+  const double dist = std::sqrt((P[0] - w->x) * (P[0] - w->x) + (P[1] - w->y) * (P[1] - w->y) +
+                                (P[2] - w->z) * (P[2] - w->z));
+  Params c = cur;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    const int closed = k & 1 ? s->closedV : s->closedU;
+    if (closed) {
+      if (std::fabs(c.p[k] - wp.p[k]) >= m.tol[k]) {
+        const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
+        c.p[k] = std::fabs(c.p[k] - lo) <= std::fabs(hi - c.p[k]) ? lo : hi;
+      } else {
+        c.p[k] = wp.p[k];
+      }
+    } else if (dist <= 10000.0 * m.tolB) {
+      if (std::fabs(c.p[k] - wp.p[k]) <= m.tol[k]) c.p[k] = wp.p[k];
+    } else {
+      c.p[k] = wp.p[k];
+    }
+  }
+  Params r = c;
+  double Q[3];
+  int flag = 0;
+  const int rc = Refine(m, r, Q, &flag, m.trace->tail);
+  const double dq = std::sqrt((Q[0] - w->x) * (Q[0] - w->x) + (Q[1] - w->y) * (Q[1] - w->y) +
+                              (Q[2] - w->z) * (Q[2] - w->z));
+  if (rc == 0 && dq < 100.0 * m.tolB) c = r;
+  const double WP[3] = {w->x, w->y, w->z};
+  if (!Append(m, c, WP)) return -2;
+  m.trace->open = 0;
+  m.list->tail = m.trace;
+  return 0;
+}
+
+// The last step of the backward march as a parameter difference: from the node before the
+// tail in this direction (the seed for the first backward node), or the reverse of the first
+// forward step while no backward node exists. False when there is none (the trace is its seed).
+bool BackwardStep(const March& m, double step[4]) {
+  const IntersectionTrace* t = m.trace;
+  const IntersectionTraceNode *a = nullptr, *b = nullptr;
+  if (t->nodeCount > t->directionStart) {
+    a = t->tail;
+    b = t->tail->prev == t->turn ? t->head : t->tail->prev;
+  } else if (t->head->next) {
+    a = t->head;
+    b = t->head->next;
+  }
+  if (!a || a == b) return false;
+  const Params pa = Of(a), pb = Of(b);
+  for (int k = 0; k < 4; ++k) step[k] = pa.p[k] - pb.p[k];
+  return true;
+}
+
+int Trace(March& m, double u1, double v1, double u2, double v2) {
+  IntersectionTrace* tr = m.trace;
+  Params cur = {{u1, v1, u2, v2}};
+  double P[3];
+  int flag = 0;
+  Refine(m, cur, P, &flag, nullptr);  // the seed is used as refined, converged or not
+  for (int s = 0; s < 2; ++s) {
+    GetBoxesRange(s ? m.us2 : m.us1, s ? m.vs2 : m.vs1, cur.p[2 * s], cur.p[2 * s + 1],
+                  s ? m.NU2 : m.NU1, s ? m.NV2 : m.NV1, &m.seedBox[s][0], &m.seedBox[s][1],
+                  m.tol[2 * s], m.tol[2 * s + 1]);
+    m.box[s][0] = m.seedBox[s][0];
+    m.box[s][1] = m.seedBox[s][1];
+  }
+  m.marks[m.seedBox[0][1] * (m.NU1 - 1) + m.seedBox[0][0]]
+         [m.seedBox[1][1] * (m.NU2 - 1) + m.seedBox[1][0]] = 1;
+  const Params seed = cur;
+  Params ref = seed, second = seed;
+  tr->head = tr->tail = tr->turn = nullptr;
+  tr->nodeCount = 0;
+  if (!Append(m, cur, P)) return -2;
+  tr->open = 1;
+  tr->directionStart = 1;
+  m.leftSeed = false;
+
+  // Forward march.
+  double dPrev[2] = {0.0, 0.0};
+  bool stop = false;
+  for (;;) {
+    const Params prev = cur;
+    for (int s = 0; s < 2; ++s)
+      for (int q = 0; q < 2; ++q) m.prevBox[s][q] = m.box[s][q];
+    if (NewSrfSrfStepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], m.us1, m.vs1,
+                          m.us2, m.vs2, m.NU1, m.NV1, m.NU2, m.NV2, 1, m.tolA, m.tolB) == 100) {
+      if (tr->nodeCount < 2) return -20;
+      const Params a = Of(tr->tail), b = Of(tr->tail->prev);
+      for (int k = 0; k < 4; ++k) cur.p[k] += a.p[k] - b.p[k];
+    }
+    flag = 0;
+    Refine(m, cur, P, &flag, tr->tail);
+    stop = flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]);
+    if (stop && !flag) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
+    const double du = cur.p[0] - prev.p[0], dv = cur.p[1] - prev.p[1];
+    if (stop && std::fabs(du) < m.tol[0] && std::fabs(dv) < m.tol[1]) break;
+    if (tr->nodeCount > 1 && du * dPrev[0] + dv * dPrev[1] < 0.0) {
+      stop = false;
+      break;
+    }
+    UpdateBoxes(m, prev, cur);
+    if (!CheckAndMark(m)) {
+      FreeTraceNodes(tr);
+      return -20;
+    }
+    if (tr->nodeCount == 1) {
+      second = cur;
+    } else if (ChkCrvTouchAnotherCrv(m.s1, m.s2, m.list, &cur.p[0], &cur.p[1])) {
+      stop = true;
+    } else if (tr->nodeCount > 4 && Closes(cur, second, ref)) {
+      const double H[3] = {tr->head->x, tr->head->y, tr->head->z};
+      if (!Append(m, seed, H)) return -2;
+      tr->open = 0;
+      tr->directionStart = 0;
+      m.list->tail = tr;
+      return 0;
+    }
+    if (!Append(m, cur, P)) return -2;
+    dPrev[0] = du;
+    dPrev[1] = dv;
+    if (tr->nodeCount - tr->directionStart > 7 && CheckIfPointsRepeat(tr, m.tolB)) stop = true;
+    if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
+    if (stop) break;
+  }
+
+  // Turn.
+  tr->turn = tr->tail;
+  cur = seed;
+  tr->directionStart = tr->nodeCount;
+  if (tr->nodeCount > 1) {
+    dPrev[0] = seed.p[0] - tr->head->next->u1;
+    dPrev[1] = seed.p[1] - tr->head->next->v1;
+  }
+  ref = Of(tr->turn);
+  bool haveSecond = tr->turn->prev != nullptr;
+  if (haveSecond) second = Of(tr->turn->prev);
+  for (int s = 0; s < 2; ++s)
+    for (int q = 0; q < 2; ++q) m.box[s][q] = m.seedBox[s][q];
+
+  // Backward march.
+  stop = false;
+  while (!stop) {
+    const Params prev = cur;
+    for (int s = 0; s < 2; ++s)
+      for (int q = 0; q < 2; ++q) m.prevBox[s][q] = m.box[s][q];
+    if (NewSrfSrfStepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], m.us1, m.vs1,
+                          m.us2, m.vs2, m.NU1, m.NV1, m.NU2, m.NV2, -1, m.tolA, m.tolB) == 100) {
+      double step[4];
+      if (!BackwardStep(m, step)) break;
+      for (int k = 0; k < 4; ++k) cur.p[k] += step[k];
+    }
+    const IntersectionTraceNode* from = tr->nodeCount > tr->directionStart ? tr->tail : tr->head;
+    flag = 0;
+    Refine(m, cur, P, &flag, from);
+    if (flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3])) {
+      Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
+      stop = true;
+    }
+    const double du = cur.p[0] - prev.p[0], dv = cur.p[1] - prev.p[1];
+    if (tr->nodeCount > 1 && du * dPrev[0] + dv * dPrev[1] < 0.0) break;
+    UpdateBoxes(m, prev, cur);
+    if (m.n[0] >= 5 || m.n[1] >= 5) {
+      // A step across five or more box lines may have jumped past a branch: take half of it.
+      for (int k = 0; k < 4; ++k) cur.p[k] = 0.5 * (prev.p[k] + cur.p[k]);
+      flag = 0;
+      Refine(m, cur, P, &flag, from);
+      if (!flag) stop = CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]);
+      if (flag || stop) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
+      UpdateBoxes(m, prev, cur);
+    }
+    if (!CheckAndMark(m)) {
+      FreeTraceNodes(tr);
+      return -20;
+    }
+    if (ChkCrvTouchAnotherCrv(m.s1, m.s2, m.list, &cur.p[0], &cur.p[1])) stop = true;
+    if (!haveSecond) {
+      second = cur;
+      haveSecond = true;
+    }
+    if (tr->nodeCount - tr->directionStart > 4 || tr->directionStart >= 5) {
+      const double dt = std::sqrt((P[0] - tr->turn->x) * (P[0] - tr->turn->x) +
+                                  (P[1] - tr->turn->y) * (P[1] - tr->turn->y) +
+                                  (P[2] - tr->turn->z) * (P[2] - tr->turn->z));
+      if (Closes(cur, second, ref) || dt < 10000.0 * m.tolB) return CloseBackward(m, cur, P);
+    }
+    if (!Append(m, cur, P)) return -2;
+    dPrev[0] = du;
+    dPrev[1] = dv;
+    if (tr->nodeCount - tr->directionStart > 7 && CheckIfPointsRepeat(tr, m.tolB)) stop = true;
+    if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
+  }
+  m.list->tail = tr;
+  return 0;
+}
+
+}  // namespace
+
+int NewIntersectTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2, double v2,
+                      const double* us1, const double* vs1, const double* us2, const double* vs2,
+                      int** marks, IntersectionTraceList* list, double tolA, double tolB) {
+  March m = {};
+  m.s1 = s1;
+  m.s2 = s2;
+  m.us1 = us1;
+  m.vs1 = vs1;
+  m.us2 = us2;
+  m.vs2 = vs2;
+  m.NU1 = BoxArrayCount(s1, 0);
+  m.NV1 = BoxArrayCount(s1, 1);
+  m.NU2 = BoxArrayCount(s2, 0);
+  m.NV2 = BoxArrayCount(s2, 1);
+  for (int k = 0; k < 4; ++k) m.tol[k] = kParamTol * Range(SurfaceOf(k, s1, s2), k & 1);
+  m.marks = marks;
+  m.list = list;
+  m.trace = list->tail;
+  m.tolA = tolA;
+  m.tolB = tolB;
+  // The work arrays are freed here on every path; the nodes belong to the trace.
+  Owned<int, Free> dirs1(MallocArray<int>(m.NU1 * m.NV1)), idx1(MallocArray<int>(m.NU1 * m.NV1));
+  Owned<int, Free> dirs2(MallocArray<int>(m.NU2 * m.NV2)), idx2(MallocArray<int>(m.NU2 * m.NV2));
+  Owned<double, Free> frac1(MallocArray<double>(m.NU1 * m.NV1));
+  Owned<double, Free> frac2(MallocArray<double>(m.NU2 * m.NV2));
+  if (!dirs1 || !idx1 || !dirs2 || !idx2 || !frac1 || !frac2) return -2;
+  m.dirs[0] = dirs1.get();
+  m.dirs[1] = dirs2.get();
+  m.idx[0] = idx1.get();
+  m.idx[1] = idx2.get();
+  m.frac[0] = frac1.get();
+  m.frac[1] = frac2.get();
+  return Trace(m, u1, v1, u2, v2);
+}

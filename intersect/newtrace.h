@@ -1,0 +1,144 @@
+// Surface-surface intersection by marching: the records of traced branches, the grid of
+// parameter boxes that remembers which pairs of boxes a branch has already passed, and the
+// tracer that follows one branch from a seed in both directions.
+//
+// Parameter arrays: per surface and direction, the Greville parameters of the control points
+// refined by k - 1 evenly spaced values in every interval (k = max(1, degree / 2)), so N = n +
+// (k - 1)(n - 1) values for n control points. Box i is [p[i], p[i+1]] (N - 1 boxes); a
+// surface's box number is j (NU - 1) + i. A value on an interior p[k] belongs to the upper box
+// k: membership is p[i] - tol <= u <= p[i+1] - tol with tol = 1e-6 of the parameter range.
+//
+// Box-pair marks: a matrix with a row per box number of surface 1 and a column per box number
+// of surface 2 (NU1 NV1 by NU2 NV2 ints); 1 means a branch has passed that pair.
+//
+// Lengths: tolA (chord height of a step) and tolB (point tolerance) are lengths in the
+// surfaces' units; every other threshold here is a ratio (angles, shares of a parameter range
+// or of a vector's own size), so a pair scaled by any factor traces alike with tolerances
+// scaled by it.
+#pragma once
+
+struct Bspline;
+
+struct IntersectionTraceNode {
+  IntersectionTraceNode* next;
+  IntersectionTraceNode* prev;
+  double x, y, z;       // the point (on surface 1)
+  double u1, v1;        // parameters on surface 1
+  double u2, v2;        // parameters on surface 2
+  double filletParam;   // left alone by the intersection; the fillet trace keeps its ball radius here
+};
+
+// One branch. Node order: head (the seed), the forward nodes, the turn node (last forward
+// node), then the backward nodes running away from the seed the other way; a closed branch
+// ends with a closing node.
+struct IntersectionTrace {
+  IntersectionTrace* next;
+  IntersectionTrace* prev;
+  int spare[3];  // not read by the intersection; the fillet trace copies the last two
+  int nodeCount;
+  IntersectionTraceNode* head;
+  IntersectionTraceNode* tail;
+  IntersectionTraceNode* turn;  // null until the forward march ends
+  int open;                     // 1 open, 0 closed on itself
+  int directionStart;           // node count when the current marching direction began
+};
+
+// The branches of one surface pair; made with one empty trace at its head, which the first
+// seed uses.
+struct IntersectionTraceList {
+  int count;
+  IntersectionTrace* head;
+  IntersectionTrace* tail;
+};
+
+// ---- Records ---------------------------------------------------------------------------------
+// Traces and their nodes belong to their list (and trace) from the moment they are made: they
+// live outside every tracking scope and only the frees below release them.
+// A zeroed trace, or null with the error state set.
+IntersectionTrace* MallocIntersectionTrace();
+// A list holding one empty trace at its head (count 0), or null with the error state set.
+IntersectionTraceList* MallocIntersectionTraceList();
+// Appends a node with the point and the parameters (fillet parameter 0) at the trace's tail.
+// The node, or null when memory ran out (error state set, trace unchanged).
+IntersectionTraceNode* AppendTraceNode(IntersectionTrace* trace, const double P[3], double u1,
+                                       double v1, double u2, double v2);
+// Frees every node of the trace and leaves it empty (count 0, no head, tail or turn).
+void FreeTraceNodes(IntersectionTrace* trace);
+// Frees every trace with its nodes, then the list itself.
+void FreeIntersectionTraceList(IntersectionTraceList* list);
+
+// ---- Parameter arrays and boxes --------------------------------------------------------------
+// Number of values of the refined parameter array of the surface in dir (0 u, else v).
+int BoxArrayCount(const Bspline* srf, int dir);
+// Inserts knots into the coarser direction when one direction's average control-polygon length
+// per control point is at least ten times the other's. -2 for a degenerate net (an average
+// below 1e-10 of the larger one), else 0.
+int ModifyParamSpaceBasedOnSpans(Bspline* srf);
+// The four refined arrays (new blocks in the caller's scope). -2 on no memory.
+int SubDivisionArray(Bspline* s1, Bspline* s2, double** u1, double** v1, double** u2,
+                     double** v2);
+// Replaces *array (n values) by a new one with k evenly spaced values inserted into every
+// interval; nothing for k < 1. 0, or -2 on no memory (*array unchanged).
+int AddParamValuesPSpanToArray(double** array, int n, int k);
+// 1 when (u, v) lies outside box (i, j), 0 inside.
+int ChkPtNotInBox(const double* us, const double* vs, int i, int j, double u, double v,
+                  double tolU, double tolV);
+// Box (i, j) of (u, v) on arrays of NU and NV values.
+void GetBoxesRange(const double* us, const double* vs, double u, double v, int NU, int NV, int* i,
+                   int* j, double tolU, double tolV);
+// Half the width of box i.
+double FindMinimumStep(int i, const double* array);
+// The box-line crossings of the step (u0, v0) in box (i0, j0) to (u1, v1) in box (i1, j1),
+// ordered by the fraction of the step (u lines before v lines at equal fractions): dirs 1 for
+// a u line, 2 for a v line, idx the box index after the crossing. The arrays need room for
+// NU NV entries.
+void GetAllBoxesBetweenPoints(const double* us, const double* vs, double u0, double v0, double u1,
+                              double v1, int i0, int j0, int i1, int j1, int* dirs, int* idx,
+                              double* frac, int* count);
+// Applies the crossings of both surfaces in the order of their fractions (surface 1 first at
+// equal ones) from the boxes before the step, marking every pair of boxes passed.
+void MarkAllBoxesBetweenPoints(const int* idx1, const int* dirs1, const int* idx2,
+                               const int* dirs2, const double* frac1, const double* frac2, int i1,
+                               int j1, int i2, int j2, int NU1, int NV1, int NU2, int NV2, int n1,
+                               int n2, int** marks);
+
+// ---- The tracer ------------------------------------------------------------------------------
+// Predicts the next point of the branch through (u1, v1, u2, v2) in direction +1 or -1 from the
+// intersection curve's tangent and curvature: the chord whose height is tolA, at most one
+// average knot span per parameter. 0 with the parameters moved; 100 when the normals are
+// parallel (nothing written).
+int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2,
+                      const double* us1, const double* vs1, const double* us2, const double* vs2,
+                      int NU1, int NV1, int NU2, int NV2, int dir, double tolA, double tolB);
+// Pulls the parameters onto both surfaces by intersecting their tangent planes. P receives the
+// point on surface 1; *boundary is 1 when a parameter ended clamped to its domain. A previous
+// node pulls a step that left the domain back to its edge first. 0 when the points meet
+// within tol; -2 when they do not within the iterations (the best iterate is kept) or the
+// planes are parallel.
+int NewRefineIntrPoint(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2,
+                       double P[3], int iterations, int* boundary,
+                       const IntersectionTraceNode* previous, double tol);
+// Clamps each parameter within 1e-6 of its range of a domain end onto it; 1 when any moved.
+int CheckIfBndryReached(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2);
+// 1 when (u1, v1) lies on the end (turn node, else tail) of a trace before the list's last.
+int ChkCrvTouchAnotherCrv(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
+                          const double* u1, const double* v1);
+// 1 when the tail's distances to the first and sixth node before it differ by less than
+// 1000 tolB (the branch circles), 0 otherwise or with fewer than six.
+int CheckIfPointsRepeat(const IntersectionTrace* trace, double tolB);
+// Traces the branch through the seed into the list's tail trace (the caller appended it).
+// 0 traced; -2 no memory; -20 a dead seed (parallel normals at the seed: the trace keeps its
+// head only) or a duplicate (the branch reached a marked box pair before leaving its seed
+// pair: the trace is left empty).
+int NewIntersectTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2, double v2,
+                      const double* us1, const double* vs1, const double* us2, const double* vs2,
+                      int** marks, IntersectionTraceList* list, double tolA, double tolB);
+
+// (du, dv) with d = du Su + dv Sv by Cramer's rule in the coordinate plane of the largest
+// component of Su x Sv (ties to z, then x). false when the surface has no tangent plane there
+// (Su x Sv vanishes against |Su| |Sv|). Shared by the tracer and the rolling ball.
+bool ResolveInTangentPlane(const double d[3], const double Su[3], const double Sv[3], double* du,
+                           double* dv);
+// Clears the components of v below 1e-6 of its largest one: noise that would pick the wrong
+// coordinate plane, cleared alike at every unit of length.
+void ReduceSmallComponents(double v[3]);

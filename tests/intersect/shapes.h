@@ -1,0 +1,71 @@
+// Surfaces with exact intersections for the intersection and fillet tests: planes, a half
+// cylinder and a sphere patch (rational quadratic arcs, exact), each placed by a scale and a
+// shift so that the same pair can be built at every unit of length.
+#pragma once
+
+#include <cmath>
+#include <vector>
+
+#include "bspline/smake.h"
+#include "tests/support/builders.h"
+
+namespace shapes {
+
+// Greville abscissae of the uniform clamped knots of degree p with n control points on [0, 1].
+inline std::vector<double> Greville(int p, int n) {
+  const std::vector<double> k = ClampedKnots(p, n);
+  std::vector<double> g(n);
+  for (int i = 0; i < n; ++i) {
+    double s = 0.0;
+    for (int j = 1; j <= p; ++j) s += k[i + j];
+    g[i] = s / p;
+  }
+  return g;
+}
+
+// The plane patch O + u e1 + v e2, (u, v) in [0, 1]^2, exactly (control points at the Greville
+// abscissae), then scaled by s about the origin.
+inline Bspline* Plane(const double O[3], const double e1[3], const double e2[3], double s = 1.0,
+                      int p = 3, int n = 6) {
+  const std::vector<double> g = Greville(p, n);
+  std::vector<double> pts;
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i)
+      for (int c = 0; c < 3; ++c) pts.push_back(s * (O[c] + g[i] * e1[c] + g[j] * e2[c]));
+  return BuildSurface(p, p, n, n, pts);
+}
+
+// Half of the cylinder x^2 + y^2 = R^2 (y >= 0) for z in [z0, z1], u around (two rational
+// quadratic quarter arcs), v along the axis (degree 1); scaled by s.
+inline Bspline* HalfCylinder(double R, double z0, double z1, double s = 1.0) {
+  const double w = std::sqrt(0.5);
+  const double cx[5] = {1, 1, 0, -1, -1}, cy[5] = {0, 1, 1, 1, 0}, cw[5] = {1, w, 1, w, 1};
+  std::vector<double> pts, weights;
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 5; ++i) {
+      pts.push_back(s * R * cx[i]);
+      pts.push_back(s * R * cy[i]);
+      pts.push_back(s * (j ? z1 : z0));
+      weights.push_back(cw[i]);
+    }
+  return BuildSurface(2, 1, 5, 2, pts, {0, 0, 0, 0.5, 0.5, 1, 1, 1}, {0, 0, 1, 1}, weights);
+}
+
+// The patch of the unit sphere between latitudes -45 and 45 degrees and longitudes 0 and 90
+// (u along the meridian, v around), scaled by s.
+inline Bspline* SpherePatch(double s = 1.0) {
+  const double w = std::sqrt(0.5);
+  const double mr[3] = {w, 2 * w, w}, mz[3] = {-w, 0, w}, mw[3] = {1, w, 1};
+  const double cx[3] = {1, 1, 0}, cy[3] = {0, 1, 1}, cw[3] = {1, w, 1};
+  std::vector<double> pts, weights;
+  for (int j = 0; j < 3; ++j)
+    for (int i = 0; i < 3; ++i) {
+      pts.push_back(s * mr[i] * cx[j]);
+      pts.push_back(s * mr[i] * cy[j]);
+      pts.push_back(s * mz[i]);
+      weights.push_back(mw[i] * cw[j]);
+    }
+  return BuildSurface(2, 2, 3, 3, pts, {0, 0, 0, 1, 1, 1}, {0, 0, 0, 1, 1, 1}, weights);
+}
+
+}  // namespace shapes
