@@ -1,0 +1,314 @@
+// Rolling-ball fillets: contact pairs against the exact ball in a right-angled corner at every
+// unit of length, the centre equation on curved pairs, curvature radii of a sphere, the radius
+// laws, fillet traces (turning nodes, the seam rule, variable-radius limits) and clean failure
+// under injected allocation failures.
+#include <cmath>
+#include <vector>
+
+#include "bspline/nubs.h"
+#include "bspline/sfree.h"
+#include "intersect/filutil.h"
+#include "intersect/newintr.h"
+#include "tests/intersect/shapes.h"
+#include "tests/support/builders.h"
+#include "tests/support/checks.h"
+#include "tests/support/injected_failures.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class Fillet : public KernelTest {};
+
+// The corner x >= 0, z >= 0 between the floor z = 0 (S1: u = x, v = y, normal +z) and the wall
+// x = 0 (S2: u = y, v = z, normal +x), scaled by s; each plane spans [0, w] in its directions.
+struct Corner {
+  BsplineKeeper keep;
+  Bspline* floor;
+  Bspline* wall;
+  Corner(double s, double w = 1.0) {
+    const double O[3] = {0, 0, 0}, ex[3] = {w, 0, 0}, ey[3] = {0, 1, 0}, ez[3] = {0, 0, w};
+    floor = keep(shapes::Plane(O, ex, ey, s));
+    wall = keep(shapes::Plane(O, ey, ez, s));
+  }
+};
+
+// A trace along the corner's line at y = 0 .. 1 with n nodes, each of radius r.
+IntersectionTrace* LineTrace(int n, double r, double w = 1.0) {
+  IntersectionTrace* t = MallocIntersectionTrace();
+  for (int i = 0; i < n; ++i) {
+    const double y = (i + 0.5) / n, P[3] = {0, y, 0};
+    AppendTraceNode(t, P, 0.0, y, y, 0.0)->filletParam = r;
+  }
+  t->open = 1;
+  (void)w;
+  return t;
+}
+
+void FreeTrace(IntersectionTrace* t) {
+  FreeTraceNodes(t);
+  Free(t);
+}
+
+TEST_F(Fillet, BallInARightAngleAtEveryScale) {
+  for (double s : {1e-6, 1e-3, 1.0, 1e3, 1e6}) {
+    Corner c(s);
+    for (const bool newest : {true, false}) {
+      double u1 = 0.0, v1 = 0.4, u2 = 0.4, v2 = 0.0;
+      const double r = 0.1 * s;
+      const int rc = newest ? NewestRefineToFilletPoint(c.floor, c.wall, r, &u1, &v1, &u2, &v2, 0,
+                                                        0.5, 0.5, 0, 1e-7 * s)
+                            : NewRefineToFilletPoint(c.floor, c.wall, r, &u1, &v1, &u2, &v2, 0,
+                                                     0.5, 0.5, 0, 1e-7 * s);
+      ASSERT_EQ(rc, 100) << s << " " << newest;
+      // Contacts a radius from the corner line (tangent length r / tan 45), at the guess's y.
+      EXPECT_NEAR(u1, 0.1, 1e-6) << s;
+      EXPECT_NEAR(v2, 0.1, 1e-6) << s;
+      EXPECT_NEAR(v1, 0.4, 1e-6) << s;
+      EXPECT_NEAR(u2, 0.4, 1e-6) << s;
+    }
+    // Flat surfaces have no curvature radius; a sphere's is its radius in every direction.
+    double rho1 = 0, rho2 = 0;
+    GetRadiusOfCurvatureOfSurfaces(c.floor, c.wall, 0.0, 0.4, 0.4, 0.0, &rho1, &rho2);
+    EXPECT_EQ(rho1, 3.37e38);
+    EXPECT_EQ(rho2, 3.37e38);
+    BsplineKeeper keep;
+    Bspline* sphere = keep(shapes::SpherePatch(s));
+    const double o[3] = {-0.2, -0.2, 0.2}, px[3] = {1.5, 0, 0}, py[3] = {0, 1.5, 0};
+    Bspline* plane = keep(shapes::Plane(o, px, py, s));
+    // The point of latitude asin(0.2) on the meridian of longitude 30.
+    const double lat = std::asin(0.2), u = 0.5 + 0.5 * std::tan(lat / 2) / std::tan(M_PI / 8);
+    double P[3];
+    Eval3DPointOnSurfCoord(sphere, u, 0.3, 0, 0, P);
+    ASSERT_NEAR(P[2], 0.2 * s, 1e-3 * s);
+    GetRadiusOfCurvatureOfSurfaces(sphere, plane, u, 0.3, (P[0] / s + 0.2) / 1.5,
+                                   (P[1] / s + 0.2) / 1.5, &rho1, &rho2);
+    EXPECT_NEAR(std::fabs(rho1), s, 1e-9 * s);
+    EXPECT_EQ(rho2, 3.37e38);
+  }
+}
+
+TEST_F(Fillet, DegenerateAndClampedContacts) {
+  Corner c(1.0);
+  // Coincident surfaces: the neighbour gives the direction along the trace, and the contacts
+  // move across it (x and the first surface's u stay); a neighbour at the point itself leaves
+  // no direction: -2 with the guess untouched.
+  double u1 = 0.5, v1 = 0.5, u2 = 0.5, v2 = 0.5;
+  NewestRefineToFilletPoint(c.floor, c.floor, 0.1, &u1, &v1, &u2, &v2, 0.6, 0.5, 0.6, 0.5, 1e-7);
+  EXPECT_NEAR(u1, 0.5, 1e-12);
+  EXPECT_NEAR(u2, 0.5, 1e-12);
+  EXPECT_GT(std::fabs(v1 - 0.5), 1e-3);
+  u1 = v1 = u2 = v2 = 0.5;
+  EXPECT_EQ(NewestRefineToFilletPoint(c.floor, c.floor, 0.1, &u1, &v1, &u2, &v2, 0.5, 0.5, 0.5,
+                                      0.5, 1e-7),
+            -2);
+  EXPECT_EQ(u1, 0.5);
+  EXPECT_EQ(v1, 0.5);
+  // A ball whose contacts lie beyond the surfaces' edges (0.1 away on planes 0.05 wide): the
+  // iterate stays clamped to the edge and the limit gives -2, not 0.
+  Corner narrow(1.0, 0.05);
+  u1 = 0.0, v1 = 0.4, u2 = 0.4, v2 = 0.0;
+  EXPECT_EQ(NewestRefineToFilletPoint(narrow.floor, narrow.wall, 0.1, &u1, &v1, &u2, &v2, 0, 0.5,
+                                      0.5, 0, 1e-7),
+            -2);
+  EXPECT_EQ(u1, 1.0);
+}
+
+// On a curved pair (a wave crossing a tilted bowl) every node of their intersection that
+// converges is a ball of the radius touching both: centres agree and the contacts are a radius
+// from the centre along each normal.
+TEST_F(Fillet, ConvergedContactsSatisfyTheCentreEquation) {
+  BsplineKeeper keep;
+  PatchOptions o;
+  o.nu = o.nv = 7;
+  Bspline* bowl = keep(BuildFunctionPatch([](double x, double y) { return 0.3 * (x - 0.5) * (x - 0.5) + 0.1 * y; }, o));
+  // The wall x = 0.5 + 0.1 sin(2 pi z) (u = y, v = z), facing +x.
+  const std::vector<double> g = shapes::Greville(3, 7);
+  std::vector<double> pts;
+  for (int j = 0; j < 7; ++j)
+    for (int i = 0; i < 7; ++i) {
+      const double z = -0.5 + g[j];
+      pts.insert(pts.end(), {0.5 + 0.05 * std::sin(6.283185307179586 * z), g[i], z});
+    }
+  Bspline* wall = keep(BuildSurface(3, 3, 7, 7, pts));
+  IntersectionTraceList* list = MallocIntersectionTraceList();
+  ASSERT_EQ(NewIntersect(bowl, wall, list, 0.01, 1e-6), 0);
+  ASSERT_EQ(list->count, 1);
+  const double r = 0.05, tol = 1e-7;
+  int converged = 0, n = 0;
+  for (IntersectionTraceNode* m = list->head->head; m; m = m->next, ++n) {
+    const IntersectionTraceNode* nb = m->next ? m->next : m->prev;
+    double q[4] = {m->u1, m->v1, m->u2, m->v2};
+    if (NewestRefineToFilletPoint(bowl, wall, r, &q[0], &q[1], &q[2], &q[3], nb->u1, nb->v1, nb->u2,
+                                  nb->v2, tol) != 100)
+      continue;
+    ++converged;
+    double C[2][3];
+    for (int s = 0; s < 2; ++s) {
+      Bspline* srf = s ? wall : bowl;
+      double P[3], Su[3], Sv[3], N[3];
+      Eval3DPointOnSurfCoord(srf, q[2 * s], q[2 * s + 1], 0, 0, P);
+      Eval3DPointOnSurfCoord(srf, q[2 * s], q[2 * s + 1], 1, 0, Su);
+      Eval3DPointOnSurfCoord(srf, q[2 * s], q[2 * s + 1], 0, 1, Sv);
+      VecCrossProd3(Su, Sv, N);
+      const double l = VecSize3(N);
+      for (int k = 0; k < 3; ++k) C[s][k] = P[k] + r * N[k] / l;
+      EXPECT_GE(q[2 * s], 0.0);
+      EXPECT_LE(q[2 * s], 1.0);
+    }
+    EXPECT_LT(VecDist3(C[0], C[1]), tol);
+  }
+  EXPECT_GT(n, 5);
+  EXPECT_GE(converged, n - 2);
+  FreeIntersectionTraceList(list);
+}
+
+TEST_F(Fillet, RadiusLaws) {
+  Corner c(1.0);
+  IntersectionTrace* t = LineTrace(101, 0.0);
+  // Split mode: r0 to r1 over nodes 0 .. k1 - 1, on to r2 over k1 .. k2 - 1, r2 after.
+  for (int mode : {1, 2}) {
+    SetRadiusArray(c.floor, t, 0.1, 0.3, 0.05, mode, 1, 40, 70);
+    int i = 0;
+    for (IntersectionTraceNode* m = t->head; m; m = m->next, ++i) {
+      if (i == 39) {
+        EXPECT_NEAR(m->filletParam, 0.3, 1e-12);
+      } else if (i >= 70) {
+        EXPECT_EQ(m->filletParam, 0.05);
+      } else if (i == 0) {
+        EXPECT_NEAR(m->filletParam, 0.1, 1e-12);  // the first node is at length 0
+      }
+    }
+  }
+  // The cubic law has zero slope at both ends, the linear one its mean slope.
+  SetRadiusArray(c.floor, t, 0.1, 0.3, 0.0, 2, 0, 0, 0);
+  const double h = t->head->next->y - t->head->y, L = t->tail->y - t->head->y;
+  const double start = (t->head->next->filletParam - t->head->filletParam) / h;
+  const double end = (t->tail->filletParam - t->tail->prev->filletParam) / h;
+  EXPECT_NEAR(t->tail->filletParam, 0.3, 1e-12);
+  EXPECT_LT(std::fabs(start), 3.0 * h / L * 0.2 / L);
+  EXPECT_LT(std::fabs(end), 3.0 * h / L * 0.2 / L);
+  SetRadiusArray(c.floor, t, 0.1, 0.3, 0.0, 1, 0, 0, 0);
+  EXPECT_NEAR((t->head->next->filletParam - t->head->filletParam) / h, 0.2 / L, 1e-9);
+  SetRadiusArray(c.floor, t, 0.07, 0.3, 0.0, 0, 0, 0, 0);
+  for (IntersectionTraceNode* m = t->head; m; m = m->next) EXPECT_EQ(m->filletParam, 0.07);
+  FreeTrace(t);
+}
+
+TEST_F(Fillet, FilletTraces) {
+  Corner c(1.0);
+  // Every node converges; the contact curves run a radius off the corner.
+  IntersectionTrace* in = LineTrace(12, 0.1);
+  IntersectionTrace* out = MallocIntersectionTrace();
+  ASSERT_EQ(NewFilletTrace(c.floor, c.wall, in, out, 1e-7), 0);
+  ASSERT_EQ(out->nodeCount, 12);
+  for (IntersectionTraceNode* m = out->head; m; m = m->next) {
+    EXPECT_NEAR(m->u1, 0.1, 1e-6);
+    EXPECT_NEAR(m->v2, 0.1, 1e-6);
+    EXPECT_NEAR(m->v1, m->u2, 1e-6);
+  }
+  FreeTrace(out);
+  // A node after the fourth that steps back along the corner is dropped.
+  IntersectionTraceNode* sixth = in->head;
+  for (int k = 0; k < 5; ++k) sixth = sixth->next;
+  sixth->v1 = sixth->u2 = 0.05;
+  out = MallocIntersectionTrace();
+  ASSERT_EQ(NewFilletTrace(c.floor, c.wall, in, out, 1e-7), 0);
+  EXPECT_EQ(out->nodeCount, 11);
+  for (IntersectionTraceNode* m = out->head; m; m = m->next) EXPECT_NE(m->v1, 0.05);
+  FreeTrace(out);
+
+  // Node data rearranged into one run: backward nodes reversed, then the forward ones.
+  IntersectionTrace* r = LineTrace(5, 0.1);
+  r->directionStart = 3;
+  double v[5];
+  int i = 0;
+  for (IntersectionTraceNode* m = r->head; m; m = m->next) m->filletParam = i++;
+  i = 0;
+  for (IntersectionTraceNode* m = r->head; m; m = m->next) v[i++] = m->v1;
+  RearrangeIntersectList(r);
+  const int order[5] = {4, 3, 0, 1, 2};
+  i = 0;
+  for (IntersectionTraceNode* m = r->head; m; m = m->next, ++i) {
+    EXPECT_EQ(m->v1, v[order[i]]);
+    EXPECT_EQ(m->y, v[order[i]]);
+    EXPECT_EQ(m->filletParam, i);  // radii stay with their links
+  }
+  FreeTrace(r);
+
+  // The seam rule on a surface closed in u: ends more than half the range apart go to the two
+  // ends of the range (which end depends on their order); others meet at their mean.
+  c.floor->closedU = 1;
+  IntersectionTrace* f = LineTrace(3, 0.1);
+  f->head->u1 = 0.95;
+  f->tail->u1 = 0.05;
+  CloseFilletIfClosed(c.floor, c.wall, f);
+  EXPECT_EQ(f->head->u1, 1.0);
+  EXPECT_EQ(f->tail->u1, 0.0);
+  EXPECT_NEAR(f->head->v1, f->tail->v1, 1e-15);
+  EXPECT_NEAR(f->head->v1, 0.5, 1e-12);
+  f->head->u1 = 0.02;
+  f->tail->u1 = 0.97;
+  CloseFilletIfClosed(c.floor, c.wall, f);
+  EXPECT_EQ(f->head->u1, 0.0);
+  EXPECT_EQ(f->tail->u1, 1.0);
+  f->head->u2 = 0.02;  // the wall is not closed: the mean
+  f->tail->u2 = 0.97;
+  CloseFilletIfClosed(c.floor, c.wall, f);
+  EXPECT_NEAR(f->head->u2, 0.495, 1e-15);
+  EXPECT_EQ(f->head->u2, f->tail->u2);
+  FreeTrace(f);
+  FreeTrace(in);
+}
+
+// A variable-radius trace limited to its box: with every node admissible nothing is
+// extrapolated; with the box starting past the head, the start gets the neighbour outside and a
+// point between where the ball first fits.
+TEST_F(Fillet, VariableRadiusLimits) {
+  Corner c(1.0);
+  IntersectionTrace* in = LineTrace(10, 0.1);
+  double box[16] = {0, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 1};
+  IntersectionTrace* out = MallocIntersectionTrace();
+  ASSERT_EQ(SnipIntersectionForVarRadius(c.floor, c.wall, in, &out, 0.1, 0.1, box, 1e-7), 0);
+  EXPECT_EQ(out->nodeCount, 10);
+  EXPECT_EQ(out->head->v1, in->head->v1);
+  EXPECT_EQ(out->tail->v1, in->tail->v1);
+  FreeTrace(out);
+  // v1 (along the corner) from 0.32: nodes at 0.05 .. 0.25 are out.
+  box[2] = 0.32;
+  out = MallocIntersectionTrace();
+  ASSERT_EQ(SnipIntersectionForVarRadius(c.floor, c.wall, in, &out, 0.1, 0.1, box, 1e-7), 0);
+  ASSERT_GE(out->nodeCount, 9);
+  const IntersectionTraceNode* made = out->head->next;
+  EXPECT_LT(out->head->v1, made->v1);
+  EXPECT_GE(made->v1, 0.32 - 1e-4);
+  EXPECT_LT(made->v1, 0.35);
+  EXPECT_NEAR(made->u1, 0.0, 1e-9);  // on the intersection, not yet a contact
+  EXPECT_DOUBLE_EQ(made->next->v1, 0.35);
+  FreeTrace(out);
+  // No node admits the ball: -2.
+  box[2] = 2.0;
+  out = MallocIntersectionTrace();
+  EXPECT_EQ(SnipIntersectionForVarRadius(c.floor, c.wall, in, &out, 0.1, 0.1, box, 1e-7), -2);
+  FreeTrace(out);
+  FreeTrace(in);
+}
+
+TEST_F(Fillet, InjectedFailuresLeaveNothingBehind) {
+  Corner c(1.0);
+  IntersectionTrace* in = LineTrace(8, 0.1);
+  const int failures = RunWithInjectedFailures(60, 1, [&] {
+    IntersectionTrace* out = MallocIntersectionTrace();
+    if (!out) return 1;
+    const int r = NewFilletTrace(c.floor, c.wall, in, out, 1e-7);
+    EXPECT_TRUE(r == 0 || r == -2);
+    if (r == 0) {
+      EXPECT_EQ(out->nodeCount, 8);
+    }
+    FreeTrace(out);
+    return r == 0 ? 0 : 1;
+  });
+  EXPECT_GT(failures, 5);
+  FreeTrace(in);
+}
+
+}  // namespace
