@@ -24,13 +24,6 @@ int test1 = 2;
 // Radius of curvature standing for a flat direction.
 constexpr double kFlatRadius = 3.37e38;
 
-double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-double Len(const double a[3]) { return std::sqrt(Dot(a, a)); }
-void Cross(const double a[3], const double b[3], double out[3]) {
-  out[0] = a[1] * b[2] - a[2] * b[1];
-  out[1] = a[2] * b[0] - a[0] * b[2];
-  out[2] = a[0] * b[1] - a[1] * b[0];
-}
 double Lo(const Bspline* s, int dir) { return dir ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU]; }
 double Hi(const Bspline* s, int dir) {
   return dir ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
@@ -47,7 +40,7 @@ bool Evaluate(Bspline* s, double u, double v, SurfPoint& p, bool second) {
   if (EvalPointOnGeometryM(s, u, v, du, dv, second ? 6 : 3, 0, p.d) != 0) return false;
   for (int r = 1; r < (second ? 6 : 3); ++r) ReduceSmallComponents(p.d[r]);
   ComputeSurfaceNormal(s, u, v, p.d[1], p.d[2], p.n);
-  const double l = Len(p.n);
+  const double l = VecSize3(p.n);
   if (!(l > 0.0) || !std::isfinite(l)) return false;
   for (int q = 0; q < 3; ++q) p.n[q] /= l;
   return true;
@@ -99,9 +92,9 @@ int ContactSteps(Ball& b, int k, const double nb[4], double lengthFactor, double
     }
   }
   double w1[3], w2[3];
-  Cross(b.t, n1, w1);
-  Cross(n2, b.t, w2);
-  const double l1 = Len(w1), l2 = Len(w2);
+  VecCrossProd3(b.t, n1, w1);
+  VecCrossProd3(n2, b.t, w2);
+  const double l1 = VecSize3(w1), l2 = VecSize3(w2);
   if (!(l1 > 0.0) || !(l2 > 0.0)) return -2;
   for (int q = 0; q < 3; ++q) {
     w1[q] /= l1;
@@ -109,14 +102,14 @@ int ContactSteps(Ball& b, int k, const double nb[4], double lengthFactor, double
   }
   if (k > 0) {
     double m[3];
-    Cross(w1, w2, m);
+    VecCrossProd3(w1, w2, m);
     int c = 2;
     if (std::fabs(m[1]) > std::fabs(m[c])) c = 1;
     if (std::fabs(m[0]) > std::fabs(m[c])) c = 0;
     if (m[c] == 0.0) return -2;
     double e[3], x[3];
     VecDiff3(P2, P1, e);
-    Cross(e, w1, x);
+    VecCrossProd3(e, w1, x);
     // The corner beyond 1e8 sizes away: the tangent lines are as good as parallel.
     if (std::fabs(x[c]) > 1e8 * b.size * std::fabs(m[c])) return -2;
     const double s = x[c] / m[c];
@@ -157,7 +150,7 @@ double CentreGap(const Ball& b) {
   double g[3];
   for (int q = 0; q < 3; ++q)
     g[q] = b.at[0].d[0][q] + b.r * b.at[0].n[q] - b.at[1].d[0][q] - b.r * b.at[1].n[q];
-  return Len(g);
+  return VecSize3(g);
 }
 
 bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
@@ -171,7 +164,7 @@ bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
     b.hi[k] = Hi(b.S[k / 2], k & 1);
   }
   if (!EvaluateBoth(b)) return false;
-  Cross(b.at[0].n, b.at[1].n, b.t);
+  VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
   for (int q = 0; q < 3; ++q) b.X[q] = b.at[0].d[0][q];  // the guess lies on both surfaces
   return true;
 }
@@ -201,22 +194,22 @@ int GetRadiusOfCurvatureOfSurfaces(Bspline* S1, Bspline* S2, double u1, double v
   *rho1 = *rho2 = kFlatRadius;
   if (!Evaluate(S1, u1, v1, a[0], true) || !Evaluate(S2, u2, v2, a[1], true)) return 0;
   double t[3], dir[2][3];
-  Cross(a[0].n, a[1].n, t);
-  Cross(t, a[0].n, dir[0]);
-  Cross(a[1].n, t, dir[1]);
+  VecCrossProd3(a[0].n, a[1].n, t);
+  VecCrossProd3(t, a[0].n, dir[0]);
+  VecCrossProd3(a[1].n, t, dir[1]);
   Bspline* S[2] = {S1, S2};
   double* rho[2] = {rho1, rho2};
   for (int s = 0; s < 2; ++s) {
-    const double l = Len(dir[s]);
+    const double l = VecSize3(dir[s]);
     if (!(l > 0.0)) continue;
     for (int q = 0; q < 3; ++q) dir[s][q] /= l;
     double du, dv;
     if (!ResolveInTangentPlane(dir[s], a[s].d[1], a[s].d[2], &du, &dv)) continue;
     const double* Su = a[s].d[1];
     const double* Sv = a[s].d[2];
-    const double I = Dot(Su, Su) * du * du + 2.0 * Dot(Su, Sv) * du * dv + Dot(Sv, Sv) * dv * dv;
-    const double II = Dot(a[s].n, a[s].d[4]) * du * du + 2.0 * Dot(a[s].n, a[s].d[3]) * du * dv +
-                      Dot(a[s].n, a[s].d[5]) * dv * dv;
+    const double I = VecDotProd3(Su, Su) * du * du + 2.0 * VecDotProd3(Su, Sv) * du * dv + VecDotProd3(Sv, Sv) * dv * dv;
+    const double II = VecDotProd3(a[s].n, a[s].d[4]) * du * du + 2.0 * VecDotProd3(a[s].n, a[s].d[3]) * du * dv +
+                      VecDotProd3(a[s].n, a[s].d[5]) * dv * dv;
     // Flat: a curvature radius beyond a million times the surface's size.
     const double size = GetGeometricDiagonalSizeOfObj(S[s]);
     if (!(std::fabs(II) * size > 1e-6)) continue;
@@ -286,7 +279,7 @@ int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, do
     if (gap < tol) return 100;
     if (k == N - 1) f = 1.0;
     if (k == L - 1 && L < 2 * (N + 60) && gap < 1000.0 * tol) L = 2 * (N + 60);
-    Cross(b.at[0].n, b.at[1].n, b.t);
+    VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
   }
   return clamped ? -2 : 0;
 }
@@ -311,7 +304,7 @@ int NewRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, doubl
     WriteBack(b, u1, v1, u2, v2);
     if (!EvaluateBoth(b)) return -2;
     if (CentreGap(b) < tol) return 100;
-    Cross(b.at[0].n, b.at[1].n, b.t);
+    VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
   }
   return clamped ? -2 : 0;
 }
@@ -418,7 +411,7 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
       VecDiff3(P1, prev1, d1);
       VecDiff3(P2, prev2, d2);
       // Contact points that turn back would fold the fillet over itself.
-      if (out->nodeCount > 3 && (Dot(d1, d1p) < 0.0 || Dot(d2, d2p) < 0.0)) continue;
+      if (out->nodeCount > 3 && (VecDotProd3(d1, d1p) < 0.0 || VecDotProd3(d2, d2p) < 0.0)) continue;
     }
     IntersectionTraceNode* made = AppendTraceNode(out, P1, q[0], q[1], q[2], q[3]);
     if (!made) return -2;

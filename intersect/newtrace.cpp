@@ -40,13 +40,6 @@ bool Partials(const Bspline* s, double u, double v, double (*out)[3], bool secon
   return EvalPointOnGeometryM(s, u, v, du, dv, second ? 6 : 3, 0, out) == 0;
 }
 
-double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-double Len(const double a[3]) { return std::sqrt(Dot(a, a)); }
-void Cross(const double a[3], const double b[3], double out[3]) {
-  out[0] = a[1] * b[2] - a[2] * b[1];
-  out[1] = a[2] * b[0] - a[0] * b[2];
-  out[2] = a[0] * b[1] - a[1] * b[0];
-}
 
 // Unit normal of the tangent plane at (u, v) with the point and partials; false where there is
 // no usable normal.
@@ -60,7 +53,7 @@ bool TangentPlane(Bspline* s, double u, double v, double P[3], double Su[3], dou
     Sv[q] = d[2][q];
   }
   ComputeSurfaceNormal(s, u, v, Su, Sv, n);
-  const double len = Len(n);
+  const double len = VecSize3(n);
   if (!(len > 0.0) || !std::isfinite(len)) return false;
   for (int q = 0; q < 3; ++q) n[q] /= len;
   return true;
@@ -71,12 +64,12 @@ bool TangentPlane(Bspline* s, double u, double v, double P[3], double Su[3], dou
 bool ResolveInTangentPlane(const double d[3], const double Su[3], const double Sv[3], double* du,
                            double* dv) {
   double N[3];
-  Cross(Su, Sv, N);
+  VecCrossProd3(Su, Sv, N);
   const double ax = std::fabs(N[0]), ay = std::fabs(N[1]), az = std::fabs(N[2]);
   const int c = (az >= ax && az >= ay) ? 2 : (ax >= ay ? 0 : 1);
   // The determinant of the 2 x 2 system is N[c]; against |Su| |Sv| it is the sine of the
   // angle between the partials, which vanishes only where the surface has no tangent plane.
-  if (!(std::fabs(N[c]) > 1e-14 * Len(Su) * Len(Sv))) return false;
+  if (!(std::fabs(N[c]) > 1e-14 * VecSize3(Su) * VecSize3(Sv))) return false;
   const int a = (c + 1) % 3, b = (c + 2) % 3;
   *du = (d[a] * Sv[b] - d[b] * Sv[a]) / N[c];
   *dv = (Su[a] * d[b] - Su[b] * d[a]) / N[c];
@@ -371,7 +364,7 @@ int NewRefineIntrPoint(Bspline* s1, Bspline* s2, double* u1, double* v1, double*
     for (int q = 0; q < 3; ++q) P[q] = P1[q];
     double d[3];
     VecDiff3(P2, P1, d);
-    gap = Dot(d, d);
+    gap = VecDotProd3(d, d);
     if (gap < tol * tol) return 0;
     if (gap < bestGap) {
       bestGap = gap;
@@ -383,15 +376,15 @@ int NewRefineIntrPoint(Bspline* s1, Bspline* s2, double* u1, double* v1, double*
     // The common line of the tangent planes: a point X0 = P1 + a n1 + b n2 on both planes and
     // the direction n1 x n2 (unit normals: the test is on the sine of their angle).
     double dir[3];
-    Cross(n1, n2, dir);
-    const double sin2 = Dot(dir, dir);
+    VecCrossProd3(n1, n2, dir);
+    const double sin2 = VecDotProd3(dir, dir);
     if (!(sin2 > 1e-20)) return -2;
-    const double c = Dot(n1, n2), rhs = Dot(n2, d);
+    const double c = VecDotProd3(n1, n2), rhs = VecDotProd3(n2, d);
     const double a = -c * rhs / sin2, b = rhs / sin2;
     double X0[3];
     for (int q = 0; q < 3; ++q) X0[q] = P1[q] + a * n1[q] + b * n2[q];
     // Feet of P1 and P2 on the line, and their midpoint M.
-    const double t1 = Dot(dir, P1) - Dot(dir, X0), t2 = Dot(dir, P2) - Dot(dir, X0);
+    const double t1 = VecDotProd3(dir, P1) - VecDotProd3(dir, X0), t2 = VecDotProd3(dir, P2) - VecDotProd3(dir, X0);
     double M[3], d1[3], d2[3];
     for (int q = 0; q < 3; ++q) {
       M[q] = X0[q] + 0.5 * (t1 + t2) / sin2 * dir[q];
@@ -462,10 +455,10 @@ int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* 
     ReduceSmallComponents(d2[r]);
   }
   double N1[3], N2[3], T[3];
-  Cross(d1[1], d1[2], N1);
-  Cross(d2[1], d2[2], N2);
-  Cross(N1, N2, T);
-  const double lN1 = Len(N1), lN2 = Len(N2), lT = Len(T);
+  VecCrossProd3(d1[1], d1[2], N1);
+  VecCrossProd3(d2[1], d2[2], N2);
+  VecCrossProd3(N1, N2, T);
+  const double lN1 = VecSize3(N1), lN2 = VecSize3(N2), lT = VecSize3(T);
   // Parallel normals: the sine of their angle vanishes (to round-off), there is no tangent.
   if (!(lT > 1e-14 * lN1 * lN2)) return 100;
   double t[3] = {T[0] / lT, T[1] / lT, T[2] / lT};
@@ -479,7 +472,7 @@ int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* 
     K1[q] = d1[4][q] * r[0] * r[0] + 2.0 * d1[3][q] * r[0] * r[1] + d1[5][q] * r[1] * r[1];
     K2[q] = d2[4][q] * r[2] * r[2] + 2.0 * d2[3][q] * r[2] * r[3] + d2[5][q] * r[3] * r[3];
   }
-  const double n12 = Dot(N1, N2), nn1 = lN1 * lN1, nn2 = lN2 * lN2;
+  const double n12 = VecDotProd3(N1, N2), nn1 = lN1 * lN1, nn2 = lN2 * lN2;
   const double c = n12 * n12 / (nn1 * nn2) - 1.0;
   // Fixed step: the smallest share of its range that an average knot span takes, as a
   // parameter length along each surface's direction of the branch.
@@ -488,11 +481,11 @@ int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* 
     if (maxStep[k] / range[k] < maxStep[m] / range[m]) m = k;
   double L = maxStep[m];
   if (std::fabs(c) >= 1e-6) {
-    const double beta = (Dot(N1, K1) * n12 - Dot(N2, K2) * nn1) / (nn1 * nn2) / c;
-    const double alpha = (Dot(N1, K1) - n12 * beta) / nn1;
+    const double beta = (VecDotProd3(N1, K1) * n12 - VecDotProd3(N2, K2) * nn1) / (nn1 * nn2) / c;
+    const double alpha = (VecDotProd3(N1, K1) - n12 * beta) / nn1;
     double kappa[3];
     for (int q = 0; q < 3; ++q) kappa[q] = alpha * N1[q] + beta * N2[q];
-    const double lk = Len(kappa);
+    const double lk = VecSize3(kappa);
     // A curvature radius beyond 1e8 chord heights counts as straight.
     if (lk * tolA > 1e-8) {
       const double h =
