@@ -13,6 +13,27 @@ Cloud* GetClosedCloud(const Cloud* cloud);
 // The host thermometer of one long operation: opened with the operation's title on the status
 // line, fed percentages held to 0..100, and closed on every way out, a user break or a failure
 // included (the guard's end closes it when finish() was not reached).
+// The progress marks of a pass over n items, about one per percent: Due(i) tells whether item i
+// (visited in increasing order) reaches the next mark, the first at item 0, and gives the
+// percentage to show there.
+class PercentMarks {
+ public:
+  explicit PercentMarks(int n) : n_(n), step_(static_cast<int>(0.01 * n + 0.5)) {
+    if (step_ < 1) step_ = 1;
+  }
+  bool Due(int i, int* percent) {
+    if (i < next_) return false;
+    *percent = static_cast<int>(100.0 * i / n_ + 0.5);
+    next_ = (*percent + 1) * step_;
+    return true;
+  }
+
+ private:
+  int n_;
+  int step_;
+  int next_ = 0;
+};
+
 class Thermometer {
  public:
   explicit Thermometer(const char* title);  // title may be null: no status line

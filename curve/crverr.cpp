@@ -8,11 +8,15 @@
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "cloud/makecld.h"
+#include "cloud/putil.h"
 #include "curve/crvoffst.h"
 #include "curve/crvutil.h"
 #include "foundation/cloudrec.h"
 #include "foundation/coreglob.h"
+#include "foundation/solvmat.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+#include "platform/tstubs.h"
 
 namespace {
 
@@ -36,6 +40,17 @@ double* RecordInScope(Bspline* curve, Cloud* cloud) {
   return d;
 }
 
+// The foot of q on the curve within [t0, t1] from the start *t, at most 7 steps: C, *t and the
+// squared distance. A foot held at an end of the domain reports -2 but is the closest point there.
+double FootFrom(Bspline* curve, const double q[3], double t0, double t1, double* t, double C[3]) {
+  double d = 0.0, step = 0.0;
+  if (curve->dimension == 2)
+    FindClosestPointCurveOnSurf(curve, q, C, t0, t1, t, &d, &step, 7);
+  else
+    FindClosestPointCurve3(curve, q, C, t0, t1, t, &d, &step, 7);
+  return d;
+}
+
 int WorstOf(const double* distSq, int n) {
   int worst = 0;
   for (int i = 1; i < n; ++i)
@@ -51,7 +66,6 @@ int RecordCurveBsplineCloudDiff(Bspline* curve, Cloud* cloud, double* distSq, do
   if (!ProjectableCurve(curve)) return -2;
   const double t0 = curve->knotsU[curve->degreeU];
   const double t1 = curve->knotsU[curve->degreeU + curve->interiorU + 1];
-  const bool onSurface = curve->dimension == 2;
   TrackingScope scope;
   CurveSampleCache cache;
   double prev[3] = {1e10, 1e10, 1e10}, t = t0;
@@ -62,13 +76,8 @@ int RecordCurveBsplineCloudDiff(Bspline* curve, Cloud* cloud, double* distSq, do
     if (dx * dx + dy * dy + dz * dz > 0.0) {
       if (cache.Estimate(curve, q, &t) != 0 || KernelFailed()) return -2;
     }
-    double C[3], d = 0.0, step = 0.0, ti = t;
-    // A foot held at an end of the domain reports -2 but is the closest point there.
-    if (onSurface)
-      FindClosestPointCurveOnSurf(curve, q, C, t0, t1, &ti, &d, &step, 7);
-    else
-      FindClosestPointCurve3(curve, q, C, t0, t1, &ti, &d, &step, 7);
-    distSq[i] = d;
+    double C[3], ti = t;
+    distSq[i] = FootFrom(curve, q, t0, t1, &ti, C);
     param[i] = ti;
     for (int c = 0; c < 3; ++c) prev[c] = q[c];
   }
@@ -165,4 +174,104 @@ double curve_curve_min_dist(Bspline* curveA, Bspline* curveB, double pointA[3], 
   Eval3DPointOnCurve3Coord(curveA, t1, 0, pointA);
   Eval3DPointOnCurve3Coord(curveB, t2, 0, pointB);
   return gapSq;
+}
+
+int CurveToCloudDifference(Bspline** curves, int nCurves, const Xform* xforms, Cloud* cloud,
+                           double maxDist, int* count, float* px, float* py, float* pz, int* index,
+                           float* cx, float* cy, float* cz, int* curveIndex, float* tx, float* ty,
+                           float* tz, float* param, float* dist) {
+  const double maxDistSq = maxDist * maxDist;
+  const int n = cloud ? cloud->npts : 0;
+  *count = n;
+  Thermometer thermometer("Difference Analysis");
+  PercentMarks marks(n);
+  TrackingScope scope;
+  if (nCurves < 1 || !curves) {
+    thermometer.finish();
+    return 0;
+  }
+  // Per curve: whether it is moved, the inverse of its transform, and the estimator's sample
+  // cache, kept for the whole cloud (the samples depend on the curve alone; the call's scope
+  // frees them).
+  char* moved = CallocArray<char>(nCurves);
+  Xform* inverse = MallocArray<Xform>(nCurves);
+  double** cacheT = CallocArray<double*>(nCurves);
+  double** cacheX = CallocArray<double*>(nCurves);
+  double** cacheY = CallocArray<double*>(nCurves);
+  double** cacheZ = CallocArray<double*>(nCurves);
+  int* cacheN = CallocArray<int>(nCurves);
+  auto failed = [&] {
+    thermometer.finish();
+    return 0;
+  };
+  if (!moved || !inverse || !cacheT || !cacheX || !cacheY || !cacheZ || !cacheN || KernelFailed())
+    return failed();
+  for (int c = 0; c < nCurves; ++c) {
+    if (!ProjectableCurve(curves[c])) return failed();
+    moved[c] = xforms && not_identity_xform(xforms[c]);
+    if (moved[c] && mat_inverse4(xforms[c], inverse[c]) != 0) return failed();
+  }
+  int k = 0;
+  for (int i = 0; i < n; ++i) {
+    if (user_break()) return failed();
+    int percent = 0;
+    if (marks.Due(i, &percent)) thermometer.set(percent);
+    const double p[3] = {cloud->x[i], cloud->y[i], cloud->z[i]};
+    double best = 1.797693e308, bestC[3] = {0, 0, 0}, bestQ[3] = {0, 0, 0}, bestT = 0.0;
+    int bestCurve = -1;
+    for (int c = 0; c < nCurves; ++c) {
+      Bspline* crv = curves[c];
+      // Compared in the curve's own frame.
+      double q[3] = {p[0], p[1], p[2]};
+      if (moved[c]) VecTrans3(p, inverse[c], q);
+      const double t0 = crv->knotsU[crv->degreeU];
+      const double t1 = crv->knotsU[crv->degreeU + crv->interiorU + 1];
+      double t = t0, C[3];
+      if (EstimateClosestPntCurve(crv, q, &cacheT[c], &cacheN[c], &cacheX[c], &cacheY[c],
+                                  &cacheZ[c], nullptr, &t, crv->closedU) != 0 ||
+          KernelFailed())
+        return failed();
+      const double d = FootFrom(crv, q, t0, t1, &t, C);
+      if (d < best) {  // ties keep the earlier curve
+        best = d;
+        bestCurve = c;
+        bestT = t;
+        for (int a = 0; a < 3; ++a) {
+          bestC[a] = C[a];
+          bestQ[a] = q[a];
+        }
+      }
+    }
+    if (best > maxDistSq) {
+      --*count;
+      continue;
+    }
+    // The point is reported in the frame of the curve it was matched with.
+    px[k] = static_cast<float>(bestQ[0]);
+    py[k] = static_cast<float>(bestQ[1]);
+    pz[k] = static_cast<float>(bestQ[2]);
+    if (index) index[k] = i;
+    if (curveIndex) curveIndex[k] = bestCurve;
+    cx[k] = static_cast<float>(bestC[0]);
+    cy[k] = static_cast<float>(bestC[1]);
+    cz[k] = static_cast<float>(bestC[2]);
+    if (tx) {
+      Bspline* crv = curves[bestCurve];
+      double D[3];
+      if (crv->dimension == 2)
+        EvalCrvOnSrfArray(crv->owner, crv, bestT, 1, D);
+      else
+        Eval3DPointOnCurve3Array(crv, bestT, 1, D);
+      // Unit at any length: a small curve's derivative lies below VecNormalize3's floor.
+      const double len = VecSize3(D);
+      tx[k] = static_cast<float>(len > 0.0 ? D[0] / len : 0.0);
+      ty[k] = static_cast<float>(len > 0.0 ? D[1] / len : 0.0);
+      tz[k] = static_cast<float>(len > 0.0 ? D[2] / len : 0.0);
+    }
+    if (param) param[k] = static_cast<float>(bestT);
+    if (dist) dist[k] = static_cast<float>(std::sqrt(best));
+    ++k;
+  }
+  thermometer.finish();
+  return *count != 0 ? 1 : 0;
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "bspline/smake.h"
+#include "foundation/vec3.h"
 
 struct Cloud;
 
@@ -40,3 +41,17 @@ int TwoCurve3MaxDiff(Bspline* curveA, Bspline* curveB, int samplesPerSpan, doubl
 // pair (the refiner's measure; callers compare it with squared tolerances), or -2 (points not
 // written) for curves that are not sound 3D curves or no memory.
 double curve_curve_min_dist(Bspline* curveA, Bspline* curveB, double pointA[3], double pointB[3]);
+
+// Every cloud point against the nearest of nCurves curves (3D, or 2D on a surface measured
+// through its owner), each placed by xforms[c] (null: all in place), compared in the curve's own
+// frame. For each point within maxDist of a curve (a point exactly at maxDist is kept), compactly
+// in cloud order: the point as the nearest curve's frame sees it, its index, the nearest curve
+// (the earliest of equally near ones), its closest point, the unit tangent there, the parameter
+// and the distance (never negative). index, curveIndex, tx (with ty, tz), param and dist may be
+// null. Shows the thermometer with "Difference Analysis" and polls the user break at every
+// point. 1 when a point was kept; 0 otherwise, and for a curve that cannot be projected on, a
+// failed estimate, a singular transform, no memory or a user break (the results so far stay).
+int CurveToCloudDifference(Bspline** curves, int nCurves, const Xform* xforms, Cloud* cloud,
+                           double maxDist, int* count, float* px, float* py, float* pz, int* index,
+                           float* cx, float* cy, float* cz, int* curveIndex, float* tx, float* ty,
+                           float* tz, float* param, float* dist);

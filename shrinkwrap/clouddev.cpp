@@ -9,6 +9,7 @@
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
 #include "cloud/psubdiv.h"
+#include "cloud/putil.h"
 #include "foundation/cloudrec.h"
 #include "foundation/coreglob.h"
 #include "foundation/geo2.h"
@@ -294,37 +295,24 @@ int TrimSampleBlock(Bspline* srf, const TrimSamples& t, Samples& g, int at, int 
 }
 
 // ---- Progress -------------------------------------------------------------------------------
-// The thermometer and status line of a pass over n points, the user-break poll every tenth
-// point and a progress mark about every percent.
+// The thermometer and status line of a pass over n points, the user-break poll before every
+// tenth point and a progress mark about every percent. A break closes the thermometer and leaves
+// the status line.
 class Progress {
  public:
-  Progress(int n, const char* status) : n_(n), step_(std::max(1, static_cast<int>(0.01 * n + 0.5))) {
-    DisplayThermoMeter();
-    StatusMessageFormat("%s", MSGstr(status));
-  }
-  // False on a user break (the thermometer is closed then).
+  Progress(int n, const char* status) : thermometer_(status), marks_(n) {}
+  // False on a user break.
   bool Tick(int i) {
-    if (i > 0 && i % 10 == 0 && user_break()) {
-      UnDisplayThermoMeter();
-      return false;
-    }
-    if (i >= next_) {
-      const int percent = static_cast<int>(100.0 * i / n_ + 0.5);
-      SetThermoMeterValue(percent);
-      next_ = (percent + 1) * step_;
-    }
+    if (i > 0 && i % 10 == 0 && user_break()) return false;
+    int percent = 0;
+    if (marks_.Due(i, &percent)) thermometer_.set(percent);
     return true;
   }
-  void Done() {
-    SetThermoMeterValue(100);
-    UnDisplayThermoMeter();
-    ClearStatusMessage();
-  }
+  void Done() { thermometer_.finish(); }
 
  private:
-  int n_;
-  int step_;
-  int next_ = 0;
+  Thermometer thermometer_;
+  PercentMarks marks_;
 };
 
 bool Shown(const Cloud* cloud, int useShowMask, int i) {
