@@ -176,44 +176,52 @@ double curve_curve_min_dist(Bspline* curveA, Bspline* curveB, double pointA[3], 
   return gapSq;
 }
 
-int CurveToCloudDifference(Bspline** curves, int nCurves, const Xform* xforms, Cloud* cloud,
-                           double maxDist, int* count, float* px, float* py, float* pz, int* index,
-                           float* cx, float* cy, float* cz, int* curveIndex, float* tx, float* ty,
-                           float* tz, float* param, float* dist) {
-  const double maxDistSq = maxDist * maxDist;
-  const int n = cloud ? cloud->npts : 0;
-  *count = n;
-  Thermometer thermometer("Difference Analysis");
+namespace {
+
+// The estimator's sample caches of a set of curves, one per curve, kept for a whole cloud (the
+// samples depend on the curve alone). The estimator hands its arrays to the caller outside
+// every scope, so they are freed here.
+struct CurveCaches {
+  double** t = nullptr;
+  double** x = nullptr;
+  double** y = nullptr;
+  double** z = nullptr;
+  int* n = nullptr;
+  int count = 0;
+  bool Allocate(int curves) {
+    count = curves;
+    t = CallocArray<double*>(curves);
+    x = CallocArray<double*>(curves);
+    y = CallocArray<double*>(curves);
+    z = CallocArray<double*>(curves);
+    n = CallocArray<int>(curves);
+    return t && x && y && z && n && !KernelFailed();
+  }
+  int Estimate(Bspline* crv, int c, const double q[3], double* par) {
+    return EstimateClosestPntCurve(crv, q, &t[c], &n[c], &x[c], &y[c], &z[c], nullptr, par,
+                                   crv->closedU);
+  }
+  void Release() {
+    for (int c = 0; t && c < count; ++c) {
+      Free(t[c]);
+      Free(x[c]);
+      Free(y[c]);
+      Free(z[c]);
+    }
+  }
+};
+
+// The per-point pass of CurveToCloudDifference; false on a user break or a failed estimate.
+bool MatchPointsWithCurves(Bspline** curves, int nCurves, const char* moved, const Xform* inverse,
+                           CurveCaches& caches, const Cloud* cloud, double maxDistSq,
+                           Thermometer& thermometer, int* count, float* px, float* py, float* pz,
+                           int* index, float* cx, float* cy, float* cz, int* curveIndex,
+                           float* tx, float* ty, float* tz, float* param, float* dist) {
+  const int n = cloud->npts;
   PercentMarks marks(n);
-  TrackingScope scope;
-  if (nCurves < 1 || !curves) {
-    thermometer.finish();
-    return 0;
-  }
-  // Per curve: whether it is moved, the inverse of its transform, and the estimator's sample
-  // cache, kept for the whole cloud (the samples depend on the curve alone; the call's scope
-  // frees them).
-  char* moved = CallocArray<char>(nCurves);
-  Xform* inverse = MallocArray<Xform>(nCurves);
-  double** cacheT = CallocArray<double*>(nCurves);
-  double** cacheX = CallocArray<double*>(nCurves);
-  double** cacheY = CallocArray<double*>(nCurves);
-  double** cacheZ = CallocArray<double*>(nCurves);
-  int* cacheN = CallocArray<int>(nCurves);
-  auto failed = [&] {
-    thermometer.finish();
-    return 0;
-  };
-  if (!moved || !inverse || !cacheT || !cacheX || !cacheY || !cacheZ || !cacheN || KernelFailed())
-    return failed();
-  for (int c = 0; c < nCurves; ++c) {
-    if (!ProjectableCurve(curves[c])) return failed();
-    moved[c] = xforms && not_identity_xform(xforms[c]);
-    if (moved[c] && mat_inverse4(xforms[c], inverse[c]) != 0) return failed();
-  }
   int k = 0;
   for (int i = 0; i < n; ++i) {
-    if (user_break()) return failed();
+    if (user_break()) return false;
     int percent = 0;
     if (marks.Due(i, &percent)) thermometer.set(percent);
     const double p[3] = {cloud->x[i], cloud->y[i], cloud->z[i]};
@@ -227,10 +235,7 @@ int CurveToCloudDifference(Bspline** curves, int nCurves, const Xform* xforms, C
       const double t0 = crv->knotsU[crv->degreeU];
       const double t1 = crv->knotsU[crv->degreeU + crv->interiorU + 1];
       double t = t0, C[3];
-      if (EstimateClosestPntCurve(crv, q, &cacheT[c], &cacheN[c], &cacheX[c], &cacheY[c],
-                                  &cacheZ[c], nullptr, &t, crv->closedU) != 0 ||
-          KernelFailed())
-        return failed();
+      if (caches.Estimate(crv, c, q, &t) != 0 || KernelFailed()) return false;
       const double d = FootFrom(crv, q, t0, t1, &t, C);
       if (d < best) {  // ties keep the earlier curve
         best = d;
@@ -272,6 +277,32 @@ int CurveToCloudDifference(Bspline** curves, int nCurves, const Xform* xforms, C
     if (dist) dist[k] = static_cast<float>(std::sqrt(best));
     ++k;
   }
+  return true;
+}
+
+}  // namespace
+
+int CurveToCloudDifference(Bspline** curves, int nCurves, const Xform* xforms, Cloud* cloud,
+                           double maxDist, int* count, float* px, float* py, float* pz, int* index,
+                           float* cx, float* cy, float* cz, int* curveIndex, float* tx, float* ty,
+                           float* tz, float* param, float* dist) {
+  *count = cloud ? cloud->npts : 0;
+  Thermometer thermometer("Difference Analysis");
+  TrackingScope scope;
+  // Per curve: whether it is moved and the inverse of its transform.
+  char* moved = CallocArray<char>(std::max(nCurves, 0));
+  Xform* inverse = MallocArray<Xform>(std::max(nCurves, 0));
+  CurveCaches caches;
+  bool ok = cloud && curves && nCurves > 0 && moved && inverse && caches.Allocate(nCurves);
+  for (int c = 0; ok && c < nCurves; ++c) {
+    ok = ProjectableCurve(curves[c]);
+    moved[c] = ok && xforms && not_identity_xform(xforms[c]);
+    if (moved[c]) ok = mat_inverse4(xforms[c], inverse[c]) == 0;
+  }
+  ok = ok && MatchPointsWithCurves(curves, nCurves, moved, inverse, caches, cloud, maxDist * maxDist,
+                                   thermometer, count, px, py, pz, index, cx, cy, cz, curveIndex,
+                                   tx, ty, tz, param, dist);
+  caches.Release();
   thermometer.finish();
-  return *count != 0 ? 1 : 0;
+  return ok && *count != 0 ? 1 : 0;
 }
