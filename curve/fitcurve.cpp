@@ -5,20 +5,27 @@
 #include <cstring>
 
 #include "bspline/bsvalid.h"
+#include "bspline/kinsert.h"
 #include "bspline/nubinner.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
-#include "bspline/sfree.h"
 #include "bspline/refines2.h"
+#include "bspline/sfree.h"
+#include "bspline/subobj.h"
 #include "cloud/makecld.h"
+#include "cloud/pcopy.h"
 #include "cloud/putil.h"
 #include "curve/crverr.h"
+#include "curve/crvutil.h"
+#include "curve/endspan.h"
+#include "curve/pntintrp.h"
 #include "foundation/bandsolve.h"
 #include "foundation/cloudrec.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/mathmat.h"
 #include "foundation/umalloc.h"
+#include "platform/tstubs.h"
 
 namespace {
 
@@ -422,4 +429,262 @@ int CloseCurve(Bspline* curve, int mode) {
     P[N - 2] = (c11 * r2 - c21 * r1) / det;
   }
   return 0;
+}
+
+// ---- End continuity ------------------------------------------------------------------------
+
+namespace {
+
+// Control points an end condition holds.
+int HeldBy(int c) { return c < 0 ? 0 : c == 0 ? 1 : c == 4 ? 2 : std::min(c, 3); }
+
+// A neighbour whose end points and tangents can be taken.
+bool EvaluableNeighbour(const Bspline* b) {
+  if (!BsplineSound(b) || b->kind != 1) return false;
+  return b->dimension == 3 || (b->owner && BsplineSound(b->owner));
+}
+
+// The neighbour's end nearer to the given parameter (its end on a tie): parameter and point.
+void NearerEnd(Bspline* nb, double param, double* te, double Q[3]) {
+  const double lo = nb->knotsU[nb->degreeU], hi = nb->knotsU[NumCtrlU(nb)];
+  *te = std::fabs(param - lo) < std::fabs(param - hi) ? lo : hi;
+  EvalNpntsOnObj(nb, 0, 0, te, nullptr, 1, &Q[0], &Q[1], &Q[2]);
+}
+
+}  // namespace
+
+int CalculateControlPtsToBeFixed(Bspline* curve, double s[2], int cont[2], Bspline* neighbour[2],
+                                 double** values, int** indices, int* count,
+                                 double neighbourParam[2], double ends[2][3],
+                                 double tangent[2][3]) {
+  if (!values || !indices || !count) return -2;
+  *values = nullptr;
+  *indices = nullptr;
+  *count = 0;
+  if (!cont || !s || !ends || !FittableCurve(curve)) return -2;
+  Bspline* nb[2] = {neighbour ? neighbour[0] : nullptr, neighbour ? neighbour[1] : nullptr};
+  for (int e = 0; e < 2; ++e) {
+    if (nb[e] && !EvaluableNeighbour(nb[e])) return -2;
+    // Below degree 2 there is no curvature to carry over.
+    if (curve->degreeU < 2 || (nb[e] && nb[e]->degreeU < 2)) cont[e] = std::min(cont[e], 2);
+    if (cont[e] >= 1 && cont[e] <= 3 && !nb[e]) cont[e] = 0;  // nothing to join: the cloud's end
+    if ((cont[e] == 4 && !tangent) || (cont[e] >= 1 && cont[e] <= 3 && !neighbourParam)) return -2;
+  }
+  // The two ends must not claim the same control point.
+  const int held[2] = {HeldBy(cont[0]), HeldBy(cont[1])};
+  if (held[0] + held[1] > NumCtrlU(curve)) {
+    InsertNKnotsToObject(1, held[0] + held[1] - NumCtrlU(curve), 0, curve, 1, nullptr);
+    if (KernelFailed()) return -2;
+  }
+  const int N = NumCtrlU(curve), f = held[0] + held[1];
+  TrackingScope scope;
+  double* v = MallocArray<double>(std::max(f, 1), 3);
+  int* idx = MallocArray<int>(std::max(f, 1));
+  if (!v || !idx || KernelFailed()) return -2;
+  int k = 0;
+  auto put = [&](int index, const double p[3]) {
+    idx[k] = index;
+    for (int c = 0; c < 3; ++c) v[3 * k + c] = p[c];
+    ++k;
+  };
+  for (int e = 0; e < 2; ++e) {
+    // Held points of this end, counted inward from it.
+    double pts[3][3];
+    const int c = cont[e];
+    if (c == 0 || c == 4) {
+      for (int d = 0; d < 3; ++d) pts[0][d] = ends[e][d];
+      if (c == 4)
+        for (int d = 0; d < 3; ++d) pts[1][d] = ends[e][d] + s[e] * tangent[e][d];
+    } else if (c >= 1) {
+      double te, Q[3];
+      NearerEnd(nb[e], neighbourParam[e], &te, Q);
+      const double lo = nb[e]->knotsU[nb[e]->degreeU], hi = nb[e]->knotsU[NumCtrlU(nb[e])];
+      const bool atStart = std::fabs(te - lo) <= 1e-6 * (hi - lo);
+      for (int d = 0; d < 3; ++d) pts[0][d] = Q[d];
+      if (c >= 2) {
+        double D[3];
+        EvalNpntsOnObj(nb[e], 1, 0, &te, nullptr, 1, &D[0], &D[1], &D[2]);
+        // The derivative leaves the neighbour's start inwards: turned, it runs on past the end.
+        const double sign = atStart ? -1.0 : 1.0, len = std::sqrt(D[0] * D[0] + D[1] * D[1] + D[2] * D[2]);
+        if (!(len > 0.0) || !std::isfinite(len) || KernelFailed()) return -2;
+        for (int d = 0; d < 3; ++d) pts[1][d] = Q[d] + sign * s[e] / len * D[d];
+      }
+      if (c >= 3) {
+        if (nb[e]->dimension != 3) return -2;  // the reflected vector is read in 3D
+        double D[3];
+        EdgeReflectionCurve(nb[e], atStart ? 0 : 2, D);
+        const double len = std::sqrt(D[0] * D[0] + D[1] * D[1] + D[2] * D[2]);
+        if (KernelFailed() || !(len > 0.0) || !std::isfinite(len)) return -2;
+        for (int d = 0; d < 3; ++d) pts[2][d] = Q[d] + 3.0 * s[e] / len * D[d];
+      }
+    }
+    // Ascending indices: the start's inward, then the end's from the innermost out.
+    if (e == 0)
+      for (int j = 0; j < held[0]; ++j) put(j, pts[j]);
+    else
+      for (int j = held[1] - 1; j >= 0; --j) put(N - 1 - j, pts[j]);
+  }
+  scope.keep();
+  *values = v;
+  *indices = idx;
+  *count = f;
+  return 0;
+}
+
+int Curve3Approximate(float* x, float* y, float* z, double* t, int n, Bspline* curve, int wrap,
+                      int cont[2], Bspline* neighbour[2], double scale[2],
+                      double neighbourParam[2], double tangent[2][3], double length,
+                      double roughness, double tension, double sigma) {
+  if (!x || !y || !z || !t || !curve || n < 1 || !curve->knotsU) return -2;
+  assign_uniform_curve_knots3(curve, wrap, nullptr, nullptr);
+  Owned<double, Free> values;  // made by the callee outside every scope
+  Owned<int, Free> indices;
+  int f = 0;
+  if (cont && (cont[0] >= 0 || cont[1] >= 0)) {
+    const double spans = 3.0 * (curve->interiorU + 1);
+    double s[2] = {scale ? scale[0] * length / spans : 0.0, scale ? scale[1] * length / spans : 0.0};
+    double ends[2][3] = {{x[0], y[0], z[0]}, {x[n - 1], y[n - 1], z[n - 1]}};
+    if (CalculateControlPtsToBeFixed(curve, s, cont, neighbour, values.receive(),
+                                     indices.receive(), &f, neighbourParam, ends, tangent) != 0)
+      return -2;
+  }
+  TrackingScope scope;
+  double* d = MallocArray<double>(n);
+  if (!d || KernelFailed()) return -2;
+  // Converged: rms distance below this share of the points' extent.
+  double lo[3] = {x[0], y[0], z[0]}, hi[3] = {x[0], y[0], z[0]};
+  for (int i = 1; i < n; ++i) {
+    const double p[3] = {x[i], y[i], z[i]};
+    for (int c = 0; c < 3; ++c) lo[c] = std::min(lo[c], p[c]), hi[c] = std::max(hi[c], p[c]);
+  }
+  const double extent = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
+  const double close = 1e-6 * (extent > 0.0 ? extent : 1.0);
+  auto* fixed = reinterpret_cast<double(*)[3]>(values.get());
+  const int passes = n < 1000 ? 20 : 5;
+  double prev = 3.37e38;
+  for (int pass = 0; pass < passes; ++pass) {
+    if (FindAllCurveCoefi3(curve, t, x, y, z, n, f > 0 ? fixed : nullptr, indices.get(), f,
+                           roughness, tension, sigma) != 0 ||
+        PointCurve3Diff(curve, t, x, y, z, n, d) != 0)
+      return -2;
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i) sum += d[i];
+    const double rms = std::sqrt(sum / n);
+    if (rms < close || rms > prev || (prev - rms) / prev < 0.005) break;
+    prev = rms;
+  }
+  return 0;
+}
+
+Cloud* InsertContinuityPoints(Cloud* cloud, int* /*cont*/, double neighbourParam[2],
+                              Bspline* neighbour[2]) {
+  if (!cloud || cloud->npts < 1 || !cloud->x || !cloud->y || !cloud->z) return nullptr;
+  Owned<Cloud, FreeCloud> out(CopyCloud(cloud));
+  if (!out || KernelFailed()) return nullptr;
+  for (int e = 0; e < 2; ++e) {
+    Bspline* nb = neighbour ? neighbour[e] : nullptr;
+    if (!nb) continue;
+    if (!EvaluableNeighbour(nb) || !neighbourParam) return nullptr;
+    double te, Q[3];
+    NearerEnd(nb, neighbourParam[e], &te, Q);
+    if (KernelFailed() || !AllFinite(Q, 3)) return nullptr;
+    const float px = float(Q[0]), py = float(Q[1]), pz = float(Q[2]);
+    out.reset(InsertNPtsCld(out.get(), &px, &py, &pz, 1, e == 0 ? 0 : out->npts, nullptr));
+    if (!out || KernelFailed()) return nullptr;
+  }
+  return out.release();
+}
+
+Bspline* Get2SpanCurve3ForCurve2(Bspline* curve2d, int atEnd) {
+  if (!curve2d || curve2d->kind != 1 || curve2d->dimension != 2 || !curve2d->owner ||
+      !BsplineSound(curve2d))
+    return nullptr;
+  const int p = curve2d->degreeU, m = curve2d->interiorU;
+  const double* k = curve2d->knotsU;
+  const double lo = k[p], hi = k[p + m + 1];
+  TrackingScope scope;
+  Owned<Bspline, FreeBspline> piece;
+  Bspline* src = curve2d;
+  if (m > 0) {
+    const double t0 = atEnd ? k[std::max(m + p - 1, p)] : lo;
+    const double t1 = atEnd ? hi : k[std::min(p + 3, p + m + 1)];
+    piece.reset(ExtractParamRange(curve2d, 0, t0, t1));
+    if (!piece || KernelFailed()) return nullptr;
+    src = piece.get();
+  }
+  Owned<Bspline, FreeBspline> out(MakeCurve3BsplineFromCurve2(src, 1e-6 * (hi - lo), 1.0));
+  if (!out || KernelFailed()) return nullptr;
+  return out.release();
+}
+
+Bspline** FitCurveWContinuity(Cloud** clouds, int nClouds, int closed, int nCtrl, int degree,
+                              int cont[2], Bspline* neighbour[2], double neighbourParam[2],
+                              double scale[2], double tangent[2][3], double roughness,
+                              double tension, double sigma, int showMessages) {
+  if (!clouds || nClouds < 1 || !cont) return nullptr;
+  Bspline** out;
+  {
+    TrackingScope scope;
+    out = CallocArray<Bspline*>(nClouds);
+    if (!out || KernelFailed()) return nullptr;
+    scope.keep();
+  }
+  for (int i = 0; i < nClouds; ++i) {
+    Cloud* cloud = clouds[i];
+    if (!cloud || cloud->npts < 2 || !cloud->x || !cloud->y || !cloud->z) continue;
+    if (showMessages) StatusMessageFormat(MSGstr("Fitting curve %d of %d ..."), i + 1, nClouds);
+    TrackingScope scope;
+    // The fit runs on a cloud of its own: the neighbours' end points go into a copy, and the
+    // closed wrap, which rewrites its cloud, must not reach the caller's.
+    Owned<Cloud, FreeCloud> work;
+    Owned<Bspline, FreeBspline> curve;
+    double* t = nullptr;
+    double length = 1.0;
+    int wrap = -1, wasClosed = 0;
+    if (!closed) {
+      const int m = std::max(nCtrl - degree - 1, 0);
+      const bool joins = (cont[0] >= 1 && cont[0] <= 3) || (cont[1] >= 1 && cont[1] <= 3);
+      work.reset(joins ? InsertContinuityPoints(cloud, cont, neighbourParam, neighbour)
+                       : CopyCloud(cloud));
+      if (!work || KernelFailed()) {
+        if (joins) {
+          FreeBsplineArray(out, nClouds);
+          return nullptr;
+        }
+        ClearKernelError();
+        continue;
+      }
+      curve.reset(allocate_curve3(m, degree));
+      t = MallocArray<double>(work->npts);
+      if (curve && t && !KernelFailed())
+        length = normalize_tarray3(work->x, work->y, work->z, work->npts, t);
+    } else {
+      const int m = std::max(degree + 1, nCtrl - degree - 1);
+      wrap = degree;
+      work.reset(CopyCloud(cloud));
+      curve.reset(allocate_curve3(m + 2 * degree, degree));
+      if (work && curve && !KernelFailed()) wasClosed = WrapCloudForClosedFit(work.get(), degree, m, &t);
+    }
+    Owned<double, Free> keepT(closed ? t : nullptr);  // the wrap's parameters are not scoped
+    bool ok = work && curve && t && !KernelFailed();
+    if (ok) {
+      ok = Curve3Approximate(work->x, work->y, work->z, t, work->npts, curve.get(), wrap, cont,
+                             neighbour, scale, neighbourParam, tangent, length, roughness,
+                             tension, sigma) == 0 &&
+           !KernelFailed();
+    }
+    if (ok && closed) ok = UnwrapClosedFit(curve.get(), degree, wasClosed) == 8 && !KernelFailed();
+    // A fit that failed leaves its entry null; the other clouds still get theirs.
+    if (ok) {
+      // The weights the curve was fitted with (set last: cutting a closed fit clears them).
+      curve->fitProps.flag = 1;
+      curve->fitProps.tension = tension;
+      curve->fitProps.roughness = roughness;
+      curve->fitProps.sigma = sigma;
+      out[i] = curve.release();
+    }
+    else
+      ClearKernelError();
+  }
+  return out;
 }

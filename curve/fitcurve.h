@@ -96,3 +96,62 @@ Bspline* FitCurveBsplineGivenKnots_Host(Cloud* cloud, double* breaks, int nb, do
 // mode outside 0..2, fewer than 3 control points (mode 1) or 4 (mode 2), or end spans of zero
 // length.
 int CloseCurve(Bspline* curve, int mode);
+
+// ---- End continuity ------------------------------------------------------------------------
+// End conditions cont[e] for the start (e = 0) and the end (e = 1) of a fitted curve:
+//   negative  free end;
+//   0         the end control point held at the cloud's end point;
+//   1, 2, 3   the first 1, 2 or 3 control points from that end held so that the curve meets
+//             neighbour[e] in position, tangent or curvature at the neighbour's end nearer to
+//             neighbourParam[e] (its end on a tie); without a neighbour, as 0;
+//   4         the end control point at the cloud's end point E and the next at E + s_e
+//             tangent[e] (tangent[e] taken as given, not normalised).
+// s_e = scale[e] length / (3 (m + 1)), length the cloud's chord length (1 for closed clouds), m
+// the interior knot count. Neighbours are 3D curves, or curves on surfaces (measured through
+// their owner) for conditions 1 and 2.
+
+// Fits one curve per cloud on uniform knots, nCtrl control points (closed: at least degree + 1
+// spans, fitted to the wrapped cloud and cut back to a closed curve), joined at its ends as cont
+// says (open fits insert the neighbours' end points into a copy of the cloud first). An entry is
+// null for a cloud of fewer than 2 points and for a fit that failed. The caller's clouds are not
+// changed; cont may come back lowered (see CalculateControlPtsToBeFixed). With showMessages the
+// status line reads "Fitting curve i of n ...". Null when the result array or a point insertion
+// cannot be made.
+Bspline** FitCurveWContinuity(Cloud** clouds, int nClouds, int closed, int nCtrl, int degree,
+                              int cont[2], Bspline* neighbour[2], double neighbourParam[2],
+                              double scale[2], double tangent[2][3], double roughness,
+                              double tension, double sigma, int showMessages);
+
+// Sets uniform knots (wrap as assign_uniform_curve_knots3), holds the control points the end
+// conditions ask for, and alternates the penalised fit with moving each t[i] to its closest
+// curve point, until the rms distance falls below 1e-6 of the points' extent, rises, or falls by
+// less than 0.5% (at most 20 passes, 5 from 1000 points). The curve keeps the last fit and t the
+// last projection. -2 for null x, y, z, t or curve, n < 1, or a failed fit or projection.
+int Curve3Approximate(float* x, float* y, float* z, double* t, int n, Bspline* curve, int wrap,
+                      int cont[2], Bspline* neighbour[2], double scale[2],
+                      double neighbourParam[2], double tangent[2][3], double length,
+                      double roughness, double tension, double sigma);
+
+// The control points the end conditions hold, ascending by index: *indices and *values (x, y, z
+// per point) are new arrays the caller frees with Free, *count their length. A curve of degree
+// below 2, or a neighbour of degree below 2, lowers its conditions to at most 2 in the caller's
+// cont array; when the two ends would hold more control points than the curve has, knots are
+// inserted in its largest spans first. s[e] is s_e, ends[e] the cloud's end points. -2 (outputs
+// null and 0) for a null or unsound curve, a neighbour that cannot be evaluated, a vanishing
+// neighbour tangent, or no memory.
+int CalculateControlPtsToBeFixed(Bspline* curve, double s[2], int cont[2], Bspline* neighbour[2],
+                                 double** values, int** indices, int* count,
+                                 double neighbourParam[2], double ends[2][3],
+                                 double tangent[2][3]);
+
+// A new cloud: the cloud's points with the nearer end point of neighbour[0] put before the first
+// and that of neighbour[1] after the last (each when that neighbour is given); cont is not read.
+// The cloud is not changed. Null for a null cloud, a neighbour that cannot be evaluated, or no
+// memory.
+Cloud* InsertContinuityPoints(Cloud* cloud, int cont[2], double neighbourParam[2],
+                              Bspline* neighbour[2]);
+
+// The 3D curve of a curve on a surface near one end: its first two spans (atEnd 0) or its last
+// two, or the whole curve without interior knots, made 3D through the owner surface. Null for a
+// curve without owner, or on failure.
+Bspline* Get2SpanCurve3ForCurve2(Bspline* curve2d, int atEnd);
