@@ -178,8 +178,28 @@ TEST_F(ContinuityTest, RolesOrientationAndLevels) {
     EXPECT_EQ(ComputeObjCont(objs, curves, bndry, level, &keep, 0, &nd, &count, 1), -2);
     EXPECT_EQ(keep.maxAngle, 4);
   }
-  // Level 1 unscaled leaves the angle fields alone; level 3 on surfaces gives needles of length 0
-  // at the samples on the first edge.
+  // Level 1 unscaled leaves the angle fields alone, each needle starting on A's edge and ending
+  // at the bare vector, the mean normal times the angle in radians.
+  ObjContInfo bare = {0, 0, -5, -5};
+  ASSERT_EQ(ComputeObjCont(objs, curves, bndry, 1, &bare, 0, &nd, &count, 0), 0);
+  EXPECT_EQ(bare.maxAngle, -5);
+  double longest = 0;
+  for (int i = 0; i < count; ++i) {
+    double a[3], b[3];
+    Needle(nd, count, i, a, b);
+    EXPECT_NEAR(a[0], 1.0, 1e-12);
+    longest = std::max(longest, VecSize3(b));
+    EXPECT_GT(b[2], 0.0);  // along the mean normal, which points up
+  }
+  EXPECT_NEAR(longest, want.maxAngle * kPi / 180, 1e-6);
+  Free(nd);
+  // A curve's surface normal: the owner's normal at the curve's point.
+  Bspline* along = BuildCurveOnSurface(pr.A, 1, {0.2, 0.3, 0.7, 0.9});
+  double n[3], ref[3];
+  GetCurveOnSurfaceNorm(n, along, 0.5);
+  RefNormal(pr.A, 0.45, 0.6, ref);
+  EXPECT_NEAR(VecDotProd3(n, ref) / VecSize3(n), 1.0, 1e-12);
+  // Level 3 on surfaces gives needles of length 0 at the samples on the first edge.
   ObjContInfo g = {0, 0, -5, -5};
   ASSERT_EQ(ComputeObjCont(objs, curves, bndry, 3, &g, 0, &nd, &count, 0), 0);
   EXPECT_EQ(g.minAngle, -5);

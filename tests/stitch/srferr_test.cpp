@@ -11,6 +11,7 @@
 
 #include "bspline/sfree.h"
 #include "cloud/makecld.h"
+#include "cloud/psubdiv.h"
 #include "foundation/cloudrec.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
@@ -273,6 +274,114 @@ TEST_F(SrfErrTest, ManyTrimSamplesGrowTheSharedGrid) {
   ASSERT_EQ(o.count, 2);
   EXPECT_EQ(o.srf[1], 0);
   EXPECT_NEAR(std::hypot(o.u[1] - 0.5, o.v[1] - 0.5), 0.4, 1e-3);
+  FreeCloud(cloud);
+  FreeBspline(srf);
+}
+
+TEST_F(SrfErrTest, EstimatesFindTheNearestSampleWithinTheBinLength) {
+  // 2000 samples in the unit cube, two ranges of 1000 (two "surfaces"); the bins guarantee every
+  // sample within their length of a point to be in the point's own bin.
+  std::mt19937 rng(17);
+  const int m = 2000;
+  std::vector<float> x(m), y(m), z(m), u(m), v(m);
+  for (int k = 0; k < m; ++k) {
+    x[k] = float(Uniform(rng, 0, 1)), y[k] = float(Uniform(rng, 0, 1)), z[k] = float(Uniform(rng, 0, 1));
+    u[k] = float(k), v[k] = float(-k);
+  }
+  const double len = 0.08;
+  Subdiv* grid = SubdivideArrays(x.data(), y.data(), z.data(), m, 0, 0, 0, 1, 1, 1, len, 64);
+  ASSERT_NE(grid, nullptr);
+  const double size[3] = {std::max(grid->sizeX, 1e-10), std::max(grid->sizeY, 1e-10),
+                          std::max(grid->sizeZ, 1e-10)};
+  const int starts[2] = {0, 1000}, ends[2] = {999, 1999};
+  int checked = 0;
+  for (int trial = 0; trial < 300; ++trial) {
+    double p[3];
+    for (double& c : p) c = Uniform(rng, 0, 1);
+    int b[3];
+    const int n[3] = {grid->ncellsX, grid->ncellsY, grid->ncellsZ};
+    for (int a = 0; a < 3; ++a) b[a] = std::min(int(p[a] / size[a]), n[a] - 1);
+    int best[2] = {-1, -1};
+    double bestD[2] = {1e300, 1e300};
+    for (int k = 0; k < m; ++k) {
+      const double d = (p[0] - x[k]) * (p[0] - x[k]) + (p[1] - y[k]) * (p[1] - y[k]) + (p[2] - z[k]) * (p[2] - z[k]);
+      const int r = k < 1000 ? 0 : 1;
+      if (d < bestD[r]) bestD[r] = d, best[r] = k;
+    }
+    int cell = b[0] + b[1] * n[0] + b[2] * n[0] * n[1], at = -1;
+    double C[3], uu, vv;
+    const double d = FindClosestPointEstimate(p, grid, b[0], b[1], b[2], &cell, 1e30, x.data(), y.data(),
+                                              z.data(), u.data(), v.data(), C, &uu, &vv, &at);
+    const int nearest = bestD[0] <= bestD[1] ? best[0] : best[1];
+    const double nearestD = std::min(bestD[0], bestD[1]);
+    ASSERT_GE(at, 0);
+    EXPECT_GE(d, nearestD);  // never nearer than the nearest
+    if (nearestD < len * len) {
+      ++checked;
+      EXPECT_EQ(at, nearest);
+      EXPECT_EQ(uu, double(nearest));
+      EXPECT_EQ(C[0], double(x[nearest]));
+    }
+    int idx[2];
+    double dd[2];
+    cell = b[0] + b[1] * n[0] + b[2] * n[0] * n[1];
+    FindNClosestPointEstimates(p, grid, b[0], b[1], b[2], &cell, 1e30, x.data(), y.data(), z.data(),
+                               starts, ends, 2, idx, dd);
+    for (int r = 0; r < 2; ++r)
+      if (bestD[r] < len * len) {
+        EXPECT_EQ(idx[r], best[r]);
+      }
+  }
+  EXPECT_GT(checked, 50);
+  FreeSubdiv(grid);
+  // The weed-out distance of a 3 x 2 grid: the largest squared steps of the first row and the
+  // first column, and four times the cut-off.
+  const float gx[6] = {0, 1, 3, 0, 1, 3}, gy[6] = {0, 0, 0, 2, 2, 2}, gz[6] = {0, 0, 0, 0, 0, 0};
+  EXPECT_DOUBLE_EQ(EstimateWeedOutDistSq(0.5, 3, 2, gx, gy, gz), 4.0 + 4.0 + 2.0);
+  // The nearest point on a sampled loop: the foot on the segment, (u, v) interpolated there.
+  float sx[3] = {0, 1, 1}, sy[3] = {0, 0, 1}, sz[3] = {0, 0, 0};
+  double su[3] = {0, 0.5, 0.5}, sv[3] = {0, 0, 0.5};
+  float* cx[1] = {sx};
+  float* cy[1] = {sy};
+  float* cz[1] = {sz};
+  double* cu[1] = {su};
+  double* cv[1] = {sv};
+  float** lx[1] = {cx};
+  float** ly[1] = {cy};
+  float** lz[1] = {cz};
+  double** lu[1] = {cu};
+  double** lv[1] = {cv};
+  int counts[1] = {3}, curves[1] = {1};
+  int* pc[1] = {counts};
+  const double q[3] = {0.25, -0.5, 0.0};
+  double bu = -1, bv = -1, foot[3];
+  EXPECT_NEAR(FindClosestPointOnBndr(q, lx, ly, lz, lu, lv, 1, curves, pc, &bu, &bv, foot), 0.25, 1e-12);
+  EXPECT_NEAR(bu, 0.125, 1e-12);
+  EXPECT_NEAR(foot[0], 0.25, 1e-12);
+}
+
+TEST_F(SrfErrTest, ShowMaskLimitsThePoints) {
+  Bspline* srf = Wavy();
+  Offsets pts;
+  pts.Random(srf, 20, 1.0, 21);
+  Cloud* cloud = pts.MakeCloud();
+  cloud->isShow = CallocArray<uint8_t>(20 / 8 + 1);
+  for (int i = 0; i < 20; i += 2) cloud->isShow[i >> 3] |= uint8_t(1 << (i & 7));
+  Out o(20);
+  int count = 0;
+  ASSERT_EQ(SurfToCloudDifferenceLow(srf, cloud, 1, 1e6, 1.0, 0.0, 1, &count, o.px.data(), o.py.data(),
+                                     o.pz.data(), o.index.data(), o.cx.data(), o.cy.data(),
+                                     o.cz.data(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                     o.dist.data()),
+            1);
+  ASSERT_EQ(count, 10);
+  for (int k = 0; k < 10; ++k) {
+    EXPECT_EQ(o.index[k], 2 * k);
+    EXPECT_NEAR(o.dist[k], pts.h[2 * k], 2e-6);
+  }
+  // Without the mask flag every point counts.
+  ASSERT_EQ(o.One(srf, cloud, 1, 1.0), 1);
+  EXPECT_EQ(o.count, 20);
   FreeCloud(cloud);
   FreeBspline(srf);
 }
