@@ -293,6 +293,29 @@ TEST_F(Fillet, VariableRadiusLimits) {
   FreeTrace(in);
 }
 
+// A point of the floor moved onto the foot of a wall point, which the floor holds only on the
+// corner line; (a, b) may come swapped.
+TEST_F(Fillet, ExactPointOnTheOtherSurface) {
+  for (double s : {1e-6, 1.0, 1e6}) {
+    Corner c(s);
+    for (int swap : {1, -1}) {
+      double u = 0.3, v = 0.1;
+      const double a = swap == -1 ? 0.0 : 0.4, b = swap == -1 ? 0.4 : 0.0;  // y 0.4, z 0
+      EXPECT_EQ(RefineToExactPoint(c.floor, c.wall, &u, &v, a, b, 1e-9 * s, swap), 0);
+      EXPECT_NEAR(u, 0.0, 1e-9);
+      EXPECT_NEAR(v, 0.4, 1e-9);
+      // Within the tolerance nothing moves.
+      double u0 = 1e-12, v0 = 0.4;
+      RefineToExactPoint(c.floor, c.wall, &u0, &v0, a, b, 1e-6 * s, swap);
+      EXPECT_EQ(u0, 1e-12);
+    }
+    double out[3];
+    CopyCoord(1 * s, 2, 3, out);
+    EXPECT_EQ(out[0], s);
+    EXPECT_EQ(out[2], 3.0);
+  }
+}
+
 TEST_F(Fillet, InjectedFailuresLeaveNothingBehind) {
   Corner c(1.0);
   IntersectionTrace* in = LineTrace(8, 0.1);

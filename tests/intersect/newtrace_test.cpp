@@ -416,6 +416,29 @@ TEST_F(Tracing, DriverContract) {
   Free(out);
 }
 
+// The branch through a seed of the caller's choice, traced alone into a new list.
+struct OneTrace {
+  IntersectionTraceList* list = nullptr;
+  double *us1 = nullptr, *vs1 = nullptr, *us2 = nullptr, *vs2 = nullptr;
+  int** marks = nullptr;
+  int rc = -2;
+  OneTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2, double v2) {
+    if (SubDivisionArray(s1, s2, &us1, &vs1, &us2, &vs2) != 0) return;
+    const int rows = BoxArrayCount(s1, 0) * BoxArrayCount(s1, 1);
+    const int cols = BoxArrayCount(s2, 0) * BoxArrayCount(s2, 1);
+    marks = allocate_matrix_ii(rows, cols);
+    std::memset(marks[0], 0, sizeof(int) * rows * cols);
+    list = MallocIntersectionTraceList();
+    list->count = 1;
+    rc = NewIntersectTrace(s1, s2, u1, v1, u2, v2, us1, vs1, us2, vs2, marks, list, 0.01, 1e-6);
+  }
+  ~OneTrace() {
+    FreeIntersectionTraceList(list);
+    if (marks) matrix_free_ih(marks);
+    for (double* a : {us1, vs1, us2, vs2}) Free(a);
+  }
+};
+
 // Paths the tracer mends: surfaces crossing at a very small angle (nearly tangent steps), and a
 // backward march into a region where the surfaces coincide (parallel normals: the march
 // extrapolates its own last step). Both give finite traces that end on the domain edges.
@@ -439,17 +462,10 @@ TEST_F(Tracing, NearlyTangentAndExtrapolatedMarchesTerminate) {
   for (int pair = 0; pair < 4; ++pair) {
     Bspline* s1 = pairs[pair][0];
     Bspline* s2 = pairs[pair][1];
-    double *us1, *vs1, *us2, *vs2;
-    ASSERT_EQ(SubDivisionArray(s1, s2, &us1, &vs1, &us2, &vs2), 0);
-    const int rows = BoxArrayCount(s1, 0) * BoxArrayCount(s1, 1);
-    const int cols = BoxArrayCount(s2, 0) * BoxArrayCount(s2, 1);
-    int** marks = allocate_matrix_ii(rows, cols);
-    std::memset(marks[0], 0, sizeof(int) * rows * cols);
-    IntersectionTraceList* list = MallocIntersectionTraceList();
-    list->count = 1;
     const double seedU = pair < 2 ? 0.3 : 0.55;  // the ramp: the first step back lands where they coincide
-    ASSERT_EQ(NewIntersectTrace(s1, s2, seedU, 0.5, seedU, 0.5, us1, vs1, us2, vs2, marks, list,
-                                0.01, 1e-6), 0);
+    OneTrace one(s1, s2, seedU, 0.5, seedU, 0.5);
+    ASSERT_EQ(one.rc, 0);
+    const IntersectionTraceList* list = one.list;
     const IntersectionTrace* t = list->head;
     CheckTrace(s1, s2, t, pair < 2 ? 1e-5 : 1e-6);
     EXPECT_LT(t->nodeCount, 2000);
@@ -462,10 +478,210 @@ TEST_F(Tracing, NearlyTangentAndExtrapolatedMarchesTerminate) {
       if (m->prev != t->turn) {
         EXPECT_LE(std::fabs(m->u1 - m->prev->u1), 1.0 / 3 + 1e-9) << pair;
       }
-    FreeIntersectionTraceList(list);
-    matrix_free_ih(marks);
-    for (double* a : {us1, vs1, us2, vs2}) Free(a);
   }
+}
+
+// Closed branches: a plane across a closed cylinder meets itself at the seam (the backward march
+// ends on the forward end, and the closing node repeats the turn node's point); a plane through
+// a bowl closes inside both domains (the closing node repeats the seed).
+TEST_F(Tracing, ClosedBranches) {
+  BsplineKeeper keep;
+  const double O[3] = {-1.5, -1.5, 0.3}, ex[3] = {3, 0, 0}, ey[3] = {0, 3, 0};
+  Bspline* plane = keep(shapes::Plane(O, ex, ey));
+  Bspline* cylinder = keep(shapes::Cylinder(1.0, -1.0, 1.0));
+  IntersectionTraceList* list = MallocIntersectionTraceList();
+  ASSERT_EQ(NewIntersect(plane, cylinder, list, 0.01, 1e-6), 0);
+  ASSERT_EQ(list->count, 1);
+  const IntersectionTrace* t = list->head;
+  EXPECT_EQ(t->open, 0);
+  CheckTrace(plane, cylinder, t, 1e-5);
+  for (const IntersectionTraceNode* m = t->head; m; m = m->next) {
+    EXPECT_NEAR(m->z, 0.3, 1e-6);
+    EXPECT_NEAR(std::hypot(m->x, m->y), 1.0, 1e-6);
+  }
+  const IntersectionTraceNode* end = t->tail;
+  EXPECT_EQ(end->x, t->turn->x);
+  EXPECT_EQ(end->y, t->turn->y);
+  // The closing node's cylinder parameter sits on the other end of the seam from the turn's.
+  EXPECT_NEAR(std::fabs(end->u2 - t->turn->u2), 1.0, 1e-9);
+  FreeIntersectionTraceList(list);
+
+  PatchOptions o;
+  o.nu = o.nv = 7;
+  Bspline* bowl = keep(BuildFunctionPatch([](double x, double y) { return (x - 0.5) * (x - 0.5) + (y - 0.5) * (y - 0.5); }, o));
+  const double Ob[3] = {0, 0, 0.1}, bx[3] = {1, 0, 0}, by[3] = {0, 1, 0};
+  Bspline* flat = keep(shapes::Plane(Ob, bx, by));
+  list = MallocIntersectionTraceList();
+  ASSERT_EQ(NewIntersect(bowl, flat, list, 0.01, 1e-6), 0);
+  ASSERT_EQ(list->count, 1);
+  t = list->head;
+  EXPECT_EQ(t->open, 0);
+  EXPECT_EQ(t->turn, nullptr);  // closed during the forward march
+  CheckTrace(bowl, flat, t, 2e-6);  // tolB of the pair's size (1.5)
+  EXPECT_GT(t->nodeCount, 8);
+  EXPECT_EQ(t->tail->x, t->head->x);
+  EXPECT_EQ(t->tail->u1, t->head->u1);
+  FreeIntersectionTraceList(list);
+}
+
+// Where one surface's knots crowd, a step of an average knot span crosses many box lines: the
+// backward march halves such steps, the forward march does not.
+TEST_F(Tracing, BackwardStepsAcrossCrowdedBoxesAreHalved) {
+  BsplineKeeper keep;
+  // A plane whose u knots crowd between 0.6 and 0.7, crossed by a plane along u.
+  std::vector<double> knots = {0, 0, 0, 0, 0.3, 0.6};
+  for (int k = 1; k < 10; ++k) knots.push_back(0.6 + 0.01 * k);
+  for (double k : {0.7, 0.9, 1.0, 1.0, 1.0, 1.0}) knots.push_back(k);
+  const int n = int(knots.size()) - 4;
+  std::vector<double> pts;
+  for (int j = 0; j < 4; ++j)
+    for (int i = 0; i < n; ++i) {
+      const double g = (knots[i + 1] + knots[i + 2] + knots[i + 3]) / 3, h = j / 3.0;
+      pts.insert(pts.end(), {g, h, 0.0});
+    }
+  Bspline* crowded = keep(BuildSurface(3, 3, n, 4, pts, knots));
+  // Crossed along u from the seed at 0.3: oriented one way the forward march runs across the
+  // crowd to u = 1, the other way the backward one does.
+  const int NU = BoxArrayCount(crowded, 0);
+  for (const double dir : {1.0, -1.0}) {
+    const double O[3] = {dir > 0 ? 0.0 : 1.0, 0.5, -0.5}, ex[3] = {dir, 0, 0}, ez[3] = {0, 0.2, 1};
+    Bspline* across = keep(shapes::Plane(O, ex, ez));
+    const double u2 = dir > 0 ? 0.3 : 0.7;
+    OneTrace one(crowded, across, 0.3, 0.6, u2, 0.5);
+    ASSERT_EQ(one.rc, 0);
+    const IntersectionTrace* t = one.list->head;
+    CheckTrace(crowded, across, t, 2e-6);
+    ASSERT_TRUE(t->turn);
+    auto lines = [&](double a, double b) {  // u lines of the box grid strictly between a and b
+      int n = 0;
+      for (int i = 0; i < NU; ++i) n += one.us1[i] > std::fmin(a, b) && one.us1[i] < std::fmax(a, b);
+      return n;
+    };
+    int most = 0, inCrowd = 0;
+    for (const IntersectionTraceNode* m = t->head->next; m; m = m->next) {
+      const IntersectionTraceNode* from = m->prev == t->turn ? t->head : m->prev;
+      if (from->u1 < 0.5 && m->u1 < 0.5) continue;  // the march toward u = 0
+      most = std::max(most, lines(m->u1, from->u1));
+      inCrowd += m->u1 > 0.6 && m->u1 < 0.7;
+    }
+    EXPECT_EQ(t->turn->u1, dir > 0 ? 1.0 : 0.0);
+    if (dir > 0) {
+      EXPECT_GE(most, 5);  // forward: the long steps stay
+    } else {
+      EXPECT_LT(most, 5);  // backward: halved
+      EXPECT_GE(inCrowd, 2);
+    }
+  }
+}
+
+// The stop tests of the march on records made in the test: the end of an earlier branch, and a
+// tail whose six predecessors lie at one distance from it (circling).
+TEST_F(Tracing, TouchAndCirclingTests) {
+  BsplineKeeper keep;
+  const double O[3] = {0, 0, 0}, ex[3] = {1, 0, 0}, ey[3] = {0, 1, 0};
+  Bspline* s = keep(shapes::Plane(O, ex, ey));
+  IntersectionTraceList* list = MallocIntersectionTraceList();
+  IntersectionTrace* first = list->head;
+  const double P[3] = {0, 0, 0};
+  AppendTraceNode(first, P, 0.2, 0.3, 0, 0);
+  first->turn = AppendTraceNode(first, P, 0.4, 0.5, 0, 0);
+  AppendTraceNode(first, P, 0.1, 0.1, 0, 0);
+  IntersectionTrace* second = MallocIntersectionTrace();
+  first->next = second;
+  second->prev = first;
+  list->tail = second;
+  list->count = 2;
+  double u = 0.4 + 5e-7, v = 0.5;
+  EXPECT_EQ(ChkCrvTouchAnotherCrv(s, s, list, &u, &v), 1);  // the turn node, not the tail
+  u = 0.1;
+  v = 0.1;
+  EXPECT_EQ(ChkCrvTouchAnotherCrv(s, s, list, &u, &v), 0);
+  u = 0.4 + 2e-6;
+  v = 0.5;
+  EXPECT_EQ(ChkCrvTouchAnotherCrv(s, s, list, &u, &v), 0);
+
+  for (int k = 0; k < 7; ++k) {
+    const double a = 0.3 * k, Q[3] = {std::cos(a), std::sin(a), 0};
+    AppendTraceNode(second, Q, 0, 0, 0, 0);
+  }
+  EXPECT_EQ(CheckIfPointsRepeat(second, 1e-6), 0);  // an arc: distances grow
+  second->tail->x = second->tail->y = 0.0;           // the centre of the arc
+  EXPECT_EQ(CheckIfPointsRepeat(second, 1e-6), 1);
+  FreeIntersectionTraceList(list);
+}
+
+TEST_F(BoxGrid, PreparedSurfacesAndOrientedBoxes) {
+  BsplineKeeper keep;
+  // A strip ten times longer than wide gets knots in its long direction, the shape unchanged,
+  // until its average spans per control point differ by less than ten times.
+  const double O[3] = {0, 0, 0}, ex[3] = {20, 0, 0}, ey[3] = {0, 0.5, 0.2};
+  Bspline* strip = keep(shapes::Plane(O, ex, ey, 1.0, 3, 4));
+  ASSERT_EQ(ModifyParamSpaceBasedOnSpans(strip), 0);
+  const int nu = NumCtrlU(strip);
+  EXPECT_GT(nu, 4);
+  EXPECT_EQ(NumCtrlV(strip), 4);
+  for (double u : {0.0, 0.17, 0.5, 0.93})
+    for (double v : {0.0, 0.4, 1.0}) {
+      double P[3];
+      Eval3DPointOnSurfCoord(strip, u, v, 0, 0, P);
+      EXPECT_NEAR(P[0], 20 * u, 1e-12);
+      EXPECT_NEAR(P[1], 0.5 * v, 1e-12);
+    }
+  ASSERT_EQ(ModifyParamSpaceBasedOnSpans(strip), 0);
+  EXPECT_EQ(NumCtrlU(strip), nu);  // nothing more to insert
+  const double flat[3] = {0, 0, 0};
+  Bspline* line = keep(shapes::Plane(O, ex, flat, 1.0, 3, 4));
+  EXPECT_EQ(ModifyParamSpaceBasedOnSpans(line), -2);
+
+  // The oriented box of a tilted plane's samples is thin across the plane and holds every
+  // sample mapped into its frame; its corners follow the corner order.
+  const double tx[3] = {1, 0, 1}, ty[3] = {0, 1, 0.5};
+  Bspline* tilted = keep(shapes::Plane(O, tx, ty));
+  const int NU = BoxArrayCount(tilted, 0), NV = BoxArrayCount(tilted, 1);
+  double *us, *vs, *u2, *v2;
+  ASSERT_EQ(SubDivisionArray(tilted, tilted, &us, &vs, &u2, &v2), 0);
+  double*** grid = allocate_3dim_matrix_ff(3 * NU - 1, 3 * NV - 1, 3);
+  auto sample = [](const double* p, int N, int i) {
+    return i == 3 * (N - 1) ? p[N - 1] : p[i / 3] + (i % 3) * (p[i / 3 + 1] - p[i / 3]) / 3.0;
+  };
+  for (int i = 0; i <= 3 * (NU - 1); ++i)
+    for (int j = 0; j <= 3 * (NV - 1); ++j)
+      Eval3DPointOnSurfCoord(tilted, sample(us, NU, i), sample(vs, NV, j), 0, 0, grid[i][j]);
+  PatchBoxNode* node = MallocPatchBoxNode(0, 0, NU, NV, 0, 1, 0, 1);
+  ASSERT_EQ(NewGetBboxExtremes(node, grid), 0);
+  EXPECT_LT(node->box[5] - node->box[2], 1e-5);  // thin across the plane
+  EXPECT_GT(node->box[3] - node->box[0], 0.5);
+  double corners[24], moved[24];
+  New1TransformBbox(node->box, corners);
+  for (int c = 0; c < 8; ++c) {
+    EXPECT_EQ(corners[3 * c], c & 4 ? node->box[3] : node->box[0]);
+    EXPECT_EQ(corners[3 * c + 2], c & 1 ? node->box[5] : node->box[2]);
+  }
+  NewTransformBbox(node->box, node->xform, moved);
+  for (int i = 0; i <= 3 * (NU - 1); ++i)
+    for (int j = 0; j <= 3 * (NV - 1); ++j) {
+      double p[3] = {grid[i][j][0], grid[i][j][1], grid[i][j][2]};
+      vector_xform(&p[0], &p[1], &p[2], node->xform);
+      for (int q = 0; q < 3; ++q) {
+        EXPECT_GE(p[q], node->box[q] - 1e-6);
+        EXPECT_LE(p[q], node->box[q + 3] + 1e-6);
+      }
+    }
+  // Mapped corners of the frame's box: still a box of the same diagonal.
+  EXPECT_NEAR(Dist(&moved[0], &moved[21]), Dist(&corners[0], &corners[21]), 1e-9);
+  // Too few points for a plane: -2 and no error left behind.
+  const float fx[2] = {0, 1}, fy[2] = {0, 0}, fz[2] = {0, 0};
+  Xform M;
+  EXPECT_EQ(FitPlaneAndGetXform(fx, fy, fz, 2, M), -2);
+  EXPECT_FALSE(KernelFailedNow());
+  double b[6];
+  GetBboxMinMax(fx, fy, fz, 2, b);
+  EXPECT_EQ(b[3], 1.0);
+  EXPECT_EQ(b[0], 0.0);
+  EXPECT_EQ(FindMinimumStep(0, us), 0.5 * (us[1] - us[0]));
+  FreePatchBoxTree(node);
+  matrix_free_3dim_ff(3 * NU - 1, grid);
+  for (double* a : {us, vs, u2, v2}) Free(a);
 }
 
 TEST_F(Tracing, InjectedFailuresLeaveNothingBehind) {

@@ -51,6 +51,22 @@ inline Bspline* HalfCylinder(double R, double z0, double z1, double s = 1.0) {
   return BuildSurface(2, 1, 5, 2, pts, {0, 0, 0, 0.5, 0.5, 1, 1, 1}, {0, 0, 1, 1}, weights);
 }
 
+// The whole cylinder x^2 + y^2 = R^2 for z in [z0, z1], closed in u (four quarter arcs).
+inline Bspline* Cylinder(double R, double z0, double z1) {
+  const double w = std::sqrt(0.5);
+  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+  std::vector<double> pts, weights;
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 9; ++i) {
+      pts.insert(pts.end(), {R * cx[i], R * cy[i], j ? z1 : z0});
+      weights.push_back(i % 2 ? w : 1.0);
+    }
+  Bspline* c = BuildSurface(2, 1, 9, 2, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1},
+                            {0, 0, 1, 1}, weights);
+  if (c) c->closedU = 1;
+  return c;
+}
+
 // The patch of the unit sphere between latitudes -45 and 45 degrees and longitudes 0 and 90
 // (u along the meridian, v around), scaled by s.
 inline Bspline* SpherePatch(double s = 1.0) {
