@@ -651,7 +651,7 @@ Bspline** FitCurveWContinuity(Cloud** clouds, int nClouds, int closed, int nCtrl
           FreeBsplineArray(out, nClouds);
           return nullptr;
         }
-        ClearKernelError();
+        if (!MemoryErrorSet()) ClearKernelError();
         continue;
       }
       curve.reset(allocate_curve3(m, degree));
@@ -683,8 +683,8 @@ Bspline** FitCurveWContinuity(Cloud** clouds, int nClouds, int closed, int nCtrl
       curve->fitProps.sigma = sigma;
       out[i] = curve.release();
     }
-    else
-      ClearKernelError();
+    else if (!MemoryErrorSet())
+      ClearKernelError();  // this cloud's own failure; without memory the rest fail too
   }
   return out;
 }

@@ -113,7 +113,8 @@ int CloseCurve(Bspline* curve, int mode);
 // Fits one curve per cloud on uniform knots, nCtrl control points (closed: at least degree + 1
 // spans, fitted to the wrapped cloud and cut back to a closed curve), joined at its ends as cont
 // says (open fits insert the neighbours' end points into a copy of the cloud first). An entry is
-// null for a cloud of fewer than 2 points and for a fit that failed. The caller's clouds are not
+// null for a cloud of fewer than 2 points and for a fit that failed (the error state is cleared
+// after a fit's own failure, kept after running out of memory). The caller's clouds are not
 // changed; cont may come back lowered (see CalculateControlPtsToBeFixed). With showMessages the
 // status line reads "Fitting curve i of n ...". Null when the result array or a point insertion
 // cannot be made.
