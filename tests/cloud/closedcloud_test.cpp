@@ -1,10 +1,12 @@
 // Closing an ordered cloud: a copy that ends where it starts, every per-point array as long as
 // the new count.
+#include <cstring>
 #include <vector>
 
 #include "cloud/makecld.h"
 #include "cloud/putil.h"
 #include "foundation/cloudrec.h"
+#include "foundation/umalloc.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
@@ -23,6 +25,9 @@ TEST_F(ClosedCloudTest, AppendsTheFirstPointOnlyWhenTheEndsDiffer) {
       ASSERT_EQ(CopyCloudNormals(cloud.get(), x.data(), y.data(), z.data(), n), 1);
       cloud->isShow = CallocArray<uint8_t>(CloudBitArrayBytes(n));
       cloud->isShow[0] = 1;  // point 0 shown
+      cloud->labels = CallocArray<char*>(n);
+      cloud->labels[0] = MallocArray<char>(3);
+      std::memcpy(cloud->labels[0], "P0", 3);
       Owned<Cloud, FreeCloud> closed(GetClosedCloud(cloud.get()));
       ASSERT_NE(closed.get(), nullptr);
       const int m = gap < 1e-4 ? n : n + 1;
@@ -32,6 +37,10 @@ TEST_F(ClosedCloudTest, AppendsTheFirstPointOnlyWhenTheEndsDiffer) {
       EXPECT_EQ(closed->x[m - 1], m > n ? x[0] : x[n - 1]);
       EXPECT_EQ(closed->nx[m - 1], closed->x[m - 1]);
       EXPECT_EQ((closed->isShow[(m - 1) >> 3] >> ((m - 1) & 7)) & 1, m > n ? 1 : 0);
+      if (m > n) {
+        EXPECT_STREQ(closed->labels[n], "P0");  // a copy of its own
+        EXPECT_NE(closed->labels[n], closed->labels[0]);
+      }
     }
   }
   EXPECT_EQ(GetClosedCloud(nullptr), nullptr);
