@@ -388,6 +388,17 @@ void WriteResult(const CloudDiffArrays& out, int k, const double p[3], int i, co
   if (out.dist) out.dist[k] = static_cast<float>(s);
 }
 
+bool RequiredArrays(const CloudDiffArrays& out) {
+  return out.px && out.py && out.pz && out.cx && out.cy && out.cz && (!out.nx || (out.ny && out.nz)) &&
+         (!out.u || out.v);
+}
+
+bool Surfaces(Bspline** srfs, int n) {
+  for (int s = 0; s < n; ++s)
+    if (!srfs[s] || srfs[s]->kind != 2) return false;
+  return true;
+}
+
 double OnSurfaceSq(const Bins& bins) {
   return kOnSurfaceShare * kOnSurfaceShare * std::max(bins.diagSq, 1e-300);
 }
@@ -552,6 +563,8 @@ void NearestSamplePerRange(const double p[3], const Subdiv* grid, int ix, int iy
 int SurfCloudDeviations(Bspline* srf, const Cloud* cloud, int refine, double maxDist,
                         double sinSqMaxAngle, double offset, int useShowMask, int* count,
                         const CloudDiffArrays& out) {
+  *count = 0;
+  if (!srf || srf->kind != 2 || !cloud || !RequiredArrays(out)) return 0;
   const double maxDistSq = (maxDist + offset) * (maxDist + offset);
   const int n = cloud->npts;
   *count = n;
@@ -877,6 +890,8 @@ int SurfsCloudDeviations(Bspline** srfs, int nSrfs, const Xform* xforms, const C
                          int refine, double maxDist, double offset, int flagFar, int useShowMask,
                          int* count, const CloudDiffArrays& out) {
   if (nSrfs < 1 || nSrfs > kMaxSurfaces) return 0;
+  *count = 0;
+  if (!srfs || !cloud || !RequiredArrays(out) || !out.srfIndex || !Surfaces(srfs, nSrfs)) return 0;
   const double maxDistSq = (maxDist + offset) * (maxDist + offset);
   const int n = cloud->npts;
   *count = n;
@@ -920,6 +935,8 @@ int SurfsCloudDeviations(Bspline** srfs, int nSrfs, const Xform* xforms, const C
 int SurfsCloudNormals(Bspline** srfs, int nSrfs, const Xform* xforms, const Cloud* cloud,
                       int refine, double maxDist, int* count, float* nx, float* ny, float* nz) {
   if (nSrfs < 1 || nSrfs > kMaxSurfaces) return 0;
+  *count = 0;
+  if (!srfs || !cloud || !nx || !ny || !nz || !Surfaces(srfs, nSrfs)) return 0;
   const int n = cloud->npts;
   *count = n;
   TrackingScope scope;

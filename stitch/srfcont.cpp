@@ -412,6 +412,11 @@ int ComputeObjCont(Bspline* objs[2], Bspline* curves[2], int bndry[2], int level
   if (level < 0 || level == 2 || level > 3) return -2;
   if (!objs[0] || !objs[1]) return -2;
   const int k0 = objs[0]->kind, k1 = objs[1]->kind;
+  // A surface's boundary is 0..3, a curve's 0 (start) or 2 (end); another index names nothing.
+  for (int i = 0; i < 2; ++i) {
+    const bool surface = objs[i]->kind == 2;
+    if (bndry[i] < 0 || bndry[i] > 3 || (!surface && bndry[i] % 2 != 0)) return -2;
+  }
   if (k0 == 2 && k1 == 2) {
     if (curves[0] || curves[1])
       return ComputeObjContTrimSurfs(objs, curves, bndry, level, info, needlesOut, countOut, scaled,

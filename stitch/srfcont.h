@@ -71,7 +71,8 @@ struct ObjContInfo {
 // surfaces with a curve go to ComputeObjContTrimSurfs. The caller's surfaces are not changed,
 // but when the two surfaces change roles (the first becomes the one whose edge the other's ends
 // span more of) so do the entries of bndry. Curves give *countOut 1 and no needles.
-// -2 for level 2, a level outside 0..3, another pairing of kinds, and a failed copy,
+// -2 for level 2, a level outside 0..3, another pairing of kinds, a boundary index outside 0..3
+// (0 or 2 for a curve), and a failed copy,
 // harmonisation, allocation or evaluation (the fields written before stay).
 int ComputeObjCont(Bspline* objs[2], Bspline* curves[2], int bndry[2], int level, ObjContInfo* info,
                    int normalNeedles, double** needlesOut, int* countOut, int scaled);

@@ -35,7 +35,7 @@ int SurfToCloudDifference(Bspline* srf, Cloud* cloud, int refine, double maxDist
 // the angle whose squared sine it is. offset compares against the surface moved by it along its
 // normal (each point moves by it against the normal); 0 or -0 for none. index, nx (with ny,
 // nz), u (with v) and dist may be null. Returns 1 when a point was kept, 0 otherwise (also for
-// no memory and a user break).
+// no memory, a user break, and a missing surface, cloud or required array: *count 0 then).
 int SurfToCloudDifferenceLow(Bspline* srf, Cloud* cloud, int refine, double maxDist,
                              double sinSqMaxAngle, double offset, int useShowMask, int* count,
                              float* px, float* py, float* pz, int* index, float* cx, float* cy,
@@ -77,8 +77,8 @@ int FindArrayIndexSEfn(const int* starts, const int* ends, int n, int value);
 // refined one step and the winner up to six. No angle filter. flagFar: a point beyond the limit
 // keeps its slot (counted), with srfIndex -1, the point itself as point and foot, zero normal,
 // (u, v) and distance; otherwise it is dropped. Returns 1 after a completed run (also with no
-// point kept), 0 for a surface count outside 1..32000, no memory, a singular transform or a
-// user break.
+// point kept), 0 for a surface count outside 1..32000, an object that is no surface, a missing
+// cloud or required array, no memory, a singular transform or a user break.
 int SurfsToCloudDifference(Bspline** srfs, int nSrfs, const Xform* xforms, Cloud* cloud,
                            int refine, double maxDist, double offset, int flagFar, int useShowMask,
                            int* count, float* px, float* py, float* pz, int* index, float* cx,

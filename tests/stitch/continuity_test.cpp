@@ -178,6 +178,9 @@ TEST_F(ContinuityTest, RolesOrientationAndLevels) {
     EXPECT_EQ(ComputeObjCont(objs, curves, bndry, level, &keep, 0, &nd, &count, 1), -2);
     EXPECT_EQ(keep.maxAngle, 4);
   }
+  int beyond[2] = {2, 4};
+  EXPECT_EQ(ComputeObjCont(objs, curves, beyond, 0, &keep, 0, &nd, &count, 1), -2);
+  EXPECT_EQ(keep.maxGap, 2);
   // Level 1 unscaled leaves the angle fields alone, each needle starting on A's edge and ending
   // at the bare vector, the mean normal times the angle in radians.
   ObjContInfo bare = {0, 0, -5, -5};
