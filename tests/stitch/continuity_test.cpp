@@ -327,6 +327,12 @@ TEST_F(ContinuityTest, CurvesAndCurveAgainstSurface) {
   EXPECT_NEAR(t.maxAngle, 20.0, 0.05);
   ASSERT_EQ(ComputeObjCont(sc, curves, sb, 1, &t, 0, &nd, &count, 0), 0);
   EXPECT_NEAR(t.maxAngle, 20.0, 0.05);  // against the surface's u derivative
+  // The edge given as a curve on A instead: the same gap and angle.
+  Bspline* edge[2] = {BuildCurveOnSurface(pr.A, 1, {1, 0, 1, 1}), nullptr};
+  ObjContInfo g;
+  ASSERT_EQ(ComputeObjCont(sc, edge, sb, 1, &g, 0, &nd, &count, 0), 0);
+  EXPECT_NEAR(g.maxGap, t.maxGap, 1e-9);
+  EXPECT_NEAR(g.maxAngle, t.maxAngle, 1e-9);
   FreeBspline(line);
   FreeBspline(c0);
   FreeBspline(c1);

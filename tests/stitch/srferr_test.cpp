@@ -191,65 +191,67 @@ TEST_F(SrfErrTest, TrimmedSurfaceFallsBackToItsBoundary) {
 }
 
 TEST_F(SrfErrTest, NearestOfTwoTransformedCopiesInItsOwnFrame) {
-  Bspline* srf = Wavy();
-  Bspline* srfs[2] = {srf, srf};
-  Xform xf[2];
-  Get_imat(xf[0]);
-  // A quarter turn about z, lifted by 2 and moved by 3 in x.
-  Get_imat(xf[1]);
-  xf[1][0] = 0, xf[1][1] = 1, xf[1][4] = -1, xf[1][5] = 0;
-  xf[1][12] = 3, xf[1][14] = 2;
-  Offsets pts;
-  pts.Random(srf, 30, 1.0, 5);
-  const int n0 = int(pts.x.size());
-  pts.Random(srf, 30, 1.0, 6, xf[1]);
-  pts.x.push_back(100), pts.y.push_back(100), pts.z.push_back(100);  // far from both
-  const int n = int(pts.x.size());
-  Cloud* cloud = pts.MakeCloud();
-  Out o(n);
-  for (int refine : {1, 0}) {
-    for (int flagFar : {0, 1}) {
-      ASSERT_EQ(o.Many(srfs, 2, xf, cloud, refine, 1.0, flagFar), 1);
-      ASSERT_EQ(o.count, flagFar ? n : n - 1);
-      for (int k = 0; k < o.count; ++k) {
-        const int i = o.index[k];
-        if (flagFar) {
-          ASSERT_EQ(i, k);  // the arrays keep step with the cloud
-        }
-        if (i == n - 1) {
-          EXPECT_EQ(o.srf[k], -1);
-          continue;
-        }
-        EXPECT_EQ(o.srf[k], i < n0 ? 0 : 1) << i;
-        // The point as the nearer copy's own frame sees it: on the untransformed surface's side.
-        const double p[3] = {o.px[k], o.py[k], o.pz[k]};
-        double want[3];
-        for (int q = 0; q < 3; ++q) want[q] = pts.foot[i][q] + pts.h[i] * pts.normal[i][q];
-        ExpectNear3(p, want, 1e-5);
-        if (refine) {
-          EXPECT_NEAR(o.dist[k], pts.h[i], 3e-6);
+  for (double s : {1e-6, 1.0, 1e6}) {
+    Bspline* srf = Wavy(s);
+    Bspline* srfs[2] = {srf, srf};
+    Xform xf[2];
+    Get_imat(xf[0]);
+    // A quarter turn about z, lifted by 2 and moved by 3 in x (of the surface's size).
+    Get_imat(xf[1]);
+    xf[1][0] = 0, xf[1][1] = 1, xf[1][4] = -1, xf[1][5] = 0;
+    xf[1][12] = 3 * s, xf[1][14] = 2 * s;
+    Offsets pts;
+    pts.Random(srf, 30, s, 5);
+    const int n0 = int(pts.x.size());
+    pts.Random(srf, 30, s, 6, xf[1]);
+    pts.x.push_back(float(100 * s)), pts.y.push_back(float(100 * s)), pts.z.push_back(float(100 * s));
+    const int n = int(pts.x.size());  // the last point lies far from both
+    Cloud* cloud = pts.MakeCloud();
+    Out o(n);
+    for (int refine : {1, 0}) {
+      for (int flagFar : {0, 1}) {
+        ASSERT_EQ(o.Many(srfs, 2, xf, cloud, refine, s, flagFar), 1);
+        ASSERT_EQ(o.count, flagFar ? n : n - 1);
+        for (int k = 0; k < o.count; ++k) {
+          const int i = o.index[k];
+          if (flagFar) {
+            ASSERT_EQ(i, k);  // the arrays keep step with the cloud
+          }
+          if (i == n - 1) {
+            EXPECT_EQ(o.srf[k], -1);
+            continue;
+          }
+          EXPECT_EQ(o.srf[k], i < n0 ? 0 : 1) << s << " " << i;
+          // The point as the nearer copy's own frame sees it: on the untransformed surface's side.
+          const double p[3] = {o.px[k], o.py[k], o.pz[k]};
+          double want[3];
+          for (int q = 0; q < 3; ++q) want[q] = pts.foot[i][q] + pts.h[i] * pts.normal[i][q];
+          ExpectNear3(p, want, 1e-5 * s);
+          if (refine) {
+            EXPECT_NEAR(o.dist[k], pts.h[i], 3e-6 * s) << s;
+          }
         }
       }
     }
+    // Cloud normals: from the nearer copy, in its frame, turned towards the point; none for the
+    // far point.
+    std::vector<float> nx(n), ny(n), nz(n);
+    int count = 0;
+    ASSERT_EQ(SurfsGetCloudNorms(srfs, 2, xf, cloud, 1, s, &count, nx.data(), ny.data(), nz.data()), 1);
+    EXPECT_EQ(count, n - 1);
+    for (int i = 0; i < n - 1; ++i) {
+      const double got[3] = {nx[i], ny[i], nz[i]};
+      double want[3];
+      for (int q = 0; q < 3; ++q) want[q] = (pts.h[i] < 0 ? -1 : 1) * pts.normal[i][q];
+      ExpectNear3(got, want, 1e-4);
+    }
+    EXPECT_EQ(nx[n - 1], 0.0f);
+    EXPECT_EQ(nz[n - 1], 0.0f);
+    EXPECT_EQ(SurfsGetCloudNorms(srfs, 0, xf, cloud, 1, s, &count, nx.data(), ny.data(), nz.data()), 0);
+    EXPECT_EQ(o.Many(srfs, 32001, nullptr, cloud, 1, s, 0), 0);
+    FreeCloud(cloud);
+    FreeBspline(srf);
   }
-  // Cloud normals: from the nearer copy, in its frame, turned towards the point; none for the
-  // far point.
-  std::vector<float> nx(n), ny(n), nz(n);
-  int count = 0;
-  ASSERT_EQ(SurfsGetCloudNorms(srfs, 2, xf, cloud, 1, 1.0, &count, nx.data(), ny.data(), nz.data()), 1);
-  EXPECT_EQ(count, n - 1);
-  for (int i = 0; i < n - 1; ++i) {
-    const double got[3] = {nx[i], ny[i], nz[i]};
-    double want[3];
-    for (int q = 0; q < 3; ++q) want[q] = (pts.h[i] < 0 ? -1 : 1) * pts.normal[i][q];
-    ExpectNear3(got, want, 1e-4);
-  }
-  EXPECT_EQ(nx[n - 1], 0.0f);
-  EXPECT_EQ(nz[n - 1], 0.0f);
-  EXPECT_EQ(SurfsGetCloudNorms(srfs, 0, xf, cloud, 1, 1.0, &count, nx.data(), ny.data(), nz.data()), 0);
-  EXPECT_EQ(o.Many(srfs, 32001, nullptr, cloud, 1, 1.0, 0), 0);
-  FreeCloud(cloud);
-  FreeBspline(srf);
 }
 
 TEST_F(SrfErrTest, ManyTrimSamplesGrowTheSharedGrid) {
