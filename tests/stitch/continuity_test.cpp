@@ -217,12 +217,10 @@ TEST_F(ContinuityTest, RolesOrientationAndLevels) {
   FreeBspline(R);
 }
 
-TEST_F(ContinuityTest, ShortEdgeInsideLongOneIsMeasuredAlongTheShortOne) {
-  // B's edge runs over y in [-0.5, 1.5], A's over [0, 1]: only A's stretch counts, whichever is
-  // passed first (beyond A's ends B's gap would run from 0 to 0.04).
-  Pair pr(1.0, -0.5, 1.5, 9);
-  ObjContInfo ref;
-  BruteForce(pr.A, pr.B, 0.0, 1.0, &ref);
+// Level 0 on A's u-max edge and B's u-min edge, passed in both orders: check(info, count,
+// bndry after the call, order).
+template <class Check>
+void BothOrders(const Pair& pr, Check check) {
   for (int order = 0; order < 2; ++order) {
     Bspline* objs[2] = {order ? pr.B : pr.A, order ? pr.A : pr.B};
     int bndry[2] = {order ? 0 : 2, order ? 2 : 0};
@@ -231,32 +229,31 @@ TEST_F(ContinuityTest, ShortEdgeInsideLongOneIsMeasuredAlongTheShortOne) {
     double* nd = nullptr;
     int count = 0;
     ASSERT_EQ(ComputeObjCont(objs, curves, bndry, 0, &info, 0, &nd, &count, 0), 0);
-    EXPECT_EQ(bndry[0], 2) << order;  // A's edge is the first one afterwards
-    EXPECT_NEAR(info.minGap, ref.minGap, 1e-7) << order;
-    EXPECT_NEAR(info.maxGap, ref.maxGap, 1e-7) << order;
+    check(info, count, bndry, order);
     Free(nd);
   }
 }
 
-TEST_F(ContinuityTest, PartlyOverlappingEdgesCountOnlyTheFacingStretch) {
-  // B's edge covers y in [0.5, 1.5], A's [0, 1]: the samples of either beyond the other's end
-  // are dropped (A's start is 0.5 away from B, which would be the largest gap).
-  Pair pr(1.0, 0.5, 1.5, 5);
+TEST_F(ContinuityTest, OnlyTheStretchTheEdgesFaceCounts) {
+  // B's edge runs over y in [-0.5, 1.5], A's over [0, 1]: only A's stretch counts, whichever is
+  // passed first (beyond A's ends B's gap would run from 0 to 0.04).
+  Pair inside(1.0, -0.5, 1.5, 9);
   ObjContInfo ref;
-  BruteForce(pr.A, pr.B, 0.5, 1.0, &ref);
-  for (int order = 0; order < 2; ++order) {
-    Bspline* objs[2] = {order ? pr.B : pr.A, order ? pr.A : pr.B};
-    int bndry[2] = {order ? 0 : 2, order ? 2 : 0};
-    Bspline* curves[2] = {nullptr, nullptr};
-    ObjContInfo info;
-    double* nd = nullptr;
-    int count = 0;
-    ASSERT_EQ(ComputeObjCont(objs, curves, bndry, 0, &info, 0, &nd, &count, 0), 0);
+  BruteForce(inside.A, inside.B, 0.0, 1.0, &ref);
+  BothOrders(inside, [&](const ObjContInfo& info, int, const int* bndry, int order) {
+    EXPECT_EQ(bndry[0], 2) << order;  // A's edge is the first one afterwards
+    EXPECT_NEAR(info.minGap, ref.minGap, 1e-7) << order;
+    EXPECT_NEAR(info.maxGap, ref.maxGap, 1e-7) << order;
+  });
+  // B's edge covers y in [0.5, 1.5]: the samples of either beyond the other's end are dropped
+  // (A's start is 0.5 away from B, which would be the largest gap).
+  Pair part(1.0, 0.5, 1.5, 5);
+  BruteForce(part.A, part.B, 0.5, 1.0, &ref);
+  BothOrders(part, [&](const ObjContInfo& info, int count, const int*, int order) {
     EXPECT_LT(count, 15);
     EXPECT_NEAR(info.maxGap, ref.maxGap, 2e-3) << order;
     EXPECT_GE(info.minGap, ref.minGap - 1e-9) << order;
-    Free(nd);
-  }
+  });
 }
 
 TEST_F(ContinuityTest, GapNeedlesAlongTheMeanNormal) {
