@@ -81,9 +81,8 @@ void FreeSurfaceGrid(double** gx, double** gy, double** gz) {
   *gx = *gy = *gz = nullptr;
 }
 
-int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v,
-                                   double q[3], double* d, double** gx, double** gy, double** gz,
-                                   double* e) {
+int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, double q[3],
+                        double* d, double** gx, double** gy, double** gz, double* e) {
   if (!srf) return -2;
   // The seam rows of a closed surface repeat points; matching them would start the refinement
   // on the wrong side of the seam.
@@ -94,4 +93,11 @@ int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v,
   }
   FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7);
   return 0;
+}
+
+SurfaceGridCache::~SurfaceGridCache() { FreeSurfaceGrid(&x, &y, &z); }
+
+int SurfaceGridCache::Closest(Bspline* srf, const double p[3], double* u, double* v, double q[3],
+                              double* d, double* e) {
+  return SurfaceClosestPoint(srf, p, u, v, q, d, &x, &y, &z, e);
 }

@@ -14,3 +14,18 @@ void FreeSurfaceGrid(double** gx, double** gy, double** gz);
 // to the closest point (parameters, point, signed distance d, convergence value e).
 int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, double q[3],
                         double* d, double** gx, double** gy, double** gz, double* e);
+
+// A grid cache held by one caller for a pass of queries on one surface: the arrays are freed
+// when the holder goes out of scope.
+struct SurfaceGridCache {
+  double* x = nullptr;
+  double* y = nullptr;
+  double* z = nullptr;
+  SurfaceGridCache() = default;
+  SurfaceGridCache(const SurfaceGridCache&) = delete;
+  SurfaceGridCache& operator=(const SurfaceGridCache&) = delete;
+  ~SurfaceGridCache();
+  // SurfaceClosestPoint on this cache.
+  int Closest(Bspline* srf, const double p[3], double* u, double* v, double q[3], double* d,
+              double* e);
+};

@@ -1,0 +1,510 @@
+#include "curve/crvproj.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "bspline/cclone.h"
+#include "bspline/crvlist.h"
+#include "bspline/isocurve.h"
+#include "bspline/knots.h"
+#include "bspline/nubs.h"
+#include "bspline/refines2.h"
+#include "bspline/sfree.h"
+#include "bspline/srfgrid.h"
+#include "cloud/makecld.h"
+#include "curve/cintsct.h"
+#include "curve/crvutil.h"
+#include "curve/fitcurve.h"
+#include "curve/mkline3.h"
+#include "curve/pntintrp.h"
+#include "foundation/coreglob.h"
+#include "foundation/makemat.h"
+#include "foundation/sort.h"
+#include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+
+namespace {
+
+// Bisection steps that locate where a projection leaves or re-enters the surface.
+constexpr int kEdgeSteps = 20;
+
+struct ProjSample {
+  double u, v, t;
+  int state;  // 1 usable, -1 beyond the edge
+};
+
+// The surface's size: the diagonal of its control net's box (at least 1e-300).
+double SurfaceSize(const Bspline* srf) {
+  double lo[3] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound}, hi[3];
+  for (int k = 0; k < 3; ++k) hi[k] = -lo[k];
+  double** rows[3] = {srf->X, srf->Y, srf->Z};
+  const int nu = NumCtrlU(srf), nv = NumCtrlV(srf);
+  for (int k = 0; k < 3; ++k)
+    for (int j = 0; j < nv; ++j)
+      for (int i = 0; i < nu; ++i) {
+        lo[k] = std::min(lo[k], rows[k][j][i]);
+        hi[k] = std::max(hi[k], rows[k][j][i]);
+      }
+  return std::max(VecDist3(lo, hi), 1e-300);
+}
+
+// The 3D point of a curve: a 3D curve directly, a curve on a surface through its owner.
+void CurvePoint(Bspline* curve, double t, double P[3]) {
+  if (curve->dimension == 2)
+    EvalCrvOnSrfCoord(curve->owner, curve, t, 0, P);
+  else
+    Eval3DPointOnCurve3Coord(curve, t, 0, P);
+}
+
+// Projects P onto srf with the grid cache and grades the result. 0, or -2 when the closest-point
+// search failed.
+int ProjectPoint(Bspline* srf, const double P[3], double** gx, double** gy, double** gz,
+                 ProjSample* s) {
+  double q[3], d, e;
+  if (SurfaceClosestPoint(srf, P, &s->u, &s->v, q, &d, gx, gy, gz, &e) != 0) return -2;
+  const double ru = 1e-6 * (srf->umax - srf->umin), rv = 1e-6 * (srf->vmax - srf->vmin);
+  const bool onBound = std::fabs(s->u - srf->umin) <= ru || std::fabs(s->u - srf->umax) <= ru ||
+                       std::fabs(s->v - srf->vmin) <= rv || std::fabs(s->v - srf->vmax) <= rv;
+  // A foot on the boundary whose residual leans along the tangent plane lies off the edge; a
+  // point on the surface itself has no direction to lean.
+  const double ratio = std::fabs(d) < 1e-6 * SurfaceSize(srf) ? 0.0 : e / (d * d);
+  s->state = onBound && ratio > 0.1 ? -1 : 1;
+  return 0;
+}
+
+// Sample parameters of the curve (see SurfCurveProjectClosestGeometry). A new array, count in
+// *n; null on failure.
+double* SampleParams(Bspline* curve, Bspline* srf, int samplesPerSpan, int* n) {
+  const int p = curve->degreeU;
+  const double lo = curve->knotsU[p], hi = curve->knotsU[NumCtrlU(curve)];
+  double* breaks = nullptr;
+  int nb = 0;
+  int steps = samplesPerSpan;
+  if (samplesPerSpan <= 0) {
+    DistinctKnotValues(NumKnotsU(curve), curve->knotsU, &nb, &breaks);
+    steps = p + 1;
+  } else {
+    // The surface's knots mapped onto the curve's range, first knot on the curve's first.
+    double* merged = nullptr;
+    int nm = NumKnotsU(curve);
+    merged = MallocArray<double>(nm);
+    if (!merged || KernelFailed()) return nullptr;
+    std::memcpy(merged, curve->knotsU, sizeof(double) * nm);
+    for (int dir = 0; dir < 2; ++dir) {
+      const double* K = dir ? srf->knotsV : srf->knotsU;
+      const int nk = dir ? NumKnotsV(srf) : NumKnotsU(srf);
+      const double k0 = K[0], range = K[nk - 1] - K[0];
+      if (!(range > 0.0)) continue;
+      double* mapped = MallocArray<double>(nk);
+      if (!mapped || KernelFailed()) return nullptr;
+      for (int i = 0; i < nk; ++i)
+        mapped[i] = curve->knotsU[0] + (K[i] - k0) * (hi - lo) / range;
+      mapped[nk - 1] = curve->knotsU[NumKnotsU(curve) - 1];
+      double* u = nullptr;
+      int nu = 0;
+      UnionKnotArrays(merged, nm, mapped, nk, &u, &nu);
+      if (!u || KernelFailed()) return nullptr;
+      Free(merged);
+      Free(mapped);
+      merged = u;
+      nm = nu;
+    }
+    // Distinct values: a mapped surface knot within 1e-6 of the range of a curve knot is that
+    // knot.
+    breaks = MallocArray<double>(nm);
+    if (!breaks || KernelFailed()) return nullptr;
+    const double eps = 1e-6 * (hi - lo);
+    for (int i = 0; i < nm; ++i)
+      if (nb == 0 || merged[i] - breaks[nb - 1] > eps) breaks[nb++] = merged[i];
+    breaks[nb - 1] = std::max(breaks[nb - 1], merged[nm - 1]);
+  }
+  if (!breaks || nb < 2 || KernelFailed()) return nullptr;
+  double* t = MallocArray<double>((nb - 1) * steps + 1);
+  if (!t || KernelFailed()) return nullptr;
+  int k = 0;
+  t[k++] = breaks[0];
+  for (int i = 0; i + 1 < nb; ++i)
+    for (int j = 1; j <= steps; ++j)
+      t[k++] = j == steps ? breaks[i + 1] : breaks[i] + (breaks[i + 1] - breaks[i]) * j / steps;
+  *n = k;
+  return t;
+}
+
+// A surface closed in one direction: samples on its seam take the seam side their run's
+// neighbour lies nearer to, at either end of the sequence.
+void MoveSeamSamples(Bspline* srf, ProjSample* s, int n) {
+  if ((srf->closedU != 0) == (srf->closedV != 0)) return;
+  const bool inU = srf->closedU != 0;
+  const double lo = inU ? srf->umin : srf->vmin, hi = inU ? srf->umax : srf->vmax;
+  const double tol = 1e-6 * (hi - lo);
+  auto coord = [&](ProjSample& q) -> double& { return inU ? q.u : q.v; };
+  auto onSeam = [&](ProjSample& q) {
+    return std::fabs(coord(q) - lo) <= tol || std::fabs(coord(q) - hi) <= tol;
+  };
+  auto side = [&](ProjSample& q) { return std::fabs(coord(q) - lo) <= std::fabs(coord(q) - hi) ? lo : hi; };
+  if (onSeam(s[0])) {
+    int j = 0;
+    while (j < n && onSeam(s[j])) ++j;
+    if (j < n) {
+      const double to = side(s[j]);
+      for (int i = 0; i < j; ++i) coord(s[i]) = to, s[i].state = 1;
+    }
+  }
+  if (onSeam(s[n - 1])) {
+    int j = n - 1;
+    while (j >= 0 && onSeam(s[j])) --j;
+    if (j >= 0) {
+      const double to = side(s[j]);
+      for (int i = n - 1; i > j; --i) coord(s[i]) = to, s[i].state = 1;
+    }
+  }
+}
+
+// A piece that runs at one u or v becomes the exact iso line of the surface over its extent
+// (kept as fitted when the iso line does not reach its ends). False on failure.
+bool ReplaceByIsoLine(Bspline* srf, Owned<Bspline, FreeBspline>& piece) {
+  const int kind = IsoParameterKind(piece.get(), 0);
+  if (kind != 1 && kind != 2) return true;
+  Owned<Bspline, FreeBspline> iso(
+      kind == 1 ? IsoLineCurve2(srf, 0, piece->X[0][0]) : IsoLineCurve2(srf, 3, piece->Y[0][0]));
+  if (!iso || KernelFailed()) return false;
+  Bspline* exact = ExtractIsoparCurve2(srf, piece.get(), iso.get());
+  if (KernelFailed()) {
+    FreeBspline(exact);
+    return false;
+  }
+  if (exact) {
+    exact->owner = srf;
+    piece.reset(exact);
+  }
+  return true;
+}
+
+using PieceArray = OwnedArray<Bspline, FreeBspline>;
+using PieceOwner = Owned<Bspline, FreeBspline>;
+
+// Keeps a new piece: appended (separate) or joined onto the curve made so far. False on failure.
+bool AddPiece(PieceOwner& piece, bool separate, PieceArray& pieces, int* count, PieceOwner& joined) {
+  if (separate) {
+    pieces[(*count)++] = piece.release();
+    return true;
+  }
+  if (!joined) {
+    joined.reset(piece.release());
+    return true;
+  }
+  Bspline* both = Blend2Curve2s(joined.get(), piece.get());
+  if (!both || KernelFailed()) {
+    FreeBspline(both);
+    return false;
+  }
+  joined.reset(both);
+  return true;
+}
+
+// The result list of the pieces (or of the joined curve), each curve put on srf's curve list;
+// the records leave their owners. Null when there is none or a node cannot be made (the owners
+// then still hold the curves).
+BsplineList* HandPieces(Bspline* srf, bool separate, PieceArray& pieces, int count,
+                        PieceOwner& joined) {
+  Bspline* one = joined.get();
+  Bspline** items = separate ? pieces.get() : &one;
+  const int n = separate ? count : (one ? 1 : 0);
+  if (n == 0) return nullptr;
+  BsplineList* head = nullptr;
+  {
+    TrackingScope nodes;
+    for (int i = n - 1; i >= 0; --i) {
+      BsplineList* node = MallocNullBsplineList();
+      if (!node || KernelFailed()) return nullptr;
+      node->item = items[i];
+      node->next = head;
+      head = node;
+    }
+    nodes.keep();
+  }
+  for (int i = 0; i < n; ++i) PutBsplToSurfCrvList(items[i], srf);
+  joined.release();
+  Free(pieces.release());
+  return head;
+}
+
+}  // namespace
+
+int LocateEdgeForSurfCurveProjNorm(Bspline* curve, Bspline* srf, double tA, double tB, double* u,
+                                   double* v, double* t, int iterations, int prevGood,
+                                   double** gridU, double** gridV, double** gridW) {
+  for (int i = 0; i < iterations; ++i) {
+    const double tm = 0.5 * (tA + tB);
+    double P[3];
+    CurvePoint(curve, tm, P);
+    ProjSample s;
+    if (ProjectPoint(srf, P, gridU, gridV, gridW, &s) != 0) return -2;
+    (s.state == prevGood ? tB : tA) = tm;
+    *u = s.u;
+    *v = s.v;
+    *t = tm;
+  }
+  return 0;
+}
+
+int IsChangedBoundary(Bspline* srf, double t0, double t1, int dir) {
+  if (!srf || !(dir == 0 ? srf->closedU : srf->closedV)) return 0;
+  const double range = dir == 0 ? srf->umax - srf->umin : srf->vmax - srf->vmin;
+  const double step = std::fabs(t1 - t0);
+  return step > range - step ? 1 : 0;
+}
+
+Bspline* Blend2Curve2s(Bspline* a, Bspline* b) {
+  if (!a || !b || a->kind != 1 || b->kind != 1 || a->degreeU != b->degreeU ||
+      a->dimension != b->dimension)
+    return nullptr;
+  const int p = a->degreeU, nA = NumCtrlU(a), nB = NumCtrlU(b), mA = a->interiorU;
+  const int dims = a->dimension;
+  TrackingScope scope;
+  Owned<Bspline, FreeBspline> c(MallocNullBspline());
+  if (!c || KernelFailed()) return nullptr;
+  c->kind = 1;
+  c->dimension = dims;
+  c->rational = a->rational;
+  c->degreeU = p;
+  c->interiorU = a->interiorU + b->interiorU + p;
+  if (AllocateBsplineArrays(c.get()) < 0 || KernelFailed()) return nullptr;
+  // b continues where a's domain ends: its own domain start moves there (for a b starting at 0,
+  // a shift by a's end parameter).
+  const double join = a->knotsU[nA], shift = join - b->knotsU[p];
+  double* K = c->knotsU;
+  int k = 0;
+  for (int i = 0; i <= mA + p; ++i) K[k++] = a->knotsU[i];
+  for (int i = 0; i < p; ++i) K[k++] = join;
+  for (int i = p + 1; i < NumKnotsU(b); ++i) K[k++] = b->knotsU[i] + shift;
+  double** ca[4] = {a->X, a->Y, a->Z, a->W};
+  double** cb[4] = {b->X, b->Y, b->Z, b->W};
+  double** cc[4] = {c->X, c->Y, c->Z, c->W};
+  for (int r = 0; r < 4; ++r) {
+    if (!cc[r]) continue;
+    double* out = cc[r][0];
+    auto bAt = [&](int i) { return cb[r] ? cb[r][0][i] : 1.0; };  // a weightless b weighs 1
+    for (int i = 0; i + 1 < nA; ++i) out[i] = ca[r][0][i];
+    out[nA - 1] = 0.5 * (ca[r][0][nA - 1] + bAt(0));
+    for (int i = 1; i < nB; ++i) out[nA - 1 + i] = bAt(i);
+  }
+  SetDomainFromKnots(c.get(), 0);
+  c->owner = a->owner;
+  scope.keep();
+  return c.release();
+}
+
+Bspline* CheckErrorAndRefitCurve(Bspline* curve2, Cloud* cloud, double* params, const double* u,
+                                 const double* v, const double* x, const double* y,
+                                 const double* z, int n, double tol) {
+  Owned<Bspline, FreeBspline> cur(curve2);
+  if (!cur || !cloud || !params || n < 1) return nullptr;
+  Bspline* srf = cur->owner;
+  TrackingScope scope;
+  double* recorded = MallocArray<double>(n);
+  if (!recorded || KernelFailed()) return nullptr;
+  const double tolSq = tol * tol;
+  bool interpolate = false;
+  while (cur->interiorU < n) {
+    int nr = 0;
+    {
+      CurveSampleCache cache;
+      for (int i = 0; i < n; ++i) {
+        const double P[3] = {x[i], y[i], z[i]};
+        double t, C[3], d2, step;
+        if (cache.Estimate(cur.get(), P, &t) != 0) return nullptr;
+        FindClosestPointCurveOnSurf(cur.get(), P, C, cur->umin, cur->umax, &t, &d2, &step, 7);
+        if (d2 > tolSq) recorded[nr++] = params[i];
+      }
+    }
+    if (nr == 0) break;
+    const int nk = NumKnotsU(cur.get()) + nr;
+    double* all = MallocArray<double>(nk);
+    if (!all || KernelFailed()) return nullptr;
+    std::memcpy(all, cur->knotsU, sizeof(double) * NumKnotsU(cur.get()));
+    std::memcpy(all + NumKnotsU(cur.get()), recorded, sizeof(double) * nr);
+    HeapSort(nk, all);
+    double* breaks = nullptr;
+    int nb = 0;
+    DistinctKnotValues(nk, all, &nb, &breaks);
+    if (!breaks || KernelFailed()) return nullptr;
+    // Knots enough for every sample, or none new (the worst samples sit on knots already): only
+    // the interpolant can do better.
+    if (nb - 2 >= n || nb - 2 <= cur->interiorU) {
+      interpolate = true;
+      break;
+    }
+    Owned<Bspline, FreeBspline> fit(FitCurveBsplineWithGivenKnots(cloud, breaks, nb, params, 3, 0));
+    if (!fit || KernelFailed()) return nullptr;
+    matrix_free_fh(fit->Z);
+    fit->Z = nullptr;
+    fit->dimension = 2;
+    fit->owner = srf;
+    cur.reset(fit.release());
+  }
+  if (!interpolate) return cur.release();
+  double* uv = MallocArray<double>(2, n);
+  if (!uv || KernelFailed()) return nullptr;
+  std::memcpy(uv, u, sizeof(double) * n);
+  std::memcpy(uv + n, v, sizeof(double) * n);
+  Bspline* c = InterpolatePoints(uv, uv + n, nullptr, n - 1, nullptr, 3, 0);
+  if (!c || KernelFailed()) {
+    FreeBspline(c);
+    return nullptr;
+  }
+  c->owner = srf;
+  return c;
+}
+
+Bspline* CreateCurveToTol(Bspline* curve, Bspline* srf, const double* u, const double* v,
+                          const double* x, const double* y, const double* z, const double* t,
+                          int n, double tol) {
+  if (!curve || !srf || n < 2) return nullptr;
+  TrackingScope scope;
+  const int p = curve->degreeU, m = curve->interiorU;
+  const double range = curve->umax - curve->umin;
+  double* breaks = MallocArray<double>(m + 2);
+  if (!breaks || KernelFailed()) return nullptr;
+  int nb = 0;
+  breaks[nb++] = t[0];
+  for (int i = p + 1; i <= p + m; ++i) {
+    const double k = curve->knotsU[i];
+    if (k > t[0] && k < t[n - 1] && k - breaks[nb - 1] > 1e-6 * range &&
+        t[n - 1] - k > 1e-4 * range)
+      breaks[nb++] = k;
+  }
+  breaks[nb++] = t[n - 1];
+  float* f = MallocArray<float>(3, n);
+  double* params = MallocArray<double>(n);
+  if (!f || !params || KernelFailed()) return nullptr;
+  for (int i = 0; i < n; ++i) {
+    f[i] = static_cast<float>(u[i]);
+    f[n + i] = static_cast<float>(v[i]);
+    f[2 * n + i] = 0.0f;
+  }
+  Owned<Cloud, FreeCloud> cloud(MakeCld(f, f + n, f + 2 * n, n, nullptr));
+  if (!cloud || KernelFailed()) return nullptr;
+  Bspline* fit = FitCurveBsplineWithGivenKnots(cloud.get(), breaks, nb, params, 3, 0);
+  if (!fit || KernelFailed()) {
+    FreeBspline(fit);
+    return nullptr;
+  }
+  matrix_free_fh(fit->Z);
+  fit->Z = nullptr;
+  fit->dimension = 2;
+  fit->owner = srf;
+  return CheckErrorAndRefitCurve(fit, cloud.get(), params, u, v, x, y, z, n, tol);
+}
+
+Bspline* CreateProjectedCurve(Bspline* srf, Bspline* curve, const double* u, const double* v,
+                              const double* t, int n, double tol) {
+  if (!srf || !curve || n < 2) return nullptr;
+  TrackingScope scope;
+  double* xyz = MallocArray<double>(3, n);
+  if (!xyz || KernelFailed()) return nullptr;
+  for (int i = 0; i < n; ++i) {
+    double P[3];
+    Eval3DPointOnSurfCoord(srf, u[i], v[i], 0, 0, P);
+    xyz[i] = P[0], xyz[n + i] = P[1], xyz[2 * n + i] = P[2];
+  }
+  return CreateCurveToTol(curve, srf, u, v, xyz, xyz + n, xyz + 2 * n, t, n, tol);
+}
+
+// Samples, projections and their states, then runs of equal state walked in order: a usable
+// run is closed by the edge crossing that ends it and fitted; the next run starts at that
+// crossing (a stretch beyond the edge only in joining mode, where it bridges exit and re-entry).
+BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int samplesPerSpan,
+                                             double tol, int /*reserved*/, int separate) {
+  if (!srf || srf->kind != 2 || !curve || curve->kind != 1 ||
+      (curve->dimension == 2 && !curve->owner) || (curve->dimension != 2 && curve->dimension != 3))
+    return nullptr;
+  TrackingScope scope;
+  int ns = 0;
+  double* ts = SampleParams(curve, srf, samplesPerSpan, &ns);
+  if (!ts || KernelFailed()) return nullptr;
+  ProjSample* s = MallocArray<ProjSample>(ns);
+  // A run holds its samples and at most two crossings.
+  double* run = MallocArray<double>(3, ns + 2);
+  if (!s || !run || KernelFailed()) return nullptr;
+  PieceArray pieces = PieceArray::Zeroed(ns);
+  PieceOwner joined;
+  int count = 0;
+  if (!pieces || KernelFailed()) return nullptr;
+  SurfaceGridCache grid;
+  for (int i = 0; i < ns; ++i) {
+    double P[3];
+    CurvePoint(curve, ts[i], P);
+    if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &s[i]) != 0) return nullptr;
+    s[i].t = ts[i];
+  }
+  if (!separate) MoveSeamSamples(srf, s, ns);
+  double *ru = run, *rv = run + ns + 2, *rt = run + 2 * (ns + 2);
+  int k = 0;
+  auto push = [&](double u, double v, double t) { ru[k] = u, rv[k] = v, rt[k] = t, ++k; };
+  auto makePiece = [&]() {
+    PieceOwner piece(CreateProjectedCurve(srf, curve, ru, rv, rt, k, tol));
+    return piece && !KernelFailed() && ReplaceByIsoLine(srf, piece) &&
+           AddPiece(piece, separate, pieces, &count, joined);
+  };
+  if (s[0].state == 1) push(s[0].u, s[0].v, s[0].t);
+  for (int i = 1; i < ns; ++i) {
+    if (s[i].state != s[i - 1].state) {
+      double cu, cv, ct;
+      if (LocateEdgeForSurfCurveProjNorm(curve, srf, s[i].t, s[i - 1].t, &cu, &cv, &ct,
+                                         kEdgeSteps, s[i - 1].state, &grid.x, &grid.y,
+                                         &grid.z) != 0)
+        return nullptr;
+      if (s[i - 1].state == 1 || !separate) {
+        push(cu, cv, ct);
+        if (k >= 2 && !makePiece()) return nullptr;
+      }
+      k = 0;
+      if (s[i].state == 1 || !separate) push(cu, cv, ct);
+    }
+    if (s[i].state == 1) push(s[i].u, s[i].v, s[i].t);
+  }
+  if (k >= 2 && s[ns - 1].state == 1 && !makePiece()) return nullptr;
+  return HandPieces(srf, separate, pieces, count, joined);
+}
+
+BsplineList* SurfCloudProjectClosestGeometry(Bspline* srf, Cloud* cloud, int edgeFlag,
+                                             int separate) {
+  if (!srf || srf->kind != 2 || !cloud || cloud->npts < 1 || !cloud->x || !cloud->y || !cloud->z)
+    return nullptr;
+  const int n = cloud->npts;
+  TrackingScope scope;
+  ProjSample* s = MallocArray<ProjSample>(n);
+  double* uv = MallocArray<double>(2, n);
+  if (!s || !uv || KernelFailed()) return nullptr;
+  PieceArray pieces = PieceArray::Zeroed(n);
+  PieceOwner joined;
+  int count = 0;
+  if (!pieces || KernelFailed()) return nullptr;
+  {
+    SurfaceGridCache grid;
+    for (int i = 0; i < n; ++i) {
+      const double P[3] = {cloud->x[i], cloud->y[i], cloud->z[i]};
+      if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &s[i]) != 0) return nullptr;
+    }
+  }
+  for (int i = 0; i < n;) {
+    if (s[i].state != 1) {
+      ++i;
+      continue;
+    }
+    int e = i;
+    while (e + 1 < n && s[e + 1].state == 1) ++e;
+    const int first = edgeFlag && i > 0 ? i - 1 : i, last = edgeFlag && e + 1 < n ? e + 1 : e;
+    const int len = last - first + 1;
+    i = e + 1;
+    if (len < 2) continue;
+    for (int j = 0; j < len; ++j) uv[j] = s[first + j].u, uv[n + j] = s[first + j].v;
+    PieceOwner piece(InterpolatePoints(uv, uv + n, nullptr, len - 1, nullptr, 3, 0));
+    if (!piece || KernelFailed()) return nullptr;
+    piece->owner = srf;
+    if (!AddPiece(piece, separate, pieces, &count, joined)) return nullptr;
+  }
+  return HandPieces(srf, separate, pieces, count, joined);
+}

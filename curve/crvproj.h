@@ -1,0 +1,66 @@
+// Projection of curves and ordered point sequences onto a surface by closest points: the result
+// is one or more 2D curves on the surface, each fitted in its parameter plane to a 3D tolerance,
+// cut where the projection leaves the surface's edge, and exact isoparametric lines where a
+// piece runs at one u or v.
+//
+// A projected sample is usable unless its (u, v) lies on the domain's boundary (within 1e-6 of
+// the range) while the point lies off the surface's edge rather than over it: the residual of
+// the closest-point refinement along the tangent plane exceeds a tenth of the squared distance
+// (points within 1e-6 of the surface's size count as over it).
+//
+// Result curves have the surface as owner and are also pushed at the head of its curve list;
+// the list nodes returned are the caller's (the curves belong to the surface).
+#pragma once
+
+#include "bspline/smake.h"
+
+struct Cloud;
+
+// The curve (3D, or on another surface) projected onto srf: samples at the curve's distinct
+// knots with degree + 1 steps per span (samplesPerSpan 0), or samplesPerSpan steps between the
+// union of the curve's knots with the surface's u and v knots mapped onto the curve's range.
+// separate nonzero returns every piece on its own; zero joins successive pieces (also across
+// stretches beyond the edge) into one curve and moves samples on the seam of a surface closed
+// in one direction to the seam side their neighbours lie on. reserved is not read. Null when no
+// piece was made or on failure (a closest-point search, an allocation or a fit).
+BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int samplesPerSpan,
+                                             double tol, int reserved, int separate);
+// Bisection (iterations steps) for the parameter between tB (state prevGood, 1 usable, -1 not)
+// and tA (the other state) where the projection changes state; (u, v) and t of the last mid
+// point. gridU, gridV, gridW: the surface's grid cache. 0, or -2 when a projection failed.
+int LocateEdgeForSurfCurveProjNorm(Bspline* curve, Bspline* srf, double tA, double tB, double* u,
+                                   double* v, double* t, int iterations, int prevGood,
+                                   double** gridU, double** gridV, double** gridW);
+// A 2D curve on srf through the n samples (u, v) (parameters t on curve) fitted to tol in 3D.
+// Null on failure.
+Bspline* CreateProjectedCurve(Bspline* srf, Bspline* curve, const double* u, const double* v,
+                              const double* t, int n, double tol);
+// As CreateProjectedCurve with the 3D surface points x, y, z of the samples given: a cubic on
+// break values from the sample parameters and the curve's interior knots (none closer than
+// 1e-6 of the curve's range to the previous one or 1e-4 to the last parameter), refined by
+// CheckErrorAndRefitCurve. Null on failure.
+Bspline* CreateCurveToTol(Bspline* curve, Bspline* srf, const double* u, const double* v,
+                          const double* x, const double* y, const double* z, const double* t,
+                          int n, double tol);
+// Adds the parameters of the samples whose 3D points lie farther than tol from curve2 (mapped
+// through its owner) as knots and refits (the cloud of (u, v) samples, params their parameters
+// on the fit, updated), until every sample is within tol; when the knots would reach the sample
+// count, or no new knot can be added, the cubic interpolant of the samples. curve2 is consumed:
+// the result replaces it (null on failure, curve2 then freed).
+Bspline* CheckErrorAndRefitCurve(Bspline* curve2, Cloud* cloud, double* params, const double* u,
+                                 const double* v, const double* x, const double* y,
+                                 const double* z, int n, double tol);
+// The curve a followed by b (the same degree p; a's degree and rational flag are used): a's
+// control points but the last, the midpoint of a's last and b's first, b's points from the
+// second on; b's knots continue where a's domain ends, so the join is a knot of multiplicity p.
+// A new curve with a's owner (not listed on it), or null.
+Bspline* Blend2Curve2s(Bspline* a, Bspline* b);
+// 1 when srf is closed in dir (0 u, else v) and the short way from t0 to t1 crosses the seam
+// (|t1 - t0| > range - |t1 - t0|); else 0.
+int IsChangedBoundary(Bspline* srf, double t0, double t1, int dir);
+// The points of the cloud, in their stored order, projected onto srf: each run of usable points
+// becomes a cubic interpolant in (u, v); with edgeFlag the unusable point next to either end of
+// a run (on the edge) is taken into it too. separate as above. Null for an empty cloud, when no
+// run has two points, or on failure.
+BsplineList* SurfCloudProjectClosestGeometry(Bspline* srf, Cloud* cloud, int edgeFlag,
+                                             int separate);

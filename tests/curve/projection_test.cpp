@@ -1,0 +1,185 @@
+// Projection of curves and point sequences onto surfaces: the surface images of the pieces stay
+// within the tolerance of the projected samples, iso lines come back exact, stretches beyond an
+// edge cut the projection (or are bridged when joined), and joined pieces keep both shapes.
+#include <cmath>
+#include <vector>
+
+#include "bspline/crvlist.h"
+#include "bspline/isocurve.h"
+#include "bspline/nubs.h"
+#include "bspline/refines2.h"
+#include "bspline/sfree.h"
+#include "bspline/srfgrid.h"
+#include "cloud/makecld.h"
+#include "curve/crvproj.h"
+#include "foundation/vec3.h"
+#include "tests/support/builders.h"
+#include "tests/support/checks.h"
+#include "tests/support/injected_failures.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class ProjectionTest : public KernelTest {};
+
+std::vector<Bspline*> Items(BsplineList* list) {
+  std::vector<Bspline*> out;
+  while (list) {
+    out.push_back(list->item);
+    BsplineList* next = list->next;
+    Free(list);
+    list = next;
+  }
+  return out;
+}
+
+Bspline* Bumpy() {
+  PatchOptions o;
+  o.x1 = 2, o.y1 = 2;
+  return BuildFunctionPatch([](double x, double y) { return 0.2 * std::sin(2 * x) * std::cos(1.5 * y); }, o);
+}
+
+// Distance from p to the surface image of a curve on srf: nearest of 500 samples refined.
+double DistanceToImage(Bspline* c, const double p[3]) {
+  double best = 1e300, bt = c->umin;
+  for (int i = 0; i <= 500; ++i) {
+    const double t = c->umin + (c->umax - c->umin) * i / 500.0;
+    double q[3];
+    EvalCrvOnSrfCoord(c->owner, c, t, 0, q);
+    if (VecDist3(p, q) < best) best = VecDist3(p, q), bt = t;
+  }
+  double C[3], d2, step;
+  FindClosestPointCurveOnSurf(c, p, C, c->umin, c->umax, &bt, &d2, &step, 20);
+  return std::min(best, std::sqrt(d2));
+}
+
+TEST_F(ProjectionTest, PiecesStayWithinToleranceOfTheProjectedSamples) {
+  BsplineKeeper keep;
+  Bspline* s = keep(Bumpy());
+  // A wavy curve floating above the patch, wholly over it.
+  Bspline* c = keep(BuildCurve(3, 3, {0.2, 0.3, 1, 0.6, 1.5, 1.2, 1.0, 0.2, 0.8, 1.4, 1.2, 1.1, 1.8, 1.7, 0.9},
+                               ClampedKnots(3, 5)));
+  const double tol = 1e-3;
+  std::vector<Bspline*> pieces = Items(SurfCurveProjectClosestGeometry(s, c, 0, tol, 0, 1));
+  ASSERT_EQ(pieces.size(), 1u);
+  Bspline* piece = pieces[0];
+  EXPECT_EQ(piece->owner, s);
+  EXPECT_EQ(piece->dimension, 2);
+  EXPECT_EQ(s->curves->item, piece) << "listed on the surface";
+  // The samples: degree + 1 steps in each knot span; each projected by the kernel here too.
+  SurfaceGridCache grid;
+  for (int span = 0; span < 2; ++span)
+    for (int j = 0; j <= 4; ++j) {
+      const double t = 0.5 * span + 0.5 * j / 4.0;
+      double P[3], q[3], u, v, d, e;
+      Eval3DPointOnCurve3Coord(c, t, 0, P);
+      ASSERT_EQ(grid.Closest(s, P, &u, &v, q, &d, &e), 0);
+      EXPECT_LE(DistanceToImage(piece, q), tol * 1.0001) << t;
+    }
+  // Failures leave no piece and nothing on the surface.
+  const int listed = GetNumCurvePieces(s->curves);
+  RunWithInjectedFailures(2000, 37, [&] {
+    std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(s, c, 0, tol, 0, 1));
+    for (Bspline* g : got) FreeBspline(g);
+    return got.empty() ? -2 : 0;
+  });
+  EXPECT_EQ(GetNumCurvePieces(s->curves), listed);
+}
+
+TEST_F(ProjectionTest, ALineOverAFlatPatchAtOneUIsTheExactIsoLine) {
+  BsplineKeeper keep;
+  PatchOptions o;
+  o.x1 = 4, o.y1 = 4;
+  Bspline* flat = keep(BuildFunctionPatch([](double, double) { return 0.0; }, o));
+  // x = 1 is u = 0.25; the line runs from v = 0.1 to v = 0.9, half a unit above the patch.
+  Bspline* line = keep(BuildCurve(1, 3, {1, 0.4, 0.5, 1, 3.6, 0.5}));
+  std::vector<Bspline*> pieces = Items(SurfCurveProjectClosestGeometry(flat, line, 4, 1e-4, 0, 0));
+  ASSERT_EQ(pieces.size(), 1u);
+  Bspline* iso = pieces[0];
+  EXPECT_EQ(IsoParameterKind(iso, 0), 1);
+  for (int i = 0; i < NumCtrlU(iso); ++i) EXPECT_NEAR(iso->X[0][i], 0.25, 1e-9);
+  double a[3], b[3];
+  EvalCrvOnSrfCoord(flat, iso, iso->umin, 0, a);
+  EvalCrvOnSrfCoord(flat, iso, iso->umax, 0, b);
+  ExpectNear3(a, std::vector<double>{1, 0.4, 0}.data(), 1e-6, "start");
+  ExpectNear3(b, std::vector<double>{1, 3.6, 0}.data(), 1e-6, "end");
+}
+
+TEST_F(ProjectionTest, ACurveLeavingOverAnEdgeIsCutOrBridged) {
+  BsplineKeeper keep;
+  Bspline* s = keep(Bumpy());
+  // Along y = 1 it leaves the patch over x = 2 and comes back.
+  Bspline* c = keep(BuildCurve(2, 3, {0.5, 0.5, 0.5, 4.5, 1.0, 0.5, 0.5, 1.5, 0.5}));
+  std::vector<Bspline*> apart = Items(SurfCurveProjectClosestGeometry(s, c, 0, 1e-3, 0, 1));
+  ASSERT_EQ(apart.size(), 2u);
+  double end0[3], start1[3];
+  EvalCrvOnSrfCoord(s, apart[0], apart[0]->umax, 0, end0);
+  EvalCrvOnSrfCoord(s, apart[1], apart[1]->umin, 0, start1);
+  // Cut at the edge x = 2 within the bisection's reach (2^-20 of a sample step).
+  EXPECT_NEAR(end0[0], 2.0, 1e-4);
+  EXPECT_NEAR(start1[0], 2.0, 1e-4);
+  std::vector<Bspline*> joined = Items(SurfCurveProjectClosestGeometry(s, c, 0, 1e-3, 0, 0));
+  ASSERT_EQ(joined.size(), 1u);
+  Bspline* one = joined[0];
+  // Continuous through exit and re-entry: it holds both cut pieces' ends.
+  EXPECT_LT(DistanceToImage(one, end0), 1e-6);
+  EXPECT_LT(DistanceToImage(one, start1), 1e-6);
+  EXPECT_EQ(IsChangedBoundary(s, 0.1, 0.9, 0), 0);
+}
+
+TEST_F(ProjectionTest, BlendedCurvesKeepBothShapesAcrossAKnotOfFullMultiplicityLessOne) {
+  BsplineKeeper keep;
+  Bspline* a = keep(BuildCurve(3, 2, {0, 0, 0.1, 0.3, 0.3, 0.2, 0.5, 0.5, 0.6, 0.4}, ClampedKnots(3, 5, 0, 1)));
+  Bspline* b = keep(BuildCurve(3, 2, {0.6, 0.4, 0.7, 0.2, 0.8, 0.5, 0.9, 0.9}, ClampedKnots(3, 4, 2, 3)));
+  Bspline* ab = keep(Blend2Curve2s(a, b));
+  ASSERT_NE(ab, nullptr);
+  EXPECT_EQ(NumCtrlU(ab), 5 + 4 - 1);
+  EXPECT_EQ(ab->umin, 0.0);
+  EXPECT_EQ(ab->umax, 2.0);
+  for (int i = 0; i <= 20; ++i) {
+    double p[3], q[3];
+    RefEvalCurve(ab, i / 20.0, p);
+    RefEvalCurve(a, i / 20.0, q);
+    ExpectNear3(p, q, 1e-12, "a");
+    RefEvalCurve(ab, 1 + i / 20.0, p);
+    RefEvalCurve(b, 2 + i / 20.0, q);
+    ExpectNear3(p, q, 1e-12, "b");
+  }
+  Bspline* quad = keep(BuildCurve(2, 2, {0, 0, 1, 1, 2, 0}));
+  EXPECT_EQ(Blend2Curve2s(a, quad), nullptr) << "degrees differ";
+}
+
+TEST_F(ProjectionTest, PointSequencesBecomeInterpolantsPerRunOverTheSurface) {
+  BsplineKeeper keep;
+  Bspline* s = keep(Bumpy());
+  std::vector<float> x, y, z;
+  for (int i = 0; i <= 40; ++i) {
+    const double t = i / 40.0;
+    x.push_back(float(0.2 + 2.6 * t));  // off the patch beyond x = 2 from t = 0.69 on
+    y.push_back(float(1.0 + 0.3 * std::sin(3 * t)));
+    z.push_back(0.4f);
+  }
+  for (int i = 0; i <= 10; ++i) {  // and back over it
+    x.push_back(float(1.5 - 0.1 * i));
+    y.push_back(1.6f);
+    z.push_back(0.3f);
+  }
+  Owned<Cloud, FreeCloud> cloud(MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr));
+  std::vector<Bspline*> runs = Items(SurfCloudProjectClosestGeometry(s, cloud.get(), 0, 1));
+  ASSERT_EQ(runs.size(), 2u);
+  // Each run passes through its points' projections.
+  SurfaceGridCache grid;
+  for (int i : {0, 10, 20, 45, 50}) {
+    const double P[3] = {x[i], y[i], z[i]};
+    double q[3], u, v, d, e;
+    ASSERT_EQ(grid.Closest(s, P, &u, &v, q, &d, &e), 0);
+    EXPECT_LT(std::min(DistanceToImage(runs[0], q), DistanceToImage(runs[1], q)), 1e-6) << i;
+  }
+  std::vector<Bspline*> one = Items(SurfCloudProjectClosestGeometry(s, cloud.get(), 1, 0));
+  EXPECT_EQ(one.size(), 1u);
+  Owned<Cloud, FreeCloud> empty(MakeCld(x.data(), y.data(), z.data(), 1, nullptr));
+  empty->npts = 0;
+  EXPECT_TRUE(Items(SurfCloudProjectClosestGeometry(s, empty.get(), 0, 1)).empty());
+}
+
+}  // namespace
