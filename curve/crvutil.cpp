@@ -1,5 +1,6 @@
 #include "curve/crvutil.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <initializer_list>
@@ -1069,6 +1070,28 @@ int ScaleCurveQuadricInfo(Bspline* curve, double sx, double sy, double sz, const
 
 namespace {
 
+// The interpolators merge points closer than a fixed distance: points are moved to the first one
+// and scaled to unit extent before they are interpolated, and back receives the transform that
+// takes the curve back to the caller's units (B-splines follow affine maps exactly).
+template <class T>
+void ToUnitSize(T* x, T* y, T* z, int n, Xform back) {
+  T* c[3] = {x, y, z};
+  double o[3] = {double(x[0]), double(y[0]), double(z[0])}, unit = 0.0;
+  for (int k = 0; k < 3; ++k) {
+    double lo = o[k], hi = o[k];
+    for (int i = 0; i < n; ++i) lo = std::min(lo, double(c[k][i])), hi = std::max(hi, double(c[k][i]));
+    unit = std::max(unit, hi - lo);
+  }
+  if (!(unit > 0.0) || !std::isfinite(unit)) unit = 1.0;
+  for (int k = 0; k < 3; ++k)
+    for (int i = 0; i < n; ++i) c[k][i] = static_cast<T>((c[k][i] - o[k]) / unit);
+  Get_imat(back);
+  for (int k = 0; k < 3; ++k) {
+    back[5 * k] = unit;
+    back[12 + k] = o[k];
+  }
+}
+
 // The part of the surface's 3D iso curve that a 2D curve at one u (kind 1) or one v (kind 2)
 // covers, or null when the piece cannot be cut.
 Bspline* IsoPieceOfCurve2(Bspline* curve, int kind) {
@@ -1097,6 +1120,8 @@ Bspline* MakeCurve3BsplineFromCurve2(Bspline* curve, double tol, double angTol) 
   const int n = SampleCurveWithAngTol(curve, angTol, &x, &y, &z);
   Owned<float, Free> ox(x), oy(y), oz(z);
   if (n < 1 || KernelFailed()) return nullptr;
+  Xform back;
+  ToUnitSize(x, y, z, n, back);
   Owned<Cloud, FreeCloud> cloud(MakeCld(x, y, z, n, nullptr));
   if (!cloud || KernelFailed()) return nullptr;
   bool closed = curve->closedU && n > 1;
@@ -1111,6 +1136,7 @@ Bspline* MakeCurve3BsplineFromCurve2(Bspline* curve, double tol, double angTol) 
       InterpolatePoints_f(c->x, c->y, c->z, c->npts - 1, nullptr, 3, 0));
   if (!result || KernelFailed()) return nullptr;
   if (closed && UnwrapClosedFit(result.get(), 3, wrapped) < 0) return nullptr;
+  XformCurve3Bspline(result.get(), back);
   Bspline* one = result.get();
   double dev = 0.0;
   RemoveKnotsOfObjSet(&one, 1, 0, 3, nullptr, 0, 0, tol, &dev);
@@ -1130,7 +1156,11 @@ Bspline* Rational2NonRationalCurve3Bspline(Bspline* curve) {
   if (!xyz || KernelFailed()) return nullptr;
   EvalNpntsOnObj(curve, 0, 0, t, t, n, xyz, xyz + n, xyz + 2 * n);
   if (KernelFailed()) return nullptr;
-  return InterpolatePoints(xyz, xyz + n, xyz + 2 * n, n - 1, nullptr, 3, 0);
+  Xform back;
+  ToUnitSize(xyz, xyz + n, xyz + 2 * n, n, back);
+  Bspline* cubic = InterpolatePoints(xyz, xyz + n, xyz + 2 * n, n - 1, nullptr, 3, 0);
+  if (cubic) XformCurve3Bspline(cubic, back);
+  return cubic;
 }
 
 double GetTolForCurveOnSurf(Bspline* curve) {

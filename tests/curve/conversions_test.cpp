@@ -152,11 +152,13 @@ TEST_F(ConversionTest, ScaledFormsFollowUniformScalesAndDropOtherwise) {
   EXPECT_EQ(ScaleCurveQuadricInfo(bare, 2, 2, 2, I), -2);
 }
 
-// A bumpy patch over [0, 6] x [0, 8]: its curves converted to 3D stay on their surface images.
-Bspline* Patch() {
+// A bumpy patch over [0, 6] x [0, 8] (times scale): its curves converted to 3D stay on their
+// surface images.
+Bspline* Patch(double scale = 1.0) {
   PatchOptions o;
-  o.x1 = 6, o.y1 = 8;
-  return BuildFunctionPatch([](double x, double y) { return 0.3 * std::sin(x) * std::cos(0.5 * y); }, o);
+  o.x1 = 6 * scale, o.y1 = 8 * scale;
+  return BuildFunctionPatch(
+      [scale](double x, double y) { return 0.3 * scale * std::sin(x / scale) * std::cos(0.5 * y / scale); }, o);
 }
 
 // The largest distance from the surface image of the 2D curve (200 samples) to the 3D curve.
@@ -204,6 +206,15 @@ TEST_F(ConversionTest, CurvesOnSurfacesBecome3DCurvesOnTheirImages) {
   EXPECT_LT(ImageDeviation(loop, ring), 5e-3);
   EXPECT_EQ(MakeCurve3BsplineFromCurve2(keep(BuildRandomCurve(1, 3, 4, 2)), 1e-4, 2.0), nullptr)
       << "a 2D curve without owner";
+  // The same curve on the patch at other sizes: the same control points in their own units.
+  for (double scale : {1e-6, 1e6}) {
+    Bspline* big = keep(Patch(scale));
+    Bspline* same = BuildCurveOnSurface(big, 3, {0.1, 0.1, 0.5, 0.2, 0.4, 0.7, 0.9, 0.9});
+    Bspline* c = keep(MakeCurve3BsplineFromCurve2(same, 1e-4 * scale, 2.0));
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(NumCtrlU(c), NumCtrlU(c3)) << scale;
+    EXPECT_LT(ImageDeviation(same, c), 2e-3 * scale) << scale;
+  }
   EXPECT_GT(RunMakerWithInjectedFailures(400, 7, [&](Bspline** out) {
               *out = MakeCurve3BsplineFromCurve2(bent, 1e-4, 2.0);
               return *out ? 0 : -2;
@@ -230,6 +241,12 @@ TEST_F(ConversionTest, RationalCurvesBecomeCubicsThroughTheirSamples) {
     Eval3DPointOnCurve3Coord(cubic, cubic->umin + (cubic->umax - cubic->umin) * i / 50.0, 0, p);
     EXPECT_NEAR(std::hypot(p[0], p[1]), 2.0, 0.03);
   }
+  // A millionth of the size: the same cubic in its units.
+  Bspline* small = keep(BuildCurve(2, 3, {2e-6, 0, 0, 2e-6, 2e-6, 0, 0, 2e-6, 0}, {}, {1, h, 1}));
+  Bspline* tiny = keep(Rational2NonRationalCurve3Bspline(small));
+  ASSERT_NE(tiny, nullptr);
+  ASSERT_EQ(NumCtrlU(tiny), NumCtrlU(cubic));
+  for (int i = 0; i < NumCtrlU(tiny); ++i) EXPECT_NEAR(tiny->Y[0][i], 1e-6 * cubic->Y[0][i], 1e-18);
   Bspline* s = keep(Patch());
   EXPECT_EQ(Rational2NonRationalCurve3Bspline(BuildCurveOnSurface(s, 1, {0, 0, 1, 1})), nullptr);
   EXPECT_EQ(Rational2NonRationalCurve3Bspline(s), nullptr);

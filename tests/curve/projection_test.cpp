@@ -33,10 +33,11 @@ std::vector<Bspline*> Items(BsplineList* list) {
   return out;
 }
 
-Bspline* Bumpy() {
+Bspline* Bumpy(double scale = 1.0) {
   PatchOptions o;
-  o.x1 = 2, o.y1 = 2;
-  return BuildFunctionPatch([](double x, double y) { return 0.2 * std::sin(2 * x) * std::cos(1.5 * y); }, o);
+  o.x1 = 2 * scale, o.y1 = 2 * scale;
+  return BuildFunctionPatch(
+      [scale](double x, double y) { return 0.2 * scale * std::sin(2 * x / scale) * std::cos(1.5 * y / scale); }, o);
 }
 
 // Distance from p to the surface image of a curve on srf: nearest of 500 samples refined.
@@ -53,29 +54,42 @@ double DistanceToImage(Bspline* c, const double p[3]) {
   return std::min(best, std::sqrt(d2));
 }
 
-TEST_F(ProjectionTest, PiecesStayWithinToleranceOfTheProjectedSamples) {
+TEST_F(ProjectionTest, PiecesStayWithinToleranceOfTheProjectedSamplesAtEveryScale) {
   BsplineKeeper keep;
+  int knots[3] = {};
+  const double scales[3] = {1.0, 1e-6, 1e6};
+  for (int k = 0; k < 3; ++k) {
+    const double sc = scales[k];
+    Bspline* s = keep(Bumpy(sc));
+    // A wavy curve floating above the patch, wholly over it.
+    std::vector<double> pts = {0.2, 0.3, 1, 0.6, 1.5, 1.2, 1.0, 0.2, 0.8, 1.4, 1.2, 1.1, 1.8, 1.7, 0.9};
+    for (double& v : pts) v *= sc;
+    Bspline* c = keep(BuildCurve(3, 3, pts, ClampedKnots(3, 5)));
+    const double tol = 1e-3 * sc;
+    std::vector<Bspline*> pieces = Items(SurfCurveProjectClosestGeometry(s, c, 0, tol, 0, 1));
+    ASSERT_EQ(pieces.size(), 1u);
+    Bspline* piece = pieces[0];
+    knots[k] = piece->interiorU;
+    EXPECT_EQ(piece->owner, s);
+    EXPECT_EQ(piece->dimension, 2);
+    EXPECT_EQ(s->curves->item, piece) << "listed on the surface";
+    // The samples: degree + 1 steps in each knot span; each projected by the kernel here too.
+    SurfaceGridCache grid;
+    for (int span = 0; span < 2; ++span)
+      for (int j = 0; j <= 4; ++j) {
+        const double t = 0.5 * span + 0.5 * j / 4.0;
+        double P[3], q[3], u, v, d, e;
+        Eval3DPointOnCurve3Coord(c, t, 0, P);
+        ASSERT_EQ(grid.Closest(s, P, &u, &v, q, &d, &e), 0);
+        EXPECT_LE(DistanceToImage(piece, q), tol * 1.0001) << t << " at scale " << sc;
+      }
+  }
+  EXPECT_EQ(knots[1], knots[0]);
+  EXPECT_EQ(knots[2], knots[0]);
   Bspline* s = keep(Bumpy());
-  // A wavy curve floating above the patch, wholly over it.
   Bspline* c = keep(BuildCurve(3, 3, {0.2, 0.3, 1, 0.6, 1.5, 1.2, 1.0, 0.2, 0.8, 1.4, 1.2, 1.1, 1.8, 1.7, 0.9},
                                ClampedKnots(3, 5)));
   const double tol = 1e-3;
-  std::vector<Bspline*> pieces = Items(SurfCurveProjectClosestGeometry(s, c, 0, tol, 0, 1));
-  ASSERT_EQ(pieces.size(), 1u);
-  Bspline* piece = pieces[0];
-  EXPECT_EQ(piece->owner, s);
-  EXPECT_EQ(piece->dimension, 2);
-  EXPECT_EQ(s->curves->item, piece) << "listed on the surface";
-  // The samples: degree + 1 steps in each knot span; each projected by the kernel here too.
-  SurfaceGridCache grid;
-  for (int span = 0; span < 2; ++span)
-    for (int j = 0; j <= 4; ++j) {
-      const double t = 0.5 * span + 0.5 * j / 4.0;
-      double P[3], q[3], u, v, d, e;
-      Eval3DPointOnCurve3Coord(c, t, 0, P);
-      ASSERT_EQ(grid.Closest(s, P, &u, &v, q, &d, &e), 0);
-      EXPECT_LE(DistanceToImage(piece, q), tol * 1.0001) << t;
-    }
   // Failures leave no piece and nothing on the surface.
   const int listed = GetNumCurvePieces(s->curves);
   RunWithInjectedFailures(2000, 37, [&] {
