@@ -1,6 +1,7 @@
 #include "intersect/newtrace.h"
 
 #include <cmath>
+#include <utility>
 
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
@@ -327,6 +328,97 @@ int CheckIfBndryReached(Bspline* s1, Bspline* s2, double* u1, double* v1, double
   return changed;
 }
 
+namespace {
+
+// The steps of the parameters not pinned, by least squares, so that the points meet to first
+// order: S1 + S1u du1 + S1v dv1 = S2 + S2u du2 + S2v dv2 (d = S2 - S1), the pinned steps given.
+// False for a singular system.
+bool SolvePinned(const double* const cols[4], const double d[3], const bool pinned[4],
+                 double st[4]) {
+  double r[3], c[4][3];
+  int freeIdx[4], nf = 0;
+  for (int q = 0; q < 3; ++q) r[q] = -d[q];
+  for (int k = 0; k < 4; ++k) {
+    for (int q = 0; q < 3; ++q) c[k][q] = k < 2 ? cols[k][q] : -cols[k][q];
+    if (pinned[k])
+      for (int q = 0; q < 3; ++q) r[q] += c[k][q] * st[k];
+    else
+      freeIdx[nf++] = k;
+  }
+  if (nf == 0) return true;
+  double A[4][5];  // normal equations with the right-hand side in the last column
+  for (int a = 0; a < nf; ++a) {
+    for (int b = 0; b < nf; ++b) A[a][b] = VecDotProd3(c[freeIdx[a]], c[freeIdx[b]]);
+    A[a][nf] = -VecDotProd3(c[freeIdx[a]], r);
+  }
+  double trace = 0.0;
+  for (int a = 0; a < nf; ++a) trace += A[a][a];
+  for (int a = 0; a < nf; ++a) {  // Gauss-Jordan with partial pivoting
+    int piv = a;
+    for (int b = a + 1; b < nf; ++b)
+      if (std::fabs(A[b][a]) > std::fabs(A[piv][a])) piv = b;
+    if (!(std::fabs(A[piv][a]) > 1e-14 * trace)) return false;
+    for (int x = 0; x <= nf; ++x) std::swap(A[a][x], A[piv][x]);
+    for (int b = 0; b < nf; ++b) {
+      if (b == a) continue;
+      const double f = A[b][a] / A[a][a];
+      for (int x = a; x <= nf; ++x) A[b][x] -= f * A[a][x];
+    }
+  }
+  for (int a = 0; a < nf; ++a) st[freeIdx[a]] = A[a][nf] / A[a][a];
+  return true;
+}
+
+// A step that would take parameters out of the domain: they stop on the bound they cross, and
+// the others are solved again (SolvePinned), so the branch ends where it crosses the edge
+// instead of wherever a clamp leaves a point off the other surface. A singular system keeps
+// the plain clamp.
+void KeepStepInDomain(Bspline* s1, Bspline* s2, double* const p[4], const double* const cols[4],
+                      const double d[3], double st[4], bool pinned[4]) {
+  for (int round = 0; round < 4; ++round) {
+    bool more = false;
+    for (int k = 0; k < 4; ++k) {
+      const Bspline* s = SurfaceOf(k, s1, s2);
+      const double lo = Lo(s, k & 1), hi = Hi(s, k & 1), v = *p[k] + st[k];
+      if (!pinned[k] && (v < lo || v > hi)) {
+        pinned[k] = true;
+        st[k] = (v < lo ? lo : hi) - *p[k];
+        more = true;
+      }
+    }
+    if (!more || !SolvePinned(cols, d, pinned, st)) return;
+  }
+}
+
+// Where the branch crosses the edge of parameter k at bound: the meeting of the two surfaces
+// with that parameter held there (Gauss-Newton). True when the points meet within tol; P is
+// then the point on surface 1.
+bool MeetOnEdge(Bspline* s1, Bspline* s2, double* const p[4], int k, double bound, double P[3],
+                double tol) {
+  *p[k] = bound;
+  for (int it = 0; it < kMarchIterations; ++it) {
+    double P1[3], S1u[3], S1v[3], n1[3], P2[3], S2u[3], S2v[3], n2[3], d[3];
+    if (!TangentPlane(s1, *p[0], *p[1], P1, S1u, S1v, n1) ||
+        !TangentPlane(s2, *p[2], *p[3], P2, S2u, S2v, n2))
+      return false;
+    VecDiff3(P2, P1, d);
+    if (VecDotProd3(d, d) < tol * tol) {
+      for (int q = 0; q < 3; ++q) P[q] = P1[q];
+      return true;
+    }
+    const double* cols[4] = {S1u, S1v, S2u, S2v};
+    bool pinned[4] = {false, false, false, false};
+    pinned[k] = true;
+    double st[4] = {0.0, 0.0, 0.0, 0.0};
+    if (!SolvePinned(cols, d, pinned, st)) return false;
+    KeepStepInDomain(s1, s2, p, cols, d, st, pinned);
+    for (int q = 0; q < 4; ++q) *p[q] += st[q];
+  }
+  return false;
+}
+
+}  // namespace
+
 int NewRefineIntrPoint(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2,
                        double P[3], int iterations, int* boundary,
                        const IntersectionTraceNode* previous, double tol) {
@@ -391,14 +483,14 @@ int NewRefineIntrPoint(Bspline* s1, Bspline* s2, double* u1, double* v1, double*
       d1[q] = M[q] - P1[q];
       d2[q] = M[q] - P2[q];
     }
-    double du1, dv1, du2, dv2;
-    if (!ResolveInTangentPlane(d1, S1u, S1v, &du1, &dv1) ||
-        !ResolveInTangentPlane(d2, S2u, S2v, &du2, &dv2))
+    double st[4];
+    if (!ResolveInTangentPlane(d1, S1u, S1v, &st[0], &st[1]) ||
+        !ResolveInTangentPlane(d2, S2u, S2v, &st[2], &st[3]))
       return -2;
-    *u1 += du1;
-    *v1 += dv1;
-    *u2 += du2;
-    *v2 += dv2;
+    const double* cols[4] = {S1u, S1v, S2u, S2v};
+    bool pinned[4] = {false, false, false, false};
+    KeepStepInDomain(s1, s2, p, cols, d, st, pinned);
+    for (int k = 0; k < 4; ++k) *p[k] += st[k];
     *boundary = CheckIfBndryReached(s1, s2, u1, v1, u2, v2);
   }
   // The legacy choice between the last and the best iterate compares a squared gap with the
@@ -609,8 +701,79 @@ int Refine(March& w, Params& c, double P[3], int* boundary, const IntersectionTr
                             boundary, prev, w.tolB);
 }
 
+// Refines a predicted step. When the points do not meet (the step overshot the end of the
+// branch at a domain edge, or jumped where the branch turns), meet farther from the predicted
+// point than the step is long (on another branch), or the chord turns back against the last
+// one (surface 1's parameters; dPrev null: no last one), the step is halved back toward the
+// previous point and refined again; false when ten halvings do not reach the branch (the last
+// halving is kept wherever it meets).
+bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* flag,
+                const IntersectionTraceNode* from, const double* dPrev) {
+  const Params predicted = cur;
+  bool met = false;
+  for (int k = 0; k <= 10 && !met; ++k) {
+    const double f = std::ldexp(1.0, -k);
+    for (int q = 0; q < 4; ++q) cur.p[q] = prev.p[q] + f * (predicted.p[q] - prev.p[q]);
+    const Params aim = cur;
+    *flag = 0;
+    if (Refine(m, cur, P, flag, from) != 0) continue;
+    // A point pulled farther than the step is long has landed on another branch.
+    double pulled = 0.0, step = 0.0;
+    for (int q = 0; q < 4; ++q) {
+      pulled += (cur.p[q] - aim.p[q]) * (cur.p[q] - aim.p[q]);
+      step += (aim.p[q] - prev.p[q]) * (aim.p[q] - prev.p[q]);
+    }
+    const double du = cur.p[0] - prev.p[0], dv = cur.p[1] - prev.p[1];
+    met = k == 10 || ((pulled <= step || *flag) && (!dPrev || du * dPrev[0] + dv * dPrev[1] >= 0.0));
+  }
+  if (!met || *flag) return met;
+  // The prediction left the domain but the point met inside it, short of the edge: the branch
+  // ends where it crosses that edge, when that lies ahead within the predicted step.
+  double step2 = 0.0;
+  for (int q = 0; q < 4; ++q) step2 += (predicted.p[q] - prev.p[q]) * (predicted.p[q] - prev.p[q]);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    const double lo = Lo(s, k & 1), hi = Hi(s, k & 1), tp = m.tol[k];
+    if (!(predicted.p[k] > hi - tp || predicted.p[k] < lo + tp)) continue;
+    Params e = cur;
+    double* ep[4] = {&e.p[0], &e.p[1], &e.p[2], &e.p[3]};
+    double Q[3];
+    if (!MeetOnEdge(m.s1, m.s2, ep, k, predicted.p[k] > hi - tp ? hi : lo, Q, m.tolB)) continue;
+    double ahead = 0.0, dist2 = 0.0;
+    for (int q = 0; q < 4; ++q) {
+      ahead += (e.p[q] - prev.p[q]) * (predicted.p[q] - prev.p[q]);
+      dist2 += (e.p[q] - cur.p[q]) * (e.p[q] - cur.p[q]);
+    }
+    if (ahead > 0.0 && dist2 <= step2) {
+      cur = e;
+      for (int q = 0; q < 3; ++q) P[q] = Q[q];
+      *flag = 1;
+      return true;
+    }
+  }
+  return true;
+}
+
 IntersectionTraceNode* Append(March& w, const Params& c, const double P[3]) {
   return AppendTraceNode(w.trace, P, c.p[0], c.p[1], c.p[2], c.p[3]);
+}
+
+// A march that has come round to where it passed eight or more nodes ago (closer than half its
+// last step) without closing has been caught in a loop of another branch it jumped to: it would
+// go round for ever.
+bool Relooped(const IntersectionTrace* tr) {
+  const IntersectionTraceNode* t = tr->tail;
+  const int added = tr->nodeCount - tr->directionStart;
+  if (added < 9 || !t->prev) return false;
+  auto dist2 = [](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+    return (a->x - b->x) * (a->x - b->x) + (a->y - b->y) * (a->y - b->y) + (a->z - b->z) * (a->z - b->z);
+  };
+  const double near2 = 0.25 * dist2(t, t->prev);
+  const IntersectionTraceNode* n = t;
+  for (int k = 0; k < 8; ++k) n = n->prev;
+  for (int k = 8; k < added && n; ++k, n = n->prev)
+    if (dist2(t, n) < near2) return true;
+  return false;
 }
 
 // The closing node of a backward march that met the forward end (turn node w).
@@ -706,8 +869,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const Params a = Of(tr->tail), b = Of(tr->tail->prev);
       for (int k = 0; k < 4; ++k) cur.p[k] += a.p[k] - b.p[k];
     }
-    flag = 0;
-    Refine(m, cur, P, &flag, tr->tail);
+    if (!RefineStep(m, prev, cur, P, &flag, tr->tail, tr->nodeCount > 1 ? dPrev : nullptr)) break;
     stop = flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]);
     if (stop && !flag) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
     const double du = cur.p[0] - prev.p[0], dv = cur.p[1] - prev.p[1];
@@ -737,6 +899,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     dPrev[0] = du;
     dPrev[1] = dv;
     if (tr->nodeCount - tr->directionStart > 7 && CheckIfPointsRepeat(tr, m.tolB)) stop = true;
+    if (Relooped(tr)) stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
     if (stop) break;
   }
@@ -768,8 +931,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       for (int k = 0; k < 4; ++k) cur.p[k] += step[k];
     }
     const IntersectionTraceNode* from = tr->nodeCount > tr->directionStart ? tr->tail : tr->head;
-    flag = 0;
-    Refine(m, cur, P, &flag, from);
+    if (!RefineStep(m, prev, cur, P, &flag, from, tr->nodeCount > 1 ? dPrev : nullptr)) break;
     if (flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3])) {
       Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
       stop = true;
@@ -805,6 +967,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     dPrev[0] = du;
     dPrev[1] = dv;
     if (tr->nodeCount - tr->directionStart > 7 && CheckIfPointsRepeat(tr, m.tolB)) stop = true;
+    if (Relooped(tr)) stop = true;
     if (tr->nodeCount - tr->directionStart > kMaxNodesPerDirection) stop = true;
   }
   m.list->tail = tr;

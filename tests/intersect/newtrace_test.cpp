@@ -13,6 +13,7 @@
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "foundation/makemat.h"
+#include "intersect/filutil.h"
 #include "intersect/newintr.h"
 #include "intersect/newtrace.h"
 #include "tests/intersect/shapes.h"
@@ -422,12 +423,15 @@ struct OneTrace {
   double *us1 = nullptr, *vs1 = nullptr, *us2 = nullptr, *vs2 = nullptr;
   int** marks = nullptr;
   int rc = -2;
-  OneTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2, double v2) {
+  // markAll: every box pair starts marked, as if earlier branches had passed them all.
+  OneTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2, double v2,
+           bool markAll = false) {
     if (SubDivisionArray(s1, s2, &us1, &vs1, &us2, &vs2) != 0) return;
     const int rows = BoxArrayCount(s1, 0) * BoxArrayCount(s1, 1);
     const int cols = BoxArrayCount(s2, 0) * BoxArrayCount(s2, 1);
     marks = allocate_matrix_ii(rows, cols);
-    std::memset(marks[0], 0, sizeof(int) * rows * cols);
+    for (int r = 0; r < rows; ++r)
+      for (int c = 0; c < cols; ++c) marks[r][c] = markAll ? 1 : 0;
     list = MallocIntersectionTraceList();
     list->count = 1;
     rc = NewIntersectTrace(s1, s2, u1, v1, u2, v2, us1, vs1, us2, vs2, marks, list, 0.01, 1e-6);
@@ -682,6 +686,64 @@ TEST_F(BoxGrid, PreparedSurfacesAndOrientedBoxes) {
   FreePatchBoxTree(node);
   matrix_free_3dim_ff(3 * NU - 1, grid);
   for (double* a : {us, vs, u2, v2}) Free(a);
+}
+
+// A branch that meets a marked box pair before leaving its seed pair is a duplicate: -20 with
+// its nodes freed and the trace left empty, which the conversion into curves refuses.
+TEST_F(Tracing, DuplicateBranchLeavesAnEmptyTrace) {
+  BsplineKeeper keep;
+  const double o1[3] = {0, 0, 0}, g1[3] = {1, 0, 0}, g2[3] = {0, 1, 0};
+  const double o2[3] = {0.35, -0.2, -0.5}, f1[3] = {0.4, 1.4, 0}, f2[3] = {0.1, 0, 1};
+  Bspline* a = keep(shapes::Plane(o1, g1, g2));
+  Bspline* b = keep(shapes::Plane(o2, f1, f2));
+  OneTrace one(a, b, 0.6, 0.5, 0.5, 0.5, true);
+  EXPECT_EQ(one.rc, -20);
+  IntersectionTrace* t = one.list->head;
+  EXPECT_EQ(t->nodeCount, 0);
+  EXPECT_EQ(t->head, nullptr);
+  EXPECT_EQ(t->tail, nullptr);
+  Bspline* pair[2] = {a, b};
+  EXPECT_EQ(CreateIntersectionCurves(a, b, t, pair, 1, 1), -2);
+  EXPECT_EQ(pair[0], nullptr);
+  EXPECT_EQ(a->curves, nullptr);
+}
+
+// Seeded pairs of random bicubic graphs over one square at scales 1e-6..1e6, crossing in
+// branches that run edge to edge, close, or turn sharply where two branches nearly meet: every
+// node of every trace lies on both surfaces within the point tolerance of the pair's size, and
+// every march ends (no branch is followed round a loop it jumped to).
+TEST_F(Tracing, RandomGraphPairs) {
+  int traces = 0;
+  for (unsigned seed = 1; seed <= 40; ++seed) {
+    std::mt19937 rng(seed);
+    const int n1 = 4 + seed % 7, n2 = 4 + (seed / 7) % 7;
+    const double s = std::pow(10.0, int(seed % 13) - 6);
+    BsplineKeeper keep;
+    Bspline* surf[2];
+    for (int k = 0; k < 2; ++k) {
+      const int n = k ? n2 : n1;
+      const std::vector<double> g = shapes::Greville(3, n);
+      std::vector<double> pts;
+      for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) pts.insert(pts.end(), {s * g[i], s * g[j], s * Uniform(rng, -0.3, 0.3)});
+      surf[k] = keep(BuildSurface(3, 3, n, n, pts));
+    }
+    IntersectionTraceList* list = MallocIntersectionTraceList();
+    ASSERT_EQ(NewIntersect(surf[0], surf[1], list, 0.01, 1e-6), 0);
+    for (const IntersectionTrace* t = list->head; t; t = t->next) {
+      if (t->nodeCount == 0) continue;
+      ++traces;
+      EXPECT_LT(t->nodeCount, 200) << seed;
+      for (const IntersectionTraceNode* m = t->head; m; m = m->next) {
+        double A[3], B[3];
+        Eval3DPointOnSurfCoord(surf[0], m->u1, m->v1, 0, 0, A);
+        Eval3DPointOnSurfCoord(surf[1], m->u2, m->v2, 0, 0, B);
+        EXPECT_LT(Dist(A, B), 2e-6 * s) << seed;
+      }
+    }
+    FreeIntersectionTraceList(list);
+  }
+  EXPECT_GT(traces, 100);
 }
 
 TEST_F(Tracing, InjectedFailuresLeaveNothingBehind) {
