@@ -14,6 +14,7 @@
 #include "bspline/objset.h"
 #include "bspline/sfree.h"
 #include "curve/endspan.h"
+#include "stitch/crossder.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
@@ -79,4 +80,111 @@ int IsCurveAnIsoPar(Bspline* crv, int interiorTest) { return IsoParameterKind(cr
 
 Bspline* MakeG2ReflecBspline(Bspline* obj, int edge, double out[3]) {
   return EdgeReflectionCurve(obj, edge, out);
+}
+
+// ---- Cross-boundary derivative curves --------------------------------------------------------
+
+Bspline* GetIsoDerivOfSurf(Bspline* srf, Bspline* ref, double** mag, int, int magMode, int mode,
+                           double, int samples, double iso, double t0, double t1, int dir,
+                           int order, int atMin, int g2, int normalize) {
+  return IsoDerivativeCurve(srf, ref, mag, magMode, mode, samples, iso, t0, t1, dir, order, atMin,
+                            g2, normalize);
+}
+
+Bspline* GetNonIsoDerivOfSurf(Bspline* crv, Bspline* ref, double** mag, int wantMag, int magMode,
+                              int mode, double, int samples, int order, double* knots, int nKnots,
+                              int degree) {
+  return NonIsoDerivativeCurve(crv, ref, mag, wantMag, magMode, mode, samples, order, knots, nKnots,
+                               degree);
+}
+
+int GetNonIsoG1PointsOfSurf(Bspline* crv, Bspline* ref, double** mag, int wantMag, int magMode,
+                            int mode, double* t, double* x, double* y, double* z, int n) {
+  return NonIsoDirections(crv, ref, mag, wantMag, magMode, mode, t, x, y, z, n);
+}
+
+double ComputeTangentMagnitude(double S[3], double R[3], double dir[3], int mode) {
+  return TangentMagnitude(S, R, dir, mode);
+}
+
+void NormalizeBspline(Bspline* crv) { NormalizeControlPoints(crv); }
+
+// ---- Derivative curves into control rows -----------------------------------------------------
+
+double GetDerivVecMagNearPrefIndx(double* x, double* y, double* z, int preferred, int n) {
+  for (int k = 0; k < n; ++k) {
+    const int i = preferred == 0 ? k : n - 1 - k;
+    const double len = std::sqrt(x[i] * x[i] + y[i] * y[i] + z[i] * z[i]);
+    if (len > 1e-10) return len;
+  }
+  return 1e-10;
+}
+
+int GetScaledDerivCntrl(Bspline* D, Bspline* P, double targets[6], double scale, int vary) {
+  if (!BsplineShapeSound(D) || !BsplineShapeSound(P) || D->dimension != 3 || P->dimension != 3 ||
+      NumCtrlU(D) != NumCtrlU(P)) {
+    SetKernelError(-2);
+    return -2;
+  }
+  const int n = NumCtrlU(P);
+  double* dx = D->X[0];
+  double* dy = D->Y[0];
+  double* dz = D->Z[0];
+  const double* px = P->X[0];
+  const double* py = P->Y[0];
+  const double* pz = P->Z[0];
+  const double d0 = std::hypot(px[0] - targets[0], py[0] - targets[1], pz[0] - targets[2]);
+  const double d1 = std::hypot(px[n - 1] - targets[3], py[n - 1] - targets[4], pz[n - 1] - targets[5]);
+  const double m0 = d0 / GetDerivVecMagNearPrefIndx(dx, dy, dz, 0, n);
+  const double m1 = d1 / GetDerivVecMagNearPrefIndx(dx, dy, dz, n - 1, n);
+  const double mAvg = 0.5 * (m0 + m1);
+  TrackingScope scope;
+  double* m = MallocArray<double>(n);
+  if (!m) return -2;
+  for (int i = 0; i < n; ++i) m[i] = mAvg;
+  if (vary && n >= 5 && m0 > 0.0 && std::fabs(1.0 - mAvg / m0) >= 0.01) {
+    double* t = ObjectGrevilleParams(P, 0);
+    if (!t) return -2;
+    const int h = n / 2 + 1;
+    for (int i = 0; i < h; ++i)
+      m[i] = mAvg + (m0 >= mAvg ? 1.0 : -1.0) * (1.0 - (t[i] - t[0]) / (t[h - 1] - t[0])) *
+                        std::fabs(m0 - mAvg);
+    for (int i = h; i < n; ++i)
+      m[i] = mAvg + (m1 >= mAvg ? 1.0 : -1.0) * (t[i] - t[h - 1]) / (t[n - 1] - t[h - 1]) *
+                        std::fabs(m1 - mAvg);
+  }
+  for (int i = 0; i < n; ++i) {
+    dx[i] = px[i] + scale * m[i] * dx[i];
+    dy[i] = py[i] + scale * m[i] * dy[i];
+    dz[i] = pz[i] + scale * m[i] * dz[i];
+  }
+  return 0;
+}
+
+namespace {
+
+// entry = P + s_i g entry_i (3D coordinates), s from mags (1 without them).
+void DerivativeToRow(Bspline* entry, const Bspline* P, const double* mags, double g) {
+  if (!entry || !P || NumCtrlU(entry) != NumCtrlU(P) || entry->dimension != 3 || P->dimension != 3)
+    return;
+  for (int i = 0; i < NumCtrlU(P); ++i) {
+    const double f = (mags ? mags[i] : 1.0) * g;
+    entry->X[0][i] = P->X[0][i] + f * entry->X[0][i];
+    entry->Y[0][i] = P->Y[0][i] + f * entry->Y[0][i];
+    entry->Z[0][i] = P->Z[0][i] + f * entry->Z[0][i];
+  }
+}
+
+}  // namespace
+
+void ComputeDerivCntrlPts(Bspline** curves, int n, int ends[2], double* mags[2], double spans[2]) {
+  for (int e = 0; e < 2; ++e) {
+    const int c = ends[e];
+    if (c < 1) continue;
+    const double f = spans[e] / 3.0;
+    const int pos = e == 0 ? 0 : n - 1, step = e == 0 ? 1 : -1;
+    const double* s = mags ? mags[e] : nullptr;
+    DerivativeToRow(curves[pos + step], curves[pos], s, c == 1 ? f : (n == 4 ? f / 3.0 : f / 2.0));
+    if (c == 2) DerivativeToRow(curves[pos + 2 * step], curves[pos], s, n == 4 ? f : 1.5 * f);
+  }
 }

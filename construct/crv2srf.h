@@ -68,3 +68,56 @@ int IsCurveAnIsoPar(Bspline* crv, int interiorTest);
 // curve). obj is not changed. Null with the error state set for fewer than three rows across
 // and on failure.
 Bspline* MakeG2ReflecBspline(Bspline* obj, int edge, double out[3]);
+
+// ---- Cross-boundary derivative curves --------------------------------------------------------
+// Along the iso line at iso (dir 0: v = iso, the line running in u; otherwise u = iso, running
+// in v), the piece over [t0, t1] of: the 3D iso curve (order 0; rational surfaces too); the
+// first (order 1) or second (order 2) cross derivative, exact from the control net (one-sided
+// differences of the rows at iso; order 1 only with mode nonzero, mode 0 hands the line to
+// GetNonIsoDerivOfSurf with ref, mag, magMode and samples); or with g2 and order 2 the G2
+// reflection curve of the edge (edge 3 or 1 for dir 0, 0 or 2 otherwise, by atMin). atMin: the
+// derivative belongs to the part of the surface beyond iso toward the minimum, and points out
+// of it (negated). normalize makes every control point unit length. The surface is never
+// changed. Null for a rational surface with order 1 or 2, a cross degree below the order, a
+// piece shorter than 1e-6 of the range (zk_error_status -9) and on failure. ignoredFlag and
+// ignoredValue are not read.
+Bspline* GetIsoDerivOfSurf(Bspline* srf, Bspline* ref, double** mag, int ignoredFlag, int magMode,
+                           int mode, double ignoredValue, int samples, double iso, double t0,
+                           double t1, int dir, int order, int atMin, int g2, int normalize);
+// Along a curve on a surface, the degree-`degree` curve interpolating at the Greville parameters
+// of the knots (given, nKnots values; or the curve's plate samples, `samples` per span, -1
+// automatic) the surface points (order 0) or the unit cross directions of
+// GetNonIsoG1PointsOfSurf (order 1). With wantMag, *mag receives a new array of the magnitudes
+// at those parameters. Null for a curve not on a surface, an order other than 0 and 1 (no
+// second derivative is defined along a general curve), and on failure.
+Bspline* GetNonIsoDerivOfSurf(Bspline* crv, Bspline* ref, double** mag, int wantMag, int magMode,
+                              int mode, double ignoredValue, int samples, int order,
+                              double* knots, int nKnots, int degree);
+// At each of the n parameters t of the curve on a surface a unit vector into x, y, z: mode 0
+// in the tangent plane toward the reference curve ref (its parameter mapped linearly), mode 1
+// N x T perpendicular to the curve, oriented once at the middle sample out of the curve's
+// trimmed domain. With wantMag *mag receives a new array of ComputeTangentMagnitude(S, R, the
+// mode-0 direction, magMode), else null. 0; -2 for a curve not on a surface, a missing ref or a
+// failed allocation.
+int GetNonIsoG1PointsOfSurf(Bspline* crv, Bspline* ref, double** mag, int wantMag, int magMode,
+                            int mode, double* t, double* x, double* y, double* z, int n);
+// D = R - S, L = |D|: mode 0 L; otherwise 2 (D . D) / (L + dir . D), the length of a circular
+// arc's tangent reaching R; 0 when L < 1e-10 or when dir points straight away from R.
+double ComputeTangentMagnitude(double S[3], double R[3], double dir[3], int mode);
+// Every control point of a 3D curve made unit length (points shorter than 1e-10 stay).
+void NormalizeBspline(Bspline* crv);
+
+// ---- Derivative curves into control rows -----------------------------------------------------
+// D_i = P_i + scale m_i D_i: m at the start is |P_0 - targets[0..2]| over D's first usable
+// length, at the end likewise with targets[3..5]; m is their mean everywhere unless vary is set,
+// n >= 5 and the start's factor differs from the mean by 1 % or more, when it runs linearly in
+// P's Greville parameters from the start's value to the mean (first n / 2 + 1 points) and on to
+// the end's. 0, or -2 for a 2D curve or curves of different control counts.
+int GetScaledDerivCntrl(Bspline* D, Bspline* P, double targets[6], double scale, int vary);
+// Length of the first vector longer than 1e-10 scanning up from 0 (preferred 0) or down from
+// n - 1; 1e-10 when there is none.
+double GetDerivVecMagNearPrefIndx(double* x, double* y, double* z, int preferred, int n);
+// Turns the derivative entries of a skinning array into control rows in place (entry 1, and 2
+// for a condition 2, after the first position curve; n - 2, n - 3 before the last): P + s_i g
+// D_i with s from mags[0] (start) or mags[1] (end, null: 1) and g a share of spans[] / 3.
+void ComputeDerivCntrlPts(Bspline** curves, int n, int ends[2], double* mags[2], double spans[2]);
