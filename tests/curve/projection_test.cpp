@@ -141,6 +141,34 @@ TEST_F(ProjectionTest, ACurveLeavingOverAnEdgeIsCutOrBridged) {
   EXPECT_EQ(IsChangedBoundary(s, 0.1, 0.9, 0), 0);
 }
 
+// A tube closed in u (its first and last control columns meet at angle 0): a curve that starts
+// over the seam starts on the side of the seam it then runs to, so the joined projection does
+// not jump across the parameter domain.
+TEST_F(ProjectionTest, ACurveStartingOnTheSeamStartsOnTheSideItRunsTo) {
+  BsplineKeeper keep;
+  std::vector<double> pts;
+  for (int j = 0; j < 4; ++j)
+    for (int i = 0; i < 7; ++i) {
+      const double a = (i % 6) * M_PI / 3;
+      pts.insert(pts.end(), {std::cos(a), std::sin(a), 2.0 * j / 3});
+    }
+  Bspline* tube = keep(BuildSurface(3, 3, 7, 4, pts));
+  tube->closedU = 1;
+  for (double side : {1.0, -1.0}) {
+    const double a = side * 0.5;  // about 29 degrees either way
+    Bspline* c = keep(BuildCurve(1, 3, {1.5, 0, 0.8, 1.5 * std::cos(a), 1.5 * std::sin(a), 1.2}));
+    std::vector<Bspline*> joined = Items(SurfCurveProjectClosestGeometry(tube, c, 6, 1e-3, 0, 0));
+    ASSERT_EQ(joined.size(), 1u) << side;
+    const Bspline* piece = joined[0];
+    const double start = piece->X[0][0];
+    EXPECT_NEAR(start, side > 0 ? tube->umin : tube->umax, 1e-6) << side;
+    for (int i = 0; i < NumCtrlU(piece); ++i)
+      EXPECT_LT(std::fabs(piece->X[0][i] - start), 0.3) << "no jump across the domain";
+  }
+  EXPECT_EQ(IsChangedBoundary(tube, 0.1, 0.9, 0), 1);
+  EXPECT_EQ(IsChangedBoundary(tube, 0.1, 0.4, 0), 0);
+}
+
 TEST_F(ProjectionTest, BlendedCurvesKeepBothShapesAcrossAKnotOfFullMultiplicityLessOne) {
   BsplineKeeper keep;
   Bspline* a = keep(BuildCurve(3, 2, {0, 0, 0.1, 0.3, 0.3, 0.2, 0.5, 0.5, 0.6, 0.4}, ClampedKnots(3, 5, 0, 1)));
@@ -189,6 +217,14 @@ TEST_F(ProjectionTest, PointSequencesBecomeInterpolantsPerRunOverTheSurface) {
     ASSERT_EQ(grid.Closest(s, P, &u, &v, q, &d, &e), 0);
     EXPECT_LT(std::min(DistanceToImage(runs[0], q), DistanceToImage(runs[1], q)), 1e-6) << i;
   }
+  // With the edge flag each run takes its neighbours beyond the edge too, projected onto it.
+  std::vector<Bspline*> edged = Items(SurfCloudProjectClosestGeometry(s, cloud.get(), 1, 1));
+  ASSERT_EQ(edged.size(), 2u);
+  EXPECT_EQ(NumCtrlU(edged[0]), NumCtrlU(runs[0]) + 1);
+  EXPECT_EQ(NumCtrlU(edged[1]), NumCtrlU(runs[1]) + 1);
+  double end[3];
+  EvalCrvOnSrfCoord(s, edged[0], edged[0]->umax, 0, end);
+  EXPECT_NEAR(end[0], 2.0, 1e-9);
   std::vector<Bspline*> one = Items(SurfCloudProjectClosestGeometry(s, cloud.get(), 1, 0));
   EXPECT_EQ(one.size(), 1u);
   Owned<Cloud, FreeCloud> empty(MakeCld(x.data(), y.data(), z.data(), 1, nullptr));
