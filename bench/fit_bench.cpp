@@ -1,6 +1,7 @@
 // Least-squares spheres and circles as the cloud operations use them: a sphere through the
 // small neighbourhood of one point (outlier removal fits one per point), a sphere through a
-// large scan beside a plain Gauss-Newton fit, and a circle through a long roundness profile.
+// large scan beside a plain Gauss-Newton fit, and a circle through a long roundness profile;
+// and height-field surfaces fitted to scattered and gridded clouds.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -10,8 +11,12 @@
 #include <vector>
 
 #include "bench/compare.h"
+#include "bspline/sfree.h"
+#include "bspline/smake.h"
+#include "cloud/makecld.h"
 #include "quadric/qcircle.h"
 #include "quadric/sphere.h"
+#include "splinefit/fitsplin.h"
 
 namespace {
 
@@ -185,3 +190,50 @@ void BM_NewFitCircle1000(benchmark::State& state) {
 BENCHMARK(BM_NewFitCircle1000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
+
+// ---- Height-field surface fits -------------------------------------------------------------
+// A scattered Cartesian fit of 20,000 points with 12 x 12 control points (thin-plate smoothing)
+// and a gridded bicubic fit of a 256 x 256 grid with 32 x 32 control points (separable Givens
+// least squares), both through FitCartisianSpline as the front end calls it.
+namespace surfacefit {
+
+float Height(double x, double y) { return static_cast<float>(0.3 * std::sin(3 * x) * std::cos(2 * y) + 0.1 * x * y); }
+
+void BM_ScatteredCartesianFit20k(benchmark::State& state) {
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> U(0.0, 2.0);
+  std::vector<float> x, y, z;
+  for (int i = 0; i < 20000; ++i) {
+    const double a = U(rng), b = U(rng);
+    x.push_back(static_cast<float>(a)), y.push_back(static_cast<float>(b)), z.push_back(Height(a, b));
+  }
+  ::Cloud* cloud = MakeCld(x.data(), y.data(), z.data(), 20000, nullptr);
+  double box[6];
+  for (auto _ : state) {
+    Bspline* s = FitCartisianSpline(cloud, box, 3, 3, 12, 12, 1, 0.7, 1096.6331584284585, 1.0);
+    if (!s) state.SkipWithError("fit failed");
+    benchmark::DoNotOptimize(s);
+    FreeBspline(s);
+  }
+  FreeCloud(cloud);
+}
+BENCHMARK(BM_ScatteredCartesianFit20k)->Unit(benchmark::kMillisecond);
+
+void BM_GriddedBicubicFit256(benchmark::State& state) {
+  const int n = 256;
+  std::vector<float> h(n * n);
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) h[j * n + i] = Height(2.0 * i / (n - 1), 2.0 * j / (n - 1));
+  ::Cloud* grid = MakeGridCld(0.0, 0.0, 2.0 / (n - 1), 2.0 / (n - 1), n, n, 0, 1, h.data(), nullptr);
+  double box[6];
+  for (auto _ : state) {
+    Bspline* s = FitCartisianSpline(grid, box, 3, 3, 32, 32, 0, 0.7, 1096.6331584284585, 1.0);
+    if (!s || s->fitProps.flag != 0) state.SkipWithError("not the gridded engine");
+    benchmark::DoNotOptimize(s);
+    FreeBspline(s);
+  }
+  FreeCloud(grid);
+}
+BENCHMARK(BM_GriddedBicubicFit256)->Unit(benchmark::kMillisecond);
+
+}  // namespace surfacefit

@@ -83,6 +83,12 @@ void ComputeNubValsM(const double* knots, int p, double t, int span, double* tab
     nubkernel::AllDegreesTable<-1>(knots, p, t, span, table);
 }
 
+void ComputeNubDerivs(const double* knots, int p, double t, int span, int d, double* row) {
+  double table[1 + (kMaxSplineDegree + 1) * (kMaxSplineDegree + 2) / 2];
+  ComputeNubValsM(knots, p, t, span, table);
+  nubkernel::DerivativeRow<-1>(knots, span, p, table, d, row);
+}
+
 int EvalPointOnObjInitM(double t, int deg, const double* knots, double* table, int* span, int hi) {
   t = nubkernel::Clamp(t, knots[deg], knots[hi]);
   const int where = FindLowKnotIndex(knots, deg, t, span, hi);

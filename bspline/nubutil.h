@@ -28,6 +28,9 @@ inline int FindLowKnotIndex(const double* knots, int lo, double t, int* span, in
 void ComputeNubVals(const double* knots, int p, double t, int span, double* N);
 // The same recurrence keeping every degree's row (the all-degrees table, see above).
 void ComputeNubValsM(const double* knots, int p, double t, int span, double* table);
+// The d-th derivatives of the degree-p functions N(span-p) .. N(span) at t into row[0 .. p]
+// (zeros for d > p); span as for ComputeNubVals, p at most kMaxSplineDegree.
+void ComputeNubDerivs(const double* knots, int p, double t, int span, int d, double* row);
 
 // Clamps t into [knots[shift + deg], knots[hi]], finds its span starting from *span and
 // writes the degree-deg basis values to N[1] .. N[deg+1], values below 1e-15 set to 0.

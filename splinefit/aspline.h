@@ -47,3 +47,38 @@ double** SurfStiffMatrix(Bspline* srf, const double w[5]);
 int ComputeCntrlPntsPanaltyMat(double** P, int nU, int nV, int W, const double* cpWeights);
 // out = |max z - min z| of the n >= 1 points, 0.1 when that is below 1e-6.
 void FindUObs(const float* x, const float* y, const float* z, int n, double* out);
+
+// ---- Uniform cubic basis values -------------------------------------------------------------
+// The four cubic basis functions that are non-zero in a span of a uniform knot vector, at the
+// local parameter t in [0, 1] of the span; h is the span length and d the derivative order
+// 0 .. 3 (any other order counts as 3), taken with respect to the global parameter (order d
+// carries 1 / h^d). Reverse order: out[0] belongs to the function that starts in this span,
+// out[3] to the one that ends in it.
+
+// Periodic (wrapped) uniform cubic B-spline.
+void cmp_wraped_bspl(double t, double h, int d, double out[4]);
+// Clamped cubic (four equal knots at each end) on nSpans uniform spans, span counted from 1.
+// Spans away from the three at either end take the periodic values.
+void cmp_unwraped_bspl(double t, double h, int d, double out[4], int span, int nSpans);
+// The same evaluated for every span of any span count; zeros for nSpans < 1 or a span outside
+// 1 .. nSpans.
+void cmp_multipleknot_bspl(double t, double h, int d, double out[4], int span, int nSpans);
+
+// ---- Helpers of uniform bicubic grids (no caller in the kernel) -----------------------------
+// The 4 x 4 Gram matrix of the s-th derivatives (s = 0 .. 3) of the four segments of the uniform
+// cubic B-spline on one unit span, t^3 / 6 first, into out[i 23 + j] (rows 23 doubles apart);
+// zeros for other s.
+void shift_integral(int s, double* out);
+// Refines srf's uniform bicubic coefficient grid (Z of ny / 2 + 3 rows by nx / 2 + 3 columns,
+// nx and ny even) to ny + 3 by nx + 3 coefficients of twice the spans, replacing Z: the old spline
+// sampled at its knots and half-span points, the end samples scaled by 0.8511, the 1-4-1 systems
+// solved along u and then along v. work holds (ny / 2 + 3)(nx + 3) doubles, tmp 3 (nx + ny) + 18.
+// Knots and interior counts are left to the caller. A record of other degrees or sizes is
+// refused (error state -2).
+void interpolate_coefi(int nx, int ny, double* work, double* tmp, Bspline* srf);
+// Does nothing.
+void setup_itera_improve_coefi();
+// sweeps successive over-relaxation sweeps (factor 1.5) on the n1 x n2 grid coef (n1 fastest)
+// for the tensor 1-4-1 stencil system A coef = rhs: each c becomes c + 1.5 (g - c), g = (its
+// right-hand side - the stencil's neighbour terms) / 16.
+void itera_improve_coefi(int n1, int n2, double* coef, const double* rhs, int sweeps);

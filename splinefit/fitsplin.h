@@ -31,3 +31,41 @@ int CheckSrfBsplFitParams(BsplFitParams p);
 void SmoothnessToRoughness(double* value);
 // In place: roughness r becomes smoothness (10 - ln r) / 10; returns its argument.
 double* RoughnessToSmoothness(double* value);
+
+// ---- Surfaces fitted to clouds ----------------------------------------------------------------
+// Types: 0 Cartesian height field z = f(x, y); 1 cylindrical about z through the origin; 2
+// spherical about the origin. The cloud is never changed; a new surface is the caller's, or null.
+// Every entry refuses (null, error state untouched) a null cloud, a negative type, a degree below
+// 1 and fewer control points than degree + 1; fits that fail give null with the error state set.
+// The front ends copy the points into an unordered cloud, so they never select the gridded
+// engine, and end by giving u the control-net parameter speed of v.
+struct Bspline;
+struct Cloud;
+
+
+Bspline* NewFitSplineSurfaceGeometry(const Cloud* cloud, int type, BsplFitParams params);
+// The older entry: every type but 0 is the cylindrical fit (its type 2 included).
+Bspline* FitSplineSurfaceGeometry(const Cloud* cloud, int type, int degU, int degV, int numCntrlU, int numCntrlV,
+                                  int scatteredOnly, double tension, double roughness, double sigma);
+// FitSplineSurfaceGeometry with scatteredOnly 1, tension 0.7, the roughness of smoothness 0.3
+// and sigma 1; also refuses types above 2 and degrees above 22.
+Bspline* SimpleFitSplineSurface(const Cloud* cloud, int degU, int degV, int numCntrlU, int numCntrlV, int type);
+// The same two fits after turning the cloud so that its least-squares plane is the xy plane (a
+// plane within about 25 degrees of a coordinate plane is taken as it); the surface is turned
+// back, so its u and v run along that plane. Any failure on the way (no plane, a failed fit of
+// the turned copy) gives the plain fit of the cloud, except running out of memory (null).
+Bspline* SimpleFitSplineSurfaceZAlignFree(const Cloud* cloud, int degU, int degV, int numCntrlU, int numCntrlV,
+                                          int type);
+Bspline* FitSplineSurfaceZAlignFree(const Cloud* cloud, int degU, int degV, int numCntrlU, int numCntrlV, int type,
+                                    int scatteredOnly, double tension, double roughness, double sigma);
+// A height field over the cloud's x, y box (box, six doubles, receives the x, y, z box). The
+// gridded engine runs when scatteredOnly is not 1 and the cloud is a grid (type 17) in the plan
+// (no axis code 2) with at least interior + degree + 1 points per row and rows; otherwise the
+// scattered engine. X and Y are the control points' parameters. Also null for fewer than 3
+// points.
+Bspline* FitCartisianSpline(Cloud* cloud, double* box, int degU, int degV, int numCntrlU, int numCntrlV,
+                            int scatteredOnly, double tension, double roughness, double sigma);
+// The canonical surface (theta, h or phi, r) sampled on a uniform grid of its control-net size,
+// turned into x, y, z (mode 1 cylindrical with the canonical cloud's axis point, 2 spherical) and
+// interpolated by a Cartesian surface of its degrees. Null for a bad mode or record, or memory.
+Bspline* ConvertNonCarSplineToCarSpline(Bspline* canonSrf, Cloud* canon, int mode);
