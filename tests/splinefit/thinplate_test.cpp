@@ -240,4 +240,71 @@ TEST_F(ThinPlate, InjectedFailuresLeaveNothingAndZUntouched) {
   FreeCloud(cloud);
 }
 
+
+TEST_F(ThinPlate, PenaltyBandIsTheSumOfSquaredNeighbourDifferences) {
+  // c^T P c = sum_k w_k sum over the grid neighbours k' of k (c_k - c_k')^2, for any c.
+  const int nU = 5, nV = 4, N = nU * nV, W = nU * 3 + 3 + 2;
+  std::vector<double> w(N), c(N);
+  for (int k = 0; k < N; ++k) w[k] = (k % 3 == 0) ? 0.0 : 0.5 + 0.1 * k, c[k] = std::sin(1.7 * k);
+  double** P = allocate_matrix_ff(N, W);
+  ASSERT_EQ(ComputeCntrlPntsPanaltyMat(P, nU, nV, W, w.data()), 0);
+  double form = 0, want = 0;
+  for (int k = 0; k < N; ++k)
+    for (int d = 0; d < W && k + d < N; ++d) form += (d == 0 ? 1.0 : 2.0) * P[k][d] * c[k] * c[k + d];
+  for (int j = 0; j < nV; ++j)
+    for (int i = 0; i < nU; ++i) {
+      const int k = j * nU + i;
+      const int nb[4][2] = {{i - 1, j}, {i + 1, j}, {i, j - 1}, {i, j + 1}};
+      for (const auto& q : nb)
+        if (q[0] >= 0 && q[0] < nU && q[1] >= 0 && q[1] < nV) want += w[k] * std::pow(c[k] - c[q[1] * nU + q[0]], 2);
+    }
+  EXPECT_NEAR(form, want, 1e-12 * want);
+  EXPECT_EQ(ComputeCntrlPntsPanaltyMat(P, nU, nV, nU, w.data()), -2);  // no room for the row neighbour
+  matrix_free_ff(P);
+  const float flat[3] = {2, 2, 2}, bumpy[3] = {1, -2, 0.5};
+  double range;
+  FindUObs(flat, flat, flat, 3, &range);
+  EXPECT_EQ(range, 0.1);
+  FindUObs(bumpy, bumpy, bumpy, 3, &range);
+  EXPECT_EQ(range, 3.0);
+}
+
+TEST_F(ThinPlate, TheAssemblyEntriesSolveWhatTheFitSolves) {
+  // The scattered and gridded entries, given the fit's own a, b and weights, give the
+  // coefficients the fit writes.
+  auto f = [](double x, double y) { return x * x - 0.5 * y; };
+  const Points P = Scatter(f, 9, 0.0, 2.0, 0.0, 1.0);
+  Cloud* cloud = P.Make();
+  BsplineKeeper keep;
+  Bspline* s = keep(HeightRecord(3, 2, 6, 5, 0.0, 2.0, 0.0, 1.0, 0.4, 30.0, 1.0));
+  ASSERT_EQ(FindThinPlateCoefi(s, cloud, nullptr, nullptr, 0), 0);
+  double range;
+  FindUObs(cloud->x, cloud->y, cloud->z, cloud->npts, &range);
+  const double a = 0.1, b = 0.1 * range / 2.0;
+  std::vector<double> weights(cloud->npts, 1.0), c1(30), c2(30);
+  ASSERT_EQ(EliminInitValofCoefi(s, cloud, 3, 3, weights.data(), a, b, 30.0, 0.4, c1.data(), nullptr, nullptr, 0), 0);
+  ASSERT_EQ(elimin_init_valof_coefi(s, cloud, 3, 3, weights.data(), a, b, 30.0, 0.4, c2.data(), nullptr, nullptr, 0), 0);
+  const auto z = Zs(s);
+  for (int k = 0; k < 30; ++k) {
+    EXPECT_EQ(c1[k], z[k]);
+    EXPECT_EQ(c2[k], z[k]);
+  }
+  EXPECT_EQ(EliminInitValofCoefi(s, cloud, 4, 3, weights.data(), a, b, 30.0, 0.4, c1.data(), nullptr, nullptr, 0), -2);
+  // Gridded: heights of a spline of this record on a grid come back without smoothing.
+  std::vector<double> xs, ys, zs, gw;
+  for (int i = 0; i < 11; ++i) xs.push_back(0.2 * i);
+  for (int j = 0; j < 7; ++j) ys.push_back(j / 6.0);
+  for (double y : ys)
+    for (double x : xs) zs.push_back(HeightAt(s, x, y)), gw.push_back(0.0);
+  s->fitProps.flag = 0;
+  ASSERT_EQ(FitGriddedDataThinPlateBspline(s, xs.data(), ys.data(), zs.data(), 11, 7, a, b, gw.data(), 30.0, 0.4,
+                                           c1.data(), nullptr, nullptr, 0),
+            0);
+  for (int k = 0; k < 30; ++k) EXPECT_NEAR(c1[k], z[k], 1e-9);
+  EXPECT_EQ(FitGriddedDataThinPlateBspline(s, xs.data(), ys.data(), zs.data(), 0, 7, a, b, gw.data(), 30.0, 0.4,
+                                           c1.data(), nullptr, nullptr, 0),
+            -2);
+  FreeCloud(cloud);
+}
+
 }  // namespace
