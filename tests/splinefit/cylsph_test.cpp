@@ -190,6 +190,28 @@ TEST_F(CylSphFit, BallsFitTheirRadiusAndPolesGetOneRadius) {
     }
   EXPECT_LT(worst, 5e-3);
   FreeCloud(cloud);
+  // The whole ball, wrapped in theta and reaching both poles.
+  Points W;
+  for (int j = 0; j <= 16; ++j)
+    for (int i = 0; i < 36; ++i) {
+      const double phi = M_PI * j / 16, th = (i + 0.5 * (j % 2)) * 10 * kDeg;
+      W.x.push_back(float(3 * std::cos(th) * std::sin(phi)));
+      W.y.push_back(float(3 * std::sin(th) * std::sin(phi)));
+      W.z.push_back(float(3 * std::cos(phi)));
+    }
+  cloud = W.Make();
+  params.WrapU = 1, params.NumCntrlU = 20;
+  Bspline* ball = keep(SphFitBsplSrf(cloud, params, 0, 0, 0));
+  ASSERT_NE(ball, nullptr);
+  worst = 0;
+  for (int a = 0; a <= 12; ++a)
+    for (int b = 0; b <= 12; ++b) {
+      double Q[3];
+      RefEvalSurface(ball, ball->umin + (ball->umax - ball->umin) * a / 12, ball->vmin + (ball->vmax - ball->vmin) * b / 12, Q);
+      worst = std::max(worst, std::fabs(std::hypot(Q[0], Q[1], Q[2]) - 3.0));
+    }
+  EXPECT_LT(worst, 0.02);
+  FreeCloud(cloud);
   // Points within 0.01 of the pole all take the mean radius of those points.
   Points pole{{0.1f, 0.2f, 0.3f, 1.0f}, {0.001f, 0.005f, 0.5f, 3.1f}, {2.0f, 4.0f, 7.0f, 9.0f}};
   Cloud* canon = pole.Make();
