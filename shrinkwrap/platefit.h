@@ -1,4 +1,4 @@
-// Thin-plate smoothing fit of a height field's z coefficients to a cloud, and the pieces of its
+// Thin-plate smoothing fit of a height field's z coefficients to a cloud, and the parts of its
 // symmetric band system. The shrink-wrap fits hold boundary coefficients with it; the surface
 // fits of splinefit/ reach it through their documented names (FindThinPlateCoefi and its
 // helpers in splinefit/aspline), which call these.
