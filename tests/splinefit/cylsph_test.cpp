@@ -12,6 +12,7 @@
 #include "splinefit/acyleng.h"
 #include "splinefit/aspheng.h"
 #include "splinefit/cylfit.h"
+#include "splinefit/fitsplin.h"
 #include "splinefit/sphfit.h"
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
@@ -242,6 +243,27 @@ TEST_F(CylSphFit, InjectedFailuresThroughTheWrappedFitLeaveNothing) {
   });
   EXPECT_GT(failures, 0);
   EXPECT_LT(failures, 82);
+  FreeCloud(cloud);
+}
+
+
+TEST_F(CylSphFit, FrontEndTypesPickTheFitAndTheOlderEntryTakesType2AsCylindrical) {
+  const Points open = Tube(2.0, 300, 420, 3.0, 20, 8);
+  Cloud* cloud = open.Make();
+  BsplFitParams params;
+  GetDefaultBsplFitParams(&params);
+  params.NumCntrlU = 8, params.NumCntrlV = 6;
+  BsplineKeeper keep;
+  Bspline* cyl = keep(NewFitSplineSurfaceGeometry(cloud, 1, params));
+  Bspline* older = keep(FitSplineSurfaceGeometry(cloud, 2, 3, 3, 8, 6, 1, params.Tension, params.Roughness, 1.0));
+  ASSERT_TRUE(cyl && older);
+  ASSERT_EQ(NumCtrlU(cyl), NumCtrlU(older));
+  for (int j = 0; j < NumCtrlV(cyl); ++j)
+    for (int i = 0; i < NumCtrlU(cyl); ++i) {
+      EXPECT_NEAR(cyl->X[j][i], older->X[j][i], 1e-12);
+      EXPECT_NEAR(cyl->Z[j][i], older->Z[j][i], 1e-12);
+    }
+  EXPECT_EQ(NewFitSplineSurfaceGeometry(cloud, 3, params), nullptr);
   FreeCloud(cloud);
 }
 
