@@ -61,7 +61,9 @@ void CloseFilletIfClosed(Bspline* S1, Bspline* S2, IntersectionTrace* fillet);
 // box (16 doubles: u1, u2, v1, v2 minima, then maxima, then the domains): the first node from
 // the head where the ball of rStart fits and the last from the tail where rEnd fits, with the
 // points found between them and their outer neighbours by ExtrapolateIntersectionPt. *out is
-// caller-made and empty. 0, or -2 when no start or end node exists or memory ran out.
+// caller-made and empty. 0, or -2 when no start or end node exists, the last node where rEnd
+// fits comes before the first where rStart does (no stretch: the walk from start to end would
+// run off the trace), or memory ran out.
 int SnipIntersectionForVarRadius(Bspline* S1, Bspline* S2, IntersectionTrace* in,
                                  IntersectionTrace** out, double rStart, double rEnd,
                                  const double* box, double tol);

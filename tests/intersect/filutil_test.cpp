@@ -285,6 +285,27 @@ TEST_F(Fillet, VariableRadiusLimits) {
   EXPECT_NEAR(made->u1, 0.0, 1e-9);  // on the intersection, not yet a contact
   EXPECT_DOUBLE_EQ(made->next->v1, 0.35);
   FreeTrace(out);
+  // The wedge narrows from 135 to 90 degrees along the corner (the wall leans back at y = 0),
+  // so the tangent length r / tan(half angle) grows along it: with u1 held to [0.09, 0.105]
+  // the ball of 0.1 fits only near y = 1 and the ball of 0.217 only near y = 0. The last node
+  // for the end radius comes before the first for the start radius: -2, no walk off the trace.
+  const double w = std::sqrt(0.5);
+  Bspline* wall = BuildSurface(1, 1, 2, 2, {0, 0, 0, 0, 1, 0, -w, 0, w, 0, 1, 1});
+  ASSERT_TRUE(wall);
+  const double wedge[16] = {0.09, 0, 0, 0, 0.105, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 1};
+  out = MallocIntersectionTrace();
+  EXPECT_EQ(SnipIntersectionForVarRadius(c.floor, wall, in, &out, 0.1, 0.217, wedge, 1e-7), -2);
+  EXPECT_EQ(out->nodeCount, 0);
+  FreeTrace(out);
+  out = MallocIntersectionTrace();  // either radius alone has its stretch
+  EXPECT_EQ(SnipIntersectionForVarRadius(c.floor, wall, in, &out, 0.1, 0.1, wedge, 1e-7), 0);
+  EXPECT_GT(out->head->v1, 0.5);
+  FreeTrace(out);
+  out = MallocIntersectionTrace();
+  EXPECT_EQ(SnipIntersectionForVarRadius(c.floor, wall, in, &out, 0.217, 0.217, wedge, 1e-7), 0);
+  EXPECT_LT(out->tail->v1, 0.5);
+  FreeTrace(out);
+  FreeBspline(wall);
   // No node admits the ball: -2.
   box[2] = 2.0;
   out = MallocIntersectionTrace();
