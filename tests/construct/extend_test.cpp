@@ -380,3 +380,66 @@ TEST_F(ExtendTest, FailedAllocationsOnEveryPathLeaveNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+class BridgeHelpers : public KernelTest {};
+
+TEST_F(BridgeHelpers, ReflectionsScalingsAndLineLengths) {
+  double a[3] = {1, 2, 3}, b[3] = {2, 2, 5}, c[3] = {0, 7, -1}, o[3], back[3];
+  double ox, oy, oz;
+  Reflect3DVector1(&a[0], &a[1], &a[2], &b[0], &b[1], &b[2], 1, 1, 1, &ox, &oy, &oz);
+  EXPECT_EQ(ox, 3.0);
+  EXPECT_EQ(oz, 7.0);
+  // The mirror is an involution and keeps the distance from the plane's point.
+  Reflect3DVector2(&a[0], &a[1], &a[2], &b[0], &b[1], &b[2], &c[0], &c[1], &c[2], 1, 1, &o[0], &o[1], &o[2]);
+  Reflect3DVector2(&a[0], &a[1], &a[2], &b[0], &b[1], &b[2], &o[0], &o[1], &o[2], 1, 1, &back[0], &back[1], &back[2]);
+  ExpectNear3(back, c, 1e-12);
+  EXPECT_NEAR(Dist(o, b), Dist(c, b), 1e-12);
+  // Lines of a 3 x 2 grid (points along x, lines along y): lengths 2 and 4.
+  double gx[6] = {0, 1, 2, 0, 0, 0}, gy[6] = {0, 0, 0, 2, 4, 2}, out[2];
+  for (int i = 0; i < 3; ++i) gx[3 + i] = gx[i];
+  FindExtremeLinesInGrid(gx, gy, nullptr, 3, 1, 2, 3, out);
+  EXPECT_EQ(out[0], 2.0);
+  EXPECT_EQ(out[1], 4.0);
+  FindExtremeLinesInGrid(gx, gy, nullptr, 3, 1, 2, 0, out);
+  EXPECT_EQ(out[0], 1.797693e308);
+  EXPECT_EQ(out[1], 0.0);
+  // Scaling about a reference and back.
+  double m[6] = {1, 2, 3, 4, 5, 6}, ref[3] = {1, 1, 1};
+  ScaleMatWithRespectToVec(m, ref, 4.0, 6, 3);
+  EXPECT_EQ(m[4], 1 + 4.0 * 4);
+  ScaleMatWithRespectToVec(m, ref, 0.25, 6, 3);
+  EXPECT_DOUBLE_EQ(m[4], 5.0);
+  // Chained knot vectors: each object starts where the one before ends.
+  BsplineKeeper keep;
+  Bspline* c0 = keep(BuildRandomCurve(1, 3, 5));
+  Bspline* c1 = keep(BuildRandomCurve(2, 3, 6));
+  Bspline* chain[2] = {c0, c1};
+  CascadeKnotVecOfObjSet(chain, 2, nullptr);
+  EXPECT_EQ(c1->umin, 1.0);
+  EXPECT_EQ(c1->umax, 2.0);
+  // Uniform lines: every control column of a surface reaches the length.
+  PatchOptions po;
+  Bspline* s = keep(BuildFunctionPatch([](double x, double y) { return 0.2 * x * y; }, po));
+  MakeCntrlMatUniformLength(s, 2.0, 1);
+  for (int i = 0; i < NumCtrlU(s); ++i) {
+    double len = 0;
+    for (int j = 1; j < NumCtrlV(s); ++j) {
+      const double p[3] = {s->X[j - 1][i], s->Y[j - 1][i], s->Z[j - 1][i]};
+      const double q[3] = {s->X[j][i], s->Y[j][i], s->Z[j][i]};
+      len += Dist(p, q);
+    }
+    EXPECT_NEAR(len, 2.0, 1e-12);
+  }
+  // A curve's end bridged to a point: straight, in degree-many equal steps.
+  Bspline* patch = nullptr;
+  double x = 5, y = 0, z = 0;
+  MakeBPatchFromObjEdgeToCurve3(c0, 2, &x, &y, &z, nullptr, &patch);
+  ASSERT_NE(patch, nullptr);
+  keep(patch);
+  EXPECT_EQ(patch->X[0][3], 5.0);
+  EXPECT_NEAR(patch->X[0][1], c0->X[0][4] + (5 - c0->X[0][4]) / 3, 1e-12);
+}
+
+}  // namespace

@@ -91,16 +91,18 @@ TEST_F(LoftTest, ThroughTwoCurvesAtThirds) {
 TEST_F(LoftTest, TangentEndsLeaveTheSurfacesInTheirTangentPlanes) {
   TwoPatches g;
   Bspline* mid = g.keep(BuildCurve(3, 3, {1.5, 0, 0.5, 1.5, 0.3, 0.6, 1.5, 0.7, 0.6, 1.5, 1, 0.5}));
-  for (const int n : {2, 3}) {
+  for (const int n : {2, 3, 12, 13}) {
+    // 12, 13: the same with curvature conditions.
+    const int cond = n > 3 ? 2 : 1;
     Bspline* curves[3] = {g.ca, mid, g.cb};
-    if (n == 2) curves[1] = g.cb;
-    int ends[2] = {1, 1};
+    if (n % 10 == 2) curves[1] = g.cb;
+    int ends[2] = {cond, cond};
     double spans[2] = {1.0, 1.0};
     int modes[2] = {0, 0};
-    Bspline* s = g.keep(NonFeatureMatchedLoft(n, curves, 0.0, 3, ends, spans, nullptr, 0.001, 0.5,
-                                              -1, modes, 0, 0));
+    Bspline* s = g.keep(NonFeatureMatchedLoft(n % 10, curves, 0.0, 3, ends, spans, nullptr, 0.001,
+                                              0.5, -1, modes, 0, 0));
     ASSERT_NE(s, nullptr) << n;
-    EXPECT_EQ(ends[0], 1);
+    EXPECT_EQ(ends[0], cond);
     for (double t = 0.0; t <= 1.0; t += 0.125) {
       // v = 0 is the first curve, v = 1 the last; the cross tangent lies in each tangent plane.
       for (const bool start : {true, false}) {
@@ -139,6 +141,12 @@ TEST_F(LoftTest, EndConditionsAreLoweredWhereTheEndCannotCarryThem) {
   ASSERT_EQ(NumCtrlV(s1), NumCtrlV(s2));
   for (int j = 0; j < NumCtrlV(s1); ++j)
     for (int i = 0; i < NumCtrlU(s1); ++i) EXPECT_EQ(s1->X[j][i], s2->X[j][i]);
+  // A position curve running against the curve on the surface is read from its end.
+  Bspline* line = g.keep(BuildCurve(1, 3, {1, 1, 0.3, 1, 0, 0.2}));
+  double t[2];
+  MakeParameterAdjustment(g.ca, line, t);
+  EXPECT_EQ(t[0], line->umax);
+  EXPECT_EQ(t[1], line->umin);
   // Refusals: a condition on a 3D end, a condition outside 0..2, too few curves, a bad degree.
   Bspline* c3 = g.keep(BuildRandomCurve(5, 3, 5));
   Bspline* mixed[2] = {c3, g.cb};

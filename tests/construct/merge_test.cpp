@@ -208,3 +208,47 @@ TEST_F(MergeTest, SmoothingAControlLineKeepsAStraightLine) {
 }
 
 }  // namespace
+
+namespace {
+
+class HermiteMatrices : public KernelTest {};
+
+// The cubic [t^3 t^2 t 1] H g takes the end values and end slopes of g; the Bezier net of a power
+// form starts and ends on it with a third of its end slopes.
+TEST_F(HermiteMatrices, EndValuesAndSlopes) {
+  double*** H = nullptr;
+  double*** B = nullptr;
+  FindHermiteFunctions(&H);
+  FindBsplineFunctions(&B, 1);
+  ASSERT_NE(H, nullptr);
+  ASSERT_NE(B, nullptr);
+  const double g[4] = {1.5, -2.0, 0.7, 3.0};  // P0, P1, T0, T1
+  double c[4] = {};
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) c[i] += H[0][i][j] * g[j];
+  auto p = [&](double t) { return ((c[0] * t + c[1]) * t + c[2]) * t + c[3]; };
+  auto dp = [&](double t) { return (3 * c[0] * t + 2 * c[1]) * t + c[2]; };
+  EXPECT_NEAR(p(0), g[0], 1e-13);
+  EXPECT_NEAR(p(1), g[1], 1e-13);
+  EXPECT_NEAR(dp(0), g[2], 1e-13);
+  EXPECT_NEAR(dp(1), g[3], 1e-13);
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) EXPECT_EQ(H[1][j][i], H[0][i][j]);
+  double bz[4] = {};
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) bz[i] += B[0][i][j] * c[j];
+  EXPECT_NEAR(bz[0], p(0), 1e-15);
+  EXPECT_NEAR(bz[3], p(1), 1e-15);
+  EXPECT_NEAR(3 * (bz[1] - bz[0]), dp(0), 1e-14);
+  EXPECT_NEAR(3 * (bz[3] - bz[2]), dp(1), 1e-14);
+  matrix_free_3dim_ff(2, H);
+  matrix_free_3dim_ff(2, B);
+  // The other pair is filled too.
+  FindBsplineFunctions(&B, 0);
+  ASSERT_NE(B, nullptr);
+  EXPECT_EQ(B[0][3][0], 6.0);
+  EXPECT_EQ(B[1][0][3], 6.0);
+  matrix_free_3dim_ff(2, B);
+}
+
+}  // namespace
