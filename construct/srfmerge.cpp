@@ -24,6 +24,7 @@
 #include "foundation/mathmat.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
+#include "splinefit/gspline.h"
 #include "stitch/crossder.h"
 #include "stitch/srfcont.h"
 #include "stitch/vcnobj.h"
@@ -168,11 +169,11 @@ Bspline* NewPatchSurface(int n, double u0, double u1, const double* t) {
   if (!s) return nullptr;
   s->interiorU = 0;
   s->interiorV = 4 * n - 4;
-  if (AllocateBsplineArrays(s.get()) < 0 || KernelFailed()) return nullptr;
-  for (int i = 0; i <= 3; ++i) {
-    s->knotsU[i] = u0, s->knotsU[4 + i] = u1;
-    s->knotsV[i] = t[0], s->knotsV[NumKnotsV(s.get()) - 1 - i] = t[n];
-  }
+  if (n == 1)
+    assign_gcar_knots(s.get(), u0, t[0], u1, t[1]);
+  else
+    InitFillBsplineStruct(s.get(), u0, t[0], u1, t[n]);
+  if (KernelFailed()) return nullptr;
   for (int j = 1; j < n; ++j)
     for (int r = 0; r < 4; ++r) s->knotsV[3 + 4 * (j - 1) + r + 1] = t[j];
   SetDomainFromKnots(s.get(), 0);
