@@ -312,3 +312,30 @@ TEST_F(FitToToleranceTest, BreaksAndFailuresLeaveNothingBehindAndTheGlobalsAsThe
 }
 
 }  // namespace
+
+namespace {
+
+// Clouds holding a NaN or an infinity, or huge coordinates: a clean failure or a curve of finite
+// numbers, never NaNs handed back as a fit.
+TEST_F(FitToToleranceTest, BadCoordinatesFailCleanly) {
+  std::mt19937 rng(17);
+  const double bad[3] = {std::nan(""), INFINITY, 1e30};
+  int made = 0, refused = 0;
+  for (int trial = 0; trial < 30; ++trial) {
+    std::vector<double> pts = Bends(40 + trial, trial, 1e-3);
+    pts[rng() % pts.size()] = bad[trial % 3];
+    CloudOwner cloud(CloudOf(pts));
+    Owned<Bspline, FreeBspline> c(FitToTolerance(cloud.get(), nullptr, 1e-2, 0.5, trial % 2, 3, 0, 0, 0, nullptr, 0, 0));
+    ClearKernelError();
+    if (!c) {
+      ++refused;
+      continue;
+    }
+    ++made;
+    for (int i = 0; i < NumCtrlU(c.get()); ++i)
+      EXPECT_TRUE(std::isfinite(c->X[0][i]) && std::isfinite(c->Y[0][i]) && std::isfinite(c->Z[0][i])) << trial;
+  }
+  EXPECT_EQ(made + refused, 30);
+}
+
+}  // namespace

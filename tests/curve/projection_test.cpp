@@ -98,6 +98,15 @@ TEST_F(ProjectionTest, PiecesStayWithinToleranceOfTheProjectedSamplesAtEveryScal
     return got.empty() ? -2 : 0;
   });
   EXPECT_EQ(GetNumCurvePieces(s->curves), listed);
+  // A curve with a NaN or an infinite control point projects to nothing.
+  for (double bad : {std::nan(""), double(INFINITY)}) {
+    Bspline* broken = keep(BuildCurve(3, 3, {0.2, 0.3, 1, 0.6, bad, 1.2, 1.0, 0.2, 0.8, 1.4, 1.2, 1.1}));
+    std::vector<Bspline*> none = Items(SurfCurveProjectClosestGeometry(s, broken, 0, tol, 0, 0));
+    EXPECT_TRUE(none.empty());
+    for (Bspline* g : none) FreeBspline(g);
+    ClearKernelError();
+  }
+  EXPECT_EQ(GetNumCurvePieces(s->curves), listed);
 }
 
 TEST_F(ProjectionTest, ALineOverAFlatPatchAtOneUIsTheExactIsoLine) {
