@@ -1,5 +1,7 @@
-// Sweeps of a curve between two rail curves. The inputs are changed in place (reversed, raised
-// in degree, given knots, made rational): callers that need their curves unchanged pass copies.
+// Sweeps: a profile translated along a path or a direction, carried along a path with moving
+// frames, swept between two rails, or combined span by span with another curve. The inputs are
+// changed in place (reversed, raised in degree, given knots, made rational): callers that need
+// their curves unchanged pass copies.
 #pragma once
 
 #include "bspline/smake.h"
@@ -19,3 +21,17 @@ void CheckIfCurvesInSameDir(Bspline* rails[2], Bspline* curve, double tol);
 // zk_error_status -10 when a path does not touch the profile's ends (tol, control points);
 // otherwise the error state of the failed degree, knot, rationality or memory step.
 Bspline* ExtrudeW2PathCurves(Bspline* profile, Bspline* path1, Bspline* path2, double tol);
+
+// The profile translated, without turning, along the path: control point (i, j) = profile[i] +
+// (path[j] - path[0]), weight = profile weight i x path weight j / path weight 0. u (degree,
+// knots, range) is the profile's, v the path's. The pair is given the same rationality in place.
+// keepPlace 0 moves the surface so that its corner control point lies on the path's first one
+// and scales the weights so that the corner weight is the path's first weight; otherwise the
+// profile stays where it is. Null on failure: a curve that is not 3D or is broken (-2), memory.
+Bspline* ExtrudeSurface(Bspline* profile, Bspline* path, int keepPlace);
+
+// The 3D curve pushed along length x dir (dir not normalised) by a cubic straight path that
+// starts at the curve's point at u minimum (end 0) or u maximum (end 1); end is passed on to
+// ExtrudeSurface as keepPlace. Null for a curve that is not 3D, an end other than 0 or 1 (-2),
+// and whenever the extrusion fails.
+Bspline* CreateExtrudeSurface(Bspline* curve, int end, double dir[3], double length);

@@ -209,4 +209,78 @@ TEST_F(SweepTest, IsoParameterCurvesAreToldByTheirControlPoints) {
   EXPECT_EQ(IsCurveAnIsoPar(keep(BuildRandomCurve(1, 3, 4)), 0), -1);  // not on a surface
 }
 
+// ---- Extrusion ----------------------------------------------------------------------------------
+
+// Translation sweeps are exact: S(u, v) = profile(u) + path(v) - path(start), rational or not,
+// with keepPlace; without it the profile's first control point moves onto the path's.
+TEST_F(SweepTest, ExtrusionIsTheSumOfProfileAndPath) {
+  for (int kind = 0; kind < 4; ++kind) {
+    for (int keepPlace = 0; keepPlace < 2; ++keepPlace) {
+      BsplineKeeper keep;
+      Bspline* profile = keep(BuildRandomCurve(30 + kind, 3, 7, 3, kind & 1));
+      Bspline* path = keep(BuildRandomCurve(40 + kind, 2, 5, 3, kind & 2));
+      Bspline* p = keep(CopyBsplineStruct(profile));
+      Bspline* q = keep(CopyBsplineStruct(path));
+      Bspline* s = keep(ExtrudeSurface(profile, path, keepPlace));
+      ASSERT_NE(s, nullptr);
+      EXPECT_EQ(s->rational, kind ? 1 : 0);
+      EXPECT_EQ(NumCtrlU(s), 7);
+      EXPECT_EQ(NumCtrlV(s), 5);
+      double shift[3] = {0, 0, 0};
+      if (!keepPlace) {
+        for (int k = 0; k < 3; ++k) shift[k] = (&q->X)[k][0][0] - (&p->X)[k][0][0];
+      }
+      for (int t = 0; t <= 30; ++t) {
+        const double u = (t % 6) / 5.0, v = (t / 6) / 5.0;
+        double a[3], b[3], c[3], o[3], got[3];
+        Eval3DPointOnCurve3Array(p, u, 0, a);
+        Eval3DPointOnCurve3Array(q, v, 0, b);
+        Eval3DPointOnCurve3Array(q, 0.0, 0, o);
+        Eval3DPointOnSurfArray(s, u, v, 0, 0, got);
+        for (int k = 0; k < 3; ++k) c[k] = a[k] + b[k] - o[k] + shift[k];
+        EXPECT_LT(Gap(c, got), 1e-13) << kind << keepPlace << " at " << u << ", " << v;
+      }
+      if (s->rational && !keepPlace) {
+        EXPECT_DOUBLE_EQ(s->W[0][0], path->rational ? path->W[0][0] : 1.0);
+      }
+    }
+  }
+}
+
+TEST_F(SweepTest, StraightExtrusionOfACurve) {
+  BsplineKeeper keep;
+  Bspline* curve = keep(BuildRandomCurve(50, 3, 6, 3, true));
+  const double w0 = curve->W[0][0], wLast = curve->W[0][5];
+  double dir[3] = {0.5, -1, 2};
+  for (int end = 0; end < 2; ++end) {
+    Bspline* s = keep(CreateExtrudeSurface(curve, end, dir, 3.0));
+    ASSERT_NE(s, nullptr);
+    ASSERT_EQ(NumCtrlV(s), 4);  // the cubic straight path
+    for (int j = 0; j < 4; ++j)
+      for (int i = 0; i < 6; ++i) {
+        EXPECT_NEAR(s->X[j][i] - s->X[0][i], j * 0.5, 1e-14);
+        EXPECT_NEAR(s->Y[j][i] - s->Y[0][i], -j * 1.0, 1e-14);
+        EXPECT_NEAR(s->Z[j][i] - s->Z[0][i], j * 2.0, 1e-14);
+      }
+    // Both ways the profile is row 0 where it was; end 0 brings the corner weight to the line's 1.
+    EXPECT_NEAR(s->X[0][0], curve->X[0][0], 1e-15);
+    EXPECT_NEAR(s->W[0][5] / s->W[0][0], wLast / w0, 1e-14);
+    EXPECT_DOUBLE_EQ(s->W[0][0], end == 0 ? 1.0 : w0);
+  }
+  Bspline* flat = keep(CreateExtrudeSurface(curve, 0, dir, 0.0));
+  ASSERT_NE(flat, nullptr);
+  EXPECT_EQ(flat->X[3][2], flat->X[0][2]);
+  EXPECT_EQ(CreateExtrudeSurface(curve, 2, dir, 1.0), nullptr);
+  ClearKernelError();
+  Bspline* flat2 = keep(BuildRandomCurve(51, 2, 4, 2));
+  EXPECT_EQ(CreateExtrudeSurface(flat2, 0, dir, 1.0), nullptr);
+  ClearKernelError();
+  EXPECT_GT(RunMakerWithInjectedFailures(40, 1,
+                                         [&](Bspline** out) {
+                                           *out = CreateExtrudeSurface(curve, 1, dir, 2.0);
+                                           return *out ? 0 : -1;
+                                         }),
+            0);
+}
+
 }  // namespace
