@@ -1,15 +1,28 @@
 #include "construct/extrude.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "bspline/bsvalid.h"
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/objset.h"
+#include "bspline/refines2.h"
 #include "bspline/sfree.h"
+#include "bspline/srfclone.h"
+#include "bspline/subobj.h"
+#include "cloud/makecld.h"
+#include "construct/srfrevol.h"
+#include "curve/crvintr.h"
+#include "curve/crvutil.h"
+#include "curve/fittotol.h"
 #include "curve/mkline3.h"
 #include "foundation/coreglob.h"
+#include "foundation/solvmat.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+#include "splinefit/sconvert.h"
 #include "surface/railsweep.h"
 
 namespace {
@@ -108,4 +121,284 @@ Bspline* CreateExtrudeSurface(Bspline* curve, int end, double dir[3], double len
   Owned<Bspline, FreeBspline> path(MkLine3(P, Q, nullptr));
   if (!path) return nullptr;
   return ExtrudeSurface(curve, path.get(), end);
+}
+
+// ---- Sweeps with moving frames ------------------------------------------------------------------
+
+namespace {
+
+// A unit normal whose components all lie below this is taken as vanished (straight stretch).
+constexpr double kVanished = 1e-5;
+
+bool Vanished(const double n[3]) {
+  return std::fabs(n[0]) < kVanished && std::fabs(n[1]) < kVanished && std::fabs(n[2]) < kVanished;
+}
+
+void Unit(double v[3]) { VecNormalize3(v, v); }
+
+void CtrlPoint(const Bspline* c, int i, double p[3]) {
+  p[0] = c->X[0][i];
+  p[1] = c->Y[0][i];
+  p[2] = c->Z[0][i];
+}
+
+// The first principal normal of F at g[from], g[from + 1], ... that has not vanished; false when
+// every one has.
+bool FirstNormalFrom(Bspline* F, const double* g, int from, int n, double N[3]) {
+  for (int j = from; j < n; ++j) {
+    NormalToCurve3(F, g[j], N);
+    if (!Vanished(N)) return true;
+  }
+  return false;
+}
+
+// Frame i as a transform to the canonical frame: origin to 0, normal to +z, tangent into the +y
+// half of the yz plane.
+void FrameToCanonical(const double O[3], const double N[3], const double T[3], Xform A) {
+  const double tipN[3] = {O[0] + N[0], O[1] + N[1], O[2] + N[2]};
+  double tipT[3] = {O[0] + T[0], O[1] + T[1], O[2] + T[2]};
+  Xform Z, R;
+  TransformToZAxis(O, tipN, Z);
+  Vec1Trans3(tipT, Z);
+  RotToPosY(tipT, R);
+  Get_catmat(Z, R, A);
+}
+
+// The refitted path of a frame sweep: the path sampled degree + 1 times per knot span and fitted
+// within a thousandth of its size (relative, so a path of any size gets the same fit), with the
+// polyline length of the samples as the curvature spacing's base. Null on failure.
+Bspline* RefitPath(Bspline* path) {
+  TrackingScope scope;
+  double* raw = nullptr;
+  const int n = SampleCurvePlate(path, path->degreeU + 1, &raw);
+  Owned<double, Free> params(raw);
+  if (n < 2) {
+    if (!KernelFailed()) SetKernelError(-2);
+    return nullptr;
+  }
+  float* xyz[3] = {MallocArray<float>(n), MallocArray<float>(n), MallocArray<float>(n)};
+  if (!xyz[0] || !xyz[1] || !xyz[2]) return nullptr;
+  double length = 0.0, prev[3] = {0, 0, 0};
+  double lo[3] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound}, hi[3] = {-lo[0], -lo[1], -lo[2]};
+  for (int i = 0; i < n; ++i) {
+    double p[3];
+    Eval3DPointOnCurve3Array(path, params[i], 0, p);
+    if (i > 0) length += VecDist3(p, prev);
+    for (int k = 0; k < 3; ++k) {
+      xyz[k][i] = static_cast<float>(p[k]);
+      prev[k] = p[k];
+      lo[k] = std::min(lo[k], p[k]);
+      hi[k] = std::max(hi[k], p[k]);
+    }
+  }
+  if (KernelFailed()) return nullptr;
+  Owned<Cloud, FreeCloud> cloud(MakeCld(xyz[0], xyz[1], xyz[2], n, nullptr));
+  if (!cloud) return nullptr;
+  const double size = std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
+  int status = 0;
+  Bspline* F = FitToTolerance(cloud.get(), nullptr, 0.001 * size, 0.1 * length, path->closedU != 0,
+                              path->degreeU, Global_Roughness, Global_Tension, Global_Sigma, &status,
+                              0, 0.8);
+  if (!F && !KernelFailed()) SetKernelError(-2);
+  return F;
+}
+
+enum class NormalRule { Principal, Carried };
+
+// Method: the path is refitted (F); frame j sits at the parameter of F nearest F's control point
+// j, its origin moves by F's control-point steps, its tangent is F's, and its normal is either
+// F's principal normal (Principal; the previous one where the path is straight) or the previous
+// normal carried along the step onto the new normal plane (Carried). The binormal keeps its side
+// (both flip otherwise). The profile moves from frame to frame, stretched along the normal by
+// the ratio of the sines of the step to the two normals, and each placement is one row.
+Bspline* SweepWithFrames(Bspline* profile, Bspline* path, NormalRule rule) {
+  if (!IsCurve3(profile) || !IsCurve3(path)) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  TrackingScope scope;
+  Owned<Bspline, FreeBspline> F(RefitPath(path));
+  if (!F) return nullptr;
+  Owned<Bspline, FreeBspline> s(MallocInitSurfaceBspline());
+  if (!s) return nullptr;
+  Bspline* pair[2] = {F.get(), profile};
+  MatchRationality(pair, 2);
+  if (KernelFailed()) return nullptr;
+  if (ShapeSurfaceFromCurves(s.get(), profile, F.get(), profile->rational) < 0) return nullptr;
+
+  const int nU = NumCtrlU(profile), nF = NumCtrlU(F.get());
+  double* g = MallocArray<double>(nF);
+  if (!g) return nullptr;
+  GrevilleParams(F->knotsU, nF, F->degreeU, g);
+  for (int j = 1; j < nF - 1; ++j) {
+    double P[3], C[3], t = g[j], d2 = 0.0, step = 0.0;
+    CtrlPoint(F.get(), j, P);
+    FindClosestPointCurve3(F.get(), P, C, g[0], g[nF - 1], &t, &d2, &step, 20);
+    g[j] = t;
+  }
+  for (int i = 0; i < nU; ++i) {
+    s->X[0][i] = profile->X[0][i];
+    s->Y[0][i] = profile->Y[0][i];
+    s->Z[0][i] = profile->Z[0][i];
+    if (s->rational) s->W[0][i] = profile->W[0][i];
+  }
+  double O[3], N[3], T[3], B[3];
+  CtrlPoint(profile, 0, O);
+  if (!FirstNormalFrom(F.get(), g, 0, nF, N)) {
+    double p1[3];
+    CtrlPoint(profile, nU > 1 ? 1 : 0, p1);
+    VecDiff3(p1, O, N);
+  }
+  Unit(N);
+  Eval3DPointOnCurve3Array(F.get(), g[0], 1, T);
+  Unit(T);
+  VecCrossProd3(N, T, B);
+  for (int j = 1; j < nF; ++j) {
+    const double Op[3] = {O[0], O[1], O[2]}, Np[3] = {N[0], N[1], N[2]}, Tp[3] = {T[0], T[1], T[2]};
+    const double Bp[3] = {B[0], B[1], B[2]};
+    Eval3DPointOnCurve3Array(F.get(), g[j], 1, T);
+    Unit(T);
+    double Fj[3], Fi[3];
+    CtrlPoint(F.get(), j, Fj);
+    CtrlPoint(F.get(), j - 1, Fi);
+    for (int k = 0; k < 3; ++k) O[k] = Op[k] + (Fj[k] - Fi[k]);
+    double D[3];
+    VecDiff3(O, Op, D);
+    Unit(D);
+    if (rule == NormalRule::Principal) {
+      if (!FirstNormalFrom(F.get(), g, j, nF, N)) std::memcpy(N, Np, sizeof(N));
+    } else {
+      const double P[3] = {Op[0] + Np[0], Op[1] + Np[1], Op[2] + Np[2]};
+      const double dt = VecDotProd3(D, T);
+      if (std::fabs(dt) <= 1e-5) {
+        std::memcpy(N, Np, sizeof(N));
+      } else {
+        double OP[3];
+        VecDiff3(O, P, OP);
+        const double t = VecDotProd3(OP, T) / dt;
+        for (int k = 0; k < 3; ++k) N[k] = P[k] + t * D[k] - O[k];
+      }
+    }
+    Unit(N);
+    VecCrossProd3(N, T, B);
+    if (VecDotProd3(B, Bp) < 0.0)
+      for (int k = 0; k < 3; ++k) {
+        N[k] = -N[k];
+        B[k] = -B[k];
+      }
+    const double c1 = VecDotProd3(D, Np), c2 = VecDotProd3(D, N);
+    const double s1 = std::sqrt(std::max(0.0, 1.0 - c1 * c1)), s2 = std::sqrt(std::max(0.0, 1.0 - c2 * c2));
+    const double stretch = std::fabs(s1 * 1e-10) < std::fabs(s2) ? s1 / s2 : 1.0;
+    Xform Aprev, Acur, AcurInv, S, AS, M;
+    FrameToCanonical(Op, Np, Tp, Aprev);
+    FrameToCanonical(O, N, T, Acur);
+    if (mat_inverse4(Acur, AcurInv) < 0) {
+      SetKernelError(-2);
+      return nullptr;
+    }
+    Get_imat(S);
+    S[10] = stretch;
+    Get_catmat(Aprev, S, AS);
+    Get_catmat(AS, AcurInv, M);
+    const double wf = F->rational ? F->W[0][j] / F->W[0][0] : 1.0;
+    for (int i = 0; i < nU; ++i) {
+      vector_xform(&profile->X[0][i], &profile->Y[0][i], &profile->Z[0][i], M);
+      s->X[j][i] = profile->X[0][i];
+      s->Y[j][i] = profile->Y[0][i];
+      s->Z[j][i] = profile->Z[0][i];
+      if (s->rational) s->W[j][i] = profile->W[0][i] * wf;
+    }
+  }
+  double start[3];
+  CtrlPoint(F.get(), 0, start);
+  PlaceCorner(s.get(), start, F->rational ? F->W[0][0] : 1.0);
+  scope.keep();
+  return s.release();
+}
+
+}  // namespace
+
+void NormalToCurve3(Bspline* curve, double t, double out[3]) {
+  double D1[3], D2[3];
+  Eval3DPointOnCurve3Array(curve, t, 1, D1);
+  Eval3DPointOnCurve3Array(curve, t, 2, D2);
+  // The cut-offs are shares of the speed |D1|, so that a curve's size does not decide what is
+  // straight.
+  const double speed = VecSize3(D1);
+  for (int k = 0; k < 3; ++k) {
+    if (std::fabs(D1[k]) < 1e-6 * speed) D1[k] = 0.0;
+    if (std::fabs(D2[k]) < 1e-6 * speed) D2[k] = 0.0;
+  }
+  if (std::fabs(D2[0]) < 1e-5 * speed && std::fabs(D2[1]) < 1e-5 * speed && std::fabs(D2[2]) < 1e-5 * speed)
+    D2[0] = D2[1] = D2[2] = 0.0;
+  const double len = VecSize3(D1);
+  if (len > 0.0)
+    for (double& c : D1) c /= len;
+  const double along = VecDotProd3(D2, D1);
+  for (int k = 0; k < 3; ++k) out[k] = D2[k] - along * D1[k];
+  // Straight also where the tangent would turn less than 1e-5 radians over the whole domain at
+  // this curvature: a path refitted from samples is straight only to round-off, and the normal
+  // of that round-off would turn the frames at random.
+  const double domain = curve->umax - curve->umin;
+  if (VecSize3(out) * domain < 1e-5 * speed) out[0] = out[1] = out[2] = 0.0;
+  VecNormalize3(out, out);
+}
+
+Bspline* ExtrudeWRotation(Bspline* profile, Bspline* path, int) {
+  return SweepWithFrames(profile, path, NormalRule::Principal);
+}
+
+Bspline* NewExtrudeWRotation(Bspline* profile, Bspline* path, int) {
+  return SweepWithFrames(profile, path, NormalRule::Carried);
+}
+
+int RefineKnotVector(Bspline* curve, double** knots, int* count) {
+  *knots = nullptr;
+  *count = 0;
+  if (!IsCurve3(curve)) {
+    SetKernelError(-2);
+    return 1;
+  }
+  TrackingScope scope;
+  int n = 0;
+  double* params = SampleCurvePlateProper(curve, curve->degreeU + 1, &n);
+  if (!params || n < 1) return 1;
+  float* xyz[3] = {MallocArray<float>(n), MallocArray<float>(n), MallocArray<float>(n)};
+  int* picks = MallocArray<int>(n);
+  double* chosen = MallocArray<double>(n + 2);
+  if (!xyz[0] || !xyz[1] || !xyz[2] || !picks || !chosen) return 1;
+  for (int i = 0; i < n; ++i) {
+    double p[3];
+    Eval3DPointOnCurve3Array(curve, params[i], 0, p);
+    for (int k = 0; k < 3; ++k) xyz[k][i] = static_cast<float>(p[k]);
+  }
+  Owned<Cloud, FreeCloud> cloud(MakeCld(xyz[0], xyz[1], xyz[2], n, nullptr));
+  if (!cloud) return 1;
+  int found = 0;
+  if (GetCldMaxCurv(cloud.get(), picks, &found, 0.1 * FindCurve3DLength(curve)) < 0) found = 0;
+  // The picks bracketed by the domain ends, as a clamped vector whose ends are not compared.
+  const int nk = NumKnotsU(curve);
+  int m = 0;
+  chosen[m++] = curve->knotsU[0];
+  for (int i = 0; i < found; ++i) chosen[m++] = params[picks[i]];
+  chosen[m++] = curve->knotsU[nk - 1];
+  std::sort(chosen + 1, chosen + m - 1);
+  double* missing = nullptr;
+  int nMissing = 0;
+  if (PutInCKnotsOfBNotInA(curve->knotsU, nk, chosen, m, &missing, &nMissing) < 0) return 1;
+  double* merged = nullptr;
+  int nMerged = 0;
+  {
+    UntrackedScope own;  // the caller's
+    if (nMissing > 0) {
+      UnionKnotArrays(curve->knotsU, nk, missing, nMissing, &merged, &nMerged);
+    } else if ((merged = MallocArray<double>(nk)) != nullptr) {
+      std::memcpy(merged, curve->knotsU, sizeof(double) * nk);
+      nMerged = nk;
+    }
+  }
+  if (!merged) return 1;
+  *knots = merged;
+  *count = nMerged;
+  return 1;
 }

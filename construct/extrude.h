@@ -35,3 +35,30 @@ Bspline* ExtrudeSurface(Bspline* profile, Bspline* path, int keepPlace);
 // ExtrudeSurface as keepPlace. Null for a curve that is not 3D, an end other than 0 or 1 (-2),
 // and whenever the extrusion fails.
 Bspline* CreateExtrudeSurface(Bspline* curve, int end, double dir[3], double length);
+
+// ---- Sweeps with moving frames ---------------------------------------------------------------
+// The unit principal normal of the 3D curve at t: the second derivative less its part along the
+// unit tangent. Derivative components below 1e-6 of the speed count as 0, and a second derivative
+// below 1e-5 of the speed in every component as none, so a straight stretch gives the zero
+// vector.
+void NormalToCurve3(Bspline* curve, double t, double out[3]);
+
+// The profile carried along the path and turned with it: the path is refitted within a
+// thousandth of its size (F; v takes F's degree, knots and range, u the profile's), a frame
+// (origin, normal, tangent) is set at the parameter of F nearest each of F's control points, and
+// row j is the profile moved from frame to frame (row 0 is the profile as given, the surface
+// finally placed so that its corner lies on F's first control point). ExtrudeWRotation takes
+// the principal normal (the previous one where F is straight; on a straight path the first
+// comes from the profile's first leg), NewExtrudeWRotation carries the previous normal onto
+// each new normal plane, so the profile does not twist where the curvature vanishes or changes
+// side. The profile is changed in place (its control points end in the last frame; it may be
+// made rational); the path is not. flag plays no part. Null on failure: a curve that is not 3D
+// or is broken, a failed refit (-2), memory.
+Bspline* ExtrudeWRotation(Bspline* profile, Bspline* path, int flag);
+Bspline* NewExtrudeWRotation(Bspline* profile, Bspline* path, int flag);
+
+// The curve's knot vector merged with the parameters of its most strongly curved samples
+// (degree + 1 samples per knot interval) that are not knots yet: a new array in *knots (the
+// caller frees it, Free) of *count values. Always 1; on failure (a curve that is not 3D, memory)
+// *knots is null, *count 0 and the error state tells why.
+int RefineKnotVector(Bspline* curve, double** knots, int* count);

@@ -4,6 +4,7 @@
 // its input curve, whose strip leaves it along -t, at every scale; iso-parameter curves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "construct/crv2srf.h"
 #include "construct/extrude.h"
 #include "foundation/coreglob.h"
+#include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 #include "surface/srfutils.h"
 #include "tests/support/builders.h"
@@ -278,6 +280,130 @@ TEST_F(SweepTest, StraightExtrusionOfACurve) {
   EXPECT_GT(RunMakerWithInjectedFailures(40, 1,
                                          [&](Bspline** out) {
                                            *out = CreateExtrudeSurface(curve, 1, dir, 2.0);
+                                           return *out ? 0 : -1;
+                                         }),
+            0);
+}
+
+// ---- Sweeps with moving frames ------------------------------------------------------------------
+
+std::vector<double> Scaled(std::vector<double> v, double s) {
+  for (double& x : v) x *= s;
+  return v;
+}
+
+// A straight path has no principal normal anywhere: both sweeps translate the profile, every row
+// the profile moved by the path's offset, at any scale.
+TEST_F(SweepTest, FrameSweepsAlongAStraightPathTranslate) {
+  for (double scale : {1e-6, 1.0, 1e6}) {
+    for (int rule = 0; rule < 2; ++rule) {
+      BsplineKeeper keep;
+      // The first leg, which gives the first normal, is square to the path (the carried normal
+      // would otherwise be moved onto the normal plane at the first step).
+      Bspline* profile = keep(BuildCurve(2, 3, Scaled({0, 0, 0, 0.2, -0.1, 0, -0.2, 0.9, 0.4}, scale)));
+      Bspline* shape = keep(CopyBsplineStruct(profile));
+      // Uneven control points on one line: straight, but not a uniform speed.
+      Bspline* path = keep(BuildCurve(3, 3, Scaled({1, 1, 1, 1.2, 1.4, 1.6, 2.5, 4, 5.5, 3, 5, 7}, scale)));
+      Bspline* s = keep(rule ? NewExtrudeWRotation(profile, path, 1) : ExtrudeWRotation(profile, path, 1));
+      ASSERT_NE(s, nullptr) << scale << rule;
+      const double start[3] = {scale, scale, scale};
+      for (int t = 0; t <= 24; ++t) {
+        const double u = (t % 5) / 4.0, v = s->vmin + (t / 5) / 4.0 * (s->vmax - s->vmin);
+        double p[3], q[3], on[3], c[3];
+        Eval3DPointOnCurve3Array(shape, u, 0, p);
+        Eval3DPointOnSurfArray(s, u, v, 0, 0, q);
+        Eval3DPointOnSurfArray(s, 0.0, v, 0, 0, on);
+        // The point is the profile point (which starts at 0) moved onto the path's point at v.
+        for (int k = 0; k < 3; ++k) c[k] = p[k] + on[k];
+        EXPECT_LT(Gap(c, q), 1e-6 * scale) << scale << rule << " at " << u << ", " << v;
+        // The first column runs along the path's line.
+        double d[3] = {on[0] - start[0], on[1] - start[1], on[2] - start[2]};
+        EXPECT_LT(std::fabs(d[0] * 2 - d[1]) + std::fabs(d[0] * 3 - d[2]), 1e-6 * scale);
+      }
+    }
+  }
+}
+
+// An S-shaped planar path: the principal normal flips at the inflection; the binormal rule turns
+// it back, so the profile (a short leg across the path in its plane) stays on one side, and the
+// carried normal never changes side; rows stay in the path's plane.
+TEST_F(SweepTest, FrameSweepsKeepTheProfileOnOneSideOfAnSPath) {
+  for (double scale : {1e-6, 1.0, 1e6}) {
+    for (int rule = 0; rule < 2; ++rule) {
+      BsplineKeeper keep;
+      Bspline* path = keep(BuildCurve(3, 3, Scaled({0, 0, 0, 1, 1, 0, 2, 1, 0, 3, 0, 0, 4, -1, 0, 5, -1, 0, 6, 0, 0},
+                                                   scale)));
+      Bspline* profile = keep(BuildCurve(1, 3, Scaled({0, 0, 0, -0.1, 0.1, 0}, scale)));
+      Bspline* s = keep(rule ? NewExtrudeWRotation(profile, path, 0) : ExtrudeWRotation(profile, path, 0));
+      ASSERT_NE(s, nullptr);
+      for (int j = 0; j < NumCtrlV(s); ++j) {
+        const double a[3] = {s->X[j][0], s->Y[j][0], s->Z[j][0]}, b[3] = {s->X[j][1], s->Y[j][1], s->Z[j][1]};
+        EXPECT_LT(std::fabs(a[2]) + std::fabs(b[2]), 1e-6 * scale) << scale << rule << " row " << j;
+      }
+      for (int t = 0; t <= 40; ++t) {
+        const double v = s->vmin + t / 40.0 * (s->vmax - s->vmin);
+        double a[3], b[3], tan[3], off[3], side[3];
+        Eval3DPointOnSurfArray(s, 0.0, v, 0, 0, a);
+        Eval3DPointOnSurfArray(s, 1.0, v, 0, 0, b);
+        Eval3DPointOnSurfArray(s, 0.0, v, 0, 1, tan);
+        VecDiff3(b, a, off);
+        VecCrossProd3(tan, off, side);
+        EXPECT_GT(side[2], 0.0) << scale << rule << " at " << v;  // left of the path throughout
+        EXPECT_NEAR(VecSize3(off), 0.1 * std::sqrt(2.0) * scale, 0.05 * scale);
+      }
+    }
+  }
+}
+
+TEST_F(SweepTest, PrincipalNormalsAndRefinedKnots) {
+  BsplineKeeper keep;
+  // A quarter circle of radius R about (1, 2, 3) in the xy plane: the normal points at the centre.
+  for (double R : {1e-6, 1.0, 1e6}) {
+    const double w = std::sqrt(0.5);
+    Bspline* arc = keep(BuildCurve(2, 3, {1 + R, 2, 3, 1 + R, 2 + R, 3, 1, 2 + R, 3}, {}, {1, w, 1}));
+    for (double t : {0.0, 0.3, 1.0}) {
+      double n[3], p[3];
+      NormalToCurve3(arc, t, n);
+      Eval3DPointOnCurve3Array(arc, t, 0, p);
+      EXPECT_NEAR(n[0], (1 - p[0]) / R, 1e-6) << R << " " << t;
+      EXPECT_NEAR(n[1], (2 - p[1]) / R, 1e-6) << R << " " << t;
+      EXPECT_NEAR(n[2], 0.0, 1e-12);
+    }
+  }
+  Bspline* line = keep(BuildCurve(3, 3, {0, 0, 0, 1, 2, 3, 2, 4, 6, 3, 6, 9}));
+  double n[3];
+  NormalToCurve3(line, 0.4, n);
+  EXPECT_EQ(VecSize3(n), 0.0);
+
+  // A straight curve keeps its knots; one with a sharp bend gains knots at the bend, and keeps
+  // every knot it had.
+  double* knots = nullptr;
+  int count = -1;
+  Bspline* straight = keep(BuildCurve(3, 3, {0, 0, 0, 1, 0, 0, 2, 0, 0, 3, 0, 0, 4, 0, 0}));
+  EXPECT_EQ(RefineKnotVector(straight, &knots, &count), 1);
+  ASSERT_EQ(count, NumKnotsU(straight));
+  for (int i = 0; i < count; ++i) EXPECT_EQ(knots[i], straight->knotsU[i]);
+  Free(knots);
+  Bspline* bent = keep(BuildCurve(3, 3, {0, 0, 0, 1, 0, 0, 2, 0, 0, 2.1, 0.1, 0, 2.1, 1, 0, 2.1, 2, 0, 2.1, 3, 0}));
+  EXPECT_EQ(RefineKnotVector(bent, &knots, &count), 1);
+  ASSERT_NE(knots, nullptr);
+  EXPECT_GT(count, NumKnotsU(bent));
+  for (int i = 1; i < count; ++i) EXPECT_LE(knots[i - 1], knots[i]);
+  for (int i = 0; i < NumKnotsU(bent); ++i)
+    EXPECT_NE(std::find(knots, knots + count, bent->knotsU[i]), knots + count) << i;
+  Free(knots);
+}
+
+TEST_F(SweepTest, FrameSweepsFailCleanlyWhenMemoryRunsOut) {
+  BsplineKeeper keep;
+  Bspline* path = keep(BuildRandomCurve(61, 3, 6));
+  Bspline* profile = keep(BuildRandomCurve(62, 2, 4));
+  EXPECT_GT(RunMakerWithInjectedFailures(400, 7,
+                                         [&](Bspline** out) {
+                                           Bspline* p = CopyBsplineStruct(profile);
+                                           if (!p) return -1;
+                                           *out = NewExtrudeWRotation(p, path, 0);
+                                           FreeBspline(p);
                                            return *out ? 0 : -1;
                                          }),
             0);
