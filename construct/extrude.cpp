@@ -312,6 +312,7 @@ Bspline* SweepWithFrames(Bspline* profile, Bspline* path, NormalRule rule) {
   double start[3];
   CtrlPoint(F.get(), 0, start);
   PlaceCorner(s.get(), start, F->rational ? F->W[0][0] : 1.0);
+  Free(g);
   scope.keep();
   return s.release();
 }
@@ -361,7 +362,7 @@ int RefineKnotVector(Bspline* curve, double** knots, int* count) {
   }
   TrackingScope scope;
   int n = 0;
-  double* params = SampleCurvePlateProper(curve, curve->degreeU + 1, &n);
+  Owned<double, Free> params(SampleCurvePlateProper(curve, curve->degreeU + 1, &n));  // kept by its maker
   if (!params || n < 1) return 1;
   float* xyz[3] = {MallocArray<float>(n), MallocArray<float>(n), MallocArray<float>(n)};
   int* picks = MallocArray<int>(n);
@@ -401,4 +402,98 @@ int RefineKnotVector(Bspline* curve, double** knots, int* count) {
   *knots = merged;
   *count = nMerged;
   return 1;
+}
+
+// ---- Sweep along two generators -----------------------------------------------------------------
+
+// Method: two frame sweeps of the path, one along gen2 anchored at the path's start and one along
+// gen1 anchored at its end (swept reversed, then turned back), blended row by row with the
+// Hermite weights of the path's normalised Greville parameters. The inner sweeps refit their
+// generators, so their rows need not match in number or knots: both are brought (with a copy of
+// gen1) to one v degree and knot vector by degree raising and knot insertion, which keeps every
+// shape, and the result takes that layout.
+Bspline* ExtrudeW2Generators(Bspline* gen1, Bspline* gen2, Bspline* path) {
+  if (!IsCurve3(gen1) || !IsCurve3(gen2) || !IsCurve3(path)) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  const double tol = 0.01;
+  TrackingScope scope;
+  if (!EndControlPointsTouch(path, gen1, tol) || !EndControlPointsTouch(path, gen2, tol)) {
+    SetKernelError(-10);
+    return nullptr;
+  }
+  Owned<Bspline, FreeBspline> s(MallocInitSurfaceBspline());
+  if (!s) return nullptr;
+  Bspline* rails[2] = {gen1, gen2};
+  OrientRailsToCurve(rails, path, tol);  // gen1 now starts at the path's end, gen2 at its start
+  RaiseToCommonDegree(rails, nullptr, 2);
+  if (KernelFailed()) return nullptr;
+  MakeKnotVectorsCompatible(rails, nullptr, 2, 1);
+  if (KernelFailed()) return nullptr;
+  Bspline* three[3] = {path, gen1, gen2};
+  MatchRationality(three, 3);
+  if (KernelFailed()) return nullptr;
+
+  const int nU = NumCtrlU(path);
+  double* g = MallocArray<double>(nU);
+  if (!g) return nullptr;
+  GrevilleParams(path->knotsU, nU, path->degreeU, g);
+  const double g0 = g[0], gRange = g[nU - 1] - g[0];
+  for (int i = 0; i < nU; ++i) g[i] = gRange > 0.0 ? (g[i] - g0) / gRange : 0.0;
+
+  // Each inner sweep gets copies, so that only this operation's own in-place changes reach the
+  // caller's curves.
+  auto sweep = [](Bspline* profile, Bspline* along) -> Bspline* {
+    Owned<Bspline, FreeBspline> p(CopyBsplineStruct(profile)), a(CopyBsplineStruct(along));
+    if (!p || !a) return nullptr;
+    return ExtrudeWRotation(p.get(), a.get(), 1);
+  };
+  Owned<Bspline, FreeBspline> R1(sweep(path, gen2));
+  if (!R1) return nullptr;
+  ReverseDirection(path, 0);
+  Owned<Bspline, FreeBspline> R2(sweep(path, gen1));
+  ReverseDirection(path, 0);
+  if (!R2) return nullptr;
+  ReverseDirection(R2.get(), 0);
+
+  Owned<Bspline, FreeBspline> layout(CopyBsplineStruct(gen1));
+  if (!layout) return nullptr;
+  Bspline* set[3] = {R1.get(), R2.get(), layout.get()};
+  int dirs[3] = {1, 1, 0};
+  RaiseToCommonDegree(set, dirs, 3);
+  if (KernelFailed()) return nullptr;
+  MakeKnotVectorsCompatible(set, dirs, 3, 0);
+  if (KernelFailed()) return nullptr;
+  const int nV = NumCtrlU(layout.get());
+  if (NumCtrlV(R1.get()) != nV || NumCtrlV(R2.get()) != nV || NumCtrlU(R1.get()) != nU ||
+      NumCtrlU(R2.get()) != nU || R1->rational != path->rational || R2->rational != path->rational) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  if (ShapeSurfaceFromCurves(s.get(), path, layout.get(), path->rational) < 0) return nullptr;
+  double** out[3] = {s->X, s->Y, s->Z};
+  double** r1[3] = {R1->X, R1->Y, R1->Z};
+  double** r2[3] = {R2->X, R2->Y, R2->Z};
+  double** pc[3] = {path->X, path->Y, path->Z};
+  for (int i = 0; i < nU; ++i) {
+    for (int k = 0; k < 3; ++k) out[k][0][i] = pc[k][0][i];
+    if (s->rational) s->W[0][i] = path->W[0][i];
+  }
+  // Rows j >= 1 in homogeneous form when rational: coordinates times weight blended with the
+  // weights, then divided.
+  for (int j = 1; j < nV; ++j)
+    for (int i = 0; i < nU; ++i) {
+      const double t = g[i], h1 = 3 * t * t - 2 * t * t * t, h0 = 1.0 - h1;
+      const double w1 = s->rational ? R1->W[j][i] : 1.0, w2 = s->rational ? R2->W[j][i] : 1.0;
+      const double w = h0 * w1 + h1 * w2;
+      for (int k = 0; k < 3; ++k) {
+        const double blended = h0 * r1[k][j][i] * w1 + h1 * r2[k][j][i] * w2;
+        out[k][j][i] = s->rational ? blended / w : blended;
+      }
+      if (s->rational) s->W[j][i] = w;
+    }
+  Free(g);
+  scope.keep();
+  return s.release();
 }

@@ -36,6 +36,17 @@ Bspline* ExtrudeSurface(Bspline* profile, Bspline* path, int keepPlace);
 // and whenever the extrusion fails.
 Bspline* CreateExtrudeSurface(Bspline* curve, int end, double dir[3], double length);
 
+// The path, whose two ends lie on the two generators (strictly within 0.01, control points),
+// swept along both: a frame sweep along gen2 anchored at the path's start and one along gen1
+// anchored at its end, blended with the Hermite weight 3g^2 - 2g^3 of the path's normalised
+// Greville parameter. u follows the path (row 0 is the path); v takes gen1's degree and knots
+// refined by those of the two inner sweeps (which refit their generators). The three curves are
+// changed in place (reoriented, raised, given knots, made rational). Null on failure:
+// zk_error_status -10 when a generator does not touch the path; -2 for a curve that is not 3D
+// or inner sweeps that cannot be brought to one layout; the error state of a failed inner
+// sweep, set operation or allocation.
+Bspline* ExtrudeW2Generators(Bspline* gen1, Bspline* gen2, Bspline* path);
+
 // ---- Sweeps with moving frames ---------------------------------------------------------------
 // The unit principal normal of the 3D curve at t: the second derivative less its part along the
 // unit tangent. Derivative components below 1e-6 of the speed count as 0, and a second derivative

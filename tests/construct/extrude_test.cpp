@@ -409,4 +409,59 @@ TEST_F(SweepTest, FrameSweepsFailCleanlyWhenMemoryRunsOut) {
             0);
 }
 
+// Distance from p to the curve, by dense sampling.
+double DistanceToCurve(const Bspline* c, const double p[3]) {
+  double best = 1e300;
+  for (int i = 0; i <= 4000; ++i) {
+    double q[3];
+    Eval3DPointOnCurve3Array(c, c->umin + i / 4000.0 * (c->umax - c->umin), 0, q);
+    best = std::min(best, Gap(p, q));
+  }
+  return best;
+}
+
+// Generators of different degree and control-point count: the inner sweeps refit them, and the
+// result still has one consistent v layout (under the sanitizers, no row is read that is not
+// there); row 0 is the path and the outer columns follow the two generators.
+TEST_F(SweepTest, TwoGeneratorSweepOfDifferentStructures) {
+  BsplineKeeper keep;
+  Bspline* path = keep(BuildCurve(2, 3, {0, 0, 0, 1, 0.5, 0, 2, 0, 0}));
+  Bspline* gen2 = keep(BuildCurve(2, 3, {0, 0, 0, 0, 0.2, 1, 0.1, 0, 2, 0, 0, 3}));
+  Bspline* gen1 = keep(BuildCurve(3, 3, {2, 0, 0, 2.1, 0.1, 0.4, 2.2, 0.2, 0.9, 2.2, 0.2, 1.5, 2.1, 0.1, 2.1, 2.05,
+                                         0.05, 2.6, 2, 0, 3}));
+  Bspline* g1 = keep(CopyBsplineStruct(gen1));
+  Bspline* g2 = keep(CopyBsplineStruct(gen2));
+  Bspline* shape = keep(CopyBsplineStruct(path));
+  Bspline* s = keep(ExtrudeW2Generators(gen1, gen2, path));
+  ASSERT_NE(s, nullptr);
+  ASSERT_EQ(NumCtrlU(s), 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(s->X[0][i], shape->X[0][i]);
+  for (int t = 0; t <= 20; ++t) {
+    const double v = s->vmin + t / 20.0 * (s->vmax - s->vmin);
+    double a[3], b[3];
+    Eval3DPointOnSurfArray(s, s->umin, v, 0, 0, a);
+    Eval3DPointOnSurfArray(s, s->umax, v, 0, 0, b);
+    EXPECT_LT(DistanceToCurve(g2, a), 0.01) << v;
+    EXPECT_LT(DistanceToCurve(g1, b), 0.01) << v;
+  }
+  // Gaps: exactly the tolerance is not touching.
+  Bspline* apart = keep(BuildCurve(2, 3, {0.01, 0, 0, 0.01, 0.2, 1, 0.01, 0, 2}));
+  Bspline* p2 = keep(BuildCurve(2, 3, {0, 0, 0, 1, 0.5, 0, 2, 0, 0}));
+  EXPECT_EQ(ExtrudeW2Generators(keep(CopyBsplineStruct(g1)), apart, p2), nullptr);
+  EXPECT_EQ(zk_error_status, -10);
+  ClearKernelError();
+  EXPECT_GT(RunMakerWithInjectedFailures(1500, 37,
+                                         [&](Bspline** out) {
+                                           Bspline* a = CopyBsplineStruct(g1);
+                                           Bspline* b = CopyBsplineStruct(g2);
+                                           Bspline* c = CopyBsplineStruct(shape);
+                                           *out = a && b && c ? ExtrudeW2Generators(a, b, c) : nullptr;
+                                           FreeBspline(a);
+                                           FreeBspline(b);
+                                           FreeBspline(c);
+                                           return *out ? 0 : -1;
+                                         }),
+            0);
+}
+
 }  // namespace
