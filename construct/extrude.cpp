@@ -427,20 +427,11 @@ Bspline* ExtrudeW2Generators(Bspline* gen1, Bspline* gen2, Bspline* path) {
   if (!s) return nullptr;
   Bspline* rails[2] = {gen1, gen2};
   OrientRailsToCurve(rails, path, tol);  // gen1 now starts at the path's end, gen2 at its start
-  RaiseToCommonDegree(rails, nullptr, 2);
-  if (KernelFailed()) return nullptr;
-  MakeKnotVectorsCompatible(rails, nullptr, 2, 1);
-  if (KernelFailed()) return nullptr;
-  Bspline* three[3] = {path, gen1, gen2};
-  MatchRationality(three, 3);
-  if (KernelFailed()) return nullptr;
+  if (MakeRailsCompatible(rails, path) < 0) return nullptr;
 
   const int nU = NumCtrlU(path);
-  double* g = MallocArray<double>(nU);
+  double* g = NormalisedGrevilleParams(path);
   if (!g) return nullptr;
-  GrevilleParams(path->knotsU, nU, path->degreeU, g);
-  const double g0 = g[0], gRange = g[nU - 1] - g[0];
-  for (int i = 0; i < nU; ++i) g[i] = gRange > 0.0 ? (g[i] - g0) / gRange : 0.0;
 
   // Each inner sweep gets copies, so that only this operation's own in-place changes reach the
   // caller's curves.

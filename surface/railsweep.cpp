@@ -69,6 +69,26 @@ void OrientRailsToCurve(Bspline* rails[2], Bspline* curve, double tol) {
   if (Distance(r, c) > tol) ReverseDirection(rails[1], 0);
 }
 
+int MakeRailsCompatible(Bspline* rails[2], Bspline* curve) {
+  RaiseToCommonDegree(rails, nullptr, 2);
+  if (KernelFailed()) return -2;
+  MakeKnotVectorsCompatible(rails, nullptr, 2, 1);
+  if (KernelFailed()) return -2;
+  Bspline* three[3] = {curve, rails[0], rails[1]};
+  MatchRationality(three, 3);
+  return KernelFailed() ? -2 : 0;
+}
+
+double* NormalisedGrevilleParams(const Bspline* curve) {
+  const int n = NumCtrlU(curve);
+  double* g = MallocArray<double>(n);
+  if (!g) return nullptr;
+  GrevilleParams(curve->knotsU, n, curve->degreeU, g);
+  const double g0 = g[0], gRange = g[n - 1] - g[0];
+  for (int i = 0; i < n; ++i) g[i] = gRange > 0.0 ? (g[i] - g0) / gRange : 0.0;
+  return g;
+}
+
 // Row j is a blend of two copies of the profile scaled by s = |path1[j] - path2[j]| / |chord|
 // (about the origin), one moved onto path1[j] by its first point, the other onto path2[j] by its
 // last, mixed with the Hermite weights of the control point's normalised Greville parameter, in
@@ -85,21 +105,12 @@ Bspline* SweepProfileAlongRails(Bspline* profile, Bspline* path1, Bspline* path2
   First(profile, p0);
   First(path1, r0);
   if (Distance(p0, r0) > tol) ReverseDirection(profile, 0);
-  RaiseToCommonDegree(rails, nullptr, 2);
-  if (KernelFailed()) return nullptr;
-  MakeKnotVectorsCompatible(rails, nullptr, 2, 1);
-  if (KernelFailed()) return nullptr;
-  Bspline* three[3] = {profile, path1, path2};
-  MatchRationality(three, 3);
-  if (KernelFailed()) return nullptr;
+  if (MakeRailsCompatible(rails, profile) < 0) return nullptr;
 
   const int nU = NumCtrlU(profile), nV = NumCtrlU(path1);
-  double* g = MallocArray<double>(nU);
+  double* g = NormalisedGrevilleParams(profile);
   Bspline* s = MallocInitSurfaceBspline();
   if (!g || !s) return nullptr;
-  GrevilleParams(profile->knotsU, nU, profile->degreeU, g);
-  const double g0 = g[0], gRange = g[nU - 1] - g[0];
-  for (int i = 0; i < nU; ++i) g[i] = gRange > 0.0 ? (g[i] - g0) / gRange : 0.0;
   s->rational = profile->rational;
   s->degreeU = profile->degreeU;
   s->interiorU = profile->interiorU;

@@ -13,6 +13,16 @@ int EndControlPointsTouch(const Bspline* a, const Bspline* b, double tol);
 // and rails[1] at its first (within tol): the rails are first made to run the same way.
 void OrientRailsToCurve(Bspline* rails[2], Bspline* curve, double tol);
 
+// The rails raised to one degree and given one knot vector (on [0, 1]), and the curve and both
+// rails made rational when any of the three is, all in place. 0, or -2 with the error state of
+// the failed step.
+int MakeRailsCompatible(Bspline* rails[2], Bspline* curve);
+
+// The Greville parameters of the curve's control points mapped linearly onto [0, 1] (all 0 for
+// a curve without range): the blending parameters of the rail sweeps. A new array in the
+// caller's scope; null when memory ran out.
+double* NormalisedGrevilleParams(const Bspline* curve);
+
 // The surface whose rows are copies of the profile, scaled so that each row's chord spans the
 // distance between the rails' control points of that row, anchored at either rail and blended
 // between the two anchorings by the Hermite weights 2g^3 - 3g^2 + 1 and 3g^2 - 2g^3 of the
