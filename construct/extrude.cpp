@@ -19,6 +19,8 @@
 #include "curve/fittotol.h"
 #include "curve/mkline3.h"
 #include "foundation/coreglob.h"
+#include "foundation/makemat.h"
+#include "foundation/mathmat.h"
 #include "foundation/solvmat.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
@@ -485,6 +487,158 @@ Bspline* ExtrudeW2Generators(Bspline* gen1, Bspline* gen2, Bspline* path) {
       if (s->rational) s->W[j][i] = w;
     }
   Free(g);
+  scope.keep();
+  return s.release();
+}
+
+// ---- Tensor-product sweep from per-span polynomials ---------------------------------------------
+
+int getPolynomialCoefi(int span, Bspline* curve, double** out) {
+  const int d = curve->degreeU;
+  const double* knots = curve->knotsU;
+  const double t0 = knots[span + d], t1 = knots[span + d + 1];
+  if (!(t1 > t0)) return -2;
+  TrackingScope scope;
+  const int n = d + 1;
+  double** V = allocate_matrix_ff(n, n);
+  double** Vinv = allocate_matrix_ff(n, n);
+  double** samples = allocate_matrix_ff(n, 4);
+  if (!V || !Vinv || !samples) return -2;
+  for (int k = 0; k < n; ++k) {
+    // Local parameter s in [0, 1) over the span; the span's end is not sampled.
+    const double sk = static_cast<double>(k) / n;
+    double p[3];
+    Eval3DPointOnCurve3Array(curve, t0 + sk * (t1 - t0), 0, p);
+    samples[k][0] = p[0];
+    samples[k][1] = p[1];
+    samples[k][2] = p[2];
+    samples[k][3] = 1.0;
+    double power = 1.0;
+    for (int m = 0; m < n; ++m, power *= sk) V[k][m] = power;
+  }
+  if (KernelFailed() || inverse_matrix_ff(V, Vinv, n) < 0) {
+    if (!KernelFailed()) SetKernelError(-2);
+    return -2;
+  }
+  multiply_matrices_ff_ff_ff(Vinv, samples, out, n, n, n, 4);
+  return 0;
+}
+
+int TensorProductSurf(double** ca, double** cb, double** x, double** y, double** z, double** w, int nb,
+                      int na) {
+  double** blocks[3] = {x, y, z};
+  for (int k = 0; k < na; ++k)
+    for (int l = 0; l < nb; ++l) {
+      for (int c = 0; c < 3; ++c)
+        blocks[c][k][l] = (l == 0 ? ca[k][c] : 0.0) + (k == 0 ? cb[l][c] : 0.0);
+      w[k][l] = 1.0;
+    }
+  return 0;
+}
+
+namespace {
+
+// E[i][k] = e_k(s_1 .. s_d) / C(d, k): the blossom of the monomial s^k at the local parameters
+// of the d knots after control point first + i, so that sum_k c_k E[i][k] is control point
+// first + i of the polynomial sum_k c_k s^k on span `span` (d the degree).
+void MonomialBlossoms(const double* knots, int d, int span, double** E) {
+  const double t0 = knots[span + d], h = knots[span + d + 1] - t0;
+  for (int i = 0; i <= d; ++i) {
+    double e[kMaxSplineDegree + 2] = {1.0};  // elementary symmetric functions e_0 .. e_m
+    for (int m = 1; m <= d; ++m) {
+      const double s = (knots[span + i + m] - t0) / h;
+      e[m] = 0.0;
+      for (int k = m; k >= 1; --k) e[k] += s * e[k - 1];
+    }
+    double binom = 1.0;  // C(d, k)
+    for (int k = 0; k <= d; ++k) {
+      E[i][k] = e[k] / binom;
+      binom = binom * (d - k) / (k + 1);
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Adds every span pair's control points into s's net and counts them in its weights, then
+// divides by the counts (weights end 1.0). Scratch in a scope of its own. 0, or -2 when memory
+// ran out or a span could not be sampled.
+int AccumulateSpanPairs(Bspline* a, Bspline* b, Bspline* s) {
+  TrackingScope scope;
+  const int da = a->degreeU, db = b->degreeU, nU = NumCtrlU(a), nV = NumCtrlU(b);
+  double** ca = allocate_matrix_ff(da + 1, 4);
+  double** cb = allocate_matrix_ff(db + 1, 4);
+  double** blk[4] = {allocate_matrix_ff(da + 1, db + 1), allocate_matrix_ff(da + 1, db + 1),
+                     allocate_matrix_ff(da + 1, db + 1), allocate_matrix_ff(da + 1, db + 1)};
+  double** Ea = allocate_matrix_ff(da + 1, da + 1);
+  double** Eb = allocate_matrix_ff(db + 1, db + 1);
+  if (!ca || !cb || !blk[0] || !blk[1] || !blk[2] || !blk[3] || !Ea || !Eb) return -2;
+  const double b0[3] = {b->X[0][0], b->Y[0][0], b->Z[0][0]};
+  double** net[3] = {s->X, s->Y, s->Z};
+  for (int sb = 0; sb <= b->interiorU; ++sb) {
+    if (getPolynomialCoefi(sb, b, cb) < 0) {
+      if (KernelFailed()) return -2;
+      continue;  // an empty span governs nothing
+    }
+    for (int c = 0; c < 3; ++c) cb[0][c] -= b0[c];  // a stays in place at b's start
+    MonomialBlossoms(b->knotsU, db, sb, Eb);
+    for (int sa = 0; sa <= a->interiorU; ++sa) {
+      if (getPolynomialCoefi(sa, a, ca) < 0) {
+        if (KernelFailed()) return -2;
+        continue;
+      }
+      MonomialBlossoms(a->knotsU, da, sa, Ea);
+      TensorProductSurf(ca, cb, blk[0], blk[1], blk[2], blk[3], db + 1, da + 1);
+      for (int ii = 0; ii <= da; ++ii)
+        for (int jj = 0; jj <= db; ++jj) {
+          for (int c = 0; c < 3; ++c) {
+            double v = 0.0;
+            for (int k = 0; k <= da; ++k)
+              for (int l = 0; l <= db; ++l) v += blk[c][k][l] * Ea[ii][k] * Eb[jj][l];
+            net[c][sb + jj][sa + ii] += v;
+          }
+          s->W[sb + jj][sa + ii] += blk[3][0][0];
+        }
+    }
+  }
+  for (int j = 0; j < nV; ++j)
+    for (int i = 0; i < nU; ++i) {
+      const double w = s->W[j][i];
+      if (w > 0.0)
+        for (int c = 0; c < 3; ++c) net[c][j][i] /= w;
+      s->W[j][i] = 1.0;
+    }
+  return 0;
+}
+
+}  // namespace
+
+// Method: for every pair of non-empty spans the two span polynomials (power basis in the local
+// parameters) are summed into one bivariate polynomial, whose blossoms at the spans' knots give
+// the (da + 1) x (db + 1) control points that span pair governs; each control point averages the
+// values of all span pairs that govern it (all agree where the spans are polynomial).
+Bspline* TensorNewExtrudeWRotation(Bspline* a, Bspline* b, int) {
+  if (!IsCurve3(a) || !IsCurve3(b) || a->degreeU > kMaxSplineDegree || b->degreeU > kMaxSplineDegree) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  TrackingScope scope;
+  Bspline* pair[2] = {b, a};
+  MatchRationality(pair, 2);
+  if (KernelFailed()) return nullptr;
+  if (!b->rational) {  // the weights count the span pairs: without a weight array, nowhere to
+    SetKernelError(-2);
+    return nullptr;
+  }
+  Owned<Bspline, FreeBspline> s(MallocInitSurfaceBspline());
+  if (!s) return nullptr;
+  if (ShapeSurfaceFromCurves(s.get(), a, b, b->rational) < 0) return nullptr;
+  const int nU = NumCtrlU(a), nV = NumCtrlU(b);
+  for (int j = 0; j < nV; ++j)
+    for (int i = 0; i < nU; ++i) s->X[j][i] = s->Y[j][i] = s->Z[j][i] = s->W[j][i] = 0.0;
+  if (AccumulateSpanPairs(a, b, s.get()) < 0) return nullptr;
   scope.keep();
   return s.release();
 }

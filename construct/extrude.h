@@ -73,3 +73,27 @@ Bspline* NewExtrudeWRotation(Bspline* profile, Bspline* path, int flag);
 // caller frees it, Free) of *count values. Always 1; on failure (a curve that is not 3D, memory)
 // *knots is null, *count 0 and the error state tells why.
 int RefineKnotVector(Bspline* curve, double** knots, int* count);
+
+// ---- Tensor-product sweep from per-span polynomials ------------------------------------------
+// The surface a(u) + b(v) - b(start): a swept along b without turning, a in place at v's start,
+// built span by span. u takes a's degree and knots, v b's, the rational flag b's (all weights end
+// 1.0). Each pair of non-empty spans gives its polynomial (the sum of the two span polynomials)
+// and from it, by blossoming at the knots, the control points it governs; every control point is
+// the mean of its span pairs' values, exact for polynomial spans. A rational span with weights
+// that vary is taken through its polynomial interpolant at degree + 1 points. The pair is given
+// the same rationality in place first, and at least one must be rational. flag plays no part.
+// Null on failure: neither curve rational, a curve that is not 3D or is broken (-2), memory.
+Bspline* TensorNewExtrudeWRotation(Bspline* a, Bspline* b, int flag);
+
+// The polynomial of span `span` (knots[span + d] .. knots[span + d + 1], d the degree) in the
+// power basis of the local parameter s = (t - knots[span + d]) / (span length): row k of out
+// ((d + 1) x 4, the caller's) holds the coefficients of s^k for x, y, z and w (w is the constant
+// 1). Found from d + 1 samples at s = k / (d + 1). 0, or -2 for an empty span (out untouched),
+// when memory ran out or the power matrix could not be inverted.
+int getPolynomialCoefi(int span, Bspline* curve, double** out);
+
+// The power coefficients of the sum of two span polynomials, ca (na x 4) in s and cb (nb x 4) in
+// t: x[k][l] = ca[k][x] [l = 0] + cb[l][x] [k = 0], likewise y and z (each na x nb), and w 1.0
+// everywhere. Returns 0.
+int TensorProductSurf(double** ca, double** cb, double** x, double** y, double** z, double** w, int nb,
+                      int na);

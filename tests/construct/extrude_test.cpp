@@ -464,4 +464,49 @@ TEST_F(SweepTest, TwoGeneratorSweepOfDifferentStructures) {
             0);
 }
 
+// ---- Tensor-product sweep -----------------------------------------------------------------------
+
+// Built span by span from power forms, the sweep is still exactly the translation sweep
+// a(u) + b(v) - b(start) for polynomial spans, also across a double knot (an empty span of the
+// cubic) and with b rational of unit weights; neither rational: no weights to count in, null.
+TEST_F(SweepTest, TensorSweepIsTheTranslationSweep) {
+  for (double scale : {1e-6, 1.0, 1e6}) {
+    BsplineKeeper keep;
+    Bspline* a = keep(BuildCurve(3, 3, Scaled({0, 0, 0, 1, 2, 0, 2, -1, 1, 3, 0, 2, 4, 1, 0, 5, 2, 1}, scale),
+                                 {0, 0, 0, 0, 0.4, 0.4, 1, 1, 1, 1}));
+    Bspline* b = keep(BuildCurve(2, 3, Scaled({1, 1, 1, 1, 2, 3, 0, 4, 5, 2, 5, 6}, scale), {0, 0, 0, 0.3, 1, 1, 1},
+                                 {1, 1, 1, 1}));
+    Bspline* ref = keep(ExtrudeSurface(keep(CopyBsplineStruct(a)), keep(CopyBsplineStruct(b)), 1));
+    Bspline* s = keep(TensorNewExtrudeWRotation(a, b, 0));
+    ASSERT_NE(s, nullptr);
+    ASSERT_EQ(NumCtrlU(s), 6);
+    ASSERT_EQ(NumCtrlV(s), 4);
+    for (int j = 0; j < 4; ++j)
+      for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(s->W[j][i], 1.0);
+        const double p[3] = {s->X[j][i], s->Y[j][i], s->Z[j][i]}, q[3] = {ref->X[j][i], ref->Y[j][i], ref->Z[j][i]};
+        EXPECT_LT(Gap(p, q), 1e-12 * scale) << scale << " " << i << ", " << j;
+      }
+  }
+  BsplineKeeper keep;
+  Bspline* a = keep(BuildRandomCurve(70, 3, 5));
+  Bspline* b = keep(BuildRandomCurve(71, 2, 4));
+  EXPECT_EQ(TensorNewExtrudeWRotation(a, b, 0), nullptr);
+  EXPECT_EQ(zk_error_status, -2);
+  ClearKernelError();
+  // An empty span is refused before out is touched.
+  Bspline* twice = keep(BuildCurve(1, 3, {0, 0, 0, 1, 0, 0, 2, 0, 0, 3, 0, 0}, {0, 0, 0.5, 0.5, 1, 1}));
+  double row[4] = {7, 7, 7, 7}, row2[4] = {7, 7, 7, 7};
+  double* out[2] = {row, row2};
+  EXPECT_EQ(getPolynomialCoefi(1, twice, out), -2);
+  EXPECT_EQ(row[0], 7.0);
+  Bspline* ra = keep(BuildRandomCurve(72, 3, 6, 3, true));
+  EXPECT_GT(RunMakerWithInjectedFailures(200, 3,
+                                         [&](Bspline** out) {
+                                           *out = TensorNewExtrudeWRotation(ra, b, 0);
+                                           return *out ? 0 : -1;
+                                         }),
+            0);
+}
+
 }  // namespace
