@@ -509,4 +509,23 @@ TEST_F(SweepTest, TensorSweepIsTheTranslationSweep) {
             0);
 }
 
+// Collapsed inputs through the sweeps end in a surface or a clean null, never a crash or a hang,
+// and leave nothing tracked.
+TEST_F(SweepTest, CollapsedInputsEndCleanly) {
+  BsplineKeeper keep;
+  auto point = [&](double x) { return keep(BuildCurve(3, 3, {x, 1, 2, x, 1, 2, x, 1, 2, x, 1, 2})); };
+  Bspline* curve = keep(BuildRandomCurve(80, 3, 5));
+  for (int which = 0; which < 4; ++which) {
+    Bspline* p = which & 1 ? point(0.0) : keep(CopyBsplineStruct(curve));
+    Bspline* q = which & 2 ? point(0.0) : keep(BuildRandomCurve(81, 2, 4));
+    keep(ExtrudeWRotation(keep(CopyBsplineStruct(p)), q, 0));
+    keep(NewExtrudeWRotation(keep(CopyBsplineStruct(p)), q, 0));
+    ClearKernelError();
+    keep(TensorNewExtrudeWRotation(keep(CopyBsplineStruct(p)), keep(BuildRandomCurve(82, 2, 4, 3, true)), 0));
+    ClearKernelError();
+    EXPECT_EQ(MallocTrackLevel(), 0);
+    EXPECT_EQ(MallocTrackedCount(), 0);
+  }
+}
+
 }  // namespace

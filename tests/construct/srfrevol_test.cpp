@@ -140,6 +140,10 @@ TEST_F(RevolveTest, ArcLayoutAndTheClosedFlag) {
     EXPECT_EQ(s->closedU, c.closed) << c.start << " " << c.end;
     EXPECT_EQ(NumCtrlU(s), c.nCtrl) << c.start << " " << c.end;
   }
+  // Coincident axis points give the z direction through them.
+  Bspline* aboutZ = keep(RevolveCurveGeometry(profile, p0, p0, 0, 90));
+  ASSERT_NE(aboutZ, nullptr);
+  EXPECT_NEAR(aboutZ->Y[0][2], 1.0, 1e-15);
   // No arc at all: refused rather than a net of one column.
   EXPECT_EQ(RevolveCurveGeometry(profile, p0, p1, 0, 0.00001), nullptr);
   EXPECT_EQ(RevolveCurveGeometry(profile, p0, p1, 0, NAN), nullptr);
