@@ -10,6 +10,7 @@
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
 #include "cloud/makecld.h"
+#include "foundation/makemat.h"
 #include "quadric/planefit.h"
 #include "splinefit/acareng.h"
 #include "splinefit/fitsplin.h"
@@ -188,6 +189,41 @@ TEST_F(CartesianFit, InjectedFailuresThroughAnAlignedFitLeaveTheCloudAsItWas) {
   EXPECT_GT(failures, 0);
   EXPECT_LT(failures, 86);
   FreeCloud(tilted);
+}
+
+
+TEST_F(CartesianFit, OtherDegreesOnAGridGoThroughThePlateFitAndARecordKeepsItsXY) {
+  // A biquadratic spline's grid, gridded engine requested: not bicubic, so the plate fit on the
+  // grid without smoothing (the gridded engine's block has flag 0) reproduces it.
+  BsplineKeeper keep;
+  Bspline* truth = keep(MallocInitSurfaceBspline());
+  truth->degreeU = truth->degreeV = 2, truth->interiorU = 3, truth->interiorV = 2;
+  truth->umin = 0, truth->umax = 3, truth->vmin = 0, truth->vmax = 2;
+  assign_gcar_knots(truth, 0, 0, 3, 2);
+  for (int j = 0; j < 5; ++j)
+    for (int i = 0; i < 6; ++i) truth->Z[j][i] = std::sin(1.1 * i + 0.4 * j);
+  FindInitXYCoefi(truth, truth->X, truth->Y);
+  Cloud* grid = GridOf(truth, 13, 9, false);
+  double box[6];
+  Bspline* fit = keep(FitCartisianSpline(grid, box, 2, 2, 6, 5, 0, 0.7, 1e3, 1.0));
+  ASSERT_NE(fit, nullptr);
+  EXPECT_EQ(fit->fitProps.flag, 0);
+  for (int j = 0; j < 5; ++j)
+    for (int i = 0; i < 6; ++i) EXPECT_NEAR(fit->Z[j][i], truth->Z[j][i], 1e-6);
+  // A record that has X and Y but no Z keeps its X and Y and gets knots and Z.
+  Bspline* rec = keep(MallocInitSurfaceBspline());
+  rec->degreeU = rec->degreeV = 2, rec->interiorU = 3, rec->interiorV = 2;
+  rec->umin = 0, rec->umax = 3, rec->vmin = 0, rec->vmax = 2;
+  ASSERT_GE(AllocateBsplineArrays(rec), 0);
+  matrix_free_fh(rec->Z);
+  rec->Z = nullptr;
+  double** X = rec->X;
+  ASSERT_EQ(rec->Z, nullptr);
+  acar_spline_fit(rec, nullptr, nullptr, 0, grid, 0.7, 1e8, 1.0);
+  ASSERT_FALSE(KernelFailedNow());
+  EXPECT_EQ(rec->X, X);
+  EXPECT_NEAR(HeightAt(rec, 1.3, 0.9), HeightAt(truth, 1.3, 0.9), 1e-3);
+  FreeCloud(grid);
 }
 
 }  // namespace
