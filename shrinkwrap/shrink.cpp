@@ -4,13 +4,26 @@
 #include <cmath>
 #include <utility>
 
+#include "bspline/bsvalid.h"
+#include "bspline/helper.h"
+#include "bspline/isocurve.h"
 #include "bspline/kinsert.h"
+#include "bspline/knots.h"
+#include "bspline/nubs.h"
+#include "bspline/objjoin.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
+#include "bspline/refines2.h"
 #include "bspline/srfclone.h"
+#include "bspline/srfgrid.h"
 #include "cloud/makecld.h"
+#include "cloud/pmedian.h"
 #include "foundation/coreglob.h"
+#include "foundation/sort.h"
 #include "foundation/umalloc.h"
+#include "platform/tstubs.h"
+#include "shrinkwrap/clouddev.h"
+#include "shrinkwrap/gridintp.h"
 #include "shrinkwrap/cshrink.h"
 
 namespace {
@@ -284,6 +297,87 @@ int SelectDiffCloudInParamBox(Cloud* cloud, double uLo, double vLo, double uHi, 
   return 0;
 }
 
+namespace {
+
+// A curve that can give `len` z values.
+bool LineCurveFits(const Bspline* c, int len) {
+  return c && c->dimension == 3 && c->Z && c->Z[0] && NumCtrlU(c) >= len;
+}
+
+}  // namespace
+
+int BoundaryCurvePointsToHold(Bspline* const pos[4], Bspline* const d1[4], Bspline* const d2[4],
+                              const int flags[4], double** values, int** indices, int* count,
+                              int nU, int nV) {
+  if (!values || !indices || !count || !pos || !flags || nU < 1 || nV < 1) return -2;
+  *values = nullptr;
+  *indices = nullptr;
+  *count = 0;
+  // Walk of each side through the net: start, step along the side, step inward.
+  const int start[4] = {0, (nV - 1) * nU, nU - 1, 0};
+  const int along[4] = {nU, 1, nU, 1};
+  const int inward[4] = {1, -nU, -1, nU};
+  const int len[4] = {nV, nU, nV, nU};
+  const int depth[4] = {nU, nV, nU, nV};  // lines across the side, so inward rows stay in the net
+  Bspline* const* first = d1 ? d1 : nullptr;
+  Bspline* const* second = d2 ? d2 : nullptr;
+  for (int i = 0; i < 4; ++i) {
+    if (flags[i] <= -1 || !pos[i]) continue;
+    // A curve shorter than its line would be read past its end.
+    if (!LineCurveFits(pos[i], len[i])) return -2;
+    if (first && first[i] && !LineCurveFits(first[i], len[i])) return -2;
+    if (first && first[i] && second && second[i] && !LineCurveFits(second[i], len[i])) return -2;
+  }
+  TrackingScope scope;
+  char* marked = CallocArray<char>(nU, nV);
+  double* raw = MallocArray<double>(nU, nV);
+  int* idx = MallocArray<int>(nU, nV);
+  int* at = MallocArray<int>(nU, nV);
+  if (!marked || !raw || !idx || !at || KernelFailed()) return -2;
+  int n = 0;
+  auto take = [&](int index, double value) {
+    if (marked[index]) return;  // first side wins
+    marked[index] = 1;
+    idx[n] = index;
+    raw[n] = value;
+    at[n] = n;
+    ++n;
+  };
+  for (int i = 0; i < 4; ++i) {
+    if (flags[i] <= -1 || !pos[i]) continue;
+    for (int k = 0; k < len[i]; ++k) take(start[i] + k * along[i], pos[i]->Z[0][k]);
+    const Bspline* r1 = first ? first[i] : nullptr;
+    if (!r1 || len[i] <= 2 || depth[i] < 2) continue;
+    for (int k = 1; k <= len[i] - 2; ++k)
+      take(start[i] + inward[i] + k * along[i], r1->Z[0][k]);
+    const Bspline* r2 = second ? second[i] : nullptr;
+    if (!r2 || len[i] <= 4 || depth[i] < 3) continue;
+    for (int k = 2; k <= len[i] - 3; ++k)
+      take(start[i] + 2 * inward[i] + k * along[i], r2->Z[0][k]);
+  }
+  HeapSort2Int(n, idx, at);
+  double* outValues;
+  int* outIndices;
+  {
+    UntrackedScope own;
+    outValues = MallocArray<double>(6, nU + nV);
+    outIndices = MallocArray<int>(nU, nV);
+  }
+  if (!outValues || !outIndices || KernelFailed()) {
+    if (outValues) Free(outValues);
+    if (outIndices) Free(outIndices);
+    return -2;
+  }
+  for (int k = 0; k < n; ++k) {
+    outIndices[k] = idx[k];
+    outValues[k] = raw[at[k]];
+  }
+  *values = outValues;
+  *indices = outIndices;
+  *count = n;
+  return 0;
+}
+
 int FreeWrapConstraint(LinearConstraint* c) {
   if (!c) return 0;
   double* arrays[] = {c->posPar, c->normPar, c->posSpare, c->normSpare, c->posX,
@@ -321,3 +415,270 @@ void Sort3DPointsUsing2DPoints(double* x, double* y, double* z, double* uKeys, d
   SortGridRuns(x, y, z, uKeys, vKeys, n, m, 1);
   SortGridRuns(x, y, z, vKeys, uKeys, n, m, 0);
 }
+
+// ---- Surface fits onto clouds ---------------------------------------------------------------
+
+namespace {
+
+// A kept difference leaves the normal by at most 5 degrees: sin^2 and cos^2 of that angle.
+constexpr double kSinSqFiveDegrees = 0.007596123;
+constexpr double kCosSqFiveDegrees = 0.992403877;
+// Search distance of the single-surface difference: every point is looked at.
+constexpr double kUnlimitedSearch = 1e6;
+// Shorter normals and differences count as none.
+constexpr double kTinyLength = 1e-6;
+
+
+
+
+
+
+bool SurfaceWithNet(const Bspline* s) {
+  return IsCompleteSurface3(s) && BsplineShapeSound(s) && NumCtrlU(s) >= 2 && NumCtrlV(s) >= 2;
+}
+
+// The surface normal at (u, v) (ComputeSurfaceNormal: never the zero vector) and its length.
+double NormalAt(Bspline* srf, double u, double v, double n[3]) {
+  double uu = u, vv = v;
+  double N[1][3];
+  SurfaceNormalsAt(srf, &uu, &vv, N, 1);
+  for (int k = 0; k < 3; ++k) n[k] = N[0][k];
+  return std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+}
+
+// Control point (column i, row j) on a held row: rows 0..k from each side with count k,
+// isoparametric side order.
+bool OnHeldRow(const int fixed[4], int i, int j, int nU, int nV) {
+  return (fixed[0] >= 0 && i <= fixed[0]) || (fixed[1] >= 0 && j >= nV - 1 - fixed[1]) ||
+         (fixed[2] >= 0 && i >= nU - 1 - fixed[2]) || (fixed[3] >= 0 && j <= fixed[3]);
+}
+
+// Grid points the rebuild leaves on the surface: counts 0 and 1 hold a side's outer line,
+// count 2 its outer two (the copied control rows settle the rest).
+int RebuildHeldDepth(int k) { return k < 0 ? 0 : k <= 1 ? 1 : 2; }
+
+bool RebuildHolds(const int fixed[4], int i, int j, int nU, int nV) {
+  return i < RebuildHeldDepth(fixed[0]) || j >= nV - RebuildHeldDepth(fixed[1]) ||
+         i >= nU - RebuildHeldDepth(fixed[2]) || j < RebuildHeldDepth(fixed[3]);
+}
+
+
+
+
+}  // namespace
+
+void DropShrinkWrapForms(Bspline* s) {
+  if (!s) return;
+  if ((s->quadricType == 21 || s->quadricType == 22 || s->quadricType == 23) && s->quadric) {
+    FreeAndNull(s->quadric);
+    s->quadricType = 0;
+  }
+  s->fitProps = BsplineFitProps{};
+  s->propsB = BsplinePropsB{};
+}
+
+Cloud* MakeNormalDiffCloud(Bspline* srf, Cloud* cloud, double** gx, double** gy, double** gz) {
+  if (!SurfaceWithNet(srf) || !cloud || cloud->npts < 1 || !cloud->x || !cloud->y || !cloud->z ||
+      !gx || !gy || !gz)
+    return nullptr;
+  const int n = cloud->npts;
+  TrackingScope scope;
+  float* u = MallocArray<float>(n);
+  float* v = MallocArray<float>(n);
+  float* d = MallocArray<float>(n);
+  if (!u || !v || !d || KernelFailed()) return nullptr;
+  // The estimate is renewed only for a point farther than 1/65 of the diagonal from the one
+  // whose estimate is held: neighbouring scan points share a start.
+  double lo[3], hi[3];
+  for (int k = 0; k < 3; ++k) lo[k] = 1e300, hi[k] = -1e300;
+  for (int j = 0; j < NumCtrlV(srf); ++j)
+    for (int i = 0; i < NumCtrlU(srf); ++i) {
+      const double c[3] = {srf->X[j][i], srf->Y[j][i], srf->Z[j][i]};
+      for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], c[k]), hi[k] = std::max(hi[k], c[k]);
+    }
+  const double diag2 = (hi[0] - lo[0]) * (hi[0] - lo[0]) + (hi[1] - lo[1]) * (hi[1] - lo[1]) +
+                       (hi[2] - lo[2]) * (hi[2] - lo[2]);
+  const double renew2 = diag2 * 0.00023668639;  // (1/65)^2
+  DisplayThermoMeter();
+  const int step = std::max(1, n / 100);
+  double held[3] = {0, 0, 0}, uu = 0, vv = 0;
+  bool haveEstimate = false;
+  for (int i = 0; i < n; ++i) {
+    const double P[3] = {cloud->x[i], cloud->y[i], cloud->z[i]};
+    const double dx = P[0] - held[0], dy = P[1] - held[1], dz = P[2] - held[2];
+    if (!haveEstimate || dx * dx + dy * dy + dz * dz > renew2) {
+      double q[3];
+      if (SurfaceGridClosest(srf, P, gx, gy, gz, q, &uu, &vv, 0) != 0 || KernelFailed()) {
+        UnDisplayThermoMeter();
+        return nullptr;
+      }
+      for (int k = 0; k < 3; ++k) held[k] = P[k];
+      haveEstimate = true;
+    }
+    double S[3], dist = 0.0, stepSq = 0.0, su = uu, sv = vv;
+    FindClosestUVPointGuessDist(srf, P, S, &su, &sv, &dist, &stepSq, 20);
+    u[i] = static_cast<float>(su);
+    v[i] = static_cast<float>(sv);
+    d[i] = static_cast<float>(dist);
+    if (i % step == 0) SetThermoMeterValue(static_cast<int>(100.0 * i / n));
+  }
+  UnDisplayThermoMeter();
+  if (KernelFailed()) return nullptr;
+  double box[6];
+  Cloud* out = MakeCld(u, v, d, n, box);
+  if (!out) return nullptr;
+  out->zMin = box[2];  // the range of the distances
+  out->zMax = box[5];
+  return out;
+}
+
+
+Bspline* MakeShrinkWrapSurf(Bspline* srf, Bspline* wsrf, double, double, double,
+                            const int fixed[4]) {
+  if (!SurfaceWithNet(srf) || !SurfaceWithNet(wsrf) || !fixed) return nullptr;
+  const int nU = NumCtrlU(srf), nV = NumCtrlV(srf);
+  TrackingScope scope;
+  double* uG = ObjectGrevilleParams(srf, 0);
+  double* vG = ObjectGrevilleParams(srf, 1);
+  double* x = MallocArray<double>(nU, nV);
+  double* y = MallocArray<double>(nU, nV);
+  double* z = MallocArray<double>(nU, nV);
+  if (!uG || !vG || !x || !y || !z || KernelFailed()) return nullptr;
+  for (int j = 0; j < nV; ++j)
+    for (int i = 0; i < nU; ++i) {
+      double P[3];
+      Eval3DPointOnSurfArray(srf, uG[i], vG[j], 0, 0, P);
+      if (!RebuildHolds(fixed, i, j, nU, nV)) {
+        double W[3], N[3];
+        Eval3DPointOnSurfArray(wsrf, uG[i], vG[j], 0, 0, W);
+        const double len = NormalAt(srf, uG[i], vG[j], N);
+        for (int k = 0; k < 3; ++k) P[k] += W[2] / len * N[k];
+      }
+      x[j * nU + i] = P[0];
+      y[j * nU + i] = P[1];
+      z[j * nU + i] = P[2];
+    }
+  if (KernelFailed()) return nullptr;
+  // On srf's own knots: the result keeps the parametrisation the offsets were fitted in.
+  Bspline* r = GridAtParams(x, y, z, nU, nV, uG, vG, srf->knotsU, srf->knotsV, srf->degreeU,
+                            srf->degreeV);
+  if (!r) return nullptr;
+  for (int side = 0; side < 4; ++side) {
+    const bool column = side == 0 || side == 2;
+    const int across = column ? nU : nV;
+    for (int c = 0; c <= fixed[side] && c < across; ++c) {
+      const int line = side == 0 || side == 3 ? c : across - 1 - c;
+      CopyControlLineOfSurf(r, srf, column, column, line, line);
+    }
+  }
+  return r;
+}
+
+Bspline* ShrinkWrapSurfCoefi(Bspline* srf, double** offsets, const int fixed[4]) {
+  if (!SurfaceWithNet(srf) || !offsets || !fixed) return nullptr;
+  const int nU = NumCtrlU(srf), nV = NumCtrlV(srf);
+  TrackingScope scope;
+  double* uG = ObjectGrevilleParams(srf, 0);
+  double* vG = ObjectGrevilleParams(srf, 1);
+  if (!uG || !vG || KernelFailed()) return nullptr;
+  Owned<Bspline, FreeBspline> out(CopyBsplineSurface(srf));
+  if (!out) return nullptr;
+  for (int j = 0; j < nV; ++j)
+    for (int i = 0; i < nU; ++i) {
+      if (OnHeldRow(fixed, i, j, nU, nV)) continue;
+      double N[3];
+      const double len = NormalAt(srf, uG[i], vG[j], N);
+      const double s = offsets[j][i] / len;
+      out->X[j][i] += s * N[0];
+      out->Y[j][i] += s * N[1];
+      out->Z[j][i] += s * N[2];
+    }
+  if (KernelFailed()) return nullptr;
+  return out.release();
+}
+
+
+Cloud* MakeNormalDiffCloudNew(Bspline* srf, Cloud* cloud) {
+  if (!SurfaceWithNet(srf) || !cloud || cloud->npts < 1 || !cloud->x || !cloud->y || !cloud->z)
+    return nullptr;
+  const int n = cloud->npts;
+  TrackingScope scope;
+  float* block = MallocArray<float>(11, n);
+  if (!block || KernelFailed()) return nullptr;
+  float *px = block, *py = px + n, *pz = py + n, *cx = pz + n, *cy = cx + n, *cz = cy + n;
+  float *nx = cz + n, *ny = nx + n, *nz = ny + n, *u = nz + n, *v = u + n;
+  int count = 0;
+  CloudDiffArrays out;
+  out.px = px, out.py = py, out.pz = pz, out.cx = cx, out.cy = cy, out.cz = cz;
+  out.nx = nx, out.ny = ny, out.nz = nz, out.u = u, out.v = v;
+  if (SurfCloudDeviations(srf, cloud, 1, kUnlimitedSearch, kSinSqFiveDegrees, 0.0, 0, &count,
+                          out) == 0 ||
+      count < 1 || KernelFailed())
+    return nullptr;
+  // The signed distance along the unit normal goes where the point's z was.
+  for (int k = 0; k < count; ++k)
+    pz[k] = (px[k] - cx[k]) * nx[k] + (py[k] - cy[k]) * ny[k] + (pz[k] - cz[k]) * nz[k];
+  return MakeCld(u, v, pz, count, nullptr);
+}
+
+int MakeSrfsNormalDiffClouds(Cloud* cloud, Bspline** srfs, int nSrfs, double maxDistance,
+                             Cloud** clouds) {
+  if (!cloud || !srfs || !clouds || nSrfs < 1 || cloud->npts < 1 || !cloud->x || !cloud->y ||
+      !cloud->z)
+    return -2;
+  for (int s = 0; s < nSrfs; ++s) clouds[s] = nullptr;
+  for (int s = 0; s < nSrfs; ++s)
+    if (!SurfaceWithNet(srfs[s])) return -2;
+  const int n = cloud->npts;
+  TrackingScope scope;
+  float* block = MallocArray<float>(11, n);
+  int16_t* which = MallocArray<int16_t>(n);
+  int* perSurface = CallocArray<int>(nSrfs);
+  auto made = OwnedArray<Cloud, FreeCloud>::Zeroed(nSrfs);
+  if (!block || !which || !perSurface || !made || KernelFailed()) return -2;
+  float *px = block, *py = px + n, *pz = py + n, *cx = pz + n, *cy = cx + n, *cz = cy + n;
+  float *nx = cz + n, *ny = nx + n, *nz = ny + n, *u = nz + n, *v = u + n;
+  int count = 0;
+  CloudDiffArrays out;
+  out.px = px, out.py = py, out.pz = pz, out.cx = cx, out.cy = cy, out.cz = cz;
+  out.nx = nx, out.ny = ny, out.nz = nz, out.u = u, out.v = v, out.srfIndex = which;
+  if (SurfsCloudDeviations(srfs, nSrfs, nullptr, cloud, 1, maxDistance, 0.0, 0, 0, &count, out) ==
+          0 ||
+      KernelFailed())
+    return -2;
+  // Kept: a normal, a surface index, and a difference along the normal within 5 degrees (or
+  // none at all). The signed distance replaces pz.
+  const double cosLimit = std::sqrt(kCosSqFiveDegrees);
+  for (int k = 0; k < count; ++k) {
+    const double d[3] = {double(px[k]) - cx[k], double(py[k]) - cy[k], double(pz[k]) - cz[k]};
+    const double N[3] = {nx[k], ny[k], nz[k]};
+    const double ln = std::sqrt(N[0] * N[0] + N[1] * N[1] + N[2] * N[2]);
+    const double ld = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    const double dot = d[0] * N[0] + d[1] * N[1] + d[2] * N[2];
+    const bool keep = ln >= kTinyLength && (ld < kTinyLength || std::fabs(dot) >= cosLimit * ln * ld) &&
+                      which[k] >= 0 && which[k] < nSrfs;
+    if (!keep) {
+      which[k] = -1;
+      continue;
+    }
+    pz[k] = static_cast<float>(dot / ln);
+    ++perSurface[which[k]];
+  }
+  for (int s = 0; s < nSrfs; ++s) {
+    if (perSurface[s] < 1) continue;
+    // Gathered in cloud order into the front of this surface's slice of the free arrays.
+    float* su = MallocArray<float>(3, perSurface[s]);
+    if (!su || KernelFailed()) return -2;
+    float *sv = su + perSurface[s], *sd = sv + perSurface[s];
+    int m = 0;
+    for (int k = 0; k < count; ++k)
+      if (which[k] == s) su[m] = u[k], sv[m] = v[k], sd[m] = pz[k], ++m;
+    made[s] = MakeCld(su, sv, sd, m, nullptr);
+    if (!made[s]) return -2;
+  }
+  for (int s = 0; s < nSrfs; ++s) clouds[s] = made[s];
+  Free(made.release());
+  return 0;
+}
+
+

@@ -65,6 +65,59 @@ int GetFreeCntrlPntsInParamBox(const Bspline* srf, double uLo, double vLo, doubl
 // uLo <= x <= uHi and vLo <= y <= vHi. Returns 0 (-2 for null).
 int SelectDiffCloudInParamBox(Cloud* cloud, double uLo, double vLo, double uHi, double vHi);
 
+// The control points of an nU x nV net (index row x nU + column, rows are v) that boundary
+// curves hold, each listed once with the value it must take (GetCntrlPtsToFix, stitch/userdef).
+// Sides in the isoparametric order (0 column 0, 1 row nV - 1, 2 column nU - 1, 3 row 0); a side
+// counts when flags[i] > -1 and pos[i] is given. Its position curve gives the side's line, the
+// first row d1[i] the next line inward (points 1 .. len - 2, len > 2), the second row d2[i]
+// (with d1[i]) the line after (points 2 .. len - 3, len > 4); the values are the curves' z
+// control coordinates. The first side to reach a point gives its value. *values (room for
+// 6 (nU + nV)) and *indices (room for nU nV) are new arrays the caller frees, indices
+// ascending. -2 with nothing handed out for null outputs, a net below 1 x 1, a curve that is
+// not 3D or has fewer control points than its line, or memory failure.
+int BoundaryCurvePointsToHold(Bspline* const pos[4], Bspline* const d1[4], Bspline* const d2[4],
+                              const int flags[4], double** values, int** indices, int* count,
+                              int nU, int nV);
+
+// ---- Surface fits onto clouds ---------------------------------------------------------------
+// A normal-difference cloud holds per point the parameters (x = u, y = v) of its closest
+// surface point and the signed distance (z) along the unit normal there. fixed[4] below is in
+// the isoparametric order (0 u-min, 1 v-max, 2 u-max, 3 v-min); -1 frees a side, k = 0, 1, 2
+// holds control rows 0..k from it.
+
+// A fit's result no longer matches a sphere, cylinder or cone description (dropped, type 0) or
+// the property blocks of the surface it came from (cleared).
+void DropShrinkWrapForms(Bspline* s);
+
+// Normal-difference cloud of the points against srf, each closest point found from a grid
+// estimate (renewed only when the point lies farther than 1/65 of the surface's diagonal from
+// the previous one) refined on the surface; gx, gy, gz are the estimate grid's cache (filled
+// when empty, left filled: FreeSurfaceGrid). The thermometer shows the progress; zMin and zMax
+// hold the range of the distances. Null for a bad surface or cloud, an estimate that
+// fails, or memory.
+Cloud* MakeNormalDiffCloud(Bspline* srf, Cloud* cloud, double** gx, double** gy, double** gz);
+// Normal-difference cloud from the surface-to-cloud difference (search distance 1e6, points
+// within 5 degrees of the normal): an unordered cloud of the points that obtained a closest
+// point. Null when the analysis or memory fails or no point is kept.
+Cloud* MakeNormalDiffCloudNew(Bspline* srf, Cloud* cloud);
+// One normal-difference cloud per surface from the closest points over all surfaces at once
+// (maxDistance the search distance): a point goes to the surface it is nearest, when its
+// normal is not degenerate and its difference is shorter than 1e-6 or within 5 degrees of the
+// normal. clouds[s] is null for a surface that received no point; the caller frees the others
+// (FreeCloud). 0, or -2 for a missing argument, nSrfs < 1, a failed analysis or memory (no
+// cloud handed out).
+int MakeSrfsNormalDiffClouds(Cloud* cloud, Bspline** srfs, int nSrfs, double maxDistance,
+                             Cloud** clouds);
+
+// The surface of srf's knots and degrees through S + w N / |N| at the Greville parameters of
+// its control points, w the z of the offset surface wsrf there; grid points on held rows stay
+// at S, and the held control rows are copied from srf. a, b, c are not read. The result keeps
+// srf's knot vectors exactly. Null on failure.
+Bspline* MakeShrinkWrapSurf(Bspline* srf, Bspline* wsrf, double a, double b, double c,
+                            const int fixed[4]);
+// A copy of srf whose free control points move by offsets[j][i] (row j = v index, column i = u
+// index) along the unit normal at their Greville parameters; held rows stay. Null on failure.
+Bspline* ShrinkWrapSurfCoefi(Bspline* srf, double** offsets, const int fixed[4]);
 // Releases a wrap-constraint record and every array it holds; null is accepted. Always 0.
 int FreeWrapConstraint(LinearConstraint* constraint);
 

@@ -9,6 +9,7 @@
 #include "bspline/subobj.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
+#include "shrinkwrap/shrink.h"
 #include "stitch/crossder.h"
 
 namespace {
@@ -101,4 +102,9 @@ int GetCrossDegreeOfCurveOnSurf(Bspline* curve) {
   Eval2DPointOnCurve2Array(nullptr, curve, curve->umin, 0, a);
   Eval2DPointOnCurve2Array(nullptr, curve, curve->umax, 0, b);
   return std::fabs(b[0] - a[0]) >= 1e-6 ? curve->owner->degreeV : curve->owner->degreeU;
+}
+
+int GetCntrlPtsToFix(Bspline* pos[4], Bspline* d1[4], Bspline* d2[4], int flags[4],
+                     double** valuesOut, int** indicesOut, int* countOut, int nU, int nV) {
+  return BoundaryCurvePointsToHold(pos, d1, d2, flags, valuesOut, indicesOut, countOut, nU, nV);
 }
