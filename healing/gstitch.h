@@ -19,6 +19,7 @@
 
 struct Bspline;
 struct BndrStruct;
+struct Cloud;
 
 // Options of one stitch, passed by value.
 struct GlobalStitchInfo {
@@ -34,7 +35,9 @@ struct GlobalStitchInfo {
 };
 
 extern BndrStruct* srfsTopology;  // null when no topology is stored
-extern int SIbInsertKnot;         // copied into every heal's options; 0 on the plug-in's road
+extern int SIbInsertKnot;
+// Set: the older positional loop keeps the samples it starts with (never set by the kernel).
+extern int bParamFixed;         // copied into every heal's options; 0 on the plug-in's road
 int SISetbInsertKnot(int value);
 
 // ---- topology API and heal driver ---------------------------------------------------------
@@ -92,3 +95,36 @@ int RefineAllEdgeSamples(BndrStruct* bs, int iterations, double lambda, double m
 // One knot into the worst span of every movable natural side farther than half the gap target
 // from its averaged samples.
 int InsertKnotsToSrfGrpWrtEdgeGap(BndrStruct* bs, double gapTol);
+
+// ---- group fit to a cloud, then stitch ------------------------------------------------------
+// Fits every surface of the group to the cloud by shrink-wrap (held rows per outer side from
+// the outer continuity) and stitches the fitted copies: positional loop, tangential heal. The
+// caller's surfaces take the result only at the end, all or none. options carries the fit's
+// insert-knots flag and weights (its fixed rows and median flag are set here: rows held at
+// `continuity`, median on). graphTol and topoGap build the topology, fitDist limits the cloud
+// split. *state: 1 running and on failure, 2 fewer surfaces fitted than given (0 returned,
+// nothing changed), 3 a wrap had to reduce its corner constraints (-2), 4 a target missed (gap
+// at or above gapTol after the positional loop, or a failed tangential heal), 0 done. -2 for
+// n < 1, a null cloud or array, a surface that is not a 3D surface, or a failed step: every
+// copy, graph and topology made is released and the caller's surfaces stay as they were.
+int MultiSrfsShrinkWrapGeom(Cloud* cloud, Bspline** srfs, int n, ShrnkWrapParams options,
+                            double graphTol, double fitDist, double topoGap, int continuity,
+                            double gapTol, double angleTol, int insertKnot, int* state);
+// The older positional loop: the sides' curves are wrapped to their edges' averaged samples
+// with a sample weight falling from 0.05 to 0.01, corners set up anew below iteration 20,
+// knots added (with insertKnot) every third iteration from the fourth. Stops below 0.95 gapTol,
+// on two stagnant or two slow iterations, three growing ones, a failed wrap or a reduced corner
+// constraint in the first sweep. reason: 0 clean, 1 reduced in the first sweep, 2 the last sweep
+// had failures (also on failure); finalGap the largest gap at the end. tol and continuity are
+// not read. -2 for a null topology or a failed sampling or set-up.
+int HealSrfGrpEdgeG0Continuity(BndrStruct* bs, double tol, int continuity, double gapTol,
+                               int maxIter, double stagnation, double relScale, int insertKnot,
+                               int* reason, double* finalGap);
+// One shrink-wrap fit per surface of the topology to its share of the cloud (points within
+// fitDist, split by nearest surface). *fitted: a new array of bs->nSrf new surfaces (free with
+// FreeBsplineArray), a fitted surface or, for a surface with fewer than 2 points, its plain
+// copy; *count the surfaces done (a surface lacking knots for its held rows without the
+// insert-knots option, or whose fit failed, is not). -2 for a null topology, no surfaces, a
+// cloud of fewer than 3 points, a non-surface or memory (nothing handed out).
+int ShrinkWrapFitSkinSrfs(BndrStruct* bs, Cloud* cloud, double fitDist, ShrnkWrapParams options,
+                          Bspline*** fitted, int* count);

@@ -24,6 +24,7 @@
 #include "platform/tstubs.h"
 #include "shrinkwrap/clouddev.h"
 #include "shrinkwrap/gridintp.h"
+#include "shrinkwrap/platefit.h"
 #include "shrinkwrap/cshrink.h"
 
 namespace {
@@ -430,6 +431,12 @@ constexpr double kTinyLength = 1e-6;
 
 
 
+void SetFitWeights(Bspline* s, double tension, double roughness, double sigma) {
+  s->fitProps.flag = 1;
+  s->fitProps.tension = tension;
+  s->fitProps.roughness = roughness;
+  s->fitProps.sigma = sigma;
+}
 
 
 
@@ -532,6 +539,42 @@ Cloud* MakeNormalDiffCloud(Bspline* srf, Cloud* cloud, double** gx, double** gy,
   return out;
 }
 
+int FitWCoefiToCloud(Bspline* wsrf, Cloud* diffCloud, const int fixed[4]) {
+  if (!SurfaceWithNet(wsrf) || !diffCloud || !fixed) return -2;
+  const int nU = NumCtrlU(wsrf), nV = NumCtrlV(wsrf);
+  TrackingScope scope;
+  // lines[3 r + side]: control line r counted inward from the side, as a curve.
+  OwnedArray<Bspline, FreeBspline> lines = OwnedArray<Bspline, FreeBspline>::Zeroed(12);
+  if (!lines) return -2;
+  Bspline* pos[4] = {};
+  Bspline* d1[4] = {};
+  Bspline* d2[4] = {};
+  Bspline** rows[3] = {pos, d1, d2};
+  int flags[4];
+  for (int side = 0; side < 4; ++side) {
+    flags[side] = fixed[side];
+    const bool column = side == 0 || side == 2;  // u-min and u-max hold columns
+    const int across = column ? nU : nV;
+    for (int r = 0; r <= std::min(fixed[side], 2) && r < across; ++r) {
+      const int line = side == 0 || side == 3 ? r : across - 1 - r;
+      Bspline* c = ControlLineCurve(wsrf, line, column);
+      if (!c) return -2;
+      lines[3 * side + r] = c;
+      rows[r][side] = c;
+    }
+  }
+  double* values = nullptr;
+  int* indices = nullptr;
+  int nFix = 0;
+  if (BoundaryCurvePointsToHold(pos, d1, d2, flags, &values, &indices, &nFix, nU, nV) != 0)
+    return -2;
+  Owned<double, Free> ownValues(values);
+  Owned<int, Free> ownIndices(indices);
+  for (int k = 0; k < nFix; ++k) values[k] = 0.0;  // held rows keep zero offset
+  if (ThinPlateFitHeights(wsrf, diffCloud, values, indices, nFix) != 0 || KernelFailed())
+    return -2;
+  return 0;
+}
 
 Bspline* MakeShrinkWrapSurf(Bspline* srf, Bspline* wsrf, double, double, double,
                             const int fixed[4]) {
@@ -681,4 +724,114 @@ int MakeSrfsNormalDiffClouds(Cloud* cloud, Bspline** srfs, int nSrfs, double max
   return 0;
 }
 
+int ShrinkWrapFit(Bspline* srf, Cloud* cloud, const int fixed[4], int medianFilter,
+                  double roughness, double tension, double sigma, Bspline** result) {
+  if (result) *result = nullptr;
+  if (!SurfaceWithNet(srf) || !cloud || cloud->npts < 2 || !fixed || !result) return -2;
+  // The surface is the fit's working object: trims go, knots for the held rows come in.
+  DeleteTrimInfoOfBsplSet(&srf, 1);
+  for (int dir = 0; dir < 2; ++dir) {
+    const int need = dir ? fixed[1] + fixed[3] + 4 : fixed[0] + fixed[2] + 4;
+    const int nCtrl = dir ? NumCtrlV(srf) : NumCtrlU(srf);
+    const int interior = dir ? srf->interiorV : srf->interiorU;
+    const int add = nCtrl < need ? need - nCtrl : interior == 0 ? 1 : 0;
+    if (add > 0) InsertNKnotsToObject(1, add, dir, srf, 1, nullptr);
+    if (KernelFailed()) return -2;
+  }
+  TrackingScope scope;
+  Owned<Bspline, FreeBspline> wsrf(CopyBsplineSurface(srf));
+  if (!wsrf) return -2;
+  {
+    Owned<Cloud, FreeCloud> diff(MakeNormalDiffCloudNew(srf, cloud));
+    if (!diff) return -2;
+    SetFitWeights(wsrf.get(), tension, roughness, sigma);
+    if (FitWCoefiToCloud(wsrf.get(), diff.get(), fixed) != 0) return -2;
+  }
+  if (medianFilter) MedianFilterGriddedArray_d(wsrf->Z, NumCtrlU(wsrf.get()), NumCtrlV(wsrf.get()), 3);
+  Bspline* r = MakeShrinkWrapSurf(srf, wsrf.get(), 0.0, 0.0, 0.0, fixed);
+  if (!r || KernelFailed()) {
+    FreeBspline(r);
+    return -2;
+  }
+  DropShrinkWrapForms(r);
+  *result = r;
+  return 0;
+}
 
+int LocalSrfShrinkWrapFit(Bspline* srf, Cloud* cloud, const double* box, double maxDistance,
+                          ShrnkWrapParams params, int nKnotsU, int nKnotsV, Cloud** diffCloud,
+                          Bspline** result) {
+  if (diffCloud) *diffCloud = nullptr;
+  if (result) *result = nullptr;
+  nKnotsU = std::max(nKnotsU, 2);
+  nKnotsV = std::max(nKnotsV, 2);
+  if (!SurfaceWithNet(srf) || CheckBspline(srf, 1e-6) != 0 || !cloud || cloud->npts < 2 ||
+      !diffCloud || !result)
+    return -2;
+  double uLo = box ? box[0] : srf->umin, vLo = box ? box[1] : srf->vmin;
+  double uHi = box ? box[2] : srf->umax, vHi = box ? box[3] : srf->vmax;
+  TrackingScope scope;
+  Owned<Bspline, FreeBspline> work(CopyBsplineSurface(srf));
+  if (!work) return -2;
+  if (SnapInsertOneKnotToObject(work.get(), 0, &uLo, nullptr) != 0 ||
+      SnapInsertOneKnotToObject(work.get(), 0, &uHi, nullptr) != 0 ||
+      SnapInsertOneKnotToObject(work.get(), 1, &vLo, nullptr) != 0 ||
+      SnapInsertOneKnotToObject(work.get(), 1, &vHi, nullptr) != 0)
+    return -2;
+  // The free block reads the fit's rows in its own side order (side 1 as v-minimum).
+  int fb[4] = {params.fixedRows[0], params.fixedRows[1], params.fixedRows[2], params.fixedRows[3]};
+  int nFU = 0, fU = 0, nFV = 0, fV = 0;
+  if (GetFreeCntrlPntsInParamBox(work.get(), uLo, vLo, uHi, vHi, fb, &nFU, &fU, &nFV, &fV) != 0)
+    return -2;
+  if (nFU < nKnotsU || nFV < nKnotsV) {
+    Bspline* more = nullptr;
+    if (LocalUnfrmInsertSrfKnots(work.get(), uLo, vLo, uHi, vHi, std::max(nKnotsU - nFU, 0),
+                                 std::max(nKnotsV - nFV, 0), &more) != 0 || !more)
+      return -2;
+    work.reset(more);
+  }
+  maxDistance = std::max(maxDistance, 0.0);
+  Cloud* one[1] = {nullptr};
+  Bspline* ws[1] = {work.get()};
+  if (MakeSrfsNormalDiffClouds(cloud, ws, 1, maxDistance, one) != 0) return -2;
+  Owned<Cloud, FreeCloud> diff(one[0]);
+  if (diff) SelectDiffCloudInParamBox(diff.get(), uLo, vLo, uHi, vHi);
+  if (!diff || diff->npts < 2) {
+    Bspline* same = CopyBsplineSurface(srf);
+    if (!same) return -2;
+    *result = same;
+    return 0;
+  }
+  Owned<Bspline, FreeBspline> wsrf(CopyBsplineSurface(work.get()));
+  if (!wsrf) return -2;
+  SetFitWeights(wsrf.get(), params.Tension, params.Roughness, params.Sigma);
+  if (FitWCoefiToCloud(wsrf.get(), diff.get(), params.fixedRows) != 0) return -2;
+  const int nU = NumCtrlU(wsrf.get()), nV = NumCtrlV(wsrf.get());
+  if (params.medianFilter) MedianFilterGriddedArray_d(wsrf->Z, nU, nV, 3);
+  int fb2[4] = {params.fixedRows[0], params.fixedRows[1], params.fixedRows[2], params.fixedRows[3]};
+  if (GetFreeCntrlPntsInParamBox(wsrf.get(), uLo, vLo, uHi, vHi, fb2, &nFU, &fU, &nFV, &fV) != 0)
+    return -2;
+  auto inBlock = [&](int i, int j) { return i >= fU && i < fU + nFU && j >= fV && j < fV + nFV; };
+  for (int j = 0; j < nV; ++j)
+    for (int i = 0; i < nU; ++i)
+      if (!inBlock(i, j)) wsrf->Z[j][i] = 0.0;
+  Bspline* r = MakeShrinkWrapSurf(work.get(), wsrf.get(), 0.0, 0.0, 0.0, params.fixedRows);
+  if (!r || KernelFailed()) {
+    FreeBspline(r);
+    return -2;
+  }
+  // The rebuild interpolates the whole net, so a move inside the box spreads a little over
+  // every control point; the points outside the block are put back, and with them the surface
+  // outside the box.
+  for (int j = 0; j < nV; ++j)
+    for (int i = 0; i < nU; ++i)
+      if (!inBlock(i, j)) {
+        r->X[j][i] = work->X[j][i];
+        r->Y[j][i] = work->Y[j][i];
+        r->Z[j][i] = work->Z[j][i];
+      }
+  DropShrinkWrapForms(r);
+  *diffCloud = diff.release();
+  *result = r;
+  return 0;
+}

@@ -109,6 +109,10 @@ Cloud* MakeNormalDiffCloudNew(Bspline* srf, Cloud* cloud);
 int MakeSrfsNormalDiffClouds(Cloud* cloud, Bspline** srfs, int nSrfs, double maxDistance,
                              Cloud** clouds);
 
+// Fits wsrf's z coefficients (the offset function over its own knots) to a normal-difference
+// cloud by the thin-plate fit with the weights of wsrf's fit block; the control points of held
+// rows stay at offset 0. -2 for a bad surface or cloud or a failed fit.
+int FitWCoefiToCloud(Bspline* wsrf, Cloud* diffCloud, const int fixed[4]);
 // The surface of srf's knots and degrees through S + w N / |N| at the Greville parameters of
 // its control points, w the z of the offset surface wsrf there; grid points on held rows stay
 // at S, and the held control rows are copied from srf. a, b, c are not read. The result keeps
@@ -118,6 +122,22 @@ Bspline* MakeShrinkWrapSurf(Bspline* srf, Bspline* wsrf, double a, double b, dou
 // A copy of srf whose free control points move by offsets[j][i] (row j = v index, column i = u
 // index) along the unit normal at their Greville parameters; held rows stay. Null on failure.
 Bspline* ShrinkWrapSurfCoefi(Bspline* srf, double** offsets, const int fixed[4]);
+// Whole-surface fit of srf onto the cloud: srf itself loses its trims and gains the knots the
+// held rows need (at least one interior knot per direction); the fitted offsets (3 x 3 median
+// with medianFilter) rebuild it into *result, a new surface without exact form or property
+// blocks. 0, or -2 for fewer than 2 points or a failed step (*result null).
+int ShrinkWrapFit(Bspline* srf, Cloud* cloud, const int fixed[4], int medianFilter,
+                  double roughness, double tension, double sigma, Bspline** result);
+// Fit confined to the parameter box {uLo, vLo, uHi, vHi} (null: the domain) of a copy of srf:
+// only the control points whose support lies in the box move, at least nKnotsU x nKnotsV of
+// them (knots are added over the box when fewer). *diffCloud receives the box's difference
+// cloud (the caller frees it), *result the new surface. With fewer than 2 difference points in
+// the box *result is an unchanged copy and *diffCloud null. 0, or -2 for a bad surface, fewer
+// than 2 cloud points, a box outside the domain or a failed step.
+int LocalSrfShrinkWrapFit(Bspline* srf, Cloud* cloud, const double* box, double maxDistance,
+                          ShrnkWrapParams params, int nKnotsU, int nKnotsV, Cloud** diffCloud,
+                          Bspline** result);
+
 // Releases a wrap-constraint record and every array it holds; null is accepted. Always 0.
 int FreeWrapConstraint(LinearConstraint* constraint);
 
