@@ -136,6 +136,38 @@ TEST_F(CloudFit, FlatPatchLandsOnAParallelCloudAtEveryScale) {
   }
 }
 
+TEST_F(CloudFit, GriddedCloudFitsLikeTheSamePointsUnordered) {
+  // A grid cloud's x and y are places, not surface parameters: its difference cloud must not
+  // keep the grid organisation, or the fit would read the points at the grid's steps.
+  BsplineKeeper keep;
+  Bspline* s = keep(Patch(Bump, 0.0, 3.0, 6, 5));
+  ASSERT_NE(s, nullptr);
+  std::vector<float> h, x, y;
+  for (int j = 0; j < 12; ++j)
+    for (int i = 0; i < 12; ++i) {
+      const double px = 0.1 + 0.25 * i, py = 0.05 + 0.08 * j;
+      h.push_back(float(Bump(px, py) + 0.03));
+      x.push_back(float(px)), y.push_back(float(py));
+    }
+  Cloud* grid = MakeGridCld(0.1, 0.05, 0.25, 0.08, 12, 12, 0, 1, h.data(), nullptr);
+  Cloud* loose = MakeCld(x.data(), y.data(), h.data(), 144, nullptr);
+  ASSERT_TRUE(grid && loose);
+  ASSERT_EQ(grid->type, 17);
+  const int free4[4] = {-1, -1, -1, -1};
+  Bspline* a = keep(CopyBsplineSurface(s));
+  Bspline* ra = nullptr;
+  Bspline* rb = nullptr;
+  ASSERT_EQ(ShrinkWrapFit(a, grid, free4, 0, 0.3, 0.7, 0.01, &ra), 0);
+  keep(ra);
+  ASSERT_EQ(ShrinkWrapFit(s, loose, free4, 0, 0.3, 0.7, 0.01, &rb), 0);
+  keep(rb);
+  for (int j = 0; j < NumCtrlV(ra); ++j)
+    for (int i = 0; i < NumCtrlU(ra); ++i) EXPECT_EQ(ra->Z[j][i], rb->Z[j][i]) << i << " " << j;
+  FreeCloud(grid);
+  FreeCloud(loose);
+  EXPECT_FALSE(KernelFailed());
+}
+
 TEST_F(CloudFit, OffsetFitReproducesAConstantAndHoldsRowsAtZero) {
   BsplineKeeper keep;
   std::mt19937 rng(9);
