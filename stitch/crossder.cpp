@@ -13,11 +13,10 @@
 #include "bspline/subobj.h"
 #include "curve/crvutil.h"
 #include "curve/endspan.h"
-#include "curve/pntintrp.h"
-#include "foundation/makemat.h"
 #include "foundation/coreglob.h"
 #include "foundation/mathmat.h"
 #include "foundation/umalloc.h"
+#include "shrinkwrap/gridintp.h"
 #include "surface/bnd2crv.h"
 #include "surface/srfnorm.h"
 #include "surface/srfutils.h"
@@ -68,35 +67,6 @@ Bspline* RowDerivatives(const Bspline* s, int dir, int order, bool forward, doub
       O[q][0][j] = sign * D;
     }
   return out;
-}
-
-// The degree-p curve of count control points on the given knots through the 3D points at the
-// ascending params: the collocation band of the curve floor, factored and solved per coordinate.
-Bspline* InterpolateAtParams(double* x, double* y, double* z, const double* params, int count,
-                             const double* knots, int p) {
-  TrackingScope scope;
-  const int w = InterpBandWidth(p);
-  double** A = allocate_matrix_ff(count, w);
-  int* idx = MallocArray<int>(count);
-  double* padded = MallocArray<double>(count + 2 * p);  // the band reads params from index p
-  if (!A || !idx || !padded) return nullptr;
-  for (int i = 0; i < count + 2 * p; ++i) padded[i] = params[std::clamp(i - p, 0, count - 1)];
-  BandCollocation(knots, padded, count - 1, A, idx, w, p);
-  const int h = (w - 1) / 2;
-  if (FactorBandRows(A, count - 1, h, h, idx) != 0) {
-    SetKernelError(-2);
-    return nullptr;
-  }
-  Owned<Bspline, FreeBspline> c(MallocCurveBspline(3, p, count));
-  if (!c) return nullptr;
-  std::memcpy(c->knotsU, knots, sizeof(double) * (count + p + 1));
-  const double* data[3] = {x, y, z};
-  if (!SolveBandCoordinates(A, count - 1, w, idx, data, c.get())) {
-    SetKernelError(-2);
-    return nullptr;
-  }
-  SetDomainFromKnots(c.get(), 0);
-  return c.release();
 }
 
 }  // namespace
@@ -265,7 +235,7 @@ Bspline* NonIsoDerivativeCurve(Bspline* crv, Bspline* ref, double** mag, int wan
     return nullptr;
   }
   if (KernelFailed()) return nullptr;
-  Bspline* out = InterpolateAtParams(x, y, z, par, k, kn, degree);
+  Bspline* out = CurveAtParams(x, y, z, par, k, kn, degree);
   if (!out && mag && *mag) {
     Free(*mag);
     *mag = nullptr;
