@@ -443,3 +443,48 @@ TEST_F(BridgeHelpers, ReflectionsScalingsAndLineLengths) {
 }
 
 }  // namespace
+
+namespace {
+
+class CurvaturePatch : public KernelTest {};
+
+double Curvature(const Bspline* c, double t) {
+  double d1[3], d2[3];
+  RefEvalDeriv(c, t, 0, 1, 0, d1);
+  RefEvalDeriv(c, t, 0, 2, 0, d2);
+  const double x[3] = {d1[1] * d2[2] - d1[2] * d2[1], d1[2] * d2[0] - d1[0] * d2[2], d1[0] * d2[1] - d1[1] * d2[0]};
+  const double l = std::hypot(d1[0], d1[1], d1[2]);
+  return std::hypot(x[0], x[1], x[2]) / (l * l * l);
+}
+
+// With the length of the end span's Bezier polygon the patch is that span's mirror image:
+// tangent and curvature go on across the join, and the first derivative too (tangent patches).
+TEST_F(CurvaturePatch, MirroredEndSpanContinuesTangentAndCurvature) {
+  BsplineKeeper keep;
+  Bspline* c = keep(BuildRandomCurve(9, 3, 7));
+  Bspline* before = keep(CopyBsplineStruct(c));
+  Bspline* bez = keep(CopyBsplineStruct(c));
+  ASSERT_EQ(PutEndSpanOfObjToBpatch(bez, 0, 2), 2);
+  const int n = NumCtrlU(bez);
+  double L = 0;
+  for (int i = n - 3; i < n; ++i) {
+    const double a[3] = {bez->X[0][i - 1], bez->Y[0][i - 1], bez->Z[0][i - 1]};
+    const double b[3] = {bez->X[0][i], bez->Y[0][i], bez->Z[0][i]};
+    L += Dist(a, b);
+  }
+  for (const int cont : {1, 2}) {
+    Bspline* patch = nullptr;
+    ASSERT_EQ(MakeBPatchOfCnToObj(c, 2, cont == 2 ? L : 0.3, 0, cont, &patch), 1);
+    keep(patch);
+    double d0[3], d1[3];
+    RefEvalDeriv(c, 1.0, 0, 1, 0, d0);
+    RefEvalDeriv(patch, patch->umin, 0, 1, 0, d1);
+    ExpectNear3(d0, d1, 1e-9 * (1 + std::hypot(d0[0], d0[1], d0[2])), "first derivative");
+    if (cont == 2) {
+      EXPECT_NEAR(Curvature(c, 1.0), Curvature(patch, patch->umin), 1e-9);
+    }
+  }
+  EXPECT_TRUE(SameRecord(c, before));  // the end span was read from a copy
+}
+
+}  // namespace
