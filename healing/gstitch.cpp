@@ -266,6 +266,13 @@ int MinimumIterations(int insertKnot, int maxIter) {
   return m;
 }
 
+// The edges sampled anew (the old samples dropped), or only side B's parameters matched again.
+int SampleEdges(BndrStruct* bs, bool anew, int samples) {
+  if (!anew) return ReSampleNewBndryStruct(bs);
+  FreeBndrStructEdgeSamples(bs);
+  return SampleNewBndryStruct(bs, samples);
+}
+
 }  // namespace
 
 int SISetbInsertKnot(int value) {
@@ -599,16 +606,7 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
   int stagnant = 0, slow = 0, growing = 0, lastFailed = 0, totalReduced = 0;
 
   for (int i = 0; i < maxIter; ++i) {
-    if (!bFixedSamples) {
-      int s = 0;
-      if (i % 4 == 3) {
-        FreeBndrStructEdgeSamples(bs);
-        s = SampleNewBndryStruct(bs, samples);
-      } else {
-        s = ReSampleNewBndryStruct(bs);
-      }
-      if (s != 0) break;
-    }
+    if (!bFixedSamples && SampleEdges(bs, i % 4 == 3, samples) != 0) break;
 
     bool setUp = false;
     int s = 0;
@@ -926,16 +924,7 @@ int HealSrfGrpEdgeG0Continuity(BndrStruct* bs, double tol, int continuity, doubl
     if (i == 1) sigma = 0.05;
     sigma = std::max(0.8 * sigma, 0.01);
     params.Sigma = sigma;
-    if (!bParamFixed) {
-      int s = 0;
-      if (i % 4 == 0) {
-        FreeBndrStructEdgeSamples(bs);
-        s = SampleNewBndryStruct(bs, samples);
-      } else {
-        s = ReSampleNewBndryStruct(bs);
-      }
-      if (s != 0) return -2;
-    }
+    if (!bParamFixed && SampleEdges(bs, i % 4 == 0, samples) != 0) return -2;
     if (i < 20) {
       if (SetUpBndrEdgeCornerGeometry(bs) != 0) {
         *reason = 2;
