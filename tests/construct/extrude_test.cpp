@@ -394,21 +394,6 @@ TEST_F(SweepTest, PrincipalNormalsAndRefinedKnots) {
   Free(knots);
 }
 
-TEST_F(SweepTest, FrameSweepsFailCleanlyWhenMemoryRunsOut) {
-  BsplineKeeper keep;
-  Bspline* path = keep(BuildRandomCurve(61, 3, 6));
-  Bspline* profile = keep(BuildRandomCurve(62, 2, 4));
-  EXPECT_GT(RunMakerWithInjectedFailures(400, 7,
-                                         [&](Bspline** out) {
-                                           Bspline* p = CopyBsplineStruct(profile);
-                                           if (!p) return -1;
-                                           *out = NewExtrudeWRotation(p, path, 0);
-                                           FreeBspline(p);
-                                           return *out ? 0 : -1;
-                                         }),
-            0);
-}
-
 // Distance from p to the curve, by dense sampling.
 double DistanceToCurve(const Bspline* c, const double p[3]) {
   double best = 1e300;
