@@ -9,7 +9,10 @@
 #include "bspline/kremove.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
+#include "bspline/nubs.h"
 #include "foundation/coreglob.h"
+#include "foundation/makemat.h"
+#include "foundation/mathutil.h"
 #include "foundation/mathmat.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
@@ -266,4 +269,163 @@ double* GetReducedInternalKnots(const Bspline* srf, int d, int dir, double tol, 
   HeapSort(c, out);
   *count = c;
   return out;
+}
+
+// ---- Piecewise polynomial forms ----------------------------------------------------------------
+
+void FreePpolyCurve(PpolyCurve* pp) {
+  if (!pp) return;
+  if (pp->segments) {
+    for (int i = 0; i < pp->segmentCount; ++i) {
+      PpolySegment* s = pp->segments[i];
+      if (!s) continue;
+      if (s->coefficients) matrix_free_ff(s->coefficients);
+      Free(s);
+    }
+    Free(pp->segments);
+  }
+  if (pp->breakpoints) Free(pp->breakpoints);
+  *pp = PpolyCurve{};
+}
+
+void FreePpolySurface(PpolySurface* pp) {
+  if (!pp) return;
+  if (pp->patches) {
+    for (int iu = 0; iu < pp->segmentCountU; ++iu) {
+      PpolyPatch** column = pp->patches[iu];
+      if (!column) continue;
+      for (int iv = 0; iv < pp->segmentCountV; ++iv) {
+        PpolyPatch* p = column[iv];
+        if (!p) continue;
+        if (p->coefficients) matrix_free_3dim_ff(p->countU, p->coefficients);
+        Free(p);
+      }
+      Free(column);
+    }
+    Free(pp->patches);
+  }
+  if (pp->breakpointsU) Free(pp->breakpointsU);
+  if (pp->breakpointsV) Free(pp->breakpointsV);
+  *pp = PpolySurface{};
+}
+
+// Method: the segment over [b_i, b_i+1] in s = (t - b_i) / h, h = b_i+1 - b_i, is its Taylor
+// polynomial at the span start: coefficient k = h^k D^k(b_i) / k!, the chain rule standing in
+// for a knot vector mapped onto [0, 1]. Reading the curve at b_i picks the span to the right of
+// the breakpoint, so every segment has its own polynomial. The curve is only read.
+int bspline2ppolyCurve(Bspline* curve, PpolyCurve* pp) {
+  if (!pp) return -2;
+  *pp = PpolyCurve{};
+  if (!curve || curve->kind != 1 || !BsplineShapeSound(curve)) return -2;
+  const int p = curve->degreeU;
+  const int dim = curve->dimension == 2 ? 2 : 3;
+  PpolyCurve out{};
+  out.degree = p;
+  out.dim = dim;
+  {
+    // Everything hanging from the record is the caller's: no scope of ours frees it.
+    UntrackedScope own;
+    int L1 = 0;
+    DistinctKnotValues(NumKnotsU(curve), curve->knotsU, &L1, &out.breakpoints);
+    if (!out.breakpoints || L1 < 2 || KernelFailed()) {
+      FreePpolyCurve(&out);
+      return -2;
+    }
+    out.segmentCount = L1 - 1;
+    out.segments = CallocArray<PpolySegment*>(out.segmentCount);
+    if (!out.segments || KernelFailed()) {
+      FreePpolyCurve(&out);
+      return -2;
+    }
+    for (int i = 0; i < out.segmentCount; ++i) {
+      PpolySegment* s = CallocArray<PpolySegment>(1);
+      if (!s || KernelFailed()) break;
+      out.segments[i] = s;
+      s->degree = p;
+      s->dim = dim;
+      s->coefficientCount = p + 1;
+      s->coefficients = allocate_matrix_ff(dim, p + 1);
+      if (!s->coefficients || KernelFailed()) break;
+      const double b = out.breakpoints[i], h = out.breakpoints[i + 1] - b;
+      double hk = 1.0;
+      for (int k = 0; k <= p; ++k) {
+        double d[3] = {0.0, 0.0, 0.0};
+        if (dim == 2)
+          Eval2DPointOnCurve2Array(curve->owner, curve, b, k, d);
+        else
+          Eval3DPointOnCurve3Array(curve, b, k, d);
+        const double f = hk / GetFactorial(k);
+        for (int c = 0; c < dim; ++c) s->coefficients[c][k] = d[c] * f;
+        hk *= h;
+      }
+    }
+  }
+  if (KernelFailed()) {
+    FreePpolyCurve(&out);
+    return -2;
+  }
+  *pp = out;
+  return 0;
+}
+
+// The surface form: patch (iu, iv) holds h^k g^l D^(k,l)(a_iu, b_iv) / (k! l!) with h and g
+// the two span lengths, read from the surface as it is.
+int bsurf2ppoly(Bspline* srf, PpolySurface* pp) {
+  if (!pp) return -2;
+  *pp = PpolySurface{};
+  if (!srf || srf->kind != 2 || srf->dimension != 3 || !BsplineShapeSound(srf)) return -2;
+  const int p = srf->degreeU, q = srf->degreeV;
+  PpolySurface out{};
+  out.degreeU = p;
+  out.degreeV = q;
+  out.dim = 3;
+  {
+    UntrackedScope own;
+    int nu = 0, nv = 0;
+    DistinctKnotValues(NumKnotsU(srf), srf->knotsU, &nu, &out.breakpointsU);
+    DistinctKnotValues(NumKnotsV(srf), srf->knotsV, &nv, &out.breakpointsV);
+    if (!out.breakpointsU || !out.breakpointsV || nu < 2 || nv < 2 || KernelFailed()) {
+      FreePpolySurface(&out);
+      return -2;
+    }
+    out.segmentCountU = nu - 1;
+    out.segmentCountV = nv - 1;
+    out.patches = CallocArray<PpolyPatch**>(out.segmentCountU);
+    if (!out.patches || KernelFailed()) {
+      FreePpolySurface(&out);
+      return -2;
+    }
+    for (int iu = 0; iu < out.segmentCountU && !KernelFailed(); ++iu) {
+      out.patches[iu] = CallocArray<PpolyPatch*>(out.segmentCountV);
+      if (!out.patches[iu]) break;
+      const double a = out.breakpointsU[iu], h = out.breakpointsU[iu + 1] - a;
+      for (int iv = 0; iv < out.segmentCountV; ++iv) {
+        PpolyPatch* patch = CallocArray<PpolyPatch>(1);
+        if (!patch || KernelFailed()) break;
+        out.patches[iu][iv] = patch;
+        patch->degreeU = p;
+        patch->degreeV = q;
+        patch->dim = 3;
+        patch->countU = p + 1;
+        patch->countV = q + 1;
+        patch->coefficients = allocate_3dim_matrix_ff(p + 1, q + 1, 3);
+        if (!patch->coefficients || KernelFailed()) break;
+        const double b = out.breakpointsV[iv], g = out.breakpointsV[iv + 1] - b;
+        for (int k = 0; k <= p; ++k)
+          for (int l = 0; l <= q; ++l) {
+            double d[3] = {0.0, 0.0, 0.0};
+            Eval3DPointOnSurfArray(srf, a, b, k, l, d);
+            const double f =
+                std::pow(h, k) * std::pow(g, l) / (GetFactorial(k) * GetFactorial(l));
+            for (int c = 0; c < 3; ++c) patch->coefficients[k][l][c] = d[c] * f;
+          }
+      }
+    }
+  }
+  if (KernelFailed()) {
+    FreePpolySurface(&out);
+    return -2;
+  }
+  *pp = out;
+  return 0;
 }

@@ -33,3 +33,55 @@ double* GetCurveKnotsRanking(const Bspline* curve);
 // *count receives their number (at most the direction's interior-knot count). tol is not used.
 // Null with *count 0 when the direction has no interior knots or on failure.
 double* GetReducedInternalKnots(const Bspline* srf, int d, int dir, double tol, int* count);
+
+// ---- Piecewise polynomial (power-basis) forms ------------------------------------------------
+// One polynomial per distinct knot span, written in the local parameter s = (t - b_i) /
+// (b_i+1 - b_i) that runs from 0 to 1 over span i. Coordinate c of segment i is
+// sum_k coefficients[c][k] s^k. For a rational curve the pieces are the degree-p Taylor
+// polynomials of the rational segment at its start (exact at s = 0 up to order p only).
+struct PpolySegment {
+  int degree;
+  int dim;
+  int coefficientCount;   // degree + 1
+  double** coefficients;  // dim rows of degree + 1 (allocate_matrix_ff)
+};
+
+struct PpolyCurve {
+  int degree;        // the common degree: the largest of its segments'
+  int segmentCount;  // distinct knot values less one
+  int dim;           // 2 for a curve on a surface, else 3
+  double* breakpoints;     // segmentCount + 1 ascending values
+  PpolySegment** segments;  // segmentCount pointers
+};
+
+// Coefficient [k][l][c] of s^k r^l (s local in u, r local in v), coordinate c.
+struct PpolyPatch {
+  int degreeU;
+  int degreeV;
+  int dim;  // 3
+  int countU;  // degreeU + 1
+  int countV;  // degreeV + 1
+  double*** coefficients;  // allocate_3dim_matrix_ff(countU, countV, dim)
+};
+
+struct PpolySurface {
+  int degreeU;  // the common degrees: the largest of its patches'
+  int degreeV;
+  int segmentCountU;
+  int segmentCountV;
+  int dim;  // 3
+  double* breakpointsU;
+  double* breakpointsV;
+  PpolyPatch*** patches;  // [u segment][v segment]
+};
+
+// The power-basis form of a curve into *pp (its previous contents are not read). The curve is
+// read only: it is bit-identical afterwards on every exit. 0; -2 for a null or unsound curve or
+// when memory runs out (*pp then holds nothing to free). What hangs from *pp survives every
+// tracking scope and is released with FreePpolyCurve.
+int bspline2ppolyCurve(Bspline* curve, PpolyCurve* pp);
+// The same for a surface, one patch per knot-span rectangle. 0 or -2 as above.
+int bsurf2ppoly(Bspline* srf, PpolySurface* pp);
+// Release what hangs from the records (the top records are the caller's) and zero them.
+void FreePpolyCurve(PpolyCurve* pp);
+void FreePpolySurface(PpolySurface* pp);

@@ -45,3 +45,45 @@ int IsKnotVectorUniform(const Bspline* obj, int dir, double tol);
 // into outGrid (nu nv rows of 9 doubles); with derivatives and without useGeneric nothing.
 void BenchBsplEval(const Bspline* surface, const double* u, const double* v, int nu, int nv,
                    const int* requests, double* out, double*** outGrid, int useGeneric);
+
+// ---- Piecewise polynomials back to B-splines ----------------------------------------------------
+struct PpolyCurve;
+struct PpolySurface;
+
+// Bezier matrix of degree n into M ((n + 1) x (n + 1), the caller's): M[i][j] is the
+// coefficient of s^i in the Bernstein polynomial B(j, n), so power coefficients a = M b for
+// Bezier points b. Lower triangular. Returns 0.
+int FindBezierMatrix(int n, double** M);
+// Its inverse (lower triangular, by forward substitution) into Minv. 0, or -2 when memory runs
+// out.
+int FindInvBezierMatrix(int n, double** Minv);
+// Bezier points of segment i ((d + 1) rows of dim coordinates, d the segment's degree) from its
+// power coefficients and the inverse Bezier matrix of degree d: B = Minv A. 0, or -2 for a
+// segment index outside the record.
+int FindBezierCoeffs(const PpolyCurve* pp, int i, double** Minv, double** B);
+// The (dv + 1) x (du + 1) Bezier nets (row v index, column u index) of the patch of u segment iu
+// and v segment iv: B = Minv(dv) A Minv(du)^T per coordinate. 0, or -2 for indices outside the
+// record or memory.
+int FindBezierSurfCoeffs(const PpolySurface* pp, int iv, int iu, double** MinvU, double** MinvV,
+                         double** BX, double** BY, double** BZ);
+// Every breakpoint degree + 1 times: (segments + 1)(degree + 1) values per direction. 0.
+int FindKnots(const PpolyCurve* pp, double* out);
+int FindSurfKnots(const PpolySurface* pp, double* outU, double* outV);
+// Degree elevation of a Bezier polygon (rows = points, columns = coordinates): n + 1 points of
+// degree n into n + 2 points of degree n + 1 (out distinct from in).
+void RaiseBezierCurveDegreeBy1(int n, int dim, double** in, double** out);
+// d + 1 points of degree d raised to p + 1 points of degree p (copied when p <= d). 0, or -2
+// when memory runs out.
+int RaiseBezierDegree(int p, int d, int dim, double** in, double** out);
+// A (dv + 1) x (du + 1) net per coordinate raised to (pv + 1) x (pu + 1): rows in u first, then
+// the columns of that net in v. 0, or -2 when memory runs out.
+int RaiseBezierSurfDegree(int pu, int du, int dim, int pv, int dv, double** inX, double** inY,
+                          double** inZ, double** outX, double** outY, double** outZ);
+// The B-spline of a piecewise polynomial curve (degree p, every breakpoint of full multiplicity
+// at first, then knots removed within tol: RemoveAllCurveKnots for a 2D curve, the maximal
+// removal of RemoveKnotsOfObjSet for a 3D one). Null for a null or inconsistent record (a
+// segment whose degree is above the record's cannot be placed; breakpoints not increasing) or
+// on failure.
+Bspline* Ppoly2Bspline(const PpolyCurve* pp, double tol);
+// The same for a surface of degrees (degreeU, degreeV), knots removed by RemoveAllSurfKnots.
+Bspline* Ppoly2Bsurf(const PpolySurface* pp, double tol);
