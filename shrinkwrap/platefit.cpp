@@ -107,7 +107,10 @@ double** ZeroBand(int N, int W) {
 
 }  // namespace
 
-void HeightRangeOfPoints(const float*, const float*, const float* z, int n, double* out) {
+namespace {
+
+template <class T>
+void HeightRange(const T* z, int n, double* out) {
   double lo = z[0], hi = z[0];
   for (int i = 1; i < n; ++i) {
     lo = std::min(lo, static_cast<double>(z[i]));
@@ -115,6 +118,16 @@ void HeightRangeOfPoints(const float*, const float*, const float* z, int n, doub
   }
   *out = std::fabs(hi - lo);
   if (*out < 1e-6) *out = 0.1;
+}
+
+}  // namespace
+
+void HeightRangeOfPoints(const float*, const float*, const float* z, int n, double* out) {
+  HeightRange(z, n, out);
+}
+
+void HeightRangeOfPoints(const double*, const double*, const double* z, int n, double* out) {
+  HeightRange(z, n, out);
 }
 
 int ControlNetPenaltyBand(double** P, int nU, int nV, int W, const double* cpWeights) {

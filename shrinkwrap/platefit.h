@@ -58,3 +58,5 @@ int ControlNetPenaltyBand(double** P, int nU, int nV, int W, const double* cpWei
 // |max z - min z| of the n >= 1 points, or 0.1 when that is below 1e-6 so that the smoothing
 // weights of a flat cloud stay finite (FindUObs).
 void HeightRangeOfPoints(const float* x, const float* y, const float* z, int n, double* out);
+// The same over double points (FindUObs_d).
+void HeightRangeOfPoints(const double* x, const double* y, const double* z, int n, double* out);

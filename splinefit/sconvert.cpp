@@ -1,5 +1,6 @@
 #include "splinefit/sconvert.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -9,13 +10,20 @@
 #include "bspline/kremove.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
+#include "bspline/ctrlnubs.h"
 #include "bspline/nubs.h"
+#include "curve/fitcurve.h"
+#include "foundation/bandsolve.h"
 #include "foundation/coreglob.h"
+#include "foundation/dispmat.h"
 #include "foundation/makemat.h"
 #include "foundation/mathutil.h"
 #include "foundation/mathmat.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+#include "shrinkwrap/platefit.h"
+#include "splinefit/aspline.h"
 #include "splinefit/intrplt.h"
 
 double* GetUniformKnots(int n, int p, double a, double b) {
@@ -428,4 +436,490 @@ int bsurf2ppoly(Bspline* srf, PpolySurface* pp) {
   }
   *pp = out;
   return 0;
+}
+
+// ---- Least-squares fit of a surface to a sampled grid ---------------------------------------
+
+int solve_linear_eq_h3D(double** M, int N, int W, double* bx, double* by, double* bz) {
+  double* const rhs[3] = {bx, by, bz};
+  return SolveSymBandSystem(M, N, W, rhs, 3);
+}
+
+void FindUObs_d(const double* x, const double* y, const double* z, int n, double* hz) {
+  HeightRangeOfPoints(x, y, z, n, hz);
+}
+
+namespace {
+
+// Curvature of the given kind from the five partials at one sample; false when the normal
+// is shorter than tol (the caller then tries a neighbour).
+bool CurvatureFromPartials(const double* d, int kind, double tol, double* value) {
+  const double* Su = d;
+  const double* Sv = d + 3;
+  const double* Suv = d + 6;
+  const double* Suu = d + 9;
+  const double* Svv = d + 12;
+  double n[3];
+  VecCrossProd3(Su, Sv, n);
+  const double len = VecSize3(n);
+  if (len < tol) return false;
+  for (double& c : n) c /= len;
+  const double E = VecDotProd3(Su, Su), F = VecDotProd3(Su, Sv), G = VecDotProd3(Sv, Sv);
+  const double L = VecDotProd3(n, Suu), M = VecDotProd3(n, Suv), N = VecDotProd3(n, Svv);
+  const double a = E * G - F * F, b = L * G + N * E - 2.0 * M * F, c = L * N - M * M;
+  double k = 0.0;
+  if (kind == 7) {
+    k = c / a;
+  } else if (kind == 8) {
+    k = b / (2.0 * a);
+  } else {
+    const double disc = std::sqrt(std::max(0.0, b * b - 4.0 * a * c));
+    if (2.0 * a >= 1e-6) k = std::fabs((b + disc) / (2.0 * a)) + std::fabs((b - disc) / (2.0 * a));
+  }
+  *value = std::fabs(k) < 1e-10 ? 0.0 : k;
+  return true;
+}
+
+// The grid neighbour whose derivatives stand in at a degenerate point: a corner's diagonal
+// neighbour, else the next point inward across the edge it lies on.
+int GridNeighbour(int g, int nu, int nv) {
+  const int N = nu * nv;
+  if (g == 0) return nu + 1;
+  if (g == nu - 1) return 2 * nu - 2;
+  if (g == N - nu) return N - 2 * nu + 1;
+  if (g == N - 1) return N - nu - 2;
+  if (g < nu) return g + nu;
+  if (g % nu == 0) return g + 1;
+  if (g % nu == nu - 1) return g - 1;
+  return g - nu;
+}
+
+}  // namespace
+
+void CurvatureOnParameterGrid(const Bspline* srf, double* out, const double* u, const double* v,
+                              int nu, int nv, int kind) {
+  if (!srf || !out || !u || !v || nu < 1 || nv < 1 || kind < 7 || kind > 9) return;
+  static const int du[5] = {1, 0, 1, 2, 0}, dv[5] = {0, 1, 1, 0, 2};
+  TrackingScope scope;
+  const int N = nu * nv;
+  double** D = allocate_matrix_ff(N, 15);
+  if (!D || KernelFailed()) return;
+  if (EvalGridOnGeometryM(srf, u, v, nu, nv, du, dv, 5, 0, D) != 0) return;
+  for (int g = 0; g < N; ++g) {
+    double k = 0.0;
+    if (!CurvatureFromPartials(D[g], kind, 1e-15, &k)) {
+      const int h = GridNeighbour(g, nu, nv);
+      if (h < 0 || h >= N || !CurvatureFromPartials(D[h], kind, 1e-15, &k)) k = 0.0;
+    }
+    out[g] = k;
+  }
+}
+
+void SetWeightsToDataPoints(const Bspline* srf, const double* u, int nu, const double* v, int nv,
+                            double high, double low, double* weights) {
+  const int N = nu * nv;
+  TrackingScope scope;
+  double* k = CallocArray<double>(N);
+  if (!k || KernelFailed()) return;
+  CurvatureOnParameterGrid(srf, k, u, v, nu, nv, 9);
+  double kmin = 3.37e38, kmax = 8.43e-37;
+  for (int g = 0; g < N; ++g) {
+    kmin = std::min(kmin, k[g]);
+    kmax = std::max(kmax, k[g]);
+  }
+  for (int g = 0; g < N; ++g) {
+    double t;
+    if (kmax > 1e-6)
+      t = std::fabs(k[g] - kmin) < 1e-6 ? 0.0 : std::log(2.0) * (k[g] - kmin) / kmax;
+    else
+      t = kmin;
+    weights[g] = high * t + (1.0 - t) * low;
+  }
+}
+
+int GetDerivativeArrayOfGridPoints(const Bspline* srf, const double* u, const double* v, int nu,
+                                   int nv, int du, int dv, int cross, double* A, double* B,
+                                   double* C) {
+  const int N = nu * nv;
+  TrackingScope scope;
+  // The grid evaluator serves orders up to 2 in all; a higher cross derivative is read point by
+  // point.
+  const bool gridCross = cross && du + dv <= 2;
+  const int req = gridCross ? 3 : 2;
+  const int rdu[3] = {du, 0, du}, rdv[3] = {0, dv, dv};
+  double** D = allocate_matrix_ff(N, 3 * req);
+  if (!D || KernelFailed()) return 0;
+  if (EvalGridOnGeometryM(srf, u, v, nu, nv, rdu, rdv, req, 0, D) != 0 || KernelFailed()) return 0;
+  for (int g = 0; g < N; ++g)
+    for (int c = 0; c < 3; ++c) {
+      A[c * N + g] = D[g][c];
+      B[c * N + g] = D[g][3 + c];
+      if (gridCross) C[c * N + g] = D[g][6 + c];
+    }
+  if (cross && !gridCross)
+    for (int j = 0; j < nv; ++j)
+      for (int i = 0; i < nu; ++i) {
+        double d[3] = {0.0, 0.0, 0.0};
+        Eval3DPointOnSurfArray(srf, u[i], v[j], du, dv, d);
+        for (int c = 0; c < 3; ++c) C[c * N + j * nu + i] = d[c];
+      }
+  return KernelFailed() ? 0 : 1;
+}
+
+namespace {
+
+// Spans and basis tables (values, first, second derivatives) of a direction at n parameters:
+// table[k] holds 3 (p + 1) values, row r of derivative order r.
+struct BasisTables {
+  int* span = nullptr;
+  double* table = nullptr;
+};
+
+bool DirectionBasis(const double* knots, int nKnots, int p, const double* t, int n, int orders,
+                    BasisTables* out) {
+  out->span = MallocArray<int>(n);
+  out->table = CallocArray<double>(n, 3 * (p + 1));
+  if (!out->span || !out->table || KernelFailed()) return false;
+  static const int ord[3] = {0, 1, 2};
+  for (int k = 0; k < n; ++k) {
+    int span = p;
+    if (ComputeNubValDerivativesM(knots, t[k], nKnots, p, ord, orders, &span,
+                                  out->table + k * 3 * (p + 1)) != 0)
+      return false;
+    out->span[k] = span;
+  }
+  return true;
+}
+
+// Adds the products of one sample's basis window to the band and the right-hand sides:
+// bu, bv hold the p + 1 and q + 1 factors of the window starting at control point (i0, j0).
+void AddWindow(double** M, double* bx, double* by, double* bz, int nCU, const double* bu, int p,
+               int i0, const double* bv, int q, int j0, double f, const double pt[3]) {
+  for (int b = 0; b <= q; ++b)
+    for (int a = 0; a <= p; ++a) {
+      const double wab = f * bu[a] * bv[b];
+      if (wab == 0.0) continue;
+      const int r = (j0 + b) * nCU + i0 + a;
+      bx[r] += wab * pt[0];
+      by[r] += wab * pt[1];
+      bz[r] += wab * pt[2];
+      for (int b2 = 0; b2 <= q; ++b2)
+        for (int a2 = 0; a2 <= p; ++a2) {
+          const int c = (j0 + b2) * nCU + i0 + a2;
+          if (c >= r) M[r][c - r] += wab * bu[a2] * bv[b2];
+        }
+    }
+}
+
+double** ZeroBand(int N, int W) {
+  double** M = allocate_matrix_ff(N, W);
+  if (M && !KernelFailed()) std::memset(M[0], 0, sizeof(double) * static_cast<size_t>(N) * W);
+  return M;
+}
+
+}  // namespace
+
+int GetDerivativeStiffMatFromBsplineBasis(const Bspline* newSrf, const Bspline* oldSrf,
+                                          const double* u, const double* v, int nu, int nv,
+                                          const double w[6], double** M, double* rx, double* ry,
+                                          double* rz) {
+  const int N = nu * nv;
+  const int p = newSrf->degreeU, q = newSrf->degreeV, nCU = NumCtrlU(newSrf);
+  TrackingScope scope;
+  double* D[6];
+  for (double*& d : D) {
+    d = MallocArray<double>(3, N);
+    if (!d || KernelFailed()) return 0;
+  }
+  if (!GetDerivativeArrayOfGridPoints(oldSrf, u, v, nu, nv, 1, 1, 1, D[0], D[1], D[2]) ||
+      !GetDerivativeArrayOfGridPoints(oldSrf, u, v, nu, nv, 2, 2, 1, D[3], D[4], D[5]))
+    return 0;
+  BasisTables bu, bv;
+  if (!DirectionBasis(newSrf->knotsU, NumKnotsU(newSrf), p, u, nu, 3, &bu) ||
+      !DirectionBasis(newSrf->knotsV, NumKnotsV(newSrf), q, v, nv, 3, &bv))
+    return 0;
+  // Kind k differentiates du[k] times in u and dv[k] times in v.
+  static const int kdu[6] = {1, 0, 1, 2, 0, 2}, kdv[6] = {0, 1, 1, 0, 2, 2};
+  for (int j = 0; j < nv; ++j)
+    for (int i = 0; i < nu; ++i) {
+      const int g = j * nu + i;
+      for (int k = 0; k < 6; ++k) {
+        if (w[k] == 0.0) continue;
+        const double* rowU = bu.table + i * 3 * (p + 1) + kdu[k] * (p + 1);
+        const double* rowV = bv.table + j * 3 * (q + 1) + kdv[k] * (q + 1);
+        const double pt[3] = {D[k][g], D[k][N + g], D[k][2 * N + g]};
+        AddWindow(M, rx, ry, rz, nCU, rowU, p, bu.span[i] - p, rowV, q, bv.span[j] - q, w[k], pt);
+      }
+    }
+  return KernelFailed() ? 0 : 1;
+}
+
+int FitSurfaceWithDerivatives(const Bspline* newSrf, const Bspline* oldSrf, const double* u,
+                              const double* v, int nu, int nv, double wd, double** M, int N, int W,
+                              double* bx, double* by, double* bz) {
+  TrackingScope scope;
+  double** M2 = ZeroBand(N, W);
+  double* r[3];
+  for (double*& a : r) a = CallocArray<double>(N);
+  if (!M2 || !r[0] || !r[1] || !r[2] || KernelFailed()) return 0;
+  const double w1 = 0.001 * wd, w2 = 0.01 * wd;
+  const double w[6] = {w1, w1, w1, w2, w2, w2};
+  if (!GetDerivativeStiffMatFromBsplineBasis(newSrf, oldSrf, u, v, nu, nv, w, M2, r[0], r[1], r[2]))
+    return 0;
+  for (int i = 0; i < N; ++i) {
+    for (int c = 0; c < W; ++c) M[i][c] += M2[i][c];
+    bx[i] += r[0][i];
+    by[i] += r[1][i];
+    bz[i] += r[2][i];
+  }
+  return 1;
+}
+
+Bspline* CreateBsplineBoundaryCurve(const float* x, const float* y, const float* z, int n,
+                                    const Bspline* srf, int nCtrl, int p, int dir) {
+  TrackingScope scope;
+  Owned<Bspline, FreeBspline> c(allocate_curve3(nCtrl - p - 1, p));
+  double* t = MallocArray<double>(n);
+  if (!c || !t || KernelFailed()) return nullptr;
+  const double* K = dir ? srf->knotsV : srf->knotsU;
+  const int len = dir ? NumKnotsV(srf) : NumKnotsU(srf);
+  const double a = K[0], b = K[len - 1];
+  for (int i = 0; i < len; ++i) c->knotsU[i] = (K[i] - a) / (b - a);
+  c->umin = c->knotsU[p];
+  c->umax = c->knotsU[nCtrl];
+  c->fitProps = srf->fitProps;
+  normalize_tarray3(x, y, z, n, t);
+  const BsplineFitProps& w = srf->fitProps;
+  if (FindAllCurveCoefi3(c.get(), t, const_cast<float*>(x), const_cast<float*>(y),
+                         const_cast<float*>(z), n, nullptr, nullptr, 0, w.roughness, w.tension,
+                         w.sigma) != 0 ||
+      KernelFailed())
+    return nullptr;
+  Free(t);
+  scope.keep();
+  return c.release();
+}
+
+int CreateBoundaryCurves(const Bspline* newSrf, const double* x, const double* y, const double* z,
+                         int nu, int nv, Bspline** curves) {
+  for (int s = 0; s < 4; ++s) curves[s] = nullptr;
+  OwnedArray<Bspline, FreeBspline> made = OwnedArray<Bspline, FreeBspline>::Zeroed(4);
+  if (!made) return 0;
+  {
+    TrackingScope scope;
+    const int most = std::max(nu, nv);
+    float* fx = MallocArray<float>(most);
+    float* fy = MallocArray<float>(most);
+    float* fz = MallocArray<float>(most);
+    if (!fx || !fy || !fz || KernelFailed()) return 0;
+    for (int s = 0; s < 4; ++s) {
+      const bool alongU = s % 2 == 0;  // curves 0 and 2 are rows (u), 1 and 3 columns (v)
+      const int n = alongU ? nu : nv;
+      for (int k = 0; k < n; ++k) {
+        int g;
+        if (s == 0) g = k;
+        else if (s == 1) g = k * nu;
+        else if (s == 2) g = (nv - 1) * nu + k;
+        else g = k * nu + nu - 1;
+        fx[k] = static_cast<float>(x[g]);
+        fy[k] = static_cast<float>(y[g]);
+        fz[k] = static_cast<float>(z[g]);
+      }
+      made[s] = alongU ? CreateBsplineBoundaryCurve(fx, fy, fz, n, newSrf, NumCtrlU(newSrf),
+                                                    newSrf->degreeU, 0)
+                       : CreateBsplineBoundaryCurve(fx, fy, fz, n, newSrf, NumCtrlV(newSrf),
+                                                    newSrf->degreeV, 1);
+      if (!made[s]) return 0;
+    }
+  }
+  for (int s = 0; s < 4; ++s) curves[s] = made[s];
+  Free(made.release());
+  return 1;
+}
+
+// Method: the known values move to the right-hand side (b_r -= A_rf x_f for every free r), the
+// free unknowns keep their order, and their band is copied into a new band: a free pair keeps
+// at most its old distance, so the width never grows; trailing all-zero columns are dropped.
+int FixBoundaryDerivativesAndSolve(double** M, int nFixed, int* idx, const double* fx,
+                                   const double* fy, const double* fz, int N, int W, double* bx,
+                                   double* by, double* bz) {
+  TrackingScope scope;
+  int* slot = MallocArray<int>(N);       // free index of each unknown, -1 when fixed
+  double* val[3] = {MallocArray<double>(N), MallocArray<double>(N), MallocArray<double>(N)};
+  if (!slot || !val[0] || !val[1] || !val[2] || KernelFailed()) return -2;
+  for (int i = 0; i < N; ++i) slot[i] = 0;
+  for (int k = 0; k < nFixed; ++k) {
+    if (idx[k] < 0 || idx[k] >= N) return -2;
+    slot[idx[k]] = -1;
+    val[0][idx[k]] = fx[k];
+    val[1][idx[k]] = fy[k];
+    val[2][idx[k]] = fz[k];
+  }
+  double* b[3] = {bx, by, bz};
+  int nFree = 0;
+  for (int i = 0; i < N; ++i)
+    if (slot[i] == 0) slot[i] = nFree++;
+    else slot[i] = -1;
+  // Known columns to the right-hand side: entry (r, c) of the symmetric matrix lives at
+  // M[min][|c - r|].
+  for (int r = 0; r < N; ++r) {
+    if (slot[r] < 0) continue;
+    for (int c = std::max(0, r - W + 1); c < std::min(N, r + W); ++c) {
+      if (slot[c] >= 0) continue;
+      const double a = c >= r ? M[r][c - r] : M[c][r - c];
+      for (int d = 0; d < 3; ++d) b[d][r] -= a * val[d][c];
+    }
+  }
+  if (nFree > 0) {
+    double** R = ZeroBand(nFree, W);
+    double* rb[3] = {MallocArray<double>(nFree), MallocArray<double>(nFree),
+                     MallocArray<double>(nFree)};
+    if (!R || !rb[0] || !rb[1] || !rb[2] || KernelFailed()) return -2;
+    for (int r = 0; r < N; ++r) {
+      if (slot[r] < 0) continue;
+      for (int d = 0; d < 3; ++d) rb[d][slot[r]] = b[d][r];
+      for (int c = r; c < std::min(N, r + W); ++c)
+        if (slot[c] >= 0) R[slot[r]][slot[c] - slot[r]] = M[r][c - r];
+    }
+    int w = W;
+    while (w > 1 && !IsLastColZeros_h(R, nFree, w)) --w;
+    if (solve_linear_eq_h3D(R, nFree, w, rb[0], rb[1], rb[2]) != 0) return -2;
+    for (int r = 0; r < N; ++r)
+      for (int d = 0; d < 3; ++d) b[d][r] = slot[r] >= 0 ? rb[d][slot[r]] : val[d][r];
+  } else {
+    for (int r = 0; r < N; ++r)
+      for (int d = 0; d < 3; ++d) b[d][r] = val[d][r];
+  }
+  return 0;
+}
+
+int FitSurfaceByFixingBoundaries(Bspline* newSrf, const double* x, const double* y,
+                                 const double* z, int nu, int nv, int f0, int f1, int f2, int f3,
+                                 double** M, int N, int W, double* bx, double* by, double* bz) {
+  // Only none or one fixed line per side is served: more would need the border curves' next
+  // control rows, which nothing provides.
+  for (int f : {f0, f1, f2, f3})
+    if (f < -1 || f > 0) return 0;
+  ++f0;
+  ++f1;
+  ++f2;
+  ++f3;
+  Bspline* curves[4];
+  if (!CreateBoundaryCurves(newSrf, x, y, z, nu, nv, curves)) return 0;
+  OwnedArray<Bspline, FreeBspline> held(CallocArray<Bspline*>(4), 4);
+  if (!held) {
+    for (Bspline* c : curves) FreeBspline(c);
+    return 0;
+  }
+  for (int s = 0; s < 4; ++s) held[s] = curves[s];
+  const int nCU = NumCtrlU(newSrf), nCV = NumCtrlV(newSrf);
+  TrackingScope scope;
+  int* idx = MallocArray<int>(N);
+  double* f[3] = {MallocArray<double>(N), MallocArray<double>(N), MallocArray<double>(N)};
+  if (!idx || !f[0] || !f[1] || !f[2] || KernelFailed()) return 0;
+  int n = 0;
+  auto take = [&](const Bspline* c, int k, int at) {
+    idx[n] = at;
+    f[0][n] = c->X[0][k];
+    f[1][n] = c->Y[0][k];
+    f[2][n] = c->Z[0][k];
+    ++n;
+  };
+  for (int j = 0; j < nCV; ++j)
+    for (int i = 0; i < nCU; ++i) {
+      const int at = j * nCU + i;
+      if (j < f0) take(held[0], i, at);
+      else if (j >= nCV - f2) take(held[2], i, at);
+      else if (i < f1) take(held[1], j, at);
+      else if (i >= nCU - f3) take(held[3], j, at);
+    }
+  return FixBoundaryDerivativesAndSolve(M, n, idx, f[0], f[1], f[2], N, W, bx, by, bz) == 0 ? 1 : 0;
+}
+
+// Method: the normal equations of sum_samples f |S(u_i, v_j) - P_ij|^2 (f = 1 / w^2), plus the
+// thin-plate energy s0 (membrane) and s1 (bending) scaled to the domain and the samples' height
+// span, the control-net penalty and the derivative matching, assembled in the upper band of
+// width W = pV nCtrlU + pU + 1 (two control points couple when their supports overlap) and
+// solved by L D Lt for the three coordinates.
+int FitSurface3DGridData(const Bspline* oldSrf, Bspline* newSrf, const double* u, const double* v,
+                         int nu, int nv, const double* x, const double* y, const double* z,
+                         double /*tol*/, const GridFitParams* params) {
+  if (!newSrf || !params || !u || !v || !x || !y || !z || nu < 1 || nv < 1 ||
+      newSrf->kind != 2 || !BsplineShapeSound(newSrf) || !newSrf->Z)
+    return 0;
+  if ((params->weightByCurvature || params->deriveFit > 0) && !oldSrf) return 0;
+  const int p = newSrf->degreeU, q = newSrf->degreeV;
+  const int nCU = NumCtrlU(newSrf), nCV = NumCtrlV(newSrf);
+  const int N = nCU * nCV, W = q * nCU + p + 1;
+  const int nS = nu * nv;
+  // The smoothing weights; the derivative matching uses s1 too, with or without smoothing.
+  double s0 = 0.0, s1 = 0.0;
+  if (params->smooth || params->deriveFit > 0) {
+    if (!(params->roughness > 0.0)) return 0;
+    const double D = 0.1 * std::max(newSrf->umax - newSrf->umin, newSrf->vmax - newSrf->vmin);
+    double hz = 0.0;
+    FindUObs_d(x, y, z, nS, &hz);
+    const double H = 0.1 * hz, r = D / H, a = newSrf->fitProps.tension;
+    s1 = (1.0 - a) / params->roughness * (r * D) * (r * D);
+    s0 = a / params->roughness * r * r;
+  }
+  TrackingScope scope;
+  double** M = ZeroBand(N, W);
+  double* b[3] = {CallocArray<double>(N), CallocArray<double>(N), CallocArray<double>(N)};
+  double* weight = MallocArray<double>(nS);
+  if (!M || !b[0] || !b[1] || !b[2] || !weight || KernelFailed()) return 0;
+  if (params->smooth) {
+    // The stiffness band has one more, all-zero column, which is left out.
+    const double w[5] = {s0, s1, s1, 2.0 * s1, s1};
+    double** K = SurfStiffMatrix(newSrf, w);
+    if (!K || KernelFailed()) return 0;
+    for (int r = 0; r < N; ++r)
+      for (int c = 0; c < W; ++c) M[r][c] = K[r][c];
+  }
+  BasisTables bu, bv;
+  if (!DirectionBasis(newSrf->knotsU, NumKnotsU(newSrf), p, u, nu, 1, &bu) ||
+      !DirectionBasis(newSrf->knotsV, NumKnotsV(newSrf), q, v, nv, 1, &bv))
+    return 0;
+  for (int g = 0; g < nS; ++g) weight[g] = params->sigma;
+  if (params->weightByCurvature) {
+    SetWeightsToDataPoints(oldSrf, u, nu, v, nv, params->curvWeightHigh, params->curvWeightLow,
+                           weight);
+    if (KernelFailed()) return 0;
+  }
+  for (int j = 0; j < nv; ++j)
+    for (int i = 0; i < nu; ++i) {
+      const int g = j * nu + i;
+      const double w = weight[g];
+      const double f = w > 0.0 ? 1.0 / (w * w) : 1.0;
+      const double pt[3] = {x[g], y[g], z[g]};
+      AddWindow(M, b[0], b[1], b[2], nCU, bu.table + i * 3 * (p + 1), p, bu.span[i] - p,
+                bv.table + j * 3 * (q + 1), q, bv.span[j] - q, f, pt);
+    }
+  if (params->usePenalty) {
+    double** P = allocate_matrix_ff(N, W);
+    double* cw = MallocArray<double>(N);
+    if (!P || !cw || KernelFailed()) return 0;
+    for (int k = 0; k < N; ++k) cw[k] = params->penalty;
+    if (ComputeCntrlPntsPanaltyMat(P, nCU, nCV, W, cw) != 0) return 0;
+    for (int r = 0; r < N; ++r)
+      for (int c = 0; c < W; ++c) M[r][c] += P[r][c];
+  }
+  if (params->deriveFit > 0 &&
+      !FitSurfaceWithDerivatives(newSrf, oldSrf, u, v, nu, nv, s1, M, N, W, b[0], b[1], b[2]))
+    return 0;
+  if (params->boundaryMode < 0) {
+    if (solve_linear_eq_h3D(M, N, W, b[0], b[1], b[2]) != 0) return 0;
+  } else if (!FitSurfaceByFixingBoundaries(newSrf, x, y, z, nu, nv, 0, 0, 0, 0, M, N, W, b[0], b[1],
+                                           b[2])) {
+    return 0;
+  }
+  for (int k = 0; k < N; ++k)
+    if (!std::isfinite(b[0][k]) || !std::isfinite(b[1][k]) || !std::isfinite(b[2][k])) return 0;
+  for (int j = 0; j < nCV; ++j)
+    for (int i = 0; i < nCU; ++i) {
+      newSrf->X[j][i] = b[0][j * nCU + i];
+      newSrf->Y[j][i] = b[1][j * nCU + i];
+      newSrf->Z[j][i] = b[2][j * nCU + i];
+    }
+  return 1;
 }

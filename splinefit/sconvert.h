@@ -85,3 +85,80 @@ int bsurf2ppoly(Bspline* srf, PpolySurface* pp);
 // Release what hangs from the records (the top records are the caller's) and zero them.
 void FreePpolyCurve(PpolyCurve* pp);
 void FreePpolySurface(PpolySurface* pp);
+
+// ---- Least-squares fit of a surface to a sampled grid ---------------------------------------
+// The options of the grid fit; the caller keeps the record.
+struct GridFitParams {
+  int deriveFit;     // above 0: the old surface's first and second derivatives are matched too
+  int boundaryMode;  // below 0: the system as it stands; 0: the boundary ring fixed first
+  double roughness;  // divisor of the smoothing weights
+  double tension;    // share a of the membrane weight (1 - a scales the others)
+  double sigma;      // weight w of every sample: factor 1 / w^2 (1 for w <= 0)
+  double curvWeightHigh, curvWeightLow;  // ends of the curvature-driven sample weight
+  double penalty;                        // control-point penalty of every control point
+  int weightByCurvature, usePenalty, smooth;
+};
+
+// The control points of newSrf (its degrees, knots and range set) fitted by weighted least
+// squares to the grid x, y, z (point (i, j) at j nu + i, at (u[i], v[j])), with the optional
+// thin-plate energy (smooth, weights from newSrf's property block and the options), control-point
+// penalty, curvature weights (read from oldSrf), derivative matching (oldSrf's derivatives) and
+// the fixed boundary ring. The normal equations are banded (W = pV nCtrlU + pU + 1) and solved
+// for x, y and z at once. 1 with newSrf's X, Y, Z filled; 0 on failure: a null argument, a
+// non-positive roughness when the smoothing or derivative weights need it, a singular system,
+// a boundary curve that could not be fitted, memory. tol is not used.
+int FitSurface3DGridData(const Bspline* oldSrf, Bspline* newSrf, const double* u, const double* v,
+                         int nu, int nv, const double* x, const double* y, const double* z,
+                         double tol, const GridFitParams* params);
+// |max z - min z| of the n points, 0.1 when that is below 1e-6.
+void FindUObs_d(const double* x, const double* y, const double* z, int n, double* hz);
+// Per grid point (j nu + i) the weight high t + (1 - t) low, t = ln 2 (k - kmin) / kmax from
+// k = |k1| + |k2| of srf there (t = kmin on a surface flat within 1e-6).
+void SetWeightsToDataPoints(const Bspline* srf, const double* u, int nu, const double* v, int nv,
+                            double high, double low, double* weights);
+// Adds to the band M (N rows, W columns) and the right-hand sides the matching of oldSrf's
+// derivatives: weight 0.001 wd for the first-order kinds (1,0), (0,1), (1,1), 0.01 wd for
+// (2,0), (0,2), (2,2). 1, or 0 when memory runs out.
+int FitSurfaceWithDerivatives(const Bspline* newSrf, const Bspline* oldSrf, const double* u,
+                              const double* v, int nu, int nv, double wd, double** M, int N, int W,
+                              double* bx, double* by, double* bz);
+// The derivative-matching normal equations into the zeroed band M and vectors rx, ry, rz; w
+// holds the six weights in the order of the kinds above. 1, or 0 when memory runs out.
+int GetDerivativeStiffMatFromBsplineBasis(const Bspline* newSrf, const Bspline* oldSrf,
+                                          const double* u, const double* v, int nu, int nv,
+                                          const double w[6], double** M, double* rx, double* ry,
+                                          double* rz);
+// Partial derivatives (du, 0) into A, (0, dv) into B and, when cross is set, (du, dv) into C,
+// each an x block, a y block and a z block of nu nv values (j nu + i). 1, or 0 on failure.
+int GetDerivativeArrayOfGridPoints(const Bspline* srf, const double* u, const double* v, int nu,
+                                   int nv, int du, int dv, int cross, double* A, double* B,
+                                   double* C);
+// Fixes the boundary lines (f0 rows at v start, f1 columns at u start, f2 rows at v end, f3
+// columns at u end, each count raised by one) at the control points of the four border curves
+// and solves. The counts -1 (no line) and 0 (one line) are served; a larger count is refused.
+// 1, or 0 on failure.
+int FitSurfaceByFixingBoundaries(Bspline* newSrf, const double* x, const double* y,
+                                 const double* z, int nu, int nv, int f0, int f1, int f2, int f3,
+                                 double** M, int N, int W, double* bx, double* by, double* bz);
+// The four border curves of the grid (first row, first column, last row, last column), fitted
+// with newSrf's degree and knots in their direction; new records the caller frees. 1 when all
+// four were made, else 0 (none kept).
+int CreateBoundaryCurves(const Bspline* newSrf, const double* x, const double* y, const double* z,
+                         int nu, int nv, Bspline** curves);
+// One border curve of degree p with nCtrl control points: srf's knots of direction dir mapped to
+// [0, 1], chord-length parameters, the fit's weights from srf's property block. NULL on failure.
+Bspline* CreateBsplineBoundaryCurve(const float* x, const float* y, const float* z, int n,
+                                    const Bspline* srf, int nCtrl, int p, int dir);
+// Solves the band system with the listed unknowns (ascending indices) held at the given values;
+// the full solution into bx, by, bz. 0; -2 for a singular reduced system or memory.
+int FixBoundaryDerivativesAndSolve(double** M, int nFixed, int* idx, const double* fx,
+                                   const double* fy, const double* fz, int N, int W, double* bx,
+                                   double* by, double* bz);
+// The banded L D Lt solve (SolveSymBandSystem) of three right-hand sides at once. 0, or -2 when
+// a pivot is exactly zero.
+int solve_linear_eq_h3D(double** M, int N, int W, double* bx, double* by, double* bz);
+// Curvature kind 7 (Gaussian), 8 (mean) or 9 (|k1| + |k2|) on the grid u x v into out[j nu + i];
+// a point whose normal vanishes takes its neighbour's derivatives. Other kinds write nothing.
+// (ComputeCurvatureGivenArrays of the curvature module, here for the fits.)
+void CurvatureOnParameterGrid(const Bspline* srf, double* out, const double* u, const double* v,
+                              int nu, int nv, int kind);
