@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "bspline/bsvalid.h"
@@ -12,6 +13,7 @@
 #include "bspline/sfree.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/nubs.h"
+#include "curve/crvutil.h"
 #include "curve/fitcurve.h"
 #include "foundation/bandsolve.h"
 #include "foundation/coreglob.h"
@@ -24,7 +26,9 @@
 #include "foundation/vec3.h"
 #include "shrinkwrap/platefit.h"
 #include "splinefit/aspline.h"
+#include "splinefit/gspline.h"
 #include "splinefit/intrplt.h"
+#include "stitch/srfcont.h"
 
 double* GetUniformKnots(int n, int p, double a, double b) {
   if (p < 1 || n < 2 * p + 2) return nullptr;
@@ -922,4 +926,279 @@ int FitSurface3DGridData(const Bspline* oldSrf, Bspline* newSrf, const double* u
       newSrf->Z[j][i] = b[2][j * nCU + i];
     }
   return 1;
+}
+
+// ---- Conversion of surfaces to new knot vectors -----------------------------------------------
+
+namespace {
+
+bool IsSoundSurface(const Bspline* s) {
+  return s && s->kind == 2 && s->dimension == 3 && BsplineShapeSound(s);
+}
+
+// A new surface of the degrees and interior counts on srf's range, end knots set, property
+// block A from params; outside every scope (the caller's), or null.
+Bspline* NewConvertedSurface(const Bspline* srf, const GridFitParams* params, int p, int q, int nIu,
+                             int nIv) {
+  if (p < 1 || q < 1 || p > kMaxSplineDegree || q > kMaxSplineDegree || nIu < 0 || nIv < 0)
+    return nullptr;
+  TrackingScope scope;
+  Bspline* s = MallocInitSurfaceBspline();
+  if (!s || KernelFailed()) return nullptr;
+  s->degreeU = p;
+  s->degreeV = q;
+  s->interiorU = nIu;
+  s->interiorV = nIv;
+  s->rational = 0;
+  InitFillBsplineStruct(s, srf->umin, srf->vmin, srf->umax, srf->vmax);
+  if (KernelFailed() || !s->knotsU || !s->knotsV) {
+    FreeBspline(s);
+    return nullptr;
+  }
+  s->umin = srf->umin;
+  s->umax = srf->umax;
+  s->vmin = srf->vmin;
+  s->vmax = srf->vmax;
+  s->fitProps = {params->smooth, params->tension, params->roughness, params->sigma};
+  scope.keep();
+  return s;
+}
+
+// Samples srf at su steps per distinct u span and sv per distinct v span of `spans` (within
+// 1e-6 of its range), and fits fresh to them. fresh is released on failure.
+Bspline* SampleAndFit(const Bspline* srf, Bspline* fresh, const Bspline* spans, int su, int sv,
+                      double tol, const GridFitParams* params) {
+  Owned<Bspline, FreeBspline> out(fresh);
+  TrackingScope scope;
+  Bspline* sp = const_cast<Bspline*>(spans);
+  const int nuMax = std::max(su, 2) * (sp->interiorU + 1) + 1;
+  const int nvMax = std::max(sv, 2) * (sp->interiorV + 1) + 1;
+  double* u = MallocArray<double>(nuMax);
+  double* v = MallocArray<double>(nvMax);
+  if (!u || !v || KernelFailed()) return nullptr;
+  const int nu = GetParValsOnIsoPar2(sp, 0, u, nullptr, sp->vmin, su, 1e-6);
+  const int nv = GetParValsOnIsoPar2(sp, 1, nullptr, v, sp->umin, sv, 1e-6);
+  if (nu < 2 || nv < 2 || nu > nuMax || nv > nvMax || KernelFailed()) return nullptr;
+  double* x = MallocArray<double>(nu, nv);
+  double* y = MallocArray<double>(nu, nv);
+  double* z = MallocArray<double>(nu, nv);
+  if (!x || !y || !z || KernelFailed()) return nullptr;
+  if (Eval3DGridOnBsplArray(srf, u, nu, v, nv, x, y, z) != 0) return nullptr;
+  if (FitSurface3DGridData(srf, out.get(), u, v, nu, nv, x, y, z, tol, params) != 1) return nullptr;
+  return out.release();
+}
+
+void SetInteriorKnots(double* K, int p, const double* interior, int n) {
+  for (int i = 0; i < n; ++i) K[p + 1 + i] = interior[i];
+}
+
+}  // namespace
+
+Bspline* ConvertBspline(const Bspline* srf, const GridFitParams* params, int du, int dv, double tol) {
+  if (!IsSoundSurface(srf) || !params || du < 1 || dv < 1) return nullptr;
+  TrackingScope scope;
+  int cu = 0, cv = 0;
+  double* ku = GetReducedInternalKnots(srf, du, 0, tol, &cu);
+  double* kv = GetReducedInternalKnots(srf, dv, 1, tol, &cv);
+  // The reduced arrays were made for the caller (outside this scope): held until the end.
+  Owned<double, Free> holdU(ku), holdV(kv);
+  if (KernelFailed()) return nullptr;
+  Bspline* fresh = NewConvertedSurface(srf, params, du, dv, ku ? cu : 0, kv ? cv : 0);
+  if (!fresh) return nullptr;
+  if (ku) SetInteriorKnots(fresh->knotsU, du, ku, cu);
+  if (kv) SetInteriorKnots(fresh->knotsV, dv, kv, cv);
+  // Samples per distinct span of the old surface: denser where the old degree is kept, thinned
+  // in proportion when the degree drops.
+  auto perSpan = [&](int dir, int pOld, int d, int c) {
+    int* mults = nullptr;
+    double* inner = nullptr;
+    const int k = DistinctInteriorKnots(srf, dir, &mults, &inner, 1e-6);
+    if (mults) Free(mults);
+    if (inner) Free(inner);
+    int s = k <= 0 ? d + 1 : 2 * pOld + 2;
+    if (d < pOld) s = ((c + 1) * s) / (std::max(k, 0) + 1) + 1;
+    return s;
+  };
+  const int su = perSpan(0, srf->degreeU, du, cu);
+  const int sv = perSpan(1, srf->degreeV, dv, cv);
+  if (KernelFailed()) {
+    FreeBspline(fresh);
+    return nullptr;
+  }
+  return SampleAndFit(srf, fresh, srf, su, sv, tol, params);
+}
+
+Bspline* ConvertBsplineWUniformKnots(const Bspline* srf, const GridFitParams* params, int nU, int nV,
+                                     double tol) {
+  if (!IsSoundSurface(srf) || !params) return nullptr;
+  const int p = srf->degreeU, q = srf->degreeV;
+  if (nU < p + 1 || nV < q + 1) return nullptr;
+  TrackingScope scope;
+  double* ku = GetUniformKnots(nU + p + 1, p, srf->umin, srf->umax);
+  double* kv = GetUniformKnots(nV + q + 1, q, srf->vmin, srf->vmax);
+  if (!ku || !kv || KernelFailed()) return nullptr;
+  Bspline* fresh = NewConvertedSurface(srf, params, p, q, nU - p - 1, nV - q - 1);
+  if (!fresh) return nullptr;
+  std::memcpy(fresh->knotsU, ku, sizeof(double) * (nU + p + 1));
+  std::memcpy(fresh->knotsV, kv, sizeof(double) * (nV + q + 1));
+  return SampleAndFit(srf, fresh, fresh, p + 1, q + 1, tol, params);
+}
+
+Bspline* ConvertBsplineSurfaceBased(const Bspline* srf, const Bspline* ref,
+                                    const GridFitParams* params, double tol) {
+  if (!IsSoundSurface(srf) || !IsSoundSurface(ref) || !params) return nullptr;
+  const int p = ref->degreeU, q = ref->degreeV;
+  Bspline* fresh = NewConvertedSurface(srf, params, p, q, ref->interiorU, ref->interiorV);
+  if (!fresh) return nullptr;
+  // ref's knots scaled by the ratio of the ranges and moved to start at srf's range start.
+  auto rescale = [](const double* K, int len, int deg, double lo, double hi, double* out) {
+    const double scale = (hi - lo) / (K[len - deg - 1] - K[deg]);
+    for (int i = 0; i < len; ++i) out[i] = lo + (K[i] - K[0]) * scale;
+  };
+  rescale(ref->knotsU, NumKnotsU(ref), p, srf->umin, srf->umax, fresh->knotsU);
+  rescale(ref->knotsV, NumKnotsV(ref), q, srf->vmin, srf->vmax, fresh->knotsV);
+  return SampleAndFit(srf, fresh, fresh, p + 1, q + 1, tol, params);
+}
+
+namespace {
+
+// The distinct knots with every interval cut into p + 1 equal steps, and the cumulative
+// polyline lengths (1000 steps) from the start to each: *N values each. False on failure.
+bool FineLengths(Bspline* curve, double** t, double** L, int* N) {
+  int m = 0;
+  double* d = nullptr;
+  DistinctKnotValues(NumKnotsU(curve), curve->knotsU, &m, &d);
+  if (!d || m < 2 || KernelFailed()) return false;
+  const int p = curve->degreeU;
+  *N = 1 + (m - 1) * (p + 1);
+  *t = MallocArray<double>(*N);
+  *L = MallocArray<double>(*N);
+  if (!*t || !*L || KernelFailed()) return false;
+  for (int i = 0; i < m - 1; ++i)
+    for (int k = 0; k <= p; ++k) (*t)[i * (p + 1) + k] = d[i] + k * (d[i + 1] - d[i]) / (p + 1);
+  (*t)[*N - 1] = d[m - 1];
+  (*L)[0] = 0.0;
+  for (int i = 1; i < *N; ++i) (*L)[i] = GetPartCurveLength(curve, (*t)[0], (*t)[i], 1000);
+  Free(d);
+  return !KernelFailed();
+}
+
+// The curve to measure: the curve itself, or a surface's iso curve along v at u = umin (dir 0)
+// or along u at v = vmin (otherwise), made into `made`.
+Bspline* MeasuredCurve(const Bspline* obj, int dir, Owned<Bspline, FreeBspline>* made) {
+  if (!obj || !BsplineShapeSound(obj)) return nullptr;
+  if (obj->kind != 2) return const_cast<Bspline*>(obj);
+  Bspline* s = const_cast<Bspline*>(obj);
+  made->reset(dir == 0 ? IsoCurve3(s, s->umin, s->vmin, 1) : IsoCurve3(s, s->umin, s->vmin, 0));
+  return made->get();
+}
+
+}  // namespace
+
+// Method: cumulative lengths at fine parameters bracket each target length; the knot is found
+// in its bracket by at most 14 halvings of the parameter interval, measuring the polyline from
+// the bracket's start.
+double* GetUniformKnotsInRealSpace(const Bspline* curve, double span, int* n) {
+  if (!curve || !n || !(span > 0.0) || !BsplineShapeSound(curve) || curve->kind != 1) return nullptr;
+  Bspline* c = const_cast<Bspline*>(curve);
+  const int p = c->degreeU;
+  TrackingScope scope;
+  double *t = nullptr, *L = nullptr;
+  int N = 0;
+  if (!FineLengths(c, &t, &L, &N)) return nullptr;
+  const double cap = std::floor(L[N - 1] / span) + 2.0 * p + 3.0;
+  if (!(cap < 1e8)) return nullptr;
+  const int room = static_cast<int>(cap);
+  double* K;
+  {
+    UntrackedScope own;
+    K = MallocArray<double>(room);
+  }
+  if (!K || KernelFailed()) return nullptr;
+  Owned<double, Free> keepK(K);
+  int count = 0;
+  for (int k = 0; k <= p; ++k) K[count++] = t[0];
+  double T = span;
+  // The last fine interval is never searched (legacy placement that callers' knot counts match).
+  for (int i = 1; i <= N - 2 && count + p + 1 < room; ++i) {
+    if (L[i] < T) continue;
+    double lo = t[i - 1], hi = t[i], Llo = L[i - 1], Lhi = L[i], ell = Lhi;
+    for (int it = 0; it < 14; ++it) {
+      const double mid = 0.5 * (lo + hi);
+      ell = Llo + GetPartCurveLength(c, lo, mid, 1000);
+      if (std::fabs(ell - T) < 1e-6) break;
+      if (ell > T) {
+        hi = mid;
+        Lhi = ell;
+      } else {
+        lo = mid;
+        Llo = ell;
+      }
+    }
+    K[count++] = std::fabs(Llo - ell) < std::fabs(Lhi - ell) ? lo : hi;
+    T = (count - p) * span;
+  }
+  for (int k = 0; k <= p; ++k) K[count++] = t[N - 1];
+  if (KernelFailed()) return nullptr;
+  for (int i = 1; i < count; ++i) {
+    double P[3] = {0.0, 0.0, 0.0};
+    Eval3DPointOnBsplOnSurfArray(nullptr, c, K[i], 0, 0, P);
+    std::printf("index = %d, %f, %f, %f\n", i, P[0], P[1], P[2]);
+    std::printf("Knot value = %f\n", K[i]);
+    std::printf("Cumulative length = %f\n", GetPartCurveLength(c, K[0], K[i], 1000));
+    std::printf("Part length = %f\n", GetPartCurveLength(c, K[i - 1], K[i], 1000));
+  }
+  *n = count;
+  return keepK.release();
+}
+
+int GetNKnotsInRealSpace(const Bspline* obj, double span, int dir) {
+  if (!(span > 0.0)) return 0;
+  TrackingScope scope;
+  Owned<Bspline, FreeBspline> made;
+  Bspline* c = MeasuredCurve(obj, dir, &made);
+  if (!c || KernelFailed()) return 0;
+  double *t = nullptr, *L = nullptr;
+  int N = 0;
+  if (!FineLengths(c, &t, &L, &N)) return 0;
+  const double cap = std::floor(L[N - 1] / span) + 2.0 * c->degreeU + 3.0;
+  return cap < 1e8 ? static_cast<int>(cap) : 0;
+}
+
+double GetAverageSpanInRealSpace(const Bspline* obj, int dir) {
+  TrackingScope scope;
+  Owned<Bspline, FreeBspline> made;
+  Bspline* c = MeasuredCurve(obj, dir, &made);
+  if (!c || KernelFailed()) return 0.0;
+  const int p = c->degreeU, nI = c->interiorU;
+  double sum = 0.0;
+  for (int k = p; k <= p + nI; ++k)
+    if (c->knotsU[k + 1] > c->knotsU[k])
+      sum += GetPartCurveLength(c, c->knotsU[k], c->knotsU[k + 1], 1000);
+  return KernelFailed() ? 0.0 : sum / (nI + 1);
+}
+
+Bspline* ConvertBsplineWUniformKnotsInRealSpace(const Bspline* srf, const GridFitParams* params,
+                                                double spanU, double spanV, double tol) {
+  if (!IsSoundSurface(srf) || !params) return nullptr;
+  Bspline* s = const_cast<Bspline*>(srf);
+  const int p = srf->degreeU, q = srf->degreeV;
+  double *ku = nullptr, *kv = nullptr;
+  int nu = 0, nv = 0;
+  {
+    TrackingScope scope;
+    Owned<Bspline, FreeBspline> cu(IsoCurve3(s, s->umin, s->vmin, 0));
+    Owned<Bspline, FreeBspline> cv(IsoCurve3(s, s->umin, s->vmin, 1));
+    if (!cu || !cv || KernelFailed()) return nullptr;
+    ku = GetUniformKnotsInRealSpace(cu.get(), spanU, &nu);
+    kv = GetUniformKnotsInRealSpace(cv.get(), spanV, &nv);
+  }
+  // The two knot arrays are released on every way out.
+  Owned<double, Free> holdU(ku), holdV(kv);
+  if (!ku || !kv || KernelFailed()) return nullptr;
+  Bspline* fresh = NewConvertedSurface(srf, params, p, q, nu - 2 * (p + 1), nv - 2 * (q + 1));
+  if (!fresh) return nullptr;
+  std::memcpy(fresh->knotsU, ku, sizeof(double) * nu);
+  std::memcpy(fresh->knotsV, kv, sizeof(double) * nv);
+  return SampleAndFit(srf, fresh, fresh, p + 1, q + 1, tol, params);
 }

@@ -162,3 +162,38 @@ int solve_linear_eq_h3D(double** M, int N, int W, double* bx, double* by, double
 // (ComputeCurvatureGivenArrays of the curvature module, here for the fits.)
 void CurvatureOnParameterGrid(const Bspline* srf, double* out, const double* u, const double* v,
                               int nu, int nv, int kind);
+
+// ---- Conversion of surfaces to new knot vectors -----------------------------------------------
+// Each samples the old surface (trims ignored: callers pass copies without them) densely per
+// span and fits a new non-rational surface of the chosen degrees and knots to the samples with
+// FitSurface3DGridData; the new surface has the old one's range and property block A from
+// params (flag smooth; tension, roughness, sigma). NULL for a null or unsound argument, counts or
+// spans that give no knot vector, or failure (memory, a failed fit); the input is never changed.
+// tol is handed to the fit, which does not use it.
+//
+// Degrees du, dv with a reduced set of the old interior knots (GetReducedInternalKnots).
+Bspline* ConvertBspline(const Bspline* srf, const GridFitParams* params, int du, int dv, double tol);
+// The old degrees, nU x nV control points on uniform knots.
+Bspline* ConvertBsplineWUniformKnots(const Bspline* srf, const GridFitParams* params, int nU, int nV,
+                                     double tol);
+// The degrees, interior counts and knots of ref, rescaled onto srf's range.
+Bspline* ConvertBsplineSurfaceBased(const Bspline* srf, const Bspline* ref,
+                                    const GridFitParams* params, double tol);
+// The old degrees, knots at arc-length steps spanU along the boundary curve in u at v = vmin and
+// spanV along the one in v at u = umin.
+Bspline* ConvertBsplineWUniformKnotsInRealSpace(const Bspline* srf, const GridFitParams* params,
+                                                double spanU, double spanV, double tol);
+// A clamped knot vector of the curve's degree with interior knots at arc lengths span, 2 span,
+// ... from its start (at most one per fine step, the fine steps being the distinct knot spans
+// cut into degree + 1 parts; the last fine step is not searched). *n receives the length. Writes
+// four lines per knot after the first to standard output ("index = ...", "Knot value = ...",
+// "Cumulative length = ...", "Part length = ..."). A new block (Free); NULL on failure or for a
+// span that is not positive.
+double* GetUniformKnotsInRealSpace(const Bspline* curve, double span, int* n);
+// The room GetUniformKnotsInRealSpace reserves: floor(L / span) + 2p + 3, L the length of the
+// curve (of a surface: its iso curve along v at u = umin when dir is 0, along u at v = vmin
+// otherwise). 0 on failure.
+int GetNKnotsInRealSpace(const Bspline* obj, double span, int dir);
+// Mean arc length of the knot spans of the curve (or of the iso curve chosen as above); 0 on
+// failure.
+double GetAverageSpanInRealSpace(const Bspline* obj, int dir);
