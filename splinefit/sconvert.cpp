@@ -13,7 +13,12 @@
 #include "bspline/sfree.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/nubs.h"
+#include "bspline/cclone.h"
+#include "bspline/srfclone.h"
+#include "cloud/makecld.h"
+#include "curve/crvproj.h"
 #include "curve/crvutil.h"
+#include "curve/fittotol.h"
 #include "curve/fitcurve.h"
 #include "foundation/bandsolve.h"
 #include "foundation/coreglob.h"
@@ -29,6 +34,8 @@
 #include "splinefit/gspline.h"
 #include "splinefit/intrplt.h"
 #include "stitch/srfcont.h"
+#include "surface/trimutils.h"
+#include "foundation/cloudrec.h"
 
 double* GetUniformKnots(int n, int p, double a, double b) {
   if (p < 1 || n < 2 * p + 2) return nullptr;
@@ -1201,4 +1208,374 @@ Bspline* ConvertBsplineWUniformKnotsInRealSpace(const Bspline* srf, const GridFi
   std::memcpy(fresh->knotsU, ku, sizeof(double) * nu);
   std::memcpy(fresh->knotsV, kv, sizeof(double) * nv);
   return SampleAndFit(srf, fresh, fresh, p + 1, q + 1, tol, params);
+}
+
+// ---- Approximation and reparametrisation of curves and trimmed surfaces -----------------------
+
+namespace {
+
+void FreeNodesOnly(BsplineList* list) {
+  while (list) {
+    BsplineList* next = list->next;
+    Free(list);
+    list = next;
+  }
+}
+
+// The closest-point projection of one curve onto srf with knot-span sampling, joined pieces and
+// seam treatment; the pieces are listed on srf. Null when nothing was found.
+BsplineList* ProjectOne(Bspline* srf, Bspline* curve) {
+  return SurfCurveProjectClosestGeometry(srf, curve, 0, 0.01, 1, 0);
+}
+
+GridFitParams DefaultGridFit() {
+  GridFitParams g{};
+  g.boundaryMode = -1;
+  return g;
+}
+
+// Samples of a curve per span (2p + 2 each, after the owner's knot-line crossings went into a
+// copy) as a cloud: 3D points, or (u, v, 0) for a curve on a surface. Null on failure.
+Cloud* CurveSampleCloud(const Bspline* curve) {
+  TrackingScope scope;
+  Owned<Bspline, FreeBspline> copy(CopyCurveBspline(const_cast<Bspline*>(curve)));
+  if (!copy || KernelFailed()) return nullptr;
+  copy->owner = curve->owner;
+  Bspline* work = copy.get();
+  const bool onSurface = curve->dimension == 2 && curve->owner;
+  if (onSurface) {
+    MakeCrvOnSrfsPlateProper(&work, 1);
+    if (KernelFailed()) return nullptr;
+  }
+  double* t = nullptr;
+  const int n = SampleCurvePlate(work, 2 * work->degreeU + 2, &t);
+  Owned<double, Free> holdT(t);
+  if (n < 2 || KernelFailed()) return nullptr;
+  float* x = MallocArray<float>(n);
+  float* y = MallocArray<float>(n);
+  float* z = MallocArray<float>(n);
+  if (!x || !y || !z || KernelFailed()) return nullptr;
+  for (int i = 0; i < n; ++i) {
+    double p[3] = {0.0, 0.0, 0.0};
+    if (work->dimension == 2)
+      Eval2DPointOnCurve2Array(nullptr, work, t[i], 0, p);
+    else
+      Eval3DPointOnCurve3Array(work, t[i], 0, p);
+    x[i] = static_cast<float>(p[0]);
+    y[i] = static_cast<float>(p[1]);
+    z[i] = static_cast<float>(p[2]);
+  }
+  if (KernelFailed()) return nullptr;
+  return MakeCld(x, y, z, n, nullptr);
+}
+
+// A fitted curve put in the old one's place on its owner: dimension 2, the same owner, the old
+// node of the curve list and of the first trim loop holding it now naming the new curve, that
+// loop merged again.
+bool Reconnect(const Bspline* old, Bspline* fresh) {
+  Bspline* owner = old->owner;
+  if (fresh->Z) {
+    double** z = fresh->Z;
+    fresh->Z = nullptr;
+    matrix_free_fh(z);
+  }
+  fresh->dimension = 2;
+  fresh->owner = owner;
+  for (BsplineList* n = owner->curves; n; n = n->next)
+    if (n->item == old) {
+      n->item = fresh;
+      break;
+    }
+  for (TrimList* loop = owner->trims; loop; loop = loop->next) {
+    bool held = false;
+    for (BsplineList* n = loop->loopCurves; n; n = n->next)
+      if (n->item == old) {
+        n->item = fresh;
+        held = true;
+        break;
+      }
+    if (!held) continue;
+    BsplineList *inserted = nullptr, *removed = nullptr;
+    TrimCurveMerge(owner, loop, &inserted, &removed, GlobalTrimGapTol);
+    FreeNodesOnly(inserted);
+    FreeNodesOnly(removed);
+    break;
+  }
+  return !KernelFailed();
+}
+
+bool IsCurve(const Bspline* c) {
+  return c && c->kind == 1 && (c->dimension == 3 || (c->dimension == 2 && c->owner)) &&
+         BsplineShapeSound(c);
+}
+
+Bspline* ApproximateCurve(const Bspline* curve, double tol, int degree) {
+  if (degree < 1 || degree > kMaxSplineDegree) return nullptr;
+  Owned<Cloud, FreeCloud> cloud(CurveSampleCloud(curve));
+  if (!cloud) return nullptr;
+  double L = 0.0;
+  for (int i = 1; i < cloud->npts; ++i)
+    L += std::hypot(cloud->x[i] - cloud->x[i - 1], cloud->y[i] - cloud->y[i - 1],
+                    cloud->z[i] - cloud->z[i - 1]);
+  if (curve->dimension == 3 && tol < 1e-6) tol = 1e-6;
+  int status = 0;
+  Bspline* fit = FitToTolerance(cloud.get(), nullptr, tol, 0.1 * L, curve->closedU ? 1 : 0, degree,
+                                Global_Roughness, Global_Tension, Global_Sigma, &status, 0, 0.8);
+  if (!fit) return nullptr;
+  if (KernelFailed() || (curve->dimension == 2 && !Reconnect(curve, fit))) {
+    FreeBspline(fit);
+    return nullptr;
+  }
+  return fit;
+}
+
+// The projection passes onto a converted surface; the new surface is released on failure.
+Bspline* WithCurvesProjected(const Bspline* old, Bspline* fresh) {
+  Owned<Bspline, FreeBspline> out(fresh);
+  if (ProjectNonTrimCurvesOnSurfClosest(fresh, old->curves, old->trims) != 0 ||
+      ProjectTrimCurvesOnSurfClosest(fresh, old->trims) != 0)
+    return nullptr;
+  return out.release();
+}
+
+// A copy of the surface without curves and trims (the conversions ignore them).
+Bspline* BareCopy(const Bspline* srf) {
+  return CopyBsplineSurface(const_cast<Bspline*>(srf));
+}
+
+Bspline* ApproximateSurface(const Bspline* srf, double tol, int du, int dv,
+                            const GridFitParams* params) {
+  Owned<Bspline, FreeBspline> copy(BareCopy(srf));
+  if (!copy || KernelFailed()) return nullptr;
+  Bspline* fresh = ConvertBspline(copy.get(), params, du, dv, tol);
+  if (!fresh) return nullptr;
+  return WithCurvesProjected(srf, fresh);
+}
+
+// A closed object's seam lines made to coincide: each pair of first and last control points set
+// to their mean.
+void CloseSeams(Bspline* b) {
+  const int nU = NumCtrlU(b), nV = b->kind == 2 ? NumCtrlV(b) : 1;
+  double** m[3] = {b->X, b->Y, b->dimension == 3 ? b->Z : nullptr};
+  for (double** M : m) {
+    if (!M) continue;
+    if (b->closedU)
+      for (int j = 0; j < nV; ++j) M[j][0] = M[j][nU - 1] = 0.5 * (M[j][0] + M[j][nU - 1]);
+    if (b->kind == 2 && b->closedV)
+      for (int i = 0; i < nU; ++i) M[0][i] = M[nV - 1][i] = 0.5 * (M[0][i] + M[nV - 1][i]);
+  }
+}
+
+// The curve branch of the reparametrisation; correct < 0 runs FitCurveBsplineWithGivenKnots,
+// otherwise the host's fit with its correction switch.
+Bspline* ReparametrizeCurve(const Bspline* curve, const Bspline* ref, int nCtrl, int uniform,
+                            double span, int correct) {
+  const int p = curve->degreeU;
+  TrackingScope scope;
+  Owned<Cloud, FreeCloud> cloud(CurveSampleCloud(curve));
+  if (!cloud) return nullptr;
+  double* knots = nullptr;
+  int interior = 0, degree = p;
+  Owned<double, Free> heldKnots;
+  if (ref) {
+    if (!IsCurve(ref)) return nullptr;
+    degree = ref->degreeU;
+    interior = ref->interiorU;
+    knots = ref->knotsU;
+  } else if (uniform) {
+    knots = GetUniformKnots(nCtrl + p + 1, p, curve->umin, curve->umax);
+    interior = nCtrl - p - 1;
+  } else {
+    int n = 0;
+    knots = GetUniformKnotsInRealSpace(curve, span, &n);
+    heldKnots.reset(knots);
+    interior = n - 2 * p - 2;
+  }
+  if (!knots || interior < 0 || KernelFailed()) return nullptr;
+  const int closed = curve->closedU ? 1 : 0;
+  double* work = MallocArray<double>(cloud->npts + 1);
+  if (!work || KernelFailed()) return nullptr;
+  Bspline* fit = correct < 0
+                     ? FitCurveBsplineWithGivenKnots(cloud.get(), knots + degree, interior + 2, work,
+                                                     degree, closed)
+                     : FitCurveBsplineGivenKnots_Host(cloud.get(), knots + degree, interior + 2,
+                                                      work, degree, closed, correct);
+  if (!fit) return nullptr;
+  Owned<Bspline, FreeBspline> out(fit);
+  if (closed) {
+    fit->closedU = 1;
+    CloseSeams(fit);
+  }
+  if (KernelFailed() || (curve->dimension == 2 && !Reconnect(curve, fit))) return nullptr;
+  return out.release();
+}
+
+}  // namespace
+
+int ProjectNonTrimCurvesOnSurfClosest(Bspline* newSrf, const BsplineList* curves,
+                                      const TrimList* trims) {
+  for (const BsplineList* n = curves; n; n = n->next) {
+    bool inLoop = false;
+    for (const TrimList* loop = trims; loop && !inLoop; loop = loop->next)
+      for (const BsplineList* m = loop->loopCurves; m && !inLoop; m = m->next)
+        inLoop = m->item == n->item;
+    if (inLoop) continue;
+    BsplineList* pieces = ProjectOne(newSrf, n->item);
+    if (!pieces) return -2;
+    FreeNodesOnly(pieces);  // the curves stay listed on newSrf
+    if (KernelFailed()) return -2;
+  }
+  return 0;
+}
+
+int ProjectTrimCurvesOnSurfClosest(Bspline* newSrf, const TrimList* trims) {
+  for (const TrimList* loop = trims; loop; loop = loop->next) {
+    BsplineList* chain = nullptr;
+    BsplineList** tail = &chain;
+    for (const BsplineList* n = loop->loopCurves; n; n = n->next) {
+      BsplineList* pieces = ProjectOne(newSrf, n->item);
+      if (!pieces || KernelFailed()) {
+        FreeNodesOnly(pieces);
+        FreeNodesOnly(chain);
+        return -2;
+      }
+      *tail = pieces;
+      while (*tail) tail = &(*tail)->next;
+    }
+    if (!chain) continue;
+    double cu[4], cv[4];
+    TrimList* made = nullptr;
+    if (ConstructTrimCurveList(newSrf, chain, loop->hole, 0, cu, cv, 0, 0, 0, nullptr, &made) != 0)
+      return -2;
+  }
+  return 0;
+}
+
+int ProjectCurvesAndLoopsOnSurf(const Bspline* source, Bspline* target) {
+  if (!source || !target || !source->curves) return 0;
+  if (ProjectNonTrimCurvesOnSurfClosest(target, source->curves, source->trims) != 0 ||
+      ProjectTrimCurvesOnSurfClosest(target, source->trims) != 0) {
+    // Callers learn of the failure only through the error state.
+    if (!KernelFailed()) SetKernelError(-2);
+    return -2;
+  }
+  return 0;
+}
+
+Bspline* ApproximateBspline(const Bspline* obj, double tol, int du, int dv,
+                            const GridFitParams* params) {
+  if (!obj) return nullptr;
+  if (obj->kind == 1) return IsCurve(obj) ? ApproximateCurve(obj, tol, du) : nullptr;
+  if (!IsSoundSurface(obj) || !params) return nullptr;
+  return ApproximateSurface(obj, tol, du, dv, params);
+}
+
+int ApproximateBsplineSurf(const Bspline* srf, double tol, int du, int dv,
+                           const GridFitParams* params, Bspline** out) {
+  if (!IsSoundSurface(srf) || !params || !out) return -2;
+  if (!srf->rational && du <= srf->degreeU && dv <= srf->degreeV) return -2;
+  Bspline* made = ApproximateSurface(srf, tol, du, dv, params);
+  if (!made) return -2;
+  *out = made;
+  return 0;
+}
+
+int VDABsplineSurfaceApproximation(const Bspline* srf, int du, int dv, double tol, int m1, int m2,
+                                   Bspline** out) {
+  if (!IsSoundSurface(srf) || !out) return -2;
+  if (!(static_cast<long long>(srf->interiorU) * srf->interiorV > static_cast<long long>(m1) * m2) ||
+      du <= srf->degreeU || dv <= srf->degreeV)
+    return -2;
+  const GridFitParams prm = DefaultGridFit();
+  return ApproximateBsplineSurf(srf, tol, du, dv, &prm, out);
+}
+
+Bspline* ReparametrizeBspline(const Bspline* obj, const Bspline* ref, double tol, int nU, int nV,
+                              const GridFitParams* params, int uniformU, double spanU, int uniformV,
+                              double spanV) {
+  if (!obj) return nullptr;
+  if (obj->kind == 1) {
+    if (!IsCurve(obj)) return nullptr;
+    return ReparametrizeCurve(obj, ref, nU, uniformU, spanU, -1);
+  }
+  if (!IsSoundSurface(obj) || !params) return nullptr;
+  Bspline* fresh = nullptr;
+  {
+    Owned<Bspline, FreeBspline> copy(BareCopy(obj));
+    if (!copy || KernelFailed()) return nullptr;
+    if (ref)
+      fresh = ConvertBsplineSurfaceBased(copy.get(), ref, params, tol);
+    else if (uniformU && uniformV)
+      fresh = ConvertBsplineWUniformKnots(copy.get(), params, nU, nV, tol);
+    else
+      fresh = ConvertBsplineWUniformKnotsInRealSpace(copy.get(), params, spanU, spanV, tol);
+  }
+  if (!fresh) return nullptr;
+  fresh->closedU = obj->closedU;
+  fresh->closedV = obj->closedV;
+  CloseSeams(fresh);
+  return WithCurvesProjected(obj, fresh);
+}
+
+int ReparametrizeSurface(Bspline* srf, const Bspline* ref, double, int nU, int nV, int uniformU,
+                         double spanU, int uniformV, double spanV, Bspline** out) {
+  if (!IsSoundSurface(srf) || !out) return 0;
+  // The lists are detached so the reparametrisation projects nothing, and put back on every exit.
+  BsplineList* curves = srf->curves;
+  TrimList* trims = srf->trims;
+  srf->curves = nullptr;
+  srf->trims = nullptr;
+  const GridFitParams prm = DefaultGridFit();
+  Bspline* fresh = ReparametrizeBspline(srf, ref, 0.01, nU, nV, &prm, uniformU, spanU, uniformV,
+                                        spanV);
+  srf->curves = curves;
+  srf->trims = trims;
+  if (!fresh) return 0;
+  if (ProjectCurvesAndLoopsOnSurf(srf, fresh) != 0) {
+    FreeBspline(fresh);
+    return 0;
+  }
+  *out = fresh;
+  return 1;
+}
+
+Bspline* ReparametrizeCurveBspline_Host(const Bspline* curve, const Bspline* ref, double, int nCtrl,
+                                        int, int uniform, double span, int correct) {
+  if (!curve || curve->kind != 1 || !IsCurve(curve)) return nullptr;
+  return ReparametrizeCurve(curve, ref, nCtrl, uniform, span, correct ? 1 : 0);
+}
+
+int EvalBsplineLength(const Bspline* obj, double out[2]) {
+  if (!obj || !out || !BsplineShapeSound(obj)) return -2;
+  const bool surf = obj->kind == 2;
+  TrackingScope scope;
+  const int nU = NumCtrlU(obj), nV = surf ? NumCtrlV(obj) : 1;
+  double* gu = ObjectGrevilleParams(obj, 0);
+  double* gv = surf ? ObjectGrevilleParams(obj, 1) : nullptr;
+  Owned<double, Free> hu(gu), hv(gv);
+  double* x = MallocArray<double>(nU, nV);
+  double* y = MallocArray<double>(nU, nV);
+  double* z = MallocArray<double>(nU, nV);
+  if (!gu || (surf && !gv) || !x || !y || !z || KernelFailed()) return -2;
+  if (surf) {
+    if (Eval3DGridOnBsplArray(obj, gu, nU, gv, nV, x, y, z) != 0) return -2;
+  } else {
+    for (int i = 0; i < nU; ++i) {
+      double p[3] = {0.0, 0.0, 0.0};
+      Eval3DPointOnBsplOnSurfArray(obj->owner, obj, gu[i], 0, 0, p);
+      x[i] = p[0];
+      y[i] = p[1];
+      z[i] = p[2];
+    }
+  }
+  if (KernelFailed()) return -2;
+  auto leg = [&](int a, int b) { return std::hypot(x[a] - x[b], y[a] - y[b], z[a] - z[b]); };
+  double rows = 0.0, cols = 0.0;
+  for (int j = 0; j < nV; ++j)
+    for (int i = 1; i < nU; ++i) rows += leg(j * nU + i, j * nU + i - 1);
+  for (int i = 0; i < nU && surf; ++i)
+    for (int j = 1; j < nV; ++j) cols += leg(j * nU + i, (j - 1) * nU + i);
+  out[0] = rows / nV;
+  out[1] = surf ? cols / nU : 0.0;
+  return 0;
 }

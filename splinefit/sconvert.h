@@ -197,3 +197,56 @@ int GetNKnotsInRealSpace(const Bspline* obj, double span, int dir);
 // Mean arc length of the knot spans of the curve (or of the iso curve chosen as above); 0 on
 // failure.
 double GetAverageSpanInRealSpace(const Bspline* obj, int dir);
+
+// ---- Approximation and reparametrisation of curves and trimmed surfaces -----------------------
+// Curves are sampled (SampleCurvePlate with 2p + 2 per span, after a curve on a surface gained
+// its owner's knot-line crossings) and refitted; surfaces are converted without their trims and
+// get the old curves and trim loops projected onto the new surface (loops pushed on the front,
+// so they come out in reverse order). A curve on a surface is put in the old curve's place in
+// its owner's curve list and first trim loop holding it (that loop is merged again); the old
+// curve is no longer listed and stays the caller's. The input objects are otherwise unchanged.
+//
+// A curve of degree du fitted within tol (a 3D curve's tol at least 1e-6), or a surface of
+// degrees du, dv with its curves and trims projected. NULL for NULL or on failure.
+Bspline* ApproximateBspline(const Bspline* obj, double tol, int du, int dv,
+                            const GridFitParams* params);
+// 0 with *out the new surface; -2 for NULL, for du and dv not above the degrees of a
+// non-rational surface (*out untouched), or on failure.
+int ApproximateBsplineSurf(const Bspline* srf, double tol, int du, int dv,
+                           const GridFitParams* params, Bspline** out);
+// -2 unless the product of the interior-knot counts exceeds m1 m2 and du and dv both exceed the
+// degrees; then ApproximateBsplineSurf with the default options (all zero, boundaryMode -1).
+int VDABsplineSurfaceApproximation(const Bspline* srf, int du, int dv, double tol, int m1, int m2,
+                                   Bspline** out);
+// The curves of the list that are in no trim loop, projected onto newSrf (closest points). 0,
+// or -2 when a projection found nothing or failed.
+int ProjectNonTrimCurvesOnSurfClosest(Bspline* newSrf, const BsplineList* curves,
+                                      const TrimList* trims);
+// Every loop of the list rebuilt on newSrf from the projections of its curves in loop order,
+// with its hole flag, merged within GlobalTrimGapTol and pushed on the front. 0 or -2.
+int ProjectTrimCurvesOnSurfClosest(Bspline* newSrf, const TrimList* trims);
+// New knots: ref's when given; else uniform knots for nU (nV) control points when uniformU
+// (uniformV) is set, arc-length knots at spanU (spanV) when not (a surface takes uniform knots
+// only when both flags are set). A curve counts nU, uniformU and spanU only. A closed surface
+// or curve keeps its first and last control rows (points) coincident. NULL on failure.
+Bspline* ReparametrizeBspline(const Bspline* obj, const Bspline* ref, double tol, int nU, int nV,
+                              const GridFitParams* params, int uniformU, double spanU, int uniformV,
+                              double spanV);
+// The surface reparametrised with the default options and all its curves and loops projected
+// onto the new surface (ProjectAllCONSToSurf of the construction floor, here below it); srf's
+// lists are detached meanwhile and put back on every exit. 1 with *out, 0 on failure.
+int ReparametrizeSurface(Bspline* srf, const Bspline* ref, double ignored, int nU, int nV,
+                         int uniformU, double spanU, int uniformV, double spanV, Bspline** out);
+// The curve branch of ReparametrizeBspline for the host's curves, the fit's correction passes
+// switched by correct. NULL for a surface (nothing else happens) or on failure.
+Bspline* ReparametrizeCurveBspline_Host(const Bspline* curve, const Bspline* ref, double ignored,
+                                        int nCtrl, int ignoredInt, int uniform, double span,
+                                        int correct);
+// out[0] the mean length of the images of the u control lines (the grid rows at the Greville
+// parameters), out[1] that of the v lines (0 for a curve). 0, or -2 for NULL or when memory runs
+// out.
+int EvalBsplineLength(const Bspline* obj, double out[2]);
+// The source's free curves and its trim loops projected onto the target (ProjectAllCONSToSurf).
+// 0, or -2 with the error state set when a projection found nothing; what was added before
+// stays on the target.
+int ProjectCurvesAndLoopsOnSurf(const Bspline* source, Bspline* target);
