@@ -1,0 +1,177 @@
+// Approximation and reparametrisation: the refusals of the surface approximation, a 3D curve
+// refitted within the least tolerance, closed surfaces keeping coincident seam rows, projected
+// loops coming out in reverse order, a reparametrised surface getting its lists back, curves on
+// surfaces taking the old curve's place, and the mean lengths of control lines.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "bspline/crvlist.h"
+#include "bspline/sfree.h"
+#include "foundation/umalloc.h"
+#include "quadric/qnurbs.h"
+#include "splinefit/sconvert.h"
+#include "tests/bspline/trimloops.h"
+#include "tests/support/builders.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class Approximate : public KernelTest {};
+
+GridFitParams Plain() {
+  GridFitParams g{};
+  g.boundaryMode = -1;
+  return g;
+}
+
+Bspline* Wave(bool rational = false) {
+  PatchOptions o;
+  o.nu = 6;
+  o.nv = 5;
+  o.rational = rational;
+  o.x1 = 3.0;
+  o.y1 = 2.0;
+  return BuildFunctionPatch([](double x, double y) { return 0.3 * std::sin(2 * x) * std::cos(y); }, o);
+}
+
+void AddTwoLoops(Bspline* s) {
+  auto line = [&](double u0, double v0, double u1, double v1) {
+    return BuildCurveOnSurface(s, 1, {u0, v0, u1, v1});
+  };
+  AddLoop(s, {line(0.1, 0.1, 0.9, 0.1), line(0.9, 0.1, 0.9, 0.9), line(0.9, 0.9, 0.1, 0.9),
+              line(0.1, 0.9, 0.1, 0.1)});
+  AddLoop(s, {line(0.4, 0.4, 0.6, 0.4), line(0.6, 0.4, 0.5, 0.6), line(0.5, 0.6, 0.4, 0.4)}, 1);
+}
+
+TEST_F(Approximate, SurfaceApproximationRefusalsAndLoopsInReverseOrder) {
+  BsplineKeeper keep;
+  Bspline* s = keep(Wave());
+  const GridFitParams prm = Plain();
+  Bspline* out = reinterpret_cast<Bspline*>(&keep);  // a marker that must stay untouched
+  EXPECT_EQ(ApproximateBsplineSurf(s, 1e-3, 3, 3, &prm, &out), -2);
+  EXPECT_EQ(out, reinterpret_cast<Bspline*>(&keep));
+  // 2 x 1 interior knots: not above m1 m2 = 2.
+  EXPECT_EQ(VDABsplineSurfaceApproximation(s, 4, 4, 1e-3, 1, 2, &out), -2);
+  Bspline* r = keep(Wave(true));
+  AddTwoLoops(r);
+  out = nullptr;
+  ASSERT_EQ(ApproximateBsplineSurf(r, 1e-3, 3, 3, &prm, &out), 0);
+  keep(out);
+  EXPECT_EQ(out->rational, 0);
+  std::vector<int> holes;
+  for (TrimList* t = out->trims; t; t = t->next) {
+    holes.push_back(t->hole);
+    EXPECT_EQ(t->attached, 1);
+  }
+  EXPECT_EQ(holes, (std::vector<int>{1, 0}));
+  EXPECT_EQ(r->trims->hole, 0);  // the source keeps its own order
+}
+
+TEST_F(Approximate, CurveFittedWithinTheLeastTolerance) {
+  BsplineKeeper keep;
+  Bspline* c = keep(BuildRandomCurve(5, 3, 8));
+  const GridFitParams prm = Plain();
+  Bspline* a = keep(ApproximateBspline(c, 0.0, 3, 0, &prm));
+  ASSERT_NE(a, nullptr);
+  // The curve's samples: 8 per knot span.
+  std::vector<double> ts;
+  for (int k = 3; k < NumKnotsU(c) - 4; ++k)
+    for (int m = 0; m < 8; ++m) ts.push_back(c->knotsU[k] + m * (c->knotsU[k + 1] - c->knotsU[k]) / 8);
+  ts.push_back(1.0);
+  double worst = 0.0;
+  for (double t : ts) {
+    double p[3];
+    RefEvalCurve(c, t, p);
+    // The nearest point of the fit by a fine search.
+    double best = 1e9;
+    for (int m = 0; m <= 40000; ++m) {
+      double q[3];
+      RefEvalCurve(a, a->umin + (a->umax - a->umin) * m / 40000.0, q);
+      best = std::min(best, std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]));
+    }
+    worst = std::max(worst, best);
+  }
+  EXPECT_LT(worst, 1e-4);
+}
+
+// A cylinder is closed in u: reparametrised on uniform knots its first and last control columns
+// coincide.
+TEST_F(Approximate, ClosedSurfaceKeepsItsSeam) {
+  BsplineKeeper keep;
+  Bspline* s = keep(MallocInitSurfaceBspline());
+  const QuadricInfo q = {{0, 0, 0, 0, 0, 1, 2.0, 0, 3}};
+  ASSERT_EQ(CylinderNurbs(&q, s), 0);
+  const GridFitParams prm = Plain();
+  Bspline* r = keep(ReparametrizeBspline(s, nullptr, 0.01, 12, 4, &prm, 1, 0.0, 1, 0.0));
+  ASSERT_NE(r, nullptr);
+  ASSERT_EQ(r->closedU, s->closedU);
+  if (s->closedU)
+    for (int j = 0; j < NumCtrlV(r); ++j) {
+      EXPECT_EQ(r->X[j][0], r->X[j][NumCtrlU(r) - 1]);
+      EXPECT_EQ(r->Z[j][0], r->Z[j][NumCtrlU(r) - 1]);
+    }
+}
+
+TEST_F(Approximate, ReparametrisedSurfaceGetsItsListsBack) {
+  BsplineKeeper keep;
+  Bspline* s = keep(Wave());
+  AddTwoLoops(s);
+  BuildCurveOnSurface(s, 3, {0.2, 0.3, 0.3, 0.5, 0.5, 0.5, 0.7, 0.6});
+  BsplineList* curves = s->curves;
+  TrimList* trims = s->trims;
+  Bspline* out = nullptr;
+  ASSERT_EQ(ReparametrizeSurface(s, nullptr, 0.0, 7, 6, 1, 0.0, 1, 0.0, &out), 1);
+  keep(out);
+  EXPECT_EQ(s->curves, curves);
+  EXPECT_EQ(s->trims, trims);
+  int loops = 0;
+  for (TrimList* t = out->trims; t; t = t->next) ++loops;
+  EXPECT_EQ(loops, 2);
+  EXPECT_GE(GetNumCurvePieces(out->curves), 8);
+  // Refused for a surface by the host's curve entry, with no scope left open.
+  const int level = MallocTrackLevel();
+  EXPECT_EQ(ReparametrizeCurveBspline_Host(s, nullptr, 0.0, 6, 0, 1, 0.0, 1), nullptr);
+  EXPECT_EQ(MallocTrackLevel(), level);
+}
+
+// A curve on a surface reparametrised on uniform knots takes the old one's place in its owner's
+// curve list and loop; the old one is the caller's.
+TEST_F(Approximate, CurveOnSurfaceTakesTheOldPlace) {
+  BsplineKeeper keep;
+  Bspline* s = keep(Wave());
+  Bspline* c = BuildCurveOnSurface(s, 3, {0.1, 0.2, 0.3, 0.6, 0.6, 0.4, 0.9, 0.8});
+  Bspline* r = ReparametrizeCurveBspline_Host(c, nullptr, 0.0, 6, 0, 1, 0.0, 1);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->dimension, 2);
+  EXPECT_EQ(r->owner, s);
+  bool newListed = false, oldListed = false;
+  for (BsplineList* n = s->curves; n; n = n->next) {
+    newListed |= n->item == r;
+    oldListed |= n->item == c;
+  }
+  EXPECT_TRUE(newListed);
+  EXPECT_FALSE(oldListed);
+  EXPECT_EQ(NumCtrlU(r), 6);
+  double a[3], b[3];
+  RefEvalCurve(c, 0.0, a);
+  RefEvalCurve(r, r->umin, b);
+  EXPECT_NEAR(a[0], b[0], 1e-6);
+  FreeBspline(c);
+}
+
+TEST_F(Approximate, MeanControlLineLengths) {
+  BsplineKeeper keep;
+  PatchOptions o;
+  o.x1 = 6.0;
+  o.y1 = 4.0;
+  Bspline* s = keep(BuildFunctionPatch([](double, double) { return 1.0; }, o));
+  double out[2];
+  ASSERT_EQ(EvalBsplineLength(s, out), 0);
+  EXPECT_NEAR(out[0], 6.0, 1e-12);
+  EXPECT_NEAR(out[1], 4.0, 1e-12);
+  EXPECT_EQ(EvalBsplineLength(nullptr, out), -2);
+}
+
+}  // namespace
