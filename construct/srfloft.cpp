@@ -23,6 +23,7 @@
 #include "foundation/umalloc.h"
 #include "splinefit/sconvert.h"
 #include "splinefit/skin.h"
+#include "stitch/loftrows.h"
 #include "stitch/userdef.h"
 #include "surface/srfutils.h"
 
@@ -181,53 +182,10 @@ int ComputeVKnotVecOfSurf(Bspline** curves, int m, int n, double* knots, int k, 
 
 int CleanLoftCurves(Bspline** curves, double* knots, int nKnots, int n, int ends[2], double tol,
                     double angle) {
-  if (!knots || nKnots < 1 || (tol < 1e-6 && angle < 1e-6)) return 0;
-  double t = 0.0;
-  if (angle != 0.0) {
-    t = tol;
-    double dev0 = 3.37e38, dev1 = 3.37e38;
-    if (ends[0] != 0) dev0 = BoundaryDeviation(curves[0], curves[1], angle);
-    if (ends[1] != 0) dev1 = BoundaryDeviation(curves[n - 1], curves[n - 2], angle);
-    t = std::min({t, dev0, dev1});
-  }
-  double dev = 0.0;
-  RemoveKnotsOfObjSet(curves, n, 0, 3, knots, nKnots, 0, t, &dev);
-  return KernelFailed() ? -2 : 0;
+  return CleanCurveRowKnots(curves, knots, nKnots, n, ends, tol, angle);
 }
 
-Bspline* ReparametrizeCurveUniform(Bspline* crv, int nCtrl) {
-  if (!BsplineShapeSound(crv) || crv->kind != 1 || nCtrl < crv->degreeU + 1) {
-    SetKernelError(-2);
-    return nullptr;
-  }
-  const int p = crv->degreeU;
-  TrackingScope scope;
-  int count = 0;
-  Owned<double, Free> samples(SampleCurvePlateProper(crv, 4, &count));
-  if (!samples || count < 2) return nullptr;
-  float* xyz = MallocArray<float>(3 * count);
-  double* t = MallocArray<double>(count + 1);  // a closed fit's copy holds one point more
-  if (!xyz || !t) return nullptr;
-  for (int i = 0; i < count; ++i) {
-    double P[3];
-    EvalCrvOnSrfArray(nullptr, crv, samples[i], 0, P);
-    xyz[i] = static_cast<float>(P[0]);
-    xyz[count + i] = static_cast<float>(P[1]);
-    xyz[2 * count + i] = static_cast<float>(P[2]);
-  }
-  Owned<Cloud, FreeCloud> cloud(MakeCld(xyz, xyz + count, xyz + 2 * count, count, nullptr));
-  if (!cloud) return nullptr;
-  Owned<double, Free> knots(GetUniformKnots(nCtrl + p + 1, p, crv->umin, crv->umax));
-  if (!knots) return nullptr;
-  Bspline* fit = FitCurveBsplineWithGivenKnots(cloud.get(), knots.get() + p, nCtrl - p + 1, t, p,
-                                               crv->closedU);
-  if (!fit) return nullptr;
-  // The fit runs on [0, 1]: the curve keeps the range it came with.
-  const double a = fit->umin, b = fit->umax, s = (crv->umax - crv->umin) / (b - a);
-  for (int i = 0; i < NumKnotsU(fit); ++i) fit->knotsU[i] = crv->umin + (fit->knotsU[i] - a) * s;
-  SetDomainFromKnots(fit, 0);
-  return fit;
-}
+Bspline* ReparametrizeCurveUniform(Bspline* crv, int nCtrl) { return RefitCurveUniform(crv, nCtrl); }
 
 namespace {
 

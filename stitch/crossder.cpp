@@ -298,3 +298,53 @@ Bspline* IsoDerivativeCurve(Bspline* srf, Bspline* ref, double** mag, int magMod
   if (!piece && mag) FreeAndNull(*mag);  // no curve, no magnitudes handed out
   return piece;
 }
+
+double DerivativeMagnitudeNear(double* x, double* y, double* z, int preferred, int n) {
+  for (int k = 0; k < n; ++k) {
+    const int i = preferred == 0 ? k : n - 1 - k;
+    const double len = std::sqrt(x[i] * x[i] + y[i] * y[i] + z[i] * z[i]);
+    if (len > 1e-10) return len;
+  }
+  return 1e-10;
+}
+
+int ScaledDerivativeRow(Bspline* D, Bspline* P, double targets[6], double scale, int vary) {
+  if (!BsplineShapeSound(D) || !BsplineShapeSound(P) || D->dimension != 3 || P->dimension != 3 ||
+      NumCtrlU(D) != NumCtrlU(P)) {
+    SetKernelError(-2);
+    return -2;
+  }
+  const int n = NumCtrlU(P);
+  double* dx = D->X[0];
+  double* dy = D->Y[0];
+  double* dz = D->Z[0];
+  const double* px = P->X[0];
+  const double* py = P->Y[0];
+  const double* pz = P->Z[0];
+  const double d0 = std::hypot(px[0] - targets[0], py[0] - targets[1], pz[0] - targets[2]);
+  const double d1 = std::hypot(px[n - 1] - targets[3], py[n - 1] - targets[4], pz[n - 1] - targets[5]);
+  const double m0 = d0 / DerivativeMagnitudeNear(dx, dy, dz, 0, n);
+  const double m1 = d1 / DerivativeMagnitudeNear(dx, dy, dz, n - 1, n);
+  const double mAvg = 0.5 * (m0 + m1);
+  TrackingScope scope;
+  double* m = MallocArray<double>(n);
+  if (!m) return -2;
+  for (int i = 0; i < n; ++i) m[i] = mAvg;
+  if (vary && n >= 5 && m0 > 0.0 && std::fabs(1.0 - mAvg / m0) >= 0.01) {
+    double* t = ObjectGrevilleParams(P, 0);
+    if (!t) return -2;
+    const int h = n / 2 + 1;
+    for (int i = 0; i < h; ++i)
+      m[i] = mAvg + (m0 >= mAvg ? 1.0 : -1.0) * (1.0 - (t[i] - t[0]) / (t[h - 1] - t[0])) *
+                        std::fabs(m0 - mAvg);
+    for (int i = h; i < n; ++i)
+      m[i] = mAvg + (m1 >= mAvg ? 1.0 : -1.0) * (t[i] - t[h - 1]) / (t[n - 1] - t[h - 1]) *
+                        std::fabs(m1 - mAvg);
+  }
+  for (int i = 0; i < n; ++i) {
+    dx[i] = px[i] + scale * m[i] * dx[i];
+    dy[i] = py[i] + scale * m[i] * dy[i];
+    dz[i] = pz[i] + scale * m[i] * dz[i];
+  }
+  return 0;
+}

@@ -1,7 +1,8 @@
-// Cross-boundary derivative curves of a surface along a curve on it: the work behind
-// GetIsoDerivOfSurf, GetNonIsoDerivOfSurf, GetNonIsoG1PointsOfSurf, ComputeTangentMagnitude and
-// NormalizeBspline (construct/crv2srf documents them), here because the derivative curves of
-// boundary loops (stitch/userdef) are made from them.
+// Cross-boundary derivative curves of a surface along a curve on it and their control rows: the
+// work behind GetIsoDerivOfSurf, GetNonIsoDerivOfSurf, GetNonIsoG1PointsOfSurf,
+// ComputeTangentMagnitude, NormalizeBspline, GetScaledDerivCntrl and GetDerivVecMagNearPrefIndx
+// (construct/crv2srf documents them), here because the derivative curves and rows of boundary
+// loops and blends (stitch/userdef) are made from them.
 #pragma once
 
 #include "bspline/smake.h"
@@ -25,3 +26,7 @@ int NonIsoDirections(Bspline* crv, Bspline* ref, double** mag, int wantMag, int 
 double TangentMagnitude(const double S[3], const double R[3], const double dir[3], int mode);
 // NormalizeBspline.
 void NormalizeControlPoints(Bspline* crv);
+// GetScaledDerivCntrl.
+int ScaledDerivativeRow(Bspline* D, Bspline* P, double targets[6], double scale, int vary);
+// GetDerivVecMagNearPrefIndx.
+double DerivativeMagnitudeNear(double* x, double* y, double* z, int preferred, int n);

@@ -59,4 +59,45 @@ TEST_F(BoundaryDerivatives, IsoCurvesGiveUnitCrossDerivativesOnTheirOwnRange) {
   EXPECT_EQ(GetCrossDegreeOfCurveOnSurf(line3), -2);
 }
 
+TEST_F(BoundaryDerivatives, LoopsAreSnippedAndThreeDCurvesYieldToCurvesOnSurfaces) {
+  BsplineKeeper keep;
+  PatchOptions o;
+  o.x0 = -1.0, o.x1 = 0.0;
+  Bspline* s = keep(BuildFunctionPatch([](double x, double y) { return 0.5 * x * y - y; }, o));
+  // On the patch: x = 0 from y = 0 up to y = 1 (u = 1); then three 3D lines round the square,
+  // the last one ending a little off the loop's start.
+  Bspline* onSrf = BuildCurveOnSurface(s, 1, {1, 0, 1, 1});
+  auto line = [&](double ax, double ay, double az, double bx, double by, double bz) {
+    return keep(BuildCurve(1, 3, {ax, ay, az, bx, by, bz}));
+  };
+  Bspline* loop[4] = {onSrf, line(0, 1, -1, 1, 1, 0), line(1, 1, 0, 1, 0, 0), line(1, 0, 0, 0.01, 0, 0.02)};
+  int iso[4] = {1, -1, -1, -1};
+  double *starts = nullptr, *ends = nullptr;
+  Bspline** pos = GetAllClockWiseSnippedPosCrvLoop(loop, 4, iso, 0.0, -1, &starts, &ends);
+  ASSERT_NE(pos, nullptr);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_NEAR(starts[i], loop[i]->umin, 1e-9) << i;
+    EXPECT_NEAR(ends[i], loop[i]->umax, 1e-9) << i;
+  }
+  // The 3D line's end moved onto the curve on the surface, which kept its start (0, 0, 0).
+  const Bspline* last = pos[3];
+  EXPECT_EQ(last->X[0][NumCtrlU(last) - 1], pos[0]->X[0][0]);
+  EXPECT_EQ(last->Z[0][NumCtrlU(last) - 1], pos[0]->Z[0][0]);
+  EXPECT_NEAR(pos[0]->X[0][0], 0.0, 1e-12);
+  EXPECT_NEAR(pos[0]->Z[0][0], 0.0, 1e-12);
+  Bspline** pieces = GetAllClockWiseSnippedCrvOnSrf(loop, 4, iso, starts, ends);
+  ASSERT_NE(pieces, nullptr);
+  EXPECT_EQ(pieces[0]->owner, s);
+  FreeDerivBsplineArrays(pieces, nullptr, nullptr, 4);
+  FreeDerivBsplineArrays(pos, nullptr, nullptr, 4);
+  Free(starts), Free(ends);
+  // Flagged iso while its ends differ in both u and v: no running direction, a null entry.
+  Bspline* diagonal = BuildCurveOnSurface(s, 1, {0.1, 0.1, 0.9, 0.8});
+  Bspline** d = CreateDerivativeCurves(&diagonal, nullptr, nullptr, nullptr, 0, 0.0, -1, 0, 1, 1,
+                                       nullptr, 0, 3);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d[0], nullptr);
+  FreeDerivBsplineArrays(d, nullptr, nullptr, 1);
+}
+
 }  // namespace
