@@ -4,6 +4,7 @@
 // surfaces taking the old curve's place, and the mean lengths of control lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -54,6 +55,8 @@ TEST_F(Approximate, SurfaceApproximationRefusalsAndLoopsInReverseOrder) {
   EXPECT_EQ(out, reinterpret_cast<Bspline*>(&keep));
   // 2 x 1 interior knots: not above m1 m2 = 2.
   EXPECT_EQ(VDABsplineSurfaceApproximation(s, 4, 4, 1e-3, 1, 2, &out), -2);
+  ASSERT_EQ(VDABsplineSurfaceApproximation(s, 4, 4, 1e-3, 1, 1, &out), 0);
+  EXPECT_EQ(keep(out)->degreeU, 4);
   Bspline* r = keep(Wave(true));
   AddTwoLoops(r);
   out = nullptr;
@@ -84,16 +87,37 @@ TEST_F(Approximate, CurveFittedWithinTheLeastTolerance) {
   for (double t : ts) {
     double p[3];
     RefEvalCurve(c, t, p);
-    // The nearest point of the fit by a fine search.
-    double best = 1e9;
-    for (int m = 0; m <= 40000; ++m) {
+    // The nearest point of the fit: a coarse search, then Newton on (C(t) - p) . C'(t).
+    double bestT = a->umin, best = 1e9;
+    for (int m = 0; m <= 2000; ++m) {
+      const double tt = a->umin + (a->umax - a->umin) * m / 2000.0;
       double q[3];
-      RefEvalCurve(a, a->umin + (a->umax - a->umin) * m / 40000.0, q);
-      best = std::min(best, std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]));
+      RefEvalCurve(a, tt, q);
+      const double d = std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]);
+      if (d < best) {
+        best = d;
+        bestT = tt;
+      }
     }
+    for (int it = 0; it < 20; ++it) {
+      double q[3], d1[3], d2[3];
+      RefEvalCurve(a, bestT, q);
+      RefEvalDeriv(a, bestT, 0, 1, 0, d1);
+      RefEvalDeriv(a, bestT, 0, 2, 0, d2);
+      double f = 0.0, df = 0.0;
+      for (int k = 0; k < 3; ++k) {
+        f += (q[k] - p[k]) * d1[k];
+        df += d1[k] * d1[k] + (q[k] - p[k]) * d2[k];
+      }
+      if (df <= 0.0) break;
+      bestT = std::clamp(bestT - f / df, a->umin, a->umax);
+    }
+    double q[3];
+    RefEvalCurve(a, bestT, q);
+    best = std::min(best, std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]));
     worst = std::max(worst, best);
   }
-  EXPECT_LT(worst, 1e-4);
+  EXPECT_LT(worst, 1e-5);
 }
 
 // A cylinder is closed in u: reparametrised on uniform knots its first and last control columns
@@ -106,8 +130,8 @@ TEST_F(Approximate, ClosedSurfaceKeepsItsSeam) {
   const GridFitParams prm = Plain();
   Bspline* r = keep(ReparametrizeBspline(s, nullptr, 0.01, 12, 4, &prm, 1, 0.0, 1, 0.0));
   ASSERT_NE(r, nullptr);
-  ASSERT_EQ(r->closedU, s->closedU);
-  if (s->closedU)
+  ASSERT_EQ(s->closedU, 1);
+  ASSERT_EQ(r->closedU, 1);
     for (int j = 0; j < NumCtrlV(r); ++j) {
       EXPECT_EQ(r->X[j][0], r->X[j][NumCtrlU(r) - 1]);
       EXPECT_EQ(r->Z[j][0], r->Z[j][NumCtrlU(r) - 1]);
@@ -158,6 +182,15 @@ TEST_F(Approximate, CurveOnSurfaceTakesTheOldPlace) {
   RefEvalCurve(c, 0.0, a);
   RefEvalCurve(r, r->umin, b);
   EXPECT_NEAR(a[0], b[0], 1e-6);
+  // Knots at equal arc length along the curve (measured in space).
+  testing::internal::CaptureStdout();
+  const GridFitParams prm = Plain();
+  Bspline* arc = ReparametrizeBspline(r, nullptr, 0.0, 0, 0, &prm, 0, 0.25, 0, 0.0);
+  testing::internal::GetCapturedStdout();
+  ASSERT_NE(arc, nullptr);
+  EXPECT_EQ(arc->owner, s);
+  EXPECT_GT(arc->interiorU, 0);
+  FreeBspline(r);
   FreeBspline(c);
 }
 

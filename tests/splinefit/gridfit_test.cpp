@@ -233,4 +233,59 @@ TEST_F(GridFit, CurvatureValuesOfASphere) {
   for (double x : w) EXPECT_EQ(x, 2.0);
 }
 
+double Extent(double** M, int rows, int cols) {
+  double lo = 1e300, hi = -1e300;
+  for (int j = 0; j < rows; ++j)
+    for (int i = 0; i < cols; ++i) {
+      lo = std::min(lo, M[j][i]);
+      hi = std::max(hi, M[j][i]);
+    }
+  return hi - lo;
+}
+
+// The smoothing slots: tension 1 leaves only the membrane energy along u, which shrinks the net
+// along u (x) and leaves y (constant along u) exact; tension 0 weighs membrane along v, bending
+// and twist, which shrink y and leave x (linear in u, constant in v) exact. Equal curvature
+// weights of 1 give the plain fit; a control-net penalty pulls the net together.
+TEST_F(GridFit, SmoothingSlotsPenaltyAndCurvatureWeights) {
+  BsplineKeeper keep;
+  PatchOptions o;
+  o.x1 = 6.0;
+  o.y1 = 4.0;
+  Bspline* s = keep(BuildFunctionPatch([](double, double) { return 0.0; }, o));
+  const Grid g = Sample(s, 15, 13);
+  const int nU = NumCtrlU(s), nV = NumCtrlV(s);
+  for (double tension : {1.0, 0.0}) {
+    Bspline* f = keep(Blank(s));
+    f->fitProps = {1, tension, 1.0, 0.0};
+    GridFitParams prm = Plain();
+    prm.smooth = 1;
+    prm.roughness = 1.0;
+    prm.tension = tension;
+    ASSERT_EQ(Fit(s, f, g, prm), 1);
+    const double ex = Extent(f->X, nV, nU), ey = Extent(f->Y, nV, nU);
+    if (tension == 1.0) {
+      EXPECT_LT(ex, 0.99 * 6.0);
+      EXPECT_NEAR(ey, 4.0, 1e-9);
+    } else {
+      EXPECT_NEAR(ex, 6.0, 1e-9);
+      EXPECT_LT(ey, 0.99 * 4.0);
+    }
+  }
+  Bspline* plain = keep(Blank(s));
+  Bspline* weighted = keep(Blank(s));
+  GridFitParams prm = Plain();
+  ASSERT_EQ(Fit(s, plain, g, prm), 1);
+  prm.weightByCurvature = 1;
+  prm.curvWeightHigh = prm.curvWeightLow = 1.0;
+  ASSERT_EQ(Fit(s, weighted, g, prm), 1);
+  for (int j = 0; j < nV; ++j)
+    for (int i = 0; i < nU; ++i) EXPECT_NEAR(weighted->X[j][i], plain->X[j][i], 1e-12);
+  prm.weightByCurvature = 0;
+  prm.usePenalty = 1;
+  prm.penalty = 10.0;
+  ASSERT_EQ(Fit(s, weighted, g, prm), 1);
+  EXPECT_LT(Extent(weighted->X, nV, nU), 0.99 * 6.0);
+}
+
 }  // namespace
