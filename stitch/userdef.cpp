@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
+#include <limits>
 
 #include "bspline/bsvalid.h"
 #include "bspline/creverse.h"
@@ -925,8 +926,28 @@ void FindInitU(Bspline* srf, double x, double y, double* u, double* v, double* g
   *u = gu[bi], *v = gv[bj];
 }
 
+namespace {
+
+// The larger x or y extent of the control net, at least the smallest positive double: the
+// solver's tolerances are fractions of it, so one surface at any scale maps alike.
+double NetXYSize(const Bspline* srf) {
+  double lo[2] = {3.37e38, 3.37e38}, hi[2] = {-3.37e38, -3.37e38};
+  for (int j = 0; j < NumCtrlV(srf); ++j)
+    for (int i = 0; i < NumCtrlU(srf); ++i) {
+      lo[0] = std::min(lo[0], srf->X[j][i]), hi[0] = std::max(hi[0], srf->X[j][i]);
+      lo[1] = std::min(lo[1], srf->Y[j][i]), hi[1] = std::max(hi[1], srf->Y[j][i]);
+    }
+  return std::max({hi[0] - lo[0], hi[1] - lo[1], std::numeric_limits<double>::min()});
+}
+
+}  // namespace
+
 int SolveForUV(Bspline* srf, double x, double y, double* u, double* v) {
   const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
+  // Squared x-y errors in units of the surface's size (1e-10 converged, 1e-7 accepted), and the
+  // Jacobian's determinant against that size per parameter range.
+  const double s = NetXYSize(srf), s2 = s * s;
+  const double detTol = 1e-6 * s2 / ((srf->umax - srf->umin) * (srf->vmax - srf->vmin));
   auto clampIn = [&]() {
     *u = std::clamp(*u, srf->umin, srf->umax);
     *v = std::clamp(*v, srf->vmin, srf->vmax);
@@ -936,11 +957,11 @@ int SolveForUV(Bspline* srf, double x, double y, double* u, double* v) {
     double out[3][3];
     if (EvalPointOnGeometryM(srf, *u, *v, du, dv, 3, 0, out) != 0) return -2;
     const double ex = x - out[0][0], ey = y - out[0][1];
-    if (ex * ex + ey * ey < 1e-10) return 0;
+    if (ex * ex + ey * ey < 1e-10 * s2) return 0;
     const double* Su = out[1];
     const double* Sv = out[2];
     const double det = Su[0] * Sv[1] - Sv[0] * Su[1];
-    if (std::fabs(det) > 1e-6) {
+    if (std::fabs(det) > detTol) {
       *u += (ex * Sv[1] - ey * Sv[0]) / det;
       *v += (ey * Su[0] - ex * Su[1]) / det;
     } else {
@@ -958,7 +979,7 @@ int SolveForUV(Bspline* srf, double x, double y, double* u, double* v) {
   double P[3];
   Eval3DPointOnSurfArray(srf, *u, *v, 0, 0, P);
   const double ex = x - P[0], ey = y - P[1];
-  return ex * ex + ey * ey < 1e-7 ? 0 : -2;
+  return ex * ex + ey * ey < 1e-7 * s2 ? 0 : -2;
 }
 
 int xy2uv(Bspline* srf, Cloud* cloud, const double box[6]) {

@@ -132,5 +132,6 @@ int xy2uv(Bspline* srf, Cloud* cloud, const double box[6]);
 // Start values: the Greville parameters gu, gv of the control point nearest (x, y) in x-y.
 void FindInitU(Bspline* srf, double x, double y, double* u, double* v, double* gu, double* gv);
 // Newton's method on the surface's x and y, clamped into the domain, at most 7 steps. 0 when
-// (u, v) maps within 1e-7 (squared), else -2.
+// (u, v) maps within 1e-7 (squared, in units of the larger x-y extent of the control net),
+// else -2.
 int SolveForUV(Bspline* srf, double x, double y, double* u, double* v);

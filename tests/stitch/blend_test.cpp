@@ -108,6 +108,60 @@ TEST_F(Blend, LoopOfThreeDCurvesGivesTheCoonsNetOfItsRows) {
   }
 }
 
+// A curve from a to b of the given degree and control count on random knots, x and y on the
+// chord at the Greville abscissae and z the saddle plus a bump, so its ends are the corners.
+Bspline* SaddleEdgeOf(double ax, double ay, double bx, double by, int degree, int n, unsigned seed) {
+  const std::vector<double> knots = ClampedKnots(degree, n, 0.0, 1.0, KnotLayout::Random, seed);
+  const std::vector<double> g = Greville(knots.data(), n, degree);
+  std::vector<double> pts;
+  for (int i = 0; i < n; ++i) {
+    const double x = ax + (bx - ax) * g[i], y = ay + (by - ay) * g[i];
+    pts.insert(pts.end(), {x, y, x * y + (i > 0 && i < n - 1 ? 0.1 * std::sin(seed + 2.0 * i) : 0.0)});
+  }
+  return BuildCurve(degree, 3, pts, knots);
+}
+
+TEST_F(Blend, MixedDegreesAndKnotsKeepEveryBoundaryCurvesShape) {
+  BsplineKeeper keep;
+  // Opposite sides of degrees 3 and 5, 2 and 4, each on knots of its own: raising degrees and
+  // inserting knots must leave every side's shape as it was.
+  Bspline* curves[4] = {keep(SaddleEdgeOf(0, 0, 0, 1, 3, 6, 1)), keep(SaddleEdgeOf(0, 1, 1, 1, 2, 5, 2)),
+                        keep(SaddleEdgeOf(1, 1, 1, 0, 5, 7, 3)), keep(SaddleEdgeOf(1, 0, 0, 0, 4, 6, 4))};
+  int orders[4] = {0, 0, 0, 0};
+  double scales[4] = {1, 1, 1, 1};
+  Bspline* s = keep(CreateBlendSurface1(curves, nullptr, nullptr, nullptr, 4, orders, scales, 0.0,
+                                        0.0, 1, 0, 0, 0));
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->degreeV, 5);
+  EXPECT_EQ(s->degreeU, 4);
+  for (int side = 0; side < 4; ++side) {
+    const Bspline* c = curves[side];
+    for (double t = 0.0; t <= 1.0 + 1e-12; t += 0.05) {
+      // The boundary runs on [0, 1] with the net (sides 2 and 3 against the loop).
+      const double w = side < 2 ? t : 1.0 - t;
+      const double u = side == 0 ? s->umin : side == 2 ? s->umax : s->umin + w * (s->umax - s->umin);
+      const double v = side == 3 ? s->vmin : side == 1 ? s->vmax : s->vmin + w * (s->vmax - s->vmin);
+      double got[3], want[3];
+      RefEvalSurface(s, u, v, got);
+      RefEvalCurve(c, c->umin + t * (c->umax - c->umin), want);
+      EXPECT_LT(Dist(got, want), 1e-12) << side << " " << t;
+    }
+  }
+  // Refits on uniform knots (mode 1) and removal down to a count (mode 2) give nets of the
+  // asked control counts that still close at the shared corners.
+  for (const int mode : {1, 2}) {
+    Bspline* r = keep(CreateBlendSurface1(curves, nullptr, nullptr, nullptr, 4, orders, scales, 0.0,
+                                          0.0, 1, mode, mode == 1 ? 8 : 6, mode == 1 ? 7 : 5));
+    ASSERT_NE(r, nullptr) << mode;
+    EXPECT_EQ(NumCtrlV(r), mode == 1 ? 8 : 6);
+    EXPECT_EQ(NumCtrlU(r), mode == 1 ? 7 : 5);
+    double corner[3];
+    RefEvalSurface(r, r->umax, r->vmax, corner);
+    const double want[3] = {1.0, 1.0, 1.0};
+    EXPECT_LT(Dist(corner, want), 1e-3) << mode;
+  }
+}
+
 TEST_F(Blend, LinearBlendFixesTheInnerRowsAndBlendsBetweenThem) {
   BsplineKeeper keep;
   // A planar 7 x 7 rectangle net from straight lines; sides 0 and 2 carry two inner rows each,

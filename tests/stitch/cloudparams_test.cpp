@@ -1,7 +1,7 @@
 // Cloud points to surface parameters: on a surface whose x and y are its parameters every point
 // maps onto itself keeping its z; points off the surface are dropped; a strip too thin in v and a
 // cloud with nothing on the surface give the documented statuses; a curved, skewed surface maps
-// back onto the parameters the points came from.
+// back onto the parameters the points came from, at sizes 1e-6 to 1e6.
 #include <cmath>
 #include <vector>
 
@@ -52,36 +52,38 @@ TEST_F(CloudParams, PlaneOfItsOwnParametersMapsPointsOntoThemselves) {
   FreeCloud(c);
 }
 
-TEST_F(CloudParams, SkewedCurvedSurfaceMapsBackToTheSampledParameters) {
-  BsplineKeeper keep;
-  PatchOptions o;
-  o.nu = 6, o.nv = 6, o.layout = KnotLayout::Random, o.seed = 4;
-  Bspline* s = keep(BuildFunctionPatch([](double x, double y) { return std::sin(x + 2 * y); }, o));
-  // Bend the net in x-y so that x and y are no longer the parameters (still one-to-one).
-  for (int j = 0; j < NumCtrlV(s); ++j)
-    for (int i = 0; i < NumCtrlU(s); ++i) {
-      const double x = s->X[j][i], y = s->Y[j][i];
-      s->X[j][i] = x + 0.2 * y * y, s->Y[j][i] = y + 0.1 * x;
+TEST_F(CloudParams, SkewedCurvedSurfaceMapsBackToTheSampledParametersAtAnyScale) {
+  for (const double scale : {1e-6, 1.0, 1e6}) {
+    BsplineKeeper keep;
+    PatchOptions o;
+    o.nu = 6, o.nv = 6, o.layout = KnotLayout::Random, o.seed = 4;
+    Bspline* s = keep(BuildFunctionPatch([](double x, double y) { return std::sin(x + 2 * y); }, o));
+    // Bend the net in x-y so that x and y are no longer the parameters (still one-to-one).
+    for (int j = 0; j < NumCtrlV(s); ++j)
+      for (int i = 0; i < NumCtrlU(s); ++i) {
+        const double x = s->X[j][i], y = s->Y[j][i];
+        s->X[j][i] = scale * (x + 0.2 * y * y), s->Y[j][i] = scale * (y + 0.1 * x);
+      }
+    std::vector<float> x, y, z;
+    std::vector<double> us, vs;
+    for (int k = 0; k < 30; ++k) {
+      const double u = 0.02 + 0.96 * std::fmod(0.29 * k, 1.0), v = 0.02 + 0.96 * std::fmod(0.53 * k, 1.0);
+      double P[3];
+      Eval3DPointOnSurfArray(s, u, v, 0, 0, P);
+      x.push_back(static_cast<float>(P[0])), y.push_back(static_cast<float>(P[1])), z.push_back(0.0f);
+      us.push_back(u), vs.push_back(v);
     }
-  std::vector<float> x, y, z;
-  std::vector<double> us, vs;
-  for (int k = 0; k < 30; ++k) {
-    const double u = 0.02 + 0.96 * std::fmod(0.29 * k, 1.0), v = 0.02 + 0.96 * std::fmod(0.53 * k, 1.0);
-    double P[3];
-    Eval3DPointOnSurfArray(s, u, v, 0, 0, P);
-    x.push_back(static_cast<float>(P[0])), y.push_back(static_cast<float>(P[1])), z.push_back(0.0f);
-    us.push_back(u), vs.push_back(v);
+    double box[6];
+    Cloud* c = MakeCloud(x, y, z, box);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(xy2uv(s, c, box), 0) << scale;
+    ASSERT_EQ(c->npts, 30) << scale;
+    for (int k = 0; k < 30; ++k) {
+      EXPECT_NEAR(c->x[k], us[k], 1e-4) << k << " " << scale;
+      EXPECT_NEAR(c->y[k], vs[k], 1e-4) << k << " " << scale;
+    }
+    FreeCloud(c);
   }
-  double box[6];
-  Cloud* c = MakeCloud(x, y, z, box);
-  ASSERT_NE(c, nullptr);
-  EXPECT_EQ(xy2uv(s, c, box), 0);
-  ASSERT_EQ(c->npts, 30);
-  for (int k = 0; k < 30; ++k) {
-    EXPECT_NEAR(c->x[k], us[k], 1e-4) << k;
-    EXPECT_NEAR(c->y[k], vs[k], 1e-4) << k;
-  }
-  FreeCloud(c);
 }
 
 TEST_F(CloudParams, ThinStripsAndCloudsOffTheSurfaceAreReported) {
