@@ -8,6 +8,7 @@
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
 #include "bspline/kremove.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "foundation/coreglob.h"
@@ -37,8 +38,14 @@ double FindCurvatureOfSurface(Bspline* srf, double u, double v) {
   auto toward = [](double x, double mid, double step) {
     return x > mid ? std::max(mid, x - step) : std::min(mid, x + step);
   };
+  // The thresholds below are for a surface of unit size: the derivatives are taken at that size
+  // and the curvature brought back, so a surface at any scale gets the same answer in its units.
+  const double size = ControlPointDiagonal(srf);
+  const double unit = size > 0.0 && std::isfinite(size) ? 1.0 / size : 1.0;
   for (;;) {
     if (EvalPointOnGeometryM(srf, u, v, du, dv, 5, 0, D) != 0) return 0.0;
+    for (auto& d : D)
+      for (double& c : d) c *= unit;
     if (!tiny(D[0]) && !tiny(D[1])) break;
     if (u == midU && v == midV) return 0.0;
     u = toward(u, midU, stepU);
@@ -56,7 +63,7 @@ double FindCurvatureOfSurface(Bspline* srf, double u, double v) {
   if (disc < 0.0) disc = 0.0;
   if (std::fabs(d) < 1e-10) d = d <= 0.0 ? -1e-10 : 1e-10;
   const double k1 = (b + std::sqrt(disc)) / (2.0 * d), k2 = (b - std::sqrt(disc)) / (2.0 * d);
-  return std::max(k1, k2);
+  return std::max(k1, k2) * unit;
 }
 
 int ComputeMaxCurvaNPnts(Bspline* srf, double* u, double* v, double* out, int nu, int nv) {

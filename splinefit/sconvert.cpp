@@ -12,6 +12,7 @@
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "bspline/ctrlnubs.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/cclone.h"
 #include "bspline/srfclone.h"
@@ -516,13 +517,20 @@ void CurvatureOnParameterGrid(const Bspline* srf, double* out, const double* u, 
   double** D = allocate_matrix_ff(N, 15);
   if (!D || KernelFailed()) return;
   if (EvalGridOnGeometryM(srf, u, v, nu, nv, du, dv, 5, 0, D) != 0) return;
+  // The thresholds are for a surface of unit size: the derivatives are scaled to it and the
+  // values brought back (curvature goes as 1 / length, the Gaussian as its square).
+  const double size = ControlPointDiagonal(srf);
+  const double unit = size > 0.0 && std::isfinite(size) ? 1.0 / size : 1.0;
+  const double back = kind == 7 ? unit * unit : unit;
+  for (int g = 0; g < N; ++g)
+    for (int c = 0; c < 15; ++c) D[g][c] *= unit;
   for (int g = 0; g < N; ++g) {
     double k = 0.0;
     if (!CurvatureFromPartials(D[g], kind, 1e-15, &k)) {
       const int h = GridNeighbour(g, nu, nv);
       if (h < 0 || h >= N || !CurvatureFromPartials(D[h], kind, 1e-15, &k)) k = 0.0;
     }
-    out[g] = k;
+    out[g] = k * back;
   }
 }
 

@@ -83,6 +83,12 @@ TEST_F(Offsets, LargerPrincipalCurvatureOfPlaneSphereAndCylinder) {
     ASSERT_EQ(ComputeMaxCurvaNPnts(s, us.data(), vs.data(), out.data(), 4, 4), 0);
     for (double k : out) EXPECT_NEAR(k, (inward ? 1.0 : -1.0) / 2.5, 1e-3);
   }
+  // The same answer in its own units at any size.
+  for (double R : {2.5e-6, 2.5e6}) {
+    Bspline* s = keep(MallocInitSurfaceBspline());
+    ASSERT_EQ(SphereNurbs(0, 0, 0, R, s), 0);
+    EXPECT_NEAR(FindCurvatureOfSurface(s, 0.3, 0.4) * R, -1.0, 1e-6) << R;
+  }
   Bspline* cyl = keep(Cylinder(0.5));
   double limit;
   const bool inward = CheckForQuadricSurface(cyl, 0.0, &limit) == -10 && limit != 100000.0;

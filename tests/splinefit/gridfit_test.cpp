@@ -227,6 +227,14 @@ TEST_F(GridFit, CurvatureValuesOfASphere) {
   for (double k : out) EXPECT_NEAR(std::fabs(k), 0.5, 1e-9);
   ComputeCurvatureGivenArrays(s, out.data(), u.data(), v.data(), 4, 4, 9);
   for (double k : out) EXPECT_NEAR(k, 1.0, 1e-9);
+  for (double R : {2e-6, 2e6}) {
+    Bspline* t = keep(MallocInitSurfaceBspline());
+    ASSERT_EQ(SphereNurbs(R, 2 * R, 3 * R, R, t), 0);
+    CurvatureOnParameterGrid(t, out.data(), u.data(), v.data(), 4, 4, 7);
+    for (double k : out) EXPECT_NEAR(k * R * R, 1.0, 1e-6) << R;
+    CurvatureOnParameterGrid(t, out.data(), u.data(), v.data(), 4, 4, 9);
+    for (double k : out) EXPECT_NEAR(k * R, 2.0, 1e-6) << R;
+  }
   // Constant curvature gives every sample the low weight.
   std::vector<double> w(16);
   SetWeightsToDataPoints(s, u.data(), 4, v.data(), 4, 5.0, 2.0, w.data());
