@@ -206,7 +206,7 @@ Bspline* GetDirCurve(Bspline* curve, Bspline* sideA, Bspline* sideB) {
     SetKernelError(-2);
     return nullptr;
   }
-  // The offset is the shorter leg, but never below 1% of the curves' control-polygon spans, so
+  // The offset is the shorter leg, but never below 1% of the shortest control polygon, so
   // that a side starting with a tiny leg still gives a curve clearly apart from the boundary.
   const double L = 0.01 * std::min({GetObjSpanInParDir(curve, 0, 0), GetObjSpanInParDir(sideA, 0, 0),
                                     GetObjSpanInParDir(sideB, 0, 0)});

@@ -41,9 +41,9 @@ void GetClosestCurveEnds(Bspline* curveA, Bspline* curveB, int* endA, int* endB)
 void ScaleLineToGivenLen(const double p0[3], double p1[3], double length, double newLength);
 // A new 3D curve running like `curve`: a copy moved into the patch along the first control legs
 // of the two side curves that meet its ends (sideA one end, sideB the other), both legs made
-// as long as the shorter one but at least 1% of the smallest mean control-polygon span of the
-// three. Null (error state -2) for a curve that is not 3D or a side whose first leg has no
-// length, and when a line, the copy, the sweep or the iso curve failed.
+// as long as the shorter one but at least 1% of the shortest control polygon of the three.
+// Null (error state -2) for a curve that is not 3D or a side whose first leg has no length, and
+// when a line, the copy, the sweep or the iso curve failed.
 Bspline* GetDirCurve(Bspline* curve, Bspline* sideA, Bspline* sideB);
 
 // ---- Derivative curves of a boundary loop ----------------------------------------------------

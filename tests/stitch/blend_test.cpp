@@ -285,6 +285,20 @@ TEST_F(Blend, CurvesOnSurfacesLeaveEachSideInItsNeighboursTangentPlane) {
   EXPECT_EQ(three[0], 3);  // the caller's orders stay
   EXPECT_LT(WorstTangentPlaneDeparture(s2, h), 2e-3);
   FreeDerivBsplineArrays(pos, d1, d2, 4);
+  // With second rows on every side the (2, 2) points are single-valued too.
+  Bspline* s2b = h.keep(CreateBlendSurface1(h.curves, &pos, &d1, &d2, 4, two, scales, 0.0, 0.0, 1,
+                                            0, 0, 0));
+  ASSERT_NE(s2b, nullptr);
+  for (const auto& c : ends) {
+    Bspline* a = d2[c[0]];
+    Bspline* b = d2[c[1]];
+    ASSERT_TRUE(a && b);
+    double p[3], q[3];
+    Ctrl(a, c[2] ? NumCtrlU(a) - 3 : 2, p);
+    Ctrl(b, c[3] ? NumCtrlU(b) - 3 : 2, q);
+    EXPECT_LT(Dist(p, q), 1e-12) << c[0] << " " << c[1];
+  }
+  FreeDerivBsplineArrays(pos, d1, d2, 4);
 }
 
 TEST_F(Blend, BadOrdersAndCountsAreRefused) {
@@ -366,6 +380,13 @@ TEST_F(Blend, DirectionCurveIsTheBoundaryMovedAlongTheShorterLeg) {
   Ctrl(dir, 0, s), Ctrl(dir, NumCtrlU(dir) - 1, e);
   EXPECT_NEAR(s[0], 0.0, 1e-12);  // runs like the boundary
   EXPECT_NEAR(e[0], 2.0, 1e-12);
+  // Sides whose first legs are tiny still give an offset of 1% of the shortest control polygon
+  // (the boundary's, 2).
+  Bspline* tinyA = keep(BuildCurve(3, 3, {2, 0, 0, 2, 1e-5, 0, 2, 2, 0, 2, 3, 0}));
+  Bspline* tinyB = keep(BuildCurve(3, 3, {0, 3, 0, 0, 2, 0, 0, 1e-5, 0, 0, 0, 0}));
+  Bspline* near = keep(GetDirCurve(boundary, tinyA, tinyB));
+  ASSERT_NE(near, nullptr);
+  for (int i = 0; i < NumCtrlU(near); ++i) EXPECT_NEAR(near->Y[0][i], 0.02, 1e-12);
   // A side whose first leg has no length gives no direction.
   Bspline* flat = keep(MkLine3(b, up1, nullptr));
   flat->X[0][1] = flat->X[0][0], flat->Y[0][1] = flat->Y[0][0], flat->Z[0][1] = flat->Z[0][0];
