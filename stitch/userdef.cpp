@@ -990,9 +990,13 @@ int xy2uv(Bspline* srf, Cloud* cloud, const double box[6]) {
   }
   const int n = cloud->npts;
   TrackingScope scope;
-  float* nu = MallocArray<float>(n > 0 ? n : 1);
-  float* nv = MallocArray<float>(n > 0 ? n : 1);
-  float* nz = MallocArray<float>(n > 0 ? n : 1);
+  Owned<float, Free> nu, nv, nz;
+  {
+    UntrackedScope kept;  // the cloud's new arrays: only the cloud's free releases them
+    nu.reset(MallocArray<float>(n > 0 ? n : 1));
+    nv.reset(MallocArray<float>(n > 0 ? n : 1));
+    nz.reset(MallocArray<float>(n > 0 ? n : 1));
+  }
   double* gu = FindParamValuesOfCoefi(srf, 0);
   double* gv = FindParamValuesOfCoefi(srf, 1);
   if (!nu || !nv || !nz || !gu || !gv) return -2;
@@ -1018,11 +1022,9 @@ int xy2uv(Bspline* srf, Cloud* cloud, const double box[6]) {
     uLo = std::min(uLo, u), uHi = std::max(uHi, u), vLo = std::min(vLo, v), vHi = std::max(vHi, v);
   }
   FreeAndNull(cloud->x), FreeAndNull(cloud->y), FreeAndNull(cloud->z);
-  cloud->x = nu, cloud->y = nv, cloud->z = nz;
+  cloud->x = nu.release(), cloud->y = nv.release(), cloud->z = nz.release();
   cloud->npts = kept, cloud->nptsBuilt = kept, cloud->type = 0;
   cloud->zMin = zMin, cloud->zMax = zMax;
-  Free(gu), Free(gv);
-  scope.keep();
   if (kept == 0) {
     SetKernelError(-100);
     return -2;

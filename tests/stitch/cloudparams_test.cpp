@@ -10,7 +10,9 @@
 #include "cloud/makecld.h"
 #include "foundation/coreglob.h"
 #include "stitch/userdef.h"
+#include "foundation/umalloc.h"
 #include "tests/support/builders.h"
+#include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
@@ -106,6 +108,36 @@ TEST_F(CloudParams, ThinStripsAndCloudsOffTheSurfaceAreReported) {
   EXPECT_EQ(off->npts, 0);
   FreeCloud(off);
   ClearKernelError();
+}
+
+TEST_F(CloudParams, NewArraysOutliveTheCallersScopeAndFailuresLeaveTheCloud) {
+  BsplineKeeper keep;
+  Bspline* s = keep(BuildFunctionPatch([](double x, double y) { return x - y; }));
+  const std::vector<float> x = {0.1f, 0.5f, 0.9f}, y = {0.2f, 0.6f, 0.8f}, z = {1.0f, 2.0f, 3.0f};
+  double box[6];
+  Cloud* c = MakeCloud(x, y, z, box);
+  ASSERT_NE(c, nullptr);
+  // A caller's scope freed after the call must not take the cloud's new arrays with it.
+  BeginTrackingMallocs();
+  EXPECT_EQ(xy2uv(s, c, box), 0);
+  FreeTrackedMallocs();
+  EXPECT_NEAR(c->x[2], 0.9, 1e-6);
+  EXPECT_EQ(c->z[1], 2.0f);
+  FreeCloud(c);
+  // Out of memory: -2 and the cloud as it was.
+  std::vector<Cloud*> clouds;
+  for (int k = 0; k < 12; ++k) clouds.push_back(MakeCloud(x, y, z, box));
+  int run = 0;
+  RunWithInjectedFailures(12, 1, [&] {
+    Cloud* cl = clouds[run++];
+    const int r = xy2uv(s, cl, box);
+    if (r != 0) {
+      EXPECT_EQ(cl->npts, 3);
+      EXPECT_EQ(cl->x[2], 0.9f);
+    }
+    return r;
+  });
+  for (Cloud* cl : clouds) FreeCloud(cl);
 }
 
 }  // namespace
