@@ -162,6 +162,30 @@ TEST_F(Blend, MixedDegreesAndKnotsKeepEveryBoundaryCurvesShape) {
   }
 }
 
+TEST_F(Blend, OneRationalSideMakesTheWholeNetRationalAndKeepsItsArc) {
+  BsplineKeeper keep;
+  // The top side a single rational span: the quarter circle about (0.5, 1, -0.5) in x-z from
+  // (0, 1, 0) to (1, 1, 0).
+  Bspline* top = keep(BuildCurve(2, 3, {0, 1, 0, 0.5, 1, 0.5, 1, 1, 0}, {}, {1, 0.7071067811865476, 1}));
+  Bspline* curves[4] = {keep(BuildCurve(1, 3, {0, 0, 0, 0, 1, 0})), top,
+                        keep(BuildCurve(1, 3, {1, 1, 0, 1, 0, 0})), keep(BuildCurve(1, 3, {1, 0, 0, 0, 0, 0}))};
+  int orders[4] = {0, 0, 0, 0};
+  double scales[4] = {1, 1, 1, 1};
+  Bspline* s = keep(CreateBlendSurface1(curves, nullptr, nullptr, nullptr, 4, orders, scales, 0.0,
+                                        0.0, 1, 0, 0, 0));
+  ASSERT_NE(s, nullptr);
+  EXPECT_TRUE(s->rational);
+  // The v-maximum boundary stays on the circle: (x - 0.5)^2 + (z + 0.5)^2 = 0.5 at y = 1.
+  for (double t = 0.0; t <= 1.0 + 1e-12; t += 0.1) {
+    double P[3];
+    RefEvalSurface(s, s->umin + t * (s->umax - s->umin), s->vmax, P);
+    EXPECT_NEAR(P[1], 1.0, 1e-12);
+    EXPECT_NEAR((P[0] - 0.5) * (P[0] - 0.5) + (P[2] + 0.5) * (P[2] + 0.5), 0.5, 1e-12) << t;
+  }
+  // The opposite side, straight, keeps weights 1.
+  for (int i = 0; i < NumCtrlU(s); ++i) EXPECT_EQ(s->W[0][i], 1.0);
+}
+
 TEST_F(Blend, LinearBlendFixesTheInnerRowsAndBlendsBetweenThem) {
   BsplineKeeper keep;
   // A planar 7 x 7 rectangle net from straight lines; sides 0 and 2 carry two inner rows each,

@@ -140,4 +140,15 @@ TEST_F(CloudParams, NewArraysOutliveTheCallersScopeAndFailuresLeaveTheCloud) {
   for (Cloud* cl : clouds) FreeCloud(cl);
 }
 
+TEST_F(CloudParams, CollapsedEdgeIsLeftByAStepInTheLargerError) {
+  BsplineKeeper keep;
+  // (u v, v): the edge v = 0 collapses to the origin, where the Jacobian has no inverse; the
+  // nearest control point (the origin, first in row order) starts the solve there.
+  Bspline* s = keep(BuildSurface(1, 1, 2, 2, {0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 1, 0}));
+  double u = 0.0, v = 0.0;
+  EXPECT_EQ(SolveForUV(s, 0.25, 0.5, &u, &v), 0);
+  EXPECT_NEAR(u, 0.5, 1e-6);
+  EXPECT_NEAR(v, 0.5, 1e-6);
+}
+
 }  // namespace
