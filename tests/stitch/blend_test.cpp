@@ -186,6 +186,33 @@ TEST_F(Blend, OneRationalSideMakesTheWholeNetRationalAndKeepsItsArc) {
   for (int i = 0; i < NumCtrlU(s); ++i) EXPECT_EQ(s->W[0][i], 1.0);
 }
 
+TEST_F(Blend, OvershootingSidesAreCutWhereTheyMeet) {
+  BsplineKeeper keep;
+  // The four edge lines of the saddle z = x y over the unit square, each running 0.2 past both
+  // corners: cut where they cross, the blend is the saddle itself.
+  Bspline* curves[4] = {keep(BuildCurve(1, 3, {0, -0.2, 0, 0, 1.2, 0})),
+                        keep(BuildCurve(1, 3, {-0.2, 1, -0.2, 1.2, 1, 1.2})),
+                        keep(BuildCurve(1, 3, {1, 1.2, 1.2, 1, -0.2, -0.2})),
+                        keep(BuildCurve(1, 3, {1.2, 0, 0, -0.2, 0, 0}))};
+  int orders[4] = {0, 0, 0, 0};
+  double scales[4] = {1, 1, 1, 1};
+  Bspline* s = keep(CreateBlendSurface1(curves, nullptr, nullptr, nullptr, 4, orders, scales, 0.0,
+                                        0.0, 1, 0, 0, 0));
+  ASSERT_NE(s, nullptr);
+  const double corners[4][3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 1}};
+  for (int k = 0; k < 4; ++k) {
+    double P[3];
+    RefEvalSurface(s, k % 2 ? s->umax : s->umin, k / 2 ? s->vmax : s->vmin, P);
+    EXPECT_LT(Dist(P, corners[k]), 1e-9) << k;
+  }
+  for (double a = 0.0; a <= 1.0 + 1e-12; a += 0.25)
+    for (double b = 0.0; b <= 1.0 + 1e-12; b += 0.25) {
+      double P[3];
+      RefEvalSurface(s, s->umin + a * (s->umax - s->umin), s->vmin + b * (s->vmax - s->vmin), P);
+      EXPECT_NEAR(P[2], P[0] * P[1], 1e-9);
+    }
+}
+
 TEST_F(Blend, LinearBlendFixesTheInnerRowsAndBlendsBetweenThem) {
   BsplineKeeper keep;
   // A planar 7 x 7 rectangle net from straight lines; sides 0 and 2 carry two inner rows each,
