@@ -306,13 +306,13 @@ Bspline** GetAllClockWiseSnippedCrvOnSrf(Bspline** curves, int n, int* isoFlags,
     return nullptr;
   }
   Bspline** arr = CallerCurveArray(n);
-  OwnedArray<Bspline, FreeBspline> pieces(arr, n);
-  if (!pieces) return nullptr;
+  OwnedArray<Bspline, FreeBspline> snips(arr, n);
+  if (!snips) return nullptr;
   for (int i = 0; i < n; ++i) {
-    pieces[i] = ExtractObjFromObjGivenPar(curves[i], 0, startParams[i], endParams[i]);
-    if (!pieces[i] || KernelFailed()) return nullptr;
+    snips[i] = ExtractObjFromObjGivenPar(curves[i], 0, startParams[i], endParams[i]);
+    if (!snips[i] || KernelFailed()) return nullptr;
   }
-  return pieces.release();
+  return snips.release();
 }
 
 void FreeDerivBsplineArrays(Bspline** pos, Bspline** d1, Bspline** d2, int n) {
@@ -390,12 +390,12 @@ Bspline** GetAllSnippedDerivativeCurves(Bspline** curves, int* orders, int* isoF
     const double s = (c->umax - c->umin) / (b - a);
     s0[i] = c->umin + (s0[i] - a) * s, s1[i] = c->umin + (s1[i] - a) * s;
   }
-  OwnedArray<Bspline, FreeBspline> pieces(GetAllClockWiseSnippedCrvOnSrf(cut, n, isoFlags, s0, s1), n);
+  OwnedArray<Bspline, FreeBspline> snips(GetAllClockWiseSnippedCrvOnSrf(cut, n, isoFlags, s0, s1), n);
   starts.reset(), ends.reset();
-  // The pieces keep the strips as owners: only the curves made on them go now.
+  // The snipped curves keep the strips as owners: only the curves made on them go now.
   for (ImpliedSide& s : implied)
     if (s.curve) FreeBspline(s.curve), s.curve = nullptr;
-  if (!pieces) {
+  if (!snips) {
     freeImplied();
     return nullptr;
   }
@@ -415,14 +415,14 @@ Bspline** GetAllSnippedDerivativeCurves(Bspline** curves, int* orders, int* isoF
     packed[w++] = pos[i], pos[i] = nullptr;
     Bspline* p = packed[w - 1];
     for (int k = 1; ok && k <= orders[i]; ++k) {
-      Bspline** one = CreateDerivativeCurves(&pieces[i], &dirs[i], nullptr, nullptr, 0, tol, flag, k,
+      Bspline** one = CreateDerivativeCurves(&snips[i], &dirs[i], nullptr, nullptr, 0, tol, flag, k,
                                              1, isoFlags[i], p->knotsU, NumKnotsU(p), p->degreeU);
       if (one) packed[w] = one[0], Free(one);
       ok = packed[w++] && !KernelFailed();
     }
   }
-  // Pieces cut from a strip go before the strip they live on.
-  pieces.reset();
+  // Curves cut from a strip go before the strip they live on.
+  snips.reset();
   freeImplied();
   if (!ok) return nullptr;
   return packed.release();

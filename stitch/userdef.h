@@ -54,7 +54,7 @@ Bspline* GetDirCurve(Bspline* curve, Bspline* sideA, Bspline* sideB);
 // position curve or the cuts failed.
 Bspline** GetAllClockWiseSnippedPosCrvLoop(Bspline** curves, int n, int* isoFlags, double tol,
                                            int flag, double** startParams, double** endParams);
-// The n pieces of the curves between their cut parameters (each keeps its owner). Null on
+// The n stretches of the curves between their cut parameters (each keeps its owner). Null on
 // failure (nothing left behind).
 Bspline** GetAllClockWiseSnippedCrvOnSrf(Bspline** curves, int n, int* isoFlags,
                                          double* startParams, double* endParams);

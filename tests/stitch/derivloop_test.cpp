@@ -85,10 +85,10 @@ TEST_F(BoundaryDerivatives, LoopsAreSnippedAndThreeDCurvesYieldToCurvesOnSurface
   EXPECT_EQ(last->Z[0][NumCtrlU(last) - 1], pos[0]->Z[0][0]);
   EXPECT_NEAR(pos[0]->X[0][0], 0.0, 1e-12);
   EXPECT_NEAR(pos[0]->Z[0][0], 0.0, 1e-12);
-  Bspline** pieces = GetAllClockWiseSnippedCrvOnSrf(loop, 4, iso, starts, ends);
-  ASSERT_NE(pieces, nullptr);
-  EXPECT_EQ(pieces[0]->owner, s);
-  FreeDerivBsplineArrays(pieces, nullptr, nullptr, 4);
+  Bspline** snips = GetAllClockWiseSnippedCrvOnSrf(loop, 4, iso, starts, ends);
+  ASSERT_NE(snips, nullptr);
+  EXPECT_EQ(snips[0]->owner, s);
+  FreeDerivBsplineArrays(snips, nullptr, nullptr, 4);
   FreeDerivBsplineArrays(pos, nullptr, nullptr, 4);
   Free(starts), Free(ends);
   // Flagged iso while its ends differ in both u and v: no running direction, a null entry.
