@@ -6,25 +6,33 @@
 #include <initializer_list>
 #include <limits>
 
+#include "bspline/cclone.h"
 #include "bspline/creverse.h"
 #include "bspline/crvlist.h"
+#include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
 #include "bspline/isocurve.h"
-#include "bspline/kremove.h"
 #include "bspline/knots.h"
+#include "bspline/kremove.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "bspline/srfgrid.h"
 #include "cloud/makecld.h"
+#include "cloud/princip.h"
 #include "curve/cintsct.h"
 #include "curve/crvclpt.h"
+#include "curve/crvoffst.h"
 #include "curve/pntintrp.h"
+#include "curve/trimpoly.h"
 #include "foundation/coreglob.h"
 #include "foundation/geo2.h"
 #include "foundation/geometry.h"
+#include "foundation/mathmat.h"
 #include "foundation/solvmat.h"
+#include "foundation/sort.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 
@@ -1178,4 +1186,373 @@ double GetTolForCurveOnSurf(Bspline* curve) {
   }
   const double diag = VecDist3(lo, hi);
   return diag > 0.0 && std::isfinite(diag) ? 0.001 / diag : 0.01;
+}
+
+// ---- best-fit planes and principal axes ----------------------------------------------------
+
+namespace {
+
+// Parameters at k per knot span over one direction's whole knot vector (v for a surface with
+// dir non-zero): a block kept for the caller (Free), its length in *count. 0 or -2.
+int SpanSamples(const Bspline* obj, int dir, int k, double** out, int* count) {
+  const bool inV = dir && obj->kind == 2;
+  const int p = inV ? obj->degreeV : obj->degreeU, m = inV ? obj->interiorV : obj->interiorU;
+  return GetNParValsPerSpan(inV ? obj->knotsV : obj->knotsU, m + 2 * (p + 1), k, out, count);
+}
+
+// A curve's point in space: a 3D curve directly, a 2D curve through its owner, else (u, v, 0).
+void CurveSpacePoint(Bspline* crv, double t, double P[3]) {
+  if (crv->dimension == 3) {
+    Eval3DPointOnCurve3Array(crv, t, 0, P);
+  } else if (crv->owner) {
+    Eval3DPointOnBsplOnSurfArray(crv->owner, crv, t, 0, 0, P);
+  } else {
+    Eval2DPointOnCurve2Array(nullptr, crv, t, 0, P);
+    P[2] = 0.0;
+  }
+}
+
+// The curve's points at 2 degree + 2 samples per span into three blocks of the caller's scope.
+int CurvePlaneSamples(Bspline* crv, double** x, double** y, double** z, int* n) {
+  double* t = nullptr;
+  if (SpanSamples(crv, 0, 2 * crv->degreeU + 2, &t, n) != 0) return -2;
+  Owned<double, Free> params(t);
+  *x = MallocArray<double>(*n);
+  *y = MallocArray<double>(*n);
+  *z = MallocArray<double>(*n);
+  if (!*x || !*y || !*z || KernelFailed()) return -2;
+  for (int i = 0; i < *n; ++i) {
+    double P[3];
+    CurveSpacePoint(crv, t[i], P);
+    (*x)[i] = P[0];
+    (*y)[i] = P[1];
+    (*z)[i] = P[2];
+  }
+  return 0;
+}
+
+bool IsCurve3(const Bspline* b) { return b && b->kind == 1 && b->dimension == 3; }
+
+}  // namespace
+
+Bspline* SimpleRemoveCurveTorsion(Bspline* curve, double* residual) {
+  if (!IsCurve3(curve)) return nullptr;
+  TrackingScope scope;
+  double *x, *y, *z;
+  int n = 0;
+  if (CurvePlaneSamples(curve, &x, &y, &z, &n) != 0 || n < 2) return nullptr;
+  const double P0[3] = {x[0], y[0], z[0]};
+  double dir[3] = {x[n - 1] - x[0], y[n - 1] - y[0], z[n - 1] - z[0]};
+  // A closed or nearly closed curve has no chord to speak of; its start tangent lies in its
+  // plane all the same. Relative to the curve's size so that tiny curves use their chord too.
+  if (curve->closedU || VecSize3(dir) < 1e-6 * ControlPointDiagonal(curve))
+    Eval3DPointOnCurve3Array(curve, curve->knotsU[curve->degreeU], 1, dir);
+  if (NormalizeVector(dir, 3, 1e-300) != 0) return nullptr;
+  PlaneEq plane;
+  double res = 0.0;
+  if (PlaneFitThroughLine(x, y, z, n, nullptr, P0, dir, plane, &res) != 0) return nullptr;
+  if (residual) *residual = res;
+  Owned<Bspline, FreeBspline> copy(CopyCurveBspline(curve));
+  if (!copy || KernelFailed()) return nullptr;
+  const int count = curve->interiorU + curve->degreeU + 1;
+  for (int i = 0; i < count; ++i) {
+    const double p[3] = {copy->X[0][i], copy->Y[0][i], copy->Z[0][i]};
+    double foot[3], dist;
+    PlaneMinDist(p, plane[0], plane[1], plane[2], plane[3], foot, &dist);
+    copy->X[0][i] = foot[0];
+    copy->Y[0][i] = foot[1];
+    copy->Z[0][i] = foot[2];
+  }
+  FreeBsplineProperties(copy.get());
+  return copy.release();
+}
+
+int BsplCrvBestFitPlane(Bspline* curve, double axes[3][3], double* third, double centroid[3]) {
+  if (!curve || curve->kind != 1 || !axes) return -2;
+  TrackingScope scope;
+  double *x, *y, *z;
+  int n = 0;
+  if (CurvePlaneSamples(curve, &x, &y, &z, &n) != 0) return -2;
+  double values[3];
+  if (PntSetPrincipleAxis_d(x, y, z, n, axes, values, centroid) != 0) return -2;
+  if (third) *third = values[2];
+  return 0;
+}
+
+namespace {
+
+// Principal axes of a surface's grid samples inside its trims, the third axis turned to the
+// side its unit normals point to on average.
+int SurfacePrincAxis(Bspline* srf, double axes[3][3], double* third, double centroid[3]) {
+  TrackingScope scope;
+  double* grid[2] = {nullptr, nullptr};
+  int count[2] = {0, 0};
+  for (int dir = 0; dir < 2; ++dir) {
+    int k = 2 * (dir ? srf->degreeV : srf->degreeU) + 2;
+    if (k < 6) k = 5;
+    if (SpanSamples(srf, dir, k, &grid[dir], &count[dir]) != 0) return -2;
+  }
+  Owned<double, Free> us(grid[0]), vs(grid[1]);
+  TrimPolylines trims;
+  if (SampleTrimPolylines(srf, 1.0 / 32767.0, &trims) != 0) return -2;
+  double* x = MallocArray<double>(count[0], count[1]);
+  double* y = MallocArray<double>(count[0], count[1]);
+  double* z = MallocArray<double>(count[0], count[1]);
+  if (!x || !y || !z || KernelFailed()) return -2;
+  // Partials shorter than 1e-6 of the box per unit parameter count as vanished.
+  const double size = ControlPointDiagonal(srf);
+  const double tolU = 1e-6 * size / (srf->umax - srf->umin);
+  const double tolV = 1e-6 * size / (srf->vmax - srf->vmin);
+  // Unit normals summed in blocks of 1000, each block added to the total when full, so that
+  // the sum of a fine grid does not drown its last terms in rounding.
+  double total[3] = {0, 0, 0}, block[3] = {0, 0, 0};
+  int n = 0, normals = 0, inBlock = 0;
+  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
+  for (int j = 0; j < count[1]; ++j)
+    for (int i = 0; i < count[0]; ++i) {
+      if (!InsideTrimPolylines(&trims, us[i], vs[j])) continue;
+      double D[3][3];
+      EvalPointOnGeometryM(srf, us[i], vs[j], du, dv, 3, 0, D);
+      x[n] = D[0][0];
+      y[n] = D[0][1];
+      z[n] = D[0][2];
+      ++n;
+      if (NormalizeVector(D[1], 3, tolU) != 0 || NormalizeVector(D[2], 3, tolV) != 0) continue;
+      double N[3];
+      VecCrossProd3(D[1], D[2], N);
+      if (NormalizeVector(N, 3, 1e-6) != 0) continue;
+      for (int c = 0; c < 3; ++c) block[c] += N[c];
+      ++normals;
+      if (++inBlock == 1000) {
+        for (int c = 0; c < 3; ++c) {
+          total[c] += block[c];
+          block[c] = 0.0;
+        }
+        inBlock = 0;
+      }
+    }
+  if (n < 3) return -2;
+  double values[3];
+  if (PntSetPrincipleAxis_d(x, y, z, n, axes, values, centroid) != 0) return -2;
+  if (third) *third = values[2];
+  double mean[3];
+  for (int c = 0; c < 3; ++c) mean[c] = (total[c] + block[c]) / (normals > 0 ? normals : 1);
+  // Turning two axes keeps the frame right-handed.
+  if (normals >= 2 && VecSize3(mean) >= 1e-6 && VecDotProd3(mean, axes[2]) < 0.0)
+    for (int a = 1; a < 3; ++a)
+      for (int c = 0; c < 3; ++c) axes[a][c] = -axes[a][c];
+  return 0;
+}
+
+}  // namespace
+
+int FindObjectPrincAxis(const double* x, const double* y, const double* z, int n, Bspline* obj,
+                        double axes[3][3], double* third, double centroid[3]) {
+  if (!axes) return -2;
+  if (x && y && z && n >= 3) {
+    double values[3];
+    if (PntSetPrincipleAxis_d(x, y, z, n, axes, values, centroid) != 0) return -2;
+    if (third) *third = values[2];
+    return 0;
+  }
+  if (x || y || z || !obj) return -2;
+  if (obj->kind == 1) return BsplCrvBestFitPlane(obj, axes, third, centroid);
+  if (obj->kind != 2 || obj->dimension != 3) return -2;
+  return SurfacePrincAxis(obj, axes, third, centroid);
+}
+
+// ---- iso-parameter crossings and polylines -------------------------------------------------
+
+namespace {
+
+// The coordinate of a 2D curve compared with the line: u for d non-zero, else v.
+double IsoCoordinate(const Bspline* crv, int d, double t) {
+  double uv[2];
+  Eval2DPointOnCurve2Array(nullptr, crv, t, 0, uv);
+  return d ? uv[0] : uv[1];
+}
+
+// Far more false-position steps than a bracket of one fifth of a knot span ever takes; the cap
+// only guards against a coordinate that creeps towards c without reaching it.
+constexpr int kMaxFalsePositionSteps = 200;
+
+// Refines the crossing of w = c in the bracket [ta, tb] (values wa, wb on either side).
+double RefineIsoCrossing(const Bspline* crv, int d, double c, double ta, double tb, double wa,
+                         double wb) {
+  double t = wb != wa ? ta + (c - wa) * (tb - ta) / (wb - wa) : ta;
+  double w = IsoCoordinate(crv, d, t);
+  for (int step = 0; step < kMaxFalsePositionSteps && std::fabs(c - w) > 1e-6; ++step) {
+    if ((wa < w && w < c) || (c < w && w < wa)) {
+      ta = t;
+      wa = w;
+    } else {
+      tb = t;
+      wb = w;
+    }
+    if (wa == wb) break;
+    const double before = w;
+    t = ta + (c - wa) * (tb - ta) / (wb - wa);
+    w = IsoCoordinate(crv, d, t);
+    if (std::fabs(w - before) <= 1e-10) break;
+  }
+  return t;
+}
+
+int IsoCrossingRoom(const Bspline* crv) { return 5 * crv->interiorU + 5; }
+
+// The visible segments of the iso line over running parameters [t0, t1] (see
+// CreateIsoPlineArrays).
+int IsoPolyline(Bspline* srf, double c, int d, double t0, double t1, float** x, float** y,
+                float** z) {
+  *x = *y = *z = nullptr;
+  TrackingScope scope;
+  const int dir = d ? 1 : 0;  // the running direction: v along the line u = c
+  int* mults = nullptr;
+  double* knots = nullptr;
+  const int nk = DistinctInteriorKnots(srf, dir, &mults, &knots, 1e-6);
+  if (nk < 0) return 0;
+  const int per = (dir ? srf->degreeV : srf->degreeU) + 1;
+  double* breaks = MallocArray<double>(nk + 2);
+  if (!breaks || KernelFailed()) return 0;
+  int nb = 0;
+  breaks[nb++] = t0;
+  for (int k = 0; k < nk; ++k)
+    if (knots[k] > t0 && knots[k] < t1) breaks[nb++] = knots[k];
+  breaks[nb++] = t1;
+
+  // Crossings of the line with every trim curve, in running coordinates inside [t0, t1].
+  TrimPolylines trims;
+  if (SampleTrimPolylines(srf, 1.0 / 32767.0, &trims) != 0) return 0;
+  int room = 0;
+  for (const TrimList* l = srf->trims; l; l = l->next)
+    for (const BsplineList* n = l->loopCurves; n; n = n->next) room += IsoCrossingRoom(n->item);
+  double* cross = MallocArray<double>(room + 1);
+  double* buf = MallocArray<double>(room + 1);
+  if (!cross || !buf || KernelFailed()) return 0;
+  int nc = 0;
+  for (const TrimList* l = srf->trims; l; l = l->next)
+    for (const BsplineList* n = l->loopCurves; n; n = n->next) {
+      int found = 0;
+      if (FindCurve2IsoParamIntersections(n->item, d, c, buf, &found) != 0) return 0;
+      for (int k = 0; k < found; ++k) {
+        double uv[2];
+        Eval2DPointOnCurve2Array(nullptr, n->item, buf[k], 0, uv);
+        const double s = d ? uv[1] : uv[0];
+        if (s >= t0 && s <= t1) cross[nc++] = s;
+      }
+    }
+  if (nc > 1) HeapSort(nc, cross);
+
+  // The list of segment ends: t0, every inner sample twice, t1, then every crossing and every
+  // midpoint between consecutive crossings twice; sorted, consecutive pairs are the segments.
+  const int steps = (nb - 1) * per;
+  const int total = 2 * steps + 2 * nc + (nc > 1 ? 2 * (nc - 1) : 0);
+  double* list = MallocArray<double>(total);
+  if (!list || KernelFailed()) return 0;
+  int at = 0;
+  list[at++] = t0;
+  for (int b = 0; b + 1 < nb; ++b)
+    for (int s = (b == 0 ? 1 : 0); s < per; ++s) {
+      const double q = breaks[b] + (breaks[b + 1] - breaks[b]) * s / per;
+      list[at++] = q;
+      list[at++] = q;
+    }
+  list[at++] = t1;
+  for (int k = 0; k < nc; ++k) {
+    list[at++] = cross[k];
+    list[at++] = cross[k];
+    if (k + 1 < nc) {
+      list[at++] = 0.5 * (cross[k] + cross[k + 1]);
+      list[at++] = 0.5 * (cross[k] + cross[k + 1]);
+    }
+  }
+  HeapSort(total, list);
+
+  Owned<float, Free> fx, fy, fz;
+  {
+    UntrackedScope own;  // the arrays are the caller's
+    fx.reset(MallocArray<float>(total));
+    fy.reset(MallocArray<float>(total));
+    fz.reset(MallocArray<float>(total));
+  }
+  if (!fx || !fy || !fz || KernelFailed()) return 0;
+  int points = 0;
+  auto emit = [&](double s) {
+    static const int du[1] = {0}, dv[1] = {0};
+    double P[1][3];
+    EvalPointOnGeometryM(srf, d ? c : s, d ? s : c, du, dv, 1, 0, P);
+    fx[points] = static_cast<float>(P[0][0]);
+    fy[points] = static_cast<float>(P[0][1]);
+    fz[points] = static_cast<float>(P[0][2]);
+    ++points;
+  };
+  auto inside = [&](double s) { return InsideTrimPolylines(&trims, d ? c : s, d ? s : c) != 0; };
+  for (int i = 0; i + 1 < total; i += 2) {
+    const double a = list[i], b = list[i + 1];
+    // A crossing or midpoint that falls on a sample appears four times: no segment between.
+    if (a == b) continue;
+    const bool inA = inside(a), inB = inside(b);
+    if (inA && inB) {
+      emit(a);
+      emit(b);
+    } else if (inA || inB) {
+      // Halve towards the trim: the inside end moves out while the midpoint tests inside.
+      double in = inA ? a : b, out = inA ? b : a;
+      for (int h = 0; h < 7 && (out - in) * (out - in) > 1e-10; ++h) {
+        const double mid = 0.5 * (in + out);
+        (inside(mid) ? in : out) = mid;
+      }
+      // An end that tests inside only by lying on the trim leaves nothing to draw.
+      if (in == (inA ? a : b)) continue;
+      emit(inA ? a : b);
+      emit(in);
+    }
+  }
+  if (points == 0) return 0;
+  *x = fx.release();
+  *y = fy.release();
+  *z = fz.release();
+  return points;
+}
+
+}  // namespace
+
+int FindCurve2IsoParamIntersections(Bspline* curve, int d, double c, double* out, int* count) {
+  if (count) *count = 0;
+  if (!curve || !out || !count) return -2;
+  const int p = curve->degreeU, m = curve->interiorU;
+  const int ns = 5 * m + 6;
+  TrackingScope scope;
+  double* t = MallocArray<double>(ns);
+  double* w = MallocArray<double>(ns);
+  if (!t || !w || KernelFailed()) return -2;
+  for (int s = 0; s <= m; ++s) {
+    const double a = curve->knotsU[p + s], b = curve->knotsU[p + s + 1];
+    for (int i = 0; i < 5; ++i) t[5 * s + i] = a + i * (b - a) * 0.2;
+  }
+  t[ns - 1] = curve->knotsU[p + m + 1];
+  for (int i = 0; i < ns; ++i) w[i] = IsoCoordinate(curve, d, t[i]);
+  auto side = [&](double v) { return v - c <= 1e-10 ? 1 : 2; };
+  int found = 0;
+  for (int i = 1; i < ns; ++i)
+    if (side(w[i - 1]) != side(w[i]))
+      out[found++] = RefineIsoCrossing(curve, d, c, t[i - 1], t[i], w[i - 1], w[i]);
+  *count = found;
+  return 0;
+}
+
+int CreateIsoPlineArrays(Bspline* srf, double c, int d, float** x, float** y, float** z) {
+  *x = *y = *z = nullptr;
+  if (!srf || srf->kind != 2) return 0;
+  return d ? IsoPolyline(srf, c, d, srf->vmin, srf->vmax, x, y, z)
+           : IsoPolyline(srf, c, d, srf->umin, srf->umax, x, y, z);
+}
+
+int CreateIsoPlineArraysGivenPar(Bspline* srf, double c, int d, double t0, double t1, float** x,
+                                 float** y, float** z) {
+  *x = *y = *z = nullptr;
+  if (!srf || srf->kind != 2) return 0;
+  const double lo = d ? srf->vmin : srf->umin, hi = d ? srf->vmax : srf->umax;
+  if (!(lo <= t0 && t0 <= t1 && t1 <= hi)) return 0;
+  return IsoPolyline(srf, c, d, t0, t1, x, y, z);
 }

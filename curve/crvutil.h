@@ -203,3 +203,43 @@ Bspline* Rational2NonRationalCurve3Bspline(Bspline* curve);
 // 0.01 without owner; else 0.001 over the diagonal of the box of the surface points at the
 // curve's control points (0.01 when that box is a point).
 double GetTolForCurveOnSurf(Bspline* curve);
+
+// ---- best-fit planes and principal axes ----------------------------------------------------
+// Axes are three unit vectors, axis after axis and right-handed, in the order of
+// PntSetPrincipleAxis_d; the single value beside them is the third eigenvalue, the spread
+// normal to the best plane. Samples are 2 degree + 2 per knot span.
+
+// A planar copy of a 3D curve: its control points projected onto the least-squares plane
+// through the line from the start point along the chord (the start tangent when the chord is
+// shorter than 1e-6 of the control box or the curve is closed). residual receives the plane
+// fit's residual (may be null). Null for another object, a failed fit or memory.
+Bspline* SimpleRemoveCurveTorsion(Bspline* curve, double* residual);
+// Principal axes, third eigenvalue and centroid of a curve's samples (a 2D curve in space
+// through its owner, as (u, v, 0) without one). 0; -2 for a surface or when sampling or the
+// axes fail.
+int BsplCrvBestFitPlane(Bspline* curve, double axes[3][3], double* third, double centroid[3]);
+// The same for n >= 3 points given by all three arrays; else, with all arrays null, for the
+// object: a curve as above, a surface from its grid samples kept inside its trims (5 per span
+// when 2 degree + 2 is below 6), the second and third axes negated when the mean unit normal
+// points against the third. -2 without axes, for fewer than 3 points, an array missing with
+// others given, no object, or memory.
+int FindObjectPrincAxis(const double* x, const double* y, const double* z, int n, Bspline* obj,
+                        double axes[3][3], double* third, double centroid[3]);
+
+// ---- iso-parameter crossings and polylines -------------------------------------------------
+// Direction flag d: non-zero the line u = c (along it v runs), 0 the line v = c.
+
+// The parameters where the 2D curve crosses the line, in increasing order, into out (room for
+// 5 interior + 5 values), their number in *count. Samples 5 per knot span and the end; a
+// sample is on side 1 when w - c <= 1e-10 (w the compared coordinate), else 2, and each change
+// of side is refined by false position to |w - c| <= 1e-6 (or until w stalls). Returns 0.
+int FindCurve2IsoParamIntersections(Bspline* curve, int d, double c, double* out, int* count);
+// The visible part of the surface's iso line as segments: point pairs 2i, 2i + 1 in new float
+// arrays for the caller. Samples degree + 1 per knot span of the running direction, cut at the
+// trim crossings and midway between them; a segment with one end outside is cut back to the
+// trim by 7 halvings. The number of points; 0 with null arrays when nothing is visible or on
+// failure.
+int CreateIsoPlineArrays(Bspline* srf, double c, int d, float** x, float** y, float** z);
+// The same over running parameters [t0, t1]; 0 at once unless min <= t0 <= t1 <= max.
+int CreateIsoPlineArraysGivenPar(Bspline* srf, double c, int d, double t0, double t1, float** x,
+                                 float** y, float** z);

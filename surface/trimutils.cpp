@@ -15,6 +15,7 @@
 #include "foundation/umalloc.h"
 #include "curve/cintsct.h"
 #include "curve/crvutil.h"
+#include "curve/trimpoly.h"
 #include "surface/bnd2crv.h"
 #include "surface/srfsnip.h"
 
@@ -28,32 +29,6 @@ void FreeNodes(BsplineList* n) {
     BsplineList* next = n->next;
     Free(n);
     n = next;
-  }
-}
-
-// The sample parameters of a trim curve: the domain start, then per span from a to b the four
-// values b - j (b - a) / 5 (j = 4 .. 1) and b itself.
-void TrimSampleParams(const Bspline* c, double* t) {
-  const int p = c->degreeU;
-  int k = 0;
-  t[k++] = c->knotsU[p];
-  for (int s = 0; s <= c->interiorU; ++s) {
-    const double a = c->knotsU[p + s], b = c->knotsU[p + s + 1];
-    for (int j = 4; j >= 1; --j) t[k++] = b - j * (b - a) * 0.2;
-    t[k++] = b;
-  }
-}
-
-// (u, v) samples of the curve into us, vs (TrimCurveSampleCount entries each); t is scratch of
-// the same length.
-void SampleTrimCurve(const Bspline* c, double* t, double* us, double* vs) {
-  TrimSampleParams(c, t);
-  const int n = TrimCurveSampleCount(c);
-  for (int i = 0; i < n; ++i) {
-    double uv[2];
-    Eval2DPointOnCurve2Array(nullptr, c, t[i], 0, uv);
-    us[i] = uv[0];
-    vs[i] = uv[1];
   }
 }
 
@@ -201,11 +176,7 @@ int GetTrimCurveOfTrimPiece(const BsplineList* node, TrimList* loops, TrimList**
   return 0;
 }
 
-int CountTrimCurves(const Bspline* srf) {
-  int n = 0;
-  for (const TrimList* l = srf ? srf->trims : nullptr; l; l = l->next) ++n;
-  return n;
-}
+int CountTrimCurves(const Bspline* srf) { return CountTrimLoops(srf); }
 
 int FindTrimCurveDirection(Bspline*, TrimList* loop) {
   // A loop without curves has no direction; callers treat -2 as a failure.
@@ -309,7 +280,7 @@ void FreeNewTrimcurve(TrimList* loop) { FreeUnattachedTrimcurve(loop); }
 
 // ---- Point in trim --------------------------------------------------------------------------
 
-int TrimCurveSampleCount(const Bspline* crv) { return 5 * crv->interiorU + 6; }
+int TrimCurveSampleCount(const Bspline* crv) { return TrimCurvePolylineCount(crv); }
 
 int IsPointInTrim(Bspline* srf, double u, double v) {
   if (!srf || !srf->trims) return 1;
@@ -323,84 +294,22 @@ int IsPointInTrim(Bspline* srf, double u, double v) {
   return IsPointInTrimArrays(srf, u, v, nullptr, us, vs);
 }
 
-int IsPointInTrimArrays(const Bspline* srf, double u, double v, const double* far, double*** us,
+int IsPointInTrimArrays(const Bspline* srf, double u, double v, const double*, double*** us,
                         double*** vs) {
-  int l = 0;
-  for (const TrimList* loop = srf ? srf->trims : nullptr; loop; loop = loop->next, ++l) {
-    const int in = IsInTrimcurveArrays(loop, 0, u, v, far, us[l], vs[l]);
-    if (loop->hole ? in : !in) return 0;
-  }
-  return 1;
+  return PointInTrimPolylines(srf, u, v, us, vs);
 }
 
 int IsInTrimcurveArrays(const TrimList* loop, int, double u, double v, const double*, double** us,
                         double** vs) {
-  if (!us || !vs) return 0;
-  int crossings = 0, c = 0;
-  for (const BsplineList* n = loop->loopCurves; n; n = n->next, ++c)
-    crossings += Curve2VertIntersectArraysCount(n->item, 0, u, v, us[c], vs[c]);
-  return crossings % 2;
+  return LoopPolylineParity(loop, u, v, us, vs);
 }
 
 int Curve2VertIntersectArraysCount(const Bspline* crv, int, double u, double v, const double* us,
                                    const double* vs) {
-  const int n = TrimCurveSampleCount(crv);
-  if (n < 2 || !us || !vs) return 0;
-  int count = 0;
-  bool prevRight = us[0] > u;
-  for (int i = 1; i < n; ++i) {
-    const bool right = us[i] > u;
-    if (right != prevRight) {
-      const double vx = std::fabs(us[i] - us[i - 1]) >= 1e-6
-                            ? (u - us[i - 1]) * (vs[i] - vs[i - 1]) / (us[i] - us[i - 1]) + vs[i - 1]
-                            : 0.5 * (vs[i - 1] + vs[i]);
-      if (v < vx) ++count;
-    }
-    prevRight = right;
-  }
-  return count;
+  return CurvePolylineRayCrossings(crv, u, v, us, vs);
 }
 
-void GetAllTrimArrays(const Bspline* srf, double*** us, double*** vs) {
-  if (!srf) return;
-  int l = 0;
-  for (const TrimList* loop = srf->trims; loop; loop = loop->next, ++l) {
-    us[l] = vs[l] = nullptr;
-    int curves = 0, most = 0;
-    for (const BsplineList* n = loop->loopCurves; n; n = n->next, ++curves)
-      if (TrimCurveSampleCount(n->item) > most) most = TrimCurveSampleCount(n->item);
-    double** lu = MallocArray<double*>(curves);
-    double** lv = MallocArray<double*>(curves);
-    double* t = MallocArray<double>(most);
-    if (KernelFailed()) return;
-    int c = 0;
-    for (const BsplineList* n = loop->loopCurves; n; n = n->next, ++c) {
-      const int count = TrimCurveSampleCount(n->item);
-      lu[c] = MallocArray<double>(count);
-      lv[c] = MallocArray<double>(count);
-      if (KernelFailed()) return;
-      SampleTrimCurve(n->item, t, lu[c], lv[c]);
-    }
-    Free(t);
-    // Each curve starts where the one before it ends, and the last ends at the first's start,
-    // so the polyline is closed exactly however the curves meet.
-    c = 0;
-    const BsplineList* prev = nullptr;
-    for (const BsplineList* n = loop->loopCurves; n; prev = n, n = n->next, ++c)
-      if (prev) {
-        const int end = TrimCurveSampleCount(prev->item) - 1;
-        lu[c][0] = lu[c - 1][end];
-        lv[c][0] = lv[c - 1][end];
-      }
-    if (prev) {
-      const int end = TrimCurveSampleCount(prev->item) - 1;
-      lu[c - 1][end] = lu[0][0];
-      lv[c - 1][end] = lv[0][0];
-    }
-    us[l] = lu;
-    vs[l] = lv;
-  }
-}
+void GetAllTrimArrays(const Bspline* srf, double*** us, double*** vs) { TrimLoopPolylines(srf, us, vs); }
 
 namespace {
 
@@ -447,7 +356,7 @@ int Curve2IntersectCount(const Bspline* crv, int, const double q0[2], const doub
   double* us = MallocArray<double>(n);
   double* vs = MallocArray<double>(n);
   if (KernelFailed()) return 0;
-  SampleTrimCurve(crv, t, us, vs);
+  SampleTrimCurvePolyline(crv, t, us, vs);
   int count = 0;
   for (int i = 1; i < n; ++i)
     count += IsIntersectPlineOK(us[i - 1], vs[i - 1], us[i], vs[i], q0[0], q0[1], q1[0], q1[1]);
@@ -1121,7 +1030,7 @@ int GetAllTrimXYZArrays(const Bspline* srf, double*** u, double*** v, float*** x
       cx[c] = fx + at;
       cy[c] = fy + at;
       cz[c] = fz + at;
-      SampleTrimCurve(n->item, t, fu + at, fv + at);
+      SampleTrimCurvePolyline(n->item, t, fu + at, fv + at);
       at += cn[c];
     }
   }

@@ -1,0 +1,313 @@
+// Lines and iso lines against trimmed surfaces. Line hits lie on the line and on the surface,
+// none in a hole, no two alike, and outlive every tracking scope of the caller. Iso-line hits
+// with trim curves lie on the line and the curve, ordered along the line, however many; curves
+// along the line give their ends; single hits become segments with the line's ends.
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "bspline/ctrlnubs.h"
+#include "bspline/nubs.h"
+#include "bspline/sfree.h"
+#include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+#include "surface/srfline.h"
+#include "surface/trimutils.h"
+#include "tests/bspline/trimloops.h"
+#include "tests/support/builders.h"
+#include "tests/support/checks.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class LineHits : public KernelTest {};
+
+void Point(const Bspline* s, double u, double v, double P[3]) {
+  static const int du[1] = {0}, dv[1] = {0};
+  double out[1][3];
+  EvalPointOnGeometryM(s, u, v, du, dv, 1, 0, out);
+  for (int c = 0; c < 3; ++c) P[c] = out[0][c];
+}
+
+double DistanceToLine(const double P[3], const double A[3], const double D[3]) {
+  double d[3] = {P[0] - A[0], P[1] - A[1], P[2] - A[2]}, c[3];
+  return VecSize3(VecCrossProd3(d, D, c)) / VecSize3(D);
+}
+
+std::vector<Bspline*> Square(Bspline* s, double u0, double v0, double u1, double v1, bool clockwise) {
+  const double c[5][2] = {{u0, v0}, {u1, v0}, {u1, v1}, {u0, v1}, {u0, v0}};
+  std::vector<Bspline*> sides;
+  for (int k = 0; k < 4; ++k) {
+    const int a = clockwise ? 4 - k : k, b = clockwise ? 3 - k : k + 1;
+    sides.push_back(BuildCurveOnSurface(s, 1, {c[a][0], c[a][1], c[b][0], c[b][1]}));
+  }
+  return sides;
+}
+
+// Lines through random points of a wavy height field in random directions not too flat: each
+// reported hit lies on the surface (by construction) and on the line, and the picked point is
+// among them; the results outlive the caller's scope.
+TEST_F(LineHits, HitsLieOnTheLineAndTheSurfaceAtEveryScale) {
+  std::mt19937 rng(17);
+  for (double scale : {1e-6, 1.0, 1e6}) {
+    PatchOptions o;
+    o.x1 = o.y1 = scale;
+    Bspline* s = BuildFunctionPatch(
+        [&](double x, double y) { return 0.2 * scale * std::sin(3 * x / scale) * std::cos(2 * y / scale); }, o);
+    for (int trial = 0; trial < 10; ++trial) {
+      const double u = Uniform(rng, 0.05, 0.95), v = Uniform(rng, 0.05, 0.95);
+      double P[3], D[3] = {Uniform(rng, -0.5, 0.5), Uniform(rng, -0.5, 0.5), 1.0};
+      Point(s, u, v, P);
+      double *us = nullptr, *vs = nullptr;
+      int n = 0;
+      BeginTrackingMallocs();
+      ASSERT_EQ(FindAllSurfLineIntersections(s, D, P, &us, &vs, &n), 0);
+      FreeTrackedMallocs();  // the results are not the scope's
+      ASSERT_GE(n, 1);
+      bool picked = false;
+      for (int k = 0; k < n; ++k) {
+        double Q[3];
+        Point(s, us[k], vs[k], Q);
+        EXPECT_LT(DistanceToLine(Q, P, D), 1e-9 * scale);
+        picked = picked || (std::fabs(us[k] - u) < 1e-7 && std::fabs(vs[k] - v) < 1e-7);
+        for (int m = 0; m < k; ++m)
+          EXPECT_FALSE(std::fabs(us[k] - us[m]) <= 1e-6 && std::fabs(vs[k] - vs[m]) <= 1e-6);
+      }
+      EXPECT_TRUE(picked) << scale << " " << trial;
+      Free(us);
+      Free(vs);
+    }
+    FreeBspline(s);
+  }
+}
+
+TEST_F(LineHits, MissesVerticesAndHoles) {
+  Bspline* s = BuildFunctionPatch([](double, double) { return 0.0; });
+  const double down[3] = {0, 0, -1};
+  double *us, *vs;
+  int n = -1;
+  const double away[3] = {2.0, 0.5, 1.0};
+  ASSERT_EQ(FindAllSurfLineIntersections(s, down, away, &us, &vs, &n), 0);
+  EXPECT_EQ(n, 0);
+  EXPECT_EQ(us, nullptr);
+  // Through a vertex of the pick grid (u = 12/24, v = 6/24): six triangles meet there, one hit.
+  const double vertex[3] = {0.5, 0.25, 1.0};
+  ASSERT_EQ(FindAllSurfLineIntersections(s, down, vertex, &us, &vs, &n), 0);
+  ASSERT_EQ(n, 1);
+  EXPECT_NEAR(us[0], 0.5, 1e-12);
+  EXPECT_NEAR(vs[0], 0.25, 1e-12);
+  Free(us);
+  Free(vs);
+  AddLoop(s, Square(s, 0.05, 0.05, 0.95, 0.95, false));
+  AddLoop(s, Square(s, 0.3, 0.3, 0.6, 0.6, true), 1);
+  const double inHole[3] = {0.45, 0.45, 1.0}, solid[3] = {0.8, 0.2, 1.0}, cut[3] = {0.02, 0.5, 1.0};
+  ASSERT_EQ(FindAllSurfLineIntersections(s, down, inHole, &us, &vs, &n), 0);
+  EXPECT_EQ(n, 0);
+  ASSERT_EQ(FindAllSurfLineIntersections(s, down, cut, &us, &vs, &n), 0);
+  EXPECT_EQ(n, 0);
+  ASSERT_EQ(FindAllSurfLineIntersections(s, down, solid, &us, &vs, &n), 0);
+  ASSERT_EQ(n, 1);
+  EXPECT_NEAR(us[0], 0.8, 1e-12);
+  Free(us);
+  Free(vs);
+  FreeBspline(s);
+  EXPECT_EQ(MallocTrackedCount(), 0);
+}
+
+TEST_F(LineHits, InitialGrids) {
+  Bspline* s = BuildFunctionPatch([](double, double) { return 0.0; }, PatchOptions{3, 2, 6, 4});
+  double *us, *vs;
+  int nu, nv;
+  ASSERT_EQ(GetInitialUVArrays(s, 0, 3, 2, &us, &vs, &nu, &nv), 1);
+  ASSERT_EQ(nu, 3 * 3 + 1);  // 2 interior u knots: 3 spans of 3
+  ASSERT_EQ(nv, 2 * 2 + 1);  // 1 interior v knot
+  EXPECT_EQ(us[3], s->knotsU[4]);
+  EXPECT_EQ(us[nu - 1], 1.0);
+  for (int i = 1; i < nu; ++i) EXPECT_GT(us[i], us[i - 1]);
+  Free(us);
+  Free(vs);
+  ASSERT_EQ(GetInitialUVArrays(s, 1, 5, 1, &us, &vs, &nu, &nv), 1);
+  EXPECT_EQ(nu, 5);
+  EXPECT_EQ(us[2], 0.5);
+  EXPECT_EQ(nv, 1);
+  EXPECT_EQ(vs[0], 0.0);
+  Free(us);
+  Free(vs);
+  EXPECT_EQ(GetInitialUVArrays(s, 2, 5, 5, &us, &vs, &nu, &nv), 0);
+  EXPECT_EQ(GetInitialUVArrays(s, 1, 0, 5, &us, &vs, &nu, &nv), 0);
+  FreeBspline(s);
+}
+
+class IsoHits : public KernelTest {};
+
+void FreeHits(IsoHit* h) {
+  while (h) {
+    IsoHit* next = h->next;
+    Free(h);
+    h = next;
+  }
+}
+
+// The iso line u = value (side 0) and v = value (side 3) against every curve of a surface's
+// loops: hits on the line and on their curve, strictly ordered along the line, list and count
+// in step; 60 crossings of one curve all arrive.
+TEST_F(IsoHits, HitsOfEveryCurveAreOrderedAlongTheLine) {
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return x * y; });
+  std::vector<double> zig;
+  for (int i = 0; i <= 60; ++i) zig.insert(zig.end(), {i % 2 ? 0.55 : 0.45, 0.05 + 0.9 * i / 60.0});
+  AddLoop(s, {BuildCurveOnSurface(s, 1, zig), BuildCurveOnSurface(s, 1, {0.45, 0.95, 0.95, 0.95}),
+              BuildCurveOnSurface(s, 1, {0.95, 0.95, 0.95, 0.05}), BuildCurveOnSurface(s, 1, {0.95, 0.05, 0.45, 0.05})});
+  AddLoop(s, Square(s, 0.6, 0.3, 0.8, 0.7, true), 1);
+  double loopBox[8], curveBox[32];
+  EXPECT_EQ(FindMinMaxofTrimCurve(s->trims, loopBox, curveBox), s->trims->next);
+  EXPECT_EQ(FindMinMaxofTrimCurve(nullptr, loopBox, curveBox), nullptr);
+  EXPECT_NEAR(loopBox[0], 0.45, 1e-12);
+  EXPECT_NEAR(loopBox[1], 0.95, 1e-12);
+  EXPECT_NEAR(loopBox[7], 0.7, 1e-12);
+  for (int side : {0, 3})
+    for (double value : {0.505, 0.65, 0.7123}) {
+      IsoHit* list = nullptr;
+      int count = 0, expected = 0;
+      for (int l = 0; l < 2; ++l) {
+        if (!CheckTrimCurveBBoxIntersect(loopBox + 4 * l, value, side)) continue;
+        const TrimList* loop = l ? s->trims->next : s->trims;
+        int k = l ? 4 : 0;
+        for (const BsplineList* n = loop->loopCurves; n; n = n->next, ++k) {
+          if (!CheckTrimCurveBBoxIntersect(curveBox + 4 * k, value, side)) continue;
+          EXPECT_EQ(FindAllTrimBsplIsoIntersects(value, n->item, &list, &count, side, curveBox + 4 * k,
+                                                 loopBox + 4 * l),
+                    1);
+        }
+      }
+      // Along u = 0.505 the zigzag crosses 60 times, the top and bottom once each; u = 0.65
+      // and 0.7123 pass the top, the bottom and the hole's two sides. A line v = value meets the
+      // zigzag and the right side once, and the hole's sides when it passes the hole.
+      if (side == 0) expected = value == 0.505 ? 62 : 4;
+      else expected = value > 0.3 && value < 0.7 ? 4 : 2;
+      int listed = 0;
+      for (IsoHit* h = list; h; h = h->next, ++listed) {
+        EXPECT_NEAR(side == 0 ? h->u : h->v, value, 1e-6);
+        double P[3];
+        Point(s, h->u, h->v, P);
+        ExpectNear3(h->point, P, 1e-12);
+        if (h->next) {
+          EXPECT_GT(side == 0 ? h->next->v : h->next->u, (side == 0 ? h->v : h->u) + 1e-6);
+          EXPECT_EQ(h->next->prev, h);
+        }
+      }
+      EXPECT_EQ(listed, count);
+      EXPECT_EQ(count, expected) << side << " " << value;
+      FreeHits(list);
+    }
+  FreeBspline(s);
+}
+
+// Curves lying on the line give their end parameters; a second pass over the same curve adds no
+// node (hits within 1e-6 merge); a value on the loop box's edge across the line is a touch.
+TEST_F(IsoHits, CoincidentCurvesDuplicatesAndTouches) {
+  Bspline* s = BuildFunctionPatch([](double, double) { return 0.0; });
+  std::vector<Bspline*> sq = Square(s, 0.2, 0.2, 0.8, 0.8, false);
+  AddLoop(s, sq);
+  double loopBox[4], curveBox[16];
+  FindMinMaxofTrimCurve(s->trims, loopBox, curveBox);
+  double out[4];
+  int n = 0;
+  // sq[1] runs up u = 0.8: it lies on side 0's line u = 0.8, not on v = 0.8.
+  EXPECT_EQ(CheckCrvCoincidence(curveBox + 4, 0.8, 0, out, &n, sq[1]), 1);
+  EXPECT_EQ(n, 2);
+  EXPECT_EQ(out[0], 0.0);
+  EXPECT_EQ(out[1], 1.0);
+  EXPECT_EQ(CheckCrvCoincidence(curveBox + 4, 0.8, 3, out, &n, sq[1]), 0);
+  IsoHit* list = nullptr;
+  int count = 0;
+  ASSERT_EQ(FindAllTrimBsplIsoIntersects(0.8, sq[1], &list, &count, 0, curveBox + 4, loopBox), 1);
+  ASSERT_EQ(count, 2);
+  EXPECT_NEAR(list->v, 0.2, 1e-12);
+  EXPECT_NEAR(list->next->v, 0.8, 1e-12);
+  FreeHits(list);
+  list = nullptr;
+  // The line u = 0.2 + 1e-11 lies on the loop box's edge but not on sq[0] (the bottom): a touch.
+  EXPECT_EQ(FindAllTrimBsplIsoIntersects(0.2 + 1e-11, sq[0], &list, &count, 0, curveBox, loopBox), 0);
+  EXPECT_EQ(list, nullptr);
+  for (int pass = 0; pass < 2; ++pass)
+    ASSERT_EQ(FindAllTrimBsplIsoIntersects(0.5, sq[0], &list, &count, 0, curveBox, loopBox), 1);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(list->next, nullptr);
+  EXPECT_EQ(IsBoundaryPoint(0.2 + 5e-11, loopBox), 1);
+  EXPECT_EQ(IsBoundaryPoint(0.2 + 5e-10, loopBox), 0);
+  EXPECT_EQ(CheckTrimCurveBBoxIntersect(loopBox, 0.2 + 5e-7, 0), 0);
+  EXPECT_EQ(CheckTrimCurveBBoxIntersect(loopBox, 0.2 + 5e-6, 0), 1);
+  FreeHits(list);
+  FreeBspline(s);
+}
+
+// A loop met once: the end of the line inside the loop's box (outside for a hole) joins the hit
+// in its place along the line; with both ends on one side an outer loop doubles its hit and a
+// hole drops it.
+TEST_F(IsoHits, SingleHitsBecomeSegments) {
+  Bspline* s = BuildFunctionPatch([](double, double) { return 0.0; });
+  TrimList* loop = AddLoop(s, Square(s, 0.2, 0.0, 0.8, 0.6, false));
+  const double box[4] = {0.2, 0.8, 0.0, 0.6};
+  auto single = [&](double u, double v) {
+    IsoHit* h = static_cast<IsoHit*>(Malloc(sizeof(IsoHit)));
+    *h = IsoHit{nullptr, nullptr, {u, v, 0}, u, v, 0.5};
+    return h;
+  };
+  for (int hole : {0, 1}) {
+    loop->hole = hole;
+    // u = 0.5 meets the top v = 0.6 once; its end (0.5, 0) lies in the box, (0.5, 1) outside.
+    IsoHit* list = single(0.5, 0.6);
+    ASSERT_EQ(CutIntersectLine(&list, loop, 0, 0.5, box), 2);
+    ASSERT_NE(list->next, nullptr);
+    const IsoHit* end = hole ? list->next : list;
+    EXPECT_EQ(end->v, hole ? 1.0 : 0.0);
+    EXPECT_EQ(end->u, 0.5);
+    EXPECT_EQ(end->t, 0.0);
+    EXPECT_LT(list->v, list->next->v);
+    FreeHits(list);
+    // v = 0.3 with the box spanning u 0.2..0.8: both ends (0, 0.3) and (1, 0.3) are outside.
+    list = single(0.2, 0.3);
+    const int r = CutIntersectLine(&list, loop, 3, 0.3, box);
+    if (hole) {
+      EXPECT_EQ(r, 0);
+      EXPECT_EQ(list, nullptr);
+    } else {
+      EXPECT_EQ(r, 2);
+      ASSERT_NE(list->next, nullptr);
+      EXPECT_EQ(list->next->u, list->u);
+      EXPECT_EQ(list->next->prev, list);
+    }
+    FreeHits(list);
+  }
+  FreeBspline(s);
+  EXPECT_EQ(MallocTrackedCount(), 0);
+}
+
+TEST_F(IsoHits, SampledVectorsFollowTheKnots) {
+  // Interior knots 0.25, 0.5, 0.75 in u (7 points, degree 3), 1/3 and 2/3 in v (5 points, degree 2).
+  Bspline* s = BuildFunctionPatch([](double, double) { return 0.0; }, PatchOptions{3, 2, 7, 5});
+  double *us, *vs;
+  int nu = 0, nv = 0;
+  ASSERT_EQ(GetSampledUVVectors(s, &us, &vs, &nu, &nv, 0, nullptr, nullptr, 0, 0), 1);
+  ASSERT_EQ(nu, 5);
+  ASSERT_EQ(nv, 4);
+  for (int i = 0; i < nu; ++i) EXPECT_NEAR(us[i], 0.25 * i, 1e-12);
+  EXPECT_NEAR(vs[1], 1.0 / 3.0, 1e-12);
+  Free(us);
+  Free(vs);
+  const double ub[3] = {0.0, 0.6, 1.0}, vb[2] = {0.0, 1.0};
+  ASSERT_EQ(GetSampledUVVectors(s, &us, &vs, &nu, &nv, 1, ub, vb, 3, 2), 1);
+  // [0, 0.6] holds 0.25 and 0.5: three parts; [0.6, 1] holds 0.75: two parts; then the end.
+  const double expectU[6] = {0.0, 0.2, 0.4, 0.6, 0.8, 1.0};
+  ASSERT_EQ(nu, 6);
+  for (int i = 0; i < 6; ++i) EXPECT_NEAR(us[i], expectU[i], 1e-12);
+  ASSERT_EQ(nv, 4);
+  EXPECT_NEAR(vs[2], 2.0 / 3.0, 1e-12);
+  Free(us);
+  Free(vs);
+  EXPECT_EQ(GetSampledUVVectors(s, &us, &vs, &nu, &nv, 1, ub, vb, 1, 2), 0);
+  EXPECT_EQ(GetSampledUVVectors(s, &us, &vs, &nu, &nv, 2, ub, vb, 3, 2), 0);
+  FreeBspline(s);
+}
+
+}  // namespace
