@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "bspline/ctrlnubs.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/smake.h"
 #include "foundation/vec3.h"
@@ -163,36 +164,13 @@ double SurfaceCurvature(Bspline* surface, double u, double v) {
   double d[5][3];
   EvalPointOnGeometryM(surface, u, v, du, dv, 5, 0, d);
 
-  // A degenerate parameterisation (pole, collapsed edge): creep towards the middle of the
-  // domain until both partials show up.
-  const double umid = (surface->umin + surface->umax) / 2.0;
-  const double vmid = (surface->vmin + surface->vmax) / 2.0;
-  const double hu = 1e-4 * (surface->umax - surface->umin);
-  const double hv = 1e-4 * (surface->vmax - surface->vmin);
-  int moves = 0;
-  while (AllBelow(d[0], 1e-10) || AllBelow(d[1], 1e-10)) {
-    if (moves == 6) return 1e10;
-    u += umid > u ? hu : -hu;
-    v += vmid > v ? hv : -hv;
-    EvalPointOnGeometryM(surface, u, v, du, dv, 5, 0, d);
-    ++moves;
-  }
+  if (!StepOffDegeneratePartials(surface, &u, &v, d)) return 1e10;
   for (auto& vec : d) VecReduceSmallToZero3(vec);
-  const double *Su = d[0], *Sv = d[1], *Suv = d[2], *Suu = d[3], *Svv = d[4];
   double N[3];
-  VecNormalize3(VecCrossProd3(Su, Sv, N), N);
+  VecNormalize3(VecCrossProd3(d[0], d[1], N), N);
 
-  const double E = VecDotProd3(Su, Su), F = VecDotProd3(Su, Sv), G = VecDotProd3(Sv, Sv);
-  const double L = VecDotProd3(N, Suu), M = VecDotProd3(N, Suv), Nn = VecDotProd3(N, Svv);
-  // Principal curvatures are the roots of a k^2 - b k + c = 0.
-  double a = E * G - F * F;
-  const double b = E * Nn + G * L - 2.0 * F * M;
-  const double c = L * Nn - M * M;
-  double disc = b * b - 4.0 * a * c;
-  if (disc < 0.0) disc = 0.0;
-  if (std::fabs(a) < 1e-10) a = a > 0.0 ? 1e-10 : -1e-10;
-  const double k1 = (b + std::sqrt(disc)) / (2.0 * a);
-  const double k2 = (b - std::sqrt(disc)) / (2.0 * a);
+  double k1, k2;
+  PrincipalCurvatureRoots(d, N, &k1, &k2);
   const double k = std::fabs(k2) >= std::fabs(k1) ? k2 : k1;
   return std::fabs(k) < 1e-10 ? 1e10 : 1.0 / k;
 }
@@ -222,4 +200,82 @@ void SurfaceNormalsAt(Bspline* srf, const double* u, const double* v, double (*n
     EvalPointOnGeometryM(srf, u[i], v[i], du, dv, 2, 0, partials);
     ComputeSurfaceNormal(srf, u[i], v[i], partials[0], partials[1], normals[i]);
   }
+}
+
+int StepOffDegeneratePartials(Bspline* srf, double* u, double* v, double d[5][3]) {
+  static const int du[5] = {1, 0, 1, 2, 0}, dv[5] = {0, 1, 1, 0, 2};
+  const double umid = (srf->umin + srf->umax) / 2.0, vmid = (srf->vmin + srf->vmax) / 2.0;
+  const double hu = 1e-4 * (srf->umax - srf->umin), hv = 1e-4 * (srf->vmax - srf->vmin);
+  // Six steps leave a collapsed edge or pole behind; a surface still degenerate after them is
+  // degenerate all over, and walking on would never end.
+  for (int moves = 0; AllBelow(d[0], 1e-10) || AllBelow(d[1], 1e-10); ++moves) {
+    if (moves == 6) return 0;
+    *u += umid > *u ? hu : -hu;
+    *v += vmid > *v ? hv : -hv;
+    EvalPointOnGeometryM(srf, *u, *v, du, dv, 5, 0, d);
+  }
+  return 1;
+}
+
+void PrincipalCurvatureRoots(const double d[5][3], const double n[3], double* k1, double* k2) {
+  const double *Su = d[0], *Sv = d[1], *Suv = d[2], *Suu = d[3], *Svv = d[4];
+  const double E = VecDotProd3(Su, Su), F = VecDotProd3(Su, Sv), G = VecDotProd3(Sv, Sv);
+  const double L = VecDotProd3(n, Suu), M = VecDotProd3(n, Suv), N = VecDotProd3(n, Svv);
+  // The principal curvatures are the roots of A k^2 - b k + c = 0.
+  double A = E * G - F * F;
+  const double b = E * N + G * L - 2.0 * F * M;
+  double disc = b * b - 4.0 * A * (L * N - M * M);
+  if (disc < 0.0) disc = 0.0;
+  // Nearly parallel partials: A = EG sin^2 of their angle, so the floor follows EG and means
+  // the same at every scale.
+  const double floor = E * G > 0.0 ? 1e-10 * E * G : 1e-10;
+  if (std::fabs(A) < floor) A = A > 0.0 ? floor : -floor;
+  *k1 = (b + std::sqrt(disc)) / (2.0 * A);
+  *k2 = (b - std::sqrt(disc)) / (2.0 * A);
+}
+
+namespace {
+
+// LargerPrincipalCurvature with the surface's size given: derivative components below 1e-6 of
+// it are rounding noise (1e-6 absolute for a unit-sized surface, the same at every scale).
+double LargerCurvatureOfSize(Bspline* srf, double u, double v, double size) {
+  static const int du[5] = {1, 0, 1, 2, 0}, dv[5] = {0, 1, 1, 0, 2};
+  double d[5][3];
+  // A vanishing partial (a pole or collapsed edge) has no normal: the point walks toward the
+  // middle of the domain, and the walk ends there, so a surface degenerate all the way cannot
+  // hold it for ever.
+  const double midU = 0.5 * (srf->umin + srf->umax), midV = 0.5 * (srf->vmin + srf->vmax);
+  const double hu = 1e-4 * (srf->umax - srf->umin), hv = 1e-4 * (srf->vmax - srf->vmin);
+  for (;;) {
+    if (EvalPointOnGeometryM(srf, u, v, du, dv, 5, 0, d) != 0) return 0.0;
+    if (!AllBelow(d[0], 1e-10) && !AllBelow(d[1], 1e-10)) break;
+    if (u == midU && v == midV) return 0.0;
+    u = u >= midU ? std::max(midU, u - hu) : std::min(midU, u + hu);
+    v = v >= midV ? std::max(midV, v - hv) : std::min(midV, v + hv);
+  }
+  const double noise = 1e-6 * (size > 0.0 ? size : 1.0);
+  for (auto& vec : d)
+    for (double& c : vec)
+      if (std::fabs(c) < noise) c = 0.0;
+  // Unit length at every scale: VecNormalize3 would stop dividing below its absolute floor.
+  double n[3], k1, k2;
+  VecCrossProd3(d[0], d[1], n);
+  const double len = VecSize3(n);
+  if (len > 0.0)
+    for (double& c : n) c /= len;
+  PrincipalCurvatureRoots(d, n, &k1, &k2);
+  return std::max(k1, k2);
+}
+
+}  // namespace
+
+double LargerPrincipalCurvature(Bspline* srf, double u, double v) {
+  return LargerCurvatureOfSize(srf, u, v, ControlPointDiagonal(srf));
+}
+
+void LargerPrincipalCurvatureGrid(Bspline* srf, const double* u, const double* v, double* out,
+                                  int nu, int nv) {
+  const double size = ControlPointDiagonal(srf);
+  for (int j = 0; j < nv; ++j)
+    for (int i = 0; i < nu; ++i) out[j * nu + i] = LargerCurvatureOfSize(srf, u[i], v[j], size);
 }

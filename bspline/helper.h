@@ -32,6 +32,28 @@ double* BsplCurveTangentDir(Bspline* curve, double t, double out[3]);
 // flat or the parameterisation stays degenerate.
 double SurfaceCurvature(Bspline* surface, double u, double v);
 
+// Where Su or Sv (d[0], d[1], each with all components below 1e-10) vanishes, steps (u, v)
+// toward the middle of the domain by 1e-4 of the ranges and evaluates Su, Sv, Suv, Suu, Svv
+// into d again, at most six times. 1 when both partials show, 0 when still degenerate.
+int StepOffDegeneratePartials(Bspline* srf, double* u, double* v, double d[5][3]);
+
+// The principal curvatures from the fundamental forms at a point: d holds Su, Sv, Suv, Suu, Svv
+// and n is the unit normal; with A = EG - F^2, b = EN - 2FM + GL and D = b^2 - 4A(LN - M^2)
+// (0 when negative), k1 = (b + sqrt D) / 2A and k2 = (b - sqrt D) / 2A, an |A| below 1e-10 EG
+// replaced by that floor with A's sign (negative for 0).
+void PrincipalCurvatureRoots(const double d[5][3], const double n[3], double* k1, double* k2);
+
+// The larger principal curvature at (u, v), signed against the normal Su x Sv (a sphere with
+// outward normals gives -1/R), derivative components below 1e-6 of the control box cleared. Where Su or
+// Sv vanishes the point walks toward the domain's middle by 1e-4 of the ranges; a surface
+// degenerate all the way to the middle gives 0. (FindCurvatureOfSurface of construct/srfoffst,
+// here for the radius grids of the surface floor.)
+double LargerPrincipalCurvature(Bspline* srf, double u, double v);
+// out[j nu + i] = LargerPrincipalCurvature(srf, u[i], v[j]), one row per v value
+// (ComputeMaxCurvaNPnts).
+void LargerPrincipalCurvatureGrid(Bspline* srf, const double* u, const double* v, double* out,
+                                  int nu, int nv);
+
 // Radius of curvature |C'|^3 / |C' x C''|; very large (not a failure) where the curve runs straight.
 double BsplCurveCurvature(Bspline* curve, double t);
 

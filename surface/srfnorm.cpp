@@ -4,14 +4,20 @@
 #include <cmath>
 
 #include "bspline/crvlist.h"
+#include "bspline/editrec.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/refines.h"
+#include "curve/trimpoly.h"
+#include "foundation/coreglob.h"
 #include "foundation/makemat.h"
+#include "foundation/mathmat.h"
+#include "foundation/sort.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
+#include "surface/srfutils.h"
 #include "surface/trimutils.h"
 
 void ComputeSurfNormalNPnts(Bspline* srf, const double* u, const double* v, double (*normals)[3],
@@ -132,4 +138,226 @@ double* GetSurfBndryVector(double out[3], Bspline* srf, Bspline* crv, double t, 
     for (double& c : D) c = -c;
   VecCrossProd3(N, D, out);
   return out;
+}
+
+// ---- Curvature, tool-radius and normal grids -----------------------------------------------
+
+namespace {
+
+// Radius where a surface has no curvature to speak of.
+constexpr double kFlatRadius = 1000000.0;
+// The value written where a curvature cannot be had (no curvature, degenerate point).
+constexpr double kNoValue = 3.37e38;
+
+// Moves the points inside the trims (with their radii when given) to the front, in order.
+int CompactInTrim(Bspline* srf, double* u, double* v, double* radius, int n) {
+  TrackingScope scope;
+  TrimPolylines trims;
+  if (SampleTrimPolylines(srf, 10.0 / 32767.0, &trims) != 0) return 0;
+  int kept = 0;
+  for (int i = 0; i < n; ++i) {
+    if (!InsideTrimPolylines(&trims, u[i], v[i])) continue;
+    u[kept] = u[i];
+    v[kept] = v[i];
+    if (radius) radius[kept] = radius[i];
+    ++kept;
+  }
+  return kept;
+}
+
+// Samples of one direction over its clean knots (see CalculateRadiusOfCurvatureGrid) into a
+// new array of the current scope.
+double* RadiusGridSamples(Bspline* srf, int dir, int* count) {
+  int* mult = nullptr;
+  double* clean = nullptr;
+  const int nk = GetCleanKnots(srf, dir, &mult, &clean, 0.001);
+  if (nk < 0) return nullptr;
+  const int p = dir ? srf->degreeV : srf->degreeU;
+  const double lo = dir ? srf->vmin : srf->umin, hi = dir ? srf->vmax : srf->umax;
+  const double tol = 0.001 * (hi - lo);
+  double* out = MallocArray<double>(nk * (p + 2) + 1);
+  if (!out) return nullptr;
+  int n = 0;
+  for (int k = 0; k + 1 < nk; ++k) {
+    const double a = clean[k], b = clean[k + 1];
+    if (b <= a || (dir && b - a <= 0.001)) continue;
+    for (int s = 0; s <= p + 1; ++s) {
+      const double t = a + s * (b - a) / (p + 2);
+      if (n == 0 || t > out[n - 1] + tol) out[n++] = t;
+    }
+  }
+  if (n > 0 && hi - out[n - 1] <= tol) out[n - 1] = hi;
+  else out[n++] = hi;
+  *count = n;
+  return out;
+}
+
+// The tabulated derivatives of the k-th listed grid point (15 arrays of T entries).
+void TabulatedDerivatives(const double* table, int T, int k, double d[5][3]) {
+  for (int r = 0; r < 5; ++r)
+    for (int c = 0; c < 3; ++c) d[r][c] = table[(3 * r + c) * T + k];
+}
+
+// Principal curvatures at listed grid point k from the table, stepping off a degenerate point;
+// false when it stays degenerate.
+bool ListedPrincipalCurvatures(Bspline* srf, const PlotEditStruct* grid, const double* table,
+                               int k, int g, double* k1, double* k2) {
+  const int nu = grid->uOffset;
+  double u = grid->uPar[g % nu], v = grid->vPar[g / nu];
+  double d[5][3];
+  TabulatedDerivatives(table, grid->gridCount, k, d);
+  if (!StepOffDegeneratePartials(srf, &u, &v, d)) return false;
+  double n[3];
+  ComputeSurfaceNormal(srf, u, v, d[0], d[1], n);
+  NormalizeVector(n, 3, 1e-10);
+  PrincipalCurvatureRoots(d, n, k1, k2);
+  return true;
+}
+
+}  // namespace
+
+int FindPointsInTrim(Bspline* srf, double* u, double* v, int n) {
+  return CompactInTrim(srf, u, v, nullptr, n);
+}
+
+int FindPointsAndRadiusInTrim(Bspline* srf, double* u, double* v, double* radius, int n) {
+  return CompactInTrim(srf, u, v, radius, n);
+}
+
+int CalculateRadiusOfCurvatureGrid(Bspline* srf, double** u, double** v, double** radius, int* nu,
+                                   int* nv) {
+  *u = *v = *radius = nullptr;
+  if (!srf || srf->kind != 2 || srf->dimension != 3) return -2;
+  TrackingScope scope;
+  int n[2] = {0, 0};
+  double* su = RadiusGridSamples(srf, 0, &n[0]);
+  double* sv = RadiusGridSamples(srf, 1, &n[1]);
+  if (!su || !sv || KernelFailed()) return -2;
+  Owned<double, Free> gu, gv, gr;
+  {
+    UntrackedScope own;  // the grids are the caller's
+    gu.reset(MallocArray<double>(n[0], n[1]));
+    gv.reset(MallocArray<double>(n[0], n[1]));
+    gr.reset(MallocArray<double>(n[0], n[1]));
+  }
+  if (!gu || !gv || !gr || KernelFailed()) return -2;
+  LargerPrincipalCurvatureGrid(srf, su, sv, gr.get(), n[0], n[1]);
+  for (int j = 0; j < n[1]; ++j)
+    for (int i = 0; i < n[0]; ++i) {
+      const int g = j * n[0] + i;
+      gu[g] = su[i];
+      gv[g] = sv[j];
+      gr[g] = std::fabs(gr[g]) <= 1e-10 ? kFlatRadius : 1.0 / gr[g];
+    }
+  *u = gu.release();
+  *v = gv.release();
+  *radius = gr.release();
+  *nu = n[0];
+  *nv = n[1];
+  return 0;
+}
+
+int SelectRadiusPointsBasedOnRequest(Bspline*, double** u, double** v, double** radius, int* n,
+                                     double request, int mode) {
+  const int count = *n;
+  if (count <= 0) return 0;
+  double *U = *u, *V = *v, *R = *radius;
+  const bool negate = mode != 0 && request < 0.0;
+  TrackingScope scope;
+  double* keys = MallocArray<double>(count);
+  int* ids = MallocArray<int>(count);
+  double* old = MallocArray<double>(count, 3);
+  if (!keys || !ids || !old || KernelFailed()) return -2;
+  for (int i = 0; i < count; ++i) {
+    keys[i] = negate ? -R[i] : R[i];
+    ids[i] = i;
+    old[3 * i] = U[i];
+    old[3 * i + 1] = V[i];
+    old[3 * i + 2] = R[i];
+  }
+  HeapSort2FloatInt4(count, keys, ids);
+  // Radii of 100000.0 and above stand for flat regions in the default selection.
+  const double limit = mode == 0 ? 100000.0 : std::fabs(request);
+  int kept = 0;
+  for (int s = 0; s < count; ++s) {
+    const double r = keys[s];
+    if (!(mode == 0 ? r >= 0.0 && r < limit : r > 0.0 && r < limit)) continue;
+    const int i = ids[s];
+    U[kept] = old[3 * i];
+    V[kept] = old[3 * i + 1];
+    R[kept] = old[3 * i + 2];
+    ++kept;
+  }
+  *n = kept;
+  return 0;
+}
+
+int UpdatePartialToolradValues(Bspline* srf, const PlotEditStruct* grid, const double* table,
+                               double* values) {
+  for (int k = 0; k < grid->gridCount; ++k) {
+    const int g = grid->gridIdx[k];
+    double k1, k2;
+    if (!ListedPrincipalCurvatures(srf, grid, table, k, g, &k1, &k2)) {
+      values[g] = kNoValue;
+      continue;
+    }
+    const double c = std::max(k1, k2);
+    values[g] = c <= 0.0 ? kNoValue : c < 1e-6 ? 1e-6 : c;
+  }
+  return 0;
+}
+
+int UpdatePartialPrincipCurvaValues(Bspline* srf, const PlotEditStruct* grid, const double* table,
+                                    double* values) {
+  for (int k = 0; k < grid->gridCount; ++k) {
+    const int g = grid->gridIdx[k];
+    double k1 = kNoValue, k2 = kNoValue;
+    ListedPrincipalCurvatures(srf, grid, table, k, g, &k1, &k2);
+    values[2 * g] = k1;
+    values[2 * g + 1] = k2;
+  }
+  return 0;
+}
+
+int UpdatePartialSurfaceNormals(Bspline* srf, const PlotEditStruct* grid, double scale, float* x,
+                                float* y, float* z, const double* u, const double* v, int n) {
+  const int nu = grid->uOffset, nv = grid->vOffset;
+  if (nu < 1 || nv < 1) return 0;
+  const double umin = grid->uPar[0], umax = grid->uPar[nu - 1];
+  const double vmin = grid->vPar[0], vmax = grid->vPar[nv - 1];
+  const int pu = srf->degreeU + 1, pv = srf->degreeV + 1;
+  // The grid point at or just above a parameter: a fraction beyond 1e-6 of a step rounds up.
+  auto index = [](double t, double lo, double hi, int count) {
+    if (count < 2 || hi <= lo) return 0;
+    const double f = (t - lo) * (count - 1) / (hi - lo);
+    int i = static_cast<int>(std::floor(f));
+    if (f - i > 1e-6) ++i;
+    return std::min(i, count - 1);
+  };
+  for (int k = 0; k < n; ++k) {
+    if (u[k] < umin || u[k] > umax || v[k] < vmin || v[k] > vmax) continue;
+    const int i = index(u[k], umin, umax, nu), j = index(v[k], vmin, vmax, nv);
+    const double* uTab = grid->uBasis + 3 * pu * i;
+    const double* vTab = grid->vBasis + 3 * pv * j;
+    const int uSpan = grid->uSpan[i], vSpan = grid->vSpan[j];
+    double P[3], Su[3], Sv[3];
+    if (srf->rational) {
+      EvalPointOnRBspline(srf, uTab, vTab, uSpan, vSpan, 0, 0, P);
+      EvalPointOnRBspline(srf, uTab, vTab, uSpan, vSpan, 1, 0, Su);
+      EvalPointOnRBspline(srf, uTab, vTab, uSpan, vSpan, 0, 1, Sv);
+    } else {
+      EvalPointOnBspline(srf, uTab, vTab, uSpan, vSpan, P);
+      EvalPointOnBspline(srf, uTab + pu, vTab, uSpan, vSpan, Su);
+      EvalPointOnBspline(srf, uTab, vTab + pv, uSpan, vSpan, Sv);
+    }
+    double N[3];
+    ComputeSurfaceNormal(srf, grid->uPar[i], grid->vPar[j], Su, Sv, N);
+    NormalizeVector(N, 3, 1e-10);
+    float* out[3] = {x, y, z};
+    for (int c = 0; c < 3; ++c) {
+      out[c][2 * k] = static_cast<float>(P[c]);
+      out[c][2 * k + 1] = static_cast<float>(P[c] + scale * N[c]);
+    }
+  }
+  return 0;
 }

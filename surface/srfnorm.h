@@ -35,3 +35,47 @@ int CheckIfVectorGoesIn(Bspline* crv, double u, double v, const double D[3], con
 
 // The first trim loop of the curve's owner that holds the curve; null without one.
 TrimList* GetTrimCurveOfTrimBspline(Bspline* crv);
+
+// ---- Curvature, tool-radius and normal grids -----------------------------------------------
+// Grids of nu x nv points are stored v outer, u inner (index j nu + i). Radii of curvature are
+// 1 / k of the larger principal curvature k (signed against Su x Sv), 1000000.0 where
+// |k| <= 1e-10.
+struct PlotEditStruct;
+
+// Keeps the points (u[i], v[i]) inside the surface's trims, moved to the front of the arrays in
+// their input order; returns their number (all n for an untrimmed surface; 0 with the error
+// state set when the loops cannot be sampled).
+int FindPointsInTrim(Bspline* srf, double* u, double* v, int n);
+// The same, the radius array moved along.
+int FindPointsAndRadiusInTrim(Bspline* srf, double* u, double* v, double* radius, int n);
+// Radii of curvature on a grid over the clean knots: degree + 2 steps per span (proposals within
+// 0.001 of the range above the last kept sample skipped, the domain end closing the list; v
+// spans of 0.001 or less propose nothing). New nu x nv grids of u, v and radius for the caller.
+// 0; -2 on allocation failure (outputs null).
+int CalculateRadiusOfCurvatureGrid(Bspline* srf, double** u, double** v, double** radius, int* nu,
+                                   int* nv);
+// Keeps the points whose radius is below the request, ascending by radius, at the front of the
+// arrays; *n becomes their number. mode 0: 0 <= r < 100000.0; otherwise 0 < r < |request|, with
+// the radii negated while selecting when request < 0 (so concave regions are picked by a
+// negative request and keep their sign). The surface is not read. 0; -2 on allocation failure.
+int SelectRadiusPointsBasedOnRequest(Bspline* srf, double** u, double** v, double** radius, int* n,
+                                     double request, int mode);
+// The partial updates read from the plot record the grid indices to refresh (gridIdx,
+// gridCount), the parameters per grid column and row (uPar, vPar) and the grid width nu
+// (uOffset); the table holds the tabulated derivatives as 15 arrays of gridCount doubles (x, y, z
+// of Su, Sv, Suv, Suu, Svv), entry k for the k-th listed index. Where Su or Sv vanishes the
+// point steps toward the middle of the domain, at most six times.
+// values[g] = the larger principal curvature at grid index g, 3.37e38 where it is not positive
+// or the point stays degenerate, 1e-6 where it is positive below that. Returns 0.
+int UpdatePartialToolradValues(Bspline* srf, const PlotEditStruct* grid, const double* table,
+                               double* values);
+// values[2 g] = (b + sqrt D) / 2A and values[2 g + 1] = (b - sqrt D) / 2A, both 3.37e38 where the
+// point stays degenerate. Returns 0.
+int UpdatePartialPrincipCurvaValues(Bspline* srf, const PlotEditStruct* grid, const double* table,
+                                    double* values);
+// Normal needles at the grid points nearest above the n pairs (u[k], v[k]) that lie in the
+// grid's box (uPar and vPar from first to last; nu = uOffset, nv = vOffset): the point from the
+// record's basis tables and spans, and the point plus scale x unit normal, into entries 2k and
+// 2k + 1 of x, y, z. Pairs outside leave their entries alone. Returns 0.
+int UpdatePartialSurfaceNormals(Bspline* srf, const PlotEditStruct* grid, double scale, float* x,
+                                float* y, float* z, const double* u, const double* v, int n);
