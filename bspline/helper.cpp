@@ -226,20 +226,19 @@ void PrincipalCurvatureRoots(const double d[5][3], const double n[3], double* k1
   const double b = E * N + G * L - 2.0 * F * M;
   double disc = b * b - 4.0 * A * (L * N - M * M);
   if (disc < 0.0) disc = 0.0;
-  // Nearly parallel partials: A = EG sin^2 of their angle, so the floor follows EG and means
-  // the same at every scale.
-  const double floor = E * G > 0.0 ? 1e-10 * E * G : 1e-10;
-  if (std::fabs(A) < floor) A = A > 0.0 ? floor : -floor;
+  if (std::fabs(A) < 1e-10) A = A > 0.0 ? 1e-10 : -1e-10;
   *k1 = (b + std::sqrt(disc)) / (2.0 * A);
   *k2 = (b - std::sqrt(disc)) / (2.0 * A);
 }
 
 namespace {
 
-// LargerPrincipalCurvature with the surface's size given: derivative components below 1e-6 of
-// it are rounding noise (1e-6 absolute for a unit-sized surface, the same at every scale).
+// LargerPrincipalCurvature with the surface's size given. The thresholds (vanishing partials,
+// noise, the floor of EG - F^2) are for a surface of unit size: the derivatives are taken at that
+// size and the curvature brought back, so a surface at any scale gets the same answer in its units.
 double LargerCurvatureOfSize(Bspline* srf, double u, double v, double size) {
   static const int du[5] = {1, 0, 1, 2, 0}, dv[5] = {0, 1, 1, 0, 2};
+  const double unit = size > 0.0 && std::isfinite(size) ? 1.0 / size : 1.0;
   double d[5][3];
   // A vanishing partial (a pole or collapsed edge) has no normal: the point walks toward the
   // middle of the domain, and the walk ends there, so a surface degenerate all the way cannot
@@ -248,23 +247,18 @@ double LargerCurvatureOfSize(Bspline* srf, double u, double v, double size) {
   const double hu = 1e-4 * (srf->umax - srf->umin), hv = 1e-4 * (srf->vmax - srf->vmin);
   for (;;) {
     if (EvalPointOnGeometryM(srf, u, v, du, dv, 5, 0, d) != 0) return 0.0;
+    for (auto& vec : d)
+      for (double& c : vec) c *= unit;
     if (!AllBelow(d[0], 1e-10) && !AllBelow(d[1], 1e-10)) break;
     if (u == midU && v == midV) return 0.0;
     u = u >= midU ? std::max(midU, u - hu) : std::min(midU, u + hu);
     v = v >= midV ? std::max(midV, v - hv) : std::min(midV, v + hv);
   }
-  const double noise = 1e-6 * (size > 0.0 ? size : 1.0);
-  for (auto& vec : d)
-    for (double& c : vec)
-      if (std::fabs(c) < noise) c = 0.0;
-  // Unit length at every scale: VecNormalize3 would stop dividing below its absolute floor.
+  for (auto& vec : d) VecReduceSmallToZero3(vec);
   double n[3], k1, k2;
-  VecCrossProd3(d[0], d[1], n);
-  const double len = VecSize3(n);
-  if (len > 0.0)
-    for (double& c : n) c /= len;
+  VecNormalize3(VecCrossProd3(d[0], d[1], n), n);
   PrincipalCurvatureRoots(d, n, &k1, &k2);
-  return std::max(k1, k2);
+  return std::max(k1, k2) * unit;
 }
 
 }  // namespace

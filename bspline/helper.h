@@ -39,12 +39,13 @@ int StepOffDegeneratePartials(Bspline* srf, double* u, double* v, double d[5][3]
 
 // The principal curvatures from the fundamental forms at a point: d holds Su, Sv, Suv, Suu, Svv
 // and n is the unit normal; with A = EG - F^2, b = EN - 2FM + GL and D = b^2 - 4A(LN - M^2)
-// (0 when negative), k1 = (b + sqrt D) / 2A and k2 = (b - sqrt D) / 2A, an |A| below 1e-10 EG
-// replaced by that floor with A's sign (negative for 0).
+// (0 when negative), k1 = (b + sqrt D) / 2A and k2 = (b - sqrt D) / 2A, an |A| below 1e-10
+// replaced by 1e-10 with A's sign (negative for 0).
 void PrincipalCurvatureRoots(const double d[5][3], const double n[3], double* k1, double* k2);
 
 // The larger principal curvature at (u, v), signed against the normal Su x Sv (a sphere with
-// outward normals gives -1/R), derivative components below 1e-6 of the control box cleared. Where Su or
+// outward normals gives -1/R), computed at unit size (the control box's diagonal) and brought
+// back, so that its thresholds hold at every scale: derivative components below 1e-6 cleared. Where Su or
 // Sv vanishes the point walks toward the domain's middle by 1e-4 of the ranges; a surface
 // degenerate all the way to the middle gives 0. (FindCurvatureOfSurface of construct/srfoffst,
 // here for the radius grids of the surface floor.)

@@ -8,7 +8,6 @@
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
 #include "bspline/kremove.h"
-#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "foundation/coreglob.h"
@@ -22,53 +21,13 @@
 
 // ---- Principal curvature -------------------------------------------------------------------
 
-// Method: with the first and second fundamental forms (E, F, G) and (L, M, N) in the normal
-// n = unit(Su x Sv), the principal curvatures solve (EG - F^2) k^2 - (LG + EN - 2MF) k +
-// (LN - M^2) = 0; the larger root is returned.
+// The radius grids of the surface floor need the same curvature: it is computed there.
 double FindCurvatureOfSurface(Bspline* srf, double u, double v) {
-  static const int du[5] = {1, 0, 1, 2, 0}, dv[5] = {0, 1, 1, 0, 2};
-  double D[5][3];
-  // A vanishing partial (a pole or collapsed edge) has no normal: the point walks toward the
-  // middle of the domain. The walk ends there, so a surface degenerate all the way cannot loop.
-  const double midU = 0.5 * (srf->umin + srf->umax), midV = 0.5 * (srf->vmin + srf->vmax);
-  const double stepU = 1e-4 * (srf->umax - srf->umin), stepV = 1e-4 * (srf->vmax - srf->vmin);
-  auto tiny = [](const double* a) {
-    return std::fabs(a[0]) < 1e-10 && std::fabs(a[1]) < 1e-10 && std::fabs(a[2]) < 1e-10;
-  };
-  auto toward = [](double x, double mid, double step) {
-    return x > mid ? std::max(mid, x - step) : std::min(mid, x + step);
-  };
-  // The thresholds below are for a surface of unit size: the derivatives are taken at that size
-  // and the curvature brought back, so a surface at any scale gets the same answer in its units.
-  const double size = ControlPointDiagonal(srf);
-  const double unit = size > 0.0 && std::isfinite(size) ? 1.0 / size : 1.0;
-  for (;;) {
-    if (EvalPointOnGeometryM(srf, u, v, du, dv, 5, 0, D) != 0) return 0.0;
-    for (auto& d : D)
-      for (double& c : d) c *= unit;
-    if (!tiny(D[0]) && !tiny(D[1])) break;
-    if (u == midU && v == midV) return 0.0;
-    u = toward(u, midU, stepU);
-    v = toward(v, midV, stepV);
-  }
-  for (auto& d : D) VecReduceSmallToZero3(d);
-  double cross[3], n[3];
-  VecCrossProd3(D[0], D[1], cross);
-  VecNormalize3(cross, n);
-  const double E = VecDotProd3(D[0], D[0]), F = VecDotProd3(D[0], D[1]), G = VecDotProd3(D[1], D[1]);
-  const double L = VecDotProd3(n, D[3]), M = VecDotProd3(n, D[2]), N = VecDotProd3(n, D[4]);
-  double d = E * G - F * F;
-  const double b = L * G + E * N - 2.0 * M * F;
-  double disc = b * b - 4.0 * d * (L * N - M * M);
-  if (disc < 0.0) disc = 0.0;
-  if (std::fabs(d) < 1e-10) d = d <= 0.0 ? -1e-10 : 1e-10;
-  const double k1 = (b + std::sqrt(disc)) / (2.0 * d), k2 = (b - std::sqrt(disc)) / (2.0 * d);
-  return std::max(k1, k2) * unit;
+  return LargerPrincipalCurvature(srf, u, v);
 }
 
 int ComputeMaxCurvaNPnts(Bspline* srf, double* u, double* v, double* out, int nu, int nv) {
-  for (int j = 0; j < nv; ++j)
-    for (int i = 0; i < nu; ++i) out[j * nu + i] = FindCurvatureOfSurface(srf, u[i], v[j]);
+  LargerPrincipalCurvatureGrid(srf, u, v, out, nu, nv);
   return 0;
 }
 

@@ -14,8 +14,9 @@
 #include "bspline/smake.h"
 
 // The larger principal curvature at (u, v), signed against the normal Su x Sv (a sphere with
-// outward normals gives -1/R). Where Su or Sv vanishes the point walks toward the domain's
-// middle by 1e-4 of the ranges; a surface degenerate all the way to the middle gives 0.
+// outward normals gives -1/R), as LargerPrincipalCurvature of bspline/helper: where Su or Sv
+// vanishes the point walks toward the domain's middle by 1e-4 of the ranges; a surface
+// degenerate all the way to the middle gives 0.
 double FindCurvatureOfSurface(Bspline* srf, double u, double v);
 // out[j nu + i] = FindCurvatureOfSurface(srf, u[i], v[j]) (one row per v value). Returns 0.
 int ComputeMaxCurvaNPnts(Bspline* srf, double* u, double* v, double* out, int nu, int nv);

@@ -172,6 +172,8 @@ double* RadiusGridSamples(Bspline* srf, int dir, int* count) {
   double* clean = nullptr;
   const int nk = GetCleanKnots(srf, dir, &mult, &clean, 0.001);
   if (nk < 0) return nullptr;
+  Owned<int, Free> ownMult(mult);  // handed over kept, outside the caller's scope
+  Owned<double, Free> ownClean(clean);
   const int p = dir ? srf->degreeV : srf->degreeU;
   const double lo = dir ? srf->vmin : srf->umin, hi = dir ? srf->vmax : srf->umax;
   const double tol = 0.001 * (hi - lo);

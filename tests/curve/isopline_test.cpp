@@ -95,21 +95,14 @@ struct TrimmedPlane {
       outer.push_back(line({0.95, 0.95, 0.95, 0.05}));
       outer.push_back(line({0.95, 0.05, 0.45, 0.05}));
     } else {
-      outer.push_back(line({0.05, 0.05, 0.95, 0.05}));
-      outer.push_back(line({0.95, 0.05, 0.95, 0.95}));
-      outer.push_back(line({0.95, 0.95, 0.05, 0.95}));
-      outer.push_back(line({0.05, 0.95, 0.05, 0.05}));
+      outer = SquareCurves(s, 0.05, 0.05, 0.95, 0.95);
     }
     AddLoop(s, outer);
-    AddLoop(s, {line({0.4, 0.4, 0.4, 0.6}), line({0.4, 0.6, 0.6, 0.6}), line({0.6, 0.6, 0.6, 0.4}),
-                line({0.6, 0.4, 0.4, 0.4})},
-            1);
+    AddLoop(s, SquareCurves(s, 0.4, 0.4, 0.6, 0.6, true), 1);
   }
   ~TrimmedPlane() { FreeBspline(s); }
 };
 
-// Checks every segment of the polyline of the line (u = c for d, else v = c) and returns the
-// visible length.
 // Point in trim on loops sampled once.
 struct Inside {
   TrackingScope scope;
@@ -118,6 +111,8 @@ struct Inside {
   int operator()(double u, double v) const { return InsideTrimPolylines(&trims, u, v); }
 };
 
+// Checks every segment of the polyline of the line (u = c for d, else v = c) and returns the
+// visible length.
 double CheckPolyline(Bspline* s, int d, double c, int n, const float* x, const float* y, const float* z) {
   const Inside IsPointInTrim(s);
   double length = 0.0;

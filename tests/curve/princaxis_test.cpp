@@ -173,11 +173,7 @@ TEST_F(PrincipalAxes, SurfaceThirdAxisFollowsItsNormalSide) {
 // Trims remove samples: a plane cut down to the square [0, 0.3]^2 has its centroid there.
 TEST_F(PrincipalAxes, TrimmedSurfaceCountsOnlyWhatIsLeft) {
   Bspline* s = BuildFunctionPatch([](double, double) { return 0.0; });
-  const double corner[5][2] = {{0, 0}, {0.3, 0}, {0.3, 0.3}, {0, 0.3}, {0, 0}};
-  std::vector<Bspline*> sides;
-  for (int k = 0; k < 4; ++k)
-    sides.push_back(BuildCurveOnSurface(s, 1, {corner[k][0], corner[k][1], corner[k + 1][0], corner[k + 1][1]}));
-  AddLoop(s, sides);
+  AddLoop(s, SquareCurves(s, 0.0, 0.0, 0.3, 0.3));
   double axes[3][3], third, centroid[3];
   ASSERT_EQ(FindObjectPrincAxis(nullptr, nullptr, nullptr, 0, s, axes, &third, centroid), 0);
   EXPECT_LT(centroid[0], 0.2);

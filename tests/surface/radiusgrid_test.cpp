@@ -104,17 +104,8 @@ TEST_F(RadiusGrids, PointsInsideTheTrimKeepTheirOrder) {
   std::vector<double> u = {0.1, 0.5, 0.9, 0.3, 0.7}, v = {0.1, 0.5, 0.9, 0.8, 0.2}, r = {1, 2, 3, 4, 5};
   EXPECT_EQ(FindPointsInTrim(s, u.data(), v.data(), 5), 5);  // untrimmed: all
   // A hole round the middle and an outer square leaving out the corners (0.1, 0.1), (0.9, 0.9).
-  auto square = [&](double a, double b, bool cw) {
-    const double c[5][2] = {{a, a}, {b, a}, {b, b}, {a, b}, {a, a}};
-    std::vector<Bspline*> sides;
-    for (int k = 0; k < 4; ++k) {
-      const int i = cw ? 4 - k : k, j = cw ? 3 - k : k + 1;
-      sides.push_back(BuildCurveOnSurface(s, 1, {c[i][0], c[i][1], c[j][0], c[j][1]}));
-    }
-    return sides;
-  };
-  AddLoop(s, square(0.15, 0.85, false));
-  AddLoop(s, square(0.4, 0.6, true), 1);
+  AddLoop(s, SquareCurves(s, 0.15, 0.15, 0.85, 0.85));
+  AddLoop(s, SquareCurves(s, 0.4, 0.4, 0.6, 0.6, true), 1);
   EXPECT_EQ(FindPointsAndRadiusInTrim(s, u.data(), v.data(), r.data(), 5), 2);
   EXPECT_EQ(u[0], 0.3);
   EXPECT_EQ(v[1], 0.2);

@@ -34,16 +34,6 @@ double DistanceToLine(const double P[3], const double A[3], const double D[3]) {
   return VecSize3(VecCrossProd3(d, D, c)) / VecSize3(D);
 }
 
-std::vector<Bspline*> Square(Bspline* s, double u0, double v0, double u1, double v1, bool clockwise) {
-  const double c[5][2] = {{u0, v0}, {u1, v0}, {u1, v1}, {u0, v1}, {u0, v0}};
-  std::vector<Bspline*> sides;
-  for (int k = 0; k < 4; ++k) {
-    const int a = clockwise ? 4 - k : k, b = clockwise ? 3 - k : k + 1;
-    sides.push_back(BuildCurveOnSurface(s, 1, {c[a][0], c[a][1], c[b][0], c[b][1]}));
-  }
-  return sides;
-}
-
 // Lines through random points of a wavy height field in random directions not too flat: each
 // reported hit lies on the surface (by construction) and on the line, and the picked point is
 // among them; the results outlive the caller's scope.
@@ -98,8 +88,8 @@ TEST_F(LineHits, MissesVerticesAndHoles) {
   EXPECT_NEAR(vs[0], 0.25, 1e-12);
   Free(us);
   Free(vs);
-  AddLoop(s, Square(s, 0.05, 0.05, 0.95, 0.95, false));
-  AddLoop(s, Square(s, 0.3, 0.3, 0.6, 0.6, true), 1);
+  AddLoop(s, SquareCurves(s, 0.05, 0.05, 0.95, 0.95, false));
+  AddLoop(s, SquareCurves(s, 0.3, 0.3, 0.6, 0.6, true), 1);
   const double inHole[3] = {0.45, 0.45, 1.0}, solid[3] = {0.8, 0.2, 1.0}, cut[3] = {0.02, 0.5, 1.0};
   ASSERT_EQ(FindAllSurfLineIntersections(s, down, inHole, &us, &vs, &n), 0);
   EXPECT_EQ(n, 0);
@@ -157,7 +147,7 @@ TEST_F(IsoHits, HitsOfEveryCurveAreOrderedAlongTheLine) {
   for (int i = 0; i <= 60; ++i) zig.insert(zig.end(), {i % 2 ? 0.55 : 0.45, 0.05 + 0.9 * i / 60.0});
   AddLoop(s, {BuildCurveOnSurface(s, 1, zig), BuildCurveOnSurface(s, 1, {0.45, 0.95, 0.95, 0.95}),
               BuildCurveOnSurface(s, 1, {0.95, 0.95, 0.95, 0.05}), BuildCurveOnSurface(s, 1, {0.95, 0.05, 0.45, 0.05})});
-  AddLoop(s, Square(s, 0.6, 0.3, 0.8, 0.7, true), 1);
+  AddLoop(s, SquareCurves(s, 0.6, 0.3, 0.8, 0.7, true), 1);
   double loopBox[8], curveBox[32];
   EXPECT_EQ(FindMinMaxofTrimCurve(s->trims, loopBox, curveBox), s->trims->next);
   EXPECT_EQ(FindMinMaxofTrimCurve(nullptr, loopBox, curveBox), nullptr);
@@ -206,7 +196,7 @@ TEST_F(IsoHits, HitsOfEveryCurveAreOrderedAlongTheLine) {
 // node (hits within 1e-6 merge); a value on the loop box's edge across the line is a touch.
 TEST_F(IsoHits, CoincidentCurvesDuplicatesAndTouches) {
   Bspline* s = BuildFunctionPatch([](double, double) { return 0.0; });
-  std::vector<Bspline*> sq = Square(s, 0.2, 0.2, 0.8, 0.8, false);
+  std::vector<Bspline*> sq = SquareCurves(s, 0.2, 0.2, 0.8, 0.8, false);
   AddLoop(s, sq);
   double loopBox[4], curveBox[16];
   FindMinMaxofTrimCurve(s->trims, loopBox, curveBox);
@@ -246,7 +236,7 @@ TEST_F(IsoHits, CoincidentCurvesDuplicatesAndTouches) {
 // hole drops it.
 TEST_F(IsoHits, SingleHitsBecomeSegments) {
   Bspline* s = BuildFunctionPatch([](double, double) { return 0.0; });
-  TrimList* loop = AddLoop(s, Square(s, 0.2, 0.0, 0.8, 0.6, false));
+  TrimList* loop = AddLoop(s, SquareCurves(s, 0.2, 0.0, 0.8, 0.6, false));
   const double box[4] = {0.2, 0.8, 0.0, 0.6};
   auto single = [&](double u, double v) {
     IsoHit* h = static_cast<IsoHit*>(Malloc(sizeof(IsoHit)));
