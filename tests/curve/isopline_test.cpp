@@ -14,6 +14,7 @@
 #include "curve/trimpoly.h"
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
+#include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
@@ -203,6 +204,25 @@ TEST_F(IsoLines, UntrimmedAndRestrictedRanges) {
   EXPECT_EQ(y, nullptr);
   EXPECT_EQ(z, nullptr);
   FreeBspline(s);
+}
+
+// Memory running out anywhere gives no arrays and leaves nothing behind; a run that gets through
+// draws the line as usual.
+TEST_F(IsoLines, FailedAllocationsLeaveNothing) {
+  TrimmedPlane plane(true);
+  const int failed = RunWithInjectedFailures(400, 3, [&] {
+    float *x, *y, *z;
+    const int n = CreateIsoPlineArrays(plane.s, 0.505, 1, &x, &y, &z);
+    if (n == 0) {
+      EXPECT_EQ(x, nullptr);
+      return -2;
+    }
+    Free(x);
+    Free(y);
+    Free(z);
+    return 0;
+  });
+  EXPECT_GT(failed, 0);
 }
 
 }  // namespace

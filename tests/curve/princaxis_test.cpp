@@ -14,6 +14,7 @@
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
 #include "tests/support/checks.h"
+#include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
@@ -180,6 +181,22 @@ TEST_F(PrincipalAxes, TrimmedSurfaceCountsOnlyWhatIsLeft) {
   EXPECT_LT(centroid[1], 0.2);
   EXPECT_GT(axes[2][2], 1.0 - 1e-9);
   EXPECT_EQ(MallocTrackedCount(), 0);
+  FreeBspline(s);
+}
+
+TEST_F(PrincipalAxes, FailedAllocationsLeaveNothing) {
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return x * y; });
+  AddLoop(s, SquareCurves(s, 0.1, 0.1, 0.9, 0.9));
+  Bspline* c = BuildRandomCurve(4, 3, 7);
+  const int failed = RunWithInjectedFailures(200, 2, [&] {
+    double axes[3][3], third, centroid[3], residual;
+    Bspline* flat = SimpleRemoveCurveTorsion(c, &residual);
+    FreeBspline(flat);
+    const int r = FindObjectPrincAxis(nullptr, nullptr, nullptr, 0, s, axes, &third, centroid);
+    return flat && r == 0 ? 0 : -2;
+  });
+  EXPECT_GT(failed, 0);
+  FreeBspline(c);
   FreeBspline(s);
 }
 

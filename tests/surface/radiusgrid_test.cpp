@@ -15,6 +15,7 @@
 #include "surface/trimutils.h"
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
+#include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
@@ -224,6 +225,24 @@ TEST_F(RadiusGrids, NeedlesStartOnTheSurfaceAlongItsUnitNormal) {
     Free(vs);
     FreeBspline(p);
   }
+}
+
+TEST_F(RadiusGrids, FailedAllocationsLeaveNothing) {
+  Bspline* p = Paraboloid(1.0, 2.0);
+  const int failed = RunWithInjectedFailures(40, 1, [&] {
+    double *u, *v, *r;
+    int nu, nv;
+    if (CalculateRadiusOfCurvatureGrid(p, &u, &v, &r, &nu, &nv) != 0) {
+      EXPECT_EQ(r, nullptr);
+      return -2;
+    }
+    Free(u);
+    Free(v);
+    Free(r);
+    return 0;
+  });
+  EXPECT_GT(failed, 0);
+  FreeBspline(p);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
 #include "tests/support/checks.h"
+#include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
@@ -125,6 +126,26 @@ TEST_F(LineHits, InitialGrids) {
   Free(vs);
   EXPECT_EQ(GetInitialUVArrays(s, 2, 5, 5, &us, &vs, &nu, &nv), 0);
   EXPECT_EQ(GetInitialUVArrays(s, 1, 0, 5, &us, &vs, &nu, &nv), 0);
+  FreeBspline(s);
+}
+
+TEST_F(LineHits, FailedAllocationsLeaveNothing) {
+  Bspline* s = BuildFunctionPatch([](double, double) { return 0.0; });
+  AddLoop(s, SquareCurves(s, 0.05, 0.05, 0.95, 0.95));
+  const double down[3] = {0, 0, -1}, at[3] = {0.3, 0.7, 1.0};
+  const int failed = RunWithInjectedFailures(60, 1, [&] {
+    double *us, *vs;
+    int n = 0;
+    const int r = FindAllSurfLineIntersections(s, down, at, &us, &vs, &n);
+    if (r != 0 || n == 0) {
+      EXPECT_EQ(us, nullptr);
+      return -2;
+    }
+    Free(us);
+    Free(vs);
+    return 0;
+  });
+  EXPECT_GT(failed, 0);
   FreeBspline(s);
 }
 
