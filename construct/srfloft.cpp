@@ -24,7 +24,10 @@
 #include "splinefit/sconvert.h"
 #include "splinefit/skin.h"
 #include "stitch/loftrows.h"
+#include "stitch/srfstitc.h"
 #include "stitch/userdef.h"
+#include "stitch/vcnobj.h"
+#include "surface/srfsnip.h"
 #include "surface/srfutils.h"
 
 namespace {
@@ -212,24 +215,34 @@ bool ReduceEachCurve(Bspline** arr, int n, int nCtrl) {
 
 }  // namespace
 
-Bspline* NonFeatureMatchedLoft(int n, Bspline** curves, double innerTol, int vdegree, int ends[2],
-                               double spans[2], void*, double boundaryTol, double angle,
-                               int samples, int modes[2], int cleanMode, int nCtrl) {
+namespace {
+
+// The loft's working array, shared by both lofts: the caller's curves validated, the end
+// conditions lowered to what the ends carry (c), the ends expanded into their position and
+// derivative curves, every entry owned (the 3D curves copied), the derivative rows turned into
+// control rows, and one degree and rationality for all. *nStart, *nEnd: the entries made from
+// the first and last curve. Negative tolerances become 0, an angle outside 0..90 becomes 0.
+// Empty on refusal or failure (nothing left).
+OwnedArray<Bspline, FreeBspline> LoftWorkingCurves(int n, Bspline** curves, int ends[2],
+                                                   double spans[2], int samples, int modes[2],
+                                                   int vdegree, double tols[3], int* nStart,
+                                                   int* nEnd, int c[2]) {
+  using Work = OwnedArray<Bspline, FreeBspline>;
+  for (int i = 0; i < 2; ++i) tols[i] = std::max(tols[i], 0.0);
+  if (tols[2] < 0 || tols[2] > 90) tols[2] = 0;
   if (n < 2 || !curves || !ends || ends[0] < 0 || ends[0] > 2 || ends[1] < 0 || ends[1] > 2 ||
       vdegree < 1 || vdegree > 22)
-    return nullptr;
+    return Work();
   for (int i = 0; i < n; ++i)
-    if (!BsplineShapeSound(curves[i]) || curves[i]->kind != 1) return nullptr;
-  if ((ends[0] && !OnSurface(curves[0])) || (ends[1] && !OnSurface(curves[n - 1]))) return nullptr;
+    if (!BsplineShapeSound(curves[i]) || curves[i]->kind != 1) return Work();
+  if ((ends[0] && !OnSurface(curves[0])) || (ends[1] && !OnSurface(curves[n - 1]))) return Work();
   for (int i = 1; i < n - 1; ++i)
-    if (curves[i]->dimension != 3) return nullptr;
-  if (innerTol < 0) innerTol = 0;
-  if (boundaryTol < 0) boundaryTol = 0;
-  if (angle < 0 || angle > 90) angle = 0;
+    if (curves[i]->dimension != 3) return Work();
 
   // End conditions the ends can carry: curvature needs an iso line of a non-rational owner with
   // a cross degree of 2 or more.
-  int c[2] = {ends[0], ends[1]};
+  c[0] = ends[0];
+  c[1] = ends[1];
   int iso[2] = {-1, -1};
   for (int e = 0; e < 2; ++e) {
     Bspline* B = curves[e == 0 ? 0 : n - 1];
@@ -240,73 +253,110 @@ Bspline* NonFeatureMatchedLoft(int n, Bspline** curves, double innerTol, int vde
       c[e] = 1;
   }
 
-  int count = 0, nStart = 0, nEnd = 0;
   double* mags[2] = {nullptr, nullptr};
   int magModes[2] = {1, 1};
   int zeroModes[2] = {0, 0};
-  Bspline** arr = GetSnippedDerivativeCurves(curves, c, n, &count, &nStart, &nEnd, iso[0], iso[1],
+  int count = 0;
+  Bspline** arr = GetSnippedDerivativeCurves(curves, c, n, &count, nStart, nEnd, iso[0], iso[1],
                                              modes ? modes : zeroModes, 0.0, samples, mags, magModes);
-  if (!arr) return nullptr;
+  if (!arr) return Work();
   // The working array owns every entry: the caller's 3D curves are copied.
-  OwnedArray<Bspline, FreeBspline> work(arr, count);
-  for (int i = nStart; i < count - nEnd; ++i) {
+  Work work(arr, count);
+  for (int i = *nStart; i < count - *nEnd; ++i) {
     if ((arr[i] = CopyBsplineStruct(arr[i]))) continue;
     // The entries after it are still the caller's curves.
-    for (int j = i + 1; j < count - nEnd; ++j) arr[j] = nullptr;
+    for (int j = i + 1; j < count - *nEnd; ++j) arr[j] = nullptr;
     Free(mags[0]);
     Free(mags[1]);
-    return nullptr;
+    return Work();
   }
   ComputeDerivCntrlPts(arr, count, c, mags, spans);
   Free(mags[0]);
   Free(mags[1]);
 
   RaiseToCommonDegree(arr, nullptr, count);
-  if (KernelFailed()) return nullptr;
+  if (KernelFailed()) return Work();
   MatchRationality(arr, count);
-  if (KernelFailed()) return nullptr;
-  const int innerFirst = c[0] + 1, innerCount = count - c[0] - c[1] - 2;
-  if (innerCount > 0) {
-    MakeKnotVectorsCompatible(arr + innerFirst, nullptr, innerCount, 0);
-    if (KernelFailed()) return nullptr;
-    if (innerTol > 0) {
-      double dev = 0.0;
-      RemoveKnotsOfObjSet(arr + innerFirst, innerCount, 0, 3, nullptr, 0, 0, innerTol, &dev);
-      if (KernelFailed()) return nullptr;
-    }
+  if (KernelFailed()) return Work();
+  return work;
+}
+
+// Makes the inner rows [first, first + count) compatible and removes their knots within tol.
+bool CompatibleInnerRows(Bspline** rows, int count, double tol) {
+  if (count <= 0) return true;
+  MakeKnotVectorsCompatible(rows, nullptr, count, 0);
+  if (KernelFailed()) return false;
+  if (tol > 0) {
+    double dev = 0.0;
+    RemoveKnotsOfObjSet(rows, count, 0, 3, nullptr, 0, 0, tol, &dev);
+    if (KernelFailed()) return false;
   }
-  TrackingScope scope;
-  // The boundary set: the curves of the two ends, made compatible among themselves.
+  return true;
+}
+
+// The boundary rows (the first c0 + 1 and last c1 + 1 of count) made compatible among
+// themselves; their interior knots, in a new block of the open scope, are the cleaning's
+// candidates (*nCand of them). False on failure.
+bool BoundaryCandidates(Bspline** rows, int count, const int c[2], double** cand, int* nCand) {
   const int nb = c[0] + 1 + c[1] + 1;
   Bspline** bset = MallocArray<Bspline*>(nb);
-  if (!bset) return nullptr;
-  for (int i = 0; i <= c[0]; ++i) bset[i] = arr[i];
-  for (int i = 0; i <= c[1]; ++i) bset[c[0] + 1 + i] = arr[count - 1 - i];
+  if (!bset) return false;
+  for (int i = 0; i <= c[0]; ++i) bset[i] = rows[i];
+  for (int i = 0; i <= c[1]; ++i) bset[c[0] + 1 + i] = rows[count - 1 - i];
   MakeKnotVectorsCompatible(bset, nullptr, nb, 0);
-  if (KernelFailed()) return nullptr;
-  const int nCand = bset[0]->interiorU;
-  double* cand = MallocArray<double>(std::max(nCand, 1));
-  if (!cand) return nullptr;
-  std::memcpy(cand, bset[0]->knotsU + bset[0]->degreeU + 1, sizeof(double) * nCand);
+  if (KernelFailed()) return false;
+  *nCand = bset[0]->interiorU;
+  *cand = MallocArray<double>(std::max(*nCand, 1));
+  if (!*cand) return false;
+  std::memcpy(*cand, bset[0]->knotsU + bset[0]->degreeU + 1, sizeof(double) * *nCand);
+  Free(bset);
+  return true;
+}
+
+// The v knots of the skin (a block of the open scope) for count rows of m curves each, with the
+// curvature conditions' placeholders set. Null on failure; -9 set for coincident rows.
+double* LoftVKnots(Bspline** rows, int m, int count, int vdegree, const int c[2]) {
+  const int k = vdegree + 1;
+  const int len = (count - c[0] - c[1]) + 2 * k - 2 + (c[0] == 2) + (c[1] == 2);
+  double* K = MallocArray<double>(len);
+  if (!K) return nullptr;
+  if (ComputeVKnotVecOfSurf(rows, m, count, K, k, c[0], c[1]) == -9) {
+    SetKernelError(-9);
+    return nullptr;
+  }
+  const int d = vdegree;
+  if (c[0] == 2) K[d + 1] = K[d + 2] == 0.0 ? (2 * K[d] + K[d + 3]) / 3 : 0.5 * (K[d] + K[d + 2]);
+  if (c[1] == 2)
+    K[len - k - 1] = K[len - k - 2] == 0.0 ? (2 * K[len - k] + K[len - k - 3]) / 3
+                                           : 0.5 * (K[len - k] + K[len - k - 2]);
+  return K;
+}
+
+}  // namespace
+
+Bspline* NonFeatureMatchedLoft(int n, Bspline** curves, double innerTol, int vdegree, int ends[2],
+                               double spans[2], void*, double boundaryTol, double angle,
+                               int samples, int modes[2], int cleanMode, int nCtrl) {
+  double tols[3] = {innerTol, boundaryTol, angle};
+  int nStart = 0, nEnd = 0, c[2];
+  OwnedArray<Bspline, FreeBspline> work =
+      LoftWorkingCurves(n, curves, ends, spans, samples, modes, vdegree, tols, &nStart, &nEnd, c);
+  if (!work) return nullptr;
+  const int count = work.count();
+  innerTol = tols[0], boundaryTol = tols[1], angle = tols[2];
+  Bspline** arr = work.get();
+  if (!CompatibleInnerRows(arr + c[0] + 1, count - c[0] - c[1] - 2, innerTol)) return nullptr;
+  TrackingScope scope;
+  double* cand = nullptr;
+  int nCand = 0;
+  if (!BoundaryCandidates(arr, count, c, &cand, &nCand)) return nullptr;
   MakeKnotVectorsCompatible(arr, nullptr, count, 0);
   if (KernelFailed()) return nullptr;
 
   double* vknots = nullptr;
   if (c[0] || c[1]) {
-    const int k = vdegree + 1;
-    const int len = (count - c[0] - c[1]) + 2 * k - 2 + (c[0] == 2) + (c[1] == 2);
-    vknots = MallocArray<double>(len);
+    vknots = LoftVKnots(arr, 1, count, vdegree, c);
     if (!vknots) return nullptr;
-    if (ComputeVKnotVecOfSurf(arr, 1, count, vknots, k, c[0], c[1]) == -9) {
-      SetKernelError(-9);
-      return nullptr;
-    }
-    double* K = vknots;
-    const int d = vdegree;
-    if (c[0] == 2) K[d + 1] = K[d + 2] == 0.0 ? (2 * K[d] + K[d + 3]) / 3 : 0.5 * (K[d] + K[d + 2]);
-    if (c[1] == 2)
-      K[len - k - 1] = K[len - k - 2] == 0.0 ? (2 * K[len - k] + K[len - k - 3]) / 3
-                                             : 0.5 * (K[len - k] + K[len - k - 2]);
   }
   if (cleanMode == 0) {
     if (CleanLoftCurves(arr, cand, nCand, count, c, boundaryTol, angle) != 0) return nullptr;
@@ -322,6 +372,102 @@ Bspline* NonFeatureMatchedLoft(int n, Bspline** curves, double innerTol, int vde
   }
   int skinEnds[2] = {c[0], c[1]};
   return SkinCurveRows(count, arr, vknots, vdegree, skinEnds);
+}
+
+namespace {
+
+// The loft's parameter lengths: u gets the control net's speed of v.
+Bspline* ProportionalParameters(Bspline* s) {
+  if (!s) return nullptr;
+  Bspline* pair[2] = {s, s};
+  int dirs[2] = {1, 0};
+  MakeParOfTwoObjProptnl(pair, dirs, 0, 0);
+  return s;
+}
+
+}  // namespace
+
+Bspline* FeatureMatchedLoft(Bspline** curves, int n, double* features, int m, double innerTol,
+                            int vdegree, int ends[2], double spans[2], void* ignored,
+                            double boundaryTol, double angle, int samples, int modes[2]) {
+  if (m <= 0)
+    return ProportionalParameters(NonFeatureMatchedLoft(n, curves, innerTol, vdegree, ends, spans,
+                                                        ignored, boundaryTol, angle, samples,
+                                                        modes, 0, 0));
+  if (!features) return nullptr;
+  double tols[3] = {innerTol, boundaryTol, angle};
+  int nStart = 0, nEnd = 0, c[2];
+  OwnedArray<Bspline, FreeBspline> work =
+      LoftWorkingCurves(n, curves, ends, spans, samples, modes, vdegree, tols, &nStart, &nEnd, c);
+  if (!work) return nullptr;
+  const int count = work.count();
+  innerTol = tols[0], boundaryTol = tols[1], angle = tols[2];
+  const int cols = m + 1;
+  // pieces[row * cols + j]: piece j of working row `row`, the layout ComputeVKnotVecOfSurf reads.
+  OwnedArray<Bspline, FreeBspline> pieces = OwnedArray<Bspline, FreeBspline>::Zeroed(count * cols);
+  if (!pieces) return nullptr;
+  for (int r = 0; r < count; ++r) {
+    // Rows made from the first curve take its feature row, those from the last curve the last.
+    const int src = r < nStart ? 0 : (r >= count - nEnd ? n - 1 : r - nStart + (nStart > 0));
+    Bspline** row = pieces.get() + r * cols;
+    if (SplitObjectToNObjects(work[r], m, features + src * m, 0, row) != 0) return nullptr;
+    // A feature the split dropped (at an end, or repeating the one before) leaves a gap, and the
+    // columns would pair pieces that do not correspond.
+    for (int j = 0; j < cols; ++j)
+      if (!row[j]) {
+        SetKernelError(-2);
+        return nullptr;
+      }
+  }
+  work.reset();
+  // Outlives the scratch scope: the joins come after it.
+  OwnedArray<Bspline, FreeBspline> patches = OwnedArray<Bspline, FreeBspline>::Zeroed(cols);
+  if (!patches) return nullptr;
+
+  TrackingScope scope;
+  Bspline** column = MallocArray<Bspline*>(count);
+  double** cand = CallocArray<double*>(cols);
+  int* nCand = CallocArray<int>(cols);
+  if (!column || !cand || !nCand) return nullptr;
+  auto gather = [&](int j) {
+    for (int r = 0; r < count; ++r) column[r] = pieces[r * cols + j];
+  };
+  for (int j = 0; j < cols; ++j) {
+    gather(j);
+    if (!CompatibleInnerRows(column + c[0] + 1, count - c[0] - c[1] - 2, innerTol)) return nullptr;
+    if (!BoundaryCandidates(column, count, c, &cand[j], &nCand[j])) return nullptr;
+    MakeKnotVectorsCompatible(column, nullptr, count, 0);
+    if (KernelFailed()) return nullptr;
+    for (int r = 0; r < count; ++r) pieces[r * cols + j] = column[r];
+  }
+  double* vknots = LoftVKnots(pieces.get(), cols, count, vdegree, c);
+  if (!vknots) return nullptr;
+
+  for (int j = 0; j < cols; ++j) {
+    gather(j);
+    if (CleanLoftCurves(column, cand[j], nCand[j], count, c, boundaryTol, angle) != 0)
+      return nullptr;
+    int skinEnds[2] = {c[0], c[1]};
+    patches[j] = Curve3ToSurf(count, column, vknots, vdegree, skinEnds);
+    if (!patches[j]) return nullptr;
+  }
+  // Joined with continuity one below the degree, both sides moved half-way. The joined object
+  // is made in the caller's scope, so the scratch scope closes first.
+  StitchInfo info{pieces[0]->degreeU - 1, 2, 2, 3, -1.0, -1.0, 1.0, 1.0, 1.0, 0.0};
+  pieces.reset();
+  scope.release();
+  Owned<Bspline, FreeBspline> result(patches[0]);
+  patches[0] = nullptr;
+  for (int j = 1; j < cols; ++j) {
+    Bspline* pair[3] = {result.get(), patches[j], nullptr};
+    int bndry[2] = {2, 0};
+    Bspline* joined = BlendTwoObjects(bndry, pair, nullptr, nullptr, nullptr, &info);
+    if (!joined) return nullptr;
+    result.reset(joined);
+    FreeBspline(patches[j]);
+    patches[j] = nullptr;
+  }
+  return ProportionalParameters(result.release());
 }
 
 int SamplePosCurveChordalDev(Bspline* crv, double tol, double** params, int* count) {

@@ -22,6 +22,18 @@
 Bspline* NonFeatureMatchedLoft(int n, Bspline** curves, double innerTol, int vdegree, int ends[2],
                                double spans[2], void* ignored, double boundaryTol, double angle,
                                int samples, int modes[2], int cleanMode, int nCtrl);
+// The loft through n curves that each carry m increasing feature parameters (row i of the n x m
+// array features for curve i): every curve is cut at its features, the pieces between
+// corresponding features are lofted as NonFeatureMatchedLoft lofts (always cleaned with
+// CleanLoftCurves) on one v knot vector, and the patches are joined along u with continuity one
+// below the degree; u then takes the control net's speed of v. m = 0 is NonFeatureMatchedLoft
+// with cleaning mode 0 followed by that reparametrisation. Null for the refusals of
+// NonFeatureMatchedLoft, for a curve with no feature inside its range (zk_error_status -2) or
+// with a feature the cut drops (at an end, or repeating the one before: -2), -9 for coincident
+// rows, null on failure.
+Bspline* FeatureMatchedLoft(Bspline** curves, int n, double* features, int m, double innerTol,
+                            int vdegree, int ends[2], double spans[2], void* ignored,
+                            double boundaryTol, double angle, int samples, int modes[2]);
 // The skinning array of the n curves: each curve on a surface at an end replaced by its
 // position curve and, per its condition, its first and second cross-derivative curves
 // (*count = n plus those; *nStart, *nEnd the new curves at each end); other entries are the

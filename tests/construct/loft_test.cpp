@@ -2,6 +2,7 @@
 // passes through the curves and leaves curves on surfaces in their tangent planes, conditions
 // the ends cannot carry are lowered, the cleaning keeps to its tolerance, curves reduced one by
 // one are made compatible again, coincident rows give -9, and failed allocations leave nothing.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -202,6 +203,124 @@ TEST_F(LoftTest, FailedAllocationsLeaveNothing) {
   Bspline* curves[2] = {g.ca, g.cb};
   const int failures = RunMakerWithInjectedFailures(2500, 7, [&](Bspline** out) {
     *out = Loft(curves, 2, 1, 1, 0.001, 0.5);
+    return *out && !KernelFailed() ? 0 : -1;
+  });
+  EXPECT_GT(failures, 0);
+}
+
+// Three curves in the planes z = 0, 1, 2, each with one corner-like feature at its own parameter.
+struct FeatureCurves {
+  BsplineKeeper keep;
+  Bspline* c[3];
+  double features[3] = {0.3, 0.55, 0.7};
+  FeatureCurves() {
+    for (int i = 0; i < 3; ++i) {
+      c[i] = keep(BuildRandomCurve(10 + i, 3, 7, 3, false, KnotLayout::Random));
+      for (int k = 0; k < 7; ++k) c[i]->Z[0][k] = i;
+    }
+  }
+};
+
+Bspline* FeatureLoft(Bspline** curves, int n, double* features, int m) {
+  int ends[2] = {0, 0};
+  double spans[2] = {1.0, 1.0};
+  int modes[2] = {0, 0};
+  return FeatureMatchedLoft(curves, n, features, m, 0.0, 3, ends, spans, nullptr, 0.0, 0.0, -1,
+                            modes);
+}
+
+TEST_F(LoftTest, FeatureLoftWithoutFeaturesIsThePlainLoft) {
+  TwoPatches g;
+  Bspline* mid = g.keep(BuildCurve(3, 3, {1.5, 0, 0.6, 1.5, 0.3, 0.7, 1.5, 0.7, 0.6, 1.5, 1, 0.5}));
+  Bspline* curves[3] = {g.ca, mid, g.cb};
+  int ends[2] = {1, 1};
+  double spans[2] = {1.4, 1.4};
+  int modes[2] = {0, 0};
+  Bspline* plain = g.keep(
+      NonFeatureMatchedLoft(3, curves, 0.0, 3, ends, spans, nullptr, 0.0, 0.0, -1, modes, 0, 0));
+  Bspline* feat =
+      g.keep(FeatureMatchedLoft(curves, 3, nullptr, 0, 0.0, 3, ends, spans, nullptr, 0.0, 0.0, -1, modes));
+  ASSERT_NE(plain, nullptr);
+  ASSERT_NE(feat, nullptr);
+  ASSERT_EQ(NumCtrlU(plain), NumCtrlU(feat));
+  ASSERT_EQ(NumCtrlV(plain), NumCtrlV(feat));
+  for (int r = 0; r < NumCtrlV(plain); ++r)
+    for (int i = 0; i < NumCtrlU(plain); ++i) {
+      EXPECT_EQ(plain->X[r][i], feat->X[r][i]);
+      EXPECT_EQ(plain->Y[r][i], feat->Y[r][i]);
+      EXPECT_EQ(plain->Z[r][i], feat->Z[r][i]);
+    }
+  // Only u is rescaled: v keeps its knots.
+  for (int k = 0; k < NumKnotsV(plain); ++k) EXPECT_EQ(plain->knotsV[k], feat->knotsV[k]);
+}
+
+// The u where the iso line v of s comes closest to p (a coarse scan refined around its best).
+double ClosestU(const Bspline* s, double v, const double p[3], double* dist) {
+  double lo = s->umin, hi = s->umax, best = lo;
+  for (int pass = 0; pass < 3; ++pass) {
+    double bestD = 1e300;
+    const double step = (hi - lo) / 1000.0;
+    for (int j = 0; j <= 1000; ++j) {
+      double at[3];
+      const double u = lo + step * j;
+      RefEvalSurface(s, u, v, at);
+      if (Dist(at, p) < bestD) bestD = Dist(at, p), best = u;
+      *dist = bestD;
+    }
+    lo = std::max(s->umin, best - step), hi = std::min(s->umax, best + step);
+  }
+  return best;
+}
+
+TEST_F(LoftTest, FeaturesLineUpAcrossTheLoft) {
+  FeatureCurves f;
+  Bspline* s = f.keep(FeatureLoft(f.c, 3, f.features, 1));
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(MallocTrackedCount(), 0);
+  // v = its minimum and maximum follow the first and last curve (the curvature-continuous join
+  // moves the control columns next to the seam a little: the pieces' parameter speeds differ),
+  // and the seam's iso line runs exactly through the first curve's feature and the last's.
+  double d = 0.0;
+  for (int e = 0; e < 3; e += 2)
+    for (int k = 0; k <= 20; ++k) {
+      double want[3];
+      RefEvalCurve(f.c[e], k / 20.0, want);
+      ClosestU(s, e == 0 ? s->vmin : s->vmax, want, &d);
+      EXPECT_LT(d, 0.03) << e << " " << k;
+    }
+  double f0[3], f2[3], at[3];
+  RefEvalCurve(f.c[0], f.features[0], f0);
+  RefEvalCurve(f.c[2], f.features[2], f2);
+  const double u = ClosestU(s, s->vmin, f0, &d);
+  EXPECT_LT(d, 1e-7);
+  RefEvalSurface(s, u, s->vmax, at);
+  EXPECT_LT(Dist(at, f2), 1e-6);
+  // Without the features the same iso line misses the last curve's feature.
+  Bspline* plain = f.keep(FeatureLoft(f.c, 3, nullptr, 0));
+  ASSERT_NE(plain, nullptr);
+  RefEvalSurface(plain, ClosestU(plain, plain->vmin, f0, &d), plain->vmax, at);
+  EXPECT_GT(Dist(at, f2), 1e-2);
+}
+
+TEST_F(LoftTest, FeatureLoftRefusesFeaturesThatDoNotCut) {
+  FeatureCurves f;
+  // A feature at the curve's end is dropped by the cut: that row would have no second piece.
+  double atEnd[3] = {0.3, 1.0, 0.7};
+  EXPECT_EQ(FeatureLoft(f.c, 3, atEnd, 1), nullptr);
+  EXPECT_EQ(MallocTrackedCount(), 0);
+  ClearKernelError();
+  // Two features repeating each other on one curve.
+  double repeated[6] = {0.2, 0.6, 0.4, 0.4, 0.3, 0.8};
+  EXPECT_EQ(FeatureLoft(f.c, 3, repeated, 2), nullptr);
+  ClearKernelError();
+  // No feature inside the range at all.
+  double outside[3] = {0.3, 1.5, 0.7};
+  EXPECT_EQ(FeatureLoft(f.c, 3, outside, 1), nullptr);
+  EXPECT_EQ(zk_error_status, -2);
+  ClearKernelError();
+  double two[6] = {0.2, 0.6, 0.3, 0.7, 0.4, 0.8};
+  const int failures = RunMakerWithInjectedFailures(1500, 5, [&](Bspline** out) {
+    *out = FeatureLoft(f.c, 3, two, 2);
     return *out && !KernelFailed() ? 0 : -1;
   });
   EXPECT_GT(failures, 0);
