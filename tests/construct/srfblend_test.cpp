@@ -325,6 +325,16 @@ TEST_F(HoleFillTest, ThreeSidedHoleOfLines) {
     FreePatches(p, 3);
     EXPECT_EQ(MallocTrackedCount(), 0);
   }
+  // An implied tangent on a 3D side: its strip lives as long as the curves cut from it.
+  LineLoop loop(v);
+  int sc[3] = {4, 0, 0}, cc[3] = {0, 0, 0};
+  Bspline** p = FillNSidedHole(loop.sides.data(), 3, sc, cc, 0.0, 0.0, -1);
+  ASSERT_NE(p, nullptr) << zk_error_status;
+  double centre[3];
+  RefEvalSurface(p[0], p[0]->umin, p[0]->vmax, centre);
+  ExpectPatchesMeet(p, 3, centre, v, 1e-9);
+  FreePatches(p, 3);
+  EXPECT_EQ(MallocTrackedCount(), 0);
 }
 
 TEST_F(HoleFillTest, FiveSidedHoleOnASurfaceMeetsItTangentially) {
@@ -559,6 +569,95 @@ TEST_F(HoleFillTest, FailedAllocationsLeaveNothing) {
   }
   ClearKernelError();
   EXPECT_GT(failures, 0);
+}
+
+}  // namespace
+
+namespace {
+
+class CapPartsTest : public KernelTest {};
+
+TEST_F(CapPartsTest, TurnsOfNinetyDegreesSplitTheBoundary) {
+  // A polyline turning by 90 degrees at 0.25, by 45 at 0.5 and by 90 again (from the last
+  // accepted direction) at 0.75.
+  BsplineKeeper keep;
+  Bspline* c = keep(BuildCurve(1, 3, {0, 0, 0, 1, 0, 0, 1, 1, 0, 2, 2, 0, 3, 2, 0},
+                               {0, 0, 0.25, 0.5, 0.75, 1, 1}));
+  double* knots = nullptr;
+  int count = 0;
+  GetKnotsOutOfTanTol(c, 0, 0.0, 90.0, &knots, &count);
+  ASSERT_EQ(count, 1);  // 0.75 is the last interior knot: not examined
+  EXPECT_EQ(knots[0], 0.25);
+  Free(knots);
+  GetKnotsOutOfTanTol(c, 0, 0.0, 45.0, &knots, &count);
+  ASSERT_EQ(count, 2);
+  EXPECT_EQ(knots[1], 0.5);
+  Free(knots);
+  // The loop split there: the per-side values follow their pieces.
+  Bspline* pos[1] = {c};
+  int a[1] = {7}, b[1] = {8}, cv[1] = {9};
+  Bspline **np = nullptr, **nc = nullptr;
+  int newN = 0, *na = nullptr, *nb = nullptr, *ncv = nullptr;
+  GetNewBndryArrays(pos, pos, 1, a, b, cv, &np, &nc, &newN, &na, &nb, &ncv);
+  ASSERT_EQ(newN, 2);
+  EXPECT_EQ(np[0]->umax, 0.25);
+  EXPECT_EQ(na[1], 7);
+  EXPECT_EQ(ncv[0], 9);
+  FreeBsplineArray(np, 2);
+  FreeBsplineArray(nc, 2);
+  Free(na), Free(nb), Free(ncv);
+  EXPECT_EQ(MallocTrackedCount(), 0);
+}
+
+TEST_F(CapPartsTest, CapOnASurfaceAndTheOlderForms) {
+  BsplineKeeper keep;
+  Bspline* srf = keep(BuildFunctionPatch([](double x, double y) { return 0.1 * x * y; }));
+  // A clockwise circle of four arcs drawn in the patch's parameter plane.
+  Bspline* sides[4];
+  for (int i = 0; i < 4; ++i) {
+    const double a = -M_PI / 2 * i, b = -M_PI / 2 * (i + 1), k = 4.0 / 3.0 * std::tan((b - a) / 4) * 0.3;
+    auto at = [](double t, double r) { return std::vector<double>{0.5 + r * std::cos(t), 0.5 + r * std::sin(t)}; };
+    const std::vector<double> p = at(a, 0.3), q = at(b, 0.3);
+    sides[i] = BuildCurveOnSurface(srf, 3, {p[0], p[1], p[0] - k * std::sin(a), p[1] + k * std::cos(a),
+                                            q[0] + k * std::sin(b), q[1] - k * std::cos(b), q[0], q[1]});
+  }
+  int sc[4] = {1, 1, 1, 1}, cc[4] = {1, 1, 1, 1};
+  Bspline** cap = FillNBoundaryCap(sides, 4, sc, cc, 0.001, 5.0);
+  ASSERT_NE(cap, nullptr) << zk_error_status;
+  FreeBsplineArray(cap, 1);
+  // The four-sided blend with proportional parameters: its corners are the square's.
+  const std::vector<double> sq = {0, 0, 0, 0, 2, 0, 1, 2, 0, 1, 0, 0};
+  LineLoop square(sq);
+  int orders[4] = {0, 0, 0, 0};
+  double scales[4] = {1, 1, 1, 1};
+  Bspline* blend = CreateBlendSurface1Proptnl(square.sides.data(), 4, orders, scales, 0.0, 0.0, 1, 0, 0, 0);
+  ASSERT_NE(blend, nullptr);
+  for (int k = 0; k < 4; ++k) {
+    double P[3], best = 1e300;
+    for (double u : {blend->umin, blend->umax})
+      for (double v : {blend->vmin, blend->vmax}) {
+        RefEvalSurface(blend, u, v, P);
+        best = std::min(best, Dist(P, &sq[3 * k]));
+      }
+    EXPECT_LT(best, 1e-9);
+  }
+  FreeBspline(blend);
+  // The older cap: three three-sided fills, nine patches.
+  std::vector<LineLoop*> tris;
+  Bspline* outer[6];
+  Bspline* inner[3];
+  for (int k = 0; k < 3; ++k) {
+    tris.push_back(new LineLoop(Polygon(3, 1.0, 3.0 * k)));
+    outer[2 * k + 1] = tris[k]->sides[0];
+    inner[k] = tris[k]->sides[1];
+    outer[(2 * k + 2) % 6] = tris[k]->sides[2];
+  }
+  Bspline** nine = FillCapHole(outer, inner, 0, 0, 0.0, 0.0);
+  ASSERT_NE(nine, nullptr);
+  for (int j = 0; j < 9; ++j) EXPECT_NE(nine[j], nullptr);
+  FreeBsplineArray(nine, 9);
+  for (LineLoop* t : tris) delete t;
+  EXPECT_EQ(MallocTrackedCount(), 0);
 }
 
 }  // namespace
