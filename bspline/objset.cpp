@@ -1,6 +1,7 @@
 #include "bspline/objset.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "bspline/crvlist.h"
 #include "bspline/degelev.h"
@@ -254,3 +255,63 @@ void MatchRationality(Bspline** objs, int n) {
   }
 }
 
+double ControlNetSpan(const Bspline* obj, int dir) {
+  const bool inV = obj->kind == 2 && dir != 0;
+  const int nu = NumCtrlU(obj), nv = obj->kind == 2 ? NumCtrlV(obj) : 1;
+  const int lines = inV ? nu : nv, points = inV ? nv : nu;
+  double** M[3] = {obj->X, obj->Y, obj->dimension == 3 ? obj->Z : nullptr};
+  double total = 0.0;
+  for (int l = 0; l < lines; ++l) {
+    for (int i = 1; i < points; ++i) {
+      double d2 = 0.0;
+      for (double** m : M) {
+        if (!m) continue;
+        const double d = inV ? m[i][l] - m[i - 1][l] : m[l][i] - m[l][i - 1];
+        d2 += d * d;
+      }
+      total += std::sqrt(d2);
+    }
+  }
+  return total / lines;
+}
+
+int ProportionPairParams(Bspline** pair, const int* dirs, int join, int keepOther, int shiftOnly) {
+  Bspline* A = pair[0];
+  Bspline* B = pair[1];
+  if (A == B && A->kind == 1) return -1;
+  const int dA = dirs ? dirs[0] : 0, dB = dirs ? dirs[1] : 0;
+  const KnotDirection a = DirectionOf(A, dA), b = DirectionOf(B, dB);
+  const double eA = a.knots[a.p + a.interior + 1];
+  const double rA = eA - a.knots[a.p];
+  const double rB = b.knots[b.p + b.interior + 1] - b.knots[b.p];
+  const double sA = ControlNetSpan(A, dA), sB = ControlNetSpan(B, dB);
+  double k = sA > 1e-6 && sB > 1e-6 ? (sB / rB) / (sA / rA) : 1.0;
+  if (shiftOnly || !std::isfinite(k) || k <= 0.0) k = 1.0;
+  double* kB = b.knots;
+  const int nKnots = b.nCtrl + b.p + 1;
+  double scale = 1.0, shift = 0.0;
+  const bool scaled = std::fabs(k - 1.0) >= 0.1;
+  if (!scaled && !join) return -1;
+  if (join) {
+    scale = scaled ? k : 1.0;
+    shift = eA - kB[0] * scale;
+    for (int j = b.p + 1; j < nKnots; ++j) kB[j] = kB[j] * scale + shift;
+    for (int j = 0; j <= b.p; ++j) kB[j] = eA;
+  } else {
+    scale = k;
+    for (int j = 0; j < nKnots; ++j) kB[j] *= k;
+  }
+  if (B->kind == 1) {
+    SetDomainFromKnots(B, 0);
+    return 0;
+  }
+  PropotionCurveListCoefi(B->curves, scale, shift, b.inV ? 1 : 0);
+  SetDomainFromKnots(B, b.inV ? 1 : 0);
+  if (scaled && B != A && !keepOther) {
+    const KnotDirection o = DirectionOf(B, b.inV ? 0 : 1);
+    for (int j = 0; j < o.nCtrl + o.p + 1; ++j) o.knots[j] *= k;
+    PropotionCurveListCoefi(B->curves, k, 0.0, o.inV ? 1 : 0);
+    SetDomainFromKnots(B, o.inV ? 1 : 0);
+  }
+  return 0;
+}

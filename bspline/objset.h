@@ -29,3 +29,9 @@ int MatchBoundaryDirections(Bspline** objs, int* bndry, int n);
 void RaiseToCommonDegree(Bspline** objs, int* dirs, int n);
 void MakeObjectsRational(Bspline** objs, int n);
 void MatchRationality(Bspline** objs, int n);
+// Mean control-polygon length of the lines of dir (a curve: its one line), x, y and z of a 3D
+// object, x and y of a 2D one: the measure behind GetObjSpanInParDir.
+double ControlNetSpan(const Bspline* obj, int dir);
+// The parameter-speed matching of MakeParOfTwoObjProptnl (stitch/vcnobj, which documents it);
+// shiftOnly stands for its isJustCombine.
+int ProportionPairParams(Bspline** pair, const int* dirs, int join, int keepOther, int shiftOnly);

@@ -128,14 +128,15 @@ int PntSetPrincipleAxis_d(const double* x, const double* y, const double* z, int
   return PrincipalAxes(x, y, z, n, eigenvalues, axes, centroid);
 }
 
-int FitALine(const Cloud* cloud, double start[3], double end[3]) {
-  // Fewer than two points have no line (and one point's mean would divide by n = 0 for none).
-  if (!cloud || cloud->npts < 2) return -2;
-  const int n = cloud->npts;
-  const float* p[3] = {cloud->x, cloud->y, cloud->z};
+namespace {
+
+// The extent of the points along their first principal axis, in T's precision for the input and
+// double for every sum; two points give themselves.
+template <class T>
+void ExtentLine(const T* const p[3], int n, double start[3], double end[3]) {
   if (n == 2) {
     for (int k = 0; k < 3; ++k) start[k] = p[k][0], end[k] = p[k][1];
-    return 0;
+    return;
   }
   double c[3] = {0, 0, 0};
   for (int i = 0; i < n; ++i)
@@ -163,6 +164,22 @@ int FitALine(const Cloud* cloud, double start[3], double end[3]) {
     if (s > hi) hi = s;
   }
   for (int k = 0; k < 3; ++k) start[k] = c[k] + lo * axes[0][k], end[k] = c[k] + hi * axes[0][k];
+}
+
+}  // namespace
+
+int FitALine(const Cloud* cloud, double start[3], double end[3]) {
+  // Fewer than two points have no line (and one point's mean would divide by n = 0 for none).
+  if (!cloud || cloud->npts < 2) return -2;
+  const float* p[3] = {cloud->x, cloud->y, cloud->z};
+  ExtentLine(p, cloud->npts, start, end);
+  return 0;
+}
+
+int FitALineOfPoints(const double* x, const double* y, const double* z, int n, double start[3], double end[3]) {
+  if (!x || !y || !z || n < 2) return -2;
+  const double* p[3] = {x, y, z};
+  ExtentLine(p, n, start, end);
   return 0;
 }
 

@@ -41,6 +41,9 @@ int PntSetPrincipleAxis_d(const double* x, const double* y, const double* z, int
 // axis (a cloud of two points gives its points). 0, or -2 (outputs untouched) for fewer than 2
 // points.
 int FitALine(const Cloud* cloud, double start[3], double end[3]);
+// The same line through points held in double arrays (the quadric floor's line fit); -2 for null
+// arrays or n < 2.
+int FitALineOfPoints(const double* x, const double* y, const double* z, int n, double start[3], double end[3]);
 
 // Each point's coordinates in the principal frame: u, v along the first two axes, w along the
 // plane normal; xform receives the world-to-frame transform. -2 for a null array, n < 3 or a

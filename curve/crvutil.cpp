@@ -17,6 +17,7 @@
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
+#include "bspline/objset.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "bspline/srfgrid.h"
@@ -865,23 +866,7 @@ double CurveOnSurfaceLength(Bspline* crv) {
 
 double ControlPolygonSpan(Bspline* obj, int dir, int curveOnSurf3D) {
   if (obj->dimension != 3 && curveOnSurf3D) return CurveOnSurfaceLength(obj);
-  const bool inV = obj->kind == 2 && dir != 0;
-  const int nu = NumCtrlU(obj), nv = obj->kind == 2 ? NumCtrlV(obj) : 1;
-  const int lines = inV ? nu : nv, points = inV ? nv : nu;
-  double** M[3] = {obj->X, obj->Y, obj->dimension == 3 ? obj->Z : nullptr};
-  double total = 0.0;
-  for (int l = 0; l < lines; ++l) {
-    for (int i = 1; i < points; ++i) {
-      double d2 = 0.0;
-      for (double** m : M) {
-        if (!m) continue;
-        const double d = inV ? m[i][l] - m[i - 1][l] : m[l][i] - m[l][i - 1];
-        d2 += d * d;
-      }
-      total += std::sqrt(d2);
-    }
-  }
-  return total / lines;
+  return ControlNetSpan(obj, dir);
 }
 
 int GetBndryForBndryCrv(const Bspline* crv, const Bspline* srf) {

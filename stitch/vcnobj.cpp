@@ -74,44 +74,7 @@ void MakeObjSetRational(Bspline** objs, int n) { MakeObjectsRational(objs, n); }
 void EquateRationOfObjSet(Bspline** objs, int n) { MatchRationality(objs, n); }
 
 int MakeParOfTwoObjProptnl(Bspline** pair, int* dirs, int join, int keepOther) {
-  Bspline* A = pair[0];
-  Bspline* B = pair[1];
-  if (A == B && A->kind == 1) return -1;
-  const int dA = dirs ? dirs[0] : 0, dB = dirs ? dirs[1] : 0;
-  const KnotDirection a = DirectionOf(A, dA), b = DirectionOf(B, dB);
-  const double eA = a.knots[a.p + a.interior + 1];
-  const double rA = eA - a.knots[a.p];
-  const double rB = b.knots[b.p + b.interior + 1] - b.knots[b.p];
-  const double sA = GetObjSpanInParDir(A, dA, 0), sB = GetObjSpanInParDir(B, dB, 0);
-  double k = sA > 1e-6 && sB > 1e-6 ? (sB / rB) / (sA / rA) : 1.0;
-  if (isJustCombine || !std::isfinite(k) || k <= 0.0) k = 1.0;
-  double* kB = b.knots;
-  const int nKnots = b.nCtrl + b.p + 1;
-  double scale = 1.0, shift = 0.0;
-  const bool scaled = std::fabs(k - 1.0) >= 0.1;
-  if (!scaled && !join) return -1;
-  if (join) {
-    scale = scaled ? k : 1.0;
-    shift = eA - kB[0] * scale;
-    for (int j = b.p + 1; j < nKnots; ++j) kB[j] = kB[j] * scale + shift;
-    for (int j = 0; j <= b.p; ++j) kB[j] = eA;
-  } else {
-    scale = k;
-    for (int j = 0; j < nKnots; ++j) kB[j] *= k;
-  }
-  if (B->kind == 1) {
-    ResetBsplineParamInfo(B, 0);
-    return 0;
-  }
-  PropotionCurveListCoefi(B->curves, scale, shift, b.inV ? 1 : 0);
-  ResetBsplineParamInfo(B, b.inV ? 1 : 0);
-  if (scaled && B != A && !keepOther) {
-    const KnotDirection o = DirectionOf(B, b.inV ? 0 : 1);
-    for (int j = 0; j < o.nCtrl + o.p + 1; ++j) o.knots[j] *= k;
-    PropotionCurveListCoefi(B->curves, k, 0.0, o.inV ? 1 : 0);
-    ResetBsplineParamInfo(B, o.inV ? 1 : 0);
-  }
-  return 0;
+  return ProportionPairParams(pair, dirs, join, keepOther, isJustCombine);
 }
 
 // ---- Tangent-plane refinement of a joined surface -------------------------------------------
