@@ -12,6 +12,7 @@
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "bspline/ctrlnubs.h"
+#include "bspline/helper.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/cclone.h"
@@ -463,21 +464,20 @@ void FindUObs_d(const double* x, const double* y, const double* z, int n, double
 
 namespace {
 
-// Curvature of the given kind from the five partials at one sample; false when the normal
-// is shorter than tol (the caller then tries a neighbour).
-bool CurvatureFromPartials(const double* d, int kind, double tol, double* value) {
+constexpr int kCurvDu[5] = {1, 0, 1, 2, 0};  // Su, Sv, Suv, Suu, Svv
+constexpr int kCurvDv[5] = {0, 1, 1, 0, 2};
+// A grid point's normal counts as degenerate below the displays' single-precision 1e-6.
+constexpr double kCurvDegenerate = 1e-6f;
+
+// Dot product kept inline: the partial refresh of an edit runs this for thousands of points.
+inline double Dot3(const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+
+// Value of the kind with a given unit normal (d: Su, Sv, Suv, Suu, Svv).
+inline double CurvatureWithNormal(const double* d, const double n[3], int kind) {
   const double* Su = d;
   const double* Sv = d + 3;
-  const double* Suv = d + 6;
-  const double* Suu = d + 9;
-  const double* Svv = d + 12;
-  double n[3];
-  VecCrossProd3(Su, Sv, n);
-  const double len = VecSize3(n);
-  if (len < tol) return false;
-  for (double& c : n) c /= len;
-  const double E = VecDotProd3(Su, Su), F = VecDotProd3(Su, Sv), G = VecDotProd3(Sv, Sv);
-  const double L = VecDotProd3(n, Suu), M = VecDotProd3(n, Suv), N = VecDotProd3(n, Svv);
+  const double E = Dot3(Su, Su), F = Dot3(Su, Sv), G = Dot3(Sv, Sv);
+  const double L = Dot3(n, d + 9), M = Dot3(n, d + 6), N = Dot3(n, d + 12);
   const double a = E * G - F * F, b = L * G + N * E - 2.0 * M * F, c = L * N - M * M;
   double k = 0.0;
   if (kind == 7) {
@@ -485,53 +485,131 @@ bool CurvatureFromPartials(const double* d, int kind, double tol, double* value)
   } else if (kind == 8) {
     k = b / (2.0 * a);
   } else {
+    // Rounding can push the discriminant of an umbilic point below 0; it is a square there.
     const double disc = std::sqrt(std::max(0.0, b * b - 4.0 * a * c));
     if (2.0 * a >= 1e-6) k = std::fabs((b + disc) / (2.0 * a)) + std::fabs((b - disc) / (2.0 * a));
   }
-  *value = std::fabs(k) < 1e-10 ? 0.0 : k;
-  return true;
-}
-
-// The grid neighbour whose derivatives stand in at a degenerate point: a corner's diagonal
-// neighbour, else the next point inward across the edge it lies on.
-int GridNeighbour(int g, int nu, int nv) {
-  const int N = nu * nv;
-  if (g == 0) return nu + 1;
-  if (g == nu - 1) return 2 * nu - 2;
-  if (g == N - nu) return N - 2 * nu + 1;
-  if (g == N - 1) return N - nu - 2;
-  if (g < nu) return g + nu;
-  if (g % nu == 0) return g + 1;
-  if (g % nu == nu - 1) return g - 1;
-  return g - nu;
+  if (!std::isfinite(k)) return 0.0;
+  return std::fabs(k) < 1e-10 ? 0.0 : k;
 }
 
 }  // namespace
 
-void CurvatureOnParameterGrid(const Bspline* srf, double* out, const double* u, const double* v,
-                              int nu, int nv, int kind) {
-  if (!srf || !out || !u || !v || nu < 1 || nv < 1 || kind < 7 || kind > 9) return;
-  static const int du[5] = {1, 0, 1, 2, 0}, dv[5] = {0, 1, 1, 0, 2};
+double CurvatureUnitScale(const Bspline* srf) {
+  const double size = ControlPointDiagonal(srf);
+  return size > 0.0 && std::isfinite(size) ? 1.0 / size : 1.0;
+}
+
+bool CurvatureFromPartials(const double* raw, int kind, double tol, double unit, double* value) {
+  // The thresholds are for a surface of unit size: the partials are scaled to it and the value
+  // brought back (curvature goes as 1 / length, the Gaussian as its square).
+  double d[15];
+  for (int c = 0; c < 15; ++c) d[c] = raw[c] * unit;
+  const double n0 = d[1] * d[5] - d[2] * d[4], n1 = d[2] * d[3] - d[0] * d[5],
+               n2 = d[0] * d[4] - d[1] * d[3];
+  const double len = std::sqrt(n0 * n0 + n1 * n1 + n2 * n2);
+  if (!(len >= tol) || len == 0.0) return false;
+  // The forms with the unnormalised normal: L = L' / len, so b = b' / len and c = c' / len^2,
+  // and each kind needs one division instead of three (the partial refresh of an edit runs
+  // this for thousands of display points).
+  const double* Su = d;
+  const double* Sv = d + 3;
+  const double nr[3] = {n0, n1, n2};
+  const double E = Dot3(Su, Su), F = Dot3(Su, Sv), G = Dot3(Sv, Sv);
+  const double L = Dot3(nr, d + 9), M = Dot3(nr, d + 6), N = Dot3(nr, d + 12);
+  const double a = E * G - F * F, b = L * G + N * E - 2.0 * M * F, c = L * N - M * M;
+  double k = 0.0;
+  if (kind == 7) {
+    k = c / (a * len * len);
+  } else if (kind == 8) {
+    k = b / (2.0 * a * len);
+  } else {
+    // Rounding can push the discriminant of an umbilic point below 0; it is a square there.
+    const double disc = std::sqrt(std::max(0.0, b * b - 4.0 * a * c));
+    if (2.0 * a >= 1e-6) {
+      const double q = 1.0 / (2.0 * a * len);
+      k = std::fabs((b + disc) * q) + std::fabs((b - disc) * q);
+    }
+  }
+  k = !std::isfinite(k) || std::fabs(k) < 1e-10 ? 0.0 : k;
+  *value = k * (kind == 7 ? unit * unit : unit);
+  return true;
+}
+
+double CurvatureAtFreePoint(const Bspline* srf, double u, double v, int kind, double unit) {
+  const double ulo = srf->knotsU[srf->degreeU], uhi = srf->knotsU[NumCtrlU(srf)];
+  const double vlo = srf->knotsV[srf->degreeV], vhi = srf->knotsV[NumCtrlV(srf)];
+  const double su = 0.01 * (uhi - ulo), sv = 0.01 * (vhi - vlo);
+  double D[5][3];
+  EvalPointOnGeometryM(srf, u + su < uhi ? u + su : u - su, v + sv < vhi ? v + sv : v - sv,
+                       kCurvDu, kCurvDv, 5, 0, D);
+  for (auto& row : D)
+    for (double& c : row) c *= unit;
+  double n[3];
+  ComputeSurfaceNormal(const_cast<Bspline*>(srf), u, v, D[0], D[1], n);
+  const double len = VecSize3(n);
+  if (!(len >= 1e-15)) return 0.0;
+  for (double& c : n) c /= len;
+  return CurvatureWithNormal(&D[0][0], n, kind) * (kind == 7 ? unit * unit : unit);
+}
+
+int CurvatureGridNeighbour(int g, int nu, int nv) {
+  const int N = nu * nv;
+  int h = -1;
+  if (g == 0) h = nu + 1;
+  else if (g == nu - 1) h = 2 * nu - 2;
+  else if (g == N - nu) h = N - 2 * nu + 1;
+  else if (g == N - 1) h = N - nu - 2;
+  else if (g < nu) h = g + nu;
+  else if (g % nu == 0) h = g + 1;
+  else if (g % nu == nu - 1) h = g - 1;
+  else if (g >= N - nu) h = g - nu;
+  return h >= 0 && h < N && h != g ? h : -1;
+}
+
+double CurvatureAtGridPoint(const Bspline* srf, const double* d, int g, int nu, int nv, double u,
+                            double v, int kind, double retryTol, double unit,
+                            CurvatureNeighbourFn neighbour, const void* ctx) {
+  double k = 0.0;
+  if (CurvatureFromPartials(d, kind, kCurvDegenerate, unit, &k)) return k;
+  const int h = CurvatureGridNeighbour(g, nu, nv);
+  if (h < 0) return CurvatureAtFreePoint(srf, u, v, kind, unit);
+  double Dn[15];
+  neighbour(h, Dn, ctx);
+  return CurvatureFromPartials(Dn, kind, retryTol, unit, &k) ? k : 0.0;
+}
+
+void CurvatureOnGrid(const Bspline* srf, double* out, const double* u, const double* v, int nu,
+                     int nv, int kind, int uniform, double retryTol) {
+  if (!srf || !out || (!uniform && (!u || !v)) || nu < 1 || nv < 1 || kind < 7 || kind > 9)
+    return;
   TrackingScope scope;
   const int N = nu * nv;
   double** D = allocate_matrix_ff(N, 15);
   if (!D || KernelFailed()) return;
-  if (EvalGridOnGeometryM(srf, u, v, nu, nv, du, dv, 5, 0, D) != 0) return;
-  // The thresholds are for a surface of unit size: the derivatives are scaled to it and the
-  // values brought back (curvature goes as 1 / length, the Gaussian as its square).
-  const double size = ControlPointDiagonal(srf);
-  const double unit = size > 0.0 && std::isfinite(size) ? 1.0 / size : 1.0;
-  const double back = kind == 7 ? unit * unit : unit;
+  const int r = uniform ? EvalUniformGridOnGeometryM(srf, nu, nv, kCurvDu, kCurvDv, 5, 0, D)
+                        : EvalGridOnGeometryM(srf, u, v, nu, nv, kCurvDu, kCurvDv, 5, 0, D);
+  if (r != 0) return;
+  const double unit = CurvatureUnitScale(srf);
+  const double ulo = srf->knotsU[srf->degreeU], uhi = srf->knotsU[NumCtrlU(srf)];
+  const double vlo = srf->knotsV[srf->degreeV], vhi = srf->knotsV[NumCtrlV(srf)];
+  auto param = [&](const double* ts, int i, int n, double lo, double hi) {
+    if (!uniform) return ts[i];
+    return n > 1 ? lo + (hi - lo) * i / (n - 1) : lo;
+  };
+  auto fromGrid = [](int h, double* Dn, const void* ctx) {
+    const double* row = static_cast<double* const*>(ctx)[h];
+    std::copy(row, row + 15, Dn);
+  };
   for (int g = 0; g < N; ++g)
-    for (int c = 0; c < 15; ++c) D[g][c] *= unit;
-  for (int g = 0; g < N; ++g) {
-    double k = 0.0;
-    if (!CurvatureFromPartials(D[g], kind, 1e-15, &k)) {
-      const int h = GridNeighbour(g, nu, nv);
-      if (h < 0 || h >= N || !CurvatureFromPartials(D[h], kind, 1e-15, &k)) k = 0.0;
-    }
-    out[g] = k * back;
-  }
+    out[g] = CurvatureAtGridPoint(srf, D[g], g, nu, nv, param(u, g % nu, nu, ulo, uhi),
+                                  param(v, g / nu, nv, vlo, vhi), kind, retryTol, unit, fromGrid,
+                                  D);
+}
+
+void CurvatureOnParameterGrid(const Bspline* srf, double* out, const double* u, const double* v,
+                              int nu, int nv, int kind) {
+  CurvatureOnGrid(srf, out, u, v, nu, nv, kind, 0, 1e-15);
 }
 
 void SetWeightsToDataPoints(const Bspline* srf, const double* u, int nu, const double* v, int nv,

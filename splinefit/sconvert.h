@@ -157,11 +157,39 @@ int FixBoundaryDerivativesAndSolve(double** M, int nFixed, int* idx, const doubl
 // The banded L D Lt solve (SolveSymBandSystem) of three right-hand sides at once. 0, or -2 when
 // a pivot is exactly zero.
 int solve_linear_eq_h3D(double** M, int N, int W, double* bx, double* by, double* bz);
-// Curvature kind 7 (Gaussian), 8 (mean) or 9 (|k1| + |k2|) on the grid u x v into out[j nu + i];
-// a point whose normal vanishes takes its neighbour's derivatives. Other kinds write nothing.
-// (ComputeCurvatureGivenArrays of the curvature module, here for the fits.)
+// Curvature kind 7 (Gaussian), 8 (mean) or 9 (|k1| + |k2|) on the grid u x v into out[j nu + i]
+// (ComputeCurvatureGivenArrays of the curvature module, here for the fits). Other kinds write
+// nothing; values below 1e-10 are 0. Where |Su x Sv| is below the single-precision 1e-6, a
+// border point takes its neighbour's derivatives (CurvatureGridNeighbour) and is retried with
+// retryTol (1e-15 here), an interior point takes the free-point value; still degenerate gives 0.
+// Every threshold holds for the surface scaled to unit control-point diagonal, and the values
+// are brought back to its units, so the answers do not depend on the unit of length.
 void CurvatureOnParameterGrid(const Bspline* srf, double* out, const double* u, const double* v,
                               int nu, int nv, int kind);
+// The same on the given grid or (uniform nonzero: u, v not read) the uniform nu x nv grid over
+// the domain, with the neighbour's retry tolerance. Nothing is done when the scratch cannot be
+// allocated.
+void CurvatureOnGrid(const Bspline* srf, double* out, const double* u, const double* v, int nu,
+                     int nv, int kind, int uniform, double retryTol);
+// 1 / the control-point diagonal (1 for a collapsed or non-finite net): the factor that brings a
+// surface's partials to unit size.
+double CurvatureUnitScale(const Bspline* srf);
+// Curvature of the kind from the five partials d = Su, Sv, Suv, Suu, Svv (3 doubles each, in the
+// surface's units), judged and computed at unit size (partials times unit) and returned in the
+// surface's units; false (value untouched) when the scaled |Su x Sv| is below tol.
+bool CurvatureFromPartials(const double* d, int kind, double tol, double unit, double* value);
+// At a free point whose normal degenerates: the partials one percent of the range inside the
+// domain, the normal of ComputeSurfaceNormal at (u, v) itself; 0 when that normal vanishes too.
+double CurvatureAtFreePoint(const Bspline* srf, double u, double v, int kind, double unit);
+// The stand-in of a degenerate grid point: a corner's diagonal neighbour, else the next point
+// inward across its edge; -1 for an interior point (or a grid too small for a neighbour).
+int CurvatureGridNeighbour(int g, int nu, int nv);
+// Fills the 15 partials of grid point h.
+using CurvatureNeighbourFn = void (*)(int h, double* d, const void* ctx);
+// One grid point g with the fallbacks above; neighbour supplies the neighbour's partials.
+double CurvatureAtGridPoint(const Bspline* srf, const double* d, int g, int nu, int nv, double u,
+                            double v, int kind, double retryTol, double unit,
+                            CurvatureNeighbourFn neighbour, const void* ctx);
 
 // ---- Conversion of surfaces to new knot vectors -----------------------------------------------
 // Each samples the old surface (trims ignored: callers pass copies without them) densely per
