@@ -500,15 +500,15 @@ double CurvatureUnitScale(const Bspline* srf) {
   return size > 0.0 && std::isfinite(size) ? 1.0 / size : 1.0;
 }
 
-bool CurvatureFromPartials(const double* raw, int kind, double tol, double unit, double* value) {
-  // The thresholds are for a surface of unit size: the partials are scaled to it and the value
-  // brought back (curvature goes as 1 / length, the Gaussian as its square).
-  double d[15];
-  for (int c = 0; c < 15; ++c) d[c] = raw[c] * unit;
+bool CurvatureFromPartials(const double* d, int kind, double tol, double unit, double* value) {
+  // The thresholds are for a surface of unit size (partials times unit). Rather than scale the
+  // partials, each threshold is carried to the surface's units: |Su x Sv| goes as unit^2, EG - F^2
+  // as unit^4, curvature as 1 / length (the Gaussian as its square).
+  const double u2 = unit * unit;
   const double n0 = d[1] * d[5] - d[2] * d[4], n1 = d[2] * d[3] - d[0] * d[5],
                n2 = d[0] * d[4] - d[1] * d[3];
   const double len = std::sqrt(n0 * n0 + n1 * n1 + n2 * n2);
-  if (!(len >= tol) || len == 0.0) return false;
+  if (!(len * u2 >= tol) || len == 0.0) return false;
   // The forms with the unnormalised normal: L = L' / len, so b = b' / len and c = c' / len^2,
   // and each kind needs one division instead of three (the partial refresh of an edit runs
   // this for thousands of display points).
@@ -526,13 +526,13 @@ bool CurvatureFromPartials(const double* raw, int kind, double tol, double unit,
   } else {
     // Rounding can push the discriminant of an umbilic point below 0; it is a square there.
     const double disc = std::sqrt(std::max(0.0, b * b - 4.0 * a * c));
-    if (2.0 * a >= 1e-6) {
+    if (2.0 * a * u2 * u2 >= 1e-6) {
       const double q = 1.0 / (2.0 * a * len);
       k = std::fabs((b + disc) * q) + std::fabs((b - disc) * q);
     }
   }
-  k = !std::isfinite(k) || std::fabs(k) < 1e-10 ? 0.0 : k;
-  *value = k * (kind == 7 ? unit * unit : unit);
+  const double back = kind == 7 ? u2 : unit;  // a unit-size value times back is the real one
+  *value = !std::isfinite(k) || std::fabs(k) < 1e-10 * back ? 0.0 : k;
   return true;
 }
 
