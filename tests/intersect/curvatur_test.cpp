@@ -1,6 +1,7 @@
 // Curvature values against the closed forms of a paraboloid (an exact biquadratic), the three
 // grid forms against each other, principal curvatures, partial updates after an edit against a
 // full recompute, collapsed edges, bounded stepping on a point surface, and needles.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "bspline/sfree.h"
 #include "intersect/cntrlpt.h"
 #include "intersect/curvatur.h"
+#include "foundation/umalloc.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
 
@@ -227,13 +229,19 @@ TEST_F(Curvature, NeedlesRunAlongTheNormalScaledByTheValue) {
   Bspline* s = Paraboloid(keep);
   // Two needle entries; the basis tables hold them after an empty grid run (uOffset 0).
   const double us[2] = {0.5, 0.2}, vs[2] = {0.5, 0.7};
-  PlotEditStruct rec{};
-  int needles[2] = {0, 1};
-  rec.needleIdx = needles;
+  // The record owns its arrays as the display would, and goes with its own frees.
+  PlotEditStruct* r = CallocArray<PlotEditStruct>(1);
+  ASSERT_NE(r, nullptr);
+  PlotEditStruct& rec = *r;
+  rec.needleIdx = MallocArray<int>(2);
+  rec.needleIdx[0] = 0;
+  rec.needleIdx[1] = 1;
   rec.needleCount = 2;
   rec.needleLimit = 2;
-  rec.uPar = const_cast<double*>(us);
-  rec.vPar = const_cast<double*>(vs);
+  rec.uPar = MallocArray<double>(2);
+  rec.vPar = MallocArray<double>(2);
+  std::copy(us, us + 2, rec.uPar);
+  std::copy(vs, vs + 2, rec.vPar);
   ASSERT_EQ(Eval3DGridNubVals(s, us, vs, 2, 2, 0, 0, &rec.uBasis, &rec.vBasis, &rec.uSpan, &rec.vSpan), 0);
   const std::vector<double> buf = Buffer(s, {0.5, 0.2}, {0.5, 0.7});
   double values[2] = {0, 0};
@@ -252,10 +260,12 @@ TEST_F(Curvature, NeedlesRunAlongTheNormalScaledByTheValue) {
     EXPECT_NEAR(ny[2 * k + 1], P[1] + values[k] * 0.5 * n[1] / len, 1e-6);
     EXPECT_NEAR(nz[2 * k + 1], P[2] + values[k] * 0.5 * n[2] / len, 1e-6);
   }
-  Free(rec.uBasis);
-  Free(rec.vBasis);
-  Free(rec.uSpan);
-  Free(rec.vSpan);
+  FreePartialPlotEditStruct(r);  // the per-edit lists go, the tables stay
+  EXPECT_EQ(rec.needleIdx, nullptr);
+  EXPECT_EQ(rec.needleCount, 0);
+  EXPECT_NE(rec.uBasis, nullptr);
+  FreePlotEditStruct(&r);
+  EXPECT_EQ(r, nullptr);
 }
 
 }  // namespace
