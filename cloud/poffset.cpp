@@ -1,8 +1,16 @@
 #include "cloud/poffset.h"
 
 #include <cmath>
+#include <optional>
 
+#include "cloud/makecld.h"
+#include "cloud/psubdiv.h"
+#include "cloud/putil.h"
+#include "foundation/cloudrec.h"
 #include "foundation/coreglob.h"
+#include "foundation/fmalloc.h"
+#include "foundation/geo2.h"
+#include "foundation/geometry.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 #include "platform/tstubs.h"
@@ -113,4 +121,798 @@ int SubdivideArrays2DOnXYWithOverlap(const float* x, const float* y, const float
 
 void ComputeCorrelationMatrix(const float* x, const float* y, const float* z, int n, double** M) {
   SecondMoments(x, y, z, n, M);
+}
+
+// ---- Normals -------------------------------------------------------------------------------
+namespace {
+
+constexpr int kNbrs3D = 8;  // neighbours per point of the 3-D normals
+constexpr int kPollEvery = 500;
+
+const Xform kIdentity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+
+void Point(const Cloud* c, int i, double p[3]) { p[0] = c->x[i], p[1] = c->y[i], p[2] = c->z[i]; }
+void Normal(const float* nx, const float* ny, const float* nz, int i, double v[3]) {
+  v[0] = nx[i], v[1] = ny[i], v[2] = nz[i];
+}
+void Store(float* nx, float* ny, float* nz, int i, const double v[3]) {
+  nx[i] = static_cast<float>(v[0]), ny[i] = static_cast<float>(v[1]), nz[i] = static_cast<float>(v[2]);
+}
+// -0.0 compares equal to 0, so a sign bit alone is no normal.
+bool Present(const float* nx, const float* ny, const float* nz, int i) {
+  return nx[i] != 0.0f || ny[i] != 0.0f || nz[i] != 0.0f;
+}
+void Negate(float* nx, float* ny, float* nz, int i) { nx[i] = -nx[i], ny[i] = -ny[i], nz[i] = -nz[i]; }
+
+void Bounds(const Cloud* c, double lo[3], double hi[3]) {
+  lo[0] = hi[0] = c->x[0], lo[1] = hi[1] = c->y[0], lo[2] = hi[2] = c->z[0];
+  for (int i = 1; i < c->npts; ++i) {
+    const double p[3] = {c->x[i], c->y[i], c->z[i]};
+    for (int k = 0; k < 3; ++k) lo[k] = std::fmin(lo[k], p[k]), hi[k] = std::fmax(hi[k], p[k]);
+  }
+}
+
+Subdiv* PointGrid(const Cloud* c, double len, int cap) {
+  double lo[3], hi[3];
+  Bounds(c, lo, hi);
+  return SubdivideArrays(c->x, c->y, c->z, c->npts, lo[0], lo[1], lo[2], hi[0], hi[1], hi[2], len, cap);
+}
+
+int GridCap(int n) { return static_cast<int>(std::fmin(std::sqrt(static_cast<double>(n)), 96.0)); }
+
+// The point whose transformed position has the greatest z, among those that pass; -1 for none.
+template <class Pass>
+int Highest(const Cloud* c, const double* xform, Pass pass) {
+  int best = -1;
+  double bestZ = 0.0;
+  for (int i = 0; i < c->npts; ++i) {
+    if (!pass(i)) continue;
+    double p[3], q[3];
+    Point(c, i, p);
+    VecTrans3(p, xform, q);
+    if (best < 0 || q[2] > bestZ) best = i, bestZ = q[2];
+  }
+  return best;
+}
+
+bool FacesViewer(const double v[3], const double* xform) {
+  double r[3];
+  VecRot3(v, xform, r);
+  return r[2] >= 0.0;
+}
+
+// Agreement of the normals of i and j across the line joining them: their projections on the
+// plane perpendicular to that line, dotted.
+double Agreement(const Cloud* c, const float* nx, const float* ny, const float* nz, int i, int j) {
+  double pi[3], pj[3], e[3], a[3], b[3];
+  Point(c, i, pi), Point(c, j, pj);
+  VecNormalize3(VecDiff3(pj, pi, e), e);
+  Normal(nx, ny, nz, i, a), Normal(nx, ny, nz, j, b);
+  const double ae = VecDotProd3(a, e), be = VecDotProd3(b, e);
+  for (int k = 0; k < 3; ++k) a[k] -= ae * e[k], b[k] -= be * e[k];
+  return VecDotProd3(a, b);
+}
+
+// The nearest neighbours of one point, nearest first, at most 2 per octant code and 8 in all.
+struct OctantList {
+  int count = 0;
+  int id[kNbrs3D];
+  double d2[kNbrs3D];
+  int code[kNbrs3D];
+
+  void Remove(int k) {
+    for (int m = k; m + 1 < count; ++m) id[m] = id[m + 1], d2[m] = d2[m + 1], code[m] = code[m + 1];
+    --count;
+  }
+  void Offer(int j, double dist2, int oct) {
+    int passed = 0, k = 0;
+    for (; k < count; ++k) {
+      if (d2[k] > dist2) break;
+      if (code[k] == oct && ++passed == 2) return;
+    }
+    if (k == count && count == kNbrs3D) return;
+    if (count == kNbrs3D) --count;  // the farthest falls off
+    for (int m = count; m > k; --m) id[m] = id[m - 1], d2[m] = d2[m - 1], code[m] = code[m - 1];
+    id[k] = j, d2[k] = dist2, code[k] = oct;
+    ++count;
+    // A third entry of this code beyond the new one goes.
+    int same = passed + 1;
+    for (int m = k + 1; m < count; ++m)
+      if (code[m] == oct && ++same == 3) {
+        Remove(m);
+        break;
+      }
+  }
+};
+
+// Whether the neighbours span a plane well enough to fit: three octants, or one pair of
+// neighbour directions far from parallel. w is the sum of the products of the squared
+// components, a cheap stand-in for |u|^2 |v|^2 that the threshold 0.12 was tuned for.
+bool WorthFitting(const Cloud* c, int i, const OctantList& L) {
+  int codes = 0;
+  for (int k = 0; k < L.count; ++k) codes |= 1 << L.code[k];
+  if (__builtin_popcount(codes) >= 3) return true;
+  double p[3];
+  Point(c, i, p);
+  for (int a = 0; a < L.count; ++a)
+    for (int b = a + 1; b < L.count; ++b) {
+      double u[3], v[3];
+      Point(c, L.id[a], u), Point(c, L.id[b], v);
+      for (int k = 0; k < 3; ++k) u[k] -= p[k], v[k] -= p[k];
+      const double s = VecDotProd3(u, v);
+      const double w = u[0] * u[0] * v[0] * v[0] + u[1] * u[1] * v[1] * v[1] + u[2] * u[2] * v[2] * v[2];
+      if (w < 1e-10 || s * s / w < 0.12) return true;
+    }
+  return false;
+}
+
+// Progress marks of a pass: Due(i) at the item that reaches the next mark, giving the share
+// (out of `scale`) to show there.
+struct Marks {
+  int step;
+  int next = 0;
+  double n, scale;
+  Marks(int count, int stepCount, double sc) : step(stepCount < 1 ? 1 : stepCount), n(count), scale(sc) {}
+  bool Due(int i, int* p) {
+    if (i < next) return false;
+    *p = static_cast<int>(i / n * scale + 0.5);
+    next = (*p + 1) * step;
+    return true;
+  }
+};
+
+// The 3-D normals and, with forOffset, their variant for offsetting (see ComputeOffsetNormals):
+// 1. neighbours from the point's own grid cell (octant-balanced, nearest first); 2. a plane fit
+// turned towards the viewer; 3. orientation propagated from the highest point by votes of the
+// done neighbours (threshold 0 in the first pass, 1 later); 4. leftovers vote over all their
+// neighbours; 5. a point whose neighbours both agree and disagree loses its normal.
+int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double* xform, bool forOffset) {
+  if (!cloud || cloud->npts < 3) return 0;
+  if (!xform) xform = kIdentity;  // null is the identity, as the offset variant documents it
+  const int n = cloud->npts;
+  TrackingScope scope;
+  int32_t* table = MallocArray<int32_t>(n, kNbrs3D);
+  if (!table) return 0;
+  uint8_t* done = nullptr;
+  int32_t* queue = nullptr;
+  if (forOffset && (!CallocArrayUnlessFailed(done, n) || !(queue = MallocArray<int32_t>(n)))) return 0;
+  Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, 1e-6, GridCap(n)));
+  if (!grid) return 0;
+  {
+    Thermometer thermo("Compute normals");
+    Marks marks(n, static_cast<int>(n * (forOffset ? 1.0f / 45 : 1.0f / 90)), forOffset ? 45 : 90);
+    float fx[kNbrs3D + 1], fy[kNbrs3D + 1], fz[kNbrs3D + 1];
+    for (int i = 0; i < n; ++i) {
+      int p;
+      if (marks.Due(i, &p)) thermo.set(p);
+      if (i % kPollEvery == 0 && user_break()) return 0;
+      const SubdivCell& cell = grid->cells[grid->ownCell[i]];
+      double pi[3];
+      Point(cloud, i, pi);
+      OctantList L;
+      for (int k = 0; k < cell.count; ++k) {
+        const int j = cell.items[k];
+        if (j == i || j < 0 || j >= n) continue;
+        double pj[3], d[3];
+        Point(cloud, j, pj);
+        VecDiff3(pi, pj, d);
+        const int oct = (d[0] >= 0 ? 1 : 0) + (d[1] >= 0 ? 2 : 0) + (d[2] >= 0 ? 4 : 0);
+        L.Offer(j, VecDotProd3(d, d), oct);
+      }
+      int32_t* row = table + static_cast<long>(i) * kNbrs3D;
+      for (int k = 0; k < L.count; ++k) row[k] = L.id[k];
+      if (L.count < kNbrs3D) row[L.count] = -1;
+      nx[i] = ny[i] = nz[i] = 0.0f;
+      if (L.count < 2 || !WorthFitting(cloud, i, L)) continue;
+      fx[0] = cloud->x[i], fy[0] = cloud->y[i], fz[0] = cloud->z[i];
+      for (int k = 0; k < L.count; ++k)
+        fx[k + 1] = cloud->x[L.id[k]], fy[k + 1] = cloud->y[L.id[k]], fz[k + 1] = cloud->z[L.id[k]];
+      PlaneEq plane;
+      if (!PlaneFit(fx, fy, fz, L.count + 1, plane)) continue;
+      double v[3];
+      VecNormalize3(plane, v);
+      if (!FacesViewer(v, xform)) v[0] = -v[0], v[1] = -v[1], v[2] = -v[2];
+      Store(nx, ny, nz, i, v);
+    }
+    thermo.set(100);
+  }
+  if (!forOffset) grid.reset();
+  auto nbrs = [&](int i) { return table + static_cast<long>(i) * kNbrs3D; };
+  auto nbrCount = [&](int i) {
+    int k = 0;
+    while (k < kNbrs3D && nbrs(i)[k] >= 0) ++k;
+    return k;
+  };
+  const int seed = Highest(cloud, xform, [&](int i) { return Present(nx, ny, nz, i); });
+  if (seed < 0) return 0;
+  if (!forOffset) {
+    // The fitted normals stand on their own: no memory for propagation still counts as success.
+    if (!CallocArrayUnlessFailed(done, n) || !(queue = MallocArray<int32_t>(n))) return 1;
+  }
+  // Propagation: each pass, the points queued by the last one become done; a point with done
+  // neighbours takes their vote (agreement beyond +-0.7 counts).
+  std::optional<Thermometer> thermo;
+  if (!forOffset) thermo.emplace("Compute normals");
+  int qn = 0;
+  queue[qn++] = seed;
+  long examined = 0;
+  for (int pass = 0; qn > 0; ++pass) {
+    for (int k = 0; k < qn; ++k) done[queue[k]] = 1;
+    qn = 0;
+    Marks marks(n, static_cast<int>(0.1 * n), 10);
+    const int t = pass == 0 ? 0 : 1;
+    for (int i = 0; i < n; ++i) {
+      int p;
+      if (thermo && marks.Due(i, &p)) thermo->set(90 + p);
+      const int cnt = nbrCount(i);
+      if (done[i] || cnt == 0) continue;
+      if (forOffset && i % kPollEvery == 0 && user_break()) return 0;
+      bool anyDone = false;
+      for (int k = 0; k < cnt; ++k) anyDone = anyDone || done[nbrs(i)[k]];
+      if (!anyDone) continue;
+      if (!forOffset && examined++ % kPollEvery == 0 && user_break()) return 0;
+      int vote = 0;
+      for (int k = 0; k < cnt; ++k) {
+        const int j = nbrs(i)[k];
+        if (!done[j]) continue;
+        const double c = Agreement(cloud, nx, ny, nz, i, j);
+        vote += c < -0.7 ? -1 : c > 0.7 ? 1 : 0;
+      }
+      if (vote < -t) {
+        Negate(nx, ny, nz, i);
+        queue[qn++] = i;
+        done[i] = 1;
+      } else if (vote > t) {
+        queue[qn++] = i;
+      }
+    }
+  }
+  if (thermo) thermo->set(100), thermo.reset();
+  StatusMessageFormat("Compute normals:  %d%%", forOffset ? 47 : 100);
+  // Leftovers (no chain of agreement reached them) vote over all their neighbours.
+  for (int i = 0; i < n; ++i) {
+    const int cnt = nbrCount(i);
+    if (done[i] || cnt == 0) continue;
+    if (i % kPollEvery == 0 && user_break()) return 0;
+    int vote = 0;
+    for (int k = 0; k < cnt; ++k) {
+      const double c = Agreement(cloud, nx, ny, nz, i, nbrs(i)[k]);
+      vote += c < 0 ? -1 : c > 0 ? 1 : 0;
+    }
+    if (vote < 0) Negate(nx, ny, nz, i);
+    if (vote != 0) done[i] = 1;
+  }
+  if (forOffset) StatusMessageFormat("Compute normals:  %d%%", 48);
+  // A point whose neighbours both agree and disagree with it sits on a fold or in noise.
+  for (int i = 0; i < n; ++i) done[i] = 0;
+  for (int i = 0; i < n; ++i) {
+    const int cnt = nbrCount(i);
+    if (cnt == 0) continue;
+    if (i % kPollEvery == 0 && user_break()) return 0;
+    bool pos = false, neg = false;
+    for (int k = 0; k < cnt; ++k) {
+      const double c = Agreement(cloud, nx, ny, nz, i, nbrs(i)[k]);
+      pos = pos || c > 0, neg = neg || c < 0;
+    }
+    done[i] = pos && neg;
+  }
+  for (int i = 0; i < n; ++i)
+    if (done[i]) nx[i] = ny[i] = nz[i] = 0.0f;
+  if (forOffset) {
+    StatusMessageFormat("Compute normals:  %d%%", 49);
+  } else {
+    ClearStatusMessage();
+  }
+  return 1;
+}
+
+}  // namespace
+
+int ComputeCloud3DNormals(const Cloud* cloud, float* nx, float* ny, float* nz, const Xform xform) {
+  return Normals3D(cloud, nx, ny, nz, xform, false);
+}
+
+int ComputeOffsetNormals(const Cloud* cloud, float* nx, float* ny, float* nz, double, const Xform xform) {
+  return Normals3D(cloud, nx, ny, nz, xform, true);
+}
+
+void FreeCloudNormals(Cloud* cloud) {
+  if (!cloud) return;
+  FreeAndNull(cloud->nx);
+  FreeAndNull(cloud->ny);
+  FreeAndNull(cloud->nz);
+}
+
+// Plane fits for the points without a normal over their k nearest neighbours (own grid cell
+// first, the whole cloud when the cell is too sparse), each oriented after its first oriented
+// neighbour and orienting its unoriented ones; sweeps then carry the orientation on until it
+// stops spreading.
+int AssureCloudNormals(Cloud* cloud) {
+  if (!cloud || cloud->npts < 3) return 0;
+  const int n = cloud->npts;
+  TrackingScope scope;
+  int32_t *has = nullptr, *oriented = nullptr, *stamp = nullptr;
+  if (!CallocArrayUnlessFailed(has, n) || !CallocArrayUnlessFailed(oriented, n) || !CallocArrayUnlessFailed(stamp, n))
+    return 0;
+  for (int i = 0; i < n; ++i) stamp[i] = -1;
+  int known = 0, orientedCount = 0;
+  if (!cloud->nx || !cloud->ny || !cloud->nz) {
+    FreeCloudNormals(cloud);  // all three or none
+    float *fx = nullptr, *fy = nullptr, *fz = nullptr;
+    {
+      UntrackedScope own;
+      if (!CallocArrayUnlessFailed(fx, n) || !CallocArrayUnlessFailed(fy, n) || !CallocArrayUnlessFailed(fz, n)) {
+        Free(fx), Free(fy), Free(fz);
+        return 0;
+      }
+    }
+    cloud->nx = fx, cloud->ny = fy, cloud->nz = fz;
+  } else {
+    for (int i = 0; i < n; ++i)
+      if (Present(cloud->nx, cloud->ny, cloud->nz, i)) has[i] = oriented[i] = 1, ++known, ++orientedCount;
+    if (known == n) return 1;
+  }
+  float *nx = cloud->nx, *ny = cloud->ny, *nz = cloud->nz;
+  const int k = n / 2 < 3 ? 2 : n / 2 > 7 ? 8 : n / 2;
+  int32_t* table = MallocArray<int32_t>(n, k + 1);
+  if (!table) return 0;
+  Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, 1e-6, GridCap(n)));
+  if (!grid) return 0;
+  auto row = [&](int i) { return table + static_cast<long>(i) * (k + 1); };
+  auto orientTo = [&](int target, int ref) {
+    double a[3], b[3];
+    Normal(nx, ny, nz, target, a), Normal(nx, ny, nz, ref, b);
+    if (VecDotProd3(a, b) < 0) Negate(nx, ny, nz, target);
+    oriented[target] = 1, ++orientedCount;
+  };
+  auto orientFromFirst = [&](int i) {
+    for (const int32_t* r = row(i); *r >= 0; ++r)
+      if (oriented[*r]) return orientTo(i, *r), true;
+    return false;
+  };
+  auto orientNeighbours = [&](int i) {
+    for (const int32_t* r = row(i); *r >= 0; ++r)
+      if (has[*r] && !oriented[*r]) orientTo(*r, i);
+  };
+  int* ids = MallocArray<int>(k);
+  double* d2 = MallocArray<double>(k);
+  float *fx = MallocArray<float>(k + 1), *fy = MallocArray<float>(k + 1), *fz = MallocArray<float>(k + 1);
+  if (!ids || !d2 || !fx || !fy || !fz) return 0;
+  for (int i = 0; i < n; ++i) {
+    double pi[3];
+    Point(cloud, i, pi);
+    int cnt = 0;
+    auto offer = [&](int j) {
+      double pj[3], d[3];
+      Point(cloud, j, pj);
+      const double dd = VecDotProd3(VecDiff3(pi, pj, d), d);
+      int at = 0;
+      while (at < cnt && d2[at] <= dd) ++at;
+      if (at == k) return;
+      if (cnt < k) ++cnt;
+      for (int m = cnt - 1; m > at; --m) ids[m] = ids[m - 1], d2[m] = d2[m - 1];
+      ids[at] = j, d2[at] = dd;
+    };
+    const SubdivCell& cell = grid->cells[grid->ownCell[i]];
+    for (int c = 0; c < cell.count; ++c) {
+      const int j = cell.items[c];
+      if (j == i || j < 0 || j >= n || stamp[j] == i) continue;
+      stamp[j] = i;
+      offer(j);
+    }
+    if (cnt < k)
+      for (int j = 0; j < n; ++j)
+        if (j != i && stamp[j] != i) stamp[j] = i, offer(j);
+    for (int m = 0; m < cnt; ++m) row(i)[m] = ids[m];
+    row(i)[cnt] = -1;
+    if (has[i]) continue;
+    for (int m = 0; m < cnt; ++m)
+      fx[m] = cloud->x[ids[m]], fy[m] = cloud->y[ids[m]], fz[m] = cloud->z[ids[m]];
+    fx[cnt] = cloud->x[i], fy[cnt] = cloud->y[i], fz[cnt] = cloud->z[i];
+    PlaneEq plane;
+    if (!PlaneFit(fx, fy, fz, cnt + 1, plane)) continue;
+    double v[3];
+    VecNormalize3(plane, v);
+    if (v[2] < 0) v[0] = -v[0], v[1] = -v[1], v[2] = -v[2];
+    Store(nx, ny, nz, i, v);
+    has[i] = 1, ++known;
+    if (orientedCount == 0) {
+      oriented[i] = 1, ++orientedCount;
+    } else if (orientFromFirst(i)) {
+      orientNeighbours(i);
+    }
+  }
+  if (orientedCount != 0 && orientedCount != known) {
+    for (int before = -1; before != orientedCount;) {
+      before = orientedCount;
+      for (int i = 0; i < n; ++i) {
+        if (!has[i]) continue;
+        if (!oriented[i]) orientFromFirst(i);
+        if (oriented[i]) orientNeighbours(i);
+      }
+    }
+  }
+  if (known == 0) {
+    FreeCloudNormals(cloud);
+    return 0;
+  }
+  return known == n ? 1 : 0;
+}
+
+// ---- Polyline normals ----------------------------------------------------------------------
+namespace {
+
+bool Degenerate(const double v[3]) { return std::fabs(v[0]) < 1e-10 && std::fabs(v[1]) < 1e-10 && std::fabs(v[2]) < 1e-10; }
+
+void Unit(double v[3]) { VecNormalize3(v, v); }
+void Flip(double v[3]) { v[0] = -v[0], v[1] = -v[1], v[2] = -v[2]; }
+void Diff(const Cloud* c, int j, int i, double out[3]) {  // p_j - p_i
+  out[0] = static_cast<double>(c->x[j]) - c->x[i];
+  out[1] = static_cast<double>(c->y[j]) - c->y[i];
+  out[2] = static_cast<double>(c->z[j]) - c->z[i];
+}
+
+// The in-plane normal at a turn from segment a to segment b (c = a x b): towards the inside of
+// the turn, weighted towards the shorter segment.
+void TurnNormal(const double a[3], const double b[3], const double c[3], double n[3]) {
+  double u[3], v[3];
+  Unit(VecCrossProd3(a, c, u));
+  Unit(VecCrossProd3(b, c, v));
+  const double la = VecDotProd3(a, a), lb = VecDotProd3(b, b);
+  for (int k = 0; k < 3; ++k) n[k] = u[k] / la + v[k] / lb;
+  Unit(n);
+}
+
+// Keeps n on the side of m as the polyline turns: (a x m).(b x n) < 0 means it flipped.
+void Continue(const double a[3], const double b[3], const double m[3], double n[3]) {
+  double am[3], bn[3];
+  VecCrossProd3(a, m, am), VecCrossProd3(b, n, bn);
+  if (VecDotProd3(am, bn) < 0) Flip(n);
+}
+
+void Copy(const double s[3], double d[3]) { d[0] = s[0], d[1] = s[1], d[2] = s[2]; }
+
+// The whole cloud as one polyline.
+void PolylineNormals(const Cloud* cl, float* nx, float* ny, float* nz) {
+  const int n = cl->npts;
+  double d[3];
+  int f = 1;
+  while (f < n && (Diff(cl, f, 0, d), Degenerate(d))) ++f;
+  if (f == n) {
+    const double up[3] = {0, 0, 1};
+    for (int i = 0; i < n; ++i) Store(nx, ny, nz, i, up);
+    return;
+  }
+  double m[3] = {0, 0, 1}, cLast[3] = {0, 0, 1};
+  for (int i = 1; i < n - 1; ++i) {
+    double a[3], b[3], c[3], nrm[3];
+    Diff(cl, i, i - 1, a);
+    if (i == 1 && Degenerate(a)) Diff(cl, f, 0, a);
+    int j = i;
+    while (j < n - 1 && (Diff(cl, j + 1, j, b), Degenerate(b))) ++j;
+    const bool haveB = j < n - 1;
+    if (i == 1) {
+      if (haveB) VecCrossProd3(a, b, c);
+      if (!haveB || Degenerate(c)) {
+        // Collinear start: a later point off the line gives the plane, else a fixed reference.
+        bool found = false;
+        for (int q = i + 1; q < n && !found; ++q) {
+          double e[3];
+          Diff(cl, q, i, e);
+          VecCrossProd3(a, e, c);
+          found = !Degenerate(c);
+        }
+        const double refs[2][3] = {{0.9, 0.3, 0.1}, {0.9, -0.1, 0.4}};
+        for (int r = 0; r < 2 && !found; ++r) found = !Degenerate(VecCrossProd3(a, refs[r], c));
+        Unit(VecCrossProd3(a, c, nrm));
+      } else {
+        TurnNormal(a, b, c, nrm);
+      }
+    } else if (Degenerate(a) || !haveB) {
+      Copy(m, nrm);
+    } else if (Degenerate(VecCrossProd3(a, b, c))) {
+      double mb[3];
+      Unit(VecCrossProd3(b, VecCrossProd3(m, b, mb), nrm));
+      if (VecDotProd3(nrm, m) < 0) Flip(nrm);
+    } else {
+      TurnNormal(a, b, c, nrm);
+      Continue(a, b, m, nrm);
+    }
+    if (i == 1 || !(Degenerate(a) || !haveB)) Copy(c, cLast);
+    Copy(nrm, m);
+    Store(nx, ny, nz, i, nrm);
+  }
+  double nrm[3];
+  Diff(cl, n - 1, n - 2, d);
+  if (!Degenerate(d)) {
+    Unit(VecCrossProd3(cLast, d, nrm));
+    if (VecDotProd3(nrm, m) < 0) Flip(nrm);
+  } else {
+    Copy(m, nrm);
+  }
+  Store(nx, ny, nz, n - 1, nrm);
+  double n1[3];
+  Normal(nx, ny, nz, 1, n1);
+  Diff(cl, 1, 0, d);
+  if (!Degenerate(d)) {
+    double t[3];
+    Unit(VecCrossProd3(VecCrossProd3(n1, d, t), d, nrm));
+    if (VecDotProd3(nrm, n1) < 0) Flip(nrm);
+  } else {
+    Copy(n1, nrm);
+  }
+  Store(nx, ny, nz, 0, nrm);
+}
+
+// The end point of scan s nearer to p_i: its last when strictly nearer (lastIfStrict) or when
+// at least as near (otherwise).
+int NearerEnd(const Cloud* cl, int s, int i, bool lastIfStrict) {
+  double a[3], b[3];
+  Diff(cl, cl->scanStart[s], i, a), Diff(cl, cl->scanEnd[s], i, b);
+  const double da = VecDotProd3(a, a), db = VecDotProd3(b, b);
+  return (lastIfStrict ? db < da : db <= da) ? cl->scanEnd[s] : cl->scanStart[s];
+}
+
+void ScanNormals(const Cloud* cl, float* nx, float* ny, float* nz) {
+  double m[3] = {0, 0, 1};
+  for (int s = 0; s < cl->nscans; ++s) {
+    const int first = cl->scanStart[s], last = cl->scanEnd[s];
+    if (first < 0 || last >= cl->npts || last < first) continue;
+    if (last - first + 1 < 3) {
+      for (int i = first; i <= last; ++i) nx[i] = ny[i] = nz[i] = 0.0f;
+      continue;
+    }
+    for (int i = first + 1; i < last; ++i) {
+      double a[3], b[3], c[3], nrm[3];
+      Diff(cl, i, i - 1, a), Diff(cl, i + 1, i, b);
+      const bool start = i == first + 1;
+      if (start) {
+        if (s == 0) {
+          m[0] = m[1] = 0, m[2] = 1;
+        } else {
+          Normal(nx, ny, nz, NearerEnd(cl, s - 1, i, true), m);
+        }
+      }
+      if (Degenerate(a) || Degenerate(b)) {
+        Copy(m, nrm);
+      } else if (!Degenerate(VecCrossProd3(a, b, c))) {
+        TurnNormal(a, b, c, nrm);
+        if (!(start && s == 0)) Continue(a, b, m, nrm);
+      } else if (!start) {
+        VecCrossProd3(a, m, c);
+        TurnNormal(a, b, c, nrm);
+        Continue(a, b, m, nrm);
+      } else {
+        bool found = false;
+        for (int q = i + 2; q <= last && !found; ++q) {
+          Diff(cl, q, i, b);
+          found = !Degenerate(VecCrossProd3(a, b, c));
+        }
+        if (found) {
+          TurnNormal(a, b, c, nrm);
+          if (s > 0) Continue(a, b, m, nrm);
+        } else if (s > 0 || cl->nscans > 1) {
+          const int q = s > 0 ? NearerEnd(cl, s - 1, i, false) : NearerEnd(cl, 1, i, true);
+          double e[3];
+          Diff(cl, q, i, e);
+          if (Degenerate(VecCrossProd3(a, e, c))) {
+            Copy(m, nrm);
+          } else {
+            Unit(c);
+            Copy(c, nrm);
+            double qn[3];
+            Normal(nx, ny, nz, q, qn);
+            if (s > 0 && VecDotProd3(nrm, qn) < 0) Flip(nrm);
+          }
+        } else {
+          Copy(m, nrm);
+        }
+      }
+      Copy(nrm, m);
+      Store(nx, ny, nz, i, nrm);
+    }
+    nx[first] = nx[first + 1], ny[first] = ny[first + 1], nz[first] = nz[first + 1];
+    nx[last] = nx[last - 1], ny[last] = ny[last - 1], nz[last] = nz[last - 1];
+  }
+}
+
+bool PolylineMode(const Cloud* cl) { return cl->type == 0 || cl->nscans == 1 || !cl->scanStart || !cl->scanEnd; }
+
+}  // namespace
+
+void ComputeCloud2DNormals(const Cloud* cloud, float* nx, float* ny, float* nz, const Xform xform) {
+  if (!cloud || cloud->npts < 3) return;
+  if (!xform) xform = kIdentity;
+  if (PolylineMode(cloud)) {
+    PolylineNormals(cloud, nx, ny, nz);
+  } else {
+    ScanNormals(cloud, nx, ny, nz);
+  }
+  const int top = Highest(cloud, xform, [](int) { return true; });
+  double v[3];
+  Normal(nx, ny, nz, top, v);
+  if (!FacesViewer(v, xform))
+    for (int i = 0; i < cloud->npts; ++i) Negate(nx, ny, nz, i);
+}
+
+// ---- Offsets -------------------------------------------------------------------------------
+namespace {
+
+// The offset segments p_i-q_i and p_j-r_j cross when the offset points lie in swapped order
+// along p_i -> p_j and the segments meet inside (or are too nearly parallel to say).
+bool OffsetsCross(const Cloud* cl, const float* nx, const float* ny, const float* nz, int i, int j, double d,
+                  bool checkSegments) {
+  double pi[3], pj[3], ni[3], nj[3], qi[3], rj[3], e[3], f[3];
+  Point(cl, i, pi), Point(cl, j, pj);
+  Normal(nx, ny, nz, i, ni), Normal(nx, ny, nz, j, nj);
+  for (int k = 0; k < 3; ++k) qi[k] = pi[k] + d * ni[k], rj[k] = pj[k] + d * nj[k];
+  if (VecDotProd3(VecDiff3(pj, pi, e), VecDiff3(rj, qi, f)) >= 0) return false;
+  if (!checkSegments) return true;
+  double d2, s, t;
+  if (LineSegsMinDistsq(pi, qi, pj, rj, &d2, &s, &t) != 0) return true;
+  return s > 0.001 && s < 0.999 && t > 0.001 && t < 0.999;
+}
+
+}  // namespace
+
+int RmOffsetSelfXsec(const Cloud* cloud, float* nx, float* ny, float* nz, double d) {
+  if (!cloud || cloud->npts < 3) return 0;
+  const int n = cloud->npts;
+  TrackingScope scope;
+  uint8_t* flag = nullptr;
+  if (!CallocArrayUnlessFailed(flag, n)) return 0;
+  Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, std::fabs(2 * d), GridCap(n)));
+  if (!grid) {
+    ClearStatusMessage();
+    return 0;
+  }
+  Thermometer thermo("Compute normals");
+  Marks marks(n, static_cast<int>(0.02 * n), 50);
+  const double reach2 = 4 * d * d;
+  for (int i = 0; i < n; ++i) {
+    int p;
+    if (marks.Due(i, &p)) thermo.set(p);
+    if (!Present(nx, ny, nz, i)) continue;
+    if (i % kPollEvery == 0 && user_break()) {
+      grid.reset();
+      ClearStatusMessage();
+      return 0;
+    }
+    const SubdivCell& cell = grid->cells[grid->ownCell[i]];
+    for (int c = 0; c < cell.count; ++c) {
+      const int j = cell.items[c];
+      if (j <= i || j >= n || !Present(nx, ny, nz, j) || (flag[i] && flag[j])) continue;
+      double pi[3], pj[3], e[3];
+      Point(cloud, i, pi), Point(cloud, j, pj);
+      if (VecDotProd3(VecDiff3(pj, pi, e), e) > reach2) continue;
+      if (OffsetsCross(cloud, nx, ny, nz, i, j, d, true)) flag[i] = flag[j] = 1;
+    }
+    if (flag[i]) nx[i] = ny[i] = nz[i] = 0.0f;
+  }
+  thermo.finish();
+  return 1;
+}
+
+int ComputeCloud3DOffsetNormals(const Cloud* cloud, float* nx, float* ny, float* nz, double d, const Xform xform) {
+  return ComputeOffsetNormals(cloud, nx, ny, nz, d, xform) && RmOffsetSelfXsec(cloud, nx, ny, nz, d) ? 1 : 0;
+}
+
+void ComputeCloud2DOffsetNormals(const Cloud* cloud, float* nx, float* ny, float* nz, double d, const Xform xform) {
+  ComputeCloud2DNormals(cloud, nx, ny, nz, xform);
+  if (!cloud || cloud->npts < 3) return;
+  const int n = cloud->npts;
+  TrackingScope scope;
+  uint8_t* flag = nullptr;
+  if (!CallocArrayUnlessFailed(flag, n)) return;
+  const bool one = cloud->type == 0 || !cloud->scanStart || !cloud->scanEnd;
+  const int lines = one ? 1 : cloud->nscans;
+  const double reach2 = 4 * d * d;
+  for (int s = 0; s < lines; ++s) {
+    const int first = one ? 0 : cloud->scanStart[s], last = one ? n - 1 : cloud->scanEnd[s];
+    if (first < 0 || last >= n) continue;
+    // End points take no part: their normals copy their neighbours'.
+    for (int i = first + 1; i < last - 1; ++i) {
+      if (!Present(nx, ny, nz, i)) continue;
+      for (int j = i + 1; j < last; ++j) {
+        if (!Present(nx, ny, nz, j)) continue;
+        double pi[3], pj[3], e[3];
+        Point(cloud, i, pi), Point(cloud, j, pj);
+        if (VecDotProd3(VecDiff3(pj, pi, e), e) > reach2) break;
+        if (!(flag[i] && flag[j]) && OffsetsCross(cloud, nx, ny, nz, i, j, d, false)) flag[i] = flag[j] = 1;
+      }
+      if (flag[i]) nx[i] = ny[i] = nz[i] = 0.0f;
+    }
+  }
+}
+
+Cloud* CloudOffset(Cloud* cloud, double d, const Xform xform, double* box) {
+  if (!cloud) return nullptr;
+  const int n = cloud->npts;
+  if (n < 3) {
+    InfoMessageFormat("%s", MSGstr("At least 3 points required"));
+    return nullptr;
+  }
+  TrackingScope scope;
+  float *nx = cloud->nx, *ny = cloud->ny, *nz = cloud->nz;
+  if (!nx || !ny || !nz) {
+    FreeCloudNormals(cloud);  // a partial set breaks the all-or-none rule and would leak
+    nx = MallocArray<float>(n), ny = MallocArray<float>(n), nz = MallocArray<float>(n);
+    if (!nx || !ny || !nz || !ComputeCloud3DOffsetNormals(cloud, nx, ny, nz, d, xform)) return nullptr;
+    // Only now do they become the cloud's: out of this scope, so no failure below frees them.
+    RemoveMallocFromTrack(nx), RemoveMallocFromTrack(ny), RemoveMallocFromTrack(nz);
+    cloud->nx = nx, cloud->ny = ny, cloud->nz = nz;
+  }
+  float *ox = MallocArray<float>(n), *oy = MallocArray<float>(n), *oz = MallocArray<float>(n);
+  float *onx = MallocArray<float>(n), *ony = MallocArray<float>(n), *onz = MallocArray<float>(n);
+  char** labels = nullptr;
+  uint8_t* shown = nullptr;
+  if (!ox || !oy || !oz || !onx || !ony || !onz) return nullptr;
+  if (cloud->labels && !CallocArrayUnlessFailed(labels, n)) return nullptr;
+  if (cloud->labelIsShow && !CallocArrayUnlessFailed(shown, n / 8 + 1)) return nullptr;
+  const float df = static_cast<float>(d);
+  int kept = 0;
+  for (int i = 0; i < n; ++i) {
+    if (!Present(nx, ny, nz, i)) continue;
+    onx[kept] = nx[i], ony[kept] = ny[i], onz[kept] = nz[i];
+    ox[kept] = cloud->x[i] + df * nx[i];
+    oy[kept] = cloud->y[i] + df * ny[i];
+    oz[kept] = cloud->z[i] + df * nz[i];
+    if (labels && cloud->labels[i] && !(labels[kept] = lstrdup(cloud->labels[i]))) return nullptr;
+    if (shown && (cloud->labelIsShow[i >> 3] >> (i & 7) & 1)) shown[kept >> 3] |= static_cast<uint8_t>(1 << (kept & 7));
+    ++kept;
+  }
+  if (kept == 0) return nullptr;
+  double localBox[6];
+  Cloud* out = MakeCldNoAlloc(ox, oy, oz, kept, box ? box : localBox);
+  if (!out) return nullptr;
+  scope.keep();
+  out->nx = onx, out->ny = ony, out->nz = onz;
+  out->labels = labels;
+  out->labelIsShow = shown;
+  return out;
+}
+
+int ProjectCloudOnCloudNorms(const Cloud* a, const Cloud* b, double r, float* dist, int* hits) {
+  if (!a || !b || !a->nx || !a->ny || !a->nz) return 0;
+  TrackingScope scope;
+  Owned<Subdiv, FreeSubdiv> grid(PointGrid(b, r, 96));
+  if (!grid) return 0;
+  const Subdiv& g = *grid;
+  const double inv[3] = {1.0 / std::fmax(g.sizeX, 1e-10), 1.0 / std::fmax(g.sizeY, 1e-10),
+                         1.0 / std::fmax(g.sizeZ, 1e-10)};
+  const double lo[3] = {g.minX, g.minY, g.minZ};
+  const int cells[3] = {g.ncellsX, g.ncellsY, g.ncellsZ};
+  const float r2 = static_cast<float>(r * r);
+  for (int i = 0; i < a->npts; ++i) {
+    double p[3], nrm[3], far[3];
+    Point(a, i, p);
+    Normal(a->nx, a->ny, a->nz, i, nrm);
+    for (int k = 0; k < 3; ++k) far[k] = p[k] + 1000 * nrm[k];
+    int c[3];
+    for (int k = 0; k < 3; ++k) {
+      const double t = (p[k] - lo[k]) * inv[k];
+      c[k] = static_cast<int>(std::fmin(std::fmax(t, 0.0), cells[k] - 1.0));
+    }
+    const SubdivCell& cell = g.cells[c[0] + c[1] * cells[0] + c[2] * cells[0] * cells[1]];
+    double best = kEmptyBoxBound;
+    bool found = false;
+    dist[i] = 0.0f;
+    for (int m = 0; m < cell.count; ++m) {
+      const int j = cell.items[m];
+      if (j < 0 || j >= b->npts) continue;
+      const float ex = a->x[i] - b->x[j], ey = a->y[i] - b->y[j], ez = a->z[i] - b->z[j];
+      if (ex * ex + ey * ey + ez * ez > r2) continue;
+      double q[3], foot[3], d2;
+      Point(b, j, q);
+      LinePntMinDistSq(q, p, far, foot, &d2);
+      if (d2 >= best) continue;
+      best = d2, found = true;
+      double e[3];
+      VecDiff3(foot, p, e);
+      const double len = VecSize3(e);
+      dist[i] = static_cast<float>(VecDotProd3(nrm, e) < 0 ? -len : len);
+    }
+    if (found) ++hits[i];
+  }
+  return 1;
 }

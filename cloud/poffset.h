@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "foundation/vec3.h"
+
 // A growing list of point indices (capacity doubled when full).
 struct IndexBin {
   int32_t count;
@@ -64,3 +66,60 @@ void SecondMoments(const T* x, const T* y, const T* z, int n, double** M) {
     for (int c = r; c < 3; ++c) M[r][c] /= n;
   M[1][0] = M[0][1], M[2][0] = M[0][2], M[2][1] = M[1][2];
 }
+
+// ---- Normals -------------------------------------------------------------------------------
+// A normal is a unit vector in three floats; (0, 0, 0) means none (never computed, or judged
+// unreliable). It faces the viewer when its image under the 3 x 3 part of the orientation
+// transform has z >= 0. A null transform is the identity.
+struct Cloud;
+
+// Normals of a scattered cloud from least-squares planes over up to 8 near neighbours (at most 2
+// per octant), oriented by propagation from the point nearest the viewer; a point whose
+// neighbours disagree about orientation gets none. Writes the caller's n-entry arrays.
+// 1, or 0 for fewer than 3 points, no memory, a failed grid, no normal at all or a user break
+// (the thermometer is closed on every way out). Running out of memory once the normals are
+// fitted returns 1 with the unpropagated normals and the error state set.
+int ComputeCloud3DNormals(const Cloud* cloud, float* nx, float* ny, float* nz, const Xform xform);
+
+// In-plane normals of the cloud's polyline (unordered cloud or one scan) or of each scan,
+// continuous along each polyline, the whole set turned to face the viewer at the point nearest
+// to it. Nothing is written for fewer than 3 points.
+void ComputeCloud2DNormals(const Cloud* cloud, float* nx, float* ny, float* nz, const Xform xform);
+
+// Completes the cloud's own normals (made when absent; they belong to the cloud): missing ones
+// from plane fits over the nearest neighbours, oriented to agree with their neighbours. 1 when
+// every point ends with a normal, else 0 (also for fewer than 3 points, no memory or a failed
+// grid). When no point ends with a normal the arrays are dropped.
+int AssureCloudNormals(Cloud* cloud);
+
+// Frees the cloud's normal arrays and nulls the fields.
+void FreeCloudNormals(Cloud* cloud);
+
+// ---- Offsets -------------------------------------------------------------------------------
+// A new cloud of the points moved by d along their normals (single precision); points without
+// a normal are left out and labels travel with the kept points. A cloud without complete
+// normals gets them first (ComputeCloud3DOffsetNormals with xform, which may be null), attached
+// to it only when that succeeds. box (may be null) receives the new cloud's box. Null for a null
+// cloud, fewer than 3 points (message "At least 3 points required"), no memory, failed normals,
+// a user break or every point left out.
+Cloud* CloudOffset(Cloud* cloud, double d, const Xform xform, double* box);
+
+// ComputeOffsetNormals, then RmOffsetSelfXsec when it succeeded; 1 only when both did.
+int ComputeCloud3DOffsetNormals(const Cloud* cloud, float* nx, float* ny, float* nz, double d, const Xform xform);
+
+// The normals of ComputeCloud3DNormals for offsetting (xform may be null; d is not used):
+// scratch made up front (no memory: 0), quieter progress, status line left as it is.
+int ComputeOffsetNormals(const Cloud* cloud, float* nx, float* ny, float* nz, double d, const Xform xform);
+
+// Blanks the normals of points whose offset segments (p to p + d n) cross a near neighbour's, so
+// the offset cloud does not fold over. 1, or 0 for fewer than 3 points, a failed grid or a user
+// break.
+int RmOffsetSelfXsec(const Cloud* cloud, float* nx, float* ny, float* nz, double d);
+
+// ComputeCloud2DNormals, then blanking of crossing offset segments along each polyline.
+void ComputeCloud2DOffsetNormals(const Cloud* cloud, float* nx, float* ny, float* nz, double d, const Xform xform);
+
+// dist[i]: signed distance along A's normal at point i to the point of B within r of it that
+// lies nearest that normal line (0 when none); hits[i] grows by one where one was found.
+// 1, or 0 for a null cloud, A without normals, or a failed grid.
+int ProjectCloudOnCloudNorms(const Cloud* cloudA, const Cloud* cloudB, double r, float* dist, int* hits);
