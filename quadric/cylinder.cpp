@@ -1,0 +1,173 @@
+#include "quadric/cylinder.h"
+
+#include <cmath>
+
+#include "bspline/sfree.h"
+#include "cloud/princip.h"
+#include "foundation/coreglob.h"
+#include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+#include "quadric/qnlfit.h"
+#include "quadric/qnurbs.h"
+#include "quadric/quadrics.h"
+
+namespace {
+
+// The starting "no fit yet" error, beyond any fit's.
+constexpr double kNoFit = 3.37e38;
+
+void Normalise(double v[3]) {
+  const double len = VecSize3(v);
+  if (len > 0.0)
+    for (int k = 0; k < 3; ++k) v[k] /= len;
+}
+
+// Components of the point and axis within 1e-6 of 0 are noise of the fit: made exact.
+void CleanAxis(double axisPoint[3], double axis[3]) {
+  VecReduceSmallToZero3(axisPoint);
+  UnitDirReduceSmallToZero3(axis);
+}
+
+// Principal axes of the points, normalised, and their centroid.
+bool Starts(const float* x, const float* y, const float* z, int n, double axes[3][3], double centroid[3]) {
+  double eigenvalues[3];
+  if (PrincipleComponentAnalysis(x, y, z, n, eigenvalues, axes) != 0) return false;
+  for (int k = 0; k < 3; ++k) Normalise(axes[k]);
+  ComputeCenterOfMass(x, y, z, n, centroid);
+  return true;
+}
+
+// The cylinder's QuadricInfo from the lower to the upper end of the points along the axis.
+QuadricInfo BoundedCylinder(const float* x, const float* y, const float* z, int n, const double P[3],
+                            const double a[3], double radius) {
+  double hmin, hmax, axis[3] = {a[0], a[1], a[2]};
+  FindCylinderExtent(x, y, z, n, P, axis, &hmin, &hmax);
+  if (std::fabs(hmax - hmin) < 1e-6) hmax = hmin + 1e-6;
+  Normalise(axis);
+  double B[3], T[3], BT[3];
+  for (int k = 0; k < 3; ++k) B[k] = P[k] + hmin * axis[k], T[k] = P[k] + hmax * axis[k], BT[k] = T[k] - B[k];
+  const double height = VecSize3(BT);
+  // A flat set (one circle) still gets a surface of a visible height.
+  constexpr double kMinHeight = 0.001;
+  QuadricInfo info = {{B[0], B[1], B[2], axis[0], axis[1], axis[2], radius, 0.0, kMinHeight}};
+  if (height > kMinHeight) {
+    for (int k = 0; k < 3; ++k) info.v[3 + k] = BT[k] / height;
+    info.v[8] = height;
+  }
+  return info;
+}
+
+}  // namespace
+
+void CylinderRadius(const float* x, const float* y, const float* z, int n, const double axisPoint[3],
+                    double axis[3], double* radius) {
+  Normalise(axis);
+  double sum = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double d[3] = {x[i] - axisPoint[0], y[i] - axisPoint[1], z[i] - axisPoint[2]};
+    const double h = d[0] * axis[0] + d[1] * axis[1] + d[2] * axis[2];
+    sum += std::fabs(d[0] * d[0] + d[1] * d[1] + d[2] * d[2] - h * h);
+  }
+  *radius = n > 0 ? std::sqrt(sum / n) : 0.0;
+}
+
+int FindCylinderExtent(const float* x, const float* y, const float* z, int n, const double axisPoint[3],
+                       const double axis[3], double* minimum, double* maximum) {
+  if (!x || !y || !z || n < 1) return -2;
+  double a[3] = {axis[0], axis[1], axis[2]};
+  Normalise(a);
+  double lo = kNoFit, hi = -kNoFit;
+  for (int i = 0; i < n; ++i) {
+    const double h = (x[i] - axisPoint[0]) * a[0] + (y[i] - axisPoint[1]) * a[1] + (z[i] - axisPoint[2]) * a[2];
+    lo = std::fmin(lo, h);
+    hi = std::fmax(hi, h);
+  }
+  *minimum = lo;
+  *maximum = hi;
+  return 0;
+}
+
+int FitCylinder(const float* x, const float* y, const float* z, int n, double axisPoint[3], double axis[3],
+                double* radius, double* error) {
+  if (!x || !y || !z || n < 4) return -2;
+  int i = 1;
+  while (i < n && std::fabs(x[i] - x[0]) <= 1e-10 && std::fabs(y[i] - y[0]) <= 1e-10 &&
+         std::fabs(z[i] - z[0]) <= 1e-10)
+    ++i;
+  if (i == n) return -2;
+  TrackingScope scope;
+  double axes[3][3], centroid[3];
+  if (!Starts(x, y, z, n, axes, centroid)) return -2;
+  double bestP[3], bestA[3], bestR = 0.0, best = kNoFit, maxDev;
+  int successes = 0;
+  // Least variance first: the axis of a long cylinder is its largest variance, of a short one
+  // its least, and the cheap exit takes whichever fits.
+  for (int c = 2; c >= 0 && best >= 1e-6; --c) {
+    double P[3] = {centroid[0], centroid[1], centroid[2]}, A[3] = {axes[c][0], axes[c][1], axes[c][2]}, r, e;
+    CylinderRadius(x, y, z, n, P, A, &r);
+    if (CylinderNonllsqrFitMinpack(x, y, z, n, 1e-6, 70, P, A, &r, &e, &maxDev) != 0) continue;
+    ++successes;
+    if (e < best) {
+      for (int k = 0; k < 3; ++k) bestP[k] = P[k], bestA[k] = A[k];
+      bestR = r, best = e;
+    }
+  }
+  if (successes == 0) return -2;
+  double P[3] = {bestP[0], bestP[1], bestP[2]}, A[3] = {bestA[0], bestA[1], bestA[2]}, r = bestR, e;
+  if (CylinderNonllsqrFitMinpack(x, y, z, n, 1e-16, 30, P, A, &r, &e, &maxDev) == 0 && e < best) {
+    for (int k = 0; k < 3; ++k) bestP[k] = P[k], bestA[k] = A[k];
+    bestR = r, best = e;
+  }
+  CleanAxis(bestP, bestA);
+  for (int k = 0; k < 3; ++k) axisPoint[k] = bestP[k], axis[k] = bestA[k];
+  *radius = bestR;
+  *error = best;
+  return 0;
+}
+
+int FitCylinderWithGivenRadius(const float* x, const float* y, const float* z, int n, double radius,
+                               double axisPoint[3], double axis[3], double* error) {
+  if (!x || !y || !z || n < 6 || radius < 0.0) return -2;
+  TrackingScope scope;
+  double axes[3][3], centroid[3];
+  if (!Starts(x, y, z, n, axes, centroid)) return -2;
+  double bestP[3] = {centroid[0], centroid[1], centroid[2]}, bestA[3] = {axes[0][0], axes[0][1], axes[0][2]};
+  double best = kNoFit, maxDev;
+  for (int c = 0; c < 3 && best >= 1e-7; ++c) {
+    double P[3] = {centroid[0], centroid[1], centroid[2]}, A[3] = {axes[c][0], axes[c][1], axes[c][2]};
+    double e = kNoFit;
+    // A failed start leaves e at "no fit", so it cannot become the best.
+    if (CylNonllsqrFitWradiusMinpack(x, y, z, n, 1e-6, 50, P, A, radius, &e, &maxDev) != 0) e = kNoFit;
+    if (e < best) {
+      for (int k = 0; k < 3; ++k) bestP[k] = P[k], bestA[k] = A[k];
+      best = e;
+    }
+  }
+  double e;
+  if (CylNonllsqrFitWradiusMinpack(x, y, z, n, 1e-16, 50, bestP, bestA, radius, &e, &maxDev) != 0) return -2;
+  Normalise(bestA);
+  CleanAxis(bestP, bestA);
+  for (int k = 0; k < 3; ++k) axisPoint[k] = bestP[k], axis[k] = bestA[k];
+  *error = e;
+  return 0;
+}
+
+Bspline* FitCylinderBspline(const float* x, const float* y, const float* z, int n, double* error) {
+  if (!x || !y || !z || n < 4) return nullptr;
+  double P[3], A[3], r, e;
+  if (FitCylinder(x, y, z, n, P, A, &r, &e) != 0) return nullptr;
+  const QuadricInfo info = BoundedCylinder(x, y, z, n, P, A, r);
+  TrackingScope scope;
+  Owned<Bspline, FreeBspline> s(MallocInitSurfaceBspline());
+  if (!s || KernelFailed() || CylinderNurbs(&info, s.get()) != 0 || KernelFailed()) return nullptr;
+  scope.keep();
+  if (error) *error = e;
+  return s.release();
+}
+
+Bspline* FitCylinderBsplineGivenRadius(const float* x, const float* y, const float* z, int n, double radius) {
+  double P[3], A[3], e;
+  if (FitCylinderWithGivenRadius(x, y, z, n, radius, P, A, &e) != 0) return nullptr;
+  const QuadricInfo info = BoundedCylinder(x, y, z, n, P, A, radius);
+  return CreateCylinderBspline(&info);
+}

@@ -1,0 +1,29 @@
+// Least-squares cylinders through point sets: principal-axis starts refined by MINPACK, and exact
+// cylinder surfaces bounded by the points' extent along the axis. Fit errors are
+// CylinderFitError's mean squared deviations (quadric/qnlfit.h). The fits run the process-wide
+// MINPACK state: not re-entrant.
+#pragma once
+
+#include "bspline/smake.h"
+
+// Axis point, unit axis (components below 1e-6 set to 0), radius. Each principal axis starts a
+// refinement, least variance first, until one fits within 1e-6; the best is polished. 0; -2 for
+// null arrays, n < 4, coincident points or no successful start (4 to 6 points leave the solver
+// fewer residuals than parameters, so every start fails).
+int FitCylinder(const float* x, const float* y, const float* z, int n, double axisPoint[3], double axis[3],
+                double* radius, double* error);
+// The axis of a cylinder of known radius, starts largest variance first. 0; -2 for null arrays,
+// n < 6, a negative radius or a failed polish.
+int FitCylinderWithGivenRadius(const float* x, const float* y, const float* z, int n, double radius,
+                               double axisPoint[3], double axis[3], double* error);
+// The fitted cylinder as an exact surface from the lower end of the points along the axis (axis
+// point) up to their highest (at least 0.001 high). Null on failure.
+Bspline* FitCylinderBspline(const float* x, const float* y, const float* z, int n, double* error);
+Bspline* FitCylinderBsplineGivenRadius(const float* x, const float* y, const float* z, int n, double radius);
+// Normalises axis in place; radius = the root mean square distance of the points from the axis.
+void CylinderRadius(const float* x, const float* y, const float* z, int n, const double axisPoint[3],
+                    double axis[3], double* radius);
+// Smallest and largest (p - axisPoint).a over the points, a the unit of axis. 0; -2 for null x or
+// y or n < 1.
+int FindCylinderExtent(const float* x, const float* y, const float* z, int n, const double axisPoint[3],
+                       const double axis[3], double* minimum, double* maximum);
