@@ -5,6 +5,12 @@
 #include "bspline/sfree.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
+#include "cloud/princip.h"
+#include "foundation/eigen.h"
+#include "foundation/makemat.h"
+#include "foundation/solvmat.h"
+#include "foundation/sort.h"
+#include "foundation/vec3.h"
 
 namespace {
 
@@ -107,4 +113,122 @@ Bspline* MakeArcZBspline(double startAngle, double endAngle, const double centre
   c->quadricType = 3;
   scope.keep();
   return c.release();
+}
+
+int estimate_arc_para(const float* u, const float* v, int n, double coef[4], double centre[2], double* r) {
+  if (!u || !v || n < 2) return -2;
+  const double x0 = u[0], y0 = v[0], x1 = u[n - 1], y1 = v[n - 1];
+  if (std::fabs(x0 - x1) < 1e-10 && std::fabs(y0 - y1) < 1e-10) return -2;
+  // The elimination divides by x0 - x1: a chord parallel to y has no such form (its sums would
+  // be NaN and pass the degeneracy test below).
+  if (x0 == x1) return -2;
+  const double s = (y0 - y1) / (x0 - x1);
+  const double q0 = x0 * x0 + y0 * y0;
+  const double t = (x1 * x1 + y1 * y1 - q0) / (x0 - x1);
+  double Saa = 0.0, Sab = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double xi = u[i], yi = v[i];
+    const double a = s * (x0 - xi) - y0 + yi;
+    const double b = t * (x0 - xi) - (xi * xi + yi * yi) + q0;
+    Saa += a * a;
+    Sab += a * b;
+  }
+  if (!std::isfinite(Saa) || !std::isfinite(Sab) || std::fabs(Saa) < 1e-10) return -2;
+  const double E = Sab / Saa, D = t - s * E;
+  const double F = -((y0 - x0 * s) * E + x0 * t + q0);
+  coef[0] = F, coef[1] = D, coef[2] = E, coef[3] = 1.0;
+  centre[0] = -D / 2.0;
+  centre[1] = -E / 2.0;
+  const double r2 = centre[0] * centre[0] + centre[1] * centre[1] - F;
+  if (r2 < 0.0) {
+    *r = 0.0;
+    return -2;
+  }
+  *r = std::sqrt(r2);
+  return 0;
+}
+
+int ComputeFitArcAngle(const float* u, const float* v, int n, const double centre[2], double, double* startAngle,
+                       double* endAngle) {
+  if (!u || !v || n < 2) return -2;
+  TrackingScope scope;
+  float* angle = MallocArray<float>(n);
+  if (!angle || KernelFailed()) return -2;
+  for (int i = 0; i < n; ++i) {
+    double a = std::atan2(v[i] - centre[1], u[i] - centre[0]) * 57.29577951308232;
+    if (std::fabs(a) < 1e-10) a = 0.0;
+    if (a < 0.0) a += 360.0;
+    angle[i] = static_cast<float>(a);
+  }
+  void* arrays[1] = {angle};
+  const int types[1] = {0};
+  if (VariableHeapSort(n, arrays, types, 1) != 0) return -2;
+  double gap = angle[0] - angle[n - 1] + 360.0;
+  int index = 0;
+  for (int i = 1; i < n; ++i)
+    if (angle[i] - angle[i - 1] > gap) gap = angle[i] - angle[i - 1], index = i;
+  *startAngle = angle[index];
+  *endAngle = angle[(n + index - 1) % n];
+  return 0;
+}
+
+Bspline* FitArcBspline(const float* x, const float* y, const float* z, int n, int* status) {
+  if (!x || !y || !z || n < 3) return nullptr;
+  TrackingScope scope;
+  float* u = MallocArray<float>(n);
+  float* v = MallocArray<float>(n);
+  float* w = MallocArray<float>(n);
+  double** C = allocate_matrix_ff(3, 3);
+  if (!u || !v || !w || !C || KernelFailed()) return nullptr;
+  double c[3], d[3], e[3];
+  if (PntsetCovMatrix(x, y, z, n, c, C) != 0) return nullptr;
+  tred2(C, 3, d, e);
+  tqli(d, e, 3, C);
+  eigsrt(d, C, 3);
+  // The principal frame about the centroid: its first two axes span the points' plane.
+  Xform R, toOrigin, back, tmp, M, Minv;
+  Get_imat(R);
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) R[4 * i + j] = C[i][j];
+  if (ComputeMatrixDeterminant(R) < 0.0)
+    for (int i = 0; i < 3; ++i) R[4 * i] = -C[i][0];
+  Get_imat(toOrigin);
+  Get_imat(back);
+  for (int k = 0; k < 3; ++k) toOrigin[12 + k] = -c[k], back[12 + k] = c[k];
+  Get_catmat(toOrigin, R, tmp);
+  Get_catmat(tmp, back, M);
+  if (mat_inverse4(M, Minv) != 0) return nullptr;
+  for (int i = 0; i < n; ++i) {
+    const double p[3] = {x[i], y[i], z[i]};
+    double q[3];
+    VecTrans3(p, M, q);
+    u[i] = static_cast<float>(q[0]), v[i] = static_cast<float>(q[1]), w[i] = static_cast<float>(q[2]);
+  }
+  double m[3];
+  ComputeCenterOfMass(u, v, w, n, m);
+  for (int i = 0; i < n; ++i) {
+    u[i] = static_cast<float>(u[i] - m[0]), v[i] = static_cast<float>(v[i] - m[1]);
+    w[i] = static_cast<float>(w[i] - m[2]);
+  }
+  double coef[4], cc[2], r;
+  if (estimate_arc_para(u, v, n, coef, cc, &r) != 0) {
+    if (status) *status = -2;
+    return nullptr;
+  }
+  const double centre[3] = {cc[0] + m[0], cc[1] + m[1], m[2]};
+  for (int i = 0; i < n; ++i) {
+    u[i] = static_cast<float>(u[i] + m[0]), v[i] = static_cast<float>(v[i] + m[1]);
+    w[i] = static_cast<float>(w[i] + m[2]);
+  }
+  double a0, a1;
+  if (ComputeFitArcAngle(u, v, n, centre, r, &a0, &a1) != 0) return nullptr;
+  Bspline* arc = MakeArcZBspline(a0, a1, centre, r);
+  if (!arc) return nullptr;
+  for (int k = 0; k < NumCtrlU(arc); ++k) vector_xform(&arc->X[0][k], &arc->Y[0][k], &arc->Z[0][k], Minv);
+  static const double kUp[3] = {0.0, 0.0, 1.0};
+  double centreW[3], normal[3];
+  VecTrans3(centre, Minv, centreW);
+  VecRot3(kUp, Minv, normal);
+  for (int k = 0; k < 3; ++k) arc->quadric->v[k] = centreW[k], arc->quadric->v[3 + k] = normal[k];
+  return arc;
 }

@@ -12,3 +12,17 @@
 // radius, sweep in degrees). Null on failure, and for a sweep that is not positive (a start
 // more than 360 above the end).
 Bspline* MakeArcZBspline(double startAngle, double endAngle, const double centre[3], double r);
+
+// The arc fitted to 3-D points: their best plane, the algebraic circle through the first and
+// last point, and the angular extent from the first point after the largest angular gap to the
+// last before it, mapped back into space. Null for null arrays, n < 3, or a failed step; status
+// receives -2 only when the circle estimate fails. The arrays are not changed.
+Bspline* FitArcBspline(const float* x, const float* y, const float* z, int n, int* status);
+// Counter-clockwise extent (degrees, 0..360) of the points about centre: from the point after the
+// largest angular gap to the one before it. r is not used. 0; -2 for n < 2 or exhausted memory.
+int ComputeFitArcAngle(const float* u, const float* v, int n, const double centre[2], double r, double* startAngle,
+                       double* endAngle);
+// The algebraic circle x^2 + y^2 + D x + E y + F = 0 through the first and the last point that
+// fits the others best: coef (F, D, E, 1). 0; -2 for coincident end points, a chord parallel to
+// y (x0 = x1), a degenerate or non-finite sum, or an imaginary radius (r = 0 then).
+int estimate_arc_para(const float* u, const float* v, int n, double coef[4], double centre[2], double* r);
