@@ -8,10 +8,23 @@
 #include "foundation/geo2.h"
 #include "foundation/makemat.h"
 #include "platform/tstubs.h"
+#include "cloud/princip.h"
+#include "quadric/cpoint.h"
 #include "quadric/mrqmin.h"
 #include "quadric/qnlfit.h"
 
 #include <cmath>
+
+namespace {
+
+// Every point within 1e-10 of the first in x and y: no circle to fit.
+bool AllAtTheFirst(const float* x, const float* y, int n) {
+  int i = 1;
+  while (i < n && std::fabs(x[i] - x[0]) <= 1e-10 && std::fabs(y[i] - y[0]) <= 1e-10) ++i;
+  return i == n;
+}
+
+}  // namespace
 
 Bspline* NewCircleBspline(const double centre[3], double radius) {
   // Four quarter arcs, each a rational quadratic Bezier whose middle weight is cos 45 degrees.
@@ -119,9 +132,7 @@ int estimate_circle_para(const float* x, const float* y, int n, double coef[4], 
 
 int NewFitCircle(const float* x, const float* y, int n, double centre[3], double* radius, double* error) {
   if (!x || !y || n < 3) return -2;
-  int i = 1;
-  while (i < n && std::fabs(x[i] - x[0]) <= 1e-10 && std::fabs(y[i] - y[0]) <= 1e-10) ++i;
-  if (i == n) return -2;
+  if (AllAtTheFirst(x, y, n)) return -2;
   TrackingScope scope;
   float* cx = MallocArray<float>(n);
   float* cy = MallocArray<float>(n);
@@ -572,4 +583,118 @@ int FitFakeOuterCircle(const float* x, const float* y, int n, double centre[2], 
   centre[1] = c[1];
   *radius = far;
   return 0;
+}
+
+// ---- circles of known radius -----------------------------------------------------------------
+
+int CircleHoughTransWithRadius(const float* x, const float* y, int n, double r, int g, int m, double centre[2]) {
+  // Fewer than two cells or angles leave no cell size or angle step (a division by zero).
+  if (!x || !y || n < 2 || g < 2 || m < 2) return -2;
+  TrackingScope scope;
+  int** votes = allocate_matrix_ii(g, g);
+  double* ox = MallocArray<double>(m);
+  double* oy = MallocArray<double>(m);
+  if (!votes || !ox || !oy || KernelFailed()) return -2;
+  for (int i = 0; i < g; ++i)
+    for (int j = 0; j < g; ++j) votes[i][j] = 0;
+  const double step = 6.283185307179586 / (m - 1);
+  double angle = 0.0;
+  for (int k = 0; k < m; ++k, angle += step) ox[k] = r * std::cos(angle), oy[k] = r * std::sin(angle);
+  double xmin = x[0], xmax = x[0], ymin = y[0], ymax = y[0];
+  for (int i = 1; i < n; ++i) {
+    xmin = std::fmin(xmin, x[i]), xmax = std::fmax(xmax, x[i]);
+    ymin = std::fmin(ymin, y[i]), ymax = std::fmax(ymax, y[i]);
+  }
+  xmin -= r, xmax += r, ymin -= r, ymax += r;
+  // A box of no width (r = 0 on points of one line) still gets cells: a floor relative to the
+  // coordinates' size keeps the divisions finite.
+  const double floor = 1e-12 * std::fmax(1.0, std::fmax(std::fabs(xmin) + std::fabs(xmax), std::fabs(ymin) + std::fabs(ymax)));
+  const double dx = std::fmax((xmax - xmin) / (g - 1), floor), dy = std::fmax((ymax - ymin) / (g - 1), floor);
+  auto cell = [g](double t) { return !(t > 0.0) ? 0 : (t >= g - 1 ? g - 1 : static_cast<int>(t)); };
+  for (int i = 0; i < n; ++i)
+    for (int k = 0; k < m; ++k) ++votes[cell((oy[k] + y[i] - ymin) / dy)][cell((ox[k] + x[i] - xmin) / dx)];
+  int row = 0, col = 0;
+  for (int i = 0; i < g; ++i)
+    for (int j = 0; j < g; ++j)
+      if (votes[i][j] > votes[row][col]) row = i, col = j;
+  centre[0] = (col + 0.5) * dx + xmin;
+  centre[1] = (row + 0.5) * dy + ymin;
+  return 0;
+}
+
+int FitCircleWithGivenRadius(const float* x, const float* y, int n, double r, double centre[2], double* error) {
+  if (!x || !y || n < 3) return -2;
+  if (AllAtTheFirst(x, y, n)) return -2;
+  TrackingScope scope;
+  float* cx = MallocArray<float>(n);
+  float* cy = MallocArray<float>(n);
+  if (!cx || !cy || KernelFailed()) return -2;
+  double mean[2];
+  ComputeCenterOfMass2D_f(x, y, n, mean);
+  for (int k = 0; k < n; ++k) {
+    cx[k] = static_cast<float>(x[k] - mean[0]);
+    cy[k] = static_cast<float>(y[k] - mean[1]);
+  }
+  double c1[2], e1, maxDev;
+  if (CircleHoughTransWithRadius(cx, cy, n, r, n < 100 ? 40 : 50, n < 1000 ? 180 : 100, c1) != 0) return -2;
+  if (CircleNonllsqrFitWithRadiusMinpack(cx, cy, n, c1, r, 5e-16, n < 1000 ? 100 : 50, &e1, &maxDev) != 0) return -2;
+  centre[0] = mean[0] + c1[0], centre[1] = mean[1] + c1[1];
+  *error = e1;
+  double c2[3], r2, e2;
+  if (NewFitCircle(cx, cy, n, c2, &r2, &e2) != 0) {
+    // The free circle is only a second opinion: its failure leaves the first fit standing, but
+    // exhausted memory is the caller's to see.
+    if (memory_error == 1) return -2;
+    ClearKernelError();
+    return 0;
+  }
+  if (CircleNonllsqrFitWithRadiusMinpack(cx, cy, n, c2, r, 5e-16, n < 1000 ? 50 : 25, &e2, &maxDev) != 0) return 0;
+  if (e2 < e1) {
+    centre[0] = mean[0] + c2[0], centre[1] = mean[1] + c2[1];
+    *error = e2;
+  }
+  return 0;
+}
+
+Bspline* CircleFromPlaneFrame(const double centre[2], double r, const Xform M) {
+  Xform Minv;
+  if (mat_inverse4(M, Minv) != 0) return nullptr;
+  const double c3[3] = {centre[0], centre[1], 0.0};
+  Bspline* circle = NewCircleBspline(c3, r);
+  if (!circle) return nullptr;
+  for (int k = 0; k < NumCtrlU(circle); ++k) {
+    const double p[3] = {circle->X[0][k], circle->Y[0][k], circle->Z[0][k]};
+    double q[3];
+    VecTrans3(p, Minv, q);
+    circle->X[0][k] = q[0], circle->Y[0][k] = q[1], circle->Z[0][k] = q[2];
+  }
+  static const double kUp[3] = {0.0, 0.0, 1.0};
+  double centreW[3], normal[3];
+  VecTrans3(c3, Minv, centreW);
+  VecReduceSmallToZero3(centreW);
+  VecRot3(kUp, Minv, normal);
+  UnitDirReduceSmallToZero3(normal);
+  for (int k = 0; k < 3; ++k) circle->quadric->v[k] = centreW[k], circle->quadric->v[3 + k] = normal[k];
+  return circle;
+}
+
+Bspline* FitCircleBsplineWithKnownRadius(const Cloud* cloud, double r, double* error) {
+  *error = kEmptyBoxBound;
+  if (!cloud || cloud->npts < 3) return nullptr;
+  const int n = cloud->npts;
+  // Coincident points are collinear too: one test refuses both.
+  if (IsPointsCollinear_f(cloud->x, cloud->y, cloud->z, n)) return nullptr;
+  double c[2];
+  Xform M;
+  {
+    TrackingScope scope;
+    float* u = MallocArray<float>(n);
+    float* v = MallocArray<float>(n);
+    float* w = MallocArray<float>(n);
+    if (!u || !v || !w || KernelFailed()) return nullptr;
+    if (ProjectPointsToBestFitPlane_f(cloud->x, cloud->y, cloud->z, n, u, v, w, M) != 0 || KernelFailed())
+      return nullptr;
+    if (FitCircleWithGivenRadius(u, v, n, r, c, error) != 0) return nullptr;
+  }
+  return CircleFromPlaneFrame(c, r, M);
 }

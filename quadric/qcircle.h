@@ -2,6 +2,8 @@
 #pragma once
 
 #include "bspline/smake.h"
+#include "foundation/cloudrec.h"
+#include "foundation/vec3.h"
 
 // The full circle of the given radius about centre in the plane z = centre z: degree 2,
 // rational, 9 control points on the square about the centre (weights 1 at the corners of the
@@ -66,3 +68,22 @@ int MakeOuterCircle2(const float* x, const float* y, int n, double centre[2], do
 int FitFakeOuterCircle(const float* x, const float* y, int n, double centre[2], double* radius);
 // 1 when circle B (centre, squared radius, radius) lies inside circle A, within 1.000001.
 int IsIncludeCircle(double ax, double ay, double ar2, double ar, double bx, double by, double br2, double br);
+
+// ---- circles of known radius -----------------------------------------------------------------
+// Hough vote for the centre of a circle of radius r: every point votes on the circle of radius r
+// about it (m angles 0, s, .., s = 2 pi / (m - 1)) in a g x g grid over the points' box enlarged
+// by r; centre: the middle of the first cell in row-major order with the most votes. 0; -2 for
+// null arrays, n < 2, g < 2 or m < 2, or exhausted memory.
+int CircleHoughTransWithRadius(const float* x, const float* y, int n, double r, int g, int m, double centre[2]);
+// The centre of the circle of radius r best fitting the points: the vote refined by MINPACK,
+// then a refinement from the free-radius circle's centre when it fits better. error: mean
+// squared deviation. 0; -2 for null arrays, n < 3, coincident points or a failed vote or first
+// refinement.
+int FitCircleWithGivenRadius(const float* x, const float* y, int n, double r, double centre[2], double* error);
+// The circle of radius r fitted to the cloud in its best plane, as an exact 3D circle (type 2).
+// error: 3.37e38 unless the planar fit succeeded. Null for fewer than 3, coincident or collinear
+// points, or a failed fit.
+Bspline* FitCircleBsplineWithKnownRadius(const Cloud* cloud, double r, double* error);
+// The circle (centre[0], centre[1], 0) of radius r in a plane frame (world-to-frame transform M)
+// taken back into the world: control points, exact-form centre and unit normal. Null on failure.
+Bspline* CircleFromPlaneFrame(const double centre[2], double r, const Xform M);

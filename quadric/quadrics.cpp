@@ -313,31 +313,12 @@ Bspline* FitCirclePts(const double* x, const double* y, const double* z, int n) 
   }
   // Coincident points are collinear too: one test refuses both.
   if (IsPointsCollinear_f(fx, fy, fz, n)) return nullptr;
-  Xform M, Minv;
+  Xform M;
   if (ProjectPointsToBestFitPlane_f(fx, fy, fz, n, u, v, w, M) != 0 || KernelFailed()) return nullptr;
   double coefs[4], centre[2], r, error, maxDeviation;
   if (estimate_circle_para(u, v, n, coefs, centre, &r) != 0) return nullptr;
   if (CircleNonllsqrFitMinpack(u, v, n, centre, &r, 1e-16, 40, &error, &maxDeviation) != 0 || KernelFailed())
     return nullptr;
-  if (mat_inverse4(M, Minv) != 0) return nullptr;
-  const double c3[3] = {centre[0], centre[1], 0.0};
-  Bspline* circle = NewCircleBspline(c3, r);
-  if (!circle) return nullptr;
-  for (int k = 0; k < 9; ++k) {
-    const double p[3] = {circle->X[0][k], circle->Y[0][k], circle->Z[0][k]};
-    double q[3];
-    VecTrans3(p, Minv, q);
-    circle->X[0][k] = q[0], circle->Y[0][k] = q[1], circle->Z[0][k] = q[2];
-  }
-  static const double kUp[3] = {0.0, 0.0, 1.0};
-  double centreW[3], normal[3];
-  VecTrans3(c3, Minv, centreW);
-  VecReduceSmallToZero3(centreW);
-  VecRot3(kUp, Minv, normal);
-  UnitDirReduceSmallToZero3(normal);
-  circle->quadricType = 2;
-  for (int k = 0; k < 3; ++k) circle->quadric->v[k] = centreW[k], circle->quadric->v[3 + k] = normal[k];
-  circle->quadric->v[6] = r;
-  // NewCircleBspline kept the circle out of this scope; only the scratch goes.
-  return circle;
+  // The circle is kept out of this scope; only the scratch goes.
+  return CircleFromPlaneFrame(centre, r, M);
 }
