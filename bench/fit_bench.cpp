@@ -240,11 +240,15 @@ BENCHMARK(BM_GriddedBicubicFit256)->Unit(benchmark::kMillisecond);
 
 // n points of the cylinder of radius 1.5 along (0.48, 0.64, 0.6) through (1, 2, 3), heights
 // 0..5, radial noise 0.005: the size of a scanned bore.
-Cloud NoisyCylinder(int n, unsigned seed) {
+struct Bore {
+  std::vector<float> x, y, z;
+};
+
+Bore NoisyCylinder(int n, unsigned seed) {
   static const double e[3][3] = {{0.36, 0.48, -0.8}, {-0.8, 0.6, 0.0}, {0.48, 0.64, 0.6}};
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> U(0.0, 1.0), N(-0.005, 0.005);
-  Cloud c;
+  Bore c;
   for (int i = 0; i < n; ++i) {
     const double t = 6.283185307179586 * U(rng), h = 5.0 * U(rng), r = 1.5 + N(rng);
     double p[3];
@@ -257,7 +261,7 @@ Cloud NoisyCylinder(int n, unsigned seed) {
 }
 
 void BM_QuadricsFit10k(benchmark::State& state) {
-  const Cloud c = NoisyCylinder(10000, 5);
+  const Bore c = NoisyCylinder(10000, 5);
   for (auto _ : state) {
     double coef[10], eigenvalue;
     benchmark::DoNotOptimize(QuadricsFit(c.x.data(), c.y.data(), c.z.data(), 10000, coef, &eigenvalue));
@@ -266,7 +270,7 @@ void BM_QuadricsFit10k(benchmark::State& state) {
 BENCHMARK(BM_QuadricsFit10k)->Unit(benchmark::kMicrosecond);
 
 void BM_FitCylinder1000(benchmark::State& state) {
-  const Cloud c = NoisyCylinder(1000, 6);
+  const Bore c = NoisyCylinder(1000, 6);
   for (auto _ : state) {
     double point[3], axis[3], radius, error;
     benchmark::DoNotOptimize(FitCylinder(c.x.data(), c.y.data(), c.z.data(), 1000, point, axis, &radius, &error));
