@@ -1,0 +1,443 @@
+#include "registration/regpoint.h"
+
+#include <cmath>
+#include <initializer_list>
+
+#include "foundation/angle.h"
+#include "foundation/geometry.h"
+#include "foundation/vec3.h"
+#include "registration/stepreg.h"
+
+namespace {
+
+// Direction vectors (transDir, transNormal, plane normals) are compared absolutely.
+constexpr double kDirEps = 1e-6;
+// Lengths are compared relative to the coordinates in play, so that scaled data behaves alike.
+constexpr double kRelEps = 1e-6;
+
+double LengthTol(std::initializer_list<const double*> points) {
+  double s = 0.0;
+  for (const double* p : points)
+    for (int k = 0; k < 3; ++k) s = std::fmax(s, std::fabs(p[k]));
+  return kRelEps * s;
+}
+
+// |v| and v / |v| (zero when v vanishes).
+double Unit(const double v[3], double out[3]) {
+  double n = VecSize3(v);
+  for (int k = 0; k < 3; ++k) out[k] = n > 0.0 ? v[k] / n : 0.0;
+  return n;
+}
+
+// Unit direction p1 -> p2, zero when the points coincide (LineDirection's absolute 1e-6 would
+// refuse a short axis of small data).
+void Direction(const double p1[3], const double p2[3], double d[3]) {
+  double v[3];
+  VecDiff3(p2, p1, v);
+  Unit(v, d);
+}
+
+void Copy3(const double from[3], double to[3]) {
+  for (int k = 0; k < 3; ++k) to[k] = from[k];
+}
+
+void Zero3(double v[3]) { v[0] = v[1] = v[2] = 0.0; }
+
+void SetMode(RegConstraint* r, int kind) {
+  r->kind = kind;
+  r->centreFreedom = 0;
+  r->transFreedom = 0;
+}
+
+void Translation(const double from[3], const double to[3], RegVec* m) {
+  SetIdentityQuaternion(m);
+  VecDiff3(to, from, m->t);
+}
+
+void AddTranslation(const double from[3], const double to[3], RegVec* m) {
+  for (int k = 0; k < 3; ++k) m->t[k] += to[k] - from[k];
+}
+
+// Foot of X on the line through p1 along the unit d (zero d: p1) and its distance. Projected here
+// rather than through LinePntMinDistSq, whose absolute threshold on |p2 - p1|^2 would treat an axis
+// of a part measured in micrometres as a single point.
+double FootOnLine(const double X[3], const double p1[3], const double d[3], double foot[3]) {
+  double v[3];
+  VecDiff3(X, p1, v);
+  double along = VecDotProd3(v, d);
+  for (int k = 0; k < 3; ++k) foot[k] = p1[k] + along * d[k];
+  return VecDist3(X, foot);
+}
+
+// Axis points that coincide give no axis; relative to their size, so scaled data behaves alike.
+bool NoAxis(const RegConstraint& c) {
+  return VecDist3(c.axisPoint1, c.axisPoint2) <= LengthTol({c.axisPoint1, c.axisPoint2});
+}
+
+// The plane keeps its normal and passes through p.
+void PlaneThrough(RegConstraint* r, const double p[3]) {
+  r->plane[3] = -(r->plane[0] * p[0] + r->plane[1] * p[1] + r->plane[2] * p[2]);
+}
+
+// The axis line of the constraint moved to pass through p: point and both axis points.
+void AxisThrough(RegConstraint* r, const double p[3], const double dir[3]) {
+  Copy3(p, r->point);
+  Copy3(p, r->axisPoint1);
+  for (int k = 0; k < 3; ++k) r->axisPoint2[k] = p[k] + dir[k];
+}
+
+// Unit normal of the constraint's plane; its length before normalising.
+double PlaneUnitNormal(const RegConstraint& c, double n[3]) {
+  double raw[3];
+  PlaneNormalDirection(c.plane, raw);
+  return Unit(raw, n);
+}
+
+// Projection of X on the constraint's plane along the unit normal n.
+void OntoPlane(const RegConstraint& c, const double X[3], const double n[3], double out[3]) {
+  if (PlaneLineIntersect(c.plane, X, n, out) != 0) Copy3(X, out);
+}
+
+// The common start of every solver: both outputs valid, the identity motion, the copied
+// constraint, and the solver's own mode.
+int Begin(const RegConstraint& c, RegConstraint* remaining, RegVec* motion, RegConstraintMode mode) {
+  if (!remaining || !motion) return -2;
+  SetIdentityQuaternion(motion);
+  CopyRegConstraint(&c, remaining);
+  return GetRegConstraintMode(c) == static_cast<int>(mode) ? 0 : -2;
+}
+
+}  // namespace
+
+int CRTransLineMatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
+                           RegVec* motion) {
+  if (Begin(c, remaining, motion, RegConstraintMode::TransLine) != 0) return -2;
+  double s[3], ab[3];
+  if (Unit(c.transDir, s) < kDirEps) return -2;
+  VecDiff3(B, A, ab);
+  double along = VecDotProd3(ab, s);
+  for (int k = 0; k < 3; ++k) motion->t[k] = along * s[k];
+  SetMode(remaining, 0);
+  Zero3(remaining->transDir);
+  return 0;
+}
+
+int CRTrans2DMatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
+                         RegVec* motion) {
+  if (Begin(c, remaining, motion, RegConstraintMode::Trans2D) != 0) return -2;
+  double m[3], foot[3], dist;
+  if (Unit(c.transNormal, m) < kDirEps) return -2;
+  PlaneMinDist(B, m[0], m[1], m[2], -VecDotProd3(m, A), foot, &dist);
+  Translation(A, foot, motion);
+  SetMode(remaining, 0);
+  Zero3(remaining->transDir);
+  return 0;
+}
+
+int CRTrans3DMatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
+                         RegVec* motion) {
+  if (Begin(c, remaining, motion, RegConstraintMode::Trans3D) != 0) return -2;
+  Translation(A, B, motion);
+  SetMode(remaining, 0);
+  Copy3(B, remaining->point);
+  return 0;
+}
+
+int CRRotLine180FixedMatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
+                                 RegVec* motion) {
+  if (Begin(c, remaining, motion, RegConstraintMode::RotLine180Fixed) != 0) return -2;
+  double d[3], HA[3];
+  if (NoAxis(c)) return -2;
+  Direction(c.axisPoint1, c.axisPoint2, d);
+  RegVec H;
+  if (Rot180Qternion(c.point, d, &H) != 0) return -2;
+  VecTrans3WithQternion(A, &H, HA);
+  // A tie keeps the identity: the half turn is made only when it helps.
+  if (VecDist3(HA, B) < VecDist3(A, B)) *motion = H;
+  SetMode(remaining, 0);
+  return 0;
+}
+
+int CRRotLine180C1T1MatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
+                                RegVec* motion) {
+  if (Begin(c, remaining, motion, RegConstraintMode::RotLine180C1T1) != 0) return -2;
+  double d[3], Af[3], Bf[3];
+  Direction(c.axisPoint1, c.axisPoint2, d);
+  double tol = LengthTol({A, B, c.axisPoint1, c.axisPoint2});
+  double rA = FootOnLine(A, c.axisPoint1, d, Af);
+  double rB = FootOnLine(B, c.axisPoint1, d, Bf);
+  if (rA <= tol || rB <= tol) {
+    Translation(Af, Bf, motion);
+    SetMode(remaining, 1);
+    Copy3(Bf, remaining->point);
+    return 0;
+  }
+  double uA[3], uB[3], v[3], uA2[3];
+  VecDiff3(A, Af, v);
+  Unit(v, uA);
+  VecDiff3(B, Bf, v);
+  Unit(v, uB);
+  RegVec H;
+  if (Rot180Qternion(Af, d, &H) == 0) {
+    VecRotWquaternion(uA, &H, v);
+    Unit(v, uA2);
+    if (VecDotProd3(uA2, uB) > VecDotProd3(uA, uB)) *motion = H;
+  }
+  double A3[3], s[3], ab[3];
+  VecTrans3WithQternion(A, motion, A3);
+  if (Unit(c.transDir, s) < kDirEps) Zero3(s);
+  VecDiff3(B, A3, ab);
+  double along = VecDotProd3(ab, s);
+  for (int k = 0; k < 3; ++k) motion->t[k] += along * s[k];
+  SetMode(remaining, 0);
+  Copy3(Bf, remaining->point);
+  return 0;
+}
+
+int CRArFixedMatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
+                         RegVec* motion) {
+  if (Begin(c, remaining, motion, RegConstraintMode::ArFixed) != 0) return -2;
+  double tol = LengthTol({A, B, c.axisPoint1, c.axisPoint2});
+  // Without an axis nothing can be turned; reporting the pair matched would be false.
+  if (NoAxis(c)) return -2;
+  double d[3], Af[3], Bf[3];
+  Direction(c.axisPoint1, c.axisPoint2, d);
+  double rA = FootOnLine(A, c.axisPoint1, d, Af);
+  double rB = FootOnLine(B, c.axisPoint1, d, Bf);
+  if (rA <= tol || rB <= tol) return 0;
+  double uA[3], uB[3], v[3];
+  VecDiff3(A, Af, v);
+  Unit(v, uA);
+  VecDiff3(B, Bf, v);
+  Unit(v, uB);
+  AlignTwoVecsClosestByAxisRot(uA, uB, c.point, d, motion);
+  SetMode(remaining, 0);
+  return 0;
+}
+
+int CRArC1T1MatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
+                        RegVec* motion) {
+  if (Begin(c, remaining, motion, RegConstraintMode::ArC1T1) != 0) return -2;
+  if (NoAxis(c)) return -2;
+  double d[3], Af[3], Bf[3];
+  Direction(c.axisPoint1, c.axisPoint2, d);
+  double tol = LengthTol({A, B, c.axisPoint1, c.axisPoint2});
+  double rA = FootOnLine(A, c.axisPoint1, d, Af);
+  double rB = FootOnLine(B, c.axisPoint1, d, Bf);
+  if (rA <= tol || rB <= tol) {
+    Translation(Af, Bf, motion);
+    SetMode(remaining, 2);
+  } else {
+    double uA[3], uB[3], v[3];
+    VecDiff3(A, Af, v);
+    Unit(v, uA);
+    VecDiff3(B, Bf, v);
+    Unit(v, uB);
+    AlignTwoVecsClosestByAxisRot(uA, uB, Af, d, motion);
+    AddTranslation(Af, Bf, motion);
+    SetMode(remaining, 0);
+  }
+  AxisThrough(remaining, Bf, c.axis);
+  return 0;
+}
+
+int CRArC3T3MatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
+                        RegVec* motion) {
+  if (Begin(c, remaining, motion, RegConstraintMode::ArC3T3) != 0) return -2;
+  Translation(A, B, motion);
+  double e[3];
+  Unit(c.axis, e);
+  SetMode(remaining, 2);
+  AxisThrough(remaining, B, e);
+  PlaneThrough(remaining, B);
+  return 0;
+}
+
+int CRFarFixedMatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
+                          RegVec* motion) {
+  if (Begin(c, remaining, motion, RegConstraintMode::FarFixed) != 0) return -2;
+  double n[3];
+  if (PlaneUnitNormal(c, n) < kDirEps) return -2;
+  const double* C = c.point;
+  double tol = LengthTol({A, B, C});
+  if (VecDist3(A, C) <= tol || VecDist3(B, C) <= tol) return 0;
+  double Ap[3], Bp[3], v[3];
+  OntoPlane(c, A, n, Ap);
+  OntoPlane(c, B, n, Bp);
+  if (VecDist3(A, Ap) <= tol || VecDist3(B, Bp) <= tol) {
+    // A point on the plane: turn it onto the ray from C towards B'; the half turn about that ray
+    // keeps it there and is all that is left.
+    double uA[3], uB[3];
+    VecDiff3(Ap, C, v);
+    Unit(v, uA);
+    VecDiff3(Bp, C, v);
+    Unit(v, uB);
+    AlignTwoVecsClosestByAxisRot(uA, uB, C, n, motion);
+    SetMode(remaining, 1);
+    AxisThrough(remaining, C, uB);
+    Copy3(uB, remaining->axis);
+    Zero3(remaining->transDir);
+    return 0;
+  }
+  double uA[3], uB[3], A2[3];
+  VecDiff3(A, C, v);
+  Unit(v, uA);
+  VecDiff3(B, C, v);
+  Unit(v, uB);
+  RegVec F, G;
+  SetIdentityQuaternion(&F);
+  SetIdentityQuaternion(&G);
+  Copy3(A, A2);
+  if (AreTwoVecsOnSameHemisphere(n, uA, uB) == 0) {
+    double w[3];
+    VecDiff3(Ap, C, v);
+    Unit(v, w);
+    if (Rot180Qternion(C, w, &F) != 0) SetIdentityQuaternion(&F);
+    VecTrans3WithQternion(A, &F, A2);
+  }
+  if (!AreTwoVecsParallel(uA, n) && !AreTwoVecsParallel(uB, n)) {
+    double u2[3];
+    VecDiff3(A2, C, v);
+    Unit(v, u2);
+    AlignTwoVecsClosestByAxisRot(u2, uB, C, n, &G);
+  }
+  if (MultiplyRegVecs(&F, &G, motion) != 0) {
+    SetIdentityQuaternion(motion);
+    return -2;
+  }
+  SetMode(remaining, 0);
+  return 0;
+}
+
+int CRFarC1T1MatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
+                         RegVec* motion) {
+  if (Begin(c, remaining, motion, RegConstraintMode::FarC1T1) != 0) return -2;
+  if (NoAxis(c)) return -2;
+  double d[3], Af[3], Bf[3];
+  Direction(c.axisPoint1, c.axisPoint2, d);
+  double tol = LengthTol({A, B, c.axisPoint1, c.axisPoint2});
+  double rA = FootOnLine(A, c.axisPoint1, d, Af);
+  double rB = FootOnLine(B, c.axisPoint1, d, Bf);
+  if (rA <= tol || rB <= tol) {
+    Translation(Af, Bf, motion);
+    SetMode(remaining, 3);
+    AxisThrough(remaining, Bf, c.axis);
+    PlaneThrough(remaining, Bf);
+    return 0;
+  }
+  double uA[3], uB[3], v[3];
+  VecDiff3(A, Af, v);
+  Unit(v, uA);
+  VecDiff3(B, Bf, v);
+  Unit(v, uB);
+  AlignTwoVecsClosestByAxisRot(uA, uB, Af, d, motion);
+  AddTranslation(Af, Bf, motion);
+  // What is left is the half turn about the line from the axis through B, which swaps the
+  // axis's sense and keeps B.
+  SetMode(remaining, 1);
+  AxisThrough(remaining, Bf, uB);
+  Copy3(uB, remaining->axis);
+  PlaneThrough(remaining, Bf);
+  return 0;
+}
+
+int CRFarC2T2MatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
+                         RegVec* motion) {
+  if (Begin(c, remaining, motion, RegConstraintMode::FarC2T2) != 0) return -2;
+  double n[3];
+  if (PlaneUnitNormal(c, n) < kDirEps) return -2;
+  double Ap[3], Bp[3], hA[3], hB[3];
+  OntoPlane(c, A, n, Ap);
+  OntoPlane(c, B, n, Bp);
+  VecDiff3(A, Ap, hA);
+  VecDiff3(B, Bp, hB);
+  double tol = LengthTol({A, B});
+  if (VecSize3(hA) <= tol || VecSize3(hB) <= tol) {
+    // A point on the plane has no side: turn-overs about lines through it in the plane stay free.
+    Translation(Ap, Bp, motion);
+    SetMode(remaining, 3);
+  } else {
+    double t[3], uA[3], uB[3];
+    VecDiff3(Bp, Ap, t);
+    Unit(hA, uA);
+    Unit(hB, uB);
+    if (AreTwoVecsOnSameHemisphere(n, uA, uB) != 1) {
+      // Opposite sides: a half turn about a line in the plane brings A to B's side.
+      double w[3], first[3], third[3];
+      if (VecSize3(t) > tol)
+        Unit(t, w);
+      else
+        Vec3To3Vecs(uA, first, w, third);
+      if (Rot180Qternion(Ap, w, motion) != 0) {
+        SetIdentityQuaternion(motion);
+        return -2;
+      }
+    }
+    AddTranslation(Ap, Bp, motion);
+    // A off the plane held at B: only the rotation about the normal through B' is left.
+    SetMode(remaining, 2);
+  }
+  Copy3(n, remaining->axis);
+  AxisThrough(remaining, Bp, n);
+  PlaneThrough(remaining, Bp);
+  return 0;
+}
+
+int CRRotPointMatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
+                          RegVec* motion) {
+  if (Begin(c, remaining, motion, RegConstraintMode::RotPoint) != 0) return -2;
+  const double* C = c.point;
+  double tol = LengthTol({A, B, C});
+  if (VecDist3(A, C) <= tol || VecDist3(B, C) <= tol) return 0;
+  double uA[3], uB[3], v[3];
+  VecDiff3(A, C, v);
+  Unit(v, uA);
+  VecDiff3(B, C, v);
+  Unit(v, uB);
+  AlignTwoVectorXform(uA, uB, C, motion);
+  SetMode(remaining, 2);
+  Copy3(C, remaining->point);
+  Copy3(uB, remaining->axis);
+  Copy3(C, remaining->axisPoint1);
+  Copy3(B, remaining->axisPoint2);
+  Zero3(remaining->transDir);
+  return 0;
+}
+
+int CRFreeMatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
+                      RegVec* motion) {
+  if (Begin(c, remaining, motion, RegConstraintMode::Free) != 0) return -2;
+  Translation(A, B, motion);
+  SetMode(remaining, 4);
+  Copy3(B, remaining->point);
+  Zero3(remaining->axis);
+  return 0;
+}
+
+int ConstrainedMatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
+                           RegVec* motion) {
+  if (!remaining || !motion) return -2;
+  SetIdentityQuaternion(motion);
+  if (IsValidRegConstraint(c) != 1) return -2;
+  CopyRegConstraint(&c, remaining);
+  using Solver = int (*)(RegConstraint, const double*, const double*, RegConstraint*, RegVec*);
+  Solver solver = nullptr;
+  switch (static_cast<RegConstraintMode>(GetRegConstraintMode(c))) {
+    case RegConstraintMode::Fixed: return 0;
+    case RegConstraintMode::TransLine: solver = CRTransLineMatchPoints; break;
+    case RegConstraintMode::Trans2D: solver = CRTrans2DMatchPoints; break;
+    case RegConstraintMode::Trans3D: solver = CRTrans3DMatchPoints; break;
+    case RegConstraintMode::RotLine180Fixed: solver = CRRotLine180FixedMatchPoints; break;
+    case RegConstraintMode::RotLine180C1T1: solver = CRRotLine180C1T1MatchPoints; break;
+    case RegConstraintMode::ArFixed: solver = CRArFixedMatchPoints; break;
+    case RegConstraintMode::ArC1T1: solver = CRArC1T1MatchPoints; break;
+    case RegConstraintMode::ArC3T3: solver = CRArC3T3MatchPoints; break;
+    case RegConstraintMode::FarFixed: solver = CRFarFixedMatchPoints; break;
+    case RegConstraintMode::FarC1T1: solver = CRFarC1T1MatchPoints; break;
+    case RegConstraintMode::FarC2T2: solver = CRFarC2T2MatchPoints; break;
+    case RegConstraintMode::RotPoint: solver = CRRotPointMatchPoints; break;
+    case RegConstraintMode::Free: solver = CRFreeMatchPoints; break;
+    default: return -2;
+  }
+  return solver(c, A, B, remaining, motion);
+}
