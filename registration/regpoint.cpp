@@ -74,6 +74,26 @@ bool NoAxis(const RegConstraint& c) {
   return VecDist3(c.axisPoint1, c.axisPoint2) <= LengthTol({c.axisPoint1, c.axisPoint2});
 }
 
+// A and B seen from the constraint's axis line (through axisPoint1 towards axisPoint2): the unit
+// axis d, their feet, and the unit directions from the feet when both lie off the axis.
+struct AxisView {
+  double d[3], Af[3], Bf[3], uA[3], uB[3];
+  bool offAxis;
+};
+
+AxisView ViewFromAxis(const RegConstraint& c, const double A[3], const double B[3]) {
+  AxisView w;
+  Direction(c.axisPoint1, c.axisPoint2, w.d);
+  double tol = LengthTol({A, B, c.axisPoint1, c.axisPoint2});
+  double rA = FootOnLine(A, c.axisPoint1, w.d, w.Af);
+  double rB = FootOnLine(B, c.axisPoint1, w.d, w.Bf);
+  w.offAxis = rA > tol && rB > tol;
+  double v[3];
+  Unit(VecDiff3(A, w.Af, v), w.uA);
+  Unit(VecDiff3(B, w.Bf, v), w.uB);
+  return w;
+}
+
 // The plane keeps its normal and passes through p.
 void PlaneThrough(RegConstraint* r, const double p[3]) {
   r->plane[3] = -(r->plane[0] * p[0] + r->plane[1] * p[1] + r->plane[2] * p[2]);
@@ -161,27 +181,19 @@ int CRRotLine180FixedMatchPoints(RegConstraint c, const double A[3], const doubl
 int CRRotLine180C1T1MatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
                                 RegVec* motion) {
   if (Begin(c, remaining, motion, RegConstraintMode::RotLine180C1T1) != 0) return -2;
-  double d[3], Af[3], Bf[3];
-  Direction(c.axisPoint1, c.axisPoint2, d);
-  double tol = LengthTol({A, B, c.axisPoint1, c.axisPoint2});
-  double rA = FootOnLine(A, c.axisPoint1, d, Af);
-  double rB = FootOnLine(B, c.axisPoint1, d, Bf);
-  if (rA <= tol || rB <= tol) {
-    Translation(Af, Bf, motion);
+  AxisView w = ViewFromAxis(c, A, B);
+  if (!w.offAxis) {
+    Translation(w.Af, w.Bf, motion);
     SetMode(remaining, 1);
-    Copy3(Bf, remaining->point);
+    Copy3(w.Bf, remaining->point);
     return 0;
   }
-  double uA[3], uB[3], v[3], uA2[3];
-  VecDiff3(A, Af, v);
-  Unit(v, uA);
-  VecDiff3(B, Bf, v);
-  Unit(v, uB);
+  double v[3], uA2[3];
   RegVec H;
-  if (Rot180Qternion(Af, d, &H) == 0) {
-    VecRotWquaternion(uA, &H, v);
+  if (Rot180Qternion(w.Af, w.d, &H) == 0) {
+    VecRotWquaternion(w.uA, &H, v);
     Unit(v, uA2);
-    if (VecDotProd3(uA2, uB) > VecDotProd3(uA, uB)) *motion = H;
+    if (VecDotProd3(uA2, w.uB) > VecDotProd3(w.uA, w.uB)) *motion = H;
   }
   double A3[3], s[3], ab[3];
   VecTrans3WithQternion(A, motion, A3);
@@ -190,27 +202,18 @@ int CRRotLine180C1T1MatchPoints(RegConstraint c, const double A[3], const double
   double along = VecDotProd3(ab, s);
   for (int k = 0; k < 3; ++k) motion->t[k] += along * s[k];
   SetMode(remaining, 0);
-  Copy3(Bf, remaining->point);
+  Copy3(w.Bf, remaining->point);
   return 0;
 }
 
 int CRArFixedMatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
                          RegVec* motion) {
   if (Begin(c, remaining, motion, RegConstraintMode::ArFixed) != 0) return -2;
-  double tol = LengthTol({A, B, c.axisPoint1, c.axisPoint2});
   // Without an axis nothing can be turned; reporting the pair matched would be false.
   if (NoAxis(c)) return -2;
-  double d[3], Af[3], Bf[3];
-  Direction(c.axisPoint1, c.axisPoint2, d);
-  double rA = FootOnLine(A, c.axisPoint1, d, Af);
-  double rB = FootOnLine(B, c.axisPoint1, d, Bf);
-  if (rA <= tol || rB <= tol) return 0;
-  double uA[3], uB[3], v[3];
-  VecDiff3(A, Af, v);
-  Unit(v, uA);
-  VecDiff3(B, Bf, v);
-  Unit(v, uB);
-  AlignTwoVecsClosestByAxisRot(uA, uB, c.point, d, motion);
+  AxisView w = ViewFromAxis(c, A, B);
+  if (!w.offAxis) return 0;
+  AlignTwoVecsClosestByAxisRot(w.uA, w.uB, c.point, w.d, motion);
   SetMode(remaining, 0);
   return 0;
 }
@@ -219,25 +222,15 @@ int CRArC1T1MatchPoints(RegConstraint c, const double A[3], const double B[3], R
                         RegVec* motion) {
   if (Begin(c, remaining, motion, RegConstraintMode::ArC1T1) != 0) return -2;
   if (NoAxis(c)) return -2;
-  double d[3], Af[3], Bf[3];
-  Direction(c.axisPoint1, c.axisPoint2, d);
-  double tol = LengthTol({A, B, c.axisPoint1, c.axisPoint2});
-  double rA = FootOnLine(A, c.axisPoint1, d, Af);
-  double rB = FootOnLine(B, c.axisPoint1, d, Bf);
-  if (rA <= tol || rB <= tol) {
-    Translation(Af, Bf, motion);
-    SetMode(remaining, 2);
-  } else {
-    double uA[3], uB[3], v[3];
-    VecDiff3(A, Af, v);
-    Unit(v, uA);
-    VecDiff3(B, Bf, v);
-    Unit(v, uB);
-    AlignTwoVecsClosestByAxisRot(uA, uB, Af, d, motion);
-    AddTranslation(Af, Bf, motion);
+  AxisView w = ViewFromAxis(c, A, B);
+  if (w.offAxis) {
+    AlignTwoVecsClosestByAxisRot(w.uA, w.uB, w.Af, w.d, motion);
     SetMode(remaining, 0);
+  } else {
+    SetMode(remaining, 2);
   }
-  AxisThrough(remaining, Bf, c.axis);
+  AddTranslation(w.Af, w.Bf, motion);
+  AxisThrough(remaining, w.Bf, c.axis);
   return 0;
 }
 
@@ -313,31 +306,22 @@ int CRFarC1T1MatchPoints(RegConstraint c, const double A[3], const double B[3], 
                          RegVec* motion) {
   if (Begin(c, remaining, motion, RegConstraintMode::FarC1T1) != 0) return -2;
   if (NoAxis(c)) return -2;
-  double d[3], Af[3], Bf[3];
-  Direction(c.axisPoint1, c.axisPoint2, d);
-  double tol = LengthTol({A, B, c.axisPoint1, c.axisPoint2});
-  double rA = FootOnLine(A, c.axisPoint1, d, Af);
-  double rB = FootOnLine(B, c.axisPoint1, d, Bf);
-  if (rA <= tol || rB <= tol) {
-    Translation(Af, Bf, motion);
+  AxisView w = ViewFromAxis(c, A, B);
+  if (!w.offAxis) {
+    Translation(w.Af, w.Bf, motion);
     SetMode(remaining, 3);
-    AxisThrough(remaining, Bf, c.axis);
-    PlaneThrough(remaining, Bf);
+    AxisThrough(remaining, w.Bf, c.axis);
+    PlaneThrough(remaining, w.Bf);
     return 0;
   }
-  double uA[3], uB[3], v[3];
-  VecDiff3(A, Af, v);
-  Unit(v, uA);
-  VecDiff3(B, Bf, v);
-  Unit(v, uB);
-  AlignTwoVecsClosestByAxisRot(uA, uB, Af, d, motion);
-  AddTranslation(Af, Bf, motion);
+  AlignTwoVecsClosestByAxisRot(w.uA, w.uB, w.Af, w.d, motion);
+  AddTranslation(w.Af, w.Bf, motion);
   // What is left is the half turn about the line from the axis through B, which swaps the
   // axis's sense and keeps B.
   SetMode(remaining, 1);
-  AxisThrough(remaining, Bf, uB);
-  Copy3(uB, remaining->axis);
-  PlaneThrough(remaining, Bf);
+  AxisThrough(remaining, w.Bf, w.uB);
+  Copy3(w.uB, remaining->axis);
+  PlaneThrough(remaining, w.Bf);
   return 0;
 }
 
