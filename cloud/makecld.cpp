@@ -1,9 +1,14 @@
 #include "cloud/makecld.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
 #include "foundation/coreglob.h"
+#include "foundation/geo2.h"
+#include "foundation/geometry.h"
+#include "foundation/sort.h"
+#include "foundation/vec3.h"
 #include "foundation/minmax.h"
 #include "foundation/umalloc.h"
 #include "platform/tstubs.h"
@@ -540,4 +545,496 @@ void FreeCloud(Cloud* cloud) {
   FreeCloudFarrays(cloud);
   FreeCloudLabels(cloud);
   Free(cloud);
+}
+
+// ---- Triangle clouds and vertex normals ------------------------------------------------------
+
+namespace {
+
+void PointOf(const Cloud* c, int i, double p[3]) {
+  p[0] = c->x[i];
+  p[1] = c->y[i];
+  p[2] = c->z[i];
+}
+
+void TriangleNormal(const double p0[3], const double p1[3], const double p2[3], double n[3]) {
+  const double a[3] = {p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]};
+  const double b[3] = {p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
+  n[0] = a[1] * b[2] - a[2] * b[1];
+  n[1] = a[2] * b[0] - a[0] * b[2];
+  n[2] = a[0] * b[1] - a[1] * b[0];
+  const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+  if (len < 1e-30) {
+    n[0] = n[1] = n[2] = std::sqrt(1.0 / 3.0);
+  } else {
+    for (int k = 0; k < 3; ++k) n[k] /= len;
+  }
+}
+
+bool BitSet(const uint8_t* bits, int i) { return (bits[i >> 3] >> (i & 7)) & 1u; }
+void SetBit(uint8_t* bits, int i) { bits[i >> 3] |= static_cast<uint8_t>(1u << (i & 7)); }
+
+// Which normals a member of the family recomputes.
+enum class NormalSet { All, MinusOne, Zero, FromIndex };
+
+// Adds angle x plane normal of every triangle into the selected vertices it touches (sel null:
+// all); marks touched vertices in bits when given.
+void AccumulateNormals(Cloud* c, const uint8_t* sel, uint8_t* bits) {
+  for (int t = 0; t < c->ntri; ++t) {
+    const CloudTriangle& tr = c->tri[t];
+    if (sel && !sel[tr.v[0]] && !sel[tr.v[1]] && !sel[tr.v[2]]) continue;
+    double angles[3];
+    FindTriangleAngles(c, t, angles);
+    for (int j = 0; j < 3; ++j) {
+      const int v = tr.v[j];
+      if (bits) SetBit(bits, v);
+      if (sel && !sel[v]) continue;
+      c->nx[v] += static_cast<float>(angles[j] * tr.plane[0]);
+      c->ny[v] += static_cast<float>(angles[j] * tr.plane[1]);
+      c->nz[v] += static_cast<float>(angles[j] * tr.plane[2]);
+    }
+  }
+}
+
+void NormaliseSelected(Cloud* c, const uint8_t* sel) {
+  for (int i = 0; i < c->npts; ++i) {
+    if (!sel[i]) continue;
+    const double len = std::sqrt(double(c->nx[i]) * c->nx[i] + double(c->ny[i]) * c->ny[i] +
+                                 double(c->nz[i]) * c->nz[i]);
+    const double s = 1.0 / (len > 1e-10 ? len : 1e-10);
+    c->nx[i] = static_cast<float>(c->nx[i] * s);
+    c->ny[i] = static_cast<float>(c->ny[i] * s);
+    c->nz[i] = static_cast<float>(c->nz[i] * s);
+  }
+}
+
+// Zeroes every (selected) vertex normal lying more than acos(cosLimit) from one of its triangles;
+// with turn set, a normal facing away from a triangle is first negated.
+void RejectNormals(Cloud* c, double cosLimit, const uint8_t* sel, bool turn) {
+  for (int t = 0; t < c->ntri; ++t) {
+    const CloudTriangle& tr = c->tri[t];
+    for (int v : tr.v) {
+      if (sel && !sel[v]) continue;
+      if (c->nx[v] == 0 && c->ny[v] == 0 && c->nz[v] == 0) continue;
+      double dot = tr.plane[0] * double(c->nx[v]) + tr.plane[1] * double(c->ny[v]) + tr.plane[2] * double(c->nz[v]);
+      if (turn && dot < 0) {
+        c->nx[v] = -c->nx[v], c->ny[v] = -c->ny[v], c->nz[v] = -c->nz[v];
+        dot = -dot;
+      }
+      if (dot < cosLimit) c->nx[v] = c->ny[v] = c->nz[v] = 0;
+    }
+  }
+}
+
+void FreeNormals(Cloud* c) {
+  FreeAndNull(c->nx);
+  FreeAndNull(c->ny);
+  FreeAndNull(c->nz);
+}
+
+// Fresh zeroed normal arrays, and a fresh cleared isVert when bits is set. False (all of them
+// absent) on no memory.
+bool FreshNormals(Cloud* c, bool bits) {
+  FreeNormals(c);
+  if (bits) FreeAndNull(c->isVert);
+  TrackingScope scope;
+  float *nx, *ny, *nz;
+  uint8_t* isVert = nullptr;
+  if (!CallocArrayUnlessFailed(nx, c->npts) || !CallocArrayUnlessFailed(ny, c->npts) ||
+      !CallocArrayUnlessFailed(nz, c->npts) ||
+      (bits && !CallocArrayUnlessFailed(isVert, CloudBitArrayBytes(c->npts))))
+    return false;
+  scope.keep();
+  c->nx = nx, c->ny = ny, c->nz = nz;
+  if (bits) c->isVert = isVert;
+  return true;
+}
+
+// A null isVert stands for "every point is a vertex".
+void DropFullBits(Cloud* c) {
+  for (int i = 0; i < c->npts; ++i)
+    if (!BitSet(c->isVert, i)) return;
+  FreeAndNull(c->isVert);
+}
+
+constexpr double kRejectCos = 0.70710678;  // 45 degrees
+
+int AllNormals(Cloud* c, double cosLimit, bool rebuildBits) {
+  if (c->ntri <= 0) return 1;
+  if (!FreshNormals(c, rebuildBits)) return 0;
+  AccumulateNormals(c, nullptr, c->isVert);
+  ArraysNormalize3_f(c->nx, c->ny, c->nz, c->npts);
+  if (rebuildBits) DropFullBits(c);
+  RejectNormals(c, cosLimit, nullptr, false);
+  return 1;
+}
+
+// The partial members: the selected normals are set to zero, summed again and normalised.
+int SomeNormals(Cloud* c, NormalSet which, int from) {
+  if (c->ntri <= 0) return 1;
+  TrackingScope scope;
+  uint8_t* sel = nullptr;
+  // The normals that are kept come from elsewhere (a file, a sampling): without scratch they
+  // stay as they are rather than being thrown away.
+  if (!CallocArrayUnlessFailed(sel, c->npts)) return 0;
+  for (int i = 0; i < c->npts; ++i) {
+    const float a = c->nx[i], b = c->ny[i], d = c->nz[i];
+    sel[i] = which == NormalSet::MinusOne ? (a == -1 && b == -1 && d == -1)
+             : which == NormalSet::Zero   ? (a == 0 && b == 0 && d == 0)
+                                          : i >= from;
+    if (sel[i]) c->nx[i] = c->ny[i] = c->nz[i] = 0;
+  }
+  AccumulateNormals(c, sel, nullptr);
+  NormaliseSelected(c, sel);
+  if (which == NormalSet::MinusOne) {
+    RejectNormals(c, kRejectCos, sel, true);
+    return CloudSetIsVerts(c);
+  }
+  if (which == NormalSet::Zero) {
+    if (!CloudSetIsVerts(c)) return 0;
+    RejectNormals(c, kRejectCos, nullptr, false);
+  }
+  return 1;
+}
+
+}  // namespace
+
+void FindPolyNormal(const float* verts, const int v[3], double normal[3]) {
+  double p[3][3];
+  for (int j = 0; j < 3; ++j)
+    for (int k = 0; k < 3; ++k) p[j][k] = verts[3 * v[j] + k];
+  TriangleNormal(p[0], p[1], p[2], normal);
+}
+
+void MakeCldPolyPlane(const Cloud* cloud, CloudTriangle* tri) {
+  double p[3][3], n[3];
+  for (int j = 0; j < 3; ++j) PointOf(cloud, tri->v[j], p[j]);
+  TriangleNormal(p[0], p[1], p[2], n);
+  for (int k = 0; k < 3; ++k) tri->plane[k] = static_cast<float>(n[k]);
+  tri->plane[3] = static_cast<float>(-(n[0] * p[0][0] + n[1] * p[0][1] + n[2] * p[0][2]));
+}
+
+int FindTriangleAngleAtVert(const Cloud* cloud, int t, int v, double* angle) {
+  const int32_t* tv = cloud->tri[t].v;
+  int j = 0;
+  while (j < 3 && tv[j] != v) ++j;
+  *angle = 0;
+  if (j == 3) return 0;
+  double p[3], a[3], b[3];
+  PointOf(cloud, v, p);
+  PointOf(cloud, tv[(j + 1) % 3], a);
+  PointOf(cloud, tv[(j + 2) % 3], b);
+  double e1[3], e2[3];
+  for (int k = 0; k < 3; ++k) e1[k] = a[k] - p[k], e2[k] = b[k] - p[k];
+  double ang = std::fabs(FindAngleVectors3(e1, e2));
+  if (ang > 180) ang = 360 - ang;
+  *angle = ang;
+  return 1;
+}
+
+int FindTriangleAngles(const Cloud* cloud, int t, double angles[3]) {
+  FindTriangleAngleAtVert(cloud, t, cloud->tri[t].v[0], &angles[0]);
+  FindTriangleAngleAtVert(cloud, t, cloud->tri[t].v[1], &angles[1]);
+  angles[2] = 180 - angles[0] - angles[1];
+  return 1;
+}
+
+double FindCldTriangleArea(const Cloud* cloud, int t) {
+  double p[3][3];
+  for (int j = 0; j < 3; ++j) PointOf(cloud, cloud->tri[t].v[j], p[j]);
+  return AreaOfTriangle(p[0], p[1], p[2]);
+}
+
+int CloudSetIsVerts(Cloud* cloud) {
+  if (!cloud->tri) return 1;
+  FreeAndNull(cloud->isVert);
+  TrackingScope scope;
+  uint8_t* bits = nullptr;
+  if (!CallocArrayUnlessFailed(bits, CloudBitArrayBytes(cloud->npts))) return 0;
+  scope.keep();
+  cloud->isVert = bits;
+  for (int t = 0; t < cloud->ntri; ++t)
+    for (int v : cloud->tri[t].v) SetBit(bits, v);
+  DropFullBits(cloud);
+  return 1;
+}
+
+int CloudSetNormVerts(Cloud* cloud) { return AllNormals(cloud, kRejectCos, true); }
+
+int CloudSetNormsSpec(Cloud* cloud, double angle) {
+  return AllNormals(cloud, std::cos(angle * 0.017444444444444446), false);
+}
+
+int CloudSetSomeNormVerts(Cloud* cloud) {
+  if (!cloud->nx || !cloud->ny || !cloud->nz) return CloudSetNormVerts(cloud);
+  return SomeNormals(cloud, NormalSet::MinusOne, 0);
+}
+
+int CloudResetZeroNormsIsVerts(Cloud* cloud) {
+  if (!cloud->nx || !cloud->ny || !cloud->nz) return CloudSetNormVerts(cloud);
+  return SomeNormals(cloud, NormalSet::Zero, 0);
+}
+
+int CloudSetOnlyNormVertsAfterIndx(Cloud* cloud, int k) {
+  if (!cloud->nx || !cloud->ny || !cloud->nz) return 1;
+  return SomeNormals(cloud, NormalSet::FromIndex, k);
+}
+
+int RefreshCloudPolys(Cloud* cloud) {
+  for (int t = 0; t < cloud->ntri; ++t) MakeCldPolyPlane(cloud, &cloud->tri[t]);
+  return CloudSetNormVerts(cloud);
+}
+
+int GetVertexNormal(const Cloud* cloud, int i, double normal[3]) {
+  normal[0] = normal[1] = normal[2] = 0;
+  if (i < 0 || i >= cloud->npts) return 0;
+  const bool hasNormals = cloud->nx && cloud->ny && cloud->nz;
+  if (!hasNormals && cloud->ntri <= 0) return 0;
+  if (hasNormals && (std::fabs(cloud->nx[i]) >= 1e-10 || std::fabs(cloud->ny[i]) >= 1e-10 ||
+                     std::fabs(cloud->nz[i]) >= 1e-10)) {
+    normal[0] = cloud->nx[i], normal[1] = cloud->ny[i], normal[2] = cloud->nz[i];
+    return 1;
+  }
+  for (int t = 0; t < cloud->ntri; ++t) {
+    double angle;
+    if (!FindTriangleAngleAtVert(cloud, t, i, &angle)) continue;
+    for (int k = 0; k < 3; ++k) normal[k] += angle * cloud->tri[t].plane[k];
+  }
+  const double len = std::sqrt(normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2]);
+  for (int k = 0; k < 3; ++k) normal[k] /= (len > 1e-10 ? len : 1e-10);
+  return 1;
+}
+
+namespace {
+
+// The triangle cloud of the vertices in use, tri left for the caller. newIndex[v] is the point of
+// vertex v, -1 when not in use.
+Cloud* CloudOfUsedVertices(const int* idx, int nidx, const float* verts, const float* norms, int nverts,
+                           double* bbox, int* newIndex) {
+  for (int v = 0; v < nverts; ++v) newIndex[v] = -1;
+  for (int k = 0; k < nidx; ++k)
+    if (idx[k] >= 0 && idx[k] < nverts) newIndex[idx[k]] = 0;
+  int n = 0;
+  for (int v = 0; v < nverts; ++v)
+    if (newIndex[v] == 0) newIndex[v] = n++;
+  if (n < 1) return nullptr;
+  float *x, *y, *z;
+  if (!MallocPoints(n, &x, &y, &z)) return nullptr;
+  float *nx = nullptr, *ny = nullptr, *nz = nullptr;
+  if (norms && !MallocPoints(n, &nx, &ny, &nz)) return nullptr;
+  for (int v = 0; v < nverts; ++v) {
+    const int i = newIndex[v];
+    if (i < 0) continue;
+    x[i] = verts[3 * v], y[i] = verts[3 * v + 1], z[i] = verts[3 * v + 2];
+    if (norms) nx[i] = norms[3 * v], ny[i] = norms[3 * v + 1], nz[i] = norms[3 * v + 2];
+  }
+  Cloud* cloud = WrapPoints(x, y, z, n, bbox);
+  if (!cloud) return nullptr;
+  cloud->nx = nx, cloud->ny = ny, cloud->nz = nz;
+  return cloud;
+}
+
+Cloud* PolyCloud(int ntri, const int* idx, int nidx, const float* verts, const float* norms, int nverts,
+                 double* bbox) {
+  if (ntri < 1 || nverts < 1 || nidx < 0) return nullptr;
+  TrackingScope work;
+  int* newIndex = MallocArray<int>(nverts);
+  if (!newIndex) return nullptr;
+  Cloud* cloud;
+  {
+    TrackingScope record;
+    cloud = CloudOfUsedVertices(idx, nidx, verts, norms, nverts, bbox, newIndex);
+    if (!cloud || KernelFailed()) return nullptr;
+    record.keep();
+  }
+  TrackingScope triangles;
+  auto* tri = MallocArray<CloudTriangle>(ntri);
+  if (!tri) return cloud;  // the caller sees the error state and a cloud without triangles
+  int kept = 0;
+  for (int t = 0; t < ntri; ++t) {
+    CloudTriangle tr{};
+    bool ok = true;
+    for (int j = 0; j < 3; ++j) {
+      const int v = idx[3 * t + j];
+      ok = ok && v >= 0 && v < nverts && newIndex[v] >= 0;
+      tr.v[j] = ok ? newIndex[v] : 0;
+    }
+    if (!ok || (tr.v[0] == tr.v[1] && tr.v[1] == tr.v[2])) continue;
+    MakeCldPolyPlane(cloud, &tr);
+    tri[kept++] = tr;
+  }
+  triangles.keep();
+  if (kept == 0) {
+    Free(tri);
+  } else {
+    cloud->tri = tri;
+    cloud->ntri = kept;
+  }
+  return cloud;
+}
+
+double LongestEdge(const Cloud* c) {
+  double longest = 0;
+  for (int t = 0; t < c->ntri; ++t)
+    for (int j = 0; j < 3; ++j) {
+      double a[3], b[3];
+      PointOf(c, c->tri[t].v[j], a);
+      PointOf(c, c->tri[t].v[(j + 1) % 3], b);
+      longest = std::max(longest, VecDist3(a, b));
+    }
+  return longest;
+}
+
+// Hands back a finished triangle cloud, or frees it when the normals could not be had.
+Cloud* WithNormals(Cloud* cloud) {
+  if (!cloud) return nullptr;
+  if (!CloudSetNormVerts(cloud)) {
+    FreeCloud(cloud);
+    return nullptr;
+  }
+  return cloud;
+}
+
+}  // namespace
+
+Cloud* MakePolyCld(int ntri, const int* idx, int nidx, const float* verts, int nverts, double* bbox) {
+  Cloud* cloud = PolyCloud(ntri, idx, nidx, verts, nullptr, nverts, bbox);
+  if (cloud && !KernelFailed()) CloudSetNormVerts(cloud);
+  return cloud;
+}
+
+Cloud* MakePolyCldWithNorms(int ntri, const int* idx, int nidx, const float* verts, const float* norms,
+                            int nverts, double* bbox) {
+  Cloud* cloud = PolyCloud(ntri, idx, nidx, verts, norms, nverts, bbox);
+  if (!cloud || KernelFailed()) return cloud;
+  if (!norms) CloudSetNormVerts(cloud);
+  CloudSetSomeNormVerts(cloud);
+  return cloud;
+}
+
+Cloud* MakePolyCldXYZ(const float* x, const float* y, const float* z, int ntri, double* bbox) {
+  if (ntri < 1) return nullptr;
+  const long corners = 3L * ntri;
+  if (corners > INT_MAX) return nullptr;
+  const int m = static_cast<int>(corners);
+  TrackingScope work;
+  float *sx, *sy, *sz;
+  int* ids = MallocArray<int>(m);
+  int* number = MallocArray<int>(m);
+  if (!MallocPoints(m, &sx, &sy, &sz) || !ids || !number) return nullptr;
+  for (int i = 0; i < m; ++i) sx[i] = x[i], sy[i] = y[i], sz[i] = z[i], ids[i] = i;
+  SortXYZIndex_f(sx, sy, sz, ids, m);
+  int n = 0;
+  for (int i = 0; i < m; ++i) {
+    if (i == 0 || sx[i] != sx[n - 1] || sy[i] != sy[n - 1] || sz[i] != sz[n - 1]) {
+      sx[n] = sx[i], sy[n] = sy[i], sz[n] = sz[i];
+      ++n;
+    }
+    number[ids[i]] = n - 1;
+  }
+  Owned<Cloud, FreeCloud> cloud;
+  {
+    TrackingScope record;
+    cloud.reset(MakeCld(sx, sy, sz, n, bbox));
+    auto* tri = MallocArray<CloudTriangle>(ntri);
+    if (!cloud || !tri || KernelFailed()) return nullptr;
+    record.keep();
+    cloud->tri = tri;
+    cloud->ntri = ntri;
+  }
+  for (int t = 0; t < ntri; ++t) {
+    CloudTriangle& tr = cloud->tri[t];
+    for (int j = 0; j < 3; ++j) tr.v[j] = number[3 * t + j];
+    MakeCldPolyPlane(cloud.get(), &tr);
+  }
+  cloud->charLength = std::max(cloud->charLength, 1.5 * LongestEdge(cloud.get()));
+  return WithNormals(cloud.release());
+}
+
+Cloud* MakeSinglePolyCld(const double p0[3], const double p1[3], const double p2[3], double* bbox) {
+  const float x[3] = {float(p0[0]), float(p1[0]), float(p2[0])};
+  const float y[3] = {float(p0[1]), float(p1[1]), float(p2[1])};
+  const float z[3] = {float(p0[2]), float(p1[2]), float(p2[2])};
+  Owned<Cloud, FreeCloud> cloud;
+  {
+    TrackingScope record;
+    cloud.reset(MakeCld(x, y, z, 3, bbox));
+    auto* tri = MallocArray<CloudTriangle>(1);
+    if (!cloud || !tri || KernelFailed()) return nullptr;
+    record.keep();
+    cloud->tri = tri;
+    cloud->ntri = 1;
+  }
+  cloud->tri[0].v[0] = 0, cloud->tri[0].v[1] = 1, cloud->tri[0].v[2] = 2;
+  MakeCldPolyPlane(cloud.get(), &cloud->tri[0]);
+  cloud->charLength = 1.5 * LongestEdge(cloud.get());
+  return WithNormals(cloud.release());
+}
+
+Cloud* MakePartPolyCld(const Cloud* cloud, const int* list, int m, double* bbox) {
+  if (m < 1 || !cloud) return nullptr;
+  for (int k = 0; k < m; ++k)
+    if (list[k] < 0 || list[k] >= cloud->ntri) return nullptr;
+  TrackingScope work;
+  int* number = MallocArray<int>(cloud->npts);
+  if (!number || KernelFailed()) return nullptr;
+  for (int i = 0; i < cloud->npts; ++i) number[i] = -1;
+  int n = 0;
+  for (int k = 0; k < m; ++k)
+    for (int v : cloud->tri[list[k]].v)
+      if (number[v] < 0) number[v] = n++;
+  Owned<Cloud, FreeCloud> part;
+  {
+    TrackingScope record;
+    float *x, *y, *z;
+    auto* tri = MallocArray<CloudTriangle>(m);
+    if (!MallocPoints(n, &x, &y, &z) || !tri) return nullptr;
+    for (int i = 0; i < cloud->npts; ++i) {
+      const int j = number[i];
+      if (j >= 0) x[j] = cloud->x[i], y[j] = cloud->y[i], z[j] = cloud->z[i];
+    }
+    part.reset(WrapPoints(x, y, z, n, bbox));
+    if (!part || KernelFailed()) return nullptr;
+    record.keep();
+    part->tri = tri;
+    part->ntri = m;
+  }
+  for (int k = 0; k < m; ++k) {
+    part->tri[k] = cloud->tri[list[k]];
+    for (int32_t& v : part->tri[k].v) v = number[v];
+  }
+  part->sourceRef = cloud->sourceRef;
+  return WithNormals(part.release());
+}
+
+void AddoptPartialCloudPoly(const Cloud* source, const int* map, Cloud* target) {
+  if (target->npts < 3) return;
+  auto survives = [&](const CloudTriangle& t) { return map[t.v[0]] >= 0 && map[t.v[1]] >= 0 && map[t.v[2]] >= 0; };
+  int kept = 0;
+  for (int t = 0; t < source->ntri; ++t) kept += survives(source->tri[t]);
+  if (kept == 0) return;
+  CloudTriangle* tri;
+  {
+    TrackingScope record;
+    tri = MallocArray<CloudTriangle>(kept);
+    if (!tri || KernelFailed()) {
+      // Triangles are an extra: the target stays a valid cloud without them.
+      record.release();
+      ClearKernelError();
+      return;
+    }
+    record.keep();
+  }
+  FreeCloudPolygons(target);
+  int k = 0;
+  for (int t = 0; t < source->ntri; ++t) {
+    if (!survives(source->tri[t])) continue;
+    tri[k] = source->tri[t];
+    for (int32_t& v : tri[k].v) v = map[v];
+    ++k;
+  }
+  target->tri = tri;
+  target->ntri = kept;
+  target->sourceRef = source->sourceRef;
+  CloudSetNormVerts(target);
 }

@@ -84,3 +84,55 @@ void FreeCloudPolygons(Cloud* cloud);  // tri and isVert
 void FreeCloudSlice(Cloud* cloud);     // the slice record and its arrays
 void FreeCloudFarrays(Cloud* cloud);   // typed arrays and their type codes
 void FreeCloudLabels(Cloud* cloud);    // label strings, the label array and labelIsShow
+
+// ---- Triangle clouds and vertex normals ------------------------------------------------------
+// A triangle's plane: n = (p2 - p0) x (p1 - p0) of its points in vertex order, normalised; a
+// degenerate triangle (|n| < 1e-30) gets (sqrt 1/3, sqrt 1/3, sqrt 1/3). Angles are degrees.
+// Vertex normals are angle-weighted sums of the planes' normals around the vertex, rejected to
+// (0, 0, 0) where they stray more than 45 degrees from one of those triangles.
+
+void MakeCldPolyPlane(const Cloud* cloud, CloudTriangle* tri);
+// verts: float triples; writes the unit normal of triangle v.
+void FindPolyNormal(const float* verts, const int v[3], double normal[3]);
+
+// idx: 3 ntri vertex indices into verts (nverts float triples); its first nidx entries name the
+// vertices in use, which become the points in table order. Triangles with three equal indices,
+// and those naming a vertex out of range or not in use, are dropped. Null for ntri < 1,
+// nverts < 1 or no memory; when only the triangle array fails the cloud comes without
+// triangles and the error state stays set.
+Cloud* MakePolyCld(int ntri, const int* idx, int nidx, const float* verts, int nverts, double* bbox);
+// As MakePolyCld; norms (null or nverts float triples) gives the used vertices' normals, those
+// given as (-1, -1, -1) being computed.
+Cloud* MakePolyCldWithNorms(int ntri, const int* idx, int nidx, const float* verts, const float* norms,
+                            int nverts, double* bbox);
+// A soup of ntri triangles, corners 3t, 3t + 1, 3t + 2; exactly equal corners merge into one
+// point (numbered in x, y, z order). No triangle is dropped. Null on ntri < 1 or no memory.
+Cloud* MakePolyCldXYZ(const float* x, const float* y, const float* z, int ntri, double* bbox);
+Cloud* MakeSinglePolyCld(const double p0[3], const double p1[3], const double p2[3], double* bbox);
+// The m listed triangles with only the points they use, numbered by first use. Null for m < 1,
+// an index out of range or no memory.
+Cloud* MakePartPolyCld(const Cloud* cloud, const int* list, int m, double* bbox);
+// Gives target the source triangles whose vertices all survive in map (source point -> target
+// index, negative: dropped). When their array cannot be had, the error state is cleared and
+// target stays without triangles.
+void AddoptPartialCloudPoly(const Cloud* source, const int* map, Cloud* target);
+
+// Every plane recomputed, then CloudSetNormVerts.
+int RefreshCloudPolys(Cloud* cloud);
+// The vertex-normal family: 1, or 0 on no memory (normals and isVert then absent).
+int CloudSetNormVerts(Cloud* cloud);       // all normals, isVert rebuilt
+int CloudSetSomeNormVerts(Cloud* cloud);   // only normals (-1, -1, -1), turned to face their triangles
+int CloudResetZeroNormsIsVerts(Cloud* cloud);  // only normals (0, 0, 0); isVert rebuilt
+int CloudSetOnlyNormVertsAfterIndx(Cloud* cloud, int k);  // points k.., no rejection
+// All normals, rejected beyond angle degrees (converted with 3.14/180, a factor callers' angles
+// were tuned with); isVert untouched.
+int CloudSetNormsSpec(Cloud* cloud, double angle);
+// isVert from the triangles, null when every point is a vertex. 1, or 0 on no memory.
+int CloudSetIsVerts(Cloud* cloud);
+// The stored normal of point i, or the angle-weighted one of its triangles. 0 when the cloud has
+// neither normals nor triangles (or i is out of range).
+int GetVertexNormal(const Cloud* cloud, int i, double normal[3]);
+int FindTriangleAngles(const Cloud* cloud, int t, double angles[3]);
+// Angle of triangle t at its vertex v: 1, or 0 with angle 0 when v is not a vertex of it.
+int FindTriangleAngleAtVert(const Cloud* cloud, int t, int v, double* angle);
+double FindCldTriangleArea(const Cloud* cloud, int t);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "foundation/coreglob.h"
+#include "foundation/fmalloc.h"
 #include "foundation/umalloc.h"
 
 namespace {
@@ -110,7 +111,11 @@ void CopyOptionalParts(const Cloud* cloud, Cloud* copy) {
     copy->colourFlag = cloud->colourFlag;
   }
   if (cloud->slice && cloud->slice->nslices >= 1) {
+    // A slice that does not fit is left out without failing the copy, so the error state it
+    // raised is put back as it was.
+    const int status = zk_error_status, memory = memory_error;
     copy->slice = DuplicateSlice(cloud->slice, cloud->type == 0 ? 1 : cloud->nscans);
+    if (!copy->slice) zk_error_status = status, memory_error = memory;
   }
   if (cloud->farrays.count > 0 && !DuplicateFarrays(cloud->farrays, n, &copy->farrays)) return;
   if (cloud->labels) CopyCloudLabels(cloud->labels, n, &copy->labels, nullptr, 0);
@@ -197,4 +202,136 @@ Cloud* CopyCloud(const Cloud* cloud) {
   CopyOptionalParts(cloud, copy);
   scope.keep();
   return copy;
+}
+
+namespace {
+
+template <typename T>
+T* GatherArray(const T* src, const int* from, int k, bool* failed) {
+  if (!src || *failed) return nullptr;
+  T* out = MallocArray<T>(k);
+  if (!out) {
+    *failed = true;
+    return nullptr;
+  }
+  for (int j = 0; j < k; ++j) out[j] = src[from[j]];
+  return out;
+}
+
+uint8_t* GatherBits(const uint8_t* src, const int* from, int k, bool* failed) {
+  if (!src || *failed) return nullptr;
+  auto* out = CallocArray<uint8_t>(CloudBitArrayBytes(k));
+  if (!out) {
+    *failed = true;
+    return nullptr;
+  }
+  for (int j = 0; j < k; ++j)
+    if ((src[from[j] >> 3] >> (from[j] & 7)) & 1u) out[j >> 3] |= static_cast<uint8_t>(1u << (j & 7));
+  return out;
+}
+
+// Gathers a group of arrays that live or die together (normals, colours): all or none.
+bool GatherGroup(float* const* src, int count, const int* from, int k, float** out) {
+  bool failed = false;
+  for (int a = 0; a < count; ++a) out[a] = GatherArray(src[a], from, k, &failed);
+  if (!failed) return true;
+  for (int a = 0; a < count; ++a) FreeAndNull(out[a]);
+  return false;
+}
+
+}  // namespace
+
+bool GatherCloudPoints(const Cloud* cloud, const int* from, int k, bool withIsShow, bool strict, Cloud* out) {
+  // Everything made belongs to out from the start, so no caller's scope may free it.
+  TrackingScope scope;
+  out->npts = k;
+  bool failed = false;
+  out->x = GatherArray(cloud->x, from, k, &failed);
+  out->y = GatherArray(cloud->y, from, k, &failed);
+  out->z = GatherArray(cloud->z, from, k, &failed);
+  bool ok = !failed;
+  // One datum: in strict mode its failure ends the gathering, otherwise it is only left out.
+  auto datum = [&](bool made) {
+    if (!made) ok = ok && !strict;
+    return made && ok;
+  };
+  if (ok && cloud->nx && cloud->ny && cloud->nz) {
+    float* const normals[3] = {cloud->nx, cloud->ny, cloud->nz};
+    float* got[3];
+    if (datum(GatherGroup(normals, 3, from, k, got))) out->nx = got[0], out->ny = got[1], out->nz = got[2];
+  }
+  if (ok && (cloud->colour[0] || cloud->colour[1] || cloud->colour[2])) {
+    if (datum(GatherGroup(cloud->colour, 3, from, k, out->colour))) out->colourFlag = cloud->colourFlag;
+  }
+  bool f = false;
+  if (ok && cloud->reliability) datum((out->reliability = GatherArray(cloud->reliability, from, k, &f)));
+  f = false;
+  if (ok && cloud->rowNumber) datum((out->rowNumber = GatherArray(cloud->rowNumber, from, k, &f)));
+  f = false;
+  if (ok && cloud->labelIsShow) datum((out->labelIsShow = GatherBits(cloud->labelIsShow, from, k, &f)));
+  f = false;
+  if (ok && withIsShow && cloud->isShow) datum((out->isShow = GatherBits(cloud->isShow, from, k, &f)));
+  if (ok && cloud->labels) {
+    char** labels = CallocArray<char*>(k);
+    bool made = labels != nullptr;
+    for (int j = 0; made && j < k; ++j) {
+      const char* l = cloud->labels[from[j]];
+      if (l && !(labels[j] = lstrdup(l))) made = false;
+    }
+    if (!made && labels) {
+      for (int j = 0; j < k; ++j) Free(labels[j]);
+      FreeAndNull(labels);
+    }
+    if (datum(made)) out->labels = labels;
+  }
+  if (ok && cloud->farrays.count > 0) {
+    const CloudFarrays& src = cloud->farrays;
+    CloudFarrays fa{};
+    fa.arrays = CallocArray<float*>(src.count);
+    fa.types = MallocArray<int32_t>(src.count);
+    bool made = fa.arrays && fa.types && GatherGroup(src.arrays, src.count, from, k, fa.arrays);
+    if (made) {
+      std::memcpy(fa.types, src.types, sizeof(int32_t) * src.count);
+      fa.count = src.count;
+      out->farrays = fa;
+    } else {
+      Free(fa.arrays);
+      Free(fa.types);
+    }
+    datum(made);
+  }
+  scope.keep();
+  return ok;
+}
+
+void ReplaceCloudPoints(Cloud* cloud, Cloud* src) {
+  FreeCloudLabels(cloud);  // counts its strings by the old npts
+  FreeCloudFarrays(cloud);
+  float** mine[] = {&cloud->x, &cloud->y, &cloud->z, &cloud->nx, &cloud->ny, &cloud->nz,
+                    &cloud->colour[0], &cloud->colour[1], &cloud->colour[2]};
+  float** theirs[] = {&src->x, &src->y, &src->z, &src->nx, &src->ny, &src->nz,
+                      &src->colour[0], &src->colour[1], &src->colour[2]};
+  for (int a = 0; a < 9; ++a) {
+    Free(*mine[a]);
+    *mine[a] = *theirs[a];
+    *theirs[a] = nullptr;
+  }
+  Free(cloud->reliability);
+  Free(cloud->rowNumber);
+  Free(cloud->isShow);
+  cloud->reliability = src->reliability;
+  cloud->rowNumber = src->rowNumber;
+  cloud->isShow = src->isShow;
+  cloud->labels = src->labels;
+  cloud->labelIsShow = src->labelIsShow;
+  cloud->farrays = src->farrays;
+  cloud->colourFlag = src->colourFlag;
+  cloud->npts = src->npts;
+  src->reliability = nullptr;
+  src->rowNumber = nullptr;
+  src->isShow = nullptr;
+  src->labels = nullptr;
+  src->labelIsShow = nullptr;
+  src->farrays = CloudFarrays{};
+  src->npts = 0;
 }

@@ -14,3 +14,14 @@ int CloneCloudPolygons(const Cloud* source, Cloud* target);
 // *out = a new array of copies of labels[k] (k < n), or with idx of labels[idx[k]] (k < m).
 // Null entries stay null. 1, or 0 with *out null when memory ran out.
 int CopyCloudLabels(char* const* labels, int n, char*** out, const int* idx, int m);
+
+// The shared step of every thinning and reordering: out (a record of its own, e.g. from
+// MallocNullCloud) receives per-point arrays whose entry j is the datum of point from[j] of
+// cloud: coordinates, normals, colours (with colourFlag), reliability, row numbers, labels,
+// labelIsShow, typed arrays (with their type codes) and, with withIsShow, isShow; out->npts = k.
+// strict: false at the first failure. Otherwise a datum that cannot be made is left out and the
+// rest goes on (false only when the coordinates fail). What was made belongs to out.
+bool GatherCloudPoints(const Cloud* cloud, const int* from, int k, bool withIsShow, bool strict, Cloud* out);
+// Frees the cloud's per-point arrays (those GatherCloudPoints fills) and moves src's in their
+// place, src keeping none; npts becomes src's.
+void ReplaceCloudPoints(Cloud* cloud, Cloud* src);

@@ -1,10 +1,16 @@
 #include "cloud/putil.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
 #include "cloud/makecld.h"
 #include "cloud/pcopy.h"
+#include "cloud/psample.h"
+#include "cloud/psubdiv.h"
+#include "foundation/geo2.h"
+#include "foundation/geometry.h"
+#include "foundation/minmax.h"
 #include "foundation/cloudrec.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
@@ -113,3 +119,227 @@ Cloud* GetClosedCloud(const Cloud* cloud) {
   c->npts = n + 1;
   return copy.release();
 }
+
+void UniteIndices(int* list, int* parent, char* mark, int m) {
+  int smallest = list[0];
+  // The list grows while it is walked: every parent not yet seen joins it, so the whole chain of
+  // each index ends up under one representative.
+  for (int i = 0; i < m; ++i) mark[list[i]] = 1;
+  for (int i = 0; i < m; ++i) {
+    const int v = list[i];
+    if (v < smallest) smallest = v;
+    const int p = parent[v];
+    if (p != v && !mark[p]) {
+      mark[p] = 1;
+      list[m++] = p;
+    }
+  }
+  for (int i = 0; i < m; ++i) {
+    parent[list[i]] = smallest;
+    mark[list[i]] = 0;
+  }
+}
+
+int CloudConnectivityBreak(const Cloud* cloud, double dist, Cloud*** clouds, int* count) {
+  if (clouds) *clouds = nullptr;
+  if (count) *count = 0;
+  if (!cloud || !clouds || !count || cloud->npts < 2) return 0;
+  const int n = cloud->npts;
+  double lo[3], hi[3];
+  GetCloudMinMax(cloud, &lo[0], &lo[1], &lo[2], &hi[0], &hi[1], &hi[2]);
+  Owned<Subdiv, FreeSubdiv> grid(SubdivideArrays(cloud->x, cloud->y, cloud->z, n, lo[0], lo[1], lo[2], hi[0],
+                                                 hi[1], hi[2], dist, 96));
+  if (!grid || KernelFailed()) return 0;
+  TrackingScope scope;
+  int* parent = MallocArray<int>(n);
+  char* mark = CallocArray<char>(n);
+  int* list = MallocArray<int>(n);
+  if (!parent || !mark || !list || KernelFailed()) return 0;
+  for (int i = 0; i < n; ++i) parent[i] = i;
+  const double d2 = dist * dist;
+  const int cells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
+  for (int c = 0; c < cells; ++c) {
+    const SubdivCell& cell = grid->cells[c];
+    for (int j = 1; j < cell.count; ++j) {
+      if (!cell.isOwn || !cell.isOwn[j]) continue;
+      if (j % 1000 == 0 && user_break()) return 0;
+      const int pj = cell.items[j];
+      if (pj < 0 || pj >= n) continue;
+      for (int i = 0; i < j; ++i) {
+        const int pi = cell.items[i];
+        if (pi < 0 || pi >= n) continue;
+        const double dx = double(cloud->x[pi]) - cloud->x[pj], dy = double(cloud->y[pi]) - cloud->y[pj],
+                     dz = double(cloud->z[pi]) - cloud->z[pj];
+        if (dx * dx + dy * dy + dz * dz > d2) continue;
+        list[0] = pi;
+        list[1] = pj;
+        UniteIndices(list, parent, mark, 2);
+      }
+    }
+  }
+  int components = 0;
+  for (int i = 0; i < n; ++i) {
+    list[0] = i;
+    UniteIndices(list, parent, mark, 1);
+    components += parent[i] == i;
+  }
+  if (components < 2) return 1;
+  auto* out = CallocArray<Cloud*>(components);
+  unsigned char* keep = MallocArray<unsigned char>(n);
+  if (!out || !keep || KernelFailed()) return 0;
+  int made = 0;
+  for (int r = 0; r < n; ++r) {
+    if (parent[r] != r) continue;
+    for (int i = 0; i < n; ++i) keep[i] = parent[i] == r;
+    out[made] = CreateCloudBasedOnArray(cloud, keep, nullptr);
+    if (!out[made] || KernelFailed()) {
+      for (int k = 0; k <= made; ++k) FreeCloud(out[k]);
+      return 0;
+    }
+    ++made;
+  }
+  RemoveMallocFromTrack(out);  // handed to the caller
+  *clouds = out;
+  *count = components;
+  return 1;
+}
+
+int IsAllPointsTheSame(const float* x, const float* y, const float* z, int n) {
+  if (n < 2 || !x || !y || !z) return 1;
+  for (int i = 1; i < n; ++i) {
+    if (std::fabs(double(x[i]) - x[0]) > 1e-10 || std::fabs(double(y[i]) - y[0]) > 1e-10 ||
+        std::fabs(double(z[i]) - z[0]) > 1e-10)
+      return 0;
+  }
+  return 1;
+}
+
+int ComputeCloudBbox(const Cloud* cloud, double* bbox) {
+  if (!cloud || !bbox || cloud->npts < 1) return -2;
+  GetCloudMinMax(cloud, &bbox[0], &bbox[1], &bbox[2], &bbox[3], &bbox[4], &bbox[5]);
+  return 0;
+}
+
+int BboxInBbox(const double* a, const double* b) {
+  bool same = true;
+  for (int k = 0; k < 6; ++k) same = same && a[k] == b[k];
+  if (same) return 0;
+  for (int k = 0; k < 3; ++k)
+    if (b[k] > a[k] || b[k + 3] < a[k + 3]) return 0;
+  return 1;
+}
+
+int FindCloudPointNormal(const Cloud* cloud, double x, double y, double z, double normal[3]) {
+  const double r = cloud->charLength;
+  TrackingScope scope;
+  const int n = cloud->npts;
+  float* px = MallocArray<float>(n);
+  float* py = MallocArray<float>(n);
+  float* pz = MallocArray<float>(n);
+  if (!px || !py || !pz || KernelFailed()) return -2;
+  int m = 0;
+  for (int i = 0; i < n; ++i) {
+    const double dx = cloud->x[i] - x, dy = cloud->y[i] - y, dz = cloud->z[i] - z;
+    if (std::fabs(dx) > r || std::fabs(dy) > r || std::fabs(dz) > r) continue;
+    if (dx * dx + dy * dy + dz * dz > r * r) continue;
+    px[m] = cloud->x[i], py[m] = cloud->y[i], pz[m] = cloud->z[i];
+    ++m;
+  }
+  if (m < 3) return -2;
+  PlaneEq plane;
+  if (PlaneFit(px, py, pz, m, plane) != 1) return -2;
+  normal[0] = plane[0], normal[1] = plane[1], normal[2] = plane[2];
+  return 0;
+}
+
+int GetClosestPointOnCloud(const Cloud* cloud, double x, double y, double z, double foot[3]) {
+  if (!cloud || cloud->npts < 1) return -2;
+  int k = 0;
+  double best = 0;
+  for (int i = 0; i < cloud->npts; ++i) {
+    const double dx = cloud->x[i] - x, dy = cloud->y[i] - y, dz = cloud->z[i] - z;
+    const double d = dx * dx + dy * dy + dz * dz;
+    if (i == 0 || d < best) best = d, k = i;
+  }
+  const double p[3] = {cloud->x[k], cloud->y[k], cloud->z[k]};
+  foot[0] = p[0], foot[1] = p[1], foot[2] = p[2];
+  double normal[3];
+  if (cloud->nx && cloud->ny && cloud->nz) {
+    normal[0] = cloud->nx[k], normal[1] = cloud->ny[k], normal[2] = cloud->nz[k];
+  } else if (FindCloudPointNormal(cloud, p[0], p[1], p[2], normal) != 0) {
+    return -2;
+  }
+  if (normal[0] == 0 && normal[1] == 0 && normal[2] == 0) return 0;
+  PlaneEq plane;
+  GetPlnFromPtAndNorm(p, normal, plane);
+  const double q[3] = {x, y, z};
+  double d;
+  PlaneMinDist(q, plane[0], plane[1], plane[2], plane[3], foot, &d);
+  return 0;
+}
+
+namespace {
+
+// List nodes belong to no scope: they outlive the caller's FreeTrackedMallocs.
+CoordList* NewNode(double x, double y, double z) {
+  UntrackedScope untracked;
+  auto* node = static_cast<CoordList*>(Malloc(sizeof(CoordList)));
+  if (!node) return nullptr;
+  *node = CoordList{x, y, z, nullptr};
+  return node;
+}
+
+}  // namespace
+
+CoordList* AppendCoordList(CoordList* list, double x, double y, double z) {
+  CoordList* node = NewNode(x, y, z);
+  if (!node) return list;
+  if (!list) return node;
+  CoordList* last = list;
+  while (last->next) last = last->next;
+  last->next = node;
+  return list;
+}
+
+int FreeCoordList(CoordList* list) {
+  while (list) {
+    CoordList* next = list->next;
+    Free(list);
+    list = next;
+  }
+  return 0;
+}
+
+int CountCoordList(const CoordList* list) {
+  int n = 0;
+  for (; list; list = list->next) ++n;
+  return n;
+}
+
+CoordQueue* AllocateNullCoordQueue() {
+  UntrackedScope untracked;
+  auto* q = static_cast<CoordQueue*>(Malloc(sizeof(CoordQueue)));
+  if (q) *q = CoordQueue{nullptr, nullptr};
+  return q;
+}
+
+int InsertCoordQueue(CoordQueue* queue, double x, double y, double z) {
+  if (!queue) return -2;
+  CoordList* node = NewNode(x, y, z);
+  if (!node) return -2;
+  if (queue->tail)
+    queue->tail->next = node;
+  else
+    queue->head = node;
+  queue->tail = node;
+  return 0;
+}
+
+int FreeCoordQueue(CoordQueue* queue) {
+  if (!queue) return -2;
+  FreeCoordList(queue->head);
+  Free(queue);
+  return 0;
+}
+
+int CountCoordQueue(const CoordQueue* queue) { return queue ? CountCoordList(queue->head) : 0; }
