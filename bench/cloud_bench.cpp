@@ -10,7 +10,9 @@
 #include "cloud/makecld.h"
 #include "cloud/pgauss.h"
 #include "cloud/poffset.h"
+#include "cloud/psample.h"
 #include "cloud/psubdiv.h"
+#include "foundation/umalloc.h"
 
 namespace {
 
@@ -70,5 +72,53 @@ void BM_Cloud3DNormals300x300(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * m * m);
 }
 BENCHMARK(BM_Cloud3DNormals300x300)->Unit(benchmark::kMillisecond);
+
+// A cloud of n random points with normals and colours.
+Cloud* RandomCloud(int n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> U(0.0f, 1.0f);
+  std::vector<float> x(n), y(n), z(n);
+  for (int i = 0; i < n; ++i) x[i] = 10 * U(rng), y[i] = 10 * U(rng), z[i] = U(rng);
+  Cloud* c = MakeCld(x.data(), y.data(), z.data(), n, nullptr);
+  float** arrays[] = {&c->nx, &c->ny, &c->nz, &c->colour[0], &c->colour[1], &c->colour[2]};
+  for (float** a : arrays) {
+    *a = static_cast<float*>(Malloc(static_cast<unsigned>(n * sizeof(float))));
+    for (int i = 0; i < n; ++i) (*a)[i] = U(rng);
+  }
+  return c;
+}
+
+void BM_KeepMaskInPlace1M(benchmark::State& state) {
+  const int n = 1000000;
+  std::vector<char> keep(n);
+  for (int i = 0; i < n; ++i) keep[i] = i % 2 == 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    Cloud* c = RandomCloud(n, 4);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(SampleCloudBasedOnArray(c, keep.data()));
+    state.PauseTiming();
+    FreeCloud(c);
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_KeepMaskInPlace1M)->Unit(benchmark::kMillisecond);
+
+void BM_SampleSpheres200k(benchmark::State& state) {
+  const int n = 200000;
+  for (auto _ : state) {
+    state.PauseTiming();
+    Cloud* c = RandomCloud(n, 5);
+    state.ResumeTiming();
+    // About one neighbour per sphere in the 10 x 10 x 1 box.
+    benchmark::DoNotOptimize(sample_spheres_cloud(c, 0.02));
+    state.PauseTiming();
+    FreeCloud(c);
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_SampleSpheres200k)->Unit(benchmark::kMillisecond);
 
 }  // namespace

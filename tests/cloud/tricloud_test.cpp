@@ -1,0 +1,176 @@
+#include <array>
+#include <cmath>
+#include <vector>
+
+#include "cloud/makecld.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class TriangleCloud : public KernelTest {};
+
+using V3 = std::array<double, 3>;
+
+V3 Normal(const float* v, int a, int b, int c) {  // (p2 - p0) x (p1 - p0)
+  const V3 e{v[3 * c] - v[3 * a], v[3 * c + 1] - v[3 * a + 1], v[3 * c + 2] - v[3 * a + 2]};
+  const V3 f{v[3 * b] - v[3 * a], v[3 * b + 1] - v[3 * a + 1], v[3 * b + 2] - v[3 * a + 2]};
+  return {e[1] * f[2] - e[2] * f[1], e[2] * f[0] - e[0] * f[2], e[0] * f[1] - e[1] * f[0]};
+}
+
+// Triangles given as index triples, each turned so that its normal has a positive dot with
+// `outward(a, b, c)`.
+template <class Out>
+std::vector<int> Oriented(const float* verts, std::vector<std::array<int, 3>> tris, Out outward) {
+  std::vector<int> idx;
+  for (auto t : tris) {
+    const V3 n = Normal(verts, t[0], t[1], t[2]);
+    const V3 o = outward(t);
+    if (n[0] * o[0] + n[1] * o[1] + n[2] * o[2] < 0) std::swap(t[1], t[2]);
+    idx.insert(idx.end(), t.begin(), t.end());
+  }
+  return idx;
+}
+
+TEST_F(TriangleCloud, FlatGridGetsTheFaceNormalAtEveryScaleAndAttitude) {
+  const double c = std::cos(0.7), s = std::sin(0.7);
+  for (double scale : {1e-6, 1.0, 1e6}) {
+    // 4 x 4 vertices in a tilted plane, plus one vertex no triangle uses.
+    std::vector<float> verts;
+    for (int j = 0; j < 4; ++j)
+      for (int i = 0; i < 4; ++i) {
+        const double x = i + 0.3 * j, y = j, z = 0;  // rotate about x, then scale and shift
+        verts.insert(verts.end(), {float(scale * x + 5 * scale), float(scale * (c * y - s * z)), float(scale * (s * y + c * z))});
+      }
+    verts.insert(verts.end(), {0, 0, 0});
+    const V3 up{0, -s, c};
+    std::vector<std::array<int, 3>> tris;
+    for (int j = 0; j < 3; ++j)
+      for (int i = 0; i < 3; ++i) {
+        const int a = 4 * j + i;
+        tris.push_back({a, a + 1, a + 4});
+        tris.push_back({a + 1, a + 5, a + 4});
+      }
+    tris.push_back({3, 3, 3});  // three equal indices: dropped
+    std::vector<int> idx = Oriented(verts.data(), tris, [&](auto) { return up; });
+    Cloud* cl = MakePolyCld(int(tris.size()), idx.data(), int(idx.size()), verts.data(), 17, nullptr);
+    ASSERT_NE(cl, nullptr);
+    EXPECT_EQ(cl->npts, 16);  // the unused vertex is gone
+    EXPECT_EQ(cl->ntri, 18);
+    EXPECT_EQ(cl->isVert, nullptr);
+    for (int i = 0; i < cl->npts; ++i) {
+      EXPECT_NEAR(cl->nx[i], up[0], 1e-5);
+      EXPECT_NEAR(cl->ny[i], up[1], 1e-5);
+      EXPECT_NEAR(cl->nz[i], up[2], 1e-5);
+    }
+    for (int t = 0; t < cl->ntri; ++t) {
+      double angles[3];
+      FindTriangleAngles(cl, t, angles);
+      EXPECT_NEAR(angles[0] + angles[1] + angles[2], 180, 1e-9);
+      const double plane = cl->tri[t].plane[0] * cl->x[cl->tri[t].v[2]] + cl->tri[t].plane[1] * cl->y[cl->tri[t].v[2]] +
+                           cl->tri[t].plane[2] * cl->z[cl->tri[t].v[2]] + cl->tri[t].plane[3];
+      EXPECT_NEAR(plane, 0, 1e-5 * scale);
+    }
+    FreeCloud(cl);
+  }
+}
+
+TEST_F(TriangleCloud, ClosedCubeRejectsEveryNormalUnlessTheAngleAllowsIt) {
+  std::vector<float> v;
+  for (int k = 0; k < 8; ++k) v.insert(v.end(), {float(k & 1), float((k >> 1) & 1), float((k >> 2) & 1)});
+  std::vector<std::array<int, 3>> tris;
+  for (int axis = 0; axis < 3; ++axis)
+    for (int side = 0; side < 2; ++side) {
+      std::vector<int> face;
+      for (int k = 0; k < 8; ++k)
+        if (((k >> axis) & 1) == side) face.push_back(k);
+      tris.push_back({face[0], face[1], face[2]});
+      tris.push_back({face[1], face[3], face[2]});
+    }
+  auto idx = Oriented(v.data(), tris, [&](std::array<int, 3> t) {
+    V3 o{};
+    for (int k : t)
+      for (int d = 0; d < 3; ++d) o[d] += v[3 * k + d] - 0.5;
+    return o;
+  });
+  Cloud* cube = MakePolyCld(12, idx.data(), 36, v.data(), 8, nullptr);
+  ASSERT_NE(cube, nullptr);
+  for (int i = 0; i < 8; ++i) EXPECT_TRUE(cube->nx[i] == 0 && cube->ny[i] == 0 && cube->nz[i] == 0) << i;
+  ASSERT_EQ(CloudSetNormsSpec(cube, 90), 1);
+  for (int i = 0; i < 8; ++i) {
+    const V3 corner{v[3 * i] - 0.5, v[3 * i + 1] - 0.5, v[3 * i + 2] - 0.5};  // outward diagonal
+    EXPECT_NEAR(cube->nx[i] * corner[0] + cube->ny[i] * corner[1] + cube->nz[i] * corner[2], std::sqrt(0.75), 1e-6);
+  }
+  // Only the normals asked for are recomputed, and they face their triangles.
+  cube->nx[3] = cube->ny[3] = cube->nz[3] = -1;
+  cube->nx[5] = 7, cube->ny[5] = 8, cube->nz[5] = 9;  // a normal from elsewhere stays as it is
+  const std::vector<float> before(cube->nx, cube->nx + 8);
+  ASSERT_EQ(CloudSetSomeNormVerts(cube), 1);
+  for (int i = 0; i < 8; ++i)
+    if (i != 3) { EXPECT_EQ(cube->nx[i], before[i]) << i; }
+  EXPECT_TRUE(cube->nx[3] == 0 && cube->ny[3] == 0 && cube->nz[3] == 0);  // more than 45 degrees off its faces
+  // An angle query with a vertex that is not on the triangle.
+  int foreign = 0;
+  while (foreign == cube->tri[0].v[0] || foreign == cube->tri[0].v[1] || foreign == cube->tri[0].v[2]) ++foreign;
+  double angle = 5;
+  EXPECT_EQ(FindTriangleAngleAtVert(cube, 0, foreign, &angle), 0);
+  EXPECT_EQ(angle, 0);
+  EXPECT_EQ(FindTriangleAngleAtVert(cube, 0, cube->tri[0].v[1], &angle), 1);
+  EXPECT_NEAR(angle, 45, 1e-9);  // half a square face: 90, 45, 45
+  double other;
+  FindTriangleAngleAtVert(cube, 0, cube->tri[0].v[2], &other);
+  double right;
+  FindTriangleAngleAtVert(cube, 0, cube->tri[0].v[0], &right);
+  EXPECT_NEAR(right + other + angle, 180, 1e-9);
+  FreeCloud(cube);
+}
+
+TEST_F(TriangleCloud, SoupsSingleTrianglesAndParts) {
+  // Two triangles sharing an edge, and one with three equal corners.
+  const float x[9] = {0, 1, 0, 1, 1, 0, 2, 2, 2}, y[9] = {0, 0, 1, 0, 1, 1, 2, 2, 2}, z[9] = {};
+  Cloud* soup = MakePolyCldXYZ(x, y, z, 3, nullptr);
+  ASSERT_NE(soup, nullptr);
+  EXPECT_EQ(soup->npts, 5);
+  EXPECT_EQ(soup->ntri, 3);
+  EXPECT_EQ(soup->tri[0].v[2], soup->tri[1].v[2]);  // the shared corner (0, 1) merged
+  EXPECT_TRUE(soup->tri[2].v[0] == soup->tri[2].v[1] && soup->tri[2].v[1] == soup->tri[2].v[2]);
+  const float r3 = float(std::sqrt(1.0 / 3.0));
+  EXPECT_TRUE(soup->tri[2].plane[0] == r3 && soup->tri[2].plane[1] == r3 && soup->tri[2].plane[2] == r3);
+  EXPECT_GE(soup->charLength, 1.5 * std::sqrt(2.0));
+  EXPECT_NEAR(FindCldTriangleArea(soup, 0), 0.5, 1e-12);
+
+  // The part of one triangle holds only its three points; a target keeps the triangles whose
+  // vertices survive, renumbered.
+  const int one = 1;
+  double box[6];
+  Cloud* part = MakePartPolyCld(soup, &one, 1, box);
+  ASSERT_NE(part, nullptr);
+  EXPECT_EQ(part->npts, 3);
+  EXPECT_TRUE(box[0] == 0 && box[3] == 1);
+  std::vector<int> map(soup->npts, -1);
+  for (int j = 0; j < 3; ++j) map[soup->tri[1].v[j]] = j;
+  Cloud* target = MakeCld(part->x, part->y, part->z, 3, nullptr);
+  // map names the part's points in the part's own numbering of that triangle
+  for (int j = 0; j < 3; ++j) map[soup->tri[1].v[j]] = part->tri[0].v[j];
+  AddoptPartialCloudPoly(soup, map.data(), target);
+  ASSERT_EQ(target->ntri, 1);
+  for (int j = 0; j < 3; ++j) EXPECT_EQ(target->tri[0].v[j], part->tri[0].v[j]);
+  EXPECT_NEAR(target->nz[0], part->nz[0], 1e-7);
+  double n[3];
+  EXPECT_EQ(GetVertexNormal(target, 1, n), 1);
+  EXPECT_NEAR(std::fabs(n[2]), 1, 1e-7);
+  FreeCloud(target);
+  FreeCloud(part);
+  FreeCloud(soup);
+
+  const double p0[3] = {0, 0, 0}, p1[3] = {3, 0, 0}, p2[3] = {0, 4, 0};
+  Cloud* single = MakeSinglePolyCld(p0, p1, p2, nullptr);
+  double angles[3];
+  FindTriangleAngles(single, 0, angles);
+  EXPECT_NEAR(angles[0], 90, 1e-12);
+  EXPECT_NEAR(angles[1], std::atan2(4, 3) * 180 / M_PI, 1e-9);
+  EXPECT_DOUBLE_EQ(single->charLength, 7.5);
+  EXPECT_EQ(single->tri[0].plane[2], -1.0f);  // (p2 - p0) x (p1 - p0) points down
+  FreeCloud(single);
+}
+
+}  // namespace
