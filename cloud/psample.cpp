@@ -1,5 +1,7 @@
 #include "cloud/psample.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "cloud/pcopy.h"
@@ -341,39 +343,84 @@ int sample_spheres_cloud(Cloud* cloud, double radius) {
   });
 }
 
+namespace {
+
+// Kept points binned on y and z with cells at least tol wide, so every kept point strictly
+// within tol of a point lies in the 3 x 3 cells around it. Each cell chains its kept points
+// newest first, that is in descending x, the order of the walk back over the kept list.
+struct KeptBins {
+  double ylo, zlo, cell;
+  int ny, nz;
+  int* head;  // per cell: newest kept entry, -1 for none
+  int* link;  // per kept entry: the previous one of its cell
+  int CellOf(double y, double z, int* iy, int* iz) const {
+    *iy = std::clamp(static_cast<int>((y - ylo) / cell), 0, ny - 1);
+    *iz = std::clamp(static_cast<int>((z - zlo) / cell), 0, nz - 1);
+    return *iy * nz + *iz;
+  }
+};
+
+bool MakeKeptBins(const float* y, const float* z, int n, double tol, KeptBins* bins) {
+  double ylo = y[0], yhi = y[0], zlo = z[0], zhi = z[0];
+  for (int i = 1; i < n; ++i) {
+    ylo = std::min<double>(ylo, y[i]), yhi = std::max<double>(yhi, y[i]);
+    zlo = std::min<double>(zlo, z[i]), zhi = std::max<double>(zhi, z[i]);
+  }
+  // A little wider than tol against rounding at cell borders; wider still when the cells
+  // would outnumber the points by far.
+  double cell = tol * 1.001;
+  const double budget = 4.0 * n;
+  while ((std::floor((yhi - ylo) / cell) + 1) * (std::floor((zhi - zlo) / cell) + 1) > budget) cell *= 2;
+  bins->ylo = ylo, bins->zlo = zlo, bins->cell = cell;
+  bins->ny = static_cast<int>(std::floor((yhi - ylo) / cell)) + 1;
+  bins->nz = static_cast<int>(std::floor((zhi - zlo) / cell)) + 1;
+  bins->head = MallocArray<int>(bins->ny, bins->nz);
+  bins->link = MallocArray<int>(n);
+  if (!bins->head || !bins->link || KernelFailed()) return false;
+  for (int c = 0; c < bins->ny * bins->nz; ++c) bins->head[c] = -1;
+  return true;
+}
+
+}  // namespace
+
 int DuplicatePointsIndices(float* x, float* y, float* z, int n, double tol, char* mask) {
   for (int i = 0; i < n; ++i) mask[i] = 1;
-  if (n < 2) return 1;
+  // A tolerance of 0 or less drops nothing: the walk back stops at once.
+  if (n < 2 || !(tol > 0)) return 1;
   TrackingScope scope;
   float* kx = MallocArray<float>(n);
   float* ky = MallocArray<float>(n);
   float* kz = MallocArray<float>(n);
   int* ids = MallocArray<int>(n);
-  if (!kx || !ky || !kz || !ids || KernelFailed()) return 0;
+  KeptBins bins{};
+  if (!kx || !ky || !kz || !ids || KernelFailed() || !MakeKeptBins(y, z, n, tol, &bins)) return 0;
   for (int i = 0; i < n; ++i) ids[i] = i;
   SortXYZIndex_f(x, y, z, ids, n);
   const double tol2 = tol * tol;
   int kept = 0;
-  kx[0] = x[0], ky[0] = y[0], kz[0] = z[0];
-  kept = 1;
-  for (int i = 1; i < n; ++i) {
+  for (int i = 0; i < n; ++i) {
     bool duplicate = false;
-    // Kept points ascend in x, so the walk back stops at the first one beyond tol in x.
-    for (int j = kept - 1; j >= 0; --j) {
-      const double dx = double(x[i]) - kx[j];
-      if (dx > tol || dx < -tol) break;
-      const double dy = double(y[i]) - ky[j], dz = double(z[i]) - kz[j];
-      if (dx * dx + dy * dy + dz * dz < tol2) {
-        duplicate = true;
-        break;
-      }
-    }
+    int iy, iz;
+    const int own = bins.CellOf(y[i], z[i], &iy, &iz);
+    // Kept points ascend in x, so each cell's walk back stops at the first one beyond tol in x.
+    for (int cy = std::max(iy - 1, 0); cy <= std::min(iy + 1, bins.ny - 1) && !duplicate; ++cy)
+      for (int cz = std::max(iz - 1, 0); cz <= std::min(iz + 1, bins.nz - 1) && !duplicate; ++cz)
+        for (int j = bins.head[cy * bins.nz + cz]; j >= 0; j = bins.link[j]) {
+          const double dx = double(x[i]) - kx[j];
+          if (dx > tol) break;
+          const double dy = double(y[i]) - ky[j], dz = double(z[i]) - kz[j];
+          if (dx * dx + dy * dy + dz * dz < tol2) {
+            duplicate = true;
+            break;
+          }
+        }
     if (duplicate) {
       mask[ids[i]] = 0;
-    } else {
-      kx[kept] = x[i], ky[kept] = y[i], kz[kept] = z[i];
-      ++kept;
+      continue;
     }
+    kx[kept] = x[i], ky[kept] = y[i], kz[kept] = z[i];
+    bins.link[kept] = bins.head[own];
+    bins.head[own] = kept++;
   }
   // Sorting the original positions back restores the caller's arrays exactly.
   HeapSortInt3F(n, ids, x, y, z);

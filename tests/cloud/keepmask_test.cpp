@@ -14,12 +14,6 @@ namespace {
 using namespace tagged;
 class KeepMask : public KernelTest {};
 
-std::vector<std::array<int, 3>> TriangleIds(const Cloud* c) {
-  std::vector<std::array<int, 3>> ids;
-  for (int t = 0; t < c->ntri; ++t) ids.push_back({IdAt(c, c->tri[t].v[0]), IdAt(c, c->tri[t].v[1]), IdAt(c, c->tri[t].v[2])});
-  return ids;
-}
-
 // The sampled cloud holds exactly the kept points with their data, the kept triangles in their
 // order, and scans and slices that tile the points.
 void ExpectSampled(const Cloud* c, const std::vector<char>& keep, const std::vector<std::array<int, 3>>& before) {
@@ -287,6 +281,12 @@ TEST_F(KeepMask, SamplersAndNearCoincidence) {
   ASSERT_EQ(UpdateCloudIsShow(c), 1);
   for (int i = 0; i < kPoints; ++i) EXPECT_EQ(Bit(c->isShow, i), i % kPlaces % 3 == 0 || i % kPlaces == kPlaces - 1) << i;
   FreeCloud(c);
+
+  // Every second value of every third row of a 4 x 5 grid.
+  int grid[20], picked[6];
+  for (int i = 0; i < 20; ++i) grid[i] = i;
+  SampleGridArray(grid, 4, 5, 2, 3, picked);
+  EXPECT_TRUE(picked[0] == 0 && picked[2] == 4 && picked[3] == 15 && picked[5] == 19);
 }
 
 }  // namespace

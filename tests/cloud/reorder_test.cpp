@@ -13,12 +13,6 @@ namespace {
 using namespace tagged;
 class Reorder : public KernelTest {};
 
-std::vector<std::array<int, 3>> TriangleIds(const Cloud* c) {
-  std::vector<std::array<int, 3>> ids;
-  for (int t = 0; t < c->ntri; ++t) ids.push_back({IdAt(c, c->tri[t].v[0]), IdAt(c, c->tri[t].v[1]), IdAt(c, c->tri[t].v[2])});
-  return ids;
-}
-
 void ExpectShowBitsWithPoints(const Cloud* c) {
   ASSERT_NE(c->isShow, nullptr);
   for (int i = 0; i < c->npts; ++i) EXPECT_EQ(Bit(c->isShow, i), IdAt(c, i) % 5 == 0) << i;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,12 @@ constexpr int kScans = 6, kPlaces = 7, kPoints = kScans * kPlaces;
 constexpr int kArrays = 5;  // a type-0 group of four and one single typed array
 
 inline int IdAt(const Cloud* c, int i) { return int(std::lround(c->x[i])) * kPlaces + int(std::lround(c->y[i])); }
+// The ids of every triangle's corners, in triangle order.
+inline std::vector<std::array<int, 3>> TriangleIds(const Cloud* c) {
+  std::vector<std::array<int, 3>> ids;
+  for (int t = 0; t < c->ntri; ++t) ids.push_back({IdAt(c, c->tri[t].v[0]), IdAt(c, c->tri[t].v[1]), IdAt(c, c->tri[t].v[2])});
+  return ids;
+}
 inline bool Bit(const uint8_t* bits, int i) { return (bits[i >> 3] >> (i & 7)) & 1; }
 inline void SetBitTo(uint8_t* bits, int i, bool on) {
   if (on) bits[i >> 3] |= uint8_t(1u << (i & 7));

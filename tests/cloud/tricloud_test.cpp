@@ -70,6 +70,30 @@ TEST_F(TriangleCloud, FlatGridGetsTheFaceNormalAtEveryScaleAndAttitude) {
                            cl->tri[t].plane[2] * cl->z[cl->tri[t].v[2]] + cl->tri[t].plane[3];
       EXPECT_NEAR(plane, 0, 1e-5 * scale);
     }
+    if (scale == 1.0) {
+      // Given normals stay, (-1, -1, -1) ones are computed; the partial members recompute only
+      // what they are asked for.
+      std::vector<float> norms(3 * 17, 0.25f);
+      for (int k : {0, 5, 9}) norms[3 * k] = norms[3 * k + 1] = norms[3 * k + 2] = -1;
+      Cloud* given = MakePolyCldWithNorms(int(tris.size()), idx.data(), int(idx.size()), verts.data(), norms.data(), 17,
+                                          nullptr);
+      ASSERT_NE(given, nullptr);
+      for (int i = 0; i < 16; ++i) {
+        const bool asked = i == 0 || i == 5 || i == 9;
+        EXPECT_NEAR(given->nz[i], asked ? up[2] : 0.25, 1e-6) << i;
+      }
+      for (int i = 0; i < 16; ++i) given->nx[i] = given->ny[i] = given->nz[i] = 0.25f;
+      ASSERT_EQ(CloudSetOnlyNormVertsAfterIndx(given, 8), 1);
+      for (int i = 0; i < 16; ++i) EXPECT_NEAR(given->ny[i], i >= 8 ? up[1] : 0.25, 1e-6) << i;
+      // Moved points: refreshed planes pass through them again.
+      for (int i = 0; i < 16; ++i) given->z[i] += 3;
+      ASSERT_EQ(RefreshCloudPolys(given), 1);
+      for (int t = 0; t < given->ntri; ++t) {
+        const CloudTriangle& tr = given->tri[t];
+        EXPECT_NEAR(tr.plane[0] * given->x[tr.v[0]] + tr.plane[1] * given->y[tr.v[0]] + tr.plane[2] * given->z[tr.v[0]] + tr.plane[3], 0, 1e-5);
+      }
+      FreeCloud(given);
+    }
     FreeCloud(cl);
   }
 }
