@@ -90,6 +90,17 @@ TEST_F(Reorder, DataThatCannotBeMovedIsDroppedNotFailed) {
     }
     FreeCloud(c);
   }
+  // Row numbers of an unordered cloud move with their points too.
+  {
+    const float x[4] = {0, 1, 2, 3};
+    Cloud* u = MakeCld(x, x, x, 4, nullptr);
+    u->rowNumber = MallocArray<int16_t>(4);
+    for (int i = 0; i < 4; ++i) u->rowNumber[i] = int16_t(10 * i);
+    const int position[4] = {2, 0, 3, 1};
+    ASSERT_EQ(ReorderPointsbyIndices(u, position), 1);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(u->rowNumber[position[i]], 10 * i);
+    FreeCloud(u);
+  }
   // The typed arrays alone.
   Cloud* c = Make();
   std::vector<int> position(kPoints);
