@@ -43,6 +43,32 @@ void PutBsplToSurfCrvList(Bspline* curve, Bspline* surface) {
   curve->owner = surface;
 }
 
+void AppendBsplToSurfCrvList(Bspline* curve, Bspline* surface) {
+  if (!curve || !surface || curve->dimension != 2) return;
+  BsplineList** tail = &surface->curves;
+  for (; *tail; tail = &(*tail)->next)
+    if ((*tail)->item == curve) {
+      curve->owner = surface;
+      return;
+    }
+  TrackingScope scope;
+  BsplineList* node = MallocNullBsplineList();
+  if (!node || KernelFailed()) return;
+  node->item = curve;
+  *tail = node;
+  scope.keep();
+  curve->owner = surface;
+}
+
+BsplineList* AppendBsplToList(BsplineList** list, Bspline* item) {
+  BsplineList* node = MallocNullBsplineList();
+  if (!node || KernelFailed()) return nullptr;
+  node->item = item;
+  while (*list) list = &(*list)->next;
+  *list = node;
+  return node;
+}
+
 int GetNumCurvePieces(const BsplineList* list) {
   int n = 0;
   for (; list; list = list->next) ++n;

@@ -8,6 +8,10 @@
 // node at the head of the surface's curves. Other curves, or a node that cannot be allocated
 // (error state set), leave everything as it was.
 void PutBsplToSurfCrvList(Bspline* curve, Bspline* surface);
+// As PutBsplToSurfCrvList, the new node at the tail of the list.
+void AppendBsplToSurfCrvList(Bspline* curve, Bspline* surface);
+// A new node (the caller's current scope) for item at the tail of *list; null on failure.
+BsplineList* AppendBsplToList(BsplineList** list, Bspline* item);
 int GetNumCurvePieces(const BsplineList* list);
 // Splits a list: the first n nodes become a's curves, the rest b's, owners set to match.
 // n <= 0 gives everything to b and leaves a alone; a list of n nodes or fewer leaves b with none.
