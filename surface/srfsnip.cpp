@@ -8,14 +8,19 @@
 #include "bspline/crvlist.h"
 #include "bspline/kinsert.h"
 #include "bspline/knots.h"
+#include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
 #include "bspline/subobj.h"
+#include "curve/crvbrk.h"
 #include "curve/crvoffst.h"
 #include "foundation/coreglob.h"
 #include "foundation/mathmat.h"
+#include "foundation/sort.h"
 #include "foundation/umalloc.h"
+#include "surface/srfutils.h"
+#include "surface/trimutils.h"
 
 int CheckIfParIsInternal(Bspline* obj, int dir, double t) {
   if (!HasPieceableForm(obj)) return 0;
@@ -297,4 +302,834 @@ int GetParSamplesInIntervals(const double* breaks, int n, int k, double a, doubl
   scope.release();
   const double ends[2] = {a, b};
   return GetNParValsPerSpan(ends, 2, k, samples, count);
+}
+
+// ---- Snipping a surface at an iso-parameter line --------------------------------------------
+
+namespace {
+
+double CurveStartPar(const Bspline* c) { return c->knotsU[c->degreeU]; }
+double CurveEndPar(const Bspline* c) { return c->knotsU[c->degreeU + c->interiorU + 1]; }
+
+// The coordinate across the cut (u for a u cut) and the one along it.
+double AcrossCut(const double uv[2], int uCut) { return uCut ? uv[0] : uv[1]; }
+double AlongCut(const double uv[2], int uCut) { return uCut ? uv[1] : uv[0]; }
+
+double CoordAt(const Bspline* c, double s, int uCut) {
+  double uv[2];
+  Eval2DPointOnCurve2Array(nullptr, c, s, 0, uv);
+  return AcrossCut(uv, uCut);
+}
+
+// Five samples per knot span at 0, 0.2, .., 0.8 of the span, then the last knot.
+int CutSampleCount(const Bspline* c) { return 5 * (c->interiorU + 1) + 1; }
+void CutSampleParams(const Bspline* c, double* t) {
+  const int p = c->degreeU;
+  int k = 0;
+  for (int s = 0; s <= c->interiorU; ++s) {
+    const double a = c->knotsU[p + s], b = c->knotsU[p + s + 1];
+    for (int j = 0; j < 5; ++j) t[k++] = a + 0.2 * j * (b - a);
+  }
+  t[k] = CurveEndPar(c);
+}
+
+// The parameter in [a, b] where the curve's coordinate across the cut reaches L (ca and cb its
+// coordinates at a and b, on either side of L): linear interpolation, then false position
+// until the coordinate is within tol of L. It stops early when an iterate moves the coordinate
+// by no more than 1e-4 tol (round-off) or the bracket's coordinates agree; 100 steps at most.
+double RefineLineCrossing(const Bspline* c, int uCut, double L, double a, double b, double ca,
+                          double cb, double tol) {
+  if (ca == cb) return a;
+  double s = a + (L - ca) / (cb - ca) * (b - a);
+  double cs = CoordAt(c, s, uCut);
+  for (int it = 0; it < 100 && std::fabs(L - cs) > tol; ++it) {
+    if (IsBetweenTwoPoints(ca, L, cs)) {
+      a = s;
+      ca = cs;
+    } else {
+      b = s;
+      cb = cs;
+    }
+    if (cb == ca) break;
+    s = a + (L - ca) / (cb - ca) * (b - a);
+    const double previous = cs;
+    cs = CoordAt(c, s, uCut);
+    if (std::fabs(cs - previous) <= 1e-4 * tol) break;
+  }
+  return s;
+}
+
+void FreeListNodes(BsplineList* n) {
+  while (n) {
+    BsplineList* next = n->next;
+    Free(n);
+    n = next;
+  }
+}
+
+// The piece nodes of a side after the first (made by the trimmed snip) go back to the heap.
+void FreeExtraPieceNodes(SnipSide* side) {
+  if (!side || !side->first) return;
+  for (SnipPiece* n = side->first->next; n;) {
+    SnipPiece* next = n->next;
+    Free(n);
+    n = next;
+  }
+  side->first->next = nullptr;
+  side->count = 1;
+}
+
+}  // namespace
+
+int IsBetweenTwoPoints(double a, double b, double x) {
+  return (x > a && x < b) || (x > b && x < a) ? 1 : 0;
+}
+
+int CheckCurveBoundsUV(Bspline* curve, double umin, double umax, double vmin, double vmax, int uCut) {
+  double cu0 = 0, cu1 = 0, cv0 = 0, cv1 = 0;
+  GetCurveOnSurfMinMaxSurfParams(curve, &cu0, &cu1, &cv0, &cv1);
+  if (uCut) return cu0 >= umin - 0.001 && cu1 <= umax + 0.001 ? 1 : 0;
+  return cv0 >= vmin - 0.001 && cv1 <= vmax + 0.001 ? 1 : 0;
+}
+
+int DivideCurveIntoPortions(Bspline* curve, Bspline* lowPiece, Bspline* highPiece, int uCut,
+                            BsplineList** lowList, BsplineList** highList, int isTrimPiece) {
+  if (!HasPieceableForm(curve) || curve->kind != 1 || curve->dimension != 2 || !lowPiece ||
+      !highPiece)
+    return -2;
+  const int n = CutSampleCount(curve);
+  Owned<double, Free> ts(MallocArray<double>(n)), cs(MallocArray<double>(n));
+  Owned<int, Free> side(MallocArray<int>(n));
+  if (!ts || !cs || !side || KernelFailed()) return -2;
+  const double lo = uCut ? lowPiece->umin : lowPiece->vmin;
+  const double hi = uCut ? lowPiece->umax : lowPiece->vmax;
+  const double tol = 1e-6 * (hi - lo);
+  CutSampleParams(curve, ts.get());
+  for (int i = 0; i < n; ++i) {
+    cs[i] = CoordAt(curve, ts[i], uCut);
+    side[i] = cs[i] >= lo - 0.001 && cs[i] <= hi + 0.001 ? 1 : 2;
+  }
+  // A portion goes to the piece of its side and to that side's list.
+  auto hand = [&](Bspline* part, int s) {
+    Bspline* piece = s == 1 ? lowPiece : highPiece;
+    AppendBsplToSurfCrvList(part, piece);
+    if (!KernelFailed()) AppendBsplToList(s == 1 ? lowList : highList, part);
+    return !KernelFailed();
+  };
+  Owned<Bspline, FreeBspline> rest;  // what is left of the curve after the last cut; null: all
+  double previous[2] = {-100.0, -100.0};
+  for (int i = 1; i < n; ++i) {
+    if (side[i] == side[i - 1]) continue;
+    Bspline* from = rest ? rest.get() : curve;
+    double s = RefineLineCrossing(curve, uCut, hi, ts[i - 1], ts[i], cs[i - 1], cs[i], tol);
+    // A curve that only touches the line at an end of what is left is not cut there.
+    if (!CheckIfParIsInternal(from, 0, s)) continue;
+    Bspline* parts[2] = {nullptr, nullptr};
+    if (SplitObjectToNObjects(from, 1, &s, 0, parts) != 0 || !parts[0] || !parts[1]) {
+      FreeBspline(parts[0]);
+      FreeBspline(parts[1]);
+      return -2;
+    }
+    Owned<Bspline, FreeBspline> second(parts[1]);
+    {
+      Owned<Bspline, FreeBspline> first(parts[0]);
+      if (!hand(first.get(), side[i - 1])) return -2;
+      first.release();  // its piece owns it now
+    }
+    const int last = NumCtrlU(parts[0]) - 1;
+    const double crossing[2] = {parts[0]->X[0][last], parts[0]->Y[0][last]};
+    if (isTrimPiece && previous[0] != -100.0) {
+      // The stretch just handed over has its counterpart on the other piece along the line.
+      const int other = 3 - side[i - 1];
+      Bspline* otherPiece = other == 1 ? lowPiece : highPiece;
+      const int edge = uCut ? (other == 2 ? 0 : 2) : (other == 2 ? 3 : 1);
+      Bspline* e = SurfPartEdge2CurveOnSurface(previous[0], previous[1], crossing[0], crossing[1], edge);
+      if (KernelFailed()) return -2;
+      if (e) {
+        e->owner = otherPiece;
+        if (!AppendBsplToList(other == 1 ? lowList : highList, e)) {
+          FreeBspline(e);
+          return -2;
+        }
+      }
+    }
+    previous[0] = crossing[0];
+    previous[1] = crossing[1];
+    rest.reset(second.release());
+  }
+  Bspline* last = rest ? rest.release() : CopyBsplineStruct(curve);
+  if (!last) return -2;
+  if (!hand(last, side[n - 1])) {
+    FreeBspline(last);
+    return -2;
+  }
+  return 0;
+}
+
+int CheckAndSnipCurvesToSurfs(Bspline* srf, double t, int uCut, Bspline* lowPiece,
+                              Bspline* highPiece, int nCurves, int* work) {
+  // The segment on the cut line across the whole domain, 1 % longer at both ends.
+  double q0[2], q1[2];
+  if (uCut) {
+    const double m = 0.01 * (srf->vmax - srf->vmin);
+    q0[0] = q1[0] = t;
+    q0[1] = srf->vmin - m;
+    q1[1] = srf->vmax + m;
+  } else {
+    const double m = 0.01 * (srf->umax - srf->umin);
+    q0[1] = q1[1] = t;
+    q0[0] = srf->umin - m;
+    q1[0] = srf->umax + m;
+  }
+  BsplineList *lowOut = nullptr, *highOut = nullptr;
+  // Edge curves stand only in the side lists: they go with the lists' nodes.
+  auto dropLists = [&]() {
+    for (BsplineList* list : {lowOut, highOut}) {
+      for (BsplineList* n = list; n; n = n->next) {
+        bool listed = false;
+        for (BsplineList* c = n->item->owner ? n->item->owner->curves : nullptr; c; c = c->next)
+          listed = listed || c->item == n->item;
+        if (!listed) FreeBspline(n->item);
+      }
+      FreeListNodes(list);
+    }
+    lowOut = highOut = nullptr;
+  };
+  int i = 0;
+  for (BsplineList* node = srf->curves; node && i < nCurves; node = node->next, ++i) {
+    Bspline* crv = node->item;
+    if (work) work[i] = 0;
+    if (!crv || crv->kind != 1 || crv->dimension != 2) continue;
+    const int k = Curve2IntersectCount(crv, 5, q0, q1);
+    if (work) work[i] = k;
+    if (KernelFailed()) {
+      dropLists();
+      return -2;
+    }
+    if (k > 0) {
+      const int r = DivideCurveIntoPortions(crv, lowPiece, highPiece, uCut, &lowOut, &highOut,
+                                            IsTrimPiece(crv));
+      if (r != 0) {
+        dropLists();
+        return -2;
+      }
+      continue;
+    }
+    Bspline* copy = CopyBsplineStruct(crv);
+    if (!copy) {
+      dropLists();
+      return -2;
+    }
+    const bool low = uCut ? CheckCurveBoundsUV(copy, srf->umin, t, srf->vmin, srf->vmax, 1)
+                          : CheckCurveBoundsUV(copy, srf->umin, srf->umax, srf->vmin, t, 0);
+    PutBsplToSurfCrvList(copy, low ? lowPiece : highPiece);
+    if (KernelFailed()) {
+      FreeBspline(copy);
+      dropLists();
+      return -2;
+    }
+  }
+  dropLists();
+  return 0;
+}
+
+int SnipNoTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high) {
+  TrackingScope scope;
+  Bspline* made[2] = {nullptr, nullptr};
+  double cut = t;
+  if (!srf || srf->kind != 2 || SplitObjectToNObjects(srf, 1, &cut, uCut ? 0 : 1, made) != 0 ||
+      !made[0] || !made[1]) {
+    FreeBspline(made[0]);
+    FreeBspline(made[1]);
+    (*low)->first->piece = srf;
+    (*high)->first->piece = nullptr;
+    return 0;
+  }
+  Owned<Bspline, FreeBspline> lowPiece(made[0]), highPiece(made[1]);
+  if (srf->curves) {
+    const int n = GetNumCurvePieces(srf->curves);
+    Owned<int, Free> work(MallocArray<int>(n));
+    if (!work || KernelFailed()) return -2;
+    if (CheckAndSnipCurvesToSurfs(srf, t, uCut, lowPiece.get(), highPiece.get(), n, work.get()) != 0)
+      return -2;
+  }
+  // Each piece's u takes the parametric speed of its v; its curves follow.
+  for (Bspline* p : {lowPiece.get(), highPiece.get()}) {
+    Bspline* pair[2] = {p, p};
+    const int dirs[2] = {1, 0};
+    MatchParameterSpeed(pair, dirs, 0, 1, 0);
+  }
+  if (KernelFailed()) return -2;
+  (*low)->first->piece = lowPiece.release();
+  (*high)->first->piece = highPiece.release();
+  scope.keep();
+  return 1;
+}
+
+int SnipSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high) {
+  if (srf && srf->trims) return SnipTrimSurfaceBspline(srf, t, uCut, low, high);
+  return SnipNoTrimSurfaceBspline(srf, t, uCut, low, high);
+}
+
+int SnipSurfaceIntoTwoParts(Bspline* srf, int uCut, SnipSide** low, SnipSide** high) {
+  if (!HasPieceableForm(srf) || srf->kind != 2) return -2;
+  const KnotDirection d = DirectionOf(srf, uCut ? 0 : 1);
+  // The knot at or below the middle; never the range start, so a direction without interior
+  // knots offers only its range end, where no cut can be made.
+  int span = d.p;
+  FindLowKnotIndex(d.knots, d.p, 0.5 * (d.lo + d.hi), &span, d.nCtrl);
+  if (span == d.p) ++span;
+  const double t = d.knots[span];
+  const bool trimmed = srf->trims != nullptr;
+  if (SnipSurfaceBspline(srf, t, uCut, low, high) != 1) return -2;
+  if (trimmed) {
+    for (SnipSide* side : {*low, *high})
+      for (SnipPiece* n = side->first; n; n = n->next)
+        if (n->piece && !n->piece->trims) {
+          FreeBspline(n->piece);
+          n->piece = nullptr;
+        }
+  }
+  return 1;
+}
+
+Bspline* RemoveBsplFromBsplList(Bspline* obj, BsplineList** list) {
+  for (BsplineList** at = list; *at; at = &(*at)->next) {
+    if ((*at)->item != obj) continue;
+    BsplineList* node = *at;
+    *at = node->next;
+    Free(node);
+    return obj;
+  }
+  return nullptr;
+}
+
+int RemoveOuterBoundaryTrimCurve(Bspline* srf) {
+  if (!srf || !srf->trims || srf->trims->next || srf->trims->hole) return 0;
+  for (BsplineList* n = srf->trims->loopCurves; n; n = n->next)
+    if (CurveIsoParDirection(n->item, 1) < 1) return 0;
+  FreeTrimCurveBsplines(srf->trims);
+  srf->trims = nullptr;
+  return 0;
+}
+
+int SplitSurfaceBspline(Bspline* srf, int maxU, int maxV, BsplineList** list, int freeInput) {
+  if (!srf || srf->kind != 2 || !list) return -2;
+  const int nu = NumCtrlU(srf), nv = NumCtrlV(srf);
+  if (nu <= maxU && nv <= maxV) return 0;
+  const int uCut = nu > maxU && !(nv > maxV && nu < nv) ? 1 : 0;
+  TrackingScope scope;
+  SnipPiece* lowNode = CallocArray<SnipPiece>(1);
+  SnipPiece* highNode = CallocArray<SnipPiece>(1);
+  SnipSide* lowSide = CallocArray<SnipSide>(1);
+  SnipSide* highSide = CallocArray<SnipSide>(1);
+  if (!lowNode || !highNode || !lowSide || !highSide || KernelFailed()) return -2;
+  lowSide->first = lowNode;
+  highSide->first = highNode;
+  lowSide->count = highSide->count = 1;
+  if (SnipSurfaceIntoTwoParts(srf, uCut, &lowSide, &highSide) != 1) return -2;
+
+  const bool looked = *list != nullptr;
+  const bool found = looked && RemoveBsplFromBsplList(srf, list) != nullptr;
+  if (freeInput && (!looked || found)) FreeBspline(srf);
+  // The side records are scratch; the pieces go to the caller's list, in nodes of its own.
+  int failed = 0;
+  for (SnipSide* side : {lowSide, highSide})
+    for (SnipPiece* n = side->first; n; n = n->next) {
+      if (!n->piece) continue;
+      if (failed) {
+        FreeBspline(n->piece);
+        continue;
+      }
+      UntrackedScope owned;
+      if (!AppendBsplToList(list, n->piece)) {
+        FreeBspline(n->piece);
+        failed = 1;
+      }
+    }
+  for (SnipSide* side : {lowSide, highSide})
+    for (SnipPiece* n = side->first; n; n = n->next) {
+      if (failed || !n->piece) continue;
+      RemoveOuterBoundaryTrimCurve(n->piece);
+      if ((NumCtrlU(n->piece) > maxU || NumCtrlV(n->piece) > maxV) &&
+          SplitSurfaceBspline(n->piece, maxU, maxV, list, 1) != 0)
+        failed = 1;
+    }
+  FreeExtraPieceNodes(lowSide);
+  FreeExtraPieceNodes(highSide);
+  return failed ? -2 : 0;
+}
+
+// ---- Snipping trimmed surfaces --------------------------------------------------------------
+
+namespace {
+
+void FreeCrossings(SnipCrossingList* list) {
+  for (SnipCrossing* n = list->first; n;) {
+    SnipCrossing* next = n->next;
+    Free(n);
+    n = next;
+  }
+  list->first = nullptr;
+  list->count = 0;
+}
+
+// Before the first node whose coord is smaller; after equal ones.
+bool InsertCrossing(SnipCrossingList* list, BsplineList* curveNode, int flag, double coord,
+                    double param) {
+  SnipCrossing* c = CallocArray<SnipCrossing>(1);
+  if (!c || KernelFailed()) return false;
+  c->curveNode = curveNode;
+  c->flag = flag;
+  c->coord = coord;
+  c->param = param;
+  SnipCrossing** at = &list->first;
+  while (*at && (*at)->coord >= coord) at = &(*at)->next;
+  c->next = *at;
+  *at = c;
+  ++list->count;
+  return true;
+}
+
+// The node after `node` in its loop, the loop's first after its last.
+BsplineList* NextInLoop(BsplineList* node, TrimList* loop) {
+  return node->next ? node->next : loop->loopCurves;
+}
+
+int LoopLength(const TrimList* loop) { return GetNumCurvePieces(loop->loopCurves); }
+
+// Frees every piece the sides hold (with their curves and loops) and leaves each side its one
+// empty first node: what a failed trimmed snip hands back.
+void DropSidePieces(SnipSide* side) {
+  for (SnipPiece* n = side->first; n; n = n->next) {
+    FreeBspline(n->piece);
+    n->piece = nullptr;
+    n->curves = nullptr;
+    n->loop = nullptr;
+  }
+  side->first->next = nullptr;
+  side->count = 1;
+}
+
+// The part of a copy of curve after param (when param lies inside it) or before it.
+Bspline* CurvePart(Bspline* curve, double from, double to) {
+  const double tol = 1e-6 * (CurveEndPar(curve) - CurveStartPar(curve));
+  const bool cutFrom = from - CurveStartPar(curve) > tol;
+  const bool cutTo = CurveEndPar(curve) - to > tol;
+  if (!cutFrom && !cutTo) return CopyBsplineStruct(curve);
+  return ExtractObjFromObjGivenPar(curve, 0, cutFrom ? from : CurveStartPar(curve),
+                                   cutTo ? to : CurveEndPar(curve));
+}
+
+}  // namespace
+
+int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t, double** params,
+                                double** coords, int** flags, int** kinds, int* count) {
+  *params = *coords = nullptr;
+  *flags = *kinds = nullptr;
+  *count = 0;
+  if (!HasPieceableForm(curve) || curve->kind != 1 || curve->dimension != 2 || !srf) return -2;
+  const double tol = 1e-6 * (uCut ? srf->umax - srf->umin : srf->vmax - srf->vmin);
+  const int n = CutSampleCount(curve);
+  Owned<double, Free> ts(MallocArray<double>(n)), cs(MallocArray<double>(n));
+  // A crossing needs a change of side between two samples: n - 1 of them at most.
+  double* p = MallocArray<double>(n);
+  double* c = MallocArray<double>(n);
+  int* f = MallocArray<int>(n);
+  int* k = MallocArray<int>(n);
+  if (!ts || !cs || !p || !c || !f || !k || KernelFailed()) {
+    Free(p);
+    Free(c);
+    Free(f);
+    Free(k);
+    return -2;
+  }
+  CutSampleParams(curve, ts.get());
+  for (int i = 0; i < n; ++i) cs[i] = CoordAt(curve, ts[i], uCut);
+  auto side = [&](int i) { return cs[i] - t <= 0.001 ? 1 : 2; };
+  const double t0 = CurveStartPar(curve), t1 = CurveEndPar(curve);
+  const double ends = 1e-6 * (t1 - t0);
+  int m = 0;
+  for (int i = 1; i < n; ++i) {
+    if (side(i) == side(i - 1)) continue;
+    const double s = RefineLineCrossing(curve, uCut, t, ts[i - 1], ts[i], cs[i - 1], cs[i], tol);
+    double uv[2];
+    Eval2DPointOnCurve2Array(nullptr, curve, s, 0, uv);
+    p[m] = s;
+    c[m] = AlongCut(uv, uCut);
+    f[m] = side(i - 1) == 1 ? 2 : 1;
+    k[m] = s - t0 >= ends && t1 - s >= ends ? 3 : (s - t0 < ends ? side(i) : side(i - 1));
+    ++m;
+  }
+  *params = p;
+  *coords = c;
+  *flags = f;
+  *kinds = k;
+  *count = m;
+  return 0;
+}
+
+int InsertIntoIn_Outlist(BsplineList* curveNode, SnipCrossingList* lowList,
+                         SnipCrossingList* highList, const double* coords, const int* flags,
+                         const double* params, const int* kinds, int n) {
+  for (int i = n - 1; i >= 0; --i) {
+    if ((kinds[i] == 1 || kinds[i] == 3) &&
+        !InsertCrossing(lowList, curveNode, flags[i], coords[i], params[i]))
+      return -2;
+    if ((kinds[i] == 2 || kinds[i] == 3) &&
+        !InsertCrossing(highList, curveNode, flags[i] == 1 ? 2 : 1, coords[i], params[i]))
+      return -2;
+  }
+  return 0;
+}
+
+int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList* lowList,
+                              SnipCrossingList* highList) {
+  FreeCrossings(lowList);
+  FreeCrossings(highList);
+  for (TrimList* loop = srf->trims; loop; loop = loop->next)
+    for (BsplineList* node = loop->loopCurves; node; node = node->next) {
+      double *params = nullptr, *coords = nullptr;
+      int *flags = nullptr, *kinds = nullptr, n = 0;
+      if (FindCurveIntersectionParams(node->item, uCut, srf, t, &params, &coords, &flags, &kinds,
+                                      &n) != 0)
+        return -2;
+      Owned<double, Free> op(params), oc(coords);
+      Owned<int, Free> of(flags), ok(kinds);
+      if (n == 0) continue;
+      // Ascending along the line, the other arrays following through an index array.
+      Owned<int, Free> ids(MallocArray<int>(n));
+      Owned<double, Free> sp(MallocArray<double>(n));
+      Owned<int, Free> sf(MallocArray<int>(n)), sk(MallocArray<int>(n));
+      if (!ids || !sp || !sf || !sk || KernelFailed()) return -2;
+      for (int i = 0; i < n; ++i) ids[i] = i;
+      HeapSort2FloatInt4(n, coords, ids.get());
+      for (int i = 0; i < n; ++i) {
+        sp[i] = params[ids[i]];
+        sf[i] = flags[ids[i]];
+        sk[i] = kinds[ids[i]];
+      }
+      if (InsertIntoIn_Outlist(node, lowList, highList, coords, sf.get(), sp.get(), sk.get(), n) != 0)
+        return -2;
+    }
+  return 0;
+}
+
+int FindNextParam(BsplineList* curveNode, SnipCrossing* firstCrossing, double t, double* param,
+                  int* flag, double* coord) {
+  const SnipCrossing* best = nullptr;
+  for (const SnipCrossing* c = firstCrossing; c; c = c->next)
+    if (c->curveNode == curveNode && c->param > t && (!best || c->param < best->param)) best = c;
+  if (!best) return 0;
+  *param = best->param;
+  *flag = best->flag;
+  *coord = best->coord;
+  return 1;
+}
+
+void FindNextInParam(SnipCrossingList* crossings, double coord, double* coordOut, double* param,
+                     BsplineList** curveNode, int leaving) {
+  SnipCrossing* at = crossings->first;
+  SnipCrossing* before = nullptr;
+  while (at && at->coord != coord) {
+    before = at;
+    at = at->next;
+  }
+  if (!at) return;
+  SnipCrossing* to = at;
+  if (leaving) {
+    if (at->next) to = at->next;
+  } else if (before) {
+    to = before;
+  } else {
+    // The first node's predecessor is the last node.
+    while (to->next) to = to->next;
+  }
+  *coordOut = to->coord;
+  *param = to->param;
+  *curveNode = to->curveNode;
+}
+
+int FindNextMaxFromTop(SnipCrossingList* crossings, double* coord, double* param,
+                       BsplineList** curveNode) {
+  for (SnipCrossing* c = crossings->first; c; c = c->next)
+    if (!c->used && c->flag == 1) {
+      *coord = c->coord;
+      *param = c->param;
+      *curveNode = c->curveNode;
+      return 1;
+    }
+  return 0;
+}
+
+namespace {
+
+// The first crossing of this parameter (on this curve, when one is given) marked used.
+void MarkCrossing(SnipCrossingList* crossings, const BsplineList* curveNode, double param,
+                  TrimList* loop) {
+  for (SnipCrossing* c = crossings->first; c; c = c->next)
+    if (c->param == param && (!curveNode || c->curveNode == curveNode)) {
+      c->used = 1;
+      c->loop = loop;
+      return;
+    }
+}
+
+}  // namespace
+
+void MarkIsUsedField(SnipCrossingList* crossings, double param, TrimList* loop) {
+  for (SnipCrossing* c = crossings->first; c; c = c->next)
+    if (c->param == param) {
+      c->used = 1;
+      c->loop = loop;
+      return;
+    }
+}
+
+// Method: the side's crossings lie along the cut line in decreasing coordinate, each entering
+// (flag 1) or leaving (flag 2) the side. From an entering crossing the walk follows the trim
+// loop to the next crossing on it (a leaving one), collecting the curves and parts in between
+// for the current piece, then jumps along the line to the neighbouring crossing, which enters
+// again, until it is back at the coordinate where the region started. An unused entering
+// crossing then starts the next region, on a new piece. Every step uses up an entering
+// crossing, so a walk that takes more steps than there are crossings can never close: -2.
+int DivideTrimCurvesIntoPortions(Bspline* srf, SnipCrossingList* crossings, SnipSide** side,
+                                 int uCut) {
+  (void)uCut;
+  SnipCrossing* head = crossings->first;
+  if (!head || !(*side)->first || !(*side)->first->piece) return -2;
+  Owned<Bspline, FreeBspline> templ(CopyBsplineStruct((*side)->first->piece));
+  if (!templ) return -2;
+  SnipPiece* current = (*side)->first;
+  while (current->next) current = current->next;
+  BsplineList* node = head->curveNode;
+  TrimList* loop = nullptr;
+  if (!GetTrimCurveOfTrimPiece(node, srf->trims, &loop)) return -2;
+
+  int leaving = 0;
+  double param = head->param, coord = head->coord;
+  if (head->flag == 2) {
+    // Start at the next crossing along the loop from the first one.
+    leaving = 1;
+    int flag = 0;
+    double at = param;
+    bool found = false;
+    for (int k = 0; k <= LoopLength(loop) && !found; ++k) {
+      found = FindNextParam(node, crossings->first, at, &param, &flag, &coord) == 1;
+      if (!found) {
+        node = NextInLoop(node, loop);
+        at = CurveStartPar(node->item) - 1e-6 * (CurveEndPar(node->item) - CurveStartPar(node->item));
+      }
+    }
+    if (!found) return -2;
+  }
+  double startCoord = coord;
+  BsplineList* collected = nullptr;
+  auto collect = [&](Bspline* part) {
+    AppendBsplToSurfCrvList(part, current->piece);
+    return !KernelFailed() && AppendBsplToList(&collected, part) != nullptr;
+  };
+  const int bound = crossings->count + 1;
+  for (int steps = 0;; ++steps) {
+    if (steps > bound) {
+      FreeListNodes(collected);
+      return -2;
+    }
+    if (!GetTrimCurveOfTrimPiece(node, srf->trims, &loop)) {
+      FreeListNodes(collected);
+      return -2;
+    }
+    // Crossings of different curves may share a parameter: each is marked on its own curve.
+    MarkCrossing(crossings, node, param, loop);
+    // Along the loop from this crossing to the next one on it.
+    double from = param, next = 0.0, nextCoord = 0.0;
+    int flag = 0;
+    bool reached = false;
+    for (int k = 0; k <= LoopLength(loop); ++k) {
+      reached = FindNextParam(node, crossings->first, from, &next, &flag, &nextCoord) == 1;
+      Bspline* part = CurvePart(node->item, from, reached ? next : CurveEndPar(node->item));
+      if (!part || !collect(part)) {
+        FreeBspline(part);
+        FreeListNodes(collected);
+        return -2;
+      }
+      if (reached) break;
+      node = NextInLoop(node, loop);
+      from = CurveStartPar(node->item) - 1e-6 * (CurveEndPar(node->item) - CurveStartPar(node->item));
+    }
+    if (!reached) {
+      FreeListNodes(collected);
+      return -2;
+    }
+    MarkCrossing(crossings, node, next, loop);
+    // Along the line to the neighbouring crossing.
+    double reachedCoord = nextCoord;
+    FindNextInParam(crossings, nextCoord, &reachedCoord, &param, &node, leaving);
+    if (reachedCoord != startCoord) continue;
+    current->curves = collected;
+    collected = nullptr;
+    GetCurveListExtremes(current->curves, &current->umin, &current->umax, &current->vmin,
+                         &current->vmax);
+    if (!FindNextMaxFromTop(crossings, &coord, &param, &node)) return 0;
+    SnipPiece* fresh = CallocArray<SnipPiece>(1);
+    Bspline* copy = fresh ? CopyBsplineStruct(templ.get()) : nullptr;
+    if (!fresh || !copy) {
+      Free(fresh);
+      return -2;
+    }
+    fresh->piece = copy;
+    current->next = fresh;
+    current = fresh;
+    ++(*side)->count;
+    startCoord = coord;
+  }
+}
+
+void MakeOuterTrimOnAllSurfaces(SnipSide* side) {
+  for (SnipPiece* n = side->first; n; n = n->next) {
+    if (!n->curves || !n->piece) continue;
+    GetCurveListExtremes(n->curves, &n->umin, &n->umax, &n->vmin, &n->vmax);
+    double cu[4], cv[4];
+    TrimList* loop = nullptr;
+    if (ConstructTrimCurveList(n->piece, n->curves, 0, 0, cu, cv, 0, 0, 1, nullptr, &loop) == 0)
+      n->loop = loop;
+  }
+}
+
+int GetSurfaceForTheCurve(double umin, double umax, double vmin, double vmax, SnipSide* low,
+                          SnipSide* high, Bspline** piece, SnipPiece** node) {
+  for (int s = 0; s < 2; ++s) {
+    for (SnipPiece* n = (s == 0 ? low : high)->first; n; n = n->next) {
+      if (!n->piece) continue;
+      const double su = s == 0 ? 0.001 : 1e-6 * (n->piece->umax - n->piece->umin);
+      const double sv = s == 0 ? 0.001 : 1e-6 * (n->piece->vmax - n->piece->vmin);
+      const double bu0 = n->curves ? n->umin : n->piece->umin;
+      const double bu1 = n->curves ? n->umax : n->piece->umax;
+      const double bv0 = n->curves ? n->vmin : n->piece->vmin;
+      const double bv1 = n->curves ? n->vmax : n->piece->vmax;
+      if (umin - bu0 > -su && umax - bu1 < su && vmin - bv0 > -sv && vmax - bv1 < sv) {
+        *piece = n->piece;
+        if (node) *node = n;
+        return 1;
+      }
+    }
+  }
+  return 0;
+}
+
+int PlaceOtherCurvesOnSurfaces(SnipSide* low, SnipSide* high, double t, Bspline* srf, int uCut) {
+  // A part goes to the piece that holds its box; a part no piece holds is dropped.
+  auto place = [&](Bspline* part) {
+    double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
+    GetCurveOnSurfMinMaxSurfParams(part, &u0, &u1, &v0, &v1);
+    Bspline* piece = nullptr;
+    if (!GetSurfaceForTheCurve(u0, u1, v0, v1, low, high, &piece, nullptr)) {
+      FreeBspline(part);
+      return true;
+    }
+    PutBsplToSurfCrvList(part, piece);
+    if (KernelFailed()) FreeBspline(part);
+    return !KernelFailed();
+  };
+  for (BsplineList* node = srf->curves; node; node = node->next) {
+    Bspline* crv = node->item;
+    if (!crv || crv->dimension != 2 || IsTrimPiece(crv)) continue;
+    double *params = nullptr, *coords = nullptr;
+    int *flags = nullptr, *kinds = nullptr, n = 0;
+    if (FindCurveIntersectionParams(crv, uCut, srf, t, &params, &coords, &flags, &kinds, &n) != 0)
+      return -2;
+    Owned<double, Free> op(params), oc(coords);
+    Owned<int, Free> of(flags), ok(kinds);
+    double from = CurveStartPar(crv);
+    for (int i = 0; i < n; ++i) {
+      if (params[i] <= from || !CheckIfParIsInternal(crv, 0, params[i])) continue;
+      Bspline* part = ExtractObjFromObjGivenPar(crv, 0, from, params[i]);
+      if (!part || !place(part)) return -2;
+      from = params[i];
+    }
+    Bspline* last = CurvePart(crv, from, CurveEndPar(crv));
+    if (!last || !place(last)) return -2;
+  }
+  return 0;
+}
+
+int IsTrimCurveUsedBefore(TrimList* loop, SnipCrossingList* lowCrossings,
+                          SnipCrossingList* highCrossings) {
+  for (SnipCrossingList* list : {lowCrossings, highCrossings})
+    for (SnipCrossing* c = list->first; c; c = c->next)
+      if (c->loop == loop) return 1;
+  return 0;
+}
+
+int PlaceOtherTrimCurves(SnipSide* low, SnipSide* high, SnipCrossingList* lowCrossings,
+                         SnipCrossingList* highCrossings, Bspline* srf) {
+  for (TrimList* loop = srf->trims; loop; loop = loop->next) {
+    if (IsTrimCurveUsedBefore(loop, lowCrossings, highCrossings)) continue;
+    double u0 = 0, u1 = 0, v0 = 0, v1 = 0;
+    GetCurveListExtremes(loop->loopCurves, &u0, &u1, &v0, &v1);
+    Bspline* piece = nullptr;
+    if (!GetSurfaceForTheCurve(u0, u1, v0, v1, low, high, &piece, nullptr)) continue;
+    BsplineList* copies = nullptr;
+    bool ok = true;
+    for (BsplineList* n = loop->loopCurves; n && ok; n = n->next) {
+      Bspline* c = CopyBsplineStruct(n->item);
+      ok = c != nullptr;
+      if (ok) AppendBsplToSurfCrvList(c, piece);
+      ok = ok && !KernelFailed() && AppendBsplToList(&copies, c) != nullptr;
+    }
+    if (!ok) {
+      FreeListNodes(copies);
+      return -2;
+    }
+    double cu[4], cv[4];
+    TrimList* made = nullptr;
+    ConstructTrimCurveList(piece, copies, IsOuterTrim(piece) ? 1 : 0, 0, cu, cv, 0, 0, 1, nullptr,
+                           &made);
+  }
+  return 0;
+}
+
+int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high) {
+  if (!srf || srf->kind != 2) return SnipNoTrimSurfaceBspline(srf, t, uCut, low, high);
+  if (!IsOuterTrim(srf)) {
+    TrimList* boundary = CreateSurfBoundaryAsTrimCurveBspline(srf);
+    if (!boundary) return -2;
+    AddOrderedTrimCurve(srf, boundary);
+  }
+  TrackingScope scope;
+  SnipCrossingList lowList = {nullptr, 0}, highList = {nullptr, 0};
+  Bspline* made[2] = {nullptr, nullptr};
+  double cut = t;
+  if (SplitObjectToNObjects(srf, 1, &cut, uCut ? 0 : 1, made) != 0 || !made[0] || !made[1]) {
+    FreeBspline(made[0]);
+    FreeBspline(made[1]);
+    (*low)->first->piece = srf;
+    (*high)->first->piece = nullptr;
+    return 0;
+  }
+  (*low)->first->piece = made[0];
+  (*high)->first->piece = made[1];
+  for (SnipSide* s : {*low, *high}) {
+    s->first->curves = nullptr;
+    s->first->loop = nullptr;
+  }
+  ReverseInnerRelToOuter(srf);
+  int r = GetInOutListForTrimCurves(srf, t, uCut, &lowList, &highList);
+  if (r == 0 && lowList.first) r = DivideTrimCurvesIntoPortions(srf, &lowList, low, uCut);
+  if (r == 0 && highList.first) r = DivideTrimCurvesIntoPortions(srf, &highList, high, uCut);
+  if (r == 0) {
+    MakeOuterTrimOnAllSurfaces(*low);
+    MakeOuterTrimOnAllSurfaces(*high);
+    r = PlaceOtherCurvesOnSurfaces(*low, *high, t, srf, uCut);
+  }
+  if (r == 0) r = PlaceOtherTrimCurves(*low, *high, &lowList, &highList, srf);
+  if (r != 0 || KernelFailed()) {
+    DropSidePieces(*low);
+    DropSidePieces(*high);
+    return -2;
+  }
+  FreeCrossings(&lowList);
+  FreeCrossings(&highList);
+  scope.keep();
+  return 1;
 }

@@ -82,3 +82,130 @@ int ReplaceGroupSrfCrvBsplWithG1ContSubs(Bspline** objects, int n, double angle)
 // null array, n < 2 or memory.
 int GetParSamplesInIntervals(const double* breaks, int n, int k, double a, double b,
                              double** samples, int* count);
+
+// ---- Snipping a surface at an iso-parameter line --------------------------------------------
+// The cut is u = t (uCut nonzero) or v = t; the low piece lies on the side of smaller
+// parameters. Pieces, their curves and loops, and the side records' further nodes belong to the
+// caller after a success (outside every tracking scope).
+
+// One piece on a side of the cut: the surface, the curves that bound its outer loop (trimmed
+// snips only; the nodes become the loop's), its outer loop, and the box of those curves.
+struct SnipPiece {
+  SnipPiece* next;
+  Bspline* piece;
+  BsplineList* curves;
+  TrimList* loop;
+  double umin, vmin, umax, vmax;
+};
+
+// The pieces on one side; the caller makes it with one zeroed piece node and a count of 1.
+struct SnipSide {
+  SnipPiece* first;
+  int count;
+};
+
+// The two halves of srf in the first node of each side, each with the curves of srf that lie on
+// it (a curve crossing the cut is cut there); a trimmed surface takes SnipTrimSurfaceBspline.
+// 1; 0 when the cut failed (t not inside the range: the low side holds srf itself, the high
+// side null); -2 when handing over the curves failed (nothing made is left).
+int SnipSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high);
+int SnipNoTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high);
+
+// Hands the curves of srf (the first nCurves of its list) to the two halves, cutting those that
+// cross the line; work receives each curve's crossing count (nCurves entries). 0 or -2.
+int CheckAndSnipCurvesToSurfs(Bspline* srf, double t, int uCut, Bspline* lowPiece,
+                              Bspline* highPiece, int nCurves, int* work);
+
+// Cuts one 2D curve where it crosses the low piece's far edge on the cut line; the portions go
+// to the piece of their side (owner, curve list) and to that side's list *lowList / *highList
+// (new nodes at the tail, the caller's). For a trim piece, each stretch between two crossings is
+// matched by a straight edge curve along the cut line on the other piece, put only in the other
+// side's list (owner set, not on the curve list). The curve itself is not changed. 0 or -2.
+int DivideCurveIntoPortions(Bspline* curve, Bspline* lowPiece, Bspline* highPiece, int uCut,
+                            BsplineList** lowList, BsplineList** highList, int isTrimPiece);
+
+// 1 when the curve's parameter box lies within [umin, umax] (uCut) or [vmin, vmax], 0.001 slack.
+int CheckCurveBoundsUV(Bspline* curve, double umin, double umax, double vmin, double vmax, int uCut);
+// 1 when x lies strictly between a and b (either order).
+int IsBetweenTwoPoints(double a, double b, double x);
+
+// Snips at the knot at or below the middle of the domain in the cut direction (never the range
+// start); with trim loops, pieces that received no loop are freed (their node's surface null).
+// 1 or -2.
+int SnipSurfaceIntoTwoParts(Bspline* srf, int uCut, SnipSide** low, SnipSide** high);
+// Cuts srf into pieces of at most maxU x maxV control points, which end up appended to *list
+// (srf's own node is taken off the list and srf freed when freeInput is set). 0 (also when srf
+// fits already: list untouched), -2 on failure (pieces already appended stay, later ones are
+// freed).
+int SplitSurfaceBspline(Bspline* srf, int maxU, int maxV, BsplineList** list, int freeInput);
+// Unlinks and frees obj's node in *list: obj, or null when it is not listed.
+Bspline* RemoveBsplFromBsplList(Bspline* obj, BsplineList** list);
+// Drops a trim list that is one outer loop of iso-parameter curves (the domain's own box). 0.
+int RemoveOuterBoundaryTrimCurve(Bspline* srf);
+
+// ---- Snipping trimmed surfaces --------------------------------------------------------------
+// One crossing of a trim curve with the cut line as one side sees it: flag 1 the curve enters
+// the side there, 2 it leaves; coord is the crossing's place along the line (v for a u cut).
+struct SnipCrossing {
+  SnipCrossing* next;
+  BsplineList* curveNode;  // the trim curve's node in its loop
+  TrimList* loop;          // written when the crossing is used
+  int flag;
+  double coord;
+  double param;  // on the trim curve
+  int used;
+};
+// Nodes in decreasing coord; a node equal to an existing one goes after it.
+struct SnipCrossingList {
+  SnipCrossing* first;
+  int count;
+};
+
+// The trimmed path of SnipSurfaceBspline: every region a side's part of the trimmed area splits
+// into becomes a piece of its own with its outer loop; loops and curves that do not cross the
+// line go whole to the piece whose box holds them. srf gets its boundary as outer loop when it
+// has none. 1; 0 when the cut failed (as SnipSurfaceBspline); -2 when the walk failed or never
+// closed a region (no piece is left).
+int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, SnipSide** high);
+
+// The crossings of a 2D curve with the line, in new arrays (Malloc, the caller's scope) of
+// curve parameters, coordinates along the line, flags (2 low to high, 1 high to low) and kinds
+// (3 inside the curve; at its start the side it runs into, at its end the side it comes from).
+// As many crossings as the curve makes are recorded. 0, or -2 when memory ran out.
+int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t, double** params,
+                                double** coords, int** flags, int** kinds, int* count);
+// The crossing lists of every trim curve of srf; both lists are emptied first. 0 or -2.
+int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList* lowList,
+                              SnipCrossingList* highList);
+// Inserts one curve's n crossings (ascending in coord) into the lists: kinds 1 and 3 into the
+// low list with their flag, kinds 2 and 3 into the high list with the flag exchanged. 0 or -2.
+int InsertIntoIn_Outlist(BsplineList* curveNode, SnipCrossingList* lowList,
+                         SnipCrossingList* highList, const double* coords, const int* flags,
+                         const double* params, const int* kinds, int n);
+// Walks the side's regions along the trim loops and the line, one piece per region. 0 or -2.
+int DivideTrimCurvesIntoPortions(Bspline* srf, SnipCrossingList* crossings, SnipSide** side,
+                                 int uCut);
+// 1 and the crossing on the curve with the smallest parameter above t, else 0.
+int FindNextParam(BsplineList* curveNode, SnipCrossing* firstCrossing, double t, double* param,
+                  int* flag, double* coord);
+// The neighbour along the line of the crossing at coord (see the walk).
+void FindNextInParam(SnipCrossingList* crossings, double coord, double* coordOut, double* param,
+                     BsplineList** curveNode, int leaving);
+// 1 and the first unused entering crossing, else 0.
+int FindNextMaxFromTop(SnipCrossingList* crossings, double* coord, double* param,
+                       BsplineList** curveNode);
+// Marks the first crossing of this parameter used and gives it the loop.
+void MarkIsUsedField(SnipCrossingList* crossings, double param, TrimList* loop);
+// The outer loop of every piece with collected curves.
+void MakeOuterTrimOnAllSurfaces(SnipSide* side);
+// Copies of the curves of srf that are not trim pieces to the pieces they lie on. 0 or -2.
+int PlaceOtherCurvesOnSurfaces(SnipSide* low, SnipSide* high, double t, Bspline* srf, int uCut);
+// Copies of every loop no crossing used, as a loop of the piece that holds it. 0.
+int PlaceOtherTrimCurves(SnipSide* low, SnipSide* high, SnipCrossingList* lowCrossings,
+                         SnipCrossingList* highCrossings, Bspline* srf);
+int IsTrimCurveUsedBefore(TrimList* loop, SnipCrossingList* lowCrossings,
+                          SnipCrossingList* highCrossings);
+// 1 and the piece whose box holds the given box (low side first, 0.001 slack; then the high
+// side, 1e-6 of the piece's ranges), else 0.
+int GetSurfaceForTheCurve(double umin, double umax, double vmin, double vmax, SnipSide* low,
+                          SnipSide* high, Bspline** piece, SnipPiece** node);

@@ -12,6 +12,9 @@
 #include "bspline/objset.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
+#include "bspline/crvlist.h"
+#include "bspline/subobj.h"
+#include "curve/crvutil.h"
 #include "curve/mkline3.h"
 #include "foundation/coreglob.h"
 #include "foundation/onelink.h"
@@ -342,4 +345,71 @@ Bspline* CreateImpliedTangentBndryCrv(Bspline* crv, double tx, double ty, double
   if (!side) return nullptr;
   strip.release();
   return side;
+}
+
+// ---- Parameter speed and iso-parameter curves ------------------------------------------------
+
+int MatchParameterSpeed(Bspline** pair, const int* dirs, int join, int keepOther, int shiftOnly) {
+  Bspline* A = pair[0];
+  Bspline* B = pair[1];
+  if (A == B && A->kind == 1) return -1;
+  const int dA = dirs ? dirs[0] : 0, dB = dirs ? dirs[1] : 0;
+  const KnotDirection a = DirectionOf(A, dA), b = DirectionOf(B, dB);
+  const double eA = a.knots[a.p + a.interior + 1];
+  const double rA = eA - a.knots[a.p];
+  const double rB = b.knots[b.p + b.interior + 1] - b.knots[b.p];
+  const double sA = ControlPolygonSpan(A, dA, 0), sB = ControlPolygonSpan(B, dB, 0);
+  double k = sA > 1e-6 && sB > 1e-6 ? (sB / rB) / (sA / rA) : 1.0;
+  if (shiftOnly || !std::isfinite(k) || k <= 0.0) k = 1.0;
+  double* kB = b.knots;
+  const int nKnots = b.nCtrl + b.p + 1;
+  double scale = 1.0, shift = 0.0;
+  const bool scaled = std::fabs(k - 1.0) >= 0.1;
+  if (!scaled && !join) return -1;
+  if (join) {
+    scale = scaled ? k : 1.0;
+    shift = eA - kB[0] * scale;
+    for (int j = b.p + 1; j < nKnots; ++j) kB[j] = kB[j] * scale + shift;
+    for (int j = 0; j <= b.p; ++j) kB[j] = eA;
+  } else {
+    scale = k;
+    for (int j = 0; j < nKnots; ++j) kB[j] *= k;
+  }
+  if (B->kind == 1) {
+    SetDomainFromKnots(B, 0);
+    return 0;
+  }
+  PropotionCurveListCoefi(B->curves, scale, shift, b.inV ? 1 : 0);
+  SetDomainFromKnots(B, b.inV ? 1 : 0);
+  if (scaled && B != A && !keepOther) {
+    const KnotDirection o = DirectionOf(B, b.inV ? 0 : 1);
+    for (int j = 0; j < o.nCtrl + o.p + 1; ++j) o.knots[j] *= k;
+    PropotionCurveListCoefi(B->curves, k, 0.0, o.inV ? 1 : 0);
+    SetDomainFromKnots(B, o.inV ? 1 : 0);
+  }
+  return 0;
+}
+
+int CurveIsoParDirection(const Bspline* crv, int interiorTest) {
+  if (!crv || crv->kind != 1 || crv->dimension != 2 || !crv->owner) return -1;
+  const Bspline* s = crv->owner;
+  const double tolU = 1e-6 * (s->umax - s->umin), tolV = 1e-6 * (s->vmax - s->vmin);
+  const int n = NumCtrlU(crv);
+  const double* u = crv->X[0];
+  const double* v = crv->Y[0];
+  if (interiorTest) {
+    double mid[2] = {u[n / 2], v[n / 2]};
+    if (n == 2) Eval2DPointOnCurve2Array(nullptr, crv, 0.5 * (crv->umin + crv->umax), 0, mid);
+    const bool inU = std::fabs(mid[0] - s->umin) > tolU && std::fabs(mid[0] - s->umax) > tolU;
+    const bool inV = std::fabs(mid[1] - s->vmin) > tolV && std::fabs(mid[1] - s->vmax) > tolV;
+    if (inU && inV) return 0;
+  }
+  const double uLow = *std::min_element(u, u + n), vLow = *std::min_element(v, v + n);
+  bool alongU = true, alongV = true;  // u constant, v constant
+  for (int i = 0; i < n; ++i) {
+    alongU = alongU && std::fabs(u[i] - uLow) <= tolU;
+    alongV = alongV && std::fabs(v[i] - vLow) <= tolV;
+    if (!alongU && !alongV) return -1;
+  }
+  return alongU ? 1 : 2;
 }

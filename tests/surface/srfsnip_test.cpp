@@ -1,0 +1,343 @@
+// Snipping a surface along an iso-parameter line: the halves reproduce the surface, curves are
+// cut where they cross and handed to their side, splitting keeps cutting until every piece fits;
+// trimmed surfaces split into one piece per region, with point-in-trim answers unchanged.
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "bspline/nubs.h"
+#include "bspline/sfree.h"
+#include "bspline/srfclone.h"
+#include "surface/srfsnip.h"
+#include "surface/trimutils.h"
+#include "tests/bspline/trimloops.h"
+#include "tests/support/builders.h"
+#include "tests/support/kernel_fixture.h"
+#include "tests/surface/recordviews.h"
+
+namespace {
+
+class Snip : public KernelTest {};
+
+double Wave(double x, double y) { return 0.3 * std::sin(3 * x) * std::cos(2 * y) + 0.1 * x * y; }
+
+// One side record with its one zeroed node, as callers make them.
+struct Sides {
+  SnipPiece lowNode{}, highNode{};
+  SnipSide lowSide{&lowNode, 1}, highSide{&highNode, 1};
+  SnipSide* low = &lowSide;
+  SnipSide* high = &highSide;
+  std::vector<Bspline*> Pieces(const SnipSide* s) const {
+    std::vector<Bspline*> v;
+    for (const SnipPiece* n = s->first; n; n = n->next)
+      if (n->piece) v.push_back(n->piece);
+    return v;
+  }
+  ~Sides() {
+    for (SnipSide* s : {low, high})
+      for (SnipPiece* n = s->first; n;) {
+        SnipPiece* next = n->next;
+        FreeBspline(n->piece);
+        if (n != s->first) Free(n);
+        n = next;
+      }
+  }
+};
+
+// The piece's point at the original parameters (u, v): its domain maps linearly onto the part
+// [u0, u1] x [v0, v1] of the original.
+void AtOriginal(const Bspline* piece, double u0, double u1, double v0, double v1, double u, double v,
+                double out[3]) {
+  const double pu = piece->umin + (u - u0) / (u1 - u0) * (piece->umax - piece->umin);
+  const double pv = piece->vmin + (v - v0) / (v1 - v0) * (piece->vmax - piece->vmin);
+  RefEvalSurface(piece, pu, pv, out);
+}
+
+double Dist(const double a[3], const double b[3]) {
+  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) +
+                   (a[2] - b[2]) * (a[2] - b[2]));
+}
+
+void CurvePoint3(const Bspline* c, double t, double out[3]) {
+  double uv[2];
+  Eval2DPointOnCurve2Array(nullptr, c, t, 0, uv);
+  RefEvalSurface(c->owner, uv[0], uv[1], out);
+}
+double CStart(const Bspline* c) { return c->knotsU[c->degreeU]; }
+double CEnd(const Bspline* c) { return c->knotsU[c->degreeU + c->interiorU + 1]; }
+
+TEST_F(Snip, HalvesReproduceTheSurfaceAndCurvesAreCutOnTheLine) {
+  for (int uCut = 0; uCut < 2; ++uCut) {
+    PatchOptions o;
+    o.nu = 8, o.nv = 7, o.layout = KnotLayout::Random, o.seed = 5 + uCut;
+    Bspline* s = BuildFunctionPatch(Wave, o);
+    ASSERT_NE(s, nullptr);
+    // A free curve crossing the line once.
+    BuildCurveOnSurface(s, 3, {0.1, 0.15, 0.3, 0.35, 0.6, 0.5, 0.9, 0.8});
+    const double t = 0.43;
+    Sides sd;
+    ASSERT_EQ(SnipSurfaceBspline(s, t, uCut, &sd.low, &sd.high), 1);
+    Bspline* lo = sd.lowNode.piece;
+    Bspline* hi = sd.highNode.piece;
+    ASSERT_NE(lo, nullptr);
+    ASSERT_NE(hi, nullptr);
+    const double lu1 = uCut ? t : 1.0, hv1 = uCut ? 1.0 : t;
+    double worst = 0.0;
+    for (int i = 0; i <= 12; ++i)
+      for (int j = 0; j <= 12; ++j) {
+        double a = i / 12.0, b = j / 12.0, p[3], q[3];
+        // Low half.
+        const double ul = uCut ? a * t : a, vl = uCut ? b : b * t;
+        RefEvalSurface(s, ul, vl, p);
+        AtOriginal(lo, 0, lu1, 0, uCut ? 1.0 : t, ul, vl, q);
+        worst = std::max(worst, Dist(p, q));
+        // High half.
+        const double uh = uCut ? t + a * (1 - t) : a, vh = uCut ? b : t + b * (1 - t);
+        RefEvalSurface(s, uh, vh, p);
+        AtOriginal(hi, uCut ? t : 0.0, 1.0, uCut ? 0.0 : hv1, 1.0, uh, vh, q);
+        worst = std::max(worst, Dist(p, q));
+      }
+    EXPECT_LT(worst, 1e-12) << uCut;
+    // The crossing curve became one curve on each half, meeting on the cut line.
+    ASSERT_EQ(ListItems(lo).size(), 1u);
+    ASSERT_EQ(ListItems(hi).size(), 1u);
+    Bspline* a = ListItems(lo)[0];
+    Bspline* b = ListItems(hi)[0];
+    EXPECT_EQ(a->owner, lo);
+    EXPECT_EQ(b->owner, hi);
+    double pa[3], pb[3], pl[3];
+    CurvePoint3(a, CEnd(a), pa);
+    CurvePoint3(b, CStart(b), pb);
+    EXPECT_LT(Dist(pa, pb), 1e-6);
+    // On the line: the low half's far edge at that point.
+    double uv[2];
+    Eval2DPointOnCurve2Array(nullptr, a, CEnd(a), 0, uv);
+    if (uCut) {
+      EXPECT_NEAR(uv[0], lo->umax, 1e-6 * (lo->umax - lo->umin));
+      RefEvalSurface(lo, lo->umax, uv[1], pl);
+    } else {
+      EXPECT_NEAR(uv[1], lo->vmax, 1e-6);
+      RefEvalSurface(lo, uv[0], lo->vmax, pl);
+    }
+    EXPECT_LT(Dist(pa, pl), 1e-6);
+    FreeBspline(s);
+  }
+}
+
+TEST_F(Snip, TrimPieceCrossingTwiceLeavesItsMiddleAndAnEdgeOnTheOtherPiece) {
+  Bspline* s = BuildFunctionPatch(Wave);
+  // Starts and ends right of u = 0.5 and dips left of it in between.
+  Bspline* c = BuildCurveOnSurface(s, 1, {0.8, 0.2, 0.2, 0.3, 0.2, 0.7, 0.8, 0.8});
+  AddLoop(s, {c});
+  Bspline* made[2] = {};
+  double t = 0.5;
+  ASSERT_EQ(SplitObjectToNObjects(s, 1, &t, 0, made), 0);
+  BsplineList *lowList = nullptr, *highList = nullptr;
+  ASSERT_EQ(DivideCurveIntoPortions(c, made[0], made[1], 1, &lowList, &highList, 1), 0);
+  const auto lows = Items(lowList), highs = Items(highList);
+  ASSERT_EQ(lows.size(), 1u);
+  ASSERT_EQ(highs.size(), 3u);
+  // The middle lies on the low piece from one crossing to the other.
+  double m0[2], m1[2];
+  Eval2DPointOnCurve2Array(nullptr, lows[0], CStart(lows[0]), 0, m0);
+  Eval2DPointOnCurve2Array(nullptr, lows[0], CEnd(lows[0]), 0, m1);
+  EXPECT_NEAR(m0[0], 0.5, 1e-6);
+  EXPECT_NEAR(m1[0], 0.5, 1e-6);
+  // The edge curve on the high piece joins those crossings along u = 0.5, listed only on the side.
+  Bspline* edge = highs[1];
+  EXPECT_EQ(edge->owner, made[1]);
+  EXPECT_EQ(ListItems(made[1]).size(), 2u);
+  double e0[2], e1[2];
+  Eval2DPointOnCurve2Array(nullptr, edge, CStart(edge), 0, e0);
+  Eval2DPointOnCurve2Array(nullptr, edge, CEnd(edge), 0, e1);
+  EXPECT_NEAR(e0[0], 0.5, 1e-9);
+  EXPECT_NEAR(e1[0], 0.5, 1e-9);
+  EXPECT_NEAR(std::min(e0[1], e1[1]), std::min(m0[1], m1[1]), 1e-9);
+  EXPECT_NEAR(std::max(e0[1], e1[1]), std::max(m0[1], m1[1]), 1e-9);
+  FreeBspline(edge);
+  for (BsplineList* l : {lowList, highList})
+    while (l) {
+      BsplineList* n = l->next;
+      Free(l);
+      l = n;
+    }
+  FreeBspline(made[0]);
+  FreeBspline(made[1]);
+  FreeBspline(s);
+}
+
+TEST_F(Snip, SplittingKeepsCuttingUntilEveryPieceFitsAndTheyTileTheSurface) {
+  PatchOptions o;
+  o.nu = 30, o.nv = 12, o.layout = KnotLayout::Random, o.seed = 3;
+  Bspline* s = BuildFunctionPatch(Wave, o);
+  BsplineList* list = nullptr;
+  ASSERT_EQ(SplitSurfaceBspline(s, 10, 10, &list, 1), 0);  // the input is freed
+  const auto pieces = Items(list);
+  ASSERT_GE(pieces.size(), 4u);
+  double area = 0.0, worst = 0.0;
+  Bspline* ref = BuildFunctionPatch(Wave, o);
+  std::mt19937 rng(1);
+  std::uniform_real_distribution<double> U(0, 1);
+  for (Bspline* p : pieces) {
+    EXPECT_LE(NumCtrlU(p), 10);
+    EXPECT_LE(NumCtrlV(p), 10);
+    // x is u and y is v on this patch: the piece's corners give its part of the domain.
+    double a[3], b[3];
+    RefEvalSurface(p, p->umin, p->vmin, a);
+    RefEvalSurface(p, p->umax, p->vmax, b);
+    area += (b[0] - a[0]) * (b[1] - a[1]);
+    for (int k = 0; k < 20; ++k) {
+      double q[3], r[3];
+      RefEvalSurface(p, p->umin + U(rng) * (p->umax - p->umin), p->vmin + U(rng) * (p->vmax - p->vmin), q);
+      RefEvalSurface(ref, q[0], q[1], r);
+      worst = std::max(worst, Dist(q, r));
+    }
+  }
+  EXPECT_NEAR(area, 1.0, 1e-12);
+  EXPECT_LT(worst, 1e-12);
+  for (Bspline* p : pieces) {
+    EXPECT_EQ(RemoveBsplFromBsplList(p, &list), p);
+    FreeBspline(p);
+  }
+  EXPECT_EQ(list, nullptr);
+  FreeBspline(ref);
+
+  // A direction to cut without interior knots offers only its end: -2, nothing made.
+  PatchOptions f;
+  f.nu = 4, f.nv = 5;
+  Bspline* small = BuildFunctionPatch(Wave, f);
+  BsplineList* none = nullptr;
+  EXPECT_EQ(SplitSurfaceBspline(small, 3, 10, &none, 0), -2);
+  EXPECT_EQ(none, nullptr);
+  FreeBspline(small);
+}
+
+// A loop of straight degree-1 curves through the corners (u, v pairs), closed back to the first.
+TrimList* PolygonLoop(Bspline* s, const std::vector<double>& uv, int hole) {
+  std::vector<Bspline*> curves;
+  const int n = int(uv.size()) / 2;
+  for (int i = 0; i < n; ++i) {
+    const int j = (i + 1) % n;
+    curves.push_back(BuildCurveOnSurface(s, 1, {uv[2 * i], uv[2 * i + 1], uv[2 * j], uv[2 * j + 1]}));
+  }
+  return AddLoop(s, curves, hole);
+}
+
+// Every loop of every piece is closed, and at random points away from the loops and the line
+// the pieces on the point's side hold it exactly when the original does (one piece at most).
+void CheckAgainstOriginal(Bspline* original, const Sides& sd, double t, int uCut, unsigned seed) {
+  for (const SnipSide* side : {sd.low, sd.high})
+    for (Bspline* p : sd.Pieces(side))
+      for (TrimList* l = p->trims; l; l = l->next) {
+        const auto cs = LoopItems(l);
+        ASSERT_FALSE(cs.empty());
+        for (size_t i = 0; i < cs.size(); ++i) {
+          double e[2], f[2];
+          Eval2DPointOnCurve2Array(nullptr, cs[i], CEnd(cs[i]), 0, e);
+          const Bspline* nx = cs[(i + 1) % cs.size()];
+          Eval2DPointOnCurve2Array(nullptr, nx, CStart(nx), 0, f);
+          EXPECT_LT(std::hypot(e[0] - f[0], e[1] - f[1]), 1e-9);
+        }
+      }
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> U(0.001, 0.999);
+  int inside = 0;
+  for (int k = 0; k < 400; ++k) {
+    const double u = U(rng), v = U(rng);
+    const double across = uCut ? u : v;
+    if (std::fabs(across - t) < 1e-3) continue;
+    const int want = IsPointInTrim(original, u, v);
+    int got = 0;
+    for (Bspline* p : sd.Pieces(across < t ? sd.low : sd.high)) got += IsPointInTrim(p, u, v);
+    EXPECT_EQ(got, want) << u << " " << v;
+    inside += want;
+  }
+  EXPECT_GT(inside, 10);
+}
+
+TEST_F(Snip, TrimmedSurfacesSplitIntoOnePiecePerRegion) {
+  // A rectangular hole cut through: one piece each side, each with part of the hole's edge.
+  {
+    Bspline* s = BuildFunctionPatch(Wave);
+    PolygonLoop(s, {0, 0, 1, 0, 1, 1, 0, 1}, 0);
+    PolygonLoop(s, {0.3, 0.35, 0.3, 0.7, 0.65, 0.7, 0.65, 0.35}, 1);
+    Bspline* original = CopyBsplineStructAndChildren(s);
+    Sides sd;
+    ASSERT_EQ(SnipSurfaceBspline(s, 0.5, 1, &sd.low, &sd.high), 1);
+    EXPECT_EQ(sd.Pieces(sd.low).size(), 1u);
+    EXPECT_EQ(sd.Pieces(sd.high).size(), 1u);
+    CheckAgainstOriginal(original, sd, 0.5, 1, 1);
+    FreeBspline(original);
+    FreeBspline(s);
+  }
+  // A U cut across both arms: two pieces on the arms' side, one on the other; a hole wholly
+  // on one side goes whole to the piece holding it.
+  {
+    Bspline* s = BuildFunctionPatch(Wave);
+    PolygonLoop(s, {0.1, 0.1, 0.9, 0.1, 0.9, 0.9, 0.7, 0.9, 0.7, 0.4, 0.3, 0.4, 0.3, 0.9, 0.1, 0.9}, 0);
+    PolygonLoop(s, {0.35, 0.15, 0.35, 0.3, 0.6, 0.3, 0.6, 0.15}, 1);
+    Bspline* original = CopyBsplineStructAndChildren(s);
+    Sides sd;
+    ASSERT_EQ(SnipSurfaceBspline(s, 0.6, 0, &sd.low, &sd.high), 1);
+    EXPECT_EQ(sd.Pieces(sd.low).size(), 1u);
+    EXPECT_EQ(sd.Pieces(sd.high).size(), 2u);
+    CheckAgainstOriginal(original, sd, 0.6, 0, 2);
+    FreeBspline(original);
+    FreeBspline(s);
+  }
+  // A zig-zag edge crossing the line 60 times: one region below the line, one per tooth above.
+  // The surface is large enough that the gaps along the line are bridged, not merged.
+  {
+    PatchOptions big;
+    big.x1 = big.y1 = 100.0;
+    Bspline* s = BuildFunctionPatch(Wave, big);
+    std::vector<double> uv = {0.05, 0.05, 0.95, 0.05, 0.95, 0.95};
+    for (int k = 0; k <= 60; ++k) {
+      uv.push_back(0.95 - 0.9 * k / 60.0);
+      uv.push_back(k % 2 ? 0.8 : 0.9);
+    }
+    Bspline* edge = BuildCurveOnSurface(s, 1, std::vector<double>(uv.begin() + 4, uv.end()));
+    std::vector<Bspline*> curves = {BuildCurveOnSurface(s, 1, {0.05, 0.9, 0.05, 0.05}),
+                                    BuildCurveOnSurface(s, 1, {0.05, 0.05, 0.95, 0.05}),
+                                    BuildCurveOnSurface(s, 1, {0.95, 0.05, 0.95, 0.95}), edge};
+    // Order: bottom, right, zig-zag top (right to left), left.
+    AddLoop(s, {curves[1], curves[2], curves[3], curves[0]});
+    Bspline* original = CopyBsplineStructAndChildren(s);
+    Sides sd;
+    ASSERT_EQ(SnipSurfaceBspline(s, 0.85, 0, &sd.low, &sd.high), 1);
+    EXPECT_EQ(sd.Pieces(sd.low).size(), 1u);
+    EXPECT_EQ(sd.Pieces(sd.high).size(), 31u);
+    CheckAgainstOriginal(original, sd, 0.85, 0, 3);
+    FreeBspline(original);
+    FreeBspline(s);
+  }
+}
+
+TEST_F(Snip, CraftedCrossingsThatNeverCloseEndTheWalkWithFailure) {
+  Bspline* s = BuildFunctionPatch(Wave);
+  TrimList* loop = PolygonLoop(s, {0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8}, 0);
+  BsplineList* c0 = loop->loopCurves;
+  // Two crossings at one place along the line: the jump always finds the first of them, so
+  // the walk circles without reaching its start.
+  SnipCrossing d{nullptr, c0, nullptr, 2, 0.5, 0.5, 0};
+  SnipCrossing c{&d, c0, nullptr, 1, 0.5, 0.2, 0};
+  SnipCrossing b{&c, c0, nullptr, 1, 0.7, 0.3, 0};
+  SnipCrossing a{&b, c0, nullptr, 1, 0.9, 0.1, 0};
+  SnipCrossingList list{&a, 4};
+  Sides sd;
+  sd.lowNode.piece = CopyBsplineStruct(s);
+  EXPECT_EQ(DivideTrimCurvesIntoPortions(s, &list, &sd.low, 1), -2);
+  // An entering crossing with no way out along its loop.
+  SnipCrossing lone{nullptr, c0, nullptr, 1, 0.5, 0.5, 0};
+  SnipCrossingList one{&lone, 1};
+  EXPECT_EQ(DivideTrimCurvesIntoPortions(s, &one, &sd.low, 1), 0);
+  EXPECT_EQ(Items(sd.lowNode.curves).size(), 5u);  // round the whole loop back to the crossing
+  for (BsplineList* n = sd.lowNode.curves; n;) {
+    BsplineList* next = n->next;
+    Free(n);
+    n = next;
+  }
+  FreeBspline(s);
+}
+
+}  // namespace
