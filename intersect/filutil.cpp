@@ -612,3 +612,23 @@ int RearrangeIntersectList(IntersectionTrace* trace) {
   ReverseData(a, trace->tail, m);
   return 0;
 }
+
+// ---- Sorted crossing lists and box-side curves ------------------------------------------------
+
+int FindNextSnipParam(BsplineList* trimNode, TArrayNode* firstNode, double t, int excludedSide,
+                      double* trimParamOut, int* sideOut, double* paramOut, double* sortKeyOut) {
+  return NextTrimCrossing(trimNode, firstNode, t, excludedSide, trimParamOut, sideOut, paramOut,
+                          sortKeyOut);
+}
+
+void FindNextFilParam(TArrayList* list, double t, double* paramOut, double* trimParamOut,
+                      BsplineList** trimNodeOut, int forward, double* sortKeyOut) {
+  NeighbourCrossing(list, t, paramOut, trimParamOut, trimNodeOut, forward, sortKeyOut);
+}
+
+void MarkFilUsedField(TArrayList* list, double t) { MarkCrossingUsed(list, t); }
+
+void CreateBndryCurve(Bspline* surface, int edge, int orientation, BsplineList** list, double au,
+                      double av, double bu, double bv, int whole) {
+  MakeBoxSideCurve(surface, edge, orientation, list, au, av, bu, bv, whole);
+}

@@ -3,7 +3,8 @@
 // both normals point to; callers orient the surfaces). Contact pairs are refined from points of
 // an intersection trace (intersect/newtrace), a radius is set per node (constant or varying
 // with arc length), a variable-radius trace is limited to where its fillet exists, and traces
-// become pairs of curves on the two surfaces.
+// become pairs of curves on the two surfaces. The walks that trim a surface along such curves
+// ask sorted crossing lists for their next crossing and close regions with box-side curves.
 //
 // A node's fillet parameter (its last double) holds its ball radius.
 //
@@ -13,6 +14,7 @@
 #pragma once
 
 #include "intersect/newtrace.h"
+#include "surface/trimutils.h"  // TArrayList and TArrayNode: the trimming walks of the surface floor use them
 
 struct Bspline;
 
@@ -82,3 +84,29 @@ int CreateIntersectionCurves(Bspline* S1, Bspline* S2, IntersectionTrace* trace,
 // Rewrites the nodes' points and parameters into one continuous order (the backward nodes
 // reversed, then the forward ones); links and radii stay. Returns 0.
 int RearrangeIntersectList(IntersectionTrace* trace);
+
+// ---- Sorted crossing lists and box-side curves ------------------------------------------------
+// Among the entries from firstNode on that cross trimNode at trimParam - t > -1e-6 with a side
+// other than excludedSide, the one of least trimParam (the first on ties): 1 with its
+// trimParam, side, param and sortKey; 0 with nothing written.
+int FindNextSnipParam(BsplineList* trimNode, TArrayNode* firstNode, double t, int excludedSide,
+                      double* trimParamOut, int* sideOut, double* paramOut, double* sortKeyOut);
+
+// The neighbour of the entry whose param is exactly t: with forward its successor (nothing
+// written when it is the last, or when no entry has t), else its predecessor (the last entry
+// for the head, and when no entry has t). Writes its param, trimParam, trim node and sortKey.
+void FindNextFilParam(TArrayList* list, double t, double* paramOut, double* trimParamOut,
+                      BsplineList** trimNodeOut, int forward, double* sortKeyOut);
+
+// Sets the used flag of the first entry whose trimParam is exactly t; an empty list is left alone.
+void MarkFilUsedField(TArrayList* list, double t);
+
+// A straight 2D curve on side `edge` (0 u-min, 1 v-max, 2 u-max, 3 v-min) of the surface's
+// parameter box, over the whole side (whole nonzero) or the stretch of it that (au, av) and
+// (bu, bv) span in the other parameter. Orientation 1 runs edge 0 and 1 towards larger
+// parameters and edges 2 and 3 towards smaller; any other orientation the other way. The curve
+// is owned by the surface and appended to *list (started when empty) and to the surface's
+// curve list; nothing is made when its ends coincide within 1e-4, and a list node that cannot
+// be allocated stops it quietly.
+void CreateBndryCurve(Bspline* surface, int edge, int orientation, BsplineList** list, double au,
+                      double av, double bu, double bv, int whole);

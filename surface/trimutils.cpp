@@ -1,19 +1,26 @@
 #include "surface/trimutils.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 #include "bspline/creverse.h"
+#include "bspline/crvlist.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
+#include "bspline/srfclone.h"
 #include "bspline/subobj.h"
 #include "curve/mkline3.h"
 #include "foundation/coreglob.h"
 #include "foundation/geometry.h"
+#include "foundation/sort.h"
 #include "foundation/vec3.h"
 #include "foundation/umalloc.h"
 #include "curve/cintsct.h"
+#include "curve/crvbrk.h"
+#include "curve/crvintr.h"
 #include "curve/crvutil.h"
 #include "curve/trimpoly.h"
 #include "surface/bnd2crv.h"
@@ -1037,4 +1044,612 @@ int GetAllTrimXYZArrays(const Bspline* srf, double*** u, double*** v, float*** x
   if (samples) EvalNpntsOnObj_f(srf, 0, 0, fu, fv, samples, fx, fy, fz);
   Free(t);
   return 1;
+}
+
+// ---- Sorted crossing lists and box-side curves ----------------------------------------------
+
+int NextTrimCrossing(const BsplineList* trimNode, const TArrayNode* firstNode, double t,
+                     int excludedSide, double* trimParamOut, int* sideOut, double* paramOut,
+                     double* sortKeyOut) {
+  const TArrayNode* best = nullptr;
+  for (const TArrayNode* n = firstNode; n; n = n->next)
+    if (n->trimCurve == trimNode && n->trimParam - t > -1e-6 && n->side != excludedSide &&
+        (!best || n->trimParam < best->trimParam))
+      best = n;
+  if (!best) return 0;
+  *trimParamOut = best->trimParam;
+  *sideOut = best->side;
+  *paramOut = best->param;
+  *sortKeyOut = best->sortKey;
+  return 1;
+}
+
+void NeighbourCrossing(const TArrayList* list, double t, double* paramOut, double* trimParamOut,
+                       BsplineList** trimNodeOut, int forward, double* sortKeyOut) {
+  if (!list || !list->head) return;
+  const TArrayNode* before = nullptr;
+  const TArrayNode* at = list->head;
+  while (at && at->param != t) {
+    before = at;
+    at = at->next;
+  }
+  const TArrayNode* to = nullptr;
+  if (forward) {
+    to = at ? at->next : nullptr;
+  } else if (at && before) {
+    to = before;
+  } else {
+    // The head's predecessor, and the answer when no node has t, is the last node.
+    for (to = list->head; to->next;) to = to->next;
+  }
+  if (!to) return;
+  *paramOut = to->param;
+  *trimParamOut = to->trimParam;
+  *trimNodeOut = to->trimCurve;
+  *sortKeyOut = to->sortKey;
+}
+
+void MarkCrossingUsed(TArrayList* list, double t) {
+  if (!list) return;
+  for (TArrayNode* n = list->head; n; n = n->next)
+    if (n->trimParam == t) {
+      n->used = 1;
+      return;
+    }
+}
+
+void MakeBoxSideCurve(Bspline* srf, int edge, int orientation, BsplineList** list, double au,
+                      double av, double bu, double bv, int whole) {
+  if (!srf || edge < 0 || edge > 3) return;
+  const double u0 = whole ? srf->umin : std::min(au, bu), u1 = whole ? srf->umax : std::max(au, bu);
+  const double v0 = whole ? srf->vmin : std::min(av, bv), v1 = whole ? srf->vmax : std::max(av, bv);
+  // Orientation 1: edge 0 up in v, 1 up in u, 2 down in v, 3 down in u.
+  double a[2], b[2];
+  switch (edge) {
+    case 0: a[0] = b[0] = srf->umin, a[1] = v0, b[1] = v1; break;
+    case 1: a[1] = b[1] = srf->vmax, a[0] = u0, b[0] = u1; break;
+    case 2: a[0] = b[0] = srf->umax, a[1] = v1, b[1] = v0; break;
+    default: a[1] = b[1] = srf->vmin, a[0] = u1, b[0] = u0; break;
+  }
+  if (orientation != 1) std::swap(a, b);
+  if (std::fabs(a[0] - b[0]) < 1e-4 && std::fabs(a[1] - b[1]) < 1e-4) return;
+  Bspline* c = nullptr;
+  {
+    UntrackedScope owned;  // the surface owns the curve from here on
+    c = SurfPartEdge2CurveOnSurface(a[0], a[1], b[0], b[1], edge);
+  }
+  if (!c) return;
+  AppendBsplToSurfCrvList(c, srf);
+  if (KernelFailed()) {
+    FreeBspline(c);
+    return;
+  }
+  UntrackedScope owned;
+  AppendBsplToList(list, c);
+}
+
+int PointInPolygonByFarPoint(double px, double py, double qx, double qy, const double* x,
+                             const double* y, int n) {
+  int crossings = 0;
+  for (int i = 0; i < n; ++i) {
+    const int j = i + 1 < n ? i + 1 : 0;
+    double s = 0.0, t = 0.0;
+    if (Intersect2DSegments(px, py, qx, qy, x[i], y[i], x[j], y[j], &s, &t) && t > 0.0) ++crossings;
+  }
+  return crossings % 2;
+}
+
+// ---- Surface portions bounded by a chain of curves ------------------------------------------
+
+namespace {
+
+void ChainEnds(BsplineList* chain, double start[2], double end[2]) {
+  BsplineList* last = chain;
+  while (last->next) last = last->next;
+  FirstPoint(chain->item, start);
+  LastPoint(last->item, end);
+}
+
+// The box side a point lies on (0 u-min, 3 v-min, 2 u-max, 1 v-max; at a corner the later
+// test wins), within 0.001 in the parameter; -1 for none.
+int BoxSide(const Bspline* s, const double p[2]) {
+  int side = -1;
+  if (std::fabs(p[0] - s->umin) < 0.001) side = 0;
+  if (std::fabs(p[1] - s->vmin) < 0.001) side = 3;
+  if (std::fabs(p[0] - s->umax) < 0.001) side = 2;
+  if (std::fabs(p[1] - s->vmax) < 0.001) side = 1;
+  return side;
+}
+
+// The place of a point on side `side` along the box perimeter, counter-clockwise from
+// (umin, vmin): v-min side [0, 1), u-max [1, 2), v-max [2, 3), u-min [3, 4).
+double Perimeter(const Bspline* s, int side, const double p[2]) {
+  const double fu = (p[0] - s->umin) / (s->umax - s->umin);
+  const double fv = (p[1] - s->vmin) / (s->vmax - s->vmin);
+  switch (side) {
+    case 3: return std::min(std::max(fu, 0.0), 1.0);
+    case 2: return 1.0 + std::min(std::max(fv, 0.0), 1.0);
+    case 1: return 2.0 + std::min(std::max(1.0 - fu, 0.0), 1.0);
+    default: return std::fmod(3.0 + std::min(std::max(1.0 - fv, 0.0), 1.0), 4.0);
+  }
+}
+
+// Corner k of the perimeter (0 (umin, vmin), 1 (umax, vmin), 2 (umax, vmax), 3 (umin, vmax)).
+void Corner(const Bspline* s, int k, double c[2]) {
+  c[0] = k == 1 || k == 2 ? s->umax : s->umin;
+  c[1] = k >= 2 ? s->vmax : s->vmin;
+}
+
+// The corners passed walking the perimeter from a to b, clockwise or counter-clockwise (a
+// corner at a itself is not passed).
+int CornersBetween(double a, double b, bool clockwise, int* corners) {
+  int n = 0;
+  double d = clockwise ? a - b : b - a;
+  if (d <= 0) d += 4.0;
+  const bool onCorner = a == std::floor(a);
+  const double first = clockwise ? (onCorner ? a - 1 : std::floor(a)) : (onCorner ? a + 1 : std::ceil(a));
+  for (int k = 0; k < 4; ++k) {
+    const double c = clockwise ? first - k : first + k;
+    if (std::fabs(c - a) < d) corners[n++] = ((int(c) % 4) + 4) % 4;
+  }
+  return n;
+}
+
+// The (u, v) polygon of the chain's samples (degree + 1 per span), in chain order.
+bool ChainPolygon(BsplineList* chain, std::vector<double>& pu, std::vector<double>& pv) {
+  for (BsplineList* n = chain; n; n = n->next) {
+    int count = 0;
+    double* t = SampleCurvePlateProper(n->item, n->item->degreeU + 1, &count);
+    if (!t) return false;
+    for (int i = 0; i < count; ++i) {
+      double uv[2];
+      Eval2DPointOnCurve2Array(nullptr, n->item, t[i], 0, uv);
+      pu.push_back(uv[0]);
+      pv.push_back(uv[1]);
+    }
+    Free(t);
+  }
+  return true;
+}
+
+double CurveRange(const Bspline* c) { return CurveEnd(c) - CurveStart(c); }
+
+// The entry of the list whose chain parameter is exactly p (the first).
+TArrayNode* EntryAt(TArrayList* list, double p) {
+  for (TArrayNode* n = list->head; n; n = n->next)
+    if (n->param == p) return n;
+  return nullptr;
+}
+
+// The part of curve c from a to b (b < a: running backwards), null for a part shorter than the
+// piece tolerance (not an error).
+Bspline* PartBetween(Bspline* c, double a, double b) {
+  if (std::fabs(a - b) <= 1e-6 * CurveRange(c)) return nullptr;
+  const double tol = 1e-6 * CurveRange(c);
+  if (std::fabs(std::min(a, b) - CurveStart(c)) <= tol && std::fabs(std::max(a, b) - CurveEnd(c)) <= tol) {
+    Bspline* copy = CopyBsplineStruct(c);
+    if (copy && b < a) reverseBspline(copy);
+    return copy;
+  }
+  return ExtractObjFromObjGivenPar(c, 0, a, b);
+}
+
+// Puts a new curve on the surface and at the tail of the result list.
+bool Adopt(Bspline* srf, Bspline* c, BsplineList** result) {
+  AppendBsplToSurfCrvList(c, srf);
+  if (KernelFailed()) return false;
+  UntrackedScope owned;  // the result list becomes a loop of the surface
+  return AppendBsplToList(result, c) != nullptr;
+}
+
+void FreeHits(CrvIntrList* list) {
+  if (!list) return;
+  for (CrvIntrNode* n = list->first; n;) {
+    CrvIntrNode* next = n->next;
+    Free(n);
+    n = next;
+  }
+  Free(list);
+}
+
+void FreeTArrayNodes(TArrayList* list) {
+  for (TArrayNode* n = list->head; n;) {
+    TArrayNode* next = n->next;
+    Free(n);
+    n = next;
+  }
+  list->head = list->tail = nullptr;
+  list->count = 0;
+}
+
+}  // namespace
+
+int FindIfInOutSurfPortion(Bspline* trimCurve, double param, const double* polyU,
+                           const double* polyV, int nPoly, const double far[2], int flag) {
+  double uv[2];
+  Eval2DPointOnCurve2Array(nullptr, trimCurve, param + 0.01 * CurveRange(trimCurve), 0, uv);
+  double q[2] = {far[0], far[1]};
+  const Bspline* s = trimCurve->owner;
+  if (s) {
+    // A point on a side of the box would meet the polygon's side there: test from outside
+    // that very side.
+    const double tu = 1e-6 * (s->umax - s->umin), tv = 1e-6 * (s->vmax - s->vmin);
+    const double mu = 0.5 * (s->umin + s->umax), mv = 0.5 * (s->vmin + s->vmax);
+    if (std::fabs(uv[0] - s->umin) <= tu) q[0] = s->umin - 1.0, q[1] = mv;
+    else if (std::fabs(uv[0] - s->umax) <= tu) q[0] = s->umax + 1.0, q[1] = mv;
+    else if (std::fabs(uv[1] - s->vmin) <= tv) q[0] = mu, q[1] = s->vmin - 1.0;
+    else if (std::fabs(uv[1] - s->vmax) <= tv) q[0] = mu, q[1] = s->vmax + 1.0;
+  }
+  const int inside = PointInPolygonByFarPoint(uv[0], uv[1], q[0], q[1], polyU, polyV, nPoly);
+  return (inside != 0) != (flag != 0) ? 1 : 2;
+}
+
+void ShoveIntoOrderedTArrayList(const double* params, const double* trimParams, const int* kinds,
+                                BsplineList* trimNode, Bspline* chainCurve, int n,
+                                TArrayList* list, int tag) {
+  for (int i = 0; i < n; ++i) {
+    bool seen = false;
+    for (TArrayNode* e = list->head; e && !seen; e = e->next)
+      seen = e->pieceA == chainCurve && e->kind == tag && std::fabs(e->param - params[i]) < 1e-4;
+    if (seen) continue;
+    TArrayNode* node = CallocArray<TArrayNode>(1);
+    if (!node || KernelFailed()) return;
+    node->param = node->sortKey = params[i];
+    node->trimParam = trimParams[i];
+    node->side = kinds[i];
+    node->trimCurve = trimNode;
+    node->kind = tag;
+    node->pieceA = chainCurve;
+    // Before the first entry of the same chain curve with a larger key, else at the end.
+    TArrayNode** at = &list->head;
+    while (*at && !((*at)->pieceA == chainCurve && (*at)->sortKey > node->sortKey)) at = &(*at)->next;
+    node->next = *at;
+    *at = node;
+    ++list->count;
+  }
+}
+
+int ShoveIntoTArrayList(CrvIntrList* hits, BsplineList* trimNode, Bspline* chainCurve,
+                        TArrayList* list, const double* polyU, const double* polyV, int nPoly,
+                        const double far[2], int flag, Bspline*) {
+  const int n = hits->count;
+  if (n < 1) return 0;
+  Owned<double, Free> p(MallocArray<double>(n)), tp(MallocArray<double>(n));
+  Owned<int, Free> ids(MallocArray<int>(n)), kinds(MallocArray<int>(n));
+  Owned<double, Free> sp(MallocArray<double>(n));
+  if (!p || !tp || !ids || !kinds || !sp || KernelFailed()) return -2;
+  int k = 0;
+  for (CrvIntrNode* h = hits->first; h && k < n; h = h->next, ++k) {
+    p[k] = h->t1;
+    tp[k] = h->t2;
+    ids[k] = k;
+  }
+  HeapSort2FloatInt4(k, p.get(), ids.get());
+  for (int i = 0; i < k; ++i) sp[i] = tp[ids[i]];
+  for (int i = 0; i < k; ++i)
+    kinds[i] = FindIfInOutSurfPortion(trimNode->item, sp[i], polyU, polyV, nPoly, far, flag);
+  ShoveIntoOrderedTArrayList(p.get(), sp.get(), kinds.get(), trimNode, chainCurve, k, list, 1);
+  return KernelFailed() ? -2 : 0;
+}
+
+int GetCrvIntrList(Bspline* srf, Bspline* chainCurve, TArrayList* list, CrvIntrList** scratch,
+                   const double* polyU, const double* polyV, int nPoly, const double far[2],
+                   int flag, double tol) {
+  for (TrimList* loop = srf->trims; loop; loop = loop->next)
+    for (BsplineList* node = loop->loopCurves; node; node = node->next) {
+      if (*scratch) (*scratch)->count = 0;
+      if (CrvIntersect(chainCurve, node->item, scratch, tol, 0) == -2) return -2;
+      if ((*scratch)->count > 0 &&
+          ShoveIntoTArrayList(*scratch, node, chainCurve, list, polyU, polyV, nPoly, far, flag, srf) != 0)
+        return -2;
+      // The nodes found go; the head stays for the next pair.
+      for (CrvIntrNode* h = (*scratch)->first; h;) {
+        CrvIntrNode* next = h->next;
+        Free(h);
+        h = next;
+      }
+      (*scratch)->first = (*scratch)->last = nullptr;
+      (*scratch)->count = 0;
+    }
+  return 0;
+}
+
+BsplineList* FindIfAnyPortionCurve(Bspline* srf, BsplineList* chain, TArrayList* list, double p0,
+                                   double p1, BsplineList** out) {
+  TArrayNode* e0 = EntryAt(list, p0);
+  TArrayNode* e1 = EntryAt(list, p1);
+  if (!e0 || !e1) return nullptr;
+  BsplineList* before = *out;
+  while (before && before->next) before = before->next;
+  auto first = [&]() { return before ? before->next : *out; };
+  Bspline* c0 = e0->pieceA;
+  Bspline* c1 = e1->pieceA;
+  // Chain order of the two curves: the walk runs backwards when the second comes first.
+  int i0 = -1, i1 = -1, k = 0;
+  for (BsplineList* n = chain; n; n = n->next, ++k) {
+    if (n->item == c0 && i0 < 0) i0 = k;
+    if (n->item == c1 && i1 < 0) i1 = k;
+  }
+  if (i0 < 0 || i1 < 0) return nullptr;
+  auto add = [&](Bspline* c, double a, double b) {
+    Bspline* part = PartBetween(c, a, b);
+    if (!part) return !KernelFailed();
+    if (!Adopt(srf, part, out)) {
+      FreeBspline(part);
+      return false;
+    }
+    return true;
+  };
+  if (i0 == i1) return add(c0, p0, p1) ? first() : nullptr;
+  const bool forward = i0 < i1;
+  std::vector<Bspline*> between;
+  k = 0;
+  for (BsplineList* n = chain; n; n = n->next, ++k)
+    if (k > std::min(i0, i1) && k < std::max(i0, i1)) between.push_back(n->item);
+  if (!forward) std::reverse(between.begin(), between.end());
+  if (!add(c0, p0, forward ? CurveEnd(c0) : CurveStart(c0))) return nullptr;
+  for (Bspline* c : between)
+    if (!add(c, forward ? CurveStart(c) : CurveEnd(c), forward ? CurveEnd(c) : CurveStart(c)))
+      return nullptr;
+  if (!add(c1, forward ? CurveStart(c1) : CurveEnd(c1), p1)) return nullptr;
+  return first();
+}
+
+// Method: the walk starts at a crossing where a trim loop runs into the portion (side 1); it
+// keeps the loop from there to the next crossing where it leaves (side 2), then the chain from
+// that crossing to its neighbour along the chain, which enters a loop again, and so on until it
+// reaches its start. Every step consumes a crossing, so more steps than crossings cannot close.
+int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain,
+                              BsplineList** loopCurves, TrimList*** released, int* nReleased) {
+  *loopCurves = nullptr;
+  TArrayNode* head = list->head;
+  if (!head) return -2;
+  TrimList* loop = nullptr;
+  if (!GetTrimCurveOfTrimPiece(head->trimCurve, srf->trims, &loop)) return -2;
+  BsplineList* node = head->trimCurve;
+  double trimParam = head->trimParam, param = head->param, key = 0.0;
+  int forward = 0, side = 0;
+  if (head->side == 2) {
+    forward = 1;
+    bool found = false;
+    double from = trimParam;
+    for (int k = 0; k <= GetNumCurvePieces(loop->loopCurves) && !found; ++k) {
+      found = NextTrimCrossing(node, list->head, from, 2, &trimParam, &side, &param, &key) == 1;
+      if (!found) {
+        node = node->next ? node->next : loop->loopCurves;
+        from = CurveStart(node->item);
+      }
+    }
+    if (!found) return -2;
+  }
+  const double startParam = param;
+  BsplineList* result = nullptr;
+  auto fail = [&]() {
+    for (BsplineList* n = result; n;) {
+      BsplineList* next = n->next;
+      FreeBspline(n->item);
+      Free(n);
+      n = next;
+    }
+    return -2;
+  };
+  // The loops walked, released by the caller once the walk is done: a loop may be walked again.
+  auto remember = [&](TrimList* l) {
+    for (int i = 0; i < *nReleased; ++i)
+      if ((*released)[i] == l) return true;
+    TrimList** grown = static_cast<TrimList**>(Realloc(*released, sizeof(TrimList*) * (*nReleased + 1)));
+    if (!grown || KernelFailed()) return false;
+    *released = grown;
+    grown[(*nReleased)++] = l;
+    return true;
+  };
+  for (int steps = 0; steps <= list->count; ++steps) {
+    if (!GetTrimCurveOfTrimPiece(node, srf->trims, &loop) || !remember(loop)) return fail();
+    MarkCrossingUsed(list, trimParam);
+    // Along the loop to where it leaves the portion.
+    double from = trimParam, exitTrim = 0.0, exitParam = 0.0, exitKey = 0.0;
+    bool left = false;
+    for (int k = 0; k <= GetNumCurvePieces(loop->loopCurves) + 1; ++k) {
+      left = NextTrimCrossing(node, list->head, from, 1, &exitTrim, &side, &exitParam, &exitKey) == 1;
+      Bspline* part = PartBetween(node->item, from, left ? exitTrim : CurveEnd(node->item));
+      if (KernelFailed() || (part && !Adopt(srf, part, &result))) {
+        FreeBspline(part);
+        return fail();
+      }
+      if (left) break;
+      node = node->next ? node->next : loop->loopCurves;
+      from = CurveStart(node->item);
+    }
+    if (!left) return fail();
+    MarkCrossingUsed(list, exitTrim);
+    // Along the chain to the neighbouring crossing.
+    double nextParam = exitParam, nextTrim = 0.0, nextKey = 0.0;
+    BsplineList* nextNode = nullptr;
+    NeighbourCrossing(list, exitParam, &nextParam, &nextTrim, &nextNode, forward, &nextKey);
+    if (!nextNode) return fail();
+    if (!FindIfAnyPortionCurve(srf, chain, list, exitParam, nextParam, &result) && KernelFailed())
+      return fail();
+    if (nextParam == startParam) {
+      *loopCurves = result;
+      return 0;
+    }
+    node = nextNode;
+    trimParam = nextTrim;
+    param = nextParam;
+  }
+  return fail();
+}
+
+int ConstructTrimmedSurfBndryPortionTrim(Bspline* srf, BsplineList** chain, const double far[2],
+                                         const double* polyU, const double* polyV, int keep,
+                                         BsplineList** curveList, int nPoly) {
+  if (!srf || !srf->trims || !chain || !*chain) return -2;
+  // Bridges where successive chain curves do not meet.
+  for (BsplineList* n = *chain; n && n->next; n = n->next) {
+    double endA[3], startB[3];
+    if (IsTwoCurvePiecesMerged(srf, n->item, n->next->item, endA, startB, GlobalTrimGapTol)) continue;
+    Bspline* bridge = MallocNullBspline();
+    if (!bridge) return -2;
+    bridge->kind = 1;
+    bridge->dimension = 2;
+    MkLine2(endA, startB, bridge);
+    BsplineList* node = MallocNullBsplineList();
+    if (KernelFailed() || !node) {
+      FreeBspline(bridge);
+      return -2;
+    }
+    AppendBsplToSurfCrvList(bridge, srf);
+    node->item = bridge;
+    node->next = n->next;
+    n->next = node;
+    n = node;
+  }
+  if (!IsOuterTrim(srf)) {
+    TrimList* boundary = CreateSurfBoundaryAsTrimCurveBspline(srf);
+    if (!boundary) return -2;
+    AddOrderedTrimCurve(srf, boundary);
+  }
+  ReverseInnerRelToOuter(srf);
+
+  TrackingScope scope;
+  TArrayList list = {nullptr, nullptr, 0};
+  CrvIntrList* hits = nullptr;
+  int r = 0;
+  for (BsplineList* n = *chain; n && r == 0; n = n->next)
+    r = GetCrvIntrList(srf, n->item, &list, &hits, polyU, polyV, nPoly, far, 0, 1e-6);
+  FreeHits(hits);
+  if (r != 0) return -2;
+  TrimList** walked = nullptr;
+  int nWalked = 0;
+  if (list.head) {
+    BsplineList* loopCurves = nullptr;
+    r = CreateSurfPortionWithTrim(srf, &list, *chain, &loopCurves, &walked, &nWalked);
+    if (r != 0) return -2;
+    // The new loop's curves replace the chain.
+    for (BsplineList* n = *chain; n;) {
+      BsplineList* next = n->next;
+      FreeBspline(n->item);
+      Free(n);
+      n = next;
+    }
+    *chain = loopCurves;
+  }
+  // Loops the walk did not touch stay or go by where they lie against the portion.
+  for (TrimList* l = srf->trims; l;) {
+    TrimList* next = l->next;
+    bool crossed = false;
+    for (TArrayNode* e = list.head; e && !crossed; e = e->next)
+      for (BsplineList* c = l->loopCurves; c && !crossed; c = c->next) crossed = e->trimCurve == c;
+    if (!crossed && l->loopCurves) {
+      double uv[2];
+      FirstPoint(l->loopCurves->item, uv);
+      const int inside = PointInPolygonByFarPoint(uv[0], uv[1], far[0], far[1], polyU, polyV, nPoly);
+      if ((keep && inside) || (!keep && !inside)) FreeTrimCurve(l, srf);
+    }
+    l = next;
+  }
+  // The walked loops go last: the walk needed them until it closed.
+  for (int i = 0; i < nWalked; ++i) {
+    TrimList* l = walked[i];
+    if (curveList) {
+      for (BsplineList* c = l->loopCurves; c; c = c->next) {
+        UntrackedScope owned;
+        AppendBsplToList(curveList, c->item);
+      }
+      FreeTrimCurve(l, srf);
+    } else {
+      FreeTrimCurveBsplines(l);
+    }
+  }
+  Free(walked);
+  FreeTArrayNodes(&list);
+  scope.keep();
+  return KernelFailed() ? -2 : 0;
+}
+
+int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int hole, int selfTest,
+                                  double cu[4], double cv[4], int snip, int orient,
+                                  BsplineList** replaced, TrimList** out) {
+  if (out) *out = nullptr;
+  if (!chain || !chain->item || !chain->item->owner) return -2;
+  Bspline* srf = chain->item->owner;
+  double start[2], end[2];
+  ChainEnds(chain, start, end);
+  const bool closed = std::hypot(start[0] - end[0], start[1] - end[1]) <= GlobalTrimGapTol;
+  int sS = -1, sE = -1;
+  if (!closed) {
+    // Chain ends must lie on the sides of the box; extending a chain that stops short of them
+    // needs the construction floor's extension, which this floor cannot call.
+    sS = BoxSide(srf, start);
+    sE = BoxSide(srf, end);
+    if (sS < 0 || sE < 0) return -2;
+  }
+  std::vector<double> pu0, pv0;
+  if (!ChainPolygon(chain, pu0, pv0)) return -2;
+  const double far[2] = {srf->umin - 1.0, 0.5 * (srf->vmin + srf->vmax)};
+  const double pick[2] = {pu, pv};
+  auto inside = [&](const std::vector<double>& u, const std::vector<double>& v) {
+    return PointInPolygonByFarPoint(pick[0], pick[1], far[0], far[1], u.data(), v.data(), int(u.size())) != 0;
+  };
+  if (closed) {
+    const bool in = inside(pu0, pv0);
+    const int loopHole = in ? 0 : 1;
+    if (srf->trims &&
+        ConstructTrimmedSurfBndryPortionTrim(srf, &chain, far, pu0.data(), pv0.data(), in ? 0 : 1,
+                                             nullptr, int(pu0.size())) != 0)
+      return -2;
+    return ConstructTrimCurveList(srf, chain, loopHole, selfTest, cu, cv, snip, orient, 1, replaced, out);
+  }
+  // Walk the box from the chain's end back to its start, one way or the other.
+  const double pE = Perimeter(srf, sE, end), pS = Perimeter(srf, sS, start);
+  int cw[4], ccw[4];
+  const int ncw = CornersBetween(pE, pS, true, cw), nccw = CornersBetween(pE, pS, false, ccw);
+  const bool opposite = sS >= 0 && std::abs(sS - sE) == 2;
+  bool clockwise = opposite ? true : ncw <= nccw;
+  auto polygon = [&](bool way, std::vector<double>& u, std::vector<double>& v) {
+    u = pu0;
+    v = pv0;
+    const int* cs = way ? cw : ccw;
+    const int nc = way ? ncw : nccw;
+    for (int k = 0; k < nc; ++k) {
+      double c[2];
+      Corner(srf, cs[k], c);
+      u.push_back(c[0]);
+      v.push_back(c[1]);
+    }
+  };
+  std::vector<double> u, v;
+  polygon(clockwise, u, v);
+  if (!inside(u, v)) {
+    clockwise = !clockwise;
+    polygon(clockwise, u, v);
+  }
+  // The box sides along the portion, from the end's side round to the start's.
+  const int* cs = clockwise ? cw : ccw;
+  const int nc = clockwise ? ncw : nccw;
+  double from[2] = {end[0], end[1]};
+  int side = sE;
+  BsplineList* list = chain;
+  for (int k = 0; k <= nc; ++k) {
+    double to[2] = {start[0], start[1]};
+    if (k < nc) Corner(srf, cs[k], to);
+    MakeBoxSideCurve(srf, side, clockwise ? 1 : -1, &list, from[0], from[1], to[0], to[1], 0);
+    if (KernelFailed()) return -2;
+    if (k < nc) {
+      // Past corner c the walk runs on the next side.
+      const int c = cs[k];
+      const int sideAfterCw[4] = {0, 3, 2, 1};   // corner -> side clockwise after it
+      const int sideAfterCcw[4] = {3, 2, 1, 0};  // corner -> side counter-clockwise after it
+      side = clockwise ? sideAfterCw[c] : sideAfterCcw[c];
+      from[0] = to[0];
+      from[1] = to[1];
+    }
+  }
+  if (srf->trims) {
+    const int keep = inside(u, v) ? 0 : 1;
+    if (ConstructTrimmedSurfBndryPortionTrim(srf, &list, far, u.data(), v.data(), keep, nullptr,
+                                             int(u.size())) != 0)
+      return -2;
+  }
+  return ConstructTrimCurveList(srf, list, hole, selfTest, cu, cv, snip, orient, 1, replaced, out);
 }

@@ -7,6 +7,8 @@
 
 #include "bspline/smake.h"
 
+struct CrvIntrList;
+
 // ---- Loops ----------------------------------------------------------------------------------
 // The counter-clockwise loop of the four sides (u-min down, v-min right, u-max up, v-max left),
 // hole 0, attached 1, not put in the trim list; its curves are pushed on the surface's curve
@@ -138,3 +140,111 @@ BsplineList* GetSiblingTrimCurveList(Bspline** curves, int start, int count, dou
 int GetAllTrimXYZArrays(const Bspline* srf, double*** u, double*** v, float*** x, float*** y,
                         float*** z, int* total, int* nCurves, int* nLoops, int* curvesPerLoop,
                         int** counts);
+
+// ---- Sorted crossing lists and box-side curves ----------------------------------------------
+// The records and the work behind FindNextSnipParam, FindNextFilParam, MarkFilUsedField and
+// CreateBndryCurve (intersect/filutil documents them) and IsPoint2DInList (mesh/trianum), here
+// because the trimming walks of this floor use them.
+
+// One crossing of a cutting curve with a trim curve (a node of its own allocation).
+struct TArrayNode {
+  TArrayNode* next;
+  TArrayNode* prev;        // kept by appends only (see the list)
+  double param;            // on the cutting curve
+  double sortKey;          // orders the list
+  double trimParam;        // on the trim curve; -100.0 marks a withdrawn entry
+  int kind;                // which cutting curve: 1 the first, 2 the second
+  BsplineList* trimCurve;  // the trim curve's node in its loop (identity only)
+  int side;                // 1 or 2: whether the trim curve runs into the kept side or out of it
+  int used;                // 0 when made
+  Bspline* pieceA;         // pieces of the cutting curve attached at this entry; null when made
+  Bspline* pieceB;
+};
+// Caller-owned header: nodes ascending in sortKey. tail and the nodes' prev are kept only by
+// appending, not by sorted insertion.
+struct TArrayList {
+  TArrayNode* head;
+  TArrayNode* tail;
+  int count;
+};
+
+// Among the nodes from firstNode on that cross trimNode with trimParam - t > -1e-6 and a side
+// other than excludedSide, the one of least trimParam (the first on ties): 1 and its trimParam,
+// side, param and sortKey; 0 and nothing written when there is none.
+int NextTrimCrossing(const BsplineList* trimNode, const TArrayNode* firstNode, double t,
+                     int excludedSide, double* trimParamOut, int* sideOut, double* paramOut,
+                     double* sortKeyOut);
+// The neighbour of the node whose param is exactly t: its successor (forward; nothing written
+// when it is the last or no node has t) or its predecessor (the last node for the head or when
+// no node has t): its param, trimParam, trimCurve and sortKey.
+void NeighbourCrossing(const TArrayList* list, double t, double* paramOut, double* trimParamOut,
+                       BsplineList** trimNodeOut, int forward, double* sortKeyOut);
+// Sets used on the first node whose trimParam is exactly t.
+void MarkCrossingUsed(TArrayList* list, double t);
+
+// A straight 2D curve on side `edge` (0 u-min, 1 v-max, 2 u-max, 3 v-min) of the surface's
+// parameter box, over the whole side (whole nonzero) or over the stretch the two points span in
+// the other parameter. Orientation 1 runs edge 0 up in v, 1 up in u, 2 down in v, 3 down in u;
+// any other the opposite way. Owned by the surface, at the tail of *list and of its curve list;
+// nothing for coinciding ends (1e-4) or when a node cannot be allocated.
+void MakeBoxSideCurve(Bspline* srf, int edge, int orientation, BsplineList** list, double au,
+                      double av, double bu, double bv, int whole);
+
+// 1 when the segment from p to the far point q crosses the closed polygon x, y (n points) an odd
+// number of times; a crossing through a vertex counts once, on the edge that ends there.
+int PointInPolygonByFarPoint(double px, double py, double qx, double qy, const double* x,
+                             const double* y, int n);
+
+// ---- Surface portions bounded by a chain of curves ------------------------------------------
+// A chain is a list of 2D curves of one surface in order; it runs from its first curve's first
+// control point to its last curve's last control point. Portion polygons are closed polylines in
+// (u, v) tested against a far point outside the parameter box.
+
+// Trims the chain's owner to the portion the pick point (pu, pv) selects. A closed chain (ends
+// within GlobalTrimGapTol) becomes a hole when the pick lies outside it, else an outer loop; an
+// open chain must run from a side of the parameter box to a side (0.001 in the parameter), and
+// the box sides that close the picked portion are added to it. A surface with trim loops
+// first has the portion cut out of them. Returns ConstructTrimCurveList's result (0, -1, -2);
+// -2 for a null chain, an open chain whose ends are not on the box, or on failure.
+int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int hole, int selfTest,
+                                  double cu[4], double cv[4], int snip, int orient,
+                                  BsplineList** replaced, TrimList** out);
+
+// The portion of a trimmed surface: the chain is cut at its crossings with the trim loops and
+// one closed loop is walked along the loops and the chain; *chain becomes that loop's curves
+// (the old chain's curves are freed). Loops no crossing touches are kept or freed by where
+// they lie against the polygon (keep 1: those inside are freed; 0: those outside). The walked
+// loops are released at the end (their curves freed, or appended to *curveList when given).
+// 0 (also when nothing crosses: nothing changed but the loops' fate), -2 for a surface without
+// trim loops, a walk that cannot close, or on failure.
+int ConstructTrimmedSurfBndryPortionTrim(Bspline* srf, BsplineList** chain, const double far[2],
+                                         const double* polyU, const double* polyV, int keep,
+                                         BsplineList** curveList, int nPoly);
+// The crossings of one chain curve with every trim curve of srf into the list (intersections
+// within tol, classified against the polygon). 0, or -2 when an intersection failed.
+int GetCrvIntrList(Bspline* srf, Bspline* chainCurve, TArrayList* list, CrvIntrList** scratch,
+                   const double* polyU, const double* polyV, int nPoly, const double far[2],
+                   int flag, double tol);
+// The hits of one chain curve and one trim curve, sorted by chain parameter, classified and
+// inserted in order. 0, or -2 when memory ran out.
+int ShoveIntoTArrayList(CrvIntrList* hits, BsplineList* trimNode, Bspline* chainCurve,
+                        TArrayList* list, const double* polyU, const double* polyV, int nPoly,
+                        const double far[2], int flag, Bspline* srf);
+// 1 when the trim curve runs into the polygon just after param (flag set: out of it), else 2.
+int FindIfInOutSurfPortion(Bspline* trimCurve, double param, const double* polyU,
+                           const double* polyV, int nPoly, const double far[2], int flag);
+// Inserts n sorted crossings of one chain curve (kept in the entries' pieceA) and one trim curve
+// in order of sort key, skipping one within 1e-4 of an entry of the same chain curve and tag.
+void ShoveIntoOrderedTArrayList(const double* params, const double* trimParams, const int* kinds,
+                                BsplineList* trimNode, Bspline* chainCurve, int n,
+                                TArrayList* list, int tag);
+// Walks one closed loop of the portion: *loopCurves receives its curves (owned by srf). The
+// walked trim loops go to *released (null: not reported). 0, or -2 when a crossing has no loop
+// or the walk does not come back to its start within one visit of every crossing.
+int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain,
+                              BsplineList** loopCurves, TrimList*** released, int* nReleased);
+// The chain between the crossings at chain parameters p0 and p1, in that direction, as new
+// curves owned by srf appended to *out. The first new node, or null when a parameter is not
+// in the list or on failure.
+BsplineList* FindIfAnyPortionCurve(Bspline* srf, BsplineList* chain, TArrayList* list, double p0,
+                                   double p1, BsplineList** out);

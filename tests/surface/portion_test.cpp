@@ -1,0 +1,172 @@
+// Trimming a surface to the portion a chain of curves and a pick point select: the picked side
+// of a chain across the surface, a closed chain as hole or outer loop, and existing loops kept
+// or dropped by where they lie.
+#include <vector>
+
+#include "bspline/sfree.h"
+#include "surface/trimutils.h"
+#include "tests/bspline/trimloops.h"
+#include "tests/support/builders.h"
+#include "tests/support/kernel_fixture.h"
+#include "tests/surface/recordviews.h"
+
+namespace {
+
+class Portion : public KernelTest {};
+
+Bspline* Patch() {
+  return BuildFunctionPatch([](double x, double y) { return 0.2 * x * y; });
+}
+
+// The chain's list (its nodes become the new loop's).
+BsplineList* Chain(const std::vector<Bspline*>& curves) {
+  BsplineList* head = nullptr;
+  BsplineList** tail = &head;
+  for (Bspline* c : curves) {
+    *tail = MallocNullBsplineList();
+    (*tail)->item = c;
+    tail = &(*tail)->next;
+  }
+  return head;
+}
+
+// A closed polygon of degree-1 curves through the corners.
+std::vector<Bspline*> Polygon(Bspline* s, const std::vector<double>& uv) {
+  std::vector<Bspline*> curves;
+  const int n = int(uv.size()) / 2;
+  for (int i = 0; i < n; ++i) {
+    const int j = (i + 1) % n;
+    curves.push_back(BuildCurveOnSurface(s, 1, {uv[2 * i], uv[2 * i + 1], uv[2 * j], uv[2 * j + 1]}));
+  }
+  return curves;
+}
+
+TEST_F(Portion, ChainAcrossTheSurfaceKeepsThePickedSide) {
+  for (int below = 0; below < 2; ++below) {
+    Bspline* s = Patch();
+    Bspline* c = BuildCurveOnSurface(s, 3, {0.0, 0.4, 0.3, 0.45, 0.7, 0.6, 1.0, 0.55});
+    double cu[4], cv[4];
+    TrimList* loop = nullptr;
+    const float pv = below ? 0.2f : 0.8f;
+    ASSERT_EQ(ConstructSurfBndryPortionTrim(Chain({c}), 0.5f, pv, 0, 0, cu, cv, 0, 0, nullptr, &loop), 0);
+    ASSERT_NE(loop, nullptr);
+    EXPECT_EQ(s->trims, loop);
+    EXPECT_EQ(IsTrimCurveOpen(loop, 1e-9), 0);
+    // The pick is inside, the other side of the chain outside, whatever the chain's shape.
+    for (double u : {0.05, 0.3, 0.5, 0.7, 0.95}) {
+      EXPECT_EQ(IsPointInTrim(s, u, 0.1), below) << u;
+      EXPECT_EQ(IsPointInTrim(s, u, 0.9), 1 - below) << u;
+    }
+    FreeBspline(s);
+  }
+  // A chain that stops short of the sides cannot be closed along them.
+  Bspline* s = Patch();
+  Bspline* c = BuildCurveOnSurface(s, 1, {0.2, 0.5, 0.8, 0.5});
+  BsplineList* chain = Chain({c});
+  double cu[4], cv[4];
+  TrimList* loop = nullptr;
+  EXPECT_EQ(ConstructSurfBndryPortionTrim(chain, 0.5f, 0.2f, 0, 0, cu, cv, 0, 0, nullptr, &loop), -2);
+  Free(chain);
+  FreeBspline(s);
+}
+
+TEST_F(Portion, ClosedChainBecomesAHoleOrAnOuterLoopByThePick) {
+  for (int inside = 0; inside < 2; ++inside) {
+    Bspline* s = Patch();
+    auto curves = Polygon(s, {0.3, 0.3, 0.7, 0.3, 0.7, 0.6, 0.3, 0.6});
+    double cu[4], cv[4];
+    TrimList* loop = nullptr;
+    const float pu = inside ? 0.5f : 0.1f;
+    ASSERT_EQ(ConstructSurfBndryPortionTrim(Chain(curves), pu, 0.4f, 0, 0, cu, cv, 0, 0, nullptr, &loop), 0);
+    ASSERT_NE(loop, nullptr);
+    EXPECT_EQ(loop->hole, inside ? 0 : 1);
+    EXPECT_EQ(LoopItems(loop), curves);
+    FreeBspline(s);
+  }
+}
+
+TEST_F(Portion, LoopsTheChainDoesNotCrossStayOrGoByWhereTheyLie) {
+  Bspline* s = Patch();
+  auto outer = Polygon(s, {0.05, 0.05, 0.95, 0.05, 0.95, 0.95, 0.05, 0.95});
+  auto holeFar = Polygon(s, {0.75, 0.1, 0.75, 0.2, 0.85, 0.2, 0.85, 0.1});
+  auto holeIn = Polygon(s, {0.45, 0.45, 0.45, 0.5, 0.5, 0.5, 0.5, 0.45});
+  TrimList* lOuter = AddLoop(s, outer);
+  TrimList* lFar = AddLoop(s, holeFar, 1);
+  AddLoop(s, holeIn, 1);
+  // A closed chain round the inner hole, picked outside it: a new hole; the loop inside it goes.
+  auto chain = Polygon(s, {0.3, 0.3, 0.7, 0.3, 0.7, 0.6, 0.3, 0.6});
+  double cu[4], cv[4];
+  TrimList* loop = nullptr;
+  ASSERT_EQ(ConstructSurfBndryPortionTrim(Chain(chain), 0.2f, 0.8f, 0, 0, cu, cv, 0, 0, nullptr, &loop), 0);
+  ASSERT_NE(loop, nullptr);
+  EXPECT_EQ(loop->hole, 1);
+  std::vector<TrimList*> loops;
+  for (TrimList* l = s->trims; l; l = l->next) loops.push_back(l);
+  ASSERT_EQ(loops.size(), 3u);
+  EXPECT_EQ(loops[0], loop);
+  EXPECT_EQ(LoopItems(lOuter), outer);
+  EXPECT_EQ(LoopItems(lFar), holeFar);
+  EXPECT_EQ(ListItems(s).size(), 16u);  // the dropped loop's curves stay listed
+  FreeBspline(s);
+}
+
+TEST_F(Portion, ChainAcrossATrimmedSurfaceCutsItsLoop) {
+  for (int below = 0; below < 2; ++below) {
+    Bspline* s = Patch();
+    auto outer = Polygon(s, {0.05, 0.05, 0.95, 0.05, 0.95, 0.95, 0.05, 0.95});
+    AddLoop(s, outer);
+    auto hole = Polygon(s, {0.4, 0.7, 0.4, 0.8, 0.6, 0.8, 0.6, 0.7});
+    AddLoop(s, hole, 1);
+    Bspline* c = BuildCurveOnSurface(s, 3, {0.0, 0.4, 0.3, 0.45, 0.7, 0.6, 1.0, 0.55});
+    double cu[4], cv[4];
+    TrimList* loop = nullptr;
+    const float pv = below ? 0.2f : 0.9f;
+    ASSERT_EQ(ConstructSurfBndryPortionTrim(Chain({c}), 0.5f, pv, 0, 0, cu, cv, 0, 0, nullptr, &loop), 0);
+    ASSERT_NE(loop, nullptr);
+    EXPECT_EQ(IsTrimCurveOpen(loop, 1e-6), 0);
+    // Inside: the old loop's region on the picked side of the chain, the hole still a hole.
+    for (double u : {0.02, 0.3, 0.5, 0.7, 0.98}) {
+      const bool inOld = u > 0.05 && u < 0.95;
+      EXPECT_EQ(IsPointInTrim(s, u, 0.1), below && inOld ? 1 : 0) << u;
+      EXPECT_EQ(IsPointInTrim(s, u, 0.9), !below && inOld ? 1 : 0) << u;
+    }
+    EXPECT_EQ(IsPointInTrim(s, 0.5, 0.75), 0);
+    FreeBspline(s);
+  }
+}
+
+TEST_F(Portion, CraftedCrossingsThatNeverCloseEndTheWalkWithFailure) {
+  Bspline* s = Patch();
+  auto sides = Polygon(s, {0.2, 0.2, 0.8, 0.2, 0.8, 0.8, 0.2, 0.8});
+  TrimList* l = AddLoop(s, sides);
+  BsplineList* n[4];
+  n[0] = l->loopCurves;
+  for (int i = 1; i < 4; ++i) n[i] = n[i - 1]->next;
+  Bspline* chainCurve = BuildCurveOnSurface(s, 1, {0.0, 0.5, 1.0, 0.5});
+  BsplineList chain{nullptr, chainCurve};
+  // Along the chain A, B, C, D; the loop leads from A and from C to D, whose predecessor along
+  // the chain is C: the walk circles C -> D -> C and never comes back to A.
+  TArrayNode d{nullptr, nullptr, 0.4, 0.4, 0.5, 1, n[1], 2, 0, chainCurve, nullptr};
+  TArrayNode c{&d, nullptr, 0.3, 0.3, 0.7, 1, n[0], 1, 0, chainCurve, nullptr};
+  TArrayNode b{&c, nullptr, 0.2, 0.2, 0.5, 1, n[3], 2, 0, chainCurve, nullptr};
+  TArrayNode a{&b, nullptr, 0.1, 0.1, 0.5, 1, n[0], 1, 0, chainCurve, nullptr};
+  TArrayList list{&a, nullptr, 4};
+  BsplineList* loopCurves = nullptr;
+  TrimList** walked = nullptr;
+  int nWalked = 0;
+  const int before = int(ListItems(s).size());
+  EXPECT_EQ(CreateSurfPortionWithTrim(s, &list, &chain, &loopCurves, &walked, &nWalked), -2);
+  EXPECT_EQ(loopCurves, nullptr);
+  EXPECT_EQ(int(ListItems(s).size()), before);  // the stretches made on the way are gone
+  Free(walked);
+  // A loop entered with no way out of the portion.
+  TArrayNode lone{nullptr, nullptr, 0.1, 0.1, 0.5, 1, n[0], 1, 0, chainCurve, nullptr};
+  TArrayList one{&lone, nullptr, 1};
+  walked = nullptr;
+  nWalked = 0;
+  EXPECT_EQ(CreateSurfPortionWithTrim(s, &one, &chain, &loopCurves, &walked, &nWalked), -2);
+  Free(walked);
+  FreeBspline(s);
+}
+
+}  // namespace
