@@ -6,6 +6,7 @@
 
 #include "bspline/cclone.h"
 #include "bspline/crvlist.h"
+#include "bspline/isocurve.h"
 #include "bspline/kinsert.h"
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
@@ -607,7 +608,7 @@ Bspline* RemoveBsplFromBsplList(Bspline* obj, BsplineList** list) {
 int RemoveOuterBoundaryTrimCurve(Bspline* srf) {
   if (!srf || !srf->trims || srf->trims->next || srf->trims->hole) return 0;
   for (BsplineList* n = srf->trims->loopCurves; n; n = n->next)
-    if (CurveIsoParDirection(n->item, 1) < 1) return 0;
+    if (IsoParameterKind(n->item, 1) < 1) return 0;
   FreeTrimCurveBsplines(srf->trims);
   srf->trims = nullptr;
   return 0;

@@ -347,7 +347,7 @@ Bspline* CreateImpliedTangentBndryCrv(Bspline* crv, double tx, double ty, double
   return side;
 }
 
-// ---- Parameter speed and iso-parameter curves ------------------------------------------------
+// ---- Parameter speed ----------------------------------------------------------------------
 
 int MatchParameterSpeed(Bspline** pair, const int* dirs, int join, int keepOther, int shiftOnly) {
   Bspline* A = pair[0];
@@ -390,26 +390,3 @@ int MatchParameterSpeed(Bspline** pair, const int* dirs, int join, int keepOther
   return 0;
 }
 
-int CurveIsoParDirection(const Bspline* crv, int interiorTest) {
-  if (!crv || crv->kind != 1 || crv->dimension != 2 || !crv->owner) return -1;
-  const Bspline* s = crv->owner;
-  const double tolU = 1e-6 * (s->umax - s->umin), tolV = 1e-6 * (s->vmax - s->vmin);
-  const int n = NumCtrlU(crv);
-  const double* u = crv->X[0];
-  const double* v = crv->Y[0];
-  if (interiorTest) {
-    double mid[2] = {u[n / 2], v[n / 2]};
-    if (n == 2) Eval2DPointOnCurve2Array(nullptr, crv, 0.5 * (crv->umin + crv->umax), 0, mid);
-    const bool inU = std::fabs(mid[0] - s->umin) > tolU && std::fabs(mid[0] - s->umax) > tolU;
-    const bool inV = std::fabs(mid[1] - s->vmin) > tolV && std::fabs(mid[1] - s->vmax) > tolV;
-    if (inU && inV) return 0;
-  }
-  const double uLow = *std::min_element(u, u + n), vLow = *std::min_element(v, v + n);
-  bool alongU = true, alongV = true;  // u constant, v constant
-  for (int i = 0; i < n; ++i) {
-    alongU = alongU && std::fabs(u[i] - uLow) <= tolU;
-    alongV = alongV && std::fabs(v[i] - vLow) <= tolV;
-    if (!alongU && !alongV) return -1;
-  }
-  return alongU ? 1 : 2;
-}

@@ -7,7 +7,7 @@
 #include "bspline/isocurve.h"
 #include "bspline/kremove.h"
 #include "bspline/nubs.h"
-#include "bspline/objset.h"
+#include "bspline/objjoin.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
 #include "foundation/coreglob.h"
@@ -107,7 +107,7 @@ Bspline* ChangeObjectStartPnt(Bspline* obj, double u, double v, int dir) {
   const int along[2] = {1 - joinDir, 1 - joinDir};
   double seam = 0.0;
   Owned<Bspline, FreeBspline> joined(KernelFailed() ? nullptr
-                                                    : JoinObjectsAtSeam(pair, nullptr, along, &seam, 2));
+                                                    : JoinObjectPair(pair, nullptr, along, &seam, 2));
   if (!joined || KernelFailed()) return nullptr;
   Bspline* J = joined.get();
   if (J->kind == 2) {
