@@ -24,6 +24,7 @@
 #include "curve/crvutil.h"
 #include "curve/trimpoly.h"
 #include "surface/bnd2crv.h"
+#include "surface/srfextend.h"
 #include "surface/srfsnip.h"
 
 namespace {
@@ -1214,6 +1215,28 @@ bool ChainPolygon(BsplineList* chain, std::vector<double>& pu, std::vector<doubl
 
 double CurveRange(const Bspline* c) { return CurveEnd(c) - CurveStart(c); }
 
+// Extends the chain curve of node at its start (edge 0) or end (2) by length, tangent
+// continuous; the extension takes its place in the chain and the surface's curve list and the
+// old curve is freed. False when the extension failed (nothing changed).
+bool ExtendChainEnd(Bspline* srf, BsplineList* node, int edge, double length) {
+  Bspline* old = node->item;
+  Bspline* ext = nullptr;
+  {
+    UntrackedScope owned;  // the surface owns the extension
+    ext = ExtendObjectByBridge(old, length, 1, edge, 1, 1.0);
+  }
+  if (!ext || KernelFailed()) {
+    FreeBspline(ext);
+    return false;
+  }
+  ext->owner = srf;
+  for (BsplineList* n = srf->curves; n; n = n->next)
+    if (n->item == old) n->item = ext;
+  node->item = ext;
+  FreeBspline(old);
+  return true;
+}
+
 // The entry of the list whose chain parameter is exactly p (the first).
 TArrayNode* EntryAt(TArrayList* list, double p) {
   for (TArrayNode* n = list->head; n; n = n->next)
@@ -1578,8 +1601,13 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
   const bool closed = std::hypot(start[0] - end[0], start[1] - end[1]) <= GlobalTrimGapTol;
   int sS = -1, sE = -1;
   if (!closed) {
-    // Chain ends must lie on the sides of the box; extending a chain that stops short of them
-    // needs the construction floor's extension, which this floor cannot call.
+    // An open chain is extended at both ends, far enough to reach the box from anywhere inside
+    // it, and cut back where it leaves the box; its ends must then lie on the box's sides.
+    const double length = std::hypot(srf->umax - srf->umin, srf->vmax - srf->vmin);
+    BsplineList* last = chain;
+    while (last->next) last = last->next;
+    if (!ExtendChainEnd(srf, chain, 0, length) || !ExtendChainEnd(srf, last, 2, length)) return -2;
+    ChainEnds(chain, start, end);
     sS = BoxSide(srf, start);
     sE = BoxSide(srf, end);
     if (sS < 0 || sE < 0) return -2;
@@ -1652,4 +1680,769 @@ int ConstructSurfBndryPortionTrim(BsplineList* chain, float pu, float pv, int ho
       return -2;
   }
   return ConstructTrimCurveList(srf, list, hole, selfTest, cu, cv, snip, orient, 1, replaced, out);
+}
+
+// ---- Trim loop search among loose curves ----------------------------------------------------
+
+int IsRemovePiece(const Bspline* curve, const BsplineList* removed) {
+  for (; removed; removed = removed->next)
+    if (removed->item == curve) return 1;
+  return 0;
+}
+
+int ReplaceCurveWSubs(Bspline* curve, int n, Bspline** pieces, BsplineList** removed) {
+  if (!curve || !curve->owner || n < 1 || !pieces) return -2;
+  int made = 0;
+  for (int i = 0; i < n; ++i) made += pieces[i] ? 1 : 0;
+  if (made == 0) return -2;
+  Bspline* owner = curve->owner;
+  int holders = 0;
+  for (TrimList* l = owner->trims; l; l = l->next)
+    for (BsplineList* c = l->loopCurves; c; c = c->next) holders += c->item == curve ? 1 : 0;
+  // Every node first, so that a failure changes nothing.
+  const int need = made + holders * (made - 1) + 1;
+  UntrackedScope owned;
+  BsplineList** nodes = MallocArray<BsplineList*>(need);
+  if (!nodes || KernelFailed()) return -2;
+  for (int k = 0; k < need; ++k) nodes[k] = nullptr;
+  for (int k = 0; k < need; ++k) {
+    nodes[k] = MallocNullBsplineList();
+    if (!nodes[k] || KernelFailed()) {
+      for (int j = 0; j < need; ++j) Free(nodes[j]);
+      Free(nodes);
+      return -2;
+    }
+  }
+  int next = 0;
+  BsplineList** tail = &owner->curves;
+  while (*tail) tail = &(*tail)->next;
+  for (int i = 0; i < n; ++i) {
+    if (!pieces[i]) continue;
+    pieces[i]->owner = owner;
+    nodes[next]->item = pieces[i];
+    *tail = nodes[next++];
+    tail = &(*tail)->next;
+  }
+  for (TrimList* l = owner->trims; l; l = l->next)
+    for (BsplineList* c = l->loopCurves; c; c = c->next) {
+      if (c->item != curve) continue;
+      bool first = true;
+      for (int i = 0; i < n; ++i) {
+        if (!pieces[i]) continue;
+        if (first) {
+          c->item = pieces[i];
+          first = false;
+          continue;
+        }
+        BsplineList* node = nodes[next++];
+        node->item = pieces[i];
+        node->next = c->next;
+        c->next = node;
+        c = node;
+      }
+    }
+  BsplineList* gone = nodes[next++];
+  gone->item = curve;
+  while (*removed) removed = &(*removed)->next;
+  *removed = gone;
+  Free(nodes);
+  return 0;
+}
+
+int IsCurveSelfIntersecting(Bspline* curve) {
+  if (!curve || curve->kind != 1) return -2;
+  int count = 0;
+  Owned<double, Free> t(SampleCurvePlateProper(curve, curve->degreeU + 1, &count));
+  if (!t) return -2;
+  Owned<double, Free> u(MallocArray<double>(count)), v(MallocArray<double>(count));
+  if (!u || !v || KernelFailed()) return -2;
+  for (int i = 0; i < count; ++i) {
+    double uv[2];
+    Eval2DPointOnCurve2Array(nullptr, curve, t[i], 0, uv);
+    u[i] = uv[0];
+    v[i] = uv[1];
+  }
+  for (int i = 0; i + 1 < count; ++i) {
+    if (u[i] == u[i + 1] && v[i] == v[i + 1]) continue;
+    for (int j = i + 2; j + 1 < count; ++j) {
+      if (u[j] == u[j + 1] && v[j] == v[j + 1]) continue;
+      // The first and last segments of a closed curve meet at its ends, not across.
+      if (i == 0 && j + 2 == count && u[0] == u[count - 1] && v[0] == v[count - 1]) continue;
+      if (IsIntersectLines(u[i], v[i], u[i + 1], v[i + 1], u[j], v[j], u[j + 1], v[j + 1])) return 1;
+    }
+  }
+  return 0;
+}
+
+namespace {
+
+// A curve's meeting parameters, kept ascending (equal ones kept).
+struct Meetings {
+  double* t;
+  int count;
+  int room;
+};
+
+bool AddMeeting(Meetings& m, double t) {
+  if (m.count == m.room) {
+    const int room = m.room ? 2 * m.room : 8;
+    double* grown = static_cast<double*>(Realloc(m.t, sizeof(double) * room));
+    if (!grown || KernelFailed()) return false;
+    m.t = grown;
+    m.room = room;
+  }
+  int k = m.count++;
+  while (k > 0 && m.t[k - 1] > t) {
+    m.t[k] = m.t[k - 1];
+    --k;
+  }
+  m.t[k] = t;
+  return true;
+}
+
+bool Inside(const Bspline* c, double t) {
+  const double tol = 1e-6 * CurveRange(c);
+  return t - CurveStart(c) > tol && CurveEnd(c) - t > tol;
+}
+
+bool EndsMeet(Bspline* c, double tol) {
+  double a[2], b[2];
+  FirstPoint(c, a);
+  LastPoint(c, b);
+  return std::fabs(a[0] - b[0]) <= tol && std::fabs(a[1] - b[1]) <= tol;
+}
+
+// Cuts c at the n ascending values and puts the pieces in its place. 0 or -2.
+int CutInPlace(Bspline* c, int n, double* values, BsplineList** removed) {
+  Bspline** pieces = MallocArray<Bspline*>(n + 1);
+  if (!pieces || KernelFailed()) return -2;
+  int r = 0;
+  {
+    UntrackedScope owned;  // the pieces belong to the surface
+    r = SplitObjectToNObjects(c, n, values, 0, pieces);
+  }
+  if (r == 0 && ReplaceCurveWSubs(c, n + 1, pieces, removed) == 0) {
+    Free(pieces);
+    return 0;
+  }
+  if (r == 0) FreeBsplineArrayContents(pieces, n + 1);
+  Free(pieces);
+  return -2;
+}
+
+}  // namespace
+
+int SnipSurfCurvesAtIntersects(Bspline* srf, BsplineList** removed) {
+  if (!srf || !removed) return -2;
+  // Overlapping curves: the later one goes (its successor is taken first, as freeing it takes
+  // it off the list). A record whose leading word is set is listed as removed instead.
+  for (BsplineList* a = srf->curves; a; a = a->next) {
+    if (!a->item || IsRemovePiece(a->item, *removed)) continue;
+    for (BsplineList* b = a->next; b;) {
+      BsplineList* next = b->next;
+      Bspline* d = b->item;
+      if (d && !IsRemovePiece(d, *removed) && FindIfTwoCurvesOverlap(a->item, d, 1e-6)) {
+        if (d->spare) {
+          UntrackedScope owned;
+          if (!AppendBsplToList(removed, d)) return -2;
+        } else {
+          FreeBspline(d);
+        }
+      }
+      b = next;
+    }
+  }
+  TrackingScope scope;
+  int n = 0;
+  for (BsplineList* a = srf->curves; a; a = a->next)
+    if (a->item && a->item->dimension == 2 && !IsRemovePiece(a->item, *removed)) ++n;
+  if (n == 0) return 0;
+  Bspline** c = MallocArray<Bspline*>(n);
+  Meetings* m = CallocArray<Meetings>(n);
+  if (!c || !m || KernelFailed()) return -2;
+  n = 0;
+  for (BsplineList* a = srf->curves; a; a = a->next)
+    if (a->item && a->item->dimension == 2 && !IsRemovePiece(a->item, *removed)) c[n++] = a->item;
+  CrvIntrList* hits = nullptr;
+  int failed = 0;
+  for (int i = 0; i < n && !failed; ++i)
+    for (int j = i + 1; j < n && !failed; ++j) {
+      if (IsTrimPiece(c[i]) && IsTrimPiece(c[j])) continue;
+      if (CrvIntersect(c[i], c[j], &hits, 1e-6, 0) == -2) {
+        failed = 1;
+        break;
+      }
+      // The head may hold a node it did not use: every node goes, the counted ones are read.
+      int used = 0;
+      for (CrvIntrNode* h = hits->first; h;) {
+        if (used++ < hits->count) {
+          if (Inside(c[i], h->t1) && !AddMeeting(m[i], h->t1)) failed = 1;
+          if (Inside(c[j], h->t2) && !AddMeeting(m[j], h->t2)) failed = 1;
+        }
+        CrvIntrNode* next = h->next;
+        Free(h);
+        h = next;
+      }
+      hits->first = hits->last = nullptr;
+      hits->count = 0;
+    }
+  FreeHits(hits);
+  if (failed) return -2;
+  for (int i = 0; i < n; ++i) {
+    if (m[i].count == 0) {
+      // A closed or self-crossing curve meets nothing: its halves can still close a loop.
+      const int crossing = EndsMeet(c[i], GlobalTrimGapTol) ? 1 : IsCurveSelfIntersecting(c[i]);
+      if (crossing == -2) return -2;
+      if (crossing == 0) continue;
+      double mid = 0.5 * (CurveStart(c[i]) + CurveEnd(c[i]));
+      if (CutInPlace(c[i], 1, &mid, removed) != 0) return -2;
+      continue;
+    }
+    if (CutInPlace(c[i], m[i].count, m[i].t, removed) != 0) return -2;
+  }
+  return 0;
+}
+
+namespace {
+
+// The loop search's records, all scratch of one tracking scope.
+struct Neighbour {
+  Neighbour* next;
+  int index;        // the neighbouring curve
+  int end;          // which end of this curve touches it: 0 start, 1 end
+  int visited;      // the link was followed in the current search
+  Neighbour* twin;  // the same link seen from the neighbour
+};
+struct CurveEntry {
+  Bspline* curve;
+  Neighbour* nbrs;
+  int visited;
+  int useCount;
+};
+struct PathNode {
+  PathNode* next;
+  int index;
+  int reversed;
+};
+constexpr int kOuterLoop = 0, kHoleLoop = 1, kDiscarded = -999, kLostPick = -666;
+struct Cycle {
+  Cycle* next;
+  Cycle* parent;
+  int nSamples;
+  int status;
+  float box[4];  // minimum u, minimum v, maximum u, maximum v
+  double* us;
+  double* vs;
+  PathNode* path;  // the first index repeated at the end
+};
+
+struct LoopSearch {
+  CurveEntry* table;
+  int n;
+  Cycle* cycles;
+  double tolU, tolV;  // end coincidence of two-curve cycles
+  int* path;          // the search's stack of curve indices
+};
+
+bool Link(LoopSearch& S, int i, int ei, int j, int ej) {
+  Neighbour* a = CallocArray<Neighbour>(1);
+  Neighbour* b = i == j ? a : CallocArray<Neighbour>(1);
+  if (!a || !b || KernelFailed()) return false;
+  a->index = j, a->end = ei, a->twin = b;
+  b->index = i, b->end = ej, b->twin = a;
+  for (auto [k, node] : {std::pair<int, Neighbour*>{i, a}, std::pair<int, Neighbour*>{j, b}}) {
+    Neighbour** tail = &S.table[k].nbrs;
+    while (*tail && *tail != node) tail = &(*tail)->next;
+    if (!*tail) *tail = node;
+    if (i == j) break;
+  }
+  return true;
+}
+
+bool CloseNeighbours(LoopSearch& S, int i) {
+  const double tol2 = GlobalTrimGapTol * GlobalTrimGapTol;
+  auto d2 = [](const double* a, const double* b) {
+    return (a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]);
+  };
+  double si[2], ei[2];
+  FirstPoint(S.table[i].curve, si);
+  LastPoint(S.table[i].curve, ei);
+  if (d2(si, ei) < tol2) return Link(S, i, 0, i, 0);
+  for (int j = i + 1; j < S.n; ++j) {
+    double sj[2], ej[2];
+    FirstPoint(S.table[j].curve, sj);
+    LastPoint(S.table[j].curve, ej);
+    if (d2(si, sj) < tol2 && !Link(S, i, 0, j, 0)) return false;
+    if (d2(si, ej) < tol2 && !Link(S, i, 0, j, 1)) return false;
+    if (d2(ei, sj) < tol2 && !Link(S, i, 1, j, 0)) return false;
+    if (d2(ei, ej) < tol2 && !Link(S, i, 1, j, 1)) return false;
+  }
+  return true;
+}
+
+// Two curves close a loop only when both pairs of ends coincide.
+bool TwoCurvesClose(const LoopSearch& S, int a, int b) {
+  double a0[2], a1[2], b0[2], b1[2];
+  FirstPoint(S.table[a].curve, a0);
+  LastPoint(S.table[a].curve, a1);
+  FirstPoint(S.table[b].curve, b0);
+  LastPoint(S.table[b].curve, b1);
+  auto same = [&](const double* p, const double* q) {
+    return std::fabs(p[0] - q[0]) <= S.tolU && std::fabs(p[1] - q[1]) <= S.tolV;
+  };
+  return (same(a0, b0) && same(a1, b1)) || (same(a0, b1) && same(a1, b0));
+}
+
+bool FoundBefore(const LoopSearch& S, const int* idx, int n) {
+  std::vector<int> mine(idx, idx + n);
+  std::sort(mine.begin(), mine.end());
+  for (const Cycle* c = S.cycles; c; c = c->next) {
+    std::vector<int> theirs;
+    for (const PathNode* p = c->path; p && p->next; p = p->next) theirs.push_back(p->index);
+    std::sort(theirs.begin(), theirs.end());
+    if (theirs == mine) return true;
+  }
+  return false;
+}
+
+bool RecordCycle(LoopSearch& S, int depth) {
+  if (FoundBefore(S, S.path, depth + 1)) return true;
+  Cycle* c = CallocArray<Cycle>(1);
+  if (!c || KernelFailed()) return false;
+  PathNode** tail = &c->path;
+  for (int k = 0; k <= depth + 1; ++k) {
+    PathNode* p = CallocArray<PathNode>(1);
+    if (!p || KernelFailed()) return false;
+    p->index = S.path[k <= depth ? k : 0];
+    *tail = p;
+    tail = &p->next;
+  }
+  Cycle** at = &S.cycles;
+  while (*at) at = &(*at)->next;
+  *at = c;
+  return true;
+}
+
+// Depth first from cur, leaving it through its end `leave`; links followed stay marked for
+// the whole search from s. *rejected is set when a two-curve cycle did not close.
+bool PathLoops(LoopSearch& S, int s, int cur, int leave, int depth, bool* rejected) {
+  S.path[depth] = cur;
+  for (Neighbour* nb = S.table[cur].nbrs; nb; nb = nb->next) {
+    if (nb->visited || nb->end != leave) continue;
+    const int k = nb->index;
+    if (k != s && S.table[k].visited) continue;
+    nb->visited = 1;
+    nb->twin->visited = 1;
+    if (k == s) {
+      if (depth == 1 && !TwoCurvesClose(S, s, cur)) {
+        *rejected = true;
+        continue;
+      }
+      if (depth >= 1 && !RecordCycle(S, depth)) return false;
+      continue;
+    }
+    bool onPath = false;
+    for (int d = 0; d <= depth; ++d) onPath = onPath || S.path[d] == k;
+    if (onPath) continue;
+    if (!PathLoops(S, s, k, 1 - nb->twin->end, depth + 1, rejected)) return false;
+  }
+  return true;
+}
+
+bool AnyLoops(LoopSearch& S, int s) {
+  CurveEntry& e = S.table[s];
+  bool open = false;
+  for (Neighbour* nb = e.nbrs; nb; nb = nb->next) open = open || !S.table[nb->index].visited || nb->index == s;
+  if (!e.nbrs || !open) {
+    e.visited = 1;
+    return true;
+  }
+  bool rejected = false;
+  bool ok = true;
+  if (e.nbrs->index == s && !e.nbrs->next) {
+    // A closed curve is a loop by itself.
+    S.path[0] = s;
+    ok = RecordCycle(S, 0);
+  } else {
+    ok = PathLoops(S, s, s, 1, 0, &rejected);
+  }
+  for (int i = 0; i < S.n; ++i)
+    for (Neighbour* nb = S.table[i].nbrs; nb; nb = nb->next) nb->visited = 0;
+  if (!rejected) e.visited = 1;
+  return ok;
+}
+
+// Orients a cycle: each next curve runs on from where the previous one ends.
+void AlignLoop(LoopSearch& S, Cycle* c) {
+  PathNode* p = c->path;
+  if (!p) return;
+  p->reversed = 0;
+  double at[2];
+  LastPoint(S.table[p->index].curve, at);
+  ++S.table[p->index].useCount;
+  for (PathNode* q = p->next; q && q->next; q = q->next) {
+    Bspline* crv = S.table[q->index].curve;
+    double a[2], b[2];
+    FirstPoint(crv, a);
+    LastPoint(crv, b);
+    const double da = (at[0] - a[0]) * (at[0] - a[0]) + (at[1] - a[1]) * (at[1] - a[1]);
+    const double db = (at[0] - b[0]) * (at[0] - b[0]) + (at[1] - b[1]) * (at[1] - b[1]);
+    q->reversed = db < da ? 1 : 0;
+    at[0] = q->reversed ? a[0] : b[0];
+    at[1] = q->reversed ? a[1] : b[1];
+    ++S.table[q->index].useCount;
+  }
+}
+
+bool SampleLoop(LoopSearch& S, Cycle* c) {
+  std::vector<double> u, v;
+  for (PathNode* p = c->path; p && p->next; p = p->next) {
+    Bspline* crv = S.table[p->index].curve;
+    int count = 0;
+    double* t = SampleCurvePlateProper(crv, crv->degreeU + 1, &count);
+    if (!t) return false;
+    std::vector<double> cu(count), cv(count);
+    for (int i = 0; i < count; ++i) {
+      double uv[2];
+      Eval2DPointOnCurve2Array(nullptr, crv, t[i], 0, uv);
+      cu[i] = uv[0];
+      cv[i] = uv[1];
+    }
+    Free(t);
+    if (p->reversed) {
+      std::reverse(cu.begin(), cu.end());
+      std::reverse(cv.begin(), cv.end());
+    }
+    u.insert(u.end(), cu.begin(), cu.end());
+    v.insert(v.end(), cv.begin(), cv.end());
+  }
+  const int n = int(u.size());
+  c->us = MallocArray<double>(n > 0 ? n : 1);
+  c->vs = MallocArray<double>(n > 0 ? n : 1);
+  if (!c->us || !c->vs || KernelFailed()) return false;
+  c->nSamples = n;
+  c->box[0] = c->box[1] = 3.37e38f;
+  c->box[2] = c->box[3] = -3.37e38f;
+  for (int i = 0; i < n; ++i) {
+    c->us[i] = u[i];
+    c->vs[i] = v[i];
+    c->box[0] = std::min(c->box[0], float(u[i]));
+    c->box[1] = std::min(c->box[1], float(v[i]));
+    c->box[2] = std::max(c->box[2], float(u[i]));
+    c->box[3] = std::max(c->box[3], float(v[i]));
+  }
+  return true;
+}
+
+bool BoxInside(const Cycle* in, const Cycle* out) {
+  return in->box[0] >= out->box[0] && in->box[1] >= out->box[1] && in->box[2] <= out->box[2] &&
+         in->box[3] <= out->box[3];
+}
+
+bool Holds(const Cycle* c, int index) {
+  for (const PathNode* p = c->path; p && p->next; p = p->next)
+    if (p->index == index) return true;
+  return false;
+}
+
+// Of two nested holes of one parent the outer one stays.
+void KeepOuterHole(Bspline* srf, Cycle* fresh, Cycle* other, const double far[2]) {
+  const double tu = 1e-6 * (srf->umax - srf->umin), tv = 1e-6 * (srf->vmax - srf->vmin);
+  for (int i = 0; i < fresh->nSamples; ++i) {
+    bool shared = false;
+    for (int j = 0; j < other->nSamples && !shared; ++j)
+      shared = std::fabs(fresh->us[i] - other->us[j]) <= tu && std::fabs(fresh->vs[i] - other->vs[j]) <= tv;
+    if (shared) continue;
+    if (!PointInPolygonByFarPoint(fresh->us[i], fresh->vs[i], far[0], far[1], other->us,
+                                  other->vs, other->nSamples)) {
+      other->status = kDiscarded;
+      return;
+    }
+  }
+  fresh->status = kDiscarded;
+  other->status = kHoleLoop;
+}
+
+// The second cycle's curves, without the shared one, take its place in the first's path.
+bool JoinCycles(LoopSearch& S, Cycle* a, Cycle* b, int shared) {
+  std::vector<std::pair<int, int>> pa, pb;  // (index, reversed) without the repeat
+  for (PathNode* p = a->path; p && p->next; p = p->next) pa.push_back({p->index, p->reversed});
+  for (PathNode* p = b->path; p && p->next; p = p->next) pb.push_back({p->index, p->reversed});
+  size_t ia = 0, ib = 0;
+  while (ia < pa.size() && pa[ia].first != shared) ++ia;
+  while (ib < pb.size() && pb[ib].first != shared) ++ib;
+  if (ia == pa.size() || ib == pb.size()) return true;
+  // Run b from after the shared curve round to before it, backwards when b runs the shared
+  // curve the same way a does.
+  const bool backwards = pa[ia].second == pb[ib].second;
+  std::vector<int> insert;
+  const size_t m = pb.size();
+  for (size_t k = 1; k < m; ++k) insert.push_back(pb[backwards ? (ib + m - k) % m : (ib + k) % m].first);
+  std::vector<int> idx;
+  for (size_t k = 0; k < ia; ++k) idx.push_back(pa[k].first);
+  idx.insert(idx.end(), insert.begin(), insert.end());
+  for (size_t k = ia + 1; k < pa.size(); ++k) idx.push_back(pa[k].first);
+  if (idx.empty()) return true;
+  // Rebuild a's path (the old nodes stay in the scope).
+  PathNode* head = nullptr;
+  PathNode** tail = &head;
+  for (size_t k = 0; k <= idx.size(); ++k) {
+    PathNode* p = CallocArray<PathNode>(1);
+    if (!p || KernelFailed()) return false;
+    p->index = idx[k < idx.size() ? k : 0];
+    *tail = p;
+    tail = &p->next;
+  }
+  a->path = head;
+  for (Cycle** at = &S.cycles; *at; at = &(*at)->next)
+    if (*at == b) {
+      *at = b->next;
+      break;
+    }
+  AlignLoop(S, a);
+  return true;
+}
+
+// A loop (untracked) over the cycle's curves in path order; on a copy of the surface the curves
+// are copies listed on it, reversed where the path says. The loop, null on failure.
+TrimList* LoopOfCycle(LoopSearch& S, const Cycle* c, Bspline* target, bool copies, int hole) {
+  UntrackedScope owned;
+  TrimList* loop = MallocNullTrimList();
+  if (!loop || KernelFailed()) return nullptr;
+  loop->hole = hole;
+  loop->attached = 1;
+  BsplineList** tail = &loop->loopCurves;
+  for (const PathNode* p = c->path; p && p->next; p = p->next) {
+    Bspline* crv = S.table[p->index].curve;
+    if (copies) {
+      crv = CopyBsplineStruct(crv);
+      if (!crv) break;
+      if (p->reversed) reverseBspline(crv);
+      AppendBsplToSurfCrvList(crv, target);
+      if (KernelFailed()) {
+        FreeBspline(crv);
+        break;
+      }
+    }
+    BsplineList* node = MallocNullBsplineList();
+    if (!node || KernelFailed()) break;
+    node->item = crv;
+    *tail = node;
+    tail = &node->next;
+  }
+  if (KernelFailed()) {
+    FreeUnattachedTrimcurve(loop);
+    return nullptr;
+  }
+  return loop;
+}
+
+void CloseLoop(Bspline* srf, TrimList* loop) {
+  BsplineList *inserted = nullptr, *dropped = nullptr;
+  TrimCurveMerge(srf, loop, &inserted, &dropped, GlobalTrimGapTol);
+  FreeNodes(inserted);
+  FreeNodes(dropped);
+}
+
+}  // namespace
+
+int FindAllTrimLoops(Bspline* srf, int nPicks, const float* pu, const float* pv, int* nOut,
+                     BsplineList** removed, Bspline*** out) {
+  if (nOut) *nOut = 0;
+  if (out) *out = nullptr;
+  if (!srf || srf->kind != 2 || !removed || !out || !nOut || nPicks < 0 || (nPicks > 0 && (!pu || !pv)))
+    return -2;
+  if (!IsOuterTrim(srf)) {
+    TrimList* boundary = CreateSurfBoundaryAsTrimCurveBspline(srf);
+    if (!boundary) return -2;
+    AddOrderedTrimCurve(srf, boundary);
+  }
+  if (SnipSurfCurvesAtIntersects(srf, removed) != 0) return -2;
+
+  TrackingScope scope;
+  LoopSearch S{};
+  S.tolU = 1e-6 * (srf->umax - srf->umin);
+  S.tolV = 1e-6 * (srf->vmax - srf->vmin);
+  for (BsplineList* a = srf->curves; a; a = a->next)
+    if (a->item && a->item->dimension == 2 && !IsRemovePiece(a->item, *removed)) ++S.n;
+  if (S.n == 0) return -2;
+  S.table = CallocArray<CurveEntry>(S.n);
+  S.path = MallocArray<int>(S.n + 1);
+  if (!S.table || !S.path || KernelFailed()) return -2;
+  int k = 0;
+  for (BsplineList* a = srf->curves; a; a = a->next)
+    if (a->item && a->item->dimension == 2 && !IsRemovePiece(a->item, *removed)) S.table[k++].curve = a->item;
+  for (int i = 0; i < S.n; ++i)
+    if (!CloseNeighbours(S, i)) return -2;
+  for (int i = 0; i < S.n; ++i)
+    if (!S.table[i].visited && !AnyLoops(S, i)) return -2;
+  if (!S.cycles) return -2;
+
+  for (Cycle* c = S.cycles; c; c = c->next) AlignLoop(S, c);
+  for (Cycle* c = S.cycles; c; c = c->next) {
+    c->status = kDiscarded;
+    if (c->path && c->path->next && !SampleLoop(S, c)) return -2;
+  }
+  const double far[2] = {srf->umin - 1.0, 0.5 * (srf->vmin + srf->vmax)};
+  for (int p = 0; p < nPicks; ++p) {
+    Cycle* best = nullptr;
+    double bestArea = 0.0;
+    for (Cycle* c = S.cycles; c; c = c->next) {
+      if (c->status == kOuterLoop || c->nSamples < 1) continue;
+      if (!PointInPolygonByFarPoint(pu[p], pv[p], far[0], far[1], c->us, c->vs, c->nSamples)) continue;
+      c->status = kLostPick;
+      const double area = double(c->box[2] - c->box[0]) * double(c->box[3] - c->box[1]);
+      if (!best || area < bestArea) best = c, bestArea = area;  // equal areas: the first wins
+    }
+    if (best) best->status = kOuterLoop;
+  }
+  // Cycles inside a picked one: other picked ones go, the rest become its holes.
+  for (Cycle* a = S.cycles; a; a = a->next) {
+    if (a->status != kOuterLoop) continue;
+    for (Cycle* b = S.cycles; b; b = b->next) {
+      if (b == a || !BoxInside(b, a) || b->nSamples < 1) continue;
+      if (b->status == kOuterLoop || b->status == kLostPick) {
+        b->status = kDiscarded;
+        continue;
+      }
+      b->status = kHoleLoop;
+      b->parent = a;
+      for (Cycle* c = S.cycles; c; c = c->next) {
+        if (c == b || c->status != kHoleLoop || c->parent != a) continue;
+        if (!BoxInside(b, c) && !BoxInside(c, b)) continue;
+        KeepOuterHole(srf, b, c, far);
+        if (b->status != kHoleLoop) break;
+      }
+    }
+  }
+  for (Cycle* a = S.cycles; a; a = a->next)
+    for (Cycle* b = S.cycles; b && a->status == kOuterLoop; b = b->next)
+      if (b != a && b->status == kOuterLoop && BoxInside(a, b)) {
+        a->parent = b;
+        a->status = kDiscarded;
+      }
+  for (int pass = 0; pass < 64; ++pass) {
+    bool moved = false;
+    for (Cycle* h = S.cycles; h; h = h->next)
+      if (h->status == kHoleLoop && h->parent &&
+          (h->parent->status == kDiscarded || h->parent->status == kLostPick)) {
+        h->parent = h->parent->parent;
+        moved = true;
+        if (!h->parent) h->status = kDiscarded;
+      }
+    if (!moved) break;
+  }
+  // Picked cycles that share a curve become one.
+  for (bool again = true; again;) {
+    again = false;
+    for (Cycle* a = S.cycles; a && !again; a = a->next) {
+      if (a->status == kDiscarded || a->status == kLostPick) continue;
+      for (PathNode* p = a->path; p && p->next && !again; p = p->next) {
+        if (S.table[p->index].useCount <= 1) continue;
+        for (Cycle* b = S.cycles; b && !again; b = b->next) {
+          if (b == a || b->status == kDiscarded || b->status == kLostPick) continue;
+          if (!Holds(b, p->index)) continue;
+          const int shared = p->index;
+          if (!JoinCycles(S, a, b, shared)) return -2;
+          --S.table[shared].useCount;
+          again = true;
+        }
+      }
+    }
+  }
+
+  int nOuter = 0;
+  for (Cycle* c = S.cycles; c; c = c->next) nOuter += c->status == kOuterLoop ? 1 : 0;
+  if (nOuter == 0) return -2;  // no pick inside any loop: the surface keeps its trims
+  // Everything is made before the surface's own trim list changes.
+  Bspline** result = nullptr;
+  {
+    UntrackedScope owned;
+    result = CallocArray<Bspline*>(nOuter);
+  }
+  if (!result || KernelFailed()) return -2;
+  result[0] = srf;
+  // Loops of the given surface, attached only at the end.
+  std::vector<TrimList*> own;
+  auto dropOwn = [&]() {
+    for (TrimList* l : own) FreeUnattachedTrimcurve(l);
+  };
+  auto fail = [&]() {
+    dropOwn();
+    for (int i = 1; i < nOuter; ++i) FreeBspline(result[i]);
+    Free(result);
+    return -2;
+  };
+  int slot = 0;
+  for (Cycle* c = S.cycles; c; c = c->next) {
+    if (c->status != kOuterLoop) continue;
+    const bool copy = slot > 0;
+    Bspline* target = srf;
+    if (copy) {
+      UntrackedScope owned;
+      target = result[slot] = CopyBsplineStruct(srf);
+      if (!target) return fail();
+    }
+    std::vector<TrimList*> loops;
+    TrimList* outer = LoopOfCycle(S, c, target, copy, 0);
+    if (!outer) return fail();
+    loops.push_back(outer);
+    for (Cycle* h = S.cycles; h; h = h->next) {
+      if (h->status != kHoleLoop || h->parent != c) continue;
+      TrimList* hole = LoopOfCycle(S, h, target, copy, 1);
+      if (!hole) {
+        for (TrimList* l : loops) FreeUnattachedTrimcurve(l);
+        return fail();
+      }
+      loops.push_back(hole);
+    }
+    if (copy) {
+      TrimList** at = &target->trims;
+      for (TrimList* l : loops) {
+        *at = l;
+        at = &l->next;
+      }
+      // Discarded cycles of this outer loop go along as loose curves.
+      for (Cycle* d = S.cycles; d; d = d->next) {
+        if ((d->status != kDiscarded && d->status != kLostPick) || d->parent != c) continue;
+        for (PathNode* p = d->path; p && p->next; p = p->next) {
+          UntrackedScope owned;
+          Bspline* cc = CopyBsplineStruct(S.table[p->index].curve);
+          if (!cc) return fail();
+          if (p->reversed) reverseBspline(cc);
+          AppendBsplToSurfCrvList(cc, target);
+          if (KernelFailed()) {
+            FreeBspline(cc);
+            return fail();
+          }
+        }
+      }
+      for (TrimList* l : loops) CloseLoop(target, l);
+    } else {
+      own = loops;
+    }
+    ++slot;
+  }
+  // The swap: the old loops go (their curves stay), the curves run as their loops need, the
+  // new loops go in and are closed.
+  FreeTrimList(srf->trims, srf);
+  srf->trims = nullptr;
+  Cycle* first = nullptr;
+  for (Cycle* o = S.cycles; o && !first; o = o->next)
+    if (o->status == kOuterLoop) first = o;
+  for (Cycle* c = S.cycles; c; c = c->next) {
+    if (c != first && !(c->status == kHoleLoop && c->parent == first)) continue;
+    for (PathNode* p = c->path; p && p->next; p = p->next)
+      if (p->reversed) reverseBspline(S.table[p->index].curve);
+  }
+  TrimList** at = &srf->trims;
+  for (TrimList* l : own) {
+    *at = l;
+    at = &l->next;
+  }
+  // Closing only bridges or merges gaps; a bridge that cannot be made leaves its gap.
+  for (TrimList* l : own) CloseLoop(srf, l);
+  *out = result;
+  *nOut = nOuter;
+  return 0;
 }

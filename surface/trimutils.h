@@ -248,3 +248,31 @@ int CreateSurfPortionWithTrim(Bspline* srf, TArrayList* list, BsplineList* chain
 // in the list or on failure.
 BsplineList* FindIfAnyPortionCurve(Bspline* srf, BsplineList* chain, TArrayList* list, double p0,
                                    double p1, BsplineList** out);
+
+// ---- Trim loop search among loose curves ----------------------------------------------------
+// Turns a surface carrying loose 2D curves into trimmed surfaces: the curves are cut at their
+// meetings, curve ends within GlobalTrimGapTol in (u, v) are linked, every closed cycle of
+// curves is found, the cycles holding the pick points (the smallest around each) become outer
+// loops, cycles inside them holes (of nested holes the outer one), and picked cycles sharing a
+// curve are merged. *nOut surfaces come back in the new array *out (Malloc, the caller's): the
+// given surface first, then copies without curves or trims holding the copies of their loops'
+// curves. Curves listed in *removed take no part; replaced and dropped curves are appended to
+// it (new nodes, the caller's). 0; -2 for a null surface, no usable curve, no cycle, or on
+// failure. The trim list the surface had is replaced only once everything else is made, so a
+// failure leaves it in place (with its curves cut where others met them).
+int FindAllTrimLoops(Bspline* srf, int nPicks, const float* pu, const float* pv, int* nOut,
+                     BsplineList** removed, Bspline*** out);
+// Cuts the curves of srf not in *removed where they meet (pairs of two trim pieces apart),
+// after dropping (freeing) curves that overlap an earlier one, and cuts closed or self-crossing
+// curves without meetings at their middle; cut curves are replaced by their pieces. 0 or -2.
+int SnipSurfCurvesAtIntersects(Bspline* srf, BsplineList** removed);
+// The pieces (n slots, null ones skipped) take the curve's place: owner set, appended to the
+// owner's curve list, and in every loop of the owner that holds the curve in its place, in
+// order. The curve is appended to *removed and stays listed. 0; -2 for a curve without owner,
+// no piece, or when memory ran out (nothing changed).
+int ReplaceCurveWSubs(Bspline* curve, int n, Bspline** pieces, BsplineList** removed);
+// 1 when the curve is listed in removed.
+int IsRemovePiece(const Bspline* curve, const BsplineList* removed);
+// 1 when the curve's sampled polyline (degree + 1 samples per span) crosses itself between
+// segments that are not neighbours, 0 when not, -2 when memory ran out.
+int IsCurveSelfIntersecting(Bspline* curve);

@@ -59,14 +59,16 @@ TEST_F(Portion, ChainAcrossTheSurfaceKeepsThePickedSide) {
     }
     FreeBspline(s);
   }
-  // A chain that stops short of the sides cannot be closed along them.
+  // A chain that stops short of the sides is extended onto them.
   Bspline* s = Patch();
-  Bspline* c = BuildCurveOnSurface(s, 1, {0.2, 0.5, 0.8, 0.5});
-  BsplineList* chain = Chain({c});
+  Bspline* c = BuildCurveOnSurface(s, 1, {0.2, 0.45, 0.8, 0.55});
   double cu[4], cv[4];
   TrimList* loop = nullptr;
-  EXPECT_EQ(ConstructSurfBndryPortionTrim(chain, 0.5f, 0.2f, 0, 0, cu, cv, 0, 0, nullptr, &loop), -2);
-  Free(chain);
+  ASSERT_EQ(ConstructSurfBndryPortionTrim(Chain({c}), 0.5f, 0.2f, 0, 0, cu, cv, 0, 0, nullptr, &loop), 0);
+  for (double u : {0.05, 0.5, 0.95}) {
+    EXPECT_EQ(IsPointInTrim(s, u, 0.3), 1) << u;
+    EXPECT_EQ(IsPointInTrim(s, u, 0.7), 0) << u;
+  }
   FreeBspline(s);
 }
 
