@@ -10,6 +10,7 @@
 #include "bspline/kinsert.h"
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
+#include "bspline/objset.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
@@ -558,7 +559,7 @@ int SnipNoTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, S
   for (Bspline* p : {lowPiece.get(), highPiece.get()}) {
     Bspline* pair[2] = {p, p};
     const int dirs[2] = {1, 0};
-    MatchParameterSpeed(pair, dirs, 0, 1, 0);
+    ProportionPairParams(pair, dirs, 0, 1, 0);
   }
   if (KernelFailed()) return -2;
   (*low)->first->piece = lowPiece.release();

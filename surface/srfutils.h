@@ -90,10 +90,3 @@ Bspline* CreateImpliedTangentBndryCrv(Bspline* crv, double tx, double ty, double
 // Scales the cross-boundary tangent at the v-min side (flag non-zero) or the v-max side by f:
 // the second control row moves to boundary row + f (second row - boundary row).
 void ScaleControlPointsInTanDir(Bspline* srf, double f, int flag);
-
-// ---- Parameter speed ----------------------------------------------------------------------
-// The work behind MakeParOfTwoObjProptnl (stitch/vcnobj documents it), here for the snipping of
-// surfaces: pair[1]'s parameter speed in dirs[1] made that of pair[0] in dirs[0]. shiftOnly (the
-// stitch's combine-only state) never scales, only moves pair[1]'s range to start at pair[0]'s
-// end when join is set. Same results as the documented name.
-int MatchParameterSpeed(Bspline** pair, const int* dirs, int join, int keepOther, int shiftOnly);

@@ -7,6 +7,7 @@
 #include "bspline/isocurve.h"
 #include "bspline/kremove.h"
 #include "bspline/nubs.h"
+#include "bspline/objset.h"
 #include "bspline/objjoin.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
@@ -103,7 +104,7 @@ Bspline* ChangeObjectStartPnt(Bspline* obj, double u, double v, int dir) {
   Bspline* pair[3] = {first.get(), second.get(), nullptr};  // no given seam row
   if (obj->kind == 2) DeleteTrimInfoOfBsplSet(pair, 2);
   const int dirs[2] = {joinDir, joinDir};
-  MatchParameterSpeed(pair, dirs, 1, 1, 1);
+  ProportionPairParams(pair, dirs, 1, 1, 1);
   const int along[2] = {1 - joinDir, 1 - joinDir};
   double seam = 0.0;
   Owned<Bspline, FreeBspline> joined(KernelFailed() ? nullptr
