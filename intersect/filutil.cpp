@@ -1,10 +1,16 @@
 #include "intersect/filutil.h"
 
 #include <cmath>
+#include <utility>
 
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
+#include "bspline/cclone.h"
+#include "bspline/creverse.h"
+#include "bspline/crvlist.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
+#include "bspline/nubutil.h"
 #include "bspline/refines.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
@@ -13,7 +19,14 @@
 #include "foundation/geometry.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
+#include "construct/extend.h"
+#include "construct/srfmerge.h"
+#include "curve/crvbrk.h"
+#include "curve/crvutil.h"
+#include "foundation/sort.h"
 #include "splinefit/intrplt.h"
+#include "stitch/vcnobj.h"
+#include "surface/srfsnip.h"
 #include "surface/srfutils.h"
 
 namespace {
@@ -631,4 +644,931 @@ void MarkFilUsedField(TArrayList* list, double t) { MarkCrossingUsed(list, t); }
 void CreateBndryCurve(Bspline* surface, int edge, int orientation, BsplineList** list, double au,
                       double av, double bu, double bv, int whole) {
   MakeBoxSideCurve(surface, edge, orientation, list, au, av, bu, bv, whole);
+}
+
+// ---- Crossing lists of contact curves ---------------------------------------------------------
+
+namespace {
+
+// Drops the hits of an earlier call: CrvIntersect takes a given head as empty and hangs a new
+// first node on it, so nodes left there would be lost.
+void ClearHits(CrvIntrList* hits) {
+  for (CrvIntrNode* n = hits->first; n;) {
+    CrvIntrNode* next = n->next;
+    Free(n);
+    n = next;
+  }
+  hits->first = hits->last = nullptr;
+  hits->count = 0;
+}
+
+double Range(const Bspline* c) { return Hi(c, 0) - Lo(c, 0); }
+
+// t carried proportionally from [lo0, hi0] onto [lo1, hi1] (lo1 for an empty source range).
+double MapRange(double t, double lo0, double hi0, double lo1, double hi1) {
+  return hi0 > lo0 ? (t - lo0) / (hi0 - lo0) * (hi1 - lo1) + lo1 : lo1;
+}
+
+// A list node made outside every scope: the list owns it.
+BsplineList* NewListNode(Bspline* item) {
+  UntrackedScope untracked;
+  BsplineList* node = MallocNullBsplineList();
+  if (node) node->item = item;
+  return node;
+}
+
+void AppendNode(BsplineList** list, BsplineList* node) {
+  BsplineList** at = list;
+  while (*at) at = &(*at)->next;
+  *at = node;
+}
+
+void FreeListNodes(BsplineList* list) {
+  while (list) {
+    BsplineList* next = list->next;
+    Free(list);
+    list = next;
+  }
+}
+
+}  // namespace
+
+int FindIfInOut(Bspline* trimCurve, double trimParam, Bspline* cuttingCurve, double param,
+                Bspline* referenceCurve, int swap) {
+  double A[3], F[3], R[3], ab[2];
+  Eval3DPointOnBsplOnSurfArray(nullptr, trimCurve, trimParam + 0.01 * Range(trimCurve), 0, 0, A);
+  Eval3DPointOnBsplOnSurfArray(nullptr, cuttingCurve, param, 0, 0, F);
+  const double s = MapRange(param, Lo(cuttingCurve, 0), Hi(cuttingCurve, 0),
+                            Lo(referenceCurve, 0), Hi(referenceCurve, 0));
+  Eval2DPointOnCurve2Array(nullptr, referenceCurve, s, 0, ab);
+  if (swap == -1) std::swap(ab[0], ab[1]);
+  Eval3DPointOnSurfArray(referenceCurve->owner, ab[0], ab[1], 0, 0, R);
+  double dot = 0.0;
+  for (int q = 0; q < 3; ++q) dot += (A[q] - F[q]) * (R[q] - F[q]);
+  return dot >= 0.0 ? 2 : 1;
+}
+
+void InsertIntoOrderedTArrayList(const double* params, const double* trimParams, const int* sides,
+                                 BsplineList* trimNode, int n, TArrayList** list, int kind,
+                                 double keyLo, double keyHi, double srcLo, double srcHi) {
+  TArrayList* L = *list;
+  for (int i = 0; i < n; ++i) {
+    bool near = false;
+    for (const TArrayNode* e = L->head; e && !near; e = e->next)
+      near = e->kind == kind && std::fabs(e->param - params[i]) < 1e-4;
+    if (near) continue;
+    TArrayNode* node;
+    {
+      UntrackedScope untracked;  // the list owns its nodes
+      node = CallocArray<TArrayNode>(1);
+    }
+    if (!node || KernelFailed()) return;
+    node->param = params[i];
+    node->sortKey = kind == 2 ? MapRange(params[i], srcLo, srcHi, keyLo, keyHi) : params[i];
+    node->trimParam = trimParams[i];
+    node->side = sides ? sides[i] : 0;
+    node->trimCurve = trimNode;
+    node->kind = kind;
+    if (!L->head) {
+      L->head = node;
+      node->prev = nullptr;
+      L->count = 1;
+      continue;
+    }
+    // Before the first node of a strictly greater key: equal keys keep insertion order.
+    TArrayNode** at = &L->head;
+    while (*at && (*at)->sortKey <= node->sortKey) at = &(*at)->next;
+    node->next = *at;
+    *at = node;
+    ++L->count;
+  }
+}
+
+int InsertIntoTArrayList(CrvIntrList* hits, BsplineList* trimNode, Bspline* cuttingCurve,
+                         TArrayList** list, Bspline* referenceCurve, int kind, double keyLo,
+                         double keyHi, double srcLo, double srcHi, int swap) {
+  const int n = hits->count;
+  if (n <= 0) return 0;
+  TrackingScope scope;
+  double* params = MallocArray<double>(n);
+  double* trimParams = MallocArray<double>(n);
+  int* sides = MallocArray<int>(n);
+  int* order = MallocArray<int>(n);
+  double* keys = MallocArray<double>(n);
+  if (!params || !trimParams || !sides || !order || !keys || KernelFailed()) return -2;
+  const CrvIntrNode* h = hits->first;
+  for (int i = 0; i < n && h; ++i, h = h->next) {
+    keys[i] = h->t1;
+    order[i] = i;
+    params[i] = h->t1;
+    trimParams[i] = h->t2;
+    sides[i] = FindIfInOut(trimNode->item, h->t2, cuttingCurve, h->t1, referenceCurve, swap);
+  }
+  HeapSort2FloatInt4(n, keys, order);
+  double* sp = MallocArray<double>(n);
+  double* st = MallocArray<double>(n);
+  int* ss = MallocArray<int>(n);
+  if (!sp || !st || !ss || KernelFailed()) return -2;
+  for (int i = 0; i < n; ++i) {
+    sp[i] = params[order[i]];
+    st[i] = trimParams[order[i]];
+    ss[i] = sides[order[i]];
+  }
+  InsertIntoOrderedTArrayList(sp, st, ss, trimNode, n, list, kind, keyLo, keyHi, srcLo, srcHi);
+  return KernelFailed() ? -2 : 0;
+}
+
+int GetFilletCrvIntrList(Bspline* surface, Bspline* cuttingCurve, TArrayList** list,
+                         CrvIntrList* scratch, Bspline* referenceCurve, int kind, double keyLo,
+                         double keyHi, double srcLo, double srcHi, int swap, double tol) {
+  if (!surface || !surface->trims) return 0;
+  CrvIntrList local = {0, nullptr, nullptr};
+  CrvIntrList* hits = scratch ? scratch : &local;
+  int result = 0;
+  for (TrimList* loop = surface->trims; loop && result == 0; loop = loop->next)
+    for (BsplineList* c = loop->loopCurves; c && result == 0; c = c->next) {
+      ClearHits(hits);
+      const int r = CrvIntersect(cuttingCurve, c->item, &hits, tol, 1);
+      if (r == -2) result = -2;
+      else if (r == 0 && hits->count > 0)
+        InsertIntoTArrayList(hits, c, cuttingCurve, list, referenceCurve, kind, keyLo, keyHi,
+                             srcLo, srcHi, swap);
+      // An insertion that ran out of memory stops quietly: the list would pass as complete.
+      if (KernelFailed()) result = -2;
+    }
+  if (hits == &local) ClearHits(&local);
+  return result;
+}
+
+void SeparateTArrayLists(TArrayList* list, TArrayList* kind1List, TArrayList* kind2List) {
+  for (const TArrayNode* e = list->head; e; e = e->next) {
+    if (e->trimParam == -100.0) continue;
+    TArrayNode* copy;
+    {
+      UntrackedScope untracked;
+      copy = CallocArray<TArrayNode>(1);
+    }
+    if (!copy || KernelFailed()) return;
+    *copy = *e;
+    TArrayList* to = e->kind == 1 ? kind1List : kind2List;
+    copy->prev = to->tail;
+    copy->next = nullptr;
+    if (to->tail) to->tail->next = copy;
+    else to->head = copy;
+    to->tail = copy;
+    ++to->count;
+  }
+}
+
+int CheckInOuts(TArrayList* list) {
+  for (const TArrayNode* e = list ? list->head : nullptr; e && e->next; e = e->next)
+    if (e->side == e->next->side) return 0;
+  return 1;
+}
+
+// ---- Point in trim with a boundary tolerance --------------------------------------------------
+
+namespace {
+
+// A point this close to a trim curve counts as inside: the trim curves of a filleted surface
+// run along the fillet's contact curves, on which the tested midpoints lie. A share of the
+// surface's size, so the test reads alike at every scale.
+constexpr double kOnTrimShare = 1e-5;
+
+int OnTrimCurves(Bspline* surface, double u, double v) {
+  const double size = std::fmax(ControlPointDiagonal(surface), 1e-300);
+  return FindShortestDistanceFromTrimCurves(surface, u, v) < kOnTrimShare * size ? 1 : 0;
+}
+
+}  // namespace
+
+double FindShortestDistanceFromTrimCurves(Bspline* surface, double u, double v) {
+  double best = kFlatRadius;
+  if (!surface) return best;
+  double P[3];
+  Eval3DPointOnSurfArray(surface, u, v, 0, 0, P);
+  for (TrimList* loop = surface->trims; loop; loop = loop->next)
+    for (BsplineList* c = loop->loopCurves; c; c = c->next) {
+      CurveSampleCache cache;  // one curve's samples, freed before the next
+      double t = 0.0, C[3];
+      if (cache.Estimate(c->item, P, &t) != 0) continue;
+      Eval3DPointOnBsplOnSurfArray(surface, c->item, t, 0, 0, C);
+      best = std::fmin(best, std::sqrt((C[0] - P[0]) * (C[0] - P[0]) +
+                                       (C[1] - P[1]) * (C[1] - P[1]) +
+                                       (C[2] - P[2]) * (C[2] - P[2])));
+    }
+  return best;
+}
+
+int IsPointInTrimOrBndry(Bspline* surface, double u, double v) {
+  if (!surface || !surface->trims) return 1;
+  const int in = IsPointInTrim(surface, u, v);
+  if (in) return in;
+  return OnTrimCurves(surface, u, v);
+}
+
+int IsPointInTrimOrBndryArrays(Bspline* surface, double u, double v, double*** us, double*** vs,
+                               const double* far) {
+  if (!surface || !surface->trims) return 1;
+  const int in = IsPointInTrimArrays(surface, u, v, far, us, vs);
+  if (in) return in;
+  return OnTrimCurves(surface, u, v);
+}
+
+void PutIfOutToBndry(Bspline* surface, double* u, double* v) {
+  *u = std::fmin(std::fmax(*u, Lo(surface, 0)), Hi(surface, 0));
+  *v = std::fmin(std::fmax(*v, Lo(surface, 1)), Hi(surface, 1));
+}
+
+void PutIfOutToOrigSurfBndry(Bspline* surface, double* a, double* b, int swap) {
+  if (swap == -1) PutIfOutToBndry(surface, b, a);
+  else PutIfOutToBndry(surface, a, b);
+}
+
+// ---- Fillet surfaces and fillet trim loops ----------------------------------------------------
+
+void GetFilletParamOtherCurve(Bspline* from, double t, Bspline* to, double* out) {
+  int k = from->degreeU;
+  FindLowKnotIndex(from->knotsU, from->degreeU, t, &k, NumCtrlU(from));
+  const double* a = from->knotsU;
+  const double* b = to->knotsU;
+  *out = a[k + 1] > a[k] ? (t - a[k]) / (a[k + 1] - a[k]) * (b[k + 1] - b[k]) + b[k] : b[k];
+}
+
+int CheckIfFilletCurveSegmentInBounds(Bspline* piece) {
+  Bspline* s = piece->owner;
+  if (!s) return 0;
+  const double lo = Lo(piece, 0), hi = Hi(piece, 0);
+  const double ts[3] = {lo, hi, 0.5 * (lo + hi)};
+  // Contact curves are clamped onto the domain's edges; rounding must not put them off it.
+  const double su = 1e-9 * (Hi(s, 0) - Lo(s, 0)), sv = 1e-9 * (Hi(s, 1) - Lo(s, 1));
+  double uv[2] = {0.0, 0.0};
+  for (double t : ts) {
+    Eval2DPointOnCurve2Array(nullptr, piece, t, 0, uv);
+    if (uv[0] < Lo(s, 0) - su || uv[0] > Hi(s, 0) + su || uv[1] < Lo(s, 1) - sv ||
+        uv[1] > Hi(s, 1) + sv)
+      return 0;
+  }
+  return IsPointInTrimOrBndry(s, uv[0], uv[1]);
+}
+
+namespace {
+
+// Cuts a curve at t into the part before and after it: within 1e-6 of its range of an end the
+// curve itself is the one part and the other is null. The parts keep the owner. false when the
+// split failed (nothing made).
+bool CutCurve(Bspline* c, double t, Bspline** left, Bspline** right) {
+  const double tol = 1e-6 * Range(c);
+  *left = *right = nullptr;
+  if (t >= Hi(c, 0) - tol) {
+    *left = c;
+    return true;
+  }
+  if (t <= Lo(c, 0) + tol) {
+    *right = c;
+    return true;
+  }
+  Bspline* pieces[2] = {nullptr, nullptr};
+  if (SplitObjectToNObjects(c, 1, &t, 0, pieces) != 0 || KernelFailed()) {
+    FreeBsplineArrayContents(pieces, 2);
+    return false;
+  }
+  for (Bspline* p : pieces)
+    if (p) p->owner = c->owner;
+  *left = pieces[0];
+  *right = pieces[1];
+  return true;
+}
+
+// Frees a part unless it is the curve it came from (kept or freed by the walk itself).
+void FreePart(Bspline* part, Bspline* whole) {
+  if (part && part != whole) FreeBspline(part);
+}
+
+}  // namespace
+
+int GetFilletSurfaces(Bspline* A, Bspline* B, TArrayList* crossings, int firstFlag, int lastFlag,
+                      BsplineList** surfaces) {
+  const TArrayNode* head = crossings ? crossings->head : nullptr;
+  int result = 0;
+  if (head && A && B) {
+    double pA, pB;
+    if (head->kind == 1) {
+      pA = head->param;
+      pB = MapRange(pA, Lo(A, 0), Hi(A, 0), Lo(B, 0), Hi(B, 0));
+    } else {
+      pB = head->param;
+      pA = MapRange(pB, Lo(B, 0), Hi(B, 0), Lo(A, 0), Hi(A, 0));
+    }
+    const bool both = firstFlag && lastFlag;
+    const int E = both ? crossings->count - 1 : crossings->count;
+    double s = 1.0;
+    int i = 0;
+    for (TArrayNode* e = crossings->head; e && A && B; e = e->next, ++i) {
+      if (i < (both ? 2 : 1) || i > E - 1) continue;
+      if (i >= 2 && i < E - 1 && e->trimParam == -100.0) continue;
+      double tA, tB;
+      if (e->kind == 1 && e->param >= Lo(A, 0) && e->param <= Hi(A, 0)) {
+        tA = e->param;
+        GetFilletParamOtherCurve(A, tA, B, &tB);
+      } else if (e->kind != 1 && e->param >= Lo(B, 0) && e->param <= Hi(B, 0)) {
+        tB = e->param;
+        GetFilletParamOtherCurve(B, tB, A, &tA);
+      } else {
+        continue;
+      }
+      if (std::fabs(tA - pA) < 1e-4 || std::fabs(tB - pB) < 1e-4) continue;
+      pA = tA;
+      pB = tB;
+      Bspline *lA, *rA, *lB, *rB;
+      if (!CutCurve(A, tA, &lA, &rA)) {
+        result = -2;
+        break;
+      }
+      if (!CutCurve(B, tB, &lB, &rB)) {
+        FreePart(lA, A);
+        FreePart(rA, A);
+        result = -2;
+        break;
+      }
+      bool built = false;
+      if (lA && lB && CheckIfFilletCurveSegmentInBounds(lA) && CheckIfFilletCurveSegmentInBounds(lB)) {
+        Bspline* cA = CopyCurveBspline(lA);
+        Bspline* cB = cA ? CopyCurveBspline(lB) : nullptr;
+        Bspline* f = nullptr;
+        if (cA && cB) {
+          cA->owner = lA->owner;
+          cB->owner = lB->owner;
+          // The sign alternates over the surfaces actually built.
+          s = -s;
+          f = cA->interiorU == cB->interiorU
+                  ? FindFilletSurfFrom2Curve2s(cA, cB, 1, static_cast<int>(s), 1, 1, 1.0, 1.0)
+                  : CreateMergeSurfaceGivenCurve2s(cA, cB);
+        }
+        BsplineList* node = f ? NewListNode(f) : nullptr;
+        if (!node) {
+          if (f) FreeBspline(f);
+          if (cA) FreeBspline(cA);
+          if (cB) FreeBspline(cB);
+          FreePart(lA, A);
+          FreePart(rA, A);
+          FreePart(lB, B);
+          FreePart(rB, B);
+          result = -2;
+          break;
+        }
+        RemoveCurveFromBsplineList(cA);
+        RemoveCurveFromBsplineList(cB);
+        node->next = *surfaces;
+        *surfaces = node;
+        e->pieceA = cA;
+        e->pieceB = cB;
+        built = true;
+      }
+      (void)built;
+      FreePart(lA, A);
+      FreePart(lB, B);
+      // The walk goes on with the parts after the cut; where a curve has none it ends (its
+      // last part was the left one, built on or dropped).
+      if (rA != A) FreeBspline(A);
+      if (rB != B) FreeBspline(B);
+      A = rA;
+      B = rB;
+    }
+  }
+  if (A) FreeBspline(A);
+  if (B) FreeBspline(B);
+  return result;
+}
+
+int FindIfAnyFilletCurve(Bspline* surface, TArrayList* pieces, double a, double b,
+                         BsplineList** out, int which) {
+  *out = nullptr;
+  for (TArrayNode* e = pieces ? pieces->head : nullptr; e; e = e->next) {
+    Bspline*& piece = which == 1 ? e->pieceA : e->pieceB;
+    const double k = e->sortKey;
+    if (!piece) continue;
+    const bool backward = b <= a;
+    if (backward ? !(b <= k && k <= a) : !(a <= k && k <= b)) continue;
+    if (backward) reverseBspline(piece);
+    Bspline* copy = CopyCurveBspline(piece);
+    BsplineList* node = copy ? NewListNode(copy) : nullptr;
+    if (!node) {
+      if (copy) FreeBspline(copy);
+      return -2;
+    }
+    copy->owner = surface;
+    if (backward) {
+      node->next = *out;
+      *out = node;
+    } else {
+      AppendNode(out, node);
+    }
+    // An entry's piece is taken at most once.
+    FreeBspline(piece);
+    piece = nullptr;
+  }
+  return 0;
+}
+
+namespace {
+
+// The stretch of a trim curve from t0 to t1 as a new curve owned by the surface (the whole
+// curve copied when both lie at its ends); null with ok kept when the stretch is empty.
+Bspline* TrimStretch(Bspline* curve, Bspline* surface, double t0, double t1, bool* ok) {
+  const double tol = 1e-6 * Range(curve);
+  *ok = true;
+  if (t1 - t0 <= tol) return nullptr;
+  Bspline* piece = t0 <= Lo(curve, 0) + tol && t1 >= Hi(curve, 0) - tol
+                       ? CopyCurveBspline(curve)
+                       : ExtractObjFromObjGivenPar(curve, 0, t0, t1);
+  if (!piece || KernelFailed()) {
+    if (piece) FreeBspline(piece);
+    *ok = false;
+    return nullptr;
+  }
+  piece->owner = surface;
+  return piece;
+}
+
+// Puts a curve of the new loop on the surface's curve list and at the end of the loop.
+bool AddToLoop(Bspline* surface, BsplineList** loop, Bspline* curve) {
+  BsplineList* node = NewListNode(curve);
+  if (!node) {
+    FreeBspline(curve);
+    return false;
+  }
+  AppendBsplToSurfCrvList(curve, surface);
+  AppendNode(loop, node);
+  return true;
+}
+
+BsplineList* NextInLoop(TrimList* loop, BsplineList* node) {
+  return node->next ? node->next : loop->loopCurves;
+}
+
+int CountLoopCurves(const TrimList* loop) {
+  int n = 0;
+  for (const BsplineList* c = loop->loopCurves; c; c = c->next) ++n;
+  return n;
+}
+
+}  // namespace
+
+int CreateFilletsWithTrim(Bspline* surface, TArrayList* crossings, BsplineList** loop,
+                          TArrayList* pieces, int which) {
+  *loop = nullptr;
+  TArrayNode* head = crossings ? crossings->head : nullptr;
+  TrimList* cur = nullptr;
+  if (!surface || !head || !GetTrimCurveOfTrimPiece(head->trimCurve, surface->trims, &cur))
+    return -2;
+  // Every walk below is bounded: a crossing is left at most once per entry of the list, and a
+  // search along a loop passes each of its curves once.
+  int nCurves = CountLoopCurves(cur);
+  double startParam = head->param, tp = head->trimParam, param = head->param, key = head->sortKey;
+  BsplineList* trimNode = head->trimCurve;
+  int forward = 0;
+  if (head->side == 2) {
+    forward = 1;
+    int side = 0;
+    bool found = false;
+    BsplineList* c = head->trimCurve;
+    for (int k = 0; k < nCurves && !found; ++k, c = NextInLoop(cur, c))
+      if (FindNextSnipParam(c, crossings->head, Lo(c->item, 0), 2, &tp, &side, &param, &key)) {
+        found = true;
+        trimNode = c;
+      }
+    if (!found) return -2;
+    startParam = param;
+  }
+  BsplineList* made = nullptr;
+  auto fail = [&made]() {
+    FreeListNodes(made);
+    return -2;
+  };
+  for (int visit = 0; visit <= crossings->count; ++visit) {
+    // Trim stretch: from the crossing along the loop to the next crossing that leaves it.
+    MarkFilUsedField(crossings, tp);
+    Bspline* curve = trimNode->item;
+    double from = tp, exitTp = 0.0, exitParam = 0.0, exitKey = 0.0;
+    int exitSide = 0;
+    bool found = false;
+    for (int k = 0; k <= nCurves; ++k) {
+      found = FindNextSnipParam(trimNode, crossings->head, from, 1, &exitTp, &exitSide,
+                                &exitParam, &exitKey) != 0;
+      if (found) break;
+      bool ok;
+      Bspline* piece = TrimStretch(curve, surface, from, Hi(curve, 0), &ok);
+      if (!ok || (piece && !AddToLoop(surface, &made, piece))) return fail();
+      trimNode = NextInLoop(cur, trimNode);
+      curve = trimNode->item;
+      from = Lo(curve, 0);
+    }
+    if (!found) return fail();
+    bool ok;
+    Bspline* piece = TrimStretch(curve, surface, from, exitTp, &ok);
+    if (!ok || (piece && !AddToLoop(surface, &made, piece))) return fail();
+    MarkFilUsedField(crossings, exitTp);
+    FreeTrimCurveBsplines(cur);
+    cur = nullptr;
+
+    // Fillet stretch: along the contact curve to the neighbouring crossing. The walker writes
+    // nothing when it finds none, so the outputs start off any crossing.
+    double nextParam = exitParam, nextTp = 0.0, nextKey = exitKey;
+    BsplineList* nextNode = nullptr;
+    FindNextFilParam(crossings, exitParam, &nextParam, &nextTp, &nextNode, forward, &nextKey);
+    if (!nextNode) return fail();
+    BsplineList* contact = nullptr;
+    if (FindIfAnyFilletCurve(surface, pieces, exitKey, nextKey, &contact, which) != 0)
+      return fail();
+    while (contact) {
+      BsplineList* next = contact->next;
+      AppendBsplToSurfCrvList(contact->item, surface);
+      contact->next = nullptr;
+      AppendNode(&made, contact);
+      contact = next;
+    }
+    if (nextParam == startParam) {
+      *loop = made;
+      return 0;
+    }
+    if (!GetTrimCurveOfTrimPiece(nextNode, surface->trims, &cur)) return fail();
+    nCurves = CountLoopCurves(cur);
+    trimNode = nextNode;
+    tp = nextTp;
+  }
+  return fail();
+}
+
+// ---- Fillet boundaries: extension, the parameter box, clipping and trimming -----------------
+
+namespace {
+
+// Box slots of a surface's direction: u1 0, u2 1, v1 2, v2 3 (minima; maxima 4 later, the
+// unextended domains 8 later). A surface stored as (v, u) swaps its two slots.
+int BoxSlot(int surface, int dir, int swap) {
+  const int d = swap == -1 ? 1 - dir : dir;
+  return 2 * d + surface;
+}
+
+// A knot span's length for the extension: the first or last span in a direction.
+double EndSpanShare(const Bspline* obj, int dir) {
+  const double* k = dir ? obj->knotsV : obj->knotsU;
+  const int p = dir ? obj->degreeV : obj->degreeU;
+  const int n = dir ? NumCtrlV(obj) : NumCtrlU(obj);
+  return std::fmin(k[p + 1] - k[p], k[n] - k[n - 1]) / 6.0;
+}
+
+bool InsideBox(const IntersectionTraceNode* n, const double* box) {
+  const double x[4] = {n->u1, n->u2, n->v1, n->v2};
+  for (int i = 0; i < 4; ++i)
+    if (x[i] < box[i] - 1e-4 || x[i] > box[i + 4] + 1e-4) return false;
+  return true;
+}
+
+// Appends a node with the given parameters, its point on S1 and the radius. false on no memory.
+bool AppendAt(Bspline* S1, IntersectionTrace* t, double u1, double v1, double u2, double v2,
+              double radius) {
+  double P[3];
+  Eval3DPointOnSurfArray(S1, u1, v1, 0, 0, P);
+  IntersectionTraceNode* n = AppendTraceNode(t, P, u1, v1, u2, v2);
+  if (!n) return false;
+  n->filletParam = radius;
+  return true;
+}
+
+// Edge of a point of the domain: 0 u-min, 3 v-min, 2 u-max, 1 v-max tested in that order (the
+// last match counts), -1 on none.
+int EdgeOfPoint(const Bspline* s, double u, double v, double share) {
+  const double tu = share * (Hi(s, 0) - Lo(s, 0)), tv = share * (Hi(s, 1) - Lo(s, 1));
+  int e = -1;
+  if (std::fabs(u - Lo(s, 0)) <= tu) e = 0;
+  if (std::fabs(v - Lo(s, 1)) <= tv) e = 3;
+  if (std::fabs(u - Hi(s, 0)) <= tu) e = 2;
+  if (std::fabs(v - Hi(s, 1)) <= tv) e = 1;
+  return e;
+}
+
+int WrapEdge(int e) { return ((e % 4) + 4) % 4; }
+
+void CurveUV(const Bspline* c, double t, int d, double out[2]) {
+  Eval2DPointOnCurve2Array(nullptr, c, t, d, out);
+}
+
+}  // namespace
+
+int ExtendObjectsInAllDir(Bspline** object, double minLength, int flags[4]) {
+  for (int i = 0; i < 4; ++i) flags[i] = 0;
+  // Edges in order: u-min, u-max, then for a surface v-min, v-max; flag slots likewise.
+  static const int edges[4] = {0, 2, 3, 1};
+  for (int k = 0; k < 4; ++k) {
+    Bspline* obj = *object;
+    const int dir = k < 2 ? 0 : 1;
+    if (dir == 1 && obj->kind != 2) break;
+    if (dir == 0 ? obj->closedU : obj->closedV) continue;
+    const double length = std::fmax(minLength, EndSpanShare(obj, dir));
+    Bspline* e = ExtendObject(obj, nullptr, nullptr, length, 1, edges[k], 1, 1.0);
+    if (!e) {
+      // A side that cannot be extended keeps the object as it was.
+      ClearKernelError();
+      continue;
+    }
+    FreeBspline(obj);
+    *object = e;
+    flags[k] = 1;
+  }
+  return 0;
+}
+
+void SetOrigNewMinMax(Bspline* S1ext, Bspline* S2ext, Bspline* S1, Bspline* S2, int swap1,
+                      int swap2, double* box) {
+  Bspline* ext[2] = {S1ext, S2ext};
+  Bspline* orig[2] = {S1, S2};
+  const int swap[2] = {swap1, swap2};
+  for (int s = 0; s < 2; ++s)
+    for (int dir = 0; dir < 2; ++dir) {
+      const int slot = BoxSlot(s, dir, swap[s]);
+      const Bspline* x = ext[s];
+      const double olo = Lo(orig[s], dir), ohi = Hi(orig[s], dir);
+      box[8 + slot] = olo;
+      box[12 + slot] = ohi;
+      const int p = dir ? x->degreeV : x->degreeU;
+      const int interior = dir ? x->interiorV : x->interiorU;
+      const double* k = dir ? x->knotsV : x->knotsU;
+      if (dir ? x->closedV : x->closedU) {
+        box[slot] = Lo(x, dir);
+        box[4 + slot] = Hi(x, dir);
+      } else if (p == 1) {
+        box[slot] = (Hi(x, dir) - ohi) / 2 + olo;
+        box[4 + slot] = box[slot] + (ohi - olo);
+      } else {
+        // The extension added one span at each end.
+        box[slot] = k[p + 1];
+        box[4 + slot] = k[p + interior];
+      }
+    }
+}
+
+void ScaleCurveToOrigSurf(Bspline* S1, Bspline* S2, IntersectionTrace* trace, int swap1, int swap2,
+                          const double* box) {
+  for (IntersectionTraceNode* n = trace->head; n; n = n->next) {
+    double* x[4] = {&n->u1, &n->u2, &n->v1, &n->v2};
+    for (int i = 0; i < 4; ++i)
+      *x[i] = MapRange(*x[i], box[i], box[i + 4], box[i + 8], box[i + 12]);
+    PutIfOutToOrigSurfBndry(S1, &n->u1, &n->v1, swap1);
+    PutIfOutToOrigSurfBndry(S2, &n->u2, &n->v2, swap2);
+  }
+}
+
+int ExtrapolatePt(double* u1, double* v1, double* u2, double* v2, double au1, double av1,
+                  double au2, double av2, const double* box) {
+  // Coordinates by box slot: u1, u2, v1, v2; the partner of a coordinate is the other one of
+  // its surface (u1 with v1, u2 with v2), the same kind on the other surface is slot ^ 1.
+  double* p[4] = {u1, u2, v1, v2};
+  const double a[4] = {au1, au2, av1, av2};
+  static const int order[8][2] = {{0, 0}, {0, 1}, {2, 0}, {2, 1}, {1, 0}, {1, 1}, {3, 0}, {3, 1}};
+  int moved = 0;
+  for (const auto& o : order) {
+    const int c = o[0], hi = o[1];
+    const double bound = box[c + 4 * hi];
+    const bool passes = hi ? *p[c] > bound + 1e-4 : *p[c] < bound - 1e-4;
+    if (!passes) continue;
+    moved = 1;
+    const int partner = c ^ 2, other = c ^ 1, otherPartner = other ^ 2;
+    double lambda = (bound - a[c]) / (*p[c] - a[c]);
+    *p[c] = bound;
+    *p[partner] = lambda * *p[partner] + (1 - lambda) * a[partner];
+    const double obound = box[other + 4 * hi];
+    const bool opasses = hi ? *p[other] > obound + 1e-4 : *p[other] < obound - 1e-4;
+    if (opasses) {
+      lambda = (obound - a[other]) / (*p[other] - a[other]);
+      *p[other] = obound;
+    } else {
+      *p[other] = lambda * *p[other] + (1 - lambda) * a[other];
+    }
+    *p[otherPartner] = lambda * *p[otherPartner] + (1 - lambda) * a[otherPartner];
+  }
+  return moved;
+}
+
+int CheckCrvDir(Bspline* S1, Bspline* S2, double u1, double v1, double u2, double v2,
+                IntersectionTraceNode* node) {
+  if (!node || !node->prev) return 0;
+  double A1[3], A2[3], N1[3], N2[3], Q1[3], Q2[3];
+  Eval3DPointOnSurfArray(S1, u1, v1, 0, 0, A1);
+  Eval3DPointOnSurfArray(S2, u2, v2, 0, 0, A2);
+  Eval3DPointOnSurfArray(S1, node->u1, node->v1, 0, 0, N1);
+  Eval3DPointOnSurfArray(S2, node->u2, node->v2, 0, 0, N2);
+  Eval3DPointOnSurfArray(S1, node->prev->u1, node->prev->v1, 0, 0, Q1);
+  Eval3DPointOnSurfArray(S2, node->prev->u2, node->prev->v2, 0, 0, Q2);
+  double d1 = 0.0, d2 = 0.0;
+  for (int q = 0; q < 3; ++q) {
+    d1 += (A1[q] - N1[q]) * (N1[q] - Q1[q]);
+    d2 += (A2[q] - N2[q]) * (N2[q] - Q2[q]);
+  }
+  return d1 < 0.0 || d2 < 0.0 ? 100 : 0;
+}
+
+int SnipCurveToBnd(Bspline* S1, Bspline* S2, IntersectionTrace* fillet, IntersectionTrace** out,
+                   const double* box) {
+  *out = nullptr;
+  IntersectionTrace* t = MallocIntersectionTrace();
+  if (!t) return -2;
+  int count = 0;
+  bool ok = true, started = false;
+  for (IntersectionTraceNode* n = fillet->head; n && ok; n = n->next) {
+    if (InsideBox(n, box)) {
+      if (!started && n->prev) {
+        // The trace enters the box: its entry point starts the clipped trace.
+        const IntersectionTraceNode* p = n->prev;
+        double u1 = p->u1, v1 = p->v1, u2 = p->u2, v2 = p->v2;
+        ExtrapolatePt(&u1, &v1, &u2, &v2, n->u1, n->v1, n->u2, n->v2, box);
+        ok = AppendAt(S1, t, u1, v1, u2, v2, p->filletParam);
+      }
+      started = true;
+      if (ok) {
+        IntersectionTraceNode* c = AppendTraceNode(t, &n->x, n->u1, n->v1, n->u2, n->v2);
+        ok = c != nullptr;
+        if (c) c->filletParam = n->filletParam;
+        ++count;
+      }
+    } else if (count > 0) {
+      // The trace leaves the box: its exit point ends the clipped stretch, unless it turns back.
+      const IntersectionTraceNode* p = n->prev;
+      double u1 = n->u1, v1 = n->v1, u2 = n->u2, v2 = n->v2;
+      ExtrapolatePt(&u1, &v1, &u2, &v2, p->u1, p->v1, p->u2, p->v2, box);
+      if (CheckCrvDir(S1, S2, u1, v1, u2, v2, n->prev) == 0)
+        ok = AppendAt(S1, t, u1, v1, u2, v2, n->filletParam);
+      count = -1;
+    }
+  }
+  if (!ok) {
+    FreeTraceNodes(t);
+    Free(t);
+    return -2;
+  }
+  t->open = fillet->open;
+  *out = t;
+  return count == 0 ? 1969 : 0;
+}
+
+int ExtendFilletToBndry(Bspline** curve, int* extended, double* startU, double* startV,
+                        double* endU, double* endV) {
+  *extended = 0;
+  Bspline* c = *curve;
+  if (c->closedU) return 0;
+  Bspline* s = c->owner;
+  double a[2], b[2];
+  CurveUV(c, Lo(c, 0), 0, a);
+  CurveUV(c, Hi(c, 0), 0, b);
+  PutIfOutToBndry(s, &a[0], &a[1]);
+  PutIfOutToBndry(s, &b[0], &b[1]);
+  const double ur = Hi(s, 0) - Lo(s, 0), vr = Hi(s, 1) - Lo(s, 1);
+  const bool onA = EdgeOfPoint(s, a[0], a[1], 1e-6) >= 0;
+  const bool onB = EdgeOfPoint(s, b[0], b[1], 1e-6) >= 0;
+  // The mean control-polygon length per unit of parameter, times the range the curve spans
+  // relatively more of.
+  const double perParam =
+      (GetObjSpanInParDir(s, 0, 0) + GetObjSpanInParDir(s, 1, 0)) / (ur + vr);
+  const double length =
+      perParam * (std::fabs(b[1] - a[1]) / vr <= std::fabs(b[0] - a[0]) / ur ? ur : vr);
+  const bool ends[2] = {!onA, !onB};
+  for (int k = 0; k < 2; ++k) {
+    if (!ends[k]) continue;
+    Bspline* e = ExtendObject(c, nullptr, nullptr, length, 0, k == 0 ? 0 : 2, 1, 1.0);
+    if (!e) return -2;
+    if (!e->owner) e->owner = s;
+    FreeBspline(c);
+    c = e;
+    *curve = c;
+    *extended = 1;
+  }
+  if (*extended) {
+    CurveUV(c, Lo(c, 0), 0, a);
+    CurveUV(c, Hi(c, 0), 0, b);
+    PutIfOutToBndry(s, &a[0], &a[1]);
+    PutIfOutToBndry(s, &b[0], &b[1]);
+    *startU = a[0];
+    *startV = a[1];
+    *endU = b[0];
+    *endV = b[1];
+  }
+  return 0;
+}
+
+int TrimOrigSurfaces(Bspline* surface, BsplineList* contact, Bspline* reference, int which,
+                     int mode, int swap, const double* box) {
+  if (!surface || !contact || !reference) return 0;
+  Bspline* S = surface;
+  const double ur = Hi(S, 0) - Lo(S, 0), vr = Hi(S, 1) - Lo(S, 1);
+  const double tolU = 1e-6 * ur, tolV = 1e-6 * vr;
+  // The reference curve's ends mapped from the extended ranges onto the unextended domain.
+  const int s = which == 1 ? 0 : 1;
+  auto mapU = [&](double x) { return MapRange(x, box[s], box[s + 4], box[s + 8], box[s + 12]); };
+  auto mapV = [&](double x) {
+    return MapRange(x, box[s + 2], box[s + 6], box[s + 10], box[s + 14]);
+  };
+  double R[2][2];
+  for (int k = 0; k < 2; ++k) {
+    double xy[2];
+    CurveUV(reference, k ? Hi(reference, 0) : Lo(reference, 0), 0, xy);
+    R[k][0] = swap == -1 ? mapV(xy[0]) : mapU(xy[0]);
+    R[k][1] = swap == -1 ? mapU(xy[1]) : mapV(xy[1]);
+  }
+  Bspline* first = contact->item;
+  Bspline* last = first;
+  for (BsplineList* c = contact; c; c = c->next) last = c->item;
+  double Ps[2], Pe[2];
+  CurveUV(first, Lo(first, 0), 0, Ps);
+  CurveUV(last, Hi(last, 0), 0, Pe);
+  PutIfOutToBndry(S, &Ps[0], &Ps[1]);
+  PutIfOutToBndry(S, &Pe[0], &Pe[1]);
+  BsplineList* list = contact;
+  auto reduceToFirst = [&]() {
+    FreeListNodes(list->next);
+    list->next = nullptr;
+  };
+  auto makeLoop = [&](int hole) {
+    TrimList* loop = nullptr;
+    ConstructTrimCurveList(S, list, hole, 0, nullptr, nullptr, 0, 0, 1, nullptr, &loop);
+  };
+  const bool closedPiece = first->closedU != 0;
+  if (closedPiece && std::fabs(Ps[0] - Pe[0]) < 1e-4 && std::fabs(Ps[1] - Pe[1]) < 1e-4) {
+    reduceToFirst();
+    double M[2];
+    CurveUV(first, 0.5 * (Lo(first, 0) + Hi(last, 0)), 0, M);
+    PutIfOutToBndry(S, &M[0], &M[1]);
+    M[0] = 0.5 * (M[0] + Ps[0]);
+    M[1] = 0.5 * (M[1] + Ps[1]);
+    double SM[3], SP[3], RP[3], xy[2];
+    Eval3DPointOnSurfArray(S, M[0], M[1], 0, 0, SM);
+    Eval3DPointOnSurfArray(S, Ps[0], Ps[1], 0, 0, SP);
+    CurveUV(reference, Lo(reference, 0), 0, xy);
+    Eval3DPointOnSurfArray(reference->owner, xy[0], xy[1], 0, 0, RP);
+    double dot = 0.0;
+    for (int q = 0; q < 3; ++q) dot += (SM[q] - SP[q]) * (RP[q] - SP[q]);
+    makeLoop(dot >= 0.0 ? 1 : 0);
+    return 0;
+  }
+  if (S->closedU || S->closedV) {
+    if (mode == 1 && !closedPiece) return 0;
+    reduceToFirst();
+    const int edge = S->closedU
+                         ? (R[0][1] - Ps[1] >= tolV || R[1][1] - Pe[1] >= tolV ? 3 : 1)
+                         : (R[0][0] - Ps[0] >= tolU || R[1][0] - Pe[0] >= tolU ? 0 : 2);
+    CreateBndryCurve(S, edge, 1, &list, Ps[0], Ps[1], Pe[0], Pe[1], 0);
+    if (list->next) {
+      Bspline* side = list->next->item;
+      double t0[2], t1[2];
+      CurveUV(first, Lo(first, 0), 1, t0);
+      CurveUV(side, Lo(side, 0), 1, t1);
+      if (t0[0] * t1[0] + t0[1] * t1[1] >= 0.0) reverseBspline(side);
+    }
+    makeLoop(0);
+    return 0;
+  }
+  int e0, e1;
+  if (mode == 1) {
+    // Only a contact curve running from edge to edge is trimmed by.
+    e0 = EdgeOfPoint(S, Ps[0], Ps[1], 0.001);
+    e1 = EdgeOfPoint(S, Pe[0], Pe[1], 0.001);
+    if (e0 < 0 || e1 < 0) return 0;
+  } else if (std::fabs(Ps[0] - Pe[0]) / ur < std::fabs(Ps[1] - Pe[1]) / vr) {
+    e0 = Pe[1] <= Ps[1] ? 1 : 3;
+    e1 = Pe[1] <= Ps[1] ? 3 : 1;
+  } else {
+    e0 = Pe[0] <= Ps[0] ? 2 : 0;
+    e1 = Pe[0] <= Ps[0] ? 0 : 2;
+  }
+  auto side = [&](int edge, int orientation, int whole) {
+    CreateBndryCurve(S, WrapEdge(edge), orientation, &list, Ps[0], Ps[1], Pe[0], Pe[1], whole);
+  };
+  if (std::abs(e0 - e1) == 2) {
+    int d;
+    if (e0 == 0 || e1 == 0)
+      d = R[0][1] - Ps[1] < tolV && R[1][1] - Pe[1] < tolV ? -1 : 1;
+    else
+      d = R[0][0] - Ps[0] < tolU && R[1][0] - Pe[0] < tolU ? -1 : 1;
+    if (e0 > e1) d = -d;
+    side(e1 + d, d, 0);
+  } else if (e1 - e0 == 1 || e1 - e0 == -3) {
+    side(e1 + 1, 1, 1);
+    side(e1 + 2, 1, 1);
+  } else if (e1 - e0 == -1 || e1 - e0 == 3) {
+    side(e1 - 1, -1, 1);
+    side(e1 - 2, -1, 1);
+  } else {
+    int d;
+    switch (e1) {
+      case 0: d = Pe[1] <= Ps[1] ? -1 : 1; break;
+      case 1: d = Pe[0] <= Ps[0] ? -1 : 1; break;
+      case 2: d = Pe[1] < Ps[1] ? 1 : -1; break;
+      default: d = Pe[0] < Ps[0] ? 1 : -1; break;
+    }
+    side(e1 + d, d, 1);
+    side(e1 + 2 * d, d, 1);
+    side(e1 + 3 * d, d, 1);
+  }
+  makeLoop(0);
+  return 0;
 }

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "intersect/newtrace.h"
+#include "curve/crvintr.h"
 #include "surface/trimutils.h"  // TArrayList and TArrayNode: the trimming walks of the surface floor use them
 
 struct Bspline;
@@ -110,3 +111,124 @@ void MarkFilUsedField(TArrayList* list, double t);
 // be allocated stops it quietly.
 void CreateBndryCurve(Bspline* surface, int edge, int orientation, BsplineList** list, double au,
                       double av, double bu, double bv, int whole);
+
+// ---- Crossing lists of contact curves -----------------------------------------------------------
+// A fillet's contact curves cross their surfaces' trim loops; the crossings, ordered along the
+// first contact curve, tell where the trimmed region is walked and rebuilt. A list holds at most
+// one entry of a kind within 1e-4 of a parameter; kind-2 parameters are carried proportionally
+// from [srcLo, srcHi] onto [keyLo, keyHi] for their sort key.
+
+// The crossings of cuttingCurve with every trim curve of surface (loops and curves in order),
+// added to *list with their side codes against referenceCurve. 0 (also untrimmed); -2 when an
+// intersection or an insertion ran out of memory (a list missing crossings is never passed on
+// as complete).
+int GetFilletCrvIntrList(Bspline* surface, Bspline* cuttingCurve, TArrayList** list,
+                         CrvIntrList* scratch, Bspline* referenceCurve, int kind, double keyLo,
+                         double keyHi, double srcLo, double srcHi, int swap, double tol);
+// One trim curve's hits, classified, sorted by their parameter on the cutting curve and
+// inserted. 0, or -2 when memory ran out.
+int InsertIntoTArrayList(CrvIntrList* hits, BsplineList* trimNode, Bspline* cuttingCurve,
+                         TArrayList** list, Bspline* referenceCurve, int kind, double keyLo,
+                         double keyHi, double srcLo, double srcHi, int swap);
+// Inserts n entries in order of sort key, equal keys after the ones already there; an entry
+// within 1e-4 of one of its kind is skipped. sides may be null (side 0). A node that cannot be
+// made stops the insertion with the error state set.
+void InsertIntoOrderedTArrayList(const double* params, const double* trimParams, const int* sides,
+                                 BsplineList* trimNode, int n, TArrayList** list, int kind,
+                                 double keyLo, double keyHi, double srcLo, double srcHi);
+// 2 when the trim curve, just after trimParam, runs toward the side of the cutting curve where
+// the reference curve's surface point at the matching parameter lies ((v, u) with swap -1);
+// else 1.
+int FindIfInOut(Bspline* trimCurve, double trimParam, Bspline* cuttingCurve, double param,
+                Bspline* referenceCurve, int swap);
+// Appends copies of the entries that are not withdrawn (trimParam -100) to the kind-1 or the
+// kind-2 list (caller-made headers); the input stays. No memory stops the copying.
+void SeparateTArrayLists(TArrayList* list, TArrayList* kind1List, TArrayList* kind2List);
+// 1 when no two consecutive entries have the same side.
+int CheckInOuts(TArrayList* list);
+
+// ---- Point in trim with a boundary tolerance --------------------------------------------------
+// Smallest distance in space from S(u, v) to the surface's trim curves; 3.37e38 without any.
+double FindShortestDistanceFromTrimCurves(Bspline* surface, double u, double v);
+// 1 inside the trimmed domain or within 1e-5 of the surface's size of a trim curve (the
+// contact curves a fillet trims by lie on them); 1 for an untrimmed surface; else 0.
+int IsPointInTrimOrBndry(Bspline* surface, double u, double v);
+// The same on the loop samples of GetAllTrimArrays (far: a point outside the parameter box).
+int IsPointInTrimOrBndryArrays(Bspline* surface, double u, double v, double*** us, double*** vs,
+                               const double* far);
+
+// ---- Fillet boundaries --------------------------------------------------------------------------
+// The fillet box (16 doubles): entries 0..7 the admissible ranges on the extended surfaces, u1,
+// u2, v1, v2 minima then maxima; 8..15 the unextended domains in the same order. A swap flag
+// of -1 means that surface's pair is stored as (v, u). Edges: 0 u-min, 1 v-max, 2 u-max, 3 v-min.
+
+// Extends the object at every side it is open at (curves and u: u-min then u-max; surfaces
+// also v-min then v-max) by the larger of minLength and a sixth of its shorter end span; flags
+// (u-min, u-max, v-min, v-max) are set where it was. A side that cannot be extended keeps the
+// object and clears the error state. *object is replaced (the old one freed). Returns 0.
+int ExtendObjectsInAllDir(Bspline** object, double minLength, int flags[4]);
+// Fills the box: the unextended domains, and on the extended surfaces the domain (closed
+// directions), the unextended range centred in the extension (degree 1), else the knots inside
+// the added end spans.
+void SetOrigNewMinMax(Bspline* S1ext, Bspline* S2ext, Bspline* S1, Bspline* S2, int swap1,
+                      int swap2, double* box);
+// Maps every node's parameters from the extended ranges to the unextended domains and clamps
+// them into the surfaces' domains.
+void ScaleCurveToOrigSurf(Bspline* S1, Bspline* S2, IntersectionTrace* trace, int swap1, int swap2,
+                          const double* box);
+// Clamps (u, v) into the surface's domain; with swap -1 a is v and b is u.
+void PutIfOutToBndry(Bspline* surface, double* u, double* v);
+void PutIfOutToOrigSurfBndry(Bspline* surface, double* a, double* b, int swap);
+// The fillet trace cut to the box into a new *out: the inside nodes, with the points where it
+// enters and leaves the box (an exit point turning back is dropped). 0; 1969 when the inside
+// count ends at 0 (no node inside); -2 when memory ran out (*out null).
+int SnipCurveToBnd(Bspline* S1, Bspline* S2, IntersectionTrace* fillet, IntersectionTrace** out,
+                   const double* box);
+// Moves the point onto the box along the segment from the inside anchor a: 1 when moved, 0 when
+// it lay inside (1e-4 slack). Bounds in the order u1, v1, u2, v2 (minimum, maximum), the other
+// surface's coordinate of the same kind cut at its own bound when it passes it.
+int ExtrapolatePt(double* u1, double* v1, double* u2, double* v2, double au1, double av1,
+                  double au2, double av2, const double* box);
+// 100 when the point turns back against the trace at node (on either surface), else 0 (also
+// without node or predecessor).
+int CheckCrvDir(Bspline* S1, Bspline* S2, double u1, double v1, double u2, double v2,
+                IntersectionTraceNode* node);
+// Extends each end of an open curve on a surface that does not lie on an edge, by the
+// surface's mean control-polygon length per parameter times the range the curve mostly spans;
+// *extended 1 and the new (clamped) end points written then. 0, or -2 when an extension failed
+// (the curve as far as it got).
+int ExtendFilletToBndry(Bspline** curve, int* extended, double* startU, double* startV,
+                        double* endU, double* endV);
+// Trims the surface along the contact pieces (which 1: first surface of the box, else second):
+// a closed piece becomes a loop of its own (a hole when the reference point lies on the side of
+// its interior), a piece across a closed surface is closed by one side, an open surface is
+// closed by the sides away from the reference curve. Mode 1 trims only where the contact ends
+// on edges. Returns 0 (also when it decides not to trim).
+int TrimOrigSurfaces(Bspline* surface, BsplineList* contact, Bspline* reference, int which,
+                     int mode, int swap, const double* box);
+
+// ---- Fillet surfaces and fillet trim loops ------------------------------------------------------
+// t on `from` carried to `to` within the same knot span (contact curves of one trace share their
+// knot structure).
+void GetFilletParamOtherCurve(Bspline* from, double t, Bspline* to, double* out);
+// 1 when the piece's start, end and middle lie in its owner's domain and the middle inside its
+// trimmed domain or on its trim curves.
+int CheckIfFilletCurveSegmentInBounds(Bspline* piece);
+// Cuts both contact curves at the listed crossings and builds a fillet surface between each pair
+// of pieces inside both trimmed domains, pushed at the front of *surfaces; the entry keeps the
+// pieces (pieceA, pieceB). A and B are consumed. The walk ends where a curve has no part left
+// after a cut. 0, or -2 when a cut, copy or surface failed.
+int GetFilletSurfaces(Bspline* A, Bspline* B, TArrayList* crossings, int firstFlag, int lastFlag,
+                      BsplineList** surfaces);
+// The contact pieces (pieceA for which 1, else pieceB) of the entries whose sort key lies between
+// a and b, as copies owned by surface in a new list: forward for a < b, reversed and in reverse
+// order for b <= a. Each taken piece is freed from its entry. 0, or -2 when a copy failed.
+int FindIfAnyFilletCurve(Bspline* surface, TArrayList* pieces, double a, double b,
+                         BsplineList** out, int which);
+// Walks one new trim loop: along the old loops from crossing to crossing and along the contact
+// pieces between them; the walked loops are released. 0 with *loop the new loop's curves (owned
+// by the surface); -2 when a loop holding a crossing is missing (also released earlier in the
+// walk), no side-1 crossing starts the walk, a walker finds nothing, the walk does not close
+// within the list's entries, or a copy or split failed (pieces made stay on the surface).
+int CreateFilletsWithTrim(Bspline* surface, TArrayList* crossings, BsplineList** loop,
+                          TArrayList* pieces, int which);

@@ -1,12 +1,21 @@
 #include "intersect/newtrace.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <utility>
 
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
 #include "bspline/kinsert.h"
 #include "bspline/nubs.h"
+#include "bspline/sfree.h"
+#include "bspline/smake.h"
+#include "cloud/premove.h"
+#include "curve/crvintr.h"
+#include "foundation/sort.h"
+#include "intersect/filutil.h"
+#include "surface/srfsnip.h"
+#include "surface/trimutils.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
@@ -1009,4 +1018,331 @@ int NewIntersectTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2,
   m.frac[0] = frac1.get();
   m.frac[1] = frac2.get();
   return Trace(m, u1, v1, u2, v2);
+}
+
+// ---- Intersections of trimmed surfaces --------------------------------------------------------
+
+namespace {
+
+double CurveLo(const Bspline* c) { return c->knotsU[c->degreeU]; }
+double CurveHi(const Bspline* c) { return c->knotsU[NumCtrlU(c)]; }
+
+// Marks of a curve end in a crossing list: no trim parameter, no trim curve.
+constexpr double kCurveEnd = -100.0;
+
+void FreeCrossings(TArrayList* list) {
+  for (TArrayNode* n = list->head; n;) {
+    TArrayNode* next = n->next;
+    Free(n);
+    n = next;
+  }
+  list->head = list->tail = nullptr;
+  list->count = 0;
+}
+
+bool PrependOutput(BsplineList** out, Bspline* piece) {
+  BsplineList* node;
+  {
+    UntrackedScope untracked;  // the caller's list
+    node = MallocNullBsplineList();
+  }
+  if (!node) return false;
+  node->item = piece;
+  node->next = *out;
+  *out = node;
+  return true;
+}
+
+// A trimmed surface's loop samples for the midpoint tests (null arrays when untrimmed).
+struct TrimSamples {
+  double*** us = nullptr;
+  double*** vs = nullptr;
+  double far[2] = {0.0, 0.0};
+};
+
+bool PrepareSamples(Bspline* s, TrimSamples& t) {
+  if (!s || !s->trims) return true;
+  const int loops = CountTrimCurves(s);
+  t.us = MallocArray<double**>(loops);
+  t.vs = MallocArray<double**>(loops);
+  if (!t.us || !t.vs || KernelFailed()) return false;
+  GetAllTrimArrays(s, t.us, t.vs);
+  if (KernelFailed()) return false;
+  // A reference point outside the parameter box, u drawn first.
+  t.far[0] = rand() * 10.0 / 32767 + 2 * s->umax - s->umin;
+  t.far[1] = rand() * 10.0 / 32767 + 2 * s->vmax - s->vmin;
+  return true;
+}
+
+int MidpointInside(Bspline* piece, const TrimSamples& t) {
+  double uv[2];
+  Eval2DPointOnCurve2Array(nullptr, piece, 0.5 * (CurveLo(piece) + CurveHi(piece)), 0, uv);
+  Bspline* s = piece->owner;
+  return t.us ? IsPointInTrimOrBndryArrays(s, uv[0], uv[1], t.us, t.vs, t.far)
+              : IsPointInTrimOrBndry(s, uv[0], uv[1]);
+}
+
+// Cuts c at t: within tol of its end c itself is the first part, within tol of its start the
+// second. false when the split failed.
+bool SplitAt(Bspline* c, double t, double tol, Bspline** first, Bspline** second) {
+  *first = *second = nullptr;
+  if (t >= CurveHi(c) - tol) {
+    *first = c;
+    return true;
+  }
+  if (t <= CurveLo(c) + tol) {
+    *second = c;
+    return true;
+  }
+  Bspline* pieces[2] = {nullptr, nullptr};
+  if (SplitObjectToNObjects(c, 1, &t, 0, pieces) != 0 || KernelFailed()) {
+    FreeBsplineArrayContents(pieces, 2);
+    return false;
+  }
+  for (Bspline* p : pieces)
+    if (p) p->owner = c->owner;
+  *first = pieces[0];
+  *second = pieces[1];
+  return true;
+}
+
+// Adds one surface's crossings of curve c (kind 1 or 2) and the curve's two ends; *any set
+// when crossings were found, *even to the evenness of their number. -2 on failure.
+int CollectCrossings(Bspline* s, Bspline* c, TArrayList* list, CrvIntrList* hits, int kind,
+                     double lo1, double hi1, double lo2, double hi2, double tol, int* any,
+                     int* even) {
+  TArrayList* holder = list;
+  const int before = list->count;
+  if (s->trims && GetInterCrvIntrList(s, c, &holder, hits, kind, lo1, hi1, lo2, hi2, tol) != 0)
+    return -2;
+  const int added = list->count - before;
+  if (added > 0) *any = 1;
+  *even = added % 2 == 0;
+  const double ends[2] = {CurveLo(c), CurveHi(c)};
+  const double none[2] = {kCurveEnd, kCurveEnd};
+  InsertIntoOrderedInterArrayList(ends, none, nullptr, 2, &holder, kind, lo1, hi1, lo2, hi2);
+  return KernelFailed() ? -2 : 0;
+}
+
+}  // namespace
+
+int GetIntersectionsOfTrimmedSurface(Bspline* s1, Bspline* s2, Bspline* c1, Bspline* c2,
+                                     BsplineList** out, double tol) {
+  TrackingScope scope;
+  TArrayList list = {nullptr, nullptr, 0};
+  CrvIntrList hits = {0, nullptr, nullptr};
+  TrimList* made[2] = {nullptr, nullptr};
+  Bspline* surfaces[2] = {s1, s2};
+  // The crossings of both curves are ordered along curve 1: curve 2's parameters are carried
+  // proportionally onto its range.
+  const double lo1 = CurveLo(c1), hi1 = CurveHi(c1), lo2 = CurveLo(c2), hi2 = CurveHi(c2);
+  int any = 0, even[2] = {0, 0}, result = 0;
+  for (int k = 0; k < 2 && result == 0; ++k) {
+    Bspline* s = surfaces[k];
+    if (s->trims) {
+      if (!IsOuterTrim(s)) {
+        // A surface with holes only is bounded by its own sides.
+        made[k] = CreateSurfBoundaryAsTrimCurveBspline(s);
+        if (!made[k]) {
+          result = -2;
+          break;
+        }
+        AddOrderedTrimCurve(s, made[k]);
+      }
+      ReverseInnerRelToOuter(s);
+    }
+    result = CollectCrossings(s, k == 0 ? c1 : c2, &list, &hits, k + 1, lo1, hi1, lo2, hi2, tol,
+                              &any, &even[k]);
+  }
+  if (result == 0) {
+    if (any) {
+      result = GetInterCurves(c1, c2, &list, even[0], even[1], out);
+    } else {
+      double m1[2], m2[2];
+      Eval2DPointOnCurve2Array(nullptr, c1, 0.5 * (lo1 + hi1), 0, m1);
+      Eval2DPointOnCurve2Array(nullptr, c2, 0.5 * (lo2 + hi2), 0, m2);
+      if (IsPointInTrimOrBndry(s1, m1[0], m1[1]) && IsPointInTrimOrBndry(s2, m2[0], m2[1])) {
+        if (!PrependOutput(out, c1) || !PrependOutput(out, c2)) result = -2;
+      }
+    }
+  }
+  for (TrimList* loop : made)
+    if (loop) FreeTrimCurveBsplines(loop);
+  FreeCrossings(&list);
+  for (CrvIntrNode* n = hits.first; n;) {
+    CrvIntrNode* next = n->next;
+    Free(n);
+    n = next;
+  }
+  return result;
+}
+
+int GetInterCrvIntrList(Bspline* surface, Bspline* curve, TArrayList** list, CrvIntrList* hits,
+                        int kind, double start1, double end1, double start2, double end2,
+                        double tol) {
+  if (!surface || !surface->trims) return 0;
+  for (TrimList* loop = surface->trims; loop; loop = loop->next)
+    for (BsplineList* c = loop->loopCurves; c; c = c->next) {
+      for (CrvIntrNode* n = hits->first; n;) {  // a given head is taken as empty
+        CrvIntrNode* next = n->next;
+        Free(n);
+        n = next;
+      }
+      hits->first = hits->last = nullptr;
+      hits->count = 0;
+      const int r = CrvIntersect(curve, c->item, &hits, tol, 1);
+      if (r == -2) return -2;
+      if (r == 0 && hits->count > 0 &&
+          InsertIntoInterArrayList(hits, c, curve, list, kind, start1, end1, start2, end2) != 0)
+        return -2;
+    }
+  return 0;
+}
+
+int InsertIntoInterArrayList(CrvIntrList* hits, BsplineList* trimNode, Bspline* curve,
+                             TArrayList** list, int kind, double start1, double end1,
+                             double start2, double end2) {
+  (void)curve;
+  const int n = hits->count;
+  TrackingScope scope;
+  double* params = MallocArray<double>(n);
+  double* trimParams = MallocArray<double>(n);
+  double* sorted = MallocArray<double>(n);
+  int* order = MallocArray<int>(n);
+  if (!params || !trimParams || !sorted || !order || KernelFailed()) return -2;
+  const CrvIntrNode* h = hits->first;
+  for (int i = 0; i < n && h; ++i, h = h->next) {
+    params[i] = h->t1;
+    trimParams[i] = h->t2;
+    order[i] = i;
+  }
+  HeapSort2FloatInt4(n, params, order);
+  for (int i = 0; i < n; ++i) sorted[i] = trimParams[order[i]];
+  InsertIntoOrderedInterArrayList(params, sorted, trimNode, n, list, kind, start1, end1, start2,
+                                  end2);
+  // A node that could not be made would leave the crossings incomplete.
+  return KernelFailed() ? -2 : 0;
+}
+
+void InsertIntoOrderedInterArrayList(const double* params, const double* trimParams,
+                                     BsplineList* trimNode, int n, TArrayList** list, int kind,
+                                     double start1, double end1, double start2, double end2) {
+  InsertIntoOrderedTArrayList(params, trimParams, nullptr, trimNode, n, list, kind, start1, end1,
+                              start2, end2);
+}
+
+int GetInterCurves(Bspline* c1, Bspline* c2, TArrayList* list, int even1, int even2,
+                   BsplineList** out) {
+  TrackingScope scope;
+  const TArrayNode* first = list->head;
+  if (!first) return 0;
+  const double tol1 = 1e-6 * (CurveHi(c1) - CurveLo(c1));
+  const double tol2 = 1e-6 * (CurveHi(c2) - CurveLo(c2));
+  // The previous split point starts at the first node, carried over to the other curve.
+  double prev1, prev2;
+  if (first->kind == 1) {
+    prev1 = first->param;
+    prev2 = (prev1 - CurveLo(c1)) / (CurveHi(c1) - CurveLo(c1)) * (CurveHi(c2) - CurveLo(c2)) +
+            CurveLo(c2);
+  } else {
+    prev2 = first->param;
+    prev1 = (prev2 - CurveLo(c2)) / (CurveHi(c2) - CurveLo(c2)) * (CurveHi(c1) - CurveLo(c1)) +
+            CurveLo(c1);
+  }
+  // The parity rule: with an even number of crossings on both surfaces the walk leaves out
+  // the first node and the last two.
+  const bool bothEven = even1 && even2;
+  const int from = bothEven ? 1 : 0;
+  const int to = bothEven ? list->count - 3 : list->count - 2;
+  TrimSamples t1, t2;
+  if (!PrepareSamples(c1->owner, t1) || !PrepareSamples(c2->owner, t2)) return -2;
+
+  Bspline* a = c1;
+  Bspline* b = c2;
+  int result = 0, i = 0;
+  for (TArrayNode* e = list->head; e && a && b && i <= to; e = e->next, ++i) {
+    if (i < from) continue;
+    e->pieceA = e->pieceB = nullptr;
+    if (e->trimParam == kCurveEnd && i != 0 && i != to) continue;
+    Bspline* own = e->kind == 1 ? a : b;
+    if (e->param < CurveLo(own) || e->param > CurveHi(own)) continue;
+    double x1, x2;
+    if (e->kind == 1) {
+      x1 = e->param;
+      GetFilletParamOtherCurve(a, x1, b, &x2);
+    } else {
+      x2 = e->param;
+      GetFilletParamOtherCurve(b, x2, a, &x1);
+    }
+    const bool close = std::fabs(x1 - prev1) < 1e-4 || std::fabs(x2 - prev2) < 1e-4;
+    prev1 = x1;
+    prev2 = x2;
+    if (close) continue;
+    Bspline *f1, *r1, *f2, *r2;
+    if (!SplitAt(a, x1, tol1, &f1, &r1)) {
+      result = -2;
+      break;
+    }
+    if (!SplitAt(b, x2, tol2, &f2, &r2)) {
+      if (f1 != a) FreeBspline(f1);
+      if (r1 != a) FreeBspline(r1);
+      result = -2;
+      break;
+    }
+    bool keep1 = false, keep2 = false;
+    if (f1 && f2 && MidpointInside(f1, t1) && MidpointInside(f2, t2)) {
+      keep1 = PrependOutput(out, f1);
+      keep2 = keep1 && PrependOutput(out, f2);
+      if (!keep2) result = -2;
+    }
+    // A first part not handed to the output is dropped; a curve that was cut goes too. The
+    // walk goes on with the second parts; a curve with none has nothing left to cut, so the
+    // walk ends there (a kept first part belongs to the output and is never cut again).
+    if (f1 && !keep1) FreeBspline(f1);
+    if (f2 && !keep2) FreeBspline(f2);
+    if (a != f1 && a != r1) FreeBspline(a);
+    if (b != f2 && b != r2) FreeBspline(b);
+    a = r1;
+    b = r2;
+    if (result != 0) break;
+  }
+  if (a) FreeBspline(a);
+  if (b) FreeBspline(b);
+  return result;
+}
+
+int RemoveDuplicatesFromBothArrays(double* a1, double* b1, double* a2, double* b2, int n,
+                                   double tol) {
+  if (n <= 1) return n;
+  TrackingScope scope;
+  double* x = MallocArray<double>(n);
+  double* y = MallocArray<double>(n);
+  int* drop = CallocArray<int>(n);
+  if (!x || !y || !drop || KernelFailed()) return n;
+  double* as[2] = {a1, a2};
+  double* bs[2] = {b1, b2};
+  for (int k = 0; k < 2; ++k) {
+    for (int i = 0; i < n; ++i) {
+      x[i] = as[k][i];
+      y[i] = bs[k][i];
+    }
+    const int kept = RemoveDuplicates_d(x, y, nullptr, n, tol);
+    if (kept < 0) return n;
+    // The removal keeps the input order: walk both to find which entries it dropped.
+    int j = 0;
+    for (int i = 0; i < n; ++i) {
+      if (j < kept && x[j] == as[k][i] && y[j] == bs[k][i]) ++j;
+      else drop[i] = 1;
+    }
+  }
+  int m = 0;
+  for (int i = 0; i < n; ++i) {
+    if (drop[i]) continue;
+    a1[m] = a1[i];
+    b1[m] = b1[i];
+    a2[m] = a2[i];
+    b2[m] = b2[i];
+    ++m;
+  }
+  return m;
 }

@@ -142,3 +142,40 @@ bool ResolveInTangentPlane(const double d[3], const double Su[3], const double S
 // Clears the components of v below 1e-6 of its largest one: noise that would pick the wrong
 // coordinate plane, cleared alike at every unit of length.
 void ReduceSmallComponents(double v[3]);
+
+// ---- Intersections of trimmed surfaces --------------------------------------------------------
+struct BsplineList;
+struct TArrayList;
+struct CrvIntrList;
+
+// One branch (curve c1 on s1, c2 on s2, of one trace) cut to the parts inside both trimmed
+// surfaces: the crossings of each curve with its surface's trim curves are ordered along the
+// branch (curve 2's parameters carried proportionally onto curve 1's range), both curves cut at
+// each, and the pairs of parts whose midpoints lie inside both kept, prepended to *out (curve
+// 1's part, then curve 2's, which so comes first). With crossings, c1 and c2 are consumed.
+// Without any, both are prepended whole when their midpoints lie inside, else left to the
+// caller. With an even number of crossings on both surfaces the last part is not kept (the
+// parity rule). A surface with holes only is bounded by its sides meanwhile. 0, or -2 when an
+// intersection, cut or allocation failed (parts already prepended stay).
+int GetIntersectionsOfTrimmedSurface(Bspline* s1, Bspline* s2, Bspline* c1, Bspline* c2,
+                                     BsplineList** out, double tol);
+// The crossings of curve with every trim curve of surface as entries of `kind`. 0, or -2.
+int GetInterCrvIntrList(Bspline* surface, Bspline* curve, TArrayList** list, CrvIntrList* hits,
+                        int kind, double start1, double end1, double start2, double end2,
+                        double tol);
+// One trim curve's hits sorted by the curve's parameter and inserted. 0, or -2 on no memory.
+int InsertIntoInterArrayList(CrvIntrList* hits, BsplineList* trimNode, Bspline* curve,
+                             TArrayList** list, int kind, double start1, double end1,
+                             double start2, double end2);
+// The ordered insertion of the fillet lists without side codes (trimParam -100: a curve end).
+void InsertIntoOrderedInterArrayList(const double* params, const double* trimParams,
+                                     BsplineList* trimNode, int n, TArrayList** list, int kind,
+                                     double start1, double end1, double start2, double end2);
+// Walks the list cutting both curves and keeping the pairs of parts inside both surfaces.
+// Consumes c1 and c2. 0, or -2.
+int GetInterCurves(Bspline* c1, Bspline* c2, TArrayList* list, int even1, int even2,
+                   BsplineList** out);
+// Drops the entries that consecutive-duplicate removal (tol) drops from (a1, b1) or from
+// (a2, b2), keeping the four arrays parallel. The number kept.
+int RemoveDuplicatesFromBothArrays(double* a1, double* b1, double* a2, double* b2, int n,
+                                   double tol);
