@@ -6,7 +6,11 @@
 #include <random>
 #include <vector>
 
+#include "bspline/crvlist.h"
 #include "bspline/nubs.h"
+#include "bspline/smake.h"
+#include "bspline/srfclone.h"
+#include "intersect/newintr.h"
 #include "bspline/sfree.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
@@ -382,6 +386,200 @@ TEST_F(FilletTrim, BoundedTrimLoopWalks) {
   EXPECT_EQ(CreateFilletsWithTrim(s, &list, &made, &list, 1), -2);
   EXPECT_EQ(made, nullptr);
   EXPECT_EQ(CountTrimCurves(s), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The fillet pipeline in its data-flow order on the floor z = 0 (S1: u = x, v = y) and a wall
+// through the line x = 0.5 leaning 70 degrees over the floor's far side (S2: u = y, v up the
+// wall), both bicubic: extension, the box, intersection, fillet trace, clipping, contact
+// curves. A ball of radius r in a 70-degree wedge touches the floor r / tan 35 from the line.
+struct Wedge {
+  BsplineKeeper keep;
+  Bspline* S1;
+  Bspline* S2;
+  Bspline* A = nullptr;  // contact curves on S1 and S2
+  Bspline* B = nullptr;
+  Bspline* ref = nullptr;  // the intersection on the extended S1
+  Bspline* E1 = nullptr;
+  Bspline* E2 = nullptr;
+  double box[16];
+  static constexpr double r = 0.1;
+  explicit Wedge(double trimLo = -1.0, double trimHi = -1.0) {
+    const double c = std::cos(70 * M_PI / 180), s = std::sin(70 * M_PI / 180);
+    const double O1[3] = {0, 0, 0}, ex[3] = {1, 0, 0}, ey[3] = {0, 1, 0};
+    const double O2[3] = {0.5 - 0.5 * c, 0, -0.5 * s}, d[3] = {c, 0, s};
+    S1 = keep(shapes::Plane(O1, ex, ey));
+    S2 = keep(shapes::Plane(O2, ey, d));
+    if (trimLo >= 0) Rectangle(S1, 0.0, 1.0, trimLo, trimHi, 0);
+    E1 = CopyBsplineSurface(S1);  // replaced by their extensions, then kept
+    E2 = CopyBsplineSurface(S2);
+  }
+  // 0 when every step ran.
+  int Build() {
+    int flags[4];
+    const int e1 = ExtendObjectsInAllDir(&E1, 0.05, flags);
+    const int e2 = ExtendObjectsInAllDir(&E2, 0.05, flags);
+    keep(E1);
+    keep(E2);
+    if (e1 != 0 || e2 != 0) return 1;
+    SetOrigNewMinMax(E1, E2, S1, S2, 1, 1, box);
+    IntersectionTraceList* list = MallocIntersectionTraceList();
+    int rc = NewIntersect(E1, E2, list, 0.001, 1e-7);
+    IntersectionTrace* fillet = MallocIntersectionTrace();
+    IntersectionTrace* clipped = nullptr;
+    Bspline* refPair[2] = {nullptr, nullptr};
+    if (rc == 0 && list->count == 1) {
+      IntersectionTrace* trace = list->head;
+      RearrangeIntersectList(trace);
+      CreateIntersectionCurves(E1, E2, trace, refPair, 1, 1);
+      ref = refPair[0];
+      SetRadiusArray(E1, trace, r, 0, 0, 0, 0, 0, 0);
+      rc = NewFilletTrace(E1, E2, trace, fillet, 1e-9);
+      if (rc == 0) rc = SnipCurveToBnd(E1, E2, fillet, &clipped, box);
+      if (rc == 0) {
+        ScaleCurveToOrigSurf(S1, S2, clipped, 1, 1, box);
+        Bspline* pair[2] = {nullptr, nullptr};
+        rc = CreateIntersectionCurves(S1, S2, clipped, pair, 1, 1);
+        A = pair[0];
+        B = pair[1];
+      }
+    } else {
+      rc = 2;
+    }
+    FreeIntersectionTraceList(list);
+    FreeTraceNodes(fillet);
+    Free(fillet);
+    if (clipped) {
+      FreeTraceNodes(clipped);
+      Free(clipped);
+    }
+    return rc;
+  }
+};
+
+// The contact curves lie where the ball touches: on the floor r / tan 35 beyond the line, from
+// edge to edge of the unextended floor. Untrimmed: one fillet surface whose edges run along
+// both contact curves, and the floor trimmed to the side away from the wall.
+TEST_F(FilletTrim, FilletPipelineUntrimmed) {
+  Wedge w;
+  ASSERT_EQ(w.Build(), 0);
+  const double x = 0.5 + Wedge::r / std::tan(35 * M_PI / 180);
+  double uv[2], P[3];
+  for (int i = 0; i <= 8; ++i) {
+    const double t = Lo(w.A) + i / 8.0 * (Hi(w.A) - Lo(w.A));
+    Eval3DPointOnBsplOnSurfArray(nullptr, w.A, t, 0, 0, P);
+    EXPECT_NEAR(P[0], x, 1e-5) << t;
+    EXPECT_NEAR(P[2], 0.0, 1e-12);
+  }
+  Eval2DPointOnCurve2Array(nullptr, w.A, Lo(w.A), 0, uv);
+  const double v0 = uv[1];
+  Eval2DPointOnCurve2Array(nullptr, w.A, Hi(w.A), 0, uv);
+  EXPECT_NEAR(std::fmin(v0, uv[1]), 0.0, 1e-6);
+  EXPECT_NEAR(std::fmax(v0, uv[1]), 1.0, 1e-6);
+
+  // The crossing list of an untrimmed pair holds the curve ends only.
+  TArrayList list{nullptr, nullptr, 0};
+  TArrayList* holder = &list;
+  const double endsA[2] = {Lo(w.A), Hi(w.A)}, endsB[2] = {Lo(w.B), Hi(w.B)}, none[2] = {-100, -100};
+  InsertIntoOrderedTArrayList(endsA, none, nullptr, nullptr, 2, &holder, 1, 0, 0, 0, 0);
+  InsertIntoOrderedTArrayList(endsB, none, nullptr, nullptr, 2, &holder, 2, Lo(w.A), Hi(w.A),
+                              Lo(w.B), Hi(w.B));
+  ASSERT_EQ(list.count, 4);
+  BsplineList* surfaces = nullptr;
+  ASSERT_EQ(GetFilletSurfaces(w.A, w.B, &list, 1, 1, &surfaces), 0);
+  ASSERT_EQ(Count(surfaces), 1);
+  TArrayNode* built = nullptr;
+  for (TArrayNode* e = list.head; e; e = e->next)
+    if (e->pieceA) built = e;
+  ASSERT_NE(built, nullptr);
+  // Both edges of the fillet across the curves follow the contact curves.
+  Bspline* f = surfaces->item;
+  for (int k = 0; k <= 4; ++k) {
+    const double s = k / 4.0;
+    for (int side = 0; side < 2; ++side) {
+      Bspline* c = side ? built->pieceB : built->pieceA;
+      double C[3], F[3];
+      Eval3DPointOnBsplOnSurfArray(nullptr, c, Lo(c) + s * (Hi(c) - Lo(c)), 0, 0, C);
+      const double fu = f->knotsU[f->degreeU] + s * (f->knotsU[NumCtrlU(f)] - f->knotsU[f->degreeU]);
+      const double fv = side ? f->knotsV[NumCtrlV(f)] : f->knotsV[f->degreeV];
+      Eval3DPointOnSurfArray(f, fu, fv, 0, 0, F);
+      EXPECT_NEAR(std::hypot(F[0] - C[0], F[1] - C[1], F[2] - C[2]), 0.0, 1e-6) << s << side;
+    }
+  }
+  // The floor is trimmed along its contact piece, keeping the side away from the wall.
+  PutBsplToSurfCrvList(built->pieceA, w.S1);
+  BsplineList* contact = MallocNullBsplineList();  // becomes the loop's node
+  contact->item = built->pieceA;
+  built->pieceA = nullptr;
+  EXPECT_EQ(TrimOrigSurfaces(w.S1, contact, w.ref, 1, 0, 1, w.box), 0);
+  EXPECT_EQ(CountTrimCurves(w.S1), 1);
+  EXPECT_EQ(IsPointInTrim(w.S1, 0.9, 0.5), 1);
+  EXPECT_EQ(IsPointInTrim(w.S1, 0.3, 0.5), 0);
+  FreeBspline(built->pieceB);
+  FreeEntries(&list);
+  FreeOutput(surfaces);
+}
+
+// Trimmed to 0.2 <= y <= 0.8: the contact curve crosses the floor's loop twice; one fillet
+// surface is built on the stretch inside, and the walk makes one closed loop of the old loop's
+// stretches and that contact piece.
+TEST_F(FilletTrim, FilletPipelineTrimmed) {
+  Wedge w(0.2, 0.8);
+  ASSERT_EQ(w.Build(), 0);
+  TArrayList list{nullptr, nullptr, 0};
+  TArrayList* holder = &list;
+  CrvIntrList scratch{0, nullptr, nullptr};
+  ASSERT_EQ(GetFilletCrvIntrList(w.S1, w.A, &holder, &scratch, w.ref, 1, Lo(w.A), Hi(w.A), Lo(w.B),
+                                 Hi(w.B), 1, 1e-6),
+            0);
+  for (CrvIntrNode* n = scratch.first; n;) {
+    CrvIntrNode* next = n->next;
+    Free(n);
+    n = next;
+  }
+  ASSERT_EQ(list.count, 2);
+  EXPECT_EQ(CheckInOuts(&list), 1);
+  TArrayList k1{nullptr, nullptr, 0}, k2{nullptr, nullptr, 0};
+  SeparateTArrayLists(&list, &k1, &k2);
+  const double endsA[2] = {Lo(w.A), Hi(w.A)}, endsB[2] = {Lo(w.B), Hi(w.B)}, none[2] = {-100, -100};
+  InsertIntoOrderedTArrayList(endsA, none, nullptr, nullptr, 2, &holder, 1, 0, 0, 0, 0);
+  InsertIntoOrderedTArrayList(endsB, none, nullptr, nullptr, 2, &holder, 2, Lo(w.A), Hi(w.A),
+                              Lo(w.B), Hi(w.B));
+  ASSERT_EQ(list.count, 6);
+  BsplineList* surfaces = nullptr;
+  ASSERT_EQ(GetFilletSurfaces(w.A, w.B, &list, 1, 1, &surfaces), 0);
+  ASSERT_EQ(Count(surfaces), 1);
+  BsplineList* loop = nullptr;
+  ASSERT_EQ(CreateFilletsWithTrim(w.S1, &k1, &loop, &list, 1), 0);
+  EXPECT_EQ(w.S1->trims, nullptr);  // the walked loop was released
+  ASSERT_EQ(Count(loop), 4);
+  // Consecutive curves of the new loop meet.
+  for (BsplineList* c = loop; c; c = c->next) {
+    const Bspline* a = c->item;
+    const Bspline* b = c->next ? c->next->item : loop->item;
+    double e[2], s[2];
+    Eval2DPointOnCurve2Array(nullptr, a, Hi(a), 0, e);
+    Eval2DPointOnCurve2Array(nullptr, b, Lo(b), 0, s);
+    EXPECT_NEAR(std::hypot(e[0] - s[0], e[1] - s[1]), 0.0, 1e-6);
+    EXPECT_EQ(a->owner, w.S1);
+  }
+  TrimList* made = nullptr;
+  ASSERT_EQ(ConstructTrimCurveList(w.S1, loop, 0, 0, nullptr, nullptr, 0, 0, 1, nullptr, &made), 0);
+  EXPECT_EQ(CountTrimCurves(w.S1), 1);
+  EXPECT_EQ(IsPointInTrim(w.S1, 0.9, 0.5), 1);
+  EXPECT_EQ(IsPointInTrim(w.S1, 0.3, 0.5), 0);
+  EXPECT_EQ(IsPointInTrim(w.S1, 0.9, 0.1), 0);
+  for (TArrayNode* e = list.head; e; e = e->next) {
+    EXPECT_EQ(e->pieceA, nullptr);  // taken by the walk
+    FreeBspline(e->pieceB);
+  }
+  FreeEntries(&list);
+  FreeEntries(&k1);
+  FreeEntries(&k2);
+  FreeOutput(surfaces);
 }
 
 }  // namespace
