@@ -762,7 +762,9 @@ int InsertIntoTArrayList(CrvIntrList* hits, BsplineList* trimNode, Bspline* cutt
     order[i] = i;
     params[i] = h->t1;
     trimParams[i] = h->t2;
-    sides[i] = FindIfInOut(trimNode->item, h->t2, cuttingCurve, h->t1, referenceCurve, swap);
+    sides[i] = referenceCurve
+                   ? FindIfInOut(trimNode->item, h->t2, cuttingCurve, h->t1, referenceCurve, swap)
+                   : 0;
   }
   HeapSort2FloatInt4(n, keys, order);
   double* sp = MallocArray<double>(n);
@@ -914,18 +916,21 @@ int CheckIfFilletCurveSegmentInBounds(Bspline* piece) {
 
 namespace {
 
-// Cuts a curve at t into the part before and after it: within 1e-6 of its range of an end the
-// curve itself is the one part and the other is null. The parts keep the owner. false when the
-// split failed (nothing made).
-bool CutCurve(Bspline* c, double t, Bspline** left, Bspline** right) {
-  const double tol = 1e-6 * Range(c);
-  *left = *right = nullptr;
+// Frees a part unless it is the curve it came from (kept or freed by the walk itself).
+void FreePart(Bspline* part, Bspline* whole) {
+  if (part && part != whole) FreeBspline(part);
+}
+
+}  // namespace
+
+bool SplitCurveAtParam(Bspline* c, double t, double tol, Bspline** first, Bspline** second) {
+  *first = *second = nullptr;
   if (t >= Hi(c, 0) - tol) {
-    *left = c;
+    *first = c;
     return true;
   }
   if (t <= Lo(c, 0) + tol) {
-    *right = c;
+    *second = c;
     return true;
   }
   Bspline* pieces[2] = {nullptr, nullptr};
@@ -935,17 +940,10 @@ bool CutCurve(Bspline* c, double t, Bspline** left, Bspline** right) {
   }
   for (Bspline* p : pieces)
     if (p) p->owner = c->owner;
-  *left = pieces[0];
-  *right = pieces[1];
+  *first = pieces[0];
+  *second = pieces[1];
   return true;
 }
-
-// Frees a part unless it is the curve it came from (kept or freed by the walk itself).
-void FreePart(Bspline* part, Bspline* whole) {
-  if (part && part != whole) FreeBspline(part);
-}
-
-}  // namespace
 
 int GetFilletSurfaces(Bspline* A, Bspline* B, TArrayList* crossings, int firstFlag, int lastFlag,
                       BsplineList** surfaces) {
@@ -981,11 +979,11 @@ int GetFilletSurfaces(Bspline* A, Bspline* B, TArrayList* crossings, int firstFl
       pA = tA;
       pB = tB;
       Bspline *lA, *rA, *lB, *rB;
-      if (!CutCurve(A, tA, &lA, &rA)) {
+      if (!SplitCurveAtParam(A, tA, 1e-6 * Range(A), &lA, &rA)) {
         result = -2;
         break;
       }
-      if (!CutCurve(B, tB, &lB, &rB)) {
+      if (!SplitCurveAtParam(B, tB, 1e-6 * Range(B), &lB, &rB)) {
         FreePart(lA, A);
         FreePart(rA, A);
         result = -2;

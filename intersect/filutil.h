@@ -119,14 +119,15 @@ void CreateBndryCurve(Bspline* surface, int edge, int orientation, BsplineList**
 // from [srcLo, srcHi] onto [keyLo, keyHi] for their sort key.
 
 // The crossings of cuttingCurve with every trim curve of surface (loops and curves in order),
-// added to *list with their side codes against referenceCurve. 0 (also untrimmed); -2 when an
+// added to *list with their side codes against referenceCurve (side 0 without one). scratch
+// may be null (a list of the call's own). 0 (also untrimmed); -2 when an
 // intersection or an insertion ran out of memory (a list missing crossings is never passed on
 // as complete).
 int GetFilletCrvIntrList(Bspline* surface, Bspline* cuttingCurve, TArrayList** list,
                          CrvIntrList* scratch, Bspline* referenceCurve, int kind, double keyLo,
                          double keyHi, double srcLo, double srcHi, int swap, double tol);
-// One trim curve's hits, classified, sorted by their parameter on the cutting curve and
-// inserted. 0, or -2 when memory ran out.
+// One trim curve's hits, classified (side 0 without a reference curve), sorted by their
+// parameter on the cutting curve and inserted. 0, or -2 when memory ran out.
 int InsertIntoTArrayList(CrvIntrList* hits, BsplineList* trimNode, Bspline* cuttingCurve,
                          TArrayList** list, Bspline* referenceCurve, int kind, double keyLo,
                          double keyHi, double srcLo, double srcHi, int swap);
@@ -206,6 +207,12 @@ int ExtendFilletToBndry(Bspline** curve, int* extended, double* startU, double* 
 // on edges. Returns 0 (also when it decides not to trim).
 int TrimOrigSurfaces(Bspline* surface, BsplineList* contact, Bspline* reference, int which,
                      int mode, int swap, const double* box);
+
+// Cuts a curve at t into the parts before and after it, each keeping the owner: within tol of
+// its end the curve itself is the first part (no second), within tol of its start the second
+// (no first). false when the split failed (nothing made). Shared with the trimmed-surface
+// intersections.
+bool SplitCurveAtParam(Bspline* c, double t, double tol, Bspline** first, Bspline** second);
 
 // ---- Fillet surfaces and fillet trim loops ------------------------------------------------------
 // t on `from` carried to `to` within the same knot span (contact curves of one trace share their

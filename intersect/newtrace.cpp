@@ -1082,38 +1082,14 @@ int MidpointInside(Bspline* piece, const TrimSamples& t) {
               : IsPointInTrimOrBndry(s, uv[0], uv[1]);
 }
 
-// Cuts c at t: within tol of its end c itself is the first part, within tol of its start the
-// second. false when the split failed.
-bool SplitAt(Bspline* c, double t, double tol, Bspline** first, Bspline** second) {
-  *first = *second = nullptr;
-  if (t >= CurveHi(c) - tol) {
-    *first = c;
-    return true;
-  }
-  if (t <= CurveLo(c) + tol) {
-    *second = c;
-    return true;
-  }
-  Bspline* pieces[2] = {nullptr, nullptr};
-  if (SplitObjectToNObjects(c, 1, &t, 0, pieces) != 0 || KernelFailed()) {
-    FreeBsplineArrayContents(pieces, 2);
-    return false;
-  }
-  for (Bspline* p : pieces)
-    if (p) p->owner = c->owner;
-  *first = pieces[0];
-  *second = pieces[1];
-  return true;
-}
-
 // Adds one surface's crossings of curve c (kind 1 or 2) and the curve's two ends; *any set
 // when crossings were found, *even to the evenness of their number. -2 on failure.
-int CollectCrossings(Bspline* s, Bspline* c, TArrayList* list, CrvIntrList* hits, int kind,
+int CollectCrossings(Bspline* s, Bspline* c, TArrayList* list, int kind,
                      double lo1, double hi1, double lo2, double hi2, double tol, int* any,
                      int* even) {
   TArrayList* holder = list;
   const int before = list->count;
-  if (s->trims && GetInterCrvIntrList(s, c, &holder, hits, kind, lo1, hi1, lo2, hi2, tol) != 0)
+  if (s->trims && GetInterCrvIntrList(s, c, &holder, nullptr, kind, lo1, hi1, lo2, hi2, tol) != 0)
     return -2;
   const int added = list->count - before;
   if (added > 0) *any = 1;
@@ -1130,7 +1106,6 @@ int GetIntersectionsOfTrimmedSurface(Bspline* s1, Bspline* s2, Bspline* c1, Bspl
                                      BsplineList** out, double tol) {
   TrackingScope scope;
   TArrayList list = {nullptr, nullptr, 0};
-  CrvIntrList hits = {0, nullptr, nullptr};
   TrimList* made[2] = {nullptr, nullptr};
   Bspline* surfaces[2] = {s1, s2};
   // The crossings of both curves are ordered along curve 1: curve 2's parameters are carried
@@ -1151,7 +1126,7 @@ int GetIntersectionsOfTrimmedSurface(Bspline* s1, Bspline* s2, Bspline* c1, Bspl
       }
       ReverseInnerRelToOuter(s);
     }
-    result = CollectCrossings(s, k == 0 ? c1 : c2, &list, &hits, k + 1, lo1, hi1, lo2, hi2, tol,
+    result = CollectCrossings(s, k == 0 ? c1 : c2, &list, k + 1, lo1, hi1, lo2, hi2, tol,
                               &any, &even[k]);
   }
   if (result == 0) {
@@ -1169,59 +1144,22 @@ int GetIntersectionsOfTrimmedSurface(Bspline* s1, Bspline* s2, Bspline* c1, Bspl
   for (TrimList* loop : made)
     if (loop) FreeTrimCurveBsplines(loop);
   FreeCrossings(&list);
-  for (CrvIntrNode* n = hits.first; n;) {
-    CrvIntrNode* next = n->next;
-    Free(n);
-    n = next;
-  }
   return result;
 }
 
 int GetInterCrvIntrList(Bspline* surface, Bspline* curve, TArrayList** list, CrvIntrList* hits,
                         int kind, double start1, double end1, double start2, double end2,
                         double tol) {
-  if (!surface || !surface->trims) return 0;
-  for (TrimList* loop = surface->trims; loop; loop = loop->next)
-    for (BsplineList* c = loop->loopCurves; c; c = c->next) {
-      for (CrvIntrNode* n = hits->first; n;) {  // a given head is taken as empty
-        CrvIntrNode* next = n->next;
-        Free(n);
-        n = next;
-      }
-      hits->first = hits->last = nullptr;
-      hits->count = 0;
-      const int r = CrvIntersect(curve, c->item, &hits, tol, 1);
-      if (r == -2) return -2;
-      if (r == 0 && hits->count > 0 &&
-          InsertIntoInterArrayList(hits, c, curve, list, kind, start1, end1, start2, end2) != 0)
-        return -2;
-    }
-  return 0;
+  // The fillet's crossing search without side codes.
+  return GetFilletCrvIntrList(surface, curve, list, hits, nullptr, kind, start1, end1, start2,
+                              end2, 0, tol);
 }
 
 int InsertIntoInterArrayList(CrvIntrList* hits, BsplineList* trimNode, Bspline* curve,
                              TArrayList** list, int kind, double start1, double end1,
                              double start2, double end2) {
-  (void)curve;
-  const int n = hits->count;
-  TrackingScope scope;
-  double* params = MallocArray<double>(n);
-  double* trimParams = MallocArray<double>(n);
-  double* sorted = MallocArray<double>(n);
-  int* order = MallocArray<int>(n);
-  if (!params || !trimParams || !sorted || !order || KernelFailed()) return -2;
-  const CrvIntrNode* h = hits->first;
-  for (int i = 0; i < n && h; ++i, h = h->next) {
-    params[i] = h->t1;
-    trimParams[i] = h->t2;
-    order[i] = i;
-  }
-  HeapSort2FloatInt4(n, params, order);
-  for (int i = 0; i < n; ++i) sorted[i] = trimParams[order[i]];
-  InsertIntoOrderedInterArrayList(params, sorted, trimNode, n, list, kind, start1, end1, start2,
-                                  end2);
-  // A node that could not be made would leave the crossings incomplete.
-  return KernelFailed() ? -2 : 0;
+  return InsertIntoTArrayList(hits, trimNode, curve, list, nullptr, kind, start1, end1, start2,
+                              end2, 0);
 }
 
 void InsertIntoOrderedInterArrayList(const double* params, const double* trimParams,
@@ -1279,11 +1217,11 @@ int GetInterCurves(Bspline* c1, Bspline* c2, TArrayList* list, int even1, int ev
     prev2 = x2;
     if (close) continue;
     Bspline *f1, *r1, *f2, *r2;
-    if (!SplitAt(a, x1, tol1, &f1, &r1)) {
+    if (!SplitCurveAtParam(a, x1, tol1, &f1, &r1)) {
       result = -2;
       break;
     }
-    if (!SplitAt(b, x2, tol2, &f2, &r2)) {
+    if (!SplitCurveAtParam(b, x2, tol2, &f2, &r2)) {
       if (f1 != a) FreeBspline(f1);
       if (r1 != a) FreeBspline(r1);
       result = -2;

@@ -417,6 +417,13 @@ struct Wedge {
     E1 = CopyBsplineSurface(S1);  // replaced by their extensions, then kept
     E2 = CopyBsplineSurface(S2);
   }
+  // The contact curves' ends as withdrawn entries of the crossing list.
+  void InsertEnds(TArrayList** holder) {
+    const double endsA[2] = {Lo(A), Hi(A)}, endsB[2] = {Lo(B), Hi(B)}, none[2] = {-100, -100};
+    InsertIntoOrderedTArrayList(endsA, none, nullptr, nullptr, 2, holder, 1, 0, 0, 0, 0);
+    InsertIntoOrderedTArrayList(endsB, none, nullptr, nullptr, 2, holder, 2, Lo(A), Hi(A), Lo(B),
+                                Hi(B));
+  }
   // 0 when every step ran.
   int Build() {
     int flags[4];
@@ -483,10 +490,7 @@ TEST_F(FilletTrim, FilletPipelineUntrimmed) {
   // The crossing list of an untrimmed pair holds the curve ends only.
   TArrayList list{nullptr, nullptr, 0};
   TArrayList* holder = &list;
-  const double endsA[2] = {Lo(w.A), Hi(w.A)}, endsB[2] = {Lo(w.B), Hi(w.B)}, none[2] = {-100, -100};
-  InsertIntoOrderedTArrayList(endsA, none, nullptr, nullptr, 2, &holder, 1, 0, 0, 0, 0);
-  InsertIntoOrderedTArrayList(endsB, none, nullptr, nullptr, 2, &holder, 2, Lo(w.A), Hi(w.A),
-                              Lo(w.B), Hi(w.B));
+  w.InsertEnds(&holder);
   ASSERT_EQ(list.count, 4);
   BsplineList* surfaces = nullptr;
   ASSERT_EQ(GetFilletSurfaces(w.A, w.B, &list, 1, 1, &surfaces), 0);
@@ -544,10 +548,7 @@ TEST_F(FilletTrim, FilletPipelineTrimmed) {
   EXPECT_EQ(CheckInOuts(&list), 1);
   TArrayList k1{nullptr, nullptr, 0}, k2{nullptr, nullptr, 0};
   SeparateTArrayLists(&list, &k1, &k2);
-  const double endsA[2] = {Lo(w.A), Hi(w.A)}, endsB[2] = {Lo(w.B), Hi(w.B)}, none[2] = {-100, -100};
-  InsertIntoOrderedTArrayList(endsA, none, nullptr, nullptr, 2, &holder, 1, 0, 0, 0, 0);
-  InsertIntoOrderedTArrayList(endsB, none, nullptr, nullptr, 2, &holder, 2, Lo(w.A), Hi(w.A),
-                              Lo(w.B), Hi(w.B));
+  w.InsertEnds(&holder);
   ASSERT_EQ(list.count, 6);
   BsplineList* surfaces = nullptr;
   ASSERT_EQ(GetFilletSurfaces(w.A, w.B, &list, 1, 1, &surfaces), 0);
