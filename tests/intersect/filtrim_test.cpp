@@ -35,6 +35,14 @@ void FreeEntries(TArrayList* list) {
   *list = TArrayList{nullptr, nullptr, 0};
 }
 
+void FreeHits(CrvIntrList* hits) {
+  for (CrvIntrNode* n = hits->first; n;) {
+    CrvIntrNode* next = n->next;
+    Free(n);
+    n = next;
+  }
+}
+
 void FreeOutput(BsplineList* list) {
   while (list) {
     BsplineList* next = list->next;
@@ -189,11 +197,7 @@ TEST_F(FilletTrim, CrossingsOfAContactCurveWithTheTrims) {
     TArrayList* holder = list;
     CrvIntrList scratch{0, nullptr, nullptr};
     const int r = GetFilletCrvIntrList(s, cut, &holder, &scratch, ref, 1, 0, 1, 0, 1, 1, 1e-3);
-    for (CrvIntrNode* n = scratch.first; n;) {
-      CrvIntrNode* next = n->next;
-      Free(n);
-      n = next;
-    }
+    FreeHits(&scratch);
     return r;
   };
   TArrayList list{nullptr, nullptr, 0};
@@ -539,11 +543,7 @@ TEST_F(FilletTrim, FilletPipelineTrimmed) {
   ASSERT_EQ(GetFilletCrvIntrList(w.S1, w.A, &holder, &scratch, w.ref, 1, Lo(w.A), Hi(w.A), Lo(w.B),
                                  Hi(w.B), 1, 1e-6),
             0);
-  for (CrvIntrNode* n = scratch.first; n;) {
-    CrvIntrNode* next = n->next;
-    Free(n);
-    n = next;
-  }
+  FreeHits(&scratch);
   ASSERT_EQ(list.count, 2);
   EXPECT_EQ(CheckInOuts(&list), 1);
   TArrayList k1{nullptr, nullptr, 0}, k2{nullptr, nullptr, 0};
