@@ -1435,11 +1435,17 @@ int ExtendFilletToBndry(Bspline** curve, int* extended, double* startU, double* 
     if (!ends[k]) continue;
     Bspline* e = ExtendObject(c, nullptr, nullptr, length, 0, k == 0 ? 0 : 2, 1, 1.0);
     if (!e) return -2;
-    if (!e->owner) e->owner = s;
+    e->owner = s;
+    // The extension takes the curve's place on its surface's list.
+    const bool listed = RemoveCurveFromBsplineList(c) != nullptr;
     FreeBspline(c);
     c = e;
     *curve = c;
     *extended = 1;
+    if (listed) {
+      PutBsplToSurfCrvList(c, s);
+      if (KernelFailed()) return -2;
+    }
   }
   if (*extended) {
     CurveUV(c, Lo(c, 0), 0, a);

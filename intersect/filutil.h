@@ -196,8 +196,9 @@ int CheckCrvDir(Bspline* S1, Bspline* S2, double u1, double v1, double u2, doubl
                 IntersectionTraceNode* node);
 // Extends each end of an open curve on a surface that does not lie on an edge, by the
 // surface's mean control-polygon length per parameter times the range the curve mostly spans;
-// *extended 1 and the new (clamped) end points written then. 0, or -2 when an extension failed
-// (the curve as far as it got).
+// *extended 1 and the new (clamped) end points written then; the new curve takes the old one's
+// place on the surface's curve list. 0, or -2 when an extension failed (the curve as far as it
+// got).
 int ExtendFilletToBndry(Bspline** curve, int* extended, double* startU, double* startV,
                         double* endU, double* endV);
 // Trims the surface along the contact pieces (which 1: first surface of the box, else second):

@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "bspline/cclone.h"
 #include "bspline/crvlist.h"
 #include "bspline/nubs.h"
 #include "bspline/smake.h"
@@ -581,6 +582,76 @@ TEST_F(FilletTrim, FilletPipelineTrimmed) {
   FreeEntries(&k1);
   FreeEntries(&k2);
   FreeOutput(surfaces);
+}
+
+}  // namespace
+
+namespace {
+
+// Points on a trim curve, or just off it, count as inside; the distance is the exact one.
+// Contact curves ending inside the domain are extended; ones running edge to edge are not.
+TEST_F(FilletTrim, BoundaryToleranceAndExtendedContacts) {
+  for (double scale : {1e-6, 1.0, 1e6}) {
+    BsplineKeeper keep;
+    Bspline* s = keep(Floor(scale));
+    Rectangle(s, 0.2, 0.8, 0.2, 0.8, 0);
+    EXPECT_EQ(IsPointInTrimOrBndry(s, 0.5, 0.5), 1);
+    EXPECT_EQ(IsPointInTrimOrBndry(s, 0.8 + 1e-6, 0.5), 1) << scale;
+    EXPECT_EQ(IsPointInTrimOrBndry(s, 0.81, 0.5), 0);
+    EXPECT_NEAR(FindShortestDistanceFromTrimCurves(s, 0.81, 0.5), 0.01 * scale, 1e-9 * scale);
+  }
+  BsplineKeeper keep;
+  Bspline* s = keep(Floor());
+  Bspline* across = Segment(s, 0.0, 0.5, 1.0, 0.5);
+  int extended = -1;
+  double su = 9, sv = 9, eu = 9, ev = 9;
+  ASSERT_EQ(ExtendFilletToBndry(&across, &extended, &su, &sv, &eu, &ev), 0);
+  EXPECT_EQ(extended, 0);
+  EXPECT_EQ(su, 9);
+  Bspline* inner = Segment(s, 0.3, 0.5, 0.7, 0.5);
+  ASSERT_EQ(ExtendFilletToBndry(&inner, &extended, &su, &sv, &eu, &ev), 0);
+  EXPECT_EQ(extended, 1);
+  EXPECT_EQ(inner->owner, s);
+  EXPECT_LT(su, 0.3 - 1e-3);
+  EXPECT_GT(eu, 0.7 + 1e-3);
+  EXPECT_NEAR(sv, 0.5, 1e-9);
+  EXPECT_NEAR(ev, 0.5, 1e-9);
+}
+
+// Fillet surfaces under injected allocation failures: the contact curves are consumed on every
+// path, a failure is reported, nothing stays tracked and nothing leaks.
+TEST_F(FilletTrim, FilletSurfacesUnderInjectedFailures) {
+  Wedge w(0.2, 0.8);
+  ASSERT_EQ(w.Build(), 0);
+  const int failed = RunWithInjectedFailures(3000, 37, [&] {
+    Bspline* a = CopyCurveBspline(w.A);
+    Bspline* b = CopyCurveBspline(w.B);
+    if (!a || !b) {
+      FreeBspline(a);
+      FreeBspline(b);
+      return -2;
+    }
+    a->owner = w.S1;
+    b->owner = w.S2;
+    TArrayList list{nullptr, nullptr, 0};
+    TArrayList* holder = &list;
+    int r = GetFilletCrvIntrList(w.S1, a, &holder, nullptr, w.ref, 1, Lo(a), Hi(a), Lo(b), Hi(b), 1,
+                                 1e-6);
+    BsplineList* surfaces = nullptr;
+    const int g = GetFilletSurfaces(a, b, &list, 0, 0, &surfaces);
+    if (r == 0) r = g;
+    if (r == 0) {
+      EXPECT_EQ(Count(surfaces), 1);
+    }
+    for (TArrayNode* e = list.head; e; e = e->next) {
+      FreeBspline(e->pieceA);
+      FreeBspline(e->pieceB);
+    }
+    FreeEntries(&list);
+    FreeOutput(surfaces);
+    return r;
+  });
+  EXPECT_GT(failed, 0);
 }
 
 }  // namespace
