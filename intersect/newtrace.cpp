@@ -1089,11 +1089,13 @@ int CollectCrossings(Bspline* s, Bspline* c, TArrayList* list, int kind,
                      int* even) {
   TArrayList* holder = list;
   const int before = list->count;
-  if (s->trims && GetInterCrvIntrList(s, c, &holder, nullptr, kind, lo1, hi1, lo2, hi2, tol) != 0)
-    return -2;
-  const int added = list->count - before;
-  if (added > 0) *any = 1;
-  *even = added % 2 == 0;
+  if (s->trims) {
+    if (GetInterCrvIntrList(s, c, &holder, nullptr, kind, lo1, hi1, lo2, hi2, tol) != 0) return -2;
+    // Only a trimmed surface has a parity; an untrimmed one never shortens the walk.
+    const int added = list->count - before;
+    if (added > 0) *any = 1;
+    *even = added % 2 == 0;
+  }
   const double ends[2] = {CurveLo(c), CurveHi(c)};
   const double none[2] = {kCurveEnd, kCurveEnd};
   InsertIntoOrderedInterArrayList(ends, none, nullptr, 2, &holder, kind, lo1, hi1, lo2, hi2);

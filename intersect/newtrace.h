@@ -154,8 +154,8 @@ struct CrvIntrList;
 // each, and the pairs of parts whose midpoints lie inside both kept, prepended to *out (curve
 // 1's part, then curve 2's, which so comes first). With crossings, c1 and c2 are consumed.
 // Without any, both are prepended whole when their midpoints lie inside, else left to the
-// caller. With an even number of crossings on both surfaces the last part is not kept (the
-// parity rule). A surface with holes only is bounded by its sides meanwhile. 0, or -2 when an
+// caller. With an even number of crossings on both surfaces, both trimmed, the part after the
+// last crossing is not kept (the parity rule). A surface with holes only is bounded by its sides meanwhile. 0, or -2 when an
 // intersection, cut or allocation failed (parts already prepended stay).
 int GetIntersectionsOfTrimmedSurface(Bspline* s1, Bspline* s2, Bspline* c1, Bspline* c2,
                                      BsplineList** out, double tol);

@@ -272,10 +272,11 @@ TEST_F(FilletTrim, TrimmedIntersections) {
     ASSERT_EQ(GetIntersectionsOfTrimmedSurface(bare, s2, e1, d2, &out, tol), 0);
     EXPECT_EQ(CountTrimCurves(s2), 1);  // the temporary side loop is gone again
     EXPECT_EQ(Count(s2->trims->loopCurves), 4);
-    // Two crossings on surface 2, none on the bare one: both even, so only the first part is
-    // kept (the part after the last crossing is not walked).
-    ASSERT_EQ(Count(out), 2);
-    EXPECT_NEAR(Hi(out->item), 0.4, 1e-7);
+    // Two crossings on surface 2 and an untrimmed partner: the parts before and after the hole.
+    ASSERT_EQ(Count(out), 4);
+    EXPECT_NEAR(Lo(out->item), 0.5, 1e-7);
+    EXPECT_NEAR(Hi(out->item), 1.0, 1e-12);
+    EXPECT_NEAR(Hi(out->next->next->item), 0.4, 1e-7);
     FreeOutput(out);
   }
 }
