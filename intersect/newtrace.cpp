@@ -1030,16 +1030,6 @@ double CurveHi(const Bspline* c) { return c->knotsU[NumCtrlU(c)]; }
 // Marks of a curve end in a crossing list: no trim parameter, no trim curve.
 constexpr double kCurveEnd = -100.0;
 
-void FreeCrossings(TArrayList* list) {
-  for (TArrayNode* n = list->head; n;) {
-    TArrayNode* next = n->next;
-    Free(n);
-    n = next;
-  }
-  list->head = list->tail = nullptr;
-  list->count = 0;
-}
-
 bool PrependOutput(BsplineList** out, Bspline* piece) {
   BsplineList* node;
   {
@@ -1145,7 +1135,7 @@ int GetIntersectionsOfTrimmedSurface(Bspline* s1, Bspline* s2, Bspline* c1, Bspl
   }
   for (TrimList* loop : made)
     if (loop) FreeTrimCurveBsplines(loop);
-  FreeCrossings(&list);
+  FreeTArrayNodes(&list);
   return result;
 }
 

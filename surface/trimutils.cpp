@@ -1275,6 +1275,8 @@ void FreeHits(CrvIntrList* list) {
   Free(list);
 }
 
+}  // namespace
+
 void FreeTArrayNodes(TArrayList* list) {
   for (TArrayNode* n = list->head; n;) {
     TArrayNode* next = n->next;
@@ -1284,8 +1286,6 @@ void FreeTArrayNodes(TArrayList* list) {
   list->head = list->tail = nullptr;
   list->count = 0;
 }
-
-}  // namespace
 
 int FindIfInOutSurfPortion(Bspline* trimCurve, double param, const double* polyU,
                            const double* polyV, int nPoly, const double far[2], int flag) {

@@ -167,6 +167,8 @@ struct TArrayList {
   TArrayNode* tail;
   int count;
 };
+// Frees every node and leaves the header empty.
+void FreeTArrayNodes(TArrayList* list);
 
 // Among the nodes from firstNode on that cross trimNode with trimParam - t > -1e-6 and a side
 // other than excludedSide, the one of least trimParam (the first on ties): 1 and its trimParam,

@@ -27,15 +27,6 @@ namespace {
 
 class FilletTrim : public KernelTest {};
 
-void FreeEntries(TArrayList* list) {
-  for (TArrayNode* n = list->head; n;) {
-    TArrayNode* next = n->next;
-    Free(n);
-    n = next;
-  }
-  *list = TArrayList{nullptr, nullptr, 0};
-}
-
 void FreeHits(CrvIntrList* hits) {
   for (CrvIntrNode* n = hits->first; n;) {
     CrvIntrNode* next = n->next;
@@ -135,7 +126,7 @@ TEST_F(FilletTrim, OrderedCrossingLists) {
         held |= a->kind == kind && std::fabs(a->sortKey - key) * (kind == 2 ? 2.0 : 1.0) < 1e-4 + 1e-12;
       EXPECT_TRUE(held) << kind << " " << key;
     }
-    FreeEntries(&list);
+    FreeTArrayNodes(&list);
   }
 
   // Equal keys: the second curve's maximum sorts with the first's, after it; a repeat of the
@@ -166,9 +157,9 @@ TEST_F(FilletTrim, OrderedCrossingLists) {
   EXPECT_EQ(k2.tail->param, 4.0);
   EXPECT_EQ(k2.tail->prev, k2.head);
   EXPECT_EQ(k2.head->prev, nullptr);
-  FreeEntries(&list);
-  FreeEntries(&k1);
-  FreeEntries(&k2);
+  FreeTArrayNodes(&list);
+  FreeTArrayNodes(&k1);
+  FreeTArrayNodes(&k2);
 }
 
 TEST_F(FilletTrim, AlternatingSides) {
@@ -209,7 +200,7 @@ TEST_F(FilletTrim, CrossingsOfAContactCurveWithTheTrims) {
   EXPECT_EQ(list.head->side, 2);
   EXPECT_EQ(list.head->next->side, 1);
   EXPECT_EQ(CheckInOuts(&list), 1);
-  FreeEntries(&list);
+  FreeTArrayNodes(&list);
 
   const int failed = RunWithInjectedFailures(400, 3, [&] {
     TArrayList l{nullptr, nullptr, 0};
@@ -217,7 +208,7 @@ TEST_F(FilletTrim, CrossingsOfAContactCurveWithTheTrims) {
     if (r == 0) {
       EXPECT_EQ(l.count, 2);
     }
-    FreeEntries(&l);
+    FreeTArrayNodes(&l);
     return r;
   });
   EXPECT_GT(failed, 0);
@@ -529,7 +520,7 @@ TEST_F(FilletTrim, FilletPipelineUntrimmed) {
   EXPECT_EQ(IsPointInTrim(w.S1, 0.9, 0.5), 1);
   EXPECT_EQ(IsPointInTrim(w.S1, 0.3, 0.5), 0);
   FreeBspline(built->pieceB);
-  FreeEntries(&list);
+  FreeTArrayNodes(&list);
   FreeOutput(surfaces);
 }
 
@@ -579,9 +570,9 @@ TEST_F(FilletTrim, FilletPipelineTrimmed) {
     EXPECT_EQ(e->pieceA, nullptr);  // taken by the walk
     FreeBspline(e->pieceB);
   }
-  FreeEntries(&list);
-  FreeEntries(&k1);
-  FreeEntries(&k2);
+  FreeTArrayNodes(&list);
+  FreeTArrayNodes(&k1);
+  FreeTArrayNodes(&k2);
   FreeOutput(surfaces);
 }
 
@@ -648,7 +639,7 @@ TEST_F(FilletTrim, FilletSurfacesUnderInjectedFailures) {
       FreeBspline(e->pieceA);
       FreeBspline(e->pieceB);
     }
-    FreeEntries(&list);
+    FreeTArrayNodes(&list);
     FreeOutput(surfaces);
     return r;
   });
