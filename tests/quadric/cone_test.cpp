@@ -10,20 +10,13 @@
 #include "quadric/cone.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/point_sets.h"
 
 namespace {
 
 class ConeTest : public KernelTest {};
 
-struct Points {
-  std::vector<float> x, y, z;
-  void add(const double p[3]) {
-    x.push_back(static_cast<float>(p[0]));
-    y.push_back(static_cast<float>(p[1]));
-    z.push_back(static_cast<float>(p[2]));
-  }
-  int n() const { return static_cast<int>(x.size()); }
-};
+using Points = PointSet;
 
 const double kTilted[3][3] = {{0.36, 0.48, -0.8}, {-0.8, 0.6, 0.0}, {0.48, 0.64, 0.6}};
 const double kApex[3] = {1, 2, 3};

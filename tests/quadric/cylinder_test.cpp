@@ -10,20 +10,13 @@
 #include "quadric/cylinder.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/point_sets.h"
 
 namespace {
 
 class CylinderTest : public KernelTest {};
 
-struct Points {
-  std::vector<float> x, y, z;
-  void add(const double p[3]) {
-    x.push_back(static_cast<float>(p[0]));
-    y.push_back(static_cast<float>(p[1]));
-    z.push_back(static_cast<float>(p[2]));
-  }
-  int n() const { return static_cast<int>(x.size()); }
-};
+using Points = PointSet;
 
 double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 

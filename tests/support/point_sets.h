@@ -8,6 +8,11 @@
 
 struct PointSet {
   std::vector<float> x, y, z;
+  void add(const double p[3]) {
+    x.push_back(float(p[0]));
+    y.push_back(float(p[1]));
+    z.push_back(float(p[2]));
+  }
   int n() const { return int(x.size()); }
 };
 
