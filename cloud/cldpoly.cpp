@@ -1,0 +1,44 @@
+#include "cloud/cldpoly.h"
+
+#include "cloud/pgr2cld.h"
+#include "foundation/vec3.h"
+
+void MakePolyPointers(const Cloud* mesh, IndexNode** heads, IndexNode* nodes) {
+  for (int i = 0; i < mesh->npts; ++i) heads[i] = nullptr;
+  IndexNode* node = nodes;
+  for (int t = 0; t < mesh->ntri; ++t) {
+    for (int k = 0; k < 3; ++k, ++node) {
+      const int32_t v = mesh->tri[t].v[k];
+      node->next = heads[v];
+      node->index = t;
+      heads[v] = node;
+    }
+  }
+}
+
+int IntInArray(int32_t value, const int32_t* array, int n, int* position) {
+  for (int i = 0; i < n; ++i) {
+    if (array[i] == value) {
+      if (position) *position = i;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+void FindPolyVertsAndNorms(const Cloud* mesh, int t, int32_t v[3], double pts[3][3], double norms[3][3]) {
+  const CloudTriangle& tr = mesh->tri[t];
+  for (int k = 0; k < 3; ++k) {
+    const int32_t i = tr.v[k];
+    if (v) v[k] = i;
+    if (pts) GetCldPoint(mesh, i, pts[k]);
+    if (norms) {
+      if (mesh->nx && mesh->ny && mesh->nz) {
+        const double n[3] = {mesh->nx[i], mesh->ny[i], mesh->nz[i]};
+        VecNormalize3(n, norms[k]);
+      } else {
+        norms[k][0] = norms[k][1] = norms[k][2] = 0.0;
+      }
+    }
+  }
+}

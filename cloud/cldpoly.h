@@ -1,0 +1,34 @@
+// The few mesh-topology services the cloud floor itself needs: the index-list node that every
+// mesh list family is made of, vertex-to-triangle lists, a short-array search and a triangle's
+// corners, points and vertex normals. The rest of the mesh topology (edge tables, boundary
+// loops) builds on these in mesh/cldpoly.
+//
+// Corner k (0, 1, 2) of triangle t has the number 3t + k; edge k of triangle t joins v[k] and
+// v[(k + 1) mod 3], so corner 3t + k also names that edge of the triangle.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/cloudrec.h"
+
+// A node of a singly linked index list. Every list family keeps an array of heads (null =
+// empty) and takes its nodes from one block the caller allocates in advance: nodes are never
+// freed one at a time, an unlinked node simply stays in its block.
+struct IndexNode {
+  IndexNode* next;
+  int32_t index;
+};
+
+// Vertex-to-triangle lists: heads[npts] are set, nodes (3 ntri of them) are taken in order, the
+// node of corner k of triangle t being nodes[3t + k]. Each list runs from the highest triangle
+// number down.
+void MakePolyPointers(const Cloud* mesh, IndexNode** heads, IndexNode* nodes);
+
+// 1 when value is among the first n entries of array (position, when given, receives the first
+// place it holds), else 0; 0 for n < 1. A linear scan, meant for short arrays.
+int IntInArray(int32_t value, const int32_t* array, int n, int* position);
+
+// Fills what is asked of triangle t: its three vertex numbers (v), its three points widened to
+// doubles (pts) and its three vertex normals made unit (norms). A mesh without normals gives
+// (0, 0, 0), the marker of a point without a reliable normal. t is not range-tested.
+void FindPolyVertsAndNorms(const Cloud* mesh, int t, int32_t v[3], double pts[3][3], double norms[3][3]);

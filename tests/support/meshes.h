@@ -1,0 +1,52 @@
+// Triangle meshes for the mesh tests: a cloud holding the given points and triangles as they
+// are (no vertex dropped or renumbered, planes set), and grid meshes with cells left out.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <vector>
+
+#include "cloud/makecld.h"
+#include "foundation/umalloc.h"
+
+using TestTriangle = std::array<int, 3>;
+
+// Points as (x, y, z) triples. Null when memory ran out.
+inline Cloud* MakeTestMesh(const std::vector<std::array<double, 3>>& pts, const std::vector<TestTriangle>& tris) {
+  std::vector<float> x, y, z;
+  for (const auto& p : pts) {
+    x.push_back(float(p[0]));
+    y.push_back(float(p[1]));
+    z.push_back(float(p[2]));
+  }
+  Cloud* c = MakeCld(x.data(), y.data(), z.data(), int(pts.size()), nullptr);
+  if (!c || tris.empty()) return c;
+  c->tri = MallocArray<CloudTriangle>(tris.size());
+  if (!c->tri) {
+    FreeCloud(c);
+    return nullptr;
+  }
+  c->ntri = int(tris.size());
+  for (int t = 0; t < c->ntri; ++t) {
+    for (int k = 0; k < 3; ++k) c->tri[t].v[k] = tris[t][k];
+    MakeCldPolyPlane(c, &c->tri[t]);
+  }
+  return c;
+}
+
+// A planar grid of nx x ny vertices (vertex i + nx j at (i, j, 0) times scale), two
+// counter-clockwise triangles per kept cell (cell i, j spans vertices i..i+1, j..j+1).
+inline Cloud* MakeGridMesh(int nx, int ny, const std::function<bool(int, int)>& keepCell, double scale = 1.0) {
+  std::vector<std::array<double, 3>> pts;
+  for (int j = 0; j < ny; ++j)
+    for (int i = 0; i < nx; ++i) pts.push_back({scale * i, scale * j, 0.0});
+  std::vector<TestTriangle> tris;
+  for (int j = 0; j + 1 < ny; ++j)
+    for (int i = 0; i + 1 < nx; ++i) {
+      if (!keepCell(i, j)) continue;
+      const int a = i + nx * j;
+      tris.push_back({a, a + 1, a + nx + 1});
+      tris.push_back({a, a + nx + 1, a + nx});
+    }
+  return MakeTestMesh(pts, tris);
+}
