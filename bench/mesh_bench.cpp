@@ -1,0 +1,61 @@
+// Mesh topology: the unique edges and the boundary loops of a large grid mesh with holes, the
+// first step of every capping, joining and repair operation.
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "cloud/makecld.h"
+#include "foundation/umalloc.h"
+#include "mesh/cldpoly.h"
+
+namespace {
+
+// A planar grid of ncol x nrow cells, two triangles per cell, with 100 square holes of 2 x 2
+// cells spread over it on a 10 x 10 pattern.
+Cloud* GridWithHoles(int ncol, int nrow) {
+  const int nx = ncol + 1, ny = nrow + 1;
+  std::vector<float> x(nx * ny), y(nx * ny), z(nx * ny, 0.0f);
+  for (int j = 0; j < ny; ++j)
+    for (int i = 0; i < nx; ++i) x[i + nx * j] = float(i), y[i + nx * j] = float(j);
+  Cloud* c = MakeCld(x.data(), y.data(), z.data(), nx * ny, nullptr);
+  std::vector<CloudTriangle> tris;
+  for (int j = 0; j < nrow; ++j)
+    for (int i = 0; i < ncol; ++i) {
+      const int hi = i * 10 / ncol, hj = j * 10 / nrow;  // the hole's place in the pattern
+      const int ci = hi * ncol / 10 + ncol / 20, cj = hj * nrow / 10 + nrow / 20;
+      if ((i == ci || i == ci + 1) && (j == cj || j == cj + 1)) continue;
+      const int a = i + nx * j;
+      tris.push_back({{a, a + 1, a + nx + 1}, {}});
+      tris.push_back({{a, a + nx + 1, a + nx}, {}});
+    }
+  c->ntri = int(tris.size());
+  c->tri = MallocArray<CloudTriangle>(c->ntri);
+  for (int t = 0; t < c->ntri; ++t) c->tri[t] = tris[t];
+  return c;
+}
+
+void BM_EdgesAndLoops200kTriangles(benchmark::State& state) {
+  Cloud* mesh = GridWithHoles(318, 316);
+  int nloops = 0;
+  for (auto _ : state) {
+    int32_t* edges;
+    int32_t** corners;
+    int nedges;
+    IndexNode** heads;
+    int* sizes;
+    IndexNode* nodes;
+    CreatePolyEdges(mesh, &edges, &corners, &nedges);
+    benchmark::DoNotOptimize(MakeOuterEdgeList(mesh, edges, corners, nedges, &heads, &nloops, &sizes, &nodes));
+    Free(edges);
+    Free(corners);
+    Free(heads);
+    Free(sizes);
+    Free(nodes);
+  }
+  state.counters["triangles"] = mesh->ntri;
+  state.counters["loops"] = nloops;
+  FreeCloud(mesh);
+}
+BENCHMARK(BM_EdgesAndLoops200kTriangles)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,91 @@
+// Mesh topology: index lists from vertices to triangles and edges, the table of unique edges,
+// edge-to-triangle lists, the boundary loops of an open mesh and small triangle and vertex
+// queries. The list node, vertex-to-triangle lists, IntInArray and FindPolyVertsAndNorms live on
+// the cloud floor (cloud/cldpoly.h), which needs them too.
+//
+// Edge table: int32 pairs, pair e at edges[2e] and edges[2e + 1], (vmin, vmax) with vmin <= vmax
+// as CreatePolyEdges makes them, sorted by vmin and then vmax; the edge number is the pair's
+// position. A corner array of 3 ntri pointers points at the pair of each corner's edge (corner
+// 3t + k names edge v[k]-v[(k + 1) mod 3] of triangle t), so a corner's edge number is
+// (cornerEdges[c] - edges) / 2. An edge whose vmin is negative counts as deleted.
+#pragma once
+
+#include <cstdint>
+
+#include "cloud/cldpoly.h"
+
+// The sort record of CreatePolyEdges: one per corner, vmin <= vmax.
+struct PolyCloudEdge {
+  int32_t vmin;
+  int32_t vmax;
+  int32_t corner;
+};
+
+// As MakePolyPointers, but only corners whose vertex has a non-zero mask byte get a node; nodes
+// are taken from the block consecutively.
+void MakeMarkedPolyPointers(const Cloud* mesh, IndexNode** heads, IndexNode* nodes, const unsigned char* mask);
+// Vertex-to-edge lists: heads[npts] set; edge e pushes node 2e on the list of its first vertex
+// and node 2e + 1 on that of its second, so lists run from the highest edge number down. Null
+// edges or nedges < 1 leave every list empty.
+void MakeEdgePointers(const Cloud* mesh, const int32_t* edges, int nedges, IndexNode** heads, IndexNode* nodes);
+// As MakeEdgePointers, at ends with a non-zero mask byte only, nodes taken consecutively.
+void MakeMarkedEdgePointers(const Cloud* mesh, const int32_t* edges, int nedges, IndexNode** heads,
+                            IndexNode* nodes, const unsigned char* mask);
+// The first edge on v's list that has w at either end, or -1.
+int GetEdgeNo(const int32_t* edges, IndexNode* const* vertexEdgeHeads, int v, int w);
+
+// The unique edges of the mesh. *edges gets room for 3 ntri pairs (not shrunk), *cornerEdges the
+// 3 ntri corner pointers, *nedges the count; both arrays are the caller's (Free). 1 done (a mesh
+// without triangles gives null arrays and 0 edges), 0 out of memory (outputs null and 0).
+int CreatePolyEdges(const Cloud* mesh, int32_t** edges, int32_t*** cornerEdges, int* nedges);
+// -1, 0 or 1 as (a.vmin, a.vmax) is before, equal to or after (b.vmin, b.vmax); corners are not
+// compared.
+int CompareEdgeValue(const PolyCloudEdge* a, const PolyCloudEdge* b);
+// Over count sorted records followed by a sentinel that differs from the last: map[corner]
+// receives each record's edge number, pairs the distinct (vmin, vmax) in order, *nedges their
+// count.
+void CompareEdge(int count, const PolyCloudEdge* records, int32_t* map, int32_t* pairs, int* nedges);
+// Edge-to-triangle lists: heads[nedges] set, each triangle pushed on its three edges' lists
+// (nodes: 3 ntri).
+void EdgeToPolyPointers(const Cloud* mesh, IndexNode** heads, IndexNode* nodes, int32_t* const* cornerEdges,
+                        const int32_t* edges, int nedges);
+
+// The boundary loops: edges used an odd number of times, walked into loops, then edges used
+// three or more times taken out and loops left empty dropped. *loopHeads[nloops] are lists of
+// edge numbers in walking order, *loopSizes their lengths, *loopNodes the block holding their
+// nodes; all three are the caller's (Free). Returns the number of edges in all loops: 0 when
+// there is none (outputs null), for a mesh without triangles and when memory runs out (outputs
+// null). One walk at a time: the chain it builds keeps its tail in a process-wide variable.
+int MakeOuterEdgeList(const Cloud* mesh, const int32_t* edges, int32_t* const* cornerEdges, int nedges,
+                      IndexNode*** loopHeads, int* nloops, int** loopSizes, IndexNode** loopNodes);
+// Appends a freshly allocated node holding value to the chain (a null head starts a new chain)
+// and returns the chain's head; null when the node cannot be allocated.
+IndexNode* InsertPolyCloudEdge(IndexNode* head, int32_t value);
+// Frees the node and returns its successor.
+IndexNode* DeletePolyCloudEdge(IndexNode* node);
+// Unlinks the first node of *head holding index; the node stays in its block.
+void DeleteCloudEdge(IndexNode** head, int32_t index);
+
+// The first triangle on v's list whose two other vertices are a and b (either order), or -1.
+int GetPolyFromVertices(IndexNode* const* vertexTriangleHeads, const CloudTriangle* tri, int v, int a, int b);
+// Unlinks triangle t from v's list.
+void DeleteVertexPoly(IndexNode** vertexTriangleHeads, int v, int t);
+// The triangles of a's list that also hold b, in list order, into tris (room for the length of
+// a's list); *count 0 when a = b.
+void FindAllPolysWithVert(const Cloud* mesh, int a, int b, IndexNode* const* vertexTriangleHeads, int32_t* tris,
+                          int* count);
+// 1 when triangle t has vertex v.
+int PolygonHasVertex(const Cloud* mesh, int t, int v);
+// The edge numbers of v0-v1, v1-v2 and v0-v2 of triangle t into e (each -1 when missing);
+// returns the third.
+int FindPolygonEdges(const Cloud* mesh, int t, const int32_t* edges, IndexNode* const* vertexEdgeHeads,
+                     int32_t e[3]);
+// Pushes triangle t on its vertices' lists with nodes *used, *used + 1, *used + 2 of the block
+// (which needs room for them), raising *used: how a triangle appended to the mesh enters lists
+// made by MakePolyPointers.
+void UpdatePolyPointers(const Cloud* mesh, int t, IndexNode** vertexTriangleHeads, IndexNode* nodes, int* used);
+
+// Orients the edges of each loop of two or more edges head to tail in walking order, swapping
+// the ends of pairs in place: afterwards the table's pairs are no longer ordered (callers rely
+// on getting them as walked).
+void MakeEdgeVertsConsistent(int32_t* edges, IndexNode* const* loopHeads, int nloops);

@@ -1,0 +1,305 @@
+// Mesh topology against brute force: unique edges, corner pointers, adjacency lists and
+// boundary loops of grids with holes, a bow tie, an edge of three triangles and closed meshes.
+#include <algorithm>
+#include <map>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "mesh/cldpoly.h"
+#include "tests/support/injected_failures.h"
+#include "tests/support/kernel_fixture.h"
+#include "tests/support/meshes.h"
+
+namespace {
+
+class MeshTopology : public KernelTest {};
+
+using Edge = std::pair<int, int>;
+
+// Each unordered corner pair with the number of corners that use it.
+std::map<Edge, int> BruteEdges(const Cloud* m) {
+  std::map<Edge, int> uses;
+  for (int t = 0; t < m->ntri; ++t)
+    for (int k = 0; k < 3; ++k) {
+      const int a = m->tri[t].v[k], b = m->tri[t].v[(k + 1) % 3];
+      ++uses[{std::min(a, b), std::max(a, b)}];
+    }
+  return uses;
+}
+
+struct Topology {
+  int32_t* edges = nullptr;
+  int32_t** corners = nullptr;
+  int nedges = 0;
+  IndexNode** loops = nullptr;
+  int nloops = 0;
+  int* sizes = nullptr;
+  IndexNode* loopNodes = nullptr;
+  int total = 0;
+  ~Topology() {
+    for (void* p : {(void*)edges, (void*)corners, (void*)loops, (void*)sizes, (void*)loopNodes})
+      if (p) Free(p);
+  }
+  // 0 done, 1 when an allocation failed.
+  int Build(const Cloud* m) {
+    if (!CreatePolyEdges(m, &edges, &corners, &nedges)) return 1;
+    total = MakeOuterEdgeList(m, edges, corners, nedges, &loops, &nloops, &sizes, &loopNodes);
+    return KernelFailed() ? 1 : 0;
+  }
+};
+
+// Checks the edge table and corner pointers against the corner pairs, then that the loops are
+// head-to-tail cycles (paths where an edge of three or more triangles was taken out) that hold
+// every edge of exactly one triangle once. Returns the loop sizes.
+std::vector<int> CheckTopology(const Cloud* m, Topology& tp) {
+  const auto uses = BruteEdges(m);
+  bool manifold = true;
+  for (const auto& [e, n] : uses) manifold = manifold && n <= 2;
+  std::vector<Edge> expect;
+  for (const auto& [e, n] : uses) expect.push_back(e);
+  EXPECT_EQ(tp.nedges, int(expect.size()));
+  for (int e = 0; e < tp.nedges && e < int(expect.size()); ++e)
+    EXPECT_EQ(Edge(tp.edges[2 * e], tp.edges[2 * e + 1]), expect[e]) << e;
+  for (int t = 0; t < m->ntri; ++t)
+    for (int k = 0; k < 3; ++k) {
+      const int32_t* p = tp.corners[3 * t + k];
+      const int a = m->tri[t].v[k], b = m->tri[t].v[(k + 1) % 3];
+      EXPECT_EQ(Edge(p[0], p[1]), Edge(std::min(a, b), std::max(a, b))) << t << " " << k;
+      EXPECT_EQ((p - tp.edges) % 2, 0);
+    }
+  std::set<int> once;
+  for (int e = 0; e < tp.nedges; ++e)
+    if (uses.at({tp.edges[2 * e], tp.edges[2 * e + 1]}) == 1) once.insert(e);
+  std::multiset<int> walked;
+  std::vector<int> sizes;
+  int total = 0;
+  for (int l = 0; l < tp.nloops; ++l) {
+    int n = 0;
+    for (IndexNode* node = tp.loops[l]; node; node = node->next, ++n) walked.insert(node->index);
+    EXPECT_EQ(n, tp.sizes[l]);
+    EXPECT_GT(n, 0);
+    sizes.push_back(n);
+    total += n;
+  }
+  EXPECT_EQ(total, tp.total);
+  EXPECT_EQ(std::set<int>(walked.begin(), walked.end()), once);
+  EXPECT_EQ(walked.size(), once.size());  // no edge twice
+  // Head to tail and closed, once the pairs are turned to walking order.
+  std::vector<int32_t> pairs(tp.edges, tp.edges + 2 * tp.nedges);
+  MakeEdgeVertsConsistent(pairs.data(), tp.loops, tp.nloops);
+  for (int l = 0; l < tp.nloops; ++l) {
+    if (tp.sizes[l] < 2) continue;
+    std::vector<int> order;
+    for (IndexNode* node = tp.loops[l]; node; node = node->next) order.push_back(node->index);
+    // Loops that lost an edge of three or more triangles are open paths.
+    const size_t links = manifold ? order.size() : order.size() - 1;
+    for (size_t i = 0; i < links; ++i) {
+      const int e = order[i], f = order[(i + 1) % order.size()];
+      EXPECT_EQ(pairs[2 * e + 1], pairs[2 * f]) << "loop " << l << " at " << i;
+    }
+  }
+  std::sort(sizes.begin(), sizes.end());
+  return sizes;
+}
+
+TEST_F(MeshTopology, GridWithHolesHasOneLoopPerHoleAndTheOuterLoop) {
+  for (int holes : {0, 1, 3}) {
+    // 2 x 2-cell holes on a 12 x 9 vertex grid; one hole touches the outer rim at a corner.
+    auto keep = [holes](int i, int j) {
+      if (holes >= 1 && i >= 2 && i <= 3 && j >= 2 && j <= 3) return false;
+      if (holes >= 2 && i >= 6 && i <= 7 && j >= 4 && j <= 5) return false;
+      if (holes >= 3 && i >= 2 && i <= 3 && j >= 5 && j <= 6) return false;
+      return true;
+    };
+    Cloud* m = MakeGridMesh(12, 9, keep, 1e-3);
+    ASSERT_NE(m, nullptr);
+    Topology tp;
+    ASSERT_EQ(tp.Build(m), 0);
+    std::vector<int> expect(holes, 8);
+    expect.push_back(2 * (11 + 8));
+    EXPECT_EQ(CheckTopology(m, tp), expect) << holes;
+    FreeCloud(m);
+  }
+}
+
+TEST_F(MeshTopology, BowTieGivesTwoLoopsOfThree) {
+  // Two triangles sharing vertex 0 only, the shared vertex numbered lowest and highest.
+  for (int shared : {0, 4}) {
+    std::vector<TestTriangle> tris = {{0, 1, 2}, {0, 3, 4}};
+    for (auto& t : tris)
+      for (int& v : t) v = v == 0 ? shared : (v == shared ? 0 : v);
+    Cloud* m = MakeTestMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {-1, 0, 0}, {-1, -1, 0}}, tris);
+    ASSERT_NE(m, nullptr);
+    Topology tp;
+    ASSERT_EQ(tp.Build(m), 0);
+    EXPECT_EQ(CheckTopology(m, tp), (std::vector<int>{3, 3}));
+    EXPECT_EQ(tp.total, 6);
+    FreeCloud(m);
+  }
+}
+
+TEST_F(MeshTopology, EdgesOfThreeTrianglesLeaveTheLoops) {
+  // A fan of three triangles on edge 0-1: the edge is walked but taken out of the loops.
+  Cloud* fan = MakeTestMesh({{0, 0, 0}, {1, 0, 0}, {0.5, 1, 0}, {0.5, -1, 0}, {0.5, 0, 1}}, {{0, 1, 2}, {1, 0, 3}, {0, 1, 4}});
+  ASSERT_NE(fan, nullptr);
+  Topology tp;
+  ASSERT_EQ(tp.Build(fan), 0);
+  CheckTopology(fan, tp);
+  EXPECT_EQ(tp.total, 6);
+  FreeCloud(fan);
+  // A closed octahedron has no boundary; one with a fin on an edge has only the fin's two
+  // outer edges left, and a loop made only of a thrice-used edge is dropped.
+  const std::vector<std::array<double, 3>> pts = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}, {2, 2, 2}};
+  std::vector<TestTriangle> octa = {{0, 2, 4}, {2, 1, 4}, {1, 3, 4}, {3, 0, 4}, {2, 0, 5}, {1, 2, 5}, {3, 1, 5}, {0, 3, 5}};
+  Cloud* closed = MakeTestMesh(pts, octa);
+  ASSERT_NE(closed, nullptr);
+  Topology tc;
+  ASSERT_EQ(tc.Build(closed), 0);
+  EXPECT_EQ(tc.total, 0);
+  EXPECT_EQ(tc.nloops, 0);
+  EXPECT_EQ(tc.loops, nullptr);
+  CheckTopology(closed, tc);
+  FreeCloud(closed);
+  octa.push_back({0, 4, 6});
+  Cloud* fin = MakeTestMesh(pts, octa);
+  ASSERT_NE(fin, nullptr);
+  Topology tf;
+  ASSERT_EQ(tf.Build(fin), 0);
+  EXPECT_EQ(CheckTopology(fin, tf), (std::vector<int>{2}));
+  FreeCloud(fin);
+}
+
+TEST_F(MeshTopology, EmptyMeshAndSingleTriangle) {
+  Cloud* m = MakeTestMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {});
+  ASSERT_NE(m, nullptr);
+  Topology tp;
+  tp.edges = reinterpret_cast<int32_t*>(&tp);  // overwritten with null
+  EXPECT_EQ(CreatePolyEdges(m, &tp.edges, &tp.corners, &tp.nedges), 1);
+  EXPECT_EQ(tp.edges, nullptr);
+  EXPECT_EQ(tp.nedges, 0);
+  EXPECT_EQ(MakeOuterEdgeList(m, tp.edges, tp.corners, 0, &tp.loops, &tp.nloops, &tp.sizes, &tp.loopNodes), 0);
+  FreeCloud(m);
+  Cloud* one = MakeTestMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{2, 0, 1}});
+  ASSERT_NE(one, nullptr);
+  Topology t1;
+  ASSERT_EQ(t1.Build(one), 0);
+  EXPECT_EQ(CheckTopology(one, t1), (std::vector<int>{3}));
+  FreeCloud(one);
+}
+
+TEST_F(MeshTopology, AdjacencyListsAgreeWithTheTriangles) {
+  Cloud* m = MakeGridMesh(6, 5, [](int i, int j) { return !(i == 2 && j == 1); });
+  ASSERT_NE(m, nullptr);
+  Topology tp;
+  ASSERT_EQ(tp.Build(m), 0);
+  std::vector<IndexNode*> vheads(m->npts), eheads(tp.nedges), theads(m->npts);
+  std::vector<IndexNode> vnodes(2 * tp.nedges), enodes(3 * m->ntri), tnodes(3 * m->ntri + 3);
+  MakeEdgePointers(m, tp.edges, tp.nedges, vheads.data(), vnodes.data());
+  EdgeToPolyPointers(m, eheads.data(), enodes.data(), tp.corners, tp.edges, tp.nedges);
+  MakePolyPointers(m, theads.data(), tnodes.data());
+  for (int v = 0; v < m->npts; ++v)
+    for (int w = 0; w < m->npts; ++w) {
+      if (v == w) {  // any edge of v holds v; no triangle is on an edge v-v
+        int count = -1;
+        FindAllPolysWithVert(m, v, v, theads.data(), nullptr, &count);
+        EXPECT_EQ(count, 0);
+        continue;
+      }
+      const int e = GetEdgeNo(tp.edges, vheads.data(), v, w);
+      int expect = -1;
+      for (int f = 0; f < tp.nedges; ++f)
+        if ((tp.edges[2 * f] == v && tp.edges[2 * f + 1] == w) || (tp.edges[2 * f] == w && tp.edges[2 * f + 1] == v))
+          expect = f;
+      EXPECT_EQ(e, expect) << v << " " << w;
+      // The triangles on v-w: from the edge's list and from v's list.
+      std::vector<int32_t> onEdge, found(8);
+      if (e >= 0)
+        for (IndexNode* n = eheads[e]; n; n = n->next) onEdge.push_back(n->index);
+      int count = -1;
+      FindAllPolysWithVert(m, v, w, theads.data(), found.data(), &count);
+      found.resize(count);
+      std::sort(onEdge.begin(), onEdge.end());
+      std::sort(found.begin(), found.end());
+      EXPECT_EQ(found, onEdge) << v << " " << w;
+    }
+  for (int t = 0; t < m->ntri; ++t) {
+    int32_t e[3];
+    EXPECT_EQ(FindPolygonEdges(m, t, tp.edges, vheads.data(), e), e[2]);
+    const int32_t* v = m->tri[t].v;
+    EXPECT_EQ(tp.corners[3 * t] - tp.edges, 2 * e[0]);
+    EXPECT_EQ(tp.corners[3 * t + 1] - tp.edges, 2 * e[1]);
+    EXPECT_EQ(tp.corners[3 * t + 2] - tp.edges, 2 * e[2]);
+    EXPECT_EQ(GetPolyFromVertices(theads.data(), m->tri, v[1], v[2], v[0]), t);
+    EXPECT_EQ(PolygonHasVertex(m, t, v[2]), 1);
+  }
+  // A triangle appended to the mesh joins the lists; unlinking it restores them.
+  const int t = m->ntri;
+  CloudTriangle* grown = ReallocArray(m->tri, t + 1);
+  ASSERT_NE(grown, nullptr);
+  m->tri = grown;
+  m->tri[t] = {{0, 7, 12}, {}};
+  m->ntri = t + 1;
+  int used = 3 * t;
+  UpdatePolyPointers(m, t, theads.data(), tnodes.data(), &used);
+  EXPECT_EQ(used, 3 * t + 3);
+  EXPECT_EQ(GetPolyFromVertices(theads.data(), m->tri, 7, 0, 12), t);
+  EXPECT_EQ(GetPolyFromVertices(theads.data(), m->tri, 7, 0, 13), -1);
+  for (int v : {0, 7, 12}) {
+    EXPECT_EQ(theads[v]->index, t);
+    DeleteVertexPoly(theads.data(), v, t);
+  }
+  EXPECT_EQ(GetPolyFromVertices(theads.data(), m->tri, 12, 0, 7), -1);
+  // Marked lists hold the marked vertices' entries only, nodes packed from the block's start.
+  std::vector<unsigned char> mask(m->npts, 0);
+  mask[7] = mask[8] = 1;
+  m->ntri = t;
+  MakeMarkedPolyPointers(m, theads.data(), tnodes.data(), mask.data());
+  MakeMarkedEdgePointers(m, tp.edges, tp.nedges, vheads.data(), vnodes.data(), mask.data());
+  int nt = 0, ne = 0, expectT = 0, expectE = 0;
+  for (int v = 0; v < m->npts; ++v) {
+    for (IndexNode* n = theads[v]; n; n = n->next, ++nt) {
+      EXPECT_TRUE(mask[v] && PolygonHasVertex(m, n->index, v));
+      EXPECT_LT(n, tnodes.data() + 10);
+    }
+    for (IndexNode* n = vheads[v]; n; n = n->next, ++ne) EXPECT_TRUE(mask[v]);
+  }
+  for (int v : {7, 8}) {
+    for (int s = 0; s < m->ntri; ++s) expectT += PolygonHasVertex(m, s, v);
+    for (int e = 0; e < tp.nedges; ++e) expectE += tp.edges[2 * e] == v || tp.edges[2 * e + 1] == v;
+  }
+  EXPECT_EQ(nt, expectT);
+  EXPECT_EQ(expectT, 6 + 4);  // vertex 8 is on the missing cell
+  EXPECT_EQ(ne, expectE);
+  FreeCloud(m);
+}
+
+TEST_F(MeshTopology, RefusedAllocationsHandOutNothing) {
+  Cloud* m = MakeGridMesh(10, 8, [](int i, int j) { return !(i >= 3 && i <= 4 && j >= 3 && j <= 4) && !(i == 7 && j == 2); });
+  ASSERT_NE(m, nullptr);
+  Topology ref;
+  ASSERT_EQ(ref.Build(m), 0);
+  // Every chain node of the loop walk is an allocation of its own: refusals reach into the walk.
+  const int failures = RunWithInjectedFailures(400, 1, [&] {
+    Topology tp;
+    if (tp.Build(m)) {
+      EXPECT_EQ(tp.loops, nullptr);
+      EXPECT_EQ(tp.sizes, nullptr);
+      EXPECT_EQ(tp.loopNodes, nullptr);
+      EXPECT_EQ(tp.nloops, 0);
+      EXPECT_EQ(tp.total, 0);
+      if (!tp.edges) {
+        EXPECT_EQ(tp.corners, nullptr);
+      }
+      return 1;
+    }
+    EXPECT_EQ(tp.total, ref.total);
+    EXPECT_EQ(tp.nloops, ref.nloops);
+    return 0;
+  });
+  EXPECT_GT(failures, 9 + ref.total);
+  EXPECT_LT(failures, 400);
+  FreeCloud(m);
+}
+
+}  // namespace
