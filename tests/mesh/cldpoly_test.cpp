@@ -186,6 +186,13 @@ TEST_F(MeshTopology, EmptyMeshAndSingleTriangle) {
   ASSERT_EQ(t1.Build(one), 0);
   EXPECT_EQ(CheckTopology(one, t1), (std::vector<int>{3}));
   FreeCloud(one);
+  // The walk's chain keeps insertion order and is freed node by node.
+  IndexNode* chain = nullptr;
+  for (int v : {4, -1, 7}) chain = InsertPolyCloudEdge(chain, v);
+  DeleteCloudEdge(&chain->next, 9);  // not there: nothing unlinked
+  std::vector<int> values;
+  for (; chain; chain = DeletePolyCloudEdge(chain)) values.push_back(chain->index);
+  EXPECT_EQ(values, (std::vector<int>{4, -1, 7}));
 }
 
 TEST_F(MeshTopology, AdjacencyListsAgreeWithTheTriangles) {
