@@ -1,8 +1,12 @@
 #include "cloud/psubdiv.h"
 
+#include <cmath>
 #include <cstring>
 
+#include "cloud/makecld.h"
+#include "cloud/pcopy.h"
 #include "foundation/coreglob.h"
+#include "foundation/geometry.h"
 #include "foundation/umalloc.h"
 #include "platform/tstubs.h"
 
@@ -64,63 +68,102 @@ int AxisCells(double perUnit, double extent) {
 
 namespace {
 
+// How a grid is laid out and filled; the builders differ only in these.
+struct GridRule {
+  double len[3] = {0, 0, 0};  // neighbourhood length per axis
+  int maxDiv = 96;
+  bool perAxis = false;       // coarsen each axis to twice its own length
+  const int* requested = nullptr;  // cells per axis given by the caller (the box then widens)
+  bool pollBreak = false;
+  bool outerQuarter = false;  // neighbours enter from the outer quarter of a cell, not its half
+  int capacity = kInitialCellCapacity;
+  bool trim = true;           // cells trimmed to their counts
+  bool callerScope = false;   // the grid's blocks stay in the caller's tracking scope
+};
+
+// Outer-quarter neighbour side: -1 within the lower quarter of the column, +1 within the upper
+// quarter, 0 in between or toward the outside of the grid.
+int QuarterSide(double coord, int index, double min, double size, int cells) {
+  if (index >= 1 && coord <= min + (index + 0.25) * size) return -1;
+  if (index < cells - 1 && coord >= min + (index + 0.75) * size) return 1;
+  return 0;
+}
+
 // Method: K = min(s / (2 len), maxDiv) divisions, s the sum of the box's extents, shared among
-// the axes by extent (at least one cell each), so cells are about cubes at least 2 len wide.
-// Every point enters its own cell and, per axis, the neighbouring column whose half it lies in:
-// one to eight cells. With perAxis, len holds one length per axis and each axis is coarsened
-// until its cells are twice its own length wide.
-Subdiv* BuildSubdiv(const float* x, const float* y, const float* z, int n, const double box[6], const double len[3],
-                    int maxDiv, bool perAxis, bool pollBreak) {
+// the axes by extent (at least one cell each), so cells are about cubes at least 2 len wide
+// (or the requested counts, the box widened so cell centres fall on the given box's ends).
+// Every point enters its own cell and, per axis, the neighbouring column whose half (or outer
+// quarter) it lies in: one to eight cells. With perAxis, len holds one length per axis and each
+// axis is coarsened until its cells are twice its own length wide.
+Subdiv* BuildSubdiv(const float* x, const float* y, const float* z, int n, const double givenBox[6],
+                    const GridRule& rule) {
   TrackingScope scope;
-  auto* grid = static_cast<Subdiv*>(Malloc(sizeof(Subdiv)));
+  if (rule.callerScope) scope.keep();  // nothing of ours yet: the blocks below go to the caller's scope
+  Subdiv* grid = CallocArray<Subdiv>(1);
   if (!grid || KernelFailed()) return nullptr;
-  *grid = Subdiv{};
+  // Only on the caller-scope road does a failure need freeing by hand; the scope does it else.
+  auto fail = [&]() -> Subdiv* {
+    if (rule.callerScope) FreeSubdiv(grid);
+    return nullptr;
+  };
+  double box[6];
+  for (int k = 0; k < 6; ++k) box[k] = givenBox[k];
+  int32_t* counts[3] = {&grid->ncellsX, &grid->ncellsY, &grid->ncellsZ};
+  double size[3];
+  if (rule.requested) {
+    for (int a = 0; a < 3; ++a) {
+      const int cells = rule.requested[a] > 1 ? rule.requested[a] : 1;
+      *counts[a] = cells;
+      const double extent = box[a + 3] - box[a];
+      size[a] = cells >= 2 ? extent / (cells - 1) : extent;
+      if (cells >= 2) box[a] -= 0.5 * size[a], box[a + 3] += 0.5 * size[a];
+    }
+  } else {
+    const double extent[3] = {box[3] - box[0], box[4] - box[1], box[5] - box[2]};
+    double s = extent[2] + extent[1] + extent[0];
+    if (s <= 1e-6) s = 1e-6;
+    double shortest = rule.len[0];
+    for (int a = 1; a < 3; ++a) shortest = rule.len[a] < shortest ? rule.len[a] : shortest;
+    if (shortest <= 1e-6) shortest = 1e-6;
+    double k = s / (2.0 * shortest);
+    if (rule.maxDiv <= k) k = rule.maxDiv;
+    const int K = static_cast<int>(k);
+    const double perUnit = static_cast<double>(K) / s;
+    for (int a = 0; a < 3; ++a) {
+      *counts[a] = AxisCells(perUnit, extent[a]);
+      const double axisLen = rule.len[a] > 1e-6 ? rule.len[a] : 1e-6;
+      if (rule.perAxis && extent[a] / *counts[a] < 2.0 * axisLen) *counts[a] = AxisCells(1.0 / (2.0 * axisLen), extent[a]);
+      size[a] = extent[a] / *counts[a];
+    }
+  }
   grid->minX = box[0], grid->minY = box[1], grid->minZ = box[2];
   grid->maxX = box[3], grid->maxY = box[4], grid->maxZ = box[5];
-
-  const double extent[3] = {box[3] - box[0], box[4] - box[1], box[5] - box[2]};
-  double s = extent[2] + extent[1] + extent[0];
-  if (s <= 1e-6) s = 1e-6;
-  double shortest = len[0];
-  for (int a = 1; a < 3; ++a) shortest = len[a] < shortest ? len[a] : shortest;
-  if (shortest <= 1e-6) shortest = 1e-6;
-  double k = s / (2.0 * shortest);
-  if (maxDiv <= k) k = maxDiv;
-  const int K = static_cast<int>(k);
-  const double perUnit = static_cast<double>(K) / s;
-  int32_t* counts[3] = {&grid->ncellsX, &grid->ncellsY, &grid->ncellsZ};
-  for (int a = 0; a < 3; ++a) {
-    *counts[a] = AxisCells(perUnit, extent[a]);
-    const double axisLen = len[a] > 1e-6 ? len[a] : 1e-6;
-    if (perAxis && extent[a] / *counts[a] < 2.0 * axisLen) *counts[a] = AxisCells(1.0 / (2.0 * axisLen), extent[a]);
-  }
+  grid->sizeX = size[0], grid->sizeY = size[1], grid->sizeZ = size[2];
   const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
 
-  grid->cells = MallocArray<SubdivCell>(ncells);
+  grid->cells = CallocArray<SubdivCell>(ncells);
   grid->ownCell = MallocArray<int32_t>(n);
-  if (!grid->cells || KernelFailed()) return nullptr;
+  if (!grid->cells || KernelFailed()) return fail();
   for (int c = 0; c < ncells; ++c) {
-    if (pollBreak && c % kBreakPollInterval == 0 && user_break()) return nullptr;
+    if (rule.pollBreak && c % kBreakPollInterval == 0 && user_break()) return fail();
     SubdivCell& cell = grid->cells[c];
+    cell.items = MallocArray<int32_t>(rule.capacity);
+    cell.isOwn = MallocArray<int32_t>(rule.capacity);
     cell.count = 0;
-    cell.capacity = kInitialCellCapacity;
-    cell.items = MallocArray<int32_t>(kInitialCellCapacity);
-    cell.isOwn = MallocArray<int32_t>(kInitialCellCapacity);
-    if (!cell.items || !cell.isOwn) return nullptr;
+    cell.capacity = rule.capacity;
+    if (!cell.items || !cell.isOwn) return fail();
   }
 
-  grid->sizeX = extent[0] / grid->ncellsX;
-  grid->sizeY = extent[1] / grid->ncellsY;
-  grid->sizeZ = extent[2] / grid->ncellsZ;
   // Binning divides by the sizes: a flat axis bins with a tiny size, the record keeps its 0.
   const double bx = grid->sizeX < 1e-6 ? 1e-6 : grid->sizeX;
   const double by = grid->sizeY < 1e-6 ? 1e-6 : grid->sizeY;
   const double bz = grid->sizeZ < 1e-6 ? 1e-6 : grid->sizeZ;
   const int nx = grid->ncellsX;
   const int nxy = grid->ncellsX * grid->ncellsY;
+  auto side = rule.outerQuarter ? QuarterSide : NeighbourSide;
 
   for (int i = 0; i < n; ++i) {
-    if (pollBreak && i % kBreakPollInterval == 0 && user_break()) return nullptr;
+    if (rule.pollBreak && i % kBreakPollInterval == 0 && user_break()) return fail();
     const double px = x[i];
     const double py = y[i];
     const double pz = z[i];
@@ -128,15 +171,15 @@ Subdiv* BuildSubdiv(const float* x, const float* y, const float* z, int n, const
     const int iy = ColumnOf(py, box[1], by, grid->ncellsY);
     const int iz = ColumnOf(pz, box[2], bz, grid->ncellsZ);
     grid->ownCell[i] = ix + iy * nx + iz * nxy;
-    const int sx = NeighbourSide(px, ix, box[0], bx, grid->ncellsX);
-    const int sy = NeighbourSide(py, iy, box[1], by, grid->ncellsY);
-    const int sz = NeighbourSide(pz, iz, box[2], bz, grid->ncellsZ);
+    const int sx = side(px, ix, box[0], bx, grid->ncellsX);
+    const int sy = side(py, iy, box[1], by, grid->ncellsY);
+    const int sz = side(pz, iz, box[2], bz, grid->ncellsZ);
     // Offsets run -1, 0, +1 in that order, x outermost: the item order callers see.
     for (int ox = sx < 0 ? -1 : 0; ox <= (sx > 0 ? 1 : 0); ++ox) {
       for (int oy = sy < 0 ? -1 : 0; oy <= (sy > 0 ? 1 : 0); ++oy) {
         for (int oz = sz < 0 ? -1 : 0; oz <= (sz > 0 ? 1 : 0); ++oz) {
           SubdivCell& cell = grid->cells[(ix + ox) + (iy + oy) * nx + (iz + oz) * nxy];
-          if (cell.count == cell.capacity && !GrowCell(&cell, true)) return nullptr;
+          if (cell.count == cell.capacity && !GrowCell(&cell, true)) return fail();
           cell.items[cell.count] = i;
           cell.isOwn[cell.count] = (ox == 0 && oy == 0 && oz == 0) ? 1 : 0;
           ++cell.count;
@@ -145,7 +188,7 @@ Subdiv* BuildSubdiv(const float* x, const float* y, const float* z, int n, const
     }
   }
   scope.keep();
-  if (!OptimizeSubdiv(grid)) {
+  if (rule.trim && !OptimizeSubdiv(grid)) {
     FreeSubdiv(grid);
     return nullptr;
   }
@@ -158,16 +201,56 @@ Subdiv* SubdivideArrays(const float* x, const float* y, const float* z, int n, d
                         double minY, double minZ, double maxX, double maxY, double maxZ,
                         double len, int maxDiv) {
   const double box[6] = {minX, minY, minZ, maxX, maxY, maxZ};
-  const double lens[3] = {len, len, len};
-  return BuildSubdiv(x, y, z, n, box, lens, maxDiv, false, true);
+  GridRule rule;
+  rule.len[0] = rule.len[1] = rule.len[2] = len;
+  rule.maxDiv = maxDiv;
+  rule.pollBreak = true;
+  return BuildSubdiv(x, y, z, n, box, rule);
 }
 
 Subdiv* SubdivideArraysMax(const float* x, const float* y, const float* z, int n, double minX,
                            double minY, double minZ, double maxX, double maxY, double maxZ,
                            double lenX, double lenY, double lenZ, int maxDiv) {
   const double box[6] = {minX, minY, minZ, maxX, maxY, maxZ};
-  const double lens[3] = {lenX, lenY, lenZ};
-  return BuildSubdiv(x, y, z, n, box, lens, maxDiv, true, false);
+  GridRule rule;
+  rule.len[0] = lenX, rule.len[1] = lenY, rule.len[2] = lenZ;
+  rule.maxDiv = maxDiv;
+  rule.perAxis = true;
+  return BuildSubdiv(x, y, z, n, box, rule);
+}
+
+namespace {
+
+// The cloud grids: no trim, no user break, their blocks in the caller's scope.
+GridRule CloudGridRule(double len, bool outerQuarter) {
+  GridRule rule;
+  rule.len[0] = rule.len[1] = rule.len[2] = len;
+  rule.maxDiv = 128;
+  rule.outerQuarter = outerQuarter;
+  rule.trim = false;
+  rule.callerScope = true;
+  return rule;
+}
+
+}  // namespace
+
+Subdiv* CloudSubdivide3DCore(const Cloud* cloud, double len, const Bbox box) {
+  if (!cloud || cloud->npts < 1) return nullptr;
+  return BuildSubdiv(cloud->x, cloud->y, cloud->z, cloud->npts, box, CloudGridRule(len, true));
+}
+
+Subdiv* CloudSubdivide3DTooCore(const Cloud* cloud, double len, const Bbox box) {
+  if (!cloud || cloud->npts < 1) return nullptr;
+  return BuildSubdiv(cloud->x, cloud->y, cloud->z, cloud->npts, box, CloudGridRule(len, false));
+}
+
+Subdiv* CloudSubdivideRequestCore(const Cloud* cloud, int nx, int ny, int nz, const Bbox box) {
+  if (!cloud || cloud->npts < 1) return nullptr;
+  const int requested[3] = {nx, ny, nz};
+  GridRule rule = CloudGridRule(0.0, true);
+  rule.requested = requested;
+  rule.capacity = 4;
+  return BuildSubdiv(cloud->x, cloud->y, cloud->z, cloud->npts, box, rule);
 }
 
 void FreeSubdivCell(SubdivCell* cell) {
@@ -336,4 +419,239 @@ int FindSubDivXYGridIndex(const Subdiv* grid, double x, double y, int* ix, int* 
   const bool inX = column(x, grid->minX, grid->maxX, grid->sizeX, grid->ncellsX, ix);
   const bool inY = column(y, grid->minY, grid->maxY, grid->sizeY, grid->ncellsY, iy);
   return inX && inY ? 1 : 0;
+}
+
+// ---- Scans -----------------------------------------------------------------------------------
+
+namespace {
+
+// The walk of the scan cuts over a cloud's points, forward (dir 1) or backward (dir -1).
+class ScanWalk {
+ public:
+  ScanWalk(const Cloud* cloud, int dir) : c_(cloud), dir_(dir) {}
+
+  // From A = p(s), B = p(s + dir): the index of the first cut, or the index one past the end of
+  // the cloud in the walk's direction when there is none. bound holds the look-back points.
+  int Run(int s, int bound) const {
+    const int stop = dir_ > 0 ? c_->npts : -1;
+    double A[3], B[3], D[3], P[3];
+    Point(s, A);
+    Point(s + dir_, B);
+    Sub(B, A, D);
+    int i = s + 2 * dir_;
+    // Steps onto repeated points are passed over: A stays, B moves on.
+    while (Coincident(D) && i != stop) {
+      Point(i, B);
+      Sub(B, A, D);
+      i += dir_;
+    }
+    for (; i != stop; i += dir_) {
+      double a[3], b[3], d[3];
+      Copy(A, a), Copy(B, b), Copy(D, d);
+      Copy(B, A);
+      Point(i, B);
+      Copy(D, P);
+      Sub(B, A, D);
+      if (Coincident(D)) {
+        Copy(a, A), Copy(b, B), Copy(d, D);
+        continue;
+      }
+      if (CutAt(i, A, B, D, P, bound)) return i;
+    }
+    return stop;
+  }
+
+ private:
+  static constexpr double kTurnFree = 10.0;    // turns up to this never cut
+  static constexpr double kTurnSharp = 35.0;   // cuts when the path also turned wide
+  static constexpr double kWideSharp = 120.0;
+  static constexpr double kTurnCut = 130.0;    // always cuts
+
+  void Point(int i, double p[3]) const { p[0] = c_->x[i], p[1] = c_->y[i], p[2] = c_->z[i]; }
+  static void Sub(const double a[3], const double b[3], double d[3]) {
+    d[0] = a[0] - b[0], d[1] = a[1] - b[1], d[2] = a[2] - b[2];
+  }
+  static void Copy(const double a[3], double b[3]) { b[0] = a[0], b[1] = a[1], b[2] = a[2]; }
+  static bool Coincident(const double d[3]) {
+    return std::fabs(d[0]) < 1e-5 && std::fabs(d[1]) < 1e-5 && std::fabs(d[2]) < 1e-5;
+  }
+
+  // The turn t between the steps P and D, and a wide turn W measured from look-back points 6 to
+  // 8 behind (held at the bound): a slow curve of many small turns adds up in W.
+  bool CutAt(int i, const double A[3], const double B[3], const double D[3], const double P[3], int bound) const {
+    const double t = FindAngleVectors3(P, D);
+    if (t <= kTurnFree) return false;
+    double W = 0.0;
+    if (t < kTurnCut) {
+      for (int k = 0; k < 3 && W < kTurnCut; ++k) {
+        int e = i - dir_ * (6 + k);
+        if (dir_ > 0 ? e < bound : e > bound) e = bound;
+        double E[3], AE[3], BA[3];
+        Point(e, E);
+        Sub(A, E, AE);
+        Sub(B, A, BA);
+        const double w = FindAngleVectors3(AE, BA);
+        if (w > W) W = w;
+      }
+    }
+    return W > kTurnCut || (t > kTurnSharp && W > kWideSharp) || t > kTurnCut;
+  }
+
+  const Cloud* c_;
+  int dir_;
+};
+
+// Two consecutive scans continue one another: both run, and the second lies on, in one direction.
+bool ScansRunOn(const Cloud* c, int s1, int e1, int s2, int e2) {
+  auto vec = [&](int to, int from, double v[3]) {
+    v[0] = double(c->x[to]) - c->x[from], v[1] = double(c->y[to]) - c->y[from], v[2] = double(c->z[to]) - c->z[from];
+  };
+  double a[3], b[3], g[3], h[3];
+  vec(e1, s1, a);
+  vec(e2, s2, b);
+  vec(s2, s1, g);
+  vec(e2, e1, h);
+  constexpr double kMergeAngle = 60.0;
+  return FindAngleVectors3(a, b) < kMergeAngle && FindAngleVectors3(a, g) < kMergeAngle &&
+         FindAngleVectors3(h, b) < kMergeAngle;
+}
+
+}  // namespace
+
+int FindCloudScans(const Cloud* cloud, int* scans, int* count) {
+  *count = 0;
+  if (!cloud || cloud->npts < 1) return 0;
+  const int n = cloud->npts;
+  if (cloud->type != 0) {
+    for (int s = 0; s < cloud->nscans; ++s) scans[2 * s] = cloud->scanStart[s], scans[2 * s + 1] = cloud->scanEnd[s];
+    *count = cloud->nscans;
+    return 0;
+  }
+  if (n < 6) {
+    scans[0] = 0, scans[1] = n - 1;
+    *count = 1;
+    return 0;
+  }
+  const ScanWalk walk(cloud, 1);
+  bool emitted = false;
+  int first = 0;
+  while (first + 1 < n) {
+    const int i = walk.Run(first, emitted ? 0 : first);
+    if (i >= n) break;
+    if (i - first < 5) {
+      // Too short for a scan: its points belong to none, the next scan starts at the corner.
+      emitted = false;
+      first = i - 1;
+      continue;
+    }
+    scans[2 * *count] = first, scans[2 * *count + 1] = i - 1;
+    ++*count;
+    emitted = true;
+    if (*count >= 2) {
+      int* prev = scans + 2 * (*count - 2);
+      if (ScansRunOn(cloud, prev[0], prev[1], first, i - 1)) prev[1] = i - 1, --*count;
+    }
+    first = i;
+  }
+  if (n - first >= 5) {
+    scans[2 * *count] = first, scans[2 * *count + 1] = n - 1;
+    ++*count;
+  }
+  return 0;
+}
+
+void ExtractTheScan(const Cloud* cloud, int seed, int* first, int* last) {
+  if (!cloud || cloud->npts < 1) return;
+  const int n = cloud->npts;
+  if (n < 6) {
+    *first = 0, *last = n - 1;
+    return;
+  }
+  if (seed < 0 || seed >= n) return;
+  *last = seed + 1 >= n ? n - 1 : ScanWalk(cloud, 1).Run(seed, seed) - 1;
+  *first = seed < 2 ? 0 : ScanWalk(cloud, -1).Run(seed, seed) + 1;
+}
+
+// ---- Breaking ------------------------------------------------------------------------------
+
+namespace {
+
+// A new unordered cloud of points first..last with their normals, labels and label visibility.
+Cloud* MakePiece(const Cloud* cloud, int first, int last, double box[6]) {
+  const int m = last - first + 1;
+  Owned<Cloud, FreeCloud> piece(MakeCld(cloud->x + first, cloud->y + first, cloud->z + first, m, box));
+  if (!piece || KernelFailed()) return nullptr;
+  if (cloud->nx && !CopyCloudNormals(piece.get(), cloud->nx + first, cloud->ny + first, cloud->nz + first, m))
+    return nullptr;
+  if (cloud->labels) {
+    if (!CopyCloudLabels(cloud->labels + first, m, &piece->labels, nullptr, 0)) return nullptr;
+  }
+  if (cloud->labelIsShow) {
+    UntrackedScope own;
+    piece->labelIsShow = CallocArray<uint8_t>(CloudBitArrayBytes(m));
+    if (!piece->labelIsShow) return nullptr;
+    for (int k = 0; k < m; ++k) {
+      const int i = first + k;
+      if ((cloud->labelIsShow[i >> 3] >> (i & 7)) & 1) piece->labelIsShow[k >> 3] |= uint8_t(1u << (k & 7));
+    }
+  }
+  if (KernelFailed()) return nullptr;
+  return piece.release();
+}
+
+}  // namespace
+
+int BreakCloud(const Cloud* cloud, double gap2, int* count, Cloud*** pieces, Bbox** boxes) {
+  if (count) *count = 0;
+  if (pieces) *pieces = nullptr;
+  if (boxes) *boxes = nullptr;
+  if (!cloud || cloud->npts < 1) return 0;
+  TrackingScope scope;
+  Cloud** made = nullptr;
+  Bbox* madeBoxes = nullptr;
+  int n = 0, room = 0;
+  auto fail = [&]() {
+    for (int k = 0; made && k < n; ++k) FreeCloud(made[k]);
+    if (count) *count = 0;
+    return 0;  // the scope frees both arrays
+  };
+  auto close = [&](int first, int last) {
+    if (n + 1 > room) {
+      room += 5;
+      if (pieces) {
+        Cloud** grown = ReallocArray(made, room);
+        if (!grown) return false;
+        made = grown;
+      }
+      if (boxes) {
+        Bbox* grown = ReallocArray(madeBoxes, room);
+        if (!grown) return false;
+        madeBoxes = grown;
+      }
+      if (KernelFailed()) return false;
+    }
+    double box[6];
+    Cloud* piece = MakePiece(cloud, first, last, box);
+    if (!piece) return false;
+    if (pieces) made[n] = piece;
+    else FreeCloud(piece);
+    if (boxes)
+      for (int k = 0; k < 6; ++k) madeBoxes[n][k] = box[k];
+    ++n;
+    return true;
+  };
+  int first = 0;
+  for (int i = 1; i < cloud->npts; ++i) {
+    const double dx = double(cloud->x[i]) - cloud->x[i - 1], dy = double(cloud->y[i]) - cloud->y[i - 1],
+                 dz = double(cloud->z[i]) - cloud->z[i - 1];
+    if (dx * dx + dy * dy + dz * dz <= gap2) continue;
+    if (!close(first, i - 1)) return fail();
+    first = i;
+  }
+  if (!close(first, cloud->npts - 1)) return fail();
+  scope.keep();
+  if (count) *count = n;
+  if (pieces) *pieces = made;
+  if (boxes) *boxes = madeBoxes;
+  return 1;
 }

@@ -74,3 +74,37 @@ int FindSubDivXYGridIndex(const Subdiv* grid, double x, double y, int* ix, int* 
 // Appends id to the non-empty cells of the box one cell wider than the own cells of points a
 // and b. 1, or 0 on no memory (the grid is then only fit to be freed).
 int AddLineTo3DSubdivToo(Subdiv* grid, int a, int b, int id);
+
+// ---- Scans, breaking and grids of clouds ---------------------------------------------------
+struct Cloud;
+typedef double Bbox[6];
+
+// The scan lines of the cloud's point sequence, as (first, last) pairs (inclusive) in point
+// order: an ordered cloud's own scans; fewer than 6 points: one scan of all; otherwise the path
+// is cut at sharp turns (more than 130 degrees, or more than 35 degrees where the path also
+// turned by more than 120 degrees over the last 6 to 8 points; turns of 10 degrees or less
+// never cut, repeated points are passed over), runs of fewer than 5 points belong to no scan
+// and two consecutive scans running on in one direction (three angles below 60 degrees) merge.
+// scans needs room for max(nscans, npts / 5 + 1) pairs. Returns 0; count 0 when no scan was
+// found.
+int FindCloudScans(const Cloud* cloud, int* scans, int* count);
+// The scan holding the seed, by the same cuts walked forward and backward from it (no merging):
+// first and last inclusive. Fewer than 6 points: the whole cloud. A seed outside the cloud
+// reads and writes nothing.
+void ExtractTheScan(const Cloud* cloud, int seed, int* first, int* last);
+
+// Cuts the sequence into new unordered clouds wherever consecutive points lie farther apart
+// than sqrt(gap2); each piece carries its points' normals, labels and label visibility. pieces
+// and boxes (either may be null; count then too when both are) receive arrays the caller frees
+// (Free, each piece with FreeCloud). 1, or 0 with every output empty on no memory.
+int BreakCloud(const Cloud* cloud, double gap2, int* count, Cloud*** pieces, Bbox** boxes);
+
+// Bin grids over a cloud's points in the given box, left in the caller's tracking scope with
+// cells keeping their spare room. 3DCore: as SubdivideArrays with at most 128 divisions, a point
+// also entering the neighbouring cell across the outer quarter of its own; 3DTooCore: across
+// the nearer half; RequestCore: nx, ny, nz cells whose centres span the box (which widens by half
+// a cell at both ends of every axis of 2 cells or more). Null for a null or empty cloud or on
+// no memory (nothing of the grid left).
+Subdiv* CloudSubdivide3DCore(const Cloud* cloud, double len, const Bbox box);
+Subdiv* CloudSubdivide3DTooCore(const Cloud* cloud, double len, const Bbox box);
+Subdiv* CloudSubdivideRequestCore(const Cloud* cloud, int nx, int ny, int nz, const Bbox box);
