@@ -236,8 +236,15 @@ int FlipAlignTwoVecs(const double P[3], const double A[3], const double u[3], co
   RegVec f, g;
   SetIdentityQuaternion(&f);
   if (AreTwoVecsOnSameHemisphere(A, uu, ww) != 1) {
-    double e[3], perp[3], e2[3];
-    if (Vec3To3Vecs(uu, e, perp, e2) != 0 || Rot180Qternion(P, perp, &f) != 0) return -2;
+    // The turn-over axis crosses A at right angles, so the line along A through P is kept (only
+    // its sense reverses); any other perpendicular of u would carry that line elsewhere. It is
+    // also perpendicular to u, so u turns into -u.
+    double perp[3], e[3], e2[3];
+    VecCrossProd3(A, uu, perp);
+    if (AreTwoVecsParallel(uu, A) || VecSize3(perp) < 1e-6 * VecSize3(A)) {
+      if (Vec3To3Vecs(A, e, perp, e2) != 0) return -2;
+    }
+    if (Rot180Qternion(P, perp, &f) != 0) return -2;
   }
   double fu[3];
   VecRotWquaternion(uu, &f, fu);

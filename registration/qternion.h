@@ -44,7 +44,8 @@ int MultiplyTwoRegVecs(const RegVec* a, const RegVec* b, RegVec* out);
 // directions turn half-way about an axis perpendicular to a. -2 when the quaternion built is
 // shorter than 1e-6.
 int AlignTwoVectorQternion(const double a[3], const double b[3], const double P[3], RegVec* out);
-// A half turn (when u and w lie on different sides of the plane normal to A) followed by the
-// rotation about the axis A through P that brings u closest to w. -2 for a null out, u or w
-// shorter than 1e-6, or a failed step.
+// A half turn (when u and w lie on different sides of the plane normal to A) about a line through
+// P perpendicular to both A and u, followed by the rotation about the axis A through P that brings
+// u closest to w: the axis line stays in place. -2 for a null out, u, w or A shorter than
+// 1e-6 (an axis that short has no sides), or a failed step.
 int FlipAlignTwoVecs(const double P[3], const double A[3], const double u[3], const double w[3], RegVec* out);

@@ -1,0 +1,247 @@
+#include "registration/regdir.h"
+
+#include <cmath>
+
+#include "foundation/angle.h"
+#include "foundation/geometry.h"
+#include "foundation/vec3.h"
+#include "registration/stepreg.h"
+
+namespace {
+
+// Directions and normals are unit-free: compared absolutely.
+constexpr double kDirEps = 1e-6;
+// Axis points coincide when their distance is lost in the rounding of their coordinates. The
+// solvers write axisPoint2 = axisPoint1 + a unit axis, so at coordinates of 1e6 a sound axis is
+// a millionth of their size; a part measured in micrometres gives axes of a micrometre.
+constexpr double kAxisRelEps = 1e-9;
+
+// |v| and v / |v| (zero when v vanishes).
+double Unit(const double v[3], double out[3]) {
+  double n = VecSize3(v);
+  for (int k = 0; k < 3; ++k) out[k] = n > 0.0 ? v[k] / n : 0.0;
+  return n;
+}
+
+void Copy3(const double from[3], double to[3]) {
+  for (int k = 0; k < 3; ++k) to[k] = from[k];
+}
+
+void SetMode(RegConstraint* r, RegConstraintMode mode) {
+  int m = static_cast<int>(mode);
+  r->kind = m / 16;
+  r->centreFreedom = (m % 16) / 4;
+  r->transFreedom = m % 4;
+}
+
+// The axis line written in its point forms: point and axisPoint1 at P, axisPoint2 one unit on.
+void AxisPointsThrough(RegConstraint* r, const double P[3], const double e[3]) {
+  Copy3(P, r->point);
+  Copy3(P, r->axisPoint1);
+  for (int k = 0; k < 3; ++k) r->axisPoint2[k] = P[k] + e[k];
+}
+
+// The common start of every solver: both outputs valid, the identity motion, the copied
+// constraint, the solver's own mode, and unit copies of the directions (both at least 1e-6 long
+// unless `anyLength`).
+int Begin(const RegConstraint& c, const double dA[3], const double dB[3], RegConstraint* remaining,
+          RegVec* motion, RegConstraintMode mode, double uA[3], double uB[3], bool anyLength = false) {
+  if (!remaining || !motion) return -2;
+  SetIdentityQuaternion(motion);
+  CopyRegConstraint(&c, remaining);
+  if (GetRegConstraintMode(c) != static_cast<int>(mode)) return -2;
+  if ((Unit(dA, uA) < kDirEps || Unit(dB, uB) < kDirEps) && !anyLength) return -2;
+  return 0;
+}
+
+// The constraint's axis, normalised; -2 when shorter than 1e-6.
+int AxisDirection(const RegConstraint& c, double e[3]) { return Unit(c.axis, e) < kDirEps ? -2 : 0; }
+
+// The unit normal of the constraint's plane; -2 when shorter than 1e-6.
+int PlaneNormal(const RegConstraint& c, double n[3]) {
+  if (VecSize3(c.plane) < kDirEps) return -2;
+  double raw[3];
+  PlaneNormalDirection(c.plane, raw);
+  Unit(raw, n);
+  return 0;
+}
+
+// The unit direction from axisPoint1 to axisPoint2; -2 when the two coincide.
+int AxisLine(const RegConstraint& c, double e[3]) {
+  double v[3], size = 0.0;
+  for (int k = 0; k < 3; ++k) size = std::fmax(size, std::fmax(std::fabs(c.axisPoint1[k]), std::fabs(c.axisPoint2[k])));
+  if (Unit(VecDiff3(c.axisPoint2, c.axisPoint1, v), e) <= kAxisRelEps * size || size == 0.0) return -2;
+  return 0;
+}
+
+bool AlongAxis(const double e[3], const double uA[3], const double uB[3]) {
+  return AreTwoVecsParallel(uA, e) == 1 || AreTwoVecsParallel(uB, e) == 1;
+}
+
+// The half turn about the line through P along e when it brings uA strictly nearer to uB; the
+// identity otherwise (a tie keeps the identity).
+int HalfTurnIfNearer(const double P[3], const double e[3], const double uA[3], const double uB[3], RegVec* motion) {
+  RegVec H;
+  if (Rot180Qternion(P, e, &H) != 0) return -2;
+  double turned[3];
+  VecRotWquaternion(uA, &H, turned);
+  if (VecDotProd3(turned, uB) > VecDotProd3(uA, uB)) *motion = H;
+  return 0;
+}
+
+// The rotation about point taking uA onto uB, for the two point-centred modes.
+void TurnAboutPoint(const RegConstraint& c, const double uA[3], const double uB[3], RegConstraint* remaining,
+                    RegVec* motion, RegConstraintMode left) {
+  AlignTwoVectorXform(uA, uB, c.point, motion);
+  SetMode(remaining, left);
+  Copy3(uB, remaining->axis);
+  AxisPointsThrough(remaining, c.point, uB);
+}
+
+}  // namespace
+
+int CRFreeMatchDirections(RegConstraint c, const double dA[3], const double dB[3], RegConstraint* remaining,
+                          RegVec* motion) {
+  double uA[3], uB[3];
+  if (Begin(c, dA, dB, remaining, motion, RegConstraintMode::Free, uA, uB, true) != 0) return -2;
+  TurnAboutPoint(c, uA, uB, remaining, motion, RegConstraintMode::ArC3T3);
+  return 0;
+}
+
+int CRRotPointMatchDirections(RegConstraint c, const double dA[3], const double dB[3], RegConstraint* remaining,
+                              RegVec* motion) {
+  double uA[3], uB[3];
+  if (Begin(c, dA, dB, remaining, motion, RegConstraintMode::RotPoint, uA, uB) != 0) return -2;
+  TurnAboutPoint(c, uA, uB, remaining, motion, RegConstraintMode::ArFixed);
+  Copy3(uB, remaining->plane);
+  remaining->plane[3] = -VecDotProd3(uB, c.point);
+  return 0;
+}
+
+int CRArC3T3MatchDirections(RegConstraint c, const double dA[3], const double dB[3], RegConstraint* remaining,
+                            RegVec* motion) {
+  double uA[3], uB[3], e[3];
+  if (Begin(c, dA, dB, remaining, motion, RegConstraintMode::ArC3T3, uA, uB) != 0) return -2;
+  if (AxisDirection(c, e) != 0) return -2;
+  // Along the axis the turn stays undetermined: the constraint is kept, as the other axis modes
+  // keep theirs.
+  if (AlongAxis(e, uA, uB)) return 0;
+  AlignTwoVecsClosestByAxisRot(uA, uB, c.point, e, motion);
+  SetMode(remaining, RegConstraintMode::Trans3D);
+  return 0;
+}
+
+int CRArC1T1MatchDirections(RegConstraint c, const double dA[3], const double dB[3], RegConstraint* remaining,
+                            RegVec* motion) {
+  double uA[3], uB[3], e[3];
+  if (Begin(c, dA, dB, remaining, motion, RegConstraintMode::ArC1T1, uA, uB) != 0) return -2;
+  if (AxisLine(c, e) != 0) return -2;
+  if (AlongAxis(e, uA, uB)) return 0;
+  AlignTwoVecsClosestByAxisRot(uA, uB, c.axisPoint1, e, motion);
+  SetMode(remaining, RegConstraintMode::TransLine);
+  return 0;
+}
+
+int CRArFixedMatchDirections(RegConstraint c, const double dA[3], const double dB[3], RegConstraint* remaining,
+                             RegVec* motion) {
+  double uA[3], uB[3], n[3];
+  if (Begin(c, dA, dB, remaining, motion, RegConstraintMode::ArFixed, uA, uB) != 0) return -2;
+  if (PlaneNormal(c, n) != 0) return -2;
+  if (AlongAxis(n, uA, uB)) return 0;
+  AlignTwoVecsClosestByAxisRot(uA, uB, c.point, n, motion);
+  SetMode(remaining, RegConstraintMode::Fixed);
+  return 0;
+}
+
+int CRFarC2T2MatchDirections(RegConstraint c, const double dA[3], const double dB[3], RegConstraint* remaining,
+                             RegVec* motion) {
+  double uA[3], uB[3], n[3], P[3], dist;
+  if (Begin(c, dA, dB, remaining, motion, RegConstraintMode::FarC2T2, uA, uB) != 0) return -2;
+  if (PlaneNormal(c, n) != 0) return -2;
+  PlaneMinDist(c.point, c.plane[0], c.plane[1], c.plane[2], c.plane[3], P, &dist);
+  // The turn-over is about a line in the plane, so the plane is kept and the in-plane slide left
+  // below stays true.
+  if (FlipAlignTwoVecs(P, n, uA, uB, motion) != 0) {
+    SetIdentityQuaternion(motion);
+    return -2;
+  }
+  SetMode(remaining, RegConstraintMode::Trans2D);
+  Copy3(n, remaining->axis);
+  AxisPointsThrough(remaining, P, n);
+  Copy3(n, remaining->transNormal);
+  return 0;
+}
+
+int CRFarC1T1MatchDirections(RegConstraint c, const double dA[3], const double dB[3], RegConstraint* remaining,
+                             RegVec* motion) {
+  double uA[3], uB[3], e[3];
+  if (Begin(c, dA, dB, remaining, motion, RegConstraintMode::FarC1T1, uA, uB) != 0) return -2;
+  if (AxisLine(c, e) != 0) return -2;
+  if (FlipAlignTwoVecs(c.axisPoint1, e, uA, uB, motion) != 0) {
+    SetIdentityQuaternion(motion);
+    return -2;
+  }
+  SetMode(remaining, AlongAxis(e, uA, uB) ? RegConstraintMode::ArC1T1 : RegConstraintMode::TransLine);
+  return 0;
+}
+
+int CRFarFixedMatchDirections(RegConstraint c, const double dA[3], const double dB[3], RegConstraint* remaining,
+                              RegVec* motion) {
+  double uA[3], uB[3], n[3];
+  if (Begin(c, dA, dB, remaining, motion, RegConstraintMode::FarFixed, uA, uB) != 0) return -2;
+  if (PlaneNormal(c, n) != 0) return -2;
+  if (FlipAlignTwoVecs(c.point, n, uA, uB, motion) != 0) {
+    SetIdentityQuaternion(motion);
+    return -2;
+  }
+  SetMode(remaining, AlongAxis(n, uA, uB) ? RegConstraintMode::ArFixed : RegConstraintMode::Fixed);
+  return 0;
+}
+
+int CRRotLine180FixedMatchDirections(RegConstraint c, const double dA[3], const double dB[3],
+                                     RegConstraint* remaining, RegVec* motion) {
+  double uA[3], uB[3], e[3];
+  if (Begin(c, dA, dB, remaining, motion, RegConstraintMode::RotLine180Fixed, uA, uB) != 0) return -2;
+  if (AxisDirection(c, e) != 0) return -2;
+  if (AlongAxis(e, uA, uB)) return 0;
+  if (HalfTurnIfNearer(c.point, e, uA, uB, motion) != 0) return -2;
+  SetMode(remaining, RegConstraintMode::Fixed);
+  return 0;
+}
+
+int CRRotLine180C1T1MatchDirections(RegConstraint c, const double dA[3], const double dB[3],
+                                    RegConstraint* remaining, RegVec* motion) {
+  double uA[3], uB[3], e[3];
+  if (Begin(c, dA, dB, remaining, motion, RegConstraintMode::RotLine180C1T1, uA, uB) != 0) return -2;
+  if (AxisDirection(c, e) != 0) return -2;
+  if (AlongAxis(e, uA, uB)) return 0;
+  if (HalfTurnIfNearer(c.point, e, uA, uB, motion) != 0) return -2;
+  SetMode(remaining, RegConstraintMode::TransLine);
+  return 0;
+}
+
+int ConstrainedMatchDirections(RegConstraint c, const double dA[3], const double dB[3], RegConstraint* remaining,
+                               RegVec* motion) {
+  if (!remaining || !motion) return -2;
+  SetIdentityQuaternion(motion);
+  if (IsValidRegConstraint(c) != 1) return -2;
+  CopyRegConstraint(&c, remaining);
+  using Solver = int (*)(RegConstraint, const double*, const double*, RegConstraint*, RegVec*);
+  Solver solver = nullptr;
+  switch (static_cast<RegConstraintMode>(GetRegConstraintMode(c))) {
+    case RegConstraintMode::Fixed: return 0;
+    case RegConstraintMode::RotLine180Fixed: solver = CRRotLine180FixedMatchDirections; break;
+    case RegConstraintMode::RotLine180C1T1: solver = CRRotLine180C1T1MatchDirections; break;
+    case RegConstraintMode::ArFixed: solver = CRArFixedMatchDirections; break;
+    case RegConstraintMode::ArC1T1: solver = CRArC1T1MatchDirections; break;
+    case RegConstraintMode::ArC3T3: solver = CRArC3T3MatchDirections; break;
+    case RegConstraintMode::FarFixed: solver = CRFarFixedMatchDirections; break;
+    case RegConstraintMode::FarC1T1: solver = CRFarC1T1MatchDirections; break;
+    case RegConstraintMode::FarC2T2: solver = CRFarC2T2MatchDirections; break;
+    case RegConstraintMode::RotPoint: solver = CRRotPointMatchDirections; break;
+    case RegConstraintMode::Free: solver = CRFreeMatchDirections; break;
+    // A translation cannot turn a direction.
+    default: return -2;
+  }
+  return solver(c, dA, dB, remaining, motion);
+}
