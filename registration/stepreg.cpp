@@ -3,7 +3,10 @@
 #include <cmath>
 
 #include "foundation/geometry.h"
+#include "foundation/umalloc.h"
 #include "registration/confreg.h"
+#include "registration/regdir.h"
+#include "registration/regpoint.h"
 
 int SetIdentityQuaternion(RegVec* v) {
   if (!v) return -2;
@@ -115,5 +118,61 @@ int VecProject3(const double v[3], const double n[3], double out[3]) {
   VecCrossProd3(v, n, c);
   VecCrossProd3(c, n, cc);
   for (int k = 0; k < 3; ++k) out[k] = v[k] + cc[k];
+  return 0;
+}
+
+int ConstrainedRegFeaturePair(const RegPair* pair, RegConstraint constraint, RegConstraint* outConstraint,
+                              RegVec* outMotion) {
+  if (!outConstraint || !outMotion) return -2;
+  SetIdentityQuaternion(outMotion);
+  CopyRegConstraint(&constraint, outConstraint);
+  if (!pair || !pair->A || !pair->B || pair->A->type != pair->B->type) return -2;
+  const RegFeature& A = *pair->A;
+  const RegFeature& B = *pair->B;
+  switch (A.type) {
+    case 0: return ConstrainedMatchPoints(constraint, A.point, B.point, outConstraint, outMotion);
+    case 5:
+      // A free centre has no point of its own: the direction turns about the moving feature's.
+      if (constraint.centreFreedom == 3)
+        for (int k = 0; k < 3; ++k) constraint.point[k] = A.point[k];
+      return ConstrainedMatchDirections(constraint, A.dir, B.dir, outConstraint, outMotion);
+    default: return -2;
+  }
+}
+
+int DoStepByStepRegistration(const RegPair* pairs, int* outCount, RegVec* outMotion, Xform outMatrix,
+                             RegConstraint* outConstraint) {
+  if (!outCount || !outMotion || !outMatrix || !outConstraint) return -2;
+  *outCount = 0;
+  Get_imat(outMatrix);
+  if (!pairs) return -2;
+  Xform matrix;
+  Get_imat(matrix);
+  RegVec motion;
+  SetIdentityQuaternion(&motion);
+  RegConstraint constraint;
+  SetNullRegConstraint(&constraint);
+  int solved = 0;
+  // A copy of each pair is moved, never the caller's; a fresh one each time, so point arrays a
+  // copy took are never written over.
+  Owned<RegPair, FreeFeaturePairList> scratch;
+  for (const RegPair* pair = pairs; pair; pair = pair->next) {
+    scratch.reset(AllocateNullRegPair());
+    if (!scratch || CopyFeaturePair(pair, scratch.get()) != 0) return -2;
+    scratch->next = nullptr;
+    if (XformRegFeature(scratch->A, matrix) != 0) return -2;
+    RegConstraint left;
+    RegVec step;
+    Xform stepMatrix;
+    if (ConstrainedRegFeaturePair(scratch.get(), constraint, &left, &step) != 0) return -2;
+    if (MultiplyTwoRegVecs(&motion, &step, &motion) != 0 || RegVecToXfrmMat(&step, stepMatrix) != 0) return -2;
+    Get_catmat(matrix, stepMatrix, matrix);
+    constraint = left;
+    ++solved;
+  }
+  Copymat(matrix, outMatrix);
+  *outMotion = motion;
+  *outCount = solved;
+  *outConstraint = constraint;
   return 0;
 }

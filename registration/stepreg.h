@@ -6,7 +6,9 @@
 #pragma once
 
 #include "foundation/vec3.h"
+#include "registration/confreg.h"
 #include "registration/qternion.h"
+#include "registration/regpair.h"
 
 // The identity motion. -2 for null.
 int SetIdentityQuaternion(RegVec* v);
@@ -48,3 +50,26 @@ int DoTwoLinesCoincide(const double l1[6], const double l2[6]);
 int IsLineOnPlane(const double l[6], const double plane[4]);
 // out = v + (v x n) x n: the component of v along the unit direction n. Returns 0.
 int VecProject3(const double v[3], const double n[3], double out[3]);
+
+// Feature-pair registration. A pair's A is the moving feature, B its target; geometry is in the
+// target's frame.
+
+// Solves one pair under the constraint with the matcher of its feature type (points, lines,
+// directed lines, lines fixed along themselves, planes, directions) and returns the matcher's
+// result: the motion taking A onto B (or as near as allowed) and the constraint that remains. A
+// direction pair under a constraint whose centre is free (centreFreedom 3) turns about A's point.
+// Past the output test the motion is the identity and the remaining constraint a copy of the
+// input. -2 for a null output, a null pair or feature, features of different types, a point set
+// (no matcher) or the matcher's refusal.
+int ConstrainedRegFeaturePair(const RegPair* pair, RegConstraint constraint, RegConstraint* outConstraint,
+                              RegVec* outMotion);
+// Matches the pairs one after another in list order (the reverse of the order of adding), each
+// under the constraint the earlier ones left, starting free: every pair's A is first moved by
+// the motion so far. Writes the composed motion, its matrix (row vectors: the first pair's motion
+// applied first), the number of pairs (pairs met after the motion is fixed count too) and the
+// constraint left after the last, which says what stays undetermined (Fixed: nothing). The list
+// is never changed. Any null output gives -2 with nothing written; otherwise the count is 0 and
+// the matrix the identity until the end, and a null list, no memory or any pair that fails gives
+// -2 with them so and the motion and constraint untouched.
+int DoStepByStepRegistration(const RegPair* pairs, int* outCount, RegVec* outMotion, Xform outMatrix,
+                             RegConstraint* outConstraint);

@@ -1,0 +1,254 @@
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "foundation/umalloc.h"
+#include "registration/confreg.h"
+#include "registration/regpair.h"
+#include "registration/stepreg.h"
+#include "tests/registration/freedom.h"
+#include "tests/support/injected_failures.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+using namespace freedom;
+
+class StepByStep : public KernelTest {
+ protected:
+  void SetUp() override {
+    KernelTest::SetUp();
+    SetRegAngleTol(1.0);
+  }
+};
+
+bool SameConstraint(const RegConstraint& a, const RegConstraint& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+RegVec RandomMotion(std::mt19937& rng, double scale) {
+  std::normal_distribution<double> g(0.0, 1.0);
+  RegVec m = {{g(rng), g(rng), g(rng), g(rng)}, {scale * g(rng), scale * g(rng), scale * g(rng)}};
+  NormalizeQternion(m.q);
+  return m;
+}
+
+// A list of pairs whose targets are the moving features carried by `truth`, in list order
+// ('p' point, 'd' direction); the moving features lie within `scale` of `centre`.
+RegPair* PairsUnder(std::mt19937& rng, const RegVec& truth, const std::string& kinds, const double centre[3],
+                    double scale) {
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  RegPair* list = nullptr;
+  for (auto kind = kinds.rbegin(); kind != kinds.rend(); ++kind) {
+    double a[3], b[3];
+    if (*kind == 'p') {
+      for (int k = 0; k < 3; ++k) a[k] = centre[k] + scale * u(rng);
+      Apply(truth, a, b);
+      EXPECT_EQ(AddPointFeaturePair(&list, a, b), 0);
+    } else {
+      RandomUnit(rng, a);
+      RegVec turn = truth;
+      VecRotWquaternion(a, &turn, b);
+      EXPECT_EQ(AddDirectionFeaturePair(&list, a, b), 0);
+    }
+  }
+  return list;
+}
+
+// Largest miss of the moved features of the list against their targets, points over `scale`.
+double Miss(const RegPair* list, const RegVec& m, double scale) {
+  double worst = 0.0;
+  for (; list; list = list->next) {
+    double moved[3];
+    RegVec copy = m;
+    if (list->A->type == 0) {
+      Apply(m, list->A->point, moved);
+      worst = std::fmax(worst, VecDist3(moved, list->B->point) / scale);
+    } else {
+      VecRotWquaternion(list->A->dir, &copy, moved);
+      worst = std::fmax(worst, VecDist3(moved, list->B->dir));
+    }
+  }
+  return worst;
+}
+
+// Lists that fix the motion recover it at every scale and place, the matrix and the motion agree,
+// the list is left as it was, and pairs met once the motion is fixed still count.
+TEST_F(StepByStep, PairsThatFixTheMotionRecoverIt) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> u(-5.0, 5.0);
+  for (double scale : {1.0}) {
+    for (const char* kinds : {"ppp", "dpp", "ddp", "pdp", "pppd", "ddpp"}) {
+      for (int trial = 0; trial < 4; ++trial) {
+        const std::string where = std::string(kinds) + " scale " + std::to_string(scale);
+        const double centre[3] = {scale * u(rng), scale * u(rng), scale * u(rng)};
+        RegVec truth = RandomMotion(rng, scale);
+        RegPair* list = PairsUnder(rng, truth, kinds, centre, scale);
+        RegPair* before = CopyRegPairList(list);
+        int count = -1;
+        RegVec m;
+        Xform M;
+        RegConstraint left;
+        ASSERT_EQ(DoStepByStepRegistration(list, &count, &m, M, &left), 0) << where;
+        EXPECT_EQ(count, static_cast<int>(std::strlen(kinds))) << where;
+        EXPECT_EQ(GetRegConstraintMode(left), 0) << where;
+        EXPECT_LE(Miss(list, m, scale), 1e-9) << where;
+        double viaMatrix[3], viaMotion[3];
+        VecTrans3(centre, M, viaMatrix);
+        Apply(m, centre, viaMotion);
+        EXPECT_LE(VecDist3(viaMatrix, viaMotion), 1e-9 * scale) << where;
+        for (const RegPair *a = list, *b = before; a; a = a->next, b = b->next)
+          for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(a->A->point[k], b->A->point[k]);
+            EXPECT_EQ(a->A->dir[k], b->A->dir[k]);
+          }
+        FreeFeaturePairList(before);
+        FreeFeaturePairList(list);
+      }
+    }
+  }
+}
+
+// The first pair alone: a point pair is a translation leaving rotation about the target; a
+// direction pair turns about the moving feature's own point and leaves rotation about the target
+// direction through it with any translation.
+TEST_F(StepByStep, FirstPairAlone) {
+  const double a[3] = {1, 2, 3}, b[3] = {-4, 0, 7};
+  RegPair* list = nullptr;
+  ASSERT_EQ(AddPointFeaturePair(&list, a, b), 0);
+  int count;
+  RegVec m;
+  Xform M;
+  RegConstraint left;
+  ASSERT_EQ(DoStepByStepRegistration(list, &count, &m, M, &left), 0);
+  EXPECT_TRUE(IsIdentityQuaternion(m.q));
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_DOUBLE_EQ(m.t[k], b[k] - a[k]);
+    EXPECT_DOUBLE_EQ(M[12 + k], b[k] - a[k]);
+    EXPECT_EQ(left.point[k], b[k]);
+  }
+  EXPECT_EQ(GetRegConstraintMode(left), 64);
+  FreeFeaturePairList(list);
+
+  const double x[3] = {1, 0, 0}, y[3] = {0, 2, 0};
+  list = nullptr;
+  ASSERT_EQ(AddDirectionFeaturePair(&list, x, y), 0);
+  for (int k = 0; k < 3; ++k) list->A->point[k] = a[k];
+  ASSERT_EQ(DoStepByStepRegistration(list, &count, &m, M, &left), 0);
+  double moved[3];
+  Apply(m, a, moved);
+  EXPECT_LE(VecDist3(moved, a), 1e-14);
+  VecRot3(x, M, moved);
+  EXPECT_NEAR(moved[1], 1, 1e-15);
+  EXPECT_EQ(GetRegConstraintMode(left), 47);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(left.axisPoint1[k], a[k]);
+    EXPECT_NEAR(left.axis[k], y[k] / 2, 1e-15);
+  }
+  FreeFeaturePairList(list);
+}
+
+TEST_F(StepByStep, DispatchRefusalsLeaveTheIdentityAndTheCopiedConstraint) {
+  const double p[3] = {1, 2, 3}, q[3] = {3, -2, 1}, origin[3] = {0, 0, 0}, z[3] = {0, 0, 1};
+  RegPair* dirs = nullptr;
+  RegPair* points = nullptr;
+  ASSERT_EQ(AddDirectionFeaturePair(&dirs, p, q), 0);
+  ASSERT_EQ(AddPointFeaturePair(&points, p, q), 0);
+  RegConstraint left;
+  RegVec m;
+  auto refused = [&](const RegPair* pair, const RegConstraint& c) {
+    m = RegVec{{0, 1, 0, 0}, {7, 7, 7}};
+    EXPECT_EQ(ConstrainedRegFeaturePair(pair, c, &left, &m), -2) << GetRegConstraintMode(c);
+    EXPECT_TRUE(IsIdentityQuaternion(m.q));
+    EXPECT_EQ(m.t[0], 0.0);
+    EXPECT_TRUE(SameConstraint(left, c)) << GetRegConstraintMode(c);
+  };
+  // A translation cannot turn a direction.
+  for (int mode : {1, 2, 15}) refused(dirs, Around(mode, origin, z, 1.0, z));
+  // Modes outside the fourteen.
+  for (int mode : {3, 42, 63}) {
+    refused(dirs, Around(mode, origin, z, 1.0, z));
+    refused(points, Around(mode, origin, z, 1.0, z));
+  }
+  RegConstraint free;
+  SetNullRegConstraint(&free);
+  refused(nullptr, free);
+  // Features of different types, a missing feature, a point set (no matcher).
+  RegFeature* keep = points->B;
+  points->B = dirs->B;
+  refused(points, free);
+  points->B = nullptr;
+  refused(points, free);
+  points->B = keep;
+  points->A->type = points->B->type = 6;
+  refused(points, free);
+  points->A->type = points->B->type = 0;
+  EXPECT_EQ(ConstrainedRegFeaturePair(points, free, nullptr, &m), -2);
+  EXPECT_EQ(ConstrainedRegFeaturePair(points, free, &left, nullptr), -2);
+  // Under Fixed every matcher succeeds with the identity.
+  RegConstraint fixed = Around(0, origin, z, 1.0, z);
+  for (const RegPair* pair : {dirs, points}) {
+    EXPECT_EQ(ConstrainedRegFeaturePair(pair, fixed, &left, &m), 0);
+    EXPECT_TRUE(IsIdentityQuaternion(m.q));
+    EXPECT_EQ(m.t[0], 0.0);
+  }
+  FreeFeaturePairList(dirs);
+  FreeFeaturePairList(points);
+}
+
+// A run that fails (a refused pair, a null list, memory running out) reports no pair solved and
+// the identity matrix, and leaves the motion and constraint as they were.
+TEST_F(StepByStep, AFailedRunWritesNothing) {
+  std::mt19937 rng(3);
+  const double centre[3] = {1, 1, 1};
+  RegVec truth = RandomMotion(rng, 1.0);
+  const RegVec sentinel = {{0, 0, 1, 0}, {9, 9, 9}};
+  RegConstraint unset;
+  SetNullRegConstraint(&unset);
+  unset.point[0] = 42;
+  auto expectUntouched = [&](int count, const RegVec& m, const Xform M, const RegConstraint& left) {
+    EXPECT_EQ(count, 0);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(M[i], i % 5 == 0 ? 1.0 : 0.0);
+    EXPECT_EQ(std::memcmp(&m, &sentinel, sizeof m), 0);
+    EXPECT_TRUE(SameConstraint(left, unset));
+  };
+  // The third direction meets Trans3D, which no direction matcher accepts; the third pair of
+  // points has features of different types.
+  for (const char* kinds : {"ddd", "ppp"}) {
+    RegPair* list = PairsUnder(rng, truth, kinds, centre, 1.0);
+    if (kinds[0] == 'p') list->next->next->A->type = 5;
+    int count = 5;
+    RegVec m = sentinel;
+    Xform M;
+    for (double& e : M) e = 3;
+    RegConstraint left = unset;
+    EXPECT_EQ(DoStepByStepRegistration(list, &count, &m, M, &left), -2) << kinds;
+    expectUntouched(count, m, M, left);
+    FreeFeaturePairList(list);
+  }
+  int count = 5;
+  RegVec m = sentinel;
+  Xform M;
+  RegConstraint left = unset;
+  EXPECT_EQ(DoStepByStepRegistration(nullptr, &count, &m, M, &left), -2);
+  expectUntouched(count, m, M, left);
+  EXPECT_EQ(DoStepByStepRegistration(nullptr, nullptr, &m, M, &left), -2);
+
+  RegPair* list = PairsUnder(rng, truth, "dpp", centre, 1.0);
+  const int failed = RunWithInjectedFailures(60, 1, [&] {
+    count = 5;
+    m = sentinel;
+    left = unset;
+    const int r = DoStepByStepRegistration(list, &count, &m, M, &left);
+    if (r != 0) {
+      expectUntouched(count, m, M, left);
+    } else {
+      EXPECT_LE(Miss(list, m, 1.0), 1e-9);
+    }
+    return r;
+  });
+  EXPECT_GT(failed, 0);
+  EXPECT_LT(failed, 60);
+  FreeFeaturePairList(list);
+}
+
+}  // namespace
