@@ -1,78 +1,16 @@
 #include "registration/regpoint.h"
 
 #include <cmath>
-#include <initializer_list>
 
 #include "foundation/angle.h"
 #include "foundation/geometry.h"
 #include "foundation/vec3.h"
+#include "registration/matchkit.h"
 #include "registration/stepreg.h"
 
 namespace {
 
-// Direction vectors (transDir, transNormal, plane normals) are compared absolutely.
-constexpr double kDirEps = 1e-6;
-// Lengths are compared relative to the coordinates in play, so that scaled data behaves alike.
-constexpr double kRelEps = 1e-6;
-
-double LengthTol(std::initializer_list<const double*> points) {
-  double s = 0.0;
-  for (const double* p : points)
-    for (int k = 0; k < 3; ++k) s = std::fmax(s, std::fabs(p[k]));
-  return kRelEps * s;
-}
-
-// |v| and v / |v| (zero when v vanishes).
-double Unit(const double v[3], double out[3]) {
-  double n = VecSize3(v);
-  for (int k = 0; k < 3; ++k) out[k] = n > 0.0 ? v[k] / n : 0.0;
-  return n;
-}
-
-// Unit direction p1 -> p2, zero when the points coincide (LineDirection's absolute 1e-6 would
-// refuse a short axis of small data).
-void Direction(const double p1[3], const double p2[3], double d[3]) {
-  double v[3];
-  VecDiff3(p2, p1, v);
-  Unit(v, d);
-}
-
-void Copy3(const double from[3], double to[3]) {
-  for (int k = 0; k < 3; ++k) to[k] = from[k];
-}
-
-void Zero3(double v[3]) { v[0] = v[1] = v[2] = 0.0; }
-
-void SetMode(RegConstraint* r, int kind) {
-  r->kind = kind;
-  r->centreFreedom = 0;
-  r->transFreedom = 0;
-}
-
-void Translation(const double from[3], const double to[3], RegVec* m) {
-  SetIdentityQuaternion(m);
-  VecDiff3(to, from, m->t);
-}
-
-void AddTranslation(const double from[3], const double to[3], RegVec* m) {
-  for (int k = 0; k < 3; ++k) m->t[k] += to[k] - from[k];
-}
-
-// Foot of X on the line through p1 along the unit d (zero d: p1) and its distance. Projected here
-// rather than through LinePntMinDistSq, whose absolute threshold on |p2 - p1|^2 would treat an axis
-// of a part measured in micrometres as a single point.
-double FootOnLine(const double X[3], const double p1[3], const double d[3], double foot[3]) {
-  double v[3];
-  VecDiff3(X, p1, v);
-  double along = VecDotProd3(v, d);
-  for (int k = 0; k < 3; ++k) foot[k] = p1[k] + along * d[k];
-  return VecDist3(X, foot);
-}
-
-// Axis points that coincide give no axis; relative to their size, so scaled data behaves alike.
-bool NoAxis(const RegConstraint& c) {
-  return VecDist3(c.axisPoint1, c.axisPoint2) <= LengthTol({c.axisPoint1, c.axisPoint2});
-}
+using namespace matchkit;
 
 // A and B seen from the constraint's axis line (through axisPoint1 towards axisPoint2): the unit
 // axis d, their feet, and the unit directions from the feet when both lie off the axis.
@@ -92,39 +30,6 @@ AxisView ViewFromAxis(const RegConstraint& c, const double A[3], const double B[
   Unit(VecDiff3(A, w.Af, v), w.uA);
   Unit(VecDiff3(B, w.Bf, v), w.uB);
   return w;
-}
-
-// The plane keeps its normal and passes through p.
-void PlaneThrough(RegConstraint* r, const double p[3]) {
-  r->plane[3] = -(r->plane[0] * p[0] + r->plane[1] * p[1] + r->plane[2] * p[2]);
-}
-
-// The axis line of the constraint moved to pass through p: point and both axis points.
-void AxisThrough(RegConstraint* r, const double p[3], const double dir[3]) {
-  Copy3(p, r->point);
-  Copy3(p, r->axisPoint1);
-  for (int k = 0; k < 3; ++k) r->axisPoint2[k] = p[k] + dir[k];
-}
-
-// Unit normal of the constraint's plane; its length before normalising.
-double PlaneUnitNormal(const RegConstraint& c, double n[3]) {
-  double raw[3];
-  PlaneNormalDirection(c.plane, raw);
-  return Unit(raw, n);
-}
-
-// Projection of X on the constraint's plane along the unit normal n.
-void OntoPlane(const RegConstraint& c, const double X[3], const double n[3], double out[3]) {
-  if (PlaneLineIntersect(c.plane, X, n, out) != 0) Copy3(X, out);
-}
-
-// The common start of every solver: both outputs valid, the identity motion, the copied
-// constraint, and the solver's own mode.
-int Begin(const RegConstraint& c, RegConstraint* remaining, RegVec* motion, RegConstraintMode mode) {
-  if (!remaining || !motion) return -2;
-  SetIdentityQuaternion(motion);
-  CopyRegConstraint(&c, remaining);
-  return GetRegConstraintMode(c) == static_cast<int>(mode) ? 0 : -2;
 }
 
 }  // namespace
@@ -400,10 +305,7 @@ int CRFreeMatchPoints(RegConstraint c, const double A[3], const double B[3], Reg
 
 int ConstrainedMatchPoints(RegConstraint c, const double A[3], const double B[3], RegConstraint* remaining,
                            RegVec* motion) {
-  if (!remaining || !motion) return -2;
-  SetIdentityQuaternion(motion);
-  if (IsValidRegConstraint(c) != 1) return -2;
-  CopyRegConstraint(&c, remaining);
+  if (BeginDispatch(c, remaining, motion) != 0) return -2;
   using Solver = int (*)(RegConstraint, const double*, const double*, RegConstraint*, RegVec*);
   Solver solver = nullptr;
   switch (static_cast<RegConstraintMode>(GetRegConstraintMode(c))) {

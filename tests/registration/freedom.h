@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "foundation/angle.h"
@@ -11,8 +12,23 @@
 #include "registration/confreg.h"
 #include "registration/qternion.h"
 #include "registration/stepreg.h"
+#include "tests/support/kernel_fixture.h"
 
 namespace freedom {
+
+// The matchers' tests run with the registration angle tolerance at its default.
+class MatchTest : public KernelTest {
+ protected:
+  void SetUp() override {
+    KernelTest::SetUp();
+    SetRegAngleTol(1.0);
+  }
+};
+
+// A refusal leaves exactly the copied input.
+inline bool SameConstraint(const RegConstraint& a, const RegConstraint& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 inline constexpr int kModes[] = {0, 1, 2, 15, 16, 21, 32, 37, 47, 48, 53, 58, 64, 79};
 
@@ -133,10 +149,14 @@ inline RegVec Sample(std::mt19937& rng, const RegConstraint& c, double scale) {
     case 16:
       if (flip) m = AboutLine(P, a, M_PI);
       break;
-    case 21:
+    case 21: {
+      // The half turn about the axis line, and sliding along transDir.
+      double s[3] = {c.transDir[0], c.transDir[1], c.transDir[2]};
+      if (VecSize3(s) > 0.0) Unit(s);
       if (flip) m = AboutLine(P, a, M_PI);
-      m = Then(m, Shift(a, scale * u(rng)));
+      m = Then(m, Shift(s, scale * u(rng)));
       break;
+    }
     case 32: m = AboutLine(P, a, turn); break;
     case 37: m = Then(AboutLine(P, a, turn), Shift(a, scale * u(rng))); break;
     case 47:

@@ -1,28 +1,16 @@
 #include <cmath>
-#include <cstring>
 #include <random>
 
 #include "registration/confreg.h"
 #include "registration/regpoint.h"
 #include "registration/stepreg.h"
 #include "tests/registration/freedom.h"
-#include "tests/support/kernel_fixture.h"
 
 namespace {
 
 using namespace freedom;
 
-class PointMatch : public KernelTest {
- protected:
-  void SetUp() override {
-    KernelTest::SetUp();
-    SetRegAngleTol(1.0);
-  }
-};
-
-bool SameConstraint(const RegConstraint& a, const RegConstraint& b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
-}
+class PointMatch : public MatchTest {};
 
 // A point well off the axis through C along d and well off the plane through C normal to d.
 void OffAxis(std::mt19937& rng, const double C[3], const double d[3], double scale, double A[3]) {
