@@ -6,6 +6,7 @@
 
 #include <initializer_list>
 
+#include "foundation/vec3.h"
 #include "registration/confreg.h"
 #include "registration/qternion.h"
 
@@ -50,6 +51,18 @@ void AxisThrough(RegConstraint* r, const double p[3], const double dir[3]);
 // The whole axis written consistently, as every solver of an axis mode reads it: point, unit
 // axis, the axis points p and p + axis, and the plane through p normal to it.
 void SetAxis(RegConstraint* r, const double p[3], const double dir[3]);
+// The point, unit axis and axis points of a half-turn line through p along dir (the plane is the
+// caller's: a half-turn mode does not read it as its axis).
+void RotLineAxis(RegConstraint* r, const double p[3], const double dir[3]);
+// Parallel (either sense) and same-hemisphere tests of the registration angle tolerance.
+bool Par(const double u[3], const double v[3]);
+bool SameSide(const double axis[3], const double u[3], const double v[3]);
+void Negate(double v[3]);
+// A unit vector perpendicular to the unit d: the second of Vec3To3Vecs (zero for a zero d).
+void Perpendicular(const double d[3], double w[3]);
+// The plane with a unit normal (a zero normal stays zero), and heights above such a plane.
+void UnitPlane(const PlaneEq plane, PlaneEq out);
+double Height(const PlaneEq unitPlane, const double p[3]);
 // Unit normal of the constraint's plane; its length before normalising.
 double PlaneUnitNormal(const RegConstraint& c, double n[3]);
 // Projection of X on the constraint's plane along the unit normal n.

@@ -48,14 +48,6 @@ Line Swapped(const Line& l) {
   return MakeLine(raw, 0);
 }
 
-bool Par(const double u[3], const double v[3]) { return AreTwoVecsParallel(u, v) != 0; }
-bool SameSide(const double axis[3], const double u[3], const double v[3]) {
-  return AreTwoVecsOnSameHemisphere(axis, u, v) == 1;
-}
-void Negate(double v[3]) {
-  for (int k = 0; k < 3; ++k) v[k] = -v[k];
-}
-
 // Both lines of a pair and the length tolerance of the data.
 struct LinePair {
   Line a, b;
@@ -123,26 +115,6 @@ void InPlane(const double d[3], const double n[3], double p[3]) {
   Unit(b, p);
 }
 
-// The plane with a unit normal (a zero normal stays zero).
-void UnitPlane(const PlaneEq plane, PlaneEq out) {
-  double s = VecSize3(plane);
-  for (int k = 0; k < 4; ++k) out[k] = s > 0.0 ? plane[k] / s : 0.0;
-}
-
-double Height(const PlaneEq unitPlane, const double p[3]) { return VecDotProd3(unitPlane, p) + unitPlane[3]; }
-
-// A unit vector perpendicular to the unit d: the second of Vec3To3Vecs.
-void Perpendicular(const double d[3], double w[3]) {
-  double u[3], third[3];
-  if (Vec3To3Vecs(d, u, w, third) != 0) Zero3(w);
-}
-
-void RotLineAxis(RegConstraint* r, const double p[3], const double dir[3]) {
-  double u[3];
-  Unit(dir, u);
-  AxisThrough(r, p, u);
-  Copy3(u, r->axis);
-}
 
 }  // namespace
 
