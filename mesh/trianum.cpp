@@ -1,8 +1,555 @@
 #include "mesh/trianum.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "foundation/geo2.h"
+#include "foundation/geometry.h"
+#include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 #include "surface/trimutils.h"
+
+namespace {
+
+void WriteTriangle(int a, int b, int c, int* count, int* tri) {
+  int* t = tri + 3L * *count;
+  t[0] = a;
+  t[1] = b;
+  t[2] = c;
+  ++*count;
+}
+
+bool AllFinite(const double* v, int n) {
+  for (int i = 0; i < n; ++i)
+    if (!std::isfinite(v[i])) return false;
+  return true;
+}
+
+// How far (relative to the edge's length) a vertex may lie off an ear's loop edge and still
+// count as on it: far above the round-off of projected coordinates, far below any gap a loop
+// is meant to have.
+constexpr double kOnEarEdge = 1e-9;
+
+bool OnEarEdge(const double a[2], const double b[2], const double p[2]) {
+  double foot[2], d2 = 0.0, w = 0.0;
+  LineSegPnt2DMinDistSq(p, a, b, foot, &d2, &w);
+  const double ex = b[0] - a[0], ey = b[1] - a[1];
+  return w > 0.0 && w < 1.0 && d2 <= kOnEarEdge * kOnEarEdge * (ex * ex + ey * ey);
+}
+
+// A vertex blocks the ear (prev, m, next) when it lies strictly inside it (the built
+// point-in-triangle test counts the outline as inside, so its weights decide: all three
+// positive), or on one of the ear's two loop edges: there the loop touches itself, as after
+// earlier ears along a straight run, and clipping the ear would cover the outside beyond it.
+bool BlocksEar(const double prev[2], const double m[2], const double next[2], const double p[2]) {
+  double wa = 0.0, wb = 0.0;
+  if (IsPointInTriangle2Dw(m, next, prev, p, &wa, &wb) && wa > 0.0 && wb > 0.0 && wa + wb < 1.0) return true;
+  return OnEarEdge(m, prev, p) || OnEarEdge(m, next, p);
+}
+
+// ---- Ear clipping at the leftmost vertex ------------------------------------------------------
+//
+// A polygon waiting to be clipped is a cycle of vertex records. The splitting rules lay out both
+// parts of a split in their parent's order (the run lo..hi, and 0..lo followed by hi..n-1), and an
+// ear leaves the order of the rest alone, so a vertex's input position (its key) orders every
+// polygon as its array would: "the first on ties" and the corner written first in a last
+// triangle are the least key. Each polygon also keeps its vertices in a list ascending by
+// (x, key): its head is the ear's corner, and the blockers are searched along it only as far as
+// the ear's greatest x, the first one met being the blocker of least x. Split parts are kept on
+// an explicit stack, the part between the diagonal's ends (in loop order) on top.
+
+struct EarVertex {
+  double p[2];
+  int idx;
+  int key;
+  int prev, next;     // the polygon's cycle
+  int lower, higher;  // ascending (x, key); -1 past either end
+};
+
+struct EarPolygon {
+  int least;  // head of the (x, key) list: the leftmost vertex
+  int count;
+};
+
+struct EarWork {
+  EarVertex* v = nullptr;
+  int used = 0;
+  EarPolygon* pending = nullptr;
+  int depth = 0;
+  int* gather = nullptr;
+};
+
+// Links the k vertices named in g into an ascending (x, key) list; returns its head.
+int LinkAscending(EarVertex* v, int* g, int k) {
+  std::sort(g, g + k, [v](int a, int b) {
+    return v[a].p[0] < v[b].p[0] || (v[a].p[0] == v[b].p[0] && v[a].key < v[b].key);
+  });
+  for (int i = 0; i < k; ++i) {
+    v[g[i]].lower = i > 0 ? g[i - 1] : -1;
+    v[g[i]].higher = i + 1 < k ? g[i + 1] : -1;
+  }
+  return g[0];
+}
+
+void UnlinkAscending(EarVertex* v, int i) {
+  if (v[i].lower >= 0) v[v[i].lower].higher = v[i].higher;
+  if (v[i].higher >= 0) v[v[i].higher].lower = v[i].lower;
+}
+
+// Splits the polygon along the diagonal m-b into the run lo..hi (triangulated first) and the run
+// hi..lo. Only the smaller run is visited: its vertices leave the polygon's list for one of their
+// own, and it gets copies of the diagonal's ends, so splitting costs the smaller part's size.
+void SplitEarPolygon(EarWork& w, EarPolygon poly, int m, int b) {
+  EarVertex* v = w.v;
+  const int lo = v[m].key < v[b].key ? m : b;
+  const int hi = lo == m ? b : m;
+  int s1 = v[lo].next, s2 = v[hi].next;
+  while (s1 != hi && s2 != lo) s1 = v[s1].next, s2 = v[s2].next;
+  const bool firstIsSmaller = s1 == hi;
+  const int from = firstIsSmaller ? lo : hi, to = firstIsSmaller ? hi : lo;
+
+  int g = 0;
+  for (int s = v[from].next; s != to; s = v[s].next) {
+    UnlinkAscending(v, s);
+    w.gather[g++] = s;
+  }
+  const int firstInner = v[from].next, lastInner = v[to].prev;
+  const int fromCopy = w.used++, toCopy = w.used++;
+  v[fromCopy] = v[from];
+  v[toCopy] = v[to];
+  v[fromCopy].next = firstInner;
+  v[firstInner].prev = fromCopy;
+  v[lastInner].next = toCopy;
+  v[toCopy].prev = lastInner;
+  v[toCopy].next = fromCopy;
+  v[fromCopy].prev = toCopy;
+  v[from].next = to;
+  v[to].prev = from;
+  w.gather[g] = fromCopy;
+  w.gather[g + 1] = toCopy;
+
+  const EarPolygon smaller{LinkAscending(v, w.gather, g + 2), g + 2};
+  const EarPolygon larger{poly.least, poly.count - g};  // m, its least, stays in it
+  w.pending[w.depth++] = firstIsSmaller ? larger : smaller;
+  w.pending[w.depth++] = firstIsSmaller ? smaller : larger;
+}
+
+// Clips ears off the polygon until it is done or split (its parts then wait on the stack).
+void ClipEars(EarWork& w, EarPolygon poly, int* count, int* tri) {
+  EarVertex* v = w.v;
+  for (;;) {
+    const int m = poly.least, prev = v[m].prev, next = v[m].next;
+    if (poly.count == 3) {
+      int a = m, b = next, c = prev;
+      while (v[a].key > v[b].key || v[a].key > v[c].key) {
+        const int t = a;
+        a = b, b = c, c = t;
+      }
+      WriteTriangle(v[a].idx, v[b].idx, v[c].idx, count, tri);
+      return;
+    }
+    // Nothing left of m's x can block, nor anything beyond the ear's box (widened for the
+    // vertices on its edges).
+    const double* pp = v[prev].p;
+    const double* pm = v[m].p;
+    const double* pn = v[next].p;
+    const double reach = kOnEarEdge * (std::fabs(pp[0] - pm[0]) + std::fabs(pp[1] - pm[1]) +
+                                       std::fabs(pn[0] - pm[0]) + std::fabs(pn[1] - pm[1]));
+    const double maxX = std::max(pp[0], pn[0]) + reach;
+    const double minY = std::min({pp[1], pm[1], pn[1]}) - reach, maxY = std::max({pp[1], pm[1], pn[1]}) + reach;
+    int blocker = -1;
+    for (int s = v[m].higher; s >= 0 && v[s].p[0] <= maxX; s = v[s].higher) {
+      const int id = v[s].idx;
+      if (id == v[m].idx || id == v[prev].idx || id == v[next].idx) continue;
+      if (v[s].p[1] < minY || v[s].p[1] > maxY) continue;
+      if (BlocksEar(pp, pm, pn, v[s].p)) {
+        blocker = s;
+        break;
+      }
+    }
+    if (blocker >= 0) {
+      SplitEarPolygon(w, poly, m, blocker);
+      return;
+    }
+    WriteTriangle(v[prev].idx, v[m].idx, v[next].idx, count, tri);
+    v[prev].next = next;
+    v[next].prev = prev;
+    poly.least = v[m].higher;
+    v[poly.least].lower = -1;
+    --poly.count;
+  }
+}
+
+// ---- Loops in space -----------------------------------------------------------------------------
+
+// A loop copied into scratch of the current scope, with room for `room` entries.
+struct SpaceLoop {
+  int n = 0;
+  int* idx = nullptr;
+  double* x = nullptr;
+  double* y = nullptr;
+  double* z = nullptr;
+};
+
+bool AllocLoop(SpaceLoop& loop, int room) {
+  loop.idx = MallocArray<int>(room);
+  loop.x = MallocArray<double>(room);
+  loop.y = MallocArray<double>(room);
+  loop.z = MallocArray<double>(room);
+  return loop.idx && loop.x && loop.y && loop.z;
+}
+
+void CopyLoopEntries(const SpaceLoop& from, int i, const SpaceLoop& to, int j, int k) {
+  std::memmove(to.idx + j, from.idx + i, sizeof(int) * k);
+  std::memmove(to.x + j, from.x + i, sizeof(double) * k);
+  std::memmove(to.y + j, from.y + i, sizeof(double) * k);
+  std::memmove(to.z + j, from.z + i, sizeof(double) * k);
+}
+
+SpaceLoop LoopAt(const SpaceLoop& loop, int offset, int n) {
+  return {n, loop.idx + offset, loop.x + offset, loop.y + offset, loop.z + offset};
+}
+
+// Float copies for the plane fit, room for the whole loop.
+struct FitScratch {
+  float* x = nullptr;
+  float* y = nullptr;
+  float* z = nullptr;
+};
+
+// Projects the n points along the normal of their least-squares plane into (X, Y): the fitted
+// normal becomes +z, so counter-clockwise in (X, Y) is counter-clockwise seen from its tip.
+// false when the points fit no plane.
+bool ProjectOnBestPlane(const SpaceLoop& loop, const FitScratch& f, double* X, double* Y) {
+  for (int i = 0; i < loop.n; ++i) {
+    f.x[i] = static_cast<float>(loop.x[i]);
+    f.y[i] = static_cast<float>(loop.y[i]);
+    f.z[i] = static_cast<float>(loop.z[i]);
+  }
+  PlaneEq plane;
+  if (!PlaneFit(f.x, f.y, f.z, loop.n, plane)) return false;
+  const double origin[3] = {0.0, 0.0, 0.0}, normal[3] = {plane[0], plane[1], plane[2]};
+  Xform M;
+  TransformToZAxis(origin, normal, M);
+  for (int i = 0; i < loop.n; ++i) {
+    const double p[3] = {loop.x[i], loop.y[i], loop.z[i]};
+    double q[3];
+    VecTrans3(p, M, q);
+    X[i] = q[0];
+    Y[i] = q[1];
+  }
+  return true;
+}
+
+bool UsableSpaceLoop(int n, const int* idx, const double* x, const double* y, const double* z, const int* count,
+                     const int* tri) {
+  return n >= 3 && idx && x && y && z && count && tri && AllFinite(x, n) && AllFinite(y, n) && AllFinite(z, n);
+}
+
+// Copies the caller's loop into scratch with the given room and drops repeated indices.
+bool CopyDistinctLoop(int n, const int* idx, const double* x, const double* y, const double* z, int room,
+                      SpaceLoop& loop) {
+  if (!AllocLoop(loop, room)) return false;
+  const SpaceLoop given{n, const_cast<int*>(idx), const_cast<double*>(x), const_cast<double*>(y),
+                        const_cast<double*>(z)};
+  CopyLoopEntries(given, 0, loop, 0, n);
+  loop.n = n;
+  RemoveDuplicateVertices(&loop.n, loop.idx, loop.x, loop.y, loop.z);
+  return true;
+}
+
+// ---- Sharpest corner first ----------------------------------------------------------------------
+//
+// Each part is a region of one scratch loop: a split leaves the second part at the region's start
+// and the first part right behind it, and the first is triangulated (splitting further behind
+// itself) before the second, so the live regions always lie back to back. A region may grow by a
+// wrap entry behind its last vertex. Every split adds two vertices and every split or ear takes
+// one from the sum of (count - 3) over the parts, so there are at most n - 3 splits and the
+// scratch never needs more than 3n entries. A part that was reversed to run counter-clockwise
+// waits on the stack under its two halves and reverses the order of all their triangles after
+// them, so that every triangle follows the input loop's order.
+
+struct SharpPart {
+  int offset;
+  int count;
+  int firstTriangle;  // *count when the part began
+  int reversed;
+  int waiting;  // split: its halves are above it on the stack
+};
+
+struct SharpWork {
+  SpaceLoop loop;     // the regions, room 3n + 1
+  SpaceLoop split;    // a first part on its way behind the second, room n
+  double* X = nullptr;  // the current region's projection, parallel to loop
+  double* Y = nullptr;
+  double* value = nullptr;  // corner values, parallel to loop
+  FitScratch fit;
+  SharpPart* stack = nullptr;
+  int depth = 0;
+};
+
+// 0 straight on, up to 2 for a full turn back, by the angle in space between the edges into and
+// out of vertex i (c2 the squared cosine); negative where the projected loop turns clockwise. A
+// zero-length edge has no turn: it counts as straight on.
+double CornerValue(const SharpWork& w, int o, int c, int i) {
+  const int a = o + (i + c - 1) % c, p = o + i, b = o + (i + 1) % c;
+  const double* x = w.loop.x;
+  const double* y = w.loop.y;
+  const double* z = w.loop.z;
+  const double u[3] = {x[p] - x[a], y[p] - y[a], z[p] - z[a]};
+  const double v[3] = {x[b] - x[p], y[b] - y[p], z[b] - z[p]};
+  const double uu = VecDotProd3(u, u), vv = VecDotProd3(v, v), uv = VecDotProd3(u, v);
+  const double den = uu * vv;
+  const double c2 = den > 0.0 ? uv * uv / den : 1.0;
+  double value = den > 0.0 ? (uv >= 0.0 ? 1.0 - c2 : 1.0 + c2) : 0.0;
+  const double turn = (w.X[p] - w.X[a]) * (w.Y[b] - w.Y[p]) - (w.Y[p] - w.Y[a]) * (w.X[b] - w.X[p]);
+  if (turn < 0.0) value = -value;
+  return value;
+}
+
+void ReverseTrianglesSince(int first, int count, int* tri) {
+  for (int t = first; t < count; ++t) std::swap(tri[3 * t], tri[3 * t + 2]);
+}
+
+// Begins a part: drops repeats, writes a triangle outright, or fits, projects and orients it.
+// 0 failure, 1 done, 2 ready for clipping.
+int BeginSharpPart(SharpWork& w, SharpPart& part, int* count, int* tri) {
+  SpaceLoop r = LoopAt(w.loop, part.offset, part.count);
+  RemoveDuplicateVertices(&r.n, r.idx, r.x, r.y, r.z);
+  part.count = r.n;
+  part.firstTriangle = *count;
+  if (r.n < 3) return 0;
+  if (r.n == 3) {
+    WriteTriangle(r.idx[0], r.idx[1], r.idx[2], count, tri);
+    return 1;
+  }
+  double* X = w.X + part.offset;
+  double* Y = w.Y + part.offset;
+  if (!ProjectOnBestPlane(r, w.fit, X, Y)) return 0;
+  SetCounterClock2DPoly(r.n, r.idx, X, Y, &part.reversed);
+  if (part.reversed) {
+    std::reverse(r.x, r.x + r.n);
+    std::reverse(r.y, r.y + r.n);
+    std::reverse(r.z, r.z + r.n);
+  }
+  return 2;
+}
+
+// Renews the wrap entry behind the region's last vertex.
+void RenewWrap(SharpWork& w, int o, int c) {
+  CopyLoopEntries(w.loop, o, w.loop, o + c, 1);
+  w.X[o + c] = w.X[o];
+  w.Y[o + c] = w.Y[o];
+}
+
+// Clips the part's sharpest corners until it is done; a split leaves it waiting under its halves.
+void ClipSharpest(SharpWork& w, SharpPart& part, int* count, int* tri) {
+  const int o = part.offset;
+  int c = part.count;
+  int* idx = w.loop.idx + o;
+  RenewWrap(w, o, c);
+  for (int i = 0; i < c; ++i) w.value[o + i] = CornerValue(w, o, c, i);
+  while (c > 3) {
+    int m = 0;
+    double best = -3.0;  // below every corner value
+    for (int i = 0; i < c; ++i)
+      if (w.value[o + i] > best) best = w.value[o + i], m = i;
+    const int prev = (m + c - 1) % c, next = (m + 1) % c;
+    const double a[2] = {w.X[o + prev], w.Y[o + prev]}, b[2] = {w.X[o + m], w.Y[o + m]},
+                 e[2] = {w.X[o + next], w.Y[o + next]};
+    const double pm[3] = {w.loop.x[o + m], w.loop.y[o + m], w.loop.z[o + m]};
+    int nearest = -1;
+    double nearestD2 = 0.0;
+    for (int i = 0; i < c; ++i) {
+      if (i == prev || i == m || i == next) continue;
+      const double p[2] = {w.X[o + i], w.Y[o + i]};
+      if (!BlocksEar(a, b, e, p)) continue;
+      const double q[3] = {w.loop.x[o + i], w.loop.y[o + i], w.loop.z[o + i]};
+      double d[3];
+      VecDiff3(q, pm, d);
+      const double d2 = VecDotProd3(d, d);
+      if (nearest < 0 || d2 < nearestD2) nearest = i, nearestD2 = d2;
+    }
+    if (nearest >= 0) {
+      // First part lo..hi behind the second part 0..lo, hi..c-1.
+      const int lo = std::min(m, nearest), hi = std::max(m, nearest);
+      const int c1 = hi - lo + 1, c2 = c - hi + lo + 1;
+      CopyLoopEntries(w.loop, o + lo, w.split, 0, c1);
+      CopyLoopEntries(w.loop, o + hi, w.loop, o + lo + 1, c - hi);
+      CopyLoopEntries(w.split, 0, w.loop, o + c2, c1);
+      part.count = c;
+      part.waiting = 1;
+      w.stack[w.depth++] = part;
+      w.stack[w.depth++] = SharpPart{o, c2, 0, 0, 0};
+      w.stack[w.depth++] = SharpPart{o + c2, c1, 0, 0, 0};
+      return;
+    }
+    WriteTriangle(idx[prev], idx[m], idx[next], count, tri);
+    const int tail = c - m - 1;
+    CopyLoopEntries(w.loop, o + m + 1, w.loop, o + m, tail);
+    std::memmove(w.X + o + m, w.X + o + m + 1, sizeof(double) * tail);
+    std::memmove(w.Y + o + m, w.Y + o + m + 1, sizeof(double) * tail);
+    std::memmove(w.value + o + m, w.value + o + m + 1, sizeof(double) * tail);
+    --c;
+    RenewWrap(w, o, c);
+    w.value[o + (m + c - 1) % c] = CornerValue(w, o, c, (m + c - 1) % c);
+    w.value[o + m % c] = CornerValue(w, o, c, m % c);
+  }
+  WriteTriangle(idx[0], idx[1], idx[2], count, tri);
+  if (part.reversed) ReverseTrianglesSince(part.firstTriangle, *count, tri);
+}
+
+}  // namespace
+
+// ---- Planar loops -------------------------------------------------------------------------------
+
+int BreakPolyToTriangle(int n, const int* idx, const double* x, const double* y, int* count, int* tri) {
+  if (n < 3 || !idx || !x || !y || !count || !tri) return 0;
+  if (!AllFinite(x, n) || !AllFinite(y, n)) return 0;
+  if (n == 3) {
+    WriteTriangle(idx[0], idx[1], idx[2], count, tri);
+    return 1;
+  }
+  TrackingScope scope;
+  EarWork w;
+  // Every split adds two vertex copies and one pending part, and every split or ear takes one
+  // from the sum of (count - 3) over the parts: at most n - 3 splits.
+  w.v = MallocArray<EarVertex>(3, n);
+  w.pending = MallocArray<EarPolygon>(n);
+  w.gather = MallocArray<int>(n);
+  if (!w.v || !w.pending || !w.gather) return 0;
+  for (int i = 0; i < n; ++i) {
+    EarVertex& e = w.v[i];
+    e.p[0] = x[i];
+    e.p[1] = y[i];
+    e.idx = idx[i];
+    e.key = i;
+    e.prev = i > 0 ? i - 1 : n - 1;
+    e.next = i + 1 < n ? i + 1 : 0;
+    w.gather[i] = i;
+  }
+  w.used = n;
+  w.pending[w.depth++] = EarPolygon{LinkAscending(w.v, w.gather, n), n};
+  while (w.depth > 0) {
+    const EarPolygon poly = w.pending[--w.depth];
+    ClipEars(w, poly, count, tri);
+  }
+  return 1;
+}
+
+void SetCounterClock2DPoly(int n, int* idx, double* x, double* y, int* flag) {
+  *flag = 0;
+  if (n < 2) return;
+  int left = 0;
+  double xmax = x[0];
+  for (int i = 1; i < n; ++i) {
+    if (x[i] < x[left] || (x[i] == x[left] && y[i] < y[left])) left = i;
+    xmax = std::max(xmax, x[i]);
+  }
+  if (xmax == x[left]) return;
+  // Crossings of the middle vertical line; the crossing on edge i -> i+1 sits at position
+  // i + 1/2, kept doubled (2i + 1) against the leftmost vertex's 2 * left.
+  const double mid = (x[left] + xmax) / 2;
+  int top = -1, bottom = -1;
+  double yTop = 0.0, yBottom = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const int j = i + 1 < n ? i + 1 : 0;
+    const double lo = std::min(x[i], x[j]), hi = std::max(x[i], x[j]);
+    if (!((lo < mid && hi >= mid) || (hi > mid && lo <= mid))) continue;
+    const double yc = y[i] + (mid - x[i]) * (y[j] - y[i]) / (x[j] - x[i]);
+    if (top < 0 || yc > yTop) top = 2 * i + 1, yTop = yc;
+    if (bottom < 0 || yc < yBottom) bottom = 2 * i + 1, yBottom = yc;
+  }
+  const int l = 2 * left;
+  // Counter-clockwise from the leftmost vertex the loop passes below the middle first.
+  const bool clockwise = (l < top && top < bottom) || (top < bottom && bottom < l) || (bottom < l && l < top);
+  if (!clockwise) return;
+  std::reverse(idx, idx + n);
+  std::reverse(x, x + n);
+  std::reverse(y, y + n);
+  *flag = 1;
+}
 
 int IsPoint2DInList(double px, double py, double qx, double qy, const double* x, const double* y,
                     int n) {
   return PointInPolygonByFarPoint(px, py, qx, qy, x, y, n);
+}
+
+int IsList2DInList(const double* x, const double* y, int n, double qx, double qy, const double* X,
+                   const double* Y, int N) {
+  if (n < 1) return 0;
+  const int tested = std::min(n, 21);
+  int inside = 0;
+  for (int i = 0; i < tested; ++i) inside += IsPoint2DInList(x[i], y[i], qx, qy, X, Y, N);
+  return inside > tested - inside ? 1 : 0;
+}
+
+// ---- Loops in space -----------------------------------------------------------------------------
+
+void RemoveDuplicateVertices(int* n, int* idx, double* x, double* y, double* z) {
+  int kept = 0;
+  for (int i = 0; i < *n; ++i) {
+    bool seen = false;
+    for (int j = 0; j < kept && !seen; ++j) seen = idx[j] == idx[i];
+    if (seen) continue;
+    idx[kept] = idx[i];
+    x[kept] = x[i];
+    y[kept] = y[i];
+    z[kept] = z[i];
+    ++kept;
+  }
+  *n = kept;
+}
+
+int BreakPoly3DToTriangle(int n, const int* idx, const double* x, const double* y, const double* z,
+                          int* count, int* tri) {
+  if (!UsableSpaceLoop(n, idx, x, y, z, count, tri)) return 0;
+  TrackingScope scope;
+  SpaceLoop loop;
+  if (!CopyDistinctLoop(n, idx, x, y, z, n, loop)) return 0;
+  const int k = loop.n;
+  if (k < 3) return 0;
+  if (k == 3) {
+    WriteTriangle(loop.idx[0], loop.idx[1], loop.idx[2], count, tri);
+    return 1;
+  }
+  FitScratch fit{MallocArray<float>(k), MallocArray<float>(k), MallocArray<float>(k)};
+  if (!fit.x || !fit.y || !fit.z) return 0;
+  // The projection may overwrite the copy: the 3D points are not needed after it.
+  if (!ProjectOnBestPlane(loop, fit, loop.x, loop.y)) {
+    for (int i = 1; i + 1 < k; ++i) WriteTriangle(loop.idx[0], loop.idx[i], loop.idx[i + 1], count, tri);
+    return 1;
+  }
+  return BreakPolyToTriangle(k, loop.idx, loop.x, loop.y, count, tri);
+}
+
+int BreakPoly3DToTriangleToo(int n, const int* idx, const double* x, const double* y, const double* z,
+                             int* count, int* tri) {
+  if (!UsableSpaceLoop(n, idx, x, y, z, count, tri)) return 0;
+  TrackingScope scope;
+  SharpWork w;
+  const int room = 3 * n + 1;  // see the note above SharpPart
+  if (!AllocLoop(w.loop, room) || !AllocLoop(w.split, n)) return 0;
+  w.X = MallocArray<double>(room);
+  w.Y = MallocArray<double>(room);
+  w.value = MallocArray<double>(room);
+  w.fit = FitScratch{MallocArray<float>(n), MallocArray<float>(n), MallocArray<float>(n)};
+  w.stack = MallocArray<SharpPart>(2, n);  // a waiting part and two halves per split
+  if (!w.X || !w.Y || !w.value || !w.fit.x || !w.fit.y || !w.fit.z || !w.stack) return 0;
+  const SpaceLoop given{n, const_cast<int*>(idx), const_cast<double*>(x), const_cast<double*>(y),
+                        const_cast<double*>(z)};
+  CopyLoopEntries(given, 0, w.loop, 0, n);
+  w.stack[w.depth++] = SharpPart{0, n, 0, 0, 0};
+  while (w.depth > 0) {
+    SharpPart part = w.stack[--w.depth];
+    if (part.waiting) {
+      if (part.reversed) ReverseTrianglesSince(part.firstTriangle, *count, tri);
+      continue;
+    }
+    const int begun = BeginSharpPart(w, part, count, tri);
+    if (begun == 0) return 0;
+    if (begun == 2) ClipSharpest(w, part, count, tri);
+  }
+  return 1;
 }
