@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "cloud/cldpoly.h"
 #include "foundation/geo2.h"
 #include "foundation/geometry.h"
 #include "foundation/umalloc.h"
@@ -490,9 +491,7 @@ int IsList2DInList(const double* x, const double* y, int n, double qx, double qy
 void RemoveDuplicateVertices(int* n, int* idx, double* x, double* y, double* z) {
   int kept = 0;
   for (int i = 0; i < *n; ++i) {
-    bool seen = false;
-    for (int j = 0; j < kept && !seen; ++j) seen = idx[j] == idx[i];
-    if (seen) continue;
+    if (IntInArray(idx[i], idx, kept, nullptr)) continue;
     idx[kept] = idx[i];
     x[kept] = x[i];
     y[kept] = y[i];
