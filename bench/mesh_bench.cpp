@@ -1,12 +1,15 @@
 // Mesh topology: the unique edges and the boundary loops of a large grid mesh with holes, the
-// first step of every capping, joining and repair operation.
+// first step of every capping, joining and repair operation; triangulating a long non-convex loop
+// (the step every hole cap ends in).
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <vector>
 
 #include "cloud/makecld.h"
 #include "foundation/umalloc.h"
 #include "mesh/cldpoly.h"
+#include "mesh/trianum.h"
 
 namespace {
 
@@ -57,5 +60,23 @@ void BM_EdgesAndLoops200kTriangles(benchmark::State& state) {
   FreeCloud(mesh);
 }
 BENCHMARK(BM_EdgesAndLoops200kTriangles)->Unit(benchmark::kMillisecond);
+
+// A star of 1,000 spikes (2,000 vertices): every ear is thin and long loops are split often.
+void BM_BreakPolyToTriangleStar2000(benchmark::State& state) {
+  const int n = 2000;
+  std::vector<int> idx(n), tri(3 * n);
+  std::vector<double> x(n), y(n);
+  for (int i = 0; i < n; ++i) {
+    const double t = 2 * M_PI * i / n + 0.1, r = i % 2 ? 0.45 : 1.0;
+    idx[i] = i, x[i] = r * std::cos(t), y[i] = r * std::sin(t);
+  }
+  for (auto _ : state) {
+    int count = 0;
+    benchmark::DoNotOptimize(BreakPolyToTriangle(n, idx.data(), x.data(), y.data(), &count, tri.data()));
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_BreakPolyToTriangleStar2000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
