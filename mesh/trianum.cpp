@@ -3,8 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "cloud/cldpoly.h"
+#include "cloud/makecld.h"
+#include "cloud/pgr2cld.h"
+#include "mesh/cldpoly.h"
+#include "mesh/cldtrim.h"
 #include "foundation/geo2.h"
 #include "foundation/geometry.h"
 #include "foundation/umalloc.h"
@@ -550,5 +555,486 @@ int BreakPoly3DToTriangleToo(int n, const int* idx, const double* x, const doubl
     if (begun == 0) return 0;
     if (begun == 2) ClipSharpest(w, part, count, tri);
   }
+  return 1;
+}
+
+// ---- Capping holes ------------------------------------------------------------------------------
+
+namespace {
+
+struct LoopBox {
+  double lo[2];
+  double hi[2];
+};
+
+LoopBox BoxOfLoop(int n, const double* x, const double* y) {
+  LoopBox b{{x[0], y[0]}, {x[0], y[0]}};
+  for (int i = 1; i < n; ++i) {
+    b.lo[0] = std::min(b.lo[0], x[i]), b.hi[0] = std::max(b.hi[0], x[i]);
+    b.lo[1] = std::min(b.lo[1], y[i]), b.hi[1] = std::max(b.hi[1], y[i]);
+  }
+  return b;
+}
+
+// A triangulated outer loop and where its triangles (with those of its holes) begin.
+struct CapGroup {
+  int outer;
+  int firstTriangle;
+};
+
+// Work still waiting in the capper: a set of loops to sort (order[start .. start + len)), or an
+// outer loop order[start] to cap with the holes after it. Pending tasks hold disjoint loops, so
+// there are never more than k of them.
+struct CapTask {
+  int cap;
+  int start;
+  int len;
+};
+
+// The loop set of CreateCapPolysRecursive.
+struct CapLoops {
+  const int* counts;
+  const int* const* idx;
+  const double* const* x;
+  const double* const* y;
+};
+
+// Caps the outer loop order[0] with the holes order[1 .. len), appending at most `room` - *count
+// triangles; the triangles of a failed cap are not counted.
+int CapOuterWithHoles(const CapLoops& s, const int* order, int len, int* count, int* tri, long room,
+                      int* counts, const int** idx, const double** x, const double** y) {
+  long made = -2;
+  for (int i = 0; i < len; ++i) made += s.counts[order[i]] + (i > 0 ? 2 : 0);
+  if (made > room - *count) {
+    SetKernelError(-2);  // the room the caller sized cannot hold them: refuse rather than overrun
+    return 0;
+  }
+  const int before = *count;
+  int done;
+  if (len == 1) {
+    const int o = order[0];
+    done = BreakPolyToTriangle(s.counts[o], s.idx[o], s.x[o], s.y[o], count, tri);
+  } else {
+    for (int i = 0; i < len; ++i) {
+      const int l = order[i];
+      counts[i] = s.counts[l], idx[i] = s.idx[l], x[i] = s.x[l], y[i] = s.y[l];
+    }
+    done = MakeInnerOuterPoly2D(len - 1, counts, idx, x, y, count, tri);
+  }
+  if (!done) *count = before;
+  return done;
+}
+
+// The capper's rules (see CreateCapPolysRecursive) with the recursion on sets of loops kept on an
+// explicit stack, in the same order: the loops outside the outer loop first, then the outer loop
+// with its holes, then the loops nested in the holes. groups (room k, may be null) receive the
+// outer loops capped.
+int CapLoopSet(int k, const CapLoops& s, int* count, int* tri, long room, CapGroup* groups, int* ngroups) {
+  if (k < 1) return 0;
+  TrackingScope scope;
+  LoopBox* box = MallocArray<LoopBox>(k);
+  int* order = MallocArray<int>(k);
+  int* sorted = MallocArray<int>(k);
+  unsigned char* kind = MallocArray<unsigned char>(k);
+  CapTask* tasks = MallocArray<CapTask>(k);
+  int* counts = MallocArray<int>(k);
+  const int** idx = MallocArray<const int*>(k);
+  const double** x = MallocArray<const double*>(k);
+  const double** y = MallocArray<const double*>(k);
+  if (!box || !order || !sorted || !kind || !tasks || !counts || !idx || !x || !y) return 0;
+  for (int l = 0; l < k; ++l) {
+    if (s.counts[l] < 1) return 0;
+    box[l] = BoxOfLoop(s.counts[l], s.x[l], s.y[l]);
+    order[l] = l;
+  }
+  // Far point of a loop: beyond its box's upper right corner.
+  auto farX = [&](int l) { return 2 * box[l].hi[0] - box[l].lo[0]; };
+  auto farY = [&](int l) { return 2 * box[l].hi[1] - box[l].lo[1]; };
+  auto inside = [&](int l, int of) {
+    return IsList2DInList(s.x[l], s.y[l], s.counts[l], farX(of), farY(of), s.x[of], s.y[of], s.counts[of]) == 1;
+  };
+  enum : unsigned char { kOutside, kOuter, kHole, kNested };
+  int depth = 0;
+  tasks[depth++] = CapTask{0, 0, k};
+  while (depth > 0) {
+    const CapTask task = tasks[--depth];
+    int* set = order + task.start;
+    if (task.cap) {
+      if (groups) groups[(*ngroups)++] = CapGroup{set[0], *count};
+      if (!CapOuterWithHoles(s, set, task.len, count, tri, room, counts, idx, x, y)) return 0;
+      continue;
+    }
+    int outer = set[0];
+    double largest = -1.0;
+    for (int i = 0; i < task.len; ++i) {
+      const LoopBox& b = box[set[i]];
+      const double area = (b.hi[0] - b.lo[0]) * (b.hi[1] - b.lo[1]);
+      if (area > largest) largest = area, outer = set[i];
+    }
+    for (int i = 0; i < task.len; ++i) {
+      const int l = set[i];
+      kind[l] = l == outer ? kOuter : inside(l, outer) ? kHole : kOutside;
+    }
+    for (int i = 0; i < task.len; ++i) {
+      const int l = set[i];
+      if (kind[l] == kOutside || kind[l] == kOuter) continue;
+      for (int j = 0; j < task.len; ++j) {
+        const int m = set[j];
+        if (m == l || kind[m] == kOutside || kind[m] == kOuter) continue;
+        if (inside(l, m)) {
+          kind[l] = kNested;
+          break;
+        }
+      }
+    }
+    // Lay the set out as outside loops, outer loop, holes, nested loops, each in the set's order.
+    int n = 0;
+    int counted[4] = {0, 0, 0, 0};
+    for (const unsigned char want : {kOutside, kOuter, kHole, kNested})
+      for (int i = 0; i < task.len; ++i)
+        if (kind[set[i]] == want) sorted[n++] = set[i];
+    for (int i = 0; i < task.len; ++i) ++counted[kind[set[i]]];
+    std::copy(sorted, sorted + task.len, set);
+    const int outside = counted[kOutside], holes = counted[kHole], nested = counted[kNested];
+    if (nested > 0) tasks[depth++] = CapTask{0, task.start + outside + 1 + holes, nested};
+    tasks[depth++] = CapTask{1, task.start + outside, 1 + holes};
+    if (outside > 0) tasks[depth++] = CapTask{0, task.start, outside};
+  }
+  return 1;
+}
+
+}  // namespace
+
+int CreateCapPolysRecursive(int k, const int* counts, const int* const* idx, const double* const* x,
+                            const double* const* y, int* count, int* tri) {
+  if (k < 1 || !counts || !idx || !x || !y || !count || !tri) return 0;
+  const CapLoops s{counts, idx, x, y};
+  int ngroups = 0;
+  return CapLoopSet(k, s, count, tri, std::numeric_limits<long>::max(), nullptr, &ngroups);
+}
+
+int MakeInnerOuterPoly2D(int h, const int* counts, const int* const* idx, const double* const* x,
+                         const double* const* y, int* count, int* tri) {
+  if (h < 0 || !counts || !idx || !x || !y || !count || !tri) return 0;
+  TrackingScope scope;
+  long total = 0;
+  for (int i = 0; i <= h; ++i) {
+    if (counts[i] < 1) return 0;
+    total += counts[i];
+  }
+  const long room = total + 2L * h;
+  int* cnt = MallocArray<int>(h + 1);
+  int* id = MallocArray<int>(room);
+  double* X = MallocArray<double>(room);
+  double* Y = MallocArray<double>(room);
+  if (!cnt || !id || !X || !Y) return 0;
+  for (int i = 0, at = 0; i <= h; at += counts[i], ++i) {
+    cnt[i] = counts[i];
+    std::copy(idx[i], idx[i] + counts[i], id + at);
+    std::copy(x[i], x[i] + counts[i], X + at);
+    std::copy(y[i], y[i] + counts[i], Y + at);
+  }
+  if (!MakeAnOuterPoly2D(h, cnt, id, X, Y)) return 0;
+  return BreakPolyToTriangle(cnt[0], id, X, Y, count, tri);
+}
+
+int MakeAnOuterPoly2D(int h, int* counts, int* idx, double* x, double* y) {
+  if (h <= 0) return 1;
+  if (!counts || !idx || !x || !y) return 0;
+  long total = 0;
+  for (int i = 0; i <= h; ++i) {
+    if (counts[i] < 1) return 0;
+    total += counts[i];
+  }
+  TrackingScope scope;
+  const long room = total + 2L * h;
+  int* mi = MallocArray<int>(room);
+  double* mx = MallocArray<double>(room);
+  double* my = MallocArray<double>(room);
+  Bbox* boxes = MallocArray<Bbox>(h);
+  if (!mi || !mx || !my || !boxes) return 0;
+  for (int j = 0, at = counts[0]; j < h; at += counts[1 + j], ++j) {
+    const LoopBox b = BoxOfLoop(counts[1 + j], x + at, y + at);
+    boxes[j][0] = b.lo[0], boxes[j][1] = b.lo[1], boxes[j][2] = 0.0;
+    boxes[j][3] = b.hi[0], boxes[j][4] = b.hi[1], boxes[j][5] = 0.0;
+  }
+  for (int holes = h; holes > 0; --holes) {
+    const int no = counts[0];
+    // The outer vertex and hole closest by the box; a later pair at an equal distance wins.
+    int o = 0, j = 0;
+    double best = HUGE_VAL;
+    for (int i = 0; i < no; ++i) {
+      const double p[2] = {x[i], y[i]};
+      for (int q = 0; q < holes; ++q) {
+        const double d = Distance2DBetPtAndBbox(p, boxes[q]);
+        if (d <= best) best = d, o = i, j = q;
+      }
+    }
+    int at = no;
+    for (int q = 0; q < j; ++q) at += counts[1 + q];
+    const int nh = counts[1 + j];
+    // The bridge ends at the nearer end of the hole's edge nearest to vertex o.
+    const double p[2] = {x[o], y[o]};
+    int h0 = 0;
+    double nearest = HUGE_VAL;
+    for (int i = 0; i < nh; ++i) {
+      const int i1 = i + 1 < nh ? i + 1 : 0;
+      const double a[2] = {x[at + i], y[at + i]}, b[2] = {x[at + i1], y[at + i1]};
+      double foot[2], d2 = 0.0, w = 0.0;
+      LineSegPnt2DMinDistSq(p, a, b, foot, &d2, &w);
+      if (d2 < nearest) nearest = d2, h0 = w >= 0.5 ? i : i1;
+    }
+    long m = 0;
+    auto put = [&](long i) { mi[m] = idx[i], mx[m] = x[i], my[m] = y[i], ++m; };
+    for (int i = 0; i <= o; ++i) put(i);
+    for (int i = h0; i >= 0; --i) put(at + i);
+    for (int i = nh - 1; i >= h0; --i) put(at + i);
+    for (int i = o; i < no; ++i) put(i);
+    long end = no;
+    for (int q = 0; q < holes; ++q) end += counts[1 + q];
+    for (long i = no; i < end; ++i)
+      if (i < at || i >= at + nh) put(i);
+    std::copy(mi, mi + m, idx);
+    std::copy(mx, mx + m, x);
+    std::copy(my, my + m, y);
+    counts[0] = no + nh + 2;
+    for (int q = j; q + 1 < holes; ++q) {
+      counts[1 + q] = counts[2 + q];
+      std::copy(boxes[q + 1], boxes[q + 1] + 6, boxes[q]);
+    }
+  }
+  return 1;
+}
+
+namespace {
+
+// The z-axis transform of the points' least-squares plane (its normal taken to +z about the
+// origin); false when they fit no plane.
+bool BestPlaneTransform(int n, const float* x, const float* y, const float* z, Xform M) {
+  PlaneEq plane;
+  if (!PlaneFit(x, y, z, n, plane)) return false;
+  const double origin[3] = {0.0, 0.0, 0.0}, normal[3] = {plane[0], plane[1], plane[2]};
+  TransformToZAxis(origin, normal, M);
+  return true;
+}
+
+}  // namespace
+
+namespace {
+
+// The first edge of a cap's outer loop as the cap runs it (first -> the other end), to be
+// compared with the mesh triangle on that edge.
+struct CapEdgeProbe {
+  int lo, hi;
+  int group;
+  int first;
+};
+
+// Turns over every cap whose outer loop's first edge runs the same way in the cap as in the mesh
+// triangle on it (found in one pass over the mesh's edges), so that the caps face the mesh's way.
+bool OrientCapsLikeMesh(const Cloud* mesh, const CapLoops& s, const CapGroup* groups, int ngroups, int count,
+                        int* tri) {
+  CapEdgeProbe* probes = MallocArray<CapEdgeProbe>(ngroups);
+  signed char* same = CallocArray<signed char>(ngroups);  // 1 same way, -1 opposite, 0 not found
+  if (!probes || !same) return false;
+  int nprobes = 0;
+  for (int g = 0; g < ngroups; ++g) {
+    const int o = groups[g].outer;
+    if (s.counts[o] < 2 || s.idx[o][0] == s.idx[o][1]) continue;
+    const int a = s.idx[o][0], b = s.idx[o][1];
+    probes[nprobes++] = CapEdgeProbe{std::min(a, b), std::max(a, b), g, a};
+  }
+  auto before = [](const CapEdgeProbe& p, const CapEdgeProbe& q) { return p.lo < q.lo || (p.lo == q.lo && p.hi < q.hi); };
+  std::sort(probes, probes + nprobes, before);
+  for (int t = 0; t < mesh->ntri; ++t)
+    for (int k = 0; k < 3; ++k) {
+      const int u = mesh->tri[t].v[k], w = mesh->tri[t].v[(k + 1) % 3];
+      const CapEdgeProbe key{std::min(u, w), std::max(u, w), 0, 0};
+      for (const CapEdgeProbe* p = std::lower_bound(probes, probes + nprobes, key, before);
+           p < probes + nprobes && !before(key, *p); ++p)
+        if (!same[p->group]) same[p->group] = p->first == u ? 1 : -1;
+    }
+  for (int g = 0; g < ngroups; ++g) {
+    if (same[g] != 1) continue;
+    const int end = g + 1 < ngroups ? groups[g + 1].firstTriangle : count;
+    ReverseTrianglesSince(groups[g].firstTriangle, end, tri);
+  }
+  return true;
+}
+
+// Walks the loops head to tail into vertex lists (an open loop gets the last edge's far end too),
+// projects them onto the least-squares plane of their vertices in counter-clockwise order and
+// caps them into tri (room triangles), each cap facing the mesh's way.
+int CapMeshLoops(const Cloud* mesh, const int32_t* edges, int nloops, IndexNode* const* loopHeads, long total,
+                 long room, int* count, int* tri) {
+  TrackingScope scope;
+  int* counts = MallocArray<int>(nloops);
+  int** idx = MallocArray<int*>(nloops);
+  double** X = MallocArray<double*>(nloops);
+  double** Y = MallocArray<double*>(nloops);
+  int* vid = MallocArray<int>(total);
+  double* vx = MallocArray<double>(total);
+  double* vy = MallocArray<double>(total);
+  int* points = MallocArray<int>(total);
+  float* fx = MallocArray<float>(total);
+  float* fy = MallocArray<float>(total);
+  float* fz = MallocArray<float>(total);
+  CapGroup* groups = MallocArray<CapGroup>(nloops);
+  if (!counts || !idx || !X || !Y || !vid || !vx || !vy || !points || !fx || !fy || !fz || !groups) return 0;
+  long at = 0;
+  for (int l = 0; l < nloops; ++l) {
+    idx[l] = vid + at, X[l] = vx + at, Y[l] = vy + at;
+    const long start = at;
+    const IndexNode* last = nullptr;
+    for (const IndexNode* e = loopHeads[l]; e; e = e->next) vid[at++] = edges[2 * e->index], last = e;
+    if (last && edges[2 * last->index + 1] != vid[start]) vid[at++] = edges[2 * last->index + 1];
+    counts[l] = static_cast<int>(at - start);
+  }
+  for (long i = 0; i < total; ++i)
+    if (vid[i] < 0 || vid[i] >= mesh->npts) return 0;
+  // The plane of the loop vertices, each counted once, in point order.
+  std::copy(vid, vid + total, points);
+  std::sort(points, points + total);
+  const int m = static_cast<int>(std::unique(points, points + total) - points);
+  for (int i = 0; i < m; ++i) fx[i] = mesh->x[points[i]], fy[i] = mesh->y[points[i]], fz[i] = mesh->z[points[i]];
+  Xform M;
+  if (!BestPlaneTransform(m, fx, fy, fz, M)) return 0;
+  for (long i = 0; i < total; ++i) {
+    double p[3], q[3];
+    GetCldPoint(mesh, vid[i], p);
+    VecTrans3(p, M, q);
+    vx[i] = q[0], vy[i] = q[1];
+  }
+  for (int l = 0; l < nloops; ++l) {
+    int reversed = 0;
+    SetCounterClock2DPoly(counts[l], idx[l], X[l], Y[l], &reversed);
+  }
+  const CapLoops s{counts, idx, X, Y};
+  int ngroups = 0;
+  if (!CapLoopSet(nloops, s, count, tri, room, groups, &ngroups)) return 0;
+  return OrientCapsLikeMesh(mesh, s, groups, ngroups, *count, tri) ? 1 : 0;
+}
+
+}  // namespace
+
+int CapModel(Cloud* mesh, int32_t* edges, int nloops, IndexNode* const* loopHeads) {
+  if (!mesh || !edges || nloops < 1 || !loopHeads) return 0;
+  MakeEdgeVertsConsistent(edges, loopHeads, nloops);
+  long total = 0;
+  for (int l = 0; l < nloops; ++l) {
+    const IndexNode* last = nullptr;
+    for (const IndexNode* e = loopHeads[l]; e; e = e->next) ++total, last = e;
+    if (last && edges[2 * last->index + 1] != edges[2 * loopHeads[l]->index]) ++total;
+  }
+  // Each outer loop with h holes gives (its vertices + theirs + 2h - 2) triangles: the room has
+  // no slack beyond the 2 per loop, and the capper refuses rather than overrun it.
+  const long room = total + 2L * nloops;
+  // At the caller's level, as the mesh's own triangle array grows there.
+  Owned<int, Free> tri(MallocArray<int>(3, room));
+  if (!tri) return 0;
+  int count = 0;
+  if (!CapMeshLoops(mesh, edges, nloops, loopHeads, total, room, &count, tri.get())) return 0;
+  if (!ReallocCldPolyList(mesh, mesh->ntri + count)) return 0;
+  for (int t = 0; t < count; ++t) {
+    CloudTriangle& c = mesh->tri[mesh->ntri + t];
+    for (int k = 0; k < 3; ++k) c.v[k] = tri[3 * t + k];
+    MakeCldPolyPlane(mesh, &c);
+  }
+  mesh->ntri += count;
+  return 1;
+}
+
+int SpecCapPolys(const float* x, const float* y, const float* z, int k, IndexNode* const* loopHeads,
+                 const Xform xform, int* count, int* tri) {
+  if (!x || !y || !z || k < 1 || !loopHeads || !count || !tri) return 0;
+  TrackingScope scope;
+  int* counts = MallocArray<int>(k);
+  int** idx = MallocArray<int*>(k);
+  double** X = MallocArray<double*>(k);
+  double** Y = MallocArray<double*>(k);
+  if (!counts || !idx || !X || !Y) return 0;
+  for (int l = 0; l < k; ++l) {
+    int n = 0;
+    for (const IndexNode* e = loopHeads[l]; e; e = e->next) ++n;
+    counts[l] = n;
+    idx[l] = MallocArray<int>(n);
+    X[l] = MallocArray<double>(n);
+    Y[l] = MallocArray<double>(n);
+    if (n > 0 && (!idx[l] || !X[l] || !Y[l])) return 0;
+    n = 0;
+    for (const IndexNode* e = loopHeads[l]; e; e = e->next, ++n) {
+      const int i = e->index;
+      const double p[3] = {x[i], y[i], z[i]};
+      double q[3];
+      VecTrans3(p, xform, q);
+      idx[l][n] = i, X[l][n] = q[0], Y[l][n] = q[1];
+    }
+    int reversed = 0;
+    SetCounterClock2DPoly(n, idx[l], X[l], Y[l], &reversed);
+  }
+  *count = 0;
+  return CreateCapPolysRecursive(k, counts, idx, X, Y, count, tri);
+}
+
+int CapModelBySplitting(const Cloud* mesh, const int* idx, int n, int* count, int* tri) {
+  if (!mesh || !idx || n < 3 || !count || !tri) return 0;
+  for (int i = 0; i < n; ++i)
+    if (idx[i] < 0 || idx[i] >= mesh->npts) return 0;
+  *count = 0;
+  if (n == 3) {
+    WriteTriangle(idx[0], idx[1], idx[2], count, tri);
+    return 1;
+  }
+  auto point = [&](int i, double p[3]) { GetCldPoint(mesh, idx[i], p); };
+  // The two sharpest turns by the signed squared cosine between a vertex's edges (-1 for a full
+  // turn back, 1 for straight on); vertex 0 is not looked at.
+  int c1 = -1, c2 = -1;
+  double v1 = HUGE_VAL, v2 = HUGE_VAL;
+  for (int i = 1; i < n; ++i) {
+    double p0[3], p1[3], p2[3], a[3], b[3];
+    point(i - 1, p0), point(i, p1), point(i + 1 < n ? i + 1 : 0, p2);
+    VecDiff3(p1, p0, a);
+    VecDiff3(p2, p1, b);
+    const double aa = VecDotProd3(a, a), bb = VecDotProd3(b, b), ab = VecDotProd3(a, b);
+    if (aa * bb < 1e-10) continue;
+    const double value = (ab < 0.0 ? -1.0 : 1.0) * ab * ab / (aa * bb);
+    if (value < v1) {
+      v2 = v1, c2 = c1;
+      v1 = value, c1 = i;
+    } else if (value < v2) {
+      v2 = value, c2 = i;
+    }
+  }
+  if (c2 < 0 || v2 > 0.5 || std::abs(c1 - c2) == 1) {
+    c1 = 0, c2 = n - 1;  // no split
+  } else if (c1 > c2) {
+    std::swap(c1, c2);
+  }
+  TrackingScope scope;
+  int* pid = MallocArray<int>(n);
+  double* px = MallocArray<double>(n);
+  double* py = MallocArray<double>(n);
+  double* pz = MallocArray<double>(n);
+  float* fx = MallocArray<float>(n);
+  float* fy = MallocArray<float>(n);
+  float* fz = MallocArray<float>(n);
+  if (!pid || !px || !py || !pz || !fx || !fy || !fz) return 0;
+  // Piece A is the run c1..c2, piece B the run 0..c1 followed by c2..n-1.
+  auto piece = [&](int m, auto at) {
+    for (int j = 0; j < m; ++j) {
+      const int i = at(j);
+      double p[3];
+      point(i, p);
+      pid[j] = idx[i], px[j] = p[0], py[j] = p[1], pz[j] = p[2];
+      fx[j] = static_cast<float>(p[0]), fy[j] = static_cast<float>(p[1]), fz[j] = static_cast<float>(p[2]);
+    }
+    Xform M;
+    if (!BestPlaneTransform(m, fx, fy, fz, M)) return 0;
+    Transform3DArrays(px, py, pz, m, M);
+    return BreakPoly3DToTriangle(m, pid, px, py, pz, count, tri);
+  };
+  if (!piece(c2 - c1 + 1, [&](int j) { return c1 + j; })) return 0;
+  const int mB = n - c2 + c1 + 1;
+  if (mB > 2 && !piece(mB, [&](int j) { return j <= c1 ? j : c2 + j - c1 - 1; })) return 0;
   return 1;
 }

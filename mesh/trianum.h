@@ -12,6 +12,13 @@
 // scratch of their own; out of memory they return 0.
 #pragma once
 
+#include <cstdint>
+
+#include "foundation/vec3.h"
+
+struct Cloud;
+struct IndexNode;
+
 
 // ---- Planar loops -----------------------------------------------------------------------------
 
@@ -65,3 +72,58 @@ int BreakPoly3DToTriangle(int n, const int* idx, const double* x, const double* 
 // written stay).
 int BreakPoly3DToTriangleToo(int n, const int* idx, const double* x, const double* y, const double* z,
                              int* count, int* tri);
+
+// ---- Capping holes ----------------------------------------------------------------------------
+//
+// A loop set is k loops, loop i with counts[i] vertices, index array idx[i] and planar
+// coordinates x[i], y[i]. The loops are sorted into outer loops, their holes and islands inside
+// the holes; each outer loop is merged with its holes into one polygon by bridge edges and
+// triangulated. Outer loops and holes are expected in the same (counter-clockwise) order: a hole
+// is walked backwards into the merged polygon. A set of V vertices in all gives at most V + 2k
+// triangles. Loops that cross one another, or bridges that cross other loops, are not detected.
+
+// Caps the loop set: the loop O of largest box is the outer loop; the loops mostly outside it are
+// capped first, as a set of their own; O is merged with the loops inside it that lie inside no
+// other of them (its holes) and triangulated; the loops inside those holes are then capped as a
+// set of their own (an island becomes an outer loop again). The arrays are only read. 1 done;
+// 0 for k < 1, a loop that cannot be triangulated (fewer than three vertices) or no memory: the
+// triangles of the sets already capped stay counted.
+int CreateCapPolysRecursive(int k, const int* counts, const int* const* idx, const double* const* x,
+                            const double* const* y, int* count, int* tri);
+
+// Caps the outer loop (loop 0) with its h holes (loops 1..h): they are merged into one polygon
+// (MakeAnOuterPoly2D, on copies) and triangulated. The arrays are only read. 1 done; 0 when the
+// merged polygon cannot be triangulated or memory runs out.
+int MakeInnerOuterPoly2D(int h, const int* counts, const int* const* idx, const double* const* x,
+                         const double* const* y, int* count, int* tri);
+
+// Merges h holes into the outer loop, all lying back to back in one set of arrays (loop 0 first),
+// which need room for the total vertex count plus 2h. Hole by hole, the pair (outer vertex, hole)
+// of least distance from the vertex to the hole's box is bridged: from that vertex to the nearer
+// end of the hole's edge nearest to it, round the hole backwards and back. counts[0] becomes the
+// merged loop's size. 1 done (also for h = 0); 0 when memory runs out (arrays unchanged).
+int MakeAnOuterPoly2D(int h, int* counts, int* idx, double* x, double* y);
+
+// Caps the mesh's boundary loops (edge lists as MakeOuterEdgeList gives them over the edge table
+// of CreatePolyEdges) and appends the cap triangles to the mesh, planes set. The loops are walked
+// head to tail (the edge table's pairs are swapped in place to run so), projected onto the
+// least-squares plane of their vertices, put in counter-clockwise order and capped as a loop set.
+// Each cap faces the way the mesh does: a cap whose outer loop's first edge runs the same way as
+// in the mesh triangle on that edge is turned over, so that a consistently oriented mesh stays
+// so; where no such triangle is found the cap faces the fitted plane's normal. 1 done (also when
+// no triangle came out); 0 when the loop vertices fit no plane, a loop cannot be triangulated or
+// memory runs out, the mesh's triangles then as they were.
+int CapModel(Cloud* mesh, int32_t* edges, int nloops, IndexNode* const* loopHeads);
+
+// Caps loops given as lists of point indices into x, y, z, projected by the caller's transform
+// (its x and y taken): each loop is put in counter-clockwise order and the set capped into tri
+// from *count = 0. 1 done; 0 as for CreateCapPolysRecursive.
+int SpecCapPolys(const float* x, const float* y, const float* z, int k, IndexNode* const* loopHeads,
+                 const Xform xform, int* count, int* tri);
+
+// Caps one long loop of mesh points in two pieces, each triangulated on its own least-squares
+// plane: the loop is split between the two vertices of sharpest turn (by the signed squared
+// cosine of the angle between their edges) unless the second sharpest turns by less than 45
+// degrees or the two are neighbours. *count is set to the number written (n - 2). 1 done; 0 for
+// n < 3, a piece that fits no plane or cannot be triangulated, or no memory.
+int CapModelBySplitting(const Cloud* mesh, const int* idx, int n, int* count, int* tri);

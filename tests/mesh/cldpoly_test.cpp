@@ -28,26 +28,7 @@ std::map<Edge, int> BruteEdges(const Cloud* m) {
   return uses;
 }
 
-struct Topology {
-  int32_t* edges = nullptr;
-  int32_t** corners = nullptr;
-  int nedges = 0;
-  IndexNode** loops = nullptr;
-  int nloops = 0;
-  int* sizes = nullptr;
-  IndexNode* loopNodes = nullptr;
-  int total = 0;
-  ~Topology() {
-    for (void* p : {(void*)edges, (void*)corners, (void*)loops, (void*)sizes, (void*)loopNodes})
-      if (p) Free(p);
-  }
-  // 0 done, 1 when an allocation failed.
-  int Build(const Cloud* m) {
-    if (!CreatePolyEdges(m, &edges, &corners, &nedges)) return 1;
-    total = MakeOuterEdgeList(m, edges, corners, nedges, &loops, &nloops, &sizes, &loopNodes);
-    return KernelFailed() ? 1 : 0;
-  }
-};
+using Topology = MeshEdgesAndLoops;
 
 // Checks the edge table and corner pointers against the corner pairs, then that the loops are
 // head-to-tail cycles (paths where an edge of three or more triangles was taken out) that hold

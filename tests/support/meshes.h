@@ -1,5 +1,6 @@
 // Triangle meshes for the mesh tests: a cloud holding the given points and triangles as they
-// are (no vertex dropped or renumbered, planes set), and grid meshes with cells left out.
+// are (no vertex dropped or renumbered, planes set), grid meshes with cells left out, and a
+// mesh's unique edges and boundary loops.
 #pragma once
 
 #include <array>
@@ -7,7 +8,9 @@
 #include <vector>
 
 #include "cloud/makecld.h"
+#include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
+#include "mesh/cldpoly.h"
 
 using TestTriangle = std::array<int, 3>;
 
@@ -50,3 +53,25 @@ inline Cloud* MakeGridMesh(int nx, int ny, const std::function<bool(int, int)>& 
     }
   return MakeTestMesh(pts, tris);
 }
+
+// The unique edges and boundary loops of a mesh, freed with the record.
+struct MeshEdgesAndLoops {
+  int32_t* edges = nullptr;
+  int32_t** corners = nullptr;
+  int nedges = 0;
+  IndexNode** loops = nullptr;
+  int nloops = 0;
+  int* sizes = nullptr;
+  IndexNode* loopNodes = nullptr;
+  int total = 0;
+  ~MeshEdgesAndLoops() {
+    for (void* p : {(void*)edges, (void*)corners, (void*)loops, (void*)sizes, (void*)loopNodes})
+      if (p) Free(p);
+  }
+  // 0 done, 1 when an allocation failed.
+  int Build(const Cloud* m) {
+    if (!CreatePolyEdges(m, &edges, &corners, &nedges)) return 1;
+    total = MakeOuterEdgeList(m, edges, corners, nedges, &loops, &nloops, &sizes, &loopNodes);
+    return KernelFailed() ? 1 : 0;
+  }
+};
