@@ -1,6 +1,6 @@
 // Binning a cloud for neighbourhood searches and smoothing a gridded height field: the set-up
 // step of every neighbourhood operation on clouds and the heaviest filter; normals of a scanned
-// height field.
+// height field; outlier removal and the deviation of a cloud from a mesh.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -9,10 +9,12 @@
 
 #include "cloud/makecld.h"
 #include "cloud/pgauss.h"
+#include "cloud/pnterr.h"
 #include "cloud/poffset.h"
 #include "cloud/psample.h"
 #include "cloud/psubdiv.h"
 #include "foundation/umalloc.h"
+#include "quadric/premove.h"
 
 namespace {
 
@@ -120,5 +122,67 @@ void BM_SampleSpheres200k(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * n);
 }
 BENCHMARK(BM_SampleSpheres200k)->Unit(benchmark::kMillisecond);
+
+// A wavy surface sampled on a jittered m x m grid of spacing 1, heights noisy by +-0.01.
+Cloud* NoisySurface(int m, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> J(-0.2f, 0.2f), N(-0.01f, 0.01f);
+  std::vector<float> x, y, z;
+  for (int r = 0; r < m; ++r)
+    for (int c = 0; c < m; ++c) {
+      const float px = c + J(rng), py = r + J(rng);
+      x.push_back(px), y.push_back(py), z.push_back(5.0f * std::sin(px / 40.0f) * std::cos(py / 50.0f) + N(rng));
+    }
+  return MakeCld(x.data(), y.data(), z.data(), m * m, nullptr);
+}
+
+// 100,000 points (316 x 316), neighbourhoods of radius 2 (about 12 neighbours), plane fits.
+void BM_OutlierRemovePlane100k(benchmark::State& state) {
+  const int m = 316;
+  for (auto _ : state) {
+    state.PauseTiming();
+    Cloud* c = NoisySurface(m, 12);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(OutlierRemove(c, 2.0, 0.1, 0));
+    state.PauseTiming();
+    FreeCloud(c);
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * m * m);
+}
+BENCHMARK(BM_OutlierRemovePlane100k)->Unit(benchmark::kMillisecond);
+
+// 100,000 points within 0.5 of a 20,000-triangle mesh of the same surface (101 x 101 vertices
+// at spacing 3.16), searched within 1.
+void BM_PolycldToCldDiff100kOn20kTriangles(benchmark::State& state) {
+  const int v = 101;
+  const double h = 316.0 / (v - 1);
+  std::vector<float> mx, my, mz;
+  for (int r = 0; r < v; ++r)
+    for (int c = 0; c < v; ++c) {
+      const double px = c * h, py = r * h;
+      mx.push_back(float(px)), my.push_back(float(py)), mz.push_back(float(5 * std::sin(px / 40) * std::cos(py / 50)));
+    }
+  Cloud* mesh = MakeCld(mx.data(), my.data(), mz.data(), v * v, nullptr);
+  mesh->ntri = 2 * (v - 1) * (v - 1);
+  mesh->tri = static_cast<CloudTriangle*>(Malloc(static_cast<unsigned>(mesh->ntri * sizeof(CloudTriangle))));
+  for (int r = 0, t = 0; r + 1 < v; ++r)
+    for (int c = 0; c + 1 < v; ++c) {
+      const int a = r * v + c;
+      mesh->tri[t] = CloudTriangle{{a, a + 1, a + v + 1}, {}};
+      MakeCldPolyPlane(mesh, &mesh->tri[t++]);
+      mesh->tri[t] = CloudTriangle{{a, a + v + 1, a + v}, {}};
+      MakeCldPolyPlane(mesh, &mesh->tri[t++]);
+    }
+  Cloud* cloud = NoisySurface(316, 13);
+  std::mt19937 rng(14);
+  std::uniform_real_distribution<float> U(-0.5f, 0.5f);
+  for (int i = 0; i < cloud->npts; ++i) cloud->z[i] += U(rng);
+  for (auto _ : state) benchmark::DoNotOptimize(PolycldToCldDiff(mesh, cloud, 1.0, nullptr, nullptr, nullptr));
+  FreeCloud(cloud);
+  FreeCloud(mesh);
+  state.SetItemsProcessed(state.iterations() * 316 * 316);
+}
+BENCHMARK(BM_PolycldToCldDiff100kOn20kTriangles)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,0 +1,13 @@
+// Outlier removal of clouds by local sphere or plane fits. It lives on this floor, beside the
+// cloud-cleaning operations of cloud/premove, because it fits spheres (quadric/sphere).
+#pragma once
+
+struct Cloud;
+
+// Drops the points that do not fit the local surface of their neighbours within radius: a point
+// without neighbours goes; one with 1 to 3 stays; with 4 or more a sphere (useSphere) or a
+// plane is fitted to the neighbours and the point stays when it lies at most tol from it (or
+// when the fit fails). Shows "Remove 3D outlier points" (left on the status line) and the
+// thermometer, polls the user break at every point. 1; 0 for a null cloud, no memory, a failed
+// bin grid or a user break (the cloud then unchanged).
+int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere);
