@@ -522,7 +522,7 @@ int FindCloudScans(const Cloud* cloud, int* scans, int* count) {
   *count = 0;
   if (!cloud || cloud->npts < 1) return 0;
   const int n = cloud->npts;
-  if (cloud->type != 0) {
+  if (cloud->type != 0 && cloud->scanStart && cloud->scanEnd) {
     for (int s = 0; s < cloud->nscans; ++s) scans[2 * s] = cloud->scanStart[s], scans[2 * s + 1] = cloud->scanEnd[s];
     *count = cloud->nscans;
     return 0;

@@ -257,6 +257,17 @@ Owned<Cloud, FreeCloud> NeedleRun(double s) {
   return Owned<Cloud, FreeCloud>(c);
 }
 
+TEST_F(CloudCleaning, SpikesAreSoughtAlongSlicesWhoseEndsNeverAre) {
+  // The tagged cloud's slices run 7..9, 10..13, 14..16: needles at both ends of a slice stay
+  // (10 would be a spike of its scan), one inside a slice goes with nothing but itself.
+  Owned<Cloud, FreeCloud> c(tagged::Make());
+  c->z[10] = c->z[13] = c->z[15] = 5.0f;
+  ASSERT_EQ(RemoveSpikesFromClds(c.get(), 0.0, 0, 0), 1);
+  ASSERT_EQ(c->npts, tagged::kPoints - 1);
+  for (int i = 0; i < c->npts; ++i) EXPECT_NE(tagged::IdAt(c.get(), i), 15);
+  tagged::ExpectDataWithPoints(c.get(), true);
+}
+
 TEST_F(CloudCleaning, ANeedleIsRemovedMovedOrRefitOntoItsRun) {
   for (double s : {1.0, 1e3}) {
     SCOPED_TRACE(s);
