@@ -903,14 +903,18 @@ int ConstructTrimCurveList(Bspline* srf, BsplineList* curves, int hole, int self
     UntrackedScope owned;
     loop = MallocNullTrimList();
   }
-  if (!loop || KernelFailed()) return -2;
+  if (out) *out = nullptr;
+  if (!loop || KernelFailed()) {
+    // Every refusal uses up the list's nodes, as on the later ones: no caller keeps them.
+    Free(loop);
+    FreeNodes(curves);
+    return -2;
+  }
   loop->loopCurves = curves;
   loop->hole = hole;
   loop->attached = 1;
   if (snip && SnipTrimCurvesAtIntersections(loop->loopCurves, replaced, snip, orient, snapEnds) != 0) {
-    // The list's nodes stay the caller's on this refusal.
-    Free(loop);
-    if (out) *out = nullptr;
+    FreeUnattachedTrimcurve(loop);
     return -2;
   }
   if (selfTest) {
