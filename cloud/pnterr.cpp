@@ -72,14 +72,15 @@ void SetNoMatch(float* group[4], int i) {
   for (int k = 0; k < 4; ++k) group[k][i] = kNoMatchDeviation;
 }
 
-// The cell of p, each index held into the grid; false when p lies more than a cell outside.
+// The cell of p, each index held into the grid; false when its truncated index lies below -1 or
+// above the cell count (p about a cell or more outside the box).
 bool CellOf(const Subdiv* grid, const double p[3], const double size[3], int* cell) {
   const double origin[3] = {grid->minX, grid->minY, grid->minZ};
   const int cells[3] = {grid->ncellsX, grid->ncellsY, grid->ncellsZ};
   int j[3];
   for (int a = 0; a < 3; ++a) {
     const double t = (p[a] - origin[a]) / size[a];
-    if (!(t >= -1.0) || t >= cells[a] + 1.0) return false;
+    if (!(t > -2.0) || t >= cells[a] + 1.0) return false;
     j[a] = t < 0.0 ? 0 : static_cast<int>(t);
     if (j[a] > cells[a] - 1) j[a] = cells[a] - 1;
   }
