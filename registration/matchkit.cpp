@@ -88,7 +88,9 @@ void PlaneThrough(RegConstraint* r, const double p[3]) {
 void AxisThrough(RegConstraint* r, const double p[3], const double dir[3]) {
   Copy3(p, r->point);
   Copy3(p, r->axisPoint1);
-  for (int k = 0; k < 3; ++k) r->axisPoint2[k] = p[k] + dir[k];
+  double s = 1.0;
+  for (int k = 0; k < 3; ++k) s = std::fmax(s, std::fabs(p[k]));
+  for (int k = 0; k < 3; ++k) r->axisPoint2[k] = p[k] + s * dir[k];
 }
 
 void SetAxis(RegConstraint* r, const double p[3], const double dir[3]) {

@@ -15,6 +15,7 @@ namespace matchkit {
 // Direction vectors (transDir, transNormal, plane normals) are compared absolutely.
 inline constexpr double kDirEps = 1e-6;
 // Lengths are compared relative to the coordinates in play, so that scaled data behaves alike.
+// axisPoint2 is never one of them: it lies at least a unit from axisPoint1 whatever the data's size.
 inline constexpr double kRelEps = 1e-6;
 
 // kRelEps times the largest coordinate of the points.
@@ -46,10 +47,12 @@ bool NoAxis(const RegConstraint& c);
 bool AxisLine(const RegConstraint& c, double e[3]);
 // The plane keeps its normal and passes through p.
 void PlaneThrough(RegConstraint* r, const double p[3]);
-// The axis line of the constraint moved to pass through p: point and both axis points.
+// The axis line of the constraint moved to pass through p: point and both axis points, p and
+// p + s dir with s the largest coordinate of p (at least 1). The readers normalise; a unit step
+// away from coordinates of 1e6 would keep only a millionth of the direction's digits.
 void AxisThrough(RegConstraint* r, const double p[3], const double dir[3]);
 // The whole axis written consistently, as every solver of an axis mode reads it: point, unit
-// axis, the axis points p and p + axis, and the plane through p normal to it.
+// axis, the axis points (AxisThrough), and the plane through p normal to it.
 void SetAxis(RegConstraint* r, const double p[3], const double dir[3]);
 // The point, unit axis and axis points of a half-turn line through p along dir (the plane is the
 // caller's: a half-turn mode does not read it as its axis).

@@ -5,51 +5,18 @@
 #include "foundation/angle.h"
 #include "foundation/geometry.h"
 #include "foundation/vec3.h"
+#include "registration/matchkit.h"
 #include "registration/stepreg.h"
 
 namespace {
 
-// Directions and normals are unit-free: compared absolutely.
-constexpr double kDirEps = 1e-6;
-// Axis points coincide when their distance is lost in the rounding of their coordinates. The
-// solvers write axisPoint2 = axisPoint1 + a unit axis, so at coordinates of 1e6 a sound axis is
-// a millionth of their size; a part measured in micrometres gives axes of a micrometre.
-constexpr double kAxisRelEps = 1e-9;
+using namespace matchkit;
 
-// |v| and v / |v| (zero when v vanishes).
-double Unit(const double v[3], double out[3]) {
-  double n = VecSize3(v);
-  for (int k = 0; k < 3; ++k) out[k] = n > 0.0 ? v[k] / n : 0.0;
-  return n;
-}
-
-void Copy3(const double from[3], double to[3]) {
-  for (int k = 0; k < 3; ++k) to[k] = from[k];
-}
-
-void SetMode(RegConstraint* r, RegConstraintMode mode) {
-  int m = static_cast<int>(mode);
-  r->kind = m / 16;
-  r->centreFreedom = (m % 16) / 4;
-  r->transFreedom = m % 4;
-}
-
-// The axis line written in its point forms: point and axisPoint1 at P, axisPoint2 one unit on.
-void AxisPointsThrough(RegConstraint* r, const double P[3], const double e[3]) {
-  Copy3(P, r->point);
-  Copy3(P, r->axisPoint1);
-  for (int k = 0; k < 3; ++k) r->axisPoint2[k] = P[k] + e[k];
-}
-
-// The common start of every solver: both outputs valid, the identity motion, the copied
-// constraint, the solver's own mode, and unit copies of the directions (both at least 1e-6 long
-// unless `anyLength`).
+// The common start of every solver (matchkit's), then unit copies of the directions, both at
+// least 1e-6 long unless `anyLength`.
 int Begin(const RegConstraint& c, const double dA[3], const double dB[3], RegConstraint* remaining,
           RegVec* motion, RegConstraintMode mode, double uA[3], double uB[3], bool anyLength = false) {
-  if (!remaining || !motion) return -2;
-  SetIdentityQuaternion(motion);
-  CopyRegConstraint(&c, remaining);
-  if (GetRegConstraintMode(c) != static_cast<int>(mode)) return -2;
+  if (matchkit::Begin(c, remaining, motion, mode) != 0) return -2;
   if ((Unit(dA, uA) < kDirEps || Unit(dB, uB) < kDirEps) && !anyLength) return -2;
   return 0;
 }
@@ -60,23 +27,11 @@ int AxisDirection(const RegConstraint& c, double e[3]) { return Unit(c.axis, e) 
 // The unit normal of the constraint's plane; -2 when shorter than 1e-6.
 int PlaneNormal(const RegConstraint& c, double n[3]) {
   if (VecSize3(c.plane) < kDirEps) return -2;
-  double raw[3];
-  PlaneNormalDirection(c.plane, raw);
-  Unit(raw, n);
+  PlaneUnitNormal(c, n);
   return 0;
 }
 
-// The unit direction from axisPoint1 to axisPoint2; -2 when the two coincide.
-int AxisLine(const RegConstraint& c, double e[3]) {
-  double v[3], size = 0.0;
-  for (int k = 0; k < 3; ++k) size = std::fmax(size, std::fmax(std::fabs(c.axisPoint1[k]), std::fabs(c.axisPoint2[k])));
-  if (Unit(VecDiff3(c.axisPoint2, c.axisPoint1, v), e) <= kAxisRelEps * size || size == 0.0) return -2;
-  return 0;
-}
-
-bool AlongAxis(const double e[3], const double uA[3], const double uB[3]) {
-  return AreTwoVecsParallel(uA, e) == 1 || AreTwoVecsParallel(uB, e) == 1;
-}
+bool AlongAxis(const double e[3], const double uA[3], const double uB[3]) { return Par(uA, e) || Par(uB, e); }
 
 // The half turn about the line through P along e when it brings uA strictly nearer to uB; the
 // identity otherwise (a tie keeps the identity).
@@ -93,9 +48,9 @@ int HalfTurnIfNearer(const double P[3], const double e[3], const double uA[3], c
 void TurnAboutPoint(const RegConstraint& c, const double uA[3], const double uB[3], RegConstraint* remaining,
                     RegVec* motion, RegConstraintMode left) {
   AlignTwoVectorXform(uA, uB, c.point, motion);
-  SetMode(remaining, left);
+  SetModeValue(remaining, left);
   Copy3(uB, remaining->axis);
-  AxisPointsThrough(remaining, c.point, uB);
+  AxisThrough(remaining, c.point, uB);
 }
 
 }  // namespace
@@ -127,7 +82,7 @@ int CRArC3T3MatchDirections(RegConstraint c, const double dA[3], const double dB
   // keep theirs.
   if (AlongAxis(e, uA, uB)) return 0;
   AlignTwoVecsClosestByAxisRot(uA, uB, c.point, e, motion);
-  SetMode(remaining, RegConstraintMode::Trans3D);
+  SetModeValue(remaining, RegConstraintMode::Trans3D);
   return 0;
 }
 
@@ -135,10 +90,10 @@ int CRArC1T1MatchDirections(RegConstraint c, const double dA[3], const double dB
                             RegVec* motion) {
   double uA[3], uB[3], e[3];
   if (Begin(c, dA, dB, remaining, motion, RegConstraintMode::ArC1T1, uA, uB) != 0) return -2;
-  if (AxisLine(c, e) != 0) return -2;
+  if (!AxisLine(c, e)) return -2;
   if (AlongAxis(e, uA, uB)) return 0;
   AlignTwoVecsClosestByAxisRot(uA, uB, c.axisPoint1, e, motion);
-  SetMode(remaining, RegConstraintMode::TransLine);
+  SetModeValue(remaining, RegConstraintMode::TransLine);
   return 0;
 }
 
@@ -149,7 +104,7 @@ int CRArFixedMatchDirections(RegConstraint c, const double dA[3], const double d
   if (PlaneNormal(c, n) != 0) return -2;
   if (AlongAxis(n, uA, uB)) return 0;
   AlignTwoVecsClosestByAxisRot(uA, uB, c.point, n, motion);
-  SetMode(remaining, RegConstraintMode::Fixed);
+  SetModeValue(remaining, RegConstraintMode::Fixed);
   return 0;
 }
 
@@ -165,9 +120,9 @@ int CRFarC2T2MatchDirections(RegConstraint c, const double dA[3], const double d
     SetIdentityQuaternion(motion);
     return -2;
   }
-  SetMode(remaining, RegConstraintMode::Trans2D);
+  SetModeValue(remaining, RegConstraintMode::Trans2D);
   Copy3(n, remaining->axis);
-  AxisPointsThrough(remaining, P, n);
+  AxisThrough(remaining, P, n);
   Copy3(n, remaining->transNormal);
   return 0;
 }
@@ -176,12 +131,12 @@ int CRFarC1T1MatchDirections(RegConstraint c, const double dA[3], const double d
                              RegVec* motion) {
   double uA[3], uB[3], e[3];
   if (Begin(c, dA, dB, remaining, motion, RegConstraintMode::FarC1T1, uA, uB) != 0) return -2;
-  if (AxisLine(c, e) != 0) return -2;
+  if (!AxisLine(c, e)) return -2;
   if (FlipAlignTwoVecs(c.axisPoint1, e, uA, uB, motion) != 0) {
     SetIdentityQuaternion(motion);
     return -2;
   }
-  SetMode(remaining, AlongAxis(e, uA, uB) ? RegConstraintMode::ArC1T1 : RegConstraintMode::TransLine);
+  SetModeValue(remaining, AlongAxis(e, uA, uB) ? RegConstraintMode::ArC1T1 : RegConstraintMode::TransLine);
   return 0;
 }
 
@@ -194,7 +149,7 @@ int CRFarFixedMatchDirections(RegConstraint c, const double dA[3], const double 
     SetIdentityQuaternion(motion);
     return -2;
   }
-  SetMode(remaining, AlongAxis(n, uA, uB) ? RegConstraintMode::ArFixed : RegConstraintMode::Fixed);
+  SetModeValue(remaining, AlongAxis(n, uA, uB) ? RegConstraintMode::ArFixed : RegConstraintMode::Fixed);
   return 0;
 }
 
@@ -205,7 +160,7 @@ int CRRotLine180FixedMatchDirections(RegConstraint c, const double dA[3], const 
   if (AxisDirection(c, e) != 0) return -2;
   if (AlongAxis(e, uA, uB)) return 0;
   if (HalfTurnIfNearer(c.point, e, uA, uB, motion) != 0) return -2;
-  SetMode(remaining, RegConstraintMode::Fixed);
+  SetModeValue(remaining, RegConstraintMode::Fixed);
   return 0;
 }
 
@@ -216,16 +171,13 @@ int CRRotLine180C1T1MatchDirections(RegConstraint c, const double dA[3], const d
   if (AxisDirection(c, e) != 0) return -2;
   if (AlongAxis(e, uA, uB)) return 0;
   if (HalfTurnIfNearer(c.point, e, uA, uB, motion) != 0) return -2;
-  SetMode(remaining, RegConstraintMode::TransLine);
+  SetModeValue(remaining, RegConstraintMode::TransLine);
   return 0;
 }
 
 int ConstrainedMatchDirections(RegConstraint c, const double dA[3], const double dB[3], RegConstraint* remaining,
                                RegVec* motion) {
-  if (!remaining || !motion) return -2;
-  SetIdentityQuaternion(motion);
-  if (IsValidRegConstraint(c) != 1) return -2;
-  CopyRegConstraint(&c, remaining);
+  if (BeginDispatch(c, remaining, motion) != 0) return -2;
   using Solver = int (*)(RegConstraint, const double*, const double*, RegConstraint*, RegVec*);
   Solver solver = nullptr;
   switch (static_cast<RegConstraintMode>(GetRegConstraintMode(c))) {

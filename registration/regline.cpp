@@ -56,7 +56,7 @@ struct LinePair {
 
 LinePair BothLines(const RegConstraint& c, const double A[6], const double B[6], int fixed) {
   LinePair p{MakeLine(A, fixed), MakeLine(B, fixed), 0.0};
-  p.tol = LengthTol({p.a.p1, p.a.p2, p.b.p1, p.b.p2, c.point, c.axisPoint1, c.axisPoint2});
+  p.tol = LengthTol({p.a.p1, p.a.p2, p.b.p1, p.b.p2, c.point, c.axisPoint1});
   return p;
 }
 

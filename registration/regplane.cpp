@@ -35,7 +35,7 @@ struct PlanePair {
 PlanePair BothPlanes(const RegConstraint& c, const PlaneEq planeA, const double* pointA, const PlaneEq planeB,
                      const double* pointB) {
   PlanePair p{MakePlane(planeA, pointA), MakePlane(planeB, pointB), 0.0};
-  p.tol = LengthTol({p.a.P, p.b.P, c.point, c.axisPoint1, c.axisPoint2});
+  p.tol = LengthTol({p.a.P, p.b.P, c.point, c.axisPoint1});
   return p;
 }
 

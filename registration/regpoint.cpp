@@ -22,7 +22,7 @@ struct AxisView {
 AxisView ViewFromAxis(const RegConstraint& c, const double A[3], const double B[3]) {
   AxisView w;
   Direction(c.axisPoint1, c.axisPoint2, w.d);
-  double tol = LengthTol({A, B, c.axisPoint1, c.axisPoint2});
+  double tol = LengthTol({A, B, c.axisPoint1});
   double rA = FootOnLine(A, c.axisPoint1, w.d, w.Af);
   double rB = FootOnLine(B, c.axisPoint1, w.d, w.Bf);
   w.offAxis = rA > tol && rB > tol;

@@ -6,6 +6,8 @@
 #include "foundation/umalloc.h"
 #include "registration/confreg.h"
 #include "registration/regdir.h"
+#include "registration/regline.h"
+#include "registration/regplane.h"
 #include "registration/regpoint.h"
 
 int SetIdentityQuaternion(RegVec* v) {
@@ -121,6 +123,16 @@ int VecProject3(const double v[3], const double n[3], double out[3]) {
   return 0;
 }
 
+namespace {
+
+void FootOnFeaturePlane(const RegFeature& f, double foot[3]) {
+  double dist;
+  for (int k = 0; k < 3; ++k) foot[k] = f.point[k];
+  if (VecSize3(f.plane) >= 1e-6) PlaneMinDist(f.point, f.plane[0], f.plane[1], f.plane[2], f.plane[3], foot, &dist);
+}
+
+}  // namespace
+
 int ConstrainedRegFeaturePair(const RegPair* pair, RegConstraint constraint, RegConstraint* outConstraint,
                               RegVec* outMotion) {
   if (!outConstraint || !outMotion) return -2;
@@ -131,6 +143,23 @@ int ConstrainedRegFeaturePair(const RegPair* pair, RegConstraint constraint, Reg
   const RegFeature& B = *pair->B;
   switch (A.type) {
     case 0: return ConstrainedMatchPoints(constraint, A.point, B.point, outConstraint, outMotion);
+    case 1:
+    case 2:
+    case 3: {
+      // A directed line keeps its sense; a line fixed along itself also its first point.
+      const double a[6] = {A.end1[0], A.end1[1], A.end1[2], A.end2[0], A.end2[1], A.end2[2]};
+      const double b[6] = {B.end1[0], B.end1[1], B.end1[2], B.end2[0], B.end2[1], B.end2[2]};
+      return ConstrainedMatchLines(constraint, a, b, A.type >= 2, A.type == 3, outConstraint, outMotion);
+    }
+    case 4: {
+      // The matchers carry a plane's reference point onto the other's, so it must lie on its plane:
+      // a feature's point as given (the origin when never set) is taken to its foot.
+      // A plane without a normal goes as it is, for the matcher to refuse.
+      double footA[3], footB[3];
+      FootOnFeaturePlane(A, footA);
+      FootOnFeaturePlane(B, footB);
+      return ConstrainedMatchPlanes(constraint, A.plane, footA, B.plane, footB, 0, outConstraint, outMotion);
+    }
     case 5:
       // A free centre has no point of its own: the direction turns about the moving feature's.
       if (constraint.centreFreedom == 3)

@@ -135,10 +135,12 @@ TEST_F(DirectionMatch, RemainingConstraints) {
   EXPECT_EQ(GetRegConstraintMode(left), 47);
   Apply(m, C, moved);
   EXPECT_LE(VecDist3(moved, C), 1e-12);
+  double P[3], a[3];
+  AxisOf(left, P, a);
   for (int k = 0; k < 3; ++k) {
     EXPECT_NEAR(left.axis[k], slant[k], 1e-15);
-    EXPECT_NEAR(left.axisPoint2[k] - left.axisPoint1[k], slant[k], 1e-15);
-    EXPECT_EQ(left.axisPoint1[k], C[k]);
+    EXPECT_NEAR(a[k], slant[k], 1e-15);
+    EXPECT_EQ(P[k], C[k]);
   }
   // RotPoint also writes the plane normal to the target direction through the point.
   c.kind = 4, c.centreFreedom = 0, c.transFreedom = 0;

@@ -32,41 +32,51 @@ RegVec RandomMotion(std::mt19937& rng, double scale) {
   return m;
 }
 
-// A list of pairs whose targets are the moving features carried by `truth`, in list order
-// ('p' point, 'd' direction); the moving features lie within `scale` of `centre`.
+// A list of pairs whose targets are the moving features carried by `truth`, in list order:
+// 'p' point, 'd' direction, 'l' line, 'L' directed line, 'f' line fixed along itself, 'P' plane.
+// The moving features lie within `scale` of `centre`.
 RegPair* PairsUnder(std::mt19937& rng, const RegVec& truth, const std::string& kinds, const double centre[3],
                     double scale) {
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   RegPair* list = nullptr;
   for (auto kind = kinds.rbegin(); kind != kinds.rend(); ++kind) {
-    double a[3], b[3];
-    if (*kind == 'p') {
-      for (int k = 0; k < 3; ++k) a[k] = centre[k] + scale * u(rng);
-      Apply(truth, a, b);
-      EXPECT_EQ(AddPointFeaturePair(&list, a, b), 0);
-    } else {
-      RandomUnit(rng, a);
-      RegVec turn = truth;
-      VecRotWquaternion(a, &turn, b);
-      EXPECT_EQ(AddDirectionFeaturePair(&list, a, b), 0);
+    double a[3], b[3], a2[3], b2[3];
+    for (int k = 0; k < 3; ++k) a[k] = centre[k] + scale * u(rng), a2[k] = centre[k] + scale * u(rng);
+    Apply(truth, a, b);
+    Apply(truth, a2, b2);
+    double n[3], nb[3];
+    RandomUnit(rng, n);
+    RegVec turn = truth;
+    VecRotWquaternion(n, &turn, nb);
+    switch (*kind) {
+      case 'p': EXPECT_EQ(AddPointFeaturePair(&list, a, b), 0); break;
+      case 'd': EXPECT_EQ(AddDirectionFeaturePair(&list, n, nb), 0); break;
+      case 'l': EXPECT_EQ(AddLineFeaturePair(&list, a, a2, b, b2), 0); break;
+      case 'L':
+      case 'f':
+        EXPECT_EQ(AddDLineFeaturePair(&list, a, a2, b, b2), 0);
+        if (*kind == 'f') list->A->type = list->B->type = 3;
+        break;
+      default: {
+        const double pa[4] = {n[0], n[1], n[2], -VecDotProd3(n, a)};
+        const double pb[4] = {nb[0], nb[1], nb[2], -VecDotProd3(nb, b)};
+        EXPECT_EQ(AddPlaneFeaturePair(&list, pa, pb), 0);
+      }
     }
   }
   return list;
 }
 
-// Largest miss of the moved features of the list against their targets, points over `scale`.
-double Miss(const RegPair* list, const RegVec& m, double scale) {
+// Largest distance between the images of points around `centre` under the two motions, over
+// `scale`.
+double Miss(const RegVec& m, const RegVec& truth, const double centre[3], double scale) {
   double worst = 0.0;
-  for (; list; list = list->next) {
-    double moved[3];
-    RegVec copy = m;
-    if (list->A->type == 0) {
-      Apply(m, list->A->point, moved);
-      worst = std::fmax(worst, VecDist3(moved, list->B->point) / scale);
-    } else {
-      VecRotWquaternion(list->A->dir, &copy, moved);
-      worst = std::fmax(worst, VecDist3(moved, list->B->dir));
-    }
+  for (int i = 0; i < 8; ++i) {
+    double X[3], a[3], b[3];
+    for (int k = 0; k < 3; ++k) X[k] = centre[k] + scale * ((i >> k & 1) ? 1 : -1);
+    Apply(m, X, a);
+    Apply(truth, X, b);
+    worst = std::fmax(worst, VecDist3(a, b) / scale);
   }
   return worst;
 }
@@ -76,8 +86,8 @@ double Miss(const RegPair* list, const RegVec& m, double scale) {
 TEST_F(StepByStep, PairsThatFixTheMotionRecoverIt) {
   std::mt19937 rng(5);
   std::uniform_real_distribution<double> u(-5.0, 5.0);
-  for (double scale : {1.0}) {
-    for (const char* kinds : {"ppp", "dpp", "ddp", "pdp", "pppd", "ddpp"}) {
+  for (double scale : {1e-6, 1.0, 1e6}) {
+    for (const char* kinds : {"ppp", "dpp", "ddp", "pdp", "pppd", "ddpp", "Plp", "PLp", "Pfp", "PPP", "fp", "Lp", "lpp", "dfp", "pPp", "dPp", "Pdp", "lll", "LL", "fP", "lPp", "LPp", "ffp"}) {
       for (int trial = 0; trial < 4; ++trial) {
         const std::string where = std::string(kinds) + " scale " + std::to_string(scale);
         const double centre[3] = {scale * u(rng), scale * u(rng), scale * u(rng)};
@@ -88,10 +98,10 @@ TEST_F(StepByStep, PairsThatFixTheMotionRecoverIt) {
         RegVec m;
         Xform M;
         RegConstraint left;
-        ASSERT_EQ(DoStepByStepRegistration(list, &count, &m, M, &left), 0) << where;
+        EXPECT_EQ(DoStepByStepRegistration(list, &count, &m, M, &left), 0) << where;
         EXPECT_EQ(count, static_cast<int>(std::strlen(kinds))) << where;
         EXPECT_EQ(GetRegConstraintMode(left), 0) << where;
-        EXPECT_LE(Miss(list, m, scale), 1e-9) << where;
+        EXPECT_LE(Miss(m, truth, centre, scale), 1e-9) << where;
         double viaMatrix[3], viaMotion[3];
         VecTrans3(centre, M, viaMatrix);
         Apply(m, centre, viaMotion);
@@ -162,8 +172,13 @@ TEST_F(StepByStep, DispatchRefusalsLeaveTheIdentityAndTheCopiedConstraint) {
     EXPECT_EQ(m.t[0], 0.0);
     EXPECT_TRUE(SameConstraint(left, c)) << GetRegConstraintMode(c);
   };
-  // A translation cannot turn a direction.
+  // A translation cannot turn a direction, nor bring a plane onto another within a plane or freely.
+  RegPair* planes = nullptr;
+  const double pa[4] = {0, 0, 1, -1}, pb[4] = {1, 0, 0, -2};
+  ASSERT_EQ(AddPlaneFeaturePair(&planes, pa, pb), 0);
   for (int mode : {1, 2, 15}) refused(dirs, Around(mode, origin, z, 1.0, z));
+  for (int mode : {2, 15}) refused(planes, Around(mode, origin, z, 1.0, z));
+  FreeFeaturePairList(planes);
   // Modes outside the fourteen.
   for (int mode : {3, 42, 63}) {
     refused(dirs, Around(mode, origin, z, 1.0, z));
@@ -193,6 +208,33 @@ TEST_F(StepByStep, DispatchRefusalsLeaveTheIdentityAndTheCopiedConstraint) {
   }
   FreeFeaturePairList(dirs);
   FreeFeaturePairList(points);
+}
+
+// The three line types reach their matchers with their own flags: a line is brought onto the
+// target line, a directed line also turned round to the target's sense with its midpoint on the
+// target's, a line fixed along itself with its first point on the target's first.
+TEST_F(StepByStep, LineTypesKeepTheirMeaning) {
+  const double p[3] = {0, 0, 0}, q[3] = {1, 0, 0}, b1[3] = {7, 0, 0}, b2[3] = {5, 0, 0};
+  for (int type : {1, 2, 3}) {
+    RegPair* list = nullptr;
+    ASSERT_EQ(AddLineFeaturePair(&list, p, q, b1, b2), 0);
+    list->A->type = list->B->type = type;
+    int count;
+    RegVec m;
+    Xform M;
+    RegConstraint left;
+    ASSERT_EQ(DoStepByStepRegistration(list, &count, &m, M, &left), 0) << type;
+    double x[3], start[3], end[3];
+    VecRot3(q, M, x);
+    Apply(m, p, start);
+    Apply(m, q, end);
+    EXPECT_NEAR(std::hypot(start[1], start[2]) + std::hypot(end[1], end[2]), 0, 1e-12) << type;
+    if (type >= 2) {
+      EXPECT_NEAR(x[0], -1, 1e-12) << type;
+      EXPECT_NEAR(start[0], type == 2 ? 6.5 : 7, 1e-12) << type;
+    }
+    FreeFeaturePairList(list);
+  }
 }
 
 // A run that fails (a refused pair, a null list, memory running out) reports no pair solved and
@@ -242,7 +284,7 @@ TEST_F(StepByStep, AFailedRunWritesNothing) {
     if (r != 0) {
       expectUntouched(count, m, M, left);
     } else {
-      EXPECT_LE(Miss(list, m, 1.0), 1e-9);
+      EXPECT_LE(Miss(m, truth, centre, 1.0), 1e-9);
     }
     return r;
   });
