@@ -12,6 +12,7 @@
 #include "mesh/cldtrim.h"
 #include "foundation/geo2.h"
 #include "foundation/geometry.h"
+#include "foundation/solvmat.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 #include "surface/trimutils.h"
@@ -1037,4 +1038,390 @@ int CapModelBySplitting(const Cloud* mesh, const int* idx, int n, int* count, in
   const int mB = n - c2 + c1 + 1;
   if (mB > 2 && !piece(mB, [&](int j) { return j <= c1 ? j : c2 + j - c1 - 1; })) return 0;
   return 1;
+}
+
+// ---- Closing between two loops ------------------------------------------------------------------
+
+namespace {
+
+// One span pair's strip: from the longer span L (loop 0 on a tie) and the other O, triangles
+// (L[i], L[i+1], O[j]) and, while O has vertices left, (O[j], O[j+1], L[i]); emit returns false
+// to stop.
+template <class Emit>
+bool ZigzagStrip(int* const* loops, const int* span0, const int* span1, Emit emit) {
+  const int size0 = span0[1] - span0[0] + 1, size1 = span1[1] - span1[0] + 1;
+  const bool zeroIsLong = size0 >= size1;
+  const int* L = zeroIsLong ? loops[0] : loops[1];
+  const int* O = zeroIsLong ? loops[1] : loops[0];
+  const int* ls = zeroIsLong ? span0 : span1;
+  const int* os = zeroIsLong ? span1 : span0;
+  for (int i = ls[0], j = os[0]; i < ls[1] && j <= os[1];) {
+    if (!emit(L[i], L[i + 1], O[j])) return false;
+    ++i;
+    if (j != os[1]) {
+      if (!emit(O[j], O[j + 1], L[i])) return false;
+      ++j;
+    }
+  }
+  return true;
+}
+
+// The plug: both loops lifted, capped and joined by the strips, in plug numbers (every vertex of
+// loop 0, then every vertex of loop 1).
+Cloud* MakePlug(const Cloud* mesh, int* const* loops, int* const* spans, int spanCount, const int* sizes) {
+  TrackingScope scope;
+  const int n0 = sizes[0], n1 = sizes[1], nv = n0 + n1;
+  long room = n0 + n1 - 4;
+  for (int k = 0; k < spanCount; ++k)
+    room += spans[0][2 * k + 1] - spans[0][2 * k] + spans[1][2 * k + 1] - spans[1][2 * k];
+  float* verts = MallocArray<float>(3, nv);
+  int* plugOf = MallocArray<int>(mesh->npts);
+  int* number = MallocArray<int>(nv);
+  double* x = MallocArray<double>(nv);
+  double* y = MallocArray<double>(nv);
+  double* z = MallocArray<double>(nv);
+  int* tri = MallocArray<int>(3, std::max(room, 1L));
+  if (!verts || !plugOf || !number || !x || !y || !z || !tri) return nullptr;
+  double p0[3], p1[3];
+  GetCldPoint(mesh, loops[0][0], p0);
+  GetCldPoint(mesh, loops[1][0], p1);
+  const double lift = 1.5 * VecDist3(p0, p1);
+  for (int i = 0; i < nv; ++i) {
+    const int v = i < n0 ? loops[0][i] : loops[1][i - n0];
+    double p[3];
+    GetCldPoint(mesh, v, p);
+    p[2] += lift;
+    number[i] = i, x[i] = p[0], y[i] = p[1], z[i] = p[2];
+    for (int k = 0; k < 3; ++k) verts[3 * i + k] = static_cast<float>(p[k]);
+    plugOf[v] = i;  // a vertex of both loops keeps its loop-1 number
+  }
+  int count = 0;
+  if (!BreakPoly3DToTriangleToo(n0, number, x, y, z, &count, tri)) return nullptr;
+  if (!BreakPoly3DToTriangleToo(n1, number + n0, x + n0, y + n0, z + n0, &count, tri)) return nullptr;
+  for (int k = 0; k < spanCount; ++k)
+    ZigzagStrip(loops, spans[0] + 2 * k, spans[1] + 2 * k, [&](int a, int b, int c) {
+      int* t = tri + 3L * count++;
+      t[0] = plugOf[a], t[1] = plugOf[b], t[2] = plugOf[c];
+      return true;
+    });
+  Bbox box;
+  Cloud* plug = MakePolyCld(count, tri, 3 * count, verts, nv, box);
+  if (plug && KernelFailed()) {
+    FreeCloud(plug);  // a cloud that lost its triangles is no plug
+    return nullptr;
+  }
+  return plug;
+}
+
+}  // namespace
+
+Cloud* CreatePlugForHole(Cloud* mesh, int** loops, int** spans, int spanCount, int* loopSizes, int* triangleRoom,
+                         short* flags) {
+  static_cast<void>(flags);  // the plug's box would land in it: the box goes to a local instead
+  if (!mesh || !loops || !loops[0] || !loops[1] || !loopSizes || !triangleRoom || spanCount < 0) return nullptr;
+  if (spanCount > 0 && (!spans || !spans[0] || !spans[1])) return nullptr;
+  const int sizes[2] = {loopSizes[0], loopSizes[1]};
+  for (int side = 0; side < 2; ++side) {
+    if (sizes[side] < 1) return nullptr;
+    for (int i = 0; i < sizes[side]; ++i)
+      if (loops[side][i] < 0 || loops[side][i] >= mesh->npts) return nullptr;
+    for (int k = 0; k < spanCount; ++k) {
+      const int start = spans[side][2 * k], end = spans[side][2 * k + 1];
+      if (start < 0 || end < start || end >= sizes[side]) return nullptr;
+    }
+  }
+  Owned<Cloud, FreeCloud> plug(MakePlug(mesh, loops, spans, spanCount, sizes));
+  if (!plug) return nullptr;
+  // The strips go into the mesh at the caller's level, as its triangle array grows there.
+  auto append = [&](int a, int b, int c) {
+    if (mesh->ntri + 2 >= *triangleRoom) {
+      long room = std::max(*triangleRoom, 1);
+      while (mesh->ntri + 2 >= room) room *= 2;
+      if (room > std::numeric_limits<int>::max() || !ReallocCldPolyList(mesh, static_cast<int>(room))) return false;
+      *triangleRoom = static_cast<int>(room);
+    }
+    CloudTriangle& t = mesh->tri[mesh->ntri];
+    t.v[0] = a, t.v[1] = b, t.v[2] = c;
+    MakeCldPolyPlane(mesh, &t);
+    ++mesh->ntri;
+    return true;
+  };
+  for (int k = 0; k < spanCount; ++k) {
+    loopSizes[0] = spans[0][2 * k + 1] - spans[0][2 * k] + 1;
+    loopSizes[1] = spans[1][2 * k + 1] - spans[1][2 * k] + 1;
+    if (!ZigzagStrip(loops, spans[0] + 2 * k, spans[1] + 2 * k, append)) return nullptr;
+  }
+  return plug.release();
+}
+
+// ---- Caps with dowel sockets --------------------------------------------------------------------
+
+void GetDowellCoords(double size, double cx, double cy, double xs[4], double ys[4]) {
+  const double h = size / 2;
+  xs[0] = cx - h, ys[0] = cy - h;
+  xs[1] = cx + h, ys[1] = cy - h;
+  xs[2] = cx + h, ys[2] = cy + h;
+  xs[3] = cx - h, ys[3] = cy + h;
+}
+
+namespace {
+
+int OtherEnd(const int32_t* edges, int e, int v) { return edges[2 * e] == v ? edges[2 * e + 1] : edges[2 * e]; }
+
+// The boundary edges between listed vertices and what the walks need of them.
+struct ListedEdges {
+  const int32_t* edges;
+  IndexNode* const* at;   // vertex-to-edge lists
+  unsigned char* marked;  // per edge: not yet walked
+  int* count;             // per vertex: marked edges
+  int* visited;           // branch vertices of one search, room `room`, doubled when full
+  int nvisited;
+  int room;
+};
+
+void Unmark(ListedEdges& g, int e) {
+  g.marked[e] = 0;
+  --g.count[g.edges[2 * e]];
+  --g.count[g.edges[2 * e + 1]];
+}
+
+bool Visited(const ListedEdges& g, int v) { return std::find(g.visited, g.visited + g.nvisited, v) != g.visited + g.nvisited; }
+
+bool Visit(ListedEdges& g, int v) {
+  if (g.nvisited == g.room) {
+    int* grown = ReallocArray(g.visited, 2L * g.room);
+    if (!grown) return false;
+    g.visited = grown, g.room *= 2;
+  }
+  g.visited[g.nvisited++] = v;
+  return true;
+}
+
+// The marked edge of `from` to go on along so as to reach target: each of from's marked edges is
+// followed through vertices with one other marked edge; a visited vertex sends the search to
+// from's next edge, target answers, a dead end fails the whole search, and a branch vertex is
+// visited and searched in turn, its answer being the way on. -1 for no answer. The depth is at
+// most the number of branch vertices.
+int ExistsPathExclude(int from, int target, ListedEdges& g) {
+  for (const IndexNode* n = g.at[from]; n; n = n->next) {
+    const int first = n->index;
+    if (!g.marked[first]) continue;
+    int e = first, v = from;
+    for (;;) {
+      const int u = OtherEnd(g.edges, e, v);
+      if (Visited(g, u)) break;
+      if (u == target) return first;
+      int next = -1, others = 0;
+      for (const IndexNode* m = g.at[u]; m; m = m->next)
+        if (g.marked[m->index] && m->index != e && others++ == 0) next = m->index;
+      if (others == 0) return -1;
+      if (others > 1) {
+        if (!Visit(g, u)) return -1;
+        next = ExistsPathExclude(u, target, g);
+        if (next < 0) return -1;
+      }
+      e = next, v = u;
+    }
+  }
+  return -1;
+}
+
+// Walks the loops of edges between listed vertices into loopEdges (loop l is loopEdges[start[l]
+// .. start[l + 1])); false for an odd count, a branch with no way back or no memory.
+bool WalkListedLoops(const Cloud* mesh, const int32_t* edges, int nedges, IndexNode* const* at, int vertexCount,
+                     const int* vertices, int* loopEdges, int* start, int* nloops) {
+  unsigned char* flagged = CallocArray<unsigned char>(mesh->npts);
+  ListedEdges g{edges, at, CallocArray<unsigned char>(nedges), CallocArray<int>(mesh->npts), MallocArray<int>(20), 0,
+                20};
+  if (!flagged || !g.marked || !g.count || !g.visited) return false;
+  for (int i = 0; i < vertexCount; ++i) flagged[vertices[i]] = 1;
+  for (int e = 0; e < nedges; ++e) {
+    const int a = edges[2 * e], b = edges[2 * e + 1];
+    if (a == b || !flagged[a] || !flagged[b]) continue;
+    g.marked[e] = 1;
+    ++g.count[a], ++g.count[b];
+  }
+  for (int i = 0; i < vertexCount; ++i)
+    if (g.count[vertices[i]] % 2) return false;
+  int used = 0;
+  *nloops = 0;
+  for (int i = 0; i < vertexCount; ++i) {
+    const int s = vertices[i];
+    if (!flagged[s]) continue;
+    for (int times = g.count[s] / 2; times > 0; --times) {
+      int e = -1;
+      for (const IndexNode* n = at[s]; n && e < 0; n = n->next)
+        if (g.marked[n->index]) e = n->index;
+      if (e < 0) break;
+      start[(*nloops)++] = used;
+      Unmark(g, e);
+      loopEdges[used++] = e;
+      for (int w = OtherEnd(edges, e, s); w != s; w = OtherEnd(edges, e, w)) {
+        if (g.count[w] == 1) {
+          e = -1;
+          for (const IndexNode* n = at[w]; n && e < 0; n = n->next)
+            if (g.marked[n->index]) e = n->index;
+          flagged[w] = 0;
+        } else {
+          g.nvisited = 0;
+          if (!Visit(g, w)) return false;
+          e = ExistsPathExclude(w, s, g);
+          if (e < 0) return false;
+        }
+        Unmark(g, e);
+        loopEdges[used++] = e;
+      }
+    }
+  }
+  start[*nloops] = used;
+  return true;
+}
+
+// Appends a point at frame (fx, fy, fz), mapped back to world; its normal (-1, -1, -1) and other
+// data were set when the arrays grew.
+int AppendFramePoint(Cloud* mesh, const Xform frameToWorld, double fx, double fy, double fz) {
+  const double p[3] = {fx, fy, fz};
+  double q[3];
+  VecTrans3(p, frameToWorld, q);
+  const int i = mesh->npts++;
+  mesh->x[i] = static_cast<float>(q[0]), mesh->y[i] = static_cast<float>(q[1]), mesh->z[i] = static_cast<float>(q[2]);
+  return i;
+}
+
+// The bottom of a socket whose top corners are the points top[4]: the square of 0.9 its size about
+// the top's centre, `size` below or above the top level (sense +1 along the cap direction when
+// depthSense is set or the positions were frame ones, else -1), appended as points.
+void GetDowellCoordsWTaper(Cloud* mesh, double size, const int top[4], int bottom[4], const void* positionsInWorld,
+                           int depthSense, const Xform worldToFrame, const Xform frameToWorld) {
+  double cx = 0.0, cy = 0.0, level = 0.0;
+  for (int k = 0; k < 4; ++k) {
+    double p[3], q[3];
+    GetCldPoint(mesh, top[k], p);
+    VecTrans3(p, worldToFrame, q);
+    cx += q[0] / 4, cy += q[1] / 4, level = q[2];
+  }
+  const double sense = depthSense || !positionsInWorld ? 1.0 : -1.0;
+  double xs[4], ys[4];
+  GetDowellCoords(0.9 * size, cx, cy, xs, ys);
+  for (int k = 0; k < 4; ++k) bottom[k] = AppendFramePoint(mesh, frameToWorld, xs[k], ys[k], level + sense * size);
+}
+
+void AppendTriangle(Cloud* mesh, int a, int b, int c) {
+  CloudTriangle& t = mesh->tri[mesh->ntri++];
+  t.v[0] = a, t.v[1] = b, t.v[2] = c;
+  MakeCldPolyPlane(mesh, &t);
+}
+
+}  // namespace
+
+int STLPolygonCap(Cloud* mesh, double dirX, double dirY, double dirZ, double w, int vertexCount, const int* vertices,
+                  const int* dowelCount, const double* dowelSizes, const void* positionsInWorld, int depthSense,
+                  double* dowelPositions) {
+  static_cast<void>(w);  // never read
+  if (!mesh || mesh->ntri < 1 || !mesh->tri || vertexCount < 0 || (vertexCount > 0 && !vertices)) return 0;
+  const int nd = dowelCount ? *dowelCount : 0;
+  if (nd < 0 || (nd > 0 && (!dowelSizes || !dowelPositions))) return 0;
+  for (int i = 0; i < vertexCount; ++i)
+    if (vertices[i] < 0 || vertices[i] >= mesh->npts) return 0;
+  if (8L * nd > std::numeric_limits<int>::max() - mesh->npts) return 0;
+  if (!ReallocCldXYZArrays(mesh, mesh->npts + 8 * nd)) return 0;
+  TrackingScope scope;
+  int32_t* edgeBlock = nullptr;
+  int32_t** corners = nullptr;
+  int nedges = 0;
+  if (!CreatePolyEdges(mesh, &edgeBlock, &corners, &nedges)) return 0;
+  Owned<int32_t, Free> edges(edgeBlock);
+  Owned<int32_t*, Free> cornerEdges(corners);
+  IndexNode** at = MallocArray<IndexNode*>(mesh->npts);
+  IndexNode* atNodes = MallocArray<IndexNode>(2, nedges);
+  int* loopEdges = MallocArray<int>(nedges);
+  int* start = MallocArray<int>(nedges + 1);
+  if (!at || !atNodes || !loopEdges || !start) return 0;
+  MakeEdgePointers(mesh, edges.get(), nedges, at, atNodes);
+  int nloops = 0;
+  if (!WalkListedLoops(mesh, edges.get(), nedges, at, vertexCount, vertices, loopEdges, start, &nloops)) return 0;
+
+  Xform M, back;
+  const double origin[3] = {0.0, 0.0, 0.0}, direction[3] = {dirX, dirY, dirZ};
+  TransformToZAxis(origin, direction, M);
+  if (mat_inverse4(M, back) != 0) return 0;
+  // Per loop its vertices in frame x and y: each loop starts at the end of its first edge that
+  // the second does not share; then the dowel squares, four points each.
+  const int k = nloops + nd;
+  const long total = start[nloops] + 4L * nd;
+  int* counts = MallocArray<int>(k);
+  const int** idx = MallocArray<const int*>(k);
+  const double** X = MallocArray<const double*>(k);
+  const double** Y = MallocArray<const double*>(k);
+  int* vid = MallocArray<int>(total);
+  double* vx = MallocArray<double>(total);
+  double* vy = MallocArray<double>(total);
+  int* sockets = MallocArray<int>(4L * nd + 1);  // each socket's top corners as appended
+  if (!counts || !idx || !X || !Y || !vid || !vx || !vy || !sockets) return 0;
+  double level = 0.0;
+  long used = 0;
+  for (int l = 0; l < nloops; ++l) {
+    const int* le = loopEdges + start[l];
+    const int m = start[l + 1] - start[l];
+    int v = edges[2 * le[0]];
+    if (m > 1 && (v == edges[2 * le[1]] || v == edges[2 * le[1] + 1])) v = edges[2 * le[0] + 1];
+    counts[l] = m, idx[l] = vid + used, X[l] = vx + used, Y[l] = vy + used;
+    for (int j = 0; j < m; ++j) {
+      double p[3], q[3];
+      GetCldPoint(mesh, v, p);
+      VecTrans3(p, M, q);
+      vid[used] = v, vx[used] = q[0], vy[used] = q[1], level = q[2];
+      ++used;
+      v = OtherEnd(edges.get(), le[j], v);
+    }
+  }
+  for (int d = 0; d < nd; ++d) {
+    double* pos = dowelPositions + 3 * d;
+    if (positionsInWorld) {
+      double q[3];
+      VecTrans3(pos, M, q);
+      pos[0] = q[0], pos[1] = q[1], pos[2] = q[2];
+    }
+    double xs[4], ys[4];
+    GetDowellCoords(dowelSizes[d], pos[0], pos[1], xs, ys);
+    const int l = nloops + d;
+    counts[l] = 4, idx[l] = vid + used, X[l] = vx + used, Y[l] = vy + used;
+    for (int c = 0; c < 4; ++c, ++used) {
+      vid[used] = sockets[4 * d + c] = AppendFramePoint(mesh, back, xs[c], ys[c], level);
+      vx[used] = xs[c], vy[used] = ys[c];
+    }
+  }
+  if (k == 0) return 1;
+  for (int l = 0; l < k; ++l) {
+    int reversed = 0;
+    SetCounterClock2DPoly(counts[l], const_cast<int*>(idx[l]), const_cast<double*>(X[l]), const_cast<double*>(Y[l]),
+                          &reversed);
+  }
+  // Room for the loop vertices, four per dowel and two per loop, the dowel squares counted among
+  // the loops. (A vertex where two loops meet is a vertex of both: counting the listed vertices
+  // instead would leave the room short there.)
+  const long room = total + 2L * k;
+  int* tri = MallocArray<int>(3, room);
+  if (!tri) return 0;
+  int count = 0;
+  const CapLoops s{counts, idx, X, Y};
+  int ngroups = 0;
+  if (!CapLoopSet(k, s, &count, tri, room, nullptr, &ngroups)) return 0;
+  if (count == 0) return 1;
+  if (10L * nd + count > std::numeric_limits<int>::max() - mesh->ntri) return 0;
+  if (!ReallocCldPolyList(mesh, mesh->ntri + count + 10 * nd)) return 0;
+  for (int t = 0; t < count; ++t) AppendTriangle(mesh, tri[3 * t], tri[3 * t + 1], tri[3 * t + 2]);
+  for (int d = 0; d < nd; ++d) {
+    int t[5], b[5];
+    std::copy(sockets + 4 * d, sockets + 4 * d + 4, t);
+    GetDowellCoordsWTaper(mesh, dowelSizes[d], t, b, positionsInWorld, depthSense, M, back);
+    t[4] = t[0], b[4] = b[0];
+    for (int c = 1; c <= 4; ++c) {
+      AppendTriangle(mesh, t[c - 1], t[c], b[c - 1]);
+      AppendTriangle(mesh, t[c], b[c], b[c - 1]);
+    }
+    AppendTriangle(mesh, b[0], b[1], b[2]);
+    AppendTriangle(mesh, b[0], b[2], b[3]);
+  }
+  return CloudSetSomeNormVerts(mesh) ? 1 : 0;
 }

@@ -127,3 +127,43 @@ int SpecCapPolys(const float* x, const float* y, const float* z, int k, IndexNod
 // degrees or the two are neighbours. *count is set to the number written (n - 2). 1 done; 0 for
 // n < 3, a piece that fits no plane or cannot be triangulated, or no memory.
 int CapModelBySplitting(const Cloud* mesh, const int* idx, int n, int* count, int* tri);
+
+// ---- Caps with dowel sockets ------------------------------------------------------------------
+
+// The square of side `size` centred at (cx, cy), counter-clockwise from its lower left corner.
+void GetDowellCoords(double size, double cx, double cy, double xs[4], double ys[4]);
+
+// Closes the boundary loops made of the listed vertices with a flat cap seen along the direction,
+// with *dowelCount square dowel sockets cut into it: socket k is a square hole of side
+// dowelSizes[k] centred at dowelPositions[3k], [3k + 1] (cap-frame x and y) that continues as a
+// four-sided tube narrowing to 0.9 of its width, dowelSizes[k] deep, closed by a square bottom
+// (8 points and 10 triangles a dowel). The cap frame turns the direction onto +z; the cap lies at
+// the frame z of the last loop vertex. The loops are the edges between listed vertices, walked
+// from each listed vertex in list order (at a vertex with more than one way on, the way that
+// leads back to the loop's start). When positionsInWorld is non-null the positions are world
+// points and are overwritten with their frame coordinates; the sockets then run against the
+// direction unless depthSense is non-zero (with frame positions they always run along it). w is
+// not read. New points get normal (-1, -1, -1), then every such normal is computed. 1 done (also
+// when nothing was capped); 0 for a mesh without triangles, a listed vertex with an odd number of
+// edges to other listed vertices, a branch with no way back, a failed cap or no memory; points
+// appended for dowels stay in the mesh's arrays.
+int STLPolygonCap(Cloud* mesh, double dirX, double dirY, double dirZ, double w, int vertexCount, const int* vertices,
+                  const int* dowelCount, const double* dowelSizes, const void* positionsInWorld, int depthSense,
+                  double* dowelPositions);
+
+// ---- Closing between two loops ----------------------------------------------------------------
+
+// Joins matching stretches of two boundary loops of the mesh (loops[0], loops[1], mesh vertex
+// numbers, loopSizes[0] and [1] long) with strips of triangles appended to the mesh, and returns
+// a separate closed plug: both loops lifted along z by 1.5 times the distance between their first
+// vertices, each capped by BreakPoly3DToTriangleToo, joined by the same strips. Span pair k joins
+// positions spans[0][2k]..spans[0][2k + 1] of loop 0 with spans[1][2k]..spans[1][2k + 1] of loop
+// 1: the strip zigzags between the two while both have vertices left, then fans from the shorter
+// one's last vertex. loopSizes is overwritten with the sizes of the last span pair handled;
+// *triangleRoom, the room of the mesh's triangle array, doubles whenever the triangle count + 2
+// reaches it. flags is not read (the plug's box is not handed out). Null for a loop vertex outside
+// the mesh, a span outside its loop or running backwards (mesh unchanged), a loop that cannot be
+// triangulated (mesh unchanged) or no memory; strip triangles appended before a failed growth of
+// the triangle array stay.
+Cloud* CreatePlugForHole(Cloud* mesh, int** loops, int** spans, int spanCount, int* loopSizes, int* triangleRoom,
+                         short* flags);
