@@ -199,7 +199,7 @@ struct SpaceLoop {
   double* z = nullptr;
 };
 
-bool AllocLoop(SpaceLoop& loop, int room) {
+bool AllocLoop(SpaceLoop& loop, long room) {
   loop.idx = MallocArray<int>(room);
   loop.x = MallocArray<double>(room);
   loop.y = MallocArray<double>(room);
@@ -534,7 +534,7 @@ int BreakPoly3DToTriangleToo(int n, const int* idx, const double* x, const doubl
   if (!UsableSpaceLoop(n, idx, x, y, z, count, tri)) return 0;
   TrackingScope scope;
   SharpWork w;
-  const int room = 3 * n + 1;  // see the note above SharpPart
+  const long room = 3L * n + 1;  // see the note above SharpPart
   if (!AllocLoop(w.loop, room) || !AllocLoop(w.split, n)) return 0;
   w.X = MallocArray<double>(room);
   w.Y = MallocArray<double>(room);

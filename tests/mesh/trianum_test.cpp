@@ -1,6 +1,7 @@
 // Triangulating planar loops and loops in space, and the even-odd point-in-polygon tests.
 #include "mesh/trianum.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "foundation/vec3.h"
@@ -290,6 +291,19 @@ TEST_F(SpaceLoopTriangulation, TheSharpestCornerIsClippedFirst) {
                                      tri.data()), 1);
   EXPECT_EQ(tri[1], 2);
   ExpectClosesInSpace(loop, tri, count);
+  // A dart whose sharpest corner, the tip 0, has the notch 2 inside its ear: the loop is split
+  // from the tip to the notch.
+  Loop2 dart;
+  dart.Add(0, 0), dart.Add(10, -1), dart.Add(9, 0), dart.Add(10, 1);
+  for (const Loop2& way : {dart, dart.Reversed()}) {  // reversed: turned back after the split
+    const Loop3 darts = Tilted(way);
+    count = 0;
+    ASSERT_EQ(BreakPoly3DToTriangleToo(4, darts.idx.data(), darts.x.data(), darts.y.data(), darts.z.data(), &count,
+                                       tri.data()), 1);
+    ExpectClosesInSpace(darts, tri, count);
+    for (int t = 0; t < 2; ++t) EXPECT_TRUE(std::count(tri.begin() + 3 * t, tri.begin() + 3 * t + 3, 0) &&
+                                            std::count(tri.begin() + 3 * t, tri.begin() + 3 * t + 3, 2)) << t;
+  }
 }
 
 }  // namespace
