@@ -5,6 +5,7 @@
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
+#include "quadric/cpoint.h"
 
 namespace {
 
@@ -73,15 +74,7 @@ void MkLine2(const double start[2], const double end[2], Bspline* crv) {
 }
 
 Bspline* CreateLineBsplineDegree1(const double start[3], const double end[3]) {
-  TrackingScope scope;
-  Owned<Bspline, FreeBspline> c(StraightCurve(start, end, 1));
-  if (!c) return nullptr;
-  const QuadricInfo line = {{start[0], start[1], start[2], end[0], end[1], end[2]}};
-  c->quadric = DuplicateQuadricInfo(&line, QuadricDoubles(1));
-  if (!c->quadric || KernelFailed()) return nullptr;
-  c->quadricType = 1;
-  scope.keep();
-  return c.release();
+  return CreateLineWith2Points(start, end);
 }
 
 Bspline* IsoLineCurve2(Bspline* srf, int side, double value) {
