@@ -10,11 +10,13 @@
 #include "foundation/algebra.h"
 #include "foundation/coreglob.h"
 #include "foundation/eigen.h"
+#include "foundation/geometry.h"
 #include "foundation/makemat.h"
 #include "foundation/solvmat.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 #include "quadric/cpoint.h"
+#include "quadric/planefit.h"
 #include "quadric/qcircle.h"
 #include "quadric/qnlfit.h"
 #include "quadric/qnurbs.h"
@@ -321,4 +323,57 @@ Bspline* FitCirclePts(const double* x, const double* y, const double* z, int n) 
     return nullptr;
   // The circle is kept out of this scope; only the scratch goes.
   return CircleFromPlaneFrame(centre, r, M);
+}
+
+// ---- recognition ------------------------------------------------------------------------------
+
+int AttachQuadricOf(Bspline* obj, const Bspline* trial) {
+  if (!obj || !trial || !trial->quadric || QuadricDoubles(trial->quadricType) == 0) return 0;
+  QuadricInfo* q;
+  {
+    UntrackedScope owned;  // the object owns its form from the start
+    q = DuplicateQuadricInfo(trial->quadric, QuadricDoubles(trial->quadricType));
+  }
+  if (!q) return 0;
+  FreeQuadricInfo(obj);
+  obj->quadric = q;
+  obj->quadricType = trial->quadricType;
+  return 1;
+}
+
+int CopyDcoord(double dst[3], double x, double y, double z) {
+  dst[0] = x, dst[1] = y, dst[2] = z;
+  return 1;
+}
+
+int GetSphereFromPts(const float* x, const float* y, const float* z, int n, Bspline* surface) {
+  if (!surface || !surface->rational || !surface->closedU) return 0;
+  double centre[3], r, error;
+  if (FitSphere(x, y, z, n, centre, &r, &error) != 0) return 0;
+  // Mean squared error against 2e-6 radius, units as they have always been (see the header).
+  if (!(error <= 2e-6 * r)) return 0;
+  Bspline trial{};
+  QuadricInfo info = {{r, centre[0], centre[1], centre[2]}};
+  trial.quadricType = 21;
+  trial.quadric = &info;
+  return AttachQuadricOf(surface, &trial);
+}
+
+int GetPlaneFromPts(const float* x, const float* y, const float* z, int n, const Bbox box, Bspline* surface) {
+  if (!surface || !x || !y || !z) return 0;
+  PlaneEq plane;
+  if (!PlaneFit(x, y, z, n, plane)) return 0;
+  double diag2 = 0.0;
+  for (int k = 0; k < 3; ++k) diag2 += (box[3 + k] - box[k]) * (box[3 + k] - box[k]);
+  const double tol2 = 1e-6 * diag2;
+  for (int i = 0; i < n; ++i) {
+    const double p[3] = {x[i], y[i], z[i]};
+    double foot[3], d;
+    PlaneMinDist(p, plane[0], plane[1], plane[2], plane[3], foot, &d);
+    if (!(d * d <= tol2)) return 0;
+  }
+  TrackingScope scope;
+  Owned<Bspline, FreeBspline> patch(PutPlaneToBsplinePatch(plane, box, 0));
+  if (!patch || KernelFailed()) return 0;
+  return AttachQuadricOf(surface, patch.get());
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "bspline/smake.h"
+#include "foundation/vec3.h"
 
 // Fits the quadric minimising the algebraic residuals with c0^2 + c1^2 + c2^2 + (c3^2 + c4^2 +
 // c5^2) / 2 = 1; eigenvalue: the residual measure of the chosen solution (the smallest positive
@@ -57,3 +58,24 @@ void FitALinePts(const double* x, const double* y, const double* z, int n, doubl
 // its circle form (type 2). Null for n < 3, coincident or collinear points, or a failed fit.
 // Not re-entrant (the circle refinement keeps the points process-wide).
 Bspline* FitCirclePts(const double* x, const double* y, const double* z, int n);
+
+// ---- recognition: the recognisers that need only this floor --------------------------------
+// (curve/quadrics recognises lines, circles, arcs, cylinders and cones and runs the curve list;
+// construct/quadrics runs the surface list.) A recogniser returns 1 and records the primitive's
+// type and a new exact form on the object (any form it had is freed first), or 0 and leaves
+// the object as it was (no fit, outside the tolerance, exhausted memory). The geometry is never
+// changed.
+//
+// A rational surface closed in u whose points fit a sphere with a mean squared radial error of
+// at most 2e-6 x radius: the error is a squared length held against a length, so the test is
+// stricter on large spheres than on small ones; callers rely on it as it is.
+int GetSphereFromPts(const float* x, const float* y, const float* z, int n, Bspline* surface);
+// Any surface whose points lie on their least-squares plane within 0.001 of the box's diagonal
+// (squared distances at most 1e-6 x the squared diagonal; the limit itself passes); the form
+// holds the plane of the patch PutPlaneToBsplinePatch makes over the box.
+int GetPlaneFromPts(const float* x, const float* y, const float* z, int n, const Bbox box, Bspline* surface);
+// Stores (x, y, z) in dst; 1.
+int CopyDcoord(double dst[3], double x, double y, double z);
+// The recognisers' last step: a copy of trial's exact form (type and values) put on obj in place
+// of what it had. 1; 0 with obj unchanged when trial has none or memory runs out.
+int AttachQuadricOf(Bspline* obj, const Bspline* trial);

@@ -1,0 +1,12 @@
+// Recognition of surfaces as spheres, cylinders, cones and planes (the recognisers are in
+// quadric/quadrics and curve/quadrics; the sampling needs the construction floor).
+#pragma once
+
+struct Bspline;
+
+// Request codes: 0 any, 1 cylinder, 2 sphere, 3 cone, 4 plane. A surface already of type 23,
+// 21, 22 or 25 is only flagged (request 0 or its own). Otherwise a 20 x 20 grid of its points
+// (trims ignored) is tried as sphere, cylinder, cone, plane in that order (request 0) or as the
+// named one; found[i] is set to 1 on success and never cleared. A surface that cannot be sampled
+// stays unrecognised. Always 0 (also for n < 1).
+int IdentifySurfQuadric(Bspline** surfaces, int n, int request, int* found);
