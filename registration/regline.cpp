@@ -92,6 +92,52 @@ double LineDistance(const Line& a, const Line& b) {
   return ClosestPoints(a.p1, a.d, b.p1, b.d, X, Y);
 }
 
+// How far A moved by m lies from B as the flags read it: A's points off the line B, plus B's length
+// when a directed line ends up reversed, plus the first points' distance when fixed.
+double Miss(const RegVec& m, const Line& a, const Line& b, int directed, int fixed) {
+  Line moved = MovedLine(m, a, fixed);
+  double foot[3];
+  double miss = std::fmax(FootOnLine(moved.p1, b.p1, b.d, foot), FootOnLine(moved.p2, b.p1, b.d, foot));
+  if (directed && VecDotProd3(moved.d, b.d) <= 0.0) miss += b.length;
+  if (fixed) miss += VecDist3(moved.p1, b.p1);
+  return miss;
+}
+
+// Whether the half turn H (then the slide `shift`) serves better than the slide alone: decided by
+// the directions, strictly (a directed line's sense, an undirected line's parallelism); where
+// they cannot tell (a line along or across the turn's axis) by where the moved line lies.
+bool HalfTurnHelps(const RegVec& H, const double shift[3], const Line& a, const Line& b, int directed, int fixed,
+                   double tol) {
+  double dA2[3], x1[3], x2[3];
+  Turned(H, a.d, dA2);
+  const double gain = directed ? VecDotProd3(dA2, b.d) - VecDotProd3(a.d, b.d)
+                               : VecSize3(VecCrossProd3(a.d, b.d, x1)) - VecSize3(VecCrossProd3(dA2, b.d, x2));
+  // Directions of unit length differ by round-off below this.
+  constexpr double kTie = 1e-9;
+  if (gain > kTie) return true;
+  if (gain < -kTie) return false;
+  RegVec with = H, without;
+  SetIdentityQuaternion(&without);
+  for (int k = 0; k < 3; ++k) {
+    with.t[k] += shift[k];
+    without.t[k] = shift[k];
+  }
+  return Miss(with, a, b, directed, fixed) < Miss(without, a, b, directed, fixed) - tol;
+}
+
+// An undirected line within the angle tolerance of the plane across e has no side to tell its
+// sense by: the turn about the line through X along e that brings -u closest to v, then the
+// slide from -> to, replaces the motion when it puts A nearer B.
+void TryOtherSense(const double u[3], const double v[3], const double X[3], const double e[3], const double from[3],
+                   const double to[3], const Line& a, const Line& b, int fixed, double tol, RegVec* motion) {
+  if (!AreTwoVecsPerpendicular(a.d, e) && !AreTwoVecsPerpendicular(b.d, e)) return;
+  double w[3] = {-u[0], -u[1], -u[2]};
+  RegVec other;
+  AlignTwoVecsClosestByAxisRot(w, v, X, e, &other);
+  AddTranslation(from, to, &other);
+  if (Miss(other, a, b, 0, fixed) < Miss(*motion, a, b, 0, fixed) - tol) *motion = other;
+}
+
 // l lies along the line through P with the unit direction e (relative to the data, unlike the
 // absolute 1e-3 of DoTwoLinesCoincide).
 bool Coincide(const Line& l, const double P[3], const double e[3], double tol) {
@@ -137,27 +183,32 @@ int CRTransLineMatchLines(RegConstraint c, const double A[6], const double B[6],
   if (Unit(c.transDir, s) < kDirEps) return -2;
   auto [a, b, tol] = BothLines(c, A, B, fixed);
   const bool alongA = Par(s, a.d), alongB = Par(s, b.d);
-  if ((alongA && alongB) || Coincide(a, b.p1, b.d, tol)) {
-    if (!alongA || !alongB) {
-      // Lines that already coincide across s: any slide along s would part them.
-      SetMode(remaining, 0);
-      return 0;
-    }
+  // Lines along s can only slide along themselves: by the component of MB - MA along s, after
+  // which nothing is left when they are fixed along themselves.
+  auto slide = [&]() {
     double ab[3];
     VecDiff3(b.M, a.M, ab);
     const double along = VecDotProd3(ab, s);
-    for (int k = 0; k < 3; ++k) motion->t[k] = along * s[k];
+    for (int i = 0; i < 3; ++i) motion->t[i] = along * s[i];
     if (fixed) remaining->transFreedom = 0;
     return 0;
+  };
+  if (Coincide(a, b.p1, b.d, tol)) {
+    // A line already on B stays; one fixed along itself slides its first point onto B's. Across
+    // s any slide would part them, so nothing is left.
+    if (!(alongA && alongB)) {
+      SetMode(remaining, 0);
+      return 0;
+    }
+    return fixed ? slide() : 0;
   }
   const bool parallel = Par(a.d, b.d);
   double X[3], F[3], v[3];
   if (!parallel && ClosestPoints(a.p1, a.d, b.p1, b.d, X, F) <= tol) return 0;
-  // Sliding A along its own direction never changes the line.
-  if (alongA) return 0;
   // The plane through A containing s: A moves within it, so B is met where it crosses it.
+  // Only a direction exactly along A leaves no such plane.
   double k[3];
-  Unit(VecCrossProd3(a.d, s, v), k);
+  if (Unit(VecCrossProd3(a.d, s, v), k) < kDirEps) return alongB ? slide() : 0;
   const PlaneEq sweep = {k[0], k[1], k[2], -VecDotProd3(k, a.p1)};
   if (parallel) {
     Copy3(a.M, X);
@@ -175,7 +226,8 @@ int CRTransLineMatchLines(RegConstraint c, const double A[6], const double B[6],
   }
   if (VecDotProd3(s, v) < 0.0) Negate(s);
   const double cs = VecDotProd3(s, v);
-  if (std::fabs(cs) <= tol) return -2;
+  // The sine between s and the gap: below 1e-6 no slide along s closes it.
+  if (std::fabs(cs) <= kDirEps * h) return alongA && alongB ? slide() : -2;
   for (int i = 0; i < 3; ++i) motion->t[i] = s[i] * h * h / cs;
   SetMode(remaining, 0);
   Zero3(remaining->transDir);
@@ -190,8 +242,12 @@ int CRTrans2DMatchLines(RegConstraint c, const double A[6], const double B[6], i
   auto [a, b, tol] = BothLines(c, A, B, fixed);
   const bool parallel = Par(a.d, b.d);
   double QA[3], QB[3], target[3];
-  if (parallel || fixed) {
-    Copy3(parallel ? a.M : a.p1, QA);
+  if (fixed) {
+    // The first points are matched: B's first point as near as the plane of translations allows.
+    Copy3(a.p1, QA);
+    Copy3(b.p1, QB);
+  } else if (parallel) {
+    Copy3(a.M, QA);
     FootOnLine(QA, b.p1, b.d, QB);
   } else {
     ClosestPoints(a.p1, a.d, b.p1, b.d, QA, QB);
@@ -199,8 +255,7 @@ int CRTrans2DMatchLines(RegConstraint c, const double A[6], const double B[6], i
   // Parallel lines meet where B crosses the plane of translations through QA; the foot of QB on
   // that plane lies off B whenever the lines run oblique to it.
   const PlaneEq through = {m[0], m[1], m[2], -VecDotProd3(m, QA)};
-  if (!(parallel && !AreTwoVecsPerpendicular(m, b.d) && PlaneLineIntersect(through, b.p1, b.d, target) == 0))
-    FootOnPlane(QB, QA, m, target);
+  if (fixed || !parallel || PlaneLineIntersect(through, b.p1, b.d, target) != 0) FootOnPlane(QB, QA, m, target);
   Translation(QA, target, motion);
   SetMode(remaining, 0);
   return 0;
@@ -237,20 +292,9 @@ int CRRotLine180FixedMatchLines(RegConstraint c, const double A[6], const double
   RegVec H;
   if (Unit(c.axis, e) < kDirEps || Rot180Qternion(c.point, e, &H) != 0) return -2;
   auto [a, b, tol] = BothLines(c, A, B, fixed);
-  double dA2[3], x1[3], x2[3];
-  Turned(H, a.d, dA2);
+  const double none[3] = {0, 0, 0};
+  if (HalfTurnHelps(H, none, a, b, directed, fixed, tol)) *motion = H;
   SetMode(remaining, 0);
-  if (directed) {
-    if (VecDotProd3(dA2, b.d) > VecDotProd3(a.d, b.d)) *motion = H;
-    return 0;
-  }
-  if (Par(a.d, b.d)) {
-    // Parallel lines: the half turn is made if it brings the line itself nearer. Midpoints would
-    // mislead, since a line that is not fixed may lie anywhere along itself.
-    if (LineDistance(MovedLine(H, a, fixed), b) < LineDistance(a, b)) *motion = H;
-    return 0;
-  }
-  if (VecSize3(VecCrossProd3(dA2, b.d, x2)) < VecSize3(VecCrossProd3(a.d, b.d, x1))) *motion = H;
   return 0;
 }
 
@@ -295,11 +339,9 @@ int CRRotLine180C1T1MatchLines(RegConstraint c, const double A[6], const double 
       NearestOnAxis(P, e, b, XB);
     }
     if (Rot180Qternion(XA, e, &H) != 0) return -2;
-    double dA2[3], x1[3], x2[3];
-    Turned(H, a.d, dA2);
-    const bool better = directed ? VecDotProd3(dA2, b.d) > VecDotProd3(a.d, b.d)
-                                 : VecSize3(VecCrossProd3(dA2, b.d, x2)) < VecSize3(VecCrossProd3(a.d, b.d, x1));
-    if (better) *motion = H;
+    double shift[3];
+    VecDiff3(XB, XA, shift);
+    if (HalfTurnHelps(H, shift, a, b, directed, fixed, tol)) *motion = H;
     AddTranslation(XA, XB, motion);
     SetMode(remaining, 0);
     return 0;
@@ -356,6 +398,7 @@ int CRArFixedMatchLines(RegConstraint c, const double A[6], const double B[6], i
     Radial(C, b, v);
   }
   AlignTwoVecsClosestByAxisRot(u, v, C, e, motion);
+  if (!directed && !pa && !pb) TryOtherSense(u, v, C, e, C, C, a, b, fixed, tol, motion);
   SetMode(remaining, 0);
   return 0;
 }
@@ -363,21 +406,31 @@ int CRArFixedMatchLines(RegConstraint c, const double A[6], const double B[6], i
 int CRArC1T1MatchLines(RegConstraint c, const double A[6], const double B[6], int directed, int fixed,
                        RegConstraint* remaining, RegVec* motion) {
   if (Begin(c, remaining, motion, RegConstraintMode::ArC1T1) != 0) return -2;
-  double e[3], u[3], XA[3], XB[3];
+  double e[3], u[3], v[3], XA[3], XB[3];
   if (!AxisLine(c, e)) return -2;
   const double* P = c.axisPoint1;
   auto [a, b, tol] = BothLines(c, A, B, fixed);
-  Copy3(a.d, u);
-  if (!directed && !SameSide(e, a.d, b.d)) Negate(u);
-  if (fixed) {
-    FootOnLine(a.p1, P, e, XA);
-    FootOnLine(b.p1, P, e, XB);
+  if (Par(a.d, e) && Par(b.d, e)) {
+    // Lines along the axis: their directions cannot tell the turn, the directions towards them can.
+    FootOnLine(a.M, P, e, XA);
+    FootOnLine(b.M, P, e, XB);
+    Unit(VecDiff3(a.M, XA, u), u);
+    Unit(VecDiff3(b.M, XB, v), v);
   } else {
-    NearestOnAxis(P, e, a, XA);
-    NearestOnAxis(P, e, b, XB);
+    Copy3(a.d, u);
+    Copy3(b.d, v);
+    if (!directed && !SameSide(e, a.d, b.d)) Negate(u);
+    if (fixed) {
+      FootOnLine(a.p1, P, e, XA);
+      FootOnLine(b.p1, P, e, XB);
+    } else {
+      NearestOnAxis(P, e, a, XA);
+      NearestOnAxis(P, e, b, XB);
+    }
   }
-  AlignTwoVecsClosestByAxisRot(u, b.d, XA, e, motion);
+  AlignTwoVecsClosestByAxisRot(u, v, XA, e, motion);
   AddTranslation(XA, XB, motion);
+  if (!directed && !Par(a.d, e)) TryOtherSense(u, v, XA, e, XA, XB, a, b, fixed, tol, motion);
   SetMode(remaining, 0);
   return 0;
 }
@@ -400,6 +453,7 @@ int CRArC3T3MatchLines(RegConstraint c, const double A[6], const double B[6], in
   if (!directed && !SameSide(e, a.d, b.d)) Negate(u);
   AlignTwoVecsClosestByAxisRot(u, b.d, a.M, e, motion);
   AddTranslation(a.M, b.M, motion);
+  if (!directed) TryOtherSense(u, b.d, a.M, e, a.M, b.M, a, b, fixed, tol, motion);
   // Once the lines lie on each other only sliding along B keeps them so (none when fixed).
   if (fixed) {
     SetMode(remaining, 0);
@@ -489,14 +543,27 @@ int CRFarFixedMatchLines(RegConstraint c, const double A[6], const double B[6], 
     }
     // A line through C: its direction alone decides, and the half turn about the line through C
     // across it keeps it.
-    if (!SameSide(n, a.d, b.d) && Rot180Qternion(C, pA, &F) != 0) return -2;
-    double dA1[3], dR[3], w[3];
-    Turned(F, a.d, dA1);
-    AlignTwoVecsClosestByAxisRot(dA1, b.d, C, n, &R);
-    if (After(F, R, motion) != 0) return -2;
+    auto turn = [&](bool over, RegVec* m) {
+      RegVec F1, R1;
+      SetIdentityQuaternion(&F1);
+      if (over && Rot180Qternion(C, pA, &F1) != 0) return -2;
+      double d1[3];
+      Turned(F1, a.d, d1);
+      AlignTwoVecsClosestByAxisRot(d1, b.d, C, n, &R1);
+      return After(F1, R1, m);
+    };
+    const bool over = !SameSide(n, a.d, b.d);
+    if (turn(over, motion) != 0) return -2;
+    // A line this near the plane has no side to tell whether it must be turned over: the other
+    // choice is tried too and kept if it lies nearer B.
+    RegVec other;
+    if ((ta || tb) && turn(!over, &other) == 0 &&
+        Miss(other, a, b, directed, fixed) < Miss(*motion, a, b, directed, fixed) - tol)
+      *motion = other;
+    double dM[3], w[3];
+    Turned(*motion, a.d, dM);
     SetMode(remaining, directed ? 0 : 1);
-    Turned(R, dA1, dR);
-    RotLineAxis(remaining, C, VecCrossProd3(dR, n, w));
+    RotLineAxis(remaining, C, VecCrossProd3(dM, n, w));
     return 0;
   }
   // A line in the plane, or one crossing it and the other parallel: the in-plane directions.
@@ -511,6 +578,15 @@ int CRFarFixedMatchLines(RegConstraint c, const double A[6], const double B[6], 
     Negate(pA);
   }
   AlignTwoVecsClosestByAxisRot(pA, pB, C, n, motion);
+  if (directed) {
+    // A directed line's direction reads the same turned over about itself, which moves it to the
+    // mirror place: keep the choice that puts it on B.
+    RegVec F, R, other;
+    if (Rot180Qternion(C, pA, &F) != 0) return -2;
+    AlignTwoVecsClosestByAxisRot(pA, pB, C, n, &R);
+    if (After(F, R, &other) == 0 && Miss(other, a, b, directed, fixed) < Miss(*motion, a, b, directed, fixed) - tol)
+      *motion = other;
+  }
   // The half turn left must keep B: about B itself when it runs through C (directed), about the
   // line through C across B when B lies in the plane (undirected); otherwise nothing is left.
   SetMode(remaining, 0);
@@ -526,41 +602,46 @@ int CRFarFixedMatchLines(RegConstraint c, const double A[6], const double B[6], 
   return 0;
 }
 
-int CRFarC1T1MatchLines(RegConstraint c, const double A[6], const double B[6], int directed, int fixed,
-                        RegConstraint* remaining, RegVec* motion) {
-  if (Begin(c, remaining, motion, RegConstraintMode::FarC1T1) != 0) return -2;
-  double e[3];
-  if (!AxisLine(c, e)) return -2;
-  const double* P = c.axisPoint1;
-  auto [a, b, tol] = BothLines(c, A, B, fixed);
-  RegVec F, R;
-  SetIdentityQuaternion(&F);
-  Line a1 = a;
-  if (!SameSide(e, a.d, b.d)) {
-    if (directed) {
-      // Turn A over about a line through its nearest point of the axis, across both.
-      double XA[3], w[3];
-      if (Coincide(a, P, e, tol))
-        Copy3(a.p1, XA);
-      else if (Par(a.d, e))
-        Copy3(P, XA);
-      else
-        NearestOnAxis(P, e, a, XA);
-      if (Par(a.d, e))
-        Perpendicular(e, w);
-      else
-        VecCrossProd3(e, a.d, w);
-      if (Rot180Qternion(XA, w, &F) != 0) return -2;
-      a1 = MovedLine(F, a, fixed);
-    } else {
-      a1 = Swapped(a);
-    }
+namespace {
+
+// The turn-over of FarC1T1 matching when `over`: for a directed line the half turn about a line
+// through its nearest point of the axis, across both; an undirected line is only read the other
+// way. F and a1 are the turn and the line it gives.
+int TurnOverOnAxis(bool over, const Line& a, const double P[3], const double e[3], double tol, int directed,
+                   int fixed, RegVec* F, Line* a1) {
+  SetIdentityQuaternion(F);
+  *a1 = a;
+  if (!over) return 0;
+  if (!directed) {
+    *a1 = Swapped(a);
+    return 0;
   }
-  const int axisKind = directed ? 2 : 3;
+  double XA[3], w[3];
+  if (Coincide(a, P, e, tol))
+    Copy3(a.p1, XA);
+  else if (Par(a.d, e))
+    Copy3(P, XA);
+  else
+    NearestOnAxis(P, e, a, XA);
+  if (Par(a.d, e))
+    Perpendicular(e, w);
+  else
+    VecCrossProd3(e, a.d, w);
+  if (Rot180Qternion(XA, w, F) != 0) return -2;
+  *a1 = MovedLine(*F, a, fixed);
+  return 0;
+}
+
+// FarC1T1 matching once A (as a1) and B lie on the same side: the turn about the axis and the
+// slide along it, and what is left.
+int FarC1T1AfterTurnOver(const RegVec& F, const Line& a, const Line& a1, const Line& b, const double P[3],
+                         const double e[3], double tol, int directed, int fixed, RegConstraint* remaining,
+                         RegVec* motion) {
+  RegVec R;
   if (Coincide(a1, P, e, tol) || Coincide(b, P, e, tol) || Par(a1.d, e) != Par(b.d, e)) {
     *motion = F;
     AddTranslation(a1.M, b.M, motion);
-    SetMode(remaining, axisKind);
+    SetMode(remaining, directed ? 2 : 3);
     if (fixed) {
       SetAxis(remaining, b.p1, e);
     } else {
@@ -612,6 +693,36 @@ int CRFarC1T1MatchLines(RegConstraint c, const double A[6], const double B[6], i
   return 0;
 }
 
+}  // namespace
+
+int CRFarC1T1MatchLines(RegConstraint c, const double A[6], const double B[6], int directed, int fixed,
+                        RegConstraint* remaining, RegVec* motion) {
+  if (Begin(c, remaining, motion, RegConstraintMode::FarC1T1) != 0) return -2;
+  double e[3];
+  if (!AxisLine(c, e)) return -2;
+  const double* P = c.axisPoint1;
+  auto [a, b, tol] = BothLines(c, A, B, fixed);
+  RegVec F;
+  Line a1;
+  const bool over = !SameSide(e, a.d, b.d);
+  if (TurnOverOnAxis(over, a, P, e, tol, directed, fixed, &F, &a1) != 0 ||
+      FarC1T1AfterTurnOver(F, a, a1, b, P, e, tol, directed, fixed, remaining, motion) != 0)
+    return -2;
+  if (AreTwoVecsPerpendicular(a.d, e) || AreTwoVecsPerpendicular(b.d, e)) {
+    // A line across the axis has no side to tell whether it must be turned over: the other choice
+    // is tried too and kept if it lies nearer B.
+    RegConstraint left = c;
+    RegVec other;
+    if (TurnOverOnAxis(!over, a, P, e, tol, directed, fixed, &F, &a1) == 0 &&
+        FarC1T1AfterTurnOver(F, a, a1, b, P, e, tol, directed, fixed, &left, &other) == 0 &&
+        Miss(other, a, b, directed, fixed) < Miss(*motion, a, b, directed, fixed) - tol) {
+      *motion = other;
+      *remaining = left;
+    }
+  }
+  return 0;
+}
+
 int CRFarC2T2MatchLines(RegConstraint c, const double A[6], const double B[6], int directed, int fixed,
                         RegConstraint* remaining, RegVec* motion) {
   if (Begin(c, remaining, motion, RegConstraintMode::FarC2T2) != 0) return -2;
@@ -625,16 +736,28 @@ int CRFarC2T2MatchLines(RegConstraint c, const double A[6], const double B[6], i
   RegVec H, R;
   SetIdentityQuaternion(&H);
   if (PlaneLineIntersect(pl, a.p1, a.d, XA) == 0 && PlaneLineIntersect(pl, b.p1, b.d, XB) == 0) {
-    Line a1 = a;
-    if (!SameSide(n, a.d, b.d)) {
-      // The half turn about the line through XA across A in the plane reverses A onto itself.
-      double w[3];
-      if (Rot180Qternion(XA, VecCrossProd3(a.d, n, w), &H) != 0) return -2;
-      a1 = MovedLine(H, a, fixed);
-    }
-    AlignTwoVecsClosestByAxisRot(a1.d, b.d, XA, n, &R);
-    if (After(H, R, motion) != 0) return -2;
-    AddTranslation(XA, XB, motion);
+    // The half turn about the line through XA across A in the plane reverses A onto itself.
+    auto turn = [&](bool over, RegVec* m) {
+      RegVec H1, R1;
+      SetIdentityQuaternion(&H1);
+      double w[3], d1[3];
+      // A line along the normal: any line through XA in the plane will do.
+      if (Unit(VecCrossProd3(a.d, n, w), w) < kDirEps) Perpendicular(n, w);
+      if (over && Rot180Qternion(XA, w, &H1) != 0) return -2;
+      Turned(H1, a.d, d1);
+      AlignTwoVecsClosestByAxisRot(d1, b.d, XA, n, &R1);
+      if (After(H1, R1, m) != 0) return -2;
+      AddTranslation(XA, XB, m);
+      return 0;
+    };
+    const bool over = !SameSide(n, a.d, b.d);
+    if (turn(over, motion) != 0) return -2;
+    // A line this near the plane has no side to tell whether it must be reversed: the other choice
+    // is tried too and kept if it lies nearer B.
+    RegVec other;
+    if ((AreTwoVecsPerpendicular(a.d, n) || AreTwoVecsPerpendicular(b.d, n)) && turn(!over, &other) == 0 &&
+        Miss(other, a, b, directed, fixed) < Miss(*motion, a, b, directed, fixed) - tol)
+      *motion = other;
     Copy3(XB, remaining->point);
     if (!Par(a.d, n) && !Par(b.d, n)) {
       double dM[3], w[3];

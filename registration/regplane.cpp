@@ -84,8 +84,8 @@ int CRTransLineMatchPlanes(RegConstraint c, const PlaneEq planeA, const double* 
   double s[3];
   if (Unit(c.transDir, s) < kDirEps) return -2;
   auto [a, b, tol] = BothPlanes(c, planeA, pointA, planeB, pointB);
-  if (AreTwoVecsPerpendicular(a.n, s) || AreTwoVecsPerpendicular(b.n, s)) return 0;
-  // The crossings of one line along s: their difference runs along s, as the constraint asks.
+  // The crossings of one line along s: their difference runs along s, as the constraint asks. A
+  // plane that s runs in (to round-off) cannot be moved; one merely near it still can.
   double XA[3], XB[3];
   if (!Crossing(a, a.P, s, XA) || !Crossing(b, a.P, s, XB)) return 0;
   Translation(XA, XB, motion);
@@ -123,7 +123,18 @@ int CRRotLine180C1T1MatchPlanes(RegConstraint c, const PlaneEq planeA, const dou
   if (!AxisLine(c, e)) return -2;
   const double* P = c.axisPoint1;
   auto [a, b, tol] = BothPlanes(c, planeA, pointA, planeB, pointB);
-  if (Par(a.n, e) || Par(b.n, e)) return 0;
+  const bool acrossA = Par(a.n, e), acrossB = Par(b.n, e);
+  if (acrossA && acrossB) {
+    // Both planes across the axis: the half turn keeps them where they are, so sliding along
+    // transDir decides (by the crossings of one line along it), and the half turn is all that is
+    // left.
+    double s[3], XA[3], XB[3];
+    if (Unit(c.transDir, s) < kDirEps || !Crossing(a, a.P, s, XA) || !Crossing(b, a.P, s, XB)) return 0;
+    Translation(XA, XB, motion);
+    SetMode(remaining, 1);
+    return 0;
+  }
+  if (acrossA || acrossB) return 0;
   const double Q[3] = {P[0] + e[0], P[1] + e[1], P[2] + e[2]};
   double F[3];
   const bool inA = Foot(a, P, F) <= tol && Foot(a, Q, F) <= tol && AreTwoVecsPerpendicular(a.n, e);
@@ -255,7 +266,10 @@ int CRFarFixedMatchPlanes(RegConstraint c, const PlaneEq planeA, const double* p
     RegVec F, R;
     SetIdentityQuaternion(&F);
     double w[3], u1[3];
-    if (!SameSide(axis, uA, uB) && Rot180Qternion(C, VecCrossProd3(axis, uA, w), &F) != 0) return -2;
+    // The turn-over axis runs across both the axis and uA (any line across the axis when uA lies
+    // along it).
+    if (Unit(VecCrossProd3(axis, uA, w), w) < kDirEps) Perpendicular(axis, w);
+    if (!SameSide(axis, uA, uB) && Rot180Qternion(C, w, &F) != 0) return -2;
     Turned(F, uA, u1);
     AlignTwoVecsClosestByAxisRot(u1, uB, C, axis, &R);
     if (After(F, R, motion) != 0) return -2;
@@ -330,7 +344,27 @@ int CRFarC2T2MatchPlanes(RegConstraint c, const PlaneEq planeA, const double* po
   double n[3];
   if (PlaneUnitNormal(c, n) < kDirEps) return -2;
   auto [a, b, tol] = BothPlanes(c, planeA, pointA, planeB, pointB);
-  if (Par(a.n, n) || Par(b.n, n)) return 0;
+  const bool flatA = Par(a.n, n), flatB = Par(b.n, n);
+  if (flatA && flatB) {
+    // Both parallel to the constraint plane: only a turn-over changes A's height above it, by
+    // its sign. Unless B is that plane itself, what is left (a turn about any line along n,
+    // translation within the plane) has no named mode, as under ArC3T3.
+    PlaneEq pl;
+    UnitPlane(c.plane, pl);
+    double FA[3], FB[3], w[3];
+    const double P0[3] = {-pl[3] * n[0], -pl[3] * n[1], -pl[3] * n[2]};
+    const double hA = FootOnPlane(a.P, P0, n, FA), hB = FootOnPlane(b.P, P0, n, FB);
+    if (std::fabs(hB) <= tol) return 0;
+    Perpendicular(n, w);
+    if (hA * hB < 0.0 && std::fabs(hA) > tol && Rot180Qternion(FA, w, motion) != 0) return -2;
+    remaining->kind = 2;
+    remaining->centreFreedom = remaining->transFreedom = 2;
+    SetAxis(remaining, FB, n);
+    Copy3(n, remaining->transNormal);
+    Zero3(remaining->transDir);
+    return 0;
+  }
+  if (flatA || flatB) return 0;
   // Each plane meets the constraint plane in a line along n x (its normal); the feet of the
   // reference points on those lines are brought together, the lines aligned, and A turned over
   // about B's line when its normal ended on the other side.

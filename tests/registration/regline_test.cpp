@@ -54,11 +54,29 @@ void GeneralLine(std::mt19937& rng, const double C[3], const double d[3], double
   }
 }
 
-// For every mode, kind of line and scale: a target reached by a motion the constraint allows
-// (reversed when undirected, slid along itself unless fixed) is matched exactly, an already
-// matched line stays where it is, and whatever freedom is left keeps the target in place.
-TEST_F(LineMatch, ReachableTargetsAreMatchedAndTheFreedomLeftKeepsThem) {
-  std::mt19937 rng(21);
+// A line in a special position towards the axis through C along d: 1 along the axis direction,
+// 2 across it, 3 through C, 4 on the axis itself.
+void SpecialLine(std::mt19937& rng, int position, const double C[3], const double d[3], double scale, double L[6]) {
+  std::uniform_real_distribution<double> u(1.0, 3.0);
+  double dir[3], off[3];
+  RandomPerp(rng, d, off);
+  if (position == 1 || position == 4) {
+    for (int k = 0; k < 3; ++k) dir[k] = d[k];
+  } else if (position == 2) {
+    RandomPerp(rng, d, dir);
+  } else {
+    RandomUnit(rng, dir);
+  }
+  const double r = position >= 3 ? 0.0 : u(rng), along = u(rng) - 2.0, len = u(rng);
+  for (int k = 0; k < 3; ++k) {
+    L[k] = C[k] + scale * (r * off[k] + along * dir[k]);
+    L[3 + k] = L[k] + scale * len * dir[k];
+  }
+}
+
+// Matches a reachable target for every mode, kind of line and scale and checks the match and the
+// freedom left; `position` 0 draws lines in general position, else special ones (SpecialLine).
+void CheckReachable(int position, std::mt19937& rng) {
   std::uniform_real_distribution<double> u(-4.0, 4.0);
   for (double scale : {1e-6, 1.0, 1e6}) {
     for (int mode : kModes) {
@@ -68,7 +86,10 @@ TEST_F(LineMatch, ReachableTargetsAreMatchedAndTheFreedomLeftKeepsThem) {
           RandomUnit(rng, d);
           RandomUnit(rng, slide);
           RegConstraint c = Around(mode, C, d, scale, slide);
-          GeneralLine(rng, C, d, scale, A);
+          if (position == 0)
+            GeneralLine(rng, C, d, scale, A);
+          else
+            SpecialLine(rng, position, C, d, scale, A);
           const bool alreadyMatched = trial == 0;
           MoveLine(alreadyMatched ? RegVec{{1, 0, 0, 0}, {0, 0, 0}} : Sample(rng, c, scale), A, B);
           if (!alreadyMatched && !kind.fixed) {
@@ -85,25 +106,40 @@ TEST_F(LineMatch, ReachableTargetsAreMatchedAndTheFreedomLeftKeepsThem) {
 
           RegConstraint left;
           RegVec motion;
-          ASSERT_EQ(ConstrainedMatchLines(c, A, B, kind.directed, kind.fixed, &left, &motion), 0) << mode;
+          ASSERT_EQ(ConstrainedMatchLines(c, A, B, kind.directed, kind.fixed, &left, &motion), 0)
+              << "position " << position << " mode " << mode << " kind " << kind.directed << kind.fixed << " trial " << trial;
           double moved[6];
           MoveLine(motion, A, moved);
           const double tol = 1e-7 * scale;
           const int leftMode = GetRegConstraintMode(left);
-          EXPECT_LE(Mismatch(moved, B, kind), tol) << "mode " << mode << " kind " << kind.directed << kind.fixed
-                                                   << " scale " << scale << " trial " << trial;
+          EXPECT_LE(Mismatch(moved, B, kind), tol) << "position " << position << " mode " << mode << " kind "
+                                                   << kind.directed << kind.fixed << " scale " << scale
+                                                   << " trial " << trial;
           double worst = 0.0;
           for (int s = 0; s < 6; ++s) {
             double again[6];
             MoveLine(Sample(rng, left, scale), B, again);
             worst = std::fmax(worst, Mismatch(again, B, kind));
           }
-          EXPECT_LE(worst, tol) << "mode " << mode << " left " << leftMode << " kind " << kind.directed
-                                << kind.fixed << " trial " << trial;
+          EXPECT_LE(worst, tol) << "position " << position << " mode " << mode << " left " << leftMode << " kind "
+                                << kind.directed << kind.fixed << " trial " << trial;
         }
       }
     }
   }
+}
+
+// For every mode, kind of line and scale: a target reached by a motion the constraint allows
+// (reversed when undirected, slid along itself unless fixed) is matched exactly, an already
+// matched line stays where it is, and whatever freedom is left keeps the target in place.
+TEST_F(LineMatch, ReachableTargetsAreMatchedAndTheFreedomLeftKeepsThem) {
+  std::mt19937 rng(21);
+  CheckReachable(0, rng);
+}
+
+TEST_F(LineMatch, LinesAlongAcrossAndThroughTheAxis) {
+  std::mt19937 rng(22);
+  for (int position = 1; position <= 4; ++position) CheckReachable(position, rng);
 }
 
 TEST_F(LineMatch, KnownAnswers) {

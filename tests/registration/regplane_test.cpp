@@ -37,12 +37,10 @@ double OffPlane(const RegVec& m, const double pts[3][3], const PlaneEq plane) {
   return worst;
 }
 
-// For every mode and scale: a target plane reached by a motion the constraint allows (its
-// equation rescaled, its sense at random, reference points anywhere in the planes or none) is
-// matched exactly, an already matched plane stays where it is, and whatever freedom is left
-// keeps the target in place.
-TEST_F(PlaneMatch, ReachableTargetsAreMatchedAndTheFreedomLeftKeepsThem) {
-  std::mt19937 rng(31);
+// Matches a reachable target plane for every mode and scale and checks the match and the
+// freedom left. `position` 0 draws planes in general position towards the axis through C along
+// d; 1 across the axis, 2 along it (its normal across d), 3 through C.
+void CheckReachable(int position, std::mt19937& rng) {
   std::uniform_real_distribution<double> u(-4.0, 4.0), factor(0.5, 3.0);
   for (double scale : {1e-6, 1.0, 1e6}) {
     for (int mode : kPlaneModes) {
@@ -51,12 +49,18 @@ TEST_F(PlaneMatch, ReachableTargetsAreMatchedAndTheFreedomLeftKeepsThem) {
         RandomUnit(rng, d);
         RandomUnit(rng, slide);
         RegConstraint c = Around(mode, C, d, scale, slide);
-        do {
-          RandomUnit(rng, nA);
-        } while (std::fabs(VecDotProd3(nA, d)) > 0.9 || std::fabs(VecDotProd3(nA, d)) < 0.2);
+        if (position == 1) {
+          for (int k = 0; k < 3; ++k) nA[k] = d[k];
+        } else if (position == 2) {
+          RandomPerp(rng, d, nA);
+        } else {
+          do {
+            RandomUnit(rng, nA);
+          } while (std::fabs(VecDotProd3(nA, d)) > 0.9 || std::fabs(VecDotProd3(nA, d)) < 0.2);
+        }
         RandomUnit(rng, off);
         double Q[3], ptsA[3][3], ptsB[3][3];
-        for (int k = 0; k < 3; ++k) Q[k] = C[k] + scale * 2.0 * off[k];
+        for (int k = 0; k < 3; ++k) Q[k] = C[k] + (position == 3 ? 0.0 : scale * 2.0 * off[k]);
         Span(Q, nA, scale, ptsA);
         const double f = factor(rng);
         const PlaneEq A = {f * nA[0], f * nA[1], f * nA[2], -f * VecDotProd3(nA, Q)};
@@ -72,17 +76,34 @@ TEST_F(PlaneMatch, ReachableTargetsAreMatchedAndTheFreedomLeftKeepsThem) {
 
         RegConstraint left;
         RegVec motion;
-        ASSERT_EQ(ConstrainedMatchPlanes(c, A, refA, B, refB, 0, &left, &motion), 0) << mode;
+        ASSERT_EQ(ConstrainedMatchPlanes(c, A, refA, B, refB, 0, &left, &motion), 0)
+            << "position " << position << " mode " << mode << " trial " << trial;
         const double tol = 1e-7 * scale;
-        EXPECT_LE(OffPlane(motion, ptsA, B), tol) << "mode " << mode << " scale " << scale << " trial " << trial;
+        EXPECT_LE(OffPlane(motion, ptsA, B), tol)
+            << "position " << position << " mode " << mode << " scale " << scale << " trial " << trial;
         const int leftMode = GetRegConstraintMode(left);
         if (leftMode == 42) continue;  // no named mode: nothing can be drawn from it
         double worst = 0.0;
         for (int s = 0; s < 6; ++s) worst = std::fmax(worst, OffPlane(Sample(rng, left, scale), ptsB, B));
-        EXPECT_LE(worst, tol) << "mode " << mode << " left " << leftMode << " trial " << trial;
+        EXPECT_LE(worst, tol) << "position " << position << " mode " << mode << " left " << leftMode << " trial "
+                              << trial;
       }
     }
   }
+}
+
+// For every mode and scale: a target plane reached by a motion the constraint allows (its
+// equation rescaled, its sense at random, reference points anywhere in the planes or none) is
+// matched exactly, an already matched plane stays where it is, and whatever freedom is left
+// keeps the target in place.
+TEST_F(PlaneMatch, ReachableTargetsAreMatchedAndTheFreedomLeftKeepsThem) {
+  std::mt19937 rng(31);
+  CheckReachable(0, rng);
+}
+
+TEST_F(PlaneMatch, PlanesAcrossAlongAndThroughTheAxis) {
+  std::mt19937 rng(32);
+  for (int position = 1; position <= 3; ++position) CheckReachable(position, rng);
 }
 
 TEST_F(PlaneMatch, KnownAnswers) {
