@@ -1,8 +1,9 @@
 // Binning a cloud for neighbourhood searches and smoothing a gridded height field: the set-up
 // step of every neighbourhood operation on clouds and the heaviest filter; normals of a scanned
-// height field; outlier removal and the deviation of a cloud from a mesh.
+// height field; outlier removal and the deviation of a cloud from a mesh; chaining a traced line.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "cloud/pnterr.h"
 #include "cloud/poffset.h"
 #include "cloud/psample.h"
+#include "cloud/psort.h"
 #include "cloud/psubdiv.h"
 #include "foundation/umalloc.h"
 #include "platform/tstubs.h"
@@ -193,5 +195,31 @@ void BM_PolycldToCldDiff100kOn20kTriangles(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 316 * 316);
 }
 BENCHMARK(BM_PolycldToCldDiff100kOn20kTriangles)->Unit(benchmark::kMillisecond);
+
+// 20,000 points along a space curve in shuffled order, as a digitiser hands over a traced line.
+void BM_SortByNearestNbor20k(benchmark::State& state) {
+  const int n = 20000;
+  std::vector<int> ids(n);
+  for (int i = 0; i < n; ++i) ids[i] = i;
+  std::shuffle(ids.begin(), ids.end(), std::mt19937(10));
+  std::vector<float> x(n), y(n), z(n);
+  for (int i = 0; i < n; ++i) {
+    const double t = ids[i] * 0.005;
+    x[i] = float(t), y[i] = float(std::sin(2 * t)), z[i] = float(0.05 * t * t);
+  }
+  StubSetMessageSink([](StubMessageKind, const char*, void*) {}, nullptr);  // the status line
+  for (auto _ : state) {
+    state.PauseTiming();
+    Cloud* c = MakeCld(x.data(), y.data(), z.data(), n, nullptr);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(SortByNearestNbor(c));
+    state.PauseTiming();
+    FreeCloud(c);
+    state.ResumeTiming();
+  }
+  StubSetMessageSink(nullptr, nullptr);
+  state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_SortByNearestNbor20k)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,12 +1,22 @@
 #include "cloud/psort.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "cloud/pcopy.h"
+#include "cloud/psample.h"
+#include "cloud/psubdiv.h"
+#include "cloud/putil.h"
 #include "foundation/coreglob.h"
+#include "foundation/minmax.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+#include "platform/tstubs.h"
 
 namespace {
 
@@ -339,4 +349,1074 @@ int OrderCloudScans(Cloud* cloud, int* order, char* reversed) {
   cloud->direction = 0;
   FreeAndNull(cloud->rowNumber);
   return 1;
+}
+
+// ---- Chaining scattered points ------------------------------------------------------------
+
+namespace {
+
+constexpr float kNoDist = 3.37e38f;
+constexpr int kMaxOptions = 10;
+
+bool IsSingle(const ChainLink* links, int p) { return !links[p].next && !links[p].prev; }
+bool IsInterior(const ChainLink* links, int p) { return links[p].next && links[p].prev; }
+bool IsEnd(const ChainLink* links, int p) { return !links[p].next != !links[p].prev; }
+// Chain slots are right at chain ends, so this holds for available points only.
+bool SameChain(const ChainLink* links, int a, int b) { return links[a].chain == links[b].chain; }
+
+// The other end of p's chain; -1 for a single (or interior) point.
+int FarEnd(const ChainLink* links, const Chain* chains, int p) {
+  if (!IsEnd(links, p)) return -1;
+  const Chain& c = chains[links[p].chain];
+  return (links[p].next ? c.tail : c.head)->point;
+}
+
+double Dist2(const float* x, const float* y, const float* z, int a, int b) {
+  const double dx = double(x[a]) - x[b], dy = double(y[a]) - y[b], dz = double(z[a]) - z[b];
+  return dx * dx + dy * dy + dz * dz;
+}
+
+void ClearCandidate(int* nearest, float* dist) {
+  *nearest = -1;
+  *dist = kNoDist;
+}
+
+// Strict comparisons: of equal distances the first offered stays.
+void OfferCandidate(int p, int j, float d, float* dist1, float* dist2, int* nearest1, int* nearest2) {
+  if (d < dist1[p]) {
+    dist2[p] = dist1[p], nearest2[p] = nearest1[p];
+    dist1[p] = d, nearest1[p] = j;
+  } else if (d < dist2[p]) {
+    dist2[p] = d, nearest2[p] = j;
+  }
+}
+
+// A candidate that became interior or joined p's chain is dropped; the second moves up.
+void DropStaleCandidates(int p, const ChainLink* links, float* dist1, float* dist2, int* nearest1, int* nearest2) {
+  auto stale = [&](int q) { return IsInterior(links, q) || SameChain(links, q, p); };
+  if (nearest2[p] >= 0 && stale(nearest2[p])) ClearCandidate(&nearest2[p], &dist2[p]);
+  if (nearest1[p] >= 0 && stale(nearest1[p])) {
+    if (nearest2[p] >= 0) {
+      nearest1[p] = nearest2[p], dist1[p] = dist2[p];
+      ClearCandidate(&nearest2[p], &dist2[p]);
+    } else {
+      ClearCandidate(&nearest1[p], &dist1[p]);
+    }
+  }
+}
+
+void ConsiderForCandidate(int p, int j, const ChainLink* links, float* dist1, float* dist2, int* nearest1,
+                          int* nearest2, const float* x, const float* y, const float* z) {
+  if (j == p || j == nearest1[p] || IsInterior(links, j) || SameChain(links, j, p)) return;
+  OfferCandidate(p, j, float(Dist2(x, y, z, p, j)), dist1, dist2, nearest1, nearest2);
+}
+
+// A point nearer to the other end of p's own chain is never offered to p (no promotion here).
+void DropNearerToFarEnd(int p, int farEnd, float* dist1, float* dist2, int* nearest1, int* nearest2,
+                        const float* x, const float* y, const float* z) {
+  if (farEnd < 0) return;
+  if (nearest1[p] >= 0 && Dist2(x, y, z, nearest1[p], farEnd) < dist1[p]) ClearCandidate(&nearest1[p], &dist1[p]);
+  if (nearest2[p] >= 0 && Dist2(x, y, z, nearest2[p], farEnd) < dist2[p]) ClearCandidate(&nearest2[p], &dist2[p]);
+}
+
+void PushRef(NearRef** list, NearRef* ref) {
+  ref->next = *list;
+  *list = ref;
+}
+
+// An entry not found (its list was emptied) is just left unlinked.
+void UnlinkRef(NearRef** list, NearRef* ref) {
+  for (NearRef** at = list; *at; at = &(*at)->next)
+    if (*at == ref) {
+      *at = ref->next;
+      break;
+    }
+  ref->next = nullptr;
+}
+
+// Moves p's two entries from the lists of its old candidates to those of its new ones.
+void MoveNearRefs(int p, int old1, int old2, int new1, int new2, NearRef* refs1, NearRef* refs2, NearRef** nearOf1,
+                  NearRef** nearOf2) {
+  if (new1 != old1) {
+    if (old1 >= 0) UnlinkRef(&nearOf1[old1], &refs1[p]);
+    if (new1 >= 0) PushRef(&nearOf1[new1], &refs1[p]);
+  }
+  if (new2 != old2) {
+    if (old2 >= 0) UnlinkRef(&nearOf2[old2], &refs2[p]);
+    if (new2 >= 0) PushRef(&nearOf2[new2], &refs2[p]);
+  }
+}
+
+// Refreshes p through search (which rewrites p's candidates); an interior p loses its candidates.
+template <typename Search>
+void RefreshCandidates(int p, const ChainLink* links, NearRef* refs1, NearRef* refs2, NearRef** nearOf1,
+                       NearRef** nearOf2, float* dist1, float* dist2, int* nearest1, int* nearest2, Search search) {
+  const int old1 = nearest1[p], old2 = nearest2[p];
+  if (IsInterior(links, p)) {
+    ClearCandidate(&nearest1[p], &dist1[p]);
+    ClearCandidate(&nearest2[p], &dist2[p]);
+  } else {
+    search();
+  }
+  MoveNearRefs(p, old1, old2, nearest1[p], nearest2[p], refs1, refs2, nearOf1, nearOf2);
+}
+
+// Copies the points of p's two reverse lists (first list first) into out and empties the lists.
+int TakeReverseLists(int p, NearRef** nearOf1, NearRef** nearOf2, int* out) {
+  int k = 0;
+  for (NearRef** list : {&nearOf1[p], &nearOf2[p]}) {
+    for (NearRef* r = *list; r;) {
+      NearRef* following = r->next;
+      out[k++] = r->point;
+      r->next = nullptr;
+      r = following;
+    }
+    *list = nullptr;
+  }
+  return k;
+}
+
+bool Names(const int* nearest1, const int* nearest2, int a, int q) { return nearest1[a] == q || nearest2[a] == q; }
+
+bool InList(const int* list, int n, int v) {
+  for (int i = 0; i < n; ++i)
+    if (list[i] == v) return true;
+  return false;
+}
+
+// Index of the first place of a sequence of n points: the largest opening, the closing gap from
+// the last point back to the first counting first and a later gap replacing it only when
+// strictly larger.
+int StartAfterLargestGap(const int* sequence, int n, const float* x, const float* y, const float* z) {
+  double largest = Dist2(x, y, z, sequence[n - 1], sequence[0]);
+  int start = 0;
+  for (int i = 1; i < n; ++i) {
+    const double d = Dist2(x, y, z, sequence[i - 1], sequence[i]);
+    if (d > largest) largest = d, start = i;
+  }
+  return start;
+}
+
+// Lists the chains of slots 0..nslots-1 head to tail (empty slots skipped), rotates the sequence
+// to start after its largest gap and writes every point's place. False when the chains do not
+// hold every point once.
+bool PositionsFromChains(const Chain* chains, int nslots, int n, const float* x, const float* y, const float* z,
+                         int* sequence, int* position) {
+  int count = 0;
+  for (int s = 0; s < nslots; ++s)
+    for (const ChainLink* l = chains[s].head; l; l = l->next) {
+      if (count == n) return false;
+      sequence[count++] = l->point;
+    }
+  if (count != n) return false;
+  const int start = StartAfterLargestGap(sequence, n, x, y, z);
+  for (int i = 0; i < n; ++i) position[i] = -1;
+  for (int k = 0; k < n; ++k) {
+    const int p = sequence[(start + k) % n];
+    if (position[p] >= 0) return false;
+    position[p] = k;
+  }
+  return true;
+}
+
+// The scratch both chaining sorts share, one tracked block per array.
+struct ChainWork {
+  ChainLink* links;
+  Chain* chains;
+  NearRef* refs1;
+  NearRef* refs2;
+  NearRef** nearOf1;
+  NearRef** nearOf2;
+  float* dist1;
+  float* dist2;
+  int* nearest1;
+  int* nearest2;
+  int* buffer;    // the points of emptied reverse lists
+  int* sequence;  // the final walk
+
+  bool Allocate(int n) {
+    links = MallocArray<ChainLink>(n);
+    chains = MallocArray<Chain>(n);
+    refs1 = MallocArray<NearRef>(n);
+    refs2 = MallocArray<NearRef>(n);
+    nearOf1 = MallocArray<NearRef*>(n);
+    nearOf2 = MallocArray<NearRef*>(n);
+    dist1 = MallocArray<float>(n);
+    dist2 = MallocArray<float>(n);
+    nearest1 = MallocArray<int>(n);
+    nearest2 = MallocArray<int>(n);
+    buffer = MallocArray<int>(2 * n);
+    sequence = MallocArray<int>(n);
+    if (!links || !chains || !refs1 || !refs2 || !nearOf1 || !nearOf2 || !dist1 || !dist2 || !nearest1 ||
+        !nearest2 || !buffer || !sequence || KernelFailed())
+      return false;
+    // Every point single in its own chain, without candidates, its entries in no list.
+    for (int i = 0; i < n; ++i) {
+      links[i] = ChainLink{nullptr, nullptr, i, i};
+      chains[i] = Chain{&links[i], &links[i]};
+      refs1[i] = NearRef{nullptr, i};
+      refs2[i] = NearRef{nullptr, i};
+      nearOf1[i] = nearOf2[i] = nullptr;
+      ClearCandidate(&nearest1[i], &dist1[i]);
+      ClearCandidate(&nearest2[i], &dist2[i]);
+    }
+    return true;
+  }
+  void PushRefs(int p) {
+    if (nearest1[p] >= 0) PushRef(&nearOf1[nearest1[p]], &refs1[p]);
+    if (nearest2[p] >= 0) PushRef(&nearOf2[nearest2[p]], &refs2[p]);
+  }
+  // The refresh after the join of p and q (farP, farQ: their chains' far ends before it): the far
+  // ends; then for p, and then q, the points of its reverse lists when it became interior, and
+  // the point itself.
+  template <typename Refresh>
+  void RefreshAfterJoin(int p, int q, int farP, int farQ, Refresh refresh) {
+    if (farP >= 0) refresh(farP);
+    if (farQ >= 0) refresh(farQ);
+    for (int s : {p, q}) {
+      if (IsInterior(links, s)) {
+        const int k = TakeReverseLists(s, nearOf1, nearOf2, buffer);
+        for (int i = 0; i < k; ++i) refresh(buffer[i]);
+      }
+      refresh(s);
+    }
+  }
+};
+
+// "Sort Cloud:  %d%%" every percent of joins.
+class JoinProgress {
+ public:
+  explicit JoinProgress(int n) : n_(n), step_(int(n * 0.01) < 1 ? 1 : int(n * 0.01)), next_(step_) {}
+  void Join() {
+    if (++joins_ < next_) return;
+    const int percent = int(double(joins_) / n_ * 100.0);
+    StatusMessageFormat(MSGstr("Sort Cloud:  %d%%"), percent);
+    next_ = (percent + 1) * step_;
+  }
+
+ private:
+  int n_, step_, next_, joins_ = 0;
+};
+
+}  // namespace
+
+void GetAllOptions(int p, int maxOptions, int* count, int* options, const int* nearest1, const int* nearest2,
+                   NearRef* const* nearOf1, NearRef* const* nearOf2) {
+  int m = 0;
+  if (nearest1[p] >= 0 && m < maxOptions) options[m++] = nearest1[p];
+  if (nearest2[p] >= 0 && m < maxOptions) options[m++] = nearest2[p];
+  const int candidates = m;
+  for (NearRef* list : {nearOf1[p], nearOf2[p]})
+    for (const NearRef* r = list; r && m < maxOptions; r = r->next)
+      if (!InList(options, candidates, r->point)) options[m++] = r->point;
+  *count = m;
+}
+
+void GetAllOptDists(int p, int maxOptions, int* count, int* options, double* dists, const int* nearest1,
+                    const int* nearest2, NearRef* const* nearOf1, NearRef* const* nearOf2, const float* x,
+                    const float* y, const float* z) {
+  GetAllOptions(p, maxOptions, count, options, nearest1, nearest2, nearOf1, nearOf2);
+  for (int i = 0; i < *count; ++i) dists[i] = Dist2(x, y, z, p, options[i]);
+  HeapSort2FloatInt4(*count, dists, options);
+}
+
+// Method: each option b of a is costed by its own distance plus what the join leaves the others:
+// b, when single, still needs a partner other than a; every other option c needs one (an end)
+// or two (a single point) partners, a and b being usable only while single and only once. A
+// partner that is itself an option of a counts a quarter (it is likely joined cheaply anyway);
+// a missing one counts 4 P, P the largest distance seen, and penalises b. Past the second
+// penalised option no option can become the best.
+int GetBestOption(int a, const ChainLink* links, const Chain* chains, const int* nearest1, const int* nearest2,
+                  NearRef* const* nearOf1, NearRef* const* nearOf2, const float* x, const float* y, const float* z) {
+  int opt[kMaxOptions], m = 0;
+  double d[kMaxOptions];
+  GetAllOptDists(a, kMaxOptions, &m, opt, d, nearest1, nearest2, nearOf1, nearOf2, x, y, z);
+  // One option per chain: the farther end of an option's chain goes.
+  for (int i = 0; i < m - 1; ++i) {
+    const int far = FarEnd(links, chains, opt[i]);
+    if (far < 0) continue;
+    for (int j = i + 1; j < m; ++j)
+      if (opt[j] == far) {
+        for (int k = j; k + 1 < m; ++k) opt[k] = opt[k + 1], d[k] = d[k + 1];
+        --m;
+        break;
+      }
+  }
+  if (m == 0) return -1;
+  const int farA = FarEnd(links, chains, a);
+  const bool aSingle = farA < 0;
+  if (m == 1) return aSingle || d[0] < Dist2(x, y, z, opt[0], farA) ? opt[0] : -1;
+
+  int sub[kMaxOptions][kMaxOptions], subCount[kMaxOptions];
+  double subDist[kMaxOptions][kMaxOptions];
+  double P = d[m - 1];
+  for (int k = 0; k < m; ++k) {
+    GetAllOptDists(opt[k], kMaxOptions, &subCount[k], sub[k], subDist[k], nearest1, nearest2, nearOf1, nearOf2, x,
+                   y, z);
+    if (subCount[k] > 0 && subDist[k][subCount[k] - 1] > P) P = subDist[k][subCount[k] - 1];
+  }
+  const double unit = 4.0 * P;
+  // 0.25 for a partner that is also an option of a (other than the ones named), else 1.
+  auto weight = [&](int r, int notB, int notC) {
+    for (int i = 0; i < m; ++i)
+      if (opt[i] == r && r != notB && r != notC) return 0.25;
+    return 1.0;
+  };
+  int penalties = 0, best = -1;
+  double bestCost = 3.37e38;
+  for (int k = 0; k < m; ++k) {
+    const int b = opt[k];
+    const bool bSingle = IsSingle(links, b);
+    double cost = d[k];
+    bool penalised = false;
+    if (bSingle) {
+      int i = 0;
+      while (i < subCount[k] && (sub[k][i] == a || sub[k][i] == farA)) ++i;
+      if (i < subCount[k]) {
+        cost += subDist[k][i] * weight(sub[k][i], b, -1);
+      } else {
+        cost += unit;
+        penalised = true;
+      }
+    }
+    for (int j = 0; j < m; ++j) {
+      if (j == k) continue;
+      const int c = opt[j];
+      if (IsSingle(links, c)) {
+        int taken = 0;
+        bool usedAB = false;
+        for (int i = 0; i < subCount[j] && taken < 2; ++i) {
+          const int r = sub[j][i];
+          if (r == a || r == b) {
+            if (usedAB || !(r == a ? aSingle : bSingle)) continue;
+            usedAB = true;
+          }
+          cost += subDist[j][i] * weight(r, b, c);
+          ++taken;
+        }
+        if (taken < 2) {
+          cost += (2 - taken) * unit;
+          penalised = true;
+        }
+      } else {
+        int i = 0;
+        while (i < subCount[j] && ((sub[j][i] == a && !aSingle) || (sub[j][i] == b && !bSingle))) ++i;
+        if (i < subCount[j]) {
+          cost += subDist[j][i] * weight(sub[j][i], b, c);
+        } else {
+          cost += unit;
+          penalised = true;
+        }
+      }
+    }
+    if (penalised) ++penalties;
+    if (cost < bestCost && penalties < 2) bestCost = cost, best = k;
+  }
+  if (best < 0) return -1;
+  if (aSingle) return opt[best];
+  return d[best] < Dist2(x, y, z, opt[best], farA) ? opt[best] : -1;
+}
+
+void FindClosest2AvailInCell(int p, int farEnd, const ChainLink* links, float* dist1, float* dist2, int* nearest1,
+                             int* nearest2, const float* x, const float* y, const float* z, const Subdiv* subdiv) {
+  DropStaleCandidates(p, links, dist1, dist2, nearest1, nearest2);
+  const SubdivCell& cell = subdiv->cells[subdiv->ownCell[p]];
+  for (int i = 0; i < cell.count; ++i)
+    ConsiderForCandidate(p, cell.items[i], links, dist1, dist2, nearest1, nearest2, x, y, z);
+  DropNearerToFarEnd(p, farEnd, dist1, dist2, nearest1, nearest2, x, y, z);
+}
+
+void FindClosest2AvailInChains(int p, const ChainLink* links, const Chain* chains, int nchains, float* dist1,
+                               float* dist2, int* nearest1, int* nearest2, const float* x, const float* y,
+                               const float* z) {
+  DropStaleCandidates(p, links, dist1, dist2, nearest1, nearest2);
+  for (int s = 0; s < nchains; ++s) {
+    if (!chains[s].head) continue;
+    ConsiderForCandidate(p, chains[s].head->point, links, dist1, dist2, nearest1, nearest2, x, y, z);
+    if (chains[s].tail != chains[s].head)
+      ConsiderForCandidate(p, chains[s].tail->point, links, dist1, dist2, nearest1, nearest2, x, y, z);
+  }
+  const int far = FarEnd(links, chains, p);
+  DropNearerToFarEnd(p, far >= 0 ? far : p, dist1, dist2, nearest1, nearest2, x, y, z);
+}
+
+void UpdateAllLinks(int p, const ChainLink* links, const Chain* chains, NearRef* refs1, NearRef* refs2,
+                    NearRef** nearOf1, NearRef** nearOf2, float* dist1, float* dist2, int* nearest1, int* nearest2,
+                    const float* x, const float* y, const float* z, const Subdiv* subdiv) {
+  RefreshCandidates(p, links, refs1, refs2, nearOf1, nearOf2, dist1, dist2, nearest1, nearest2, [&] {
+    const int far = FarEnd(links, chains, p);
+    FindClosest2AvailInCell(p, far >= 0 ? far : p, links, dist1, dist2, nearest1, nearest2, x, y, z, subdiv);
+  });
+}
+
+void UpdateAllChains(int p, const ChainLink* links, const Chain* chains, int nchains, NearRef* refs1,
+                     NearRef* refs2, NearRef** nearOf1, NearRef** nearOf2, float* dist1, float* dist2,
+                     int* nearest1, int* nearest2, const float* x, const float* y, const float* z) {
+  RefreshCandidates(p, links, refs1, refs2, nearOf1, nearOf2, dist1, dist2, nearest1, nearest2, [&] {
+    FindClosest2AvailInChains(p, links, chains, nchains, dist1, dist2, nearest1, nearest2, x, y, z);
+  });
+}
+
+void JoinChains(int a, int b, Chain* chains, ChainLink* links) {
+  ChainLink *la = &links[a], *lb = &links[b];
+  Chain& ca = chains[la->chain];
+  Chain& cb = chains[lb->chain];
+  ChainLink *bHead = cb.head, *bTail = cb.tail;
+  // Turns b's chain around: its head becomes its tail.
+  auto reverseB = [&] {
+    for (ChainLink* l = bHead; l;) {
+      ChainLink* following = l->next;
+      std::swap(l->next, l->prev);
+      l = following;
+    }
+    std::swap(bHead, bTail);
+  };
+  const int slot = la->chain;
+  if (la->next) {  // a heads its chain: b's chain goes in front, ending in b
+    if (lb->next) reverseB();
+    bTail->next = la;
+    la->prev = bTail;
+    ca.head = bHead;
+    bHead->chain = slot;
+  } else {  // a ends its chain (or is single): b's chain follows, starting at b
+    if (lb->prev) reverseB();
+    la->next = bHead;
+    bHead->prev = la;
+    ca.tail = bTail;
+    bTail->chain = slot;
+  }
+  cb.head = cb.tail = nullptr;
+}
+
+// Method: candidates (two per point) come from the point's own grid cell, and every point keeps
+// the lists of the points naming it, so a join refreshes only those whose candidates it can
+// change. Local passes join the best options (GetBestOption) walking on from each new chain
+// end; the chains left are then joined end to end with candidates among all chain ends. The
+// chains are read off in slot order and the sequence starts after its largest gap.
+int SortByNearestNbor(Cloud* cloud) {
+  if (!cloud) return 0;
+  const int n = cloud->npts;
+  if (n < 3) return 1;
+  const float *x = cloud->x, *y = cloud->y, *z = cloud->z;
+  double box[6];
+  GetCloudMinMax(cloud, &box[0], &box[1], &box[2], &box[3], &box[4], &box[5]);
+  TrackingScope scope;
+  const int divisions = int(std::min(0.5 * std::sqrt(double(n)), 96.0));
+  Owned<Subdiv, FreeSubdiv> grid(
+      SubdivideArrays(x, y, z, n, box[0], box[1], box[2], box[3], box[4], box[5], 1e-6, divisions));
+  if (!grid || KernelFailed()) return 0;
+  ChainWork w;
+  int* position = MallocArray<int>(n);
+  if (!w.Allocate(n) || !position) return 0;
+  ChainLink* links = w.links;
+  Chain* chains = w.chains;
+  JoinProgress progress(n);
+
+  for (int i = 0; i < n; ++i) {
+    FindClosest2AvailInCell(i, -1, links, w.dist1, w.dist2, w.nearest1, w.nearest2, x, y, z, grid.get());
+    w.PushRefs(i);
+  }
+  auto byCell = [&](int p) {
+    UpdateAllLinks(p, links, chains, w.refs1, w.refs2, w.nearOf1, w.nearOf2, w.dist1, w.dist2, w.nearest1,
+                   w.nearest2, x, y, z, grid.get());
+  };
+  auto bestOption = [&](int p) {
+    const int q = GetBestOption(p, links, chains, w.nearest1, w.nearest2, w.nearOf1, w.nearOf2, x, y, z);
+    // Only an available point of another chain can be joined.
+    return q >= 0 && q != p && !IsInterior(links, q) && !SameChain(links, p, q) ? q : -1;
+  };
+
+  int c = n;
+  for (int before = c + 1; c < before && c >= 2;) {
+    before = c;
+    for (int s = 0, p = 0; p < n && c >= 2;) {
+      if (p < 0) {
+        p = ++s;
+        continue;
+      }
+      const int q = IsInterior(links, p) ? -1 : bestOption(p);
+      if (q < 0) {
+        p = -1;
+        continue;
+      }
+      const int farP = FarEnd(links, chains, p), farQ = FarEnd(links, chains, q);
+      JoinChains(p, q, chains, links);
+      --c;
+      progress.Join();
+      w.RefreshAfterJoin(p, q, farP, farQ, byCell);
+      p = farQ >= 0 ? farQ : q;
+    }
+  }
+  grid.reset();
+
+  // Slots compacted in order; the ends start afresh with candidates among all chain ends.
+  int slots = 0;
+  for (int s = 0; s < n; ++s) {
+    if (!chains[s].head) continue;
+    chains[slots] = chains[s];
+    chains[slots].head->chain = chains[slots].tail->chain = slots;
+    ++slots;
+  }
+  c = slots;
+  for (int s = 0; s < c; ++s)
+    for (ChainLink* e : {chains[s].head, chains[s].tail}) {
+      const int p = e->point;
+      ClearCandidate(&w.nearest1[p], &w.dist1[p]);
+      ClearCandidate(&w.nearest2[p], &w.dist2[p]);
+      w.nearOf1[p] = w.nearOf2[p] = nullptr;
+      w.refs1[p].next = w.refs2[p].next = nullptr;
+    }
+  for (int s = 0; s < c; ++s)
+    for (ChainLink* e : {chains[s].head, chains[s].tail}) {
+      const int p = e->point;
+      FindClosest2AvailInChains(p, links, chains, c, w.dist1, w.dist2, w.nearest1, w.nearest2, x, y, z);
+      w.PushRefs(p);
+      if (chains[s].tail == chains[s].head) break;  // a single point once
+    }
+  auto byChains = [&](int p) {
+    UpdateAllChains(p, links, chains, c, w.refs1, w.refs2, w.nearOf1, w.nearOf2, w.dist1, w.dist2, w.nearest1,
+                    w.nearest2, x, y, z);
+  };
+  for (int before = c + 1; c < before && c >= 2;) {
+    before = c;
+    // A single point is visited twice, as head and as tail; a chain moved into a visited slot
+    // waits for the next sweep.
+    for (int s = 0; s < c; ++s)
+      for (int side = 0; side < 2 && s < c && c >= 2; ++side) {
+        const int p = (side == 0 ? chains[s].head : chains[s].tail)->point;
+        const int q = bestOption(p);
+        if (q < 0) continue;
+        const int farP = FarEnd(links, chains, p), farQ = FarEnd(links, chains, q);
+        const int slotQ = links[q].chain;
+        JoinChains(p, q, chains, links);
+        --c;
+        if (slotQ != c) {
+          chains[slotQ] = chains[c];
+          chains[slotQ].head->chain = chains[slotQ].tail->chain = slotQ;
+          chains[c] = Chain{nullptr, nullptr};
+        }
+        progress.Join();
+        w.RefreshAfterJoin(p, q, farP, farQ, byChains);
+      }
+  }
+
+  if (!PositionsFromChains(chains, c, n, x, y, z, w.sequence, position)) return 0;
+  if (!ReorderPointsbyIndices(cloud, position)) return 0;
+  ClearStatusMessage();
+  return 1;
+}
+
+// ---- Direction-aware chaining -------------------------------------------------------------
+
+namespace {
+
+void RemoveFromKeyList(KeyLink* list, int p) {
+  if (list[p].prev == -2) return;
+  if (list[p].prev >= 0) list[list[p].prev].next = list[p].next;
+  if (list[p].next >= 0) list[list[p].next].prev = list[p].prev;
+  list[p] = KeyLink{-2, -2};
+}
+
+void Diff(const float* x, const float* y, const float* z, int a, int b, double out[3]) {
+  out[0] = double(x[a]) - x[b], out[1] = double(y[a]) - y[b], out[2] = double(z[a]) - z[b];
+}
+
+// s = cos² of the angle between u and v (0 for a zero vector).
+double CosSquared(double c, double uu, double vv) { return uu > 0 && vv > 0 ? c * c / (uu * vv) : 0.0; }
+
+// Walks the key-ordered list from p, toward smaller keys first, calling visit(j, towardLarger)
+// for every point until the squared key difference exceeds bound().
+template <typename Bound, typename Visit>
+void WalkKeyList(int p, const float* key, const KeyLink* list, Bound bound, Visit visit) {
+  for (int side = 0; side < 2; ++side)
+    for (int j = side ? list[p].next : list[p].prev; j >= 0; j = side ? list[j].next : list[j].prev) {
+      const double dk = double(key[j]) - key[p];
+      if (dk * dk > bound()) break;
+      visit(j, side == 1);
+    }
+}
+
+}  // namespace
+
+// Method: with a direction (p ends a chain), candidates are ranked by distance weighted with the
+// angle to the chain's direction; without one the four nearest are kept and p takes the two it
+// lies between, or the pair cheapest by distance weighted with the bend at p. Walks stop where
+// the key difference alone exceeds the distance still to beat.
+void FindClosest2AvailInLink2(int p, const ChainLink* links, float* dist1, float* dist2, int* nearest1,
+                              int* nearest2, const float* x, const float* y, const float* z, const float* key,
+                              const KeyLink* sortedList, double factor) {
+  ClearCandidate(&nearest1[p], &dist1[p]);
+  ClearCandidate(&nearest2[p], &dist2[p]);
+  if (sortedList[p].prev == -2) return;
+  double v[3] = {0, 0, 0}, vv = 0;
+  bool direction = false;
+  if (factor > 0 && IsEnd(links, p)) {
+    const ChainLink* nb = links[p].next ? links[p].next : links[p].prev;
+    Diff(x, y, z, p, nb->point, v);
+    vv = VecDotProd3(v, v);
+    direction = true;
+    if (vv < 1e-6) {
+      const ChainLink* further = nb->next == &links[p] ? nb->prev : nb->next;
+      direction = further != nullptr;
+      if (further) {
+        Diff(x, y, z, p, further->point, v);
+        vv = VecDotProd3(v, v);
+        direction = vv >= 1e-6;
+      }
+    }
+  }
+  int near[4];
+  double nearD[4];
+  int found = 0;
+  auto bound = [&]() -> double {
+    if (direction) return dist2[p];
+    return found == 4 ? nearD[3] : 3.37e38;
+  };
+  WalkKeyList(p, key, sortedList, bound, [&](int j, bool) {
+    if (SameChain(links, j, p)) return;
+    double w[3];
+    Diff(x, y, z, j, p, w);
+    const double d = VecDotProd3(w, w);
+    if (direction) {
+      const double c = VecDotProd3(v, w), s = CosSquared(c, d, vv);
+      const double f = c >= 0 ? 1.0 - s : 1.0 + s;
+      OfferCandidate(p, j, float((factor * f * 0.5 + 1.0) * d), dist1, dist2, nearest1, nearest2);
+      return;
+    }
+    OfferCandidate(p, j, float(d), dist1, dist2, nearest1, nearest2);
+    int at = found < 4 ? found : 4;
+    while (at > 0 && d < nearD[at - 1]) --at;
+    if (at == 4) return;
+    for (int k = std::min(found, 3); k > at; --k) near[k] = near[k - 1], nearD[k] = nearD[k - 1];
+    near[at] = j, nearD[at] = d;
+    found = std::min(found + 1, 4);
+  });
+  if (direction) return;
+  if (found == 4) {
+    double a[3], b[3];
+    Diff(x, y, z, p, near[0], a);
+    Diff(x, y, z, near[1], p, b);
+    const double t = VecDotProd3(a, b);
+    const double between = t * t / (std::max(VecDotProd3(a, a), 1e-10) * std::max(VecDotProd3(b, b), 1e-10));
+    int first = 0, second = 1;
+    if (!(t > 0 && between >= 0.97)) {
+      double best = 3.37e38;
+      for (int i = 0; i < 4; ++i)
+        for (int j = i + 1; j < 4; ++j) {
+          Diff(x, y, z, p, near[i], a);
+          Diff(x, y, z, near[j], p, b);
+          const double c = VecDotProd3(a, b), s = CosSquared(c, VecDotProd3(a, a), VecDotProd3(b, b));
+          const double f = c >= 0 ? 1.0 - s : 1.0 + s;
+          const double cost = (nearD[i] + nearD[j]) * (factor * f * 0.5 + 1.0);
+          if (cost < best) best = cost, first = i, second = j;
+        }
+    }
+    nearest1[p] = near[first], dist1[p] = float(nearD[first]);
+    nearest2[p] = near[second], dist2[p] = float(nearD[second]);
+    return;
+  }
+  if (dist1[p] >= 1e-6 && nearest2[p] >= 0 && factor > 0) {
+    // The second candidate again, preferring to go on the way from the first through p; behind
+    // counts far more toward smaller keys than toward larger ones (a kept legacy asymmetry).
+    const int first = nearest1[p];
+    double u[3];
+    Diff(x, y, z, p, first, u);
+    const double uu = VecDotProd3(u, u);
+    ClearCandidate(&nearest2[p], &dist2[p]);
+    WalkKeyList(p, key, sortedList, [&] { return double(dist2[p]); }, [&](int j, bool towardLarger) {
+      if (j == first || SameChain(links, j, p)) return;
+      double w[3];
+      Diff(x, y, z, j, p, w);
+      const double d = VecDotProd3(w, w);
+      const double c = VecDotProd3(u, w), s = CosSquared(c, d, uu);
+      const double weight = c >= 0 ? factor * 0.5 * (1.0 - s) + 1.0
+                                   : factor * (towardLarger ? 0.5 : 25.0) * (1.0 + s) + 1.0;
+      const float wd = float(weight * d);
+      if (wd < dist2[p]) dist2[p] = wd, nearest2[p] = j;
+    });
+  }
+}
+
+void UpdateAllLinksLink2(int p, const ChainLink* links, NearRef* refs1, NearRef* refs2, NearRef** nearOf1,
+                         NearRef** nearOf2, float* dist1, float* dist2, int* nearest1, int* nearest2,
+                         const float* x, const float* y, const float* z, const float* key,
+                         const KeyLink* sortedList, double factor) {
+  RefreshCandidates(p, links, refs1, refs2, nearOf1, nearOf2, dist1, dist2, nearest1, nearest2, [&] {
+    FindClosest2AvailInLink2(p, links, dist1, dist2, nearest1, nearest2, x, y, z, key, sortedList, factor);
+  });
+}
+
+namespace {
+
+// The thermometer of a direction-aware sort, when shown: percentages go up in steps of joins.
+class SortThermometer {
+ public:
+  SortThermometer(bool show, int n) : step_(std::max(1, int((n - 1) * 0.01))), next_(step_) {
+    if (show) thermo_.emplace("Sort Cloud");
+  }
+  // joins reached: the percentage share (scaled) plus base, shown when it changed.
+  void Joins(int joins, int n, double scale, int base) {
+    if (!thermo_ || joins < next_) return;
+    const int percent = int(double(joins) / (n - 1) * scale) + base;
+    if (percent == last_) return;
+    Show(percent);
+    next_ = (percent + 1) * step_;
+  }
+  void Show(int percent) {
+    if (!thermo_) return;
+    thermo_->set(percent);
+    last_ = percent;
+  }
+  int Last() const { return last_; }
+  void Finish() {
+    if (thermo_) thermo_->finish();
+  }
+
+ private:
+  std::optional<Thermometer> thermo_;
+  int step_, next_, last_ = 0;
+};
+
+// A point other than the excluded ones in the list, optionally only a single one.
+bool ListHoldsOther(const NearRef* list, int notA, int notB, const ChainLink* links, bool singleOnly) {
+  for (const NearRef* r = list; r; r = r->next)
+    if (r->point != notA && r->point != notB && (!singleOnly || IsSingle(links, r->point))) return true;
+  return false;
+}
+
+}  // namespace
+
+// Method: near-duplicates are set aside; chains are seeded at points lying between two mutual
+// candidates (the straightness threshold relaxed pass by pass), mutual single pairs are joined,
+// then chain ends are joined to their candidates while the choice is uncontested, falling back
+// to the nearest single point; the chains left are joined cheapest first; the near-duplicates
+// are linked in beside their nearest point where they lengthen the sequence least.
+int SortArraysByNearestNborAndDir(float* x, float* y, float* z, int n, double, int showProgress, int* position) {
+  for (int k = 0; k < n; ++k) position[k] = k;
+  if (n < 4) return 1;
+  TrackingScope scope;
+  char* mask = MallocArray<char>(n);
+  float* key = MallocArray<float>(n);
+  float* sortKeys = MallocArray<float>(n);
+  int* keyOrder = MallocArray<int>(n);
+  int* rank = MallocArray<int>(n);
+  KeyLink* list = MallocArray<KeyLink>(n);
+  ChainWork w;
+  if (!mask || !key || !sortKeys || !keyOrder || !rank || !list || !w.Allocate(n)) return 0;
+  if (!DuplicatePointsIndices(x, y, z, n, 0.001, mask)) return 0;
+  ChainLink* links = w.links;
+  Chain* chains = w.chains;
+
+  // The key axis is the box's longest (the earlier one on ties).
+  const float* axes[3] = {x, y, z};
+  int axis = 0;
+  double longest = -1;
+  for (int a = 0; a < 3; ++a) {
+    double lo, hi;
+    GetMinMaxF(axes[a], n, &lo, &hi);
+    if (hi - lo > longest) longest = hi - lo, axis = a;
+  }
+  int m = 0;
+  for (int i = 0; i < n; ++i) {
+    key[i] = axes[axis][i];
+    list[i] = KeyLink{-2, -2};
+    if (mask[i]) sortKeys[m] = key[i], keyOrder[m++] = i;
+  }
+  HeapSortFloatInt(m, sortKeys, keyOrder);
+  for (int k = 0; k < m; ++k) list[keyOrder[k]] = KeyLink{k > 0 ? keyOrder[k - 1] : -1, k + 1 < m ? keyOrder[k + 1] : -1};
+  if (m < 2) return 1;
+
+  double factor = 4.0;
+  auto refresh = [&](int p) {
+    UpdateAllLinksLink2(p, links, w.refs1, w.refs2, w.nearOf1, w.nearOf2, w.dist1, w.dist2, w.nearest1,
+                        w.nearest2, x, y, z, key, list, factor);
+  };
+  double maxD1 = 0;
+  for (int i = 0; i < n; ++i) {
+    if (i % 1000 == 0 && user_break()) return 0;
+    if (!mask[i]) continue;
+    FindClosest2AvailInLink2(i, links, w.dist1, w.dist2, w.nearest1, w.nearest2, x, y, z, key, list, factor);
+    w.PushRefs(i);
+    if (w.nearest1[i] >= 0) maxD1 = std::max(maxD1, double(w.dist1[i]));
+  }
+  maxD1 *= 2.0;
+  SortThermometer thermo(showProgress != 0, n);
+  int chainsLeft = m, joins = 0;
+  auto named = [&](int a, int q) { return Names(w.nearest1, w.nearest2, a, q); };
+
+  // Seeding. A pass that joins nothing relaxes the straightness threshold and the direction
+  // weight; the passes end after a fruitful one, or after a fruitless one made at threshold 0.
+  double threshold = 0.97;
+  int divisor = 512;
+  for (bool seeded = m < 3; !seeded;) {
+    for (int i = 0; i < n; ++i) {
+      if (i % 1000 == 0 && user_break()) return 0;
+      if (!mask[i] || !IsSingle(links, i)) continue;
+      const int a = w.nearest1[i], b = w.nearest2[i];
+      if (a < 0 || b < 0 || !IsSingle(links, a) || !IsSingle(links, b) || !named(a, i) || !named(b, i)) continue;
+      double u[3], v[3];
+      Diff(x, y, z, i, a, u);
+      Diff(x, y, z, b, i, v);
+      const double t = VecDotProd3(u, v);
+      if (t < 0 || CosSquared(t, VecDotProd3(u, u), VecDotProd3(v, v)) < threshold) continue;
+      RemoveFromKeyList(list, i);
+      JoinChains(i, a, chains, links);
+      JoinChains(i, b, chains, links);
+      chainsLeft -= 2, joins += 2;
+      seeded = true;
+      refresh(a);
+      refresh(b);
+      const int k = TakeReverseLists(i, w.nearOf1, w.nearOf2, w.buffer);
+      for (int r = 0; r < k; ++r) refresh(w.buffer[r]);
+      refresh(i);
+      thermo.Joins(joins, n, 50.0, 0);
+    }
+    if (seeded || threshold <= 0.0) break;
+    threshold = divisor > 1 ? std::max(0.0, threshold * (1.0 - 1.0 / divisor)) : 0.0;
+    factor *= 0.5;
+    divisor /= 2;
+  }
+
+  // Pairing of single points that only each other contest.
+  for (int i = 0; i < n; ++i) {
+    if (i % 1000 == 0 && user_break()) return 0;
+    if (!mask[i] || !IsSingle(links, i)) continue;
+    if (ListHoldsOther(w.nearOf1[i], w.nearest1[i], w.nearest2[i], links, false) ||
+        ListHoldsOther(w.nearOf2[i], w.nearest1[i], w.nearest2[i], links, false))
+      continue;
+    const int a = w.nearest1[i];
+    if (a < 0 || !IsSingle(links, a) || !named(a, i)) continue;
+    const int b = w.nearest1[a] == i ? w.nearest2[a] : w.nearest1[a];
+    if (ListHoldsOther(w.nearOf1[a], i, b, links, false) || ListHoldsOther(w.nearOf2[a], i, b, links, false)) continue;
+    JoinChains(i, a, chains, links);
+    --chainsLeft, ++joins;
+    refresh(a);
+    refresh(i);
+  }
+  thermo.Show(std::min(thermo.Last() + 25, 50));
+
+  // Joins q (an end or single) with a and refreshes what the join can change: the points naming
+  // a point that became interior, the two, and a merged chain's end still naming the other end.
+  auto joinAndRefresh = [&](int q, int a) {
+    const int slot = links[q].chain;
+    JoinChains(q, a, chains, links);
+    --chainsLeft, ++joins;
+    for (int s : {q, a}) {
+      if (!IsInterior(links, s)) continue;
+      RemoveFromKeyList(list, s);
+      const int partner = s == q ? a : q;
+      const int k = TakeReverseLists(s, w.nearOf1, w.nearOf2, w.buffer);
+      for (int r = 0; r < k; ++r)
+        if (w.buffer[r] != partner) refresh(w.buffer[r]);
+    }
+    refresh(q);
+    refresh(a);
+    const int h = chains[slot].head->point, t = chains[slot].tail->point;
+    if (named(h, t)) refresh(h);
+    if (named(t, h)) refresh(t);
+  };
+  // r contests a's claim on q unless r is the other end of a's chain and likes q no better.
+  auto contests = [&](int r, int a) {
+    return !(SameChain(links, r, a) && w.dist1[r] >= w.dist1[a] && w.dist2[r] <= w.dist2[a]);
+  };
+  auto contestedEnd = [&](int q, int a) {
+    for (const NearRef* r = w.nearOf1[q]; r; r = r->next)
+      if (r->point != a && contests(r->point, a)) return true;
+    return false;
+  };
+
+  // End joining, with a forced join of the nearest single point whenever a sweep joins nothing.
+  for (;;) {
+    for (bool any = true; any && chainsLeft > 1;) {
+      any = false;
+      for (int k = 0; k < m && chainsLeft > 1; ++k) {
+        const int q = keyOrder[k];
+        if (list[q].prev == -2 || !IsEnd(links, q)) continue;
+        const int a = w.nearest1[q];
+        if (a < 0 || w.dist1[q] > maxD1 || IsInterior(links, a) || SameChain(links, q, a)) continue;
+        if (IsSingle(links, a)) {
+          if (!named(a, q) || ListHoldsOther(w.nearOf1[q], a, a, links, false) ||
+              ListHoldsOther(w.nearOf2[q], a, a, links, true) ||
+              (ListHoldsOther(w.nearOf1[a], q, q, links, false) && ListHoldsOther(w.nearOf2[a], q, q, links, true)))
+            continue;
+        } else {
+          if (w.nearest1[a] != q || contestedEnd(q, a) || contestedEnd(a, q) ||
+              ListHoldsOther(w.nearOf2[q], a, a, links, true) || ListHoldsOther(w.nearOf2[a], q, q, links, true))
+            continue;
+        }
+        joinAndRefresh(q, a);
+        any = true;
+      }
+    }
+    int best = -1;
+    bool bestToEnd = false;
+    for (int i = 0; i < n && chainsLeft > 1; ++i) {
+      if (!mask[i] || !IsSingle(links, i) || w.nearest1[i] < 0) continue;
+      const int a = w.nearest1[i];
+      if (IsInterior(links, a) || SameChain(links, i, a)) continue;
+      const bool toEnd = IsEnd(links, a);
+      if (best < 0 || (toEnd && !bestToEnd) || (toEnd == bestToEnd && w.dist1[i] < w.dist1[best]))
+        best = i, bestToEnd = toEnd;
+    }
+    if (best < 0) break;
+    joinAndRefresh(best, w.nearest1[best]);
+  }
+
+  // The chains left are joined cheapest first: each end's option is the cheaper of its two
+  // candidates, counting also the candidate's own view of the end.
+  thermo.Show(75);
+  double* costs = MallocArray<double>(2 * n);
+  int* ids = MallocArray<int>(2 * n);
+  int* pairs = MallocArray<int>(4 * n);
+  if (!costs || !ids || !pairs || KernelFailed()) return 0;
+  auto view = [&](int a, int g) {
+    if (w.nearest1[a] == g) return double(w.dist1[a]);
+    if (w.nearest2[a] == g) return double(w.dist2[a]);
+    return (factor * 0.5 + 1.0) * Dist2(x, y, z, g, a);
+  };
+  while (chainsLeft > 1) {
+    int options = 0;
+    for (int k = 0; k < m; ++k) {
+      const int e = keyOrder[k];
+      if (list[e].prev == -2) continue;
+      const int far = FarEnd(links, chains, e), g = far >= 0 ? far : e;
+      const int a1 = w.nearest1[g], a2 = w.nearest2[g];
+      const double c1 = a1 >= 0 ? w.dist1[g] + view(a1, g) : 3.37e38;
+      const double c2 = a2 >= 0 ? w.dist2[g] + view(a2, g) : 3.37e38;
+      if (a1 < 0 && a2 < 0) continue;
+      const bool second = a2 >= 0 && c2 <= c1;
+      costs[options] = second ? c2 : c1;
+      ids[options] = options;
+      pairs[2 * options] = g, pairs[2 * options + 1] = second ? a2 : a1;
+      ++options;
+    }
+    HeapSort2FloatInt4(options, costs, ids);
+    int g = -1, a = -1;
+    for (int k = 0; k < options && g < 0; ++k) {
+      const int pg = pairs[2 * ids[k]], pa = pairs[2 * ids[k] + 1];
+      if (pg != pa && !IsInterior(links, pg) && !IsInterior(links, pa) && !SameChain(links, pg, pa)) g = pg, a = pa;
+    }
+    if (g < 0) break;
+    joinAndRefresh(g, a);
+    thermo.Joins(joins, n, 25.0, 75);
+  }
+
+  // Near-duplicates go in beside their nearest kept point, on the side where they lengthen the
+  // sequence less.
+  for (int i = 0; i < n; ++i) sortKeys[i] = key[i], ids[i] = i;
+  HeapSortFloatInt(n, sortKeys, ids);
+  for (int k = 0; k < n; ++k) rank[ids[k]] = k;
+  for (int d = 0; d < n; ++d) {
+    if (mask[d]) continue;
+    int k = -1;
+    double best = 3.37e38;
+    for (int side = 0; side < 2; ++side)
+      for (int r = rank[d] + (side ? 1 : -1); r >= 0 && r < n; r += side ? 1 : -1) {
+        const int j = ids[r];
+        const double dk = double(key[j]) - key[d];
+        if (dk * dk > best) break;
+        if (!mask[j]) continue;
+        const double dd = Dist2(x, y, z, d, j);
+        if (dd < best) best = dd, k = j;
+      }
+    if (k < 0) k = keyOrder[0];
+    ChainLink *lk = &links[k], *ld = &links[d], *before = lk->prev, *after = lk->next;
+    const double gainBefore = before ? Dist2(x, y, z, k, before->point) - Dist2(x, y, z, d, before->point) : 0.0;
+    const double gainAfter = after ? Dist2(x, y, z, k, after->point) - Dist2(x, y, z, d, after->point) : 0.0;
+    chains[d] = Chain{nullptr, nullptr};
+    ld->chain = lk->chain;
+    if (gainBefore <= gainAfter) {
+      ld->prev = lk, ld->next = after, lk->next = ld;
+      if (after) after->prev = ld;
+      else chains[lk->chain].tail = ld;
+    } else {
+      ld->next = lk, ld->prev = before, lk->prev = ld;
+      if (before) before->next = ld;
+      else chains[lk->chain].head = ld;
+    }
+  }
+
+  thermo.Show(100);
+  if (!PositionsFromChains(chains, n, n, x, y, z, w.sequence, position)) {
+    for (int k = 0; k < n; ++k) position[k] = k;
+    return 0;
+  }
+  thermo.Finish();
+  return 1;
+}
+
+int SortByNearestNborAndDir(Cloud* cloud, double, int showProgress) {
+  if (!cloud) return 0;
+  const int n = cloud->npts;
+  if (n < 4) return 1;
+  TrackingScope scope;
+  int* position = MallocArray<int>(n);
+  if (!position || KernelFailed()) return 0;
+  const bool ordered = cloud->type != 0 && cloud->scanStart && cloud->scanEnd && cloud->nscans > 0;
+  if (!ordered) {
+    if (!SortArraysByNearestNborAndDir(cloud->x, cloud->y, cloud->z, n, 4.0, showProgress, position)) return 0;
+  } else {
+    const int S = cloud->nscans;
+    int longest = 0;
+    for (int s = 0; s < S; ++s) {
+      const int a = cloud->scanStart[s], b = cloud->scanEnd[s];
+      if (a < 0 || b >= n || b < a) return 0;
+      longest = std::max(longest, b - a + 1);
+    }
+    int* scratch = MallocArray<int>(longest);
+    if (!scratch || KernelFailed()) return 0;
+    for (int k = 0; k < n; ++k) position[k] = k;
+    std::optional<Thermometer> thermo;
+    if (showProgress) thermo.emplace("Sort Cloud");
+    const int step = std::max(1, int(S * 0.01 + 0.5));
+    for (int s = 0, next = step; s < S; ++s) {
+      if (thermo && s >= next) {
+        const int percent = int(double(s) / S * 100.0 + 0.5);
+        thermo->set(percent);
+        next = (percent + 1) * step;
+      }
+      const int a = cloud->scanStart[s], len = cloud->scanEnd[s] - a + 1;
+      if (!SortArraysByNearestNborAndDir(cloud->x + a, cloud->y + a, cloud->z + a, len, 4.0, 0, scratch)) return 0;
+      for (int k = 0; k < len; ++k) position[a + k] = a + scratch[k];
+    }
+    if (thermo) thermo->finish();
+  }
+  return ReorderPointsbyIndices(cloud, position);
+}
+
+int CloudTypeAfterSort(Cloud* cloud) {
+  if (!cloud || cloud->npts < 2) return 1;
+  SortByNearestNborAndDir(cloud, 1.0, 0);
+  double box[6];
+  GetCloudMinMax(cloud, &box[0], &box[1], &box[2], &box[3], &box[4], &box[5]);
+  const double D2 = (box[3] - box[0]) * (box[3] - box[0]) + (box[4] - box[1]) * (box[4] - box[1]) +
+                    (box[5] - box[2]) * (box[5] - box[2]);
+  const double g2 = Dist2(cloud->x, cloud->y, cloud->z, cloud->npts - 1, 0);
+  return g2 >= 0.01 * D2 ? 1 : 0;
+}
+
+int PerturbeCloud(Cloud* cloud, double tol, double step) {
+  if (!cloud || cloud->npts < 1) return 1;
+  const int n = cloud->npts;
+  if (std::fabs(2.0 * tol) > step) step = std::fabs(2.0 * tol);
+  TrackingScope scope;
+  char* mask = MallocArray<char>(n);
+  if (!mask || KernelFailed() || !DuplicatePointsIndices(cloud->x, cloud->y, cloud->z, n, tol, mask)) return 0;
+  for (;;) {
+    bool moved = false;
+    for (int i = 0; i < n; ++i) {
+      if (mask[i]) continue;
+      double r[3];
+      for (double& c : r) c = std::rand() * (1.0 / 32767);
+      VecNormalize3(r, r);
+      cloud->x[i] = float(cloud->x[i] + step * r[0]);
+      cloud->y[i] = float(cloud->y[i] + step * r[1]);
+      cloud->z[i] = float(cloud->z[i] + step * r[2]);
+      moved = true;
+    }
+    if (!moved) return 1;
+    step *= 1.5;
+    // Steps grow without end only when the points cannot be separated (tol not finite).
+    if (!std::isfinite(step) || !DuplicatePointsIndices(cloud->x, cloud->y, cloud->z, n, tol, mask)) return 0;
+  }
 }

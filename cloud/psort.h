@@ -33,3 +33,103 @@ int OrderCloudScans(Cloud* cloud, int* order, char* reversed);
 void FindClosestScanAndDistsq(const float* sx, const float* sy, const float* sz, const float* ex, const float* ey,
                               const float* ez, int nscans, int s, const int* degree, const int* pathEnd,
                               int* closest, double* distsq);
+
+// ---- Chaining scattered points into one sequence ------------------------------------------
+// Both chaining sorts grow chains of points by joining chain ends. Their records are scratch of
+// one call, in arrays indexed by point.
+struct Subdiv;
+
+// One per point. next runs toward the chain's tail, prev toward its head. chain (the chain's
+// slot) is right at both ends of every chain; interior links may hold stale slots. A point is
+// single with neither link, an end with one, interior with both: only single points and ends
+// are available for joins.
+struct ChainLink {
+  ChainLink* next;
+  ChainLink* prev;
+  int32_t point;
+  int32_t chain;
+};
+// One slot per point at the start; a slot emptied by a join holds two nulls.
+struct Chain {
+  ChainLink* head;
+  ChainLink* tail;
+};
+// Entry of a reverse list: nearOf1[q] lists the points whose first candidate is q, nearOf2[q]
+// those whose second candidate is q. Each point owns two entries (refs1[p], refs2[p]), pushed at
+// the head of its candidates' lists.
+struct NearRef {
+  NearRef* next;
+  int32_t point;
+};
+// The kept points of a direction-aware sort, doubly linked in ascending key order; -1 past the
+// ends, -2 in both for a point out of the list.
+struct KeyLink {
+  int32_t prev;
+  int32_t next;
+};
+
+// Orders the cloud's points into one sequence of near neighbours, starting after its largest
+// gap, and carries every per-point datum along. 1 (also unchanged for fewer than 3 points), or 0
+// (cloud unchanged) for a null cloud, no grid, no memory or a failed reordering. Shows "Sort
+// Cloud:  %d%%" on the status line and clears it on success.
+int SortByNearestNbor(Cloud* cloud);
+// The point available point p is best joined to, or -1: the nearest options weighed by what each
+// choice takes from the other options' partners.
+int GetBestOption(int p, const ChainLink* links, const Chain* chains, const int* nearest1, const int* nearest2,
+                  NearRef* const* nearOf1, NearRef* const* nearOf2, const float* x, const float* y, const float* z);
+// p's candidates, then the points naming p in its reverse lists (first list first), at most
+// maxOptions, without repeating a candidate.
+void GetAllOptions(int p, int maxOptions, int* count, int* options, const int* nearest1, const int* nearest2,
+                   NearRef* const* nearOf1, NearRef* const* nearOf2);
+// The options of GetAllOptions with their squared distances, ascending.
+void GetAllOptDists(int p, int maxOptions, int* count, int* options, double* dists, const int* nearest1,
+                    const int* nearest2, NearRef* const* nearOf1, NearRef* const* nearOf2, const float* x,
+                    const float* y, const float* z);
+// Refreshes p's two candidates (entries p of the arrays) from the items of p's own grid cell: no
+// interior point and none of p's chain; with farEnd >= 0 none nearer to farEnd than to p.
+void FindClosest2AvailInCell(int p, int farEnd, const ChainLink* links, float* dist1, float* dist2, int* nearest1,
+                             int* nearest2, const float* x, const float* y, const float* z, const Subdiv* subdiv);
+// The same over the ends of chain slots 0..nchains-1, never nearer to the other end of p's chain.
+void FindClosest2AvailInChains(int p, const ChainLink* links, const Chain* chains, int nchains, float* dist1,
+                               float* dist2, int* nearest1, int* nearest2, const float* x, const float* y,
+                               const float* z);
+// Refreshes p's candidates (an interior p has none) and moves p's two reverse-list entries to
+// its new candidates' lists; by grid cell, or by chain ends.
+void UpdateAllLinks(int p, const ChainLink* links, const Chain* chains, NearRef* refs1, NearRef* refs2,
+                    NearRef** nearOf1, NearRef** nearOf2, float* dist1, float* dist2, int* nearest1, int* nearest2,
+                    const float* x, const float* y, const float* z, const Subdiv* subdiv);
+void UpdateAllChains(int p, const ChainLink* links, const Chain* chains, int nchains, NearRef* refs1,
+                     NearRef* refs2, NearRef** nearOf1, NearRef** nearOf2, float* dist1, float* dist2,
+                     int* nearest1, int* nearest2, const float* x, const float* y, const float* z);
+// Joins the chain ending in a with the one ending in b (a and b become neighbours). The merged
+// chain keeps a's slot and direction; b's slot is emptied.
+void JoinChains(int a, int b, Chain* chains, ChainLink* links);
+
+// Direction-aware chaining of n points: position[k] receives the new place of point k, the
+// sequence starting after its largest gap. Points closer than 0.001 to another are set aside and
+// linked in beside their nearest point at the end. factor is not read (the direction weight
+// starts at 4). The arrays are sorted while it runs and given back exactly. 1 (the identity for
+// fewer than 4 points or fewer than 2 apart), or 0 on no memory or a user break.
+int SortArraysByNearestNborAndDir(float* x, float* y, float* z, int n, double factor, int showProgress,
+                                  int* position);
+// p's two candidates from the key-ordered list, distances weighted by p's chain direction (a
+// candidate straight ahead at its distance, at right angles 1 + factor / 2 times it, behind
+// 1 + factor times); without a direction the pair p lies between.
+void FindClosest2AvailInLink2(int p, const ChainLink* links, float* dist1, float* dist2, int* nearest1,
+                              int* nearest2, const float* x, const float* y, const float* z, const float* key,
+                              const KeyLink* sortedList, double factor);
+void UpdateAllLinksLink2(int p, const ChainLink* links, NearRef* refs1, NearRef* refs2, NearRef** nearOf1,
+                         NearRef** nearOf2, float* dist1, float* dist2, int* nearest1, int* nearest2,
+                         const float* x, const float* y, const float* z, const float* key,
+                         const KeyLink* sortedList, double factor);
+// Sorts a scattered cloud, or each scan of an ordered one within the scan, and carries every
+// datum along. factor is not read. 1 (also unchanged for fewer than 4 points), or 0 (cloud
+// unchanged) for a null cloud, no memory, a user break or a failed reordering.
+int SortByNearestNborAndDir(Cloud* cloud, double factor, int showProgress);
+// Sorts the cloud as above and answers 1 when the sequence is open (its closing gap at least a
+// tenth of the box diagonal), 0 when closed; 1 for fewer than 2 points.
+int CloudTypeAfterSort(Cloud* cloud);
+// Moves points closer than tol to another apart by random steps of at least |2 tol| (growing by
+// half each round) until no such pair is left. 1, or 0 on no memory or when the steps stop being
+// finite.
+int PerturbeCloud(Cloud* cloud, double tol, double step);

@@ -1,0 +1,298 @@
+// Chaining scattered points into one sequence: nearest-neighbour chaining with look-ahead and
+// direction-aware chaining, the data they carry, and the perturbation of near-coincident points.
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cloud/makecld.h"
+#include "cloud/psort.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class Chaining : public KernelTest {};
+
+constexpr double kStep = 0.05;  // parameter step between neighbouring curve points
+
+// Point id on an open space curve whose x is the parameter, so the id can be read back from x.
+void CurvePoint(int id, float* x, float* y, float* z) {
+  const double t = id * kStep;
+  *x = float(t), *y = float(std::sin(2 * t)), *z = float(0.3 * t * t);
+}
+int IdOf(const Cloud* c, int i) { return int(std::lround(c->x[i] / kStep)); }
+
+// n curve points in shuffled order; every per-point datum encodes the point's id, and a few
+// triangles join ids.
+Cloud* ShuffledCurveCloud(int n, unsigned seed) {
+  std::vector<int> ids(n);
+  std::iota(ids.begin(), ids.end(), 0);
+  std::mt19937 rng(seed);
+  std::shuffle(ids.begin(), ids.end(), rng);
+  std::vector<float> x(n), y(n), z(n);
+  for (int i = 0; i < n; ++i) CurvePoint(ids[i], &x[i], &y[i], &z[i]);
+  Cloud* c = MakeCld(x.data(), y.data(), z.data(), n, nullptr);
+  c->nx = MallocArray<float>(n), c->ny = MallocArray<float>(n), c->nz = MallocArray<float>(n);
+  for (float*& col : c->colour) col = MallocArray<float>(n);
+  c->colourFlag = 1;
+  c->reliability = MallocArray<uint8_t>(n);
+  c->labels = MallocArray<char*>(n);
+  c->farrays.count = 1;
+  c->farrays.arrays = MallocArray<float*>(1);
+  c->farrays.types = MallocArray<int32_t>(1);
+  c->farrays.arrays[0] = MallocArray<float>(n), c->farrays.types[0] = 7;
+  for (int i = 0; i < n; ++i) {
+    const int id = ids[i];
+    c->nx[i] = float(id), c->ny[i] = 0, c->nz[i] = 1;
+    for (int k = 0; k < 3; ++k) c->colour[k][i] = float(id) + 0.25f * k;
+    c->reliability[i] = uint8_t(id % 251);
+    const std::string label = "p" + std::to_string(id);
+    c->labels[i] = MallocArray<char>(int(label.size()) + 1);
+    std::copy(label.c_str(), label.c_str() + label.size() + 1, c->labels[i]);
+    c->farrays.arrays[0][i] = float(3 * id);
+  }
+  std::vector<int> where(n);
+  for (int i = 0; i < n; ++i) where[ids[i]] = i;
+  c->ntri = 3;
+  c->tri = MallocArray<CloudTriangle>(3);
+  const int corners[3][3] = {{0, 1, 2}, {5, 9, 13}, {n - 1, n / 2, 7}};
+  for (int t = 0; t < 3; ++t)
+    for (int k = 0; k < 3; ++k) c->tri[t].v[k] = where[corners[t][k]];
+  return c;
+}
+
+void ExpectDataOnTheirPoints(const Cloud* c) {
+  for (int i = 0; i < c->npts; ++i) {
+    const int id = IdOf(c, i);
+    // (A datum whose new array could not be had is dropped, never misplaced.)
+    if (c->nx) { ASSERT_EQ(c->nx[i], float(id)) << i; }
+    for (int k = 0; k < 3; ++k)
+      if (c->colour[k]) { ASSERT_EQ(c->colour[k][i], float(id) + 0.25f * k); }
+    if (c->reliability) { ASSERT_EQ(c->reliability[i], uint8_t(id % 251)); }
+    if (c->labels) { ASSERT_EQ(std::string(c->labels[i]), "p" + std::to_string(id)); }
+    if (c->farrays.count > 0) { ASSERT_EQ(c->farrays.arrays[0][i], float(3 * id)); }
+  }
+  const int n = c->npts;
+  if (!c->tri) return;
+  const std::set<int> expect[3] = {{0, 1, 2}, {5, 9, 13}, {n - 1, n / 2, 7}};
+  ASSERT_EQ(c->ntri, 3);
+  for (int t = 0; t < 3; ++t) {
+    std::set<int> got;
+    for (int v : c->tri[t].v) got.insert(IdOf(c, v));
+    EXPECT_EQ(got, expect[t]) << t;
+  }
+}
+
+// The ids run 0, 1, ..., n-1 or exactly backwards.
+void ExpectCurveOrder(const Cloud* c) {
+  const int n = c->npts, first = IdOf(c, 0);
+  ASSERT_TRUE(first == 0 || first == n - 1) << first;
+  for (int i = 0; i < n; ++i) ASSERT_EQ(IdOf(c, i), first == 0 ? i : n - 1 - i) << i;
+}
+
+TEST_F(Chaining, BothSortsOrderAShuffledCurveAndCarryEveryDatum) {
+  for (int n : {40, 400}) {
+    for (int sort = 0; sort < 2; ++sort) {
+      SCOPED_TRACE(std::to_string(n) + (sort ? " by direction" : " by look-ahead"));
+      Cloud* c = ShuffledCurveCloud(n, 11u + n);
+      ASSERT_EQ(sort ? SortByNearestNborAndDir(c, 0.0, 1) : SortByNearestNbor(c), 1);
+      ASSERT_EQ(c->npts, n);
+      ExpectCurveOrder(c);
+      ExpectDataOnTheirPoints(c);
+      EXPECT_TRUE(c->nx && c->labels && c->tri && c->farrays.count == 1);
+      FreeCloud(c);
+    }
+  }
+  EXPECT_FALSE(StubGetThermometer().open);
+}
+
+TEST_F(Chaining, TooFewPointsStayAsTheyAre) {
+  const float x[3] = {2, 0, 1}, y[3] = {0, 0, 0}, z[3] = {0, 0, 0};
+  for (int n = 1; n <= 3; ++n) {
+    Cloud* c = MakeCld(x, y, z, n, nullptr);
+    c->strideU = 2;  // a reordering would exchange the strides
+    if (n < 3) { EXPECT_EQ(SortByNearestNbor(c), 1); }
+    EXPECT_EQ(SortByNearestNborAndDir(c, 1.0, 0), 1);
+    for (int i = 0; i < n; ++i) EXPECT_EQ(c->x[i], x[i]);
+    EXPECT_EQ(c->strideU, 2);
+    FreeCloud(c);
+  }
+  int position[3] = {-1, -1, -1};
+  float xs[3] = {2, 0, 1}, ys[3] = {}, zs[3] = {};
+  EXPECT_EQ(SortArraysByNearestNborAndDir(xs, ys, zs, 3, 1.0, 0, position), 1);
+  EXPECT_EQ(std::vector<int>(position, position + 3), (std::vector<int>{0, 1, 2}));
+}
+
+// Two runs far apart: each comes out whole, and the sequence starts after the gap between them
+// (so it is not cut inside a run).
+TEST_F(Chaining, SeparateClustersStayWholeAndTheSequenceStartsAfterTheLargestGap) {
+  std::vector<float> x, y, z;
+  std::mt19937 rng(5);
+  std::vector<int> ids(60);
+  std::iota(ids.begin(), ids.end(), 0);
+  std::shuffle(ids.begin(), ids.end(), rng);
+  for (int id : ids) x.push_back(id < 30 ? id * 0.1f : 100 + id * 0.1f), y.push_back(0), z.push_back(0);
+  for (int sort = 0; sort < 2; ++sort) {
+    Cloud* c = MakeCld(x.data(), y.data(), z.data(), 60, nullptr);
+    ASSERT_EQ(sort ? SortByNearestNborAndDir(c, 0.0, 0) : SortByNearestNbor(c), 1);
+    // One step of 100 inside, every other step 0.1: the largest opening is the wrap.
+    int big = 0;
+    for (int i = 1; i < 60; ++i) {
+      const float d = std::fabs(c->x[i] - c->x[i - 1]);
+      if (d > 1) ++big;
+      else EXPECT_NEAR(d, 0.1f, 1e-4f) << i;
+    }
+    EXPECT_EQ(big, 1);
+    EXPECT_TRUE(std::fabs(c->x[0] - c->x[59]) > 50);
+    FreeCloud(c);
+  }
+}
+
+TEST_F(Chaining, AFailedSortLeavesTheCloudAsItWasAndNothingBehind) {
+  Cloud* ref = ShuffledCurveCloud(120, 3);
+  const std::vector<float> before(ref->x, ref->x + ref->npts);
+  FreeCloud(ref);
+  for (int sort = 0; sort < 2; ++sort) {
+    int sorted = 0;
+    for (long skip = 0; skip < 400; skip += 7) {
+      ClearKernelError();
+      Cloud* c = ShuffledCurveCloud(120, 3);
+      MallocFailAfter(skip, -1);  // the sort meets the failures, not the making of the cloud
+      const int r = sort ? SortByNearestNborAndDir(c, 0.0, 1) : SortByNearestNbor(c);
+      MallocFailClear();
+      EXPECT_EQ(MallocTrackLevel(), 0);
+      EXPECT_EQ(MallocTrackedCount(), 0);
+      if (r) {
+        ++sorted;
+        ExpectCurveOrder(c);
+        ExpectDataOnTheirPoints(c);
+      } else {
+        EXPECT_EQ(std::vector<float>(c->x, c->x + c->npts), before) << skip;
+      }
+      FreeCloud(c);
+    }
+    ClearKernelError();
+    EXPECT_GT(sorted, 0);
+  }
+  EXPECT_FALSE(StubGetThermometer().open);
+}
+
+// Each scan of an ordered cloud is sorted within itself.
+TEST_F(Chaining, ScansAreSortedEachOnItsOwn) {
+  const int S = 3, P = 25;
+  std::vector<float> x, y, z;
+  std::vector<int> start, end;
+  std::mt19937 rng(9);
+  for (int s = 0; s < S; ++s) {
+    std::vector<int> ids(P);
+    std::iota(ids.begin(), ids.end(), 0);
+    std::shuffle(ids.begin(), ids.end(), rng);
+    start.push_back(int(x.size()));
+    for (int id : ids) x.push_back(float(id * kStep)), y.push_back(float(s)), z.push_back(float(0.1 * id * id * kStep));
+    end.push_back(int(x.size()) - 1);
+  }
+  Cloud* c = MakeScanCld(x.data(), y.data(), z.data(), S * P, start.data(), end.data(), S, nullptr);
+  ASSERT_EQ(SortByNearestNborAndDir(c, 0.0, 1), 1);
+  for (int s = 0; s < S; ++s) {
+    const bool up = c->x[s * P] < c->x[s * P + 1];
+    for (int k = 0; k < P; ++k) {
+      EXPECT_EQ(c->y[s * P + k], float(s));
+      EXPECT_EQ(IdOf(c, s * P + k), up ? k : P - 1 - k);
+    }
+  }
+  FreeCloud(c);
+}
+
+// A chain end at p running along +x: a candidate straight ahead keeps its distance, one at
+// right angles counts three times it and one straight behind five times (factor 4).
+TEST_F(Chaining, AChainEndPrefersTheCandidateStraightAhead) {
+  // 0: the chain's other point, 1: p, 2: ahead, 3: at right angles, 4: behind, beyond point 0.
+  const float x[5] = {-1, 0, 1, 0, -2}, y[5] = {0, 0, 0, 1, 0}, z[5] = {0, 0, 0, 0, 0};
+  for (int far : {0, 1}) {
+    SCOPED_TRACE(far ? "ahead farther than the side point" : "equal distances");
+    float xs[5] = {x[0], x[1], far ? 1.2f : 1.0f, x[3], x[4]};
+    ChainLink links[5];
+    Chain chains[5];
+    for (int i = 0; i < 5; ++i) links[i] = ChainLink{nullptr, nullptr, i, i}, chains[i] = Chain{&links[i], &links[i]};
+    JoinChains(0, 1, chains, links);  // 0 -> 1: p ends the chain heading along +x
+    // Key order along x: 4, 0, 1 and 3 (equal keys), 2.
+    KeyLink list[5];
+    list[4] = {-1, 0}, list[0] = {4, 1}, list[1] = {0, 3}, list[3] = {1, 2}, list[2] = {3, -1};
+    float d1[5], d2[5];
+    int n1[5], n2[5];
+    FindClosest2AvailInLink2(1, links, d1, d2, n1, n2, xs, y, z, xs, list, 4.0);
+    EXPECT_EQ(n1[1], 2);
+    EXPECT_FLOAT_EQ(d1[1], xs[2] * xs[2]);
+    EXPECT_EQ(n2[1], 3);
+    EXPECT_FLOAT_EQ(d2[1], 3.0f);
+    // Without the point at right angles the one behind is second, at five times its distance.
+    list[1].next = 2, list[2].prev = 1, list[3] = {-2, -2};
+    FindClosest2AvailInLink2(1, links, d1, d2, n1, n2, xs, y, z, xs, list, 4.0);
+    EXPECT_EQ(n2[1], 4);
+    EXPECT_FLOAT_EQ(d2[1], 5.0f * 4.0f);
+  }
+}
+
+// An acute triangle has no point lying between its two neighbours: the seeding runs down to
+// threshold 0 without a seed and the sort still finishes (under the sanitizers: no division by
+// 0); the near-duplicate of a corner ends next to it.
+TEST_F(Chaining, ASeedlessSetFinishesWithTheNearDuplicateBesideItsCorner) {
+  float x[4] = {0, 1, 0.5f, 1.0002f}, y[4] = {0, 0, 0.8f, 0.0003f}, z[4] = {0, 0, 0, 0};
+  int position[4];
+  ASSERT_EQ(SortArraysByNearestNborAndDir(x, y, z, 4, 1.0, 1, position), 1);
+  std::vector<int> place(position, position + 4);
+  std::vector<int> sorted = place;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(sorted, (std::vector<int>{0, 1, 2, 3}));
+  const int gap = std::abs(place[3] - place[1]);
+  EXPECT_TRUE(gap == 1 || gap == 3) << place[1] << " " << place[3];
+  EXPECT_EQ(x[3], 1.0002f);  // the arrays come back as given
+  EXPECT_FALSE(StubGetThermometer().open);
+}
+
+TEST_F(Chaining, OpenAndClosedSequencesAreTold) {
+  for (int half = 0; half < 2; ++half) {
+    std::vector<float> x, y, z;
+    const int n = 48;
+    std::mt19937 rng(2);
+    std::vector<int> ids(n);
+    std::iota(ids.begin(), ids.end(), 0);
+    std::shuffle(ids.begin(), ids.end(), rng);
+    for (int id : ids) {
+      const double a = (half ? M_PI : 2 * M_PI) * id / (half ? n - 1 : n);
+      x.push_back(float(3 * std::cos(a))), y.push_back(float(3 * std::sin(a))), z.push_back(0);
+    }
+    Cloud* c = MakeCld(x.data(), y.data(), z.data(), n, nullptr);
+    EXPECT_EQ(CloudTypeAfterSort(c), half) << half;
+    FreeCloud(c);
+  }
+}
+
+TEST_F(Chaining, PerturbationSeparatesOnlyNearCoincidentPoints) {
+  const double tol = 0.01;
+  const float x[3] = {1, 1, 5}, y[3] = {2, 2, 5}, z[3] = {3, 3, 5};
+  Cloud* c = MakeCld(x, y, z, 3, nullptr);
+  ASSERT_EQ(PerturbeCloud(c, tol, 0.0), 1);
+  int moved = 0;
+  for (int i = 0; i < 2; ++i) {
+    const double d = std::sqrt(std::pow(c->x[i] - 1.0, 2) + std::pow(c->y[i] - 2.0, 2) + std::pow(c->z[i] - 3.0, 2));
+    if (d > 0) {
+      ++moved;
+      EXPECT_GE(d, 2 * tol * (1 - 1e-6));
+    }
+  }
+  EXPECT_EQ(moved, 1);
+  const double dx = c->x[0] - c->x[1], dy = c->y[0] - c->y[1], dz = c->z[0] - c->z[1];
+  EXPECT_GE(dx * dx + dy * dy + dz * dz, tol * tol);
+  EXPECT_EQ(c->x[2], 5.0f);
+  // Nothing near-coincident left: nothing moves.
+  const std::vector<float> after(c->x, c->x + 3);
+  ASSERT_EQ(PerturbeCloud(c, tol, 1.0), 1);
+  EXPECT_EQ(std::vector<float>(c->x, c->x + 3), after);
+  FreeCloud(c);
+}
+
+}  // namespace
