@@ -1,7 +1,10 @@
 #include "cloud/poffset.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "cloud/makecld.h"
 #include "cloud/psubdiv.h"
@@ -199,25 +202,30 @@ struct OctantList {
   int id[kNbrs3D];
   double d2[kNbrs3D];
   int code[kNbrs3D];
+  int perCode[8] = {0, 0, 0, 0, 0, 0, 0, 0};  // entries held of each code
 
   void Remove(int k) {
+    --perCode[code[k]];
     for (int m = k; m + 1 < count; ++m) id[m] = id[m + 1], d2[m] = d2[m + 1], code[m] = code[m + 1];
     --count;
   }
+  // Keeps the nearest, at most two per octant code: an entry joins behind those no farther
+  // than it unless two of its code are among them; a full list drops its farthest, and a third
+  // of the code beyond the new entry goes.
   void Offer(int j, double dist2, int oct) {
-    int passed = 0, k = 0;
-    for (; k < count; ++k) {
-      if (d2[k] > dist2) break;
-      if (code[k] == oct && ++passed == 2) return;
-    }
+    int k = 0, passed = 0;
+    for (; k < count && d2[k] <= dist2; ++k) passed += code[k] == oct;
+    if (passed >= 2) return;  // at most two of a code are ever held
     if (k == count && count == kNbrs3D) return;
-    if (count == kNbrs3D) --count;  // the farthest falls off
-    for (int m = count; m > k; --m) id[m] = id[m - 1], d2[m] = d2[m - 1], code[m] = code[m - 1];
-    id[k] = j, d2[k] = dist2, code[k] = oct;
+    if (count == kNbrs3D) --count, --perCode[code[count]];  // the farthest falls off
+    // Insert by carrying the new entry up the list (cheaper than moving blocks of this size).
+    int ci = j, cc = oct;
+    double cd = dist2;
+    for (int m = k; m < count; ++m) std::swap(ci, id[m]), std::swap(cd, d2[m]), std::swap(cc, code[m]);
+    id[count] = ci, d2[count] = cd, code[count] = cc;
     ++count;
-    // A third entry of this code beyond the new one goes.
-    int same = passed + 1;
-    for (int m = k + 1; m < count; ++m)
+    if (++perCode[oct] < 3) return;  // no third entry of this code
+    for (int m = k + 1, same = passed + 1; m < count; ++m)
       if (code[m] == oct && ++same == 3) {
         Remove(m);
         break;
@@ -278,6 +286,31 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
   if (forOffset && (!CallocArrayUnlessFailed(done, n) || !(queue = MallocArray<int32_t>(n)))) return 0;
   Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, 1e-6, GridCap(n)));
   if (!grid) return 0;
+  // Every cell's item coordinates in item order: a point's distances to its cell's items are
+  // then one loop over consecutive memory, ranked afterwards in item order as before.
+  const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
+  int* cellStart = MallocArray<int>(ncells + 1);
+  if (!cellStart) return 0;
+  long items = 0;
+  int longest = 1;
+  for (int c = 0; c < ncells; ++c) {
+    cellStart[c] = static_cast<int>(items);
+    items += grid->cells[c].count;
+    longest = std::max(longest, static_cast<int>(grid->cells[c].count));
+    if (items > 0x7fffffff / 3) return 0;
+  }
+  cellStart[ncells] = static_cast<int>(items);
+  float* cxyz = MallocArray<float>(static_cast<int>(3 * items) + 1);
+  double* dist = MallocArray<double>(longest);
+  int8_t* octant = MallocArray<int8_t>(longest);
+  if (!cxyz || !dist || !octant) return 0;
+  for (int c = 0; c < ncells; ++c)
+    for (int k = 0; k < grid->cells[c].count; ++k) {
+      const int j = grid->cells[c].items[k];
+      float* at = cxyz + 3L * (cellStart[c] + k);
+      at[0] = at[1] = at[2] = 0.0f;
+      if (j >= 0 && j < n) at[0] = cloud->x[j], at[1] = cloud->y[j], at[2] = cloud->z[j];
+    }
   {
     Thermometer thermo("Compute normals");
     Marks marks(n, static_cast<int>(n * (forOffset ? 1.0f / 45 : 1.0f / 90)), forOffset ? 45 : 90);
@@ -286,18 +319,23 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
       int p;
       if (marks.Due(i, &p)) thermo.set(p);
       if (i % kPollEvery == 0 && user_break()) return 0;
-      const SubdivCell& cell = grid->cells[grid->ownCell[i]];
+      const int c = grid->ownCell[i];
+      const SubdivCell& cell = grid->cells[c];
+      const float* q = cxyz + 3L * cellStart[c];
       double pi[3];
       Point(cloud, i, pi);
+      // The arithmetic of VecDiff3 and VecDotProd3, written out.
+      for (int k = 0; k < cell.count; ++k) {
+        const double d0 = pi[0] - double(q[3 * k]), d1 = pi[1] - double(q[3 * k + 1]), d2 = pi[2] - double(q[3 * k + 2]);
+        dist[k] = d0 * d0 + d1 * d1 + d2 * d2;
+        octant[k] = static_cast<int8_t>((d0 >= 0 ? 1 : 0) + (d1 >= 0 ? 2 : 0) + (d2 >= 0 ? 4 : 0));
+      }
       OctantList L;
       for (int k = 0; k < cell.count; ++k) {
+        if (L.count == kNbrs3D && L.d2[kNbrs3D - 1] <= dist[k]) continue;  // Offer would take nothing
         const int j = cell.items[k];
         if (j == i || j < 0 || j >= n) continue;
-        double pj[3], d[3];
-        Point(cloud, j, pj);
-        VecDiff3(pi, pj, d);
-        const int oct = (d[0] >= 0 ? 1 : 0) + (d[1] >= 0 ? 2 : 0) + (d[2] >= 0 ? 4 : 0);
-        L.Offer(j, VecDotProd3(d, d), oct);
+        L.Offer(j, dist[k], octant[k]);
       }
       int32_t* row = table + static_cast<long>(i) * kNbrs3D;
       for (int k = 0; k < L.count; ++k) row[k] = L.id[k];
@@ -329,6 +367,37 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
     // The fitted normals stand on their own: no memory for propagation still counts as success.
     if (!CallocArrayUnlessFailed(done, n) || !(queue = MallocArray<int32_t>(n))) return 1;
   }
+  // The reverse of the neighbour table, so a pass visits only the points next to done ones
+  // (the frontier) instead of reading every point's row again.
+  const int words = (n + 63) / 64;
+  int32_t *revStart = nullptr, *rev = nullptr;
+  uint64_t* frontier = nullptr;
+  if (!CallocArrayUnlessFailed(revStart, n + 1) || !(rev = MallocArray<int32_t>(n, kNbrs3D)) ||
+      !CallocArrayUnlessFailed(frontier, words))
+    return forOffset ? 0 : 1;
+  for (int i = 0; i < n; ++i)
+    for (int k = 0, cnt = nbrCount(i); k < cnt; ++k) ++revStart[nbrs(i)[k] + 1];
+  for (int j = 0; j < n; ++j) revStart[j + 1] += revStart[j];
+  {
+    int32_t* fill = queue;  // scratch until the propagation starts
+    for (int j = 0; j < n; ++j) fill[j] = revStart[j];
+    for (int i = 0; i < n; ++i)
+      for (int k = 0, cnt = nbrCount(i); k < cnt; ++k) rev[fill[nbrs(i)[k]]++] = i;
+  }
+  auto markDone = [&](int j) {
+    done[j] = 1;
+    frontier[j >> 6] &= ~(uint64_t{1} << (j & 63));
+    for (int r = revStart[j]; r < revStart[j + 1]; ++r)
+      if (!done[rev[r]]) frontier[rev[r] >> 6] |= uint64_t{1} << (rev[r] & 63);
+  };
+  // The first frontier point at or after i, n when none.
+  auto nextInFrontier = [&](int i) {
+    for (int w = i >> 6; w < words; ++w) {
+      const uint64_t bits = w == (i >> 6) ? frontier[w] & (~uint64_t{0} << (i & 63)) : frontier[w];
+      if (bits) return std::min(n, w * 64 + __builtin_ctzll(bits));
+    }
+    return n;
+  };
   // Propagation: each pass, the points queued by the last one become done; a point with done
   // neighbours takes their vote (agreement beyond +-0.7 counts).
   std::optional<Thermometer> thermo;
@@ -337,19 +406,23 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
   queue[qn++] = seed;
   long examined = 0;
   for (int pass = 0; qn > 0; ++pass) {
-    for (int k = 0; k < qn; ++k) done[queue[k]] = 1;
+    for (int k = 0; k < qn; ++k) markDone(queue[k]);
     qn = 0;
     Marks marks(n, static_cast<int>(0.1 * n), 10);
     const int t = pass == 0 ? 0 : 1;
-    for (int i = 0; i < n; ++i) {
+    // Points in index order as a full sweep would meet them: the frontier (grown by this pass's
+    // turned points ahead of the sweep), the thermometer marks and the break polls.
+    for (int i = 0;; ++i) {
+      const int poll = forOffset ? (i + kPollEvery - 1) / kPollEvery * kPollEvery : n;
+      const int mark = thermo ? std::max(i, marks.next) : n;
+      i = std::min({nextInFrontier(i), poll, mark});
+      if (i >= n) break;
       int p;
       if (thermo && marks.Due(i, &p)) thermo->set(90 + p);
       const int cnt = nbrCount(i);
       if (done[i] || cnt == 0) continue;
       if (forOffset && i % kPollEvery == 0 && user_break()) return 0;
-      bool anyDone = false;
-      for (int k = 0; k < cnt; ++k) anyDone = anyDone || done[nbrs(i)[k]];
-      if (!anyDone) continue;
+      if (!(frontier[i >> 6] >> (i & 63) & 1)) continue;  // no done neighbour
       if (!forOffset && examined++ % kPollEvery == 0 && user_break()) return 0;
       int vote = 0;
       for (int k = 0; k < cnt; ++k) {
@@ -361,7 +434,7 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
       if (vote < -t) {
         Negate(nx, ny, nz, i);
         queue[qn++] = i;
-        done[i] = 1;
+        markDone(i);
       } else if (vote > t) {
         queue[qn++] = i;
       }

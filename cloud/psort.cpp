@@ -717,13 +717,119 @@ int GetBestOption(int a, const ChainLink* links, const Chain* chains, const int*
   return d[best] < Dist2(x, y, z, opt[best], farA) ? opt[best] : -1;
 }
 
+namespace {
+
+// Every grid cell's items sorted along the axis of the cell's largest spread, with their
+// coordinates and their place in the cell's item list (rank). A scan walks outward from p and
+// stops where the key difference alone puts an item beyond the second candidate.
+struct CellEntry {
+  float xyz[3];
+  int32_t item;
+  int32_t rank;
+};
+struct SortedCells {
+  const int* offset;      // cell c's entries at offset[c] .. offset[c + 1] - 1
+  const CellEntry* entries;
+  const int8_t* axis;     // per cell
+  const int* ownSlot;     // per point: its entry in its own cell
+};
+
+bool SortCells(const Subdiv* grid, int n, const float* x, const float* y, const float* z, SortedCells* out) {
+  const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
+  int* offset = MallocArray<int>(ncells + 1);
+  int8_t* axis = MallocArray<int8_t>(ncells);
+  int* ownSlot = MallocArray<int>(n);
+  if (!offset || !axis || !ownSlot || KernelFailed()) return false;
+  long total = 0;
+  for (int c = 0; c < ncells; ++c) offset[c] = int(total), total += grid->cells[c].count;
+  offset[ncells] = int(total);
+  CellEntry* entries = total <= 0x7fffffff / int(sizeof(CellEntry)) ? MallocArray<CellEntry>(int(total)) : nullptr;
+  if (!entries || KernelFailed()) return false;
+  const float* coords[3] = {x, y, z};
+  for (int c = 0; c < ncells; ++c) {
+    const SubdivCell& cell = grid->cells[c];
+    CellEntry* e = entries + offset[c];
+    float lo[3] = {3.37e38f, 3.37e38f, 3.37e38f}, hi[3] = {-3.37e38f, -3.37e38f, -3.37e38f};
+    for (int i = 0; i < cell.count; ++i) {
+      const int j = cell.items[i];
+      e[i].item = j, e[i].rank = i;
+      for (int a = 0; a < 3; ++a) {
+        e[i].xyz[a] = coords[a][j];
+        lo[a] = std::min(lo[a], e[i].xyz[a]), hi[a] = std::max(hi[a], e[i].xyz[a]);
+      }
+    }
+    int best = 0;
+    for (int a = 1; a < 3; ++a)
+      if (hi[a] - lo[a] > hi[best] - lo[best]) best = a;
+    axis[c] = int8_t(best);
+    std::sort(e, e + cell.count, [best](const CellEntry& u, const CellEntry& v) { return u.xyz[best] < v.xyz[best]; });
+  }
+  for (int i = 0; i < n; ++i) ownSlot[i] = -1;
+  for (int c = 0; c < ncells; ++c)
+    for (int k = offset[c]; k < offset[c + 1]; ++k)
+      if (grid->ownCell[entries[k].item] == c) ownSlot[entries[k].item] = k;
+  out->offset = offset, out->entries = entries, out->axis = axis, out->ownSlot = ownSlot;
+  return true;
+}
+
+// FindClosest2AvailInCell, walking the sorted cell when there is one. The sequential scan keeps
+// the two least by (distance, place in the walk), the candidates held before it counting as
+// found first; so with every item ranked by its place in the cell's item list and the held
+// candidates ranked before all, any walk order gives the same two.
+void ScanOwnCell(int p, int farEnd, const ChainLink* links, float* dist1, float* dist2, int* nearest1, int* nearest2,
+                 const float* x, const float* y, const float* z, const Subdiv* subdiv, const SortedCells* sorted) {
+  DropStaleCandidates(p, links, dist1, dist2, nearest1, nearest2);
+  const int c = subdiv->ownCell[p];
+  if (sorted && sorted->ownSlot[p] >= 0) {
+    const double pc[3] = {x[p], y[p], z[p]};
+    const int a = sorted->axis[c], first = sorted->offset[c], last = sorted->offset[c + 1] - 1;
+    const int at = sorted->ownSlot[p];
+    int rank1 = -2, rank2 = -1;
+    // A second candidate held without a first is dropped by the first item offered and found
+    // again as an item: drop it now so that the walk's bound only shrinks.
+    if (nearest1[p] < 0) ClearCandidate(&nearest2[p], &dist2[p]);
+    auto before = [](float d, int r, float D, int R) { return d < D || (d == D && r < R); };
+    for (int step : {-1, 1})
+      for (int k = at + step; k >= first && k <= last; k += step) {
+        const CellEntry& e = sorted->entries[k];
+        const double dx = pc[0] - e.xyz[0], dy = pc[1] - e.xyz[1], dz = pc[2] - e.xyz[2];
+        const double dk = a == 0 ? dx : a == 1 ? dy : dz;
+        // The distance is at least dk², and beyond the second candidate's by more than a float's
+        // rounding: no further item can enter.
+        if (dk * dk > double(dist2[p]) * (1.0 + 1e-6)) break;
+        const float d = float(dx * dx + dy * dy + dz * dz);
+        if (!(d <= dist2[p])) continue;
+        const int j = e.item;
+        if (j == p || j == nearest1[p] || IsInterior(links, j) || SameChain(links, j, p)) continue;
+        if (before(d, e.rank, dist1[p], rank1)) {
+          dist2[p] = dist1[p], nearest2[p] = nearest1[p], rank2 = rank1;
+          dist1[p] = d, nearest1[p] = j, rank1 = e.rank;
+        } else if (before(d, e.rank, dist2[p], rank2)) {
+          dist2[p] = d, nearest2[p] = j, rank2 = e.rank;
+        }
+      }
+  } else {
+    const SubdivCell& cell = subdiv->cells[c];
+    for (int i = 0; i < cell.count; ++i)
+      ConsiderForCandidate(p, cell.items[i], links, dist1, dist2, nearest1, nearest2, x, y, z);
+  }
+  DropNearerToFarEnd(p, farEnd, dist1, dist2, nearest1, nearest2, x, y, z);
+}
+
+void UpdateByCell(int p, const ChainLink* links, const Chain* chains, NearRef* refs1, NearRef* refs2,
+                  NearRef** nearOf1, NearRef** nearOf2, float* dist1, float* dist2, int* nearest1, int* nearest2,
+                  const float* x, const float* y, const float* z, const Subdiv* subdiv, const SortedCells* sorted) {
+  RefreshCandidates(p, links, refs1, refs2, nearOf1, nearOf2, dist1, dist2, nearest1, nearest2, [&] {
+    const int far = FarEnd(links, chains, p);
+    ScanOwnCell(p, far >= 0 ? far : p, links, dist1, dist2, nearest1, nearest2, x, y, z, subdiv, sorted);
+  });
+}
+
+}  // namespace
+
 void FindClosest2AvailInCell(int p, int farEnd, const ChainLink* links, float* dist1, float* dist2, int* nearest1,
                              int* nearest2, const float* x, const float* y, const float* z, const Subdiv* subdiv) {
-  DropStaleCandidates(p, links, dist1, dist2, nearest1, nearest2);
-  const SubdivCell& cell = subdiv->cells[subdiv->ownCell[p]];
-  for (int i = 0; i < cell.count; ++i)
-    ConsiderForCandidate(p, cell.items[i], links, dist1, dist2, nearest1, nearest2, x, y, z);
-  DropNearerToFarEnd(p, farEnd, dist1, dist2, nearest1, nearest2, x, y, z);
+  ScanOwnCell(p, farEnd, links, dist1, dist2, nearest1, nearest2, x, y, z, subdiv, nullptr);
 }
 
 void FindClosest2AvailInChains(int p, const ChainLink* links, const Chain* chains, int nchains, float* dist1,
@@ -743,10 +849,8 @@ void FindClosest2AvailInChains(int p, const ChainLink* links, const Chain* chain
 void UpdateAllLinks(int p, const ChainLink* links, const Chain* chains, NearRef* refs1, NearRef* refs2,
                     NearRef** nearOf1, NearRef** nearOf2, float* dist1, float* dist2, int* nearest1, int* nearest2,
                     const float* x, const float* y, const float* z, const Subdiv* subdiv) {
-  RefreshCandidates(p, links, refs1, refs2, nearOf1, nearOf2, dist1, dist2, nearest1, nearest2, [&] {
-    const int far = FarEnd(links, chains, p);
-    FindClosest2AvailInCell(p, far >= 0 ? far : p, links, dist1, dist2, nearest1, nearest2, x, y, z, subdiv);
-  });
+  UpdateByCell(p, links, chains, refs1, refs2, nearOf1, nearOf2, dist1, dist2, nearest1, nearest2, x, y, z, subdiv,
+               nullptr);
 }
 
 void UpdateAllChains(int p, const ChainLink* links, const Chain* chains, int nchains, NearRef* refs1,
@@ -807,18 +911,19 @@ int SortByNearestNbor(Cloud* cloud) {
   if (!grid || KernelFailed()) return 0;
   ChainWork w;
   int* position = MallocArray<int>(n);
-  if (!w.Allocate(n) || !position) return 0;
+  SortedCells sorted;
+  if (!w.Allocate(n) || !position || !SortCells(grid.get(), n, x, y, z, &sorted)) return 0;
   ChainLink* links = w.links;
   Chain* chains = w.chains;
   JoinProgress progress(n);
 
   for (int i = 0; i < n; ++i) {
-    FindClosest2AvailInCell(i, -1, links, w.dist1, w.dist2, w.nearest1, w.nearest2, x, y, z, grid.get());
+    ScanOwnCell(i, -1, links, w.dist1, w.dist2, w.nearest1, w.nearest2, x, y, z, grid.get(), &sorted);
     w.PushRefs(i);
   }
   auto byCell = [&](int p) {
-    UpdateAllLinks(p, links, chains, w.refs1, w.refs2, w.nearOf1, w.nearOf2, w.dist1, w.dist2, w.nearest1,
-                   w.nearest2, x, y, z, grid.get());
+    UpdateByCell(p, links, chains, w.refs1, w.refs2, w.nearOf1, w.nearOf2, w.dist1, w.dist2, w.nearest1,
+                 w.nearest2, x, y, z, grid.get(), &sorted);
   };
   auto bestOption = [&](int p) {
     const int q = GetBestOption(p, links, chains, w.nearest1, w.nearest2, w.nearOf1, w.nearOf2, x, y, z);
