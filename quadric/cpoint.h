@@ -30,8 +30,9 @@ Bspline* FitPlaneWith3Points(const double p1[3], const double p2[3], const doubl
 // The circle through the points (arc 0), or the arc from p1 through p2 to p3: a circle of
 // NewCircleBspline or an arc of MakeArcZBspline in the frame of the centre and the normal n,
 // which points along (p2 - p1) x (p3 - p1) so that the points run counter-clockwise about it.
-// Type 2 (centre, n, radius) or 3 (centre, n, radius, sweep in degrees), centre and normal
-// components below 1e-6 set to 0. Null for coincident or collinear points.
+// Type 2 (centre, n, radius) or 3 (centre, n, radius, sweep in degrees); centre components below
+// 1e-6 of the radius and unit-normal components below 1e-6 are set to 0. Null for coincident or
+// collinear points.
 Bspline* CreateCircleW3Points(const double p1[3], const double p2[3], const double p3[3], int arc);
 // The circle about c through p1 (arc 0), or the shorter arc about c from p1 towards the direction
 // of p2 (radius |p1 - c|), normal along (p1 - c) x (p2 - c). Type 2 or 3 as above (no cleaning).
