@@ -222,73 +222,63 @@ TEST_F(MeshCapping, LoopsOfPointIndicesAreCappedUnderTheCallersProjection) {
   const double p0[3] = {1, 2, 3}, p1[3] = {1.5, 2.8, 3.3};
   TransformToZAxis(p0, p1, M);
   mat_inverse4(M, back);
+  Loop2 flat = Square(0, 0, 0, 4);
+  const Loop2 hole = Square(4, 1, 1, 2);
+  for (int i = 0; i < 4; ++i) flat.Add(hole.idx[i], hole.x[i], hole.y[i]);
   std::vector<float> x, y, z;
-  std::vector<IndexNode> nodes(8);
-  const Loop2 outer = Square(0, 0, 0, 4), hole = Square(4, 1, 1, 2);
-  for (const Loop2* l : {&outer, &hole})
-    for (int i = 0; i < 4; ++i) {
-      const double p[3] = {l->x[i], l->y[i], 0.0};
-      double q[3];
-      VecTrans3(p, back, q);
-      x.push_back(float(q[0])), y.push_back(float(q[1])), z.push_back(float(q[2]));
-    }
-  for (int i = 0; i < 8; ++i) nodes[i] = IndexNode{i % 4 == 3 ? nullptr : &nodes[i + 1], i};
+  IndexNode nodes[8];
+  for (int i = 0; i < 8; ++i) {
+    const double p[3] = {flat.x[i], flat.y[i], 0.0};
+    double q[3];
+    VecTrans3(p, back, q);
+    x.push_back(float(q[0])), y.push_back(float(q[1])), z.push_back(float(q[2]));
+    nodes[i] = IndexNode{i % 4 == 3 ? nullptr : &nodes[i + 1], i};
+  }
   IndexNode* heads[2] = {&nodes[0], &nodes[4]};
   std::vector<int> tri(3 * 12);
   int count = -5;
   ASSERT_EQ(SpecCapPolys(x.data(), y.data(), z.data(), 2, heads, M, &count, tri.data()), 1);
   ASSERT_EQ(count, 8);
-  Loop2 flat;
-  for (const Loop2* l : {&outer, &hole})
-    for (int i = 0; i < 4; ++i) flat.Add(l->idx[i], l->x[i], l->y[i]);
   double area = 0.0;
-  std::map<int, std::array<double, 2>> at;
-  for (int i = 0; i < 8; ++i) at[flat.idx[i]] = {flat.x[i], flat.y[i]};
-  for (int t = 0; t < count; ++t) area += TriangleArea2(at[tri[3 * t]].data(), at[tri[3 * t + 1]].data(), at[tri[3 * t + 2]].data());
+  for (int t = 0; t < count; ++t) {
+    double c[3][2];
+    for (int k = 0; k < 3; ++k) c[k][0] = flat.x[tri[3 * t + k]], c[k][1] = flat.y[tri[3 * t + k]];
+    area += TriangleArea2(c[0], c[1], c[2]);
+  }
   EXPECT_NEAR(area, 12.0, 1e-5);
 }
 
 TEST_F(MeshCapping, ALongLoopWithTwoSharpCornersIsCappedInTwoPieces) {
-  // A leaf folded along its midrib P-Q: one half in the plane z = 0, the other in x = 0... both
-  // arcs meet P and Q at sharp corners; the loop starts inside the first arc.
-  std::vector<std::array<double, 3>> pts;
+  // A leaf folded shut along its midrib P-Q to 30 degrees, its halves meeting at sharp corners P
+  // (point 0) and Q (point 12): seen along one plane the halves overlap, so only pieces on their
+  // own planes keep them apart. The loop starts inside the first half (vertex 0 is never a
+  // corner). A circle has no sharp corner: one piece.
+  std::vector<std::array<double, 3>> leaf, ring;
   const int arc = 12;
-  for (int i = 0; i <= arc; ++i) {  // P = (0, 0, 0) .. Q = (0, 10, 0) bulging to +x
-    const double t = M_PI * i / arc;
-    pts.push_back({2.0 * std::sin(t), 5.0 - 5.0 * std::cos(t), 0.0});
+  for (int i = 0; i < 2 * arc; ++i) {
+    const double t = M_PI * (i <= arc ? i : 2 * arc - i) / arc, b = 2.0 * std::sin(t), y = 5.0 - 5.0 * std::cos(t);
+    leaf.push_back(i <= arc ? std::array<double, 3>{b, y, 0.0} : std::array<double, 3>{b * 0.866, y, b * 0.5});
+    if (i < 16) ring.push_back({std::cos(M_PI * i / 8), std::sin(M_PI * i / 8), 1.0});
   }
-  for (int i = arc - 1; i >= 1; --i) {  // back from Q to P bulging to +z
-    const double t = M_PI * i / arc;
-    pts.push_back({0.0, 5.0 - 5.0 * std::cos(t), 2.0 * std::sin(t)});
+  for (const auto* pts : {&leaf, &ring}) {
+    Cloud* m = MakeTestMesh(*pts, {});
+    const int n = int(pts->size());
+    std::vector<int> idx(n), tri(3 * n);
+    for (int i = 0; i < n; ++i) idx[i] = (i + 5) % n;
+    int count = 0;
+    ASSERT_EQ(CapModelBySplitting(m, idx.data(), n, &count, tri.data()), 1);
+    ASSERT_EQ(count, n - 2);
+    int onDiagonal = 0;
+    for (int t = 0; t < count && pts == &leaf; ++t) {
+      const std::set<int> v(tri.begin() + 3 * t, tri.begin() + 3 * t + 3);
+      onDiagonal += v.count(0) && v.count(arc);
+      bool first = false, second = false;
+      for (const int i : v) first |= i > 0 && i < arc, second |= i > arc;
+      EXPECT_FALSE(first && second) << "triangle " << t << " spans both halves";
+    }
+    EXPECT_EQ(onDiagonal, pts == &leaf ? 2 : 0);
+    FreeCloud(m);
   }
-  Cloud* m = MakeTestMesh(pts, {});
-  const int n = int(pts.size());
-  std::vector<int> idx(n);
-  for (int i = 0; i < n; ++i) idx[i] = (i + 5) % n;  // P is idx 0, at place n - 5; Q at place 7
-  std::vector<int> tri(3 * n);
-  int count = 0;
-  ASSERT_EQ(CapModelBySplitting(m, idx.data(), n, &count, tri.data()), 1);
-  ASSERT_EQ(count, n - 2);
-  int onDiagonal = 0;
-  for (int t = 0; t < count; ++t) {
-    std::set<int> v(tri.begin() + 3 * t, tri.begin() + 3 * t + 3);
-    onDiagonal += v.count(0) && v.count(arc);
-    bool first = false, second = false;
-    for (const int i : v) first |= i > 0 && i < arc, second |= i > arc;
-    EXPECT_FALSE(first && second) << "triangle " << t << " spans both halves";
-  }
-  EXPECT_EQ(onDiagonal, 2);
-  // A circle has no sharp corner: one piece.
-  count = 0;
-  std::vector<std::array<double, 3>> ring;
-  for (int i = 0; i < 16; ++i) ring.push_back({std::cos(M_PI * i / 8), std::sin(M_PI * i / 8), 1.0});
-  Cloud* c = MakeTestMesh(ring, {});
-  std::vector<int> ri(16);
-  for (int i = 0; i < 16; ++i) ri[i] = i;
-  ASSERT_EQ(CapModelBySplitting(c, ri.data(), 16, &count, tri.data()), 1);
-  EXPECT_EQ(count, 14);
-  FreeCloud(m);
-  FreeCloud(c);
 }
 
 }  // namespace

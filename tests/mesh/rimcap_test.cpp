@@ -44,106 +44,80 @@ class DowelCap : public KernelTest {};
 
 TEST_F(DowelCap, ThreeSocketsInAFlatCapOnATiltedTube) {
   Xform motion, frame;
-  const double a0[3] = {0, 0, 0}, a1[3] = {0.3, -0.4, 0.85};
-  TransformToZAxis(a0, a1, motion);  // a rotation
-  const double up[3] = {0, 0, 1};
+  const double origin[3] = {0, 0, 0}, tilt[3] = {0.3, -0.4, 0.85}, up[3] = {0, 0, 1};
+  TransformToZAxis(origin, tilt, motion);  // a rotation
   double axis[3];
-  VecRot3(up, motion, axis);  // hmm: the tube's axis in the world
-  const double origin[3] = {0, 0, 0};
+  VecRot3(up, motion, axis);  // the tube's axis in the world
   TransformToZAxis(origin, axis, frame);
   for (const int depthSense : {0, 1}) {
     SCOPED_TRACE(testing::Message() << "depthSense " << depthSense);
     Cloud* m = Tube(motion);
     const int npts = m->npts, ntri = m->ntri;
+    auto inFrame = [&](int i, double q[3]) {
+      double p[3];
+      Point(m, i, p);
+      VecTrans3(p, frame, q);
+    };
     std::vector<int> rim(40);
     for (int i = 0; i < 40; ++i) rim[i] = 40 + i;
     // Dowel centres on the top rim's plane, given in world coordinates.
-    const double sizes[3] = {2.0, 1.0, 0.5};
-    const double centres[3][2] = {{-2, -2}, {2.5, 1}, {-1, 3}};
-    double positions[9];
+    const double sizes[3] = {2.0, 1.0, 0.5}, centres[3][2] = {{-2, -2}, {2.5, 1}, {-1, 3}};
+    double positions[9], world[9];
     for (int d = 0; d < 3; ++d) {
       const double p[3] = {centres[d][0], centres[d][1], 1.0};
-      VecTrans3(p, motion, positions + 3 * d);
+      VecTrans3(p, motion, world + 3 * d);
     }
-    double world[9];
-    std::copy(positions, positions + 9, world);
+    std::copy(world, world + 9, positions);
     const int nd = 3;
     ASSERT_EQ(STLPolygonCap(m, axis[0], axis[1], axis[2], 123.0, 40, rim.data(), &nd, sizes, positions, depthSense,
                             positions), 1);
-    ASSERT_EQ(m->npts, npts + 24);
     // The cap: the rim (40) and three squares (12) bridged (6): 56 triangles; then 10 a dowel.
+    ASSERT_EQ(m->npts, npts + 24);
     ASSERT_EQ(m->ntri, ntri + 56 + 30);
-    double level = 0.0;
-    {
-      double p[3], q[3];
-      Point(m, 40, p);
-      VecTrans3(p, frame, q);
-      level = q[2];
-    }
+    double level[3], capArea = 0.0;
+    inFrame(40, level);
     for (int d = 0; d < 3; ++d) {  // positions overwritten with their frame coordinates
       double q[3];
       VecTrans3(world + 3 * d, frame, q);
       for (int k = 0; k < 3; ++k) EXPECT_NEAR(positions[3 * d + k], q[k], 1e-9);
     }
-    double capArea = 0.0;
-    for (int t = ntri; t < ntri + 56; ++t) {
+    for (int t = ntri; t < ntri + 56; ++t) {  // flat, in the rim's plane, the rim less the sockets
       double p[3][3], u[3], v[3], n[3];
       for (int k = 0; k < 3; ++k) {
-        double w[3];
-        Point(m, m->tri[t].v[k], w);
-        VecTrans3(w, frame, p[k]);
-        EXPECT_NEAR(p[k][2], level, 1e-5) << "cap triangle " << t - ntri << " leaves the rim's plane";
+        inFrame(m->tri[t].v[k], p[k]);
+        EXPECT_NEAR(p[k][2], level[2], 1e-5);
       }
       VecCrossProd3(VecDiff3(p[1], p[0], u), VecDiff3(p[2], p[0], v), n);
       capArea += n[2] / 2;
     }
     EXPECT_NEAR(capArea, 100 - 4 - 1 - 0.25, 1e-4);
-    const double sense = depthSense ? 1.0 : -1.0;
     for (int d = 0; d < 3; ++d) {
-      const double* c = positions + 3 * d;
-      const int first = npts + 4 * d;  // the socket's top corners; its bottom ones come after the cap
-      std::vector<int> top = {first, first + 1, first + 2, first + 3};
-      std::vector<int> bottom;
-      const int* tube = m->tri[ntri + 56 + 10 * d].v;  // (t0, t1, b0)
-      for (int k = 0; k < 4; ++k) bottom.push_back(tube[2] + k);
-      for (const int i : top) {
-        double p[3], q[3];
-        Point(m, i, p);
-        VecTrans3(p, frame, q);
-        EXPECT_NEAR(std::fabs(q[0] - c[0]), sizes[d] / 2, 1e-5);
-        EXPECT_NEAR(std::fabs(q[1] - c[1]), sizes[d] / 2, 1e-5);
-        EXPECT_NEAR(q[2], level, 1e-5);
-      }
-      for (const int i : bottom) {
-        double p[3], q[3];
-        Point(m, i, p);
-        VecTrans3(p, frame, q);
-        EXPECT_NEAR(std::fabs(q[0] - c[0]), 0.45 * sizes[d], 1e-5);
-        EXPECT_NEAR(std::fabs(q[1] - c[1]), 0.45 * sizes[d], 1e-5);
-        EXPECT_NEAR(q[2], level + sense * sizes[d], 1e-5);
-      }
-      // The sides and the bottom all face the same way: away from the socket's middle, or all
-      // towards it.
+      // Top corners s/2 off the centre at the cap level, bottom ones 0.45 s off and s deep along
+      // the sense; sides and bottom all facing away from the socket's middle, or all towards it.
+      const int* side = m->tri[ntri + 56 + 10 * d].v;  // (t0, t1, b0)
+      const int corners[8] = {npts + 4 * d, npts + 4 * d + 1, npts + 4 * d + 2, npts + 4 * d + 3,
+                              side[2], side[2] + 1, side[2] + 2, side[2] + 3};
       double mid[3] = {0, 0, 0};
-      for (const int i : {top[0], top[1], top[2], top[3], bottom[0], bottom[1], bottom[2], bottom[3]}) {
-        double p[3];
-        Point(m, i, p);
-        for (int k = 0; k < 3; ++k) mid[k] += p[k] / 8;
+      for (int k = 0; k < 8; ++k) {
+        double q[3], p[3];
+        inFrame(corners[k], q);
+        const double half = (k < 4 ? 0.5 : 0.45) * sizes[d];
+        EXPECT_NEAR(std::fabs(q[0] - positions[3 * d]), half, 1e-5);
+        EXPECT_NEAR(std::fabs(q[1] - positions[3 * d + 1]), half, 1e-5);
+        EXPECT_NEAR(q[2], level[2] + (k < 4 ? 0.0 : (depthSense ? 1 : -1) * sizes[d]), 1e-5);
+        Point(m, corners[k], p);
+        for (int j = 0; j < 3; ++j) mid[j] += p[j] / 8;
       }
       int outward = 0;
       for (int t = ntri + 56 + 10 * d; t < ntri + 66 + 10 * d; ++t) {
-        double centre[3] = {0, 0, 0}, off[3];
-        for (int k = 0; k < 3; ++k) {
-          double p[3];
-          Point(m, m->tri[t].v[k], p);
-          for (int j = 0; j < 3; ++j) centre[j] += p[j] / 3;
-        }
+        double p[3], off[3];
+        Point(m, m->tri[t].v[0], p);
         const double n[3] = {m->tri[t].plane[0], m->tri[t].plane[1], m->tri[t].plane[2]};
-        outward += Dot(n, VecDiff3(centre, mid, off)) > 0 ? 1 : -1;
+        outward += Dot(n, VecDiff3(p, mid, off)) > 0 ? 1 : -1;
       }
       EXPECT_EQ(std::abs(outward), 10) << "dowel " << d;
     }
-    for (int i = npts; i < m->npts; ++i) EXPECT_FALSE(m->nx[i] == -1.0f && m->ny[i] == -1.0f && m->nz[i] == -1.0f) << i;
+    for (int i = npts; i < m->npts; ++i) EXPECT_NE(m->nx[i] + m->ny[i] + m->nz[i], -3.0f) << "normal left to compute";
     FreeCloud(m);
   }
 }
