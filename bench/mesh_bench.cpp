@@ -1,6 +1,6 @@
 // Mesh topology: the unique edges and the boundary loops of a large grid mesh with holes, the
 // first step of every capping, joining and repair operation; triangulating a long non-convex loop
-// (the step every hole cap ends in).
+// (the step every hole cap ends in); closing the cracks of an open mesh.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -9,6 +9,7 @@
 #include "cloud/makecld.h"
 #include "foundation/umalloc.h"
 #include "mesh/cldpoly.h"
+#include "mesh/rpmclose.h"
 #include "mesh/trianum.h"
 
 namespace {
@@ -78,5 +79,61 @@ void BM_BreakPolyToTriangleStar2000(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * n);
 }
 BENCHMARK(BM_BreakPolyToTriangleStar2000)->Unit(benchmark::kMillisecond);
+
+// Four strips of n x 2 cells in two pairs, each pair facing across a crack 0.1 wide: in the
+// first pair the facing vertices meet (they weld), in the second they are half a cell apart
+// (each splits an edge across the crack). Open edges: 4 (2 n + 4).
+Cloud* CrackedStrips(int n) {
+  std::vector<float> x, y, z;
+  std::vector<CloudTriangle> tris;
+  for (int strip = 0; strip < 4; ++strip) {
+    const int base = int(x.size());
+    const float x0 = strip == 3 ? 0.5f : 0.0f, y0 = float(strip / 2) * 10 + (strip % 2) * 2.1f;
+    for (int j = 0; j < 3; ++j)
+      for (int i = 0; i <= n; ++i) x.push_back(x0 + float(i)), y.push_back(y0 + float(j)), z.push_back(0);
+    for (int j = 0; j < 2; ++j)
+      for (int i = 0; i < n; ++i) {
+        const int a = base + j * (n + 1) + i, c = a + n + 1;
+        tris.push_back({{a, a + 1, c + 1}, {}});
+        tris.push_back({{a, c + 1, c}, {}});
+      }
+  }
+  Cloud* c = MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr);
+  c->ntri = int(tris.size());
+  c->tri = MallocArray<CloudTriangle>(c->ntri);
+  for (int t = 0; t < c->ntri; ++t) {
+    c->tri[t] = tris[t];
+    MakeCldPolyPlane(c, &c->tri[t]);
+  }
+  return c;
+}
+
+void BM_JoinCldPolys10kOpenEdges(benchmark::State& state) {
+  Cloud* base = CrackedStrips(1248);
+  const int n = base->ntri;
+  std::vector<float> x(base->x, base->x + base->npts), y(base->y, base->y + base->npts);
+  std::vector<CloudTriangle> tris(base->tri, base->tri + n);
+  int splits = 0, after = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::copy(x.begin(), x.end(), base->x);
+    std::copy(y.begin(), y.end(), base->y);
+    Free(base->tri);
+    base->tri = MallocArray<CloudTriangle>(n);
+    base->ntri = n;
+    std::copy(tris.begin(), tris.end(), base->tri);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(JoinCldPolys(base, 0.25, 0, &splits, nullptr, -1));
+    after = base->ntri;
+  }
+  PolyEdgeCounts counts;
+  JustVerifyClosedPolyCloud(base, &counts);
+  state.counters["open_before"] = 4 * (2 * 1248 + 4);
+  state.counters["open_after"] = counts.uses[1];
+  state.counters["splits"] = splits;
+  state.counters["triangles"] = after;
+  FreeCloud(base);
+}
+BENCHMARK(BM_JoinCldPolys10kOpenEdges)->Unit(benchmark::kMillisecond);
 
 }  // namespace
