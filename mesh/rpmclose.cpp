@@ -460,6 +460,21 @@ struct JoinPolysState {
     return AddEdge(v, w, true, near) >= 0;
   }
 
+  // Visits (e, a, b) for the open edges of v's scan window, a being each edge's near end: edges
+  // whose far end lies more than `behind` below v's sort coordinate are passed for good (the
+  // window's start moves on, as the vertices come in ascending order), and the walk ends at the
+  // first edge whose near end lies more than `ahead` above it. Edges ending at v are left out.
+  template <class Visit>
+  void ScanEdges(int v, double behind, double ahead, Visit visit) {
+    const double cv = axis[v];
+    while (open.start && axis[edges[2 * open.start->item + 1]] < cv - behind) open.start = open.start->next;
+    for (const SortNode* m = open.start; m; m = m->next) {
+      const int e = m->item, a = edges[2 * e], b = edges[2 * e + 1];
+      if (axis[a] > cv + ahead) break;
+      if (a != v && b != v) visit(e, a, b);
+    }
+  }
+
   void Report(const char* title);
   int Setup(int givenOpen);
   void CollapseShortEdges(double tol);
@@ -829,24 +844,19 @@ bool JoinPolysState::SplitPasses(double tol, int* splits) {
     while (SortNode* node = verts.cursor) {
       verts.cursor = node->next;
       const int v = node->item;
-      const double cv = axis[v];
-      while (open.start && axis[edges[2 * open.start->item + 1]] < cv - tol) open.start = open.start->next;
       int chosen = -1;
       bool chosenHasEdge = false;
       double best = tol2;
-      for (const SortNode* m = open.start; m; m = m->next) {
-        const int e = m->item, a = edges[2 * e], b = edges[2 * e + 1];
-        if (axis[a] > cv + tol) break;
-        if (a == v || b == v || !InGrownBox(v, a, b, tol)) continue;
+      ScanEdges(v, tol, tol, [&](int e, int a, int b) {
         double d2 = 0;
         bool hasEdge = false;
-        if (!SplitCandidate(v, a, b, &d2, &hasEdge)) continue;
+        if (!InGrownBox(v, a, b, tol) || !SplitCandidate(v, a, b, &d2, &hasEdge)) return;
         if (d2 < best || (d2 == best && !chosenHasEdge && hasEdge)) {
           chosen = e;
           best = d2;
           chosenHasEdge = hasEdge;
         }
-      }
+      });
       if (chosen < 0) continue;
       const int a = edges[2 * chosen], b = edges[2 * chosen + 1];
       if (best > 0 && !chosenHasEdge && CloserVertexTakesEdge(v, a, b, best)) continue;
@@ -977,18 +987,13 @@ int JoinPolysState::BridgePass(double tol, double bridgeTol, bool sideTest) {
   while (SortNode* node = verts.cursor) {
     verts.cursor = node->next;
     const int v = node->item;
-    const double cv = axis[v];
-    while (open.start && axis[edges[2 * open.start->item + 1]] < cv - bridgeTol) open.start = open.start->next;
     int chosen = -1;
     double best = bridgeTol * bridgeTol, reach = bridgeTol;
     // The forward reach is tol, not bridgeTol: bridges are laid from the side of the edge's
     // start, so each gap is bridged once from its lower end.
-    for (const SortNode* m = open.start; m; m = m->next) {
-      const int e = m->item, a = edges[2 * e], b = edges[2 * e + 1];
-      if (axis[a] > cv + tol) break;
-      if (a == v || b == v || !InGrownBox(v, a, b, reach)) continue;
+    ScanEdges(v, bridgeTol, tol, [&](int e, int a, int b) {
       double d2 = 0;
-      if (!BridgeCandidate(v, a, b, sideTest, &d2)) continue;
+      if (!InGrownBox(v, a, b, reach) || !BridgeCandidate(v, a, b, sideTest, &d2)) return;
       if (d2 < best || (d2 == best && chosen < 0)) {
         chosen = e;
         best = d2;
@@ -996,7 +1001,7 @@ int JoinPolysState::BridgePass(double tol, double bridgeTol, bool sideTest) {
       } else if (d2 == best && OuterTieWins(v, chosen, e)) {
         chosen = e;
       }
-    }
+    });
     if (chosen < 0) continue;
     if (!sideTest && best > 0 && CloserVertexBridges(v, edges[2 * chosen], edges[2 * chosen + 1], best)) continue;
     if (!Bridge(v, chosen)) return -1;

@@ -97,6 +97,15 @@ Topology Inspect(const Cloud* m) {
   return top;
 }
 
+// The closed crack or gap: one boundary loop, no edge of three triangles, every triangle facing
+// up and every interior edge run both ways.
+void ExpectOneCleanLoop(const Topology& top, double s) {
+  EXPECT_EQ(top.loops, 1) << s;
+  EXPECT_EQ(top.multiple, 0) << s;
+  EXPECT_EQ(top.misoriented, 0) << s;
+  EXPECT_GT(top.smallestArea, 0) << s;
+}
+
 // A boundary edge a-b of length `len` on the x axis whose triangle's other edges are interior:
 // the fan (a, b, c) with (a, c, d) on the left and (b, e, c) on the right.
 Cloud* ShortEdgeFan(double len, double s) {
@@ -163,11 +172,8 @@ TEST_F(MeshJoin, ACrackOfFacingVerticesWeldsShutAtEveryScale) {
     ASSERT_EQ(JoinCldPolys(m, 0.25 * s, 0, &splits, nullptr, -1), 1) << s;
     const Topology top = Inspect(m);
     EXPECT_EQ(m->ntri, 48);
-    EXPECT_EQ(top.loops, 1) << s;
+    ExpectOneCleanLoop(top, s);
     EXPECT_EQ(top.open, 2 * 12 + 2 * 2) << s;  // the outline of one 12 x 2 strip
-    EXPECT_EQ(top.multiple, 0);
-    EXPECT_EQ(top.misoriented, 0);
-    EXPECT_GT(top.smallestArea, 0);
     EXPECT_NEAR(top.signedArea, area, 0.15 * area) << s;
     FreeCloud(m);
   }
@@ -185,10 +191,7 @@ TEST_F(MeshJoin, AStaggeredCrackClosesBySplittingEdges) {
     const Topology top = Inspect(m);
     EXPECT_GE(splits, 10) << s;
     EXPECT_EQ(m->ntri, 40 + splits);  // each split adds one triangle and moves nothing
-    EXPECT_EQ(top.loops, 1) << s;
-    EXPECT_EQ(top.multiple, 0);
-    EXPECT_EQ(top.misoriented, 0);
-    EXPECT_GT(top.smallestArea, 0);
+    ExpectOneCleanLoop(top, s);
     // The triangles laid into the crack add its area, 0.1 x 10 cells.
     EXPECT_NEAR(top.signedArea, area + 1.0 * s * s, 1e-5 * area);
     FreeCloud(m);
@@ -212,11 +215,8 @@ TEST_F(MeshJoin, AGapWiderThanTheToleranceClosesOnlyByBridging) {
     const double area = Inspect(m).signedArea;
     ASSERT_EQ(JoinCldPolys(m, 0.2 * s, 0.5 * s, &splits, nullptr, -1), 1) << s;
     const Topology top = Inspect(m);
-    EXPECT_EQ(top.loops, 1) << s;
+    ExpectOneCleanLoop(top, s);
     EXPECT_EQ(top.open, 2 * 8 + 2 * 2 + 2) << s;  // the outline, with the gap's two ends
-    EXPECT_EQ(top.multiple, 0);
-    EXPECT_EQ(top.misoriented, 0);
-    EXPECT_GT(top.smallestArea, 0);
     // The bridges fill the gap exactly: 8 x 0.3 more area.
     EXPECT_NEAR(top.signedArea, area + 8 * 0.3 * s * s, 1e-5 * area) << s;
     FreeCloud(m);
