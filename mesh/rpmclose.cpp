@@ -169,17 +169,29 @@ bool InwardDirection(const float* x, const float* y, const float* z, IndexNode* 
 
 using namespace rpmclose_detail;
 
+namespace {
+
+// Uses of each edge by non-degenerate triangles (a repeated vertex gives two equal corner edges
+// and counts for none), in int: an edge of 256 triangles must not read as unused. A block of the
+// caller's scope; null when memory runs out.
+int* CountEdgeUses(const Cloud* cloud, const int32_t* edges, int32_t* const* cornerEdges, int edgeCount) {
+  int* uses = CallocArray<int>(std::max(edgeCount, 1));
+  if (!uses || KernelFailed()) return nullptr;
+  for (int t = 0; t < cloud->ntri; ++t) {
+    int32_t* const* c = cornerEdges + 3 * t;
+    if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2]) continue;
+    for (int k = 0; k < 3; ++k) ++uses[(c[k] - edges) / 2];
+  }
+  return uses;
+}
+
+}  // namespace
+
 int FindOuterPolyEdges(const Cloud* cloud, const int32_t* edges, int32_t* const* cornerEdges, int edgeCount,
                        int* openCount, unsigned char* mask) {
   TrackingScope scope;
-  // Counted in int: an edge of 256 triangles must not read as unused.
-  int* uses = CallocArray<int>(std::max(edgeCount, 1));
-  if (!uses || KernelFailed()) return 0;
-  for (int t = 0; t < cloud->ntri; ++t) {
-    int32_t* const* c = cornerEdges + 3 * t;
-    if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2]) continue;  // a repeated vertex: no edge
-    for (int k = 0; k < 3; ++k) ++uses[(c[k] - edges) / 2];
-  }
+  const int* uses = CountEdgeUses(cloud, edges, cornerEdges, edgeCount);
+  if (!uses) return 0;
   int open = 0;
   for (int e = 0; e < edgeCount; ++e) {
     mask[e] = uses[e] == 1;
@@ -199,13 +211,8 @@ int JustVerifyClosedPolyCloud(const Cloud* cloud, PolyEdgeCounts* counts) {
   Owned<int32_t*, Free> cornersOwner(corners);
   if (nedges < 1) return 1;
   TrackingScope scope;
-  int* uses = CallocArray<int>(nedges);
-  if (!uses || KernelFailed()) return 0;
-  for (int t = 0; t < cloud->ntri; ++t) {
-    int32_t* const* c = corners + 3 * t;
-    if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2]) continue;
-    for (int k = 0; k < 3; ++k) ++uses[(c[k] - edges) / 2];
-  }
+  const int* uses = CountEdgeUses(cloud, edges, corners, nedges);
+  if (!uses) return 0;
   for (int e = 0; e < nedges; ++e)
     if (uses[e] > 0) ++counts->uses[std::min(uses[e], 5)];
   return 1;
