@@ -57,7 +57,9 @@ int VecProject3(const double v[3], const double n[3], double out[3]);
 // Solves one pair under the constraint with the matcher of its feature type (points, lines,
 // directed lines, lines fixed along themselves, planes, directions) and returns the matcher's
 // result: the motion taking A onto B (or as near as allowed) and the constraint that remains. A
-// direction pair under a constraint whose centre is free (centreFreedom 3) turns about A's point.
+// direction pair under a constraint whose centre is free (centreFreedom 3) turns about A's point;
+// a plane's reference point is the foot of its feature's point on it (the origin's foot when the
+// point was never set), since the plane matchers carry one reference point onto the other.
 // Past the output test the motion is the identity and the remaining constraint a copy of the
 // input. -2 for a null output, a null pair or feature, features of different types, a point set
 // (no matcher) or the matcher's refusal.
