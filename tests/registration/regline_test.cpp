@@ -55,21 +55,23 @@ void GeneralLine(std::mt19937& rng, const double C[3], const double d[3], double
 }
 
 // A line in a special position towards the axis through C along d: 1 along the axis direction,
-// 2 across it, 3 through C, 4 on the axis itself.
+// 2 across it through the plane normal to it at C, 3 through C, 4 on the axis itself, 5 across
+// it away from that plane.
 void SpecialLine(std::mt19937& rng, int position, const double C[3], const double d[3], double scale, double L[6]) {
   std::uniform_real_distribution<double> u(1.0, 3.0);
   double dir[3], off[3];
   RandomPerp(rng, d, off);
   if (position == 1 || position == 4) {
     for (int k = 0; k < 3; ++k) dir[k] = d[k];
-  } else if (position == 2) {
+  } else if (position == 2 || position == 5) {
     RandomPerp(rng, d, dir);
   } else {
     RandomUnit(rng, dir);
   }
-  const double r = position >= 3 ? 0.0 : u(rng), along = u(rng) - 2.0, len = u(rng);
+  const double r = position == 3 || position == 4 ? 0.0 : u(rng), along = u(rng) - 2.0, len = u(rng);
+  const double height = position == 5 ? u(rng) : 0.0;
   for (int k = 0; k < 3; ++k) {
-    L[k] = C[k] + scale * (r * off[k] + along * dir[k]);
+    L[k] = C[k] + scale * (r * off[k] + along * dir[k] + height * d[k]);
     L[3 + k] = L[k] + scale * len * dir[k];
   }
 }
@@ -139,7 +141,7 @@ TEST_F(LineMatch, ReachableTargetsAreMatchedAndTheFreedomLeftKeepsThem) {
 
 TEST_F(LineMatch, LinesAlongAcrossAndThroughTheAxis) {
   std::mt19937 rng(22);
-  for (int position = 1; position <= 4; ++position) CheckReachable(position, rng);
+  for (int position = 1; position <= 5; ++position) CheckReachable(position, rng);
 }
 
 TEST_F(LineMatch, KnownAnswers) {
@@ -177,6 +179,30 @@ TEST_F(LineMatch, KnownAnswers) {
   const double alongY[6] = {0, -1, 0, 0, 1, 0}, alongZ[6] = {0, 0, -1, 0, 0, 1};
   ASSERT_EQ(ConstrainedMatchLines(c, alongY, alongZ, 0, 0, &left, &m), 0);
   EXPECT_TRUE(IsIdentityQuaternion(m.q));
+  EXPECT_EQ(GetRegConstraintMode(left), 1);
+  // A line along y moved along x until it meets one along z elsewhere; then nothing is left.
+  const double yLine[6] = {0, 0, 0, 0, 1, 0}, zAt5[6] = {5, 1, -1, 5, 1, 1};
+  ASSERT_EQ(ConstrainedMatchLines(c, yLine, zAt5, 0, 0, &left, &m), 0);
+  EXPECT_NEAR(m.t[0], 5, 1e-12);
+  EXPECT_EQ(GetRegConstraintMode(left), 0);
+  // Lines on the x axis: one fixed along itself slides its first point onto the target's, a
+  // plain one stays and may still slide.
+  const double xFrom1[6] = {1, 0, 0, 2, 0, 0}, xFrom4[6] = {4, 0, 0, 6, 0, 0};
+  ASSERT_EQ(ConstrainedMatchLines(c, xFrom1, xFrom4, 1, 1, &left, &m), 0);
+  EXPECT_NEAR(m.t[0], 3, 1e-12);
+  EXPECT_EQ(GetRegConstraintMode(left), 0);
+  ASSERT_EQ(ConstrainedMatchLines(c, xFrom1, xFrom4, 0, 0, &left, &m), 0);
+  EXPECT_EQ(VecSize3(m.t), 0.0);
+  EXPECT_EQ(GetRegConstraintMode(left), 1);
+
+  // Half turn about z with sliding along it, a line along z and one across: the half turn is
+  // made because it brings the line nearer.
+  c = Around(21, origin, z, 1.0, z);
+  const double alongAxis[6] = {1, 0, 0, 1, 0, 1}, oblique[6] = {-1, 0, 0, -1, 1, 1};
+  ASSERT_EQ(ConstrainedMatchLines(c, alongAxis, oblique, 0, 0, &left, &m), 0);
+  const double at[3] = {1, 0, 0};
+  Apply(m, at, moved);
+  EXPECT_NEAR(moved[0], -1, 1e-12);
   EXPECT_EQ(GetRegConstraintMode(left), 1);
 }
 

@@ -39,7 +39,7 @@ double OffPlane(const RegVec& m, const double pts[3][3], const PlaneEq plane) {
 
 // Matches a reachable target plane for every mode and scale and checks the match and the
 // freedom left. `position` 0 draws planes in general position towards the axis through C along
-// d; 1 across the axis, 2 along it (its normal across d), 3 through C.
+// d; 1 across the axis, 2 along it (its normal across d), 3 through C, 4 holding the axis.
 void CheckReachable(int position, std::mt19937& rng) {
   std::uniform_real_distribution<double> u(-4.0, 4.0), factor(0.5, 3.0);
   for (double scale : {1e-6, 1.0, 1e6}) {
@@ -51,7 +51,7 @@ void CheckReachable(int position, std::mt19937& rng) {
         RegConstraint c = Around(mode, C, d, scale, slide);
         if (position == 1) {
           for (int k = 0; k < 3; ++k) nA[k] = d[k];
-        } else if (position == 2) {
+        } else if (position == 2 || position == 4) {
           RandomPerp(rng, d, nA);
         } else {
           do {
@@ -60,7 +60,7 @@ void CheckReachable(int position, std::mt19937& rng) {
         }
         RandomUnit(rng, off);
         double Q[3], ptsA[3][3], ptsB[3][3];
-        for (int k = 0; k < 3; ++k) Q[k] = C[k] + (position == 3 ? 0.0 : scale * 2.0 * off[k]);
+        for (int k = 0; k < 3; ++k) Q[k] = C[k] + (position >= 3 ? 0.0 : scale * 2.0 * off[k]);
         Span(Q, nA, scale, ptsA);
         const double f = factor(rng);
         const PlaneEq A = {f * nA[0], f * nA[1], f * nA[2], -f * VecDotProd3(nA, Q)};
@@ -103,7 +103,7 @@ TEST_F(PlaneMatch, ReachableTargetsAreMatchedAndTheFreedomLeftKeepsThem) {
 
 TEST_F(PlaneMatch, PlanesAcrossAlongAndThroughTheAxis) {
   std::mt19937 rng(32);
-  for (int position = 1; position <= 3; ++position) CheckReachable(position, rng);
+  for (int position = 1; position <= 4; ++position) CheckReachable(position, rng);
 }
 
 TEST_F(PlaneMatch, KnownAnswers) {
