@@ -18,10 +18,12 @@
 //
 // No solver reports that the lines cannot be brought together exactly (skew lines under a
 // rotation only, different distances from an axis): the motion is the best of its construction.
+// Where the directions cannot decide between a half turn (or turn-over) and none, as for a line
+// along or across its axis, the choice that puts the moved line nearer B is made.
 //
 // Failure (-2): a null output, a mode other than the solver's own (in the dispatcher: outside
 // the thirteen modes with a line solver), coincident axis points where a solver turns about the
-// axis line, a zero axis for the fixed half turn, a translation direction or normal shorter than
+// axis line, a zero axis for a half turn about it, a translation direction or normal shorter than
 // 1e-6, a line of no length under a point rotation, a translation along a direction that has no
 // component across the gap, and a failed half turn or composition about a fixed turn-over axis.
 #pragma once
