@@ -207,17 +207,12 @@ int AlignTwoVecsClosestByAxisRot(const double u[3], const double w[3], const dou
     SetIdentityQuaternion(out);
     return 0;
   }
-  double up[3], wp[3], x[3], au[3];
+  double up[3], wp[3], au[3];
   VecNormalize3(VecCrossProd3(t1, aa, up), up);
   VecNormalize3(VecCrossProd3(t2, aa, wp), wp);
-  const double c = VecDotProd3(up, wp);
-  double theta;
-  if (VecSize3(VecCrossProd3(up, wp, x)) >= 1e-6) {
-    theta = std::acos(c > 1.0 ? 1.0 : (c < -1.0 ? -1.0 : c));
-    if (VecDotProd3(wp, VecCrossProd3(aa, up, au)) < 0.0) theta = -theta;
-  } else {
-    theta = c < 0.0 ? kPi : 0.0;
-  }
+  // The signed angle from both of its sines and cosines: exact at every size, where an arccosine
+  // loses half the digits of a small turn and a turn under 1e-6 would be dropped altogether.
+  const double theta = std::atan2(VecDotProd3(wp, VecCrossProd3(aa, up, au)), VecDotProd3(up, wp));
   return AxisAngleAboutPoint(aa, theta, P, false, out);
 }
 

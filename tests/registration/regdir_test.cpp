@@ -140,6 +140,13 @@ TEST_F(DirectionMatch, KnownAnswers) {
   EXPECT_EQ(GetRegConstraintMode(left), 1);
   EXPECT_EQ(left.transDir[2], 1.0);  // the input's slide is kept
 
+  // A turn of a tenth of a microradian is made, not dropped.
+  c = Around(32, C, z, 1.0, x);
+  const double tiny[3] = {std::cos(1e-7), std::sin(1e-7), 0};
+  ASSERT_EQ(ConstrainedMatchDirections(c, x, tiny, &left, &m), 0);
+  Turn(m, x, moved);
+  EXPECT_NEAR(moved[1], std::sin(1e-7), 1e-21);
+
   // Directions along the axis: nothing to turn, the constraint stays (the turn-over modes lose
   // their turn-overs once the sense is matched).
   for (int mode : {16, 21, 32, 37, 47}) {
