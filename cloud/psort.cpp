@@ -12,6 +12,7 @@
 #include "cloud/psubdiv.h"
 #include "cloud/putil.h"
 #include "foundation/coreglob.h"
+#include "foundation/geo2.h"
 #include "foundation/minmax.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
@@ -31,31 +32,50 @@ bool Invert(const int* position, int n, int* from) {
   return true;
 }
 
-// The carrying step: every datum to its point's new place, triangles renumbered, slices freed.
-// False (cloud unchanged) when position is no permutation or the coordinates cannot be had.
+// The carrying step: entry j of every per-point datum becomes that of point from[j] (k entries,
+// no point twice); triangles follow their corners and a triangle that lost a corner goes; vertex
+// bits are rebuilt, a slice record is freed. A datum that cannot be had is dropped (losing isShow
+// sets the strides to 1). False (cloud unchanged) when the coordinates cannot be had.
+bool CarryPoints(Cloud* cloud, const int* from, int k) {
+  const int n = cloud->npts;
+  TrackingScope work;
+  int* to = MallocArray<int>(n);
+  if (!to || KernelFailed()) return false;
+  for (int i = 0; i < n; ++i) to[i] = -1;
+  for (int j = 0; j < k; ++j) to[from[j]] = j;
+  Owned<Cloud, FreeCloud> moved(MallocNullCloud());
+  if (!moved || !GatherCloudPoints(cloud, from, k, true, false, moved.get())) return false;
+  const bool hadShow = cloud->isShow != nullptr;
+  ReplaceCloudPoints(cloud, moved.get());
+  int kept = 0;
+  for (int t = 0; t < cloud->ntri; ++t) {
+    CloudTriangle tri = cloud->tri[t];
+    bool whole = true;
+    for (int32_t& v : tri.v) whole = whole && v >= 0 && v < n && (v = to[v]) >= 0;
+    if (whole) cloud->tri[kept++] = tri;
+  }
+  if (cloud->ntri > 0 && kept == 0) FreeCloudPolygons(cloud);
+  cloud->ntri = kept;
+  if (cloud->isVert) {
+    // Vertex bits are per point too; they are rebuilt rather than moved.
+    if (!CloudSetIsVerts(cloud)) FreeAndNull(cloud->isVert);
+  }
+  if (hadShow && !cloud->isShow) cloud->strideU = cloud->strideV = 1;
+  FreeCloudSlice(cloud);
+  return true;
+}
+
+// CarryPoints for a permutation (position: the new place of every point), the strides exchanged
+// (a legacy quirk of the transposition that shares this step). False (cloud unchanged) when
+// position is no permutation or the coordinates cannot be had.
 bool Carry(Cloud* cloud, const int* position) {
   const int n = cloud->npts;
   TrackingScope work;
   int* from = MallocArray<int>(n);
   if (!from || KernelFailed() || !Invert(position, n, from)) return false;
-  Owned<Cloud, FreeCloud> moved(MallocNullCloud());
-  if (!moved || !GatherCloudPoints(cloud, from, n, true, false, moved.get())) return false;
   const bool hadShow = cloud->isShow != nullptr;
-  ReplaceCloudPoints(cloud, moved.get());
-  for (int t = 0; t < cloud->ntri; ++t)
-    for (int32_t& v : cloud->tri[t].v) v = position[v];
-  if (cloud->isVert) {
-    // Vertex bits are per point too; they are rebuilt rather than moved.
-    if (!CloudSetIsVerts(cloud)) FreeAndNull(cloud->isVert);
-  }
-  if (hadShow && !cloud->isShow) {
-    cloud->strideU = cloud->strideV = 1;
-  } else {
-    const int su = cloud->strideU;
-    cloud->strideU = cloud->strideV;
-    cloud->strideV = su;
-  }
-  FreeCloudSlice(cloud);
+  if (!CarryPoints(cloud, from, n)) return false;
+  if (!hadShow || cloud->isShow) std::swap(cloud->strideU, cloud->strideV);
   return true;
 }
 
@@ -1524,4 +1544,347 @@ int PerturbeCloud(Cloud* cloud, double tol, double step) {
     // Steps grow without end only when the points cannot be separated (tol not finite).
     if (!std::isfinite(step) || !DuplicatePointsIndices(cloud->x, cloud->y, cloud->z, n, tol, mask)) return 0;
   }
+}
+
+// ---- Cell-based sorting and reversal ------------------------------------------------------
+
+namespace {
+
+constexpr uint8_t kFree = 0, kHead = 1, kTail = 2, kInterior = 3;
+
+double CellDist2(const SortCell* a, const SortCell* b) {
+  const double dx = double(a->x) - b->x, dy = double(a->y) - b->y, dz = double(a->z) - b->z;
+  return dx * dx + dy * dy + dz * dz;
+}
+
+bool Usable(const SortCell* c) { return c && c->state != kInterior; }
+
+// The nearest cell to c that is not interior and none of c and the excluded ones (first of
+// equal distances wins).
+SortCell* ClosestCell(SortCell** cells, int n, const SortCell* c, const SortCell* notA, const SortCell* notB) {
+  SortCell* best = nullptr;
+  double bestD = 3.37e38;
+  for (int i = 0; i < n; ++i) {
+    SortCell* o = cells[i];
+    if (o == c || o == notA || o == notB || o->state == kInterior) continue;
+    const double d = CellDist2(c, o);
+    if (d < bestD) bestD = d, best = o;
+  }
+  return best;
+}
+
+// Turns the chain from head h around: every cell's sides exchange, so h becomes its tail.
+void ReverseCellChain(SortCell* h) {
+  for (SortCell* c = h; c;) {
+    SortCell* following = c->state == kTail ? nullptr : c->nextSide;
+    std::swap(c->prevSide, c->nextSide);
+    c = following;
+  }
+}
+
+// The merged chain's ends know each other; each end's other pointer is itself.
+void SealChain(SortCell* head, SortCell* tail) {
+  head->state = kHead, tail->state = kTail;
+  head->tailCell = tail, head->headCell = head;
+  tail->headCell = head, tail->tailCell = tail;
+}
+
+void SortByCells(Cloud* cloud) {
+  if (!cloud || cloud->type != 0 || cloud->npts < 2) return;
+  const int n = cloud->npts;
+  TrackingScope scope;
+  SortCell* store = MallocArray<SortCell>(n);
+  SortCell** cells = MallocArray<SortCell*>(n);
+  int* from = MallocArray<int>(n);
+  if (!store || !cells || !from || KernelFailed()) return;
+  for (int i = 0; i < n; ++i) {
+    SortCell& c = store[i];
+    c = SortCell{nullptr, nullptr, &c, &c, kFree, i, cloud->x[i], cloud->y[i], cloud->z[i]};
+    cells[i] = &c;
+  }
+  int chains = n;
+  auto tryJoin = [&](SortCell* a, SortCell* b) {
+    FindClosestUnusedCell(cells, n, b);
+    if (CombineCells(cells, a, b)) return --chains, true;
+    return false;
+  };
+  for (bool joined = true; joined && chains >= 2;) {
+    joined = false;
+    for (int i = 0; i < n && chains > 1; ++i) {
+      SortCell* c = cells[i];
+      if (c->state == kFree) {
+        FindClosestUnusedCell(cells, n, c);
+        SortCell *nearest = c->nextSide, *second = c->prevSide;
+        if (nearest && tryJoin(c, nearest)) joined = true;
+        if (second && chains >= 2 && tryJoin(c, second)) joined = true;
+      } else if (c->state != kInterior) {
+        FindClosestUnusedCell(cells, n, c);
+        SortCell* candidate = c->state == kHead ? c->prevSide : c->nextSide;
+        if (candidate && tryJoin(c, candidate)) joined = true;
+      }
+    }
+  }
+  // Chains in the order of their first points: a free point alone, a head with its chain.
+  int k = 0;
+  for (int i = 0; i < n; ++i) {
+    SortCell* c = cells[i];
+    if (c->state == kFree) from[k++] = c->point;
+    if (c->state != kHead) continue;
+    for (SortCell* e = c;; e = e->nextSide) {
+      if (k == n) return;  // never: a chain holds each point once
+      from[k++] = e->point;
+      if (e->state == kTail) break;
+    }
+  }
+  if (k != n || !CarryPoints(cloud, from, n)) return;
+  scope.release();
+  ChangeStartCloudToLargestOpening(cloud);
+}
+
+void StartAtLargestOpening(Cloud* cloud) {
+  if (!cloud || cloud->npts < 2) return;
+  const int n = cloud->npts;
+  double largest = 0.0;
+  int gap = -1;
+  for (int i = 0; i + 1 < n; ++i) {
+    const double d = Dist2(cloud->x, cloud->y, cloud->z, i, i + 1);
+    if (d > largest) largest = d, gap = i;
+  }
+  if (gap < 0 || !(Dist2(cloud->x, cloud->y, cloud->z, n - 1, 0) < largest)) return;
+  TrackingScope scope;
+  int* from = MallocArray<int>(n);
+  if (!from || KernelFailed()) return;
+  for (int k = 0; k < n; ++k) from[k] = (gap + 1 + k) % n;
+  CarryPoints(cloud, from, n);
+}
+
+}  // namespace
+
+void FindClosestUnusedCell(SortCell** cells, int n, SortCell* c) {
+  if (!c || c->state == kInterior) return;
+  if (c->state == kFree) {
+    SortCell *&nearest = c->nextSide, *&second = c->prevSide;
+    if (Usable(nearest)) {
+      if (Usable(second)) return;
+      second = nullptr;
+    } else if (Usable(second)) {
+      nearest = second, second = nullptr;
+    } else {
+      nearest = second = nullptr;
+    }
+    if (nearest) {
+      second = ClosestCell(cells, n, c, nearest, nullptr);
+      return;
+    }
+    double d1 = 3.37e38, d2 = 3.37e38;
+    for (int i = 0; i < n; ++i) {
+      SortCell* o = cells[i];
+      if (o == c || o->state == kInterior) continue;
+      const double d = CellDist2(c, o);
+      if (d < d1) {
+        d2 = d1, second = nearest;
+        d1 = d, nearest = o;
+      } else if (d < d2) {
+        d2 = d, second = o;
+      }
+    }
+    return;
+  }
+  // An end: its candidate lies on its free side and is never the other end of its own chain.
+  SortCell*& side = c->state == kHead ? c->prevSide : c->nextSide;
+  SortCell* otherEnd = c->state == kHead ? c->tailCell : c->headCell;
+  if (side && (side->state == kInterior || side == otherEnd)) side = nullptr;
+  if (side) return;
+  side = ClosestCell(cells, n, c, otherEnd, nullptr);
+}
+
+int CombineCells(SortCell**, SortCell* c1, SortCell* c2) {
+  if (!c1 || !c2 || c1 == c2) return 0;
+  if (c2->state == kFree && c1->state != kFree) std::swap(c1, c2);
+  SortCell *A = c1, *B = c2;
+  if (A->state == kInterior || B->state == kInterior) return 0;
+  // The candidate of a free cell is its nearest; of an end, the one on its free side.
+  auto choice = [](const SortCell* c) { return c->state == kHead ? c->prevSide : c->nextSide; };
+  if (choice(A) != B || choice(B) != A) return 0;
+  if (A->state == kFree && B->state == kFree) {
+    A->nextSide = B;  // A's second stays on its free side
+    B->nextSide = B->prevSide, B->prevSide = A;
+    SealChain(A, B);
+  } else if (A->state == kFree && B->state == kHead) {
+    SortCell* tail = B->tailCell;
+    A->nextSide = B, B->prevSide = A;
+    B->state = kInterior;
+    SealChain(A, tail);
+  } else if (A->state == kFree && B->state == kTail) {
+    SortCell* head = B->headCell;
+    A->nextSide = A->prevSide, A->prevSide = B;
+    B->nextSide = A;
+    B->state = kInterior;
+    SealChain(head, A);
+  } else if (A->state == kHead && B->state == kHead) {
+    SortCell* bTail = B->tailCell;
+    SortCell* aTail = A->tailCell;
+    ReverseCellChain(B);  // B now ends its chain, whose head is bTail
+    B->nextSide = A, A->prevSide = B;
+    A->state = B->state = kInterior;
+    SealChain(bTail, aTail);
+  } else if (A->state == kTail && B->state == kTail) {
+    SortCell* bHead = B->headCell;
+    SortCell* aHead = A->headCell;
+    ReverseCellChain(bHead);  // B now heads its chain, whose tail is bHead
+    A->nextSide = B, B->prevSide = A;
+    A->state = B->state = kInterior;
+    SealChain(aHead, bHead);
+  } else {
+    // A head and a tail of different chains: the tail's chain runs first.
+    SortCell* tail = A->state == kTail ? A : B;
+    SortCell* head = A->state == kTail ? B : A;
+    if (tail->headCell == head) return 0;
+    SortCell *first = tail->headCell, *last = head->tailCell;
+    tail->nextSide = head, head->prevSide = tail;
+    A->state = B->state = kInterior;
+    SealChain(first, last);
+  }
+  return 1;
+}
+
+void SortCloudByNearest(Cloud* cloud) { SortByCells(cloud); }
+void SortCloudByNearestNoDle(Cloud* cloud) { SortByCells(cloud); }
+void ChangeStartCloudToLargestOpening(Cloud* cloud) { StartAtLargestOpening(cloud); }
+void ChangeStartCloudToLargestOpeningNoDle(Cloud* cloud) { StartAtLargestOpening(cloud); }
+
+void ReverseCloud(Cloud* cloud) {
+  if (!cloud || cloud->npts < 2) return;
+  const int n = cloud->npts;
+  TrackingScope scope;
+  int* from = MallocArray<int>(n);
+  if (!from || KernelFailed()) return;
+  for (int k = 0; k < n; ++k) from[k] = n - 1 - k;
+  if (!CarryPoints(cloud, from, n)) return;
+  if (cloud->type == 0) return;
+  if (cloud->scanStart && cloud->scanEnd) {
+    const int S = cloud->nscans;
+    for (int s = 0; s < S / 2; ++s) {
+      std::swap(cloud->scanStart[s], cloud->scanStart[S - 1 - s]);
+      std::swap(cloud->scanEnd[s], cloud->scanEnd[S - 1 - s]);
+    }
+    for (int s = 0; s < S; ++s) {
+      const int first = n - 1 - cloud->scanEnd[s], last = n - 1 - cloud->scanStart[s];
+      cloud->scanStart[s] = first, cloud->scanEnd[s] = last;
+    }
+  }
+  CloudGrid& g = cloud->grid;
+  if (cloud->type == 17) {
+    g.rowOrigin += (cloud->nscans - 1) * g.rowStep;
+    g.colOrigin += (cloud->ptsPerRow - 1) * g.colStep;
+  }
+  for (double& a : g.heightAxis) a = -a;
+  g.rowStep = -g.rowStep, g.colStep = -g.colStep;
+}
+
+void ReverseCloudKeepFirst(Cloud* cloud) {
+  if (!cloud || cloud->npts < 2) return;
+  const int n = cloud->npts;
+  TrackingScope scope;
+  int* from = MallocArray<int>(n);
+  if (!from || KernelFailed()) return;
+  from[0] = 0;
+  for (int k = 1; k < n; ++k) from[k] = n - k;
+  if (!CarryPoints(cloud, from, n)) return;
+  cloud->type = 0;
+  FreeCloudPolygons(cloud);
+}
+
+void ReverseCloudArrays(Cloud* cloud) {
+  if (!cloud || cloud->npts < 2) return;
+  std::reverse(cloud->x, cloud->x + cloud->npts);
+  std::reverse(cloud->y, cloud->y + cloud->npts);
+  std::reverse(cloud->z, cloud->z + cloud->npts);
+}
+
+// ---- Scan starts at a polyline ------------------------------------------------------------
+
+// Method: a sweep along the sort axis visits the vertices in key order; for each, the scan
+// segments (each from a point to its cyclic successor) are taken in key order of their first
+// point, from a start that only moves forward, until both ends lie beyond the best distance
+// found. The nearest pair is then refined against the polyline's own segments at that vertex.
+int FindClosestSpanToPline(int count, const float* x, const float* y, const float* z, int* scanIdx, float* scanKey,
+                           int npl, const double* plx, const double* ply, const double* plz, int* plIdx,
+                           float* plKey, int* i, int* j, double* t, double target[3]) {
+  if (count < 2 || npl < 1) return 0;
+  double lo[2] = {3.37e38, 3.37e38}, hi[2] = {-3.37e38, -3.37e38};
+  auto grow = [&](double px, double py) {
+    lo[0] = std::min(lo[0], px), hi[0] = std::max(hi[0], px);
+    lo[1] = std::min(lo[1], py), hi[1] = std::max(hi[1], py);
+  };
+  for (int k = 0; k < count; ++k) grow(x[k], y[k]);
+  for (int v = 0; v < npl; ++v) grow(plx[v], ply[v]);
+  const bool alongX = hi[0] - lo[0] >= hi[1] - lo[1];
+  const float* key = alongX ? x : y;
+  const double* plAxis = alongX ? plx : ply;
+  for (int k = 0; k < count; ++k) scanIdx[k] = k, scanKey[k] = key[k];
+  for (int v = 0; v < npl; ++v) plIdx[v] = v, plKey[v] = float(plAxis[v]);
+  HeapSortFloatInt(count, scanKey, scanIdx);
+  HeapSortFloatInt(npl, plKey, plIdx);
+  auto pointAt = [&](int k, double p[3]) { p[0] = x[k], p[1] = y[k], p[2] = z[k]; };
+  auto vertexAt = [&](int v, double p[3]) { p[0] = plx[v], p[1] = ply[v], p[2] = plz[v]; };
+  double best = 1e20;
+  int bestK = -1, bestV = -1;
+  for (int sv = 0, start = 0; sv < npl && start < count; ++sv) {
+    const int v = plIdx[sv];
+    const double kv = plAxis[v];
+    auto below = [&](int p) {
+      const int q = (p + 1) % count;
+      return key[p] < kv - best && key[q] < kv - best;
+    };
+    while (start < count && below(scanIdx[start])) ++start;
+    double V[3];
+    vertexAt(v, V);
+    for (int sk = start; sk < count; ++sk) {
+      const int p = scanIdx[sk], q = (p + 1) % count;
+      if (key[p] > kv + best && key[q] > kv + best) break;
+      if (below(p)) continue;
+      double P[3], Q[3], foot[3], d2, s;
+      pointAt(p, P), pointAt(q, Q);
+      LineSegPntMinDistSq(V, P, Q, foot, &d2, &s);
+      if (d2 < best * best) best = std::sqrt(d2), bestK = p, bestV = v;
+    }
+  }
+  if (bestK < 0) return 0;
+  // The refinement: scan segments k-1, k, k+1 against the polyline segments at the vertex.
+  double bestD2 = 3.37e38, along = -1;
+  int offset = 0;
+  for (int side = -1; side <= 0; ++side) {
+    const int v0 = bestV + side, v1 = v0 + 1;
+    if (v0 < 0 || v1 >= npl) continue;
+    double A[3], B[3];
+    vertexAt(v0, A), vertexAt(v1, B);
+    for (int off = -1; off <= 1; ++off) {
+      const int a = ((bestK + off) % count + count) % count, b = (a + 1) % count;
+      double P[3], Q[3], d2, s, u;
+      pointAt(a, P), pointAt(b, Q);
+      if (LineSegsMinDistsq(P, Q, A, B, &d2, &s, &u) != 0) continue;
+      if (d2 < bestD2) bestD2 = d2, offset = off, along = s;
+    }
+  }
+  if (along < 0) {
+    // No refining pair (all nearly parallel, or a single vertex): the sweep's own segment.
+    double P[3], Q[3], V[3], e[3], w[3];
+    pointAt(bestK, P), pointAt((bestK + 1) % count, Q), vertexAt(bestV, V);
+    VecDiff3(Q, P, e), VecDiff3(V, P, w);
+    const double ee = VecDotProd3(e, e);
+    offset = 0;
+    along = ee > 0 ? std::clamp(VecDotProd3(w, e) / ee, 0.0, 1.0) : 0.0;
+  }
+  const int a = ((bestK + offset) % count + count) % count, b = (a + 1) % count;
+  double P[3], Q[3];
+  pointAt(a, P), pointAt(b, Q);
+  for (int c = 0; c < 3; ++c) target[c] = P[c] + along * (Q[c] - P[c]);
+  *t = along;
+  if (along > 0 && along < 1) {
+    *i = a, *j = b;
+  } else {
+    *i = *j = along >= 1 ? b : a;
+  }
+  return 1;
 }

@@ -133,3 +133,53 @@ int CloudTypeAfterSort(Cloud* cloud);
 // half each round) until no such pair is left. 1, or 0 on no memory or when the steps stop being
 // finite.
 int PerturbeCloud(Cloud* cloud, double tol, double step);
+
+// ---- Cell-based sorting and reversal ---------------------------------------------------------
+// One per point of a cell sort. A chain runs from its head along nextSide to its tail. A free
+// point's nextSide and prevSide are its nearest and second-nearest candidates; an end's side
+// away from its chain holds its candidate.
+struct SortCell {
+  SortCell* prevSide;
+  SortCell* nextSide;
+  SortCell* headCell;  // at a tail, its chain's head (else the cell itself)
+  SortCell* tailCell;  // at a head, its chain's tail (else the cell itself)
+  uint8_t state;       // 0 free, 1 head, 2 tail, 3 interior
+  int32_t point;
+  float x, y, z;
+};
+
+// Orders a scattered cloud (type 0, 2 points or more) into chains joined where two ends choose
+// each other, chains in the order of their first points, started after the largest gap; every
+// datum follows its point. Anything else, or no memory, leaves the cloud as it was.
+void SortCloudByNearest(Cloud* cloud);
+void SortCloudByNearestNoDle(Cloud* cloud);
+// Refreshes the candidates on the free side(s) of cell c over all n cells (nothing for a null or
+// interior cell).
+void FindClosestUnusedCell(SortCell** cells, int n, SortCell* c);
+// Joins c1 and c2 when each is the other's candidate: 1 joined, 0 not.
+int CombineCells(SortCell** cells, SortCell* c1, SortCell* c2);
+// Rotates the cloud, every datum with its point, to start after its largest gap when the
+// closing gap (last point to first) is smaller; scans are left as they are. Unchanged on no
+// memory.
+void ChangeStartCloudToLargestOpening(Cloud* cloud);
+void ChangeStartCloudToLargestOpeningNoDle(Cloud* cloud);
+// Point k becomes point n-1-k with every datum; scans are reversed and renumbered, a grid's
+// origins move to the opposite corner and its steps and height axis change sign; slices are
+// freed. Unchanged on no memory.
+void ReverseCloud(Cloud* cloud);
+// Reverses points 1..n-1 with every datum, point 0 staying first; the cloud becomes scattered
+// and loses its triangles. Unchanged on no memory.
+void ReverseCloudKeepFirst(Cloud* cloud);
+// Reverses x, y and z alone.
+void ReverseCloudArrays(Cloud* cloud);
+
+// ---- Scan starts at a polyline ---------------------------------------------------------------
+// The place where the closed scan of count points (its last point followed by its first) comes
+// nearest to the polyline of npl vertices: a sweep over both sorted by x (or y, the longer
+// extent of their joint box) finds the nearest vertex and scan segment, refined against the
+// polyline segments at that vertex. i = j: the place is scan point i; else it lies at t inside
+// the segment from i to j = i + 1 (cyclic), target the point there. The four scratch arrays have
+// count or npl entries. 1, or 0 for fewer than 2 points or no vertex.
+int FindClosestSpanToPline(int count, const float* x, const float* y, const float* z, int* scanIdx, float* scanKey,
+                           int npl, const double* plx, const double* ply, const double* plz, int* plIdx,
+                           float* plKey, int* i, int* j, double* t, double target[3]);

@@ -10,6 +10,7 @@
 
 #include "cloud/makecld.h"
 #include "cloud/psort.h"
+#include "tests/cloud/tagged_cloud.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
@@ -293,6 +294,100 @@ TEST_F(Chaining, PerturbationSeparatesOnlyNearCoincidentPoints) {
   ASSERT_EQ(PerturbeCloud(c, tol, 1.0), 1);
   EXPECT_EQ(std::vector<float>(c->x, c->x + 3), after);
   FreeCloud(c);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- Cell-based sorting, restarts and reversals ---------------------------------------------
+
+TEST_F(Chaining, CellSortRestartsAndReversalsKeepDataOnTheirPoints) {
+  const int n = 30;
+  Cloud* c = ShuffledCurveCloud(n, 4);
+  SortCloudByNearest(c);
+  ExpectCurveOrder(c);
+  ExpectDataOnTheirPoints(c);
+  EXPECT_TRUE(c->nx && c->labels && c->tri);
+  // Rotated by 11 the largest opening (the one between the ends) lies inside: the restart
+  // brings the ends back to the ends.
+  RearrangeCloudByStart(c, 11);
+  ChangeStartCloudToLargestOpening(c);
+  ExpectCurveOrder(c);
+  ExpectDataOnTheirPoints(c);
+  // A sequence whose closing gap is the largest stays.
+  const std::vector<float> before(c->x, c->x + n);
+  ChangeStartCloudToLargestOpening(c);
+  EXPECT_EQ(std::vector<float>(c->x, c->x + n), before);
+  const int first = IdOf(c, 0);
+  ReverseCloud(c);
+  EXPECT_EQ(IdOf(c, n - 1), first);
+  ExpectCurveOrder(c);
+  ExpectDataOnTheirPoints(c);
+  ReverseCloudKeepFirst(c);
+  EXPECT_EQ(IdOf(c, 0), first == 0 ? n - 1 : 0);
+  EXPECT_EQ(IdOf(c, 1), first);
+  EXPECT_EQ(c->ntri, 0);
+  EXPECT_EQ(c->type, 0);
+  ExpectDataOnTheirPoints(c);
+  const float lastNormal = c->nx[n - 1];
+  ReverseCloudArrays(c);  // the coordinates alone
+  EXPECT_EQ(IdOf(c, n - 1), first == 0 ? n - 1 : 0);
+  EXPECT_EQ(c->nx[n - 1], lastNormal);
+  FreeCloud(c);
+}
+
+TEST_F(Chaining, CellSortLeavesOrderedAndTinyCloudsAndRefusesNoMutualChoice) {
+  const float x[4] = {0, 1, 3, 7}, y[4] = {}, z[4] = {};
+  const int start[2] = {0, 2}, end[2] = {1, 3};
+  Cloud* scans = MakeScanCld(x, y, z, 4, start, end, 2, nullptr);
+  ASSERT_NE(scans->type, 0);
+  const float x2[4] = {7, 0, 3, 1};
+  for (int i = 0; i < 4; ++i) scans->x[i] = x2[i];
+  SortCloudByNearest(scans);
+  EXPECT_EQ(std::vector<float>(scans->x, scans->x + 4), std::vector<float>(x2, x2 + 4));
+  FreeCloud(scans);
+  Cloud* one = MakeCld(x, y, z, 1, nullptr);
+  SortCloudByNearestNoDle(one);
+  EXPECT_EQ(one->x[0], 0.0f);
+  FreeCloud(one);
+  // Two points: one chain, both gaps equal, nothing rotated.
+  const float x3[2] = {5, 2};
+  Cloud* two = MakeCld(x3, y, z, 2, nullptr);
+  SortCloudByNearest(two);
+  EXPECT_EQ(two->x[0], 5.0f);
+  FreeCloud(two);
+}
+
+TEST_F(Chaining, ReversingTwiceRestoresEverythingButSlices) {
+  using namespace tagged;
+  Cloud* c = Make();
+  const auto triangles = TriangleIds(c);
+  ReverseCloud(c);
+  EXPECT_EQ(c->slice, nullptr);
+  EXPECT_EQ(IdAt(c, 0), kPoints - 1);
+  ExpectDataWithPoints(c, false);
+  ExpectScansCoverPoints(c);
+  EXPECT_EQ(c->rowNumber[0], kPoints - 1);
+  ReverseCloud(c);
+  ExpectDataWithPoints(c, true);
+  ExpectScansCoverPoints(c);
+  EXPECT_EQ(TriangleIds(c), triangles);
+  for (int i = 0; i < kPoints; ++i) EXPECT_EQ(Bit(c->isShow, i), i % 5 == 0);
+  FreeCloud(c);
+  // Scans [0,3] and [4,9] of 10 points become [0,5] and [6,9]; a grid's steps turn.
+  float x[10], y[10] = {}, z[10] = {};
+  for (int i = 0; i < 10; ++i) x[i] = float(i);
+  const int start[2] = {0, 4}, end[2] = {3, 9};
+  Cloud* s = MakeScanCld(x, y, z, 10, start, end, 2, nullptr);
+  s->grid.rowStep = 2, s->grid.colStep = 3, s->grid.heightAxis[2] = 1;
+  ReverseCloud(s);
+  EXPECT_EQ(std::vector<int>(s->scanStart, s->scanStart + 2), (std::vector<int>{0, 6}));
+  EXPECT_EQ(std::vector<int>(s->scanEnd, s->scanEnd + 2), (std::vector<int>{5, 9}));
+  EXPECT_EQ(s->x[0], 9.0f);
+  EXPECT_EQ(s->grid.rowStep, -2.0);
+  EXPECT_EQ(s->grid.heightAxis[2], -1.0);
+  FreeCloud(s);
 }
 
 }  // namespace
