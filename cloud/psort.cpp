@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "cloud/pcopy.h"
+#include "cloud/premove.h"
 #include "cloud/psample.h"
 #include "cloud/psubdiv.h"
 #include "cloud/putil.h"
@@ -1887,4 +1888,119 @@ int FindClosestSpanToPline(int count, const float* x, const float* y, const floa
     *i = *j = along >= 1 ? b : a;
   }
   return 1;
+}
+
+// ---- Neighbour-consistency reordering -----------------------------------------------------
+
+int IsNextDistLessThanCurrent(int a, int b, int s, int e, int n, const float* x, const float* y, const float* z,
+                              int inOrder) {
+  auto d = [&](int p, int q) { return std::sqrt(Dist2(x, y, z, p, q)); };
+  double moved = inOrder ? d(a, s) + d(b, e) : d(a, e) + d(b, s);
+  double now = d(a, b);
+  if (s > 0) now += d(s - 1, s);
+  if (e < n - 1) now += d(e, e + 1);
+  if (s > 0 && e < n - 1) moved += d(s - 1, e + 1);
+  return now > moved ? 1 : 0;
+}
+
+// Method: with after/before the neighbours each point expects (its nearest two, turned to fit
+// the old order), the old order is walked from the first point that agrees with its successor;
+// before each point b (a the one before it) a later point or run tied to a or b is moved in when
+// that shortens the path, and an earlier one (before the start) whenever it is tied.
+int NrNbrFullConsistency(Cloud* cloud) {
+  if (!cloud || cloud->npts < 3) return 0;
+  const int n = cloud->npts;
+  TrackingScope scope;
+  int* kept = MallocArray<int>(n);
+  float* pair = MallocArray<float>(6);
+  if (!kept || !pair || KernelFailed()) return -2;
+  // The duplicate rule is RemoveDuplicates' own, asked pair by pair so that every datum can
+  // follow the points it keeps.
+  int m = 0;
+  for (int i = 0; i < n; ++i) {
+    if (i > 0) {
+      for (int k = 0; k < 2; ++k) pair[k] = cloud->x[i - 1 + k], pair[2 + k] = cloud->y[i - 1 + k], pair[4 + k] = cloud->z[i - 1 + k];
+      const int left = RemoveDuplicates(pair, pair + 2, pair + 4, 2, 1e-6);
+      if (left < 0) return -2;
+      if (left == 1) continue;
+    }
+    kept[m++] = i;
+  }
+  if (m < n && !CarryPoints(cloud, kept, m)) return -2;
+  const float *x = cloud->x, *y = cloud->y, *z = cloud->z;
+  int* after = MallocArray<int>(m);
+  int* before = MallocArray<int>(m);
+  float* d1 = MallocArray<float>(m);
+  float* d2 = MallocArray<float>(m);
+  int* order = MallocArray<int>(m);
+  char* placed = CallocArray<char>(m);
+  if (!after || !before || !d1 || !d2 || !order || !placed || KernelFailed()) return -2;
+  for (int i = 0; i < m; ++i) after[i] = before[i] = -1, d1[i] = d2[i] = kNoDist;
+  for (int i = 0; i < m; ++i)
+    for (int j = i + 1; j < m; ++j) {
+      const float d = float(Dist2(x, y, z, i, j));
+      OfferCandidate(i, j, d, d1, d2, after, before);
+      OfferCandidate(j, i, d, d1, d2, after, before);
+    }
+  // after holds the nearest and before the second so far: turn them to fit the order.
+  for (int i = 0; i < m; ++i) {
+    const int nearest = after[i], second = before[i];
+    const bool fits = i < m - 1 && (nearest == i + 1 || (i > 0 && second == i - 1));
+    after[i] = fits ? nearest : second;
+    before[i] = fits ? second : nearest;
+  }
+  int start = after[0] == 1 ? 0 : -1;
+  for (int i = 0; start < 0 && i < m - 1; ++i)
+    if (after[i] == i + 1 && before[i + 1] == i) start = i;
+  if (start < 0) return -2;
+  int count = 0;
+  auto place = [&](int p) {
+    order[count++] = p;
+    placed[p] = 1;
+    after[p] = before[p] = -1;
+  };
+  place(start);
+  auto tied = [&](int t, int q) { return after[t] == q || before[t] == q; };
+  // The run from t while each point expects the next after it, not past last.
+  auto runEnd = [&](int t, int last) {
+    int e = t;
+    while (e + 1 <= last && !placed[e + 1] && after[e] == e + 1 && before[e + 1] == e) ++e;
+    return e;
+  };
+  auto placeRun = [&](int t, int e, bool inOrder) {
+    for (int k = 0; k <= e - t; ++k) place(inOrder ? t + k : e - k);
+  };
+  for (int step = 1; step < m && count < m; ++step) {
+    const int b = (start + step) % m, a = (start + step - 1) % m;
+    if (placed[b]) continue;
+    bool inserted = false;
+    for (int t = b + 2; t < m && !inserted; ++t) {
+      if (placed[t]) continue;
+      const bool ta = tied(t, a), tb = tied(t, b);
+      if (!ta && !tb) continue;
+      if (ta && tb) {
+        if (IsNextDistLessThanCurrent(a, b, t, t, m, x, y, z, 1)) place(t), inserted = true;
+        continue;
+      }
+      const int e = runEnd(t, m - 1);
+      if (e == t || !(after[e] == a || after[e] == b)) continue;
+      const bool inOrder = before[t] == a;
+      if (IsNextDistLessThanCurrent(a, b, t, e, m, x, y, z, inOrder ? 1 : 0)) placeRun(t, e, inOrder), inserted = true;
+    }
+    for (int t = 0; !inserted && t < start; ++t) {
+      if (placed[t]) continue;
+      const bool ta = tied(t, a), tb = tied(t, b);
+      if (!ta && !tb) continue;
+      if (ta && tb) {
+        place(t), inserted = true;
+        continue;
+      }
+      const int e = runEnd(t, start - 1);
+      if (e == t || !(after[e] == a || after[e] == b)) continue;
+      placeRun(t, e, before[t] == a), inserted = true;
+    }
+    place(b);
+  }
+  if (count != m || !CarryPoints(cloud, order, m)) return -2;
+  return 0;
 }

@@ -183,3 +183,15 @@ void ReverseCloudArrays(Cloud* cloud);
 int FindClosestSpanToPline(int count, const float* x, const float* y, const float* z, int* scanIdx, float* scanKey,
                            int npl, const double* plx, const double* ply, const double* plz, int* plIdx,
                            float* plKey, int* i, int* j, double* t, double target[3]);
+
+// ---- Neighbour-consistency reordering --------------------------------------------------------
+// Repairs a nearly ordered sequence: consecutive near-duplicates (1e-6 on every axis) go, each
+// point's two nearest neighbours are found, and the old order is walked moving runs that sit
+// elsewhere into the gap they belong to when that shortens the path. Every datum follows its
+// point (triangles losing a corner go). 0 (also unchanged for fewer than 3 points), or -2 on no
+// memory or when no pair of neighbours follows the order (the duplicates are then already out).
+int NrNbrFullConsistency(Cloud* cloud);
+// 1 when putting the run of points s..e (in order, or reversed) between a and b shortens the
+// path, the gap the run leaves behind closed, else 0.
+int IsNextDistLessThanCurrent(int a, int b, int s, int e, int n, const float* x, const float* y, const float* z,
+                              int inOrder);

@@ -28,11 +28,18 @@ int IdOf(const Cloud* c, int i) { return int(std::lround(c->x[i] / kStep)); }
 
 // n curve points in shuffled order; every per-point datum encodes the point's id, and a few
 // triangles join ids.
+Cloud* CurveCloud(const std::vector<int>& ids);
 Cloud* ShuffledCurveCloud(int n, unsigned seed) {
   std::vector<int> ids(n);
   std::iota(ids.begin(), ids.end(), 0);
   std::mt19937 rng(seed);
   std::shuffle(ids.begin(), ids.end(), rng);
+  return CurveCloud(ids);
+}
+// The curve points of the ids in the given order (an id may repeat: its copies carry the same
+// data); ids 0 .. max are all present.
+Cloud* CurveCloud(const std::vector<int>& ids) {
+  const int n = int(ids.size()), top = *std::max_element(ids.begin(), ids.end()) + 1;
   std::vector<float> x(n), y(n), z(n);
   for (int i = 0; i < n; ++i) CurvePoint(ids[i], &x[i], &y[i], &z[i]);
   Cloud* c = MakeCld(x.data(), y.data(), z.data(), n, nullptr);
@@ -55,11 +62,12 @@ Cloud* ShuffledCurveCloud(int n, unsigned seed) {
     std::copy(label.c_str(), label.c_str() + label.size() + 1, c->labels[i]);
     c->farrays.arrays[0][i] = float(3 * id);
   }
-  std::vector<int> where(n);
-  for (int i = 0; i < n; ++i) where[ids[i]] = i;
+  std::vector<int> where(top, -1);
+  for (int i = 0; i < n; ++i)
+    if (where[ids[i]] < 0) where[ids[i]] = i;  // a triangle names the first copy
   c->ntri = 3;
   c->tri = MallocArray<CloudTriangle>(3);
-  const int corners[3][3] = {{0, 1, 2}, {5, 9, 13}, {n - 1, n / 2, 7}};
+  const int corners[3][3] = {{0, 1, 2}, {5, 9, 13}, {top - 1, top / 2, 7}};
   for (int t = 0; t < 3; ++t)
     for (int k = 0; k < 3; ++k) c->tri[t].v[k] = where[corners[t][k]];
   return c;
@@ -76,9 +84,10 @@ void ExpectDataOnTheirPoints(const Cloud* c) {
     if (c->labels) { ASSERT_EQ(std::string(c->labels[i]), "p" + std::to_string(id)); }
     if (c->farrays.count > 0) { ASSERT_EQ(c->farrays.arrays[0][i], float(3 * id)); }
   }
-  const int n = c->npts;
+  int top = 0;  // one past the largest id
+  for (int i = 0; i < c->npts; ++i) top = std::max(top, IdOf(c, i) + 1);
   if (!c->tri) return;
-  const std::set<int> expect[3] = {{0, 1, 2}, {5, 9, 13}, {n - 1, n / 2, 7}};
+  const std::set<int> expect[3] = {{0, 1, 2}, {5, 9, 13}, {top - 1, top / 2, 7}};
   ASSERT_EQ(c->ntri, 3);
   for (int t = 0; t < 3; ++t) {
     std::set<int> got;
@@ -388,6 +397,83 @@ TEST_F(Chaining, ReversingTwiceRestoresEverythingButSlices) {
   EXPECT_EQ(s->grid.rowStep, -2.0);
   EXPECT_EQ(s->grid.heightAxis[2], -1.0);
   FreeCloud(s);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- Neighbour-consistency reordering ----------------------------------------------------------
+
+std::vector<int> Ids(const Cloud* c) {
+  std::vector<int> ids;
+  for (int i = 0; i < c->npts; ++i) ids.push_back(IdOf(c, i));
+  return ids;
+}
+
+TEST_F(Chaining, RepairMovesACutOutRunBackAndDropsDuplicatesWithTheirData) {
+  const int n = 30;
+  std::vector<int> inOrder(n);
+  std::iota(inOrder.begin(), inOrder.end(), 0);
+  Cloud* c = CurveCloud(inOrder);
+  ASSERT_EQ(NrNbrFullConsistency(c), 0);
+  EXPECT_EQ(Ids(c), inOrder);
+  ExpectDataOnTheirPoints(c);
+  FreeCloud(c);
+  // Points 10, 11, 12 cut out and appended (backwards, as a chaining pass leaves such a run),
+  // and point 5 doubled: the run goes back into its gap, the copy goes, and every datum stays
+  // with its point.
+  std::vector<int> cut;
+  for (int id = 0; id < n; ++id)
+    if (id < 10 || id > 12) cut.push_back(id);
+  cut.insert(cut.begin() + 6, 5);
+  for (int id : {12, 11, 10}) cut.push_back(id);
+  c = CurveCloud(cut);
+  ASSERT_EQ(NrNbrFullConsistency(c), 0);
+  EXPECT_EQ(c->npts, n);
+  EXPECT_EQ(Ids(c), inOrder);
+  ExpectDataOnTheirPoints(c);
+  EXPECT_EQ(c->ntri, 3);
+  FreeCloud(c);
+  // Fewer than 3 points: nothing to do.
+  const float x2[2] = {1, 0}, yz[2] = {0, 0};
+  c = MakeCld(x2, yz, yz, 2, nullptr);
+  EXPECT_EQ(NrNbrFullConsistency(c), 0);
+  EXPECT_EQ(c->x[0], 1.0f);
+  FreeCloud(c);
+}
+
+TEST_F(Chaining, ARepairThatRunsOutOfMemoryLeavesACountThatMatchesTheArrays) {
+  std::vector<int> ids;
+  for (int id = 0; id < 20; ++id) ids.push_back(id), ids.push_back(id);  // every point doubled
+  int done = 0;
+  for (long skip = 0; skip < 600; skip += 7) {
+    ClearKernelError();
+    Cloud* c = CurveCloud(ids);
+    MallocFailAfter(skip, -1);
+    const int r = NrNbrFullConsistency(c);
+    MallocFailClear();
+    EXPECT_EQ(MallocTrackLevel(), 0);
+    ASSERT_TRUE(c->npts == 20 || c->npts == 40) << skip;
+    ExpectDataOnTheirPoints(c);
+    if (r == 0) {
+      ++done;
+      EXPECT_EQ(c->npts, 20);
+    }
+    FreeCloud(c);
+  }
+  ClearKernelError();
+  EXPECT_GT(done, 0);
+}
+
+// IsNextDistLessThanCurrent on a line 0 1 2 | 6 7 | 3 4 5: putting 3..5 between 2 and 6 shortens
+// the path (8 against 2 in order, 6 reversed); moving point 2 between 0 and 1 does not (6
+// against 8 with the gap it leaves closed).
+TEST_F(Chaining, MovingARunIsWorthItOnlyWhenThePathShortens) {
+  const float x[8] = {0, 1, 2, 6, 7, 3, 4, 5}, y[8] = {}, z[8] = {};
+  EXPECT_EQ(IsNextDistLessThanCurrent(2, 3, 5, 7, 8, x, y, z, 1), 1);
+  EXPECT_EQ(IsNextDistLessThanCurrent(2, 3, 5, 7, 8, x, y, z, 0), 1);
+  EXPECT_EQ(IsNextDistLessThanCurrent(0, 1, 2, 2, 8, x, y, z, 1), 0);
 }
 
 }  // namespace
