@@ -1590,6 +1590,14 @@ void SealChain(SortCell* head, SortCell* tail) {
   tail->headCell = head, tail->tailCell = tail;
 }
 
+// Turns the chain that end e belongs to round: its head becomes its tail.
+void TurnChain(SortCell* e) {
+  SortCell* head = e->state == kHead ? e : e->headCell;
+  SortCell* tail = head->tailCell;
+  ReverseCellChain(head);
+  SealChain(tail, head);
+}
+
 void SortByCells(Cloud* cloud) {
   if (!cloud || cloud->type != 0 || cloud->npts < 2) return;
   const int n = cloud->npts;
@@ -1722,22 +1730,10 @@ int CombineCells(SortCell**, SortCell* c1, SortCell* c2) {
     B->nextSide = A;
     B->state = kInterior;
     SealChain(head, A);
-  } else if (A->state == kHead && B->state == kHead) {
-    SortCell* bTail = B->tailCell;
-    SortCell* aTail = A->tailCell;
-    ReverseCellChain(B);  // B now ends its chain, whose head is bTail
-    B->nextSide = A, A->prevSide = B;
-    A->state = B->state = kInterior;
-    SealChain(bTail, aTail);
-  } else if (A->state == kTail && B->state == kTail) {
-    SortCell* bHead = B->headCell;
-    SortCell* aHead = A->headCell;
-    ReverseCellChain(bHead);  // B now heads its chain, whose tail is bHead
-    A->nextSide = B, B->prevSide = A;
-    A->state = B->state = kInterior;
-    SealChain(aHead, bHead);
   } else {
-    // A head and a tail of different chains: the tail's chain runs first.
+    // Two heads or two tails: B's chain turns round first. Then a tail's chain runs into a
+    // head's (of a different chain).
+    if (A->state == B->state) TurnChain(B);
     SortCell* tail = A->state == kTail ? A : B;
     SortCell* head = A->state == kTail ? B : A;
     if (tail->headCell == head) return 0;

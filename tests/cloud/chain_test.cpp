@@ -346,6 +346,24 @@ TEST_F(Chaining, CellSortRestartsAndReversalsKeepDataOnTheirPoints) {
   FreeCloud(c);
 }
 
+// Pairs whose chains face each other head to head and tail to tail: the joins turn one chain
+// round and the line comes out whole, each normal still on its point.
+TEST_F(Chaining, CellSortJoinsChainsFacingEitherWay) {
+  const float lines[2][8] = {{1, 0, 10, 11, 21, 20, 30, 31}, {0, 1, 10, 11, 20, 21, 30, 31}}, y[8] = {}, z[8] = {};
+  for (const float* x : lines) {
+    Cloud* c = MakeCld(x, y, z, 8, nullptr);
+    c->nx = MallocArray<float>(8), c->ny = CallocArray<float>(8), c->nz = CallocArray<float>(8);
+    for (int i = 0; i < 8; ++i) c->nx[i] = x[i];
+    SortCloudByNearest(c);
+    std::vector<float> got(c->x, c->x + 8), sorted(x, x + 8);
+    std::sort(sorted.begin(), sorted.end());
+    if (got.front() > got.back()) std::reverse(got.begin(), got.end());
+    EXPECT_EQ(got, sorted);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(c->nx[i], c->x[i]);
+    FreeCloud(c);
+  }
+}
+
 TEST_F(Chaining, CellSortLeavesOrderedAndTinyCloudsAndRefusesNoMutualChoice) {
   const float x[4] = {0, 1, 3, 7}, y[4] = {}, z[4] = {};
   const int start[2] = {0, 2}, end[2] = {1, 3};
