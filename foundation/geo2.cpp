@@ -76,26 +76,25 @@ int TriangPntMinDistSq(const double p[3], const double a[3], const double b[3], 
   const double e1[3] = {b[0] - c[0], b[1] - c[1], b[2] - c[2]};
   const double e2[3] = {a[0] - c[0], a[1] - c[1], a[2] - c[2]};
   const double w[3] = {p[0] - c[0], p[1] - c[1], p[2] - c[2]};
-  double n[3];
-  VecCrossProd3(e1, e2, n);
-  const bool flat = std::fabs(n[0]) < 1e-10 && std::fabs(n[1]) < 1e-10 && std::fabs(n[2]) < 1e-10;
+  const double A = VecDotProd3(e1, e1), B = VecDotProd3(e1, e2), C = VecDotProd3(e2, e2);
+  const double den = B * B - A * C;  // -|e1 x e2|^2
+  // Too thin to tell the inside from the edges when the sine of the angle at c is below 1e-5.
+  // The bound scales with A C: an absolute one sent every triangle smaller than about 3e-3
+  // to its edges, so points above a small triangle got a foot on its boundary.
+  const bool flat = !(std::fabs(den) > 1e-10 * A * C);
   if (!flat) {
-    const double A = VecDotProd3(e1, e1), B = VecDotProd3(e1, e2), C = VecDotProd3(e2, e2);
     const double D = VecDotProd3(w, e1), E = VecDotProd3(w, e2);
-    const double den = B * B - A * C;
-    if (std::fabs(den) >= 1e-10) {
-      const double tt = (E * B - D * C) / den;
-      const double ss = (D * B - A * E) / den;
-      if (tt >= 0.0 && ss >= 0.0 && 1.0 - tt - ss >= 0.0) {
-        double f[3];
-        for (int i = 0; i < 3; ++i) f[i] = tt * b[i] + ss * a[i] + (1.0 - tt - ss) * c[i];
-        const double d[3] = {p[0] - f[0], p[1] - f[1], p[2] - f[2]};
-        foot[0] = f[0], foot[1] = f[1], foot[2] = f[2];
-        *d2 = VecDotProd3(d, d);
-        *s = ss;
-        *t = tt;
-        return 0;
-      }
+    const double tt = (E * B - D * C) / den;
+    const double ss = (D * B - A * E) / den;
+    if (tt >= 0.0 && ss >= 0.0 && 1.0 - tt - ss >= 0.0) {
+      double f[3];
+      for (int i = 0; i < 3; ++i) f[i] = tt * b[i] + ss * a[i] + (1.0 - tt - ss) * c[i];
+      const double d[3] = {p[0] - f[0], p[1] - f[1], p[2] - f[2]};
+      foot[0] = f[0], foot[1] = f[1], foot[2] = f[2];
+      *d2 = VecDotProd3(d, d);
+      *s = ss;
+      *t = tt;
+      return 0;
     }
   }
   // The foot of the perpendicular is outside (or the triangle is too thin to tell): the

@@ -67,6 +67,18 @@ TEST_F(Geometry, TriangleAndSegmentClosestPointsBeatDenseSampling) {
       }
     EXPECT_LE(d2, sampled + 1e-9) << "trial " << trial;
   }
+  // The inside of a triangle is told from its edges at every size: a point above the middle of
+  // a triangle of any scale has its foot inside, straight below it.
+  for (double scale = 1e-6; scale <= 1e6; scale *= 10.0) {
+    const double a[3] = {0, 0, 0}, b[3] = {scale, 0, 0}, c[3] = {0, scale, 0};
+    const double p[3] = {0.25 * scale, 0.25 * scale, 0.5 * scale};
+    double foot[3], d2, s, t;
+    TriangPntMinDistSq(p, a, b, c, foot, &d2, &s, &t);
+    EXPECT_NEAR(d2, 0.25 * scale * scale, 1e-12 * scale * scale) << scale;
+    EXPECT_NEAR(foot[0], 0.25 * scale, 1e-12 * scale) << scale;
+    EXPECT_NEAR(foot[1], 0.25 * scale, 1e-12 * scale) << scale;
+    EXPECT_NEAR(foot[2], 0.0, 1e-12 * scale) << scale;
+  }
   // A collinear triangle whose middle corner is c: both halves are reachable.
   const double l0[3] = {0, 0, 0}, l1[3] = {2, 0, 0}, mid[3] = {1, 0, 0}, p[3] = {1.8, 1, 0};
   double foot[3], d2, s, t;
