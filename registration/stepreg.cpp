@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "foundation/geometry.h"
 #include "foundation/umalloc.h"
 #include "registration/confreg.h"
@@ -131,16 +132,27 @@ void FootOnFeaturePlane(const RegFeature& f, double foot[3]) {
   if (VecSize3(f.plane) >= 1e-6) PlaneMinDist(f.point, f.plane[0], f.plane[1], f.plane[2], f.plane[3], foot, &dist);
 }
 
-}  // namespace
+// The coordinates a feature of its type is matched by are numbers.
+bool FiniteFeature(const RegFeature& f) {
+  switch (f.type) {
+    case 0: return AllFinite(f.point, 3);
+    case 1:
+    case 2:
+    case 3: return AllFinite(f.end1, 3) && AllFinite(f.end2, 3);
+    case 4: return AllFinite(f.plane, 4) && AllFinite(f.point, 3);
+    case 5: return AllFinite(f.dir, 3) && AllFinite(f.point, 3);
+    default: return true;
+  }
+}
 
-int ConstrainedRegFeaturePair(const RegPair* pair, RegConstraint constraint, RegConstraint* outConstraint,
-                              RegVec* outMotion) {
-  if (!outConstraint || !outMotion) return -2;
-  SetIdentityQuaternion(outMotion);
-  CopyRegConstraint(&constraint, outConstraint);
-  if (!pair || !pair->A || !pair->B || pair->A->type != pair->B->type) return -2;
-  const RegFeature& A = *pair->A;
-  const RegFeature& B = *pair->B;
+bool FiniteConstraint(const RegConstraint& c) {
+  for (const double* v : {c.point, c.axis, c.axisPoint1, c.axisPoint2, c.transDir, c.transNormal})
+    if (!AllFinite(v, 3)) return false;
+  return AllFinite(c.plane, 4);
+}
+
+int MatchByType(const RegFeature& A, const RegFeature& B, RegConstraint constraint, RegConstraint* outConstraint,
+                RegVec* outMotion) {
   switch (A.type) {
     case 0: return ConstrainedMatchPoints(constraint, A.point, B.point, outConstraint, outMotion);
     case 1:
@@ -167,6 +179,26 @@ int ConstrainedRegFeaturePair(const RegPair* pair, RegConstraint constraint, Reg
       return ConstrainedMatchDirections(constraint, A.dir, B.dir, outConstraint, outMotion);
     default: return -2;
   }
+}
+
+}  // namespace
+
+int ConstrainedRegFeaturePair(const RegPair* pair, RegConstraint constraint, RegConstraint* outConstraint,
+                              RegVec* outMotion) {
+  if (!outConstraint || !outMotion) return -2;
+  SetIdentityQuaternion(outMotion);
+  CopyRegConstraint(&constraint, outConstraint);
+  if (!pair || !pair->A || !pair->B || pair->A->type != pair->B->type) return -2;
+  // Coordinates that are not numbers would come back as a motion of NaN reported as matched.
+  if (!FiniteFeature(*pair->A) || !FiniteFeature(*pair->B) || !FiniteConstraint(constraint)) return -2;
+  if (MatchByType(*pair->A, *pair->B, constraint, outConstraint, outMotion) != 0) return -2;
+  // Finite data so extreme that the matcher's arithmetic overflowed is no match either.
+  if (!AllFinite(outMotion->q, 4) || !AllFinite(outMotion->t, 3) || !FiniteConstraint(*outConstraint)) {
+    SetIdentityQuaternion(outMotion);
+    CopyRegConstraint(&constraint, outConstraint);
+    return -2;
+  }
+  return 0;
 }
 
 int DoStepByStepRegistration(const RegPair* pairs, int* outCount, RegVec* outMotion, Xform outMatrix,

@@ -62,7 +62,8 @@ int VecProject3(const double v[3], const double n[3], double out[3]);
 // point was never set), since the plane matchers carry one reference point onto the other.
 // Past the output test the motion is the identity and the remaining constraint a copy of the
 // input. -2 for a null output, a null pair or feature, features of different types, a point set
-// (no matcher) or the matcher's refusal.
+// (no matcher), coordinates of the features or the constraint that are not finite, the matcher's
+// refusal, or a match whose arithmetic overflowed (a motion or constraint not finite).
 int ConstrainedRegFeaturePair(const RegPair* pair, RegConstraint constraint, RegConstraint* outConstraint,
                               RegVec* outMotion);
 // Matches the pairs one after another in list order (the reverse of the order of adding), each

@@ -3,6 +3,7 @@
 #include <random>
 #include <string>
 
+#include "bspline/bsvalid.h"
 #include "foundation/umalloc.h"
 #include "registration/confreg.h"
 #include "registration/regpair.h"
@@ -278,6 +279,40 @@ TEST_F(StepByStep, AFailedRunWritesNothing) {
   EXPECT_GT(failed, 0);
   EXPECT_LT(failed, 60);
   FreeFeaturePairList(list);
+}
+
+// Seeded torture: lists of every pair type with values that are not numbers, infinite, huge,
+// tiny or zero written into their coordinates. A run either fails cleanly or hands back a finite
+// motion, matrix and constraint.
+TEST_F(StepByStep, ExtremeValuesFailCleanlyOrGiveFiniteMotions) {
+  std::mt19937 rng(17);
+  const double extremes[] = {NAN, INFINITY, -INFINITY, 1e300, -1e300, 1e-300, 0.0};
+  const char kinds[] = "pdlLfP";
+  std::uniform_int_distribution<int> pick(0, 5), which(0, 6), slot(0, 12);
+  int solved = 0, refused = 0;
+  for (int trial = 0; trial < 300; ++trial) {
+    std::string list = {kinds[pick(rng)], kinds[pick(rng)], kinds[pick(rng)]};
+    const double centre[3] = {0, 0, 0};
+    RegPair* pairs = PairsUnder(rng, RandomMotion(rng, 1.0), list, centre, 1.0);
+    RegFeature* f = (trial % 2) ? pairs->next->A : pairs->next->next->B;
+    double* fields[] = {f->point, f->dir, f->end1, f->end2, f->plane};
+    const int s = slot(rng);
+    fields[s / 3 % 5][s % 3] = extremes[which(rng)];
+    int count;
+    RegVec m;
+    Xform M;
+    RegConstraint left;
+    if (DoStepByStepRegistration(pairs, &count, &m, M, &left) == 0) {
+      ++solved;
+      EXPECT_TRUE(AllFinite(m.q, 4) && AllFinite(m.t, 3) && AllFinite(M, 16)) << list;
+      EXPECT_TRUE(AllFinite(left.point, 3) && AllFinite(left.axisPoint2, 3) && AllFinite(left.plane, 4)) << list;
+    } else {
+      ++refused;
+    }
+    FreeFeaturePairList(pairs);
+  }
+  EXPECT_GT(solved, 0);
+  EXPECT_GT(refused, 0);
 }
 
 }  // namespace
