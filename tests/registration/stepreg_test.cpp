@@ -119,6 +119,71 @@ TEST_F(StepByStep, PairsThatFixTheMotionRecoverIt) {
   }
 }
 
+// How far a motion carries a target feature off itself: a point or a fixed line's first point
+// moves, a direction turns, a line's ends leave its line (a directed one also its sense), a plane's
+// foot of the origin leaves the plane.
+double Drift(const RegFeature& f, const RegVec& s, double scale) {
+  double a[3], b[3], d[3], n[3];
+  RegVec copy = s;
+  switch (f.type) {
+    case 0: Apply(s, f.point, a); return VecDist3(a, f.point) / scale;
+    case 5: VecRotWquaternion(f.dir, &copy, a); return VecDist3(a, f.dir);
+    case 4: {
+      for (int k = 0; k < 3; ++k) n[k] = f.plane[k];
+      const double len = VecSize3(n);
+      for (int k = 0; k < 3; ++k) b[k] = -f.plane[3] * n[k] / (len * len);
+      Apply(s, b, a);
+      VecRotWquaternion(n, &copy, d);
+      return std::fabs(VecDotProd3(n, a) + f.plane[3]) / len / scale + 1 - std::fabs(VecDotProd3(d, n)) / (len * len);
+    }
+    default: {
+      VecDiff3(f.end2, f.end1, d);
+      const double len = VecSize3(d);
+      double worst = 0.0, v[3], c[3];
+      for (const double* e : {f.end1, f.end2}) {
+        Apply(s, e, a);
+        VecDiff3(a, f.end1, v);
+        VectorCrossProduct(v, d, c);
+        worst = std::fmax(worst, VecSize3(c) / len / scale);
+      }
+      VecRotWquaternion(d, &copy, v);
+      if (f.type >= 2) worst += 1 - VecDotProd3(v, d) / (len * len);
+      if (f.type == 3) {
+        Apply(s, f.end1, a);
+        worst += VecDist3(a, f.end1) / scale;
+      }
+      return worst;
+    }
+  }
+}
+
+// Lists that leave freedom: every motion the remaining constraint allows keeps every target in
+// place, so what is reported undetermined truly is.
+TEST_F(StepByStep, TheFreedomLeftKeepsEveryTarget) {
+  std::mt19937 rng(23);
+  std::uniform_real_distribution<double> u(-5.0, 5.0);
+  for (double scale : {1e-6, 1.0, 1e6}) {
+    for (const char* kinds : {"p", "d", "l", "L", "f", "P", "pp", "pd", "dp", "lp", "pl", "PP", "Pl", "dP", "Pd",
+                              "ld", "dl"}) {
+      const double centre[3] = {scale * u(rng), scale * u(rng), scale * u(rng)};
+      RegVec truth = RandomMotion(rng, scale);
+      RegPair* list = PairsUnder(rng, truth, kinds, centre, scale);
+      int count;
+      RegVec m;
+      Xform M;
+      RegConstraint left;
+      const std::string where = std::string(kinds) + " scale " + std::to_string(scale);
+      EXPECT_EQ(DoStepByStepRegistration(list, &count, &m, M, &left), 0) << where;
+      for (const RegPair* pair = list; pair; pair = pair->next) {
+        double worst = 0.0;
+        for (int s = 0; s < 6; ++s) worst = std::fmax(worst, Drift(*pair->B, Sample(rng, left, scale), scale));
+        EXPECT_LE(worst, 1e-9) << where << " left " << GetRegConstraintMode(left) << " type " << pair->B->type;
+      }
+      FreeFeaturePairList(list);
+    }
+  }
+}
+
 // A direction pair first turns about the moving feature's own point and leaves rotation about
 // the target direction through it, with any translation.
 TEST_F(StepByStep, ADirectionFirstTurnsAboutItsOwnPoint) {
