@@ -13,6 +13,9 @@
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 #include "mesh/cldpoly.h"
+#include "mesh/cldtrim.h"
+#include "mesh/pgr2cld.h"
+#include "mesh/trianum.h"
 #include "platform/tstubs.h"
 
 namespace rpmclose_detail {
@@ -123,6 +126,10 @@ void FootOnLine(const double p[3], const double a[3], const double b[3], double 
   const double t = len2 > 0 ? VecDotProd3(ap, ab) / len2 : 0.0;
   for (int k = 0; k < 3; ++k) foot[k] = a[k] + t * ab[k];
 }
+
+// Two vectors of squared lengths a and b have no angle to speak of when one vanishes beside the
+// other (relative 1e-10 on the product of the squares, so meshes of any size compare alike).
+inline bool NoDirection(double a, double b) { return a * b == 0 || std::min(a, b) < 1e-10 * std::max(a, b); }
 
 inline int OtherEnd(const int32_t* edges, int e, int v) { return edges[2 * e] == v ? edges[2 * e + 1] : edges[2 * e]; }
 
@@ -237,9 +244,8 @@ void MarkCornerVertices(const Cloud* cloud, const int32_t* edges, IndexNode* con
       VecDiff3(p, q, d1);
       GetCldPoint(cloud, ends[1], q);
       VecDiff3(p, q, d2);
-      const double l2 = VecDotProd3(d1, d1) * VecDotProd3(d2, d2);
-      const double dot = VecDotProd3(d1, d2);
-      if (l2 >= 1e-10 && dot * dot / l2 < cosSqLimit) corner[v] = 1;
+      const double a = VecDotProd3(d1, d1), b = VecDotProd3(d2, d2), dot = VecDotProd3(d1, d2);
+      if (!NoDirection(a, b) && dot * dot / (a * b) < cosSqLimit) corner[v] = 1;
     }
   }
 }
@@ -1099,4 +1105,826 @@ int JoinCldPolys(Cloud* cloud, double tol, double bridgeTol, int* splitCount, un
   if (cloud && cloud->ntri > 0 && cloud->tri) return state.Run(tol, bridgeTol, splitCount, openCount);
   Free(mask);
   return 0;
+}
+
+// ---- zipping vertex chains and closing edge rings -------------------------------------------
+
+namespace {
+
+// Room for `need` more triangles: the capacity grows by need when that exceeds 20, else by 20
+// (and at least to what is needed).
+bool BandRoom(Cloud* cloud, int* capacity, int need) {
+  if (cloud->ntri + need <= *capacity) return true;
+  const int grown = std::max(*capacity + std::max(need, 20), cloud->ntri + need);
+  if (!ReallocCldPolyList(cloud, grown)) return false;
+  *capacity = grown;
+  return true;
+}
+
+// Appends (a, b, c) with its plane, within the room made; a repeated vertex appends nothing.
+void AppendBandTriangle(Cloud* cloud, int a, int b, int c) {
+  if (a == b || b == c || a == c) return;
+  CloudTriangle* t = &cloud->tri[cloud->ntri++];
+  t->v[0] = a;
+  t->v[1] = b;
+  t->v[2] = c;
+  MakeCldPolyPlane(cloud, t);
+}
+
+// 1 when triangle t runs from a to b, -1 when from b to a, 0 when it lacks either.
+int Runs(const CloudTriangle& t, int a, int b) {
+  for (int k = 0; k < 3; ++k) {
+    if (t.v[k] == a && t.v[(k + 1) % 3] == b) return 1;
+    if (t.v[k] == b && t.v[(k + 1) % 3] == a) return -1;
+  }
+  return 0;
+}
+
+// Turns the triangles from `first` on when the one holding a-b runs the same way along it as
+// the older triangle there (two triangles on an edge must run it in opposite senses).
+void OrientBandToMesh(Cloud* cloud, int first, int a, int b) {
+  int before = 0, band = 0;
+  for (int t = 0; t < first && !before; ++t) before = Runs(cloud->tri[t], a, b);
+  for (int t = first; t < cloud->ntri && !band; ++t) band = Runs(cloud->tri[t], a, b);
+  if (!before || before != band) return;
+  for (int t = first; t < cloud->ntri; ++t) {
+    std::swap(cloud->tri[t].v[1], cloud->tri[t].v[2]);
+    MakeCldPolyPlane(cloud, &cloud->tri[t]);
+  }
+}
+
+}  // namespace
+
+int JoinVerticesByBridging(Cloud* cloud, int* chainA, int countA, int* chainB, int countB, int* capacity) {
+  if (countA < 1 || countB < 1) return 1;
+  if (chainB[countB - 1] == chainA[0] || chainA[countA - 1] == chainB[0]) ReverseIntArray(chainA, countA);
+  if (!BandRoom(cloud, capacity, countA + countB)) return 0;
+  const int* A = chainA;
+  const int* B = chainB;
+  int i = 0, j = 0;
+  // Each step closes one edge of one chain with the shorter of the two diagonals of the quad
+  // A[i], A[i+1], B[j+1], B[j]; a tie takes chain A's side.
+  while (i < countA - 1 && j < countB - 1) {
+    const double d1 = Dist2(cloud, A[i], B[j + 1]), d2 = Dist2(cloud, A[i + 1], B[j]);
+    if (d2 > d1) {
+      AppendBandTriangle(cloud, A[i], B[j + 1], B[j]);
+      ++j;
+    } else {
+      AppendBandTriangle(cloud, A[i], A[i + 1], B[j]);
+      ++i;
+    }
+  }
+  for (; j < countB - 1; ++j) AppendBandTriangle(cloud, A[countA - 1], B[j + 1], B[j]);
+  for (; i < countA - 1; ++i) AppendBandTriangle(cloud, A[i], A[i + 1], B[countB - 1]);
+  return 1;
+}
+
+int JoinEqualVerticesByBridging(Cloud* cloud, const int* chainA, const int* chainB, int count, int* capacity) {
+  if (count < 2) return 1;
+  if (!BandRoom(cloud, capacity, 2 * count)) return 0;
+  for (int i = 0; i + 1 < count; ++i) {
+    AppendBandTriangle(cloud, chainA[i], chainB[i + 1], chainB[i]);
+    AppendBandTriangle(cloud, chainA[i], chainA[i + 1], chainB[i + 1]);
+  }
+  return 1;
+}
+
+int CloseCloudEdgeRings(Cloud* cloud, const int32_t* edges, IndexNode* const* loops, const int ringPair[2]) {
+  const IndexNode* ringA = loops[ringPair[0]];
+  const IndexNode* ringB = loops[ringPair[1]];
+  if (!ringA || !ringB) return 0;
+  TrackingScope scope;
+  // Ring A's edge nearest to ring B's first vertex (the first of equal ones).
+  double p[3];
+  GetCldPoint(cloud, edges[2 * ringB->index], p);
+  int nA = 0, nB = 0;
+  const IndexNode* nearest = nullptr;
+  double best = 3.37e38;
+  for (const IndexNode* n = ringA; n; n = n->next, ++nA) {
+    double a[3], b[3], foot[3], d2 = 0, t = 0;
+    GetCldPoint(cloud, edges[2 * n->index], a);
+    GetCldPoint(cloud, edges[2 * n->index + 1], b);
+    LineSegPntMinDistSq(p, a, b, foot, &d2, &t);
+    if (d2 < best) best = d2, nearest = n;
+  }
+  for (const IndexNode* n = ringB; n; n = n->next) ++nB;
+  int* chainA = MallocArray<int>(nA + 2);
+  int* chainB = MallocArray<int>(nB + 1);
+  const int most = nA + nB + 3;
+  float* fx = MallocArray<float>(most);
+  float* fy = MallocArray<float>(most);
+  float* fz = MallocArray<float>(most);
+  double* px = MallocArray<double>(most);
+  double* py = MallocArray<double>(most);
+  if (!chainA || !chainB || !fx || !fy || !fz || !px || !py || KernelFailed()) return 0;
+  int countB = 0, countA = 0, last = -1;
+  for (const IndexNode* n = ringB; n; n = n->next) {
+    chainB[countB++] = edges[2 * n->index];
+    last = n->index;
+  }
+  chainB[countB++] = edges[2 * last + 1];
+  for (const IndexNode* n = nearest; n; n = n->next) {
+    chainA[countA++] = edges[2 * n->index];
+    last = n->index;
+  }
+  chainA[countA++] = edges[2 * last + 1];
+  for (const IndexNode* n = ringA; n != nearest; n = n->next)
+    if (n != ringA || edges[2 * n->index] != chainA[countA - 1]) chainA[countA++] = edges[2 * n->index];
+  if (edges[2 * nearest->index] != chainA[countA - 1]) chainA[countA++] = edges[2 * nearest->index];
+
+  // Both chains counter-clockwise in their best-fit plane, so rings given in opposite senses
+  // still zip without crossing.
+  int n = 0;
+  for (int* chain : {chainA, chainB})
+    for (int i = 0; i < (chain == chainA ? countA : countB); ++i, ++n)
+      fx[n] = cloud->x[chain[i]], fy[n] = cloud->y[chain[i]], fz[n] = cloud->z[chain[i]];
+  PlaneEq plane;
+  if (!PlaneFit(fx, fy, fz, n, plane)) return 0;
+  const double origin[3] = {0, 0, 0}, normal[3] = {plane[0], plane[1], plane[2]};
+  Xform M;
+  TransformToZAxis(origin, normal, M);
+  int flag = 0;
+  for (int* chain : {chainA, chainB}) {
+    const int count = chain == chainA ? countA : countB;
+    for (int i = 0; i < count; ++i) {
+      double q[3], r[3];
+      GetCldPoint(cloud, chain[i], q);
+      VecTrans3(q, M, r);
+      px[i] = r[0];
+      py[i] = r[1];
+    }
+    SetCounterClock2DPoly(count, chain, px, py, &flag);
+  }
+  int capacity = cloud->ntri;
+  const int first = cloud->ntri;
+  if (!JoinVerticesByBridging(cloud, chainA, countA, chainB, countB, &capacity)) return 0;
+  OrientBandToMesh(cloud, first, chainA[0], chainA[1]);
+  if (capacity != cloud->ntri) ReallocCldPolyList(cloud, cloud->ntri);
+  return 1;
+}
+
+void SetCldPointsEqual(Cloud* cloud, int v, int w) {
+  const float x = 0.5f * (cloud->x[v] + cloud->x[w]), y = 0.5f * (cloud->y[v] + cloud->y[w]),
+              z = 0.5f * (cloud->z[v] + cloud->z[w]);
+  cloud->x[v] = cloud->x[w] = x;
+  cloud->y[v] = cloud->y[w] = y;
+  cloud->z[v] = cloud->z[w] = z;
+}
+
+int GetThirdPoint(IndexNode* const* vertexTriangles, const CloudTriangle* triangles, int v, int w) {
+  int third = -1;
+  for (const IndexNode* n = vertexTriangles[v]; n; n = n->next) {
+    const int32_t* t = triangles[n->index].v;
+    if (t[0] != w && t[1] != w && t[2] != w) continue;
+    for (int k = 0; k < 3; ++k)
+      if (t[k] != v && t[k] != w) third = t[k];
+  }
+  return third;
+}
+
+// ---- cell and edge link bookkeeping ---------------------------------------------------------
+
+namespace {
+
+// Pushes a node {index} on *head from the block; a new block when the current one is used up.
+bool PushBlockNode(IndexNode** head, int index, IndexNode** block, int blockSize, int* used) {
+  if (!*block || *used >= blockSize) {
+    IndexNode* fresh = MallocArray<IndexNode>(std::max(blockSize, 1));
+    if (!fresh || KernelFailed()) return false;
+    *block = fresh;
+    *used = 0;
+  }
+  IndexNode* n = &(*block)[(*used)++];
+  n->index = index;
+  n->next = *head;
+  *head = n;
+  return true;
+}
+
+// Calls visit(cell) for every non-empty cell of the box of p's and q's own cells, ix outermost.
+template <class Visit>
+bool ForCellBox(const Subdiv* s, int p, int q, Visit visit) {
+  const int nx = s->ncellsX, nxy = s->ncellsX * s->ncellsY;
+  const int cp = s->ownCell[p], cq = s->ownCell[q];
+  const int lo[3] = {std::min(cp % nx, cq % nx), std::min(cp % nxy / nx, cq % nxy / nx), std::min(cp / nxy, cq / nxy)};
+  const int hi[3] = {std::max(cp % nx, cq % nx), std::max(cp % nxy / nx, cq % nxy / nx), std::max(cp / nxy, cq / nxy)};
+  for (int ix = lo[0]; ix <= hi[0]; ++ix)
+    for (int iy = lo[1]; iy <= hi[1]; ++iy)
+      for (int iz = lo[2]; iz <= hi[2]; ++iz) {
+        const int cell = ix + iy * nx + iz * nxy;
+        if (s->cells[cell].count != 0 && !visit(cell)) return false;
+      }
+  return true;
+}
+
+}  // namespace
+
+int AddEdgeToCellLinks(const Subdiv* subdiv, int p, int q, int edge, IndexNode** edgeCellLists, IndexNode** block,
+                       int blockSize, int* used, unsigned char* cellFlags) {
+  return ForCellBox(subdiv, p, q, [&](int cell) {
+    cellFlags[cell] = 1;
+    return PushBlockNode(&edgeCellLists[edge], cell, block, blockSize, used);
+  }) ? 1 : 0;
+}
+
+void SetCellFlag(const Subdiv* subdiv, int p, int q, unsigned char* cellFlags) {
+  ForCellBox(subdiv, p, q, [&](int cell) { return cellFlags[cell] = 1; });
+}
+
+void RemoveEdgeCellLinks(int edge, IndexNode* const* edgeCellLists, SubdivCell* cells, int base) {
+  for (const IndexNode* n = edgeCellLists[edge]; n; n = n->next) {
+    SubdivCell& c = cells[n->index];
+    // The items are searched from the first: the cell's isOwn array marks own-cell points, it
+    // holds no start index.
+    int i = 0;
+    while (i < c.count && c.items[i] != base + edge) ++i;
+    if (i == c.count) continue;
+    for (; i + 1 < c.count; ++i) {
+      c.items[i] = c.items[i + 1];
+      if (c.isOwn) c.isOwn[i] = c.isOwn[i + 1];
+    }
+    --c.count;
+  }
+}
+
+void RemoveEdgeVertexLinks(const int32_t* edgeEnds, int edge, IndexNode** vertexEdgeLists, const int* vertexMap) {
+  for (int s = 0; s < 2; ++s) {
+    const int v = edgeEnds[2 * edge + s];
+    DeleteCloudEdge(&vertexEdgeLists[vertexMap ? vertexMap[v] : v], edge);
+  }
+}
+
+int AddVedgeLinks(int v, int w, int edge, IndexNode** vertexEdgeLists, IndexNode** block, int blockSize, int* used) {
+  return PushBlockNode(&vertexEdgeLists[v], edge, block, blockSize, used) &&
+                 PushBlockNode(&vertexEdgeLists[w], edge, block, blockSize, used)
+             ? 1
+             : 0;
+}
+
+void RemoveJointEdgesFromOuter(int v, int w, const int* vertexMap, IndexNode* const* vertexEdgeLists,
+                               int16_t* openFlags, const int32_t* edges) {
+  const int lv = vertexMap ? vertexMap[v] : v, lw = vertexMap ? vertexMap[w] : w;
+  for (const IndexNode* n = vertexEdgeLists[lv]; n; n = n->next) {
+    const int u = OtherEnd(edges, n->index, v);
+    for (const IndexNode* m = vertexEdgeLists[lw]; m; m = m->next)
+      if (OtherEnd(edges, m->index, w) == u) {
+        openFlags[m->index] = 0;
+        openFlags[n->index] = 0;
+        break;
+      }
+  }
+}
+
+// ---- joining edge loops ---------------------------------------------------------------------
+
+namespace {
+
+void EdgeVector(const Cloud* cloud, const int32_t* edges, int e, double d[3]) {
+  double a[3], b[3];
+  GetCldPoint(cloud, edges[2 * e], a);
+  GetCldPoint(cloud, edges[2 * e + 1], b);
+  VecDiff3(b, a, d);
+}
+
+// (d1.d2)^2 / (|d1|^2 |d2|^2) of two edges, and their dot product; -1 when the product of the
+// squared lengths is below 1e-10.
+double EdgeCosSq(const Cloud* cloud, const int32_t* edges, int e1, int e2, double* dot) {
+  double d1[3], d2[3];
+  EdgeVector(cloud, edges, e1, d1);
+  EdgeVector(cloud, edges, e2, d2);
+  const double a = VecDotProd3(d1, d1), b = VecDotProd3(d2, d2);
+  *dot = VecDotProd3(d1, d2);
+  return NoDirection(a, b) ? -1.0 : *dot * *dot / (a * b);
+}
+
+// The loop edges after and before node i of a loop of n nodes in list order (none past the ends)
+// that run within the limit of it in the same sense.
+int NeighboursInList(const Cloud* cloud, const int32_t* edges, const int* loopEdges, int n, int i,
+                     double cosSqLimit, int neighbours[2]) {
+  int count = 0;
+  for (int j : {i + 1, i - 1})
+    if (j >= 0 && j < n && EdgesWithinTol(cloud, edges, cosSqLimit, loopEdges[i], loopEdges[j], 1))
+      neighbours[count++] = loopEdges[j];
+  return count;
+}
+
+}  // namespace
+
+int EdgesWithinTol(const Cloud* cloud, const int32_t* edges, double cosSqLimit, int e1, int e2, int sameSense) {
+  double dot = 0;
+  const double c2 = EdgeCosSq(cloud, edges, e1, e2, &dot);
+  if (sameSense && dot < 0) return 0;
+  return c2 >= 0 && c2 > cosSqLimit ? 1 : 0;
+}
+
+void FindNeighborEdge(const Cloud* cloud, const int32_t* edges, int edge, int loopCount, IndexNode* const* loops,
+                      double cosSqLimit, int neighbours[2], int* count) {
+  *count = 0;
+  for (int l = 0; l < loopCount; ++l) {
+    int prev = -1, i = 0;
+    for (const IndexNode* n = loops[l]; n; n = n->next, ++i) {
+      if (n->index != edge) {
+        prev = n->index;
+        continue;
+      }
+      const int around[3] = {prev, edge, n->next ? n->next->index : -1};
+      const int first = prev < 0 ? 1 : 0, last = around[2] < 0 ? 1 : 2;
+      *count = NeighboursInList(cloud, edges, around + first, last - first + 1, 1 - first, cosSqLimit, neighbours);
+      return;
+    }
+  }
+}
+
+void ConvertLooplistTo2Links(const int32_t* edges, const IndexNode* loop, EdgeRingNode* nodes, EdgeRingNode** ring) {
+  int n = 0;
+  for (const IndexNode* l = loop; l; l = l->next, ++n) {
+    nodes[n].edge = l->index;
+    nodes[n].prev = n > 0 ? &nodes[n - 1] : nullptr;
+    nodes[n].next = nullptr;
+    if (n > 0) nodes[n - 1].next = &nodes[n];
+  }
+  *ring = n > 0 ? nodes : nullptr;
+  if (n > 0 && edges[2 * nodes[n - 1].edge + 1] == edges[2 * nodes[0].edge]) {
+    nodes[n - 1].next = &nodes[0];
+    nodes[0].prev = &nodes[n - 1];
+  }
+}
+
+int CloseEdgeLoops(Cloud* cloud, const int32_t* edges, const int* chainA, int countA, const int* chainB, int countB,
+                   int reverseB, int* capacity) {
+  if (countA < 1 || countB < 1) return 1;
+  TrackingScope scope;
+  int* va = MallocArray<int>(countA + 1);
+  int* vb = MallocArray<int>(countB + 1);
+  if (!va || !vb || KernelFailed()) return 0;
+  for (int i = 0; i < countA; ++i) va[i] = edges[2 * chainA[i]];
+  va[countA] = edges[2 * chainA[countA - 1] + 1];
+  for (int i = 0; i < countB; ++i) vb[i] = edges[2 * chainB[i]];
+  vb[countB] = edges[2 * chainB[countB - 1] + 1];
+  if (reverseB) ReverseIntArray(vb, countB + 1);
+  const int first = cloud->ntri;
+  if (!JoinVerticesByBridging(cloud, va, countA + 1, vb, countB + 1, capacity)) return 0;
+  OrientBandToMesh(cloud, first, va[0], va[1]);
+  return 1;
+}
+
+namespace {
+
+// One pass of NewJoinCldPolys over the topology of the mesh as it stands.
+class LoopJoinPass {
+ public:
+  LoopJoinPass(Cloud* cloud, double endTol, double sideTol, double minLength, int* capacity)
+      : m_(cloud), endTol_(endTol), sideTol_(sideTol), minLength_(minLength), capacity_(capacity) {}
+  // 1 done (*added: triangles added), 0 on a break, no memory or a failed zip.
+  int Run(int* added);
+
+ private:
+  static constexpr double kNotFound = 3.37e38;
+  int Other(int e, int v) const { return OtherEnd(edges_, e, v); }
+  double SegmentD2(int p, int a, int b, double* t) const { return SegmentDist2(m_, p, a, b, t); }
+  bool Build();
+  int NearestVertex(int e, const int* exclude, int nexclude) const;
+  bool Accepts(int w, int e, const int* nb, int nnb) const;
+  int Partner(int e, int w) const;
+  int GrowChain(int seed, int avoid, int* chain) const;
+  bool CutBack(int* chainA, int* na, int* chainB, int* nb, int e, int g, bool reverseB) const;
+  double ChainLengthBetween(const int* chainA, int na, const int* chainB, int nb, bool reverseB) const;
+  bool Zip(int e, int w, int* chainA, int na, int* chainB, int nb, bool reverseB);
+  bool CheckNewTriangles(int first);
+  bool AddEdge(int a, int b);
+
+  Cloud* m_;
+  double endTol_, sideTol_, minLength_;
+  int* capacity_;
+  int32_t* edges_ = nullptr;
+  int nedges_ = 0, edgeCap_ = 0, edgesAtStart_ = 0;
+  unsigned char* loopEdge_ = nullptr;
+  unsigned char* consumed_ = nullptr;
+  unsigned char* inChain_ = nullptr;
+  unsigned char* boundary_ = nullptr;
+  IndexNode** vedge_ = nullptr;
+  IndexNode* linkBlock_ = nullptr;  // nodes of new edges' links
+  int linkBlockSize_ = 64, linksUsed_ = 0;
+  EdgeRingNode** ringOf_ = nullptr;  // per loop edge at the start, its ring node
+  int* loopOf_ = nullptr;            // per loop edge at the start, its loop
+  EdgeRingNode** loopFirst_ = nullptr;
+  EdgeRingNode** loopLast_ = nullptr;
+  int* byLength_ = nullptr;          // loop edges, longest first
+  int nloopEdges_ = 0;
+  int* sorted_ = nullptr;  // boundary vertices by the sort coordinate
+  int* rank_ = nullptr;
+  int nsorted_ = 0;
+  const float* axis_ = nullptr;
+};
+
+bool LoopJoinPass::Build() {
+  int32_t* edges0 = nullptr;
+  int32_t** corners = nullptr;
+  int nedges0 = 0;
+  if (!CreatePolyEdges(m_, &edges0, &corners, &nedges0)) return false;
+  Owned<int32_t, Free> edgesOwner(edges0);
+  Owned<int32_t*, Free> cornersOwner(corners);
+  IndexNode** heads = nullptr;
+  IndexNode* loopNodes = nullptr;
+  int* sizes = nullptr;
+  int nloops = 0;
+  const int total = MakeOuterEdgeList(m_, edges0, corners, nedges0, &heads, &nloops, &sizes, &loopNodes);
+  Owned<IndexNode*, Free> headsOwner(heads);
+  Owned<int, Free> sizesOwner(sizes);
+  Owned<IndexNode, Free> nodesOwner(loopNodes);
+  if (KernelFailed()) return false;
+  if (total <= 0) return true;
+  MakeEdgeVertsConsistent(edges0, heads, nloops);
+  const int npts = m_->npts;
+  nedges_ = edgesAtStart_ = nedges0;
+  edgeCap_ = nedges0 + 50;
+  edges_ = MallocArray<int32_t>(2, edgeCap_);
+  loopEdge_ = CallocArray<unsigned char>(edgeCap_);
+  consumed_ = MallocArray<unsigned char>(edgeCap_);
+  inChain_ = CallocArray<unsigned char>(edgeCap_);
+  boundary_ = CallocArray<unsigned char>(npts);
+  vedge_ = MallocArray<IndexNode*>(npts);
+  IndexNode* edgeNodes = MallocArray<IndexNode>(2 * std::max(nedges0, 1));
+  ringOf_ = CallocArray<EdgeRingNode*>(std::max(nedges0, 1));
+  loopOf_ = MallocArray<int>(std::max(nedges0, 1));
+  loopFirst_ = MallocArray<EdgeRingNode*>(nloops);
+  loopLast_ = MallocArray<EdgeRingNode*>(nloops);
+  EdgeRingNode* ringNodes = MallocArray<EdgeRingNode>(total);
+  byLength_ = MallocArray<int>(total);
+  double* keys = MallocArray<double>(std::max(total, npts));
+  sorted_ = MallocArray<int>(std::max(total, npts));
+  rank_ = MallocArray<int>(npts);
+  if (!edges_ || !loopEdge_ || !consumed_ || !inChain_ || !boundary_ || !vedge_ || !edgeNodes || !ringOf_ ||
+      !loopOf_ || !loopFirst_ || !loopLast_ || !ringNodes || !byLength_ || !keys || !sorted_ || !rank_ || KernelFailed())
+    return false;
+  std::copy(edges0, edges0 + 2 * nedges0, edges_);
+  linkBlockSize_ = std::max(2 * total, 64);
+  MakeEdgePointers(m_, edges_, nedges_, vedge_, edgeNodes);
+  EdgeRingNode* next = ringNodes;
+  for (int l = 0; l < nloops; ++l) {
+    EdgeRingNode* ring = nullptr;
+    ConvertLooplistTo2Links(edges_, heads[l], next, &ring);
+    loopFirst_[l] = next;
+    for (const IndexNode* n = heads[l]; n; n = n->next, ++next) ringOf_[n->index] = next, loopOf_[n->index] = l;
+    loopLast_[l] = next - 1;
+  }
+  for (int e = 0; e < nedges_; ++e) consumed_[e] = 1;
+  nloopEdges_ = 0;
+  for (int e = 0; e < nedges_; ++e) {
+    if (!ringOf_[e]) continue;
+    loopEdge_[e] = 1;
+    consumed_[e] = 0;
+    boundary_[edges_[2 * e]] = boundary_[edges_[2 * e + 1]] = 1;
+    keys[nloopEdges_] = -Dist2(m_, edges_[2 * e], edges_[2 * e + 1]);  // longest first
+    byLength_[nloopEdges_++] = e;
+  }
+  HeapSort2FloatInt4(nloopEdges_, keys, byLength_);
+  // The boundary vertices along x or y, whichever spans more of their box (ties to x).
+  double lo[2] = {kNotFound, kNotFound}, hi[2] = {-kNotFound, -kNotFound};
+  for (int v = 0; v < npts; ++v) {
+    if (!boundary_[v]) continue;
+    lo[0] = std::min(lo[0], double(m_->x[v])), hi[0] = std::max(hi[0], double(m_->x[v]));
+    lo[1] = std::min(lo[1], double(m_->y[v])), hi[1] = std::max(hi[1], double(m_->y[v]));
+  }
+  axis_ = hi[1] - lo[1] > hi[0] - lo[0] ? m_->y : m_->x;
+  nsorted_ = 0;
+  for (int v = 0; v < npts; ++v)
+    if (boundary_[v]) keys[nsorted_] = axis_[v], sorted_[nsorted_++] = v;
+  HeapSort2FloatInt4(nsorted_, keys, sorted_);
+  for (int i = 0; i < nsorted_; ++i) rank_[sorted_[i]] = i;
+  return true;
+}
+
+// The boundary vertex nearest to segment e, leaving out the listed vertices: first those ranked
+// between e's ends, then outward from them until the sort coordinate alone is farther than the
+// best distance found. -1 when there is none.
+int LoopJoinPass::NearestVertex(int e, const int* exclude, int nexclude) const {
+  const int p = edges_[2 * e], q = edges_[2 * e + 1];
+  const int lowEnd = rank_[p] <= rank_[q] ? p : q, highEnd = lowEnd == p ? q : p;
+  double best = kNotFound;
+  int found = -1;
+  auto consider = [&](int w) {
+    if (!boundary_[w]) return;
+    for (int k = 0; k < nexclude; ++k)
+      if (exclude[k] == w) return;
+    double t = 0;
+    const double d2 = SegmentD2(w, p, q, &t);
+    if (d2 < best) best = d2, found = w;
+  };
+  for (int r = rank_[lowEnd] + 1; r < rank_[highEnd]; ++r) consider(sorted_[r]);
+  for (int r = rank_[highEnd] + 1; r < nsorted_; ++r) {
+    if (found >= 0 && double(axis_[sorted_[r]]) - axis_[highEnd] > std::sqrt(best)) break;
+    consider(sorted_[r]);
+  }
+  for (int r = rank_[lowEnd] - 1; r >= 0; --r) {
+    if (found >= 0 && double(axis_[lowEnd]) - axis_[sorted_[r]] > std::sqrt(best)) break;
+    consider(sorted_[r]);
+  }
+  return found;
+}
+
+// w lies across the crack from e: within sideTol of e (or of the segment spanning e and a
+// neighbour) with its foot strictly inside, or within endTol.
+bool LoopJoinPass::Accepts(int w, int e, const int* nb, int nnb) const {
+  const double side2 = sideTol_ * sideTol_, end2 = endTol_ * endTol_;
+  auto accepts = [&](int a, int b) {
+    double t = 0;
+    const double d2 = SegmentD2(w, a, b, &t);
+    return (t > 0 && t < 1 && d2 <= side2) || d2 <= end2;
+  };
+  if (nnb == 0) return accepts(edges_[2 * e], edges_[2 * e + 1]);
+  for (int k = 0; k < nnb; ++k) {
+    const int n = nb[k];
+    // The spanning segment runs from e's end not shared with n to n's other end.
+    const int shared = edges_[2 * n] == edges_[2 * e] || edges_[2 * n] == edges_[2 * e + 1] ? edges_[2 * n]
+                                                                                           : edges_[2 * n + 1];
+    if (accepts(Other(e, shared), Other(n, shared))) return true;
+  }
+  return false;
+}
+
+// Among the loop edges at w that existed at the pass's start, the one most nearly parallel to
+// e, if within 30 degrees; -1 otherwise.
+int LoopJoinPass::Partner(int e, int w) const {
+  const double limit = std::pow(std::cos(M_PI / 6), 2);
+  int best = -1;
+  double bestC2 = -1;
+  for (const IndexNode* n = vedge_[w]; n; n = n->next) {
+    const int g = n->index;
+    if (g >= edgesAtStart_ || !loopEdge_[g] || !ringOf_[g]) continue;
+    double dot = 0;
+    const double c2 = EdgeCosSq(m_, edges_, e, g, &dot);
+    if (c2 > bestC2) bestC2 = c2, best = g;
+  }
+  return best >= 0 && bestC2 >= limit ? best : -1;
+}
+
+// The chain of loop edges around seed, in loop order: from seed backward and then forward along
+// its ring, each further edge unconsumed, not `avoid`, in no chain yet and within 30 degrees of
+// both its neighbour in the chain and the seed, in the same sense. Returns its length.
+int LoopJoinPass::GrowChain(int seed, int avoid, int* chain) const {
+  const double limit = std::pow(std::cos(M_PI / 6), 2);
+  auto fits = [&](int f, int neighbour) {
+    return f != avoid && f != seed && !consumed_[f] && !inChain_[f] && loopEdge_[f] &&
+           EdgesWithinTol(m_, edges_, limit, f, neighbour, 1) && EdgesWithinTol(m_, edges_, limit, f, seed, 1);
+  };
+  int nback = 0;
+  const EdgeRingNode* start = ringOf_[seed];
+  int prev = seed;
+  for (const EdgeRingNode* r = start->prev; r && r != start && fits(r->edge, prev); r = r->prev)
+    chain[nback++] = prev = r->edge;
+  std::reverse(chain, chain + nback);
+  int n = nback;
+  chain[n++] = seed;
+  prev = seed;
+  for (const EdgeRingNode* r = start->next; r && r != start && fits(r->edge, prev); r = r->next) {
+    bool taken = false;
+    for (int k = 0; k < nback && !taken; ++k) taken = chain[k] == r->edge;
+    if (taken) break;  // the ring came round to the backward part
+    chain[n++] = prev = r->edge;
+  }
+  return n;
+}
+
+// Cuts both chains back until they face each other: chain B (from g outward) to where its
+// vertices stay within sideTol of chain A, then chain A at each end to the vertex or edge that
+// chain B's facing end vertex meets; where it meets none, chain B's end is cut back to chain A's
+// end vertex instead. False when the pair is to be dropped.
+bool LoopJoinPass::CutBack(int* chainA, int* na, int* chainB, int* nb, int e, int g, bool reverseB) const {
+  const double side2 = sideTol_ * sideTol_, end2 = endTol_ * endTol_;
+  auto toChainA = [&](int v) {
+    double best = kNotFound, t = 0;
+    for (int i = 0; i < *na; ++i) best = std::min(best, SegmentD2(v, edges_[2 * chainA[i]], edges_[2 * chainA[i] + 1], &t));
+    return best;
+  };
+  int posG = 0;
+  while (chainB[posG] != g) ++posG;
+  int first = 0, last = *nb - 1;
+  bool endsNear = false;
+  for (int k = posG; k < *nb; ++k)
+    if (toChainA(edges_[2 * chainB[k] + 1]) > side2) {
+      last = std::max(k - 1, posG);
+      endsNear |= k > posG;
+      break;
+    } else if (k == *nb - 1) {
+      endsNear = true;
+    }
+  for (int k = posG; k >= 0; --k)
+    if (toChainA(edges_[2 * chainB[k]]) > side2) {
+      first = std::min(k + 1, posG);
+      endsNear |= k < posG;
+      break;
+    } else if (k == 0) {
+      endsNear = true;
+    }
+  if (!endsNear) return false;
+  *nb = last - first + 1;
+  std::copy(chainB + first, chainB + last + 1, chainB);
+
+  // Vertex i of chain A: the first vertex of edge i, or the second vertex of the last edge.
+  auto vertexA = [&](int i) { return i < *na ? edges_[2 * chainA[i]] : edges_[2 * chainA[*na - 1] + 1]; };
+  auto projects = [&](int v, int a, int b) {
+    double t = 0;
+    SegmentD2(v, a, b, &t);
+    return t > 0 && t < 1;
+  };
+  // Cuts chain B's end (its start when fromStart) back to its first edge within sideTol of v.
+  auto cutB = [&](bool fromStart, int v) {
+    double t = 0;
+    for (int k = 0; k < *nb; ++k) {
+      const int i = fromStart ? k : *nb - 1 - k;
+      if (SegmentD2(v, edges_[2 * chainB[i]], edges_[2 * chainB[i] + 1], &t) <= side2) {
+        if (fromStart) std::copy(chainB + i, chainB + *nb, chainB);
+        *nb -= k;
+        return true;
+      }
+    }
+    return false;
+  };
+  // Start of chain A against the chain-B vertex facing it.
+  const int fs = reverseB ? edges_[2 * chainB[*nb - 1] + 1] : edges_[2 * chainB[0]];
+  int s = -1;
+  for (int i = 0; i < *na && s < 0; ++i)
+    if (vertexA(i) == fs || Dist2(m_, vertexA(i), fs) < end2) s = i;
+  for (int i = 0; i < *na && s < 0; ++i)
+    if (projects(fs, vertexA(i), vertexA(i + 1))) s = i;
+  for (int i = 0; i + 1 < *na && s < 0; ++i)
+    if (projects(fs, vertexA(i), vertexA(i + 2))) s = i + 1;
+  if (s < 0) {
+    if (!cutB(!reverseB, vertexA(0))) return false;
+    s = 0;
+  }
+  // End of chain A against the chain-B vertex facing it.
+  const int fe = reverseB ? edges_[2 * chainB[0]] : edges_[2 * chainB[*nb - 1] + 1];
+  int l = -1;
+  for (int i = *na; i >= 1 && l < 0; --i)
+    if (vertexA(i) == fe || Dist2(m_, vertexA(i), fe) < end2) l = i - 1;
+  for (int i = *na - 1; i >= 0 && l < 0; --i)
+    if (projects(fe, vertexA(i), vertexA(i + 1))) l = i;
+  for (int i = *na - 1; i >= 1 && l < 0; --i)
+    if (projects(fe, vertexA(i - 1), vertexA(i + 1))) l = i - 1;
+  if (l < 0) {
+    if (!cutB(reverseB, vertexA(*na))) return false;
+    l = *na - 1;
+  }
+  if (*nb < 1 || l < s) return false;
+  bool holdsE = false;
+  for (int i = s; i <= l; ++i) holdsE |= chainA[i] == e;
+  if (!holdsE) return false;
+  *na = l - s + 1;
+  std::copy(chainA + s, chainA + l + 1, chainA);
+  return true;
+}
+
+// The length along chain B between the feet of chain A's end vertices on chain B's end edges.
+double LoopJoinPass::ChainLengthBetween(const int* chainA, int na, const int* chainB, int nb, bool reverseB) const {
+  const int aStart = edges_[2 * chainA[0]], aEnd = edges_[2 * chainA[na - 1] + 1];
+  auto foot = [&](int v, int edge, double f[3]) {
+    double p[3], a[3], b[3], d2 = 0, t = 0;
+    GetCldPoint(m_, v, p);
+    GetCldPoint(m_, edges_[2 * edge], a);
+    GetCldPoint(m_, edges_[2 * edge + 1], b);
+    LineSegPntMinDistSq(p, a, b, f, &d2, &t);
+  };
+  double f0[3], f1[3], d[3];
+  foot(reverseB ? aEnd : aStart, chainB[0], f0);
+  foot(reverseB ? aStart : aEnd, chainB[nb - 1], f1);
+  if (nb == 1) return VecSize3(VecDiff3(f1, f0, d));
+  double b0[3], b1[3];
+  GetCldPoint(m_, edges_[2 * chainB[0] + 1], b0);
+  GetCldPoint(m_, edges_[2 * chainB[nb - 1]], b1);
+  double length = VecSize3(VecDiff3(b0, f0, d)) + VecSize3(VecDiff3(f1, b1, d));
+  for (int i = 1; i + 1 < nb; ++i) length += std::sqrt(Dist2(m_, edges_[2 * chainB[i]], edges_[2 * chainB[i] + 1]));
+  return length;
+}
+
+bool LoopJoinPass::AddEdge(int a, int b) {
+  if (nedges_ == edgeCap_) {
+    const int cap = edgeCap_ + 50;
+    int32_t* e = ReallocArray(edges_, 2, cap);
+    if (!e) return false;
+    edges_ = e;
+    for (unsigned char** flags : {&loopEdge_, &consumed_, &inChain_}) {
+      unsigned char* f = ReallocArray(*flags, cap);
+      if (!f) return false;
+      *flags = f;
+    }
+    edgeCap_ = cap;
+  }
+  const int e = nedges_++;
+  edges_[2 * e] = a;
+  edges_[2 * e + 1] = b;
+  loopEdge_[e] = 1;  // used by one triangle so far: open
+  consumed_[e] = 1;  // never the seed or part of a chain in this pass
+  inChain_[e] = 0;
+  return PushBlockNode(&vedge_[a], e, &linkBlock_, linkBlockSize_, &linksUsed_) &&
+         PushBlockNode(&vedge_[b], e, &linkBlock_, linkBlockSize_, &linksUsed_);
+}
+
+// New triangles from `first` on: one with an edge that is already interior is taken out again;
+// the others close the loop edges they use and add the edges they create (open, until a second
+// triangle uses them).
+bool LoopJoinPass::CheckNewTriangles(int first) {
+  int kept = first;
+  for (int t = first; t < m_->ntri; ++t) {
+    const CloudTriangle tri = m_->tri[t];
+    bool interior = false;
+    for (int k = 0; k < 3 && !interior; ++k) {
+      const int ge = GetEdgeNo(edges_, vedge_, tri.v[k], tri.v[(k + 1) % 3]);
+      interior = ge >= 0 && !loopEdge_[ge];
+    }
+    if (interior) continue;
+    for (int k = 0; k < 3; ++k) {
+      const int a = tri.v[k], b = tri.v[(k + 1) % 3];
+      const int ge = GetEdgeNo(edges_, vedge_, a, b);
+      if (ge >= 0) loopEdge_[ge] = 0;
+      else if (!AddEdge(a, b)) return false;
+    }
+    m_->tri[kept++] = tri;
+  }
+  m_->ntri = kept;
+  for (int t = first; t < kept; ++t)
+    for (int32_t v : m_->tri[t].v) {
+      boundary_[v] = 0;
+      for (const IndexNode* n = vedge_[v]; n && !boundary_[v]; n = n->next) boundary_[v] = loopEdge_[n->index];
+    }
+  return true;
+}
+
+bool LoopJoinPass::Zip(int e, int w, int* chainA, int na, int* chainB, int nb, bool reverseB) {
+  for (int i = 0; i < na; ++i) consumed_[chainA[i]] = 1;
+  for (int i = 0; i < nb; ++i) consumed_[chainB[i]] = 1;
+  const int first = m_->ntri;
+  if (nb > 0) {
+    if (!CloseEdgeLoops(m_, edges_, chainA, na, chainB, nb, reverseB ? 1 : 0, capacity_)) return false;
+  } else {
+    for (int i = 0; i < na; ++i)
+      if (edges_[2 * chainA[i]] == w || edges_[2 * chainA[i] + 1] == w) return true;
+    if (!BandRoom(m_, capacity_, na + 10)) return false;
+    for (int i = 0; i < na; ++i) AppendBandTriangle(m_, edges_[2 * chainA[i]], edges_[2 * chainA[i] + 1], w);
+    OrientBandToMesh(m_, first, edges_[2 * chainA[0]], edges_[2 * chainA[0] + 1]);
+  }
+  (void)e;
+  return CheckNewTriangles(first);
+}
+
+int LoopJoinPass::Run(int* added) {
+  *added = 0;
+  TrackingScope scope;
+  if (user_break() || !Build() || KernelFailed()) return 0;
+  if (nloopEdges_ == 0) return 1;
+  const int startCount = m_->ntri;
+  int* chainA = MallocArray<int>(nloopEdges_ + 1);
+  int* chainB = MallocArray<int>(nloopEdges_ + 1);
+  if (!chainA || !chainB || KernelFailed()) return 0;
+  for (int i = 0; i < nloopEdges_; ++i) {
+    if (i > 0 && i % 500 == 0 && user_break()) return 0;
+    const int e = byLength_[i];
+    if (!loopEdge_[e]) continue;
+    const int p = edges_[2 * e], q = edges_[2 * e + 1];
+    // Neighbours in list order: none past the loop list's head or tail.
+    const EdgeRingNode* node = ringOf_[e];
+    const int l = loopOf_[e];
+    const int around[3] = {node != loopFirst_[l] ? node->prev->edge : -1, e,
+                           node != loopLast_[l] ? node->next->edge : -1};
+    const int from = around[0] < 0 ? 1 : 0, to = around[2] < 0 ? 1 : 2;
+    int nbs[2];
+    const int nnb = NeighboursInList(m_, edges_, around + from, to - from + 1, 1 - from,
+                                     std::pow(std::cos(M_PI / 6), 2), nbs);
+    int exclude[6] = {p, q}, nex = 2;
+    for (int k = 0; k < nnb; ++k) exclude[nex++] = edges_[2 * nbs[k]], exclude[nex++] = edges_[2 * nbs[k] + 1];
+    const int w = NearestVertex(e, exclude, nex);
+    if (w < 0 || !Accepts(w, e, nbs, nnb)) continue;
+    const int g = Partner(e, w);
+    if (g < 0) continue;
+    double dot = 0;
+    EdgeCosSq(m_, edges_, e, g, &dot);
+    const bool reverseB = dot < 0;
+    int na = GrowChain(e, g, chainA);
+    for (int k = 0; k < na; ++k) inChain_[chainA[k]] = 1;
+    int nb = GrowChain(g, e, chainB);
+    for (int k = 0; k < na; ++k) inChain_[chainA[k]] = 0;
+    if (!CutBack(chainA, &na, chainB, &nb, e, g, reverseB)) continue;
+    if (ChainLengthBetween(chainA, na, chainB, nb, reverseB) < minLength_) continue;
+    if (!Zip(e, w, chainA, na, chainB, nb, reverseB) || KernelFailed()) return 0;
+  }
+  *added = m_->ntri - startCount;
+  return 1;
+}
+
+}  // namespace
+
+int NewJoinCldPolys(Cloud* cloud, double endTol, double sideTol, double minLength) {
+  int capacity = cloud->ntri, result = 1;
+  for (int pass = 0; pass < 4; ++pass) {
+    LoopJoinPass joinPass(cloud, endTol, sideTol, minLength, &capacity);
+    int added = 0;
+    if (!joinPass.Run(&added)) {
+      result = 0;
+      break;
+    }
+    if (added == 0) break;
+  }
+  if (capacity != cloud->ntri) ReallocCldPolyList(cloud, cloud->ntri);
+  return result;
 }

@@ -7,6 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include <random>
+
+#include "cloud/psubdiv.h"
 #include "mesh/cldpoly.h"
 #include "mesh/rpmclose.h"
 #include "tests/support/kernel_fixture.h"
@@ -19,16 +22,17 @@ class MeshJoin : public KernelTest {};
 using Pts = std::vector<std::array<double, 3>>;
 using Tris = std::vector<TestTriangle>;
 
-// Two grid strips of n x 1 cells, one above the other: the lower one on y in [0, 1], the upper
-// one shifted by `shift` in x and lifted by `gap` over y = 1, all coordinates times s.
-Cloud* TwoStrips(int n, double gap, double shift, double s) {
+// Two strips of one row of cells, one above the other: the lower one of nLow cells of width
+// wLow on y in [0, 1], the upper one of nHigh cells of width wHigh shifted by `shift` in x and
+// lifted by `gap` over y = 1, all coordinates times s.
+Cloud* StripPair(int nLow, double wLow, int nHigh, double wHigh, double gap, double shift, double s) {
   Pts pts;
   Tris tris;
   for (int strip = 0; strip < 2; ++strip) {
-    const int base = int(pts.size());
-    const double x0 = strip ? shift : 0.0, y0 = strip ? 1.0 + gap : 0.0;
+    const int base = int(pts.size()), n = strip ? nHigh : nLow;
+    const double x0 = strip ? shift : 0.0, y0 = strip ? 1.0 + gap : 0.0, w = strip ? wHigh : wLow;
     for (int j = 0; j < 2; ++j)
-      for (int i = 0; i <= n; ++i) pts.push_back({s * (x0 + i), s * (y0 + j), 0.0});
+      for (int i = 0; i <= n; ++i) pts.push_back({s * (x0 + w * i), s * (y0 + j), 0.0});
     for (int i = 0; i < n; ++i) {
       const int a = base + i, c = base + n + 1 + i;
       tris.push_back({a, a + 1, c + 1});
@@ -37,6 +41,9 @@ Cloud* TwoStrips(int n, double gap, double shift, double s) {
   }
   return MakeTestMesh(pts, tris);
 }
+
+// Two strips of n unit cells.
+Cloud* TwoStrips(int n, double gap, double shift, double s) { return StripPair(n, 1.0, n, 1.0, gap, shift, s); }
 
 std::vector<TestTriangle> TrianglesOf(const Cloud* m) {
   std::vector<TestTriangle> out;
@@ -380,6 +387,326 @@ TEST_F(MeshJoin, StageReportsOnlyUnderTheDebugLevel) {
     }
     FreeCloud(m);
   }
+}
+
+}  // namespace
+
+namespace {
+
+class MeshZip : public KernelTest {};
+
+// Sum of |area| of the triangles from `first` on, and whether they all turn the same way.
+std::pair<double, bool> BandArea(const Cloud* m, int first) {
+  double sum = 0;
+  int pos = 0, neg = 0;
+  for (int t = first; t < m->ntri; ++t) {
+    const int32_t* v = m->tri[t].v;
+    const double a = 0.5 * ((m->x[v[1]] - m->x[v[0]]) * (m->y[v[2]] - m->y[v[0]]) -
+                            (m->y[v[1]] - m->y[v[0]]) * (m->x[v[2]] - m->x[v[0]]));
+    sum += std::fabs(a);
+    (a > 0 ? pos : neg)++;
+  }
+  return {sum, pos == 0 || neg == 0};
+}
+
+TEST_F(MeshZip, ZippedChainsTileTheSpaceBetweenThemExactly) {
+  // Random chains along y = 0 and y = 1 over the same span: countA + countB - 2 triangles that
+  // all turn one way and cover the trapezoid once (their areas add up to it: none overlap).
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  for (int trial = 0; trial < 40; ++trial) {
+    const int countA = 1 + trial % 7, countB = 1 + (trial * 5) % 11;
+    if (countA + countB < 3) continue;
+    Pts pts;
+    auto chainAlong = [&](int n, double y) {
+      std::vector<double> xs = {0.0, 6.0};
+      for (int i = 2; i < n; ++i) xs.push_back(6.0 * U(rng));
+      std::sort(xs.begin(), xs.end());
+      if (n == 1) xs = {3.0};
+      std::vector<int> chain;
+      for (int i = 0; i < n; ++i) chain.push_back(int(pts.size())), pts.push_back({xs[i], y, 0});
+      return chain;
+    };
+    std::vector<int> A = chainAlong(countA, 0.0), B = chainAlong(countB, 1.0);
+    Cloud* m = MakeTestMesh(pts, {});
+    ASSERT_NE(m, nullptr);
+    int capacity = 0;
+    ASSERT_EQ(JoinVerticesByBridging(m, A.data(), countA, B.data(), countB, &capacity), 1);
+    EXPECT_EQ(m->ntri, countA + countB - 2) << trial;
+    EXPECT_GE(capacity, m->ntri);
+    const auto [area, oneWay] = BandArea(m, 0);
+    EXPECT_TRUE(oneWay) << trial;
+    const double expected = countA == 1 || countB == 1 ? 3.0 : 6.0;
+    EXPECT_NEAR(area, expected, 1e-5) << trial;
+    FreeCloud(m);
+  }
+}
+
+TEST_F(MeshZip, SharedEndsTiesAndRungs) {
+  // A unit square: the diagonals tie, so the first triangle is chain A's.
+  Cloud* m = MakeTestMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {});
+  ASSERT_NE(m, nullptr);
+  int A[2] = {0, 1}, B[2] = {2, 3}, capacity = 0;
+  ASSERT_EQ(JoinVerticesByBridging(m, A, 2, B, 2, &capacity), 1);
+  ASSERT_EQ(m->ntri, 2);
+  EXPECT_TRUE(PolygonHasVertex(m, 0, 0) && PolygonHasVertex(m, 0, 1));
+  // Rung by rung: 2 (n - 1) triangles covering the square once.
+  m->ntri = 0;
+  ASSERT_EQ(JoinEqualVerticesByBridging(m, A, B, 2, &capacity), 1);
+  EXPECT_EQ(m->ntri, 2);
+  EXPECT_NEAR(BandArea(m, 0).first, 1.0, 1e-6);
+  EXPECT_TRUE(BandArea(m, 0).second);
+  EXPECT_EQ(JoinEqualVerticesByBridging(m, A, B, 1, &capacity), 1);
+  EXPECT_EQ(m->ntri, 2);
+  FreeCloud(m);
+
+  // A fan whose chains share their end (B's last is A's first): chain A is turned round and the
+  // shared vertex gets no degenerate triangle.
+  m = MakeTestMesh({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {});
+  ASSERT_NE(m, nullptr);
+  int A3[3] = {2, 1, 0}, B3[3] = {3, 4, 2};
+  capacity = 0;
+  ASSERT_EQ(JoinVerticesByBridging(m, A3, 3, B3, 3, &capacity), 1);
+  EXPECT_EQ(A3[0], 0);
+  EXPECT_EQ(m->ntri, 3);
+  Inspect(m);  // no repeated corner
+  EXPECT_NEAR(BandArea(m, 0).first, 1.5, 1e-6);
+  // The third vertex of the last of 0's triangles that hold 1, through the lists: they run from
+  // the highest triangle down, so that is the lowest-numbered one.
+  std::vector<IndexNode*> heads(m->npts);
+  std::vector<IndexNode> nodes(3 * m->ntri);
+  MakePolyPointers(m, heads.data(), nodes.data());
+  int lowest = -1;
+  for (int t = 0; t < m->ntri && lowest < 0; ++t)
+    if (PolygonHasVertex(m, t, 0) && PolygonHasVertex(m, t, 1))
+      for (int32_t v : m->tri[t].v) lowest = v != 0 && v != 1 ? v : lowest;
+  ASSERT_GE(lowest, 0);
+  EXPECT_EQ(GetThirdPoint(heads.data(), m->tri, 0, 1), lowest);
+  EXPECT_EQ(GetThirdPoint(heads.data(), m->tri, 0, 99), -1);  // no triangle holds both
+  SetCldPointsEqual(m, 0, 4);
+  EXPECT_EQ(m->x[0], 0.5f);
+  EXPECT_EQ(m->y[4], 0.5f);
+  FreeCloud(m);
+}
+
+// A fan of n triangles around a centre (a disc, ring edges running counter-clockwise) or a ring
+// of 2n triangles between radii r and R; the ring's vertices on the inner circle come first.
+void AddDisc(Pts& pts, Tris& tris, int n, double r) {
+  const int c = int(pts.size());
+  pts.push_back({0, 0, 0});
+  for (int i = 0; i < n; ++i) pts.push_back({r * std::cos(2 * M_PI * i / n), r * std::sin(2 * M_PI * i / n), 0});
+  for (int i = 0; i < n; ++i) tris.push_back({c, c + 1 + i, c + 1 + (i + 1) % n});
+}
+void AddRing(Pts& pts, Tris& tris, int n, double r, double R) {
+  const int b = int(pts.size());
+  for (double rad : {r, R})
+    for (int i = 0; i < n; ++i)
+      pts.push_back({rad * std::cos(2 * M_PI * (i + 0.5) / n), rad * std::sin(2 * M_PI * (i + 0.5) / n), 0});
+  for (int i = 0; i < n; ++i) {
+    const int j = (i + 1) % n;
+    tris.push_back({b + i, b + n + i, b + n + j});
+    tris.push_back({b + i, b + n + j, b + j});
+  }
+}
+
+TEST_F(MeshZip, RingsInEitherSenseZipIntoOneCleanBand) {
+  for (bool reverseInner : {false, true}) {
+    Pts pts;
+    Tris tris;
+    AddDisc(pts, tris, 7, 1.0);
+    AddRing(pts, tris, 12, 2.0, 3.0);
+    Cloud* m = MakeTestMesh(pts, tris);
+    ASSERT_NE(m, nullptr);
+    const int before = m->ntri;
+    // The two rings as edge lists: the disc's rim and the ring's inner circle.
+    std::vector<int32_t> edges;
+    std::vector<IndexNode> nodes(19);
+    IndexNode* loops[2] = {nullptr, nullptr};
+    auto ring = [&](int loop, int first, int n, bool reverse, int nodeBase) {
+      for (int i = 0; i < n; ++i) {
+        const int k = reverse ? n - 1 - i : i;
+        const int a = first + k, b = first + (reverse ? (k + n - 1) % n : (k + 1) % n);
+        nodes[nodeBase + i] = {nullptr, int32_t(edges.size() / 2)};
+        if (i > 0) nodes[nodeBase + i - 1].next = &nodes[nodeBase + i];
+        edges.push_back(a);
+        edges.push_back(b);
+      }
+      loops[loop] = &nodes[nodeBase];
+    };
+    ring(0, 8, 12, false, 0);         // ring A: the ring's inner circle
+    ring(1, 1, 7, reverseInner, 12);  // ring B: the disc's rim
+    const int pair[2] = {0, 1};
+    ASSERT_EQ(CloseCloudEdgeRings(m, edges.data(), loops, pair), 1);
+    EXPECT_EQ(m->ntri, before + 12 + 7);
+    const Topology top = Inspect(m);
+    ExpectOneCleanLoop(top, reverseInner);
+    EXPECT_EQ(top.open, 12);  // the outer circle alone
+    // The band covers the annulus between the 12-gon of radius 2 and the 7-gon of radius 1.
+    const double annulus = 0.5 * 12 * 4 * std::sin(2 * M_PI / 12) - 0.5 * 7 * std::sin(2 * M_PI / 7);
+    EXPECT_NEAR(BandArea(m, before).first, annulus, 1e-5);
+    EXPECT_TRUE(BandArea(m, before).second);
+    FreeCloud(m);
+  }
+}
+
+TEST_F(MeshZip, FacingRunsOfSevenAndElevenVerticesCloseInOnePass) {
+  for (double s : {1e-3, 1.0, 1e3}) {
+    // 6 cells below, 10 above, across a crack 0.05 wide.
+    Cloud* m = StripPair(6, 1.0, 10, 0.6, 0.05, 0.0, s);
+    ASSERT_NE(m, nullptr);
+    const double area = Inspect(m).signedArea;
+    ASSERT_EQ(NewJoinCldPolys(m, 0.1 * s, 0.2 * s, 0.5 * s), 1) << s;
+    const Topology top = Inspect(m);
+    EXPECT_EQ(m->ntri, 32 + 6 + 10) << s;
+    ExpectOneCleanLoop(top, s);
+    EXPECT_EQ(top.open, 6 + 10 + 2 + 2 + 2) << s;  // the outline, with the crack's two ends
+    EXPECT_NEAR(top.signedArea, area + 0.05 * 6 * s * s, 1e-4 * area) << s;
+    // Nothing left to join: a second run adds nothing.
+    ASSERT_EQ(NewJoinCldPolys(m, 0.1 * s, 0.2 * s, 0.5 * s), 1);
+    EXPECT_EQ(m->ntri, 48);
+    FreeCloud(m);
+  }
+  // A crack wider than sideTol, or shorter than minLength, stays open.
+  for (auto [gap, minLength] : {std::pair{0.3, 0.5}, std::pair{0.05, 7.0}}) {
+    Cloud* m = StripPair(6, 1.0, 10, 0.6, gap, 0.0, 1.0);
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(NewJoinCldPolys(m, 0.1, 0.2, minLength), 1);
+    EXPECT_EQ(m->ntri, 32) << gap;
+    FreeCloud(m);
+  }
+}
+
+TEST_F(MeshZip, NeighbourEdgesRunTheSameWayWithinThirtyDegrees) {
+  // A loop of five edges: two straight, a 20-degree turn, a 40-degree turn and one backward.
+  const double c20 = std::cos(M_PI / 9), s20 = std::sin(M_PI / 9);
+  Cloud* m = MakeTestMesh({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {2 + c20, s20, 0}, {2 + c20 + 0.5, s20 + 0.9, 0},
+                           {1.5 + c20, s20 + 0.9, 0}},
+                          {});
+  ASSERT_NE(m, nullptr);
+  const int32_t edges[] = {0, 1, 1, 2, 2, 3, 3, 4, 4, 5};
+  std::vector<IndexNode> nodes(5);
+  for (int e = 0; e < 5; ++e) nodes[e] = {e + 1 < 5 ? &nodes[e + 1] : nullptr, e};
+  IndexNode* loops[1] = {&nodes[0]};
+  const double limit = 0.75;
+  EXPECT_EQ(EdgesWithinTol(m, edges, limit, 0, 1, 1), 1);
+  EXPECT_EQ(EdgesWithinTol(m, edges, limit, 1, 2, 1), 1);
+  EXPECT_EQ(EdgesWithinTol(m, edges, limit, 2, 3, 1), 0);  // 40 degrees
+  EXPECT_EQ(EdgesWithinTol(m, edges, limit, 0, 4, 1), 0);  // against each other
+  EXPECT_EQ(EdgesWithinTol(m, edges, limit, 0, 4, 0), 1);
+  int nb[2], count = -1;
+  FindNeighborEdge(m, edges, 1, 1, loops, limit, nb, &count);
+  ASSERT_EQ(count, 2);
+  EXPECT_EQ(nb[0], 2);  // the following edge first
+  EXPECT_EQ(nb[1], 0);
+  FindNeighborEdge(m, edges, 4, 1, loops, limit, nb, &count);
+  EXPECT_EQ(count, 0);  // the tail: no following edge, the preceding one turns too far
+  FindNeighborEdge(m, edges, 9, 1, loops, limit, nb, &count);
+  EXPECT_EQ(count, 0);
+  // As a ring: closed only when the last edge ends where the first begins.
+  std::vector<EdgeRingNode> ringNodes(5);
+  EdgeRingNode* ringHead = nullptr;
+  ConvertLooplistTo2Links(edges, loops[0], ringNodes.data(), &ringHead);
+  EXPECT_EQ(ringHead, &ringNodes[0]);
+  EXPECT_EQ(ringNodes[4].next, nullptr);
+  const int32_t closed[] = {0, 1, 1, 2, 2, 3, 3, 4, 4, 0};
+  ConvertLooplistTo2Links(closed, loops[0], ringNodes.data(), &ringHead);
+  EXPECT_EQ(ringNodes[4].next, &ringNodes[0]);
+  EXPECT_EQ(ringNodes[0].prev, &ringNodes[4]);
+  FreeCloud(m);
+}
+
+TEST_F(MeshZip, CancelAndRefusedMemoryKeepTheTrianglesAddedBefore) {
+  Cloud* ref = StripPair(6, 1.0, 10, 0.6, 0.05, 0.0, 1.0);
+  ASSERT_NE(ref, nullptr);
+  const auto before = TrianglesOf(ref);
+  FreeCloud(ref);
+  StubBreakAfterPolls(1);
+  Cloud* m = StripPair(6, 1.0, 10, 0.6, 0.05, 0.0, 1.0);
+  EXPECT_EQ(NewJoinCldPolys(m, 0.1, 0.2, 0.5), 0);
+  StubBreakAfterPolls(0);
+  EXPECT_EQ(TrianglesOf(m), before);
+  FreeCloud(m);
+  bool finished = false;
+  for (long skip = 0; skip < 300 && !finished; ++skip) {
+    ClearKernelError();
+    m = StripPair(6, 1.0, 10, 0.6, 0.05, 0.0, 1.0);
+    MallocFailAfter(skip, -1);
+    const int r = NewJoinCldPolys(m, 0.1, 0.2, 0.5);
+    MallocFailClear();
+    EXPECT_EQ(MallocTrackLevel(), 0);
+    EXPECT_EQ(MallocTrackedCount(), 0);
+    const auto after = TrianglesOf(m);
+    // Whatever a failed run added is a whole band: the old triangles stay in front.
+    ASSERT_GE(after.size(), before.size());
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin())) << skip;
+    finished = r == 1;
+    FreeCloud(m);
+  }
+  ClearKernelError();
+  EXPECT_TRUE(finished);
+}
+
+TEST_F(MeshZip, CellAndEdgeLinksComeAndGoTogether) {
+  TrackingScope scope;  // the node blocks are the caller's scope's
+  // Points on a 4 x 4 grid of unit cells in the x-y plane, one point per cell.
+  std::vector<float> x, y, z;
+  for (int j = 0; j < 4; ++j)
+    for (int i = 0; i < 4; ++i) x.push_back(i + 0.5f), y.push_back(j + 0.5f), z.push_back(0);
+  Subdiv* grid = SubdivideArraysMax(x.data(), y.data(), z.data(), 16, 0, 0, 0, 4, 4, 0, 0.5, 0.5, 0.5, 96);
+  ASSERT_NE(grid, nullptr);
+  const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
+  ASSERT_EQ(ncells, 16);
+  std::vector<unsigned char> flags(ncells, 0);
+  std::vector<IndexNode*> edgeCells(2, nullptr);
+  IndexNode* block = nullptr;
+  int used = 0;
+  const int base = 100;
+  // Edge 0 from point 0 to point 10 spans a 3 x 3 box of cells, each of which takes the edge's
+  // id as an item; the box of point 5 with itself is one cell.
+  ASSERT_EQ(AddEdgeToCellLinks(grid, 0, 10, 0, edgeCells.data(), &block, 4, &used, flags.data()), 1);
+  int linked = 0;
+  for (const IndexNode* n = edgeCells[0]; n; n = n->next) ++linked;
+  EXPECT_EQ(linked, 9);
+  EXPECT_EQ(std::count(flags.begin(), flags.end(), 1), 9);
+  std::vector<unsigned char> one(ncells, 0);
+  SetCellFlag(grid, 5, 5, one.data());
+  EXPECT_EQ(std::count(one.begin(), one.end(), 1), 1);
+  EXPECT_EQ(one[grid->ownCell[5]], 1);
+  for (const IndexNode* n = edgeCells[0]; n; n = n->next) {
+    SubdivCell& c = grid->cells[n->index];
+    c.items = static_cast<int32_t*>(Realloc(c.items, sizeof(int32_t) * (c.count + 1)));
+    c.items[c.count++] = base + 0;
+  }
+  RemoveEdgeCellLinks(0, edgeCells.data(), grid->cells, base);
+  for (int c = 0; c < ncells; ++c) {
+    EXPECT_EQ(grid->cells[c].count, 1) << c;
+    EXPECT_LT(grid->cells[c].items[0], 16);
+  }
+  FreeSubdiv(grid);
+  // Vertex lists: one free node left in the block goes to v, w's takes a new block.
+  std::vector<IndexNode*> vertexEdges(4, nullptr);
+  const int32_t ends[] = {0, 1, 1, 2, 2, 3, 0, 2, 2, 1};
+  IndexNode* vblock = nullptr;
+  int vused = 0;
+  for (int e = 0; e < 4; ++e) ASSERT_EQ(AddVedgeLinks(ends[2 * e], ends[2 * e + 1], e, vertexEdges.data(), &vblock, 9, &vused), 1);
+  IndexNode* firstBlock = vblock;
+  ASSERT_EQ(AddVedgeLinks(2, 1, 4, vertexEdges.data(), &vblock, 9, &vused), 1);
+  EXPECT_EQ(vertexEdges[2], &firstBlock[8]);
+  EXPECT_NE(vblock, firstBlock);
+  EXPECT_EQ(vused, 1);
+  // Joining 0 and 3 makes their edges to the common neighbour 2 one edge, and joining 0 and 2
+  // their edges to 1: both leave the outline each time.
+  std::vector<int16_t> open(5, 1);
+  RemoveJointEdgesFromOuter(0, 3, nullptr, vertexEdges.data(), open.data(), ends);
+  EXPECT_EQ(std::count(open.begin(), open.end(), 1), 3);
+  EXPECT_TRUE(open[3] == 0 && open[2] == 0);  // 0-2 and 2-3
+  std::fill(open.begin(), open.end(), 1);
+  RemoveJointEdgesFromOuter(0, 2, nullptr, vertexEdges.data(), open.data(), ends);
+  EXPECT_EQ(open[0], 0);  // 0-1
+  EXPECT_EQ(open[4], 0);  // 2-1, the first of 2's edges to 1
+  EXPECT_EQ(open[1], 1);
+  RemoveEdgeVertexLinks(ends, 3, vertexEdges.data(), nullptr);
+  EXPECT_EQ(GetEdgeNo(ends, vertexEdges.data(), 0, 2), -1);
 }
 
 }  // namespace
