@@ -170,6 +170,60 @@ TEST_F(MeshJoin, CornersWeldUpToExactlyTheTolerance) {
   }
 }
 
+TEST_F(MeshJoin, AFootAtAnEdgesEndNeverSplitsIt) {
+  // The open edge a-b of triangle (a, b, c), and a vertex v joined to a by an open edge of its
+  // own triangle, 0.1 above the line at distance d along it (tol 0.2): it splits the edge only
+  // with its foot inside, d > 1e-6 of the edge's length.
+  for (double d : {0.0, 1e-3}) {
+    Cloud* m = MakeTestMesh({{0, 0, 0}, {10, 0, 0}, {5, -1, 0}, {d, 0.1, 0}, {-1, 1, 0}}, {{0, 2, 1}, {0, 3, 4}});
+    ASSERT_NE(m, nullptr);
+    int splits = -1;
+    ASSERT_EQ(JoinCldPolys(m, 0.2, 0, &splits, nullptr, -1), 1);
+    EXPECT_EQ(splits, d > 0 ? 1 : 0) << d;
+    EXPECT_EQ(m->ntri, d > 0 ? 3 : 2);
+    const Topology top = Inspect(m);
+    EXPECT_EQ(top.misoriented, 0);
+    EXPECT_EQ(top.multiple, 0);
+    FreeCloud(m);
+  }
+}
+
+TEST_F(MeshJoin, OverlapTestsTellFacingSidesFromOneSide) {
+  // Two strips across a crack: the lower strip's top row faces the upper strip's bottom row.
+  Cloud* m = TwoStrips(4, 0.1, 0.5, 1.0);
+  ASSERT_NE(m, nullptr);
+  int32_t* edges;
+  int32_t** corners;
+  int nedges, open = 0;
+  ASSERT_EQ(CreatePolyEdges(m, &edges, &corners, &nedges), 1);
+  std::vector<unsigned char> mask(nedges);
+  ASSERT_EQ(FindOuterPolyEdges(m, edges, corners, nedges, &open, mask.data()), 1);
+  std::vector<IndexNode*> vedge(m->npts);
+  std::vector<IndexNode> nodes(2 * nedges);
+  MakeEdgePointers(m, edges, nedges, vedge.data(), nodes.data());
+  // Lower top row: vertices 6..10; upper bottom row: 10 + 1 .. 14.
+  const int lowTop = 6, highBottom = 10;
+  EXPECT_EQ(PolygonsEdgesOverlap(m->x, m->y, m->z, vedge.data(), edges, lowTop + 2, highBottom + 2, mask.data()), 0);
+  EXPECT_EQ(PolygonsEdgesOverlap(m->x, m->y, m->z, vedge.data(), edges, lowTop + 1, lowTop + 3, mask.data()), 1);
+  // Splitting the upper strip's bottom edge 12-13 at a lower vertex: allowed; at a vertex of its
+  // own side (the upper strip's vertex 14, beside it on the same row): vetoed.
+  int t = -1;
+  for (int k = 0; k < m->ntri && t < 0; ++k)
+    if (PolygonHasVertex(m, k, highBottom + 2) && PolygonHasVertex(m, k, highBottom + 3)) t = k;
+  ASSERT_GE(t, 0);
+  int c = -1;
+  for (int32_t v : m->tri[t].v) c = v != highBottom + 2 && v != highBottom + 3 ? v : c;
+  EXPECT_EQ(PolyVertEdgesOverlap(m->x, m->y, m->z, vedge.data(), edges, lowTop + 2, highBottom + 2, highBottom + 3, c,
+                                 &m->tri[t], mask.data()),
+            0);
+  EXPECT_EQ(PolyVertEdgesOverlap(m->x, m->y, m->z, vedge.data(), edges, highBottom + 4, highBottom + 2, highBottom + 3,
+                                 c, &m->tri[t], mask.data()),
+            1);
+  Free(edges);
+  Free(corners);
+  FreeCloud(m);
+}
+
 TEST_F(MeshJoin, ACrackOfFacingVerticesWeldsShutAtEveryScale) {
   for (double s : {1e-6, 1e-3, 1.0, 1e3, 1e6}) {
     Cloud* m = TwoStrips(12, 0.1, 0.0, s);
