@@ -284,6 +284,34 @@ TEST_F(MeshJoin, AGapWiderThanTheToleranceClosesOnlyByBridging) {
   }
 }
 
+TEST_F(MeshJoin, ALapJointIsBridgedOnlyByTheNearestVertexPhase) {
+  // A second strip lies over the first one's edge 0.3 higher (a lap joint): every vertex lies on
+  // the same side of the other strip's edge as that edge's triangle, so the outer-side bridges
+  // refuse it, and the nearest-vertex bridges close it.
+  Pts pts;
+  Tris tris;
+  const int n = 6;
+  for (int strip = 0; strip < 2; ++strip) {
+    const int base = int(pts.size());
+    for (int j = 0; j < 2; ++j)
+      for (int i = 0; i <= n; ++i) pts.push_back({double(i), strip ? 0.8 + 1.2 * j : double(j), strip ? 0.3 : 0.0});
+    for (int i = 0; i < n; ++i) {
+      const int a = base + i, c = base + n + 1 + i;
+      tris.push_back({a, a + 1, c + 1});
+      tris.push_back({a, c + 1, c});
+    }
+  }
+  Cloud* m = MakeTestMesh(pts, tris);
+  ASSERT_NE(m, nullptr);
+  int splits = -1;
+  ASSERT_EQ(JoinCldPolys(m, 0.2, 0.5, &splits, nullptr, -1), 1);
+  const Topology top = Inspect(m);
+  EXPECT_GT(m->ntri, 4 * n);
+  EXPECT_EQ(top.multiple, 0);
+  EXPECT_EQ(top.loops, 1);
+  FreeCloud(m);
+}
+
 TEST_F(MeshJoin, AClosedMeshPassesUnchanged) {
   const Pts pts = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
   const Tris tris = {{0, 2, 4}, {2, 1, 4}, {1, 3, 4}, {3, 0, 4}, {2, 0, 5}, {1, 2, 5}, {3, 1, 5}, {0, 3, 5}};
