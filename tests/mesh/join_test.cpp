@@ -168,6 +168,29 @@ TEST_F(MeshJoin, CornersWeldUpToExactlyTheTolerance) {
     EXPECT_EQ(Inspect(m).misoriented, 0);
     FreeCloud(m);
   }
+  // Corners are told by their angle alone, at every size: a triangle's three corners, and of a
+  // strip's outline the four corners but none of the straight runs between them.
+  for (double s : {1e-6, 1.0, 1e6}) {
+    Cloud* m = TwoStrips(3, 5.0, 0.0, s);
+    ASSERT_NE(m, nullptr);
+    int32_t* edges;
+    int32_t** corners;
+    int nedges, open = 0;
+    ASSERT_EQ(CreatePolyEdges(m, &edges, &corners, &nedges), 1);
+    std::vector<unsigned char> mask(nedges), corner(m->npts, 9);
+    ASSERT_EQ(FindOuterPolyEdges(m, edges, corners, nedges, &open, mask.data()), 1);
+    std::vector<IndexNode*> vedge(m->npts);
+    std::vector<IndexNode> nodes(2 * nedges);
+    MakeEdgePointers(m, edges, nedges, vedge.data(), nodes.data());
+    MarkCornerVertices(m, edges, vedge.data(), mask.data(), 0.5, corner.data());
+    for (int v = 0; v < m->npts; ++v) {
+      const int i = v % 4;
+      EXPECT_EQ(corner[v], i == 0 || i == 3) << s << " " << v;
+    }
+    Free(edges);
+    Free(corners);
+    FreeCloud(m);
+  }
 }
 
 TEST_F(MeshJoin, AFootAtAnEdgesEndNeverSplitsIt) {
