@@ -10,6 +10,7 @@
 
 #include "cloud/makecld.h"
 #include "cloud/psort.h"
+#include "cloud/psubdiv.h"
 #include "tests/cloud/tagged_cloud.h"
 #include "tests/support/kernel_fixture.h"
 
@@ -326,7 +327,7 @@ TEST_F(Chaining, CellSortRestartsAndReversalsKeepDataOnTheirPoints) {
   ExpectDataOnTheirPoints(c);
   // A sequence whose closing gap is the largest stays.
   const std::vector<float> before(c->x, c->x + n);
-  ChangeStartCloudToLargestOpening(c);
+  ChangeStartCloudToLargestOpeningNoDle(c);
   EXPECT_EQ(std::vector<float>(c->x, c->x + n), before);
   const int first = IdOf(c, 0);
   ReverseCloud(c);
@@ -492,6 +493,78 @@ TEST_F(Chaining, MovingARunIsWorthItOnlyWhenThePathShortens) {
   EXPECT_EQ(IsNextDistLessThanCurrent(2, 3, 5, 7, 8, x, y, z, 1), 1);
   EXPECT_EQ(IsNextDistLessThanCurrent(2, 3, 5, 7, 8, x, y, z, 0), 1);
   EXPECT_EQ(IsNextDistLessThanCurrent(0, 1, 2, 2, 8, x, y, z, 1), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- Candidate records --------------------------------------------------------------------------
+
+// Fresh single points: each point's candidates are the two nearest items of its own grid cell
+// (the first of equal distances kept), and after a refresh of every point each reverse list
+// names exactly the points that chose its owner.
+TEST_F(Chaining, CellCandidatesAreTheTwoNearestAndTheReverseListsAgree) {
+  const int n = 200;
+  std::mt19937 rng(21);
+  std::uniform_int_distribution<int> U(0, 12);  // a lattice: many equal distances
+  std::vector<float> x(n), y(n), z(n);
+  for (int i = 0; i < n; ++i) x[i] = float(U(rng)), y[i] = float(U(rng)), z[i] = float(U(rng) % 3);
+  Subdiv* grid = SubdivideArrays(x.data(), y.data(), z.data(), n, 0, 0, 0, 12, 12, 2, 1e-6, 7);
+  ASSERT_NE(grid, nullptr);
+  std::vector<ChainLink> links(n);
+  std::vector<Chain> chains(n);
+  std::vector<NearRef> refs1(n), refs2(n);
+  std::vector<NearRef*> nearOf1(n, nullptr), nearOf2(n, nullptr);
+  std::vector<float> d1(n, 3.37e38f), d2(n, 3.37e38f);
+  std::vector<int> n1(n, -1), n2(n, -1);
+  for (int i = 0; i < n; ++i) {
+    links[i] = ChainLink{nullptr, nullptr, i, i}, chains[i] = Chain{&links[i], &links[i]};
+    refs1[i] = NearRef{nullptr, i}, refs2[i] = NearRef{nullptr, i};
+  }
+  for (int p = 0; p < n; ++p) {
+    UpdateAllLinks(p, links.data(), chains.data(), refs1.data(), refs2.data(), nearOf1.data(), nearOf2.data(),
+                   d1.data(), d2.data(), n1.data(), n2.data(), x.data(), y.data(), z.data(), grid);
+    // The brute force over the cell's items.
+    const SubdivCell& cell = grid->cells[grid->ownCell[p]];
+    int b1 = -1, b2 = -1;
+    float e1 = 3.37e38f, e2 = 3.37e38f;
+    for (int k = 0; k < cell.count; ++k) {
+      const int j = cell.items[k];
+      if (j == p) continue;
+      const double dx = double(x[p]) - x[j], dy = double(y[p]) - y[j], dz = double(z[p]) - z[j];
+      const float d = float(dx * dx + dy * dy + dz * dz);
+      if (d < e1) b2 = b1, e2 = e1, b1 = j, e1 = d;
+      else if (d < e2) b2 = j, e2 = d;
+    }
+    ASSERT_EQ(n1[p], b1) << p;
+    ASSERT_EQ(n2[p], b2) << p;
+  }
+  for (int q = 0; q < n; ++q) {
+    std::multiset<int> named1, named2, listed1, listed2;
+    for (int p = 0; p < n; ++p) {
+      if (n1[p] == q) named1.insert(p);
+      if (n2[p] == q) named2.insert(p);
+    }
+    for (const NearRef* r = nearOf1[q]; r; r = r->next) listed1.insert(r->point);
+    for (const NearRef* r = nearOf2[q]; r; r = r->next) listed2.insert(r->point);
+    ASSERT_EQ(listed1, named1) << q;
+    ASSERT_EQ(listed2, named2) << q;
+  }
+  // Joining a point's nearest to it: refreshed, neither names the other any more (one chain),
+  // and the direct cell search agrees with the refresh.
+  const int p = 0, q = n1[0];
+  JoinChains(p, q, chains.data(), links.data());
+  for (int s : {p, q})
+    UpdateAllLinks(s, links.data(), chains.data(), refs1.data(), refs2.data(), nearOf1.data(), nearOf2.data(),
+                   d1.data(), d2.data(), n1.data(), n2.data(), x.data(), y.data(), z.data(), grid);
+  EXPECT_TRUE(n1[p] != q && n2[p] != q && n1[q] != p && n2[q] != p);
+  const int kept1 = n1[p], kept2 = n2[p];
+  FindClosest2AvailInCell(p, q, links.data(), d1.data(), d2.data(), n1.data(), n2.data(), x.data(), y.data(),
+                          z.data(), grid);
+  EXPECT_EQ(n1[p], kept1);
+  EXPECT_EQ(n2[p], kept2);
+  FreeSubdiv(grid);
 }
 
 }  // namespace
