@@ -172,10 +172,11 @@ int PlaneFit(const float* x, const float* y, const float* z, int n, PlaneEq plan
   }
   for (double& m : mean) m /= n;
 
-  TrackingScope scope;
-  double** cov = allocate_matrix_ff(3, 3);
-  double** inv = allocate_matrix_ff(3, 3);
-  if (cov == nullptr || inv == nullptr || KernelFailed()) return 0;
+  if (KernelFailed()) return 0;
+  // On the stack: fits run once per point of a cloud.
+  double covRows[3][3], invRows[3][3];
+  double* cov[3] = {covRows[0], covRows[1], covRows[2]};
+  double* inv[3] = {invRows[0], invRows[1], invRows[2]};
   double s[6] = {0, 0, 0, 0, 0, 0};  // xx, xy, xz, yy, yz, zz
   for (int i = 0; i < n; ++i) {
     const double dx = x[i] - mean[0], dy = y[i] - mean[1], dz = z[i] - mean[2];
