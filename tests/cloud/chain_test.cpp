@@ -568,3 +568,32 @@ TEST_F(Chaining, CellCandidatesAreTheTwoNearestAndTheReverseListsAgree) {
 }
 
 }  // namespace
+
+namespace {
+
+// The same curve at 1e-6 and 1e6 of its size comes out in the same order from the sorts whose
+// lengths are all relative (the direction-aware sort sets aside points within an absolute
+// 0.001 and the repair drops points within an absolute 1e-6, so they are left out at 1e-6).
+TEST_F(Chaining, SortsDoNotDependOnTheScale) {
+  for (double scale : {1e-6, 1e6}) {
+    for (int sort = 0; sort < 3; ++sort) {
+      if (sort == 1 && scale < 1) continue;
+      SCOPED_TRACE(std::to_string(scale) + " sort " + std::to_string(sort));
+      Cloud* c = ShuffledCurveCloud(sort == 2 ? 40 : 300, 17);
+      for (int i = 0; i < c->npts; ++i) c->x[i] *= float(scale), c->y[i] *= float(scale), c->z[i] *= float(scale);
+      if (sort == 0) { ASSERT_EQ(SortByNearestNbor(c), 1); }
+      if (sort == 1) {
+        ASSERT_EQ(SortByNearestNbor(c), 1);
+        ASSERT_EQ(NrNbrFullConsistency(c), 0);
+      }
+      if (sort == 2) SortCloudByNearest(c);
+      const int n = c->npts;
+      const int first = int(std::lround(c->x[0] / (kStep * scale)));
+      ASSERT_TRUE(first == 0 || first == n - 1) << first;
+      for (int i = 0; i < n; ++i) ASSERT_EQ(int(std::lround(c->x[i] / (kStep * scale))), first == 0 ? i : n - 1 - i);
+      FreeCloud(c);
+    }
+  }
+}
+
+}  // namespace
