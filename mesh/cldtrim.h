@@ -1,8 +1,18 @@
-// Growth of a mesh's arrays. Mesh edits keep spare room while they work and trim to the final
-// counts at the end; neither function changes the counts themselves.
+// Growth of a mesh's arrays, trimming a mesh to a curve, refinement and small edits, with the
+// loop and polygon helpers they share. Mesh edits keep spare room while they work and trim to
+// the final counts at the end; the growth functions never change the counts themselves.
+//
+// Edge pairs and vertex-to-edge lists are those of CreatePolyEdges and MakeEdgePointers
+// (mesh/cldpoly.h); a loop is an array of edge numbers into the pairs.
 #pragma once
 
+#include <cstdint>
+
 #include "foundation/cloudrec.h"
+
+struct Bspline;
+struct CurveSampleCache;
+struct IndexNode;
 
 // Room for n points in x, y, z, the normals (created when absent), the colours and the
 // reliability bytes (when present). Entries from npts on get normal (-1, -1, -1) (to be
@@ -13,3 +23,115 @@ int ReallocCldXYZArrays(Cloud* mesh, int n);
 // Resizes the triangle array to n records (n = 0 leaves it null). 1, or 0 for n below ntri or
 // when memory runs out (the array stays as it was).
 int ReallocCldPolyList(Cloud* mesh, int n);
+
+// ---- Trimming to a curve ----------------------------------------------------------------------
+
+// Pulls the open boundary loop loopEdges[0 .. *loopCount - 1] onto a curve lying on or near the
+// mesh: boundary triangles are peeled while a loop triangle's corner nearest the curve lies
+// inside the loop (never through a vertex whose fixedPoints entry is 1; fixedPoints may be
+// null), then every loop vertex moves onto its closest curve point (its normal marked to be
+// computed) and, unless subdivideTol is -1.0, boundary triangles are split until each loop span
+// follows the curve within subdivideTol (at least 0.1; SubdivideLoopPolys). Peeled triangles and
+// the loop corners they cut off are removed at the end; every per-point array is compacted with
+// the points. The curve has dimension 3, or 2 on its owner surface. The loop array needs room
+// for *loopCount + ntri entries (a peel can lengthen it by one); it and *loopCount end as the
+// final loop, numbered in the edge table given. 1 done; 0 for a failed closest point while
+// peeling (the mesh unchanged), no memory, or a failure in the subdivision (vertices then moved
+// and some triangles split, nothing removed).
+int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* curve, int32_t* edgePairs,
+                       IndexNode* const* vertexEdgeLists, const int* fixedPoints, double subdivideTol);
+
+// Splits the live triangles (deletedTriangles: 1 = removed, may be null) on the spans of the
+// ordered loop vertices loopVertices[0 .. loopVertexCount - 1] (the last repeating the first for
+// a closed loop) at the curve point closest to each span's midpoint, while that point lies at
+// least the working tolerance (max(tol, 0.1)) away; from the fifth split of one span on, a
+// distance that changed by less than a fifth stops it and raises the working tolerance to it.
+// New points get normal (-1, -1, -1); the point and triangle arrays keep spare room. 1 done, 0
+// for a failed closest point or no memory (the splits made stay).
+int SubdivideLoopPolys(Cloud* mesh, int* loopEdges, int loopVertexCount, double tol, int32_t* edgePairs,
+                       const int* loopVertices, Bspline* curve, CurveSampleCache* cache,
+                       const int* deletedTriangles);
+
+// The point of the curve (dimension 3, or 2 through its owner) closest to p, from the start
+// that the cached samples give, refined over the curve's whole domain. A refinement that does
+// not settle in its iterations or stops at an end still gives its point; 0 only for a curve of
+// another dimension, a sample cache that cannot be made, or a vanishing tangent (or a curve the
+// refiner refuses). parameter may be null.
+int GetClosestCurvePoint(Bspline* curve, const double p[3], CurveSampleCache* cache, double closest[3],
+                         double* parameter);
+
+// ---- Loop and polygon helpers -----------------------------------------------------------------
+
+// The triangle with edge a-b (vertex-to-triangle lists as MakePolyPointers makes them): without
+// flags the first on a's list, with flags the first whose flag is not 1. 1 with *triangle, 0
+// when no triangle (or no unflagged one) has the edge.
+int FindPolyWithOutsideVerts(const Cloud* mesh, IndexNode* const* vertexTriangleHeads, int a, int b,
+                             const int* triangleFlags, int* triangle);
+// FindPolyWithOutsideVerts on the two ends of edge number edge.
+int GetPolyWithOutsideEdge(const Cloud* mesh, IndexNode* const* vertexTriangleHeads, const int32_t* edgePairs,
+                           int edge, const int* triangleFlags, int* triangle);
+// How many of the triangle's edges v0-v1, v1-v2, v0-v2 (also written to edges, -1 where an edge
+// is missing from the lists) are among the loop's edges.
+int GetNumPolyEdgesInLoop(const Cloud* mesh, int triangle, const int32_t* edgePairs, IndexNode* const* vertexEdgeLists,
+                          const int* loopEdges, int loopCount, int32_t edges[3]);
+// The loop's vertices in walking order: from the first vertex of the first edge, repeatedly
+// across the first edge not yet taken (in loop order) that has the current vertex at either end.
+// Stops when no edge is found or n vertices are written; returns how many (a loop of one edge
+// gives 1), 0 for n < 1 or no memory.
+int GetLoopVerticesInOrder(const Cloud* mesh, const int* loopEdges, const int32_t* edgePairs, int n, int* vertices);
+// Inserts value after position in an array of n entries, shifting the rest up by one; the
+// caller gives room for n + 1. A position of -1 inserts at the front.
+void InsertPtInArray(int value, int* array, int position, int n);
+// shift[i] = 0 where flags[i] is 1, else minus the number of flagged entries before i: after
+// compaction entry v is entry v + shift[v].
+void SetIndexTable(const int* flags, int* shift, int n);
+// 1 when (x, y) lies inside the polygon of n points (closed by its first point), 0 outside or
+// on the boundary: a ray from the point to beyond the polygon's lower left corner crosses it an
+// odd number of times; a crossing at the point itself (within 1e-6 of the ray) means on it.
+int IsPointInPoly2D(double x, double y, int n, const double* xs, const double* ys);
+// The two end points of edge number edge.
+void FindEdgePoints(const Cloud* mesh, const int32_t* edgePairs, int edge, double a[3], double b[3]);
+// 1 when the two triangles share a vertex.
+int PolysHaveCommonVertex(const Cloud* mesh, int t1, int t2);
+// The vertex edges e1 and e2 share, or -1.
+int FindCommonEdgeVertex(const int32_t* edgePairs, int e1, int e2);
+
+// ---- Refinement and small edits ---------------------------------------------------------------
+//
+// A triangle is selected unless pointMask is given and all three of its vertices have mask 0,
+// or triangleMask is given and its byte is 0. New points get normal (-1, -1, -1), colour 0.33
+// and reliability 0.
+
+// SubdividePolysInto4Polys when fourWay is non-zero, else SubdividePolysInto3Polys.
+int SubdivideCldPolys(Cloud* mesh, int fourWay, const uint8_t* pointMask, const uint8_t* triangleMask);
+// Each selected triangle becomes three around its centroid, each facing the parent's way (the
+// parent keeps the one without its corner 2); new normals are then computed. The arrays keep
+// their room. 1, or 0 when room cannot be made or the normals cannot be computed.
+int SubdividePolysInto3Polys(Cloud* mesh, const uint8_t* pointMask, const uint8_t* triangleMask);
+// Each selected triangle becomes four through its edge midpoints, each facing the parent's way.
+// A midpoint is shared by the edge's two triangles, so an unselected neighbour is left with a
+// hanging midpoint. The arrays are trimmed to the counts also after a failure. 1, or 0 when
+// memory runs out (the triangles split so far stay).
+int SubdividePolysInto4Polys(Cloud* mesh, const uint8_t* pointMask, const uint8_t* triangleMask);
+// Inserts count picked points, pick k on triangles[k] at weights s[k] (corner 0), t[k] (corner 1)
+// and 1 - s[k] - t[k] (corner 2), in order: a triangle number refers to the mesh as the earlier
+// picks left it. 1; 0 when memory runs out or a pick is refused (CreateNewPolys), the picks
+// before it done.
+int DividePolyAtPickedPoint(Cloud* mesh, const int* triangles, const double* s, const double* t, int count);
+// Inserts one picked point (weights as above, tolerance 1e-6) into the triangle: a pick on a
+// corner gives that corner and changes nothing; inside, the triangle becomes three (the parent
+// keeps the one without its corner 0); on an edge, both triangles of the edge are split. The
+// vertex goes to *vertex. The lists are vertex-to-triangle lists with heads for the new point
+// and room in the store for twelve more nodes; the mesh has room for a point and two
+// triangles. 1; 0 for a triangle out of range or weights that are not finite or put the point
+// outside the triangle (nothing changed).
+int CreateNewPolys(Cloud* mesh, int triangle, double s, double t, IndexNode** vertexTriangleHeads, IndexNode* nodeStore,
+                   int* nodesUsed, int* vertex);
+// Removes the triangles with an edge of at least maxLength (only those with a vertex of
+// non-zero mask when pointMask is given); points stay. The number removed, 0 also when the
+// compaction fails.
+int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask);
+// Caps every closed boundary loop of the mesh on its own (CapModel); open chains are skipped.
+// Returns 1 in every case: a failure (no memory, a loop that cannot be capped) shows only in
+// the error state, which callers test (the caps made before it stay).
+int CapAllLoops(Cloud* mesh);
