@@ -8,6 +8,7 @@
 
 #include "mesh/cldpoly.h"
 #include "mesh/cldtrim.h"
+#include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 #include "tests/support/meshes.h"
@@ -88,6 +89,192 @@ TEST_F(MeshTrimHelpers, PointInPolygonIsZeroOnTheBoundaryAtEveryScale) {
       EXPECT_EQ(in(0.5, 1.0), 1) << scale;
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+class MeshTrimming : public KernelTest {};
+
+// The unit circle of radius r about the origin in z = 0 as an exact rational quadratic: nine
+// control points, the corners weighted sqrt(1/2).
+std::vector<double> CircleKnots() { return {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}; }
+std::vector<double> CircleWeights() {
+  const double w = std::sqrt(0.5);
+  return {1, w, 1, w, 1, w, 1, w, 1};
+}
+std::vector<double> CirclePoints(double r, double cx, double cy, int dimension) {
+  const double square[9][2] = {{1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}, {0, -1}, {1, -1}, {1, 0}};
+  std::vector<double> pts;
+  for (const auto& p : square) {
+    pts.push_back(cx + r * p[0]);
+    pts.push_back(cy + r * p[1]);
+    if (dimension == 3) pts.push_back(0.0);
+  }
+  return pts;
+}
+
+// A square grid mesh over [-h, h]^2 in z = 0 with its boundary loop ready for trimming: the
+// edge table, vertex-to-edge lists and the loop with room to grow. Colour 0 holds each point's
+// original number, so the tests can follow points through the compaction.
+struct TrimCase {
+  Cloud* mesh = nullptr;
+  MeshEdgesAndLoops topology;
+  std::vector<IndexNode*> edgeHeads;
+  std::vector<IndexNode> edgeNodes;
+  std::vector<int> loop;
+  int count = 0;
+  std::vector<std::array<float, 3>> original;
+
+  explicit TrimCase(int n, double h) {
+    mesh = MakeGridMesh(n, n, [](int, int) { return true; }, 2 * h / (n - 1));
+    if (!mesh) return;
+    for (int i = 0; i < mesh->npts; ++i) {
+      mesh->x[i] -= float(h), mesh->y[i] -= float(h);
+      original.push_back({mesh->x[i], mesh->y[i], mesh->z[i]});
+    }
+    for (int t = 0; t < mesh->ntri; ++t) MakeCldPolyPlane(mesh, &mesh->tri[t]);
+    mesh->colour[0] = MallocArray<float>(mesh->npts);
+    for (int i = 0; i < mesh->npts; ++i) mesh->colour[0][i] = float(i);
+    if (topology.Build(mesh) || topology.nloops != 1) return;
+    edgeHeads.resize(mesh->npts);
+    edgeNodes.resize(2 * topology.nedges);
+    MakeEdgePointers(mesh, topology.edges, topology.nedges, edgeHeads.data(), edgeNodes.data());
+    for (IndexNode* e = topology.loops[0]; e; e = e->next) loop.push_back(e->index);
+    count = int(loop.size());
+    loop.resize(count + mesh->ntri);
+  }
+  ~TrimCase() { FreeCloud(mesh); }
+  bool Ready() const { return mesh && count > 0; }
+  int Trim(Bspline* curve, const int* fixed, double tol) {
+    return TrimCloudWithCurve(mesh, loop.data(), &count, curve, topology.edges, edgeHeads.data(), fixed, tol);
+  }
+};
+
+// The boundary vertices of the mesh as it is now, loop by loop.
+std::vector<std::vector<int>> BoundaryLoops(const Cloud* m) {
+  MeshEdgesAndLoops t;
+  std::vector<std::vector<int>> out;
+  if (t.Build(m)) return out;
+  for (int l = 0; l < t.nloops; ++l) {
+    std::vector<int> v;
+    for (IndexNode* e = t.loops[l]; e; e = e->next) v.push_back(t.edges[2 * e->index]), v.push_back(t.edges[2 * e->index + 1]);
+    std::sort(v.begin(), v.end());
+    v.erase(std::unique(v.begin(), v.end()), v.end());
+    out.push_back(v);
+  }
+  return out;
+}
+
+void ExpectTriangleIndicesInRange(const Cloud* m) {
+  for (int t = 0; t < m->ntri; ++t)
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(m->tri[t].v[k] >= 0 && m->tri[t].v[k] < m->npts) << t;
+}
+
+TEST_F(MeshTrimming, TheBoundaryEndsOnACircleAsASpaceCurveAndOnAPlaneSurface) {
+  const double h = 10.0, r = 6.3;
+  for (int onSurface = 0; onSurface < 2; ++onSurface) {
+    TrimCase c(21, h);
+    ASSERT_TRUE(c.Ready());
+    BsplineKeeper keep;
+    Bspline* curve = nullptr;
+    if (!onSurface) {
+      curve = keep(BuildCurve(2, 3, CirclePoints(r, 0, 0, 3), CircleKnots(), CircleWeights()));
+    } else {
+      // The plane z = 0 over [-h, h]^2 on the parameter square [0, 1]^2, and the circle in it.
+      Bspline* plane = keep(BuildSurface(1, 1, 2, 2, {-h, -h, 0, h, -h, 0, -h, h, 0, h, h, 0}));
+      curve = BuildCurveOnSurface(plane, 2, CirclePoints(r / (2 * h), 0.5, 0.5, 2), CircleKnots(), CircleWeights());
+    }
+    ASSERT_NE(curve, nullptr);
+    const int ntri = c.mesh->ntri;
+    ASSERT_EQ(c.Trim(curve, nullptr, -1.0), 1) << onSurface;
+    EXPECT_FALSE(KernelFailedNow());
+    ExpectTriangleIndicesInRange(c.mesh);
+    EXPECT_LT(c.mesh->ntri, ntri);
+    const auto loops = BoundaryLoops(c.mesh);
+    ASSERT_EQ(loops.size(), 1u) << onSurface;
+    for (int v : loops[0]) {
+      EXPECT_NEAR(std::hypot(c.mesh->x[v], c.mesh->y[v]), r, 1e-5 * h) << v;
+    }
+    // Everything outside the circle went: no vertex lies further out than the loop.
+    for (int i = 0; i < c.mesh->npts; ++i) EXPECT_LT(std::hypot(c.mesh->x[i], c.mesh->y[i]), r + 1e-5 * h) << i;
+    // Colours stayed with their points: a point that is not on the loop kept its place.
+    std::set<int> onLoop(loops[0].begin(), loops[0].end());
+    for (int i = 0; i < c.mesh->npts; ++i) {
+      const int id = int(c.mesh->colour[0][i]);
+      ASSERT_TRUE(id >= 0 && id < int(c.original.size()));
+      if (onLoop.count(i)) continue;
+      EXPECT_EQ(c.mesh->x[i], c.original[id][0]) << i;
+      EXPECT_EQ(c.mesh->y[i], c.original[id][1]) << i;
+    }
+  }
+}
+
+TEST_F(MeshTrimming, SubdivisionPutsNewLoopPointsOnTheCurve) {
+  // A coarse grid: the chords of the trimmed loop sag well beyond the tolerance.
+  const double h = 10.0, r = 7.0;
+  TrimCase plain(9, h), split(9, h);
+  ASSERT_TRUE(plain.Ready() && split.Ready());
+  BsplineKeeper keep;
+  Bspline* curve = keep(BuildCurve(2, 3, CirclePoints(r, 0, 0, 3), CircleKnots(), CircleWeights()));
+  ASSERT_EQ(plain.Trim(curve, nullptr, -1.0), 1);
+  ASSERT_EQ(split.Trim(curve, nullptr, 0.01), 1);
+  ExpectTriangleIndicesInRange(split.mesh);
+  const auto before = BoundaryLoops(plain.mesh), after = BoundaryLoops(split.mesh);
+  ASSERT_EQ(before.size(), 1u);
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_GT(after[0].size(), before[0].size());
+  EXPECT_EQ(split.mesh->npts - plain.mesh->npts, int(after[0].size() - before[0].size()));
+  EXPECT_EQ(split.mesh->ntri - plain.mesh->ntri, int(after[0].size() - before[0].size()));
+  for (int v : after[0]) EXPECT_NEAR(std::hypot(split.mesh->x[v], split.mesh->y[v]), r, 1e-5 * h) << v;
+  // New points were made on the curve with colour 0.33 and a normal to compute.
+  for (int i = plain.mesh->npts; i < split.mesh->npts; ++i) EXPECT_EQ(split.mesh->nz[i], -1.0f);
+}
+
+TEST_F(MeshTrimming, FixedPointsAreNeverPeeled) {
+  const double h = 10.0, r = 6.3;
+  TrimCase c(21, h);
+  ASSERT_TRUE(c.Ready());
+  BsplineKeeper keep;
+  Bspline* curve = keep(BuildCurve(2, 3, CirclePoints(r, 0, 0, 3), CircleKnots(), CircleWeights()));
+  // Every point of the quarter x > 0, y > 0 is held.
+  std::vector<int> fixed(c.mesh->npts, 0);
+  std::set<int> held;
+  for (int i = 0; i < c.mesh->npts; ++i)
+    if (c.mesh->x[i] > 0 && c.mesh->y[i] > 0) fixed[i] = 1, held.insert(i);
+  ASSERT_EQ(c.Trim(curve, fixed.data(), -1.0), 1);
+  ExpectTriangleIndicesInRange(c.mesh);
+  std::set<int> kept;
+  for (int i = 0; i < c.mesh->npts; ++i) kept.insert(int(c.mesh->colour[0][i]));
+  for (int id : held) EXPECT_TRUE(kept.count(id)) << id;
+  // The other three quarters were still trimmed to the circle.
+  for (int i = 0; i < c.mesh->npts; ++i)
+    if (c.mesh->x[i] < -1e-3 || c.mesh->y[i] < -1e-3) {
+      EXPECT_LT(std::hypot(c.mesh->x[i], c.mesh->y[i]), r + 1e-4);
+    }
+}
+
+TEST_F(MeshTrimming, RefusedAllocationsGiveZeroAndLeaveNothingTracked) {
+  const double h = 10.0, r = 7.0;
+  BsplineKeeper keep;
+  Bspline* curve = keep(BuildCurve(2, 3, CirclePoints(r, 0, 0, 3), CircleKnots(), CircleWeights()));
+  int failed = 0;
+  long skip = 0;
+  RunWithInjectedFailures(60, 1, [&] {
+    // The case is built with every allocation granted; only the trim's own are refused.
+    MallocFailClear();
+    TrimCase c(9, h);
+    MallocFailAfter(skip++, -1);
+    if (!c.Ready()) return 1;
+    const int ntri = c.mesh->ntri, npts = c.mesh->npts;
+    const int r1 = c.Trim(curve, nullptr, 0.01);
+    ExpectTriangleIndicesInRange(c.mesh);
+    if (r1 == 0 && c.mesh->npts == npts && c.mesh->ntri == ntri) ++failed;
+    return r1 ? 0 : 1;
+  });
+  // Failures while peeling leave the mesh as it was.
+  EXPECT_GT(failed, 0);
 }
 
 }  // namespace
