@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "mesh/cldpoly.h"
 #include "mesh/cldtrim.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
@@ -276,27 +277,28 @@ TEST_F(MeshEdits, PickedPointsSplitTheirTriangleOrBothOnAnEdge) {
     EXPECT_EQ(m->ntri, ntri);
     EXPECT_EQ(m->npts, npts);
   }
-  // Triangle 0 is (0, 1, 4): its edge 0-4 is the diagonal of cell (0, 0), shared with
-  // triangle 1. s = 0.5, t = 0.5 lies on edge (corner 0, corner 1) = 0-1, the grid's border:
-  // one triangle split. Then an inside pick, then a pick on the diagonal of triangle 1 as the
-  // earlier picks left it.
-  const int tri[3] = {0, 0, 1};
-  const double s[3] = {0.5, 0.2, 0.5}, t[3] = {0.5, 0.3, 0.5};
+  // Triangle 0 is (0, 1, 4), triangle 1 (0, 4, 3), triangle 2 (1, 2, 5). A pick on triangle
+  // 0's inner edge 1-4 and one on the diagonal 0-4 (through triangle 1) each split two triangles
+  // (twelve list nodes), then one inside triangle 2 splits it into three.
+  const int tri[3] = {0, 1, 2};
+  const double s[3] = {0.0, 0.5, 0.2}, t[3] = {0.5, 0.5, 0.3};
   ASSERT_EQ(DividePolyAtPickedPoint(m, tri, s, t, 3), 1);
   EXPECT_EQ(m->npts, npts + 3);
-  EXPECT_EQ(m->ntri, ntri + 1 + 2 + 2);
-  EXPECT_FLOAT_EQ(m->x[npts], 0.5f);
-  EXPECT_FLOAT_EQ(m->y[npts], 0.0f);
-  // All still face the grid's way (planes point along (p2 - p0) x (p1 - p0): -z here).
+  EXPECT_EQ(m->ntri, ntri + 2 + 2 + 2);
+  EXPECT_FLOAT_EQ(m->x[npts], 1.0f);
+  EXPECT_FLOAT_EQ(m->y[npts], 0.5f);
+  EXPECT_FLOAT_EQ(m->x[npts + 1], 0.5f);
+  EXPECT_FLOAT_EQ(m->y[npts + 1], 0.5f);
+  // All still face the grid's way (planes point along (p2 - p0) x (p1 - p0): -z here), tile it
+  // and leave no hanging vertex: the new ones are corners of 5 (the diagonal's pick split one of
+  // its triangles again), 4 and 3 triangles.
   for (int t2 = 0; t2 < m->ntri; ++t2) EXPECT_NEAR(m->tri[t2].plane[2], -1.0f, 1e-6) << t2;
   EXPECT_NEAR(TotalArea(m), 4.0, 1e-6);
   for (const auto& [e, uses] : DirectedEdges(m)) EXPECT_EQ(uses, 1);
-  // No hanging vertex: every new point is a corner of at least three triangles (two on the
-  // border).
   for (int v = npts; v < m->npts; ++v) {
     int around = 0;
-    for (int t2 = 0; t2 < m->ntri; ++t2) around += m->tri[t2].v[0] == v || m->tri[t2].v[1] == v || m->tri[t2].v[2] == v;
-    EXPECT_GE(around, v == npts ? 2 : 3) << v;
+    for (int t2 = 0; t2 < m->ntri; ++t2) around += PolygonHasVertex(m, t2, v);
+    EXPECT_EQ(around, 5 - (v - npts)) << v;
   }
   // Refused: weights outside the triangle, a triangle out of range, NaN.
   const int n0 = m->npts, t0 = m->ntri;

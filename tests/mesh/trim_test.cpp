@@ -255,6 +255,27 @@ TEST_F(MeshTrimming, FixedPointsAreNeverPeeled) {
     }
 }
 
+TEST_F(MeshTrimming, AnIsolatedTriangleStaysAndOnlyMovesOntoTheCurve) {
+  // All three edges are loop edges: no peeling rule applies, so the triangle stays.
+  Cloud* m = MakeTestMesh({{0, 0, 0}, {2, 0, 0}, {0, 2, 0}}, {{0, 1, 2}});
+  ASSERT_NE(m, nullptr);
+  MeshEdgesAndLoops t;
+  ASSERT_EQ(t.Build(m), 0);
+  std::vector<IndexNode*> heads(m->npts);
+  std::vector<IndexNode> nodes(2 * t.nedges);
+  MakeEdgePointers(m, t.edges, t.nedges, heads.data(), nodes.data());
+  std::vector<int> loop = {0, 1, 2, 0, 0, 0, 0};
+  int count = 3;
+  BsplineKeeper keep;
+  Bspline* curve = keep(BuildCurve(2, 3, CirclePoints(1.0, 0.3, 0.3, 3), CircleKnots(), CircleWeights()));
+  ASSERT_EQ(TrimCloudWithCurve(m, loop.data(), &count, curve, t.edges, heads.data(), nullptr, -1.0), 1);
+  EXPECT_EQ(count, 3);
+  ASSERT_EQ(m->ntri, 1);
+  ASSERT_EQ(m->npts, 3);
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(std::hypot(m->x[i] - 0.3, m->y[i] - 0.3), 1.0, 1e-5);
+  FreeCloud(m);
+}
+
 TEST_F(MeshTrimming, RefusedAllocationsGiveZeroAndLeaveNothingTracked) {
   const double h = 10.0, r = 7.0;
   BsplineKeeper keep;
