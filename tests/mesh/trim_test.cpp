@@ -18,9 +18,9 @@ namespace {
 class MeshTrimHelpers : public KernelTest {};
 
 TEST_F(MeshTrimHelpers, TheTriangleOnAnEdgeSkipsFlaggedOnes) {
-  // A fan of three triangles round vertex 0, and a fourth on edge 0-2 (a fin).
-  Cloud* m = MakeTestMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {1, 1, 1}},
-                          {{0, 1, 2}, {0, 2, 3}, {0, 3, 4}, {0, 2, 4}});
+  // A fan of three triangles round vertex 0, a fourth on edge 0-2 (a fin) and one apart.
+  Cloud* m = MakeTestMesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {1, 1, 1}, {3, 0, 0}, {4, 0, 0}, {3, 1, 0}},
+                          {{0, 1, 2}, {0, 2, 3}, {0, 3, 4}, {0, 2, 4}, {5, 6, 7}});
   ASSERT_NE(m, nullptr);
   std::vector<IndexNode*> heads(m->npts);
   std::vector<IndexNode> nodes(3 * m->ntri);
@@ -29,13 +29,15 @@ TEST_F(MeshTrimHelpers, TheTriangleOnAnEdgeSkipsFlaggedOnes) {
   // Edge 0-2 has triangles 0, 1 and 3; the list runs from the highest number down.
   ASSERT_EQ(FindPolyWithOutsideVerts(m, heads.data(), 0, 2, nullptr, &t), 1);
   EXPECT_EQ(t, 3);
-  std::vector<int> flags = {0, 1, 0, 1};
+  std::vector<int> flags = {0, 1, 0, 1, 0};
   ASSERT_EQ(FindPolyWithOutsideVerts(m, heads.data(), 2, 0, flags.data(), &t), 1);
   EXPECT_EQ(t, 0);
   flags[0] = 1;
   t = -7;
   EXPECT_EQ(FindPolyWithOutsideVerts(m, heads.data(), 0, 2, flags.data(), &t), 0);
   EXPECT_EQ(t, -7);
+  EXPECT_EQ(PolysHaveCommonVertex(m, 1, 2), 1);
+  EXPECT_EQ(PolysHaveCommonVertex(m, 4, 2), 0);
   // Not an edge, and an edge of one vertex.
   EXPECT_EQ(FindPolyWithOutsideVerts(m, heads.data(), 1, 3, nullptr, &t), 0);
   EXPECT_EQ(FindPolyWithOutsideVerts(m, heads.data(), 2, 2, nullptr, &t), 0);
