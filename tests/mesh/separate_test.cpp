@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "mesh/cldtrim.h"
 #include "mesh/pharm.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
@@ -116,6 +117,33 @@ TEST_F(MeshSeparation, ThreeCutEdgesAtAnInnerVertexMoveOneSector) {
   EXPECT_EQ(onCopy, 2);
   EXPECT_EQ(onV, 4);
   EXPECT_EQ(Pieces(m), 1);
+  FreeCloud(m);
+}
+
+TEST_F(MeshSeparation, RegionsGrowAcrossUncutEdgesUntilAClaimedEdge) {
+  // The 3 x 3 grid's centre 4 with the cut 3-4-5 across it: triangles 0, 1, 3 below, 4, 6, 7
+  // above. Triangle 0 (0, 1, 4) is claimed.
+  Cloud* m = MakeGridMesh(3, 3, [](int, int) { return true; });
+  ASSERT_NE(m, nullptr);
+  ASSERT_EQ(ReallocCldXYZArrays(m, 10), 1);
+  std::vector<int> origin(10, -1);
+  const int fan[6] = {0, 1, 3, 4, 6, 7}, states[6] = {-1, 1, 1, 1, 1, 1};
+  const int cuts[4] = {3, 4, 5, 4}, claimed[6] = {0, 1, 1, 4, 4, 0};
+  auto disconnected = [&](int t, int nclaimed) {
+    return PolyDisconnected(m, t, claimed, nclaimed, origin.data(), fan, 6, cuts, 2, states);
+  };
+  EXPECT_EQ(disconnected(1, 0), 1);  // nothing claimed yet
+  EXPECT_EQ(disconnected(1, 3), 0);  // shares 4-0 with the claim
+  EXPECT_EQ(disconnected(6, 3), 1);  // the upper sector reaches no claimed edge
+  EXPECT_EQ(PolyConnected(m, 3, claimed, 3, origin.data()), 1);
+  EXPECT_EQ(PolyConnected(m, 7, claimed, 3, origin.data()), 0);
+  // A corner moved to a copy still shows its original edges.
+  m->tri[7].v[0] = 9;
+  origin[9] = 4;
+  const int spoke[2] = {7, 4};
+  EXPECT_EQ(PolyConnected(m, 7, spoke, 1, origin.data()), 1);
+  EXPECT_EQ(IsEdgeInArray(4, 3, cuts, 2), 1);
+  EXPECT_EQ(IsEdgeInArray(3, 5, cuts, 2), 0);
   FreeCloud(m);
 }
 
