@@ -1522,7 +1522,8 @@ int CloudTypeAfterSort(Cloud* cloud) {
 }
 
 int PerturbeCloud(Cloud* cloud, double tol, double step) {
-  if (!cloud || cloud->npts < 1) return 1;
+  if (!cloud) return 0;
+  if (cloud->npts < 2) return 1;
   const int n = cloud->npts;
   if (std::fabs(2.0 * tol) > step) step = std::fabs(2.0 * tol);
   TrackingScope scope;

@@ -130,8 +130,8 @@ int SortByNearestNborAndDir(Cloud* cloud, double factor, int showProgress);
 // tenth of the box diagonal), 0 when closed; 1 for fewer than 2 points.
 int CloudTypeAfterSort(Cloud* cloud);
 // Moves points closer than tol to another apart by random steps of at least |2 tol| (growing by
-// half each round) until no such pair is left. 1, or 0 on no memory or when the steps stop being
-// finite.
+// half each round) until no such pair is left. 1, or 0 for a null cloud, no memory or steps that
+// stop being finite.
 int PerturbeCloud(Cloud* cloud, double tol, double step);
 
 // ---- Cell-based sorting and reversal ---------------------------------------------------------
