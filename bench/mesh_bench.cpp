@@ -1,6 +1,7 @@
 // Mesh topology: the unique edges and the boundary loops of a large grid mesh with holes, the
 // first step of every capping, joining and repair operation; triangulating a long non-convex loop
-// (the step every hole cap ends in); closing the cracks of an open mesh.
+// (the step every hole cap ends in); closing the cracks of an open mesh; decimating a 100,000-
+// triangle height field to a tolerance and to a triangle count.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -9,6 +10,7 @@
 #include "cloud/makecld.h"
 #include "foundation/umalloc.h"
 #include "mesh/cldpoly.h"
+#include "mesh/putil.h"
 #include "mesh/rpmclose.h"
 #include "mesh/trianum.h"
 
@@ -135,5 +137,66 @@ void BM_JoinCldPolys10kOpenEdges(benchmark::State& state) {
   FreeCloud(base);
 }
 BENCHMARK(BM_JoinCldPolys10kOpenEdges)->Unit(benchmark::kMillisecond);
+
+// A height field of n x n cells (2 n^2 triangles) over [0, n]^2 with smooth hills a tenth of
+// the size high.
+Cloud* HeightField(int n) {
+  const int nv = n + 1;
+  std::vector<float> x(nv * nv), y(nv * nv), z(nv * nv);
+  for (int j = 0; j < nv; ++j)
+    for (int i = 0; i < nv; ++i) {
+      const int k = i + nv * j;
+      x[k] = float(i), y[k] = float(j);
+      z[k] = float(0.05 * n * std::sin(6.0 * i / n) * std::cos(5.0 * j / n));
+    }
+  Cloud* c = MakeCld(x.data(), y.data(), z.data(), nv * nv, nullptr);
+  c->ntri = 2 * n * n;
+  c->tri = MallocArray<CloudTriangle>(c->ntri);
+  int t = 0;
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) {
+      const int a = i + nv * j;
+      c->tri[t++] = {{a, a + 1, a + nv + 1}, {}};
+      c->tri[t++] = {{a, a + nv + 1, a + nv}, {}};
+    }
+  for (int k = 0; k < c->ntri; ++k) MakeCldPolyPlane(c, &c->tri[k]);
+  return c;
+}
+
+constexpr int kFieldCells = 224;  // 100,352 triangles
+
+void BM_ReduceCloudPolygons100kTriangles(benchmark::State& state) {
+  int left = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    Cloud* mesh = HeightField(kFieldCells);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(ReduceCloudPolygons(mesh, 0.001 * kFieldCells, 10, nullptr));
+    state.PauseTiming();
+    left = mesh->ntri;
+    FreeCloud(mesh);
+    state.ResumeTiming();
+  }
+  state.counters["left"] = left;
+}
+BENCHMARK(BM_ReduceCloudPolygons100kTriangles)->Unit(benchmark::kMillisecond);
+
+void BM_ReducePolygonsByCount100kTo10k(benchmark::State& state) {
+  int left = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    Cloud* mesh = HeightField(kFieldCells);
+    const double box[6] = {0, 0, -0.05 * kFieldCells, kFieldCells, kFieldCells, 0.05 * kFieldCells};
+    double maxError = 0;
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(ReducePolygonsByCount(mesh, 10000, 1, 1, 1, box, &maxError));
+    state.PauseTiming();
+    left = mesh->ntri;
+    FreeCloud(mesh);
+    state.ResumeTiming();
+  }
+  state.counters["left"] = left;
+}
+BENCHMARK(BM_ReducePolygonsByCount100kTo10k)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,12 +1,20 @@
 #include "mesh/putil.h"
 
+#include <algorithm>
+#include <cmath>
 #include <initializer_list>
 
 #include "cloud/makecld.h"
 #include "foundation/coreglob.h"
+#include "foundation/geo2.h"
+#include "foundation/geometry.h"
+#include "foundation/sort.h"
 #include "foundation/umalloc.h"
 #include "mesh/cldpoly.h"
+#include "mesh/cldtrim.h"
 #include "mesh/pgr2cld.h"
+#include "mesh/trianum.h"
+#include "platform/tstubs.h"
 
 namespace {
 
@@ -403,4 +411,1011 @@ int RemoveMultiEdgePolys(Cloud* mesh, int modeBits, const unsigned char* mask) {
   }
   if (deleted == 0) return 0;
   return DeleteCldVertsAndPolys(mesh, nullptr, flags) ? deleted : 0;
+}
+
+// ---- Decimation -----------------------------------------------------------------------------
+
+namespace {
+
+// Marks "no removal possible" in the costs and "no bound" as a tolerance, as the distance
+// helpers of the foundation do.
+constexpr double kNoDistance = 3.37e38;
+// Fans and rings of ordinary meshes fit on the stack; larger ones take a block of the scope.
+constexpr int kStackRoom = 32;
+
+template <class T>
+T* Room(T* stack, long stackCount, long n) {
+  return n <= stackCount ? stack : MallocArray<T>(n);
+}
+
+double Dot(const float a[4], const float b[4]) { return double(a[0]) * b[0] + double(a[1]) * b[1] + double(a[2]) * b[2]; }
+
+void TrianglePoints(const Cloud* m, const CloudTriangle& t, double a[3], double b[3], double c[3]) {
+  GetCldPoint(m, t.v[0], a);
+  GetCldPoint(m, t.v[1], b);
+  GetCldPoint(m, t.v[2], c);
+}
+
+// Position of v among the triangle's corners (0 when it is not one).
+int CornerOf(const int32_t* tri, int v) { return tri[1] == v ? 1 : (tri[2] == v ? 2 : 0); }
+
+int Root(int* parent, int k) {
+  while (parent[k] != k) k = parent[k];
+  return k;
+}
+
+// Every pair of the triangles' normals within the cosine limit.
+bool NormalsAgree(const CloudTriangle* tris, int n, double cosLimit) {
+  for (int k = 0; k < n; ++k)
+    for (int l = k + 1; l < n; ++l)
+      if (Dot(tris[k].plane, tris[l].plane) < cosLimit) return false;
+  return true;
+}
+
+}  // namespace
+
+int CanVertexBeRemoved(const Cloud* mesh, int v, const int32_t* fan, int fanCount, double tol2) {
+  if (fanCount < 1) return 0;
+  struct Neighbour {
+    int32_t w;
+    int uses;
+    int first;
+    int second;
+  };
+  TrackingScope scope;
+  Neighbour nbStack[kStackRoom + 1];
+  int parentStack[kStackRoom];
+  Neighbour* nb = Room(nbStack, kStackRoom + 1, fanCount + 1L);
+  int* parent = Room(parentStack, kStackRoom, fanCount);
+  if (!nb || !parent) return 0;
+  int count = 0;
+  for (int k = 0; k < fanCount; ++k) {
+    for (int32_t w : mesh->tri[fan[k]].v) {
+      if (w == v) continue;
+      int j = 0;
+      while (j < count && nb[j].w != w) ++j;
+      if (j == count) {
+        if (count == fanCount + 1) return 0;
+        nb[count++] = Neighbour{w, 1, k, -1};
+      } else if (nb[j].uses == 1) {
+        nb[j].uses = 2;
+        nb[j].second = k;
+      } else {
+        return 0;  // an edge v-w of three or more triangles
+      }
+    }
+  }
+  if (count == fanCount + 1) {
+    // An open fan: v lies on the boundary, which the removal straightens.
+    int ends[2], nends = 0;
+    for (int j = 0; j < count; ++j)
+      if (nb[j].uses == 1) {
+        if (nends == 2) return 0;
+        ends[nends++] = nb[j].w;
+      }
+    if (nends != 2) return 0;
+    double p[3], a[3], b[3], foot[3], d2, t;
+    GetCldPoint(mesh, v, p);
+    GetCldPoint(mesh, ends[0], a);
+    GetCldPoint(mesh, ends[1], b);
+    LineSegPntMinSqDistParam(p, a, b, foot, &d2, &t);
+    if (d2 > tol2) return 0;
+  }
+  // Union-find over the fan's triangles joined across shared edges; a root hangs under the
+  // smaller root, so one piece leaves triangle 0 the only root.
+  for (int k = 0; k < fanCount; ++k) parent[k] = k;
+  for (int j = 0; j < count; ++j) {
+    if (nb[j].uses != 2) continue;
+    const int r1 = Root(parent, nb[j].first), r2 = Root(parent, nb[j].second);
+    if (r1 < r2) parent[r2] = r1;
+    else if (r2 < r1) parent[r1] = r2;
+  }
+  for (int k = 1; k < fanCount; ++k)
+    if (parent[k] == k) return 0;
+  return 1;
+}
+
+int IdentifySharedEdges(const Cloud* mesh, int v, const int32_t* fan, int fanCount, int32_t* pairs,
+                        int* chainStarts) {
+  if (fanCount < 1) {
+    chainStarts[0] = 0;
+    return 0;
+  }
+  TrackingScope scope;
+  // Each chain is a linked list of edges (a[e], b[e], next[e]) from head[c] to tail[c]; order
+  // holds the live chains in their order.
+  int stack[6][kStackRoom];
+  int* a = Room(stack[0], kStackRoom, fanCount);
+  int* b = Room(stack[1], kStackRoom, fanCount);
+  int* next = Room(stack[2], kStackRoom, fanCount);
+  int* head = Room(stack[3], kStackRoom, fanCount);
+  int* tail = Room(stack[4], kStackRoom, fanCount);
+  int* order = Room(stack[5], kStackRoom, fanCount);
+  if (!a || !b || !next || !head || !tail || !order) return -1;
+  for (int k = 0; k < fanCount; ++k) {
+    const int32_t* tri = mesh->tri[fan[k]].v;
+    const int c = CornerOf(tri, v);
+    a[k] = tri[(c + 1) % 3];
+    b[k] = tri[(c + 2) % 3];
+    next[k] = -1;
+    head[k] = tail[k] = order[k] = k;
+  }
+  auto reverse = [&](int c) {
+    int prev = -1;
+    for (int e = head[c]; e >= 0;) {
+      const int following = next[e];
+      next[e] = prev;
+      std::swap(a[e], b[e]);
+      prev = e;
+      e = following;
+    }
+    std::swap(head[c], tail[c]);
+  };
+  int nchains = fanCount;
+  for (int i = 0; i < nchains; ++i) {
+    for (bool joined = true; joined;) {
+      joined = false;
+      const int c = order[i];
+      const int s = a[head[c]], e = b[tail[c]];
+      if (s == e) break;  // closed
+      for (int j = i + 1; j < nchains && !joined; ++j) {
+        const int d = order[j];
+        const int ds = a[head[d]], de = b[tail[d]];
+        bool front;
+        if (ds == s) reverse(d), front = true;
+        else if (de == s) front = true;
+        else if (ds == e) front = false;
+        else if (de == e) reverse(d), front = false;
+        else continue;
+        if (front) {
+          next[tail[d]] = head[c];
+          head[c] = head[d];
+        } else {
+          next[tail[c]] = head[d];
+          tail[c] = tail[d];
+        }
+        for (int r = j; r + 1 < nchains; ++r) order[r] = order[r + 1];
+        --nchains;
+        joined = true;
+      }
+    }
+  }
+  int written = 0;
+  for (int i = 0; i < nchains; ++i) {
+    chainStarts[i] = written;
+    for (int e = head[order[i]]; e >= 0; e = next[e]) {
+      pairs[2 * written] = a[e];
+      pairs[2 * written + 1] = b[e];
+      ++written;
+    }
+  }
+  chainStarts[nchains] = written;
+  return nchains;
+}
+
+int MultipleEdgeFormed(const Cloud* mesh, const int32_t* ring, int n, IndexNode* const* vertexTriangleHeads) {
+  // Each triangle around ring vertex i is read once; its other corners are looked up in the
+  // ring (short: a linear scan is the fastest lookup).
+  for (int i = 0; i < n; ++i)
+    for (const IndexNode* node = vertexTriangleHeads[ring[i]]; node; node = node->next)
+      for (int32_t w : mesh->tri[node->index].v) {
+        if (w == ring[i]) continue;
+        for (int j = 0; j < n; ++j)
+          if (ring[j] == w && j != (i + n - 1) % n && j != (i + 1) % n) return 1;
+      }
+  return 0;
+}
+
+int RemoveCldVertexLow2(const Cloud* mesh, int v, int* newCount, int* newNumbers, int fanCount, const int32_t* fan,
+                        CloudTriangle* newTriangles, IndexNode* const* vertexTriangleHeads, double tol) {
+  *newCount = 0;
+  if (mesh->ntri < 1) return 0;
+  TrackingScope scope;
+  if (!fan || fanCount < 1) {
+    int room = 20;
+    fanCount = 0;
+    auto* found = MallocArray<int32_t>(room);
+    if (!found) return 0;
+    for (int t = 0; t < mesh->ntri; ++t) {
+      if (!PolygonHasVertex(mesh, t, v)) continue;
+      if (fanCount == room) {
+        auto* grown = ReallocArray(found, 2 * room);
+        if (!grown) return 0;
+        found = grown;
+        room *= 2;
+      }
+      found[fanCount++] = t;
+    }
+    if (fanCount == 0) return 0;
+    fan = found;
+  }
+  if (!CanVertexBeRemoved(mesh, v, fan, fanCount, tol * tol)) return 0;
+  int32_t pairStack[2 * kStackRoom];
+  int startStack[kStackRoom + 1];
+  int32_t* pairs = Room(pairStack, 2 * kStackRoom, 2L * fanCount);
+  int* starts = Room(startStack, kStackRoom + 1, fanCount + 1L);
+  if (!pairs || !starts) return 0;
+  // One edge-connected fan gives one chain: the ring of v's neighbours.
+  if (IdentifySharedEdges(mesh, v, fan, fanCount, pairs, starts) != 1) return 0;
+  int32_t ringStack[kStackRoom + 1];
+  int32_t* ring = Room(ringStack, kStackRoom + 1, fanCount + 1L);
+  if (!ring) return 0;
+  int n = 0;
+  ring[n++] = pairs[0];
+  for (int e = 0; e < fanCount; ++e) ring[n++] = pairs[2 * e + 1];
+  if (ring[n - 1] == ring[0]) --n;
+  if (n < 3 || MultipleEdgeFormed(mesh, ring, n, vertexTriangleHeads)) return 0;
+  double xyzStack[3][kStackRoom + 1];
+  int triStack[3 * kStackRoom];
+  double* x = Room(xyzStack[0], kStackRoom + 1, n);
+  double* y = Room(xyzStack[1], kStackRoom + 1, n);
+  double* z = Room(xyzStack[2], kStackRoom + 1, n);
+  int* tri = Room(triStack, 3 * kStackRoom, 3L * n);
+  if (!x || !y || !z || !tri) return 0;
+  for (int i = 0; i < n; ++i) {
+    double p[3];
+    GetCldPoint(mesh, ring[i], p);
+    x[i] = p[0], y[i] = p[1], z[i] = p[2];
+  }
+  int count = 0;
+  if (!BreakPoly3DToTriangleToo(n, ring, x, y, z, &count, tri)) return 0;
+  for (int k = 0; k < count; ++k) {
+    for (int c = 0; c < 3; ++c) newTriangles[k].v[c] = tri[3 * k + c];
+    MakeCldPolyPlane(mesh, &newTriangles[k]);
+    if (newNumbers) newNumbers[k] = mesh->ntri + k;
+  }
+  *newCount = count;
+  return 1;
+}
+
+namespace {
+
+// A point removed by the tolerance decimation: its coordinates are copied, since the point
+// arrays are compacted after every pass.
+struct RemovedPoint {
+  RemovedPoint* next;
+  double p[3];
+};
+
+// The nearest of the triangles strictly closer than tol to p (the first on ties), or -1.
+int NearestWithin(const Cloud* m, const CloudTriangle* tris, int n, const double p[3], double tol) {
+  int best = -1;
+  double bestDist = 0;
+  for (int k = 0; k < n; ++k) {
+    double a[3], b[3], c[3], foot[3], d;
+    TrianglePoints(m, tris[k], a, b, c);
+    TriangPntMinDist(p, a, b, c, foot, &d);
+    if (d < tol && (best < 0 || d < bestDist)) best = k, bestDist = d;
+  }
+  return best;
+}
+
+// Pass after pass of ReduceCloudPolygons. Triangle numbers of a pass: the mesh's own, then the
+// triangles made in the pass from ntri on, in the order they were made.
+class ToleranceDecimation {
+ public:
+  ToleranceDecimation(Cloud* mesh, double tol, double angle, unsigned char* mask)
+      : m_(mesh), tol_(tol), cosLimit_(std::cos(angle * kDegree)), mask_(mask) {}
+  int Run();
+
+ private:
+  // The legacy degree, 3.14/180: the angle limits callers chose were tuned with it.
+  static constexpr double kDegree = 0.017444444444444446;
+
+  bool Allocate();
+  bool FitFans();
+  int CheckAndRemoveVertex(int v);
+  bool DrawnThisPass(int fanCount, int count) const;
+  bool Compact();
+
+  Cloud* m_;
+  double tol_;
+  double cosLimit_;
+  unsigned char* mask_;
+  int npts0_ = 0;
+  IndexNode** vtri_ = nullptr;
+  IndexNode* vtriNodes_ = nullptr;
+  RemovedPoint** lists_ = nullptr;  // per triangle of the pass
+  RemovedPoint* records_ = nullptr;
+  int usedRecords_ = 0;
+  int* assigned_ = nullptr;  // per record on a fan's lists: its new triangle
+  int* removed_ = nullptr;
+  int* touched_ = nullptr;
+  int* triFlags_ = nullptr;
+  int* newNumber_ = nullptr;
+  CloudTriangle* passTris_ = nullptr;
+  int passCount_ = 0, passRoom_ = 0;
+  // The pass's new triangles around each point (positions in passTris_): the lists of the pass's
+  // start do not know them.
+  IndexNode** passHeads_ = nullptr;
+  IndexNode* passNodes_ = nullptr;
+  // One removal's fan, its triangles and the trial triangles, with room for the largest fan.
+  int32_t* fan_ = nullptr;
+  CloudTriangle* fanTris_ = nullptr;
+  CloudTriangle* trial_ = nullptr;
+  int fanRoom_ = 0;
+};
+
+bool ToleranceDecimation::Allocate() {
+  npts0_ = m_->npts;
+  const int ntri = m_->ntri;
+  vtri_ = MallocArray<IndexNode*>(npts0_);
+  vtriNodes_ = MallocArray<IndexNode>(ntri, 3);
+  // A removal replaces f triangles by at most f - 1: a pass never makes more than ntri.
+  lists_ = CallocArray<RemovedPoint*>(ntri, 2);
+  triFlags_ = MallocArray<int>(ntri, 2);
+  records_ = MallocArray<RemovedPoint>(npts0_);
+  assigned_ = MallocArray<int>(npts0_);
+  removed_ = MallocArray<int>(npts0_);
+  touched_ = MallocArray<int>(npts0_);
+  newNumber_ = mask_ ? MallocArray<int>(npts0_) : nullptr;
+  passRoom_ = ntri / 8 + 16;
+  passTris_ = MallocArray<CloudTriangle>(passRoom_);
+  passHeads_ = MallocArray<IndexNode*>(npts0_);
+  passNodes_ = MallocArray<IndexNode>(ntri, 3);
+  return vtri_ && vtriNodes_ && lists_ && triFlags_ && records_ && assigned_ && removed_ && touched_ &&
+         (!mask_ || newNumber_) && passTris_ && passHeads_ && passNodes_;
+}
+
+// Room for the largest fan of the pass.
+bool ToleranceDecimation::FitFans() {
+  int largest = 0;
+  for (int i = 0; i < m_->npts; ++i) {
+    int n = 0;
+    for (const IndexNode* node = vtri_[i]; node; node = node->next) ++n;
+    largest = std::max(largest, n);
+  }
+  if (largest <= fanRoom_) return true;
+  fanRoom_ = largest;
+  fan_ = MallocArray<int32_t>(fanRoom_);
+  fanTris_ = MallocArray<CloudTriangle>(fanRoom_);
+  trial_ = MallocArray<CloudTriangle>(fanRoom_);
+  return fan_ && fanTris_ && trial_;
+}
+
+// 1 removed, 0 left in place, -1 out of memory. Nothing changes unless every test passes.
+int ToleranceDecimation::CheckAndRemoveVertex(int v) {
+  int fanCount = 0;
+  for (const IndexNode* node = vtri_[v]; node; node = node->next) {
+    fan_[fanCount] = node->index;
+    fanTris_[fanCount++] = m_->tri[node->index];
+  }
+  if (fanCount == 0 || !NormalsAgree(fanTris_, fanCount, cosLimit_)) return 0;
+  int count = 0;
+  if (!RemoveCldVertexLow2(m_, v, &count, nullptr, fanCount, fan_, trial_, vtri_, tol_))
+    return KernelFailed() ? -1 : 0;
+  if (count < 1 || DrawnThisPass(fanCount, count)) return 0;
+  for (int k = 0; k < count; ++k)
+    for (int l = 0; l < fanCount; ++l)
+      if (Dot(trial_[k].plane, fanTris_[l].plane) < cosLimit_) return 0;
+  double p[3];
+  GetCldPoint(m_, v, p);
+  const int own = NearestWithin(m_, trial_, count, p, tol_);
+  if (own < 0) return 0;
+  int nrec = 0;
+  for (int l = 0; l < fanCount; ++l)
+    for (const RemovedPoint* r = lists_[fan_[l]]; r; r = r->next) {
+      const int k = NearestWithin(m_, trial_, count, r->p, tol_);
+      if (k < 0) return 0;
+      assigned_[nrec++] = k;
+    }
+  if (passCount_ + count > passRoom_) {
+    const int room = std::max(2 * passRoom_, passCount_ + count);
+    CloudTriangle* grown = ReallocArray(passTris_, room);
+    if (!grown) return -1;
+    passTris_ = grown;
+    passRoom_ = room;
+  }
+  const int base = m_->ntri + passCount_;
+  RemovedPoint* record = &records_[usedRecords_++];
+  for (int c = 0; c < 3; ++c) record->p[c] = p[c];
+  record->next = lists_[base + own];
+  lists_[base + own] = record;
+  nrec = 0;
+  for (int l = 0; l < fanCount; ++l) {
+    for (RemovedPoint* r = lists_[fan_[l]]; r;) {
+      RemovedPoint* following = r->next;
+      const int t = base + assigned_[nrec++];
+      r->next = lists_[t];
+      lists_[t] = r;
+      r = following;
+    }
+    lists_[fan_[l]] = nullptr;
+    triFlags_[fan_[l]] = 1;
+  }
+  for (int k = 0; k < count; ++k) {
+    passTris_[passCount_ + k] = trial_[k];
+    for (int c = 0; c < 3; ++c) {
+      IndexNode* node = &passNodes_[3 * (passCount_ + k) + c];
+      node->index = passCount_ + k;
+      node->next = passHeads_[trial_[k].v[c]];
+      passHeads_[trial_[k].v[c]] = node;
+    }
+  }
+  passCount_ += count;
+  return 1;
+}
+
+// 1 when a trial diagonal (an edge of the trial triangles that is no edge of the fan) joins two
+// points between which an earlier removal of the pass drew an edge already.
+bool ToleranceDecimation::DrawnThisPass(int fanCount, int count) const {
+  for (int k = 0; k < count; ++k)
+    for (int c = 0; c < 3; ++c) {
+      const int a = trial_[k].v[c], b = trial_[k].v[(c + 1) % 3];
+      if (!touched_[a] || !touched_[b]) continue;
+      bool ringEdge = false;
+      for (int l = 0; l < fanCount && !ringEdge; ++l) {
+        const int32_t* f = fanTris_[l].v;
+        ringEdge = (f[0] == a || f[1] == a || f[2] == a) && (f[0] == b || f[1] == b || f[2] == b);
+      }
+      if (ringEdge) continue;
+      for (const IndexNode* node = passHeads_[a]; node; node = node->next) {
+        const int32_t* f = passTris_[node->index].v;
+        if (f[0] == b || f[1] == b || f[2] == b) return true;
+      }
+    }
+  return false;
+}
+
+// The pass's triangles enter the mesh, its removed points and deleted triangles leave it.
+bool ToleranceDecimation::Compact() {
+  const int ntri = m_->ntri, npts = m_->npts;
+  if (!ReallocCldPolyList(m_, ntri + passCount_)) return false;
+  for (int k = 0; k < passCount_; ++k) {
+    m_->tri[ntri + k] = passTris_[k];
+    triFlags_[ntri + k] = 0;
+  }
+  m_->ntri = ntri + passCount_;
+  int kept = 0;
+  for (int t = 0; t < ntri + passCount_; ++t)
+    if (!triFlags_[t]) lists_[kept++] = lists_[t];
+  for (int t = kept; t < ntri + passCount_; ++t) lists_[t] = nullptr;
+  if (mask_) {
+    int gone = 0;
+    for (int i = 0; i < npts; ++i) {
+      newNumber_[i] = i - gone;
+      if (removed_[i]) ++gone;
+    }
+  }
+  if (!DeleteCldVertsAndPolys(m_, removed_, triFlags_)) return false;
+  if (mask_)
+    for (int i = 0; i < npts; ++i)
+      if (!removed_[i]) mask_[newNumber_[i]] = mask_[i];
+  MakePolyPointers(m_, vtri_, vtriNodes_);
+  return true;
+}
+
+int ToleranceDecimation::Run() {
+  TrackingScope scope;
+  if (!Allocate()) return 0;
+  MakePolyPointers(m_, vtri_, vtriNodes_);
+  for (bool changed = true; changed;) {
+    changed = false;
+    const int npts = m_->npts, ntri = m_->ntri;
+    if (!FitFans()) return 0;
+    for (int i = 0; i < npts; ++i) removed_[i] = touched_[i] = 0, passHeads_[i] = nullptr;
+    for (int t = 0; t < ntri; ++t) triFlags_[t] = 0;
+    passCount_ = 0;
+    for (int i = 0; i < npts; ++i) {
+      if (i % 5000 == 0 && user_break()) return 0;
+      if ((mask_ && !mask_[i]) || touched_[i]) continue;
+      const int r = CheckAndRemoveVertex(i);
+      if (r < 0) return 0;
+      if (r == 0) continue;
+      removed_[i] = 1;
+      // The neighbours' triangle lists are stale until the pass ends: they wait for the next.
+      for (const IndexNode* node = vtri_[i]; node; node = node->next)
+        for (int32_t w : m_->tri[node->index].v) touched_[w] = 1;
+      changed = true;
+    }
+    if (user_break()) return 0;
+    if (changed && !Compact()) return 0;
+  }
+  if (!ReallocCldXYZArrays(m_, m_->npts)) return 0;
+  MakeCloudArbitrary(m_);
+  return 1;
+}
+
+}  // namespace
+
+int ReduceCloudPolygons(Cloud* mesh, double tol, double angle, unsigned char* mask) {
+  ToleranceDecimation run(mesh, tol, angle, mask);
+  return run.Run();
+}
+
+namespace {
+
+// The cost queue of the count reduction: one node per point, in one list. The nodes before the
+// current one (and the current one) are done or wait behind it; the nodes still to come stay in
+// ascending cost, over which a skip list finds a re-costed point's place in logarithmic time
+// rather than by walking the list. A point that becomes cheaper than the current one therefore
+// comes next, cheapest first; among equal costs a re-costed point goes first.
+class CostQueue {
+ public:
+  // n nodes, ids in ascending order of their costs (cost[i] belongs to point i); the first
+  // becomes the current node. false when memory runs out.
+  bool Init(int n, const int* ids, const double* cost);
+  int Current() const { return current_; }
+  // The successor of the current node becomes current.
+  void Advance();
+  // Point v's cost is now c: its node moves to its place.
+  void Update(int v, double c);
+
+ private:
+  static constexpr int kLevels = 16;
+
+  int& Up(int x, int level) { return up_[(long)x * (kLevels - 1) + level - 1]; }
+  int Next(int x, int level) { return level == 0 ? (x < 0 ? head_[0] : next_[x]) : (x < 0 ? head_[level] : Up(x, level)); }
+  void SetNext(int x, int level, int to) {
+    if (x < 0) head_[level] = to;
+    else if (level == 0) next_[x] = to;
+    else Up(x, level) = to;
+  }
+  // The last node at each level with a cost below c (-1: none), and the first with c or more.
+  int Search(double c, int* before);
+  void LinkAfter(int s, int v);  // in the plain list
+  void Unlink(int v);
+  void InsertToCome(int v);
+  void EraseToCome(int v);
+
+  double* cost_ = nullptr;
+  int* next_ = nullptr;
+  int* prev_ = nullptr;
+  int* up_ = nullptr;
+  unsigned char* height_ = nullptr;
+  unsigned char* toCome_ = nullptr;
+  int head_[kLevels];
+  int current_ = -1;
+};
+
+bool CostQueue::Init(int n, const int* ids, const double* cost) {
+  cost_ = MallocArray<double>(n);
+  next_ = MallocArray<int>(n);
+  prev_ = MallocArray<int>(n);
+  up_ = MallocArray<int>(n, kLevels - 1);
+  height_ = MallocArray<unsigned char>(n);
+  toCome_ = MallocArray<unsigned char>(n);
+  if (!cost_ || !next_ || !prev_ || !up_ || !height_ || !toCome_) return false;
+  int last[kLevels];
+  for (int l = 0; l < kLevels; ++l) head_[l] = last[l] = -1;
+  uint32_t state = 2463534242u;  // a fixed seed: the same mesh gives the same removals
+  for (int i = 0; i < n; ++i) {
+    const int v = ids[i];
+    cost_[v] = cost[v];
+    next_[v] = i + 1 < n ? ids[i + 1] : -1;
+    prev_[v] = i > 0 ? ids[i - 1] : -1;
+    state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+    int h = 1;
+    while (h < kLevels && ((state >> (2 * h)) & 3) == 0) ++h;
+    height_[v] = static_cast<unsigned char>(h);
+    toCome_[v] = i > 0;
+    if (i == 0) continue;
+    for (int l = 0; l < h; ++l) {
+      if (l > 0) Up(v, l) = -1;
+      if (last[l] < 0) head_[l] = v;
+      else if (l > 0) Up(last[l], l) = v;
+      last[l] = v;
+    }
+  }
+  current_ = n > 0 ? ids[0] : -1;
+  return true;
+}
+
+int CostQueue::Search(double c, int* before) {
+  int x = -1;
+  for (int l = kLevels - 1; l >= 0; --l) {
+    for (int nx = Next(x, l); nx >= 0 && cost_[nx] < c; nx = Next(x, l)) x = nx;
+    before[l] = x;
+  }
+  return Next(x, 0);
+}
+
+void CostQueue::LinkAfter(int s, int v) {
+  prev_[v] = s;
+  next_[v] = next_[s];
+  if (next_[s] >= 0) prev_[next_[s]] = v;
+  next_[s] = v;
+}
+
+void CostQueue::Unlink(int v) {
+  if (prev_[v] >= 0) next_[prev_[v]] = next_[v];
+  if (next_[v] >= 0) prev_[next_[v]] = prev_[v];
+  next_[v] = prev_[v] = -1;
+}
+
+void CostQueue::InsertToCome(int v) {
+  int before[kLevels];
+  Search(cost_[v], before);
+  LinkAfter(before[0] >= 0 ? before[0] : current_, v);
+  if (before[0] < 0) head_[0] = v;
+  for (int l = 1; l < height_[v]; ++l) {
+    Up(v, l) = Next(before[l], l);
+    SetNext(before[l], l, v);
+  }
+  toCome_[v] = 1;
+}
+
+void CostQueue::EraseToCome(int v) {
+  int before[kLevels];
+  Search(cost_[v], before);
+  for (int l = 1; l < height_[v]; ++l) {
+    int x = before[l];
+    while (Next(x, l) != v) x = Next(x, l);  // past nodes of equal cost
+    SetNext(x, l, Up(v, l));
+  }
+  if (head_[0] == v) head_[0] = next_[v];
+  Unlink(v);
+  toCome_[v] = 0;
+}
+
+void CostQueue::Advance() {
+  const int v = next_[current_];
+  current_ = v;
+  if (v < 0 || !toCome_[v]) return;
+  // The first node to come is first on every level it is on.
+  for (int l = 1; l < height_[v]; ++l) head_[l] = Up(v, l);
+  head_[0] = next_[v];
+  toCome_[v] = 0;
+}
+
+void CostQueue::Update(int v, double c) {
+  const int p = prev_[v], q = next_[v];
+  const bool stays = (p < 0 || cost_[p] <= c) && (q < 0 || cost_[q] >= c);
+  if (toCome_[v]) {
+    if (stays) {
+      cost_[v] = c;  // its neighbours still frame it
+      return;
+    }
+    EraseToCome(v);
+    cost_[v] = c;
+    InsertToCome(v);
+    return;
+  }
+  cost_[v] = c;
+  if (stays) return;
+  Unlink(v);
+  if (q >= 0 && cost_[q] <= c) {
+    // Dearer, behind the current node: forward past the nodes done while they are cheaper.
+    for (int s = q; s != current_; s = next_[s]) {
+      const int after = next_[s];
+      if (cost_[after] >= c) {
+        LinkAfter(s, v);
+        return;
+      }
+    }
+  }
+  InsertToCome(v);
+}
+
+// ReducePolygonsByCount. The mesh's triangles keep their numbers until the end: a removal flags
+// its fan and appends the new triangles, and the lists are updated in place. Removed points
+// keep their numbers too (records hold point numbers).
+class CountDecimation {
+ public:
+  CountDecimation(Cloud* mesh, int target, double neighbourWeight, double eliminationWeight, double angleWeight)
+      : m_(mesh), target_(target), wNeighbour_(neighbourWeight), wElimination_(eliminationWeight),
+        wAngle_(angleWeight) {}
+  int Run(const double bbox[6], double* maxError);
+
+ private:
+  bool Setup(const double bbox[6]);
+  IndexNode* NewNode();
+  IndexNode* NewRecord();
+  bool Gather(int v);
+  double FindDistSqToClosestNbor(int v) const;
+  double FindSharpestAngleAtVert(int v) const;
+  double FindElimDistanceOfVert(int v);
+  double FindVertexRemovalParam(int v);
+  bool DeleteVertex(int v, int* newCount);
+  bool Grow(int needed);
+  void StoreRemovedVertices(int v, int newCount);
+  double NearestSq(int point, int newCount, int* which) const;
+  bool Replace(int v, int newCount, int* noted, int* nnoted);
+  bool AddEdge(int a, int b);
+  int Fail();
+
+  Cloud* m_;
+  int target_;
+  double wNeighbour_, wElimination_, wAngle_;
+  double elimNorm_ = 1, edgeNorm_ = 1;
+  int ntri0_ = 0;
+  Owned<int32_t, Free> edges_;
+  int nedges_ = 0, edgeRoom_ = 0;
+  IndexNode** vedge_ = nullptr;
+  IndexNode** vtri_ = nullptr;
+  IndexNode* block_ = nullptr;  // list nodes for new triangles and edges
+  int blockUsed_ = 0;
+  static constexpr int kBlock = 100;
+  IndexNode* recordBlock_ = nullptr;  // removed-point records, a block of npts at a time
+  int recordsUsed_ = 0;
+  IndexNode** lists_ = nullptr;  // removed points per triangle
+  int* triFlags_ = nullptr;
+  int room_ = 0;  // of the per-triangle arrays and the mesh's triangle array
+  int live_ = 0;
+  CostQueue queue_;
+  double maxErrorSq_ = 0;
+  int32_t* fan_ = nullptr;  // the fan and trial triangles of one point, room fanRoom_
+  CloudTriangle* trial_ = nullptr;
+  int fanRoom_ = 0, fanCount_ = 0;
+};
+
+IndexNode* CountDecimation::NewNode() {
+  if (!block_ || blockUsed_ == kBlock) {
+    block_ = MallocArray<IndexNode>(kBlock);
+    blockUsed_ = 0;
+    if (!block_) return nullptr;
+  }
+  return &block_[blockUsed_++];
+}
+
+IndexNode* CountDecimation::NewRecord() {
+  if (!recordBlock_ || recordsUsed_ == m_->npts) {
+    recordBlock_ = MallocArray<IndexNode>(m_->npts);
+    recordsUsed_ = 0;
+    if (!recordBlock_) return nullptr;
+  }
+  return &recordBlock_[recordsUsed_++];
+}
+
+// v's live triangles into fan_ (room grown as needed).
+bool CountDecimation::Gather(int v) {
+  fanCount_ = 0;
+  for (const IndexNode* node = vtri_[v]; node; node = node->next) ++fanCount_;
+  if (fanCount_ > fanRoom_) {
+    fanRoom_ = std::max(2 * fanRoom_, fanCount_);
+    fan_ = MallocArray<int32_t>(fanRoom_);
+    trial_ = MallocArray<CloudTriangle>(fanRoom_);
+    if (!fan_ || !trial_) return false;
+  }
+  int k = 0;
+  for (const IndexNode* node = vtri_[v]; node; node = node->next) fan_[k++] = node->index;
+  return true;
+}
+
+double CountDecimation::FindDistSqToClosestNbor(int v) const {
+  double least = kNoDistance;
+  for (const IndexNode* node = vedge_[v]; node; node = node->next) {
+    const int32_t* e = edges_.get() + 2 * node->index;
+    least = std::min(least, Dist2(m_, e[0], e[1]));
+  }
+  return least;
+}
+
+double CountDecimation::FindSharpestAngleAtVert(int v) const {
+  double least = 1;
+  int n = 0;
+  for (const IndexNode* a = vtri_[v]; a; a = a->next, ++n)
+    for (const IndexNode* b = a->next; b; b = b->next)
+      least = std::min(least, Dot(m_->tri[a->index].plane, m_->tri[b->index].plane));
+  return n < 2 ? 0.0 : 1 - least;
+}
+
+// The squared distance of a point from the nearest trial triangle (the first on ties).
+double CountDecimation::NearestSq(int point, int newCount, int* which) const {
+  double p[3], best = kNoDistance;
+  GetCldPoint(m_, point, p);
+  *which = 0;
+  for (int k = 0; k < newCount; ++k) {
+    double a[3], b[3], c[3], foot[3], d2, s, t;
+    TrianglePoints(m_, trial_[k], a, b, c);
+    TriangPntMinDistSq(p, a, b, c, foot, &d2, &s, &t);
+    if (d2 < best) best = d2, *which = k;
+  }
+  return best;
+}
+
+double CountDecimation::FindElimDistanceOfVert(int v) {
+  int count = 0;
+  if (!Gather(v) || fanCount_ == 0) return kNoDistance;
+  if (!RemoveCldVertexLow2(m_, v, &count, nullptr, fanCount_, fan_, trial_, vtri_, kNoDistance) || count < 1)
+    return kNoDistance;
+  int which;
+  double worst = NearestSq(v, count, &which);
+  for (int l = 0; l < fanCount_; ++l)
+    for (const IndexNode* r = lists_[fan_[l]]; r; r = r->next) worst = std::max(worst, NearestSq(r->index, count, &which));
+  return worst;
+}
+
+double CountDecimation::FindVertexRemovalParam(int v) {
+  if (m_->isVert && !(m_->isVert[v >> 3] & (1 << (v & 7)))) return 0;
+  return wNeighbour_ * FindDistSqToClosestNbor(v) / edgeNorm_ + wAngle_ * FindSharpestAngleAtVert(v) +
+         wElimination_ * FindElimDistanceOfVert(v) / elimNorm_;
+}
+
+bool CountDecimation::DeleteVertex(int v, int* newCount) {
+  *newCount = 0;
+  if (!Gather(v) || fanCount_ == 0) return false;
+  return RemoveCldVertexLow2(m_, v, newCount, nullptr, fanCount_, fan_, trial_, vtri_, kNoDistance) &&
+         *newCount > 0;
+}
+
+// Room for `needed` triangles in the mesh's array and the per-triangle arrays.
+bool CountDecimation::Grow(int needed) {
+  if (needed < room_) return true;
+  const int room = std::max({room_ + 20, 2 * room_, needed + 1});
+  if (!ReallocCldPolyList(m_, room)) return false;
+  auto* flags = ReallocArray(triFlags_, room);
+  if (!flags) return false;
+  triFlags_ = flags;
+  auto* lists = ReallocArray(lists_, room);
+  if (!lists) return false;
+  lists_ = lists;
+  for (int t = room_; t < room; ++t) lists_[t] = nullptr;
+  room_ = room;
+  return true;
+}
+
+// v and the points over its fan go to their nearest new triangle (numbered from ntri on).
+void CountDecimation::StoreRemovedVertices(int v, int newCount) {
+  int which;
+  maxErrorSq_ = std::max(maxErrorSq_, NearestSq(v, newCount, &which));
+  IndexNode* record = NewRecord();
+  record->index = v;
+  record->next = lists_[m_->ntri + which];
+  lists_[m_->ntri + which] = record;
+  for (int l = 0; l < fanCount_; ++l) {
+    for (IndexNode* r = lists_[fan_[l]]; r;) {
+      IndexNode* following = r->next;
+      maxErrorSq_ = std::max(maxErrorSq_, NearestSq(r->index, newCount, &which));
+      r->next = lists_[m_->ntri + which];
+      lists_[m_->ntri + which] = r;
+      r = following;
+    }
+    lists_[fan_[l]] = nullptr;
+  }
+}
+
+bool CountDecimation::AddEdge(int a, int b) {
+  if (GetEdgeNo(edges_.get(), vedge_, a, b) >= 0) return true;
+  if (nedges_ == edgeRoom_) {
+    const int room = std::max(2 * edgeRoom_, 16);
+    int32_t* grown = ReallocArray(edges_.get(), room, 2);
+    if (!grown) return false;
+    edges_.release();
+    edges_.reset(grown);
+    edgeRoom_ = room;
+  }
+  IndexNode* na = NewNode();
+  IndexNode* nb = NewNode();
+  if (!na || !nb) return false;
+  const int e = nedges_++;
+  edges_[2 * e] = std::min(a, b);
+  edges_[2 * e + 1] = std::max(a, b);
+  na->index = nb->index = e;
+  na->next = vedge_[a];
+  vedge_[a] = na;
+  nb->next = vedge_[b];
+  vedge_[b] = nb;
+  return true;
+}
+
+// Takes v out of the lists, flags its fan and appends the new triangles; noted receives v's
+// neighbours.
+bool CountDecimation::Replace(int v, int newCount, int* noted, int* nnoted) {
+  *nnoted = 0;
+  for (const IndexNode* node = vedge_[v]; node; node = node->next) {
+    const int32_t* e = edges_.get() + 2 * node->index;
+    const int w = e[0] == v ? e[1] : e[0];
+    Unlink(&vedge_[w], node->index);
+    noted[(*nnoted)++] = w;
+  }
+  vedge_[v] = nullptr;
+  for (int l = 0; l < fanCount_; ++l) {
+    const int t = fan_[l];
+    for (int32_t w : m_->tri[t].v)
+      if (w != v) DeleteVertexPoly(vtri_, w, t);
+    triFlags_[t] = 1;
+  }
+  vtri_[v] = nullptr;
+  live_ -= fanCount_;
+  for (int k = 0; k < newCount; ++k) {
+    const int t = m_->ntri++;
+    m_->tri[t] = trial_[k];
+    triFlags_[t] = 0;
+    ++live_;
+    for (int32_t w : trial_[k].v) {
+      IndexNode* node = NewNode();
+      if (!node) return false;
+      node->index = t;
+      node->next = vtri_[w];
+      vtri_[w] = node;
+    }
+    for (int c = 0; c < 3; ++c)
+      if (!AddEdge(trial_[k].v[c], trial_[k].v[(c + 1) % 3])) return false;
+  }
+  return true;
+}
+
+bool CountDecimation::Setup(const double bbox[6]) {
+  // A flat mesh along an axis has a zero extent: the smallest non-zero one normalises the
+  // elimination term (1 when the points coincide), so no cost divides by zero.
+  double least = 0;
+  for (int k = 0; k < 3; ++k) {
+    const double extent = bbox[k + 3] - bbox[k];
+    if (extent > 0 && (least == 0 || extent < least)) least = extent;
+  }
+  elimNorm_ = least > 0 ? (0.01 * least) * (0.01 * least) : 1.0;
+  Owned<int32_t*, Free> corners;
+  if (!CreatePolyEdges(m_, edges_.receive(), corners.receive(), &nedges_)) return false;
+  edgeRoom_ = 3 * m_->ntri;
+  double sum = 0;
+  for (int e = 0; e < nedges_; ++e) sum += Dist2(m_, edges_[2 * e], edges_[2 * e + 1]);
+  edgeNorm_ = nedges_ > 0 && sum > 0 ? sum / nedges_ : 1.0;
+  const int n = m_->npts;
+  room_ = m_->ntri;
+  live_ = m_->ntri;
+  vedge_ = MallocArray<IndexNode*>(n);
+  vtri_ = MallocArray<IndexNode*>(n);
+  auto* edgeNodes = MallocArray<IndexNode>(std::max(nedges_, 1), 2);
+  auto* triNodes = MallocArray<IndexNode>(room_, 3);
+  lists_ = CallocArray<IndexNode*>(room_);
+  triFlags_ = CallocArray<int>(room_);
+  auto* keys = MallocArray<double>(n);
+  auto* costs = MallocArray<double>(n);
+  auto* ids = MallocArray<int>(n);
+  if (!vedge_ || !vtri_ || !edgeNodes || !triNodes || !lists_ || !triFlags_ || !keys || !costs || !ids) return false;
+  MakeEdgePointers(m_, edges_.get(), nedges_, vedge_, edgeNodes);
+  MakePolyPointers(m_, vtri_, triNodes);
+  for (int i = 0; i < n; ++i) {
+    keys[i] = costs[i] = FindVertexRemovalParam(i);
+    ids[i] = i;
+    if (KernelFailed()) return false;
+  }
+  HeapSort2FloatInt4(n, keys, ids);
+  return queue_.Init(n, ids, costs);
+}
+
+// The appended triangles go; the mesh's own were never changed.
+int CountDecimation::Fail() {
+  m_->ntri = ntri0_;
+  return -1;
+}
+
+int CountDecimation::Run(const double bbox[6], double* maxError) {
+  *maxError = 0;
+  if (m_->ntri < target_) return 0;
+  ntri0_ = m_->ntri;
+  TrackingScope scope;
+  if (!Setup(bbox)) return Fail();
+  int* noted = nullptr;
+  int notedRoom = 0;
+  for (; queue_.Current() >= 0 && live_ > target_; queue_.Advance()) {
+    const int current = queue_.Current();
+    int count = 0;
+    if (!DeleteVertex(current, &count)) {
+      if (KernelFailed()) return Fail();
+      continue;
+    }
+    if (!Grow(m_->ntri + count)) return Fail();
+    StoreRemovedVertices(current, count);
+    if (KernelFailed()) return Fail();
+    int degree = 0;
+    for (const IndexNode* node = vedge_[current]; node; node = node->next) ++degree;
+    if (degree > notedRoom) {
+      notedRoom = std::max(2 * notedRoom, degree);
+      if (!(noted = MallocArray<int>(notedRoom))) return Fail();
+    }
+    int nnoted = 0;
+    if (!Replace(current, count, noted, &nnoted)) return Fail();
+    for (int i = 0; i < nnoted; ++i) {
+      const double cost = FindVertexRemovalParam(noted[i]);
+      if (KernelFailed()) return Fail();
+      queue_.Update(noted[i], cost);
+    }
+  }
+  auto* pointFlags = MallocArray<int>(m_->npts);
+  if (!pointFlags) return Fail();
+  for (int i = 0; i < m_->npts; ++i) pointFlags[i] = vedge_[i] == nullptr;
+  *maxError = std::sqrt(maxErrorSq_);
+  if (!DeleteCldVertsAndPolys(m_, pointFlags, triFlags_)) return -1;
+  MakeCloudArbitrary(m_);
+  return 0;
+}
+
+}  // namespace
+
+int ReducePolygonsByCount(Cloud* mesh, int targetTriangles, double neighbourWeight, double eliminationWeight,
+                          double angleWeight, const double bbox[6], double* maxError) {
+  CountDecimation run(mesh, targetTriangles, neighbourWeight, eliminationWeight, angleWeight);
+  return run.Run(bbox, maxError);
 }

@@ -38,3 +38,56 @@ void CollapseEdgeToVert(Cloud* mesh, int a, int b, int* pointFlags, IndexNode** 
 // 1 when triangle v is a sliver at squared threshold d2: no edge's squared length at most d2,
 // and some vertex within that of the segment of the other two, its foot strictly inside.
 int IsPolyType3Degen(const Cloud* mesh, const int v[3], double d2);
+
+// ---- Decimation -------------------------------------------------------------------------------
+//
+// A vertex is removed by deleting its fan of triangles and triangulating the ring of its
+// neighbours again. Both entries keep, for every current triangle, the removed points that lie
+// over it, so that errors are always measured against the points as they were at the start.
+
+// Thins the mesh in passes while every point removed so far stays strictly within tol of the
+// new triangles and all normals around a removal stay within `angle` degrees of each other (the
+// degree is taken as 3.14/180 radians, a factor callers' thresholds were tuned with). A pass
+// tries each point whose mask byte is non-zero (null mask: every point) and that no removal of
+// the pass has touched yet; a boundary point only when it lies within tol of the segment of its
+// two boundary neighbours. The passes end when one removes nothing; the mask is compacted with
+// the points (the tail left as it was), the point arrays trimmed and the cloud made unordered.
+// 1 done; 0 on a user break or when memory runs out: the mesh is then as the last finished pass
+// left it.
+int ReduceCloudPolygons(Cloud* mesh, double tol, double angle, unsigned char* mask);
+// Removes points one at a time in order of a weighted cost (neighbourWeight times the squared
+// length of the shortest edge over the mean, angleWeight times 1 minus the least dot product of
+// two normals around the point, eliminationWeight times the squared error of removing it over
+// (1% of the smallest non-zero box extent)^2) until the live triangle count is at most the
+// target: it ends at the target or one below, above it only when no point can be removed any
+// more. Neighbours of a removed point are costed again. Points of no triangle are dropped and
+// the cloud made unordered. *maxError receives the largest distance of a removed point from
+// the triangle it was last assigned to (0 first). bbox is the mesh's box. 0 done (also when the
+// mesh has fewer triangles than the target: then it is left as it was); -1 when memory runs out:
+// the mesh as it was, or, when the final compaction fails, its triangles compacted and its points
+// as they were.
+int ReducePolygonsByCount(Cloud* mesh, int targetTriangles, double neighbourWeight, double eliminationWeight,
+                          double angleWeight, const double bbox[6], double* maxError);
+// Removes vertex v trial-wise: checks its fan (CanVertexBeRemoved with tol^2, MultipleEdgeFormed)
+// and triangulates the ring of its neighbours into newTriangles (room for fanCount triangles;
+// vertex numbers and planes set; nothing is written into the mesh). *newCount receives how many
+// were made; with newNumbers, newNumbers[k] = ntri + k. A null fan (or fanCount 0) makes the
+// function collect v's triangles itself by scanning the mesh (newTriangles then needs room for
+// that many). 1 done; 0 when the vertex cannot be removed, the mesh has no triangles or memory
+// runs out.
+int RemoveCldVertexLow2(const Cloud* mesh, int v, int* newCount, int* newNumbers, int fanCount, const int32_t* fan,
+                        CloudTriangle* newTriangles, IndexNode* const* vertexTriangleHeads, double tol);
+// 1 when v's fan (fanCount triangles) is one edge-connected piece in which no edge at v is
+// shared by three or more triangles; on an open fan exactly two neighbours must close it and v
+// must lie within squared distance tol2 of the segment between them. 0 also when memory runs
+// out.
+int CanVertexBeRemoved(const Cloud* mesh, int v, const int32_t* fan, int fanCount, double tol2);
+// The edges opposite v of its fan, each in its triangle's turning order, joined into chains:
+// pairs receives the chains' edges back to back (2 fanCount values, each edge (a, b) in chain
+// order), chainStarts[c] the first edge of chain c (and chainStarts[count] = fanCount; room for
+// fanCount + 1). Returns the chain count, -1 when memory runs out.
+int IdentifySharedEdges(const Cloud* mesh, int v, const int32_t* fan, int fanCount, int32_t* pairs,
+                        int* chainStarts);
+// 1 when two ring vertices that are not ring neighbours already share a triangle: removing the
+// vertex would then make an edge twice, whichever diagonals the triangulation chooses.
+int MultipleEdgeFormed(const Cloud* mesh, const int32_t* ring, int n, IndexNode* const* vertexTriangleHeads);

@@ -16,19 +16,6 @@ class MeshRepair : public KernelTest {};
 
 using Pts = std::vector<std::array<double, 3>>;
 
-// Sum of the signed areas in the x-y plane: the area a planar mesh covers while its boundary
-// stays and no triangle turns over.
-double SignedArea(const Cloud* m) {
-  double sum = 0;
-  for (int t = 0; t < m->ntri; ++t) {
-    const int32_t* v = m->tri[t].v;
-    const double ax = m->x[v[1]] - m->x[v[0]], ay = m->y[v[1]] - m->y[v[0]];
-    const double bx = m->x[v[2]] - m->x[v[0]], by = m->y[v[2]] - m->y[v[0]];
-    sum += 0.5 * (ax * by - ay * bx);
-  }
-  return sum;
-}
-
 // What a repaired mesh guarantees: corners name points, no corner repeated, no edge at or below
 // tol, no sliver at tol.
 void ExpectRepaired(const Cloud* m, double tol) {
@@ -70,11 +57,11 @@ TEST_F(MeshRepair, SmallTriangleCollapsesWithItsNeighboursAtEveryScale) {
   for (double s : {1e-6, 1.0, 1e6}) {
     Cloud* m = SmallTriangleInRing(s, 1e-3);
     ASSERT_NE(m, nullptr);
-    const double area = SignedArea(m);
+    const double area = SignedAreaXY(m);
     EXPECT_EQ(RemoveDegenCldPolys(m, 1e-2 * s, nullptr), 4) << s;
     EXPECT_EQ(m->npts, 4);
     EXPECT_EQ(m->ntri, 3);
-    EXPECT_NEAR(SignedArea(m), area, 1e-2 * std::fabs(area));
+    EXPECT_NEAR(SignedAreaXY(m), area, 1e-2 * std::fabs(area));
     ExpectRepaired(m, 1e-2 * s);
     FreeCloud(m);
   }
@@ -91,13 +78,13 @@ TEST_F(MeshRepair, SliversAreDeletedOnTheBoundaryAndFlippedInside) {
     FreeCloud(lone);
     Cloud* quad = MakeTestMesh(pts, {{0, 1, 2}, {1, 0, 3}});
     ASSERT_NE(quad, nullptr);
-    const double area = SignedArea(quad);
+    const double area = SignedAreaXY(quad);
     EXPECT_EQ(RemoveDegenCldPolys(quad, 1e-2 * s, nullptr), 1);
     ASSERT_EQ(quad->ntri, 2);
     // (A, B, V) took W for A, (B, A, W) took V for B.
     EXPECT_EQ(TestTriangle({quad->tri[0].v[0], quad->tri[0].v[1], quad->tri[0].v[2]}), TestTriangle({3, 1, 2}));
     EXPECT_EQ(TestTriangle({quad->tri[1].v[0], quad->tri[1].v[1], quad->tri[1].v[2]}), TestTriangle({2, 0, 3}));
-    EXPECT_NEAR(SignedArea(quad), area, 1e-6 * std::fabs(area));
+    EXPECT_NEAR(SignedAreaXY(quad), area, 1e-6 * std::fabs(area));
     ExpectRepaired(quad, 1e-2 * s);
     FreeCloud(quad);
   }
@@ -131,7 +118,7 @@ TEST_F(MeshRepair, ShortEdgesCollapseAndTheMeshStillCoversItsArea) {
     const int repairs = RemoveDegenCldPolys(m, tol, nullptr);
     EXPECT_GT(repairs, 0);
     EXPECT_LT(m->ntri, ntri);
-    EXPECT_NEAR(SignedArea(m), 121.0, 1e-4);
+    EXPECT_NEAR(SignedAreaXY(m), 121.0, 1e-4);
     ExpectRepaired(m, tol);
     EXPECT_EQ(RemoveDegenCldPolys(m, tol, nullptr), 0);  // nothing left to repair
     FreeCloud(m);
@@ -154,33 +141,6 @@ TEST_F(MeshRepair, MaskLimitsTheRepairAndFollowsThePoints) {
   ASSERT_EQ(m->npts, 4);
   for (int i = 0; i < m->npts; ++i) EXPECT_EQ(mask[i], byPoint.at({m->x[i], m->y[i]})) << i;
   FreeCloud(m);
-}
-
-// Refuses every allocation of op(mesh) after the first skip ones, for growing skip, each time on
-// a fresh mesh from make(); op must leave no scope open and nothing tracked. Returns how many
-// runs op reported as failed (failed(result)).
-template <class Make, class Op, class Failed>
-int RefuseInTurn(int maxSkip, Make make, Op op, Failed failed) {
-  int failures = 0;
-  for (int skip = 0; skip < maxSkip; ++skip) {
-    ClearKernelError();
-    Cloud* m = make();
-    EXPECT_NE(m, nullptr);
-    if (!m) return failures;
-    ClearKernelError();
-    MallocFailAfter(skip, -1);
-    const int r = op(m);
-    MallocFailClear();
-    EXPECT_EQ(MallocTrackLevel(), 0) << skip;
-    EXPECT_EQ(MallocTrackedCount(), 0) << skip;
-    if (failed(r)) {
-      ++failures;
-      EXPECT_TRUE(KernelFailed()) << skip;
-    }
-    FreeCloud(m);
-  }
-  ClearKernelError();
-  return failures;
 }
 
 TEST_F(MeshRepair, RefusedMemoryLeavesAConsistentMeshAndReportsFailure) {

@@ -7,6 +7,8 @@
 #include <functional>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "cloud/makecld.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
@@ -54,6 +56,19 @@ inline Cloud* MakeGridMesh(int nx, int ny, const std::function<bool(int, int)>& 
   return MakeTestMesh(pts, tris);
 }
 
+// Sum of the signed areas in the x-y plane: the area a planar mesh covers while its boundary
+// stays and no triangle turns over.
+inline double SignedAreaXY(const Cloud* m) {
+  double sum = 0;
+  for (int t = 0; t < m->ntri; ++t) {
+    const int32_t* v = m->tri[t].v;
+    const double ax = m->x[v[1]] - m->x[v[0]], ay = m->y[v[1]] - m->y[v[0]];
+    const double bx = m->x[v[2]] - m->x[v[0]], by = m->y[v[2]] - m->y[v[0]];
+    sum += 0.5 * (ax * by - ay * bx);
+  }
+  return sum;
+}
+
 // The unique edges and boundary loops of a mesh, freed with the record.
 struct MeshEdgesAndLoops {
   int32_t* edges = nullptr;
@@ -75,3 +90,30 @@ struct MeshEdgesAndLoops {
     return KernelFailed() ? 1 : 0;
   }
 };
+
+// Refuses every allocation of op(mesh) after the first skip ones, for growing skip, each time on
+// a fresh mesh from make(); op must leave no scope open and nothing tracked. Returns how many
+// runs op reported as failed (failed(result)).
+template <class Make, class Op, class Failed>
+int RefuseInTurn(int maxSkip, Make make, Op op, Failed failed) {
+  int failures = 0;
+  for (int skip = 0; skip < maxSkip; ++skip) {
+    ClearKernelError();
+    Cloud* m = make();
+    EXPECT_NE(m, nullptr);
+    if (!m) return failures;
+    ClearKernelError();
+    MallocFailAfter(skip, -1);
+    const int r = op(m);
+    MallocFailClear();
+    EXPECT_EQ(MallocTrackLevel(), 0) << skip;
+    EXPECT_EQ(MallocTrackedCount(), 0) << skip;
+    if (failed(r)) {
+      ++failures;
+      EXPECT_TRUE(KernelFailed()) << skip;
+    }
+    FreeCloud(m);
+  }
+  ClearKernelError();
+  return failures;
+}

@@ -1,0 +1,378 @@
+// Decimation of triangle meshes: to a distance tolerance and an angle, and to a triangle count.
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "foundation/geometry.h"
+#include "mesh/putil.h"
+#include "tests/support/kernel_fixture.h"
+#include "tests/support/meshes.h"
+
+namespace {
+
+class Decimation : public KernelTest {};
+
+using Pts = std::vector<std::array<double, 3>>;
+using Key = std::array<float, 3>;
+
+Key PointKey(const Cloud* m, int i) { return {m->x[i], m->y[i], m->z[i]}; }
+
+Cloud* CopyMesh(const Cloud* m) {
+  Pts pts;
+  for (int i = 0; i < m->npts; ++i) pts.push_back({m->x[i], m->y[i], m->z[i]});
+  std::vector<TestTriangle> tris;
+  for (int t = 0; t < m->ntri; ++t) tris.push_back({m->tri[t].v[0], m->tri[t].v[1], m->tri[t].v[2]});
+  return MakeTestMesh(pts, tris);
+}
+
+// A grid of nx x ny vertices over [0, nx - 1] x [0, ny - 1] times scale, lifted by height(x, y).
+Cloud* HeightField(int nx, int ny, double scale, double (*height)(double, double)) {
+  Cloud* m = MakeGridMesh(nx, ny, [](int, int) { return true; }, scale);
+  for (int i = 0; i < m->npts; ++i) m->z[i] = float(scale * height(m->x[i] / scale, m->y[i] / scale));
+  for (int t = 0; t < m->ntri; ++t) MakeCldPolyPlane(m, &m->tri[t]);
+  return m;
+}
+
+double Bumps(double x, double y) { return 0.4 * std::sin(0.5 * x) * std::cos(0.4 * y); }
+
+// Corners name points, no corner repeats, no edge is used by more than two triangles, and no
+// two triangles share all three corners.
+void ExpectEdgeManifold(const Cloud* m) {
+  std::map<std::pair<int, int>, int> uses;
+  std::set<std::array<int, 3>> faces;
+  for (int t = 0; t < m->ntri; ++t) {
+    const int32_t* v = m->tri[t].v;
+    for (int k = 0; k < 3; ++k) {
+      ASSERT_GE(v[k], 0);
+      ASSERT_LT(v[k], m->npts);
+    }
+    ASSERT_TRUE(v[0] != v[1] && v[1] != v[2] && v[0] != v[2]) << t;
+    for (int k = 0; k < 3; ++k) ++uses[std::minmax(v[k], v[(k + 1) % 3])];
+    std::array<int, 3> f = {v[0], v[1], v[2]};
+    std::sort(f.begin(), f.end());
+    EXPECT_TRUE(faces.insert(f).second) << t;
+  }
+  for (const auto& [edge, n] : uses) EXPECT_LE(n, 2) << edge.first << "-" << edge.second;
+}
+
+double DistanceToMesh(const Cloud* m, const double p[3]) {
+  double best = 1e300;
+  for (int t = 0; t < m->ntri; ++t) {
+    double a[3], b[3], c[3], foot[3], d;
+    for (int k = 0; k < 3; ++k) {
+      const int v = m->tri[t].v[k];
+      double* q = k == 0 ? a : (k == 1 ? b : c);
+      q[0] = m->x[v], q[1] = m->y[v], q[2] = m->z[v];
+    }
+    TriangPntMinDist(p, a, b, c, foot, &d);
+    best = std::min(best, d);
+  }
+  return best;
+}
+
+// The largest distance of the original points from the reduced mesh.
+double WorstDistance(const Cloud* original, const Cloud* reduced) {
+  double worst = 0;
+  for (int i = 0; i < original->npts; ++i) {
+    const double p[3] = {original->x[i], original->y[i], original->z[i]};
+    worst = std::max(worst, DistanceToMesh(reduced, p));
+  }
+  return worst;
+}
+
+std::set<Key> Points(const Cloud* m) {
+  std::set<Key> s;
+  for (int i = 0; i < m->npts; ++i) s.insert(PointKey(m, i));
+  return s;
+}
+
+// The tolerance decimation stopped by a user break at its poll k: a small mesh (< 5000 points)
+// polls twice a pass, so poll 2p + 1 leaves the mesh as p whole passes made it (or the run ends
+// first).
+Cloud* AfterPasses(const Cloud* original, int passes, double tol, double angle) {
+  Cloud* m = CopyMesh(original);
+  StubBreakAfterPolls(2 * passes + 1);
+  ReduceCloudPolygons(m, tol, angle, nullptr);
+  StubBreakAfterPolls(0);
+  return m;
+}
+
+TEST_F(Decimation, FlatGridLosesAnIndependentSetEachPassKeepingAreaAndOutline) {
+  Cloud* grid = MakeGridMesh(9, 7, [](int, int) { return true; });
+  const double area = SignedAreaXY(grid);
+  Cloud* before = CopyMesh(grid);
+  // Breaks at polls 1 and 2 come before the first pass is compacted: nothing changes.
+  for (int k : {1, 2}) {
+    Cloud* m = CopyMesh(grid);
+    StubBreakAfterPolls(k);
+    EXPECT_EQ(ReduceCloudPolygons(m, 0.5, 30, nullptr), 0);
+    EXPECT_EQ(m->ntri, grid->ntri);
+    EXPECT_EQ(m->npts, grid->npts);
+    FreeCloud(m);
+  }
+  StubBreakAfterPolls(0);
+  int passes = 0;
+  for (int p = 1; p < 30; ++p) {
+    Cloud* after = AfterPasses(grid, p, 0.5, 30);
+    ExpectEdgeManifold(after);
+    EXPECT_NEAR(SignedAreaXY(after), area, 1e-9 * area);
+    for (const Key& corner : std::vector<Key>{{0, 0, 0}, {8, 0, 0}, {0, 6, 0}, {8, 6, 0}})
+      EXPECT_TRUE(Points(after).count(corner));
+    // The points the pass removed: none of them neighbours in the mesh before it.
+    std::set<Key> kept = Points(after), gone;
+    for (int i = 0; i < before->npts; ++i)
+      if (!kept.count(PointKey(before, i))) gone.insert(PointKey(before, i));
+    for (int t = 0; t < before->ntri; ++t)
+      for (int k = 0; k < 3; ++k) {
+        const int a = before->tri[t].v[k], b = before->tri[t].v[(k + 1) % 3];
+        EXPECT_FALSE(gone.count(PointKey(before, a)) && gone.count(PointKey(before, b))) << p;
+      }
+    FreeCloud(before);
+    before = after;
+    if (gone.empty()) break;
+    ++passes;
+  }
+  EXPECT_GE(passes, 2);
+  // The full run ends where the passes ended.
+  Cloud* full = CopyMesh(grid);
+  EXPECT_EQ(ReduceCloudPolygons(full, 0.5, 30, nullptr), 1);
+  EXPECT_EQ(full->ntri, before->ntri);
+  EXPECT_EQ(Points(full), Points(before));
+  EXPECT_LT(full->ntri, grid->ntri / 4);
+  FreeCloud(full);
+  FreeCloud(before);
+  FreeCloud(grid);
+}
+
+// The distance guarantee: every point of the original mesh lies within tol of the result, at
+// any scale, and the count of the result does not depend on the scale.
+TEST_F(Decimation, EveryOriginalPointStaysWithinToleranceAtAnyScale) {
+  int count = -1;
+  for (double scale : {1e-3, 1.0, 1e3}) {
+    Cloud* original = HeightField(16, 14, scale, Bumps);
+    Cloud* m = CopyMesh(original);
+    const double tol = 0.05 * scale;
+    ASSERT_EQ(ReduceCloudPolygons(m, tol, 20, nullptr), 1);
+    ExpectEdgeManifold(m);
+    EXPECT_LT(m->ntri, original->ntri / 2);
+    EXPECT_LT(WorstDistance(original, m), tol * (1 + 1e-5));
+    if (count < 0) count = m->ntri;
+    EXPECT_EQ(m->ntri, count) << scale;
+    FreeCloud(m);
+    FreeCloud(original);
+  }
+}
+
+// A crease whose faces' normals meet at a dot product of 0.0005: 90 degrees, taken with the
+// legacy degree 3.14/180, is cos 0.000796 and refuses it; 90.1 degrees allows it.
+TEST_F(Decimation, AngleLimitUsesTheLegacyDegree) {
+  const double c = 0.0005, s = std::sqrt(1 - c * c);
+  Pts pts;
+  for (int j = 0; j < 3; ++j)
+    for (int i = 0; i < 3; ++i) pts.push_back({i < 2 ? double(i) : 1 + c, double(j), i < 2 ? 0.0 : s});
+  std::vector<TestTriangle> tris;
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 2; ++i) {
+      const int a = i + 3 * j;
+      tris.push_back({a, a + 1, a + 4});
+      tris.push_back({a, a + 4, a + 3});
+    }
+  for (double angle : {90.0, 90.1}) {
+    Cloud* m = MakeTestMesh(pts, tris);
+    unsigned char mask[9] = {0, 0, 0, 0, 1, 0, 0, 0, 0};
+    ASSERT_EQ(ReduceCloudPolygons(m, 10, angle, mask), 1);
+    EXPECT_EQ(m->npts, angle == 90.0 ? 9 : 8) << angle;
+    FreeCloud(m);
+  }
+}
+
+TEST_F(Decimation, MaskLimitsRemovalsAndFollowsThePoints) {
+  Cloud* m = HeightField(12, 10, 1.0, [](double, double) { return 0.0; });
+  std::vector<unsigned char> mask(m->npts);
+  for (int i = 0; i < m->npts; ++i) mask[i] = m->x[i] < 5.5f;
+  const int right = int(std::count(mask.begin(), mask.end(), 0));
+  ASSERT_EQ(ReduceCloudPolygons(m, 0.5, 10, mask.data()), 1);
+  int rightKept = 0;
+  for (int i = 0; i < m->npts; ++i) {
+    EXPECT_EQ(mask[i], m->x[i] < 5.5f) << i;
+    rightKept += m->x[i] > 5.5f;
+  }
+  EXPECT_EQ(rightKept, right);
+  EXPECT_LT(m->npts, 120);
+  FreeCloud(m);
+}
+
+// Fans that must stay: a vertex on an edge of three triangles (a fin on a flat grid), a vertex
+// whose fan falls into two pieces (two grids touching at a corner), and an apex whose removal
+// would make the base's diagonal twice.
+TEST_F(Decimation, NonManifoldFansAndDuplicateEdgesAreRefused) {
+  {
+    Cloud* grid = MakeGridMesh(5, 5, [](int, int) { return true; });
+    Pts pts;
+    for (int i = 0; i < grid->npts; ++i) pts.push_back({grid->x[i], grid->y[i], 0});
+    pts.push_back({2.5, 2, 1});  // the fin's tip over edge 12-13
+    std::vector<TestTriangle> tris;
+    for (int t = 0; t < grid->ntri; ++t) tris.push_back({grid->tri[t].v[0], grid->tri[t].v[1], grid->tri[t].v[2]});
+    tris.push_back({12, 13, 25});
+    FreeCloud(grid);
+    Cloud* m = MakeTestMesh(pts, tris);
+    ASSERT_EQ(ReduceCloudPolygons(m, 10, 179, nullptr), 1);
+    const std::set<Key> kept = Points(m);
+    EXPECT_TRUE(kept.count(Key{2, 2, 0}));
+    EXPECT_TRUE(kept.count(Key{3, 2, 0}));
+    FreeCloud(m);
+  }
+  {
+    // Two fans that touch only at point 0.
+    Pts pts = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {-1, 0, 0}, {-1, -1, 0}, {0, -1, 0}};
+    std::vector<TestTriangle> tris = {{0, 1, 2}, {0, 2, 3}, {0, 4, 5}, {0, 5, 6}};
+    Cloud* m = MakeTestMesh(pts, tris);
+    const int32_t fan[] = {0, 1, 2, 3};
+    EXPECT_EQ(CanVertexBeRemoved(m, 0, fan, 4, 100.0), 0);
+    const int32_t half[] = {0, 1};
+    EXPECT_EQ(CanVertexBeRemoved(m, 0, half, 2, 100.0), 1);
+    // Point 1 on the boundary of one piece: allowed only within tol of the segment 0-2.
+    const int32_t one[] = {0};
+    EXPECT_EQ(CanVertexBeRemoved(m, 1, one, 1, 0.49), 0);
+    EXPECT_EQ(CanVertexBeRemoved(m, 1, one, 1, 0.51), 1);
+    int32_t pairs[8];
+    int starts[5];
+    EXPECT_EQ(IdentifySharedEdges(m, 0, fan, 4, pairs, starts), 2);
+    ASSERT_EQ(ReduceCloudPolygons(m, 10, 179, nullptr), 1);
+    EXPECT_TRUE(Points(m).count(Key{0, 0, 0}));
+    FreeCloud(m);
+  }
+  {
+    // A closed square pyramid: the base's diagonal 1-3 joins two ring vertices of the apex.
+    Pts pts = {{0, 0, 1}, {-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}};
+    std::vector<TestTriangle> tris = {{0, 1, 2}, {0, 2, 3}, {0, 3, 4}, {0, 4, 1}, {1, 3, 2}, {1, 4, 3}};
+    Cloud* m = MakeTestMesh(pts, tris);
+    int count = 0;
+    CloudTriangle made[4];
+    IndexNode* heads[5];
+    IndexNode nodes[18];
+    MakePolyPointers(m, heads, nodes);
+    const int32_t ring[] = {1, 2, 3, 4};
+    EXPECT_EQ(MultipleEdgeFormed(m, ring, 4, heads), 1);
+    EXPECT_EQ(RemoveCldVertexLow2(m, 0, &count, nullptr, 0, nullptr, made, heads, 1e30), 0);
+    // Without its base the pyramid is an open fan and the apex goes: two triangles over the
+    // ring, facing up as the fan did.
+    m->ntri = 4;
+    MakePolyPointers(m, heads, nodes);
+    int numbers[4];
+    ASSERT_EQ(RemoveCldVertexLow2(m, 0, &count, numbers, 0, nullptr, made, heads, 1e30), 1);
+    ASSERT_EQ(count, 2);
+    for (int k = 0; k < count; ++k) {
+      EXPECT_EQ(numbers[k], 4 + k);
+      EXPECT_NEAR(made[k].plane[2], m->tri[0].plane[2] > 0 ? 1.0 : -1.0, 1e-6);
+    }
+    FreeCloud(m);
+  }
+}
+
+// The ring of a closed fan given in shuffled order comes out as one chain round the vertex.
+TEST_F(Decimation, SharedEdgesOfAShuffledFanFormOneRing) {
+  const int n = 7;
+  Pts pts = {{0, 0, 0}};
+  for (int i = 0; i < n; ++i) pts.push_back({std::cos(2 * M_PI * i / n), std::sin(2 * M_PI * i / n), 0});
+  std::vector<TestTriangle> tris;
+  for (int i = 0; i < n; ++i) tris.push_back({0, 1 + i, 1 + (i + 1) % n});
+  Cloud* m = MakeTestMesh(pts, tris);
+  const int32_t fan[] = {3, 0, 6, 2, 5, 1, 4};
+  int32_t pairs[2 * n];
+  int starts[n + 1];
+  ASSERT_EQ(IdentifySharedEdges(m, 0, fan, n, pairs, starts), 1);
+  EXPECT_EQ(starts[1], n);
+  for (int e = 0; e < n; ++e) {
+    EXPECT_EQ(pairs[2 * e + 1], pairs[(2 * e + 2) % (2 * n)]);  // head to tail, closing
+    EXPECT_EQ((pairs[2 * e + 1] - pairs[2 * e] + n) % n, 1);     // in the fan's turning order
+  }
+  FreeCloud(m);
+}
+
+TEST_F(Decimation, CountReductionEndsAtTheTargetWithinItsReportedError) {
+  Cloud* original = HeightField(20, 18, 1.0, Bumps);
+  for (int target : {400, 151, 40}) {
+    Cloud* m = CopyMesh(original);
+    const double box[6] = {0, 0, -0.4, 19, 17, 0.4};
+    double maxError = -1;
+    ASSERT_EQ(ReducePolygonsByCount(m, target, 1, 1, 1, box, &maxError), 0);
+    EXPECT_TRUE(m->ntri == target || m->ntri == target - 1) << target << " " << m->ntri;
+    ExpectEdgeManifold(m);
+    EXPECT_GT(maxError, 0);
+    EXPECT_LE(WorstDistance(original, m), maxError * (1 + 1e-6) + 1e-7);
+    EXPECT_EQ(m->type, 0);
+    FreeCloud(m);
+  }
+  FreeCloud(original);
+}
+
+TEST_F(Decimation, CountReductionAtOrAboveTheCount) {
+  Pts pts = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 5, 5}};
+  Cloud* m = MakeTestMesh(pts, {{0, 1, 2}});
+  const double box[6] = {0, 0, 0, 5, 5, 5};
+  double maxError = -1;
+  EXPECT_EQ(ReducePolygonsByCount(m, 2, 1, 1, 1, box, &maxError), 0);
+  EXPECT_EQ(maxError, 0);
+  EXPECT_EQ(m->npts, 4);
+  // At the count nothing is removed but the point of no triangle.
+  EXPECT_EQ(ReducePolygonsByCount(m, 1, 1, 1, 1, box, &maxError), 0);
+  EXPECT_EQ(m->npts, 3);
+  EXPECT_EQ(m->ntri, 1);
+  FreeCloud(m);
+}
+
+// A flat grid in the plane z = 0 has a zero box extent: its costs stay finite, so the corners
+// (dear to remove) outlast the points whose removal changes nothing, and the count reduction
+// keeps area and outline with no error at all.
+TEST_F(Decimation, FlatAxisAlignedMeshKeepsItsOutline) {
+  Cloud* m = MakeGridMesh(9, 9, [](int, int) { return true; });
+  const double area = SignedAreaXY(m);
+  const double box[6] = {0, 0, 0, 8, 8, 0};
+  double maxError = -1;
+  ASSERT_EQ(ReducePolygonsByCount(m, 30, 0.1, 1, 1, box, &maxError), 0);
+  EXPECT_LE(m->ntri, 30);
+  EXPECT_LT(maxError, 1e-9);
+  EXPECT_NEAR(SignedAreaXY(m), area, 1e-9);
+  ExpectEdgeManifold(m);
+  FreeCloud(m);
+}
+
+TEST_F(Decimation, RefusedAllocationsLeaveAWholeMeshAndNothingTracked) {
+  Cloud* original = HeightField(8, 7, 1.0, Bumps);
+  auto copy = [&] { return CopyMesh(original); };
+  const int failed = RefuseInTurn(
+      600, copy,
+      [&](Cloud* m) {
+        const int r = ReduceCloudPolygons(m, 0.05, 20, nullptr);
+        ExpectEdgeManifold(m);
+        EXPECT_LE(m->ntri, original->ntri);
+        return r;
+      },
+      [](int r) { return r != 1; });
+  EXPECT_GT(failed, 20);
+  const int counted = RefuseInTurn(
+      600, copy,
+      [&](Cloud* m) {
+        const double box[6] = {0, 0, -0.4, 7, 6, 0.4};
+        double maxError;
+        const int r = ReducePolygonsByCount(m, 30, 1, 1, 1, box, &maxError);
+        // Out of memory the mesh is as it was, unless the final compaction failed: then its
+        // triangles are compacted already.
+        if (r != 0 && m->ntri > 31) {
+          EXPECT_EQ(m->ntri, original->ntri);
+          for (int t = 0; t < m->ntri; ++t)
+            for (int k = 0; k < 3; ++k) EXPECT_EQ(m->tri[t].v[k], original->tri[t].v[k]);
+        }
+        ExpectEdgeManifold(m);
+        return r;
+      },
+      [](int r) { return r != 0; });
+  EXPECT_GT(counted, 20);
+  FreeCloud(original);
+}
+
+}  // namespace
