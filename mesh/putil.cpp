@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "cloud/makecld.h"
+#include "foundation/algebra.h"
 #include "foundation/coreglob.h"
 #include "foundation/geo2.h"
 #include "foundation/geometry.h"
@@ -887,6 +888,10 @@ bool ToleranceDecimation::Compact() {
 
 int ToleranceDecimation::Run() {
   TrackingScope scope;
+  if (m_->ntri < 1) {  // nothing to thin
+    MakeCloudArbitrary(m_);
+    return 1;
+  }
   if (!Allocate()) return 0;
   MakePolyPointers(m_, vtri_, vtriNodes_);
   for (bool changed = true; changed;) {
@@ -1373,7 +1378,7 @@ int CountDecimation::Fail() {
 
 int CountDecimation::Run(const double bbox[6], double* maxError) {
   *maxError = 0;
-  if (m_->ntri < target_) return 0;
+  if (m_->ntri < target_ || m_->ntri < 1) return 0;
   ntri0_ = m_->ntri;
   TrackingScope scope;
   if (!Setup(bbox)) return Fail();
@@ -1418,4 +1423,193 @@ int ReducePolygonsByCount(Cloud* mesh, int targetTriangles, double neighbourWeig
                           double angleWeight, const double bbox[6], double* maxError) {
   CountDecimation run(mesh, targetTriangles, neighbourWeight, eliminationWeight, angleWeight);
   return run.Run(bbox, maxError);
+}
+
+// ---- Plane cut ------------------------------------------------------------------------------
+
+namespace {
+
+// One half of a plane cut: the caller's arrays and how far they are filled.
+struct CutHalf {
+  int32_t* triangles;
+  int32_t* toMesh;
+  int32_t* fromMesh;
+  float* xyz;
+  float* normals;
+  int32_t* cut;
+  int indices = 0;
+  int points = 0;
+  int cuts = 0;
+};
+
+class PlaneCut {
+ public:
+  PlaneCut(const int32_t* side, const Cloud* mesh, const int32_t* tv, const double* plane, int32_t* cache,
+           const int32_t* edges, int32_t* const* corners)
+      : side_(side), m_(mesh), tv_(tv), plane_(plane), cache_(cache), edges_(edges), corners_(corners) {}
+  void Run(CutHalf& neg, CutHalf& pos);
+
+ private:
+  // Point v (a mesh or cut number) into the half, with its coordinates and normal; a new point
+  // on the plane enters the half's cut list.
+  int Add(CutHalf& h, int v, const float xyz[3], const float normal[3], bool onCut) {
+    if (h.fromMesh[v] >= 0) return h.fromMesh[v];
+    const int k = h.points++;
+    h.fromMesh[v] = k;
+    h.toMesh[k] = v;
+    for (int c = 0; c < 3; ++c) h.xyz[3 * k + c] = xyz[c], h.normals[3 * k + c] = normal[c];
+    if (onCut) h.cut[h.cuts++] = k;
+    return k;
+  }
+  int AddMeshPoint(CutHalf& h, int v) {
+    const float xyz[3] = {m_->x[v], m_->y[v], m_->z[v]};
+    const float unknown[3] = {-1, -1, -1};
+    const float normal[3] = {m_->nx ? m_->nx[v] : -1.0f, m_->ny ? m_->ny[v] : -1.0f, m_->nz ? m_->nz[v] : -1.0f};
+    return Add(h, v, xyz, m_->nx ? normal : unknown, side_[v] == 0);
+  }
+  // The triangle a, b, c (mesh or cut numbers, already in the half) in the half, turned over when
+  // flip is set so that it faces the way the triangle it came from did.
+  void Emit(CutHalf& h, int a, int b, int c, bool flip) {
+    int32_t* out = h.triangles + h.indices;
+    out[0] = h.fromMesh[a];
+    out[1] = h.fromMesh[flip ? c : b];
+    out[2] = h.fromMesh[flip ? b : c];
+    h.indices += 3;
+  }
+  void Whole(CutHalf& h, const int32_t* v) {
+    for (int k = 0; k < 3; ++k) AddMeshPoint(h, v[k]);
+    Emit(h, v[0], v[1], v[2], false);
+  }
+  int CutPoint(int t, int u, int w, CutHalf& neg, CutHalf& pos);
+
+  const int32_t* side_;
+  const Cloud* m_;
+  const int32_t* tv_;
+  const double* plane_;
+  int32_t* cache_;
+  const int32_t* edges_;
+  int32_t* const* corners_;
+  int made_ = 0;
+};
+
+// The cut point of edge u-w of triangle t, made once per edge. Where the edge lies within the
+// plane's parallel threshold the crossing is interpolated from the ends' plane values (the
+// midpoint when they are equal), so every cut edge gets its point.
+int PlaneCut::CutPoint(int t, int u, int w, CutHalf& neg, CutHalf& pos) {
+  const int32_t* v = tv_ + 3 * t;
+  int k = 0;
+  while (k < 3 && !((v[k] == u && v[(k + 1) % 3] == w) || (v[k] == w && v[(k + 1) % 3] == u))) ++k;
+  const int e = static_cast<int>((corners_[3 * t + k] - edges_) / 2);
+  if (cache_[e] >= 0) return cache_[e];
+  double pu[3], pw[3], dir[3], x[3];
+  GetCldPoint(m_, u, pu);
+  GetCldPoint(m_, w, pw);
+  for (int c = 0; c < 3; ++c) dir[c] = pw[c] - pu[c];
+  if (PlaneLineIntersect(plane_, pu, dir, x) != 0) {
+    const double fu = VecDotProd3(plane_, pu) + plane_[3], fw = VecDotProd3(plane_, pw) + plane_[3];
+    const double s = fu == fw ? 0.5 : std::clamp(fu / (fu - fw), 0.0, 1.0);
+    for (int c = 0; c < 3; ++c) x[c] = pu[c] + s * dir[c];
+  }
+  const int number = m_->npts + made_++;
+  cache_[e] = number;
+  const float xyz[3] = {float(x[0]), float(x[1]), float(x[2])};
+  const float unknown[3] = {-1, -1, -1};
+  Add(neg, number, xyz, unknown, true);
+  Add(pos, number, xyz, unknown, true);
+  return number;
+}
+
+void PlaneCut::Run(CutHalf& neg, CutHalf& pos) {
+  for (int t = 0; t < m_->ntri; ++t) {
+    const int32_t* v = tv_ + 3 * t;
+    int zero = 0, plus = 0, minus = 0;
+    for (int k = 0; k < 3; ++k) {
+      const int s = side_[v[k]];
+      zero += s == 0, plus += s > 0, minus += s < 0;
+    }
+    if (zero == 3) continue;
+    if (minus == 0 || plus == 0) {
+      Whole(plus > 0 ? pos : neg, v);
+      continue;
+    }
+    if (zero == 1) {
+      int o = 0;
+      while (side_[v[o]] != 0) ++o;
+      const int O = v[o], P = side_[v[(o + 1) % 3]] > 0 ? v[(o + 1) % 3] : v[(o + 2) % 3];
+      const int M = P == v[(o + 1) % 3] ? v[(o + 2) % 3] : v[(o + 1) % 3];
+      AddMeshPoint(neg, M);
+      AddMeshPoint(pos, P);
+      AddMeshPoint(neg, O);
+      AddMeshPoint(pos, O);
+      const int X = CutPoint(t, P, M, neg, pos);
+      // Corners running O, P, M: the positive piece X, P, O runs against them, else the
+      // negative piece X, M, O does.
+      const bool opm = P == v[(o + 1) % 3];
+      Emit(neg, X, M, O, !opm);
+      Emit(pos, X, P, O, opm);
+      continue;
+    }
+    // One corner alone on its side.
+    const int lonely = plus == 1 ? 1 : -1;
+    int l = 0;
+    while (side_[v[l]] != lonely) ++l;
+    const int L = v[l], A = v[l == 0 ? 1 : 0], B = v[l == 2 ? 1 : 2];
+    CutHalf& pair = lonely > 0 ? neg : pos;
+    CutHalf& alone = lonely > 0 ? pos : neg;
+    AddMeshPoint(pair, A);
+    AddMeshPoint(pair, B);
+    const int X1 = CutPoint(t, L, A, neg, pos), X2 = CutPoint(t, L, B, neg, pos);
+    AddMeshPoint(alone, L);
+    // The pieces follow corners L, A, B; with L the middle corner they run the other way.
+    const bool flip = l == 1;
+    Emit(pair, A, B, X1, flip);
+    Emit(pair, X1, B, X2, flip);
+    Emit(alone, L, X1, X2, flip);
+  }
+}
+
+}  // namespace
+
+void MakeLeftAndRightClouds(const int32_t* side, const Cloud* mesh, const int32_t* triangleVertices,
+                            int32_t* negTriangles, int32_t* posTriangles, int32_t* negToMesh, int32_t* posToMesh,
+                            int32_t* meshToNeg, int32_t* meshToPos, float* negXyz, float* negNormals, float* posXyz,
+                            float* posNormals, int* negIndexCount, int* posIndexCount, int* negPointCount,
+                            int* posPointCount, int32_t* negCut, int32_t* posCut, const PlaneEq plane,
+                            int32_t* edgeCache, int* negCutCount, int* posCutCount, const int32_t* edges,
+                            int32_t* const* cornerEdges) {
+  CutHalf neg{negTriangles, negToMesh, meshToNeg, negXyz, negNormals, negCut};
+  CutHalf pos{posTriangles, posToMesh, meshToPos, posXyz, posNormals, posCut};
+  PlaneCut cut(side, mesh, triangleVertices, plane, edgeCache, edges, cornerEdges);
+  cut.Run(neg, pos);
+  *negIndexCount += neg.indices;
+  *posIndexCount += pos.indices;
+  *negPointCount += neg.points;
+  *posPointCount += pos.points;
+  *negCutCount = neg.cuts;
+  *posCutCount = pos.cuts;
+}
+
+int IntersectPolyEdge(const Cloud* mesh, const CloudTriangle* triangle, const int32_t edge[2]) {
+  double V[3][3], P[2][3];
+  for (int k = 0; k < 3; ++k) GetCldPoint(mesh, triangle->v[k], V[k]);
+  for (int k = 0; k < 2; ++k) GetCldPoint(mesh, edge[k], P[k]);
+  for (int c = 0; c < 3; ++c) {
+    const double lo = std::min({V[0][c], V[1][c], V[2][c]}), hi = std::max({V[0][c], V[1][c], V[2][c]});
+    if (std::max(P[0][c], P[1][c]) < lo || std::min(P[0][c], P[1][c]) > hi) return 0;
+  }
+  const PlaneEq plane = {triangle->plane[0], triangle->plane[1], triangle->plane[2], triangle->plane[3]};
+  const double f0 = VecDotProd3(plane, P[0]) + plane[3], f1 = VecDotProd3(plane, P[1]) + plane[3];
+  if (f0 * f1 >= 0) return 0;
+  const double dir[3] = {P[1][0] - P[0][0], P[1][1] - P[0][1], P[1][2] - P[0][2]};
+  double X[3];
+  if (PlaneLineIntersect(plane, P[0], dir, X) != 0) return 1;
+  // The inside test in the coordinate plane the normal is most nearly along (by magnitude: a
+  // normal pointing down is as good as one pointing up).
+  const double a = std::fabs(plane[0]), b = std::fabs(plane[1]), c = std::fabs(plane[2]);
+  const int i = c >= a && c >= b ? 0 : (b >= a && b >= c ? 0 : 2);
+  const int j = c >= a && c >= b ? 1 : (b >= a && b >= c ? 2 : 1);
+  double s, t;
+  const double e0i = V[0][i] - V[2][i], e0j = V[0][j] - V[2][j], e1i = V[1][i] - V[2][i], e1j = V[1][j] - V[2][j];
+  if (SolveLin2(e0i, e1i, X[i] - V[2][i], e0j, e1j, X[j] - V[2][j], &s, &t) != 0) return 0;
+  return s >= 0 && s <= 1 && t >= 0 && t <= 1 && s + t <= 1 ? 1 : 0;
 }

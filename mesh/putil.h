@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "cloud/cldpoly.h"
+#include "foundation/vec3.h"
 
 // Repeated passes until one repairs nothing. With tol2 = tol * tol, an edge is short when its
 // squared length is at most tol2. Each pass collapses triangles whose three edges are short
@@ -91,3 +92,29 @@ int IdentifySharedEdges(const Cloud* mesh, int v, const int32_t* fan, int fanCou
 // 1 when two ring vertices that are not ring neighbours already share a triangle: removing the
 // vertex would then make an edge twice, whichever diagonals the triangulation chooses.
 int MultipleEdgeFormed(const Cloud* mesh, const int32_t* ring, int n, IndexNode* const* vertexTriangleHeads);
+
+// ---- Plane cut --------------------------------------------------------------------------------
+//
+// Splits a mesh by a plane into a negative and a positive half, written into the caller's arrays
+// from their start. side[i] is -1, 0 or 1 for point i below, on or above the plane, as the caller
+// classified it. Each half gets its points (coordinates and normals as float triples, numbered in
+// the order its triangles first use them), its triangles (int triples in its numbering), the map
+// from its numbers to mesh numbers and the map from mesh numbers to its numbers (-1 on entry,
+// room for npts plus the cut edges), and the list of its points on the cut. A point made where
+// an edge crosses the plane is numbered npts, npts + 1, ... in mesh numbers, made once per edge
+// (edgeCache, -1 per edge of the table on entry, keeps its number) and shared by both halves,
+// with normal (-1, -1, -1). A triangle in the plane is dropped; a triangle with a corner on the
+// plane and the others on both sides gives one triangle to each half, one with a corner alone on
+// its side gives one to that side and two to the other; every piece faces the way its triangle
+// did. The index and point counters are increased by what was written, the cut counts set.
+// Nothing is allocated.
+void MakeLeftAndRightClouds(const int32_t* side, const Cloud* mesh, const int32_t* triangleVertices,
+                            int32_t* negTriangles, int32_t* posTriangles, int32_t* negToMesh, int32_t* posToMesh,
+                            int32_t* meshToNeg, int32_t* meshToPos, float* negXyz, float* negNormals, float* posXyz,
+                            float* posNormals, int* negIndexCount, int* posIndexCount, int* negPointCount,
+                            int* posPointCount, int32_t* negCut, int32_t* posCut, const PlaneEq plane,
+                            int32_t* edgeCache, int* negCutCount, int* posCutCount, const int32_t* edges,
+                            int32_t* const* cornerEdges);
+// 1 when the segment between points edge[0] and edge[1] crosses the triangle (ends strictly on
+// both sides of its stored plane, the crossing inside or on its border), else 0.
+int IntersectPolyEdge(const Cloud* mesh, const CloudTriangle* triangle, const int32_t edge[2]);
