@@ -2,12 +2,14 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <random>
 #include <set>
 #include <utility>
 #include <vector>
 
 #include "foundation/geometry.h"
 #include "mesh/putil.h"
+#include "tests/support/checks.h"
 #include "tests/support/kernel_fixture.h"
 #include "tests/support/meshes.h"
 
@@ -185,6 +187,35 @@ TEST_F(Decimation, AngleLimitUsesTheLegacyDegree) {
     unsigned char mask[9] = {0, 0, 0, 0, 1, 0, 0, 0, 0};
     ASSERT_EQ(ReduceCloudPolygons(m, 10, angle, mask), 1);
     EXPECT_EQ(m->npts, angle == 90.0 ? 9 : 8) << angle;
+    FreeCloud(m);
+  }
+}
+
+// Jittered grids with cells split either way: the result stays edge-manifold and covers the
+// same area (the outline straight, within tol).
+TEST_F(Decimation, RandomPlanarMeshesStayEdgeManifold) {
+  std::mt19937 rng(3);
+  for (int trial = 0; trial < 40; ++trial) {
+    const int nx = 9, ny = 8;
+    Pts pts;
+    for (int j = 0; j < ny; ++j)
+      for (int i = 0; i < nx; ++i) {
+        const bool edge = i == 0 || j == 0 || i == nx - 1 || j == ny - 1;
+        const double jx = edge ? 0 : Uniform(rng, -0.3, 0.3), jy = edge ? 0 : Uniform(rng, -0.3, 0.3);
+        pts.push_back({i + jx, j + jy, 0});
+      }
+    std::vector<TestTriangle> tris;
+    for (int j = 0; j + 1 < ny; ++j)
+      for (int i = 0; i + 1 < nx; ++i) {
+        const int a = i + nx * j, b = a + 1, c = a + nx + 1, d = a + nx;
+        if (rng() % 2) tris.push_back({a, b, c}), tris.push_back({a, c, d});
+        else tris.push_back({a, b, d}), tris.push_back({b, c, d});
+      }
+    Cloud* m = MakeTestMesh(pts, tris);
+    const double area = SignedAreaXY(m);
+    ASSERT_EQ(ReduceCloudPolygons(m, 0.5, 60, nullptr), 1);
+    ExpectEdgeManifold(m);
+    EXPECT_NEAR(SignedAreaXY(m), area, 1e-6 * area) << trial;
     FreeCloud(m);
   }
 }
