@@ -1114,7 +1114,7 @@ class CountDecimation {
   bool DeleteVertex(int v, int* newCount);
   bool Grow(int needed);
   void StoreRemovedVertices(int v, int newCount);
-  double NearestSq(int point, int newCount, int* which) const;
+  double NearestSq(int point, int newCount, int* which, double floor = -1) const;
   bool Replace(int v, int newCount, int* noted, int* nnoted);
   bool AddEdge(int a, int b);
   int Fail();
@@ -1196,11 +1196,13 @@ double CountDecimation::FindSharpestAngleAtVert(int v) const {
 }
 
 // The squared distance of a point from the nearest trial triangle (the first on ties).
-double CountDecimation::NearestSq(int point, int newCount, int* which) const {
+// With a floor, the search stops at the first triangle nearer than it: the caller only needs to
+// know the point cannot raise a maximum it already has.
+double CountDecimation::NearestSq(int point, int newCount, int* which, double floor) const {
   double p[3], best = kNoDistance;
   GetCldPoint(m_, point, p);
   *which = 0;
-  for (int k = 0; k < newCount; ++k) {
+  for (int k = 0; k < newCount && best >= floor; ++k) {
     double a[3], b[3], c[3], foot[3], d2, s, t;
     TrianglePoints(m_, trial_[k], a, b, c);
     TriangPntMinDistSq(p, a, b, c, foot, &d2, &s, &t);
@@ -1217,7 +1219,8 @@ double CountDecimation::FindElimDistanceOfVert(int v) {
   int which;
   double worst = NearestSq(v, count, &which);
   for (int l = 0; l < fanCount_; ++l)
-    for (const IndexNode* r = lists_[fan_[l]]; r; r = r->next) worst = std::max(worst, NearestSq(r->index, count, &which));
+    for (const IndexNode* r = lists_[fan_[l]]; r; r = r->next)
+      worst = std::max(worst, NearestSq(r->index, count, &which, worst));
   return worst;
 }
 
