@@ -1,8 +1,12 @@
 #include "mesh/cldpoly.h"
 
 #include <algorithm>
+#include <cmath>
 
+#include "cloud/makecld.h"
+#include "foundation/geo2.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 #include "platform/tstubs.h"
 
 namespace {
@@ -423,4 +427,367 @@ void MakeEdgeVertsConsistent(int32_t* edges, IndexNode* const* loopHeads, int nl
       prev = pair;
     }
   }
+}
+
+// ---- Faulty triangles ---------------------------------------------------------------------------
+namespace {
+
+// A finder's result: the list grows by doubling; on a refused growth the finder frees both and
+// reports the count so far plus one (callers test the outputs).
+struct FoundTriangles {
+  int32_t* list = nullptr;
+  unsigned char* mask = nullptr;
+  int count = 0;
+  int capacity = 0;
+  // Room for `more` further entries. False when memory ran out.
+  bool Room(int more) {
+    if (count + more <= capacity) return true;
+    int cap = std::max(capacity, 20);
+    while (count + more > cap) cap *= 2;
+    int32_t* grown = ReallocArray(list, cap);
+    if (!grown) return false;
+    list = grown;
+    capacity = cap;
+    return true;
+  }
+  void Add(int t) {
+    list[count++] = t;
+    mask[t] = 1;
+  }
+};
+
+// Opens the finder's result in the caller's scope: list of 40, zeroed mask.
+bool StartFound(const Cloud* mesh, FoundTriangles* f) {
+  f->list = MallocArray<int32_t>(40);
+  f->mask = MallocArray<unsigned char>(std::max(mesh->ntri, 1));
+  if (!f->list || !f->mask) return false;
+  f->capacity = 40;
+  std::fill(f->mask, f->mask + std::max(mesh->ntri, 1), 0);
+  return true;
+}
+
+// Hands a finder's result out of scope: kept (untracked) when something was found, else freed.
+int FinishFound(TrackingScope& scope, FoundTriangles* f, int32_t** list, unsigned char** mask) {
+  if (f->count > 0) {
+    *list = f->list;
+    *mask = f->mask;
+    scope.keep();
+  }
+  return f->count;
+}
+
+void TrianglePoint(const Cloud* m, int v, double p[3]) {
+  p[0] = m->x[v];
+  p[1] = m->y[v];
+  p[2] = m->z[v];
+}
+
+// The two corners of triangle t other than v, 0 when v is not exactly one of its corners.
+int OtherCorners(const Cloud* m, int t, int v, int out[2]) {
+  int n = 0, hits = 0;
+  for (int k = 0; k < 3; ++k) {
+    if (m->tri[t].v[k] == v) {
+      ++hits;
+    } else {
+      if (n == 2) return 0;
+      out[n++] = m->tri[t].v[k];
+    }
+  }
+  return hits == 1 && n == 2;
+}
+
+// Weights (s, t) of p's foot on the plane of triangle (a, b, c): foot = s a + t b + (1 - s - t) c.
+bool FootWeights(const double p[3], const double a[3], const double b[3], const double c[3], double* s, double* t) {
+  double e1[3], e2[3], w[3];
+  for (int k = 0; k < 3; ++k) e1[k] = a[k] - c[k], e2[k] = b[k] - c[k], w[k] = p[k] - c[k];
+  const double a11 = VecDotProd3(e1, e1), a12 = VecDotProd3(e1, e2), a22 = VecDotProd3(e2, e2);
+  const double r1 = VecDotProd3(w, e1), r2 = VecDotProd3(w, e2);
+  const double det = a11 * a22 - a12 * a12;
+  // A triangle without area has no inside.
+  if (!(det > 1e-24 * a11 * a22) || det == 0.0) return false;
+  *s = (r1 * a22 - r2 * a12) / det;
+  *t = (r2 * a11 - r1 * a12) / det;
+  return true;
+}
+
+// Weight of a corner other than the shared one below this counts as on the triangle's edge.
+constexpr double kInsideWeight = 1e-6;
+
+bool StrictlyInside(const double p[3], const double a[3], const double b[3], const double c[3]) {
+  double s = 0.0, t = 0.0;
+  return FootWeights(p, a, b, c, &s, &t) && s > kInsideWeight && t > kInsideWeight && s + t <= 1.0;
+}
+
+}  // namespace
+
+void FindQuadAndSin(const double p[3], double* a) {
+  const double x = p[0], y = p[1], r2 = x * x + y * y;
+  if (r2 < 1e-20) {
+    *a = 0.0;
+    return;
+  }
+  const double s = y * y / r2;
+  if (x >= 0.0 && y >= 0.0) *a = s;
+  else if (x < 0.0 && y >= 0.0) *a = 2.0 - s;
+  else if (x < 0.0) *a = 2.0 + s;
+  else *a = 4.0 - s;
+}
+
+void ArrangeCCW(double sector[3]) {
+  if (sector[0] > sector[1] && sector[1] > sector[2]) std::swap(sector[0], sector[2]);
+  else if (sector[0] < sector[1] && sector[1] < sector[2]) return;
+  else if (sector[2] > 2.0) std::swap(sector[0], sector[2]);
+}
+
+int PolyOverlapExists(const double a[3], const double b[3]) {
+  if (a[0] <= a[2]) return a[0] < b[0] && b[0] < a[2];
+  return (a[0] < b[0] && b[0] < 4.0) || (0.0 < b[0] && b[0] < a[2]);
+}
+
+int PolysOverlap(Cloud* mesh, int t1, int t2, int v) {
+  int c1[2], c2[2];
+  if (!OtherCorners(mesh, t1, v, c1) || !OtherCorners(mesh, t2, v, c2)) return 1;
+  const float* pl = mesh->tri[t1].plane;
+  double pv[3], up[3];
+  TrianglePoint(mesh, v, pv);
+  for (int k = 0; k < 3; ++k) up[k] = pv[k] + pl[k];
+  Xform M;
+  TransformToZAxis(pv, up, M);
+  double s1[3], s2[3];
+  auto sector = [&](const double p[3], const double q[3], double s[3]) {
+    double mp[3], mq[3], mm[3];
+    VecTrans3(p, M, mp);
+    VecTrans3(q, M, mq);
+    for (int k = 0; k < 3; ++k) mm[k] = 0.5 * (mp[k] + mq[k]);
+    FindQuadAndSin(mp, &s[0]);
+    FindQuadAndSin(mm, &s[1]);
+    FindQuadAndSin(mq, &s[2]);
+    ArrangeCCW(s);
+  };
+  double a[3], b[3];
+  TrianglePoint(mesh, c1[0], a);
+  TrianglePoint(mesh, c1[1], b);
+  sector(a, b, s1);
+  double q[2][3];
+  for (int i = 0; i < 2; ++i) {
+    TrianglePoint(mesh, c2[i], q[i]);
+    if (!PolygonHasVertex(mesh, t1, c2[i])) {
+      double foot[3], d2 = 0.0;
+      PlaneMinDistSq(q[i], pl[0], pl[1], pl[2], pl[3], foot, &d2);
+      for (int k = 0; k < 3; ++k) q[i][k] = foot[k];
+    }
+  }
+  sector(q[0], q[1], s2);
+  return PolyOverlapExists(s1, s2) || PolyOverlapExists(s2, s1);
+}
+
+int FindMultCloudPolyFromPolyArray(Cloud* mesh, int32_t** list, unsigned char** mask,
+                                   const unsigned char* vertexMask, IndexNode* const* heads) {
+  *list = nullptr;
+  *mask = nullptr;
+  TrackingScope scope;
+  FoundTriangles f;
+  if (!StartFound(mesh, &f)) return 0;
+  for (int v = 0; v < mesh->npts; ++v) {
+    if (vertexMask && !vertexMask[v]) continue;
+    for (const IndexNode* n = heads[v]; n && n->next; n = n->next) {
+      int o[2];
+      if (!OtherCorners(mesh, n->index, v, o)) continue;
+      for (const IndexNode* m = n->next; m; m = m->next) {
+        int p[2];
+        const int t2 = m->index;
+        if (f.mask[t2] || !OtherCorners(mesh, t2, v, p)) continue;
+        if (!((p[0] == o[0] && p[1] == o[1]) || (p[0] == o[1] && p[1] == o[0]))) continue;
+        if (!f.Room(1)) return f.count + 1;
+        f.Add(t2);
+        break;
+      }
+    }
+  }
+  return FinishFound(scope, &f, list, mask);
+}
+
+int FindMultCloudPoly(Cloud* mesh, int32_t** list, unsigned char** mask, const unsigned char* vertexMask) {
+  *list = nullptr;
+  *mask = nullptr;
+  if (!mesh || mesh->ntri < 1) return 0;
+  TrackingScope scope;
+  IndexNode** heads = MallocArray<IndexNode*>(mesh->npts);
+  IndexNode* nodes = MallocArray<IndexNode>(3, mesh->ntri);
+  if (!heads || !nodes) return 0;
+  MakePolyPointers(mesh, heads, nodes);
+  return FindMultCloudPolyFromPolyArray(mesh, list, mask, vertexMask, heads);
+}
+
+int RemoveCldPolys(Cloud* mesh, const unsigned char* mask) {
+  int kept = 0;
+  for (int t = 0; t < mesh->ntri; ++t)
+    if (!mask[t]) mesh->tri[kept++] = mesh->tri[t];
+  mesh->ntri = kept;
+  if (kept == 0) {
+    FreeCloudPolygons(mesh);
+    return 1;
+  }
+  return CloudSetIsVerts(mesh);
+}
+
+int RemoveMultCloudPoly(Cloud* mesh, const unsigned char* vertexMask) {
+  int32_t* list = nullptr;
+  unsigned char* mask = nullptr;
+  const int n = FindMultCloudPoly(mesh, &list, &mask, vertexMask);
+  // A finder that ran out of memory hands out nothing: nothing was removed.
+  if (n <= 0 || !list) return 0;
+  Free(list);
+  RemoveCldPolys(mesh, mask);
+  Free(mask);
+  return n;
+}
+
+int FindDegenerateCloudPoly(Cloud* mesh, double tol, int32_t** list, unsigned char** mask,
+                            const unsigned char* vertexMask) {
+  *list = nullptr;
+  *mask = nullptr;
+  if (!mesh || mesh->ntri < 1) return 0;
+  TrackingScope scope;
+  FoundTriangles f;
+  if (!StartFound(mesh, &f)) return 0;
+  const double tol2 = tol * tol;
+  for (int t = 0; t < mesh->ntri; ++t) {
+    const int32_t* v = mesh->tri[t].v;
+    if (vertexMask && !vertexMask[v[0]] && !vertexMask[v[1]] && !vertexMask[v[2]]) continue;
+    double p[3][3];
+    for (int k = 0; k < 3; ++k) TrianglePoint(mesh, v[k], p[k]);
+    for (int k = 0; k < 3; ++k) {
+      double foot[3], d2 = 0.0, s = 0.0;
+      LineSegPntMinDistSq(p[(k + 2) % 3], p[k], p[(k + 1) % 3], foot, &d2, &s);
+      if (d2 < tol2) {
+        if (!f.Room(1)) return f.count + 1;
+        f.Add(t);
+        break;
+      }
+    }
+  }
+  return FinishFound(scope, &f, list, mask);
+}
+
+int FindOverlapCloudPolyFromPolyArray(Cloud* mesh, double angle, IndexNode* const* heads, int32_t** list,
+                                      unsigned char** mask) {
+  *list = nullptr;
+  *mask = nullptr;
+  TrackingScope scope;
+  FoundTriangles f;
+  if (!StartFound(mesh, &f)) return 0;
+  const double c = std::cos(angle * 0.017453292519943295), c2 = c * c;
+  for (int v = 0; v < mesh->npts; ++v) {
+    for (const IndexNode* n = heads[v]; n && n->next; n = n->next) {
+      const int t = n->index;
+      for (const IndexNode* m = n->next; m; m = m->next) {
+        const int t2 = m->index;
+        if (f.mask[t] && f.mask[t2]) continue;
+        const float* N1 = mesh->tri[t].plane;
+        const float* N2 = mesh->tri[t2].plane;
+        const double l1 = double(N1[0]) * N1[0] + double(N1[1]) * N1[1] + double(N1[2]) * N1[2];
+        const double l2 = double(N2[0]) * N2[0] + double(N2[1]) * N2[1] + double(N2[2]) * N2[2];
+        if (l1 * l2 <= 1e-10) continue;
+        const double d = double(N1[0]) * N2[0] + double(N1[1]) * N2[1] + double(N1[2]) * N2[2];
+        if (d * d / (l1 * l2) <= c2) continue;
+        if (!PolysOverlap(mesh, t, t2, v)) continue;
+        if (!f.Room(2)) return f.count + 1;
+        if (!f.mask[t2]) f.Add(t2);
+        if (!f.mask[t]) f.Add(t);
+      }
+    }
+  }
+  return FinishFound(scope, &f, list, mask);
+}
+
+int FindOverlapCloudPoly(Cloud* mesh, double angle, int32_t** list, unsigned char** mask) {
+  *list = nullptr;
+  *mask = nullptr;
+  if (!mesh || mesh->ntri < 1) return 0;
+  TrackingScope scope;
+  IndexNode** heads = MallocArray<IndexNode*>(mesh->npts);
+  IndexNode* nodes = MallocArray<IndexNode>(3, mesh->ntri);
+  if (!heads || !nodes) return 0;
+  MakePolyPointers(mesh, heads, nodes);
+  return FindOverlapCloudPolyFromPolyArray(mesh, angle, heads, list, mask);
+}
+
+int IsOverlapTouchTriangles(const double c[3], const double a1[3], const double b1[3], const double a2[3],
+                            const double b2[3]) {
+  return StrictlyInside(a2, a1, b1, c) || StrictlyInside(b2, a1, b1, c) || StrictlyInside(a1, a2, b2, c) ||
+         StrictlyInside(b1, a2, b2, c);
+}
+
+int CompareValue(const CloudSortPoint* a, double x, double y, double z) {
+  const double ax = a->x, ay = a->y, az = a->z;
+  if (ax != x) return ax < x ? -1 : 1;
+  if (ay != y) return ay < y ? -1 : 1;
+  if (az != z) return az < z ? -1 : 1;
+  return 0;
+}
+
+void SortCoordXYZ(int n, CloudSortPoint* points) {
+  if (n < 2) return;
+  std::sort(points, points + n, [](const CloudSortPoint& a, const CloudSortPoint& b) {
+    const int c = CompareValue(&a, b.x, b.y, b.z);
+    return c != 0 ? c < 0 : a.index < b.index;
+  });
+}
+
+void Compare(int n, const CloudSortPoint* points, int32_t* map, float* unique, int* count) {
+  int group = 0;
+  for (int i = 0; i < n; ++i) {
+    map[points[i].index] = group;
+    if (CompareValue(&points[i + 1], points[i].x, points[i].y, points[i].z) != 0) {
+      unique[3 * group] = points[i].x;
+      unique[3 * group + 1] = points[i].y;
+      unique[3 * group + 2] = points[i].z;
+      ++group;
+    }
+  }
+  *count = group;
+}
+
+double FindMaxCloudEdgeDims(const Cloud* mesh, const int32_t* edges, int nedges, double* dx, double* dy,
+                            double* dz) {
+  *dx = *dy = *dz = 1e-6;
+  if (!mesh || mesh->ntri < 1 || !edges || nedges < 1) return 1e-6;
+  double longest = 1e-12;
+  for (int e = 0; e < nedges; ++e) {
+    const int a = edges[2 * e], b = edges[2 * e + 1];
+    if (a < 0 || b < 0) continue;  // a deleted edge
+    const double ex = std::fabs(double(mesh->x[a]) - mesh->x[b]);
+    const double ey = std::fabs(double(mesh->y[a]) - mesh->y[b]);
+    const double ez = std::fabs(double(mesh->z[a]) - mesh->z[b]);
+    *dx = std::max(*dx, ex);
+    *dy = std::max(*dy, ey);
+    *dz = std::max(*dz, ez);
+    longest = std::max(longest, ex * ex + ey * ey + ez * ez);
+  }
+  return std::sqrt(longest);
+}
+
+Cloud* MakePolyCenterCloud(const Cloud* mesh, double* bbox) {
+  if (!mesh || mesh->ntri < 1 || !mesh->tri) return nullptr;
+  TrackingScope scope;
+  const int n = mesh->ntri;
+  float* x = MallocArray<float>(n);
+  float* y = MallocArray<float>(n);
+  float* z = MallocArray<float>(n);
+  if (!x || !y || !z) return nullptr;
+  for (int t = 0; t < n; ++t) {
+    double s[3] = {0.0, 0.0, 0.0};
+    for (int k = 0; k < 3; ++k) {
+      const int v = mesh->tri[t].v[k];
+      s[0] += mesh->x[v], s[1] += mesh->y[v], s[2] += mesh->z[v];
+    }
+    // The historical factor (not exactly a third) keeps centroids as they always were.
+    x[t] = float(s[0] * 0.3333333333333);
+    y[t] = float(s[1] * 0.3333333333333);
+    z[t] = float(s[2] * 0.3333333333333);
+  }
+  Cloud* c = MakeCldNoAlloc(x, y, z, n, bbox);
+  if (c) scope.keep();
+  return c;
 }

@@ -89,3 +89,72 @@ void UpdatePolyPointers(const Cloud* mesh, int t, IndexNode** vertexTriangleHead
 // the ends of pairs in place: afterwards the table's pairs are no longer ordered (callers rely
 // on getting them as walked).
 void MakeEdgeVertsConsistent(int32_t* edges, IndexNode* const* loopHeads, int nloops);
+
+// ---- Faulty triangles ---------------------------------------------------------------------------
+// Finder results: a list of triangle numbers and a mask of one byte per triangle (1 = listed),
+// both the caller's (Free), handed out only when the count is positive (else both null).
+
+// 1 when triangles t1 and t2 fold over each other around their common vertex v: seen along t1's
+// normal from v, the angular sectors the two cover overlap (t2's corners that t1 lacks are first
+// projected onto t1's plane). Also 1 when v is not a corner of both.
+int PolysOverlap(Cloud* mesh, int t1, int t2, int v);
+// The pseudo-angle of direction (p[0], p[1]) in [0, 4): 0 along +x, 1 +y, 2 -x, 3 -y, monotone in
+// the true angle; 0 for a direction shorter than 1e-10.
+void FindQuadAndSin(const double p[3], double* a);
+// Puts a sector (start, bisector, end pseudo-angles) in counter-clockwise order; a sector whose
+// start then exceeds its end wraps through the 0 direction.
+void ArrangeCCW(double sector[3]);
+// 1 when b's start lies strictly inside sector a.
+int PolyOverlapExists(const double a[3], const double b[3]);
+
+// Triangles repeating another's three vertices (in any order): of each group the one met first on
+// the vertex-to-triangle lists (the highest-numbered) stays unlisted. With a vertex mask only the
+// lists of marked vertices are searched. The count; 0 when memory runs out at the start (nothing
+// handed out); the count found so far plus one, with both outputs null, when it runs out later.
+int FindMultCloudPoly(Cloud* mesh, int32_t** list, unsigned char** mask, const unsigned char* vertexMask);
+// The same on vertex-to-triangle lists the caller built (MakePolyPointers).
+int FindMultCloudPolyFromPolyArray(Cloud* mesh, int32_t** list, unsigned char** mask,
+                                   const unsigned char* vertexMask, IndexNode* const* heads);
+// Removes the duplicates FindMultCloudPoly finds; the number removed, 0 when memory runs out
+// (nothing removed, the error state set).
+int RemoveMultCloudPoly(Cloud* mesh, const unsigned char* vertexMask);
+// Keeps, in order, the triangles whose mask byte is 0 and rebuilds the IsVert bits; the triangle
+// array is freed when none is left. 1, or 0 when the IsVert bits could not be rebuilt.
+int RemoveCldPolys(Cloud* mesh, const unsigned char* mask);
+// Triangles with a corner within tol of the line segment of the other two (tol = 0: none). With a
+// vertex mask only triangles with a marked corner. Counts and outputs as FindMultCloudPoly.
+int FindDegenerateCloudPoly(Cloud* mesh, double tol, int32_t** list, unsigned char** mask,
+                            const unsigned char* vertexMask);
+// Pairs of triangles around a common vertex whose normals are within angle degrees of parallel
+// (either sense) and that fold over each other there (PolysOverlap): both listed. Counts and
+// outputs as FindMultCloudPoly.
+int FindOverlapCloudPoly(Cloud* mesh, double angle, int32_t** list, unsigned char** mask);
+int FindOverlapCloudPolyFromPolyArray(Cloud* mesh, double angle, IndexNode* const* heads, int32_t** list,
+                                      unsigned char** mask);
+// 1 when triangles (c, a1, b1) and (c, a2, b2) overlap: a2 or b2 projects strictly inside the
+// first (both weights of its corners other than c above 1e-6), or a1 or b1 inside the second.
+int IsOverlapTouchTriangles(const double c[3], const double a1[3], const double b1[3], const double a2[3],
+                            const double b2[3]);
+
+// Point sort record: brings equal points together.
+struct CloudSortPoint {
+  float x;
+  float y;
+  float z;
+  int32_t index;
+};
+// Ascending by x, then y, then z (exact), equal points in index order.
+void SortCoordXYZ(int n, CloudSortPoint* points);
+// -1, 0 or 1 as point a is before, equal to or after (x, y, z) (doubles).
+int CompareValue(const CloudSortPoint* a, double x, double y, double z);
+// Over n sorted records followed by one that differs from the last: map[record's index] receives
+// its group number, unique (x, y, z triples) the coordinates of each group's last record, *count
+// the number of groups.
+void Compare(int n, const CloudSortPoint* points, int32_t* map, float* unique, int* count);
+// Length of the longest edge; the largest |dx|, |dy|, |dz| over the edges (each at least 1e-6).
+// 1e-6 without triangles or edges.
+double FindMaxCloudEdgeDims(const Cloud* mesh, const int32_t* edges, int nedges, double* dx, double* dy,
+                            double* dz);
+// A new cloud of the triangles' centroids (bbox: six doubles written); null for no mesh, no
+// triangles or no memory.
+Cloud* MakePolyCenterCloud(const Cloud* mesh, double* bbox);
