@@ -1,7 +1,18 @@
 #include "mesh/pgr2cld.h"
 
+#include <algorithm>
+#include <cmath>
 #include <initializer_list>
 #include <utility>
+
+#include "bspline/nubs.h"
+#include "bspline/smake.h"
+#include "foundation/geometry.h"
+#include "foundation/sort.h"
+#include "healing/srfbndrc.h"
+#include "mesh/putil.h"
+#include "platform/tstubs.h"
+#include "stitch/srfcont.h"
 
 #include "cloud/makecld.h"
 #include "cloud/psample.h"
@@ -49,4 +60,946 @@ int DeleteCldVertsAndPolys(Cloud* mesh, const int* pointFlags, const int* triang
   if (!keep && mesh->npts > 0) return 0;
   for (int i = 0; i < mesh->npts; ++i) keep[i] = pointFlags[i] == 0;
   return mesh->npts > 0 ? SampleCloudBasedOnArray(mesh, keep) : 1;
+}
+
+// ---- Closing the tessellations of a surface group ---------------------------------------------
+namespace {
+
+// An element counts as near a point within this squared distance (model units, as the group's
+// tessellations are made).
+constexpr double kNearElementSq = 0.001;
+// Corners of a surface loop are matched within at least this distance.
+constexpr double kLeastCornerTol = 0.001;
+// Look-ahead into later elements only when it is nearer by more than this (squared distance).
+constexpr double kLookAheadTie = 1e-10;
+// Degenerate triangles of a tessellation are repaired at this size first.
+constexpr double kDegenTol = 1e-5;
+// Mesh-loop lists get this many entries beyond twice their length: refinement inserts at most two
+// points in each of its ten rounds.
+constexpr int kLoopSlack = 24;
+
+double Sq3(const double a[3], const double b[3]) {
+  const double dx = a[0] - b[0], dy = a[1] - b[1], dz = a[2] - b[2];
+  return dx * dx + dy * dy + dz * dz;
+}
+
+int Kind(const Gsrf* g, int e) { return g->els[e].crv->kind; }
+// Sides 1 and 4 are travelled with decreasing parameter.
+bool Backward(int kind) { return kind == 1 || kind == 4; }
+double LoopStartParam(const Gsrf* g, int e) { return Backward(Kind(g, e)) ? g->els[e].t1 : g->els[e].t0; }
+double LoopEndParam(const Gsrf* g, int e) { return Backward(Kind(g, e)) ? g->els[e].t0 : g->els[e].t1; }
+
+void SetPoint(Cloud* m, int i, const double p[3]) {
+  m->x[i] = float(p[0]);
+  m->y[i] = float(p[1]);
+  m->z[i] = float(p[2]);
+}
+
+// Appends to an element's lists, doubling their room when full. 0 when memory runs out.
+int AppendToElem(int e, int v, double t, int** verts, double** params, int* counts, int* caps) {
+  if (counts[e] >= caps[e]) {
+    const int cap = 2 * caps[e] + 8;
+    int* nv = ReallocArray(verts[e], cap);
+    if (!nv) return 0;
+    verts[e] = nv;
+    double* np = ReallocArray(params[e], cap);
+    if (!np) return 0;
+    params[e] = np;
+    caps[e] = cap;
+  }
+  verts[e][counts[e]] = v;
+  params[e][counts[e]] = t;
+  ++counts[e];
+  return 1;
+}
+
+// A mesh being edited with its vertex-to-triangle lists: points appended and triangles split at
+// them, the mesh arrays grown in the steps the caller names. The lists are rebuilt whenever the
+// room of the mesh grows, so splits always find room for their nodes. Its blocks belong to the
+// enclosing tracking scope.
+struct MeshEdit {
+  Cloud* mesh;
+  int* pointCap;
+  int* triCap;
+  IndexNode** heads = nullptr;
+  IndexNode* nodes = nullptr;
+  int used = 0;
+  int headRoom = 0;
+  int nodeRoom = 0;
+
+  MeshEdit(Cloud* m, int* pc, int* tc) : mesh(m), pointCap(pc), triCap(tc) {}
+
+  // Lists over the current room: each further triangle needs at most six nodes (a split).
+  int Rebuild() {
+    FreeAndNull(heads);
+    FreeAndNull(nodes);
+    headRoom = std::max(*pointCap, mesh->npts) + 1;
+    nodeRoom = 3 * mesh->ntri + 6 * std::max(0, *triCap - mesh->ntri) + 6;
+    heads = MallocArray<IndexNode*>(headRoom);
+    nodes = MallocArray<IndexNode>(nodeRoom);
+    if (!heads || !nodes) return 0;
+    std::fill(heads, heads + headRoom, nullptr);
+    MakePolyPointers(mesh, heads, nodes);
+    used = 3 * mesh->ntri;
+    return 1;
+  }
+  // Room for `points` more points and `tris` more triangles; a full array grows by the step.
+  int Ensure(int points, int tris, int pointStep, int triStep) {
+    bool grown = false;
+    if (mesh->npts + points > *pointCap) {
+      const int cap = std::max(*pointCap + pointStep, mesh->npts + points);
+      if (!ReallocCldXYZArrays(mesh, cap)) return 0;
+      *pointCap = cap;
+      grown = true;
+    }
+    if (mesh->ntri + tris > *triCap) {
+      const int cap = std::max(*triCap + triStep, mesh->ntri + tris);
+      if (!ReallocCldPolyList(mesh, cap)) return 0;
+      *triCap = cap;
+      grown = true;
+    }
+    return grown || !heads ? Rebuild() : 1;
+  }
+  // A new point (normal to be computed); the caller made room. The IsVert bits no longer cover
+  // it: they are dropped (every point a vertex) until the normals are recomputed.
+  int AddPoint(const double p[3]) {
+    const int i = mesh->npts++;
+    SetPoint(mesh, i, p);
+    if (mesh->nx) mesh->nx[i] = mesh->ny[i] = mesh->nz[i] = -1.0f;
+    if (mesh->isVert) {
+      Free(mesh->isVert);
+      mesh->isVert = nullptr;
+    }
+    if (i < headRoom) heads[i] = nullptr;
+    return i;
+  }
+  // Splits the triangle on edge a-b at v; 0 when no triangle has the edge.
+  int SplitEdge(int a, int b, int v) {
+    int t = -1;
+    if (!FindPolyWithOutsideVerts(mesh, heads, a, b, nullptr, &t)) return 0;
+    SplitCloudPoly(mesh, t, a, b, v, heads, nodes, &used);
+    return 1;
+  }
+};
+
+BndrCrvCache* CacheOf(const Gsrf* g, int e, BndrCrvCache* caches) { return &caches[g->els[e].crv->id]; }
+
+// Nearest element and the count of near ones for mesh-loop vertex v.
+struct Nearest {
+  int count;
+  int element;
+  double t;
+  double d2;
+};
+Nearest NearestInLoop(Gsrf* g, int loop, const Cloud* mesh, int v, BndrCrvCache* caches) {
+  double p[3];
+  GetCldPoint(mesh, v, p);
+  Nearest r{0, -1, 0.0, 0.0};
+  r.count = GetClosestBndryElInLoop(g, loop, p, &r.element, &r.t, &r.d2, caches);
+  return r;
+}
+
+// Edge (L[i], L[i + 1]) (cyclic) starts the walk when neither end is near two elements and both
+// ends have the same nearest element.
+bool IsStartEdge(Gsrf* g, int loop, const Cloud* mesh, const int* L, int len, int i, BndrCrvCache* caches) {
+  const Nearest a = NearestInLoop(g, loop, mesh, L[i], caches);
+  if (a.count >= 2) return false;
+  const Nearest b = NearestInLoop(g, loop, mesh, L[(i + 1) % len], caches);
+  return b.count < 2 && a.element == b.element;
+}
+int FindStartEdge(Gsrf* g, int loop, const Cloud* mesh, const int* L, int len, BndrCrvCache* caches) {
+  for (int i = 0; i < len; ++i)
+    if (IsStartEdge(g, loop, mesh, L, len, i, caches)) return i;
+  return -1;
+}
+
+// Parameter of mesh vertex v on element e.
+double ParamOn(Gsrf* g, int e, const Cloud* mesh, int v, BndrCrvCache* caches) {
+  double p[3], t = 0.0, foot[3];
+  GetCldPoint(mesh, v, p);
+  GetClosestPointOnBndrEl(g, e, p, &t, foot, CacheOf(g, e, caches));
+  return t;
+}
+
+// Neighbour's parameter at the corner it shares with e, by the kinds (start: the previous
+// neighbour at e's loop-start end). 0 for a combination that names none.
+int CornerParam(const Gsrf* g, int e, bool start, int nb, double* t) {
+  const int ke = Kind(g, e), kn = Kind(g, nb);
+  const double t0 = g->els[nb].t0, t1 = g->els[nb].t1;
+  int which = -1;  // 0: t0, 1: t1
+  if (start) {
+    switch (ke) {
+      case 0: which = 1; break;
+      case 1: which = (kn == 1 || kn == 4) ? 0 : -1; break;
+      case 2: which = kn == 2 ? 1 : kn == 1 ? 0 : -1; break;
+      case 3: which = 1; break;
+      case 4: which = kn == 4 ? 0 : kn == 3 ? 1 : -1; break;
+    }
+  } else {
+    switch (ke) {
+      case 0: which = 0; break;
+      case 1: which = kn == 1 ? 1 : kn == 2 ? 0 : -1; break;
+      case 2: which = 0; break;
+      case 3: which = kn == 3 ? 0 : kn == 4 ? 1 : -1; break;
+      case 4: which = 1; break;
+    }
+  }
+  if (which < 0) return 0;
+  *t = which ? t1 : t0;
+  return 1;
+}
+
+// Position of element e in a loop order of n elements, -1 when absent.
+int PositionIn(const int* order, int n, int e) {
+  for (int i = 0; i < n; ++i)
+    if (order[i] == e) return i;
+  return -1;
+}
+
+}  // namespace
+
+void FreeBndrCrvCache(BndrCrvCache* cache) {
+  for (double** p : {&cache->x, &cache->y, &cache->z})
+    if (*p) Free(*p), *p = nullptr;
+}
+
+void EvalPointOnBndrEl(Gsrf* graph, int element, double t, double point[3]) {
+  const GsrfBndrEl& e = graph->els[element];
+  const Bspline* s = graph->srfs[e.srfId].srf;
+  switch (e.crv->kind) {
+    case 0: Eval3DPointOnBsplOnSurfCoord(s, e.crv->node->item, t, 0, 0, point); break;
+    case 1: Eval3DPointOnSurfCoord(s, s->umin, t, 0, 0, point); break;
+    case 2: Eval3DPointOnSurfCoord(s, t, s->vmin, 0, 0, point); break;
+    case 3: Eval3DPointOnSurfCoord(s, s->umax, t, 0, 0, point); break;
+    default: Eval3DPointOnSurfCoord(s, t, s->vmax, 0, 0, point); break;
+  }
+}
+
+int GetClosestPointOnBndrEl(Gsrf* graph, int element, const double p[3], double* t, double foot[3],
+                            BndrCrvCache* cache) {
+  const GsrfBndrEl& e = graph->els[element];
+  Bspline* s = graph->srfs[e.srfId].srf;
+  const int kind = e.crv->kind;
+  Bspline* obj = kind == 0 ? e.crv->node->item : s;
+  const double iso = kind == 1 ? s->umin : kind == 2 ? s->vmin : kind == 3 ? s->umax : kind == 4 ? s->vmax : 0.0;
+  const int alongV = kind == 1 || kind == 3;
+  const double pts[1][3] = {{p[0], p[1], p[2]}};
+  double par = 0.5 * (e.t0 + e.t1), closest[1][3];
+  GetClosestPointsOnCrvOnSrfArrays(pts, 1, obj, iso, alongV, &par, closest, &cache->x, &cache->y, &cache->z);
+  if (par >= e.t0 && par <= e.t1) {
+    *t = par;
+    EvalPointOnBndrEl(graph, element, par, foot);
+    return 1;
+  }
+  double a[3], b[3];
+  EvalPointOnBndrEl(graph, element, e.t0, a);
+  EvalPointOnBndrEl(graph, element, e.t1, b);
+  const bool atStart = Sq3(p, a) < Sq3(p, b);
+  *t = atStart ? e.t0 : e.t1;
+  for (int k = 0; k < 3; ++k) foot[k] = atStart ? a[k] : b[k];
+  return 0;
+}
+
+int GetClosestBndryElInLoop(Gsrf* graph, int loop, const double p[3], int* element, double* t, double* d2,
+                            BndrCrvCache* caches) {
+  const GsrfLoop& lp = graph->loops[loop];
+  int near = 0;
+  *element = -1;
+  for (int e = lp.firstEl; e < lp.firstEl + lp.nEl; ++e) {
+    double te = 0.0, foot[3];
+    GetClosestPointOnBndrEl(graph, e, p, &te, foot, CacheOf(graph, e, caches));
+    const double d = Sq3(p, foot);
+    if (d < kNearElementSq) ++near;
+    if (*element < 0 || d < *d2) *element = e, *t = te, *d2 = d;
+  }
+  return near;
+}
+
+void GetDistToNextBndrEl(Gsrf* graph, int element, const double p[3], double* d2, BndrCrvCache* cache) {
+  const GsrfBndrEl& e = graph->els[element];
+  const double span = e.t1 - e.t0;
+  const double lo = Backward(e.crv->kind) ? e.t1 - 0.1 * span : e.t0;
+  const double hi = Backward(e.crv->kind) ? e.t1 : e.t0 + 0.1 * span;
+  double t = 0.0, foot[3];
+  GetClosestPointOnBndrEl(graph, element, p, &t, foot, cache);
+  if (t >= lo && t <= hi) {
+    *d2 = Sq3(p, foot);
+    return;
+  }
+  double a[3], b[3];
+  EvalPointOnBndrEl(graph, element, lo, a);
+  EvalPointOnBndrEl(graph, element, hi, b);
+  *d2 = std::min(Sq3(p, a), Sq3(p, b));
+}
+
+int BndrElClosed(Gsrf* graph, int element) {
+  double a[3], b[3];
+  EvalPointOnBndrEl(graph, element, graph->els[element].t0, a);
+  EvalPointOnBndrEl(graph, element, graph->els[element].t1, b);
+  return Sq3(a, b) < graph->tol * graph->tol;
+}
+
+double GetModifiedParamValue(Gsrf* graph, int element, double t, int firstTime, double lastStored) {
+  const GsrfBndrEl& e = graph->els[element];
+  const double ptol = 1e-6 * (e.t1 - e.t0);
+  if (!Backward(e.crv->kind)) {
+    if (!firstTime && t < lastStored) return e.t1;
+    if (firstTime && std::fabs(t - e.t1) < ptol) return e.t0;
+  } else {
+    if (!firstTime && t > lastStored) return e.t0;
+    if (firstTime && std::fabs(t - e.t0) < ptol) return e.t1;
+  }
+  return t;
+}
+
+int FindLoopOfBndrEl(Gsrf* graph, int element, int* loop) {
+  for (int l = 0; l < graph->nLoop; ++l)
+    if (element >= graph->loops[l].firstEl && element < graph->loops[l].firstEl + graph->loops[l].nEl) {
+      *loop = l;
+      return 1;
+    }
+  return 0;
+}
+
+int GetLoopBndrsInOrder(Gsrf* graph, int loop, int* order) {
+  const GsrfLoop& lp = graph->loops[loop];
+  int n = 0;
+  if (lp.trim) {
+    for (int k = 0; k < lp.nEl; ++k) order[n++] = lp.firstEl + k;
+  } else {
+    for (int c = lp.firstCrv; c < lp.firstCrv + lp.nCrv; ++c) {
+      const GsrfCrv& cv = graph->crvs[c];
+      for (int k = 0; k < cv.nEl; ++k)
+        order[n++] = (cv.kind == 2 || cv.kind == 3) ? cv.firstEl + k : cv.firstEl + cv.nEl - 1 - k;
+    }
+  }
+  if (n > 0) order[n] = order[0];
+  return n;
+}
+
+void ArrangeVertsInOrder(Gsrf* graph, int element, int count, double* params, int* verts) {
+  if (count < 2) return;
+  HeapSort2FloatInt4(count, params, verts);
+  if (Backward(Kind(graph, element))) {
+    ReverseDoubleArray(params, count);
+    ReverseIntArray(verts, count);
+  }
+}
+
+int RearrangeVertsInLoop(int start, int* list, int n) {
+  if (n > 0 && start > 0 && start < n) std::rotate(list, list + start, list + n);
+  return 1;
+}
+
+void ReverseDoubleArray(double* array, int n) {
+  for (int i = 0, j = n - 1; i < j; ++i, --j) std::swap(array[i], array[j]);
+}
+
+// Method: for each graph loop pick the mesh loop whose sampled vertices lie nearest it, find an
+// edge whose ends both lie near one element only (splitting an edge into quarters until one does),
+// orient the mesh loop along the travel direction, rotate it to start there and walk it, moving
+// the current element on when the next one (or, looking ahead, a later one) is nearer.
+int MapOuterVertsToBndrEl(Gsrf* graph, int** meshLoops, int** elemVerts, int* elemCounts, int* elemCapacities,
+                          double** elemParams, int surface, int* meshLoopSizes, Cloud* mesh, int* pointCapacity,
+                          int* triangleCapacity) {
+  const GsrfSrf& sr = graph->srfs[surface];
+  if (sr.nLoop == 1 && sr.nEl < 4 && !graph->loops[sr.firstLoop].trim) return 0;
+  TrackingScope scope;
+  MeshEdit ed(mesh, pointCapacity, triangleCapacity);
+  int* usedLoop = MallocArray<int>(sr.nLoop);
+  int* order = MallocArray<int>(sr.nEl + 1);
+  BndrCrvCache* caches = MallocArray<BndrCrvCache>(graph->nCrv);
+  if (!usedLoop || !order || !caches || !ed.Rebuild()) return 0;
+  std::fill(usedLoop, usedLoop + sr.nLoop, 0);
+  int lastOrderCount = 0;
+  for (int li = 0; li < sr.nLoop; ++li) {
+    const int loop = sr.firstLoop + li;
+    const int n = GetLoopBndrsInOrder(graph, loop, order);
+    lastOrderCount = n;
+    if (n < 1) return 0;
+    // The caches are blocks of this scope: freed at the end of the loop, or with the scope.
+    std::fill(caches, caches + graph->nCrv, BndrCrvCache{nullptr, nullptr, nullptr});
+    // 1. The mesh loop.
+    int chosen = -1;
+    if (li == sr.nLoop - 1) {
+      for (int m = 0; m < sr.nLoop && chosen < 0; ++m)
+        if (!usedLoop[m]) chosen = m;
+    } else {
+      int previous = -1;
+      for (double f = 0.0; f <= 1.0 && chosen < 0; f += 0.1) {
+        int best = -1;
+        double bestD = 0.0;
+        for (int m = 0; m < sr.nLoop; ++m) {
+          if (usedLoop[m] || meshLoopSizes[m] < 1) continue;
+          const int pos = std::min(int(std::floor(meshLoopSizes[m] * f)), meshLoopSizes[m] - 1);
+          const Nearest r = NearestInLoop(graph, loop, mesh, meshLoops[m][pos], caches);
+          if (best < 0 || r.d2 < bestD) best = m, bestD = r.d2;
+        }
+        if (best >= 0 && best == previous) chosen = best;
+        previous = best;
+      }
+    }
+    if (chosen < 0 || meshLoopSizes[chosen] < 2) return 0;
+    usedLoop[chosen] = 1;
+    int* L = meshLoops[chosen];
+    int& len = meshLoopSizes[chosen];
+    // 2, 3. The start edge, refining when none qualifies.
+    int start = FindStartEdge(graph, loop, mesh, L, len, caches);
+    if (start < 0) {
+      int prevP = -1;
+      for (double f = 0.0; f < 1.0 && start < 0; f += 0.1) {
+        const int p = std::max(std::min(int(std::floor(len * f)), len - 1), prevP + 1);
+        if (p >= len - 1) return 0;
+        prevP = p;
+        if (!ed.Ensure(2, 2, 2 * n, 4 * n)) return 0;
+        for (int q = p; q < p + 2; ++q) {
+          double a[3], b[3], m[3];
+          GetCldPoint(mesh, L[q], a);
+          GetCldPoint(mesh, L[q + 1], b);
+          for (int k = 0; k < 3; ++k) m[k] = 0.5 * (a[k] + b[k]);
+          const int v = ed.AddPoint(m);
+          const int va = L[q], vb = L[q + 1];
+          InsertPtInArray(v, L, q, len);
+          ++len;
+          if (!ed.SplitEdge(va, vb, v)) return 0;
+        }
+        if (IsStartEdge(graph, loop, mesh, L, len, p, caches)) start = p;
+        else if (IsStartEdge(graph, loop, mesh, L, len, p + 1, caches)) start = p + 1;
+      }
+      if (start < 0) return 0;
+    }
+    // 4. Orientation along the travel direction.
+    const int E = NearestInLoop(graph, loop, mesh, L[start], caches).element;
+    const int kind = Kind(graph, E);
+    auto runsBack = [&](int i) {
+      return ParamOn(graph, E, mesh, L[(i + 1) % len], caches) < ParamOn(graph, E, mesh, L[i], caches);
+    };
+    bool reverse;
+    if (Backward(kind)) {
+      reverse = ParamOn(graph, E, mesh, L[(start + 1) % len], caches) > ParamOn(graph, E, mesh, L[start], caches);
+    } else if (kind != 0 || !BndrElClosed(graph, E)) {
+      reverse = runsBack(start);
+    } else {
+      // A closed trim curve: the start edge may straddle its seam; the first answer that repeats
+      // on the next edge is the loop's sense.
+      bool before = runsBack(start);
+      reverse = before;
+      for (int k = 1; k < len; ++k) {
+        const bool now = runsBack((start + k) % len);
+        reverse = now;
+        if (now == before) break;
+        before = now;
+      }
+    }
+    if (reverse) ReverseIntArray(L, len);
+    // 5. Start again on the oriented list.
+    start = FindStartEdge(graph, loop, mesh, L, len, caches);
+    if (start < 0) return 0;
+    RearrangeVertsInLoop(start, L, len);
+    // 6. The walk.
+    const int firstPos = PositionIn(order, n, E);
+    int c = firstPos;
+    bool away = false;
+    for (int i = 0; i < len; ++i) {
+      double p[3];
+      GetCldPoint(mesh, L[i], p);
+      double tc = 0.0, tn = 0.0, foot[3];
+      const int ec = order[c], en = order[(c + 1) % n];
+      GetClosestPointOnBndrEl(graph, ec, p, &tc, foot, CacheOf(graph, ec, caches));
+      const double dc = Sq3(p, foot);
+      GetClosestPointOnBndrEl(graph, en, p, &tn, foot, CacheOf(graph, en, caches));
+      const double dn = Sq3(p, foot);
+      int win = c;
+      double bt = tc;
+      if (dn <= dc) {
+        win = (c + 1) % n;
+        bt = tn;
+        double best = dn, dNext = 0.0;
+        int k = 2;
+        GetDistToNextBndrEl(graph, order[(c + k) % n], p, &dNext, CacheOf(graph, order[(c + k) % n], caches));
+        while (dNext < best - kLookAheadTie) {
+          if (k >= n) return 0;
+          const int ek = order[(c + k) % n];
+          double tk = 0.0;
+          GetClosestPointOnBndrEl(graph, ek, p, &tk, foot, CacheOf(graph, ek, caches));
+          const double dk = Sq3(p, foot);
+          if (dk < best) best = dk, win = (c + k) % n, bt = tk;
+          const int after = order[(c + k + 1) % n];
+          GetDistToNextBndrEl(graph, after, p, &dNext, CacheOf(graph, after, caches));
+          ++k;
+        }
+      }
+      const bool returned = win == firstPos && c != firstPos;
+      if (win != firstPos) away = true;
+      c = win;
+      const int e = order[c];
+      if (BndrElClosed(graph, e)) {
+        const bool first = elemCounts[e] == 0 || (returned && away);
+        bt = GetModifiedParamValue(graph, e, bt, first, elemCounts[e] ? elemParams[e][elemCounts[e] - 1] : bt);
+      }
+      if (!AppendToElem(e, L[i], bt, elemVerts, elemParams, elemCounts, elemCapacities)) return 0;
+    }
+    for (int k = 0; k < graph->nCrv; ++k) FreeBndrCrvCache(&caches[k]);
+  }
+  // 4. Elements of the last loop no vertex reached get one at their middle.
+  for (int pos = 0; pos < lastOrderCount; ++pos) {
+    const int e = order[pos];
+    const GsrfBndrEl& el = graph->els[e];
+    if (elemCounts[e] > 0 || el.t0 == el.t1) continue;
+    int before = -1, after = -1;
+    for (int k = 1; k < lastOrderCount && before < 0; ++k)
+      if (elemCounts[order[(pos - k + lastOrderCount) % lastOrderCount]] > 0)
+        before = order[(pos - k + lastOrderCount) % lastOrderCount];
+    for (int k = 1; k < lastOrderCount && after < 0; ++k)
+      if (elemCounts[order[(pos + k) % lastOrderCount]] > 0) after = order[(pos + k) % lastOrderCount];
+    if (before < 0 || after < 0) return 0;
+    if (!ed.Ensure(1, 1, 20, 50)) return 0;
+    double m[3];
+    const double t = 0.5 * (el.t0 + el.t1);
+    EvalPointOnBndrEl(graph, e, t, m);
+    const int v = ed.AddPoint(m);
+    if (!AppendToElem(e, v, t, elemVerts, elemParams, elemCounts, elemCapacities)) return 0;
+    ArrangeVertsInOrder(graph, before, elemCounts[before], elemParams[before], elemVerts[before]);
+    ArrangeVertsInOrder(graph, after, elemCounts[after], elemParams[after], elemVerts[after]);
+    if (!ed.SplitEdge(elemVerts[before][elemCounts[before] - 1], elemVerts[after][0], v)) return 0;
+  }
+  return 1;
+}
+
+int CloseAllLoops(Gsrf* graph, Cloud* mesh, int surface, int** elemVerts, double** elemParams, int* elemCounts,
+                  int* elemCapacities, int* triangleCapacity, int* pointCapacity) {
+  const GsrfSrf& sr = graph->srfs[surface];
+  const double tol = std::max(graph->tol, kLeastCornerTol);
+  TrackingScope scope;
+  MeshEdit ed(mesh, pointCapacity, triangleCapacity);
+  int* order = MallocArray<int>(sr.nEl + 1);
+  if (!order || !ed.Rebuild()) return 0;
+  auto arrange = [&](int e) { ArrangeVertsInOrder(graph, e, elemCounts[e], elemParams[e], elemVerts[e]); };
+  auto lists = [&](int e, int v) { return IntInArray(v, elemVerts[e], elemCounts[e], nullptr); };
+  for (int l = sr.firstLoop; l < sr.firstLoop + sr.nLoop; ++l) {
+    const int n = GetLoopBndrsInOrder(graph, l, order);
+    for (int p = 0; p < n; ++p) arrange(order[p]);
+    for (int p = 0; p < n; ++p) {
+      const int e = order[p];
+      if (elemCounts[e] < 1) continue;
+      const int ends[2] = {elemVerts[e][0], elemVerts[e][elemCounts[e] - 1]};
+      for (int side = 0; side < 2; ++side) {
+        const bool start = side == 0;
+        const int nb = order[start ? (p - 1 + n) % n : (p + 1) % n];
+        double tn = 0.0;
+        if (!CornerParam(graph, e, start, nb, &tn)) continue;  // no corner parameter: left alone
+        const double te = start ? LoopStartParam(graph, e) : LoopEndParam(graph, e);
+        double C[3], V[3];
+        EvalPointOnBndrEl(graph, e, te, C);
+        const int v = ends[side];
+        GetCldPoint(mesh, v, V);
+        if (Sq3(C, V) < tol * tol) {
+          if (!lists(nb, v)) {
+            if (!AppendToElem(nb, v, tn, elemVerts, elemParams, elemCounts, elemCapacities)) return 0;
+            arrange(nb);
+          }
+          continue;
+        }
+        if (elemCounts[nb] < 1) continue;
+        const int w = start ? elemVerts[nb][elemCounts[nb] - 1] : elemVerts[nb][0];
+        double W[3];
+        GetCldPoint(mesh, w, W);
+        if (Sq3(C, W) < tol * tol) {
+          if (!lists(e, w)) {
+            if (!AppendToElem(e, w, te, elemVerts, elemParams, elemCounts, elemCapacities)) return 0;
+            arrange(e);
+          }
+          continue;
+        }
+        int t = -1;
+        if (!FindPolyWithOutsideVerts(mesh, ed.heads, v, w, nullptr, &t)) continue;
+        if (!ed.Ensure(1, 1, 20, 20)) return 0;
+        const int c = ed.AddPoint(C);
+        if (!AppendToElem(nb, c, tn, elemVerts, elemParams, elemCounts, elemCapacities) ||
+            !AppendToElem(e, c, te, elemVerts, elemParams, elemCounts, elemCapacities))
+          return 0;
+        arrange(nb);
+        arrange(e);
+        ed.SplitEdge(v, w, c);
+      }
+    }
+  }
+  return 1;
+}
+
+int MapVertexEyeToPolyline(const float* xA, const float* yA, const float* zA, int nA, const float* xB,
+                           const float* yB, const float* zB, int nB, int* orderA, int* orderB) {
+  if (nA < 2 || nB < 2) return 0;
+  TrackingScope scope;
+  double(*M)[3] = MallocArray<double[3]>(nA + nB);
+  struct Proj {
+    int seg;
+    double along;
+    int isB;
+    int idx;
+  };
+  Proj* proj = MallocArray<Proj>(nA + nB);
+  if (!M || !proj) return 0;
+  auto A = [&](int i, double p[3]) { p[0] = xA[i], p[1] = yA[i], p[2] = zA[i]; };
+  auto B = [&](int j, double p[3]) { p[0] = xB[j], p[1] = yB[j], p[2] = zB[j]; };
+  auto mid = [&](const double a[3], const double b[3], double out[3]) {
+    for (int k = 0; k < 3; ++k) out[k] = 0.5 * (a[k] + b[k]);
+  };
+  // 1. The middle polyline, advancing on the side whose step keeps the two chains closer.
+  double a[3], b[3], a1[3], b1[3];
+  int m = 0, i = 0, j = 0;
+  A(0, a), B(0, b), mid(a, b, M[m++]);
+  while (i < nA - 1 && j < nB - 1) {
+    A(i, a), A(i + 1, a1), B(j, b), B(j + 1, b1);
+    if (std::sqrt(Sq3(b, a1)) > std::sqrt(Sq3(a, b1))) {
+      mid(a, b1, M[m++]);
+      ++j;
+    } else {
+      mid(a1, b, M[m++]);
+      ++i;
+    }
+  }
+  A(nA - 1, a), B(nB - 1, b), mid(a, b, M[m++]);
+  // 2. Projections of the interior vertices: nearest segment (the first on a tie).
+  int np = 0;
+  for (int side = 0; side < 2; ++side) {
+    const int n = side ? nB : nA;
+    for (int k = 1; k < n - 1; ++k) {
+      double p[3];
+      side ? B(k, p) : A(k, p);
+      Proj best{0, 0.0, side, k};
+      double bestD = -1.0;
+      for (int s = 0; s + 1 < m; ++s) {
+        double foot[3], d2 = 0.0, t = 0.0;
+        LineSegPntMinSqDistParam(p, M[s], M[s + 1], foot, &d2, &t);
+        if (bestD < 0.0 || d2 < bestD) bestD = d2, best.seg = s, best.along = std::sqrt(Sq3(foot, M[s]));
+      }
+      proj[np++] = best;
+    }
+  }
+  // 3. Ranks in projection order; a B vertex first where projections coincide.
+  std::sort(proj, proj + np, [](const Proj& p, const Proj& q) {
+    if (p.seg != q.seg) return p.seg < q.seg;
+    if (p.along != q.along) return p.along < q.along;
+    if (p.isB != q.isB) return p.isB > q.isB;
+    return p.idx < q.idx;
+  });
+  orderA[0] = orderB[0] = 0;
+  orderA[nA - 1] = orderB[nB - 1] = nA + nB - 3;
+  for (int k = 0; k < np; ++k) (proj[k].isB ? orderB : orderA)[proj[k].idx] = k + 1;
+  return 1;
+}
+
+int CloseOneVertexBndr(Cloud* mesh, const int* list, const int* order, int n, Cloud* otherMesh,
+                       const int* otherList, const int* otherOrder, int otherN, double mergeTol, int* pointCapacity,
+                       int* triangleCapacity) {
+  TrackingScope scope;
+  MeshEdit ed(mesh, pointCapacity, triangleCapacity);
+  if (!ed.Rebuild()) return 0;
+  const double m = mergeTol * mergeTol;
+  int i = 1, j = 1, k = 1;
+  int prev = list[0], prevOther = otherList[0];
+  double P[3], Q[3], PO[3];
+  // Both meshes move to the midpoint of a merged pair.
+  auto merge = [&](int p, int q) {
+    double mid[3];
+    for (int c = 0; c < 3; ++c) mid[c] = 0.5 * (P[c] + Q[c]);
+    SetPoint(mesh, p, mid);
+    SetPoint(otherMesh, q, mid);
+  };
+  // P is merged with Q only when it lies nearer Q than the other side's previous vertex.
+  auto mergeable = [&]() { return Sq3(P, Q) < m && Sq3(P, PO) > Sq3(P, Q); };
+  while (j < otherN - 1 && i < n) {
+    const int p = list[i], q = otherList[j];
+    GetCldPoint(mesh, p, P);
+    GetCldPoint(otherMesh, q, Q);
+    GetCldPoint(otherMesh, prevOther, PO);
+    if (order[i] == k) {
+      if (!(i + 1 < n && order[i + 1] == k + 1) && mergeable()) {
+        merge(p, q);
+        prevOther = q;
+        ++j, ++k;
+      }
+      ++i, ++k;
+      prev = p;
+    } else if (otherOrder[j] == k) {
+      if (otherOrder[j] == order[i] - 1 && mergeable()) {
+        merge(p, q);
+        ++i, ++j, k += 2;
+        prev = p;
+        prevOther = q;
+      } else {
+        if (!ed.Ensure(1, 1, otherN, 20)) return 0;
+        const int c = ed.AddPoint(Q);
+        ed.SplitEdge(prev, p, c);  // no triangle on prev-P: the copy stays alone
+        prev = c;
+        prevOther = q;
+        ++j, ++k;
+      }
+    } else {
+      // Ranks out of list order (a chain folding back on the seam): resume at the lower rank.
+      k = std::min(order[i], otherOrder[j]);
+    }
+  }
+  return 1;
+}
+
+int CloseVertexEye(Cloud* meshA, Cloud* meshB, int* listA, int* listB, int nA, int nB, const int* orderA,
+                   const int* orderB, int* pointCapacityA, int* triangleCapacityA, int* pointCapacityB,
+                   int* triangleCapacityB, double mergeTol) {
+  return CloseOneVertexBndr(meshA, listA, orderA, nA, meshB, listB, orderB, nB, mergeTol, pointCapacityA,
+                            triangleCapacityA) &&
+         CloseOneVertexBndr(meshB, listB, orderB, nB, meshA, listA, orderA, nA, mergeTol, pointCapacityB,
+                            triangleCapacityB);
+}
+
+int JoinStartAndEndOfBndrEl(Gsrf* graph, int** elemVerts, const int* elemCounts, Cloud** objects, double tol) {
+  TrackingScope scope;
+  const int nEl = graph->nEl;
+  int* order = MallocArray<int>(nEl + 1);
+  int* otherOrder = MallocArray<int>(nEl + 1);
+  // Cluster members: element and end (0 first vertex, 1 last); an element joins at most once.
+  int* memEl = MallocArray<int>(nEl);
+  int* memEnd = MallocArray<int>(nEl);
+  if (!order || !otherOrder || !memEl || !memEnd) return 0;
+  auto endVert = [&](int e, int end) { return elemVerts[e][end ? elemCounts[e] - 1 : 0]; };
+  auto meshOf = [&](int e) { return objects[graph->els[e].srfId]; };
+  for (int l = 0; l < graph->nLoop; ++l) {
+    const int n = GetLoopBndrsInOrder(graph, l, order);
+    for (int p = 0; p < n; ++p) {
+      const int e = order[p];
+      if (elemCounts[e] < 2 || !meshOf(e)) continue;
+      for (int end = 0; end < 2; ++end) {
+        if (endVert(e, end) < 0) continue;  // done
+        int nm = 0;
+        auto isMember = [&](int x) {
+          for (int k = 0; k < nm; ++k)
+            if (memEl[k] == x) return true;
+          return false;
+        };
+        // The loop neighbour (next, else previous) of member x ending at its vertex v; false when
+        // neither ends there.
+        auto addLoopNeighbour = [&](const int* ord, int cnt, int pos, int v) {
+          const int nx = ord[(pos + 1) % cnt], pv = ord[(pos - 1 + cnt) % cnt];
+          for (int cand : {nx, pv}) {
+            if (elemCounts[cand] < 2) continue;
+            for (int ce = 0; ce < 2; ++ce)
+              if (endVert(cand, ce) == v) {
+                if (!isMember(cand)) memEl[nm] = cand, memEnd[nm++] = ce;
+                return true;
+              }
+          }
+          return false;
+        };
+        memEl[nm] = e, memEnd[nm++] = end;
+        bool ok = addLoopNeighbour(order, n, p, endVert(e, end));
+        for (int k = 0; ok && k < nm; ++k) {
+          const GsrfBndrEl* partner = graph->els[memEl[k]].partner;
+          if (!partner) continue;
+          const int pe = partner->id;
+          if (elemCounts[pe] < 2 || isMember(pe) || !meshOf(pe)) continue;
+          const bool sameWay = graph->els[memEl[k]].orient != 0;
+          const int pend = (memEnd[k] == 0) == sameWay ? 0 : 1;
+          memEl[nm] = pe, memEnd[nm++] = pend;
+          int pl = 0;
+          if (!FindLoopOfBndrEl(graph, pe, &pl)) {
+            ok = false;
+            break;
+          }
+          const int cnt = GetLoopBndrsInOrder(graph, pl, otherOrder);
+          ok = addLoopNeighbour(otherOrder, cnt, PositionIn(otherOrder, cnt, pe), endVert(pe, pend));
+        }
+        if (!ok) continue;
+        bool done = false;
+        for (int k = 0; k < nm && !done; ++k) done = endVert(memEl[k], memEnd[k]) < 0;
+        if (done) continue;
+        double mean[3] = {0.0, 0.0, 0.0};
+        for (int k = 0; k < nm; ++k) {
+          double q[3];
+          GetCldPoint(meshOf(memEl[k]), endVert(memEl[k], memEnd[k]), q);
+          for (int c = 0; c < 3; ++c) mean[c] += q[c] / nm;
+        }
+        bool within = true;
+        for (int k = 0; k < nm; ++k) {
+          double q[3];
+          GetCldPoint(meshOf(memEl[k]), endVert(memEl[k], memEnd[k]), q);
+          within = within && Sq3(q, mean) <= tol * tol;
+        }
+        // Positions first, marks after: a vertex shared by two members is read before either mark.
+        if (within)
+          for (int k = 0; k < nm; ++k) SetPoint(meshOf(memEl[k]), endVert(memEl[k], memEnd[k]), mean);
+        for (int k = 0; k < nm; ++k) elemVerts[memEl[k]][memEnd[k] ? elemCounts[memEl[k]] - 1 : 0] = -1;
+      }
+    }
+  }
+  return 1;
+}
+
+// The vertex lists of a mesh's boundary loops (room for twice the length plus kLoopSlack), from
+// the loops' edge lists: the first edge's ends, then each edge's end that is not the current last
+// vertex, the closing repeat dropped. Blocks of the caller's scope; 1, or 0 on no memory.
+static int MeshLoopLists(const Cloud* mesh, int*** loops, int** sizes, int* nloops) {
+  // The edge table and loop lists are handed back untracked: their owners free them.
+  Owned<int32_t, Free> edgeTable;
+  Owned<int32_t*, Free> corners;
+  Owned<IndexNode*, Free> heads;
+  Owned<int, Free> loopSizes;
+  Owned<IndexNode, Free> nodes;
+  int nedges = 0;
+  *nloops = 0;
+  if (!CreatePolyEdges(mesh, edgeTable.receive(), corners.receive(), &nedges)) return 0;
+  MakeOuterEdgeList(mesh, edgeTable.get(), corners.get(), nedges, heads.receive(), nloops, loopSizes.receive(),
+                    nodes.receive());
+  if (KernelFailed()) return 0;
+  const int32_t* edges = edgeTable.get();
+  *loops = MallocArray<int*>(*nloops + 1);
+  *sizes = MallocArray<int>(*nloops + 1);
+  if (!*loops || !*sizes) return 0;
+  for (int l = 0; l < *nloops; ++l) {
+    int* L = (*loops)[l] = MallocArray<int>(2 * loopSizes[l] + kLoopSlack);
+    if (!L) return 0;
+    int len = 0;
+    const IndexNode* node = heads[l];
+    if (node) {
+      const int32_t* e0 = edges + 2 * node->index;
+      L[len++] = e0[0];
+      L[len++] = e0[1];
+      // The walk may hand the first edge either way round: start so the second edge meets its end.
+      if (node->next) {
+        const int32_t* e1 = edges + 2 * node->next->index;
+        if (e1[0] != e0[1] && e1[1] != e0[1]) std::swap(L[0], L[1]);
+      }
+      for (node = node->next; node; node = node->next) {
+        const int32_t* ek = edges + 2 * node->index;
+        const int last = L[len - 1];
+        L[len++] = ek[0] == last ? ek[1] : ek[0];
+      }
+      if (len > 2 && L[len - 1] == L[0]) --len;  // the closing repeat
+    }
+    (*sizes)[l] = len;
+  }
+  return 1;
+}
+
+int CloseCloudGroup(Gsrf* graph, Cloud** objects, double tol) {
+  if (!graph || !objects || graph->nSrf < 1) return 0;
+  TrackingScope scope;
+  const int nEl = graph->nEl, nSrf = graph->nSrf;
+  int** elemVerts = MallocArray<int*>(nEl + 1);
+  double** elemParams = MallocArray<double*>(nEl + 1);
+  int* elemCounts = MallocArray<int>(nEl + 1);
+  int* elemCaps = MallocArray<int>(nEl + 1);
+  int* mapped = MallocArray<int>(nSrf);
+  int* pointCap = MallocArray<int>(nSrf);
+  int* triCap = MallocArray<int>(nSrf);
+  if (!elemVerts || !elemParams || !elemCounts || !elemCaps || !mapped || !pointCap || !triCap) return 0;
+  // The element lists belong to this scope from the start: the per-surface scopes below only grow
+  // them, and a grown block stays in the scope it was made in.
+  constexpr int kFirstRoom = 8;
+  for (int e = 0; e < nEl; ++e) {
+    elemCounts[e] = 0;
+    elemCaps[e] = kFirstRoom;
+    elemVerts[e] = MallocArray<int>(kFirstRoom);
+    elemParams[e] = MallocArray<double>(kFirstRoom);
+    if (!elemVerts[e] || !elemParams[e]) return 0;
+  }
+  // 1. Repair, and room for the edits.
+  for (int s = 0; s < nSrf; ++s) {
+    mapped[s] = 0;
+    pointCap[s] = triCap[s] = 0;
+    Cloud* mesh = objects[s];
+    if (!mesh) continue;
+    if (RemoveDegenCldPolys(mesh, kDegenTol, nullptr) < 0) return 0;
+    pointCap[s] = mesh->npts + 20;
+    triCap[s] = mesh->ntri + 20;
+    if (!ReallocCldXYZArrays(mesh, pointCap[s]) || !ReallocCldPolyList(mesh, triCap[s])) return 0;
+  }
+  // 2. Outer vertices onto the elements.
+  int thermo = 20;
+  SetThermoMeterValue(thermo);
+  for (int s = 0; s < nSrf; ++s) {
+    if (s % 10 == 0 && user_break()) return 0;
+    if (s % (nSrf / 12 + 1) == 0) SetThermoMeterValue(thermo += 5);
+    Cloud* mesh = objects[s];
+    if (!mesh) continue;
+    TrackingScope surfaceScope;
+    int** meshLoops = nullptr;
+    int* meshLoopSizes = nullptr;
+    int nloops = 0;
+    if (!MeshLoopLists(mesh, &meshLoops, &meshLoopSizes, &nloops)) return 0;
+    int longest = 0;
+    for (int l = 0; l < nloops; ++l) longest = std::max(longest, meshLoopSizes[l]);
+    const GsrfSrf& sr = graph->srfs[s];
+    for (int e = sr.firstEl; e < sr.firstEl + sr.nEl; ++e) {
+      int* v = ReallocArray(elemVerts[e], longest + 30);
+      if (!v) return 0;
+      elemVerts[e] = v;
+      double* t = ReallocArray(elemParams[e], longest + 30);
+      if (!t) return 0;
+      elemParams[e] = t;
+      elemCaps[e] = longest + 30;
+    }
+    if (sr.nLoop == nloops)
+      mapped[s] = MapOuterVertsToBndrEl(graph, meshLoops, elemVerts, elemCounts, elemCaps, elemParams, s,
+                                        meshLoopSizes, mesh, &pointCap[s], &triCap[s]);
+    if (KernelFailed()) return 0;
+  }
+  // 3. Lists in travel order.
+  for (int e = 0; e < nEl; ++e) ArrangeVertsInOrder(graph, e, elemCounts[e], elemParams[e], elemVerts[e]);
+  // 4. Corners of every mapped surface's loops.
+  for (int s = 0; s < nSrf; ++s) {
+    if (s % 10 == 0 && user_break()) return 0;
+    if (mapped[s] && !CloseAllLoops(graph, objects[s], s, elemVerts, elemParams, elemCounts, elemCaps, &triCap[s],
+                                    &pointCap[s]))
+      return 0;
+  }
+  // 5. Lists by ascending parameter.
+  SetThermoMeterValue(90);
+  for (int e = 0; e < nEl; ++e) HeapSort2FloatInt4(elemCounts[e], elemParams[e], elemVerts[e]);
+  // 6. The seams.
+  for (int k = 0; k < graph->nPair; ++k) {
+    if (k % 10 == 0 && user_break()) return 0;
+    const GsrfPair& pr = graph->pairs[k];
+    if (pr.crvA < 0 || pr.crvB < 0 || pr.elA < 0 || pr.elB < 0 || pr.elA >= nEl || pr.elB >= nEl) continue;
+    const GsrfBndrEl& A = graph->els[pr.elA];
+    const GsrfBndrEl& B = graph->els[pr.elB];
+    if (!(A.maxDist < tol) || !mapped[A.srfId] || !mapped[B.srfId]) continue;
+    const int nA = elemCounts[pr.elA], nB = elemCounts[pr.elB];
+    // A chain of one vertex would give its end the start's rank.
+    if (nA < 2 || nB < 2) continue;
+    if (!A.orient) {
+      ReverseIntArray(elemVerts[pr.elB], nB);
+      ReverseDoubleArray(elemParams[pr.elB], nB);
+    }
+    TrackingScope seamScope;
+    Cloud* meshA = objects[A.srfId];
+    Cloud* meshB = objects[B.srfId];
+    float* xyz = MallocArray<float>(3 * (nA + nB));
+    int* orderA = MallocArray<int>(nA);
+    int* orderB = MallocArray<int>(nB);
+    if (!xyz || !orderA || !orderB) return 0;
+    float *xA = xyz, *yA = xA + nA, *zA = yA + nA, *xB = zA + nA, *yB = xB + nB, *zB = yB + nB;
+    for (int i = 0; i < nA; ++i) {
+      const int v = elemVerts[pr.elA][i];
+      xA[i] = meshA->x[v], yA[i] = meshA->y[v], zA[i] = meshA->z[v];
+    }
+    for (int i = 0; i < nB; ++i) {
+      const int v = elemVerts[pr.elB][i];
+      xB[i] = meshB->x[v], yB[i] = meshB->y[v], zB[i] = meshB->z[v];
+    }
+    if (!MapVertexEyeToPolyline(xA, yA, zA, nA, xB, yB, zB, nB, orderA, orderB)) return 0;
+    if (!CloseVertexEye(meshA, meshB, elemVerts[pr.elA], elemVerts[pr.elB], nA, nB, orderA, orderB,
+                        &pointCap[A.srfId], &triCap[A.srfId], &pointCap[B.srfId], &triCap[B.srfId], graph->tol))
+      return 0;
+  }
+  // 7. Corners of the group, then normals; the arrays trimmed to their counts.
+  for (int e = 0; e < nEl; ++e) HeapSort2FloatInt4(elemCounts[e], elemParams[e], elemVerts[e]);
+  if (!JoinStartAndEndOfBndrEl(graph, elemVerts, elemCounts, objects, tol)) return 0;
+  for (int s = 0; s < nSrf; ++s) {
+    Cloud* mesh = objects[s];
+    if (!mesh) continue;
+    if (!ReallocCldXYZArrays(mesh, mesh->npts) || !ReallocCldPolyList(mesh, mesh->ntri) || !CloudSetNormVerts(mesh))
+      return 0;
+  }
+  return 1;
 }
