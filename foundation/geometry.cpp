@@ -62,7 +62,12 @@ void LinePntMinDist(const double p[3], const double a[3], const double b[3], dou
 }
 
 void LinePntMinDistSq(const double p[3], const double a[3], const double b[3], double foot[3], double* dist2) {
-  *dist2 = LineFoot(p, a, b, std::exp(-12.0), foot);
+  // The line is taken as the point a when |b - a|^2 is below exp(-12) times the square of the
+  // configuration's size, capped at 1. An absolute exp(-12) turned every line shorter than about
+  // 2.5e-3 into a point, so small models got feet at a; the cap keeps a short line with a far
+  // point a line, as before.
+  const double size = std::fmin(1.0, std::fmax(VecDist3(p, a), VecDist3(p, b)));
+  *dist2 = LineFoot(p, a, b, std::exp(-12.0) * size * size, foot);
 }
 
 int LineSegPntMinSqDistParam(const double p[3], const double a[3], const double b[3], double foot[3],
@@ -263,7 +268,9 @@ int FindBestPlanesSect(const double (*planes)[4], const double* ref, int n, doub
 
 int PlaneLineIntersect(const PlaneEq plane, const double P[3], const double dir[3], double out[3]) {
   const double nd = VecDotProd3(plane, dir);
-  if (std::fabs(nd) < 1e-6) return -2;
+  // Parallel when the sine of the angle between the line and the plane is below 1e-6: against
+  // |n| |dir|, since an absolute 1e-6 refused every line whose direction vector was that short.
+  if (!(std::fabs(nd) > 1e-6 * VecSize3(plane) * VecSize3(dir))) return -2;
   const double s = -(VecDotProd3(plane, P) + plane[3]) / nd;
   for (int i = 0; i < 3; ++i) out[i] = P[i] + s * dir[i];
   return 0;
@@ -411,7 +418,11 @@ int LineLineMinDist(const double line1[6], const double line2[6], double q1[3], 
   const double w[3] = {p0[0] - r0[0], p0[1] - r0[1], p0[2] - r0[2]};
   const double a = VecDotProd3(d1, d1), b = VecDotProd3(d1, d2), e = VecDotProd3(d2, d2);
   double s, t;
-  if (SolveLin2(a, -b, -VecDotProd3(d1, w), b, -e, -VecDotProd3(d2, w), &s, &t) != 0) {
+  // Parallel when a e - b^2 = |d1 x d2|^2 is below 1e-12 a e (an angle under 1e-6): there the
+  // normal equations are round-off, and their solution lies anywhere along the lines. Tested
+  // against the lines' own lengths, as an absolute bound holds at no scale.
+  const bool parallel = !(a * e - b * b > 1e-12 * a * e);
+  if (parallel || SolveLin2(a, -b, -VecDotProd3(d1, w), b, -e, -VecDotProd3(d2, w), &s, &t) != 0) {
     // Parallel (or degenerate) lines: line 1's first point and its foot on line 2.
     for (int i = 0; i < 3; ++i) q1[i] = p0[i];
     double dd;

@@ -1,5 +1,6 @@
 #include "foundation/vec3.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -471,8 +472,11 @@ int PerpVecs(const double v[3], double out1[3], double out2[3]) {
   out1[0] = v[1];
   out1[1] = -v[0];
   out1[2] = 0.0;
-  if (NormalizeVector(out1, 3, 1e-5) != 0) {
-    if (std::fabs(v[2]) < 1e-5) {
+  // Both tests are relative to |v| (1e-5 of it, never below the smallest normal double): absolute
+  // ones called every vector shorter than 1e-5 invalid. Only a zero or non-finite v is refused.
+  const double tol = std::fmax(1e-5 * VecSize3(v), DBL_MIN);
+  if (NormalizeVector(out1, 3, tol) != 0) {
+    if (!(std::fabs(v[2]) >= tol)) {
       // Legacy: this message goes to standard output, not through the host's message services.
       std::printf("PerpVecs -- Invalid input.");
       return -2;

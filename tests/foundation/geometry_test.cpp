@@ -10,6 +10,7 @@
 #include "foundation/geo2.h"
 #include "foundation/geometry.h"
 #include "foundation/solvmat.h"
+#include "foundation/vec3.h"
 #include "tests/support/checks.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
@@ -120,6 +121,57 @@ TEST_F(Geometry, NearParallelAndDegenerateInputsAreRefusedOrDefined) {
   EXPECT_EQ(VecPlaneProject3(up, zero, f1), -2);
   EXPECT_EQ(VecPlaneProject3(up, up, f1), 0);  // parallel: a zero remainder, not a failure
   EXPECT_EQ(f1[2], 0.0);
+}
+
+// The same lines, segments and planes scaled from 1e-6 to 1e6 give the same answers in their own
+// units: no closest point or intersection depends on an absolute length threshold.
+TEST_F(Geometry, LinesAndPlanesAnswerAlikeAtEveryScale) {
+  const double u[3] = {1 / 3.0, 2 / 3.0, 2 / 3.0}, w[3] = {2 / 3.0, 1 / 3.0, -2 / 3.0}, o[3] = {0.3, -0.2, 0.1};
+  double v[3];
+  VecCrossProd3(u, w, v);
+  for (double s = 1e-6; s <= 1.5e6; s *= 10.0) {
+    auto at = [&](double x, double y, double z, double out[3]) {  // s (o + x u + y w + z v)
+      for (int k = 0; k < 3; ++k) out[k] = s * (o[k] + x * u[k] + y * w[k] + z * v[k]);
+    };
+    double a[3], b[3], p[3], expect[3], foot[3], d2, t, dist;
+    // Foot on a line of length s.
+    at(0, 0, 0, a), at(1, 0, 0, b), at(0.4, 0.7, 0, p), at(0.4, 0, 0, expect);
+    LinePntMinDistSq(p, a, b, foot, &d2);
+    EXPECT_NEAR(d2, 0.49 * s * s, 1e-12 * s * s) << s;
+    EXPECT_LE(Dist2(foot, expect), 1e-24 * s * s) << s;
+    // A sliver edge, 1e-5 of the scale long, still has its inside.
+    at(0, 0, 0, a), at(1e-5, 0, 0, b), at(0.75e-5, 1e-6, 0, p);
+    LineSegPntMinSqDistParam(p, a, b, foot, &d2, &t);
+    EXPECT_NEAR(t, 0.25, 1e-6) << s;
+    EXPECT_NEAR(d2, 1e-12 * s * s, 1e-18 * s * s) << s;
+    // A line crossing a plane at 30 degrees.
+    const PlaneEq plane = {w[0], w[1], w[2], -s * VecDotProd3(w, o)};
+    double dir[3], x[3];
+    at(0.2, 0.5, 0.1, p);
+    for (int k = 0; k < 3; ++k) dir[k] = s * (std::sqrt(3.0) * u[k] - w[k]);
+    if (PlaneLineIntersect(plane, p, dir, x) != 0) x[0] = x[1] = x[2] = 1e300;
+    at(0.2 + 0.5 * std::sqrt(3.0), 0, 0.1, expect);
+    EXPECT_LE(Dist2(x, expect), 1e-24 * s * s) << s;
+    // Skew lines meet their common perpendicular at known points; parallel ones keep their gap.
+    double l1[6], l2[6], q1[3], q2[3], e2[3];
+    at(-0.5, 0, 0, l1), at(1.5, 0, 0, l1 + 3), at(0, 0.6, 0.7, l2), at(0, 0.6, -0.4, l2 + 3);
+    LineLineMinDist(l1, l2, q1, q2, &dist);
+    at(0, 0, 0, expect), at(0, 0.6, 0, e2);
+    EXPECT_NEAR(dist, 0.6 * s, 1e-12 * s) << s;
+    EXPECT_LE(Dist2(q1, expect) + Dist2(q2, e2), 1e-24 * s * s) << s;
+    at(0.3, 0.6, 0, l2), at(2.0, 0.6, 0, l2 + 3);
+    LineLineMinDist(l1, l2, q1, q2, &dist);
+    EXPECT_NEAR(dist, 0.6 * s, 1e-9 * s) << s;
+    EXPECT_NEAR(Dist2(q1, q2), 0.36 * s * s, 1e-9 * s * s) << s;
+    // Two directions perpendicular to a vector of length 1.3 s.
+    const double n[3] = {0.3 * s, -0.4 * s, 1.2 * s};
+    double p1[3], p2[3];
+    EXPECT_EQ(PerpVecs(n, p1, p2), 0) << s;
+    EXPECT_NEAR(VecSize3(p1), 1.0, 1e-12) << s;
+    EXPECT_NEAR(VecSize3(p2), 1.3 * s, 1e-12 * s) << s;
+    EXPECT_NEAR(VecDotProd3(p1, n), 0.0, 1e-12 * s) << s;
+    EXPECT_NEAR(VecDotProd3(p2, n), 0.0, 1e-12 * s * s) << s;
+  }
 }
 
 TEST_F(Geometry, LinesBoxesAndTrianglesAgreeWithReferences) {
