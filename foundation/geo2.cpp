@@ -153,12 +153,17 @@ int LineSegsMinDistsq(const double p0[3], const double p1[3], const double q0[3]
   const double c = VecDotProd3(d1, r), f = VecDotProd3(d2v, r);
   auto clamp01 = [](double v) { return v < 0.0 ? 0.0 : (v > 1.0 ? 1.0 : v); };
   double ss, tt;
-  if (a < 1e-10 && e < 1e-10) {
+  // A segment is a point when its squared length is below 1e-10 times the configuration's squared
+  // size, capped at 1: an absolute 1e-10 made every segment shorter than 1e-5 a point, so small
+  // crossing segments were measured between their first ends.
+  const double size = std::fmin(1.0, std::fmax(VecSize3(r), std::sqrt(std::fmax(a, e))));
+  const double tiny = 1e-10 * size * size;
+  if (a <= tiny && e <= tiny) {
     ss = tt = 0.0;
-  } else if (a < 1e-10) {
+  } else if (a <= tiny) {
     ss = 0.0;
     tt = clamp01(f / e);
-  } else if (e < 1e-10) {
+  } else if (e <= tiny) {
     tt = 0.0;
     ss = clamp01(-c / a);
   } else {
@@ -434,7 +439,10 @@ int FindCircle3Pts(const double p0[3], const double p1[3], const double p2[3], d
   double n[3];
   VecCrossProd3(u, v, n);
   centre[0] = centre[1] = centre[2] = 0.0;
-  if (std::fabs(n[0]) < 1e-6 && std::fabs(n[1]) < 1e-6 && std::fabs(n[2]) < 1e-6) return 0;
+  // Collinear when every component of u x v is below 1e-6 |u| |v|: an absolute 1e-6 called every
+  // circle smaller than about 1e-3 collinear.
+  const double tol = 1e-6 * VecSize3(u) * VecSize3(v);
+  if (!(std::fabs(n[0]) > tol || std::fabs(n[1]) > tol || std::fabs(n[2]) > tol)) return 0;
   // Equidistant from p0 and p1, from p1 and p2, and in the plane of the three points.
   const double r0 = VecDotProd3(p0, p0), r1 = VecDotProd3(p1, p1), r2 = VecDotProd3(p2, p2);
   double c[3];

@@ -135,7 +135,10 @@ int FindPlaneEq(const double p0[3], const double p1[3], const double p2[3], Plan
   const double v[3] = {p2[0] - p1[0], p2[1] - p1[1], p2[2] - p1[2]};
   double n[3];
   VecCrossProd3(u, v, n);
-  if (std::fabs(n[0]) < 1e-10 && std::fabs(n[1]) < 1e-10 && std::fabs(n[2]) < 1e-10) return -2;
+  // Collinear when every component of u x v is below 1e-10 |u| |v|: an absolute 1e-10 called
+  // every triangle smaller than about 1e-5 collinear.
+  const double tol = 1e-10 * VecSize3(u) * VecSize3(v);
+  if (!(std::fabs(n[0]) > tol || std::fabs(n[1]) > tol || std::fabs(n[2]) > tol)) return -2;
   const double ax = std::fabs(n[0]), ay = std::fabs(n[1]), az = std::fabs(n[2]);
   const int k = (ax >= ay && ax >= az) ? 0 : (ay >= az ? 1 : 2);
   const double s = n[k];
@@ -366,7 +369,9 @@ int Intersect2DSegments(double x1, double y1, double x2, double y2, double x3, d
 int IsIntersectLines(double x1, double y1, double x2, double y2, double x3, double y3, double x4, double y4) {
   const double a = x2 - x1, b = x3 - x4, c = y2 - y1, d = y3 - y4;
   const double det = a * d - b * c;
-  if (std::fabs(det) < 1e-10) return 0;
+  // Parallel against the segments' own lengths: an absolute 1e-10 called every pair of segments
+  // shorter than about 1e-5 parallel.
+  if (!(std::fabs(det) > 1e-10 * std::hypot(a, c) * std::hypot(b, d))) return 0;
   const double e = x3 - x1, f = y3 - y1;
   const double s = (e * d - b * f) / det;
   const double t = (a * f - c * e) / det;

@@ -163,6 +163,24 @@ TEST_F(Geometry, LinesAndPlanesAnswerAlikeAtEveryScale) {
     LineLineMinDist(l1, l2, q1, q2, &dist);
     EXPECT_NEAR(dist, 0.6 * s, 1e-9 * s) << s;
     EXPECT_NEAR(Dist2(q1, q2), 0.36 * s * s, 1e-9 * s * s) << s;
+    // Planes and circles through three points, and crossing segments in space and in the plane.
+    double c0[3], c1[3], c2[3], centre[3];
+    PlaneEq pl = {0, 0, 0, 0};
+    at(1, 0, 0, c0), at(0, 1, 0, c1), at(-1, 0, 0, c2), at(0, 0, 0, expect);
+    EXPECT_EQ(FindPlaneEq(c0, c1, c2, pl), 0) << s;
+    const double nl = VecSize3(pl);
+    for (const double* q : {c0, c1, c2, expect}) EXPECT_NEAR(VecDotProd3(pl, q) + pl[3], 0.0, 1e-12 * s * nl) << s;
+    EXPECT_NEAR(std::fabs(VecDotProd3(pl, v)), nl, 1e-12 * nl) << s;
+    EXPECT_EQ(FindCircle3Pts(c0, c1, c2, centre), 1) << s;
+    EXPECT_LE(Dist2(centre, expect), 1e-24 * s * s) << s;
+    at(-0.5, 0, 0, c0), at(0.5, 0, 0, c1), at(0, 0.6, -0.3, c2), at(0, 0.6, 0.7, e2);
+    double ss, tt;
+    EXPECT_EQ(LineSegsMinDistsq(c0, c1, c2, e2, &d2, &ss, &tt), 0) << s;
+    EXPECT_NEAR(d2, 0.36 * s * s, 1e-12 * s * s) << s;
+    EXPECT_NEAR(ss, 0.5, 1e-12) << s;
+    EXPECT_NEAR(tt, 0.3, 1e-12) << s;
+    EXPECT_EQ(IsIntersectLines(0, 0, s, s, 0, s, s, 0), 1) << s;
+    EXPECT_EQ(IsIntersectLines(0, 0, s, s, 0, s, s, 2 * s), 0) << s;  // parallel
     // Two directions perpendicular to a vector of length 1.3 s.
     const double n[3] = {0.3 * s, -0.4 * s, 1.2 * s};
     double p1[3], p2[3];
