@@ -389,18 +389,6 @@ void LineLineMinDist2(const double a0[3], const double a1[3], const double b0[3]
                       double pb[3], double* dist) {
   const double lineA[6] = {a0[0], a0[1], a0[2], a1[0], a1[1], a1[2]};
   const double lineB[6] = {b0[0], b0[1], b0[2], b1[0], b1[1], b1[2]};
-  // Parallel within round-off of the directions, whatever their length: the 2 x 2 system's own
-  // guard is absolute and lets tiny parallel lines through with a determinant of round-off.
-  double dA[3], dB[3], x[3];
-  VecDiff3(a1, a0, dA);
-  VecDiff3(b1, b0, dB);
-  VecCrossProd3(dA, dB, x);
-  if (VecDotProd3(x, x) <= 1e-24 * VecDotProd3(dA, dA) * VecDotProd3(dB, dB)) {
-    for (int k = 0; k < 3; ++k) pa[k] = a0[k];
-    LinePntMinDist(a0, b0, b1, pb, dist);
-    *dist = VecDist3(pa, pb);
-    return;
-  }
   LineLineMinDist(lineA, lineB, pa, pb, dist);
 }
 
