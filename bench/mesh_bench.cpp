@@ -10,6 +10,7 @@
 #include "cloud/makecld.h"
 #include "foundation/umalloc.h"
 #include "mesh/cldpoly.h"
+#include "mesh/pgr2cld.h"
 #include "mesh/putil.h"
 #include "mesh/rpmclose.h"
 #include "mesh/trianum.h"
@@ -198,5 +199,57 @@ void BM_ReducePolygonsByCount100kTo10k(benchmark::State& state) {
   state.counters["left"] = left;
 }
 BENCHMARK(BM_ReducePolygonsByCount100kTo10k)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+namespace {
+
+// A soup of 2 x 388 x 388 (301,088) triangles over a wavy grid, every corner its own point.
+Cloud* GridSoup() {
+  const int n = 388;
+  std::vector<float> x, y, z;
+  std::vector<CloudTriangle> tris;
+  auto h = [](int i, int j) { return float(0.1 * std::sin(0.05 * i) * std::cos(0.07 * j)); };
+  auto put = [&](int i, int j) {
+    x.push_back(float(i)), y.push_back(float(j)), z.push_back(h(i, j));
+    return int(x.size()) - 1;
+  };
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) {
+      const int a = put(i, j), b = put(i + 1, j), c = put(i + 1, j + 1);
+      tris.push_back({{a, b, c}, {}});
+      const int d = put(i, j), e = put(i + 1, j + 1), f = put(i, j + 1);
+      tris.push_back({{d, e, f}, {}});
+    }
+  Cloud* c = MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr);
+  c->ntri = int(tris.size());
+  c->tri = MallocArray<CloudTriangle>(c->ntri);
+  for (int t = 0; t < c->ntri; ++t) c->tri[t] = tris[t];
+  return c;
+}
+
+void BM_WeldSoup300kTriangles(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    Cloud* soup = GridSoup();
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(RemoveCldIdenticalPts(soup));
+    state.PauseTiming();
+    state.counters["points"] = soup->npts;
+    FreeCloud(soup);
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_WeldSoup300kTriangles)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_PiecesOfWelded300kTriangles(benchmark::State& state) {
+  Cloud* mesh = GridSoup();
+  RemoveCldIdenticalPts(mesh);
+  int pieces = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(pieces = IdentifySeparateObjects(mesh, nullptr));
+  state.counters["pieces"] = pieces;
+  FreeCloud(mesh);
+}
+BENCHMARK(BM_PiecesOfWelded300kTriangles)->Unit(benchmark::kMillisecond);
 
 }  // namespace

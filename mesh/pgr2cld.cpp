@@ -1,6 +1,7 @@
 #include "mesh/pgr2cld.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <initializer_list>
 #include <utility>
@@ -1002,4 +1003,353 @@ int CloseCloudGroup(Gsrf* graph, Cloud** objects, double tol) {
       return 0;
   }
   return 1;
+}
+
+// ---- Welding, merging and connected pieces ----------------------------------------------------
+int ReallocIntArray(int** array, int* capacity) {
+  const int cap = *capacity > 0 ? 2 * *capacity : 1;
+  int* grown = MallocArray<int>(cap);
+  if (!grown) return 0;  // the old block stays the caller's
+  if (*array && *capacity > 0) std::copy(*array, *array + *capacity, grown);
+  if (*array) Free(*array);
+  *array = grown;
+  *capacity = cap;
+  return 1;
+}
+
+int Realloc2IntArray(int** a, int** b, int* capacity) {
+  const int cap = *capacity > 0 ? 2 * *capacity : 1;
+  int* ga = MallocArray<int>(cap);
+  int* gb = ga ? MallocArray<int>(cap) : nullptr;
+  if (!ga || !gb) {
+    if (ga) Free(ga);
+    return 0;
+  }
+  if (*capacity > 0) {
+    if (*a) std::copy(*a, *a + *capacity, ga);
+    if (*b) std::copy(*b, *b + *capacity, gb);
+  }
+  if (*a) Free(*a);
+  if (*b) Free(*b);
+  *a = ga;
+  *b = gb;
+  *capacity = cap;
+  return 1;
+}
+
+int RemoveCldIdenticalPtsWIndices(Cloud* mesh, int* newNumbers) {
+  if (!mesh || mesh->npts < 1) return 0;
+  TrackingScope scope;
+  const int n = mesh->npts;
+  CloudSortPoint* rec = MallocArray<CloudSortPoint>(n);
+  int* rep = MallocArray<int>(n);
+  int* flags = MallocArray<int>(n);
+  int* triFlags = MallocArray<int>(std::max(mesh->ntri, 1));
+  if (!rec || !rep || !flags || !triFlags) return 0;
+  for (int i = 0; i < n; ++i) rec[i] = {mesh->x[i], mesh->y[i], mesh->z[i], i};
+  SortCoordXYZ(n, rec);
+  // Runs of exactly equal coordinates map to their first record.
+  for (int i = 0, first = 0; i < n; ++i) {
+    if (i > 0 && CompareValue(&rec[i], rec[first].x, rec[first].y, rec[first].z) != 0) first = i;
+    rep[rec[i].index] = rec[first].index;
+    flags[rec[i].index] = i != first;
+  }
+  if (newNumbers) {
+    for (int i = 0, flagged = 0; i < n; ++i) {
+      flagged += flags[i];
+      newNumbers[i] = i - flagged;
+    }
+    for (int i = 0; i < n; ++i) newNumbers[i] = newNumbers[rep[i]];
+  }
+  for (int t = 0; t < mesh->ntri; ++t) {
+    int32_t* v = mesh->tri[t].v;
+    for (int k = 0; k < 3; ++k) v[k] = rep[v[k]];
+    triFlags[t] = v[0] == v[1] || v[1] == v[2] || v[0] == v[2];
+  }
+  int keptTriangles = 0;
+  for (int t = 0; t < mesh->ntri; ++t) keptTriangles += !triFlags[t];
+  if (!DeleteCldVertsAndPolys(mesh, flags, mesh->ntri > 0 ? triFlags : nullptr) || KernelFailed()) return 0;
+  // The compaction drops every triangle, and clears the error state, when recomputing the vertex
+  // normals runs out of memory: a weld that lost its triangles has failed.
+  if (mesh->ntri != keptTriangles) {
+    SetOutOfMemory();
+    return 0;
+  }
+  return 1;
+}
+
+int RemoveCldIdenticalPts(Cloud* mesh) { return RemoveCldIdenticalPtsWIndices(mesh, nullptr); }
+
+// Method: breadth-first over edges, a triangle joining every piece its edges reach; a new piece
+// starts at the lowest-numbered edge without one.
+int IdentifySeparateObjectsWithEdges(Cloud* mesh, int* edgePairs, int** cornerEdges, int edgeCount,
+                                     int* triangleComponent) {
+  if (!mesh || mesh->ntri < 1 || edgeCount < 1) return 0;
+  TrackingScope scope;
+  int* comp = triangleComponent ? triangleComponent : MallocArray<int>(mesh->ntri);
+  int* edgePiece = MallocArray<int>(edgeCount);
+  int* queue = MallocArray<int>(edgeCount);
+  IndexNode** heads = MallocArray<IndexNode*>(edgeCount);
+  IndexNode* nodes = MallocArray<IndexNode>(3, mesh->ntri);
+  if (!comp || !edgePiece || !queue || !heads || !nodes) return -1;
+  EdgeToPolyPointers(mesh, heads, nodes, cornerEdges, edgePairs, edgeCount);
+  std::fill(edgePiece, edgePiece + edgeCount, -1);
+  for (int t = 0; t < mesh->ntri; ++t) comp[t] = -1;
+  int piece = 0;
+  for (int start = 0; start < edgeCount; ++start) {
+    if (edgePiece[start] >= 0 || !heads[start]) continue;
+    int head = 0, tail = 0;
+    edgePiece[start] = piece;
+    queue[tail++] = start;
+    while (head < tail) {
+      const int e = queue[head++];
+      for (const IndexNode* nd = heads[e]; nd; nd = nd->next) {
+        const int t = nd->index;
+        if (comp[t] == piece) continue;
+        comp[t] = piece;
+        for (int k = 0; k < 3; ++k) {
+          const int f = int((cornerEdges[3 * t + k] - edgePairs) / 2);
+          if (edgePiece[f] < 0) edgePiece[f] = piece, queue[tail++] = f;
+        }
+      }
+    }
+    ++piece;
+  }
+  return piece;
+}
+
+int IdentifySeparateObjects(Cloud* mesh, int* triangleComponent) {
+  if (!mesh || mesh->ntri < 1) return 0;
+  Owned<int32_t, Free> edges;
+  Owned<int32_t*, Free> corners;
+  int nedges = 0;
+  if (!CreatePolyEdges(mesh, edges.receive(), corners.receive(), &nedges)) return -1;
+  return IdentifySeparateObjectsWithEdges(mesh, edges.get(), corners.get(), nedges, triangleComponent);
+}
+
+int BreakDistinctClouds(Cloud* mesh, Cloud*** pieces, double** boxes, int* count) {
+  *pieces = nullptr;
+  *boxes = nullptr;
+  *count = 0;
+  if (!mesh || mesh->ntri < 1) return 1;
+  TrackingScope scope;
+  int* comp = MallocArray<int>(mesh->ntri);
+  if (!comp) return 0;
+  const int k = IdentifySeparateObjects(mesh, comp);
+  if (k < 0) return 0;
+  // Triangles grouped by piece, each group in mesh order (a counting sort).
+  int* start = MallocArray<int>(k + 1);
+  int* byPiece = MallocArray<int>(mesh->ntri);
+  int* newNo = MallocArray<int>(mesh->npts);
+  int* idx = MallocArray<int>(3, mesh->ntri);
+  float* verts = MallocArray<float>(3, mesh->npts);
+  float* norms = mesh->nx ? MallocArray<float>(3, mesh->npts) : nullptr;
+  if (!start || !byPiece || !newNo || !idx || !verts || (mesh->nx && !norms)) return 0;
+  std::fill(start, start + k + 1, 0);
+  for (int t = 0; t < mesh->ntri; ++t) ++start[comp[t] + 1];
+  for (int p = 0; p < k; ++p) start[p + 1] += start[p];
+  {
+    int* fill = MallocArray<int>(k);
+    if (!fill) return 0;
+    std::copy(start, start + k, fill);
+    for (int t = 0; t < mesh->ntri; ++t) byPiece[fill[comp[t]]++] = t;
+  }
+  std::fill(newNo, newNo + mesh->npts, -1);
+  // The results leave the scope: the arrays and every piece are the caller's.
+  Cloud** out = nullptr;
+  double* outBoxes = nullptr;
+  {
+    UntrackedScope untracked;
+    out = CallocArray<Cloud*>(k);
+    outBoxes = MallocArray<double>(6, k);
+  }
+  OwnedArray<Cloud, FreeCloud> made(out, k);
+  Owned<double, Free> madeBoxes(outBoxes);
+  if (!out || !outBoxes) return 0;
+  for (int p = 0; p < k; ++p) {
+    int nv = 0, ni = 0;
+    for (int i = start[p]; i < start[p + 1]; ++i) {
+      const int t = byPiece[i];
+      for (int c = 0; c < 3; ++c) {
+        const int v = mesh->tri[t].v[c];
+        if (newNo[v] < 0) {
+          newNo[v] = nv;
+          verts[3 * nv] = mesh->x[v], verts[3 * nv + 1] = mesh->y[v], verts[3 * nv + 2] = mesh->z[v];
+          if (norms) norms[3 * nv] = mesh->nx[v], norms[3 * nv + 1] = mesh->ny[v], norms[3 * nv + 2] = mesh->nz[v];
+          ++nv;
+        }
+        idx[ni++] = newNo[v];
+      }
+    }
+    for (int i = start[p]; i < start[p + 1]; ++i)
+      for (int c = 0; c < 3; ++c) newNo[mesh->tri[byPiece[i]].v[c]] = -1;
+    {
+      UntrackedScope untracked;
+      out[p] = MakePolyCldWithNorms(start[p + 1] - start[p], idx, ni, verts, norms, nv, outBoxes + 6 * p);
+    }
+    // A piece whose triangles were refused comes back without them (the error state set or, when
+    // its normals were refused, cleared): a failure either way.
+    if (!out[p] || KernelFailed()) return 0;
+    if (out[p]->ntri != start[p + 1] - start[p]) {
+      SetOutOfMemory();
+      return 0;
+    }
+  }
+  *pieces = made.release();
+  *boxes = madeBoxes.release();
+  *count = k;
+  return 1;
+}
+
+// Method: points, normals, colours and reliability concatenated (the optional arrays only when
+// every input has them), triangles offset by the points before them, then exact duplicates
+// welded. The inputs are freed (keepInputs 0) only once the merge stands.
+Cloud* AddPolyClds(Cloud** meshes, int count, int keepInputs) {
+  if (!meshes || count < 1) return nullptr;
+  int npts = 0, ntri = 0;
+  bool normals = true, colours = true, reliability = true;
+  for (int i = 0; i < count; ++i) {
+    const Cloud* m = meshes[i];
+    if (!m) return nullptr;
+    if (npts > INT_MAX - m->npts || ntri > INT_MAX - m->ntri) {
+      SetOutOfMemory();
+      return nullptr;
+    }
+    npts += m->npts;
+    ntri += m->ntri;
+    normals = normals && m->nx && m->ny && m->nz;
+    colours = colours && m->colour[0] && m->colour[1] && m->colour[2];
+    reliability = reliability && m->reliability;
+  }
+  if (npts < 1) return nullptr;
+  TrackingScope scope;
+  float* x = MallocArray<float>(npts);
+  float* y = MallocArray<float>(npts);
+  float* z = MallocArray<float>(npts);
+  if (!x || !y || !z) return nullptr;
+  Cloud* merged = MakeCldNoAlloc(x, y, z, npts, nullptr);
+  if (!merged) return nullptr;
+  Owned<Cloud, FreeCloud> owner(merged);
+  float* nrm[3] = {nullptr, nullptr, nullptr};
+  float* col[3] = {nullptr, nullptr, nullptr};
+  for (int k = 0; k < 3; ++k) {
+    if (normals && !(nrm[k] = MallocArray<float>(npts))) return nullptr;
+    if (colours && !(col[k] = MallocArray<float>(npts))) return nullptr;
+  }
+  uint8_t* rel = reliability ? MallocArray<uint8_t>(npts) : nullptr;
+  CloudTriangle* tri = ntri > 0 ? MallocArray<CloudTriangle>(ntri) : nullptr;
+  if ((reliability && !rel) || (ntri > 0 && !tri)) return nullptr;
+  int p0 = 0, t0 = 0;
+  for (int i = 0; i < count; ++i) {
+    const Cloud* m = meshes[i];
+    std::copy(m->x, m->x + m->npts, x + p0);
+    std::copy(m->y, m->y + m->npts, y + p0);
+    std::copy(m->z, m->z + m->npts, z + p0);
+    const float* src[3] = {m->nx, m->ny, m->nz};
+    for (int k = 0; k < 3; ++k) {
+      if (nrm[k]) std::copy(src[k], src[k] + m->npts, nrm[k] + p0);
+      if (col[k]) std::copy(m->colour[k], m->colour[k] + m->npts, col[k] + p0);
+    }
+    if (rel) std::copy(m->reliability, m->reliability + m->npts, rel + p0);
+    for (int t = 0; t < m->ntri; ++t) {
+      tri[t0 + t] = m->tri[t];
+      for (int k = 0; k < 3; ++k) tri[t0 + t].v[k] += p0;
+    }
+    p0 += m->npts;
+    t0 += m->ntri;
+  }
+  // The merged record takes the arrays out of this scope.
+  for (void* block : {(void*)nrm[0], (void*)nrm[1], (void*)nrm[2], (void*)col[0], (void*)col[1], (void*)col[2],
+                      (void*)rel, (void*)tri})
+    if (block) RemoveMallocFromTrack(block);
+  if (normals) {
+    FreeAndNull(merged->nx), FreeAndNull(merged->ny), FreeAndNull(merged->nz);
+    merged->nx = nrm[0], merged->ny = nrm[1], merged->nz = nrm[2];
+  }
+  if (colours) {
+    for (int k = 0; k < 3; ++k) FreeAndNull(merged->colour[k]), merged->colour[k] = col[k];
+    merged->colourFlag = meshes[0]->colourFlag;
+  }
+  merged->reliability = rel;
+  merged->tri = tri;
+  merged->ntri = ntri;
+  if (!RemoveCldIdenticalPts(merged)) return nullptr;
+  scope.keep();
+  if (!keepInputs)
+    for (int i = 0; i < count; ++i) {
+      FreeCloud(meshes[i]);
+      meshes[i] = nullptr;
+    }
+  return owner.release();
+}
+
+int FindCloudPolySub(Cloud* mesh, int vertex, int rings, int* vertexCount, int** vertices, int** ringNumbers,
+                     int* edgeCount, int** edgeStarts, int** edgeEnds, int* triangleCount, int** triangles) {
+  *vertexCount = *edgeCount = *triangleCount = 0;
+  *vertices = *ringNumbers = *edgeStarts = *edgeEnds = *triangles = nullptr;
+  if (!mesh || vertex < 0 || vertex >= mesh->npts) return 0;
+  TrackingScope scope;
+  IndexNode** heads = MallocArray<IndexNode*>(mesh->npts);
+  IndexNode* nodes = MallocArray<IndexNode>(3, std::max(mesh->ntri, 1));
+  unsigned char* seenV = MallocArray<unsigned char>(mesh->npts);
+  unsigned char* seenT = MallocArray<unsigned char>(std::max(mesh->ntri, 1));
+  int vCap = 32, eCap = 64, tCap = 32;
+  int* vs = MallocArray<int>(vCap);
+  int* rs = MallocArray<int>(vCap);
+  int* es = MallocArray<int>(eCap);
+  int* ee = MallocArray<int>(eCap);
+  int* ts = MallocArray<int>(tCap);
+  if (!heads || !nodes || !seenV || !seenT || !vs || !rs || !es || !ee || !ts) return 0;
+  MakePolyPointers(mesh, heads, nodes);
+  std::fill(seenV, seenV + mesh->npts, 0);
+  std::fill(seenT, seenT + std::max(mesh->ntri, 1), 0);
+  int nv = 0, ne = 0, nt = 0;
+  // The vertex with its ring, then its triangles and its edges to their other corners.
+  auto take = [&](int v, int ring) {
+    if (nv == vCap && !Realloc2IntArray(&vs, &rs, &vCap)) return false;
+    vs[nv] = v, rs[nv++] = ring;
+    seenV[v] = 1;
+    for (const IndexNode* n = heads[v]; n; n = n->next) {
+      const int t = n->index;
+      if (!seenT[t]) {
+        if (nt == tCap && !ReallocIntArray(&ts, &tCap)) return false;
+        ts[nt++] = t;
+        seenT[t] = 1;
+      }
+      for (int k = 0; k < 3; ++k) {
+        const int w = mesh->tri[t].v[k];
+        if (w == v) continue;
+        bool present = false;
+        for (int i = 0; i < ne && !present; ++i)
+          present = (es[i] == v && ee[i] == w) || (es[i] == w && ee[i] == v);
+        if (present) continue;
+        if (ne == eCap && !Realloc2IntArray(&es, &ee, &eCap)) return false;
+        es[ne] = v, ee[ne++] = w;
+      }
+    }
+    return true;
+  };
+  if (!take(vertex, 0)) return 0;
+  for (int ring = 1, from = 0; ring <= rings; ++ring) {
+    const int upTo = ne, before = nv;
+    for (int i = from; i < upTo; ++i)
+      for (int end : {es[i], ee[i]})
+        if (!seenV[end] && !take(end, ring)) return 0;
+    from = upTo;
+    if (nv == before) break;
+  }
+  // Only the outputs leave the scope.
+  Free(heads);
+  Free(nodes);
+  Free(seenV);
+  Free(seenT);
+  scope.keep();
+  *vertexCount = nv, *vertices = vs, *ringNumbers = rs;
+  *edgeCount = ne, *edgeStarts = es, *edgeEnds = ee;
+  *triangleCount = nt, *triangles = ts;
+  return 1;
+}
+
+void FindSideOfPlane(Cloud* cloud, int* side, double a, double b, double c, double d) {
+  for (int i = 0; i < cloud->npts; ++i) side[i] = a * cloud->x[i] + b * cloud->y[i] + c * cloud->z[i] + d > 0.0 ? 1 : -1;
 }

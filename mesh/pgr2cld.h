@@ -126,3 +126,38 @@ void ArrangeVertsInOrder(Gsrf* graph, int element, int count, double* params, in
 // Rotates the list so that it begins at position start. 1.
 int RearrangeVertsInLoop(int start, int* list, int n);
 void ReverseDoubleArray(double* array, int n);
+
+// ---- Welding, merging and connected pieces ------------------------------------------------------
+// Points are never moved: only how the mesh divides into points and pieces changes.
+
+// Welds points whose coordinates are exactly equal into one (the lowest-numbered of each group);
+// triangles that lose a distinct corner are removed, the rest renumbered. newNumbers (one per old
+// point, may be null) receives each old point's number after welding. 1, or 0 on no memory (the
+// triangle corners may already be redirected).
+int RemoveCldIdenticalPtsWIndices(Cloud* mesh, int* newNumbers);
+int RemoveCldIdenticalPts(Cloud* mesh);
+// Number of edge-connected pieces (triangles touching at a vertex only are apart); each
+// triangle's piece into triangleComponent when given, pieces numbered in order of their lowest
+// edge. -1 on no memory; 0 for a mesh without triangles.
+int IdentifySeparateObjectsWithEdges(Cloud* mesh, int* edgePairs, int** cornerEdges, int edgeCount,
+                                     int* triangleComponent);
+int IdentifySeparateObjects(Cloud* mesh, int* triangleComponent);
+// One new mesh per piece (triangles in mesh order, points in order of first use, normals carried),
+// with its box (six doubles per piece); the arrays and meshes are the caller's. 1 (a mesh without
+// triangles gives no piece), 0 on no memory (nothing handed out).
+int BreakDistinctClouds(Cloud* mesh, Cloud*** pieces, double** boxes, int* count);
+// One mesh of all inputs: points concatenated, triangles offset, normals, colours and reliability
+// carried only when every input has them, exact duplicates welded. keepInputs 0 frees the inputs
+// and nulls their pointers, but only once the merge has succeeded. Null on failure (inputs kept).
+Cloud* AddPolyClds(Cloud** meshes, int count, int keepInputs);
+// The vertices within `rings` edge steps of vertex (with their ring numbers), the edges (either
+// orientation counted once) and triangles met; outputs are the caller's. 1, or 0 on no memory
+// (outputs null).
+int FindCloudPolySub(Cloud* mesh, int vertex, int rings, int* vertexCount, int** vertices, int** ringNumbers,
+                     int* edgeCount, int** edgeStarts, int** edgeEnds, int* triangleCount, int** triangles);
+// Double the capacity into new blocks, copying the old entries. On no memory the old blocks stay
+// as they were (the error state set) and 0 is returned.
+int ReallocIntArray(int** array, int* capacity);
+int Realloc2IntArray(int** a, int** b, int* capacity);
+// side[i] = 1 when a x + b y + c z + d > 0 at point i, else -1 (on the plane: -1).
+void FindSideOfPlane(Cloud* cloud, int* side, double a, double b, double c, double d);

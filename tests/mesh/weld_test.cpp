@@ -1,0 +1,210 @@
+// Welding, merging and pieces: a soup of disjoint shapes welds to exactly its distinct points,
+// splits into its shapes and merges back to the same counts; a merge that fails keeps its inputs.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "mesh/pgr2cld.h"
+#include "tests/support/kernel_fixture.h"
+#include "tests/support/meshes.h"
+
+namespace {
+
+class Welding : public KernelTest {};
+
+using Pt = std::array<double, 3>;
+
+// k shapes (tetrahedra and 3 x 3 grids alternately, moved apart, scaled by s), every triangle
+// corner its own point; one extra triangle has two corners at the same place.
+struct Soup {
+  std::vector<Pt> pts;
+  std::vector<TestTriangle> tris;
+  int distinct = 0;
+  int kept = 0;  // triangles that survive welding
+};
+Soup MakeSoup(int k, double s) {
+  Soup soup;
+  auto add = [&](const Pt& a, const Pt& b, const Pt& c) {
+    const int n = int(soup.pts.size());
+    soup.pts.insert(soup.pts.end(), {a, b, c});
+    soup.tris.push_back({n, n + 1, n + 2});
+  };
+  for (int i = 0; i < k; ++i) {
+    const double ox = 3.0 * i * s;
+    auto P = [&](double x, double y, double z) { return Pt{ox + s * x, s * y, s * z}; };
+    if (i % 2 == 0) {
+      const Pt v[4] = {P(0, 0, 0), P(1, 0, 0), P(0, 1, 0), P(0, 0, 1)};
+      add(v[0], v[2], v[1]), add(v[0], v[1], v[3]), add(v[1], v[2], v[3]), add(v[0], v[3], v[2]);
+      soup.distinct += 4, soup.kept += 4;
+    } else {
+      for (int a = 0; a < 2; ++a)
+        for (int b = 0; b < 2; ++b) {
+          add(P(a, b, 0), P(a + 1, b, 0), P(a + 1, b + 1, 0));
+          add(P(a, b, 0), P(a + 1, b + 1, 0), P(a, b + 1, 0));
+        }
+      soup.distinct += 9, soup.kept += 8;
+    }
+  }
+  // Collapses onto the first shape's edge: removed by welding, no new point.
+  add(Pt{0, 0, 0}, Pt{s, 0, 0}, Pt{s, 0, 0});
+  return soup;
+}
+
+std::set<std::array<float, 3>> PointSet(const Cloud* m) {
+  std::set<std::array<float, 3>> out;
+  for (int i = 0; i < m->npts; ++i) out.insert({m->x[i], m->y[i], m->z[i]});
+  return out;
+}
+
+TEST_F(Welding, SoupWeldsSplitsAndMergesBackAtEveryScale) {
+  for (double s : {1e-5, 1.0, 1e5}) {
+    SCOPED_TRACE(s);
+    const int k = 5;
+    Soup soup = MakeSoup(k, s);
+    Cloud* m = MakeTestMesh(soup.pts, soup.tris);
+    const Cloud* before = MakeTestMesh(soup.pts, soup.tris);
+    std::vector<int> newNo(m->npts);
+    ASSERT_EQ(RemoveCldIdenticalPtsWIndices(m, newNo.data()), 1);
+    EXPECT_EQ(m->npts, soup.distinct);
+    EXPECT_EQ(m->ntri, soup.kept);
+    EXPECT_EQ(int(PointSet(m).size()), m->npts);  // no two points equal
+    for (int i = 0; i < before->npts; ++i) {
+      EXPECT_EQ(m->x[newNo[i]], before->x[i]);
+      EXPECT_EQ(m->z[newNo[i]], before->z[i]);
+    }
+    FreeCloud(const_cast<Cloud*>(before));
+    // Welding again changes nothing.
+    std::vector<std::array<int, 3>> tris;
+    for (int t = 0; t < m->ntri; ++t) tris.push_back({m->tri[t].v[0], m->tri[t].v[1], m->tri[t].v[2]});
+    ASSERT_EQ(RemoveCldIdenticalPts(m), 1);
+    EXPECT_EQ(m->npts, soup.distinct);
+    for (int t = 0; t < m->ntri; ++t)
+      EXPECT_EQ(tris[t], (std::array<int, 3>{m->tri[t].v[0], m->tri[t].v[1], m->tri[t].v[2]}));
+
+    std::vector<int> comp(m->ntri);
+    ASSERT_EQ(IdentifySeparateObjects(m, comp.data()), k);
+    for (int t = 0; t + 1 < m->ntri; ++t) EXPECT_LE(comp[t], comp[t + 1]);  // shapes in mesh order
+
+    Cloud** pieces = nullptr;
+    double* boxes = nullptr;
+    int count = 0;
+    ASSERT_EQ(BreakDistinctClouds(m, &pieces, &boxes, &count), 1);
+    ASSERT_EQ(count, k);
+    for (int p = 0; p < k; ++p) {
+      EXPECT_EQ(pieces[p]->npts, p % 2 == 0 ? 4 : 9);
+      EXPECT_EQ(pieces[p]->ntri, p % 2 == 0 ? 4 : 8);
+      EXPECT_NEAR(boxes[6 * p], 3.0 * p * s, 1e-6 * s);
+      EXPECT_EQ(IdentifySeparateObjects(pieces[p], nullptr), 1);
+    }
+    Free(boxes);
+    Cloud* merged = AddPolyClds(pieces, count, 0);
+    ASSERT_NE(merged, nullptr);
+    for (int p = 0; p < k; ++p) EXPECT_EQ(pieces[p], nullptr);
+    Free(pieces);
+    EXPECT_EQ(merged->npts, m->npts);
+    EXPECT_EQ(merged->ntri, m->ntri);
+    EXPECT_EQ(PointSet(merged), PointSet(m));
+    EXPECT_EQ(IdentifySeparateObjects(merged, nullptr), k);
+    FreeCloud(merged);
+    FreeCloud(m);
+  }
+}
+
+// Shapes that touch at a vertex stay apart; shapes that share an edge's points join once merged.
+TEST_F(Welding, PiecesJoinThroughEdgesOnly) {
+  Cloud* bow = MakeTestMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {-1, 0, 0}, {0, -1, 0}}, {{0, 1, 2}, {0, 3, 4}});
+  EXPECT_EQ(IdentifySeparateObjects(bow, nullptr), 2);
+  Cloud* a = MakeTestMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}});
+  Cloud* b = MakeTestMesh({{1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {{0, 2, 1}});
+  Cloud* in[2] = {a, b};
+  Cloud* ab = AddPolyClds(in, 2, 1);
+  ASSERT_NE(ab, nullptr);
+  EXPECT_EQ(in[0], a);  // kept
+  EXPECT_EQ(ab->npts, 4);
+  EXPECT_EQ(IdentifySeparateObjects(ab, nullptr), 1);
+  std::vector<int> side(ab->npts);
+  FindSideOfPlane(ab, side.data(), 1, 0, 0, -1);  // x = 1: on the plane is the negative side
+  for (int i = 0; i < ab->npts; ++i) EXPECT_EQ(side[i], -1);
+  FindSideOfPlane(ab, side.data(), 1, 0, 0, -0.5);
+  int positive = 0;
+  for (int s : side) positive += s == 1;
+  EXPECT_EQ(positive, 2);
+  FreeCloud(ab);
+  FreeCloud(a);
+  FreeCloud(b);
+  FreeCloud(bow);
+}
+
+// Refused allocations: a merge that fails gives null and keeps every input as it was; pieces
+// and welding leave nothing behind.
+TEST_F(Welding, FailuresKeepInputsAndLeakNothing) {
+  int failedMerges = 0, merged = 0;
+  for (long skip = 0; merged == 0 && skip < 400; ++skip) {
+    Soup soup = MakeSoup(3, 1.0);
+    Cloud* in[2] = {MakeTestMesh(soup.pts, soup.tris), MakeTestMesh(soup.pts, soup.tris)};
+    const int n0 = in[0]->npts;
+    ClearKernelError();
+    MallocFailAfter(skip, -1);
+    Cloud* out = AddPolyClds(in, 2, 0);
+    Cloud** pieces = nullptr;
+    double* boxes = nullptr;
+    int count = 0;
+    const int broke = out ? BreakDistinctClouds(out, &pieces, &boxes, &count) : 0;
+    MallocFailClear();
+    EXPECT_EQ(MallocTrackLevel(), 0);
+    EXPECT_EQ(MallocTrackedCount(), 0);
+    if (!out) {
+      ++failedMerges;
+      ASSERT_NE(in[0], nullptr);
+      ASSERT_NE(in[1], nullptr);
+      EXPECT_EQ(in[0]->npts, n0);
+      FreeCloud(in[0]);
+      FreeCloud(in[1]);
+    } else {
+      EXPECT_EQ(in[0], nullptr);
+      EXPECT_EQ(out->npts, soup.distinct);
+      if (broke) {
+        merged = 1;
+        EXPECT_EQ(count, 3) << skip << " " << out->ntri << " " << out->npts;
+      } else {
+        EXPECT_EQ(pieces, nullptr);
+      }
+      for (int p = 0; p < count; ++p) FreeCloud(pieces[p]);
+      Free(pieces);
+      Free(boxes);
+      FreeCloud(out);
+    }
+    ClearKernelError();
+  }
+  EXPECT_GT(failedMerges, 0);
+  EXPECT_EQ(merged, 1);
+}
+
+// Rings of a vertex in a grid: its triangles and edges first, then whole rings of neighbours.
+TEST_F(Welding, NeighbourhoodGrowsByRings) {
+  Cloud* g = MakeGridMesh(7, 7, [](int, int) { return true; });
+  const int centre = 3 + 7 * 3;
+  int nv, ne, nt;
+  int *v, *r, *es, *ee, *t;
+  ASSERT_EQ(FindCloudPolySub(g, centre, 0, &nv, &v, &r, &ne, &es, &ee, &nt, &t), 1);
+  EXPECT_EQ(nv, 1);
+  EXPECT_EQ(ne, 6);
+  EXPECT_EQ(nt, 6);
+  for (int* p : {v, r, es, ee, t}) Free(p);
+  ASSERT_EQ(FindCloudPolySub(g, centre, 2, &nv, &v, &r, &ne, &es, &ee, &nt, &t), 1);
+  // Two edge steps reach the 19 vertices of the hexagonal rings, no more.
+  EXPECT_EQ(nv, 19);
+  std::map<int, int> perRing;
+  for (int i = 0; i < nv; ++i) ++perRing[r[i]];
+  EXPECT_EQ(perRing[1], 6);
+  EXPECT_EQ(perRing[2], 12);
+  std::set<std::pair<int, int>> edges;
+  for (int i = 0; i < ne; ++i) EXPECT_TRUE(edges.insert({std::min(es[i], ee[i]), std::max(es[i], ee[i])}).second);
+  for (int* p : {v, r, es, ee, t}) Free(p);
+  FreeCloud(g);
+}
+
+}  // namespace
