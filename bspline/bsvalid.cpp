@@ -5,11 +5,14 @@
 
 bool KnotVectorSound(const double* knots, int p, int nCtrl) {
   const int count = nCtrl + p + 1;
-  if (!AllFinite(knots, count)) return false;
-  // Never decreasing; then more than p + 1 copies of a value, which leave a basis function
-  // without support, show as a knot equal to the one p + 1 places before it.
+  // Never decreasing, where a NaN fails the comparison on either side; a sorted vector whose
+  // two ends are finite is finite throughout, so no pass of its own tests finiteness. Then
+  // more than p + 1 copies of a value, which leave a basis function without support, show as
+  // a knot equal to the one p + 1 places before it.
+  if (count < 2 || !std::isfinite(knots[0]) || !std::isfinite(knots[count - 1])) return false;
   long long bad = 0;
-  // knots[i] against knots[i - gap] for i = from .. count - 1: less (gap 1) or equal (gap p + 1).
+  // knots[i] against knots[i - gap] for i = from .. count - 1: not at least (gap 1) or equal
+  // (gap p + 1).
   auto compare = [&](int from, int gap, bool equal) {
     int i = from;
 #if defined(__GNUC__)
@@ -19,11 +22,11 @@ bool KnotVectorSound(const double* knots, int p, int nCtrl) {
     Mask lanes = {0, 0};
     for (; i + 1 < count; i += 2) {
       const Pair here = {knots[i], knots[i + 1]}, there = {knots[i - gap], knots[i + 1 - gap]};
-      lanes |= equal ? here == there : here < there;
+      lanes |= equal ? here == there : ~(here >= there);
     }
     bad |= lanes[0] | lanes[1];
 #endif
-    for (; i < count; ++i) bad |= equal ? knots[i] == knots[i - gap] : knots[i] < knots[i - gap];
+    for (; i < count; ++i) bad |= equal ? knots[i] == knots[i - gap] : !(knots[i] >= knots[i - gap]);
   };
   compare(1, 1, false);
   compare(p + 1, p + 1, true);
