@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/degelev.h"
 #include "bspline/kinsert.h"
@@ -139,6 +140,45 @@ TEST_F(KnotOrder, SinglePointEvaluatorsRefuseASpanOfUnsortedKnots) {
   Eval3DPointOnSurfArray(s, 0.4, 0.6, 0, 0, out);
   EXPECT_FALSE(KernelFailed());
   FreeBspline(s);
+}
+
+// The knot check at every position: a value that is not finite anywhere (ends and inside), a
+// knot below its predecessor anywhere, or p + 2 copies of an inside value makes the vector
+// unsound, at every degree; the sound vectors, scaled and moved, stay sound.
+TEST(KnotVectorCheck, EveryFaultAtEveryPositionIsFound) {
+  const double notFinite[] = {std::nan(""), INFINITY, -INFINITY};
+  for (int p = 1; p <= 4; ++p) {
+    for (double scale : {1e-6, 1.0, 1e6}) {
+      const int nCtrl = p + 4;
+      std::vector<double> good;  // clamped, three interior knots, one of them double
+      for (int i = 0; i <= p; ++i) good.push_back(0.0);
+      for (double k : {0.25, 0.5, 0.5}) good.push_back(k);
+      for (int i = 0; i <= p; ++i) good.push_back(1.0);
+      ASSERT_EQ(static_cast<int>(good.size()), nCtrl + p + 1);
+      for (double& k : good) k = 3.0 + scale * k;
+      EXPECT_TRUE(KnotVectorSound(good.data(), p, nCtrl)) << p << ' ' << scale;
+      for (std::size_t at = 0; at < good.size(); ++at) {
+        for (double bad : notFinite) {
+          std::vector<double> k = good;
+          k[at] = bad;
+          EXPECT_FALSE(KnotVectorSound(k.data(), p, nCtrl)) << p << ' ' << at << ' ' << bad;
+        }
+        if (at > 0 && good[at] > good[at - 1]) {  // a step down just before a rise
+          std::vector<double> k = good;
+          k[at - 1] = good[at] + 0.5 * scale;
+          EXPECT_FALSE(KnotVectorSound(k.data(), p, nCtrl)) << p << ' ' << at;
+        }
+      }
+      // p + 1 copies of an inside value are allowed (the curve may break there); p + 2 are not.
+      for (int copies : {p + 1, p + 2}) {
+        std::vector<double> k(p + 1, 3.0);
+        k.insert(k.end(), copies, 3.0 + 0.5 * scale);
+        k.insert(k.end(), p + 1, 3.0 + scale);
+        const int n = static_cast<int>(k.size()) - p - 1;
+        EXPECT_EQ(KnotVectorSound(k.data(), p, n), copies == p + 1) << p << ' ' << scale;
+      }
+    }
+  }
 }
 
 }  // namespace
