@@ -1,6 +1,7 @@
 #include "bspline/kinsert.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -142,15 +143,22 @@ bool StartInPlace(Bspline* obj, int count, KnotInsertWork* w) {
   // Nothing can be undone once the lines are edited in place, so the one way the arithmetic
   // can leave finite numbers, homogeneous coordinates of huge points, is refused up front.
   // (Every refined value is a convex combination of finite homogeneous ones.)
-  if (obj->rational)
+  // One running flag instead of a branch per point, so the test runs in vector lanes (a NaN
+  // fails the comparison too).
+  if (obj->rational) {
+    bool finite = true;
     for (int k = 0; k < 3; ++k)
       if (double** m = mats[k])
-        for (int l = 0; l < d.lines; ++l)
-          for (int i = 0; i < d.n; ++i)
-            if (!std::isfinite(m[l][i] * obj->W[l][i])) {
-              SetKernelError(-2);
-              return false;
-            }
+        for (int l = 0; l < d.lines; ++l) {
+          const double* x = m[l];
+          const double* wl = obj->W[l];
+          for (int i = 0; i < d.n; ++i) finite &= std::fabs(x[i] * wl[i]) <= DBL_MAX;
+        }
+    if (!finite) {
+      SetKernelError(-2);
+      return false;
+    }
+  }
   *w = KnotInsertWork{};
   w->dir = 0;
   w->degree = d.degree;

@@ -464,6 +464,39 @@ TEST_F(Refinement, OneKnotInsertionFailuresLeaveTheObjectUnchanged) {
     }
 }
 
+// A rational record whose homogeneous coordinates overflow is refused before any line is
+// edited, whichever point and coordinate it is and on a curve or a surface refined in u; the
+// same point at a size the homogeneous form still holds refines as Boehm's rule says.
+TEST_F(Refinement, HomogeneousOverflowAtEveryPointIsRefusedUntouched) {
+  BsplineKeeper keep;
+  Bspline* curve = keep(BuildRandomCurve(5, 3, 7, 3, true));
+  Bspline* surface = keep(BuildRandomSurface(9, 3, 2, 5, 4, true));
+  for (Bspline* b : {curve, surface}) {
+    const int count = NumCtrlU(b) * NumCtrlV(b);
+    for (int at = 0; at < count; ++at)
+      for (auto m : {&Bspline::X, &Bspline::Y, &Bspline::Z}) {
+        for (double size : {1e300, 1e290}) {
+          Bspline* c = CopyBsplineStruct(b);
+          (c->*m)[0][at] = size;
+          c->W[0][at] = 1e10;  // 1e310 overflows, 1e300 does not
+          Bspline* before = CopyBsplineStruct(c);
+          double t = 0.37;
+          InsertNKnotsToObject(1, 1, 0, c, 2, &t);
+          if (size == 1e300) {
+            EXPECT_TRUE(KernelFailed()) << at;
+            EXPECT_TRUE(SameObject(c, before)) << at;
+          } else {
+            EXPECT_FALSE(KernelFailed()) << at;
+            EXPECT_EQ(Knots(c).size(), Knots(before).size() + 1) << at;
+          }
+          ClearKernelError();
+          FreeBspline(before);
+          FreeBspline(c);
+        }
+      }
+  }
+}
+
 // The line-level steps of degree elevation give the elevated object's coefficients: every
 // distinct knot gains a copy, the lines are raised together, and one control point of a line
 // is the mean of its blossoms.
