@@ -43,6 +43,17 @@ void SplitCloudPoly(Cloud* mesh, int t, int a, int b, int v, IndexNode** vertexT
   }
 }
 
+namespace {
+
+// Trims the triangle array to its count; a refused shrink only leaves spare room behind the
+// live triangles, so it is not a failure.
+void ShrinkTriangleArray(Cloud* mesh) {
+  const bool failedBefore = KernelFailed();
+  if (!ReallocCldPolyList(mesh, mesh->ntri) && !failedBefore) ClearKernelError();
+}
+
+}  // namespace
+
 int DeleteCldVertsAndPolys(Cloud* mesh, const int* pointFlags, const int* triangleFlags) {
   if (triangleFlags) {
     int kept = 0;
@@ -50,17 +61,49 @@ int DeleteCldVertsAndPolys(Cloud* mesh, const int* pointFlags, const int* triang
       if (triangleFlags[t] != 1) mesh->tri[kept++] = mesh->tri[t];
     if (kept < mesh->ntri) {
       mesh->ntri = kept;
-      // A refused shrink only leaves spare room behind the kept triangles: not a failure.
-      const bool failedBefore = KernelFailed();
-      if (!ReallocCldPolyList(mesh, kept) && !failedBefore) ClearKernelError();
+      ShrinkTriangleArray(mesh);
     }
   }
   if (!pointFlags) return 1;
+  const int n = mesh->npts;
   TrackingScope scope;
-  auto* keep = MallocArray<char>(mesh->npts);
-  if (!keep && mesh->npts > 0) return 0;
-  for (int i = 0; i < mesh->npts; ++i) keep[i] = pointFlags[i] == 0;
-  return mesh->npts > 0 ? SampleCloudBasedOnArray(mesh, keep) : 1;
+  auto* keep = MallocArray<char>(n);
+  auto* number = MallocArray<int32_t>(n);
+  if (n > 0 && (!keep || !number)) return 0;
+  int kept = 0;
+  for (int i = 0; i < n; ++i) {
+    keep[i] = pointFlags[i] == 0;
+    number[i] = keep[i] ? kept++ : -1;
+  }
+  if (kept == n) return 1;
+  // The sampling would renumber the triangles as well, but when memory runs out there it drops
+  // them all and still reports success. Held aside they come back unchanged when the points
+  // cannot be compacted, and are renumbered here in place, where nothing can fail.
+  CloudTriangle* tri = mesh->tri;
+  const int ntri = mesh->ntri;
+  mesh->tri = nullptr;
+  mesh->ntri = 0;
+  const int sampled = SampleCloudBasedOnArray(mesh, keep);
+  mesh->tri = tri;
+  mesh->ntri = ntri;
+  if (!sampled) return 0;
+  int live = 0;
+  for (int t = 0; t < ntri; ++t) {
+    const int32_t* v = tri[t].v;
+    if (number[v[0]] < 0 || number[v[1]] < 0 || number[v[2]] < 0) continue;
+    tri[live] = tri[t];
+    for (int32_t& w : tri[live].v) w = number[w];
+    ++live;
+  }
+  mesh->ntri = live;
+  if (live == 0) {
+    FreeCloudPolygons(mesh);
+    return 1;
+  }
+  if (live < ntri) ShrinkTriangleArray(mesh);
+  // The IsVert bits still describe the old numbering; the normals follow the changed triangles.
+  FreeAndNull(mesh->isVert);
+  return mesh->nx && mesh->ny && mesh->nz ? CloudResetZeroNormsIsVerts(mesh) : CloudSetNormVerts(mesh);
 }
 
 // ---- Closing the tessellations of a surface group ---------------------------------------------
@@ -1046,10 +1089,16 @@ int RemoveCldIdenticalPtsWIndices(Cloud* mesh, int* newNumbers) {
   int* flags = MallocArray<int>(n);
   int* triFlags = MallocArray<int>(std::max(mesh->ntri, 1));
   if (!rec || !rep || !flags || !triFlags) return 0;
-  for (int i = 0; i < n; ++i) rec[i] = {mesh->x[i], mesh->y[i], mesh->z[i], i};
-  SortCoordXYZ(n, rec);
+  // A NaN coordinate equals nothing and would break the sort's ordering: such points stay apart.
+  int sorted = 0;
+  for (int i = 0; i < n; ++i) {
+    rep[i] = i, flags[i] = 0;
+    if (!std::isnan(mesh->x[i]) && !std::isnan(mesh->y[i]) && !std::isnan(mesh->z[i]))
+      rec[sorted++] = {mesh->x[i], mesh->y[i], mesh->z[i], i};
+  }
+  SortCoordXYZ(sorted, rec);
   // Runs of exactly equal coordinates map to their first record.
-  for (int i = 0, first = 0; i < n; ++i) {
+  for (int i = 0, first = 0; i < sorted; ++i) {
     if (i > 0 && CompareValue(&rec[i], rec[first].x, rec[first].y, rec[first].z) != 0) first = i;
     rep[rec[i].index] = rec[first].index;
     flags[rec[i].index] = i != first;

@@ -17,8 +17,10 @@ void SplitCloudPoly(Cloud* mesh, int t, int a, int b, int v, IndexNode** vertexT
                     int* nodesUsed);
 // Drops the triangles whose flag is exactly 1 (the others keep their order) and then the points
 // whose flag is non-zero, renumbering the triangles and dropping those that lose a vertex.
-// Either flag array may be null. 1, or 0 when memory runs out (the triangles are then already
-// compacted, the points untouched).
+// Either flag array may be null. Vertex normals (those (0, 0, 0) when the mesh has normals, else
+// all) and IsVert are recomputed when points went. 1, or 0 when memory runs out: the triangles
+// are then already compacted and the points untouched, or, when only the normals failed, both
+// compacted with normals and IsVert absent; the triangles are never lost.
 int DeleteCldVertsAndPolys(Cloud* mesh, const int* pointFlags, const int* triangleFlags);
 
 // ---- Closing the tessellations of a surface group ---------------------------------------------

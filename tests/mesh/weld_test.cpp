@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
+#include <limits>
 #include <map>
 #include <set>
 #include <vector>
 
 #include "mesh/pgr2cld.h"
+#include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 #include "tests/support/meshes.h"
 
@@ -205,6 +208,54 @@ TEST_F(Welding, NeighbourhoodGrowsByRings) {
   for (int i = 0; i < ne; ++i) EXPECT_TRUE(edges.insert({std::min(es[i], ee[i]), std::max(es[i], ee[i])}).second);
   for (int* p : {v, r, es, ee, t}) Free(p);
   FreeCloud(g);
+}
+
+// Each triangle as its points in vertex order, so meshes compare across renumbering.
+std::multiset<std::array<std::array<float, 3>, 3>> TrianglePoints(const Cloud* m) {
+  std::multiset<std::array<std::array<float, 3>, 3>> out;
+  auto at = [m](int i) { return std::array<float, 3>{m->x[i], m->y[i], m->z[i]}; };
+  for (int t = 0; t < m->ntri; ++t) out.insert({at(m->tri[t].v[0]), at(m->tri[t].v[1]), at(m->tri[t].v[2])});
+  return out;
+}
+
+// A weld that runs out of memory fails, but its mesh keeps every triangle where it was.
+TEST_F(Welding, RefusedMemoryNeverCostsAWeldItsTriangles) {
+  const int failures = RunWithInjectedFailures(200, 1, [] {
+    Soup soup = MakeSoup(3, 1.0);
+    soup.tris.pop_back();  // the collapsing triangle: every triangle survives a weld
+    Cloud* m = MakeTestMesh(soup.pts, soup.tris);
+    if (!m) return 1;
+    const auto before = TrianglePoints(m);
+    const int ok = RemoveCldIdenticalPts(m);
+    EXPECT_EQ(TrianglePoints(m), before);
+    if (ok) {
+      EXPECT_EQ(m->npts, soup.distinct);
+    }
+    FreeCloud(m);
+    return ok ? 0 : 1;
+  });
+  EXPECT_TRUE(failures > 0 && failures < 200);
+}
+
+// Equality is exact: the last bit of a coordinate keeps points apart, and a NaN equals nothing
+// (many of them among many points must not upset the sort).
+TEST_F(Welding, OnlyExactlyEqualPointsWeld) {
+  const float next = std::nextafter(1.0f, 2.0f);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  std::vector<Pt> pts = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 0, 0}, {next, 0, 0}, {1, 0, 0}};
+  std::vector<TestTriangle> tris = {{0, 1, 2}, {0, 2, 3}, {1, 3, 2}, {4, 5, 2}};
+  for (int i = 0; i < 40; ++i) {
+    pts.insert(pts.end(), {{i % 3 ? nan : i, nan, 1.0 * i}, {1, 2, 3}, {1, 2, nan}});
+    tris.push_back({int(pts.size()) - 3, int(pts.size()) - 2, int(pts.size()) - 1});
+  }
+  Cloud* m = MakeTestMesh(pts, tris);
+  std::vector<int> newNo(m->npts);
+  ASSERT_EQ(RemoveCldIdenticalPtsWIndices(m, newNo.data()), 1);
+  EXPECT_EQ(std::vector<int>(newNo.begin(), newNo.begin() + 9), (std::vector<int>{0, 1, 2, 1, 3, 1, 4, 5, 6}));
+  EXPECT_EQ(m->npts, 6 - 2 + 2 * 40 + 1);  // 1, 3 and 5 are one point; (1, 2, 3) is one
+  ASSERT_EQ(m->ntri, 3 + 40);              // triangle 2 lost a distinct corner
+  EXPECT_EQ(m->x[3], next);
+  FreeCloud(m);
 }
 
 }  // namespace
