@@ -1,7 +1,8 @@
 // Mesh topology: the unique edges and the boundary loops of a large grid mesh with holes, the
 // first step of every capping, joining and repair operation; triangulating a long non-convex loop
 // (the step every hole cap ends in); closing the cracks of an open mesh; decimating a 100,000-
-// triangle height field to a tolerance and to a triangle count.
+// triangle height field to a tolerance and to a triangle count; offsetting a smooth closed mesh
+// in place.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -11,6 +12,7 @@
 #include "foundation/umalloc.h"
 #include "mesh/cldpoly.h"
 #include "mesh/pgr2cld.h"
+#include "mesh/poffset.h"
 #include "mesh/putil.h"
 #include "mesh/rpmclose.h"
 #include "mesh/trianum.h"
@@ -199,6 +201,49 @@ void BM_ReducePolygonsByCount100kTo10k(benchmark::State& state) {
   state.counters["left"] = left;
 }
 BENCHMARK(BM_ReducePolygonsByCount100kTo10k)->Unit(benchmark::kMillisecond);
+
+
+// A torus (radii 3 and 1) of nu x nv cells, two triangles per cell, wrapping round both ways:
+// smooth and closed.
+Cloud* Torus(int nu, int nv) {
+  std::vector<float> x, y, z;
+  for (int j = 0; j < nv; ++j)
+    for (int i = 0; i < nu; ++i) {
+      const double u = 2 * M_PI * i / nu, v = 2 * M_PI * j / nv;
+      x.push_back(float((3 + std::cos(v)) * std::cos(u)));
+      y.push_back(float((3 + std::cos(v)) * std::sin(u)));
+      z.push_back(float(std::sin(v)));
+    }
+  Cloud* c = MakeCld(x.data(), y.data(), z.data(), nu * nv, nullptr);
+  c->ntri = 2 * nu * nv;
+  c->tri = MallocArray<CloudTriangle>(c->ntri);
+  int t = 0;
+  for (int j = 0; j < nv; ++j)
+    for (int i = 0; i < nu; ++i) {
+      const int a = i + nu * j, b = (i + 1) % nu + nu * j, d = i + nu * ((j + 1) % nv), e = (i + 1) % nu + nu * ((j + 1) % nv);
+      c->tri[t++] = {{a, b, e}, {}};
+      c->tri[t++] = {{a, e, d}, {}};
+    }
+  for (int k = 0; k < c->ntri; ++k) MakeCldPolyPlane(c, &c->tri[k]);
+  return c;
+}
+
+void BM_CreateOffsetPolyCloudTorus50kTriangles(benchmark::State& state) {
+  const double box[6] = {-4, -4, -1, 4, 4, 1};
+  int triangles = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    Cloud* torus = Torus(250, 100);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(CreateOffsetPolyCloud(torus, 0.1, 1e-6, 0, box, 0, 0));
+    state.PauseTiming();
+    triangles = torus->ntri;
+    FreeCloud(torus);
+    state.ResumeTiming();
+  }
+  state.counters["triangles_after"] = triangles;
+}
+BENCHMARK(BM_CreateOffsetPolyCloudTorus50kTriangles)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -247,20 +247,21 @@ int FindBestPlanesSect(const double (*planes)[4], const double* ref, int n, doub
     }
   double q0[3], q1[3];
   if (PlanesIntersect(planes[bi], planes[bj], q0, q1) != 0) return 0;
-  if (n > 2) {
-    const double dir[3] = {q1[0] - q0[0], q1[1] - q0[1], q1[2] - q0[2]};
-    double sum[3] = {0.0, 0.0, 0.0};
-    int count = 0;
-    for (int k = 0; k < n; ++k) {
-      if (k == bi || k == bj) continue;
-      double q[3];
-      if (PlaneLineIntersect(planes[k], q0, dir, q) != 0) continue;  // parallel to the line
-      for (int m = 0; m < 3; ++m) sum[m] += q[m];
-      ++count;
-    }
-    if (count > 0)
-      for (int m = 0; m < 3; ++m) out[m] = sum[m] / count;
+  const double dir[3] = {q1[0] - q0[0], q1[1] - q0[1], q1[2] - q0[2]};
+  double sum[3] = {0.0, 0.0, 0.0};
+  int count = 0;
+  for (int k = 0; k < n; ++k) {
+    if (k == bi || k == bj) continue;
+    double q[3];
+    if (PlaneLineIntersect(planes[k], q0, dir, q) != 0) continue;  // parallel to the line
+    for (int m = 0; m < 3; ++m) sum[m] += q[m];
+    ++count;
+  }
+  if (count > 0) {
+    for (int m = 0; m < 3; ++m) out[m] = sum[m] / count;
   } else if (ref != nullptr) {
+    // No third plane crosses the line (two planes, or more along a crease): the origin would be
+    // an arbitrary point; the foot of ref is the one nearest the caller's.
     double d2;
     LinePntMinDistSq(ref, q0, q1, out, &d2);
   }

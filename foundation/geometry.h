@@ -45,8 +45,9 @@ int PlaneFit(const float* x, const float* y, const float* z, int n, PlaneEq plan
 // 0, or -2 (nothing written) for parallel normals.
 int PlanesIntersect(const PlaneEq plane1, const PlaneEq plane2, double q0[3], double q1[3]);
 // A point on the line of the two most nearly perpendicular planes: the mean of its
-// intersections with the other planes, or the foot of ref (may be null) when there are only
-// two. out starts at 0. 1, or 0 for n < 2 or a parallel pair.
+// intersections with the other planes, or the foot of ref when no other plane crosses it (only
+// two planes, or several through one crease); ref may be null, leaving the origin then. out
+// starts at 0. 1, or 0 for n < 2 or a parallel pair.
 int FindBestPlanesSect(const double (*planes)[4], const double* ref, int n, double out[3]);
 
 // ---- intersections and angles ---------------------------------------------------------------

@@ -263,6 +263,13 @@ TEST_F(Geometry, PlanesThroughPointsAndTheirIntersections) {
   const double planes[3][4] = {{1, 0, 0, -1}, {0, 1, 0, -2}, {0, 0, 1, -3}};
   EXPECT_EQ(FindBestPlanesSect(planes, nullptr, 3, out), 1);
   for (int k = 0; k < 3; ++k) EXPECT_NEAR(out[k], k + 1.0, 1e-9);
+  // A crease: the third plane holds the line of the other two, so only ref places the point.
+  const double crease[3][4] = {{0, 0, 1, -1}, {1, 0, 0, -2}, {0, 0, 1, -1}};
+  const double ref[3] = {5, 7, -4};
+  EXPECT_EQ(FindBestPlanesSect(crease, ref, 3, out), 1);
+  EXPECT_NEAR(out[0], 2.0, 1e-9);
+  EXPECT_NEAR(out[1], 7.0, 1e-9);
+  EXPECT_NEAR(out[2], 1.0, 1e-9);
   // A plane moved with a point transform: pass the inverse to TransformPlaneEq.
   Xform M, Minv;
   RandomAffine(rng, M);
