@@ -131,6 +131,7 @@ namespace {
 
 constexpr int kNbrs3D = 8;  // neighbours per point of the 3-D normals
 constexpr int kPollEvery = 500;
+constexpr int kRun = 16;  // items per bounding box of the neighbour search
 
 const Xform kIdentity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 
@@ -184,16 +185,34 @@ bool FacesViewer(const double v[3], const double* xform) {
   return r[2] >= 0.0;
 }
 
+// The plane fit's unit normal turned towards the viewer. The symmetric solver's is the general
+// fit's to round-off where it is clear-cut; across the view, where only the fit's own sign
+// decides the side, and where it is not clear-cut, the general fit answers.
+bool FittedNormal(const float* fx, const float* fy, const float* fz, int m, const double* xform, double v[3]) {
+  double r[3];
+  if (PlaneFitClearNormal(fx, fy, fz, m, v) && std::fabs(VecRot3(VecNormalize3(v, v), xform, r)[2]) > 1e-9) {
+    if (r[2] < 0.0) v[0] = -v[0], v[1] = -v[1], v[2] = -v[2];
+    return true;
+  }
+  PlaneEq plane;
+  if (!PlaneFit(fx, fy, fz, m, plane)) return false;
+  VecNormalize3(plane, v);
+  if (!FacesViewer(v, xform)) v[0] = -v[0], v[1] = -v[1], v[2] = -v[2];
+  return true;
+}
+
 // Agreement of the normals of i and j across the line joining them: their projections on the
-// plane perpendicular to that line, dotted.
+// plane perpendicular to that line, dotted. The arithmetic of VecDiff3, VecNormalize3 and
+// VecDotProd3 written out (this runs some twenty times per point), so the votes stay the same.
 double Agreement(const Cloud* c, const float* nx, const float* ny, const float* nz, int i, int j) {
-  double pi[3], pj[3], e[3], a[3], b[3];
-  Point(c, i, pi), Point(c, j, pj);
-  VecNormalize3(VecDiff3(pj, pi, e), e);
-  Normal(nx, ny, nz, i, a), Normal(nx, ny, nz, j, b);
-  const double ae = VecDotProd3(a, e), be = VecDotProd3(b, e);
+  double e[3] = {double(c->x[j]) - double(c->x[i]), double(c->y[j]) - double(c->y[i]), double(c->z[j]) - double(c->z[i])};
+  double len = std::sqrt(e[0] * e[0] + e[1] * e[1] + e[2] * e[2]);
+  if (len < 1e-10) len = 1e-10;  // VecNormalize3's floor
+  e[0] /= len, e[1] /= len, e[2] /= len;
+  double a[3] = {nx[i], ny[i], nz[i]}, b[3] = {nx[j], ny[j], nz[j]};
+  const double ae = a[0] * e[0] + a[1] * e[1] + a[2] * e[2], be = b[0] * e[0] + b[1] * e[1] + b[2] * e[2];
   for (int k = 0; k < 3; ++k) a[k] -= ae * e[k], b[k] -= be * e[k];
-  return VecDotProd3(a, b);
+  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
 }
 
 // The nearest neighbours of one point, nearest first, at most 2 per octant code and 8 in all.
@@ -203,11 +222,16 @@ struct OctantList {
   double d2[kNbrs3D];
   int code[kNbrs3D];
   int perCode[8] = {0, 0, 0, 0, 0, 0, 0, 0};  // entries held of each code
+  // The farther entry of each code held twice, else NaN (which nothing passes): Offer refuses
+  // an entry no nearer than it, so Refused can tell so without walking the list. A NaN entry
+  // leaves the list unsorted, and then only Offer's walk says.
+  double second[8] = {NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN};
+  bool sorted = true;
 
-  void Remove(int k) {
-    --perCode[code[k]];
-    for (int m = k; m + 1 < count; ++m) id[m] = id[m + 1], d2[m] = d2[m + 1], code[m] = code[m + 1];
-    --count;
+  // Whether Offer would leave the list as it is: a full list's farthest or two of the code are
+  // no farther.
+  bool Refused(double dist2, int oct) const {
+    return (count == kNbrs3D && d2[kNbrs3D - 1] <= dist2) || (sorted && second[oct] <= dist2);
   }
   // Keeps the nearest, at most two per octant code: an entry joins behind those no farther
   // than it unless two of its code are among them; a full list drops its farthest, and a third
@@ -217,19 +241,31 @@ struct OctantList {
     for (; k < count && d2[k] <= dist2; ++k) passed += code[k] == oct;
     if (passed >= 2) return;  // at most two of a code are ever held
     if (k == count && count == kNbrs3D) return;
-    if (count == kNbrs3D) --count, --perCode[code[count]];  // the farthest falls off
+    sorted = sorted && dist2 == dist2;
+    if (count == kNbrs3D) {  // the farthest falls off
+      const int last = code[--count];
+      if (perCode[last]-- == 2) second[last] = NAN;
+    }
     // Insert by carrying the new entry up the list (cheaper than moving blocks of this size).
     int ci = j, cc = oct;
     double cd = dist2;
     for (int m = k; m < count; ++m) std::swap(ci, id[m]), std::swap(cd, d2[m]), std::swap(cc, code[m]);
     id[count] = ci, d2[count] = cd, code[count] = cc;
     ++count;
-    if (++perCode[oct] < 3) return;  // no third entry of this code
-    for (int m = k + 1, same = passed + 1; m < count; ++m)
-      if (code[m] == oct && ++same == 3) {
-        Remove(m);
+    if (++perCode[oct] == 1) return;
+    // Two of the code now (a third beyond the new entry goes): the new entry is the farther of
+    // the two when one came before it, else the first one beyond it is.
+    second[oct] = dist2;
+    for (int m = k + 1, same = passed + 1; m < count; ++m) {
+      if (code[m] != oct) continue;
+      if (++same == 2) {
+        second[oct] = d2[m];
+      } else {
+        for (int r = m; r + 1 < count; ++r) id[r] = id[r + 1], d2[r] = d2[r + 1], code[r] = code[r + 1];
+        --count, --perCode[oct];
         break;
       }
+    }
   }
 };
 
@@ -286,30 +322,42 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
   if (forOffset && (!CallocArrayUnlessFailed(done, n) || !(queue = MallocArray<int32_t>(n)))) return 0;
   Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, 1e-6, GridCap(n)));
   if (!grid) return 0;
-  // Every cell's item coordinates in item order: a point's distances to its cell's items are
-  // then one loop over consecutive memory, ranked afterwards in item order as before.
+  // Every cell's item coordinates in item order, and the bounding box of each run of kRun
+  // consecutive items. The neighbours depend on the order in which the items are offered (a
+  // full list drops its farthest before a third of a code leaves), so the items keep their
+  // order; a run whose box lies no nearer than a full list's farthest would all be refused and
+  // is passed over whole.
   const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
   int* cellStart = MallocArray<int>(ncells + 1);
-  if (!cellStart) return 0;
-  long items = 0;
-  int longest = 1;
+  int* runStart = MallocArray<int>(ncells + 1);
+  if (!cellStart || !runStart) return 0;
+  long items = 0, runs = 0;
   for (int c = 0; c < ncells; ++c) {
     cellStart[c] = static_cast<int>(items);
+    runStart[c] = static_cast<int>(runs);
     items += grid->cells[c].count;
-    longest = std::max(longest, static_cast<int>(grid->cells[c].count));
-    if (items > 0x7fffffff / 3) return 0;
+    runs += (grid->cells[c].count + kRun - 1) / kRun;
+    if (items > 0x7fffffff / 6) return 0;
   }
   cellStart[ncells] = static_cast<int>(items);
+  runStart[ncells] = static_cast<int>(runs);
   float* cxyz = MallocArray<float>(static_cast<int>(3 * items) + 1);
-  double* dist = MallocArray<double>(longest);
-  int8_t* octant = MallocArray<int8_t>(longest);
-  if (!cxyz || !dist || !octant) return 0;
+  float* runBox = MallocArray<float>(static_cast<int>(6 * runs) + 1);
+  if (!cxyz || !runBox) return 0;
   for (int c = 0; c < ncells; ++c)
     for (int k = 0; k < grid->cells[c].count; ++k) {
       const int j = grid->cells[c].items[k];
       float* at = cxyz + 3L * (cellStart[c] + k);
       at[0] = at[1] = at[2] = 0.0f;
       if (j >= 0 && j < n) at[0] = cloud->x[j], at[1] = cloud->y[j], at[2] = cloud->z[j];
+      float* box = runBox + 6L * (runStart[c] + k / kRun);
+      for (int a = 0; a < 3; ++a) {
+        const float v = at[a];
+        if (k % kRun == 0) box[a] = box[a + 3] = v;
+        if (v != v) box[a] = -HUGE_VALF, box[a + 3] = HUGE_VALF;  // a NaN item: never passed over
+        if (v < box[a]) box[a] = v;
+        if (v > box[a + 3]) box[a + 3] = v;
+      }
     }
   {
     Thermometer thermo("Compute normals");
@@ -324,18 +372,30 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
       const float* q = cxyz + 3L * cellStart[c];
       double pi[3];
       Point(cloud, i, pi);
-      // The arithmetic of VecDiff3 and VecDotProd3, written out.
-      for (int k = 0; k < cell.count; ++k) {
-        const double d0 = pi[0] - double(q[3 * k]), d1 = pi[1] - double(q[3 * k + 1]), d2 = pi[2] - double(q[3 * k + 2]);
-        dist[k] = d0 * d0 + d1 * d1 + d2 * d2;
-        octant[k] = static_cast<int8_t>((d0 >= 0 ? 1 : 0) + (d1 >= 0 ? 2 : 0) + (d2 >= 0 ? 4 : 0));
-      }
       OctantList L;
-      for (int k = 0; k < cell.count; ++k) {
-        if (L.count == kNbrs3D && L.d2[kNbrs3D - 1] <= dist[k]) continue;  // Offer would take nothing
-        const int j = cell.items[k];
-        if (j == i || j < 0 || j >= n) continue;
-        L.Offer(j, dist[k], octant[k]);
+      for (int r = runStart[c]; r < runStart[c + 1]; ++r) {
+        const int k0 = (r - runStart[c]) * kRun, k1 = std::min(k0 + kRun, static_cast<int>(cell.count));
+        if (L.count == kNbrs3D) {
+          // The box's gap on each axis is no more than any item's (rounding is monotonic), so
+          // the sum of their squares is a lower bound of every item's distance.
+          const float* box = runBox + 6L * r;
+          double g[3];
+          for (int a = 0; a < 3; ++a) {
+            const double lo = box[a], hi = box[a + 3];
+            g[a] = pi[a] < lo ? lo - pi[a] : pi[a] > hi ? pi[a] - hi : 0.0;
+          }
+          if (g[0] * g[0] + g[1] * g[1] + g[2] * g[2] >= L.d2[kNbrs3D - 1]) continue;
+        }
+        for (int k = k0; k < k1; ++k) {
+          // The arithmetic of VecDiff3 and VecDotProd3, written out.
+          const double d0 = pi[0] - double(q[3 * k]), d1 = pi[1] - double(q[3 * k + 1]), d2 = pi[2] - double(q[3 * k + 2]);
+          const double dist = d0 * d0 + d1 * d1 + d2 * d2;
+          const int oct = (d0 >= 0 ? 1 : 0) + (d1 >= 0 ? 2 : 0) + (d2 >= 0 ? 4 : 0);
+          if (L.Refused(dist, oct)) continue;
+          const int j = cell.items[k];
+          if (j == i || j < 0 || j >= n) continue;
+          L.Offer(j, dist, oct);
+        }
       }
       int32_t* row = table + static_cast<long>(i) * kNbrs3D;
       for (int k = 0; k < L.count; ++k) row[k] = L.id[k];
@@ -345,11 +405,8 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
       fx[0] = cloud->x[i], fy[0] = cloud->y[i], fz[0] = cloud->z[i];
       for (int k = 0; k < L.count; ++k)
         fx[k + 1] = cloud->x[L.id[k]], fy[k + 1] = cloud->y[L.id[k]], fz[k + 1] = cloud->z[L.id[k]];
-      PlaneEq plane;
-      if (!PlaneFit(fx, fy, fz, L.count + 1, plane)) continue;
       double v[3];
-      VecNormalize3(plane, v);
-      if (!FacesViewer(v, xform)) v[0] = -v[0], v[1] = -v[1], v[2] = -v[2];
+      if (!FittedNormal(fx, fy, fz, L.count + 1, xform, v)) continue;
       Store(nx, ny, nz, i, v);
     }
     thermo.set(100);

@@ -149,3 +149,48 @@ int eigensystem(double** a, int n, double* d) {
   Free(e);
   return 0;
 }
+
+void SymEigen3(const double a[3][3], double w[3], double v[3][3]) {
+  double m[3][3];
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) m[r][c] = a[r][c], v[r][c] = r == c ? 1.0 : 0.0;
+  static constexpr int kPairs[3][3] = {{0, 1, 2}, {0, 2, 1}, {1, 2, 0}};  // p, q and the third index
+  // Quadratic convergence: a handful of sweeps reach round-off; the cap only guards NaN input.
+  for (int sweep = 0; sweep < 32; ++sweep) {
+    const double off = m[0][1] * m[0][1] + m[0][2] * m[0][2] + m[1][2] * m[1][2];
+    const double diag = m[0][0] * m[0][0] + m[1][1] * m[1][1] + m[2][2] * m[2][2];
+    if (!(off > 1e-36 * diag)) break;  // also ends on 0 and NaN
+    for (const auto& pq : kPairs) {
+      const int p = pq[0], q = pq[1], r = pq[2];
+      const double apq = m[p][q];
+      if (apq == 0.0) continue;
+      // The rotation angle's tangent, the smaller root (|angle| <= pi/4) for stability.
+      const double theta = (m[q][q] - m[p][p]) / (2.0 * apq);
+      const double t = std::fabs(theta) > 1e150 ? 0.5 / theta
+                                                : (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
+      const double c = 1.0 / std::sqrt(t * t + 1.0), s = t * c;
+      m[p][p] -= t * apq;
+      m[q][q] += t * apq;
+      m[p][q] = m[q][p] = 0.0;
+      const double mrp = m[r][p], mrq = m[r][q];
+      m[r][p] = m[p][r] = c * mrp - s * mrq;
+      m[r][q] = m[q][r] = s * mrp + c * mrq;
+      for (int k = 0; k < 3; ++k) {
+        const double vp = v[k][p], vq = v[k][q];
+        v[k][p] = c * vp - s * vq;
+        v[k][q] = s * vp + c * vq;
+      }
+    }
+  }
+  int order[3] = {0, 1, 2};
+  for (int i = 0; i < 3; ++i)
+    for (int j = i + 1; j < 3; ++j)
+      if (m[order[j]][order[j]] < m[order[i]][order[i]]) std::swap(order[i], order[j]);
+  double u[3][3];
+  for (int k = 0; k < 3; ++k) {
+    w[k] = m[order[k]][order[k]];
+    for (int r = 0; r < 3; ++r) u[r][k] = v[r][order[k]];
+  }
+  for (int r = 0; r < 3; ++r)
+    for (int k = 0; k < 3; ++k) v[r][k] = u[r][k];
+}

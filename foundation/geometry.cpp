@@ -162,29 +162,27 @@ int TransformPlaneEq(const PlaneEq plane, PlaneEq out, const Xform M) {
   return 0;
 }
 
-int PlaneFit(const float* x, const float* y, const float* z, int n, PlaneEq plane) {
-  if (n < 3) return 0;
-  if (n < 6 && IsLinear(x, y, z, n)) return 0;
+namespace {
+
+// The centroid and the second moments about it (n times the covariance) of the points that a
+// plane fit accepts; false for n < 3, fewer than 6 collinear points or coincident points.
+bool PlaneFitMoments(const float* x, const float* y, const float* z, int n, double mean[3], double cov[3][3]) {
+  if (n < 3) return false;
+  if (n < 6 && IsLinear(x, y, z, n)) return false;
   bool spread = false;
   for (int i = 1; i < n && !spread; ++i)
     spread = std::fabs(static_cast<double>(x[i]) - x[0]) > 1e-10 || std::fabs(static_cast<double>(y[i]) - y[0]) > 1e-10 ||
              std::fabs(static_cast<double>(z[i]) - z[0]) > 1e-10;
-  if (!spread) return 0;
+  if (!spread) return false;
 
   // Centred in double on the fly: the caller's arrays are never written.
-  double mean[3] = {0.0, 0.0, 0.0};
+  mean[0] = mean[1] = mean[2] = 0.0;
   for (int i = 0; i < n; ++i) {
     mean[0] += x[i];
     mean[1] += y[i];
     mean[2] += z[i];
   }
-  for (double& m : mean) m /= n;
-
-  if (KernelFailed()) return 0;
-  // On the stack: fits run once per point of a cloud.
-  double covRows[3][3], invRows[3][3];
-  double* cov[3] = {covRows[0], covRows[1], covRows[2]};
-  double* inv[3] = {invRows[0], invRows[1], invRows[2]};
+  for (int k = 0; k < 3; ++k) mean[k] /= n;
   double s[6] = {0, 0, 0, 0, 0, 0};  // xx, xy, xz, yy, yz, zz
   for (int i = 0; i < n; ++i) {
     const double dx = x[i] - mean[0], dy = y[i] - mean[1], dz = z[i] - mean[2];
@@ -193,6 +191,32 @@ int PlaneFit(const float* x, const float* y, const float* z, int n, PlaneEq plan
   }
   cov[0][0] = s[0] / n, cov[0][1] = cov[1][0] = s[1] / n, cov[0][2] = cov[2][0] = s[2] / n;
   cov[1][1] = s[3] / n, cov[1][2] = cov[2][1] = s[4] / n, cov[2][2] = s[5] / n;
+  return true;
+}
+
+}  // namespace
+
+int PlaneFitClearNormal(const float* x, const float* y, const float* z, int n, double normal[3]) {
+  double mean[3], cov[3][3], w[3], v[3][3];
+  if (!PlaneFitMoments(x, y, z, n, mean, cov)) return 0;
+  SymEigen3(cov, w, v);
+  // The eigenvector moves by about round-off times w[2] / (w[1] - w[0]): a gap of a thousandth
+  // keeps it within 1e-12 of any other accurate solver's.
+  if (!(w[1] - w[0] > 1e-3 * w[2])) return 0;
+  for (int k = 0; k < 3; ++k) {
+    normal[k] = v[k][0];
+    // Components this close to the zeroing threshold could fall either side of it.
+    if (std::fabs(std::fabs(normal[k]) - 1e-6) < 1e-12) return 0;
+  }
+  return UnitDirReduceSmallToZero3(normal) == 0 ? 1 : 0;
+}
+
+int PlaneFit(const float* x, const float* y, const float* z, int n, PlaneEq plane) {
+  double mean[3], covRows[3][3], invRows[3][3];
+  if (!PlaneFitMoments(x, y, z, n, mean, covRows)) return 0;
+  if (KernelFailed()) return 0;
+  double* cov[3] = {covRows[0], covRows[1], covRows[2]};
+  double* inv[3] = {invRows[0], invRows[1], invRows[2]};
 
   double d[3], e[3];
   tred2(cov, 3, d, e);
