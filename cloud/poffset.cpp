@@ -131,7 +131,7 @@ namespace {
 
 constexpr int kNbrs3D = 8;  // neighbours per point of the 3-D normals
 constexpr int kPollEvery = 500;
-constexpr int kRun = 16;  // items per bounding box of the neighbour search
+constexpr int kRun = 32;  // items per bounding box of the neighbour search
 
 const Xform kIdentity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 
@@ -217,55 +217,62 @@ double Agreement(const Cloud* c, const float* nx, const float* ny, const float* 
 
 // The nearest neighbours of one point, nearest first, at most 2 per octant code and 8 in all.
 struct OctantList {
+  struct Entry {
+    double d2;
+    int32_t id, code;
+  };
   int count = 0;
-  int id[kNbrs3D];
-  double d2[kNbrs3D];
-  int code[kNbrs3D];
+  Entry at[kNbrs3D];
   int perCode[8] = {0, 0, 0, 0, 0, 0, 0, 0};  // entries held of each code
   // The farther entry of each code held twice, else NaN (which nothing passes): Offer refuses
   // an entry no nearer than it, so Refused can tell so without walking the list. A NaN entry
   // leaves the list unsorted, and then only Offer's walk says.
   double second[8] = {NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN};
+  double first[8];  // the nearer entry of each code held
   bool sorted = true;
 
+  double Farthest() const { return at[kNbrs3D - 1].d2; }
   // Whether Offer would leave the list as it is: a full list's farthest or two of the code are
   // no farther.
   bool Refused(double dist2, int oct) const {
-    return (count == kNbrs3D && d2[kNbrs3D - 1] <= dist2) || (sorted && second[oct] <= dist2);
+    return (count == kNbrs3D && Farthest() <= dist2) || (sorted && second[oct] <= dist2);
   }
   // Keeps the nearest, at most two per octant code: an entry joins behind those no farther
   // than it unless two of its code are among them; a full list drops its farthest, and a third
   // of the code beyond the new entry goes.
   void Offer(int j, double dist2, int oct) {
     int k = 0, passed = 0;
-    for (; k < count && d2[k] <= dist2; ++k) passed += code[k] == oct;
+    for (; k < count && at[k].d2 <= dist2; ++k) passed += at[k].code == oct;
     if (passed >= 2) return;  // at most two of a code are ever held
     if (k == count && count == kNbrs3D) return;
     sorted = sorted && dist2 == dist2;
     if (count == kNbrs3D) {  // the farthest falls off
-      const int last = code[--count];
-      if (perCode[last]-- == 2) second[last] = NAN;
+      const int last = at[--count].code;
+      if (perCode[last]-- == 2) second[last] = NAN;  // the farther of two is the last of its code
     }
     // Insert by carrying the new entry up the list (cheaper than moving blocks of this size).
-    int ci = j, cc = oct;
-    double cd = dist2;
-    for (int m = k; m < count; ++m) std::swap(ci, id[m]), std::swap(cd, d2[m]), std::swap(cc, code[m]);
-    id[count] = ci, d2[count] = cd, code[count] = cc;
-    ++count;
-    if (++perCode[oct] == 1) return;
-    // Two of the code now (a third beyond the new entry goes): the new entry is the farther of
-    // the two when one came before it, else the first one beyond it is.
-    second[oct] = dist2;
-    for (int m = k + 1, same = passed + 1; m < count; ++m) {
-      if (code[m] != oct) continue;
-      if (++same == 2) {
-        second[oct] = d2[m];
-      } else {
-        for (int r = m; r + 1 < count; ++r) id[r] = id[r + 1], d2[r] = d2[r + 1], code[r] = code[r + 1];
+    Entry carry{dist2, j, oct};
+    for (int m = k; m < count; ++m) std::swap(carry, at[m]);
+    at[count++] = carry;
+    const int held = ++perCode[oct];
+    if (held == 1) {
+      first[oct] = dist2;
+      return;
+    }
+    // The code's two nearest: the new entry and the one before it, or the two it comes before.
+    if (passed == 1) {
+      second[oct] = dist2;
+    } else {
+      second[oct] = first[oct];
+      first[oct] = dist2;
+    }
+    if (held < 3) return;
+    for (int m = k + 1, same = passed + 1; m < count; ++m)  // a third of the code goes
+      if (at[m].code == oct && ++same == 3) {
         --count, --perCode[oct];
+        for (int r = m; r < count; ++r) at[r] = at[r + 1];
         break;
       }
-    }
   }
 };
 
@@ -274,14 +281,14 @@ struct OctantList {
 // components, a cheap stand-in for |u|^2 |v|^2 that the threshold 0.12 was tuned for.
 bool WorthFitting(const Cloud* c, int i, const OctantList& L) {
   int codes = 0;
-  for (int k = 0; k < L.count; ++k) codes |= 1 << L.code[k];
+  for (int k = 0; k < L.count; ++k) codes |= 1 << L.at[k].code;
   if (__builtin_popcount(codes) >= 3) return true;
   double p[3];
   Point(c, i, p);
   for (int a = 0; a < L.count; ++a)
     for (int b = a + 1; b < L.count; ++b) {
       double u[3], v[3];
-      Point(c, L.id[a], u), Point(c, L.id[b], v);
+      Point(c, L.at[a].id, u), Point(c, L.at[b].id, v);
       for (int k = 0; k < 3; ++k) u[k] -= p[k], v[k] -= p[k];
       const double s = VecDotProd3(u, v);
       const double w = u[0] * u[0] * v[0] * v[0] + u[1] * u[1] * v[1] * v[1] + u[2] * u[2] * v[2] * v[2];
@@ -341,20 +348,23 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
   }
   cellStart[ncells] = static_cast<int>(items);
   runStart[ncells] = static_cast<int>(runs);
-  float* cxyz = MallocArray<float>(static_cast<int>(3 * items) + 1);
-  float* runBox = MallocArray<float>(static_cast<int>(6 * runs) + 1);
-  if (!cxyz || !runBox) return 0;
+  // Coordinates in double, one array per axis: the distance loop then runs over consecutive
+  // memory with no conversions (float to double is exact, so the values are the same).
+  double* cxyz[3] = {MallocArray<double>(static_cast<int>(items) + 1), MallocArray<double>(static_cast<int>(items) + 1),
+                     MallocArray<double>(static_cast<int>(items) + 1)};
+  double* runBox = MallocArray<double>(static_cast<int>(6 * runs) + 1);
+  if (!cxyz[0] || !cxyz[1] || !cxyz[2] || !runBox) return 0;
   for (int c = 0; c < ncells; ++c)
     for (int k = 0; k < grid->cells[c].count; ++k) {
       const int j = grid->cells[c].items[k];
-      float* at = cxyz + 3L * (cellStart[c] + k);
-      at[0] = at[1] = at[2] = 0.0f;
-      if (j >= 0 && j < n) at[0] = cloud->x[j], at[1] = cloud->y[j], at[2] = cloud->z[j];
-      float* box = runBox + 6L * (runStart[c] + k / kRun);
+      const long at = cellStart[c] + k;
+      const bool in = j >= 0 && j < n;
+      cxyz[0][at] = in ? cloud->x[j] : 0.0, cxyz[1][at] = in ? cloud->y[j] : 0.0, cxyz[2][at] = in ? cloud->z[j] : 0.0;
+      double* box = runBox + 6L * (runStart[c] + k / kRun);
       for (int a = 0; a < 3; ++a) {
-        const float v = at[a];
+        const double v = cxyz[a][at];
         if (k % kRun == 0) box[a] = box[a + 3] = v;
-        if (v != v) box[a] = -HUGE_VALF, box[a + 3] = HUGE_VALF;  // a NaN item: never passed over
+        if (v != v) box[a] = -HUGE_VAL, box[a + 3] = HUGE_VAL;  // a NaN item: never passed over
         if (v < box[a]) box[a] = v;
         if (v > box[a + 3]) box[a + 3] = v;
       }
@@ -369,7 +379,7 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
       if (i % kPollEvery == 0 && user_break()) return 0;
       const int c = grid->ownCell[i];
       const SubdivCell& cell = grid->cells[c];
-      const float* q = cxyz + 3L * cellStart[c];
+      const double *qx = cxyz[0] + cellStart[c], *qy = cxyz[1] + cellStart[c], *qz = cxyz[2] + cellStart[c];
       double pi[3];
       Point(cloud, i, pi);
       OctantList L;
@@ -378,33 +388,38 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
         if (L.count == kNbrs3D) {
           // The box's gap on each axis is no more than any item's (rounding is monotonic), so
           // the sum of their squares is a lower bound of every item's distance.
-          const float* box = runBox + 6L * r;
+          const double* box = runBox + 6L * r;
           double g[3];
           for (int a = 0; a < 3; ++a) {
             const double lo = box[a], hi = box[a + 3];
             g[a] = pi[a] < lo ? lo - pi[a] : pi[a] > hi ? pi[a] - hi : 0.0;
           }
-          if (g[0] * g[0] + g[1] * g[1] + g[2] * g[2] >= L.d2[kNbrs3D - 1]) continue;
+          if (g[0] * g[0] + g[1] * g[1] + g[2] * g[2] >= L.Farthest()) continue;
         }
-        for (int k = k0; k < k1; ++k) {
-          // The arithmetic of VecDiff3 and VecDotProd3, written out.
-          const double d0 = pi[0] - double(q[3 * k]), d1 = pi[1] - double(q[3 * k + 1]), d2 = pi[2] - double(q[3 * k + 2]);
-          const double dist = d0 * d0 + d1 * d1 + d2 * d2;
-          const int oct = (d0 >= 0 ? 1 : 0) + (d1 >= 0 ? 2 : 0) + (d2 >= 0 ? 4 : 0);
-          if (L.Refused(dist, oct)) continue;
-          const int j = cell.items[k];
+        // The arithmetic of VecDiff3 and VecDotProd3, written out, in a loop of its own that the
+        // compiler can vectorise.
+        double dist[kRun];
+        int oct[kRun];
+        for (int k = 0; k < k1 - k0; ++k) {
+          const double d0 = pi[0] - qx[k0 + k], d1 = pi[1] - qy[k0 + k], d2 = pi[2] - qz[k0 + k];
+          dist[k] = d0 * d0 + d1 * d1 + d2 * d2;
+          oct[k] = (d0 >= 0 ? 1 : 0) + (d1 >= 0 ? 2 : 0) + (d2 >= 0 ? 4 : 0);
+        }
+        for (int k = 0; k < k1 - k0; ++k) {
+          if (L.Refused(dist[k], oct[k])) continue;
+          const int j = cell.items[k0 + k];
           if (j == i || j < 0 || j >= n) continue;
-          L.Offer(j, dist, oct);
+          L.Offer(j, dist[k], oct[k]);
         }
       }
       int32_t* row = table + static_cast<long>(i) * kNbrs3D;
-      for (int k = 0; k < L.count; ++k) row[k] = L.id[k];
+      for (int k = 0; k < L.count; ++k) row[k] = L.at[k].id;
       if (L.count < kNbrs3D) row[L.count] = -1;
       nx[i] = ny[i] = nz[i] = 0.0f;
       if (L.count < 2 || !WorthFitting(cloud, i, L)) continue;
       fx[0] = cloud->x[i], fy[0] = cloud->y[i], fz[0] = cloud->z[i];
       for (int k = 0; k < L.count; ++k)
-        fx[k + 1] = cloud->x[L.id[k]], fy[k + 1] = cloud->y[L.id[k]], fz[k + 1] = cloud->z[L.id[k]];
+        fx[k + 1] = cloud->x[L.at[k].id], fy[k + 1] = cloud->y[L.at[k].id], fz[k + 1] = cloud->z[L.at[k].id];
       double v[3];
       if (!FittedNormal(fx, fy, fz, L.count + 1, xform, v)) continue;
       Store(nx, ny, nz, i, v);

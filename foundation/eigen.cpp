@@ -150,47 +150,54 @@ int eigensystem(double** a, int n, double* d) {
   return 0;
 }
 
-void SymEigen3(const double a[3][3], double w[3], double v[3][3]) {
-  double m[3][3];
-  for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 3; ++c) m[r][c] = a[r][c], v[r][c] = r == c ? 1.0 : 0.0;
-  static constexpr int kPairs[3][3] = {{0, 1, 2}, {0, 2, 1}, {1, 2, 0}};  // p, q and the third index
-  // Quadratic convergence: a handful of sweeps reach round-off; the cap only guards NaN input.
-  for (int sweep = 0; sweep < 32; ++sweep) {
-    const double off = m[0][1] * m[0][1] + m[0][2] * m[0][2] + m[1][2] * m[1][2];
-    const double diag = m[0][0] * m[0][0] + m[1][1] * m[1][1] + m[2][2] * m[2][2];
-    if (!(off > 1e-36 * diag)) break;  // also ends on 0 and NaN
-    for (const auto& pq : kPairs) {
-      const int p = pq[0], q = pq[1], r = pq[2];
-      const double apq = m[p][q];
-      if (apq == 0.0) continue;
-      // The rotation angle's tangent, the smaller root (|angle| <= pi/4) for stability.
-      const double theta = (m[q][q] - m[p][p]) / (2.0 * apq);
-      const double t = std::fabs(theta) > 1e150 ? 0.5 / theta
-                                                : (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
-      const double c = 1.0 / std::sqrt(t * t + 1.0), s = t * c;
-      m[p][p] -= t * apq;
-      m[q][q] += t * apq;
-      m[p][q] = m[q][p] = 0.0;
-      const double mrp = m[r][p], mrq = m[r][q];
-      m[r][p] = m[p][r] = c * mrp - s * mrq;
-      m[r][q] = m[q][r] = s * mrp + c * mrq;
-      for (int k = 0; k < 3; ++k) {
-        const double vp = v[k][p], vq = v[k][q];
-        v[k][p] = c * vp - s * vq;
-        v[k][q] = s * vp + c * vq;
-      }
-    }
+namespace {
+
+// The unit null vector of the rows of a - lambda I: the longest of their cross products (two
+// rows of a well-separated eigenvalue are never both small). False when all vanish.
+bool NullVector3(const double a[3][3], double lambda, double v[3]) {
+  const double r[3][3] = {{a[0][0] - lambda, a[0][1], a[0][2]},
+                          {a[1][0], a[1][1] - lambda, a[1][2]},
+                          {a[2][0], a[2][1], a[2][2] - lambda}};
+  double best = 0.0;
+  for (int i = 0; i < 3; ++i) {
+    const double* u = r[i];
+    const double* w = r[(i + 1) % 3];
+    const double c[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+    const double len2 = c[0] * c[0] + c[1] * c[1] + c[2] * c[2];
+    if (len2 > best) best = len2, v[0] = c[0], v[1] = c[1], v[2] = c[2];
   }
-  int order[3] = {0, 1, 2};
-  for (int i = 0; i < 3; ++i)
-    for (int j = i + 1; j < 3; ++j)
-      if (m[order[j]][order[j]] < m[order[i]][order[i]]) std::swap(order[i], order[j]);
-  double u[3][3];
-  for (int k = 0; k < 3; ++k) {
-    w[k] = m[order[k]][order[k]];
-    for (int r = 0; r < 3; ++r) u[r][k] = v[r][order[k]];
+  if (!(best > 0.0)) return false;
+  const double len = std::sqrt(best);
+  for (int k = 0; k < 3; ++k) v[k] /= len;
+  return true;
+}
+
+}  // namespace
+
+int SymEigen3Smallest(const double a[3][3], double w[3], double v[3]) {
+  // The eigenvalues from the trigonometric solution of the characteristic cubic of the
+  // deviator b = a - q I.
+  const double q = (a[0][0] + a[1][1] + a[2][2]) / 3.0;
+  const double b00 = a[0][0] - q, b11 = a[1][1] - q, b22 = a[2][2] - q;
+  const double off = a[0][1] * a[0][1] + a[0][2] * a[0][2] + a[1][2] * a[1][2];
+  const double p = std::sqrt((b00 * b00 + b11 * b11 + b22 * b22 + 2.0 * off) / 6.0);
+  if (!(p > 0.0)) {  // a multiple of the identity (or NaN): every direction is an eigenvector
+    w[0] = w[1] = w[2] = q;
+    return -2;
   }
-  for (int r = 0; r < 3; ++r)
-    for (int k = 0; k < 3; ++k) v[r][k] = u[r][k];
+  const double det = b00 * (b11 * b22 - a[1][2] * a[1][2]) - a[0][1] * (a[0][1] * b22 - a[1][2] * a[0][2]) +
+                     a[0][2] * (a[0][1] * a[1][2] - b11 * a[0][2]);
+  const double r = std::fmax(-1.0, std::fmin(1.0, det / (2.0 * p * p * p)));
+  const double phi = std::acos(r) / 3.0;
+  w[2] = q + 2.0 * p * std::cos(phi);
+  w[0] = q + 2.0 * p * std::cos(phi + 2.0943951023931957);  // + 2 pi / 3
+  w[1] = 3.0 * q - w[0] - w[2];
+  // Near a repeated root the angle carries only half the digits: the vector from that value is
+  // good to about its square root, its Rayleigh quotient to round-off, and the vector from the
+  // quotient to round-off over the gap.
+  if (!(w[1] - w[0] > 1e-12 * (std::fabs(w[2]) + std::fabs(w[0]))) || !NullVector3(a, w[0], v)) return -2;
+  double av[3];
+  for (int i = 0; i < 3; ++i) av[i] = a[i][0] * v[0] + a[i][1] * v[1] + a[i][2] * v[2];
+  w[0] = v[0] * av[0] + v[1] * av[1] + v[2] * av[2];
+  return NullVector3(a, w[0], v) ? 0 : -2;
 }

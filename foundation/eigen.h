@@ -15,7 +15,7 @@ void tred2(double** a, int n, double* d, double* e);
 void tqli(double* d, double* e, int n, double** z);
 // Sorts d descending and permutes the columns of v the same way.
 void eigsrt(double* d, double** v, int n);
-// Eigenvalues of the symmetric 3 x 3 matrix a in ascending order into w, unit eigenvector k in
-// column k of v, by cyclic Jacobi rotations: no shifts to fail on repeated eigenvalues, and
-// cheap enough to run once per point of a cloud.
-void SymEigen3(const double a[3][3], double w[3], double v[3][3]);
+// The eigenvalues of the symmetric 3 x 3 matrix a in ascending order into w (closed form) and
+// the unit eigenvector of the smallest into v, its sign unspecified. 0, or -2 (v undefined)
+// when the smallest is not apart from the middle one, where no single direction is its own.
+int SymEigen3Smallest(const double a[3][3], double w[3], double v[3]);

@@ -197,14 +197,12 @@ bool PlaneFitMoments(const float* x, const float* y, const float* z, int n, doub
 }  // namespace
 
 int PlaneFitClearNormal(const float* x, const float* y, const float* z, int n, double normal[3]) {
-  double mean[3], cov[3][3], w[3], v[3][3];
-  if (!PlaneFitMoments(x, y, z, n, mean, cov)) return 0;
-  SymEigen3(cov, w, v);
+  double mean[3], cov[3][3], w[3];
+  if (!PlaneFitMoments(x, y, z, n, mean, cov) || SymEigen3Smallest(cov, w, normal) != 0) return 0;
   // The eigenvector moves by about round-off times w[2] / (w[1] - w[0]): a gap of a thousandth
   // keeps it within 1e-12 of any other accurate solver's.
   if (!(w[1] - w[0] > 1e-3 * w[2])) return 0;
   for (int k = 0; k < 3; ++k) {
-    normal[k] = v[k][0];
     // Components this close to the zeroing threshold could fall either side of it.
     if (std::fabs(std::fabs(normal[k]) - 1e-6) < 1e-12) return 0;
   }
