@@ -171,6 +171,45 @@ TEST_F(DenseSolve, SymmetricEigensystems) {
   }
 }
 
+// Q diag(w) Q^T with a random rotation Q: the closed form gives w back and, where the least
+// eigenvalue stands apart, its eigenvector to round-off (the residual |a v - w0 v|), at scales
+// 1e-6..1e6; a repeated least eigenvalue has no single eigenvector and is declined.
+TEST_F(DenseSolve, SymmetricThreeByThreeSmallestEigenpair) {
+  std::mt19937 gen(17);
+  std::uniform_real_distribution<double> u(-1, 1);
+  const double spectra[][3] = {{0.01, 1, 2}, {0, 1, 1}, {-3, 2, 2.5}, {1e-9, 0.5, 1}, {0.2, 0.2, 1}, {1, 1, 1}};
+  for (double scale : {1e-6, 1.0, 1e6})
+    for (const auto& spec : spectra)
+      for (int round = 0; round < 20; ++round) {
+        double q[3][3], a[3][3], w[3], v[3];
+        // A random rotation: Gram-Schmidt on random columns.
+        for (int c = 0; c < 3; ++c) {
+          for (int r = 0; r < 3; ++r) q[r][c] = u(gen);
+          for (int b = 0; b < c; ++b) {
+            const double d = q[0][c] * q[0][b] + q[1][c] * q[1][b] + q[2][c] * q[2][b];
+            for (int r = 0; r < 3; ++r) q[r][c] -= d * q[r][b];
+          }
+          const double len = std::sqrt(q[0][c] * q[0][c] + q[1][c] * q[1][c] + q[2][c] * q[2][c]);
+          for (int r = 0; r < 3; ++r) q[r][c] /= len;
+        }
+        for (int r = 0; r < 3; ++r)
+          for (int c = 0; c < 3; ++c)
+            a[r][c] = scale * (q[r][0] * spec[0] * q[c][0] + q[r][1] * spec[1] * q[c][1] + q[r][2] * spec[2] * q[c][2]);
+        const double size = scale * std::fmax(std::fabs(spec[0]), std::fabs(spec[2]));
+        const int status = SymEigen3Smallest(a, w, v);
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(w[k], scale * spec[k], 1e-7 * size);
+        if (spec[1] - spec[0] < 1e-6 * std::fabs(spec[2])) {
+          EXPECT_EQ(status, -2);
+          continue;
+        }
+        ASSERT_EQ(status, 0);
+        EXPECT_NEAR(v[0] * v[0] + v[1] * v[1] + v[2] * v[2], 1.0, 1e-14);
+        EXPECT_NEAR(std::fabs(v[0] * q[0][0] + v[1] * q[1][0] + v[2] * q[2][0]), 1.0, 1e-12);
+        for (int r = 0; r < 3; ++r)
+          EXPECT_NEAR(a[r][0] * v[0] + a[r][1] * v[1] + a[r][2] * v[2] - w[0] * v[r], 0.0, 1e-13 * size);
+      }
+}
+
 // ---- banded symmetric systems ---------------------------------------------------------------
 
 Vec RandomVec(std::mt19937& rng, int n, double r) {
