@@ -364,7 +364,7 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
       for (int a = 0; a < 3; ++a) {
         const double v = cxyz[a][at];
         if (k % kRun == 0) box[a] = box[a + 3] = v;
-        if (v != v) box[a] = -HUGE_VAL, box[a + 3] = HUGE_VAL;  // a NaN item: never passed over
+        if (v != v) box[0] = NAN;  // a NaN item's run is never passed over
         if (v < box[a]) box[a] = v;
         if (v > box[a + 3]) box[a + 3] = v;
       }
@@ -385,7 +385,7 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
       OctantList L;
       for (int r = runStart[c]; r < runStart[c + 1]; ++r) {
         const int k0 = (r - runStart[c]) * kRun, k1 = std::min(k0 + kRun, static_cast<int>(cell.count));
-        if (L.count == kNbrs3D) {
+        if (L.count == kNbrs3D && runBox[6L * r] == runBox[6L * r]) {
           // The box's gap on each axis is no more than any item's (rounding is monotonic), so
           // the sum of their squares is a lower bound of every item's distance.
           const double* box = runBox + 6L * r;

@@ -192,16 +192,18 @@ int SymEigen3Smallest(const double a[3][3], double w[3], double v[3]) {
   w[2] = q + 2.0 * p * std::cos(phi);
   w[0] = q + 2.0 * p * std::cos(phi + 2.0943951023931957);  // + 2 pi / 3
   w[1] = 3.0 * q - w[0] - w[2];
-  // Near a repeated root the angle carries only half the digits. Each Rayleigh quotient of the
-  // vector from the value before squares the vector's error over the gap, so three of them
-  // reach round-off from any gap this test lets through.
-  if (!(w[1] - w[0] > 1e-6 * (std::fabs(w[2]) + std::fabs(w[0])))) return -2;
+  // Near a repeated root the angle carries only half the digits. The Rayleigh quotient of the
+  // vector from a value squares that value's error over the gap; once it no longer moves the
+  // value, the vector from it is good to round-off over the gap.
+  const double size = std::fabs(w[2]) + std::fabs(w[0]);
+  if (!(w[1] - w[0] > 1e-6 * size)) return -2;
   for (int step = 0; step < 4; ++step) {
     if (!NullVector3(a, w[0], v)) return -2;
-    if (step == 3) break;
     double av[3];
     for (int i = 0; i < 3; ++i) av[i] = a[i][0] * v[0] + a[i][1] * v[1] + a[i][2] * v[2];
-    w[0] = v[0] * av[0] + v[1] * av[1] + v[2] * av[2];
+    const double rayleigh = v[0] * av[0] + v[1] * av[1] + v[2] * av[2];
+    if (std::fabs(rayleigh - w[0]) <= 1e-15 * size) return 0;
+    w[0] = rayleigh;
   }
-  return 0;
+  return NullVector3(a, w[0], v) ? 0 : -2;
 }
