@@ -14,6 +14,8 @@ long gPolls = 0;
 int gYesNo = 1;
 long gTrash = 0;
 StubRegAnimation gRegAnimation = {};
+StubRegAnimationSink gFrameSink = nullptr;
+void* gFrameSinkUser = nullptr;
 
 // The host's formats know %S, a text made by ScribedZKDistanceText; the C library reads %S as a
 // wide string, so the stand-in turns it into %s before formatting (%% stays as it is).
@@ -132,7 +134,13 @@ int RegAnimation(double m[4][4]) {
   ++gRegAnimation.frames;
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 4; ++j) gRegAnimation.last[i][j] = m[i][j];
+  if (gFrameSink) gFrameSink(m, gFrameSinkUser);
   return 0;
+}
+
+void StubSetRegAnimationSink(StubRegAnimationSink sink, void* user) {
+  gFrameSink = sink;
+  gFrameSinkUser = user;
 }
 
 void StubSetMessageSink(StubMessageSink sink, void* user) {
@@ -160,6 +168,8 @@ StubRegAnimation StubGetRegAnimation() { return gRegAnimation; }
 void StubReset() {
   gSink = nullptr;
   gSinkUser = nullptr;
+  gFrameSink = nullptr;
+  gFrameSinkUser = nullptr;
   gThermo = {};
   gBreakOn = 0;
   gBreakAfter = 0;

@@ -56,6 +56,10 @@ struct StubRegAnimation {
   double last[4][4];  // the last matrix shown
 };
 StubRegAnimation StubGetRegAnimation();
+// Every frame RegAnimation shows is also handed to sink (null: none), for tests that check each
+// one.
+using StubRegAnimationSink = void (*)(const double m[4][4], void* user);
+void StubSetRegAnimationSink(StubRegAnimationSink sink, void* user);
 
 // Back to the initial state: default sink, no break, prompt answers yes, counters at 0, no
 // registration frames recorded.

@@ -4,6 +4,7 @@
 
 #include "foundation/geometry.h"
 #include "foundation/umalloc.h"
+#include "registration/stepreg.h"
 
 double angleTol = 1.0;
 
@@ -61,4 +62,29 @@ int GetRegConstraintMode(RegConstraint c) {
       c.transFreedom > 3)
     return -1;
   return 16 * c.kind + 4 * c.centreFreedom + c.transFreedom;
+}
+
+void AddConstrainedTranslation(const RegConstraint* c, const double d[3], double t[3]) {
+  double w[3], move[3] = {0.0, 0.0, 0.0};
+  switch (c->transFreedom) {
+    case 1: {
+      VecNormalize3(c->transDir, w);
+      const double s = VecDotProd3(d, w);
+      for (int k = 0; k < 3; ++k) move[k] = s * w[k];
+      break;
+    }
+    case 2: {
+      VecNormalize3(c->transNormal, w);
+      double along[3];
+      VecProject3(d, w, along);
+      for (int k = 0; k < 3; ++k) move[k] = d[k] - along[k];
+      break;
+    }
+    case 3:
+      for (int k = 0; k < 3; ++k) move[k] = d[k];
+      break;
+    default:
+      break;
+  }
+  for (int k = 0; k < 3; ++k) t[k] += move[k];
 }

@@ -53,6 +53,10 @@ int SetNullRegConstraint(RegConstraint* c);
 RegConstraint* MallocNullRegConstraint();
 // -2 when either pointer is null.
 int CopyRegConstraint(const RegConstraint* from, RegConstraint* to);
+// The part of the offset d that the constraint's translation freedom allows, added to t: along
+// the unit transDir (1), in the plane normal to transNormal (2), all of it (3), nothing (0 and
+// other values). Shared by the start motions and the constrained closed forms.
+void AddConstrainedTranslation(const RegConstraint* c, const double d[3], double t[3]);
 // Always 1.
 int IsValidRegConstraint(RegConstraint c);
 // 16 kind + 4 centreFreedom + transFreedom; -1 for a kind outside 0..4 or a count outside 0..3,

@@ -18,19 +18,6 @@ struct Matrix4 {
   double* rows[4] = {v[0], v[1], v[2], v[3]};
 };
 
-// Horn's matrix from the cross-covariance S[j][k] = sum a'_j b'_k.
-void HornMatrix(const double S[3][3], double** N) {
-  const double xx = S[0][0], xy = S[0][1], xz = S[0][2];
-  const double yx = S[1][0], yy = S[1][1], yz = S[1][2];
-  const double zx = S[2][0], zy = S[2][1], zz = S[2][2];
-  const double m[4][4] = {{xx + yy + zz, yz - zy, zx - xz, xy - yx},
-                          {yz - zy, xx - yy - zz, xy + yx, zx + xz},
-                          {zx - xz, xy + yx, -xx + yy - zz, yz + zy},
-                          {xy - yx, zx + xz, yz + zy, -xx - yy + zz}};
-  for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 4; ++j) N[i][j] = m[i][j];
-}
-
 bool AnyNull(const void* a, const void* b, const void* c, const void* d, const void* e, const void* f) {
   return !a || !b || !c || !d || !e || !f;
 }
@@ -41,6 +28,19 @@ void StoreLastXform(const RegVec* v) {
 }
 
 }  // namespace
+
+int CPSRHornMatrix(const double S[3][3], double** N) {
+  const double xx = S[0][0], xy = S[0][1], xz = S[0][2];
+  const double yx = S[1][0], yy = S[1][1], yz = S[1][2];
+  const double zx = S[2][0], zy = S[2][1], zz = S[2][2];
+  const double m[4][4] = {{xx + yy + zz, yz - zy, zx - xz, xy - yx},
+                          {yz - zy, xx - yy - zz, xy + yx, zx + xz},
+                          {zx - xz, xy + yx, -xx + yy - zz, yz + zy},
+                          {xy - yx, zx + xz, yz + zy, -xx - yy + zz}};
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) N[i][j] = m[i][j];
+  return 0;
+}
 
 int SetRegistrationMode(int mode) {
   if (mode < 0 || mode > 3) return -2;
@@ -62,7 +62,7 @@ int CPSRQternionMatrix(const float* ax, const float* ay, const float* az, int n,
     for (int j = 0; j < 3; ++j)
       for (int k = 0; k < 3; ++k) S[j][k] += a[j] * b[k];
   }
-  HornMatrix(S, N);
+  CPSRHornMatrix(S, N);
   return 0;
 }
 
@@ -79,7 +79,7 @@ int Get321CovMatrix(const float* ax, const float* ay, const float* az, int n, co
     const double bk = (k == 0 ? bx[i] : (k == 1 ? by[i] : bz[i])) - cb[k];
     for (int j = 0; j < 3; ++j) S[j][k] += a[j] * bk;
   }
-  HornMatrix(S, N);
+  CPSRHornMatrix(S, N);
   return 0;
 }
 

@@ -20,6 +20,9 @@ extern Xform lastXform;
 int SetRegistrationMode(int mode);
 int CurrentRegistrationMode();
 
+// Horn's symmetric matrix (4 x 4 row-pointer, quaternion order) of the cross-covariance
+// S[j][k] = sum a_j b_k of the pairs about whatever centres the caller took. Returns 0.
+int CPSRHornMatrix(const double S[3][3], double** N);
 // The Horn matrix of the pairs (4 x 4 row-pointer, quaternion order) and both centroids.
 // -2 for a null argument or n < 3.
 int CPSRQternionMatrix(const float* ax, const float* ay, const float* az, int n, const float* bx,

@@ -10,6 +10,7 @@
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
 #include "platform/tstubs.h"
+#include "registration/concpsr.h"
 #include "registration/cpsr.h"
 #include "registration/icploop.h"
 #include "registration/register.h"
@@ -245,13 +246,31 @@ int FreeSolve(const float* x, const float* y, const float* z, int n, const float
 
 }  // namespace
 
-ICPStep FreeICPStep() { return ICPStep{FreeSolve, nullptr, CurrentRegistrationMode() == 0 ? 1 : 0}; }
+ICPStep FreeICPStep() { return ICPStep{FreeSolve, nullptr, CurrentRegistrationMode() == 0 ? 1 : 0, 0}; }
+
+namespace {
+
+// Null, or a rotation about a point with every translation free.
+bool IsFreeConstraint(const RegConstraint* c) { return !c || (c->kind == 4 && c->transFreedom == 3); }
+
+int ConstrainedSolve(const float* x, const float* y, const float* z, int n, const float* qx, const float* qy,
+                     const float* qz, const void* context, RegVec* motion, double* residual) {
+  return ConstrainedRegCorPntSet(x, y, z, n, qx, qy, qz, static_cast<const RegConstraint*>(context), motion,
+                                 residual);
+}
+
+}  // namespace
+
+ICPStep ConstrainedICPStep(const RegConstraint* c, int simple) {
+  return ICPStep{ConstrainedSolve, c, IsFreeConstraint(c) ? 1 : 0, simple};
+}
 
 // Method: pair A moved by the current motion with its nearest target points, solve the step's
 // closed form of the unmoved A onto them, keep every improvement in the table (newest in row 0)
 // and, once more than four were made, try the extrapolated step along the table's run. Only the
 // documented tests end the loop: tolerance, relative tolerance, no change, iteration limit, four
-// stalls, a user break, a step that refuses its pairs, or a start without any pair in reach. A
+// stalls (three in the simple loop), a user break, a step that refuses its pairs, or (but for the
+// simple loop) a start without any pair in reach. A
 // refused or worse extrapolation is simply not taken: the plain step stands. (It used to share the
 // one status word with the start's evaluation, so the first refusal, often in the sixth
 // iteration, stopped the loop a few percent of the part's size short of its tolerance.)
@@ -265,6 +284,8 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
       tree->n < 1)
     return -2;
   TrackingScope scope;
+  const bool simple = step.simple == 1;
+  const int stallLimit = simple ? 3 : 4;
   double** table = allocate_matrix_ff(4, 7);
   float* Q = MallocArray<float>(3, n);
   if (!table || !Q || KernelFailed()) return -2;
@@ -294,8 +315,8 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
     const int refused = step.solve(x, y, z, n, qx, qy, qz, step.context, &solved, &s);
     // A start without pairs ends the loop after this first solve (callers rely on the pass: it
     // leaves lastXform behind), its motion discarded like a refused one.
-    if (!reach || refused != 0 || s < 0.0) {
-      stop = reach ? ICPStop::Refused : ICPStop::NoPairs;
+    if ((!reach && !simple) || refused != 0 || s < 0.0) {
+      stop = reach || simple ? ICPStop::Refused : ICPStop::NoPairs;
       break;
     }
     cur = solved;
@@ -309,7 +330,7 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
     }
     RegVec trial;
     int done = 0;
-    if (improvements > 4 && improved && step.extrapolate == 1 &&
+    if (improvements > 4 && improved && step.extrapolate == 1 && !simple &&
         UpdateICPRegistration(table, h, 0.925, factor, &trial, &done) == 0 && done == 1) {
       double te = kInfinity, tm = kInfinity;
       if (PairAndMeasure(x, y, z, n, &trial, tree, params.maxDistance, Q, &te, &tm) == 0 && te < e) {
@@ -333,7 +354,7 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
     stalls = e < prev ? 0 : stalls + 1;
     if (stalls == 0 && params.animate == 1 && e < params.bestError) {
       double m[4][4];
-      const RegVec shown = Row(table, 0);
+      const RegVec shown = simple ? cur : Row(table, 0);
       registr_transform_matrix(&shown, m);
       RegAnimation(m);
     }
@@ -350,18 +371,28 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
       stop = ICPStop::Tolerance;
       break;
     }
-    if (iterations >= params.maxIterations || stalls >= 4) {
+    if (iterations >= params.maxIterations || stalls >= stallLimit) {
       stop = iterations >= params.maxIterations ? ICPStop::IterationLimit : ICPStop::Stalled;
       break;
     }
   }
-  if (improvements > 0) {
+  double handed = e0;
+  if (simple) {
+    if (e < e0) {
+      *motion = cur;
+      double le, lm;
+      if (PairAndMeasure(x, y, z, n, &cur, tree, params.maxDistance, nullptr, &le, &lm) == 0)
+        *error = le, *largest = lm;
+      handed = *error;
+    }
+  } else if (improvements > 0) {
     *motion = Row(table, 0);
     *error = h[0];
+    handed = h[0];
   }
   if (report) {
     const bool met = stop == ICPStop::Tolerance || stop == ICPStop::RelTolerance || stop == ICPStop::NoChange;
-    *report = ICPLoopReport{iterations, improvements > 0 ? h[0] : e0, stop, met ? 1 : 0};
+    *report = ICPLoopReport{iterations, handed, stop, met ? 1 : 0};
   }
   return 0;
 }
@@ -371,26 +402,43 @@ int ICPPntSet(const float* x, const float* y, const float* z, int n, RegParams p
   return RunICPLoop(x, y, z, n, params, tree, FreeICPStep(), motion, error, largest, brk, nullptr);
 }
 
-int ICPtwoPntSetsGlobalSearch(const float* x, const float* y, const float* z, int n, RegParams params,
-                              KDTree* tree, RegVec* motion, double* error, double* largest, int* brk) {
-  if (brk) *brk = 0;
-  if (!x || !y || !z || !motion || !error || !largest || !brk || n < 3 || !TreeReady(tree)) return -2;
+namespace {
+
+// Method of both searches over start motions: every start refined on a sample of A (coarse
+// stage), the most promising on all of A (fine stage: half the starts when more than four, at
+// most ten, five above 20,000 points, never more than the table has; starts within 0.01 of the
+// best or with a coarse error above 40 times the best are skipped), and a short final pass from
+// the best. The loops run on `work`, which the stages change as they go: a copy of the caller's
+// record for the free search, the caller's own for the constrained one (whose loops are
+// CICPPntSet and whose starts respect the constraint).
+int SearchOverStarts(const float* x, const float* y, const float* z, int n, RegParams& work, bool constrained,
+                     KDTree* tree, RegVec* motion, double* error, double* largest, int* brk) {
   RegVec best = *motion;
   if (NormalizeQternion(best.q) != 0) return -2;
   double e0 = kInfinity, m0 = kInfinity;
-  PntSetRegError(x, y, z, n, &best, tree, params.maxDistance, &e0, &m0);
+  PntSetRegError(x, y, z, n, &best, tree, work.maxDistance, &e0, &m0);
   double bestError = e0, bestLargest = m0;
+  if (constrained) work.bestError = e0;
+  const auto loop = [&](const float* lx, const float* ly, const float* lz, int ln, RegVec* r, double* e,
+                        double* m, int* b) {
+    return constrained ? CICPPntSet(lx, ly, lz, ln, &work, tree, r, e, m, b)
+                       : ICPPntSet(lx, ly, lz, ln, work, tree, r, e, m, b);
+  };
 
   TrackingScope scope;
   OwnedTable starts;
   int count = 0;
-  if (params.startPoses && params.startCount >= 1) {
-    starts.reset(allocate_matrix_ff(params.startCount, 7));
+  const float *tx = tree->coords[0], *ty = tree->coords[1], *tz = tree->coords[2];
+  if (constrained) {
+    if (GetConstrainedInitQternion(x, y, z, n, tx, ty, tz, tree->n, work.constraint, starts.receive(), &count) !=
+        0)
+      return -2;
+  } else if (work.startPoses && work.startCount >= 1) {
+    starts.reset(allocate_matrix_ff(work.startCount, 7));
     if (!starts || KernelFailed()) return -2;
-    for (int i = 0; i < params.startCount; ++i) SetRow(starts.get(), i, Row(params.startPoses, i));
-    count = params.startCount;
-  } else if (GetInitialQuaternion(x, y, z, n, tree->coords[0], tree->coords[1], tree->coords[2], tree->n,
-                                  starts.receive(), &count) != 0) {
+    for (int i = 0; i < work.startCount; ++i) SetRow(starts.get(), i, Row(work.startPoses, i));
+    count = work.startCount;
+  } else if (GetInitialQuaternion(x, y, z, n, tx, ty, tz, tree->n, starts.receive(), &count) != 0) {
     return -2;
   }
   double* keys = MallocArray<double>(count);
@@ -399,29 +447,29 @@ int ICPtwoPntSetsGlobalSearch(const float* x, const float* y, const float* z, in
   if (!keys || !order || !cloud || KernelFailed()) return -2;
   OwnedFloats sx, sy, sz;
   int sn = 0;
-  if (SimpleSampleCloud(cloud.get(), params.sampleCount, sx.receive(), sy.receive(), sz.receive(), &sn) != 0)
+  if (SimpleSampleCloud(cloud.get(), work.sampleCount, sx.receive(), sy.receive(), sz.receive(), &sn) != 0)
     return -2;
   cloud.reset();
   for (int i = 0; i < count; ++i) keys[i] = kInfinity;
 
   // Coarse stage: every start refined on the sample, in place.
-  RegParams coarse = params;
-  coarse.maxIterations = n < 20000 ? 20 : 10;
+  const int maxIterations = work.maxIterations;
+  work.maxIterations = n < 20000 ? 20 : 10;
   double cbest = kInfinity;
   int broke = 0;
   for (int i = 0; i < count; ++i) {
     keys[i] = kInfinity;
-    coarse.bestError = cbest;
+    work.bestError = cbest;
     RegVec r = Row(starts.get(), i);
     double e = kInfinity, m = kInfinity;
-    const int rc = ICPPntSet(sx.get(), sy.get(), sz.get(), sn, coarse, tree, &r, &e, &m, &broke);
+    const int rc = loop(sx.get(), sy.get(), sz.get(), sn, &r, &e, &m, &broke);
     if (KernelFailed()) return -2;
     SetRow(starts.get(), i, r);
     if (broke) break;
     if (rc == 0) {
       keys[i] = e;
       cbest = std::min(cbest, e);
-      if (e < 0.1 * params.tolerance) break;
+      if (e < 0.1 * work.tolerance) break;
     }
   }
   if (broke) {
@@ -438,10 +486,9 @@ int ICPtwoPntSetsGlobalSearch(const float* x, const float* y, const float* z, in
   if (m > 4) m /= 2;
   m = std::min(m, 10);
   if (n > 20000) m = 5;
-  m = std::min(m, count);  // a short table (a retry's four rows) has no fifth start
-  RegParams fine = params;
-  fine.bestError = kInfinity;
-  fine.maxIterations = params.maxIterations / 2;
+  m = std::min(m, count);  // a short table (a retry's four rows, a translation's two) has no fifth start
+  work.bestError = kInfinity;
+  work.maxIterations = maxIterations / 2;
   for (int k = 0; k < m; ++k) {
     const int j = order[k];
     RegVec r = Row(starts.get(), j);
@@ -450,24 +497,24 @@ int ICPtwoPntSetsGlobalSearch(const float* x, const float* y, const float* z, in
       if (QternionDiff(&a, &b) < 0.01 || (keys[j] > 0.1 && keys[j] > 40.0 * bestError)) continue;
     }
     double e = kInfinity, lm = kInfinity;
-    ICPPntSet(x, y, z, n, fine, tree, &r, &e, &lm, &broke);
+    loop(x, y, z, n, &r, &e, &lm, &broke);
     if (KernelFailed()) return -2;
     if (e < bestError) {
       best = r;
       bestError = e;
       bestLargest = lm;
-      fine.bestError = e;
+      work.bestError = e;
     }
     if (broke) {
       *brk = 1;
       break;
     }
-    if (bestError < params.tolerance) break;
+    if (bestError < work.tolerance) break;
   }
 
-  fine.maxIterations = *brk ? 2 : 5;
+  work.maxIterations = *brk ? 2 : 5;
   int lastBreak = 0;
-  ICPPntSet(x, y, z, n, fine, tree, &best, &bestError, &bestLargest, &lastBreak);
+  loop(x, y, z, n, &best, &bestError, &bestLargest, &lastBreak);
   if (KernelFailed()) return -2;
   if (lastBreak) *brk = 1;
   *motion = best;
@@ -476,16 +523,75 @@ int ICPtwoPntSetsGlobalSearch(const float* x, const float* y, const float* z, in
   return 0;
 }
 
+}  // namespace
+
+int ICPtwoPntSetsGlobalSearch(const float* x, const float* y, const float* z, int n, RegParams params,
+                              KDTree* tree, RegVec* motion, double* error, double* largest, int* brk) {
+  if (brk) *brk = 0;
+  if (!x || !y || !z || !motion || !error || !largest || !brk || n < 3 || !TreeReady(tree)) return -2;
+  return SearchOverStarts(x, y, z, n, params, false, tree, motion, error, largest, brk);
+}
+
+int NewICPPntSet(const float* x, const float* y, const float* z, int n, RegParams params, KDTree* tree,
+                 RegVec* motion, double* error, double* largest, int* brk) {
+  // A start without any pair in reach has no error of its own to report.
+  if (error) *error = kInfinity;
+  if (largest) *largest = kInfinity;
+  return RunICPLoop(x, y, z, n, params, tree, ConstrainedICPStep(params.constraint, 0), motion, error, largest,
+                    brk, nullptr);
+}
+
+int CICPPntSet(const float* x, const float* y, const float* z, int n, RegParams* params, KDTree* tree,
+               RegVec* motion, double* error, double* largest, int* brk) {
+  if (brk) *brk = 0;
+  if (!x || !y || !z || !params || !motion || !error || !largest || !brk || n < 1 || !TreeReady(tree) ||
+      tree->n < 1)
+    return -2;
+  if (IsFreeConstraint(params->constraint)) return ICPPntSet(x, y, z, n, *params, tree, motion, error, largest, brk);
+  const RegConstraint c = *params->constraint;
+  *error = *largest = kInfinity;
+  ICPLoopReport report;
+  if (RunICPLoop(x, y, z, n, *params, tree, ConstrainedICPStep(&c, 1), motion, error, largest, brk, &report) != 0)
+    return -2;
+  // A constraint the solver does not serve refuses the very first pairs: nothing was registered,
+  // and the searches must not take the start for a result.
+  return report.stop == ICPStop::Refused && report.iterations == 0 ? -2 : 0;
+}
+
+int CICPPntSetsGlobalSearch(const float* x, const float* y, const float* z, int n, RegParams* params,
+                            KDTree* tree, RegVec* motion, double* error, double* largest, int* brk) {
+  if (brk) *brk = 0;
+  if (!x || !y || !z || !params || !motion || !error || !largest || !brk || n < 3 || !TreeReady(tree)) return -2;
+  if (IsFreeConstraint(params->constraint))
+    return ICPtwoPntSetsGlobalSearch(x, y, z, n, *params, tree, motion, error, largest, brk);
+  return SearchOverStarts(x, y, z, n, *params, true, tree, motion, error, largest, brk);
+}
+
+namespace {
+
+// The tree over the target with leaves grown to its size, and the display switched by the
+// caller's flag: the start of every registration of two clouds. Null when memory ran out.
+KDTree* StartTwoClouds(const Cloud* B, int animate) {
+  KDTree* tree = Create3DTree(B->x, B->y, B->z, B->npts, LeafSize(B->npts));
+  if (!tree || KernelFailed()) {
+    FreeKDTree(tree);
+    return nullptr;
+  }
+  if (animate == 1)
+    EnableRegAnimation();
+  else
+    DisableRegAnimation();
+  return tree;
+}
+
+}  // namespace
+
 int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* error, double* largest, int* brk) {
   if (brk) *brk = 0;
   if (!A || !B || !motion || !error || !largest || !brk || A->npts < 3 || B->npts < 3) return -2;
   TrackingScope scope;
-  Owned<KDTree, FreeKDTree> tree(Create3DTree(B->x, B->y, B->z, B->npts, LeafSize(B->npts)));
-  if (!tree || KernelFailed()) return -2;
-  if (params.animate == 1)
-    EnableRegAnimation();
-  else
-    DisableRegAnimation();
+  Owned<KDTree, FreeKDTree> tree(StartTwoClouds(B, params.animate));
+  if (!tree) return -2;
 
   RegVec best = *motion;
   if (NormalizeQternion(best.q) != 0) return -2;
@@ -571,6 +677,74 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
   if (PntSetRegError(A->x, A->y, A->z, A->npts, &best, tree.get(), params.maxDistance, &resultError,
                      &resultLargest) == 0)
     bestLargest = resultLargest;
+  *motion = best;
+  *error = bestError;
+  *largest = bestLargest;
+  return 0;
+}
+
+int CICPtwoClouds(Cloud* A, Cloud* B, RegParams* params, RegVec* motion, double* error, double* largest,
+                  int* brk) {
+  if (brk) *brk = 0;
+  if (!A || !B || !params || !motion || !error || !largest || !brk) return -2;
+  if (!params->constraint) return ICPtwoClouds(A, B, *params, motion, error, largest, brk);
+  if (A->npts < 3 || B->npts < 3) return -2;
+  TrackingScope scope;
+  Owned<KDTree, FreeKDTree> tree(StartTwoClouds(B, params->animate));
+  if (!tree) return -2;
+
+  RegVec best = *motion;
+  if (NormalizeQternion(best.q) != 0) return -2;
+  *motion = best;
+  double e = kInfinity, m = kInfinity;
+  if (PntSetRegError(A->x, A->y, A->z, A->npts, &best, tree.get(), params->maxDistance, &e, &m) != 0) return -2;
+  *error = e;
+  *largest = m;
+  double bestError = e, bestLargest = m;
+  params->bestError = e;
+
+  // A search over start motions, or a short coarse pass on a sample when the start is far off
+  // (from the motion as it is: a centroid shift could leave the constraint).
+  const int maxIterations = params->maxIterations;
+  int broke = 0;
+  if (params->globalSearch == 1) {
+    RegVec copy = best;
+    double ge = kInfinity, gm = kInfinity;
+    if (CICPPntSetsGlobalSearch(A->x, A->y, A->z, A->npts, params, tree.get(), &copy, &ge, &gm, &broke) != 0)
+      return -2;
+    if (ge < bestError) best = copy, bestError = ge, bestLargest = gm;
+  } else if (bestError > 0.1 && bestError > 20.0 * params->tolerance) {
+    OwnedFloats sx, sy, sz;
+    int sn = 0;
+    if (SimpleSampleCloud(A, params->sampleCount, sx.receive(), sy.receive(), sz.receive(), &sn) == 0) {
+      RegVec copy = best;
+      const int animate = params->animate;
+      params->maxIterations = 3;
+      params->animate = 0;
+      double ce = kInfinity, cm = kInfinity;
+      CICPPntSet(sx.get(), sy.get(), sz.get(), sn, params, tree.get(), &copy, &ce, &cm, &broke);
+      params->animate = animate;
+      if (PntSetRegError(A->x, A->y, A->z, A->npts, &copy, tree.get(), params->maxDistance, &ce, &cm) == 0 &&
+          ce < bestError)
+        best = copy, bestError = ce, bestLargest = cm, params->bestError = ce;
+    }
+  }
+  if (KernelFailed()) return -2;
+  NormalizeQternion(best.q);
+  if (broke) {
+    *brk = 1;
+    *motion = best;
+    return 0;
+  }
+
+  // Main pass. A constraint its solver refuses is reported, and so is a break here.
+  params->maxIterations = maxIterations;
+  RegVec copy = best;
+  double me = kInfinity, mm = kInfinity;
+  if (CICPPntSet(A->x, A->y, A->z, A->npts, params, tree.get(), &copy, &me, &mm, &broke) != 0 || KernelFailed())
+    return -2;
+  if (me < bestError) best = copy, bestError = me, bestLargest = mm, params->bestError = me;
+  if (broke) *brk = 1;
   *motion = best;
   *error = bestError;
   *largest = bestLargest;

@@ -81,3 +81,40 @@ int UpdateICPRegistration(double** table, const double h[4], double c, double fa
 // Step length along the last direction from three errors at positions x (x[0] = 0 the newest),
 // at most smax. Returns 0.
 int Func3ValExtrapolate(const double x[3], const double e[3], double smax, double* step);
+
+// Under the registration constraint in params->constraint (null, or kind 4 with transFreedom 3,
+// is free; all of it in B's frame): each iteration solves the pairs with
+// ConstrainedRegCorPntSet, so the constraint limits the whole motion measured from A's own
+// position. A constraint the solver does not serve (kind 1 or 3 in a search, kind 1 anywhere,
+// a degenerate axis) gives -2 with the motion normalised and nothing registered.
+
+// ICPPntSet with the constrained solve, extrapolating only for a free constraint. Error and
+// largest are 3.37e38 while no pair of the start is within maxDistance. -2 as ICPPntSet.
+int NewICPPntSet(const float* x, const float* y, const float* z, int n, RegParams params, KDTree* tree,
+                 RegVec* motion, double* error, double* largest, int* brk);
+// A simpler loop: no table, no extrapolation, three iterations without a lower error end it, and
+// the last motion (not the best one met) is handed back when its error is below the start's,
+// with its error and largest distance; otherwise the normalised start and its error (3.37e38
+// when no pair is within maxDistance). A free constraint returns what ICPPntSet returns. -2 as
+// ICPPntSet, for a null params, and for a constraint the solver refuses.
+int CICPPntSet(const float* x, const float* y, const float* z, int n, RegParams* params, KDTree* tree,
+               RegVec* motion, double* error, double* largest, int* brk);
+// ICPtwoPntSetsGlobalSearch with start motions that respect the constraint
+// (GetConstrainedInitQternion; params->startPoses is not read) and CICPPntSet loops on the
+// caller's record, which keeps what the stages set: bestError the start's error and then each
+// stage's, maxIterations 20 or 10 on the sample, half the caller's on all points, 2 or 5 at the
+// end. A free constraint returns what ICPtwoPntSetsGlobalSearch returns. -2 as that, for a null
+// params, and for a constraint without start motions (kinds 1 and 3).
+int CICPPntSetsGlobalSearch(const float* x, const float* y, const float* z, int n, RegParams* params,
+                            KDTree* tree, RegVec* motion, double* error, double* largest, int* brk);
+// Two clouds under the constraint: the global search or, from a start error above 0.1 and 20
+// tolerances, three CICPPntSet iterations on a sample (the caller's animate put back after
+// them), then the main CICPPntSet pass with the caller's maxIterations. No centroid shift and no
+// retry. The caller's record is working state: bestError ends as the best error found, and after
+// a break in the first stage maxIterations keeps that stage's value. A break stops with the best
+// motion so far and flag 1 (error and largest those of the start when it came before the main
+// pass). A null constraint returns what ICPtwoClouds returns and leaves the record unchanged.
+// -2 for a null argument, fewer than 3 points in either cloud, no pair within maxDistance at the
+// start, a failed search, a refused constraint or no memory.
+int CICPtwoClouds(Cloud* A, Cloud* B, RegParams* params, RegVec* motion, double* error, double* largest,
+                  int* brk);

@@ -54,32 +54,6 @@ void Start(double*** table, int* count) {
   if (count) *count = 0;
 }
 
-// The part of the offset d that the constraint's translation freedom allows, added to t.
-void AddConstrainedTranslation(const RegConstraint* c, const double d[3], double t[3]) {
-  double w[3], move[3] = {0.0, 0.0, 0.0};
-  switch (c->transFreedom) {
-    case 1: {
-      VecNormalize3(c->transDir, w);
-      const double s = VecDotProd3(d, w);
-      for (int k = 0; k < 3; ++k) move[k] = s * w[k];
-      break;
-    }
-    case 2: {
-      VecNormalize3(c->transNormal, w);
-      double along[3];
-      VecProject3(d, w, along);
-      for (int k = 0; k < 3; ++k) move[k] = d[k] - along[k];
-      break;
-    }
-    case 3:
-      for (int k = 0; k < 3; ++k) move[k] = d[k];
-      break;
-    default:
-      break;
-  }
-  for (int k = 0; k < 3; ++k) t[k] += move[k];
-}
-
 void Centroids(const float* ax, const float* ay, const float* az, int na, const float* bx, const float* by,
                const float* bz, int nb, double ca[3], double cb[3]) {
   ca[0] = ca[1] = ca[2] = cb[0] = cb[1] = cb[2] = 0.0;

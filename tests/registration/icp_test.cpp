@@ -1,14 +1,17 @@
 #include "registration/icp.h"
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "foundation/makemat.h"
+#include "registration/concpsr.h"
 #include "registration/cpsr.h"
 #include "registration/icploop.h"
 #include "registration/register.h"
 #include "registration/stepreg.h"
+#include "tests/registration/freedom.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
@@ -573,6 +576,266 @@ TEST_F(Icp, PartialOverlapIsRegisteredExactly) {
       FreeCloud(part);
     }
   FreeCloud(b);
+}
+
+}  // namespace
+
+// Registration under a constraint: the bracket turned about an axis or a point, or shifted
+// along a line, and registered back within what the constraint allows.
+namespace {
+
+class ConstrainedIcp : public Icp {
+ protected:
+  // The constraint of `mode` about the line through C along the unit d (slides along d).
+  RegConstraint Around(int mode, const double C[3], const double d[3]) {
+    return freedom::Around(mode, C, d, 10.0, d);
+  }
+  void MoveBy(const RegVec& v) {
+    FreeCloud(moving);
+    truth = v;
+    moving = MovedCopy(target, Inverse(truth));
+  }
+  int Register(RegConstraint* c, RegVec* m, double* error, double* largest, int* brk) {
+    params.constraint = c;
+    SetIdentityQuaternion(m);
+    return CICPtwoClouds(moving, target, &params, m, error, largest, brk);
+  }
+  void SetUp() override {
+    Icp::SetUp();
+    VecNormalize3(kTilted, kAxis);
+  }
+  static constexpr double kC[3] = {50, 25, 10};
+  // Turns about an axis normal to the plate leave its grid on itself, where nearest points hold
+  // any loop in place: the axes here are tilted.
+  static constexpr double kTilted[3] = {0.3, -0.5, 1};
+  double kAxis[3];
+};
+
+struct Drift {
+  double centre[3];
+  double worst = 0.0;
+  int frames = 0;
+};
+
+// Where a shown row-vector transform puts the centre.
+void RecordDrift(const double m[4][4], void* user) {
+  Drift* d = static_cast<Drift*>(user);
+  double moved[3];
+  for (int j = 0; j < 3; ++j)
+    moved[j] = d->centre[0] * m[0][j] + d->centre[1] * m[1][j] + d->centre[2] * m[2][j] + m[3][j];
+  d->worst = std::max(d->worst, VecDist3(moved, d->centre));
+  ++d->frames;
+}
+
+TEST_F(ConstrainedIcp, TranslationAlongALineStaysOnTheLine) {
+  const double dir[3] = {0.6, 0.0, 0.8};
+  RegConstraint c = Around(1, kC, dir);
+  for (int reachable : {1, 0}) {
+    if (reachable) MoveBy(freedom::Shift(dir, 4.0));
+    RegVec m;
+    double error, largest;
+    int brk;
+    ASSERT_EQ(Register(&c, &m, &error, &largest, &brk), 0);
+    EXPECT_TRUE(IsIdentityQuaternion(m.q));
+    const double along = VecDotProd3(m.t, dir);
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(m.t[k], along * dir[k], 1e-12);
+    if (reachable) {
+      EXPECT_NEAR(along, 4.0, 1e-3);
+      EXPECT_LT(error, 1e-3);
+    } else {
+      FreeCloud(moving);
+      moving = MovedCopy(target, Turn(-2.0, kAxis, dir));
+    }
+  }
+}
+
+TEST_F(ConstrainedIcp, EveryShownMotionAboutAPointKeepsThePointFixed) {
+  const double axis[3] = {1.0, -0.6, 0.5};
+  double a[3];
+  VecNormalize3(axis, a);
+  MoveBy(freedom::AboutLine(kC, a, 3.0 * kPi / 180));
+  RegConstraint c = Around(64, kC, a);
+  Drift drift = {{kC[0], kC[1], kC[2]}};
+  StubSetRegAnimationSink(RecordDrift, &drift);
+  params.animate = 1;
+  params.tolerance = 1e-5;
+  RegVec m;
+  double error, largest;
+  int brk;
+  ASSERT_EQ(Register(&c, &m, &error, &largest, &brk), 0);
+  EXPECT_GT(drift.frames, 2);
+  EXPECT_LT(drift.worst, 1e-9);
+  EXPECT_LT(MotionGap(m, truth), 1e-3);
+  EXPECT_EQ(params.animate, 1);
+  EXPECT_EQ(params.bestError, error);
+}
+
+// A 100 degree turn about a fixed axis is beyond the loop's reach from the identity; the search
+// over turns about the axis finds it.
+TEST_F(ConstrainedIcp, GlobalSearchTurnsAboutTheAxisOnly) {
+  MoveBy(freedom::AboutLine(kC, kAxis, 100.0 * kPi / 180));
+  RegConstraint c = Around(32, kC, kAxis);
+  params.globalSearch = 1;
+  params.tolerance = 1e-4;
+  RegVec m;
+  double error, largest;
+  int brk;
+  ASSERT_EQ(Register(&c, &m, &error, &largest, &brk), 0);
+  EXPECT_LT(MotionGap(m, truth), 1e-2);
+  const double high[3] = {kC[0] + 500 * kAxis[0], kC[1] + 500 * kAxis[1], kC[2] + 500 * kAxis[2]};
+  double moved[3];
+  VecQterTrans3(high, &m, moved);
+  EXPECT_LT(VecDist3(moved, high), 1e-8);
+  // The main pass runs with the caller's iteration limit again.
+  EXPECT_EQ(params.maxIterations, 40);
+}
+
+TEST_F(ConstrainedIcp, UnservedConstraintsAreReportedAsFailures) {
+  RegConstraint half = Around(16, kC, kAxis);  // a half turn about a line has no point-set solver
+  RegVec m;
+  double error = 7, largest = 7;
+  int brk;
+  EXPECT_EQ(Register(&half, &m, &error, &largest, &brk), -2);
+  KDTree* tree = Create3DTree(target->x, target->y, target->z, target->npts, 5);
+  params.constraint = &half;
+  m = RegVec{{2, 0, 0, 0}, {1, 2, 3}};
+  EXPECT_EQ(CICPPntSet(moving->x, moving->y, moving->z, moving->npts, &params, tree, &m, &error, &largest, &brk), -2);
+  EXPECT_EQ(m.q[0], 1.0);
+  EXPECT_EQ(m.t[2], 3.0);
+  RegConstraint flip = Around(48, kC, kAxis);  // turn-overs have no start motions
+  params.constraint = &flip;
+  EXPECT_EQ(CICPPntSetsGlobalSearch(moving->x, moving->y, moving->z, moving->npts, &params, tree, &m, &error,
+                                    &largest, &brk),
+            -2);
+  EXPECT_EQ(CICPPntSet(moving->x, moving->y, moving->z, moving->npts, nullptr, tree, &m, &error, &largest, &brk), -2);
+  FreeKDTree(tree);
+  EXPECT_FALSE(KernelFailedNow());
+}
+
+TEST_F(ConstrainedIcp, AUserBreakStopsEveryStageWithItsFlag) {
+  RegConstraint c = Around(32, kC, kAxis);
+  MoveBy(freedom::AboutLine(kC, kAxis, 3.0 * kPi / 180));
+  RegVec m;
+  double error, largest;
+  int brk;
+  StubBreakAfterPolls(0);
+  const RegParams fresh = params;
+  ASSERT_EQ(Register(&c, &m, &error, &largest, &brk), 0);
+  const long total = StubUserBreakPolls();
+  ASSERT_GT(total, 3);
+  for (long polls : {1L, 2L, total / 2, total}) {
+    params = fresh;
+    StubBreakAfterPolls(polls);
+    ASSERT_EQ(Register(&c, &m, &error, &largest, &brk), 0);
+    // A break in the main pass used to end it unreported.
+    EXPECT_EQ(brk, 1) << polls;
+    EXPECT_EQ(StubUserBreakPolls(), polls);
+  }
+  StubBreakAfterPolls(0);
+}
+
+TEST_F(ConstrainedIcp, NoConstraintIsExactlyTheFreeRegistration) {
+  RegVec free, m;
+  double fe, fl, error, largest;
+  int fb, brk;
+  SetIdentityQuaternion(&free);
+  ASSERT_EQ(ICPtwoClouds(moving, target, params, &free, &fe, &fl, &fb), 0);
+  const RegParams before = params;
+  ASSERT_EQ(Register(nullptr, &m, &error, &largest, &brk), 0);
+  EXPECT_EQ(std::memcmp(&before, &params, sizeof params), 0);
+  EXPECT_EQ(std::memcmp(&free, &m, sizeof m), 0);
+  EXPECT_EQ(fe, error);
+  EXPECT_EQ(fl, largest);
+}
+
+TEST_F(ConstrainedIcp, LoopsWithoutPairsInReachReportNoStaleError) {
+  KDTree* tree = Create3DTree(target->x, target->y, target->z, target->npts, 5);
+  RegConstraint c = Around(32, kC, kAxis);
+  params.constraint = &c;
+  params.maxDistance = 1e-9;
+  RegVec m;
+  SetIdentityQuaternion(&m);
+  double error = 7, largest = 7;
+  int brk;
+  ASSERT_EQ(NewICPPntSet(moving->x, moving->y, moving->z, moving->npts, params, tree, &m, &error, &largest, &brk), 0);
+  EXPECT_EQ(error, double(3.37e38f));
+  EXPECT_EQ(largest, double(3.37e38f));
+  error = largest = 7;
+  ASSERT_EQ(CICPPntSet(moving->x, moving->y, moving->z, moving->npts, &params, tree, &m, &error, &largest, &brk), 0);
+  EXPECT_EQ(error, double(3.37e38f));
+  FreeKDTree(tree);
+}
+
+// The constrained step inside the full loop: a turn about the axis is found with extrapolation
+// off, and the free step through the constrained solver agrees with the free loop.
+TEST_F(ConstrainedIcp, TheFullLoopTakesTheConstrainedStep) {
+  KDTree* tree = Create3DTree(target->x, target->y, target->z, target->npts, 5);
+  MoveBy(freedom::AboutLine(kC, kAxis, 2.0 * kPi / 180));
+  RegConstraint c = Around(32, kC, kAxis);
+  params.constraint = &c;
+  params.tolerance = 1e-6;
+  params.maxIterations = 200;
+  RegVec m, free;
+  SetIdentityQuaternion(&m);
+  double error, largest;
+  int brk;
+  ASSERT_EQ(NewICPPntSet(moving->x, moving->y, moving->z, moving->npts, params, tree, &m, &error, &largest, &brk), 0);
+  EXPECT_LT(MotionGap(m, truth), 1e-3);
+  const double shift[3] = {1.0, -0.5, 0.25};
+  MoveBy(Turn(2.0, kAxis, shift));
+  params.constraint = nullptr;
+  SetIdentityQuaternion(&m);
+  SetIdentityQuaternion(&free);
+  double fe, fl;
+  ASSERT_EQ(NewICPPntSet(moving->x, moving->y, moving->z, moving->npts, params, tree, &m, &error, &largest, &brk), 0);
+  ASSERT_EQ(ICPPntSet(moving->x, moving->y, moving->z, moving->npts, params, tree, &free, &fe, &fl, &brk), 0);
+  EXPECT_LT(MotionGap(m, free), 1e-6);
+  FreeKDTree(tree);
+}
+
+TEST_F(ConstrainedIcp, TwoStartsOnALargeSetReadNoRowPastThem) {
+  // Above 20000 points the fine stage takes five starts; a translation has two.
+  std::vector<float> x(20001), y(20001), z(20001);
+  for (int i = 0; i < 20001; ++i) x[i] = float(i % 150), y[i] = float(i / 150), z[i] = 0.01f * float(i % 7);
+  KDTree* tree = Create3DTree(x.data(), y.data(), z.data(), 20001, 20);
+  const double dir[3] = {1, 0, 0};
+  RegConstraint c = Around(1, kC, dir);
+  params.constraint = &c;
+  params.maxIterations = 4;
+  RegVec m = {{1, 0, 0, 0}, {0.2, 0.1, 0}};
+  double error, largest;
+  int brk;
+  ASSERT_EQ(CICPPntSetsGlobalSearch(x.data(), y.data(), z.data(), 20001, &params, tree, &m, &error, &largest, &brk),
+            0);
+  EXPECT_TRUE(IsIdentityQuaternion(m.q));
+  EXPECT_EQ(m.t[1], 0.0);
+  FreeKDTree(tree);
+}
+
+TEST_F(ConstrainedIcp, EveryRefusedAllocationFailsCleanly) {
+  FreeCloud(target);
+  target = Bracket(6.0);
+  MoveBy(freedom::AboutLine(kC, kAxis, 3.0 * kPi / 180));
+  RegConstraint c = Around(32, kC, kAxis);
+  const RegParams fresh = params;
+  RegVec clean;
+  double cleanError, largest;
+  int brk;
+  const long before = MallocRuntimeRequests();
+  ASSERT_EQ(Register(&c, &clean, &cleanError, &largest, &brk), 0);
+  const long requests = MallocRuntimeRequests() - before;
+  const int failures = RunWithInjectedFailures(requests + 2, 1, [&] {
+    params = fresh;
+    RegVec m;
+    double error = -1, far = -1;
+    int b = -1;
+    const int r = Register(&c, &m, &error, &far, &b);
+    if (r == 0) {
+      EXPECT_EQ(error, cleanError);
+    }
+    return r;
+  });
+  EXPECT_GT(failures, 0);
 }
 
 }  // namespace
