@@ -1,11 +1,16 @@
 #include "registration/stepreg.h"
 
 #include <cmath>
+#include <utility>
 
 #include "bspline/bsvalid.h"
 #include "foundation/geometry.h"
 #include "foundation/umalloc.h"
+#include "cloud/princip.h"
+#include "foundation/coreglob.h"
 #include "registration/confreg.h"
+#include "registration/cpsr.h"
+#include "registration/matchkit.h"
 #include "registration/regdir.h"
 #include "registration/regline.h"
 #include "registration/regplane.h"
@@ -235,5 +240,357 @@ int DoStepByStepRegistration(const RegPair* pairs, int* outCount, RegVec* outMot
   *outMotion = motion;
   *outCount = solved;
   *outConstraint = constraint;
+  return 0;
+}
+
+namespace {
+
+using matchkit::LengthTol;
+
+void Unit3(int axis, double e[3]) {
+  e[0] = e[1] = e[2] = 0.0;
+  e[axis] = 1.0;
+}
+
+// The plane with a unit normal through the foot of p on it; false for a normal shorter than 1e-6.
+bool PlaneThroughFoot(const double plane[4], const double p[3], double out[4], double foot[3]) {
+  double n[3] = {plane[0], plane[1], plane[2]};
+  const double len = VecSize3(n);
+  if (len < matchkit::kDirEps) return false;
+  for (int k = 0; k < 3; ++k) n[k] /= len;
+  const double height = VecDotProd3(n, p) + plane[3] / len;
+  for (int k = 0; k < 3; ++k) foot[k] = p[k] - height * n[k], out[k] = n[k];
+  out[3] = -VecDotProd3(n, foot);
+  return true;
+}
+
+// A line projected onto the plane (unit normal); false when what is left is no longer than tol.
+bool LineOntoPlane(const double line[6], const double unitPlane[4], double out[6], double tol) {
+  for (int e = 0; e < 2; ++e) {
+    const double h = matchkit::Height(unitPlane, line + 3 * e);
+    for (int k = 0; k < 3; ++k) out[3 * e + k] = line[3 * e + k] - h * unitPlane[k];
+  }
+  double d[3];
+  VecDiff3(out + 3, out, d);
+  return VecSize3(d) > tol;
+}
+
+// One scratch pair solved under the constraint; the pair is made and freed here.
+int SolveScratchPair(RegPair* pair, const RegConstraint& constraint, RegVec* motion, RegConstraint* remaining) {
+  Owned<RegPair, FreeFeaturePairList> owned(pair);
+  if (!owned || KernelFailed()) return -2;
+  return ConstrainedRegFeaturePair(owned.get(), constraint, remaining, motion);
+}
+
+}  // namespace
+
+int Do321RegistrationAlignPlane(const double movingPlane[4], const double movingPoint[3],
+                                const double targetPlane[4], const double targetPoint[3], RegVec* outMotion,
+                                RegConstraint* outConstraint) {
+  if (!movingPlane || !movingPoint || !targetPlane || !targetPoint || !outMotion || !outConstraint) return -2;
+  double a[4], b[4], fa[3], fb[3];
+  if (!PlaneThroughFoot(movingPlane, movingPoint, a, fa) || !PlaneThroughFoot(targetPlane, targetPoint, b, fb))
+    return -2;
+  RegPair* pair = nullptr;
+  if (AddPlaneFeaturePair(&pair, a, b) != 0) return -2;
+  pair->A->sourceKind = pair->B->sourceKind = 7;
+  matchkit::Copy3(fa, pair->A->point);
+  matchkit::Copy3(fb, pair->B->point);
+  RegConstraint free;
+  SetNullRegConstraint(&free);
+  return SolveScratchPair(pair, free, outMotion, outConstraint);
+}
+
+int Do321RegistrationAlignLine(const double movingLine[6], const double targetLine[6], const double movingPlane[4],
+                               const double targetPlane[4], RegVec* motionSoFar, RegConstraint constraint,
+                               RegVec* outMotion, RegConstraint* outConstraint) {
+  if (!movingLine || !targetLine || !movingPlane || !targetPlane || !motionSoFar || !outMotion || !outConstraint)
+    return -2;
+  double ma[4], ta[4], a[6], b[6];
+  matchkit::UnitPlane(movingPlane, ma);
+  matchkit::UnitPlane(targetPlane, ta);
+  if (VecSize3(ma) == 0.0 || VecSize3(ta) == 0.0 ||
+      !LineOntoPlane(movingLine, ma, a, LengthTol({movingLine, movingLine + 3})) ||
+      !LineOntoPlane(targetLine, ta, b, LengthTol({targetLine, targetLine + 3})))
+    return -2;
+  Xform M;
+  if (NormalizeQternion(motionSoFar->q) != 0 || RegVecToXfrmMat(motionSoFar, M) != 0) return -2;
+  RegPair* pair = nullptr;
+  if (AddLineFeaturePair(&pair, a, a + 3, b, b + 3) != 0) return -2;
+  if (XformRegFeature(pair->A, M) != 0) {
+    FreeFeaturePairList(pair);
+    return -2;
+  }
+  RegVec motion;
+  RegConstraint remaining;
+  if (SolveScratchPair(pair, constraint, &motion, &remaining) != 0 || NormalizeQternion(motion.q) != 0) return -2;
+  *outMotion = motion;
+  *outConstraint = remaining;
+  return 0;
+}
+
+int Do321RegistrationAlignPnt(const double movingPoint[3], const double targetPoint[3], const double[4],
+                              RegVec* motionSoFar, RegConstraint constraint, RegVec* outMotion,
+                              RegConstraint* outConstraint) {
+  if (!movingPoint || !targetPoint || !motionSoFar || !outMotion || !outConstraint) return -2;
+  *outConstraint = constraint;
+  if (NormalizeQternion(motionSoFar->q) != 0) return -2;
+  double moved[3], t[3], off[3];
+  VecQterTrans3(movingPoint, motionSoFar, moved);
+  if (VecSize3(constraint.transDir) < matchkit::kDirEps) return -2;
+  VecNormalize3(constraint.transDir, t);
+  VecDiff3(targetPoint, moved, off);
+  const double s = VecDotProd3(t, off);
+  *outMotion = RegVec{{1.0, 0.0, 0.0, 0.0}, {s * t[0], s * t[1], s * t[2]}};
+  return 0;
+}
+
+int Do321RegistrationFirstFlip(RegConstraint constraint, RegVec* outMotion, RegConstraint* outConstraint) {
+  if (!outMotion || !outConstraint || constraint.kind != 3) return -2;
+  double A[3], v[3];
+  if (VecSize3(constraint.axis) < matchkit::kDirEps) return -2;
+  VecNormalize3(constraint.axis, A);
+  matchkit::Perpendicular(A, v);
+  RegVec flip;
+  if (VecSize3(v) < matchkit::kDirEps || Rot180Qternion(constraint.point, v, &flip) != 0) return -2;
+  RegConstraint turned = constraint;
+  for (int k = 0; k < 3; ++k) {
+    turned.axis[k] = -A[k];
+    turned.axisPoint2[k] = turned.axisPoint1[k] - A[k];
+  }
+  for (double& c : turned.plane) c = -c;
+  *outMotion = flip;
+  *outConstraint = turned;
+  return 0;
+}
+
+int Do321RegistrationSecondFlip(RegConstraint constraint, RegVec* outMotion, RegConstraint* outConstraint) {
+  if (!outMotion || !outConstraint || constraint.kind != 1) return -2;
+  double A[3], n[3], c[3];
+  if (VecSize3(constraint.axis) < matchkit::kDirEps || VecSize3(constraint.plane) < matchkit::kDirEps) return -2;
+  VecNormalize3(constraint.axis, A);
+  VecNormalize3(constraint.plane, n);
+  VecCrossProd3(A, n, c);
+  RegVec flip;
+  if (VecSize3(c) < matchkit::kDirEps || Rot180Qternion(constraint.point, A, &flip) != 0) return -2;
+  *outMotion = flip;
+  *outConstraint = constraint;
+  return 0;
+}
+
+// Method: the plane stage lays P0 P1 P2's plane onto the target plane, leaving a turn about the
+// target normal with turn-overs and a slide in it; the optional first flip turns the part over;
+// the line stage turns and slides P3 P4 onto the target line, leaving a slide along it (or a half
+// turn about it); the optional second flip reverses the part along the line; the point stage
+// slides P5 along the line to the target point's foot. Each stage works on the features moved by
+// the stages before.
+int Do321Registration(int lastStage, const double movingPoints[6][3], const double targetPlane[4],
+                      const double targetPlanePoint[3], const double targetLine[6], const double targetPoint[3],
+                      int flipPlane, int flipLine, RegVec* planeMotion, RegVec* planeFlipMotion, RegVec* lineMotion,
+                      RegVec* lineFlipMotion, RegVec* pointMotion) {
+  RegVec* motions[5] = {planeMotion, planeFlipMotion, lineMotion, lineFlipMotion, pointMotion};
+  for (RegVec* m : motions)
+    if (!m) return -2;
+  if (lastStage < 0 || lastStage > 2 || !movingPoints || !targetPlane || !targetPlanePoint || !targetLine ||
+      !targetPoint)
+    return -2;
+  for (RegVec* m : motions) SetIdentityQuaternion(m);
+  RegVec total;
+  SetIdentityQuaternion(&total);
+  const double *P0 = movingPoints[0], *P1 = movingPoints[1], *P2 = movingPoints[2];
+
+  double target[4], F[3];
+  if (!PlaneThroughFoot(targetPlane, targetPlanePoint, target, F)) return -2;
+  double u[3], w[3], n[3], C[3], moving[4];
+  VecDiff3(P1, P0, u);
+  VecDiff3(P2, P0, w);
+  const double tol = LengthTol({P0, P1, P2});
+  if (VecSize3(u) <= tol || VecSize3(w) <= tol) return -2;
+  VecNormalize3(u, u);
+  VecNormalize3(w, w);
+  VecCrossProd3(u, w, n);
+  if (VecSize3(n) < matchkit::kDirEps) return -2;
+  VecNormalize3(n, n);
+  for (int k = 0; k < 3; ++k) C[k] = (P0[k] + P1[k] + P2[k]) * 0.3333333333333333;
+  for (int k = 0; k < 3; ++k) moving[k] = n[k];
+  moving[3] = -VecDotProd3(n, C);
+
+  RegConstraint K;
+  RegVec step;
+  if (Do321RegistrationAlignPlane(moving, C, target, F, &step, &K) != 0) return -2;
+  *planeMotion = total = step;
+  // total := step after total, as each later stage finishes.
+  const auto then = [&total](const RegVec& next) {
+    RegVec composed;
+    if (MultiplyTwoRegVecs(&total, &next, &composed) != 0) return false;
+    total = composed;
+    return true;
+  };
+  if (flipPlane) {
+    if (Do321RegistrationFirstFlip(K, &step, &K) != 0 || !then(step)) return -2;
+    *planeFlipMotion = step;
+  }
+  if (lastStage < 1) return 0;
+  const double line[6] = {movingPoints[3][0], movingPoints[3][1], movingPoints[3][2],
+                          movingPoints[4][0], movingPoints[4][1], movingPoints[4][2]};
+  if (Do321RegistrationAlignLine(line, targetLine, moving, target, &total, K, &step, &K) != 0 || !then(step))
+    return -2;
+  *lineMotion = step;
+  if (flipLine) {
+    if (Do321RegistrationSecondFlip(K, &step, &K) != 0 || !then(step)) return -2;
+    *lineFlipMotion = step;
+  }
+  if (lastStage < 2) return 0;
+  if (Do321RegistrationAlignPnt(movingPoints[5], targetPoint, target, &total, K, &step, &K) != 0) return -2;
+  *pointMotion = step;
+  return 0;
+}
+
+int Do321PntSetRegFirstStep(const double movingPoints[][3], const double targetPoints[][3], int n,
+                            RegVec* outMotion) {
+  if (!movingPoints || !targetPoints || !outMotion || n < 3) return -2;
+  TrackingScope scope;
+  float* F = MallocArray<float>(6, n);
+  if (!F || KernelFailed()) return -2;
+  float *ax = F, *ay = F + n, *az = F + 2 * n, *bx = F + 3 * n, *by = F + 4 * n, *bz = F + 5 * n;
+  for (int i = 0; i < n; ++i) {
+    ax[i] = static_cast<float>(movingPoints[i][0]), ay[i] = static_cast<float>(movingPoints[i][1]);
+    az[i] = static_cast<float>(movingPoints[i][2]), bx[i] = static_cast<float>(targetPoints[i][0]);
+    by[i] = static_cast<float>(targetPoints[i][1]), bz[i] = static_cast<float>(targetPoints[i][2]);
+  }
+  RegVec m;
+  double residual;
+  if (RegisterCorPntSets(ax, ay, az, n, bx, by, bz, &m, &residual) != 0) return -2;
+  double ca[3], cb[3], rc[3];
+  ComputeCenterOfMass(ax, ay, az, n, ca);
+  ComputeCenterOfMass(bx, by, bz, n, cb);
+  m.t[0] = m.t[1] = m.t[2] = 0.0;
+  VecTrans3WithQternion(ca, &m, rc);
+  VecDiff3(cb, rc, m.t);
+  if (NormalizeQternion(m.q) != 0) return -2;
+  *outMotion = m;
+  return 0;
+}
+
+int Do321PntSetRegSndStep(const double movingPoints[][3], const double targetPoints[][3], int n, int p, int s,
+                          const double Q[3], RegVec* outMotion) {
+  if (!movingPoints || !targetPoints || !Q || !outMotion || n < 2 || p < 0 || p > 2 || s < 0 || s > 2) return -2;
+  double ep[3], es[3], w[3];
+  Unit3(p, ep);
+  Unit3(s, es);
+  VecCrossProd3(ep, es, w);
+  if (VecSize3(w) < matchkit::kDirEps) return -2;
+  // The first two points of each side on the plane through Q normal to the primary axis.
+  double a1[3], a2[3], b1[3], b2[3];
+  matchkit::FootOnPlane(movingPoints[0], Q, ep, a1);
+  matchkit::FootOnPlane(movingPoints[1], Q, ep, a2);
+  matchkit::FootOnPlane(targetPoints[0], Q, ep, b1);
+  matchkit::FootOnPlane(targetPoints[1], Q, ep, b2);
+  double dA[3], dB[3], mA[3], mB[3], shift[3];
+  VecDiff3(a2, a1, dA);
+  VecDiff3(b2, b1, dB);
+  LineMidPoint(a1, a2, mA);
+  LineMidPoint(b1, b2, mB);
+  VecDiff3(mB, mA, shift);
+  const double tol = LengthTol({movingPoints[0], movingPoints[1], targetPoints[0], targetPoints[1], Q});
+  RegVec stage;
+  if (VecSize3(dA) <= tol) {
+    stage = RegVec{{1.0, 0.0, 0.0, 0.0}, {shift[0], shift[1], shift[2]}};
+  } else if (VecSize3(dB) <= tol) {
+    AlignTwoVecsClosestByAxisRot(dA, w, mA, ep, &stage);
+    for (int k = 0; k < 3; ++k) stage.t[k] += shift[k];
+  } else {
+    RegVec R1, R2;
+    AlignTwoVecsClosestByAxisRot(dA, dB, mA, ep, &R1);
+    for (int k = 0; k < 3; ++k) R1.t[k] += shift[k];
+    double ma2[3], mmA[3], T[3], u[3], v[3];
+    VecQterTrans3(a2, &R1, ma2);
+    VecQterTrans3(mA, &R1, mmA);
+    matchkit::Copy3(ma2, T);
+    T[s] = b2[s];
+    VecDiff3(T, mmA, u);
+    VecDiff3(ma2, mmA, v);
+    if (VecSize3(u) <= tol) return -2;
+    AlignTwoVecsClosestByAxisRot(v, u, mmA, ep, &R2);
+    if (MultiplyTwoRegVecs(&R1, &R2, &stage) != 0) return -2;
+  }
+  if (NormalizeQternion(stage.q) != 0) return -2;
+  *outMotion = stage;
+  return 0;
+}
+
+int Do321PntSetReg(const double movingPoints[][3], const double targetPoints[][3], const int counts[3],
+                   const int indices[3], RegVec* outMotion) {
+  if (!movingPoints || !targetPoints || !counts || !indices || !outMotion) return -2;
+  if (counts[0] < 3 || counts[1] < 2 || counts[2] < 1) return -2;
+  for (int g = 0; g < 3; ++g)
+    if (indices[g] < 0 || indices[g] > 2) return -2;
+  const int p = indices[0], s = indices[1], t = indices[2];
+  const int n1 = counts[0], n2 = counts[1], n3 = counts[2];
+  double Q[3] = {0.0, 0.0, 0.0};
+  for (int i = 0; i < n1; ++i)
+    for (int k = 0; k < 3; ++k) Q[k] += targetPoints[i][k] / n1;
+
+  RegVec total;
+  if (Do321PntSetRegFirstStep(movingPoints, targetPoints, n1, &total) != 0) return -2;
+
+  TrackingScope scope;
+  double(*moved)[3] = static_cast<double(*)[3]>(static_cast<void*>(MallocArray<double>(3, n2 + n3)));
+  if (!moved || KernelFailed()) return -2;
+  for (int i = 0; i < n2; ++i) VecTrans3WithQternion(movingPoints[n1 + i], &total, moved[i]);
+  RegVec stage, composed;
+  if (Do321PntSetRegSndStep(moved, targetPoints + n1, n2, p, s, Q, &stage) != 0 ||
+      MultiplyTwoRegVecs(&total, &stage, &composed) != 0)
+    return -2;
+  total = composed;
+
+  // The tertiary points fix the slide along their coordinate.
+  double slide = 0.0;
+  for (int i = 0; i < n3; ++i) {
+    VecTrans3WithQternion(movingPoints[n1 + n2 + i], &total, moved[i]);
+    slide += (targetPoints[n1 + n2 + i][t] - moved[i][t]) / n3;
+  }
+  total.t[t] += slide;
+  *outMotion = total;
+  return 0;
+}
+
+int New321PntSetReg(const double movingPoints[][3], const double targetPoints[][3], int n, const int* coordIndex,
+                    double, RegVec* outMotion) {
+  if (!movingPoints || !targetPoints || !coordIndex || !outMotion || n < 6) return -2;
+  // Group sizes over all n indices (they used to come from the first six only, while all n
+  // points were regrouped), and where each index first appears.
+  int count[3] = {0, 0, 0}, first[3] = {n, n, n};
+  for (int i = 0; i < n; ++i) {
+    const int c = coordIndex[i];
+    if (c < 0 || c > 2) return -2;
+    if (count[c]++ == 0) first[c] = i;
+  }
+  int order[3] = {0, 1, 2};
+  for (int a = 0; a < 3; ++a)
+    for (int b = a + 1; b < 3; ++b) {
+      const int x = order[a], y = order[b];
+      if (count[y] > count[x] || (count[y] == count[x] && first[y] < first[x])) std::swap(order[a], order[b]);
+    }
+  const int counts[3] = {count[order[0]], count[order[1]], count[order[2]]};
+  if (counts[0] < 3 || counts[1] < 2 || counts[2] < 1) return -2;
+
+  TrackingScope scope;
+  double* block = MallocArray<double>(6, n);
+  if (!block || KernelFailed()) return -2;
+  double(*A)[3] = static_cast<double(*)[3]>(static_cast<void*>(block));
+  double(*B)[3] = static_cast<double(*)[3]>(static_cast<void*>(block + 3 * n));
+  int placed = 0;
+  for (int g = 0; g < 3; ++g)
+    for (int i = 0; i < n; ++i) {
+      if (coordIndex[i] != order[g]) continue;
+      matchkit::Copy3(movingPoints[i], A[placed]);
+      matchkit::Copy3(targetPoints[i], B[placed]);
+      ++placed;
+    }
+  if (placed != n) return -2;
+  RegVec m;
+  if (Do321PntSetReg(A, B, counts, order, &m) != 0) return -2;
+  *outMotion = m;
   return 0;
 }

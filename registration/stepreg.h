@@ -76,3 +76,78 @@ int ConstrainedRegFeaturePair(const RegPair* pair, RegConstraint constraint, Reg
 // -2 with them so and the motion and constraint untouched.
 int DoStepByStepRegistration(const RegPair* pairs, int* outCount, RegVec* outMotion, Xform outMatrix,
                              RegConstraint* outConstraint);
+
+// 3-2-1 location: three points of the moving part span its primary plane, which is laid onto the
+// target plane; two span a line laid onto the target line within that plane; the last fixes the
+// slide along it. Every stage solves one feature pair within the freedom the stages before it
+// left. Lines are six doubles {p1, p2}. Lengths are compared against 1e-6 times the largest
+// coordinate in play, so scaled data behaves alike; directions (unit normals, axes) against 1e-6.
+
+// Runs the stages up to lastStage (0 the plane, 1 and the line, 2 and the point) on the points
+// P0..P5 of movingPoints (P0 P1 P2 the plane, P3 P4 the line, P5 the point); flipPlane turns the
+// part over on the target plane, flipLine reverses it along the line. The five motions are set to
+// the identity first and each to its stage's motion when that stage finishes; the whole motion is
+// their composition, each applied after the ones before. -2 for a lastStage outside 0..2, a null
+// argument, a target plane normal shorter than 1e-6, coincident or collinear P0 P1 P2, or a stage
+// that fails (the motions of the stages done stay).
+int Do321Registration(int lastStage, const double movingPoints[6][3], const double targetPlane[4],
+                      const double targetPlanePoint[3], const double targetLine[6], const double targetPoint[3],
+                      int flipPlane, int flipLine, RegVec* planeMotion, RegVec* planeFlipMotion, RegVec* lineMotion,
+                      RegVec* lineFlipMotion, RegVec* pointMotion);
+// The moving plane through movingPoint laid onto the target plane through targetPoint (each
+// point first projected onto its own plane), matched under the free constraint: what remains is a
+// turn about the target normal with turn-overs and a slide in the plane. -2 for a normal shorter
+// than 1e-6 or a failed match.
+int Do321RegistrationAlignPlane(const double movingPlane[4], const double movingPoint[3],
+                                const double targetPlane[4], const double targetPoint[3], RegVec* outMotion,
+                                RegConstraint* outConstraint);
+// Both lines projected onto their planes, the moving one moved by motionSoFar (its quaternion is
+// normalised in place), matched under the constraint. -2 for a null argument, a projected line of
+// no length or a failed match.
+int Do321RegistrationAlignLine(const double movingLine[6], const double targetLine[6], const double movingPlane[4],
+                               const double targetPlane[4], RegVec* motionSoFar, RegConstraint constraint,
+                               RegVec* outMotion, RegConstraint* outConstraint);
+// The moving point, moved by motionSoFar (normalised in place), slid along the constraint's
+// transDir by its offset from the target along it; the constraint stays. targetPlane is not
+// read. -2 for a null argument or a transDir shorter than 1e-6.
+int Do321RegistrationAlignPnt(const double movingPoint[3], const double targetPoint[3], const double targetPlane[4],
+                              RegVec* motionSoFar, RegConstraint constraint, RegVec* outMotion,
+                              RegConstraint* outConstraint);
+// The half turn about a line through the constraint's point perpendicular to its axis, which
+// turns the part over on the plane; the constraint comes back with axis, axis points and plane
+// reversed. Outputs written only on success: -2 for a kind other than 3 or an axis shorter than
+// 1e-6.
+int Do321RegistrationFirstFlip(RegConstraint constraint, RegVec* outMotion, RegConstraint* outConstraint);
+// The half turn about the constraint's axis line, which reverses the part along it; the
+// constraint stays. Outputs written only on success: -2 for a kind other than 1, an axis or plane
+// normal shorter than 1e-6, or an axis along the normal.
+int Do321RegistrationSecondFlip(RegConstraint constraint, RegVec* outMotion, RegConstraint* outConstraint);
+
+// 3-2-1 location from n >= 6 corresponding points: coordIndex[i] says which target coordinate
+// (0 x, 1 y, 2 z) point i fixes. The index met most often is the primary (at least 3 points: the
+// plane normal to it), the next the secondary (at least 2: the line), the last the tertiary (at
+// least 1: the slide); a tie goes to the index met first. All n indices count. value is not read.
+// The primary points are registered in closed form (on float copies: float accuracy), the
+// secondary line is turned about the primary normal and slid in the plane onto the target's, and
+// the tertiary points slide the part along their coordinate. *outMotion is written only on
+// success. -2 for a null argument, n < 6, an index outside 0..2, groups smaller than 3, 2, 1,
+// degenerate groups or no memory.
+int New321PntSetReg(const double movingPoints[][3], const double targetPoints[][3], int n, const int* coordIndex,
+                    double value, RegVec* outMotion);
+// The three stages on points already grouped: the first counts[0] points the primary group with
+// coordinate index p = indices[0], then counts[1] secondary (s), then counts[2] tertiary (t). -2
+// for null arrays, group counts below 3, 2, 1, an index outside 0..2 or a failed stage.
+int Do321PntSetReg(const double movingPoints[][3], const double targetPoints[][3], const int counts[3],
+                   const int indices[3], RegVec* outMotion);
+// Closed-form registration of the n >= 3 primary points (float copies), its translation taking
+// the turned moving centroid onto the target centroid. -2 for fewer than 3 points, a failed solve
+// or no memory.
+int Do321PntSetRegFirstStep(const double movingPoints[][3], const double targetPoints[][3], int n,
+                            RegVec* outMotion);
+// The secondary stage on n >= 2 points already moved by the first: the line of the first two
+// points, projected onto the plane through Q normal to the primary axis, turned about that axis
+// and slid in the plane onto the target's, then turned so that the second point takes the
+// target's s coordinate. -2 for fewer than 2 points, an index outside 0..2, equal p and s, or a
+// degenerate turn.
+int Do321PntSetRegSndStep(const double movingPoints[][3], const double targetPoints[][3], int n, int p, int s,
+                          const double Q[3], RegVec* outMotion);
