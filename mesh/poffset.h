@@ -37,9 +37,12 @@ Cloud* BuildOffsetPolyCloud(Cloud* mesh, double dist, double* bbox);
 // removed, the edges reaching them cut where the offset crosses that distance (bisection) and
 // their triangles split there, facing their parents' way. The source triangles go unless
 // keepSource (their points stay, unused), and the result is welded (JoinCldPolys at 0.1 and 0.2
-// |dist|) and its loops capped (CapAllLoops). Colours, reliability bytes and typed arrays are
-// dropped. Shows the thermometer and hides it on every way out; polls user_break while cutting
-// edges and refining. Failures: no memory, a cancel, a stage that fails or leaves the error
+// |dist|) and its loops capped (CapAllLoops). With mode 1, where a smooth vertex lies dist from
+// a mitred crease (to about 1e-3 |dist|) its copy lands on the mitre point, and the zero-area
+// slits the cut leaves there are vetoed by the weld and fit no plane for CapAllLoops, so the
+// result keeps open edges although it has no gap. Colours, reliability bytes and typed arrays
+// are dropped. Shows the thermometer and hides it on every way out; polls user_break while
+// cutting edges and refining. Failures: no memory, a cancel, a stage that fails or leaves the error
 // state set, a refused trim of the arrays, a non-finite dist.
 Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, const double bbox[6], int mode,
                              int keepSource);
