@@ -408,3 +408,143 @@ TEST_F(InterpolationTorture, BadInputsGiveNullOrSoundCurves) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CurveInterpolation, FixedDegreeParametersAreTheChordLengthsTheInterpolantsUse) {
+  const Pts p = Wave(8, 5);
+  const int m = p.n() - 1;
+  std::vector<double> k3(m + 7), k1(m + 3);
+  AssignKnots(p.x.data(), p.y.data(), p.z.data(), m, k3.data());
+  AssignKnotsForDegree1(p.x.data(), p.y.data(), p.z.data(), m, k1.data());
+  EXPECT_EQ(k3, Padded(p, 3));
+  EXPECT_EQ(k1, Padded(p, 1));
+  // Successive parameters step by the chord between successive points, whatever the padding.
+  for (int i = 1; i <= m; ++i) {
+    const double chord = std::hypot(p.x[i] - p.x[i - 1], p.y[i] - p.y[i - 1], p.z[i] - p.z[i - 1]);
+    const double total = k1[m + 1] - k1[1];
+    EXPECT_NEAR((k3[3 + i] - k3[2 + i]) / (k3[m + 3] - k3[3]), (k1[1 + i] - k1[i]) / total, 1e-14);
+    EXPECT_GT(chord, 0.0);
+  }
+  // The cubic interpolant through the points runs on the cubic parameters.
+  Pts q = p;
+  Bspline* c = CurveIntrplt(q.x.data(), q.y.data(), q.z.data(), m, nullptr, 3, 0);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(std::vector<double>(c->knotsU, c->knotsU + m + 7), k3);
+  FreeBspline(c);
+
+  // The polyline on the degree-1 parameters has the points as control points and passes
+  // through each at its parameter.
+  q = p;
+  c = IntrpltWithDegree1(q.x.data(), q.y.data(), q.z.data(), m, k1.data());
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->degreeU, 1);
+  EXPECT_EQ(c->closedU, 0);
+  ASSERT_EQ(NumCtrlU(c), m + 1);
+  for (int i = 0; i <= m; ++i) {
+    EXPECT_EQ(c->X[0][i], p.x[i]);
+    double r[3];
+    RefEvalCurve(c, k1[1 + i], r);
+    EXPECT_LT(Dist(r, p.x[i], p.y[i], p.z[i]), 1e-12) << i;
+  }
+  FreeBspline(c);
+
+  // A loop whose last point is within 0.001 of its first is closed.
+  std::vector<double> x = {0, 2, 2, 0, 0.0004}, y = {0, 0, 2, 2, -0.0003}, z(5, 1.0);
+  c = IntrpltWithDegree1(x.data(), y.data(), z.data(), 4, nullptr);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->closedU, 1);
+  FreeBspline(c);
+}
+
+TEST_F(CurveInterpolation, PointCurvesAreThePointEverywhere) {
+  const double x = 1.5, y = -2.25, z = 3.0;
+  for (int degree : {0, 1, 2, 3, 5}) {
+    Bspline* c = MakeCurveZero(&x, &y, &z, degree);
+    ASSERT_NE(c, nullptr) << degree;
+    const int expect = degree < 1 ? 3 : degree;
+    EXPECT_EQ(c->degreeU, expect);
+    EXPECT_EQ(NumCtrlU(c), expect + 1);
+    EXPECT_EQ(c->knotsU[0], 0.0);
+    EXPECT_EQ(c->knotsU[2 * expect + 1], 1.0);
+    for (double t : {0.0, 0.3, 1.0}) {
+      double q[3];
+      RefEvalCurve(c, t, q);
+      EXPECT_LT(Dist(q, x, y, z), 1e-15) << degree << " " << t;
+    }
+    FreeBspline(c);
+  }
+  EXPECT_EQ(MakeCurveZero(&x, &y, &z, kMaxSplineDegree + 1), nullptr);
+  Bspline* flat = MakeCurveZero(&x, &y, nullptr, 2);
+  ASSERT_NE(flat, nullptr);
+  EXPECT_EQ(flat->dimension, 2);
+  FreeBspline(flat);
+}
+
+TEST_F(CurveInterpolation, DuplicatesAreSeparatedTowardsTheirSuccessorOrAlongOneAxisAtTheEnd) {
+  const double tol = 1e-3;
+  // The middle point moves tol from its predecessor along the way to its successor.
+  std::vector<double> x = {0, 1e-7, 1, 5, 5}, y = {0, 0, 1, 0, 1e-5}, z(5, 0.0);
+  EXPECT_EQ(FixDuplicates(x.data(), y.data(), z.data(), 5, tol), 5);
+  EXPECT_NEAR(x[1], tol / std::sqrt(2.0), 1e-15);
+  EXPECT_NEAR(y[1], tol / std::sqrt(2.0), 1e-15);
+  EXPECT_EQ(z[1], 0.0);
+  EXPECT_EQ(x[2], 1.0);  // points apart stay where they are
+  // The last point: its first coordinate that is too close moves tol away.
+  EXPECT_EQ(x[4], 5 + tol);
+  EXPECT_EQ(y[4], 1e-5);
+  for (int i = 1; i < 5; ++i)
+    EXPECT_GE(std::hypot(x[i] - x[i - 1], y[i] - y[i - 1]), tol * (1 - 1e-12)) << i;
+}
+
+// Collocation rows at the Greville parameters of a curve reproduce the curve from its control
+// points, and each row is a partition of unity.
+TEST_F(CurveInterpolation, CollocationRowsAndSkinningReproduceTheCurvesTheyCameFrom) {
+  const int p = 3, count = 9, m = count - 1;
+  Bspline* ref = BuildRandomCurve(11, p, count);
+  ASSERT_NE(ref, nullptr);
+  std::vector<double> t(count);
+  for (int i = 0; i < count; ++i)
+    for (int k = 1; k <= p; ++k) t[i] += ref->knotsU[i + k] / p;
+  const int w = p + 1;
+  std::vector<std::vector<double>> rows(count, std::vector<double>(w, -1.0));
+  std::vector<double*> A(count);
+  for (int i = 0; i < count; ++i) A[i] = rows[i].data();
+  std::vector<int> idx(count, -1);
+  SetupSystemShrink(ref->knotsU, t.data(), m, A.data(), idx.data(), w, p);
+  for (int i = 0; i <= m; ++i) {
+    double sum = 0.0, x = 0.0;
+    for (int k = 0; k < w; ++k) {
+      sum += A[i][k];
+      if (A[i][k] != 0.0) x += A[i][k] * ref->X[0][idx[i] + k];
+    }
+    EXPECT_NEAR(sum, 1.0, 1e-14) << i;
+    double q[3];
+    RefEvalCurve(ref, t[i], q);
+    EXPECT_NEAR(x, q[0], 1e-13) << i;
+  }
+  FreeBspline(ref);
+
+  // Skinning four curves of one space at given v parameters: the surface's v-isoline at each
+  // parameter is its curve.
+  const int n = 4, pv = 2;
+  std::vector<Bspline*> curves;
+  for (int i = 0; i < n; ++i)
+    curves.push_back(BuildRandomCurve(20 + i, 3, 6, 3, false, KnotLayout::Uniform));
+  const std::vector<double> vparams = {0.0, 0.3, 0.7, 1.0};
+  const std::vector<double> vknots = {0, 0, 0, 0.5, 1, 1, 1};
+  Bspline* s = Curve3ToSurfShrink(n, curves.data(), vparams.data(), vknots.data(), pv);
+  ASSERT_NE(s, nullptr);
+  s->umin = 0, s->umax = 1, s->vmin = 0, s->vmax = 1;
+  for (int i = 0; i < n; ++i)
+    for (double u : {0.0, 0.25, 0.6, 1.0}) {
+      double a[3], b[3];
+      RefEvalSurface(s, u, vparams[i], a);
+      RefEvalCurve(curves[i], u, b);
+      EXPECT_LT(Dist(a, b[0], b[1], b[2]), 1e-12) << i << " " << u;
+    }
+  FreeBspline(s);
+  for (Bspline* c : curves) FreeBspline(c);
+}
+
+}  // namespace
