@@ -113,6 +113,32 @@ TEST_F(ClosedCurves, WrappedLayoutsCopyTheEndsAroundTheSeam) {
   }
 }
 
+// The layout on its own: tail in front, the sequence (a closed one without its seam copies),
+// head behind; four at each end is what the cubic wrap uses.
+TEST_F(ClosedCurves, WrappedArraysAreTheLayoutTheCubicWrapUses) {
+  for (bool closed : {true, false}) {
+    Cloud* c = Ellipse(9, closed);
+    const int n = c->npts;
+    const std::vector<float> x(c->x, c->x + n), y(c->y, c->y + n);
+    std::vector<float> wx(n + 8), wy(n + 8), wz(n + 8);
+    int count = -1;
+    MakeWrapedArrays(c, wx.data(), wy.data(), wz.data(), 2, 3, closed, &count);
+    const int mid = closed ? n - 2 : n;
+    ASSERT_EQ(count, 3 + mid + 2);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(wx[k], x[n - 3 + k]) << k;
+    for (int k = 0; k < mid; ++k) EXPECT_EQ(wy[3 + k], y[k + (closed ? 1 : 0)]) << k;
+    for (int k = 0; k < 2; ++k) EXPECT_EQ(wx[3 + mid + k], x[k]) << k;
+
+    MakeWrapedArrays(c, wx.data(), wy.data(), wz.data(), 4, 4, closed, &count);
+    EXPECT_EQ(InitClosedCurve(c, 3, 0, nullptr), closed ? 1 : 0);
+    ASSERT_EQ(c->npts, count);
+    wx.resize(count), wz.resize(count);
+    EXPECT_EQ(std::vector<float>(c->x, c->x + count), wx);
+    EXPECT_EQ(std::vector<float>(c->z, c->z + count), wz);
+    FreeCloud(c);
+  }
+}
+
 TEST_F(ClosedCurves, WrappedParametersRiseThroughTheSeam) {
   for (bool closed : {true, false}) {
     Cloud* c = Ellipse(20, closed);
