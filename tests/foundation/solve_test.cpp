@@ -179,7 +179,7 @@ TEST_F(DenseSolve, SymmetricThreeByThreeSmallestEigenpair) {
   std::uniform_real_distribution<double> u(-1, 1);
   const double spectra[][3] = {{0.01, 1, 2}, {0, 1, 1}, {-3, 2, 2.5}, {1e-9, 0.5, 1}, {0.2, 0.2, 1}, {1, 1, 1}};
   for (double scale : {1e-6, 1.0, 1e6})
-    for (const auto& spec : spectra)
+    for (const auto& eig : spectra)
       for (int round = 0; round < 20; ++round) {
         double q[3][3], a[3][3], w[3], v[3];
         // A random rotation: Gram-Schmidt on random columns.
@@ -194,11 +194,11 @@ TEST_F(DenseSolve, SymmetricThreeByThreeSmallestEigenpair) {
         }
         for (int r = 0; r < 3; ++r)
           for (int c = 0; c < 3; ++c)
-            a[r][c] = scale * (q[r][0] * spec[0] * q[c][0] + q[r][1] * spec[1] * q[c][1] + q[r][2] * spec[2] * q[c][2]);
-        const double size = scale * std::fmax(std::fabs(spec[0]), std::fabs(spec[2]));
+            a[r][c] = scale * (q[r][0] * eig[0] * q[c][0] + q[r][1] * eig[1] * q[c][1] + q[r][2] * eig[2] * q[c][2]);
+        const double size = scale * std::fmax(std::fabs(eig[0]), std::fabs(eig[2]));
         const int status = SymEigen3Smallest(a, w, v);
-        for (int k = 0; k < 3; ++k) EXPECT_NEAR(w[k], scale * spec[k], 1e-7 * size);
-        if (spec[1] - spec[0] < 1e-6 * std::fabs(spec[2])) {
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(w[k], scale * eig[k], 1e-7 * size);
+        if (eig[1] - eig[0] < 1e-6 * std::fabs(eig[2])) {
           EXPECT_EQ(status, -2);
           continue;
         }
