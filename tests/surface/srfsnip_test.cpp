@@ -166,6 +166,75 @@ TEST_F(Snip, TrimPieceCrossingTwiceLeavesItsMiddleAndAnEdgeOnTheOtherPiece) {
   FreeBspline(s);
 }
 
+// Curves that are not trim pieces are cut on the line and each part goes to the piece whose
+// box holds it; the bounds test that decides it allows 0.001 of slack across the line.
+TEST_F(Snip, LooseCurvesAreCutOnTheLineAndPlacedOnThePiecesHoldingThem) {
+  Bspline* s = BuildFunctionPatch(Wave);
+  Bspline* across = BuildCurveOnSurface(s, 1, {0.2, 0.3, 0.8, 0.6});
+  Bspline* left = BuildCurveOnSurface(s, 1, {0.1, 0.1, 0.4, 0.9});
+  EXPECT_EQ(CheckCurveBoundsUV(left, 0.0, 0.5, 0.0, 0.0, 1), 1);
+  EXPECT_EQ(CheckCurveBoundsUV(left, 0.1009, 0.3991, 0.0, 0.0, 1), 1);
+  EXPECT_EQ(CheckCurveBoundsUV(left, 0.102, 0.5, 0.0, 0.0, 1), 0);
+  EXPECT_EQ(CheckCurveBoundsUV(across, 0.0, 0.5, 0.0, 0.0, 1), 0);
+  EXPECT_EQ(CheckCurveBoundsUV(across, 0.0, 0.5, 0.3, 0.6, 0), 1);
+  EXPECT_EQ(CheckCurveBoundsUV(across, 0.0, 1.0, 0.35, 0.6, 0), 0);
+
+  Bspline* made[2] = {};
+  double t = 0.5;
+  ASSERT_EQ(SplitObjectToNObjects(s, 1, &t, 0, made), 0);
+  Sides sd;
+  sd.lowNode.piece = made[0];
+  sd.highNode.piece = made[1];
+  const size_t lowBefore = ListItems(made[0]).size(), highBefore = ListItems(made[1]).size();
+  ASSERT_EQ(PlaceOtherCurvesOnSurfaces(sd.low, sd.high, t, s, 1), 0);
+  const auto lows = ListItems(made[0]), highs = ListItems(made[1]);
+  ASSERT_EQ(lows.size(), lowBefore + 2);
+  ASSERT_EQ(highs.size(), highBefore + 1);
+  EXPECT_EQ(ListItems(s).size(), 2u);  // the originals stay where they were
+  // Every placed part lies on its piece; the two parts of the crossing curve meet on the line.
+  for (Bspline* part : lows) EXPECT_EQ(CheckCurveBoundsUV(part, 0.0, 0.5, 0.0, 1.0, 1), 1);
+  Bspline* high = highs.back();
+  EXPECT_EQ(CheckCurveBoundsUV(high, 0.5, 1.0, 0.0, 1.0, 1), 1);
+  double a[2], b[2];
+  Eval2DPointOnCurve2Array(nullptr, high, CStart(high), 0, a);
+  Eval2DPointOnCurve2Array(nullptr, high, CEnd(high), 0, b);
+  EXPECT_NEAR(std::min(a[0], b[0]), 0.5, 1e-9);
+  EXPECT_NEAR(std::min(a[1], b[1]), 0.45, 1e-9);
+  EXPECT_NEAR(std::max(a[1], b[1]), 0.6, 1e-12);
+  FreeBspline(s);
+}
+
+// Marking a crossing used gives it its loop and takes it out of the search for a region start;
+// of two at one parameter only the first is ever marked.
+TEST_F(Snip, MarkedCrossingsNoLongerStartARegion) {
+  TrimList loopA{}, loopB{};
+  SnipCrossing d{nullptr, nullptr, nullptr, 1, 0.2, 0.4, 0};
+  SnipCrossing c{&d, nullptr, nullptr, 1, 0.4, 0.4, 0};
+  SnipCrossing b{&c, nullptr, nullptr, 2, 0.6, 0.3, 0};
+  SnipCrossing a{&b, nullptr, nullptr, 1, 0.9, 0.1, 0};
+  SnipCrossingList list{&a, 4};
+  double coord = 0, param = 0;
+  BsplineList* node = nullptr;
+  ASSERT_EQ(FindNextMaxFromTop(&list, &coord, &param, &node), 1);
+  EXPECT_EQ(coord, 0.9);
+  MarkIsUsedField(&list, 0.1, &loopA);
+  EXPECT_EQ(a.used, 1);
+  EXPECT_EQ(a.loop, &loopA);
+  ASSERT_EQ(FindNextMaxFromTop(&list, &coord, &param, &node), 1);
+  EXPECT_EQ(coord, 0.4);  // the leaving crossing between is no start
+  MarkIsUsedField(&list, 0.4, &loopB);
+  EXPECT_EQ(c.loop, &loopB);
+  EXPECT_EQ(d.used, 0);
+  ASSERT_EQ(FindNextMaxFromTop(&list, &coord, &param, &node), 1);
+  EXPECT_EQ(coord, 0.2);
+  // The first of the parameter is marked again, used or not: the second stays a start.
+  MarkIsUsedField(&list, 0.4, &loopB);
+  MarkIsUsedField(&list, 0.77, &loopA);  // no crossing there: nothing changes
+  EXPECT_EQ(b.used + d.used, 0);
+  ASSERT_EQ(FindNextMaxFromTop(&list, &coord, &param, &node), 1);
+  EXPECT_EQ(coord, 0.2);
+}
+
 TEST_F(Snip, SplittingKeepsCuttingUntilEveryPieceFitsAndTheyTileTheSurface) {
   PatchOptions o;
   o.nu = 30, o.nv = 12, o.layout = KnotLayout::Random, o.seed = 3;
