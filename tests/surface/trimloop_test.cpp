@@ -191,6 +191,16 @@ TEST_F(TrimLoops, PointInTrimAgreesWithEvenOddOnDensePolylines) {
     if (!clear) continue;
     const bool expect = EvenOdd(dense[0], u, v) && !EvenOdd(dense[1], u, v) && !EvenOdd(dense[2], u, v);
     ASSERT_EQ(IsPointInTrimArrays(s, u, v, nullptr, us.data(), vs.data()), expect ? 1 : 0) << u << " " << v;
+    // Each loop on its own is even-odd on its polyline, the parity of its curves' crossings.
+    int l = 0;
+    for (const TrimList* loop = s->trims; loop; loop = loop->next, ++l) {
+      const int in = IsInTrimcurveArrays(loop, 0, u, v, nullptr, us[l], vs[l]);
+      ASSERT_EQ(in, EvenOdd(dense[l], u, v) ? 1 : 0) << l << " " << u << " " << v;
+      int crossings = 0, k = 0;
+      for (const BsplineList* n = loop->loopCurves; n; n = n->next, ++k)
+        crossings += Curve2VertIntersectArraysCount(n->item, 0, u, v, us[l][k], vs[l][k]);
+      ASSERT_EQ(crossings % 2, in) << l;
+    }
     ++tested;
     inside += expect;
   }
@@ -281,8 +291,42 @@ TEST_F(TrimLoops, RayConventionsOnASquareOfLines) {
   const double w0[2] = {0.32, 0.0}, w1[2] = {0.32, 1.0};  // through a sample of the bottom
   EXPECT_EQ(Curve2IntersectCount(sides[0], 0, w0, w1), 1);
   EXPECT_EQ(Curve2IntersectCount(sides[0], 0, w1, w0), 1);
+  // On the loop's samples the ray from the centre upward meets only the top side, which the
+  // segment to a point below it never reaches.
+  std::vector<double**> us(1), vs(1);
+  BeginTrackingMallocs();
+  GetAllTrimArrays(s, us.data(), vs.data());
+  const double r0[2] = {0.5, 0.5}, r1[2] = {0.5, 0.6};
+  const int expect[4] = {0, 0, 1, 0};
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_EQ(Curve2IntersectArraysCount(sides[k], 0, r0, r1, us[0][k], vs[0][k]), expect[k]) << k;
+    EXPECT_EQ(Curve2IntersectCount(sides[k], 0, r0, r1), 0) << k;
+    EXPECT_EQ(Curve2IntersectArraysCount(sides[k], 0, q0, q1, us[0][k], vs[0][k]),
+              Curve2IntersectCount(sides[k], 0, q0, q1)) << k;
+  }
+  FreeTrackedMallocs();
   EXPECT_EQ(IsIntersectPline(0, 0, 1, 0, 0.5, 0.5, 0.5, 0.4), 1);   // ray beyond q1
   EXPECT_EQ(IsIntersectPlineOK(0, 0, 1, 0, 0.5, 0.5, 0.5, 0.4), 0);  // segment short of it
+  FreeBspline(s);
+}
+
+// A loop never put on its surface goes with its nodes alone: its curves stay usable and are
+// freed once, with the surface.
+TEST_F(TrimLoops, AnUnattachedLoopIsFreedWithoutItsCurves) {
+  Bspline* s = Plane();
+  std::vector<Bspline*> a = Blob(s, 0.5, 0.5, 0.3, 3, false);
+  TrimList* loop = CreateTrimList(s, a[0], nullptr);
+  ASSERT_NE(loop, nullptr);
+  for (Bspline* c : a) ASSERT_EQ(CreateTrimList(s, c, loop), loop);
+  ASSERT_EQ(GetNumCurvePieces(loop->loopCurves), 3);
+  s->trims = loop->next;
+  FreeNewTrimcurve(loop);
+  EXPECT_EQ(s->trims, nullptr);
+  int onList = 0;
+  for (const BsplineList* n = s->curves; n; n = n->next) onList += n->item->owner == s;
+  EXPECT_EQ(onList, 3);
+  for (Bspline* c : a) EXPECT_EQ(c->owner, s);
+  FreeNewTrimcurve(nullptr);
   FreeBspline(s);
 }
 
