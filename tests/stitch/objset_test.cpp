@@ -238,6 +238,18 @@ TEST_F(ObjSetTest, DegreeAndRationalityBecomeTheSetsHighestWithoutChangingShapes
   EXPECT_EQ(a->rational + s->rational, 2);
   EXPECT_EQ(s->W[2][3], 1.0);
   EXPECT_LT(ShapeDiff(s, cs), 1e-12);
+  // Made rational outright: unit weights everywhere, the shape kept; a rational object keeps
+  // its own weights.
+  Bspline* p = keep(BuildRandomCurve(4, 3, 6));
+  Bspline* cp = keep(CopyBsplineStruct(p));
+  const double w = b->W[0][2];
+  Bspline* pair[2] = {p, b};
+  MakeObjSetRational(pair, 2);
+  ASSERT_EQ(p->rational, 1);
+  ASSERT_NE(p->W, nullptr);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(p->W[0][i], 1.0) << i;
+  EXPECT_LT(ShapeDiff(p, cp), 1e-12);
+  EXPECT_EQ(b->W[0][2], w);
   // A set of one is left alone.
   Bspline* lone = keep(BuildRandomCurve(3, 2, 4));
   EquateDegOfObjSet(&lone, nullptr, 1);

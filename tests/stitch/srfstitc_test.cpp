@@ -274,6 +274,51 @@ int Multiplicity(const Bspline* c, double t) {
   return m;
 }
 
+// Orienting a pair: the first object ends at the seam and the second starts there, whatever
+// boundaries they met it on; the shapes stay, only their directions turn.
+TEST_F(StitchTwoTest, PairsAreOrientedToRunThroughTheSeam) {
+  BsplineKeeper keep;
+  Bspline* a = keep(BuildRandomCurve(5, 3, 6));
+  Bspline* b = keep(BuildRandomCurve(6, 2, 5));
+  double a0[3], b1[3], q[3];
+  RefEvalCurve(a, a->umin, a0);
+  RefEvalCurve(b, b->umax, b1);
+  int bndry[2] = {0, 2};
+  Bspline* pair[2] = {a, b};
+  MakeStartAndEndObj(bndry, pair);
+  EXPECT_EQ(bndry[0], 2);
+  EXPECT_EQ(bndry[1], 0);
+  RefEvalCurve(a, a->umax, q);
+  EXPECT_LT(std::hypot(q[0] - a0[0], q[1] - a0[1], q[2] - a0[2]), 1e-12);
+  RefEvalCurve(b, b->umin, q);
+  EXPECT_LT(std::hypot(q[0] - b1[0], q[1] - b1[1], q[2] - b1[2]), 1e-12);
+  // Already oriented: nothing moves.
+  Bspline* ca = keep(CopyBsplineStruct(a));
+  MakeStartAndEndObj(bndry, pair);
+  EXPECT_EQ(std::vector<double>(a->X[0], a->X[0] + 6), std::vector<double>(ca->X[0], ca->X[0] + 6));
+
+  // Surfaces meeting on their v boundaries turn in v: 3 (v start) becomes 1, 1 becomes 3.
+  Bspline* s = keep(BuildFunctionPatch([](double x, double y) { return x * x - 0.5 * y * y * y; }));
+  Bspline* t = keep(BuildFunctionPatch([](double x, double y) { return std::sin(x + 2 * y); }));
+  Bspline* cs = keep(CopyBsplineStruct(s));
+  Bspline* ct = keep(CopyBsplineStruct(t));
+  int sb[2] = {3, 1};
+  Bspline* spair[2] = {s, t};
+  MakeStartAndEndObj(sb, spair);
+  EXPECT_EQ(sb[0], 1);
+  EXPECT_EQ(sb[1], 3);
+  for (double u : {0.0, 0.3, 1.0})
+    for (double f : {0.0, 0.4, 1.0}) {
+      double p[3], r[3];
+      RefEvalSurface(s, u, s->vmin + f * (s->vmax - s->vmin), p);
+      RefEvalSurface(cs, u, cs->vmax - f * (cs->vmax - cs->vmin), r);
+      EXPECT_LT(std::hypot(p[0] - r[0], p[1] - r[1], p[2] - r[2]), 1e-12) << u << " " << f;
+      RefEvalSurface(t, u, t->vmin + f * (t->vmax - t->vmin), p);
+      RefEvalSurface(ct, u, ct->vmax - f * (ct->vmax - ct->vmin), r);
+      EXPECT_LT(std::hypot(p[0] - r[0], p[1] - r[1], p[2] - r[2]), 1e-12) << u << " " << f;
+    }
+}
+
 // Every continuity and every moving side: the pieces meet, their derivatives up to the
 // continuity agree at the seam (each taken from its own piece), and an object spared by both
 // side flags keeps its control points.
