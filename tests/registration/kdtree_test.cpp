@@ -259,4 +259,62 @@ TEST_F(KdTree, AQueryThatIsNotANumberFindsNoPoint) {
   FreeKDTree(t);
 }
 
+// Walks the nodes: every point lies on its side of each split above it, leaves hold at most
+// `bucket` ascending indices (more only when the points coincide and no split can part them),
+// and together they name every point exactly once.
+void CheckNodes(const KDTreeNode* node, const float** coords, int dim, int bucket, std::vector<int>& seen,
+                std::vector<const KDTreeNode*>& path, std::vector<bool>& wentLeft) {
+  ASSERT_NE(node, nullptr);
+  if (node->axis < 0) {
+    for (int k = 0; k < node->count; ++k) {
+      const int i = node->indices[k];
+      if (k > 0) {
+        EXPECT_LT(node->indices[k - 1], i);
+      }
+      if (node->count > bucket) {
+        for (int d = 0; d < dim; ++d) EXPECT_EQ(coords[d][i], coords[d][node->indices[0]]);
+      }
+      ++seen[i];
+      for (size_t d = 0; d < path.size(); ++d) {
+        const double c = coords[path[d]->axis][i];
+        if (wentLeft[d])
+          EXPECT_LE(c, path[d]->split);
+        else
+          EXPECT_GT(c, path[d]->split);
+      }
+    }
+    return;
+  }
+  ASSERT_LT(node->axis, dim);
+  path.push_back(node);
+  for (bool left : {true, false}) {
+    wentLeft.push_back(left);
+    CheckNodes(left ? node->left : node->right, coords, dim, bucket, seen, path, wentLeft);
+    wentLeft.pop_back();
+  }
+  path.pop_back();
+}
+
+TEST_F(KdTree, NodesPartitionThePointsBySplitsInTwoAndThreeDimensions) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> u(-5.0f, 5.0f);
+  for (int dim : {2, 3})
+    for (int n : {0, 1, 7, 200})
+      for (int bucket : {1, 4, 16}) {
+        std::vector<float> c[3];
+        for (auto& a : c)
+          for (int i = 0; i < n; ++i) a.push_back(i % 5 == 0 ? 1.0f : u(rng));  // with repeats
+        const float* coords[3] = {c[0].data(), c[1].data(), c[2].data()};
+        KDTreeNode* root = BuildKDTree(coords, dim, n, bucket);
+        ASSERT_NE(root, nullptr);
+        std::vector<int> seen(n, 0);
+        std::vector<const KDTreeNode*> path;
+        std::vector<bool> wentLeft;
+        CheckNodes(root, coords, dim, bucket, seen, path, wentLeft);
+        for (int i = 0; i < n; ++i) EXPECT_EQ(seen[i], 1) << dim << " " << n << " " << bucket << " " << i;
+        FreeKDTreeNode(root);
+      }
+  EXPECT_EQ(BuildKDTree(nullptr, 3, 4, 2), nullptr);
+}
+
 }  // namespace

@@ -360,4 +360,37 @@ TEST_F(Motion, ConstraintModesRefuseOutOfRangeFields) {
   EXPECT_EQ(MallocNullRegConstraint(), nullptr);
 }
 
+TEST_F(Motion, QuaternionProductComposesRotationsAndTheConjugateUndoesIt) {
+  std::mt19937 rng(5);
+  double ra[9], rb[9], rp[9];
+  double* Ra[3] = {ra, ra + 3, ra + 6};
+  double* Rb[3] = {rb, rb + 3, rb + 6};
+  double* Rp[3] = {rp, rp + 3, rp + 6};
+  for (int trial = 0; trial < 20; ++trial) {
+    RegVec a = RandomMotion(rng), b = RandomMotion(rng);
+    // Unnormalised inputs: the product comes back as a unit quaternion.
+    const double s = trial % 2 ? 1e-3 : 1e3;
+    const double as[4] = {s * a.q[0], s * a.q[1], s * a.q[2], s * a.q[3]};
+    double p[4];
+    ASSERT_EQ(MultiplyQternion(as, b.q, p), 0);
+    EXPECT_NEAR(p[0] * p[0] + p[1] * p[1] + p[2] * p[2] + p[3] * p[3], 1.0, 1e-12);
+    ASSERT_EQ(quaternion_rotation_matrix(a.q, Ra), 0);
+    ASSERT_EQ(quaternion_rotation_matrix(b.q, Rb), 0);
+    ASSERT_EQ(quaternion_rotation_matrix(p, Rp), 0);
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) {
+        double ab = 0;
+        for (int k = 0; k < 3; ++k) ab += Ra[i][k] * Rb[k][j];
+        EXPECT_NEAR(Rp[i][j], ab, 1e-12) << trial << " " << i << j;
+      }
+    const double conj[4] = {a.q[0], -a.q[1], -a.q[2], -a.q[3]};
+    ASSERT_EQ(MultiplyQternion(a.q, conj, p), 0);
+    EXPECT_EQ(IsIdentityQuaternion(p), 1) << p[0] << " " << p[1] << " " << p[2] << " " << p[3];
+  }
+  const double zero[4] = {0, 0, 0, 0}, one[4] = {1, 0, 0, 0};
+  double p[4];
+  EXPECT_EQ(MultiplyQternion(zero, one, p), -2);
+  EXPECT_EQ(MultiplyQternion(nullptr, one, p), -2);
+}
+
 }  // namespace

@@ -273,4 +273,54 @@ TEST_F(Features, GeneratorsHandBackNothingOnFailure) {
   EXPECT_EQ(AbsAngle(60.0f), 60.0f);
 }
 
+TEST_F(Features, ASingleFeatureGivesItsOwnPointsAndAFeatureListFreesItsArrays) {
+  // A list of copies of one side's features, each of them owned by the list.
+  RegPair* pairs = MixedList();
+  RegFeature* head = nullptr;
+  for (RegPair* p = pairs; p; p = p->next) {
+    RegFeature* f = CallocArray<RegFeature>(1);
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(CopyRegFeature(p->A, f), 0);
+    f->next = head;
+    head = f;
+  }
+  FreeFeaturePairList(pairs);
+  int visited = 0;
+  for (const RegFeature* f = head; f; f = f->next, ++visited) {
+    PointList* out = reinterpret_cast<PointList*>(&visited);  // must be reset
+    ASSERT_EQ(RegPointListFromSingleFeature(f, &out), 0);
+    if (f->type == 0) {
+      ASSERT_NE(out, nullptr);
+      ASSERT_EQ(out->count, 1);
+      EXPECT_EQ(out->x[0], float(f->point[0]));
+      EXPECT_EQ(out->y[0], float(f->point[1]));
+      EXPECT_EQ(out->z[0], float(f->point[2]));
+    } else if (f->type == 6) {
+      ASSERT_NE(out, nullptr);
+      ASSERT_EQ(out->count, f->count);
+      for (int i = 0; i < f->count; ++i) {
+        EXPECT_EQ(out->x[i], float(f->xs[i]));
+        EXPECT_EQ(out->y[i], float(f->ys[i]));
+        EXPECT_EQ(out->z[i], float(f->zs[i]));
+      }
+    } else {
+      EXPECT_EQ(out, nullptr) << f->type;  // lines, directions and planes fix no single point
+    }
+    FreePointList(out);
+  }
+  EXPECT_EQ(visited, 6);
+  // A line fixed along itself gives its point.
+  head->type = 3;
+  PointList* out = nullptr;
+  ASSERT_EQ(RegPointListFromSingleFeature(head, &out), 0);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(out->count, 1);
+  FreePointList(out);
+  EXPECT_EQ(RegPointListFromSingleFeature(nullptr, &out), -2);
+  EXPECT_EQ(out, nullptr);
+  // The owned point set's arrays go with the list (the sanitizer reports a leak otherwise).
+  EXPECT_EQ(FreeFeatureList(head), 0);
+  EXPECT_EQ(FreeFeatureList(nullptr), 0);
+}
+
 }  // namespace
