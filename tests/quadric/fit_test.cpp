@@ -547,4 +547,128 @@ TEST_F(FitTest, ExhaustedMemoryFailsCleanly) {
   });
 }
 
+TEST_F(FitTest, AlgebraicSphereGoesThroughExactSamplesAtEveryScale) {
+  for (double scale : {1e-3, 1.0, 1e3}) {
+    const double sc[3] = {3 * scale, -2 * scale, 0.5 * scale};
+    const double r = 1.5 * scale;
+    Points s = SpherePoints(sc, r, 40, 0.0, 3);
+    double coef[5], centre[3], radius = -1, err = -1;
+    ASSERT_EQ(FitSphereImplicit(s.x.data(), s.y.data(), s.z.data(), s.n(), coef, centre, &radius, &err), 0);
+    EXPECT_LT(VecDist3(centre, sc), 1e-5 * scale);
+    EXPECT_NEAR(radius, r, 1e-5 * scale);
+    EXPECT_LT(err, 1e-5 * scale);
+    EXPECT_EQ(coef[4], 1.0);
+    // The implicit equation holds at every sample in centroid-centred coordinates.
+    double g[3] = {0, 0, 0};
+    for (int i = 0; i < s.n(); ++i) g[0] += s.x[i], g[1] += s.y[i], g[2] += s.z[i];
+    for (double& gk : g) gk /= s.n();
+    for (int i = 0; i < s.n(); ++i) {
+      const double p[3] = {s.x[i] - g[0], s.y[i] - g[1], s.z[i] - g[2]};
+      const double f = coef[4] * (p[0] * p[0] + p[1] * p[1] + p[2] * p[2]) + coef[1] * p[0] + coef[2] * p[1] +
+                       coef[3] * p[2] + coef[0];
+      EXPECT_NEAR(f, 0.0, 1e-5 * r * r);
+    }
+  }
+  // Four points on a plane leave the algebraic system singular.
+  const float x[4] = {0, 1, 0, 1}, y[4] = {0, 0, 1, 1}, z[4] = {2, 2, 2, 2};
+  double coef[5], centre[3], radius, err;
+  EXPECT_EQ(FitSphereImplicit(x, y, z, 4, coef, centre, &radius, &err), -2);
+  EXPECT_EQ(FitSphereImplicit(nullptr, y, z, 4, coef, centre, &radius, &err), -2);
+}
+
+// Solves the m x m system M d = b in place by elimination with partial pivoting.
+void SolveSmall(double M[4][4], double b[4], int m, double d[4]) {
+  for (int c = 0; c < m; ++c) {
+    int piv = c;
+    for (int r = c + 1; r < m; ++r)
+      if (std::fabs(M[r][c]) > std::fabs(M[piv][c])) piv = r;
+    std::swap(M[c], M[piv]);
+    std::swap(b[c], b[piv]);
+    for (int r = c + 1; r < m; ++r) {
+      const double f = M[r][c] / M[c][c];
+      for (int k = c; k < m; ++k) M[r][k] -= f * M[c][k];
+      b[r] -= f * b[c];
+    }
+  }
+  for (int c = m - 1; c >= 0; --c) {
+    double s = b[c];
+    for (int k = c + 1; k < m; ++k) s -= M[c][k] * d[k];
+    d[c] = s / M[c][c];
+  }
+}
+
+// For a model linear in its parameters one Gauss-Newton step (a - alpha^-1 beta over the fitted
+// parameters) reaches the least-squares optimum: there beta vanishes, and on exact data chisq
+// does too. Weights scale every sum by 1 / sig^2.
+TEST_F(FitTest, NormalEquationsOfALinearModelReachTheOptimumInOneStep) {
+  auto plane = [](float x, float y, float z, const double* a, double* res, double* dyda, int) {
+    *res = a[0] + a[1] * x + a[2] * y + a[3] * z;
+    dyda[0] = 1, dyda[1] = x, dyda[2] = y, dyda[3] = z;
+  };
+  auto line = [](float x, float y, const double* a, double* res, double* dyda, int) {
+    *res = a[0] + a[1] * x + a[2] * y;
+    dyda[0] = 1, dyda[1] = x, dyda[2] = y;
+  };
+  std::mt19937 rng(4);
+  std::uniform_real_distribution<double> u(-2, 2);
+  Points p;
+  for (int i = 0; i < 30; ++i) {
+    const double x = u(rng), y = u(rng);
+    p.add(x, y, 0.5 - 1.25 * x + 2.0 * y);  // z = 0.5 - 1.25 x + 2 y
+  }
+  const double truth3[4] = {0.5, -1.25, 2.0, -1.0};
+  const double truth2[3] = {0.5, -1.25, -1.0};  // y = 0.5 - 1.25 x on the line's samples
+  std::vector<float> ly(p.n());
+  for (int i = 0; i < p.n(); ++i) ly[i] = static_cast<float>(0.5 - 1.25 * p.x[i]);
+  for (double sigma : {1.0, 0.5}) {
+    std::vector<double> sig(p.n(), sigma);
+    double al[4][4], beta[4], chisq, d[4];
+    double* alpha[4] = {al[0], al[1], al[2], al[3]};
+    // 3-D: the z coefficient held at -1, the others fitted in shuffled order from a wrong start.
+    {
+      const int lista[4] = {2, 0, 1, 3};
+      double a[4] = {3.0, 1.0, -1.0, -1.0};
+      ASSERT_EQ(mrqcof(p.x.data(), p.y.data(), p.z.data(), sig.data(), p.n(), a, 4, lista, 3, alpha, beta, &chisq,
+                       plane), 0);
+      EXPECT_GT(chisq, 1.0);
+      for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) EXPECT_EQ(al[i][j], al[j][i]);
+      double M[4][4], b[4];
+      for (int i = 0; i < 3; ++i) {
+        b[i] = beta[i];
+        for (int j = 0; j < 3; ++j) M[i][j] = al[i][j];
+      }
+      SolveSmall(M, b, 3, d);
+      for (int i = 0; i < 3; ++i) a[lista[i]] -= d[i];
+      for (int k = 0; k < 4; ++k) EXPECT_NEAR(a[k], truth3[k], 1e-5) << sigma << " " << k;
+      ASSERT_EQ(mrqcof(p.x.data(), p.y.data(), p.z.data(), sig.data(), p.n(), a, 4, lista, 3, alpha, beta, &chisq,
+                       plane), 0);
+      EXPECT_LT(chisq, 1e-9);
+      for (int i = 0; i < 3; ++i) EXPECT_NEAR(beta[i], 0.0, 1e-5 / (sigma * sigma));
+    }
+    // 2-D: every parameter but the y coefficient fitted.
+    {
+      const int lista[3] = {1, 0, 2};
+      double a[3] = {-2.0, 0.75, -1.0};
+      ASSERT_EQ(mrqcof2D(p.x.data(), ly.data(), sig.data(), p.n(), a, 3, lista, 2, alpha, beta, &chisq, line), 0);
+      // Against the sums for the doubled weight: halving sigma multiplies them by four.
+      std::vector<double> half(p.n(), sigma / 2);
+      double al2[4][4], beta2[2], chisq2;
+      double* alpha2[4] = {al2[0], al2[1], al2[2], al2[3]};
+      ASSERT_EQ(mrqcof2D(p.x.data(), ly.data(), half.data(), p.n(), a, 3, lista, 2, alpha2, beta2, &chisq2, line), 0);
+      EXPECT_NEAR(chisq2, 4 * chisq, 1e-9 * chisq2);
+      for (int i = 0; i < 2; ++i) {
+        EXPECT_NEAR(beta2[i], 4 * beta[i], 1e-9 * std::fabs(beta2[i]) + 1e-12);
+        for (int j = 0; j < 2; ++j) EXPECT_NEAR(al2[i][j], 4 * al[i][j], 1e-9 * std::fabs(al2[i][j]) + 1e-12);
+      }
+      double M[4][4] = {{al[0][0], al[0][1]}, {al[1][0], al[1][1]}}, b[4] = {beta[0], beta[1]};
+      SolveSmall(M, b, 2, d);
+      for (int i = 0; i < 2; ++i) a[lista[i]] -= d[i];
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[k], truth2[k], 1e-5) << sigma << " " << k;
+      ASSERT_EQ(mrqcof2D(p.x.data(), ly.data(), sig.data(), p.n(), a, 3, lista, 2, alpha, beta, &chisq, line), 0);
+      EXPECT_LT(chisq, 1e-9);
+    }
+  }
+}
+
 }  // namespace
