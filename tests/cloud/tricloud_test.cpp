@@ -197,4 +197,45 @@ TEST_F(TriangleCloud, SoupsSingleTrianglesAndParts) {
   FreeCloud(single);
 }
 
+TEST_F(TriangleCloud, PolygonNormalIsAUnitPerpendicularTurnedByVertexOrder) {
+  // A known answer: the unit triangle in z = 0 taken counterclockwise points down.
+  const float flat[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+  const int ccw[3] = {0, 1, 2}, cw[3] = {0, 2, 1};
+  double n[3];
+  FindPolyNormal(flat, ccw, n);
+  EXPECT_EQ(n[0], 0.0);
+  EXPECT_EQ(n[1], 0.0);
+  EXPECT_EQ(n[2], -1.0);
+  FindPolyNormal(flat, cw, n);
+  EXPECT_EQ(n[2], 1.0);
+  // Random triangles at several scales, picked out of a shared vertex array by index.
+  unsigned seed = 17;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<double>((seed >> 8) & 0xffff) / 65536.0 - 0.5;
+  };
+  for (double scale : {1e-4, 1.0, 1e4}) {
+    std::vector<float> verts(30);
+    for (float& c : verts) c = static_cast<float>(scale * next());
+    for (int t = 0; t < 8; ++t) {
+      const int v[3] = {t, t + 2, (t + 1) % 10};
+      FindPolyNormal(verts.data(), v, n);
+      const V3 e = Normal(verts.data(), v[0], v[1], v[2]);
+      const double len = std::sqrt(e[0] * e[0] + e[1] * e[1] + e[2] * e[2]);
+      EXPECT_NEAR(n[0] * n[0] + n[1] * n[1] + n[2] * n[2], 1.0, 1e-12);
+      EXPECT_NEAR((n[0] * e[0] + n[1] * e[1] + n[2] * e[2]) / len, 1.0, 1e-9);  // same sense
+      for (int j = 1; j < 3; ++j) {
+        const double d[3] = {verts[3 * v[j]] - verts[3 * v[0]], verts[3 * v[j] + 1] - verts[3 * v[0] + 1],
+                             verts[3 * v[j] + 2] - verts[3 * v[0] + 2]};
+        const double dl = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+        EXPECT_NEAR((n[0] * d[0] + n[1] * d[1] + n[2] * d[2]) / dl, 0.0, 1e-6);
+      }
+    }
+  }
+  // A triangle with a repeated corner has no plane: the fixed diagonal.
+  const int degenerate[3] = {1, 1, 2};
+  FindPolyNormal(flat, degenerate, n);
+  for (double c : n) EXPECT_DOUBLE_EQ(c, std::sqrt(1.0 / 3.0));
+}
+
 }  // namespace
