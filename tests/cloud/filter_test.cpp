@@ -249,6 +249,19 @@ TEST_F(CloudFilters, RunsBreakAtGapsAndCornersWhichStayBitIdentical) {
   gauss_filter_array(ex.data(), 11, 3), gauss_filter_array(ex.data() + 10, 11, 3), gauss_filter_array(ex.data() + 21, 8, 3);
   EXPECT_TRUE(std::equal(ex.begin(), ex.end(), c->x));
   FreeCloud(c);
+  // The median walker on a cloud whose second scan line lies past the gap: each leg and that
+  // line filtered on their own, the corner untouched.
+  c = LineCloud(x, y, z, {21, 8});
+  c->charLength = 2.0;
+  MedianFilterScanKeepCorners(c, 3, a, a * a);
+  std::vector<float> mx = x, my = y, mz = z;
+  for (float* p : {mx.data(), my.data(), mz.data()})
+    MedianFilterArray(p, 11, 3), MedianFilterArray(p + 10, 11, 3), MedianFilterArray(p + 21, 8, 3);
+  EXPECT_TRUE(std::equal(mx.begin(), mx.end(), c->x));
+  EXPECT_TRUE(std::equal(my.begin(), my.end(), c->y));
+  EXPECT_TRUE(std::equal(mz.begin(), mz.end(), c->z));
+  EXPECT_TRUE(c->x[10] == x[10] && c->y[10] == y[10] && c->z[10] == z[10]);
+  FreeCloud(c);
 }
 
 TEST_F(CloudFilters, UnorderedCloudsGetOneMoreWholeSequenceMedianPass) {
