@@ -186,6 +186,33 @@ TEST_F(CloudNormals, CrossingOffsetSegmentsAreBlanked) {
   for (int i = 0; i < 3; ++i) nr.x[i] = -x[i], nr.y[i] = -y[i];
   EXPECT_EQ(RmOffsetSelfXsec(arc.get(), nr.x.data(), nr.y.data(), nr.z.data(), 0.5), 1);
   EXPECT_EQ(nr.Present(), 3);
+
+  // A polyline along an arc of radius 1 in the x-z plane, seen from above: its normals face away
+  // from the centre. Outward offsets and inward ones that stop short of the centre keep every
+  // normal; inward ones by 2 all cross near the centre, and every point but the ends (which copy
+  // their neighbours) loses its normal.
+  const int n = 13;
+  x.clear(), y.clear(), z.clear();
+  for (int i = 0; i < n; ++i) {
+    const double t = M_PI / 6 + 2 * M_PI / 3 * i / (n - 1);
+    x.push_back(float(std::cos(t))), y.push_back(0.0f), z.push_back(float(std::sin(t)));
+  }
+  Owner upper(FromPoints(x, y, z));
+  Normals plain(n);
+  ComputeCloud2DNormals(upper.get(), plain.x.data(), plain.y.data(), plain.z.data(), nullptr);
+  for (int i = 0; i < n; ++i) ASSERT_GT(plain.x[i] * x[i] + plain.z[i] * z[i], 0.99f) << i;
+  for (double d : {0.5, -0.5, -2.0}) {
+    Normals off(n);
+    ComputeCloud2DOffsetNormals(upper.get(), off.x.data(), off.y.data(), off.z.data(), d, nullptr);
+    for (int i = 0; i < n; ++i) {
+      const bool blank = d == -2.0 && i >= 1 && i < n - 2;
+      if (blank) {
+        EXPECT_TRUE(off.x[i] == 0 && off.y[i] == 0 && off.z[i] == 0) << d << " " << i;
+      } else {
+        EXPECT_TRUE(off.x[i] == plain.x[i] && off.y[i] == plain.y[i] && off.z[i] == plain.z[i]) << d << " " << i;
+      }
+    }
+  }
 }
 
 TEST_F(CloudNormals, OffsetCarriesLabelsAndLeavesBlankedPointsOut) {
