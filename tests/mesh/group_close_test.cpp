@@ -2,6 +2,7 @@
 // position at a corner of four patches, and the seams that must stay open.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <set>
@@ -246,6 +247,37 @@ TEST_F(GroupClosing, SeamRanksFollowTheMergedOrder) {
   EXPECT_EQ(std::vector<int>(oA, oA + 5), (std::vector<int>{0, 2, 4, 6, 7}));
   EXPECT_EQ(std::vector<int>(oB, oB + 5), (std::vector<int>{0, 1, 3, 5, 7}));
   EXPECT_EQ(MapVertexEyeToPolyline(xA, zero, zero, 1, xB, zero, zero, 5, oA, oB), 0);
+}
+
+// A walk once around a closed element whose seam vertex shows up at either end of the parameter
+// range: the first visit starts at the travel start, the return closes at the travel end, and the
+// vertices between keep their own parameters, so the walk covers the element exactly once.
+TEST_F(GroupClosing, SeamParametersOfAClosedElementSpanItOnceInTravelOrder) {
+  for (double scale : {1e-3, 1.0, 1e3})
+    for (int kind : {0, 1, 2, 3, 4}) {
+      GsrfCrv crv{};
+      crv.kind = kind;
+      GsrfBndrEl el{};
+      el.crv = &crv;
+      el.t0 = 2 * scale, el.t1 = 5 * scale;
+      Gsrf graph{};
+      graph.els = &el;
+      const bool backward = kind == 1 || kind == 4;
+      const double start = backward ? el.t1 : el.t0, end = backward ? el.t0 : el.t1;
+      // The seam vertex as found on the first visit: at the far end, up to rounding.
+      const double seam = end + (backward ? 1e-8 : -1e-8) * scale;
+      std::vector<double> given = {seam, 3 * scale, 4 * scale, 4.5 * scale, start};
+      if (backward) std::reverse(given.begin() + 1, given.end() - 1);
+      std::vector<double> walk;
+      for (size_t i = 0; i < given.size(); ++i)
+        walk.push_back(GetModifiedParamValue(&graph, 0, given[i], i == 0, i ? walk.back() : 0.0));
+      EXPECT_EQ(walk.front(), start) << kind << " " << scale;
+      EXPECT_EQ(walk.back(), end) << kind << " " << scale;
+      for (size_t i = 1; i + 1 < walk.size(); ++i) EXPECT_EQ(walk[i], given[i]);
+      // A first visit inside the range, clear of the far end, keeps its parameter.
+      const double inside = end + (backward ? 1e-3 : -1e-3) * scale;
+      EXPECT_EQ(GetModifiedParamValue(&graph, 0, inside, 1, 0.0), inside);
+    }
 }
 
 }  // namespace
