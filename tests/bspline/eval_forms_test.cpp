@@ -406,6 +406,20 @@ TEST_F(EvalForms, DispatchersAndPointerFormsAreTheirEvaluators) {
   EXPECT_EQ(EvalNpntsCrossDiffOfRObj_f(s, nullptr, nullptr, us, vs, n, 2, 1, fx, fy, fz), -2);
   EXPECT_EQ(fx[0], 4.0f);
   EXPECT_NE(Messages().find("Only first order cross derivatives"), std::string::npos);
+  // The double cross form takes mixed orders up to two each by the quotient rule; beyond that
+  // it writes nothing.
+  for (auto [du, dv] : {std::pair{1, 1}, {2, 1}, {1, 2}, {2, 2}})
+    for (int i = 0; i < n; ++i) {
+      double got[3], r[3];
+      EvalPointCrossDiffOfRObj(s, nullptr, nullptr, us[i], vs[i], du, dv, got);
+      RefEvalDeriv(s, us[i], vs[i], du, dv, r);
+      const double scale = 1.0 + std::hypot(r[0], r[1], r[2]);
+      ExpectNear3(got, r, 1e-10 * scale, "cross");
+    }
+  double untouched[3] = {7, 7, 7};
+  EvalPointCrossDiffOfRObj(s, nullptr, nullptr, 0.5, 0.5, 3, 1, untouched);
+  EXPECT_EQ(untouched[0], 7.0);
+  EXPECT_NE(Messages().find("Currently Unavailable"), std::string::npos);
 }
 
 // Interior-knot bits, and the knot bounding t's span nearest to t with and without the domain
