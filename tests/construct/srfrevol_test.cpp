@@ -4,6 +4,7 @@
 // left bit-identical; the frame tools.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -179,6 +180,43 @@ TEST_F(RevolveTest, InputsStayBitIdenticalAndAxisPointsCollapseTheirRows) {
                                            return *out ? 0 : -1;
                                          }),
             0);
+}
+
+// The profile in the axis frame is the profile moved rigidly: the axis start at the origin, the
+// axis along +z, every control point keeping its height along and distance from the axis; the
+// copy is rational with the profile's weights (1 where it had none).
+TEST_F(RevolveTest, ProfileInTheAxisFrameKeepsHeightsAndRadii) {
+  BsplineKeeper keep;
+  double p0[3] = {1, 2, 3}, p1[3] = {3, -1, 9};
+  const double axis[3] = {p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]};
+  const double len = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
+  for (bool rational : {false, true}) {
+    Bspline* profile = keep(BuildRandomCurve(40, 3, 6, 3, rational));
+    Bspline* before = keep(CopyBsplineStruct(profile));
+    double M[16];
+    Bspline* c = keep(SrfRevolArbitAxCurveGeometry(profile, p0, p1, M));
+    ASSERT_NE(c, nullptr);
+    ASSERT_EQ(c->rational, 1);
+    double o[3], e[3];
+    VecTrans3(p0, M, o);
+    VecTrans3(p1, M, e);
+    EXPECT_LT(std::fabs(o[0]) + std::fabs(o[1]) + std::fabs(o[2]), 1e-14);
+    EXPECT_NEAR(e[2], len, 1e-13);
+    EXPECT_LT(std::hypot(e[0], e[1]), 1e-13);
+    for (int i = 0; i < 6; ++i) {
+      const double d[3] = {profile->X[0][i] - p0[0], profile->Y[0][i] - p0[1],
+                           profile->Z[0][i] - p0[2]};
+      const double h = (d[0] * axis[0] + d[1] * axis[1] + d[2] * axis[2]) / len;
+      const double r = std::sqrt(std::max(0.0, d[0] * d[0] + d[1] * d[1] + d[2] * d[2] - h * h));
+      const double w = rational ? profile->W[0][i] : 1.0;
+      EXPECT_EQ(c->W[0][i], w) << i;
+      if (!rational) {
+        EXPECT_NEAR(c->Z[0][i], h, 1e-13) << i;
+        EXPECT_NEAR(std::hypot(c->X[0][i], c->Y[0][i]), r, 1e-13) << i;
+      }
+      EXPECT_EQ(profile->X[0][i], before->X[0][i]);
+    }
+  }
 }
 
 TEST_F(RevolveTest, FrameTools) {
