@@ -60,6 +60,29 @@ TEST_F(StitchHeal, TwoPatchesMeetTheTargetAndKeepTheirStructure) {
   EXPECT_LT(Seam(g), kHealGap);
 }
 
+// The codes from fresh samples of the stored topology: the 0.01 gap and the 3-degree kink on
+// the seam against each pair of targets, the free outer sides healed, other rows untouched.
+TEST_F(StitchHeal, GapStatsCodeTheSeamAgainstTheTargets) {
+  Group g;
+  Pair(g);
+  ASSERT_NE(srfsTopology, nullptr);
+  struct Case {
+    double gap, angle;
+    int code;
+  };
+  for (const Case& c : {Case{0.05, 10.0, 0}, Case{0.05, 1.0, -5}, Case{0.005, 10.0, -6},
+                        Case{0.005, 1.0, -4}}) {
+    for (int r = 0; r < 4; ++r)
+      for (int k = 0; k < 4; ++k) result_[r][k] = 7;
+    ASSERT_EQ(ComputeSrfsGrpCrvGapStats(srfsTopology, c.gap, c.angle, 50, result_), 0);
+    EXPECT_EQ(result_[0][2], c.code) << c.gap << " " << c.angle;
+    EXPECT_EQ(result_[1][0], c.code) << c.gap << " " << c.angle;
+    for (int side : {1, 2, 4}) EXPECT_EQ(result_[0][side - 1], 0) << side;
+    EXPECT_EQ(result_[2][0], 7);
+  }
+  EXPECT_EQ(ComputeSrfsGrpCrvGapStats(nullptr, 0.05, 10.0, 50, result_), -2);
+}
+
 TEST_F(StitchHeal, HeldOuterBoundaryAndFixedSurfaceKeepTheirPoints) {
   Group g;
   Pair(g);
