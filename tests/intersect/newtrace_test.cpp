@@ -12,10 +12,12 @@
 #include "bspline/ctrlnubs.h"
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
+#include "curve/crvintr.h"
 #include "foundation/makemat.h"
 #include "intersect/filutil.h"
 #include "intersect/newintr.h"
 #include "intersect/newtrace.h"
+#include "surface/trimutils.h"
 #include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
 #include "tests/support/checks.h"
@@ -265,6 +267,43 @@ void Scale(Bspline* s, double f, const double shift[3]) {
 // The exact intersections at every unit of length: a plane/plane line crossing a patch edge to
 // edge, a plane/cylinder half circle and a sphere/plane arc, each one open branch whose nodes
 // lie on the exact curve.
+// One trim curve's hits, found in any order, enter the crossing list sorted along the cutting
+// curve with their trim parameters and trim node; the second curve's hits sort by their place
+// in its own range among the first's.
+TEST_F(Tracing, TrimCurveHitsEnterTheCrossingListInOrder) {
+  auto hitsOf = [](std::vector<CrvIntrNode>& nodes, const std::vector<std::pair<double, double>>& t) {
+    nodes.resize(t.size());
+    for (size_t i = 0; i < t.size(); ++i)
+      nodes[i] = {i + 1 < t.size() ? &nodes[i + 1] : nullptr, i ? &nodes[i - 1] : nullptr,
+                  t[i].first, t[i].second};
+    return CrvIntrList{int(t.size()), &nodes[0], &nodes.back()};
+  };
+  TArrayList list{nullptr, nullptr, 0};
+  TArrayList* holder = &list;
+  BsplineList trimA{}, trimB{};
+  std::vector<CrvIntrNode> a, b;
+  CrvIntrList hitsA = hitsOf(a, {{0.7, 0.1}, {0.2, 0.9}, {0.45, 0.5}});
+  ASSERT_EQ(InsertIntoInterArrayList(&hitsA, &trimA, nullptr, &holder, 1, 0.0, 1.0, 2.0, 4.0), 0);
+  // On [2, 4] these sit at 0.1 and 0.6 of the range.
+  CrvIntrList hitsB = hitsOf(b, {{3.2, 0.3}, {2.2, 0.4}});
+  ASSERT_EQ(InsertIntoInterArrayList(&hitsB, &trimB, nullptr, &holder, 2, 0.0, 1.0, 2.0, 4.0), 0);
+  CrvIntrList none{0, nullptr, nullptr};
+  EXPECT_EQ(InsertIntoInterArrayList(&none, &trimB, nullptr, &holder, 2, 0.0, 1.0, 2.0, 4.0), 0);
+  ASSERT_EQ(list.count, 5);
+  const double params[5] = {2.2, 0.2, 0.45, 3.2, 0.7};
+  const double trims[5] = {0.4, 0.9, 0.5, 0.3, 0.1};
+  const int kinds[5] = {2, 1, 1, 2, 1};
+  int i = 0;
+  for (const TArrayNode* n = list.head; n && i < 5; n = n->next, ++i) {
+    EXPECT_EQ(n->param, params[i]) << i;
+    EXPECT_EQ(n->trimParam, trims[i]) << i;
+    EXPECT_EQ(n->kind, kinds[i]) << i;
+    EXPECT_EQ(n->trimCurve, kinds[i] == 1 ? &trimA : &trimB) << i;
+    EXPECT_EQ(n->side, 0) << i;  // no reference curve to tell the side
+  }
+  FreeTArrayNodes(&list);
+}
+
 TEST_F(Tracing, ExactIntersectionsAtEveryScale) {
   const double shift[3] = {3, -2, 1};
   for (int shape = 0; shape < 3; ++shape) {
