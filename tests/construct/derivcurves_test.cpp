@@ -152,7 +152,8 @@ TEST_F(DerivativeCurves, NonIsoDirectionsAreUnitInTheTangentPlane) {
   // stays as it was.
   Bspline* unit = keep(BuildCurve(2, 3, {3, 4, 0, 0, 0, 2e-11, -1e-3, 0, 0, 1, 1, 1}));
   NormalizeBspline(unit);
-  const double want[4][3] = {{0.6, 0.8, 0}, {0, 0, 2e-11}, {-1, 0, 0}, {1 / std::sqrt(3.0), 1 / std::sqrt(3.0), 1 / std::sqrt(3.0)}};
+  const double k = 1 / std::sqrt(3.0);
+  const double want[4][3] = {{0.6, 0.8, 0}, {0, 0, 2e-11}, {-1, 0, 0}, {k, k, k}};
   for (int i = 0; i < 4; ++i) {
     EXPECT_NEAR(unit->X[0][i], want[i][0], 1e-15) << i;
     EXPECT_NEAR(unit->Y[0][i], want[i][1], 1e-15) << i;

@@ -271,7 +271,8 @@ void Scale(Bspline* s, double f, const double shift[3]) {
 // curve with their trim parameters and trim node; the second curve's hits sort by their place
 // in its own range among the first's.
 TEST_F(Tracing, TrimCurveHitsEnterTheCrossingListInOrder) {
-  auto hitsOf = [](std::vector<CrvIntrNode>& nodes, const std::vector<std::pair<double, double>>& t) {
+  using Hits = std::vector<std::pair<double, double>>;
+  auto hitsOf = [](std::vector<CrvIntrNode>& nodes, const Hits& t) {
     nodes.resize(t.size());
     for (size_t i = 0; i < t.size(); ++i)
       nodes[i] = {i + 1 < t.size() ? &nodes[i + 1] : nullptr, i ? &nodes[i - 1] : nullptr,
