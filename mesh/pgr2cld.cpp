@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <functional>
 #include <initializer_list>
 #include <utility>
 
@@ -1287,7 +1288,10 @@ Cloud* AddPolyClds(Cloud** meshes, int count, int keepInputs) {
   }
   uint8_t* rel = reliability ? MallocArray<uint8_t>(npts) : nullptr;
   CloudTriangle* tri = ntri > 0 ? MallocArray<CloudTriangle>(ntri) : nullptr;
-  if ((reliability && !rel) || (ntri > 0 && !tri)) return nullptr;
+  // The inputs in address order, so one listed twice is freed once; taken now so that a
+  // refusal leaves the inputs alone.
+  Cloud** distinct = keepInputs ? nullptr : MallocArray<Cloud*>(count);
+  if ((reliability && !rel) || (ntri > 0 && !tri) || (!keepInputs && !distinct)) return nullptr;
   int p0 = 0, t0 = 0;
   for (int i = 0; i < count; ++i) {
     const Cloud* m = meshes[i];
@@ -1323,12 +1327,15 @@ Cloud* AddPolyClds(Cloud** meshes, int count, int keepInputs) {
   merged->tri = tri;
   merged->ntri = ntri;
   if (!RemoveCldIdenticalPts(merged)) return nullptr;
+  if (!keepInputs) {
+    std::copy(meshes, meshes + count, distinct);
+    std::sort(distinct, distinct + count, std::less<Cloud*>());
+    Cloud** end = std::unique(distinct, distinct + count);
+    for (Cloud** m = distinct; m != end; ++m) FreeCloud(*m);
+    std::fill(meshes, meshes + count, nullptr);
+    Free(distinct);
+  }
   scope.keep();
-  if (!keepInputs)
-    for (int i = 0; i < count; ++i) {
-      FreeCloud(meshes[i]);
-      meshes[i] = nullptr;
-    }
   return owner.release();
 }
 

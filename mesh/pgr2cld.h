@@ -150,7 +150,8 @@ int IdentifySeparateObjects(Cloud* mesh, int* triangleComponent);
 int BreakDistinctClouds(Cloud* mesh, Cloud*** pieces, double** boxes, int* count);
 // One mesh of all inputs: points concatenated, triangles offset, normals, colours and reliability
 // carried only when every input has them, exact duplicates welded. keepInputs 0 frees the inputs
-// and nulls their pointers, but only once the merge has succeeded. Null on failure (inputs kept).
+// and nulls their pointers, but only once the merge has succeeded (a mesh listed twice is merged
+// twice and freed once). Null on failure (inputs kept).
 Cloud* AddPolyClds(Cloud** meshes, int count, int keepInputs);
 // The vertices within `rings` edge steps of vertex (with their ring numbers), the edges (either
 // orientation counted once) and triangles met; outputs are the caller's. 1, or 0 on no memory

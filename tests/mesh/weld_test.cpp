@@ -186,6 +186,43 @@ TEST_F(Welding, FailuresKeepInputsAndLeakNothing) {
   EXPECT_EQ(merged, 1);
 }
 
+// A mesh listed more than once is merged once per listing (its points weld, its triangles repeat)
+// and freed once; a refused merge keeps it.
+TEST_F(Welding, MeshListedTwiceIsFreedOnce) {
+  Soup soup = MakeSoup(2, 1.0);
+  soup.tris.pop_back();  // every triangle survives the weld
+  const Cloud* b0 = MakeTestMesh({{9, 0, 0}, {10, 0, 0}, {9, 1, 0}}, {{0, 1, 2}});
+  int failures = 0;
+  for (long skip = 0; skip < 200; ++skip) {
+    ClearKernelError();
+    Cloud* a = MakeTestMesh(soup.pts, soup.tris);
+    Cloud* b = MakeTestMesh({{9, 0, 0}, {10, 0, 0}, {9, 1, 0}}, {{0, 1, 2}});
+    ASSERT_TRUE(a && b);
+    Cloud* in[4] = {a, b, a, a};
+    MallocFailAfter(skip, -1);
+    Cloud* out = AddPolyClds(in, 4, 0);
+    MallocFailClear();
+    EXPECT_EQ(MallocTrackLevel(), 0);
+    EXPECT_EQ(MallocTrackedCount(), 0);
+    if (!out) {
+      ++failures;
+      EXPECT_TRUE(in[0] == a && in[1] == b && in[2] == a && in[3] == a);
+      EXPECT_EQ(a->ntri, int(soup.tris.size()));
+      FreeCloud(a);
+      FreeCloud(b);
+      continue;
+    }
+    for (Cloud* m : in) EXPECT_EQ(m, nullptr);
+    EXPECT_EQ(out->npts, soup.distinct + b0->npts);
+    EXPECT_EQ(out->ntri, 3 * soup.kept + b0->ntri);
+    FreeCloud(out);
+    break;
+  }
+  EXPECT_GT(failures, 0);
+  FreeCloud(const_cast<Cloud*>(b0));
+  ClearKernelError();
+}
+
 // Rings of a vertex in a grid: its triangles and edges first, then whole rings of neighbours.
 TEST_F(Welding, NeighbourhoodGrowsByRings) {
   Cloud* g = MakeGridMesh(7, 7, [](int, int) { return true; });
