@@ -93,13 +93,11 @@ bool WalkScans(const char* keep, int32_t* start, int32_t* end, int nscans, int* 
   return true;
 }
 
-// Vertex normals and isVert after the triangles changed; a failure only costs the triangles.
+// Vertex normals and isVert after the triangles changed. Normals that do not fit cost neither the
+// triangles nor the points already sampled: the out-of-memory state stays set for the caller.
 void RefreshVertexNormals(Cloud* c) {
   const int ok = c->nx && c->ny && c->nz ? CloudResetZeroNormsIsVerts(c) : CloudSetNormVerts(c);
-  if (!ok) {
-    FreeCloudPolygons(c);
-    ClearKernelError();
-  }
+  if (!ok && !KernelFailed()) SetOutOfMemory();
 }
 
 bool ShowBit(uint8_t* bits, int i) {
@@ -188,7 +186,10 @@ int SampleCloudBasedOnArray(Cloud* cloud, const char* keep) {
   if (cloud->ntri > 0) RefreshVertexNormals(cloud);
   cloud->sampleMark = kSampledMark;
 
+  // A failed normals refresh is reported at the end; the scans, slices and display bits still
+  // get their own chance at memory.
   const KeepErrorState status;
+  ClearKernelError();
   if (cloud->type != 0 && cloud->scanStart && cloud->scanEnd) {
     if (cloud->type == 17) cloud->type = 13;
     int kept, longest;
