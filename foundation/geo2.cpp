@@ -1,5 +1,6 @@
 #include "foundation/geo2.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "foundation/algebra.h"
@@ -290,11 +291,20 @@ int IsPointInLine(const double a[2], const double b[2], const double c[2], const
 
 int IsLinear(const float* x, const float* y, const float* z, int n) {
   if (n < 3) return 1;
+  // A point counts as the first one when it differs from it by no more than a millionth of the
+  // set's largest side in every coordinate: for a unit-sized set the classic absolute 1e-6, and
+  // the same answer for the set scaled by any factor.
+  double lo[3] = {x[0], y[0], z[0]}, hi[3] = {x[0], y[0], z[0]};
+  for (int j = 1; j < n; ++j) {
+    const double p[3] = {x[j], y[j], z[j]};
+    for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], p[k]), hi[k] = std::max(hi[k], p[k]);
+  }
+  const double same = 1e-6 * std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
   auto differs = [&](int j, double e[3]) {
     e[0] = static_cast<double>(x[j]) - x[0];
     e[1] = static_cast<double>(y[j]) - y[0];
     e[2] = static_cast<double>(z[j]) - z[0];
-    return std::fabs(e[0]) > 1e-6 || std::fabs(e[1]) > 1e-6 || std::fabs(e[2]) > 1e-6;
+    return std::fabs(e[0]) > same || std::fabs(e[1]) > same || std::fabs(e[2]) > same;
   };
   double d[3];
   int k = 1;

@@ -45,7 +45,8 @@ int IsPointInTriangle2Dw(const double a[2], const double b[2], const double c[2]
                          double* wb);
 // For a degenerate triangle: 1 when p lies on the segment it collapses to.
 int IsPointInLine(const double a[2], const double b[2], const double c[2], const double p[2]);
-// 1 when all points lie on one line through the first.
+// 1 when all points lie on one line through the first; points within a millionth of the set's
+// largest side of the first count as the first.
 int IsLinear(const float* x, const float* y, const float* z, int n);
 
 // ---- constructions --------------------------------------------------------------------------

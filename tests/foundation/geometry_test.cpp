@@ -358,6 +358,43 @@ TEST_F(Geometry, PlaneFitsRecoverThePlaneAndLeaveTheInputUntouched) {
   });
 }
 
+// Collinearity and the few-point plane fit give one answer for a set and the set scaled by any
+// power of ten: a square fits its plane exactly, points on a line are refused, and a point that
+// strays from the first by less than a millionth of the set's size counts as the first.
+TEST_F(Geometry, FewPointFitsAnswerAlikeAtEveryScale) {
+  for (int e = -6; e <= 6; ++e) {
+    const double s = std::pow(10.0, e);
+    SCOPED_TRACE(s);
+    auto scaled = [s](std::vector<double> v) {
+      std::vector<float> out;
+      for (double c : v) out.push_back(static_cast<float>(c * s));
+      return out;
+    };
+    // The square at height s: z is one float value, so the fit is exact.
+    const std::vector<float> sx = scaled({0, 1, 0, 1}), sy = scaled({0, 0, 1, 1}), sz = scaled({1, 1, 1, 1});
+    EXPECT_EQ(IsLinear(sx.data(), sy.data(), sz.data(), 4), 0);
+    PlaneEq plane = {7, 7, 7, 7};
+    ASSERT_EQ(PlaneFit(sx.data(), sy.data(), sz.data(), 4, plane), 1);
+    const double sign = plane[2] > 0 ? 1 : -1;
+    EXPECT_EQ(plane[0], 0.0);
+    EXPECT_EQ(plane[1], 0.0);
+    EXPECT_EQ(sign * plane[2], 1.0);
+    EXPECT_EQ(sign * plane[3], -static_cast<double>(sz[0]));
+    // Five points along (1, 2, 3) from a corner: refused, the plane unwritten.
+    const std::vector<float> lx = scaled({1, 2, 3, 4, 5}), ly = scaled({1, 3, 5, 7, 9}), lz = scaled({1, 4, 7, 10, 13});
+    EXPECT_EQ(IsLinear(lx.data(), ly.data(), lz.data(), 5), 1);
+    PlaneEq keep = {7, 7, 7, 7};
+    EXPECT_EQ(PlaneFit(lx.data(), ly.data(), lz.data(), 5, keep), 0);
+    EXPECT_EQ(keep[0], 7.0);
+    // The same line with one point 4e-7 of its size off the first, and with one a tenth off the line.
+    const std::vector<float> nx = scaled({1, 1, 2, 3, 5}), ny = scaled({1, 1 + 4e-7, 3, 5, 9});
+    const std::vector<float> nz = scaled({1, 1, 4, 7, 13});
+    EXPECT_EQ(IsLinear(nx.data(), ny.data(), nz.data(), 5), 1);
+    const std::vector<float> oy = scaled({1, 3, 5, 7.1, 9});
+    EXPECT_EQ(IsLinear(lx.data(), oy.data(), lz.data(), 5), 0);
+  }
+}
+
 // ---- hulls, point tests, circles and spheres ------------------------------------------------
 
 using P2 = std::pair<double, double>;
