@@ -138,8 +138,9 @@ void TryOtherSense(const double u[3], const double v[3], const double X[3], cons
   if (Miss(other, a, b, 0, fixed) < Miss(*motion, a, b, 0, fixed) - tol) *motion = other;
 }
 
-// l lies along the line through P with the unit direction e (relative to the data, unlike the
-// absolute 1e-3 of DoTwoLinesCoincide).
+// l lies along the line through P with the unit direction e, within the data's length tolerance.
+// Not DoTwoLinesCoincide: its thousandth of the lines' own size is far looser than the data's
+// millionth, and an axis line through P reaches a unit from P whatever the data's size.
 bool Coincide(const Line& l, const double P[3], const double e[3], double tol) {
   double foot[3];
   return Par(l.d, e) && FootOnLine(l.mid, P, e, foot) <= tol;

@@ -1,5 +1,6 @@
 #include "registration/stepreg.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -99,13 +100,21 @@ int LineMidPoint(const double p1[3], const double p2[3], double out[3]) {
 }
 
 int DoTwoLinesCoincide(const double l1[6], const double l2[6]) {
-  double d1[3], d2[3], mid[3], foot[3], dist2;
-  LineDirection(l1, l1 + 3, d1);
-  LineDirection(l2, l2 + 3, d2);
-  if (!AreTwoVecsParallel(d1, d2)) return 0;
+  // Lengths count against the largest side of the four points' box: for unit-sized lines the
+  // classic 1e-6 (a line of no length) and 1e-3 (the midpoint's distance), and the same answer
+  // for the lines scaled or moved.
+  double size = 0.0;
+  for (int k = 0; k < 3; ++k) {
+    const double c[4] = {l1[k], l1[k + 3], l2[k], l2[k + 3]};
+    size = std::fmax(size, *std::max_element(c, c + 4) - *std::min_element(c, c + 4));
+  }
+  double d1[3], d2[3], mid[3], foot[3];
+  // A line of no length has a zero direction, which is parallel to nothing.
+  if (matchkit::Direction(l1, l1 + 3, d1) < 1e-6 * size) matchkit::Zero3(d1);
+  if (matchkit::Direction(l2, l2 + 3, d2) < 1e-6 * size) matchkit::Zero3(d2);
+  if (!matchkit::Par(d1, d2)) return 0;
   LineMidPoint(l1, l1 + 3, mid);
-  LinePntMinDistSq(mid, l2, l2 + 3, foot, &dist2);
-  return dist2 < 1e-6 ? 1 : 0;
+  return matchkit::FootOnLine(mid, l2, d2, foot) < 1e-3 * size ? 1 : 0;
 }
 
 int IsLineOnPlane(const double l[6], const double plane[4]) {

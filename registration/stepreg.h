@@ -43,7 +43,8 @@ int LineDirection(const double p1[3], const double p2[3], double dir[3]);
 // out = (p1 + p2) / 2. Returns 0.
 int LineMidPoint(const double p1[3], const double p2[3], double out[3]);
 // 1 when the lines are parallel (either sense, within the angle tolerance) and l1's midpoint
-// lies within 1e-3 of the line through l2.
+// lies within 1e-3 of the line through l2, lengths measured in the largest side of the four
+// points' box (a line shorter than 1e-6 of it is parallel to nothing).
 int DoTwoLinesCoincide(const double l1[6], const double l2[6]);
 // 1 when both points of l lie within 1e-6 of the plane and the line is parallel to it (cosine
 // with the normal at most 0.001).

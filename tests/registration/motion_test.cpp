@@ -332,6 +332,34 @@ TEST_F(Motion, LineAndPlanePredicates) {
   ExpectNear3(out, along, 1e-15);
 }
 
+// Coincidence of lines answers alike for the lines scaled by any power of ten and moved: a
+// midpoint a ten-thousandth of their size off the other line coincides, a hundredth does not, and
+// a line a ten-millionth of their size long is parallel to nothing.
+TEST_F(Motion, LinesCoincideAlikeAtEveryScale) {
+  for (int e = -6; e <= 6; ++e) {
+    const double s = std::pow(10.0, e);
+    SCOPED_TRACE(s);
+    const double T[3] = {3 * s, -7 * s, 1e3 * s};
+    auto line = [&](double ax, double ay, double bx, double by, double l[6]) {
+      const double raw[6] = {ax, ay, 0, bx, by, 0};
+      for (int k = 0; k < 6; ++k) l[k] = raw[k] * s + T[k % 3];
+    };
+    double l1[6], l2[6], near[6], off[6], tiny[6], skew[6];
+    line(0, 0, 2, 0, l1);
+    line(5, 0, -1, 0, l2);
+    line(0, 1e-4, 2, 1e-4, near);
+    line(0, 0.01, 2, 0.01, off);
+    line(1, 0, 1 + 1e-7, 0, tiny);
+    line(0, 0, 2, 0.2, skew);
+    EXPECT_EQ(DoTwoLinesCoincide(l1, l2), 1);
+    EXPECT_EQ(DoTwoLinesCoincide(l2, l1), 1);
+    EXPECT_EQ(DoTwoLinesCoincide(near, l2), 1);
+    EXPECT_EQ(DoTwoLinesCoincide(off, l2), 0);
+    EXPECT_EQ(DoTwoLinesCoincide(tiny, l1), 0);
+    EXPECT_EQ(DoTwoLinesCoincide(skew, l1), 0);
+  }
+}
+
 TEST_F(Motion, ConstraintModesRefuseOutOfRangeFields) {
   RegConstraint c;
   ASSERT_EQ(SetNullRegConstraint(&c), 0);
