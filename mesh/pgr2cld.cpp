@@ -1349,18 +1349,22 @@ int FindCloudPolySub(Cloud* mesh, int vertex, int rings, int* vertexCount, int**
   IndexNode* nodes = MallocArray<IndexNode>(3, std::max(mesh->ntri, 1));
   unsigned char* seenV = MallocArray<unsigned char>(mesh->npts);
   unsigned char* seenT = MallocArray<unsigned char>(std::max(mesh->ntri, 1));
+  int* endOf = MallocArray<int>(mesh->npts);  // the vertex whose take last listed an edge to it
   int vCap = 32, eCap = 64, tCap = 32;
   int* vs = MallocArray<int>(vCap);
   int* rs = MallocArray<int>(vCap);
   int* es = MallocArray<int>(eCap);
   int* ee = MallocArray<int>(eCap);
   int* ts = MallocArray<int>(tCap);
-  if (!heads || !nodes || !seenV || !seenT || !vs || !rs || !es || !ee || !ts) return 0;
+  if (!heads || !nodes || !seenV || !seenT || !endOf || !vs || !rs || !es || !ee || !ts) return 0;
   MakePolyPointers(mesh, heads, nodes);
   std::fill(seenV, seenV + mesh->npts, 0);
   std::fill(seenT, seenT + std::max(mesh->ntri, 1), 0);
+  std::fill(endOf, endOf + mesh->npts, -1);
   int nv = 0, ne = 0, nt = 0;
-  // The vertex with its ring, then its triangles and its edges to their other corners.
+  // The vertex with its ring, then its triangles and its edges to their other corners. Edge v-w
+  // is listed already exactly when w was taken before (its take met the triangle they share) or
+  // this take listed it: two marks instead of a search of the list.
   auto take = [&](int v, int ring) {
     if (nv == vCap && !Realloc2IntArray(&vs, &rs, &vCap)) return false;
     vs[nv] = v, rs[nv++] = ring;
@@ -1374,13 +1378,10 @@ int FindCloudPolySub(Cloud* mesh, int vertex, int rings, int* vertexCount, int**
       }
       for (int k = 0; k < 3; ++k) {
         const int w = mesh->tri[t].v[k];
-        if (w == v) continue;
-        bool present = false;
-        for (int i = 0; i < ne && !present; ++i)
-          present = (es[i] == v && ee[i] == w) || (es[i] == w && ee[i] == v);
-        if (present) continue;
+        if (w == v || seenV[w] || endOf[w] == v) continue;
         if (ne == eCap && !Realloc2IntArray(&es, &ee, &eCap)) return false;
         es[ne] = v, ee[ne++] = w;
+        endOf[w] = v;
       }
     }
     return true;
@@ -1399,6 +1400,7 @@ int FindCloudPolySub(Cloud* mesh, int vertex, int rings, int* vertexCount, int**
   Free(nodes);
   Free(seenV);
   Free(seenT);
+  Free(endOf);
   scope.keep();
   *vertexCount = nv, *vertices = vs, *ringNumbers = rs;
   *edgeCount = ne, *edgeStarts = es, *edgeEnds = ee;

@@ -2,10 +2,12 @@
 // splits into its shapes and merges back to the same counts; a merge that fails keeps its inputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
 #include <map>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -245,6 +247,72 @@ TEST_F(Welding, NeighbourhoodGrowsByRings) {
   for (int i = 0; i < ne; ++i) EXPECT_TRUE(edges.insert({std::min(es[i], ee[i]), std::max(es[i], ee[i])}).second);
   for (int* p : {v, r, es, ee, t}) Free(p);
   FreeCloud(g);
+}
+
+// The neighbourhood by its documented steps with the edge list searched from the start, each
+// vertex's triangles in the order of the per-point lists (last made first).
+struct Neighbourhood {
+  std::vector<int> v, r, es, ee, t;
+};
+Neighbourhood ReferenceNeighbourhood(const Cloud* m, int start, int rings) {
+  std::vector<std::vector<int>> byPoint(m->npts);
+  for (int t = m->ntri - 1; t >= 0; --t)
+    for (int k = 2; k >= 0; --k) byPoint[m->tri[t].v[k]].push_back(t);
+  Neighbourhood out;
+  std::vector<bool> seenV(m->npts), seenT(m->ntri);
+  auto take = [&](int v, int ring) {
+    out.v.push_back(v), out.r.push_back(ring), seenV[v] = true;
+    for (int t : byPoint[v]) {
+      if (!seenT[t]) out.t.push_back(t), seenT[t] = true;
+      for (int w : m->tri[t].v) {
+        bool present = w == v;
+        for (size_t i = 0; i < out.es.size() && !present; ++i)
+          present = (out.es[i] == v && out.ee[i] == w) || (out.es[i] == w && out.ee[i] == v);
+        if (!present) out.es.push_back(v), out.ee.push_back(w);
+      }
+    }
+  };
+  take(start, 0);
+  for (int ring = 1, from = 0; ring <= rings; ++ring) {
+    const int upTo = int(out.es.size()), before = int(out.v.size());
+    for (int i = from; i < upTo; ++i)
+      for (int end : {out.es[i], out.ee[i]})
+        if (!seenV[end]) take(end, ring);
+    from = upTo;
+    if (int(out.v.size()) == before) break;
+  }
+  return out;
+}
+
+// A large holed grid with its triangles shuffled, one repeated and one with a repeated corner:
+// every output list equals the reference's, entry for entry.
+TEST_F(Welding, NeighbourhoodListsFollowTheDocumentedOrder) {
+  const int n = 40;
+  Cloud* grid = MakeGridMesh(n, n, [](int i, int j) { return (7 * i + 13 * j) % 11 != 0; });
+  std::vector<std::array<double, 3>> pts;
+  for (int i = 0; i < grid->npts; ++i) pts.push_back({grid->x[i], grid->y[i], grid->z[i]});
+  std::vector<TestTriangle> tris;
+  for (int t = 0; t < grid->ntri; ++t) tris.push_back({grid->tri[t].v[0], grid->tri[t].v[1], grid->tri[t].v[2]});
+  FreeCloud(grid);
+  std::mt19937 rng(3);
+  std::shuffle(tris.begin(), tris.end(), rng);
+  tris.push_back(tris[5]);
+  tris.push_back({tris[9][0], tris[9][0], tris[9][1]});
+  Cloud* m = MakeTestMesh(pts, tris);
+  for (auto [start, rings] : {std::pair{n / 2 + n * (n / 2), 100}, {0, 3}, {n * n - 1, 0}, {tris[9][0], 5}}) {
+    SCOPED_TRACE(start);
+    const Neighbourhood ref = ReferenceNeighbourhood(m, start, rings);
+    int nv, ne, nt;
+    int *v, *r, *es, *ee, *t;
+    ASSERT_EQ(FindCloudPolySub(m, start, rings, &nv, &v, &r, &ne, &es, &ee, &nt, &t), 1);
+    EXPECT_EQ(std::vector<int>(v, v + nv), ref.v);
+    EXPECT_EQ(std::vector<int>(r, r + nv), ref.r);
+    EXPECT_EQ(std::vector<int>(es, es + ne), ref.es);
+    EXPECT_EQ(std::vector<int>(ee, ee + ne), ref.ee);
+    EXPECT_EQ(std::vector<int>(t, t + nt), ref.t);
+    for (int* p : {v, r, es, ee, t}) Free(p);
+  }
+  FreeCloud(m);
 }
 
 // Each triangle as its points in vertex order, so meshes compare across renumbering.
