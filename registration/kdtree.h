@@ -34,7 +34,10 @@ struct KDTree {
 };
 
 // A new tree over x, y, z (not copied) with leaves of at most `bucket` points, owned by the
-// caller (FreeKDTree). Null for n < 0, a missing array with n > 0, or when memory ran out.
+// caller (FreeKDTree); a leaf holds more when the mean split leaves all its points on one side
+// (coincident points, or points so close that their float mean rounds onto the largest). Every
+// reader takes a leaf's count from the leaf. Null for n < 0, a missing array with n > 0, or when
+// memory ran out.
 KDTree* Create3DTree(const float* x, const float* y, const float* z, int n, int bucket);
 // The index of the point nearest to q (dim doubles) into out, -1 for a tree without points; ties
 // keep the point met first. Returns 0.

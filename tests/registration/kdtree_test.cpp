@@ -30,6 +30,12 @@ int BruteNearest(const Points& p, const double q[3], double* d2) {
 
 using KdTree = KernelTest;
 
+const KDTreeNode* LargestLeaf(const KDTreeNode* node) {
+  if (node->axis < 0) return node;
+  const KDTreeNode *l = LargestLeaf(node->left), *r = LargestLeaf(node->right);
+  return l->count >= r->count ? l : r;
+}
+
 // Every query against a linear scan: equal squared distances (the index may differ on exact ties).
 void ExpectMatchesScan(const Points& p, int bucket, std::mt19937& rng, double lo, double hi) {
   KDTree* t = Create3DTree(p.x.data(), p.y.data(), p.z.data(), p.n(), bucket);
@@ -103,6 +109,20 @@ TEST_F(KdTree, DegenerateTreesAnswerLikeTheScan) {
   double d2;
   EXPECT_EQ(found, BruteNearest(two, onPlane, &d2));
   FreeKDTree(t);
+
+  // Points a float step apart, two at each step: the float mean split cannot part them all, so
+  // a leaf holds distinct points beyond the bucket, and its scan still finds the nearest.
+  Points steps;
+  float v = 1.0f;
+  for (int i = 0; i < 50; ++i, v = i % 2 ? v : std::nextafter(v, 2.0f)) steps.add(v, 0, 0);
+  t = Create3DTree(steps.x.data(), steps.y.data(), steps.z.data(), steps.n(), 1);
+  ASSERT_NE(t, nullptr);
+  const KDTreeNode* leaf = LargestLeaf(t->root);
+  ASSERT_GT(leaf->count, 2);
+  EXPECT_NE(steps.x[leaf->indices[0]], steps.x[leaf->indices[leaf->count - 1]]);
+  FreeKDTree(t);
+  std::mt19937 rng(4);
+  ExpectMatchesScan(steps, 1, rng, 1.0 - 1e-5, 1.0 + 1e-5);
 
   // No point: every query answers -1, and the set query refuses without writing.
   t = Create3DTree(nullptr, nullptr, nullptr, 0, 10);
@@ -260,8 +280,8 @@ TEST_F(KdTree, AQueryThatIsNotANumberFindsNoPoint) {
 }
 
 // Walks the nodes: every point lies on its side of each split above it, leaves hold at most
-// `bucket` ascending indices (more only when the points coincide and no split can part them),
-// and together they name every point exactly once.
+// `bucket` ascending indices (more only where no split parts them: for these well-spread points,
+// coincident ones), and together they name every point exactly once.
 void CheckNodes(const KDTreeNode* node, const float** coords, int dim, int bucket, std::vector<int>& seen,
                 std::vector<const KDTreeNode*>& path, std::vector<bool>& wentLeft) {
   ASSERT_NE(node, nullptr);
