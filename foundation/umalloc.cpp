@@ -2,11 +2,17 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "foundation/coreglob.h"
 #include "platform/tstubs.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace {
 
@@ -56,21 +62,171 @@ bool RuntimeRefuses() {
   return true;
 }
 
-void* RuntimeMalloc(size_t size) { return RuntimeRefuses() ? nullptr : malloc(size); }
+// ---- Blocks ----------------------------------------------------------------------------------
+// Every kernel block sits behind a 16-byte header (so the runtime's 16-byte alignment is kept)
+// that records the size asked for and the block's class. A small block comes in one of
+// kClasses classes of room 16 c - 8 bytes, the room the runtime itself gives such a request,
+// so the header is all the memory this costs; a freed small block waits on its class's list
+// for the next request of that class instead of going back to the runtime. Records are made
+// and freed in bursts of the same few sizes (a copy makes a record, its knots and two blocks
+// per coefficient matrix), and a list pop is much less than a runtime call. The lists hold at
+// most kCacheBytes and are given back before a failed runtime request is retried. Growing a
+// block within its room (knot insertion adds a value or two to each short array) moves
+// nothing. Under AddressSanitizer freed blocks go straight back to the runtime, so that a
+// use after free is still caught, and a live block's header and unused room are poisoned, so
+// that reading or writing next to a block is caught as well.
+struct BlockHeader {
+  unsigned size;  // bytes asked for
+  unsigned cls;   // small class 1 .. kClasses, or kLarge
+  BlockHeader* next;  // the class list, while the block waits on it
+};
+static_assert(sizeof(BlockHeader) == 16);
 
+constexpr unsigned kLarge = 0;
+constexpr unsigned kClasses = 64;
+constexpr size_t kSmallRoom = 16 * kClasses - 8;  // the room of the largest class
+constexpr size_t kCacheBytes = size_t{1} << 20;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kCacheBlocks = false;
+#else
+constexpr bool kCacheBlocks = true;
+#endif
+
+BlockHeader* classList[kClasses + 1];
+size_t cachedBytes = 0;
+
+constexpr unsigned ClassOf(size_t size) { return static_cast<unsigned>((size + 23) >> 4); }
+constexpr size_t RoomOf(unsigned cls) { return 16 * size_t{cls} - 8; }
+BlockHeader* HeaderOf(void* block) { return static_cast<BlockHeader*>(block) - 1; }
+void* BlockOf(BlockHeader* h) { return h + 1; }
+
+// Marks bytes off limits for AddressSanitizer, or back on; nothing in other builds.
+void Hide(const void* p, size_t n) {
+  (void)p, (void)n;
+#if defined(__SANITIZE_ADDRESS__)
+  __asan_poison_memory_region(p, n);
+#endif
+}
+void Show(const void* p, size_t n) {
+  (void)p, (void)n;
+#if defined(__SANITIZE_ADDRESS__)
+  __asan_unpoison_memory_region(p, n);
+#endif
+}
+
+// The header of a live block, readable by the allocator until Seal.
+BlockHeader* Open(void* block) {
+  BlockHeader* h = HeaderOf(block);
+  Show(h, sizeof *h);
+  return h;
+}
+
+// Writes the header and hands out the block with `size` bytes in use.
+void* Seal(BlockHeader* h, unsigned size, unsigned cls) {
+  h->size = size;
+  h->cls = cls;
+  h->next = nullptr;
+  if constexpr (!kCacheBlocks) {
+    Hide(h, sizeof *h);
+    if (cls != kLarge) Hide(static_cast<char*>(BlockOf(h)) + size, RoomOf(cls) - size);
+  }
+  return BlockOf(h);
+}
+
+void GiveBackCache() {
+  for (BlockHeader*& list : classList)
+    while (BlockHeader* h = list) {
+      list = h->next;
+      free(h);
+    }
+  cachedBytes = 0;
+}
+
+// A block of `size` bytes (> 0) from the runtime; null when it has none even after the class
+// lists were given back.
+[[gnu::noinline]] void* ObtainFromRuntime(size_t size) {
+  const bool small = size <= kSmallRoom;
+  const unsigned cls = small ? ClassOf(size) : kLarge;
+  const size_t bytes = sizeof(BlockHeader) + (small ? RoomOf(cls) : size);
+  void* raw = malloc(bytes);
+  if (!raw && cachedBytes > 0) {
+    GiveBackCache();
+    raw = malloc(bytes);
+  }
+  return raw ? Seal(static_cast<BlockHeader*>(raw), static_cast<unsigned>(size), cls) : nullptr;
+}
+
+// A block of `size` bytes (> 0), from its class list when one waits there.
+[[gnu::always_inline]] inline void* Obtain(size_t size) {
+  if (size <= kSmallRoom) {
+    const unsigned cls = ClassOf(size);
+    if (BlockHeader* h = classList[cls]) {
+      classList[cls] = h->next;
+      cachedBytes -= RoomOf(cls);
+      return Seal(h, static_cast<unsigned>(size), cls);
+    }
+  }
+  return ObtainFromRuntime(size);
+}
+
+[[gnu::noinline]] void ReleaseToRuntime(BlockHeader* h) { free(h); }
+
+[[gnu::always_inline]] inline void Release(void* block) {
+  BlockHeader* h = Open(block);
+  const unsigned cls = h->cls;
+  if (kCacheBlocks && cls != kLarge && cachedBytes + RoomOf(cls) <= kCacheBytes) {
+    h->next = classList[cls];
+    classList[cls] = h;
+    cachedBytes += RoomOf(cls);
+    return;
+  }
+  ReleaseToRuntime(h);
+}
+
+void* RuntimeMalloc(size_t size) { return RuntimeRefuses() ? nullptr : Obtain(size); }
+
+// Null, with the old block as it was, when refused.
 void* RuntimeRealloc(void* block, size_t size) {
   if (size == 0) {
-    free(block);
+    Release(block);
     return nullptr;
   }
   if (RuntimeRefuses()) return nullptr;
-  // The runtime rounds a request up: a block that already holds the new size, within a little
-  // slack (so that shrinking still gives memory back), is kept without a runtime call. Knot
-  // insertion grows each short array of a record by a value or two, mostly within that rounding.
+  // A block that already holds the new size, within a little slack (so that shrinking still
+  // gives memory back), is kept as it is.
   constexpr size_t kSlack = 32;
-  const size_t room = malloc_usable_size(block);
-  if (size <= room && room - size <= kSlack) return block;
-  return realloc(block, size);
+  BlockHeader* h = Open(block);
+  const unsigned cls = h->cls, old = h->size;
+  if (cls != kLarge) {
+    const size_t room = RoomOf(cls);
+    if (size <= room && room - size <= kSlack) {
+      Show(block, size);
+      return Seal(h, static_cast<unsigned>(size), cls);
+    }
+  } else if (size > kSmallRoom) {
+    const size_t room = malloc_usable_size(h) - sizeof(BlockHeader);
+    if (size <= room && room - size <= kSlack) {
+      Show(block, size);
+      Hide(static_cast<char*>(block) + size, room - size);
+      return Seal(h, static_cast<unsigned>(size), cls);
+    }
+    auto* moved = static_cast<BlockHeader*>(realloc(h, sizeof(BlockHeader) + size));
+    if (!moved && cachedBytes > 0) {
+      GiveBackCache();
+      moved = static_cast<BlockHeader*>(realloc(h, sizeof(BlockHeader) + size));
+    }
+    if (!moved) {
+      Seal(h, old, cls);
+      return nullptr;
+    }
+    return Seal(moved, static_cast<unsigned>(size), cls);
+  }
+  Seal(h, old, cls);
+  void* moved = Obtain(size);
+  if (!moved) return nullptr;
+  std::memcpy(moved, block, std::min<size_t>(old, size));
+  Release(block);
+  return moved;
 }
 
 // Tracking nodes are recycled: at most kSpareNodes idle nodes are kept (reachable, so never
@@ -229,13 +385,13 @@ int CloseLevel(bool freeBlocks) {
     void* block = recent[recentCount - 1].block;
     --recentCount;
     --trackedMallocs;
-    if (freeBlocks) free(block);
+    if (freeBlocks) Release(block);
   }
   for (MallocTrackNode* n = pTrackRoot->next; n && n->level >= trackLevel; n = pTrackRoot->next) {
     ++count;
     void* block = n->block;
     DropNode(n);
-    if (freeBlocks) free(block);
+    if (freeBlocks) Release(block);
   }
   if (trackLevel == 1 && ZK666DEBUG >= 1) CheckHashPtrs();
   --trackLevel;
@@ -252,7 +408,8 @@ void MallocInit() {
 }
 
 void ReserveMemory() {
-  if (!reservedMemory) reservedMemory = RuntimeMalloc(kReserveBytes);
+  // The reserve is the runtime's own block: it is released to the runtime, not to a class list.
+  if (!reservedMemory && !RuntimeRefuses()) reservedMemory = malloc(kReserveBytes);
 }
 
 void FreeReserveMemory() {
@@ -278,15 +435,17 @@ unsigned GetMallocHighWaterMark() { return highWaterMark; }
 
 void break_here_for_stats() {}
 
-void* Malloc(unsigned size) {
-  EnsureInit();
-  if (size == 0) return nullptr;
+namespace {
+
+// Malloc's road when no block of the class waits, a failure is scheduled, or the array of
+// recent entries is full: the documented steps one by one.
+[[gnu::noinline]] void* MallocSlow(unsigned size) {
   void* block = RuntimeMalloc(size);
   if (block) {
     if (trackLevel > 0) {
       if (RuntimeRefuses() || (recentCount == kRecent && !SpillRecent())) {
         SetOutOfMemory();
-        free(block);
+        Release(block);
         return nullptr;
       }
       recent[recentCount++] = RecentEntry{block, trackLevel};
@@ -312,6 +471,41 @@ void* Malloc(unsigned size) {
     SetOutOfMemory();
   }
   return result;
+}
+
+[[gnu::noinline]] void Untrack(void* block) {
+  if (const int i = FindRecent(block); i >= 0)
+    DropRecent(i);
+  else if (MallocTrackNode* node = FindNode(block))
+    DropNode(node);
+}
+
+}  // namespace
+
+// The common case in few instructions: a block of a small class waiting on its list, no failure
+// scheduled and room for the recent entry. It is what the slow road would do: the block and,
+// when tracked, its node are counted as runtime requests, neither can be refused.
+void* Malloc(unsigned size) {
+  EnsureInit();
+  if (size == 0) return nullptr;
+  if (size <= kSmallRoom && failSkip < 0 && recentCount < kRecent) {
+    const unsigned cls = ClassOf(size);
+    if (BlockHeader* h = classList[cls]) {
+      classList[cls] = h->next;
+      cachedBytes -= RoomOf(cls);
+      h->size = size;
+      void* block = BlockOf(h);
+      ++runtimeRequests;
+      if (trackLevel > 0) {
+        ++runtimeRequests;
+        recent[recentCount++] = RecentEntry{block, trackLevel};
+        CountTracked();
+      }
+      UpdateHighWater();
+      return block;
+    }
+  }
+  return MallocSlow(size);
 }
 
 void* Realloc(void* block, unsigned size) {
@@ -349,14 +543,9 @@ void* Realloc(void* block, unsigned size) {
 int Free(void* block) {
   EnsureInit();
   if (!block) return 1;
-  if (trackLevel > 0) {
-    if (const int i = FindRecent(block); i >= 0)
-      DropRecent(i);
-    else if (MallocTrackNode* node = FindNode(block))
-      DropNode(node);
-  }
-  free(block);
-  ReserveMemory();
+  if (trackLevel > 0) Untrack(block);
+  Release(block);
+  if (!reservedMemory) ReserveMemory();
   return 0;
 }
 

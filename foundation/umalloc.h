@@ -5,6 +5,11 @@
 // empty its trash, retries, falls back on a 32768-byte reserve for small requests, and finally
 // shows one message and sets zk_error_status = -1, memory_error = 1. Scopes nest at most 32767
 // deep: a deeper BeginTrackingMallocs opens nothing, sets the error state (-2) and returns -2.
+// A freed small block waits on a list of its size class for the next request of that class
+// (at most a megabyte waits; the lists go back to the runtime before a failed request is
+// retried), and a block grows in place within its class's room. Every request still counts
+// as the runtime requests it always was and can be refused by the test hooks below; under
+// AddressSanitizer freed blocks go straight back to the runtime.
 #pragma once
 
 #include <climits>

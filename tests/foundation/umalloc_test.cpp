@@ -101,6 +101,24 @@ TEST_F(TrackedMemory, EmptyTrashRetryAndReserve) {
   EXPECT_EQ(Messages().find("System swap"), Messages().rfind("System swap"));
 }
 
+// Blocks of a class hold more room than was asked for, and freed ones may wait for reuse: the
+// sanitizer must still see the bytes past the request, the header before the block and a freed
+// block as off limits, and a block grown or shrunk in place as exactly its new size.
+#if defined(__SANITIZE_ADDRESS__)
+TEST_F(TrackedMemory, SanitizerSeesTheRequestedBytesOnly) {
+  auto* a = static_cast<volatile char*>(Malloc(13));
+  a[12] = 1;
+  EXPECT_DEATH(a[13] = 1, "");
+  EXPECT_DEATH(a[-1] = 1, "");
+  a = static_cast<volatile char*>(Realloc(const_cast<char*>(a), 20));  // within the class's room
+  a[19] = 1;
+  a = static_cast<volatile char*>(Realloc(const_cast<char*>(a), 9));
+  EXPECT_DEATH(a[9] = 1, "");
+  Free(const_cast<char*>(a));
+  EXPECT_DEATH(a[0] = 1, "");
+}
+#endif
+
 // The legacy allocator names are the tracked allocator: a block from ZKMalloc belongs to the
 // open scope; the statistics hooks report nothing and keep the high-water mark.
 TEST_F(TrackedMemory, LegacyNamesAreTheTrackedAllocator) {
