@@ -185,6 +185,10 @@ void GiveBackCache() {
 
 void* RuntimeMalloc(size_t size) { return RuntimeRefuses() ? nullptr : Obtain(size); }
 
+// A block that already holds the new size, within this slack (so that shrinking still gives
+// memory back), is kept as it is.
+constexpr size_t kReallocSlack = 32;
+
 // Null, with the old block as it was, when refused.
 void* RuntimeRealloc(void* block, size_t size) {
   if (size == 0) {
@@ -192,20 +196,17 @@ void* RuntimeRealloc(void* block, size_t size) {
     return nullptr;
   }
   if (RuntimeRefuses()) return nullptr;
-  // A block that already holds the new size, within a little slack (so that shrinking still
-  // gives memory back), is kept as it is.
-  constexpr size_t kSlack = 32;
   BlockHeader* h = Open(block);
   const unsigned cls = h->cls, old = h->size;
   if (cls != kLarge) {
     const size_t room = RoomOf(cls);
-    if (size <= room && room - size <= kSlack) {
+    if (size <= room && room - size <= kReallocSlack) {
       Show(block, size);
       return Seal(h, static_cast<unsigned>(size), cls);
     }
   } else if (size > kSmallRoom) {
     const size_t room = malloc_usable_size(h) - sizeof(BlockHeader);
-    if (size <= room && room - size <= kSlack) {
+    if (size <= room && room - size <= kReallocSlack) {
       Show(block, size);
       Hide(static_cast<char*>(block) + size, room - size);
       return Seal(h, static_cast<unsigned>(size), cls);
@@ -508,8 +509,9 @@ void* Malloc(unsigned size) {
   return MallocSlow(size);
 }
 
-void* Realloc(void* block, unsigned size) {
-  EnsureInit();
+namespace {
+
+[[gnu::noinline]] void* ReallocSlow(void* block, unsigned size) {
   if (!block) return Malloc(size);
   const int inRecent = trackLevel > 0 ? FindRecent(block) : -1;
   MallocTrackNode* node = trackLevel > 0 && inRecent < 0 ? FindNode(block) : nullptr;
@@ -538,6 +540,26 @@ void* Realloc(void* block, unsigned size) {
   UpdateHighWater();
   ReserveMemory();
   return moved;
+}
+
+}  // namespace
+
+// The common case in few instructions: a small block that already holds the new size within
+// the slack, no failure scheduled. The block stays where it is, so its tracking is unchanged.
+void* Realloc(void* block, unsigned size) {
+  EnsureInit();
+  if (kCacheBlocks && block && size > 0 && failSkip < 0) {
+    BlockHeader* h = HeaderOf(block);
+    const size_t room = RoomOf(h->cls);
+    if (h->cls != kLarge && size <= room && room - size <= kReallocSlack) {
+      ++runtimeRequests;
+      h->size = size;
+      UpdateHighWater();
+      if (!reservedMemory) ReserveMemory();
+      return block;
+    }
+  }
+  return ReallocSlow(block, size);
 }
 
 int Free(void* block) {
