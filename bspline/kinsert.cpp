@@ -55,7 +55,9 @@ double** CoordMatrix(const Bspline* obj, int k) {
 // new points f .. f + p - 1 are alpha[k] P[f+k] + (1 - alpha[k]) P[f+k-1], the points before
 // f stay and the ones after move up by one. Working from the back keeps every source point
 // intact until it has been read.
-void InsertIntoLine(const double* src, double* dst, int n, int f, int p, const double* alpha) {
+// Inlined, as InsertKnotAt below: one knot's work is a few dozen operations, less than the calls.
+[[gnu::always_inline]] inline void InsertIntoLine(const double* src, double* dst, int n, int f,
+                                                  int p, const double* alpha) {
   const int q = f + p;
   std::memmove(dst + q, src + q - 1, sizeof(double) * (n - q + 1));
   for (int i = q - 1; i >= f; --i) {
@@ -84,18 +86,20 @@ void InsertIntoWeightedLine(const double* src, double* dst, int n, int f, int p,
 }
 
 // Inserts t at index q of the working knot vector and refines every line.
-void InsertKnotAt(KnotInsertWork* w, double t, int q) {
+[[gnu::always_inline]] inline void InsertKnotAt(KnotInsertWork* w, double t, int q) {
   const int p = w->degree;
   const int n = w->n;
   double* V = w->knots;
-  std::memmove(V + q + 1, V + q, sizeof(double) * (n + p + 1 - q));
-  V[q] = t;
   const int f = q - p;
+  // The weights from the knots before t goes in (their U[i + p] is the new U[i + p + 1]), so
+  // that nothing is read back from the move just made.
   double alpha[kMaxSplineDegree];
   for (int i = f; i < q; ++i) {
-    const double den = V[i + p + 1] - V[i];
+    const double den = V[i + p] - V[i];
     alpha[i - f] = std::fabs(den) < w->tol ? 0.0 : (t - V[i]) / den;
   }
+  std::memmove(V + q + 1, V + q, sizeof(double) * (n + p + 1 - q));
+  V[q] = t;
   // Weights last: Cartesian lines read their line's old weights.
   const bool cartesian = w->rational == kCartesianLines;
   for (int k = 0; k < 4; ++k) {

@@ -83,8 +83,8 @@ int AllocateBsplineArrays(Bspline* b) {
 
 void InstallBsplineArrays(Bspline* b, double* knotsU, double* knotsV, double** X, double** Y,
                           double** Z, double** W) {
-  Free(b->knotsU);
-  Free(b->knotsV);
+  FreeAndNull(b->knotsU);
+  FreeAndNull(b->knotsV);
   for (double** m : {b->X, b->Y, b->Z, b->W})
     if (m) matrix_free_fh(m);
   b->knotsU = knotsU;

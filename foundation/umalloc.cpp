@@ -396,7 +396,7 @@ int CloseLevel(bool freeBlocks) {
   }
   if (trackLevel == 1 && ZK666DEBUG >= 1) CheckHashPtrs();
   --trackLevel;
-  ReserveMemory();
+  if (!reservedMemory) ReserveMemory();
   return count;
 }
 
@@ -496,10 +496,10 @@ void* Malloc(unsigned size) {
       cachedBytes -= RoomOf(cls);
       h->size = size;
       void* block = BlockOf(h);
-      ++runtimeRequests;
-      if (trackLevel > 0) {
-        ++runtimeRequests;
-        recent[recentCount++] = RecentEntry{block, trackLevel};
+      const int level = trackLevel;
+      runtimeRequests += level > 0 ? 2 : 1;  // the block, and its node when tracked
+      if (level > 0) {
+        recent[recentCount++] = RecentEntry{block, level};
         CountTracked();
       }
       UpdateHighWater();
