@@ -33,6 +33,10 @@ constexpr int maxSetupStep = 3;  // corner geometry is set up again in iteration
 constexpr int setFixedStep = 2;  // iteration that fixes curves with too few knots
 constexpr int refineStep = 6;    // averaged samples are faired every refineStep iterations
 constexpr int gTest = 1;
+// Degrees a crease may stand above its start early in the stitch before the corners at its ends
+// are laid into one plane: below the degree the heal's safety check allows at the end, with
+// room for what the later iterations add.
+constexpr double kFlattenRise = 0.8;
 
 // The heal moves x, y, z only and works on non-rational records: weights within 0.001 of 1 and an
 // exact form would no longer describe the moved points, so they are released, not just unhooked.
@@ -593,6 +597,8 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
 
   double gap = 0.0, tA = 0.0, tB = 0.0;
   int gapEdge = -1;
+  // The seams as they are now are what the creases keep: the first set-up records them.
+  if (ForgetBndrEdgeStarts(bs) != 0) return -2;
   if (EvalAllBndrCrvCurve3Form(bs) != 0 || SampleNewBndryStruct(bs, samples) != 0 ||
       SetUpBndrEdgeCornerGeometry(bs) != 0 || ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0 ||
       KernelFailed())
@@ -611,6 +617,9 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
     bool setUp = false;
     int s = 0;
     if (i >= 1 && i < maxSetupStep) {
+      // A crease that the angles kept at its corners made steeper than it began has those
+      // corners laid into one plane from here on.
+      if (FlattenRisenCreaseCorners(bs, kFlattenRise) < 0) return -2;
       s = SetUpBndrEdgeCornerGeometry(bs);
       setUp = true;
     }

@@ -19,6 +19,7 @@
 #include "foundation/coreglob.h"
 #include "foundation/geometry.h"
 #include "foundation/onelink.h"
+#include "foundation/solvmat.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
@@ -582,6 +583,34 @@ int SetSkinSrfsFixedCrvs(BndrStruct* bs) {
     c->fixed = c->srfInfo && c->srfInfo->fixed ? 1 : 0;
   }
   return 0;
+}
+
+int ForgetBndrEdgeStarts(BndrStruct* bs) {
+  if (!bs) return -2;
+  for (int i = 0; bs->edges && i < bs->nEdge; ++i) bs->edges[i].startSet = 0;
+  for (int c = 0; bs->corners && c < bs->nCorner; ++c) bs->corners[c].flat = 0;
+  return 0;
+}
+
+int FlattenRisenCreaseCorners(BndrStruct* bs, double rise) {
+  if (!bs) return -2;
+  int found = 0;
+  for (int i = 0; bs->edges && i < bs->nEdge; ++i) {
+    EdgeInfoStruct* e = &bs->edges[i];
+    if (!IsPaired(e) || e->continuity != 0 || !e->startSet) continue;
+    double now = 0.0;
+    if (BndrEdgeMaxNormalDiff(e, 0.0, &now) != 0) {
+      if (KernelFailed()) return -2;
+      continue;
+    }
+    if (now <= e->startMaxAngle + rise) continue;
+    for (int c : {e->corner0, e->corner1})
+      if (c >= 0 && c < bs->nCorner && !bs->corners[c].flat) {
+        bs->corners[c].flat = 1;
+        ++found;
+      }
+  }
+  return found;
 }
 
 // ===== queries ====================================================================================
@@ -2061,6 +2090,409 @@ bool CornerNormalsFromTangents(const CornerSlot* slots, int n, const double (*t)
   return true;
 }
 
+// A corner's slots for the turns below: every edge there paired and free to move (not outer
+// fixed, no trim curve, neither side fixed), both its surfaces known, at most kCornerSlots
+// slots; slots 2k and 2k + 1 are sides A and B of one edge end. 1 when the corner qualifies,
+// 0 when not, -2 for a bad edge index.
+int CollectCornerSlots(BndrStruct* bs, int corner, CornerSlot* slots, int* n, int* creases) {
+  const CornerInfoStruct* ci = &bs->corners[corner];
+  *n = *creases = 0;
+  if (!ci->edgeIds || ci->nEdge < 3) return 0;
+  for (int k = 0; k < ci->nEdge; ++k) {
+    const int id = ci->edgeIds[k];
+    if (id < 0 || id >= bs->nEdge) return -2;
+    EdgeInfoStruct* e = &bs->edges[id];
+    if (!IsPaired(e) || IsOuterFixedBndrEdge(e) || IsTrim(e->infoA) || IsTrim(e->infoB) || e->infoA->fixed ||
+        e->infoB->fixed)
+      return 0;
+    int a = -1, b = -1;
+    if (GetBndrEdgeAdjSrfIds(e, &a, &b) != 0) return 0;
+    *creases += e->continuity == 0;
+    for (int end = 0; end < 2; ++end) {
+      if ((end == 0 ? e->corner0 : e->corner1) != corner) continue;
+      if (*n + 2 > kCornerSlots) return 0;
+      const int sa = BndrSlot(0, end), sb = MatchSlot(e, end);
+      slots[(*n)++] = {e, sa, sb, a};
+      slots[(*n)++] = {e, sb, sa, b};
+    }
+  }
+  return 1;
+}
+
+// ---- keeping a crease's angle at its corners ------------------------------------------------------
+
+// Below the angle a crease started with, how far an end may stay (degrees) for the corner to
+// count as keeping it, and above the crease's largest starting angle how far an end may rise:
+// half the degree the heal's safety check allows, for the host's measure samples otherwise.
+constexpr double kCreaseEndMargin = 0.5;
+// A direction turned further than this (radians) would drag the boundary's end into its patch.
+constexpr double kMaxCornerTurn = 0.35;
+
+// A value with its derivative along one direction of the unknowns (forward differentiation):
+// the corner solve's Jacobian comes out exact, one column at a time.
+struct Dual {
+  double v, d;
+};
+Dual operator+(Dual a, Dual b) { return {a.v + b.v, a.d + b.d}; }
+Dual operator-(Dual a, Dual b) { return {a.v - b.v, a.d - b.d}; }
+Dual operator*(Dual a, Dual b) { return {a.v * b.v, a.d * b.v + a.v * b.d}; }
+Dual operator*(double s, Dual a) { return {s * a.v, s * a.d}; }
+Dual DualDot(const Dual a[3], const Dual b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+void DualCross(const Dual a[3], const Dual b[3], Dual out[3]) {
+  out[0] = a[1] * b[2] - a[2] * b[1];
+  out[1] = a[2] * b[0] - a[0] * b[2];
+  out[2] = a[0] * b[1] - a[1] * b[0];
+}
+// Unit vector; false when shorter than kTiny.
+bool DualUnit(Dual v[3]) {
+  const Dual len2 = DualDot(v, v);
+  const double len = std::sqrt(len2.v);
+  if (len < kTiny) return false;
+  const double dlen = 0.5 * len2.d / len;
+  for (int k = 0; k < 3; ++k) v[k] = {v[k].v / len, (v[k].d * len - v[k].v * dlen) / (len * len)};
+  return true;
+}
+Dual DualAtan2(Dual y, Dual x) {
+  const double r = x.v * x.v + y.v * y.v;
+  return {std::atan2(y.v, x.v), r > 0.0 ? (x.v * y.d - y.v * x.d) / r : 0.0};
+}
+
+// Signed angle (degrees) between a seam's two normals a and b at an end, b first turned to a's
+// side (folded), signed by the way they turn about the direction d.
+double SignedFoldedAngle(const double a[3], const double b[3], const double d[3]) {
+  double bb[3], c[3];
+  const double s = VecDotProd3(a, b) < 0.0 ? -1.0 : 1.0;
+  for (int k = 0; k < 3; ++k) bb[k] = s * b[k];
+  cross_product(a, bb, c);
+  const double angle = FoldedAngle(a, b);
+  return VecDotProd3(c, d) < 0.0 ? -angle : angle;
+}
+
+// The share of the angle between normals a and b (b turned to a's side) that is a turn about
+// the direction d: the component of their rotation axis along d.
+double FoldShare(const double a[3], const double b[3], const double d[3]) {
+  double bb[3], c[3], u[3], du[3];
+  const double s = VecDotProd3(a, b) < 0.0 ? -1.0 : 1.0;
+  for (int k = 0; k < 3; ++k) bb[k] = s * b[k];
+  cross_product(a, bb, c);
+  if (UnitOrZero(c, u) < kTiny || UnitOrZero(d, du) < kTiny) return 0.0;
+  return std::fabs(VecDotProd3(u, du));
+}
+
+// The seam as found: both ends' signed angles from the sides' own end normals and tangents
+// (just evaluated), signed as one fold with the samples between them, and the largest angle of
+// them all.
+int RecordEdgeStart(EdgeInfoStruct* e) {
+  if (!IsPaired(e) || e->startSet) return 0;
+  double largest = 0.0;
+  for (int end = 0; end < 2; ++end) {
+    const int a = BndrSlot(0, end), b = MatchSlot(e, end);
+    const double s = VecDotProd3(e->tan[a], e->tan[b]) < 0.0 ? -1.0 : 1.0;
+    double d[3];
+    for (int k = 0; k < 3; ++k) d[k] = e->tan[a][k] + s * e->tan[b][k];
+    e->startEndAngle[end] = SignedFoldedAngle(e->nrm[a], e->nrm[b], d);
+    largest = std::max(largest, std::fabs(e->startEndAngle[end]));
+  }
+  // The signed angles along the edge are scratch: they only sign the ends.
+  TrackingScope scope;
+  const int n = e->sampleA && e->sampleB ? e->nSample : 0;
+  double* angle = n > 0 ? MallocArray<double>(n) : nullptr;
+  if (KernelFailed()) return -2;
+  int count = 0, anchor = 0;
+  double anchorFold = -1.0;
+  for (int i = 0; i < n; ++i) {
+    double na[3], nb[3], ta[3], tb[3];
+    if (EvalNormalOnBndryCrv(e->infoA, e->sampleA[i], na) != 0 || UnitOrZero(na, na) < kTiny ||
+        EvalNormalOnBndryCrv(e->infoB, e->sampleB[i], nb) != 0 || UnitOrZero(nb, nb) < kTiny ||
+        EvalTangentOnBndryCrv(e->infoA, e->sampleA[i], ta) != 0 ||
+        EvalTangentOnBndryCrv(e->infoB, e->sampleB[i], tb) != 0) {
+      if (KernelFailed()) return -2;
+      continue;  // a sample without normals has no angle to keep
+    }
+    UnitOrZero(ta, ta);
+    UnitOrZero(tb, tb);
+    const double s = VecDotProd3(ta, tb) < 0.0 ? -1.0 : 1.0;
+    for (int k = 0; k < 3; ++k) ta[k] += s * tb[k];
+    angle[count] = SignedFoldedAngle(na, nb, ta);
+    // The turn about the seam's direction, whose sign alone is meaningful where it is large.
+    const double fold = std::fabs(angle[count] * FoldShare(na, nb, ta));
+    if (fold > anchorFold) {
+      anchorFold = fold;
+      anchor = count;
+    }
+    largest = std::max(largest, std::fabs(angle[count]));
+    ++count;
+  }
+  // Where the two normals differ mostly by a twist, the sign of their small turn about the
+  // seam flips from sample to sample; closed, the seam can only fold, so the angles are signed
+  // as one fold: from the sample that folds most, each next one takes the sign that keeps it
+  // nearest its neighbour. The ends take the signs of the profile's ends.
+  for (int dir = -1; dir <= 1 && count > 0; dir += 2)
+    for (int k = anchor + dir; k >= 0 && k < count; k += dir) {
+      const double prev = angle[k - dir], a = std::fabs(angle[k]);
+      angle[k] = std::fabs(prev - a) <= std::fabs(prev + a) ? a : -a;
+    }
+  if (count > 0) {
+    for (int end = 0; end < 2; ++end) {
+      const double near = angle[end ? count - 1 : 0];
+      if (near * e->startEndAngle[end] < 0.0) e->startEndAngle[end] = -e->startEndAngle[end];
+    }
+  }
+  e->startMaxAngle = largest;
+  e->startSet = 1;
+  return 0;
+}
+
+// The corner as the solve sees it: per edge end k a direction D_k = unit(D0_k + x_2k B1_k +
+// x_2k+1 B2_k) shared by both sides (slot i's tangent is sign[i] D_k), per slot the slot of the
+// same surface and the side its normal points to, per edge end its target angle, the bound on
+// its angle and the weight of its misfit.
+struct CornerSolve {
+  const CornerSlot* slots;
+  int n, K;
+  double D0[kCornerSlots / 2][3], B1[kCornerSlots / 2][3], B2[kCornerSlots / 2][3];
+  double sign[kCornerSlots];
+  int mate[kCornerSlots];
+  double side[kCornerSlots];  // +-1: the surface normal's orientation
+  double flip[kCornerSlots / 2];  // +-1: side B's normal turned to side A's
+  double target[kCornerSlots / 2], bound[kCornerSlots / 2], weight[kCornerSlots / 2];
+  int shared[kCornerSlots / 2];  // the target is the grid line's shared size, either way
+};
+
+// The edge ends' signed angles (radians) at unknowns x, differentiated along unknown `seed`
+// (none for -1); the slots' unit tangents and surface normals in t and m when given. False
+// where a surface's two tangents fall parallel.
+bool CornerAngles(const CornerSolve& c, const double* x, int seed, Dual* angle, double (*t)[3] = nullptr,
+                  double (*m)[3] = nullptr) {
+  Dual D[kCornerSlots / 2][3], M[kCornerSlots][3];
+  for (int k = 0; k < c.K; ++k) {
+    for (int j = 0; j < 3; ++j)
+      D[k][j] = {c.D0[k][j] + x[2 * k] * c.B1[k][j] + x[2 * k + 1] * c.B2[k][j],
+                 seed == 2 * k ? c.B1[k][j] : seed == 2 * k + 1 ? c.B2[k][j] : 0.0};
+    if (!DualUnit(D[k])) return false;
+  }
+  for (int i = 0; i < c.n; ++i) {
+    Dual ti[3], tj[3];
+    for (int j = 0; j < 3; ++j) {
+      ti[j] = c.sign[i] * D[i / 2][j];
+      tj[j] = c.sign[c.mate[i]] * D[c.mate[i] / 2][j];
+    }
+    DualCross(ti, tj, M[i]);
+    if (!DualUnit(M[i])) return false;
+    for (Dual& v : M[i]) v = c.side[i] * v;
+    if (t)
+      for (int j = 0; j < 3; ++j) t[i][j] = ti[j].v;
+    if (m)
+      for (int j = 0; j < 3; ++j) m[i][j] = M[i][j].v;
+  }
+  for (int k = 0; k < c.K; ++k) {
+    Dual b[3], cr[3];
+    for (int j = 0; j < 3; ++j) b[j] = c.flip[k] * M[2 * k + 1][j];
+    DualCross(M[2 * k], b, cr);
+    angle[k] = DualAtan2(DualDot(cr, D[k]), DualDot(M[2 * k], b));
+  }
+  return true;
+}
+
+// Misfits at x: per edge end its weighted distance from the target and its excess over the
+// bound, then the turns themselves (least change); with seed their derivatives along it.
+constexpr int kMaxUnknowns = kCornerSlots;
+constexpr int kMaxResiduals = 3 * kCornerSlots / 2 + kMaxUnknowns;
+constexpr double kBoundWeight = 100.0;
+constexpr double kTurnWeight = 1.0;
+constexpr double kRadian = 3.14159265358979323846 / 180.0;
+int CornerResiduals(const CornerSolve& c, const double* x, int seed, Dual* r) {
+  Dual a[kCornerSlots / 2];
+  if (!CornerAngles(c, x, seed, a)) return 0;
+  int m = 0;
+  for (int k = 0; k < c.K; ++k) {
+    r[m++] = c.weight[k] * (a[k] - Dual{c.target[k] * kRadian, 0.0});
+    // The hinge starts a little inside the bound, which the result must keep.
+    const double over = std::fabs(a[k].v) - 0.9 * c.bound[k] * kRadian;
+    const double s = a[k].v < 0.0 ? -1.0 : 1.0;
+    r[m++] = over > 0.0 ? Dual{kBoundWeight * over, kBoundWeight * s * a[k].d} : Dual{0.0, 0.0};
+    // Nor the other way than the target (beyond the margin): the rows beside it would then
+    // have to turn the fold over within the end span. A grid line's shared size has no way of
+    // its own to keep.
+    const double ts = c.target[k] < 0.0 ? -1.0 : 1.0;
+    const double against = -ts * a[k].v - kCreaseEndMargin * kRadian;
+    r[m++] = against > 0.0 && c.target[k] != 0.0 && !c.shared[k] ? Dual{kBoundWeight * against, -kBoundWeight * ts * a[k].d}
+                                                : Dual{0.0, 0.0};
+  }
+  for (int j = 0; j < 2 * c.K; ++j) r[m++] = {kTurnWeight * x[j], seed == j ? kTurnWeight : 0.0};
+  return m;
+}
+
+double SumOfSquares(const Dual* r, int m) {
+  double s = 0.0;
+  for (int i = 0; i < m; ++i) s += r[i].v * r[i].v;
+  return s;
+}
+
+// The other half of edge end k's grid line at a four-way corner: the edge end whose two
+// surfaces are neither of k's; -1 elsewhere.
+int GridLinePartner(const CornerSolve& c, int k) {
+  if (c.K != 4) return -1;
+  const int a = c.slots[2 * k].srf, b = c.slots[2 * k + 1].srf;
+  for (int q = 0; q < c.K; ++q) {
+    const int p = c.slots[2 * q].srf, r = c.slots[2 * q + 1].srf;
+    if (q != k && p != a && p != b && r != a && r != b) return q;
+  }
+  return -1;
+}
+
+// Closed, the two halves of a grid line through a four-way corner fold there by one angle (to
+// first order), whatever angles they started with; the measure of a crease is the size of its
+// angle, not its way. Each half then aims at one size, the one nearest both starts (their mean:
+// within a degree of both when they began within two), no larger than the lower half's largest
+// starting angle allows, and at the way the corner folds now, so that no direction turns over.
+void AimGridLinesAtSharedAngles(CornerSolve* c, const double* x, const Dual* now) {
+  double grad[kCornerSlots / 2][kMaxUnknowns];
+  for (int j = 0; j < 2 * c->K; ++j) {
+    Dual d[kCornerSlots / 2];
+    if (!CornerAngles(*c, x, j, d)) return;
+    for (int k = 0; k < c->K; ++k) grad[k][j] = d[k].d;
+  }
+  for (int k = 0; k < c->K; ++k) {
+    const int q = GridLinePartner(*c, k);
+    if (q < k) continue;
+    const EdgeInfoStruct* ek = c->slots[2 * k].e;
+    const EdgeInfoStruct* eq = c->slots[2 * q].e;
+    if (ek->continuity >= 1 || eq->continuity >= 1) continue;
+    // Whether the two halves' angles rise together or oppositely as the directions turn.
+    double dot = 0.0;
+    for (int j = 0; j < 2 * c->K; ++j) dot += grad[k][j] * grad[q][j];
+    const double together = dot < 0.0 ? -1.0 : 1.0;
+    const double mk = std::fabs(c->target[k]), mq = std::fabs(c->target[q]);
+    double size = 0.5 * (mk + mq);
+    size = std::min({size, c->bound[k] - kCreaseEndMargin, c->bound[q] - kCreaseEndMargin});
+    const double way = now[k].v + together * now[q].v;
+    const double sk = way != 0.0 ? (way < 0.0 ? -1.0 : 1.0) : (c->target[k] < 0.0 ? -1.0 : 1.0);
+    c->target[k] = sk * size;
+    c->target[q] = together * sk * size;
+    c->shared[k] = c->shared[q] = 1;
+  }
+}
+
+// Where creases meet at a corner, each crease keeps there the angle it started with, as far as
+// the corner allows. Once the seams close, every surface's normal at the corner is the product of
+// its two end tangents, so the corner's angles are functions of the seams' end directions (two
+// freedoms each). Levenberg-Marquardt on the directions, from the seams' common tangents, seeks
+// each crease's starting angle there (signed, so a fold keeps its way) and 0 for a smooth seam,
+// with the least turn, and holds every end below what its seam may reach: a crease its largest
+// starting angle plus kCreaseEndMargin, a smooth seam kSmoothCornerRise. The two halves of a grid
+// line through a four-way corner nearly share one angle there (to first order the crossing line's
+// kink; they part by the tangent of an in-plane turn times the crossing line's angle), so there
+// both aim at one size (AimGridLinesAtSharedAngles). 1 when the corner took the directions; 0
+// when the solve did no better than turning towards one plane (or some seam lacks its start).
+int KeepCreaseCornerAngles(const CornerSlot* slots, int n) {
+  CornerSolve c{};
+  c.slots = slots;
+  c.n = n;
+  c.K = n / 2;
+  for (int k = 0; k < c.K; ++k) {
+    const CornerSlot& a = slots[2 * k];
+    const EdgeInfoStruct* e = a.e;
+    if (!e->startSet || UnitOrZero(e->tan[a.slot], c.D0[k]) < kTiny) return 0;
+    // Two directions across D0.
+    double any[3] = {1.0, 0.0, 0.0};
+    if (std::fabs(c.D0[k][0]) > 0.6) any[0] = 0.0, any[1] = 1.0;
+    double b[3];
+    cross_product(c.D0[k], any, b);
+    UnitOrZero(b, c.B1[k]);
+    cross_product(c.D0[k], c.B1[k], c.B2[k]);
+    const int end = a.slot >= 2 ? 1 : 0;
+    const bool crease = e->continuity < 1;
+    c.target[k] = crease ? e->startEndAngle[end] : 0.0;
+    c.bound[k] = crease ? e->startMaxAngle + kCreaseEndMargin : kSmoothCornerRise;
+    c.weight[k] = crease ? 1.0 : 10.0;
+  }
+  for (int i = 0; i < n; ++i) {
+    int j = 0;
+    while (j < n && (j == i || slots[j].srf != slots[i].srf)) ++j;
+    if (j == n) return 0;
+    c.mate[i] = j;
+    c.sign[i] = VecDotProd3(slots[i].e->tan[slots[i].slot], c.D0[i / 2]) < 0.0 ? -1.0 : 1.0;
+    c.side[i] = 1.0;
+  }
+  double x[kMaxUnknowns] = {}, t[kCornerSlots][3], m[kCornerSlots][3];
+  Dual a[kCornerSlots / 2];
+  if (!CornerAngles(c, x, -1, a, t, m)) return 0;
+  for (int i = 0; i < n; ++i)
+    if (VecDotProd3(m[i], slots[i].e->nrm[slots[i].slot]) < 0.0) c.side[i] = -1.0;
+  if (!CornerAngles(c, x, -1, a, t, m)) return 0;
+  for (int k = 0; k < c.K; ++k) c.flip[k] = VecDotProd3(m[2 * k], m[2 * k + 1]) < 0.0 ? -1.0 : 1.0;
+  AimGridLinesAtSharedAngles(&c, x, a);
+
+  const int U = 2 * c.K;
+  Dual r[kMaxResiduals];
+  double J[kMaxResiduals][kMaxUnknowns], rv[kMaxResiduals];
+  auto linearise = [&](const double* at) {
+    int rows = 0;
+    for (int j = 0; j < U; ++j) {
+      rows = CornerResiduals(c, at, j, r);
+      if (rows == 0) return 0;
+      for (int i = 0; i < rows; ++i) J[i][j] = r[i].d;
+    }
+    for (int i = 0; i < rows; ++i) rv[i] = r[i].v;
+    return rows;
+  };
+  int rows = linearise(x);
+  if (rows == 0) return 0;
+  double cost = SumOfSquares(r, rows), lambda = 1e-3;
+  double A[kMaxUnknowns][kMaxUnknowns], g[kMaxUnknowns], step[kMaxUnknowns], trial[kMaxUnknowns];
+  double* Arows[kMaxUnknowns];
+  for (int j = 0; j < U; ++j) Arows[j] = A[j];
+  for (int it = 0; it < 60 && lambda < 1e10; ++it) {
+    for (int p = 0; p < U; ++p) {
+      g[p] = 0.0;
+      for (int i = 0; i < rows; ++i) g[p] -= J[i][p] * rv[i];
+      for (int q = 0; q < U; ++q) {
+        double s = 0.0;
+        for (int i = 0; i < rows; ++i) s += J[i][p] * J[i][q];
+        A[p][q] = s;
+      }
+    }
+    for (int p = 0; p < U; ++p) A[p][p] *= 1.0 + lambda;
+    if (SolveLinearSystem_ff(Arows, U, g, step) != 0) {
+      if (KernelFailed()) return -2;
+      lambda *= 10.0;
+      continue;
+    }
+    double largest = 0.0;
+    for (int j = 0; j < U; ++j) {
+      trial[j] = x[j] + step[j];
+      largest = std::max(largest, std::fabs(step[j]));
+    }
+    const int got = CornerResiduals(c, trial, -1, r);
+    const double tc = got ? SumOfSquares(r, got) : HUGE_VAL;
+    if (tc < cost) {
+      std::memcpy(x, trial, sizeof(double) * U);
+      cost = tc;
+      lambda = std::max(0.3 * lambda, 1e-9);
+      if (largest < 1e-10 || (rows = linearise(x)) == 0) break;
+    } else {
+      lambda *= 10.0;
+    }
+  }
+  if (!CornerAngles(c, x, -1, a, t, m)) return 0;
+  // Taken only when every end stays within its bound, no direction turns too far, and the
+  // creases end nearer their starting angles than in one plane (where every angle is 0).
+  double misfit = 0.0, flat = 0.0;
+  for (int k = 0; k < c.K; ++k) {
+    const double deg = a[k].v / kRadian;
+    if (std::fabs(deg) > c.bound[k] + 1e-9 || std::hypot(x[2 * k], x[2 * k + 1]) > kMaxCornerTurn) return 0;
+    misfit += c.weight[k] * std::fabs(deg - c.target[k]);
+    flat += c.weight[k] * std::fabs(c.target[k]);
+  }
+  if (misfit >= flat) return 0;
+  for (int i = 0; i < n; ++i) {
+    Copy3(t[i], slots[i].e->tan[slots[i].slot]);
+    Copy3(m[i], slots[i].e->nrm[slots[i].slot]);
+  }
+  return 1;
+}
+
 // Where creases meet other seams at a corner (seams beyond the angle limit, closed in position
 // only), each surface's normal at the corner follows, once the seams close, from the end tangents
 // of its two seams alone. With each seam's own common tangent the ends need not keep their angles:
@@ -2072,31 +2504,17 @@ bool CornerNormalsFromTangents(const CornerSlot* slots, int n, const double (*t)
 // its slack; in that plane every surface has the same normal. The turn scales each tangent's part
 // along the mean normal, a linear map, so surfaces whose tangents shared a plane (a smooth seam's
 // sides) still share one. Where the seams' tangents keep the surfaces' normals (a fold through the
-// corner, two folds crossing, the corner of a box) they stay as they are.
+// corner, two folds crossing, the corner of a box) they stay as they are. Creases keep their
+// angles at the corner first where KeepCreaseCornerAngles finds directions that do; a corner
+// marked flat (keeping its angles made a crease rise) is laid into the plane outright.
 int TurnCornerTangentsTowardsOnePlane(BndrStruct* bs, int corner) {
-  const CornerInfoStruct* ci = &bs->corners[corner];
-  if (!ci->edgeIds || ci->nEdge < 3) return 0;
   CornerSlot slots[kCornerSlots];
   int n = 0, creases = 0;
-  for (int k = 0; k < ci->nEdge; ++k) {
-    const int id = ci->edgeIds[k];
-    if (id < 0 || id >= bs->nEdge) return -2;
-    EdgeInfoStruct* e = &bs->edges[id];
-    if (!IsPaired(e) || IsOuterFixedBndrEdge(e) || IsTrim(e->infoA) || IsTrim(e->infoB) || e->infoA->fixed ||
-        e->infoB->fixed)
-      return 0;
-    int a = -1, b = -1;
-    if (GetBndrEdgeAdjSrfIds(e, &a, &b) != 0) return 0;
-    creases += e->continuity == 0;
-    for (int end = 0; end < 2; ++end) {
-      if ((end == 0 ? e->corner0 : e->corner1) != corner) continue;
-      if (n + 2 > kCornerSlots) return 0;
-      const int sa = BndrSlot(0, end), sb = MatchSlot(e, end);
-      slots[n++] = {e, sa, sb, a};
-      slots[n++] = {e, sb, sa, b};
-    }
-  }
+  const int found = CollectCornerSlots(bs, corner, slots, &n, &creases);
+  if (found <= 0) return found;
   if (creases < 1) return 0;
+  const int kept = bs->corners[corner].flat ? 0 : KeepCreaseCornerAngles(slots, n);
+  if (kept != 0) return kept < 0 ? -2 : 0;
   // The mean normal, and each tangent split into its part in that plane and its part along it.
   double sum[3] = {0, 0, 0}, ref[3], N[3];
   int cnt = 0;
@@ -2132,6 +2550,21 @@ int TurnCornerTangentsTowardsOnePlane(BndrStruct* bs, int corner) {
     }
     return false;
   };
+  // A corner marked flat: keeping its creases made one rise, and its seams closed meanwhile, so
+  // their normals there no longer tell what the corner began with; laid into the plane, the
+  // corner's ends all end flat, as far below their starts as the crease that rose was above.
+  if (bs->corners[corner].flat) {
+    for (int i = 0; i < n; ++i) {
+      for (int k = 0; k < 3; ++k) t[i][k] = inPlane[i][k];
+      UnitOrZero(t[i], t[i]);
+    }
+    if (!CornerNormalsFromTangents(slots, n, t, m)) return 0;
+    for (int i = 0; i < n; ++i) {
+      Copy3(t[i], slots[i].e->tan[slots[i].slot]);
+      Copy3(m[i], slots[i].e->nrm[slots[i].slot]);
+    }
+    return 0;
+  }
   if (!rises(1.0)) return 0;
   double lo = 0.0, hi = 1.0;
   if (rises(lo)) return 0;
@@ -2159,6 +2592,7 @@ int SetUpBndrEdgeCornerGeometry(BndrStruct* bs) {
     EdgeInfoStruct* e = &bs->edges[i];
     if (EvalBndrEdgeEndPoints(e) != 0 || EvalBndrEdgeEndTangents(e) != 0 || EvalBndrEdgeEndNormals(e) != 0)
       return -2;
+    if (RecordEdgeStart(e) != 0) return -2;
   }
   if (SetUpBndrCornerPositions(bs) != 0) return -2;
   if (SetUpBndrAllCornerNormals(bs) != 0) return -2;

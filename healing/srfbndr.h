@@ -126,6 +126,13 @@ struct EdgeInfoStruct {
   int corner1;  // end corner index
   EdgeInfoStruct* next;  // the edge of the next / previous element on the same curve
   EdgeInfoStruct* prev;
+  // The seam as the heal found it (paired edges, while startSet is non-zero; the first corner
+  // set-up after startSet was cleared records it), degrees: at each end the angle between the
+  // two sides' own normals, signed by the way the seam folds there (as one fold with the rest of
+  // the edge), and the largest angle along the edge. A crease's corners aim back at them.
+  double startEndAngle[2];
+  double startMaxAngle;
+  int startSet;
 };
 
 struct CornerInfoStruct {
@@ -138,6 +145,9 @@ struct CornerInfoStruct {
   int* edgeIds;  // edges starting or ending here, ascending
   int* srfIds;   // surfaces at the corner (only the per-surface normal averaging fills it)
   int nSrfId;
+  // Non-zero: the heal lays this corner's seam ends into one plane instead of keeping its
+  // creases' angles (keeping them made a crease there rise); cleared with the edges' start.
+  int flat;
 };
 
 // A half-edge at a corner: one side of one edge at one of its ends (side 0 A, 1 B; end 0
@@ -172,6 +182,13 @@ int AssignSrf2BndrCrvIndices(BndrStruct* bs);
 int GetCrvAllBndrElementIndices(BndrStruct* bs, int curve, int** edges, int* n);
 
 // ---- setters used by the heal driver ------------------------------------------------------
+// Forgets every edge's recorded start and every corner's flat mark: the next corner set-up
+// records the group as it is then.
+int ForgetBndrEdgeStarts(BndrStruct* bs);
+// Marks flat both corners of every crease (a paired edge beyond the angle limit with its start
+// recorded) whose largest angle now exceeds its start by more than `rise` degrees; the number of
+// corners newly marked, -2 when memory ran out.
+int FlattenRisenCreaseCorners(BndrStruct* bs, double rise);
 int SetSkinSrfsOuterContinuity(BndrStruct* bs, int continuity);
 int SetSkinSrfsFixedCrvs(BndrStruct* bs);
 
