@@ -2125,6 +2125,9 @@ int CollectCornerSlots(BndrStruct* bs, int corner, CornerSlot* slots, int* n, in
 // count as keeping it, and above the crease's largest starting angle how far an end may rise:
 // half the degree the heal's safety check allows, for the host's measure samples otherwise.
 constexpr double kCreaseEndMargin = 0.5;
+// Below the bound, how far a crease's end may be aimed above its largest starting angle (and
+// where the pull back towards it starts): a quarter of a degree.
+constexpr double kCreaseAimMargin = kCreaseEndMargin - 0.25;
 // A direction turned further than this (radians) would drag the boundary's end into its patch.
 constexpr double kMaxCornerTurn = 0.35;
 
@@ -2307,8 +2310,9 @@ int CornerResiduals(const CornerSolve& c, const double* x, int seed, Dual* r) {
   int m = 0;
   for (int k = 0; k < c.K; ++k) {
     r[m++] = c.weight[k] * (a[k] - Dual{c.target[k] * kRadian, 0.0});
-    // The hinge starts a little inside the bound, which the result must keep.
-    const double over = std::fabs(a[k].v) - 0.9 * c.bound[k] * kRadian;
+    // The hinge starts a little inside the bound, which the result must keep (a crease's at
+    // the highest it is aimed at).
+    const double over = std::fabs(a[k].v) - std::max(0.9 * c.bound[k], c.bound[k] - kCreaseAimMargin) * kRadian;
     const double s = a[k].v < 0.0 ? -1.0 : 1.0;
     r[m++] = over > 0.0 ? Dual{kBoundWeight * over, kBoundWeight * s * a[k].d} : Dual{0.0, 0.0};
     // Nor the other way than the target (beyond the margin): the rows beside it would then
@@ -2343,9 +2347,10 @@ int GridLinePartner(const CornerSolve& c, int k) {
 
 // Closed, the two halves of a grid line through a four-way corner fold there by one angle (to
 // first order), whatever angles they started with; the measure of a crease is the size of its
-// angle, not its way. Each half then aims at one size, the one nearest both starts (their mean:
-// within a degree of both when they began within two), no larger than the lower half's largest
-// starting angle allows, and at the way the corner folds now, so that no direction turns over.
+// angle, not its way. Each half then aims at one size, the one nearest both starts (their mean),
+// but at most a quarter of a degree above the largest starting angle of either half (so within a
+// degree of both where they began within 1.25 of each other), and at the way the corner folds
+// now, so that no direction turns over.
 void AimGridLinesAtSharedAngles(CornerSolve* c, const double* x, const Dual* now) {
   double grad[kCornerSlots / 2][kMaxUnknowns];
   for (int j = 0; j < 2 * c->K; ++j) {
@@ -2365,7 +2370,7 @@ void AimGridLinesAtSharedAngles(CornerSolve* c, const double* x, const Dual* now
     const double together = dot < 0.0 ? -1.0 : 1.0;
     const double mk = std::fabs(c->target[k]), mq = std::fabs(c->target[q]);
     double size = 0.5 * (mk + mq);
-    size = std::min({size, c->bound[k] - kCreaseEndMargin, c->bound[q] - kCreaseEndMargin});
+    size = std::min({size, c->bound[k] - kCreaseAimMargin, c->bound[q] - kCreaseAimMargin});
     const double way = now[k].v + together * now[q].v;
     const double sk = way != 0.0 ? (way < 0.0 ? -1.0 : 1.0) : (c->target[k] < 0.0 ? -1.0 : 1.0);
     c->target[k] = sk * size;

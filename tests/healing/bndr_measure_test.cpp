@@ -291,4 +291,88 @@ TEST_F(BndrMeasure, InjectedFailuresInResamplingAndCornerSetUp) {
   ExpectCornerGeometry(g.bs);
 }
 
+// Two planar patches meeting at x = 1 with a dihedral kink of k degrees and no gap: the first
+// corner set-up records the crease's start, its angle at both ends and along it the kink
+// itself, signed as one fold (both ends alike, the other way for the opposite kink).
+TEST_F(BndrMeasure, ACreaseRecordsItsStartingFoldAndItsCornersGoFlatOnlyWhenItRises) {
+  double sign[2] = {0, 0};
+  for (int way = 0; way < 2; ++way) {
+    const double kink = way ? -8.0 : 8.0;
+    Group g;
+    TwoPatches(
+        g, [=](double) { return kink; }, way == 1, [](double) { return 0.0; }, [](double, double) { return 0.0; });
+    ASSERT_TRUE(g.Build(0.05, 5.0));
+    ASSERT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0);
+    EdgeInfoStruct* e = g.FirstPaired();
+    ASSERT_NE(e, nullptr);
+    ASSERT_EQ(e->continuity, 0);
+    ASSERT_TRUE(e->startSet);
+    EXPECT_NEAR(e->startMaxAngle, 8.0, 1e-6);
+    EXPECT_NEAR(std::fabs(e->startEndAngle[0]), 8.0, 1e-6);
+    EXPECT_EQ(e->startEndAngle[0], e->startEndAngle[1]);
+    sign[way] = e->startEndAngle[0];
+    // Nothing rose: no corner goes flat. Two degrees more on side B's plane: both corners of
+    // the crease do, once.
+    EXPECT_EQ(FlattenRisenCreaseCorners(g.bs, 0.5), 0);
+    Bspline* b = g.srfs[1];  // x in [1, 2]
+    const double lift = std::tan((kink > 0 ? 10.0 : -10.0) * kDeg) - std::tan(kink * kDeg);
+    for (int j = 0; j < NumCtrlV(b); ++j)
+      for (int i = 0; i < NumCtrlU(b); ++i) b->Z[j][i] += lift * (b->X[j][i] - 1.0);
+    FreeBsplineProperties(b);
+    EXPECT_EQ(FlattenRisenCreaseCorners(g.bs, 1.9), 2);
+    EXPECT_TRUE(g.bs->corners[e->corner0].flat && g.bs->corners[e->corner1].flat);
+    EXPECT_EQ(FlattenRisenCreaseCorners(g.bs, 0.5), 0);
+    // Forgotten, the next set-up records the group as it is now.
+    ASSERT_EQ(ForgetBndrEdgeStarts(g.bs), 0);
+    EXPECT_FALSE(g.bs->corners[e->corner0].flat || e->startSet);
+    ASSERT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0);
+    EXPECT_NEAR(e->startMaxAngle, 10.0, 1e-6);
+  }
+  EXPECT_LT(sign[0] * sign[1], 0.0);
+}
+
+// Four planar patches around (1, 1), each through the corner with its own slope in x: the line
+// x = 1 kinks by 7.5 degrees above the corner and 6.5 below, the line y = 1 by 0.5 either side
+// (smooth). Closed, the two halves of a grid line fold by one angle at the corner; the set-up
+// aims both crease halves at the mean of their starts held to a quarter of a degree above the
+// lower one, within a degree of each, and keeps the smooth seams flat there.
+TEST_F(BndrMeasure, TheHalvesOfACreasedGridLineShareTheMeanOfTheirStartsAtAVertex) {
+  Group g;
+  const double slope[2][2] = {{std::tan(3.25 * kDeg), -std::tan(3.25 * kDeg)},   // below: x > 1, x < 1
+                              {std::tan(3.75 * kDeg), -std::tan(3.75 * kDeg)}};  // above
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 2; ++i) {
+      PatchOptions o;
+      o.x0 = i, o.x1 = i + 1.0, o.y0 = j, o.y1 = j + 1.0;
+      const double m = slope[j][i == 1 ? 0 : 1];
+      g.Add(BuildFunctionPatch([=](double x, double) { return m * (x - 1.0); }, o));
+    }
+  ASSERT_TRUE(g.Build(0.05, 5.0));
+  ASSERT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0);
+  int centre = -1;
+  for (int c = 0; c < g.bs->nCorner; ++c)
+    if (g.bs->corners[c].nEdge == 4) centre = c;
+  ASSERT_GE(centre, 0);
+  const CornerInfoStruct& mid = g.bs->corners[centre];
+  std::vector<double> crease;
+  for (int k = 0; k < mid.nEdge; ++k) {
+    const EdgeInfoStruct& e = g.bs->edges[mid.edgeIds[k]];
+    double nn[6];
+    int cnt = 0;
+    ASSERT_EQ(GetBndrEdgeNormalAtCorner(g.bs, mid.edgeIds[k], centre, nn, &cnt), 0);
+    ASSERT_EQ(cnt, 2);
+    const double angle = RefFoldedAngle(nn, nn + 3);
+    const int end = e.corner0 == centre ? 0 : 1;
+    if (e.continuity == 0) {
+      EXPECT_NEAR(angle, std::fabs(e.startEndAngle[end]), 1.0) << k;
+      crease.push_back(angle);
+    } else {
+      EXPECT_LE(angle, 0.02) << k;
+    }
+  }
+  ASSERT_EQ(crease.size(), 2u);
+  EXPECT_NEAR(crease[0], 6.75, 0.1);
+  EXPECT_NEAR(crease[1], 6.75, 0.1);
+}
+
 }  // namespace
