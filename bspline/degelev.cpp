@@ -420,7 +420,7 @@ void IncrementDegreeOfObject(int dir, Bspline* obj) {
   // The knot-insertion working form serves as the homogeneous, line-contiguous copy; room for
   // `distinct` more points per line also leaves room for the one extra knot of the new degree.
   KnotInsertWork* w = nullptr;
-  if (!InitKnotInsertion(obj, dir, distinct, &w)) return;
+  if (!InitKnotInsertionOfSound(obj, dir, distinct, &w)) return;
   const int arrays = w->coords;
   const std::size_t lineBlock = std::size_t(w->lines) * raised;
   auto* out = MallocArray<double>(lineBlock, arrays);

@@ -249,9 +249,18 @@ void InsertGivenValues(KnotInsertWork* w, int mult, int count, double* values) {
 }  // namespace
 
 int InitKnotInsertion(const Bspline* obj, int dir, int count, KnotInsertWork** work) {
+  if (work && !BsplineSound(obj)) {
+    *work = nullptr;
+    SetKernelError(-2);
+    return 0;
+  }
+  return InitKnotInsertionOfSound(obj, dir, count, work);
+}
+
+int InitKnotInsertionOfSound(const Bspline* obj, int dir, int count, KnotInsertWork** work) {
   if (!work) return 0;
   *work = nullptr;
-  if (!BsplineSound(obj) || count < 0) {
+  if (count < 0) {
     SetKernelError(-2);
     return 0;
   }
@@ -482,7 +491,7 @@ void InsertNKnotsToObject(int mult, int n, int dir, Bspline* obj, int mode, doub
     // A failure noted earlier makes the copied form refuse to start; so does this one.
     if (KernelFailed() || !StartInPlace(obj, static_cast<int>(reserve), &inPlace)) return;
     w = &inPlace;
-  } else if (!InitKnotInsertion(obj, dir, static_cast<int>(reserve), &w)) {
+  } else if (!InitKnotInsertionOfSound(obj, dir, static_cast<int>(reserve), &w)) {
     return;
   }
   if (mode == 2) {
@@ -561,7 +570,7 @@ int InsertOneKnotToObject(int count, int dir, Bspline* obj, int mode, double val
   if (!weights || KernelFailed()) return 0;
 
   KnotInsertWork* w = nullptr;
-  if (!InitKnotInsertion(obj, dir, m, &w)) return 0;
+  if (!InitKnotInsertionOfSound(obj, dir, m, &w)) return 0;
   auto* line = MallocArray<double>(w->lines, w->n + m);
   if (!line || KernelFailed()) {
     Free(w);

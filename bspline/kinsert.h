@@ -42,6 +42,9 @@ void InsertNKnotsToObject(int mult, int n, int dir, Bspline* obj, int mode, doub
 // 1, or 0 on allocation failure or when obj is not sound (bsvalid) or of degree 0 in dir
 // (nothing left allocated, obj untouched).
 int InitKnotInsertion(const Bspline* obj, int dir, int count, KnotInsertWork** work);
+// The same for a caller that has just found obj sound (BsplineSound) and not changed it since:
+// the check is linear in the record, so it is not made twice.
+int InitKnotInsertionOfSound(const Bspline* obj, int dir, int count, KnotInsertWork** work);
 // Writes the working form back into obj at its exact size and normal layout (transposed back,
 // divided by w) and releases the working form in every case. 1, or 0 on allocation failure or
 // when a coefficient of the result is not finite (error state -2), in which case obj is

@@ -548,7 +548,7 @@ int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bo
   }
 
   KnotInsertWork* w = nullptr;
-  if (!InitKnotInsertion(obj, dir, 0, &w)) return -2;
+  if (!InitKnotInsertionOfSound(obj, dir, 0, &w)) return -2;
   const bool wantBound = dev && *dev == -1.0 && nknots == 1;
   double bound = 0.0;
   for (int g = 0; g < nknots;) {
@@ -924,7 +924,7 @@ int PutCloseKnotsToMultKnots(Bspline* obj, int dir, double tol, int* moved, int*
     return interior;
   }
   KnotInsertWork* w = nullptr;
-  if (!InitKnotInsertion(obj, dir, 0, &w)) return -2;
+  if (!InitKnotInsertionOfSound(obj, dir, 0, &w)) return -2;
   // Interior knot i (1-based) is knot index p + i; its control line is index i. Lines are
   // compacted in order, so each moves down over ground already read.
   const int newN = n - drops;
