@@ -34,7 +34,7 @@ constexpr int setFixedStep = 2;  // iteration that fixes curves with too few kno
 constexpr int refineStep = 6;    // averaged samples are faired every refineStep iterations
 constexpr int gTest = 1;
 // Degrees a crease may stand above its start early in the stitch before the corners at its ends
-// are laid into one plane: below the degree the heal's safety check allows at the end, with
+// keep less of their angles: below the degree the heal's safety check allows at the end, with
 // room for what the later iterations add.
 constexpr double kFlattenRise = 0.8;
 
@@ -617,8 +617,8 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
     bool setUp = false;
     int s = 0;
     if (i >= 1 && i < maxSetupStep) {
-      // A crease that the angles kept at its corners made steeper than it began has those
-      // corners laid into one plane from here on.
+      // A crease that the angles kept at its corners made steeper than it began has them
+      // reduced there from here on, and if it rises again, laid into one plane.
       if (FlattenRisenCreaseCorners(bs, kFlattenRise) < 0) return -2;
       s = SetUpBndrEdgeCornerGeometry(bs);
       setUp = true;

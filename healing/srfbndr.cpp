@@ -605,8 +605,8 @@ int FlattenRisenCreaseCorners(BndrStruct* bs, double rise) {
     }
     if (now <= e->startMaxAngle + rise) continue;
     for (int c : {e->corner0, e->corner1})
-      if (c >= 0 && c < bs->nCorner && !bs->corners[c].flat) {
-        bs->corners[c].flat = 1;
+      if (c >= 0 && c < bs->nCorner && bs->corners[c].flat < 2) {
+        bs->corners[c].flat += 1;
         ++found;
       }
   }
@@ -2125,6 +2125,9 @@ int CollectCornerSlots(BndrStruct* bs, int corner, CornerSlot* slots, int* n, in
 // count as keeping it, and above the crease's largest starting angle how far an end may rise:
 // half the degree the heal's safety check allows, for the host's measure samples otherwise.
 constexpr double kCreaseEndMargin = 0.5;
+// The share of its starting angle a crease aims at, at a corner marked flat once (with half,
+// the heal benchmark's 16 x 16 grid left 10 more sides open).
+constexpr double kSoftenedCrease = 0.4;
 // Below the bound, how far a crease's end may be aimed above its largest starting angle (and
 // where the pull back towards it starts): a quarter of a degree.
 constexpr double kCreaseAimMargin = kCreaseEndMargin - 0.25;
@@ -2388,9 +2391,10 @@ void AimGridLinesAtSharedAngles(CornerSolve* c, const double* x, const Dual* now
 // starting angle plus kCreaseEndMargin, a smooth seam kSmoothCornerRise. The two halves of a grid
 // line through a four-way corner nearly share one angle there (to first order the crossing line's
 // kink; they part by the tangent of an in-plane turn times the crossing line's angle), so there
-// both aim at one size (AimGridLinesAtSharedAngles). 1 when the corner took the directions; 0
-// when the solve did no better than turning towards one plane (or some seam lacks its start).
-int KeepCreaseCornerAngles(const CornerSlot* slots, int n) {
+// both aim at one size (AimGridLinesAtSharedAngles). With `scale` below 1 every crease aims at
+// that share of its starting angle only. 1 when the corner took the directions; 0 when the
+// solve did no better than turning towards one plane (or some seam lacks its start).
+int KeepCreaseCornerAngles(const CornerSlot* slots, int n, double scale) {
   CornerSolve c{};
   c.slots = slots;
   c.n = n;
@@ -2408,7 +2412,7 @@ int KeepCreaseCornerAngles(const CornerSlot* slots, int n) {
     cross_product(c.D0[k], c.B1[k], c.B2[k]);
     const int end = a.slot >= 2 ? 1 : 0;
     const bool crease = e->continuity < 1;
-    c.target[k] = crease ? e->startEndAngle[end] : 0.0;
+    c.target[k] = crease ? scale * e->startEndAngle[end] : 0.0;
     c.bound[k] = crease ? e->startMaxAngle + kCreaseEndMargin : kSmoothCornerRise;
     c.weight[k] = crease ? 1.0 : 10.0;
   }
@@ -2511,14 +2515,16 @@ int KeepCreaseCornerAngles(const CornerSlot* slots, int n) {
 // sides) still share one. Where the seams' tangents keep the surfaces' normals (a fold through the
 // corner, two folds crossing, the corner of a box) they stay as they are. Creases keep their
 // angles at the corner first where KeepCreaseCornerAngles finds directions that do; a corner
-// marked flat (keeping its angles made a crease rise) is laid into the plane outright.
+// marked flat once (keeping its angles made a crease rise) keeps 0.4 of them, one marked twice
+// is laid into the plane outright.
 int TurnCornerTangentsTowardsOnePlane(BndrStruct* bs, int corner) {
   CornerSlot slots[kCornerSlots];
   int n = 0, creases = 0;
   const int found = CollectCornerSlots(bs, corner, slots, &n, &creases);
   if (found <= 0) return found;
   if (creases < 1) return 0;
-  const int kept = bs->corners[corner].flat ? 0 : KeepCreaseCornerAngles(slots, n);
+  const int flat = bs->corners[corner].flat;
+  const int kept = flat >= 2 ? 0 : KeepCreaseCornerAngles(slots, n, flat == 1 ? kSoftenedCrease : 1.0);
   if (kept != 0) return kept < 0 ? -2 : 0;
   // The mean normal, and each tangent split into its part in that plane and its part along it.
   double sum[3] = {0, 0, 0}, ref[3], N[3];
@@ -2555,10 +2561,10 @@ int TurnCornerTangentsTowardsOnePlane(BndrStruct* bs, int corner) {
     }
     return false;
   };
-  // A corner marked flat: keeping its creases made one rise, and its seams closed meanwhile, so
-  // their normals there no longer tell what the corner began with; laid into the plane, the
-  // corner's ends all end flat, as far below their starts as the crease that rose was above.
-  if (bs->corners[corner].flat) {
+  // A corner marked flat twice: keeping even 0.4 of its creases' angles made one rise, and its
+  // seams closed meanwhile, so their normals there no longer tell what the corner began with;
+  // laid into the plane, the corner's ends all end flat.
+  if (flat >= 2) {
     for (int i = 0; i < n; ++i) {
       for (int k = 0; k < 3; ++k) t[i][k] = inPlane[i][k];
       UnitOrZero(t[i], t[i]);

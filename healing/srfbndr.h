@@ -145,8 +145,9 @@ struct CornerInfoStruct {
   int* edgeIds;  // edges starting or ending here, ascending
   int* srfIds;   // surfaces at the corner (only the per-surface normal averaging fills it)
   int nSrfId;
-  // Non-zero: the heal lays this corner's seam ends into one plane instead of keeping its
-  // creases' angles (keeping them made a crease there rise); cleared with the edges' start.
+  // How often keeping this corner's creases' angles made one of them rise: once, the heal
+  // aims them at 0.4 of their angles there, twice, it lays the corner's seam ends into one plane;
+  // cleared with the edges' start.
   int flat;
 };
 
@@ -185,9 +186,9 @@ int GetCrvAllBndrElementIndices(BndrStruct* bs, int curve, int** edges, int* n);
 // Forgets every edge's recorded start and every corner's flat mark: the next corner set-up
 // records the group as it is then.
 int ForgetBndrEdgeStarts(BndrStruct* bs);
-// Marks flat both corners of every crease (a paired edge beyond the angle limit with its start
-// recorded) whose largest angle now exceeds its start by more than `rise` degrees; the number of
-// corners newly marked, -2 when memory ran out.
+// Marks flat (once more, at most twice) both corners of every crease (a paired edge beyond the
+// angle limit with its start recorded) whose largest angle now exceeds its start by more than
+// `rise` degrees; the number of marks made, -2 when memory ran out.
 int FlattenRisenCreaseCorners(BndrStruct* bs, double rise);
 int SetSkinSrfsOuterContinuity(BndrStruct* bs, int continuity);
 int SetSkinSrfsFixedCrvs(BndrStruct* bs);

@@ -312,16 +312,19 @@ TEST_F(BndrMeasure, ACreaseRecordsItsStartingFoldAndItsCornersGoFlatOnlyWhenItRi
     EXPECT_EQ(e->startEndAngle[0], e->startEndAngle[1]);
     sign[way] = e->startEndAngle[0];
     // Nothing rose: no corner goes flat. Two degrees more on side B's plane: both corners of
-    // the crease do, once.
+    // the crease are marked once per call, at most twice.
     EXPECT_EQ(FlattenRisenCreaseCorners(g.bs, 0.5), 0);
     Bspline* b = g.srfs[1];  // x in [1, 2]
     const double lift = std::tan((kink > 0 ? 10.0 : -10.0) * kDeg) - std::tan(kink * kDeg);
     for (int j = 0; j < NumCtrlV(b); ++j)
       for (int i = 0; i < NumCtrlU(b); ++i) b->Z[j][i] += lift * (b->X[j][i] - 1.0);
     FreeBsplineProperties(b);
+    EXPECT_EQ(FlattenRisenCreaseCorners(g.bs, 2.1), 0);
     EXPECT_EQ(FlattenRisenCreaseCorners(g.bs, 1.9), 2);
-    EXPECT_TRUE(g.bs->corners[e->corner0].flat && g.bs->corners[e->corner1].flat);
+    EXPECT_EQ(g.bs->corners[e->corner0].flat + g.bs->corners[e->corner1].flat, 2);
+    EXPECT_EQ(FlattenRisenCreaseCorners(g.bs, 0.5), 2);
     EXPECT_EQ(FlattenRisenCreaseCorners(g.bs, 0.5), 0);
+    EXPECT_EQ(g.bs->corners[e->corner0].flat + g.bs->corners[e->corner1].flat, 4);
     // Forgotten, the next set-up records the group as it is now.
     ASSERT_EQ(ForgetBndrEdgeStarts(g.bs), 0);
     EXPECT_FALSE(g.bs->corners[e->corner0].flat || e->startSet);
