@@ -58,7 +58,7 @@ Cloud* CurveCloud(const std::vector<int>& ids) {
     c->nx[i] = float(id), c->ny[i] = 0, c->nz[i] = 1;
     for (int k = 0; k < 3; ++k) c->colour[k][i] = float(id) + 0.25f * k;
     c->reliability[i] = uint8_t(id % 251);
-    const std::string label = "p" + std::to_string(id);
+    const std::string label = tagged::Label(id);
     c->labels[i] = MallocArray<char>(int(label.size()) + 1);
     std::copy(label.c_str(), label.c_str() + label.size() + 1, c->labels[i]);
     c->farrays.arrays[0][i] = float(3 * id);
@@ -82,7 +82,7 @@ void ExpectDataOnTheirPoints(const Cloud* c) {
     for (int k = 0; k < 3; ++k)
       if (c->colour[k]) { ASSERT_EQ(c->colour[k][i], float(id) + 0.25f * k); }
     if (c->reliability) { ASSERT_EQ(c->reliability[i], uint8_t(id % 251)); }
-    if (c->labels) { ASSERT_EQ(std::string(c->labels[i]), "p" + std::to_string(id)); }
+    if (c->labels) { ASSERT_EQ(std::string(c->labels[i]), tagged::Label(id)); }
     if (c->farrays.count > 0) { ASSERT_EQ(c->farrays.arrays[0][i], float(3 * id)); }
   }
   int top = 0;  // one past the largest id

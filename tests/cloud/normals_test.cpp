@@ -233,7 +233,9 @@ TEST_F(CloudNormals, OffsetCarriesLabelsAndLeavesBlankedPointsOut) {
   ASSERT_EQ(out->npts, n - n / 4);
   for (int k = 0, i = 0; i < n; ++i) {
     if (i % 4 == 1) continue;
-    EXPECT_EQ(std::string(out->labels[k]), "p" + std::to_string(i));
+    char text[16];
+    std::snprintf(text, sizeof text, "p%d", i);
+    EXPECT_EQ(std::string(out->labels[k]), text);
     EXPECT_EQ(out->x[k], cloud->x[i]);
     ++k;
   }

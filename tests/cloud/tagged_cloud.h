@@ -31,7 +31,13 @@ inline void SetBitTo(uint8_t* bits, int i, bool on) {
   if (on) bits[i >> 3] |= uint8_t(1u << (i & 7));
   else bits[i >> 3] &= uint8_t(~(1u << (i & 7)));
 }
-inline std::string Label(int id) { return "p" + std::to_string(id); }
+// Built by appending: g++ 12 at -O3 misreads "literal" + std::string as an overlapping copy
+// (-Wrestrict).
+inline std::string Label(int id) {
+  std::string label = "p";
+  label += std::to_string(id);
+  return label;
+}
 inline char* strdupMalloc(const std::string& s) {
   char* out = MallocArray<char>(int(s.size()) + 1);
   std::memcpy(out, s.c_str(), s.size() + 1);
