@@ -319,6 +319,41 @@ TEST_F(Refinement, OneKnotInsertionEqualsTheGeneralInsertion) {
   EXPECT_LE(MaxShapeGap(ref, c), 1e-12 * RefScale(ref));
 }
 
+// The working form one insertion is built of, driven step by step: room for two knots, both
+// inserted, the record written back equals two calls of the one-knot insertion; a record that
+// is not sound gets no working form (nothing allocated, error state -2).
+TEST_F(Refinement, WorkingFormStepsEqualTheOneKnotInsertion) {
+  BsplineKeeper keep;
+  for (bool rational : {false, true})
+    for (int dir : {0, 1}) {
+      Bspline* b = keep(BuildRandomSurface(51 + dir, 3, 2, 7, 6, rational));
+      const std::vector<double> k = Knots(b, dir);
+      const int p = dir ? b->degreeV : b->degreeU;
+      const double first = 0.4 * k[p + 1] + 0.6 * k[p + 2], second = 0.5 * (k[p + 3] + k[p + 4]);
+      Bspline* stepped = keep(CopyBsplineStruct(b));
+      KnotInsertWork* work = nullptr;
+      ASSERT_EQ(InitKnotInsertion(stepped, dir, 2, &work), 1);
+      ASSERT_NE(InsertAKnotIntoTransposedObject(dir, work, 2, first, p + 2), nullptr);
+      // The first knot moved every later index up by one.
+      ASSERT_NE(InsertAKnotIntoTransposedObject(dir, work, 2, second, p + 5), nullptr);
+      ASSERT_EQ(EndKnotInsertion(stepped, dir, work), 1);
+      Bspline* called = keep(CopyBsplineStruct(b));
+      ASSERT_NE(InsertOneKnotToObject(1, dir, called, 0, first, p + 2), 0);
+      ASSERT_NE(InsertOneKnotToObject(1, dir, called, 0, second, p + 5), 0);
+      EXPECT_EQ(Knots(stepped, dir), Knots(called, dir)) << rational << dir;
+      EXPECT_EQ(MaxCoefGap(stepped, called), 0.0) << rational << dir;
+      EXPECT_LE(MaxShapeGap(b, stepped, 17), 1e-12 * RefScale(b)) << rational << dir;
+    }
+  Bspline* bad = keep(BuildRandomCurve(53, 3, 7));
+  bad->Y[0][2] = std::nan("");
+  const long requests = MallocRuntimeRequests();
+  KnotInsertWork* work = reinterpret_cast<KnotInsertWork*>(bad);  // must be cleared
+  EXPECT_EQ(InitKnotInsertion(bad, 0, 1, &work), 0);
+  EXPECT_EQ(work, nullptr);
+  EXPECT_TRUE(KernelFailedNow());
+  EXPECT_EQ(MallocRuntimeRequests(), requests);
+}
+
 // One knot t into u of rational records (a curve, and a surface whose rows all take it): the
 // p new points are Boehm's rule in homogeneous coordinates, Q_i = (a_i P_i w_i + (1 - a_i)
 // P_(i-1) w_(i-1)) / (a_i w_i + (1 - a_i) w_(i-1)) with a_i = (t - U_i) / (U_(i+p) - U_i),

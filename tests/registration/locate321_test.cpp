@@ -125,6 +125,49 @@ TEST_F(Locate321, FeaturesOfAMovedPartGiveItsMotionBack) {
   VecCrossProd3(k[4].t, dir, cross);
   EXPECT_LT(VecSize3(cross), 1e-9);
   EXPECT_LT(Gap(k[4], m[4], 4.0), 1e-6);
+
+  // With the second flip the part is reversed along the line: a half turn about the line's
+  // shadow on the plane, so the base stays on the plane, P3 and P4 fall on the shadow line at
+  // their heights mirrored, and P3 to P4 runs the other way along it.
+  RegVec f[5];
+  ASSERT_EQ(Do321Registration(2, P, plane, T[2], line, T[5], 0, 1, &f[0], &f[1], &f[2], &f[3], &f[4]), 0);
+  EXPECT_NEAR(std::fabs(f[3].q[0]), 0.0, 1e-12);  // cos of half the turn: a half turn
+  RegVec flipped = f[0];
+  for (int s = 1; s < 5; ++s) flipped = freedom::Then(flipped, f[s]);
+  double q[6][3];
+  for (int i = 0; i < 6; ++i) freedom::Apply(flipped, P[i], q[i]);
+  auto height = [&](const double* x) { return VecDotProd3(n, x) + plane[3]; };
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(height(q[i]), 0.0, 1e-9) << i;
+  double shadow[3];
+  for (int k = 0; k < 3; ++k) shadow[k] = dir[k] - VecDotProd3(dir, n) * n[k];
+  VecNormalize3(shadow, shadow);
+  for (int i : {3, 4}) {
+    EXPECT_NEAR(height(q[i]), -height(T[i]), 1e-9) << i;
+    double r[3], c[3];
+    VecDiff3(q[i], T[3], r);
+    const double up = VecDotProd3(r, n);
+    for (int k = 0; k < 3; ++k) r[k] -= up * n[k];
+    EXPECT_LT(VecSize3(VecCrossProd3(r, shadow, c)), 1e-9) << i;
+  }
+  double along[3], was[3];
+  VecDiff3(q[4], q[3], along);
+  VecDiff3(T[4], T[3], was);
+  EXPECT_NEAR(VecDotProd3(along, shadow), -VecDotProd3(was, shadow), 1e-9);
+
+  // The flip alone refuses constraints that are not a line in a plane, or whose line is normal
+  // to it; outputs stay unwritten.
+  RegConstraint c{};
+  c.kind = 1;
+  c.axis[2] = 1.0;
+  c.plane[2] = 1.0;
+  RegVec out = truth;
+  RegConstraint outC{};
+  EXPECT_EQ(Do321RegistrationSecondFlip(c, &out, &outC), -2);
+  c.kind = 3;
+  c.axis[0] = 1.0;
+  c.axis[2] = 0.0;
+  EXPECT_EQ(Do321RegistrationSecondFlip(c, &out, &outC), -2);
+  EXPECT_EQ(std::memcmp(&out, &truth, sizeof out), 0);
 }
 
 TEST_F(Locate321, TurnedOverPartsStayOnThePlaneAndBadInputsGiveIdentities) {
