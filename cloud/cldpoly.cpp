@@ -1,6 +1,8 @@
 #include "cloud/cldpoly.h"
 
 #include "cloud/pgr2cld.h"
+#include "foundation/coreglob.h"
+#include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 
 void MakePolyPointers(const Cloud* mesh, IndexNode** heads, IndexNode* nodes) {
@@ -14,6 +16,14 @@ void MakePolyPointers(const Cloud* mesh, IndexNode** heads, IndexNode* nodes) {
       heads[v] = node;
     }
   }
+}
+
+IndexNode** NewPolyPointers(const Cloud* mesh) {
+  IndexNode** heads = MallocArray<IndexNode*>(mesh->npts);
+  IndexNode* nodes = MallocArray<IndexNode>(3, mesh->ntri);
+  if (!heads || !nodes || KernelFailed()) return nullptr;
+  MakePolyPointers(mesh, heads, nodes);
+  return heads;
 }
 
 int IntInArray(int32_t value, const int32_t* array, int n, int* position) {

@@ -23,6 +23,9 @@ struct IndexNode {
 // node of corner k of triangle t being nodes[3t + k]. Each list runs from the highest triangle
 // number down.
 void MakePolyPointers(const Cloud* mesh, IndexNode** heads, IndexNode* nodes);
+// The same lists in two blocks of the caller's tracking scope (freed with it): the heads, or
+// null when memory runs out.
+IndexNode** NewPolyPointers(const Cloud* mesh);
 
 // 1 when value is among the first n entries of array (position, when given, receives the first
 // place it holds), else 0; 0 for n < 1. A linear scan, meant for short arrays.

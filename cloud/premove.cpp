@@ -248,12 +248,10 @@ bool MarkBoundaryVertices(const Cloud* mesh, char* boundary) {
   for (int v = 0; v < n; ++v) boundary[v] = 0;
   if (mesh->ntri < 1 || !mesh->tri) return true;
   TrackingScope scope;
-  IndexNode** heads = MallocArray<IndexNode*>(n);
-  IndexNode* nodes = MallocArray<IndexNode>(3, mesh->ntri);
+  IndexNode** heads = NewPolyPointers(mesh);
   int room = 20;
   int32_t* others = MallocArray<int32_t>(room);
-  if (!heads || !nodes || !others || KernelFailed()) return false;
-  MakePolyPointers(mesh, heads, nodes);
+  if (!heads || !others || KernelFailed()) return false;
   for (int v = 0; v < n; ++v) {
     int triangles = 0, distinct = 0;
     for (const IndexNode* node = heads[v]; node; node = node->next) {

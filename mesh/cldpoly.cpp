@@ -612,10 +612,8 @@ int FindMultCloudPoly(Cloud* mesh, int32_t** list, unsigned char** mask, const u
   *mask = nullptr;
   if (!mesh || mesh->ntri < 1) return 0;
   TrackingScope scope;
-  IndexNode** heads = MallocArray<IndexNode*>(mesh->npts);
-  IndexNode* nodes = MallocArray<IndexNode>(3, mesh->ntri);
-  if (!heads || !nodes) return 0;
-  MakePolyPointers(mesh, heads, nodes);
+  IndexNode** heads = NewPolyPointers(mesh);
+  if (!heads) return 0;
   return FindMultCloudPolyFromPolyArray(mesh, list, mask, vertexMask, heads);
 }
 
@@ -706,10 +704,8 @@ int FindOverlapCloudPoly(Cloud* mesh, double angle, int32_t** list, unsigned cha
   *mask = nullptr;
   if (!mesh || mesh->ntri < 1) return 0;
   TrackingScope scope;
-  IndexNode** heads = MallocArray<IndexNode*>(mesh->npts);
-  IndexNode* nodes = MallocArray<IndexNode>(3, mesh->ntri);
-  if (!heads || !nodes) return 0;
-  MakePolyPointers(mesh, heads, nodes);
+  IndexNode** heads = NewPolyPointers(mesh);
+  if (!heads) return 0;
   return FindOverlapCloudPolyFromPolyArray(mesh, angle, heads, list, mask);
 }
 
