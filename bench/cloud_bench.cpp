@@ -17,6 +17,7 @@
 #include "cloud/psubdiv.h"
 #include "foundation/umalloc.h"
 #include "platform/tstubs.h"
+#include "platform/tstubs_control.h"
 #include "quadric/premove.h"
 
 namespace {

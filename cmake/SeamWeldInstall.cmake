@@ -34,12 +34,16 @@ install(TARGETS ${seamweld_installed_targets} EXPORT SeamWeldTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # A header whose opening comment says "Internal to <directory>/" serves only the sources of its
-# own directory and is not installed.
+# own directory (and the tests) and is not installed. The comment is read as one text, so the
+# marker may be wrapped across its lines.
 foreach(dir platform ${SEAMWELD_KERNEL_DIRS})
   file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.h)
   set(public_headers "")
   foreach(h ${headers})
-    file(STRINGS ${h} opening LIMIT_COUNT 8)
+    file(STRINGS ${h} opening LIMIT_COUNT 12)
+    list(JOIN opening " " opening)
+    string(REPLACE "//" " " opening "${opening}")
+    string(REGEX REPLACE "[ \t]+" " " opening "${opening}")
     if(NOT opening MATCHES "Internal to ${dir}/")
       list(APPEND public_headers ${h})
     endif()

@@ -1,4 +1,5 @@
 #include "foundation/umalloc.h"
+#include "foundation/umalloc_hooks.h"
 
 #include <malloc.h>
 

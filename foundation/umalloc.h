@@ -8,7 +8,8 @@
 // A freed small block waits on a list of its size class for the next request of that class
 // (at most a megabyte waits; the lists go back to the runtime before a failed request is
 // retried), and a block grows in place within its class's room. Every request still counts
-// as the runtime requests it always was and can be refused by the test hooks below; under
+// as the runtime requests it always was and can be refused by the test hooks
+// (foundation/umalloc_hooks.h); under
 // AddressSanitizer freed blocks go straight back to the runtime.
 #pragma once
 
@@ -33,7 +34,6 @@ void FreeReserveMemory();
 void MallocStats(unsigned* a, unsigned* b);
 unsigned ResetMallocHighWaterMark();
 unsigned GetMallocHighWaterMark();
-void break_here_for_stats();
 void* ZKMalloc(unsigned size);
 int ZKFree(void* block);
 
@@ -42,32 +42,45 @@ int ZKFree(void* block);
 // unsigned byte count: a negative count, or a size that does not fit it, is the ordinary
 // out-of-memory failure (message, memory_error = 1, zk_error_status = -1, null), never a short
 // block. A zero count is a zero-size request: null without an error, as Malloc(0).
-namespace umalloc_detail {
-
-template <class N>
-bool MultiplyCount(unsigned long long& total, N n) {
-  static_assert(std::is_integral_v<N>, "element counts are integers");
-  if constexpr (std::is_signed_v<N>) {
-    if (n < 0) return false;
-  }
-  return !__builtin_mul_overflow(total, static_cast<unsigned long long>(n), &total);
-}
-
 template <class T, class... N>
-bool ArrayBytes(unsigned* bytes, N... counts) {
-  static_assert(sizeof...(N) > 0, "give the element count");
-  unsigned long long total = sizeof(T);
-  if (!(MultiplyCount(total, counts) && ...) || total > UINT_MAX) return false;
-  *bytes = static_cast<unsigned>(total);
-  return true;
-}
+T* MallocArray(N... counts);
+template <class T, class... N>
+T* CallocArray(N... counts);
+template <class T, class... N>
+T* ReallocArray(T* block, N... counts);
 
-}  // namespace umalloc_detail
+// The byte count of an array request, for the array allocators alone.
+class TrackedArraySize {
+  template <class N>
+  static bool MultiplyCount(unsigned long long& total, N n) {
+    static_assert(std::is_integral_v<N>, "element counts are integers");
+    if constexpr (std::is_signed_v<N>) {
+      if (n < 0) return false;
+    }
+    return !__builtin_mul_overflow(total, static_cast<unsigned long long>(n), &total);
+  }
+
+  template <class T, class... N>
+  static bool Bytes(unsigned* bytes, N... counts) {
+    static_assert(sizeof...(N) > 0, "give the element count");
+    unsigned long long total = sizeof(T);
+    if (!(MultiplyCount(total, counts) && ...) || total > UINT_MAX) return false;
+    *bytes = static_cast<unsigned>(total);
+    return true;
+  }
+
+  template <class T, class... N>
+  friend T* MallocArray(N... counts);
+  template <class T, class... N>
+  friend T* CallocArray(N... counts);
+  template <class T, class... N>
+  friend T* ReallocArray(T* block, N... counts);
+};
 
 template <class T, class... N>
 T* MallocArray(N... counts) {
   unsigned bytes = 0;
-  if (!umalloc_detail::ArrayBytes<T>(&bytes, counts...)) {
+  if (!TrackedArraySize::Bytes<T>(&bytes, counts...)) {
     SetOutOfMemory();
     return nullptr;
   }
@@ -80,7 +93,7 @@ T* CallocArray(N... counts) {
   static_assert(std::is_trivially_copyable_v<T>, "only plain records may start as zero bytes");
   T* block = MallocArray<T>(counts...);
   unsigned bytes = 0;
-  if (block && umalloc_detail::ArrayBytes<T>(&bytes, counts...))
+  if (block && TrackedArraySize::Bytes<T>(&bytes, counts...))
     std::memset(static_cast<void*>(block), 0, bytes);
   return block;
 }
@@ -104,7 +117,7 @@ bool CallocArrayUnlessFailed(T*& out, N count) {
 template <class T, class... N>
 T* ReallocArray(T* block, N... counts) {
   unsigned bytes = 0;
-  if (!umalloc_detail::ArrayBytes<T>(&bytes, counts...)) {
+  if (!TrackedArraySize::Bytes<T>(&bytes, counts...)) {
     SetOutOfMemory();
     return nullptr;
   }
@@ -266,13 +279,3 @@ class OwnedArray {
   int count_ = 0;
 };
 
-// ---- Test hooks ---------------------------------------------------------------------------
-// The C runtime's allocator as the kernel sees it can be made to refuse requests: after `skip`
-// further successful runtime requests (malloc and realloc, tracking nodes included), the next
-// `count` are refused; count < 0 refuses every later request until MallocFailClear().
-void MallocFailAfter(long skip, long count);
-void MallocFailClear();
-// Runtime requests made so far (for sizing failure-injection loops).
-long MallocRuntimeRequests();
-// Tracked blocks alive in all open scopes.
-int MallocTrackedCount();

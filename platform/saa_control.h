@@ -1,6 +1,7 @@
-// Control surface of the stand-in host scene, for tests and the demo host: build a scene of
-// named NURBS surfaces, make custom contexts with picks, custom values and dialog items, press
-// the dialog's OK, read back what the plug-in wrote, and make chosen host calls fail.
+// Internal to platform/ and the tests: the control surface of the stand-in host scene, for tests
+// and the demo host: build a scene of named NURBS surfaces, make custom contexts with picks,
+// custom values and dialog items, press the dialog's OK, read back what the plug-in wrote, and
+// make chosen host calls fail. Not installed.
 #pragma once
 
 #include <string>

@@ -1,4 +1,5 @@
 #include "platform/tstubs.h"
+#include "platform/tstubs_control.h"
 
 #include <cstdarg>
 #include <cstdio>

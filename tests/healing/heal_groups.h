@@ -14,6 +14,7 @@
 #include "bspline/sfree.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
+#include "foundation/umalloc_hooks.h"
 #include "healing/srfbndr.h"
 #include "healing/srfbndrc.h"
 #include "tests/support/builders.h"

@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.20)
 # Installs the current build tree into a fresh prefix, then configures, builds and runs the consumer
 # project against it. Reusing the build tree's install step keeps this from rebuilding the kernel.
 # Inputs: BUILD_DIR, CONSUMER_DIR, WORK_DIR, GENERATOR, CXX_COMPILER, BUILD_TYPE, EXE_LINKER_FLAGS,
@@ -21,8 +22,37 @@ foreach(f lib/libseamweld_kernel.a lib/libseamweld_platform.so lib/libseamweld5.
     message(FATAL_ERROR "the install lacks ${f}")
   endif()
 endforeach()
-foreach(f include/seamweld/bspline/nubs_simd.h include/seamweld/registration/icploop.h)
-  if(EXISTS ${prefix}/${f})
+# Installed headers hold only what a user may call: none is marked internal (the marker may wrap
+# across comment lines), none declares a test hook or the stand-in host's test control, and every
+# project header one includes is installed too.
+file(GLOB_RECURSE installed RELATIVE ${prefix}/include/seamweld ${prefix}/include/seamweld/*.h)
+foreach(h ${installed})
+  file(STRINGS ${prefix}/include/seamweld/${h} opening LIMIT_COUNT 12)
+  list(JOIN opening " " opening)
+  string(REPLACE "//" " " opening "${opening}")
+  string(REGEX REPLACE "[ \t]+" " " opening "${opening}")
+  if(opening MATCHES "Internal to")
+    message(FATAL_ERROR "the install holds the internal header ${h}")
+  endif()
+  file(READ ${prefix}/include/seamweld/${h} text)
+  foreach(hook MallocFailAfter MallocFailClear MallocRuntimeRequests MallocTrackedCount break_here_for_stats
+               umalloc_detail StubBreakAfterPolls StubReset SAAStub)
+    if(text MATCHES "${hook}")
+      message(FATAL_ERROR "the installed header ${h} declares the test hook ${hook}")
+    endif()
+  endforeach()
+  string(REGEX MATCHALL "#include \"[a-z0-9_/]+\\.h\"" includes "${text}")
+  foreach(inc ${includes})
+    string(REGEX REPLACE "#include \"([a-z0-9_/]+\\.h)\"" "\\1" inc "${inc}")
+    if(NOT EXISTS ${prefix}/include/seamweld/${inc})
+      message(FATAL_ERROR "the installed header ${h} includes ${inc}, which is not installed")
+    endif()
+  endforeach()
+endforeach()
+foreach(f bspline/nubs_simd.h registration/icploop.h registration/matchkit.h foundation/umalloc_hooks.h
+          platform/saa_control.h platform/tstubs_control.h)
+  list(FIND installed ${f} at)
+  if(NOT at EQUAL -1)
     message(FATAL_ERROR "the install holds the internal header ${f}")
   endif()
 endforeach()

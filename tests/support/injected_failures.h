@@ -7,6 +7,7 @@
 #include "bspline/sfree.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
+#include "foundation/umalloc_hooks.h"
 
 // attempt() returns the kernel's result and releases whatever it got. Returns the number of
 // runs that failed.

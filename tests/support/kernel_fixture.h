@@ -6,7 +6,9 @@
 
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
+#include "foundation/umalloc_hooks.h"
 #include "platform/tstubs.h"
+#include "platform/tstubs_control.h"
 
 class KernelTest : public ::testing::Test {
  protected:

@@ -12,6 +12,7 @@
 #include "cloud/makecld.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
+#include "foundation/umalloc_hooks.h"
 #include "mesh/cldpoly.h"
 
 using TestTriangle = std::array<int, 3>;
