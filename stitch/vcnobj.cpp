@@ -8,6 +8,7 @@
 #include "bspline/kinsert.h"
 #include "bspline/kremove.h"
 #include "bspline/sfree.h"
+#include "bspline/srfclone.h"
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
@@ -103,12 +104,14 @@ double FoldedLegAngle(const double* before, const double* mid, const double* aft
 
 }  // namespace
 
-int RefineObjVCn(Bspline* srf, double t, int along, StitchInfo* info, const SpreadRecord*) {
-  if (info->continuity == 0) return 0;
+namespace {
+
+// The work of RefineObjVCn on a surface it may leave changed on failure (knots inserted around
+// the seam are removed only at the end).
+int RefineAcrossSeam(Bspline* srf, double t, int along, StitchInfo* info) {
   const int posSide = info->positionSide, derSide = info->derivativeSide, ends = info->vcnEnds;
   double w = std::fabs(info->vcnWeight);
   w = std::isnan(w) ? 0.001 : std::clamp(w, 0.001, 1000.0);
-  if (srf->kind != 2 || !srf->Z) return -2;
   const int jd = along ? 0 : 1, sd = 1 - jd;
   KnotDirection J = DirectionOf(srf, jd);
   const int p = J.p;
@@ -285,4 +288,30 @@ int RefineObjVCn(Bspline* srf, double t, int along, StitchInfo* info, const Spre
   piece.reset();
   if (insA + insB > 0) RemoveKnotsOfObjSet(&srf, 1, jd, 2, added, insA + insB, 0, 0.0, &dev);
   return KernelFailed() ? -2 : 0;
+}
+
+// Gives srf back the knot vectors and control points of `saved`, a copy made before it changed;
+// saved's arrays move over, so nothing is allocated on the way back.
+void RestoreGeometry(Bspline* srf, Bspline* saved) {
+  InstallBsplineArrays(srf, saved->knotsU, saved->knotsV, saved->X, saved->Y, saved->Z, saved->W);
+  saved->knotsU = saved->knotsV = nullptr;
+  saved->X = saved->Y = saved->Z = saved->W = nullptr;
+  srf->interiorU = saved->interiorU;
+  srf->interiorV = saved->interiorV;
+  srf->umin = saved->umin, srf->umax = saved->umax;
+  srf->vmin = saved->vmin, srf->vmax = saved->vmax;
+}
+
+}  // namespace
+
+int RefineObjVCn(Bspline* srf, double t, int along, StitchInfo* info, const SpreadRecord*) {
+  if (info->continuity == 0) return 0;
+  if (srf->kind != 2 || !srf->Z) return -2;
+  // A failure on the way leaves the surface as it came: the work runs on srf itself, so a copy
+  // taken first is put back.
+  Owned<Bspline, FreeBspline> saved(CopyBsplineSurface(srf));
+  if (!saved) return -2;
+  const int status = RefineAcrossSeam(srf, t, along, info);
+  if (status != 0) RestoreGeometry(srf, saved.get());
+  return status;
 }
