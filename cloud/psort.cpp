@@ -1212,6 +1212,266 @@ bool ListHoldsOther(const NearRef* list, int notA, int notB, const ChainLink* li
 
 }  // namespace
 
+namespace {
+
+// One directional chaining of n points: the candidate lists, the key list along the box's
+// longest axis and the counts its steps share. The steps run in order; each that polls for a
+// user break answers false when the user stopped it.
+class DirectionalChainer {
+ public:
+  DirectionalChainer(float* x, float* y, float* z, int n, ChainWork& w, const char* mask, float* key,
+                     KeyLink* list, const int* keyOrder, int m, SortThermometer& thermo)
+      : x_(x), y_(y), z_(z), n_(n), w_(w), links_(w.links), chains_(w.chains), mask_(mask), key_(key),
+        list_(list), keyOrder_(keyOrder), m_(m), thermo_(thermo), chainsLeft_(m) {}
+
+  // Every kept point's two nearest candidates; the longest first distance, doubled, bounds the
+  // end joins.
+  bool FindCandidates() {
+    for (int i = 0; i < n_; ++i) {
+      if (i % 1000 == 0 && user_break()) return false;
+      if (!mask_[i]) continue;
+      FindClosest2AvailInLink2(i, links_, w_.dist1, w_.dist2, w_.nearest1, w_.nearest2, x_, y_, z_, key_, list_,
+                               factor_);
+      w_.PushRefs(i);
+      if (w_.nearest1[i] >= 0) maxD1_ = std::max(maxD1_, double(w_.dist1[i]));
+    }
+    maxD1_ *= 2.0;
+    return true;
+  }
+
+  // Seeding. A pass that joins nothing relaxes the straightness threshold and the direction
+  // weight; the passes end after a fruitful one, or after a fruitless one made at threshold 0.
+  bool Seed() {
+    double threshold = 0.97;
+    int divisor = 512;
+    for (bool seeded = m_ < 3; !seeded;) {
+      for (int i = 0; i < n_; ++i) {
+        if (i % 1000 == 0 && user_break()) return false;
+        if (!mask_[i] || !IsSingle(links_, i)) continue;
+        const int a = w_.nearest1[i], b = w_.nearest2[i];
+        if (a < 0 || b < 0 || !IsSingle(links_, a) || !IsSingle(links_, b) || !Named(a, i) || !Named(b, i)) continue;
+        double u[3], v[3];
+        Diff(x_, y_, z_, i, a, u);
+        Diff(x_, y_, z_, b, i, v);
+        const double t = VecDotProd3(u, v);
+        if (t < 0 || CosSquared(t, VecDotProd3(u, u), VecDotProd3(v, v)) < threshold) continue;
+        RemoveFromKeyList(list_, i);
+        JoinChains(i, a, chains_, links_);
+        JoinChains(i, b, chains_, links_);
+        chainsLeft_ -= 2, joins_ += 2;
+        seeded = true;
+        Refresh(a);
+        Refresh(b);
+        const int k = TakeReverseLists(i, w_.nearOf1, w_.nearOf2, w_.buffer);
+        for (int r = 0; r < k; ++r) Refresh(w_.buffer[r]);
+        Refresh(i);
+        thermo_.Joins(joins_, n_, 50.0, 0);
+      }
+      if (seeded || threshold <= 0.0) break;
+      threshold = divisor > 1 ? std::max(0.0, threshold * (1.0 - 1.0 / divisor)) : 0.0;
+      factor_ *= 0.5;
+      divisor /= 2;
+    }
+    return true;
+  }
+
+  // Pairing of single points that only each other contest.
+  bool PairSingles() {
+    for (int i = 0; i < n_; ++i) {
+      if (i % 1000 == 0 && user_break()) return false;
+      if (!mask_[i] || !IsSingle(links_, i)) continue;
+      if (ListHoldsOther(w_.nearOf1[i], w_.nearest1[i], w_.nearest2[i], links_, false) ||
+          ListHoldsOther(w_.nearOf2[i], w_.nearest1[i], w_.nearest2[i], links_, false))
+        continue;
+      const int a = w_.nearest1[i];
+      if (a < 0 || !IsSingle(links_, a) || !Named(a, i)) continue;
+      const int b = w_.nearest1[a] == i ? w_.nearest2[a] : w_.nearest1[a];
+      if (ListHoldsOther(w_.nearOf1[a], i, b, links_, false) || ListHoldsOther(w_.nearOf2[a], i, b, links_, false))
+        continue;
+      JoinChains(i, a, chains_, links_);
+      --chainsLeft_, ++joins_;
+      Refresh(a);
+      Refresh(i);
+    }
+    thermo_.Show(std::min(thermo_.Last() + 25, 50));
+    return true;
+  }
+
+  // End joining, with a forced join of the nearest single point whenever a sweep joins nothing.
+  void JoinEnds() {
+    for (;;) {
+      for (bool any = true; any && chainsLeft_ > 1;) {
+        any = false;
+        for (int k = 0; k < m_ && chainsLeft_ > 1; ++k) {
+          const int q = keyOrder_[k];
+          if (list_[q].prev == -2 || !IsEnd(links_, q)) continue;
+          const int a = w_.nearest1[q];
+          if (a < 0 || w_.dist1[q] > maxD1_ || IsInterior(links_, a) || SameChain(links_, q, a)) continue;
+          if (IsSingle(links_, a)) {
+            if (!Named(a, q) || ListHoldsOther(w_.nearOf1[q], a, a, links_, false) ||
+                ListHoldsOther(w_.nearOf2[q], a, a, links_, true) ||
+                (ListHoldsOther(w_.nearOf1[a], q, q, links_, false) &&
+                 ListHoldsOther(w_.nearOf2[a], q, q, links_, true)))
+              continue;
+          } else {
+            if (w_.nearest1[a] != q || ContestedEnd(q, a) || ContestedEnd(a, q) ||
+                ListHoldsOther(w_.nearOf2[q], a, a, links_, true) || ListHoldsOther(w_.nearOf2[a], q, q, links_, true))
+              continue;
+          }
+          JoinAndRefresh(q, a);
+          any = true;
+        }
+      }
+      int best = -1;
+      bool bestToEnd = false;
+      for (int i = 0; i < n_ && chainsLeft_ > 1; ++i) {
+        if (!mask_[i] || !IsSingle(links_, i) || w_.nearest1[i] < 0) continue;
+        const int a = w_.nearest1[i];
+        if (IsInterior(links_, a) || SameChain(links_, i, a)) continue;
+        const bool toEnd = IsEnd(links_, a);
+        if (best < 0 || (toEnd && !bestToEnd) || (toEnd == bestToEnd && w_.dist1[i] < w_.dist1[best]))
+          best = i, bestToEnd = toEnd;
+      }
+      if (best < 0) break;
+      JoinAndRefresh(best, w_.nearest1[best]);
+    }
+  }
+
+  // The chains left are joined cheapest first: each end's option is the cheaper of its two
+  // candidates, counting also the candidate's own view of the end. costs and ids hold 2n
+  // entries, pairs 4n. False when scratch could not be had.
+  bool JoinCheapestFirst(double* costs, int* ids, int* pairs) {
+    thermo_.Show(75);
+    if (!costs || !ids || !pairs || KernelFailed()) return false;
+    auto view = [&](int a, int g) {
+      if (w_.nearest1[a] == g) return double(w_.dist1[a]);
+      if (w_.nearest2[a] == g) return double(w_.dist2[a]);
+      return (factor_ * 0.5 + 1.0) * Dist2(x_, y_, z_, g, a);
+    };
+    while (chainsLeft_ > 1) {
+      int options = 0;
+      for (int k = 0; k < m_; ++k) {
+        const int e = keyOrder_[k];
+        if (list_[e].prev == -2) continue;
+        const int far = FarEnd(links_, chains_, e), g = far >= 0 ? far : e;
+        const int a1 = w_.nearest1[g], a2 = w_.nearest2[g];
+        const double c1 = a1 >= 0 ? w_.dist1[g] + view(a1, g) : 3.37e38;
+        const double c2 = a2 >= 0 ? w_.dist2[g] + view(a2, g) : 3.37e38;
+        if (a1 < 0 && a2 < 0) continue;
+        const bool second = a2 >= 0 && c2 <= c1;
+        costs[options] = second ? c2 : c1;
+        ids[options] = options;
+        pairs[2 * options] = g, pairs[2 * options + 1] = second ? a2 : a1;
+        ++options;
+      }
+      HeapSort2FloatInt4(options, costs, ids);
+      int g = -1, a = -1;
+      for (int k = 0; k < options && g < 0; ++k) {
+        const int pg = pairs[2 * ids[k]], pa = pairs[2 * ids[k] + 1];
+        if (pg != pa && !IsInterior(links_, pg) && !IsInterior(links_, pa) && !SameChain(links_, pg, pa))
+          g = pg, a = pa;
+      }
+      if (g < 0) break;
+      JoinAndRefresh(g, a);
+      thermo_.Joins(joins_, n_, 25.0, 75);
+    }
+    return true;
+  }
+
+  // Near-duplicates go in beside their nearest kept point, on the side where they lengthen the
+  // sequence less. sortKeys, ids and rank are scratch of n entries.
+  void InsertNearDuplicates(float* sortKeys, int* ids, int* rank) {
+    for (int i = 0; i < n_; ++i) sortKeys[i] = key_[i], ids[i] = i;
+    HeapSortFloatInt(n_, sortKeys, ids);
+    for (int k = 0; k < n_; ++k) rank[ids[k]] = k;
+    for (int d = 0; d < n_; ++d) {
+      if (mask_[d]) continue;
+      int k = -1;
+      double best = 3.37e38;
+      for (int side = 0; side < 2; ++side)
+        for (int r = rank[d] + (side ? 1 : -1); r >= 0 && r < n_; r += side ? 1 : -1) {
+          const int j = ids[r];
+          const double dk = double(key_[j]) - key_[d];
+          if (dk * dk > best) break;
+          if (!mask_[j]) continue;
+          const double dd = Dist2(x_, y_, z_, d, j);
+          if (dd < best) best = dd, k = j;
+        }
+      if (k < 0) k = keyOrder_[0];
+      ChainLink *lk = &links_[k], *ld = &links_[d], *before = lk->prev, *after = lk->next;
+      const double gainBefore = before ? Dist2(x_, y_, z_, k, before->point) - Dist2(x_, y_, z_, d, before->point) : 0.0;
+      const double gainAfter = after ? Dist2(x_, y_, z_, k, after->point) - Dist2(x_, y_, z_, d, after->point) : 0.0;
+      chains_[d] = Chain{nullptr, nullptr};
+      ld->chain = lk->chain;
+      if (gainBefore <= gainAfter) {
+        ld->prev = lk, ld->next = after, lk->next = ld;
+        if (after) after->prev = ld;
+        else chains_[lk->chain].tail = ld;
+      } else {
+        ld->next = lk, ld->prev = before, lk->prev = ld;
+        if (before) before->next = ld;
+        else chains_[lk->chain].head = ld;
+      }
+    }
+  }
+
+ private:
+  bool Named(int a, int q) const { return Names(w_.nearest1, w_.nearest2, a, q); }
+
+  void Refresh(int p) {
+    UpdateAllLinksLink2(p, links_, w_.refs1, w_.refs2, w_.nearOf1, w_.nearOf2, w_.dist1, w_.dist2, w_.nearest1,
+                        w_.nearest2, x_, y_, z_, key_, list_, factor_);
+  }
+
+  // Joins q (an end or single) with a and refreshes what the join can change: the points naming
+  // a point that became interior, the two, and a merged chain's end still naming the other end.
+  void JoinAndRefresh(int q, int a) {
+    const int slot = links_[q].chain;
+    JoinChains(q, a, chains_, links_);
+    --chainsLeft_, ++joins_;
+    for (int s : {q, a}) {
+      if (!IsInterior(links_, s)) continue;
+      RemoveFromKeyList(list_, s);
+      const int partner = s == q ? a : q;
+      const int k = TakeReverseLists(s, w_.nearOf1, w_.nearOf2, w_.buffer);
+      for (int r = 0; r < k; ++r)
+        if (w_.buffer[r] != partner) Refresh(w_.buffer[r]);
+    }
+    Refresh(q);
+    Refresh(a);
+    const int h = chains_[slot].head->point, t = chains_[slot].tail->point;
+    if (Named(h, t)) Refresh(h);
+    if (Named(t, h)) Refresh(t);
+  }
+
+  // r contests a's claim on q unless r is the other end of a's chain and likes q no better.
+  bool Contests(int r, int a) const {
+    return !(SameChain(links_, r, a) && w_.dist1[r] >= w_.dist1[a] && w_.dist2[r] <= w_.dist2[a]);
+  }
+  bool ContestedEnd(int q, int a) const {
+    for (const NearRef* r = w_.nearOf1[q]; r; r = r->next)
+      if (r->point != a && Contests(r->point, a)) return true;
+    return false;
+  }
+
+  float *x_, *y_, *z_;
+  int n_;
+  ChainWork& w_;
+  ChainLink* links_;
+  Chain* chains_;
+  const char* mask_;
+  float* key_;
+  KeyLink* list_;
+  const int* keyOrder_;
+  int m_;
+  SortThermometer& thermo_;
+  double factor_ = 4.0;  // the direction weight of the candidate search, halved as seeding relaxes
+  double maxD1_ = 0.0;
+  int chainsLeft_, joins_ = 0;
+};
+
+}  // namespace
+
 // Method: near-duplicates are set aside; chains are seeded at points lying between two mutual
 // candidates (the straightness threshold relaxed pass by pass), mutual single pairs are joined,
 // then chain ends are joined to their candidates while the choice is uncontested, falling back
@@ -1230,8 +1490,6 @@ int SortArraysByNearestNborAndDir(float* x, float* y, float* z, int n, double, i
   ChainWork w;
   if (!mask || !key || !sortKeys || !keyOrder || !rank || !list || !w.Allocate(n)) return 0;
   if (!DuplicatePointsIndices(x, y, z, n, 0.001, mask)) return 0;
-  ChainLink* links = w.links;
-  Chain* chains = w.chains;
 
   // The key axis is the box's longest (the earlier one on ties).
   const float* axes[3] = {x, y, z};
@@ -1252,218 +1510,18 @@ int SortArraysByNearestNborAndDir(float* x, float* y, float* z, int n, double, i
   for (int k = 0; k < m; ++k) list[keyOrder[k]] = KeyLink{k > 0 ? keyOrder[k - 1] : -1, k + 1 < m ? keyOrder[k + 1] : -1};
   if (m < 2) return 1;
 
-  double factor = 4.0;
-  auto refresh = [&](int p) {
-    UpdateAllLinksLink2(p, links, w.refs1, w.refs2, w.nearOf1, w.nearOf2, w.dist1, w.dist2, w.nearest1,
-                        w.nearest2, x, y, z, key, list, factor);
-  };
-  double maxD1 = 0;
-  for (int i = 0; i < n; ++i) {
-    if (i % 1000 == 0 && user_break()) return 0;
-    if (!mask[i]) continue;
-    FindClosest2AvailInLink2(i, links, w.dist1, w.dist2, w.nearest1, w.nearest2, x, y, z, key, list, factor);
-    w.PushRefs(i);
-    if (w.nearest1[i] >= 0) maxD1 = std::max(maxD1, double(w.dist1[i]));
-  }
-  maxD1 *= 2.0;
   SortThermometer thermo(showProgress != 0, n);
-  int chainsLeft = m, joins = 0;
-  auto named = [&](int a, int q) { return Names(w.nearest1, w.nearest2, a, q); };
-
-  // Seeding. A pass that joins nothing relaxes the straightness threshold and the direction
-  // weight; the passes end after a fruitful one, or after a fruitless one made at threshold 0.
-  double threshold = 0.97;
-  int divisor = 512;
-  for (bool seeded = m < 3; !seeded;) {
-    for (int i = 0; i < n; ++i) {
-      if (i % 1000 == 0 && user_break()) return 0;
-      if (!mask[i] || !IsSingle(links, i)) continue;
-      const int a = w.nearest1[i], b = w.nearest2[i];
-      if (a < 0 || b < 0 || !IsSingle(links, a) || !IsSingle(links, b) || !named(a, i) || !named(b, i)) continue;
-      double u[3], v[3];
-      Diff(x, y, z, i, a, u);
-      Diff(x, y, z, b, i, v);
-      const double t = VecDotProd3(u, v);
-      if (t < 0 || CosSquared(t, VecDotProd3(u, u), VecDotProd3(v, v)) < threshold) continue;
-      RemoveFromKeyList(list, i);
-      JoinChains(i, a, chains, links);
-      JoinChains(i, b, chains, links);
-      chainsLeft -= 2, joins += 2;
-      seeded = true;
-      refresh(a);
-      refresh(b);
-      const int k = TakeReverseLists(i, w.nearOf1, w.nearOf2, w.buffer);
-      for (int r = 0; r < k; ++r) refresh(w.buffer[r]);
-      refresh(i);
-      thermo.Joins(joins, n, 50.0, 0);
-    }
-    if (seeded || threshold <= 0.0) break;
-    threshold = divisor > 1 ? std::max(0.0, threshold * (1.0 - 1.0 / divisor)) : 0.0;
-    factor *= 0.5;
-    divisor /= 2;
-  }
-
-  // Pairing of single points that only each other contest.
-  for (int i = 0; i < n; ++i) {
-    if (i % 1000 == 0 && user_break()) return 0;
-    if (!mask[i] || !IsSingle(links, i)) continue;
-    if (ListHoldsOther(w.nearOf1[i], w.nearest1[i], w.nearest2[i], links, false) ||
-        ListHoldsOther(w.nearOf2[i], w.nearest1[i], w.nearest2[i], links, false))
-      continue;
-    const int a = w.nearest1[i];
-    if (a < 0 || !IsSingle(links, a) || !named(a, i)) continue;
-    const int b = w.nearest1[a] == i ? w.nearest2[a] : w.nearest1[a];
-    if (ListHoldsOther(w.nearOf1[a], i, b, links, false) || ListHoldsOther(w.nearOf2[a], i, b, links, false)) continue;
-    JoinChains(i, a, chains, links);
-    --chainsLeft, ++joins;
-    refresh(a);
-    refresh(i);
-  }
-  thermo.Show(std::min(thermo.Last() + 25, 50));
-
-  // Joins q (an end or single) with a and refreshes what the join can change: the points naming
-  // a point that became interior, the two, and a merged chain's end still naming the other end.
-  auto joinAndRefresh = [&](int q, int a) {
-    const int slot = links[q].chain;
-    JoinChains(q, a, chains, links);
-    --chainsLeft, ++joins;
-    for (int s : {q, a}) {
-      if (!IsInterior(links, s)) continue;
-      RemoveFromKeyList(list, s);
-      const int partner = s == q ? a : q;
-      const int k = TakeReverseLists(s, w.nearOf1, w.nearOf2, w.buffer);
-      for (int r = 0; r < k; ++r)
-        if (w.buffer[r] != partner) refresh(w.buffer[r]);
-    }
-    refresh(q);
-    refresh(a);
-    const int h = chains[slot].head->point, t = chains[slot].tail->point;
-    if (named(h, t)) refresh(h);
-    if (named(t, h)) refresh(t);
-  };
-  // r contests a's claim on q unless r is the other end of a's chain and likes q no better.
-  auto contests = [&](int r, int a) {
-    return !(SameChain(links, r, a) && w.dist1[r] >= w.dist1[a] && w.dist2[r] <= w.dist2[a]);
-  };
-  auto contestedEnd = [&](int q, int a) {
-    for (const NearRef* r = w.nearOf1[q]; r; r = r->next)
-      if (r->point != a && contests(r->point, a)) return true;
-    return false;
-  };
-
-  // End joining, with a forced join of the nearest single point whenever a sweep joins nothing.
-  for (;;) {
-    for (bool any = true; any && chainsLeft > 1;) {
-      any = false;
-      for (int k = 0; k < m && chainsLeft > 1; ++k) {
-        const int q = keyOrder[k];
-        if (list[q].prev == -2 || !IsEnd(links, q)) continue;
-        const int a = w.nearest1[q];
-        if (a < 0 || w.dist1[q] > maxD1 || IsInterior(links, a) || SameChain(links, q, a)) continue;
-        if (IsSingle(links, a)) {
-          if (!named(a, q) || ListHoldsOther(w.nearOf1[q], a, a, links, false) ||
-              ListHoldsOther(w.nearOf2[q], a, a, links, true) ||
-              (ListHoldsOther(w.nearOf1[a], q, q, links, false) && ListHoldsOther(w.nearOf2[a], q, q, links, true)))
-            continue;
-        } else {
-          if (w.nearest1[a] != q || contestedEnd(q, a) || contestedEnd(a, q) ||
-              ListHoldsOther(w.nearOf2[q], a, a, links, true) || ListHoldsOther(w.nearOf2[a], q, q, links, true))
-            continue;
-        }
-        joinAndRefresh(q, a);
-        any = true;
-      }
-    }
-    int best = -1;
-    bool bestToEnd = false;
-    for (int i = 0; i < n && chainsLeft > 1; ++i) {
-      if (!mask[i] || !IsSingle(links, i) || w.nearest1[i] < 0) continue;
-      const int a = w.nearest1[i];
-      if (IsInterior(links, a) || SameChain(links, i, a)) continue;
-      const bool toEnd = IsEnd(links, a);
-      if (best < 0 || (toEnd && !bestToEnd) || (toEnd == bestToEnd && w.dist1[i] < w.dist1[best]))
-        best = i, bestToEnd = toEnd;
-    }
-    if (best < 0) break;
-    joinAndRefresh(best, w.nearest1[best]);
-  }
-
-  // The chains left are joined cheapest first: each end's option is the cheaper of its two
-  // candidates, counting also the candidate's own view of the end.
-  thermo.Show(75);
+  DirectionalChainer chainer(x, y, z, n, w, mask, key, list, keyOrder, m, thermo);
+  if (!chainer.FindCandidates() || !chainer.Seed() || !chainer.PairSingles()) return 0;
+  chainer.JoinEnds();
   double* costs = MallocArray<double>(2 * n);
   int* ids = MallocArray<int>(2 * n);
   int* pairs = MallocArray<int>(4 * n);
-  if (!costs || !ids || !pairs || KernelFailed()) return 0;
-  auto view = [&](int a, int g) {
-    if (w.nearest1[a] == g) return double(w.dist1[a]);
-    if (w.nearest2[a] == g) return double(w.dist2[a]);
-    return (factor * 0.5 + 1.0) * Dist2(x, y, z, g, a);
-  };
-  while (chainsLeft > 1) {
-    int options = 0;
-    for (int k = 0; k < m; ++k) {
-      const int e = keyOrder[k];
-      if (list[e].prev == -2) continue;
-      const int far = FarEnd(links, chains, e), g = far >= 0 ? far : e;
-      const int a1 = w.nearest1[g], a2 = w.nearest2[g];
-      const double c1 = a1 >= 0 ? w.dist1[g] + view(a1, g) : 3.37e38;
-      const double c2 = a2 >= 0 ? w.dist2[g] + view(a2, g) : 3.37e38;
-      if (a1 < 0 && a2 < 0) continue;
-      const bool second = a2 >= 0 && c2 <= c1;
-      costs[options] = second ? c2 : c1;
-      ids[options] = options;
-      pairs[2 * options] = g, pairs[2 * options + 1] = second ? a2 : a1;
-      ++options;
-    }
-    HeapSort2FloatInt4(options, costs, ids);
-    int g = -1, a = -1;
-    for (int k = 0; k < options && g < 0; ++k) {
-      const int pg = pairs[2 * ids[k]], pa = pairs[2 * ids[k] + 1];
-      if (pg != pa && !IsInterior(links, pg) && !IsInterior(links, pa) && !SameChain(links, pg, pa)) g = pg, a = pa;
-    }
-    if (g < 0) break;
-    joinAndRefresh(g, a);
-    thermo.Joins(joins, n, 25.0, 75);
-  }
-
-  // Near-duplicates go in beside their nearest kept point, on the side where they lengthen the
-  // sequence less.
-  for (int i = 0; i < n; ++i) sortKeys[i] = key[i], ids[i] = i;
-  HeapSortFloatInt(n, sortKeys, ids);
-  for (int k = 0; k < n; ++k) rank[ids[k]] = k;
-  for (int d = 0; d < n; ++d) {
-    if (mask[d]) continue;
-    int k = -1;
-    double best = 3.37e38;
-    for (int side = 0; side < 2; ++side)
-      for (int r = rank[d] + (side ? 1 : -1); r >= 0 && r < n; r += side ? 1 : -1) {
-        const int j = ids[r];
-        const double dk = double(key[j]) - key[d];
-        if (dk * dk > best) break;
-        if (!mask[j]) continue;
-        const double dd = Dist2(x, y, z, d, j);
-        if (dd < best) best = dd, k = j;
-      }
-    if (k < 0) k = keyOrder[0];
-    ChainLink *lk = &links[k], *ld = &links[d], *before = lk->prev, *after = lk->next;
-    const double gainBefore = before ? Dist2(x, y, z, k, before->point) - Dist2(x, y, z, d, before->point) : 0.0;
-    const double gainAfter = after ? Dist2(x, y, z, k, after->point) - Dist2(x, y, z, d, after->point) : 0.0;
-    chains[d] = Chain{nullptr, nullptr};
-    ld->chain = lk->chain;
-    if (gainBefore <= gainAfter) {
-      ld->prev = lk, ld->next = after, lk->next = ld;
-      if (after) after->prev = ld;
-      else chains[lk->chain].tail = ld;
-    } else {
-      ld->next = lk, ld->prev = before, lk->prev = ld;
-      if (before) before->next = ld;
-      else chains[lk->chain].head = ld;
-    }
-  }
+  if (!chainer.JoinCheapestFirst(costs, ids, pairs)) return 0;
+  chainer.InsertNearDuplicates(sortKeys, ids, rank);
 
   thermo.Show(100);
-  if (!PositionsFromChains(chains, n, n, x, y, z, w.sequence, position)) {
+  if (!PositionsFromChains(w.chains, n, n, x, y, z, w.sequence, position)) {
     for (int k = 0; k < n; ++k) position[k] = k;
     return 0;
   }

@@ -106,6 +106,96 @@ double FoldedLegAngle(const double* before, const double* mid, const double* aft
 
 namespace {
 
+// The piece's control net seen across and along the seam: cross indexes the joining
+// direction, seam the direction along the seam.
+struct SeamNet {
+  double** M[3];
+  int jd;  // 0 when the joining direction is u
+  double& P(int c, int cross, int seam) const { return jd == 0 ? M[c][seam][cross] : M[c][cross][seam]; }
+  void Point(int cross, int seam, double out[3]) const {
+    for (int c = 0; c < 3; ++c) out[c] = P(c, cross, seam);
+  }
+};
+
+// The seam itself must be C1 along its length for its tangent to carry the condition: the
+// seam row's points either side of each inner patch joint are set on one line through it.
+void MakeSeamC1(const SeamNet& net, int p, int q, const double* s, int nKept) {
+  for (int i = 1; i <= nKept; ++i) {
+    const double r = (s[i + 1] - s[i]) / (s[i] - s[i - 1]);
+    const int j0 = i * (q + 1);
+    for (int c = 0; c < 3; ++c) {
+      const double jp = net.P(c, p, j0), pb = net.P(c, p, j0 - 2), pa = net.P(c, p, j0 + 1);
+      net.P(c, p, j0 + 1) = ((1.0 + r) * jp - r * pb + pa) / 2.0;
+      net.P(c, p, j0 - 2) = (((1.0 + r) * jp - pa) / r + pb) / 2.0;
+    }
+  }
+}
+
+// A seam corner whose cross polygon bends keeps the bend; its neighbour along the seam moves
+// into the corner's cross plane so the end of the seam does not twist. ends: 0 both, 1 the
+// start, 2 the end.
+void KeepBentCorners(const SeamNet& net, int p, int nS, int ends) {
+  for (int e = 0; e < 2; ++e) {
+    if (e == 0 ? !(ends == 0 || ends == 1) : !(ends == 0 || ends == 2)) continue;
+    const int j = e == 0 ? 0 : nS - 1, nb = e == 0 ? 1 : nS - 2;
+    double pm[3], p0[3], pp[3], pn[3], foot[3], dist = 0.0;
+    net.Point(p - 1, j, pm), net.Point(p, j, p0), net.Point(p + 1, j, pp), net.Point(p, nb, pn);
+    bool marked = FoldedLegAngle(pm, p0, pp) >= 5.0;
+    if (!marked) {
+      Plane3PntsMinDist(p0, pm, pn, pp, foot, &dist);
+      marked = FoldedLegAngle(pm, foot, pp) >= 0.5;
+    }
+    if (marked && Plane3PntsMinDist(pn, pm, p0, pp, foot, &dist) == 0)
+      for (int c = 0; c < 3; ++c) net.P(c, p, nb) = foot[c];
+  }
+}
+
+// Per Bezier patch along the seam, the rows either side of the seam row are moved so that the
+// cross derivative on one side is a multiple of the other's plus g times the seam tangent (g
+// linear along the seam): derSide 0 moves the row before, 1 the row after, 2 both halfway.
+void MatchCrossDerivatives(const SeamNet& net, int p, int q, const double* s, const double* g, int nKept,
+                           double lm, double lp, int derSide) {
+  const double rho = lm / lp;
+  for (int i = 0; i <= nKept; ++i) {
+    const double mu = q / (s[i + 1] - s[i]);
+    const int base = i * (q + 1);
+    for (int j = 0; j <= q; ++j) {
+      for (int c = 0; c < 3; ++c) {
+        const double p0 = net.P(c, p, base + j);
+        double tj = 0.0;
+        if (j < q) tj += double(q - j) / q * g[i] * (p0 - net.P(c, p, base + j + 1));
+        if (j > 0) tj += double(j) / q * g[i + 1] * (net.P(c, p, base + j - 1) - p0);
+        const double R = (p0 * (lm + lp) + mu * tj) / lp;
+        double& pm = net.P(c, p - 1, base + j);
+        double& pp = net.P(c, p + 1, base + j);
+        const double newM = (R - pp) / rho, newP = R - rho * pm;
+        if (derSide == 0) {
+          pm = newM;
+        } else if (derSide == 1) {
+          pp = newP;
+        } else {
+          pm = (pm + newM) / 2.0;
+          pp = (pp + newP) / 2.0;
+        }
+      }
+    }
+  }
+}
+
+// Coincident joint points of a moved row agree again, so the split can be undone.
+void ReuniteJoints(const SeamNet& net, int p, int q, int nKept, int derSide) {
+  for (int i = 1; i <= nKept; ++i) {
+    const int j0 = i * (q + 1);
+    for (int row = p - 1; row <= p + 1; row += 2) {
+      if ((row == p - 1 && derSide == 1) || (row == p + 1 && derSide == 0)) continue;
+      for (int c = 0; c < 3; ++c) {
+        const double m = (net.P(c, row, j0 - 1) + net.P(c, row, j0)) / 2.0;
+        net.P(c, row, j0 - 1) = net.P(c, row, j0) = m;
+      }
+    }
+  }
+}
+
 // The work of RefineObjVCn on a surface it may leave changed on failure (knots inserted around
 // the seam are removed only at the end).
 int RefineAcrossSeam(Bspline* srf, double t, int along, StitchInfo* info) {
@@ -200,84 +290,14 @@ int RefineAcrossSeam(Bspline* srf, double t, int along, StitchInfo* info) {
   s[nKept + 1] = hi;
   for (int i = 0; i < nKept + 2; ++i) g[i] = (s[i] - (hi - lo) / 2.0) / w;
 
-  double** const M[3] = {pc->X, pc->Y, pc->Z};
-  auto P = [&](int c, int cross, int seam) -> double& {
-    return jd == 0 ? M[c][seam][cross] : M[c][cross][seam];
-  };
-  auto point = [&](int cross, int seam, double out[3]) {
-    for (int c = 0; c < 3; ++c) out[c] = P(c, cross, seam);
-  };
-
-  // The seam itself must be C1 along its length for its tangent to carry the condition.
-  for (int i = 1; i <= nKept; ++i) {
-    const double r = (s[i + 1] - s[i]) / (s[i] - s[i - 1]);
-    const int j0 = i * (q + 1);
-    for (int c = 0; c < 3; ++c) {
-      const double jp = P(c, p, j0), pb = P(c, p, j0 - 2), pa = P(c, p, j0 + 1);
-      P(c, p, j0 + 1) = ((1.0 + r) * jp - r * pb + pa) / 2.0;
-      P(c, p, j0 - 2) = (((1.0 + r) * jp - pa) / r + pb) / 2.0;
-    }
-  }
-
+  SeamNet net{{pc->X, pc->Y, pc->Z}, jd};
+  MakeSeamC1(net, p, q, s, nKept);
   const KnotDirection Jp = DirectionOf(pc, jd);
   const double lm = p / (Jp.knots[p + 1] - Jp.knots[p]);
   const double lp = p / (Jp.knots[2 * p + 1] - Jp.knots[p + 1]);
-  const double rho = lm / lp;
-
-  // A seam corner whose cross polygon bends keeps the bend; its neighbour along the seam moves
-  // into the corner's cross plane so the end of the seam does not twist.
-  if (posSide == 2) {
-    for (int e = 0; e < 2; ++e) {
-      if (e == 0 ? !(ends == 0 || ends == 1) : !(ends == 0 || ends == 2)) continue;
-      const int j = e == 0 ? 0 : nS - 1, nb = e == 0 ? 1 : nS - 2;
-      double pm[3], p0[3], pp[3], pn[3], foot[3], dist = 0.0;
-      point(p - 1, j, pm), point(p, j, p0), point(p + 1, j, pp), point(p, nb, pn);
-      bool marked = FoldedLegAngle(pm, p0, pp) >= 5.0;
-      if (!marked) {
-        Plane3PntsMinDist(p0, pm, pn, pp, foot, &dist);
-        marked = FoldedLegAngle(pm, foot, pp) >= 0.5;
-      }
-      if (marked && Plane3PntsMinDist(pn, pm, p0, pp, foot, &dist) == 0)
-        for (int c = 0; c < 3; ++c) P(c, p, nb) = foot[c];
-    }
-  }
-
-  for (int i = 0; i <= nKept; ++i) {
-    const double mu = q / (s[i + 1] - s[i]);
-    const int base = i * (q + 1);
-    for (int j = 0; j <= q; ++j) {
-      for (int c = 0; c < 3; ++c) {
-        const double p0 = P(c, p, base + j);
-        double tj = 0.0;
-        if (j < q) tj += double(q - j) / q * g[i] * (p0 - P(c, p, base + j + 1));
-        if (j > 0) tj += double(j) / q * g[i + 1] * (P(c, p, base + j - 1) - p0);
-        const double R = (p0 * (lm + lp) + mu * tj) / lp;
-        double& pm = P(c, p - 1, base + j);
-        double& pp = P(c, p + 1, base + j);
-        const double newM = (R - pp) / rho, newP = R - rho * pm;
-        if (derSide == 0) {
-          pm = newM;
-        } else if (derSide == 1) {
-          pp = newP;
-        } else {
-          pm = (pm + newM) / 2.0;
-          pp = (pp + newP) / 2.0;
-        }
-      }
-    }
-  }
-
-  // Coincident joint points of a moved row agree again, so the split can be undone.
-  for (int i = 1; i <= nKept; ++i) {
-    const int j0 = i * (q + 1);
-    for (int row = p - 1; row <= p + 1; row += 2) {
-      if ((row == p - 1 && derSide == 1) || (row == p + 1 && derSide == 0)) continue;
-      for (int c = 0; c < 3; ++c) {
-        const double m = (P(c, row, j0 - 1) + P(c, row, j0)) / 2.0;
-        P(c, row, j0 - 1) = P(c, row, j0) = m;
-      }
-    }
-  }
+  if (posSide == 2) KeepBentCorners(net, p, nS, ends);
+  MatchCrossDerivatives(net, p, q, s, g, nKept, lm, lp, derSide);
+  ReuniteJoints(net, p, q, nKept, derSide);
 
   if (nDrop > 0) InsertNKnotsToObject(1, nDrop, sd, pc, 2, dropped);
   if (!KernelFailed() && nSplit > 0) RemoveKnotsOfObjSet(&pc, 1, sd, 2, split, nSplit, 0, 0.0, &dev);
