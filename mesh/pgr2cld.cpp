@@ -440,6 +440,160 @@ void ReverseDoubleArray(double* array, int n) {
   for (int i = 0, j = n - 1; i < j; ++i, --j) std::swap(array[i], array[j]);
 }
 
+namespace {
+
+// 1. The mesh loop for graph loop `loop`: the last loop takes the one left; the others the one
+// whose vertex at the same share of its length lies nearest, twice running. -1 when none.
+int ChooseMeshLoop(Gsrf* graph, const GsrfSrf& sr, int loop, bool last, const int* usedLoop, int** meshLoops,
+                   const int* meshLoopSizes, Cloud* mesh, BndrCrvCache* caches) {
+  int chosen = -1;
+  if (last) {
+    for (int m = 0; m < sr.nLoop && chosen < 0; ++m)
+      if (!usedLoop[m]) chosen = m;
+    return chosen;
+  }
+  int previous = -1;
+  for (double f = 0.0; f <= 1.0 && chosen < 0; f += 0.1) {
+    int best = -1;
+    double bestD = 0.0;
+    for (int m = 0; m < sr.nLoop; ++m) {
+      if (usedLoop[m] || meshLoopSizes[m] < 1) continue;
+      const int pos = std::min(int(std::floor(meshLoopSizes[m] * f)), meshLoopSizes[m] - 1);
+      const Nearest r = NearestInLoop(graph, loop, mesh, meshLoops[m][pos], caches);
+      if (best < 0 || r.d2 < bestD) best = m, bestD = r.d2;
+    }
+    if (best >= 0 && best == previous) chosen = best;
+    previous = best;
+  }
+  return chosen;
+}
+
+// 2, 3. The start edge of mesh loop L, splitting edges into halves along it until one
+// qualifies. -1 when none does or the mesh cannot grow.
+int FindOrMakeStartEdge(Gsrf* graph, int loop, Cloud* mesh, int* L, int& len, int nEl, MeshEdit& ed,
+                        BndrCrvCache* caches) {
+  int start = FindStartEdge(graph, loop, mesh, L, len, caches);
+  int prevP = -1;
+  for (double f = 0.0; f < 1.0 && start < 0; f += 0.1) {
+    const int p = std::max(std::min(int(std::floor(len * f)), len - 1), prevP + 1);
+    if (p >= len - 1) return -1;
+    prevP = p;
+    if (!ed.Ensure(2, 2, 2 * nEl, 4 * nEl)) return -1;
+    for (int q = p; q < p + 2; ++q) {
+      double a[3], b[3], m[3];
+      GetCldPoint(mesh, L[q], a);
+      GetCldPoint(mesh, L[q + 1], b);
+      for (int k = 0; k < 3; ++k) m[k] = 0.5 * (a[k] + b[k]);
+      const int v = ed.AddPoint(m);
+      const int va = L[q], vb = L[q + 1];
+      InsertPtInArray(v, L, q, len);
+      ++len;
+      if (!ed.SplitEdge(va, vb, v)) return -1;
+    }
+    if (IsStartEdge(graph, loop, mesh, L, len, p, caches)) start = p;
+    else if (IsStartEdge(graph, loop, mesh, L, len, p + 1, caches)) start = p + 1;
+  }
+  return start;
+}
+
+// 4. Whether mesh loop L runs against the travel direction of element E, its start edge's.
+bool LoopRunsBackward(Gsrf* graph, int E, Cloud* mesh, const int* L, int len, int start, BndrCrvCache* caches) {
+  const int kind = Kind(graph, E);
+  auto runsBack = [&](int i) {
+    return ParamOn(graph, E, mesh, L[(i + 1) % len], caches) < ParamOn(graph, E, mesh, L[i], caches);
+  };
+  if (Backward(kind))
+    return ParamOn(graph, E, mesh, L[(start + 1) % len], caches) > ParamOn(graph, E, mesh, L[start], caches);
+  if (kind != 0 || !BndrElClosed(graph, E)) return runsBack(start);
+  // A closed trim curve: the start edge may straddle its seam; the first answer that repeats on
+  // the next edge is the loop's sense.
+  bool before = runsBack(start), reverse = before;
+  for (int k = 1; k < len; ++k) {
+    const bool now = runsBack((start + k) % len);
+    reverse = now;
+    if (now == before) break;
+    before = now;
+  }
+  return reverse;
+}
+
+// 6. The walk along the oriented loop from element order[firstPos]: each vertex goes to the
+// current element, or to the next (or, looking ahead, a later one) when that lies nearer.
+bool WalkLoop(Gsrf* graph, Cloud* mesh, const int* L, int len, const int* order, int n, int firstPos,
+              int** elemVerts, int* elemCounts, int* elemCapacities, double** elemParams, BndrCrvCache* caches) {
+  int c = firstPos;
+  bool away = false;
+  for (int i = 0; i < len; ++i) {
+    double p[3];
+    GetCldPoint(mesh, L[i], p);
+    double tc = 0.0, tn = 0.0, foot[3];
+    const int ec = order[c], en = order[(c + 1) % n];
+    GetClosestPointOnBndrEl(graph, ec, p, &tc, foot, CacheOf(graph, ec, caches));
+    const double dc = Sq3(p, foot);
+    GetClosestPointOnBndrEl(graph, en, p, &tn, foot, CacheOf(graph, en, caches));
+    const double dn = Sq3(p, foot);
+    int win = c;
+    double bt = tc;
+    if (dn <= dc) {
+      win = (c + 1) % n;
+      bt = tn;
+      double best = dn, dNext = 0.0;
+      int k = 2;
+      GetDistToNextBndrEl(graph, order[(c + k) % n], p, &dNext, CacheOf(graph, order[(c + k) % n], caches));
+      while (dNext < best - kLookAheadTie) {
+        if (k >= n) return false;
+        const int ek = order[(c + k) % n];
+        double tk = 0.0;
+        GetClosestPointOnBndrEl(graph, ek, p, &tk, foot, CacheOf(graph, ek, caches));
+        const double dk = Sq3(p, foot);
+        if (dk < best) best = dk, win = (c + k) % n, bt = tk;
+        const int after = order[(c + k + 1) % n];
+        GetDistToNextBndrEl(graph, after, p, &dNext, CacheOf(graph, after, caches));
+        ++k;
+      }
+    }
+    const bool returned = win == firstPos && c != firstPos;
+    if (win != firstPos) away = true;
+    c = win;
+    const int e = order[c];
+    if (BndrElClosed(graph, e)) {
+      const bool first = elemCounts[e] == 0 || (returned && away);
+      bt = GetModifiedParamValue(graph, e, bt, first, elemCounts[e] ? elemParams[e][elemCounts[e] - 1] : bt);
+    }
+    if (!AppendToElem(e, L[i], bt, elemVerts, elemParams, elemCounts, elemCapacities)) return false;
+  }
+  return true;
+}
+
+// 7. Elements of the last loop (in `order`, n of them) that no vertex reached get one at their
+// middle, splitting the mesh edge between their neighbours' vertices.
+bool AddMiddleVertices(Gsrf* graph, const int* order, int n, MeshEdit& ed, int** elemVerts, int* elemCounts,
+                       int* elemCapacities, double** elemParams) {
+  for (int pos = 0; pos < n; ++pos) {
+    const int e = order[pos];
+    const GsrfBndrEl& el = graph->els[e];
+    if (elemCounts[e] > 0 || el.t0 == el.t1) continue;
+    int before = -1, after = -1;
+    for (int k = 1; k < n && before < 0; ++k)
+      if (elemCounts[order[(pos - k + n) % n]] > 0) before = order[(pos - k + n) % n];
+    for (int k = 1; k < n && after < 0; ++k)
+      if (elemCounts[order[(pos + k) % n]] > 0) after = order[(pos + k) % n];
+    if (before < 0 || after < 0) return false;
+    if (!ed.Ensure(1, 1, 20, 50)) return false;
+    double m[3];
+    const double t = 0.5 * (el.t0 + el.t1);
+    EvalPointOnBndrEl(graph, e, t, m);
+    const int v = ed.AddPoint(m);
+    if (!AppendToElem(e, v, t, elemVerts, elemParams, elemCounts, elemCapacities)) return false;
+    ArrangeVertsInOrder(graph, before, elemCounts[before], elemParams[before], elemVerts[before]);
+    ArrangeVertsInOrder(graph, after, elemCounts[after], elemParams[after], elemVerts[after]);
+    if (!ed.SplitEdge(elemVerts[before][elemCounts[before] - 1], elemVerts[after][0], v)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 // Method: for each graph loop pick the mesh loop whose sampled vertices lie nearest it, find an
 // edge whose ends both lie near one element only (splitting an edge into quarters until one does),
 // orient the mesh loop along the travel direction, rotate it to start there and walk it, moving
@@ -464,151 +618,28 @@ int MapOuterVertsToBndrEl(Gsrf* graph, int** meshLoops, int** elemVerts, int* el
     if (n < 1) return 0;
     // The caches are blocks of this scope: freed at the end of the loop, or with the scope.
     std::fill(caches, caches + graph->nCrv, BndrCrvCache{nullptr, nullptr, nullptr});
-    // 1. The mesh loop.
-    int chosen = -1;
-    if (li == sr.nLoop - 1) {
-      for (int m = 0; m < sr.nLoop && chosen < 0; ++m)
-        if (!usedLoop[m]) chosen = m;
-    } else {
-      int previous = -1;
-      for (double f = 0.0; f <= 1.0 && chosen < 0; f += 0.1) {
-        int best = -1;
-        double bestD = 0.0;
-        for (int m = 0; m < sr.nLoop; ++m) {
-          if (usedLoop[m] || meshLoopSizes[m] < 1) continue;
-          const int pos = std::min(int(std::floor(meshLoopSizes[m] * f)), meshLoopSizes[m] - 1);
-          const Nearest r = NearestInLoop(graph, loop, mesh, meshLoops[m][pos], caches);
-          if (best < 0 || r.d2 < bestD) best = m, bestD = r.d2;
-        }
-        if (best >= 0 && best == previous) chosen = best;
-        previous = best;
-      }
-    }
+    const int chosen =
+        ChooseMeshLoop(graph, sr, loop, li == sr.nLoop - 1, usedLoop, meshLoops, meshLoopSizes, mesh, caches);
     if (chosen < 0 || meshLoopSizes[chosen] < 2) return 0;
     usedLoop[chosen] = 1;
     int* L = meshLoops[chosen];
     int& len = meshLoopSizes[chosen];
-    // 2, 3. The start edge, refining when none qualifies.
-    int start = FindStartEdge(graph, loop, mesh, L, len, caches);
-    if (start < 0) {
-      int prevP = -1;
-      for (double f = 0.0; f < 1.0 && start < 0; f += 0.1) {
-        const int p = std::max(std::min(int(std::floor(len * f)), len - 1), prevP + 1);
-        if (p >= len - 1) return 0;
-        prevP = p;
-        if (!ed.Ensure(2, 2, 2 * n, 4 * n)) return 0;
-        for (int q = p; q < p + 2; ++q) {
-          double a[3], b[3], m[3];
-          GetCldPoint(mesh, L[q], a);
-          GetCldPoint(mesh, L[q + 1], b);
-          for (int k = 0; k < 3; ++k) m[k] = 0.5 * (a[k] + b[k]);
-          const int v = ed.AddPoint(m);
-          const int va = L[q], vb = L[q + 1];
-          InsertPtInArray(v, L, q, len);
-          ++len;
-          if (!ed.SplitEdge(va, vb, v)) return 0;
-        }
-        if (IsStartEdge(graph, loop, mesh, L, len, p, caches)) start = p;
-        else if (IsStartEdge(graph, loop, mesh, L, len, p + 1, caches)) start = p + 1;
-      }
-      if (start < 0) return 0;
-    }
-    // 4. Orientation along the travel direction.
+    int start = FindOrMakeStartEdge(graph, loop, mesh, L, len, n, ed, caches);
+    if (start < 0) return 0;
     const int E = NearestInLoop(graph, loop, mesh, L[start], caches).element;
-    const int kind = Kind(graph, E);
-    auto runsBack = [&](int i) {
-      return ParamOn(graph, E, mesh, L[(i + 1) % len], caches) < ParamOn(graph, E, mesh, L[i], caches);
-    };
-    bool reverse;
-    if (Backward(kind)) {
-      reverse = ParamOn(graph, E, mesh, L[(start + 1) % len], caches) > ParamOn(graph, E, mesh, L[start], caches);
-    } else if (kind != 0 || !BndrElClosed(graph, E)) {
-      reverse = runsBack(start);
-    } else {
-      // A closed trim curve: the start edge may straddle its seam; the first answer that repeats
-      // on the next edge is the loop's sense.
-      bool before = runsBack(start);
-      reverse = before;
-      for (int k = 1; k < len; ++k) {
-        const bool now = runsBack((start + k) % len);
-        reverse = now;
-        if (now == before) break;
-        before = now;
-      }
-    }
-    if (reverse) ReverseIntArray(L, len);
+    if (LoopRunsBackward(graph, E, mesh, L, len, start, caches)) ReverseIntArray(L, len);
     // 5. Start again on the oriented list.
     start = FindStartEdge(graph, loop, mesh, L, len, caches);
     if (start < 0) return 0;
     RearrangeVertsInLoop(start, L, len);
-    // 6. The walk.
-    const int firstPos = PositionIn(order, n, E);
-    int c = firstPos;
-    bool away = false;
-    for (int i = 0; i < len; ++i) {
-      double p[3];
-      GetCldPoint(mesh, L[i], p);
-      double tc = 0.0, tn = 0.0, foot[3];
-      const int ec = order[c], en = order[(c + 1) % n];
-      GetClosestPointOnBndrEl(graph, ec, p, &tc, foot, CacheOf(graph, ec, caches));
-      const double dc = Sq3(p, foot);
-      GetClosestPointOnBndrEl(graph, en, p, &tn, foot, CacheOf(graph, en, caches));
-      const double dn = Sq3(p, foot);
-      int win = c;
-      double bt = tc;
-      if (dn <= dc) {
-        win = (c + 1) % n;
-        bt = tn;
-        double best = dn, dNext = 0.0;
-        int k = 2;
-        GetDistToNextBndrEl(graph, order[(c + k) % n], p, &dNext, CacheOf(graph, order[(c + k) % n], caches));
-        while (dNext < best - kLookAheadTie) {
-          if (k >= n) return 0;
-          const int ek = order[(c + k) % n];
-          double tk = 0.0;
-          GetClosestPointOnBndrEl(graph, ek, p, &tk, foot, CacheOf(graph, ek, caches));
-          const double dk = Sq3(p, foot);
-          if (dk < best) best = dk, win = (c + k) % n, bt = tk;
-          const int after = order[(c + k + 1) % n];
-          GetDistToNextBndrEl(graph, after, p, &dNext, CacheOf(graph, after, caches));
-          ++k;
-        }
-      }
-      const bool returned = win == firstPos && c != firstPos;
-      if (win != firstPos) away = true;
-      c = win;
-      const int e = order[c];
-      if (BndrElClosed(graph, e)) {
-        const bool first = elemCounts[e] == 0 || (returned && away);
-        bt = GetModifiedParamValue(graph, e, bt, first, elemCounts[e] ? elemParams[e][elemCounts[e] - 1] : bt);
-      }
-      if (!AppendToElem(e, L[i], bt, elemVerts, elemParams, elemCounts, elemCapacities)) return 0;
-    }
+    if (!WalkLoop(graph, mesh, L, len, order, n, PositionIn(order, n, E), elemVerts, elemCounts, elemCapacities,
+                  elemParams, caches))
+      return 0;
     for (int k = 0; k < graph->nCrv; ++k) FreeBndrCrvCache(&caches[k]);
   }
-  // 4. Elements of the last loop no vertex reached get one at their middle.
-  for (int pos = 0; pos < lastOrderCount; ++pos) {
-    const int e = order[pos];
-    const GsrfBndrEl& el = graph->els[e];
-    if (elemCounts[e] > 0 || el.t0 == el.t1) continue;
-    int before = -1, after = -1;
-    for (int k = 1; k < lastOrderCount && before < 0; ++k)
-      if (elemCounts[order[(pos - k + lastOrderCount) % lastOrderCount]] > 0)
-        before = order[(pos - k + lastOrderCount) % lastOrderCount];
-    for (int k = 1; k < lastOrderCount && after < 0; ++k)
-      if (elemCounts[order[(pos + k) % lastOrderCount]] > 0) after = order[(pos + k) % lastOrderCount];
-    if (before < 0 || after < 0) return 0;
-    if (!ed.Ensure(1, 1, 20, 50)) return 0;
-    double m[3];
-    const double t = 0.5 * (el.t0 + el.t1);
-    EvalPointOnBndrEl(graph, e, t, m);
-    const int v = ed.AddPoint(m);
-    if (!AppendToElem(e, v, t, elemVerts, elemParams, elemCounts, elemCapacities)) return 0;
-    ArrangeVertsInOrder(graph, before, elemCounts[before], elemParams[before], elemVerts[before]);
-    ArrangeVertsInOrder(graph, after, elemCounts[after], elemParams[after], elemVerts[after]);
-    if (!ed.SplitEdge(elemVerts[before][elemCounts[before] - 1], elemVerts[after][0], v)) return 0;
-  }
-  return 1;
+  return AddMiddleVertices(graph, order, lastOrderCount, ed, elemVerts, elemCounts, elemCapacities, elemParams)
+             ? 1
+             : 0;
 }
 
 int CloseAllLoops(Gsrf* graph, Cloud* mesh, int surface, int** elemVerts, double** elemParams, int* elemCounts,
