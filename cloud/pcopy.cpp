@@ -1,9 +1,12 @@
 #include "cloud/pcopy.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "foundation/coreglob.h"
 #include "foundation/fmalloc.h"
+#include "foundation/minmax.h"
 #include "foundation/umalloc.h"
 
 namespace {
@@ -334,4 +337,35 @@ void ReplaceCloudPoints(Cloud* cloud, Cloud* src) {
   src->labelIsShow = nullptr;
   src->farrays = CloudFarrays{};
   src->npts = 0;
+}
+
+Cloud* ScaledCloudCopy(const Cloud* cloud, double s) {
+  if (!cloud || cloud->npts < 1 || !cloud->x || !cloud->y || !cloud->z || !(s > 0.0) || !std::isfinite(s))
+    return nullptr;
+  Cloud* copy = CopyCloud(cloud);
+  if (!copy) return nullptr;
+  if (KernelFailed()) {
+    FreeCloud(copy);
+    return nullptr;
+  }
+  for (int i = 0; i < copy->npts; ++i) {
+    copy->x[i] = static_cast<float>(copy->x[i] * s);
+    copy->y[i] = static_cast<float>(copy->y[i] * s);
+    copy->z[i] = static_cast<float>(copy->z[i] * s);
+  }
+  CloudGrid& g = copy->grid;
+  g.rowOrigin *= s, g.colOrigin *= s, g.rowStep *= s, g.colStep *= s;
+  for (double& c : g.cylCentre) c *= s;
+  copy->zMin *= s, copy->zMax *= s;
+  return copy;
+}
+
+double CloudFitSize(const Cloud* cloud, bool planOnly) {
+  double lo[3], hi[3];
+  GetMinMaxF(cloud->x, cloud->npts, &lo[0], &hi[0]);
+  GetMinMaxF(cloud->y, cloud->npts, &lo[1], &hi[1]);
+  GetMinMaxF(cloud->z, cloud->npts, &lo[2], &hi[2]);
+  double size = std::max(hi[0] - lo[0], hi[1] - lo[1]);
+  if (!planOnly) size = std::max(size, hi[2] - lo[2]);
+  return size > 0.0 && std::isfinite(size) ? size : 1.0;
 }

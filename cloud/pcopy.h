@@ -25,3 +25,12 @@ bool GatherCloudPoints(const Cloud* cloud, const int* from, int k, bool withIsSh
 // Frees the cloud's per-point arrays (those GatherCloudPoints fills) and moves src's in their
 // place, src keeping none; npts becomes src's.
 void ReplaceCloudPoints(Cloud* cloud, Cloud* src);
+
+// ---- Copies at unit size: fits whose weights are set for data of unit size work on them ----
+// The size a fit scales its points by: the longest side of the points' box (of the x, y box
+// with planOnly), 1 for points of no extent. The cloud must hold points.
+double CloudFitSize(const Cloud* cloud, bool planOnly);
+// A new copy of the cloud (FreeCloud; in the caller's scope) with its points, grid origins and
+// steps, axis point and z range multiplied by s; null for a null or empty cloud, s not positive
+// and finite, or memory.
+Cloud* ScaledCloudCopy(const Cloud* cloud, double s);

@@ -341,10 +341,18 @@ Bspline* FitCurveBsplineGivenKnots_Host(Cloud* cloud, double* breaks, int nb, do
   if (!cloud || !t || cloud->npts < 2 || !cloud->x || !cloud->y || !cloud->z) return nullptr;
   if (degree < 1 || degree > kMaxSplineDegree || !BreaksSound(breaks, nb, degree)) return nullptr;
   TrackingScope scope;
-  Owned<Cloud, FreeCloud> closedCopy;
+  // The global weights (and the closing's gap) are set for points of unit size: the fit runs on
+  // a copy scaled to it.
+  const double size = CloudFitSize(cloud, false);
+  Owned<Cloud, FreeCloud> unitCopy, closedCopy;
   Cloud* pts = cloud;
+  if (size != 1.0) {
+    unitCopy.reset(ScaledCloudCopy(cloud, 1.0 / size));
+    if (!unitCopy || KernelFailed()) return nullptr;
+    pts = unitCopy.get();
+  }
   if (closed) {
-    closedCopy.reset(GetClosedCloud(cloud));
+    closedCopy.reset(GetClosedCloud(pts));
     if (!closedCopy || KernelFailed()) return nullptr;
     pts = closedCopy.get();
   }
@@ -376,6 +384,19 @@ Bspline* FitCurveBsplineGivenKnots_Host(Cloud* cloud, double* breaks, int nb, do
         return nullptr;
       if (FitOnBreaks(curve.get(), pts, t, closed) != 0) return nullptr;
     }
+  }
+  if (size != 1.0) {
+    const int last = NumCtrlU(curve.get()) - 1;
+    double* rows[3] = {curve->X[0], curve->Y[0], curve->Z[0]};
+    for (double* P : rows)
+      for (int i = 0; i <= last; ++i) P[i] *= size;
+    // The held ends are the given points themselves, not their scaled round trip; a closed copy
+    // that gained a point ends on the first.
+    const float* given[3] = {cloud->x, cloud->y, cloud->z};
+    const int end = n > cloud->npts ? 0 : cloud->npts - 1;
+    for (int c = 0; c < 3; ++c) rows[c][0] = given[c][0], rows[c][last] = given[c][end];
+    // The seam is made again around the exact ends.
+    if (closed && CloseCurve(curve.get(), 2) != 0) return nullptr;
   }
   return curve.release();
 }

@@ -82,6 +82,9 @@ int PointCurve3Diff(Bspline* curve, double* t, float* x, float* y, float* z, int
 // differ). Null for a cloud of fewer than 2 points, nb < 2, breaks that are not finite and
 // non-decreasing with a positive range or that repeat a value more than degree times, a degree
 // outside 1..22, a closed fit of fewer than 4 control points, a failed fit, or no memory.
+// The global weights and the closing gap mean what they mean for points of unit size: the fit
+// runs on a copy of the points scaled to a box of unit longest side (cloud/pcopy) and is scaled
+// back.
 Bspline* FitCurveBsplineWithGivenKnots(Cloud* cloud, double* breaks, int nb, double* t,
                                        int degree, int closed);
 // The same; correct = 0 returns the first fit without the correction passes.

@@ -8,6 +8,7 @@
 #include "bspline/helper.h"
 #include "bspline/isocurve.h"
 #include "bspline/kinsert.h"
+#include "bspline/measure.h"
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/objjoin.h"
@@ -17,6 +18,7 @@
 #include "bspline/srfclone.h"
 #include "bspline/srfgrid.h"
 #include "cloud/makecld.h"
+#include "cloud/pcopy.h"
 #include "cloud/pmedian.h"
 #include "foundation/coreglob.h"
 #include "foundation/sort.h"
@@ -571,8 +573,20 @@ int FitWCoefiToCloud(Bspline* wsrf, Cloud* diffCloud, const int fixed[4]) {
   Owned<double, Free> ownValues(values);
   Owned<int, Free> ownIndices(indices);
   for (int k = 0; k < nFix; ++k) values[k] = 0.0;  // held rows keep zero offset
-  if (ThinPlateFitHeights(wsrf, diffCloud, values, indices, nFix) != 0 || KernelFailed())
+  // The fit's weights are set for a surface of unit size over its parameters: the offsets are
+  // fitted divided by the net's size and multiplied back, so the same surface and cloud at any
+  // size give the same result in their own units.
+  double lo[3], hi[3];
+  ControlPointBox(wsrf, lo, hi);
+  double size = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
+  if (!(size > 0.0) || !std::isfinite(size)) size = 1.0;
+  Owned<Cloud, FreeCloud> unit(CopyCloud(diffCloud));
+  if (!unit || KernelFailed()) return -2;
+  for (int k = 0; k < unit->npts; ++k) unit->z[k] = static_cast<float>(unit->z[k] / size);
+  if (ThinPlateFitHeights(wsrf, unit.get(), values, indices, nFix) != 0 || KernelFailed())
     return -2;
+  for (int j = 0; j < nV; ++j)
+    for (int i = 0; i < nU; ++i) wsrf->Z[j][i] *= size;
   return 0;
 }
 

@@ -111,7 +111,9 @@ int MakeSrfsNormalDiffClouds(Cloud* cloud, Bspline** srfs, int nSrfs, double max
 
 // Fits wsrf's z coefficients (the offset function over its own knots) to a normal-difference
 // cloud by the thin-plate fit with the weights of wsrf's fit block; the control points of held
-// rows stay at offset 0. -2 for a bad surface or cloud or a failed fit.
+// rows stay at offset 0. The weights mean what they mean for a net of unit size: the offsets
+// are fitted divided by the longest side of wsrf's control-point box (read before its z
+// coefficients are replaced) and multiplied back. -2 for a bad surface or cloud or a failed fit.
 int FitWCoefiToCloud(Bspline* wsrf, Cloud* diffCloud, const int fixed[4]);
 // The surface of srf's knots and degrees through S + w N / |N| at the Greville parameters of
 // its control points, w the z of the offset surface wsrf there; grid points on held rows stay

@@ -9,6 +9,7 @@
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
 #include "cloud/makecld.h"
+#include "cloud/pcopy.h"
 #include "foundation/convert.h"
 #include "foundation/minmax.h"
 #include "foundation/coreglob.h"
@@ -16,6 +17,7 @@
 #include "foundation/vec3.h"
 #include "quadric/planefit.h"
 #include "splinefit/acyleng.h"
+#include "splinefit/aspline.h"
 #include "registration/qternion.h"
 #include "registration/stepreg.h"
 #include "splinefit/crvframe.h"
@@ -168,10 +170,28 @@ Cloud* ConvertToCylindricalCloud(Cloud* cloud, int axis, Xform back) {
   return canon;
 }
 
+// The thin-plate weights take the height range of the points as their unit of height (their
+// smoothing grows as 1 / range^2). The radii of a round section vary by its ripple and noise
+// only, so that unit would smooth a fine ripple away and, as the noise shrinks, make the system
+// singular. The canonical fits take the mean radius as the unit instead: the roughness grows
+// by (mean radius / range)^2, the fit the weights give to heights whose range is the radius.
+double RadialRoughness(const Cloud* canon, double roughness) {
+  double range, mean = 0.0;
+  FindUObs(canon->x, canon->y, canon->z, canon->npts, &range);
+  for (int i = 0; i < canon->npts; ++i) mean += canon->z[i];
+  mean = std::fabs(mean / canon->npts);
+  const double scaled = roughness * (mean / range) * (mean / range);
+  return mean > 0.0 && std::isfinite(scaled) ? scaled : roughness;
+}
+
 Bspline* FitCanonicalSurface(Cloud* canon, const BsplFitParams& params, bool wrapV,
                              void (*engine)(Bspline*, Cloud*, double, double, double)) {
-  if (!canon || canon->npts < 3 || CheckSrfBsplFitParams(params) != 1 || std::fabs(canon->grid.rowStep) < 1e-6)
+  if (!canon || canon->npts < 3 || CheckSrfBsplFitParams(params) != 1) return nullptr;
+  // Points of one height (or one polar angle) span no surface: a failed fit, not a bad call.
+  if (std::fabs(canon->grid.rowStep) < 1e-6) {
+    SetKernelError(-2);
     return nullptr;
+  }
   Owned<Bspline, FreeBspline> srf;
   {
     UntrackedScope own;
@@ -186,7 +206,7 @@ Bspline* FitCanonicalSurface(Cloud* canon, const BsplFitParams& params, bool wra
   srf->umax = params.WrapU == 1 ? kTwoPi : tmin + canon->grid.colStep;
   srf->vmin = wrapV ? 0.0 : hmin;
   srf->vmax = wrapV ? kTwoPi : hmin + canon->grid.rowStep;
-  engine(srf.get(), canon, params.Tension, params.Roughness, params.Sigma);
+  engine(srf.get(), canon, params.Tension, RadialRoughness(canon, params.Roughness), params.Sigma);
   // A failed fit is not handed back as a surface.
   if (KernelFailed()) return nullptr;
   FindInitXYCoefi(srf.get(), srf->X, srf->Y);
@@ -214,16 +234,27 @@ void MapControlPoints(Bspline* srf, const Xform back) {
   }
 }
 
+void ScaleBackTransform(Xform back, double size) {
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 3; ++c) back[4 * r + c] *= size;
+}
+
+// The weights and thresholds of the canonical fit are set for data of unit size: the fit runs
+// on a copy scaled to it, and the scale goes into the back transform.
 Bspline* CylFitBsplSrf(Cloud* cloud, BsplFitParams params, int axis) {
-  if (!cloud || cloud->npts < 3) return nullptr;
+  if (!cloud || cloud->npts < 3 || !cloud->x || !cloud->y || !cloud->z) return nullptr;
+  const double size = CloudFitSize(cloud, false);
+  Owned<Cloud, FreeCloud> unit(ScaledCloudCopy(cloud, 1.0 / size));
+  if (!unit) return nullptr;
   Xform back;
-  Owned<Cloud, FreeCloud> canon(ConvertToCylindricalCloud(cloud, axis, back));
+  Owned<Cloud, FreeCloud> canon(ConvertToCylindricalCloud(unit.get(), axis, back));
   if (!canon) return nullptr;
   double box[6];
   Owned<Bspline, FreeBspline> srf(FitCanonicalCylCldSrfBspline(canon.get(), box, params));
   if (!srf) return nullptr;
   Bspline* result = ConvertNonCarSplineToCarSpline(srf.get(), canon.get(), 1);
   if (!result) return nullptr;
+  ScaleBackTransform(back, size);
   MapControlPoints(result, back);
   return result;
 }

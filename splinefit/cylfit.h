@@ -17,7 +17,10 @@ struct Cloud;
 
 // A new Cartesian surface around the x (axis 0), y (1) or z (any other value) axis through the
 // origin, or null: a null cloud, fewer than 3 points, parameters failing CheckSrfBsplFitParams,
-// data of no height range, a failed fit or memory. The cloud is not changed.
+// data of no height range, a failed fit or memory; the last three with the error state set. The
+// cloud is not changed. The fit runs on a copy scaled to unit size (cloud/pcopy): its unit size
+// is a box of unit longest side, and the smoothing takes the mean radius as its unit of height
+// (RadialRoughness), so a ripple or noise of any depth leaves the radius as it is.
 Bspline* CylFitBsplSrf(Cloud* cloud, BsplFitParams params, int axis);
 // The canonical cloud of the data turned so that the axis is z, or null (null cloud, fewer than
 // 3 points, memory); back maps canonical x, y, z to the data's frame. The seam moves by the last
@@ -31,7 +34,8 @@ int FindLargestEmptySlotInArray(const int* counts, int n, int wrap, int* first, 
 // The canonical surface: u over theta (the full turn with WrapU), v over the heights (the full
 // turn with WrapV), fitted by acyl_spline_fit, X and Y its control points' parameters; box (six
 // doubles, may be null) receives the canonical cloud's box. Null for fewer than 3 points,
-// parameters failing CheckSrfBsplFitParams, a height step below 1e-6, a failed fit or memory.
+// parameters failing CheckSrfBsplFitParams, a height step below 1e-6 (error state set), a failed
+// fit or memory.
 Bspline* FitCanonicalCylCldSrfBspline(Cloud* canon, double* box, BsplFitParams params);
 
 // ---- Shared with the spherical fit (sphfit) --------------------------------------------------
@@ -50,6 +54,13 @@ void CanonicalBackTransform(const Xform pre, double a, Xform back);
 // FitCanonicalCylCldSrfBspline says.
 Bspline* FitCanonicalSurface(Cloud* canon, const BsplFitParams& params, bool wrapV,
                              void (*engine)(Bspline*, Cloud*, double, double, double));
+// The roughness the canonical fits hand their engine: scaled by (mean radius / height range)^2
+// (the range as FindUObs takes it), so the thin-plate smoothing, whose unit of height is the
+// range of the points' heights, takes the mean radius as that unit; roughness as given when the
+// mean radius is 0.
+double RadialRoughness(const Cloud* canon, double roughness);
+// back (row vectors) followed by the scaling by size about the origin.
+void ScaleBackTransform(Xform back, double size);
 // Every control point of srf mapped by M.
 void MapControlPoints(Bspline* srf, const Xform M);
 

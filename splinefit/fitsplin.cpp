@@ -1,5 +1,6 @@
 #include "splinefit/fitsplin.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "bspline/ctrlnubs.h"
@@ -81,6 +82,46 @@ void MakeSpeedsProportional(Bspline* srf) {
 
 }  // namespace
 
+namespace {
+
+// The fit itself, on a cloud whose plan box has unit longer side (or the caller's cloud at
+// unit size): knots, domain and heights in the cloud's units.
+bool FitCartesianHeights(Bspline* srf, Cloud* cloud, int scatteredOnly, double tension, double roughness,
+                         double sigma) {
+  double lo[3], hi[3];
+  GetMinMaxF(cloud->x, cloud->npts, &lo[0], &hi[0]);
+  GetMinMaxF(cloud->y, cloud->npts, &lo[1], &hi[1]);
+  srf->umin = lo[0], srf->umax = hi[0], srf->vmin = lo[1], srf->vmax = hi[1];
+  // The gridded engine only on request, for a grid in the plan (no axis code z) with at least
+  // as many points per row and rows as the net has spans to fill.
+  const bool gridded = scatteredOnly != 1 && cloud->type == 17 && cloud->grid.rowAxis != 2 &&
+                       cloud->grid.colAxis != 2 && cloud->ptsPerRow - (srf->degreeU + 1) >= srf->interiorU &&
+                       cloud->nscans - (srf->degreeV + 1) >= srf->interiorV;
+  if (gridded)
+    gcar_spline_fit(srf, cloud);
+  else
+    acar_spline_fit(srf, nullptr, nullptr, 0, cloud, tension, roughness, sigma);
+  return !KernelFailed();
+}
+
+// The unit-size fit back in the data's units: knots times the size with the clamped ends put
+// exactly on the box, heights times the size.
+void ScaleHeightFieldBack(Bspline* srf, double size, const double box[6]) {
+  const int p = srf->degreeU, q = srf->degreeV, nKu = NumKnotsU(srf), nKv = NumKnotsV(srf);
+  for (int k = 0; k < nKu; ++k) srf->knotsU[k] *= size;
+  for (int k = 0; k < nKv; ++k) srf->knotsV[k] *= size;
+  for (int k = 0; k <= p; ++k) srf->knotsU[k] = box[0], srf->knotsU[nKu - 1 - k] = box[3];
+  for (int k = 0; k <= q; ++k) srf->knotsV[k] = box[1], srf->knotsV[nKv - 1 - k] = box[4];
+  srf->umin = box[0], srf->umax = box[3], srf->vmin = box[1], srf->vmax = box[4];
+  for (int j = 0; j < NumCtrlV(srf); ++j)
+    for (int i = 0; i < NumCtrlU(srf); ++i) srf->Z[j][i] *= size;
+}
+
+}  // namespace
+
+// Method: the smoothing weights and the engines' thresholds are set for data of unit size, so
+// the fit runs on a copy whose plan box has unit longer side and is scaled back; data of that
+// size are fitted as they are.
 Bspline* FitCartisianSpline(Cloud* cloud, double* box, int degU, int degV, int numCntrlU, int numCntrlV,
                             int scatteredOnly, double tension, double roughness, double sigma) {
   if (!FitArgumentsSound(cloud, 0, degU, degV, numCntrlU, numCntrlV) || cloud->npts < 3 || !box || !cloud->x ||
@@ -97,17 +138,15 @@ Bspline* FitCartisianSpline(Cloud* cloud, double* box, int degU, int degV, int n
   GetMinMaxF(cloud->x, cloud->npts, &box[0], &box[3]);
   GetMinMaxF(cloud->y, cloud->npts, &box[1], &box[4]);
   GetMinMaxF(cloud->z, cloud->npts, &box[2], &box[5]);
-  srf->umin = box[0], srf->umax = box[3], srf->vmin = box[1], srf->vmax = box[4];
-  // The gridded engine only on request, for a grid in the plan (no axis code z) with at least
-  // as many points per row and rows as the net has spans to fill.
-  const bool gridded = scatteredOnly != 1 && cloud->type == 17 && cloud->grid.rowAxis != 2 &&
-                       cloud->grid.colAxis != 2 && cloud->ptsPerRow - (degU + 1) >= srf->interiorU &&
-                       cloud->nscans - (degV + 1) >= srf->interiorV;
-  if (gridded)
-    gcar_spline_fit(srf.get(), cloud);
-  else
-    acar_spline_fit(srf.get(), nullptr, nullptr, 0, cloud, tension, roughness, sigma);
-  if (KernelFailed()) return nullptr;
+  const double size = CloudFitSize(cloud, true);
+  if (size == 1.0) {
+    if (!FitCartesianHeights(srf.get(), cloud, scatteredOnly, tension, roughness, sigma)) return nullptr;
+  } else {
+    Owned<Cloud, FreeCloud> unit(ScaledCloudCopy(cloud, 1.0 / size));
+    if (!unit || !FitCartesianHeights(srf.get(), unit.get(), scatteredOnly, tension, roughness, sigma))
+      return nullptr;
+    ScaleHeightFieldBack(srf.get(), size, box);
+  }
   FindInitXYCoefi(srf.get(), srf->X, srf->Y);
   if (KernelFailed()) return nullptr;
   return srf.release();

@@ -39,6 +39,10 @@ double* RoughnessToSmoothness(double* value);
 // 1 and fewer control points than degree + 1; fits that fail give null with the error state set.
 // The front ends copy the points into an unordered cloud, so they never select the gridded
 // engine, and end by giving u the control-net parameter speed of v.
+// Sizes: every fit runs on a copy of the points scaled to unit size (cloud/pcopy) and scales
+// its surface back, so the same points at any size give the same surface in their own units;
+// the default weights (tension 0.7, the roughness of smoothness 0.3, sigma 1) and the engines'
+// thresholds keep the meaning they have for data of unit size.
 struct Bspline;
 struct Cloud;
 
@@ -62,10 +66,11 @@ Bspline* FitSplineSurfaceZAlignFree(const Cloud* cloud, int degU, int degV, int 
 // gridded engine runs when scatteredOnly is not 1 and the cloud is a grid (type 17) in the plan
 // (no axis code 2) with at least interior + degree + 1 points per row and rows; otherwise the
 // scattered engine. X and Y are the control points' parameters. Also null for fewer than 3
-// points.
+// points. Its unit size is a plan box of unit longer side.
 Bspline* FitCartisianSpline(Cloud* cloud, double* box, int degU, int degV, int numCntrlU, int numCntrlV,
                             int scatteredOnly, double tension, double roughness, double sigma);
 // The canonical surface (theta, h or phi, r) sampled on a uniform grid of its control-net size,
 // turned into x, y, z (mode 1 cylindrical with the canonical cloud's axis point, 2 spherical) and
 // interpolated by a Cartesian surface of its degrees. Null for a bad mode or record, or memory.
 Bspline* ConvertNonCarSplineToCarSpline(Bspline* canonSrf, Cloud* canon, int mode);
+

@@ -6,6 +6,7 @@
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
 #include "cloud/makecld.h"
+#include "cloud/pcopy.h"
 #include "foundation/convert.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
@@ -44,14 +45,19 @@ Bspline* FitCanonicalSphCldSrfBspl(Cloud* canon, BsplFitParams params) {
 }
 
 Bspline* SphFitBsplSrf(Cloud* cloud, BsplFitParams params, double cx, double cy, double cz) {
-  if (!cloud || cloud->npts < 3) return nullptr;
+  if (!cloud || cloud->npts < 3 || !cloud->x || !cloud->y || !cloud->z) return nullptr;
+  // On a copy of unit size, as the cylindrical fit.
+  const double size = CloudFitSize(cloud, false);
+  Owned<Cloud, FreeCloud> unit(ScaledCloudCopy(cloud, 1.0 / size));
+  if (!unit) return nullptr;
   Xform back;
-  Owned<Cloud, FreeCloud> canon(ConvertToSphericalCloud(cloud, cx, cy, cz, back));
+  Owned<Cloud, FreeCloud> canon(ConvertToSphericalCloud(unit.get(), cx / size, cy / size, cz / size, back));
   if (!canon) return nullptr;
   Owned<Bspline, FreeBspline> srf(FitCanonicalSphCldSrfBspl(canon.get(), params));
   if (!srf) return nullptr;
   Bspline* result = ConvertNonCarSplineToCarSpline(srf.get(), canon.get(), 2);
   if (!result) return nullptr;
+  ScaleBackTransform(back, size);
   MapControlPoints(result, back);
   return result;
 }

@@ -11,7 +11,9 @@ struct Cloud;
 
 // A new Cartesian surface around the centre (cx, cy, cz), or null: a null cloud, fewer than 3
 // points, parameters failing CheckSrfBsplFitParams, points that span no polar angle, a failed
-// fit or memory. The cloud is not changed.
+// fit or memory (the last three with the error state set). The cloud is not changed. Sizes and
+// smoothing as in the cylindrical fit (cylfit): on a copy of unit size, the mean radius the unit
+// of height.
 Bspline* SphFitBsplSrf(Cloud* cloud, BsplFitParams params, double cx, double cy, double cz);
 // The canonical cloud (theta, phi, r) about the centre, its seam placed as the cylindrical one
 // (cylfit), or null for a null cloud, no point or memory; back maps canonical x, y, z to the

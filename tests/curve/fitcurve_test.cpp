@@ -362,6 +362,47 @@ TEST_F(CurveFitTest, GivenBreakFitFollowsItsCloud) {
   EXPECT_EQ(FitCurveBsplineWithGivenKnots(cloud.get(), breaks, 4, t.data(), 0, 0), nullptr);
 }
 
+TEST_F(CurveFitTest, GivenBreakFitIsTheSameAtEverySize) {
+  // The global weights are those of unit size: the same points at any size and place give the
+  // unit fit scaled and moved with them, open and closed, and lie as close to it.
+  BsplineKeeper keep;
+  std::vector<double> knots = {0, 0, 0, 0, 0.25, 0.75, 1, 1, 1, 1};
+  const Bspline* shape = keep(BuildCurve(3, 3, {0, 0, 0, 1, 2, 0, 2, -1, 1, 3, 1, 0, 4, 0, 1, 5, 1, 1}, knots));
+  double breaks[6] = {0.0, 0.2, 0.4, 0.6, 0.8, 1.0};
+  for (int closed : {0, 1}) {
+    Samples u = SampleCurve(shape, 300, 9);
+    Owned<Cloud, FreeCloud> unitCloud(CloudOf(u));
+    std::vector<double> t(301), d(301), par(301);
+    Bspline* ref = keep(FitCurveBsplineWithGivenKnots(unitCloud.get(), breaks, 6, t.data(), 3, closed));
+    ASSERT_NE(ref, nullptr);
+    auto worstDistance = [&](Bspline* c, Cloud* cl) {
+      EXPECT_EQ(RecordCurveBsplineCloudDiff(c, cl, d.data(), par.data()), 0);
+      double worst = 0.0;
+      for (int i = 0; i < cl->npts; ++i) worst = std::max(worst, std::sqrt(d[i]));
+      return worst;
+    };
+    const double atUnit = worstDistance(ref, unitCloud.get());
+    // The default weights smooth: the open fit of a shape five units long stays within 2.5% of
+    // that length of its points.
+    if (!closed) {
+      EXPECT_LT(atUnit, 0.125);
+    }
+    for (double scale : {1e-6, 1e-3, 1e3, 1e6}) {
+      Samples m = SampleCurve(shape, 300, 9, 0.0, scale, 2.0 * scale);
+      Owned<Cloud, FreeCloud> cloud(CloudOf(m));
+      Bspline* fit = keep(FitCurveBsplineWithGivenKnots(cloud.get(), breaks, 6, t.data(), 3, closed));
+      ASSERT_NE(fit, nullptr) << scale;
+      EXPECT_LT(MaxCtrlDiff(ref, fit, scale, 2.0 * scale), 1e-4 * scale) << scale << " " << closed;
+      EXPECT_NEAR(worstDistance(fit, cloud.get()) / scale, atUnit, 1e-4) << scale << " " << closed;
+      // The held ends are the cloud's end points themselves.
+      EXPECT_EQ(fit->X[0][0], m.x[0]);
+      if (!closed) {
+        EXPECT_EQ(fit->Z[0][NumCtrlU(fit) - 1], m.z[299]);
+      }
+    }
+  }
+}
+
 TEST_F(CurveFitTest, ClosedGivenBreakFitHasASmoothSeam) {
   BsplineKeeper keep;
   // A noisy closed space curve, its last point short of the first: the fit runs on the closed

@@ -136,6 +136,36 @@ TEST_F(CloudFit, FlatPatchLandsOnAParallelCloudAtEveryScale) {
   }
 }
 
+TEST_F(CloudFit, WaveIsFittedAlikeAtEverySize) {
+  // A flat 10 x 10 net under 900 points of a wave a tenth of its size high: the smoothing is
+  // that of unit size, so the fitted surface lies as far from the points, relative to the size,
+  // at every size, and matches the unit fit scaled.
+  double atUnit = -1.0;
+  for (double scale : {1.0, 1e-6, 1e-3, 1e3, 1e6}) {
+    BsplineKeeper keep;
+    Bspline* s = keep(Patch([](double, double) { return 0.0; }, 0.0, 1.0, 10, 10));
+    ASSERT_NE(s, nullptr);
+    const double shift[3] = {-1.0 * scale, 2.0 * scale, 0.5 * scale};
+    ScaleAndMove(s, scale, shift);
+    Cloud* cloud = SampledCloud(s, 30, [=](double x, double y) {
+      return 0.1 * scale * std::sin(2.0 * M_PI * (x - shift[0]) / scale) * std::cos(M_PI * (y - shift[1]) / scale);
+    });
+    ASSERT_NE(cloud, nullptr);
+    const int free4[4] = {-1, -1, -1, -1};
+    Bspline* r = nullptr;
+    ASSERT_EQ(ShrinkWrapFit(s, cloud, free4, 0, 0.3, 0.7, 0.01, &r), 0) << scale;
+    keep(r);
+    const double rms = RmsDistance(r, cloud) / scale;
+    FreeCloud(cloud);
+    if (atUnit < 0.0) {
+      atUnit = rms;
+      // The wave's own RMS height is 0.05: the fit takes nearly all of it.
+      EXPECT_LT(atUnit, 2e-3);
+    }
+    EXPECT_NEAR(rms, atUnit, 1e-3 * atUnit) << scale;
+  }
+}
+
 TEST_F(CloudFit, GriddedCloudFitsLikeTheSamePointsUnordered) {
   // A grid cloud's x and y are places, not surface parameters: its difference cloud must not
   // keep the grid organisation, or the fit would read the points at the grid's steps.
