@@ -330,14 +330,24 @@ int CheckForQuadricSurface(Bspline* src, double d, double* limit) {
   if (!IsExactQuadric(src) || !limit) return 0;
   const int in = Inward(src);
   if (in < 0) return 0;
-  if (!in) return -10;
   const double* q = src->quadric->v;
   // A sphere or cylinder made with a negative radius is the same surface turned round.
   double lim = std::fabs(q[0]);
   if (src->quadricType == 22) lim = std::fabs(q[6]);
-  if (src->quadricType == 23) lim = q[7] * std::tan(q[6]) / std::cos(q[6]);
+  if (!in) {
+    // Outward normals reach the centre or axis of a sphere or cylinder with d = -radius.
+    if (src->quadricType == 23 || d > -lim) return -10;
+    *limit = -lim;
+    return -100;
+  }
+  if (src->quadricType == 23) {
+    lim = q[7] * std::tan(q[6]) / std::cos(q[6]);
+    *limit = lim;
+    return lim >= d ? -10 : -100;
+  }
+  // Reaching the centre or axis collapses the sphere or cylinder as passing it does.
   *limit = lim;
-  return lim >= d ? -10 : -100;
+  return lim > d ? -10 : -100;
 }
 
 Bspline* OffsetQuadricSurface(Bspline* src, double d, double* limit) {
@@ -351,11 +361,15 @@ Bspline* OffsetQuadricSurface(Bspline* src, double d, double* limit) {
     const double r = std::fabs(stored), sign = stored < 0.0 ? -1.0 : 1.0;
     const int in = Inward(src);
     if (in < 0) return nullptr;
-    if (in && r < d) {
-      *limit = r;
+    // Reaching the centre or axis leaves a point or a line, passing it a surface turned inside
+    // out: both collapse. Inward normals move toward it with positive d, outward ones with
+    // negative d, so the limit is +r or -r.
+    const double moved = in ? r - d : r + d;
+    if (!(moved > 0.0)) {
+      *limit = in ? r : -r;
       return nullptr;
     }
-    const double r2 = sign * (in ? r - d : r + d);
+    const double r2 = sign * moved;
     if (src->quadricType == 21) {
       made = FilledRecord([&](Bspline* s) { return SphereNurbs(q[1], q[2], q[3], r2, s); });
     } else {

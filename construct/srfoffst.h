@@ -7,8 +7,9 @@
 // curves are carried over by projection: the source and its curves are never changed.
 //
 // Failure causes: a null or incomplete argument, memory (error state set), a closest-point
-// search or interpolation that fails, an exact offset that would pass the axis, centre or apex
-// (NULL, with the largest working distance in *limit).
+// search or interpolation that fails, an exact offset that would pass the axis, centre or apex,
+// or reach the centre or axis of a sphere or cylinder (NULL, with the largest working distance
+// in *limit; the error state is left alone, the caller may go on with another offset).
 #pragma once
 
 #include "bspline/smake.h"
@@ -28,8 +29,10 @@ int ComputeMaxCurvaNPnts(Bspline* srf, double* u, double* v, double* out, int nu
 Bspline* CreateOffsetSurfaceBspline(Bspline* src, double* x, double* y, double* z, double* normals,
                                     int nu, int nv, double d, double tol);
 // The exact offset of a sphere, cylinder or cone with src's curves projected onto it. NULL for
-// another surface, an offset that passes the axis, centre or apex (*limit then holds the largest
-// distance that works), or failure.
+// another surface, an offset that passes the axis, centre or apex or reaches the centre or axis
+// (*limit then holds the limiting signed distance: the radius for normals toward the centre,
+// which collapse from d = radius on, minus the radius for normals away from it, which collapse
+// from d = -radius down; a cone's as ConeOffset says), or failure.
 Bspline* OffsetQuadricSurface(Bspline* src, double d, double* limit);
 // The cone's description offset by d (a new block the caller frees with Free): apex moved along
 // the axis by |d / sin a|, heights by |d sin a|. NULL when |sin a| < 1e-6, or when the offset
@@ -37,7 +40,9 @@ Bspline* OffsetQuadricSurface(Bspline* src, double d, double* limit);
 QuadricInfo* ConeOffset(Bspline* src, QuadricInfo* cone, double d, double* limit);
 // 0 when src is no sphere, cylinder or cone; -10 when the offset by d is possible; -100 when it
 // would collapse. *limit = 100000.0 unless an inward-oriented quadric sets its limiting
-// distance (radius; for a cone start tan a / cos a).
+// distance (radius; for a cone start tan a / cos a) or an outward sphere or cylinder offset by
+// d <= -radius sets -radius. A sphere or cylinder collapses from the limit on (d = radius
+// inward); a cone only beyond it.
 int CheckForQuadricSurface(Bspline* src, double d, double* limit);
 // src's trim loops rebuilt on *offset from projected curves (same hole flags, loop order). 0 or
 // -2 (a projection failed).
