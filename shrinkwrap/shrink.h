@@ -127,7 +127,8 @@ Bspline* ShrinkWrapSurfCoefi(Bspline* srf, double** offsets, const int fixed[4])
 // Whole-surface fit of srf onto the cloud: srf itself loses its trims and gains the knots the
 // held rows need (at least one interior knot per direction); the fitted offsets (3 x 3 median
 // with medianFilter) rebuild it into *result, a new surface without exact form or property
-// blocks. 0, or -2 for fewer than 2 points or a failed step (*result null).
+// blocks. The weights mean at every size what they mean for a surface of unit size
+// (FitWCoefiToCloud). 0, or -2 for fewer than 2 points or a failed step (*result null).
 int ShrinkWrapFit(Bspline* srf, Cloud* cloud, const int fixed[4], int medianFilter,
                   double roughness, double tension, double sigma, Bspline** result);
 // Fit confined to the parameter box {uLo, vLo, uHi, vHi} (null: the domain) of a copy of srf:

@@ -80,10 +80,6 @@ void MakeSpeedsProportional(Bspline* srf) {
   MakeParOfTwoObjProptnl(pair, dirs, 0, 1);
 }
 
-}  // namespace
-
-namespace {
-
 // The fit itself, on a cloud whose plan box has unit longer side (or the caller's cloud at
 // unit size): knots, domain and heights in the cloud's units.
 bool FitCartesianHeights(Bspline* srf, Cloud* cloud, int scatteredOnly, double tension, double roughness,
