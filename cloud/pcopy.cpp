@@ -360,12 +360,17 @@ Cloud* ScaledCloudCopy(const Cloud* cloud, double s) {
   return copy;
 }
 
-double CloudFitSize(const Cloud* cloud, bool planOnly) {
-  double lo[3], hi[3];
-  GetMinMaxF(cloud->x, cloud->npts, &lo[0], &hi[0]);
-  GetMinMaxF(cloud->y, cloud->npts, &lo[1], &hi[1]);
-  GetMinMaxF(cloud->z, cloud->npts, &lo[2], &hi[2]);
-  double size = std::max(hi[0] - lo[0], hi[1] - lo[1]);
-  if (!planOnly) size = std::max(size, hi[2] - lo[2]);
+double BoxFitSize(const double box[6], bool planOnly) {
+  double size = std::max(box[3] - box[0], box[4] - box[1]);
+  if (!planOnly) size = std::max(size, box[5] - box[2]);
   return size > 0.0 && std::isfinite(size) ? size : 1.0;
+}
+
+double CloudFitSize(const Cloud* cloud, bool planOnly) {
+  double box[6];
+  GetMinMaxF(cloud->x, cloud->npts, &box[0], &box[3]);
+  GetMinMaxF(cloud->y, cloud->npts, &box[1], &box[4]);
+  box[2] = box[5] = 0.0;
+  if (!planOnly) GetMinMaxF(cloud->z, cloud->npts, &box[2], &box[5]);
+  return BoxFitSize(box, planOnly);
 }

@@ -30,6 +30,8 @@ void ReplaceCloudPoints(Cloud* cloud, Cloud* src);
 // The size a fit scales its points by: the longest side of the points' box (of the x, y box
 // with planOnly), 1 for points of no extent. The cloud must hold points.
 double CloudFitSize(const Cloud* cloud, bool planOnly);
+// The same from a box already at hand (x, y, z minimum, then maximum).
+double BoxFitSize(const double box[6], bool planOnly);
 // A new copy of the cloud (FreeCloud; in the caller's scope) with its points, grid origins and
 // steps, axis point and z range multiplied by s; null for a null or empty cloud, s not positive
 // and finite, or memory.

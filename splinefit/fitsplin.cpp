@@ -80,19 +80,18 @@ void MakeSpeedsProportional(Bspline* srf) {
   MakeParOfTwoObjProptnl(pair, dirs, 0, 1);
 }
 
-// The fit itself, on a cloud whose plan box has unit longer side (or the caller's cloud at
-// unit size): knots, domain and heights in the cloud's units.
-bool FitCartesianHeights(Bspline* srf, Cloud* cloud, int scatteredOnly, double tension, double roughness,
-                         double sigma) {
-  double lo[3], hi[3];
-  GetMinMaxF(cloud->x, cloud->npts, &lo[0], &hi[0]);
-  GetMinMaxF(cloud->y, cloud->npts, &lo[1], &hi[1]);
-  srf->umin = lo[0], srf->umax = hi[0], srf->vmin = lo[1], srf->vmax = hi[1];
-  // The gridded engine only on request, for a grid in the plan (no axis code z) with at least
-  // as many points per row and rows as the net has spans to fill.
-  const bool gridded = scatteredOnly != 1 && cloud->type == 17 && cloud->grid.rowAxis != 2 &&
-                       cloud->grid.colAxis != 2 && cloud->ptsPerRow - (srf->degreeU + 1) >= srf->interiorU &&
-                       cloud->nscans - (srf->degreeV + 1) >= srf->interiorV;
+// The gridded engine only on request, for a grid in the plan (no axis code z) with at least as
+// many points per row and rows as the net has spans to fill.
+bool GriddedFit(const Cloud* cloud, const Bspline* srf, int scatteredOnly) {
+  return scatteredOnly != 1 && cloud->type == 17 && cloud->grid.rowAxis != 2 && cloud->grid.colAxis != 2 &&
+         cloud->ptsPerRow - (srf->degreeU + 1) >= srf->interiorU && cloud->nscans - (srf->degreeV + 1) >= srf->interiorV;
+}
+
+// The fit itself over the plan box of the cloud (box: its x, y, z box): knots, domain and
+// heights in the cloud's units.
+bool FitCartesianHeights(Bspline* srf, Cloud* cloud, const double box[6], bool gridded, double tension,
+                         double roughness, double sigma) {
+  srf->umin = box[0], srf->umax = box[3], srf->vmin = box[1], srf->vmax = box[4];
   if (gridded)
     gcar_spline_fit(srf, cloud);
   else
@@ -115,9 +114,10 @@ void ScaleHeightFieldBack(Bspline* srf, double size, const double box[6]) {
 
 }  // namespace
 
-// Method: the smoothing weights and the engines' thresholds are set for data of unit size, so
-// the fit runs on a copy whose plan box has unit longer side and is scaled back; data of that
-// size are fitted as they are.
+// Method: the thin-plate weights and thresholds are set for data of unit size, so the scattered
+// fit runs on a copy whose plan box has unit longer side and is scaled back; data of that size
+// are fitted as they are. The gridded least squares has no weights and reads its grid relative
+// to the domain: it runs on the cloud itself at every size.
 Bspline* FitCartisianSpline(Cloud* cloud, double* box, int degU, int degV, int numCntrlU, int numCntrlV,
                             int scatteredOnly, double tension, double roughness, double sigma) {
   if (!FitArgumentsSound(cloud, 0, degU, degV, numCntrlU, numCntrlV) || cloud->npts < 3 || !box || !cloud->x ||
@@ -134,13 +134,17 @@ Bspline* FitCartisianSpline(Cloud* cloud, double* box, int degU, int degV, int n
   GetMinMaxF(cloud->x, cloud->npts, &box[0], &box[3]);
   GetMinMaxF(cloud->y, cloud->npts, &box[1], &box[4]);
   GetMinMaxF(cloud->z, cloud->npts, &box[2], &box[5]);
-  const double size = CloudFitSize(cloud, true);
-  if (size == 1.0) {
-    if (!FitCartesianHeights(srf.get(), cloud, scatteredOnly, tension, roughness, sigma)) return nullptr;
+  const bool gridded = GriddedFit(cloud, srf.get(), scatteredOnly);
+  const double size = BoxFitSize(box, true);
+  if (gridded || size == 1.0) {
+    if (!FitCartesianHeights(srf.get(), cloud, box, gridded, tension, roughness, sigma)) return nullptr;
   } else {
     Owned<Cloud, FreeCloud> unit(ScaledCloudCopy(cloud, 1.0 / size));
-    if (!unit || !FitCartesianHeights(srf.get(), unit.get(), scatteredOnly, tension, roughness, sigma))
-      return nullptr;
+    if (!unit) return nullptr;
+    double unitBox[6] = {0, 0, 0, 0, 0, 0};  // the plan box is all the fit reads
+    GetMinMaxF(unit->x, unit->npts, &unitBox[0], &unitBox[3]);
+    GetMinMaxF(unit->y, unit->npts, &unitBox[1], &unitBox[4]);
+    if (!FitCartesianHeights(srf.get(), unit.get(), unitBox, false, tension, roughness, sigma)) return nullptr;
     ScaleHeightFieldBack(srf.get(), size, box);
   }
   FindInitXYCoefi(srf.get(), srf->X, srf->Y);

@@ -67,8 +67,9 @@ void FoldObservation(GivensFactor& F, int f, double x[4], double* y) {
 }
 
 // The first coefficient and the basis of each grid value of one direction (increasing
-// values): the knot walk decides the span, so a value within 1e-5 of an interior knot counts as
-// lying beyond it and its basis is taken in the span after the knot.
+// values): the knot walk decides the span, so a value within 1e-5 of the domain's length of an
+// interior knot counts as lying beyond it and its basis is taken in the span after the knot
+// (relative, so that a grid of any size is read alike).
 struct DirectionWalk {
   const double* knots;
   int m;  // interior knots
@@ -76,7 +77,8 @@ struct DirectionWalk {
   bool wrap;
   int f = 0;
   void Basis(double x, int* first, double out[4]) {
-    while (f < m && (knots[4 + f] < x || std::fabs(x - knots[4 + f]) < 1e-5)) ++f;
+    const double nearKnot = 1e-5 * h * (m + 1);
+    while (f < m && (knots[4 + f] < x || std::fabs(x - knots[4 + f]) < nearKnot)) ++f;
     const double t = std::clamp((x - knots[3 + f]) / h, 0.0, 1.0);
     if (wrap)
       cmp_wraped_bspl(t, h, 0, out);
