@@ -166,6 +166,23 @@ CrvSubdivNode* NewNode(int first, int count, double t0, double t1) {
   return n;
 }
 
+// The order the search finds meetings in hangs on round-off (which refinement reaches a meeting
+// first); rising parameters on the first curve are the same at every unit of length. Insertion
+// sort of the values: the nodes stay where they are.
+void SortByFirstParameter(CrvIntrList* list) {
+  if (list->count < 2) return;
+  for (CrvIntrNode* n = list->first->next; n; n = n->next) {
+    const double t1 = n->t1, t2 = n->t2;
+    CrvIntrNode* m = n;
+    for (; m->prev && (m->prev->t1 > t1 || (m->prev->t1 == t1 && m->prev->t2 > t2)); m = m->prev) {
+      m->t1 = m->prev->t1;
+      m->t2 = m->prev->t2;
+    }
+    m->t1 = t1;
+    m->t2 = t2;
+  }
+}
+
 // Splits a node once; the children share the middle Greville parameter.
 int SplitNode(const CurveSide& c, double size, CrvSubdivNode* node) {
   if (node->count == 2) {
@@ -224,21 +241,31 @@ bool AlreadyListed(const CrvIntrList* list, double sA, double sB) {
   return false;
 }
 
-// Refines the pair from (sA, sB) and lists it when it is a new meeting: 1 listed, 0 not, -2
-// out of memory. The marks of the meeting's Greville intervals (hint iA, iB; the intervals
-// found are left there) are set.
-int RefineAndList(Search& s, double sA, double sB, int& iA, int& iB) {
+bool ListedWithin(const CrvIntrList* list, double a0, double a1, double b0, double b1) {
+  if (list->count == 0) return false;
+  for (const CrvIntrNode* n = list->first; n; n = n->next)
+    if (n->t1 >= a0 && n->t1 <= a1 && n->t2 >= b0 && n->t2 <= b1) return true;
+  return false;
+}
+
+// Refines the pair from (*sA, *sB): true when it ends at a meeting (the parameters there).
+bool RefineMeeting(Search& s, double* sA, double* sB) {
   double gapSq = 0.0;
   int r;
   if (s.a.curve->dimension == 2) {
-    r = RefineCurve2IntersectionPoint(s.a.curve, s.b.curve, &sA, &sB, &gapSq, 30);
+    r = RefineCurve2IntersectionPoint(s.a.curve, s.b.curve, sA, sB, &gapSq, 30);
   } else {
-    r = RefineCurve3sClosestPoint(s.a.curve, s.b.curve, &sA, &sB, &gapSq, 30);
+    r = RefineCurve3sClosestPoint(s.a.curve, s.b.curve, sA, sB, &gapSq, 30);
     // Polylines converge slowly from the middle of a piece: one more round.
     if ((s.a.curve->degreeU == 1 || s.b.curve->degreeU == 1) && gapSq > s.meetSq)
-      r = RefineCurve3sClosestPoint(s.a.curve, s.b.curve, &sA, &sB, &gapSq, 30);
+      r = RefineCurve3sClosestPoint(s.a.curve, s.b.curve, sA, sB, &gapSq, 30);
   }
-  if (r == -2 || !(gapSq <= s.meetSq)) return 0;
+  return r != -2 && gapSq <= s.meetSq;
+}
+
+// Lists the meeting unless it is listed already: 1 listed, 0 not, -2 out of memory. The mark
+// of its Greville intervals (hint iA, iB; the intervals found are left there) is set.
+int ListMeeting(Search& s, double sA, double sB, int& iA, int& iB) {
   iA = GrevilleInterval(s.a, sA, iA);
   iB = GrevilleInterval(s.b, sB, iB);
   if (AlreadyListed(s.list, sA, sB)) return 0;
@@ -258,7 +285,148 @@ int RefineAndList(Search& s, double sA, double sB, int& iA, int& iB) {
   return 1;
 }
 
+int RefineAndList(Search& s, double sA, double sB, int& iA, int& iB) {
+  return RefineMeeting(s, &sA, &sB) ? ListMeeting(s, sA, sB, iA, iB) : 0;
+}
+
+// Pieces whose boxes are both below this share of the size are not split further: a meeting
+// refined from their middle stands for the pair. Two crossings closer than this (which only
+// near-tangent curves have) may count once; overlapping curves cost a bounded number of pairs.
+const double kSmallestPiece = 1e-3;
+// A bound on the halvings of a pair of Greville intervals, against round-off keeping boxes apart
+// from shrinking.
+const int kMaxHalvings = 30;
+
+// The control points of the curve over [a, b] (the cut pieces of the spans it meets), whose
+// convex hull holds it.
+struct PieceHull {
+  static const int kMax = 4 * (kMaxSplineDegree + 1);
+  double p[kMax][3];
+  int n = 0;
+  void Box(double box[6]) const {
+    for (int q = 0; q < 3; ++q) {
+      box[q] = kEmptyBoxBound;
+      box[q + 3] = -kEmptyBoxBound;
+    }
+    for (int i = 0; i < n; ++i)
+      for (int q = 0; q < 3; ++q) {
+        box[q] = std::fmin(box[q], p[i][q]);
+        box[q + 3] = std::fmax(box[q + 3], p[i][q]);
+      }
+  }
+};
+
+// False when the piece meets more spans than the hull holds.
+bool CutPiece(const CurveSide& c, double a, double b, PieceHull* h) {
+  const int p = c.curve->degreeU, n = c.n;
+  const double* k = c.curve->knotsU;
+  h->n = 0;
+  for (int s = p; s < n && k[s] <= b; ++s) {
+    const double lo = a > k[s] ? a : k[s], hi = b < k[s + 1] ? b : k[s + 1];
+    if (!(k[s] < k[s + 1]) || lo > hi) continue;
+    if (h->n + p + 1 > PieceHull::kMax) return false;
+    double d[kMaxSplineDegree + 1][4];
+    SubPiece(c.bez + 4 * (p + 1) * (s - p), p, k[s], k[s + 1], lo, hi, d);
+    for (int j = 0; j <= p; ++j, ++h->n)
+      for (int q = 0; q < 3; ++q) h->p[h->n][q] = d[j][q] / d[j][3];
+  }
+  return h->n > 0;
+}
+
+// The ranges of the hulls along a direction.
+bool ApartAlong(const PieceHull& A, const PieceHull& B, const double d[3], double margin) {
+  double loA = kEmptyBoxBound, hiA = -kEmptyBoxBound, loB = kEmptyBoxBound, hiB = -kEmptyBoxBound;
+  for (int i = 0; i < A.n; ++i) {
+    const double x = d[0] * A.p[i][0] + d[1] * A.p[i][1] + d[2] * A.p[i][2];
+    loA = std::fmin(loA, x);
+    hiA = std::fmax(hiA, x);
+  }
+  for (int i = 0; i < B.n; ++i) {
+    const double x = d[0] * B.p[i][0] + d[1] * B.p[i][1] + d[2] * B.p[i][2];
+    loB = std::fmin(loB, x);
+    hiB = std::fmax(hiB, x);
+  }
+  return loA > hiB + margin || loB > hiA + margin;
+}
+
+// True when a plane separates the hulls: tried across the coordinate axes and across the normal
+// of either piece's chord toward the other piece (the slab about a nearly straight piece, far
+// tighter than its box when the curves are tilted).
+bool HullsApart(const PieceHull& A, const PieceHull& B, double margin) {
+  for (int q = 0; q < 3; ++q) {
+    const double axis[3] = {q == 0 ? 1.0 : 0.0, q == 1 ? 1.0 : 0.0, q == 2 ? 1.0 : 0.0};
+    if (ApartAlong(A, B, axis, margin)) return true;
+  }
+  double w[3];
+  for (int q = 0; q < 3; ++q) w[q] = 0.5 * (B.p[0][q] + B.p[B.n - 1][q] - A.p[0][q] - A.p[A.n - 1][q]);
+  for (const PieceHull* h : {&A, &B}) {
+    double c[3], d[3];
+    for (int q = 0; q < 3; ++q) c[q] = h->p[h->n - 1][q] - h->p[0][q];
+    const double cc = c[0] * c[0] + c[1] * c[1] + c[2] * c[2];
+    if (!(cc > 0.0)) continue;
+    const double f = (w[0] * c[0] + w[1] * c[1] + w[2] * c[2]) / cc;
+    for (int q = 0; q < 3; ++q) d[q] = w[q] - f * c[q];
+    const double len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    if (!(len > 0.0)) continue;
+    for (double& x : d) x /= len;
+    if (ApartAlong(A, B, d, margin)) return true;
+  }
+  return false;
+}
+
+double BoxDiagonal(const double box[6]) {
+  double d2 = 0.0;
+  for (int q = 0; q < 3; ++q) d2 += (box[q + 3] - box[q]) * (box[q + 3] - box[q]);
+  return std::sqrt(d2);
+}
+
+// Every meeting of the pieces over [a0, a1] and [b0, b1] (parts of one pair of Greville
+// intervals), by halving both: a pair whose exact boxes are apart has none; a pair whose tangent
+// cones admit at most one has it where the refinement from its middle ends, when that lies in
+// the pair; other pairs, and pairs whose refinement went astray, are halved, down to pieces of
+// kSmallestPiece of the size, refined from their middle. 0, or -2 out of memory.
+int ResolvePair(Search& s, double a0, double a1, double b0, double b1, int depth) {
+  PieceHull A, B;
+  double boxA[6], boxB[6];
+  // The hulls are exact: round-off is all the margin they need.
+  const double margin = 1e-12 * s.size;
+  if (CutPiece(s.a, a0, a1, &A) && CutPiece(s.b, b0, b1, &B)) {
+    if (HullsApart(A, B, margin)) return 0;
+    A.Box(boxA);
+    B.Box(boxB);
+  } else {  // pieces over many spans of a high degree: their boxes, until halving shortens them
+    int firstA = s.a.curve->degreeU, firstB = s.b.curve->degreeU;
+    ExactBox(s.a, a0, a1, &firstA, boxA);
+    ExactBox(s.b, b0, b1, &firstB, boxB);
+    for (int q = 0; q < 3; ++q)
+      if (boxA[q] - margin > boxB[q + 3] + margin || boxB[q] - margin > boxA[q + 3] + margin) return 0;
+  }
+  const double limit = kSmallestPiece * s.size;
+  const bool small = depth >= kMaxHalvings || (BoxDiagonal(boxA) <= limit && BoxDiagonal(boxB) <= limit);
+  const bool once = !small && MeetAtMostOnce(s, a0, a1, b0, b1);
+  if (once && ListedWithin(s.list, a0, a1, b0, b1)) return 0;  // the one meeting they can have
+  if (small || once) {
+    double sA = 0.5 * (a0 + a1), sB = 0.5 * (b0 + b1);
+    int iA = GrevilleInterval(s.a, sA, 0), iB = GrevilleInterval(s.b, sB, 0);
+    const bool met = RefineMeeting(s, &sA, &sB);
+    if (met && ListMeeting(s, sA, sB, iA, iB) == -2) return -2;
+    if (small) return 0;
+    // Within round-off of the pair's ends counts as inside: a crossing on a cut is found from
+    // either side.
+    const double wa = 1e-9 * (a1 - a0) + 1e-14 * std::fabs(a1), wb = 1e-9 * (b1 - b0) + 1e-14 * std::fabs(b1);
+    if (met && sA >= a0 - wa && sA <= a1 + wa && sB >= b0 - wb && sB <= b1 + wb) return 0;
+  }
+  const double am = 0.5 * (a0 + a1), bm = 0.5 * (b0 + b1);
+  const double halves[4][4] = {{a0, am, b0, bm}, {a0, am, bm, b1}, {am, a1, b0, bm}, {am, a1, bm, b1}};
+  for (const auto& h : halves)
+    if (ResolvePair(s, h[0], h[1], h[2], h[3], depth + 1) == -2) return -2;
+  return 0;
+}
+
 int Candidate(Search& s, const CrvSubdivNode* A, const CrvSubdivNode* B) {
+  // With exact boxes the pair is searched through: one meeting found in it says nothing of a
+  // second (two pieces can cross twice or more).
+  if (s.a.bez && s.b.bez) return ResolvePair(s, A->t0, A->t1, B->t0, B->t1, 0);
   int iA = A->first, iB = B->first;
   if (s.marks[iA][iB]) return 0;
   const double sA = 0.5 * (A->t0 + A->t1), sB = 0.5 * (B->t0 + B->t1);
@@ -266,40 +434,7 @@ int Candidate(Search& s, const CrvSubdivNode* A, const CrvSubdivNode* B) {
   iB = GrevilleInterval(s.b, sB, iB);
   if (s.marks[iA][iB]) return 0;
   const int listed = RefineAndList(s, sA, sB, iA, iB);
-  if (listed != 1) return listed;
-  const int jA = iA, jB = iB;  // the Greville intervals of the meeting, where to look again
-  // Two pieces can cross twice, and the exact boxes refine fewer neighbouring pairs than sampled
-  // ones would (whose refinements used to find such a second meeting by chance). So the halves
-  // of the two Greville intervals holding the meeting are boxed exactly, and each pair of halves
-  // whose boxes meet and that does not hold the meeting found is refined from its middle.
-  if (!s.a.bez || !s.b.bez) return 0;
-  const double fA = s.list->last->t1, fB = s.list->last->t2;
-  const double* gA = s.a.g + jA;
-  const double* gB = s.b.g + jB;
-  if (MeetAtMostOnce(s, gA[0], gA[1], gB[0], gB[1])) return 0;
-  const double ends[2][3] = {{gA[0], 0.5 * (gA[0] + gA[1]), gA[1]}, {gB[0], 0.5 * (gB[0] + gB[1]), gB[1]}};
-  double boxes[2][2][6];
-  for (int side = 0; side < 2; ++side)
-    for (int h = 0; h < 2; ++h) {
-      int first = (side == 0 ? s.a.curve : s.b.curve)->degreeU;
-      ExactBox(side == 0 ? s.a : s.b, ends[side][h], ends[side][h + 1], &first, boxes[side][h]);
-      // The boxes are exact: round-off is all the margin they need.
-      for (int q = 0; q < 3; ++q) {
-        boxes[side][h][q] -= 1e-12 * s.size;
-        boxes[side][h][q + 3] += 1e-12 * s.size;
-      }
-    }
-  for (int ha = 0; ha < 2; ++ha)
-    for (int hb = 0; hb < 2; ++hb) {
-      const bool holdsFound = fA >= ends[0][ha] && fA <= ends[0][ha + 1] && fB >= ends[1][hb] && fB <= ends[1][hb + 1];
-      bool meet = !holdsFound;
-      for (int q = 0; q < 3 && meet; ++q)
-        meet = !(boxes[0][ha][q] > boxes[1][hb][q + 3] || boxes[1][hb][q] > boxes[0][ha][q + 3]);
-      int kA = jA, kB = jB;
-      if (meet && RefineAndList(s, 0.5 * (ends[0][ha] + ends[0][ha + 1]), 0.5 * (ends[1][hb] + ends[1][hb + 1]), kA, kB) == -2)
-        return -2;
-    }
-  return 0;
+  return listed == -2 ? -2 : 0;
 }
 
 int Subdivide(Search& s, CrvSubdivNode* A, CrvSubdivNode* B) {
@@ -374,7 +509,6 @@ bool MakeSide(Bspline* curve, CurveSide* side, double* diagonal) {
 }
 
 }  // namespace
-
 int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double tol, int checkOverlap) {
   if (checkOverlap && FindIfTwoCurvesOverlap(curve1, curve2, tol) == 1) return 99;
   Search s;
@@ -412,7 +546,9 @@ int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double to
     s.list = *list;
     NodeBox(s.a, s.size, roots[0]);
     NodeBox(s.b, s.size, roots[1]);
-    return Subdivide(s, roots[0], roots[1]) == -2 ? -2 : 0;
+    const int rc = Subdivide(s, roots[0], roots[1]);
+    SortByFirstParameter(s.list);
+    return rc == -2 ? -2 : 0;
   }
 }
 

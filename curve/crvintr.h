@@ -1,8 +1,9 @@
 // All intersections of two curves of one kind (two 3D curves, or two 2D curves on one surface):
 // recursive subdivision over Greville intervals, pruned by margin-enlarged boxes (exact: the
-// boxes of each interval's Bezier control points), each surviving pair of elementary pieces
-// refined to an exact meeting point, duplicates dropped. Also the overlap test of two curves and
-// a curve's length as a fine polyline.
+// boxes of each interval's Bezier control points), each surviving pair of intervals searched
+// through by halving until its pieces can meet at most once, each such pair refined to an exact
+// meeting point, duplicates dropped. Also the overlap test of two curves and a curve's length as
+// a fine polyline.
 #pragma once
 
 #include "bspline/smake.h"
@@ -15,7 +16,8 @@ struct CrvIntrNode {
   double t2;
 };
 
-// Intersections in the order found (not sorted). The caller owns the head and every node.
+// Intersections in rising order of the first curve's parameter. The caller owns the head and
+// every node.
 struct CrvIntrList {
   int count;
   CrvIntrNode* first;
@@ -23,13 +25,18 @@ struct CrvIntrList {
 };
 
 // Every meeting of the two curves, into *list (a new head when *list is null; a given head is
-// taken as empty). Each pair of Greville intervals is refined from its middle, and where that
-// finds a meeting, the halves of the two intervals are searched once more for a second one;
-// meetings within 0.01 in both parameters (absolute) count once. A refined pair meets when its gap is below 1e-7
-// of the larger curve's box diagonal (2D curves: in their parameter plane), so the meetings do
-// not depend on the unit of length. The list always gets one node, unused when the
-// count is 0. 0; 99 when checkOverlap is set and the curves overlap (list untouched; tol is the
-// overlap tolerance); -2 when memory ran out (intersections recorded so far stay listed).
+// taken as empty). Each pair of Greville intervals whose boxes meet is halved (both pieces at
+// once) until the convex hulls of the pieces' control points are apart, or their tangent cones
+// admit at most one meeting, which a refinement from the middle of the pair finds; so every
+// transversal crossing is listed, two crossings closer than 1e-3 of the curves' size excepted
+// (pieces that small are refined once from their middle, which also bounds the work along
+// overlapping curves). Curves with weights not all positive are refined once per pair of
+// Greville intervals. Meetings within 0.01 in both parameters (absolute) count once. A refined
+// pair meets when its gap is below 1e-7 of the larger curve's box diagonal (2D curves: in their
+// parameter plane), so the meetings do not depend on the unit of length. The list always gets
+// one node, unused when the count is 0. 0; 99 when checkOverlap is set and the curves overlap
+// (list untouched; tol is the overlap tolerance); -2 when memory ran out (intersections recorded
+// so far stay listed).
 int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double tol, int checkOverlap);
 
 // 1 when the curves run along each other: samples of the shorter curve lie within 5 tol L of the
