@@ -6,6 +6,8 @@
 
 #include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
+#include "bspline/nubs.h"
+#include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
 #include "bspline/srfclone.h"
@@ -15,6 +17,7 @@
 #include "foundation/minmax.h"
 #include "foundation/umalloc.h"
 #include "intersect/filutil.h"
+#include "splinefit/intrplt.h"
 #include "stitch/vcnobj.h"
 
 void NewAddBboxMargins(double box[6], double size) { GrowBoxForOverlap(box, size); }
@@ -273,12 +276,12 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
 
 namespace {
 
-// Moves and scales the copies' control points so that their common box is centred at the
-// origin with diagonal 1; centre and size are returned to map points back.
-void ToUnitSize(Bspline* a, Bspline* b, double centre[3], double* size) {
+// Centre and diagonal of the common box of the two surfaces' control points (a diagonal of 1
+// for a pair collapsed to a point).
+void PairBox(const Bspline* a, const Bspline* b, double centre[3], double* size) {
   double box[6] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound,
                    -kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound};
-  for (Bspline* s : {a, b}) {
+  for (const Bspline* s : {a, b}) {
     double** c[3] = {s->X, s->Y, s->Z};
     const int n = NumCtrlU(s) * NumCtrlV(s);
     for (int q = 0; q < 3; ++q)
@@ -293,6 +296,12 @@ void ToUnitSize(Bspline* a, Bspline* b, double centre[3], double* size) {
     d2 += (box[q + 3] - box[q]) * (box[q + 3] - box[q]);
   }
   *size = std::sqrt(d2) > 0.0 ? std::sqrt(d2) : 1.0;
+}
+
+// Moves and scales the copies' control points so that their common box is centred at the
+// origin with diagonal 1; centre and size are returned to map points back.
+void ToUnitSize(Bspline* a, Bspline* b, double centre[3], double* size) {
+  PairBox(a, b, centre, size);
   for (Bspline* s : {a, b}) {
     double** c[3] = {s->X, s->Y, s->Z};
     const int n = NumCtrlU(s) * NumCtrlV(s);
@@ -368,6 +377,154 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
 }
 
 namespace {
+
+// The returned curves lie within this share of the pair's size of both surfaces: the point
+// tolerance the traced nodes are refined to.
+const double kCurveTol = 1e-6;
+// Rounds of node insertion: each halves the intervals that miss, cutting a cubic's error by about
+// 16, so a few suffice from the tracer's chord heights; the count only guards the loop.
+const int kFitRounds = 16;
+// Nodes a branch may grow to: a bound against a surface pair no node placement can satisfy.
+const int kMaxFitNodes = 20000;
+
+void NodeParams(const IntersectionTraceNode* n, double q[4]) {
+  q[0] = n->u1;
+  q[1] = n->v1;
+  q[2] = n->u2;
+  q[3] = n->v2;
+}
+
+// The parameters pulled onto both surfaces within tol; false when the refinement does not meet.
+bool PullOnto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol) {
+  int boundary = 0;
+  return NewRefineIntrPoint(s1, s2, &q[0], &q[1], &q[2], &q[3], P, 30, &boundary, nullptr, tol) == 0;
+}
+
+// A new node after `after` (not the tail) with the point and parameters; false on no memory.
+bool InsertNodeAfter(IntersectionTrace* t, IntersectionTraceNode* after, const double P[3],
+                     const double q[4]) {
+  IntersectionTraceNode* n = AppendTraceNode(t, P, q[0], q[1], q[2], q[3]);
+  if (!n) return false;
+  t->tail = n->prev;
+  t->tail->next = nullptr;
+  n->prev = after;
+  n->next = after->next;
+  after->next->prev = n;
+  after->next = n;
+  return true;
+}
+
+// The parameters of the interpolants c1 and c2 at the fraction f of interval i (knots k1, k2
+// from the first node's), into q (u1, v1, u2, v2).
+void CurvesAt(const Bspline* c1, const Bspline* c2, const double* k1, const double* k2, int i,
+              double f, double q[4]) {
+  static const int d0[1] = {0};
+  double pa[1][3], pb[1][3];
+  EvalPointOnGeometryM(c1, k1[i] + f * (k1[i + 1] - k1[i]), 0, d0, d0, 1, 0, pa);
+  EvalPointOnGeometryM(c2, k2[i] + f * (k2[i + 1] - k2[i]), 0, d0, d0, 1, 0, pb);
+  q[0] = pa[0][0], q[1] = pa[0][1], q[2] = pb[0][0], q[3] = pb[0][1];
+}
+
+// Distance from the point of own at (u, v) to the surface other, the foot sought from (uo, vo).
+double Departure(Bspline* own, Bspline* other, double u, double v, double uo, double vo) {
+  double P[3], S[3], dist = 0.0, stepSq = 0.0;
+  Eval3DPointOnSurfCoord(own, u, v, 0, 0, P);
+  if (FindClosestUVPointGuessDist(other, P, S, &uo, &vo, &dist, &stepSq, 20) != 0) return HUGE_VAL;
+  return std::fabs(dist);
+}
+
+// Intervals this many nodes beside a new node are measured again: a node moves a cubic
+// interpolant less than a third as much one interval further on.
+const int kFitReach = 2;
+
+// Places nodes so that the cubic interpolants CreateIntersectionCurves makes of the trace (its
+// nodes' parameters, interpolated on chord lengths in each parameter plane, knots from index 3
+// the nodes' parameters) lie within tol of both surfaces between the nodes too. Each round
+// measures, at the middle of every interval not yet known to hold, the distance of each curve's
+// point from the other surface (the foot sought from the other curve's point there). An
+// interval missing by e more than a quarter of tol is cut into k = (4 e / tol)^(1/4) equal parts
+// (the error of a cubic falls with the fourth power of the spacing), the cuts pulled onto both
+// surfaces as new nodes; the next round measures the new intervals and their neighbours. Nodes
+// off the surfaces by more than half of tol are pulled on first. A branch marched both ways
+// from its seed is put in one running order first. 0, or -2 on no memory.
+int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
+  if (t->nodeCount < 2 || !t->head) return 0;
+  if (t->directionStart > 0 && t->directionStart < t->nodeCount) RearrangeIntersectList(t);
+  for (IntersectionTraceNode* n = t->head; n; n = n->next) {
+    double q[4], P1[3], P2[3], P[3];
+    NodeParams(n, q);
+    Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, P1);
+    Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, P2);
+    if (VecDist3(P1, P2) <= 0.5 * tol || !PullOnto(s1, s2, q, P, 1e-3 * tol)) continue;
+    n->u1 = q[0], n->v1 = q[1], n->u2 = q[2], n->v2 = q[3];
+    n->x = P[0], n->y = P[1], n->z = P[2];
+  }
+  TrackingScope scope;  // every round's interpolants and arrays
+  Owned<int, Free> measure;  // per interval: 1 to be measured this round; none: all
+  for (int round = 0; round < kFitRounds && t->nodeCount < kMaxFitNodes; ++round) {
+    const int n = t->nodeCount;
+    Owned<double, Free> a(MallocArray<double>(4, n));
+    Owned<int, Free> parts(MallocArray<int>(n - 1));  // pieces each interval is cut into
+    if (!a || !parts || KernelFailed()) return -2;
+    int i = 0;
+    for (IntersectionTraceNode* m = t->head; m && i < n; m = m->next, ++i) {
+      a[i] = m->u1;
+      a[n + i] = m->v1;
+      a[2 * n + i] = m->u2;
+      a[3 * n + i] = m->v2;
+    }
+    Owned<Bspline, FreeBspline> c1(CurveIntrplt(a.get(), a.get() + n, nullptr, n - 1, nullptr, 3, 0));
+    Owned<Bspline, FreeBspline> c2(CurveIntrplt(a.get() + 2 * n, a.get() + 3 * n, nullptr, n - 1, nullptr, 3, 0));
+    if (KernelFailed()) return -2;
+    // Nodes that coincide in a parameter plane are merged by the interpolation: its knots then
+    // no longer name the nodes, and the trace is left as it is.
+    if (!c1 || !c2 || NumCtrlU(c1.get()) != n + 2 || NumCtrlU(c2.get()) != n + 2) return 0;
+    const double* k1 = c1->knotsU + 3;
+    const double* k2 = c2->knotsU + 3;
+    int added = 0;
+    IntersectionTraceNode* m = t->head;
+    for (i = 0; i + 1 < n; ++i) {
+      IntersectionTraceNode* next = m->next;
+      parts[i] = 1;
+      if (!measure || measure[i]) {
+        double q[4];
+        CurvesAt(c1.get(), c2.get(), k1, k2, i, 0.5, q);
+        const double e = std::fmax(Departure(s1, s2, q[0], q[1], q[2], q[3]), Departure(s2, s1, q[2], q[3], q[0], q[1]));
+        if (e > 0.25 * tol) {
+          const int k = e < HUGE_VAL ? static_cast<int>(std::ceil(std::sqrt(std::sqrt(4.0 * e / tol)))) : 2;
+          parts[i] = std::min(std::max(k, 2), 16);
+        }
+      }
+      IntersectionTraceNode* after = m;
+      int made = 0;
+      for (int j = 1; j < parts[i]; ++j) {
+        double q[4], P[3];
+        CurvesAt(c1.get(), c2.get(), k1, k2, i, double(j) / parts[i], q);
+        if (!PullOnto(s1, s2, q, P, 1e-3 * tol)) continue;
+        if (!InsertNodeAfter(t, after, P, q)) return -2;
+        after = after->next;
+        ++made;
+      }
+      parts[i] = 1 + made;
+      added += made;
+      m = next;
+    }
+    if (added == 0) break;
+    // The next round measures the new intervals and those within kFitReach of a new node.
+    const int intervals = t->nodeCount - 1;
+    Owned<int, Free> flags(CallocArray<int>(intervals));
+    if (!flags || KernelFailed()) return -2;
+    int at = 0;
+    for (i = 0; i + 1 < n; ++i) {
+      if (parts[i] > 1)
+        for (int j = std::max(0, at - kFitReach); j < std::min(intervals, at + parts[i] + kFitReach); ++j) flags[j] = 1;
+      at += parts[i];
+    }
+    measure.reset(flags.release());
+  }
+  return 0;
+}
+
 // Frees the curves of a result (each also leaves its surface's curve list) and its nodes.
 void FreeResult(BsplineList* list) {
   while (list) {
@@ -389,11 +546,17 @@ int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out) 
   if (KernelFailed()) return 0;
   Owned<IntersectionTraceList, FreeIntersectionTraceList> list(MallocIntersectionTraceList());
   if (!list) return 0;
-  if (NewIntersect(s1, s2, list.get(), 0.01, 1e-6) == -2) return 0;
+  if (NewIntersect(s1, s2, list.get(), 0.01, kCurveTol) == -2) return 0;
+  double centre[3], size;
+  PairBox(s1, s2, centre, &size);
   BsplineList* result = nullptr;
   IntersectionTrace* t = list->head;
   for (int k = 0; k < list->count && t; ++k, t = t->next) {
     if (t->nodeCount < 1) continue;  // a duplicate left as the sole trace has no point
+    if (FitTraceToSurfaces(s1, s2, t, kCurveTol * size) != 0) {
+      FreeResult(result);
+      return 0;
+    }
     Bspline* c[2] = {nullptr, nullptr};
     if (CreateIntersectionCurves(s1, s2, t, c, 1, 1) != 0) {
       FreeResult(result);

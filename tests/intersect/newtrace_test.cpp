@@ -392,9 +392,11 @@ TEST_F(Tracing, TwoBranchesAreTracedOnceEachAndComeOutLatestFirst) {
   EXPECT_GT(std::fabs(ratio - 1.0), 0.1);
   for (int i = 0; i < NumKnotsV(plane); ++i) EXPECT_NEAR(plane->knotsV[i], ratio * before[i], 1e-12);
   ASSERT_EQ(GetNumCurvePieces(out), 4);
-  // The later-traced branch first: its first curve starts at the last trace's seed.
-  EXPECT_NEAR(out->item->X[0][0], lastU, 1e-9);
-  EXPECT_NEAR(out->next->next->item->X[0][0], firstU, 1e-9);
+  // The later-traced branch first: its first curve starts on the last trace's line (at the end
+  // of its backward march, the branch put in one running order; u is constant along the line
+  // up to the net's approximation of the cosine).
+  EXPECT_NEAR(out->item->X[0][0], lastU, 1e-5);
+  EXPECT_NEAR(out->next->next->item->X[0][0], firstU, 1e-5);
   for (BsplineList* n = out; n; n = n->next->next) {
     EXPECT_EQ(n->item->owner, wave);
     EXPECT_EQ(n->next->item->owner, plane);

@@ -1,0 +1,169 @@
+// The curves of a surface/surface intersection lie on both surfaces everywhere, not only at the
+// traced nodes: every returned curve sampled densely, each sample's point on its own surface
+// projected onto the other surface. A closed loop of two bicubic nets at scales 1e-6 .. 1e6,
+// two branches of a wave against a plane, a small loop of a nearly tangent pair, and seeded
+// random bicubic pairs.
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "bspline/ctrlnubs.h"
+#include "bspline/crvlist.h"
+#include "bspline/nubs.h"
+#include "bspline/sfree.h"
+#include "bspline/srfgrid.h"
+#include "foundation/umalloc.h"
+#include "intersect/newintr.h"
+#include "tests/support/builders.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class IntersectionCurves : public KernelTest {};
+
+// A bicubic net of n x n control points on clamped uniform knots, point (i, j) at f(i/(n-1),
+// j/(n-1)), scaled.
+Bspline* Net(int n, double scale, const std::function<void(double, double, double[3])>& f) {
+  std::vector<double> pts;
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) {
+      double p[3];
+      f(double(i) / (n - 1), double(j) / (n - 1), p);
+      for (double c : p) pts.push_back(scale * c);
+    }
+  return BuildSurface(3, 3, n, n, pts);
+}
+
+// Diagonal of the box of both nets' control points: the size tolerances are shares of.
+double PairSize(const Bspline* a, const Bspline* b) {
+  double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+  for (const Bspline* s : {a, b})
+    for (int i = 0; i < NumCtrlU(s) * NumCtrlV(s); ++i) {
+      const double p[3] = {s->X[0][i], s->Y[0][i], s->Z[0][i]};
+      for (int q = 0; q < 3; ++q) {
+        lo[q] = std::fmin(lo[q], p[q]);
+        hi[q] = std::fmax(hi[q], p[q]);
+      }
+    }
+  return std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
+}
+
+struct Result {
+  int branches = 0;
+  double worst = 0.0;  // largest distance of a sample from the other surface, per pair size
+};
+
+// Intersects the pair and measures every curve at `samples` + 1 points; the curves go with
+// the surfaces.
+Result Measure(Bspline* s1, Bspline* s2, int samples = 300) {
+  Result r;
+  const double size = PairSize(s1, s2);
+  BsplineList* out = nullptr;
+  EXPECT_EQ(CreateSrfSrfIntersectionCurves(s1, s2, &out), 1);
+  r.branches = GetNumCurvePieces(out) / 2;
+  SurfaceGridCache cache1, cache2;
+  int k = 0;
+  for (BsplineList* n = out; n; n = n->next, ++k) {
+    const Bspline* c = n->item;
+    Bspline* own = k % 2 == 0 ? s1 : s2;
+    Bspline* other = k % 2 == 0 ? s2 : s1;
+    EXPECT_EQ(c->owner, own);
+    const double lo = c->knotsU[c->degreeU], hi = c->knotsU[NumCtrlU(c)];
+    for (int i = 0; i <= samples; ++i) {
+      const double t = lo + (hi - lo) * i / samples;
+      static const int d0[1] = {0};
+      double uv[3], P[3], q[3], u = 0.0, v = 0.0, d = 0.0, e = 0.0;
+      EvalPointOnGeometryM(c, t, 0, d0, d0, 1, 0, reinterpret_cast<double(*)[3]>(uv));
+      Eval3DPointOnSurfCoord(own, uv[0], uv[1], 0, 0, P);
+      (k % 2 == 0 ? cache2 : cache1).Closest(other, P, &u, &v, q, &d, &e);
+      r.worst = std::fmax(r.worst, std::hypot(P[0] - q[0], P[1] - q[1], P[2] - q[2]) / size);
+    }
+  }
+  while (out) {
+    BsplineList* next = out->next;
+    Free(out);
+    out = next;
+  }
+  return r;
+}
+
+// The pair of the report: a bowl and a slightly wavy sheet crossing in one closed loop.
+void Bowl(double u, double v, double p[3]) {
+  p[0] = u;
+  p[1] = v;
+  p[2] = 0.6 - 1.6 * ((u - 0.5) * (u - 0.5) + (v - 0.5) * (v - 0.5));
+}
+void Sheet(double u, double v, double p[3]) {
+  p[0] = 1.2 * u - 0.1;
+  p[1] = 1.2 * v - 0.1;
+  p[2] = 0.35 + 0.05 * u + 0.02 * std::sin(2.0 * M_PI * v);
+}
+
+TEST_F(IntersectionCurves, ClosedLoopLiesOnBothSurfacesAtEveryScale) {
+  for (double scale = 1e-6; scale <= 1.01e6; scale *= 1000.0) {
+    BsplineKeeper keep;
+    Bspline* a = keep(Net(8, scale, Bowl));
+    Bspline* b = keep(Net(8, scale, Sheet));
+    const Result r = Measure(a, b);
+    EXPECT_EQ(r.branches, 1) << scale;
+    EXPECT_LT(r.worst, 1e-6) << scale;
+  }
+}
+
+// A cosine wave against a plane: two branches from edge to edge, each marched both ways from
+// its seed; a bowl against a plane just below its top: a small loop where the surfaces are
+// nearly tangent (their normals at most 7 degrees apart).
+TEST_F(IntersectionCurves, SeveralBranchesAndNearlyTangentLoops) {
+  BsplineKeeper keep;
+  Bspline* wave = keep(Net(10, 1.0, [](double u, double v, double p[3]) {
+    p[0] = u, p[1] = v, p[2] = 0.2 * std::cos(2.0 * M_PI * u);
+  }));
+  Bspline* plane = keep(Net(4, 1.0, [](double u, double v, double p[3]) {
+    p[0] = 1.2 * u - 0.1, p[1] = 1.2 * v - 0.1, p[2] = 0.01 * v;
+  }));
+  Result r = Measure(wave, plane);
+  EXPECT_EQ(r.branches, 2);
+  EXPECT_LT(r.worst, 1e-6);
+  Bspline* bowl = keep(Net(8, 1.0, Bowl));
+  double top[3];
+  RefEvalSurface(bowl, 0.5, 0.5, top);
+  Bspline* lid = keep(Net(4, 1.0, [&](double u, double v, double p[3]) {
+    p[0] = 1.2 * u - 0.1, p[1] = 1.2 * v - 0.1, p[2] = top[2] - 0.002;
+  }));
+  r = Measure(bowl, lid);
+  EXPECT_EQ(r.branches, 1);
+  EXPECT_LT(r.worst, 1e-6);
+}
+
+// Seeded random pairs: a bicubic height field of random low-frequency waves against a tilted
+// wavy sheet through its middle point, moved and scaled by 1e-6 .. 1e6.
+TEST_F(IntersectionCurves, RandomBicubicPairsAtEveryScale) {
+  std::mt19937 rng(56);
+  std::uniform_real_distribution<double> U(-1.0, 1.0);
+  double worst = 0.0;
+  int branches = 0;
+  for (int trial = 0; trial < 10; ++trial) {
+    const double a1 = 0.15 * U(rng), a2 = 0.15 * U(rng), f1 = 1.0 + U(rng), f2 = 1.0 + U(rng);
+    const double tilt = 0.3 * U(rng), b1 = 0.05 * U(rng), shift[3] = {U(rng), U(rng), U(rng)};
+    const double scale = std::pow(10.0, -6 + 3 * (trial % 5));
+    BsplineKeeper keep;
+    Bspline* a = keep(Net(8, scale, [&](double u, double v, double p[3]) {
+      p[0] = u + shift[0], p[1] = v + shift[1];
+      p[2] = a1 * std::sin(2.0 * M_PI * f1 * u + 1.0) + a2 * std::cos(2.0 * M_PI * f2 * v) + shift[2];
+    }));
+    double middle[3];
+    RefEvalSurface(a, 0.5, 0.5, middle);
+    Bspline* b = keep(Net(7, scale, [&](double u, double v, double p[3]) {
+      p[0] = 1.2 * u - 0.1 + shift[0], p[1] = 1.2 * v - 0.1 + shift[1];
+      p[2] = tilt * (u - 0.5) + b1 * std::sin(2.0 * M_PI * v) + middle[2] / scale;
+    }));
+    const Result r = Measure(a, b, 200);
+    EXPECT_GE(r.branches, 1) << trial;
+    EXPECT_LT(r.worst, 1e-6) << trial;
+    worst = std::fmax(worst, r.worst);
+    branches += r.branches;
+  }
+  EXPECT_GE(branches, 10);
+}
+
+}  // namespace
