@@ -7,7 +7,6 @@
 #include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/nubs.h"
-#include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
 #include "bspline/srfclone.h"
@@ -425,12 +424,35 @@ void CurvesAt(const Bspline* c1, const Bspline* c2, const double* k1, const doub
   q[0] = pa[0][0], q[1] = pa[0][1], q[2] = pb[0][0], q[3] = pb[0][1];
 }
 
-// Distance from the point of own at (u, v) to the surface other, the foot sought from (uo, vo).
-double Departure(Bspline* own, Bspline* other, double u, double v, double uo, double vo) {
-  double P[3], S[3], dist = 0.0, stepSq = 0.0;
-  Eval3DPointOnSurfCoord(own, u, v, 0, 0, P);
-  if (FindClosestUVPointGuessDist(other, P, S, &uo, &vo, &dist, &stepSq, 20) != 0) return HUGE_VAL;
-  return std::fabs(dist);
+// Point and unit normal of the surface at (u, v); false without a tangent plane.
+bool PointAndNormal(const Bspline* srf, double u, double v, double P[3], double n[3]) {
+  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
+  double jet[3][3];
+  if (EvalPointOnGeometryM(srf, u, v, du, dv, 3, 0, jet) != 0) return false;
+  for (int q = 0; q < 3; ++q) P[q] = jet[0][q];
+  VecCrossProd3(jet[1], jet[2], n);
+  const double len = std::sqrt(VecDotProd3(n, n));
+  if (!(len > 0.0)) return false;
+  for (int q = 0; q < 3; ++q) n[q] /= len;
+  return true;
+}
+
+// How far the curves' points at q (u1, v1 on s1; u2, v2 on s2) lie from the other surface: the
+// pair pulled onto both surfaces at X, each point measured against the other surface's tangent
+// plane at X. The two points lie a little apart along the branch (the curves' chord lengths
+// differ), and the plane stands for the surface to the square of that slide times the
+// curvature: far below the tolerance where the nodes are close enough for the distance to
+// matter. HUGE_VAL when the pair cannot be pulled on.
+double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol) {
+  double P1[3], P2[3], X[3], Y[3], n1[3], n2[3], r[4] = {q[0], q[1], q[2], q[3]}, d1[3], d2[3];
+  Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, P1);
+  Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, P2);
+  if (!PullOnto(s1, s2, r, X, 1e-3 * tol) || !PointAndNormal(s1, r[0], r[1], X, n1) ||
+      !PointAndNormal(s2, r[2], r[3], Y, n2))
+    return HUGE_VAL;
+  VecDiff3(P1, Y, d1);
+  VecDiff3(P2, X, d2);
+  return std::fmax(std::fabs(VecDotProd3(n2, d1)), std::fabs(VecDotProd3(n1, d2)));
 }
 
 // Intervals this many nodes beside a new node are measured again: a node moves a cubic
@@ -489,7 +511,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
       if (!measure || measure[i]) {
         double q[4];
         CurvesAt(c1.get(), c2.get(), k1, k2, i, 0.5, q);
-        const double e = std::fmax(Departure(s1, s2, q[0], q[1], q[2], q[3]), Departure(s2, s1, q[2], q[3], q[0], q[1]));
+        const double e = Departure(s1, s2, q, tol);
         if (e > 0.25 * tol) {
           const int k = e < HUGE_VAL ? static_cast<int>(std::ceil(std::sqrt(std::sqrt(4.0 * e / tol)))) : 2;
           parts[i] = std::min(std::max(k, 2), 16);
