@@ -386,6 +386,10 @@ const int kFitRounds = 16;
 // Nodes a branch may grow to: a bound against a surface pair no node placement can satisfy.
 const int kMaxFitNodes = 20000;
 
+// Nodes are pulled onto both surfaces to this share of the tolerance: their own gap then takes
+// nothing worth counting from what the curves between them may miss by.
+const double kPullShare = 1e-3;
+
 void NodeParams(const IntersectionTraceNode* n, double q[4]) {
   q[0] = n->u1;
   q[1] = n->v1;
@@ -438,16 +442,17 @@ bool PointAndNormal(const Bspline* srf, double u, double v, double P[3], double 
 }
 
 // How far the curves' points at q (u1, v1 on s1; u2, v2 on s2) lie from the other surface: the
-// pair pulled onto both surfaces at X, each point measured against the other surface's tangent
-// plane at X. The two points lie a little apart along the branch (the curves' chord lengths
-// differ), and the plane stands for the surface to the square of that slide times the
-// curvature: far below the tolerance where the nodes are close enough for the distance to
-// matter. HUGE_VAL when the pair cannot be pulled on.
-double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol) {
-  double P1[3], P2[3], X[3], Y[3], n1[3], n2[3], r[4] = {q[0], q[1], q[2], q[3]}, d1[3], d2[3];
+// pair pulled onto both surfaces at X (its parameters into r), each point measured against the
+// other surface's tangent plane at X. The two points lie a little apart along the branch (the
+// curves' chord lengths differ), and the plane stands for the surface to the square of that
+// slide times the curvature: far below the tolerance where the nodes are close enough for the
+// distance to matter. HUGE_VAL when the pair cannot be pulled on.
+double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol, double r[4], double X[3]) {
+  double P1[3], P2[3], Y[3], n1[3], n2[3], d1[3], d2[3];
+  for (int k = 0; k < 4; ++k) r[k] = q[k];
   Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, P1);
   Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, P2);
-  if (!PullOnto(s1, s2, r, X, 1e-3 * tol) || !PointAndNormal(s1, r[0], r[1], X, n1) ||
+  if (!PullOnto(s1, s2, r, X, kPullShare * tol) || !PointAndNormal(s1, r[0], r[1], X, n1) ||
       !PointAndNormal(s2, r[2], r[3], Y, n2))
     return HUGE_VAL;
   VecDiff3(P1, Y, d1);
@@ -477,7 +482,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     NodeParams(n, q);
     Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, P1);
     Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, P2);
-    if (VecDist3(P1, P2) <= 0.5 * tol || !PullOnto(s1, s2, q, P, 1e-3 * tol)) continue;
+    if (VecDist3(P1, P2) <= 0.5 * tol || !PullOnto(s1, s2, q, P, kPullShare * tol)) continue;
     n->u1 = q[0], n->v1 = q[1], n->u2 = q[2], n->v2 = q[3];
     n->x = P[0], n->y = P[1], n->z = P[2];
   }
@@ -508,10 +513,11 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     for (i = 0; i + 1 < n; ++i) {
       IntersectionTraceNode* next = m->next;
       parts[i] = 1;
+      double middle[4], X[3], e = 0.0;  // the middle pulled on, used when the interval is halved
       if (!measure || measure[i]) {
         double q[4];
         CurvesAt(c1.get(), c2.get(), k1, k2, i, 0.5, q);
-        const double e = Departure(s1, s2, q, tol);
+        e = Departure(s1, s2, q, tol, middle, X);
         if (e > 0.25 * tol) {
           const int k = e < HUGE_VAL ? static_cast<int>(std::ceil(std::sqrt(std::sqrt(4.0 * e / tol)))) : 2;
           parts[i] = std::min(std::max(k, 2), 16);
@@ -521,8 +527,13 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
       int made = 0;
       for (int j = 1; j < parts[i]; ++j) {
         double q[4], P[3];
-        CurvesAt(c1.get(), c2.get(), k1, k2, i, double(j) / parts[i], q);
-        if (!PullOnto(s1, s2, q, P, 1e-3 * tol)) continue;
+        if (parts[i] == 2 && e < HUGE_VAL) {
+          for (int c = 0; c < 4; ++c) q[c] = middle[c];
+          for (int c = 0; c < 3; ++c) P[c] = X[c];
+        } else {
+          CurvesAt(c1.get(), c2.get(), k1, k2, i, double(j) / parts[i], q);
+          if (!PullOnto(s1, s2, q, P, kPullShare * tol)) continue;
+        }
         if (!InsertNodeAfter(t, after, P, q)) return -2;
         after = after->next;
         ++made;
