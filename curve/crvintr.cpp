@@ -416,10 +416,14 @@ int ResolvePair(Search& s, double a0, double a1, double b0, double b1, int depth
     const double wa = 1e-9 * (a1 - a0) + 1e-14 * std::fabs(a1), wb = 1e-9 * (b1 - b0) + 1e-14 * std::fabs(b1);
     if (met && sA >= a0 - wa && sA <= a1 + wa && sB >= b0 - wb && sB <= b1 + wb) return 0;
   }
-  const double am = 0.5 * (a0 + a1), bm = 0.5 * (b0 + b1);
-  const double halves[4][4] = {{a0, am, b0, bm}, {a0, am, bm, b1}, {am, a1, b0, bm}, {am, a1, bm, b1}};
-  for (const auto& h : halves)
-    if (ResolvePair(s, h[0], h[1], h[2], h[3], depth + 1) == -2) return -2;
+  // A piece already below the limit is not halved (a point curve would double the pairs at
+  // every level for nothing).
+  const int nA = BoxDiagonal(boxA) > limit ? 2 : 1, nB = BoxDiagonal(boxB) > limit ? 2 : 1;
+  const double cutsA[3] = {a0, nA == 2 ? 0.5 * (a0 + a1) : a1, a1};
+  const double cutsB[3] = {b0, nB == 2 ? 0.5 * (b0 + b1) : b1, b1};
+  for (int i = 0; i < nA; ++i)
+    for (int j = 0; j < nB; ++j)
+      if (ResolvePair(s, cutsA[i], cutsA[i + 1], cutsB[j], cutsB[j + 1], depth + 1) == -2) return -2;
   return 0;
 }
 

@@ -491,8 +491,9 @@ TEST_F(CurveMeetingsTest, EveryCrossingOfRandomPairsIsFound) {
 }
 
 // A curve against its own copy, overlap not checked: the search ends (the pieces stop halving
-// at a thousandth of the size) and lists only true meetings, none twice.
-TEST_F(CurveMeetingsTest, CoincidentCurvesEndWithTrueMeetings) {
+// at a thousandth of the size) and lists only true meetings, none twice. A curve collapsed to a
+// point on a line ends too (its pieces are not halved), with at most that one meeting.
+TEST_F(CurveMeetingsTest, CoincidentAndPointCurvesEndWithTrueMeetings) {
   BsplineKeeper keep;
   Bspline* a = keep(BuildRandomCurve(5, 3, 12));
   Bspline* b = keep(BuildRandomCurve(5, 3, 12));
@@ -503,6 +504,11 @@ TEST_F(CurveMeetingsTest, CoincidentCurvesEndWithTrueMeetings) {
     for (size_t j = 0; j < i; ++j)
       EXPECT_FALSE(std::fabs(found[i].t1 - found[j].t1) < 0.01 && std::fabs(found[i].t2 - found[j].t2) < 0.01);
   }
+  Bspline* point = keep(BuildCurve(3, 3, {0.3, 0.3, 0.0, 0.3, 0.3, 0.0, 0.3, 0.3, 0.0, 0.3, 0.3, 0.0, 0.3, 0.3, 0.0}));
+  Bspline* line = keep(BuildCurve(1, 3, {0.0, 0.0, 0.0, 1.0, 1.0, 0.0}));
+  const std::vector<Meeting> once = Meetings(point, line);
+  ASSERT_LE(once.size(), 1u);
+  for (const Meeting& m : once) EXPECT_NEAR(m.t2, 0.3, 1e-9);
 }
 
 }  // namespace
