@@ -322,76 +322,35 @@ TEST_F(CurveMeetingsTest, ClosestApproachIsTheCrossingWhenTheEstimateLiesAway) {
   EXPECT_NEAR(t2, 0.5, 1e-12);
 }
 
-// The planar points (x, y interleaved) moved into space: rotated by R, scaled, translated.
-struct Placement {
-  double R[3][3];
-  double shift[3];
-  double scale;
-};
-
-std::vector<double> Place(const std::vector<double>& xy, const Placement& m) {
+// Planar points (x, y interleaved) in space: turned by az about z and by ax about x, shifted,
+// scaled.
+std::vector<double> Place(const std::vector<double>& xy, double az, double ax, const double shift[3],
+                          double scale) {
   std::vector<double> out;
-  for (size_t i = 0; i + 1 < xy.size(); i += 2)
-    for (int r = 0; r < 3; ++r)
-      out.push_back(m.scale * (m.R[r][0] * xy[i] + m.R[r][1] * xy[i + 1] + m.shift[r]));
+  for (size_t i = 0; i + 1 < xy.size(); i += 2) {
+    const double x = std::cos(az) * xy[i] - std::sin(az) * xy[i + 1], y = std::sin(az) * xy[i] + std::cos(az) * xy[i + 1];
+    out.insert(out.end(), {scale * (x + shift[0]), scale * (std::cos(ax) * y + shift[1]), scale * (std::sin(ax) * y + shift[2])});
+  }
   return out;
 }
 
-// A random rotation (Gram-Schmidt of random vectors), a shift of the order of the curves'
-// size and a scale from 1e-6 to 1e6.
-Placement RandomPlacement(std::mt19937& rng, double scale) {
-  std::normal_distribution<double> N(0.0, 1.0);
-  Placement m;
-  double a[3] = {N(rng), N(rng), N(rng)}, b[3] = {N(rng), N(rng), N(rng)};
-  const double la = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
-  for (double& x : a) x /= la;
-  const double d = a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-  for (int q = 0; q < 3; ++q) b[q] -= d * a[q];
-  const double lb = std::sqrt(b[0] * b[0] + b[1] * b[1] + b[2] * b[2]);
-  for (double& x : b) x /= lb;
-  const double c[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-  for (int r = 0; r < 3; ++r) {
-    m.R[r][0] = a[r];
-    m.R[r][1] = b[r];
-    m.R[r][2] = c[r];
-    m.shift[r] = N(rng);
-  }
-  m.scale = scale;
-  return m;
-}
-
-// Graph control ordinates over x in [-0.2, 1.2] with x at the Greville abscissae, so that x is
-// exactly linear in the parameter (x = -0.2 + 1.4 t) and the graph's height at x is its point
-// at t = (x + 0.2) / 1.4.
-std::vector<double> GraphNet(const std::vector<double>& ys, int degree) {
-  const int n = int(ys.size());
-  const std::vector<double> k = ClampedKnots(degree, n);
-  std::vector<double> xy;
-  for (int i = 0; i < n; ++i) {
-    double g = 0.0;
-    for (int j = 1; j <= degree; ++j) g += k[i + j];
-    xy.insert(xy.end(), {-0.2 + 1.4 * g / degree, ys[i]});
-  }
-  return xy;
-}
-
-// The crossings of curve a (inside the strip 0 <= x <= 1) with the graph g, counted as the sign
-// changes of a(t)_y - g(a(t)_x) at `samples` + 1 parameters; brackets[i] is the sample before
-// the i-th change. False when the count cannot be trusted at that density: two changes within
-// four samples, or the function within `clear` of zero away from a change (a near touching).
+// The crossings of curve a (inside the strip 0 <= x <= 1) with the graph g (x = t), counted as
+// the sign changes of a(t)_y - g(a(t)_x) at `samples` + 1 parameters; brackets[i] is the sample before
+// the i-th change. False when the count cannot be trusted at that density, or two crossings
+// would count once (within 0.01 in a's parameter), or the function comes within `clear` of zero
+// away from a change (a near touching).
 bool SignChanges(Bspline* a, Bspline* g, int samples, double clear, std::vector<int>* brackets) {
   std::vector<double> t(samples + 1), x(samples + 1), y(samples + 1), z(samples + 1);
   for (int i = 0; i <= samples; ++i) t[i] = double(i) / samples;
   EvalNpntsOnObj(a, 0, 0, t.data(), nullptr, samples + 1, x.data(), y.data(), z.data());
-  std::vector<double> s(samples + 1), gx(samples + 1), gy(samples + 1), gz(samples + 1);
-  for (int i = 0; i <= samples; ++i) s[i] = (x[i] + 0.2) / 1.4;
-  EvalNpntsOnObj(g, 0, 0, s.data(), nullptr, samples + 1, gx.data(), gy.data(), gz.data());
+  std::vector<double> gx(samples + 1), gy(samples + 1), gz(samples + 1);
+  EvalNpntsOnObj(g, 0, 0, x.data(), nullptr, samples + 1, gx.data(), gy.data(), gz.data());
   std::vector<double> f(samples + 1);
   for (int i = 0; i <= samples; ++i) f[i] = y[i] - gy[i];
   brackets->clear();
   for (int i = 0; i < samples; ++i)
     if ((f[i] > 0.0) != (f[i + 1] > 0.0)) {
-      if (!brackets->empty() && i - brackets->back() < 4) return false;
+      if (!brackets->empty() && i - brackets->back() <= 0.01 * samples + 1) return false;
       brackets->push_back(i);
     }
   for (int i = 0; i <= samples; ++i) {
@@ -402,18 +361,18 @@ bool SignChanges(Bspline* a, Bspline* g, int samples, double clear, std::vector<
   return true;
 }
 
-// Builds the pair placed by m and checks the crossings against the brackets: as many, one in
-// each bracket, and each a true meeting within 1e-7 of the pair's size. The number of faults.
+// Builds the pair placed in space and checks the crossings against the brackets: as many, one
+// in each bracket, and each a true meeting within 1e-7 of the pair's size. The number of faults.
 int CheckPlacedPair(const std::vector<double>& axy, int aDegree, const std::vector<double>& gxy,
-                    int gDegree, const Placement& m, const std::vector<int>& brackets, int samples) {
-  Bspline* a = BuildCurve(aDegree, 3, Place(axy, m));
-  Bspline* g = BuildCurve(gDegree, 3, Place(gxy, m));
+                    const double place[6], const std::vector<int>& brackets, int samples) {
+  Bspline* a = BuildCurve(aDegree, 3, Place(axy, place[0], place[1], place + 2, place[5]));
+  Bspline* g = BuildCurve(3, 3, Place(gxy, place[0], place[1], place + 2, place[5]));
   const std::vector<Meeting> found = Meetings(a, g);  // in rising order of t1
   int faults = found.size() == brackets.size() ? 0 : 1;
   for (size_t i = 0; i < found.size() && !faults; ++i) {
     const double lo = double(brackets[i]) / samples, hi = double(brackets[i] + 1) / samples;
     if (found[i].t1 < lo - 1e-9 || found[i].t1 > hi + 1e-9) ++faults;
-    if (Gap(a, g, found[i]) > 1e-7 * 2.0 * m.scale) ++faults;
+    if (Gap(a, g, found[i]) > 1e-7 * 2.0 * place[5]) ++faults;
   }
   FreeBspline(a);
   FreeBspline(g);
@@ -454,35 +413,27 @@ TEST_F(CurveMeetingsTest, EveryCrossingOfRandomPairsIsFound) {
   std::mt19937 rng(56);
   std::uniform_real_distribution<double> U(0.0, 1.0);
   const int samples = 1500;
+  const double none[3] = {0.0, 0.0, 0.0};
   int pairs = 0, checked = 0, faults = 0, crossings = 0;
   std::vector<int> brackets;
-  for (int trial = 0; trial < 2400; ++trial) {
+  for (int trial = 0; trial < 2400; ++trial, ++pairs) {
     const bool lines = trial % 3 == 0;
     std::vector<double> ys(lines ? 16 : 8), axy;
     for (double& y : ys) y = U(rng);
-    int aDegree = 3;
-    if (lines) {
-      axy = {0.0, 0.2 + 0.6 * U(rng), 1.0, 0.2 + 0.6 * U(rng)};
-      aDegree = 1;
-    } else {
-      const int n = 5 + trial % 4;
-      for (int i = 0; i < 2 * n; ++i) axy.push_back(U(rng));
-    }
-    const std::vector<double> gxy = GraphNet(ys, 3);
-    const double scale = std::pow(10.0, -6 + 3 * (trial % 5));
-    const Placement m = RandomPlacement(rng, scale);
-    ++pairs;
-    const Placement flat = {{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {0, 0, 0}, 1.0};
-    Bspline* a = BuildCurve(aDegree, 3, Place(axy, flat));
-    Bspline* g = BuildCurve(3, 3, Place(gxy, flat));
+    if (lines) axy = {0.0, 0.2 + 0.6 * U(rng), 1.0, 0.2 + 0.6 * U(rng)};
+    for (int i = 0; !lines && i < 2 * (5 + trial % 4); ++i) axy.push_back(0.05 + 0.9 * U(rng));
+    const std::vector<double> gxy = GraphPoints(ys, 2);
+    const double place[6] = {6.3 * U(rng), 6.3 * U(rng), U(rng), U(rng), U(rng), std::pow(10.0, -6 + 3 * (trial % 5))};
+    Bspline* a = BuildCurve(lines ? 1 : 3, 3, Place(axy, 0.0, 0.0, none, 1.0));
+    Bspline* g = BuildCurve(3, 3, Place(gxy, 0.0, 0.0, none, 1.0));
     const bool clean = SignChanges(a, g, samples, 1e-3, &brackets);
     FreeBspline(a);
     FreeBspline(g);
     if (!clean) continue;
     ++checked;
     crossings += int(brackets.size());
-    const int f = CheckPlacedPair(axy, aDegree, gxy, 3, m, brackets, samples);
-    EXPECT_EQ(f, 0) << "trial " << trial << " scale " << scale << " crossings " << brackets.size();
+    const int f = CheckPlacedPair(axy, lines ? 1 : 3, gxy, place, brackets, samples);
+    EXPECT_EQ(f, 0) << "trial " << trial << " scale " << place[5] << " crossings " << brackets.size();
     faults += f;
   }
   EXPECT_EQ(faults, 0);
