@@ -380,8 +380,9 @@ namespace {
 // The returned curves lie within this share of the pair's size of both surfaces: the point
 // tolerance the traced nodes are refined to.
 const double kCurveTol = 1e-6;
-// Rounds of node insertion: each halves the intervals that miss, cutting a cubic's error by about
-// 16, so a few suffice from the tracer's chord heights; the count only guards the loop.
+// Rounds of node insertion: each cuts the intervals that miss into the parts the fourth-power law
+// of a cubic's error asks for, so a few suffice from the tracer's chord heights; the count only
+// guards the loop.
 const int kFitRounds = 16;
 // Nodes a branch may grow to: a bound against a surface pair no node placement can satisfy.
 const int kMaxFitNodes = 20000;
@@ -468,7 +469,7 @@ const int kFitReach = 2;
 // nodes' parameters, interpolated on chord lengths in each parameter plane, knots from index 3
 // the nodes' parameters) lie within tol of both surfaces between the nodes too. Each round
 // measures, at the middle of every interval not yet known to hold, the distance of each curve's
-// point from the other surface (the foot sought from the other curve's point there). An
+// point from the other surface (Departure). An
 // interval missing by e more than a quarter of tol is cut into k = (4 e / tol)^(1/4) equal parts
 // (the error of a cubic falls with the fourth power of the spacing), the cuts pulled onto both
 // surfaces as new nodes; the next round measures the new intervals and their neighbours. Nodes
