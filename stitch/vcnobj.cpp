@@ -5,6 +5,7 @@
 
 #include "bspline/crvlist.h"
 #include "bspline/degelev.h"
+#include "bspline/keepshape.h"
 #include "bspline/kinsert.h"
 #include "bspline/kremove.h"
 #include "bspline/sfree.h"
@@ -310,18 +311,6 @@ int RefineAcrossSeam(Bspline* srf, double t, int along, StitchInfo* info) {
   return KernelFailed() ? -2 : 0;
 }
 
-// Gives srf back the knot vectors and control points of `saved`, a copy made before it changed;
-// saved's arrays move over, so nothing is allocated on the way back.
-void RestoreGeometry(Bspline* srf, Bspline* saved) {
-  InstallBsplineArrays(srf, saved->knotsU, saved->knotsV, saved->X, saved->Y, saved->Z, saved->W);
-  saved->knotsU = saved->knotsV = nullptr;
-  saved->X = saved->Y = saved->Z = saved->W = nullptr;
-  srf->interiorU = saved->interiorU;
-  srf->interiorV = saved->interiorV;
-  srf->umin = saved->umin, srf->umax = saved->umax;
-  srf->vmin = saved->vmin, srf->vmax = saved->vmax;
-}
-
 }  // namespace
 
 int RefineObjVCn(Bspline* srf, double t, int along, StitchInfo* info, const SpreadRecord*) {
@@ -332,6 +321,6 @@ int RefineObjVCn(Bspline* srf, double t, int along, StitchInfo* info, const Spre
   Owned<Bspline, FreeBspline> saved(CopyBsplineSurface(srf));
   if (!saved) return -2;
   const int status = RefineAcrossSeam(srf, t, along, info);
-  if (status != 0) RestoreGeometry(srf, saved.get());
+  if (status != 0) RestoreBsplineShape(srf, saved.get());
   return status;
 }
