@@ -5,6 +5,7 @@
 
 #include "bspline/cclone.h"
 #include "bspline/ctrlnubs.h"
+#include "bspline/keepshape.h"
 #include "bspline/kinsert.h"
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
@@ -332,17 +333,12 @@ int SmoothCurveRegion(Bspline* curve, double t0, double t1) {
 
 // ---- Variational fairing -----------------------------------------------------------------------
 
-int FindCurveSegmentCntrlPnts(Bspline* curve, double t0, double t1, int** indices, int* count) {
-  if (!IsCurve3(curve) || !indices || !count) return -2;
+namespace {
+
+// FindCurveSegmentCntrlPnts' work on a range already clamped and ordered; on failure the curve
+// may hold knots inserted on the way.
+int ListRangeCntrlPnts(Bspline* curve, double t0, double t1, int** indices, int* count) {
   const double range = curve->umax - curve->umin;
-  t0 = Clamp(t0, curve->umin, curve->umax);
-  t1 = Clamp(t1, curve->umin, curve->umax);
-  if (t1 < t0) {
-    const double t = t0;
-    t0 = t1;
-    t1 = t;
-  }
-  if (std::fabs(t1 - t0) < 1e-6 * range) return -2;
   int inserted = 0;
   if (SnapInsertOneKnotToObject(curve, 0, &t0, &inserted) != 0) return -2;
   if (SnapInsertOneKnotToObject(curve, 0, &t1, &inserted) != 0) return -2;
@@ -379,6 +375,27 @@ int FindCurveSegmentCntrlPnts(Bspline* curve, double t0, double t1, int** indice
   *indices = out;
   *count = c;
   return 0;
+}
+
+}  // namespace
+
+int FindCurveSegmentCntrlPnts(Bspline* curve, double t0, double t1, int** indices, int* count) {
+  if (!IsCurve3(curve) || !indices || !count) return -2;
+  const double range = curve->umax - curve->umin;
+  t0 = Clamp(t0, curve->umin, curve->umax);
+  t1 = Clamp(t1, curve->umin, curve->umax);
+  if (t1 < t0) {
+    const double t = t0;
+    t0 = t1;
+    t1 = t;
+  }
+  if (std::fabs(t1 - t0) < 1e-6 * range) return -2;
+  // The knots go into the curve itself: a failure after some of them puts back a copy taken first.
+  const Owned<Bspline, FreeBspline> saved(CopyCurveBspline(curve));
+  if (!saved || KernelFailed()) return -2;
+  const int status = ListRangeCntrlPnts(curve, t0, t1, indices, count);
+  if (status != 0) RestoreBsplineShape(curve, saved.get());
+  return status;
 }
 
 int SmoothCurveRegionSetUp(Bspline* curve, double boxSize) {

@@ -28,8 +28,8 @@ int SmoothCurveRegion(Bspline* curve, double t0, double t1);
 // ---- Variational fairing ---------------------------------------------------------------------
 // Makes the control points of [t0, t1] movable, inserting knots at t0, t1 and between them as
 // needed, and lists them in a new array (*indices, caller frees). The first two and last two
-// control points are never listed. -2 for too short a range, a failed insertion or an empty
-// list (the curve may keep inserted knots).
+// control points are never listed. -2 for too short a range, a failed insertion, an empty
+// list or memory, with the curve as it came (no knot kept).
 int FindCurveSegmentCntrlPnts(Bspline* curve, double t0, double t1, int** indices, int* count);
 // Takes the curve as the reference of the fairing calls that follow. -2 for a degenerate curve.
 int SmoothCurveRegionSetUp(Bspline* curve, double boxSize);

@@ -6,6 +6,7 @@
 
 #include "bspline/cclone.h"
 #include "bspline/degelev.h"
+#include "bspline/keepshape.h"
 #include "bspline/kinsert.h"
 #include "bspline/nubinner.h"
 #include "bspline/nubs.h"
@@ -180,8 +181,11 @@ int SelectThinPlateConstraintMatrix(double** A, double** C, int n, int m, const 
   return 0;
 }
 
-int DistributeReshapeCrvKnots(Bspline* curve, const double (*)[3], const double* params, int n) {
-  if (!curve || curve->kind != 1 || curve->degreeU < 1 || (n > 0 && !params)) return -2;
+namespace {
+
+// The work of DistributeReshapeCrvKnots on a curve of degree >= 1; a failure may leave the
+// curve raised or with some of its knots.
+int DistributeKnotsInPlace(Bspline* curve, const double* params, int n) {
   TrackingScope scope;
   if (curve->degreeU == 1) {
     ElevateDegreeOfObjSet(2, nullptr, &curve, 1);
@@ -242,12 +246,12 @@ int DistributeReshapeCrvKnots(Bspline* curve, const double (*)[3], const double*
   return 0;
 }
 
-int ReshapeCurve3ToNpnts(Bspline* curve, const double (*points)[3], int n, const double* params,
-                         double tension, double roughness, double sigma) {
-  if (!curve || curve->kind != 1 || curve->dimension != 3) return -2;
-  if (n > 0 && (!points || !params)) return -2;
+// The work of ReshapeCurve3ToNpnts on a 3D curve of degree >= 1; a failure may leave the curve
+// with new knots or a new degree and its end points on their targets.
+int ReshapeInPlace(Bspline* curve, const double (*points)[3], int n, const double* params, double tension,
+                   double roughness, double sigma) {
   TrackingScope scope;
-  if (DistributeReshapeCrvKnots(curve, points, params, n) != 0) return -2;
+  if (DistributeKnotsInPlace(curve, params, n) != 0) return -2;
 
   const int nCtrl = NumCtrlU(curve);
   const double range = std::fabs(curve->umax - curve->umin);
@@ -350,6 +354,29 @@ int ReshapeCurve3ToNpnts(Bspline* curve, const double (*points)[3], int n, const
   FreeBsplineProperties(curve);
   curve->quadricType = 0;
   return 0;
+}
+
+}  // namespace
+
+int DistributeReshapeCrvKnots(Bspline* curve, const double (*)[3], const double* params, int n) {
+  if (!curve || curve->kind != 1 || curve->degreeU < 1 || (n > 0 && !params)) return -2;
+  // The work runs on the curve itself: a failure part way puts back a copy taken first.
+  const Owned<Bspline, FreeBspline> saved(CopyCurveBspline(curve));
+  if (!saved || KernelFailed()) return -2;
+  const int status = DistributeKnotsInPlace(curve, params, n);
+  if (status != 0) RestoreBsplineShape(curve, saved.get());
+  return status;
+}
+
+int ReshapeCurve3ToNpnts(Bspline* curve, const double (*points)[3], int n, const double* params,
+                         double tension, double roughness, double sigma) {
+  if (!curve || curve->kind != 1 || curve->dimension != 3 || curve->degreeU < 1) return -2;
+  if (n > 0 && (!points || !params)) return -2;
+  const Owned<Bspline, FreeBspline> saved(CopyCurveBspline(curve));
+  if (!saved || KernelFailed()) return -2;
+  const int status = ReshapeInPlace(curve, points, n, params, tension, roughness, sigma);
+  if (status != 0) RestoreBsplineShape(curve, saved.get());
+  return status;
 }
 
 int UpdateCurveBsplineCntrlPts(Bspline* dst, Bspline* src) {

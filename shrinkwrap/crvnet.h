@@ -50,10 +50,11 @@ int SelectThinPlateConstraintMatrix(double** A, double** C, int n, int m, const 
 
 // Reshapes the 3D curve in place so that it passes through points[k] at params[k] while its
 // thin-plate-with-tension energy changes as little as possible. Knots may be added (and a
-// degree-1 curve raised to 2), and stay when a later step fails. 0 or -2.
+// degree-1 curve raised to 2). 0, or -2 with the curve as it came (knots, degree and points).
 int ReshapeCurve3ToNpnts(Bspline* curve, const double (*points)[3], int n, const double* params,
                          double tension, double roughness, double sigma);
-// The knots ReshapeCurve3ToNpnts adds for the parameters, in place (points is not read).
+// The knots ReshapeCurve3ToNpnts adds for the parameters, in place (points is not read). 0, or
+// -2 with the curve as it came.
 int DistributeReshapeCrvKnots(Bspline* curve, const double (*points)[3], const double* params, int n);
 
 // dst takes src's degree, knots, domain and control points; its properties and exact form are

@@ -7,6 +7,7 @@
 #include "bspline/cclone.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/degelev.h"
+#include "bspline/keepshape.h"
 #include "bspline/kinsert.h"
 #include "bspline/nubinner.h"
 #include "bspline/nubs.h"
@@ -677,9 +678,11 @@ int InsertWrapConstraintKnotCrv3(Bspline* curve, const LinearConstraint* c) {
   return r;
 }
 
-int NewInsertReshapeCrv3KnotsDistribute(Bspline* curve, const double* values, int count) {
-  if (!curve || curve->kind != 1 || curve->degreeU < 1) return -2;
-  if (count > 0 && !values) return -2;
+namespace {
+
+// The work of NewInsertReshapeCrv3KnotsDistribute on a curve of degree >= 1; a failure may leave
+// the curve raised or with the knots placed before it.
+int DistributeConstraintKnots(Bspline* curve, const double* values, int count) {
   // The curve's new arrays belong with the curve, not with the caller's scope.
   UntrackedScope own;
   if (curve->degreeU == 1) {
@@ -712,6 +715,20 @@ int NewInsertReshapeCrv3KnotsDistribute(Bspline* curve, const double* values, in
   }
   Free(list);
   return KernelFailed() ? -2 : 0;
+}
+
+}  // namespace
+
+int NewInsertReshapeCrv3KnotsDistribute(Bspline* curve, const double* values, int count) {
+  if (!curve || curve->kind != 1 || curve->degreeU < 1) return -2;
+  if (count > 0 && !values) return -2;
+  // The placements run on the curve itself: a failure after some of them puts back a copy
+  // taken first.
+  const Owned<Bspline, FreeBspline> saved(CopyCurveBspline(curve));
+  if (!saved || KernelFailed()) return -2;
+  const int status = DistributeConstraintKnots(curve, values, count);
+  if (status != 0) RestoreBsplineShape(curve, saved.get());
+  return status;
 }
 
 int FindMidKnotInLongInfluenceSpan(const double* knots, int nKnots, int first, int last,

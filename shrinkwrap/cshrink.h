@@ -93,10 +93,12 @@ int GetCrvThinPlateWeights(const Bspline* curve, double tension, double roughnes
 // counts on the points whose support holds it, a normal at an end on the point next to the end),
 // nor do all of them together outnumber the coordinates of the control points.
 int IsEnoughCrv3KnotForWrapConstraint(const Bspline* curve, const LinearConstraint* c, int* enough);
-// Inserts knots near the constraint parameters, in place, when there are too few.
+// Inserts knots near the constraint parameters, in place, when there are too few. 0, or -2
+// with the curve as it came.
 int InsertWrapConstraintKnotCrv3(Bspline* curve, const LinearConstraint* c);
 // Places knots for the given parameters (the domain ends included), in place; a degree-1
-// curve is raised to degree 2 first.
+// curve is raised to degree 2 first. 0, or -2 (memory, or a placement that failed) with the
+// curve as it came.
 int NewInsertReshapeCrv3KnotsDistribute(Bspline* curve, const double* values, int count);
 // One knot for t: with midFlag the middle of the longest span that influences t (of the span
 // at an end), without it t itself. *inserted 1 when a knot went in.
