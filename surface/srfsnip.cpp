@@ -632,23 +632,31 @@ int SplitSurfaceBspline(Bspline* srf, int maxU, int maxV, BsplineList** list, in
   if (SnipSurfaceIntoTwoParts(srf, uCut, &lowSide, &highSide) != 1) return -2;
 
   const bool looked = *list != nullptr;
-  const bool found = looked && RemoveBsplFromBsplList(srf, list) != nullptr;
-  if (freeInput && (!looked || found)) FreeBspline(srf);
-  // The side records are scratch; the pieces go to the caller's list, in nodes of its own.
+  // The side records are scratch; the pieces go to the caller's list, in nodes of its own. They
+  // are all listed before srf leaves the list (and is freed): a node that cannot be had takes
+  // the listed pieces off again, and the list and srf stay as they were.
   int failed = 0;
   for (SnipSide* side : {lowSide, highSide})
-    for (SnipPiece* n = side->first; n; n = n->next) {
+    for (SnipPiece* n = side->first; n && !failed; n = n->next) {
       if (!n->piece) continue;
-      if (failed) {
-        FreeBspline(n->piece);
-        continue;
-      }
       UntrackedScope owned;
-      if (!AppendBsplToList(list, n->piece)) {
-        FreeBspline(n->piece);
-        failed = 1;
-      }
+      if (!AppendBsplToList(list, n->piece)) failed = 1;
     }
+  if (failed) {
+    for (SnipSide* side : {lowSide, highSide})
+      for (SnipPiece* n = side->first; n; n = n->next) {
+        if (!n->piece) continue;
+        RemoveBsplFromBsplList(n->piece, list);
+        FreeBspline(n->piece);
+        n->piece = nullptr;
+      }
+    FreeExtraPieceNodes(lowSide);
+    FreeExtraPieceNodes(highSide);
+    return -2;
+  }
+  const bool found = looked && RemoveBsplFromBsplList(srf, list) != nullptr;
+  if (freeInput && (!looked || found)) FreeBspline(srf);
+  // A piece that cannot be cut further stays listed whole: the list still covers the surface.
   for (SnipSide* side : {lowSide, highSide})
     for (SnipPiece* n = side->first; n; n = n->next) {
       if (failed || !n->piece) continue;

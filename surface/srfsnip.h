@@ -135,8 +135,9 @@ int IsBetweenTwoPoints(double a, double b, double x);
 int SnipSurfaceIntoTwoParts(Bspline* srf, int uCut, SnipSide** low, SnipSide** high);
 // Cuts srf into pieces of at most maxU x maxV control points, which end up appended to *list
 // (srf's own node is taken off the list and srf freed when freeInput is set). 0 (also when srf
-// fits already: list untouched), -2 on failure (pieces already appended stay, later ones are
-// freed).
+// fits already: list untouched), -2 on failure. Either way the list covers srf's domain once:
+// a first cut that fails, or whose pieces cannot all be listed, leaves the list and srf as they
+// were; a later cut that fails leaves its piece listed whole.
 int SplitSurfaceBspline(Bspline* srf, int maxU, int maxV, BsplineList** list, int freeInput);
 // Unlinks and frees obj's node in *list: obj, or null when it is not listed.
 Bspline* RemoveBsplFromBsplList(Bspline* obj, BsplineList** list);
