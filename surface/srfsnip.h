@@ -136,8 +136,9 @@ int SnipSurfaceIntoTwoParts(Bspline* srf, int uCut, SnipSide** low, SnipSide** h
 // Cuts srf into pieces of at most maxU x maxV control points, which end up appended to *list
 // (srf's own node is taken off the list and srf freed when freeInput is set). 0 (also when srf
 // fits already: list untouched), -2 on failure. Either way the list covers srf's domain once:
-// a first cut that fails, or whose pieces cannot all be listed, leaves the list and srf as they
-// were; a later cut that fails leaves its piece listed whole.
+// a first cut that fails, or whose pieces cannot all be listed, leaves the list as it was and
+// srf not freed (a trimmed srf keeps the outer loop and hole directions the cut gave it: the
+// same region); a later cut that fails leaves its piece listed whole.
 int SplitSurfaceBspline(Bspline* srf, int maxU, int maxV, BsplineList** list, int freeInput);
 // Unlinks and frees obj's node in *list: obj, or null when it is not listed.
 Bspline* RemoveBsplFromBsplList(Bspline* obj, BsplineList** list);
