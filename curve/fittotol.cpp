@@ -30,12 +30,10 @@ void Point(const Cloud* cloud, int i, double p[3]) {
   p[0] = cloud->x[i], p[1] = cloud->y[i], p[2] = cloud->z[i];
 }
 
-// unit: the length of one unit of the fitted data in the caller's units (the search fits a
-// copy of the cloud mapped to unit size).
-void ShowFitStatus(int nCtrl, double maxSq, double unit) {
-  StatusMessageFormat(MSGstr("Control points = %d, Maximum deviation = %S"), nCtrl,
-                      ScribedZKDistanceText(unit * std::sqrt(std::max(maxSq, 0.0))));
-}
+// Tolerances below this fraction of the data's extent are raised to it: the clouds hold single
+// precision coordinates (7 digits), so a finer tolerance only adds knots until the points are
+// interpolated.
+constexpr double kFinestRelativeTol = 1e-6;
 
 // The median of the n values (the mean of the two middle ones for an even count); the values
 // are reordered.
@@ -328,7 +326,7 @@ namespace {
 
 int Refit(Cloud* cloud, Bspline* curve, double* t, int nCorrection, double tolSq, int nWeighting,
           double* maxSq, double* worstParam, int closed, double roughness, double tension,
-          double sigma, double unit) {
+          double sigma) {
   if (!cloud || !curve || !t || cloud->npts < 2) return -2;
   const int n = cloud->npts;
   TrackingScope scope;
@@ -337,7 +335,6 @@ int Refit(Cloud* cloud, Bspline* curve, double* t, int nCorrection, double tolSq
     curve->W = nullptr;
     curve->rational = 0;
   }
-  const int N = NumCtrlU(curve);
   double* d = MallocArray<double>(2, n);
   if (!d || KernelFailed()) return -2;
   double* u = d + n;
@@ -351,7 +348,6 @@ int Refit(Cloud* cloud, Bspline* curve, double* t, int nCorrection, double tolSq
   if (nCorrection == 0) {
     int worst;
     if (FindCurveBsplineCloudMaxDiff(curve, cloud, worstParam, maxSq, &worst) != 0) return -2;
-    ShowFitStatus(N, *maxSq, unit);
     best = *maxSq;
     bestParam = *worstParam;
   }
@@ -382,7 +378,6 @@ int Refit(Cloud* cloud, Bspline* curve, double* t, int nCorrection, double tolSq
       RestoreCurve(curve, saved);
       break;
     }
-    ShowFitStatus(N, *maxSq, unit);
     best = *maxSq;
     bestParam = *worstParam;
     if (*maxSq < tolSq) break;
@@ -392,7 +387,6 @@ int Refit(Cloud* cloud, Bspline* curve, double* t, int nCorrection, double tolSq
     double ms, wp;
     int worst;
     if (FindCurveBsplineCloudMaxDiff(curve, cloud, &wp, &ms, &worst) != 0) return -2;
-    ShowFitStatus(N, ms, unit);
     if (ms > best) {
       *maxSq = best;
       *worstParam = bestParam;
@@ -426,7 +420,6 @@ int Refit(Cloud* cloud, Bspline* curve, double* t, int nCorrection, double tolSq
       for (int i = 0; i < n; ++i) order[i] = i;
       HeapSort2FloatInt4(n, d, order);
       const double ms = d[n - 1];
-      ShowFitStatus(N, ms, unit);
       if (ms > best) {
         *maxSq = best;
         *worstParam = bestParam;
@@ -463,20 +456,22 @@ int Refit(Cloud* cloud, Bspline* curve, double* t, int nCorrection, double tolSq
 int RefitCurve3(Cloud* cloud, Bspline* curve, double* t, int nCorrection, double tolSq,
                 int nWeighting, double* maxSq, double* worstParam, int closed, int /*degree*/,
                 double roughness, double tension, double sigma) {
-  return Refit(cloud, curve, t, nCorrection, tolSq, nWeighting, maxSq, worstParam, closed,
-               roughness, tension, sigma, 1.0);
+  const int r = Refit(cloud, curve, t, nCorrection, tolSq, nWeighting, maxSq, worstParam, closed,
+                      roughness, tension, sigma);
+  if (r == 0) ShowCurveFitStatus(NumCtrlU(curve), std::sqrt(std::max(*maxSq, 0.0)));
+  return r;
 }
 
 namespace {
 
-// The search of OptimalKnotVect on a cloud of unit size (unit: its length in the caller's
-// units, for the status line). Steps: start knots (curvature points or the start curve's knots),
+// The search of OptimalKnotVect on a cloud of unit size; *maxSq receives the returned curve's
+// measure of the check (0 for the interpolant). Steps: start knots (curvature points or the start curve's knots),
 // first fit and check, one refit, then one knot per pass at the unused cloud point nearest the
 // middle of the worst point's span, refit and check; the interpolant when no knot can be added.
 Bspline* SearchKnots(Cloud* cloud, Bspline* startCurve, double spacing, double* t,
                      int nCorrection, int nWeighting, int closed, int degree, double roughness,
                      double tension, double sigma, int mode, double tol, double fraction,
-                     double unit) {
+                     double* fitMaxSq) {
   const int n = cloud->npts, p = degree;
   TrackingScope scope;
   int* marks = CallocArray<int>(n);
@@ -517,7 +512,6 @@ Bspline* SearchKnots(Cloud* cloud, Bspline* startCurve, double spacing, double* 
     const int ok = CheckCurveBsplineCloudMaxDiff(curve.get(), cloud, mode, tol, fraction,
                                                  &worstParam, &maxSq, &worstIndex);
     if (KernelFailed()) return -1;
-    ShowFitStatus(NumCtrlU(curve.get()), maxSq, unit);
     return ok;
   };
   int ok = fitAndCheck();
@@ -526,7 +520,7 @@ Bspline* SearchKnots(Cloud* cloud, Bspline* startCurve, double spacing, double* 
   const int m0 = curve->interiorU;
   if (!ok) {
     if (Refit(cloud, curve.get(), t, nCorrection, tolSq, nWeighting, &maxSq, &worstParam, closed,
-              roughness, tension, sigma, unit) != 0)
+              roughness, tension, sigma) != 0)
       return nullptr;
     if (m0 < n - 4) {
       std::memcpy(t, saveT, sizeof(double) * n);
@@ -562,23 +556,34 @@ Bspline* SearchKnots(Cloud* cloud, Bspline* startCurve, double spacing, double* 
   if (!ok) {
     curve.reset(InterpCurve3(cloud, closed ? 1 : 0, p));
     if (!curve) return nullptr;
-    ShowFitStatus(NumCtrlU(curve.get()), 0.0, unit);
+    maxSq = 0.0;
   }
+  *fitMaxSq = maxSq;
   SetDomainFromKnots(curve.get(), 0);
   return curve.release();
 }
 
 }  // namespace
 
+void ShowCurveFitStatus(int nCtrl, double deviation) {
+  StatusMessageFormat(MSGstr("Control points = %d, Maximum deviation = %S"), nCtrl,
+                      ScribedZKDistanceText(deviation));
+}
+
+namespace {
+
+// OptimalKnotVect without its status message; *deviation the square root of the check's measure
+// in the caller's units.
+//
 // The fit's weights hold a length only through sigma (the data weight 1 / sigma^2 against
 // energies that do not change with the size), and the interpolators merge points closer than a
 // fixed distance: so the search runs on a copy of the cloud moved to its first point and scaled
 // to unit extent, which gives every size the answer of unit size, and the curve is mapped back
 // (its end control points exactly onto the cloud's end points).
-Bspline* OptimalKnotVect(Cloud* cloud, Bspline* startCurve, double spacing, double* t,
-                         int nCorrection, int nWeighting, double /*umin*/, double /*umax*/,
-                         int closed, int degree, double roughness, double tension, double sigma,
-                         int mode, double tol, double fraction) {
+Bspline* KnotSearchAtUnitSize(Cloud* cloud, Bspline* startCurve, double spacing, double* t,
+                              int nCorrection, int nWeighting, int closed, int degree,
+                              double roughness, double tension, double sigma, int mode,
+                              double tol, double fraction, double* deviation) {
   if (!cloud || !t || cloud->npts < 2 || !cloud->x || !cloud->y || !cloud->z || degree < 1 ||
       degree > kMaxSplineDegree)
     return nullptr;
@@ -602,9 +607,11 @@ Bspline* OptimalKnotVect(Cloud* cloud, Bspline* startCurve, double spacing, doub
     for (int i = 0; i < n; ++i) f[k * n + i] = static_cast<float>((src[k][i] - o[k]) / unit);
   Owned<Cloud, FreeCloud> copy(MakeCld(f, f + n, f + 2 * n, n, nullptr));
   if (!copy || KernelFailed()) return nullptr;
+  double maxSq = 0.0;
   Owned<Bspline, FreeBspline> c(SearchKnots(copy.get(), startCurve, spacing / unit, t, nCorrection,
                                             nWeighting, closed, degree, roughness, tension, sigma,
-                                            mode, tol / unit, fraction, unit));
+                                            mode, std::max(tol / unit, kFinestRelativeTol),
+                                            fraction, &maxSq));
   if (!c) return nullptr;
   double** rows[3] = {c->X, c->Y, c->Z};
   const int N = NumCtrlU(c.get());
@@ -613,12 +620,28 @@ Bspline* OptimalKnotVect(Cloud* cloud, Bspline* startCurve, double spacing, doub
     rows[k][0][0] = src[k][0];
     rows[k][0][N - 1] = src[k][n - 1];
   }
+  *deviation = unit * std::sqrt(std::max(maxSq, 0.0));
   return c.release();
 }
 
-Bspline* FitToTolerance(Cloud* cloud, Bspline* startCurve, double tol, double spacing, int closed,
-                        int degree, double /*w1*/, double /*w2*/, double /*w3*/, int* status,
-                        int mode, double fraction) {
+}  // namespace
+
+Bspline* OptimalKnotVect(Cloud* cloud, Bspline* startCurve, double spacing, double* t,
+                         int nCorrection, int nWeighting, double /*umin*/, double /*umax*/,
+                         int closed, int degree, double roughness, double tension, double sigma,
+                         int mode, double tol, double fraction) {
+  double deviation = 0.0;
+  Bspline* c = KnotSearchAtUnitSize(cloud, startCurve, spacing, t, nCorrection, nWeighting, closed,
+                                    degree, roughness, tension, sigma, mode, tol, fraction,
+                                    &deviation);
+  if (c) ShowCurveFitStatus(NumCtrlU(c), deviation);
+  return c;
+}
+
+Bspline* FitToToleranceMeasured(Cloud* cloud, Bspline* startCurve, double tol, double spacing,
+                                int closed, int degree, int* status, int mode, double fraction,
+                                double* deviation) {
+  *deviation = 0.0;
   if (!cloud) return nullptr;
   if (startCurve) {
     closed = startCurve->closedU != 0;
@@ -633,6 +656,12 @@ Bspline* FitToTolerance(Cloud* cloud, Bspline* startCurve, double tol, double sp
     if (status) *status = -2;
     return nullptr;
   }
+  // No curvature window without a spacing, and no tolerance below zero.
+  if (!(spacing > 0.0) || !std::isfinite(spacing) || !(tol >= 0.0)) {
+    if (status) *status = -2;
+    SetKernelError(-2);
+    return nullptr;
+  }
   TrackingScope scope;
   Owned<Cloud, FreeCloud> closedCopy(closed ? GetClosedCloud(cloud) : nullptr);
   if (closed && (!closedCopy || KernelFailed())) return nullptr;
@@ -643,9 +672,19 @@ Bspline* FitToTolerance(Cloud* cloud, Bspline* startCurve, double tol, double sp
   GetCloudParameters(work, 0, t, &length);
   // The parameters are normalised exactly when the points have a length.
   if (t[work->npts - 1] == 1.0)
-    return OptimalKnotVect(work, startCurve, spacing, t, 15, 15, 0.0, 1.0, closed, degree, 1e6,
-                           0.0, 0.1, mode, tol, fraction);
+    return KnotSearchAtUnitSize(work, startCurve, spacing, t, 15, 15, closed, degree, 1e6, 0.0, 0.1,
+                                mode, tol, fraction, deviation);
   return InterpCurve3(cloud, closed ? 1 : 0, degree);
+}
+
+Bspline* FitToTolerance(Cloud* cloud, Bspline* startCurve, double tol, double spacing, int closed,
+                        int degree, double /*w1*/, double /*w2*/, double /*w3*/, int* status,
+                        int mode, double fraction) {
+  double deviation = 0.0;
+  Bspline* c = FitToToleranceMeasured(cloud, startCurve, tol, spacing, closed, degree, status, mode,
+                                      fraction, &deviation);
+  if (c) ShowCurveFitStatus(NumCtrlU(c), deviation);
+  return c;
 }
 
 Bspline** CurveBasedFitCurvesToTolerance(Cloud** clouds, int nClouds, Bspline* startCurve,

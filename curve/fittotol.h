@@ -5,8 +5,13 @@
 // a cloud are found here too.
 //
 // Fits: non-rational 3D curves on [0, 1] whose first and last control points are held at the
-// first and last cloud points; weights in the order roughness, tension, sigma. Progress shows on
-// the status line as "Control points = %d, Maximum deviation = %S" after each measurement.
+// first and last cloud points; weights in the order roughness, tension, sigma. A fit shows its
+// outcome once on the status line, "Control points = %d, Maximum deviation = %S", the deviation
+// being the returned curve's (RefitCurve3, OptimalKnotVect and FitToTolerance each once per call).
+//
+// Tolerances are met as asked down to 1e-6 of the cloud's extent; a finer one (0 too) is raised
+// to that: the points hold single-precision coordinates, and a finer tolerance would only add
+// knots until the points are interpolated.
 #pragma once
 
 #include "bspline/smake.h"
@@ -56,11 +61,19 @@ Bspline* OptimalKnotVect(Cloud* cloud, Bspline* startCurve, double spacing, doub
 // A curve within tol of the cloud (check mode and fraction as in OptimalKnotVect) with roughness
 // 1e6, tension 0 and sigma 0.1 whatever the globals hold; a start curve gives closed and degree
 // and its knots. w1, w2, w3 are not read. *status: -1 for a closed fit of fewer than 4 points,
-// -2 for an open fit of fewer than 2 (null then), not written otherwise. Coincident points give
-// their interpolant. Null on failure.
+// -2 for an open fit of fewer than 2 (null then), and -2 with the error state set for a spacing
+// that is not positive and finite or a negative (or NaN) tol; not written otherwise. Coincident
+// points give their interpolant. Null on failure.
 Bspline* FitToTolerance(Cloud* cloud, Bspline* startCurve, double tol, double spacing, int closed,
                         int degree, double w1, double w2, double w3, int* status, int mode,
                         double fraction);
+// FitToTolerance without the status message: *deviation receives what the message would show
+// (the returned curve's largest distance from the points, by the check of mode; 0 otherwise).
+Bspline* FitToToleranceMeasured(Cloud* cloud, Bspline* startCurve, double tol, double spacing,
+                                int closed, int degree, int* status, int mode, double fraction,
+                                double* deviation);
+// The status line of the fits: "Control points = nCtrl, Maximum deviation = deviation".
+void ShowCurveFitStatus(int nCtrl, double deviation);
 // Every cloud fitted as OptimalKnotVect does with the start curve's closed flag, degree and
 // knots, mode 0 and the fitting globals set to tension 0, roughness 1e6, sigma 0.1 meanwhile
 // (restored exactly). The clouds are taken from the one with the most curvature points down;

@@ -18,6 +18,7 @@
 #include "bspline/cclone.h"
 #include "bspline/srfclone.h"
 #include "cloud/makecld.h"
+#include "curve/crverr.h"
 #include "curve/crvproj.h"
 #include "curve/crvutil.h"
 #include "curve/fittotol.h"
@@ -1320,9 +1321,9 @@ GridFitParams DefaultGridFit() {
   return g;
 }
 
-// Samples of a curve per span (2p + 2 each, after the owner's knot-line crossings went into a
+// Samples of a curve, samplesPerSpan per span (after the owner's knot-line crossings went into a
 // copy) as a cloud: 3D points, or (u, v, 0) for a curve on a surface. Null on failure.
-Cloud* CurveSampleCloud(const Bspline* curve) {
+Cloud* CurveSampleCloud(const Bspline* curve, int samplesPerSpan) {
   TrackingScope scope;
   Owned<Bspline, FreeBspline> copy(CopyCurveBspline(const_cast<Bspline*>(curve)));
   if (!copy || KernelFailed()) return nullptr;
@@ -1334,7 +1335,7 @@ Cloud* CurveSampleCloud(const Bspline* curve) {
     if (KernelFailed()) return nullptr;
   }
   double* t = nullptr;
-  const int n = SampleCurvePlate(work, 2 * work->degreeU + 2, &t);
+  const int n = SampleCurvePlate(work, samplesPerSpan, &t);
   Owned<double, Free> holdT(t);
   if (n < 2 || KernelFailed()) return nullptr;
   float* x = MallocArray<float>(n);
@@ -1395,24 +1396,78 @@ bool IsCurve(const Bspline* c) {
          BsplineShapeSound(c);
 }
 
+// Samples per knot span (of either curve) at which a fit is measured against the curve it
+// replaces, both ways: the fit meets its tolerance at the cloud's samples only, and between them
+// it can stray further.
+constexpr int kDenseSamplesPerSpan = 64;
+// Fits tried with denser samples and a tightened tolerance before the best is taken as it is.
+constexpr int kTighteningRounds = 8;
+
+// The largest distance between two 3D curves measured densely both ways; -1 on failure.
+double DenseTwoWayDeviation(Bspline* a, Bspline* b) {
+  double ab = 0.0, ba = 0.0;
+  if (TwoCurve3MaxDiff(a, b, kDenseSamplesPerSpan, &ab) != 0 ||
+      TwoCurve3MaxDiff(b, a, kDenseSamplesPerSpan, &ba) != 0)
+    return -1.0;
+  return std::max(ab, ba);
+}
+
+// The fit to tolerance of the curve's samples; a 3D fit is then measured densely against the
+// curve and, while it misses, fitted again with the tolerance tightened by the miss. The status
+// line shows the returned fit's measured deviation once.
 Bspline* ApproximateCurve(const Bspline* curve, double tol, int degree) {
   if (degree < 1 || degree > kMaxSplineDegree) return nullptr;
-  Owned<Cloud, FreeCloud> cloud(CurveSampleCloud(curve));
+  int samplesPerSpan = 2 * curve->degreeU + 2;
+  Owned<Cloud, FreeCloud> cloud(CurveSampleCloud(curve, samplesPerSpan));
   if (!cloud) return nullptr;
-  double L = 0.0;
-  for (int i = 1; i < cloud->npts; ++i)
-    L += std::hypot(cloud->x[i] - cloud->x[i - 1], cloud->y[i] - cloud->y[i - 1],
-                    cloud->z[i] - cloud->z[i - 1]);
-  if (curve->dimension == 3 && tol < 1e-6) tol = 1e-6;
-  int status = 0;
-  Bspline* fit = FitToTolerance(cloud.get(), nullptr, tol, 0.1 * L, curve->closedU ? 1 : 0, degree,
-                                Global_Roughness, Global_Tension, Global_Sigma, &status, 0, 0.8);
-  if (!fit) return nullptr;
-  if (KernelFailed() || (curve->dimension == 2 && !Reconnect(curve, fit))) {
-    FreeBspline(fit);
-    return nullptr;
+  double L = 0.0, lo[3], hi[3];
+  for (int i = 0; i < cloud->npts; ++i) {
+    const double p[3] = {cloud->x[i], cloud->y[i], cloud->z[i]};
+    for (int k = 0; k < 3; ++k) {
+      lo[k] = i ? std::min(lo[k], p[k]) : p[k];
+      hi[k] = i ? std::max(hi[k], p[k]) : p[k];
+    }
+    if (i)
+      L += std::hypot(cloud->x[i] - cloud->x[i - 1], cloud->y[i] - cloud->y[i - 1],
+                      cloud->z[i] - cloud->z[i - 1]);
   }
-  return fit;
+  const bool space = curve->dimension == 3;
+  // The single-precision samples carry about seven digits of the curve's size.
+  const double floorTol = 1e-6 * VecDist3(lo, hi);
+  if (space && tol < floorTol) tol = floorTol;
+  Owned<Bspline, FreeBspline> best;
+  double bestDev = 0.0, fitTol = tol;
+  for (int round = 0; round < kTighteningRounds; ++round) {
+    int status = 0;
+    double dev = 0.0;
+    Owned<Bspline, FreeBspline> fit(FitToToleranceMeasured(cloud.get(), nullptr, fitTol, 0.1 * L,
+                                                           curve->closedU ? 1 : 0, degree, &status,
+                                                           0, 0.8, &dev));
+    if (!fit || KernelFailed()) return nullptr;
+    if (space) {
+      dev = DenseTwoWayDeviation(const_cast<Bspline*>(curve), fit.get());
+      if (dev < 0.0 || KernelFailed()) return nullptr;
+    }
+    if (!best || dev < bestDev) {
+      best.reset(fit.release());
+      bestDev = dev;
+    }
+    if (!space || bestDev <= tol) break;
+    // A miss between the samples: samples twice as dense (the fit meets its tolerance only at
+    // them, and the interpolant of too few strays between them) and the tolerance tightened by
+    // the miss.
+    if (samplesPerSpan < kDenseSamplesPerSpan) {
+      samplesPerSpan *= 2;
+      cloud.reset(CurveSampleCloud(curve, samplesPerSpan));
+      if (!cloud) return nullptr;
+    } else if (fitTol <= floorTol) {
+      break;
+    }
+    fitTol = std::max(floorTol, fitTol * std::min(0.9, 0.9 * tol / dev));
+  }
+  if (curve->dimension == 2 && !Reconnect(curve, best.get())) return nullptr;
+  ShowCurveFitStatus(NumCtrlU(best.get()), bestDev);
+  return best.release();
 }
 
 // The projection passes onto a converted surface; the new surface is released on failure.
@@ -1458,7 +1513,7 @@ Bspline* ReparametrizeCurve(const Bspline* curve, const Bspline* ref, int nCtrl,
                             double span, int correct) {
   const int p = curve->degreeU;
   TrackingScope scope;
-  Owned<Cloud, FreeCloud> cloud(CurveSampleCloud(curve));
+  Owned<Cloud, FreeCloud> cloud(CurveSampleCloud(curve, 2 * p + 2));
   if (!cloud) return nullptr;
   double* knots = nullptr;
   int interior = 0, degree = p;

@@ -339,3 +339,42 @@ TEST_F(FitToToleranceTest, BadCoordinatesFailCleanly) {
 }
 
 }  // namespace
+
+// A fit without a curvature window, or with a tolerance below zero, is refused with the status
+// and the error state; a tolerance of zero is the finest the single-precision points carry (1e-6
+// of their extent): met at every size with about the same knots and one status message per call.
+TEST_F(FitToToleranceTest, RefusalsAndTheFinestToleranceAtEverySize) {
+  const std::vector<double> pts = Bends(150, 5, 0.0);
+  CloudOwner cloud(CloudOf(pts));
+  for (double spacing : {0.0, -1.0, std::nan(""), double(INFINITY)}) {
+    int status = 7;
+    EXPECT_EQ(FitToTolerance(cloud.get(), nullptr, 1e-3, spacing, 0, 3, 0, 0, 0, &status, 0, 0), nullptr);
+    EXPECT_EQ(status, -2) << spacing;
+    EXPECT_TRUE(KernelFailedNow()) << spacing;
+    ClearKernelError();
+  }
+  int status = 7;
+  EXPECT_EQ(FitToTolerance(cloud.get(), nullptr, -1e-3, 0.5, 0, 3, 0, 0, 0, &status, 0, 0), nullptr);
+  EXPECT_EQ(status, -2);
+  EXPECT_TRUE(KernelFailedNow());
+  ClearKernelError();
+
+  const double extent = 4.0;  // x runs over [0, 4], the largest side of the box
+  int nCtrl[5] = {};
+  const double scales[5] = {1e-6, 1e-3, 1.0, 1e3, 1e6};
+  for (int s = 0; s < 5; ++s) {
+    CloudOwner scaled(CloudOf(pts, scales[s]));
+    const size_t before = Messages().size();
+    Owned<Bspline, FreeBspline> c(FitToTolerance(scaled.get(), nullptr, 0.0, 0.5 * scales[s], 0, 3, 0, 0, 0, &status, 0, 0));
+    ASSERT_TRUE(c) << scales[s];
+    nCtrl[s] = NumCtrlU(c.get());
+    EXPECT_LT(nCtrl[s], 150) << "fewer control points than the interpolant's";
+    const std::vector<double> d = Deviations(c.get(), pts, scales[s]);
+    EXPECT_LE(*std::max_element(d.begin(), d.end()), 1e-6 * extent * scales[s] * 1.01) << scales[s];
+    const std::string shown = Messages().substr(before);
+    EXPECT_EQ(shown.find("Control points = "), shown.rfind("Control points = ")) << "one message";
+  }
+  // At the finest tolerance the points' own rounding, which differs with the size, steers a
+  // few knots.
+  for (int s = 0; s < 5; ++s) EXPECT_NEAR(nCtrl[s], nCtrl[2], 0.05 * nCtrl[2]) << scales[s];
+}

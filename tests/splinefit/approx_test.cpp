@@ -6,9 +6,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "bspline/crvlist.h"
+#include "bspline/nubs.h"
+#include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "foundation/umalloc.h"
 #include "quadric/qnurbs.h"
@@ -208,3 +212,65 @@ TEST_F(Approximate, MeanControlLineLengths) {
 }
 
 }  // namespace
+
+namespace {
+
+// The largest distance from a's points (2000 steps) to b: nearest of 300 samples of b, refined.
+double OneWayDeviation(Bspline* a, Bspline* b) {
+  std::vector<double> bs(3 * 301);
+  for (int j = 0; j <= 300; ++j) Eval3DPointOnCurve3Coord(b, b->umin + (b->umax - b->umin) * j / 300, 0, &bs[3 * j]);
+  double worst = 0.0;
+  for (int i = 0; i <= 2000; ++i) {
+    double P[3];
+    Eval3DPointOnCurve3Coord(a, a->umin + (a->umax - a->umin) * i / 2000, 0, P);
+    int best = 0;
+    for (int j = 1; j <= 300; ++j)
+      if (std::hypot(P[0] - bs[3 * j], P[1] - bs[3 * j + 1], P[2] - bs[3 * j + 2]) <
+          std::hypot(P[0] - bs[3 * best], P[1] - bs[3 * best + 1], P[2] - bs[3 * best + 2]))
+        best = j;
+    double t = b->umin + (b->umax - b->umin) * best / 300, C[3], d2, step;
+    FindClosestPointCurve3(b, P, C, b->umin, b->umax, &t, &d2, &step, 30);
+    const double coarse = std::hypot(P[0] - bs[3 * best], P[1] - bs[3 * best + 1], P[2] - bs[3 * best + 2]);
+    worst = std::max(worst, std::min(coarse, std::sqrt(d2)));
+  }
+  return worst;
+}
+
+// The deviation the fit's single status message shows.
+double ShownDeviation(const std::string& messages) {
+  const std::string key = "Maximum deviation = ";
+  const size_t at = messages.rfind(key);
+  return at == std::string::npos ? -1.0 : std::atof(messages.c_str() + at + key.size());
+}
+
+}  // namespace
+
+// A space cubic of 16 control points approximated at a thousandth of its size, at every size,
+// and at 1e-5 of it at size 1e-3: measured densely both ways the fit is within the tolerance,
+// and the one status message of the call shows that deviation (to its four digits).
+TEST_F(Approximate, CurveFitsMeetTheirToleranceBetweenSamplesAtEverySize) {
+  const GridFitParams prm = Plain();
+  struct Case {
+    double scale, relTol;
+  } cases[] = {{1e-6, 1e-3}, {1e-3, 1e-3}, {1.0, 1e-3}, {1e3, 1e-3}, {1e6, 1e-3}, {1e-3, 1e-5}};
+  for (const Case& k : cases) {
+    BsplineKeeper keep;
+    // Control points on one and a half turns of a helix of radius 1 and pitch 0.6.
+    std::vector<double> pts;
+    for (int i = 0; i < 16; ++i) {
+      const double a = 3 * M_PI * i / 15;
+      pts.insert(pts.end(), {k.scale * std::cos(a), k.scale * std::sin(a), k.scale * 0.3 * a / M_PI});
+    }
+    Bspline* c = keep(BuildCurve(3, 3, pts));
+    const double size = k.scale * std::sqrt(4.0 + 4.0 + 0.81);  // about the box diagonal
+    const double tol = k.relTol * size;
+    const size_t before = Messages().size();
+    Bspline* a = keep(ApproximateBspline(c, tol, 3, 0, &prm));
+    ASSERT_NE(a, nullptr) << k.scale;
+    const double dev = std::max(OneWayDeviation(a, c), OneWayDeviation(c, a));
+    EXPECT_LE(dev, tol) << k.scale << " " << k.relTol;
+    const std::string shown = Messages().substr(before);
+    EXPECT_EQ(shown.find("Control points = "), shown.rfind("Control points = ")) << "one message";
+    EXPECT_NEAR(ShownDeviation(shown), dev, 2e-3 * dev + 1e-3 * tol) << k.scale << " " << k.relTol;
+  }
+}
