@@ -57,6 +57,20 @@ void CurvePoint(Bspline* curve, double t, double P[3]) {
     Eval3DPointOnCurve3Coord(curve, t, 0, P);
 }
 
+// The squared 3D distance from P to the image of a curve on its owner surface, from a start
+// on the cache's samples of the curve; -1 when no start was found.
+double SqDistanceToImage(Bspline* piece, CurveSampleCache& cache, const double P[3]) {
+  double t, C[3], d2, step;
+  if (cache.Estimate(piece, P, &t) != 0) return -1.0;
+  FindClosestPointCurveOnSurf(piece, P, C, piece->umin, piece->umax, &t, &d2, &step, 7);
+  return d2;
+}
+
+// A foot on the boundary is beyond the edge when the point leans past the edge by more than
+// this fraction of the surface's size: a converged interior foot leaves only round-off along the
+// tangent plane, and the crossing found by bisection then lies within this of the true one.
+constexpr double kBeyondEdge = 1e-7;
+
 // Projects P onto srf with the grid cache and grades the result. 0, or -2 when the closest-point
 // search failed.
 int ProjectPoint(Bspline* srf, const double P[3], double** gx, double** gy, double** gz,
@@ -66,10 +80,22 @@ int ProjectPoint(Bspline* srf, const double P[3], double** gx, double** gy, doub
   const double ru = 1e-6 * (srf->umax - srf->umin), rv = 1e-6 * (srf->vmax - srf->vmin);
   const bool onBound = std::fabs(s->u - srf->umin) <= ru || std::fabs(s->u - srf->umax) <= ru ||
                        std::fabs(s->v - srf->vmin) <= rv || std::fabs(s->v - srf->vmax) <= rv;
-  // A foot on the boundary whose residual leans along the tangent plane lies off the edge; a
-  // point on the surface itself has no direction to lean.
-  const double ratio = std::fabs(d) < 1e-6 * SurfaceSize(srf) ? 0.0 : e / (d * d);
-  s->state = onBound && ratio > 0.1 ? -1 : 1;
+  s->state = 1;
+  if (!onBound) return 0;
+  // The part of P - q along the tangent plane: a foot held on the edge leaves the point's lean
+  // past it there (a surface without a normal at the foot counts all of P - q).
+  double Su[3], Sv[3], n[3], r[3];
+  Eval3DPointOnSurfCoord(srf, s->u, s->v, 1, 0, Su);
+  Eval3DPointOnSurfCoord(srf, s->u, s->v, 0, 1, Sv);
+  VecCrossProd3(Su, Sv, n);
+  VecDiff3(P, q, r);
+  const double nn2 = VecDotProd3(n, n);
+  if (nn2 > 0.0) {
+    const double f = VecDotProd3(r, n) / nn2;
+    for (int k = 0; k < 3; ++k) r[k] -= f * n[k];
+  }
+  const double lean = VecSize3(r);
+  if (lean > kBeyondEdge * SurfaceSize(srf)) s->state = -1;
   return 0;
 }
 
@@ -313,9 +339,8 @@ Bspline* CheckErrorAndRefitCurve(Bspline* curve2, Cloud* cloud, double* params, 
       CurveSampleCache cache;
       for (int i = 0; i < n; ++i) {
         const double P[3] = {x[i], y[i], z[i]};
-        double t, C[3], d2, step;
-        if (cache.Estimate(cur.get(), P, &t) != 0) return nullptr;
-        FindClosestPointCurveOnSurf(cur.get(), P, C, cur->umin, cur->umax, &t, &d2, &step, 7);
+        const double d2 = SqDistanceToImage(cur.get(), cache, P);
+        if (d2 < 0.0) return nullptr;
         if (d2 > tolSq) recorded[nr++] = params[i];
       }
     }
@@ -412,6 +437,65 @@ Bspline* CreateProjectedCurve(Bspline* srf, Bspline* curve, const double* u, con
   return CreateCurveToTol(curve, srf, u, v, xyz, xyz + n, xyz + 2 * n, t, n, tol);
 }
 
+namespace {
+
+// Points checked between two successive samples of a run (at the quarter steps), and the most
+// rounds of adding the points missed: each round at least halves the steps that miss.
+constexpr int kChecksPerStep = 3;
+constexpr int kRefineRounds = 12;
+
+// The piece of a run of n samples (u, v, t), within tol of the projection everywhere along it:
+// the piece fitted to the samples is checked at kChecksPerStep points between successive
+// samples, each projected anew, and every point it misses by more than tol joins the samples
+// before the run is fitted again; until none misses, the steps reach round-off of the curve's
+// range or the rounds run out (the last fit is kept). A point that projects beyond the edge or
+// across a seam is not checked. Null on failure.
+Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, const double* u0,
+                         const double* v0, const double* t0, int n, double tol) {
+  TrackingScope scope;
+  const double* u = u0;
+  const double* v = v0;
+  const double* t = t0;
+  const double finest = 1e-12 * (curve->umax - curve->umin);
+  Owned<Bspline, FreeBspline> piece;
+  for (int round = 0;; ++round) {
+    piece.reset(CreateProjectedCurve(srf, curve, u, v, t, n, tol));
+    if (!piece || KernelFailed() || round == kRefineRounds) break;
+    const int cap = (kChecksPerStep + 1) * (n - 1) + 1;
+    double* next = MallocArray<double>(3, cap);
+    if (!next || KernelFailed()) return nullptr;
+    double *nu = next, *nv = next + cap, *nt = next + 2 * cap;
+    int m = 0;
+    auto push = [&](double a, double b, double c) { nu[m] = a, nv[m] = b, nt[m] = c, ++m; };
+    CurveSampleCache cache;
+    for (int i = 0; i + 1 < n; ++i) {
+      push(u[i], v[i], t[i]);
+      if (t[i + 1] - t[i] <= finest) continue;
+      for (int j = 1; j <= kChecksPerStep; ++j) {
+        const double tm = t[i] + (t[i + 1] - t[i]) * j / (kChecksPerStep + 1);
+        double P[3], Q[3];
+        CurvePoint(curve, tm, P);
+        ProjSample s;
+        if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &s) != 0) return nullptr;
+        if (s.state != 1 || IsChangedBoundary(srf, u[i], s.u, 0) ||
+            IsChangedBoundary(srf, v[i], s.v, 1))
+          continue;
+        Eval3DPointOnSurfCoord(srf, s.u, s.v, 0, 0, Q);
+        const double d2 = SqDistanceToImage(piece.get(), cache, Q);
+        if (d2 < 0.0 || KernelFailed()) return nullptr;
+        if (d2 > tol * tol) push(s.u, s.v, tm);
+      }
+    }
+    push(u[n - 1], v[n - 1], t[n - 1]);
+    if (m == n) break;
+    u = nu, v = nv, t = nt, n = m;
+  }
+  if (!piece || KernelFailed()) return nullptr;
+  return piece.release();
+}
+
+}  // namespace
+
 // Samples, projections and their states, then runs of equal state walked in order: a usable
 // run is closed by the edge crossing that ends it and fitted; the next run starts at that
 // crossing (a stretch beyond the edge only in joining mode, where it bridges exit and re-entry).
@@ -444,7 +528,7 @@ BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int s
   int k = 0;
   auto push = [&](double u, double v, double t) { ru[k] = u, rv[k] = v, rt[k] = t, ++k; };
   auto makePiece = [&]() {
-    PieceOwner piece(CreateProjectedCurve(srf, curve, ru, rv, rt, k, tol));
+    PieceOwner piece(FitRunWithinTol(srf, curve, grid, ru, rv, rt, k, tol));
     return piece && !KernelFailed() && ReplaceByIsoLine(srf, piece) &&
            AddPiece(piece, separate, pieces, &count, joined);
   };

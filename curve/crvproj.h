@@ -4,9 +4,10 @@
 // piece runs at one u or v.
 //
 // A projected sample is usable unless its (u, v) lies on the domain's boundary (within 1e-6 of
-// the range) while the point lies off the surface's edge rather than over it: the residual of
-// the closest-point refinement along the tangent plane exceeds a tenth of the squared distance
-// (points within 1e-6 of the surface's size count as over it).
+// the range) while the point lies past the surface's edge rather than over it: the part of the
+// point's offset from its foot along the tangent plane there exceeds 1e-7 of the surface's size
+// (the diagonal of its control net's box). Edge crossings are located to that: where the foot of
+// the curve's point reaches the edge.
 //
 // Result curves have the surface as owner and are also pushed at the head of its curve list;
 // the list nodes returned are the caller's (the curves belong to the surface).
@@ -21,8 +22,11 @@ struct Cloud;
 // union of the curve's knots with the surface's u and v knots mapped onto the curve's range.
 // separate nonzero returns every piece on its own; zero joins successive pieces (also across
 // stretches beyond the edge) into one curve and moves samples on the seam of a surface closed
-// in one direction to the seam side their neighbours lie on. reserved is not read. Null when no
-// piece was made or on failure (a closest-point search, an allocation or a fit).
+// in one direction to the seam side their neighbours lie on. reserved is not read. Each piece
+// is within tol of the projection along its whole length: it is checked at the quarter steps
+// between its samples (projected anew) and fitted again with every point it missed added to its
+// samples, for at most twelve rounds. Null when no piece was made or on failure (a closest-point
+// search, an allocation or a fit).
 BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int samplesPerSpan,
                                              double tol, int reserved, int separate);
 // Bisection (iterations steps) for the parameter between tB (state prevGood, 1 usable, -1 not)

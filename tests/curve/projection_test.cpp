@@ -61,8 +61,8 @@ TEST_F(ProjectionTest, PiecesStayWithinToleranceOfTheProjectedSamplesAtEveryScal
   for (int k = 0; k < 3; ++k) {
     const double sc = scales[k];
     Bspline* s = keep(Bumpy(sc));
-    // A wavy curve floating above the patch, wholly over it.
-    std::vector<double> pts = {0.2, 0.3, 1, 0.6, 1.5, 1.2, 1.0, 0.2, 0.8, 1.4, 1.2, 1.1, 1.8, 1.7, 0.9};
+    // A wavy curve floating above the patch, wholly over it: every foot inside the domain.
+    std::vector<double> pts = {0.2, 0.3, 1, 0.6, 1.5, 1.2, 1.0, 0.2, 0.8, 1.4, 1.2, 1.1, 1.6, 1.7, 0.9};
     for (double& v : pts) v *= sc;
     Bspline* c = keep(BuildCurve(3, 3, pts, ClampedKnots(3, 5)));
     const double tol = 1e-3 * sc;
@@ -87,7 +87,7 @@ TEST_F(ProjectionTest, PiecesStayWithinToleranceOfTheProjectedSamplesAtEveryScal
   EXPECT_EQ(knots[1], knots[0]);
   EXPECT_EQ(knots[2], knots[0]);
   Bspline* s = keep(Bumpy());
-  Bspline* c = keep(BuildCurve(3, 3, {0.2, 0.3, 1, 0.6, 1.5, 1.2, 1.0, 0.2, 0.8, 1.4, 1.2, 1.1, 1.8, 1.7, 0.9},
+  Bspline* c = keep(BuildCurve(3, 3, {0.2, 0.3, 1, 0.6, 1.5, 1.2, 1.0, 0.2, 0.8, 1.4, 1.2, 1.1, 1.6, 1.7, 0.9},
                                ClampedKnots(3, 5)));
   const double tol = 1e-3;
   // Failures leave no piece and nothing on the surface.
@@ -239,6 +239,69 @@ TEST_F(ProjectionTest, PointSequencesBecomeInterpolantsPerRunOverTheSurface) {
   Owned<Cloud, FreeCloud> empty(MakeCld(x.data(), y.data(), z.data(), 1, nullptr));
   empty->npts = 0;
   EXPECT_TRUE(Items(SurfCloudProjectClosestGeometry(s, empty.get(), 0, 1)).empty());
+}
+
+// A wave curve lifted 0.05 above an 8 x 8 bicubic, tolerance 1e-4 of the size: the piece is
+// within the tolerance of the projection at every one of 400 points along the curve, not only at
+// its samples, at every size.
+TEST_F(ProjectionTest, PiecesStayWithinToleranceBetweenTheirSamplesAtEverySize) {
+  for (double sc : {1e-6, 1e-3, 1.0, 1e3, 1e6}) {
+    BsplineKeeper keep;
+    PatchOptions o;
+    o.nu = o.nv = 8;
+    o.x1 = o.y1 = 2 * sc;
+    auto f = [sc](double x, double y) { return 0.25 * sc * std::sin(5 * x / sc) * std::cos(4 * y / sc); };
+    Bspline* s = keep(BuildFunctionPatch(f, o));
+    std::vector<double> pts;
+    for (int i = 0; i < 12; ++i) {
+      const double x = 0.3 + 1.4 * i / 11, y = 1.0 + 0.5 * std::sin(6 * x);
+      pts.insert(pts.end(), {sc * x, sc * y, f(sc * x, sc * y) + 0.05 * sc});
+    }
+    Bspline* c = keep(BuildCurve(3, 3, pts));
+    const double tol = 1e-4 * 2 * std::sqrt(2.0) * sc;
+    std::vector<Bspline*> pieces = Items(SurfCurveProjectClosestGeometry(s, c, 0, tol, 0, 1));
+    ASSERT_EQ(pieces.size(), 1u) << sc;
+    SurfaceGridCache grid;
+    double worst = 0.0;
+    for (int i = 0; i <= 400; ++i) {
+      double P[3], q[3], u, v, d, e;
+      Eval3DPointOnCurve3Coord(c, i / 400.0, 0, P);
+      ASSERT_EQ(grid.Closest(s, P, &u, &v, q, &d, &e), 0);
+      worst = std::max(worst, DistanceToImage(pieces[0], q));
+    }
+    EXPECT_LE(worst, tol * 1.0001) << "at size " << sc;
+  }
+}
+
+// A lifted line over a surface that does not vary across x (so the walls over its edges x = 0
+// and x = 2 are the planes x = 0 and x = 2) runs past both edges obliquely: the one piece ends at
+// the projections of the line's exact crossings of those planes, cut or joined, at every size.
+TEST_F(ProjectionTest, ACurveRunningPastBothEdgesIsCutAtTheTrueCrossings) {
+  for (double sc : {1e-6, 1e-3, 1.0, 1e3, 1e6}) {
+    BsplineKeeper keep;
+    PatchOptions o;
+    o.nu = o.nv = 8;
+    o.x1 = o.y1 = 2 * sc;
+    Bspline* s = keep(BuildFunctionPatch([sc](double, double y) { return 0.3 * sc * std::sin(1.5 * y / sc); }, o));
+    // x = -1 + 4 t, y = 0.2 + 1.6 t: x = 0 at t = 1/4 (y = 0.6), x = 2 at t = 3/4 (y = 1.4).
+    Bspline* c = keep(BuildCurve(1, 3, {-sc, 0.2 * sc, 0.6 * sc, 3 * sc, 1.8 * sc, 0.6 * sc}));
+    const double tol = 1e-4 * 2 * std::sqrt(2.0) * sc;
+    double feet[2][3];
+    SurfaceGridCache grid;
+    for (int k = 0; k < 2; ++k) {
+      const double P[3] = {2.0 * k * sc, (0.6 + 0.8 * k) * sc, 0.6 * sc};
+      double u, v, d, e;
+      ASSERT_EQ(grid.Closest(s, P, &u, &v, feet[k], &d, &e), 0);
+    }
+    for (int separate : {1, 0}) {
+      std::vector<Bspline*> pieces = Items(SurfCurveProjectClosestGeometry(s, c, 0, tol, 0, separate));
+      ASSERT_EQ(pieces.size(), 1u) << sc;
+      double ends[2][3];
+      EvalCrvOnSrfCoord(s, pieces[0], pieces[0]->umin, 0, ends[0]);
+      EvalCrvOnSrfCoord(s, pieces[0], pieces[0]->umax, 0, ends[1]);
+      for (int k = 0; k < 2; ++k) EXPECT_LE(VecDist3(ends[k], feet[k]), tol) << sc << " end " << k;
+    }
+  }
 }
 
 }  // namespace
