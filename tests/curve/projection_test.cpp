@@ -2,6 +2,7 @@
 // within the tolerance of the projected samples, iso lines come back exact, stretches beyond an
 // edge cut the projection (or are bridged when joined), and joined pieces keep both shapes.
 #include <cmath>
+#include <functional>
 #include <vector>
 
 #include "bspline/crvlist.h"
@@ -241,17 +242,22 @@ TEST_F(ProjectionTest, PointSequencesBecomeInterpolantsPerRunOverTheSurface) {
   EXPECT_TRUE(Items(SurfCloudProjectClosestGeometry(s, empty.get(), 0, 1)).empty());
 }
 
+// An 8 x 8 bicubic z = f(x, y) over [0, 2 sc]^2.
+Bspline* EightByEight(double sc, const std::function<double(double, double)>& f) {
+  PatchOptions o;
+  o.nu = o.nv = 8;
+  o.x1 = o.y1 = 2 * sc;
+  return BuildFunctionPatch(f, o);
+}
+
 // A wave curve lifted 0.05 above an 8 x 8 bicubic, tolerance 1e-4 of the size: the piece is
 // within the tolerance of the projection at every one of 400 points along the curve, not only at
 // its samples, at every size.
 TEST_F(ProjectionTest, PiecesStayWithinToleranceBetweenTheirSamplesAtEverySize) {
   for (double sc : {1e-6, 1e-3, 1.0, 1e3, 1e6}) {
     BsplineKeeper keep;
-    PatchOptions o;
-    o.nu = o.nv = 8;
-    o.x1 = o.y1 = 2 * sc;
     auto f = [sc](double x, double y) { return 0.25 * sc * std::sin(5 * x / sc) * std::cos(4 * y / sc); };
-    Bspline* s = keep(BuildFunctionPatch(f, o));
+    Bspline* s = keep(EightByEight(sc, f));
     std::vector<double> pts;
     for (int i = 0; i < 12; ++i) {
       const double x = 0.3 + 1.4 * i / 11, y = 1.0 + 0.5 * std::sin(6 * x);
@@ -279,10 +285,7 @@ TEST_F(ProjectionTest, PiecesStayWithinToleranceBetweenTheirSamplesAtEverySize) 
 TEST_F(ProjectionTest, ACurveRunningPastBothEdgesIsCutAtTheTrueCrossings) {
   for (double sc : {1e-6, 1e-3, 1.0, 1e3, 1e6}) {
     BsplineKeeper keep;
-    PatchOptions o;
-    o.nu = o.nv = 8;
-    o.x1 = o.y1 = 2 * sc;
-    Bspline* s = keep(BuildFunctionPatch([sc](double, double y) { return 0.3 * sc * std::sin(1.5 * y / sc); }, o));
+    Bspline* s = keep(EightByEight(sc, [sc](double, double y) { return 0.3 * sc * std::sin(1.5 * y / sc); }));
     // x = -1 + 4 t, y = 0.2 + 1.6 t: x = 0 at t = 1/4 (y = 0.6), x = 2 at t = 3/4 (y = 1.4).
     Bspline* c = keep(BuildCurve(1, 3, {-sc, 0.2 * sc, 0.6 * sc, 3 * sc, 1.8 * sc, 0.6 * sc}));
     const double tol = 1e-4 * 2 * std::sqrt(2.0) * sc;
