@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bspline/bsvalid.h"
+#include "bspline/isocurve.h"
 #include "bspline/kinsert.h"
 #include "bspline/kremove.h"
 #include "bspline/knots.h"
@@ -125,6 +126,59 @@ void FillExtendCoefi(Bspline* ext, int end) {
   if (end == 0) ReverseDirection(ext, 0);
 }
 
+namespace {
+
+// The extension's length is met to this fraction (its polyline measure is finer than that).
+constexpr double kLengthAgreement = 1e-6;
+// Rounds of matching the parameter step to the length; each multiplies the step by the ratio of
+// asked to measured length, which settles in a few when the length grows smoothly with the step.
+constexpr int kLengthRounds = 40;
+// Polyline steps for the measure of one line across the added part.
+constexpr int kLengthSteps = 1000;
+
+// obj with its end span continued by dt in parameter (v edges computed transposed; obj ends as
+// it came in). Null on failure.
+Bspline* ExtrapolatedBy(Bspline* obj, int end, bool inV, double dt) {
+  if (inV && FlipBspline(obj) != 0) return nullptr;
+  Owned<Bspline, FreeBspline> ext(MakeExtendBspline(obj, end, dt));
+  if (ext) FillExtendCoefi(ext.get(), end);
+  if (inV) {
+    FlipBspline(obj);
+    if (ext && FlipBspline(ext.get()) != 0) return nullptr;
+  }
+  if (!ext || KernelFailed()) return nullptr;
+  return ext.release();
+}
+
+// The length of the part ext added to obj across the edge: of a curve its arc; of a surface the
+// shortest arc across over 2 n + 1 lines along the edge (n the control points along it), the
+// mean when the shortest is under a thousandth of the longest (a collapsed edge), as the
+// by-length bridges measure. -1 on failure.
+double AddedLength(Bspline* ext, const Bspline* obj, int edge, bool inV) {
+  const bool atMin = EdgeAtMinimum(edge);
+  if (obj->kind == 1) {
+    const double t1 = atMin ? ext->umin : obj->umax, t2 = atMin ? obj->umin : ext->umax;
+    return GetPartCurveLength(ext, t1, t2, kLengthSteps);
+  }
+  const double lo = inV ? obj->umin : obj->vmin, hi = inV ? obj->umax : obj->vmax;
+  const double a = inV ? (atMin ? ext->vmin : obj->vmax) : (atMin ? ext->umin : obj->umax);
+  const double b = inV ? (atMin ? obj->vmin : ext->vmax) : (atMin ? obj->umin : ext->umax);
+  const int lines = 2 * (inV ? NumCtrlU(obj) : NumCtrlV(obj)) + 1;
+  double shortest = kEmptyBoxBound, longest = 0.0, sum = 0.0;
+  for (int i = 0; i < lines; ++i) {
+    const double s = lo + (hi - lo) * i / (lines - 1);
+    Owned<Bspline, FreeBspline> iso(inV ? IsoCurve3(ext, s, 0.0, 1) : IsoCurve3(ext, 0.0, s, 0));
+    if (!iso || KernelFailed()) return -1.0;
+    const double L = GetPartCurveLength(iso.get(), a, b, kLengthSteps);
+    shortest = std::min(shortest, L);
+    longest = std::max(longest, L);
+    sum += L;
+  }
+  return shortest < 1e-3 * longest ? sum / lines : shortest;
+}
+
+}  // namespace
+
 Bspline* ExtendObjectByLengthG2(Bspline* obj, double length, int, int edge) {
   if (!BsplineShapeSound(obj)) {
     SetKernelError(-2);
@@ -148,16 +202,26 @@ Bspline* ExtendObjectByLengthG2(Bspline* obj, double length, int, int edge) {
     SetKernelError(-2);
     return nullptr;
   }
-  const double dt = (b - a) / S * length;
   const int end = surface ? (inV ? (edge == 1 ? 2 : 0) : edge) : (edge == 0 ? 0 : 2);
-  if (inV && FlipBspline(obj) != 0) return nullptr;
-  Owned<Bspline, FreeBspline> ext(MakeExtendBspline(obj, end, dt));
-  if (ext) FillExtendCoefi(ext.get(), end);
-  if (inV) {
-    FlipBspline(obj);
-    if (ext && FlipBspline(ext.get()) != 0) return nullptr;
+  // The first step from the parameter speed; then the step is matched to the length of the
+  // added part (a curve on a surface keeps the first step: it is cut back at the surface's edge).
+  double dt = (b - a) / S * length;
+  Owned<Bspline, FreeBspline> ext(ExtrapolatedBy(obj, end, inV, dt));
+  if (!ext) return nullptr;
+  if (obj->dimension == 3 && length > 0.0) {
+    for (int round = 0;; ++round) {
+      const double L = AddedLength(ext.get(), obj, edge, inV);
+      if (KernelFailed()) return nullptr;
+      if (!(L > 0.0) || !std::isfinite(L) || round == kLengthRounds) {
+        SetKernelError(-2);
+        return nullptr;
+      }
+      if (std::fabs(L - length) <= kLengthAgreement * length) break;
+      dt *= std::clamp(length / L, 0.1, 10.0);
+      ext.reset(ExtrapolatedBy(obj, end, inV, dt));
+      if (!ext) return nullptr;
+    }
   }
-  if (!ext || KernelFailed()) return nullptr;
   const int dir = inV ? 1 : 0;
   const KnotDirection kd = DirectionOf(ext.get(), dir);
   const double t = end == 0 ? kd.knots[kd.p + 1] : kd.knots[kd.nCtrl - 1];

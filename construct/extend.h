@@ -16,19 +16,25 @@
 // back at the surface's boundary); cont 0 and 1 join a by-length bridge patch (MakeBridgeObject)
 // with that continuity, its cross-join derivative scaled by scale. With a target the bridge to
 // it is blended on (BlendTwoObjects, the stitch record {cont, 0, 1, 3, -1, -1, 1, scale, 1, 0}).
-// A bridge whose mean control-polygon length across is below 0.001 moves obj's boundary line
-// onto its far line instead (a copy of obj, same knots). cont is lowered to d when d < 2 and
-// d < cont. Side effects on obj: a surface loses its trim loops and, on the copy, curvature and
-// by-length paths, hands its curves over to the result (obj's list empties); in the by-length
-// path obj may be left reversed across the edge (the result runs like the input). Null: cont
-// outside 0..2, a by-length bridge shorter than 0.001, a surface given only a target point, and
-// any failure (allocation, set operations, joining, blending, knot removal).
+// A bridge whose mean control-polygon length across is below 0.001 of obj's size (the diagonal
+// of its control points' box, in its own coordinates) moves obj's boundary line onto its far
+// line instead (a copy of obj, same knots). cont is lowered to d when d < 2 and d < cont. Side
+// effects on obj: a surface loses its trim loops and, on the copy, curvature and by-length
+// paths, hands its curves over to the result (obj's list empties); in the by-length path obj
+// may be left reversed across the edge (the result runs like the input). Null: cont outside
+// 0..2, a by-length bridge shorter than 0.001 of obj's size, a surface given only a target
+// point, and any failure (allocation, set operations, joining, blending, knot removal).
 Bspline* ExtendObject(Bspline* obj, Bspline* targetCurve, double* targetPoint, double length,
                       int uniform, int edge, int cont, double scale);
-// The end span continued polynomially by length (for d <= 3 exactly; higher degrees continue
-// linearly beyond the third new point), then min(d + 1, 4) copies of the join knot removed.
-// flag plays no part. obj ends as it came in (v edges are computed transposed). Null on
-// failure, also when the end span has no length to measure against.
+// The end span continued polynomially (for d <= 3 exactly; higher degrees continue linearly
+// beyond the third new point), then min(d + 1, 4) copies of the join knot removed. The added
+// part is as long as length: for a 3D curve its arc, for a surface the shortest arc across the
+// added strip over 2 n + 1 lines along the edge (n control points along it; the mean when the
+// shortest is under a thousandth of the longest), met to 1e-6 of the length by matching the
+// parameter step; a curve on a surface is continued by the step of its end span's 3D speed (it is
+// cut back at the surface's edge). flag plays no part. obj ends as it came in (v edges are
+// computed transposed). Null on failure, also when the end span has no length to measure
+// against or the added length does not grow to the length (a rational end whose weights vanish).
 Bspline* ExtendObjectByLengthG2(Bspline* obj, double length, int flag, int edge);
 // A copy of obj in u with d + 1 new control points (zero) after its end (end nonzero) or before
 // its start (end 0), the u knots extended by dt there with d + 1 copies of the new end value.
@@ -50,7 +56,7 @@ void CascadeKnotVecOfObjSet(Bspline** objs, int n, int* dirs);
 // A patch from the edge to targetCurve (a surface; the pair is made to run alike and made
 // compatible along the edge in place) or to targetPoint (a curve), else by length. Null for
 // cont outside 0..2, a surface given only a target point (it has one target, not one per
-// boundary control point), a length below 0.001 without target, and on failure.
+// boundary control point), a length below 0.001 of obj's size without target, and on failure.
 Bspline* MakeBridgeObject(Bspline* obj, Bspline* targetCurve, double* targetPoint, double length,
                           int uniform, int edge, int cont);
 // Lines across from each boundary control point to its target (x, y, z, w per control point
@@ -60,7 +66,8 @@ void MakeBPatchFromObjEdgeToCurve3(Bspline* obj, int edge, double* x, double* y,
 // The patch continuing obj across the edge by length: degree min(d, 3) across (v for surfaces,
 // u along), rows reflected (cont 0, 1: straight on; cont 2: the Bezier end span's rows 2, 3
 // mirrored) and scaled so that the shortest line across (uniform on a surface: every line) has
-// the length. obj is not changed. 1, or 0 for |length| < 0.001, cont outside 0..2 or failure.
+// the length. obj is not changed. 1, or 0 for |length| below 0.001 of obj's size (the diagonal
+// of its control points' box, in 3D for a curve on a surface), cont outside 0..2 or failure.
 int MakeBPatchOfCnToObj(Bspline* obj, int edge, double length, int uniform, int cont,
                         Bspline** patch);
 // Inserts knots so that obj's span next to the edge (direction dir) is one Bezier span; the

@@ -8,6 +8,7 @@
 #include "bspline/cutcurves.h"
 #include "bspline/isocurve.h"
 #include "bspline/kremove.h"
+#include "bspline/measure.h"
 #include "bspline/knots.h"
 #include "bspline/objjoin.h"
 #include "bspline/nubs.h"
@@ -23,8 +24,28 @@
 
 namespace {
 
-// Below this length a by-length patch is refused and a bridge counts as no extension at all.
+// Below this fraction of the part's size a by-length patch is refused and a bridge counts as no
+// extension at all.
 constexpr double kShortestBridge = 0.001;
+
+// The diagonal of the box of an object's control points in its own coordinates ((u, v) for a
+// curve on a surface, the units its bridges are made in).
+double OwnControlDiagonal(const Bspline* obj) {
+  double lo[3] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound}, hi[3];
+  for (int k = 0; k < 3; ++k) hi[k] = -lo[k];
+  const int rows = obj->kind == 2 ? NumCtrlV(obj) : 1, n = NumCtrlU(obj);
+  double** c[3] = {obj->X, obj->Y, obj->dimension == 3 ? obj->Z : nullptr};
+  for (int k = 0; k < 3; ++k)
+    for (int r = 0; r < rows && c[k]; ++r)
+      for (int i = 0; i < n; ++i) {
+        lo[k] = std::min(lo[k], c[k][r][i]);
+        hi[k] = std::max(hi[k], c[k][r][i]);
+      }
+  double sq = 0.0;
+  for (int k = 0; k < 3; ++k)
+    if (c[k]) sq += (hi[k] - lo[k]) * (hi[k] - lo[k]);
+  return std::sqrt(sq);
+}
 
 // The control points of an object as rows across an edge: row r counted from the edge inward,
 // point k along it, both addressed in the flat coefficient block.
@@ -180,11 +201,12 @@ int BridgePatchToTargets(Bspline* obj, int edge, const double* x, const double* 
 int BridgePatchByLength(Bspline* obj, int edge, double length, int uniform, int cont,
                         Bspline** patch) {
   *patch = nullptr;
-  if (std::fabs(length) < kShortestBridge) return 0;
   if (!BsplineShapeSound(obj) || cont < 0 || cont > 2) {
     SetKernelError(-2);
     return 0;
   }
+  // The length is the caller's, in 3D also for a curve on a surface.
+  if (std::fabs(length) < kShortestBridge * ControlPointDiagonal(obj)) return 0;
   const bool surface = obj->kind == 2;
   const int dir = DirectionAcrossEdge(obj, edge);
   const KnotDirection across = DirectionOf(obj, dir);
@@ -400,7 +422,8 @@ void HandCurvesOver(Bspline* obj, Bspline* result) {
 
 Bspline* ExtensionByTinyBridge(Bspline* obj, Bspline* bridge, int edge, bool toTarget,
                                bool* tiny) {
-  *tiny = ControlPolygonSpan(bridge, toTarget ? 0 : 1, 0) < kShortestBridge;
+  *tiny = ControlPolygonSpan(bridge, toTarget ? 0 : 1, 0) <
+          kShortestBridge * OwnControlDiagonal(obj);
   if (!*tiny) return nullptr;
   Bspline* copy = CopyBsplineStruct(obj);
   if (!copy) return nullptr;

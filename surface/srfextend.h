@@ -20,7 +20,8 @@ Bspline* BridgeObject(Bspline* obj, Bspline* targetCurve, double* targetPoint, d
 // MakeBPatchFromObjEdgeToCurve3: 1, or 0 on failure (*patch null).
 int BridgePatchToTargets(Bspline* obj, int edge, const double* x, const double* y,
                          const double* z, const double* w, Bspline** patch);
-// MakeBPatchOfCnToObj: 1, or 0 (*patch null) for |length| < 0.001 and on failure.
+// MakeBPatchOfCnToObj: 1, or 0 (*patch null) for |length| below 0.001 of obj's size and on
+// failure.
 int BridgePatchByLength(Bspline* obj, int edge, double length, int uniform, int cont,
                         Bspline** patch);
 // FindExtremeLinesInGrid.
@@ -41,7 +42,8 @@ void CascadeKnotVectors(Bspline** objs, int n, const int* dirs);
 int PrepareExtension(Bspline* obj, int edge, int cont);
 // Hands a surface's curve list to the result (each curve gets it as owner; obj's list empties).
 void HandCurvesOver(Bspline* obj, Bspline* result);
-// When the bridge's average control-polygon length across is below 0.001, the result of an
+// When the bridge's average control-polygon length across is below 0.001 of obj's size (its
+// control points' box diagonal in its own coordinates), the result of an
 // extension is a copy of obj whose boundary line is the bridge's far line: that copy (*tiny
 // true, null on failure). Otherwise null and *tiny false.
 Bspline* ExtensionByTinyBridge(Bspline* obj, Bspline* bridge, int edge, bool toTarget,
