@@ -81,7 +81,9 @@ int ProjectPoint(Bspline* srf, const double P[3], double** gx, double** gy, doub
   const bool onBound = std::fabs(s->u - srf->umin) <= ru || std::fabs(s->u - srf->umax) <= ru ||
                        std::fabs(s->v - srf->vmin) <= rv || std::fabs(s->v - srf->vmax) <= rv;
   s->state = 1;
-  if (!onBound) return 0;
+  // A point on the surface itself (within 1e-6 of its size) is over it wherever its foot lies.
+  const double size = SurfaceSize(srf);
+  if (!onBound || std::fabs(d) < 1e-6 * size) return 0;
   // The part of P - q along the tangent plane: a foot held on the edge leaves the point's lean
   // past it there (a surface without a normal at the foot counts all of P - q).
   double Su[3], Sv[3], n[3], r[3];
@@ -95,7 +97,7 @@ int ProjectPoint(Bspline* srf, const double P[3], double** gx, double** gy, doub
     for (int k = 0; k < 3; ++k) r[k] -= f * n[k];
   }
   const double lean = VecSize3(r);
-  if (lean > kBeyondEdge * SurfaceSize(srf)) s->state = -1;
+  if (lean > kBeyondEdge * size) s->state = -1;
   return 0;
 }
 

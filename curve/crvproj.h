@@ -6,8 +6,9 @@
 // A projected sample is usable unless its (u, v) lies on the domain's boundary (within 1e-6 of
 // the range) while the point lies past the surface's edge rather than over it: the part of the
 // point's offset from its foot along the tangent plane there exceeds 1e-7 of the surface's size
-// (the diagonal of its control net's box). Edge crossings are located to that: where the foot of
-// the curve's point reaches the edge.
+// (the diagonal of its control net's box); points within 1e-6 of that size from the surface count
+// as over it. Edge crossings are located to that: where the foot of the curve's point reaches
+// the edge.
 //
 // Result curves have the surface as owner and are also pushed at the head of its curve list;
 // the list nodes returned are the caller's (the curves belong to the surface).
