@@ -18,6 +18,7 @@
 #include "bspline/cclone.h"
 #include "bspline/srfclone.h"
 #include "cloud/makecld.h"
+#include "curve/cintrplt.h"
 #include "curve/crverr.h"
 #include "curve/crvproj.h"
 #include "curve/crvutil.h"
@@ -1396,19 +1397,26 @@ bool IsCurve(const Bspline* c) {
          BsplineShapeSound(c);
 }
 
-// Samples per knot span (of either curve) at which a fit is measured against the curve it
-// replaces, both ways: the fit meets its tolerance at the cloud's samples only, and between them
-// it can stray further.
-constexpr int kDenseSamplesPerSpan = 64;
+// Points (about 2,000, spread over the knot spans of the curve measured from, at least 4 in each)
+// at which a fit is measured against the curve it replaces, both ways: the fit meets its
+// tolerance at the cloud's samples only, and between them it can stray further.
+constexpr int kDenseSamples = 2000;
+// The densest samples per knot span a fit is made from.
+constexpr int kDensestSamplesPerSpan = 64;
 // Fits tried with denser samples and a tightened tolerance before the best is taken as it is.
 constexpr int kTighteningRounds = 8;
+
+// The largest distance from a's dense points to b.
+int DenseOneWayDeviation(Bspline* a, Bspline* b, double* dev) {
+  const int spans = std::max(1, a->interiorU + 1);
+  const int perSpan = std::max(4, kDenseSamples / spans);
+  return TwoCurve3MaxDiff(a, b, perSpan, dev);
+}
 
 // The largest distance between two 3D curves measured densely both ways; -1 on failure.
 double DenseTwoWayDeviation(Bspline* a, Bspline* b) {
   double ab = 0.0, ba = 0.0;
-  if (TwoCurve3MaxDiff(a, b, kDenseSamplesPerSpan, &ab) != 0 ||
-      TwoCurve3MaxDiff(b, a, kDenseSamplesPerSpan, &ba) != 0)
-    return -1.0;
+  if (DenseOneWayDeviation(a, b, &ab) != 0 || DenseOneWayDeviation(b, a, &ba) != 0) return -1.0;
   return std::max(ab, ba);
 }
 
@@ -1437,13 +1445,19 @@ Bspline* ApproximateCurve(const Bspline* curve, double tol, int degree) {
   if (space && tol < floorTol) tol = floorTol;
   Owned<Bspline, FreeBspline> best;
   double bestDev = 0.0, fitTol = tol;
+  const int closed = curve->closedU ? 1 : 0;
+  bool interpolant = false;
   for (int round = 0; round < kTighteningRounds; ++round) {
     int status = 0;
     double dev = 0.0;
-    Owned<Bspline, FreeBspline> fit(FitToToleranceMeasured(cloud.get(), nullptr, fitTol, 0.1 * L,
-                                                           curve->closedU ? 1 : 0, degree, &status,
-                                                           0, 0.8, &dev));
+    // Once the knots ran out the fit of denser samples is their interpolant again: made directly,
+    // without the knot search that would insert every knot one by one first.
+    Owned<Bspline, FreeBspline> fit(
+        interpolant ? InterpCurve3(cloud.get(), closed, degree)
+                    : FitToToleranceMeasured(cloud.get(), nullptr, fitTol, 0.1 * L, closed, degree,
+                                             &status, 0, 0.8, &dev));
     if (!fit || KernelFailed()) return nullptr;
+    interpolant = dev == 0.0 && NumCtrlU(fit.get()) >= cloud->npts;
     if (space) {
       dev = DenseTwoWayDeviation(const_cast<Bspline*>(curve), fit.get());
       if (dev < 0.0 || KernelFailed()) return nullptr;
@@ -1456,11 +1470,11 @@ Bspline* ApproximateCurve(const Bspline* curve, double tol, int degree) {
     // A miss between the samples: samples twice as dense (the fit meets its tolerance only at
     // them, and the interpolant of too few strays between them) and the tolerance tightened by
     // the miss.
-    if (samplesPerSpan < kDenseSamplesPerSpan) {
+    if (samplesPerSpan < kDensestSamplesPerSpan) {
       samplesPerSpan *= 2;
       cloud.reset(CurveSampleCloud(curve, samplesPerSpan));
       if (!cloud) return nullptr;
-    } else if (fitTol <= floorTol) {
+    } else if (fitTol <= floorTol || interpolant) {
       break;
     }
     fitTol = std::max(floorTol, fitTol * std::min(0.9, 0.9 * tol / dev));

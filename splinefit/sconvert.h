@@ -236,10 +236,12 @@ double GetAverageSpanInRealSpace(const Bspline* obj, int dir);
 //
 // A curve of degree du fitted within tol, or a surface of degrees du, dv with its curves and
 // trims projected. A 3D curve's tol is at least 1e-6 of the diagonal of its samples' box (they
-// hold single-precision coordinates); its fit is measured against the curve both ways at 64
-// points per knot span and fitted again with a tighter tolerance while it misses (at most eight
-// fits; the closest is kept), and the status line shows that measured deviation once
-// ("Control points = N, Maximum deviation = D"). NULL for NULL or on failure.
+// hold single-precision coordinates); its fit is measured against the curve both ways at about
+// 2,000 points each way and, while it misses, fitted again from samples twice as dense (up to 64
+// per span; once the fit is the samples' interpolant, the denser samples' interpolant) with the
+// tolerance tightened by the miss (at most eight fits; the closest is kept). The status line
+// shows that measured deviation once ("Control points = N, Maximum deviation = D"). NULL for
+// NULL or on failure.
 Bspline* ApproximateBspline(const Bspline* obj, double tol, int du, int dv,
                             const GridFitParams* params);
 // 0 with *out the new surface; -2 for NULL, for du and dv not above the degrees of a
