@@ -1,7 +1,8 @@
 // Fitting to a tolerance: 1,000 points of a smooth space curve with several bends (two turns of
-// a helix-like wave), tolerance a thousandth of its size; the knot search from the curvature
-// points to the last inserted knot. The counters give the control points reached and the
-// largest deviation of the result (over the points, relative to the tolerance).
+// a helix-like wave), tolerance a thousandth of its size, and zero (the finest the points carry);
+// the knot search from the curvature points to the last inserted knot. The counters give the
+// control points reached and the largest deviation of the result (over the points, relative to
+// the size).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -25,7 +26,9 @@ void BM_FitToTolerance(benchmark::State& state) {
   }
   Cloud* cloud = MakeCld(x.data(), y.data(), z.data(), n, nullptr);
   const double size = std::sqrt(16.0 + 4.0 + 0.36);  // the box diagonal
-  const double tol = 1e-3 * size;
+  // The second argument k asks for the tolerance 10^-k of the size; 0 for a tolerance of zero
+  // (the finest the single-precision points carry).
+  const double tol = state.range(1) ? std::pow(10.0, -double(state.range(1))) * size : 0.0;
   int nCtrl = 0;
   double worst = 0.0;
   for (auto _ : state) {
@@ -38,13 +41,13 @@ void BM_FitToTolerance(benchmark::State& state) {
     double t, d2;
     int idx;
     FindCurveBsplineCloudMaxDiff(c, cloud, &t, &d2, &idx);
-    worst = std::sqrt(d2) / tol;
+    worst = std::sqrt(d2) / size;
     FreeBspline(c);
   }
   state.counters["control_points"] = nCtrl;
-  state.counters["worst_over_tol"] = worst;
+  state.counters["worst_over_size"] = worst;
   FreeCloud(cloud);
 }
-BENCHMARK(BM_FitToTolerance)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FitToTolerance)->Args({1000, 3})->Args({1000, 0})->Unit(benchmark::kMillisecond);
 
 }  // namespace
