@@ -442,15 +442,17 @@ Bspline* CreateProjectedCurve(Bspline* srf, Bspline* curve, const double* u, con
 namespace {
 
 // Points checked between two successive samples of a run (at the quarter steps), and the most
-// rounds of adding the points missed: each round at least halves the steps that miss.
+// rounds of adding the points missed (each round at least halves the steps that miss) or
+// samples a run may grow to, as a multiple of its first count.
 constexpr int kChecksPerStep = 3;
 constexpr int kRefineRounds = 12;
+constexpr int kMostSamplesGrowth = 16;
 
 // The piece of a run of n samples (u, v, t), within tol of the projection everywhere along it:
 // the piece fitted to the samples is checked at kChecksPerStep points between successive
 // samples, each projected anew, and every point it misses by more than tol joins the samples
 // before the run is fitted again; until none misses, the steps reach round-off of the curve's
-// range or the rounds run out (the last fit is kept). A point that projects beyond the edge or
+// range, or the rounds or the samples run out (the last fit is kept). A point that projects beyond the edge or
 // across a seam is not checked. Null on failure.
 Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, const double* u0,
                          const double* v0, const double* t0, int n, double tol) {
@@ -459,6 +461,7 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
   const double* v = v0;
   const double* t = t0;
   const double finest = 1e-12 * (curve->umax - curve->umin);
+  const int n0 = n;
   Owned<Bspline, FreeBspline> piece;
   for (int round = 0;; ++round) {
     piece.reset(CreateProjectedCurve(srf, curve, u, v, t, n, tol));
@@ -489,7 +492,7 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
       }
     }
     push(u[n - 1], v[n - 1], t[n - 1]);
-    if (m == n) break;
+    if (m == n || m > kMostSamplesGrowth * n0) break;
     u = nu, v = nv, t = nt, n = m;
   }
   if (!piece || KernelFailed()) return nullptr;

@@ -26,8 +26,8 @@ struct Cloud;
 // in one direction to the seam side their neighbours lie on. reserved is not read. Each piece
 // is within tol of the projection along its whole length: it is checked at the quarter steps
 // between its samples (projected anew) and fitted again with every point it missed added to its
-// samples, for at most twelve rounds. Null when no piece was made or on failure (a closest-point
-// search, an allocation or a fit).
+// samples, for at most twelve rounds and sixteen times the samples. Null when no piece was made
+// or on failure (a closest-point search, an allocation or a fit).
 BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int samplesPerSpan,
                                              double tol, int reserved, int separate);
 // Bisection (iterations steps) for the parameter between tB (state prevGood, 1 usable, -1 not)
