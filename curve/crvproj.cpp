@@ -81,9 +81,10 @@ int ProjectPoint(Bspline* srf, const double P[3], double** gx, double** gy, doub
   const bool onBound = std::fabs(s->u - srf->umin) <= ru || std::fabs(s->u - srf->umax) <= ru ||
                        std::fabs(s->v - srf->vmin) <= rv || std::fabs(s->v - srf->vmax) <= rv;
   s->state = 1;
+  if (!onBound) return 0;
   // A point on the surface itself (within 1e-6 of its size) is over it wherever its foot lies.
   const double size = SurfaceSize(srf);
-  if (!onBound || std::fabs(d) < 1e-6 * size) return 0;
+  if (std::fabs(d) < 1e-6 * size) return 0;
   // The part of P - q along the tangent plane: a foot held on the edge leaves the point's lean
   // past it there (a surface without a normal at the foot counts all of P - q).
   double Su[3], Sv[3], n[3], r[3];
