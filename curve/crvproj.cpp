@@ -71,20 +71,17 @@ double SqDistanceToImage(Bspline* piece, CurveSampleCache& cache, const double P
 // tangent plane, and the crossing found by bisection then lies within this of the true one.
 constexpr double kBeyondEdge = 1e-7;
 
-// Projects P onto srf with the grid cache and grades the result. 0, or -2 when the closest-point
-// search failed.
-int ProjectPoint(Bspline* srf, const double P[3], double** gx, double** gy, double** gz,
-                 ProjSample* s) {
-  double q[3], d, e;
-  if (SurfaceClosestPoint(srf, P, &s->u, &s->v, q, &d, gx, gy, gz, &e) != 0) return -2;
+// Grades the foot q at (s->u, s->v) of P, at distance d: usable unless on the boundary with P
+// past the edge.
+void GradeFoot(Bspline* srf, const double P[3], const double q[3], double d, ProjSample* s) {
   const double ru = 1e-6 * (srf->umax - srf->umin), rv = 1e-6 * (srf->vmax - srf->vmin);
   const bool onBound = std::fabs(s->u - srf->umin) <= ru || std::fabs(s->u - srf->umax) <= ru ||
                        std::fabs(s->v - srf->vmin) <= rv || std::fabs(s->v - srf->vmax) <= rv;
   s->state = 1;
-  if (!onBound) return 0;
+  if (!onBound) return;
   // A point on the surface itself (within 1e-6 of its size) is over it wherever its foot lies.
   const double size = SurfaceSize(srf);
-  if (std::fabs(d) < 1e-6 * size) return 0;
+  if (std::fabs(d) < 1e-6 * size) return;
   // The part of P - q along the tangent plane: a foot held on the edge leaves the point's lean
   // past it there (a surface without a normal at the foot counts all of P - q).
   double Su[3], Sv[3], n[3], r[3];
@@ -97,8 +94,25 @@ int ProjectPoint(Bspline* srf, const double P[3], double** gx, double** gy, doub
     const double f = VecDotProd3(r, n) / nn2;
     for (int k = 0; k < 3; ++k) r[k] -= f * n[k];
   }
-  const double lean = VecSize3(r);
-  if (lean > kBeyondEdge * size) s->state = -1;
+  if (VecSize3(r) > kBeyondEdge * size) s->state = -1;
+}
+
+// Projects P onto srf with the grid cache and grades the result. 0, or -2 when the closest-point
+// search failed.
+int ProjectPoint(Bspline* srf, const double P[3], double** gx, double** gy, double** gz,
+                 ProjSample* s) {
+  double q[3], d, e;
+  if (SurfaceClosestPoint(srf, P, &s->u, &s->v, q, &d, gx, gy, gz, &e) != 0) return -2;
+  GradeFoot(srf, P, q, d, s);
+  return 0;
+}
+
+// As ProjectPoint, refined from the start (s->u, s->v) without the grid search: for points
+// between samples whose feet are known. 0, or -2 on a surface without a normal there.
+int ProjectPointNear(Bspline* srf, const double P[3], ProjSample* s) {
+  double q[3], d, stepSq;
+  if (FindClosestUVPointGuessDist(srf, P, q, &s->u, &s->v, &d, &stepSq, 20) != 0) return -2;
+  GradeFoot(srf, P, q, d, s);
   return 0;
 }
 
@@ -478,17 +492,31 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
       push(u[i], v[i], t[i]);
       if (t[i + 1] - t[i] <= finest) continue;
       for (int j = 1; j <= kChecksPerStep; ++j) {
-        const double tm = t[i] + (t[i + 1] - t[i]) * j / (kChecksPerStep + 1);
-        double P[3], Q[3];
+        const double f = double(j) / (kChecksPerStep + 1), tm = t[i] + (t[i + 1] - t[i]) * f;
+        double P[3];
         CurvePoint(curve, tm, P);
-        ProjSample s;
-        if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &s) != 0) return nullptr;
-        if (s.state != 1 || IsChangedBoundary(srf, u[i], s.u, 0) ||
-            IsChangedBoundary(srf, v[i], s.v, 1))
+        // The foot from the samples' feet on either side; a point the piece seems to miss is
+        // projected again with the grid search before it counts, so that only true feet join.
+        ProjSample s = {u[i] + (u[i + 1] - u[i]) * f, v[i] + (v[i + 1] - v[i]) * f, tm, 1};
+        if (IsChangedBoundary(srf, u[i], u[i + 1], 0) || IsChangedBoundary(srf, v[i], v[i + 1], 1))
           continue;
-        Eval3DPointOnSurfCoord(srf, s.u, s.v, 0, 0, Q);
-        const double d2 = SqDistanceToImage(piece.get(), cache, Q);
-        if (d2 < 0.0 || KernelFailed()) return nullptr;
+        double d2 = 0.0;
+        for (int pass = 0; pass < 2; ++pass) {
+          if ((pass ? ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &s)
+                    : ProjectPointNear(srf, P, &s)) != 0)
+            return nullptr;
+          if (s.state != 1 || IsChangedBoundary(srf, u[i], s.u, 0) ||
+              IsChangedBoundary(srf, v[i], s.v, 1)) {
+            d2 = -1.0;
+            if (pass) break;
+            continue;
+          }
+          double Q[3];
+          Eval3DPointOnSurfCoord(srf, s.u, s.v, 0, 0, Q);
+          d2 = SqDistanceToImage(piece.get(), cache, Q);
+          if (d2 < 0.0 || KernelFailed()) return nullptr;
+          if (d2 <= tol * tol) break;
+        }
         if (d2 > tol * tol) push(s.u, s.v, tm);
       }
     }
