@@ -94,28 +94,46 @@ int TransformPntSet(const float* x, const float* y, const float* z, int n, const
 
 namespace {
 
+// The pairs of one nearest-point search, split by maxDistance: the pairs within it packed to the
+// front (`near` of them), the others packed to the back, so that the closed form can take the
+// near ones alone. a holds the unmoved points of A, q their nearest target points (3 n floats
+// each, x then y then z).
+struct Pairs {
+  float* a;
+  float* q;
+  int near;
+};
+
 // A moved by the motion paired with its nearest target points: the error and largest distance of
-// the pairs within maxDistance, and (q non-null) every pair's target point into q (3 n floats, x
-// then y then z), far ones included, as the loop's closed form takes them. The moved point is
-// queried in double. -2 (outputs untouched, q written) when no pair is within maxDistance.
+// the pairs within maxDistance, their count (pairs non-null) and (its arrays non-null) every pair,
+// far ones included. The moved point is queried in double. -2 (outputs untouched, pairs written)
+// when no pair is within maxDistance.
 int PairAndMeasure(const float* x, const float* y, const float* z, int n, const RegVec* motion, KDTree* tree,
-                   double maxDistance, float* q, double* error, double* largest) {
+                   double maxDistance, Pairs* pairs, double* error, double* largest) {
   double m[4][4];
   registr_transform_matrix(motion, m);
   const double limit = maxDistance * maxDistance;
   const float *tx = tree->coords[0], *ty = tree->coords[1], *tz = tree->coords[2];
   double total = 0.0, block = 0.0, far = -kInfinity;
-  int count = 0, blockCount = 0;
+  int count = 0, blockCount = 0, back = n - 1;
+  const auto keep = [&](int slot, int i, float qx, float qy, float qz) {
+    float *a = pairs->a, *q = pairs->q;
+    a[slot] = x[i], a[n + slot] = y[i], a[2 * n + slot] = z[i];
+    q[slot] = qx, q[n + slot] = qy, q[2 * n + slot] = qz;
+  };
   for (int i = 0; i < n; ++i) {
     const double p[3] = {x[i], y[i], z[i]};
     double v[3];
     for (int k = 0; k < 3; ++k) v[k] = p[0] * m[0][k] + p[1] * m[1][k] + p[2] * m[2][k] + m[3][k];
     int j = -1;
     SearchKDTreeNearest(tree, v, &j);
-    if (j < 0) continue;
-    if (q) q[i] = tx[j], q[n + i] = ty[j], q[2 * n + i] = tz[j];
-    const double d2 = tree->bestDist;
-    if (d2 > limit) continue;
+    const double d2 = j < 0 ? kInfinity : tree->bestDist;
+    if (!(d2 <= limit)) {
+      // A point the search could not place (not finite) pairs with itself: it moves nothing.
+      if (pairs && pairs->a) j < 0 ? keep(back--, i, x[i], y[i], z[i]) : keep(back--, i, tx[j], ty[j], tz[j]);
+      continue;
+    }
+    if (pairs && pairs->a) keep(count, i, tx[j], ty[j], tz[j]);
     block += d2;
     ++count;
     if (++blockCount > 1000) {
@@ -125,10 +143,30 @@ int PairAndMeasure(const float* x, const float* y, const float* z, int n, const 
     }
     far = std::max(far, d2);
   }
+  if (pairs) pairs->near = count;
   if (count < 1) return -2;
   *error = std::sqrt((total + block) / count);
   *largest = std::sqrt(far);
   return 0;
+}
+
+// The measure of progress under rejection: the mean over all n pairs of the squared distance,
+// each far pair counted at maxDistance (a truncated least-squares cost, which a step on the near
+// pairs lowers however pairs come and go), as a length. The RMS of the near pairs alone rises as
+// pairs come within reach while the motion improves, and would stall the loop far from the
+// answer. Without far pairs (or without near ones) it is the RMS error itself.
+double Progress(double rms, int near, int n, double maxDistance) {
+  if (near <= 0 || near >= n) return rms;
+  return std::sqrt((rms * rms * near + maxDistance * maxDistance * (n - near)) / n);
+}
+
+// Progress of a motion over all of A; kInfinity when no pair is within maxDistance.
+double MotionProgress(const float* x, const float* y, const float* z, int n, const RegVec* motion, KDTree* tree,
+                      double maxDistance) {
+  Pairs count = {nullptr, nullptr, 0};
+  double e, m;
+  if (PairAndMeasure(x, y, z, n, motion, tree, maxDistance, &count, &e, &m) != 0) return kInfinity;
+  return Progress(e, count.near, n, maxDistance);
 }
 
 }  // namespace
@@ -287,9 +325,8 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
   const bool simple = step.simple == 1;
   const int stallLimit = simple ? 3 : 4;
   double** table = allocate_matrix_ff(4, 7);
-  float* Q = MallocArray<float>(3, n);
-  if (!table || !Q || KernelFailed()) return -2;
-  const float *qx = Q, *qy = Q + n, *qz = Q + 2 * n;
+  Pairs pairs = {MallocArray<float>(3, n), MallocArray<float>(3, n), 0};
+  if (!table || !pairs.a || !pairs.q || KernelFailed()) return -2;
 
   RegVec start = *motion;
   if (NormalizeQternion(start.q) != 0) return -2;
@@ -299,20 +336,33 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
   double factor = 10.0;
   int improvements = 0, stalls = 0, slow = 0, iterations = 0;
   double e0 = kInfinity, m0 = kInfinity;
-  const bool reach = PairAndMeasure(x, y, z, n, &cur, tree, params.maxDistance, Q, &e0, &m0) == 0;
+  const bool reach = PairAndMeasure(x, y, z, n, &cur, tree, params.maxDistance, &pairs, &e0, &m0) == 0;
   if (reach) *error = e0, *largest = m0;
-  bool paired = true;  // Q holds the nearest target points of A moved by cur
-  double e = e0, h[4] = {e0, e0, e0, e0};
+  bool paired = true;  // pairs hold A and its nearest target points under cur
+  // e and the table's errors h measure progress (equal to the RMS error but while pairs lie beyond
+  // maxDistance); rms is the error of the newest motion, rmsBest that of the table's row 0.
+  const double p0 = Progress(e0, pairs.near, n, params.maxDistance);
+  double e = p0, h[4] = {p0, p0, p0, p0}, rms = e0, rmsBest = e0;
   ICPStop stop;
 
   for (;;) {
     const double prev = e;
     bool improved = false;
     double ignored, far;
-    if (!paired) PairAndMeasure(x, y, z, n, &cur, tree, kInfinity, Q, &ignored, &far);
+    if (!paired) PairAndMeasure(x, y, z, n, &cur, tree, params.maxDistance, &pairs, &ignored, &far);
+    // The closed form takes the pairs within maxDistance only: far pairs (points of A outside the
+    // overlap) would drag the motion towards the target's cut edge, and their residual would hide
+    // every gain of the near ones from the stopping tests. One or two near pairs fix no motion.
+    // Without any near pair every pair takes part, as the loop always did.
+    if (pairs.near > 0 && pairs.near < 3) {
+      stop = ICPStop::TooFewPairs;
+      break;
+    }
+    const int used = pairs.near > 0 ? pairs.near : n;
+    const float *a = pairs.a, *q = pairs.q;
     RegVec solved = cur;
     double s = -1.0;
-    const int refused = step.solve(x, y, z, n, qx, qy, qz, step.context, &solved, &s);
+    const int refused = step.solve(a, a + n, a + 2 * n, used, q, q + n, q + 2 * n, step.context, &solved, &s);
     // A start without pairs ends the loop after this first solve (callers rely on the pass: it
     // leaves lastXform behind), its motion discarded like a refused one.
     if ((!reach && !simple) || refused != 0 || s < 0.0) {
@@ -321,10 +371,12 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
     }
     cur = solved;
     paired = false;
-    e = std::sqrt(s);
+    rms = std::sqrt(s);
+    e = Progress(rms, used, n, params.maxDistance);
     if (e < h[0]) {
       ShiftErrors(h, e);
       Insert_registr_table(table, 4, &cur);
+      rmsBest = rms;
       ++improvements;
       improved = true;
     }
@@ -333,11 +385,14 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
     if (improvements > 4 && improved && step.extrapolate == 1 && !simple &&
         UpdateICPRegistration(table, h, 0.925, factor, &trial, &done) == 0 && done == 1) {
       double te = kInfinity, tm = kInfinity;
-      if (PairAndMeasure(x, y, z, n, &trial, tree, params.maxDistance, Q, &te, &tm) == 0 && te < e) {
+      if (PairAndMeasure(x, y, z, n, &trial, tree, params.maxDistance, &pairs, &te, &tm) == 0 &&
+          Progress(te, pairs.near, n, params.maxDistance) < e) {
         cur = trial;
         paired = true;
-        e = te;
-        ShiftErrors(h, te);
+        rms = te;
+        rmsBest = te;
+        e = Progress(te, pairs.near, n, params.maxDistance);
+        ShiftErrors(h, e);
         Insert_registr_table(table, 4, &trial);
         ++improvements;
         factor = std::min(2.0 * factor, 20.0);
@@ -352,7 +407,7 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
     }
     ++iterations;
     stalls = e < prev ? 0 : stalls + 1;
-    if (stalls == 0 && params.animate == 1 && e < params.bestError) {
+    if (stalls == 0 && params.animate == 1 && rms < params.bestError) {
       double m[4][4];
       const RegVec shown = simple ? cur : Row(table, 0);
       registr_transform_matrix(&shown, m);
@@ -367,7 +422,7 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
       stop = ICPStop::RelTolerance;
       break;
     }
-    if (e <= params.tolerance) {
+    if (rms <= params.tolerance) {
       stop = ICPStop::Tolerance;
       break;
     }
@@ -378,7 +433,7 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
   }
   double handed = e0;
   if (simple) {
-    if (e < e0) {
+    if (e < p0) {
       *motion = cur;
       double le, lm;
       if (PairAndMeasure(x, y, z, n, &cur, tree, params.maxDistance, nullptr, &le, &lm) == 0)
@@ -387,8 +442,8 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
     }
   } else if (improvements > 0) {
     *motion = Row(table, 0);
-    *error = h[0];
-    handed = h[0];
+    *error = rmsBest;
+    handed = rmsBest;
   }
   if (report) {
     const bool met = stop == ICPStop::Tolerance || stop == ICPStop::RelTolerance || stop == ICPStop::NoChange;
@@ -555,7 +610,7 @@ int CICPPntSet(const float* x, const float* y, const float* z, int n, RegParams*
     return -2;
   // A constraint the solver does not serve refuses the very first pairs: nothing was registered,
   // and the searches must not take the start for a result.
-  return report.stop == ICPStop::Refused && report.iterations == 0 ? -2 : 0;
+  return (report.stop == ICPStop::Refused || report.stop == ICPStop::TooFewPairs) && report.iterations == 0 ? -2 : 0;
 }
 
 int CICPPntSetsGlobalSearch(const float* x, const float* y, const float* z, int n, RegParams* params,
@@ -601,6 +656,21 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
   const double startError = e, startLargest = m;
   double bestError = e, bestLargest = m;
   params.bestError = e;
+  // Under rejection the RMS of the near pairs cannot rank two motions (a worse one may keep fewer,
+  // closer pairs): their progress over all of A does. Without rejection the errors rank them.
+  const bool rejecting = params.maxDistance < kInfinity;
+  double bestProgress = rejecting ? MotionProgress(A->x, A->y, A->z, A->npts, &best, tree.get(), params.maxDistance)
+                                  : bestError;
+  bool moved = false;
+  const auto better = [&](const RegVec& candidate, double candidateError) {
+    const double p = rejecting
+                         ? MotionProgress(A->x, A->y, A->z, A->npts, &candidate, tree.get(), params.maxDistance)
+                         : candidateError;
+    if (!(p < bestProgress)) return false;
+    bestProgress = p;
+    moved = true;
+    return true;
+  };
 
   int broke = 0;
   if (params.globalSearch == 1) {
@@ -608,7 +678,7 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
     double ge = kInfinity, gm = kInfinity;
     if (ICPtwoPntSetsGlobalSearch(A->x, A->y, A->z, A->npts, params, tree.get(), &copy, &ge, &gm, &broke) != 0)
       return -2;
-    if (ge < bestError) best = copy, bestError = ge, bestLargest = gm, params.bestError = ge;
+    if (better(copy, ge)) best = copy, bestError = ge, bestLargest = gm, params.bestError = ge;
   } else if (bestError > 0.1 && bestError > 20.0 * params.tolerance) {
     // Coarse pass on a sample, started with the centroids brought together.
     double ca[3], cb[3];
@@ -625,7 +695,7 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
       double ce = kInfinity, cm = kInfinity;
       ICPPntSet(sx.get(), sy.get(), sz.get(), sn, coarse, tree.get(), &copy, &ce, &cm, &broke);
       if (PntSetRegError(A->x, A->y, A->z, A->npts, &copy, tree.get(), params.maxDistance, &ce, &cm) == 0 &&
-          ce < bestError)
+          better(copy, ce))
         best = copy, bestError = ce, bestLargest = cm, params.bestError = ce;
     }
   }
@@ -639,12 +709,15 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
     return 0;
   }
 
-  // Main pass.
+  // Main pass. Ended at once by too few pairs within maxDistance, it registered nothing, and
+  // the start is no result to report as one.
   RegVec copy = best;
   double me = kInfinity, mm = kInfinity;
-  ICPPntSet(A->x, A->y, A->z, A->npts, params, tree.get(), &copy, &me, &mm, &broke);
+  ICPLoopReport report;
+  RunICPLoop(A->x, A->y, A->z, A->npts, params, tree.get(), FreeICPStep(), &copy, &me, &mm, &broke, &report);
   if (KernelFailed()) return -2;
-  if (me < bestError) best = copy, bestError = me, bestLargest = mm, params.bestError = me;
+  if (report.stop == ICPStop::TooFewPairs && report.iterations == 0 && !moved) return -2;
+  if (better(copy, me)) best = copy, bestError = me, bestLargest = mm, params.bestError = me;
 
   // A result just above the tolerance is often a shallow local minimum: retry from motions turned
   // one degree further about tilted axes.
@@ -665,7 +738,7 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
         retry.animate = params.animate;
         re = rm = kInfinity;
         ICPPntSet(A->x, A->y, A->z, A->npts, retry, tree.get(), &r, &re, &rm, &broke);
-        if (re < bestError) best = r, bestError = re, bestLargest = rm;
+        if (better(r, re)) best = r, bestError = re, bestLargest = rm;
       }
     }
     if (KernelFailed()) return -2;

@@ -40,7 +40,9 @@ int SetDefaultRegParams(RegParams* params);
 // Registers cloud A onto cloud B from the start motion in *motion; on success *motion is the
 // result and error, largest its RMS and largest pair distance. -2 (motion at most normalised,
 // nothing else written but the break flag 0) for a null argument, fewer than 3 points in either
-// cloud, no pair within maxDistance at the start, or no memory.
+// cloud, no pair within maxDistance at the start, fewer than three when the main pass begins
+// (nothing registered), or no memory. Under a finite maxDistance, motions are ranked by their
+// squared pair distances over all of A with far pairs counted at maxDistance.
 int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* error, double* largest, int* brk);
 // The best motion over many start motions (params.startPoses, or those of GetInitialQuaternion),
 // each refined first on a sample, the best few on all of A. -2 for a null argument, n < 3, a tree
@@ -48,7 +50,9 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
 int ICPtwoPntSetsGlobalSearch(const float* x, const float* y, const float* z, int n, RegParams params,
                               KDTree* tree, RegVec* motion, double* error, double* largest, int* brk);
 // One loop from *motion. Writes the start's error and largest distance (unless no pair is within
-// maxDistance), then the improved motion and its error. The loop runs until the error is at or
+// maxDistance), then the improved motion and its error. Each step solves the pairs within
+// maxDistance (all pairs when none is) and ends the loop when only one or two are; progress is
+// measured with far pairs counted at maxDistance. The loop runs until the error is at or
 // below tolerance, three iterations in a row change it by less than relTolerance (relative, above
 // an error of 0.001), it stops changing, maxIterations are done, four iterations bring no lower
 // error, or user_break; a refused extrapolated step does not end it. The caller sees whether it

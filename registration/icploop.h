@@ -40,6 +40,7 @@ enum class ICPStop {
   Stalled,         // four (the simple loop: three) iterations in a row without a lower error
   Break,           // user_break
   Refused,         // the step refused its pairs
+  TooFewPairs,     // only one or two pairs were within params.maxDistance
   NoPairs,         // no pair of the start motion within params.maxDistance
 };
 
