@@ -237,16 +237,24 @@ struct OctantList {
   bool Refused(double dist2, int oct) const {
     return (count == kNbrs3D && Farthest() <= dist2) || (sorted && second[oct] <= dist2);
   }
-  // Keeps the nearest, at most two per octant code: an entry joins behind those no farther
-  // than it unless two of its code are among them; a full list drops its farthest, and a third
-  // of the code beyond the new entry goes.
+  // Keeps the nearest, at most two per octant code: an entry joins behind those no farther than
+  // it unless two of its code are among them. When two of its code are held, the farther of them
+  // makes way for it; otherwise a full list drops its farthest. (Dropping the farthest first and
+  // then a third of the code as well shrank the list by one whenever a near entry arrived after
+  // two farther ones of its code, so the result hung on the order of the offers and left points
+  // by a cell wall with one-sided neighbourhoods.)
   void Offer(int j, double dist2, int oct) {
     int k = 0, passed = 0;
     for (; k < count && at[k].d2 <= dist2; ++k) passed += at[k].code == oct;
     if (passed >= 2) return;  // at most two of a code are ever held
     if (k == count && count == kNbrs3D) return;
     sorted = sorted && dist2 == dist2;
-    if (count == kNbrs3D) {  // the farthest falls off
+    if (perCode[oct] == 2) {  // the code's last entry lies beyond k
+      int m = count - 1;
+      while (at[m].code != oct) --m;
+      for (; m + 1 < count; ++m) at[m] = at[m + 1];
+      --count, --perCode[oct];
+    } else if (count == kNbrs3D) {  // the farthest falls off
       const int last = at[--count].code;
       if (perCode[last]-- == 2) second[last] = NAN;  // the farther of two is the last of its code
     }
@@ -254,25 +262,10 @@ struct OctantList {
     Entry carry{dist2, j, oct};
     for (int m = k; m < count; ++m) std::swap(carry, at[m]);
     at[count++] = carry;
-    const int held = ++perCode[oct];
-    if (held == 1) {
-      first[oct] = dist2;
-      return;
-    }
-    // The code's two nearest: the new entry and the one before it, or the two it comes before.
-    if (passed == 1) {
-      second[oct] = dist2;
-    } else {
-      second[oct] = first[oct];
-      first[oct] = dist2;
-    }
-    if (held < 3) return;
-    for (int m = k + 1, same = passed + 1; m < count; ++m)  // a third of the code goes
-      if (at[m].code == oct && ++same == 3) {
-        --count, --perCode[oct];
-        for (int r = m; r < count; ++r) at[r] = at[r + 1];
-        break;
-      }
+    ++perCode[oct];
+    second[oct] = NAN;
+    for (int m = 0, seen = 0; m < count; ++m)
+      if (at[m].code == oct) (seen++ == 0 ? first[oct] : second[oct]) = at[m].d2;
   }
 };
 
@@ -312,237 +305,372 @@ struct Marks {
   }
 };
 
+// The neighbour table: row i holds up to kNbrs3D point indices, nearest first, ended by -1 when
+// shorter.
+struct NeighbourTable {
+  int32_t* rows;
+  int32_t* row(int i) const { return rows + static_cast<long>(i) * kNbrs3D; }
+  int count(int i) const {
+    int k = 0;
+    while (k < kNbrs3D && row(i)[k] >= 0) ++k;
+    return k;
+  }
+};
+
+// The grid's items in item order per cell, coordinates in double one array per axis (the
+// distance loop then runs over consecutive memory with no conversions; float to double is
+// exact), with the bounding box of each run of kRun consecutive items and of each cell. The
+// neighbours depend on the order in which the items are offered (a full list drops its farthest
+// before a third of a code leaves), so the items keep their order; a run or a cell whose box lies
+// no nearer than a full list's farthest would all be refused and is passed over whole.
+struct CellCoords {
+  const Subdiv* grid;
+  int* cellStart;
+  int* runStart;
+  double* xyz[3];
+  double* runBox;   // 6 per run: low corner, high corner; NaN first when an item is not a number
+  double* cellBox;  // 6 per cell, likewise
+};
+
+bool BuildCellCoords(const Cloud* cloud, const Subdiv* grid, CellCoords* cc) {
+  const int n = cloud->npts;
+  const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
+  cc->grid = grid;
+  cc->cellStart = MallocArray<int>(ncells + 1);
+  cc->runStart = MallocArray<int>(ncells + 1);
+  cc->cellBox = MallocArray<double>(6, ncells);
+  if (!cc->cellStart || !cc->runStart || !cc->cellBox) return false;
+  long items = 0, runs = 0;
+  for (int c = 0; c < ncells; ++c) {
+    cc->cellStart[c] = static_cast<int>(items);
+    cc->runStart[c] = static_cast<int>(runs);
+    items += grid->cells[c].count;
+    runs += (grid->cells[c].count + kRun - 1) / kRun;
+    if (items > 0x7fffffff / 6) return false;
+  }
+  cc->cellStart[ncells] = static_cast<int>(items);
+  cc->runStart[ncells] = static_cast<int>(runs);
+  for (double*& a : cc->xyz)
+    if (!(a = MallocArray<double>(static_cast<int>(items) + 1))) return false;
+  cc->runBox = MallocArray<double>(static_cast<int>(6 * runs) + 1);
+  if (!cc->runBox) return false;
+  const auto widen = [](double* box, double v, int a, bool first) {
+    if (first) box[a] = box[a + 3] = v;
+    if (v != v) box[0] = NAN;  // a box holding a NaN item is never passed over
+    if (v < box[a]) box[a] = v;
+    if (v > box[a + 3]) box[a + 3] = v;
+  };
+  for (int c = 0; c < ncells; ++c) {
+    double* cbox = cc->cellBox + 6L * c;
+    for (int a = 0; a < 3; ++a) cbox[a] = kEmptyBoxBound, cbox[a + 3] = -kEmptyBoxBound;
+    for (int k = 0; k < grid->cells[c].count; ++k) {
+      const int j = grid->cells[c].items[k];
+      const long at = cc->cellStart[c] + k;
+      const bool in = j >= 0 && j < n;
+      cc->xyz[0][at] = in ? cloud->x[j] : 0.0, cc->xyz[1][at] = in ? cloud->y[j] : 0.0;
+      cc->xyz[2][at] = in ? cloud->z[j] : 0.0;
+      double* box = cc->runBox + 6L * (cc->runStart[c] + k / kRun);
+      for (int a = 0; a < 3; ++a) widen(box, cc->xyz[a][at], a, k % kRun == 0), widen(cbox, cc->xyz[a][at], a, k == 0);
+    }
+  }
+  return true;
+}
+
+// Squared distance from p to the box (a lower bound of every item's in it: rounding is
+// monotonic); NaN for a box holding a NaN item.
+double BoxGap2(const double* box, const double p[3]) {
+  double g[3];
+  for (int a = 0; a < 3; ++a) {
+    const double lo = box[a], hi = box[a + 3];
+    g[a] = p[a] < lo ? lo - p[a] : p[a] > hi ? p[a] - hi : 0.0;
+  }
+  return box[0] == box[0] ? g[0] * g[0] + g[1] * g[1] + g[2] * g[2] : NAN;
+}
+
+// Offers point i the items of cell c (but itself, and, outside its own cell, items held there
+// only as overlap: their own cell offers them).
+void OfferCell(const CellCoords& cc, int c, int i, int n, const double pi[3], OctantList& L) {
+  const SubdivCell& cell = cc.grid->cells[c];
+  const bool own = c == cc.grid->ownCell[i];
+  const int s = cc.cellStart[c];
+  const double *qx = cc.xyz[0] + s, *qy = cc.xyz[1] + s, *qz = cc.xyz[2] + s;
+  for (int r = cc.runStart[c]; r < cc.runStart[c + 1]; ++r) {
+    const int k0 = (r - cc.runStart[c]) * kRun, k1 = std::min(k0 + kRun, static_cast<int>(cell.count));
+    if (L.count == kNbrs3D && BoxGap2(cc.runBox + 6L * r, pi) >= L.Farthest()) continue;
+    // The arithmetic of VecDiff3 and VecDotProd3, written out, in a loop of its own that the
+    // compiler can vectorise.
+    double dist[kRun];
+    int oct[kRun];
+    for (int k = 0; k < k1 - k0; ++k) {
+      const double d0 = pi[0] - qx[k0 + k], d1 = pi[1] - qy[k0 + k], d2 = pi[2] - qz[k0 + k];
+      dist[k] = d0 * d0 + d1 * d1 + d2 * d2;
+      oct[k] = (d0 >= 0 ? 1 : 0) + (d1 >= 0 ? 2 : 0) + (d2 >= 0 ? 4 : 0);
+    }
+    for (int k = 0; k < k1 - k0; ++k) {
+      if (L.Refused(dist[k], oct[k])) continue;
+      const int j = cell.items[k0 + k];
+      if (j == i || j < 0 || j >= n || (!own && !cell.isOwn[k0 + k])) continue;
+      L.Offer(j, dist[k], oct[k]);
+    }
+  }
+}
+
+// The octant-balanced nearest neighbours of point i: its own cell first, then the cells around
+// it in index order wherever one could hold a nearer point. (Its own cell alone left a point by a
+// cell wall with neighbours on one side: a tilted fit, or none.)
+void NearNeighbours(const CellCoords& cc, int i, int n, const double pi[3], OctantList& L) {
+  const Subdiv* g = cc.grid;
+  const int c = g->ownCell[i], nx = g->ncellsX, nxy = g->ncellsX * g->ncellsY;
+  OfferCell(cc, c, i, n, pi, L);
+  const int ix = c % nx, iy = (c / nx) % g->ncellsY, iz = c / nxy;
+  for (int z = std::max(iz - 1, 0); z <= std::min(iz + 1, g->ncellsZ - 1); ++z)
+    for (int y = std::max(iy - 1, 0); y <= std::min(iy + 1, g->ncellsY - 1); ++y)
+      for (int x = std::max(ix - 1, 0); x <= std::min(ix + 1, nx - 1); ++x) {
+        const int a = x + y * nx + z * nxy;
+        if (a == c || g->cells[a].count == 0) continue;
+        if (L.count == kNbrs3D && BoxGap2(cc.cellBox + 6L * a, pi) >= L.Farthest()) continue;
+        OfferCell(cc, a, i, n, pi, L);
+      }
+}
+
+// Steps 1 and 2 of the 3-D normals for every point: the neighbour table and, where the
+// neighbours span a plane, the fitted normal turned towards the viewer (others (0, 0, 0)).
+// False on a user break.
+bool FitNormals(const Cloud* cloud, const CellCoords& cc, const NeighbourTable& T, float* nx, float* ny, float* nz,
+                const double* xform, bool forOffset) {
+  const int n = cloud->npts;
+  Thermometer thermo("Compute normals");
+  Marks marks(n, static_cast<int>(n * (forOffset ? 1.0f / 45 : 1.0f / 90)), forOffset ? 45 : 90);
+  float fx[kNbrs3D + 1], fy[kNbrs3D + 1], fz[kNbrs3D + 1];
+  for (int i = 0; i < n; ++i) {
+    int p;
+    if (marks.Due(i, &p)) thermo.set(p);
+    if (i % kPollEvery == 0 && user_break()) return false;
+    double pi[3];
+    Point(cloud, i, pi);
+    OctantList L;
+    NearNeighbours(cc, i, n, pi, L);
+    int32_t* row = T.row(i);
+    for (int k = 0; k < L.count; ++k) row[k] = L.at[k].id;
+    if (L.count < kNbrs3D) row[L.count] = -1;
+    nx[i] = ny[i] = nz[i] = 0.0f;
+    if (L.count < 2 || !WorthFitting(cloud, i, L)) continue;
+    fx[0] = cloud->x[i], fy[0] = cloud->y[i], fz[0] = cloud->z[i];
+    for (int k = 0; k < L.count; ++k)
+      fx[k + 1] = cloud->x[L.at[k].id], fy[k + 1] = cloud->y[L.at[k].id], fz[k + 1] = cloud->z[L.at[k].id];
+    double v[3];
+    if (!FittedNormal(fx, fy, fz, L.count + 1, xform, v)) continue;
+    Store(nx, ny, nz, i, v);
+  }
+  thermo.set(100);
+  return true;
+}
+
+// Scratch of the orientation: the neighbour relation made symmetric (the table's rows and their
+// reverse), done flags, the points with a normal by falling height (the seeds' order), and a
+// max-heap of the points not yet done keyed by their strongest agreement with a done one.
+struct OrientScratch {
+  int32_t* revStart = nullptr;  // n + 1
+  int32_t* rev = nullptr;       // points whose row holds j: rev[revStart[j] .. revStart[j + 1])
+  uint8_t* done = nullptr;
+  int32_t* byHeight = nullptr;
+  double* height = nullptr;
+  int32_t* heap = nullptr;  // points
+  int32_t* slot = nullptr;  // per point: its heap slot, -1 when not in the heap
+  double* key = nullptr;    // per point: |agreement| with the done neighbour that offered it
+  int8_t* flip = nullptr;   // per point: 1 when that agreement is negative
+
+  bool Allocate(int n) {
+    return CallocArrayUnlessFailed(revStart, n + 1) && (rev = MallocArray<int32_t>(n, kNbrs3D)) &&
+           CallocArrayUnlessFailed(done, n) && (byHeight = MallocArray<int32_t>(n)) &&
+           (height = MallocArray<double>(n)) && (heap = MallocArray<int32_t>(n)) && (slot = MallocArray<int32_t>(n)) &&
+           (key = MallocArray<double>(n)) && (flip = MallocArray<int8_t>(n)) && !KernelFailed();
+  }
+};
+
+// A max-heap of points over the scratch's key and slot arrays.
+struct AgreementHeap {
+  OrientScratch& s;
+  int size = 0;
+  bool Before(int a, int b) const { return s.key[a] > s.key[b] || (s.key[a] == s.key[b] && a < b); }
+  void Place(int at, int p) { s.heap[at] = p, s.slot[p] = at; }
+  void Up(int at) {
+    const int p = s.heap[at];
+    for (; at > 0 && Before(p, s.heap[(at - 1) / 2]); at = (at - 1) / 2) Place(at, s.heap[(at - 1) / 2]);
+    Place(at, p);
+  }
+  void Down(int at) {
+    const int p = s.heap[at];
+    for (;;) {
+      int c = 2 * at + 1;
+      if (c >= size) break;
+      if (c + 1 < size && Before(s.heap[c + 1], s.heap[c])) ++c;
+      if (!Before(s.heap[c], p)) break;
+      Place(at, s.heap[c]);
+      at = c;
+    }
+    Place(at, p);
+  }
+  // Offers p an agreement c with a done neighbour; the strongest offer stands.
+  void Offer(int p, double c) {
+    const double k = std::fabs(c);
+    if (s.slot[p] >= 0) {
+      if (k <= s.key[p]) return;
+      s.key[p] = k, s.flip[p] = c < 0;
+      Up(s.slot[p]);
+      return;
+    }
+    s.key[p] = k, s.flip[p] = c < 0;
+    Place(size++, p);
+    Up(size - 1);
+  }
+  int Pop() {
+    const int top = s.heap[0];
+    s.slot[top] = -1;
+    if (--size > 0) {
+      s.heap[0] = s.heap[size];
+      Down(0);
+    }
+    return top;
+  }
+};
+
+// Step 3, orientation in order of agreement: from the highest point with a normal (which faces
+// the viewer), the point not yet done with the strongest agreement with a done neighbour is done
+// next, turned over when that agreement is negative; only agreements beyond +-0.7 count, as in a
+// vote. When none is left, the highest point not done seeds the next part. Strong agreements so
+// travel first, around a thin part rather than across it, and a part no chain of agreement
+// reaches is oriented from its own top instead of by the viewer. False on a user break.
+bool OrientByAgreement(const Cloud* cloud, const NeighbourTable& T, OrientScratch& s, float* nx, float* ny,
+                       float* nz, const double* xform, bool forOffset, int seed) {
+  const int n = cloud->npts;
+  for (int i = 0; i < n; ++i)
+    for (int k = 0, cnt = T.count(i); k < cnt; ++k) ++s.revStart[T.row(i)[k] + 1];
+  for (int j = 0; j < n; ++j) s.revStart[j + 1] += s.revStart[j];
+  for (int j = 0; j < n; ++j) s.slot[j] = s.revStart[j];  // fill positions until the heap starts
+  for (int i = 0; i < n; ++i)
+    for (int k = 0, cnt = T.count(i); k < cnt; ++k) s.rev[s.slot[T.row(i)[k]]++] = i;
+  // Seeds by falling height, the first of equal heights first; the documented seed leads.
+  int seeds = 0;
+  for (int i = 0; i < n; ++i) {
+    s.slot[i] = -1;
+    if (!Present(nx, ny, nz, i)) continue;
+    double p[3], q[3];
+    Point(cloud, i, p);
+    VecTrans3(p, xform, q);
+    s.height[i] = q[2];
+    s.byHeight[seeds++] = i;
+  }
+  std::stable_sort(s.byHeight, s.byHeight + seeds, [&](int a, int b) { return s.height[a] > s.height[b]; });
+  std::optional<Thermometer> thermo;
+  if (!forOffset) thermo.emplace("Compute normals");
+  Marks marks(n, static_cast<int>(0.1 * n), 10);
+  AgreementHeap heap{s};
+  long oriented = 0;
+  int next = 0;
+  const auto offerAround = [&](int j) {
+    const int32_t* row = T.row(j);
+    const auto offer = [&](int i) {
+      if (s.done[i] || !Present(nx, ny, nz, i)) return;
+      const double c = Agreement(cloud, nx, ny, nz, j, i);
+      if (std::fabs(c) > 0.7) heap.Offer(i, c);
+    };
+    for (int k = 0, cnt = T.count(j); k < cnt; ++k) offer(row[k]);
+    for (int r = s.revStart[j]; r < s.revStart[j + 1]; ++r) offer(s.rev[r]);
+  };
+  for (;;) {
+    int i;
+    if (heap.size > 0) {
+      i = heap.Pop();
+      if (s.flip[i]) Negate(nx, ny, nz, i);
+    } else {
+      while (next < seeds && s.done[s.byHeight[next]]) ++next;
+      if (seed >= 0) {
+        i = seed, seed = -1;
+      } else if (next < seeds) {
+        i = s.byHeight[next];
+      } else {
+        break;
+      }
+    }
+    s.done[i] = 1;
+    int p;
+    if (thermo && marks.Due(static_cast<int>(oriented), &p)) thermo->set(90 + p);
+    if (oriented++ % kPollEvery == 0 && user_break()) return false;
+    offerAround(i);
+  }
+  if (thermo) thermo->set(100), thermo.reset();
+  return true;
+}
+
+// Whether the point's neighbours lie about its tangent plane: none more than 30 degrees out of
+// it (sin 0.5). A smooth part sampled finely enough for its curvature passes; a neighbourhood
+// reaching across to another sheet, a fold or noise does not.
+bool FitsPlane(const Cloud* cloud, const NeighbourTable& T, const float* nx, const float* ny, const float* nz, int i) {
+  double p[3], v[3];
+  Point(cloud, i, p);
+  Normal(nx, ny, nz, i, v);
+  for (int k = 0, cnt = T.count(i); k < cnt; ++k) {
+    double q[3];
+    Point(cloud, T.row(i)[k], q);
+    for (int a = 0; a < 3; ++a) q[a] -= p[a];
+    const double h = VecDotProd3(q, v), l2 = VecDotProd3(q, q);
+    if (h * h > 0.25 * l2) return false;
+  }
+  return true;
+}
+
+// Step 4: a point whose neighbours both agree and disagree with it sits on a fold or in noise,
+// and loses its normal, unless its neighbourhood fits a plane: there a disagreement comes from a
+// neighbour across a thin part, whose normal projects to almost nothing on the plane between
+// them. False on a user break.
+bool BlankUnreliable(const Cloud* cloud, const NeighbourTable& T, uint8_t* mark, float* nx, float* ny, float* nz) {
+  const int n = cloud->npts;
+  for (int i = 0; i < n; ++i) mark[i] = 0;
+  for (int i = 0; i < n; ++i) {
+    const int cnt = T.count(i);
+    if (cnt == 0) continue;
+    if (i % kPollEvery == 0 && user_break()) return false;
+    bool pos = false, neg = false;
+    for (int k = 0; k < cnt; ++k) {
+      const double c = Agreement(cloud, nx, ny, nz, i, T.row(i)[k]);
+      pos = pos || c > 0, neg = neg || c < 0;
+    }
+    mark[i] = pos && neg && !FitsPlane(cloud, T, nx, ny, nz, i);
+  }
+  for (int i = 0; i < n; ++i)
+    if (mark[i]) nx[i] = ny[i] = nz[i] = 0.0f;
+  return true;
+}
+
 // The 3-D normals and, with forOffset, their variant for offsetting (see ComputeOffsetNormals):
-// 1. neighbours from the point's own grid cell (octant-balanced, nearest first); 2. a plane fit
-// turned towards the viewer; 3. orientation propagated from the highest point by votes of the
-// done neighbours (threshold 0 in the first pass, 1 later); 4. leftovers vote over all their
-// neighbours; 5. a point whose neighbours both agree and disagree loses its normal.
+// 1. neighbours from the point's grid cell and the cells around it (octant-balanced, nearest
+// first); 2. a plane fit turned towards the viewer; 3. orientation carried from the highest point
+// in order of agreement (OrientByAgreement); 4. a point whose neighbours both agree and disagree
+// loses its normal where they do not fit a plane.
 int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double* xform, bool forOffset) {
   if (!cloud || cloud->npts < 3) return 0;
   if (!xform) xform = kIdentity;  // null is the identity, as the offset variant documents it
   const int n = cloud->npts;
   TrackingScope scope;
-  int32_t* table = MallocArray<int32_t>(n, kNbrs3D);
-  if (!table) return 0;
-  uint8_t* done = nullptr;
-  int32_t* queue = nullptr;
-  if (forOffset && (!CallocArrayUnlessFailed(done, n) || !(queue = MallocArray<int32_t>(n)))) return 0;
-  Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, 1e-6, GridCap(n)));
-  if (!grid) return 0;
-  // Every cell's item coordinates in item order, and the bounding box of each run of kRun
-  // consecutive items. The neighbours depend on the order in which the items are offered (a
-  // full list drops its farthest before a third of a code leaves), so the items keep their
-  // order; a run whose box lies no nearer than a full list's farthest would all be refused and
-  // is passed over whole.
-  const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
-  int* cellStart = MallocArray<int>(ncells + 1);
-  int* runStart = MallocArray<int>(ncells + 1);
-  if (!cellStart || !runStart) return 0;
-  long items = 0, runs = 0;
-  for (int c = 0; c < ncells; ++c) {
-    cellStart[c] = static_cast<int>(items);
-    runStart[c] = static_cast<int>(runs);
-    items += grid->cells[c].count;
-    runs += (grid->cells[c].count + kRun - 1) / kRun;
-    if (items > 0x7fffffff / 6) return 0;
-  }
-  cellStart[ncells] = static_cast<int>(items);
-  runStart[ncells] = static_cast<int>(runs);
-  // Coordinates in double, one array per axis: the distance loop then runs over consecutive
-  // memory with no conversions (float to double is exact, so the values are the same).
-  double* cxyz[3] = {MallocArray<double>(static_cast<int>(items) + 1), MallocArray<double>(static_cast<int>(items) + 1),
-                     MallocArray<double>(static_cast<int>(items) + 1)};
-  double* runBox = MallocArray<double>(static_cast<int>(6 * runs) + 1);
-  if (!cxyz[0] || !cxyz[1] || !cxyz[2] || !runBox) return 0;
-  for (int c = 0; c < ncells; ++c)
-    for (int k = 0; k < grid->cells[c].count; ++k) {
-      const int j = grid->cells[c].items[k];
-      const long at = cellStart[c] + k;
-      const bool in = j >= 0 && j < n;
-      cxyz[0][at] = in ? cloud->x[j] : 0.0, cxyz[1][at] = in ? cloud->y[j] : 0.0, cxyz[2][at] = in ? cloud->z[j] : 0.0;
-      double* box = runBox + 6L * (runStart[c] + k / kRun);
-      for (int a = 0; a < 3; ++a) {
-        const double v = cxyz[a][at];
-        if (k % kRun == 0) box[a] = box[a + 3] = v;
-        if (v != v) box[0] = NAN;  // a NaN item's run is never passed over
-        if (v < box[a]) box[a] = v;
-        if (v > box[a + 3]) box[a + 3] = v;
-      }
-    }
+  NeighbourTable table{MallocArray<int32_t>(n, kNbrs3D)};
+  if (!table.rows) return 0;
+  OrientScratch scratch;
+  if (forOffset && !scratch.Allocate(n)) return 0;
   {
-    Thermometer thermo("Compute normals");
-    Marks marks(n, static_cast<int>(n * (forOffset ? 1.0f / 45 : 1.0f / 90)), forOffset ? 45 : 90);
-    float fx[kNbrs3D + 1], fy[kNbrs3D + 1], fz[kNbrs3D + 1];
-    for (int i = 0; i < n; ++i) {
-      int p;
-      if (marks.Due(i, &p)) thermo.set(p);
-      if (i % kPollEvery == 0 && user_break()) return 0;
-      const int c = grid->ownCell[i];
-      const SubdivCell& cell = grid->cells[c];
-      const double *qx = cxyz[0] + cellStart[c], *qy = cxyz[1] + cellStart[c], *qz = cxyz[2] + cellStart[c];
-      double pi[3];
-      Point(cloud, i, pi);
-      OctantList L;
-      for (int r = runStart[c]; r < runStart[c + 1]; ++r) {
-        const int k0 = (r - runStart[c]) * kRun, k1 = std::min(k0 + kRun, static_cast<int>(cell.count));
-        if (L.count == kNbrs3D && runBox[6L * r] == runBox[6L * r]) {
-          // The box's gap on each axis is no more than any item's (rounding is monotonic), so
-          // the sum of their squares is a lower bound of every item's distance.
-          const double* box = runBox + 6L * r;
-          double g[3];
-          for (int a = 0; a < 3; ++a) {
-            const double lo = box[a], hi = box[a + 3];
-            g[a] = pi[a] < lo ? lo - pi[a] : pi[a] > hi ? pi[a] - hi : 0.0;
-          }
-          if (g[0] * g[0] + g[1] * g[1] + g[2] * g[2] >= L.Farthest()) continue;
-        }
-        // The arithmetic of VecDiff3 and VecDotProd3, written out, in a loop of its own that the
-        // compiler can vectorise.
-        double dist[kRun];
-        int oct[kRun];
-        for (int k = 0; k < k1 - k0; ++k) {
-          const double d0 = pi[0] - qx[k0 + k], d1 = pi[1] - qy[k0 + k], d2 = pi[2] - qz[k0 + k];
-          dist[k] = d0 * d0 + d1 * d1 + d2 * d2;
-          oct[k] = (d0 >= 0 ? 1 : 0) + (d1 >= 0 ? 2 : 0) + (d2 >= 0 ? 4 : 0);
-        }
-        for (int k = 0; k < k1 - k0; ++k) {
-          if (L.Refused(dist[k], oct[k])) continue;
-          const int j = cell.items[k0 + k];
-          if (j == i || j < 0 || j >= n) continue;
-          L.Offer(j, dist[k], oct[k]);
-        }
-      }
-      int32_t* row = table + static_cast<long>(i) * kNbrs3D;
-      for (int k = 0; k < L.count; ++k) row[k] = L.at[k].id;
-      if (L.count < kNbrs3D) row[L.count] = -1;
-      nx[i] = ny[i] = nz[i] = 0.0f;
-      if (L.count < 2 || !WorthFitting(cloud, i, L)) continue;
-      fx[0] = cloud->x[i], fy[0] = cloud->y[i], fz[0] = cloud->z[i];
-      for (int k = 0; k < L.count; ++k)
-        fx[k + 1] = cloud->x[L.at[k].id], fy[k + 1] = cloud->y[L.at[k].id], fz[k + 1] = cloud->z[L.at[k].id];
-      double v[3];
-      if (!FittedNormal(fx, fy, fz, L.count + 1, xform, v)) continue;
-      Store(nx, ny, nz, i, v);
-    }
-    thermo.set(100);
+    Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, 1e-6, GridCap(n)));
+    CellCoords cells;
+    if (!grid || !BuildCellCoords(cloud, grid.get(), &cells)) return 0;
+    if (!FitNormals(cloud, cells, table, nx, ny, nz, xform, forOffset)) return 0;
   }
-  if (!forOffset) grid.reset();
-  auto nbrs = [&](int i) { return table + static_cast<long>(i) * kNbrs3D; };
-  auto nbrCount = [&](int i) {
-    int k = 0;
-    while (k < kNbrs3D && nbrs(i)[k] >= 0) ++k;
-    return k;
-  };
   const int seed = Highest(cloud, xform, [&](int i) { return Present(nx, ny, nz, i); });
   if (seed < 0) return 0;
-  if (!forOffset) {
-    // The fitted normals stand on their own: no memory for propagation still counts as success.
-    if (!CallocArrayUnlessFailed(done, n) || !(queue = MallocArray<int32_t>(n))) return 1;
-  }
-  // The reverse of the neighbour table, so a pass visits only the points next to done ones
-  // (the frontier) instead of reading every point's row again.
-  const int words = (n + 63) / 64;
-  int32_t *revStart = nullptr, *rev = nullptr;
-  uint64_t* frontier = nullptr;
-  if (!CallocArrayUnlessFailed(revStart, n + 1) || !(rev = MallocArray<int32_t>(n, kNbrs3D)) ||
-      !CallocArrayUnlessFailed(frontier, words))
-    return forOffset ? 0 : 1;
-  for (int i = 0; i < n; ++i)
-    for (int k = 0, cnt = nbrCount(i); k < cnt; ++k) ++revStart[nbrs(i)[k] + 1];
-  for (int j = 0; j < n; ++j) revStart[j + 1] += revStart[j];
-  {
-    int32_t* fill = queue;  // scratch until the propagation starts
-    for (int j = 0; j < n; ++j) fill[j] = revStart[j];
-    for (int i = 0; i < n; ++i)
-      for (int k = 0, cnt = nbrCount(i); k < cnt; ++k) rev[fill[nbrs(i)[k]]++] = i;
-  }
-  auto markDone = [&](int j) {
-    done[j] = 1;
-    frontier[j >> 6] &= ~(uint64_t{1} << (j & 63));
-    for (int r = revStart[j]; r < revStart[j + 1]; ++r)
-      if (!done[rev[r]]) frontier[rev[r] >> 6] |= uint64_t{1} << (rev[r] & 63);
-  };
-  // The first frontier point at or after i, n when none.
-  auto nextInFrontier = [&](int i) {
-    for (int w = i >> 6; w < words; ++w) {
-      const uint64_t bits = w == (i >> 6) ? frontier[w] & (~uint64_t{0} << (i & 63)) : frontier[w];
-      if (bits) return std::min(n, w * 64 + __builtin_ctzll(bits));
-    }
-    return n;
-  };
-  // Propagation: each pass, the points queued by the last one become done; a point with done
-  // neighbours takes their vote (agreement beyond +-0.7 counts).
-  std::optional<Thermometer> thermo;
-  if (!forOffset) thermo.emplace("Compute normals");
-  int qn = 0;
-  queue[qn++] = seed;
-  long examined = 0;
-  for (int pass = 0; qn > 0; ++pass) {
-    for (int k = 0; k < qn; ++k) markDone(queue[k]);
-    qn = 0;
-    Marks marks(n, static_cast<int>(0.1 * n), 10);
-    const int t = pass == 0 ? 0 : 1;
-    // Points in index order as a full sweep would meet them: the frontier (grown by this pass's
-    // turned points ahead of the sweep), the thermometer marks and the break polls.
-    for (int i = 0;; ++i) {
-      const int poll = forOffset ? (i + kPollEvery - 1) / kPollEvery * kPollEvery : n;
-      const int mark = thermo ? std::max(i, marks.next) : n;
-      i = std::min({nextInFrontier(i), poll, mark});
-      if (i >= n) break;
-      int p;
-      if (thermo && marks.Due(i, &p)) thermo->set(90 + p);
-      const int cnt = nbrCount(i);
-      if (done[i] || cnt == 0) continue;
-      if (forOffset && i % kPollEvery == 0 && user_break()) return 0;
-      if (!(frontier[i >> 6] >> (i & 63) & 1)) continue;  // no done neighbour
-      if (!forOffset && examined++ % kPollEvery == 0 && user_break()) return 0;
-      int vote = 0;
-      for (int k = 0; k < cnt; ++k) {
-        const int j = nbrs(i)[k];
-        if (!done[j]) continue;
-        const double c = Agreement(cloud, nx, ny, nz, i, j);
-        vote += c < -0.7 ? -1 : c > 0.7 ? 1 : 0;
-      }
-      if (vote < -t) {
-        Negate(nx, ny, nz, i);
-        queue[qn++] = i;
-        markDone(i);
-      } else if (vote > t) {
-        queue[qn++] = i;
-      }
-    }
-  }
-  if (thermo) thermo->set(100), thermo.reset();
+  // The fitted normals stand on their own: no memory for orienting them still counts as success.
+  if (!forOffset && !scratch.Allocate(n)) return 1;
+  if (!OrientByAgreement(cloud, table, scratch, nx, ny, nz, xform, forOffset, seed)) return 0;
   StatusMessageFormat("Compute normals:  %d%%", forOffset ? 47 : 100);
-  // Leftovers (no chain of agreement reached them) vote over all their neighbours.
-  for (int i = 0; i < n; ++i) {
-    const int cnt = nbrCount(i);
-    if (done[i] || cnt == 0) continue;
-    if (i % kPollEvery == 0 && user_break()) return 0;
-    int vote = 0;
-    for (int k = 0; k < cnt; ++k) {
-      const double c = Agreement(cloud, nx, ny, nz, i, nbrs(i)[k]);
-      vote += c < 0 ? -1 : c > 0 ? 1 : 0;
-    }
-    if (vote < 0) Negate(nx, ny, nz, i);
-    if (vote != 0) done[i] = 1;
-  }
   if (forOffset) StatusMessageFormat("Compute normals:  %d%%", 48);
-  // A point whose neighbours both agree and disagree with it sits on a fold or in noise.
-  for (int i = 0; i < n; ++i) done[i] = 0;
-  for (int i = 0; i < n; ++i) {
-    const int cnt = nbrCount(i);
-    if (cnt == 0) continue;
-    if (i % kPollEvery == 0 && user_break()) return 0;
-    bool pos = false, neg = false;
-    for (int k = 0; k < cnt; ++k) {
-      const double c = Agreement(cloud, nx, ny, nz, i, nbrs(i)[k]);
-      pos = pos || c > 0, neg = neg || c < 0;
-    }
-    done[i] = pos && neg;
-  }
-  for (int i = 0; i < n; ++i)
-    if (done[i]) nx[i] = ny[i] = nz[i] = 0.0f;
+  if (!BlankUnreliable(cloud, table, scratch.done, nx, ny, nz)) return 0;
   if (forOffset) {
     StatusMessageFormat("Compute normals:  %d%%", 49);
   } else {

@@ -74,8 +74,10 @@ void SecondMoments(const T* x, const T* y, const T* z, int n, double** M) {
 struct Cloud;
 
 // Normals of a scattered cloud from least-squares planes over up to 8 near neighbours (at most 2
-// per octant), oriented by propagation from the point nearest the viewer; a point whose
-// neighbours disagree about orientation gets none. Writes the caller's n-entry arrays.
+// per octant, from the point's grid cell and those around it), oriented by propagation in order
+// of agreement from the point nearest the viewer (and from the highest point of each part no
+// chain of agreement reaches); a point whose neighbours disagree about orientation and do not fit
+// a plane gets none. Writes the caller's n-entry arrays.
 // 1, or 0 for fewer than 3 points, no memory, a failed grid, no normal at all or a user break
 // (the thermometer is closed on every way out). Running out of memory once the normals are
 // fitted returns 1 with the unpropagated normals and the error state set.
