@@ -134,22 +134,31 @@ BENCHMARK(BM_KdTreeNearestUniform100k)->UseManualTime();
 BENCHMARK(BM_KdTreeNearestClustered100k)->UseManualTime();
 BENCHMARK(BM_KdTreeNearestClusteredQueriesAnywhere100k)->UseManualTime();
 
-void BM_KdTreeBuildVsReference100k(benchmark::State& state) {
-  const Points p = Uniform(100000, 1);
+// The build side by side with nanoflann's at the same largest leaf.
+void BuildVsReference(benchmark::State& state, const Points& p, int bucket) {
   Adaptor a{&p};
   bench::Compare(
       state, 1,
       [&] {
-        KDTree* t = Create3DTree(p.x.data(), p.y.data(), p.z.data(), p.n(), kBucket);
+        KDTree* t = Create3DTree(p.x.data(), p.y.data(), p.z.data(), p.n(), bucket);
         benchmark::DoNotOptimize(t);
         FreeKDTree(t);
       },
       [&] {
-        RefTree ref(3, a, nanoflann::KDTreeSingleIndexAdaptorParams(kBucket));
+        RefTree ref(3, a, nanoflann::KDTreeSingleIndexAdaptorParams(bucket));
         ref.buildIndex();
         benchmark::ClobberMemory();
       });
 }
+void BM_KdTreeBuildVsReference100k(benchmark::State& state) { BuildVsReference(state, Uniform(100000, 1), kBucket); }
+void BM_KdTreeBuildBucket1VsReference100k(benchmark::State& state) {
+  BuildVsReference(state, Uniform(100000, 1), 1);
+}
+void BM_KdTreeBuildBucket1VsReferenceClustered100k(benchmark::State& state) {
+  BuildVsReference(state, Clustered(100000, 1), 1);
+}
+BENCHMARK(BM_KdTreeBuildBucket1VsReference100k)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KdTreeBuildBucket1VsReferenceClustered100k)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KdTreeBuildVsReference100k)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // A wavy unit sheet, 20,000 points: the registration case of the issue that asked for a loop

@@ -337,4 +337,48 @@ TEST_F(KdTree, NodesPartitionThePointsBySplitsInTwoAndThreeDimensions) {
   EXPECT_EQ(BuildKDTree(nullptr, 3, 4, 2), nullptr);
 }
 
+// Whether two node trees have the same shape: splits, leaves and each leaf's indices in order.
+bool SameNodes(const KDTreeNode* a, const KDTreeNode* b) {
+  if (a->axis != b->axis || a->split != b->split || a->count != b->count) return false;
+  if (a->axis < 0) return std::equal(a->indices, a->indices + a->count, b->indices);
+  return SameNodes(a->left, b->left) && SameNodes(a->right, b->right);
+}
+
+// The search tree's node tree (made in two blocks) is the one the documented build makes, on
+// clustered points with repeats and exact ties, for leaves of 0 to 40 points; and every allocation
+// refused in turn fails cleanly.
+TEST_F(KdTree, SearchTreeHasTheShapeOfTheDocumentedBuild) {
+  std::mt19937 rng(5);
+  std::normal_distribution<float> g(0.0f, 1.0f);
+  Points p;
+  for (int i = 0; i < 3000; ++i) {
+    const float s = i % 3 == 0 ? 0.001f : 10.0f;
+    if (i % 7 == 0)
+      p.add(1.0f, 2.0f, float(i % 4));
+    else
+      p.add(s * g(rng) + float(i % 5) * 20.0f, s * g(rng), s * g(rng));
+  }
+  const float* coords[3] = {p.x.data(), p.y.data(), p.z.data()};
+  for (int n : {0, 1, 2, 100, 3000})
+    for (int bucket : {0, 1, 2, 10, 40}) {
+      KDTree* t = Create3DTree(p.x.data(), p.y.data(), p.z.data(), n, bucket);
+      KDTreeNode* plain = NewBuildKDTree(coords, 3, n, bucket);
+      ASSERT_NE(t, nullptr);
+      ASSERT_NE(plain, nullptr);
+      EXPECT_TRUE(SameNodes(t->root, plain)) << n << " " << bucket;
+      FreeKDTree(t);
+      FreeKDTreeNode(plain);
+    }
+  const int failed = RunWithInjectedFailures(14, 1, [&] {
+    KDTree* t = Create3DTree(p.x.data(), p.y.data(), p.z.data(), 500, 1);
+    if (!t) {
+      EXPECT_TRUE(KernelFailed());
+      return 1;
+    }
+    FreeKDTree(t);
+    return 0;
+  });
+  EXPECT_GT(failed, 8);
+}
+
 }  // namespace
