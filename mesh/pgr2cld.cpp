@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
 #include <utility>
@@ -1112,28 +1114,54 @@ int Realloc2IntArray(int** a, int** b, int* capacity) {
   return 1;
 }
 
+namespace {
+
+// The bits of a coordinate with -0 made +0, so that equal values have equal bits.
+inline uint32_t CoordBits(float v) {
+  v += 0.0f;
+  uint32_t b;
+  std::memcpy(&b, &v, sizeof b);
+  return b;
+}
+
+}  // namespace
+
+// Method: one pass over the points in index order through an open-addressing table of the
+// groups met so far, keyed on the exact coordinates: a point equal to a held one joins its group
+// (whose holder is the lowest-numbered), any other starts one. (A sort of all points by their
+// coordinates took most of the weld's time.)
 int RemoveCldIdenticalPtsWIndices(Cloud* mesh, int* newNumbers) {
   if (!mesh || mesh->npts < 1) return 0;
   TrackingScope scope;
   const int n = mesh->npts;
-  CloudSortPoint* rec = MallocArray<CloudSortPoint>(n);
+  long long slots = 16;
+  while (slots < 2LL * n) slots *= 2;  // at most half full
+  int* table = MallocArray<int>(slots);
   int* rep = MallocArray<int>(n);
   int* flags = MallocArray<int>(n);
   int* triFlags = MallocArray<int>(std::max(mesh->ntri, 1));
-  if (!rec || !rep || !flags || !triFlags) return 0;
-  // A NaN coordinate equals nothing and would break the sort's ordering: such points stay apart.
-  int sorted = 0;
+  if (!table || !rep || !flags || !triFlags) return 0;
+  std::fill(table, table + slots, -1);
+  const unsigned long long mask = static_cast<unsigned long long>(slots) - 1;
+  const float *x = mesh->x, *y = mesh->y, *z = mesh->z;
   for (int i = 0; i < n; ++i) {
     rep[i] = i, flags[i] = 0;
-    if (!std::isnan(mesh->x[i]) && !std::isnan(mesh->y[i]) && !std::isnan(mesh->z[i]))
-      rec[sorted++] = {mesh->x[i], mesh->y[i], mesh->z[i], i};
-  }
-  SortCoordXYZ(sorted, rec);
-  // Runs of exactly equal coordinates map to their first record.
-  for (int i = 0, first = 0; i < sorted; ++i) {
-    if (i > 0 && CompareValue(&rec[i], rec[first].x, rec[first].y, rec[first].z) != 0) first = i;
-    rep[rec[i].index] = rec[first].index;
-    flags[rec[i].index] = i != first;
+    // A NaN coordinate equals nothing: such points stay apart.
+    if (std::isnan(x[i]) || std::isnan(y[i]) || std::isnan(z[i])) continue;
+    unsigned long long h = CoordBits(x[i]) * 0x9E3779B97F4A7C15ULL;
+    h = (h ^ CoordBits(y[i])) * 0xC2B2AE3D27D4EB4FULL;
+    h = (h ^ CoordBits(z[i])) * 0x165667B19E3779F9ULL;
+    for (unsigned long long at = (h >> 32) & mask;; at = (at + 1) & mask) {
+      const int j = table[at];
+      if (j < 0) {
+        table[at] = i;
+        break;
+      }
+      if (x[j] == x[i] && y[j] == y[i] && z[j] == z[i]) {
+        rep[i] = j, flags[i] = 1;
+        break;
+      }
+    }
   }
   if (newNumbers) {
     for (int i = 0, flagged = 0; i < n; ++i) {

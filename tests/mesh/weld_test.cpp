@@ -363,4 +363,44 @@ TEST_F(Welding, OnlyExactlyEqualPointsWeld) {
   FreeCloud(m);
 }
 
+// Against a brute-force numbering (each point takes the number of the first point equal to it,
+// compared as numbers, so -0 and +0 weld): thousands of points drawn from a few hundred values
+// with both signs of zero, welded triangles keeping their corners' places.
+TEST_F(Welding, NumberingEqualsTheFirstEqualPoint) {
+  std::mt19937 rng(3);
+  std::vector<Pt> pts;
+  for (int i = 0; i < 6000; ++i) {
+    Pt p;
+    for (double& c : p) {
+      const int k = int(rng() % 7) - 3;
+      c = k == 0 ? (rng() % 2 ? -0.0 : 0.0) : 0.25 * k;
+    }
+    pts.push_back(p);
+  }
+  std::vector<TestTriangle> tris;
+  for (int t = 0; t + 2 < 6000; t += 3) tris.push_back({t, t + 1, t + 2});
+  std::vector<int> want(pts.size()), first;
+  int distinct = 0;
+  for (size_t i = 0; i < pts.size(); ++i) {
+    size_t j = 0;
+    while (j < first.size() && pts[first[j]] != pts[i]) ++j;  // == on doubles: -0 equals 0
+    if (j == first.size()) first.push_back(int(i));
+    want[i] = int(j);
+    distinct = int(first.size());
+  }
+  Cloud* m = MakeTestMesh(pts, tris);
+  std::vector<int> newNo(m->npts);
+  ASSERT_EQ(RemoveCldIdenticalPtsWIndices(m, newNo.data()), 1);
+  EXPECT_EQ(m->npts, distinct);
+  // Numbers follow the points' order, so the first equal point's new number is its rank.
+  EXPECT_EQ(newNo, want);
+  for (int i = 0; i < m->npts; ++i) {
+    const Pt& p = pts[first[i]];
+    EXPECT_TRUE(m->x[i] == p[0] && m->y[i] == p[1] && m->z[i] == p[2]) << i;
+  }
+  for (int t = 0; t < m->ntri; ++t)
+    for (int k = 0; k < 3; ++k) EXPECT_LT(m->tri[t].v[k], m->npts);
+  FreeCloud(m);
+}
+
 }  // namespace
