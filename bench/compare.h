@@ -41,4 +41,12 @@ void Compare(benchmark::State& state, int batch, Ours&& ours, Ref&& ref, long lo
   state.SetItemsProcessed(static_cast<long long>(calls) * itemsPerCall);
 }
 
+// For a benchmark that times each side itself (an input to make afresh before every run): the
+// total seconds of each over `runs` runs as per-run milliseconds and their ratio.
+inline void ReportTimes(benchmark::State& state, double ours, double ref, int runs) {
+  state.counters["ours_ms"] = 1e3 * ours / runs;
+  state.counters["ref_ms"] = 1e3 * ref / runs;
+  state.counters["ratio"] = ref > 0.0 ? ours / ref : 0.0;
+}
+
 }  // namespace bench

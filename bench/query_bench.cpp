@@ -127,3 +127,75 @@ void BM_CrvIntersectFiveCrossings(benchmark::State& state) {
 BENCHMARK(BM_CrvIntersectFiveCrossings);
 
 }  // namespace
+
+// Fixed-radius neighbourhoods of every point of a clustered cloud through the bin grid (a grid
+// for the radius, each point's own cell scanned with true distances) side by side with
+// nanoflann's radius search (tree built, every point queried); both count the pairs within r,
+// which must agree. The default grid (96 divisions) and a fine one (300).
+#if __has_include(<nanoflann.hpp>)
+#include <algorithm>
+#include <nanoflann.hpp>
+#include <utility>
+
+#include "bench/compare.h"
+#include "bench/points.h"
+#include "cloud/psubdiv.h"
+
+namespace {
+
+using RadiusMetric = nanoflann::L2_Simple_Adaptor<float, bench::PointsAdaptor, double>;
+using RadiusTree = nanoflann::KDTreeSingleIndexAdaptor<RadiusMetric, bench::PointsAdaptor, 3, unsigned>;
+
+long long GridPairs(const bench::Points& p, double r, int maxDiv) {
+  float lo[3] = {p.x[0], p.y[0], p.z[0]}, hi[3] = {p.x[0], p.y[0], p.z[0]};
+  for (int i = 0; i < p.n(); ++i) {
+    const float v[3] = {p.x[i], p.y[i], p.z[i]};
+    for (int a = 0; a < 3; ++a) lo[a] = std::min(lo[a], v[a]), hi[a] = std::max(hi[a], v[a]);
+  }
+  Subdiv* g = SubdivideArrays(p.x.data(), p.y.data(), p.z.data(), p.n(), lo[0], lo[1], lo[2], hi[0], hi[1], hi[2], r,
+                              maxDiv);
+  long long pairs = 0;
+  const double r2 = r * r;
+  for (int i = 0; i < p.n(); ++i) {
+    const SubdivCell& cell = g->cells[g->ownCell[i]];
+    const double px = p.x[i], py = p.y[i], pz = p.z[i];
+    for (int k = 0; k < cell.count; ++k) {
+      const int j = cell.items[k];
+      const double dx = p.x[j] - px, dy = p.y[j] - py, dz = p.z[j] - pz;
+      pairs += dx * dx + dy * dy + dz * dz <= r2;
+    }
+  }
+  FreeSubdiv(g);
+  return pairs;
+}
+
+long long TreePairs(const bench::Points& p, double r) {
+  bench::PointsAdaptor a{&p};
+  RadiusTree tree(3, a, nanoflann::KDTreeSingleIndexAdaptorParams(10));
+  tree.buildIndex();
+  std::vector<std::pair<unsigned, double>> found;
+  nanoflann::SearchParams params;
+  params.sorted = false;
+  long long pairs = 0;
+  for (int i = 0; i < p.n(); ++i) {
+    const float q[3] = {p.x[i], p.y[i], p.z[i]};
+    pairs += static_cast<long long>(tree.radiusSearch(q, r * r, found, params));
+  }
+  return pairs;
+}
+
+void RadiusVsReference(benchmark::State& state, int maxDiv) {
+  const bench::Points p = bench::Clustered(50000, 3);
+  const double r = 0.004;
+  long long ours = 0, ref = 0;
+  bench::Compare(state, 1, [&] { ours = GridPairs(p, r, maxDiv); }, [&] { ref = TreePairs(p, r); }, p.n());
+  state.counters["pairs"] = double(ours);
+  state.counters["differ"] = ours != ref;
+}
+void BM_RadiusNeighbourhoodsClustered50k(benchmark::State& state) { RadiusVsReference(state, 96); }
+void BM_RadiusNeighbourhoodsClusteredFineGrid50k(benchmark::State& state) { RadiusVsReference(state, 300); }
+BENCHMARK(BM_RadiusNeighbourhoodsClustered50k)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RadiusNeighbourhoodsClusteredFineGrid50k)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+#endif

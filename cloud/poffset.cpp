@@ -317,18 +317,19 @@ struct NeighbourTable {
   }
 };
 
-// The grid's items in item order per cell, coordinates in double one array per axis (the
-// distance loop then runs over consecutive memory with no conversions; float to double is
-// exact), with the bounding box of each run of kRun consecutive items and of each cell. The
-// neighbours depend on the order in which the items are offered (a full list drops its farthest
-// before a third of a code leaves), so the items keep their order; a run or a cell whose box lies
-// no nearer than a full list's farthest would all be refused and is passed over whole.
+// The grid's points by own cell (ascending within each, as the cells list them), coordinates in
+// double one array per axis (the distance loop then runs over consecutive memory with no
+// conversions; float to double is exact), with the bounding box of each run of kRun consecutive
+// points and of each cell. The items a cell holds as overlap are left out: the cells around a
+// point are searched as well, and they hold them as their own. A run or a cell whose box lies no
+// nearer than a full list's farthest would all be refused and is passed over whole.
 struct CellCoords {
   const Subdiv* grid;
-  int* cellStart;
+  int* cellStart;  // ncells + 1: cell c's points are ids[cellStart[c] .. cellStart[c + 1])
   int* runStart;
+  int32_t* ids;
   double* xyz[3];
-  double* runBox;   // 6 per run: low corner, high corner; NaN first when an item is not a number
+  double* runBox;   // 6 per run: low corner, high corner; NaN first when a point is not a number
   double* cellBox;  // 6 per cell, likewise
 };
 
@@ -336,39 +337,37 @@ bool BuildCellCoords(const Cloud* cloud, const Subdiv* grid, CellCoords* cc) {
   const int n = cloud->npts;
   const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
   cc->grid = grid;
-  cc->cellStart = MallocArray<int>(ncells + 1);
+  if (!CallocArrayUnlessFailed(cc->cellStart, ncells + 1)) return false;
   cc->runStart = MallocArray<int>(ncells + 1);
   cc->cellBox = MallocArray<double>(6, ncells);
-  if (!cc->cellStart || !cc->runStart || !cc->cellBox) return false;
-  long items = 0, runs = 0;
+  cc->ids = MallocArray<int32_t>(n);
+  for (double*& a : cc->xyz) a = MallocArray<double>(n);
+  if (!cc->runStart || !cc->cellBox || !cc->ids || !cc->xyz[0] || !cc->xyz[1] || !cc->xyz[2]) return false;
+  for (int i = 0; i < n; ++i) ++cc->cellStart[grid->ownCell[i] + 1];
+  long runs = 0;
   for (int c = 0; c < ncells; ++c) {
-    cc->cellStart[c] = static_cast<int>(items);
     cc->runStart[c] = static_cast<int>(runs);
-    items += grid->cells[c].count;
-    runs += (grid->cells[c].count + kRun - 1) / kRun;
-    if (items > 0x7fffffff / 6) return false;
+    runs += (cc->cellStart[c + 1] + kRun - 1) / kRun;
+    cc->cellStart[c + 1] += cc->cellStart[c];
   }
-  cc->cellStart[ncells] = static_cast<int>(items);
   cc->runStart[ncells] = static_cast<int>(runs);
-  for (double*& a : cc->xyz)
-    if (!(a = MallocArray<double>(static_cast<int>(items) + 1))) return false;
-  cc->runBox = MallocArray<double>(static_cast<int>(6 * runs) + 1);
+  cc->runBox = MallocArray<double>(6, runs + 1);
   if (!cc->runBox) return false;
+  for (int i = 0; i < n; ++i) cc->ids[cc->cellStart[grid->ownCell[i]]++] = i;
+  for (int c = ncells; c > 0; --c) cc->cellStart[c] = cc->cellStart[c - 1];  // back to the starts
+  cc->cellStart[0] = 0;
   const auto widen = [](double* box, double v, int a, bool first) {
     if (first) box[a] = box[a + 3] = v;
-    if (v != v) box[0] = NAN;  // a box holding a NaN item is never passed over
+    if (v != v) box[0] = NAN;  // a box holding a NaN point is never passed over
     if (v < box[a]) box[a] = v;
     if (v > box[a + 3]) box[a + 3] = v;
   };
   for (int c = 0; c < ncells; ++c) {
     double* cbox = cc->cellBox + 6L * c;
     for (int a = 0; a < 3; ++a) cbox[a] = kEmptyBoxBound, cbox[a + 3] = -kEmptyBoxBound;
-    for (int k = 0; k < grid->cells[c].count; ++k) {
-      const int j = grid->cells[c].items[k];
-      const long at = cc->cellStart[c] + k;
-      const bool in = j >= 0 && j < n;
-      cc->xyz[0][at] = in ? cloud->x[j] : 0.0, cc->xyz[1][at] = in ? cloud->y[j] : 0.0;
-      cc->xyz[2][at] = in ? cloud->z[j] : 0.0;
+    for (int at = cc->cellStart[c], k = 0; at < cc->cellStart[c + 1]; ++at, ++k) {
+      const int j = cc->ids[at];
+      cc->xyz[0][at] = cloud->x[j], cc->xyz[1][at] = cloud->y[j], cc->xyz[2][at] = cloud->z[j];
       double* box = cc->runBox + 6L * (cc->runStart[c] + k / kRun);
       for (int a = 0; a < 3; ++a) widen(box, cc->xyz[a][at], a, k % kRun == 0), widen(cbox, cc->xyz[a][at], a, k == 0);
     }
@@ -387,15 +386,13 @@ double BoxGap2(const double* box, const double p[3]) {
   return box[0] == box[0] ? g[0] * g[0] + g[1] * g[1] + g[2] * g[2] : NAN;
 }
 
-// Offers point i the items of cell c (but itself, and, outside its own cell, items held there
-// only as overlap: their own cell offers them).
-void OfferCell(const CellCoords& cc, int c, int i, int n, const double pi[3], OctantList& L) {
-  const SubdivCell& cell = cc.grid->cells[c];
-  const bool own = c == cc.grid->ownCell[i];
-  const int s = cc.cellStart[c];
+// Offers point i the points of cell c but itself.
+void OfferCell(const CellCoords& cc, int c, int i, const double pi[3], OctantList& L) {
+  const int s = cc.cellStart[c], count = cc.cellStart[c + 1] - s;
   const double *qx = cc.xyz[0] + s, *qy = cc.xyz[1] + s, *qz = cc.xyz[2] + s;
+  const int32_t* ids = cc.ids + s;
   for (int r = cc.runStart[c]; r < cc.runStart[c + 1]; ++r) {
-    const int k0 = (r - cc.runStart[c]) * kRun, k1 = std::min(k0 + kRun, static_cast<int>(cell.count));
+    const int k0 = (r - cc.runStart[c]) * kRun, k1 = std::min(k0 + kRun, count);
     if (L.count == kNbrs3D && BoxGap2(cc.runBox + 6L * r, pi) >= L.Farthest()) continue;
     // The arithmetic of VecDiff3 and VecDotProd3, written out, in a loop of its own that the
     // compiler can vectorise.
@@ -408,9 +405,8 @@ void OfferCell(const CellCoords& cc, int c, int i, int n, const double pi[3], Oc
     }
     for (int k = 0; k < k1 - k0; ++k) {
       if (L.Refused(dist[k], oct[k])) continue;
-      const int j = cell.items[k0 + k];
-      if (j == i || j < 0 || j >= n || (!own && !cell.isOwn[k0 + k])) continue;
-      L.Offer(j, dist[k], oct[k]);
+      const int j = ids[k0 + k];
+      if (j != i) L.Offer(j, dist[k], oct[k]);
     }
   }
 }
@@ -418,18 +414,18 @@ void OfferCell(const CellCoords& cc, int c, int i, int n, const double pi[3], Oc
 // The octant-balanced nearest neighbours of point i: its own cell first, then the cells around
 // it in index order wherever one could hold a nearer point. (Its own cell alone left a point by a
 // cell wall with neighbours on one side: a tilted fit, or none.)
-void NearNeighbours(const CellCoords& cc, int i, int n, const double pi[3], OctantList& L) {
+void NearNeighbours(const CellCoords& cc, int i, const double pi[3], OctantList& L) {
   const Subdiv* g = cc.grid;
   const int c = g->ownCell[i], nx = g->ncellsX, nxy = g->ncellsX * g->ncellsY;
-  OfferCell(cc, c, i, n, pi, L);
+  OfferCell(cc, c, i, pi, L);
   const int ix = c % nx, iy = (c / nx) % g->ncellsY, iz = c / nxy;
   for (int z = std::max(iz - 1, 0); z <= std::min(iz + 1, g->ncellsZ - 1); ++z)
     for (int y = std::max(iy - 1, 0); y <= std::min(iy + 1, g->ncellsY - 1); ++y)
       for (int x = std::max(ix - 1, 0); x <= std::min(ix + 1, nx - 1); ++x) {
         const int a = x + y * nx + z * nxy;
-        if (a == c || g->cells[a].count == 0) continue;
+        if (a == c || cc.cellStart[a] == cc.cellStart[a + 1]) continue;
         if (L.count == kNbrs3D && BoxGap2(cc.cellBox + 6L * a, pi) >= L.Farthest()) continue;
-        OfferCell(cc, a, i, n, pi, L);
+        OfferCell(cc, a, i, pi, L);
       }
 }
 
@@ -449,7 +445,7 @@ bool FitNormals(const Cloud* cloud, const CellCoords& cc, const NeighbourTable& 
     double pi[3];
     Point(cloud, i, pi);
     OctantList L;
-    NearNeighbours(cc, i, n, pi, L);
+    NearNeighbours(cc, i, pi, L);
     int32_t* row = T.row(i);
     for (int k = 0; k < L.count; ++k) row[k] = L.at[k].id;
     if (L.count < kNbrs3D) row[L.count] = -1;
@@ -658,7 +654,7 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
   OrientScratch scratch;
   if (forOffset && !scratch.Allocate(n)) return 0;
   {
-    Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, 1e-6, GridCap(n)));
+    Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, 0.0, GridCap(n)));
     CellCoords cells;
     if (!grid || !BuildCellCoords(cloud, grid.get(), &cells)) return 0;
     if (!FitNormals(cloud, cells, table, nx, ny, nz, xform, forOffset)) return 0;
@@ -729,7 +725,7 @@ int AssureCloudNormals(Cloud* cloud) {
   const int k = n / 2 < 3 ? 2 : n / 2 > 7 ? 8 : n / 2;
   int32_t* table = MallocArray<int32_t>(n, k + 1);
   if (!table) return 0;
-  Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, 1e-6, GridCap(n)));
+  Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, 0.0, GridCap(n)));
   if (!grid) return 0;
   auto row = [&](int i) { return table + static_cast<long>(i) * (k + 1); };
   auto orientTo = [&](int target, int ref) {

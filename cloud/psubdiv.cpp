@@ -121,17 +121,21 @@ Subdiv* BuildSubdiv(const float* x, const float* y, const float* z, int n, const
   } else {
     const double extent[3] = {box[3] - box[0], box[4] - box[1], box[5] - box[2]};
     double s = extent[2] + extent[1] + extent[0];
-    if (s <= 1e-6) s = 1e-6;
+    if (!(s > 0.0)) s = 1e-6;
+    // A length below a millionth of the box leaves the grid to maxDiv. The floor is relative so
+    // that a part scaled by 1e-6 gets its own grid (an absolute 1e-6 made every small cloud one
+    // cell, and every search through it quadratic).
+    const double least = 1e-6 * s;
     double shortest = rule.len[0];
     for (int a = 1; a < 3; ++a) shortest = rule.len[a] < shortest ? rule.len[a] : shortest;
-    if (shortest <= 1e-6) shortest = 1e-6;
+    if (shortest <= least) shortest = least;
     double k = s / (2.0 * shortest);
     if (rule.maxDiv <= k) k = rule.maxDiv;
     const int K = static_cast<int>(k);
     const double perUnit = static_cast<double>(K) / s;
     for (int a = 0; a < 3; ++a) {
       *counts[a] = AxisCells(perUnit, extent[a]);
-      const double axisLen = rule.len[a] > 1e-6 ? rule.len[a] : 1e-6;
+      const double axisLen = rule.len[a] > least ? rule.len[a] : least;
       if (rule.perAxis && extent[a] / *counts[a] < 2.0 * axisLen) *counts[a] = AxisCells(1.0 / (2.0 * axisLen), extent[a]);
       size[a] = extent[a] / *counts[a];
     }
@@ -144,6 +148,61 @@ Subdiv* BuildSubdiv(const float* x, const float* y, const float* z, int n, const
   grid->cells = CallocArray<SubdivCell>(ncells);
   grid->ownCell = MallocArray<int32_t>(n);
   if (!grid->cells || KernelFailed()) return fail();
+
+  // Binning divides by the sizes: a flat axis bins with a tiny size, the record keeps its 0.
+  const double bx = grid->sizeX > 0.0 ? grid->sizeX : 1e-6;
+  const double by = grid->sizeY > 0.0 ? grid->sizeY : 1e-6;
+  const double bz = grid->sizeZ > 0.0 ? grid->sizeZ : 1e-6;
+  const int nx = grid->ncellsX;
+  const int nxy = grid->ncellsX * grid->ncellsY;
+  auto side = rule.outerQuarter ? QuarterSide : NeighbourSide;
+  // Point i's own cell (recorded) and every cell it enters, own flag alongside. Offsets run -1, 0,
+  // +1 in that order, x outermost: the item order callers see.
+  const auto enter = [&](int i, auto&& put) {
+    const double px = x[i], py = y[i], pz = z[i];
+    const int ix = ColumnOf(px, box[0], bx, grid->ncellsX);
+    const int iy = ColumnOf(py, box[1], by, grid->ncellsY);
+    const int iz = ColumnOf(pz, box[2], bz, grid->ncellsZ);
+    grid->ownCell[i] = ix + iy * nx + iz * nxy;
+    const int sx = side(px, ix, box[0], bx, grid->ncellsX);
+    const int sy = side(py, iy, box[1], by, grid->ncellsY);
+    const int sz = side(pz, iz, box[2], bz, grid->ncellsZ);
+    for (int ox = sx < 0 ? -1 : 0; ox <= (sx > 0 ? 1 : 0); ++ox)
+      for (int oy = sy < 0 ? -1 : 0; oy <= (sy > 0 ? 1 : 0); ++oy)
+        for (int oz = sz < 0 ? -1 : 0; oz <= (sz > 0 ? 1 : 0); ++oz)
+          if (!put(grid->cells[(ix + ox) + (iy + oy) * nx + (iz + oz) * nxy], ox == 0 && oy == 0 && oz == 0))
+            return false;
+    return true;
+  };
+  const auto append = [](SubdivCell& cell, int i, bool own) {
+    cell.items[cell.count] = i;
+    cell.isOwn[cell.count] = own ? 1 : 0;
+    ++cell.count;
+  };
+
+  if (rule.trim) {
+    // Counted first, then every cell that holds items gets arrays of exactly its count: no cell
+    // grows, none is trimmed, and the empty ones (most cells of a fine grid over a clustered
+    // cloud) cost no allocation at all.
+    for (int i = 0; i < n; ++i) {
+      if (rule.pollBreak && i % kBreakPollInterval == 0 && user_break()) return fail();
+      enter(i, [](SubdivCell& cell, bool) { return ++cell.count > 0; });
+    }
+    for (int c = 0; c < ncells; ++c) {
+      if (rule.pollBreak && c % kBreakPollInterval == 0 && user_break()) return fail();
+      SubdivCell& cell = grid->cells[c];
+      if (cell.count == 0) continue;
+      cell.capacity = cell.count;
+      cell.count = 0;
+      cell.items = MallocArray<int32_t>(cell.capacity);
+      cell.isOwn = MallocArray<int32_t>(cell.capacity);
+      if (!cell.items || !cell.isOwn) return fail();
+    }
+    for (int i = 0; i < n; ++i) enter(i, [&](SubdivCell& cell, bool own) { return append(cell, i, own), true; });
+    scope.keep();
+    return grid;
+  }
+
   for (int c = 0; c < ncells; ++c) {
     if (rule.pollBreak && c % kBreakPollInterval == 0 && user_break()) return fail();
     SubdivCell& cell = grid->cells[c];
@@ -153,45 +212,16 @@ Subdiv* BuildSubdiv(const float* x, const float* y, const float* z, int n, const
     cell.capacity = rule.capacity;
     if (!cell.items || !cell.isOwn) return fail();
   }
-
-  // Binning divides by the sizes: a flat axis bins with a tiny size, the record keeps its 0.
-  const double bx = grid->sizeX < 1e-6 ? 1e-6 : grid->sizeX;
-  const double by = grid->sizeY < 1e-6 ? 1e-6 : grid->sizeY;
-  const double bz = grid->sizeZ < 1e-6 ? 1e-6 : grid->sizeZ;
-  const int nx = grid->ncellsX;
-  const int nxy = grid->ncellsX * grid->ncellsY;
-  auto side = rule.outerQuarter ? QuarterSide : NeighbourSide;
-
   for (int i = 0; i < n; ++i) {
     if (rule.pollBreak && i % kBreakPollInterval == 0 && user_break()) return fail();
-    const double px = x[i];
-    const double py = y[i];
-    const double pz = z[i];
-    const int ix = ColumnOf(px, box[0], bx, grid->ncellsX);
-    const int iy = ColumnOf(py, box[1], by, grid->ncellsY);
-    const int iz = ColumnOf(pz, box[2], bz, grid->ncellsZ);
-    grid->ownCell[i] = ix + iy * nx + iz * nxy;
-    const int sx = side(px, ix, box[0], bx, grid->ncellsX);
-    const int sy = side(py, iy, box[1], by, grid->ncellsY);
-    const int sz = side(pz, iz, box[2], bz, grid->ncellsZ);
-    // Offsets run -1, 0, +1 in that order, x outermost: the item order callers see.
-    for (int ox = sx < 0 ? -1 : 0; ox <= (sx > 0 ? 1 : 0); ++ox) {
-      for (int oy = sy < 0 ? -1 : 0; oy <= (sy > 0 ? 1 : 0); ++oy) {
-        for (int oz = sz < 0 ? -1 : 0; oz <= (sz > 0 ? 1 : 0); ++oz) {
-          SubdivCell& cell = grid->cells[(ix + ox) + (iy + oy) * nx + (iz + oz) * nxy];
-          if (cell.count == cell.capacity && !GrowCell(&cell, true)) return fail();
-          cell.items[cell.count] = i;
-          cell.isOwn[cell.count] = (ox == 0 && oy == 0 && oz == 0) ? 1 : 0;
-          ++cell.count;
-        }
-      }
-    }
+    const bool entered = enter(i, [&](SubdivCell& cell, bool own) {
+      if (cell.count == cell.capacity && !GrowCell(&cell, true)) return false;
+      append(cell, i, own);
+      return true;
+    });
+    if (!entered) return fail();
   }
   scope.keep();
-  if (rule.trim && !OptimizeSubdiv(grid)) {
-    FreeSubdiv(grid);
-    return nullptr;
-  }
   return grid;
 }
 

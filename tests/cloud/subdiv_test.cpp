@@ -208,4 +208,43 @@ TEST_F(BinGrid, ABreakAfterAnyNumberOfPollsLeaksNothing) {
   EXPECT_EQ(broken, 15);
 }
 
+// The grid of a cloud is the grid of the cloud scaled by 1e-6 or 1e6 (with len scaled alike, or 0,
+// leaving it to maxDiv): the same cells holding the same items. (Below 1e-6 every cloud used to
+// be one cell.)
+TEST_F(BinGrid, ScaledCloudGetsTheSameGrid) {
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<float> u(0.0f, 1.0f);
+  std::vector<float> x0(400), y0(400), z0(400);
+  for (int i = 0; i < 400; ++i) x0[i] = 0.5f * u(rng), y0[i] = 0.25f * u(rng), z0[i] = 0.125f * u(rng);
+  struct Shape {
+    int cells[3];
+    std::vector<int> own, items;
+  };
+  const auto shape = [&](double scale, double len) {
+    // Powers of two scale the floats exactly.
+    x.resize(400), y.resize(400), z.resize(400);
+    for (int i = 0; i < 400; ++i) x[i] = float(x0[i] * scale), y[i] = float(y0[i] * scale), z[i] = float(z0[i] * scale);
+    const double b[6] = {0, 0, 0, 0.5 * scale, 0.25 * scale, 0.125 * scale};
+    std::copy(b, b + 6, box);
+    Subdiv* g = Build(len * scale, 96);
+    Shape out{{g->ncellsX, g->ncellsY, g->ncellsZ}, std::vector<int>(g->ownCell, g->ownCell + 400), {}};
+    for (int c = 0; c < Cells(g); ++c) {
+      const SubdivCell& cell = g->cells[c];
+      out.items.insert(out.items.end(), cell.items, cell.items + cell.count);
+    }
+    FreeSubdiv(g);
+    return out;
+  };
+  for (double len : {0.0, 0.02}) {
+    const Shape unit = shape(1.0, len);
+    EXPECT_GT(unit.cells[0], 4) << len;
+    for (double scale : {std::ldexp(1.0, -20), std::ldexp(1.0, 20)}) {
+      const Shape other = shape(scale, len);
+      EXPECT_TRUE(std::equal(other.cells, other.cells + 3, unit.cells)) << len << " " << scale;
+      EXPECT_EQ(other.own, unit.own) << len << " " << scale;
+      EXPECT_EQ(other.items, unit.items) << len << " " << scale;
+    }
+  }
+}
+
 }  // namespace
