@@ -596,14 +596,25 @@ int IdentifySharedEdges(const Cloud* mesh, int v, const int32_t* fan, int fanCou
 
 int MultipleEdgeFormed(const Cloud* mesh, const int32_t* ring, int n, IndexNode* const* vertexTriangleHeads) {
   // Each triangle around ring vertex i is read once; its other corners are looked up in the
-  // ring (short: a linear scan is the fastest lookup).
-  for (int i = 0; i < n; ++i)
+  // ring (short: a linear scan is the fastest lookup), but for a corner whose low six bits no ring
+  // vertex has: most corners (the centre, the outer vertices) are no ring vertex, and the mask
+  // spares them the scan.
+  // In a ring without repeated vertices the neighbours along it need no scan either.
+  uint64_t mask = 0;
+  bool repeats = false;
+  for (int j = 0; j < n; ++j) {
+    mask |= uint64_t{1} << (ring[j] & 63);
+    for (int k = 0; k < j; ++k) repeats = repeats || ring[k] == ring[j];
+  }
+  for (int i = 0; i < n; ++i) {
+    const int32_t before = ring[(i + n - 1) % n], after = ring[(i + 1) % n];
     for (const IndexNode* node = vertexTriangleHeads[ring[i]]; node; node = node->next)
       for (int32_t w : mesh->tri[node->index].v) {
-        if (w == ring[i]) continue;
+        if (w == ring[i] || (!repeats && (w == before || w == after)) || !(mask >> (w & 63) & 1)) continue;
         for (int j = 0; j < n; ++j)
           if (ring[j] == w && j != (i + n - 1) % n && j != (i + 1) % n) return 1;
       }
+  }
   return 0;
 }
 
