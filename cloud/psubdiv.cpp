@@ -156,22 +156,25 @@ Subdiv* BuildSubdiv(const float* x, const float* y, const float* z, int n, const
   const int nx = grid->ncellsX;
   const int nxy = grid->ncellsX * grid->ncellsY;
   auto side = rule.outerQuarter ? QuarterSide : NeighbourSide;
-  // Point i's own cell (recorded) and every cell it enters, own flag alongside. Offsets run -1, 0,
-  // +1 in that order, x outermost: the item order callers see.
-  const auto enter = [&](int i, auto&& put) {
+  // Point i's own cell (recorded) and the sides towards which it enters neighbouring cells (-1, 0
+  // or +1 per axis, two bits each from bit 0 for x: side + 1).
+  const auto place = [&](int i) {
     const double px = x[i], py = y[i], pz = z[i];
     const int ix = ColumnOf(px, box[0], bx, grid->ncellsX);
     const int iy = ColumnOf(py, box[1], by, grid->ncellsY);
     const int iz = ColumnOf(pz, box[2], bz, grid->ncellsZ);
     grid->ownCell[i] = ix + iy * nx + iz * nxy;
-    const int sx = side(px, ix, box[0], bx, grid->ncellsX);
-    const int sy = side(py, iy, box[1], by, grid->ncellsY);
-    const int sz = side(pz, iz, box[2], bz, grid->ncellsZ);
+    return (side(px, ix, box[0], bx, grid->ncellsX) + 1) | (side(py, iy, box[1], by, grid->ncellsY) + 1) << 2 |
+           (side(pz, iz, box[2], bz, grid->ncellsZ) + 1) << 4;
+  };
+  // Every cell point i enters, own flag alongside. Offsets run -1, 0, +1 in that order, x
+  // outermost: the item order callers see.
+  const auto enter = [&](int i, int sides, auto&& put) {
+    const int c = grid->ownCell[i], sx = (sides & 3) - 1, sy = (sides >> 2 & 3) - 1, sz = (sides >> 4 & 3) - 1;
     for (int ox = sx < 0 ? -1 : 0; ox <= (sx > 0 ? 1 : 0); ++ox)
       for (int oy = sy < 0 ? -1 : 0; oy <= (sy > 0 ? 1 : 0); ++oy)
         for (int oz = sz < 0 ? -1 : 0; oz <= (sz > 0 ? 1 : 0); ++oz)
-          if (!put(grid->cells[(ix + ox) + (iy + oy) * nx + (iz + oz) * nxy], ox == 0 && oy == 0 && oz == 0))
-            return false;
+          if (!put(grid->cells[c + ox + oy * nx + oz * nxy], ox == 0 && oy == 0 && oz == 0)) return false;
     return true;
   };
   const auto append = [](SubdivCell& cell, int i, bool own) {
@@ -184,9 +187,12 @@ Subdiv* BuildSubdiv(const float* x, const float* y, const float* z, int n, const
     // Counted first, then every cell that holds items gets arrays of exactly its count: no cell
     // grows, none is trimmed, and the empty ones (most cells of a fine grid over a clustered
     // cloud) cost no allocation at all.
+    uint8_t* sides = MallocArray<uint8_t>(n);
+    if (n > 0 && !sides) return fail();
     for (int i = 0; i < n; ++i) {
       if (rule.pollBreak && i % kBreakPollInterval == 0 && user_break()) return fail();
-      enter(i, [](SubdivCell& cell, bool) { return ++cell.count > 0; });
+      sides[i] = static_cast<uint8_t>(place(i));
+      enter(i, sides[i], [](SubdivCell& cell, bool) { return ++cell.count > 0; });
     }
     for (int c = 0; c < ncells; ++c) {
       if (rule.pollBreak && c % kBreakPollInterval == 0 && user_break()) return fail();
@@ -198,7 +204,9 @@ Subdiv* BuildSubdiv(const float* x, const float* y, const float* z, int n, const
       cell.isOwn = MallocArray<int32_t>(cell.capacity);
       if (!cell.items || !cell.isOwn) return fail();
     }
-    for (int i = 0; i < n; ++i) enter(i, [&](SubdivCell& cell, bool own) { return append(cell, i, own), true; });
+    for (int i = 0; i < n; ++i)
+      enter(i, sides[i], [&](SubdivCell& cell, bool own) { return append(cell, i, own), true; });
+    Free(sides);
     scope.keep();
     return grid;
   }
@@ -214,7 +222,7 @@ Subdiv* BuildSubdiv(const float* x, const float* y, const float* z, int n, const
   }
   for (int i = 0; i < n; ++i) {
     if (rule.pollBreak && i % kBreakPollInterval == 0 && user_break()) return fail();
-    const bool entered = enter(i, [&](SubdivCell& cell, bool own) {
+    const bool entered = enter(i, place(i), [&](SubdivCell& cell, bool own) {
       if (cell.count == cell.capacity && !GrowCell(&cell, true)) return false;
       append(cell, i, own);
       return true;
