@@ -102,6 +102,7 @@ struct Pairs {
   float* a;
   float* q;
   int near;
+  int placed;  // pairs at a distance that is a number, near or not
 };
 
 // A moved by the motion paired with its nearest target points: the error and largest distance of
@@ -115,7 +116,7 @@ int PairAndMeasure(const float* x, const float* y, const float* z, int n, const 
   const double limit = maxDistance * maxDistance;
   const float *tx = tree->coords[0], *ty = tree->coords[1], *tz = tree->coords[2];
   double total = 0.0, block = 0.0, far = -kInfinity;
-  int count = 0, blockCount = 0, back = n - 1;
+  int count = 0, blockCount = 0, back = n - 1, farPlaced = 0;
   const auto keep = [&](int slot, int i, float qx, float qy, float qz) {
     float *a = pairs->a, *q = pairs->q;
     a[slot] = x[i], a[n + slot] = y[i], a[2 * n + slot] = z[i];
@@ -127,8 +128,9 @@ int PairAndMeasure(const float* x, const float* y, const float* z, int n, const 
     for (int k = 0; k < 3; ++k) v[k] = p[0] * m[0][k] + p[1] * m[1][k] + p[2] * m[2][k] + m[3][k];
     int j = -1;
     SearchKDTreeNearest(tree, v, &j);
-    const double d2 = j < 0 ? kInfinity : tree->bestDist;
+    const double d2 = j < 0 ? NAN : tree->bestDist;
     if (!(d2 <= limit)) {
+      farPlaced += d2 == d2;
       // A point the search could not place (not finite) pairs with itself: it moves nothing.
       if (pairs && pairs->a) j < 0 ? keep(back--, i, x[i], y[i], z[i]) : keep(back--, i, tx[j], ty[j], tz[j]);
       continue;
@@ -143,7 +145,7 @@ int PairAndMeasure(const float* x, const float* y, const float* z, int n, const 
     }
     far = std::max(far, d2);
   }
-  if (pairs) pairs->near = count;
+  if (pairs) pairs->near = count, pairs->placed = count + farPlaced;
   if (count < 1) return -2;
   *error = std::sqrt((total + block) / count);
   *largest = std::sqrt(far);
@@ -154,19 +156,20 @@ int PairAndMeasure(const float* x, const float* y, const float* z, int n, const 
 // each far pair counted at maxDistance (a truncated least-squares cost, which a step on the near
 // pairs lowers however pairs come and go), as a length. The RMS of the near pairs alone rises as
 // pairs come within reach while the motion improves, and would stall the loop far from the
-// answer. Without far pairs (or without near ones) it is the RMS error itself.
-double Progress(double rms, int near, int n, double maxDistance) {
-  if (near <= 0 || near >= n) return rms;
-  return std::sqrt((rms * rms * near + maxDistance * maxDistance * (n - near)) / n);
+// answer. Without far pairs (or without near ones) it is the RMS error itself. Points that are
+// not numbers are no pairs at all: placed counts the others.
+double Progress(double rms, int near, int placed, double maxDistance) {
+  if (near <= 0 || near >= placed) return rms;
+  return std::sqrt((rms * rms * near + maxDistance * maxDistance * (placed - near)) / placed);
 }
 
 // Progress of a motion over all of A; kInfinity when no pair is within maxDistance.
 double MotionProgress(const float* x, const float* y, const float* z, int n, const RegVec* motion, KDTree* tree,
                       double maxDistance) {
-  Pairs count = {nullptr, nullptr, 0};
+  Pairs count = {nullptr, nullptr, 0, 0};
   double e, m;
   if (PairAndMeasure(x, y, z, n, motion, tree, maxDistance, &count, &e, &m) != 0) return kInfinity;
-  return Progress(e, count.near, n, maxDistance);
+  return Progress(e, count.near, count.placed, maxDistance);
 }
 
 }  // namespace
@@ -325,7 +328,7 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
   const bool simple = step.simple == 1;
   const int stallLimit = simple ? 3 : 4;
   double** table = allocate_matrix_ff(4, 7);
-  Pairs pairs = {MallocArray<float>(3, n), MallocArray<float>(3, n), 0};
+  Pairs pairs = {MallocArray<float>(3, n), MallocArray<float>(3, n), 0, 0};
   if (!table || !pairs.a || !pairs.q || KernelFailed()) return -2;
 
   RegVec start = *motion;
@@ -341,7 +344,7 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
   bool paired = true;  // pairs hold A and its nearest target points under cur
   // e and the table's errors h measure progress (equal to the RMS error but while pairs lie beyond
   // maxDistance); rms is the error of the newest motion, rmsBest that of the table's row 0.
-  const double p0 = Progress(e0, pairs.near, n, params.maxDistance);
+  const double p0 = Progress(e0, pairs.near, pairs.placed, params.maxDistance);
   double e = p0, h[4] = {p0, p0, p0, p0}, rms = e0, rmsBest = e0;
   ICPStop stop;
 
@@ -372,7 +375,7 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
     cur = solved;
     paired = false;
     rms = std::sqrt(s);
-    e = Progress(rms, used, n, params.maxDistance);
+    e = Progress(rms, used, pairs.placed, params.maxDistance);
     if (e < h[0]) {
       ShiftErrors(h, e);
       Insert_registr_table(table, 4, &cur);
@@ -386,12 +389,12 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
         UpdateICPRegistration(table, h, 0.925, factor, &trial, &done) == 0 && done == 1) {
       double te = kInfinity, tm = kInfinity;
       if (PairAndMeasure(x, y, z, n, &trial, tree, params.maxDistance, &pairs, &te, &tm) == 0 &&
-          Progress(te, pairs.near, n, params.maxDistance) < e) {
+          Progress(te, pairs.near, pairs.placed, params.maxDistance) < e) {
         cur = trial;
         paired = true;
         rms = te;
         rmsBest = te;
-        e = Progress(te, pairs.near, n, params.maxDistance);
+        e = Progress(te, pairs.near, pairs.placed, params.maxDistance);
         ShiftErrors(h, e);
         Insert_registr_table(table, 4, &trial);
         ++improvements;

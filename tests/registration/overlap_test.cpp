@@ -129,4 +129,30 @@ TEST_F(OverlapIcp, TooFewPairsInReachIsAFailure) {
   EXPECT_EQ(brk, 0);
 }
 
+// A point of the moving scan that is not a number pairs with nothing: the others are registered
+// as if it were not there, with or without a rejection distance. (It used to enter the closed form
+// and turn every step into NaN, so the start came back as the result.)
+TEST_F(OverlapIcp, PointThatIsNotANumberIsLeftOut) {
+  PointSet scan = LumpyScan(2000, 1.0);
+  const double axis[3] = {0.2, 1.0, -0.3}, t[3] = {0.02, 0.01, -0.03};
+  const RegVec truth = Turn(4.0, axis, t);
+  Clouds c{nullptr, ToCloud(MovedBy(scan, truth))};
+  const double nan[3] = {std::nan(""), 0.0, 0.0};
+  scan.add(nan);
+  c.a = ToCloud(scan);
+  for (double reach : {3.37e38, 0.1}) {
+    RegParams params;
+    SetDefaultRegParams(&params);
+    params.maxDistance = reach;
+    params.tolerance = 1e-7;
+    params.maxIterations = 200;
+    RegVec m = {{1, 0, 0, 0}, {0, 0, 0}};
+    double error = -1, largest = -1;
+    int brk = -1;
+    ASSERT_EQ(ICPtwoClouds(c.a, c.b, params, &m, &error, &largest, &brk), 0) << reach;
+    EXPECT_LT(AngleBetween(m, truth), 0.01) << reach;
+    EXPECT_TRUE(std::isfinite(error)) << reach;
+  }
+}
+
 }  // namespace
