@@ -152,7 +152,7 @@ int PairAndMeasure(const float* x, const float* y, const float* z, int n, const 
   return 0;
 }
 
-// The measure of progress under rejection: the mean over all n pairs of the squared distance,
+// The measure of progress under rejection: the mean over all pairs of the squared distance,
 // each far pair counted at maxDistance (a truncated least-squares cost, which a step on the near
 // pairs lowers however pairs come and go), as a length. The RMS of the near pairs alone rises as
 // pairs come within reach while the motion improves, and would stall the loop far from the
@@ -342,7 +342,7 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
   const bool reach = PairAndMeasure(x, y, z, n, &cur, tree, params.maxDistance, &pairs, &e0, &m0) == 0;
   if (reach) *error = e0, *largest = m0;
   bool paired = true;  // pairs hold A and its nearest target points under cur
-  // e and the table's errors h measure progress (equal to the RMS error but while pairs lie beyond
+  // e and the table's errors h measure progress (the RMS error itself unless pairs lie beyond
   // maxDistance); rms is the error of the newest motion, rmsBest that of the table's row 0.
   const double p0 = Progress(e0, pairs.near, pairs.placed, params.maxDistance);
   double e = p0, h[4] = {p0, p0, p0, p0}, rms = e0, rmsBest = e0;
