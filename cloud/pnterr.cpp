@@ -339,7 +339,7 @@ int MinDistPtPolyCld(const double p[3], const Cloud* mesh, int maxTri, double ma
   }
   if (best < 0) return 0;
   const CloudTriangle& T = mesh->tri[best];
-  double nearest = 3.37e38;
+  double nearest = kNoValue;
   for (int v = 0; v < 3; ++v) {
     double pv[3];
     GetCldPoint(mesh, T.v[v], pv);

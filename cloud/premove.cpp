@@ -83,7 +83,7 @@ int RemoveScatteredPoints(Cloud* cloud, double dist) {
     return dx * dx + dy * dy + dz * dz;
   };
   int kept = 0;
-  double before = 3.37e38;  // the gap before point 0
+  double before = kNoValue;  // the gap before point 0
   for (int i = 0; i + 1 < n; ++i) {
     const double after = gap(i);
     keep[i] = !(after >= d2 && before >= d2);

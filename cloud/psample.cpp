@@ -9,10 +9,9 @@
 #include "foundation/minmax.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 
 namespace {
-
-constexpr double kSampledMark = 3.37e38;
 
 int CountKept(const char* keep, int n) {
   int k = 0;
@@ -184,7 +183,7 @@ int SampleCloudBasedOnArray(Cloud* cloud, const char* keep) {
     }
   }
   if (cloud->ntri > 0) RefreshVertexNormals(cloud);
-  cloud->sampleMark = kSampledMark;
+  cloud->sampleMark = kNoValue;
 
   // A failed normals refresh is reported at the end; the scans, slices and display bits still
   // get their own chance at memory.
@@ -274,7 +273,7 @@ Cloud* CreateCloudBasedOnArray(const Cloud* cloud, const unsigned char* keep, do
   c->strideU = cloud->strideU;
   c->strideV = cloud->strideV;
   if (!UpdateCloudIsShow(c)) return nullptr;
-  c->sampleMark = kSampledMark;
+  c->sampleMark = kNoValue;
   // The constructor may still find the kept scans no scan cloud (a single scan): then no slices.
   if (c->type != 0) {
     c->slice = data->slice;

@@ -225,7 +225,7 @@ void FindClosestScanAndDistsq(const float* sx, const float* sy, const float* sz,
                               const float* ez, int nscans, int s, const int* degree, const int* pathEnd,
                               int* closest, double* distsq) {
   *closest = -1;
-  *distsq = 3.37e38;
+  *distsq = kNoValue;
   auto d2 = [](double ax, double ay, double az, double bx, double by, double bz) {
     return (ax - bx) * (ax - bx) + (ay - by) * (ay - by) + (az - bz) * (az - bz);
   };
@@ -375,8 +375,6 @@ int OrderCloudScans(Cloud* cloud, int* order, char* reversed) {
 // ---- Chaining scattered points ------------------------------------------------------------
 
 namespace {
-
-constexpr float kNoDist = 3.37e38f;
 constexpr int kMaxOptions = 10;
 
 bool IsSingle(const ChainLink* links, int p) { return !links[p].next && !links[p].prev; }
@@ -399,7 +397,7 @@ double Dist2(const float* x, const float* y, const float* z, int a, int b) {
 
 void ClearCandidate(int* nearest, float* dist) {
   *nearest = -1;
-  *dist = kNoDist;
+  *dist = kNoValueF;
 }
 
 // Strict comparisons: of equal distances the first offered stays.
@@ -684,7 +682,7 @@ int GetBestOption(int a, const ChainLink* links, const Chain* chains, const int*
     return 1.0;
   };
   int penalties = 0, best = -1;
-  double bestCost = 3.37e38;
+  double bestCost = kNoValue;
   for (int k = 0; k < m; ++k) {
     const int b = opt[k];
     const bool bSingle = IsSingle(links, b);
@@ -770,7 +768,7 @@ bool SortCells(const Subdiv* grid, int n, const float* x, const float* y, const 
   for (int c = 0; c < ncells; ++c) {
     const SubdivCell& cell = grid->cells[c];
     CellEntry* e = entries + offset[c];
-    float lo[3] = {3.37e38f, 3.37e38f, 3.37e38f}, hi[3] = {-3.37e38f, -3.37e38f, -3.37e38f};
+    float lo[3] = {kNoValueF, kNoValueF, kNoValueF}, hi[3] = {-kNoValueF, -kNoValueF, -kNoValueF};
     for (int i = 0; i < cell.count; ++i) {
       const int j = cell.items[i];
       e[i].item = j, e[i].rank = i;
@@ -1096,7 +1094,7 @@ void FindClosest2AvailInLink2(int p, const ChainLink* links, float* dist1, float
   int found = 0;
   auto bound = [&]() -> double {
     if (direction) return dist2[p];
-    return found == 4 ? nearD[3] : 3.37e38;
+    return found == 4 ? nearD[3] : kNoValue;
   };
   WalkKeyList(p, key, sortedList, bound, [&](int j, bool) {
     if (SameChain(links, j, p)) return;
@@ -1126,7 +1124,7 @@ void FindClosest2AvailInLink2(int p, const ChainLink* links, float* dist1, float
     const double between = t * t / (std::max(VecDotProd3(a, a), 1e-10) * std::max(VecDotProd3(b, b), 1e-10));
     int first = 0, second = 1;
     if (!(t > 0 && between >= 0.97)) {
-      double best = 3.37e38;
+      double best = kNoValue;
       for (int i = 0; i < 4; ++i)
         for (int j = i + 1; j < 4; ++j) {
           Diff(x, y, z, p, near[i], a);
@@ -1355,8 +1353,8 @@ class DirectionalChainer {
         if (list_[e].prev == -2) continue;
         const int far = FarEnd(links_, chains_, e), g = far >= 0 ? far : e;
         const int a1 = w_.nearest1[g], a2 = w_.nearest2[g];
-        const double c1 = a1 >= 0 ? w_.dist1[g] + view(a1, g) : 3.37e38;
-        const double c2 = a2 >= 0 ? w_.dist2[g] + view(a2, g) : 3.37e38;
+        const double c1 = a1 >= 0 ? w_.dist1[g] + view(a1, g) : kNoValue;
+        const double c2 = a2 >= 0 ? w_.dist2[g] + view(a2, g) : kNoValue;
         if (a1 < 0 && a2 < 0) continue;
         const bool second = a2 >= 0 && c2 <= c1;
         costs[options] = second ? c2 : c1;
@@ -1387,7 +1385,7 @@ class DirectionalChainer {
     for (int d = 0; d < n_; ++d) {
       if (mask_[d]) continue;
       int k = -1;
-      double best = 3.37e38;
+      double best = kNoValue;
       for (int side = 0; side < 2; ++side)
         for (int r = rank[d] + (side ? 1 : -1); r >= 0 && r < n_; r += side ? 1 : -1) {
           const int j = ids[r];
@@ -1623,7 +1621,7 @@ bool Usable(const SortCell* c) { return c && c->state != kInterior; }
 // equal distances wins).
 SortCell* ClosestCell(SortCell** cells, int n, const SortCell* c, const SortCell* notA, const SortCell* notB) {
   SortCell* best = nullptr;
-  double bestD = 3.37e38;
+  double bestD = kNoValue;
   for (int i = 0; i < n; ++i) {
     SortCell* o = cells[i];
     if (o == c || o == notA || o == notB || o->state == kInterior) continue;
@@ -1744,7 +1742,7 @@ void FindClosestUnusedCell(SortCell** cells, int n, SortCell* c) {
       second = ClosestCell(cells, n, c, nearest, nullptr);
       return;
     }
-    double d1 = 3.37e38, d2 = 3.37e38;
+    double d1 = kNoValue, d2 = kNoValue;
     for (int i = 0; i < n; ++i) {
       SortCell* o = cells[i];
       if (o == c || o->state == kInterior) continue;
@@ -1868,7 +1866,7 @@ int FindClosestSpanToPline(int count, const float* x, const float* y, const floa
                            int npl, const double* plx, const double* ply, const double* plz, int* plIdx,
                            float* plKey, int* i, int* j, double* t, double target[3]) {
   if (count < 2 || npl < 1) return 0;
-  double lo[2] = {3.37e38, 3.37e38}, hi[2] = {-3.37e38, -3.37e38};
+  double lo[2] = {kNoValue, kNoValue}, hi[2] = {-kNoValue, -kNoValue};
   auto grow = [&](double px, double py) {
     lo[0] = std::min(lo[0], px), hi[0] = std::max(hi[0], px);
     lo[1] = std::min(lo[1], py), hi[1] = std::max(hi[1], py);
@@ -1908,7 +1906,7 @@ int FindClosestSpanToPline(int count, const float* x, const float* y, const floa
   }
   if (bestK < 0) return 0;
   // The refinement: scan segments k-1, k, k+1 against the polyline segments at the vertex.
-  double bestD2 = 3.37e38, along = -1;
+  double bestD2 = kNoValue, along = -1;
   int offset = 0;
   for (int side = -1; side <= 0; ++side) {
     const int v0 = bestV + side, v1 = v0 + 1;
@@ -1990,7 +1988,7 @@ int NrNbrFullConsistency(Cloud* cloud) {
   int* order = MallocArray<int>(m);
   char* placed = CallocArray<char>(m);
   if (!after || !before || !d1 || !d2 || !order || !placed || KernelFailed()) return -2;
-  for (int i = 0; i < m; ++i) after[i] = before[i] = -1, d1[i] = d2[i] = kNoDist;
+  for (int i = 0; i < m; ++i) after[i] = before[i] = -1, d1[i] = d2[i] = kNoValueF;
   for (int i = 0; i < m; ++i)
     for (int j = i + 1; j < m; ++j) {
       const float d = float(Dist2(x, y, z, i, j));

@@ -1479,7 +1479,7 @@ int CleanLoftCurvesOneSide(Bspline** set, double* knots, int count, int setSize,
   if (angle != 0.0) {
     t = tol;
     if (useDeviation) {
-      double dev = 3.37e38;
+      double dev = kNoValue;
       GetBndryDeviation(set[0], set[1], angle, &dev);
       t = std::min(t, dev);
     }

@@ -493,8 +493,8 @@ int SamplePosCurveChordalDev(Bspline* crv, double tol, double** params, int* cou
     u[i] = static_cast<float>(uv[0]), v[i] = static_cast<float>(uv[1]), w[i] = 0.0f;
   }
   const double uvTol = 0.0005 * std::min(srf->umax - srf->umin, srf->vmax - srf->vmin);
-  if (ChordDevAngOptArrays(x, y, z, c, tol, 3.37e38, 45.0, keep3) != 0 ||
-      ChordDevAngOptArrays(u, v, w, c, uvTol, 3.37e38, 45.0, keep2) != 0 || KernelFailed())
+  if (ChordDevAngOptArrays(x, y, z, c, tol, kNoValue, 45.0, keep3) != 0 ||
+      ChordDevAngOptArrays(u, v, w, c, uvTol, kNoValue, 45.0, keep2) != 0 || KernelFailed())
     return 0;
   int kept = 0;
   for (int i = 0; i < c; ++i) kept += keep3[i] || keep2[i];

@@ -582,7 +582,7 @@ int Curve3Approximate(float* x, float* y, float* z, double* t, int n, Bspline* c
   const double close = 1e-6 * (extent > 0.0 ? extent : 1.0);
   auto* fixed = reinterpret_cast<double(*)[3]>(values.get());
   const int passes = n < 1000 ? 20 : 5;
-  double prev = 3.37e38;
+  double prev = kNoValue;
   for (int pass = 0; pass < passes; ++pass) {
     if (FindAllCurveCoefi3(curve, t, x, y, z, n, f > 0 ? fixed : nullptr, indices.get(), f,
                            roughness, tension, sigma) != 0 ||

@@ -4,6 +4,7 @@
 
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 
 // One-dimensional view of the caller's function during a LineMin call (pointers only then).
 static LsrchFunc lminFunc = nullptr;
@@ -22,13 +23,12 @@ void CopyDoubles(const double* from, int n, double* to) {
 
 // Start value of a function evaluation: a failing callback that writes nothing reads as a very
 // bad point rather than as garbage.
-constexpr double kUnwrittenValue = 3.37e38;
 
 }  // namespace
 
 double lminF1dim(double t) {
   for (int j = 0; j < lminNumvar; ++j) lminXtemp[j] = lminXarray[j] + t * lminDirection[j];
-  double value = kUnwrittenValue;
+  double value = kNoValue;
   lminFunc(lminXtemp, lminNumvar, &value);
   return value;
 }
@@ -119,7 +119,7 @@ int LineMin(double* p, const double* xi, int n, double stepMax, double tol, int 
   norm = std::sqrt(norm);
   if (!(norm > 0.0)) {
     // No direction to search along: the point stays where it is.
-    double value = kUnwrittenValue;
+    double value = kNoValue;
     func(p, n, &value);
     *fret = value;
     return 0;

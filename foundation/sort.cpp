@@ -7,6 +7,7 @@
 
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 
 namespace {
 
@@ -195,7 +196,7 @@ float GetMinDistBetweenPointsIn2Arrays(const float* x0, const float* y0, const f
   const float* xs[2] = {x0, x1};
   const float* ys[2] = {y0, y1};
   const float* zs[2] = {z0, z1};
-  float best = 3.37e38f;
+  float best = kNoValueF;
   for (int ea = 0; ea < 2; ++ea)
     for (int eb = 0; eb < 2; ++eb) {
       const float dx = xs[ea][a] - xs[eb][b];
@@ -215,7 +216,7 @@ void FindClosestInTwoArraysRestrict(const float* x0, const float* y0, const floa
   if (match0[i] >= 0 && match1[i] >= 0) return;
   auto dist = [&](int a, int b) { return GetMinDistBetweenPointsIn2Arrays(x0, y0, z0, x1, y1, z1, a, b); };
 
-  float best = 3.37e38f;
+  float best = kNoValueF;
   if (match0[i] >= 0) {
     *out0 = match0[i];
     for (int j = 0; j < n; ++j) {
@@ -227,7 +228,7 @@ void FindClosestInTwoArraysRestrict(const float* x0, const float* y0, const floa
       }
     }
   } else {
-    float best0 = 3.37e38f;
+    float best0 = kNoValueF;
     for (int j = 0; j < n; ++j) {
       if (j == i || match1[j] >= 0) continue;
       const float d = dist(i, j);
@@ -248,7 +249,7 @@ void FindClosestInTwoArraysRestrict(const float* x0, const float* y0, const floa
   // answer is always an unmatched neighbour.
   if (*out1 >= 0 && dist(*out0, *out1) < best) {
     const int previous = *out1;
-    float bestAgain = 3.37e38f;
+    float bestAgain = kNoValueF;
     *out1 = -1;
     for (int j = 0; j < n; ++j) {
       if (j == i || j == *out0 || j == previous || match1[j] >= 0) continue;

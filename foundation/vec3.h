@@ -17,8 +17,15 @@ typedef double Xform[16];
 typedef double Bbox[6];
 typedef double PlaneEq[4];
 
-// The float 3.37e38 widened to double: start value of every minimum search and empty box.
-inline constexpr double kEmptyBoxBound = static_cast<double>(3.37e38f);
+// "No value": a distance, cost, bound or parameter not found yet, and the start of a minimum
+// search. Just below the largest float, so it survives in float arrays. The double and the
+// float of the same decimal differ in their last bits, so a mark is compared in the form it
+// was stored in.
+inline constexpr double kNoValue = 3.37e38;
+inline constexpr float kNoValueF = 3.37e38f;
+// The float mark widened to double: start value of every minimum search and empty box over
+// float data.
+inline constexpr double kEmptyBoxBound = static_cast<double>(kNoValueF);
 
 // ---- vectors on double[3]; out may be an input unless stated --------------------------------
 double VecDotProd3(const double a[3], const double b[3]);

@@ -17,7 +17,6 @@
 namespace {
 
 constexpr double kSnap = 0.001;        // share of a span within which a drag snaps to its knot
-constexpr double kHuge = 3.37e38;      // the empty extents and deviations
 constexpr int kMaxRow = kMaxSplineDegree + 2;
 
 struct Dir {
@@ -195,8 +194,8 @@ int GetControlPointEffectExtent(const Bspline* obj, int index, double* extent) {
 
 int FindCntPntsEffectExtentParamVals(const Bspline* obj, const int* indices, int n, double* umin,
                                      double* umax, double* vmin, double* vmax) {
-  *umin = *vmin = kHuge;
-  *umax = *vmax = -kHuge;
+  *umin = *vmin = kNoValue;
+  *umax = *vmax = -kNoValue;
   for (int k = 0; k < n; ++k) {
     double e[4] = {0, 0, 0, 0};
     GetControlPointEffectExtent(obj, indices[k], e);
@@ -388,7 +387,7 @@ int SetupUpdateEditStructPnt(double x, double y, double z, UpdateEditStruct** re
 }
 
 double ComputeDeviationOfBsplineCPT(const Bspline* obj, const UpdateEditStruct* rec) {
-  double worst = -kHuge;
+  double worst = -kNoValue;
   if (!rec) return worst;
   const bool surf = obj->kind == 2;
   for (int k = 0; k < rec->n; ++k) {
@@ -402,7 +401,7 @@ double ComputeDeviationOfBsplineCPT(const Bspline* obj, const UpdateEditStruct* 
 }
 
 double ComputeDeviationOfBsplinePnt(const UpdateEditStruct* rec, double x, double y, double z) {
-  if (!rec || rec->n < 1) return -kHuge;
+  if (!rec || rec->n < 1) return -kNoValue;
   return std::hypot(x - rec->x[0], y - rec->y[0], z - rec->z[0]);
 }
 

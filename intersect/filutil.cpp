@@ -35,7 +35,7 @@ namespace {
 int test1 = 2;
 
 // Radius of curvature standing for a flat direction.
-constexpr double kFlatRadius = 3.37e38;
+constexpr double kFlatRadius = kNoValue;
 
 double Lo(const Bspline* s, int dir) { return dir ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU]; }
 double Hi(const Bspline* s, int dir) {

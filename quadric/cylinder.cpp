@@ -14,7 +14,6 @@
 namespace {
 
 // The starting "no fit yet" error, beyond any fit's.
-constexpr double kNoFit = 3.37e38;
 
 void Normalise(double v[3]) {
   const double len = VecSize3(v);
@@ -76,7 +75,7 @@ int FindCylinderExtent(const float* x, const float* y, const float* z, int n, co
   if (!x || !y || !z || n < 1) return -2;
   double a[3] = {axis[0], axis[1], axis[2]};
   Normalise(a);
-  double lo = kNoFit, hi = -kNoFit;
+  double lo = kNoValue, hi = -kNoValue;
   for (int i = 0; i < n; ++i) {
     const double h = (x[i] - axisPoint[0]) * a[0] + (y[i] - axisPoint[1]) * a[1] + (z[i] - axisPoint[2]) * a[2];
     lo = std::fmin(lo, h);
@@ -98,7 +97,7 @@ int FitCylinder(const float* x, const float* y, const float* z, int n, double ax
   TrackingScope scope;
   double axes[3][3], centroid[3];
   if (!Starts(x, y, z, n, axes, centroid)) return -2;
-  double bestP[3], bestA[3], bestR = 0.0, best = kNoFit, maxDev;
+  double bestP[3], bestA[3], bestR = 0.0, best = kNoValue, maxDev;
   int successes = 0;
   // Least variance first: the axis of a long cylinder is its largest variance, of a short one
   // its least, and the cheap exit takes whichever fits.
@@ -132,12 +131,12 @@ int FitCylinderWithGivenRadius(const float* x, const float* y, const float* z, i
   double axes[3][3], centroid[3];
   if (!Starts(x, y, z, n, axes, centroid)) return -2;
   double bestP[3] = {centroid[0], centroid[1], centroid[2]}, bestA[3] = {axes[0][0], axes[0][1], axes[0][2]};
-  double best = kNoFit, maxDev;
+  double best = kNoValue, maxDev;
   for (int c = 0; c < 3 && best >= 1e-7; ++c) {
     double P[3] = {centroid[0], centroid[1], centroid[2]}, A[3] = {axes[c][0], axes[c][1], axes[c][2]};
-    double e = kNoFit;
+    double e = kNoValue;
     // A failed start leaves e at "no fit", so it cannot become the best.
-    if (CylNonllsqrFitWradiusMinpack(x, y, z, n, 1e-6, 50, P, A, radius, &e, &maxDev) != 0) e = kNoFit;
+    if (CylNonllsqrFitWradiusMinpack(x, y, z, n, 1e-6, 50, P, A, radius, &e, &maxDev) != 0) e = kNoValue;
     if (e < best) {
       for (int k = 0; k < 3; ++k) bestP[k] = P[k], bestA[k] = A[k];
       best = e;

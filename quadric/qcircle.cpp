@@ -213,7 +213,6 @@ namespace {
 constexpr double kInnerFactor = 1.00000001;  // on squared radii: a point on the circle is not inside
 constexpr double kOuterFactor = 0.99999999;
 constexpr double kNotFound = 1e20;            // a centre coordinate above this was never found
-constexpr double kHuge = 3.37e38;
 const char kRestrictiveText[] = "Data set is not restrictive enough.  Use ESC if you want to abort.";
 
 struct Circle2 {
@@ -337,7 +336,7 @@ struct Extremes {
       sampled = Sample(w, Step(w, false, w < prev));
       const bool poll = pollReduction && sampled > pollAbove;
       if (poll) StatusMessageFormat("%s", MSGstr(kRestrictiveText));
-      best.r2 = innerRole ? 0.0 : kHuge;
+      best.r2 = innerRole ? 0.0 : kNoValue;
       if (!Search(sampled, innerRole, !innerRole, innerRole, poll)) return false;
       prev = lastReduced = w;
     }
@@ -352,7 +351,7 @@ struct Extremes {
       const int s = Sample(w, 1);
       const bool poll = s > pollAbove;
       if (poll) StatusMessageFormat("%s", MSGstr(kRestrictiveText));
-      best.r2 = innerRole ? 0.0 : kHuge;
+      best.r2 = innerRole ? 0.0 : kNoValue;
       if (!Search(s, innerRole, !innerRole, false, poll)) return false;
       prev = w;
     }
@@ -381,7 +380,7 @@ int StartExtremes(Extremes* e, const float* x, const float* y, int n, double out
   }
   e->mx = sx / n;
   e->my = sy / n;
-  double dmax2 = 0.0, dmin2 = kHuge;
+  double dmax2 = 0.0, dmin2 = kNoValue;
   for (int i = 0; i < n; ++i) {
     const double dx = x[i] - e->mx, dy = y[i] - e->my, d2 = dx * dx + dy * dy;
     if (d2 > dmax2) dmax2 = d2;
@@ -391,8 +390,8 @@ int StartExtremes(Extremes* e, const float* x, const float* y, int n, double out
   e->outerMeanR2 = e->outerMeanR * e->outerMeanR;
   e->innerMeanR2 = dmin2;
   e->innerMeanR = std::sqrt(dmin2);
-  e->inner = {kHuge, kHuge, 0.0};
-  e->outer = {kHuge, kHuge, kHuge};
+  e->inner = {kNoValue, kNoValue, 0.0};
+  e->outer = {kNoValue, kNoValue, kNoValue};
   const int s = e->Sample(n, Extremes::Step(n, true, true));
   e->Search(s, true, findOuter, false, false);
   const bool innerFound = e->inner.cx <= kNotFound && e->inner.cy <= kNotFound;
@@ -550,7 +549,7 @@ int MakeOuterCircle(const float* x, const float* y, int n, double centre[2], dou
       return 1;
     }
     int nearest = 0;
-    double nearD2 = kHuge;
+    double nearD2 = kNoValue;
     for (int k = 0; k < 3; ++k) {
       const double dx = px[idx[k]] - px[out], dy = py[idx[k]] - py[out], d2 = dx * dx + dy * dy;
       if (d2 < nearD2) {

@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr double kInfinity = static_cast<double>(3.37e38f);
-
 RegVec Row(double* const* table, int i) {
   const double* r = table[i];
   return RegVec{{r[0], r[1], r[2], r[3]}, {r[4], r[5], r[6]}};
@@ -57,7 +55,7 @@ using OwnedTable = Owned<double*, matrix_free_ff>;
 
 int SetDefaultRegParams(RegParams* p) {
   if (!p) return -2;
-  *p = RegParams{nullptr, 100, 0, nullptr, 0, 0, 40, kInfinity, kInfinity, 0.001, 0.0005};
+  *p = RegParams{nullptr, 100, 0, nullptr, 0, 0, 40, kEmptyBoxBound, kEmptyBoxBound, 0.001, 0.0005};
   return 0;
 }
 
@@ -115,7 +113,7 @@ int PairAndMeasure(const float* x, const float* y, const float* z, int n, const 
   registr_transform_matrix(motion, m);
   const double limit = maxDistance * maxDistance;
   const float *tx = tree->coords[0], *ty = tree->coords[1], *tz = tree->coords[2];
-  double total = 0.0, block = 0.0, far = -kInfinity;
+  double total = 0.0, block = 0.0, far = -kEmptyBoxBound;
   int count = 0, blockCount = 0, back = n - 1, farPlaced = 0;
   const auto keep = [&](int slot, int i, float qx, float qy, float qz) {
     float *a = pairs->a, *q = pairs->q;
@@ -163,12 +161,12 @@ double Progress(double rms, int near, int placed, double maxDistance) {
   return std::sqrt((rms * rms * near + maxDistance * maxDistance * (placed - near)) / placed);
 }
 
-// Progress of a motion over all of A; kInfinity when no pair is within maxDistance.
+// Progress of a motion over all of A; kEmptyBoxBound when no pair is within maxDistance.
 double MotionProgress(const float* x, const float* y, const float* z, int n, const RegVec* motion, KDTree* tree,
                       double maxDistance) {
   Pairs count = {nullptr, nullptr, 0, 0};
   double e, m;
-  if (PairAndMeasure(x, y, z, n, motion, tree, maxDistance, &count, &e, &m) != 0) return kInfinity;
+  if (PairAndMeasure(x, y, z, n, motion, tree, maxDistance, &count, &e, &m) != 0) return kEmptyBoxBound;
   return Progress(e, count.near, count.placed, maxDistance);
 }
 
@@ -338,7 +336,7 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
   for (int r = 0; r < 4; ++r) SetRow(table, r, cur);
   double factor = 10.0;
   int improvements = 0, stalls = 0, slow = 0, iterations = 0;
-  double e0 = kInfinity, m0 = kInfinity;
+  double e0 = kEmptyBoxBound, m0 = kEmptyBoxBound;
   const bool reach = PairAndMeasure(x, y, z, n, &cur, tree, params.maxDistance, &pairs, &e0, &m0) == 0;
   if (reach) *error = e0, *largest = m0;
   bool paired = true;  // pairs hold A and its nearest target points under cur
@@ -387,7 +385,7 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
     int done = 0;
     if (improvements > 4 && improved && step.extrapolate == 1 && !simple &&
         UpdateICPRegistration(table, h, 0.925, factor, &trial, &done) == 0 && done == 1) {
-      double te = kInfinity, tm = kInfinity;
+      double te = kEmptyBoxBound, tm = kEmptyBoxBound;
       if (PairAndMeasure(x, y, z, n, &trial, tree, params.maxDistance, &pairs, &te, &tm) == 0 &&
           Progress(te, pairs.near, pairs.placed, params.maxDistance) < e) {
         cur = trial;
@@ -473,7 +471,7 @@ int SearchOverStarts(const float* x, const float* y, const float* z, int n, RegP
                      KDTree* tree, RegVec* motion, double* error, double* largest, int* brk) {
   RegVec best = *motion;
   if (NormalizeQternion(best.q) != 0) return -2;
-  double e0 = kInfinity, m0 = kInfinity;
+  double e0 = kEmptyBoxBound, m0 = kEmptyBoxBound;
   PntSetRegError(x, y, z, n, &best, tree, work.maxDistance, &e0, &m0);
   double bestError = e0, bestLargest = m0;
   if (constrained) work.bestError = e0;
@@ -508,18 +506,18 @@ int SearchOverStarts(const float* x, const float* y, const float* z, int n, RegP
   if (SimpleSampleCloud(cloud.get(), work.sampleCount, sx.receive(), sy.receive(), sz.receive(), &sn) != 0)
     return -2;
   cloud.reset();
-  for (int i = 0; i < count; ++i) keys[i] = kInfinity;
+  for (int i = 0; i < count; ++i) keys[i] = kEmptyBoxBound;
 
   // Coarse stage: every start refined on the sample, in place.
   const int maxIterations = work.maxIterations;
   work.maxIterations = n < 20000 ? 20 : 10;
-  double cbest = kInfinity;
+  double cbest = kEmptyBoxBound;
   int broke = 0;
   for (int i = 0; i < count; ++i) {
-    keys[i] = kInfinity;
+    keys[i] = kEmptyBoxBound;
     work.bestError = cbest;
     RegVec r = Row(starts.get(), i);
-    double e = kInfinity, m = kInfinity;
+    double e = kEmptyBoxBound, m = kEmptyBoxBound;
     const int rc = loop(sx.get(), sy.get(), sz.get(), sn, &r, &e, &m, &broke);
     if (KernelFailed()) return -2;
     SetRow(starts.get(), i, r);
@@ -545,7 +543,7 @@ int SearchOverStarts(const float* x, const float* y, const float* z, int n, RegP
   m = std::min(m, 10);
   if (n > 20000) m = 5;
   m = std::min(m, count);  // a short table (a retry's four rows, a translation's two) has no fifth start
-  work.bestError = kInfinity;
+  work.bestError = kEmptyBoxBound;
   work.maxIterations = maxIterations / 2;
   for (int k = 0; k < m; ++k) {
     const int j = order[k];
@@ -554,7 +552,7 @@ int SearchOverStarts(const float* x, const float* y, const float* z, int n, RegP
       RegVec a = best, b = r;
       if (QternionDiff(&a, &b) < 0.01 || (keys[j] > 0.1 && keys[j] > 40.0 * bestError)) continue;
     }
-    double e = kInfinity, lm = kInfinity;
+    double e = kEmptyBoxBound, lm = kEmptyBoxBound;
     loop(x, y, z, n, &r, &e, &lm, &broke);
     if (KernelFailed()) return -2;
     if (e < bestError) {
@@ -593,8 +591,8 @@ int ICPtwoPntSetsGlobalSearch(const float* x, const float* y, const float* z, in
 int NewICPPntSet(const float* x, const float* y, const float* z, int n, RegParams params, KDTree* tree,
                  RegVec* motion, double* error, double* largest, int* brk) {
   // A start without any pair in reach has no error of its own to report.
-  if (error) *error = kInfinity;
-  if (largest) *largest = kInfinity;
+  if (error) *error = kEmptyBoxBound;
+  if (largest) *largest = kEmptyBoxBound;
   return RunICPLoop(x, y, z, n, params, tree, ConstrainedICPStep(params.constraint, 0), motion, error, largest,
                     brk, nullptr);
 }
@@ -607,7 +605,7 @@ int CICPPntSet(const float* x, const float* y, const float* z, int n, RegParams*
     return -2;
   if (IsFreeConstraint(params->constraint)) return ICPPntSet(x, y, z, n, *params, tree, motion, error, largest, brk);
   const RegConstraint c = *params->constraint;
-  *error = *largest = kInfinity;
+  *error = *largest = kEmptyBoxBound;
   ICPLoopReport report;
   if (RunICPLoop(x, y, z, n, *params, tree, ConstrainedICPStep(&c, 1), motion, error, largest, brk, &report) != 0)
     return -2;
@@ -654,14 +652,14 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
   RegVec best = *motion;
   if (NormalizeQternion(best.q) != 0) return -2;
   *motion = best;
-  double e = kInfinity, m = kInfinity;
+  double e = kEmptyBoxBound, m = kEmptyBoxBound;
   if (PntSetRegError(A->x, A->y, A->z, A->npts, &best, tree.get(), params.maxDistance, &e, &m) != 0) return -2;
   const double startError = e, startLargest = m;
   double bestError = e, bestLargest = m;
   params.bestError = e;
   // Under rejection the RMS of the near pairs cannot rank two motions (a worse one may keep fewer,
   // closer pairs): their progress over all of A does. Without rejection the errors rank them.
-  const bool rejecting = params.maxDistance < kInfinity;
+  const bool rejecting = params.maxDistance < kEmptyBoxBound;
   double bestProgress = rejecting ? MotionProgress(A->x, A->y, A->z, A->npts, &best, tree.get(), params.maxDistance)
                                   : bestError;
   bool moved = false;
@@ -678,7 +676,7 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
   int broke = 0;
   if (params.globalSearch == 1) {
     RegVec copy = best;
-    double ge = kInfinity, gm = kInfinity;
+    double ge = kEmptyBoxBound, gm = kEmptyBoxBound;
     if (ICPtwoPntSetsGlobalSearch(A->x, A->y, A->z, A->npts, params, tree.get(), &copy, &ge, &gm, &broke) != 0)
       return -2;
     if (better(copy, ge)) best = copy, bestError = ge, bestLargest = gm, params.bestError = ge;
@@ -695,7 +693,7 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
       RegParams coarse = params;
       coarse.maxIterations = 3;
       coarse.animate = 0;
-      double ce = kInfinity, cm = kInfinity;
+      double ce = kEmptyBoxBound, cm = kEmptyBoxBound;
       ICPPntSet(sx.get(), sy.get(), sz.get(), sn, coarse, tree.get(), &copy, &ce, &cm, &broke);
       if (PntSetRegError(A->x, A->y, A->z, A->npts, &copy, tree.get(), params.maxDistance, &ce, &cm) == 0 &&
           better(copy, ce))
@@ -715,7 +713,7 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
   // Main pass. Ended at once by too few pairs within maxDistance, it registered nothing, and
   // the start is no result to report as one.
   RegVec copy = best;
-  double me = kInfinity, mm = kInfinity;
+  double me = kEmptyBoxBound, mm = kEmptyBoxBound;
   ICPLoopReport report;
   RunICPLoop(A->x, A->y, A->z, A->npts, params, tree.get(), FreeICPStep(), &copy, &me, &mm, &broke, &report);
   if (KernelFailed()) return -2;
@@ -735,11 +733,11 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
       retry.maxIterations = 5;
       retry.animate = 0;
       RegVec r = best;
-      double re = kInfinity, rm = kInfinity;
+      double re = kEmptyBoxBound, rm = kEmptyBoxBound;
       ICPtwoPntSetsGlobalSearch(A->x, A->y, A->z, A->npts, retry, tree.get(), &r, &re, &rm, &broke);
       if (!broke) {
         retry.animate = params.animate;
-        re = rm = kInfinity;
+        re = rm = kEmptyBoxBound;
         ICPPntSet(A->x, A->y, A->z, A->npts, retry, tree.get(), &r, &re, &rm, &broke);
         if (better(r, re)) best = r, bestError = re, bestLargest = rm;
       }
@@ -772,7 +770,7 @@ int CICPtwoClouds(Cloud* A, Cloud* B, RegParams* params, RegVec* motion, double*
   RegVec best = *motion;
   if (NormalizeQternion(best.q) != 0) return -2;
   *motion = best;
-  double e = kInfinity, m = kInfinity;
+  double e = kEmptyBoxBound, m = kEmptyBoxBound;
   if (PntSetRegError(A->x, A->y, A->z, A->npts, &best, tree.get(), params->maxDistance, &e, &m) != 0) return -2;
   *error = e;
   *largest = m;
@@ -785,7 +783,7 @@ int CICPtwoClouds(Cloud* A, Cloud* B, RegParams* params, RegVec* motion, double*
   int broke = 0;
   if (params->globalSearch == 1) {
     RegVec copy = best;
-    double ge = kInfinity, gm = kInfinity;
+    double ge = kEmptyBoxBound, gm = kEmptyBoxBound;
     if (CICPPntSetsGlobalSearch(A->x, A->y, A->z, A->npts, params, tree.get(), &copy, &ge, &gm, &broke) != 0)
       return -2;
     if (ge < bestError) best = copy, bestError = ge, bestLargest = gm;
@@ -797,7 +795,7 @@ int CICPtwoClouds(Cloud* A, Cloud* B, RegParams* params, RegVec* motion, double*
       const int animate = params->animate;
       params->maxIterations = 3;
       params->animate = 0;
-      double ce = kInfinity, cm = kInfinity;
+      double ce = kEmptyBoxBound, cm = kEmptyBoxBound;
       CICPPntSet(sx.get(), sy.get(), sz.get(), sn, params, tree.get(), &copy, &ce, &cm, &broke);
       params->animate = animate;
       if (PntSetRegError(A->x, A->y, A->z, A->npts, &copy, tree.get(), params->maxDistance, &ce, &cm) == 0 &&
@@ -816,7 +814,7 @@ int CICPtwoClouds(Cloud* A, Cloud* B, RegParams* params, RegVec* motion, double*
   // Main pass. A constraint its solver refuses is reported, and so is a break here.
   params->maxIterations = maxIterations;
   RegVec copy = best;
-  double me = kInfinity, mm = kInfinity;
+  double me = kEmptyBoxBound, mm = kEmptyBoxBound;
   if (CICPPntSet(A->x, A->y, A->z, A->npts, params, tree.get(), &copy, &me, &mm, &broke) != 0 || KernelFailed())
     return -2;
   if (me < bestError) best = copy, bestError = me, bestLargest = mm, params->bestError = me;

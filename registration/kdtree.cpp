@@ -2,10 +2,9 @@
 
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 
 namespace {
-
-constexpr double kInfinity = static_cast<double>(3.37e38f);
 
 // A pending part of the build: its indices become a child of `parent` on side `left`.
 struct KDStack {
@@ -26,7 +25,7 @@ void Attach(KDTreeNode* parent, int left, KDTreeNode* node) {
 // Single-precision blocked sums, flushed after every 51 points: the split value is part of the
 // tree's shape, so its rounding is too.
 void FindMaxSpreadAxis(const float** coords, int dim, const int* idx, int c, int* bestAxis, double* split) {
-  float best = -3.37e38f;
+  float best = -kNoValueF;
   *bestAxis = 0;
   *split = 0.0;
   for (int a = 0; a < dim; ++a) {
@@ -67,7 +66,7 @@ KDTreeNode* MakeLeaf(int* indices, int count) {
 KDTreeNode* MallocNullKDTreeNode() {
   KDTreeNode* node = MallocArray<KDTreeNode>(1);
   if (!node || KernelFailed()) return nullptr;
-  *node = KDTreeNode{nullptr, nullptr, -1, kInfinity, nullptr, 0};
+  *node = KDTreeNode{nullptr, nullptr, -1, kEmptyBoxBound, nullptr, 0};
   return node;
 }
 
@@ -209,7 +208,7 @@ bool BuildPooledTree(const float** coords, int n, int bucket, PooledTree* out) {
     const int me = used++;
     if (it.parent >= 0) (it.left ? nodes[it.parent].left : nodes[it.parent].right) = me;
     if (c <= bucket || nl == 0 || nl == c) {
-      nodes[me] = Node{-1, -1, -1, it.begin, c, kInfinity};
+      nodes[me] = Node{-1, -1, -1, it.begin, c, kEmptyBoxBound};
       continue;
     }
     const float* v = coords[axis];
@@ -361,7 +360,7 @@ KDSearch* MakeSearch(const KDTree* tree) {
     cell.leaf.count = node->count;
     // An empty leaf (only the root of an empty tree) gets an inverted box: nothing is near it.
     Box& b = s->boxes[c];
-    for (int a = 0; a < 3; ++a) b.lo[a] = 3.37e38f, b.hi[a] = -3.37e38f;
+    for (int a = 0; a < 3; ++a) b.lo[a] = kNoValueF, b.hi[a] = -kNoValueF;
     for (int i = 0; i < node->count; ++i) {
       const int k = node->indices[i];
       s->order[slot++] = k;
@@ -411,7 +410,7 @@ KDTree* Create3DTree(const float* x, const float* y, const float* z, int n, int 
     Free(tree);
     return nullptr;
   }
-  *tree = KDTree{3, n, coords, pool.nodes, -1, kInfinity, nullptr};
+  *tree = KDTree{3, n, coords, pool.nodes, -1, kEmptyBoxBound, nullptr};
   tree->search = MakeSearch(tree);
   if (!tree->search) {
     Free(pool.nodes);
@@ -538,11 +537,11 @@ struct NearestVisit {
 }  // namespace
 
 int SearchKDTreeNearest(KDTree* tree, const double* q, int* out) {
-  tree->bestDist = kInfinity;
+  tree->bestDist = kEmptyBoxBound;
   tree->bestIndex = -1;
   if (tree->n > 0 && tree->search) {
-    NearestVisit v{tree->coords[0], tree->coords[1], tree->coords[2], q[0], q[1], q[2], -1, kInfinity};
-    Descend(tree, q, kInfinity, v);
+    NearestVisit v{tree->coords[0], tree->coords[1], tree->coords[2], q[0], q[1], q[2], -1, kEmptyBoxBound};
+    Descend(tree, q, kEmptyBoxBound, v);
     tree->bestDist = v.bestDist;
     tree->bestIndex = v.best;
   }

@@ -8,8 +8,6 @@
 #include "registration/stepreg.h"
 
 namespace {
-
-constexpr double kInfinity = static_cast<double>(3.37e38f);
 constexpr double kPi = 3.141592653589793;
 
 // R(q) for column vectors, q of unit length.
@@ -60,7 +58,7 @@ int quaternion_rotation_matrix(double q[4], double** R) {
 }
 
 double QternionDiff(RegVec* a, RegVec* b) {
-  if (!a || !b) return kInfinity;
+  if (!a || !b) return kEmptyBoxBound;
   NormalizeQternion(a->q);
   NormalizeQternion(b->q);
   // z first, then x and y: the order of the sum is part of the value's rounding.

@@ -22,8 +22,6 @@
 int FAE_mid = -1;
 
 namespace {
-
-constexpr double kInfinity = 3.37e38;
 // A signed distance above this was not set yet (the estimate's own distance stands).
 constexpr double kUnset = 1e30;
 constexpr int kMaxSurfaces = 32000;
@@ -70,7 +68,7 @@ struct Bins {
 
   // Box of the m samples, grid of bins of length len (at most about 1.5 sqrt(m), 96 in all).
   bool Build(const float* x, const float* y, const float* z, int m, double len) {
-    double lo[3] = {kInfinity, kInfinity, kInfinity}, hi[3] = {-kInfinity, -kInfinity, -kInfinity};
+    double lo[3] = {kNoValue, kNoValue, kNoValue}, hi[3] = {-kNoValue, -kNoValue, -kNoValue};
     for (int k = 0; k < m; ++k) {
       const double p[3] = {x[k], y[k], z[k]};
       for (int a = 0; a < 3; ++a) {
@@ -118,7 +116,7 @@ void GridGeometry(const Subdiv* g, int n[3], double size[3]) {
 bool RingWorthScanning(const int c[3], int r, const int n[3], const double size[3],
                        double searchDistSq) {
   if (r < 2) return true;
-  double s = kInfinity;
+  double s = kNoValue;
   for (int a = 0; a < 3; ++a)
     if (c[a] - r >= 0 || c[a] + r < n[a]) s = std::min(s, size[a]);
   if (s > 1e20) return false;
@@ -427,7 +425,7 @@ double NearestSampleEstimate(const double p[3], const Subdiv* grid, int ix, int 
   *sampleIndex = -1;
   closest[0] = closest[1] = closest[2] = 0.0;
   *uOut = *vOut = 0.0;
-  double best = kInfinity;
+  double best = kNoValue;
   int at = -1, atCell = -1;
   auto scan = [&](int c) {
     const SubdivCell& bin = grid->cells[c];
@@ -458,7 +456,7 @@ double NearestSampleEstimate(const double p[3], const Subdiv* grid, int ix, int 
   GridGeometry(grid, n, size);
   const int c[3] = {ix, iy, iz};
   for (int r = 1; r <= kRings; ++r) {
-    if (!RingWorthScanning(c, r, n, size, searchDistSq)) return kInfinity;
+    if (!RingWorthScanning(c, r, n, size, searchDistSq)) return kNoValue;
     VisitRing(c, r, n, scan);
     if (at >= 0) {
       *cell = atCell;
@@ -472,7 +470,7 @@ double NearestTrimBoundaryPoint(const double p[3], float*** xs, float*** ys, flo
                                 double*** us, double*** vs, int loops, const int* curvesPerLoop,
                                 int** pointsPerCurve, double* uOut, double* vOut,
                                 double closest[3]) {
-  double best = kInfinity, bu = 0, bv = 0, bc[3] = {0, 0, 0};
+  double best = kNoValue, bu = 0, bv = 0, bc[3] = {0, 0, 0};
   for (int l = 0; l < loops; ++l)
     for (int c = 0; c < curvesPerLoop[l]; ++c) {
       const float *x = xs[l][c], *y = ys[l][c], *z = zs[l][c];
@@ -529,7 +527,7 @@ void NearestSamplePerRange(const double p[3], const Subdiv* grid, int ix, int iy
                            int* bestIndex, double* bestDistSq) {
   for (int r = 0; r < nRanges; ++r) {
     bestIndex[r] = -1;
-    bestDistSq[r] = kInfinity;
+    bestDistSq[r] = kNoValue;
   }
   bool any = false;
   auto scan = [&](int c) {
@@ -610,7 +608,7 @@ int SurfCloudDeviations(Bspline* srf, const Cloud* cloud, int refine, double max
     int sample = -1;
     double d2 = NearestSampleEstimate(p, bins.grid.get(), b[0], b[1], b[2], &cell, maxDistSq, g.x,
                                       g.y, g.z, g.u, g.v, C, &u, &v, &sample);
-    double limit = weedOutDistSq, s = kInfinity;
+    double limit = weedOutDistSq, s = kNoValue;
     if (refine && sample >= 0) {
       double Cr[3], Nr[3], ur = u, vr = v, sr = 0, stepSq = 0;
       if (FindClosestUVPointGuessNorm(srf, p, Cr, &ur, &vr, &sr, &stepSq, 20, Nr) == 0 &&
@@ -638,7 +636,7 @@ int SurfCloudDeviations(Bspline* srf, const Cloud* cloud, int refine, double max
         --*count;
         continue;
       }
-      s = kInfinity;
+      s = kNoValue;
     } else if (refine && NearDomainEdge(box, u, v, e)) {
       boundary = true;
     }
@@ -671,11 +669,11 @@ namespace {
 // The nearest surface found for a point so far.
 struct Nearest {
   int srf = -1;
-  double d2 = kInfinity;
+  double d2 = kNoValue;
   double q[3] = {0, 0, 0};  // the point in that surface's own frame
   double C[3] = {0, 0, 0};
   double u = 0, v = 0;
-  double s = kInfinity;  // signed distance, when set
+  double s = kNoValue;  // signed distance, when set
   double N[3] = {0, 0, 1};
   bool boundary = false;  // on the trim boundary or near a side: its foot stays where it is
 };
@@ -847,7 +845,7 @@ class Group {
       double C[3];
       r.d2 = t->Nearest(r.q, &r.u, &r.v, C);
       Eval3DPointOnSurfCoord(srf, r.u, r.v, 0, 0, r.C);
-      r.s = kInfinity;
+      r.s = kNoValue;
       r.boundary = true;
     } else {
       r.boundary = NearDomainEdge(domain_[r.srf], r.u, r.v, edge_);

@@ -194,7 +194,7 @@ int CartisianToCurveFrameCoord(double p[3], const CurveParallelFrame* f, double*
     int m = 0;
     const double d = -(g[0] * p[0] + g[1] * p[1] + g[2] * p[2]);
     if (Crv3PlaneIntersect(c, g[0], g[1], g[2], d, &ts, &m) != 0 || m < 1) return -2;
-    double best = 3.37e38;
+    double best = kNoValue;
     foot = ts[0];
     for (int k = 0; k < m; ++k) {
       double q[3];

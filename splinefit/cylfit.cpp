@@ -47,7 +47,7 @@ int CanonicalAngleBin(double theta) {
 }
 
 void SetCanonicalBox(Cloud* canon) {
-  double lo[3] = {3.37e38, 3.37e38, 3.37e38}, hi[3] = {-3.37e38, -3.37e38, -3.37e38};
+  double lo[3] = {kNoValue, kNoValue, kNoValue}, hi[3] = {-kNoValue, -kNoValue, -kNoValue};
   const float* a[3] = {canon->x, canon->y, canon->z};
   for (int i = 0; i < canon->npts; ++i)
     for (int c = 0; c < 3; ++c) lo[c] = std::min(lo[c], double(a[c][i])), hi[c] = std::max(hi[c], double(a[c][i]));

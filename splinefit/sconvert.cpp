@@ -621,7 +621,7 @@ void SetWeightsToDataPoints(const Bspline* srf, const double* u, int nu, const d
   double* k = CallocArray<double>(N);
   if (!k || KernelFailed()) return;
   CurvatureOnParameterGrid(srf, k, u, v, nu, nv, 9);
-  double kmin = 3.37e38, kmax = 8.43e-37;
+  double kmin = kNoValue, kmax = 8.43e-37;
   for (int g = 0; g < N; ++g) {
     kmin = std::min(kmin, k[g]);
     kmax = std::max(kmax, k[g]);

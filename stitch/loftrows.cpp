@@ -20,7 +20,7 @@ int CleanCurveRowKnots(Bspline** curves, double* knots, int nKnots, int n, int e
   double t = 0.0;
   if (angle != 0.0) {
     t = tol;
-    double dev0 = 3.37e38, dev1 = 3.37e38;
+    double dev0 = kNoValue, dev1 = kNoValue;
     if (ends[0] != 0) dev0 = BoundaryDeviation(curves[0], curves[1], angle);
     if (ends[1] != 0) dev1 = BoundaryDeviation(curves[n - 1], curves[n - 2], angle);
     t = std::min({t, dev0, dev1});

@@ -93,7 +93,6 @@ namespace {
 
 constexpr double kDegPerRad = 57.29577951308232;
 constexpr double kHalfPi = 1.5707963267948966;
-constexpr double kInfinity = 3.37e38;
 // A mean normal shorter than this has no direction: its needle has length 0.
 constexpr double kNoDirection = 1e-15;
 // Parameters of the curves of a trimmed edge run on [0, 1]; two closer than this are one.
@@ -437,7 +436,7 @@ int ComputeObjCont(Bspline* objs[2], Bspline* curves[2], int bndry[2], int level
 
 void FindNeedleInfoG0(const double (*p0)[3], const double (*p1)[3], ObjContInfo* info,
                       int* maxIndexOut, int n) {
-  double lo = kInfinity, hi = 0.0;
+  double lo = kNoValue, hi = 0.0;
   int at = 0;
   for (int i = 0; i < n; ++i) {
     const double g = VecDist3(p0[i], p1[i]);
@@ -455,7 +454,7 @@ void FindNeedleInfoG0(const double (*p0)[3], const double (*p1)[3], ObjContInfo*
 void FindNeedleInfoG1(const double (*points)[3], double (*n0)[3], double (*n1)[3],
                       double anglesOut[2], int* maxIndexOut, int n, double scale) {
   // n1[i] first holds the needle vector M[i]: the unit mean normal times the angle in radians.
-  double lo = kInfinity, hi = 0.0;
+  double lo = kNoValue, hi = 0.0;
   int at = 0;
   for (int i = 0; i < n; ++i) {
     double m[3];

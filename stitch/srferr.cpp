@@ -11,8 +11,6 @@
 #include "stitch/srfsample.h"
 
 namespace {
-
-constexpr double kInfinity = 3.37e38;
 // Squared sine of five degrees: deviations leaning more from the normal are not measured.
 constexpr double kSinSqFiveDegrees = 0.007596123;
 
@@ -117,7 +115,7 @@ int SimpleSrfToSrfMaxDifference(Bspline* srfA, Bspline* srfB, double* maxDiff) {
   TrimList* loops = srfB->trims;
   srfB->trims = nullptr;
   int count = 0;
-  const int r = SurfToCloudDifference(srfB, samples.get(), 1, kInfinity, kSinSqFiveDegrees, 0.0,
+  const int r = SurfToCloudDifference(srfB, samples.get(), 1, kNoValue, kSinSqFiveDegrees, 0.0,
                                       &count, a[0], a[1], a[2], nullptr, a[3], a[4], a[5], a[6],
                                       a[7], a[8], a[9], a[10], a[11]);
   srfB->trims = loops;
@@ -154,7 +152,7 @@ double Distance(const Cloud* c, int i) { return c->z[2 * c->npts + i]; }
 
 // Sum, count, extremes and squared deviations of one group of values.
 struct Tally {
-  double sum = 0.0, max = 0.0, min = kInfinity, sq = 0.0;
+  double sum = 0.0, max = 0.0, min = kNoValue, sq = 0.0;
   int count = 0;
   void Add(double x) {
     sum += x;

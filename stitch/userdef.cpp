@@ -916,7 +916,7 @@ Bspline* CreateBlendSurface1(Bspline** curves, Bspline*** posOut, Bspline*** d1O
 
 void FindInitU(Bspline* srf, double x, double y, double* u, double* v, double* gu, double* gv) {
   const int nU = NumCtrlU(srf), nV = NumCtrlV(srf);
-  double best = 3.37e38;
+  double best = kNoValue;
   int bi = 0, bj = 0;
   for (int j = 0; j < nV; ++j)
     for (int i = 0; i < nU; ++i) {
@@ -931,7 +931,7 @@ namespace {
 // The larger x or y extent of the control net, at least the smallest positive double: the
 // solver's tolerances are fractions of it, so one surface at any scale maps alike.
 double NetXYSize(const Bspline* srf) {
-  double lo[2] = {3.37e38, 3.37e38}, hi[2] = {-3.37e38, -3.37e38};
+  double lo[2] = {kNoValue, kNoValue}, hi[2] = {-kNoValue, -kNoValue};
   for (int j = 0; j < NumCtrlV(srf); ++j)
     for (int i = 0; i < NumCtrlU(srf); ++i) {
       lo[0] = std::min(lo[0], srf->X[j][i]), hi[0] = std::max(hi[0], srf->X[j][i]);
@@ -1003,7 +1003,7 @@ int xy2uv(Bspline* srf, Cloud* cloud, const double box[6]) {
   // Points farther apart than this are solved afresh rather than from the previous answer.
   const double dx = box[3] - box[0], dy = box[4] - box[1];
   const double restart = (dx * dx + dy * dy) / std::max({srf->interiorU, srf->interiorV, 1}) * 0.125;
-  double zMin = 3.37e38, zMax = -3.37e38;
+  double zMin = kNoValue, zMax = -kNoValue;
   double uLo = srf->umax, uHi = srf->umin, vLo = srf->vmax, vHi = srf->vmin;
   int kept = 0;
   bool prevSolved = false;

@@ -147,7 +147,6 @@ namespace {
 // Radius where a surface has no curvature to speak of.
 constexpr double kFlatRadius = 1000000.0;
 // The value written where a curvature cannot be had (no curvature, degenerate point).
-constexpr double kNoValue = 3.37e38;
 
 // Moves the points inside the trims (with their radii when given) to the front, in order.
 int CompactInTrim(Bspline* srf, double* u, double* v, double* radius, int n) {
