@@ -534,3 +534,218 @@ int CountFlippedNormals(int element, int samples) {
   for (const auto& n : normals) flipped += n[0] * mean[0] + n[1] * mean[1] + n[2] * mean[2] < 0.0;
   return flipped;
 }
+
+namespace {
+
+using Vec3 = std::array<double, 3>;
+
+Vec3 Lerp(const Vec3& a, const Vec3& b, double t) {
+  return {a[0] + t * (b[0] - a[0]), a[1] + t * (b[1] - a[1]), a[2] + t * (b[2] - a[2])};
+}
+
+// A net whose point (i, j) is at(i, j), over uniform clamped knots.
+CadPatch GridPatch(const std::string& name, int pu, int pv, int cu, int cv, const std::function<Vec3(int, int)>& at) {
+  CadPatch c;
+  c.name = name;
+  c.pu = pu, c.pv = pv, c.cu = cu, c.cv = cv;
+  c.knotsU = ClampedKnots(cu, pu);
+  c.knotsV = ClampedKnots(cv, pv);
+  for (int j = 0; j < cv; ++j)
+    for (int i = 0; i < cu; ++i) {
+      const Vec3 p = at(i, j);
+      c.pts.insert(c.pts.end(), p.begin(), p.end());
+    }
+  return c;
+}
+
+// The plane through four corners as exporters write it: degree 1, 2 x 2 points.
+CadPatch Bilinear(const std::string& name, const Vec3& p00, const Vec3& p10, const Vec3& p01, const Vec3& p11) {
+  const Vec3 corner[2][2] = {{p00, p10}, {p01, p11}};
+  return GridPatch(name, 1, 1, 2, 2, [&](int i, int j) { return corner[j][i]; });
+}
+
+// The cubic Bezier arc of radius r about c from angle a0 through `sweep` in the plane of the unit
+// axes e1, e2 (tangent exactly at both ends, radius off by 2.7e-4 of r for a quarter), refined by
+// Boehm's knot insertion to `count` points over uniform knots: the same curve.
+std::vector<Vec3> ArcPoints(const Vec3& c, const Vec3& e1, const Vec3& e2, double r, double a0, double sweep,
+                            int count) {
+  auto at = [&](double a, double s, double t) {  // c + s (cos a e1 + sin a e2) + t (-sin a e1 + cos a e2)
+    Vec3 p;
+    for (int k = 0; k < 3; ++k)
+      p[k] = c[k] + s * (std::cos(a) * e1[k] + std::sin(a) * e2[k]) + t * (-std::sin(a) * e1[k] + std::cos(a) * e2[k]);
+    return p;
+  };
+  const double h = 4.0 / 3.0 * std::tan(sweep / 4.0) * r, a1 = a0 + sweep;
+  std::vector<Vec3> pts = {at(a0, r, 0), at(a0, r, h), at(a1, r, -h), at(a1, r, 0)};
+  std::vector<double> k = {0, 0, 0, 0, 1, 1, 1, 1};
+  const int p = 3;
+  for (int n = 1; n <= count - 4; ++n) {
+    const double t = double(n) / (count - 3);
+    int span = p;
+    while (k[span + 1] <= t) ++span;
+    std::vector<Vec3> q(pts.size() + 1);
+    for (int i = 0; i <= static_cast<int>(pts.size()); ++i) {
+      if (i <= span - p) {
+        q[i] = pts[i];
+      } else if (i > span) {
+        q[i] = pts[i - 1];
+      } else {
+        const double a = (t - k[i]) / (k[i + p] - k[i]);
+        q[i] = Lerp(pts[i - 1], pts[i], a);
+      }
+    }
+    k.insert(k.begin() + span + 1, t);
+    pts = q;
+  }
+  return pts;
+}
+
+// Knot vector on the exporter's domain: ends pinned to the written values exactly.
+std::vector<double> ExporterKnots(const std::vector<double>& unit, double a, double b) {
+  std::vector<double> k(unit.size());
+  for (size_t i = 0; i < unit.size(); ++i)
+    k[i] = unit[i] == 0.0 ? a : unit[i] == 1.0 ? b : a + (b - a) * unit[i];
+  return k;
+}
+
+void ApplyKnotStyle(CadGroup& g, const CadOptions& o) {
+  // Domains as exporters wrote them on the parts this group stands for: one end a tiny value off
+  // 0 (a round-off of the exporter's own arithmetic) where the other is far from it.
+  static const double kDomains[][2] = {{-0.2, 1e-16}, {-5.8e-16, 0.35}, {0.5, 1.7}, {-3.3e-32, 2.4},
+                                       {-1.3, 5.8e-16}, {0.25, 0.45}};
+  int pick = 0;
+  for (CadPatch& c : g.patches)
+    for (std::vector<double>* k : {&c.knotsU, &c.knotsV}) {
+      if (o.knots == CadKnots::Exporter) {
+        const double* d = kDomains[pick++ % std::size(kDomains)];
+        *k = ExporterKnots(*k, d[0], d[1]);
+      }
+      for (double& t : *k) t = o.knotShift + o.knotScale * t;
+    }
+}
+
+double Diagonal(const CadGroup& g) {
+  double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+  for (const CadPatch& c : g.patches)
+    for (size_t k = 0; k < c.pts.size(); ++k) {
+      lo[k % 3] = std::min(lo[k % 3], c.pts[k]);
+      hi[k % 3] = std::max(hi[k % 3], c.pts[k]);
+    }
+  return std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
+}
+
+void AddNoise(CadGroup& g, const CadOptions& o) {
+  if (o.noise <= 0.0) return;
+  std::mt19937 rng(o.seed);
+  std::uniform_real_distribution<double> d(-o.noise * g.diagonal, o.noise * g.diagonal);
+  for (CadPatch& c : g.patches)
+    for (int j = 0; j < c.cv; ++j)
+      for (int i = 0; i < c.cu; ++i) {
+        const bool boundary = i == 0 || j == 0 || i == c.cu - 1 || j == c.cv - 1;
+        if (o.boundaryRowsOnly && !boundary) continue;
+        for (int k = 0; k < 3; ++k) c.pts[3 * (static_cast<size_t>(j) * c.cu + i) + k] += d(rng);
+      }
+}
+
+void BoxCorner(CadGroup& g) {
+  // Floor z = 0, wall y = 0 (u up, v along x) and wall x = 0 (u along -y): three creases of 90
+  // degrees meeting at the origin, each face parametrised its own way.
+  g.patches = {Bilinear("floor", {0, 0, 0}, {1, 0, 0}, {0, 0.8, 0}, {1, 0.8, 0}),
+               Bilinear("wallFront", {0, 0, 0}, {0, 0, 0.6}, {1, 0, 0}, {1, 0, 0.6}),
+               Bilinear("wallSide", {0, 0.8, 0}, {0, 0, 0}, {0, 0.8, 0.6}, {0, 0, 0.6})};
+  g.seams = {{0, 2, 1, 1}, {0, 1, 2, 2}, {1, 2, 2, 3}};
+}
+
+void TangentStrip(CadGroup& g, const CadOptions& o) {
+  // The strip z = 0, -w <= y <= 0 meets the quarter-cylinder about (y, z) = (0, r) tangentially
+  // at y = 0; the cylinder ends tangent to the plane y = r going up.
+  const double L = 0.22, w = 0.011, r = 0.02, h = 0.03;
+  const std::vector<Vec3> arc = ArcPoints({0, 0, r}, {0, 0, -1}, {0, 1, 0}, r, 0.0, 0.5 * kPi, o.arcCount);
+  g.patches = {Bilinear("strip", {0, -w, 0}, {L, -w, 0}, {0, 0, 0}, {L, 0, 0}),
+               GridPatch("quarterCylinder", 3, 3, o.arcCount, 4,
+                         [&](int i, int j) { return Vec3{L * j / 3.0, arc[i][1], arc[i][2]}; }),
+               Bilinear("wall", {0, r, r}, {0, r, r + h}, {L, r, r}, {L, r, r + h})};
+  g.seams = {{0, 4, 1, 1}, {1, 3, 2, 1}};
+}
+
+void TJunctionFaces(CadGroup& g) {
+  // Top face 2.4 x 1; beyond its far side two coplanar faces (1 and 1.4 long); along its near side
+  // three walls going down at 90 degrees (0.35, 1.15 and 0.9 long).
+  auto flat = [](const std::string& n, double x0, double x1, double y0, double y1) {
+    return Bilinear(n, {x0, y0, 0}, {x1, y0, 0}, {x0, y1, 0}, {x1, y1, 0});
+  };
+  auto wall = [](const std::string& n, double x0, double x1) {
+    return Bilinear(n, {x0, 0, -0.5}, {x1, 0, -0.5}, {x0, 0, 0}, {x1, 0, 0});
+  };
+  g.patches = {flat("top", 0, 2.4, 0, 1),  flat("farA", 0, 1.0, 1, 1.6), flat("farB", 1.0, 2.4, 1, 1.6),
+               wall("wallA", 0, 0.35), wall("wallB", 0.35, 1.5),   wall("wallC", 1.5, 2.4)};
+  // Measured from the shorter sides onto the long one.
+  g.seams = {{1, 2, 0, 4}, {2, 2, 0, 4}, {3, 4, 0, 2}, {4, 4, 0, 2}, {5, 4, 0, 2},
+             {1, 3, 2, 1}, {3, 3, 4, 1}, {4, 3, 5, 1}};
+}
+
+void Tube(CadGroup& g, const CadOptions& o) {
+  // Radius 0.1 about the x axis, length 1: u runs round each half, v along the axis.
+  const double r = 0.1, L = 1.0;
+  const std::vector<double> kv = ClampedKnots(o.longCount, 3);
+  for (int half = 0; half < 2; ++half) {
+    const std::vector<Vec3> arc = ArcPoints({0, 0, 0}, {0, 1, 0}, {0, 0, 1}, r, half * kPi, kPi, o.arcCount);
+    g.patches.push_back(GridPatch(half ? "lowerHalf" : "upperHalf", 3, 3, o.arcCount, o.longCount, [&](int i, int j) {
+      return Vec3{L * Greville(kv, 3, j), arc[i][1], arc[i][2]};
+    }));
+  }
+  g.seams = {{0, 3, 1, 1}, {1, 3, 0, 1}};
+}
+
+void StripChain(CadGroup& g, const CadOptions& o) {
+  // Strips 0.1 wide and 2 long, u along the length with a gentle wave; half of them turn up by 45
+  // degrees about the middle seam.
+  const double width = 0.1, L = 2.0, crease = 0.5 * o.strips * width, c = std::cos(kPi / 4), s = std::sin(kPi / 4);
+  const std::vector<double> ku = ClampedKnots(o.longCount, 3);
+  auto point = [&](double x, double across) {
+    const double wave = 0.05 * std::sin(2.0 * x);
+    if (across <= crease) return Vec3{x, across, wave};
+    return Vec3{x, crease + (across - crease) * c, wave + (across - crease) * s};
+  };
+  for (int k = 0; k < o.strips; ++k) {
+    g.patches.push_back(GridPatch("strip" + std::to_string(k), 3, 3, o.longCount, 4, [&](int i, int j) {
+      return point(L * Greville(ku, 3, i), width * (k + j / 3.0));
+    }));
+    if (k) g.seams.push_back({k - 1, 4, k, 2});
+  }
+}
+
+}  // namespace
+
+CadGroup MakeCadGroup(CadShape shape, const CadOptions& o) {
+  CadGroup g;
+  switch (shape) {
+    case CadShape::BoxCorner: g.name = "box corner"; BoxCorner(g); break;
+    case CadShape::TangentStrip: g.name = "tangent strip"; TangentStrip(g, o); break;
+    case CadShape::TJunction: g.name = "T-junction faces"; TJunctionFaces(g); break;
+    case CadShape::Tube: g.name = "tube"; Tube(g, o); break;
+    case CadShape::StripChain: g.name = "strip chain"; StripChain(g, o); break;
+  }
+  for (CadPatch& c : g.patches)
+    for (double& x : c.pts) x *= o.size;
+  ApplyKnotStyle(g, o);
+  g.diagonal = Diagonal(g);
+  AddNoise(g, o);
+  return g;
+}
+
+SampleGroup AddCadGroup(const CadGroup& group) {
+  SampleGroup g;
+  g.name = group.name;
+  for (const CadPatch& c : group.patches) {
+    SAAStubSurface s;
+    s.name = c.name;
+    s.degreeU = c.pu, s.degreeV = c.pv, s.countU = c.cu, s.countV = c.cv;
+    s.knotsU.assign(c.knotsU.begin() + 1, c.knotsU.end() - 1);  // the host drops the outermost knot at each end
+    s.knotsV.assign(c.knotsV.begin() + 1, c.knotsV.end() - 1);
+    for (size_t k = 0; k < c.pts.size(); k += 3) s.vertices.insert(s.vertices.end(), {c.pts[k], c.pts[k + 1], c.pts[k + 2], 1.0});
+    g.elements.push_back(SAAStubAddSurface(s));
+  }
+  for (const SampleSeam& sm : group.seams) g.seams.push_back({g.elements[sm.elemA], sm.sideA, g.elements[sm.elemB], sm.sideB});
+  return g;
+}

@@ -74,3 +74,56 @@ double ShortestBoundaryCurve(const SampleGroup& g, int* element = nullptr, int* 
 // Sampled normals of an element ((samples + 1)^2 of them, evenly in its domain) that point
 // against the patch's mean normal: a folded patch has some.
 int CountFlippedNormals(int element, int samples = 24);
+
+// ---- Groups as CAD systems export them ----------------------------------------------------
+// Faces of part models written as B-spline surfaces: planes as bilinear 2 x 2 patches, cylinders
+// as cubic nets, long fillet strips, with the exporters' knot values. Built as plain records so
+// the host scenes and the kernel's test fixtures share one geometry.
+
+// One exported surface: full clamped knot vectors, control points x, y, z with u fastest.
+struct CadPatch {
+  std::string name;
+  int pu = 1, pv = 1, cu = 2, cv = 2;
+  std::vector<double> knotsU, knotsV;
+  std::vector<double> pts;
+};
+
+enum class CadShape {
+  BoxCorner,     // three bilinear planes meeting at a corner, 90-degree creases
+  TangentStrip,  // a plane strip 0.22 x 0.011, tangent to a cubic quarter-cylinder, closed by a second plane
+  TJunction,     // one long plane side against two shorter coplanar sides and three shorter walls at 90 degrees
+  Tube,          // two cubic half-cylinders
+  StripChain,    // long cubic strips side by side around a 45-degree crease along their length
+};
+
+enum class CadKnots {
+  Unit,      // every parameter on [0, 1]
+  Exporter,  // domains not starting at 0, an end a tiny non-zero value off 0 (5.8e-16, -5.8e-16, -3.3e-32, 1e-16)
+};
+
+struct CadOptions {
+  CadKnots knots = CadKnots::Unit;
+  double knotScale = 1.0;   // every knot vector scaled by this (after the exporter's values)...
+  double knotShift = 0.0;   // ...then shifted by this
+  double size = 1.0;        // geometry scaled by this
+  double noise = 0.0;       // seeded offsets within +-noise x the group's box diagonal per coordinate
+  bool boundaryRowsOnly = false;  // noise on the four boundary rows of each net only
+  unsigned seed = 1;
+  int longCount = 258;  // control points along a long net (strip chain, tube)
+  int arcCount = 4;     // control points around a cylinder's arc
+  int strips = 6;       // strips in the chain, half on each side of the crease
+};
+
+struct CadGroup {
+  std::string name;
+  std::vector<CadPatch> patches;
+  std::vector<SampleSeam> seams;  // elemA / elemB index `patches`
+  double diagonal = 0.0;          // of the clean group's control points
+};
+
+CadGroup MakeCadGroup(CadShape shape, const CadOptions& options = {});
+// Every shape, for loops over the groups.
+inline constexpr CadShape kCadShapes[] = {CadShape::BoxCorner, CadShape::TangentStrip, CadShape::TJunction,
+                                          CadShape::Tube, CadShape::StripChain};
+// Adds the patches to the stand-in host's scene; the seams then name host elements.
+SampleGroup AddCadGroup(const CadGroup& group);

@@ -17,6 +17,7 @@
 #include "foundation/umalloc_hooks.h"
 #include "healing/srfbndr.h"
 #include "healing/srfbndrc.h"
+#include "platform/host/sample_groups.h"
 #include "tests/support/builders.h"
 
 namespace healtest {
@@ -286,6 +287,11 @@ inline void TJunction(Group& grp) {
     o.x0 = 1.0, o.x1 = 2.0, o.y0 = k, o.y1 = k + 1.0;
     grp.Add(BuildFunctionPatch(Smooth, o));
   }
+}
+
+// The patches of a CAD-like group, in the order of its seams' indices.
+inline void AddCadPatches(Group& grp, const CadGroup& cad) {
+  for (const CadPatch& c : cad.patches) grp.Add(BuildCadPatch(c));
 }
 
 }  // namespace healtest

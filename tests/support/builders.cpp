@@ -6,6 +6,7 @@
 
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
+#include "platform/host/sample_groups.h"
 
 namespace {
 
@@ -149,6 +150,10 @@ Bspline* BuildSurface(int degreeU, int degreeV, int nu, int nv, const std::vecto
     }
   SetDomainFromKnots(b);
   return b;
+}
+
+Bspline* BuildCadPatch(const CadPatch& c) {
+  return BuildSurface(c.pu, c.pv, c.cu, c.cv, c.pts, c.knotsU, c.knotsV);
 }
 
 Bspline* BuildFunctionPatch(const std::function<double(double, double)>& f, const PatchOptions& o) {

@@ -43,6 +43,10 @@ Bspline* BuildSurface(int degreeU, int degreeV, int nu, int nv, const std::vecto
                       const std::vector<double>& knotsU = {}, const std::vector<double>& knotsV = {},
                       const std::vector<double>& weights = {});
 
+struct CadPatch;
+// The surface of an exported patch (platform/host/sample_groups.h), knots and points as written.
+Bspline* BuildCadPatch(const CadPatch& patch);
+
 struct PatchOptions {
   int degreeU = 3;
   int degreeV = 3;

@@ -1,0 +1,81 @@
+// Groups as CAD systems export them (bilinear planes, cubic cylinders and long strips with the
+// exporters' knot values): the fixtures themselves, then the heal on them.
+#include <cmath>
+#include <vector>
+
+#include "tests/healing/heal_groups.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+using namespace healtest;
+
+// Small nets keep the cases fast; the long ones are measured in bench/heal_bench.
+CadOptions Small(CadKnots knots = CadKnots::Unit) {
+  CadOptions o;
+  o.knots = knots;
+  o.longCount = 12;
+  o.strips = 4;
+  return o;
+}
+
+class CadGroups : public KernelTest {};
+
+// Every seam a group was built with is closed before any noise (both sides one curve) and the
+// exporter's knot values change the parametrisation only: the same points, the same surface.
+TEST_F(CadGroups, CleanSeamsAreClosedUnderEveryKnotStyle) {
+  for (CadShape shape : kCadShapes) {
+    const CadGroup unit = MakeCadGroup(shape, Small());
+    for (const CadOptions& o : {Small(CadKnots::Exporter), [] { CadOptions s = Small(); s.knotScale = 1e3; s.knotShift = -7.5; return s; }()}) {
+      const CadGroup other = MakeCadGroup(shape, o);
+      ASSERT_EQ(other.patches.size(), unit.patches.size());
+      for (size_t k = 0; k < unit.patches.size(); ++k) EXPECT_EQ(other.patches[k].pts, unit.patches[k].pts) << unit.name;
+      Group g;
+      AddCadPatches(g, other);
+      for (const SampleSeam& s : other.seams)
+        EXPECT_LT(RefGap(g.srfs[s.elemA], s.sideA, g.srfs[s.elemB], s.sideB), 1e-12 * other.diagonal)
+            << other.name << " " << s.elemA << ":" << s.sideA;
+    }
+  }
+}
+
+// The cylinders stay within the cubic arc's own error (2.7e-4 of the radius for a quarter)
+// however finely the arc is written: refinement keeps the curve.
+TEST_F(CadGroups, RefinedArcsKeepTheirCurve) {
+  for (int count : {4, 5, 9, 30}) {
+    CadOptions o = Small();
+    o.arcCount = count;
+    const CadGroup g = MakeCadGroup(CadShape::TangentStrip, o);
+    Group grp;
+    AddCadPatches(grp, g);
+    for (int i = 0; i <= 40; ++i) {
+      double p[3];
+      RefEvalSurface(grp.srfs[1], i / 40.0, 0.5, p);
+      EXPECT_NEAR(std::hypot(p[1], p[2] - 0.02), 0.02, 2.8e-4 * 0.02) << count << " " << i;
+    }
+  }
+}
+
+// Noise stays within its bound and, on boundary rows only, leaves the inner points alone.
+TEST_F(CadGroups, NoiseIsBoundedAndPlaced) {
+  const CadGroup clean = MakeCadGroup(CadShape::StripChain, Small());
+  for (bool rows : {false, true}) {
+    CadOptions o = Small();
+    o.noise = 1e-3;
+    o.boundaryRowsOnly = rows;
+    const CadGroup noisy = MakeCadGroup(CadShape::StripChain, o);
+    for (size_t k = 0; k < clean.patches.size(); ++k) {
+      const CadPatch &a = clean.patches[k], &b = noisy.patches[k];
+      for (size_t m = 0; m < a.pts.size(); ++m) {
+        const int i = static_cast<int>(m / 3 % a.cu), j = static_cast<int>(m / 3 / a.cu);
+        const bool inner = i > 0 && j > 0 && i < a.cu - 1 && j < a.cv - 1;
+        EXPECT_LE(std::fabs(a.pts[m] - b.pts[m]), 1e-3 * clean.diagonal);
+        if (rows && inner) {
+          EXPECT_EQ(a.pts[m], b.pts[m]);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
