@@ -340,6 +340,13 @@ int FillUpBndrInfoStruct(BndrStruct* bs, Gsrf* g) {
       e->par[BndrSlot(1, 0)] = el->t0;
       e->par[BndrSlot(1, 1)] = el->t1;
     }
+    // The graph keeps its sample parameters in single precision, which may round a domain end
+    // (an exporter's 1e-16 where its neighbour knot is 0.2 away) just outside the domain: the
+    // ends are the curves' own values.
+    for (int s = 0; s < 4; ++s) {
+      double lo = 0.0, hi = 0.0;
+      if (GetBndrCrvParamMinMax(SideCrv(e, s & 1), &lo, &hi) == 0) e->par[s] = std::clamp(e->par[s], lo, hi);
+    }
     e->orient = el->orient;
     e->corner0 = el->v0;
     e->corner1 = el->v1;

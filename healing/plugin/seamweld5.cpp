@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "bspline/sfree.h"
+#include "bspline/bsvalid.h"
+#include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/smake.h"
 #include "foundation/coreglob.h"
@@ -290,6 +292,8 @@ int ConvertHostSurface(const SAA_Scene* scene, Bspline* out, const SAA_Elem* ele
 
   // The host's data is checked before anything is indexed with it.
   if (pu < 1 || pv < 1) return RefuseSurface(name, "degree %d x %d (each must be at least 1)", pu, pv);
+  if (pu > kMaxSplineDegree || pv > kMaxSplineDegree)
+    return RefuseSurface(name, "degree %d x %d is above %d, the highest the heal works with", pu, pv, kMaxSplineDegree);
   if (cu < pu + 1 || cv < pv + 1)
     return RefuseSurface(name, "%d x %d control points for degree %d x %d (at least degree + 1 each way)", cu, cv,
                          pu, pv);
@@ -376,6 +380,23 @@ int ConvertHostSurface(const SAA_Scene* scene, Bspline* out, const SAA_Elem* ele
     *kept = vertices;
   }
   return 0;
+}
+
+// Knot values carry no shape: exporters start domains anywhere, scale them freely and leave an
+// end a round-off away from 0 (5.8e-16 beside a knot 0.2 away). The heal works on [0, 1] x
+// [0, 1], so that its topology and its result do not depend on them; only control points go
+// back to the host, which keeps its own knots.
+// The knot vectors go onto [0, 1] and the domain ends with them by the same arithmetic, so that
+// an end still equals its knots exactly (the host's vectors need not be clamped).
+void UnitDomain(Bspline* srf) {
+  auto unit = [](double* knots, int n, double* lo, double* hi) {
+    const double first = knots[0], range = knots[n - 1] - first;
+    NormalizeKnots(knots, n);
+    *lo = (*lo - first) / range;
+    *hi = (*hi - first) / range;
+  };
+  unit(srf->knotsU, NumKnotsU(srf), &srf->umin, &srf->umax);
+  unit(srf->knotsV, NumKnotsV(srf), &srf->vmin, &srf->vmax);
 }
 
 }  // namespace
@@ -572,14 +593,16 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
     }
     if (!MatrixInHostRange(run.inverses[i]))
       return RefuseSurface(run.names[i], "the inverse of its deformation matrix is not finite in single precision");
+    UnitDomain(run.srfs[i]);
   }
   if (CheckMaxGapAgainstGroup(run.srfs.get(), run.names.get(), n, maxGap)) return kSeamWeldFailure;
 
+  // The kernel's failure is the plug-in's own to the host, which knows 0, 95 and its statuses.
   if (buildMode) {
     const int status = MakeTopologyZK(run.srfs.get(), n, maxGap, maxAngle);
     if (status && !MemoryErrorSet())
       fprintf(stderr, "ERROR : The boundary topology of the %d surfaces could not be built (status %d)\n", n, status);
-    return status;
+    return status ? kSeamWeldFailure : 0;
   }
 
   run.fixed.reset(CallocArray<int>(std::max(n, 0)));  // the plug-in holds no surface fixed

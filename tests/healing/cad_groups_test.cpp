@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "healing/gstitch.h"
 #include "tests/healing/heal_groups.h"
 #include "tests/support/kernel_fixture.h"
 
@@ -74,6 +75,37 @@ TEST_F(CadGroups, NoiseIsBoundedAndPlaced) {
           EXPECT_EQ(a.pts[m], b.pts[m]);
         }
       }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+using namespace healtest;
+
+class ExporterKnots : public KernelTest {
+ protected:
+  void TearDown() override {
+    CleanupTopology();
+    KernelTest::TearDown();
+  }
+};
+
+// Two flat bilinear patches on x = 1, B's u domain ending a round-off away from 0 (or on it):
+// the graph's single-precision parameters may round that end outside the domain, which must
+// not refuse the group. One seam, no other pair.
+TEST_F(ExporterKnots, DomainEndARoundOffFromZeroBuildsTheSameTopology) {
+  for (double end : {0.0, 3.3e-32, 1e-16, 5.8e-16, 1e-14, 1e-12, 1e-10}) {
+    for (double sign : {1.0, -1.0}) {
+      Group g;
+      g.Add(BuildSurface(1, 1, 2, 2, {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}));
+      g.Add(BuildSurface(1, 1, 2, 2, {1, 0, 0, 2, 0, 0, 1, 1, 0, 2, 1, 0}, {-0.2, -0.2, sign * end, sign * end}));
+      EXPECT_EQ(MakeTopologyZK(g.data(), 2, 0.01, 5.0), 0) << sign * end;
+      ASSERT_TRUE(g.Build(0.01, 5.0)) << sign * end;
+      EXPECT_EQ(g.PairedCount(), 1) << sign * end;
+      EXPECT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0) << sign * end;
     }
   }
 }

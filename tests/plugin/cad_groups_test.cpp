@@ -1,0 +1,143 @@
+// Groups as CAD systems export them, through the plug-in: exporters' knot values, clean groups
+// that must come back as they were, and the heal of lossy exports judged from the host's side.
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "tests/plugin/plugin_fixture.h"
+
+namespace {
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+class CadGroupsHeal : public PluginTest {
+ protected:
+  struct Outcome {
+    int init = -1, heal = -1;
+    std::string report, messages;
+    std::vector<std::vector<double>> vertices;  // after
+    double moved = 0.0;                         // the largest control-point move
+  };
+
+  // init and one heal with the report on.
+  Outcome Run(const SampleGroup& g, HealTargets t) {
+    t.report = 1;
+    Outcome o;
+    std::vector<std::vector<double>> start;
+    for (int e : g.elements) start.push_back(Vertices(e));
+    SAA_CustomContext ctx = Context(g, t);
+    testing::internal::CaptureStderr();
+    o.init = initSeamWeld(ctx);
+    if (o.init == 0) {
+      testing::internal::CaptureStdout();
+      o.heal = UpdateAll(ctx, static_cast<int>(g.elements.size()));
+      o.report = testing::internal::GetCapturedStdout();
+    }
+    o.messages = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+    for (size_t k = 0; k < g.elements.size(); ++k) {
+      o.vertices.push_back(Vertices(g.elements[k]));
+      const std::vector<double>& v = o.vertices.back();
+      for (size_t i = 0; i < v.size(); i += 4)
+        o.moved = std::max(o.moved, std::hypot(v[i] - start[k][i], v[i + 1] - start[k][i + 1], v[i + 2] - start[k][i + 2]));
+    }
+    return o;
+  }
+
+  // MAXGAP 5 x the damage (1e-3 of the size when clean), HEALGAP 1e-5 of the size, outer
+  // boundary free: how a user heals a lossy export.
+  static HealTargets Targets(const CadGroup& cad, double noise) {
+    HealTargets t;
+    t.maxGap = static_cast<float>((noise > 0.0 ? 5.0 * noise : 1e-3) * cad.diagonal);
+    t.healGap = static_cast<float>(1e-5 * cad.diagonal);
+    return t;
+  }
+
+  static CadOptions Small(double noise = 0.0, CadKnots knots = CadKnots::Unit) {
+    CadOptions o;
+    o.longCount = 12;
+    o.strips = 4;
+    o.noise = noise;
+    o.knots = knots;
+    return o;
+  }
+};
+
+// The smallest exporter's case: A on [0, 1]^2 and B with u knots (-0.2 -0.2 end end) side by
+// side on x = 1, flat and closed. Every end builds and heals (0), and nothing moves.
+TEST_F(CadGroupsHeal, DomainEndARoundOffFromZeroHeals) {
+  for (double end : {0.0, 1e-16, 5.8e-16, -5.8e-16, 1e-14, 1e-12, 1e-10, -3.3e-32}) {
+    SAAStubReset();
+    CadPatch a, b;
+    a.name = "A", b.name = "B";
+    a.knotsU = a.knotsV = b.knotsV = {0, 0, 1, 1};
+    b.knotsU = {-0.2, -0.2, end, end};
+    a.pts = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0};
+    b.pts = {1, 0, 0, 2, 0, 0, 1, 1, 0, 2, 1, 0};
+    CadGroup cad;
+    cad.patches = {a, b};
+    cad.seams = {{0, 3, 1, 1}};
+    const SampleGroup g = AddCadGroup(cad);
+    HealTargets t;
+    t.maxGap = 0.01f;
+    t.healGap = 1e-5f;
+    const Outcome o = Run(g, t);
+    EXPECT_EQ(o.init, 0) << end << o.messages;
+    EXPECT_EQ(o.heal, 0) << end << o.messages;
+    EXPECT_LE(o.moved, 1e-7) << end;
+    EXPECT_EQ(Count(o.report, "Successful healing"), 8u) << end << o.report;
+  }
+}
+
+// Knot values carry no shape: every group heals to the same control points (to the host's
+// single precision) whether its knots are on [0, 1], as an exporter wrote them, or scaled by
+// 1e-3 or 1e3 and shifted, and says the same in its report.
+TEST_F(CadGroupsHeal, KnotValuesDoNotChangeTheHeal) {
+  for (CadShape shape : kCadShapes) {
+    std::vector<Outcome> runs;
+    std::vector<CadOptions> styles = {Small(1e-4), Small(1e-4, CadKnots::Exporter), Small(1e-4), Small(1e-4, CadKnots::Exporter)};
+    styles[2].knotScale = 1e-3, styles[2].knotShift = 1e3;
+    styles[3].knotScale = 1e3, styles[3].knotShift = -0.5;
+    CadGroup cad;
+    for (const CadOptions& o : styles) {
+      SAAStubReset();
+      cad = MakeCadGroup(shape, o);
+      runs.push_back(Run(AddCadGroup(cad), Targets(cad, 1e-4)));
+      ASSERT_EQ(runs.back().init, 0) << cad.name << runs.back().messages;
+      ASSERT_EQ(runs.back().heal, 0) << cad.name << runs.back().messages;
+    }
+    for (size_t r = 1; r < runs.size(); ++r) {
+      EXPECT_EQ(runs[r].report, runs[0].report) << cad.name << " style " << r;
+      for (size_t k = 0; k < runs[0].vertices.size(); ++k)
+        for (size_t i = 0; i < runs[0].vertices[k].size(); ++i)
+          ASSERT_NEAR(runs[r].vertices[k][i], runs[0].vertices[k][i], 1e-6 * cad.diagonal)
+              << cad.name << " style " << r << " surface " << k << " value " << i;
+    }
+  }
+}
+
+// A degree the kernel cannot work with is refused by name (95), not by a topology failure.
+TEST_F(CadGroupsHeal, DegreeBeyondTheKernelIsRefusedByName) {
+  SampleGroup g = BuildTwoPatchGroup(0.01, 3.0);
+  SAAStubSurface& s = SAAStubSurfaceAt(g.elements[1]);
+  const int p = 23;
+  std::vector<double> v;
+  for (int j = 0; j < s.countV; ++j)
+    for (int i = 0; i <= p; ++i) v.insert(v.end(), {1.0 + double(i) / p, double(j) / (s.countV - 1), 0.0, 1.0});
+  s.vertices = v;
+  s.degreeU = p;
+  s.countU = p + 1;
+  s.knotsU.assign(p, 0.0);
+  s.knotsU.insert(s.knotsU.end(), p, 1.0);
+  const Outcome o = Run(g, {});
+  EXPECT_EQ(o.init, kSeamWeldFailure);
+  EXPECT_NE(o.messages.find("surface " + s.name + ": degree 23"), std::string::npos) << o.messages;
+  EXPECT_EQ(Count(o.messages, "\n"), 1u) << o.messages;
+}
+
+}  // namespace
