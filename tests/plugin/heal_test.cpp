@@ -20,12 +20,6 @@ class Heal : public PluginTest {
   }
 };
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 TEST_F(Heal, TwoPatchesMeetTheGapTargetAndKeepTheirStructure) {
   SampleGroup g = BuildTwoPatchGroup(0.01, 3.0);
   HealTargets t;

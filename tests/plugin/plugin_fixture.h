@@ -9,6 +9,13 @@
 #include "platform/saa_control.h"
 #include "tests/support/kernel_fixture.h"
 
+// How often `what` occurs in a report or a message text.
+inline size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 struct HealTargets {
   float maxGap = 0.05f, maxAngle = 5.0f, healGap = 0.001f, healAngle = 0.5f;
   const char* continuity = "NONE";  // POSITION, TANGENCY, CURVATURE or NONE

@@ -9,12 +9,6 @@
 
 namespace {
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 class Refusals : public PluginTest {
  protected:
   static std::vector<std::vector<double>> Scene(const SampleGroup& g) {
