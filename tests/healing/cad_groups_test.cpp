@@ -1,5 +1,6 @@
 // Groups as CAD systems export them (bilinear planes, cubic cylinders and long strips with the
 // exporters' knot values): the fixtures themselves, then the heal on them.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -106,6 +107,61 @@ TEST_F(ExporterKnots, DomainEndARoundOffFromZeroBuildsTheSameTopology) {
       ASSERT_TRUE(g.Build(0.01, 5.0)) << sign * end;
       EXPECT_EQ(g.PairedCount(), 1) << sign * end;
       EXPECT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0) << sign * end;
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+using namespace healtest;
+
+class CadSeams : public KernelTest {};
+
+// Two sides are a seam only where they run side by side: on every clean group, at every MAXGAP
+// from 1e-4 of its size up to a quarter of its shortest side (the plug-in's limit), the graph
+// pairs exactly the sides the group was built with (a T-junction's long side once per shorter
+// side), never sides that meet at a corner or continue each other.
+TEST_F(CadSeams, OnlySidesRunningSideBySideArePaired) {
+  for (CadShape shape : kCadShapes)
+  for (double noise : {0.0, 1e-4, 1e-3}) {
+    const CadGroup cad = MakeCadGroup(shape, [noise] {
+      CadOptions o;
+      o.longCount = 12;
+      o.strips = 4;
+      o.noise = noise;
+      return o;
+    }());
+    for (double share : {1e-4, 1e-3, 1e-2, 3e-2}) {
+      if (share < 5.0 * noise) continue;
+      Group g;
+      AddCadPatches(g, cad);
+      const double maxGap = share * cad.diagonal;
+      double shortest = HUGE_VAL;
+      for (const Bspline* s : g.srfs)
+        for (int side = 1; side <= 4; ++side) {
+          double p[3], q[3];
+          SidePoint(s, side, 0.0, p);
+          SidePoint(s, side, 1.0, q);
+          shortest = std::min(shortest, Dist(p, q));  // sides of these groups are near straight or arcs
+        }
+      if (maxGap > 0.25 * shortest) continue;
+      ASSERT_TRUE(g.Build(maxGap, 5.0)) << cad.name << " " << share;
+      std::vector<std::pair<int, int>> built, paired;  // (surface * 4 + side) of A and B, ordered
+      for (const SampleSeam& s : cad.seams) {
+        const int a = 4 * s.elemA + s.sideA - 1, b = 4 * s.elemB + s.sideB - 1;
+        built.push_back({std::min(a, b), std::max(a, b)});
+      }
+      for (int i = 0; i < g.bs->nEdge; ++i) {
+        const EdgeInfoStruct& e = g.bs->edges[i];
+        if (!e.paired) continue;
+        const int a = 4 * e.infoA->srfInfo->index + e.infoA->side - 1, b = 4 * e.infoB->srfInfo->index + e.infoB->side - 1;
+        paired.push_back({std::min(a, b), std::max(a, b)});
+      }
+      std::sort(built.begin(), built.end());
+      std::sort(paired.begin(), paired.end());
+      EXPECT_EQ(paired, built) << cad.name << " noise " << noise << " at MAXGAP " << share << " of the size";
     }
   }
 }
