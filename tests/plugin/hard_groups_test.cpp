@@ -27,31 +27,6 @@ struct GroupState {
   std::vector<std::vector<double>> vertices;
 };
 
-// Codes by element and side (1 u-min, 2 v-min, 3 u-max, 4 v-max) read back from the report.
-std::map<std::pair<int, int>, std::string> ParseReport(const std::string& report, const SampleGroup& g) {
-  std::map<std::string, int> byName;
-  for (int e : g.elements) byName[SAAStubSurfaceAt(e).name] = e;
-  const std::map<std::string, int> sides = {{"Min_U", 1}, {"Min_V", 2}, {"Max_U", 3}, {"Max_V", 4}};
-  std::map<std::pair<int, int>, std::string> out;
-  std::istringstream in(report);
-  std::string line;
-  int element = -1;
-  while (std::getline(in, line)) {
-    if (line.rfind("Surface ", 0) == 0) {
-      element = byName.count(line.substr(8)) ? byName[line.substr(8)] : -1;
-      continue;
-    }
-    const size_t colon = line.find(" boundary: ");
-    if (element < 0 || colon == std::string::npos || line.size() < 7) continue;
-    const std::string label = line.substr(2, 5);
-    if (!sides.count(label)) continue;
-    std::string text = line.substr(colon + 11);
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    out[{element, sides.at(label)}] = text;
-  }
-  return out;
-}
-
 class HardGroups : public PluginTest {
  protected:
   static GroupState Capture(const SampleGroup& g) {
