@@ -153,6 +153,10 @@ void WithdrawHealedCodes(RunRecords& run, int code) {
       if (run.result[i][c] == 0 || run.result[i][c] == -5 || run.result[i][c] == -6) run.result[i][c] = code;
 }
 
+// The plug-in's own side codes, beyond the kernel's 0 .. -6, each with a line of its own in the
+// report: they say why a side the heal reached is not held healed by the host.
+constexpr int kCodeWriteRefused = -101;
+
 // A run that writes nothing back: the report (when asked for) says no side was healed.
 int ReportUnwritten(RunRecords& run, int doReport, int status) {
   if (doReport && run.result) {
@@ -644,7 +648,7 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   Owned<int, Free> leftHealed(CallocArray<int>(std::max(n, 1)));
   if (!leftHealed) return ReportUnwritten(run, doReport, kSeamWeldFailure);
   const int writeFailure = WriteBack(run, scene, picks, hostConstant, leftHealed.get());
-  if (writeFailure) WithdrawHealedCodes(run, -2);
+  if (writeFailure) WithdrawHealedCodes(run, kCodeWriteRefused);
   if (doReport) {
     PrintHealingResult(run.names.get(), n, run.result.get());
     // The report ends with the surfaces the host holds healed while their neighbours are not.
@@ -695,7 +699,9 @@ int PrintHealingResult(char** names, int n, int** result) {
   for (int i = 0; i < n; ++i) {
     printf("Surface %s\n", names[i] ? names[i] : "");
     for (const auto& side : kSides) {
-      GetHealingCodeString(result[i][side.column], text);
+      const int code = result[i][side.column];
+      if (GetHealingCodeString(code, text) != 0 && code == kCodeWriteRefused)
+        std::snprintf(text, sizeof text, "Not healed: the host refused to write the heal back");
       printf("  %s boundary: %s \n", side.label, text);
     }
     printf("_______________________________________________________\n");

@@ -226,6 +226,9 @@ TEST_F(Refusals, RefusedWriteBackLeavesNoHalfWrittenGroup) {
       EXPECT_EQ(SAAStubCallCount("SAA_modelSetVertices") - writes, k + (k - 1)) << what;  // k tries, k - 1 restores
       EXPECT_EQ(Count(report, "Surface "), static_cast<size_t>(n)) << what << report;
       EXPECT_EQ(Count(report, "Successful healing") + Count(report, "Healed to"), 0u) << what << report;
+      // Every side the heal reached says why the host does not hold it.
+      EXPECT_EQ(Count(report, "Not healed: the host refused to write the heal back"), static_cast<size_t>(4 * n))
+          << what << report;
       ExpectSceneIs(g, before, what);
     }
     // With nothing refused the same heal is written whole.
