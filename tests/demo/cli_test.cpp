@@ -153,7 +153,7 @@ TEST(DemoVerdict, OneVerdictPerGroupAgreesWithItsOwnMeasurement) {
   const DemoRun r = RunDemo("--no-report");
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const std::vector<GroupSection> groups = Sections(r.out);
-  ASSERT_EQ(groups.size(), 5u) << r.out;
+  ASSERT_EQ(groups.size(), 6u) << r.out;
   for (const GroupSection& g : groups) ExpectVerdictAgreesWithTable(g, false, 0.001, 5.0, 0.5);
   // Counted nouns: one seam, several surfaces.
   EXPECT_EQ(groups[0].header, "==== two patches: 2 surfaces, 1 seam");
@@ -167,6 +167,33 @@ TEST(DemoVerdict, OneVerdictPerGroupAgreesWithItsOwnMeasurement) {
   }
   EXPECT_EQ(groups[4].header, "==== rough 3x3 grid: 9 surfaces, 12 seams");
   EXPECT_EQ(groups[4].rows.size(), 12u);
+  // The exported T-junction (bilinear planes, exporters' knots, noise of 1e-4 of its size) heals
+  // whole, its three 90-degree creases closed in position with their angle kept along them.
+  EXPECT_EQ(groups[5].header, "==== exported T-junction: 6 surfaces, 8 seams");
+  EXPECT_EQ(groups[5].verdict, "verdict: 8 of 8 seams within HEALGAP and, where smooth, HEALANGLE");
+  EXPECT_NE(r.out.find("when met): 3 of 3 kept their angle within 1 degree"), std::string::npos) << r.out;
+}
+
+// A crease's verdict looks along it: a row says whether its angle stayed within a degree at
+// every sample between a tenth and nine tenths of its length, and the creases' line counts the
+// rows that say so.
+TEST(DemoVerdict, CreasesAreJudgedAlongTheirLength) {
+  const DemoRun r = RunDemo("--no-report --group rough");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::vector<GroupSection> groups = Sections(r.out);
+  ASSERT_EQ(groups.size(), 1u);
+  size_t creases = 0, kept = 0;
+  for (const SeamRow& row : groups[0].rows) {
+    if (row.targets.find("(crease)") == std::string::npos) continue;
+    ++creases;
+    const bool keeps = row.targets.find("kept within 1 degree along it") != std::string::npos;
+    EXPECT_NE(keeps, row.targets.find("changed by up to") != std::string::npos) << row.targets;
+    kept += keeps;
+  }
+  ASSERT_GT(creases, 0u);
+  EXPECT_NE(r.out.find("when met): " + std::to_string(kept) + " of " + std::to_string(creases) + " kept"),
+            std::string::npos)
+      << r.out;
 }
 
 // With the outer boundary held the angle columns split: at a seam end on the held boundary the
