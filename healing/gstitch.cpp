@@ -340,6 +340,9 @@ int SetupStitchSrfsTopology(Bspline** srfs, int n, double tol, double gapTol, do
     copies[i] = CopyBsplineStructAndChildren(srfs[i]);
     if (!copies[i] || KernelFailed() || IsRationalBspline(copies[i])) return -2;
     DropRationalParts(copies[i]);
+    // Knot values carry no shape: the topology and the heal work on [0, 1] x [0, 1], and the
+    // healed surfaces go back onto the caller's own domains.
+    if (NormalizeBndrSrfDomain(copies[i]) != 0) return -2;
   }
 
   int status = 0;

@@ -9,7 +9,9 @@
 
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
+#include "bspline/crvlist.h"
 #include "bspline/isocurve.h"
+#include "bspline/knots.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
@@ -290,6 +292,26 @@ int FillUpCrvInfoStruct(BndrStruct* bs, Gsrf* g) {
       c->crv3 = GetBndrCrvCurve3Form(c);
       if (!c->crv3 || KernelFailed()) return -2;
     }
+  }
+  return 0;
+}
+
+int NormalizeBndrSrfDomain(Bspline* srf) {
+  if (!srf || srf->kind != 2 || !srf->knotsU || !srf->knotsV) return -2;
+  const int counts[2] = {NumKnotsU(srf), NumKnotsV(srf)};
+  double* knots[2] = {srf->knotsU, srf->knotsV};
+  for (int d = 0; d < 2; ++d)
+    if (!(knots[d][counts[d] - 1] - knots[d][0] > 0.0)) return -2;
+  for (int d = 0; d < 2; ++d) {
+    // The domain ends go by the knots' own arithmetic, so an end still equals its knots exactly
+    // (the vectors need not be clamped).
+    const double first = knots[d][0], range = knots[d][counts[d] - 1] - first;
+    double& lo = d ? srf->vmin : srf->umin;
+    double& hi = d ? srf->vmax : srf->umax;
+    lo = (lo - first) / range;
+    hi = (hi - first) / range;
+    const double scale = NormalizeKnots(knots[d], counts[d]);
+    PropotionCurveListCoefi(srf->curves, scale, -first * scale, d);
   }
   return 0;
 }

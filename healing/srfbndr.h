@@ -182,6 +182,12 @@ int AssignSrf2BndrCrvIndices(BndrStruct* bs);
 // parameter. -2 when no edge uses the curve.
 int GetCrvAllBndrElementIndices(BndrStruct* bs, int curve, int** edges, int* n);
 
+// Puts a surface's knot vectors (and its domain and 2D curves with them) onto [0, 1] in each
+// direction: the group's structure and heal then do not depend on the knot values an exporter
+// wrote (an end a round-off from 0, any offset or scale). -2 for a null or non-surface record
+// or a direction without knot range; the record is then as it was.
+int NormalizeBndrSrfDomain(Bspline* srf);
+
 // ---- setters used by the heal driver ------------------------------------------------------
 // Forgets every edge's recorded start and every corner's flat mark: the next corner set-up
 // records the group as it is then.

@@ -9,7 +9,6 @@
 
 #include "bspline/sfree.h"
 #include "bspline/bsvalid.h"
-#include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/smake.h"
 #include "foundation/coreglob.h"
@@ -386,23 +385,6 @@ int ConvertHostSurface(const SAA_Scene* scene, Bspline* out, const SAA_Elem* ele
   return 0;
 }
 
-// Knot values carry no shape: exporters start domains anywhere, scale them freely and leave an
-// end a round-off away from 0 (5.8e-16 beside a knot 0.2 away). The heal works on [0, 1] x
-// [0, 1], so that its topology and its result do not depend on them; only control points go
-// back to the host, which keeps its own knots.
-// The knot vectors go onto [0, 1] and the domain ends with them by the same arithmetic, so that
-// an end still equals its knots exactly (the host's vectors need not be clamped).
-void UnitDomain(Bspline* srf) {
-  auto unit = [](double* knots, int n, double* lo, double* hi) {
-    const double first = knots[0], range = knots[n - 1] - first;
-    NormalizeKnots(knots, n);
-    *lo = (*lo - first) / range;
-    *hi = (*hi - first) / range;
-  };
-  unit(srf->knotsU, NumKnotsU(srf), &srf->umin, &srf->umax);
-  unit(srf->knotsV, NumKnotsV(srf), &srf->vmin, &srf->vmax);
-}
-
 }  // namespace
 
 int CheckArgs(int n, const SAA_Elem* picks) {
@@ -597,7 +579,6 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
     }
     if (!MatrixInHostRange(run.inverses[i]))
       return RefuseSurface(run.names[i], "the inverse of its deformation matrix is not finite in single precision");
-    UnitDomain(run.srfs[i]);
   }
   if (CheckMaxGapAgainstGroup(run.srfs.get(), run.names.get(), n, maxGap)) return kSeamWeldFailure;
 

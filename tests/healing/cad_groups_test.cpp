@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "foundation/makemat.h"
 #include "healing/gstitch.h"
 #include "tests/healing/heal_groups.h"
 #include "tests/support/kernel_fixture.h"
@@ -125,12 +126,15 @@ class CadSeams : public KernelTest {};
 // side), never sides that meet at a corner or continue each other.
 TEST_F(CadSeams, OnlySidesRunningSideBySideArePaired) {
   for (CadShape shape : kCadShapes)
-  for (double noise : {0.0, 1e-4, 1e-3}) {
-    const CadGroup cad = MakeCadGroup(shape, [noise] {
+  for (double noise : {0.0, 1e-4, 1e-3})
+  for (int knots = 0; knots < 3; ++knots) {
+    const CadGroup cad = MakeCadGroup(shape, [noise, knots] {
       CadOptions o;
       o.longCount = 12;
       o.strips = 4;
       o.noise = noise;
+      if (knots == 1) o.knots = CadKnots::Exporter;
+      if (knots == 2) o.knotScale = 1e-3, o.knotShift = 1e3;
       return o;
     }());
     for (double share : {1e-4, 1e-3, 1e-2, 3e-2}) {
@@ -161,7 +165,65 @@ TEST_F(CadSeams, OnlySidesRunningSideBySideArePaired) {
       }
       std::sort(built.begin(), built.end());
       std::sort(paired.begin(), paired.end());
-      EXPECT_EQ(paired, built) << cad.name << " noise " << noise << " at MAXGAP " << share << " of the size";
+      EXPECT_EQ(paired, built) << cad.name << " noise " << noise << " knots " << knots << " at MAXGAP " << share << " of the size";
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+using namespace healtest;
+
+class CadKnotsHeal : public KernelTest {
+ protected:
+  void TearDown() override {
+    CleanupTopology();
+    KernelTest::TearDown();
+  }
+};
+
+// The same lossy export heals to the same control points (to round-off) whatever its knot
+// values: on [0, 1], as an exporter wrote them, scaled by 1e-3 and shifted by 1e3, scaled by
+// 1e3. Each surface keeps its own knots: the ends exactly, the rest to round-off.
+TEST_F(CadKnotsHeal, KnotValuesDoNotChangeTheHeal) {
+  for (CadShape shape : kCadShapes) {
+    std::vector<std::vector<double>> reference;
+    for (int knots = 0; knots < 4; ++knots) {
+      CadOptions o;
+      o.longCount = 12;
+      o.strips = 4;
+      o.noise = 1e-4;
+      if (knots == 1) o.knots = CadKnots::Exporter;
+      if (knots == 2) o.knotScale = 1e-3, o.knotShift = 1e3;
+      if (knots == 3) o.knotScale = 1e3, o.knotShift = -7.0;
+      const CadGroup cad = MakeCadGroup(shape, o);
+      Group g;
+      AddCadPatches(g, cad);
+      const int n = g.size();
+      ASSERT_EQ(MakeTopologyZK(g.data(), n, 5e-4 * cad.diagonal, 5.0), 0) << cad.name << " knots " << knots;
+      int** result = allocate_matrix_ih(n, 4);
+      std::vector<int> fixed(n, 0);
+      const int status = HealTopologyZK(g.data(), n, fixed.data(), -1, 1, 1e-5 * cad.diagonal, 0.5, 1, result);
+      matrix_free_ih(result);
+      ASSERT_EQ(status, 0) << cad.name << " knots " << knots;
+      for (int k = 0; k < n; ++k) {
+        const CadPatch& c = cad.patches[k];
+        const Bspline* s = g.srfs[k];
+        EXPECT_EQ(s->knotsU[0], c.knotsU.front());
+        EXPECT_EQ(s->knotsU[NumKnotsU(s) - 1], c.knotsU.back());
+        EXPECT_EQ(s->vmax, c.knotsV.back());
+        for (int i = 0; i < NumKnotsU(s); ++i)
+          EXPECT_NEAR(s->knotsU[i], c.knotsU[i], 1e-14 * (std::fabs(c.knotsU.front()) + std::fabs(c.knotsU.back())));
+        const std::vector<double> net = Net(s);
+        if (knots == 0) {
+          reference.push_back(net);
+          continue;
+        }
+        for (size_t i = 0; i < net.size(); ++i)
+          ASSERT_NEAR(net[i], reference[k][i], 1e-12 * cad.diagonal) << cad.name << " knots " << knots;
+      }
     }
   }
 }
