@@ -846,14 +846,33 @@ int EvalNormalOnBndryCrv(const CrvInfoStruct* crv, double t, double normal[3]) {
   return 0;
 }
 
+namespace {
+
+// The unit direction of a curve's derivative d, or false (and the zero vector) where it
+// vanishes: shorter than kTiny of the curve's size over its parameter range, the speed a curve
+// of that size runs at, so that a group of any size and any knot values has tangents alike.
+bool UnitDerivative(const CrvInfoStruct* crv, const Bspline* shape, const double d[3], double out[3]) {
+  double lo = 0.0, hi = 0.0;
+  GetBndrCrvParamMinMax(crv, &lo, &hi);
+  const double speed = hi > lo ? ControlPointDiagonal(shape) / (hi - lo) : 1.0;
+  const double len = VecSize3(d);
+  if (!(len > kTiny * speed)) {
+    Zero3(out);
+    return false;
+  }
+  for (int k = 0; k < 3; ++k) out[k] = d[k] / len;
+  return true;
+}
+
+}  // namespace
+
 int EvalTangentOnBndryCrv(const CrvInfoStruct* crv, double t, double tangent[3]) {
   if (!crv || !crv->srf || !InCrvRange(crv, t)) return -2;
   double d[3] = {0.0, 0.0, 0.0};
   if (crv->side == 0) {
     Eval3DPointOnBsplOnSurfArray(crv->srf, crv->node->item, t, 1, 0, d);
     if (KernelFailed()) return -2;
-    if (UnitOrZero(d, tangent) < kTiny) return -2;
-    return 0;
+    return UnitDerivative(crv, crv->srf, d, tangent) ? 0 : -2;
   }
   if (IsBndrCrvDegenerate(crv)) {
     Zero3(tangent);
@@ -861,7 +880,7 @@ int EvalTangentOnBndryCrv(const CrvInfoStruct* crv, double t, double tangent[3])
   }
   Eval3DPointOnCurve3Array(crv->crv3, t, 1, d);
   if (KernelFailed()) return -2;
-  UnitOrZero(d, tangent);
+  UnitDerivative(crv, crv->crv3, d, tangent);
   return 0;
 }
 

@@ -120,21 +120,23 @@ using namespace healtest;
 
 class CadSeams : public KernelTest {};
 
-// Two sides are a seam only where they run side by side: on every clean group, at every MAXGAP
-// from 1e-4 of its size up to a quarter of its shortest side (the plug-in's limit), the graph
+// Two sides are a seam only where they run side by side: on every group, clean or lossy, with
+// any knot values and at sizes 1e-6 and 1e6, at every MAXGAP from 1e-4 of its size up to a
+// quarter of its shortest side (the plug-in's limit), the graph
 // pairs exactly the sides the group was built with (a T-junction's long side once per shorter
 // side), never sides that meet at a corner or continue each other.
 TEST_F(CadSeams, OnlySidesRunningSideBySideArePaired) {
   for (CadShape shape : kCadShapes)
   for (double noise : {0.0, 1e-4, 1e-3})
-  for (int knots = 0; knots < 3; ++knots) {
+  for (int knots = 0; knots < 5; ++knots) {
     const CadGroup cad = MakeCadGroup(shape, [noise, knots] {
       CadOptions o;
       o.longCount = 12;
       o.strips = 4;
       o.noise = noise;
-      if (knots == 1) o.knots = CadKnots::Exporter;
+      if (knots == 1 || knots >= 3) o.knots = CadKnots::Exporter;
       if (knots == 2) o.knotScale = 1e-3, o.knotShift = 1e3;
+      if (knots >= 3) o.size = knots == 3 ? 1e-6 : 1e6;
       return o;
     }());
     for (double share : {1e-4, 1e-3, 1e-2, 3e-2}) {
@@ -224,6 +226,49 @@ TEST_F(CadKnotsHeal, KnotValuesDoNotChangeTheHeal) {
         for (size_t i = 0; i < net.size(); ++i)
           ASSERT_NEAR(net[i], reference[k][i], 1e-12 * cad.diagonal) << cad.name << " knots " << knots;
       }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+using namespace healtest;
+
+class CadEnds : public KernelTest {};
+
+// End tangents do not depend on the group's size or its knot values: at size 1, at 1e-3 on knots
+// scaled by 1e3 and at 1e4 on knots scaled by 1e-3, every seam end of every clean group has
+// the same unit tangent (a derivative of 1e-6 was once taken for a vanished one, so small parts
+// on long knot ranges lost their corner directions).
+TEST_F(CadEnds, EndTangentsAreAlikeAtEverySizeAndKnotScale) {
+  for (CadShape shape : kCadShapes) {
+    std::vector<double> reference;
+    for (int variant = 0; variant < 3; ++variant) {
+      CadOptions o;
+      o.longCount = 12;
+      o.strips = 4;
+      o.size = variant == 0 ? 1.0 : variant == 1 ? 1e-3 : 1e4;
+      o.knotScale = 1.0 / o.size;
+      const CadGroup cad = MakeCadGroup(shape, o);
+      Group g;
+      AddCadPatches(g, cad);
+      ASSERT_TRUE(g.Build(1e-3 * cad.diagonal, 5.0)) << cad.name << " " << o.size;
+      ASSERT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0) << cad.name << " " << o.size;
+      std::vector<double> tangents;
+      for (int i = 0; i < g.bs->nEdge; ++i)
+        for (int slot = 0; slot < 4; ++slot) {
+          const double* t = g.bs->edges[i].tan[slot];
+          EXPECT_NEAR(Len(t), 1.0, 1e-12) << cad.name << " " << o.size << " edge " << i << " slot " << slot;
+          tangents.insert(tangents.end(), t, t + 3);
+        }
+      if (variant == 0) {
+        reference = tangents;
+        continue;
+      }
+      ASSERT_EQ(tangents.size(), reference.size());
+      for (size_t k = 0; k < tangents.size(); ++k) EXPECT_NEAR(tangents[k], reference[k], 1e-9) << cad.name << " " << o.size;
     }
   }
 }
