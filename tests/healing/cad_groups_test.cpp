@@ -42,45 +42,6 @@ TEST_F(CadGroups, CleanSeamsAreClosedUnderEveryKnotStyle) {
   }
 }
 
-// The cylinders stay within the cubic arc's own error (2.7e-4 of the radius for a quarter)
-// however finely the arc is written: refinement keeps the curve.
-TEST_F(CadGroups, RefinedArcsKeepTheirCurve) {
-  for (int count : {4, 5, 9, 30}) {
-    CadOptions o = Small();
-    o.arcCount = count;
-    const CadGroup g = MakeCadGroup(CadShape::TangentStrip, o);
-    Group grp;
-    AddCadPatches(grp, g);
-    for (int i = 0; i <= 40; ++i) {
-      double p[3];
-      RefEvalSurface(grp.srfs[1], i / 40.0, 0.5, p);
-      EXPECT_NEAR(std::hypot(p[1], p[2] - 0.02), 0.02, 2.8e-4 * 0.02) << count << " " << i;
-    }
-  }
-}
-
-// Noise stays within its bound and, on boundary rows only, leaves the inner points alone.
-TEST_F(CadGroups, NoiseIsBoundedAndPlaced) {
-  const CadGroup clean = MakeCadGroup(CadShape::StripChain, Small());
-  for (bool rows : {false, true}) {
-    CadOptions o = Small();
-    o.noise = 1e-3;
-    o.boundaryRowsOnly = rows;
-    const CadGroup noisy = MakeCadGroup(CadShape::StripChain, o);
-    for (size_t k = 0; k < clean.patches.size(); ++k) {
-      const CadPatch &a = clean.patches[k], &b = noisy.patches[k];
-      for (size_t m = 0; m < a.pts.size(); ++m) {
-        const int i = static_cast<int>(m / 3 % a.cu), j = static_cast<int>(m / 3 / a.cu);
-        const bool inner = i > 0 && j > 0 && i < a.cu - 1 && j < a.cv - 1;
-        EXPECT_LE(std::fabs(a.pts[m] - b.pts[m]), 1e-3 * clean.diagonal);
-        if (rows && inner) {
-          EXPECT_EQ(a.pts[m], b.pts[m]);
-        }
-      }
-    }
-  }
-}
-
 }  // namespace
 
 namespace {

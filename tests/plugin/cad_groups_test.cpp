@@ -129,33 +129,6 @@ TEST_F(CadGroupsHeal, DomainEndARoundOffFromZeroHeals) {
   }
 }
 
-// Knot values carry no shape: every group heals to the same control points (to the host's
-// single precision) whether its knots are on [0, 1], as an exporter wrote them, or scaled by
-// 1e-3 or 1e3 and shifted, and says the same in its report.
-TEST_F(CadGroupsHeal, KnotValuesDoNotChangeTheHeal) {
-  for (CadShape shape : kCadShapes) {
-    std::vector<Outcome> runs;
-    std::vector<CadOptions> styles = {Small(1e-4), Small(1e-4, CadKnots::Exporter), Small(1e-4), Small(1e-4, CadKnots::Exporter)};
-    styles[2].knotScale = 1e-3, styles[2].knotShift = 1e3;
-    styles[3].knotScale = 1e3, styles[3].knotShift = -0.5;
-    CadGroup cad;
-    for (const CadOptions& o : styles) {
-      SAAStubReset();
-      cad = MakeCadGroup(shape, o);
-      runs.push_back(Run(AddCadGroup(cad), Targets(cad, 1e-4)));
-      ASSERT_EQ(runs.back().init, 0) << cad.name << runs.back().messages;
-      ASSERT_EQ(runs.back().heal, 0) << cad.name << runs.back().messages;
-    }
-    for (size_t r = 1; r < runs.size(); ++r) {
-      EXPECT_EQ(runs[r].report, runs[0].report) << cad.name << " style " << r;
-      for (size_t k = 0; k < runs[0].vertices.size(); ++k)
-        for (size_t i = 0; i < runs[0].vertices[k].size(); ++i)
-          ASSERT_NEAR(runs[r].vertices[k][i], runs[0].vertices[k][i], 1e-6 * cad.diagonal)
-              << cad.name << " style " << r << " surface " << k << " value " << i;
-    }
-  }
-}
-
 // A degree the kernel cannot work with is refused by name (95), not by a topology failure.
 TEST_F(CadGroupsHeal, DegreeBeyondTheKernelIsRefusedByName) {
   SampleGroup g = BuildTwoPatchGroup(0.01, 3.0);
