@@ -13,6 +13,7 @@
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
+#include "foundation/bandsolve.h"
 #include "foundation/coreglob.h"
 #include "foundation/geometry.h"
 #include "foundation/makemat.h"
@@ -80,6 +81,107 @@ bool FactorKkt(double** A, int n, double** C, int m, double*** K, double** rhs, 
   FillKkt(*K, A, n, C, m);
   double parity = 1.0;
   return ludcmp_ff(*K, size, *pivots, &parity) == 0;
+}
+
+// A fit's functional couples only control points within a degree of each other, so A is
+// a narrow band: a dense factorisation of the KKT matrix costs the cube of the control count,
+// which made long boundary rows (hundreds of points) take seconds per wrap. Below this count
+// the dense road is as quick and is kept.
+constexpr int kBandRoadMin = 48;
+
+// The band width W of A (A[i][j] = 0 for |i - j| >= W) when A is symmetric (to round-off of
+// its entries) and W is at most a quarter of n; 0 otherwise.
+int NarrowSymmetricBand(double* const* A, int n) {
+  if (n < kBandRoadMin) return 0;
+  // Rows are read from their ends inwards, in memory order, up to their first entry.
+  int w = 1;
+  for (int i = 0; i < n; ++i) {
+    const double* row = A[i];
+    int hi = n - 1, lo = 0;
+    while (hi > i && row[hi] == 0.0) --hi;
+    while (lo < i && row[lo] == 0.0) ++lo;
+    w = std::max({w, hi - i + 1, i - lo + 1});
+    if (4 * w > n) return 0;
+  }
+  for (int i = 0; i < n; ++i)
+    for (int j = i + 1; j < std::min(n, i + w); ++j) {
+      const double a = A[i][j], b = A[j][i];
+      if (std::fabs(a - b) > 1e-12 * (std::fabs(a) + std::fabs(b))) return 0;
+    }
+  return w;
+}
+
+// The KKT system of FactorKkt for nRhs right-hand sides (-b[r], d[r]) through A's band:
+// x = A^-1 (C' l - b), the multipliers l from the m x m system (C A^-1 C') l = d + C A^-1 b.
+// Every b[r] is replaced by its x. 1 solved, 0 the band road does not apply or does not hold
+// (A not a narrow symmetric band, not positive definite, C A^-1 C' singular, or a residual
+// that the dense road would beat: the caller then takes that road), -2 no memory.
+int SolveKktBand(double* const* A, int n, double* const* C, int m, double* const* b, const double* const* d,
+                 int nRhs) {
+  const int w = NarrowSymmetricBand(A, n);
+  if (w == 0) return 0;
+  TrackingScope scope;
+  double** band = allocate_matrix_ff(n, w);
+  // Columns 0 .. m-1: A^-1 C' (the rows of C); then A^-1 b[r].
+  double** cols = allocate_matrix_ff(m + nRhs, n);
+  if (KernelFailed() || !band || !cols) return -2;
+  for (int i = 0; i < n; ++i)
+    for (int k = 0; k < w; ++k) band[i][k] = i + k < n ? A[i][i + k] : 0.0;
+  for (int k = 0; k < m; ++k) std::memcpy(cols[k], C[k], sizeof(double) * n);
+  for (int r = 0; r < nRhs; ++r) std::memcpy(cols[m + r], b[r], sizeof(double) * n);
+  if (SolveSymBandSystem(band, n, w, cols, m + nRhs) != 0) return 0;
+  int* pivots = nullptr;
+  double** S = nullptr;
+  if (m > 0) {
+    S = allocate_matrix_ff(m, m);
+    pivots = MallocArray<int>(m);
+    if (KernelFailed() || !S || !pivots) return -2;
+    for (int i = 0; i < m; ++i)
+      for (int j = 0; j < m; ++j) {
+        double s = 0.0;
+        for (int k = 0; k < n; ++k) s += C[i][k] * cols[j][k];
+        S[i][j] = s;
+      }
+    double parity = 1.0;
+    if (ludcmp_ff(S, m, pivots, &parity) != 0) return KernelFailed() ? -2 : 0;
+  }
+  auto* l = MallocArray<double>(m > 0 ? m : 1);
+  auto* x = MallocArray<double>(n);
+  if (KernelFailed() || !l || !x) return -2;
+  for (int r = 0; r < nRhs; ++r) {
+    const double* y = cols[m + r];  // A^-1 b
+    for (int i = 0; i < m; ++i) {
+      double s = d[r][i];
+      for (int k = 0; k < n; ++k) s += C[i][k] * y[k];
+      l[i] = s;
+    }
+    if (m > 0) lubksb_ff(S, m, pivots, l);
+    for (int k = 0; k < n; ++k) {
+      double s = -y[k];
+      for (int i = 0; i < m; ++i) s += cols[i][k] * l[i];
+      x[k] = s;
+    }
+    // The band factors have no pivoting: a residual of the stationarity rows far above
+    // round-off says A was not safely positive definite.
+    double res = 0.0, size = 0.0;
+    for (int i = 0; i < n; ++i) {
+      double s = b[r][i], mag = std::fabs(b[r][i]);
+      for (int j = std::max(0, i - w + 1); j < std::min(n, i + w); ++j) {
+        s += A[i][j] * x[j];
+        mag += std::fabs(A[i][j] * x[j]);
+      }
+      for (int k = 0; k < m; ++k) {
+        s -= C[k][i] * l[k];
+        mag += std::fabs(C[k][i] * l[k]);
+      }
+      res = std::max(res, std::fabs(s));
+      size = std::max(size, mag);
+    }
+    if (!(res <= 1e-9 * size)) return 0;
+    std::memcpy(cols[m + r], x, sizeof(double) * n);
+  }
+  for (int r = 0; r < nRhs; ++r) std::memcpy(b[r], cols[m + r], sizeof(double) * n);
+  return 1;
 }
 
 }  // namespace
@@ -166,6 +268,8 @@ int ComputeReshapeCrv3NormConstraint(const Bspline* curve, const double n[3], do
 int SolveLEQP(double** A, double* b, int n, double** C, double* d, int m) {
   if (!A || n < 1) return 0;
   if (!b || m < 0 || (m > 0 && (!C || !d))) return -2;
+  const int band = SolveKktBand(A, n, C, m, &b, &d, 1);
+  if (band != 0) return band == 1 ? 0 : -2;
   TrackingScope scope;
   double** K = nullptr;
   double* rhs = nullptr;
@@ -179,6 +283,10 @@ int SolveLEQP3(double** A, int n, double* bx, double* by, double* bz, double** C
                double* dy, double* dz) {
   if (!A || n < 1) return 0;
   if (!bx || !by || !bz || m < 0 || (m > 0 && (!C || !dx || !dy || !dz))) return -2;
+  double* const b[3] = {bx, by, bz};
+  const double* const d[3] = {dx, dy, dz};
+  const int band = SolveKktBand(A, n, C, m, b, d, 3);
+  if (band != 0) return band == 1 ? 0 : -2;
   TrackingScope scope;
   double** K = nullptr;
   double* rhs = nullptr;
@@ -348,6 +456,13 @@ int SolveFree(Bspline* copy, Functional& f) {
   double** A = f.A.get();
   double *bx = f.bx.get(), *by = f.by.get(), *bz = f.bz.get();
   const int nc = NumCtrlU(copy);
+  double* const b[3] = {bx, by, bz};
+  const int band = SolveKktBand(A, nc, nullptr, 0, b, nullptr, 3);
+  if (band != 0) {
+    if (band != 1) return -2;
+    AddDisplacement(copy, bx, by, bz);
+    return 0;
+  }
   auto* pivots = MallocArray<int>(nc);
   if (KernelFailed() || !pivots) return -2;
   for (int i = 0; i < nc; ++i) {

@@ -109,6 +109,61 @@ TEST_F(ConstrainedSolveTest, RandomProblemsMeetConstraintsAndOptimality) {
   EXPECT_FALSE(KernelFailedNow());
 }
 
+// Long fits have a band functional (control points couple within a degree); the solver's band
+// road must give the dense minimiser: symmetric bands of width 2..4 on 60..240 unknowns, positive
+// definite or (`indefinite`) with negative diagonal entries that no band factorisation without
+// pivoting may be trusted with, 0 to 9 constraints, and twice the same constraint row (a
+// singular system, refused as on the dense road).
+TEST_F(ConstrainedSolveTest, BandProblemsGiveTheDenseMinimiser) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<double> U(-1.0, 1.0);
+  for (int trial = 0; trial < 12; ++trial) {
+    const int n = 60 + 20 * trial % 181, m = trial % 10, w = 2 + trial % 3;
+    const bool indefinite = trial % 4 == 3;
+    Problem p = RandomProblem(rng, 2, 0);  // right-hand sides resized below
+    p.A.assign(n, std::vector<double>(n, 0.0));
+    p.C.assign(m, std::vector<double>(n));
+    for (int i = 0; i < n; ++i) {
+      p.A[i][i] = indefinite && i % 7 == 0 ? -2.0 : 2.0 * w + 0.5;
+      for (int j = i + 1; j < std::min(n, i + w); ++j) p.A[i][j] = p.A[j][i] = U(rng);
+    }
+    for (auto& row : p.C)
+      for (double& v : row) v = U(rng);
+    for (int c = 0; c < 3; ++c) {
+      p.b[c].resize(n);
+      p.d[c].resize(m);
+      for (double& v : p.b[c]) v = U(rng);
+      for (double& v : p.d[c]) v = U(rng);
+    }
+    KMat A(p.A, n), C(p.C, n);
+    std::vector<double> ref[3];
+    auto expectRef = [&](const std::vector<double>& x, int c) {
+      double scale = 1.0;
+      for (double v : ref[c]) scale = std::max(scale, std::fabs(v));
+      for (int i = 0; i < n; ++i) EXPECT_NEAR(x[i], ref[c][i], 1e-9 * scale) << trial << " " << i;
+    };
+    for (int c = 0; c < 3; ++c) {
+      ref[c] = RefMinimiser(p, c);
+      std::vector<double> x = p.b[c], d = p.d[c];
+      ASSERT_EQ(SolveLEQP(A.m.get(), x.data(), n, m > 0 ? C.m.get() : nullptr, d.data(), m), 0) << trial;
+      expectRef(x, c);
+    }
+    ASSERT_EQ(SolveLEQP3(A.m.get(), n, p.b[0].data(), p.b[1].data(), p.b[2].data(), C.m.get(), m, p.d[0].data(),
+                         p.d[1].data(), p.d[2].data()),
+              0);
+    for (int c = 0; c < 3; ++c) expectRef(p.b[c], c);
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j) ASSERT_EQ(A.m[i][j], p.A[i][j]);
+    if (m >= 2) {
+      p.C[1] = p.C[0];
+      KMat twice(p.C, n);
+      std::vector<double> x = p.b[0], d = p.d[0];
+      EXPECT_EQ(SolveLEQP(A.m.get(), x.data(), n, twice.m.get(), d.data(), m), -2) << trial;
+    }
+  }
+  EXPECT_FALSE(KernelFailedNow());
+}
+
 TEST_F(ConstrainedSolveTest, EmptySingularAndFailingProblems) {
   double b[2] = {1.0, 2.0}, d[2] = {1.0, 1.0};
   KMat A({{2.0, 0.0}, {0.0, 4.0}}, 2), C({{1.0, 1.0}, {1.0, 1.0}}, 2);
