@@ -211,11 +211,13 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr)
 // of the positional stitch, the positional stitch alone, and the surface as it came.
 enum HealStage : char { kStart = 0, kPositional = 1, kTangential = 2 };
 
-// Steps back, one stage at a time, the surfaces on every seam that got worse than it began and
-// every surface whose normals turned over anywhere; the number of surfaces stepped back. A seam
-// is judged on its own: the surfaces of seams that did not get worse keep their stage, so one
-// rough seam no longer sends a whole neighbourhood back to its start.
-int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, char* stage) {
+// Steps back, one stage at a time, the surfaces on every seam that got worse than it began (a
+// smooth seam within both targets is not worse) and every surface whose normals turned over
+// anywhere; the number of surfaces stepped back. A seam is judged on its own: the surfaces of
+// seams that did not get worse keep their stage, so one rough seam no longer sends a whole
+// neighbourhood back to its start.
+int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, double healGap,
+                     double healAngle, char* stage) {
   int marked = 0;
   // Each surface steps back at most once per round: the next measure judges the new stage.
   const int n = bs->nSrf;
@@ -236,7 +238,11 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     // meeting at its corners onto common tangents, which tilts the normals near the corners.
     // Held to the smooth seams' hundredth of a degree, rough groups stayed as they came.
     const double slack = ed->continuity < 1 ? kCreaseAngleRise : kAngleSlack;
-    if (after.gap[e] <= before.gap[e] + kGapSlack && after.angle[e] <= before.angle[e] + slack) continue;
+    // A smooth seam that ends within both targets is healed, whatever it began with: held to
+    // its start, a seam of a few hundredths of a degree whose gap closed went back open when
+    // closing it added a hundredth.
+    const bool met = ed->continuity >= 1 && after.gap[e] <= healGap && after.angle[e] <= healAngle;
+    if (met || (after.gap[e] <= before.gap[e] + kGapSlack && after.angle[e] <= before.angle[e] + slack)) continue;
     int a = -1, b = -1;
     GetBndrEdgeAdjSrfIds(ed, &a, &b);
     // One surface of the seam steps back per round, the one further along first (a surface
@@ -275,6 +281,152 @@ int SampleEdges(BndrStruct* bs, bool anew, int samples) {
   if (!anew) return ReSampleNewBndryStruct(bs);
   FreeBndrStructEdgeSamples(bs);
   return SampleNewBndryStruct(bs, samples);
+}
+
+// ---- T-junctions ---------------------------------------------------------------------------
+//
+// Where a side ends in the middle of a longer side (a T-junction), averaging the two sides
+// asks the longer one to bend at the shorter one's corner: a longer side of few control points
+// (a plane's edge is one straight span) cannot, the shorter ones meet it halfway, and the gap
+// stays open at half its size. A shorter side can always follow its part of the longer side's
+// curve (a piece of a curve is a curve of the same degree), so the longer side stays where it is
+// and the shorter sides' rows and corners go onto it.
+
+bool MovableSide(const CrvInfoStruct* c) { return c && c->side >= 1 && !c->fixed && !(c->outer && c->outerCont >= 0); }
+
+// Where the parameter lies strictly inside the curve's range (not at one of its ends).
+bool InsideCurve(const CrvInfoStruct* c, double t) {
+  double t0 = 0.0, t1 = 0.0;
+  if (!c || GetBndrCrvParamMinMax(c, &t0, &t1) != 0 || !(t1 > t0)) return false;
+  const double margin = 1e-9 * (t1 - t0);
+  return t > t0 + margin && t < t1 - margin;
+}
+
+double CoveredFraction(const EdgeInfoStruct* e, int side) {
+  const CrvInfoStruct* c = side ? e->infoB : e->infoA;
+  double t0 = 0.0, t1 = 0.0;
+  if (!c || GetBndrCrvParamMinMax(c, &t0, &t1) != 0 || !(t1 > t0)) return 1.0;
+  return std::fabs(e->par[BndrSlot(side, 1)] - e->par[BndrSlot(side, 0)]) / (t1 - t0);
+}
+
+// Control points of a natural side's curve, degree in *degree.
+int SideNet(const CrvInfoStruct* c, int* degree) {
+  const Bspline* s = c->srf;
+  const bool alongV = c->side == 1 || c->side == 3;
+  *degree = alongV ? s->degreeV : s->degreeU;
+  return alongV ? NumCtrlV(s) : NumCtrlU(s);
+}
+
+// The side (0 A, 1 B) of a paired edge that keeps its shape while the other side goes onto it,
+// or -1 when both meet halfway. A side keeps its shape where the other can follow it and it
+// cannot follow the other: its curve runs on past the edge where the other's ends (a
+// T-junction: a piece of a curve is a curve of the same degree), or both cover each other and
+// it has the lower degree or, at one degree, fewer control points (a plane's bilinear edge
+// against a cylinder's cubic row). Only a side with a 3D form keeps, and only towards a side
+// that may move.
+int KeptSide(const EdgeInfoStruct* e) {
+  if (!e->paired || !e->infoB || e->nSample < 2 || !e->sampleA || !e->sampleB || !e->avgX) return -1;
+  if (e->infoA->side < 1 || e->infoB->side < 1) return -1;
+  const double fa = CoveredFraction(e, 0), fb = CoveredFraction(e, 1);
+  int kept = fa < 0.9 * fb ? 0 : (fb < 0.9 * fa ? 1 : -1);
+  if (kept < 0) {
+    int da = 0, db = 0;
+    const int na = SideNet(e->infoA, &da), nb = SideNet(e->infoB, &db);
+    if (da < db || (da == db && na < nb)) kept = 0;
+    if (db < da || (da == db && nb < na)) kept = 1;
+  }
+  if (kept < 0) return -1;
+  const CrvInfoStruct* k = kept ? e->infoB : e->infoA;
+  const CrvInfoStruct* other = kept ? e->infoA : e->infoB;
+  return k->crv3 && MovableSide(other) ? kept : -1;
+}
+
+// The point of the one curve that runs through the corner (the corner lies inside its range)
+// into `foot`; false when no curve or more than one does.
+bool CornerFoot(const BndrStruct* bs, const CornerInfoStruct* corner, double foot[3]) {
+  const CrvInfoStruct* through = nullptr;
+  double at = 0.0;
+  for (int k = 0; k < corner->nEdge; ++k) {
+    const int id = corner->edgeIds ? corner->edgeIds[k] : -1;
+    if (id < 0 || id >= bs->nEdge) continue;
+    const EdgeInfoStruct* e = &bs->edges[id];
+    for (int end = 0; end < 2; ++end) {
+      if ((end == 0 ? e->corner0 : e->corner1) != corner->index) continue;
+      for (int side = 0; side < (e->infoB ? 2 : 1); ++side) {
+        const CrvInfoStruct* c = side ? e->infoB : e->infoA;
+        const int slot = side == 0 ? BndrSlot(0, end) : (e->orient ? BndrSlot(1, end) : BndrSlot(1, 1 - end));
+        if (!InsideCurve(c, e->par[slot])) continue;
+        if (through && through != c) return false;
+        through = c;
+        at = e->par[slot];
+      }
+    }
+  }
+  if (!through || !through->crv3) return false;
+  Eval3DPointOnCurve3Array(through->crv3, at, 0, foot);
+  return true;
+}
+
+// Puts every corner that lies inside one side onto that side's curve (the end points of every
+// edge there and their end samples), and the averaged samples of every edge that covers part
+// of a longer side onto the longer side's curve. Runs after the averaging and the corner set-up
+// of an iteration, before the wraps read them.
+int OntoLongerSides(BndrStruct* bs) {
+  for (int c = 0; c < bs->nCorner; ++c) {
+    const CornerInfoStruct* corner = &bs->corners[c];
+    double foot[3];
+    if (!CornerFoot(bs, corner, foot)) continue;
+    for (int k = 0; k < corner->nEdge; ++k) {
+      const int id = corner->edgeIds ? corner->edgeIds[k] : -1;
+      if (id < 0 || id >= bs->nEdge) continue;
+      EdgeInfoStruct* e = &bs->edges[id];
+      for (int end = 0; end < 2; ++end) {
+        if ((end == 0 ? e->corner0 : e->corner1) != c) continue;
+        for (int i = 0; i < 3; ++i) {
+          e->pnt[BndrSlot(0, end)][i] = foot[i];
+          if (e->infoB) e->pnt[e->orient ? BndrSlot(1, end) : BndrSlot(1, 1 - end)][i] = foot[i];
+        }
+        if (e->avgX && e->nSample >= 1) {
+          const int at = end == 0 ? 0 : e->nSample - 1;
+          e->avgX[at] = foot[0], e->avgY[at] = foot[1], e->avgZ[at] = foot[2];
+        }
+      }
+    }
+  }
+  for (int id = 0; id < bs->nEdge; ++id) {
+    EdgeInfoStruct* e = &bs->edges[id];
+    const int longer = KeptSide(e);
+    if (longer < 0) continue;
+    const Bspline* curve = (longer ? e->infoB : e->infoA)->crv3;
+    const double* t = longer ? e->sampleB : e->sampleA;
+    for (int i = 1; i < e->nSample - 1; ++i) {
+      double p[3];
+      Eval3DPointOnCurve3Array(curve, t[i], 0, p);
+      e->avgX[i] = p[0], e->avgY[i] = p[1], e->avgZ[i] = p[2];
+    }
+    // The ends leave along the kept curve: a common tangent between it and the side going onto
+    // it would bend that side off the curve near its ends, and so would an end normal that is
+    // not square to it (the wrap holds the tangent within the normal's plane).
+    for (int end = 0; end < 2; ++end) {
+      const int keptSlot = longer == 0 ? BndrSlot(0, end) : (e->orient ? BndrSlot(1, end) : BndrSlot(1, 1 - end));
+      double d[3];
+      Eval3DPointOnCurve3Array(curve, e->par[keptSlot], 1, d);
+      const double len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+      if (!(len > 0.0)) continue;
+      for (int slot : {BndrSlot(0, end), e->orient ? BndrSlot(1, end) : BndrSlot(1, 1 - end)}) {
+        double* tg = e->tan[slot];
+        const double sign = tg[0] * d[0] + tg[1] * d[1] + tg[2] * d[2] < 0.0 ? -1.0 : 1.0;
+        for (int i = 0; i < 3; ++i) tg[i] = sign * d[i] / len;
+        double* nr = e->nrm[slot];
+        const double along = nr[0] * tg[0] + nr[1] * tg[1] + nr[2] * tg[2];
+        double square[3] = {nr[0] - along * tg[0], nr[1] - along * tg[1], nr[2] - along * tg[2]};
+        const double ln = std::sqrt(square[0] * square[0] + square[1] * square[1] + square[2] * square[2]);
+        if (ln > 1e-6)
+          for (int i = 0; i < 3; ++i) nr[i] = square[i] / ln;
+      }
+    }
+  }
+  return KernelFailed() ? -2 : 0;
 }
 
 }  // namespace
@@ -516,7 +668,7 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   for (int round = 0;; ++round) {
     // After the first round only the surfaces stepped back have changed.
     if (MeasureGroup(bs, &after, round == 0 ? nullptr : stage.get() + n) != 0) return FailedHeal(report, result, n);
-    if (StepBackWorsened(bs, before, after, stage.get()) == 0) break;
+    if (StepBackWorsened(bs, before, after, healGap, healAngle, stage.get()) == 0) break;
     for (int i = 0; i < n; ++i) {
       if (!stage[n + i]) continue;
       const Bspline* back = stage[i] == kPositional ? positional[i] : srfs[i];
@@ -644,6 +796,7 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
     if (gTest && i % refineStep == 0) RefineAllEdgeSamples(bs, fairIter, lambda, mu);
 
     if (insertKnot && i >= 2 && i % 3 == 2 && InsertKnotsToSrfGrpWrtEdgeGap(bs, gapTol) != 0) return -2;
+    if (OntoLongerSides(bs) != 0) return -2;
 
     // A loose fit in the first iterations, tightening towards 0.01.
     sigma = std::max(0.75 * sigma, 0.01);

@@ -1,0 +1,129 @@
+// The heal on groups as CAD systems export them, after a lossy export (seeded noise on every
+// control point or on the boundary rows): every seam that starts within MAXGAP ends within
+// HEALGAP, measured by the reference evaluator; no surface moves more than 3 x the largest gap
+// closed on its sides; creases keep their angle along their length; no normal turns over.
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "foundation/makemat.h"
+#include "healing/gstitch.h"
+#include "tests/healing/heal_groups.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+using namespace healtest;
+
+constexpr double kMaxAngle = 5.0, kHealAngle = 0.5;
+
+// A side's point and the folded angle between the two surfaces' normals at fraction f along
+// seam side A, matched on B by closest point.
+double SeamAngleAt(const Group& g, const SampleSeam& s, double f) {
+  const Bspline *A = g.srfs[s.elemA], *B = g.srfs[s.elemB];
+  const double ta0 = s.sideA % 2 ? A->vmin : A->umin, ta1 = s.sideA % 2 ? A->vmax : A->umax;
+  const double tb0 = s.sideB % 2 ? B->vmin : B->umin, tb1 = s.sideB % 2 ? B->vmax : B->umax;
+  const double t = ta0 + f * (ta1 - ta0);
+  double p[3], na[3], nb[3];
+  SidePoint(A, s.sideA, t, p);
+  const double tb = RefClosestParam(B, s.sideB, tb0, tb1, p);
+  SideNormal(A, s.sideA, t, na);
+  SideNormal(B, s.sideB, tb, nb);
+  return RefFoldedAngle(na, nb);
+}
+
+// Normals (not normalised: only their turning over is judged) on a grid over the domain.
+std::vector<double> NormalGrid(const Bspline* s) {
+  std::vector<double> out;
+  for (int j = 0; j <= 10; ++j)
+    for (int i = 0; i <= 10; ++i) {
+      double su[3], sv[3];
+      RefEvalDeriv(s, s->umin + (s->umax - s->umin) * i / 10.0, s->vmin + (s->vmax - s->vmin) * j / 10.0, 1, 0, su);
+      RefEvalDeriv(s, s->umin + (s->umax - s->umin) * i / 10.0, s->vmin + (s->vmax - s->vmin) * j / 10.0, 0, 1, sv);
+      out.insert(out.end(), {su[1] * sv[2] - su[2] * sv[1], su[2] * sv[0] - su[0] * sv[2], su[0] * sv[1] - su[1] * sv[0]});
+    }
+  return out;
+}
+
+struct HealOutcome {
+  int seams = 0;   // starting within MAXGAP
+  int closed = 0;  // of those, ending within HEALGAP
+};
+
+// Builds the group, heals it as the plug-in does (outer boundary free, fixed samples) and checks
+// the movement, crease and normal bounds; returns the seams closed.
+HealOutcome HealAndCheck(const CadGroup& cad, double damage) {
+  Group g;
+  AddCadPatches(g, cad);
+  const int n = g.size();
+  const double maxGap = 5.0 * damage, healGap = 1e-5 * cad.diagonal;
+  constexpr int kAlong = 5;
+  std::vector<double> startGap, startAngle[kAlong];
+  const double fractions[kAlong] = {0.1, 0.3, 0.5, 0.7, 0.9};
+  for (const SampleSeam& s : cad.seams) {
+    startGap.push_back(RefGap(g.srfs[s.elemA], s.sideA, g.srfs[s.elemB], s.sideB));
+    for (int k = 0; k < kAlong; ++k) startAngle[k].push_back(SeamAngleAt(g, s, fractions[k]));
+  }
+  std::vector<std::vector<double>> nets, normals;
+  for (const Bspline* s : g.srfs) nets.push_back(Net(s)), normals.push_back(NormalGrid(s));
+
+  EXPECT_EQ(MakeTopologyZK(g.data(), n, maxGap, kMaxAngle), 0) << cad.name;
+  int** result = allocate_matrix_ih(n, 4);
+  std::vector<int> fixed(n, 0);
+  EXPECT_EQ(HealTopologyZK(g.data(), n, fixed.data(), -1, 1, healGap, kHealAngle, 1, result), 0) << cad.name;
+  matrix_free_ih(result);
+  CleanupTopology();
+
+  HealOutcome out;
+  std::vector<double> closedOn(n, 0.0);
+  for (size_t k = 0; k < cad.seams.size(); ++k) {
+    const SampleSeam& s = cad.seams[k];
+    if (startGap[k] > maxGap) continue;
+    ++out.seams;
+    const double gap = RefGap(g.srfs[s.elemA], s.sideA, g.srfs[s.elemB], s.sideB);
+    out.closed += gap <= healGap;
+    EXPECT_LE(gap, healGap) << cad.name << " seam " << k << " from " << startGap[k];
+    for (int e : {s.elemA, s.elemB}) closedOn[e] = std::max(closedOn[e], startGap[k]);
+    // A crease keeps its angle at every sample along its length.
+    for (int f = 0; f < kAlong; ++f) {
+      if (startAngle[f][k] <= kMaxAngle) continue;
+      EXPECT_NEAR(SeamAngleAt(g, s, fractions[f]), startAngle[f][k], 1.0) << cad.name << " seam " << k << " at "
+                                                                         << fractions[f];
+    }
+  }
+  for (int i = 0; i < n; ++i) {
+    const std::vector<double> now = Net(g.srfs[i]), nrm = NormalGrid(g.srfs[i]);
+    const int count = static_cast<int>(now.size() / 3);
+    double moved = 0.0;
+    for (int c = 0; c < count; ++c)
+      moved = std::max(moved, std::hypot(now[c] - nets[i][c], now[count + c] - nets[i][count + c],
+                                         now[2 * count + c] - nets[i][2 * count + c]));
+    EXPECT_LE(moved, 3.0 * closedOn[i] + 1e-12 * cad.diagonal) << cad.name << " surface " << i;
+    for (size_t c = 0; c < nrm.size(); c += 3)
+      EXPECT_GT(nrm[c] * normals[i][c] + nrm[c + 1] * normals[i][c + 1] + nrm[c + 2] * normals[i][c + 2], 0.0)
+          << cad.name << " surface " << i;
+  }
+  return out;
+}
+
+class CadStitch : public KernelTest {};
+
+// Every shape, noise on every control point and on the boundary rows only (seeds that left a
+// T-junction's walls and the tangent strip's plane-to-cylinder seam open at half their gap).
+TEST_F(CadStitch, NoisySeamsWithinMaxGapClose) {
+  for (CadShape shape : kCadShapes)
+    for (bool rows : {false, true}) {
+      CadOptions o;
+      o.longCount = 12;
+      o.strips = 4;
+      o.noise = 1e-4;
+      o.boundaryRowsOnly = rows;
+      o.seed = rows ? 1u : 2u;
+      const CadGroup cad = MakeCadGroup(shape, o);
+      const HealOutcome r = HealAndCheck(cad, 1e-4 * cad.diagonal);
+      EXPECT_EQ(r.closed, r.seams) << cad.name << (rows ? " rows" : " all");
+      EXPECT_GT(r.seams, 0) << cad.name;
+    }
+}
+
+}  // namespace
