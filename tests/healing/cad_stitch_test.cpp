@@ -126,4 +126,18 @@ TEST_F(CadStitch, NoisySeamsWithinMaxGapClose) {
     }
 }
 
+// Long nets (many control points along, four across) keep their shape: the strip chain's
+// crease holds its 45 degrees along its length, nothing moves beyond 3 x the gaps it closes.
+TEST_F(CadStitch, LongNetsCloseWithoutDeforming) {
+  for (CadShape shape : {CadShape::StripChain, CadShape::Tube}) {
+    CadOptions o;
+    o.longCount = 34;
+    o.noise = 1e-4;
+    o.seed = 5;
+    const CadGroup cad = MakeCadGroup(shape, o);
+    const HealOutcome r = HealAndCheck(cad, 1e-4 * cad.diagonal);
+    EXPECT_EQ(r.closed, r.seams) << cad.name;
+  }
+}
+
 }  // namespace
