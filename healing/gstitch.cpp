@@ -298,7 +298,9 @@ bool MovableSide(const CrvInfoStruct* c) { return c && c->side >= 1 && !c->fixed
 bool InsideCurve(const CrvInfoStruct* c, double t) {
   double t0 = 0.0, t1 = 0.0;
   if (!c || GetBndrCrvParamMinMax(c, &t0, &t1) != 0 || !(t1 > t0)) return false;
-  const double margin = 1e-9 * (t1 - t0);
+  // A corner a hundredth of the side from its end is that end moved by the damage, not a
+  // T-junction.
+  const double margin = 0.01 * (t1 - t0);
   return t > t0 + margin && t < t1 - margin;
 }
 
@@ -309,36 +311,48 @@ double CoveredFraction(const EdgeInfoStruct* e, int side) {
   return std::fabs(e->par[BndrSlot(side, 1)] - e->par[BndrSlot(side, 0)]) / (t1 - t0);
 }
 
-// Control points of a natural side's curve, degree in *degree.
-int SideNet(const CrvInfoStruct* c, int* degree) {
+// Whether the side is one polynomial piece between the parameters (no knot of its surface
+// along it strictly between them), of a degree that the other side's degree can follow.
+bool OnePieceFollowable(const CrvInfoStruct* c, double t0, double t1, const CrvInfoStruct* follower) {
   const Bspline* s = c->srf;
   const bool alongV = c->side == 1 || c->side == 3;
-  *degree = alongV ? s->degreeV : s->degreeU;
-  return alongV ? NumCtrlV(s) : NumCtrlU(s);
+  const int p = alongV ? s->degreeV : s->degreeU, n = alongV ? NumCtrlV(s) : NumCtrlU(s);
+  const double* k = alongV ? s->knotsV : s->knotsU;
+  const double lo = std::min(t0, t1), hi = std::max(t0, t1), margin = 1e-9 * (hi - lo);
+  for (int i = p + 1; i < n; ++i)
+    if (k[i] > lo + margin && k[i] < hi - margin) return false;
+  const Bspline* f = follower->srf;
+  const bool fAlongV = follower->side == 1 || follower->side == 3;
+  return (fAlongV ? f->degreeV : f->degreeU) >= p;
+}
+
+// Interior knots of a natural side's curve.
+int SideInteriorKnots(const CrvInfoStruct* c) {
+  return (c->side == 1 || c->side == 3) ? c->srf->interiorV : c->srf->interiorU;
 }
 
 // The side (0 A, 1 B) of a paired edge that keeps its shape while the other side goes onto it,
-// or -1 when both meet halfway. A side keeps its shape where the other can follow it and it
-// cannot follow the other: its curve runs on past the edge where the other's ends (a
-// T-junction: a piece of a curve is a curve of the same degree), or both cover each other and
-// it has the lower degree or, at one degree, fewer control points (a plane's bilinear edge
-// against a cylinder's cubic row). Only a side with a 3D form keeps, and only towards a side
-// that may move.
+// or -1 when both meet halfway. A side keeps its shape where the other can follow it exactly
+// and it cannot follow the other: it is one polynomial piece along the edge of a degree the
+// other side has too, and its curve runs on past the edge where the other's ends (a T-junction:
+// a piece of a curve is a curve of the same degree) or the other is of a higher degree or has
+// interior knots (a plane's bilinear edge against a cylinder's cubic row). Only a side with a
+// 3D form keeps, and only towards a side that may move.
 int KeptSide(const EdgeInfoStruct* e) {
   if (!e->paired || !e->infoB || e->nSample < 2 || !e->sampleA || !e->sampleB || !e->avgX) return -1;
-  if (e->infoA->side < 1 || e->infoB->side < 1) return -1;
+  if (e->infoA->side < 1 || e->infoB->side < 1 || !e->infoA->srf || !e->infoB->srf) return -1;
   const double fa = CoveredFraction(e, 0), fb = CoveredFraction(e, 1);
-  int kept = fa < 0.9 * fb ? 0 : (fb < 0.9 * fa ? 1 : -1);
-  if (kept < 0) {
-    int da = 0, db = 0;
-    const int na = SideNet(e->infoA, &da), nb = SideNet(e->infoB, &db);
-    if (da < db || (da == db && na < nb)) kept = 0;
-    if (db < da || (da == db && nb < na)) kept = 1;
+  for (int kept = 0; kept < 2; ++kept) {
+    const CrvInfoStruct* k = kept ? e->infoB : e->infoA;
+    const CrvInfoStruct* other = kept ? e->infoA : e->infoB;
+    if (!k->crv3 || !MovableSide(other)) continue;
+    if (!OnePieceFollowable(k, e->par[BndrSlot(kept, 0)], e->par[BndrSlot(kept, 1)], other)) continue;
+    const bool runsOn = (kept ? fb < 0.9 * fa : fa < 0.9 * fb);
+    const bool coarser = !OnePieceFollowable(other, e->par[BndrSlot(1 - kept, 0)], e->par[BndrSlot(1 - kept, 1)], k) ||
+                         SideInteriorKnots(other) > SideInteriorKnots(k);
+    if (runsOn || coarser) return kept;
   }
-  if (kept < 0) return -1;
-  const CrvInfoStruct* k = kept ? e->infoB : e->infoA;
-  const CrvInfoStruct* other = kept ? e->infoA : e->infoB;
-  return k->crv3 && MovableSide(other) ? kept : -1;
+  return -1;
 }
 
 // The point of the one curve that runs through the corner (the corner lies inside its range)
@@ -362,7 +376,9 @@ bool CornerFoot(const BndrStruct* bs, const CornerInfoStruct* corner, double foo
       }
     }
   }
-  if (!through || !through->crv3) return false;
+  // The sides ending there follow the through side exactly only where it is one polynomial
+  // piece; elsewhere they meet it halfway, as every seam does.
+  if (!through || !through->crv3 || SideInteriorKnots(through) != 0) return false;
   Eval3DPointOnCurve3Array(through->crv3, at, 0, foot);
   return true;
 }

@@ -432,6 +432,9 @@ int SampleCrvBndr(GsrfCrv* c, int n, double tol, double* maxDev) {
     return dx * dx + dy * dy + dz * dz;
   };
   int count = n;
+  // The merge distance is a length: a surface below unit size merges as the same surface at unit
+  // size would (at a millionth of unit size every sample of a side fell within it).
+  tol = std::min(tol, tol * SizeOf(*c));
   const double tol2 = tol * tol;
   if (tol != 0.0) {
     // Distances are taken from the last kept sample, not from the one dropped before.

@@ -140,4 +140,30 @@ TEST_F(CadStitch, LongNetsCloseWithoutDeforming) {
   }
 }
 
+// The boundary graph is a matter of shape, not of the unit of length: the T-junction faces
+// built at a thousandth and a millionth of their size pair the same sides over the same
+// parameter ranges (at a millionth, every sample of a side once fell within the merge distance).
+TEST_F(CadStitch, GraphPairsAlikeAtEveryScale) {
+  CadOptions o;
+  o.noise = 1e-4;
+  std::vector<double> unit;
+  for (double size : {1.0, 1e-3, 1e-6}) {
+    o.size = size;
+    const CadGroup cad = MakeCadGroup(CadShape::TJunction, o);
+    Group g;
+    AddCadPatches(g, cad);
+    ASSERT_TRUE(g.Build(5e-4 * cad.diagonal, kMaxAngle)) << size;
+    std::vector<double> pairs;
+    for (int e = 0; e < g.bs->nEdge; ++e) {
+      const EdgeInfoStruct& ed = g.bs->edges[e];
+      if (!ed.paired) continue;
+      pairs.insert(pairs.end(), {double(ed.infoA->srfInfo->index), double(ed.infoA->side), double(ed.infoB->srfInfo->index),
+                                 double(ed.infoB->side), ed.par[0], ed.par[1], ed.par[2], ed.par[3]});
+    }
+    if (unit.empty()) unit = pairs;
+    ASSERT_EQ(pairs.size(), unit.size()) << size;
+    for (size_t k = 0; k < pairs.size(); ++k) EXPECT_NEAR(pairs[k], unit[k], 1e-3) << size << " entry " << k;
+  }
+}
+
 }  // namespace
