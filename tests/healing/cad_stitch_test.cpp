@@ -45,6 +45,13 @@ std::vector<double> NormalGrid(const Bspline* s) {
   return out;
 }
 
+// Largest gap of a seam at 25 samples of side A (the reference's closest points on B).
+double SeamGap(const Group& g, const SampleSeam& s) {
+  double gap = 0.0;
+  RefEdgeMeasures(g.srfs[s.elemA], s.sideA, g.srfs[s.elemB], s.sideB, &gap, nullptr, 24);
+  return gap;
+}
+
 struct HealOutcome {
   int seams = 0;   // starting within MAXGAP
   int closed = 0;  // of those, ending within HEALGAP
@@ -61,7 +68,7 @@ HealOutcome HealAndCheck(const CadGroup& cad, double damage) {
   std::vector<double> startGap, startAngle[kAlong];
   const double fractions[kAlong] = {0.1, 0.3, 0.5, 0.7, 0.9};
   for (const SampleSeam& s : cad.seams) {
-    startGap.push_back(RefGap(g.srfs[s.elemA], s.sideA, g.srfs[s.elemB], s.sideB));
+    startGap.push_back(SeamGap(g, s));
     for (int k = 0; k < kAlong; ++k) startAngle[k].push_back(SeamAngleAt(g, s, fractions[k]));
   }
   std::vector<std::vector<double>> nets, normals;
@@ -80,7 +87,7 @@ HealOutcome HealAndCheck(const CadGroup& cad, double damage) {
     const SampleSeam& s = cad.seams[k];
     if (startGap[k] > maxGap) continue;
     ++out.seams;
-    const double gap = RefGap(g.srfs[s.elemA], s.sideA, g.srfs[s.elemB], s.sideB);
+    const double gap = SeamGap(g, s);
     out.closed += gap <= healGap;
     EXPECT_LE(gap, healGap) << cad.name << " seam " << k << " from " << startGap[k];
     for (int e : {s.elemA, s.elemB}) closedOn[e] = std::max(closedOn[e], startGap[k]);
