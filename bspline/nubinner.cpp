@@ -1,5 +1,7 @@
 #include "bspline/nubinner.h"
 
+#include <algorithm>
+
 #include "bspline/nubutil.h"
 #include "foundation/coreglob.h"
 #include "foundation/integral.h"
@@ -97,13 +99,17 @@ int SingleBsplineDerivCoefs(const double* knots, int nKnots, int i, int p, int r
   const int n = nKnots - p - 1;
   if (i < 0 || i >= n) return -2;
 
+  // N(i, p) lives on the knots from i on: the recursion over the whole vector gives zeros before
+  // i and reads no knot beyond i + p + r + 1, so it runs on that piece alone (over the whole
+  // vector, the Gram matrices of long curves cost the square of their control counts).
+  const int len = std::min(nKnots - i, p + r + 2);
   TrackingScope scope;
-  double* c = MallocArray<double>(n);
-  double* d = MallocArray<double>(nKnots);
+  double* c = MallocArray<double>(len - p - 1);
+  double* d = MallocArray<double>(len);
   if (!c || !d || KernelFailed()) return -2;
-  for (int k = 0; k < n; ++k) c[k] = k == i ? 1.0 : 0.0;
-  if (NBsplineDerivative(knots, nKnots, p, r, c, d) != 0) return -2;
-  for (int a = 0; a <= r; ++a) D[a] = d[i + a];
+  for (int k = 0; k < len - p - 1; ++k) c[k] = k == 0 ? 1.0 : 0.0;
+  if (NBsplineDerivative(knots + i, len, p, r, c, d) != 0) return -2;
+  for (int a = 0; a <= r; ++a) D[a] = d[a];
   return 0;
 }
 

@@ -91,7 +91,7 @@ constexpr int kBandRoadMin = 48;
 
 // The band width W of A (A[i][j] = 0 for |i - j| >= W) when A is symmetric (to round-off of
 // its entries) and W is at most a quarter of n; 0 otherwise.
-int NarrowSymmetricBand(double* const* A, int n) {
+int NarrowSymmetricBand(const double* const* A, int n) {
   if (n < kBandRoadMin) return 0;
   // Rows are read from their ends inwards, in memory order, up to their first entry.
   int w = 1;
@@ -116,9 +116,10 @@ int NarrowSymmetricBand(double* const* A, int n) {
 // Every b[r] is replaced by its x. 1 solved, 0 the band road does not apply or does not hold
 // (A not a narrow symmetric band, not positive definite, C A^-1 C' singular, or a residual
 // that the dense road would beat: the caller then takes that road), -2 no memory.
-int SolveKktBand(double* const* A, int n, double* const* C, int m, double* const* b, const double* const* d,
-                 int nRhs) {
-  const int w = NarrowSymmetricBand(A, n);
+// `width`: A's band width when the caller knows it, 0 to find it.
+int SolveKktBand(const double* const* A, int n, const double* const* C, int m, double* const* b, const double* const* d,
+                 int nRhs, int width = 0) {
+  const int w = width > 0 ? width : NarrowSymmetricBand(A, n);
   if (w == 0) return 0;
   TrackingScope scope;
   double** band = allocate_matrix_ff(n, w);
@@ -397,8 +398,9 @@ int BuildFunctional(const Bspline* curve, const double* t, const double* x, cons
     double** G = nullptr;
     if (ComputeCrv3DiffGramMatrix(curve, r, &G) != 0 || !G) continue;
     const double f = 2.0 * w[r];
+    // Basis functions more than a degree apart share no span: their Gram entries are zero.
     for (int i = 0; i < nc; ++i)
-      for (int j = 0; j < nc; ++j) {
+      for (int j = std::max(0, i - p); j <= std::min(nc - 1, i + p); ++j) {
         const double g = f * G[i][j];
         A[i][j] += g;
         bx[i] += g * X[j];
@@ -526,8 +528,14 @@ int SolveCoupled(Bspline* copy, Functional& f, double** posC, int k, const doubl
     for (int j = 0; j < n3; ++j) C3[3 * k + r][j] = normC[r][j];
     d3[3 * k + r] = normD[r];
   }
+  // The three copies of A on the diagonal make a band as narrow as A's: found on A, not on
+  // the nine times larger block matrix.
+  const int width = NarrowSymmetricBand(A, nc);
+  int band = 0;
   if (squareShortcut && m == n3) {
     if (SolveLinearSystem_ff(C3, n3, d3, b3) != 0) return -2;
+  } else if (width > 0 && (band = SolveKktBand(A3, n3, C3, m, &b3, &d3, 1, width)) != 0) {
+    if (band != 1) return -2;
   } else if (SolveLEQP(A3, b3, n3, C3, d3, m) != 0) {
     return -2;
   }

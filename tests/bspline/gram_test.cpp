@@ -143,6 +143,22 @@ TEST_F(GramMatrix, DerivativeCoefficientsAtTheEdges) {
   EXPECT_EQ(NBsplineDerivative(t.data(), nk, p, p + 1, D, d), -2);
 }
 
+// One function's derivative coefficients are those of the whole curve whose only non-zero
+// coefficient is that function's: for every function of every case (a doubled knot among
+// them), every order, the first and the last functions included.
+TEST_F(GramMatrix, OneFunctionsCoefficientsAreTheCurvesWithOneCoefficient) {
+  for (const Case& c : Cases())
+    for (int r = 1; r <= c.p; ++r)
+      for (int i = 0; i < c.n(); ++i) {
+        std::vector<double> coef(c.n(), 0.0), all(c.nk());
+        coef[i] = 1.0;
+        ASSERT_EQ(NBsplineDerivative(c.knots.data(), c.nk(), c.p, r, coef.data(), all.data()), 0);
+        double D[8];
+        ASSERT_EQ(SingleBsplineDerivCoefs(c.knots.data(), c.nk(), i, c.p, r, D), 0);
+        for (int a = 0; a <= r; ++a) EXPECT_EQ(D[a], all[i + a]) << c.p << " " << r << " " << i << " " << a;
+      }
+}
+
 TEST_F(GramMatrix, AllocationFailuresLeaveNothingBehind) {
   const Case c{3, ClampedKnots(3, 10, 0.0, 1.0, KnotLayout::Random, 8)};
   double** G = allocate_matrix_ff(10, 4);
