@@ -133,6 +133,21 @@ TEST_F(CadStitch, NoisySeamsWithinMaxGapClose) {
     }
 }
 
+// The T-junction and the plane-to-cylinder seam close alike at sizes 1e-3 to 1e6.
+TEST_F(CadStitch, SeamsOntoKeptSidesCloseAtEveryScale) {
+  for (CadShape shape : {CadShape::TJunction, CadShape::TangentStrip})
+    for (double size : {1e-3, 1e3, 1e6}) {
+      CadOptions o;
+      o.longCount = 12;
+      o.noise = 1e-4;
+      o.seed = 2;
+      o.size = size;
+      const CadGroup cad = MakeCadGroup(shape, o);
+      const HealOutcome r = HealAndCheck(cad, 1e-4 * cad.diagonal);
+      EXPECT_EQ(r.closed, r.seams) << cad.name << " size " << size;
+    }
+}
+
 // Long nets (many control points along, four across) keep their shape: the strip chain's
 // crease holds its 45 degrees along its length, nothing moves beyond 3 x the gaps it closes.
 TEST_F(CadStitch, LongNetsCloseWithoutDeforming) {
