@@ -7,7 +7,6 @@
 #include "foundation/geo2.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
-#include "platform/tstubs.h"
 
 namespace {
 
@@ -174,98 +173,84 @@ void DeleteCloudEdge(IndexNode** head, int32_t index) {
 
 namespace {
 
-// Chain markers of the loop walk; values of zero or more are edge numbers.
-constexpr int32_t kLoopEnd = -1;
-constexpr int32_t kDropRun = -2;     // discard the edges written since the last marker
-constexpr int32_t kBranchEnd = -3;   // a loop that closed at a branch vertex
-
-// The boundary-edge lists of the walk and the chain it writes.
-struct LoopWalk {
+// The walk over the boundary edges. Each edge is taken once; the path walked so far is kept, and
+// arriving at a vertex already on it cuts the cycle closed there off as a loop, so loops that
+// meet at a vertex (two holes sharing a corner) come out as separate closed cycles.
+struct BoundaryWalk {
   const int32_t* edges;
-  IndexNode** lists;  // per vertex, boundary edges in ascending edge order
-  int32_t* counts;    // per vertex, boundary edges not yet used up
-  IndexNode* chain = nullptr;
+  const int32_t* from;  // per edge, the vertex its single triangle leaves it from; -1 when unknown
+  IndexNode** lists;    // per vertex, the boundary edges not yet taken, ascending
+  int32_t* counts;      // per vertex, the length of its list
+  int32_t* pathAt;      // per vertex, its position on the current path, -1 when off it
+  int32_t* pathEdges;
+  int32_t* pathVerts;
+  IndexNode* chain = nullptr;  // the loops' edges one after another, each loop ended by -1
   bool failed = false;
 
-  void Append(int32_t value) {
-    if (failed) return;
-    IndexNode* head = InsertPolyCloudEdge(chain, value);
-    if (!head) failed = true;
-    else chain = head;
+  void Emit(const int32_t* run, int n) {
+    for (int i = 0; i <= n && !failed; ++i) {
+      IndexNode* head = InsertPolyCloudEdge(chain, i < n ? run[i] : -1);
+      if (!head) failed = true;
+      else chain = head;
+    }
   }
-  // The first edge on v's list other than e, or -1.
-  int Other(int v, int e) const {
-    for (const IndexNode* n = lists[v]; n; n = n->next)
-      if (n->index != e) return n->index;
-    return -1;
+  // An edge at v to go on with after arriving over edge `in` (-1 at the start): at a vertex with
+  // several, one that keeps the sense the mesh runs the boundary in, so that a cycle goes on
+  // along its own hole where the mesh tells it.
+  int Choose(int v, int in) const {
+    const IndexNode* first = lists[v];
+    if (!first || in < 0 || from[in] < 0) return first ? first->index : -1;
+    const bool along = from[in] != v;
+    for (const IndexNode* n = first; n; n = n->next)
+      if (from[n->index] >= 0 && (from[n->index] == v) == along) return n->index;
+    return first->index;
   }
-  // Walks the loop that starts at vertex start. restart is lowered to a vertex whose count drops
-  // to 2, the only way a vertex before the scan position can become a start vertex again.
-  void Walk(int start, int maxSteps, int* restart);
+  void Take(int e) {
+    for (int k = 0; k < 2; ++k) {
+      DeleteCloudEdge(&lists[edges[2 * e + k]], e);
+      --counts[edges[2 * e + k]];
+    }
+  }
+  void Walk(int start);
 };
 
-// From the start vertex the walk goes forward along count-2 vertices until it returns over the
-// closing edge. Meeting a branch vertex (3 or more boundary edges left) it drops what it wrote,
-// turns back and walks the same loop backwards through the start until it meets the branch
-// vertex again, which closes a loop through it; the branch's other edges are left for later loops.
-void LoopWalk::Walk(int start, int maxSteps, int* restart) {
-  const int first = lists[start]->index;
-  const int closing = lists[start]->next->index;
-  bool forward = true, closingCounts = true;
-  Append(first);
-  counts[start] = 0;
-  int cur = first, v = start;
-  for (int step = 0;; ++step) {
-    const int a = edges[2 * cur], b = edges[2 * cur + 1];
-    if ((a != v && b != v) || step > maxSteps) {
-      // Lost the loop (or went round a cycle of walked vertices): end it, carry on with the next.
-      StatusMessageFormat("%s", MSGstr("Error in identifying loop"));
-      Append(kLoopEnd);
+void BoundaryWalk::Walk(int start) {
+  int depth = 0, v = start;
+  pathVerts[0] = start;
+  pathAt[start] = 0;
+  for (;;) {
+    const int e = Choose(v, depth > 0 ? pathEdges[depth - 1] : -1);
+    if (e < 0) {
+      // A dead end (an odd count left by deleted edges): what was walked stays an open chain.
+      if (depth > 0) Emit(pathEdges, depth);
+      for (int i = 0; i <= depth; ++i) pathAt[pathVerts[i]] = -1;
       return;
     }
-    const int u = a == v ? b : a;
-    int next;
-    if (counts[u] == 2) {
-      counts[u] = 0;
-      next = Other(u, cur);
-      v = u;
-    } else if (forward && counts[u] >= 3) {
-      if (--counts[u] == 2) *restart = std::min(*restart, u);
-      DeleteCloudEdge(&lists[u], cur);
-      Append(kDropRun);
-      Append(cur);
-      forward = false;
-      closingCounts = false;
-      next = Other(v, cur);
-    } else if (!forward && counts[u] == 0) {
-      next = Other(u, cur);
-      v = u;
-    } else if (!forward) {
-      DeleteCloudEdge(&lists[u], cur);
-      if (--counts[u] == 2) *restart = std::min(*restart, u);
-      Append(kBranchEnd);
-      return;
+    Take(e);
+    const int u = edges[2 * e] == v ? edges[2 * e + 1] : edges[2 * e];
+    pathEdges[depth++] = e;
+    pathVerts[depth] = u;
+    if (pathAt[u] < 0) {
+      pathAt[u] = depth;
     } else {
-      next = -1;  // forward onto a vertex with no edge left to take
+      const int k = pathAt[u];
+      Emit(pathEdges + k, depth - k);
+      for (int i = k + 1; i < depth; ++i) pathAt[pathVerts[i]] = -1;
+      depth = k;
+      if (depth == 0 && counts[u] == 0) {
+        pathAt[u] = -1;
+        return;
+      }
     }
-    if (next < 0) {
-      Append(kLoopEnd);
-      return;
-    }
-    Append(next);
-    cur = next;
-    if (closingCounts && cur == closing) {
-      Append(kLoopEnd);
-      return;
-    }
+    v = u;
   }
 }
 
 }  // namespace
 
 // Boundary loops: count each edge's corners, list the odd-used (boundary) edges at both ends,
-// walk the lists into a chain of edge numbers and markers (LoopWalk), cut the chain into loops
-// and take out of them the edges used three or more times.
+// walk them into closed cycles (BoundaryWalk) and take out of them the edges used three or more
+// times.
 int MakeOuterEdgeList(const Cloud* mesh, const int32_t* edges, int32_t* const* cornerEdges, int nedges,
                       IndexNode*** loopHeads, int* nloops, int** loopSizes, IndexNode** loopNodes) {
   *loopHeads = nullptr;
@@ -275,15 +260,22 @@ int MakeOuterEdgeList(const Cloud* mesh, const int32_t* edges, int32_t* const* c
   if (mesh->ntri < 1 || nedges < 1) return 0;
   TrackingScope scope;
   auto* uses = CallocArray<int32_t>(nedges);
+  auto* from = MallocArray<int32_t>(nedges);
   auto** lists = CallocArray<IndexNode*>(mesh->npts);
   auto** tails = CallocArray<IndexNode*>(mesh->npts);
   auto* counts = CallocArray<int32_t>(mesh->npts);
+  auto* pathAt = MallocArray<int32_t>(mesh->npts);
   auto* listNodes = MallocArray<IndexNode>(nedges, 2);
-  if (!uses || !lists || !tails || !counts || !listNodes) return 0;
-  for (int c = 0; c < 3 * mesh->ntri; ++c) ++uses[EdgeOfCorner(cornerEdges, edges, c)];
+  if (!uses || !from || !lists || !tails || !counts || !pathAt || !listNodes) return 0;
+  for (int c = 0; c < 3 * mesh->ntri; ++c) {
+    const int e = EdgeOfCorner(cornerEdges, edges, c);
+    ++uses[e];
+    from[e] = mesh->tri[c / 3].v[c % 3];
+  }
   int nboundary = 0;
   IndexNode* node = listNodes;
   for (int e = 0; e < nedges; ++e) {
+    if (uses[e] != 1) from[e] = -1;
     if (uses[e] % 2 == 0 || edges[2 * e] < 0) continue;
     ++nboundary;
     for (int k = 0; k < 2; ++k, ++node) {
@@ -296,65 +288,38 @@ int MakeOuterEdgeList(const Cloud* mesh, const int32_t* edges, int32_t* const* c
     }
   }
   if (nboundary == 0) return 0;
+  std::fill(pathAt, pathAt + mesh->npts, -1);
+  auto* pathEdges = MallocArray<int32_t>(nboundary);
+  auto* pathVerts = MallocArray<int32_t>(nboundary + 1);
+  auto* sizes = CallocArray<int>(nboundary);
+  auto** heads = CallocArray<IndexNode*>(nboundary);
+  auto* nodes = MallocArray<IndexNode>(nedges, 2);
+  if (!pathEdges || !pathVerts || !sizes || !heads || !nodes) return 0;
 
-  LoopWalk walk{edges, lists, counts};
-  for (int scan = 0; !walk.failed;) {
-    while (scan < mesh->npts && counts[scan] != 2) ++scan;
-    if (scan == mesh->npts) break;
-    walk.Walk(scan, 2 * nboundary + 2, &scan);
-  }
+  BoundaryWalk walk{edges, from, lists, counts, pathAt, pathEdges, pathVerts};
+  // Loops start at their lowest vertex of two boundary edges, as the plain loops always have
+  // one; what is left (only vertices where loops meet, or chain ends) is walked afterwards.
+  for (int v = 0; v < mesh->npts && !walk.failed; ++v)
+    if (counts[v] == 2) walk.Walk(v);
+  for (int v = 0; v < mesh->npts && !walk.failed; ++v)
+    while (counts[v] > 0 && !walk.failed) walk.Walk(v);
   // A chain node that could not be had leaves the loops unknown: nothing is handed out.
   if (walk.failed) return 0;
 
-  int nruns = 0;
-  for (const IndexNode* n = walk.chain; n; n = n->next)
-    if (n->index == kLoopEnd || n->index == kBranchEnd) ++nruns;
-  auto** heads = CallocArray<IndexNode*>(nruns);
-  auto* sizes = CallocArray<int>(nruns);
-  auto* nodes = MallocArray<IndexNode>(nedges, 2);
-  if (!heads || !sizes || !nodes) return 0;
-  const int capacity = 2 * nedges;
-  int used = 0, runStart = 0, runSize = 0, count = 0;
-  IndexNode* runTail = nullptr;
-  for (const IndexNode* n = walk.chain; n; n = n->next) {
-    const int32_t value = n->index;
-    if (value >= 0) {
-      if (used == capacity) continue;  // cannot happen for a table from CreatePolyEdges
-      IndexNode* loopNode = &nodes[used++];
-      *loopNode = {nullptr, value};
-      if (runTail) runTail->next = loopNode;
-      else heads[count] = loopNode;
-      runTail = loopNode;
-      ++runSize;
-      continue;
-    }
-    if (value == kLoopEnd || value == kBranchEnd) {
-      if (runSize > 0) sizes[count++] = runSize;
-      else heads[count] = nullptr;
-    } else {
-      heads[count] = nullptr;
-      used = runStart;  // the dropped run's nodes are reused
-    }
-    runStart = used;
-    runSize = 0;
-    runTail = nullptr;
-  }
   // Edges of three or more triangles counted as boundary for the walk only.
-  int kept = 0, total = 0;
-  for (int l = 0; l < count; ++l) {
-    IndexNode** link = &heads[l];
-    while (*link) {
-      if (uses[(*link)->index] != 1) {
-        *link = (*link)->next;
-        --sizes[l];
-      } else {
-        link = &(*link)->next;
-      }
-    }
-    if (sizes[l] > 0) {
-      heads[kept] = heads[l];
-      sizes[kept++] = sizes[l];
-      total += sizes[l];
+  int kept = 0, total = 0, size = 0;
+  IndexNode* tail = nullptr;
+  for (const IndexNode* c = walk.chain; c; c = c->next) {
+    if (c->index < 0) {
+      if (size > 0) sizes[kept++] = size, total += size;
+      size = 0;
+      tail = nullptr;
+    } else if (uses[c->index] == 1) {
+      IndexNode* n = &nodes[total + size++];
+      *n = {nullptr, c->index};
+      if (tail) tail->next = n;
+      else heads[kept] = n;
+      tail = n;
     }
   }
   if (kept == 0) return 0;

@@ -50,12 +50,15 @@ void CompareEdge(int count, const PolyCloudEdge* records, int32_t* map, int32_t*
 void EdgeToPolyPointers(const Cloud* mesh, IndexNode** heads, IndexNode* nodes, int32_t* const* cornerEdges,
                         const int32_t* edges, int nedges);
 
-// The boundary loops: edges used an odd number of times, walked into loops, then edges used
-// three or more times taken out and loops left empty dropped. *loopHeads[nloops] are lists of
-// edge numbers in walking order, *loopSizes their lengths, *loopNodes the block holding their
-// nodes; all three are the caller's (Free). Returns the number of edges in all loops: 0 when
-// there is none (outputs null), for a mesh without triangles and when memory runs out (outputs
-// null). One walk at a time: the chain it builds keeps its tail in a process-wide variable.
+// The boundary loops: edges used an odd number of times, walked into closed cycles, then edges
+// used three or more times taken out and loops left empty dropped. Where loops meet at a vertex
+// (two holes sharing a corner) they are split there, so every boundary edge is in exactly one
+// loop; a walk is led on along the sense the mesh's triangles give the boundary. Only an odd count
+// left by deleted edges ends a loop as an open chain. *loopHeads[nloops] are lists of edge
+// numbers in walking order, *loopSizes their lengths, *loopNodes the block holding their nodes;
+// all three are the caller's (Free). Returns the number of edges in all loops: 0 when there is
+// none (outputs null), for a mesh without triangles and when memory runs out (outputs null).
+// One walk at a time: the chain it builds keeps its tail in a process-wide variable.
 int MakeOuterEdgeList(const Cloud* mesh, const int32_t* edges, int32_t* const* cornerEdges, int nedges,
                       IndexNode*** loopHeads, int* nloops, int** loopSizes, IndexNode** loopNodes);
 // Appends a freshly allocated node holding value to the chain (a null head starts a new chain)

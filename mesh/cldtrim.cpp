@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "bspline/refines2.h"
@@ -704,6 +705,574 @@ int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask) 
   return DeleteCldVertsAndPolys(mesh, nullptr, flags) ? removed : 0;
 }
 
+namespace {
+
+// ---- Capping every loop --------------------------------------------------------------------------
+
+using Tri3 = double[3][3];
+
+// How far triangles are drawn toward their centroids before the crossing test: triangles that
+// only share corners or an edge then no longer touch, while any real overlap stays.
+constexpr double kCapShrink = 1e-5;
+// Ears whose corner angle is within this (radians) of 0 or pi are flat.
+constexpr double kFlatEar = 1e-6;
+// The longest loop capped by the table of least areas (its time grows as the cube of the length).
+constexpr int kMaxTableLoop = 200;
+// How often the table is made again after barring the triangles of its answer that cross the mesh.
+constexpr int kTableRounds = 32;
+
+double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+
+void Sub(const double a[3], const double b[3], double out[3]) {
+  for (int k = 0; k < 3; ++k) out[k] = a[k] - b[k];
+}
+
+void Cross(const double a[3], const double b[3], double out[3]) {
+  out[0] = a[1] * b[2] - a[2] * b[1];
+  out[1] = a[2] * b[0] - a[0] * b[2];
+  out[2] = a[0] * b[1] - a[1] * b[0];
+}
+
+// Twice the signed area of (a, b, c) in the plane of coordinates i, j.
+double Orient2(const double a[3], const double b[3], const double c[3], int i, int j) {
+  return (b[i] - a[i]) * (c[j] - a[j]) - (b[j] - a[j]) * (c[i] - a[i]);
+}
+
+bool InTriangle2(const double p[3], const Tri3& t, int i, int j, double tol) {
+  const double d0 = Orient2(t[0], t[1], p, i, j), d1 = Orient2(t[1], t[2], p, i, j), d2 = Orient2(t[2], t[0], p, i, j);
+  return (d0 >= -tol && d1 >= -tol && d2 >= -tol) || (d0 <= tol && d1 <= tol && d2 <= tol);
+}
+
+// Segment p-q against triangle t lying in the plane of p and q: the segment crosses an edge or an
+// end lies inside; i, j are the coordinates kept after dropping the normal's largest.
+bool CoplanarSegmentMeets(const double p[3], const double q[3], const Tri3& t, int i, int j, double tol) {
+  if (InTriangle2(p, t, i, j, tol) || InTriangle2(q, t, i, j, tol)) return true;
+  for (int k = 0; k < 3; ++k) {
+    const double* a = t[k];
+    const double* b = t[(k + 1) % 3];
+    const double s1 = Orient2(p, q, a, i, j), s2 = Orient2(p, q, b, i, j);
+    const double s3 = Orient2(a, b, p, i, j), s4 = Orient2(a, b, q, i, j);
+    if (((s1 > tol && s2 < -tol) || (s1 < -tol && s2 > tol)) && ((s3 > tol && s4 < -tol) || (s3 < -tol && s4 > tol)))
+      return true;
+  }
+  return false;
+}
+
+// Segment p-q against triangle t of unit normal n: distances within tol, and areas within
+// areaTol in the coplanar case, count as touching.
+bool SegmentMeets(const double p[3], const double q[3], const Tri3& t, const double n[3], double tol, double areaTol) {
+  double d[3];
+  Sub(p, t[0], d);
+  const double dp = Dot(n, d);
+  Sub(q, t[0], d);
+  const double dq = Dot(n, d);
+  if ((dp > tol && dq > tol) || (dp < -tol && dq < -tol)) return false;
+  const double an[3] = {std::fabs(n[0]), std::fabs(n[1]), std::fabs(n[2])};
+  const int drop = an[0] >= an[1] && an[0] >= an[2] ? 0 : an[1] >= an[2] ? 1 : 2;
+  const int i = (drop + 1) % 3, j = (drop + 2) % 3;
+  if (std::fabs(dp) <= tol && std::fabs(dq) <= tol) return CoplanarSegmentMeets(p, q, t, i, j, areaTol);
+  const double s = std::clamp(dp / (dp - dq), 0.0, 1.0);
+  double x[3];
+  for (int k = 0; k < 3; ++k) x[k] = p[k] + s * (q[k] - p[k]);
+  for (int k = 0; k < 3; ++k) {
+    double e[3], w[3], c[3];
+    Sub(t[(k + 1) % 3], t[k], e);
+    Sub(x, t[k], w);
+    Cross(e, w, c);
+    if (Dot(c, n) < -tol * std::sqrt(Dot(e, e))) return false;
+  }
+  return true;
+}
+
+// Whether two triangles cross or overlap anywhere other than where they share corners or an edge.
+// Triangles without area never do.
+bool TrianglesCross(const Tri3& a, const Tri3& b) {
+  Tri3 s[2];
+  const Tri3* in[2] = {&a, &b};
+  double normal[2][3], size = 0.0;
+  for (int h = 0; h < 2; ++h) {
+    double c[3] = {0.0, 0.0, 0.0};
+    for (int i = 0; i < 3; ++i)
+      for (int k = 0; k < 3; ++k) c[k] += (*in[h])[i][k] / 3;
+    for (int i = 0; i < 3; ++i)
+      for (int k = 0; k < 3; ++k) s[h][i][k] = (*in[h])[i][k] + kCapShrink * (c[k] - (*in[h])[i][k]);
+    double e1[3], e2[3];
+    Sub(s[h][1], s[h][0], e1);
+    Sub(s[h][2], s[h][0], e2);
+    Cross(e1, e2, normal[h]);
+    const double len = std::sqrt(Dot(normal[h], normal[h]));
+    if (!(len > 0.0)) return false;
+    for (int k = 0; k < 3; ++k) normal[h][k] /= len;
+    size = std::max({size, std::sqrt(Dot(e1, e1)), std::sqrt(Dot(e2, e2))});
+  }
+  const double tol = 1e-9 * size;
+  for (int h = 0; h < 2; ++h)
+    for (int i = 0; i < 3; ++i)
+      if (SegmentMeets(s[h][i], s[h][(i + 1) % 3], s[1 - h], normal[1 - h], tol, tol * size)) return true;
+  return false;
+}
+void TrianglePoints(const Cloud* mesh, const int32_t* v, Tri3& t) {
+  for (int i = 0; i < 3; ++i) GetCldPoint(mesh, v[i], t[i]);
+}
+
+// The mesh's triangles binned on a uniform grid by their boxes, to find those near a cap
+// triangle without a pass over the mesh per loop.
+struct TriangleBins {
+  double lo[3] = {0.0, 0.0, 0.0};
+  double cell = 1.0;
+  int dims[3] = {1, 1, 1};
+  int32_t* start = nullptr;  // per cell and one more: where its triangles begin in items
+  int32_t* items = nullptr;
+  float* boxes = nullptr;  // per triangle: min x, y, z, max x, y, z
+  int32_t* seen = nullptr;  // per triangle: the query that met it last
+  int32_t query = 0;
+
+  // Calls visit(cell) for the cells the box covers; stops at a true result.
+  template <class Visit>
+  bool AnyCell(const double bmin[3], const double bmax[3], Visit visit) const {
+    int c0[3], c1[3];
+    for (int k = 0; k < 3; ++k) {
+      c0[k] = std::clamp(static_cast<int>(std::floor((bmin[k] - lo[k]) / cell)), 0, dims[k] - 1);
+      c1[k] = std::clamp(static_cast<int>(std::floor((bmax[k] - lo[k]) / cell)), 0, dims[k] - 1);
+    }
+    for (int k = c0[2]; k <= c1[2]; ++k)
+      for (int j = c0[1]; j <= c1[1]; ++j)
+        for (int i = c0[0]; i <= c1[0]; ++i)
+          if (visit(i + static_cast<long>(dims[0]) * (j + static_cast<long>(dims[1]) * k))) return true;
+    return false;
+  }
+
+  bool Build(const Cloud* mesh) {
+    const int n = mesh->ntri;
+    boxes = MallocArray<float>(6, n);
+    seen = CallocArray<int32_t>(n);
+    if (!boxes || !seen) return false;
+    double all[6] = {HUGE_VAL, HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL, -HUGE_VAL}, sumSize = 0.0;
+    for (int t = 0; t < n; ++t) {
+      float* b = boxes + 6L * t;
+      for (int k = 0; k < 3; ++k) b[k] = HUGE_VALF, b[3 + k] = -HUGE_VALF;
+      for (int i = 0; i < 3; ++i) {
+        const int v = mesh->tri[t].v[i];
+        const float p[3] = {mesh->x[v], mesh->y[v], mesh->z[v]};
+        for (int k = 0; k < 3; ++k) b[k] = std::min(b[k], p[k]), b[3 + k] = std::max(b[3 + k], p[k]);
+      }
+      for (int k = 0; k < 3; ++k) all[k] = std::min(all[k], double(b[k])), all[3 + k] = std::max(all[3 + k], double(b[3 + k]));
+      sumSize += std::max({b[3] - b[0], b[4] - b[1], b[5] - b[2]});
+    }
+    // Cells about twice a triangle's size, but no more cells than a few per triangle.
+    const double extent = std::max({all[3] - all[0], all[4] - all[1], all[5] - all[2], 1e-30});
+    cell = std::max(2.0 * sumSize / n, extent * 1e-6);
+    for (;;) {
+      long cells = 1;
+      for (int k = 0; k < 3; ++k) {
+        dims[k] = static_cast<int>(std::min((all[3 + k] - all[k]) / cell, 1e6)) + 1;
+        cells *= dims[k];
+      }
+      if (cells <= 4L * n + 64) break;
+      cell *= 1.5;
+    }
+    for (int k = 0; k < 3; ++k) lo[k] = all[k];
+    const long ncells = static_cast<long>(dims[0]) * dims[1] * dims[2];
+    start = CallocArray<int32_t>(ncells + 1);
+    if (!start) return false;
+    long total = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int t = 0; t < n; ++t) {
+        const float* b = boxes + 6L * t;
+        const double bmin[3] = {b[0], b[1], b[2]}, bmax[3] = {b[3], b[4], b[5]};
+        AnyCell(bmin, bmax, [&](long c) {
+          if (pass == 0) ++start[c + 1], ++total;
+          else items[start[c]++] = t;
+          return false;
+        });
+      }
+      if (pass == 0) {
+        if (total > INT32_MAX) return false;
+        for (long c = 0; c < ncells; ++c) start[c + 1] += start[c];
+        items = MallocArray<int32_t>(total > 0 ? total : 1);
+        if (!items) return false;
+      } else {
+        for (long c = ncells; c > 0; --c) start[c] = start[c - 1];
+        start[0] = 0;
+      }
+    }
+    return true;
+  }
+
+  // Calls visit(t) once for every triangle whose box meets the given one; stops at a true result.
+  template <class Visit>
+  bool AnyNear(const double bmin[3], const double bmax[3], Visit visit) {
+    ++query;
+    return AnyCell(bmin, bmax, [&](long c) {
+      for (int32_t at = start[c]; at < start[c + 1]; ++at) {
+        const int t = items[at];
+        if (seen[t] == query) continue;
+        seen[t] = query;
+        const float* b = boxes + 6L * t;
+        if (b[0] > bmax[0] || b[1] > bmax[1] || b[2] > bmax[2] || b[3] < bmin[0] || b[4] < bmin[1] || b[5] < bmin[2])
+          continue;
+        if (visit(t)) return true;
+      }
+      return false;
+    });
+  }
+};
+
+// Caps one loop at a time by clipping ears, the ear of least inner angle first. An ear is taken
+// only when its new edge is not an edge of the mesh or of a cap made before and it crosses no
+// mesh triangle near it and no triangle of its own cap; where the least angle's ear would, the
+// next candidate is tried. Projected on the loop's mean plane, an ear must also be convex and
+// hold no other loop vertex; when no ear passes that, any ear passing the first two tests does.
+struct LoopCapper {
+  Cloud* mesh = nullptr;
+  IndexNode** around = nullptr;  // vertex-to-triangle lists, caps entering as they are made
+  IndexNode* nodes = nullptr;
+  int used = 0;                  // nodes of the block taken
+  TriangleBins bins;
+  // One loop's scratch, room for the longest loop.
+  int n = 0;
+  int32_t* verts = nullptr;
+  int32_t* prev = nullptr;
+  int32_t* next = nullptr;
+  double* angle = nullptr;  // inner angle, above pi where the loop turns back
+  int32_t* order = nullptr;
+  double (*pts)[3] = nullptr;
+  int32_t* caps = nullptr;  // this loop's triangles, three loop positions each
+  double* px = nullptr;     // the loop projected on its mean plane
+  double* py = nullptr;
+  int ncaps = 0;
+  double normal[3] = {0.0, 0.0, 0.0};
+
+  bool Alloc(int room) {
+    verts = MallocArray<int32_t>(room);
+    prev = MallocArray<int32_t>(room);
+    next = MallocArray<int32_t>(room);
+    angle = MallocArray<double>(room);
+    order = MallocArray<int32_t>(2 * room + 2);
+    pts = reinterpret_cast<double(*)[3]>(MallocArray<double>(3, room));
+    caps = MallocArray<int32_t>(3, room);
+    px = MallocArray<double>(room);
+    py = MallocArray<double>(room);
+    return verts && prev && next && angle && order && pts && caps && px && py;
+  }
+
+  bool HasEdge(int a, int b) const {
+    for (const IndexNode* t = around[a]; t; t = t->next)
+      if (PolygonHasVertex(mesh, t->index, b)) return true;
+    return false;
+  }
+
+  void UpdateAngle(int m) {
+    const double* p = pts[prev[m]];
+    const double* c = pts[m];
+    const double* q = pts[next[m]];
+    double a[3], b[3], x[3];
+    Sub(p, c, a);
+    Sub(q, c, b);
+    Cross(b, a, x);
+    const double inner = std::atan2(std::sqrt(Dot(x, x)), Dot(a, b));
+    angle[m] = Dot(x, normal) > 0.0 ? inner : 2 * M_PI - inner;
+  }
+
+  bool CrossesNear(const Tri3& ear) { return CrossesMesh(ear) || CrossesOwnCap(ear); }
+
+  bool CrossesMesh(const Tri3& ear) {
+    double bmin[3], bmax[3];
+    for (int k = 0; k < 3; ++k) {
+      bmin[k] = std::min({ear[0][k], ear[1][k], ear[2][k]});
+      bmax[k] = std::max({ear[0][k], ear[1][k], ear[2][k]});
+    }
+    return bins.AnyNear(bmin, bmax, [&](int t) {
+      Tri3 other;
+      TrianglePoints(mesh, mesh->tri[t].v, other);
+      return TrianglesCross(ear, other);
+    });
+  }
+
+  bool CrossesOwnCap(const Tri3& ear) const {
+    for (int c = 0; c < ncaps; ++c) {
+      const int32_t* w = caps + 3 * c;
+      const Tri3 other = {{pts[w[0]][0], pts[w[0]][1], pts[w[0]][2]},
+                          {pts[w[1]][0], pts[w[1]][1], pts[w[1]][2]},
+                          {pts[w[2]][0], pts[w[2]][1], pts[w[2]][2]}};
+      if (TrianglesCross(ear, other)) return true;
+    }
+    return false;
+  }
+
+  // Seen along the normal, q lies in the ear (its border included).
+  bool InEar(const Tri3& ear, const double q[3]) const {
+    for (int k = 0; k < 3; ++k) {
+      double e[3], w[3], c[3];
+      Sub(ear[(k + 1) % 3], ear[k], e);
+      Sub(q, ear[k], w);
+      Cross(e, w, c);
+      if (Dot(c, normal) < 0.0) return false;
+    }
+    return true;
+  }
+
+  bool EarAllowed(int m, bool strict) {
+    const int p = prev[m], q = next[m];
+    // Straight on or turning right back, the ear has no area: clipping it would only hide the
+    // vertex in a flat triangle and leave the span to a later ear.
+    const double inner = angle[m] > M_PI ? 2 * M_PI - angle[m] : angle[m];
+    if (inner < kFlatEar || inner > M_PI - kFlatEar) return false;
+    if (strict && angle[m] > M_PI) return false;
+    if (n > 3 && HasEdge(verts[p], verts[q])) return false;
+    const Tri3 ear = {{pts[p][0], pts[p][1], pts[p][2]}, {pts[m][0], pts[m][1], pts[m][2]}, {pts[q][0], pts[q][1], pts[q][2]}};
+    if (strict)
+      for (int r = next[q]; r != p; r = next[r])
+        if (InEar(ear, pts[r])) return false;
+    return !CrossesNear(ear);
+  }
+
+  void TriangleAt(int c, Tri3& t) const {
+    for (int i = 0; i < 3; ++i)
+      for (int k = 0; k < 3; ++k) t[i][k] = pts[caps[3 * c + i]][k];
+  }
+
+  // The loop cut into ears on its mean plane (BreakPolyToTriangle), taken when the projected
+  // triangles tile the projected loop (their unsigned areas sum to its area: none turns over and
+  // no two overlap) and none makes a mesh edge or crosses the mesh.
+  bool ProjectedCap(int count, bool checkCrossing = true) {
+    const double len = std::sqrt(Dot(normal, normal));
+    if (!(len > 0.0)) return false;
+    const double w[3] = {normal[0] / len, normal[1] / len, normal[2] / len};
+    const double seed[3] = {std::fabs(w[0]) < 0.6 ? 1.0 : 0.0, std::fabs(w[0]) < 0.6 ? 0.0 : 1.0, 0.0};
+    double u[3], v[3];
+    Cross(seed, w, u);
+    const double ul = std::sqrt(Dot(u, u));
+    for (int k = 0; k < 3; ++k) u[k] /= ul;
+    Cross(w, u, v);
+    double area = 0.0, size = 0.0;
+    for (int i = 0; i < count; ++i) {
+      double d[3];
+      Sub(pts[i], pts[0], d);
+      px[i] = Dot(d, u), py[i] = Dot(d, v);
+      order[i] = i;
+      size = std::max({size, std::fabs(px[i]), std::fabs(py[i])});
+    }
+    for (int i = 0; i < count; ++i) {
+      const int j = next[i];
+      area += px[i] * py[j] - px[j] * py[i];
+    }
+    ncaps = 0;
+    if (!(area > 0.0) || !BreakPolyToTriangle(count, order, px, py, &ncaps, caps) || ncaps != count - 2) return false;
+    double sum = 0.0;
+    for (int c = 0; c < ncaps; ++c) {
+      const int* t = caps + 3 * c;
+      const double a = (px[t[1]] - px[t[0]]) * (py[t[2]] - py[t[0]]) - (py[t[1]] - py[t[0]]) * (px[t[2]] - px[t[0]]);
+      sum += std::fabs(a);  // flat ones along straight runs count as nothing
+    }
+    if (std::fabs(sum - area) > 1e-9 * size * size) return false;
+    for (int c = 0; c < ncaps; ++c) {
+      const int* t = caps + 3 * c;
+      for (int k = 0; k < 3; ++k) {
+        const int a = t[k], b = t[(k + 1) % 3];
+        if (next[a] != b && next[b] != a && HasEdge(verts[a], verts[b])) return false;
+      }
+      Tri3 tri;
+      TriangleAt(c, tri);
+      if (checkCrossing && CrossesMesh(tri)) return false;
+    }
+    return true;
+  }
+
+  // The cap of least area (by the table of least areas of the loop's stretches) among those
+  // making no mesh edge and, with checkCrossing, whose triangles cross neither the mesh nor one
+  // another. The crossing test, the costly one, is made only on the triangles of the table's
+  // answer: those that fail are barred and the table made again. For the loops the clipper gets
+  // stuck on; false for a loop too long for the table or when no such cap is found.
+  bool LeastAreaCap(int count, bool checkCrossing) {
+    if (count > kMaxTableLoop) return false;
+    TrackingScope scope;
+    const long cells = static_cast<long>(count) * count;
+    const long words = (cells * count + 63) / 64;
+    double* W = MallocArray<double>(cells);
+    int32_t* K = MallocArray<int32_t>(cells);
+    unsigned char* diagonal = MallocArray<unsigned char>(cells);  // 1 where the chord may be used
+    uint64_t* barred = CallocArray<uint64_t>(words);
+    uint64_t* passed = CallocArray<uint64_t>(words);
+    if (!W || !K || !diagonal || !barred || !passed) return false;
+    auto at = [count](int i, int j) { return static_cast<long>(i) * count + j; };
+    auto bit = [&](int i, int k, int j) { return at(i, j) * count + k; };
+    for (int i = 0; i < count; ++i)
+      for (int j = i + 1; j < count; ++j)
+        diagonal[at(i, j)] = j == i + 1 || (i == 0 && j == count - 1) || !HasEdge(verts[i], verts[j]);
+    for (int round = 0; round < kTableRounds; ++round) {
+      for (int i = 0; i + 1 < count; ++i) W[at(i, i + 1)] = 0.0;
+      for (int gap = 2; gap < count; ++gap)
+        for (int i = 0, j = gap; j < count; ++i, ++j) {
+          double best = HUGE_VAL;
+          K[at(i, j)] = -1;
+          if (diagonal[at(i, j)])
+            for (int k = i + 1; k < j; ++k) {
+              const double wk = W[at(i, k)] + W[at(k, j)];
+              if (!(wk < best)) continue;
+              const long b = bit(i, k, j);
+              if (barred[b >> 6] >> (b & 63) & 1) continue;
+              double u[3], v[3], x[3];
+              Sub(pts[k], pts[i], u);
+              Sub(pts[j], pts[i], v);
+              Cross(u, v, x);
+              const double area = 0.5 * std::sqrt(Dot(x, x));
+              if (!(area > kFlatEar * std::max(Dot(u, u), Dot(v, v))) || !(wk + area < best)) continue;
+              best = wk + area;
+              K[at(i, j)] = k;
+            }
+          W[at(i, j)] = best;
+        }
+      if (!(W[at(0, count - 1)] < HUGE_VAL)) return false;
+      // The chosen triangles, stretch by stretch from the whole loop (order holds the stack).
+      ncaps = 0;
+      int depth = 0;
+      order[depth++] = 0, order[depth++] = count - 1;
+      while (depth > 0) {
+        const int j = order[--depth], i = order[--depth];
+        if (j - i < 2) continue;
+        const int k = K[at(i, j)];
+        caps[3 * ncaps] = i, caps[3 * ncaps + 1] = k, caps[3 * ncaps + 2] = j;
+        ++ncaps;
+        order[depth++] = i, order[depth++] = k, order[depth++] = k, order[depth++] = j;
+      }
+      if (!checkCrossing) return true;
+      bool sound = true;
+      for (int c = 0; c < ncaps; ++c) {
+        const long b = bit(caps[3 * c], caps[3 * c + 1], caps[3 * c + 2]);
+        if (passed[b >> 6] >> (b & 63) & 1) continue;
+        Tri3 tri;
+        TriangleAt(c, tri);
+        if (CrossesMesh(tri)) barred[b >> 6] |= uint64_t{1} << (b & 63), sound = false;
+        else passed[b >> 6] |= uint64_t{1} << (b & 63);
+      }
+      if (!sound) continue;
+      for (int c = 0; c < ncaps; ++c) {
+        Tri3 a, b;
+        TriangleAt(c, a);
+        for (int d = c + 1; d < ncaps; ++d) {
+          TriangleAt(d, b);
+          if (TrianglesCross(a, b)) return false;
+        }
+      }
+      return true;
+    }
+    return false;
+  }
+
+  // The loop's points, links and mean plane normal (Newell's sum, pointing the way it turns).
+  void Setup(int count) {
+    n = count;
+    ncaps = 0;
+    for (int i = 0; i < n; ++i) {
+      GetCldPoint(mesh, verts[i], pts[i]);
+      prev[i] = i > 0 ? i - 1 : n - 1;
+      next[i] = i + 1 < n ? i + 1 : 0;
+    }
+    normal[0] = normal[1] = normal[2] = 0.0;
+    for (int i = 0; i < n; ++i) {
+      const double* a = pts[i];
+      const double* b = pts[next[i]];
+      normal[0] += (a[1] - b[1]) * (a[2] + b[2]);
+      normal[1] += (a[2] - b[2]) * (a[0] + b[0]);
+      normal[2] += (a[0] - b[0]) * (a[1] + b[1]);
+    }
+  }
+
+  // Caps the loop verts[0..count) (mesh points, in the order the cap runs) into caps: on its
+  // plane where that is sound, else by clipping ears in 3D, else by the table of least areas.
+  // 1 capped soundly; 0 capped although a cap triangle crosses the mesh (which then itself folds
+  // over there: no sound cap was found); -1 left open: a loop without area (a slit), which fits
+  // no plane; -2 left open, every cap tried making an edge the mesh has.
+  int CapLoop(int count) {
+    Setup(count);
+    double perimeter = 0.0;
+    for (int i = 0; i < count; ++i) perimeter += VecDist3(pts[i], pts[next[i]]);
+    if (!(std::sqrt(Dot(normal, normal)) > 1e-9 * perimeter * perimeter)) return -1;
+    if (CapInSpace(count) || LeastAreaCap(count, true)) return 1;
+    Setup(count);
+    return ProjectedCap(count, false) || LeastAreaCap(count, false) ? 0 : -2;
+  }
+
+  // The first two ways of CapLoop; false when the clipper finds no ear at some stage.
+  bool CapInSpace(int count) {
+    if (ProjectedCap(count)) return true;
+    ncaps = 0;
+    for (int i = 0; i < n; ++i) UpdateAngle(i);
+    int any = 0;
+    while (n > 3) {
+      int k = 0, least = any;
+      for (int i = next[any];; i = next[i]) {
+        order[k++] = i;
+        if (angle[i] < angle[least]) least = i;
+        if (i == any) break;
+      }
+      int m = EarAllowed(least, true) ? least : -1;
+      if (m < 0) {
+        std::sort(order, order + k, [&](int a, int b) { return angle[a] < angle[b] || (angle[a] == angle[b] && a < b); });
+        for (int pass = 0; pass < 2 && m < 0; ++pass)
+          for (int i = 0; i < k && m < 0; ++i)
+            if ((pass > 0 || order[i] != least) && EarAllowed(order[i], pass == 0)) m = order[i];
+      }
+      if (m < 0) return false;
+      const int p = prev[m], q = next[m];
+      caps[3 * ncaps] = p, caps[3 * ncaps + 1] = m, caps[3 * ncaps + 2] = q;
+      ++ncaps;
+      next[p] = q, prev[q] = p;
+      --n;
+      UpdateAngle(p), UpdateAngle(q);
+      any = p;
+    }
+    const int p = prev[any], q = next[any];
+    const Tri3 last = {{pts[p][0], pts[p][1], pts[p][2]}, {pts[any][0], pts[any][1], pts[any][2]}, {pts[q][0], pts[q][1], pts[q][2]}};
+    if (CrossesNear(last)) return false;
+    caps[3 * ncaps] = p, caps[3 * ncaps + 1] = any, caps[3 * ncaps + 2] = q;
+    ++ncaps;
+    return true;
+  }
+
+  // Appends this loop's cap to the mesh (which has the room) and to the vertex lists.
+  void Commit() {
+    for (int c = 0; c < ncaps; ++c) {
+      CloudTriangle& t = mesh->tri[mesh->ntri];
+      for (int k = 0; k < 3; ++k) t.v[k] = verts[caps[3 * c + k]];
+      MakeCldPolyPlane(mesh, &t);
+      UpdatePolyPointers(mesh, mesh->ntri, around, nodes, &used);
+      ++mesh->ntri;
+    }
+  }
+};
+
+// The loop's vertices in walking order into verts, turned so that the loop runs against the
+// mesh triangles on its edges (as a cap facing the mesh's way runs); false for an open chain.
+bool LoopVertices(const Cloud* mesh, const int32_t* edges, const IndexNode* head, IndexNode* const* around,
+                  int32_t* verts, int* count) {
+  const IndexNode* second = head->next;
+  if (!second || !second->next) return false;
+  const int a = edges[2 * head->index], b = edges[2 * head->index + 1];
+  const int s0 = edges[2 * second->index], s1 = edges[2 * second->index + 1];
+  int v = (a == s0 || a == s1) ? b : a, n = 0, along = 0;
+  for (const IndexNode* e = head; e; e = e->next) {
+    const int x = edges[2 * e->index], y = edges[2 * e->index + 1];
+    if (x != v && y != v) return false;
+    const int w = x == v ? y : x;
+    verts[n++] = v;
+    for (const IndexNode* t = around[v]; t; t = t->next) {
+      const int32_t* c = mesh->tri[t->index].v;
+      for (int k = 0; k < 3; ++k)
+        if (c[k] == v && c[(k + 1) % 3] == w) ++along;
+        else if (c[k] == w && c[(k + 1) % 3] == v) --along;
+    }
+    v = w;
+  }
+  if (v != verts[0]) return false;
+  if (along > 0) std::reverse(verts + 1, verts + n);
+  *count = n;
+  return true;
+}
+
+}  // namespace
+
 int CapAllLoops(Cloud* mesh) {
   if (mesh->ntri < 1) return 1;
   Owned<int32_t, Free> edges;
@@ -713,17 +1282,31 @@ int CapAllLoops(Cloud* mesh) {
   Owned<IndexNode, Free> loopNodes;
   int nedges = 0, nloops = 0;
   if (!CreatePolyEdges(mesh, edges.receive(), corners.receive(), &nedges)) return 1;
-  if (!MakeOuterEdgeList(mesh, edges.get(), corners.get(), nedges, loops.receive(), &nloops, sizes.receive(),
-                         loopNodes.receive()))
-    return 1;
-  MakeEdgeVertsConsistent(edges.get(), loops.get(), nloops);
+  const int total = MakeOuterEdgeList(mesh, edges.get(), corners.get(), nedges, loops.receive(), &nloops,
+                                      sizes.receive(), loopNodes.receive());
+  if (!total) return 1;
+  int longest = 0;
+  long room = 0;
+  for (int l = 0; l < nloops; ++l) longest = std::max(longest, sizes[l]), room += std::max(sizes[l] - 2, 0);
+  TrackingScope scope;
+  LoopCapper capper;
+  capper.mesh = mesh;
+  capper.around = CallocArray<IndexNode*>(mesh->npts);
+  capper.nodes = MallocArray<IndexNode>(3, mesh->ntri + room);
+  capper.used = 3 * mesh->ntri;
+  if (!capper.around || !capper.nodes || !capper.Alloc(longest + 1) || !capper.bins.Build(mesh)) return 1;
+  if (mesh->ntri + room > INT32_MAX || !ReallocCldPolyList(mesh, static_cast<int>(mesh->ntri + room))) return 1;
+  MakePolyPointers(mesh, capper.around, capper.nodes);
+  bool unsound = false;
   for (int l = 0; l < nloops; ++l) {
-    const IndexNode* first = loops[l];
-    const IndexNode* last = first;
-    while (last->next) last = last->next;
-    // Oriented head to tail, a closed loop's last edge ends where its first one starts.
-    if (edges[2 * last->index + 1] != edges[2 * first->index]) continue;
-    CapModel(mesh, edges.get(), 1, &loops[l]);
+    int n = 0;
+    // Open chains are skipped.
+    if (!LoopVertices(mesh, edges.get(), loops[l], capper.around, capper.verts, &n)) continue;
+    const int capped = capper.CapLoop(n);
+    if (capped >= 0) capper.Commit();
+    if (capped == 0 || capped == -2) unsound = true;
   }
+  ReallocCldPolyList(mesh, mesh->ntri);
+  if (unsound) SetKernelError(-2);
   return 1;
 }

@@ -131,7 +131,14 @@ int CreateNewPolys(Cloud* mesh, int triangle, double s, double t, IndexNode** ve
 // non-zero mask when pointMask is given); points stay. The number removed, 0 also when the
 // compaction fails.
 int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask);
-// Caps every closed boundary loop of the mesh on its own (CapModel); open chains are skipped.
-// Returns 1 in every case: a failure (no memory, a loop that cannot be capped) shows only in
-// the error state, which callers test (the caps made before it stay).
+// Caps every closed boundary loop of the mesh on its own, facing the mesh's way; open chains and
+// loops without area (slits, which fit no plane) are skipped. A cap never makes an edge the mesh
+// (or an earlier cap) already has and never crosses a mesh triangle near it or one of its own:
+// the loop is cut on its mean plane where that is sound, else ears are clipped least inner angle
+// first, the next candidate taken where that one's would not be sound, else the cap of least
+// area among sound triangles is taken (loops of up to 200 vertices). Where the mesh itself folds
+// over at the loop so that no sound cap exists, the loop is capped on its plane all the same (no
+// edge reused) and the error state is set, as it is for a loop left open because every cap
+// would reuse an edge. Returns 1 in every case: failures (also no memory) show only in the error
+// state, which callers test (the caps made before stay).
 int CapAllLoops(Cloud* mesh);

@@ -992,7 +992,13 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
   if (ok) therm.set(90);
   ok = ok && JoinCldPolys(mesh, 0.2 * std::fabs(dist), 0.0, &splits, nullptr, 0);
   if (ok) therm.set(95);
-  ok = ok && CapAllLoops(mesh) && !KernelFailed();
+  if (ok) {
+    // A loop no sound cap closes stays open, as the slits of mode 1 do; only running out of
+    // memory fails the offset here.
+    const int status = zk_error_status;
+    ok = CapAllLoops(mesh) && !MemoryErrorSet();
+    if (ok) SetKernelError(status);
+  }
   // On every way out: normals of the new points, isVert over the grown point set, the arrays
   // trimmed to their counts.
   CloudSetSomeNormVerts(mesh);
