@@ -105,17 +105,40 @@ int CreatePolyEdges(const Cloud* mesh, int32_t** edges, int32_t*** cornerEdges, 
   auto* pairs = MallocArray<int32_t>(m, 2);
   auto** corners = MallocArray<int32_t*>(m);
   if (!records || !map || !pairs || !corners) return 0;
+  bool inRange = true;
   for (int t = 0; t < mesh->ntri; ++t) {
     for (int k = 0; k < 3; ++k) {
       int32_t a = mesh->tri[t].v[k], b = mesh->tri[t].v[(k + 1) % 3];
       if (a > b) std::swap(a, b);
       records[3 * t + k] = {a, b, 3 * t + k};
+      inRange = inRange && a >= 0 && b < mesh->npts;
     }
   }
-  // Equal records keep no particular order, so any in-place O(m log m) sort serves.
-  std::sort(records, records + m, [](const PolyCloudEdge& a, const PolyCloudEdge& b) {
-    return CompareEdgeValue(&a, &b) < 0;
-  });
+  // Equal records keep no particular order. Records go to their vmin's bucket in one counting
+  // pass (a vertex has few edges), each bucket sorted by vmax; vertex numbers outside the point
+  // range leave a comparison sort of the whole.
+  auto byValue = [](const PolyCloudEdge& a, const PolyCloudEdge& b) { return CompareEdgeValue(&a, &b) < 0; };
+  if (inRange) {
+    auto* starts = CallocArray<int32_t>(mesh->npts + 1L);
+    auto* bucketed = MallocArray<PolyCloudEdge>(m + 1);
+    if (!starts || !bucketed) return 0;
+    for (int i = 0; i < m; ++i) ++starts[records[i].vmin + 1];
+    for (int v = 0; v < mesh->npts; ++v) starts[v + 1] += starts[v];
+    for (int i = 0; i < m; ++i) bucketed[starts[records[i].vmin]++] = records[i];
+    for (int v = 0, from = 0; v < mesh->npts; from = starts[v++]) {
+      PolyCloudEdge* first = bucketed + from;
+      PolyCloudEdge* last = bucketed + starts[v];
+      if (last - first > 32) {
+        std::sort(first, last, byValue);
+        continue;
+      }
+      for (PolyCloudEdge* r = first + 1; r < last; ++r)
+        for (PolyCloudEdge* q = r; q > first && q[-1].vmax > q->vmax; --q) std::swap(q[-1], *q);
+    }
+    records = bucketed;
+  } else {
+    std::sort(records, records + m, byValue);
+  }
   records[m] = {-2, -1, -1};
   int count = 0;
   CompareEdge(m, records, map, pairs, &count);

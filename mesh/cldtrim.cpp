@@ -806,6 +806,36 @@ bool TrianglesCross(const Tri3& a, const Tri3& b) {
     size = std::max({size, std::sqrt(Dot(e1, e1)), std::sqrt(Dot(e2, e2))});
   }
   const double tol = 1e-9 * size;
+  // All corners of one strictly on one side of the other's plane: apart. Both in one plane:
+  // apart when an edge line of one has the other wholly outside.
+  bool flat = true;
+  for (int h = 0; h < 2; ++h) {
+    int above = 0, below = 0;
+    for (int i = 0; i < 3; ++i) {
+      double d[3];
+      Sub(s[1 - h][i], s[h][0], d);
+      const double side = Dot(normal[h], d);
+      above += side > tol;
+      below += side < -tol;
+    }
+    if (above == 3 || below == 3) return false;
+    flat = flat && above == 0 && below == 0;
+  }
+  if (flat) {
+    const double an[3] = {std::fabs(normal[0][0]), std::fabs(normal[0][1]), std::fabs(normal[0][2])};
+    const int drop = an[0] >= an[1] && an[0] >= an[2] ? 0 : an[1] >= an[2] ? 1 : 2;
+    const int i = (drop + 1) % 3, j = (drop + 2) % 3;
+    for (int h = 0; h < 2; ++h) {
+      const double turn = Orient2(s[h][0], s[h][1], s[h][2], i, j) > 0.0 ? 1.0 : -1.0;
+      for (int k = 0; k < 3; ++k) {
+        bool outside = true;
+        for (int q = 0; q < 3 && outside; ++q)
+          outside = turn * Orient2(s[h][k], s[h][(k + 1) % 3], s[1 - h][q], i, j) < -tol * size;
+        if (outside) return false;
+      }
+    }
+    return true;
+  }
   for (int h = 0; h < 2; ++h)
     for (int i = 0; i < 3; ++i)
       if (SegmentMeets(s[h][i], s[h][(i + 1) % 3], s[1 - h], normal[1 - h], tol, tol * size)) return true;
@@ -815,106 +845,97 @@ void TrianglePoints(const Cloud* mesh, const int32_t* v, Tri3& t) {
   for (int i = 0; i < 3; ++i) GetCldPoint(mesh, v[i], t[i]);
 }
 
-// The mesh's triangles binned on a uniform grid by their boxes, to find those near a cap
-// triangle without a pass over the mesh per loop.
+// The mesh's triangles binned on a uniform grid, to find those near a cap triangle without a
+// pass over the mesh per loop. A triangle no wider than a cell in any direction sits in the one
+// cell of its box's low corner, so a query looks one cell further down; the few wider ones are
+// kept apart and looked at by every query.
 struct TriangleBins {
   double lo[3] = {0.0, 0.0, 0.0};
   double cell = 1.0;
   int dims[3] = {1, 1, 1};
   int32_t* start = nullptr;  // per cell and one more: where its triangles begin in items
   int32_t* items = nullptr;
+  int32_t* wide = nullptr;
+  int nwide = 0;
   float* boxes = nullptr;  // per triangle: min x, y, z, max x, y, z
-  int32_t* seen = nullptr;  // per triangle: the query that met it last
-  int32_t query = 0;
 
-  // Calls visit(cell) for the cells the box covers; stops at a true result.
-  template <class Visit>
-  bool AnyCell(const double bmin[3], const double bmax[3], Visit visit) const {
-    int c0[3], c1[3];
-    for (int k = 0; k < 3; ++k) {
-      c0[k] = std::clamp(static_cast<int>(std::floor((bmin[k] - lo[k]) / cell)), 0, dims[k] - 1);
-      c1[k] = std::clamp(static_cast<int>(std::floor((bmax[k] - lo[k]) / cell)), 0, dims[k] - 1);
-    }
-    for (int k = c0[2]; k <= c1[2]; ++k)
-      for (int j = c0[1]; j <= c1[1]; ++j)
-        for (int i = c0[0]; i <= c1[0]; ++i)
-          if (visit(i + static_cast<long>(dims[0]) * (j + static_cast<long>(dims[1]) * k))) return true;
-    return false;
+  int CellOf(double x, int k) const {
+    const double c = (x - lo[k]) / cell;
+    return c <= 0.0 ? 0 : c >= dims[k] - 1 ? dims[k] - 1 : static_cast<int>(c);
   }
+  long CellIndex(const float* b) const {
+    return CellOf(b[0], 0) + static_cast<long>(dims[0]) * (CellOf(b[1], 1) + static_cast<long>(dims[1]) * CellOf(b[2], 2));
+  }
+  bool Wide(const float* b) const { return b[3] - b[0] > cell || b[4] - b[1] > cell || b[5] - b[2] > cell; }
 
   bool Build(const Cloud* mesh) {
     const int n = mesh->ntri;
     boxes = MallocArray<float>(6, n);
-    seen = CallocArray<int32_t>(n);
-    if (!boxes || !seen) return false;
+    if (!boxes) return false;
     double all[6] = {HUGE_VAL, HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL, -HUGE_VAL}, sumSize = 0.0;
     for (int t = 0; t < n; ++t) {
       float* b = boxes + 6L * t;
-      for (int k = 0; k < 3; ++k) b[k] = HUGE_VALF, b[3 + k] = -HUGE_VALF;
-      for (int i = 0; i < 3; ++i) {
-        const int v = mesh->tri[t].v[i];
-        const float p[3] = {mesh->x[v], mesh->y[v], mesh->z[v]};
-        for (int k = 0; k < 3; ++k) b[k] = std::min(b[k], p[k]), b[3 + k] = std::max(b[3 + k], p[k]);
+      const int32_t* v = mesh->tri[t].v;
+      for (int k = 0; k < 3; ++k) {
+        const float* c = k == 0 ? mesh->x : k == 1 ? mesh->y : mesh->z;
+        b[k] = std::min({c[v[0]], c[v[1]], c[v[2]]});
+        b[3 + k] = std::max({c[v[0]], c[v[1]], c[v[2]]});
+        all[k] = std::min(all[k], double(b[k])), all[3 + k] = std::max(all[3 + k], double(b[3 + k]));
       }
-      for (int k = 0; k < 3; ++k) all[k] = std::min(all[k], double(b[k])), all[3 + k] = std::max(all[3 + k], double(b[3 + k]));
       sumSize += std::max({b[3] - b[0], b[4] - b[1], b[5] - b[2]});
     }
-    // Cells about twice a triangle's size, but no more cells than a few per triangle.
     const double extent = std::max({all[3] - all[0], all[4] - all[1], all[5] - all[2], 1e-30});
     cell = std::max(2.0 * sumSize / n, extent * 1e-6);
+    for (int k = 0; k < 3; ++k) lo[k] = all[k];
+    // Cells about twice a triangle's size, no more cells than triangles, few wide triangles.
     for (;;) {
       long cells = 1;
       for (int k = 0; k < 3; ++k) {
         dims[k] = static_cast<int>(std::min((all[3 + k] - all[k]) / cell, 1e6)) + 1;
         cells *= dims[k];
       }
-      if (cells <= 4L * n + 64) break;
+      nwide = 0;
+      if (cells <= n + 64L)
+        for (int t = 0; t < n; ++t) nwide += Wide(boxes + 6L * t);
+      if (cells <= n + 64L && nwide <= n / 16) break;
       cell *= 1.5;
     }
-    for (int k = 0; k < 3; ++k) lo[k] = all[k];
     const long ncells = static_cast<long>(dims[0]) * dims[1] * dims[2];
     start = CallocArray<int32_t>(ncells + 1);
-    if (!start) return false;
-    long total = 0;
-    for (int pass = 0; pass < 2; ++pass) {
-      for (int t = 0; t < n; ++t) {
-        const float* b = boxes + 6L * t;
-        const double bmin[3] = {b[0], b[1], b[2]}, bmax[3] = {b[3], b[4], b[5]};
-        AnyCell(bmin, bmax, [&](long c) {
-          if (pass == 0) ++start[c + 1], ++total;
-          else items[start[c]++] = t;
-          return false;
-        });
-      }
-      if (pass == 0) {
-        if (total > INT32_MAX) return false;
-        for (long c = 0; c < ncells; ++c) start[c + 1] += start[c];
-        items = MallocArray<int32_t>(total > 0 ? total : 1);
-        if (!items) return false;
-      } else {
-        for (long c = ncells; c > 0; --c) start[c] = start[c - 1];
-        start[0] = 0;
-      }
-    }
+    items = MallocArray<int32_t>(std::max(n - nwide, 1));
+    wide = MallocArray<int32_t>(std::max(nwide, 1));
+    if (!start || !items || !wide) return false;
+    nwide = 0;
+    for (int t = 0; t < n; ++t)
+      if (Wide(boxes + 6L * t)) wide[nwide++] = t;
+      else ++start[CellIndex(boxes + 6L * t) + 1];
+    for (long c = 0; c < ncells; ++c) start[c + 1] += start[c];
+    for (int t = 0; t < n; ++t)
+      if (!Wide(boxes + 6L * t)) items[start[CellIndex(boxes + 6L * t)]++] = t;
+    for (long c = ncells; c > 0; --c) start[c] = start[c - 1];
+    start[0] = 0;
     return true;
   }
 
-  // Calls visit(t) once for every triangle whose box meets the given one; stops at a true result.
+  // Calls visit(t) for every triangle whose box meets the given one; stops at a true result.
   template <class Visit>
-  bool AnyNear(const double bmin[3], const double bmax[3], Visit visit) {
-    ++query;
-    return AnyCell(bmin, bmax, [&](long c) {
-      for (int32_t at = start[c]; at < start[c + 1]; ++at) {
-        const int t = items[at];
-        if (seen[t] == query) continue;
-        seen[t] = query;
-        const float* b = boxes + 6L * t;
-        if (b[0] > bmax[0] || b[1] > bmax[1] || b[2] > bmax[2] || b[3] < bmin[0] || b[4] < bmin[1] || b[5] < bmin[2])
-          continue;
-        if (visit(t)) return true;
-      }
-      return false;
-    });
+  bool AnyNear(const double bmin[3], const double bmax[3], Visit visit) const {
+    auto meets = [&](int t) {
+      const float* b = boxes + 6L * t;
+      return !(b[0] > bmax[0] || b[1] > bmax[1] || b[2] > bmax[2] || b[3] < bmin[0] || b[4] < bmin[1] || b[5] < bmin[2]);
+    };
+    for (int w = 0; w < nwide; ++w)
+      if (meets(wide[w]) && visit(wide[w])) return true;
+    int c0[3], c1[3];
+    for (int k = 0; k < 3; ++k) c0[k] = CellOf(bmin[k] - cell, k), c1[k] = CellOf(bmax[k], k);
+    for (int k = c0[2]; k <= c1[2]; ++k)
+      for (int j = c0[1]; j <= c1[1]; ++j)
+        for (int i = c0[0]; i <= c1[0]; ++i) {
+          const long c = i + static_cast<long>(dims[0]) * (j + static_cast<long>(dims[1]) * k);
+          for (int32_t at = start[c]; at < start[c + 1]; ++at)
+            if (meets(items[at]) && visit(items[at])) return true;
+        }
+    return false;
   }
 };
 
