@@ -6,6 +6,7 @@
 
 #include "cloud/cldpoly.h"
 #include "cloud/makecld.h"
+#include "cloud/pcopy.h"
 #include "cloud/pnterr.h"
 #include "cloud/poffset.h"
 #include "cloud/psubdiv.h"
@@ -740,16 +741,20 @@ bool MeshOffsetter::OffsetVertices() {
 }
 
 // Across the edge v-u that bounds the group copy G of v (t: the group's triangle on the edge).
+// The gap's triangles run the edge they share with t's copy against it, whichever way t runs
+// v-u, so that they agree with it.
 bool MeshOffsetter::CloseGapEdge(int v, int u, int t, int G) {
   const int Fv = firstCopy_[v];
   if (kind_[u] == 0) return true;
-  if (kind_[u] == 1) return firstCopy_[u] < 0 || AddTriangle(firstCopy_[u], Fv, G);
+  const bool forward = CornerOf(m_, t, u) == (CornerOf(m_, t, v) + 1) % 3;
+  auto add = [&](int a, int b, int c) { return forward ? AddTriangle(a, c, b) : AddTriangle(a, b, c); };
+  if (kind_[u] == 1) return firstCopy_[u] < 0 || add(firstCopy_[u], Fv, G);
   if (v < u) return true;  // the pair is closed from its higher vertex
   const int Gv = cornerCopy_[3 * t + CornerOf(m_, t, v)], Gu = cornerCopy_[3 * t + CornerOf(m_, t, u)];
   const int Fu = firstCopy_[u];
   if (Gv < 0 || Gu < 0 || Fu < 0) return true;
-  if (Dist2(m_, Fu, Gv) >= Dist2(m_, Fv, Gu)) return AddTriangle(Fu, Fv, Gu) && AddTriangle(Gv, Gu, Fv);
-  return AddTriangle(Fu, Gv, Gu) && AddTriangle(Gv, Fu, Fv);
+  if (Dist2(m_, Fu, Gv) >= Dist2(m_, Fv, Gu)) return add(Fu, Fv, Gu) && add(Gv, Gu, Fv);
+  return add(Fu, Gv, Gu) && add(Gv, Fu, Fv);
 }
 
 // The gaps between a sharp vertex's group copies and its hub, group by group from the last made.
@@ -962,6 +967,44 @@ bool MeshOffsetter::Run(int walls, int keepSource, Thermometer& therm) {
   return DeleteCldVertsAndPolys(m_, drop_, flags) == 1;
 }
 
+// Moves the points of the mesh's triangles that lie nearer the source than limit out along their
+// shortest way to it, to limit: welding merges points that were each far enough into one that
+// need not be (on the inside of a fold). A moved point may come nearer another part of the
+// source, so a point is tried again, a few times at most.
+bool PushOutNearPoints(Cloud* mesh, const Cloud* source, double limit, double reach) {
+  TrackingScope scope;
+  auto** heads = MallocArray<IndexNode*>(source->npts);
+  auto* nodes = MallocArray<IndexNode>(source->ntri, 3);
+  auto* radius = MallocArray<double>(source->npts);
+  auto* used = CallocArray<unsigned char>(mesh->npts);
+  if (!heads || !nodes || !radius || !used) return false;
+  Owned<Subdiv, FreeSubdiv> grid;
+  if (!InitPolycldStructs(source, reach * reach, heads, nodes, radius, grid.receive())) return false;
+  for (int t = 0; t < mesh->ntri; ++t)
+    for (int k = 0; k < 3; ++k) used[mesh->tri[t].v[k]] = 1;
+  // Aimed a little beyond limit, so that rounding to float leaves the point outside.
+  const double target = limit * (1.0 + 1e-6);
+  for (int i = 0; i < mesh->npts; ++i) {
+    if (!used[i]) continue;
+    for (int pass = 0; pass < 4; ++pass) {
+      double p[3], foot[3], bary[3];
+      PointOf(mesh, i, p);
+      float d = 0.0f;
+      int vertex = -1, tri = -1;
+      if (!MinDistPtPolyCld(p, source, source->ntri - 1, reach * reach, grid.get(), heads, radius, foot, &d, &vertex,
+                            &tri, bary))
+        break;
+      const double away[3] = {p[0] - foot[0], p[1] - foot[1], p[2] - foot[2]};
+      const double gap = VecSize3(away);
+      if (gap >= limit || !(gap > 0.0)) break;
+      double q[3];
+      for (int k = 0; k < 3; ++k) q[k] = foot[k] + away[k] * (target / gap);
+      Store(mesh->x, mesh->y, mesh->z, i, q);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, const double bbox[6], int mode,
@@ -983,6 +1026,12 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
   ok = ok && RemoveDegenCldPolys(mesh, tol, nullptr) >= 0 && mesh->ntri > 0;
   therm.set(10);
   ok = ok && (mesh->nx || CloudSetNormVerts(mesh));
+  // The surface the offset keeps its distance from, past the weld.
+  Owned<Cloud, FreeCloud> source;
+  if (ok && !keepSource) {
+    source.reset(CopyCloud(mesh));
+    ok = source.get() != nullptr;
+  }
   if (ok) {
     MeshOffsetter work(mesh, dist, mode);
     ok = work.Run(walls, keepSource, therm);
@@ -991,6 +1040,8 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
   ok = ok && JoinCldPolys(mesh, 0.1 * std::fabs(dist), 0.0, &splits, nullptr, 0);
   if (ok) therm.set(90);
   ok = ok && JoinCldPolys(mesh, 0.2 * std::fabs(dist), 0.0, &splits, nullptr, 0);
+  ok = ok && (!source || PushOutNearPoints(mesh, source.get(), 0.95 * std::fabs(dist), 1.2 * std::fabs(dist)));
+  source.reset();
   if (ok) therm.set(95);
   if (ok) {
     // A loop no sound cap closes stays open, as the slits of mode 1 do; only running out of

@@ -37,7 +37,11 @@ Cloud* BuildOffsetPolyCloud(Cloud* mesh, double dist, double* bbox);
 // removed, the edges reaching them cut where the offset crosses that distance (bisection) and
 // their triangles split there, facing their parents' way. The source triangles go unless
 // keepSource (their points stay, unused), and the result is welded (JoinCldPolys at 0.1 and 0.2
-// |dist|) and its loops capped (CapAllLoops). With mode 1, where a smooth vertex lies dist from
+// |dist|); without keepSource, points the weld leaves nearer the source than 0.95 |dist| are
+// moved out along their shortest way to it to that distance; then its loops are capped
+// (CapAllLoops; a loop no sound cap closes stays open without failing the offset). The gap
+// triangles at sharp vertices run their edges against the copies beside them, so the result is
+// oriented as consistently as the source. With mode 1, where a smooth vertex lies dist from
 // a mitred crease (to about 1e-3 |dist|) its copy lands on the mitre point, and the zero-area
 // slits the cut leaves there are vetoed by the weld and fit no plane for CapAllLoops, so the
 // result keeps open edges although it has no gap. Colours, reliability bytes and typed arrays

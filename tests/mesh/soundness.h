@@ -124,3 +124,37 @@ inline Cloud* BoxSurface(int nx, int ny, int nz, const std::function<bool(int, i
   }
   return MakeTestMesh(pts, tris);
 }
+
+// The surface of a union of unit cubes (cube (i, j, k) spans [i, i + 1] x [j, j + 1] x
+// [k, k + 1], times scale), each outer face cut into s x s cells of two triangles, facing out.
+inline Cloud* CubesSurface(const std::vector<std::array<int, 3>>& cubes, int s, double scale = 1.0) {
+  std::map<std::array<int, 3>, int> ids;
+  std::vector<std::array<double, 3>> pts;
+  auto id = [&](const std::array<int, 3>& c) {
+    auto [it, fresh] = ids.emplace(c, int(pts.size()));
+    if (fresh) pts.push_back({scale * c[0] / s, scale * c[1] / s, scale * c[2] / s});
+    return it->second;
+  };
+  const auto inside = [&](std::array<int, 3> c) { return std::find(cubes.begin(), cubes.end(), c) != cubes.end(); };
+  std::vector<TestTriangle> tris;
+  for (const auto& c : cubes)
+    for (int axis = 0; axis < 3; ++axis)
+      for (int dir : {-1, 1}) {
+        auto beside = c;
+        beside[axis] += dir;
+        if (inside(beside)) continue;
+        const int u = (axis + 1) % 3, v = (axis + 2) % 3;
+        for (int i = 0; i < s; ++i)
+          for (int j = 0; j < s; ++j) {
+            auto at = [&](int a, int b) {
+              std::array<int, 3> p;
+              p[axis] = s * (c[axis] + (dir > 0)), p[u] = s * c[u] + a, p[v] = s * c[v] + b;
+              return id(p);
+            };
+            const int p00 = at(i, j), p10 = at(i + 1, j), p11 = at(i + 1, j + 1), p01 = at(i, j + 1);
+            if (dir > 0) tris.push_back({p00, p10, p11}), tris.push_back({p00, p11, p01});
+            else tris.push_back({p00, p11, p10}), tris.push_back({p00, p01, p11});
+          }
+      }
+  return MakeTestMesh(pts, tris);
+}
