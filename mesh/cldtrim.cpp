@@ -786,25 +786,35 @@ bool SegmentMeets(const double p[3], const double q[3], const Tri3& t, const dou
 
 // Whether two triangles cross or overlap anywhere other than where they share corners or an edge.
 // Triangles without area never do.
-bool TrianglesCross(const Tri3& a, const Tri3& b) {
-  Tri3 s[2];
-  const Tri3* in[2] = {&a, &b};
-  double normal[2][3], size = 0.0;
-  for (int h = 0; h < 2; ++h) {
+// A triangle drawn in toward its centroid for the crossing test, with its unit normal and size;
+// flat when it has no area.
+struct ShrunkTriangle {
+  Tri3 s;
+  double normal[3];
+  double size;
+  bool flat;
+  explicit ShrunkTriangle(const Tri3& t) {
     double c[3] = {0.0, 0.0, 0.0};
     for (int i = 0; i < 3; ++i)
-      for (int k = 0; k < 3; ++k) c[k] += (*in[h])[i][k] / 3;
+      for (int k = 0; k < 3; ++k) c[k] += t[i][k] / 3;
     for (int i = 0; i < 3; ++i)
-      for (int k = 0; k < 3; ++k) s[h][i][k] = (*in[h])[i][k] + kCapShrink * (c[k] - (*in[h])[i][k]);
+      for (int k = 0; k < 3; ++k) s[i][k] = t[i][k] + kCapShrink * (c[k] - t[i][k]);
     double e1[3], e2[3];
-    Sub(s[h][1], s[h][0], e1);
-    Sub(s[h][2], s[h][0], e2);
-    Cross(e1, e2, normal[h]);
-    const double len = std::sqrt(Dot(normal[h], normal[h]));
-    if (!(len > 0.0)) return false;
-    for (int k = 0; k < 3; ++k) normal[h][k] /= len;
-    size = std::max({size, std::sqrt(Dot(e1, e1)), std::sqrt(Dot(e2, e2))});
+    Sub(s[1], s[0], e1);
+    Sub(s[2], s[0], e2);
+    Cross(e1, e2, normal);
+    const double len = std::sqrt(Dot(normal, normal));
+    flat = !(len > 0.0);
+    for (int k = 0; k < 3 && !flat; ++k) normal[k] /= len;
+    size = std::max(std::sqrt(Dot(e1, e1)), std::sqrt(Dot(e2, e2)));
   }
+};
+
+bool TrianglesCross(const ShrunkTriangle& a, const ShrunkTriangle& b) {
+  if (a.flat || b.flat) return false;
+  const Tri3* shrunk[2] = {&a.s, &b.s};
+  const double* normal[2] = {a.normal, b.normal};
+  const double size = std::max(a.size, b.size);
   const double tol = 1e-9 * size;
   // All corners of one strictly on one side of the other's plane: apart. Both in one plane:
   // apart when an edge line of one has the other wholly outside.
@@ -813,7 +823,7 @@ bool TrianglesCross(const Tri3& a, const Tri3& b) {
     int above = 0, below = 0;
     for (int i = 0; i < 3; ++i) {
       double d[3];
-      Sub(s[1 - h][i], s[h][0], d);
+      Sub((*shrunk[1 - h])[i], (*shrunk[h])[0], d);
       const double side = Dot(normal[h], d);
       above += side > tol;
       below += side < -tol;
@@ -826,11 +836,12 @@ bool TrianglesCross(const Tri3& a, const Tri3& b) {
     const int drop = an[0] >= an[1] && an[0] >= an[2] ? 0 : an[1] >= an[2] ? 1 : 2;
     const int i = (drop + 1) % 3, j = (drop + 2) % 3;
     for (int h = 0; h < 2; ++h) {
-      const double turn = Orient2(s[h][0], s[h][1], s[h][2], i, j) > 0.0 ? 1.0 : -1.0;
+      const double turn = Orient2((*shrunk[h])[0], (*shrunk[h])[1], (*shrunk[h])[2], i, j) > 0.0 ? 1.0 : -1.0;
       for (int k = 0; k < 3; ++k) {
         bool outside = true;
         for (int q = 0; q < 3 && outside; ++q)
-          outside = turn * Orient2(s[h][k], s[h][(k + 1) % 3], s[1 - h][q], i, j) < -tol * size;
+          outside =
+              turn * Orient2((*shrunk[h])[k], (*shrunk[h])[(k + 1) % 3], (*shrunk[1 - h])[q], i, j) < -tol * size;
         if (outside) return false;
       }
     }
@@ -838,7 +849,8 @@ bool TrianglesCross(const Tri3& a, const Tri3& b) {
   }
   for (int h = 0; h < 2; ++h)
     for (int i = 0; i < 3; ++i)
-      if (SegmentMeets(s[h][i], s[h][(i + 1) % 3], s[1 - h], normal[1 - h], tol, tol * size)) return true;
+      if (SegmentMeets((*shrunk[h])[i], (*shrunk[h])[(i + 1) % 3], *shrunk[1 - h], normal[1 - h], tol, tol * size))
+        return true;
   return false;
 }
 void TrianglePoints(const Cloud* mesh, const int32_t* v, Tri3& t) {
@@ -1003,20 +1015,20 @@ struct LoopCapper {
       bmin[k] = std::min({ear[0][k], ear[1][k], ear[2][k]});
       bmax[k] = std::max({ear[0][k], ear[1][k], ear[2][k]});
     }
+    const ShrunkTriangle shrunk(ear);
     return bins.AnyNear(bmin, bmax, [&](int t) {
       Tri3 other;
       TrianglePoints(mesh, mesh->tri[t].v, other);
-      return TrianglesCross(ear, other);
+      return TrianglesCross(shrunk, ShrunkTriangle(other));
     });
   }
 
   bool CrossesOwnCap(const Tri3& ear) const {
+    const ShrunkTriangle shrunk(ear);
     for (int c = 0; c < ncaps; ++c) {
-      const int32_t* w = caps + 3 * c;
-      const Tri3 other = {{pts[w[0]][0], pts[w[0]][1], pts[w[0]][2]},
-                          {pts[w[1]][0], pts[w[1]][1], pts[w[1]][2]},
-                          {pts[w[2]][0], pts[w[2]][1], pts[w[2]][2]}};
-      if (TrianglesCross(ear, other)) return true;
+      Tri3 other;
+      TriangleAt(c, other);
+      if (TrianglesCross(shrunk, ShrunkTriangle(other))) return true;
     }
     return false;
   }
@@ -1173,7 +1185,7 @@ struct LoopCapper {
         TriangleAt(c, a);
         for (int d = c + 1; d < ncaps; ++d) {
           TriangleAt(d, b);
-          if (TrianglesCross(a, b)) return false;
+          if (TrianglesCross(ShrunkTriangle(a), ShrunkTriangle(b))) return false;
         }
       }
       return true;
