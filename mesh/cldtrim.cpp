@@ -718,6 +718,8 @@ constexpr double kCapShrink = 1e-5;
 constexpr double kFlatEar = 1e-6;
 // The longest loop capped by the table of least areas (its time grows as the cube of the length).
 constexpr int kMaxTableLoop = 200;
+// Up to this many loops, only the triangles whose boxes meet a loop's box are binned.
+constexpr int kMaxFilterBoxes = 32;
 // How often the table is made again after barring the triangles of its answer that cross the mesh.
 constexpr int kTableRounds = 32;
 
@@ -880,11 +882,16 @@ struct TriangleBins {
   }
   bool Wide(const float* b) const { return b[3] - b[0] > cell || b[4] - b[1] > cell || b[5] - b[2] > cell; }
 
-  bool Build(const Cloud* mesh) {
+  // Bins the triangles whose boxes meet one of the nboxes boxes (6 doubles each: min, max), the
+  // only ones a query inside them can meet; all triangles when there are many boxes.
+  bool Build(const Cloud* mesh, const double* near, int nboxes) {
     const int n = mesh->ntri;
     boxes = MallocArray<float>(6, n);
-    if (!boxes) return false;
+    unsigned char* kept = MallocArray<unsigned char>(n);
+    if (!boxes || !kept) return false;
+    const bool filter = nboxes <= kMaxFilterBoxes;
     double all[6] = {HUGE_VAL, HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL, -HUGE_VAL}, sumSize = 0.0;
+    int nkept = 0;
     for (int t = 0; t < n; ++t) {
       float* b = boxes + 6L * t;
       const int32_t* v = mesh->tri[t].v;
@@ -892,12 +899,23 @@ struct TriangleBins {
         const float* c = k == 0 ? mesh->x : k == 1 ? mesh->y : mesh->z;
         b[k] = std::min({c[v[0]], c[v[1]], c[v[2]]});
         b[3 + k] = std::max({c[v[0]], c[v[1]], c[v[2]]});
-        all[k] = std::min(all[k], double(b[k])), all[3 + k] = std::max(all[3 + k], double(b[3 + k]));
       }
+      kept[t] = !filter;
+      for (int q = 0; q < nboxes && !kept[t]; ++q) {
+        const double* box = near + 6L * q;
+        kept[t] = !(b[0] > box[3] || b[1] > box[4] || b[2] > box[5] || b[3] < box[0] || b[4] < box[1] || b[5] < box[2]);
+      }
+      if (!kept[t]) continue;
+      ++nkept;
+      for (int k = 0; k < 3; ++k) all[k] = std::min(all[k], double(b[k])), all[3 + k] = std::max(all[3 + k], double(b[3 + k]));
       sumSize += std::max({b[3] - b[0], b[4] - b[1], b[5] - b[2]});
     }
+    if (nkept == 0) {  // nothing near: every query finds nothing
+      start = CallocArray<int32_t>(2);
+      return start != nullptr;
+    }
     const double extent = std::max({all[3] - all[0], all[4] - all[1], all[5] - all[2], 1e-30});
-    cell = std::max(2.0 * sumSize / n, extent * 1e-6);
+    cell = std::max(2.0 * sumSize / nkept, extent * 1e-6);
     for (int k = 0; k < 3; ++k) lo[k] = all[k];
     // Cells about twice a triangle's size, no more cells than triangles, few wide triangles.
     for (;;) {
@@ -907,23 +925,24 @@ struct TriangleBins {
         cells *= dims[k];
       }
       nwide = 0;
-      if (cells <= n + 64L)
-        for (int t = 0; t < n; ++t) nwide += Wide(boxes + 6L * t);
-      if (cells <= n + 64L && nwide <= n / 16) break;
+      if (cells <= nkept + 64L)
+        for (int t = 0; t < n; ++t) nwide += kept[t] && Wide(boxes + 6L * t);
+      if (cells <= nkept + 64L && nwide <= nkept / 16) break;
       cell *= 1.5;
     }
     const long ncells = static_cast<long>(dims[0]) * dims[1] * dims[2];
     start = CallocArray<int32_t>(ncells + 1);
-    items = MallocArray<int32_t>(std::max(n - nwide, 1));
+    items = MallocArray<int32_t>(std::max(nkept - nwide, 1));
     wide = MallocArray<int32_t>(std::max(nwide, 1));
     if (!start || !items || !wide) return false;
     nwide = 0;
     for (int t = 0; t < n; ++t)
-      if (Wide(boxes + 6L * t)) wide[nwide++] = t;
+      if (!kept[t]) continue;
+      else if (Wide(boxes + 6L * t)) wide[nwide++] = t;
       else ++start[CellIndex(boxes + 6L * t) + 1];
     for (long c = 0; c < ncells; ++c) start[c + 1] += start[c];
     for (int t = 0; t < n; ++t)
-      if (!Wide(boxes + 6L * t)) items[start[CellIndex(boxes + 6L * t)]++] = t;
+      if (kept[t] && !Wide(boxes + 6L * t)) items[start[CellIndex(boxes + 6L * t)]++] = t;
     for (long c = ncells; c > 0; --c) start[c] = start[c - 1];
     start[0] = 0;
     return true;
@@ -1327,7 +1346,22 @@ int CapAllLoops(Cloud* mesh) {
   capper.around = CallocArray<IndexNode*>(mesh->npts);
   capper.nodes = MallocArray<IndexNode>(3, mesh->ntri + room);
   capper.used = 3 * mesh->ntri;
-  if (!capper.around || !capper.nodes || !capper.Alloc(longest + 1) || !capper.bins.Build(mesh)) return 1;
+  // Each loop's box: every cap triangle lies inside its loop's.
+  double* loopBoxes = MallocArray<double>(6, nloops);
+  if (!loopBoxes) return 1;
+  for (int l = 0; l < nloops; ++l) {
+    double* box = loopBoxes + 6L * l;
+    std::fill(box, box + 3, HUGE_VAL);
+    std::fill(box + 3, box + 6, -HUGE_VAL);
+    for (const IndexNode* e = loops[l]; e; e = e->next)
+      for (int end = 0; end < 2; ++end) {
+        double p[3];
+        GetCldPoint(mesh, edges[2 * e->index + end], p);
+        for (int k = 0; k < 3; ++k) box[k] = std::min(box[k], p[k]), box[3 + k] = std::max(box[3 + k], p[k]);
+      }
+  }
+  if (!capper.around || !capper.nodes || !capper.Alloc(longest + 1) || !capper.bins.Build(mesh, loopBoxes, nloops))
+    return 1;
   if (mesh->ntri + room > INT32_MAX || !ReallocCldPolyList(mesh, static_cast<int>(mesh->ntri + room))) return 1;
   MakePolyPointers(mesh, capper.around, capper.nodes);
   bool unsound = false;

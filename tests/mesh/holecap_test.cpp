@@ -160,6 +160,15 @@ TEST_F(HoleCapping, CapsOfLoopsBesideOtherSheetsCrossNoneAndReuseNoEdge) {
   }
 }
 
+// Past a few dozen loops the capper looks for mesh near a cap among all triangles, not only those
+// near some loop: both ways give the same sound caps.
+TEST_F(HoleCapping, ManyHolesAreCappedAsSoundlyAsAFew) {
+  for (int rows : {3, 7}) {
+    const auto keep = [rows](int face, int i, int j) { return face != 5 || i % 3 != 1 || j % 3 != 1 || i >= 3 * rows; };
+    ExpectCappedSoundly(BoxSurface(21, 21, 2, keep), "holes a cell apart");
+  }
+}
+
 TEST_F(HoleCapping, RandomHolesOnABoxAreClosedSoundlyOrReported) {
   std::mt19937 rng(5);
   int reported = 0;
