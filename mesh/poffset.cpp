@@ -1044,8 +1044,8 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
   source.reset();
   if (ok) therm.set(95);
   if (ok) {
-    // A loop no sound cap closes stays open, as the slits of mode 1 do; only running out of
-    // memory fails the offset here.
+    // A loop the capper reports (capped over a fold of the mesh, or left open as the slits of
+    // mode 1 are) does not fail the offset; only running out of memory does here.
     const int status = zk_error_status;
     ok = CapAllLoops(mesh) && !MemoryErrorSet();
     if (ok) SetKernelError(status);

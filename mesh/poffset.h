@@ -39,12 +39,12 @@ Cloud* BuildOffsetPolyCloud(Cloud* mesh, double dist, double* bbox);
 // keepSource (their points stay, unused), and the result is welded (JoinCldPolys at 0.1 and 0.2
 // |dist|); without keepSource, points the weld leaves nearer the source than 0.95 |dist| are
 // moved out along their shortest way to it to that distance; then its loops are capped
-// (CapAllLoops; a loop no sound cap closes stays open without failing the offset). The gap
-// triangles at sharp vertices run their edges against the copies beside them, so the result is
-// oriented as consistently as the source. With mode 1, where a smooth vertex lies dist from
-// a mitred crease (to about 1e-3 |dist|) its copy lands on the mitre point, and the zero-area
-// slits the cut leaves there are vetoed by the weld and fit no plane for CapAllLoops, so the
-// result keeps open edges although it has no gap. Colours, reliability bytes and typed arrays
+// (CapAllLoops; a loop it reports, capped over a fold of the mesh or left open, does not fail the
+// offset). The gap triangles at sharp vertices run their edges against the copies beside them,
+// so the result is oriented as consistently as the source. With mode 1, where a smooth vertex
+// lies dist from a mitred crease (to about 1e-3 |dist|) its copy lands on the mitre point, and
+// the zero-area slits the cut leaves there are vetoed by the weld and fit no plane for
+// CapAllLoops, so the result keeps open edges although it has no gap. Colours, reliability bytes and typed arrays
 // are dropped. Shows the thermometer and hides it on every way out; polls user_break while
 // cutting edges and refining. Failures: no memory, a cancel, a stage that fails or leaves the error
 // state set, a refused trim of the arrays, a non-finite dist.
