@@ -718,6 +718,8 @@ constexpr double kCapShrink = 1e-5;
 constexpr double kFlatEar = 1e-6;
 // The longest loop capped by the table of least areas (its time grows as the cube of the length).
 constexpr int kMaxTableLoop = 200;
+// How many ears the clipper tries, least angle first, before it gives a loop up.
+constexpr int kEarCandidates = 64;
 // Up to this many loops, only the triangles whose boxes meet a loop's box are binned.
 constexpr int kMaxFilterBoxes = 32;
 // How often the table is made again after barring the triangles of its answer that cross the mesh.
@@ -1261,9 +1263,13 @@ struct LoopCapper {
       }
       int m = EarAllowed(least, true) ? least : -1;
       if (m < 0) {
-        std::sort(order, order + k, [&](int a, int b) { return angle[a] < angle[b] || (angle[a] == angle[b] && a < b); });
+        // The next candidates by angle, a bounded number of them: a long loop where many fail
+        // goes on to the table or is reported rather than taking time of the cube of its length.
+        const int tried = std::min(k, kEarCandidates);
+        std::partial_sort(order, order + tried, order + k,
+                          [&](int a, int b) { return angle[a] < angle[b] || (angle[a] == angle[b] && a < b); });
         for (int pass = 0; pass < 2 && m < 0; ++pass)
-          for (int i = 0; i < k && m < 0; ++i)
+          for (int i = 0; i < tried && m < 0; ++i)
             if ((pass > 0 || order[i] != least) && EarAllowed(order[i], pass == 0)) m = order[i];
       }
       if (m < 0) return false;
