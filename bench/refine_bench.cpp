@@ -275,6 +275,74 @@ void PlainElevate(Bspline* s, int dir) {
   }
 }
 
+// ---- the textbook's one-pass refinement: the knots X (ascending) into a curve ------------------
+// Each coordinate line refined into a fresh array, homogeneous when rational.
+int PlainSpan(int n, int p, double u, const double* U) {
+  if (u >= U[n + 1]) return n;
+  int lo = p, hi = n + 1, mid = (lo + hi) / 2;
+  while (u < U[mid] || u >= U[mid + 1]) {
+    if (u < U[mid])
+      hi = mid;
+    else
+      lo = mid;
+    mid = (lo + hi) / 2;
+  }
+  return mid;
+}
+
+void PlainRefine(Bspline* c, const double* X, int count) {
+  const int p = c->degreeU, n = NumCtrlU(c) - 1, m = n + p + 1, r = count - 1;
+  const double* U = c->knotsU;
+  const int a = PlainSpan(n, p, X[0], U), b = PlainSpan(n, p, X[r], U) + 1;
+  auto* Ub = static_cast<double*>(std::malloc(sizeof(double) * (m + r + 2)));
+  for (int j = 0; j <= a; ++j) Ub[j] = U[j];
+  for (int j = b + p; j <= m; ++j) Ub[j + r + 1] = U[j];
+  const int D = c->rational ? 4 : 3;
+  double** mats[4] = {c->X, c->Y, c->Z, c->W};
+  auto* Pw = static_cast<double*>(std::malloc(sizeof(double) * (n + 1) * D));
+  auto* Qw = static_cast<double*>(std::malloc(sizeof(double) * (n + r + 2) * D));
+  for (int i = 0; i <= n; ++i) {
+    const double w = c->rational ? c->W[0][i] : 1.0;
+    for (int d = 0; d < D; ++d) Pw[i * D + d] = d < 3 ? mats[d][0][i] * w : w;
+  }
+  auto copy = [D](double* to, const double* from) { std::memcpy(to, from, sizeof(double) * D); };
+  for (int j = 0; j <= a - p; ++j) copy(Qw + j * D, Pw + j * D);
+  for (int j = b - 1; j <= n; ++j) copy(Qw + (j + r + 1) * D, Pw + j * D);
+  int i = b + p - 1, k = b + p + r;
+  for (int j = r; j >= 0; --j) {
+    while (X[j] <= U[i] && i > a) {
+      copy(Qw + (k - p - 1) * D, Pw + (i - p - 1) * D);
+      Ub[k--] = U[i--];
+    }
+    copy(Qw + (k - p - 1) * D, Qw + (k - p) * D);
+    for (int l = 1; l <= p; ++l) {
+      const int ind = k - p + l;
+      double alfa = Ub[k + l] - X[j];
+      double* q = Qw + (ind - 1) * D;
+      if (alfa == 0.0) {
+        copy(q, q + D);
+      } else {
+        alfa /= Ub[k + l] - U[i - p + l];
+        for (int d = 0; d < D; ++d) q[d] = alfa * q[d] + (1.0 - alfa) * q[d + D];
+      }
+    }
+    Ub[k--] = X[j];
+  }
+  const int nq = n + r + 2;
+  for (int d = 0; d < D; ++d) {
+    auto* out = static_cast<double*>(std::malloc(sizeof(double) * nq));
+    for (int q = 0; q < nq; ++q)
+      out[q] = d < 3 && c->rational ? Qw[q * D + d] / Qw[q * D + 3] : Qw[q * D + d];
+    std::free(mats[d][0]);
+    mats[d][0] = out;
+  }
+  std::free(Pw);
+  std::free(Qw);
+  std::free(c->knotsU);
+  c->knotsU = Ub;
+  c->interiorU += count;
+}
+
 // Largest difference of knots and coefficients; infinity when the shapes differ.
 double Difference(const Bspline* a, const Bspline* b) {
   if (a->degreeU != b->degreeU || a->degreeV != b->degreeV || a->interiorU != b->interiorU ||
@@ -300,6 +368,20 @@ bool Agree(benchmark::State& state, double difference) {
   if (difference <= 1e-12) return true;
   state.SkipWithError("kernel and reference results differ");
   return false;
+}
+
+// Runs the kernel's operation on a copy of proto and the reference on a plain copy and
+// compares the results (Agree).
+template <class Ours, class Ref>
+bool SameResult(benchmark::State& state, Bspline* proto, Ours&& ours, Ref&& ref) {
+  Bspline* a = CopyBsplineStruct(proto);
+  ours(a);
+  Bspline* b = PlainCopy(proto);
+  ref(b);
+  const double d = Difference(a, b);
+  FreeBspline(a);
+  PlainFree(b);
+  return Agree(state, d);
 }
 
 // ---- benchmarks ------------------------------------------------------------------------------
@@ -344,6 +426,51 @@ void BM_CopyInsertFreeCubic16(benchmark::State& state) {
 }
 BENCHMARK(BM_CopyInsertFreeCubic16)->Arg(0)->Arg(1)->UseManualTime();
 
+// 1,000 sorted random knots into the cubic of 16 points (copy, insert, free) against the
+// textbook's one-pass refinement on a plain copy.
+void BM_CopyRefine1000Cubic16(benchmark::State& state) {
+  Bspline* proto = bench::Cubic16(state.range(0) != 0);
+  // Random values apart from each other and from the knots by more than the kernel's snapping
+  // distance, so that both sides insert the same values.
+  std::vector<double> values;
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<double> U(0.01, 0.99);
+  auto clear = [&](double v) {
+    for (int i = 0; i < NumKnotsU(proto); ++i)
+      if (std::fabs(v - proto->knotsU[i]) < 1e-5) return false;
+    for (double x : values)
+      if (std::fabs(v - x) < 1e-5) return false;
+    return true;
+  };
+  while (values.size() < 1000)
+    if (const double v = U(rng); clear(v)) values.push_back(v);
+  std::sort(values.begin(), values.end());
+  std::vector<double> given = values;
+  if (!SameResult(
+          state, proto, [&](Bspline* c) { InsertNKnotsToObject(1, 1000, 0, c, 2, given.data()); },
+          [&](Bspline* c) { PlainRefine(c, values.data(), 1000); })) {
+    FreeBspline(proto);
+    return;
+  }
+  bench::Compare(
+      state, 4,
+      [&] {
+        Bspline* c = CopyBsplineStruct(proto);
+        std::copy(values.begin(), values.end(), given.begin());
+        InsertNKnotsToObject(1, 1000, 0, c, 2, given.data());
+        benchmark::DoNotOptimize(c->X[0][8]);
+        FreeBspline(c);
+      },
+      [&] {
+        Bspline* c = PlainCopy(proto);
+        PlainRefine(c, values.data(), 1000);
+        benchmark::DoNotOptimize(c->X[0][8]);
+        PlainFree(c);
+      });
+  FreeBspline(proto);
+}
+BENCHMARK(BM_CopyRefine1000Cubic16)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
 // Copy + free alone, against the plain copy.
 void BM_CopyFreeCubic16(benchmark::State& state) {
   Bspline* proto = bench::Cubic16(state.range(0) != 0);
@@ -369,18 +496,11 @@ void BM_ElevateDegree(benchmark::State& state) {
   const bool rational = state.range(1) != 0;
   Bspline* proto = what == 0 ? bench::Cubic16(rational) : bench::Bicubic(rational);
   const int dir = what == 2 ? 1 : 0;
-  {
-    Bspline* ours = CopyBsplineStruct(proto);
-    IncrementDegreeOfObject(dir, ours);
-    Bspline* ref = PlainCopy(proto);
-    PlainElevate(ref, dir);
-    const double d = Difference(ours, ref);
-    FreeBspline(ours);
-    PlainFree(ref);
-    if (!Agree(state, d)) {
-      FreeBspline(proto);
-      return;
-    }
+  if (!SameResult(
+          state, proto, [&](Bspline* c) { IncrementDegreeOfObject(dir, c); },
+          [&](Bspline* c) { PlainElevate(c, dir); })) {
+    FreeBspline(proto);
+    return;
   }
   bench::Compare(
       state, what == 0 ? 16 : 2,

@@ -246,6 +246,266 @@ void InsertGivenValues(KnotInsertWork* w, int mult, int count, double* values) {
   }
 }
 
+
+// ---- Many knots in one pass ------------------------------------------------------------------
+// From this many knots on, a call refines each line once (the textbook's refine-knot-vector
+// algorithm) instead of moving the whole line along for every knot.
+constexpr int kOnePassKnots = 4;
+
+// What one pass does to every line, worked out once from the knots alone. The knots X[0..r]
+// (ascending) go in from the last to the first: before X[j] goes in, the old points above
+// `from[j]` are copied up to their places, then p points are blended with the ratios of row j
+// of `alpha`: Q[k - 1] = alpha Q[k - 1] + (1 - alpha) Q[k] (alpha 0 takes the right point
+// as it is, the textbook's rule for a knot equal to the right end of its window).
+struct OnePassPlan {
+  int count = 0;            // r + 1 knots going in
+  int a = 0, b = 0;         // span of X[0] in the old vector; one past the span of X[r]
+  double* x = nullptr;      // the knots going in, ascending
+  int* from = nullptr;      // per knot
+  double* alpha = nullptr;  // count x p
+  double* knots = nullptr;  // the refined vector
+  int breaks = 0;           // full-multiplicity runs made inside the domain
+  int* breakAt = nullptr;   // first knot index of each run (lines at - 1 and at meet there)
+  double* snapped = nullptr;  // mode 2: each given value as it went in
+};
+
+void FreePlan(OnePassPlan& plan) {
+  for (void* block : {static_cast<void*>(plan.x), static_cast<void*>(plan.from),
+                      static_cast<void*>(plan.alpha), static_cast<void*>(plan.knots),
+                      static_cast<void*>(plan.breakAt), static_cast<void*>(plan.snapped)})
+    if (block) Free(block);
+  plan = OnePassPlan{};
+}
+
+// Last index s in [p, n - 1] with U[s] <= t, n the control-point count.
+int OldSpan(const double* U, int p, int n, double t) {
+  int s = static_cast<int>(std::upper_bound(U + p, U + n, t) - U) - 1;
+  return std::clamp(s, p, n - 1);
+}
+
+// Knot vector, copy pattern and ratios of the pass that puts plan.x[0 .. count - 1] into the
+// vector U of n control points of degree p. False (nothing else to do: the knots go in one by
+// one) when a knot lies on a range end or the refined vector has two distinct knots within tol
+// of each other: there the one-at-a-time rules (snapping, zero ratios over spans shorter than
+// tol) are the only statement of the result.
+bool FinishPlan(OnePassPlan& plan, const double* U, int p, int n, double tol) {
+  const int r = plan.count - 1;
+  const double* X = plan.x;
+  if (X[0] <= U[p] || X[r] >= U[n]) return false;
+  const int m = n + p;  // last old knot index
+  plan.a = OldSpan(U, p, n, X[0]);
+  plan.b = OldSpan(U, p, n, X[r]) + 1;
+  double* Ub = plan.knots;
+  for (int j = 0; j <= plan.a; ++j) Ub[j] = U[j];
+  for (int j = plan.b + p; j <= m; ++j) Ub[j + r + 1] = U[j];
+  int i = plan.b + p - 1, k = plan.b + p + r;
+  for (int j = r; j >= 0; --j) {
+    while (X[j] <= U[i] && i > plan.a) Ub[k--] = U[i--];
+    plan.from[j] = i;
+    for (int l = 1; l <= p; ++l) {
+      const double num = Ub[k + l] - X[j];
+      plan.alpha[j * p + l - 1] = num == 0.0 ? 0.0 : num / (Ub[k + l] - U[i - p + l]);
+    }
+    Ub[k--] = X[j];
+  }
+  for (int j = 0; j < m + r + 1; ++j) {
+    const double gap = Ub[j + 1] - Ub[j];
+    if (gap != 0.0 && !(gap > tol)) return false;
+  }
+  return true;
+}
+
+bool AllocatePlan(OnePassPlan& plan, int room, int p, int nKnots, int values) {
+  plan.x = MallocArray<double>(room);
+  plan.from = MallocArray<int>(room);
+  plan.alpha = MallocArray<double>(room, p);
+  plan.knots = MallocArray<double>(nKnots + room);
+  plan.breakAt = MallocArray<int>(std::max(values, 1));
+  plan.snapped = MallocArray<double>(std::max(values, 1));
+  return plan.x && plan.from && plan.alpha && plan.knots && plan.breakAt && plan.snapped &&
+         !KernelFailed();
+}
+
+// Mode 2's knots without touching a coefficient: the same snapping, multiplicities and breaks
+// as InsertGivenValues, read off the old vector and the knots already planned (all at or below
+// the value, the values being ascending). False when the values are not ascending.
+bool PlanGivenValues(OnePassPlan& plan, const double* U, int p, int n, double tol, int mult,
+                     int count, const double* values) {
+  const int copies = mult == -1 ? p + 1 : mult;
+  double previous = -INFINITY;
+  double last = -INFINITY;  // the last knot planned, and how many copies of it
+  int lastCopies = 0;
+  int io = p;  // the span of t in the old vector, only moving up
+  for (int v = 0; v < count; ++v) {
+    double t = std::clamp(values[v], U[p], U[n]);
+    if (t < previous) return false;
+    previous = t;
+    while (io < n - 1 && U[io + 1] <= t) ++io;
+    const int s = io + plan.count;  // the span in the vector as it is when t goes in
+    const bool leftIsNew = plan.count > 0 && last >= U[io];
+    const double left = leftIsNew ? last : U[io];
+    // Copies of a knot: those of the old vector and the planned ones (distinct knots lie more
+    // than tol apart, or the plan is given up at the end).
+    auto multiplicity = [&](double value) {
+      const int old = static_cast<int>(std::upper_bound(U, U + n + p + 1, value) -
+                                       std::lower_bound(U, U + n + p + 1, value));
+      return std::min(old + (value == last ? lastCopies : 0), p + 1);
+    };
+    int m = 0, first = s + 1;
+    bool atEnd = false;
+    if (t - left < tol) {
+      t = left;
+      m = multiplicity(t);
+      atEnd = std::fabs(t - U[p]) < tol;
+      first = s - m + 1;
+    } else if (U[io + 1] - t < tol) {
+      t = U[io + 1];
+      m = multiplicity(t);
+      atEnd = io + 1 == n;
+    }
+    plan.snapped[v] = t;
+    const int r = std::max(std::min(m + copies, p + 1) - m, 0);
+    for (int c = 0; c < r; ++c) plan.x[plan.count++] = t;
+    if (r > 0) {
+      lastCopies = t == last ? lastCopies + r : r;
+      last = t;
+    }
+    if (r > 0 && m + r == p + 1 && !atEnd) plan.breakAt[plan.breaks++] = first;
+  }
+  return true;
+}
+
+// Mode 1's knots: each the middle of the then longest span, the last of equals, as
+// InsertAKnotIntoTransposedObject picks them one by one. A heap of spans ordered by length,
+// then by position (spans of positive length have distinct starts). False when the longest
+// span has no length.
+bool PlanLongestSpans(OnePassPlan& plan, const double* U, int p, int n, int count) {
+  struct Span {
+    double length, lo, hi;
+    bool operator<(const Span& o) const { return length < o.length || (length == o.length && lo < o.lo); }
+  };
+  auto* heap = MallocArray<Span>(n - p + count);
+  if (!heap || KernelFailed()) {
+    if (heap) Free(heap);
+    return false;
+  }
+  int size = 0;
+  for (int i = p; i < n; ++i) heap[size++] = {U[i + 1] - U[i], U[i], U[i + 1]};
+  std::make_heap(heap, heap + size);
+  bool ok = true;
+  for (int j = 0; j < count && ok; ++j) {
+    std::pop_heap(heap, heap + size);
+    const Span longest = heap[--size];
+    ok = longest.length > 0.0;
+    const double middle = 0.5 * (longest.lo + longest.hi);
+    plan.x[plan.count++] = middle;
+    heap[size++] = {middle - longest.lo, longest.lo, middle};
+    std::push_heap(heap, heap + size);
+    heap[size++] = {longest.hi - middle, middle, longest.hi};
+    std::push_heap(heap, heap + size);
+  }
+  Free(heap);
+  std::sort(plan.x, plan.x + plan.count);
+  return ok;
+}
+
+// The pass on one line of n points in each of K coordinate arrays, each lying at the start of
+// room for n + count: the old points are read below every point written, so the line is refined
+// where it lies. All coordinates go through together, as the points of the textbook.
+template <int K>
+void RefineLine(double* const* Q, int n, int p, const OnePassPlan& plan) {
+  const int r = plan.count - 1;
+  for (int c = 0; c < K; ++c)
+    std::memmove(Q[c] + plan.b + r, Q[c] + plan.b - 1, sizeof(double) * (n - plan.b + 1));
+  int i = plan.b + p - 1, k = plan.b + p + r;
+  for (int j = r; j >= 0; --j) {
+    for (; i > plan.from[j]; --i, --k)
+      for (int c = 0; c < K; ++c) Q[c][k - p - 1] = Q[c][i - p - 1];
+    // Each point read once and carried: a vectorised form would read back half of each
+    // store it had just made, which the processor cannot forward.
+    const double* alpha = plan.alpha + j * p;
+    double left[K];
+    for (int c = 0; c < K; ++c) left[c] = Q[c][k - p - 1] = Q[c][k - p];
+    for (int l = 1; l <= p; ++l) {
+      const double a = alpha[l - 1];
+      for (int c = 0; c < K; ++c) {
+        const double right = Q[c][k - p + l];
+        Q[c][k - p + l - 1] = a * left[c] + (1.0 - a) * right;
+        left[c] = right;
+      }
+    }
+    --k;
+  }
+}
+
+// The same on a Cartesian line (x, y, z or null) beside its weights w: points that only move
+// keep their values, blended ones are the homogeneous combination divided by the new weight.
+void RefineWeightedLine(double* const* Q, double* w, int n, int p, const OnePassPlan& plan) {
+  const int r = plan.count - 1;
+  auto move = [&](int to, int from, int length) {
+    for (int c = 0; c < 3; ++c)
+      if (Q[c]) std::memmove(Q[c] + to, Q[c] + from, sizeof(double) * length);
+    std::memmove(w + to, w + from, sizeof(double) * length);
+  };
+  move(plan.b + r, plan.b - 1, n - plan.b + 1);
+  int i = plan.b + p - 1, k = plan.b + p + r;
+  for (int j = r; j >= 0; --j) {
+    for (; i > plan.from[j]; --i, --k) move(k - p - 1, i - p - 1, 1);
+    move(k - p - 1, k - p, 1);
+    const double* alpha = plan.alpha + j * p;
+    for (int l = 1; l <= p; ++l) {
+      const int at = k - p + l - 1;
+      const double a = alpha[l - 1];
+      if (a == 0.0) {
+        move(at, at + 1, 1);
+        continue;
+      }
+      const double wl = a * w[at], wr = (1.0 - a) * w[at + 1], wn = wl + wr;
+      for (int c = 0; c < 3; ++c)
+        if (Q[c]) Q[c][at] = (wl * Q[c][at] + wr * Q[c][at + 1]) / wn;
+      w[at] = wn;
+    }
+    --k;
+  }
+}
+
+// Every line of the working form through the pass; lines move from l n to l (n + count), last
+// line first, so none is overwritten before it has moved.
+void RefineAllLines(KnotInsertWork* w, const OnePassPlan& plan) {
+  const int n = w->n, N = n + plan.count, p = w->degree;
+  for (int l = w->lines - 1; l >= 0; --l) {
+    double* line[4] = {};
+    for (int k = 0; k < 4; ++k) {
+      if (!w->c[k]) continue;
+      line[k] = w->c[k] + std::size_t(l) * N;
+      std::memmove(line[k], w->c[k] + std::size_t(l) * n, sizeof(double) * n);
+    }
+    if (w->rational == kCartesianLines) {
+      RefineWeightedLine(line, line[3], n, p, plan);
+    } else {
+      double* q[4];
+      int coords = 0;
+      for (double* c : line)
+        if (c) q[coords++] = c;
+      switch (coords) {
+        case 2:
+          RefineLine<2>(q, n, p, plan);
+          break;
+        case 3:
+          RefineLine<3>(q, n, p, plan);
+          break;
+        default:
+          RefineLine<4>(q, n, p, plan);
+      }
+    }
+  }
+  std::memcpy(w->knots, plan.knots, sizeof(double) * (N + p + 1));
+  w->n = N;
+  w->interior += plan.count;
+  for (int j = 0; j < plan.breaks; ++j)
+    MakeControlLinesSame(w, w->dir, plan.breakAt[j] - 1, plan.breakAt[j]);
+}
+
 }  // namespace
 
 int InitKnotInsertion(const Bspline* obj, int dir, int count, KnotInsertWork** work) {
@@ -485,16 +745,60 @@ void InsertNKnotsToObject(int mult, int n, int dir, Bspline* obj, int mode, doub
     SetKernelError(-2);
     return;
   }
+  // Many knots are planned from the knot vector alone, before anything is touched, and then
+  // go into every line in one pass.
+  OnePassPlan plan;
+  bool onePass = false;
+  if (reserve >= kOnePassKnots) {
+    const Direction d = DirectionOf(obj, dir);
+    const int room = static_cast<int>(reserve);
+    if (!AllocatePlan(plan, room, p, d.n + p + 1, mode == 2 ? n : 0)) {
+      FreePlan(plan);
+      return;
+    }
+    const double tol = 1e-6 * (d.knots[d.n] - d.knots[p]);
+    bool planned = true;
+    if (mode == 2) {
+      planned = PlanGivenValues(plan, d.knots, p, d.n, tol, mult, n, values);
+    } else if (mode == 1) {
+      planned = PlanLongestSpans(plan, d.knots, p, d.n, n);
+    } else {
+      const double step = (d.knots[p + 1] - d.knots[0]) / (n + 1);
+      for (int j = 1; j <= n; ++j) plan.x[plan.count++] = d.knots[0] + j * step;
+    }
+    if (KernelFailed()) {
+      FreePlan(plan);
+      return;
+    }
+    onePass = planned && (plan.count == 0 || FinishPlan(plan, d.knots, p, d.n, tol));
+    if (onePass && plan.count == 0) {  // every value already at full multiplicity
+      std::copy_n(plan.snapped, n, values);
+      FreePlan(plan);
+      return;
+    }
+    if (onePass)
+      reserve = plan.count;
+    else
+      FreePlan(plan);
+  }
   KnotInsertWork inPlace;
   KnotInsertWork* w = nullptr;
   if (dir == 0 && RowsContiguous(obj)) {
     // A failure noted earlier makes the copied form refuse to start; so does this one.
-    if (KernelFailed() || !StartInPlace(obj, static_cast<int>(reserve), &inPlace)) return;
+    if (KernelFailed() || !StartInPlace(obj, static_cast<int>(reserve), &inPlace)) {
+      FreePlan(plan);
+      return;
+    }
     w = &inPlace;
   } else if (!InitKnotInsertionOfSound(obj, dir, static_cast<int>(reserve), &w)) {
+    FreePlan(plan);
     return;
   }
-  if (mode == 2) {
+  if (onePass) {
+    RefineAllLines(w, plan);
+    if (mode == 2) std::copy_n(plan.snapped, n, values);
+    FreePlan(plan);
+  } else if (mode == 2) {
     InsertGivenValues(w, mult, n, values);
   } else if (mode == 1) {
     for (int j = 0; j < n && !KernelFailed(); ++j)

@@ -36,6 +36,9 @@ struct KnotInsertWork {
 // do nothing; a negative n, a multiplicity below 1 other than -1 or a value that is not finite
 // (mode 2) fail at once, as does an object that is not sound (bsvalid) or of degree 0 in dir,
 // an open start in mode 0 (first p + 1 knots not one value), or a result that overflowed.
+// Several knots in one call (four or more) are worked out from the knot vector first and then
+// go into each control line in one pass (the textbook's refinement of a knot vector); the
+// result equals that of inserting them one at a time, to round-off.
 void InsertNKnotsToObject(int mult, int n, int dir, Bspline* obj, int mode, double* values);
 
 // Reads obj into a new working form with room for `count` more control points per line.

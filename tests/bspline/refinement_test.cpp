@@ -429,6 +429,64 @@ TEST_F(Refinement, EvenAndLongestSpanModesAreGivenValues) {
   }
 }
 
+// Many knots in one call go into each line in one pass; the same knots one call at a time
+// (mult copies as mult calls of one copy) give the same knot vector, the same snapped values
+// written back and the same coefficients to round-off, at parameter and model scales 1e-6 ..
+// 1e6. The values include existing knots (single and repeated), values within the snapping
+// distance of a knot or of each other, ties, range ends and values beyond them.
+TEST_F(Refinement, ManyKnotsInOnePassEqualOneKnotAtATime) {
+  BsplineKeeper keep;
+  std::mt19937 rng(5);
+  for (double scale : {1e-6, 1.0, 1e6})
+    for (bool rational : {false, true})
+      for (int c = 0; c < 4; ++c) {
+        const int dir = c < 2 ? 0 : c - 2;
+        Bspline* b = keep(c < 2 ? BuildRandomCurve(81 + c, 2 + c, 12, 2 + c, rational)
+                                : BuildRandomSurface(85 + dir, 3, 2, 9, 8, rational));
+        // Scale the parameters and the coordinates alike.
+        for (double** Bspline::*m : {&Bspline::X, &Bspline::Y, &Bspline::Z})
+          if (b->*m)
+            for (int i = 0; i < NumCtrlU(b) * NumCtrlV(b); ++i) (b->*m)[0][i] *= scale;
+        for (int d = 0; d < (b->kind == 2 ? 2 : 1); ++d) {
+          double* k = d ? b->knotsV : b->knotsU;
+          for (int i = 0; i < (d ? NumKnotsV(b) : NumKnotsU(b)); ++i) k[i] *= scale;
+        }
+        b->umin *= scale, b->umax *= scale, b->vmin *= scale, b->vmax *= scale;
+        const std::vector<double> k = Knots(b, dir);
+        const int p = dir ? b->degreeV : b->degreeU;
+        const double lo = k[p], hi = k[k.size() - p - 1], tol = 1e-6 * (hi - lo);
+        std::uniform_real_distribution<double> in(lo, hi);
+        std::vector<double> v = {lo - 0.5 * scale, lo, k[p + 2], k[p + 2] + 0.3 * tol, hi, hi + scale};
+        for (int j = 0; j < 24; ++j) v.push_back(in(rng));
+        const double twice = in(rng);
+        v.insert(v.end(), {twice, twice, twice + 0.5 * tol, k[p + 4] - 0.2 * tol});
+        std::sort(v.begin(), v.end());
+        for (int mult : {1, 2, -1}) {
+          Bspline* bulk = keep(CopyBsplineStruct(b));
+          Bspline* single = keep(CopyBsplineStruct(b));
+          std::vector<double> bulkValues = v, singleValues = v;
+          InsertNKnotsToObject(mult, static_cast<int>(v.size()), dir, bulk, 2, bulkValues.data());
+          ASSERT_FALSE(KernelFailedNow());
+          for (double& t : singleValues)
+            for (int copy = 0; copy < (mult == -1 ? p + 1 : mult); ++copy)
+              InsertNKnotsToObject(1, 1, dir, single, 2, &t);
+          ASSERT_FALSE(KernelFailedNow());
+          EXPECT_EQ(bulkValues, singleValues) << scale << rational << c << mult;
+          EXPECT_EQ(Knots(bulk, dir), Knots(single, dir)) << scale << rational << c << mult;
+          EXPECT_LE(MaxCoefGap(bulk, single), 1e-12 * RefScale(b)) << scale << rational << c << mult;
+          EXPECT_LE(MaxShapeGap(b, bulk, 17), 1e-12 * RefScale(b)) << scale << rational << c << mult;
+        }
+        // The longest-span mode over many knots: ties split in the same order (uniform halves).
+        Bspline* bulk = keep(CopyBsplineStruct(b));
+        Bspline* single = keep(CopyBsplineStruct(b));
+        InsertNKnotsToObject(1, 40, dir, bulk, 1, nullptr);
+        for (int j = 0; j < 40; ++j) InsertNKnotsToObject(1, 1, dir, single, 1, nullptr);
+        ASSERT_FALSE(KernelFailedNow());
+        EXPECT_EQ(Knots(bulk, dir), Knots(single, dir)) << scale << rational << c;
+        EXPECT_LE(MaxCoefGap(bulk, single), 1e-12 * RefScale(b)) << scale << rational << c;
+      }
+}
+
 // The supporting operations against brute force: the ranking keeps the longest spans in
 // ascending order (empty slots first), the sort orders values with their indices, the merge
 // puts each new value right after its index.
