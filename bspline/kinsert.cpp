@@ -270,10 +270,7 @@ struct OnePassPlan {
 };
 
 void FreePlan(OnePassPlan& plan) {
-  for (void* block : {static_cast<void*>(plan.x), static_cast<void*>(plan.from),
-                      static_cast<void*>(plan.alpha), static_cast<void*>(plan.knots),
-                      static_cast<void*>(plan.breakAt), static_cast<void*>(plan.snapped)})
-    if (block) Free(block);
+  if (plan.x) Free(plan.x);
   plan = OnePassPlan{};
 }
 
@@ -302,9 +299,14 @@ bool FinishPlan(OnePassPlan& plan, const double* U, int p, int n, double tol) {
   for (int j = r; j >= 0; --j) {
     while (X[j] <= U[i] && i > plan.a) Ub[k--] = U[i--];
     plan.from[j] = i;
-    for (int l = 1; l <= p; ++l) {
-      const double num = Ub[k + l] - X[j];
-      plan.alpha[j * p + l - 1] = num == 0.0 ? 0.0 : num / (Ub[k + l] - U[i - p + l]);
+    // Without a branch, so that the divisions go in vector lanes; a knot equal to the right end
+    // of its window (0 / 0 where the window is empty) has ratio 0: the right point as it is.
+    double* alpha = plan.alpha + j * p;
+    const double* right = Ub + k + 1;
+    const double* left = U + i - p + 1;
+    for (int l = 0; l < p; ++l) {
+      const double num = right[l] - X[j];
+      alpha[l] = num / (num == 0.0 ? 1.0 : right[l] - left[l]);
     }
     Ub[k--] = X[j];
   }
@@ -315,15 +317,22 @@ bool FinishPlan(OnePassPlan& plan, const double* U, int p, int n, double tol) {
   return true;
 }
 
+// One block (plan.x at its start, so FreePlan releases it): doubles first, the ints after.
 bool AllocatePlan(OnePassPlan& plan, int room, int p, int nKnots, int values) {
-  plan.x = MallocArray<double>(room);
-  plan.from = MallocArray<int>(room);
-  plan.alpha = MallocArray<double>(room, p);
-  plan.knots = MallocArray<double>(nKnots + room);
-  plan.breakAt = MallocArray<int>(std::max(values, 1));
-  plan.snapped = MallocArray<double>(std::max(values, 1));
-  return plan.x && plan.from && plan.alpha && plan.knots && plan.breakAt && plan.snapped &&
-         !KernelFailed();
+  const long long doubles = room * (p + 2LL) + nKnots + values;
+  const long long ints = room + values;
+  auto* block = MallocArray<double>(doubles + (ints + 1) / 2);
+  if (!block || KernelFailed()) {
+    if (block) Free(block);
+    return false;
+  }
+  plan.x = block;
+  plan.alpha = plan.x + room;
+  plan.knots = plan.alpha + std::size_t(room) * p;
+  plan.snapped = plan.knots + nKnots + room;
+  plan.from = reinterpret_cast<int*>(block + doubles);
+  plan.breakAt = plan.from + room;
+  return true;
 }
 
 // Mode 2's knots without touching a coefficient: the same snapping, multiplicities and breaks
@@ -331,26 +340,32 @@ bool AllocatePlan(OnePassPlan& plan, int room, int p, int nKnots, int values) {
 // the value, the values being ascending). False when the values are not ascending.
 bool PlanGivenValues(OnePassPlan& plan, const double* U, int p, int n, double tol, int mult,
                      int count, const double* values) {
-  const int copies = mult == -1 ? p + 1 : mult;
-  double previous = -INFINITY;
+  const int copies = std::min(mult == -1 ? p + 1 : mult, p + 1);
+  // Copies of a knot: those of the old vector and the planned ones (distinct knots lie more
+  // than tol apart, or the plan is given up at the end).
   double last = -INFINITY;  // the last knot planned, and how many copies of it
   int lastCopies = 0;
+  auto multiplicity = [&](double value) {
+    const int old = static_cast<int>(std::upper_bound(U, U + n + p + 1, value) -
+                                     std::lower_bound(U, U + n + p + 1, value));
+    return std::min(old + (value == last ? lastCopies : 0), p + 1);
+  };
+  // Kept in locals: the loop runs once per value and must not wait on stores to the plan.
+  double* x = plan.x;
+  int planned = 0, breaks = 0;
+  double previous = -INFINITY;
   int io = p;  // the span of t in the old vector, only moving up
+  double oldLeft = U[io], right = U[io + 1];
   for (int v = 0; v < count; ++v) {
     double t = std::clamp(values[v], U[p], U[n]);
     if (t < previous) return false;
     previous = t;
-    while (io < n - 1 && U[io + 1] <= t) ++io;
-    const int s = io + plan.count;  // the span in the vector as it is when t goes in
-    const bool leftIsNew = plan.count > 0 && last >= U[io];
-    const double left = leftIsNew ? last : U[io];
-    // Copies of a knot: those of the old vector and the planned ones (distinct knots lie more
-    // than tol apart, or the plan is given up at the end).
-    auto multiplicity = [&](double value) {
-      const int old = static_cast<int>(std::upper_bound(U, U + n + p + 1, value) -
-                                       std::lower_bound(U, U + n + p + 1, value));
-      return std::min(old + (value == last ? lastCopies : 0), p + 1);
-    };
+    while (io < n - 1 && right <= t) {
+      oldLeft = right;
+      right = U[++io + 1];
+    }
+    const double left = std::max(last, oldLeft);  // every planned knot lies at or below t
+    const int s = io + planned;  // the span in the vector as it is when t goes in
     int m = 0, first = s + 1;
     bool atEnd = false;
     if (t - left < tol) {
@@ -358,20 +373,21 @@ bool PlanGivenValues(OnePassPlan& plan, const double* U, int p, int n, double to
       m = multiplicity(t);
       atEnd = std::fabs(t - U[p]) < tol;
       first = s - m + 1;
-    } else if (U[io + 1] - t < tol) {
-      t = U[io + 1];
+    } else if (right - t < tol) {
+      t = right;
       m = multiplicity(t);
       atEnd = io + 1 == n;
     }
     plan.snapped[v] = t;
     const int r = std::max(std::min(m + copies, p + 1) - m, 0);
-    for (int c = 0; c < r; ++c) plan.x[plan.count++] = t;
-    if (r > 0) {
-      lastCopies = t == last ? lastCopies + r : r;
-      last = t;
-    }
-    if (r > 0 && m + r == p + 1 && !atEnd) plan.breakAt[plan.breaks++] = first;
+    if (r == 0) continue;
+    for (int c = 0; c < r; ++c) x[planned++] = t;
+    lastCopies = t == last ? lastCopies + r : r;
+    last = t;
+    if (m + r == p + 1 && !atEnd) plan.breakAt[breaks++] = first;
   }
+  plan.count = planned;
+  plan.breaks = breaks;
   return true;
 }
 
@@ -423,11 +439,10 @@ void RefineLine(double* const* Q, int n, int p, const OnePassPlan& plan) {
       for (int c = 0; c < K; ++c) Q[c][k - p - 1] = Q[c][i - p - 1];
     // Each point read once and carried: a vectorised form would read back half of each
     // store it had just made, which the processor cannot forward.
-    const double* alpha = plan.alpha + j * p;
     double left[K];
     for (int c = 0; c < K; ++c) left[c] = Q[c][k - p - 1] = Q[c][k - p];
     for (int l = 1; l <= p; ++l) {
-      const double a = alpha[l - 1];
+      const double a = plan.alpha[j * p + l - 1];
       for (int c = 0; c < K; ++c) {
         const double right = Q[c][k - p + l];
         Q[c][k - p + l - 1] = a * left[c] + (1.0 - a) * right;
@@ -452,10 +467,9 @@ void RefineWeightedLine(double* const* Q, double* w, int n, int p, const OnePass
   for (int j = r; j >= 0; --j) {
     for (; i > plan.from[j]; --i, --k) move(k - p - 1, i - p - 1, 1);
     move(k - p - 1, k - p, 1);
-    const double* alpha = plan.alpha + j * p;
     for (int l = 1; l <= p; ++l) {
       const int at = k - p + l - 1;
-      const double a = alpha[l - 1];
+      const double a = plan.alpha[j * p + l - 1];
       if (a == 0.0) {
         move(at, at + 1, 1);
         continue;
