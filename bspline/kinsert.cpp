@@ -428,29 +428,45 @@ bool PlanLongestSpans(OnePassPlan& plan, const double* U, int p, int n, int coun
 // The pass on one line of n points in each of K coordinate arrays, each lying at the start of
 // room for n + count: the old points are read below every point written, so the line is refined
 // where it lies. All coordinates go through together, as the points of the textbook.
-template <int K>
-void RefineLine(double* const* Q, int n, int p, const OnePassPlan& plan) {
+template <int K, int P>
+void RefineLine(double* const* Q, int n, int degree, const OnePassPlan& plan) {
+  const int p = P > 0 ? P : degree;
   const int r = plan.count - 1;
+  const int last = n + r;  // last index of the refined line
   for (int c = 0; c < K; ++c)
     std::memmove(Q[c] + plan.b + r, Q[c] + plan.b - 1, sizeof(double) * (n - plan.b + 1));
   int i = plan.b + p - 1, k = plan.b + p + r;
+  // W holds points k - p .. k of each coordinate (those beyond the line are never used): each
+  // step leaves point k final and blends the rest where they are held, so no point is stored
+  // and read back (with the degree fixed they stay in registers).
+  double W[K][(P > 0 ? P : kMaxSplineDegree) + 1];
+  for (int c = 0; c < K; ++c)
+    for (int l = 0; l <= p; ++l) W[c][l] = k - p + l <= last ? Q[c][k - p + l] : 0.0;
   for (int j = r; j >= 0; --j) {
     for (; i > plan.from[j]; --i, --k)
-      for (int c = 0; c < K; ++c) Q[c][k - p - 1] = Q[c][i - p - 1];
-    // Each point read once and carried: a vectorised form would read back half of each
-    // store it had just made, which the processor cannot forward.
-    double left[K];
-    for (int c = 0; c < K; ++c) left[c] = Q[c][k - p - 1] = Q[c][k - p];
-    for (int l = 1; l <= p; ++l) {
-      const double a = plan.alpha[j * p + l - 1];
       for (int c = 0; c < K; ++c) {
-        const double right = Q[c][k - p + l];
-        Q[c][k - p + l - 1] = a * left[c] + (1.0 - a) * right;
-        left[c] = right;
+        if (k <= last) Q[c][k] = W[c][p];
+        for (int l = p; l >= 1; --l) W[c][l] = W[c][l - 1];
+        W[c][0] = Q[c][i - p - 1];
       }
+    const double* alpha = plan.alpha + j * p;
+    for (int c = 0; c < K; ++c) {
+      Q[c][k] = W[c][p];
+      for (int l = p; l >= 1; --l) W[c][l] = alpha[l - 1] * W[c][l - 1] + (1.0 - alpha[l - 1]) * W[c][l];
     }
     --k;
   }
+  for (int c = 0; c < K; ++c)
+    for (int l = 0; l <= p; ++l) Q[c][k - p + l] = W[c][l];
+}
+
+// Cubic lines with the degree fixed at compile time, any other degree as it comes.
+template <int K>
+void RefineLineOfDegree(double* const* Q, int n, int p, const OnePassPlan& plan) {
+  if (p == 3)
+    RefineLine<K, 3>(Q, n, p, plan);
+  else
+    RefineLine<K, 0>(Q, n, p, plan);
 }
 
 // The same on a Cartesian line (x, y, z or null) beside its weights w: points that only move
@@ -474,9 +490,9 @@ void RefineWeightedLine(double* const* Q, double* w, int n, int p, const OnePass
         move(at, at + 1, 1);
         continue;
       }
-      const double wl = a * w[at], wr = (1.0 - a) * w[at + 1], wn = wl + wr;
+      const double wl = a * w[at], wr = (1.0 - a) * w[at + 1], wn = wl + wr, inv = 1.0 / wn;
       for (int c = 0; c < 3; ++c)
-        if (Q[c]) Q[c][at] = (wl * Q[c][at] + wr * Q[c][at + 1]) / wn;
+        if (Q[c]) Q[c][at] = (wl * Q[c][at] + wr * Q[c][at + 1]) * inv;
       w[at] = wn;
     }
     --k;
@@ -503,13 +519,13 @@ void RefineAllLines(KnotInsertWork* w, const OnePassPlan& plan) {
         if (c) q[coords++] = c;
       switch (coords) {
         case 2:
-          RefineLine<2>(q, n, p, plan);
+          RefineLineOfDegree<2>(q, n, p, plan);
           break;
         case 3:
-          RefineLine<3>(q, n, p, plan);
+          RefineLineOfDegree<3>(q, n, p, plan);
           break;
         default:
-          RefineLine<4>(q, n, p, plan);
+          RefineLineOfDegree<4>(q, n, p, plan);
       }
     }
   }
