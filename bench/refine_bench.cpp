@@ -14,6 +14,7 @@
 
 #include "bench/compare.h"
 #include "bench/shapes.h"
+#include "bspline/bsvalid.h"
 #include "bspline/degelev.h"
 #include "bspline/kinsert.h"
 #include "bspline/sfree.h"
@@ -470,6 +471,29 @@ void BM_CopyRefine1000Cubic16(benchmark::State& state) {
   FreeBspline(proto);
 }
 BENCHMARK(BM_CopyRefine1000Cubic16)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// The price of refusing bad records: the whole-record check that the insertion makes on entry
+// (BsplineSound), timed alone against copy + one knot + free. Counters: check_ns, total_ns and
+// their share.
+void BM_RecordCheckCubic16(benchmark::State& state) {
+  Bspline* proto = bench::Cubic16(state.range(0) != 0);
+  int k = 0;
+  bench::Compare(
+      state, 64, [&] { benchmark::DoNotOptimize(BsplineSound(proto)); },
+      [&] {
+        Bspline* c = CopyBsplineStruct(proto);
+        double t = 0.1 + 0.8 * ((k++ % 64) / 64.0);
+        InsertNKnotsToObject(1, 1, 0, c, 2, &t);
+        benchmark::DoNotOptimize(c->X[0][8]);
+        FreeBspline(c);
+      });
+  state.counters["check_ns"] = state.counters["ours_ns"];
+  state.counters["total_ns"] = state.counters["ref_ns"];
+  state.counters["share"] = state.counters["ratio"];
+  for (const char* name : {"ours_ns", "ref_ns", "ratio"}) state.counters.erase(name);
+  FreeBspline(proto);
+}
+BENCHMARK(BM_RecordCheckCubic16)->Arg(0)->Arg(1)->UseManualTime();
 
 // Copy + free alone, against the plain copy.
 void BM_CopyFreeCubic16(benchmark::State& state) {
