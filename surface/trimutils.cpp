@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bspline/creverse.h"
+#include "bspline/isocurve.h"
 #include "bspline/crvlist.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
@@ -26,6 +27,7 @@
 #include "surface/bnd2crv.h"
 #include "surface/srfextend.h"
 #include "surface/srfsnip.h"
+#include "surface/startpnt.h"
 
 namespace {
 
@@ -713,6 +715,46 @@ int IsTrimCurveLinearSelfIntersect(TrimList* loop) {
   if (pl.n < 1) return 1;
   int i = 0, j = 0;
   return IsClosedPoints2DIntersect(pl.u, pl.v, pl.n, &i, &j);
+}
+
+int ModifyBndryTrimCurveForClosedSurfs(Bspline* srf, TrimList* loop) {
+  if (!srf) return 0;
+  SetObjClosed(srf);
+  if (!srf->closedU && !srf->closedV) return 0;
+  // Closed in u the seam curves run at one u (iso kind 1) and move in u, the X coordinate of
+  // the parameter-plane curve; otherwise in v. Only iso curves are moved: setting every control
+  // point of any other curve to the seam's value would flatten it.
+  const bool inU = srf->closedU != 0;
+  const int kind = inU ? 1 : 2;
+  const double lo = inU ? srf->umin : srf->vmin, hi = inU ? srf->umax : srf->vmax;
+  // Seam within 1e-4 of the parameter range, so that the test holds at every scale.
+  const double tol = 1e-4 * (hi - lo);
+  TrackingScope scope;
+  for (TrimList* l = loop; l; l = l->next)
+    for (BsplineList* node = l->loopCurves; node; node = node->next) {
+      Bspline* c = node->item;
+      if (!c || c->kind != 1 || IsoParameterKind(c, 1) != kind) continue;
+      double* x = inU ? c->X[0] : c->Y[0];
+      const int n = NumCtrlU(c);
+      double to = 0.0;
+      if (std::fabs(x[0] - hi) < tol)
+        to = lo;
+      else if (std::fabs(x[0] - lo) < tol)
+        to = hi;
+      else
+        continue;
+      double* was = MallocArray<double>(n);
+      if (!was || KernelFailed()) return -2;
+      std::copy_n(x, n, was);
+      std::fill_n(x, n, to);
+      // The test answers 0 for no crossing and for memory that ran out: only the first is success.
+      const int crossing = IsTrimCurveLinearSelfIntersect(l);
+      if (!crossing && !KernelFailed()) return 0;
+      std::copy_n(was, n, x);
+      if (KernelFailed()) return -2;
+      Free(was);
+    }
+  return 1;
 }
 
 // ---- Closing loops --------------------------------------------------------------------------

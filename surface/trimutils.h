@@ -98,6 +98,14 @@ int AdjustSnipParameter(const Bspline* crv, double* t);
 int IsTrimCurveLinearSelfIntersectPoints(TrimList* loop, double u[4], double v[4]);
 // 1 when the loop's polyline crosses itself or is empty, 0 when not or memory ran out.
 int IsTrimCurveLinearSelfIntersect(TrimList* loop);
+// On a surface closed in u (else closed in v; SetObjClosed sets the flags first), puts a seam
+// curve of a loop on the other side of the seam when that takes the crossing out of its loop:
+// for the loops from `loop` on, each curve at one u (one v) lying on the seam, within 1e-4 of
+// the range of umin or umax, is moved to the other end; the first move after which its loop
+// no longer crosses itself (IsTrimCurveLinearSelfIntersect) stays and 0 is returned, every
+// other move is undone. 0 also for a surface closed in neither direction; 1 when no move
+// helped; -2 (curves as they were) when memory ran out.
+int ModifyBndryTrimCurveForClosedSurfs(Bspline* srf, TrimList* loop);
 
 // ---- Closing loops --------------------------------------------------------------------------
 // Joins or bridges the gaps of the loop (MakeTrimCurveContinuous), then drops pieces shorter
