@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <limits>
 
+#include "bspline/bsvalid.h"
 #include "bspline/cclone.h"
 #include "bspline/creverse.h"
 #include "bspline/crvlist.h"
@@ -313,11 +314,16 @@ namespace {
 // The parameters of the estimator's polyline: per-span samples, and for a closed curve denser
 // samples in the two end intervals. A new array (count in *m) in the current scope; null on
 // failure.
-double* ClosestSampleParams(Bspline* curve, int closed, int* m) {
+// Samples per span of the estimator's polyline.
+int ClosestSamplesPerSpan(const Bspline* curve) {
   int n = 200 / (curve->interiorU + 1) + 1;
   if (n > 2 * curve->degreeU + 2) n = 2 * curve->degreeU + 2;
   if (n <= 4) n = 4;
-  double* s = SampleCurvePlateProper(curve, n, m);
+  return n;
+}
+
+double* ClosestSampleParams(Bspline* curve, int closed, int* m) {
+  double* s = SampleCurvePlateProper(curve, ClosestSamplesPerSpan(curve), m);
   if (!s || !closed || *m < 3) return s;
   const int c = *m;
   const double first = s[1] - s[0], last = s[c - 1] - s[c - 2];
@@ -338,6 +344,132 @@ double* ClosestSampleParams(Bspline* curve, int closed, int* m) {
   Free(s);
   *m = k;
   return dense;
+}
+
+// The first nearest of the polyline's segments k - 1 .. k, k = first .. last (vertices
+// s, px, py, pz), against the best squared distance so far: *best, *t (the parameter at the
+// foot, by the vertices' parameters) and closestPoint (may be null) are updated when a segment
+// is strictly nearer, so that ties keep the earlier segment.
+void NearestPolylineSegment(const double* s, const double* px, const double* py, const double* pz,
+                            int first, int last, const double P[3], double* best, double* t,
+                            double* closestPoint) {
+  double nearest = *best;
+  // The nearest vertex bounds the winning segment's distance from above: segments farther than
+  // it cannot hold the first minimum, so they are skipped unmeasured.
+  double bound = kEmptyBoxBound;
+  for (int k = first - 1; k <= last; ++k) {
+    const double dx = px[k] - P[0], dy = py[k] - P[1], dz = pz[k] - P[2];
+    const double d2 = dx * dx + dy * dy + dz * dz;
+    bound = d2 < bound ? d2 : bound;
+  }
+  for (int k = first; k <= last; ++k) {
+    const double a[3] = {px[k - 1], py[k - 1], pz[k - 1]}, b[3] = {px[k], py[k], pz[k]};
+    // A division-free lower bound of the segment's squared distance skips the segments that
+    // cannot win (with slack for rounding, so the search picks exactly what the segment routine
+    // alone would); only the survivors are measured by it.
+    const double e[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+    const double pb[3] = {b[0] - P[0], b[1] - P[1], b[2] - P[2]};
+    const double den = e[0] * e[0] + e[1] * e[1] + e[2] * e[2];
+    const double num = pb[0] * e[0] + pb[1] * e[1] + pb[2] * e[2];
+    const double pb2 = pb[0] * pb[0] + pb[1] * pb[1] + pb[2] * pb[2];
+    const double cap = nearest < bound ? nearest : bound;
+    const double reach = cap + 1e-9 * cap + 1e-12 * pb2;
+    bool candidate;
+    if (num <= 0.0 || den == 0.0) {
+      candidate = pb2 <= reach || den < 3e-20;
+    } else if (num >= den) {
+      const double pa[3] = {a[0] - P[0], a[1] - P[1], a[2] - P[2]};
+      candidate = pa[0] * pa[0] + pa[1] * pa[1] + pa[2] * pa[2] <= reach + 1e-12 * pb2;
+    } else {
+      candidate = (pb2 - reach) * den <= num * num;
+    }
+    if (!candidate) continue;
+    double foot[3], d2, w;
+    LineSegPntMinSqDistParam(P, a, b, foot, &d2, &w);
+    if (d2 < nearest) {  // ties keep the earlier segment
+      nearest = d2;
+      *t = w * s[k - 1] + (1.0 - w) * s[k];
+      if (closestPoint) Copy3(foot, closestPoint);
+    }
+  }
+  *best = nearest;
+}
+
+// EstimateClosestPntCurve's answer on an open 3D curve without sampling all of it. Span i
+// lies in the convex hull, so in the box, of its p + 1 control points (the weights positive),
+// and so do its polyline vertices and segments: no segment of span i comes nearer to P than box
+// i. The span whose box comes nearest is searched first; only spans whose box comes within the
+// distance found there can hold the estimate, and they are sampled at the estimator's
+// parameters and searched in order, so the answer is the estimator's. The samples are one
+// block, freed on return. 1 done; 0 for a curve this does not cover (closed, not 3D, weights
+// not positive, not sound), the estimator's whole polyline then being needed; -2 on failure.
+int EstimateFromNearSpans(Bspline* curve, const double P[3], double* t) {
+  if (!BsplineSound(curve) || curve->kind != 1 || curve->dimension != 3 || curve->closedU) return 0;
+  const int p = curve->degreeU, spans = curve->interiorU + 1, n = ClosestSamplesPerSpan(curve);
+  const double *X = curve->X[0], *Y = curve->Y[0], *Z = curve->Z[0], *U = curve->knotsU;
+  if (curve->rational)
+    for (int i = 0; i < NumCtrlU(curve); ++i)
+      if (!(curve->W[0][i] > 0.0)) return 0;
+  // Boxes grown by 1e-9 of the control points' extent, for the rounding of evaluated points.
+  double lo[3] = {X[0], Y[0], Z[0]}, hi[3] = {X[0], Y[0], Z[0]};
+  for (int i = 0; i < NumCtrlU(curve); ++i) {
+    const double c[3] = {X[i], Y[i], Z[i]};
+    for (int k = 0; k < 3; ++k) lo[k] = std::fmin(lo[k], c[k]), hi[k] = std::fmax(hi[k], c[k]);
+  }
+  const double grow = 1e-9 * (std::fabs(hi[0] - lo[0]) + std::fabs(hi[1] - lo[1]) + std::fabs(hi[2] - lo[2]));
+  // Squared distance from P to box i.
+  auto boxGap = [&](int i) {
+    double b0[3] = {X[i], Y[i], Z[i]}, b1[3] = {X[i], Y[i], Z[i]};
+    for (int j = i + 1; j <= i + p; ++j) {
+      const double c[3] = {X[j], Y[j], Z[j]};
+      for (int k = 0; k < 3; ++k) b0[k] = std::fmin(b0[k], c[k]), b1[k] = std::fmax(b1[k], c[k]);
+    }
+    double gap2 = 0.0;
+    for (int k = 0; k < 3; ++k) {
+      const double gap = std::fmax(0.0, std::fmax(b0[k] - grow - P[k], P[k] - b1[k] - grow));
+      gap2 += gap * gap;
+    }
+    return gap2;
+  };
+  TrackingScope scope;
+  const int most = spans * (n - 1) + 1;
+  double* block = MallocArray<double>(4 + spans, most);
+  if (!block || KernelFailed()) return -2;
+  double *ts = block, *x = ts + most, *y = x + most, *z = y + most, *gaps = z + most;
+  int first = 0;
+  for (int i = 0; i < spans; ++i) {
+    gaps[i] = boxGap(i);
+    if (gaps[i] < gaps[first]) first = i;
+  }
+  // Samples of spans i0 .. i1 - 1 into ts, x, y, z; their count.
+  auto sample = [&](int i0, int i1) {
+    int count = 0;
+    for (int i = i0; i < i1; ++i) {
+      const double a = U[p + i], b = U[p + i + 1];
+      ts[count++] = a;
+      for (int j = 1; j < n - 1; ++j) ts[count++] = a + j * (b - a) / (n - 1);
+    }
+    ts[count++] = U[p + i1];
+    EvalNpntsOnObj(curve, 0, 0, ts, nullptr, count, x, y, z);
+    return count;
+  };
+  double reach = kEmptyBoxBound;
+  NearestPolylineSegment(ts, x, y, z, 1, sample(first, first + 1) - 1, P, &reach, t, nullptr);
+  if (KernelFailed()) return -2;
+  *t = 0.5 * (curve->umin + curve->umax);
+  double best = kEmptyBoxBound;
+  // Runs of consecutive spans that can hold the estimate, each one polyline.
+  for (int i = 0; i < spans;) {
+    if (gaps[i] > reach) {
+      ++i;
+      continue;
+    }
+    const int i0 = i;
+    while (i < spans && gaps[i] <= reach) ++i;
+    NearestPolylineSegment(ts, x, y, z, 1, sample(i0, i) - 1, P, &best, t, nullptr);
+    if (KernelFailed()) return -2;
+  }
+  return 1;
 }
 
 }  // namespace
@@ -370,51 +502,12 @@ int EstimateClosestPntCurve(Bspline* curve, const double P[3], double** params, 
     *y = py;
     *z = pz;
   }
-  const double* s = *params;
-  const double *px = *x, *py = *y, *pz = *z;
   const int m = *count;
   *t = 0.5 * (curve->umin + curve->umax);
   double best = kEmptyBoxBound;
   // A closed curve never matches the two segments at its seam.
-  const int first = closed ? 2 : 1, last = closed ? m - 2 : m - 1;
-  // The nearest vertex bounds the winning segment's distance from above: segments farther than
-  // it cannot hold the first minimum, so they are skipped unmeasured.
-  double bound = kEmptyBoxBound;
-  for (int k = first - 1; k <= last; ++k) {
-    const double dx = px[k] - P[0], dy = py[k] - P[1], dz = pz[k] - P[2];
-    const double d2 = dx * dx + dy * dy + dz * dz;
-    bound = d2 < bound ? d2 : bound;
-  }
-  for (int k = first; k <= last; ++k) {
-    const double a[3] = {px[k - 1], py[k - 1], pz[k - 1]}, b[3] = {px[k], py[k], pz[k]};
-    // A division-free lower bound of the segment's squared distance skips the segments that
-    // cannot win (with slack for rounding, so the search picks exactly what the segment routine
-    // alone would); only the survivors are measured by it.
-    const double e[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
-    const double pb[3] = {b[0] - P[0], b[1] - P[1], b[2] - P[2]};
-    const double den = e[0] * e[0] + e[1] * e[1] + e[2] * e[2];
-    const double num = pb[0] * e[0] + pb[1] * e[1] + pb[2] * e[2];
-    const double pb2 = pb[0] * pb[0] + pb[1] * pb[1] + pb[2] * pb[2];
-    const double cap = best < bound ? best : bound;
-    const double reach = cap + 1e-9 * cap + 1e-12 * pb2;
-    bool candidate;
-    if (num <= 0.0 || den == 0.0) {
-      candidate = pb2 <= reach || den < 3e-20;
-    } else if (num >= den) {
-      const double pa[3] = {a[0] - P[0], a[1] - P[1], a[2] - P[2]};
-      candidate = pa[0] * pa[0] + pa[1] * pa[1] + pa[2] * pa[2] <= reach + 1e-12 * pb2;
-    } else {
-      candidate = (pb2 - reach) * den <= num * num;
-    }
-    if (!candidate) continue;
-    double foot[3], d2, w;
-    LineSegPntMinSqDistParam(P, a, b, foot, &d2, &w);
-    if (d2 < best) {  // ties keep the earlier segment
-      best = d2;
-      *t = w * s[k - 1] + (1.0 - w) * s[k];
-      if (closestPoint) Copy3(foot, closestPoint);
-    }
-  }
+  NearestPolylineSegment(*params, *x, *y, *z, closed ? 2 : 1, closed ? m - 2 : m - 1, P, &best, t,
+                         closestPoint);
   return 0;
 }
 
@@ -570,8 +663,12 @@ void ClosestParamsOnCurveOrIso(const double (*points)[3], int count, Bspline* ob
 
 int GetPointParOnCurve3(Bspline* curve, float x, float y, float z, double* t) {
   const double P[3] = {x, y, z};
-  CurveSampleCache cache;
-  if (cache.Estimate(curve, P, t) != 0) return 0;
+  const int near = EstimateFromNearSpans(curve, P, t);
+  if (near < 0) return 0;
+  if (near == 0) {
+    CurveSampleCache cache;
+    if (cache.Estimate(curve, P, t) != 0) return 0;
+  }
   double C[3], distSq, stepSq;
   FindClosestPointCurve3(curve, P, C, curve->umin, curve->umax, t, &distSq, &stepSq, 7);
   return KernelFailed() ? 0 : 1;

@@ -114,7 +114,8 @@ void ClosestParamsOnCurveOrIso(const double (*points)[3], int count, Bspline* ob
                                double** cacheY, double** cacheZ);
 
 // The parameter of the point on a 3D curve: the sample estimate refined to round-off (at least
-// 7 steps). 1, or 0 on failure.
+// 7 steps). An open curve is sampled only in the spans whose control points' box can hold the
+// estimate, which gives the estimator's answer at a fraction of the cost. 1, or 0 on failure.
 int GetPointParOnCurve3(Bspline* curve, float x, float y, float z, double* t);
 
 // The parameter on B of the point of A at tA: A's point is mapped by xfA followed by the inverse

@@ -190,6 +190,49 @@ TEST_F(ClosestParamTest, PointParameterIsTheFootAtEveryScale) {
   }
 }
 
+// A point's parameter samples only the spans whose control points' box can hold the estimate:
+// the answer is the one of the whole polyline's estimate refined the same way, bit for bit, for
+// random open curves of degrees 1 .. 5 (rational ones too, one with a double knot) and points
+// near, on and far from them, at scales 1e-6 .. 1e6, and for a closed curve (whole polyline).
+TEST_F(ClosestParamTest, PointParameterFromTheNearSpansIsTheWholePolylinesAnswer) {
+  BsplineKeeper keep;
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<double> box(-1.5, 1.5), unit(0.0, 1.0);
+  for (double scale : {1e-6, 1.0, 1e6})
+    for (int k = 0; k < 8; ++k) {
+      Bspline* c = keep(k == 7 ? ClosedCurve()
+                               : BuildRandomCurve(60 + k, 1 + k % 5, 12 + 3 * k, 3, k % 3 == 1));
+      if (k == 4) c->knotsU[8] = c->knotsU[9];  // a double knot: a span of no length
+      const double shift[3] = {0.3 * scale, -0.2 * scale, 0.1 * scale};
+      ScaleAndMove(c, scale, shift);
+      for (int q = 0; q < 40; ++q) {
+        double Pd[3];
+        if (q % 4 == 0) {  // on the curve
+          Eval3DPointOnCurve3Array(c, c->umin + unit(rng) * (c->umax - c->umin), 0, Pd);
+        } else {  // near it or far away (q % 4 == 3: up to 30 times its size)
+          for (double& x : Pd) x = box(rng) * scale * (q % 4 == 3 ? 20.0 : 1.0);
+          for (int i = 0; i < 3; ++i) Pd[i] += shift[i];
+        }
+        const float P[3] = {float(Pd[0]), float(Pd[1]), float(Pd[2])};
+        double t = -1.0;
+        ASSERT_EQ(GetPointParOnCurve3(c, P[0], P[1], P[2], &t), 1);
+        const double Pf[3] = {P[0], P[1], P[2]};
+        CurveSampleCache cache;
+        double whole = -1.0, C[3], d2, step;
+        ASSERT_EQ(cache.Estimate(c, Pf, &whole), 0);
+        FindClosestPointCurve3(c, Pf, C, c->umin, c->umax, &whole, &d2, &step, 7);
+        EXPECT_EQ(t, whole) << scale << " " << k << " " << q;
+      }
+    }
+  // Memory running out for the samples: 0 with the error state, nothing left allocated.
+  Bspline* c = keep(BuildRandomCurve(70, 3, 20));
+  double t;
+  const int failures = RunWithInjectedFailures(
+      20, 1, [&] { return GetPointParOnCurve3(c, 0.1f, 0.2f, 0.3f, &t) == 1 && !KernelFailed() ? 0 : -2; });
+  EXPECT_GT(failures, 0);
+  EXPECT_LT(failures, 20);
+}
+
 // A point's parameter found again; the closest point on a 3D curve to a point of a curve on a
 // surface, under transforms (the refiner follows the curve it runs on).
 TEST_F(ClosestParamTest, PointParameterAndCurveToCurveUnderTransforms) {
