@@ -334,6 +334,29 @@ NUB_KERNEL_INLINE void AllDegreesAt(double t, int p, const double* knots, int hi
   nubkernel::AllDegreesTable<P>(knots, deg, sorted, *span, table);
 }
 
+// AllDegreesAt in u and in v; a bicubic's two tables from one recurrence in two lanes (the
+// same values, half the divisions).
+template <int P, int Q>
+NUB_KERNEL_INLINE void BothAllDegreesAt(const Bspline* s, double u, double v, int pu, int pv,
+                                        double* tu, double* tv, int* spanU, int* spanV) {
+#if defined(__GNUC__)
+  if constexpr (P == 3 && Q == 3) {
+    const int hu = NumCtrlU(s), hv = NumCtrlV(s);
+    u = nubkernel::Clamp(u, s->knotsU[3], s->knotsU[hu]);
+    v = nubkernel::Clamp(v, s->knotsV[3], s->knotsV[hv]);
+    nubkernel::SpanSearch(s->knotsU, 3, u, spanU, hu);
+    nubkernel::SpanSearch(s->knotsV, 3, v, spanV, hv);
+    nubkernel::AllDegreesTable3Pair(s->knotsU, *spanU,
+                                    nubkernel::SortedSpanParameter(u, s->knotsU, *spanU, 3),
+                                    s->knotsV, *spanV,
+                                    nubkernel::SortedSpanParameter(v, s->knotsV, *spanV, 3), tu, tv);
+    return;
+  }
+#endif
+  AllDegreesAt<P>(u, pu, s->knotsU, NumCtrlU(s), tu, spanU);
+  AllDegreesAt<Q>(v, pv, s->knotsV, NumCtrlV(s), tv, spanV);
+}
+
 // Derivative (du, dv), each order up to 2, from basis-function derivatives: one span search
 // and one all-degrees table per direction, the derivative rows raised from it, the window
 // contracted down its columns once per v order and summed along u once per u order. A rational
@@ -347,33 +370,55 @@ void DerivativeFromBasis(const Bspline* s, double u, double v, int du, int dv, d
   const int pu = P >= 0 ? P : s->degreeU, pv = Q >= 0 ? Q : s->degreeV;
   double tu[1 + kOrd * (kOrd + 1) / 2], tv[1 + kOrd * (kOrd + 1) / 2];
   int spanU = pu, spanV = pv;
-  AllDegreesAt<P>(u, pu, s->knotsU, NumCtrlU(s), tu, &spanU);
-  AllDegreesAt<Q>(v, pv, s->knotsV, NumCtrlV(s), tv, &spanV);
+  BothAllDegreesAt<P, Q>(s, u, v, pu, pv, tu, tv, &spanU, &spanV);
   const int i0 = Homogeneous ? 0 : du, j0 = Homogeneous ? 0 : dv;
   double Nu[kMax + 1][cu], Nv[kMax + 1][Q >= 0 ? Q + 1 : kOrd];
-  for (int i = i0; i <= du; ++i) nubkernel::DerivativeRow<P>(s->knotsU, spanU, pu, tu, i, Nu[i]);
-  for (int j = j0; j <= dv; ++j) nubkernel::DerivativeRow<Q>(s->knotsV, spanV, pv, tv, j, Nv[j]);
+  // A bicubic's first-derivative rows of both directions in one pass when both are wanted.
+  bool firstPaired = false;
+#if defined(__GNUC__)
+  if constexpr (P == 3 && Q == 3) {
+    if (i0 <= 1 && du >= 1 && j0 <= 1 && dv >= 1) {
+      nubkernel::FirstDerivativeRows3Pair(s->knotsU, spanU, tu, s->knotsV, spanV, tv, Nu[1], Nv[1]);
+      firstPaired = true;
+    }
+  }
+#endif
+  for (int i = i0; i <= du; ++i)
+    if (i != 1 || !firstPaired) nubkernel::DerivativeRow<P>(s->knotsU, spanU, pu, tu, i, Nu[i]);
+  for (int j = j0; j <= dv; ++j)
+    if (j != 1 || !firstPaired) nubkernel::DerivativeRow<Q>(s->knotsV, spanV, pv, tv, j, Nv[j]);
   const bool hasZ = s->Z != nullptr;
   double* const* const M[4] = {s->X, s->Y, hasZ ? s->Z : nullptr, Homogeneous ? s->W : nullptr};
   // A(i, j) at (i (dv + 1) + j) 4: x, y, z and the weight sum.
   double A[(kMax + 1) * (kMax + 1) * 4];
-  if (du == 0) {
-    // Along v only: the window contracted along its rows once, then summed down with each v
-    // order.
+  // Along the rows first when there is one u order, or when a rational surface asks for mixed
+  // orders (every lower one too): each row of the window is weighed once and contracted with
+  // each u order, then summed down with each v order. Otherwise down the columns first.
+  const bool rowsFirst = du == 0 || (Homogeneous && dv > 0);
+  if (rowsFirst) {
     constexpr int cv = Q >= 0 ? Q + 1 : kOrd, CountV = Q >= 0 ? Q + 1 : -1;
-    double R[4][cv];
+    double R[kMax + 1][4][cv];
     const int row0 = spanV - pv, col0 = spanU - pu;
     for (int r = 0; r <= pv; ++r) {
       const double* W = Homogeneous ? s->W[row0 + r] + col0 : nullptr;
-      for (int c = 0; c < 3; ++c)
-        R[c][r] = M[c] ? nubkernel::LineSum<Count>(Nu[0], M[c][row0 + r] + col0, W, pu + 1) : 0.0;
-      R[3][r] = W ? nubkernel::LineSum<Count>(Nu[0], W, nullptr, pu + 1) : 0.0;
+      // The row's coordinates, weighed (x w, y w, z w) and the weights beside them.
+      double h[4][cu];
+      for (int c = 0; c < 3; ++c) {
+        const double* m = M[c] ? M[c][row0 + r] + col0 : nullptr;
+        for (int k = 0; k <= pu; ++k) h[c][k] = m ? (W ? W[k] * m[k] : m[k]) : 0.0;
+      }
+      for (int k = 0; k <= pu; ++k) h[3][k] = W ? W[k] : 0.0;
+      for (int i = i0; i <= du; ++i)
+        for (int c = 0; c < 4; ++c)
+          R[i][c][r] = nubkernel::LineSum<Count>(Nu[i], h[c], nullptr, pu + 1);
     }
-    for (int j = j0; j <= dv; ++j)
-      for (int c = 0; c < 4; ++c)
-        A[j * 4 + c] = nubkernel::LineSum<CountV>(Nv[j], R[c], nullptr, pv + 1);
+    for (int i = i0; i <= du; ++i)
+      for (int j = j0; j <= dv; ++j)
+        for (int c = 0; c < 4; ++c)
+          A[(i * (dv + 1) + j) * 4 + c] =
+              nubkernel::LineSum<CountV>(Nv[j], R[i][c], nullptr, pv + 1);
   }
-  for (int j = du == 0 ? dv + 1 : j0; j <= dv; ++j) {
+  for (int j = rowsFirst ? dv + 1 : j0; j <= dv; ++j) {
     double a[4][cu];
     double* const acc[4] = {a[0], a[1], a[2], a[3]};
     nubkernel::ColumnSums<Count, Homogeneous>(M, Nv[j], pv, spanV - pv, spanU - pu, pu + 1, acc);
@@ -626,8 +671,7 @@ void SharedFirstDerivatives(const Bspline* s, double u, double v, const int flag
   const bool homogeneous = Homogeneous;
   double tu[1 + kOrd * (kOrd + 1) / 2], tv[1 + kOrd * (kOrd + 1) / 2];
   int spanU = pu, spanV = pv;
-  AllDegreesAt<P>(u, pu, s->knotsU, NumCtrlU(s), tu, &spanU);
-  AllDegreesAt<Q>(v, pv, s->knotsV, NumCtrlV(s), tv, &spanV);
+  BothAllDegreesAt<P, Q>(s, u, v, pu, pv, tu, tv, &spanU, &spanV);
   const double* Nu = tu + 1 + pu * (pu + 1) / 2;
   const double* Nv = tv + 1 + pv * (pv + 1) / 2;
   const int col0 = spanU - pu, row0 = spanV - pv;

@@ -85,8 +85,10 @@ NUB_KERNEL_INLINE void BasisOfDegree(const double* knots, int span, double t, do
 // for doubles or for two parameters at once in the lanes of a BasisPair, so every caller gets
 // the same values. r[i] = right(i+1), l[i] = left(i+1); invert(den, inv) forms the six
 // reciprocals (Reciprocal's values), all before the recurrence starts.
+// With `lower` given, the degree-1 and degree-2 values go there too (a0, a1, b0, b1, b2): the
+// all-degrees table of the span.
 template <class T, class Invert>
-NUB_KERNEL_INLINE void Cubic(const T* r, const T* l, Invert invert, T* n) {
+NUB_KERNEL_INLINE void Cubic(const T* r, const T* l, Invert invert, T* n, T* lower = nullptr) {
   const T den[6] = {r[0] + l[0], r[0] + l[1], r[1] + l[0], r[0] + l[2], r[1] + l[1], r[2] + l[0]};
   T inv[6];
   invert(den, inv);
@@ -99,6 +101,9 @@ NUB_KERNEL_INLINE void Cubic(const T* r, const T* l, Invert invert, T* n) {
   T saved = l[1] * temp;
   temp = a1 * inv[2];
   const T b1 = saved + r[1] * temp, b2 = l[0] * temp;
+  if (lower) {
+    lower[0] = a0, lower[1] = a1, lower[2] = b0, lower[3] = b1, lower[4] = b2;
+  }
   // degree 3
   temp = b0 * inv[3];
   n[0] = r[0] * temp;
@@ -135,6 +140,25 @@ NUB_KERNEL_INLINE void BasisOfDegree3(const double* knots, int span, double t, d
 }
 
 #if defined(__GNUC__)
+// The degree-3 recurrence of two spans in the lanes of one: lane 0 for (knotsA, spanA, tA),
+// lane 1 for (knotsB, spanB, tB); n and lower as Cubic gives them.
+NUB_KERNEL_INLINE void CubicPair(const double* knotsA, int spanA, double tA, const double* knotsB,
+                                 int spanB, double tB, BasisPair n[4],
+                                 BasisPair* lower = nullptr) {
+  const double* a = knotsA + spanA;
+  const double* b = knotsB + spanB;
+  const BasisPair t = {tA, tB};
+  const BasisPair km2 = {a[-2], b[-2]}, km1 = {a[-1], b[-1]}, k0 = {a[0], b[0]},
+                  k1 = {a[1], b[1]}, k2 = {a[2], b[2]}, k3 = {a[3], b[3]};
+  const BasisPair r[3] = {k1 - t, k2 - t, k3 - t}, l[3] = {t - k0, t - km1, t - km2};
+  Cubic(
+      r, l,
+      [](const BasisPair* den, BasisPair* inv) {
+        for (int i = 0; i < 6; ++i) inv[i] = Reciprocal(den[i]);
+      },
+      n, lower);
+}
+
 // The degree-3 bases of two parameters at once, EvalPointOnObjInit's values after the span
 // search: lane 0 of N[i] is N[i+1] of (knotsA, spanA, tA), lane 1 that of (knotsB, spanB,
 // tB). A surface point runs its u and v bases this way: one instruction stream for both
@@ -142,20 +166,23 @@ NUB_KERNEL_INLINE void BasisOfDegree3(const double* knots, int span, double t, d
 NUB_KERNEL_INLINE void BasisOfDegree3Pair(const double* knotsA, int spanA, double tA,
                                           const double* knotsB, int spanB, double tB,
                                           BasisPair N[4]) {
-  const double* a = knotsA + spanA;
-  const double* b = knotsB + spanB;
-  const BasisPair t = {tA, tB};
-  const BasisPair km2 = {a[-2], b[-2]}, km1 = {a[-1], b[-1]}, k0 = {a[0], b[0]},
-                  k1 = {a[1], b[1]}, k2 = {a[2], b[2]}, k3 = {a[3], b[3]};
-  const BasisPair r[3] = {k1 - t, k2 - t, k3 - t}, l[3] = {t - k0, t - km1, t - km2};
   BasisPair n[4];
-  Cubic(
-      r, l,
-      [](const BasisPair* den, BasisPair* inv) {
-        for (int i = 0; i < 6; ++i) inv[i] = Reciprocal(den[i]);
-      },
-      n);
+  CubicPair(knotsA, spanA, tA, knotsB, spanB, tB, n);
   for (int i = 0; i < 4; ++i) N[i] = DropTiny(n[i]);
+}
+
+// The all-degrees tables (AllDegreesTable<3>'s values, bit for bit) of two cubic spans at
+// once, (knotsA, spanA, tA) into tableA and (knotsB, spanB, tB) into tableB: a surface's u and
+// v tables in the lanes of one recurrence, half the divisions of two.
+NUB_KERNEL_INLINE void AllDegreesTable3Pair(const double* knotsA, int spanA, double tA,
+                                            const double* knotsB, int spanB, double tB,
+                                            double* tableA, double* tableB) {
+  BasisPair n[4], lower[5];
+  CubicPair(knotsA, spanA, tA, knotsB, spanB, tB, n, lower);
+  // Degree 0 at 1, then degrees 1, 2 and 3 (the layout of nubutil.h's all-degrees table).
+  tableA[1] = tableB[1] = 1.0;
+  for (int i = 0; i < 5; ++i) tableA[2 + i] = lower[i][0], tableB[2 + i] = lower[i][1];
+  for (int i = 0; i < 4; ++i) tableA[7 + i] = n[i][0], tableB[7 + i] = n[i][1];
 }
 #endif
 
@@ -229,15 +256,45 @@ NUB_KERNEL_INLINE void DerivativeRow(const double* knots, int span, int p, const
     for (int k = 0; k <= deg; ++k) row[k] = 0.0;
     return;
   }
-  double cur[kMaxSplineDegree + 1], next[kMaxSplineDegree + 1];
-  const double* base = table + 1 + (deg - d) * (deg - d + 1) / 2;
-  for (int k = 0; k <= deg - d; ++k) cur[k] = base[k];
-  for (int q = deg - d; q < deg; ++q) {
-    RaiseDerivative(knots, span, q, cur, next);
-    for (int k = 0; k <= q + 1; ++k) cur[k] = next[k];
+  // Raised from buffer to buffer, the last step into row: no copy of a whole row between
+  // steps (with the length unknown to the compiler each copy was a call).
+  double buffers[2][kMaxSplineDegree + 1];
+  const double* from = table + 1 + (deg - d) * (deg - d + 1) / 2;
+  if (d == 0) {
+    for (int k = 0; k <= deg; ++k) row[k] = from[k];
+    return;
   }
-  for (int k = 0; k <= deg; ++k) row[k] = cur[k];
+  for (int q = deg - d; q < deg; ++q) {
+    double* to = q + 1 == deg ? row : buffers[q & 1];
+    RaiseDerivative(knots, span, q, from, to);
+    from = to;
+  }
 }
+
+#if defined(__GNUC__)
+// DerivativeRow<3>'s first-derivative rows of two cubic spans at once, (knotsA, spanA, tableA)
+// into rowA and (knotsB, spanB, tableB) into rowB: RaiseDerivative from degree 2 in the lanes
+// of one pass (IEEE division lane by lane: the same values).
+NUB_KERNEL_INLINE void FirstDerivativeRows3Pair(const double* knotsA, int spanA, const double* tableA,
+                                                const double* knotsB, int spanB, const double* tableB,
+                                                double* rowA, double* rowB) {
+  const BasisPair zero = {0.0, 0.0}, three = {3.0, 3.0};
+  BasisPair before = zero;
+  for (int k = 0; k <= 3; ++k) {
+    BasisPair here = zero;
+    if (k <= 2) {
+      const BasisPair den = {knotsA[spanA + k + 1] - knotsA[spanA - 2 + k],
+                             knotsB[spanB + k + 1] - knotsB[spanB - 2 + k]};
+      const BasisPair V = {tableA[4 + k], tableB[4 + k]};
+      here = reinterpret_cast<BasisPair>(reinterpret_cast<BasisMask>(V / den) & (den != zero));
+    }
+    const BasisPair d = three * ((k >= 1 ? before : zero) - (k <= 2 ? here : zero));
+    rowA[k] = d[0];
+    rowB[k] = d[1];
+    before = here;
+  }
+}
+#endif
 
 // The span search with the knots counted two at a time: FindLowKnotIndex's result.
 NUB_KERNEL_INLINE int SpanSearch(const double* knots, int lo, double t, int* span, int hi) {

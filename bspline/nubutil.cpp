@@ -118,6 +118,37 @@ void QuotientRule(const double* A, int du, int dv, double* out) {
   };
   double S[kQuotientTable][Dim];
   const double w = A[Dim];
+  if (du + dv <= 2) {
+    // The orders up to two written out (what the surface evaluators ask for most): no table of
+    // lower orders beyond those the one wanted needs, and one division, the rest multiplied by
+    // its reciprocal, so that the orders do not wait on one division after another. One
+    // coordinate at a time in straight-line code: a loop over three coordinates would be
+    // vectorised into pair loads of values the caller has just stored one by one, which the
+    // processor cannot forward.
+    auto at = [&](int k, int l) { return A + (k * L + l) * stride; };
+    const double inv = 1.0 / w;
+    const double w10 = du > 0 ? at(1, 0)[Dim] : 0.0, w01 = dv > 0 ? at(0, 1)[Dim] : 0.0;
+    const double* a = at(du, dv);
+    auto one = [&](int c) {
+      const double s00 = A[c] * inv;
+      if (du + dv == 0) return s00;
+      const double s10 = du > 0 ? (at(1, 0)[c] - w10 * s00) * inv : 0.0;
+      const double s01 = dv > 0 ? (at(0, 1)[c] - w01 * s00) * inv : 0.0;
+      if (du + dv == 1) return du ? s10 : s01;
+      double r;
+      if (du == 2)
+        r = a[c] - 2.0 * w10 * s10 - a[Dim] * s00;
+      else if (dv == 2)
+        r = a[c] - 2.0 * w01 * s01 - a[Dim] * s00;
+      else
+        r = a[c] - w10 * s01 - w01 * s10 - a[Dim] * s00;
+      return r * inv;
+    };
+    out[0] = one(0);
+    out[1] = one(1);
+    if constexpr (Dim == 3) out[2] = one(2);
+    return;
+  }
   for (int k = 0; k <= du; ++k)
     for (int l = 0; l <= dv; ++l) {
       double acc[Dim];

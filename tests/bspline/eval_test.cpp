@@ -129,6 +129,37 @@ TEST_F(EvalTest, EveryDerivativeOrderMatchesTheTextbookReference) {
   }
 }
 
+// Bicubics, which the evaluators take through their own two-lane basis and quotient rule:
+// every order up to two per direction against the textbook reference at random parameters
+// and at every knot (span ends), rational or not, with uniform and random knots, at
+// parameter scales 1e-6 .. 1e6.
+TEST_F(EvalTest, BicubicDerivativesMatchTheTextbookReference) {
+  BsplineKeeper keep;
+  for (double scale : {1e-6, 1.0, 1e6})
+    for (int variant = 0; variant < 4; ++variant) {
+      PatchOptions o{3, 3, 6 + variant, 5 + variant};
+      o.umin = o.vmin = -0.5 * scale, o.umax = o.vmax = 1.5 * scale;
+      o.layout = variant < 2 ? KnotLayout::Uniform : KnotLayout::Random;
+      o.rational = variant % 2 == 1, o.seed = 70 + variant;
+      Bspline* s = keep(BuildFunctionPatch(Wavy, o));
+      SCOPED_TRACE(testing::Message() << "scale " << scale << " variant " << variant);
+      for (double u : Params(s->knotsU, 3, NumCtrlU(s), 5 + variant, 2))
+        for (double v : Params(s->knotsV, 3, NumCtrlV(s), 9 + variant, 1))
+          for (int k = 0; k < 9; ++k) {
+            double p[3];
+            Eval3DPointOnSurfArray(s, u, v, kDu[k], kDv[k], p);
+            // Rounding grows with the order as the parameter range shrinks: the tolerance is
+            // relative to the object's size over the range to the order, not to the value
+            // (which may be 0, as z_vv where sin 3x vanishes).
+            double r[3];
+            RefEvalDeriv(s, u, v, kDu[k], kDv[k], r);
+            const double natural = RefScale(s) / std::pow(2.0 * scale, kDu[k] + kDv[k]);
+            SCOPED_TRACE(testing::Message() << "u " << u << " v " << v << " order " << kDu[k] << kDv[k]);
+            ExpectNear3(p, r, 1e-9 * std::max(Scale(r), natural), "bicubic derivative");
+          }
+    }
+}
+
 TEST_F(EvalTest, GridsEqualSinglePointsAlsoForDecreasingParameters) {
   BsplineKeeper keep;
   // Not sorted: the span search must start again where a value decreases.
