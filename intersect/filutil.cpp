@@ -990,7 +990,19 @@ int GetFilletSurfaces(Bspline* A, Bspline* B, TArrayList* crossings, int firstFl
         break;
       }
       bool built = false;
-      if (lA && lB && CheckIfFilletCurveSegmentInBounds(lA) && CheckIfFilletCurveSegmentInBounds(lB)) {
+      const bool inside =
+          lA && lB && CheckIfFilletCurveSegmentInBounds(lA) && CheckIfFilletCurveSegmentInBounds(lB);
+      // The bounds test answers "outside" also when its point-in-trim test ran out of memory:
+      // that is a failure, not a piece to pass over.
+      if (KernelFailed()) {
+        FreePart(lA, A);
+        FreePart(rA, A);
+        FreePart(lB, B);
+        FreePart(rB, B);
+        result = -2;
+        break;
+      }
+      if (inside) {
         Bspline* cA = CopyCurveBspline(lA);
         Bspline* cB = cA ? CopyCurveBspline(lB) : nullptr;
         Bspline* f = nullptr;
