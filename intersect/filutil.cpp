@@ -994,15 +994,8 @@ int GetFilletSurfaces(Bspline* A, Bspline* B, TArrayList* crossings, int firstFl
           lA && lB && CheckIfFilletCurveSegmentInBounds(lA) && CheckIfFilletCurveSegmentInBounds(lB);
       // The bounds test answers "outside" also when its point-in-trim test ran out of memory:
       // that is a failure, not a piece to pass over.
-      if (KernelFailed()) {
-        FreePart(lA, A);
-        FreePart(rA, A);
-        FreePart(lB, B);
-        FreePart(rB, B);
-        result = -2;
-        break;
-      }
-      if (inside) {
+      bool failed = KernelFailed();
+      if (inside && !failed) {
         Bspline* cA = CopyCurveBspline(lA);
         Bspline* cB = cA ? CopyCurveBspline(lB) : nullptr;
         Bspline* f = nullptr;
@@ -1020,20 +1013,24 @@ int GetFilletSurfaces(Bspline* A, Bspline* B, TArrayList* crossings, int firstFl
           if (f) FreeBspline(f);
           if (cA) FreeBspline(cA);
           if (cB) FreeBspline(cB);
-          FreePart(lA, A);
-          FreePart(rA, A);
-          FreePart(lB, B);
-          FreePart(rB, B);
-          result = -2;
-          break;
+          failed = true;
+        } else {
+          RemoveCurveFromBsplineList(cA);
+          RemoveCurveFromBsplineList(cB);
+          node->next = *surfaces;
+          *surfaces = node;
+          e->pieceA = cA;
+          e->pieceB = cB;
+          built = true;
         }
-        RemoveCurveFromBsplineList(cA);
-        RemoveCurveFromBsplineList(cB);
-        node->next = *surfaces;
-        *surfaces = node;
-        e->pieceA = cA;
-        e->pieceB = cB;
-        built = true;
+      }
+      if (failed) {
+        FreePart(lA, A);
+        FreePart(rA, A);
+        FreePart(lB, B);
+        FreePart(rB, B);
+        result = -2;
+        break;
       }
       (void)built;
       FreePart(lA, A);
