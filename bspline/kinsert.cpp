@@ -897,6 +897,21 @@ int InsertOneKnotToObject(int count, int dir, Bspline* obj, int mode, double val
     newValues[0] = value;
     m = 1;
   }
+  if (m >= kOnePassKnots) {
+    // Many middles: the one pass over each line (the same knots, to round-off the same points).
+    OnePassPlan plan;
+    if (!AllocatePlan(plan, m, p, nKnots, 0)) return 0;
+    std::copy_n(newValues, m, plan.x);
+    plan.count = m;
+    const double tol = 1e-6 * (d.knots[d.n] - d.knots[p]);
+    if (FinishPlan(plan, d.knots, p, d.n, tol)) {
+      KnotInsertWork* w = nullptr;
+      if (!InitKnotInsertionOfSound(obj, dir, m, &w)) return 0;
+      RefineAllLines(w, plan);
+      return EndKnotInsertion(obj, dir, w);
+    }
+    FreePlan(plan);
+  }
   double* newKnots = InsertNColsInVectorByIndex(nKnots, d.knots, m, newValues, positions);
   int* firsts = FindIndicesOfInsertedPoints(m, positions, p);
   if (!newKnots || !firsts || KernelFailed()) return 0;
