@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 #include "bspline/bsvalid.h"
 #include "bspline/nubs_simd.h"
@@ -427,8 +428,11 @@ bool PlanLongestSpans(OnePassPlan& plan, const double* U, int p, int n, int coun
 
 // The pass on one line of n points in each of K coordinate arrays, each lying at the start of
 // room for n + count: the old points are read below every point written, so the line is refined
-// where it lies. All coordinates go through together, as the points of the textbook.
-template <int K, int P>
+// where it lies. All coordinates go through together, as the points of the textbook. With
+// Weighted the last array holds the weights beside Cartesian coordinates: a blended point is
+// the homogeneous combination divided by its new weight, and points that only move (ratio 0
+// included: the right point as it is) keep their values exactly.
+template <int K, int P, bool Weighted>
 void RefineLine(double* const* Q, int n, int degree, const OnePassPlan& plan) {
   const int p = P > 0 ? P : degree;
   const int r = plan.count - 1;
@@ -438,7 +442,8 @@ void RefineLine(double* const* Q, int n, int degree, const OnePassPlan& plan) {
   int i = plan.b + p - 1, k = plan.b + p + r;
   // W holds points k - p .. k of each coordinate (those beyond the line are never used): each
   // step leaves point k final and blends the rest where they are held, so no point is stored
-  // and read back (with the degree fixed they stay in registers).
+  // and read back (with the degree fixed they stay in registers). Blending from the top down
+  // reads each left neighbour before it changes.
   double W[K][(P > 0 ? P : kMaxSplineDegree) + 1];
   for (int c = 0; c < K; ++c)
     for (int l = 0; l <= p; ++l) W[c][l] = k - p + l <= last ? Q[c][k - p + l] : 0.0;
@@ -450,9 +455,20 @@ void RefineLine(double* const* Q, int n, int degree, const OnePassPlan& plan) {
         W[c][0] = Q[c][i - p - 1];
       }
     const double* alpha = plan.alpha + j * p;
-    for (int c = 0; c < K; ++c) {
-      Q[c][k] = W[c][p];
-      for (int l = p; l >= 1; --l) W[c][l] = alpha[l - 1] * W[c][l - 1] + (1.0 - alpha[l - 1]) * W[c][l];
+    for (int c = 0; c < K; ++c) Q[c][k] = W[c][p];
+    if constexpr (Weighted) {
+      double* w = W[K - 1];
+      for (int l = p; l >= 1; --l) {
+        const double a = alpha[l - 1];
+        if (a == 0.0) continue;
+        const double wl = a * w[l - 1], wr = (1.0 - a) * w[l], wn = wl + wr, inv = 1.0 / wn;
+        for (int c = 0; c < K - 1; ++c) W[c][l] = (wl * W[c][l - 1] + wr * W[c][l]) * inv;
+        w[l] = wn;
+      }
+    } else {
+      for (int c = 0; c < K; ++c)
+        for (int l = p; l >= 1; --l)
+          W[c][l] = alpha[l - 1] * W[c][l - 1] + (1.0 - alpha[l - 1]) * W[c][l];
     }
     --k;
   }
@@ -460,43 +476,23 @@ void RefineLine(double* const* Q, int n, int degree, const OnePassPlan& plan) {
     for (int l = 0; l <= p; ++l) Q[c][k - p + l] = W[c][l];
 }
 
-// Cubic lines with the degree fixed at compile time, any other degree as it comes.
-template <int K>
-void RefineLineOfDegree(double* const* Q, int n, int p, const OnePassPlan& plan) {
-  if (p == 3)
-    RefineLine<K, 3>(Q, n, p, plan);
-  else
-    RefineLine<K, 0>(Q, n, p, plan);
-}
-
-// The same on a Cartesian line (x, y, z or null) beside its weights w: points that only move
-// keep their values, blended ones are the homogeneous combination divided by the new weight.
-void RefineWeightedLine(double* const* Q, double* w, int n, int p, const OnePassPlan& plan) {
-  const int r = plan.count - 1;
-  auto move = [&](int to, int from, int length) {
-    for (int c = 0; c < 3; ++c)
-      if (Q[c]) std::memmove(Q[c] + to, Q[c] + from, sizeof(double) * length);
-    std::memmove(w + to, w + from, sizeof(double) * length);
+// The K arrays of a line (the weights last when Weighted) through RefineLine, cubics with the
+// degree fixed at compile time, any other degree as it comes.
+template <bool Weighted>
+void RefineLineOfDegree(double* const* Q, int K, int n, int p, const OnePassPlan& plan) {
+  auto run = [&](auto coords) {
+    constexpr int kCoords = decltype(coords)::value;
+    if (p == 3)
+      RefineLine<kCoords, 3, Weighted>(Q, n, p, plan);
+    else
+      RefineLine<kCoords, 0, Weighted>(Q, n, p, plan);
   };
-  move(plan.b + r, plan.b - 1, n - plan.b + 1);
-  int i = plan.b + p - 1, k = plan.b + p + r;
-  for (int j = r; j >= 0; --j) {
-    for (; i > plan.from[j]; --i, --k) move(k - p - 1, i - p - 1, 1);
-    move(k - p - 1, k - p, 1);
-    for (int l = 1; l <= p; ++l) {
-      const int at = k - p + l - 1;
-      const double a = plan.alpha[j * p + l - 1];
-      if (a == 0.0) {
-        move(at, at + 1, 1);
-        continue;
-      }
-      const double wl = a * w[at], wr = (1.0 - a) * w[at + 1], wn = wl + wr, inv = 1.0 / wn;
-      for (int c = 0; c < 3; ++c)
-        if (Q[c]) Q[c][at] = (wl * Q[c][at] + wr * Q[c][at + 1]) * inv;
-      w[at] = wn;
-    }
-    --k;
-  }
+  if (K == 2)
+    run(std::integral_constant<int, 2>{});
+  else if (K == 3)
+    run(std::integral_constant<int, 3>{});
+  else
+    run(std::integral_constant<int, 4>{});
 }
 
 // Every line of the working form through the pass; lines move from l n to l (n + count), last
@@ -510,24 +506,14 @@ void RefineAllLines(KnotInsertWork* w, const OnePassPlan& plan) {
       line[k] = w->c[k] + std::size_t(l) * N;
       std::memmove(line[k], w->c[k] + std::size_t(l) * n, sizeof(double) * n);
     }
-    if (w->rational == kCartesianLines) {
-      RefineWeightedLine(line, line[3], n, p, plan);
-    } else {
-      double* q[4];
-      int coords = 0;
-      for (double* c : line)
-        if (c) q[coords++] = c;
-      switch (coords) {
-        case 2:
-          RefineLineOfDegree<2>(q, n, p, plan);
-          break;
-        case 3:
-          RefineLineOfDegree<3>(q, n, p, plan);
-          break;
-        default:
-          RefineLineOfDegree<4>(q, n, p, plan);
-      }
-    }
+    double* q[4];
+    int coords = 0;
+    for (double* c : line)
+      if (c) q[coords++] = c;
+    if (w->rational == kCartesianLines)
+      RefineLineOfDegree<true>(q, coords, n, p, plan);
+    else
+      RefineLineOfDegree<false>(q, coords, n, p, plan);
   }
   std::memcpy(w->knots, plan.knots, sizeof(double) * (N + p + 1));
   w->n = N;
