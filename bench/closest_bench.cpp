@@ -1,6 +1,7 @@
 // Closest points: on a bicubic surface from a good start (the inner step of sampling a boundary
 // against its neighbour and of measuring a cloud against a surface), on a wavy bicubic with its
-// grid kept, and closest parameters on a space curve. Each reports, beside the time per query,
+// grid kept, and closest parameters on a space curve (one query each call beside a plain global
+// projection: coarse samples and a safeguarded Newton). Each reports, beside the time per query,
 // the worst error against the exact answer: points are placed at known normal offsets from known
 // feet (offset below the radius of curvature on that side, ratio up to 0.95), and a point whose
 // known foot is not the nearest point of a dense sampling is left out.

@@ -1,5 +1,7 @@
 // Refinement beside the textbook: copy + one knot + free of a cubic curve of 16 control points
-// against a plain copy with malloc and Boehm's insertion into freshly allocated arrays, and
+// against a plain copy with malloc and Boehm's insertion into freshly allocated arrays; copy +
+// 1,000 knots + free against the textbook's one-pass refinement of the knot vector; the whole-
+// record check on entry timed beside copy + one knot + free (its share); and
 // degree elevation 3 -> 4 (curve, and the 12 x 10 bicubic surface in u and in v) against the
 // degree-elevation algorithm of the standard NURBS text (Bezier segments by knot insertion,
 // each segment elevated, the inserted knots removed again). Both sides copy the input first and
