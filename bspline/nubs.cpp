@@ -408,6 +408,18 @@ void DerivativeFromBasis(const Bspline* s, double u, double v, int du, int dv, d
         for (int k = 0; k <= pu; ++k) h[c][k] = m ? (W ? W[k] * m[k] : m[k]) : 0.0;
       }
       for (int k = 0; k <= pu; ++k) h[3][k] = W ? W[k] : 0.0;
+#if defined(__GNUC__)
+      if (i0 == 0 && du == 1) {
+        // Both u orders in the lanes of one sum (LineSum's operations lane by lane).
+        for (int c = 0; c < 4; ++c) {
+          nubkernel::BasisPair sum = {0.0, 0.0};
+          for (int k = 0; k <= pu; ++k) sum += nubkernel::BasisPair{Nu[0][k], Nu[1][k]} * h[c][k];
+          R[0][c][r] = sum[0];
+          R[1][c][r] = sum[1];
+        }
+        continue;
+      }
+#endif
       for (int i = i0; i <= du; ++i)
         for (int c = 0; c < 4; ++c)
           R[i][c][r] = nubkernel::LineSum<Count>(Nu[i], h[c], nullptr, pu + 1);
