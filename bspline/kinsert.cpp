@@ -14,10 +14,11 @@
 #include "foundation/makemat.h"
 #include "foundation/mathmat.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 
 namespace {
 
-constexpr double kSortStart = -3.37e38;
+constexpr double kSortStart = -kNoValue;
 
 // KnotInsertWork::rational of the in-place form: Cartesian lines beside their weights.
 constexpr int kCartesianLines = 2;

@@ -17,13 +17,12 @@
 #include "foundation/mathmat.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 #include "platform/tstubs.h"
 
 int globalTest = 0;
 
 namespace {
-
-constexpr double kHuge = 3.37e38;
 constexpr double kRelKnotTol = 1e-6;  // knots closer than this part of the range are equal
 // A pass t of the elimination fills temp up to index p - s + 2 t + 2 <= 2 p + 1.
 constexpr int kTempSize = 2 * kMaxSplineDegree + 3;
@@ -388,7 +387,7 @@ void ShiftCandidatesAfterRemoval(RemoveInfo* info, int from, double value) {
 // cost spent.
 int ComputeMaximalKnotSetToRemove(RemoveInfo* info, double*** samples, int spans, int mode,
                                   int keep, double tol, double* removed, double* lineDev) {
-  if (mode == 4) tol = kHuge;
+  if (mode == 4) tol = kNoValue;
   *lineDev = 0.0;
   const int p = info->degree;
   const int order = p + 1;

@@ -13,6 +13,7 @@
 #include "foundation/coreglob.h"
 #include "foundation/mathutil.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 #include "platform/tstubs.h"
 
 namespace {
@@ -450,7 +451,7 @@ int CheckBspline(const Bspline* obj, double tol) {
 
   if (obj->rational) {
     const int nu = NumCtrlU(obj), nv = surf ? NumCtrlV(obj) : 1;
-    double least = 3.37e38;
+    double least = kNoValue;
     for (int j = 0; j < nv; ++j)
       for (int i = 0; i < nu; ++i) {
         const double w = obj->W[j][i];

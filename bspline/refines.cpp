@@ -72,7 +72,7 @@ static int FindProjectionUVPointGuessRun(Bspline* srf, const double P[3], const 
   const double tol = 5e-6 * ControlPointDiagonal(srf);
   double fu = ClampRefinerParam(*u, srf->umin, srf->umax) ? 0.8 : 1.0;
   double fv = ClampRefinerParam(*v, srf->vmin, srf->vmax) ? 0.8 : 1.0;
-  double lastSq = 3.37e38;
+  double lastSq = kNoValue;
   for (int it = 0; it < iterations; ++it) {
     double plane[4], S[3], Su[3], Sv[3], X[3], d[3], du, dv;
     FindTangentPlane(srf, *u, *v, plane, S, Su, Sv);
@@ -95,8 +95,8 @@ static int FindClosestUVPointGuessRun(Bspline* srf, const double P[3], double S[
                             double* distSq, double* stepSq, int iterations) {
   double fu = ClampRefinerParam(*u, srf->umin, srf->umax) ? 0.8 : 1.0;
   double fv = ClampRefinerParam(*v, srf->vmin, srf->vmax) ? 0.8 : 1.0;
-  double best = 3.37e38;
-  double step = 3.37e38;
+  double best = kNoValue;
+  double step = kNoValue;
   for (int it = 0; it < iterations; ++it) {
     double plane[4], Su[3], Sv[3], F[3], d[3], du, dv, dist;
     FindTangentPlane(srf, *u, *v, plane, S, Su, Sv);
@@ -172,7 +172,7 @@ static int NewRefineSrfSrfIntrPointRun(Bspline* srf1, Bspline* srf2, double* u1,
     if (ClampRefinerParam(*v2, srf2->vmin, srf2->vmax)) *clamped = 1;
   };
   clampAll();
-  double gapSq = 3.37e38;
+  double gapSq = kNoValue;
   for (int it = 0; it < iterations; ++it) {
     double pl1[4], pl2[4], S2[3], Su1[3], Sv1[3], Su2[3], Sv2[3];
     FindTangentPlane(srf1, *u1, *v1, pl1, P, Su1, Sv1);

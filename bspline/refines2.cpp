@@ -17,7 +17,6 @@
 namespace {
 
 // The start value of every "previous distance": larger than any squared distance met.
-const double kHuge = 3.37e38;
 
 double DistSq3(const double a[3], const double b[3]) {
   const double d0 = a[0] - b[0], d1 = a[1] - b[1], d2 = a[2] - b[2];
@@ -342,7 +341,7 @@ int ClosestPointOnCurve(const Curve3View& curve, const double P[3], double C[3],
   *distSq = 2.0 * s.f;
   // The last step: from C to the foot of P on the tangent line.
   const double dd = VecDotProd3(s.jet.D[0], s.jet.D[0]);
-  *stepSq = kind == FootKind::Degenerate || !(dd > 0.0) ? kHuge : s.g[0] * s.g[0] / dd;
+  *stepSq = kind == FootKind::Degenerate || !(dd > 0.0) ? kNoValue : s.g[0] * s.g[0] / dd;
   return kind == FootKind::Interior ? 0 : -2;
 }
 

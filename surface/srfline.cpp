@@ -81,7 +81,7 @@ double RefineOntoLine(Bspline* srf, const double D[3], const double P[3], double
   };
   const double roundOff = 1e-14 * ControlPointDiagonal(srf);
   double f[2], J[2][2];
-  double err = miss(*u, *v, f, J), lastStep = 3.37e38;
+  double err = miss(*u, *v, f, J), lastStep = kNoValue;
   for (int it = 0; it < 50 && err > roundOff; ++it) {
     const double det = J[0][0] * J[1][1] - J[0][1] * J[1][0];
     if (det == 0.0) break;

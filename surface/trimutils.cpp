@@ -196,7 +196,7 @@ int FindTrimCurveDirection(Bspline*, TrimList* loop) {
   double* u = MallocArray<double>(kN);
   double* v = MallocArray<double>(kN);
   if (!u || !v || KernelFailed()) return -2;
-  double maxU = -3.37e38;
+  double maxU = -kNoValue;
   int result = 1;
   for (const BsplineList* n = loop->loopCurves; n; n = n->next) {
     const Bspline* c = n->item;
@@ -2167,8 +2167,8 @@ bool SampleLoop(LoopSearch& S, Cycle* c) {
   c->vs = MallocArray<double>(n > 0 ? n : 1);
   if (!c->us || !c->vs || KernelFailed()) return false;
   c->nSamples = n;
-  c->box[0] = c->box[1] = 3.37e38f;
-  c->box[2] = c->box[3] = -3.37e38f;
+  c->box[0] = c->box[1] = kNoValueF;
+  c->box[2] = c->box[3] = -kNoValueF;
   for (int i = 0; i < n; ++i) {
     c->us[i] = u[i];
     c->vs[i] = v[i];
