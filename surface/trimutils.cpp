@@ -2283,53 +2283,11 @@ TrimList* LoopOfCycle(LoopSearch& S, const Cycle* c, Bspline* target, bool copie
   return loop;
 }
 
-void CloseLoop(Bspline* srf, TrimList* loop) {
-  BsplineList *inserted = nullptr, *dropped = nullptr;
-  TrimCurveMerge(srf, loop, &inserted, &dropped, GlobalTrimGapTol);
-  FreeNodes(inserted);
-  FreeNodes(dropped);
-}
-
-}  // namespace
-
-int FindAllTrimLoops(Bspline* srf, int nPicks, const float* pu, const float* pv, int* nOut,
-                     BsplineList** removed, Bspline*** out) {
-  if (nOut) *nOut = 0;
-  if (out) *out = nullptr;
-  if (!srf || srf->kind != 2 || !removed || !out || !nOut || nPicks < 0 || (nPicks > 0 && (!pu || !pv)))
-    return -2;
-  if (!IsOuterTrim(srf)) {
-    TrimList* boundary = CreateSurfBoundaryAsTrimCurveBspline(srf);
-    if (!boundary) return -2;
-    AddOrderedTrimCurve(srf, boundary);
-  }
-  if (SnipSurfCurvesAtIntersects(srf, removed) != 0) return -2;
-
-  TrackingScope scope;
-  LoopSearch S{};
-  S.tolU = 1e-6 * (srf->umax - srf->umin);
-  S.tolV = 1e-6 * (srf->vmax - srf->vmin);
-  for (BsplineList* a = srf->curves; a; a = a->next)
-    if (a->item && a->item->dimension == 2 && !IsRemovePiece(a->item, *removed)) ++S.n;
-  if (S.n == 0) return -2;
-  S.table = CallocArray<CurveEntry>(S.n);
-  S.path = MallocArray<int>(S.n + 1);
-  if (!S.table || !S.path || KernelFailed()) return -2;
-  int k = 0;
-  for (BsplineList* a = srf->curves; a; a = a->next)
-    if (a->item && a->item->dimension == 2 && !IsRemovePiece(a->item, *removed)) S.table[k++].curve = a->item;
-  for (int i = 0; i < S.n; ++i)
-    if (!CloseNeighbours(S, i)) return -2;
-  for (int i = 0; i < S.n; ++i)
-    if (!S.table[i].visited && !AnyLoops(S, i)) return -2;
-  if (!S.cycles) return -2;
-
-  for (Cycle* c = S.cycles; c; c = c->next) AlignLoop(S, c);
-  for (Cycle* c = S.cycles; c; c = c->next) {
-    c->status = kDiscarded;
-    if (c->path && c->path->next && !SampleLoop(S, c)) return -2;
-  }
-  const double far[2] = {srf->umin - 1.0, 0.5 * (srf->vmin + srf->vmax)};
+// Each pick makes the smallest cycle around it an outer loop; cycles inside a picked one become
+// its holes (other picked ones go), an outer loop inside another goes, and a hole whose parent
+// went moves up to the next kept ancestor. far is a point outside the domain for the parity test.
+void ClassifyCycles(LoopSearch& S, Bspline* srf, int nPicks, const float* pu, const float* pv,
+                    const double far[2]) {
   for (int p = 0; p < nPicks; ++p) {
     Cycle* best = nullptr;
     double bestArea = 0.0;
@@ -2378,7 +2336,10 @@ int FindAllTrimLoops(Bspline* srf, int nPicks, const float* pu, const float* pv,
       }
     if (!moved) break;
   }
-  // Picked cycles that share a curve become one.
+}
+
+// Picked cycles that share a curve become one. False when a join fails.
+bool JoinCyclesSharingCurves(LoopSearch& S) {
   for (bool again = true; again;) {
     again = false;
     for (Cycle* a = S.cycles; a && !again; a = a->next) {
@@ -2389,13 +2350,65 @@ int FindAllTrimLoops(Bspline* srf, int nPicks, const float* pu, const float* pv,
           if (b == a || b->status == kDiscarded || b->status == kLostPick) continue;
           if (!Holds(b, p->index)) continue;
           const int shared = p->index;
-          if (!JoinCycles(S, a, b, shared)) return -2;
+          if (!JoinCycles(S, a, b, shared)) return false;
           --S.table[shared].useCount;
           again = true;
         }
       }
     }
   }
+  return true;
+}
+
+void CloseLoop(Bspline* srf, TrimList* loop) {
+  BsplineList *inserted = nullptr, *dropped = nullptr;
+  TrimCurveMerge(srf, loop, &inserted, &dropped, GlobalTrimGapTol);
+  FreeNodes(inserted);
+  FreeNodes(dropped);
+}
+
+}  // namespace
+
+int FindAllTrimLoops(Bspline* srf, int nPicks, const float* pu, const float* pv, int* nOut,
+                     BsplineList** removed, Bspline*** out) {
+  if (nOut) *nOut = 0;
+  if (out) *out = nullptr;
+  if (!srf || srf->kind != 2 || !removed || !out || !nOut || nPicks < 0 || (nPicks > 0 && (!pu || !pv)))
+    return -2;
+  if (!IsOuterTrim(srf)) {
+    TrimList* boundary = CreateSurfBoundaryAsTrimCurveBspline(srf);
+    if (!boundary) return -2;
+    AddOrderedTrimCurve(srf, boundary);
+  }
+  if (SnipSurfCurvesAtIntersects(srf, removed) != 0) return -2;
+
+  TrackingScope scope;
+  LoopSearch S{};
+  S.tolU = 1e-6 * (srf->umax - srf->umin);
+  S.tolV = 1e-6 * (srf->vmax - srf->vmin);
+  for (BsplineList* a = srf->curves; a; a = a->next)
+    if (a->item && a->item->dimension == 2 && !IsRemovePiece(a->item, *removed)) ++S.n;
+  if (S.n == 0) return -2;
+  S.table = CallocArray<CurveEntry>(S.n);
+  S.path = MallocArray<int>(S.n + 1);
+  if (!S.table || !S.path || KernelFailed()) return -2;
+  int k = 0;
+  for (BsplineList* a = srf->curves; a; a = a->next)
+    if (a->item && a->item->dimension == 2 && !IsRemovePiece(a->item, *removed)) S.table[k++].curve = a->item;
+  for (int i = 0; i < S.n; ++i)
+    if (!CloseNeighbours(S, i)) return -2;
+  for (int i = 0; i < S.n; ++i)
+    if (!S.table[i].visited && !AnyLoops(S, i)) return -2;
+  if (!S.cycles) return -2;
+
+  for (Cycle* c = S.cycles; c; c = c->next) AlignLoop(S, c);
+  for (Cycle* c = S.cycles; c; c = c->next) {
+    c->status = kDiscarded;
+    if (c->path && c->path->next && !SampleLoop(S, c)) return -2;
+  }
+  const double far[2] = {srf->umin - 1.0, 0.5 * (srf->vmin + srf->vmax)};
+  ClassifyCycles(S, srf, nPicks, pu, pv, far);
+  if (!JoinCyclesSharingCurves(S)) return -2;
 
   int nOuter = 0;
   for (Cycle* c = S.cycles; c; c = c->next) nOuter += c->status == kOuterLoop ? 1 : 0;
