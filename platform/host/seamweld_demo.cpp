@@ -345,9 +345,10 @@ bool IsOuterSide(const SampleGroup& g, int element, int side, double reach) {
   return true;
 }
 
-// With the outer boundary held, a seam end on it keeps the angle the held rows give it; the
-// heal's work shows on the rest of the seam. The ends are the first and last tenth of the
-// seam at an end that lies on the outer boundary.
+// With the outer boundary held, a seam's ends on it are shown apart from the rest: the held
+// rows limit what the heal may do there, so their angle need not reach the target, and it is
+// not kept either: it changes with the rows beside the held ones. The ends are the first and
+// last tenth of the seam at an end that lies on the outer boundary.
 constexpr double kHeldEndShare = 0.1;
 
 struct SeamAngles {
