@@ -1,0 +1,148 @@
+// Decimation to a triangle count removes points in one exact order: the reductions of seeded
+// meshes (smooth, jittered, flat with many equal costs, closed, with holes and pinched corners)
+// must give bit for bit the meshes and errors recorded when the order was first laid down, so
+// that any faster bookkeeping of the costs and trial triangulations changes nothing a caller
+// sees.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <vector>
+
+#include "mesh/putil.h"
+#include "tests/support/kernel_fixture.h"
+#include "tests/support/meshes.h"
+
+namespace {
+
+class DecimationOrder : public KernelTest {};
+
+using Pts = std::vector<std::array<double, 3>>;
+
+// FNV-1a over the bytes of the result: counts, corners, coordinates and the error.
+struct Digest {
+  uint64_t h = 1469598103934665603ull;
+  void Bytes(const void* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<const unsigned char*>(p)[i]) * 1099511628211ull;
+  }
+  template <class T>
+  void Add(T v) {
+    Bytes(&v, sizeof v);
+  }
+};
+
+uint64_t Reduced(Cloud* m, int target, const double weights[3], double* maxError) {
+  double box[6] = {1e300, 1e300, 1e300, -1e300, -1e300, -1e300};
+  for (int i = 0; i < m->npts; ++i) {
+    const double p[3] = {m->x[i], m->y[i], m->z[i]};
+    for (int k = 0; k < 3; ++k) box[k] = std::min(box[k], p[k]), box[k + 3] = std::max(box[k + 3], p[k]);
+  }
+  EXPECT_EQ(ReducePolygonsByCount(m, target, weights[0], weights[1], weights[2], box, maxError), 0);
+  Digest d;
+  d.Add(m->npts), d.Add(m->ntri), d.Add(*maxError);
+  for (int t = 0; t < m->ntri; ++t)
+    for (int k = 0; k < 3; ++k) d.Add(m->tri[t].v[k]);
+  for (int i = 0; i < m->npts; ++i) d.Add(m->x[i]), d.Add(m->y[i]), d.Add(m->z[i]);
+  return d.h;
+}
+
+// Uniform in [0, 1) from the raw generator, the same on every standard library.
+double Unit(std::mt19937& g) { return g() / 4294967296.0; }
+
+// A grid of nx x ny points with heights and in-plane jitter from the seed; cells kept where
+// keep says.
+Cloud* Field(int nx, int ny, double jitter, uint32_t seed, double (*height)(double, double),
+             const std::function<bool(int, int)>& keep) {
+  std::mt19937 g(seed);
+  Cloud* m = MakeGridMesh(nx, ny, keep);
+  for (int i = 0; i < m->npts; ++i) {
+    m->x[i] = float(m->x[i] + jitter * (Unit(g) - 0.5));
+    m->y[i] = float(m->y[i] + jitter * (Unit(g) - 0.5));
+    m->z[i] = float(height(m->x[i], m->y[i]) + 0.1 * jitter * (Unit(g) - 0.5));
+  }
+  for (int t = 0; t < m->ntri; ++t) MakeCldPolyPlane(m, &m->tri[t]);
+  return m;
+}
+
+double Hills(double x, double y) { return 1.5 * std::sin(0.3 * x) * std::cos(0.25 * y); }
+double Flat(double, double) { return 0; }
+
+// A closed torus (radii 3 and 1) of nu x nv cells.
+Cloud* Torus(int nu, int nv) {
+  Pts pts;
+  for (int j = 0; j < nv; ++j)
+    for (int i = 0; i < nu; ++i) {
+      const double u = 2 * M_PI * i / nu, v = 2 * M_PI * j / nv;
+      pts.push_back({(3 + std::cos(v)) * std::cos(u), (3 + std::cos(v)) * std::sin(u), std::sin(v)});
+    }
+  std::vector<TestTriangle> tris;
+  for (int j = 0; j < nv; ++j)
+    for (int i = 0; i < nu; ++i) {
+      const int a = i + nu * j, b = (i + 1) % nu + nu * j, c = (i + 1) % nu + nu * ((j + 1) % nv),
+                d = i + nu * ((j + 1) % nv);
+      tris.push_back({a, b, c});
+      tris.push_back({a, c, d});
+    }
+  return MakeTestMesh(pts, tris);
+}
+
+struct Case {
+  const char* name;
+  Cloud* (*make)();
+  int target;
+  double weights[3];
+  uint64_t digest;
+  double maxError;
+};
+
+TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
+  static const Case cases[] = {
+      {"smooth hills",
+       [] { return Field(40, 36, 0.0, 1, Hills, [](int, int) { return true; }); },
+       270,
+       {1, 1, 1},
+       7926407394799523037ull,
+       0.17441906555169395},
+      {"jittered hills",
+       [] { return Field(40, 36, 0.6, 7, Hills, [](int, int) { return true; }); },
+       700,
+       {1, 1, 1},
+       11291396852518098210ull,
+       0.068281296455524942},
+      {"jittered, other weights",
+       [] { return Field(32, 30, 0.5, 11, Hills, [](int, int) { return true; }); },
+       150,
+       {0.2, 3, 0.5},
+       9118816534232256355ull,
+       0.18722222054517892},
+      {"flat grid of equal costs",
+       [] { return Field(30, 30, 0.0, 3, Flat, [](int, int) { return true; }); },
+       90,
+       {1, 1, 1},
+       17348401260877894807ull,
+       7.944109290391274e-15},
+      {"closed torus", [] { return Torus(48, 20); }, 190, {1, 1, 1}, 2393057612315826872ull, 0.22910839774651356},
+      {"holes and pinched corners",
+       [] {
+         return Field(36, 36, 0.3, 5, Hills,
+                      [](int i, int j) { return (i * 7 + j * 13) % 11 != 0 && (i + j) % 17 != 5; });
+       },
+       300,
+       {1, 1, 1},
+       9895842846353700907ull,
+       0.13681720828949837},
+  };
+  for (const Case& c : cases) {
+    Cloud* m = c.make();
+    double maxError = -1;
+    const uint64_t digest = Reduced(m, c.target, c.weights, &maxError);
+    EXPECT_EQ(digest, c.digest) << c.name << " " << m->ntri << " " << maxError;
+    EXPECT_DOUBLE_EQ(maxError, c.maxError) << c.name;
+    FreeCloud(m);
+  }
+}
+
+}  // namespace
