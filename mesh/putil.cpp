@@ -431,6 +431,11 @@ T* Room(T* stack, long stackCount, long n) {
 
 double Dot(const float a[4], const float b[4]) { return double(a[0]) * b[0] + double(a[1]) * b[1] + double(a[2]) * b[2]; }
 
+double Distance(const double a[3], const double b[3]) {
+  const double d[3] = {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+  return std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+}
+
 void TrianglePoints(const Cloud* m, const CloudTriangle& t, double a[3], double b[3], double c[3]) {
   GetCldPoint(m, t.v[0], a);
   GetCldPoint(m, t.v[1], b);
@@ -618,6 +623,28 @@ int MultipleEdgeFormed(const Cloud* mesh, const int32_t* ring, int n, IndexNode*
   return 0;
 }
 
+namespace {
+
+// The ring of v's neighbours from a fan that CanVertexBeRemoved accepted, into ring (room for
+// fanCount + 1), and its length; 0 when the fan gives no single chain or memory runs out.
+int FanRing(const Cloud* mesh, int v, const int32_t* fan, int fanCount, int32_t* ring) {
+  TrackingScope scope;
+  int32_t pairStack[2 * kStackRoom];
+  int startStack[kStackRoom + 1];
+  int32_t* pairs = Room(pairStack, 2 * kStackRoom, 2L * fanCount);
+  int* starts = Room(startStack, kStackRoom + 1, fanCount + 1L);
+  if (!pairs || !starts) return 0;
+  // One edge-connected fan gives one chain: the ring of v's neighbours.
+  if (IdentifySharedEdges(mesh, v, fan, fanCount, pairs, starts) != 1) return 0;
+  int n = 0;
+  ring[n++] = pairs[0];
+  for (int e = 0; e < fanCount; ++e) ring[n++] = pairs[2 * e + 1];
+  if (ring[n - 1] == ring[0]) --n;
+  return n;
+}
+
+}  // namespace
+
 int RemoveCldVertexLow2(const Cloud* mesh, int v, int* newCount, int* newNumbers, int fanCount, const int32_t* fan,
                         CloudTriangle* newTriangles, IndexNode* const* vertexTriangleHeads, double tol) {
   *newCount = 0;
@@ -642,20 +669,10 @@ int RemoveCldVertexLow2(const Cloud* mesh, int v, int* newCount, int* newNumbers
     fan = found;
   }
   if (!CanVertexBeRemoved(mesh, v, fan, fanCount, tol * tol)) return 0;
-  int32_t pairStack[2 * kStackRoom];
-  int startStack[kStackRoom + 1];
-  int32_t* pairs = Room(pairStack, 2 * kStackRoom, 2L * fanCount);
-  int* starts = Room(startStack, kStackRoom + 1, fanCount + 1L);
-  if (!pairs || !starts) return 0;
-  // One edge-connected fan gives one chain: the ring of v's neighbours.
-  if (IdentifySharedEdges(mesh, v, fan, fanCount, pairs, starts) != 1) return 0;
   int32_t ringStack[kStackRoom + 1];
   int32_t* ring = Room(ringStack, kStackRoom + 1, fanCount + 1L);
   if (!ring) return 0;
-  int n = 0;
-  ring[n++] = pairs[0];
-  for (int e = 0; e < fanCount; ++e) ring[n++] = pairs[2 * e + 1];
-  if (ring[n - 1] == ring[0]) --n;
+  const int n = FanRing(mesh, v, fan, fanCount, ring);
   if (n < 3 || MultipleEdgeFormed(mesh, ring, n, vertexTriangleHeads)) return 0;
   double xyzStack[3][kStackRoom + 1];
   int triStack[3 * kStackRoom];
@@ -1118,6 +1135,8 @@ class CountDecimation {
   IndexNode* NewNode();
   IndexNode* NewRecord();
   bool Gather(int v);
+  void KeepTrial(int v, int count);
+  int TrialStillHolds(int v);
   double FindDistSqToClosestNbor(int v) const;
   double FindSharpestAngleAtVert(int v) const;
   double FindElimDistanceOfVert(int v);
@@ -1125,6 +1144,7 @@ class CountDecimation {
   bool DeleteVertex(int v, int* newCount);
   bool Grow(int needed);
   void StoreRemovedVertices(int v, int newCount);
+  void BoundTrial(int count);
   double NearestSq(int point, int newCount, int* which, double floor = -1) const;
   bool Replace(int v, int newCount, int* noted, int* nnoted);
   bool AddEdge(int a, int b);
@@ -1152,7 +1172,21 @@ class CountDecimation {
   double maxErrorSq_ = 0;
   int32_t* fan_ = nullptr;  // the fan and trial triangles of one point, room fanRoom_
   CloudTriangle* trial_ = nullptr;
+  // The trial triangles' corners (a, b, c back to back) and the centre and radius of a sphere
+  // round each (room fanRoom_).
+  double* trialXyz_ = nullptr;
+  double* trialBall_ = nullptr;
   int fanRoom_ = 0, fanCount_ = 0;
+  // Each point's trial triangulation from its last costing, so that its removal need not
+  // triangulate its ring again: keptCount_ triangles (-1 none kept) at keptTri_[kKept * 3 * v],
+  // made when clock_ (the count of removals) was keptAt_[v]. changedAt_[w] is the clock of the
+  // last removal that changed w's triangles.
+  static constexpr int kKept = 8;
+  signed char* keptCount_ = nullptr;
+  int32_t* keptTri_ = nullptr;
+  int* keptAt_ = nullptr;
+  int* changedAt_ = nullptr;
+  int clock_ = 0;
 };
 
 IndexNode* CountDecimation::NewNode() {
@@ -1181,11 +1215,41 @@ bool CountDecimation::Gather(int v) {
     fanRoom_ = std::max(2 * fanRoom_, fanCount_);
     fan_ = MallocArray<int32_t>(fanRoom_);
     trial_ = MallocArray<CloudTriangle>(fanRoom_);
-    if (!fan_ || !trial_) return false;
+    trialXyz_ = MallocArray<double>(fanRoom_, 9);
+    trialBall_ = MallocArray<double>(fanRoom_, 4);
+    if (!fan_ || !trial_ || !trialXyz_ || !trialBall_) return false;
   }
   int k = 0;
   for (const IndexNode* node = vtri_[v]; node; node = node->next) fan_[k++] = node->index;
   return true;
+}
+
+void CountDecimation::KeepTrial(int v, int count) {
+  keptCount_[v] = static_cast<signed char>(count <= kKept ? count : -1);
+  if (count > kKept) return;
+  keptAt_[v] = clock_;
+  int32_t* kept = keptTri_ + (long)kKept * 3 * v;
+  for (int k = 0; k < count; ++k)
+    for (int c = 0; c < 3; ++c) kept[3 * k + c] = trial_[k].v[c];
+}
+
+// Whether the trial triangulation kept for v (its fan in fan_) is what removing v gives now: 1
+// it is, 0 v cannot be removed now, -1 none is kept (or memory ran out). Every removal that
+// changed v's fan re-costed v after it, so fan, ring and triangulation are those of the trial;
+// only the test for an edge between ring vertices that are not ring neighbours reads further,
+// the triangles around the ring vertices, and needs doing again when one of those changed.
+int CountDecimation::TrialStillHolds(int v) {
+  if (keptCount_[v] < 1 || changedAt_[v] > keptAt_[v]) return -1;
+  bool ringChanged = false;
+  for (int l = 0; l < fanCount_ && !ringChanged; ++l)
+    for (int32_t w : m_->tri[fan_[l]].v) ringChanged = ringChanged || changedAt_[w] > keptAt_[v];
+  if (!ringChanged) return 1;
+  TrackingScope scope;
+  int32_t ringStack[kStackRoom + 1];
+  int32_t* ring = Room(ringStack, kStackRoom + 1, fanCount_ + 1L);
+  const int n = ring ? FanRing(m_, v, fan_, fanCount_, ring) : 0;
+  if (n < 3) return -1;
+  return MultipleEdgeFormed(m_, ring, n, vtri_) ? 0 : 1;
 }
 
 double CountDecimation::FindDistSqToClosestNbor(int v) const {
@@ -1206,18 +1270,44 @@ double CountDecimation::FindSharpestAngleAtVert(int v) const {
   return n < 2 ? 0.0 : 1 - least;
 }
 
+void CountDecimation::BoundTrial(int count) {
+  for (int k = 0; k < count; ++k) {
+    double* corner = trialXyz_ + 9 * k;
+    TrianglePoints(m_, trial_[k], corner, corner + 3, corner + 6);
+    double* ball = trialBall_ + 4 * k;
+    for (int i = 0; i < 3; ++i) ball[i] = (corner[i] + corner[3 + i] + corner[6 + i]) / 3;
+    ball[3] = 0;
+    for (int j = 0; j < 3; ++j) ball[3] = std::max(ball[3], Distance(corner + 3 * j, ball));
+  }
+}
+
 // The squared distance of a point from the nearest trial triangle (the first on ties).
 // With a floor, the search stops at the first triangle nearer than it: the caller only needs to
 // know the point cannot raise a maximum it already has.
+// The triangle whose sphere comes nearest is measured first, then the others in order, each
+// only when its sphere does not keep it farther than the best so far. The sphere's bound is
+// lowered by a millionth of the distances, far more than the round-off of either distance, so
+// a triangle passed over could never have been the nearest or tied with it: the answer is the
+// one of measuring every triangle in order.
 double CountDecimation::NearestSq(int point, int newCount, int* which, double floor) const {
-  double p[3], best = kNoDistance;
+  double p[3], best = kNoDistance, gapStack[kStackRoom];
   GetCldPoint(m_, point, p);
-  *which = 0;
-  for (int k = 0; k < newCount && best >= floor; ++k) {
-    double a[3], b[3], c[3], foot[3], d2, s, t;
-    TrianglePoints(m_, trial_[k], a, b, c);
-    TriangPntMinDistSq(p, a, b, c, foot, &d2, &s, &t);
-    if (d2 < best) best = d2, *which = k;
+  double* gap = newCount <= kStackRoom ? gapStack : nullptr;
+  int first = 0;
+  for (int k = 0; gap && k < newCount; ++k) {
+    const double* ball = trialBall_ + 4 * k;
+    const double centre = Distance(p, ball);
+    gap[k] = centre - ball[3] - 1e-6 * (centre + ball[3]);
+    if (gap[k] < gap[first]) first = k;
+  }
+  *which = first;
+  for (int i = -1; i < newCount && best >= floor; ++i) {
+    const int k = i < 0 ? first : i;
+    if ((i >= 0 && k == first) || (gap && gap[k] > 0 && gap[k] * gap[k] > best)) continue;
+    const double* corner = trialXyz_ + 9 * k;
+    double foot[3], d2, s, t;
+    TriangPntMinDistSq(p, corner, corner + 3, corner + 6, foot, &d2, &s, &t);
+    if (d2 < best || (d2 == best && k < *which)) best = d2, *which = k;
   }
   return best;
 }
@@ -1227,6 +1317,8 @@ double CountDecimation::FindElimDistanceOfVert(int v) {
   if (!Gather(v) || fanCount_ == 0) return kNoDistance;
   if (!RemoveCldVertexLow2(m_, v, &count, nullptr, fanCount_, fan_, trial_, vtri_, kNoDistance) || count < 1)
     return kNoDistance;
+  KeepTrial(v, count);
+  BoundTrial(count);
   int which;
   double worst = NearestSq(v, count, &which);
   for (int l = 0; l < fanCount_; ++l)
@@ -1236,6 +1328,7 @@ double CountDecimation::FindElimDistanceOfVert(int v) {
 }
 
 double CountDecimation::FindVertexRemovalParam(int v) {
+  keptCount_[v] = -1;
   if (m_->isVert && !(m_->isVert[v >> 3] & (1 << (v & 7)))) return 0;
   return wNeighbour_ * FindDistSqToClosestNbor(v) / edgeNorm_ + wAngle_ * FindSharpestAngleAtVert(v) +
          wElimination_ * FindElimDistanceOfVert(v) / elimNorm_;
@@ -1244,6 +1337,17 @@ double CountDecimation::FindVertexRemovalParam(int v) {
 bool CountDecimation::DeleteVertex(int v, int* newCount) {
   *newCount = 0;
   if (!Gather(v) || fanCount_ == 0) return false;
+  const int holds = TrialStillHolds(v);
+  if (holds == 0) return false;
+  if (holds == 1) {
+    *newCount = keptCount_[v];
+    const int32_t* kept = keptTri_ + (long)kKept * 3 * v;
+    for (int k = 0; k < *newCount; ++k) {
+      for (int c = 0; c < 3; ++c) trial_[k].v[c] = kept[3 * k + c];
+      MakeCldPolyPlane(m_, &trial_[k]);
+    }
+    return true;
+  }
   return RemoveCldVertexLow2(m_, v, newCount, nullptr, fanCount_, fan_, trial_, vtri_, kNoDistance) &&
          *newCount > 0;
 }
@@ -1266,6 +1370,7 @@ bool CountDecimation::Grow(int needed) {
 
 // v and the points over its fan go to their nearest new triangle (numbered from ntri on).
 void CountDecimation::StoreRemovedVertices(int v, int newCount) {
+  BoundTrial(newCount);
   int which;
   maxErrorSq_ = std::max(maxErrorSq_, NearestSq(v, newCount, &which));
   IndexNode* record = NewRecord();
@@ -1312,11 +1417,14 @@ bool CountDecimation::AddEdge(int a, int b) {
 // neighbours.
 bool CountDecimation::Replace(int v, int newCount, int* noted, int* nnoted) {
   *nnoted = 0;
+  ++clock_;
+  changedAt_[v] = clock_;
   for (const IndexNode* node = vedge_[v]; node; node = node->next) {
     const int32_t* e = edges_.get() + 2 * node->index;
     const int w = e[0] == v ? e[1] : e[0];
     Unlink(&vedge_[w], node->index);
     noted[(*nnoted)++] = w;
+    changedAt_[w] = clock_;
   }
   vedge_[v] = nullptr;
   for (int l = 0; l < fanCount_; ++l) {
@@ -1372,7 +1480,13 @@ bool CountDecimation::Setup(const double bbox[6]) {
   auto* keys = MallocArray<double>(n);
   auto* costs = MallocArray<double>(n);
   auto* ids = MallocArray<int>(n);
-  if (!vedge_ || !vtri_ || !edgeNodes || !triNodes || !lists_ || !triFlags_ || !keys || !costs || !ids) return false;
+  keptCount_ = MallocArray<signed char>(n);
+  keptTri_ = MallocArray<int32_t>(n, 3 * kKept);
+  keptAt_ = MallocArray<int>(n);
+  changedAt_ = CallocArray<int>(n);
+  if (!vedge_ || !vtri_ || !edgeNodes || !triNodes || !lists_ || !triFlags_ || !keys || !costs || !ids ||
+      !keptCount_ || !keptTri_ || !keptAt_ || !changedAt_)
+    return false;
   MakeEdgePointers(m_, edges_.get(), nedges_, vedge_, edgeNodes);
   MakePolyPointers(m_, vtri_, triNodes);
   for (int i = 0; i < n; ++i) {
