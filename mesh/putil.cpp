@@ -599,12 +599,17 @@ int IdentifySharedEdges(const Cloud* mesh, int v, const int32_t* fan, int fanCou
   return nchains;
 }
 
-int MultipleEdgeFormed(const Cloud* mesh, const int32_t* ring, int n, IndexNode* const* vertexTriangleHeads) {
-  // Each triangle around ring vertex i is read once; its other corners are looked up in the
-  // ring (short: a linear scan is the fastest lookup), but for a corner whose low six bits no ring
-  // vertex has: most corners (the centre, the outer vertices) are no ring vertex, and the mask
-  // spares them the scan.
-  // In a ring without repeated vertices the neighbours along it need no scan either.
+namespace {
+
+// 1 when some ring vertex is joined to a ring vertex that is neither itself nor one of its ring
+// neighbours. joined(i, found) offers each vertex joined to ring[i] to found, which answers true
+// for such a one; joined answers true as soon as found does.
+// Joined vertices are looked up in the ring (short: a linear scan is the fastest lookup), but for
+// one whose low six bits no ring vertex has: most (the centre, the outer vertices) are no ring
+// vertex, and the mask spares them the scan. In a ring without repeated vertices the neighbours
+// along it need no scan either.
+template <class Joined>
+int RingJoinedAcross(const int32_t* ring, int n, Joined joined) {
   uint64_t mask = 0;
   bool repeats = false;
   for (int j = 0; j < n; ++j) {
@@ -613,14 +618,77 @@ int MultipleEdgeFormed(const Cloud* mesh, const int32_t* ring, int n, IndexNode*
   }
   for (int i = 0; i < n; ++i) {
     const int32_t before = ring[(i + n - 1) % n], after = ring[(i + 1) % n];
-    for (const IndexNode* node = vertexTriangleHeads[ring[i]]; node; node = node->next)
-      for (int32_t w : mesh->tri[node->index].v) {
-        if (w == ring[i] || (!repeats && (w == before || w == after)) || !(mask >> (w & 63) & 1)) continue;
-        for (int j = 0; j < n; ++j)
-          if (ring[j] == w && j != (i + n - 1) % n && j != (i + 1) % n) return 1;
-      }
+    auto across = [&](int32_t w) {
+      if (w == ring[i] || (!repeats && (w == before || w == after)) || !(mask >> (w & 63) & 1)) return false;
+      for (int j = 0; j < n; ++j)
+        if (ring[j] == w && j != (i + n - 1) % n && j != (i + 1) % n) return true;
+      return false;
+    };
+    if (joined(i, across)) return 1;
   }
   return 0;
+}
+
+// Each point's neighbours along the edges in a row of one cache line, kept in step with the
+// vertex-to-edge lists of the count reduction. Every two corners of a triangle are joined by an
+// edge of those lists, so a ring none of whose vertices has an edge across it cannot have a
+// triangle across it either, and the walk over the triangles around the ring (scattered in
+// memory) is needed only when some edge crosses. A row that overflows is marked unknown for
+// good, and a ring with such a vertex takes the walk.
+class NeighbourTable {
+ public:
+  bool Init(int npts) {
+    rows_ = MallocArray<Row>(npts);
+    if (!rows_) return false;
+    for (int i = 0; i < npts; ++i) rows_[i].count = 0;
+    return true;
+  }
+  void Add(int a, int b) {
+    Row& r = rows_[a];
+    if (r.count < 0) return;
+    if (r.count == kSlots) r.count = -1;
+    else r.w[r.count++] = b;
+  }
+  void Remove(int a, int b) {
+    Row& r = rows_[a];
+    for (int k = 0; k < r.count; ++k)
+      if (r.w[k] == b) {
+        r.w[k] = r.w[--r.count];
+        return;
+      }
+  }
+  void Clear(int a) { rows_[a].count = 0; }
+  // false only when no ring vertex has an edge to a ring vertex other than itself and its ring
+  // neighbours.
+  bool MayJoinAcross(const int32_t* ring, int n) const {
+    return RingJoinedAcross(ring, n, [&](int i, auto& found) {
+      const Row& r = rows_[ring[i]];
+      if (r.count < 0) return true;
+      for (int k = 0; k < r.count; ++k)
+        if (found(r.w[k])) return true;
+      return false;
+    });
+  }
+
+ private:
+  static constexpr int kSlots = 15;
+  struct Row {
+    int32_t count;  // -1: more neighbours than slots, not known
+    int32_t w[kSlots];
+  };
+  Row* rows_ = nullptr;
+};
+
+}  // namespace
+
+int MultipleEdgeFormed(const Cloud* mesh, const int32_t* ring, int n, IndexNode* const* vertexTriangleHeads) {
+  // Each triangle around ring vertex i is read once.
+  return RingJoinedAcross(ring, n, [&](int i, auto& found) {
+    for (const IndexNode* node = vertexTriangleHeads[ring[i]]; node; node = node->next)
+      for (int32_t w : mesh->tri[node->index].v)
+        if (found(w)) return true;
+    return false;
+  });
 }
 
 namespace {
@@ -643,10 +711,17 @@ int FanRing(const Cloud* mesh, int v, const int32_t* fan, int fanCount, int32_t*
   return n;
 }
 
-}  // namespace
+// Not removable for an edge between ring vertices that are not ring neighbours; the table, when
+// given, spares the walk over the triangles where no edge crosses the ring.
+bool EdgeAcross(const Cloud* mesh, const int32_t* ring, int n, IndexNode* const* vertexTriangleHeads,
+                const NeighbourTable* table) {
+  return (!table || table->MayJoinAcross(ring, n)) && MultipleEdgeFormed(mesh, ring, n, vertexTriangleHeads);
+}
 
-int RemoveCldVertexLow2(const Cloud* mesh, int v, int* newCount, int* newNumbers, int fanCount, const int32_t* fan,
-                        CloudTriangle* newTriangles, IndexNode* const* vertexTriangleHeads, double tol) {
+// RemoveCldVertexLow2, with the count reduction's neighbour table where it has one.
+int TrialRemoval(const Cloud* mesh, int v, int* newCount, int* newNumbers, int fanCount, const int32_t* fan,
+                 CloudTriangle* newTriangles, IndexNode* const* vertexTriangleHeads, double tol,
+                 const NeighbourTable* table) {
   *newCount = 0;
   if (mesh->ntri < 1) return 0;
   TrackingScope scope;
@@ -673,7 +748,7 @@ int RemoveCldVertexLow2(const Cloud* mesh, int v, int* newCount, int* newNumbers
   int32_t* ring = Room(ringStack, kStackRoom + 1, fanCount + 1L);
   if (!ring) return 0;
   const int n = FanRing(mesh, v, fan, fanCount, ring);
-  if (n < 3 || MultipleEdgeFormed(mesh, ring, n, vertexTriangleHeads)) return 0;
+  if (n < 3 || EdgeAcross(mesh, ring, n, vertexTriangleHeads, table)) return 0;
   double xyzStack[3][kStackRoom + 1];
   int triStack[3 * kStackRoom];
   double* x = Room(xyzStack[0], kStackRoom + 1, n);
@@ -695,6 +770,13 @@ int RemoveCldVertexLow2(const Cloud* mesh, int v, int* newCount, int* newNumbers
   }
   *newCount = count;
   return 1;
+}
+
+}  // namespace
+
+int RemoveCldVertexLow2(const Cloud* mesh, int v, int* newCount, int* newNumbers, int fanCount, const int32_t* fan,
+                        CloudTriangle* newTriangles, IndexNode* const* vertexTriangleHeads, double tol) {
+  return TrialRemoval(mesh, v, newCount, newNumbers, fanCount, fan, newTriangles, vertexTriangleHeads, tol, nullptr);
 }
 
 namespace {
@@ -1158,6 +1240,7 @@ class CountDecimation {
   Owned<int32_t, Free> edges_;
   int nedges_ = 0, edgeRoom_ = 0;
   IndexNode** vedge_ = nullptr;
+  NeighbourTable neighbours_;  // the same edges
   IndexNode** vtri_ = nullptr;
   IndexNode* block_ = nullptr;  // list nodes for new triangles and edges
   int blockUsed_ = 0;
@@ -1249,7 +1332,7 @@ int CountDecimation::TrialStillHolds(int v) {
   int32_t* ring = Room(ringStack, kStackRoom + 1, fanCount_ + 1L);
   const int n = ring ? FanRing(m_, v, fan_, fanCount_, ring) : 0;
   if (n < 3) return -1;
-  return MultipleEdgeFormed(m_, ring, n, vtri_) ? 0 : 1;
+  return EdgeAcross(m_, ring, n, vtri_, &neighbours_) ? 0 : 1;
 }
 
 double CountDecimation::FindDistSqToClosestNbor(int v) const {
@@ -1315,7 +1398,7 @@ double CountDecimation::NearestSq(int point, int newCount, int* which, double fl
 double CountDecimation::FindElimDistanceOfVert(int v) {
   int count = 0;
   if (!Gather(v) || fanCount_ == 0) return kNoDistance;
-  if (!RemoveCldVertexLow2(m_, v, &count, nullptr, fanCount_, fan_, trial_, vtri_, kNoDistance) || count < 1)
+  if (!TrialRemoval(m_, v, &count, nullptr, fanCount_, fan_, trial_, vtri_, kNoDistance, &neighbours_) || count < 1)
     return kNoDistance;
   KeepTrial(v, count);
   BoundTrial(count);
@@ -1348,7 +1431,7 @@ bool CountDecimation::DeleteVertex(int v, int* newCount) {
     }
     return true;
   }
-  return RemoveCldVertexLow2(m_, v, newCount, nullptr, fanCount_, fan_, trial_, vtri_, kNoDistance) &&
+  return TrialRemoval(m_, v, newCount, nullptr, fanCount_, fan_, trial_, vtri_, kNoDistance, &neighbours_) &&
          *newCount > 0;
 }
 
@@ -1410,6 +1493,8 @@ bool CountDecimation::AddEdge(int a, int b) {
   vedge_[a] = na;
   nb->next = vedge_[b];
   vedge_[b] = nb;
+  neighbours_.Add(a, b);
+  neighbours_.Add(b, a);
   return true;
 }
 
@@ -1423,10 +1508,12 @@ bool CountDecimation::Replace(int v, int newCount, int* noted, int* nnoted) {
     const int32_t* e = edges_.get() + 2 * node->index;
     const int w = e[0] == v ? e[1] : e[0];
     Unlink(&vedge_[w], node->index);
+    neighbours_.Remove(w, v);
     noted[(*nnoted)++] = w;
     changedAt_[w] = clock_;
   }
   vedge_[v] = nullptr;
+  neighbours_.Clear(v);
   for (int l = 0; l < fanCount_; ++l) {
     const int t = fan_[l];
     for (int32_t w : m_->tri[t].v)
@@ -1488,6 +1575,11 @@ bool CountDecimation::Setup(const double bbox[6]) {
       !keptCount_ || !keptTri_ || !keptAt_ || !changedAt_)
     return false;
   MakeEdgePointers(m_, edges_.get(), nedges_, vedge_, edgeNodes);
+  if (!neighbours_.Init(n)) return false;
+  for (int e = 0; e < nedges_; ++e) {
+    neighbours_.Add(edges_[2 * e], edges_[2 * e + 1]);
+    neighbours_.Add(edges_[2 * e + 1], edges_[2 * e]);
+  }
   MakePolyPointers(m_, vtri_, triNodes);
   for (int i = 0; i < n; ++i) {
     keys[i] = costs[i] = FindVertexRemovalParam(i);

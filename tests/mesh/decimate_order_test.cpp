@@ -89,6 +89,27 @@ Cloud* Torus(int nu, int nv) {
   return MakeTestMesh(pts, tris);
 }
 
+// A disc of rings of 40 points round a centre joined to all 40 of the first ring (many more
+// neighbours than a point usually has), lifted by the hills.
+Cloud* Wheel(int rings) {
+  constexpr int kSpokes = 40;
+  Pts pts = {{0, 0, Hills(0, 0)}};
+  for (int r = 1; r <= rings; ++r)
+    for (int k = 0; k < kSpokes; ++k) {
+      const double a = 2 * M_PI * (k + 0.5 * r) / kSpokes, x = r * std::cos(a), y = r * std::sin(a);
+      pts.push_back({x, y, Hills(x, y)});
+    }
+  auto at = [](int r, int k) { return r == 0 ? 0 : 1 + (r - 1) * kSpokes + (k + kSpokes) % kSpokes; };
+  std::vector<TestTriangle> tris;
+  for (int k = 0; k < kSpokes; ++k) tris.push_back({0, at(1, k), at(1, k + 1)});
+  for (int r = 1; r < rings; ++r)
+    for (int k = 0; k < kSpokes; ++k) {
+      tris.push_back({at(r, k), at(r + 1, k), at(r + 1, k + 1)});
+      tris.push_back({at(r, k), at(r + 1, k + 1), at(r, k + 1)});
+    }
+  return MakeTestMesh(pts, tris);
+}
+
 struct Case {
   const char* name;
   Cloud* (*make)();
@@ -134,6 +155,7 @@ TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
        {1, 1, 1},
        9895842846353700907ull,
        0.13681720828949837},
+      {"wheel of many spokes", [] { return Wheel(10); }, 120, {1, 1, 1}, 2814213462844915045ull, 0.0965140194545758},
   };
   for (const Case& c : cases) {
     Cloud* m = c.make();
