@@ -1058,6 +1058,9 @@ class CostQueue {
 
  private:
   static constexpr int kLevels = 16;
+  // Nodes up to this height are unlinked by walking back to their predecessors, taller ones by
+  // a search.
+  static constexpr int kWalkBack = 3;
 
   int& Up(int x, int level) { return up_[(long)x * (kLevels - 1) + level - 1]; }
   int Next(int x, int level) { return level == 0 ? (x < 0 ? head_[0] : next_[x]) : (x < 0 ? head_[level] : Up(x, level)); }
@@ -1151,12 +1154,26 @@ void CostQueue::InsertToCome(int v) {
 }
 
 void CostQueue::EraseToCome(int v) {
-  int before[kLevels];
-  Search(cost_[v], before);
-  for (int l = 1; l < height_[v]; ++l) {
-    int x = before[l];
-    while (Next(x, l) != v) x = Next(x, l);  // past nodes of equal cost
-    SetNext(x, l, Up(v, l));
+  if (height_[v] <= kWalkBack) {
+    // Most nodes are low: their predecessor on each level is the nearest node before them (to
+    // come, so after the current one) that is tall enough, a few steps back.
+    // Once none is left, v is first on this level and on those above.
+    int x = v;
+    for (int l = 1; l < height_[v]; ++l) {
+      while (x >= 0 && (x == v || height_[x] <= l)) {
+        x = prev_[x];
+        if (x >= 0 && !toCome_[x]) x = -1;
+      }
+      SetNext(x, l, Up(v, l));
+    }
+  } else {
+    int before[kLevels];
+    Search(cost_[v], before);
+    for (int l = 1; l < height_[v]; ++l) {
+      int x = before[l];
+      while (Next(x, l) != v) x = Next(x, l);  // past nodes of equal cost
+      SetNext(x, l, Up(v, l));
+    }
   }
   if (head_[0] == v) head_[0] = next_[v];
   Unlink(v);
