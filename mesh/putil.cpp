@@ -1400,14 +1400,15 @@ double CountDecimation::NearestSq(int point, int newCount, int* which, double fl
     gap[k] = centre - ball[3] - 1e-6 * (centre + ball[3]);
     if (gap[k] < gap[first]) first = k;
   }
-  *which = first;
+  *which = 0;  // also when no triangle comes nearer than the start value
+  bool found = false;
   for (int i = -1; i < newCount && best >= floor; ++i) {
     const int k = i < 0 ? first : i;
     if ((i >= 0 && k == first) || (gap && gap[k] > 0 && gap[k] * gap[k] > best)) continue;
     const double* corner = trialXyz_ + 9 * k;
     double foot[3], d2, s, t;
     TriangPntMinDistSq(p, corner, corner + 3, corner + 6, foot, &d2, &s, &t);
-    if (d2 < best || (d2 == best && k < *which)) best = d2, *which = k;
+    if (d2 < best || (found && d2 == best && k < *which)) best = d2, *which = k, found = true;
   }
   return best;
 }

@@ -156,6 +156,29 @@ TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
        9895842846353700907ull,
        0.13681720828949837},
       {"wheel of many spokes", [] { return Wheel(10); }, 120, {1, 1, 1}, 2814213462844915045ull, 0.0965140194545758},
+      {"one point not a number",
+       [] {
+         Cloud* m = Field(20, 20, 0.4, 13, Hills, [](int, int) { return true; });
+         m->z[210] = NAN;
+         for (int t = 0; t < m->ntri; ++t) MakeCldPolyPlane(m, &m->tri[t]);
+         return m;
+       },
+       150,
+       {1, 1, 1},
+       113324058107408763ull,
+       0.096299223524606237},
+      {"a million times larger, far from the origin",
+       [] {
+         Cloud* m = Field(24, 20, 0.5, 17, Hills, [](int, int) { return true; });
+         for (int i = 0; i < m->npts; ++i)
+           m->x[i] = float(1e6 * m->x[i] + 3e9), m->y[i] = float(1e6 * m->y[i]), m->z[i] = float(1e6 * m->z[i]);
+         for (int t = 0; t < m->ntri; ++t) MakeCldPolyPlane(m, &m->tri[t]);
+         return m;
+       },
+       200,
+       {1, 1, 1},
+       1354162824750729408ull,
+       75063.290053404693},
   };
   for (const Case& c : cases) {
     Cloud* m = c.make();
