@@ -52,6 +52,12 @@ uint64_t Reduced(Cloud* m, int target, const double weights[3], double* maxError
 // Uniform in [0, 1) from the raw generator, the same on every standard library.
 double Unit(std::mt19937& g) { return g() / 4294967296.0; }
 
+// The mesh with its planes made again after its points moved.
+Cloud* Replaned(Cloud* m) {
+  for (int t = 0; t < m->ntri; ++t) MakeCldPolyPlane(m, &m->tri[t]);
+  return m;
+}
+
 // A grid of nx x ny points with heights and in-plane jitter from the seed; cells kept where
 // keep says.
 Cloud* Field(int nx, int ny, double jitter, uint32_t seed, double (*height)(double, double),
@@ -63,8 +69,7 @@ Cloud* Field(int nx, int ny, double jitter, uint32_t seed, double (*height)(doub
     m->y[i] = float(m->y[i] + jitter * (Unit(g) - 0.5));
     m->z[i] = float(height(m->x[i], m->y[i]) + 0.1 * jitter * (Unit(g) - 0.5));
   }
-  for (int t = 0; t < m->ntri; ++t) MakeCldPolyPlane(m, &m->tri[t]);
-  return m;
+  return Replaned(m);
 }
 
 double Hills(double x, double y) { return 1.5 * std::sin(0.3 * x) * std::cos(0.25 * y); }
@@ -160,8 +165,7 @@ TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
        [] {
          Cloud* m = Field(20, 20, 0.4, 13, Hills, [](int, int) { return true; });
          m->z[210] = NAN;
-         for (int t = 0; t < m->ntri; ++t) MakeCldPolyPlane(m, &m->tri[t]);
-         return m;
+         return Replaned(m);
        },
        150,
        {1, 1, 1},
@@ -172,8 +176,7 @@ TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
          Cloud* m = Field(24, 20, 0.5, 17, Hills, [](int, int) { return true; });
          for (int i = 0; i < m->npts; ++i)
            m->x[i] = float(1e6 * m->x[i] + 3e9), m->y[i] = float(1e6 * m->y[i]), m->z[i] = float(1e6 * m->z[i]);
-         for (int t = 0; t < m->ntri; ++t) MakeCldPolyPlane(m, &m->tri[t]);
-         return m;
+         return Replaned(m);
        },
        200,
        {1, 1, 1},
