@@ -718,10 +718,11 @@ bool EdgeAcross(const Cloud* mesh, const int32_t* ring, int n, IndexNode* const*
   return (!table || table->MayJoinAcross(ring, n)) && MultipleEdgeFormed(mesh, ring, n, vertexTriangleHeads);
 }
 
-// RemoveCldVertexLow2, with the count reduction's neighbour table where it has one.
+// RemoveCldVertexLow2, with the count reduction's neighbour table where it has one; the planes
+// of the new triangles are left unset when not asked for (a costing reads only the corners).
 int TrialRemoval(const Cloud* mesh, int v, int* newCount, int* newNumbers, int fanCount, const int32_t* fan,
                  CloudTriangle* newTriangles, IndexNode* const* vertexTriangleHeads, double tol,
-                 const NeighbourTable* table) {
+                 const NeighbourTable* table, bool planes = true) {
   *newCount = 0;
   if (mesh->ntri < 1) return 0;
   TrackingScope scope;
@@ -765,7 +766,7 @@ int TrialRemoval(const Cloud* mesh, int v, int* newCount, int* newNumbers, int f
   if (!BreakPoly3DToTriangleToo(n, ring, x, y, z, &count, tri)) return 0;
   for (int k = 0; k < count; ++k) {
     for (int c = 0; c < 3; ++c) newTriangles[k].v[c] = tri[3 * k + c];
-    MakeCldPolyPlane(mesh, &newTriangles[k]);
+    if (planes) MakeCldPolyPlane(mesh, &newTriangles[k]);
     if (newNumbers) newNumbers[k] = mesh->ntri + k;
   }
   *newCount = count;
@@ -1416,7 +1417,8 @@ double CountDecimation::NearestSq(int point, int newCount, int* which, double fl
 double CountDecimation::FindElimDistanceOfVert(int v) {
   int count = 0;
   if (!Gather(v) || fanCount_ == 0) return kNoDistance;
-  if (!TrialRemoval(m_, v, &count, nullptr, fanCount_, fan_, trial_, vtri_, kNoDistance, &neighbours_) || count < 1)
+  if (!TrialRemoval(m_, v, &count, nullptr, fanCount_, fan_, trial_, vtri_, kNoDistance, &neighbours_, false) ||
+      count < 1)
     return kNoDistance;
   KeepTrial(v, count);
   BoundTrial(count);
