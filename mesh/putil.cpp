@@ -633,8 +633,9 @@ int RingJoinedAcross(const int32_t* ring, int n, Joined joined) {
 // vertex-to-edge lists of the count reduction. Every two corners of a triangle are joined by an
 // edge of those lists, so a ring none of whose vertices has an edge across it cannot have a
 // triangle across it either, and the walk over the triangles around the ring (scattered in
-// memory) is needed only when some edge crosses. A row that overflows is marked unknown for
-// good, and a ring with such a vertex takes the walk.
+// memory) is needed only when some edge crosses. The row also tells whether a new triangle's
+// edge is known already without the walk along the edge list. A row that overflows is marked
+// unknown for good, and a ring or edge with such a vertex takes the walk.
 class NeighbourTable {
  public:
   bool Init(int npts) {
@@ -658,6 +659,14 @@ class NeighbourTable {
       }
   }
   void Clear(int a) { rows_[a].count = 0; }
+  // 1 when a and b are joined, 0 when not, -1 when a's row cannot tell.
+  int Joined(int a, int b) const {
+    const Row& r = rows_[a];
+    if (r.count < 0 || a == b) return -1;
+    for (int k = 0; k < r.count; ++k)
+      if (r.w[k] == b) return 1;
+    return 0;
+  }
   // false only when no ring vertex has an edge to a ring vertex other than itself and its ring
   // neighbours.
   bool MayJoinAcross(const int32_t* ring, int n) const {
@@ -1493,7 +1502,8 @@ void CountDecimation::StoreRemovedVertices(int v, int newCount) {
 }
 
 bool CountDecimation::AddEdge(int a, int b) {
-  if (GetEdgeNo(edges_.get(), vedge_, a, b) >= 0) return true;
+  const int joined = neighbours_.Joined(a, b);
+  if (joined == 1 || (joined < 0 && GetEdgeNo(edges_.get(), vedge_, a, b) >= 0)) return true;
   if (nedges_ == edgeRoom_) {
     const int room = std::max(2 * edgeRoom_, 16);
     int32_t* grown = ReallocArray(edges_.get(), room, 2);
