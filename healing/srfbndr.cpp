@@ -18,6 +18,7 @@
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
 #include "bspline/srfclone.h"
+#include "curve/fitcurve.h"
 #include "foundation/coreglob.h"
 #include "foundation/geometry.h"
 #include "foundation/onelink.h"
@@ -640,6 +641,112 @@ int FlattenRisenCreaseCorners(BndrStruct* bs, double rise) {
       }
   }
   return found;
+}
+
+namespace {
+
+// Data per control point of the fit below: enough that every control point has points in its
+// support, and the fit's error shows between samples.
+constexpr int kFitPointsPerCtrl = 8;
+// Refits at corrected parameters: at most this many, and only while each takes the largest
+// distance below this share of the best before.
+constexpr int kMaxRefits = 30;
+constexpr double kRefitGain = 0.98;
+
+// Whether side `side` of a paired edge, a natural side with the knots it has, cannot follow the
+// other side's shape within gapTol: the least-squares curve on its knots through the other side's
+// points along the edge (and its own points elsewhere on its curve) misses one of them by more,
+// at the best parameters found for them. 1 when it cannot, 0 when it can; -1 when it cannot tell
+// (a trim curve, a fit without a solution), -2 for a failed allocation.
+int SideTooCoarse(const EdgeInfoStruct* e, int side, double gapTol) {
+  const CrvInfoStruct* own = side ? e->infoB : e->infoA;
+  const CrvInfoStruct* other = side ? e->infoA : e->infoB;
+  const double* ts = side ? e->sampleB : e->sampleA;
+  const double* to = side ? e->sampleA : e->sampleB;
+  if (own->side < 1 || own->side > 4 || !ts || !to || e->nSample < 2) return -1;
+  TrackingScope scope;  // the data and the fit are scratch
+  const Owned<Bspline, FreeBspline> owned(GetBndrCrvCurve3Form(own));
+  Bspline* form = owned.get();
+  double tmin = 0.0, tmax = 0.0;
+  if (!form || GetBndrCrvParamMinMax(own, &tmin, &tmax) != 0) return KernelFailed() ? -2 : -1;
+  const int n = std::max(200, kFitPointsPerCtrl * NumCtrlU(form));
+  double* t = MallocArray<double>(n);
+  float* xyz = MallocArray<float>(3 * n);
+  bool* inside = MallocArray<bool>(n);
+  if (KernelFailed() || !t || !xyz || !inside) return -2;
+  // The other side's point for the own parameter t: at the parameter that lies as far along its
+  // stretch of the edge (sides of one knot vector and one parametrisation meet exactly so).
+  const int last = e->nSample - 1;
+  const double lo = std::min(ts[0], ts[last]), hi = std::max(ts[0], ts[last]);
+  const double spanOwn = ts[last] - ts[0];
+  double origin[3];
+  if (EvalPntOnBndryCrv(own, tmin, origin) != 0) return KernelFailed() ? -2 : -1;
+  for (int k = 0; k < n; ++k) {
+    t[k] = tmin + (tmax - tmin) * k / (n - 1);
+    inside[k] = t[k] >= lo && t[k] <= hi;
+    double p[3];
+    int s = 0;
+    if (inside[k]) {
+      const double f = spanOwn != 0.0 ? (t[k] - ts[0]) / spanOwn : 0.0;
+      s = EvalPntOnBndryCrv(other, to[0] + f * (to[last] - to[0]), p);
+    } else {
+      s = EvalPntOnBndryCrv(own, t[k], p);
+    }
+    if (s != 0) return KernelFailed() ? -2 : -1;
+    // Single-precision data, so taken from the curve's start: its size, not its place, sets
+    // the rounding.
+    for (int c = 0; c < 3; ++c) xyz[c * n + k] = static_cast<float>(p[c] - origin[c]);
+  }
+  // The two sides' parameters slide along each other, which no net has to follow: the points
+  // are refitted at the parameters of their feet on the last fit (parameter correction) for as
+  // long as the largest distance of the other side's points keeps falling. From two starts: the
+  // parameters as read (exact for a side of the same parametrisation) and the feet on the own
+  // curve (near the other's arc length where the shapes are close).
+  double* dist2 = MallocArray<double>(n);
+  double* feet = MallocArray<double>(n);
+  if (!dist2 || !feet) return -2;
+  for (int i = 0; i < NumCtrlU(form); ++i) {  // the own curve, placed as the data are
+    form->X[0][i] -= origin[0];
+    form->Y[0][i] -= origin[1];
+    form->Z[0][i] -= origin[2];
+  }
+  std::memcpy(feet, t, sizeof(double) * n);
+  if (PointCurve3Diff(form, feet, xyz, xyz + n, xyz + 2 * n, n, dist2) != 0) return KernelFailed() ? -2 : -1;
+  auto follows = [&]() {
+    double best = HUGE_VAL;
+    for (int round = 0, slow = 0; round < kMaxRefits && slow < 2; ++round) {
+      if (Curve3LeastSqFit(form, t, xyz, xyz + n, xyz + 2 * n, n, nullptr, nullptr, 0) != 0 ||
+          PointCurve3Diff(form, t, xyz, xyz + n, xyz + 2 * n, n, dist2) != 0)
+        return -1;
+      double worst = 0.0;
+      for (int k = 0; k < n; ++k)
+        if (inside[k]) worst = std::max(worst, std::sqrt(dist2[k]));
+      if (worst <= gapTol) return 1;
+      slow = worst > kRefitGain * best ? slow + 1 : 0;
+      best = std::min(best, worst);
+    }
+    return 0;
+  };
+  for (const double* from : {static_cast<const double*>(nullptr), static_cast<const double*>(feet)}) {
+    if (from) std::memcpy(t, from, sizeof(double) * n);
+    const int fits = follows();
+    if (fits != 0) return fits == 1 ? 0 : KernelFailed() ? -2 : -1;
+  }
+  return KernelFailed() ? -2 : 1;
+}
+
+}  // namespace
+
+int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol) {
+  if (!bs || edge < 0 || edge >= bs->nEdge || side < 0 || side > 1) return -2;
+  const EdgeInfoStruct* e = &bs->edges[edge];
+  if (!IsPaired(e)) return 0;
+  const int own = SideTooCoarse(e, side, gapTol);
+  if (own == -2) return -2;
+  if (own == 1) return kBndrOpenCoarseSide;
+  const int other = SideTooCoarse(e, 1 - side, gapTol);
+  if (other == -2) return -2;
+  return other == 1 ? kBndrOpenCoarseOther : 0;
 }
 
 // ===== queries ====================================================================================

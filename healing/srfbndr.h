@@ -196,6 +196,16 @@ int ForgetBndrEdgeStarts(BndrStruct* bs);
 // angle limit with its start recorded) whose largest angle now exceeds its start by more than
 // `rise` degrees; the number of marks made, -2 when memory ran out.
 int FlattenRisenCreaseCorners(BndrStruct* bs, double rise);
+
+// Why a paired edge may stay open, for the report of its side `side` (0 A, 1 B), as far as the
+// structure can tell: this side's curve, with the knots it has, cannot follow the other side's
+// shape within gapTol (kBndrOpenCoarseSide), or the other side's cannot follow this one's
+// (kBndrOpenCoarseOther); 0 when neither is found (also for an unpaired edge or a side the test
+// cannot judge, a trim curve). -2 for bad input or a failed allocation.
+constexpr int kBndrOpenCoarseSide = 1;
+constexpr int kBndrOpenCoarseOther = 2;
+int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol);
+
 int SetSkinSrfsOuterContinuity(BndrStruct* bs, int continuity);
 int SetSkinSrfsFixedCrvs(BndrStruct* bs);
 

@@ -15,6 +15,7 @@
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
 #include "healing/gstitch.h"
+#include "healing/srfbndr.h"
 
 namespace {
 
@@ -155,6 +156,48 @@ void WithdrawHealedCodes(RunRecords& run, int code) {
 // The plug-in's own side codes, beyond the kernel's 0 .. -6, each with a line of its own in the
 // report: they say why a side the heal reached is not held healed by the host.
 constexpr int kCodeWriteRefused = -101;
+
+// A side left open (its gap target not met) whose seam the structure can say why of carries
+// the reason in its code, below the kernel's: code - kReasonStep x reason. The report prints the
+// kernel code's text and then the reason.
+constexpr int kReasonStep = 1000;
+const char* OpenReasonText(int reason) {
+  switch (reason) {
+    case kBndrOpenCoarseSide:
+      return "its control net is too coarse to follow the shape of the side beside it";
+    case kBndrOpenCoarseOther:
+      return "the control net of the side beside it is too coarse to follow its shape";
+    default:
+      return nullptr;
+  }
+}
+
+// Adds to every side left open the first reason any of its seams gives (the stored topology
+// holds the surfaces as the heal left them). Sides the heal met, or whose seams give no reason
+// the structure can tell, keep their codes.
+int AddOpenReasons(int** result, int n, double healGap) {
+  const BndrStruct* bs = srfsTopology;
+  if (!bs || !result) return 0;
+  for (int c = 0; c < bs->nCrv; ++c) {
+    const CrvInfoStruct* crv = &bs->crvs[c];
+    if (crv->side < 1 || crv->side > 4 || !crv->srfInfo || !crv->edgeIds) continue;
+    const int s = crv->srfInfo->index;
+    if (s < 0 || s >= n) continue;
+    int& code = result[s][crv->side - 1];
+    if (code != -4 && code != -6) continue;
+    for (int k = 0; k < crv->nEdge; ++k) {
+      const int id = crv->edgeIds[k];
+      if (id < 0 || id >= bs->nEdge || bs->edges[id].maxGap <= healGap) continue;
+      const EdgeInfoStruct* e = &bs->edges[id];
+      const int reason = FindBndrEdgeOpenReason(bs, id, e->infoA == crv ? 0 : 1, healGap);
+      if (reason < 0) return -2;
+      if (reason == 0) continue;
+      code -= kReasonStep * reason;
+      break;
+    }
+  }
+  return 0;
+}
 
 // A run that writes nothing back: the report (when asked for) says no side was healed.
 int ReportUnwritten(RunRecords& run, int doReport, int status) {
@@ -630,6 +673,8 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   if (!leftHealed) return ReportUnwritten(run, doReport, kSeamWeldFailure);
   const int writeFailure = WriteBack(run, scene, picks, hostConstant, leftHealed.get());
   if (writeFailure) WithdrawHealedCodes(run, kCodeWriteRefused);
+  // The reasons are the report's own: a search that runs out of memory only leaves them out.
+  if (doReport && !writeFailure && AddOpenReasons(run.result.get(), n, healGap) != 0) ClearKernelError();
   if (doReport) {
     PrintHealingResult(run.names.get(), n, run.result.get());
     // The report ends with the surfaces the host holds healed while their neighbours are not.
@@ -681,9 +726,14 @@ int PrintHealingResult(char** names, int n, int** result) {
     printf("Surface %s\n", names[i] ? names[i] : "");
     for (const auto& side : kSides) {
       const int code = result[i][side.column];
-      if (GetHealingCodeString(code, text) != 0 && code == kCodeWriteRefused)
+      const char* why = code <= -kReasonStep ? OpenReasonText(-code / kReasonStep) : nullptr;
+      const int base = why ? code % kReasonStep : code;
+      if (GetHealingCodeString(base, text) != 0 && code == kCodeWriteRefused)
         std::snprintf(text, sizeof text, "Not healed: the host refused to write the heal back");
-      printf("  %s boundary: %s \n", side.label, text);
+      if (why)
+        printf("  %s boundary: %s; open because %s \n", side.label, text, why);
+      else
+        printf("  %s boundary: %s \n", side.label, text);
     }
     printf("_______________________________________________________\n");
     printf("\n");

@@ -1,0 +1,150 @@
+// Whether a seam's side can follow the shape of the side beside it with the knots it has: the
+// reason the report gives for a seam left open. Judged by exact answers: a straight side cannot
+// take a wave that departs from every line by more than the tolerance, a side of the same or a
+// richer knot vector can take any shape of the other, whatever noise, parametrisation or size.
+#include "tests/healing/heal_groups.h"
+
+namespace healtest {
+namespace {
+
+class OpenReason : public ::testing::Test {
+ protected:
+  void TearDown() override { ClearKernelError(); }
+};
+
+// A patch over [x0, x0 + 1] x [0, 1], linear in x, of degree `pv` along y with `cv` control points
+// on uniform knots; its row at x = 1 waves across the plane z = 0 by +-wave. Scaled by `size`.
+Bspline* Strip(double x0, int pv, int cv, double wave, double size) {
+  CadPatch p;
+  p.pu = 1, p.pv = pv, p.cu = 2, p.cv = cv;
+  p.knotsU = {0, 0, 1, 1};
+  p.knotsV.assign(pv + 1, 0.0);
+  for (int k = 1; k < cv - pv; ++k) p.knotsV.push_back(double(k) / (cv - pv));
+  p.knotsV.insert(p.knotsV.end(), pv + 1, 1.0);
+  for (int j = 0; j < cv; ++j)
+    for (int i = 0; i < 2; ++i) {
+      const bool seam = x0 + i == 1.0;
+      const double z = seam && j > 0 && j < cv - 1 ? wave * (j % 2 ? 1.0 : -1.0) : 0.0;
+      p.pts.insert(p.pts.end(), {(x0 + i) * size, double(j) / (cv - 1) * size, z * size});
+    }
+  return BuildCadPatch(p);
+}
+
+// The reasons of both sides of the group's one seam: [side A, side B], and which surface side A
+// lies on.
+struct Reasons {
+  int a = -9, b = -9;
+  Bspline* srfA = nullptr;
+};
+Reasons SeamReasons(Group& g, double maxGap, double gapTol) {
+  Reasons r;
+  EXPECT_TRUE(g.Build(maxGap, 5.0));
+  if (!g.bs) return r;
+  EXPECT_EQ(g.PairedCount(), 1);
+  for (int i = 0; i < g.bs->nEdge; ++i)
+    if (g.bs->edges[i].paired) {
+      r.a = FindBndrEdgeOpenReason(g.bs, i, 0, gapTol);
+      r.b = FindBndrEdgeOpenReason(g.bs, i, 1, gapTol);
+      r.srfA = g.bs->edges[i].infoA->srf;
+    }
+  return r;
+}
+
+// A wave beyond the tolerance: the plane's straight side is too coarse, the wave's side can take
+// the line. A wave well within it: nothing to say. The same at every size, the tolerance with it.
+TEST_F(OpenReason, StraightSideBesideAWave) {
+  for (double size : {1e-3, 1.0, 1e3})
+    for (double wave : {0.02, 1e-5}) {
+      Group g;
+      Bspline* line = g.Add(Strip(0.0, 1, 2, 0.0, size));
+      g.Add(Strip(1.0, 3, 8, wave, size));
+      const Reasons r = SeamReasons(g, 0.05 * size, 1e-3 * size);
+      const bool lineIsA = r.srfA == line;
+      const int onLine = lineIsA ? r.a : r.b, onWave = lineIsA ? r.b : r.a;
+      EXPECT_EQ(onLine, wave > 1e-3 ? kBndrOpenCoarseSide : 0) << size;
+      EXPECT_EQ(onWave, wave > 1e-3 ? kBndrOpenCoarseOther : 0) << size;
+    }
+}
+
+// One cubic span (waving itself) beside a wave of five spans: the span is too coarse for the wave;
+// the five spans hold every cubic, so their side could take the span. Two waves of five spans on
+// one knot vector, waving against each other, can each take the other's.
+TEST_F(OpenReason, KnotsDecideWhichSideCanFollow) {
+  {
+    Group g;
+    Bspline* span = g.Add(Strip(0.0, 3, 4, 0.01, 1.0));
+    g.Add(Strip(1.0, 3, 8, 0.02, 1.0));
+    const Reasons r = SeamReasons(g, 0.1, 1e-3);
+    const bool spanIsA = r.srfA == span;
+    EXPECT_EQ(spanIsA ? r.a : r.b, kBndrOpenCoarseSide);
+    EXPECT_EQ(spanIsA ? r.b : r.a, kBndrOpenCoarseOther);
+  }
+  Group g;
+  g.Add(Strip(0.0, 3, 8, -0.02, 1.0));
+  g.Add(Strip(1.0, 3, 8, 0.02, 1.0));
+  const Reasons r = SeamReasons(g, 0.1, 1e-3);
+  EXPECT_EQ(r.a, 0);
+  EXPECT_EQ(r.b, 0);
+}
+
+// Sides of one knot vector, each control point moved by its own noise: either can take the
+// other's shape, though their parameters slide along each other. No reason is given for any seam
+// of the noisy tube or strip chain (whose seams the heal leaves open at this noise for other
+// reasons).
+TEST_F(OpenReason, NoisySidesOfOneKnotVectorFollowEachOther) {
+  for (CadShape shape : {CadShape::Tube, CadShape::StripChain}) {
+    CadOptions o;
+    o.noise = 1e-3;
+    o.longCount = 40;
+    const CadGroup cad = MakeCadGroup(shape, o);
+    Group g;
+    AddCadPatches(g, cad);
+    ASSERT_TRUE(g.Build(5e-3 * cad.diagonal, 5.0));
+    int paired = 0;
+    for (int i = 0; i < g.bs->nEdge; ++i) {
+      if (!g.bs->edges[i].paired) continue;
+      ++paired;
+      for (int side : {0, 1})
+        EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, i, side, 1e-5 * cad.diagonal), 0) << cad.name << " edge " << i;
+    }
+    EXPECT_GE(paired, 2) << cad.name;
+  }
+}
+
+// A refused allocation anywhere in the test gives -2, never an answer, and leaks nothing.
+TEST_F(OpenReason, RefusedAllocationsFailCleanly) {
+  Group g;
+  Bspline* left = g.Add(Strip(0.0, 3, 8, -0.02, 1.0));
+  g.Add(Strip(1.0, 3, 8, 0.02, 1.0));
+  ASSERT_TRUE(g.Build(0.1, 5.0));
+  int edge = 0;
+  while (!g.bs->edges[edge].paired) ++edge;
+  testing::internal::CaptureStderr();  // the allocator's messages
+  const int failures = FailUntilSuccess(
+      [&] {
+        const int r = FindBndrEdgeOpenReason(g.bs, edge, 0, 1e-3);
+        EXPECT_TRUE(r == 0 || r == -2) << r;
+        return r;
+      },
+      [&] { return Net(left); });
+  testing::internal::GetCapturedStderr();
+  EXPECT_GT(failures, 3);
+}
+
+TEST_F(OpenReason, BadInputIsRefused) {
+  Group g;
+  g.Add(Strip(0.0, 1, 2, 0.0, 1.0));
+  g.Add(Strip(1.0, 3, 8, 0.0, 1.0));
+  ASSERT_TRUE(g.Build(0.05, 5.0));
+  EXPECT_EQ(FindBndrEdgeOpenReason(nullptr, 0, 0, 1e-3), -2);
+  EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, -1, 0, 1e-3), -2);
+  EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, g.bs->nEdge, 0, 1e-3), -2);
+  EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, 0, 2, 1e-3), -2);
+  for (int i = 0; i < g.bs->nEdge; ++i) {
+    if (g.bs->edges[i].paired) continue;
+    EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, i, 0, 1e-3), 0);
+  }
+}
+
+}  // namespace
+}  // namespace healtest
