@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bspline/bsvalid.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
@@ -140,9 +141,18 @@ int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, co
 // than it was. Each round only adds surfaces, so at worst the whole group stays as it came.
 
 constexpr int kNormalGrid = 12;  // normals at (kNormalGrid + 1)^2 parameters per surface
-constexpr double kGapSlack = 1e-6;     // below the float rounding of host coordinates
+constexpr double kGapSlack = 1e-6;     // of the group's size: below the float rounding of host coordinates
+constexpr double kNormalSine = 1e-12;  // sine of the partials' angle below which there is no normal
 constexpr double kAngleSlack = 0.01;   // degrees
 constexpr double kCreaseAngleRise = 1.0;  // degrees
+
+// The largest control-point box diagonal of the group's surfaces: the scale of its gaps.
+double GroupSize(const BndrStruct* bs) {
+  double size = 0.0;
+  for (int i = 0; i < bs->nSrf; ++i)
+    if (bs->srfs[i].srf) size = std::max(size, ControlPointDiagonal(bs->srfs[i].srf));
+  return size;
+}
 
 // Lives outside every tracking scope (the topology's records made while it is held must not
 // be tied to one), so its blocks have owners.
@@ -164,8 +174,13 @@ int SurfaceNormals(const Bspline* s, double* out) {
       n[0] = su[1] * sv[2] - su[2] * sv[1];
       n[1] = su[2] * sv[0] - su[0] * sv[2];
       n[2] = su[0] * sv[1] - su[1] * sv[0];
-      const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-      for (int c = 0; c < 3; ++c) n[c] = len > 1e-12 ? n[c] / len : 0.0;
+      // The normal vanishes where the partials are parallel or one of them vanishes, judged by
+      // the sine of their angle: on a part a millionth of a unit across the cross product of
+      // sound partials lies below any fixed floor, and the flip check saw no normal at all.
+      auto square = [](const double* a) { return a[0] * a[0] + a[1] * a[1] + a[2] * a[2]; };
+      const double len = std::sqrt(square(n));
+      const double scale = std::sqrt(square(su) * square(sv));
+      for (int c = 0; c < 3; ++c) n[c] = len > kNormalSine * scale ? n[c] / len : 0.0;
     }
   return KernelFailed() ? -2 : 0;
 }
@@ -219,6 +234,7 @@ enum HealStage : char { kStart = 0, kPositional = 1, kTangential = 2 };
 int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, double healGap,
                      double healAngle, char* stage) {
   int marked = 0;
+  const double gapSlack = kGapSlack * GroupSize(bs);
   // Each surface steps back at most once per round: the next measure judges the new stage.
   const int n = bs->nSrf;
   auto stepped = [&](int s) { return stage[n + s] != 0; };
@@ -242,7 +258,7 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     // its start, a seam of a few hundredths of a degree whose gap closed went back open when
     // closing it added a hundredth.
     const bool met = ed->continuity >= 1 && after.gap[e] <= healGap && after.angle[e] <= healAngle;
-    if (met || (after.gap[e] <= before.gap[e] + kGapSlack && after.angle[e] <= before.angle[e] + slack)) continue;
+    if (met || (after.gap[e] <= before.gap[e] + gapSlack && after.angle[e] <= before.angle[e] + slack)) continue;
     int a = -1, b = -1;
     GetBndrEdgeAdjSrfIds(ed, &a, &b);
     // One surface of the seam steps back per round, the one further along first (a surface
@@ -599,7 +615,9 @@ void SetSrfsGrpCrvGapCodes(const BndrStruct* bs, double healGap, double healAngl
 // control points (which are only read). With `positional`, a copy of every surface as the
 // positional stitch left it, before the tangential heal, goes there (new records, outside
 // every scope).
-int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo& info, Bspline** positional) {
+// The positional loop's smallest gain that counts is info.stagnation times gainScale.
+int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo& info, double gainScale,
+                   Bspline** positional) {
   if (!bs || !srfs || n < 1 || bs->nSrf != n) return -2;
   for (int i = 0; i < n; ++i)
     if (!IsSurface3(srfs[i]) || IsRationalBspline(srfs[i])) return -2;
@@ -615,7 +633,8 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
   int reason = 2;
   double finalGap = 0.0;
   if (G0GlobalStitchSrfGrp(bs, info.continuity, info.gapTol, info.angleTol, info.insertKnot, info.bFixedSamples,
-                           info.maxIter, info.samples, info.stagnation, info.relTol, &reason, &finalGap) != 0)
+                           info.maxIter, info.samples, gainScale * info.stagnation, info.relTol, &reason,
+                           &finalGap) != 0)
     return -2;
   if (positional) {
     TrackingScope scope;
@@ -676,7 +695,10 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   if (!positional || !stage || KernelFailed()) return FailedHeal(report, result, n);
   // A memory error anywhere in the stitch leaves the topology's surfaces half done: none of
   // them goes back to the caller.
-  if (StitchInStages(bs, srfs, n, info, positional.get()) != 0) return FailedHeal(report, result, n);
+  // The smallest gain that counts is one of a unit-size group: scaled with the group, so that
+  // a part a millionth of a unit across is not taken as stalled from its first iterations on,
+  // nor one a thousand units across driven on for gains below its round-off.
+  if (StitchInStages(bs, srfs, n, info, GroupSize(bs), positional.get()) != 0) return FailedHeal(report, result, n);
 
   // Position first: a seam the tangential heal made worse falls back to the positional result
   // of its surfaces, and only a seam still worse then to where they began.
@@ -710,7 +732,7 @@ int StitchSrfsWithGivenTopology(BndrStruct* bs, Bspline** srfs, int n, const int
   if (state) *state = 1;
   if (healed) *healed = nullptr;
   if (!bs || !srfs || n < 1 || bs->nSrf != n || !healed) return -2;
-  if (StitchInStages(bs, srfs, n, info, nullptr) != 0) return -2;
+  if (StitchInStages(bs, srfs, n, info, 1.0, nullptr) != 0) return -2;
   Bspline** out = CopyTopologySurfaces(bs, n);
   if (!out) return -2;
   *healed = out;
@@ -768,6 +790,8 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
 
   double gap = 0.0, tA = 0.0, tB = 0.0;
   int gapEdge = -1;
+  // A gap below a millionth of the group's size gives no relative gain to judge.
+  const double least = 1e-6 * GroupSize(bs);
   // The seams as they are now are what the creases keep: the first set-up records them.
   if (ForgetBndrEdgeStarts(bs) != 0) return -2;
   if (EvalAllBndrCrvCurve3Form(bs) != 0 || SampleNewBndryStruct(bs, samples) != 0 ||
@@ -838,7 +862,7 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
     const double d = prev - gap;
     stagnant = (std::fabs(d) < stagnation && i > minIter) ? stagnant + 1 : 0;
     if (stagnant > 1) break;
-    if (prev > gap && i > minIter && std::fabs(prev) > 1e-6)
+    if (prev > gap && i > minIter && std::fabs(prev) > least)
       slow = std::fabs(d / prev) < relTol ? slow + 1 : 0;
     else
       slow = 0;

@@ -1201,8 +1201,10 @@ int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, con
   }
   if (m < 1) return -2;
 
+  // Weighted as the wraps are: a group below unit size heals as the scaled group.
   double w1 = 0.0, w2 = 0.0;
-  if (GetCrvThinPlateWeights(E.get(), params->Tension, params->Roughness, &w1, &w2) != 0) return -2;
+  if (GetCrvThinPlateWeightsBelowUnitSize(E.get(), params->Tension, params->Roughness, &w1, &w2) != 0)
+    return -2;
   const double s = 1.0 / params->Sigma;
   w1 = std::min(w1, 0.001 * s);
   w2 = std::min(w2, 1e-6 * s);

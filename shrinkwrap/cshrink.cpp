@@ -327,31 +327,19 @@ int ConstraintCount(const LinearConstraint* c) {
   return (c->nPos > 0 ? c->nPos : 0) + (c->nNorm > 0 ? c->nNorm : 0);
 }
 
-// The constrained and the unconstrained fits weight samples differently (see the header).
-// The thin-plate weights are per squared extent of the curve, while the sample and order-0
-// terms of a shrink-wrap go with the squared unit of length like the derivative energies: taken
-// as they are, a curve a thousandth of a unit long would be smoothed a million times harder than
-// the same curve at unit size, and hardly follow its samples (a healed seam stayed open at
-// several times its target). A curve shorter than unit extent is weighted as the same curve
-// at unit extent, so its fit is the scaled fit; longer curves keep their weights.
-void ShrinkWrapThinPlateWeights(const Bspline* copy, const ShrnkWrapParams* params, double w[3]) {
-  GetCrvThinPlateWeights(copy, params->Tension, params->Roughness, &w[1], &w[2]);
-  const double extent = std::clamp(ControlExtent(copy), kMinThinPlateScale, 1.0);
-  w[1] *= extent * extent;
-  w[2] *= extent * extent;
-}
-
+// The constrained and the unconstrained fits weight samples differently (see the header); both
+// weight a curve's derivatives alike in every unit of length below unit size.
 void ConstrainedWeights(const Bspline* copy, const ShrnkWrapParams* params, double* s,
                         double w[3]) {
   *s = 1.0 / params->Sigma;
   w[0] = std::min(0.001 * *s, 0.001);
-  ShrinkWrapThinPlateWeights(copy, params, w);
+  GetCrvThinPlateWeightsBelowUnitSize(copy, params->Tension, params->Roughness, &w[1], &w[2]);
 }
 
 void FreeWeights(const Bspline* copy, const ShrnkWrapParams* params, double* s, double w[3]) {
   *s = params->Sigma;
   w[0] = 0.001 * params->Sigma;
-  ShrinkWrapThinPlateWeights(copy, params, w);
+  GetCrvThinPlateWeightsBelowUnitSize(copy, params->Tension, params->Roughness, &w[1], &w[2]);
 }
 
 void AddDisplacement(Bspline* curve, const double* dx, const double* dy, const double* dz) {
@@ -641,6 +629,21 @@ int GetCrvThinPlateWeights(const Bspline* curve, double tension, double roughnes
   return 0;
 }
 
+// The thin-plate weights are per squared extent of the curve, while the sample and order-0
+// terms of a shrink-wrap go with the squared unit of length like the derivative energies: taken
+// as they are, a curve a thousandth of a unit long would be smoothed a million times harder than
+// the same curve at unit size, and hardly follow its samples (a healed seam stayed open at
+// several times its target). A curve shorter than unit extent is weighted as the same curve at
+// unit extent, so its fit is the scaled fit; longer curves keep their weights.
+int GetCrvThinPlateWeightsBelowUnitSize(const Bspline* curve, double tension, double roughness, double* w1,
+                                        double* w2) {
+  if (GetCrvThinPlateWeights(curve, tension, roughness, w1, w2) != 0) return -2;
+  const double extent = std::clamp(ControlExtent(curve), kMinThinPlateScale, 1.0);
+  *w1 *= extent * extent;
+  *w2 *= extent * extent;
+  return 0;
+}
+
 int ComputeCrv3DiffGramMatrix(const Bspline* curve, int r, double*** Gout) {
   if (!Is3DCurve(curve) || !Gout || r < 0) return -2;
   *Gout = nullptr;
@@ -927,11 +930,15 @@ int ShrinkWrapCrv3NubVals(const Bspline* curve, int n, const double* t, const do
 
 namespace {
 
-// Unit first derivative at t, or the raw one when it is shorter than 1e-6.
+// Unit first derivative at t, or the raw one where it vanishes: shorter than 1e-6 of the speed
+// a curve of its extent runs at over its parameter range. Against a fixed 1e-6 every tangent of
+// a part a millionth of a unit long counted as vanished, and its fits lost their end rows.
 void UnitTangent(const Bspline* c, double t, double out[3]) {
   Eval3DPointOnCurve3Array(c, t, 1, out);
+  const double range = std::fabs(c->umax - c->umin);
+  const double speed = range > 0.0 ? ControlExtent(c) / range : 1.0;
   const double len = VecSize3(out);
-  if (len > 1e-6)
+  if (len > 1e-6 * speed)
     for (int k = 0; k < 3; ++k) out[k] /= len;
 }
 

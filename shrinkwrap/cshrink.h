@@ -88,6 +88,11 @@ int ComputeCrv3DiffGramMatrix(const Bspline* curve, int r, double*** G);
 // points and the parameter range so that they do not depend on units; doubled above degree 3.
 int GetCrvThinPlateWeights(const Bspline* curve, double tension, double roughness, double* w1,
                            double* w2);
+// Those weights times the squared extent of the control points up to unit extent: the same for
+// the curve in any unit of length below unit size, so that a fit against samples is the scaled
+// fit there; longer curves keep their weights. -2 for a null argument.
+int GetCrvThinPlateWeightsBelowUnitSize(const Bspline* curve, double tension, double roughness, double* w1,
+                                        double* w2);
 
 // *enough = 1 when no control point carries more constraints than the degree (a position
 // counts on the points whose support holds it, a normal at an end on the point next to the end),
