@@ -131,6 +131,15 @@ void FootOnLine(const double p[3], const double a[3], const double b[3], double 
 // other (relative 1e-10 on the product of the squares, so meshes of any size compare alike).
 inline bool NoDirection(double a, double b) { return a * b == 0 || std::min(a, b) < 1e-10 * std::max(a, b); }
 
+// 1 when triangle t runs from a to b, -1 when from b to a, 0 when it lacks either.
+int Runs(const CloudTriangle& t, int a, int b) {
+  for (int k = 0; k < 3; ++k) {
+    if (t.v[k] == a && t.v[(k + 1) % 3] == b) return 1;
+    if (t.v[k] == b && t.v[(k + 1) % 3] == a) return -1;
+  }
+  return 0;
+}
+
 inline int OtherEnd(const int32_t* edges, int e, int v) { return edges[2 * e] == v ? edges[2 * e + 1] : edges[2 * e]; }
 
 // The pull of a boundary vertex's edges into the mesh: its edge vectors scaled to a largest
@@ -313,6 +322,11 @@ struct JoinPolysState {
       if (w[0] == b || w[1] == b || w[2] == b) return n->index;
     }
     return -1;
+  }
+  // How the triangle on open edge a-b runs it: 1 from a to b, -1 from b to a, 0 without one.
+  int RunBy(int a, int b) const {
+    const int t = TriangleWith(a, b);
+    return t < 0 ? 0 : Runs(tri[t], a, b);
   }
   int Third(int t, int a, int b) const {
     for (int32_t w : tri[t].v)
@@ -791,6 +805,15 @@ bool JoinPolysState::SplitCandidate(int v, int a, int b, double* d2, bool* hasEd
   const int e1 = Edge(v, a), e2 = Edge(v, b);
   if ((e1 >= 0 && !mask[e1]) || (e2 >= 0 && !mask[e2])) return false;
   if (e1 >= 0 && e2 >= 0 && GetPolyFromVertices(vtri, tri, v, a, b) >= 0) return false;
+  // The two halves run a -> v -> b where the split triangle ran a -> b (or the reverse); a
+  // triangle already on v-a or v-b must run that edge the other way, or the split would leave
+  // two triangles facing against each other across it.
+  if (e1 >= 0 || e2 >= 0) {
+    const int t = TriangleWith(a, b);
+    if (t < 0) return false;
+    const int sense = Runs(tri[t], a, b);
+    if ((e1 >= 0 && RunBy(v, a) != sense) || (e2 >= 0 && RunBy(b, v) != sense)) return false;
+  }
   double t = 0;
   *d2 = SegmentDist2(cloud, v, a, b, &t);
   if (t < 1e-6 || t > 0.999999) return false;
@@ -1129,15 +1152,6 @@ void AppendBandTriangle(Cloud* cloud, int a, int b, int c) {
   t->v[1] = b;
   t->v[2] = c;
   MakeCldPolyPlane(cloud, t);
-}
-
-// 1 when triangle t runs from a to b, -1 when from b to a, 0 when it lacks either.
-int Runs(const CloudTriangle& t, int a, int b) {
-  for (int k = 0; k < 3; ++k) {
-    if (t.v[k] == a && t.v[(k + 1) % 3] == b) return 1;
-    if (t.v[k] == b && t.v[(k + 1) % 3] == a) return -1;
-  }
-  return 0;
 }
 
 // Turns the triangles from `first` on when the one holding a-b runs the same way along it as

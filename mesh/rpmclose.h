@@ -22,8 +22,9 @@ struct PolyEdgeCounts {
 // Closes small gaps and cracks along the open boundary in place, in five stages: boundary edges
 // shorter than tol/2 collapse into their midpoints; boundary corner vertices, then any boundary
 // vertices, within tol of each other weld at their midpoint; boundary vertices within tol of an
-// open edge (foot strictly inside it) split it; with bridgeTol > 0, vertices within bridgeTol of
-// an open edge are bridged to it by a new triangle (CloseCloudByBridging). New triangles keep the
+// open edge (foot strictly inside it) split it, unless a triangle on the vertex's edge to either
+// end runs that edge the way the split's half would (the two would face against each other);
+// with bridgeTol > 0, vertices within bridgeTol of an open edge are bridged to it by a new triangle (CloseCloudByBridging). New triangles keep the
 // orientation of the triangle they split or border. Vertices are never removed: welded-away
 // points stay in the arrays, unreferenced; moved points stay moved even when the operation fails.
 // *splitCount gets the number of vertex-to-edge splits (0 unless it succeeds).

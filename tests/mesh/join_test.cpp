@@ -211,6 +211,25 @@ TEST_F(MeshJoin, AFootAtAnEdgesEndNeverSplitsIt) {
   }
 }
 
+TEST_F(MeshJoin, ASplitNeverLeavesTrianglesFacingAgainstEachOther) {
+  // The set-up above with v's triangle turned over, so that it runs a-v the way the split's half
+  // would: the split would lay two triangles facing against each other on a-v, and is refused.
+  // Either way round the mesh comes out without a misoriented edge.
+  for (const bool turned : {false, true})
+    for (double s : {1e-6, 1.0, 1e6}) {
+      const TestTriangle vs = turned ? TestTriangle{0, 4, 3} : TestTriangle{0, 3, 4};
+      Cloud* m = MakeTestMesh({{0, 0, 0}, {10 * s, 0, 0}, {5 * s, -s, 0}, {s, 0.1 * s, 0}, {-s, s, 0}}, {{0, 2, 1}, vs});
+      ASSERT_NE(m, nullptr);
+      int splits = -1;
+      ASSERT_EQ(JoinCldPolys(m, 0.2 * s, 0, &splits, nullptr, -1), 1);
+      EXPECT_EQ(splits, turned ? 0 : 1) << s;
+      const Topology top = Inspect(m);
+      EXPECT_EQ(top.misoriented, 0) << turned << " " << s;
+      EXPECT_EQ(top.multiple, 0);
+      FreeCloud(m);
+    }
+}
+
 TEST_F(MeshJoin, OverlapTestsTellFacingSidesFromOneSide) {
   // Two strips across a crack: the lower strip's top row faces the upper strip's bottom row.
   Cloud* m = TwoStrips(4, 0.1, 0.5, 1.0);

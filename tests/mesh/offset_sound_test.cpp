@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cloud/pcopy.h"
+#include "foundation/minmax.h"
 #include "mesh/poffset.h"
 #include "tests/mesh/soundness.h"
 #include "tests/support/kernel_fixture.h"
@@ -67,6 +68,47 @@ int NearPoints(const Cloud* result, const Cloud* source, double limit) {
   return near;
 }
 
+// Offsets the mesh by d (mode as given) and checks the result against the source.
+void ExpectSoundOffset(const Cloud* source, double d, int mode, const testing::Message& what) {
+  Cloud* m = CopyCloud(source);
+  ASSERT_NE(m, nullptr);
+  double box[6];
+  GetCloudMinMax(m, &box[0], &box[1], &box[2], &box[3], &box[4], &box[5]);
+  ASSERT_NE(CreateOffsetPolyCloud(m, d, 1e-6 * std::fabs(d), 0, box, mode, 0), nullptr) << what;
+  const MeshSoundness s(m);
+  EXPECT_EQ(s.open, 0) << what;
+  EXPECT_EQ(s.overused, 0) << what;
+  EXPECT_EQ(s.disagreeing, 0) << what;
+  EXPECT_EQ(NearPoints(m, source, 0.95 * std::fabs(d) * (1 - 1e-5)), 0) << what;
+  FreeCloud(m);
+}
+
+// A sphere of radius (1 + amp sin(k phi) sin(k theta)) times scale on an n x n/2 latitude-longitude
+// net with a vertex at each pole, facing out: bumps in and out, no two neighbouring triangles in
+// one plane.
+Cloud* BumpySphere(int n, double amp, int k, double scale) {
+  std::vector<std::array<double, 3>> pts = {{0, 0, scale}};
+  for (int j = 1; j < n / 2; ++j)
+    for (int i = 0; i < n; ++i) {
+      const double theta = 2 * M_PI * j / n, phi = 2 * M_PI * i / n;
+      const double r = scale * (1 + amp * std::sin(k * phi) * std::sin(k * theta));
+      pts.push_back({r * std::sin(theta) * std::cos(phi), r * std::sin(theta) * std::sin(phi), r * std::cos(theta)});
+    }
+  pts.push_back({0, 0, -scale});
+  const int south = int(pts.size()) - 1;
+  const auto at = [n](int j, int i) { return 1 + (j - 1) * n + i % n; };
+  std::vector<TestTriangle> tris;
+  for (int i = 0; i < n; ++i) {
+    tris.push_back({0, at(1, i), at(1, i + 1)});
+    tris.push_back({south, at(n / 2 - 1, i + 1), at(n / 2 - 1, i)});
+    for (int j = 1; j + 1 < n / 2; ++j) {
+      tris.push_back({at(j, i), at(j + 1, i), at(j + 1, i + 1)});
+      tris.push_back({at(j, i), at(j + 1, i + 1), at(j, i + 1)});
+    }
+  }
+  return MakeTestMesh(pts, tris);
+}
+
 // An L-shaped block 4 x 4 x 1 (a 2 x 2 corner cut away): concave along the inner corner's edge,
 // convex elsewhere, offset by 1% of its diagonal outwards and inwards, both ways of meeting a
 // concave edge, at sizes from a micron to a kilometre.
@@ -93,6 +135,38 @@ TEST_F(OffsetSoundness, ConcaveBlockOffsetsAreClosedOrientedAndKeepTheirDistance
           FreeCloud(m);
           FreeCloud(source);
         }
+}
+
+
+// Finer cells and nearer distances than above: welding splits open edges at vertices whose own
+// triangles face the other way there, unless it checks that the halves agree with them.
+TEST_F(OffsetSoundness, FinelyCutConcaveBlockOffsetsAgreeAcrossEveryEdge) {
+  const std::vector<std::array<int, 3>> L = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {0, 1, 0}, {1, 1, 0},
+                                             {2, 1, 0}, {3, 1, 0}, {0, 2, 0}, {1, 2, 0}, {0, 3, 0}, {1, 3, 0}};
+  for (double scale : {1e-6, 1e6})
+    for (double f : {0.005, 0.01}) {
+      Cloud* source = CubesSurface(L, 4, scale);
+      ASSERT_NE(source, nullptr);
+      ExpectSoundOffset(source, f * std::sqrt(33.0) * scale, 0, testing::Message() << "scale " << scale << " f " << f);
+      FreeCloud(source);
+    }
+}
+
+TEST_F(OffsetSoundness, BumpySphereOffsetsAreClosedOrientedAndKeepTheirDistance) {
+  struct Case {
+    int n;
+    double amp;
+    int k;
+    double sign;
+  };
+  for (const Case& c : {Case{16, 0.1, 5, 1}, Case{16, 0.2, 3, 1}, Case{16, 0.2, 3, -1}})
+    for (double scale : {1e-6, 1.0, 1e6}) {
+      Cloud* source = BumpySphere(c.n, c.amp, c.k, scale);
+      ASSERT_NE(source, nullptr);
+      const double d = c.sign * 0.02 * std::sqrt(3.0) * scale;  // 1% of the box diagonal
+      ExpectSoundOffset(source, d, 0, testing::Message() << "n " << c.n << " amp " << c.amp << " k " << c.k << " d " << d);
+      FreeCloud(source);
+    }
 }
 
 }  // namespace
