@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "bspline/refines2.h"
 #include "bspline/smake.h"
@@ -1301,6 +1302,22 @@ struct LoopCapper {
   }
 };
 
+// How often the mesh triangles on the loop's edges run them along the loop's order, less how often
+// against it: above 0, a cap facing the mesh's way runs the loop the other way round.
+int RunsAlongMesh(const Cloud* mesh, IndexNode* const* around, const int32_t* verts, int n) {
+  int along = 0;
+  for (int i = 0; i < n; ++i) {
+    const int v = verts[i], w = verts[i + 1 < n ? i + 1 : 0];
+    for (const IndexNode* t = around[v]; t; t = t->next) {
+      const int32_t* c = mesh->tri[t->index].v;
+      for (int k = 0; k < 3; ++k)
+        if (c[k] == v && c[(k + 1) % 3] == w) ++along;
+        else if (c[k] == w && c[(k + 1) % 3] == v) --along;
+    }
+  }
+  return along;
+}
+
 // The loop's vertices in walking order into verts, turned so that the loop runs against the
 // mesh triangles on its edges (as a cap facing the mesh's way runs); false for an open chain.
 bool LoopVertices(const Cloud* mesh, const int32_t* edges, const IndexNode* head, IndexNode* const* around,
@@ -1309,27 +1326,90 @@ bool LoopVertices(const Cloud* mesh, const int32_t* edges, const IndexNode* head
   if (!second || !second->next) return false;
   const int a = edges[2 * head->index], b = edges[2 * head->index + 1];
   const int s0 = edges[2 * second->index], s1 = edges[2 * second->index + 1];
-  int v = (a == s0 || a == s1) ? b : a, n = 0, along = 0;
+  int v = (a == s0 || a == s1) ? b : a, n = 0;
   for (const IndexNode* e = head; e; e = e->next) {
     const int x = edges[2 * e->index], y = edges[2 * e->index + 1];
     if (x != v && y != v) return false;
-    const int w = x == v ? y : x;
     verts[n++] = v;
-    for (const IndexNode* t = around[v]; t; t = t->next) {
-      const int32_t* c = mesh->tri[t->index].v;
-      for (int k = 0; k < 3; ++k)
-        if (c[k] == v && c[(k + 1) % 3] == w) ++along;
-        else if (c[k] == w && c[(k + 1) % 3] == v) --along;
-    }
-    v = w;
+    v = x == v ? y : x;
   }
   if (v != verts[0]) return false;
-  if (along > 0) std::reverse(verts + 1, verts + n);
+  if (RunsAlongMesh(mesh, around, verts, n) > 0) std::reverse(verts + 1, verts + n);
   *count = n;
   return true;
 }
 
 }  // namespace
+
+struct HoleCapper : LoopCapper {};
+
+HoleCapper* BeginHoleCaps(Cloud* mesh, const int32_t* edges, IndexNode* const* loops, int nloops, long room) {
+  // Each loop's box: every cap triangle lies inside its loop's.
+  double* loopBoxes = MallocArray<double>(6, std::max(nloops, 1));
+  HoleCapper* c = MallocArray<HoleCapper>(1);
+  if (!loopBoxes || !c) return nullptr;
+  new (c) HoleCapper();
+  int longest = 0;
+  for (int l = 0; l < nloops; ++l) {
+    double* box = loopBoxes + 6L * l;
+    std::fill(box, box + 3, HUGE_VAL);
+    std::fill(box + 3, box + 6, -HUGE_VAL);
+    int size = 0;
+    for (const IndexNode* e = loops[l]; e; e = e->next, ++size)
+      for (int end = 0; end < 2; ++end) {
+        double p[3];
+        GetCldPoint(mesh, edges[2 * e->index + end], p);
+        for (int k = 0; k < 3; ++k) box[k] = std::min(box[k], p[k]), box[3 + k] = std::max(box[3 + k], p[k]);
+      }
+    longest = std::max(longest, size);
+  }
+  c->mesh = mesh;
+  c->around = CallocArray<IndexNode*>(mesh->npts);
+  c->nodes = MallocArray<IndexNode>(3, mesh->ntri + room);
+  c->used = 3 * mesh->ntri;
+  if (!c->around || !c->nodes || !c->Alloc(longest + 1) || !c->bins.Build(mesh, loopBoxes, nloops)) return nullptr;
+  MakePolyPointers(mesh, c->around, c->nodes);
+  return c;
+}
+
+int HoleCapsSound(HoleCapper* c, const int* tri, int count) {
+  TrackingScope scope;
+  // Every cap edge as (low, high), to count the caps' own uses of it beside the mesh's.
+  int64_t* keys = MallocArray<int64_t>(3, std::max(count, 1));
+  if (!keys) return 0;
+  for (int t = 0; t < count; ++t)
+    for (int k = 0; k < 3; ++k) {
+      const int64_t a = tri[3 * t + k], b = tri[3 * t + (k + 1) % 3];
+      keys[3 * t + k] = std::min(a, b) << 32 | std::max(a, b);
+    }
+  std::sort(keys, keys + 3L * count);
+  for (long i = 0; i < 3L * count;) {
+    long j = i;
+    while (j < 3L * count && keys[j] == keys[i]) ++j;
+    const int a = static_cast<int>(keys[i] >> 32), b = static_cast<int>(keys[i] & 0xffffffff);
+    int uses = static_cast<int>(j - i);
+    for (const IndexNode* t = c->around[a]; t && uses <= 2; t = t->next) uses += PolygonHasVertex(c->mesh, t->index, b);
+    if (uses > 2) return 0;
+    i = j;
+  }
+  for (int t = 0; t < count; ++t) {
+    Tri3 p;
+    TrianglePoints(c->mesh, tri + 3 * t, p);
+    if (c->CrossesMesh(p)) return 0;
+  }
+  return 1;
+}
+
+int CapHoleLoop(HoleCapper* c, const int* verts, int n, int* tri) {
+  std::copy(verts, verts + n, c->verts);
+  const bool turned = RunsAlongMesh(c->mesh, c->around, c->verts, n) > 0;
+  if (turned) std::reverse(c->verts + 1, c->verts + n);
+  const int capped = c->CapLoop(n);
+  if (capped >= 0)
+    for (int t = 0; t < c->ncaps; ++t)
+      for (int k = 0; k < 3; ++k) tri[3 * t + k] = c->verts[c->caps[3 * t + k]];
+  return capped;
+}
 
 int CapAllLoops(Cloud* mesh) {
   if (mesh->ntri < 1) return 1;
@@ -1343,40 +1423,19 @@ int CapAllLoops(Cloud* mesh) {
   const int total = MakeOuterEdgeList(mesh, edges.get(), corners.get(), nedges, loops.receive(), &nloops,
                                       sizes.receive(), loopNodes.receive());
   if (!total) return 1;
-  int longest = 0;
   long room = 0;
-  for (int l = 0; l < nloops; ++l) longest = std::max(longest, sizes[l]), room += std::max(sizes[l] - 2, 0);
+  for (int l = 0; l < nloops; ++l) room += std::max(sizes[l] - 2, 0);
   TrackingScope scope;
-  LoopCapper capper;
-  capper.mesh = mesh;
-  capper.around = CallocArray<IndexNode*>(mesh->npts);
-  capper.nodes = MallocArray<IndexNode>(3, mesh->ntri + room);
-  capper.used = 3 * mesh->ntri;
-  // Each loop's box: every cap triangle lies inside its loop's.
-  double* loopBoxes = MallocArray<double>(6, nloops);
-  if (!loopBoxes) return 1;
-  for (int l = 0; l < nloops; ++l) {
-    double* box = loopBoxes + 6L * l;
-    std::fill(box, box + 3, HUGE_VAL);
-    std::fill(box + 3, box + 6, -HUGE_VAL);
-    for (const IndexNode* e = loops[l]; e; e = e->next)
-      for (int end = 0; end < 2; ++end) {
-        double p[3];
-        GetCldPoint(mesh, edges[2 * e->index + end], p);
-        for (int k = 0; k < 3; ++k) box[k] = std::min(box[k], p[k]), box[3 + k] = std::max(box[3 + k], p[k]);
-      }
-  }
-  if (!capper.around || !capper.nodes || !capper.Alloc(longest + 1) || !capper.bins.Build(mesh, loopBoxes, nloops))
-    return 1;
+  HoleCapper* capper = BeginHoleCaps(mesh, edges.get(), loops.get(), nloops, room);
+  if (!capper) return 1;
   if (mesh->ntri + room > INT32_MAX || !ReallocCldPolyList(mesh, static_cast<int>(mesh->ntri + room))) return 1;
-  MakePolyPointers(mesh, capper.around, capper.nodes);
   bool unsound = false;
   for (int l = 0; l < nloops; ++l) {
     int n = 0;
     // Open chains are skipped.
-    if (!LoopVertices(mesh, edges.get(), loops[l], capper.around, capper.verts, &n)) continue;
-    const int capped = capper.CapLoop(n);
-    if (capped >= 0) capper.Commit();
+    if (!LoopVertices(mesh, edges.get(), loops[l], capper->around, capper->verts, &n)) continue;
+    const int capped = capper->CapLoop(n);
+    if (capped >= 0) capper->Commit();
     if (capped == 0 || capped == -2) unsound = true;
   }
   ReallocCldPolyList(mesh, mesh->ntri);

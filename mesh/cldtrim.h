@@ -142,3 +142,26 @@ int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask);
 // would reuse an edge. Returns 1 in every case: failures (also no memory) show only in the error
 // state, which callers test (the caps made before stay).
 int CapAllLoops(Cloud* mesh);
+
+// ---- Sound caps for other cappers of a mesh's holes --------------------------------------------
+// The checks and the loop capper of CapAllLoops, for a capper that lays its own caps over some of
+// the mesh's boundary loops and keeps them only where they are sound.
+struct HoleCapper;
+
+// Readies the checks for caps over the given loops (edge lists over edges): the mesh's triangles
+// whose boxes meet a loop's box binned, its vertex-to-triangle lists with room for `room` more
+// triangles, scratch for the longest loop. Everything lives in the caller's tracking scope; null
+// when memory runs out.
+HoleCapper* BeginHoleCaps(Cloud* mesh, const int32_t* edges, IndexNode* const* loops, int nloops, long room);
+
+// 1 when the count triangles (mesh vertex numbers, three each) are sound over the mesh: no edge is
+// used by more than two triangles of the mesh and the caps together, and none crosses a mesh
+// triangle near it. 0 otherwise, also when memory runs out.
+int HoleCapsSound(HoleCapper* capper, const int* tri, int count);
+
+// Caps the loop of n mesh vertices (in either sense; no more than the longest loop given) as
+// CapAllLoops caps each loop, facing the mesh's way, into tri (n - 2 triangles, mesh vertex
+// numbers). 1 capped soundly; 0 capped although a triangle crosses the mesh (which then folds
+// over at the loop); -1 not capped, a loop without area; -2 not capped, every cap would reuse an
+// edge of the mesh.
+int CapHoleLoop(HoleCapper* capper, const int* verts, int n, int* tri);

@@ -577,10 +577,12 @@ LoopBox BoxOfLoop(int n, const double* x, const double* y) {
   return b;
 }
 
-// A triangulated outer loop and where its triangles (with those of its holes) begin.
+// A triangulated outer loop, where its triangles (with those of its holes) begin and how many
+// loops (it and its holes) they cap.
 struct CapGroup {
   int outer;
   int firstTriangle;
+  int loops;
 };
 
 // Work still waiting in the capper: a set of loops to sort (order[start .. start + len)), or an
@@ -661,7 +663,7 @@ int CapLoopSet(int k, const CapLoops& s, int* count, int* tri, long room, CapGro
     const CapTask task = tasks[--depth];
     int* set = order + task.start;
     if (task.cap) {
-      if (groups) groups[(*ngroups)++] = CapGroup{set[0], *count};
+      if (groups) groups[(*ngroups)++] = CapGroup{set[0], *count, task.len};
       if (!CapOuterWithHoles(s, set, task.len, count, tri, room, counts, idx, x, y)) return 0;
       continue;
     }
@@ -863,11 +865,31 @@ bool OrientCapsLikeMesh(const Cloud* mesh, const CapLoops& s, const CapGroup* gr
   return true;
 }
 
+// Where the cap of a group reuses an edge of the mesh or crosses the mesh near the hole: a lone
+// loop's cap is made again as CapAllLoops makes it (the same number of triangles), kept with the
+// error state set where the mesh folds over at the loop as it does there; false when that leaves
+// the loop open or the group has holes (no other cap of an outer loop with its holes).
+bool MendUnsoundCaps(Cloud* mesh, const int32_t* edges, int nloops, IndexNode* const* loopHeads, const CapLoops& s,
+                     const CapGroup* groups, int ngroups, int count, int* tri, bool* folded) {
+  HoleCapper* capper = BeginHoleCaps(mesh, edges, loopHeads, nloops, 0);
+  if (!capper) return false;
+  for (int g = 0; g < ngroups; ++g) {
+    const int first = groups[g].firstTriangle, end = g + 1 < ngroups ? groups[g + 1].firstTriangle : count;
+    if (HoleCapsSound(capper, tri + 3 * first, end - first)) continue;
+    const int o = groups[g].outer;
+    if (groups[g].loops > 1 || end - first != s.counts[o] - 2) return false;
+    const int capped = CapHoleLoop(capper, s.idx[o], s.counts[o], tri + 3 * first);
+    if (capped < 0) return false;
+    *folded = *folded || capped == 0;
+  }
+  return !MemoryErrorSet();
+}
+
 // Walks the loops head to tail into vertex lists (an open loop gets the last edge's far end too),
 // projects them onto the least-squares plane of their vertices in counter-clockwise order and
-// caps them into tri (room triangles), each cap facing the mesh's way.
-int CapMeshLoops(const Cloud* mesh, const int32_t* edges, int nloops, IndexNode* const* loopHeads, long total,
-                 long room, int* count, int* tri) {
+// caps them into tri (room triangles), each cap facing the mesh's way, then mends unsound caps.
+int CapMeshLoops(Cloud* mesh, const int32_t* edges, int nloops, IndexNode* const* loopHeads, long total,
+                 long room, int* count, int* tri, bool* folded) {
   TrackingScope scope;
   int* counts = MallocArray<int>(nloops);
   int** idx = MallocArray<int*>(nloops);
@@ -913,7 +935,10 @@ int CapMeshLoops(const Cloud* mesh, const int32_t* edges, int nloops, IndexNode*
   const CapLoops s{counts, idx, X, Y};
   int ngroups = 0;
   if (!CapLoopSet(nloops, s, count, tri, room, groups, &ngroups)) return 0;
-  return OrientCapsLikeMesh(mesh, s, groups, ngroups, *count, tri) ? 1 : 0;
+  return OrientCapsLikeMesh(mesh, s, groups, ngroups, *count, tri) &&
+                 MendUnsoundCaps(mesh, edges, nloops, loopHeads, s, groups, ngroups, *count, tri, folded)
+             ? 1
+             : 0;
 }
 
 }  // namespace
@@ -934,7 +959,8 @@ int CapModel(Cloud* mesh, int32_t* edges, int nloops, IndexNode* const* loopHead
   Owned<int, Free> tri(MallocArray<int>(3, room));
   if (!tri) return 0;
   int count = 0;
-  if (!CapMeshLoops(mesh, edges, nloops, loopHeads, total, room, &count, tri.get())) return 0;
+  bool folded = false;
+  if (!CapMeshLoops(mesh, edges, nloops, loopHeads, total, room, &count, tri.get(), &folded)) return 0;
   if (!ReallocCldPolyList(mesh, mesh->ntri + count)) return 0;
   for (int t = 0; t < count; ++t) {
     CloudTriangle& c = mesh->tri[mesh->ntri + t];
@@ -942,6 +968,7 @@ int CapModel(Cloud* mesh, int32_t* edges, int nloops, IndexNode* const* loopHead
     MakeCldPolyPlane(mesh, &c);
   }
   mesh->ntri += count;
+  if (folded) SetKernelError(-2);
   return 1;
 }
 

@@ -110,8 +110,12 @@ int MakeAnOuterPoly2D(int h, int* counts, int* idx, double* x, double* y);
 // least-squares plane of their vertices, put in counter-clockwise order and capped as a loop set.
 // Each cap faces the way the mesh does: a cap whose outer loop's first edge runs the same way as
 // in the mesh triangle on that edge is turned over, so that a consistently oriented mesh stays
-// so; where no such triangle is found the cap faces the fitted plane's normal. 1 done (also when
-// no triangle came out); 0 when the loop vertices fit no plane, a loop cannot be triangulated or
+// so; where no such triangle is found the cap faces the fitted plane's normal. A cap that would
+// make an edge the mesh already has (or one of three triangles with the other caps) or cross a
+// mesh triangle near it is not kept: a lone loop is then capped as CapAllLoops caps it (where the
+// mesh folds over at the loop so that no sound cap exists, capped all the same with the error
+// state set), an outer loop with holes fails the call. 1 done (also when no triangle came out);
+// 0 when the loop vertices fit no plane, a loop cannot be triangulated or capped soundly, or
 // memory runs out, the mesh's triangles then as they were.
 int CapModel(Cloud* mesh, int32_t* edges, int nloops, IndexNode* const* loopHeads);
 
