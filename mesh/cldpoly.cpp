@@ -207,15 +207,13 @@ struct BoundaryWalk {
   int32_t* pathAt;      // per vertex, its position on the current path, -1 when off it
   int32_t* pathEdges;
   int32_t* pathVerts;
-  IndexNode* chain = nullptr;  // the loops' edges one after another, each loop ended by -1
-  bool failed = false;
+  int32_t* out;   // the loops' edges one after another, each loop ended by -1 (room: two per edge)
+  long nout = 0;
 
   void Emit(const int32_t* run, int n) {
-    for (int i = 0; i <= n && !failed; ++i) {
-      IndexNode* head = InsertPolyCloudEdge(chain, i < n ? run[i] : -1);
-      if (!head) failed = true;
-      else chain = head;
-    }
+    std::copy(run, run + n, out + nout);
+    nout += n;
+    out[nout++] = -1;
   }
   // An edge at v to go on with after arriving over edge `in` (-1 at the start): at a vertex with
   // several, one that keeps the sense the mesh runs the boundary in, so that a cycle goes on
@@ -269,36 +267,21 @@ void BoundaryWalk::Walk(int start) {
   }
 }
 
-}  // namespace
-
-// Boundary loops: count each edge's corners, list the odd-used (boundary) edges at both ends,
-// walk them into closed cycles (BoundaryWalk) and take out of them the edges used three or more
-// times.
-int MakeOuterEdgeList(const Cloud* mesh, const int32_t* edges, int32_t* const* cornerEdges, int nedges,
+// Walks the edges used an odd number of times (ascending edge numbers; from[e]: the vertex the
+// single triangle of an edge used once leaves it from, else -1) into loops, as MakeOuterEdgeList
+// describes them, over the edge numbers given.
+int WalkBoundaryEdges(int npts, const int32_t* edges, int nedges, const int32_t* uses, const int32_t* from,
                       IndexNode*** loopHeads, int* nloops, int** loopSizes, IndexNode** loopNodes) {
-  *loopHeads = nullptr;
-  *nloops = 0;
-  *loopSizes = nullptr;
-  *loopNodes = nullptr;
-  if (mesh->ntri < 1 || nedges < 1) return 0;
   TrackingScope scope;
-  auto* uses = CallocArray<int32_t>(nedges);
-  auto* from = MallocArray<int32_t>(nedges);
-  auto** lists = CallocArray<IndexNode*>(mesh->npts);
-  auto** tails = CallocArray<IndexNode*>(mesh->npts);
-  auto* counts = CallocArray<int32_t>(mesh->npts);
-  auto* pathAt = MallocArray<int32_t>(mesh->npts);
+  auto** lists = CallocArray<IndexNode*>(npts);
+  auto** tails = CallocArray<IndexNode*>(npts);
+  auto* counts = CallocArray<int32_t>(npts);
+  auto* pathAt = MallocArray<int32_t>(npts);
   auto* listNodes = MallocArray<IndexNode>(nedges, 2);
-  if (!uses || !from || !lists || !tails || !counts || !pathAt || !listNodes) return 0;
-  for (int c = 0; c < 3 * mesh->ntri; ++c) {
-    const int e = EdgeOfCorner(cornerEdges, edges, c);
-    ++uses[e];
-    from[e] = mesh->tri[c / 3].v[c % 3];
-  }
+  if (!lists || !tails || !counts || !pathAt || !listNodes) return 0;
   int nboundary = 0;
   IndexNode* node = listNodes;
   for (int e = 0; e < nedges; ++e) {
-    if (uses[e] != 1) from[e] = -1;
     if (uses[e] % 2 == 0 || edges[2 * e] < 0) continue;
     ++nboundary;
     for (int k = 0; k < 2; ++k, ++node) {
@@ -311,35 +294,35 @@ int MakeOuterEdgeList(const Cloud* mesh, const int32_t* edges, int32_t* const* c
     }
   }
   if (nboundary == 0) return 0;
-  std::fill(pathAt, pathAt + mesh->npts, -1);
+  std::fill(pathAt, pathAt + npts, -1);
   auto* pathEdges = MallocArray<int32_t>(nboundary);
   auto* pathVerts = MallocArray<int32_t>(nboundary + 1);
+  auto* out = MallocArray<int32_t>(nboundary, 2);
   auto* sizes = CallocArray<int>(nboundary);
   auto** heads = CallocArray<IndexNode*>(nboundary);
-  auto* nodes = MallocArray<IndexNode>(nedges, 2);
-  if (!pathEdges || !pathVerts || !sizes || !heads || !nodes) return 0;
+  auto* nodes = MallocArray<IndexNode>(nboundary);
+  if (!pathEdges || !pathVerts || !out || !sizes || !heads || !nodes) return 0;
 
-  BoundaryWalk walk{edges, from, lists, counts, pathAt, pathEdges, pathVerts};
+  BoundaryWalk walk{edges, from, lists, counts, pathAt, pathEdges, pathVerts, out};
   // Loops start at their lowest vertex of two boundary edges, as the plain loops always have
   // one; what is left (only vertices where loops meet, or chain ends) is walked afterwards.
-  for (int v = 0; v < mesh->npts && !walk.failed; ++v)
+  for (int v = 0; v < npts; ++v)
     if (counts[v] == 2) walk.Walk(v);
-  for (int v = 0; v < mesh->npts && !walk.failed; ++v)
-    while (counts[v] > 0 && !walk.failed) walk.Walk(v);
-  // A chain node that could not be had leaves the loops unknown: nothing is handed out.
-  if (walk.failed) return 0;
+  for (int v = 0; v < npts; ++v)
+    while (counts[v] > 0) walk.Walk(v);
 
   // Edges of three or more triangles counted as boundary for the walk only.
   int kept = 0, total = 0, size = 0;
   IndexNode* tail = nullptr;
-  for (const IndexNode* c = walk.chain; c; c = c->next) {
-    if (c->index < 0) {
+  for (long i = 0; i < walk.nout; ++i) {
+    const int e = out[i];
+    if (e < 0) {
       if (size > 0) sizes[kept++] = size, total += size;
       size = 0;
       tail = nullptr;
-    } else if (uses[c->index] == 1) {
+    } else if (uses[e] == 1) {
       IndexNode* n = &nodes[total + size++];
-      *n = {nullptr, c->index};
+      *n = {nullptr, e};
       if (tail) tail->next = n;
       else heads[kept] = n;
       tail = n;
@@ -353,6 +336,101 @@ int MakeOuterEdgeList(const Cloud* mesh, const int32_t* edges, int32_t* const* c
   *nloops = kept;
   *loopSizes = sizes;
   *loopNodes = nodes;
+  return total;
+}
+
+}  // namespace
+
+// Boundary loops: count each edge's corners, then walk the odd-used (boundary) edges into closed
+// cycles (BoundaryWalk) and take out of them the edges used three or more times.
+int MakeOuterEdgeList(const Cloud* mesh, const int32_t* edges, int32_t* const* cornerEdges, int nedges,
+                      IndexNode*** loopHeads, int* nloops, int** loopSizes, IndexNode** loopNodes) {
+  *loopHeads = nullptr;
+  *nloops = 0;
+  *loopSizes = nullptr;
+  *loopNodes = nullptr;
+  if (mesh->ntri < 1 || nedges < 1) return 0;
+  TrackingScope scope;
+  auto* uses = CallocArray<int32_t>(nedges);
+  auto* from = MallocArray<int32_t>(nedges);
+  if (!uses || !from) return 0;
+  for (int c = 0; c < 3 * mesh->ntri; ++c) {
+    const int e = EdgeOfCorner(cornerEdges, edges, c);
+    ++uses[e];
+    from[e] = mesh->tri[c / 3].v[c % 3];
+  }
+  for (int e = 0; e < nedges; ++e)
+    if (uses[e] != 1) from[e] = -1;
+  return WalkBoundaryEdges(mesh->npts, edges, nedges, uses, from, loopHeads, nloops, loopSizes, loopNodes);
+}
+
+int MakeBoundaryLoops(const Cloud* mesh, int32_t** edges, IndexNode*** loopHeads, int* nloops, int** loopSizes,
+                      IndexNode** loopNodes) {
+  *edges = nullptr;
+  *loopHeads = nullptr;
+  *nloops = 0;
+  *loopSizes = nullptr;
+  *loopNodes = nullptr;
+  if (mesh->ntri < 1 || !mesh->tri) return 0;
+  const int n = mesh->npts;
+  bool inRange = n < (1 << 30);
+  for (int t = 0; t < mesh->ntri && inRange; ++t)
+    for (int32_t v : mesh->tri[t].v) inRange = inRange && v >= 0 && v < n;
+  if (!inRange) {
+    // Vertex numbers the buckets cannot hold: through the whole edge table.
+    Owned<int32_t*, Free> corners;
+    int nedges = 0;
+    if (!CreatePolyEdges(mesh, edges, corners.receive(), &nedges)) return 0;
+    const int total = MakeOuterEdgeList(mesh, *edges, corners.get(), nedges, loopHeads, nloops, loopSizes, loopNodes);
+    if (!total && *edges) Free(*edges), *edges = nullptr;
+    return total;
+  }
+  TrackingScope scope;
+  // Each corner's edge in the bucket of its lower end as (higher end, whether the corner runs it
+  // from the higher end), so that a bucket holds the edges of the table at that vmin.
+  const int m = 3 * mesh->ntri;
+  auto* starts = CallocArray<int32_t>(n + 1L);
+  auto* records = MallocArray<int32_t>(m);
+  if (!starts || !records) return 0;
+  for (int t = 0; t < mesh->ntri; ++t)
+    for (int k = 0; k < 3; ++k) ++starts[std::min(mesh->tri[t].v[k], mesh->tri[t].v[(k + 1) % 3]) + 1];
+  for (int v = 0; v < n; ++v) starts[v + 1] += starts[v];
+  for (int t = 0; t < mesh->ntri; ++t)
+    for (int k = 0; k < 3; ++k) {
+      const int32_t a = mesh->tri[t].v[k], b = mesh->tri[t].v[(k + 1) % 3];
+      records[starts[std::min(a, b)]++] = a <= b ? b << 1 : a << 1 | 1;
+    }
+  // The odd-used edges in table order, with their uses and the vertex an edge used once is left from.
+  int nodd = 0;
+  for (int v = n; v > 0; --v) starts[v] = starts[v - 1];
+  starts[0] = 0;
+  auto* pairs = MallocArray<int32_t>(m, 2);
+  auto* uses = MallocArray<int32_t>(m);
+  auto* from = MallocArray<int32_t>(m);
+  if (!pairs || !uses || !from) return 0;
+  for (int v = 0; v < n; ++v) {
+    int32_t* first = records + starts[v];
+    int32_t* last = records + starts[v + 1];
+    for (int32_t* r = first + 1; r < last; ++r)
+      for (int32_t* q = r; q > first && q[-1] >> 1 > q[0] >> 1; --q) std::swap(q[-1], q[0]);
+    for (int32_t* r = first; r < last;) {
+      int32_t* q = r + 1;
+      while (q < last && *q >> 1 == *r >> 1) ++q;
+      if ((q - r) % 2) {
+        const int32_t w = *r >> 1;
+        pairs[2 * nodd] = v, pairs[2 * nodd + 1] = w;
+        uses[nodd] = static_cast<int32_t>(q - r);
+        from[nodd] = q - r == 1 ? (*r & 1 ? w : v) : -1;
+        ++nodd;
+      }
+      r = q;
+    }
+  }
+  if (nodd == 0) return 0;
+  const int total = WalkBoundaryEdges(n, pairs, nodd, uses, from, loopHeads, nloops, loopSizes, loopNodes);
+  if (!total) return 0;
+  RemoveMallocFromTrack(pairs);
+  *edges = pairs;
   return total;
 }
 

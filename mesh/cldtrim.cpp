@@ -980,7 +980,7 @@ struct TriangleBins {
 // hold no other loop vertex; when no ear passes that, any ear passing the first two tests does.
 struct LoopCapper {
   Cloud* mesh = nullptr;
-  IndexNode** around = nullptr;  // vertex-to-triangle lists, caps entering as they are made
+  IndexNode** around = nullptr;  // vertex-to-triangle lists of the loop vertices, caps entering as they are made
   IndexNode* nodes = nullptr;
   int used = 0;                  // nodes of the block taken
   TriangleBins bins;
@@ -1347,7 +1347,8 @@ HoleCapper* BeginHoleCaps(Cloud* mesh, const int32_t* edges, IndexNode* const* l
   // Each loop's box: every cap triangle lies inside its loop's.
   double* loopBoxes = MallocArray<double>(6, std::max(nloops, 1));
   HoleCapper* c = MallocArray<HoleCapper>(1);
-  if (!loopBoxes || !c) return nullptr;
+  unsigned char* onLoop = CallocArray<unsigned char>(mesh->npts);
+  if (!loopBoxes || !c || !onLoop) return nullptr;
   new (c) HoleCapper();
   int longest = 0;
   for (int l = 0; l < nloops; ++l) {
@@ -1358,17 +1359,22 @@ HoleCapper* BeginHoleCaps(Cloud* mesh, const int32_t* edges, IndexNode* const* l
     for (const IndexNode* e = loops[l]; e; e = e->next, ++size)
       for (int end = 0; end < 2; ++end) {
         double p[3];
+        onLoop[edges[2 * e->index + end]] = 1;
         GetCldPoint(mesh, edges[2 * e->index + end], p);
         for (int k = 0; k < 3; ++k) box[k] = std::min(box[k], p[k]), box[3 + k] = std::max(box[3 + k], p[k]);
       }
     longest = std::max(longest, size);
   }
+  // Triangle lists are only ever read at loop vertices (caps have only those): only theirs are made.
+  long marked = 0;
+  for (int t = 0; t < mesh->ntri; ++t)
+    for (int32_t v : mesh->tri[t].v) marked += onLoop[v];
   c->mesh = mesh;
-  c->around = CallocArray<IndexNode*>(mesh->npts);
-  c->nodes = MallocArray<IndexNode>(3, mesh->ntri + room);
-  c->used = 3 * mesh->ntri;
+  c->around = MallocArray<IndexNode*>(mesh->npts);
+  c->nodes = MallocArray<IndexNode>(marked + 3 * room);
+  c->used = static_cast<int>(marked);
   if (!c->around || !c->nodes || !c->Alloc(longest + 1) || !c->bins.Build(mesh, loopBoxes, nloops)) return nullptr;
-  MakePolyPointers(mesh, c->around, c->nodes);
+  MakeMarkedPolyPointers(mesh, c->around, c->nodes, onLoop);
   return c;
 }
 
@@ -1414,15 +1420,12 @@ int CapHoleLoop(HoleCapper* c, const int* verts, int n, int* tri) {
 int CapAllLoops(Cloud* mesh) {
   if (mesh->ntri < 1) return 1;
   Owned<int32_t, Free> edges;
-  Owned<int32_t*, Free> corners;
   Owned<IndexNode*, Free> loops;
   Owned<int, Free> sizes;
   Owned<IndexNode, Free> loopNodes;
-  int nedges = 0, nloops = 0;
-  if (!CreatePolyEdges(mesh, edges.receive(), corners.receive(), &nedges)) return 1;
-  const int total = MakeOuterEdgeList(mesh, edges.get(), corners.get(), nedges, loops.receive(), &nloops,
-                                      sizes.receive(), loopNodes.receive());
-  if (!total) return 1;
+  int nloops = 0;
+  if (!MakeBoundaryLoops(mesh, edges.receive(), loops.receive(), &nloops, sizes.receive(), loopNodes.receive()))
+    return 1;
   long room = 0;
   for (int l = 0; l < nloops; ++l) room += std::max(sizes[l] - 2, 0);
   TrackingScope scope;

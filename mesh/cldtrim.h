@@ -149,8 +149,8 @@ int CapAllLoops(Cloud* mesh);
 struct HoleCapper;
 
 // Readies the checks for caps over the given loops (edge lists over edges): the mesh's triangles
-// whose boxes meet a loop's box binned, its vertex-to-triangle lists with room for `room` more
-// triangles, scratch for the longest loop. Everything lives in the caller's tracking scope; null
+// whose boxes meet a loop's box binned, the triangle lists of the loop vertices with room for
+// `room` more triangles, scratch for the longest loop. Everything lives in the caller's tracking scope; null
 // when memory runs out.
 HoleCapper* BeginHoleCaps(Cloud* mesh, const int32_t* edges, IndexNode* const* loops, int nloops, long room);
 

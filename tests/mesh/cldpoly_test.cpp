@@ -1,7 +1,9 @@
 // Mesh topology against brute force: unique edges, corner pointers, adjacency lists and
 // boundary loops of grids with holes, a bow tie, an edge of three triangles and closed meshes.
 #include <algorithm>
+#include <array>
 #include <map>
+#include <random>
 #include <set>
 #include <utility>
 #include <vector>
@@ -245,7 +247,7 @@ TEST_F(MeshTopology, RefusedAllocationsHandOutNothing) {
   ASSERT_NE(m, nullptr);
   Topology ref;
   ASSERT_EQ(ref.Build(m), 0);
-  // Every chain node of the loop walk is an allocation of its own: refusals reach into the walk.
+  // Each block of the edge table and of the loop walk is refused in turn.
   const int failures = RunWithInjectedFailures(400, 1, [&] {
     Topology tp;
     if (tp.Build(m)) {
@@ -263,9 +265,71 @@ TEST_F(MeshTopology, RefusedAllocationsHandOutNothing) {
     EXPECT_EQ(tp.nloops, ref.nloops);
     return 0;
   });
-  EXPECT_GT(failures, 9 + ref.total);
+  EXPECT_GT(failures, 20);
   EXPECT_LT(failures, 400);
+  // The loops without the table: a refusal anywhere hands out nothing, else the same loops.
+  const int refused = RunWithInjectedFailures(400, 1, [&] {
+    int32_t* edges = nullptr;
+    IndexNode** loops = nullptr;
+    int nloops = -1, *sizes = nullptr;
+    IndexNode* nodes = nullptr;
+    const int total = MakeBoundaryLoops(m, &edges, &loops, &nloops, &sizes, &nodes);
+    EXPECT_TRUE(total == 0 || (total == ref.total && nloops == ref.nloops));
+    EXPECT_EQ(total == 0, !edges && !loops && !sizes && !nodes && nloops == 0);
+    for (void* p : {(void*)edges, (void*)loops, (void*)sizes, (void*)nodes})
+      if (p) Free(p);
+    return total == 0 ? 1 : 0;
+  });
+  EXPECT_GT(refused, 5);
+  EXPECT_LT(refused, 400);
   FreeCloud(m);
+}
+
+}  // namespace
+
+namespace {
+
+// Each loop as its vertex sequence, from the pairs its edge numbers name.
+std::vector<std::vector<int>> LoopPairs(const int32_t* edges, IndexNode* const* loops, int nloops) {
+  std::vector<std::vector<int>> out;
+  for (int l = 0; l < nloops; ++l) {
+    out.emplace_back();
+    for (const IndexNode* e = loops[l]; e; e = e->next) out.back().push_back(edges[2 * e->index]), out.back().push_back(edges[2 * e->index + 1]);
+  }
+  return out;
+}
+
+// Loops found without the edge table are those of the table, edge for edge and in order, on
+// random soups over few points: edges of one to four triangles, repeated and degenerate triangles,
+// holes touching at vertices.
+TEST_F(MeshTopology, LoopsWithoutTheEdgeTableAreTheTablesLoops) {
+  std::mt19937 rng(11);
+  for (int trial = 0; trial < 200; ++trial) {
+    const int npts = 4 + trial % 13;
+    std::vector<std::array<double, 3>> pts(npts, {0.0, 0.0, 0.0});
+    std::vector<TestTriangle> tris;
+    const int ntri = 1 + int(rng() % 24);
+    for (int t = 0; t < ntri; ++t) {
+      TestTriangle tr;
+      for (int& v : tr) v = int(rng() % npts);
+      tris.push_back(tr);
+    }
+    Cloud* m = MakeTestMesh(pts, tris);
+    ASSERT_NE(m, nullptr);
+    Topology ref;
+    ASSERT_EQ(ref.Build(m), 0);
+    int32_t* edges = nullptr;
+    IndexNode** loops = nullptr;
+    int nloops = -1, *sizes = nullptr;
+    IndexNode* nodes = nullptr;
+    EXPECT_EQ(MakeBoundaryLoops(m, &edges, &loops, &nloops, &sizes, &nodes), ref.total) << trial;
+    ASSERT_EQ(nloops, ref.nloops) << trial;
+    EXPECT_EQ(LoopPairs(edges, loops, nloops), LoopPairs(ref.edges, ref.loops, ref.nloops)) << trial;
+    for (int l = 0; l < nloops; ++l) EXPECT_EQ(sizes[l], ref.sizes[l]);
+    for (void* p : {(void*)edges, (void*)loops, (void*)sizes, (void*)nodes})
+      if (p) Free(p);
+    FreeCloud(m);
+  }
 }
 
 }  // namespace
