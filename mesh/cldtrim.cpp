@@ -721,7 +721,7 @@ constexpr double kFlatEar = 1e-6;
 constexpr int kMaxTableLoop = 200;
 // How many ears the clipper tries, least angle first, before it gives a loop up.
 constexpr int kEarCandidates = 64;
-// Up to this many loops, only the triangles whose boxes meet a loop's box are binned.
+// Up to this many loops, a triangle is tried against each loop's box; beyond, against a grid of them.
 constexpr int kMaxFilterBoxes = 32;
 // How often the table is made again after barring the triangles of its answer that cross the mesh.
 constexpr int kTableRounds = 32;
@@ -862,6 +862,70 @@ void TrianglePoints(const Cloud* mesh, const int32_t* v, Tri3& t) {
   for (int i = 0; i < 3; ++i) GetCldPoint(mesh, v[i], t[i]);
 }
 
+// Many boxes (6 doubles each: min, max) marked on a coarse grid over them, cells about the size of
+// the largest box, so that whether a box may meet one of them takes a look at a few cells.
+struct NearBoxes {
+  double lo[3] = {0.0, 0.0, 0.0};
+  double hi[3] = {0.0, 0.0, 0.0};
+  double cell = 1.0;
+  int dims[3] = {1, 1, 1};
+  unsigned char* marked = nullptr;
+
+  int CellOf(double x, int k) const {
+    const double c = (x - lo[k]) / cell;
+    return c <= 0.0 ? 0 : c >= dims[k] - 1 ? dims[k] - 1 : static_cast<int>(c);
+  }
+  bool Build(const double* boxes, int n) {
+    double largest = 0.0;
+    for (int k = 0; k < 3; ++k) lo[k] = HUGE_VAL, hi[k] = -HUGE_VAL;
+    for (int q = 0; q < n; ++q) {
+      const double* b = boxes + 6L * q;
+      for (int k = 0; k < 3; ++k) {
+        lo[k] = std::min(lo[k], b[k]), hi[k] = std::max(hi[k], b[3 + k]);
+        largest = std::max(largest, b[3 + k] - b[k]);
+      }
+    }
+    const double extent = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2], 1e-30});
+    cell = std::max(largest, extent * 1e-3);
+    // No more cells than a few per box.
+    for (;;) {
+      long cells = 1;
+      for (int k = 0; k < 3; ++k) {
+        dims[k] = static_cast<int>(std::min((hi[k] - lo[k]) / cell, 1e6)) + 1;
+        cells *= dims[k];
+      }
+      if (cells <= 8L * n + 64) break;
+      cell *= 1.5;
+    }
+    marked = CallocArray<unsigned char>(static_cast<long>(dims[0]) * dims[1] * dims[2]);
+    if (!marked) return false;
+    for (int q = 0; q < n; ++q) {
+      const double* b = boxes + 6L * q;
+      ForCells(b[0], b[1], b[2], b[3], b[4], b[5], [&](long c) {
+        marked[c] = 1;
+        return false;
+      });
+    }
+    return true;
+  }
+  template <class Visit>
+  bool ForCells(double x0, double y0, double z0, double x1, double y1, double z1, Visit visit) const {
+    const int i0 = CellOf(x0, 0), i1 = CellOf(x1, 0), j0 = CellOf(y0, 1), j1 = CellOf(y1, 1);
+    const int k0 = CellOf(z0, 2), k1 = CellOf(z1, 2);
+    for (int k = k0; k <= k1; ++k)
+      for (int j = j0; j <= j1; ++j)
+        for (int i = i0; i <= i1; ++i)
+          if (visit(i + static_cast<long>(dims[0]) * (j + static_cast<long>(dims[1]) * k))) return true;
+    return false;
+  }
+  // Whether the box (min x, y, z, max x, y, z) may meet one of the boxes: it meets their span and a
+  // marked cell.
+  bool Meets(const float* b) const {
+    if (b[0] > hi[0] || b[1] > hi[1] || b[2] > hi[2] || b[3] < lo[0] || b[4] < lo[1] || b[5] < lo[2]) return false;
+    return ForCells(b[0], b[1], b[2], b[3], b[4], b[5], [&](long c) { return marked[c] != 0; });
+  }
+};
+
 // The mesh's triangles binned on a uniform grid, to find those near a cap triangle without a
 // pass over the mesh per loop. A triangle no wider than a cell in any direction sits in the one
 // cell of its box's low corner, so a query looks one cell further down; the few wider ones are
@@ -871,10 +935,11 @@ struct TriangleBins {
   double cell = 1.0;
   int dims[3] = {1, 1, 1};
   int32_t* start = nullptr;  // per cell and one more: where its triangles begin in items
-  int32_t* items = nullptr;
+  int32_t* items = nullptr;  // kept numbers (below)
   int32_t* wide = nullptr;
   int nwide = 0;
-  float* boxes = nullptr;  // per triangle: min x, y, z, max x, y, z
+  int32_t* keptTri = nullptr;  // per kept triangle, its number in the mesh
+  float* boxes = nullptr;      // per kept triangle: min x, y, z, max x, y, z
 
   int CellOf(double x, int k) const {
     const double c = (x - lo[k]) / cell;
@@ -886,30 +951,36 @@ struct TriangleBins {
   bool Wide(const float* b) const { return b[3] - b[0] > cell || b[4] - b[1] > cell || b[5] - b[2] > cell; }
 
   // Bins the triangles whose boxes meet one of the nboxes boxes (6 doubles each: min, max), the
-  // only ones a query inside them can meet; all triangles when there are many boxes.
+  // only ones a query inside them can meet. With many boxes, those meeting a cell of a coarse grid
+  // that one of the boxes meets: a few more, found without trying every box.
   bool Build(const Cloud* mesh, const double* near, int nboxes) {
     const int n = mesh->ntri;
-    boxes = MallocArray<float>(6, n);
-    unsigned char* kept = MallocArray<unsigned char>(n);
-    if (!boxes || !kept) return false;
-    const bool filter = nboxes <= kMaxFilterBoxes;
+    boxes = MallocArray<float>(6, std::max(n, 1));
+    keptTri = MallocArray<int32_t>(std::max(n, 1));
+    if (!boxes || !keptTri) return false;
+    NearBoxes filter;
+    if (nboxes > kMaxFilterBoxes && !filter.Build(near, nboxes)) return false;
     double all[6] = {HUGE_VAL, HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL, -HUGE_VAL}, sumSize = 0.0;
     int nkept = 0;
     for (int t = 0; t < n; ++t) {
-      float* b = boxes + 6L * t;
+      float* b = boxes + 6L * nkept;
       const int32_t* v = mesh->tri[t].v;
       for (int k = 0; k < 3; ++k) {
         const float* c = k == 0 ? mesh->x : k == 1 ? mesh->y : mesh->z;
         b[k] = std::min({c[v[0]], c[v[1]], c[v[2]]});
         b[3 + k] = std::max({c[v[0]], c[v[1]], c[v[2]]});
       }
-      kept[t] = !filter;
-      for (int q = 0; q < nboxes && !kept[t]; ++q) {
-        const double* box = near + 6L * q;
-        kept[t] = !(b[0] > box[3] || b[1] > box[4] || b[2] > box[5] || b[3] < box[0] || b[4] < box[1] || b[5] < box[2]);
+      bool kept = false;
+      if (nboxes > kMaxFilterBoxes) {
+        kept = filter.Meets(b);
+      } else {
+        for (int q = 0; q < nboxes && !kept; ++q) {
+          const double* box = near + 6L * q;
+          kept = !(b[0] > box[3] || b[1] > box[4] || b[2] > box[5] || b[3] < box[0] || b[4] < box[1] || b[5] < box[2]);
+        }
       }
-      if (!kept[t]) continue;
-      ++nkept;
+      if (!kept) continue;
+      keptTri[nkept++] = t;
       for (int k = 0; k < 3; ++k) all[k] = std::min(all[k], double(b[k])), all[3 + k] = std::max(all[3 + k], double(b[3 + k]));
       sumSize += std::max({b[3] - b[0], b[4] - b[1], b[5] - b[2]});
     }
@@ -929,7 +1000,7 @@ struct TriangleBins {
       }
       nwide = 0;
       if (cells <= nkept + 64L)
-        for (int t = 0; t < n; ++t) nwide += kept[t] && Wide(boxes + 6L * t);
+        for (int i = 0; i < nkept; ++i) nwide += Wide(boxes + 6L * i);
       if (cells <= nkept + 64L && nwide <= nkept / 16) break;
       cell *= 1.5;
     }
@@ -939,13 +1010,12 @@ struct TriangleBins {
     wide = MallocArray<int32_t>(std::max(nwide, 1));
     if (!start || !items || !wide) return false;
     nwide = 0;
-    for (int t = 0; t < n; ++t)
-      if (!kept[t]) continue;
-      else if (Wide(boxes + 6L * t)) wide[nwide++] = t;
-      else ++start[CellIndex(boxes + 6L * t) + 1];
+    for (int i = 0; i < nkept; ++i)
+      if (Wide(boxes + 6L * i)) wide[nwide++] = i;
+      else ++start[CellIndex(boxes + 6L * i) + 1];
     for (long c = 0; c < ncells; ++c) start[c + 1] += start[c];
-    for (int t = 0; t < n; ++t)
-      if (kept[t] && !Wide(boxes + 6L * t)) items[start[CellIndex(boxes + 6L * t)]++] = t;
+    for (int i = 0; i < nkept; ++i)
+      if (!Wide(boxes + 6L * i)) items[start[CellIndex(boxes + 6L * i)]++] = i;
     for (long c = ncells; c > 0; --c) start[c] = start[c - 1];
     start[0] = 0;
     return true;
@@ -954,12 +1024,12 @@ struct TriangleBins {
   // Calls visit(t) for every triangle whose box meets the given one; stops at a true result.
   template <class Visit>
   bool AnyNear(const double bmin[3], const double bmax[3], Visit visit) const {
-    auto meets = [&](int t) {
-      const float* b = boxes + 6L * t;
+    auto meets = [&](int i) {
+      const float* b = boxes + 6L * i;
       return !(b[0] > bmax[0] || b[1] > bmax[1] || b[2] > bmax[2] || b[3] < bmin[0] || b[4] < bmin[1] || b[5] < bmin[2]);
     };
     for (int w = 0; w < nwide; ++w)
-      if (meets(wide[w]) && visit(wide[w])) return true;
+      if (meets(wide[w]) && visit(keptTri[wide[w]])) return true;
     int c0[3], c1[3];
     for (int k = 0; k < 3; ++k) c0[k] = CellOf(bmin[k] - cell, k), c1[k] = CellOf(bmax[k], k);
     for (int k = c0[2]; k <= c1[2]; ++k)
@@ -967,7 +1037,7 @@ struct TriangleBins {
         for (int i = c0[0]; i <= c1[0]; ++i) {
           const long c = i + static_cast<long>(dims[0]) * (j + static_cast<long>(dims[1]) * k);
           for (int32_t at = start[c]; at < start[c + 1]; ++at)
-            if (meets(items[at]) && visit(items[at])) return true;
+            if (meets(items[at]) && visit(keptTri[items[at]])) return true;
         }
     return false;
   }
