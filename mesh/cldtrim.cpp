@@ -940,6 +940,8 @@ struct TriangleBins {
   int nwide = 0;
   int32_t* keptTri = nullptr;  // per kept triangle, its number in the mesh
   float* boxes = nullptr;      // per kept triangle: min x, y, z, max x, y, z
+  ShrunkTriangle* shrunk = nullptr;  // per kept triangle, valid where made is set
+  unsigned char* made = nullptr;
 
   int CellOf(double x, int k) const {
     const double c = (x - lo[k]) / cell;
@@ -1008,7 +1010,9 @@ struct TriangleBins {
     start = CallocArray<int32_t>(ncells + 1);
     items = MallocArray<int32_t>(std::max(nkept - nwide, 1));
     wide = MallocArray<int32_t>(std::max(nwide, 1));
-    if (!start || !items || !wide) return false;
+    shrunk = MallocArray<ShrunkTriangle>(nkept);
+    made = CallocArray<unsigned char>(nkept);
+    if (!start || !items || !wide || !shrunk || !made) return false;
     nwide = 0;
     for (int i = 0; i < nkept; ++i)
       if (Wide(boxes + 6L * i)) wide[nwide++] = i;
@@ -1021,7 +1025,18 @@ struct TriangleBins {
     return true;
   }
 
-  // Calls visit(t) for every triangle whose box meets the given one; stops at a true result.
+  // Kept triangle i drawn in for the crossing test, made once on first asking.
+  const ShrunkTriangle& Shrunk(const Cloud* mesh, int i) {
+    if (!made[i]) {
+      Tri3 t;
+      TrianglePoints(mesh, mesh->tri[keptTri[i]].v, t);
+      new (&shrunk[i]) ShrunkTriangle(t);
+      made[i] = 1;
+    }
+    return shrunk[i];
+  }
+
+  // Calls visit(i) for every kept triangle i whose box meets the given one; stops at a true result.
   template <class Visit>
   bool AnyNear(const double bmin[3], const double bmax[3], Visit visit) const {
     auto meets = [&](int i) {
@@ -1029,7 +1044,7 @@ struct TriangleBins {
       return !(b[0] > bmax[0] || b[1] > bmax[1] || b[2] > bmax[2] || b[3] < bmin[0] || b[4] < bmin[1] || b[5] < bmin[2]);
     };
     for (int w = 0; w < nwide; ++w)
-      if (meets(wide[w]) && visit(keptTri[wide[w]])) return true;
+      if (meets(wide[w]) && visit(wide[w])) return true;
     int c0[3], c1[3];
     for (int k = 0; k < 3; ++k) c0[k] = CellOf(bmin[k] - cell, k), c1[k] = CellOf(bmax[k], k);
     for (int k = c0[2]; k <= c1[2]; ++k)
@@ -1037,7 +1052,7 @@ struct TriangleBins {
         for (int i = c0[0]; i <= c1[0]; ++i) {
           const long c = i + static_cast<long>(dims[0]) * (j + static_cast<long>(dims[1]) * k);
           for (int32_t at = start[c]; at < start[c + 1]; ++at)
-            if (meets(items[at]) && visit(keptTri[items[at]])) return true;
+            if (meets(items[at]) && visit(items[at])) return true;
         }
     return false;
   }
@@ -1108,11 +1123,7 @@ struct LoopCapper {
       bmax[k] = std::max({ear[0][k], ear[1][k], ear[2][k]});
     }
     const ShrunkTriangle shrunk(ear);
-    return bins.AnyNear(bmin, bmax, [&](int t) {
-      Tri3 other;
-      TrianglePoints(mesh, mesh->tri[t].v, other);
-      return TrianglesCross(shrunk, ShrunkTriangle(other));
-    });
+    return bins.AnyNear(bmin, bmax, [&](int i) { return TrianglesCross(shrunk, bins.Shrunk(mesh, i)); });
   }
 
   bool CrossesOwnCap(const Tri3& ear) const {
