@@ -373,9 +373,20 @@ int MakeBoundaryLoops(const Cloud* mesh, int32_t** edges, IndexNode*** loopHeads
   *loopNodes = nullptr;
   if (mesh->ntri < 1 || !mesh->tri) return 0;
   const int n = mesh->npts;
+  TrackingScope scope;
+  // Each corner's edge in the bucket of its lower end as (higher end, whether the corner runs it
+  // from the higher end), so that a bucket holds the edges of the table at that vmin.
+  const int m = 3 * mesh->ntri;
+  auto* starts = CallocArray<int32_t>(n + 1L);
+  auto* records = MallocArray<int32_t>(m);
+  if (!starts || !records) return 0;
   bool inRange = n < (1 << 30);
   for (int t = 0; t < mesh->ntri && inRange; ++t)
-    for (int32_t v : mesh->tri[t].v) inRange = inRange && v >= 0 && v < n;
+    for (int k = 0; k < 3; ++k) {
+      const int32_t a = mesh->tri[t].v[k], b = mesh->tri[t].v[(k + 1) % 3];
+      inRange = inRange && a >= 0 && a < n && b >= 0 && b < n;
+      if (inRange) ++starts[std::min(a, b) + 1];
+    }
   if (!inRange) {
     // Vertex numbers the buckets cannot hold: through the whole edge table.
     Owned<int32_t*, Free> corners;
@@ -385,15 +396,6 @@ int MakeBoundaryLoops(const Cloud* mesh, int32_t** edges, IndexNode*** loopHeads
     if (!total && *edges) Free(*edges), *edges = nullptr;
     return total;
   }
-  TrackingScope scope;
-  // Each corner's edge in the bucket of its lower end as (higher end, whether the corner runs it
-  // from the higher end), so that a bucket holds the edges of the table at that vmin.
-  const int m = 3 * mesh->ntri;
-  auto* starts = CallocArray<int32_t>(n + 1L);
-  auto* records = MallocArray<int32_t>(m);
-  if (!starts || !records) return 0;
-  for (int t = 0; t < mesh->ntri; ++t)
-    for (int k = 0; k < 3; ++k) ++starts[std::min(mesh->tri[t].v[k], mesh->tri[t].v[(k + 1) % 3]) + 1];
   for (int v = 0; v < n; ++v) starts[v + 1] += starts[v];
   for (int t = 0; t < mesh->ntri; ++t)
     for (int k = 0; k < 3; ++k) {

@@ -940,8 +940,9 @@ struct TriangleBins {
   int nwide = 0;
   int32_t* keptTri = nullptr;  // per kept triangle, its number in the mesh
   float* boxes = nullptr;      // per kept triangle: min x, y, z, max x, y, z
-  ShrunkTriangle* shrunk = nullptr;  // per kept triangle, valid where made is set
-  unsigned char* made = nullptr;
+  ShrunkTriangle* shrunk = nullptr;  // those made so far
+  int nshrunk = 0;
+  int32_t* slot = nullptr;  // per kept triangle, where it is among those made, -1 before
 
   int CellOf(double x, int k) const {
     const double c = (x - lo[k]) / cell;
@@ -1011,8 +1012,9 @@ struct TriangleBins {
     items = MallocArray<int32_t>(std::max(nkept - nwide, 1));
     wide = MallocArray<int32_t>(std::max(nwide, 1));
     shrunk = MallocArray<ShrunkTriangle>(nkept);
-    made = CallocArray<unsigned char>(nkept);
-    if (!start || !items || !wide || !shrunk || !made) return false;
+    slot = MallocArray<int32_t>(nkept);
+    if (!start || !items || !wide || !shrunk || !slot) return false;
+    std::fill(slot, slot + nkept, -1);
     nwide = 0;
     for (int i = 0; i < nkept; ++i)
       if (Wide(boxes + 6L * i)) wide[nwide++] = i;
@@ -1025,15 +1027,16 @@ struct TriangleBins {
     return true;
   }
 
-  // Kept triangle i drawn in for the crossing test, made once on first asking.
+  // Kept triangle i drawn in for the crossing test, made once on first asking (the ones made lie
+  // side by side, in the order asked).
   const ShrunkTriangle& Shrunk(const Cloud* mesh, int i) {
-    if (!made[i]) {
+    if (slot[i] < 0) {
       Tri3 t;
       TrianglePoints(mesh, mesh->tri[keptTri[i]].v, t);
-      new (&shrunk[i]) ShrunkTriangle(t);
-      made[i] = 1;
+      new (&shrunk[nshrunk]) ShrunkTriangle(t);
+      slot[i] = nshrunk++;
     }
-    return shrunk[i];
+    return shrunk[slot[i]];
   }
 
   // Calls visit(i) for every kept triangle i whose box meets the given one; stops at a true result.
