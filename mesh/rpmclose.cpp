@@ -609,7 +609,7 @@ int JoinPolysState::Setup(int givenOpen) {
   std::copy(cloud->tri, cloud->tri + ntri, tri);
 
   // The sort axis: the largest extent of the boundary vertices' box (ties to the earlier axis).
-  double lo[3] = {3.37e38, 3.37e38, 3.37e38}, hi[3] = {-3.37e38, -3.37e38, -3.37e38};
+  double lo[3] = {kNoValue, kNoValue, kNoValue}, hi[3] = {-kNoValue, -kNoValue, -kNoValue};
   int nb = 0;
   for (int v = 0; v < npts; ++v) {
     if (!boundary[v]) continue;
@@ -1213,7 +1213,7 @@ int CloseCloudEdgeRings(Cloud* cloud, const int32_t* edges, IndexNode* const* lo
   GetCldPoint(cloud, edges[2 * ringB->index], p);
   int nA = 0, nB = 0;
   const IndexNode* nearest = nullptr;
-  double best = 3.37e38;
+  double best = kNoValue;
   for (const IndexNode* n = ringA; n; n = n->next, ++nA) {
     double a[3], b[3], foot[3], d2 = 0, t = 0;
     GetCldPoint(cloud, edges[2 * n->index], a);
@@ -1493,7 +1493,6 @@ class LoopJoinPass {
   int Run(int* added);
 
  private:
-  static constexpr double kNotFound = 3.37e38;
   int Other(int e, int v) const { return OtherEnd(edges_, e, v); }
   double SegmentD2(int p, int a, int b, double* t) const { return SegmentDist2(m_, p, a, b, t); }
   bool Build();
@@ -1594,7 +1593,7 @@ bool LoopJoinPass::Build() {
   }
   HeapSort2FloatInt4(nloopEdges_, keys, byLength_);
   // The boundary vertices along x or y, whichever spans more of their box (ties to x).
-  double lo[2] = {kNotFound, kNotFound}, hi[2] = {-kNotFound, -kNotFound};
+  double lo[2] = {kNoValue, kNoValue}, hi[2] = {-kNoValue, -kNoValue};
   for (int v = 0; v < npts; ++v) {
     if (!boundary_[v]) continue;
     lo[0] = std::min(lo[0], double(m_->x[v])), hi[0] = std::max(hi[0], double(m_->x[v]));
@@ -1615,7 +1614,7 @@ bool LoopJoinPass::Build() {
 int LoopJoinPass::NearestVertex(int e, const int* exclude, int nexclude) const {
   const int p = edges_[2 * e], q = edges_[2 * e + 1];
   const int lowEnd = rank_[p] <= rank_[q] ? p : q, highEnd = lowEnd == p ? q : p;
-  double best = kNotFound;
+  double best = kNoValue;
   int found = -1;
   auto consider = [&](int w) {
     if (!boundary_[w]) return;
@@ -1707,7 +1706,7 @@ int LoopJoinPass::GrowChain(int seed, int avoid, int* chain) const {
 bool LoopJoinPass::CutBack(int* chainA, int* na, int* chainB, int* nb, int e, int g, bool reverseB) const {
   const double side2 = sideTol_ * sideTol_, end2 = endTol_ * endTol_;
   auto toChainA = [&](int v) {
-    double best = kNotFound, t = 0;
+    double best = kNoValue, t = 0;
     for (int i = 0; i < *na; ++i) best = std::min(best, SegmentD2(v, edges_[2 * chainA[i]], edges_[2 * chainA[i] + 1], &t));
     return best;
   };
