@@ -1252,7 +1252,7 @@ class CountDecimation {
   double FindVertexRemovalParam(int v);
   bool DeleteVertex(int v, int* newCount);
   bool Grow(int needed);
-  void StoreRemovedVertices(int v, int newCount);
+  bool StoreRemovedVertices(int v, int newCount);
   void BoundTrial(int count);
   double NearestSq(int point, int newCount, int* which, double floor = -1) const;
   bool Replace(int v, int newCount, int* noted, int* nnoted);
@@ -1481,11 +1481,12 @@ bool CountDecimation::Grow(int needed) {
 }
 
 // v and the points over its fan go to their nearest new triangle (numbered from ntri on).
-void CountDecimation::StoreRemovedVertices(int v, int newCount) {
+bool CountDecimation::StoreRemovedVertices(int v, int newCount) {
+  IndexNode* record = NewRecord();
+  if (!record) return false;
   BoundTrial(newCount);
   int which;
   maxErrorSq_ = std::max(maxErrorSq_, NearestSq(v, newCount, &which));
-  IndexNode* record = NewRecord();
   record->index = v;
   record->next = lists_[m_->ntri + which];
   lists_[m_->ntri + which] = record;
@@ -1499,6 +1500,7 @@ void CountDecimation::StoreRemovedVertices(int v, int newCount) {
     }
     lists_[fan_[l]] = nullptr;
   }
+  return true;
 }
 
 bool CountDecimation::AddEdge(int a, int b) {
@@ -1642,8 +1644,7 @@ int CountDecimation::Run(const double bbox[6], double* maxError) {
       continue;
     }
     if (!Grow(m_->ntri + count)) return Fail();
-    StoreRemovedVertices(current, count);
-    if (KernelFailed()) return Fail();
+    if (!StoreRemovedVertices(current, count)) return Fail();
     int degree = 0;
     for (const IndexNode* node = vedge_[current]; node; node = node->next) ++degree;
     if (degree > notedRoom) {

@@ -407,6 +407,36 @@ void ClipSharpest(SharpWork& w, SharpPart& part, int* count, int* tri) {
   if (part.reversed) ReverseTrianglesSince(part.firstTriangle, *count, tri);
 }
 
+// Every array of the work in one block: at most 3n + 1 loop entries (see the note above
+// SharpPart), n for a part in transit, float copies for the fit and a waiting part and two
+// halves per split. With base null only the size is worked out.
+constexpr long kScratchAlign = alignof(double);
+
+constexpr long ScratchRoundUp(long bytes) { return (bytes + kScratchAlign - 1) / kScratchAlign * kScratchAlign; }
+
+constexpr long LaySharpWork(SharpWork& w, int n, unsigned char* base) {
+  long at = 0;
+  auto take = [&]<class T>(T*& p, long k) {
+    p = base ? reinterpret_cast<T*>(base + at) : nullptr;
+    at += ScratchRoundUp(static_cast<long>(sizeof(T)) * k);
+  };
+  const long room = 3L * n + 1;
+  take(w.loop.idx, room), take(w.loop.x, room), take(w.loop.y, room), take(w.loop.z, room);
+  take(w.split.idx, n), take(w.split.x, n), take(w.split.y, n), take(w.split.z, n);
+  take(w.X, room), take(w.Y, room), take(w.value, room);
+  take(w.fit.x, n), take(w.fit.y, n), take(w.fit.z, n);
+  take(w.stack, 2L * n);
+  return at;
+}
+
+constexpr long SharpWorkBytes(int n) {
+  SharpWork w;
+  return LaySharpWork(w, n, nullptr);
+}
+
+// Rings of a point removal are small: their work fits on the stack, no allocation.
+constexpr int kStackRing = 32;
+
 }  // namespace
 
 // ---- Planar loops -------------------------------------------------------------------------------
@@ -532,16 +562,11 @@ int BreakPoly3DToTriangle(int n, const int* idx, const double* x, const double* 
 int BreakPoly3DToTriangleToo(int n, const int* idx, const double* x, const double* y, const double* z,
                              int* count, int* tri) {
   if (!UsableSpaceLoop(n, idx, x, y, z, count, tri)) return 0;
-  TrackingScope scope;
+  alignas(kScratchAlign) unsigned char ring[SharpWorkBytes(kStackRing)];
+  const Owned<unsigned char, Free> large(n > kStackRing ? MallocArray<unsigned char>(SharpWorkBytes(n)) : nullptr);
+  if (n > kStackRing && !large) return 0;
   SharpWork w;
-  const long room = 3L * n + 1;  // see the note above SharpPart
-  if (!AllocLoop(w.loop, room) || !AllocLoop(w.split, n)) return 0;
-  w.X = MallocArray<double>(room);
-  w.Y = MallocArray<double>(room);
-  w.value = MallocArray<double>(room);
-  w.fit = FitScratch{MallocArray<float>(n), MallocArray<float>(n), MallocArray<float>(n)};
-  w.stack = MallocArray<SharpPart>(2, n);  // a waiting part and two halves per split
-  if (!w.X || !w.Y || !w.value || !w.fit.x || !w.fit.y || !w.fit.z || !w.stack) return 0;
+  LaySharpWork(w, n, large ? large.get() : ring);
   const SpaceLoop given{n, const_cast<int*>(idx), const_cast<double*>(x), const_cast<double*>(y),
                         const_cast<double*>(z)};
   CopyLoopEntries(given, 0, w.loop, 0, n);
