@@ -300,7 +300,7 @@ struct SharpWork {
 // out of vertex i (c2 the squared cosine); negative where the projected loop turns clockwise. A
 // zero-length edge has no turn: it counts as straight on.
 double CornerValue(const SharpWork& w, int o, int c, int i) {
-  const int a = o + (i + c - 1) % c, p = o + i, b = o + (i + 1) % c;
+  const int a = o + (i > 0 ? i - 1 : c - 1), p = o + i, b = o + (i + 1 < c ? i + 1 : 0);
   const double* x = w.loop.x;
   const double* y = w.loop.y;
   const double* z = w.loop.z;
@@ -362,7 +362,7 @@ void ClipSharpest(SharpWork& w, SharpPart& part, int* count, int* tri) {
     double best = -3.0;  // below every corner value
     for (int i = 0; i < c; ++i)
       if (w.value[o + i] > best) best = w.value[o + i], m = i;
-    const int prev = (m + c - 1) % c, next = (m + 1) % c;
+    const int prev = m > 0 ? m - 1 : c - 1, next = m + 1 < c ? m + 1 : 0;
     const double a[2] = {w.X[o + prev], w.Y[o + prev]}, b[2] = {w.X[o + m], w.Y[o + m]},
                  e[2] = {w.X[o + next], w.Y[o + next]};
     const double pm[3] = {w.loop.x[o + m], w.loop.y[o + m], w.loop.z[o + m]};
@@ -400,8 +400,9 @@ void ClipSharpest(SharpWork& w, SharpPart& part, int* count, int* tri) {
     std::memmove(w.value + o + m, w.value + o + m + 1, sizeof(double) * tail);
     --c;
     RenewWrap(w, o, c);
-    w.value[o + (m + c - 1) % c] = CornerValue(w, o, c, (m + c - 1) % c);
-    w.value[o + m % c] = CornerValue(w, o, c, m % c);
+    const int before = m > 0 ? m - 1 : c - 1, after = m < c ? m : 0;
+    w.value[o + before] = CornerValue(w, o, c, before);
+    w.value[o + after] = CornerValue(w, o, c, after);
   }
   WriteTriangle(idx[0], idx[1], idx[2], count, tri);
   if (part.reversed) ReverseTrianglesSince(part.firstTriangle, *count, tri);
