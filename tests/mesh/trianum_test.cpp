@@ -156,18 +156,24 @@ TEST_F(LoopTriangulation, SetCounterClockReversesOnlyClockwiseLoops) {
 
 using FrontEnd = int (*)(int, const int*, const double*, const double*, const double*, int*, int*);
 
-// Triangulates the loop laid on a tilted plane by a rigid motion and expects the flat loop tiled.
-void ExpectTilesInSpace(const Loop2& loop, FrontEnd f, std::vector<int>& tri) {
+// The loop laid on a tilted plane by a rigid motion.
+void Tilt(const Loop2& loop, std::vector<double>& x, std::vector<double>& y, std::vector<double>& z) {
   Xform M;
   const double origin[3] = {1, 2, 3}, axis[3] = {1.8, 2.6, 3.9};
   TransformToZAxis(origin, axis, M);
-  std::vector<double> x, y, z;
+  x.clear(), y.clear(), z.clear();
   for (int i = 0; i < loop.size(); ++i) {
     const double p[3] = {loop.x[i], loop.y[i], 0.0};
     double q[3];
     VecTrans3(p, M, q);
     x.push_back(q[0]), y.push_back(q[1]), z.push_back(q[2]);
   }
+}
+
+// Triangulates the loop laid on a tilted plane and expects the flat loop tiled.
+void ExpectTilesInSpace(const Loop2& loop, FrontEnd f, std::vector<int>& tri) {
+  std::vector<double> x, y, z;
+  Tilt(loop, x, y, z);
   tri.assign(3 * loop.size(), -1);
   int count = 0;
   ASSERT_EQ(f(loop.size(), loop.idx.data(), x.data(), y.data(), z.data(), &count, tri.data()), 1);
@@ -194,6 +200,32 @@ TEST_F(SpaceLoopTriangulation, BothFrontEndsTileTiltedLoopsInTheLoopsOrder) {
     for (int t = 0; t < 2; ++t)
       EXPECT_TRUE(std::count(&tri[3 * t], &tri[3 * t + 3], 0) && std::count(&tri[3 * t], &tri[3 * t + 3], 2)) << t;
   }
+}
+
+TEST_F(SpaceLoopTriangulation, SharpestCornerIgnoresRepeatsPaddingALoopPastThirtyTwoEntries) {
+  // Loops of up to 32 entries (a point's ring) are worked in scratch on the stack, longer ones in
+  // an allocated block; later repeats are dropped first, so a loop padded with them past that size
+  // must give the same triangles in the same order, splits and reversed parts included.
+  Loop2 dart;
+  dart.Add(0, 0), dart.Add(10, -1), dart.Add(9, 0), dart.Add(10, 1);
+  for (const Loop2& base : {Comb(3), Star(4, 1, 0.2), Spiral(1.25, 12), dart})
+    for (const Loop2& loop : {base, base.Reversed()}) {
+      ASSERT_LE(loop.size(), 32);
+      std::vector<int> tri;
+      ExpectTilesInSpace(loop, BreakPoly3DToTriangleToo, tri);
+      Loop2 padded = loop;
+      for (int k = 0; k == 0 || padded.size() < 33; ++k) padded.Add(loop.idx[k % loop.size()], 1e3 + k, -7.0);
+      std::vector<double> x, y, z;
+      Tilt(padded, x, y, z);
+      std::vector<int> again(3 * padded.size(), -1);
+      int count = 0;
+      ASSERT_EQ(BreakPoly3DToTriangleToo(padded.size(), padded.idx.data(), x.data(), y.data(), z.data(), &count,
+                                         again.data()),
+                1);
+      EXPECT_EQ(count, loop.size() - 2);
+      again.resize(tri.size(), -1);
+      EXPECT_EQ(again, tri);
+    }
 }
 
 TEST_F(SpaceLoopTriangulation, RepeatsAreDroppedAndAStraightLoopBecomesAFan) {
