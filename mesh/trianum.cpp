@@ -55,6 +55,23 @@ bool BlocksEar(const double prev[2], const double m[2], const double next[2], co
   return OnEarEdge(m, prev, p) || OnEarEdge(m, next, p);
 }
 
+// The box of an ear widened by the reach of its loop edges: no vertex outside it blocks the ear.
+struct EarReach {
+  double lo[2], hi[2];
+  bool Holds(const double p[2]) const { return p[0] >= lo[0] && p[0] <= hi[0] && p[1] >= lo[1] && p[1] <= hi[1]; }
+};
+
+EarReach ReachOfEar(const double prev[2], const double m[2], const double next[2]) {
+  const double reach = kOnEarEdge * (std::fabs(prev[0] - m[0]) + std::fabs(prev[1] - m[1]) +
+                                     std::fabs(next[0] - m[0]) + std::fabs(next[1] - m[1]));
+  EarReach r;
+  for (int k = 0; k < 2; ++k) {
+    r.lo[k] = std::min({prev[k], m[k], next[k]}) - reach;
+    r.hi[k] = std::max({prev[k], m[k], next[k]}) + reach;
+  }
+  return r;
+}
+
 // ---- Ear clipping at the leftmost vertex ------------------------------------------------------
 //
 // A polygon waiting to be clipped is a cycle of vertex records. The splitting rules lay out both
@@ -270,12 +287,11 @@ bool CopyDistinctLoop(int n, const int* idx, const double* x, const double* y, c
 //
 // Each part is a region of one scratch loop: a split leaves the second part at the region's start
 // and the first part right behind it, and the first is triangulated (splitting further behind
-// itself) before the second, so the live regions always lie back to back. A region may grow by a
-// wrap entry behind its last vertex. Every split adds two vertices and every split or ear takes
-// one from the sum of (count - 3) over the parts, so there are at most n - 3 splits and the
-// scratch never needs more than 3n entries. A part that was reversed to run counter-clockwise
-// waits on the stack under its two halves and reverses the order of all their triangles after
-// them, so that every triangle follows the input loop's order.
+// itself) before the second, so the live regions always lie back to back. Every split adds two
+// vertices and every split or ear takes one from the sum of (count - 3) over the parts, so there
+// are at most n - 3 splits and the scratch never needs more than 3n entries. A part that was
+// reversed to run counter-clockwise waits on the stack under its two halves and reverses the
+// order of all their triangles after them, so that every triangle follows the input loop's order.
 
 struct SharpPart {
   int offset;
@@ -286,7 +302,7 @@ struct SharpPart {
 };
 
 struct SharpWork {
-  SpaceLoop loop;     // the regions, room 3n + 1
+  SpaceLoop loop;     // the regions, room 3n
   SpaceLoop split;    // a first part on its way behind the second, room n
   double* X = nullptr;  // the current region's projection, parallel to loop
   double* Y = nullptr;
@@ -343,19 +359,11 @@ int BeginSharpPart(SharpWork& w, SharpPart& part, int* count, int* tri) {
   return 2;
 }
 
-// Renews the wrap entry behind the region's last vertex.
-void RenewWrap(SharpWork& w, int o, int c) {
-  CopyLoopEntries(w.loop, o, w.loop, o + c, 1);
-  w.X[o + c] = w.X[o];
-  w.Y[o + c] = w.Y[o];
-}
-
 // Clips the part's sharpest corners until it is done; a split leaves it waiting under its halves.
 void ClipSharpest(SharpWork& w, SharpPart& part, int* count, int* tri) {
   const int o = part.offset;
   int c = part.count;
   int* idx = w.loop.idx + o;
-  RenewWrap(w, o, c);
   for (int i = 0; i < c; ++i) w.value[o + i] = CornerValue(w, o, c, i);
   while (c > 3) {
     int m = 0;
@@ -366,12 +374,13 @@ void ClipSharpest(SharpWork& w, SharpPart& part, int* count, int* tri) {
     const double a[2] = {w.X[o + prev], w.Y[o + prev]}, b[2] = {w.X[o + m], w.Y[o + m]},
                  e[2] = {w.X[o + next], w.Y[o + next]};
     const double pm[3] = {w.loop.x[o + m], w.loop.y[o + m], w.loop.z[o + m]};
+    const EarReach box = ReachOfEar(a, b, e);
     int nearest = -1;
     double nearestD2 = 0.0;
     for (int i = 0; i < c; ++i) {
       if (i == prev || i == m || i == next) continue;
       const double p[2] = {w.X[o + i], w.Y[o + i]};
-      if (!BlocksEar(a, b, e, p)) continue;
+      if (!box.Holds(p) || !BlocksEar(a, b, e, p)) continue;
       const double q[3] = {w.loop.x[o + i], w.loop.y[o + i], w.loop.z[o + i]};
       double d[3];
       VecDiff3(q, pm, d);
@@ -398,8 +407,7 @@ void ClipSharpest(SharpWork& w, SharpPart& part, int* count, int* tri) {
     std::memmove(w.X + o + m, w.X + o + m + 1, sizeof(double) * tail);
     std::memmove(w.Y + o + m, w.Y + o + m + 1, sizeof(double) * tail);
     std::memmove(w.value + o + m, w.value + o + m + 1, sizeof(double) * tail);
-    --c;
-    RenewWrap(w, o, c);
+    if (--c == 3) break;
     const int before = m > 0 ? m - 1 : c - 1, after = m < c ? m : 0;
     w.value[o + before] = CornerValue(w, o, c, before);
     w.value[o + after] = CornerValue(w, o, c, after);
@@ -408,7 +416,7 @@ void ClipSharpest(SharpWork& w, SharpPart& part, int* count, int* tri) {
   if (part.reversed) ReverseTrianglesSince(part.firstTriangle, *count, tri);
 }
 
-// Every array of the work in one block: at most 3n + 1 loop entries (see the note above
+// Every array of the work in one block: at most 3n loop entries (see the note above
 // SharpPart), n for a part in transit, float copies for the fit and a waiting part and two
 // halves per split. With base null only the size is worked out.
 constexpr long kScratchAlign = alignof(double);
@@ -421,7 +429,7 @@ constexpr long LaySharpWork(SharpWork& w, int n, unsigned char* base) {
     p = base ? reinterpret_cast<T*>(base + at) : nullptr;
     at += ScratchRoundUp(static_cast<long>(sizeof(T)) * k);
   };
-  const long room = 3L * n + 1;
+  const long room = 3L * n;
   take(w.loop.idx, room), take(w.loop.x, room), take(w.loop.y, room), take(w.loop.z, room);
   take(w.split.idx, n), take(w.split.x, n), take(w.split.y, n), take(w.split.z, n);
   take(w.X, room), take(w.Y, room), take(w.value, room);
