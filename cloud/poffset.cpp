@@ -228,7 +228,6 @@ struct OctantList {
   // an entry no nearer than it, so Refused can tell so without walking the list. A NaN entry
   // leaves the list unsorted, and then only Offer's walk says.
   double second[8] = {NAN, NAN, NAN, NAN, NAN, NAN, NAN, NAN};
-  double first[8];  // the nearer entry of each code held
   bool sorted = true;
 
   double Farthest() const { return at[kNbrs3D - 1].d2; }
@@ -262,10 +261,11 @@ struct OctantList {
     Entry carry{dist2, j, oct};
     for (int m = k; m < count; ++m) std::swap(carry, at[m]);
     at[count++] = carry;
-    ++perCode[oct];
-    second[oct] = NAN;
-    for (int m = 0, seen = 0; m < count; ++m)
-      if (at[m].code == oct) (seen++ == 0 ? first[oct] : second[oct]) = at[m].d2;
+    if (++perCode[oct] == 2) {  // the farther of the two is the code's last entry
+      int m = count - 1;
+      while (at[m].code != oct) --m;
+      second[oct] = at[m].d2;
+    }
   }
 };
 

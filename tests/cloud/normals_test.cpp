@@ -2,7 +2,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cloud/makecld.h"
@@ -64,6 +67,63 @@ TEST_F(CloudNormals, PlaneGivesItsNormalFacingTheViewerAtEveryScale) {
       EXPECT_EQ(StubGetThermometer().open, 0);
     }
   }
+}
+
+// A gently waving height field over a randomly jittered m x m grid (spacing s), whose points
+// lie at distinct distances from one another, listed in the given order.
+Cloud* WavyField(int m, double s, const std::vector<int>& order) {
+  std::mt19937 rng(17);
+  std::uniform_real_distribution<double> J(-0.3, 0.3);
+  std::vector<float> x(m * m), y(m * m), z(m * m);
+  for (int k = 0; k < m * m; ++k) {
+    const double px = k % m + J(rng), py = k / m + J(rng);
+    const int at = order[k];
+    x[at] = float(px * s), y[at] = float(py * s), z[at] = float(3 * std::sin(px / 9) * std::cos(py / 11) * s);
+  }
+  return FromPoints(x, y, z);
+}
+
+// Without equal distances the neighbours, the fits and the order of orientation are the points'
+// own, whatever their indices: a reordered cloud gets the same normals to the last bit.
+TEST_F(CloudNormals, NormalsFollowThePointsWhenTheyAreReordered) {
+  const int m = 45, n = m * m;
+  std::vector<int> same(n), shuffled(n);
+  std::iota(same.begin(), same.end(), 0);
+  shuffled = same;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(5));
+  for (double s : {1e-6, 1.0, 1e6}) {
+    Owner a(WavyField(m, s, same)), b(WavyField(m, s, shuffled));
+    Normals na(n), nb(n);
+    ASSERT_EQ(ComputeCloud3DNormals(a.get(), na.x.data(), na.y.data(), na.z.data(), kId), 1) << s;
+    ASSERT_EQ(ComputeCloud3DNormals(b.get(), nb.x.data(), nb.y.data(), nb.z.data(), kId), 1) << s;
+    EXPECT_GT(na.Present(), n * 9 / 10) << s;
+    int differ = 0;
+    for (int k = 0; k < n; ++k) {
+      const int j = shuffled[k];
+      differ += na.x[k] != nb.x[j] || na.y[k] != nb.y[j] || na.z[k] != nb.z[j];
+    }
+    EXPECT_EQ(differ, 0) << s;
+  }
+}
+
+// A point that is not a number sends its neighbours' searches down the order-keeping road; the
+// plane around it still gets its own normal everywhere.
+TEST_F(CloudNormals, PointNotANumberLeavesThePlaneNormalsAroundIt) {
+  Owner plane(JitteredPlane(20, 1.0));
+  std::vector<float> x(plane->x, plane->x + plane->npts), y(plane->y, plane->y + plane->npts), z(plane->npts, 0.0f);
+  const int bad = 210;  // inside the plane
+  x.insert(x.begin() + bad, NAN), y.insert(y.begin() + bad, 10.0f), z.insert(z.begin() + bad, 0.0f);
+  Owner cloud(FromPoints(x, y, z));
+  const int n = cloud->npts;
+  Normals nr(n);
+  ASSERT_EQ(ComputeCloud3DNormals(cloud.get(), nr.x.data(), nr.y.data(), nr.z.data(), kId), 1);
+  int present = 0;
+  for (int i = 0; i < n; ++i) {
+    if (i == bad || (nr.x[i] == 0 && nr.y[i] == 0 && nr.z[i] == 0)) continue;
+    ++present;
+    EXPECT_NEAR(nr.z[i], 1.0f, 1e-5) << i;
+  }
+  EXPECT_GT(present, n * 9 / 10);
 }
 
 TEST_F(CloudNormals, BreakClosesTheThermometerAndFreesEverything) {
