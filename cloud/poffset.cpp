@@ -248,19 +248,20 @@ struct OctantList {
     if (passed >= 2) return;  // at most two of a code are ever held
     if (k == count && count == kNbrs3D) return;
     sorted = sorted && dist2 == dist2;
-    if (perCode[oct] == 2) {  // the code's last entry lies beyond k
-      int m = count - 1;
-      while (at[m].code != oct) --m;
-      for (; m + 1 < count; ++m) at[m] = at[m + 1];
-      --count, --perCode[oct];
+    // The entry at `end` makes way: the entries from k up to it move up one, the new one takes k.
+    int end;
+    if (perCode[oct] == 2) {  // the code's last entry lies at k or beyond
+      end = count - 1;
+      while (at[end].code != oct) --end;
+      --perCode[oct];
     } else if (count == kNbrs3D) {  // the farthest falls off
-      const int last = at[--count].code;
-      if (perCode[last]-- == 2) second[last] = NAN;  // the farther of two is the last of its code
+      end = count - 1;
+      if (perCode[at[end].code]-- == 2) second[at[end].code] = NAN;  // the farther of two is the last of its code
+    } else {
+      end = count++;
     }
-    // Insert by carrying the new entry up the list (cheaper than moving blocks of this size).
-    Entry carry{dist2, j, oct};
-    for (int m = k; m < count; ++m) std::swap(carry, at[m]);
-    at[count++] = carry;
+    for (int m = end; m > k; --m) at[m] = at[m - 1];
+    at[k] = Entry{dist2, j, oct};
     if (++perCode[oct] == 2) {  // the farther of the two is the code's last entry
       int m = count - 1;
       while (at[m].code != oct) --m;
