@@ -6,13 +6,14 @@
 // order alternating; counters give both times per mesh, their ratio (ours / CGAL's: below 1 we
 // are faster), the ratio with the building of CGAL's halfedge mesh from the same indexed
 // triangles counted on its side (ratio_with_build) and the soundness of our result (open edges, edges of three or more triangles,
-// edges whose two triangles run them the same way). Without CGAL (Debian libcgal-dev, which
+// edges whose two triangles run them the same way) and a hash of the caps made. Without CGAL (Debian libcgal-dev, which
 // scripts/bench installs) only our times are taken.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <cmath>
 #include <map>
 #include <random>
@@ -178,6 +179,18 @@ std::array<int, 3> Soundness(const Cloud* m) {
   return s;
 }
 
+// A 32-bit hash (FNV-1a) of the triangles capping added after the first `before`, in their order:
+// a change to the capping that should keep its answer shows here.
+double CapsHash(const Cloud* m, int before) {
+  uint32_t h = 2166136261u;
+  for (int t = before; t < m->ntri; ++t)
+    for (int k = 0; k < 3; ++k) {
+      const uint32_t v = static_cast<uint32_t>(m->tri[t].v[k]);
+      for (int byte = 0; byte < 4; ++byte) h = (h ^ ((v >> (8 * byte)) & 0xff)) * 16777619u;
+    }
+  return double(h);
+}
+
 #ifdef SEAMWELD_BENCH_CGAL
 using CgalKernel = CGAL::Exact_predicates_inexact_constructions_kernel;
 using CgalMesh = CGAL::Surface_mesh<CgalKernel::Point_3>;
@@ -222,6 +235,7 @@ void CapBench(benchmark::State& state, const TestMesh& mesh) {
   double tOurs = 0, tRef = 0;
   long long iterations = 0;
   std::array<int, 3> sound = {0, 0, 0};
+  double hash = 0;
   bool reported = false;
 #ifdef SEAMWELD_BENCH_CGAL
   int cgalOpen = 0;
@@ -236,7 +250,7 @@ void CapBench(benchmark::State& state, const TestMesh& mesh) {
       const double t = std::chrono::duration<double>(Clock::now() - start).count();
       reported = KernelFailed();
       ClearKernelError();
-      if (iterations == 0) sound = Soundness(m);
+      if (iterations == 0) sound = Soundness(m), hash = CapsHash(m, source->ntri);
       FreeCloud(m);
       return t;
     };
@@ -269,6 +283,7 @@ void CapBench(benchmark::State& state, const TestMesh& mesh) {
   state.counters["overused_ours"] = sound[1];
   state.counters["disagree_ours"] = sound[2];
   state.counters["reported"] = reported;
+  state.counters["caps_hash"] = hash;
 #ifdef SEAMWELD_BENCH_CGAL
   state.counters["ref_ms"] = 1e3 * tRef / double(iterations);
   state.counters["ratio"] = tRef > 0 ? tOurs / tRef : 0.0;
