@@ -409,23 +409,27 @@ int MakeBoundaryLoops(const Cloud* mesh, int32_t** edges, IndexNode*** loopHeads
   auto* pairs = MallocArray<int32_t>(m, 2);
   auto* uses = MallocArray<int32_t>(m);
   auto* from = MallocArray<int32_t>(m);
-  if (!pairs || !uses || !from) return 0;
+  auto* seen = CallocArray<int32_t>(n);  // per higher end, its corners in the bucket at hand
+  if (!pairs || !uses || !from || !seen) return 0;
   for (int v = 0; v < n; ++v) {
-    int32_t* first = records + starts[v];
-    int32_t* last = records + starts[v + 1];
-    for (int32_t* r = first + 1; r < last; ++r)
-      for (int32_t* q = r; q > first && q[-1] >> 1 > q[0] >> 1; --q) std::swap(q[-1], q[0]);
-    for (int32_t* r = first; r < last;) {
-      int32_t* q = r + 1;
-      while (q < last && *q >> 1 == *r >> 1) ++q;
-      if ((q - r) % 2) {
-        const int32_t w = *r >> 1;
-        pairs[2 * nodd] = v, pairs[2 * nodd + 1] = w;
-        uses[nodd] = static_cast<int32_t>(q - r);
-        from[nodd] = q - r == 1 ? (*r & 1 ? w : v) : -1;
-        ++nodd;
+    const int32_t* first = records + starts[v];
+    const int32_t* last = records + starts[v + 1];
+    // Counted rather than sorted: most buckets hold no odd edge, and the few odd ones are then put
+    // in order of their higher end.
+    for (const int32_t* r = first; r < last; ++r) ++seen[*r >> 1];
+    const int bucketStart = nodd;
+    for (const int32_t* r = first; r < last; ++r) {
+      const int32_t w = *r >> 1, count = seen[w];
+      seen[w] = 0;
+      if (count % 2 == 0) continue;
+      int at = nodd++;
+      for (; at > bucketStart && pairs[2 * at - 1] > w; --at) {
+        pairs[2 * at] = v, pairs[2 * at + 1] = pairs[2 * at - 1];
+        uses[at] = uses[at - 1], from[at] = from[at - 1];
       }
-      r = q;
+      pairs[2 * at] = v, pairs[2 * at + 1] = w;
+      uses[at] = count;
+      from[at] = count == 1 ? (*r & 1 ? w : v) : -1;
     }
   }
   if (nodd == 0) return 0;

@@ -918,6 +918,29 @@ struct NearBoxes {
           if (visit(i + static_cast<long>(dims[0]) * (j + static_cast<long>(dims[1]) * k))) return true;
     return false;
   }
+  // Each point's cell as one number; outside the boxes' span, minus the sides (a bit for each of
+  // below x, y, z, above x, y, z) it lies beyond. A triangle whose corners share a cell meets the
+  // boxes' cells just where that cell is marked, and one whose corners all lie beyond one side
+  // meets none: both are read without the triangle's box.
+  int32_t* PointCells(const Cloud* mesh) const {
+    int32_t* code = MallocArray<int32_t>(std::max(mesh->npts, 1));
+    if (!code) return nullptr;
+    for (int v = 0; v < mesh->npts; ++v) {
+      const float p[3] = {mesh->x[v], mesh->y[v], mesh->z[v]};
+      int beyond = 0;
+      for (int k = 0; k < 3; ++k) beyond |= (p[k] < lo[k]) << k | (p[k] > hi[k]) << (3 + k);
+      code[v] = beyond ? -beyond
+                       : static_cast<int32_t>(CellOf(p[0], 0) + static_cast<long>(dims[0]) *
+                                                                    (CellOf(p[1], 1) + static_cast<long>(dims[1]) * CellOf(p[2], 2)));
+    }
+    return code;
+  }
+  // From the corners' codes: 1 meets, 0 does not, -1 not known without the box.
+  int MeetsByCorners(int32_t a, int32_t b, int32_t c) const {
+    if (a < 0 && b < 0 && c < 0 && (-a & -b & -c)) return 0;
+    if (a >= 0 && a == b && a == c) return marked[a];
+    return -1;
+  }
   // Whether the box (min x, y, z, max x, y, z) may meet one of the boxes: it meets their span and a
   // marked cell.
   bool Meets(const float* b) const {
@@ -962,12 +985,19 @@ struct TriangleBins {
     keptTri = MallocArray<int32_t>(std::max(n, 1));
     if (!boxes || !keptTri) return false;
     NearBoxes filter;
-    if (nboxes > kMaxFilterBoxes && !filter.Build(near, nboxes)) return false;
+    Owned<int32_t, Free> code;
+    if (nboxes > kMaxFilterBoxes) {
+      if (!filter.Build(near, nboxes)) return false;
+      code.reset(filter.PointCells(mesh));
+      if (!code) return false;
+    }
     double all[6] = {HUGE_VAL, HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL, -HUGE_VAL}, sumSize = 0.0;
     int nkept = 0;
     for (int t = 0; t < n; ++t) {
       float* b = boxes + 6L * nkept;
       const int32_t* v = mesh->tri[t].v;
+      const int known = code ? filter.MeetsByCorners(code[v[0]], code[v[1]], code[v[2]]) : -1;
+      if (known == 0) continue;
       for (int k = 0; k < 3; ++k) {
         const float* c = k == 0 ? mesh->x : k == 1 ? mesh->y : mesh->z;
         b[k] = std::min({c[v[0]], c[v[1]], c[v[2]]});
@@ -975,7 +1005,7 @@ struct TriangleBins {
       }
       bool kept = false;
       if (nboxes > kMaxFilterBoxes) {
-        kept = filter.Meets(b);
+        kept = known > 0 || filter.Meets(b);
       } else {
         for (int q = 0; q < nboxes && !kept; ++q) {
           const double* box = near + 6L * q;
