@@ -811,7 +811,7 @@ struct ShrunkTriangle {
     const double len = std::sqrt(Dot(normal, normal));
     flat = !(len > 0.0);
     for (int k = 0; k < 3 && !flat; ++k) normal[k] /= len;
-    size = std::max(std::sqrt(Dot(e1, e1)), std::sqrt(Dot(e2, e2)));
+    size = std::sqrt(std::max(Dot(e1, e1), Dot(e2, e2)));  // the longer side's length: sqrt keeps the order
   }
 };
 
@@ -868,11 +868,12 @@ struct NearBoxes {
   double lo[3] = {0.0, 0.0, 0.0};
   double hi[3] = {0.0, 0.0, 0.0};
   double cell = 1.0;
+  double perCell = 1.0;  // 1 / cell: any rounding of it keeps cells in the order of x, all they need
   int dims[3] = {1, 1, 1};
   unsigned char* marked = nullptr;
 
   int CellOf(double x, int k) const {
-    const double c = (x - lo[k]) / cell;
+    const double c = (x - lo[k]) * perCell;
     return c <= 0.0 ? 0 : c >= dims[k] - 1 ? dims[k] - 1 : static_cast<int>(c);
   }
   bool Build(const double* boxes, int n) {
@@ -897,6 +898,7 @@ struct NearBoxes {
       if (cells <= 8L * n + 64) break;
       cell *= 1.5;
     }
+    perCell = 1.0 / cell;
     marked = CallocArray<unsigned char>(static_cast<long>(dims[0]) * dims[1] * dims[2]);
     if (!marked) return false;
     for (int q = 0; q < n; ++q) {
@@ -956,6 +958,7 @@ struct NearBoxes {
 struct TriangleBins {
   double lo[3] = {0.0, 0.0, 0.0};
   double cell = 1.0;
+  double perCell = 1.0;  // as NearBoxes's
   int dims[3] = {1, 1, 1};
   int32_t* start = nullptr;  // per cell and one more: where its triangles begin in items
   int32_t* items = nullptr;  // kept numbers (below)
@@ -968,7 +971,7 @@ struct TriangleBins {
   int32_t* slot = nullptr;  // per kept triangle, where it is among those made, -1 before
 
   int CellOf(double x, int k) const {
-    const double c = (x - lo[k]) / cell;
+    const double c = (x - lo[k]) * perCell;
     return c <= 0.0 ? 0 : c >= dims[k] - 1 ? dims[k] - 1 : static_cast<int>(c);
   }
   long CellIndex(const float* b) const {
@@ -1037,6 +1040,7 @@ struct TriangleBins {
       if (cells <= nkept + 64L && nwide <= nkept / 16) break;
       cell *= 1.5;
     }
+    perCell = 1.0 / cell;
     const long ncells = static_cast<long>(dims[0]) * dims[1] * dims[2];
     start = CallocArray<int32_t>(ncells + 1);
     items = MallocArray<int32_t>(std::max(nkept - nwide, 1));
