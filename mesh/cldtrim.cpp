@@ -981,8 +981,9 @@ struct TriangleBins {
 
   // Bins the triangles whose boxes meet one of the nboxes boxes (6 doubles each: min, max), the
   // only ones a query inside them can meet. With many boxes, those meeting a cell of a coarse grid
-  // that one of the boxes meets: a few more, found without trying every box.
-  bool Build(const Cloud* mesh, const double* near, int nboxes) {
+  // that one of the boxes meets: a few more, found without trying every box. In the same pass,
+  // counts into *marked the triangles' corners at points `mark` flags.
+  bool Build(const Cloud* mesh, const double* near, int nboxes, const unsigned char* mark, long* marked) {
     const int n = mesh->ntri;
     boxes = MallocArray<float>(6, std::max(n, 1));
     keptTri = MallocArray<int32_t>(std::max(n, 1));
@@ -996,9 +997,11 @@ struct TriangleBins {
     }
     double all[6] = {HUGE_VAL, HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL, -HUGE_VAL}, sumSize = 0.0;
     int nkept = 0;
+    *marked = 0;
     for (int t = 0; t < n; ++t) {
       float* b = boxes + 6L * nkept;
       const int32_t* v = mesh->tri[t].v;
+      *marked += mark[v[0]] + mark[v[1]] + mark[v[2]];
       const int known = code ? filter.MeetsByCorners(code[v[0]], code[v[1]], code[v[2]]) : -1;
       if (known == 0) continue;
       for (int k = 0; k < 3; ++k) {
@@ -1485,13 +1488,12 @@ HoleCapper* BeginHoleCaps(Cloud* mesh, const int32_t* edges, IndexNode* const* l
   }
   // Triangle lists are only ever read at loop vertices (caps have only those): only theirs are made.
   long marked = 0;
-  for (int t = 0; t < mesh->ntri; ++t)
-    for (int32_t v : mesh->tri[t].v) marked += onLoop[v];
+  if (!c->Alloc(longest + 1) || !c->bins.Build(mesh, loopBoxes, nloops, onLoop, &marked)) return nullptr;
   c->mesh = mesh;
   c->around = MallocArray<IndexNode*>(mesh->npts);
   c->nodes = MallocArray<IndexNode>(marked + 3 * room);
   c->used = static_cast<int>(marked);
-  if (!c->around || !c->nodes || !c->Alloc(longest + 1) || !c->bins.Build(mesh, loopBoxes, nloops)) return nullptr;
+  if (!c->around || !c->nodes) return nullptr;
   MakeMarkedPolyPointers(mesh, c->around, c->nodes, onLoop);
   return c;
 }
