@@ -5,9 +5,10 @@
 // touch at vertices. Each iteration caps a fresh copy with each (the copies are not timed), the
 // order alternating; counters give both times per mesh, their ratio (ours / CGAL's: below 1 we
 // are faster), the ratio with the building of CGAL's halfedge mesh from the same indexed
-// triangles counted on its side (ratio_with_build) and the soundness of our result (open edges, edges of three or more triangles,
-// edges whose two triangles run them the same way) and a hash of the caps made. Without CGAL (Debian libcgal-dev, which
-// scripts/bench installs) only our times are taken.
+// triangles counted on its side (ratio_with_build), the soundness of our result (open edges,
+// edges of three or more triangles, edges whose two triangles run them the same way) and a hash
+// of our caps. Without CGAL (Debian libcgal-dev, which scripts/bench installs) only our times are
+// taken.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
