@@ -49,7 +49,9 @@ TEST_F(CapNear, ABladeFromFarOutsideTheLoopsIsSeenWithFewAndManyLoops) {
         const MeshSoundness s(m);
         EXPECT_EQ(s.open, 0);
         EXPECT_EQ(m->ntri - before, 2 * 7 * rows);
-        if (!blade) EXPECT_EQ(CrossingPairs(m, before), 0);
+        if (!blade) {
+          EXPECT_EQ(CrossingPairs(m, before), 0);
+        }
         FreeCloud(m);
         ClearKernelError();
       }
