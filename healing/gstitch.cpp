@@ -636,6 +636,8 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
                            info.maxIter, info.samples, gainScale * info.stagnation, info.relTol, &reason,
                            &finalGap) != 0)
     return -2;
+  // Creases are closed in position only: along them each side keeps the normals it came with.
+  if (KeepCreaseSideNormals(bs, srfs) != 0) return -2;
   if (positional) {
     TrackingScope scope;
     for (int i = 0; i < n; ++i) {

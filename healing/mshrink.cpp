@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "bspline/cclone.h"
+#include "bspline/helper.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
@@ -1170,13 +1171,14 @@ int ComputeReshapeCrsBsplConstraint(const Bspline* curve, const double normal[3]
 int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, const double* nx,
                                      const double* ny, const double* nz,
                                      const ShrnkWrapParams* params, const LinearConstraint* c,
-                                     Bspline** out) {
+                                     Bspline** out, int held) {
   if (!out) return -2;
   *out = nullptr;
-  if (!D || D->kind != 1 || D->dimension != 3 || !params || count < 1 || !t || !nx || !ny || !nz)
+  if (!D || D->kind != 1 || D->dimension != 3 || !params || count < 1 || !t || !nx || !ny || !nz ||
+      held < 1)
     return -2;
   const int nc = NumCtrlU(D);
-  if (nc < 2 || !(params->Sigma > 0.0)) return -2;
+  if (nc < 2 * held || !(params->Sigma > 0.0)) return -2;
   BsplinePtr E(CopyBsplineStruct(D));
   if (!E || KernelFailed()) return -2;
 
@@ -1218,7 +1220,7 @@ int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, con
   const Samples ownBx(bx), ownBy(by), ownBz(bz);
   if (built != 0 || !A) return -2;
 
-  const int nRows = (c ? std::max(c->nNorm, 0) : 0) + 2;
+  const int nRows = (c ? std::max(c->nNorm, 0) : 0) + 2 * held;
   double** C = allocate_matrix_ff(nRows, nc);
   double* dv[3];
   for (double*& a : dv) a = MallocArray<double>(std::max(nRows, 1));
@@ -1236,13 +1238,15 @@ int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, con
     dv[2][r] = rhs[2];
     ++r;
   }
-  // The end control points stay: they belong to the neighbouring sides' boundary rows.
-  for (int end = 0; end < 2; ++end) {
-    for (int i = 0; i < nc; ++i) C[r][i] = 0.0;
-    C[r][end == 0 ? 0 : nc - 1] = 1.0;
-    dv[0][r] = dv[1][r] = dv[2][r] = 0.0;
-    ++r;
-  }
+  // The end control points stay: they belong to the neighbouring sides' boundary rows (and
+  // the next ones in, when held, to the neighbouring sides' second rows).
+  for (int end = 0; end < 2; ++end)
+    for (int h = 0; h < held; ++h) {
+      for (int i = 0; i < nc; ++i) C[r][i] = 0.0;
+      C[r][end == 0 ? h : nc - 1 - h] = 1.0;
+      dv[0][r] = dv[1][r] = dv[2][r] = 0.0;
+      ++r;
+    }
   if (SolveLEQP3(A, nc, bx, by, bz, C, r, dv[0], dv[1], dv[2]) != 0 || KernelFailed()) return -2;
   for (int i = 1; i < nc - 1; ++i) {
     E->X[0][i] += bx[i];
@@ -1314,4 +1318,102 @@ int UpdateSrfWithCorBspl(Bspline* surface, int side, const Bspline* row) {
   }
   FreeBsplineProperties(surface);
   return 0;
+}
+
+// ---- crease sides keep their normals ----------------------------------------------------------
+
+namespace {
+
+// Samples of a curve's crease edges between a tenth and nine tenths of each edge, with the
+// normal its surface had there at the start (`start`: on the surface's own knots), laid square
+// to the curve's tangent now. New arrays; none when the curve has no such sample.
+int CreaseSideTargets(BndrStruct* bs, int curve, Bspline* start, double** t, double** nx, double** ny,
+                      double** nz, int* count) {
+  *t = *nx = *ny = *nz = nullptr;
+  *count = 0;
+  const CrvInfoStruct* crv = &bs->crvs[curve];
+  Bspline* srf = SurfaceOf(crv);
+  int room = 0;
+  ForEachOwnEdge(bs, curve, [&](const EdgeInfoStruct* e, int side) {
+    if (e->paired && !IsG1Edge(e) && SideSamples(e, side)) room += e->nSample;
+  });
+  if (room < 1) return 0;
+  TrackingScope scope;
+  double* v[4];
+  for (double*& a : v) a = MallocArray<double>(room);
+  if (KernelFailed() || !v[0] || !v[1] || !v[2] || !v[3]) return -2;
+  int m = 0;
+  ForEachOwnEdge(bs, curve, [&](const EdgeInfoStruct* e, int side) {
+    const double* par = SideSamples(e, side);
+    if (!e->paired || IsG1Edge(e) || !par) return;
+    const double lo = std::min(par[0], par[e->nSample - 1]), hi = std::max(par[0], par[e->nSample - 1]);
+    for (int i = 0; i < e->nSample; ++i) {
+      const double f = hi > lo ? (par[i] - lo) / (hi - lo) : 0.0;
+      if (f < 0.1 - kParTol || f > 0.9 + kParTol) continue;
+      const bool inV = crv->side == 1 || crv->side == 3;
+      const double u = inV ? (crv->side == 1 ? srf->umin : srf->umax) : par[i];
+      const double w = inV ? par[i] : (crv->side == 2 ? srf->vmin : srf->vmax);
+      double n[1][3], tan[3];
+      SurfaceNormalsAt(start, &u, &w, n, 1);
+      if (KernelFailed() || EvalTangentOnBndryCrv(crv, par[i], tan) != 0) continue;
+      const double along = VecDotProd3(n[0], tan);
+      for (int k = 0; k < 3; ++k) n[0][k] -= along * tan[k];
+      const double len = VecSize3(n[0]);
+      if (len < kTiny) continue;
+      v[0][m] = par[i];
+      v[1][m] = n[0][0] / len;
+      v[2][m] = n[0][1] / len;
+      v[3][m] = n[0][2] / len;
+      ++m;
+    }
+  });
+  if (m < 1) return 0;
+  scope.keep();
+  *t = v[0];
+  *nx = v[1];
+  *ny = v[2];
+  *nz = v[3];
+  *count = m;
+  return 0;
+}
+
+}  // namespace
+
+int KeepCreaseSideNormals(BndrStruct* bs, Bspline* const* start) {
+  if (!bs || !start || (bs->nCrv > 0 && !bs->crvs)) return -2;
+  for (int c = 0; c < bs->nCrv; ++c) {
+    CrvInfoStruct* crv = &bs->crvs[c];
+    const SrfInfoStruct* si = crv->srfInfo;
+    if (!si || si->fixed || si->index < 0 || si->index >= bs->nSrf || !IsSurface3(start[si->index])) continue;
+    if (crv->side < 1 || crv->side > 4 || crv->fixed || IsBndrCrvDegenerate(crv)) continue;
+    // A side that also meets a smooth seam has its second row from the tangential heal.
+    if (IsBndrCrvMeetWithG1Cont(bs, c) == 1 || !HasSecondRow(crv)) continue;
+    SideFrame f;
+    // The first two and last two points of the row stay (corners and points shared with the
+    // neighbouring sides' second rows): it needs a free one between them.
+    if (!FrameForCurve(crv, &f) || f.nAlong < 5) continue;
+    TrackingScope scope;
+    // The start evaluated on the knots the heal works on, so that the caller's knot values
+    // change nothing.
+    BsplinePtr was(CopyBsplineSurface(SurfaceOf(crv)));
+    if (!was || KernelFailed() || ReplaceSrfBsplineGeometry(was.get(), start[si->index]) != 0) return -2;
+    double *t = nullptr, *nx = nullptr, *ny = nullptr, *nz = nullptr;
+    int count = 0;
+    if (CreaseSideTargets(bs, c, was.get(), &t, &nx, &ny, &nz, &count) != 0) return -2;
+    const Samples ownT(t), ownX(nx), ownY(ny), ownZ(nz);
+    if (count < 1) continue;
+    Bspline* d = nullptr;
+    if (GetBndrCrvCrsDerivBspline(crv, &d) != 0 || !d) continue;
+    BsplinePtr D(d);
+    const ShrnkWrapParams options = CrossDerivOptions();
+    Bspline* r = nullptr;
+    if (ConstrainedWrapCrossDerivBspline(D.get(), count, t, nx, ny, nz, &options, nullptr, &r, 2) != 0 || !r)
+      continue;
+    BsplinePtr R(r);
+    Bspline* row = nullptr;
+    if (ConvertCrsBspline2CorBspline(crv->side, R.get(), SurfaceOf(crv), &row) != 0 || !row) continue;
+    BsplinePtr Row(row);
+    if (UpdateSrfWithCorBspl(SurfaceOf(crv), crv->side, Row.get()) != 0) return -2;
+  }
+  return KernelFailed() ? -2 : 0;
 }

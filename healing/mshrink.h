@@ -95,6 +95,12 @@ int ReplaceSrfBsplineGeometry(Bspline* target, const Bspline* source);
 // improving. gapTol and flag are accepted for the callers' sake and not read.
 int NewHealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol, int maxIter,
                                   double stagnation, double relTol, int flag);
+// After the positional stitch: the second row of every movable side that meets creases (paired
+// edges that are not G1) and no G1 edge turns so that, between a tenth and nine tenths of each
+// crease, its surface's normal is the one `start` (the group's surfaces as the heal found them,
+// indexed as the topology's) had there, laid square to the seam's tangent now. The row's first
+// two and last two points stay. Sides it cannot judge are left as they are.
+int KeepCreaseSideNormals(BndrStruct* bs, Bspline* const* start);
 // Older loop without the improvement tests.
 int HealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol);
 // One pass over every surface with a curve meeting a G1 edge.
@@ -117,11 +123,11 @@ int SetBndrCrvCrsDerivConstraints(BndrStruct* bs, int curve, LinearConstraint* c
 int SetBndrCrvWrapNormalSamples(BndrStruct* bs, int curve, double** t, double** nx, double** ny,
                                 double** nz, int* count);
 // A copy of D whose inner control points move so that D loses its component along the sample
-// normals, exactly at the constraint entries; first and last control points stay.
+// normals, exactly at the constraint entries; the `held` first and last control points stay.
 int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, const double* nx,
                                      const double* ny, const double* nz,
                                      const ShrnkWrapParams* params, const LinearConstraint* c,
-                                     Bspline** out);
+                                     Bspline** out, int held = 1);
 // The row of the curve's basis values at t (count of control points, zeros outside the span)
 // and the displacement -(C(t) . n) n with n normalised; -2 for a vector shorter than 0.001.
 int ComputeReshapeCrsBsplConstraint(const Bspline* curve, const double normal[3], double t,
