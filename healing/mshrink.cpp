@@ -1339,9 +1339,14 @@ int CreaseSideTargets(BndrStruct* bs, int curve, Bspline* start, double** t, dou
   });
   if (room < 1) return 0;
   TrackingScope scope;
-  double* v[4];
+  double* v[6];
   for (double*& a : v) a = MallocArray<double>(room);
-  if (KernelFailed() || !v[0] || !v[1] || !v[2] || !v[3]) return -2;
+  auto* n = MallocArray<double[3]>(room);
+  if (KernelFailed() || !n) return -2;
+  for (double* a : v)
+    if (!a) return -2;
+  // The samples' (u, v) first: the start's normals come in one call.
+  const bool inV = crv->side == 1 || crv->side == 3;
   int m = 0;
   ForEachOwnEdge(bs, curve, [&](const EdgeInfoStruct* e, int side) {
     const double* par = SideSamples(e, side);
@@ -1350,34 +1355,48 @@ int CreaseSideTargets(BndrStruct* bs, int curve, Bspline* start, double** t, dou
     for (int i = 0; i < e->nSample; ++i) {
       const double f = hi > lo ? (par[i] - lo) / (hi - lo) : 0.0;
       if (f < 0.1 - kParTol || f > 0.9 + kParTol) continue;
-      const bool inV = crv->side == 1 || crv->side == 3;
-      const double u = inV ? (crv->side == 1 ? srf->umin : srf->umax) : par[i];
-      const double w = inV ? par[i] : (crv->side == 2 ? srf->vmin : srf->vmax);
-      double n[1][3], tan[3];
-      SurfaceNormalsAt(start, &u, &w, n, 1);
-      if (KernelFailed() || EvalTangentOnBndryCrv(crv, par[i], tan) != 0) continue;
-      const double along = VecDotProd3(n[0], tan);
-      for (int k = 0; k < 3; ++k) n[0][k] -= along * tan[k];
-      const double len = VecSize3(n[0]);
-      if (len < kTiny) continue;
       v[0][m] = par[i];
-      v[1][m] = n[0][0] / len;
-      v[2][m] = n[0][1] / len;
-      v[3][m] = n[0][2] / len;
+      v[4][m] = inV ? (crv->side == 1 ? srf->umin : srf->umax) : par[i];
+      v[5][m] = inV ? par[i] : (crv->side == 2 ? srf->vmin : srf->vmax);
       ++m;
     }
   });
   if (m < 1) return 0;
+  SurfaceNormalsAt(start, v[4], v[5], n, m);
+  if (KernelFailed()) return -2;
+  int kept = 0;
+  for (int k = 0; k < m; ++k) {
+    double d[3];
+    Eval3DPointOnCurve3Array(crv->crv3, v[0][k], 1, d);
+    const double dl = VecSize3(d);
+    if (KernelFailed() || dl <= 0.0) continue;
+    const double along = VecDotProd3(n[k], d) / (dl * dl);
+    for (int c = 0; c < 3; ++c) n[k][c] -= along * d[c];
+    const double len = VecSize3(n[k]);
+    if (len < kTiny) continue;
+    v[0][kept] = v[0][k];
+    v[1][kept] = n[k][0] / len;
+    v[2][kept] = n[k][1] / len;
+    v[3][kept] = n[k][2] / len;
+    ++kept;
+  }
+  if (kept < 1) return 0;
   scope.keep();
   *t = v[0];
   *nx = v[1];
   *ny = v[2];
   *nz = v[3];
-  *count = m;
+  *count = kept;
+  Free(v[4]);
+  Free(v[5]);
+  Free(n);
   return 0;
 }
 
 }  // namespace
+
+// The sine of a tenth of a degree.
+constexpr double kKeptTurn = 1.745e-3;
 
 int KeepCreaseSideNormals(BndrStruct* bs, Bspline* const* start) {
   if (!bs || !start || (bs->nCrv > 0 && !bs->crvs)) return -2;
@@ -1405,6 +1424,17 @@ int KeepCreaseSideNormals(BndrStruct* bs, Bspline* const* start) {
     Bspline* d = nullptr;
     if (GetBndrCrvCrsDerivBspline(crv, &d) != 0 || !d) continue;
     BsplinePtr D(d);
+    // A row the stitch left turned by less than a tenth of a degree anywhere is not fitted
+    // again: on long nets the fit is most of the time.
+    double turned = 0.0;
+    for (int k = 0; k < count; ++k) {
+      double v[3];
+      Eval3DPointOnCurve3Array(D.get(), t[k], 0, v);
+      const double n[3] = {nx[k], ny[k], nz[k]}, len = VecSize3(v);
+      if (len > 0.0) turned = std::max(turned, std::fabs(VecDotProd3(v, n)) / len);
+    }
+    if (KernelFailed()) return -2;
+    if (turned < kKeptTurn) continue;
     const ShrnkWrapParams options = CrossDerivOptions();
     Bspline* r = nullptr;
     if (ConstrainedWrapCrossDerivBspline(D.get(), count, t, nx, ny, nz, &options, nullptr, &r, 2) != 0 || !r)
