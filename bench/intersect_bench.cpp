@@ -37,12 +37,7 @@ void BM_SurfaceSurfaceIntersection(benchmark::State& state) {
     BsplineList* out = nullptr;
     CreateSrfSrfIntersectionCurves(wave, wall, &out);
     pieces = GetNumCurvePieces(out);
-    while (out) {
-      BsplineList* next = out->next;
-      FreeBspline(out->item);
-      Free(out);
-      out = next;
-    }
+    FreeChildrenGeometry(out);
   }
   state.counters["curves"] = pieces;
   FreeBspline(wave);
@@ -72,12 +67,7 @@ void BM_ClosedLoopIntersection(benchmark::State& state) {
     CreateSrfSrfIntersectionCurves(bowl, sheet, &out);
     pieces = GetNumCurvePieces(out);
     points = out ? NumCtrlU(out->item) : 0;
-    while (out) {
-      BsplineList* next = out->next;
-      FreeBspline(out->item);
-      Free(out);
-      out = next;
-    }
+    FreeChildrenGeometry(out);
   }
   state.counters["curves"] = pieces;
   state.counters["control_points"] = points;
