@@ -483,7 +483,7 @@ double* SideRowPoint(Bspline* s, int side, int row, int k, int coord) {
 }
 
 // Whether the edge's two sides are whole sides of one degree on knots that map onto one
-// another (reversed where side B runs the other way), with no other seam at either end.
+// another (reversed where side B runs the other way), with nothing but free sides at its ends.
 bool SharedRowSeam(const BndrStruct* bs, const EdgeInfoStruct* e) {
   if (!e->paired || !e->infoA || !e->infoB || !MovableSide(e->infoA) || !MovableSide(e->infoB)) return false;
   if (e->infoA->nEdge != 1 || e->infoB->nEdge != 1 || !e->infoA->srf || !e->infoB->srf) return false;
@@ -494,7 +494,10 @@ bool SharedRowSeam(const BndrStruct* bs, const EdgeInfoStruct* e) {
     const CornerInfoStruct* c = &bs->corners[corner];
     for (int k = 0; k < c->nEdge; ++k) {
       const int id = c->edgeIds ? c->edgeIds[k] : -1;
-      if (id >= 0 && id < bs->nEdge && id != e->index && bs->edges[id].paired) return false;
+      if (id < 0 || id >= bs->nEdge || id == e->index) continue;
+      // Another seam there, or a held side whose end the rows' ends would move.
+      const EdgeInfoStruct* other = &bs->edges[id];
+      if (other->paired || !MovableSide(other->infoA)) return false;
     }
   }
   const Bspline *a = e->infoA->srf, *b = e->infoB->srf;
@@ -512,26 +515,47 @@ bool SharedRowSeam(const BndrStruct* bs, const EdgeInfoStruct* e) {
   return true;
 }
 
-// Gives both boundary rows of every such seam still above the gap target their mean. Returns the
-// number of seams changed.
-int ShareSeamRows(BndrStruct* bs, double gapTol) {
+// Gives both boundary rows of every such seam still above the gap target their mean (with
+// `creasesOnly`, of every such crease: a smooth seam is the tangential heal's too, which works
+// from the state the loop leaves). Returns the number of seams changed.
+int ShareSeamRows(BndrStruct* bs, double gapTol, bool creasesOnly) {
   int changed = 0;
   for (int id = 0; id < bs->nEdge; ++id) {
     EdgeInfoStruct* e = &bs->edges[id];
-    if (!(e->maxGap >= gapTol) || !SharedRowSeam(bs, e)) continue;
+    if (!(e->maxGap >= gapTol) || (creasesOnly && e->continuity != 0) || !SharedRowSeam(bs, e)) continue;
     Bspline *a = e->infoA->srf, *b = e->infoB->srf;
     const int sa = e->infoA->side, sb = e->infoB->side;
     const int n = sa % 2 ? NumCtrlV(a) : NumCtrlU(a);
+    // The mean of the two rows' points at k, from the rows as they still are.
+    auto mean = [&](int k, int c) {
+      return 0.5 * (*SideRowPoint(a, sa, 0, k, c) + *SideRowPoint(b, sb, 0, e->orient ? k : n - 1 - k, c));
+    };
+    // A second row takes its row's move across the row only: a move along it would add to the
+    // partial across the seam a multiple of the partial along it (which leaves the normals there
+    // as they were) but would shorten the net's steps along the second row, and on a net whose
+    // steps the noise has already shortened it turned the surface over beside the seam's ends.
     for (int k = 0; k < n; ++k) {
-      const int kb = e->orient ? k : n - 1 - k;
+      const int kb = e->orient ? k : n - 1 - k, lo = std::max(k - 1, 0), hi = std::min(k + 1, n - 1);
+      double t[3], half[3], len = 0.0, along = 0.0;
       for (int c = 0; c < 3; ++c) {
-        const double half = 0.5 * (*SideRowPoint(b, sb, 0, kb, c) - *SideRowPoint(a, sa, 0, k, c));
-        *SideRowPoint(a, sa, 0, k, c) += half;
-        *SideRowPoint(a, sa, 1, k, c) += half;
-        *SideRowPoint(b, sb, 0, kb, c) -= half;
-        *SideRowPoint(b, sb, 1, kb, c) -= half;
+        t[c] = mean(hi, c) - mean(lo, c);
+        half[c] = mean(k, c) - *SideRowPoint(a, sa, 0, k, c);
+        len += t[c] * t[c];
+        along += t[c] * half[c];
+      }
+      along = len > 0.0 ? along / len : 0.0;
+      for (int c = 0; c < 3; ++c) {
+        const double across = half[c] - along * t[c];
+        *SideRowPoint(a, sa, 1, k, c) += across;
+        *SideRowPoint(b, sb, 1, kb, c) -= across;
       }
     }
+    for (int k = 0; k < n; ++k)
+      for (int c = 0; c < 3; ++c) {
+        const double m = mean(k, c);
+        *SideRowPoint(a, sa, 0, k, c) = m;
+        *SideRowPoint(b, sb, 0, e->orient ? k : n - 1 - k, c) = m;
+      }
     RebuildCurve3Form(e->infoA);
     RebuildCurve3Form(e->infoB);
     ++changed;
@@ -879,6 +903,17 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
       KernelFailed())
     return -2;
 
+  // Seams whose two sides share their knots are closed by giving them one row, the creases before
+  // the fits and every seam the fits left open after them (see ShareSeamRows); the samples'
+  // parameters, matched on the old curves, are matched again before the gap is measured.
+  auto shareRows = [&](bool creasesOnly) {
+    if (maxIter < 1 || gap < 0.95 * gapTol || ShareSeamRows(bs, 0.95 * gapTol, creasesOnly) == 0) return 0;
+    return EvalAllBndrCrvCurve3Form(bs) != 0 || SampleEdges(bs, false, samples) != 0 ||
+                   ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0
+               ? -2
+               : 0;
+  };
+  if (shareRows(true) != 0) return -2;
   SrfGrpNets nets{};
   const Owned<SrfGrpNets, FreeSrfGrpNets> ownNets(&nets);
   TrackingScope scope;
@@ -886,7 +921,8 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
   double sigma = 0.01;
   int stagnant = 0, slow = 0, growing = 0, lastFailed = 0, totalReduced = 0;
 
-  for (int i = 0; i < maxIter; ++i) {
+  // Nothing to close: the group comes back as it came.
+  for (int i = 0; i < maxIter && gap >= 0.95 * gapTol; ++i) {
     if (!bFixedSamples && SampleEdges(bs, i % 4 == 3, samples) != 0) break;
 
     bool setUp = false;
@@ -953,12 +989,7 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
     if (i + 1 >= maxIter) break;
   }
 
-  // Seams the loop could not close but whose two sides share their knots get one row; the
-  // samples' parameters, matched on the old curves, are matched again before the gap is measured.
-  if (maxIter > 0 && gap >= 0.95 * gapTol && ShareSeamRows(bs, 0.95 * gapTol) > 0 &&
-      (EvalAllBndrCrvCurve3Form(bs) != 0 || SampleEdges(bs, false, samples) != 0 ||
-       ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0))
-    return -2;
+  if (shareRows(false) != 0) return -2;
 
   scope.keep();
   *finalGap = gap;
