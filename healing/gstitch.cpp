@@ -515,9 +515,19 @@ bool SharedRowSeam(const BndrStruct* bs, const EdgeInfoStruct* e) {
   return true;
 }
 
+// Whether every seam above the gap target is one whose rows can be shared.
+bool OnlySharedRowSeamsOpen(const BndrStruct* bs, double gapTol) {
+  for (int id = 0; id < bs->nEdge; ++id) {
+    const EdgeInfoStruct* e = &bs->edges[id];
+    if (e->paired && e->maxGap >= gapTol && !SharedRowSeam(bs, e)) return false;
+  }
+  return true;
+}
+
 // Gives both boundary rows of every such seam still above the gap target their mean (with
 // `creasesOnly`, of every such crease: a smooth seam is the tangential heal's too, which works
-// from the state the loop leaves). Returns the number of seams changed.
+// from the state the loop leaves). Returns the number of seams changed, -1 when a basis table
+// could not be made.
 int ShareSeamRows(BndrStruct* bs, double gapTol, bool creasesOnly) {
   int changed = 0;
   for (int id = 0; id < bs->nEdge; ++id) {
@@ -558,6 +568,19 @@ int ShareSeamRows(BndrStruct* bs, double gapTol, bool creasesOnly) {
       }
     RebuildCurve3Form(e->infoA);
     RebuildCurve3Form(e->infoB);
+    // One curve now, on knots mapped onto one another: side B's sample parameters are side A's
+    // mapped the same way (no projection needed); the ends stay matched as they were.
+    const bool va = sa % 2 == 1, vb = sb % 2 == 1;
+    const int p = va ? a->degreeV : a->degreeU;
+    const double *ka = va ? a->knotsV : a->knotsU, *kb = vb ? b->knotsV : b->knotsU;
+    const double a0 = ka[0], a1 = ka[n + p], b0 = kb[0], b1 = kb[n + p];
+    if (e->sampleA && e->sampleB) {
+      for (int i = 1; i + 1 < e->nSample; ++i) {
+        const double f = (e->sampleA[i] - a0) / (a1 - a0);
+        e->sampleB[i] = e->orient ? b0 + f * (b1 - b0) : b1 - f * (b1 - b0);
+      }
+      if (ComputeBndrEdgeNubVals(e) != 0) return -1;
+    }
     ++changed;
   }
   return changed;
@@ -904,11 +927,12 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
     return -2;
 
   // Seams whose two sides share their knots are closed by giving them one row, the creases before
-  // the fits and every seam the fits left open after them (see ShareSeamRows); the samples'
-  // parameters, matched on the old curves, are matched again before the gap is measured.
+  // the fits and every seam the fits left open after them (see ShareSeamRows).
   auto shareRows = [&](bool creasesOnly) {
-    if (maxIter < 1 || gap < 0.95 * gapTol || ShareSeamRows(bs, 0.95 * gapTol, creasesOnly) == 0) return 0;
-    return EvalAllBndrCrvCurve3Form(bs) != 0 || SampleEdges(bs, false, samples) != 0 ||
+    if (maxIter < 1 || gap < 0.95 * gapTol) return 0;
+    const int shared = ShareSeamRows(bs, 0.95 * gapTol, creasesOnly);
+    if (shared == 0) return 0;
+    return shared < 0 || EvalAllBndrCrvCurve3Form(bs) != 0 ||
                    ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0
                ? -2
                : 0;
@@ -974,7 +998,8 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
     const double prev = gap;
     if (ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0) return -2;
 
-    if (gap < 0.95 * gapTol) break;
+    // Seams whose rows can be shared are closed after the loop: it ends once only they are open.
+    if (gap < 0.95 * gapTol || OnlySharedRowSeamsOpen(bs, 0.95 * gapTol)) break;
     const double d = prev - gap;
     stagnant = (std::fabs(d) < stagnation && i > minIter) ? stagnant + 1 : 0;
     if (stagnant > 1) break;
