@@ -1370,10 +1370,13 @@ int CreaseSideTargets(BndrStruct* bs, int curve, Bspline* start, double** t, dou
     Eval3DPointOnCurve3Array(crv->crv3, v[0][k], 1, d);
     const double dl = VecSize3(d);
     if (KernelFailed() || dl <= 0.0) continue;
+    // The start's normal is the partials' cross product: judged against its own length, so that
+    // a part a millionth of a unit across keeps its targets.
+    const double was = VecSize3(n[k]);
     const double along = VecDotProd3(n[k], d) / (dl * dl);
     for (int c = 0; c < 3; ++c) n[k][c] -= along * d[c];
     const double len = VecSize3(n[k]);
-    if (len < kTiny) continue;
+    if (!(len >= kTiny * was) || !(len > 0.0)) continue;
     v[0][kept] = v[0][k];
     v[1][kept] = n[k][0] / len;
     v[2][kept] = n[k][1] / len;
