@@ -515,6 +515,16 @@ bool SharedRowSeam(const BndrStruct* bs, const EdgeInfoStruct* e) {
   return true;
 }
 
+// Whether the two sides of such a seam have one boundary row (point for point).
+bool OneRow(const EdgeInfoStruct* e) {
+  Bspline *a = e->infoA->srf, *b = e->infoB->srf;
+  const int sa = e->infoA->side, sb = e->infoB->side, n = sa % 2 ? NumCtrlV(a) : NumCtrlU(a);
+  for (int k = 0; k < n; ++k)
+    for (int c = 0; c < 3; ++c)
+      if (*SideRowPoint(a, sa, 0, k, c) != *SideRowPoint(b, sb, 0, e->orient ? k : n - 1 - k, c)) return false;
+  return true;
+}
+
 // Whether every seam above the gap target is one whose rows can be shared.
 bool OnlySharedRowSeamsOpen(const BndrStruct* bs, double gapTol) {
   for (int id = 0; id < bs->nEdge; ++id) {
@@ -762,7 +772,18 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
                            &finalGap) != 0)
     return -2;
   // Creases are closed in position only: along them each side keeps the normals it came with.
-  if (KeepCreaseSideNormals(bs, srfs) != 0) return -2;
+  // Sides given one row already kept theirs (each second row moved across the seam with its
+  // row); turned again towards their noisy start normals, the long nets moved up to 7 x the gap
+  // closed. They are held (marked 2) for the turn.
+  for (int id = 0; id < bs->nEdge; ++id) {
+    EdgeInfoStruct* e = &bs->edges[id];
+    if (!SharedRowSeam(bs, e) || !OneRow(e)) continue;
+    e->infoA->fixed = e->infoB->fixed = 2;
+  }
+  const int kept = KeepCreaseSideNormals(bs, srfs);
+  for (int c = 0; c < bs->nCrv; ++c)
+    if (bs->crvs[c].fixed == 2) bs->crvs[c].fixed = 0;
+  if (kept != 0) return -2;
   if (positional) {
     TrackingScope scope;
     for (int i = 0; i < n; ++i) {
