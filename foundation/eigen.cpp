@@ -4,46 +4,51 @@
 #include <utility>
 
 #include "foundation/coreglob.h"
+#include "foundation/matview.h"
 #include "foundation/umalloc.h"
 #include "platform/tstubs.h"
 
-void tred2(double** a, int n, double* d, double* e) {
+namespace {
+
+// The routines below over any matrix layout (foundation/matview.h).
+template <typename M>
+void Tred2(M a, int n, double* d, double* e) {
   for (int i = n - 1; i > 0; --i) {
     const int l = i - 1;
     double h = 0.0;
     if (l > 0) {
       double scale = 0.0;
-      for (int k = 0; k <= l; ++k) scale += std::fabs(a[i][k]);
+      for (int k = 0; k <= l; ++k) scale += std::fabs(a(i, k));
       if (scale == 0.0) {
-        e[i] = a[i][l];  // row already reduced
+        e[i] = a(i, l);  // row already reduced
       } else {
         for (int k = 0; k <= l; ++k) {
-          a[i][k] /= scale;  // scaled so that sum of squares cannot overflow
-          h += a[i][k] * a[i][k];
+          a(i, k) /= scale;  // scaled so that sum of squares cannot overflow
+          h += a(i, k) * a(i, k);
         }
-        double f = a[i][l];
+        double f = a(i, l);
         double g = f >= 0.0 ? -std::sqrt(h) : std::sqrt(h);
         e[i] = scale * g;
         h -= f * g;
-        a[i][l] = f - g;  // row i now holds the Householder vector u
+        a(i, l) = f - g;  // row i now holds the Householder vector u
         f = 0.0;
         for (int j = 0; j <= l; ++j) {
-          a[j][i] = a[i][j] / h;  // u / H kept in column i for the accumulation below
+          a(j, i) = a(i, j) / h;  // u / H kept in column i for the accumulation below
           g = 0.0;
-          for (int k = 0; k <= j; ++k) g += a[j][k] * a[i][k];
-          for (int k = j + 1; k <= l; ++k) g += a[k][j] * a[i][k];
+          for (int k = 0; k <= j; ++k) g += a(j, k) * a(i, k);
+          for (int k = j + 1; k <= l; ++k) g += a(k, j) * a(i, k);
           e[j] = g / h;  // p = A u / H, stored in the free part of e
-          f += e[j] * a[i][j];
+          f += e[j] * a(i, j);
         }
         const double hh = f / (h + h);
         for (int j = 0; j <= l; ++j) {
-          f = a[i][j];
+          f = a(i, j);
           e[j] = g = e[j] - hh * f;  // q = p - K u
-          for (int k = 0; k <= j; ++k) a[j][k] -= f * e[k] + g * a[i][k];
+          for (int k = 0; k <= j; ++k) a(j, k) -= f * e[k] + g * a(i, k);
         }
       }
     } else {
-      e[i] = a[i][l];
+      e[i] = a(i, l);
     }
     d[i] = h;
   }
@@ -57,17 +62,18 @@ void tred2(double** a, int n, double* d, double* e) {
     if (d[i] != 0.0) {
       for (int j = 0; j <= l; ++j) {
         double g = 0.0;
-        for (int k = 0; k <= l; ++k) g += a[i][k] * a[k][j];
-        for (int k = 0; k <= l; ++k) a[k][j] -= g * a[k][i];
+        for (int k = 0; k <= l; ++k) g += a(i, k) * a(k, j);
+        for (int k = 0; k <= l; ++k) a(k, j) -= g * a(k, i);
       }
     }
-    d[i] = a[i][i];
-    a[i][i] = 1.0;
-    for (int j = 0; j <= l; ++j) a[j][i] = a[i][j] = 0.0;
+    d[i] = a(i, i);
+    a(i, i) = 1.0;
+    for (int j = 0; j <= l; ++j) a(j, i) = a(i, j) = 0.0;
   }
 }
 
-void tqli(double* d, double* e, int n, double** z) {
+template <typename M>
+void Tqli(double* d, double* e, int n, M z) {
   for (int i = 1; i < n; ++i) e[i - 1] = e[i];
   if (n > 0) e[n - 1] = 0.0;
   for (int l = 0; l < n; ++l) {
@@ -109,9 +115,9 @@ void tqli(double* d, double* e, int n, double** z) {
         d[i + 1] = g + p;
         g = c * r - b;
         for (int k = 0; k < n; ++k) {
-          const double t = z[k][i + 1];
-          z[k][i + 1] = s * z[k][i] + c * t;
-          z[k][i] = c * z[k][i] - s * t;
+          const double t = z(k, i + 1);
+          z(k, i + 1) = s * z(k, i) + c * t;
+          z(k, i) = c * z(k, i) - s * t;
         }
       }
       if (r == 0.0 && i >= l) continue;
@@ -122,7 +128,8 @@ void tqli(double* d, double* e, int n, double** z) {
   }
 }
 
-void eigsrt(double* d, double** v, int n) {
+template <typename M>
+void Eigsrt(double* d, M v, int n) {
   for (int i = 0; i < n - 1; ++i) {
     int k = i;
     double p = d[i];
@@ -134,9 +141,23 @@ void eigsrt(double* d, double** v, int n) {
     if (k != i) {
       d[k] = d[i];
       d[i] = p;
-      for (int r = 0; r < n; ++r) std::swap(v[r][i], v[r][k]);
+      for (int r = 0; r < n; ++r) std::swap(v(r, i), v(r, k));
     }
   }
+}
+
+}  // namespace
+
+void tred2(double** a, int n, double* d, double* e) { Tred2(RowPtrView{a}, n, d, e); }
+void tqli(double* d, double* e, int n, double** z) { Tqli(d, e, n, RowPtrView{z}); }
+void eigsrt(double* d, double** v, int n) { Eigsrt(d, RowPtrView{v}, n); }
+
+void eigensystem3(double a[3][3], double d[3]) {
+  double e[3];
+  const Fixed3View m{a};
+  Tred2(m, 3, d, e);
+  Tqli(d, e, 3, m);
+  Eigsrt(d, m, 3);
 }
 
 int eigensystem(double** a, int n, double* d) {

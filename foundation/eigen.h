@@ -6,6 +6,8 @@
 // the eigenvalues in descending order. Returns 0, or -2 when its scratch was not obtained
 // (a and d are then untouched).
 int eigensystem(double** a, int n, double* d);
+// eigensystem of a 3 x 3 to the last bit, with no allocation.
+void eigensystem3(double a[3][3], double d[3]);
 // Householder reduction: d the diagonal, e the sub-diagonal (e[0] = 0); a becomes the
 // accumulated orthogonal transformation.
 void tred2(double** a, int n, double* d, double* e);

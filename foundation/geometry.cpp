@@ -210,19 +210,15 @@ int PlaneFitClearNormal(const float* x, const float* y, const float* z, int n, d
 }
 
 int PlaneFit(const float* x, const float* y, const float* z, int n, PlaneEq plane) {
-  double mean[3], covRows[3][3], invRows[3][3];
-  if (!PlaneFitMoments(x, y, z, n, mean, covRows)) return 0;
+  double mean[3], cov[3][3], inv[3][3];
+  if (!PlaneFitMoments(x, y, z, n, mean, cov)) return 0;
   if (KernelFailed()) return 0;
-  double* cov[3] = {covRows[0], covRows[1], covRows[2]};
-  double* inv[3] = {invRows[0], invRows[1], invRows[2]};
 
-  double d[3], e[3];
-  tred2(cov, 3, d, e);
-  tqli(d, e, 3, cov);
-  eigsrt(d, cov, 3);
+  double d[3];
+  eigensystem3(cov, d);
   // The third row of the inverse of the eigenvector matrix is the eigenvector of the smallest
   // eigenvalue.
-  if (inverse_matrix_ff(cov, inv, 3) != 0) return 0;
+  if (inverse_matrix3(cov, inv) != 0) return 0;
   double normal[3] = {inv[2][0], inv[2][1], inv[2][2]};
   if (UnitDirReduceSmallToZero3(normal) != 0) return 0;
   plane[0] = normal[0];

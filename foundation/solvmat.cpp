@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "foundation/coreglob.h"
+#include "foundation/matview.h"
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
 #include "platform/tstubs.h"
@@ -25,12 +26,8 @@ constexpr double kTieBand = 1e-10;
 // precision (about 45 ulps): the matrix is singular, whatever rounding left behind.
 constexpr double kSingular4 = 1e-14;
 
-// The substitution and elimination sums are the same for row-pointer and flat matrices; the
-// accessor hides the layout.
-struct RowPtr {
-  double** a;
-  double& operator()(int i, int j) const { return a[i][j]; }
-};
+// The substitution and elimination sums are the same for row-pointer, fixed-size and flat
+// matrices; the accessor hides the layout.
 struct Flat4 {
   double* a;
   double& operator()(int i, int j) const { return a[4 * i + j]; }
@@ -84,28 +81,24 @@ void LuBackSubstitute(M a, int n, const int* indx, double* b) {
   }
 }
 
-}  // namespace
-
-int ludcmp_ff(double** a, int n, int* indx, double* d) {
-  if (n <= 0) return 0;
-  const Owned<double, Free> rowScale(MallocArray<double>(n)), rowMax(MallocArray<double>(n));
-  if (MemoryErrorSet()) return -2;
+// The decomposition of ludcmp_ff over any layout, with the caller's scratch rows (n doubles each).
+template <typename M>
+int LuDecompose(M a, int n, int* indx, double* d, double* rowScale, double* rowMax) {
   *d = 1.0;
   bool small = false;  // once set, it holds for the rest of the decomposition
-  const RowPtr m{a};
   for (int i = 0; i < n; ++i) {
-    const double big = RowAbsMax(m, n, i);
+    const double big = RowAbsMax(a, n, i);
     if (big == 0.0) return -2;
     if (big < kTiny) small = true;
     rowMax[i] = big;
     rowScale[i] = 1.0 / big;  // read only while no row is tiny
   }
   for (int j = 0; j < n; ++j) {
-    CroutColumn(m, n, j);
+    CroutColumn(a, n, j);
     double best = 0.0;
     int p = j;
     for (int i = j; i < n; ++i) {
-      const double v = std::fabs(a[i][j]);
+      const double v = std::fabs(a(i, j));
       double measure;
       if (small) {
         if (v > kGrowth * std::fabs(rowMax[i])) return -2;
@@ -119,29 +112,48 @@ int ludcmp_ff(double** a, int n, int* indx, double* d) {
       }
     }
     if (p != j) {
-      SwapRows(m, n, p, j);
+      SwapRows(a, n, p, j);
       *d = -*d;
       rowScale[p] = rowScale[j];
       rowMax[p] = rowMax[j];
     }
     indx[j] = p;
-    const double pivot = a[j][j];
+    const double pivot = a(j, j);
     if (std::fabs(pivot) == 0.0) return -2;
     if (j == n - 1) continue;
     if (std::fabs(pivot) >= kTiny) {
       const double inv = 1.0 / pivot;
-      for (int i = j + 1; i < n; ++i) a[i][j] *= inv;
+      for (int i = j + 1; i < n; ++i) a(i, j) *= inv;
     } else {
       for (int i = j + 1; i < n; ++i) {
-        if (std::fabs(a[i][j]) > kMaxMultiplier * std::fabs(pivot)) return -2;
-        a[i][j] /= pivot;
+        if (std::fabs(a(i, j)) > kMaxMultiplier * std::fabs(pivot)) return -2;
+        a(i, j) /= pivot;
       }
     }
   }
   return 0;
 }
 
-void lubksb_ff(double** a, int n, const int* indx, double* b) { LuBackSubstitute(RowPtr{a}, n, indx, b); }
+// The inverse, column by column, from the factors of LuDecompose; col is n doubles of scratch.
+template <typename M, typename Out>
+void LuInverse(M a, int n, const int* indx, double* col, Out inv) {
+  for (int j = 0; j < n; ++j) {
+    for (int i = 0; i < n; ++i) col[i] = i == j ? 1.0 : 0.0;
+    LuBackSubstitute(a, n, indx, col);
+    for (int i = 0; i < n; ++i) inv(i, j) = col[i];
+  }
+}
+
+}  // namespace
+
+int ludcmp_ff(double** a, int n, int* indx, double* d) {
+  if (n <= 0) return 0;
+  const Owned<double, Free> rowScale(MallocArray<double>(n)), rowMax(MallocArray<double>(n));
+  if (MemoryErrorSet()) return -2;
+  return LuDecompose(RowPtrView{a}, n, indx, d, rowScale.get(), rowMax.get());
+}
+
+void lubksb_ff(double** a, int n, const int* indx, double* b) { LuBackSubstitute(RowPtrView{a}, n, indx, b); }
 
 int inverse_matrix_ff(double** A, double** Ainv, int n) {
   const Owned<double, Free> col(MallocArray<double>(n));
@@ -150,11 +162,17 @@ int inverse_matrix_ff(double** A, double** Ainv, int n) {
   if (MemoryErrorSet()) return -1;
   double d;
   if (ludcmp_ff(A, n, indx.get(), &d) != 0) return -2;
-  for (int j = 0; j < n; ++j) {
-    for (int i = 0; i < n; ++i) col[i] = i == j ? 1.0 : 0.0;
-    lubksb_ff(A, n, indx.get(), col.get());
-    for (int i = 0; i < n; ++i) Ainv[i][j] = col[i];
-  }
+  LuInverse(RowPtrView{A}, n, indx.get(), col.get(), RowPtrView{Ainv});
+  return 0;
+}
+
+int inverse_matrix3(double A[3][3], double Ainv[3][3]) {
+  // The very arithmetic of inverse_matrix_ff on a 3 x 3, with its scratch on the stack.
+  double rowScale[3], rowMax[3], col[3], d;
+  int indx[3];
+  const Fixed3View a{A};
+  if (LuDecompose(a, 3, indx, &d, rowScale, rowMax) != 0) return -2;
+  LuInverse(a, 3, indx, col, Fixed3View{Ainv});
   return 0;
 }
 

@@ -17,6 +17,9 @@ void lubksb_ff(double** a, int n, const int* indx, double* b);
 // A is overwritten by its factors. 0; -1 when its scratch was not obtained; -2 when the
 // decomposition fails. Ainv is untouched on failure.
 int inverse_matrix_ff(double** A, double** Ainv, int n);
+// inverse_matrix_ff's factors and inverse of a 3 x 3 to the last bit, with no allocation: 0, or
+// -2 when the decomposition fails (Ainv then untouched).
+int inverse_matrix3(double A[3][3], double Ainv[3][3]);
 // A and b untouched; x may be b. 0, or -2 (null A, no memory, failed decomposition; x then
 // holds b when the decomposition failed).
 int SolveLinearSystem_ff(double** A, int n, const double* b, double* x);

@@ -171,6 +171,54 @@ TEST_F(DenseSolve, SymmetricEigensystems) {
   }
 }
 
+// The allocation-free 3 x 3 eigensystem and inverse give the general routines' answers to the
+// last bit (fits rely on the sign of the vectors they pick), at scales 1e-6..1e6 and on the
+// awkward spectra: repeated, zero, diagonal already, rank one, a zero row, exactly singular.
+TEST_F(DenseSolve, FixedSizeThreeByThreeMatchTheGeneralRoutinesBitForBit) {
+  std::mt19937 gen(23);
+  std::uniform_real_distribution<double> u(-1, 1);
+  const double fixed[][9] = {{2, -1, -1, -1, 2, -1, -1, -1, 2}, {1, 0, 0, 0, 1, 0, 0, 0, 1}, {3, 0, 0, 0, 1, 0, 0, 0, 2},
+                             {1, 2, 3, 2, 4, 6, 3, 6, 9},        {0, 0, 0, 0, 1, 2, 0, 2, 5}, {0, 0, 0, 0, 0, 0, 0, 0, 0},
+                             {1, 1e-300, 0, 1e-300, 1, 0, 0, 0, 1e-12}};
+  const int nFixed = sizeof fixed / sizeof fixed[0];
+  double** G = allocate_matrix_ff(3, 3);
+  double** Ginv = allocate_matrix_ff(3, 3);
+  int failures = 0;
+  for (int round = 0; round < 400 + nFixed; ++round) {
+    double a[3][3];
+    const double scale = std::pow(10.0, -6 + round % 13);
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j <= i; ++j)
+        a[i][j] = a[j][i] = round >= 400 ? fixed[round - 400][3 * i + j] : scale * u(gen);
+    if (round < 400 && round % 5 == 0) a[0][1] = a[1][0] = a[0][2] = a[2][0] = 0;  // already partly reduced
+    double raw[3][3], e[3], d3[3], d[3];
+    std::memcpy(raw, a, sizeof a);
+    std::memcpy(G[0], a, sizeof a);
+    tred2(G, 3, d, e);
+    tqli(d, e, 3, G);
+    eigsrt(d, G, 3);
+    eigensystem3(a, d3);
+    EXPECT_EQ(std::memcmp(d, d3, sizeof d), 0) << round;
+    EXPECT_EQ(std::memcmp(G[0], a, sizeof a), 0) << round;
+
+    // The inverse of the eigenvectors, and of the matrix itself, which may be singular.
+    for (int pass = 0; pass < 2; ++pass) {
+      if (pass == 1) std::memcpy(a, raw, sizeof a);
+      double inv[3][3];
+      for (int i = 0; i < 9; ++i) Ginv[0][i] = inv[i / 3][i % 3] = 7;
+      std::memcpy(G[0], a, sizeof a);
+      const int status = inverse_matrix_ff(G, Ginv, 3);
+      EXPECT_EQ(inverse_matrix3(a, inv), status) << round;
+      failures += status != 0;
+      EXPECT_EQ(std::memcmp(Ginv[0], inv, sizeof inv), 0) << round;
+      EXPECT_EQ(std::memcmp(G[0], a, sizeof a), 0) << round;  // the same factors
+    }
+  }
+  EXPECT_GE(failures, 3);  // the singular ones were among them
+  matrix_free_ff(G);
+  matrix_free_ff(Ginv);
+}
+
 // Q diag(w) Q^T with a random rotation Q: the closed form gives w back and, where the least
 // eigenvalue stands apart, its eigenvector to round-off (the residual |a v - w0 v|), at scales
 // 1e-6..1e6; a repeated least eigenvalue has no single eigenvector and is declined.
