@@ -670,6 +670,8 @@ class NeighbourTable {
   // false only when no ring vertex has an edge to a ring vertex other than itself and its ring
   // neighbours.
   bool MayJoinAcross(const int32_t* ring, int n) const {
+    // The rows lie scattered over the table: asking for all of them at once overlaps the waits.
+    for (int j = 0; j < n; ++j) __builtin_prefetch(rows_ + ring[j]);
     return RingJoinedAcross(ring, n, [&](int i, auto& found) {
       const Row& r = rows_[ring[i]];
       if (r.count < 0) return true;
