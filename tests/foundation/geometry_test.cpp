@@ -340,6 +340,14 @@ TEST_F(Geometry, PlaneFitsRecoverThePlaneAndLeaveTheInputUntouched) {
   for (int i = 0; i < n; ++i) EXPECT_NEAR(plane[0] * fx[i] + plane[1] * fy[i] + plane[2] * fz[i] + plane[3], 0.0, 1e-5);
   EXPECT_EQ(PlaneFit(fx.data(), fx.data(), fx.data(), 5, keep), 0);  // few collinear points
   EXPECT_EQ(keep[0], 7.0);
+  // The fit takes no memory: with every request refused it still gives the same plane to the
+  // last bit and leaves the kernel's state clean.
+  PlaneEq again;
+  MallocFailAfter(0, -1);
+  ASSERT_EQ(PlaneFit(fx.data(), fy.data(), fz.data(), n, again), 1);
+  MallocFailClear();
+  EXPECT_TRUE(again[0] == plane[0] && again[1] == plane[1] && again[2] == plane[2] && again[3] == plane[3]);
+  EXPECT_FALSE(KernelFailed());
   ASSERT_EQ(PlaneFitThroughPoint(x.data(), y.data(), z.data(), n, w.data(), P, plane, &residual, &maxDist), 0);
   EXPECT_NEAR(std::fabs(VecDotProd3(plane, normal)), 1.0, 1e-12);
   EXPECT_NEAR(residual, 0.0, 1e-12);
