@@ -29,10 +29,6 @@ inline void DirThrough(double x, double y, double z, const Xform M, double out[3
 
 // ---- vectors --------------------------------------------------------------------------------
 
-double VecDotProd3(const double a[3], const double b[3]) {
-  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
-
 double* VecCrossProd3(const double a[3], const double b[3], double out[3]) {
   const double x = a[1] * b[2] - a[2] * b[1];
   const double y = a[2] * b[0] - a[0] * b[2];

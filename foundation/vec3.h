@@ -28,7 +28,8 @@ inline constexpr float kNoValueF = 3.37e38f;
 inline constexpr double kEmptyBoxBound = static_cast<double>(kNoValueF);
 
 // ---- vectors on double[3]; out may be an input unless stated --------------------------------
-double VecDotProd3(const double a[3], const double b[3]);
+// Inline: the distance queries of the mesh tools call it in their innermost loops.
+inline double VecDotProd3(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 double* VecCrossProd3(const double a[3], const double b[3], double out[3]);
 // Written component by component: out must differ from a and b.
 void cross_product(const double a[3], const double b[3], double out[3]);
