@@ -80,7 +80,6 @@ int ReallocCldPolyList(Cloud* mesh, int n) {
 namespace {
 
 // The refiners' step output when the tangent vanishes (or the curve is refused before a step).
-constexpr double kVanishedStep = 3.37e38;
 
 // Closest curve points of the vertices looked at while trimming: record slot[v] (-1: none yet)
 // holds three doubles; room starts at five records per loop edge and doubles when full.
@@ -134,14 +133,14 @@ int GetClosestCurvePoint(Bspline* curve, const double p[3], CurveSampleCache* ca
   if (!curve || !cache || (curve->dimension != 3 && curve->dimension != 2)) return 0;
   double t = 0.0, C[3];
   if (cache->Estimate(curve, p, &t, C) != 0) return 0;
-  double distSq = 0.0, stepSq = kVanishedStep;
+  double distSq = 0.0, stepSq = kNoValue;
   const int r = curve->dimension == 3
                     ? FindClosestPointCurve3(curve, p, C, curve->umin, curve->umax, &t, &distSq, &stepSq, 7)
                     : FindClosestPointCurveOnSurf(curve, p, C, curve->umin, curve->umax, &t, &distSq, &stepSq, 7);
   // The refiners answer -2 also when seven iterations do not settle or the foot is held at an
   // end of the domain; their point is still the best at hand. Only a vanishing tangent (or a
   // refused curve, which writes no step) leaves nothing to use.
-  if (r != 0 && !(stepSq < kVanishedStep)) return 0;
+  if (r != 0 && !(stepSq < kNoValue)) return 0;
   for (int k = 0; k < 3; ++k) closest[k] = C[k];
   if (parameter) *parameter = t;
   return 1;

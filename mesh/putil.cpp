@@ -420,7 +420,6 @@ namespace {
 
 // Marks "no removal possible" in the costs and "no bound" as a tolerance, as the distance
 // helpers of the foundation do.
-constexpr double kNoDistance = 3.37e38;
 // Fans and rings of ordinary meshes fit on the stack; larger ones take a block of the scope.
 constexpr int kStackRoom = 32;
 
@@ -1365,7 +1364,7 @@ int CountDecimation::TrialStillHolds(int v) {
 }
 
 double CountDecimation::FindDistSqToClosestNbor(int v) const {
-  double least = kNoDistance;
+  double least = kNoValue;
   for (const IndexNode* node = vedge_[v]; node; node = node->next) {
     const int32_t* e = edges_.get() + 2 * node->index;
     least = std::min(least, Dist2(m_, e[0], e[1]));
@@ -1402,7 +1401,7 @@ void CountDecimation::BoundTrial(int count) {
 // a triangle passed over could never have been the nearest or tied with it: the answer is the
 // one of measuring every triangle in order.
 double CountDecimation::NearestSq(int point, int newCount, int* which, double floor) const {
-  double p[3], best = kNoDistance, gapStack[kStackRoom];
+  double p[3], best = kNoValue, gapStack[kStackRoom];
   GetCldPoint(m_, point, p);
   double* gap = newCount <= kStackRoom ? gapStack : nullptr;
   int first = 0;
@@ -1427,10 +1426,10 @@ double CountDecimation::NearestSq(int point, int newCount, int* which, double fl
 
 double CountDecimation::FindElimDistanceOfVert(int v) {
   int count = 0;
-  if (!Gather(v) || fanCount_ == 0) return kNoDistance;
-  if (!TrialRemoval(m_, v, &count, nullptr, fanCount_, fan_, trial_, vtri_, kNoDistance, &neighbours_, false) ||
+  if (!Gather(v) || fanCount_ == 0) return kNoValue;
+  if (!TrialRemoval(m_, v, &count, nullptr, fanCount_, fan_, trial_, vtri_, kNoValue, &neighbours_, false) ||
       count < 1)
-    return kNoDistance;
+    return kNoValue;
   KeepTrial(v, count);
   BoundTrial(count);
   int which;
@@ -1462,7 +1461,7 @@ bool CountDecimation::DeleteVertex(int v, int* newCount) {
     }
     return true;
   }
-  return TrialRemoval(m_, v, newCount, nullptr, fanCount_, fan_, trial_, vtri_, kNoDistance, &neighbours_) &&
+  return TrialRemoval(m_, v, newCount, nullptr, fanCount_, fan_, trial_, vtri_, kNoValue, &neighbours_) &&
          *newCount > 0;
 }
 
