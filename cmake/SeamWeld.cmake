@@ -25,6 +25,24 @@ function(seamweld_test_dir subsystem)
     set(target test_${subsystem})
     add_executable(${target} ${sources})
     target_link_libraries(${target} PRIVATE seamweld_test_support seamweld_kernel GTest::gtest GTest::gtest_main)
+    seamweld_test_options(${target})
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 PROPERTIES LABELS ${subsystem})
+  endif()
+endfunction()
+
+# Test code itself is compiled without optimisation in the sanitizer build: the tests spend their
+# time in the kernel (built as asked), and their own sources compile much faster so. The headers
+# nearly every test reads are precompiled once, by the test support library, for every test
+# program; sharing it needs the same code model everywhere, so test code is built as the
+# compiler's default (not as code for a shared library).
+function(seamweld_test_options target)
+  if(SEAMWELD_SANITIZE)
+    target_compile_options(${target} PRIVATE -O0)
+  endif()
+  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE OFF)
+  if(target STREQUAL "seamweld_test_support")
+    target_precompile_headers(${target} PRIVATE <gtest/gtest.h> <algorithm> <cmath> <random> <vector>)
+  else()
+    target_precompile_headers(${target} REUSE_FROM seamweld_test_support)
   endif()
 endfunction()
