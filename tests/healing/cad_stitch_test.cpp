@@ -118,17 +118,25 @@ HealOutcome HealAndCheck(const CadGroup& cad, double damage, bool smooth = false
 
 class CadStitch : public KernelTest {};
 
+// A seeded group under noise of `noise` x its size, with `longCount` control points along its long
+// nets; size 1 and noise on every point unless asked otherwise.
+CadOptions Noisy(int longCount, double noise, unsigned seed, double size = 1.0, bool boundaryRowsOnly = false) {
+  CadOptions o;
+  o.longCount = longCount;
+  o.noise = noise;
+  o.seed = seed;
+  o.size = size;
+  o.boundaryRowsOnly = boundaryRowsOnly;
+  return o;
+}
+
 // Every shape, noise on every control point and on the boundary rows only (seeds that left a
 // T-junction's walls and the tangent strip's plane-to-cylinder seam open at half their gap).
 TEST_F(CadStitch, NoisySeamsWithinMaxGapClose) {
   for (CadShape shape : kCadShapes)
     for (bool rows : {false, true}) {
-      CadOptions o;
-      o.longCount = 12;
+      CadOptions o = Noisy(12, 1e-4, rows ? 1u : 2u, 1.0, rows);
       o.strips = 4;
-      o.noise = 1e-4;
-      o.boundaryRowsOnly = rows;
-      o.seed = rows ? 1u : 2u;
       const CadGroup cad = MakeCadGroup(shape, o);
       const HealOutcome r = HealAndCheck(cad, 1e-4 * cad.diagonal);
       EXPECT_EQ(r.closed, r.seams) << cad.name << (rows ? " rows" : " all");
@@ -140,11 +148,7 @@ TEST_F(CadStitch, NoisySeamsWithinMaxGapClose) {
 TEST_F(CadStitch, SeamsOntoKeptSidesCloseAtEveryScale) {
   for (CadShape shape : {CadShape::TJunction, CadShape::TangentStrip})
     for (double size : {1e-3, 1e3, 1e6}) {
-      CadOptions o;
-      o.longCount = 12;
-      o.noise = 1e-4;
-      o.seed = 2;
-      o.size = size;
+      const CadOptions o = Noisy(12, 1e-4, 2, size);
       const CadGroup cad = MakeCadGroup(shape, o);
       const HealOutcome r = HealAndCheck(cad, 1e-4 * cad.diagonal);
       EXPECT_EQ(r.closed, r.seams) << cad.name << " size " << size;
@@ -155,10 +159,7 @@ TEST_F(CadStitch, SeamsOntoKeptSidesCloseAtEveryScale) {
 // crease holds its 45 degrees along its length, nothing moves beyond 3 x the gaps it closes.
 TEST_F(CadStitch, LongNetsCloseWithoutDeforming) {
   for (CadShape shape : {CadShape::StripChain, CadShape::Tube}) {
-    CadOptions o;
-    o.longCount = 34;
-    o.noise = 1e-4;
-    o.seed = 5;
+    const CadOptions o = Noisy(34, 1e-4, 5);
     const CadGroup cad = MakeCadGroup(shape, o);
     const HealOutcome r = HealAndCheck(cad, 1e-4 * cad.diagonal);
     EXPECT_EQ(r.closed, r.seams) << cad.name;
@@ -172,11 +173,7 @@ TEST_F(CadStitch, LongNetsCloseWithoutDeforming) {
 TEST_F(CadStitch, NoisyLongNetsOfOneKnotVectorClose) {
   for (CadShape shape : {CadShape::Tube, CadShape::StripChain})
     for (bool rows : {false, true}) {
-      CadOptions o;
-      o.longCount = 40;
-      o.noise = 1e-3;
-      o.seed = 1;
-      o.boundaryRowsOnly = rows;
+      const CadOptions o = Noisy(40, 1e-3, 1, 1.0, rows);
       const CadGroup cad = MakeCadGroup(shape, o);
       const HealOutcome r = HealAndCheck(cad, 1e-3 * cad.diagonal, shape == CadShape::Tube);
       EXPECT_EQ(r.closed, r.seams) << cad.name << (rows ? " rows" : " all");
@@ -199,12 +196,7 @@ std::vector<std::array<double, 3>> SideRow(const Bspline* s, int side) {
 // size, with the noise on the boundary rows only (the fits alone turned the long tube over there).
 TEST_F(CadStitch, SidesOfOneKnotVectorBecomeOneRowAtEverySize) {
   for (double size : {1e-6, 1.0, 1e6}) {
-    CadOptions o;
-    o.longCount = 40;
-    o.noise = 1e-3;
-    o.seed = 1;
-    o.boundaryRowsOnly = true;
-    o.size = size;
+    const CadOptions o = Noisy(40, 1e-3, 1, size, true);
     const CadGroup cad = MakeCadGroup(CadShape::Tube, o);
     Group g;
     AddCadPatches(g, cad);
