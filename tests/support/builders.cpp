@@ -225,19 +225,13 @@ std::vector<std::vector<double>> BasisRows(const double* knots, int nKnots, int 
   return rows;
 }
 
-}  // namespace
-
-double RefBasis(const double* knots, int nKnots, int i, int p, double t) {
-  if (i < 0 || i >= nKnots - 1) return 0.0;
-  return BasisRows(knots, nKnots, p, t)[p][i];
-}
-
-double RefBasisDeriv(const double* knots, int nKnots, int i, int p, int k, double t) {
+// k-th derivative of N(i, p) from the rows of one Cox-de Boor table at t.
+// The recursion N'(i, q) = q (N(i, q-1) / (k[i+q] - k[i]) - N(i+1, q-1) / (k[i+q+1] - k[i+1]))
+// unrolled from degree p - k: V[j] is the current order's value of function i + j.
+double BasisDerivFromRows(const std::vector<std::vector<double>>& rows, const double* knots, int nKnots, int i, int p,
+                          int k) {
   if (i < 0 || i >= nKnots - 1) return 0.0;
   if (k > p) return 0.0;
-  const auto rows = BasisRows(knots, nKnots, p, t);
-  // The recursion N'(i, q) = q (N(i, q-1) / (k[i+q] - k[i]) - N(i+1, q-1) / (k[i+q+1] - k[i+1]))
-  // unrolled from degree p - k: V[j] is the current order's value of function i + j.
   std::vector<double> V(k + 1);
   for (int j = 0; j <= k; ++j) V[j] = i + j < nKnots - 1 ? rows[p - k][i + j] : 0.0;
   for (int m = 1; m <= k; ++m) {
@@ -253,6 +247,17 @@ double RefBasisDeriv(const double* knots, int nKnots, int i, int p, int k, doubl
     }
   }
   return V[0];
+}
+
+}  // namespace
+
+double RefBasis(const double* knots, int nKnots, int i, int p, double t) {
+  if (i < 0 || i >= nKnots - 1) return 0.0;
+  return BasisRows(knots, nKnots, p, t)[p][i];
+}
+
+double RefBasisDeriv(const double* knots, int nKnots, int i, int p, int k, double t) {
+  return BasisDerivFromRows(BasisRows(knots, nKnots, p, t), knots, nKnots, i, p, k);
 }
 
 void RefEvalCurve(const Bspline* c, double t, double out[3]) {
@@ -309,13 +314,17 @@ void RefEvalDeriv(const Bspline* b, double u, double v, int du, int dv, double o
   // Homogeneous derivatives A(k, l) (x, y, z, w) for every k <= du, l <= dv.
   const int K = du + 1, L = dv + 1;
   std::vector<double> A(K * L * 4, 0.0);
-  // Basis derivatives of every order needed, once per function.
+  // Basis derivatives of every order needed, once per function, from one table per direction
+  // (a table per function made the reference the cost of a whole test on long nets).
   std::vector<double> Bu(K * nu), Bv(L * nv, 1.0);
+  const auto rowsU = BasisRows(b->knotsU, nku, pu, u);
   for (int k = 0; k < K; ++k)
-    for (int i = 0; i < nu; ++i) Bu[k * nu + i] = RefBasisDeriv(b->knotsU, nku, i, pu, k, u);
-  if (surf)
+    for (int i = 0; i < nu; ++i) Bu[k * nu + i] = BasisDerivFromRows(rowsU, b->knotsU, nku, i, pu, k);
+  if (surf) {
+    const auto rowsV = BasisRows(b->knotsV, nkv, pv, v);
     for (int l = 0; l < L; ++l)
-      for (int j = 0; j < nv; ++j) Bv[l * nv + j] = RefBasisDeriv(b->knotsV, nkv, j, pv, l, v);
+      for (int j = 0; j < nv; ++j) Bv[l * nv + j] = BasisDerivFromRows(rowsV, b->knotsV, nkv, j, pv, l);
+  }
   for (int k = 0; k < K; ++k)
     for (int l = 0; l < L; ++l) {
       for (int j = 0; j < nv; ++j) {
