@@ -534,15 +534,20 @@ bool OnlySharedRowSeamsOpen(const BndrStruct* bs, double gapTol) {
   return true;
 }
 
-// Gives both boundary rows of every such seam still above the gap target their mean (with
-// `creasesOnly`, of every such crease: a smooth seam is the tangential heal's too, which works
-// from the state the loop leaves). Returns the number of seams changed, -1 when a basis table
-// could not be made.
-int ShareSeamRows(BndrStruct* bs, double gapTol, bool creasesOnly) {
+// Gives both boundary rows of every such seam still above the gap target their mean (before the
+// fits, of every such crease: a smooth seam is the tangential heal's too, which works from the
+// state the loop leaves). After the fits every such crease that is not one row gets it too,
+// whatever its gap: the fits refit the rows given one before them (both sides alike, to the same
+// samples, but for round-off), and only crease sides of one row are held while the others turn
+// back to their start normals; turned towards their noisy start normals, the chain of six
+// 4 x 258 strips moved up to 6 x the gap it closed, next to the seams' free ends. Returns the
+// number of seams changed, -1 when a basis table could not be made.
+int ShareSeamRows(BndrStruct* bs, double gapTol, bool afterFits) {
   int changed = 0;
   for (int id = 0; id < bs->nEdge; ++id) {
     EdgeInfoStruct* e = &bs->edges[id];
-    if (!(e->maxGap >= gapTol) || (creasesOnly && e->continuity != 0) || !SharedRowSeam(bs, e)) continue;
+    const bool open = e->maxGap >= gapTol, crease = e->continuity == 0;
+    if (!(afterFits ? open || crease : open && crease) || !SharedRowSeam(bs, e) || (!open && OneRow(e))) continue;
     Bspline *a = e->infoA->srf, *b = e->infoB->srf;
     const int sa = e->infoA->side, sb = e->infoB->side;
     const int n = sa % 2 ? NumCtrlV(a) : NumCtrlU(a);
@@ -948,17 +953,19 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
     return -2;
 
   // Seams whose two sides share their knots are closed by giving them one row, the creases before
-  // the fits and every seam the fits left open after them (see ShareSeamRows).
-  auto shareRows = [&](bool creasesOnly) {
-    if (maxIter < 1 || gap < 0.95 * gapTol) return 0;
-    const int shared = ShareSeamRows(bs, 0.95 * gapTol, creasesOnly);
+  // the fits; after them every seam the fits left open and every crease they refitted (see
+  // ShareSeamRows).
+  bool fitted = false;  // some fit of the loop ran
+  auto shareRows = [&](bool afterFits) {
+    if (maxIter < 1 || (gap < 0.95 * gapTol && !(afterFits && fitted))) return 0;
+    const int shared = ShareSeamRows(bs, 0.95 * gapTol, afterFits);
     if (shared == 0) return 0;
     return shared < 0 || EvalAllBndrCrvCurve3Form(bs) != 0 ||
                    ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0
                ? -2
                : 0;
   };
-  if (shareRows(true) != 0) return -2;
+  if (shareRows(false) != 0) return -2;
   SrfGrpNets nets{};
   const Owned<SrfGrpNets, FreeSrfGrpNets> ownNets(&nets);
   TrackingScope scope;
@@ -1009,6 +1016,7 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
     int wrapped = 0, failed = 0, reduced = 0;
     if (SaveSrfGrpNets(bs, &nets) != 0) return -2;
     WrapAllBndrCrv3ToSamplePoints(bs, insertKnot, refine, params, &wrapped, &failed, &reduced);
+    fitted = true;
     // The boundary rows moved; the second rows go with them, so the surfaces keep their
     // derivatives across the boundaries (and the seams their angles) instead of tilting
     // between a moved boundary and a second row left behind.
@@ -1035,7 +1043,7 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
     if (i + 1 >= maxIter) break;
   }
 
-  if (shareRows(false) != 0) return -2;
+  if (shareRows(true) != 0) return -2;
 
   scope.keep();
   *finalGap = gap;

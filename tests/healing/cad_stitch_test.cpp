@@ -166,6 +166,19 @@ TEST_F(CadStitch, LongNetsCloseWithoutDeforming) {
   }
 }
 
+// The chain at its full length, 258 control points along, where the noise alone makes creases of
+// some of its coplanar seams: every seam closes and no strip moves more than 3 x the gaps it
+// closes. Refitted by the loop after they were given one row, the creases' sides were turned back
+// to their noisy start normals, and the strips moved up to 6 x next to the seams' free ends.
+TEST_F(CadStitch, FullLengthStripChainMovesWithinItsGaps) {
+  for (bool rows : {false, true}) {
+    const CadGroup cad = MakeCadGroup(CadShape::StripChain, Noisy(258, 1e-4, rows ? 1u : 2u, 1.0, rows));
+    const HealOutcome r = HealAndCheck(cad, 1e-4 * cad.diagonal);
+    EXPECT_EQ(r.closed, r.seams) << (rows ? "rows" : "all");
+    EXPECT_EQ(r.seams, 5) << (rows ? "rows" : "all");
+  }
+}
+
 // Under noise of a third of the spacing of their control points, on every point or on the
 // boundary rows only, the long nets' seams (one knot vector on both sides of each) close without
 // turning a normal over: the fits alone stalled at 1.3 to 5 x the gap target, each side fitted at
