@@ -212,6 +212,41 @@ const double* SideSamples(const EdgeInfoStruct* e, int side) {
   return side == 0 ? e->sampleA : e->sampleB;
 }
 
+// The fits weight a curve's derivatives per squared extent of the curve up to unit extent and
+// keep raw weights above it (shrinkwrap/cshrink.h): a curve ten times longer than a unit is
+// smoothed a hundred times less against its samples, and a group healed at a thousand units
+// ended 6e-6 of its size away from the same group healed at unit size. The heal's fits run on
+// copies brought to at most unit size by this factor, a power of two so that the copies and
+// the fit brought back are exact: curves up to unit size fit as they did, and a group heals
+// alike at every size. 1 for a curve no larger than a unit (or without a size).
+double BelowUnitSize(const Bspline* curve) {
+  const double size = ControlPointDiagonal(curve);
+  if (!(size > 1.0) || !std::isfinite(size)) return 1.0;
+  int exponent = 0;
+  std::frexp(size, &exponent);  // size < 2^exponent
+  return std::ldexp(1.0, -exponent);
+}
+
+void ScaleCurvePoints(Bspline* curve, double f) {
+  for (int i = 0; i < NumCtrlU(curve); ++i) {
+    curve->X[0][i] *= f;
+    curve->Y[0][i] *= f;
+    curve->Z[0][i] *= f;
+  }
+}
+
+void ScaleValues(double* v, int n, double f) {
+  for (int i = 0; v && i < n; ++i) v[i] *= f;
+}
+
+// A wrap's curve, samples and corner positions all multiplied by f.
+void ScaleWrap(Bspline* curve, LinearConstraint* c, double* x, double* y, double* z, int count, double f) {
+  if (f == 1.0) return;
+  ScaleCurvePoints(curve, f);
+  for (double* v : {x, y, z}) ScaleValues(v, count, f);
+  for (double* v : {c->posX, c->posY, c->posZ}) ScaleValues(v, c->nPos, f);
+}
+
 }  // namespace
 
 // =============================================================================================
@@ -517,6 +552,8 @@ int WrapBndrCrv3ToSamplePointNubVals(BndrStruct* bs, int curve, const ShrnkWrapP
     const Samples ownT(t), ownX(x), ownY(y), ownZ(z);
     const Owned<double*, Free> ownBasis(basis);
     const Owned<int*, Free> ownSpans(spans);
+    const double f = BelowUnitSize(C.get());
+    ScaleWrap(C.get(), c.get(), x, y, z, count, f);
     if (ConstrainedShrinkWrapCrv3NubVals(C.get(), count, t, x, y, z, params, c.get(), basis, spans,
                                          &W) != 0)
       W = nullptr;
@@ -524,6 +561,7 @@ int WrapBndrCrv3ToSamplePointNubVals(BndrStruct* bs, int curve, const ShrnkWrapP
       FreeBspline(W);
       W = nullptr;
     }
+    if (W) ScaleCurvePoints(W, 1.0 / f);
   }
   if (!W) return -2;
   if (InstallWrappedCurve(crv, W) != 0) return -2;
@@ -564,9 +602,12 @@ int WrapBndrCrv3ToSamplePoints(BndrStruct* bs, int curve, int insertKnot, int re
     if (SetBndrCrvWrapPointSample(bs, curve, &t, &x, &y, &z, &count) != 0) return -2;
     const Samples ownT(t), ownX(x), ownY(y), ownZ(z);
     if (refine && RefineBndrCrvWrapPointParams(crv, t, x, y, z, &count) != 0) return -2;
+    const double f = BelowUnitSize(C.get());
+    ScaleWrap(C.get(), c.get(), x, y, z, count, f);
     if (NewConstrainedShrinkWrapCrv3(C.get(), count, t, x, y, z, params, c.get(), insertKnot, &W) !=
         0)
       W = nullptr;
+    if (W) ScaleCurvePoints(W, 1.0 / f);
     return 0;
   }();
   if (status == 1) return WrapBndrCrv3ToSamplePointNubVals(bs, curve, params, reduced);
@@ -1181,6 +1222,9 @@ int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, con
   if (nc < 2 * held || !(params->Sigma > 0.0)) return -2;
   BsplinePtr E(CopyBsplineStruct(D));
   if (!E || KernelFailed()) return -2;
+  // Fitted at most at unit size, as the wraps are: the same at every size.
+  const double f = BelowUnitSize(E.get());
+  ScaleCurvePoints(E.get(), f);
 
   TrackingScope scope;
   double* q[4];
@@ -1203,7 +1247,6 @@ int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, con
   }
   if (m < 1) return -2;
 
-  // Weighted as the wraps are: a group below unit size heals as the scaled group.
   double w1 = 0.0, w2 = 0.0;
   if (GetCrvThinPlateWeightsBelowUnitSize(E.get(), params->Tension, params->Roughness, &w1, &w2) != 0)
     return -2;
@@ -1253,6 +1296,7 @@ int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, con
     E->Y[0][i] += by[i];
     E->Z[0][i] += bz[i];
   }
+  ScaleCurvePoints(E.get(), 1.0 / f);
   FreeBsplineProperties(E.get());
   *out = E.release();
   return 0;
@@ -1362,7 +1406,7 @@ int CreaseSideTargets(BndrStruct* bs, int curve, Bspline* start, double** t, dou
     }
   });
   if (m < 1) return 0;
-  SurfaceNormalsAt(start, v[4], v[5], n, m);
+  BndrSurfaceNormalsAt(start, v[4], v[5], n, m);
   if (KernelFailed()) return -2;
   int kept = 0;
   for (int k = 0; k < m; ++k) {

@@ -35,7 +35,9 @@ int NewSetBndrCrvWrapTangentConstraint(BndrStruct* bs, int curve, LinearConstrai
 int ReduceWrapConstraint(Bspline* curve, LinearConstraint* c);
 
 // Refit of a natural-side curve to its edges' averaged samples, written into its surface's
-// boundary row and installed as its 3D form. Trim and fixed curves: 0, nothing done.
+// boundary row and installed as its 3D form. Trim and fixed curves: 0, nothing done. The fit
+// runs on a copy brought to at most unit size (by a power of two), so the params' weights mean
+// for a curve of any size what they mean below unit size.
 // *reduced = 1 when the corner constraints had to be reduced (or could not be met at all, in
 // which case the curve stays as it was and 0 is returned by the basis-value path).
 int WrapBndrCrv3ToSamplePoints(BndrStruct* bs, int curve, int insertKnot, int refine,
@@ -124,6 +126,7 @@ int SetBndrCrvWrapNormalSamples(BndrStruct* bs, int curve, double** t, double** 
                                 double** nz, int* count);
 // A copy of D whose inner control points move so that D loses its component along the sample
 // normals, exactly at the constraint entries; the `held` first and last control points stay.
+// Fitted, as the wraps are, on a copy of D at most of unit size.
 int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, const double* nx,
                                      const double* ny, const double* nz,
                                      const ShrnkWrapParams* params, const LinearConstraint* c,
