@@ -735,12 +735,53 @@ int SideTooCoarse(const EdgeInfoStruct* e, int side, double gapTol) {
   return KernelFailed() ? -2 : 1;
 }
 
+// The natural side of a surface that meets side `side` at its start (curveEnd 0) or its end:
+// sides 1 and 3 run in v from v-min (2) to v-max (4), sides 2 and 4 in u from u-min (1) to
+// u-max (3).
+int SideAtCurveEnd(int side, int curveEnd) {
+  if (side == 1 || side == 3) return curveEnd == 0 ? 2 : 4;
+  return curveEnd == 0 ? 1 : 3;
+}
+
+// Whether side `side` (0 A, 1 B) of a paired edge ends, at the end that meets A's end `end`, in
+// a corner of its surface that lies on a held outer side of that surface; the corner's point
+// goes to `corner`. An edge end a hundredth of the side or more from the side's end (a
+// T-junction) ends in no corner.
+bool EndsInHeldCorner(const BndrStruct* bs, const EdgeInfoStruct* e, int side, int end, double corner[3]) {
+  const CrvInfoStruct* c = SideCrv(e, side);
+  double t0 = 0.0, t1 = 0.0;
+  if (!c || c->side < 1 || c->side > 4 || !c->srfInfo || !c->srfInfo->crvIds) return false;
+  if (GetBndrCrvParamMinMax(c, &t0, &t1) != 0 || !(t1 > t0)) return false;
+  const double t = e->par[side == 0 ? BndrSlot(0, end) : MatchSlot(e, end)];
+  const double margin = 0.01 * (t1 - t0);
+  const int curveEnd = t <= t0 + margin ? 0 : (t >= t1 - margin ? 1 : -1);
+  if (curveEnd < 0) return false;
+  const int next = SideAtCurveEnd(c->side, curveEnd);
+  const SrfInfoStruct* si = c->srfInfo;
+  for (int k = 0; k < si->nCrv; ++k) {
+    const int id = si->crvIds[k];
+    if (id < 0 || id >= bs->nCrv) continue;
+    const CrvInfoStruct* n = &bs->crvs[id];
+    if (n->side == next && n->outer && n->outerCont >= 0)
+      return EvalPntOnBndryCrv(c, curveEnd == 0 ? t0 : t1, corner) == 0;
+  }
+  return false;
+}
+
 }  // namespace
 
 int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol) {
   if (!bs || edge < 0 || edge >= bs->nEdge || side < 0 || side > 1) return -2;
   const EdgeInfoStruct* e = &bs->edges[edge];
   if (!IsPaired(e)) return 0;
+  // An end where both surfaces' corners lie on held outer sides, apart, is open whatever the
+  // nets can express: the seam there runs between two held points.
+  for (int end = 0; end < 2; ++end) {
+    double a[3], b[3];
+    if (EndsInHeldCorner(bs, e, 0, end, a) && EndsInHeldCorner(bs, e, 1, end, b) && VecDist3(a, b) > gapTol)
+      return kBndrOpenHeldEnd;
+  }
+  if (KernelFailed()) return -2;
   const int own = SideTooCoarse(e, side, gapTol);
   if (own == -2) return -2;
   if (own == 1) return kBndrOpenCoarseSide;

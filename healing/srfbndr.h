@@ -198,12 +198,15 @@ int ForgetBndrEdgeStarts(BndrStruct* bs);
 int FlattenRisenCreaseCorners(BndrStruct* bs, double rise);
 
 // Why a paired edge may stay open, for the report of its side `side` (0 A, 1 B), as far as the
-// structure can tell: this side's curve, with the knots it has, cannot follow the other side's
-// shape within gapTol (kBndrOpenCoarseSide), or the other side's cannot follow this one's
-// (kBndrOpenCoarseOther); 0 when neither is found (also for an unpaired edge or a side the test
-// cannot judge, a trim curve). -2 for bad input or a failed allocation.
+// structure can tell, in this order: at one of its ends both surfaces' corners lie on held outer
+// sides (outer continuity >= 0) and are further apart than gapTol (kBndrOpenHeldEnd); this
+// side's curve, with the knots it has, cannot follow the other side's shape within gapTol
+// (kBndrOpenCoarseSide); the other side's cannot follow this one's (kBndrOpenCoarseOther).
+// 0 when none is found (also for an unpaired edge or a side the tests cannot judge, a trim
+// curve). -2 for bad input or a failed allocation.
 constexpr int kBndrOpenCoarseSide = 1;
 constexpr int kBndrOpenCoarseOther = 2;
+constexpr int kBndrOpenHeldEnd = 3;
 int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol);
 
 int SetSkinSrfsOuterContinuity(BndrStruct* bs, int continuity);

@@ -167,6 +167,8 @@ const char* OpenReasonText(int reason) {
       return "its control net is too coarse to follow the shape of the side beside it";
     case kBndrOpenCoarseOther:
       return "the control net of the side beside it is too coarse to follow its shape";
+    case kBndrOpenHeldEnd:
+      return "an end of it lies on the held outer boundary, where the two surfaces' corners differ";
     default:
       return nullptr;
   }

@@ -111,6 +111,52 @@ TEST_F(OpenReason, NoisySidesOfOneKnotVectorFollowEachOther) {
   }
 }
 
+// A plane over [x0, x0 + 1] x [0, 1] whose corner at y = 1 on the side x = 1 is lifted by `lift`
+// (at y = 0 it lies at z = 0), scaled by `size`: beside another such plane, the seam's ends are
+// both surfaces' corners.
+Bspline* Plane(double x0, double lift, double size) {
+  CadPatch p;
+  p.knotsU = p.knotsV = {0, 0, 1, 1};
+  for (double y : {0.0, 1.0})
+    for (double x : {x0, x0 + 1.0}) p.pts.insert(p.pts.end(), {x * size, y * size, y * lift * size});
+  return BuildCadPatch(p);
+}
+
+// With the outer boundary held, a seam end whose two corners lie apart by more than the
+// tolerance pins the seam open, whichever side is asked; corners within it, or a free boundary,
+// pin nothing (two straight sides can take each other's line). A held seam whose corners meet
+// keeps the coarse-net reason of its wave. The same at every size.
+TEST_F(OpenReason, HeldCornersThatDifferPinTheSeamEnd) {
+  for (double size : {1e-3, 1.0, 1e3})
+    for (int outer : {-1, 0})
+      for (double lift : {0.02, 5e-4}) {
+        Group g;
+        g.Add(Plane(0.0, 0.0, size));
+        g.Add(Plane(1.0, lift, size));
+        ASSERT_TRUE(g.Build(0.05 * size, 5.0, outer));
+        int paired = 0;
+        for (int i = 0; i < g.bs->nEdge; ++i) {
+          if (!g.bs->edges[i].paired) continue;
+          ++paired;
+          const int expected = outer >= 0 && lift > 1e-3 ? kBndrOpenHeldEnd : 0;
+          for (int side : {0, 1})
+            EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, i, side, 1e-3 * size), expected)
+                << "size " << size << ", outer " << outer << ", lift " << lift << ", side " << side;
+        }
+        EXPECT_EQ(paired, 1);
+      }
+  Group g;
+  Bspline* line = g.Add(Strip(0.0, 1, 2, 0.0, 1.0));
+  g.Add(Strip(1.0, 3, 8, 0.02, 1.0));
+  ASSERT_TRUE(g.Build(0.05, 5.0, 0));
+  for (int i = 0; i < g.bs->nEdge; ++i)
+    if (g.bs->edges[i].paired) {
+      const bool lineIsA = g.bs->edges[i].infoA->srf == line;
+      EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, i, lineIsA ? 0 : 1, 1e-3), kBndrOpenCoarseSide);
+      EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, i, lineIsA ? 1 : 0, 1e-3), kBndrOpenCoarseOther);
+    }
+}
+
 // A refused allocation anywhere in the test gives -2, never an answer, and leaks nothing.
 TEST_F(OpenReason, RefusedAllocationsFailCleanly) {
   Group g;

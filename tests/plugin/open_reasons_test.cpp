@@ -1,6 +1,7 @@
 // A side left open may carry a reason after its code's text. Long cubic nets under noise of 1e-3
 // of their size leave seams open whose sides share one knot vector, so either side could take
 // the other's shape: no reason may be claimed for them, and every line keeps its text verbatim.
+#include <cmath>
 #include <set>
 
 #include "tests/plugin/plugin_fixture.h"
@@ -34,6 +35,59 @@ TEST_F(OpenReasons, NoisyLongNetsClaimNoCoarseNet) {
     const auto codes = ParseReport(report, g);
     EXPECT_EQ(codes.size(), 4 * g.elements.size()) << report;
     for (const auto& [side, text] : codes) EXPECT_EQ(texts.count(text), 1u) << cad.name << ": " << text;
+  }
+}
+
+// Two planes as exporters write them (bilinear 2 x 2 nets), side by side over [0, 1] x [0, 1] and
+// [1, 1.5] x [0, 1], the narrower one lifted by `lift`: closing the seam tilts the two planes
+// by different slopes and kinks the flat seam, so the heal leaves it open. With the outer
+// boundary held, both ends of the seam lie between held corners that differ: the report of
+// both sides of the seam says so after the kernel's text, and of no other side. With the
+// boundary free, or with a gap target the lift meets, no side claims it.
+TEST_F(OpenReasons, HeldCornersThatDifferAreNamed) {
+  const std::string kHeldEnd =
+      "; open because an end of it lies on the held outer boundary, where the two surfaces' corners differ";
+  struct Case {
+    const char* continuity;
+    float healGap;
+    bool named;
+  };
+  for (const Case& c : {Case{"POSITION", 0.001f, true}, Case{"TANGENCY", 0.001f, true}, Case{"NONE", 0.001f, false},
+                        Case{"POSITION", 0.03f, false}}) {
+    SAAStubReset();
+    CadGroup planes;
+    for (int k = 0; k < 2; ++k) {
+      CadPatch p;
+      p.name = k ? "lifted" : "base";
+      p.knotsU = p.knotsV = {0, 0, 1, 1};
+      const double x0 = k ? 1.0 : 0.0, x1 = k ? 1.5 : 1.0, z = k ? 0.02 : 0.0;
+      p.pts = {x0, 0, z, x1, 0, z, x0, 1, z, x1, 1, z};
+      planes.patches.push_back(p);
+    }
+    planes.seams.push_back({0, 3, 1, 1});
+    const SampleGroup g = AddCadGroup(planes);
+    HealTargets t;
+    t.continuity = c.continuity;
+    t.healGap = c.healGap;
+    t.report = 1;
+    SAA_CustomContext ctx = Context(g, t);
+    ASSERT_EQ(initSeamWeld(ctx), 0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(UpdateAll(ctx, 2), 0);
+    const std::string report = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+    const auto codes = ParseReport(report, g);
+    ASSERT_EQ(codes.size(), 8u) << report;
+    const bool open = MeasureSeam(g.seams[0]).maxGap > c.healGap;
+    EXPECT_EQ(open, c.healGap < 0.02f) << c.continuity;
+    for (const auto& [side, text] : codes) {
+      const bool onSeam = side == std::make_pair(g.elements[0], 3) || side == std::make_pair(g.elements[1], 1);
+      const bool named = text.size() > kHeldEnd.size() && text.substr(text.size() - kHeldEnd.size()) == kHeldEnd;
+      EXPECT_EQ(named, onSeam && c.named) << c.continuity << ", HEALGAP " << c.healGap << ": " << text;
+      if (onSeam && open) {
+        EXPECT_EQ(text.rfind("Healed to tangential tolerance, but not posiional tolerance", 0), 0u) << text;
+      }
+    }
   }
 }
 
