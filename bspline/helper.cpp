@@ -192,14 +192,37 @@ double BsplCurveCurvature(Bspline* curve, double t) {
   return s * s * s / q;
 }
 
-void SurfaceNormalsAt(Bspline* srf, const double* u, const double* v, double (*normals)[3], int n) {
+namespace {
+
+// SurfaceNormalsAt, with `anySize` the partials at each point first brought near unit size.
+void NormalsAt(Bspline* srf, const double* u, const double* v, double (*normals)[3], int n, bool anySize) {
   static const int du[2] = {1, 0};
   static const int dv[2] = {0, 1};
   for (int i = 0; i < n; ++i) {
     double partials[2][3] = {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
     EvalPointOnGeometryM(srf, u[i], v[i], du, dv, 2, 0, partials);
+    if (anySize) {
+      // One power of two for both (exact): a partial vanishing beside the other still vanishes.
+      double largest = 0.0;
+      for (const auto& p : partials)
+        for (double c : p) largest = std::max(largest, std::fabs(c));
+      int exponent = 0;
+      if (largest > 0.0 && std::isfinite(largest)) std::frexp(largest, &exponent);
+      for (auto& p : partials)
+        for (double& c : p) c = std::ldexp(c, -exponent);
+    }
     ComputeSurfaceNormal(srf, u[i], v[i], partials[0], partials[1], normals[i]);
   }
+}
+
+}  // namespace
+
+void SurfaceNormalsAt(Bspline* srf, const double* u, const double* v, double (*normals)[3], int n) {
+  NormalsAt(srf, u, v, normals, n, false);
+}
+
+void SurfaceNormalsAtAnySize(Bspline* srf, const double* u, const double* v, double (*normals)[3], int n) {
+  NormalsAt(srf, u, v, normals, n, true);
 }
 
 int StepOffDegeneratePartials(Bspline* srf, double* u, double* v, double d[5][3]) {

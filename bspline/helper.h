@@ -61,3 +61,8 @@ double BsplCurveCurvature(Bspline* curve, double t);
 // ComputeSurfaceNormal at each of the n parameter pairs (u[i], v[i]), from the partials there
 // (ComputeSurfNormalNPnts of surface/srfnorm, here for the floors below it).
 void SurfaceNormalsAt(Bspline* srf, const double* u, const double* v, double (*normals)[3], int n);
+// The same directions in every unit of length: the partials at each point are first scaled, by
+// one power of two, to a largest component near 1, where ComputeSurfaceNormal's floors (a
+// partial's largest component under 1e-6, components below 1e-6 of it) are those of a surface
+// of unit size. The normals' lengths are then those of the scaled partials.
+void SurfaceNormalsAtAnySize(Bspline* srf, const double* u, const double* v, double (*normals)[3], int n);

@@ -1406,7 +1406,7 @@ int CreaseSideTargets(BndrStruct* bs, int curve, Bspline* start, double** t, dou
     }
   });
   if (m < 1) return 0;
-  BndrSurfaceNormalsAt(start, v[4], v[5], n, m);
+  SurfaceNormalsAtAnySize(start, v[4], v[5], n, m);
   if (KernelFailed()) return -2;
   int kept = 0;
   for (int k = 0; k < m; ++k) {

@@ -964,28 +964,6 @@ int IsBndrCrvDegenerate(const CrvInfoStruct* crv) {
 
 // ===== evaluation on a boundary curve ==============================================================
 
-void BndrSurfaceNormalsAt(Bspline* srf, const double* u, const double* v, double (*normals)[3], int n) {
-  static const int du[2] = {1, 0};
-  static const int dv[2] = {0, 1};
-  for (int i = 0; i < n; ++i) {
-    double partials[2][3] = {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
-    EvalPointOnGeometryM(srf, u[i], v[i], du, dv, 2, 0, partials);
-    // The normal's floors (a partial's largest component under 1e-6, components below 1e-6 of
-    // it) hold for partials of unit size; a group a millionth of a unit across had its seams'
-    // normals turned by 1e-6 against the same group at unit size, and its tangential heal moved
-    // the second rows 1e-7 of its size otherwise. One power of two, exact, brings the larger
-    // partial there; a partial vanishing beside it still vanishes.
-    double largest = 0.0;
-    for (const auto& p : partials)
-      for (double c : p) largest = std::max(largest, std::fabs(c));
-    int exponent = 0;
-    if (largest > 0.0 && std::isfinite(largest)) std::frexp(largest, &exponent);
-    for (auto& p : partials)
-      for (double& c : p) c = std::ldexp(c, -exponent);
-    ComputeSurfaceNormal(srf, u[i], v[i], partials[0], partials[1], normals[i]);
-  }
-}
-
 int EvalPntOnBndryCrv(const CrvInfoStruct* crv, double t, double point[3]) {
   if (!crv || !crv->srf || !InCrvRange(crv, t)) return -2;
   if (crv->side == 0) {
@@ -1002,8 +980,11 @@ int EvalNormalOnBndryCrv(const CrvInfoStruct* crv, double t, double normal[3]) {
   if (!crv || !crv->srf || !InCrvRange(crv, t)) return -2;
   double u = 0.0, v = 0.0;
   if (BndrCrvUV(crv, t, &u, &v) != 0) return -2;
+  // At a millionth of a unit the normals of SurfaceNormalsAt turned by 1e-6 against those of the
+  // same group at unit size, and the tangential heal moved the second rows 1e-7 of the size
+  // otherwise.
   double n[1][3] = {{0.0, 0.0, 0.0}};
-  BndrSurfaceNormalsAt(crv->srf, &u, &v, n, 1);
+  SurfaceNormalsAtAnySize(crv->srf, &u, &v, n, 1);
   if (KernelFailed()) return -2;
   // The normal is as long as Su x Sv, which goes with the square of the unit of length (1e-6 for
   // a patch a thousandth of a unit wide): only a normal of no length at all has no direction.

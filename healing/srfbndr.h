@@ -253,10 +253,6 @@ int EvalSamplePntsOnBndryCrvInterval(const CrvInfoStruct* crv, double t0, double
 int FindBndrCrvClosestPntSearch(CrvInfoStruct* crv, double x, double y, double z, int n,
                                 const double* params, const double* points, double lo, double hi,
                                 double point[3], double* t);
-// ComputeSurfaceNormal (bspline/helper) at each of the n parameter pairs, alike in every unit
-// of length: the partials are first scaled, by a power of two, to a largest component near 1.
-// Not of unit length; only the direction is meant.
-void BndrSurfaceNormalsAt(Bspline* srf, const double* u, const double* v, double (*normals)[3], int n);
 int EvalPntOnBndryCrv(const CrvInfoStruct* crv, double t, double point[3]);
 int EvalNormalOnBndryCrv(const CrvInfoStruct* crv, double t, double normal[3]);
 int EvalTangentOnBndryCrv(const CrvInfoStruct* crv, double t, double tangent[3]);

@@ -121,6 +121,43 @@ TEST_F(SurfaceNormals, DegenerateSurfacesKeepAUsableNormal) {
   FreeBspline(s);
 }
 
+// A patch whose partials have components of a few millionths of their length (the floors
+// clear components below a millionth), and the sphere's pole, at 1e-7..1e6 times their size:
+// SurfaceNormalsAtAnySize gives the directions it gives at unit size, the pole's substitute
+// normal included. (At 1e-7 the floors of SurfaceNormalsAt, met in absolute units, cleared the
+// small components and turned the patch's normals by 5e-6.)
+TEST_F(SurfaceNormals, AnySizeGivesTheDirectionsOfUnitSize) {
+  auto unitNormals = [](Bspline* s, const std::vector<double>& us, const std::vector<double>& vs) {
+    std::vector<double> n(3 * us.size());
+    SurfaceNormalsAtAnySize(s, us.data(), vs.data(), reinterpret_cast<double(*)[3]>(n.data()),
+                            static_cast<int>(us.size()));
+    for (size_t i = 0; i < us.size(); ++i) VecNormalize3(&n[3 * i], &n[3 * i]);
+    return n;
+  };
+  const std::vector<double> us = {0.0, 0.3, 0.5, 1.0, 0.7}, vs = {0.0, 0.9, 1.0, 0.4, 1.0};
+  for (int shape = 0; shape < 2; ++shape) {
+    auto make = [&](double size) {
+      Bspline* s = shape == 0 ? BuildFunctionPatch([](double x, double y) { return 5e-6 * x + 0.3 * y * y; })
+                              : SphereOctant(2.0, true);
+      for (double** m : {s->X, s->Y, s->Z})
+        for (int k = 0; k < NumCtrlU(s) * NumCtrlV(s); ++k) m[0][k] *= size;
+      return s;
+    };
+    Bspline* unit = make(1.0);
+    const std::vector<double> want = unitNormals(unit, us, vs);
+    FreeBspline(unit);
+    for (double size : {1e-7, 1e-3, 1e3, 1e6}) {
+      Bspline* s = make(size);
+      const std::vector<double> got = unitNormals(s, us, vs);
+      for (size_t k = 0; k < got.size(); ++k) EXPECT_NEAR(got[k], want[k], 1e-12) << shape << " at " << size;
+      FreeBspline(s);
+    }
+    if (shape == 1) {  // at the pole (v = 1) the substitute is the pole's direction
+      EXPECT_GT(want[3 * 2 + 2], 0.999);
+    }
+  }
+}
+
 TEST_F(SurfaceNormals, RadiiOfCurvatureAndCurveTangents) {
   const double R = 2.0;
   Bspline* sphere = SphereOctant(R, true);
