@@ -208,8 +208,10 @@ void NormalsAt(Bspline* srf, const double* u, const double* v, double (*normals)
         for (double c : p) largest = std::max(largest, std::fabs(c));
       int exponent = 0;
       if (largest > 0.0 && std::isfinite(largest)) std::frexp(largest, &exponent);
+      // Kept within the range where 2^-exponent is a normal number.
+      const double f = std::ldexp(1.0, -std::clamp(exponent, -1000, 1000));
       for (auto& p : partials)
-        for (double& c : p) c = std::ldexp(c, -exponent);
+        for (double& c : p) c *= f;
     }
     ComputeSurfaceNormal(srf, u[i], v[i], partials[0], partials[1], normals[i]);
   }
