@@ -192,6 +192,21 @@ TEST_F(RoughGrids, TwoByTwoGridsCloseEverySeam) {
   }
 }
 
+// With the outer boundary held the seams close as well: the held corners at a seam's outer end
+// (jittered copies) meet at their mean, and the heal stays within the judge's bounds.
+TEST_F(RoughGrids, HeldTwoByTwoGridsCloseEverySeam) {
+  for (unsigned seed : {1u, 2u}) {
+    SAAStubReset();
+    const SampleGroup g = BuildRoughGrid(2, 8, 0.005, 0.001, seed);
+    HealTargets t;
+    t.continuity = "POSITION";
+    HealAndJudge(g, 0.0, t, 1.0);
+    int closed = 0;
+    for (const SampleSeam& s : g.seams) closed += MeasureSeam(s, 80).maxGap <= t.healGap + kGapRounding;
+    EXPECT_EQ(closed, 4) << "seed " << seed;
+  }
+}
+
 // Larger grids close every seam too: where three or more creases meet at a jittered corner,
 // the seams' ends share one tangent plane there, so closing them raises no seam's angle and
 // no surface steps back.
