@@ -774,8 +774,8 @@ int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapT
   if (!bs || edge < 0 || edge >= bs->nEdge || side < 0 || side > 1) return -2;
   const EdgeInfoStruct* e = &bs->edges[edge];
   if (!IsPaired(e)) return 0;
-  // An end where both surfaces' corners lie on held outer sides, apart, is open whatever the
-  // nets can express: the seam there runs between two held points.
+  // First: at such an end the gap lies between two points of the held outer boundary, which no
+  // shape of the nets along the seam closes.
   for (int end = 0; end < 2; ++end) {
     double a[3], b[3];
     if (EndsInHeldCorner(bs, e, 0, end, a) && EndsInHeldCorner(bs, e, 1, end, b) && VecDist3(a, b) > gapTol)
