@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "foundation/coreglob.h"
 #include "foundation/geo2.h"
@@ -571,6 +573,38 @@ void TriangleNormal(const double p0[3], const double p1[3], const double p2[3], 
   }
 }
 
+// The angle in degrees at a corner between its edges e1 and e2, of lengths l1 and l2. Its sign
+// bit is cleared by hand, not by fabs: knowing the arc cosine's range, the compiler drops a fabs,
+// and the NaN angle of an infinite coordinate would then change the normals' bits.
+double CornerAngle(const double e1[3], const double e2[3], double l1, double l2) {
+  double angle = AngleFromDotAndSizes(VecDotProd3(e1, e2), l1 * l2);
+  uint64_t bits;
+  std::memcpy(&bits, &angle, sizeof bits);
+  bits &= ~(uint64_t{1} << 63);
+  std::memcpy(&angle, &bits, sizeof bits);
+  if (angle > 180) angle = 360 - angle;
+  return angle;
+}
+
+// The angles at the corners of a triangle in their order, the last as 180 minus the other two.
+// A second corner with the first one's index takes the first corner's angle: the legacy lookup
+// finds a corner by its index. Each edge length is taken once (|b - a| and |a - b| have the same
+// bits), the vertex normals' main cost after the arc cosines.
+void TriangleAngles(const Cloud* c, const int32_t v[3], double angles[3]) {
+  double p[3][3];
+  for (int j = 0; j < 3; ++j) PointOf(c, v[j], p[j]);
+  double e01[3], e02[3], e12[3], e10[3];
+  for (int k = 0; k < 3; ++k) {
+    e01[k] = p[1][k] - p[0][k], e02[k] = p[2][k] - p[0][k];
+    e12[k] = p[2][k] - p[1][k], e10[k] = p[0][k] - p[1][k];
+  }
+  const double l01 = std::sqrt(VecDotProd3(e01, e01)), l02 = std::sqrt(VecDotProd3(e02, e02)),
+               l12 = std::sqrt(VecDotProd3(e12, e12));
+  angles[0] = CornerAngle(e01, e02, l01, l02);
+  angles[1] = v[1] == v[0] ? angles[0] : CornerAngle(e12, e10, l12, l01);
+  angles[2] = 180 - angles[0] - angles[1];
+}
+
 bool BitSet(const uint8_t* bits, int i) { return (bits[i >> 3] >> (i & 7)) & 1u; }
 void SetBit(uint8_t* bits, int i) { bits[i >> 3] |= static_cast<uint8_t>(1u << (i & 7)); }
 
@@ -584,7 +618,7 @@ void AccumulateNormals(Cloud* c, const uint8_t* sel, uint8_t* bits) {
     const CloudTriangle& tr = c->tri[t];
     if (sel && !sel[tr.v[0]] && !sel[tr.v[1]] && !sel[tr.v[2]]) continue;
     double angles[3];
-    FindTriangleAngles(c, t, angles);
+    TriangleAngles(c, tr.v, angles);
     for (int j = 0; j < 3; ++j) {
       const int v = tr.v[j];
       if (bits) SetBit(bits, v);
@@ -726,16 +760,12 @@ int FindTriangleAngleAtVert(const Cloud* cloud, int t, int v, double* angle) {
   PointOf(cloud, tv[(j + 2) % 3], b);
   double e1[3], e2[3];
   for (int k = 0; k < 3; ++k) e1[k] = a[k] - p[k], e2[k] = b[k] - p[k];
-  double ang = std::fabs(FindAngleVectors3(e1, e2));
-  if (ang > 180) ang = 360 - ang;
-  *angle = ang;
+  *angle = CornerAngle(e1, e2, VecSize3(e1), VecSize3(e2));
   return 1;
 }
 
 int FindTriangleAngles(const Cloud* cloud, int t, double angles[3]) {
-  FindTriangleAngleAtVert(cloud, t, cloud->tri[t].v[0], &angles[0]);
-  FindTriangleAngleAtVert(cloud, t, cloud->tri[t].v[1], &angles[1]);
-  angles[2] = 180 - angles[0] - angles[1];
+  TriangleAngles(cloud, cloud->tri[t].v, angles);
   return 1;
 }
 

@@ -419,10 +419,7 @@ int IsClosedPoints2DIntersect(double* x, double* y, int n, int* i, int* j) {
 }
 
 double FindAngleVectors3(const double a[3], const double b[3]) {
-  const double dot = VecDotProd3(a, b);
-  const double mag = VecSize3(a) * VecSize3(b);
-  if (std::fabs(dot) >= mag) return dot < 0.0 ? 180.0 : 0.0;
-  return std::acos(dot / mag) * 57.29577951308232;
+  return AngleFromDotAndSizes(VecDotProd3(a, b), VecSize3(a) * VecSize3(b));
 }
 
 double LinePlaneNormalAngle(const double line[6], const double normal[3]) {

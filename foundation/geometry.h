@@ -8,6 +8,8 @@
 // Segment parameters follow the legacy convention foot = t a + (1 - t) b: t = 1 at a.
 #pragma once
 
+#include <cmath>
+
 #include "foundation/vec3.h"
 
 // ---- distances ------------------------------------------------------------------------------
@@ -78,6 +80,13 @@ int IsIntersectLines(double x1, double y1, double x2, double y2, double x3, doub
 int IsClosedPoints2DIntersect(double* x, double* y, int n, int* i, int* j);
 // Degrees, 0..180; parallel or zero vectors give 0, opposite ones 180.
 double FindAngleVectors3(const double a[3], const double b[3]);
+// FindAngleVectors3 from the dot product and the product of the two lengths, for callers that
+// hold the lengths already (a triangle's three angles need three lengths, not six). Inline: the
+// vertex normals take two angles per triangle.
+inline double AngleFromDotAndSizes(double dot, double mag) {
+  if (std::fabs(dot) >= mag) return dot < 0.0 ? 180.0 : 0.0;
+  return std::acos(dot / mag) * 57.29577951308232;
+}
 // Degrees, 0..90, between the line's direction and the normal (0 for a zero vector).
 double LinePlaneNormalAngle(const double line[6], const double normal[3]);
 // Closest points of two infinite lines. Parallel lines give q1 = line1's first point and q2 its

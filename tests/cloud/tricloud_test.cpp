@@ -1,8 +1,10 @@
 #include <array>
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "cloud/makecld.h"
+#include "foundation/umalloc.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
@@ -236,6 +238,54 @@ TEST_F(TriangleCloud, PolygonNormalIsAUnitPerpendicularTurnedByVertexOrder) {
   const int degenerate[3] = {1, 1, 2};
   FindPolyNormal(flat, degenerate, n);
   for (double c : n) EXPECT_DOUBLE_EQ(c, std::sqrt(1.0 / 3.0));
+}
+
+// A triangle's angles taken together are, to the last bit, its angles taken one corner at a
+// time (the normals are summed from the first), and agree with the angle from atan2 at every
+// scale. A corner index repeating the first corner's is found as the first corner.
+TEST_F(TriangleCloud, AnglesTogetherAreTheAnglesOneAtATime) {
+  for (double scale : {1e-6, 1.0, 1e6}) {
+    SCOPED_TRACE(scale);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> u(-1, 1);
+    const int n = 400;
+    std::vector<float> x, y, z;
+    for (int i = 0; i < n; ++i)
+      x.push_back(float(scale * u(rng))), y.push_back(float(scale * u(rng))), z.push_back(float(scale * u(rng)));
+    x[1] = x[0], y[1] = y[0], z[1] = z[0];  // one place, two numbers
+    x[2] = 0.5f * (x[0] + x[3]), y[2] = 0.5f * (y[0] + y[3]), z[2] = 0.5f * (z[0] + z[3]);  // near an edge
+    Cloud* cl = MakeCld(x.data(), y.data(), z.data(), n, nullptr);
+    ASSERT_NE(cl, nullptr);
+    std::vector<std::array<int, 3>> tris = {{0, 1, 3}, {0, 3, 2}, {4, 4, 5}, {4, 5, 4}, {5, 4, 4}, {6, 6, 6}};
+    for (int t = 0; t < 300; ++t) tris.push_back({int(rng() % n), int(rng() % n), int(rng() % n)});
+    cl->tri = MallocArray<CloudTriangle>(tris.size());
+    ASSERT_NE(cl->tri, nullptr);
+    cl->ntri = int(tris.size());
+    for (int t = 0; t < cl->ntri; ++t)
+      for (int k = 0; k < 3; ++k) cl->tri[t].v[k] = tris[t][k];
+    for (int t = 0; t < cl->ntri; ++t) {
+      SCOPED_TRACE(t);
+      const int32_t* v = cl->tri[t].v;
+      double angles[3], one[3];
+      FindTriangleAngles(cl, t, angles);
+      for (int k = 0; k < 3; ++k) ASSERT_EQ(FindTriangleAngleAtVert(cl, t, v[k], &one[k]), 1);
+      EXPECT_EQ(angles[0], one[0]);
+      EXPECT_EQ(angles[1], one[1]);
+      EXPECT_NEAR(angles[0] + angles[1] + angles[2], 180, 1e-12);
+      auto same = [&](int a, int b) { return x[a] == x[b] && y[a] == y[b] && z[a] == z[b]; };
+      if (same(v[0], v[1]) || same(v[1], v[2]) || same(v[0], v[2])) continue;  // no atan2 for those
+      for (int k = 0; k < 3; ++k) {
+        const int a = v[k], b = v[(k + 1) % 3], c = v[(k + 2) % 3];
+        const V3 e{double(x[b]) - x[a], double(y[b]) - y[a], double(z[b]) - z[a]};
+        const V3 f{double(x[c]) - x[a], double(y[c]) - y[a], double(z[c]) - z[a]};
+        const V3 w{e[1] * f[2] - e[2] * f[1], e[2] * f[0] - e[0] * f[2], e[0] * f[1] - e[1] * f[0]};
+        const double want = std::atan2(std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]),
+                                       e[0] * f[0] + e[1] * f[1] + e[2] * f[2]) * 180 / M_PI;
+        EXPECT_NEAR(angles[k], want, 1e-6) << k;
+      }
+    }
+    FreeCloud(cl);
+  }
 }
 
 }  // namespace
