@@ -1124,44 +1124,88 @@ inline uint32_t CoordBits(float v) {
   return b;
 }
 
+inline uint64_t PointHash(const float* x, const float* y, const float* z, int i) {
+  uint64_t h = CoordBits(x[i]) * 0x9E3779B97F4A7C15ULL;
+  h = (h ^ CoordBits(y[i])) * 0xC2B2AE3D27D4EB4FULL;
+  return (h ^ CoordBits(z[i])) * 0x165667B19E3779F9ULL;
+}
+
+// Open addressing over point numbers (-1 empty), keyed on the exact coordinates, at most half
+// full: each group of equal points is held by its lowest-numbered point.
+struct WeldTable {
+  int* slot = nullptr;
+  uint64_t mask = 0;
+  int held = 0;
+};
+
+// A fresh empty table of the given (power of two) size; false on no memory.
+bool ResetWeldTable(WeldTable* t, uint64_t slots) {
+  int* grown = MallocArray<int>(static_cast<long long>(slots));
+  if (!grown) return false;
+  std::fill(grown, grown + slots, -1);
+  if (t->slot) Free(t->slot);
+  t->slot = grown, t->mask = slots - 1, t->held = 0;
+  return true;
+}
+
+// The holder of point i's group, or -1 after making i the holder of a new one.
+inline int FindOrHold(WeldTable* t, const float* x, const float* y, const float* z, int i, uint64_t hash) {
+  for (uint64_t at = (hash >> 32) & t->mask;; at = (at + 1) & t->mask) {
+    const int j = t->slot[at];
+    if (j < 0) {
+      t->slot[at] = i;
+      ++t->held;
+      return -1;
+    }
+    if (x[j] == x[i] && y[j] == y[i] && z[j] == z[i]) return j;
+  }
+}
+
 }  // namespace
 
 // Method: one pass over the points in index order through an open-addressing table of the
 // groups met so far, keyed on the exact coordinates: a point equal to a held one joins its group
 // (whose holder is the lowest-numbered), any other starts one. (A sort of all points by their
-// coordinates took most of the weld's time.)
+// coordinates took most of the weld's time.) The table starts sized for a soup, where every
+// point is met several times, and doubles when half full; the slot of a point some way ahead is
+// fetched early, as the table is too large for the cache and its slots are met at random.
 int RemoveCldIdenticalPtsWIndices(Cloud* mesh, int* newNumbers) {
   if (!mesh || mesh->npts < 1) return 0;
   TrackingScope scope;
   const int n = mesh->npts;
-  long long slots = 16;
-  while (slots < 2LL * n) slots *= 2;  // at most half full
-  int* table = MallocArray<int>(slots);
+  WeldTable table;
+  uint64_t slots = 16;
+  while (slots < static_cast<uint64_t>(n) / 2) slots *= 2;
   int* rep = MallocArray<int>(n);
   int* flags = MallocArray<int>(n);
   int* triFlags = MallocArray<int>(std::max(mesh->ntri, 1));
-  if (!table || !rep || !flags || !triFlags) return 0;
-  std::fill(table, table + slots, -1);
-  const unsigned long long mask = static_cast<unsigned long long>(slots) - 1;
+  if (!rep || !flags || !triFlags || !ResetWeldTable(&table, slots)) return 0;
   const float *x = mesh->x, *y = mesh->y, *z = mesh->z;
+  // A NaN coordinate equals nothing: such points stay apart.
+  auto apart = [&](int i) { return std::isnan(x[i]) || std::isnan(y[i]) || std::isnan(z[i]); };
+  constexpr int kAhead = 16;  // a power of two
+  uint64_t ahead[kAhead];
+  for (int i = 0; i < std::min(n, kAhead); ++i) ahead[i] = PointHash(x, y, z, i);
   for (int i = 0; i < n; ++i) {
-    rep[i] = i, flags[i] = 0;
-    // A NaN coordinate equals nothing: such points stay apart.
-    if (std::isnan(x[i]) || std::isnan(y[i]) || std::isnan(z[i])) continue;
-    unsigned long long h = CoordBits(x[i]) * 0x9E3779B97F4A7C15ULL;
-    h = (h ^ CoordBits(y[i])) * 0xC2B2AE3D27D4EB4FULL;
-    h = (h ^ CoordBits(z[i])) * 0x165667B19E3779F9ULL;
-    for (unsigned long long at = (h >> 32) & mask;; at = (at + 1) & mask) {
-      const int j = table[at];
-      if (j < 0) {
-        table[at] = i;
-        break;
-      }
-      if (x[j] == x[i] && y[j] == y[i] && z[j] == z[i]) {
-        rep[i] = j, flags[i] = 1;
-        break;
-      }
+    const uint64_t hash = ahead[i & (kAhead - 1)];
+    if (i + kAhead < n) {
+      const uint64_t next = PointHash(x, y, z, i + kAhead);
+      ahead[(i + kAhead) & (kAhead - 1)] = next;
+      __builtin_prefetch(table.slot + ((next >> 32) & table.mask));
     }
+    rep[i] = i, flags[i] = 0;
+    if (apart(i)) continue;
+    const int j = FindOrHold(&table, x, y, z, i, hash);
+    if (j >= 0) {
+      rep[i] = j, flags[i] = 1;
+      continue;
+    }
+    if (2LL * table.held <= static_cast<long long>(table.mask)) continue;
+    // Half full: the holders so far (every point up to i that holds a group) into a table twice
+    // the size.
+    if (!ResetWeldTable(&table, 2 * (table.mask + 1))) return 0;
+    for (int k = 0; k <= i; ++k)
+      if (rep[k] == k && !apart(k)) FindOrHold(&table, x, y, z, k, PointHash(x, y, z, k));
   }
   if (newNumbers) {
     for (int i = 0, flagged = 0; i < n; ++i) {

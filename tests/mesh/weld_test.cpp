@@ -403,4 +403,50 @@ TEST_F(Welding, NumberingEqualsTheFirstEqualPoint) {
   FreeCloud(m);
 }
 
+// Mostly distinct points, so that the groups outgrow the first table many times over; the copies
+// (some with the other sign of zero) come from anywhere earlier. Each point takes the number of
+// the first point equal to it, and the survivor keeps that point's bits, at every scale.
+TEST_F(Welding, GroupsSurviveTheTableGrowing) {
+  for (double s : {1e-6, 1.0, 1e6}) {
+    SCOPED_TRACE(s);
+    std::mt19937 rng(11);
+    std::vector<Pt> pts;
+    for (int i = 0; i < 30000; ++i) {
+      if (i > 0 && rng() % 3 == 0) {
+        Pt p = pts[rng() % i];
+        for (double& c : p)
+          if (c == 0) c = -c;
+        pts.push_back(p);
+        continue;
+      }
+      Pt p;
+      for (double& c : p) c = rng() % 5 == 0 ? (rng() % 2 ? -0.0 : 0.0) : float(s * (int(rng() % 4001) - 2000));
+      pts.push_back(p);
+    }
+    std::vector<TestTriangle> tris;
+    for (int t = 0; t + 2 < int(pts.size()); t += 3) tris.push_back({t, t + 1, t + 2});
+    std::map<Pt, int> number;  // Pt's < on doubles: -0 and +0 are one key
+    std::vector<int> want, first;
+    for (size_t i = 0; i < pts.size(); ++i) {
+      const auto [it, added] = number.emplace(pts[i], int(first.size()));
+      if (added) first.push_back(int(i));
+      want.push_back(it->second);
+    }
+    Cloud* m = MakeTestMesh(pts, tris);
+    std::vector<int> newNo(m->npts);
+    ASSERT_EQ(RemoveCldIdenticalPtsWIndices(m, newNo.data()), 1);
+    ASSERT_EQ(m->npts, int(first.size()));
+    EXPECT_EQ(newNo, want);
+    for (int i = 0; i < m->npts; ++i) {
+      const Pt& p = pts[first[i]];
+      const float c[3] = {m->x[i], m->y[i], m->z[i]};
+      for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(c[k], float(p[k])) << i;
+        EXPECT_EQ(std::signbit(c[k]), std::signbit(p[k])) << i;
+      }
+    }
+    FreeCloud(m);
+  }
+}
+
 }  // namespace
