@@ -573,11 +573,11 @@ void TriangleNormal(const double p0[3], const double p1[3], const double p2[3], 
   }
 }
 
-// The angle in degrees at a corner between its edges e1 and e2, of lengths l1 and l2. Its sign
-// bit is cleared by hand, not by fabs: knowing the arc cosine's range, the compiler drops a fabs,
-// and the NaN angle of an infinite coordinate would then change the normals' bits.
-double CornerAngle(const double e1[3], const double e2[3], double l1, double l2) {
-  double angle = AngleFromDotAndSizes(VecDotProd3(e1, e2), l1 * l2);
+// The angle in degrees at a corner whose edges have the dot product dot and the length product
+// mag. Its sign bit is cleared by hand, not by fabs: knowing the arc cosine's range, the compiler
+// drops a fabs, and the NaN angle of an infinite coordinate would then change the normals' bits.
+double CornerAngle(double dot, double mag) {
+  double angle = AngleFromDotAndSizes(dot, mag);
   uint64_t bits;
   std::memcpy(&bits, &angle, sizeof bits);
   bits &= ~(uint64_t{1} << 63);
@@ -586,11 +586,10 @@ double CornerAngle(const double e1[3], const double e2[3], double l1, double l2)
   return angle;
 }
 
-// The angles at the corners of a triangle in their order, the last as 180 minus the other two.
-// A second corner with the first one's index takes the first corner's angle: the legacy lookup
-// finds a corner by its index. Each edge length is taken once (|b - a| and |a - b| have the same
-// bits), the vertex normals' main cost after the arc cosines.
-void TriangleAngles(const Cloud* c, const int32_t v[3], double angles[3]) {
+// The terms of a triangle's angles at its first two corners: the dot products of the edges
+// leaving them and the products of those edges' lengths. Each length is taken once: |b - a| and
+// |a - b| have the same bits.
+void CornerTerms(const Cloud* c, const int32_t v[3], double dot[2], double mag[2]) {
   double p[3][3];
   for (int j = 0; j < 3; ++j) PointOf(c, v[j], p[j]);
   double e01[3], e02[3], e12[3], e10[3];
@@ -600,8 +599,16 @@ void TriangleAngles(const Cloud* c, const int32_t v[3], double angles[3]) {
   }
   const double l01 = std::sqrt(VecDotProd3(e01, e01)), l02 = std::sqrt(VecDotProd3(e02, e02)),
                l12 = std::sqrt(VecDotProd3(e12, e12));
-  angles[0] = CornerAngle(e01, e02, l01, l02);
-  angles[1] = v[1] == v[0] ? angles[0] : CornerAngle(e12, e10, l12, l01);
+  dot[0] = VecDotProd3(e01, e02), mag[0] = l01 * l02;
+  dot[1] = VecDotProd3(e12, e10), mag[1] = l12 * l01;
+}
+
+// The angles at the corners of a triangle in their order from its terms, the last as 180 minus
+// the other two. A second corner with the first one's index takes the first corner's angle: the
+// legacy lookup finds a corner by its index.
+void AnglesFromTerms(const int32_t v[3], const double dot[2], const double mag[2], double angles[3]) {
+  angles[0] = CornerAngle(dot[0], mag[0]);
+  angles[1] = v[1] == v[0] ? angles[0] : CornerAngle(dot[1], mag[1]);
   angles[2] = 180 - angles[0] - angles[1];
 }
 
@@ -612,20 +619,33 @@ void SetBit(uint8_t* bits, int i) { bits[i >> 3] |= static_cast<uint8_t>(1u << (
 enum class NormalSet { All, MinusOne, Zero, FromIndex };
 
 // Adds angle x plane normal of every triangle into the selected vertices it touches (sel null:
-// all); marks touched vertices in bits when given.
+// all); marks touched vertices in bits when given. Method: in blocks of triangles, first the
+// terms of all their angles, then all the arc cosines, then the sums: taken a triangle at a time,
+// each arc cosine waited for the square roots and divisions before it.
 void AccumulateNormals(Cloud* c, const uint8_t* sel, uint8_t* bits) {
-  for (int t = 0; t < c->ntri; ++t) {
-    const CloudTriangle& tr = c->tri[t];
-    if (sel && !sel[tr.v[0]] && !sel[tr.v[1]] && !sel[tr.v[2]]) continue;
-    double angles[3];
-    TriangleAngles(c, tr.v, angles);
-    for (int j = 0; j < 3; ++j) {
-      const int v = tr.v[j];
-      if (bits) SetBit(bits, v);
-      if (sel && !sel[v]) continue;
-      c->nx[v] += static_cast<float>(angles[j] * tr.plane[0]);
-      c->ny[v] += static_cast<float>(angles[j] * tr.plane[1]);
-      c->nz[v] += static_cast<float>(angles[j] * tr.plane[2]);
+  constexpr int kBlock = 64;
+  int block[kBlock];
+  double dot[kBlock][2], mag[kBlock][2], angles[kBlock][3];
+  for (int t = 0; t < c->ntri;) {
+    int m = 0;
+    for (; t < c->ntri && m < kBlock; ++t) {
+      const int32_t* v = c->tri[t].v;
+      if (sel && !sel[v[0]] && !sel[v[1]] && !sel[v[2]]) continue;
+      block[m] = t;
+      CornerTerms(c, v, dot[m], mag[m]);
+      ++m;
+    }
+    for (int k = 0; k < m; ++k) AnglesFromTerms(c->tri[block[k]].v, dot[k], mag[k], angles[k]);
+    for (int k = 0; k < m; ++k) {
+      const CloudTriangle& tr = c->tri[block[k]];
+      for (int j = 0; j < 3; ++j) {
+        const int v = tr.v[j];
+        if (bits) SetBit(bits, v);
+        if (sel && !sel[v]) continue;
+        c->nx[v] += static_cast<float>(angles[k][j] * tr.plane[0]);
+        c->ny[v] += static_cast<float>(angles[k][j] * tr.plane[1]);
+        c->nz[v] += static_cast<float>(angles[k][j] * tr.plane[2]);
+      }
     }
   }
 }
@@ -760,12 +780,14 @@ int FindTriangleAngleAtVert(const Cloud* cloud, int t, int v, double* angle) {
   PointOf(cloud, tv[(j + 2) % 3], b);
   double e1[3], e2[3];
   for (int k = 0; k < 3; ++k) e1[k] = a[k] - p[k], e2[k] = b[k] - p[k];
-  *angle = CornerAngle(e1, e2, VecSize3(e1), VecSize3(e2));
+  *angle = CornerAngle(VecDotProd3(e1, e2), VecSize3(e1) * VecSize3(e2));
   return 1;
 }
 
 int FindTriangleAngles(const Cloud* cloud, int t, double angles[3]) {
-  TriangleAngles(cloud, cloud->tri[t].v, angles);
+  double dot[2], mag[2];
+  CornerTerms(cloud, cloud->tri[t].v, dot, mag);
+  AnglesFromTerms(cloud->tri[t].v, dot, mag, angles);
   return 1;
 }
 
