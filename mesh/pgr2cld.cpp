@@ -60,8 +60,12 @@ void ShrinkTriangleArray(Cloud* mesh) {
 int DeleteCldVertsAndPolys(Cloud* mesh, const int* pointFlags, const int* triangleFlags) {
   if (triangleFlags) {
     int kept = 0;
+    // Nothing is copied before the first dropped triangle: a weld keeps nearly all of them.
     for (int t = 0; t < mesh->ntri; ++t)
-      if (triangleFlags[t] != 1) mesh->tri[kept++] = mesh->tri[t];
+      if (triangleFlags[t] != 1) {
+        if (kept != t) mesh->tri[kept] = mesh->tri[t];
+        ++kept;
+      }
     if (kept < mesh->ntri) {
       mesh->ntri = kept;
       ShrinkTriangleArray(mesh);
@@ -94,7 +98,7 @@ int DeleteCldVertsAndPolys(Cloud* mesh, const int* pointFlags, const int* triang
   for (int t = 0; t < ntri; ++t) {
     const int32_t* v = tri[t].v;
     if (number[v[0]] < 0 || number[v[1]] < 0 || number[v[2]] < 0) continue;
-    tri[live] = tri[t];
+    if (live != t) tri[live] = tri[t];
     for (int32_t& w : tri[live].v) w = number[w];
     ++live;
   }
@@ -1177,9 +1181,8 @@ int RemoveCldIdenticalPtsWIndices(Cloud* mesh, int* newNumbers) {
   uint64_t slots = 16;
   while (slots < static_cast<uint64_t>(n) / 2) slots *= 2;
   int* rep = MallocArray<int>(n);
-  int* flags = MallocArray<int>(n);
   int* triFlags = MallocArray<int>(std::max(mesh->ntri, 1));
-  if (!rep || !flags || !triFlags || !ResetWeldTable(&table, slots)) return 0;
+  if (!rep || !triFlags || !ResetWeldTable(&table, slots)) return 0;
   const float *x = mesh->x, *y = mesh->y, *z = mesh->z;
   // A NaN coordinate equals nothing: such points stay apart.
   auto apart = [&](int i) { return std::isnan(x[i]) || std::isnan(y[i]) || std::isnan(z[i]); };
@@ -1193,11 +1196,11 @@ int RemoveCldIdenticalPtsWIndices(Cloud* mesh, int* newNumbers) {
       ahead[(i + kAhead) & (kAhead - 1)] = next;
       __builtin_prefetch(table.slot + ((next >> 32) & table.mask));
     }
-    rep[i] = i, flags[i] = 0;
+    rep[i] = i;
     if (apart(i)) continue;
     const int j = FindOrHold(&table, x, y, z, i, hash);
     if (j >= 0) {
-      rep[i] = j, flags[i] = 1;
+      rep[i] = j;
       continue;
     }
     if (2LL * table.held <= static_cast<long long>(table.mask)) continue;
@@ -1208,9 +1211,9 @@ int RemoveCldIdenticalPtsWIndices(Cloud* mesh, int* newNumbers) {
       if (rep[k] == k && !apart(k)) FindOrHold(&table, x, y, z, k, PointHash(x, y, z, k));
   }
   if (newNumbers) {
-    for (int i = 0, flagged = 0; i < n; ++i) {
-      flagged += flags[i];
-      newNumbers[i] = i - flagged;
+    for (int i = 0, welded = 0; i < n; ++i) {
+      welded += rep[i] != i;
+      newNumbers[i] = i - welded;
     }
     for (int i = 0; i < n; ++i) newNumbers[i] = newNumbers[rep[i]];
   }
@@ -1221,7 +1224,9 @@ int RemoveCldIdenticalPtsWIndices(Cloud* mesh, int* newNumbers) {
   }
   int keptTriangles = 0;
   for (int t = 0; t < mesh->ntri; ++t) keptTriangles += !triFlags[t];
-  if (!DeleteCldVertsAndPolys(mesh, flags, mesh->ntri > 0 ? triFlags : nullptr) || KernelFailed()) return 0;
+  // The holders are not needed any more: rep becomes the flags of the points welded away.
+  for (int i = 0; i < n; ++i) rep[i] = rep[i] != i;
+  if (!DeleteCldVertsAndPolys(mesh, rep, mesh->ntri > 0 ? triFlags : nullptr) || KernelFailed()) return 0;
   // The compaction drops every triangle, and clears the error state, when recomputing the vertex
   // normals runs out of memory: a weld that lost its triangles has failed.
   if (mesh->ntri != keptTriangles) {
