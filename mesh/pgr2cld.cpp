@@ -1238,41 +1238,51 @@ int RemoveCldIdenticalPtsWIndices(Cloud* mesh, int* newNumbers) {
 
 int RemoveCldIdenticalPts(Cloud* mesh) { return RemoveCldIdenticalPtsWIndices(mesh, nullptr); }
 
-// Method: breadth-first over edges, a triangle joining every piece its edges reach; a new piece
-// starts at the lowest-numbered edge without one.
+namespace {
+
+// The root of t's set, halving the path on the way (union-find over triangles).
+inline int PieceRoot(int* parent, int t) {
+  while (parent[t] != t) t = parent[t] = parent[parent[t]];
+  return t;
+}
+
+}  // namespace
+
+// Method: union-find over the triangles, each joined to the first triangle met on each of its
+// edges; then the edges in order give the pieces their numbers, a piece taking the next number
+// at its lowest edge. (A breadth-first walk over lists of each edge's triangles spent its time
+// following the lists through memory.)
 int IdentifySeparateObjectsWithEdges(Cloud* mesh, int* edgePairs, int** cornerEdges, int edgeCount,
                                      int* triangleComponent) {
   if (!mesh || mesh->ntri < 1 || edgeCount < 1) return 0;
   TrackingScope scope;
-  int* comp = triangleComponent ? triangleComponent : MallocArray<int>(mesh->ntri);
-  int* edgePiece = MallocArray<int>(edgeCount);
-  int* queue = MallocArray<int>(edgeCount);
-  IndexNode** heads = MallocArray<IndexNode*>(edgeCount);
-  IndexNode* nodes = MallocArray<IndexNode>(3, mesh->ntri);
-  if (!comp || !edgePiece || !queue || !heads || !nodes) return -1;
-  EdgeToPolyPointers(mesh, heads, nodes, cornerEdges, edgePairs, edgeCount);
-  std::fill(edgePiece, edgePiece + edgeCount, -1);
-  for (int t = 0; t < mesh->ntri; ++t) comp[t] = -1;
-  int piece = 0;
-  for (int start = 0; start < edgeCount; ++start) {
-    if (edgePiece[start] >= 0 || !heads[start]) continue;
-    int head = 0, tail = 0;
-    edgePiece[start] = piece;
-    queue[tail++] = start;
-    while (head < tail) {
-      const int e = queue[head++];
-      for (const IndexNode* nd = heads[e]; nd; nd = nd->next) {
-        const int t = nd->index;
-        if (comp[t] == piece) continue;
-        comp[t] = piece;
-        for (int k = 0; k < 3; ++k) {
-          const int f = int((cornerEdges[3 * t + k] - edgePairs) / 2);
-          if (edgePiece[f] < 0) edgePiece[f] = piece, queue[tail++] = f;
-        }
+  const int ntri = mesh->ntri;
+  int* comp = triangleComponent ? triangleComponent : MallocArray<int>(ntri);
+  int* parent = MallocArray<int>(ntri);
+  int* firstTriangle = MallocArray<int>(edgeCount);
+  if (!comp || !parent || !firstTriangle) return -1;
+  std::fill(firstTriangle, firstTriangle + edgeCount, -1);
+  for (int t = 0; t < ntri; ++t) {
+    parent[t] = t;
+    for (int k = 0; k < 3; ++k) {
+      const int e = int((cornerEdges[3 * t + k] - edgePairs) / 2);
+      if (firstTriangle[e] < 0) {
+        firstTriangle[e] = t;
+        continue;
       }
+      const int a = PieceRoot(parent, firstTriangle[e]), b = PieceRoot(parent, t);
+      if (a != b) parent[std::max(a, b)] = std::min(a, b);
     }
-    ++piece;
   }
+  // A root's number is written into comp at the root's place, read back by the rest of its set.
+  for (int t = 0; t < ntri; ++t) comp[t] = -1;
+  int piece = 0;
+  for (int e = 0; e < edgeCount; ++e) {
+    if (firstTriangle[e] < 0) continue;
+    const int r = PieceRoot(parent, firstTriangle[e]);
+    if (comp[r] < 0) comp[r] = piece++;
+  }
+  for (int t = 0; t < ntri; ++t) comp[t] = comp[PieceRoot(parent, t)];
   return piece;
 }
 

@@ -143,6 +143,53 @@ TEST_F(Welding, PiecesJoinThroughEdgesOnly) {
   FreeCloud(bow);
 }
 
+// Against a brute-force labelling: triangles are joined by a shared edge (either orientation),
+// and the pieces are numbered in order of their lowest edge (vertex pairs compared as (min,
+// max)). Many small pieces in shuffled order, some only touching others at a vertex, some
+// triangles repeated or with a repeated corner.
+TEST_F(Welding, PiecesAreNumberedByTheirLowestEdge) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 20; ++round) {
+    const int npts = 60 + int(rng() % 200);
+    std::vector<Pt> pts;
+    for (int i = 0; i < npts; ++i) pts.push_back({double(i), double(i * i % 17), 0});
+    std::vector<TestTriangle> tris;
+    for (int t = 0; t < npts / 2; ++t) {
+      const int a = int(rng() % npts), b = int(rng() % npts), c = int(rng() % 4 == 0 ? a : rng() % npts);
+      tris.push_back({a, b, c});
+      if (rng() % 8 == 0) tris.push_back(tris[rng() % tris.size()]);
+    }
+    using Edge = std::pair<int, int>;
+    auto edgeOf = [&](int t, int k) {
+      const int a = tris[t][k], b = tris[t][(k + 1) % 3];
+      return Edge{std::min(a, b), std::max(a, b)};
+    };
+    std::map<Edge, std::vector<int>> byEdge;
+    for (int t = 0; t < int(tris.size()); ++t)
+      for (int k = 0; k < 3; ++k) byEdge[edgeOf(t, k)].push_back(t);
+    std::vector<int> want(tris.size(), -1);
+    int pieces = 0;
+    for (const auto& [edge, first] : byEdge) {  // edges in ascending order
+      if (want[first[0]] >= 0) continue;
+      std::vector<int> stack = {first[0]};
+      want[first[0]] = pieces;
+      while (!stack.empty()) {
+        const int t = stack.back();
+        stack.pop_back();
+        for (int k = 0; k < 3; ++k)
+          for (int u : byEdge[edgeOf(t, k)])
+            if (want[u] < 0) want[u] = pieces, stack.push_back(u);
+      }
+      ++pieces;
+    }
+    Cloud* m = MakeTestMesh(pts, tris);
+    std::vector<int> comp(m->ntri);
+    EXPECT_EQ(IdentifySeparateObjects(m, comp.data()), pieces);
+    EXPECT_EQ(comp, want);
+    FreeCloud(m);
+  }
+}
+
 // Refused allocations: a merge that fails gives null and keeps every input as it was; pieces
 // and welding leave nothing behind.
 TEST_F(Welding, FailuresKeepInputsAndLeakNothing) {
