@@ -396,18 +396,21 @@ void OfferCell(const CellCoords& cc, int c, int i, const double pi[3], OctantLis
     const int k0 = (r - cc.runStart[c]) * kRun, k1 = std::min(k0 + kRun, count);
     if (L.count == kNbrs3D && BoxGap2(cc.runBox + 6L * r, pi) >= L.Farthest()) continue;
     // The arithmetic of VecDiff3 and VecDotProd3, written out, in a loop of its own that the
-    // compiler can vectorise.
-    double dist[kRun];
-    int oct[kRun];
-    for (int k = 0; k < k1 - k0; ++k) {
-      const double d0 = pi[0] - qx[k0 + k], d1 = pi[1] - qy[k0 + k], d2 = pi[2] - qz[k0 + k];
+    // compiler can vectorise: the octant codes are summed in double as well, since a loop that
+    // mixes doubles with ints was left scalar.
+    double dist[kRun], oct[kRun];
+    const double p0 = pi[0], p1 = pi[1], p2 = pi[2];
+    const int m = k1 - k0;
+    for (int k = 0; k < m; ++k) {
+      const double d0 = p0 - qx[k0 + k], d1 = p1 - qy[k0 + k], d2 = p2 - qz[k0 + k];
       dist[k] = d0 * d0 + d1 * d1 + d2 * d2;
-      oct[k] = (d0 >= 0 ? 1 : 0) + (d1 >= 0 ? 2 : 0) + (d2 >= 0 ? 4 : 0);
+      oct[k] = (d0 >= 0 ? 1.0 : 0.0) + (d1 >= 0 ? 2.0 : 0.0) + (d2 >= 0 ? 4.0 : 0.0);
     }
-    for (int k = 0; k < k1 - k0; ++k) {
-      if (L.Refused(dist[k], oct[k])) continue;
+    for (int k = 0; k < m; ++k) {
+      const int o = static_cast<int>(oct[k]);
+      if (L.Refused(dist[k], o)) continue;
       const int j = ids[k0 + k];
-      if (j != i) L.Offer(j, dist[k], oct[k]);
+      if (j != i) L.Offer(j, dist[k], o);
     }
   }
 }
