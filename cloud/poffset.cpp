@@ -387,14 +387,29 @@ double BoxGap2(const double* box, const double p[3]) {
   return box[0] == box[0] ? g[0] * g[0] + g[1] * g[1] + g[2] * g[2] : NAN;
 }
 
-// Offers point i the points of cell c but itself.
-void OfferCell(const CellCoords& cc, int c, int i, const double pi[3], OctantList& L) {
+// Squared distance from p to the box's farthest corner (an upper bound of every item's in it);
+// NaN for a box holding a NaN item.
+double BoxReach2(const double* box, const double p[3]) {
+  double g[3];
+  for (int a = 0; a < 3; ++a) g[a] = std::max(p[a] - box[a], box[a + 3] - p[a]);
+  return box[0] == box[0] ? g[0] * g[0] + g[1] * g[1] + g[2] * g[2] : NAN;
+}
+
+// Which of a cell's points an offer takes: all, or those within the squared radius of the first
+// round or the others.
+enum class Round { All, Near, Far };
+
+// Offers point i the points of cell c but itself that the round takes (near: squared distance
+// at most r2).
+void OfferCell(const CellCoords& cc, int c, int i, const double pi[3], OctantList& L, Round round, double r2) {
   const int s = cc.cellStart[c], count = cc.cellStart[c + 1] - s;
   const double *qx = cc.xyz[0] + s, *qy = cc.xyz[1] + s, *qz = cc.xyz[2] + s;
   const int32_t* ids = cc.ids + s;
   for (int r = cc.runStart[c]; r < cc.runStart[c + 1]; ++r) {
     const int k0 = (r - cc.runStart[c]) * kRun, k1 = std::min(k0 + kRun, count);
-    if (L.count == kNbrs3D && BoxGap2(cc.runBox + 6L * r, pi) >= L.Farthest()) continue;
+    const double gap = BoxGap2(cc.runBox + 6L * r, pi);
+    if (L.count == kNbrs3D && gap >= L.Farthest()) continue;
+    if (round == Round::Near ? gap > r2 : round == Round::Far && BoxReach2(cc.runBox + 6L * r, pi) <= r2) continue;
     // The arithmetic of VecDiff3 and VecDotProd3, written out, in a loop of its own that the
     // compiler can vectorise: the octant codes are summed in double as well, since a loop that
     // mixes doubles with ints was left scalar.
@@ -407,6 +422,7 @@ void OfferCell(const CellCoords& cc, int c, int i, const double pi[3], OctantLis
       oct[k] = (d0 >= 0 ? 1.0 : 0.0) + (d1 >= 0 ? 2.0 : 0.0) + (d2 >= 0 ? 4.0 : 0.0);
     }
     for (int k = 0; k < m; ++k) {
+      if (round != Round::All && (dist[k] <= r2) != (round == Round::Near)) continue;
       const int o = static_cast<int>(oct[k]);
       if (L.Refused(dist[k], o)) continue;
       const int j = ids[k0 + k];
@@ -417,20 +433,33 @@ void OfferCell(const CellCoords& cc, int c, int i, const double pi[3], OctantLis
 
 // The octant-balanced nearest neighbours of point i: its own cell first, then the cells around
 // it in index order wherever one could hold a nearer point. (Its own cell alone left a point by a
-// cell wall with neighbours on one side: a tilted fit, or none.)
-void NearNeighbours(const CellCoords& cc, int i, const double pi[3], OctantList& L) {
+// cell wall with neighbours on one side: a tilted fit, or none.) With a squared radius r2 the
+// points within it are offered in a first round and the others in a second, each round in that
+// order: the list ends the same as when offered all at once, since it keeps the nearest whatever
+// the order (among equal distances, the first offered, and a round keeps their order), but the
+// second round finds it nearly complete and refuses most. A NaN distance would unsettle that
+// order: a cloud with a point not finite is offered all at once (r2 NaN or infinite).
+void NearNeighbours(const CellCoords& cc, int i, const double pi[3], OctantList& L, double r2) {
   const Subdiv* g = cc.grid;
   const int c = g->ownCell[i], nx = g->ncellsX, nxy = g->ncellsX * g->ncellsY;
-  OfferCell(cc, c, i, pi, L);
   const int ix = c % nx, iy = (c / nx) % g->ncellsY, iz = c / nxy;
-  for (int z = std::max(iz - 1, 0); z <= std::min(iz + 1, g->ncellsZ - 1); ++z)
-    for (int y = std::max(iy - 1, 0); y <= std::min(iy + 1, g->ncellsY - 1); ++y)
-      for (int x = std::max(ix - 1, 0); x <= std::min(ix + 1, nx - 1); ++x) {
-        const int a = x + y * nx + z * nxy;
-        if (a == c || cc.cellStart[a] == cc.cellStart[a + 1]) continue;
-        if (L.count == kNbrs3D && BoxGap2(cc.cellBox + 6L * a, pi) >= L.Farthest()) continue;
-        OfferCell(cc, a, i, pi, L);
-      }
+  const bool rounds = r2 < INFINITY;
+  for (Round round : {Round::Near, Round::Far}) {
+    if (!rounds) round = Round::All;
+    OfferCell(cc, c, i, pi, L, round, r2);
+    for (int z = std::max(iz - 1, 0); z <= std::min(iz + 1, g->ncellsZ - 1); ++z)
+      for (int y = std::max(iy - 1, 0); y <= std::min(iy + 1, g->ncellsY - 1); ++y)
+        for (int x = std::max(ix - 1, 0); x <= std::min(ix + 1, nx - 1); ++x) {
+          const int a = x + y * nx + z * nxy;
+          if (a == c || cc.cellStart[a] == cc.cellStart[a + 1]) continue;
+          const double gap = BoxGap2(cc.cellBox + 6L * a, pi);
+          if (L.count == kNbrs3D && gap >= L.Farthest()) continue;
+          if (round == Round::Near ? gap > r2 : round == Round::Far && BoxReach2(cc.cellBox + 6L * a, pi) <= r2)
+            continue;
+          OfferCell(cc, a, i, pi, L, round, r2);
+        }
+    if (round == Round::All) return;
+  }
 }
 
 // Steps 1 and 2 of the 3-D normals for every point: the neighbour table and, where the
@@ -442,6 +471,12 @@ bool FitNormals(const Cloud* cloud, const CellCoords& cc, const NeighbourTable& 
   Thermometer thermo("Compute normals");
   Marks marks(n, static_cast<int>(n * (forOffset ? 1.0f / 45 : 1.0f / 90)), forOffset ? 45 : 90);
   float fx[kNbrs3D + 1], fy[kNbrs3D + 1], fz[kNbrs3D + 1];
+  bool finite = true;
+  for (int i = 0; i < n; ++i)
+    finite = finite && std::isfinite(cloud->x[i]) && std::isfinite(cloud->y[i]) && std::isfinite(cloud->z[i]);
+  // The first round's radius: the reach of the last point's list, as points in sequence are
+  // mostly near each other and alike in spacing.
+  double reach = finite ? INFINITY : NAN;
   for (int i = 0; i < n; ++i) {
     int p;
     if (marks.Due(i, &p)) thermo.set(p);
@@ -449,7 +484,8 @@ bool FitNormals(const Cloud* cloud, const CellCoords& cc, const NeighbourTable& 
     double pi[3];
     Point(cloud, i, pi);
     OctantList L;
-    NearNeighbours(cc, i, pi, L);
+    NearNeighbours(cc, i, pi, L, reach);
+    if (finite) reach = L.count == kNbrs3D ? L.Farthest() : INFINITY;
     int32_t* row = T.row(i);
     for (int k = 0; k < L.count; ++k) row[k] = L.at[k].id;
     if (L.count < kNbrs3D) row[L.count] = -1;

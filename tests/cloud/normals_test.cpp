@@ -106,6 +106,35 @@ TEST_F(CloudNormals, NormalsFollowThePointsWhenTheyAreReordered) {
   }
 }
 
+// An exact grid bent about one axis, where many neighbours lie at equal distances (mirror images
+// across a row), gets the same normals to the last bit whether its neighbours are searched
+// nearest round first (a finite cloud) or all at once (a cloud with a point not a number, which
+// only changes the neighbourhoods by the first corner, where that point's grid cell lies).
+TEST_F(CloudNormals, EqualDistancesKeepTheirOrderInEverySearch) {
+  for (double s : {1e-6, 1.0, 1e6}) {
+    const int m = 40;
+    std::vector<float> x, y, z;
+    for (int r = 0; r < m; ++r)
+      for (int c = 0; c < m; ++c)
+        x.push_back(float(c * s)), y.push_back(float(r * s)), z.push_back(float(std::sin(c / 5.0) * s));
+    Owner finite(FromPoints(x, y, z));
+    x.push_back(NAN), y.push_back(0.0f), z.push_back(0.0f);
+    Owner withNaN(FromPoints(x, y, z));
+    const int n = m * m;
+    Normals a(n), b(n + 1);
+    ASSERT_EQ(ComputeCloud3DNormals(finite.get(), a.x.data(), a.y.data(), a.z.data(), kId), 1) << s;
+    ASSERT_EQ(ComputeCloud3DNormals(withNaN.get(), b.x.data(), b.y.data(), b.z.data(), kId), 1) << s;
+    EXPECT_GT(a.Present(), n * 9 / 10) << s;
+    int compared = 0;
+    for (int i = 0; i < n; ++i) {
+      if (i % m < 8 || i / m < 8) continue;
+      ++compared;
+      EXPECT_TRUE(a.x[i] == b.x[i] && a.y[i] == b.y[i] && a.z[i] == b.z[i]) << s << " " << i;
+    }
+    EXPECT_GT(compared, n / 2);
+  }
+}
+
 // A point that is not a number sends its neighbours' searches down the order-keeping road; the
 // plane around it still gets its own normal everywhere.
 TEST_F(CloudNormals, PointNotANumberLeavesThePlaneNormalsAroundIt) {
