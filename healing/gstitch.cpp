@@ -253,11 +253,12 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     // a degree: closing it moves both boundaries onto one curve and turns the ends of the seams
     // meeting at its corners onto common tangents, which tilts the normals near the corners.
     // Held to the smooth seams' hundredth of a degree, rough groups stayed as they came.
-    const double slack = ed->continuity < 1 ? kCreaseAngleRise : kAngleSlack;
+    const bool smooth = IsBndrEdgeHealedSmooth(ed) == 1;
+    const double slack = smooth ? kAngleSlack : kCreaseAngleRise;
     // A smooth seam that ends within both targets is healed, whatever it began with: held to
     // its start, a seam of a few hundredths of a degree whose gap closed went back open when
     // closing it added a hundredth.
-    const bool met = ed->continuity >= 1 && after.gap[e] <= healGap && after.angle[e] <= healAngle;
+    const bool met = smooth && after.gap[e] <= healGap && after.angle[e] <= healAngle;
     if (met || (after.gap[e] <= before.gap[e] + gapSlack && after.angle[e] <= before.angle[e] + slack)) continue;
     int a = -1, b = -1;
     GetBndrEdgeAdjSrfIds(ed, &a, &b);
@@ -546,7 +547,7 @@ int ShareSeamRows(BndrStruct* bs, double gapTol, bool afterFits) {
   int changed = 0;
   for (int id = 0; id < bs->nEdge; ++id) {
     EdgeInfoStruct* e = &bs->edges[id];
-    const bool open = e->maxGap >= gapTol, crease = e->continuity == 0;
+    const bool open = e->maxGap >= gapTol, crease = e->continuity == 0 && !IsBndrEdgeHealedSmooth(e);
     if (!(afterFits ? open || crease : open && crease) || !SharedRowSeam(bs, e) || (!open && OneRow(e))) continue;
     Bspline *a = e->infoA->srf, *b = e->infoB->srf;
     const int sa = e->infoA->side, sb = e->infoB->side;

@@ -67,7 +67,7 @@ void ForEachOwnEdge(const BndrStruct* bs, int curve, Fn fn) {
   }
 }
 
-bool IsG1Edge(const EdgeInfoStruct* e) { return e && e->paired && e->continuity >= 1; }
+bool IsG1Edge(const EdgeInfoStruct* e) { return IsBndrEdgeHealedSmooth(e) == 1; }
 
 // The topology's surface of a curve (the record the heal writes into).
 Bspline* SurfaceOf(const CrvInfoStruct* crv) {
@@ -991,7 +991,7 @@ int RefineSrfGrpEdgeG1Continuity(BndrStruct* bs, double, double, int) {
   if (!bs || bs->nSrf < 1 || !bs->srfs) return -2;
   bool any = false;
   for (int i = 0; i < bs->nEdge && bs->edges; ++i)
-    if (bs->edges[i].continuity >= 1) any = true;
+    if (IsG1Edge(&bs->edges[i])) any = true;
   if (!any) return 0;
   for (int s = 0; s < bs->nSrf; ++s) {
     const SrfInfoStruct* si = &bs->srfs[s];

@@ -133,6 +133,10 @@ struct EdgeInfoStruct {
   double startEndAngle[2];
   double startMaxAngle;
   int startSet;
+  // 1: a crease (continuity 0, within the gap limit) only by a spike at an end: every sample
+  // between a tenth and nine tenths of it is within the angle limit it was classified with. The
+  // heal takes it as smooth (IsBndrEdgeHealedSmooth); its continuity stays as classified.
+  int smoothInside;
 };
 
 struct CornerInfoStruct {
@@ -270,10 +274,16 @@ int EvalAllBndrEdgeAvgSampleNormals(BndrStruct* bs);
 int SetBndrEdgeContinuity(EdgeInfoStruct* e, double gapTol, double angleTol);
 int IsBndrEdgeG0Continuity(const EdgeInfoStruct* e, double gapTol);
 int IsBndrEdgeG1Continuity(const EdgeInfoStruct* e, double gapTol, double angleTol);
+// 1 for a paired edge the heal works on as smooth (tangential heal, corner normals and tangents,
+// the fall-backs' judge): continuity 1, or a crease only by a spike at an end (smoothInside).
+int IsBndrEdgeHealedSmooth(const EdgeInfoStruct* e);
 int ComputeMaxBndrEdgeGap(EdgeInfoStruct* e, double* gap, double* tA, double* tB);
 int ComputeMaxBndrEdgeGapNubVals(EdgeInfoStruct* e, double* gap, double* tA, double* tB);
 int ComputeBndrInfoMaxEdgeGap(BndrStruct* bs, double* gap, int* edge, double* tA, double* tB);
 int BndrEdgeMaxNormalDiff(EdgeInfoStruct* e, double ignored, double* angle);
+// Largest folded normal angle over the samples between a tenth and nine tenths of a paired edge
+// (0 for an unpaired or unsampled edge). -2 for a null argument or a failed evaluation.
+int BndrEdgeInsideNormalDiff(const EdgeInfoStruct* e, double* angle);
 int ComputeBndrInfoMaxNormalDiff(BndrStruct* bs, double ignored, double* angle, int* edge);
 // mode 0 present samples, 1 rematch side B, 2 sample anew with nSamples.
 int ComputeSrfsGrpContinuity(BndrStruct* bs, int mode, int nSamples, double* maxGap,

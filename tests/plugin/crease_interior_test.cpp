@@ -1,7 +1,9 @@
 // Seams of rough grids that begin beyond MAXANGLE only because of a spike at a jittered corner
-// are healed in position only; along their length (between a tenth and nine tenths of it) no
-// sample may get steeper by more than a degree, while every seam closes and real creases keep
-// their angles. Measured from the host's side with the kernel-independent seam measure.
+// are smooth along their length: the spike is noise, and they are healed as smooth seams, so
+// between a tenth and nine tenths of their length they end within HEALANGLE. Along the length of
+// every seam no sample may get steeper by more than a degree, while every seam closes and real
+// creases (beyond MAXANGLE between a tenth and nine tenths of their length) keep their angles
+// there. Measured from the host's side with the kernel-independent seam measure.
 #include <algorithm>
 #include <cmath>
 
@@ -13,10 +15,13 @@ constexpr int kSamples = 81;
 constexpr double kRise = 1.0;  // degrees
 
 struct InteriorResult {
-  int steeper = 0;       // seams with a sample between 0.1 and 0.9 of their length > kRise steeper
-  double worst = 0.0;    // the largest rise there, degrees
-  int open = 0;          // seams left wider than HEALGAP
-  int kept = 0;          // creases ending within a degree of their largest starting angle
+  int steeper = 0;        // seams with a sample between 0.1 and 0.9 of their length > kRise steeper
+  double worst = 0.0;     // the largest rise there, degrees
+  int open = 0;           // seams left wider than HEALGAP
+  int spikes = 0;         // seams beyond MAXANGLE at the start only nearer an end than a tenth
+  int smoothed = 0;       // of those, ending within HEALANGLE between 0.1 and 0.9
+  int creases = 0;        // seams beyond MAXANGLE at the start between 0.1 and 0.9
+  int kept = 0;           // of those, ending with their largest angle there within a degree of it
 };
 
 class CreaseInterior : public PluginTest {
@@ -33,36 +38,45 @@ class CreaseInterior : public PluginTest {
     for (size_t k = 0; k < g.seams.size(); ++k) {
       const SeamMeasure a = MeasureSeam(g.seams[k], kSamples);
       double rise = 0.0;
-      for (int i = 0; i < kSamples; ++i) {
-        const double f = double(i) / (kSamples - 1);
-        if (f >= 0.1 - 1e-9 && f <= 0.9 + 1e-9) rise = std::max(rise, a.angles[i] - before[k].angles[i]);
-      }
+      for (int i = 0; i < kSamples; ++i)
+        if (InsideSeam(i, kSamples)) rise = std::max(rise, a.angles[i] - before[k].angles[i]);
       r.steeper += rise > kRise;
       r.worst = std::max(r.worst, rise);
       r.open += a.maxGap > t.healGap + 2e-6;
-      if (before[k].maxAngle > t.maxAngle) r.kept += std::fabs(a.maxAngle - before[k].maxAngle) <= 1.0;
+      if (before[k].maxAngle <= t.maxAngle) continue;
+      const double was = LargestAngleInside(before[k]), now = LargestAngleInside(a);
+      if (was > t.maxAngle) {
+        ++r.creases;
+        r.kept += std::fabs(now - was) <= 1.0;
+      } else {
+        ++r.spikes;
+        r.smoothed += now <= t.healAngle;
+      }
     }
     return r;
   }
 };
 
 // Where the stitch left every crease side's second row as it carried it, 10 and 13 seams of
-// these grids got steeper inside, by up to 6.4 degrees (and 59 and 51 of the 8 x 8 grids', too
-// slow to heal here). What is left sits next to the corners, where one control point serves the
-// second rows of two sides.
+// these grids got steeper inside, by up to 6.4 degrees; healed as creases, the seams kinked only
+// at a corner still got 10 and 9 seams steeper, by up to 4.6 degrees. What is left sits next to
+// the corners of creases, where one control point serves the second rows of two sides.
 TEST_F(CreaseInterior, RoughGridSeamsGetNoSteeperAlongTheirLength) {
   const struct {
     unsigned seed;
-    int steeper;
-  } grids[] = {{1, 10}, {2, 9}};
+    int steeper, spikes, creases, kept;
+  } grids[] = {{1, 0, 18, 5, 4}, {2, 3, 16, 7, 5}};
   for (const auto& c : grids) {
     SAAStubReset();
     const InteriorResult r = HealAndMeasure(BuildRoughGrid(4, 8, 0.005, 0.001, c.seed));
     SCOPED_TRACE(testing::Message() << "seed " << c.seed << ": worst rise " << r.worst);
     EXPECT_EQ(r.open, 0);
     EXPECT_LE(r.steeper, c.steeper);
-    EXPECT_LE(r.worst, 5.0);
-    EXPECT_GE(r.kept, 10);
+    EXPECT_LE(r.worst, 3.5);
+    EXPECT_EQ(r.spikes, c.spikes);
+    EXPECT_EQ(r.smoothed, r.spikes);
+    EXPECT_EQ(r.creases, c.creases);
+    EXPECT_GE(r.kept, c.kept);
   }
 }
 

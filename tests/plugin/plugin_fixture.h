@@ -1,6 +1,7 @@
 // Drives the plug-in's entry points through the stand-in host, as the host would.
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <string>
@@ -10,6 +11,23 @@
 #include "platform/host/sample_groups.h"
 #include "platform/saa_control.h"
 #include "tests/support/kernel_fixture.h"
+
+// Whether sample i of a seam measured with n samples lies between a tenth and nine tenths of its
+// length: a seam is judged there along its length, apart from its jittered corners.
+inline bool InsideSeam(int i, int n) {
+  const double f = double(i) / (n - 1);
+  return f >= 0.1 - 1e-9 && f <= 0.9 + 1e-9;
+}
+
+// The largest angle between a tenth and nine tenths of a seam, degrees. A seam beyond MAXANGLE
+// there is a crease; one beyond it only nearer its ends is smooth, kinked by a jittered corner.
+inline double LargestAngleInside(const SeamMeasure& m) {
+  double a = 0.0;
+  const int n = static_cast<int>(m.angles.size());
+  for (int i = 0; i < n; ++i)
+    if (InsideSeam(i, n)) a = std::max(a, m.angles[i]);
+  return a;
+}
 
 // How often `what` occurs in a report or a message text.
 inline size_t Count(const std::string& text, const std::string& what) {
