@@ -334,6 +334,69 @@ TEST_F(BndrMeasure, ACreaseRecordsItsStartingFoldAndItsCornersGoFlatOnlyWhenItRi
   EXPECT_LT(sign[0] * sign[1], 0.0);
 }
 
+// Two planar patches meeting at x = 1, side B's rows of control points (at Greville y = 0,
+// 1/12, 1/4, 1/2, ...) kinked by 1 degree, one row by 10: along the seam B's normal turns by
+// atan of the rows' slopes blended by the v basis, so a row at y = 0 kinks the seam beyond the
+// 5-degree limit only near its end (2.96 degrees at a tenth of it), the row at y = 1/2 in its
+// middle (7.03 degrees). The first is a crease by its classification but healed as smooth; the largest angle
+// between a tenth and nine tenths of the seam is the reference's at the edge's own samples.
+TEST_F(BndrMeasure, ASeamKinkedOnlyNearItsEndIsHealedAsSmooth) {
+  for (bool reverse : {false, true})
+    for (double row : {0.0, 0.5, -1.0}) {
+      SCOPED_TRACE(testing::Message() << "row " << row << (reverse ? " reversed" : ""));
+      Group g;
+      TwoPatches(
+          g, [=](double y) { return std::fabs(y - row) < 0.01 ? 10.0 : 1.0; }, reverse, [](double) { return 0.0; },
+          [](double, double) { return 0.0; });
+      ASSERT_TRUE(g.Build(0.05, 5.0));
+      EdgeInfoStruct* e = g.FirstPaired();
+      ASSERT_NE(e, nullptr);
+      double inside = -1.0, ref = 0.0;
+      ASSERT_EQ(BndrEdgeInsideNormalDiff(e, &inside), 0);
+      const Bspline *A = g.srfs[0], *B = g.srfs[1];
+      for (int i = 0; i < e->nSample; ++i) {
+        const double f = (e->sampleA[i] - A->vmin) / (A->vmax - A->vmin);
+        if (f < 0.1 - 1e-9 || f > 0.9 + 1e-9) continue;
+        double na[3], nb[3];
+        SideNormal(A, e->infoA->side, e->sampleA[i], na);
+        SideNormal(B, e->infoB->side, e->sampleB[i], nb);
+        ref = std::max(ref, RefFoldedAngle(na, nb));
+      }
+      EXPECT_NEAR(inside, ref, 1e-9);
+      const bool nearEnd = row == 0.0;
+      EXPECT_EQ(e->continuity, row < 0.0 ? 1 : 0);
+      EXPECT_EQ(e->smoothInside, nearEnd ? 1 : 0);
+      EXPECT_EQ(IsBndrEdgeHealedSmooth(e), row == 0.5 ? 0 : 1);
+      // The angle where the kinked row's basis function weighs w (cubic, knots 0, 1/4, 1/2, 3/4, 1):
+      // (1 - 4y)^3 at y = 0.1 for the end row (the edge's first sample inside lies just past it),
+      // 2/3 at the middle for the middle row.
+      const auto blended = [](double w) {
+        return std::atan(std::tan(1.0 * kDeg) + w * (std::tan(10.0 * kDeg) - std::tan(1.0 * kDeg))) / kDeg;
+      };
+      if (nearEnd) {
+        EXPECT_LE(inside, blended(0.216) + 1e-9);
+        EXPECT_GT(inside, blended(0.216) - 0.1);
+      }
+      if (row == 0.5) {
+        // The peak lies between two of the 100 samples.
+        EXPECT_LE(inside, blended(2.0 / 3.0) + 1e-9);
+        EXPECT_GT(inside, blended(2.0 / 3.0) - 0.01);
+      }
+      // Unpaired edges measure 0 and are never smooth; a missing argument is refused.
+      for (int k = 0; k < g.bs->nEdge; ++k) {
+        EdgeInfoStruct* u = &g.bs->edges[k];
+        if (u->paired) continue;
+        double a = -1.0;
+        EXPECT_EQ(BndrEdgeInsideNormalDiff(u, &a), 0);
+        EXPECT_EQ(a, 0.0);
+        EXPECT_EQ(IsBndrEdgeHealedSmooth(u), 0);
+      }
+      EXPECT_EQ(BndrEdgeInsideNormalDiff(e, nullptr), -2);
+      EXPECT_EQ(BndrEdgeInsideNormalDiff(nullptr, &inside), -2);
+      EXPECT_EQ(IsBndrEdgeHealedSmooth(nullptr), 0);
+    }
+}
+
 // Four planar patches around (1, 1), each through the corner with its own slope in x: the line
 // x = 1 kinks by 7.5 degrees above the corner and 6.5 below, the line y = 1 by 0.5 either side
 // (smooth). Closed, the two halves of a grid line fold by one angle at the corner; the set-up

@@ -137,7 +137,26 @@ struct SeamKinds {
   int spikesSmoothed = 0;  // of those, ending within HEALANGLE between a tenth and nine tenths
   int creases = 0;         // beyond MAXANGLE at the start between a tenth and nine tenths
   int creasesKept = 0;     // of those, whose largest angle there ends within a degree of its start
+  // Ends of creases at a four-way vertex where the other half of their grid line is a crease
+  // too; of those, the ends within a degree of the mean of both halves' starting angles there.
+  int sharedEnds = 0;
+  int sharedEndsKept = 0;
 };
+
+// The grid vertex at end `end` (0 or 1) of a seam of a grid over unit cells, and whether the
+// seam runs along x: seams on one grid line through one vertex are the two halves of that line.
+struct GridSeamEnd {
+  long x, y;
+  bool alongX;
+  bool operator==(const GridSeamEnd& o) const { return x == o.x && y == o.y && alongX == o.alongX; }
+};
+GridSeamEnd EndOfGridSeam(const SampleSeam& s, int end) {
+  const HostSurfaceView v = ViewHostSurface(s.elemA);
+  double p[3], q[3];
+  HostSidePoint(v, s.sideA, end, p);
+  HostSidePoint(v, s.sideA, 1 - end, q);
+  return {std::lround(p[0]), std::lround(p[1]), std::fabs(q[0] - p[0]) > std::fabs(q[1] - p[1])};
+}
 
 class RoughGrids : public HardGroups {
  protected:
@@ -146,11 +165,13 @@ class RoughGrids : public HardGroups {
   int HealRough(const SampleGroup& g, SeamKinds* kinds = nullptr) {
     SCOPED_TRACE(g.name);
     std::vector<double> gapBefore, angleBefore, insideBefore;
+    std::vector<std::vector<double>> startAngles;
     for (const SampleSeam& s : g.seams) {
       const SeamMeasure m = MeasureSeam(s, 80);
       gapBefore.push_back(m.maxGap);
       angleBefore.push_back(m.maxAngle);
       insideBefore.push_back(LargestAngleInside(m));
+      startAngles.push_back(m.angles);
     }
     std::vector<std::vector<double>> start;
     std::vector<HostSurfaceView> shape;
@@ -162,8 +183,10 @@ class RoughGrids : public HardGroups {
     int closed = 0;
     if (kinds) *kinds = {};
     const HealTargets t;
+    std::vector<SeamMeasure> after;
     for (size_t k = 0; k < g.seams.size(); ++k) {
-      const SeamMeasure m = MeasureSeam(g.seams[k], 80);
+      after.push_back(MeasureSeam(g.seams[k], 80));
+      const SeamMeasure& m = after.back();
       closed += m.maxGap <= t.healGap + kGapRounding;
       if (!kinds || angleBefore[k] <= t.maxAngle) continue;
       const double inside = LargestAngleInside(m);
@@ -175,6 +198,21 @@ class RoughGrids : public HardGroups {
         kinds->spikesSmoothed += inside <= t.healAngle;
       }
     }
+    // Closed, the two halves of a grid line fold through their vertex by one angle: creases
+    // there keep the angle both can share, the mean of their starts.
+    const size_t n = g.seams.size();
+    for (size_t k = 0; kinds && k < n; ++k)
+      for (size_t q = k + 1; q < n; ++q)
+        for (int ek = 0; ek < 2; ++ek)
+          for (int eq = 0; eq < 2; ++eq) {
+            if (insideBefore[k] <= t.maxAngle || insideBefore[q] <= t.maxAngle) continue;
+            if (!(EndOfGridSeam(g.seams[k], ek) == EndOfGridSeam(g.seams[q], eq))) continue;
+            const int ik = ek ? 79 : 0, iq = eq ? 79 : 0;
+            const double share = 0.5 * (startAngles[k][ik] + startAngles[q][iq]);
+            kinds->sharedEnds += 2;
+            kinds->sharedEndsKept += std::fabs(after[k].angles[ik] - share) <= 1.0;
+            kinds->sharedEndsKept += std::fabs(after[q].angles[iq] - share) <= 1.0;
+          }
     for (size_t k = 0; k < g.elements.size(); ++k) {
       double need = 0.0;
       for (size_t q = 0; q < g.seams.size(); ++q)
@@ -235,8 +273,8 @@ TEST_F(RoughGrids, HeldTwoByTwoGridsCloseEverySeam) {
 TEST_F(RoughGrids, FourByFourGridsCloseEverySeam) {
   const struct {
     unsigned seed;
-    int spikes, creases, kept;
-  } grids[] = {{1, 18, 5, 4}, {2, 16, 7, 5}};
+    int spikes, creases, kept, sharedEnds;
+  } grids[] = {{1, 18, 5, 4, 0}, {2, 16, 7, 5, 4}};
   for (const auto& c : grids) {
     SAAStubReset();
     SeamKinds kinds;
@@ -245,6 +283,8 @@ TEST_F(RoughGrids, FourByFourGridsCloseEverySeam) {
     EXPECT_EQ(kinds.spikesSmoothed, kinds.spikes) << "seed " << c.seed;
     EXPECT_EQ(kinds.creases, c.creases) << "seed " << c.seed;
     EXPECT_GE(kinds.creasesKept, c.kept) << "seed " << c.seed;
+    EXPECT_EQ(kinds.sharedEnds, c.sharedEnds) << "seed " << c.seed;
+    EXPECT_EQ(kinds.sharedEndsKept, kinds.sharedEnds) << "seed " << c.seed;
   }
 }
 // Closed, the two halves of a grid line through a four-way vertex fold there by one angle, so
@@ -258,6 +298,8 @@ TEST_F(RoughGrids, EightByEightGridClosesEverySeamAndKeepsCreasesAtItsVertices) 
   EXPECT_EQ(kinds.spikesSmoothed, 81);
   EXPECT_EQ(kinds.creases, 18);
   EXPECT_GE(kinds.creasesKept, 14);
+  EXPECT_EQ(kinds.sharedEnds, 6);
+  EXPECT_EQ(kinds.sharedEndsKept, 6);
 }
 
 // Control points in the canonical patch's own order (u fastest), read from a patch the host
