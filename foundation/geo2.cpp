@@ -47,8 +47,11 @@ int LineSegPntMinDistSq(const double p[3], const double a[3], const double b[3],
   // Collapsed when every component of b - a is below 1e-10 times the configuration's size, capped
   // at 1: an absolute 1e-10 took sliver edges of small models for points, so a point next to one
   // got the midpoint and a distance many times too large.
-  const double tol = 1e-10 * std::fmin(1.0, std::fmax(VecDist3(p, a), VecDist3(p, b)));
-  if (std::fabs(e[0]) < tol && std::fabs(e[1]) < tol && std::fabs(e[2]) < tol) {
+  // The bound is at most 1e-10: a component at least that long settles it without the two
+  // distances (this runs for every edge of every point-triangle distance).
+  const bool small = std::fabs(e[0]) < 1e-10 && std::fabs(e[1]) < 1e-10 && std::fabs(e[2]) < 1e-10;
+  const double tol = small ? 1e-10 * std::fmin(1.0, std::fmax(VecDist3(p, a), VecDist3(p, b))) : 0.0;
+  if (small && std::fabs(e[0]) < tol && std::fabs(e[1]) < tol && std::fabs(e[2]) < tol) {
     // Legacy: the midpoint stands for a collapsed segment, with t = 0 although it is not b.
     tt = 0.0;
     for (int i = 0; i < 3; ++i) f[i] = 0.5 * (a[i] + b[i]);
