@@ -658,6 +658,11 @@ class NeighbourTable {
       }
   }
   void Clear(int a) { rows_[a].count = 0; }
+  // a's neighbours into *w and their count, -1 when a's row cannot tell.
+  int Neighbours(int a, const int32_t** w) const {
+    *w = rows_[a].w;
+    return rows_[a].count;
+  }
   // 1 when a and b are joined, 0 when not, -1 when a's row cannot tell.
   int Joined(int a, int b) const {
     const Row& r = rows_[a];
@@ -1365,6 +1370,13 @@ int CountDecimation::TrialStillHolds(int v) {
 
 double CountDecimation::FindDistSqToClosestNbor(int v) const {
   double least = kNoValue;
+  // The row holds the far ends of v's edges: the same lengths without the walk along the list.
+  const int32_t* w;
+  const int count = neighbours_.Neighbours(v, &w);
+  if (count >= 0) {
+    for (int k = 0; k < count; ++k) least = std::min(least, Dist2(m_, v, w[k]));
+    return least;
+  }
   for (const IndexNode* node = vedge_[v]; node; node = node->next) {
     const int32_t* e = edges_.get() + 2 * node->index;
     least = std::min(least, Dist2(m_, e[0], e[1]));
