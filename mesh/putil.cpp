@@ -1077,12 +1077,29 @@ class CostQueue {
   // Nodes up to this height are unlinked by walking back to their predecessors, taller ones by
   // a search.
   static constexpr int kWalkBack = 3;
+  // Links above the plain list kept in the node itself: three nodes in four have none, one in
+  // 256 has more.
+  static constexpr int kNear = 3;
 
-  int& Up(int x, int level) { return up_[(long)x * (kLevels - 1) + level - 1]; }
-  int Next(int x, int level) { return level == 0 ? (x < 0 ? head_[0] : next_[x]) : (x < 0 ? head_[level] : Up(x, level)); }
+  // What a search step reads of a node, cost and links, in half a cache line.
+  struct Node {
+    double cost;
+    int next, prev;
+    int up[kNear];  // levels 1 .. kNear
+    unsigned char height;
+    unsigned char toCome;
+  };
+  static_assert(sizeof(Node) == 32);
+
+  int& Up(int x, int level) {
+    return level <= kNear ? node_[x].up[level - 1] : far_[(long)x * (kLevels - 1 - kNear) + level - 1 - kNear];
+  }
+  int Next(int x, int level) {
+    return level == 0 ? (x < 0 ? head_[0] : node_[x].next) : (x < 0 ? head_[level] : Up(x, level));
+  }
   void SetNext(int x, int level, int to) {
     if (x < 0) head_[level] = to;
-    else if (level == 0) next_[x] = to;
+    else if (level == 0) node_[x].next = to;
     else Up(x, level) = to;
   }
   // The last node at each level with a cost below c (-1: none), and the first with c or more.
@@ -1092,37 +1109,32 @@ class CostQueue {
   void InsertToCome(int v);
   void EraseToCome(int v);
 
-  double* cost_ = nullptr;
-  int* next_ = nullptr;
-  int* prev_ = nullptr;
-  int* up_ = nullptr;
-  unsigned char* height_ = nullptr;
-  unsigned char* toCome_ = nullptr;
+  Node* node_ = nullptr;  // on a cache-line boundary, so that no node straddles two lines
+  int* far_ = nullptr;    // levels above kNear
   int head_[kLevels];
   int current_ = -1;
 };
 
 bool CostQueue::Init(int n, const int* ids, const double* cost) {
-  cost_ = MallocArray<double>(n);
-  next_ = MallocArray<int>(n);
-  prev_ = MallocArray<int>(n);
-  up_ = MallocArray<int>(n, kLevels - 1);
-  height_ = MallocArray<unsigned char>(n);
-  toCome_ = MallocArray<unsigned char>(n);
-  if (!cost_ || !next_ || !prev_ || !up_ || !height_ || !toCome_) return false;
+  constexpr long kLine = 64;
+  auto* block = MallocArray<unsigned char>(n + 2L, sizeof(Node));
+  far_ = MallocArray<int>(n, kLevels - 1 - kNear);
+  if (!block || !far_) return false;
+  node_ = reinterpret_cast<Node*>(block + (kLine - reinterpret_cast<uintptr_t>(block) % kLine) % kLine);
   int last[kLevels];
   for (int l = 0; l < kLevels; ++l) head_[l] = last[l] = -1;
   uint32_t state = 2463534242u;  // a fixed seed: the same mesh gives the same removals
   for (int i = 0; i < n; ++i) {
     const int v = ids[i];
-    cost_[v] = cost[v];
-    next_[v] = i + 1 < n ? ids[i + 1] : -1;
-    prev_[v] = i > 0 ? ids[i - 1] : -1;
+    Node& x = node_[v];
+    x.cost = cost[v];
+    x.next = i + 1 < n ? ids[i + 1] : -1;
+    x.prev = i > 0 ? ids[i - 1] : -1;
     state ^= state << 13, state ^= state >> 17, state ^= state << 5;
     int h = 1;
     while (h < kLevels && ((state >> (2 * h)) & 3) == 0) ++h;
-    height_[v] = static_cast<unsigned char>(h);
-    toCome_[v] = i > 0;
+    x.height = static_cast<unsigned char>(h);
+    x.toCome = i > 0;
     if (i == 0) continue;
     for (int l = 0; l < h; ++l) {
       if (l > 0) Up(v, l) = -1;
@@ -1138,95 +1150,99 @@ bool CostQueue::Init(int n, const int* ids, const double* cost) {
 int CostQueue::Search(double c, int* before) {
   int x = -1;
   for (int l = kLevels - 1; l >= 0; --l) {
-    for (int nx = Next(x, l); nx >= 0 && cost_[nx] < c; nx = Next(x, l)) x = nx;
+    for (int nx = Next(x, l); nx >= 0 && node_[nx].cost < c; nx = Next(x, l)) x = nx;
     before[l] = x;
   }
   return Next(x, 0);
 }
 
 void CostQueue::LinkAfter(int s, int v) {
-  prev_[v] = s;
-  next_[v] = next_[s];
-  if (next_[s] >= 0) prev_[next_[s]] = v;
-  next_[s] = v;
+  Node& x = node_[v];
+  Node& t = node_[s];
+  x.prev = s;
+  x.next = t.next;
+  if (t.next >= 0) node_[t.next].prev = v;
+  t.next = v;
 }
 
 void CostQueue::Unlink(int v) {
-  if (prev_[v] >= 0) next_[prev_[v]] = next_[v];
-  if (next_[v] >= 0) prev_[next_[v]] = prev_[v];
-  next_[v] = prev_[v] = -1;
+  Node& x = node_[v];
+  if (x.prev >= 0) node_[x.prev].next = x.next;
+  if (x.next >= 0) node_[x.next].prev = x.prev;
+  x.next = x.prev = -1;
 }
 
 void CostQueue::InsertToCome(int v) {
   int before[kLevels];
-  Search(cost_[v], before);
+  Search(node_[v].cost, before);
   LinkAfter(before[0] >= 0 ? before[0] : current_, v);
   if (before[0] < 0) head_[0] = v;
-  for (int l = 1; l < height_[v]; ++l) {
+  for (int l = 1; l < node_[v].height; ++l) {
     Up(v, l) = Next(before[l], l);
     SetNext(before[l], l, v);
   }
-  toCome_[v] = 1;
+  node_[v].toCome = 1;
 }
 
 void CostQueue::EraseToCome(int v) {
-  if (height_[v] <= kWalkBack) {
+  const int height = node_[v].height;
+  if (height <= kWalkBack) {
     // Most nodes are low: their predecessor on each level is the nearest node before them (to
     // come, so after the current one) that is tall enough, a few steps back.
     // Once none is left, v is first on this level and on those above.
     int x = v;
-    for (int l = 1; l < height_[v]; ++l) {
-      while (x >= 0 && (x == v || height_[x] <= l)) {
-        x = prev_[x];
-        if (x >= 0 && !toCome_[x]) x = -1;
+    for (int l = 1; l < height; ++l) {
+      while (x >= 0 && (x == v || node_[x].height <= l)) {
+        x = node_[x].prev;
+        if (x >= 0 && !node_[x].toCome) x = -1;
       }
       SetNext(x, l, Up(v, l));
     }
   } else {
     int before[kLevels];
-    Search(cost_[v], before);
-    for (int l = 1; l < height_[v]; ++l) {
+    Search(node_[v].cost, before);
+    for (int l = 1; l < height; ++l) {
       int x = before[l];
       while (Next(x, l) != v) x = Next(x, l);  // past nodes of equal cost
       SetNext(x, l, Up(v, l));
     }
   }
-  if (head_[0] == v) head_[0] = next_[v];
+  if (head_[0] == v) head_[0] = node_[v].next;
   Unlink(v);
-  toCome_[v] = 0;
+  node_[v].toCome = 0;
 }
 
 void CostQueue::Advance() {
-  const int v = next_[current_];
+  const int v = node_[current_].next;
   current_ = v;
-  if (v < 0 || !toCome_[v]) return;
+  if (v < 0 || !node_[v].toCome) return;
   // The first node to come is first on every level it is on.
-  for (int l = 1; l < height_[v]; ++l) head_[l] = Up(v, l);
-  head_[0] = next_[v];
-  toCome_[v] = 0;
+  for (int l = 1; l < node_[v].height; ++l) head_[l] = Up(v, l);
+  head_[0] = node_[v].next;
+  node_[v].toCome = 0;
 }
 
 void CostQueue::Update(int v, double c) {
-  const int p = prev_[v], q = next_[v];
-  const bool stays = (p < 0 || cost_[p] <= c) && (q < 0 || cost_[q] >= c);
-  if (toCome_[v]) {
+  const int p = node_[v].prev, q = node_[v].next;
+  const bool stays = (p < 0 || node_[p].cost <= c) && (q < 0 || node_[q].cost >= c);
+  if (node_[v].toCome) {
     if (stays) {
-      cost_[v] = c;  // its neighbours still frame it
+      node_[v].cost = c;  // its neighbours still frame it
       return;
     }
     EraseToCome(v);
-    cost_[v] = c;
+    node_[v].cost = c;
     InsertToCome(v);
     return;
   }
-  cost_[v] = c;
+  node_[v].cost = c;
   if (stays) return;
   Unlink(v);
-  if (q >= 0 && cost_[q] <= c) {
+  if (q >= 0 && node_[q].cost <= c) {
     // Dearer, behind the current node: forward past the nodes done while they are cheaper.
-    for (int s = q; s != current_; s = next_[s]) {
-      const int after = next_[s];
-      if (cost_[after] >= c) {
+    for (int s = q; s != current_; s = node_[s].next) {
+      const int after = node_[s].next;
+      if (node_[after].cost >= c) {
         LinkAfter(s, v);
         return;
       }
