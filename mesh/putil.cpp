@@ -604,23 +604,30 @@ namespace {
 // neighbours. joined(i, found) offers each vertex joined to ring[i] to found, which answers true
 // for such a one; joined answers true as soon as found does.
 // Joined vertices are looked up in the ring (short: a linear scan is the fastest lookup), but for
-// one whose low six bits no ring vertex has: most (the centre, the outer vertices) are no ring
-// vertex, and the mask spares them the scan. In a ring without repeated vertices the neighbours
-// along it need no scan either.
+// one whose bit in a 256-bit filter of the ring is clear: most (the centre, the outer vertices)
+// are no ring vertex, and the filter spares them the scan. The bit comes from a multiplicative
+// hash of the number: the low bits alone collide along the rows of grid-like meshes, whose
+// neighbours differ by a row length. In a ring without repeated vertices the neighbours along it
+// need no scan either.
 template <class Joined>
 int RingJoinedAcross(const int32_t* ring, int n, Joined joined) {
-  uint64_t mask = 0;
+  auto slot = [](int32_t w) { return (static_cast<uint32_t>(w) * 2654435761u) >> 24; };
+  uint64_t filter[4] = {0, 0, 0, 0};
   bool repeats = false;
   for (int j = 0; j < n; ++j) {
-    mask |= uint64_t{1} << (ring[j] & 63);
+    const uint32_t h = slot(ring[j]);
+    filter[h >> 6] |= uint64_t{1} << (h & 63);
     for (int k = 0; k < j; ++k) repeats = repeats || ring[k] == ring[j];
   }
   for (int i = 0; i < n; ++i) {
-    const int32_t before = ring[(i + n - 1) % n], after = ring[(i + 1) % n];
+    const int ib = i > 0 ? i - 1 : n - 1, ia = i + 1 < n ? i + 1 : 0;
+    const int32_t self = ring[i], before = ring[ib], after = ring[ia];
     auto across = [&](int32_t w) {
-      if (w == ring[i] || (!repeats && (w == before || w == after)) || !(mask >> (w & 63) & 1)) return false;
+      if (w == self || (!repeats && (w == before || w == after))) return false;
+      const uint32_t h = slot(w);
+      if (!(filter[h >> 6] >> (h & 63) & 1)) return false;
       for (int j = 0; j < n; ++j)
-        if (ring[j] == w && j != (i + n - 1) % n && j != (i + 1) % n) return true;
+        if (ring[j] == w && j != ib && j != ia) return true;
       return false;
     };
     if (joined(i, across)) return 1;
