@@ -5,4 +5,9 @@
 #include "foundation/cloudrec.h"
 
 // Point i widened to doubles; i is not range-tested.
-void GetCldPoint(const Cloud* cloud, int i, double p[3]);
+// Inline: the distance queries of the mesh tools read points in their innermost loops.
+inline void GetCldPoint(const Cloud* cloud, int i, double p[3]) {
+  p[0] = cloud->x[i];
+  p[1] = cloud->y[i];
+  p[2] = cloud->z[i];
+}
