@@ -418,6 +418,16 @@ int RemoveMultiEdgePolys(Cloud* mesh, int modeBits, const unsigned char* mask) {
 
 namespace {
 
+// n records from a cache-line boundary, so that none of a line's size straddles two lines; the
+// block is the scope's (null when memory runs out).
+template <class T>
+T* CacheAligned(long n) {
+  constexpr long kLine = 64;
+  auto* block = MallocArray<unsigned char>(n + kLine / static_cast<long>(sizeof(T)) + 1, sizeof(T));
+  if (!block) return nullptr;
+  return reinterpret_cast<T*>(block + (kLine - reinterpret_cast<uintptr_t>(block) % kLine) % kLine);
+}
+
 // Marks "no removal possible" in the costs and "no bound" as a tolerance, as the distance
 // helpers of the foundation do.
 // Fans and rings of ordinary meshes fit on the stack; larger ones take a block of the scope.
@@ -635,70 +645,85 @@ int RingJoinedAcross(const int32_t* ring, int n, Joined joined) {
   return 0;
 }
 
-// Each point's neighbours along the edges in a row of one cache line, kept in step with the
-// vertex-to-edge lists of the count reduction. Every two corners of a triangle are joined by an
-// edge of those lists, so a ring none of whose vertices has an edge across it cannot have a
+// Each point's neighbours along the edges of the count reduction, in the order their edges were
+// made: the reduction re-costs a removed point's neighbours newest edge first, and the order of
+// the costings is part of its answer. Up to 14 lie in the point's row of one cache line; a point
+// with more keeps them in a block of its own from then on. Every two corners of a triangle are
+// joined by an edge, so a ring none of whose vertices has an edge across it cannot have a
 // triangle across it either, and the walk over the triangles around the ring (scattered in
-// memory) is needed only when some edge crosses. The row also tells whether a new triangle's
-// edge is known already without the walk along the edge list. A row that overflows is marked
-// unknown for good, and a ring or edge with such a vertex takes the walk.
+// memory) is needed only when some edge crosses.
 class NeighbourTable {
  public:
   bool Init(int npts) {
-    rows_ = MallocArray<Row>(npts);
+    rows_ = CacheAligned<Row>(npts);
     if (!rows_) return false;
-    for (int i = 0; i < npts; ++i) rows_[i].count = 0;
+    for (int i = 0; i < npts; ++i) rows_[i].count = rows_[i].room = 0;
     return true;
   }
-  void Add(int a, int b) {
+  // b after a's other neighbours; false when memory runs out.
+  bool Add(int a, int b) {
     Row& r = rows_[a];
-    if (r.count < 0) return;
-    if (r.count == kSlots) r.count = -1;
-    else r.w[r.count++] = b;
+    if (r.count == (r.room > 0 ? r.room : kSlots)) {
+      // A block twice as long; the one it replaces stays with the scope until the end.
+      const int room = 2 * r.count;
+      auto* grown = MallocArray<int32_t>(room);
+      if (!grown) return false;
+      std::copy(Data(a), Data(a) + r.count, grown);
+      r.block = grown;
+      r.room = room;
+    }
+    Data(a)[r.count++] = b;
+    return true;
   }
+  // The order of the others is kept.
   void Remove(int a, int b) {
-    Row& r = rows_[a];
-    for (int k = 0; k < r.count; ++k)
-      if (r.w[k] == b) {
-        r.w[k] = r.w[--r.count];
+    int32_t* w = Data(a);
+    int32_t& count = rows_[a].count;
+    for (int k = 0; k < count; ++k)
+      if (w[k] == b) {
+        std::copy(w + k + 1, w + count, w + k);
+        --count;
         return;
       }
   }
   void Clear(int a) { rows_[a].count = 0; }
-  // a's neighbours into *w and their count, -1 when a's row cannot tell.
+  // a's neighbours into *w, oldest edge first, and their count.
   int Neighbours(int a, const int32_t** w) const {
-    *w = rows_[a].w;
+    *w = Data(a);
     return rows_[a].count;
   }
-  // 1 when a and b are joined, 0 when not, -1 when a's row cannot tell.
-  int Joined(int a, int b) const {
-    const Row& r = rows_[a];
-    if (r.count < 0 || a == b) return -1;
-    for (int k = 0; k < r.count; ++k)
-      if (r.w[k] == b) return 1;
-    return 0;
+  bool Joined(int a, int b) const {
+    const int32_t* w = Data(a);
+    for (int k = 0; k < rows_[a].count; ++k)
+      if (w[k] == b) return true;
+    return false;
   }
-  // false only when no ring vertex has an edge to a ring vertex other than itself and its ring
+  // Whether some ring vertex has an edge to a ring vertex other than itself and its ring
   // neighbours.
-  bool MayJoinAcross(const int32_t* ring, int n) const {
+  bool JoinedAcross(const int32_t* ring, int n) const {
     // The rows lie scattered over the table: asking for all of them at once overlaps the waits.
     for (int j = 0; j < n; ++j) __builtin_prefetch(rows_ + ring[j]);
     return RingJoinedAcross(ring, n, [&](int i, auto& found) {
-      const Row& r = rows_[ring[i]];
-      if (r.count < 0) return true;
-      for (int k = 0; k < r.count; ++k)
-        if (found(r.w[k])) return true;
+      const int32_t* w = Data(ring[i]);
+      for (int k = 0; k < rows_[ring[i]].count; ++k)
+        if (found(w[k])) return true;
       return false;
     });
   }
 
  private:
-  static constexpr int kSlots = 15;
+  static constexpr int kSlots = 14;
   struct Row {
-    int32_t count;  // -1: more neighbours than slots, not known
-    int32_t w[kSlots];
+    int32_t count;
+    int32_t room;  // of the block; 0 while the row holds the neighbours
+    union {
+      int32_t w[kSlots];
+      int32_t* block;
+    };
   };
-  Row* rows_ = nullptr;
+  static_assert(sizeof(Row) == 64);
+  int32_t* Data(int a) const { return rows_[a].room > 0 ? rows_[a].block : rows_[a].w; }
+  Row* rows_ = nullptr;  // a row per cache line
 };
 
 }  // namespace
@@ -737,7 +762,7 @@ int FanRing(const Cloud* mesh, int v, const int32_t* fan, int fanCount, int32_t*
 // given, spares the walk over the triangles where no edge crosses the ring.
 bool EdgeAcross(const Cloud* mesh, const int32_t* ring, int n, IndexNode* const* vertexTriangleHeads,
                 const NeighbourTable* table) {
-  return (!table || table->MayJoinAcross(ring, n)) && MultipleEdgeFormed(mesh, ring, n, vertexTriangleHeads);
+  return (!table || table->JoinedAcross(ring, n)) && MultipleEdgeFormed(mesh, ring, n, vertexTriangleHeads);
 }
 
 // RemoveCldVertexLow2, with the count reduction's neighbour table where it has one; the planes
@@ -1123,11 +1148,9 @@ class CostQueue {
 };
 
 bool CostQueue::Init(int n, const int* ids, const double* cost) {
-  constexpr long kLine = 64;
-  auto* block = MallocArray<unsigned char>(n + 2L, sizeof(Node));
+  node_ = CacheAligned<Node>(n);
   far_ = MallocArray<int>(n, kLevels - 1 - kNear);
-  if (!block || !far_) return false;
-  node_ = reinterpret_cast<Node*>(block + (kLine - reinterpret_cast<uintptr_t>(block) % kLine) % kLine);
+  if (!node_ || !far_) return false;
   int last[kLevels];
   for (int l = 0; l < kLevels; ++l) head_[l] = last[l] = -1;
   uint32_t state = 2463534242u;  // a fixed seed: the same mesh gives the same removals
@@ -1293,12 +1316,9 @@ class CountDecimation {
   double wNeighbour_, wElimination_, wAngle_;
   double elimNorm_ = 1, edgeNorm_ = 1;
   int ntri0_ = 0;
-  Owned<int32_t, Free> edges_;
-  int nedges_ = 0, edgeRoom_ = 0;
-  IndexNode** vedge_ = nullptr;
-  NeighbourTable neighbours_;  // the same edges
+  NeighbourTable neighbours_;  // the edges
   IndexNode** vtri_ = nullptr;
-  IndexNode* block_ = nullptr;  // list nodes for new triangles and edges
+  IndexNode* block_ = nullptr;  // list nodes for new triangles
   int blockUsed_ = 0;
   static constexpr int kBlock = 100;
   IndexNode* recordBlock_ = nullptr;  // removed-point records, a block of npts at a time
@@ -1393,17 +1413,9 @@ int CountDecimation::TrialStillHolds(int v) {
 
 double CountDecimation::FindDistSqToClosestNbor(int v) const {
   double least = kNoValue;
-  // The row holds the far ends of v's edges: the same lengths without the walk along the list.
   const int32_t* w;
   const int count = neighbours_.Neighbours(v, &w);
-  if (count >= 0) {
-    for (int k = 0; k < count; ++k) least = std::min(least, Dist2(m_, v, w[k]));
-    return least;
-  }
-  for (const IndexNode* node = vedge_[v]; node; node = node->next) {
-    const int32_t* e = edges_.get() + 2 * node->index;
-    least = std::min(least, Dist2(m_, e[0], e[1]));
-  }
+  for (int k = 0; k < count; ++k) least = std::min(least, Dist2(m_, v, w[k]));
   return least;
 }
 
@@ -1540,30 +1552,7 @@ bool CountDecimation::StoreRemovedVertices(int v, int newCount) {
 }
 
 bool CountDecimation::AddEdge(int a, int b) {
-  const int joined = neighbours_.Joined(a, b);
-  if (joined == 1 || (joined < 0 && GetEdgeNo(edges_.get(), vedge_, a, b) >= 0)) return true;
-  if (nedges_ == edgeRoom_) {
-    const int room = std::max(2 * edgeRoom_, 16);
-    int32_t* grown = ReallocArray(edges_.get(), room, 2);
-    if (!grown) return false;
-    edges_.release();
-    edges_.reset(grown);
-    edgeRoom_ = room;
-  }
-  IndexNode* na = NewNode();
-  IndexNode* nb = NewNode();
-  if (!na || !nb) return false;
-  const int e = nedges_++;
-  edges_[2 * e] = std::min(a, b);
-  edges_[2 * e + 1] = std::max(a, b);
-  na->index = nb->index = e;
-  na->next = vedge_[a];
-  vedge_[a] = na;
-  nb->next = vedge_[b];
-  vedge_[b] = nb;
-  neighbours_.Add(a, b);
-  neighbours_.Add(b, a);
-  return true;
+  return neighbours_.Joined(a, b) || (neighbours_.Add(a, b) && neighbours_.Add(b, a));
 }
 
 // Takes v out of the lists, flags its fan and appends the new triangles; noted receives v's
@@ -1572,15 +1561,13 @@ bool CountDecimation::Replace(int v, int newCount, int* noted, int* nnoted) {
   *nnoted = 0;
   ++clock_;
   changedAt_[v] = clock_;
-  for (const IndexNode* node = vedge_[v]; node; node = node->next) {
-    const int32_t* e = edges_.get() + 2 * node->index;
-    const int w = e[0] == v ? e[1] : e[0];
-    Unlink(&vedge_[w], node->index);
+  const int32_t* around;
+  for (int k = neighbours_.Neighbours(v, &around) - 1; k >= 0; --k) {
+    const int w = around[k];
     neighbours_.Remove(w, v);
     noted[(*nnoted)++] = w;
     changedAt_[w] = clock_;
   }
-  vedge_[v] = nullptr;
   neighbours_.Clear(v);
   for (int l = 0; l < fanCount_; ++l) {
     const int t = fan_[l];
@@ -1617,18 +1604,17 @@ bool CountDecimation::Setup(const double bbox[6]) {
     if (extent > 0 && (least == 0 || extent < least)) least = extent;
   }
   elimNorm_ = least > 0 ? (0.01 * least) * (0.01 * least) : 1.0;
+  Owned<int32_t, Free> edges;
   Owned<int32_t*, Free> corners;
-  if (!CreatePolyEdges(m_, edges_.receive(), corners.receive(), &nedges_)) return false;
-  edgeRoom_ = 3 * m_->ntri;
+  int nedges = 0;
+  if (!CreatePolyEdges(m_, edges.receive(), corners.receive(), &nedges)) return false;
   double sum = 0;
-  for (int e = 0; e < nedges_; ++e) sum += Dist2(m_, edges_[2 * e], edges_[2 * e + 1]);
-  edgeNorm_ = nedges_ > 0 && sum > 0 ? sum / nedges_ : 1.0;
+  for (int e = 0; e < nedges; ++e) sum += Dist2(m_, edges[2 * e], edges[2 * e + 1]);
+  edgeNorm_ = nedges > 0 && sum > 0 ? sum / nedges : 1.0;
   const int n = m_->npts;
   room_ = m_->ntri;
   live_ = m_->ntri;
-  vedge_ = MallocArray<IndexNode*>(n);
   vtri_ = MallocArray<IndexNode*>(n);
-  auto* edgeNodes = MallocArray<IndexNode>(std::max(nedges_, 1), 2);
   auto* triNodes = MallocArray<IndexNode>(room_, 3);
   lists_ = CallocArray<IndexNode*>(room_);
   triFlags_ = CallocArray<int>(room_);
@@ -1639,15 +1625,13 @@ bool CountDecimation::Setup(const double bbox[6]) {
   keptTri_ = MallocArray<int32_t>(n, 3 * kKept);
   keptAt_ = MallocArray<int>(n);
   changedAt_ = CallocArray<int>(n);
-  if (!vedge_ || !vtri_ || !edgeNodes || !triNodes || !lists_ || !triFlags_ || !keys || !costs || !ids ||
+  if (!vtri_ || !triNodes || !lists_ || !triFlags_ || !keys || !costs || !ids ||
       !keptCount_ || !keptTri_ || !keptAt_ || !changedAt_)
     return false;
-  MakeEdgePointers(m_, edges_.get(), nedges_, vedge_, edgeNodes);
   if (!neighbours_.Init(n)) return false;
-  for (int e = 0; e < nedges_; ++e) {
-    neighbours_.Add(edges_[2 * e], edges_[2 * e + 1]);
-    neighbours_.Add(edges_[2 * e + 1], edges_[2 * e]);
-  }
+  for (int e = 0; e < nedges; ++e)
+    if (!neighbours_.Add(edges[2 * e], edges[2 * e + 1]) || !neighbours_.Add(edges[2 * e + 1], edges[2 * e]))
+      return false;
   MakePolyPointers(m_, vtri_, triNodes);
   for (int i = 0; i < n; ++i) {
     keys[i] = costs[i] = FindVertexRemovalParam(i);
@@ -1681,8 +1665,8 @@ int CountDecimation::Run(const double bbox[6], double* maxError) {
     }
     if (!Grow(m_->ntri + count)) return Fail();
     if (!StoreRemovedVertices(current, count)) return Fail();
-    int degree = 0;
-    for (const IndexNode* node = vedge_[current]; node; node = node->next) ++degree;
+    const int32_t* around;
+    const int degree = neighbours_.Neighbours(current, &around);
     if (degree > notedRoom) {
       notedRoom = std::max(2 * notedRoom, degree);
       if (!(noted = MallocArray<int>(notedRoom))) return Fail();
@@ -1697,7 +1681,8 @@ int CountDecimation::Run(const double bbox[6], double* maxError) {
   }
   auto* pointFlags = MallocArray<int>(m_->npts);
   if (!pointFlags) return Fail();
-  for (int i = 0; i < m_->npts; ++i) pointFlags[i] = vedge_[i] == nullptr;
+  const int32_t* around;
+  for (int i = 0; i < m_->npts; ++i) pointFlags[i] = neighbours_.Neighbours(i, &around) == 0;
   *maxError = std::sqrt(maxErrorSq_);
   if (!DeleteCldVertsAndPolys(m_, pointFlags, triFlags_)) return -1;
   MakeCloudArbitrary(m_);
