@@ -645,14 +645,11 @@ int RingJoinedAcross(const int32_t* ring, int n, Joined joined) {
   return 0;
 }
 
-// Each point's neighbours along the edges of the count reduction, in the order their edges were
-// made: the reduction re-costs a removed point's neighbours newest edge first, and the order of
-// the costings is part of its answer. Up to 14 lie in the point's row of one cache line; a point
-// with more keeps them in a block of its own from then on. Every two corners of a triangle are
-// joined by an edge, so a ring none of whose vertices has an edge across it cannot have a
-// triangle across it either, and the walk over the triangles around the ring (scattered in
-// memory) is needed only when some edge crosses.
-class NeighbourTable {
+// A list of numbers per point for the count reduction, in the order they were added (where the
+// reduction walks a list, the order of its steps is part of its answer): each point's neighbours
+// along the edges and its triangles. Up to 14 numbers lie in the point's row of one cache line; a
+// point with more keeps them in a block of its own from then on.
+class IndexRows {
  public:
   bool Init(int npts) {
     rows_ = CacheAligned<Row>(npts);
@@ -660,7 +657,7 @@ class NeighbourTable {
     for (int i = 0; i < npts; ++i) rows_[i].count = rows_[i].room = 0;
     return true;
   }
-  // b after a's other neighbours; false when memory runs out.
+  // b after a's other numbers; false when memory runs out.
   bool Add(int a, int b) {
     Row& r = rows_[a];
     if (r.count == (r.room > 0 ? r.room : kSlots)) {
@@ -675,7 +672,7 @@ class NeighbourTable {
     Data(a)[r.count++] = b;
     return true;
   }
-  // The order of the others is kept.
+  // The first b goes; the order of the others is kept.
   void Remove(int a, int b) {
     int32_t* w = Data(a);
     int32_t& count = rows_[a].count;
@@ -687,35 +684,24 @@ class NeighbourTable {
       }
   }
   void Clear(int a) { rows_[a].count = 0; }
-  // a's neighbours into *w, oldest edge first, and their count.
-  int Neighbours(int a, const int32_t** w) const {
+  // a's numbers into *w, oldest first, and their count.
+  int Get(int a, const int32_t** w) const {
     *w = Data(a);
     return rows_[a].count;
   }
-  bool Joined(int a, int b) const {
+  bool Has(int a, int b) const {
     const int32_t* w = Data(a);
     for (int k = 0; k < rows_[a].count; ++k)
       if (w[k] == b) return true;
     return false;
   }
-  // Whether some ring vertex has an edge to a ring vertex other than itself and its ring
-  // neighbours.
-  bool JoinedAcross(const int32_t* ring, int n) const {
-    // The rows lie scattered over the table: asking for all of them at once overlaps the waits.
-    for (int j = 0; j < n; ++j) __builtin_prefetch(rows_ + ring[j]);
-    return RingJoinedAcross(ring, n, [&](int i, auto& found) {
-      const int32_t* w = Data(ring[i]);
-      for (int k = 0; k < rows_[ring[i]].count; ++k)
-        if (found(w[k])) return true;
-      return false;
-    });
-  }
+  void Prefetch(int a) const { __builtin_prefetch(rows_ + a); }
 
  private:
   static constexpr int kSlots = 14;
   struct Row {
     int32_t count;
-    int32_t room;  // of the block; 0 while the row holds the neighbours
+    int32_t room;  // of the block; 0 while the row holds the numbers
     union {
       int32_t w[kSlots];
       int32_t* block;
@@ -725,6 +711,21 @@ class NeighbourTable {
   int32_t* Data(int a) const { return rows_[a].room > 0 ? rows_[a].block : rows_[a].w; }
   Row* rows_ = nullptr;  // a row per cache line
 };
+
+// Whether some ring vertex has an edge to a ring vertex other than itself and its ring
+// neighbours. Every two corners of a triangle are joined by an edge, so a ring none of whose
+// vertices has an edge across it cannot have a triangle across it either, and the walk over
+// the triangles around the ring (scattered in memory) is needed only when some edge crosses.
+bool EdgeJoinsAcross(const IndexRows& neighbours, const int32_t* ring, int n) {
+  // The rows lie scattered over the table: asking for all of them at once overlaps the waits.
+  for (int j = 0; j < n; ++j) neighbours.Prefetch(ring[j]);
+  return RingJoinedAcross(ring, n, [&](int i, auto& found) {
+    const int32_t* w;
+    for (int k = neighbours.Get(ring[i], &w) - 1; k >= 0; --k)
+      if (found(w[k])) return true;
+    return false;
+  });
+}
 
 }  // namespace
 
@@ -758,18 +759,35 @@ int FanRing(const Cloud* mesh, int v, const int32_t* fan, int fanCount, int32_t*
   return n;
 }
 
-// Not removable for an edge between ring vertices that are not ring neighbours; the table, when
-// given, spares the walk over the triangles where no edge crosses the ring.
+// The count reduction's point lists, which stand for the mesh's edge and vertex-to-triangle
+// lists in a trial removal.
+struct ReductionRows {
+  const IndexRows* neighbours;
+  const IndexRows* triangles;
+};
+
+// Not removable for an edge between ring vertices that are not ring neighbours; the rows, when
+// given, spare the walk over the triangles where no edge crosses the ring and stand for the
+// lists in it.
 bool EdgeAcross(const Cloud* mesh, const int32_t* ring, int n, IndexNode* const* vertexTriangleHeads,
-                const NeighbourTable* table) {
-  return (!table || table->JoinedAcross(ring, n)) && MultipleEdgeFormed(mesh, ring, n, vertexTriangleHeads);
+                const ReductionRows* rows) {
+  if (!rows) return MultipleEdgeFormed(mesh, ring, n, vertexTriangleHeads);
+  if (!EdgeJoinsAcross(*rows->neighbours, ring, n)) return false;
+  // Each triangle around ring vertex i is read once.
+  return RingJoinedAcross(ring, n, [&](int i, auto& found) {
+    const int32_t* t;
+    for (int k = rows->triangles->Get(ring[i], &t) - 1; k >= 0; --k)
+      for (int32_t w : mesh->tri[t[k]].v)
+        if (found(w)) return true;
+    return false;
+  });
 }
 
-// RemoveCldVertexLow2, with the count reduction's neighbour table where it has one; the planes
+// RemoveCldVertexLow2, with the count reduction's rows where it has them; the planes
 // of the new triangles are left unset when not asked for (a costing reads only the corners).
 int TrialRemoval(const Cloud* mesh, int v, int* newCount, int* newNumbers, int fanCount, const int32_t* fan,
                  CloudTriangle* newTriangles, IndexNode* const* vertexTriangleHeads, double tol,
-                 const NeighbourTable* table, bool planes = true) {
+                 const ReductionRows* rows, bool planes = true) {
   *newCount = 0;
   if (mesh->ntri < 1) return 0;
   TrackingScope scope;
@@ -796,7 +814,7 @@ int TrialRemoval(const Cloud* mesh, int v, int* newCount, int* newNumbers, int f
   int32_t* ring = Room(ringStack, kStackRoom + 1, fanCount + 1L);
   if (!ring) return 0;
   const int n = FanRing(mesh, v, fan, fanCount, ring);
-  if (n < 3 || EdgeAcross(mesh, ring, n, vertexTriangleHeads, table)) return 0;
+  if (n < 3 || EdgeAcross(mesh, ring, n, vertexTriangleHeads, rows)) return 0;
   double xyzStack[3][kStackRoom + 1];
   int triStack[3 * kStackRoom];
   double* x = Room(xyzStack[0], kStackRoom + 1, n);
@@ -1293,7 +1311,6 @@ class CountDecimation {
 
  private:
   bool Setup(const double bbox[6]);
-  IndexNode* NewNode();
   IndexNode* NewRecord();
   bool Gather(int v);
   void KeepTrial(int v, int count);
@@ -1316,11 +1333,9 @@ class CountDecimation {
   double wNeighbour_, wElimination_, wAngle_;
   double elimNorm_ = 1, edgeNorm_ = 1;
   int ntri0_ = 0;
-  NeighbourTable neighbours_;  // the edges
-  IndexNode** vtri_ = nullptr;
-  IndexNode* block_ = nullptr;  // list nodes for new triangles
-  int blockUsed_ = 0;
-  static constexpr int kBlock = 100;
+  IndexRows neighbours_;  // along the edges
+  IndexRows triangles_;   // the live triangles of each point
+  ReductionRows rows_{&neighbours_, &triangles_};
   IndexNode* recordBlock_ = nullptr;  // removed-point records, a block of npts at a time
   int recordsUsed_ = 0;
   IndexNode** lists_ = nullptr;  // removed points per triangle
@@ -1348,15 +1363,6 @@ class CountDecimation {
   int clock_ = 0;
 };
 
-IndexNode* CountDecimation::NewNode() {
-  if (!block_ || blockUsed_ == kBlock) {
-    block_ = MallocArray<IndexNode>(kBlock);
-    blockUsed_ = 0;
-    if (!block_) return nullptr;
-  }
-  return &block_[blockUsed_++];
-}
-
 IndexNode* CountDecimation::NewRecord() {
   if (!recordBlock_ || recordsUsed_ == m_->npts) {
     recordBlock_ = MallocArray<IndexNode>(m_->npts);
@@ -1368,8 +1374,8 @@ IndexNode* CountDecimation::NewRecord() {
 
 // v's live triangles into fan_ (room grown as needed).
 bool CountDecimation::Gather(int v) {
-  fanCount_ = 0;
-  for (const IndexNode* node = vtri_[v]; node; node = node->next) ++fanCount_;
+  const int32_t* tris;
+  fanCount_ = triangles_.Get(v, &tris);
   if (fanCount_ > fanRoom_) {
     fanRoom_ = std::max(2 * fanRoom_, fanCount_);
     fan_ = MallocArray<int32_t>(fanRoom_);
@@ -1378,8 +1384,8 @@ bool CountDecimation::Gather(int v) {
     trialBall_ = MallocArray<double>(fanRoom_, 4);
     if (!fan_ || !trial_ || !trialXyz_ || !trialBall_) return false;
   }
-  int k = 0;
-  for (const IndexNode* node = vtri_[v]; node; node = node->next) fan_[k++] = node->index;
+  // Newest first, the order of the vertex-to-triangle lists this stands for.
+  for (int k = 0; k < fanCount_; ++k) fan_[k] = tris[fanCount_ - 1 - k];
   return true;
 }
 
@@ -1408,23 +1414,23 @@ int CountDecimation::TrialStillHolds(int v) {
   int32_t* ring = Room(ringStack, kStackRoom + 1, fanCount_ + 1L);
   const int n = ring ? FanRing(m_, v, fan_, fanCount_, ring) : 0;
   if (n < 3) return -1;
-  return EdgeAcross(m_, ring, n, vtri_, &neighbours_) ? 0 : 1;
+  return EdgeAcross(m_, ring, n, nullptr, &rows_) ? 0 : 1;
 }
 
 double CountDecimation::FindDistSqToClosestNbor(int v) const {
   double least = kNoValue;
   const int32_t* w;
-  const int count = neighbours_.Neighbours(v, &w);
+  const int count = neighbours_.Get(v, &w);
   for (int k = 0; k < count; ++k) least = std::min(least, Dist2(m_, v, w[k]));
   return least;
 }
 
 double CountDecimation::FindSharpestAngleAtVert(int v) const {
   double least = 1;
-  int n = 0;
-  for (const IndexNode* a = vtri_[v]; a; a = a->next, ++n)
-    for (const IndexNode* b = a->next; b; b = b->next)
-      least = std::min(least, Dot(m_->tri[a->index].plane, m_->tri[b->index].plane));
+  const int32_t* t;
+  const int n = triangles_.Get(v, &t);
+  for (int a = 0; a < n; ++a)
+    for (int b = a + 1; b < n; ++b) least = std::min(least, Dot(m_->tri[t[a]].plane, m_->tri[t[b]].plane));
   return n < 2 ? 0.0 : 1 - least;
 }
 
@@ -1474,7 +1480,7 @@ double CountDecimation::NearestSq(int point, int newCount, int* which, double fl
 double CountDecimation::FindElimDistanceOfVert(int v) {
   int count = 0;
   if (!Gather(v) || fanCount_ == 0) return kNoValue;
-  if (!TrialRemoval(m_, v, &count, nullptr, fanCount_, fan_, trial_, vtri_, kNoValue, &neighbours_, false) ||
+  if (!TrialRemoval(m_, v, &count, nullptr, fanCount_, fan_, trial_, nullptr, kNoValue, &rows_, false) ||
       count < 1)
     return kNoValue;
   KeepTrial(v, count);
@@ -1508,7 +1514,7 @@ bool CountDecimation::DeleteVertex(int v, int* newCount) {
     }
     return true;
   }
-  return TrialRemoval(m_, v, newCount, nullptr, fanCount_, fan_, trial_, vtri_, kNoValue, &neighbours_) &&
+  return TrialRemoval(m_, v, newCount, nullptr, fanCount_, fan_, trial_, nullptr, kNoValue, &rows_) &&
          *newCount > 0;
 }
 
@@ -1552,7 +1558,7 @@ bool CountDecimation::StoreRemovedVertices(int v, int newCount) {
 }
 
 bool CountDecimation::AddEdge(int a, int b) {
-  return neighbours_.Joined(a, b) || (neighbours_.Add(a, b) && neighbours_.Add(b, a));
+  return neighbours_.Has(a, b) || (neighbours_.Add(a, b) && neighbours_.Add(b, a));
 }
 
 // Takes v out of the lists, flags its fan and appends the new triangles; noted receives v's
@@ -1562,7 +1568,7 @@ bool CountDecimation::Replace(int v, int newCount, int* noted, int* nnoted) {
   ++clock_;
   changedAt_[v] = clock_;
   const int32_t* around;
-  for (int k = neighbours_.Neighbours(v, &around) - 1; k >= 0; --k) {
+  for (int k = neighbours_.Get(v, &around) - 1; k >= 0; --k) {
     const int w = around[k];
     neighbours_.Remove(w, v);
     noted[(*nnoted)++] = w;
@@ -1572,23 +1578,18 @@ bool CountDecimation::Replace(int v, int newCount, int* noted, int* nnoted) {
   for (int l = 0; l < fanCount_; ++l) {
     const int t = fan_[l];
     for (int32_t w : m_->tri[t].v)
-      if (w != v) DeleteVertexPoly(vtri_, w, t);
+      if (w != v) triangles_.Remove(w, t);
     triFlags_[t] = 1;
   }
-  vtri_[v] = nullptr;
+  triangles_.Clear(v);
   live_ -= fanCount_;
   for (int k = 0; k < newCount; ++k) {
     const int t = m_->ntri++;
     m_->tri[t] = trial_[k];
     triFlags_[t] = 0;
     ++live_;
-    for (int32_t w : trial_[k].v) {
-      IndexNode* node = NewNode();
-      if (!node) return false;
-      node->index = t;
-      node->next = vtri_[w];
-      vtri_[w] = node;
-    }
+    for (int32_t w : trial_[k].v)
+      if (!triangles_.Add(w, t)) return false;
     for (int c = 0; c < 3; ++c)
       if (!AddEdge(trial_[k].v[c], trial_[k].v[(c + 1) % 3])) return false;
   }
@@ -1614,8 +1615,6 @@ bool CountDecimation::Setup(const double bbox[6]) {
   const int n = m_->npts;
   room_ = m_->ntri;
   live_ = m_->ntri;
-  vtri_ = MallocArray<IndexNode*>(n);
-  auto* triNodes = MallocArray<IndexNode>(room_, 3);
   lists_ = CallocArray<IndexNode*>(room_);
   triFlags_ = CallocArray<int>(room_);
   auto* keys = MallocArray<double>(n);
@@ -1625,14 +1624,16 @@ bool CountDecimation::Setup(const double bbox[6]) {
   keptTri_ = MallocArray<int32_t>(n, 3 * kKept);
   keptAt_ = MallocArray<int>(n);
   changedAt_ = CallocArray<int>(n);
-  if (!vtri_ || !triNodes || !lists_ || !triFlags_ || !keys || !costs || !ids ||
+  if (!lists_ || !triFlags_ || !keys || !costs || !ids ||
       !keptCount_ || !keptTri_ || !keptAt_ || !changedAt_)
     return false;
-  if (!neighbours_.Init(n)) return false;
+  if (!neighbours_.Init(n) || !triangles_.Init(n)) return false;
   for (int e = 0; e < nedges; ++e)
     if (!neighbours_.Add(edges[2 * e], edges[2 * e + 1]) || !neighbours_.Add(edges[2 * e + 1], edges[2 * e]))
       return false;
-  MakePolyPointers(m_, vtri_, triNodes);
+  for (int t = 0; t < m_->ntri; ++t)
+    for (int32_t w : m_->tri[t].v)
+      if (!triangles_.Add(w, t)) return false;
   for (int i = 0; i < n; ++i) {
     keys[i] = costs[i] = FindVertexRemovalParam(i);
     ids[i] = i;
@@ -1666,7 +1667,7 @@ int CountDecimation::Run(const double bbox[6], double* maxError) {
     if (!Grow(m_->ntri + count)) return Fail();
     if (!StoreRemovedVertices(current, count)) return Fail();
     const int32_t* around;
-    const int degree = neighbours_.Neighbours(current, &around);
+    const int degree = neighbours_.Get(current, &around);
     if (degree > notedRoom) {
       notedRoom = std::max(2 * notedRoom, degree);
       if (!(noted = MallocArray<int>(notedRoom))) return Fail();
@@ -1682,7 +1683,7 @@ int CountDecimation::Run(const double bbox[6], double* maxError) {
   auto* pointFlags = MallocArray<int>(m_->npts);
   if (!pointFlags) return Fail();
   const int32_t* around;
-  for (int i = 0; i < m_->npts; ++i) pointFlags[i] = neighbours_.Neighbours(i, &around) == 0;
+  for (int i = 0; i < m_->npts; ++i) pointFlags[i] = neighbours_.Get(i, &around) == 0;
   *maxError = std::sqrt(maxErrorSq_);
   if (!DeleteCldVertsAndPolys(m_, pointFlags, triFlags_)) return -1;
   MakeCloudArbitrary(m_);
