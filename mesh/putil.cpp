@@ -1119,6 +1119,7 @@ class CostQueue {
   // becomes the current node. false when memory runs out.
   bool Init(int n, const int* ids, const double* cost);
   int Current() const { return current_; }
+  int Following() const { return current_ >= 0 ? node_[current_].next : -1; }
   // The successor of the current node becomes current.
   void Advance();
   // Point v's cost is now c: its node moves to its place.
@@ -1328,7 +1329,8 @@ class CountDecimation {
   double NearestSq(int point, int newCount, int* which, double floor = -1) const;
   bool Replace(int v, int newCount, int* noted, int* nnoted);
   bool AddEdge(int a, int b);
-  [[gnu::always_inline]] inline void Prefetch(int v) const;  // inline: see IndexRows::Prefetch
+  // removal: also what the removal of v reads (its neighbours' triangles).
+  [[gnu::always_inline]] inline void Prefetch(int v, bool removal) const;  // inline: see IndexRows::Prefetch
   int Fail();
 
   Cloud* m_;
@@ -1599,20 +1601,31 @@ bool CountDecimation::Replace(int v, int newCount, int* noted, int* nnoted) {
   return true;
 }
 
-// What costing v reads beyond its own rows (which the removal has just written): its triangles
-// and the points over them, its neighbours' rows and points. Asked for one costing ahead, so
-// that the waits for these scattered lines overlap the work of the costing before.
-inline void CountDecimation::Prefetch(int v) const {
+// What costing v reads beyond its own rows (which a removal beside it has just written): its
+// point and kept trial, its triangles and the lists over them, its neighbours' rows and points.
+// Asked for one costing ahead, so that the waits for these scattered lines overlap the work of
+// the costing before.
+inline void CountDecimation::Prefetch(int v, bool removal) const {
+  auto point = [&](int w) {
+    __builtin_prefetch(&m_->x[w]);
+    __builtin_prefetch(&m_->y[w]);
+    __builtin_prefetch(&m_->z[w]);
+  };
+  point(v);
+  __builtin_prefetch(&keptCount_[v], 1);
+  __builtin_prefetch(&keptAt_[v], 1);
+  __builtin_prefetch(keptTri_ + (long)kKept * 3 * v, 1);
   const int32_t* w;
   for (int k = triangles_.Get(v, &w) - 1; k >= 0; --k) {
-    __builtin_prefetch(&m_->tri[w[k]]);
+    // A record may straddle two lines: its plane ends the second.
+    __builtin_prefetch(m_->tri[w[k]].v);
+    __builtin_prefetch(m_->tri[w[k]].plane + 3);
     __builtin_prefetch(&lists_[w[k]]);
   }
   for (int k = neighbours_.Get(v, &w) - 1; k >= 0; --k) {
     neighbours_.Prefetch(w[k]);
-    __builtin_prefetch(&m_->x[w[k]]);
-    __builtin_prefetch(&m_->y[w[k]]);
-    __builtin_prefetch(&m_->z[w[k]]);
+    if (removal) triangles_.Prefetch(w[k]);
+    point(w[k]);
   }
 }
 
@@ -1694,9 +1707,11 @@ int CountDecimation::Run(const double bbox[6], double* maxError) {
     }
     int nnoted = 0;
     if (!Replace(current, count, noted, &nnoted)) return Fail();
-    if (nnoted > 0) Prefetch(noted[0]);
+    if (nnoted > 0) Prefetch(noted[0], false);
     for (int i = 0; i < nnoted; ++i) {
-      if (i + 1 < nnoted) Prefetch(noted[i + 1]);
+      if (i + 1 < nnoted) Prefetch(noted[i + 1], false);
+      // The point that comes next, unless a costing makes another cheaper, while the last runs.
+      else if (queue_.Following() >= 0) Prefetch(queue_.Following(), true);
       const double cost = FindVertexRemovalParam(noted[i]);
       if (KernelFailed()) return Fail();
       queue_.Update(noted[i], cost);
