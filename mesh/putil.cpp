@@ -1453,27 +1453,34 @@ void CountDecimation::BoundTrial(int count) {
 // The squared distance of a point from the nearest trial triangle (the first on ties).
 // With a floor, the search stops at the first triangle nearer than it: the caller only needs to
 // know the point cannot raise a maximum it already has.
-// The triangle whose sphere comes nearest is measured first, then the others in order, each
-// only when its sphere does not keep it farther than the best so far. The sphere's bound is
-// lowered by a millionth of the distances, far more than the round-off of either distance, so
-// a triangle passed over could never have been the nearest or tied with it: the answer is the
-// one of measuring every triangle in order.
+// The triangle whose sphere's centre is nearest is measured first (any order gives the same
+// answer), then the others in order, each only when its sphere does not keep it farther than
+// the best so far. The sphere's bound is lowered by a millionth of the distances, far more than
+// the round-off of either distance, so a triangle passed over could never have been the nearest
+// or tied with it: the answer is the one of measuring every triangle in order.
 double CountDecimation::NearestSq(int point, int newCount, int* which, double floor) const {
   double p[3], best = kNoValue, gapStack[kStackRoom];
   GetCldPoint(m_, point, p);
+  // The centres' squared distances need no root; a sphere's gap is taken only once the search
+  // gets past the first triangle, which with a floor is seldom.
   double* gap = newCount <= kStackRoom ? gapStack : nullptr;
   int first = 0;
   for (int k = 0; gap && k < newCount; ++k) {
     const double* ball = trialBall_ + 4 * k;
-    const double centre = Distance(p, ball);
-    gap[k] = centre - ball[3] - 1e-6 * (centre + ball[3]);
+    const double d[3] = {p[0] - ball[0], p[1] - ball[1], p[2] - ball[2]};
+    gap[k] = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
     if (gap[k] < gap[first]) first = k;
   }
   *which = 0;  // also when no triangle comes nearer than the start value
   bool found = false;
   for (int i = -1; i < newCount && best >= floor; ++i) {
     const int k = i < 0 ? first : i;
-    if ((i >= 0 && k == first) || (gap && gap[k] > 0 && gap[k] * gap[k] > best)) continue;
+    if (i >= 0 && k == first) continue;
+    if (i >= 0 && gap) {
+      const double centre = std::sqrt(gap[k]), radius = trialBall_[4 * k + 3];
+      const double g = centre - radius - 1e-6 * (centre + radius);
+      if (g > 0 && g * g > best) continue;
+    }
     const double* corner = trialXyz_ + 9 * k;
     double foot[3], d2, s, t;
     TriangPntMinDistSq(p, corner, corner + 3, corner + 6, foot, &d2, &s, &t);
