@@ -372,6 +372,60 @@ TEST_F(Decimation, FlatAxisAlignedMeshKeepsItsOutline) {
   FreeCloud(m);
 }
 
+// A hub joined to 30 spokes inside two bands of 30 quads: the hub has more neighbours and
+// triangles than a point's list holds in place, so its lists live in blocks of their own, and
+// its removal re-costs all 30 spokes at once.
+Cloud* Hub() {
+  constexpr int kSpokes = 30;
+  Pts pts = {{0, 0, Bumps(0, 0)}};
+  for (int ring = 1; ring <= 3; ++ring)
+    for (int k = 0; k < kSpokes; ++k) {
+      const double a = 2 * M_PI * (k + 0.3 * ring) / kSpokes, x = ring * std::cos(a), y = ring * std::sin(a);
+      pts.push_back({x, y, Bumps(3 * x, 3 * y)});
+    }
+  auto at = [&](int ring, int k) { return 1 + (ring - 1) * kSpokes + k % kSpokes; };
+  std::vector<TestTriangle> tris;
+  for (int k = 0; k < kSpokes; ++k) {
+    tris.push_back({0, at(1, k), at(1, k + 1)});
+    for (int ring = 1; ring < 3; ++ring) {
+      tris.push_back({at(ring, k), at(ring + 1, k), at(ring + 1, k + 1)});
+      tris.push_back({at(ring, k), at(ring + 1, k + 1), at(ring, k + 1)});
+    }
+  }
+  return MakeTestMesh(pts, tris);
+}
+
+TEST_F(Decimation, CountReductionAroundAHubOfManySpokes) {
+  Cloud* original = Hub();
+  const double box[6] = {-3, -3, -0.4, 3, 3, 0.4};
+  Cloud* m = CopyMesh(original);
+  double maxError = -1;
+  ASSERT_EQ(ReducePolygonsByCount(m, 40, 1, 1, 1, box, &maxError), 0);
+  EXPECT_TRUE(m->ntri == 40 || m->ntri == 39) << m->ntri;
+  ExpectEdgeManifold(m);
+  EXPECT_LE(WorstDistance(original, m), maxError * (1 + 1e-6) + 1e-7);
+  // Refused allocations, the blocks of the hub's lists among them, leave the mesh as it was.
+  const int failed = RefuseInTurn(
+      400, [&] { return CopyMesh(original); },
+      [&](Cloud* r) {
+        double error;
+        const int result = ReducePolygonsByCount(r, 40, 1, 1, 1, box, &error);
+        if (result != 0 && r->ntri > 41) {
+          EXPECT_EQ(r->ntri, original->ntri);
+          for (int t = 0; t < r->ntri; ++t)
+            for (int k = 0; k < 3; ++k) EXPECT_EQ(r->tri[t].v[k], original->tri[t].v[k]);
+        }
+        if (result == 0) {
+          EXPECT_EQ(r->ntri, m->ntri);
+        }
+        return result;
+      },
+      [](int result) { return result != 0; });
+  EXPECT_GT(failed, 20);
+  FreeCloud(m);
+  FreeCloud(original);
+}
+
 TEST_F(Decimation, RefusedAllocationsLeaveAWholeMeshAndNothingTracked) {
   Cloud* original = HeightField(8, 7, 1.0, Bumps);
   auto copy = [&] { return CopyMesh(original); };
