@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bspline/bsvalid.h"
+#include "bspline/ctrlnubs.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
@@ -140,7 +141,9 @@ int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, co
 // anywhere, goes back to where it began, and the measure is repeated until no seam is worse
 // than it was. Each round only adds surfaces, so at worst the whole group stays as it came.
 
-constexpr int kNormalGrid = 12;  // normals at (kNormalGrid + 1)^2 parameters per surface
+// The normals are compared at every knot of each direction, and at kNormalGrid even steps at
+// least: a fixed 13 x 13 grid saw a net of 258 points along at one knot in 21.
+constexpr int kNormalGrid = 12;
 constexpr double kGapSlack = 1e-6;     // of the group's size: below the float rounding of host coordinates
 constexpr double kNormalSine = 1e-12;  // sine of the partials' angle below which there is no normal
 constexpr double kAngleSlack = 0.01;   // degrees
@@ -159,18 +162,42 @@ double GroupSize(const BndrStruct* bs) {
 struct GroupMeasure {
   Owned<double, Free> gap;      // per edge
   Owned<double, Free> angle;    // per edge
-  Owned<double, Free> normals;  // per surface, 3 (kNormalGrid + 1)^2 unit normals (0 where none)
+  Owned<double, Free> normals;  // 3 per site of every surface: unit normals (0 where none)
+  Owned<double, Free> sites;    // per surface its u sites, then its v sites
+  Owned<int, Free> layout;      // per surface: u sites, v sites, first site, first normal
 };
 
-int SurfaceNormals(const Bspline* s, double* out) {
-  for (int j = 0; j <= kNormalGrid; ++j)
-    for (int i = 0; i <= kNormalGrid; ++i) {
-      const double u = s->umin + (s->umax - s->umin) * i / kNormalGrid;
-      const double v = s->vmin + (s->vmax - s->vmin) * j / kNormalGrid;
-      double su[3], sv[3];
-      Eval3DPointOnSurfArray(s, u, v, 1, 0, su);
-      Eval3DPointOnSurfArray(s, u, v, 0, 1, sv);
-      double* n = out + 3 * (j * (kNormalGrid + 1) + i);
+// The sites of one direction of a surface: every breakpoint of its knots within the domain, and
+// where there are fewer than kNormalGrid spans, the points splitting each into as many even
+// parts as make kNormalGrid steps at least. Counts them when `out` is null.
+int DirectionSites(const double* knots, int count, double lo, double hi, double* out) {
+  int spans = 0;
+  for (int k = 0; k + 1 < count; ++k) spans += knots[k] >= lo && knots[k + 1] <= hi && knots[k + 1] > knots[k];
+  if (spans < 1) {
+    // Knots that do not cover the domain: even steps.
+    for (int k = 0; out && k <= kNormalGrid; ++k) out[k] = lo + (hi - lo) * k / kNormalGrid;
+    return kNormalGrid + 1;
+  }
+  const int parts = (kNormalGrid + spans - 1) / spans;
+  int m = 0;
+  for (int k = 0; k + 1 < count; ++k) {
+    const double a = knots[k], b = knots[k + 1];
+    if (!(a >= lo && b <= hi && b > a)) continue;
+    for (int j = 0; j < parts; ++j, ++m)
+      if (out) out[m] = a + (b - a) * j / parts;
+  }
+  if (out) out[m] = hi;
+  return m + 1;
+}
+
+int SurfaceNormals(const Bspline* s, const double* us, int nu, const double* vs, int nv, double* out) {
+  static const int du[2] = {1, 0}, dv[2] = {0, 1};
+  for (int j = 0; j < nv; ++j)
+    for (int i = 0; i < nu; ++i) {
+      double d[2][3] = {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
+      EvalPointOnGeometryM(s, us[i], vs[j], du, dv, 2, 0, d);
+      const double *su = d[0], *sv = d[1];
+      double* n = out + 3 * (j * nu + i);
       n[0] = su[1] * sv[2] - su[2] * sv[1];
       n[1] = su[2] * sv[0] - su[0] * sv[2];
       n[2] = su[0] * sv[1] - su[1] * sv[0];
@@ -185,18 +212,55 @@ int SurfaceNormals(const Bspline* s, double* out) {
   return KernelFailed() ? -2 : 0;
 }
 
+// The sites of every surface, from its knots now (or, with `like`, those of an earlier measure,
+// so that before and after compare the same points whatever knots the heal inserted).
+int SetNormalSites(BndrStruct* bs, GroupMeasure* m, const GroupMeasure* like) {
+  const int n = bs->nSrf;
+  m->layout.reset(MallocArray<int>(4, n));
+  if (!m->layout || KernelFailed()) return -2;
+  if (like && like->layout) {
+    for (int k = 0; k < 4 * n; ++k) m->layout[k] = like->layout[k];
+  } else {
+    int site = 0, normal = 0;
+    for (int i = 0; i < n; ++i) {
+      const Bspline* s = TopologySurface(bs, i);
+      int* l = m->layout.get() + 4 * i;
+      l[0] = DirectionSites(s->knotsU, NumCtrlU(s) + s->degreeU + 1, s->umin, s->umax, nullptr);
+      l[1] = DirectionSites(s->knotsV, NumCtrlV(s) + s->degreeV + 1, s->vmin, s->vmax, nullptr);
+      l[2] = site, l[3] = normal;
+      site += l[0] + l[1];
+      normal += 3 * l[0] * l[1];
+    }
+  }
+  const int* last = m->layout.get() + 4 * (n - 1);
+  const int sites = last[2] + last[0] + last[1], normals = last[3] + 3 * last[0] * last[1];
+  m->sites.reset(MallocArray<double>(sites));
+  m->normals.reset(MallocArray<double>(normals));
+  if (!m->sites || !m->normals || KernelFailed()) return -2;
+  if (like && like->sites) {
+    for (int k = 0; k < sites; ++k) m->sites[k] = like->sites[k];
+    return 0;
+  }
+  for (int i = 0; i < n; ++i) {
+    const Bspline* s = TopologySurface(bs, i);
+    const int* l = m->layout.get() + 4 * i;
+    double* at = m->sites.get() + l[2];
+    DirectionSites(s->knotsU, NumCtrlU(s) + s->degreeU + 1, s->umin, s->umax, at);
+    DirectionSites(s->knotsV, NumCtrlV(s) + s->degreeV + 1, s->vmin, s->vmax, at + l[0]);
+  }
+  return 0;
+}
+
 // Seams and normals of the topology's current surfaces, all of them or (with `changed`, one
 // flag per surface) only the seams and normals of the surfaces marked: the others kept their
 // geometry, and so their measures (the edges keep theirs too). Every paired edge is sampled
-// anew, as ComputeSrfsGrpContinuity (mode 2, 100 samples) would. The arrays live in the
-// caller's scope.
-int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr) {
-  const int per = 3 * (kNormalGrid + 1) * (kNormalGrid + 1);
+// anew, as ComputeSrfsGrpContinuity (mode 2, 100 samples) would. The normals are taken at the
+// sites of `like` when given. The arrays live in the caller's scope.
+int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr, const GroupMeasure* like = nullptr) {
   if (!m->gap) {
     m->gap.reset(MallocArray<double>(bs->nEdge + 1));
     m->angle.reset(MallocArray<double>(bs->nEdge + 1));
-    m->normals.reset(MallocArray<double>(per, bs->nSrf));
-    if (!m->gap || !m->angle || !m->normals || KernelFailed()) return -2;
+    if (!m->gap || !m->angle || KernelFailed() || SetNormalSites(bs, m, like) != 0) return -2;
   }
   auto moved = [&](int s) { return !changed || (s >= 0 && s < bs->nSrf && changed[s]); };
   for (int e = 0; e < bs->nEdge; ++e) {
@@ -217,8 +281,12 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr)
     m->gap[e] = ed->maxGap;
     m->angle[e] = ed->maxAngle;
   }
-  for (int i = 0; i < bs->nSrf; ++i)
-    if (moved(i) && SurfaceNormals(TopologySurface(bs, i), m->normals.get() + per * i) != 0) return -2;
+  for (int i = 0; i < bs->nSrf; ++i) {
+    if (!moved(i)) continue;
+    const int* l = m->layout.get() + 4 * i;
+    const double* at = m->sites.get() + l[2];
+    if (SurfaceNormals(TopologySurface(bs, i), at, l[0], at + l[0], l[1], m->normals.get() + l[3]) != 0) return -2;
+  }
   return 0;
 }
 
@@ -272,12 +340,12 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
       if (!stepped(a)) drop(b);
     }
   }
-  const int per = 3 * (kNormalGrid + 1) * (kNormalGrid + 1);
   for (int i = 0; i < n; ++i) {
     if (stage[i] == kStart || stepped(i)) continue;
-    const double* nb = before.normals.get() + per * i;
-    const double* na = after.normals.get() + per * i;
-    for (int k = 0; k < per; k += 3)
+    const int* l = before.layout.get() + 4 * i;
+    const double* nb = before.normals.get() + l[3];
+    const double* na = after.normals.get() + l[3];
+    for (int k = 0; k < 3 * l[0] * l[1]; k += 3)
       if (nb[k] * na[k] + nb[k + 1] * na[k + 1] + nb[k + 2] * na[k + 2] < 0.0) {
         drop(i);
         break;
@@ -872,7 +940,8 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   for (int i = 0; i < n; ++i) stage[i] = (fixed && fixed[i]) ? kStart : kTangential;
   for (int round = 0;; ++round) {
     // After the first round only the surfaces stepped back have changed.
-    if (MeasureGroup(bs, &after, round == 0 ? nullptr : stage.get() + n) != 0) return FailedHeal(report, result, n);
+    if (MeasureGroup(bs, &after, round == 0 ? nullptr : stage.get() + n, &before) != 0)
+      return FailedHeal(report, result, n);
     if (StepBackWorsened(bs, before, after, healGap, healAngle, stage.get()) == 0) break;
     for (int i = 0; i < n; ++i) {
       if (!stage[n + i]) continue;
