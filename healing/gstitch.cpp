@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "bspline/bsvalid.h"
-#include "bspline/ctrlnubs.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
@@ -141,9 +140,12 @@ int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, co
 // anywhere, goes back to where it began, and the measure is repeated until no seam is worse
 // than it was. Each round only adds surfaces, so at worst the whole group stays as it came.
 
-// The normals are compared at every knot of each direction, and at kNormalGrid even steps at
-// least: a fixed 13 x 13 grid saw a net of 258 points along at one knot in 21.
+// The normals are compared at every knot of each direction, at kNormalGrid even steps at least,
+// and along the boundaries (where the stitch moves the rows) at kLineSteps at least: a fixed
+// 13 x 13 grid saw a net of 258 points along at one knot in 21, and the end of a tube of such
+// nets, noise on its boundary rows, turned over between two of its 13 points across.
 constexpr int kNormalGrid = 12;
+constexpr int kLineSteps = 48;
 constexpr double kGapSlack = 1e-6;     // of the group's size: below the float rounding of host coordinates
 constexpr double kNormalSine = 1e-12;  // sine of the partials' angle below which there is no normal
 constexpr double kAngleSlack = 0.01;   // degrees
@@ -163,22 +165,24 @@ struct GroupMeasure {
   Owned<double, Free> gap;      // per edge
   Owned<double, Free> angle;    // per edge
   Owned<double, Free> normals;  // 3 per site of every surface: unit normals (0 where none)
-  Owned<double, Free> sites;    // per surface its u sites, then its v sites
-  Owned<int, Free> layout;      // per surface: u sites, v sites, first site, first normal
+  // Per surface three grids (the inside, the u-running boundaries, the v-running ones), each
+  // its u sites, v sites, first site and first normal; the sites are each grid's u, then v.
+  Owned<double, Free> sites;
+  Owned<int, Free> layout;
 };
 
 // The sites of one direction of a surface: every breakpoint of its knots within the domain, and
-// where there are fewer than kNormalGrid spans, the points splitting each into as many even
-// parts as make kNormalGrid steps at least. Counts them when `out` is null.
-int DirectionSites(const double* knots, int count, double lo, double hi, double* out) {
+// where there are fewer than `steps` spans, the points splitting each into as many even parts
+// as make `steps` steps at least. Counts them when `out` is null.
+int DirectionSites(const double* knots, int count, double lo, double hi, int steps, double* out) {
   int spans = 0;
   for (int k = 0; k + 1 < count; ++k) spans += knots[k] >= lo && knots[k + 1] <= hi && knots[k + 1] > knots[k];
   if (spans < 1) {
     // Knots that do not cover the domain: even steps.
-    for (int k = 0; out && k <= kNormalGrid; ++k) out[k] = lo + (hi - lo) * k / kNormalGrid;
-    return kNormalGrid + 1;
+    for (int k = 0; out && k <= steps; ++k) out[k] = lo + (hi - lo) * k / steps;
+    return steps + 1;
   }
-  const int parts = (kNormalGrid + spans - 1) / spans;
+  const int parts = (steps + spans - 1) / spans;
   int m = 0;
   for (int k = 0; k + 1 < count; ++k) {
     const double a = knots[k], b = knots[k + 1];
@@ -190,49 +194,71 @@ int DirectionSites(const double* knots, int count, double lo, double hi, double*
   return m + 1;
 }
 
+// Grid g of a surface's sites (see GroupMeasure): its counts, and its u then v sites into `out`
+// unless null.
+void GridSites(const Bspline* s, int g, int* nu, int* nv, double* out) {
+  const int cu = NumCtrlU(s) + s->degreeU + 1, cv = NumCtrlV(s) + s->degreeV + 1;
+  auto ends = [](double lo, double hi, double* at) {
+    if (at) at[0] = lo, at[1] = hi;
+    return 2;
+  };
+  *nu = g == 2 ? ends(s->umin, s->umax, out)
+               : DirectionSites(s->knotsU, cu, s->umin, s->umax, g == 0 ? kNormalGrid : kLineSteps, out);
+  double* v = out ? out + *nu : nullptr;
+  *nv = g == 1 ? ends(s->vmin, s->vmax, v)
+               : DirectionSites(s->knotsV, cv, s->vmin, s->vmax, g == 0 ? kNormalGrid : kLineSteps, v);
+}
+
+// Normals on the grid of the given sites, u fastest; the partials come in two grid evaluations
+// (spans and basis values once per site, not once per point).
 int SurfaceNormals(const Bspline* s, const double* us, int nu, const double* vs, int nv, double* out) {
-  static const int du[2] = {1, 0}, dv[2] = {0, 1};
-  for (int j = 0; j < nv; ++j)
-    for (int i = 0; i < nu; ++i) {
-      double d[2][3] = {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
-      EvalPointOnGeometryM(s, us[i], vs[j], du, dv, 2, 0, d);
-      const double *su = d[0], *sv = d[1];
-      double* n = out + 3 * (j * nu + i);
-      n[0] = su[1] * sv[2] - su[2] * sv[1];
-      n[1] = su[2] * sv[0] - su[0] * sv[2];
-      n[2] = su[0] * sv[1] - su[1] * sv[0];
-      // The normal vanishes where the partials are parallel or one of them vanishes, judged by
-      // the sine of their angle: on a part a millionth of a unit across the cross product of
-      // sound partials lies below any fixed floor, and the flip check saw no normal at all.
-      auto square = [](const double* a) { return a[0] * a[0] + a[1] * a[1] + a[2] * a[2]; };
-      const double len = std::sqrt(square(n));
-      const double scale = std::sqrt(square(su) * square(sv));
-      for (int c = 0; c < 3; ++c) n[c] = len > kNormalSine * scale ? n[c] / len : 0.0;
-    }
+  TrackingScope scope;
+  const int count = nu * nv;
+  double* d[6];
+  for (double*& a : d) a = MallocArray<double>(count);
+  if (KernelFailed()) return -2;
+  for (double* a : d)
+    if (!a) return -2;
+  if (Eval4DGridOnRSurfArray(s, us, nu, vs, nv, 1, 0, 1, nullptr, d[0], d[1], d[2]) != 0 ||
+      Eval4DGridOnRSurfArray(s, us, nu, vs, nv, 0, 1, 1, nullptr, d[3], d[4], d[5]) != 0)
+    return -2;
+  for (int k = 0; k < count; ++k) {
+    const double su[3] = {d[0][k], d[1][k], d[2][k]}, sv[3] = {d[3][k], d[4][k], d[5][k]};
+    double* n = out + 3 * k;
+    n[0] = su[1] * sv[2] - su[2] * sv[1];
+    n[1] = su[2] * sv[0] - su[0] * sv[2];
+    n[2] = su[0] * sv[1] - su[1] * sv[0];
+    // The normal vanishes where the partials are parallel or one of them vanishes, judged by
+    // the sine of their angle: on a part a millionth of a unit across the cross product of
+    // sound partials lies below any fixed floor, and the flip check saw no normal at all.
+    auto square = [](const double* a) { return a[0] * a[0] + a[1] * a[1] + a[2] * a[2]; };
+    const double len = std::sqrt(square(n));
+    const double scale = std::sqrt(square(su) * square(sv));
+    for (int c = 0; c < 3; ++c) n[c] = len > kNormalSine * scale ? n[c] / len : 0.0;
+  }
   return KernelFailed() ? -2 : 0;
 }
 
 // The sites of every surface, from its knots now (or, with `like`, those of an earlier measure,
 // so that before and after compare the same points whatever knots the heal inserted).
 int SetNormalSites(BndrStruct* bs, GroupMeasure* m, const GroupMeasure* like) {
-  const int n = bs->nSrf;
-  m->layout.reset(MallocArray<int>(4, n));
+  const int n = bs->nSrf, entries = 12 * n;
+  m->layout.reset(MallocArray<int>(entries));
   if (!m->layout || KernelFailed()) return -2;
   if (like && like->layout) {
-    for (int k = 0; k < 4 * n; ++k) m->layout[k] = like->layout[k];
+    for (int k = 0; k < entries; ++k) m->layout[k] = like->layout[k];
   } else {
     int site = 0, normal = 0;
-    for (int i = 0; i < n; ++i) {
-      const Bspline* s = TopologySurface(bs, i);
-      int* l = m->layout.get() + 4 * i;
-      l[0] = DirectionSites(s->knotsU, NumCtrlU(s) + s->degreeU + 1, s->umin, s->umax, nullptr);
-      l[1] = DirectionSites(s->knotsV, NumCtrlV(s) + s->degreeV + 1, s->vmin, s->vmax, nullptr);
-      l[2] = site, l[3] = normal;
-      site += l[0] + l[1];
-      normal += 3 * l[0] * l[1];
-    }
+    for (int i = 0; i < n; ++i)
+      for (int g = 0; g < 3; ++g) {
+        int* l = m->layout.get() + 12 * i + 4 * g;
+        GridSites(TopologySurface(bs, i), g, &l[0], &l[1], nullptr);
+        l[2] = site, l[3] = normal;
+        site += l[0] + l[1];
+        normal += 3 * l[0] * l[1];
+      }
   }
-  const int* last = m->layout.get() + 4 * (n - 1);
+  const int* last = m->layout.get() + entries - 4;
   const int sites = last[2] + last[0] + last[1], normals = last[3] + 3 * last[0] * last[1];
   m->sites.reset(MallocArray<double>(sites));
   m->normals.reset(MallocArray<double>(normals));
@@ -241,13 +267,12 @@ int SetNormalSites(BndrStruct* bs, GroupMeasure* m, const GroupMeasure* like) {
     for (int k = 0; k < sites; ++k) m->sites[k] = like->sites[k];
     return 0;
   }
-  for (int i = 0; i < n; ++i) {
-    const Bspline* s = TopologySurface(bs, i);
-    const int* l = m->layout.get() + 4 * i;
-    double* at = m->sites.get() + l[2];
-    DirectionSites(s->knotsU, NumCtrlU(s) + s->degreeU + 1, s->umin, s->umax, at);
-    DirectionSites(s->knotsV, NumCtrlV(s) + s->degreeV + 1, s->vmin, s->vmax, at + l[0]);
-  }
+  for (int i = 0; i < n; ++i)
+    for (int g = 0; g < 3; ++g) {
+      const int* l = m->layout.get() + 12 * i + 4 * g;
+      int nu = 0, nv = 0;
+      GridSites(TopologySurface(bs, i), g, &nu, &nv, m->sites.get() + l[2]);
+    }
   return 0;
 }
 
@@ -281,12 +306,12 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr,
     m->gap[e] = ed->maxGap;
     m->angle[e] = ed->maxAngle;
   }
-  for (int i = 0; i < bs->nSrf; ++i) {
-    if (!moved(i)) continue;
-    const int* l = m->layout.get() + 4 * i;
-    const double* at = m->sites.get() + l[2];
-    if (SurfaceNormals(TopologySurface(bs, i), at, l[0], at + l[0], l[1], m->normals.get() + l[3]) != 0) return -2;
-  }
+  for (int i = 0; i < bs->nSrf; ++i)
+    for (int g = 0; moved(i) && g < 3; ++g) {
+      const int* l = m->layout.get() + 12 * i + 4 * g;
+      const double* at = m->sites.get() + l[2];
+      if (SurfaceNormals(TopologySurface(bs, i), at, l[0], at + l[0], l[1], m->normals.get() + l[3]) != 0) return -2;
+    }
   return 0;
 }
 
@@ -342,10 +367,12 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
   }
   for (int i = 0; i < n; ++i) {
     if (stage[i] == kStart || stepped(i)) continue;
-    const int* l = before.layout.get() + 4 * i;
+    // The surface's three grids follow one another.
+    const int* l = before.layout.get() + 12 * i;
     const double* nb = before.normals.get() + l[3];
     const double* na = after.normals.get() + l[3];
-    for (int k = 0; k < 3 * l[0] * l[1]; k += 3)
+    const int count = l[11] + 3 * l[8] * l[9] - l[3];
+    for (int k = 0; k < count; k += 3)
       if (nb[k] * na[k] + nb[k + 1] * na[k + 1] + nb[k + 2] * na[k + 2] < 0.0) {
         drop(i);
         break;

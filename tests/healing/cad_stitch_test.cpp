@@ -7,6 +7,7 @@
 #include <cmath>
 #include <vector>
 
+#include "bspline/nubs.h"
 #include "foundation/makemat.h"
 #include "healing/gstitch.h"
 #include "tests/healing/heal_groups.h"
@@ -192,6 +193,49 @@ TEST_F(CadStitch, NoisyLongNetsOfOneKnotVectorClose) {
       EXPECT_EQ(r.closed, r.seams) << cad.name << (rows ? " rows" : " all");
       EXPECT_GT(r.seams, 0) << cad.name;
     }
+}
+
+// Normals as NormalGrid, on 61 x 61 points through the kernel's evaluator (the reference one
+// takes minutes on a net of 258 points).
+std::vector<double> DenseNormalGrid(const Bspline* s) {
+  std::vector<double> out;
+  for (int j = 0; j <= 60; ++j)
+    for (int i = 0; i <= 60; ++i) {
+      double su[3], sv[3];
+      const double u = s->umin + (s->umax - s->umin) * i / 60.0, v = s->vmin + (s->vmax - s->vmin) * j / 60.0;
+      Eval3DPointOnSurfArray(s, u, v, 1, 0, su);
+      Eval3DPointOnSurfArray(s, u, v, 0, 1, sv);
+      out.insert(out.end(), {su[1] * sv[2] - su[2] * sv[1], su[2] * sv[0] - su[0] * sv[2], su[0] * sv[1] - su[1] * sv[0]});
+    }
+  return out;
+}
+
+// The tube at the exporters' 258 points along, noise on its boundary rows: the end steps of the
+// clamped nets (a third of the inner ones) are of the noise's size, and the seams' shared rows
+// turned one end's normal over between two of the 13 points across where the heal checked it.
+// No normal turns over; no seam ends wider than it began.
+TEST_F(CadStitch, NoisyTubeOfFullLengthTurnsNoNormalOver) {
+  const CadGroup cad = MakeCadGroup(CadShape::Tube, Noisy(258, 1e-3, 1, 1.0, true));
+  Group g;
+  AddCadPatches(g, cad);
+  std::vector<double> startGap;
+  std::vector<std::vector<double>> normals;
+  for (const SampleSeam& s : cad.seams) startGap.push_back(SeamGap(g, s));
+  for (const Bspline* s : g.srfs) normals.push_back(DenseNormalGrid(s));
+  ASSERT_EQ(MakeTopologyZK(g.data(), 2, 5e-3 * cad.diagonal, kMaxAngle), 0);
+  int** result = allocate_matrix_ih(2, 4);
+  const int fixed[2] = {0, 0};
+  EXPECT_EQ(HealTopologyZK(g.data(), 2, fixed, -1, 1, 1e-5 * cad.diagonal, kHealAngle, 1, result), 0);
+  matrix_free_ih(result);
+  CleanupTopology();
+  for (size_t k = 0; k < cad.seams.size(); ++k) EXPECT_LE(SeamGap(g, cad.seams[k]), startGap[k] * (1.0 + 1e-9)) << k;
+  for (int i = 0; i < 2; ++i) {
+    const std::vector<double> now = DenseNormalGrid(g.srfs[i]);
+    int over = 0;
+    for (size_t c = 0; c < now.size(); c += 3)
+      over += now[c] * normals[i][c] + now[c + 1] * normals[i][c + 1] + now[c + 2] * normals[i][c + 2] <= 0.0;
+    EXPECT_EQ(over, 0) << "surface " << i;
+  }
 }
 
 // Boundary row of a side as points (k along the side, ascending parameter).
