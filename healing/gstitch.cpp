@@ -655,8 +655,12 @@ int ShareSeamRows(BndrStruct* bs, double gapTol, bool afterFits) {
     // partial across the seam a multiple of the partial along it (which leaves the normals there
     // as they were) but would shorten the net's steps along the second row, and on a net whose
     // steps the noise has already shortened it turned the surface over beside the seam's ends.
-    for (int k = 0; k < n; ++k) {
-      const int kb = e->orient ? k : n - 1 - k, lo = std::max(k - 1, 0), hi = std::min(k + 1, n - 1);
+    // The second row's first and last points stay: they lie on the neighbouring sides' boundary
+    // rows, beside the corners, and moved across the seam they bent those rows' first steps
+    // (a third of the inner ones on a clamped net, of the noise's size on the noisy tube) and
+    // turned the tube's end over.
+    for (int k = 1; k + 1 < n; ++k) {
+      const int kb = e->orient ? k : n - 1 - k, lo = k - 1, hi = k + 1;
       double t[3], half[3], len = 0.0, along = 0.0;
       for (int c = 0; c < 3; ++c) {
         t[c] = mean(hi, c) - mean(lo, c);
