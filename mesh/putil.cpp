@@ -1302,6 +1302,17 @@ void CostQueue::Update(int v, double c) {
   InsertToCome(v);
 }
 
+// Whether the count reduction works with a triangle: three corners apart, each naming a point.
+// One that repeats a corner has no area and one that names no point has no place: such triangles
+// (scans and exports have them) bound nothing the reduction could keep, so they are left out of
+// its lists and dropped with its removals. Left in, a corner out of range would index past the
+// point lists, and a repeated one would make a point its own neighbour, re-costed (and moved in
+// the queue) by its own removal.
+bool SoundTriangle(const Cloud* m, const int32_t v[3]) {
+  const auto named = [m](int32_t w) { return static_cast<uint32_t>(w) < static_cast<uint32_t>(m->npts); };
+  return named(v[0]) && named(v[1]) && named(v[2]) && v[0] != v[1] && v[1] != v[2] && v[0] != v[2];
+}
+
 // ReducePolygonsByCount. The mesh's triangles keep their numbers until the end: a removal flags
 // its fan and appends the new triangles, and the lists are updated in place. Removed points
 // keep their numbers too (records hold point numbers).
@@ -1313,6 +1324,7 @@ class CountDecimation {
   int Run(const double bbox[6], double* maxError);
 
  private:
+  bool FlagLeftOut();
   bool Setup(const double bbox[6]);
   IndexNode* NewRecord();
   bool Gather(int v);
@@ -1344,7 +1356,7 @@ class CountDecimation {
   IndexNode* recordBlock_ = nullptr;  // removed-point records, a block of npts at a time
   int recordsUsed_ = 0;
   IndexNode** lists_ = nullptr;  // removed points per triangle
-  int* triFlags_ = nullptr;
+  int* triFlags_ = nullptr;       // 1: removed or left out
   int room_ = 0;  // of the per-triangle arrays and the mesh's triangle array
   int live_ = 0;
   CostQueue queue_;
@@ -1645,18 +1657,25 @@ bool CountDecimation::Setup(const double bbox[6]) {
     if (extent > 0 && (least == 0 || extent < least)) least = extent;
   }
   elimNorm_ = least > 0 ? (0.01 * least) * (0.01 * least) : 1.0;
+  // The edges of the triangles that take part: where some are left out, those of a view of the
+  // mesh that has only the others, in their order.
+  Cloud taking = *m_;
+  if (live_ < m_->ntri) {
+    taking.tri = MallocArray<CloudTriangle>(live_);
+    if (!taking.tri) return false;
+    taking.ntri = 0;
+    for (int t = 0; t < m_->ntri; ++t)
+      if (!triFlags_[t]) taking.tri[taking.ntri++] = m_->tri[t];
+  }
   Owned<int32_t, Free> edges;
   Owned<int32_t*, Free> corners;
   int nedges = 0;
-  if (!CreatePolyEdges(m_, edges.receive(), corners.receive(), &nedges)) return false;
+  if (!CreatePolyEdges(&taking, edges.receive(), corners.receive(), &nedges)) return false;
   double sum = 0;
   for (int e = 0; e < nedges; ++e) sum += Dist2(m_, edges[2 * e], edges[2 * e + 1]);
   edgeNorm_ = nedges > 0 && sum > 0 ? sum / nedges : 1.0;
   const int n = m_->npts;
-  room_ = m_->ntri;
-  live_ = m_->ntri;
   lists_ = CallocArray<IndexNode*>(room_);
-  triFlags_ = CallocArray<int>(room_);
   auto* keys = MallocArray<double>(n);
   auto* costs = MallocArray<double>(n);
   auto* ids = MallocArray<int>(n);
@@ -1664,7 +1683,7 @@ bool CountDecimation::Setup(const double bbox[6]) {
   keptTri_ = MallocArray<int32_t>(n, 3 * kKept);
   keptAt_ = MallocArray<int>(n);
   changedAt_ = CallocArray<int>(n);
-  if (!lists_ || !triFlags_ || !keys || !costs || !ids ||
+  if (!lists_ || !keys || !costs || !ids ||
       !keptCount_ || !keptTri_ || !keptAt_ || !changedAt_)
     return false;
   if (!neighbours_.Init(n) || !triangles_.Init(n)) return false;
@@ -1672,8 +1691,9 @@ bool CountDecimation::Setup(const double bbox[6]) {
     if (!neighbours_.Add(edges[2 * e], edges[2 * e + 1]) || !neighbours_.Add(edges[2 * e + 1], edges[2 * e]))
       return false;
   for (int t = 0; t < m_->ntri; ++t)
-    for (int32_t w : m_->tri[t].v)
-      if (!triangles_.Add(w, t)) return false;
+    if (!triFlags_[t])
+      for (int32_t w : m_->tri[t].v)
+        if (!triangles_.Add(w, t)) return false;
   for (int i = 0; i < n; ++i) {
     keys[i] = costs[i] = FindVertexRemovalParam(i);
     ids[i] = i;
@@ -1681,6 +1701,20 @@ bool CountDecimation::Setup(const double bbox[6]) {
   }
   HeapSort2FloatInt4(n, keys, ids);
   return queue_.Init(n, ids, costs);
+}
+
+// Flags the triangles left out, in one pass, and counts the others as live; false when memory
+// runs out.
+bool CountDecimation::FlagLeftOut() {
+  room_ = m_->ntri;
+  triFlags_ = MallocArray<int>(room_);
+  if (!triFlags_) return false;
+  live_ = 0;
+  for (int t = 0; t < m_->ntri; ++t) {
+    triFlags_[t] = !SoundTriangle(m_, m_->tri[t].v);
+    live_ += !triFlags_[t];
+  }
+  return true;
 }
 
 // The appended triangles go; the mesh's own were never changed.
@@ -1694,6 +1728,8 @@ int CountDecimation::Run(const double bbox[6], double* maxError) {
   if (m_->ntri < target_ || m_->ntri < 1) return 0;
   ntri0_ = m_->ntri;
   TrackingScope scope;
+  if (!FlagLeftOut()) return Fail();
+  if (live_ == 0) return 0;  // nothing to reduce: left as a mesh without triangles is
   if (!Setup(bbox)) return Fail();
   int* noted = nullptr;
   int notedRoom = 0;
@@ -1714,6 +1750,8 @@ int CountDecimation::Run(const double bbox[6], double* maxError) {
     }
     int nnoted = 0;
     if (!Replace(current, count, noted, &nnoted)) return Fail();
+    // The current point is none of them (triangles that repeat a corner are left out), so the
+    // queue only ever moves points other than the one it stands on.
     if (nnoted > 0) Prefetch(noted[0], false);
     for (int i = 0; i < nnoted; ++i) {
       if (i + 1 < nnoted) Prefetch(noted[i + 1], false);

@@ -356,6 +356,168 @@ TEST_F(Decimation, CountReductionAtOrAboveTheCount) {
   FreeCloud(m);
 }
 
+// The points and triangles of a mesh, with one point more that no triangle of it uses.
+struct Soup {
+  Pts pts;
+  std::vector<TestTriangle> tris;
+};
+
+Soup BumpsWithASparePoint(int nx, int ny) {
+  Cloud* m = HeightField(nx, ny, 1.0, Bumps);
+  Soup s;
+  for (int i = 0; i < m->npts; ++i) s.pts.push_back({m->x[i], m->y[i], m->z[i]});
+  s.pts.push_back({0.5 * nx, 0.5 * ny, 2});
+  for (int t = 0; t < m->ntri; ++t) s.tris.push_back({m->tri[t].v[0], m->tri[t].v[1], m->tri[t].v[2]});
+  FreeCloud(m);
+  return s;
+}
+
+// As MakeTestMesh, also for corners that name no point (whose triangles get no plane).
+Cloud* MeshOf(const Soup& s) {
+  const int n = int(s.pts.size());
+  std::vector<TestTriangle> named = s.tris;
+  for (TestTriangle& t : named)
+    for (int& w : t) w = w >= 0 && w < n ? w : 0;
+  Cloud* m = MakeTestMesh(s.pts, named);
+  for (int t = 0; t < m->ntri; ++t)
+    for (int k = 0; k < 3; ++k) m->tri[t].v[k] = s.tris[t][k];
+  return m;
+}
+
+// Scans and exports carry triangles that repeat a corner or name no point: some on edges of the
+// mesh, one all on one point, one on the spare point alone, corners past the end and negative,
+// put before, among and after the mesh's own.
+Soup WithTrianglesOfNoArea(Soup s) {
+  const int n = int(s.pts.size()), spare = n - 1;
+  const std::vector<TestTriangle> bad = {{20, 20, 21}, {21, 35, 21}, {7, 7, 7}, {spare, 3, spare},
+                                         {5, 6, n},    {-1, 30, 31}, {40, 41, n + 1000}};
+  std::vector<TestTriangle> tris;
+  const size_t step = s.tris.size() / (bad.size() - 1);
+  for (size_t t = 0, k = 0; t <= s.tris.size(); ++t) {
+    if (t % step == 0 && k < bad.size()) tris.push_back(bad[k++]);
+    if (t < s.tris.size()) tris.push_back(s.tris[t]);
+  }
+  s.tris = tris;
+  return s;
+}
+
+// The mesh's triangles are those given, in their order.
+void ExpectTriangles(const Cloud* m, const std::vector<TestTriangle>& tris) {
+  ASSERT_EQ(m->ntri, int(tris.size()));
+  for (int t = 0; t < m->ntri; ++t)
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(m->tri[t].v[k], tris[t][k]) << t;
+}
+
+void ExpectSameMesh(const Cloud* a, const Cloud* b) {
+  ASSERT_EQ(a->npts, b->npts);
+  ASSERT_EQ(a->ntri, b->ntri);
+  for (int t = 0; t < a->ntri; ++t)
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(a->tri[t].v[k], b->tri[t].v[k]) << t;
+  for (int i = 0; i < a->npts; ++i) EXPECT_EQ(PointKey(a, i), PointKey(b, i)) << i;
+}
+
+// Such triangles take no part: the mesh reduces bit for bit as it does without them, and they
+// are gone from the result; refused allocations leave the mesh whole, them included.
+TEST_F(Decimation, CountReductionLeavesOutTrianglesThatRepeatACornerOrNameNoPoint) {
+  const Soup clean = BumpsWithASparePoint(14, 12);
+  const Soup dirty = WithTrianglesOfNoArea(clean);
+  const double box[6] = {0, 0, -0.4, 13, 11, 2};
+  for (int target : {250, 60}) {
+    Cloud* expected = MeshOf(clean);
+    Cloud* m = MeshOf(dirty);
+    double expectedError = -1, maxError = -1;
+    ASSERT_EQ(ReducePolygonsByCount(expected, target, 1, 1, 1, box, &expectedError), 0);
+    ASSERT_EQ(ReducePolygonsByCount(m, target, 1, 1, 1, box, &maxError), 0);
+    EXPECT_FALSE(KernelFailed());
+    EXPECT_TRUE(m->ntri == target || m->ntri == target - 1) << target << " " << m->ntri;
+    ExpectEdgeManifold(m);
+    ExpectSameMesh(m, expected);
+    EXPECT_EQ(maxError, expectedError);
+    EXPECT_GT(maxError, 0);
+    FreeCloud(m);
+    FreeCloud(expected);
+  }
+  const int failed = RefuseInTurn(
+      300, [&] { return MeshOf(dirty); },
+      [&](Cloud* m) {
+        double maxError;
+        const int r = ReducePolygonsByCount(m, 60, 1, 1, 1, box, &maxError);
+        if (r != 0 && m->ntri > 61) ExpectTriangles(m, dirty.tris);
+        return r;
+      },
+      [](int r) { return r != 0; });
+  EXPECT_GT(failed, 20);
+}
+
+// At or below the count the mesh's own triangles decide: fewer than the target leaves the mesh as
+// it was, the left-out triangles too; enough of them, but too few that take part, drops those
+// and the points they alone used and removes nothing; none that takes part leaves it as it was.
+TEST_F(Decimation, CountReductionOfTooFewSoundTriangles) {
+  Soup s;
+  s.pts = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}, {5, 5, 5}};
+  s.tris = {{0, 1, 2}, {4, 4, 1}, {2, 1, 3}, {3, 9, 2}};
+  const double box[6] = {0, 0, 0, 5, 5, 5};
+  for (int target : {5, 4, 3}) {
+    Cloud* m = MeshOf(s);
+    double maxError = -1;
+    EXPECT_EQ(ReducePolygonsByCount(m, target, 1, 1, 1, box, &maxError), 0);
+    EXPECT_FALSE(KernelFailed());
+    EXPECT_EQ(maxError, 0);
+    if (target > 4) {
+      EXPECT_EQ(m->npts, 5);
+      ExpectTriangles(m, s.tris);
+    } else {
+      EXPECT_EQ(m->npts, 4);  // the point only a left-out triangle used goes
+      ExpectTriangles(m, {s.tris[0], s.tris[2]});
+    }
+    FreeCloud(m);
+  }
+  s.tris = {{0, 0, 1}, {2, 3, -4}};
+  Cloud* m = MeshOf(s);
+  double maxError = -1;
+  EXPECT_EQ(ReducePolygonsByCount(m, 1, 1, 1, 1, box, &maxError), 0);
+  EXPECT_EQ(m->npts, 5);
+  ExpectTriangles(m, s.tris);
+  FreeCloud(m);
+}
+
+// A triangle given twice puts three triangles on each of its edges (two on the corner cell's
+// outer ones): its corners stay, as at any such edge, the copies with them, and the rest of the
+// mesh reduces to the count.
+TEST_F(Decimation, CountReductionKeepsADuplicatedTriangleAndItsCorners) {
+  Soup s = BumpsWithASparePoint(12, 10);
+  s.pts.pop_back();
+  // Triangle 20 is the only one at the first row's last corner, 0 lies on the boundary beside the
+  // first corner, 57 inside.
+  const std::vector<int> twice = {0, 20, 57};
+  for (int t : twice) s.tris.push_back(s.tris[t]);
+  Cloud* original = MeshOf(s);
+  Cloud* m = MeshOf(s);
+  const double box[6] = {0, 0, -0.4, 11, 9, 2};
+  double maxError = -1;
+  ASSERT_EQ(ReducePolygonsByCount(m, 50, 1, 1, 1, box, &maxError), 0);
+  EXPECT_TRUE(m->ntri == 50 || m->ntri == 49) << m->ntri;
+  EXPECT_LE(WorstDistance(original, m), maxError * (1 + 1e-6) + 1e-7);
+  std::map<std::array<Key, 3>, int> copies;
+  for (int t = 0; t < m->ntri; ++t) {
+    std::array<Key, 3> f;
+    for (int k = 0; k < 3; ++k) f[k] = PointKey(m, m->tri[t].v[k]);
+    std::sort(f.begin(), f.end());
+    ++copies[f];
+  }
+  for (int t : twice) {
+    std::array<Key, 3> f;
+    for (int k = 0; k < 3; ++k) f[k] = PointKey(original, s.tris[t][k]);
+    std::sort(f.begin(), f.end());
+    EXPECT_EQ(copies[f], 2) << t;
+  }
+  int single = 0;
+  for (const auto& [face, n] : copies) single += n == 1;
+  EXPECT_EQ(single + 2 * int(twice.size()), m->ntri);
+  FreeCloud(m);
+  FreeCloud(original);
+}
+
 // A flat grid in the plane z = 0 has a zero box extent: its costs stay finite, so the corners
 // (dear to remove) outlast the points whose removal changes nothing, and the count reduction
 // keeps area and outline with no error at all.
