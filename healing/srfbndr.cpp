@@ -1001,13 +1001,31 @@ int EvalNormalOnBndryCrv(const CrvInfoStruct* crv, double t, double normal[3]) {
 
 namespace {
 
-// The unit direction of a curve's derivative d, or false (and the zero vector) where it
-// vanishes: shorter than kTiny of the curve's size over its parameter range, the speed a curve
-// of that size runs at, so that a group of any size and any knot values has tangents alike.
-bool UnitDerivative(const CrvInfoStruct* crv, const Bspline* shape, const double d[3], double out[3]) {
+// What the tangents along one side need of its curve and surface besides the parameter: whether
+// a natural side is collapsed to a point, and the speed a curve of its size runs at over its
+// parameter range. Both read every control point, so a walk along a side whose control points
+// stay as they are takes them once (the same answers as taking them at every sample).
+struct SideTangentScale {
+  bool degenerate = false;
+  double speed = 1.0;
+};
+
+SideTangentScale TangentScaleOf(const CrvInfoStruct* crv) {
+  SideTangentScale s;
+  if (!crv || !crv->srf) return s;
+  s.degenerate = IsBndrCrvDegenerate(crv) != 0;
+  const Bspline* shape = crv->side == 0 ? crv->srf : crv->crv3;
+  if (s.degenerate || !shape) return s;
   double lo = 0.0, hi = 0.0;
   GetBndrCrvParamMinMax(crv, &lo, &hi);
-  const double speed = hi > lo ? ControlPointDiagonal(shape) / (hi - lo) : 1.0;
+  if (hi > lo) s.speed = ControlPointDiagonal(shape) / (hi - lo);
+  return s;
+}
+
+// The unit direction of a curve's derivative d, or false (and the zero vector) where it
+// vanishes: shorter than kTiny of the curve's size over its parameter range (the speed), so
+// that a group of any size and any knot values has tangents alike.
+bool UnitDerivative(double speed, const double d[3], double out[3]) {
   const double len = VecSize3(d);
   if (!(len > kTiny * speed)) {
     Zero3(out);
@@ -1017,24 +1035,29 @@ bool UnitDerivative(const CrvInfoStruct* crv, const Bspline* shape, const double
   return true;
 }
 
-}  // namespace
-
-int EvalTangentOnBndryCrv(const CrvInfoStruct* crv, double t, double tangent[3]) {
+// EvalTangentOnBndryCrv with the side's scale already taken.
+int TangentOnSide(const CrvInfoStruct* crv, const SideTangentScale& scale, double t, double tangent[3]) {
   if (!crv || !crv->srf || !InCrvRange(crv, t)) return -2;
   double d[3] = {0.0, 0.0, 0.0};
   if (crv->side == 0) {
     Eval3DPointOnBsplOnSurfArray(crv->srf, crv->node->item, t, 1, 0, d);
     if (KernelFailed()) return -2;
-    return UnitDerivative(crv, crv->srf, d, tangent) ? 0 : -2;
+    return UnitDerivative(scale.speed, d, tangent) ? 0 : -2;
   }
-  if (IsBndrCrvDegenerate(crv)) {
+  if (scale.degenerate) {
     Zero3(tangent);
     return 0;
   }
   Eval3DPointOnCurve3Array(crv->crv3, t, 1, d);
   if (KernelFailed()) return -2;
-  UnitDerivative(crv, crv->crv3, d, tangent);
+  UnitDerivative(scale.speed, d, tangent);
   return 0;
+}
+
+}  // namespace
+
+int EvalTangentOnBndryCrv(const CrvInfoStruct* crv, double t, double tangent[3]) {
+  return TangentOnSide(crv, TangentScaleOf(crv), t, tangent);
 }
 
 // ===== edge samples ================================================================================
@@ -2435,12 +2458,13 @@ int RecordEdgeStart(EdgeInfoStruct* e) {
   if (KernelFailed()) return -2;
   int count = 0, anchor = 0;
   double anchorFold = -1.0;
+  const SideTangentScale scaleA = TangentScaleOf(e->infoA), scaleB = TangentScaleOf(e->infoB);
   for (int i = 0; i < n; ++i) {
     double na[3], nb[3], ta[3], tb[3];
     if (EvalNormalOnBndryCrv(e->infoA, e->sampleA[i], na) != 0 || UnitOrZero(na, na) < kTiny ||
         EvalNormalOnBndryCrv(e->infoB, e->sampleB[i], nb) != 0 || UnitOrZero(nb, nb) < kTiny ||
-        EvalTangentOnBndryCrv(e->infoA, e->sampleA[i], ta) != 0 ||
-        EvalTangentOnBndryCrv(e->infoB, e->sampleB[i], tb) != 0) {
+        TangentOnSide(e->infoA, scaleA, e->sampleA[i], ta) != 0 ||
+        TangentOnSide(e->infoB, scaleB, e->sampleB[i], tb) != 0) {
       if (KernelFailed()) return -2;
       continue;  // a sample without normals has no angle to keep
     }
