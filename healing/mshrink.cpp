@@ -942,9 +942,11 @@ int NewHealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol
   SrfGrpNets best{};
   double bestA = DBL_MAX;
   const Owned<SrfGrpNets, FreeSrfGrpNets> ownBest(&best);
-  auto finish = [&]() {
+  // `now` is the angle of the nets as they stand. Where the loop has just measured it, it is not
+  // measured again: it reads the surfaces' own normals, not the averaged ones refreshed here.
+  auto finish = [&](double now) {
     if (EvalAllBndrEdgeAvgSampleNormals(bs) != 0) return -2;
-    if (MaxG1Angle(bs) <= bestA) return 0;
+    if (now <= bestA) return 0;
     if (RestoreSrfGrpNets(bs, &best) != 0) return -2;
     return EvalAllBndrEdgeAvgSampleNormals(bs) != 0 ? -2 : 0;
   };
@@ -958,15 +960,15 @@ int NewHealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol
       if (SaveSrfGrpNets(bs, &best) != 0) return -2;
       bestA = A;
     }
-    if (A < target && i > 1) return finish();
+    if (A < target && i > 1) return finish(A);
     worse = A > prev ? worse + 1 : 0;
-    if (worse > 1) return finish();
+    if (worse > 1) return finish(A);
     // prev is 0 only after an angle of 0, which has already met any positive target.
-    if (i > minIter && prev > 0.0 && std::fabs((prev - A) / prev) < relMin) return finish();
-    if (i > minIter && std::fabs(prev - A) < stagnation) return finish();
+    if (i > minIter && prev > 0.0 && std::fabs((prev - A) / prev) < relMin) return finish(A);
+    if (i > minIter && std::fabs(prev - A) < stagnation) return finish(A);
     prev = A;
     if (RefineSrfGrpEdgeG1Continuity(bs, gapTol, angleTol, flag) != 0) return -2;
-    if (i + 1 >= maxIter) return finish();
+    if (i + 1 >= maxIter) return finish(MaxG1Angle(bs));
   }
 }
 
