@@ -325,13 +325,15 @@ FootKind FindFoot(const Eval& eval, const double P[3], const double lo[N], const
 
 // Foot on a curve; the results as FindClosestPointCurve3 documents them. A foot held at an end
 // of [tmin, tmax] by a gradient pointing out of it is the constrained minimum and keeps the
-// "not converged" result its callers know.
-int ClosestPointOnCurve(const Curve3View& curve, const double P[3], double C[3], double tmin,
+// "not converged" result its callers know. The tolerances are relative to `size`, the
+// control-point box diagonal of the curve (of its owner for a curve on a surface), taken here
+// when negative.
+int ClosestPointOnCurve(const Curve3View& curve, double size, const double P[3], double C[3], double tmin,
                         double tmax, double* t, double* distSq, double* stepSq, int iterations) {
   const Bspline* c = curve.crv;
+  if (size < 0.0) size = ControlPointDiagonal(curve.onSurface ? c->owner : c);
   const double lo[1] = {tmin}, hi[1] = {tmax < tmin ? tmin : tmax};
   const double range[1] = {c->umax > c->umin ? c->umax - c->umin : 1.0};
-  const double size = ControlPointDiagonal(curve.onSurface ? c->owner : c);
   FootState<1> s;
   s.x[0] = *t;
   const FootKind kind = FindFoot<1>([&curve](const double* x, Jet& j) { CurveJet(curve, x[0], j); },
@@ -516,8 +518,13 @@ int CheckedResult(int r, std::initializer_list<double> outputs) {
 
 int FindClosestPointCurve3(Bspline* crv, const double P[3], double C[3], double tmin, double tmax,
                            double* t, double* distSq, double* stepSq, int iterations) {
-  if (!SoundCurve(crv) || !AllFinite({P[0], P[1], P[2], tmin, tmax, *t})) return -2;
-  const int r = ClosestPointOnCurve(Curve3View(crv), P, C, tmin, tmax, t, distSq, stepSq, iterations);
+  return FindClosestPointCurve3OfSize(crv, -1.0, P, C, tmin, tmax, t, distSq, stepSq, iterations);
+}
+
+int FindClosestPointCurve3OfSize(Bspline* crv, double size, const double P[3], double C[3], double tmin,
+                                 double tmax, double* t, double* distSq, double* stepSq, int iterations) {
+  if (!SoundCurve(crv) || !AllFinite({size, P[0], P[1], P[2], tmin, tmax, *t})) return -2;
+  const int r = ClosestPointOnCurve(Curve3View(crv), size, P, C, tmin, tmax, t, distSq, stepSq, iterations);
   return CheckedResult(r, {C[0], C[1], C[2], *t, *distSq, *stepSq});
 }
 
@@ -525,7 +532,7 @@ int FindClosestPointCurveOnSurf(Bspline* crv, const double P[3], double C[3], do
                                 double tmax, double* t, double* distSq, double* stepSq,
                                 int iterations) {
   if (!SoundCurve(crv) || !AllFinite({P[0], P[1], P[2], tmin, tmax, *t})) return -2;
-  const int r = ClosestPointOnCurve(Curve3View(crv), P, C, tmin, tmax, t, distSq, stepSq, iterations);
+  const int r = ClosestPointOnCurve(Curve3View(crv), -1.0, P, C, tmin, tmax, t, distSq, stepSq, iterations);
   return CheckedResult(r, {C[0], C[1], C[2], *t, *distSq, *stepSq});
 }
 

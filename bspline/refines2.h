@@ -21,6 +21,13 @@ struct Bspline;
 int FindClosestPointCurve3(Bspline* crv, const double P[3], double C[3], double tmin, double tmax,
                            double* t, double* distSq, double* stepSq, int iterations);
 
+// FindClosestPointCurve3 with the size its tolerances are relative to given: the curve's
+// control-point box diagonal (ControlPointDiagonal; its owner's for a curve on a surface),
+// which a caller searching one curve many times takes once, with the same answers. A negative
+// size is taken from the curve, as FindClosestPointCurve3 does; one that is not finite gives -2.
+int FindClosestPointCurve3OfSize(Bspline* crv, double size, const double P[3], double C[3], double tmin,
+                                 double tmax, double* t, double* distSq, double* stepSq, int iterations);
+
 // The same for a curve in its owner surface's parameter plane, measured in 3D.
 int FindClosestPointCurveOnSurf(Bspline* crv, const double P[3], double C[3], double tmin,
                                 double tmax, double* t, double* distSq, double* stepSq,

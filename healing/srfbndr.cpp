@@ -1110,17 +1110,20 @@ int EvalSamplePntsOnBndryCrvInterval(const CrvInfoStruct* crv, double t0, double
   return 0;
 }
 
-int FindBndrCrvClosestPntSearch(CrvInfoStruct* crv, double x, double y, double z, int n,
-                                const double* params, const double* points, double lo, double hi,
-                                double point[3], double* t) {
+namespace {
+
+// FindBndrCrvClosestPntSearch; *size3 is the control-point diagonal of a natural side's 3D
+// form, taken at the first search that needs it (negative until then) and kept for the next
+// searches on the same form: reading every control point cost as much as the search itself.
+int ClosestPntOnSide(CrvInfoStruct* crv, double* size3, const double P[3], int n, const double* params,
+                     const double* points, double lo, double hi, double point[3], double* t) {
   if (!crv || !point || !t) return -2;
-  const double P[3] = {x, y, z};
   double start = 0.5 * (lo + hi);
   double best = 1.797693e308;
   for (int i = 0; params && points && i < n; ++i) {
     if (params[i] < lo || params[i] > hi) continue;
     const double* q = points + 3 * i;
-    const double dx = q[0] - x, dy = q[1] - y, dz = q[2] - z;
+    const double dx = q[0] - P[0], dy = q[1] - P[1], dz = q[2] - P[2];
     const double d2 = dx * dx + dy * dy + dz * dz;
     if (d2 < best) {
       best = d2;
@@ -1136,12 +1139,23 @@ int FindBndrCrvClosestPntSearch(CrvInfoStruct* crv, double x, double y, double z
     // The form is kept on the curve: the next search (and the sample tables) use it too.
     if (!crv->crv3) crv->crv3 = GetBndrCrvCurve3Form(crv);
     if (!crv->crv3) return -2;
+    if (*size3 < 0.0) *size3 = ControlPointDiagonal(crv->crv3);
     // A refinement that did not converge may have wandered: the dense sample stands.
-    if (FindClosestPointCurve3(crv->crv3, P, C, lo, hi, &tt, &distSq, &stepSq, 6) != 0) tt = start;
+    if (FindClosestPointCurve3OfSize(crv->crv3, *size3, P, C, lo, hi, &tt, &distSq, &stepSq, 6) != 0) tt = start;
   }
   tt = std::clamp(tt, lo, hi);
   *t = tt;
   return EvalPntOnBndryCrv(crv, tt, point);
+}
+
+}  // namespace
+
+int FindBndrCrvClosestPntSearch(CrvInfoStruct* crv, double x, double y, double z, int n,
+                                const double* params, const double* points, double lo, double hi,
+                                double point[3], double* t) {
+  const double P[3] = {x, y, z};
+  double size3 = -1.0;
+  return ClosestPntOnSide(crv, &size3, P, n, params, points, lo, hi, point, t);
 }
 
 int ComputeBndrEdgeCorParVals(EdgeInfoStruct* e) {
@@ -1177,6 +1191,7 @@ int ComputeBndrEdgeCorParVals(EdgeInfoStruct* e) {
   // end of the remaining interval is dropped.
   const double a0 = std::min(e->par[BndrSlot(0, 0)], e->par[BndrSlot(0, 1)]);
   const double a1 = std::max(e->par[BndrSlot(0, 0)], e->par[BndrSlot(0, 1)]);
+  double sizeB = -1.0;  // side B's form does not change along the matches
   for (int i = 0; i < e->nSample && m < room - 1; ++i) {
     // Side A's end parameters are the first and last entries already: matching them again
     // (when the two pieces' ends differ) would repeat a side-A parameter.
@@ -1185,7 +1200,7 @@ int ComputeBndrEdgeCorParVals(EdgeInfoStruct* e) {
     if (EvalPntOnBndryCrv(e->infoA, e->sampleA[i], PA) != 0) continue;
     const double a = same ? prev : lo;
     const double b = same ? hi : prev;
-    if (FindBndrCrvClosestPntSearch(B, PA[0], PA[1], PA[2], nd, dp, dq, a, b, PB, &t) != 0) continue;
+    if (ClosestPntOnSide(B, &sizeB, PA, nd, dp, dq, a, b, PB, &t) != 0) continue;
     t = std::clamp(t, a, b);
     if (t - a < eps || b - t < eps) continue;
     newA[m] = e->sampleA[i];

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "bspline/measure.h"
 #include "bspline/refines2.h"
 #include "foundation/vec3.h"
 #include "tests/support/builders.h"
@@ -152,7 +153,7 @@ TEST_F(Feet, BeyondTheDomainTheConstrainedMinimumIsTheAnswer) {
 
 // Space curves of degree 2 to 5 at scales 1e-6, 1 and 1e6: points across the tangent, on the
 // bending side up to 0.95 of the radius of curvature, project back onto their feet with result 0,
-// the parameters those of unit scale.
+// the parameters those of unit scale; with the curve's size given, to the same bits.
 TEST_F(Feet, CurveFeetAtKnownOffsetsAtEveryScale) {
   BsplineKeeper keep;
   for (int p = 2; p <= 5; ++p) {
@@ -170,9 +171,20 @@ TEST_F(Feet, CurveFeetAtKnownOffsetsAtEveryScale) {
         const double h = f.k > 0 ? std::fmin(rho / f.k, 0.1 * scale) : 0.1 * rho * scale;
         double P[3], C[3], dsq, step;
         for (int k = 0; k < 3; ++k) P[k] = f.C[k] + h * f.n[k];
-        double t = t0 + J(rng);
+        const double start = t0 + J(rng);
+        double t = start;
         ASSERT_EQ(FindClosestPointCurve3(c, P, C, 0.0, 1.0, &t, &dsq, &step, 7), 0)
             << p << " " << q;
+        // Its size given once, the same search to the last bit; a size that is not a number
+        // is refused.
+        double tSized = start, CSized[3], dsqSized, stepSized;
+        ASSERT_EQ(FindClosestPointCurve3OfSize(c, ControlPointDiagonal(c), P, CSized, 0.0, 1.0, &tSized, &dsqSized,
+                                               &stepSized, 7),
+                  0);
+        EXPECT_TRUE(tSized == t && dsqSized == dsq && stepSized == step && VecDist3(C, CSized) == 0.0)
+            << p << " " << scale << " " << q;
+        EXPECT_EQ(FindClosestPointCurve3OfSize(c, std::nan(""), P, CSized, 0.0, 1.0, &tSized, &dsqSized, &stepSized, 7),
+                  -2);
         EXPECT_LT(VecDist3(C, f.C), 1e-9 * scale) << p << " " << scale << " " << q;
         EXPECT_NEAR(std::sqrt(dsq), h, 1e-12 * h) << p << " " << scale << " " << q;
         double D[3], r[3];
