@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "bspline/refines2.h"
 #include "bspline/smake.h"
@@ -724,6 +725,11 @@ constexpr int kEarCandidates = 64;
 constexpr int kMaxFilterBoxes = 32;
 // How often the table is made again after barring the triangles of its answer that cross the mesh.
 constexpr int kTableRounds = 32;
+// Two triangles whose boxes only touch along an axis on which each reaches at least this part of
+// its box's largest side are parted there by shrinking (kCapShrink) by some twenty times the
+// crossing test's tolerance, so they cannot cross: the common case of mesh triangles beside a
+// hole's cap, spared the test.
+constexpr double kTouchReach = 1e-2;
 
 double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
@@ -1075,12 +1081,20 @@ struct TriangleBins {
     return shrunk[slot[i]];
   }
 
-  // Calls visit(i) for every kept triangle i whose box meets the given one; stops at a true result.
+  // Calls visit(i) for every kept triangle i whose box meets the given one, leaving out those that
+  // only touch it where shrinking parts them (kTouchReach); stops at a true result.
   template <class Visit>
   bool AnyNear(const double bmin[3], const double bmax[3], Visit visit) const {
+    const double reach = kTouchReach * std::max({bmax[0] - bmin[0], bmax[1] - bmin[1], bmax[2] - bmin[2]});
     auto meets = [&](int i) {
       const float* b = boxes + 6L * i;
-      return !(b[0] > bmax[0] || b[1] > bmax[1] || b[2] > bmax[2] || b[3] < bmin[0] || b[4] < bmin[1] || b[5] < bmin[2]);
+      if (b[0] > bmax[0] || b[1] > bmax[1] || b[2] > bmax[2] || b[3] < bmin[0] || b[4] < bmin[1] || b[5] < bmin[2])
+        return false;
+      const double own = kTouchReach * std::max({b[3] - b[0], b[4] - b[1], b[5] - b[2]});
+      for (int k = 0; k < 3; ++k)
+        if ((b[3 + k] <= bmin[k] || b[k] >= bmax[k]) && bmax[k] - bmin[k] >= reach && b[3 + k] - b[k] >= own)
+          return false;
+      return true;
     };
     for (int w = 0; w < nwide; ++w)
       if (meets(wide[w]) && visit(wide[w])) return true;
@@ -1161,8 +1175,12 @@ struct LoopCapper {
       bmin[k] = std::min({ear[0][k], ear[1][k], ear[2][k]});
       bmax[k] = std::max({ear[0][k], ear[1][k], ear[2][k]});
     }
-    const ShrunkTriangle shrunk(ear);
-    return bins.AnyNear(bmin, bmax, [&](int i) { return TrianglesCross(shrunk, bins.Shrunk(mesh, i)); });
+    // Drawn in only when some mesh triangle is near enough to be tried.
+    std::optional<ShrunkTriangle> shrunk;
+    return bins.AnyNear(bmin, bmax, [&](int i) {
+      if (!shrunk) shrunk.emplace(ear);
+      return TrianglesCross(*shrunk, bins.Shrunk(mesh, i));
+    });
   }
 
   bool CrossesOwnCap(const Tri3& ear) const {
