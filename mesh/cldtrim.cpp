@@ -925,34 +925,42 @@ struct NearBoxes {
           if (visit(i + static_cast<long>(dims[0]) * (j + static_cast<long>(dims[1]) * k))) return true;
     return false;
   }
-  // Each point's cell as one number; outside the boxes' span, minus the sides (a bit for each of
-  // below x, y, z, above x, y, z) it lies beyond. A triangle whose corners share a cell meets the
-  // boxes' cells just where that cell is marked, and one whose corners all lie beyond one side
-  // meets none: both are read without the triangle's box.
-  int32_t* PointCells(const Cloud* mesh) const {
-    int32_t* code = MallocArray<int32_t>(std::max(mesh->npts, 1));
-    if (!code) return nullptr;
+  // A point's cell along each axis (clamped to the grid) and the sides of the boxes' span it lies
+  // beyond (a bit for each of below x, y, z, above x, y, z).
+  struct PointCell {
+    int32_t at[3];
+    int32_t beyond;
+  };
+  PointCell* PointCells(const Cloud* mesh) const {
+    PointCell* cells = MallocArray<PointCell>(std::max(mesh->npts, 1));
+    if (!cells) return nullptr;
     for (int v = 0; v < mesh->npts; ++v) {
       const float p[3] = {mesh->x[v], mesh->y[v], mesh->z[v]};
-      int beyond = 0;
-      for (int k = 0; k < 3; ++k) beyond |= (p[k] < lo[k]) << k | (p[k] > hi[k]) << (3 + k);
-      code[v] = beyond ? -beyond
-                       : static_cast<int32_t>(CellOf(p[0], 0) + static_cast<long>(dims[0]) *
-                                                                    (CellOf(p[1], 1) + static_cast<long>(dims[1]) * CellOf(p[2], 2)));
+      PointCell& c = cells[v];
+      c.beyond = 0;
+      for (int k = 0; k < 3; ++k) {
+        c.beyond |= (p[k] < lo[k]) << k | (p[k] > hi[k]) << (3 + k);
+        c.at[k] = CellOf(p[k], k);
+      }
     }
-    return code;
+    return cells;
   }
-  // From the corners' codes: 1 meets, 0 does not, -1 not known without the box.
-  int MeetsByCorners(int32_t a, int32_t b, int32_t c) const {
-    if (a < 0 && b < 0 && c < 0 && (-a & -b & -c)) return 0;
-    if (a >= 0 && a == b && a == c) return marked[a];
-    return -1;
-  }
-  // Whether the box (min x, y, z, max x, y, z) may meet one of the boxes: it meets their span and a
-  // marked cell.
-  bool Meets(const float* b) const {
-    if (b[0] > hi[0] || b[1] > hi[1] || b[2] > hi[2] || b[3] < lo[0] || b[4] < lo[1] || b[5] < lo[2]) return false;
-    return ForCells(b[0], b[1], b[2], b[3], b[4], b[5], [&](long c) { return marked[c] != 0; });
+  // Whether the triangle of corners a, b, c may meet one of the boxes: its box meets their span (its
+  // corners do not all lie beyond one side) and a marked cell. CellOf keeps the order of
+  // coordinates, so the cells of the triangle's box run between those of its corners: read
+  // without the box.
+  bool MeetsCorners(const PointCell& a, const PointCell& b, const PointCell& c) const {
+    if (a.beyond & b.beyond & c.beyond) return false;
+    int from[3], to[3];
+    for (int k = 0; k < 3; ++k) {
+      from[k] = std::min({a.at[k], b.at[k], c.at[k]});
+      to[k] = std::max({a.at[k], b.at[k], c.at[k]});
+    }
+    for (int k = from[2]; k <= to[2]; ++k)
+      for (int j = from[1]; j <= to[1]; ++j)
+        for (int i = from[0]; i <= to[0]; ++i)
+          if (marked[i + static_cast<long>(dims[0]) * (j + static_cast<long>(dims[1]) * k)]) return true;
+    return false;
   }
 };
 
@@ -969,7 +977,8 @@ struct TriangleBins {
   int32_t* items = nullptr;  // kept numbers (below)
   int32_t* wide = nullptr;
   int nwide = 0;
-  int32_t* keptTri = nullptr;  // per kept triangle, its number in the mesh
+  int32_t* keptTri = nullptr;  // per kept triangle, its number in the mesh (ascending)
+  int nkept = 0;
   float* boxes = nullptr;      // per kept triangle: min x, y, z, max x, y, z
   ShrunkTriangle* shrunk = nullptr;  // those made so far
   int nshrunk = 0;
@@ -987,43 +996,39 @@ struct TriangleBins {
   // Bins the triangles whose boxes meet one of the nboxes boxes (6 doubles each: min, max), the
   // only ones a query inside them can meet. With many boxes, those meeting a cell of a coarse grid
   // that one of the boxes meets: a few more, found without trying every box. In the same pass,
-  // counts into *marked the triangles' corners at points `mark` flags.
+  // counts into *marked the kept triangles' corners at points `mark` flags (points inside the
+  // boxes, so that every triangle at one is kept).
   bool Build(const Cloud* mesh, const double* near, int nboxes, const unsigned char* mark, long* marked) {
     const int n = mesh->ntri;
     boxes = MallocArray<float>(6, std::max(n, 1));
     keptTri = MallocArray<int32_t>(std::max(n, 1));
     if (!boxes || !keptTri) return false;
     NearBoxes filter;
-    Owned<int32_t, Free> code;
+    Owned<NearBoxes::PointCell, Free> corner;
     if (nboxes > kMaxFilterBoxes) {
       if (!filter.Build(near, nboxes)) return false;
-      code.reset(filter.PointCells(mesh));
-      if (!code) return false;
+      corner.reset(filter.PointCells(mesh));
+      if (!corner) return false;
     }
     double all[6] = {HUGE_VAL, HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL, -HUGE_VAL}, sumSize = 0.0;
-    int nkept = 0;
+    nkept = 0;
     *marked = 0;
     for (int t = 0; t < n; ++t) {
       float* b = boxes + 6L * nkept;
       const int32_t* v = mesh->tri[t].v;
-      *marked += mark[v[0]] + mark[v[1]] + mark[v[2]];
-      const int known = code ? filter.MeetsByCorners(code[v[0]], code[v[1]], code[v[2]]) : -1;
-      if (known == 0) continue;
+      if (corner && !filter.MeetsCorners(corner[v[0]], corner[v[1]], corner[v[2]])) continue;
       for (int k = 0; k < 3; ++k) {
         const float* c = k == 0 ? mesh->x : k == 1 ? mesh->y : mesh->z;
         b[k] = std::min({c[v[0]], c[v[1]], c[v[2]]});
         b[3 + k] = std::max({c[v[0]], c[v[1]], c[v[2]]});
       }
-      bool kept = false;
-      if (nboxes > kMaxFilterBoxes) {
-        kept = known > 0 || filter.Meets(b);
-      } else {
-        for (int q = 0; q < nboxes && !kept; ++q) {
-          const double* box = near + 6L * q;
-          kept = !(b[0] > box[3] || b[1] > box[4] || b[2] > box[5] || b[3] < box[0] || b[4] < box[1] || b[5] < box[2]);
-        }
+      bool kept = static_cast<bool>(corner);
+      for (int q = 0; q < nboxes && !kept; ++q) {
+        const double* box = near + 6L * q;
+        kept = !(b[0] > box[3] || b[1] > box[4] || b[2] > box[5] || b[3] < box[0] || b[4] < box[1] || b[5] < box[2]);
       }
       if (!kept) continue;
+      *marked += mark[v[0]] + mark[v[1]] + mark[v[2]];
       keptTri[nkept++] = t;
       for (int k = 0; k < 3; ++k) all[k] = std::min(all[k], double(b[k])), all[3 + k] = std::max(all[3 + k], double(b[3 + k]));
       sumSize += std::max({b[3] - b[0], b[4] - b[1], b[5] - b[2]});
@@ -1511,7 +1516,17 @@ HoleCapper* BeginHoleCaps(Cloud* mesh, const int32_t* edges, IndexNode* const* l
   c->nodes = MallocArray<IndexNode>(marked + 3 * room);
   c->used = static_cast<int>(marked);
   if (!c->around || !c->nodes) return nullptr;
-  MakeMarkedPolyPointers(mesh, c->around, c->nodes, onLoop);
+  // Every triangle at a loop vertex is near its loop, so the kept ones give the lists; in the order
+  // of MakeMarkedPolyPointers.
+  std::fill(c->around, c->around + mesh->npts, nullptr);
+  IndexNode* node = c->nodes;
+  for (int i = 0; i < c->bins.nkept; ++i) {
+    const int t = c->bins.keptTri[i];
+    for (int k = 0; k < 3; ++k) {
+      const int32_t v = mesh->tri[t].v[k];
+      if (onLoop[v]) *node = {c->around[v], t}, c->around[v] = node++;
+    }
+  }
   return c;
 }
 
