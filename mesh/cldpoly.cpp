@@ -380,13 +380,17 @@ int MakeBoundaryLoops(const Cloud* mesh, int32_t** edges, IndexNode*** loopHeads
   auto* starts = CallocArray<int32_t>(n + 1L);
   auto* records = MallocArray<int32_t>(m);
   if (!starts || !records) return 0;
+  // A triangle's corners are its edges' first ends: checking them checks every end.
+  const auto within = [n](int32_t v) { return static_cast<uint32_t>(v) < static_cast<uint32_t>(n); };
   bool inRange = n < (1 << 30);
-  for (int t = 0; t < mesh->ntri && inRange; ++t)
-    for (int k = 0; k < 3; ++k) {
-      const int32_t a = mesh->tri[t].v[k], b = mesh->tri[t].v[(k + 1) % 3];
-      inRange = inRange && a >= 0 && a < n && b >= 0 && b < n;
-      if (inRange) ++starts[std::min(a, b) + 1];
-    }
+  for (int t = 0; t < mesh->ntri && inRange; ++t) {
+    const int32_t a = mesh->tri[t].v[0], b = mesh->tri[t].v[1], c = mesh->tri[t].v[2];
+    inRange = within(a) && within(b) && within(c);
+    if (!inRange) break;
+    ++starts[std::min(a, b) + 1];
+    ++starts[std::min(b, c) + 1];
+    ++starts[std::min(c, a) + 1];
+  }
   if (!inRange) {
     // Vertex numbers the buckets cannot hold: through the whole edge table.
     Owned<int32_t*, Free> corners;
@@ -397,11 +401,13 @@ int MakeBoundaryLoops(const Cloud* mesh, int32_t** edges, IndexNode*** loopHeads
     return total;
   }
   for (int v = 0; v < n; ++v) starts[v + 1] += starts[v];
-  for (int t = 0; t < mesh->ntri; ++t)
+  for (int t = 0; t < mesh->ntri; ++t) {
+    const int32_t* v = mesh->tri[t].v;
     for (int k = 0; k < 3; ++k) {
-      const int32_t a = mesh->tri[t].v[k], b = mesh->tri[t].v[(k + 1) % 3];
+      const int32_t a = v[k], b = v[k == 2 ? 0 : k + 1];
       records[starts[std::min(a, b)]++] = a <= b ? b << 1 : a << 1 | 1;
     }
+  }
   // The odd-used edges in table order, with their uses and the vertex an edge used once is left from.
   int nodd = 0;
   for (int v = n; v > 0; --v) starts[v] = starts[v - 1];
