@@ -445,6 +445,8 @@ constexpr long SharpWorkBytes(int n) {
 
 // Rings of a point removal are small: their work fits on the stack, no allocation.
 constexpr int kStackRing = 32;
+// Polygons of up to this many vertices are cut into triangles in scratch on the stack.
+constexpr int kStackEars = 16;
 
 }  // namespace
 
@@ -460,10 +462,15 @@ int BreakPolyToTriangle(int n, const int* idx, const double* x, const double* y,
   TrackingScope scope;
   EarWork w;
   // Every split adds two vertex copies and one pending part, and every split or ear takes one
-  // from the sum of (count - 3) over the parts: at most n - 3 splits.
-  w.v = MallocArray<EarVertex>(3, n);
-  w.pending = MallocArray<EarPolygon>(n);
-  w.gather = MallocArray<int>(n);
+  // from the sum of (count - 3) over the parts: at most n - 3 splits. A short polygon (the common
+  // hole) works on the stack.
+  EarVertex stackVertices[3 * kStackEars];
+  EarPolygon stackPending[kStackEars];
+  int stackGather[kStackEars];
+  const bool onStack = n <= kStackEars;
+  w.v = onStack ? stackVertices : MallocArray<EarVertex>(3, n);
+  w.pending = onStack ? stackPending : MallocArray<EarPolygon>(n);
+  w.gather = onStack ? stackGather : MallocArray<int>(n);
   if (!w.v || !w.pending || !w.gather) return 0;
   for (int i = 0; i < n; ++i) {
     EarVertex& e = w.v[i];
