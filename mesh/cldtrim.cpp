@@ -1040,7 +1040,10 @@ struct TriangleBins {
     const double extent = std::max({all[3] - all[0], all[4] - all[1], all[5] - all[2], 1e-30});
     cell = std::max(2.0 * sumSize / nkept, extent * 1e-6);
     for (int k = 0; k < 3; ++k) lo[k] = all[k];
-    // Cells about twice a triangle's size, no more cells than triangles, few wide triangles.
+    // Cells about twice a triangle's size, no more than eight per triangle (cell numbers fit an
+    // int32), few wide triangles. Finer cells than one per triangle leave a query fewer
+    // triangles to try where the kept triangles lie thinly over their box, as round scattered holes.
+    const long maxCells = std::min(8L * nkept + 64L, long{INT32_MAX});
     for (;;) {
       long cells = 1;
       for (int k = 0; k < 3; ++k) {
@@ -1048,9 +1051,9 @@ struct TriangleBins {
         cells *= dims[k];
       }
       nwide = 0;
-      if (cells <= nkept + 64L)
+      if (cells <= maxCells)
         for (int i = 0; i < nkept; ++i) nwide += Wide(boxes + 6L * i);
-      if (cells <= nkept + 64L && nwide <= nkept / 16) break;
+      if (cells <= maxCells && nwide <= nkept / 16) break;
       cell *= 1.5;
     }
     perCell = 1.0 / cell;
@@ -1061,16 +1064,19 @@ struct TriangleBins {
     shrunk = MallocArray<ShrunkTriangle>(nkept);
     slot = MallocArray<int32_t>(nkept);
     if (!start || !items || !wide || !shrunk || !slot) return false;
-    std::fill(slot, slot + nkept, -1);
+    // slot holds each triangle's cell (-1 wide) while they are binned.
     nwide = 0;
-    for (int i = 0; i < nkept; ++i)
-      if (Wide(boxes + 6L * i)) wide[nwide++] = i;
-      else ++start[CellIndex(boxes + 6L * i) + 1];
+    for (int i = 0; i < nkept; ++i) {
+      slot[i] = Wide(boxes + 6L * i) ? -1 : static_cast<int32_t>(CellIndex(boxes + 6L * i));
+      if (slot[i] < 0) wide[nwide++] = i;
+      else ++start[slot[i] + 1];
+    }
     for (long c = 0; c < ncells; ++c) start[c + 1] += start[c];
     for (int i = 0; i < nkept; ++i)
-      if (!Wide(boxes + 6L * i)) items[start[CellIndex(boxes + 6L * i)]++] = i;
+      if (slot[i] >= 0) items[start[slot[i]]++] = i;
     for (long c = ncells; c > 0; --c) start[c] = start[c - 1];
     start[0] = 0;
+    std::fill(slot, slot + nkept, -1);
     return true;
   }
 
@@ -1580,10 +1586,13 @@ int CapAllLoops(Cloud* mesh) {
     return 1;
   long room = 0;
   for (int l = 0; l < nloops; ++l) room += std::max(sizes[l] - 2, 0);
+  if (mesh->ntri + room > INT32_MAX || !ReallocCldPolyList(mesh, static_cast<int>(mesh->ntri + room))) return 1;
   TrackingScope scope;
   HoleCapper* capper = BeginHoleCaps(mesh, edges.get(), loops.get(), nloops, room);
-  if (!capper) return 1;
-  if (mesh->ntri + room > INT32_MAX || !ReallocCldPolyList(mesh, static_cast<int>(mesh->ntri + room))) return 1;
+  if (!capper) {
+    ReallocCldPolyList(mesh, mesh->ntri);
+    return 1;
+  }
   bool unsound = false;
   for (int l = 0; l < nloops; ++l) {
     int n = 0;
