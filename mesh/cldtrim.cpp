@@ -1093,17 +1093,17 @@ struct TriangleBins {
   }
 
   // Calls visit(i) for every kept triangle i whose box meets the given one, leaving out those that
-  // only touch it where shrinking parts them (kTouchReach); stops at a true result.
+  // only touch it along an axis where both reach across (kTouchReach; for the query, as reaches
+  // says): there shrinking parts them. Stops at a true result.
   template <class Visit>
-  bool AnyNear(const double bmin[3], const double bmax[3], Visit visit) const {
-    const double reach = kTouchReach * std::max({bmax[0] - bmin[0], bmax[1] - bmin[1], bmax[2] - bmin[2]});
+  bool AnyNear(const double bmin[3], const double bmax[3], const bool reaches[3], Visit visit) const {
     auto meets = [&](int i) {
       const float* b = boxes + 6L * i;
       if (b[0] > bmax[0] || b[1] > bmax[1] || b[2] > bmax[2] || b[3] < bmin[0] || b[4] < bmin[1] || b[5] < bmin[2])
         return false;
       const double own = kTouchReach * std::max({b[3] - b[0], b[4] - b[1], b[5] - b[2]});
       for (int k = 0; k < 3; ++k)
-        if ((b[3 + k] <= bmin[k] || b[k] >= bmax[k]) && bmax[k] - bmin[k] >= reach && b[3 + k] - b[k] >= own)
+        if ((b[3 + k] <= bmin[k] || b[k] >= bmax[k]) && reaches[k] && b[3 + k] - b[k] >= own)
           return false;
       return true;
     };
@@ -1180,15 +1180,23 @@ struct LoopCapper {
 
   bool CrossesNear(const Tri3& ear) { return CrossesMesh(ear) || CrossesOwnCap(ear); }
 
+  // The triangle's box, and along which axes it reaches across (kTouchReach).
+  static void ReachingBox(const Tri3& t, double bmin[3], double bmax[3], bool reaches[3]) {
+    for (int k = 0; k < 3; ++k) {
+      bmin[k] = std::min({t[0][k], t[1][k], t[2][k]});
+      bmax[k] = std::max({t[0][k], t[1][k], t[2][k]});
+    }
+    const double reach = kTouchReach * std::max({bmax[0] - bmin[0], bmax[1] - bmin[1], bmax[2] - bmin[2]});
+    for (int k = 0; k < 3; ++k) reaches[k] = bmax[k] - bmin[k] >= reach;
+  }
+
   bool CrossesMesh(const Tri3& ear) {
     double bmin[3], bmax[3];
-    for (int k = 0; k < 3; ++k) {
-      bmin[k] = std::min({ear[0][k], ear[1][k], ear[2][k]});
-      bmax[k] = std::max({ear[0][k], ear[1][k], ear[2][k]});
-    }
+    bool reaches[3];
+    ReachingBox(ear, bmin, bmax, reaches);
     // Drawn in only when some mesh triangle is near enough to be tried.
     std::optional<ShrunkTriangle> shrunk;
-    return bins.AnyNear(bmin, bmax, [&](int i) {
+    return bins.AnyNear(bmin, bmax, reaches, [&](int i) {
       if (!shrunk) shrunk.emplace(ear);
       return TrianglesCross(*shrunk, bins.Shrunk(mesh, i));
     });
@@ -1270,6 +1278,23 @@ struct LoopCapper {
       sum += std::fabs(a);  // flat ones along straight runs count as nothing
     }
     if (std::fabs(sum - area) > 1e-9 * size * size) return false;
+    // One look round the whole cap first: a mesh triangle that only touches the cap's box, along
+    // an axis every cap triangle reaches across, only touches each cap triangle's box there and is
+    // passed over by each one's look too; when no other is near, none can cross the mesh.
+    if (checkCrossing) {
+      double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+      bool allReach[3] = {true, true, true};
+      for (int c = 0; c < ncaps; ++c) {
+        Tri3 tri;
+        TriangleAt(c, tri);
+        double bmin[3], bmax[3];
+        bool reaches[3];
+        ReachingBox(tri, bmin, bmax, reaches);
+        for (int k = 0; k < 3; ++k)
+          lo[k] = std::min(lo[k], bmin[k]), hi[k] = std::max(hi[k], bmax[k]), allReach[k] = allReach[k] && reaches[k];
+      }
+      checkCrossing = bins.AnyNear(lo, hi, allReach, [](int) { return true; });
+    }
     for (int c = 0; c < ncaps; ++c) {
       const int* t = caps + 3 * c;
       for (int k = 0; k < 3; ++k) {
