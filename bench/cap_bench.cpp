@@ -140,8 +140,9 @@ TestMesh PartWithFourHoles() {
   });
 }
 
-// A 60 x 60 x 2 box whose top face has 2 x 2 blocks of holes meeting at their middle vertex, the
-// blocks 6 cells apart: 400 holes, each vertex where two meet a pinch.
+// A 60 x 60 x 2 box whose top face has 2 x 2 blocks, 6 cells apart, with their two diagonal cells
+// left out as holes meeting at the block's middle vertex: 200 holes, each vertex where two meet a
+// pinch.
 TestMesh SheetWithPinchedHoles() {
   const int n[3] = {60, 60, 2};
   return Box(n, [](int face, int i, int j) {
