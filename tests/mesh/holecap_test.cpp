@@ -198,4 +198,24 @@ TEST_F(HoleCapping, RandomHolesOnABoxAreClosedSoundlyOrReported) {
   EXPECT_EQ(reported, 0);
 }
 
+// Refused allocations anywhere in capping leave nothing tracked and a mesh that is still sound
+// where it was capped (no edge of three triangles, none run twice the same way), the failure
+// reported; given enough, both pinched holes are closed.
+TEST_F(HoleCapping, RefusedAllocationsLeaveNothingAndNoUnsoundCap) {
+  int closed = 0;
+  const int failed = RefuseInTurn(
+      120, [] { return BoxWithTopHoles({{1, 1}, {2, 2}}); },
+      [&](Cloud* m) {
+        EXPECT_EQ(CapAllLoops(m), 1);
+        const MeshSoundness s(m);
+        EXPECT_EQ(s.overused, 0);
+        EXPECT_EQ(s.disagreeing, 0);
+        closed += s.open == 0 && !KernelFailed();
+        return KernelFailed() ? 1 : 0;
+      },
+      [](int r) { return r != 0; });
+  EXPECT_GT(failed, 0);
+  EXPECT_GT(closed, 0);
+}
+
 }  // namespace
