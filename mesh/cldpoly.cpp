@@ -139,7 +139,10 @@ int CreatePolyEdges(const Cloud* mesh, int32_t** edges, int32_t*** cornerEdges, 
   } else {
     std::sort(records, records + m, byValue);
   }
-  records[m] = {-2, -1, -1};
+  // The sentinel differs from the last record in vmin, whatever numbers the corners hold: a
+  // fixed value would equal the last record of a mesh whose corners are all negative, and that
+  // run would then name an edge never written.
+  records[m] = {~records[m - 1].vmin, 0, -1};
   int count = 0;
   CompareEdge(m, records, map, pairs, &count);
   for (int c = 0; c < m; ++c) corners[c] = pairs + 2 * map[c];

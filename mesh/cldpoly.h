@@ -35,8 +35,9 @@ void MakeMarkedEdgePointers(const Cloud* mesh, const int32_t* edges, int nedges,
 int GetEdgeNo(const int32_t* edges, IndexNode* const* vertexEdgeHeads, int v, int w);
 
 // The unique edges of the mesh. *edges gets room for 3 ntri pairs (not shrunk), *cornerEdges the
-// 3 ntri corner pointers, *nedges the count; both arrays are the caller's (Free). 1 done (a mesh
-// without triangles gives null arrays and 0 edges), 0 out of memory (outputs null and 0).
+// 3 ntri corner pointers, *nedges the count; both arrays are the caller's (Free). Corners that
+// name no point give edges like any others (one with a negative end reads as deleted). 1 done (a
+// mesh without triangles gives null arrays and 0 edges), 0 out of memory (outputs null and 0).
 int CreatePolyEdges(const Cloud* mesh, int32_t** edges, int32_t*** cornerEdges, int* nedges);
 // -1, 0 or 1 as (a.vmin, a.vmax) is before, equal to or after (b.vmin, b.vmax); corners are not
 // compared.

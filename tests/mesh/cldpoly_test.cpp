@@ -2,6 +2,7 @@
 // boundary loops of grids with holes, a bow tie, an edge of three triangles and closed meshes.
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <map>
 #include <random>
 #include <set>
@@ -176,6 +177,50 @@ TEST_F(MeshTopology, EmptyMeshAndSingleTriangle) {
   std::vector<int> values;
   for (; chain; chain = DeletePolyCloudEdge(chain)) values.push_back(chain->index);
   EXPECT_EQ(values, (std::vector<int>{4, -1, 7}));
+}
+
+// The edge table against the corner pairs, and every corner pointing at its own pair, one of
+// the table's.
+void ExpectCornersOnTheirEdges(const Cloud* m) {
+  Topology tp;
+  ASSERT_EQ(CreatePolyEdges(m, &tp.edges, &tp.corners, &tp.nedges), 1);
+  std::vector<Edge> expect;
+  for (const auto& [e, n] : BruteEdges(m)) expect.push_back(e);
+  ASSERT_EQ(tp.nedges, int(expect.size()));
+  for (int e = 0; e < tp.nedges; ++e) EXPECT_EQ(Edge(tp.edges[2 * e], tp.edges[2 * e + 1]), expect[e]) << e;
+  for (int t = 0; t < m->ntri; ++t)
+    for (int k = 0; k < 3; ++k) {
+      const int32_t* p = tp.corners[3 * t + k];
+      const int a = m->tri[t].v[k], b = m->tri[t].v[(k + 1) % 3];
+      ASSERT_EQ((p - tp.edges) % 2, 0);
+      ASSERT_GE(p - tp.edges, 0);
+      ASSERT_LT(p - tp.edges, 2 * tp.nedges) << t << " " << k;
+      EXPECT_EQ(Edge(p[0], p[1]), Edge(std::min(a, b), std::max(a, b))) << t << " " << k;
+    }
+}
+
+// Scans and exports carry corners that name no point, negative ones among them: the table still
+// holds every corner pair once (one with a negative end counts as a deleted edge), whatever
+// numbers the triangles hold. All corners negative puts (-2, -1) last in order.
+TEST_F(MeshTopology, CornersNamingNoPointStillPointAtTheirEdges) {
+  const std::vector<std::vector<TestTriangle>> meshes = {
+      {{-3, -2, -1}},
+      {{-2, -1, -2}, {-1, -2, -5}},
+      {{0, 1, 2}, {-2, -1, -3}, {2, 1, 3}},
+      {{0, 1, 2}, {2, 1, 7}, {3, INT32_MAX, -1}},
+      {{INT32_MIN, -1, -2}, {-2, -1, INT32_MIN}},
+  };
+  for (const auto& tris : meshes) {
+    std::vector<TestTriangle> named = tris;
+    for (TestTriangle& t : named)
+      for (int& w : t) w = w >= 0 && w < 4 ? w : 0;
+    Cloud* m = MakeTestMesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, named);
+    ASSERT_NE(m, nullptr);
+    for (int t = 0; t < m->ntri; ++t)
+      for (int k = 0; k < 3; ++k) m->tri[t].v[k] = tris[t][k];
+    ExpectCornersOnTheirEdges(m);
+    FreeCloud(m);
+  }
 }
 
 TEST_F(MeshTopology, AdjacencyListsAgreeWithTheTriangles) {
