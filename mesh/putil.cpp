@@ -869,6 +869,25 @@ int NearestWithin(const Cloud* m, const CloudTriangle* tris, int n, const double
   return best;
 }
 
+// Flags (1) the triangles a reduction leaves out, in one pass, and returns how many take part.
+// One that names no point (scans and exports have them) has no place: left in, a corner out of
+// range would index past the point lists, so neither reduction works with it. With cornersApart
+// one that repeats a corner, which has no area, is left out too: in the count reduction it would
+// make a point its own neighbour, re-costed (and moved in the queue) by its own removal. Left-out
+// triangles bound nothing a reduction could keep and are dropped with its removals.
+int FlagTrianglesLeftOut(const Cloud* m, bool cornersApart, int* flags) {
+  const auto named = [m](int32_t w) { return static_cast<uint32_t>(w) < static_cast<uint32_t>(m->npts); };
+  int live = 0;
+  for (int t = 0; t < m->ntri; ++t) {
+    const int32_t* v = m->tri[t].v;
+    const bool part = named(v[0]) && named(v[1]) && named(v[2]) &&
+                      (!cornersApart || (v[0] != v[1] && v[1] != v[2] && v[0] != v[2]));
+    flags[t] = !part;
+    live += part;
+  }
+  return live;
+}
+
 // Pass after pass of ReduceCloudPolygons. Triangle numbers of a pass: the mesh's own, then the
 // triangles made in the pass from ntri on, in the order they were made.
 class ToleranceDecimation {
@@ -1071,6 +1090,9 @@ int ToleranceDecimation::Run() {
     return 1;
   }
   if (!Allocate()) return 0;
+  // Those that name no point go before the first pass. One that repeats a corner stays, as it
+  // always has, for the removal checks to take like any other: it names only points.
+  if (FlagTrianglesLeftOut(m_, false, triFlags_) < m_->ntri) DeleteCldVertsAndPolys(m_, nullptr, triFlags_);
   MakePolyPointers(m_, vtri_, vtriNodes_);
   for (bool changed = true; changed;) {
     changed = false;
@@ -1300,17 +1322,6 @@ void CostQueue::Update(int v, double c) {
     }
   }
   InsertToCome(v);
-}
-
-// Whether the count reduction works with a triangle: three corners apart, each naming a point.
-// One that repeats a corner has no area and one that names no point has no place: such triangles
-// (scans and exports have them) bound nothing the reduction could keep, so they are left out of
-// its lists and dropped with its removals. Left in, a corner out of range would index past the
-// point lists, and a repeated one would make a point its own neighbour, re-costed (and moved in
-// the queue) by its own removal.
-bool SoundTriangle(const Cloud* m, const int32_t v[3]) {
-  const auto named = [m](int32_t w) { return static_cast<uint32_t>(w) < static_cast<uint32_t>(m->npts); };
-  return named(v[0]) && named(v[1]) && named(v[2]) && v[0] != v[1] && v[1] != v[2] && v[0] != v[2];
 }
 
 // ReducePolygonsByCount. The mesh's triangles keep their numbers until the end: a removal flags
@@ -1709,11 +1720,7 @@ bool CountDecimation::FlagLeftOut() {
   room_ = m_->ntri;
   triFlags_ = MallocArray<int>(room_);
   if (!triFlags_) return false;
-  live_ = 0;
-  for (int t = 0; t < m_->ntri; ++t) {
-    triFlags_[t] = !SoundTriangle(m_, m_->tri[t].v);
-    live_ += !triFlags_[t];
-  }
+  live_ = FlagTrianglesLeftOut(m_, true, triFlags_);
   return true;
 }
 

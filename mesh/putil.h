@@ -51,10 +51,11 @@ int IsPolyType3Degen(const Cloud* mesh, const int v[3], double d2);
 // degree is taken as 3.14/180 radians, a factor callers' thresholds were tuned with). A pass
 // tries each point whose mask byte is non-zero (null mask: every point) and that no removal of
 // the pass has touched yet; a boundary point only when it lies within tol of the segment of its
-// two boundary neighbours. The passes end when one removes nothing; the mask is compacted with
-// the points (the tail left as it was), the point arrays trimmed and the cloud made unordered.
-// 1 done; 0 on a user break or when memory runs out: the mesh is then as the last finished pass
-// left it.
+// two boundary neighbours. A triangle that names no point (a number outside 0 .. npts - 1) takes
+// no part: it is dropped before the first pass. The passes end when one removes nothing; the mask
+// is compacted with the points (the tail left as it was), the point arrays trimmed and the cloud
+// made unordered. 1 done; 0 on a user break or when memory runs out: the mesh is then as the last
+// finished pass left it (as it was when memory runs out before the first).
 int ReduceCloudPolygons(Cloud* mesh, double tol, double angle, unsigned char* mask);
 // Removes points one at a time in order of a weighted cost (neighbourWeight times the squared
 // length of the shortest edge over the mean, angleWeight times 1 minus the least dot product of

@@ -1,6 +1,7 @@
 // Decimation of triangle meshes: to a distance tolerance and an angle, and to a triangle count.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <map>
 #include <random>
 #include <set>
@@ -384,13 +385,8 @@ Cloud* MeshOf(const Soup& s) {
   return m;
 }
 
-// Scans and exports carry triangles that repeat a corner or name no point: some on edges of the
-// mesh, one all on one point, one on the spare point alone, corners past the end and negative,
-// put before, among and after the mesh's own.
-Soup WithTrianglesOfNoArea(Soup s) {
-  const int n = int(s.pts.size()), spare = n - 1;
-  const std::vector<TestTriangle> bad = {{20, 20, 21}, {21, 35, 21}, {7, 7, 7}, {spare, 3, spare},
-                                         {5, 6, n},    {-1, 30, 31}, {40, 41, n + 1000}};
+// The bad triangles put before, among and after the mesh's own.
+Soup Interleaved(Soup s, const std::vector<TestTriangle>& bad) {
   std::vector<TestTriangle> tris;
   const size_t step = s.tris.size() / (bad.size() - 1);
   for (size_t t = 0, k = 0; t <= s.tris.size(); ++t) {
@@ -399,6 +395,20 @@ Soup WithTrianglesOfNoArea(Soup s) {
   }
   s.tris = tris;
   return s;
+}
+
+// Scans and exports carry triangles that repeat a corner or name no point: some on edges of the
+// mesh, one all on one point, one on the spare point alone, corners past the end and negative.
+Soup WithTrianglesOfNoArea(const Soup& s) {
+  const int n = int(s.pts.size()), spare = n - 1;
+  return Interleaved(s, {{20, 20, 21}, {21, 35, 21}, {7, 7, 7}, {spare, 3, spare},
+                         {5, 6, n}, {-1, 30, 31}, {40, 41, n + 1000}});
+}
+
+// Corners past the end and negative, the least number of all among them.
+Soup WithTrianglesNamingNoPoint(const Soup& s) {
+  const int n = int(s.pts.size());
+  return Interleaved(s, {{5, 6, n}, {-1, 30, 31}, {-3, -2, -1}, {40, 41, n + 1000}, {INT32_MIN, 2, 3}});
 }
 
 // The mesh's triangles are those given, in their order.
@@ -515,6 +525,62 @@ TEST_F(Decimation, CountReductionKeepsADuplicatedTriangleAndItsCorners) {
   for (const auto& [face, n] : copies) single += n == 1;
   EXPECT_EQ(single + 2 * int(twice.size()), m->ntri);
   FreeCloud(m);
+  FreeCloud(original);
+}
+
+// Triangles that name no point take no part in the tolerance decimation either: the mesh thins
+// bit for bit as it does without them, the mask following its points, and they are gone. Refused
+// allocations leave the mesh whole, or thinned with them gone.
+TEST_F(Decimation, ToleranceReductionLeavesOutTrianglesThatNameNoPoint) {
+  const Soup clean = BumpsWithASparePoint(14, 12);
+  const Soup dirty = WithTrianglesNamingNoPoint(clean);
+  for (bool masked : {false, true}) {
+    Cloud* expected = MeshOf(clean);
+    Cloud* m = MeshOf(dirty);
+    std::vector<unsigned char> mask(clean.pts.size()), expectedMask;
+    for (size_t i = 0; i < mask.size(); ++i) mask[i] = i % 3 != 0;
+    expectedMask = mask;
+    ASSERT_EQ(ReduceCloudPolygons(expected, 0.05, 20, masked ? expectedMask.data() : nullptr), 1);
+    ASSERT_EQ(ReduceCloudPolygons(m, 0.05, 20, masked ? mask.data() : nullptr), 1);
+    EXPECT_FALSE(KernelFailed());
+    EXPECT_LT(m->ntri, int(clean.tris.size()) - 20);
+    ExpectEdgeManifold(m);
+    ExpectSameMesh(m, expected);
+    EXPECT_EQ(mask, expectedMask);
+    FreeCloud(m);
+    FreeCloud(expected);
+  }
+  const int failed = RefuseInTurn(
+      300, [&] { return MeshOf(dirty); },
+      [&](Cloud* m) {
+        const int r = ReduceCloudPolygons(m, 0.05, 20, nullptr);
+        if (m->ntri == int(dirty.tris.size())) ExpectTriangles(m, dirty.tris);
+        else ExpectEdgeManifold(m);
+        return r;
+      },
+      [](int r) { return r != 1; });
+  EXPECT_GT(failed, 20);
+}
+
+// Triangles that repeat a corner stay with the tolerance decimation's checks: beside them and
+// those that name no point, it thins the mesh, every original point within the tolerance.
+TEST_F(Decimation, ToleranceReductionBesideTrianglesOfNoArea) {
+  const Soup clean = BumpsWithASparePoint(14, 12);
+  Cloud* original = HeightField(14, 12, 1.0, Bumps);  // without the spare point, which is off it
+  for (double angle : {20.0, 179.0}) {  // a fan with a triangle of no area passes the wide limit
+    Cloud* m = MeshOf(WithTrianglesOfNoArea(clean));
+    EXPECT_EQ(ReduceCloudPolygons(m, 0.05, angle, nullptr), 1);
+    EXPECT_FALSE(KernelFailed());
+    EXPECT_LT(m->ntri, int(clean.tris.size()) - 20);
+    bool named = true;
+    for (int t = 0; t < m->ntri; ++t)
+      for (int32_t w : m->tri[t].v) named = named && w >= 0 && w < m->npts;
+    EXPECT_TRUE(named) << angle;
+    if (named) {
+      EXPECT_LE(WorstDistance(original, m), 0.05) << angle;
+    }
+    FreeCloud(m);
+  }
   FreeCloud(original);
 }
 
