@@ -84,7 +84,10 @@ void RebuildCurve3Form(CrvInfoStruct* crv) {
 // The outer boundary (held for continuity >= 0) and the fixed surfaces with all their curves.
 int MarkHeldGeometry(BndrStruct* bs, int n, const int* fixed, int continuity) {
   if (SetSkinSrfsOuterContinuity(bs, continuity) != 0) return -2;
-  for (int i = 0; i < n; ++i) bs->srfs[i].fixed = fixed ? fixed[i] : 0;
+  for (int i = 0; i < n; ++i) {
+    bs->srfs[i].fixed = fixed ? fixed[i] : 0;
+    bs->srfs[i].keptStart = 0;
+  }
   return SetSkinSrfsFixedCrvs(bs);
 }
 
@@ -981,6 +984,8 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
     }
   }
 
+  // Left on the topology for the report: a seam of such a surface stays as it came.
+  for (int i = 0; i < n; ++i) bs->srfs[i].keptStart = stage[i] == kStart && !(fixed && fixed[i]);
   // The codes describe the geometry about to be written, measured before anything is: the
   // last round measured every seam as ComputeSrfsGrpCrvGapStats would (100 fresh samples), so
   // its measures give the codes.

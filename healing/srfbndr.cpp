@@ -784,6 +784,11 @@ int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapT
       return kBndrOpenHeldEnd;
   }
   if (KernelFailed()) return -2;
+  // Then: a surface the heal put back leaves its seams as they came, whatever the nets could do.
+  int a = -1, b = -1;
+  GetBndrEdgeAdjSrfIds(e, &a, &b);  // a side without its surface record names none (-1)
+  for (const int s : {a, b})
+    if (s >= 0 && s < bs->nSrf && bs->srfs[s].keptStart) return kBndrOpenKeptStart;
   const int own = SideTooCoarse(e, side, gapTol);
   if (own == -2) return -2;
   if (own == 1) return kBndrOpenCoarseSide;

@@ -58,7 +58,9 @@ struct SrfInfoStruct {
   int* crvIds;  // its boundary curves, ascending
   int* aux1;    // owned, never filled by the build
   int* aux2;    // owned, never filled by the build
-  int spare;
+  // Set by the heal driver: 1 when its fall-backs put the surface back where it began (healed, it
+  // made a seam worse or turned its normals over), 0 when it was healed, held or not healed yet.
+  int keptStart;
   EdgeInfoStruct* edges;      // copies of the edges of its elements, element order
   CornerInfoStruct* corners;  // start corner of the first edge, then end corners of all but the last
 };
@@ -206,11 +208,14 @@ int FlattenRisenCreaseCorners(BndrStruct* bs, double rise);
 // sides (outer continuity >= 0) and are further apart than gapTol (kBndrOpenHeldEnd); this
 // side's curve, with the knots it has, cannot follow the other side's shape within gapTol
 // (kBndrOpenCoarseSide); the other side's cannot follow this one's (kBndrOpenCoarseOther).
-// 0 when none is found (also for an unpaired edge or a side the tests cannot judge, a trim
-// curve). -2 for bad input or a failed allocation.
+// After the held end and before the coarse nets: the last heal put a surface of the edge back
+// where it began (keptStart), as healing it made a seam worse or turned its normals over
+// (kBndrOpenKeptStart). 0 when none is found (also for an unpaired edge or a side the tests
+// cannot judge, a trim curve). -2 for bad input or a failed allocation.
 constexpr int kBndrOpenCoarseSide = 1;
 constexpr int kBndrOpenCoarseOther = 2;
 constexpr int kBndrOpenHeldEnd = 3;
+constexpr int kBndrOpenKeptStart = 4;
 int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol);
 
 int SetSkinSrfsOuterContinuity(BndrStruct* bs, int continuity);

@@ -169,13 +169,16 @@ const char* OpenReasonText(int reason) {
       return "the control net of the side beside it is too coarse to follow its shape";
     case kBndrOpenHeldEnd:
       return "an end of it lies on the held outer boundary, where the two surfaces' corners differ";
+    case kBndrOpenKeptStart:
+      return "healing a surface of it made a seam worse or turned the surface's normals over, "
+             "so that surface kept its place";
     default:
       return nullptr;
   }
 }
 
 // Adds to every side left open the first reason any of its seams gives (the stored topology
-// holds the surfaces as the heal left them). Sides the heal met, or whose seams give no reason
+// holds the surfaces as the heal left them, and which of them it put back). Sides the heal met, or whose seams give no reason
 // the structure can tell, keep their codes.
 int AddOpenReasons(int** result, int n, double healGap) {
   const BndrStruct* bs = srfsTopology;

@@ -2,6 +2,9 @@
 // reason the report gives for a seam left open. Judged by exact answers: a straight side cannot
 // take a wave that departs from every line by more than the tolerance, a side of the same or a
 // richer knot vector can take any shape of the other, whatever noise, parametrisation or size.
+// A surface the heal put back where it began names its seams before any net does.
+#include "foundation/makemat.h"
+#include "healing/gstitch.h"
 #include "tests/healing/heal_groups.h"
 
 namespace healtest {
@@ -157,6 +160,36 @@ TEST_F(OpenReason, HeldCornersThatDifferPinTheSeamEnd) {
     }
 }
 
+// A surface the heal put back outranks either coarse net (a line beside a wave), not a held end
+// whose corners differ; an unpaired edge of it stays without a reason.
+TEST_F(OpenReason, SurfaceKeptAtItsStartComesAfterHeldEndsBeforeCoarseNets) {
+  for (int kept : {0, 1}) {
+    Group g;
+    g.Add(Strip(0.0, 1, 2, 0.0, 1.0));
+    g.Add(Strip(1.0, 3, 8, 0.02, 1.0));
+    ASSERT_TRUE(g.Build(0.05, 5.0));
+    g.bs->srfs[kept].keptStart = 1;
+    for (int i = 0; i < g.bs->nEdge; ++i) {
+      const bool ofKept = g.bs->edges[i].infoA->srfInfo->index == kept;
+      for (int side : {0, 1}) {
+        if (!g.bs->edges[i].paired && !(ofKept && side == 0)) continue;
+        EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, i, side, 1e-3), g.bs->edges[i].paired ? kBndrOpenKeptStart : 0)
+            << "kept " << kept << ", edge " << i << ", side " << side;
+      }
+    }
+  }
+  Group g;
+  g.Add(Plane(0.0, 0.0, 1.0));
+  g.Add(Plane(1.0, 0.02, 1.0));
+  ASSERT_TRUE(g.Build(0.05, 5.0, 0));
+  g.bs->srfs[0].keptStart = g.bs->srfs[1].keptStart = 1;
+  for (int i = 0; i < g.bs->nEdge; ++i)
+    if (g.bs->edges[i].paired) {
+      EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, i, 0, 1e-3), kBndrOpenHeldEnd);
+      EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, i, 1, 1e-3), kBndrOpenHeldEnd);
+    }
+}
+
 // A refused allocation anywhere in the test gives -2, never an answer, and leaks nothing.
 TEST_F(OpenReason, RefusedAllocationsFailCleanly) {
   Group g;
@@ -190,6 +223,96 @@ TEST_F(OpenReason, BadInputIsRefused) {
     if (g.bs->edges[i].paired) continue;
     EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, i, 0, 1e-3), 0);
   }
+}
+
+// The heal leaves on its stored topology which surfaces it put back where they began.
+class KeptStart : public OpenReason {
+ protected:
+  void TearDown() override {
+    CleanupTopology();
+    OpenReason::TearDown();
+  }
+  // Heals the group on its stored topology; the surfaces' kept marks, or empty on a failure.
+  std::vector<int> Heal(Group& g, const std::vector<int>& fixed, int continuity, double healGap) {
+    const int n = g.size();
+    int** result = allocate_matrix_ih(n, 4);
+    const int status = HealTopologyZK(g.data(), n, fixed.data(), continuity, 1, healGap, 0.5, 1, result);
+    matrix_free_ih(result);
+    std::vector<int> kept;
+    EXPECT_EQ(status, 0);
+    if (status != 0 || !srfsTopology) return kept;
+    for (int i = 0; i < n; ++i) kept.push_back(srfsTopology->srfs[i].keptStart);
+    return kept;
+  }
+  // The reasons of both sides of every paired edge of the stored topology whose gap exceeds
+  // healGap, in edge order.
+  static std::vector<std::pair<int, int>> OpenSeamReasons(double healGap) {
+    std::vector<std::pair<int, int>> out;
+    const BndrStruct* bs = srfsTopology;
+    for (int i = 0; bs && i < bs->nEdge; ++i)
+      if (bs->edges[i].paired && bs->edges[i].maxGap > healGap)
+        out.push_back({FindBndrEdgeOpenReason(bs, i, 0, healGap), FindBndrEdgeOpenReason(bs, i, 1, healGap)});
+    return out;
+  }
+};
+
+// Two planes as exporters write them (bilinear 2 x 2 nets) side by side, the narrower one lifted
+// by 0.02: closing the seam tilts them by different slopes, which kinks the flat seam, so the heal
+// puts both back and the seam names them. Held, the differing corners come first; a fixed plane
+// is held, not kept. Lowered to 5e-4, the seam closes within a hundredth of a degree and no
+// surface is kept, though the heals before on the same topology kept both. The same at every
+// size.
+TEST_F(KeptStart, LiftedPlanesKeptAtTheirStartNameTheirSeam) {
+  using Reasons = std::vector<std::pair<int, int>>;
+  const std::pair<int, int> kKept = {kBndrOpenKeptStart, kBndrOpenKeptStart};
+  const std::pair<int, int> kHeld = {kBndrOpenHeldEnd, kBndrOpenHeldEnd};
+  for (double size : {1e-3, 1.0, 1e3}) {
+    Group g;
+    for (int k = 0; k < 2; ++k) {
+      CadPatch p;
+      p.knotsU = p.knotsV = {0, 0, 1, 1};
+      const double x0 = k ? 1.0 : 0.0, x1 = k ? 1.5 : 1.0, z = k ? 0.02 : 0.0;
+      p.pts = {x0, 0, z, x1, 0, z, x0, 1, z, x1, 1, z};
+      for (double& x : p.pts) x *= size;
+      g.Add(BuildCadPatch(p));
+    }
+    const std::vector<double> start[2] = {Net(g.srfs[0]), Net(g.srfs[1])};
+    ASSERT_EQ(MakeTopologyZK(g.data(), 2, 0.05 * size, 5.0), 0);
+    const double tight = 1e-3 * size;
+    EXPECT_EQ(Heal(g, {0, 0}, -1, tight), std::vector<int>({1, 1})) << size;
+    EXPECT_EQ(OpenSeamReasons(tight), Reasons({kKept})) << size;
+    EXPECT_EQ(Net(g.srfs[0]), start[0]);
+    EXPECT_EQ(Net(g.srfs[1]), start[1]);
+    EXPECT_EQ(Heal(g, {0, 0}, 0, tight), std::vector<int>({1, 1})) << size;
+    EXPECT_EQ(OpenSeamReasons(tight), Reasons({kHeld})) << size;
+    const std::vector<int> oneFixed = Heal(g, {1, 0}, -1, tight);
+    ASSERT_EQ(oneFixed.size(), 2u);
+    EXPECT_EQ(oneFixed[0], 0) << size;
+    EXPECT_EQ(OpenSeamReasons(tight), Reasons({oneFixed[1] ? kKept : std::pair<int, int>{0, 0}})) << size;
+    for (int k = 0; k < 4; ++k) g.srfs[1]->Z[k / 2][k % 2] = 5e-4 * size;
+    EXPECT_EQ(Heal(g, {0, 0}, -1, tight), std::vector<int>({0, 0})) << size;
+    EXPECT_EQ(OpenSeamReasons(tight), Reasons()) << size;
+    CleanupTopology();
+  }
+}
+
+// The long noisy strip chain (seed 3): at one corner the sides' end steps point 104 degrees apart,
+// and the surfaces there are put back. Every seam the heal leaves open names a kept surface.
+TEST_F(KeptStart, NoisyStripChainSeamsLeftOpenNameTheirKeptSurfaces) {
+  CadOptions o;
+  o.noise = 1e-3;
+  o.seed = 3;
+  const CadGroup cad = MakeCadGroup(CadShape::StripChain, o);
+  Group g;
+  AddCadPatches(g, cad);
+  const int n = g.size();
+  ASSERT_EQ(MakeTopologyZK(g.data(), n, 5e-3 * cad.diagonal, 5.0), 0);
+  const double healGap = 1e-5 * cad.diagonal;
+  const std::vector<int> kept = Heal(g, std::vector<int>(n, 0), -1, healGap);
+  ASSERT_EQ(static_cast<int>(kept.size()), n);
+  const auto reasons = OpenSeamReasons(healGap);
+  EXPECT_GE(reasons.size(), 1u);
+  for (const auto& r : reasons) EXPECT_EQ(r, std::make_pair(kBndrOpenKeptStart, kBndrOpenKeptStart));
 }
 
 }  // namespace
