@@ -296,8 +296,8 @@ TEST_F(KeptStart, LiftedPlanesKeptAtTheirStartNameTheirSeam) {
   }
 }
 
-// The long noisy strip chain (seed 3): at one corner the sides' end steps point 104 degrees apart,
-// and the surfaces there are put back. Every seam the heal leaves open names a kept surface.
+// The long noisy strip chain (seed 3), whose heal puts the first strips back where they began:
+// every seam it leaves open names a kept surface.
 TEST_F(KeptStart, NoisyStripChainSeamsLeftOpenNameTheirKeptSurfaces) {
   CadOptions o;
   o.noise = 1e-3;
