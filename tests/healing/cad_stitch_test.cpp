@@ -47,6 +47,16 @@ std::vector<double> NormalGrid(const Bspline* s) {
   return out;
 }
 
+// Largest distance any control point moved between two nets laid out as Net() gives them.
+double LargestMove(const std::vector<double>& before, const std::vector<double>& after) {
+  const size_t count = after.size() / 3;
+  double moved = 0.0;
+  for (size_t c = 0; c < count; ++c)
+    moved = std::max(moved, std::hypot(after[c] - before[c], after[count + c] - before[count + c],
+                                       after[2 * count + c] - before[2 * count + c]));
+  return moved;
+}
+
 // Largest gap of a seam at 25 samples of side A (the reference's closest points on B).
 double SeamGap(const Group& g, const SampleSeam& s) {
   double gap = 0.0;
@@ -104,12 +114,7 @@ HealOutcome HealAndCheck(const CadGroup& cad, double damage, bool smooth = false
   }
   for (int i = 0; i < n; ++i) {
     const std::vector<double> now = Net(g.srfs[i]), nrm = NormalGrid(g.srfs[i]);
-    const int count = static_cast<int>(now.size() / 3);
-    double moved = 0.0;
-    for (int c = 0; c < count; ++c)
-      moved = std::max(moved, std::hypot(now[c] - nets[i][c], now[count + c] - nets[i][count + c],
-                                         now[2 * count + c] - nets[i][2 * count + c]));
-    EXPECT_LE(moved, 3.0 * closedOn[i] + 1e-12 * cad.diagonal) << cad.name << " surface " << i;
+    EXPECT_LE(LargestMove(nets[i], now), 3.0 * closedOn[i] + 1e-12 * cad.diagonal) << cad.name << " surface " << i;
     for (size_t c = 0; c < nrm.size(); c += 3)
       EXPECT_GT(nrm[c] * normals[i][c] + nrm[c + 1] * normals[i][c + 1] + nrm[c + 2] * normals[i][c + 2], 0.0)
           << cad.name << " surface " << i;
@@ -240,12 +245,7 @@ TEST_F(CadStitch, NoisyFullLengthNetsCloseWithoutTurningANormal) {
     }
     for (int i = 0; i < n; ++i) {
       const std::vector<double> now = DenseNormalGrid(g.srfs[i]), net = Net(g.srfs[i]);
-      const int count = static_cast<int>(net.size() / 3);
-      double moved = 0.0;
-      for (int c = 0; c < count; ++c)
-        moved = std::max(moved, std::hypot(net[c] - nets[i][c], net[count + c] - nets[i][count + c],
-                                           net[2 * count + c] - nets[i][2 * count + c]));
-      EXPECT_LE(moved, 3.0 * closedOn[i]) << cad.name << " surface " << i;
+      EXPECT_LE(LargestMove(nets[i], net), 3.0 * closedOn[i]) << cad.name << " surface " << i;
       int over = 0;
       for (size_t c = 0; c < now.size(); c += 3)
         over += now[c] * normals[i][c] + now[c + 1] * normals[i][c + 1] + now[c + 2] * normals[i][c + 2] <= 0.0;
