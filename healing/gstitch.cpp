@@ -319,8 +319,9 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr,
 }
 
 // The stages a surface's geometry can be in after a heal, best first: the tangential heal on top
-// of the positional stitch, the positional stitch alone, and the surface as it came.
-enum HealStage : char { kStart = 0, kPositional = 1, kTangential = 2 };
+// of the positional stitch, the positional stitch alone, the positional stitch with its crease
+// sides turned back to their start normals nearer their corners, and the surface as it came.
+enum HealStage : char { kStart = 0, kCornersKept = 1, kPositional = 2, kTangential = 3 };
 
 // Steps back, one stage at a time, the surfaces on every seam that got worse than it began (a
 // smooth seam within both targets is not worse) and every surface whose normals turned over
@@ -863,6 +864,23 @@ void SetSrfsGrpCrvGapCodes(const BndrStruct* bs, double healGap, double healAngl
   }
 }
 
+// Crease sides turned back to their start normals (`srfs`, the group as the heal found it): all
+// of them after the stitch or, with `which`, those of the surfaces marked, nearer their corners.
+// Sides given one row already kept theirs (each second row moved across the seam with its row);
+// turned again towards their noisy start normals, the long nets moved up to 7 x the gap closed.
+// They are held (marked 2) for the turn.
+int KeepCreaseNormals(BndrStruct* bs, Bspline** srfs, const char* which) {
+  for (int id = 0; id < bs->nEdge; ++id) {
+    EdgeInfoStruct* e = &bs->edges[id];
+    if (!SharedRowSeam(bs, e) || !OneRow(e)) continue;
+    e->infoA->fixed = e->infoB->fixed = 2;
+  }
+  const int kept = which ? KeepCreaseSideNormalsNearCorners(bs, srfs, which) : KeepCreaseSideNormals(bs, srfs);
+  for (int c = 0; c < bs->nCrv; ++c)
+    if (bs->crvs[c].fixed == 2) bs->crvs[c].fixed = 0;
+  return kept;
+}
+
 // The stitch and the tangential heal on the topology's surfaces, starting from the caller's
 // control points (which are only read). With `positional`, a copy of every surface as the
 // positional stitch left it, before the tangential heal, goes there (new records, outside
@@ -889,18 +907,7 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
                            &finalGap) != 0)
     return -2;
   // Creases are closed in position only: along them each side keeps the normals it came with.
-  // Sides given one row already kept theirs (each second row moved across the seam with its
-  // row); turned again towards their noisy start normals, the long nets moved up to 7 x the gap
-  // closed. They are held (marked 2) for the turn.
-  for (int id = 0; id < bs->nEdge; ++id) {
-    EdgeInfoStruct* e = &bs->edges[id];
-    if (!SharedRowSeam(bs, e) || !OneRow(e)) continue;
-    e->infoA->fixed = e->infoB->fixed = 2;
-  }
-  const int kept = KeepCreaseSideNormals(bs, srfs);
-  for (int c = 0; c < bs->nCrv; ++c)
-    if (bs->crvs[c].fixed == 2) bs->crvs[c].fixed = 0;
-  if (kept != 0) return -2;
+  if (KeepCreaseNormals(bs, srfs, nullptr) != 0) return -2;
   if (positional) {
     TrackingScope scope;
     for (int i = 0; i < n; ++i) {
@@ -941,7 +948,8 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   SetHealStitchInfo(n, continuity, bFixedSamples, healGap, healAngle, &info);
 
   OwnedArray<Bspline, FreeBspline> healed, positional;
-  Owned<char, Free> stage;  // n stages, then n flags of the surfaces stepped back in a round
+  // n stages, n flags of the surfaces stepped back in a round, n of those whose crease sides turn
+  Owned<char, Free> stage;
   // Whatever fails below, the caller's surfaces are written only at the very end, all at once:
   // the report and the status never speak of geometry that was not written, nor the reverse.
 
@@ -958,7 +966,7 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   {
     TrackingScope scope;
     positional = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
-    stage.reset(MallocArray<char>(2, n));
+    stage.reset(MallocArray<char>(3, n));
     scope.keep();
   }
   if (!positional || !stage || KernelFailed()) return FailedHeal(report, result, n);
@@ -970,18 +978,31 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   if (StitchInStages(bs, srfs, n, info, GroupSize(bs), positional.get()) != 0) return FailedHeal(report, result, n);
 
   // Position first: a seam the tangential heal made worse falls back to the positional result
-  // of its surfaces, and only a seam still worse then to where they began.
+  // of its surfaces, then to that result with its crease sides turned back nearer their corners,
+  // and only a seam still worse then to where they began.
   for (int i = 0; i < n; ++i) stage[i] = (fixed && fixed[i]) ? kStart : kTangential;
   for (int round = 0;; ++round) {
     // After the first round only the surfaces stepped back have changed.
     if (MeasureGroup(bs, &after, round == 0 ? nullptr : stage.get() + n, &before) != 0)
       return FailedHeal(report, result, n);
     if (StepBackWorsened(bs, before, after, healGap, healAngle, stage.get()) == 0) break;
+    // A surface stepped back to kCornersKept turns its crease sides after its positional result.
+    char* which = stage.get() + 2 * n;
+    bool cornersKept = false;
     for (int i = 0; i < n; ++i) {
+      which[i] = stage[n + i] && stage[i] == kCornersKept;
+      cornersKept = cornersKept || which[i];
       if (!stage[n + i]) continue;
-      const Bspline* back = stage[i] == kPositional ? positional[i] : srfs[i];
+      const Bspline* back = stage[i] >= kCornersKept ? positional[i] : srfs[i];
       if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), back) != 0) return FailedHeal(report, result, n);
     }
+    if (!cornersKept) continue;
+    // The turn reads the sides' curves: those of the surfaces put back are rebuilt first.
+    for (int c = 0; c < bs->nCrv; ++c) {
+      const SrfInfoStruct* si = bs->crvs[c].srfInfo;
+      if (si && si->index >= 0 && si->index < n && which[si->index]) RebuildCurve3Form(&bs->crvs[c]);
+    }
+    if (KernelFailed() || KeepCreaseNormals(bs, srfs, which) != 0) return FailedHeal(report, result, n);
   }
 
   // Left on the topology for the report: a seam of such a surface stays as it came.

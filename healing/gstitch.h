@@ -47,8 +47,10 @@ int MakeTopologyZK(Bspline** srfs, int n, double maxGap, double maxAngle);
 // Heals the group against the stored topology (built from the same number of surfaces):
 // stitch, tangential heal, healed control points copied into every surface with fixed[i] = 0.
 // A surface on a seam that would end with a larger gap or normal angle than it began with, or
-// whose normals would turn over anywhere, keeps its control points (repeated until no seam is
-// worse); the topology's surface records say which did so (keptStart) until the next heal.
+// whose normals would turn over anywhere, steps back to its positional stitch, then to that with
+// its crease sides turned back to their start normals nearer the corners, then keeps its control
+// points (repeated until no seam is worse); the topology's surface records say which kept them
+// (keptStart) until the next heal.
 // With report = 1 the n x 4 result matrix gets the per-side codes of the geometry written. The
 // stitch takes SetHealStitchInfo's options, its iteration count judged as for
 // the group brought to unit size (healGap over the largest control-point box diagonal of the

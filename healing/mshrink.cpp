@@ -1370,10 +1370,10 @@ int UpdateSrfWithCorBspl(Bspline* surface, int side, const Bspline* row) {
 
 namespace {
 
-// Samples of a curve's crease edges between a tenth and nine tenths of each edge, with the
+// Samples of a curve's crease edges from `margin` of each edge's length to 1 - margin, with the
 // normal its surface had there at the start (`start`: on the surface's own knots), laid square
 // to the curve's tangent now. New arrays; none when the curve has no such sample.
-int CreaseSideTargets(BndrStruct* bs, int curve, Bspline* start, double** t, double** nx, double** ny,
+int CreaseSideTargets(BndrStruct* bs, int curve, Bspline* start, double margin, double** t, double** nx, double** ny,
                       double** nz, int* count) {
   *t = *nx = *ny = *nz = nullptr;
   *count = 0;
@@ -1400,7 +1400,7 @@ int CreaseSideTargets(BndrStruct* bs, int curve, Bspline* start, double** t, dou
     const double lo = std::min(par[0], par[e->nSample - 1]), hi = std::max(par[0], par[e->nSample - 1]);
     for (int i = 0; i < e->nSample; ++i) {
       const double f = hi > lo ? (par[i] - lo) / (hi - lo) : 0.0;
-      if (f < 0.1 - kParTol || f > 0.9 + kParTol) continue;
+      if (f < margin - kParTol || f > 1.0 - margin + kParTol) continue;
       v[0][m] = par[i];
       v[4][m] = inV ? (crv->side == 1 ? srf->umin : srf->umax) : par[i];
       v[5][m] = inV ? par[i] : (crv->side == 2 ? srf->vmin : srf->vmax);
@@ -1447,12 +1447,17 @@ int CreaseSideTargets(BndrStruct* bs, int curve, Bspline* start, double** t, dou
 // The sine of a tenth of a degree.
 constexpr double kKeptTurn = 1.745e-3;
 
-int KeepCreaseSideNormals(BndrStruct* bs, Bspline* const* start) {
+namespace {
+
+// The turn of KeepCreaseSideNormals over the crease samples from `margin` of each edge's length
+// to 1 - margin, on the surfaces marked in `which` (all when null).
+int KeepCreaseSideNormalsWithin(BndrStruct* bs, Bspline* const* start, const char* which, double margin) {
   if (!bs || !start || (bs->nCrv > 0 && !bs->crvs)) return -2;
   for (int c = 0; c < bs->nCrv; ++c) {
     CrvInfoStruct* crv = &bs->crvs[c];
     const SrfInfoStruct* si = crv->srfInfo;
     if (!si || si->fixed || si->index < 0 || si->index >= bs->nSrf || !IsSurface3(start[si->index])) continue;
+    if (which && !which[si->index]) continue;
     if (crv->side < 1 || crv->side > 4 || crv->fixed || IsBndrCrvDegenerate(crv)) continue;
     // A side that also meets a smooth seam has its second row from the tangential heal.
     if (IsBndrCrvMeetWithG1Cont(bs, c) == 1 || !HasSecondRow(crv)) continue;
@@ -1467,7 +1472,7 @@ int KeepCreaseSideNormals(BndrStruct* bs, Bspline* const* start) {
     if (!was || KernelFailed() || ReplaceSrfBsplineGeometry(was.get(), start[si->index]) != 0) return -2;
     double *t = nullptr, *nx = nullptr, *ny = nullptr, *nz = nullptr;
     int count = 0;
-    if (CreaseSideTargets(bs, c, was.get(), &t, &nx, &ny, &nz, &count) != 0) return -2;
+    if (CreaseSideTargets(bs, c, was.get(), margin, &t, &nx, &ny, &nz, &count) != 0) return -2;
     const Samples ownT(t), ownX(nx), ownY(ny), ownZ(nz);
     if (count < 1) continue;
     Bspline* d = nullptr;
@@ -1495,4 +1500,18 @@ int KeepCreaseSideNormals(BndrStruct* bs, Bspline* const* start) {
     if (UpdateSrfWithCorBspl(SurfaceOf(crv), crv->side, Row.get()) != 0) return -2;
   }
   return KernelFailed() ? -2 : 0;
+}
+
+}  // namespace
+
+int KeepCreaseSideNormals(BndrStruct* bs, Bspline* const* start) {
+  // The tenth next to each end belongs to the corner rules, which set the seams' end tangents.
+  return KeepCreaseSideNormalsWithin(bs, start, nullptr, 0.1);
+}
+
+int KeepCreaseSideNormalsNearCorners(BndrStruct* bs, Bspline* const* start, const char* which) {
+  // Up to a twentieth of each end: the row's last two points still stay as the corner rules
+  // left them, the next ones now also answer for the start normals where a sharp crease peaks
+  // next to its corner.
+  return KeepCreaseSideNormalsWithin(bs, start, which, 0.05);
 }
