@@ -1449,9 +1449,23 @@ constexpr double kKeptTurn = 1.745e-3;
 
 namespace {
 
+// Whether a side of the curve's surface across one of its corners meets a G1 edge.
+bool NextToG1Side(const BndrStruct* bs, const CrvInfoStruct* crv) {
+  const SrfInfoStruct* si = crv->srfInfo;
+  for (int k = 0; si->crvIds && k < si->nCrv; ++k) {
+    const int id = si->crvIds[k];
+    if (id < 0 || id >= bs->nCrv) continue;
+    const int side = bs->crvs[id].side;
+    if (side >= 1 && side <= 4 && side % 2 != crv->side % 2 && IsBndrCrvMeetWithG1Cont(bs, id) == 1) return true;
+  }
+  return false;
+}
+
 // The turn of KeepCreaseSideNormals over the crease samples from `margin` of each edge's length
-// to 1 - margin, on the surfaces marked in `which` (all when null).
-int KeepCreaseSideNormalsWithin(BndrStruct* bs, Bspline* const* start, const char* which, double margin) {
+// to 1 - margin, on the surfaces marked in `which` (all when null); with besideSmooth, only on
+// the sides next to one that meets a G1 edge.
+int KeepCreaseSideNormalsWithin(BndrStruct* bs, Bspline* const* start, const char* which, double margin,
+                                bool besideSmooth) {
   if (!bs || !start || (bs->nCrv > 0 && !bs->crvs)) return -2;
   for (int c = 0; c < bs->nCrv; ++c) {
     CrvInfoStruct* crv = &bs->crvs[c];
@@ -1461,6 +1475,7 @@ int KeepCreaseSideNormalsWithin(BndrStruct* bs, Bspline* const* start, const cha
     if (crv->side < 1 || crv->side > 4 || crv->fixed || IsBndrCrvDegenerate(crv)) continue;
     // A side that also meets a smooth seam has its second row from the tangential heal.
     if (IsBndrCrvMeetWithG1Cont(bs, c) == 1 || !HasSecondRow(crv)) continue;
+    if (besideSmooth && !NextToG1Side(bs, crv)) continue;
     SideFrame f;
     // The first two and last two points of the row stay (corners and points shared with the
     // neighbouring sides' second rows): it needs a free one between them.
@@ -1504,14 +1519,14 @@ int KeepCreaseSideNormalsWithin(BndrStruct* bs, Bspline* const* start, const cha
 
 }  // namespace
 
-int KeepCreaseSideNormals(BndrStruct* bs, Bspline* const* start) {
+int KeepCreaseSideNormals(BndrStruct* bs, Bspline* const* start, int besideSmooth) {
   // The tenth next to each end belongs to the corner rules, which set the seams' end tangents.
-  return KeepCreaseSideNormalsWithin(bs, start, nullptr, 0.1);
+  return KeepCreaseSideNormalsWithin(bs, start, nullptr, 0.1, besideSmooth != 0);
 }
 
 int KeepCreaseSideNormalsNearCorners(BndrStruct* bs, Bspline* const* start, const char* which) {
   // Up to a twentieth of each end: the row's last two points still stay as the corner rules
   // left them, the next ones now also answer for the start normals where a sharp crease peaks
   // next to its corner.
-  return KeepCreaseSideNormalsWithin(bs, start, which, 0.05);
+  return KeepCreaseSideNormalsWithin(bs, start, which, 0.05, false);
 }

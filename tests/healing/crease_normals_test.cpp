@@ -43,7 +43,8 @@ void Scale(Bspline* s, double f) {
 // Both second rows along a 12-degree crease tilted at random (the stitch's carry does this near
 // corners): the rows come back to the starting normals, every point but the inner points of
 // those two rows stays exactly, and the seam keeps its angle. A 3-degree kink at a 5-degree
-// limit is a smooth seam, the tangential heal's: nothing moves.
+// limit is a smooth seam, the tangential heal's: nothing moves. Nor does anything beside no
+// smooth seam when only the sides the tangential heal disturbed are asked for.
 TEST_F(CreaseNormals, CreaseRowsTurnBackToTheirStartingNormals) {
   std::mt19937 rng(5);
   std::uniform_real_distribution<double> tilt(-0.01, 0.01);
@@ -66,6 +67,11 @@ TEST_F(CreaseNormals, CreaseRowsTurnBackToTheirStartingNormals) {
       const Bspline* now[2] = {g.srfs[0], g.srfs[1]};
       const Bspline* was[2] = {start.srfs[0], start.srfs[1]};
       ASSERT_GT(LargestTurn(now, was), 1.0);
+      // Taken only beside sides that meet smooth seams (after the tangential heal), the rows
+      // of two patches with no smooth seam stay as they are.
+      ASSERT_EQ(KeepCreaseSideNormals(g.bs, start.data(), 1), 0);
+      EXPECT_EQ(Net(g.srfs[0]), a0);
+      EXPECT_EQ(Net(g.srfs[1]), b0);
       ASSERT_EQ(KeepCreaseSideNormals(g.bs, start.data()), 0);
       if (kink < 5.0) {
         EXPECT_EQ(Net(g.srfs[0]), a0);
