@@ -334,6 +334,36 @@ TEST_F(BndrMeasure, ACreaseRecordsItsStartingFoldAndItsCornersGoFlatOnlyWhenItRi
   EXPECT_LT(sign[0] * sign[1], 0.0);
 }
 
+// A crease of 6 degrees along its length whose row of side B at y = 0 kinks it by 10 (a jittered
+// corner's spike): its start records 10 degrees at that end but, where its inside begins (the
+// sample nearest a tenth of it), the kink blended by that row's basis function, (1 - 4y)^3; at
+// the other end 6 degrees at both. Both are signed as the fold, whichever way it turns.
+TEST_F(BndrMeasure, ACreaseRecordsItsAngleWhereItsInsideBegins) {
+  const auto blended = [](double w) {
+    return std::atan(std::tan(6.0 * kDeg) + w * (std::tan(10.0 * kDeg) - std::tan(6.0 * kDeg))) / kDeg;
+  };
+  for (bool reverse : {false, true})
+    for (double way : {1.0, -1.0}) {
+      SCOPED_TRACE(testing::Message() << "way " << way << (reverse ? " reversed" : ""));
+      Group g;
+      TwoPatches(
+          g, [=](double y) { return way * (std::fabs(y) < 0.01 ? 10.0 : 6.0); }, reverse,
+          [](double) { return 0.0; }, [](double, double) { return 0.0; });
+      ASSERT_TRUE(g.Build(0.05, 5.0));
+      ASSERT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0);
+      EdgeInfoStruct* e = g.FirstPaired();
+      ASSERT_NE(e, nullptr);
+      ASSERT_TRUE(e->startSet);
+      EXPECT_EQ(IsBndrEdgeHealedSmooth(e), 0);
+      EXPECT_NEAR(std::fabs(e->startEndAngle[0]), 10.0, 1e-6);
+      EXPECT_NEAR(std::fabs(e->startEndAngle[1]), 6.0, 1e-6);
+      // The sample nearest a tenth lies just past it (10 of 99), where the row weighs 0.212.
+      EXPECT_NEAR(std::fabs(e->startInsideAngle[0]), blended(std::pow(1.0 - 4.0 * 10.0 / 99.0, 3.0)), 1e-3);
+      EXPECT_NEAR(std::fabs(e->startInsideAngle[1]), 6.0, 1e-6);
+      for (int end = 0; end < 2; ++end) EXPECT_GT(e->startInsideAngle[end] * e->startEndAngle[end], 0.0);
+    }
+}
+
 // Two planar patches meeting at x = 1, side B's rows of control points (at Greville y = 0,
 // 1/12, 1/4, 1/2, ...) kinked by 1 degree, one row by 10: along the seam B's normal turns by
 // atan of the rows' slopes blended by the v basis, so a row at y = 0 kinks the seam beyond the

@@ -59,20 +59,22 @@ class CreaseInterior : public PluginTest {
 
 // Where the stitch left every crease side's second row as it carried it, 10 and 13 seams of
 // these grids got steeper inside, by up to 6.4 degrees; healed as creases, the seams kinked only
-// at a corner still got 10 and 9 seams steeper, by up to 4.6 degrees. What is left sits next to
-// the corners of creases, where one control point serves the second rows of two sides.
+// at a corner still got 10 and 9 seams steeper, by up to 4.6 degrees; with crease corners aimed
+// at the spikes their ends started with (not at the angles a tenth in), 0 and 3, by up to 3.3
+// degrees. What is left are creases next to a corner, where one control point serves the second
+// rows of two sides and the corner's angle is shared with the other half of the grid line.
 TEST_F(CreaseInterior, RoughGridSeamsGetNoSteeperAlongTheirLength) {
   const struct {
     unsigned seed;
     int steeper, spikes, creases, kept;
-  } grids[] = {{1, 0, 18, 5, 4}, {2, 3, 16, 7, 5}};
+  } grids[] = {{1, 0, 18, 5, 5}, {2, 2, 16, 7, 5}};
   for (const auto& c : grids) {
     SAAStubReset();
     const InteriorResult r = HealAndMeasure(BuildRoughGrid(4, 8, 0.005, 0.001, c.seed));
     SCOPED_TRACE(testing::Message() << "seed " << c.seed << ": worst rise " << r.worst);
     EXPECT_EQ(r.open, 0);
     EXPECT_LE(r.steeper, c.steeper);
-    EXPECT_LE(r.worst, 3.5);
+    EXPECT_LE(r.worst, 2.0);
     EXPECT_EQ(r.spikes, c.spikes);
     EXPECT_EQ(r.smoothed, r.spikes);
     EXPECT_EQ(r.creases, c.creases);
