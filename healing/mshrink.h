@@ -107,8 +107,14 @@ int NewHealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol
 int KeepCreaseSideNormals(BndrStruct* bs, Bspline* const* start, int besideSmooth = 0);
 // The same turn on the surfaces marked in `which` (one flag per surface; all when null), aiming
 // at the start normals from a twentieth to nineteen twentieths of each crease: the heal's second
-// try for a surface whose crease got steeper next to a corner after the first.
-int KeepCreaseSideNormalsNearCorners(BndrStruct* bs, Bspline* const* start, const char* which);
+// try for a surface whose crease got steeper next to a corner after the first. Within three
+// tenths of an end the stitch left flatter than its crease began there (a corner laid into one
+// plane or softened), the targets ease from the share of the angle the end kept to the start
+// normals, so both sides' targets part by no more than they began. The row's `held` points at
+// each end stay: 2 keeps the points diagonal to the corners as the corner rules set them (shared
+// with the neighbouring sides' second rows), 1 frees them too (the heal's third try); -2 for
+// another count.
+int KeepCreaseSideNormalsNearCorners(BndrStruct* bs, Bspline* const* start, const char* which, int held = 2);
 // Older loop without the improvement tests.
 int HealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol);
 // One pass over every surface with a curve meeting a G1 edge.
