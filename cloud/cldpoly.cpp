@@ -5,6 +5,13 @@
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 
+int MeshCornersNamePoints(const Cloud* mesh, const int* triangleFlags) {
+  if (!mesh->tri) return 1;
+  for (int t = 0; t < mesh->ntri; ++t)
+    if ((!triangleFlags || triangleFlags[t] != 1) && !CornersNamePoints(mesh, mesh->tri[t].v)) return 0;
+  return 1;
+}
+
 void MakePolyPointers(const Cloud* mesh, IndexNode** heads, IndexNode* nodes) {
   for (int i = 0; i < mesh->npts; ++i) heads[i] = nullptr;
   IndexNode* node = nodes;

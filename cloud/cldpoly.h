@@ -19,12 +19,26 @@ struct IndexNode {
   int32_t index;
 };
 
+// 1 when the three corner numbers v name points of the mesh (each in 0 .. npts - 1), else 0.
+// Scans and exported meshes carry triangles that name no point: the decimations drop them, the
+// other mesh tools refuse a mesh holding one (MeshCornersNamePoints).
+inline int CornersNamePoints(const Cloud* mesh, const int32_t v[3]) {
+  // One unsigned compare also catches the negative numbers.
+  const auto n = static_cast<uint32_t>(mesh->npts);
+  return static_cast<uint32_t>(v[0]) < n && static_cast<uint32_t>(v[1]) < n && static_cast<uint32_t>(v[2]) < n;
+}
+// 1 when CornersNamePoints holds for every triangle whose flag is not 1 (triangleFlags: one per
+// triangle, may be null), else 0: one pass over the corners, the check the mesh tools make before
+// reading a mesh's triangles. A mesh without a triangle array passes.
+int MeshCornersNamePoints(const Cloud* mesh, const int* triangleFlags);
+
 // Vertex-to-triangle lists: heads[npts] are set, nodes (3 ntri of them) are taken in order, the
 // node of corner k of triangle t being nodes[3t + k]. Each list runs from the highest triangle
-// number down.
+// number down. Every corner must name a point (MeshCornersNamePoints): the lists are indexed by
+// them unchecked.
 void MakePolyPointers(const Cloud* mesh, IndexNode** heads, IndexNode* nodes);
 // The same lists in two blocks of the caller's tracking scope (freed with it): the heads, or
-// null when memory runs out.
+// null when memory runs out. The corners must name points, as for MakePolyPointers.
 IndexNode** NewPolyPointers(const Cloud* mesh);
 
 // 1 when value is among the first n entries of array (position, when given, receives the first

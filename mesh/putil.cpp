@@ -876,11 +876,10 @@ int NearestWithin(const Cloud* m, const CloudTriangle* tris, int n, const double
 // make a point its own neighbour, re-costed (and moved in the queue) by its own removal. Left-out
 // triangles bound nothing a reduction could keep and are dropped with its removals.
 int FlagTrianglesLeftOut(const Cloud* m, bool cornersApart, int* flags) {
-  const auto named = [m](int32_t w) { return static_cast<uint32_t>(w) < static_cast<uint32_t>(m->npts); };
   int live = 0;
   for (int t = 0; t < m->ntri; ++t) {
     const int32_t* v = m->tri[t].v;
-    const bool part = named(v[0]) && named(v[1]) && named(v[2]) &&
+    const bool part = CornersNamePoints(m, v) &&
                       (!cornersApart || (v[0] != v[1] && v[1] != v[2] && v[0] != v[2]));
     flags[t] = !part;
     live += part;
