@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "cloud/cldpoly.h"
 #include "foundation/coreglob.h"
 #include "foundation/geo2.h"
 #include "foundation/geometry.h"
@@ -715,6 +716,7 @@ constexpr double kRejectCos = 0.70710678;  // 45 degrees
 
 int AllNormals(Cloud* c, double cosLimit, bool rebuildBits) {
   if (c->ntri <= 0) return 1;
+  if (!MeshCornersNamePoints(c, nullptr)) return 0;
   if (!FreshNormals(c, rebuildBits)) return 0;
   AccumulateNormals(c, nullptr, c->isVert);
   ArraysNormalize3_f(c->nx, c->ny, c->nz, c->npts);
@@ -726,6 +728,7 @@ int AllNormals(Cloud* c, double cosLimit, bool rebuildBits) {
 // The partial members: the selected normals are set to zero, summed again and normalised.
 int SomeNormals(Cloud* c, NormalSet which, int from) {
   if (c->ntri <= 0) return 1;
+  if (!MeshCornersNamePoints(c, nullptr)) return 0;
   TrackingScope scope;
   uint8_t* sel = nullptr;
   // The normals that are kept come from elsewhere (a file, a sampling): without scratch they
@@ -799,6 +802,7 @@ double FindCldTriangleArea(const Cloud* cloud, int t) {
 
 int CloudSetIsVerts(Cloud* cloud) {
   if (!cloud->tri) return 1;
+  if (!MeshCornersNamePoints(cloud, nullptr)) return 0;
   FreeAndNull(cloud->isVert);
   TrackingScope scope;
   uint8_t* bits = nullptr;
@@ -833,6 +837,7 @@ int CloudSetOnlyNormVertsAfterIndx(Cloud* cloud, int k) {
 }
 
 int RefreshCloudPolys(Cloud* cloud) {
+  if (!MeshCornersNamePoints(cloud, nullptr)) return 0;
   for (int t = 0; t < cloud->ntri; ++t) MakeCldPolyPlane(cloud, &cloud->tri[t]);
   return CloudSetNormVerts(cloud);
 }

@@ -117,6 +117,8 @@ Cloud* MakePartPolyCld(const Cloud* cloud, const int* list, int m, double* bbox)
 // target stays without triangles.
 void AddoptPartialCloudPoly(const Cloud* source, const int* map, Cloud* target);
 
+// A cloud with a triangle that names no point (cloud/cldpoly.h, CornersNamePoints) is refused by
+// the members below with 0, the cloud unchanged.
 // Every plane recomputed, then CloudSetNormVerts.
 int RefreshCloudPolys(Cloud* cloud);
 // The vertex-normal family: 1, or 0 on no memory (normals and isVert then absent).

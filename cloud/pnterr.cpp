@@ -261,6 +261,7 @@ int SplitDifferenceResults(const Cloud* whole, Cloud** parts, int nparts) {
 int InitPolycldStructs(const Cloud* mesh, double maxDistSq, IndexNode** heads, IndexNode* nodes, double* r,
                        Subdiv** grid) {
   *grid = nullptr;
+  if (!MeshCornersNamePoints(mesh, nullptr)) return 0;
   const int n = mesh->npts;
   MakePolyPointers(mesh, heads, nodes);
   double R = -1.0;
@@ -354,7 +355,7 @@ int MinDistPtPolyCld(const double p[3], const Cloud* mesh, int maxTri, double ma
 
 int PolycldToCldDiff(const Cloud* mesh, Cloud* cloud, double maxDistSq, int* nearestVertex, int* triangle,
                      double* bary) {
-  if (!mesh || !cloud) return 0;
+  if (!mesh || !cloud || !MeshCornersNamePoints(mesh, nullptr)) return 0;
   RemoveCldArrayType(cloud, 0);
   if (mesh->npts < 1 || mesh->ntri < 1 || !mesh->tri) return 0;
   TrackingScope scope;

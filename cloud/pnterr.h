@@ -60,7 +60,8 @@ struct IndexNode;
 // The search structures of a triangle-mesh cloud for MinDistPtPolyCld: the vertex-to-triangle
 // lists (heads: npts entries, nodes: 3 ntri), per vertex r = the largest squared edge length / 4
 // of the edges of its triangles that meet it, and a bin grid over the vertices (*grid, freed by
-// the caller with FreeSubdiv). 1, or 0 when the grid cannot be built.
+// the caller with FreeSubdiv). 1, or 0 when the grid cannot be built or a triangle names no point
+// (CornersNamePoints; nothing written).
 int InitPolycldStructs(const Cloud* mesh, double maxDistSq, IndexNode** heads, IndexNode* nodes, double* r,
                        Subdiv** grid);
 // The closest point (foot) of the mesh's triangles numbered up to maxTri to p within
@@ -75,6 +76,7 @@ int MinDistPtPolyCld(const double p[3], const Cloud* mesh, int maxTri, double ma
 // cloud's group; nearestVertex, triangle (one int per point) and bary (two doubles per point, s
 // and t) receive the match of every point where given (-1, -1 and 0, 0 for none). Shows the
 // thermometer. 1 when some point found a triangle, else 0 (also on no memory; the old group
-// is gone then too).
+// is gone then too); 0 at once, the cloud unchanged, for a mesh with a triangle that names no
+// point.
 int PolycldToCldDiff(const Cloud* mesh, Cloud* cloud, double maxDistSq, int* nearestVertex, int* triangle,
                      double* bary);

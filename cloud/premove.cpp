@@ -274,7 +274,7 @@ bool MarkBoundaryVertices(const Cloud* mesh, char* boundary) {
 }  // namespace
 
 int JoinCloudSetsToTol(const Cloud* a, const Cloud* b, float* xo, float* yo, float* zo, int* map, double tol) {
-  if (!a || !b) return 0;
+  if (!a || !b || !MeshCornersNamePoints(a, nullptr) || !MeshCornersNamePoints(b, nullptr)) return 0;
   const int na = a->npts, nb = b->npts;
   TrackingScope scope;
   char* onA = MallocArray<char>(na > 0 ? na : 1);

@@ -52,7 +52,8 @@ int JoinPointSetsToTol(const float* x1, const float* y1, const float* z1, int n1
 // The points of two triangle-mesh clouds with every boundary vertex of b strictly closer than
 // tol to a boundary vertex of a merged into it: the points of a at their own indices, then
 // those of b in order; map (npts(a) + npts(b)) the output index of every point. Outputs need
-// room for npts(a) + npts(b). Returns the output count, 0 on no memory.
+// room for npts(a) + npts(b). Returns the output count, 0 on no memory or for a cloud with a
+// triangle that names no point (CornersNamePoints; outputs untouched).
 int JoinCloudSetsToTol(const Cloud* a, const Cloud* b, float* xo, float* yo, float* zo, int* map, double tol);
 
 // keep[i] (na bytes) = 1 when no point of set B (moved by xform when it is given and not the

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "cloud/cldpoly.h"
 #include "cloud/pcopy.h"
 #include "foundation/coreglob.h"
 #include "foundation/minmax.h"
@@ -143,7 +144,7 @@ int UpdateCloudIsShow(Cloud* cloud) {
 }
 
 int SampleCloudBasedOnArray(Cloud* cloud, const char* keep) {
-  if (!cloud || !keep) return 0;
+  if (!cloud || !keep || !MeshCornersNamePoints(cloud, nullptr)) return 0;
   const int n = cloud->npts, oldScans = cloud->nscans;
   const int k = CountKept(keep, n);
   if (k == 0) {
@@ -219,7 +220,7 @@ int SampleCloudBasedOnArray(Cloud* cloud, const char* keep) {
 }
 
 Cloud* CreateCloudBasedOnArray(const Cloud* cloud, const unsigned char* keep, double* box) {
-  if (!cloud || !keep) return nullptr;
+  if (!cloud || !keep || !MeshCornersNamePoints(cloud, nullptr)) return nullptr;
   const char* mask = reinterpret_cast<const char*>(keep);
   const int n = cloud->npts;
   const int k = CountKept(mask, n);

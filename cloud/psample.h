@@ -5,14 +5,15 @@
 
 #include "cloud/makecld.h"
 
-// In place. 1 (also when nothing or everything is kept), 0 for a null cloud or mask or no
-// memory, the cloud then unchanged. Nothing kept: npts becomes 0, the arrays stay. When only the
-// new triangle array cannot be had the cloud goes on without triangles and the error state is
-// cleared. When only the vertex normals cannot be refreshed the result is 1 with every triangle
-// kept and the out-of-memory state set.
+// In place. 1 (also when nothing or everything is kept), 0 for a null cloud or mask, a triangle
+// that names no point (CornersNamePoints) or no memory, the cloud then unchanged. Nothing kept:
+// npts becomes 0, the arrays stay. When only the new triangle array cannot be had the cloud goes
+// on without triangles and the error state is cleared. When only the vertex normals cannot be
+// refreshed the result is 1 with every triangle kept and the out-of-memory state set.
 int SampleCloudBasedOnArray(Cloud* cloud, const char* keep);
 // A new cloud of the kept points with all their data (box, when given, receives its box); the
-// source is not changed. Null for a null cloud or mask, nothing kept or no memory.
+// source is not changed. Null for a null cloud or mask, a triangle that names no point, nothing
+// kept or no memory.
 Cloud* CreateCloudBasedOnArray(const Cloud* cloud, const unsigned char* keep, double* box);
 // isShow from the strides and the scans (null: every point shown). 1, or 0 on no memory.
 int UpdateCloudIsShow(Cloud* cloud);
