@@ -311,6 +311,7 @@ int SubdivideCloudEdgesToTol(Cloud* mesh, double maxLength) {
   // Every edge is longer than a length that is not positive: the sweeps would never end.
   if (!(maxLength > 0.0) || !std::isfinite(maxLength)) return 0;
   if (mesh->ntri < 1 || !mesh->tri) return 1;
+  if (!MeshCornersNamePoints(mesh, nullptr)) return 0;
   const int done = SplitLongEdges(mesh, maxLength * maxLength);
   // Outside the sweep's scope, so what the normals' pass attaches to the mesh stays the mesh's.
   if (mesh->isVert && !CloudSetIsVerts(mesh)) return 0;
@@ -406,7 +407,7 @@ void AddTriangle(Shell& s, int a, int b, int c) {
 }  // namespace
 
 Cloud* BuildOffsetPolyCloud(Cloud* mesh, double dist, double* bbox) {
-  if (!mesh || mesh->ntri < 1 || !mesh->tri || mesh->npts < 1) return nullptr;
+  if (!mesh || mesh->ntri < 1 || !mesh->tri || mesh->npts < 1 || !MeshCornersNamePoints(mesh, nullptr)) return nullptr;
   // Before the scope: the normals belong to the mesh and must outlive it.
   if (!mesh->nx || !mesh->ny || !mesh->nz ? !CloudSetNormVerts(mesh) : !CloudSetSomeNormVerts(mesh)) return nullptr;
   TrackingScope scope;
@@ -1009,7 +1010,8 @@ bool PushOutNearPoints(Cloud* mesh, const Cloud* source, double limit, double re
 
 Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, const double bbox[6], int mode,
                              int keepSource) {
-  if (!mesh || mesh->ntri < 1 || !mesh->tri || !std::isfinite(dist)) return nullptr;
+  if (!mesh || mesh->ntri < 1 || !mesh->tri || !std::isfinite(dist) || !MeshCornersNamePoints(mesh, nullptr))
+    return nullptr;
   Thermometer therm(nullptr);  // hidden on every way out
   for (float*& c : mesh->colour)
     if (c) Free(c), c = nullptr;
