@@ -150,7 +150,7 @@ int GetClosestCurvePoint(Bspline* curve, const double p[3], CurveSampleCache* ca
 int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* curve, int32_t* edgePairs,
                        IndexNode* const* vertexEdgeLists, const int* fixedPoints, double subdivideTol) {
   if (!mesh || !loopEdges || !loopCount || !curve || !edgePairs || !vertexEdgeLists || *loopCount < 1 ||
-      mesh->ntri < 1)
+      mesh->ntri < 1 || !MeshCornersNamePoints(mesh, nullptr))
     return 0;
   TrackingScope scope;
   CurveSampleCache samples;
@@ -530,6 +530,7 @@ int SubdivideCldPolys(Cloud* mesh, int fourWay, const uint8_t* pointMask, const 
 
 int SubdividePolysInto3Polys(Cloud* mesh, const uint8_t* pointMask, const uint8_t* triangleMask) {
   const int ntri0 = mesh->ntri;
+  if (!MeshCornersNamePoints(mesh, nullptr)) return 0;
   if (!ReallocCldXYZArrays(mesh, mesh->npts + ntri0) || !ReallocCldPolyList(mesh, 3 * ntri0)) return 0;
   for (int t = 0; t < ntri0; ++t) {
     if (!Selected(mesh, t, pointMask, triangleMask)) continue;
@@ -549,6 +550,7 @@ int SubdividePolysInto3Polys(Cloud* mesh, const uint8_t* pointMask, const uint8_
 int SubdividePolysInto4Polys(Cloud* mesh, const uint8_t* pointMask, const uint8_t* triangleMask) {
   const int ntri0 = mesh->ntri;
   if (ntri0 < 1) return 1;
+  if (!MeshCornersNamePoints(mesh, nullptr)) return 0;
   TrackingScope scope;
   Owned<int32_t, Free> edges;
   Owned<int32_t*, Free> corners;
@@ -607,7 +609,7 @@ int SubdividePolysInto4Polys(Cloud* mesh, const uint8_t* pointMask, const uint8_
 
 int DividePolyAtPickedPoint(Cloud* mesh, const int* triangles, const double* s, const double* t, int count) {
   if (count < 1) return 1;
-  if (!triangles || !s || !t) return 0;
+  if (!triangles || !s || !t || !MeshCornersNamePoints(mesh, nullptr)) return 0;
   TrackingScope scope;
   const int ntri0 = mesh->ntri;
   if (!ReallocCldXYZArrays(mesh, mesh->npts + count) || !ReallocCldPolyList(mesh, ntri0 + 2 * count)) return 0;
@@ -680,7 +682,7 @@ int CreateNewPolys(Cloud* mesh, int triangle, double s, double t, IndexNode** ve
 }
 
 int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask) {
-  if (mesh->ntri < 1) return 0;
+  if (mesh->ntri < 1 || !MeshCornersNamePoints(mesh, nullptr)) return 0;
   TrackingScope scope;
   int* flags = CallocArray<int>(mesh->ntri);
   if (!flags) return 0;
@@ -1518,6 +1520,7 @@ bool LoopVertices(const Cloud* mesh, const int32_t* edges, const IndexNode* head
 struct HoleCapper : LoopCapper {};
 
 HoleCapper* BeginHoleCaps(Cloud* mesh, const int32_t* edges, IndexNode* const* loops, int nloops, long room) {
+  if (!MeshCornersNamePoints(mesh, nullptr)) return nullptr;
   // Each loop's box: every cap triangle lies inside its loop's.
   double* loopBoxes = MallocArray<double>(6, std::max(nloops, 1));
   HoleCapper* c = MallocArray<HoleCapper>(1);
@@ -1602,6 +1605,10 @@ int CapHoleLoop(HoleCapper* c, const int* verts, int n, int* tri) {
 
 int CapAllLoops(Cloud* mesh) {
   if (mesh->ntri < 1) return 1;
+  if (!MeshCornersNamePoints(mesh, nullptr)) {
+    SetKernelError(-2);
+    return 1;
+  }
   Owned<int32_t, Free> edges;
   Owned<IndexNode*, Free> loops;
   Owned<int, Free> sizes;

@@ -36,8 +36,8 @@ int ReallocCldPolyList(Cloud* mesh, int n);
 // the points. The curve has dimension 3, or 2 on its owner surface. The loop array needs room
 // for *loopCount + ntri entries (a peel can lengthen it by one); it and *loopCount end as the
 // final loop, numbered in the edge table given. 1 done; 0 for a failed closest point while
-// peeling (the mesh unchanged), no memory, or a failure in the subdivision (vertices then moved
-// and some triangles split, nothing removed).
+// peeling or a triangle that names no point (the mesh unchanged), no memory, or a failure in the
+// subdivision (vertices then moved and some triangles split, nothing removed).
 int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* curve, int32_t* edgePairs,
                        IndexNode* const* vertexEdgeLists, const int* fixedPoints, double subdivideTol);
 
@@ -106,17 +106,19 @@ int FindCommonEdgeVertex(const int32_t* edgePairs, int e1, int e2);
 int SubdivideCldPolys(Cloud* mesh, int fourWay, const uint8_t* pointMask, const uint8_t* triangleMask);
 // Each selected triangle becomes three around its centroid, each facing the parent's way (the
 // parent keeps the one without its corner 2); new normals are then computed. The arrays keep
-// their room. 1, or 0 when room cannot be made or the normals cannot be computed.
+// their room. 1, or 0 when room cannot be made or the normals cannot be computed, or for a
+// triangle that names no point (the mesh unchanged).
 int SubdividePolysInto3Polys(Cloud* mesh, const uint8_t* pointMask, const uint8_t* triangleMask);
 // Each selected triangle becomes four through its edge midpoints, each facing the parent's way.
 // A midpoint is shared by the edge's two triangles, so an unselected neighbour is left with a
 // hanging midpoint. The arrays are trimmed to the counts also after a failure. 1, or 0 when
-// memory runs out (the triangles split so far stay).
+// memory runs out (the triangles split so far stay) or a triangle names no point (the mesh
+// unchanged).
 int SubdividePolysInto4Polys(Cloud* mesh, const uint8_t* pointMask, const uint8_t* triangleMask);
 // Inserts count picked points, pick k on triangles[k] at weights s[k] (corner 0), t[k] (corner 1)
 // and 1 - s[k] - t[k] (corner 2), in order: a triangle number refers to the mesh as the earlier
 // picks left it. 1; 0 when memory runs out or a pick is refused (CreateNewPolys), the picks
-// before it done.
+// before it done; 0 also, the mesh unchanged, when a triangle names no point.
 int DividePolyAtPickedPoint(Cloud* mesh, const int* triangles, const double* s, const double* t, int count);
 // Inserts one picked point (weights as above, tolerance 1e-6) into the triangle: a pick on a
 // corner gives that corner and changes nothing; inside, the triangle becomes three (the parent
@@ -129,7 +131,7 @@ int CreateNewPolys(Cloud* mesh, int triangle, double s, double t, IndexNode** ve
                    int* nodesUsed, int* vertex);
 // Removes the triangles with an edge of at least maxLength (only those with a vertex of
 // non-zero mask when pointMask is given); points stay. The number removed, 0 also when the
-// compaction fails.
+// compaction fails or a triangle names no point (the mesh unchanged).
 int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask);
 // Caps every closed boundary loop of the mesh on its own, facing the mesh's way; open chains and
 // loops without area (slits, which fit no plane) are skipped. A cap never makes an edge the mesh
@@ -140,7 +142,8 @@ int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask);
 // over at the loop so that no sound cap exists, the loop is capped on its plane all the same (no
 // edge reused) and the error state is set, as it is for a loop left open because every cap
 // would reuse an edge. Returns 1 in every case: failures (also no memory) show only in the error
-// state, which callers test (the caps made before stay).
+// state, which callers test (the caps made before stay); a mesh with a triangle that names no
+// point is left unchanged with the error state set.
 int CapAllLoops(Cloud* mesh);
 
 // ---- Sound caps for other cappers of a mesh's holes --------------------------------------------
@@ -151,7 +154,7 @@ struct HoleCapper;
 // Readies the checks for caps over the given loops (edge lists over edges): the mesh's triangles
 // whose boxes meet a loop's box binned, the triangle lists of the loop vertices with room for
 // `room` more triangles, scratch for the longest loop. Everything lives in the caller's tracking scope; null
-// when memory runs out.
+// when memory runs out or a triangle names no point.
 HoleCapper* BeginHoleCaps(Cloud* mesh, const int32_t* edges, IndexNode* const* loops, int nloops, long room);
 
 // 1 when the count triangles (mesh vertex numbers, three each) are sound over the mesh: no edge is

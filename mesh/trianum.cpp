@@ -985,7 +985,7 @@ int CapMeshLoops(Cloud* mesh, const int32_t* edges, int nloops, IndexNode* const
 }  // namespace
 
 int CapModel(Cloud* mesh, int32_t* edges, int nloops, IndexNode* const* loopHeads) {
-  if (!mesh || !edges || nloops < 1 || !loopHeads) return 0;
+  if (!mesh || !edges || nloops < 1 || !loopHeads || !MeshCornersNamePoints(mesh, nullptr)) return 0;
   MakeEdgeVertsConsistent(edges, loopHeads, nloops);
   long total = 0;
   for (int l = 0; l < nloops; ++l) {
@@ -1386,7 +1386,9 @@ int STLPolygonCap(Cloud* mesh, double dirX, double dirY, double dirZ, double w, 
                   const int* dowelCount, const double* dowelSizes, const void* positionsInWorld, int depthSense,
                   double* dowelPositions) {
   static_cast<void>(w);  // never read
-  if (!mesh || mesh->ntri < 1 || !mesh->tri || vertexCount < 0 || (vertexCount > 0 && !vertices)) return 0;
+  if (!mesh || mesh->ntri < 1 || !mesh->tri || vertexCount < 0 || (vertexCount > 0 && !vertices) ||
+      !MeshCornersNamePoints(mesh, nullptr))
+    return 0;
   const int nd = dowelCount ? *dowelCount : 0;
   if (nd < 0 || (nd > 0 && (!dowelSizes || !dowelPositions))) return 0;
   for (int i = 0; i < vertexCount; ++i)

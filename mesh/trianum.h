@@ -116,7 +116,8 @@ int MakeAnOuterPoly2D(int h, int* counts, int* idx, double* x, double* y);
 // mesh folds over at the loop so that no sound cap exists, capped all the same with the error
 // state set), an outer loop with holes fails the call. 1 done (also when no triangle came out);
 // 0 when the loop vertices fit no plane, a loop cannot be triangulated or capped soundly, or
-// memory runs out, the mesh's triangles then as they were.
+// memory runs out, the mesh's triangles then as they were; 0 also for a mesh with a triangle that
+// names no point (mesh and edges unchanged).
 int CapModel(Cloud* mesh, int32_t* edges, int nloops, IndexNode* const* loopHeads);
 
 // Caps loops given as lists of point indices into x, y, z, projected by the caller's transform
@@ -148,9 +149,10 @@ void GetDowellCoords(double size, double cx, double cy, double xs[4], double ys[
 // points and are overwritten with their frame coordinates; the sockets then run against the
 // direction unless depthSense is non-zero (with frame positions they always run along it). w is
 // not read. New points get normal (-1, -1, -1), then every such normal is computed. 1 done (also
-// when nothing was capped); 0 for a mesh without triangles, a listed vertex with an odd number of
-// edges to other listed vertices, a branch with no way back, a failed cap or no memory; points
-// appended for dowels stay in the mesh's arrays.
+// when nothing was capped); 0 for a mesh without triangles or with one that names no point (the
+// mesh unchanged), a listed vertex with an odd number of edges to other listed vertices, a branch
+// with no way back, a failed cap or no memory; points appended for dowels stay in the mesh's
+// arrays.
 int STLPolygonCap(Cloud* mesh, double dirX, double dirY, double dirZ, double w, int vertexCount, const int* vertices,
                   const int* dowelCount, const double* dowelSizes, const void* positionsInWorld, int depthSense,
                   double* dowelPositions);
