@@ -1125,7 +1125,8 @@ int JoinCldPolys(Cloud* cloud, double tol, double bridgeTol, int* splitCount, un
   JoinPolysState state;
   state.cloud = cloud;
   state.mask = mask;
-  if (cloud && cloud->ntri > 0 && cloud->tri) return state.Run(tol, bridgeTol, splitCount, openCount);
+  if (cloud && cloud->ntri > 0 && cloud->tri && MeshCornersNamePoints(cloud, nullptr))
+    return state.Run(tol, bridgeTol, splitCount, openCount);
   Free(mask);
   return 0;
 }
@@ -1928,6 +1929,7 @@ int LoopJoinPass::Run(int* added) {
 }  // namespace
 
 int NewJoinCldPolys(Cloud* cloud, double endTol, double sideTol, double minLength) {
+  if (!MeshCornersNamePoints(cloud, nullptr)) return 0;
   int capacity = cloud->ntri, result = 1;
   for (int pass = 0; pass < 4; ++pass) {
     LoopJoinPass joinPass(cloud, endTol, sideTol, minLength, &capacity);

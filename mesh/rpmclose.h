@@ -33,7 +33,8 @@ struct PolyEdgeCounts {
 // mask becomes the operation's own: it must come from the kernel allocator, is grown and freed
 // on every exit, and the caller must not use it afterwards.
 // Returns 1, or 0 (the triangle list as it was) for a mesh without triangles, when memory runs
-// out or when user_break asks to stop.
+// out or when user_break asks to stop; 0 also for a mesh with a triangle that names no point
+// (refused before anything moves, the given mask freed).
 int JoinCldPolys(Cloud* cloud, double tol, double bridgeTol, int* splitCount, unsigned char* mask, int openCount);
 
 // Fills counts (cleared first). 1, or 0 when the edges cannot be built (out of memory); a mesh
@@ -98,8 +99,9 @@ int JoinEqualVerticesByBridging(Cloud* cloud, const int* chainA, const int* chai
 // as lists of edge numbers into edges (pairs) with edges head to tail (MakeEdgeVertsConsistent):
 // both rings become closed chains, ring A's starting at its edge nearest ring B's first vertex,
 // both put counter-clockwise in their best-fit plane, zipped, and the band turned to run against
-// the mesh's triangle on ring A's first edge. 1, or 0 (mesh unchanged) when ring A has no edge,
-// the plane fit fails or memory runs out.
+// the mesh's triangle on ring A's first edge. The edges' ends must name points (they are read
+// unchecked). 1, or 0 (mesh unchanged) when ring A has no edge, the plane fit fails or memory
+// runs out.
 int CloseCloudEdgeRings(Cloud* cloud, const int32_t* edges, IndexNode* const* loops, const int ringPair[2]);
 // Moves points v and w to their midpoint.
 void SetCldPointsEqual(Cloud* cloud, int v, int w);
@@ -151,7 +153,8 @@ struct EdgeRingNode {
 // whose common length is below minLength is left. At most four passes, each on the topology the
 // last one left; a pass that adds nothing ends the operation. The triangle list is trimmed to
 // its count whenever the count changed. 1 (also when no loop is left), or 0 when user_break
-// asks to stop or memory runs out (triangles added before stay).
+// asks to stop or memory runs out (triangles added before stay), or for a mesh with a triangle
+// that names no point (the mesh unchanged).
 int NewJoinCldPolys(Cloud* cloud, double endTol, double sideTol, double minLength);
 // The loop edges following and preceding edge on its loop (in that order; none past the list's
 // tail or head) that run within the limit of it in the same sense, into neighbours; *count 0, 1
