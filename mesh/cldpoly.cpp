@@ -691,7 +691,7 @@ int FindMultCloudPolyFromPolyArray(Cloud* mesh, int32_t** list, unsigned char** 
 int FindMultCloudPoly(Cloud* mesh, int32_t** list, unsigned char** mask, const unsigned char* vertexMask) {
   *list = nullptr;
   *mask = nullptr;
-  if (!mesh || mesh->ntri < 1) return 0;
+  if (!mesh || mesh->ntri < 1 || !MeshCornersNamePoints(mesh, nullptr)) return 0;
   TrackingScope scope;
   IndexNode** heads = NewPolyPointers(mesh);
   if (!heads) return 0;
@@ -726,7 +726,7 @@ int FindDegenerateCloudPoly(Cloud* mesh, double tol, int32_t** list, unsigned ch
                             const unsigned char* vertexMask) {
   *list = nullptr;
   *mask = nullptr;
-  if (!mesh || mesh->ntri < 1) return 0;
+  if (!mesh || mesh->ntri < 1 || !MeshCornersNamePoints(mesh, nullptr)) return 0;
   TrackingScope scope;
   FoundTriangles f;
   if (!StartFound(mesh, &f)) return 0;
@@ -783,7 +783,7 @@ int FindOverlapCloudPolyFromPolyArray(Cloud* mesh, double angle, IndexNode* cons
 int FindOverlapCloudPoly(Cloud* mesh, double angle, int32_t** list, unsigned char** mask) {
   *list = nullptr;
   *mask = nullptr;
-  if (!mesh || mesh->ntri < 1) return 0;
+  if (!mesh || mesh->ntri < 1 || !MeshCornersNamePoints(mesh, nullptr)) return 0;
   TrackingScope scope;
   IndexNode** heads = NewPolyPointers(mesh);
   if (!heads) return 0;
@@ -846,7 +846,7 @@ double FindMaxCloudEdgeDims(const Cloud* mesh, const int32_t* edges, int nedges,
 }
 
 Cloud* MakePolyCenterCloud(const Cloud* mesh, double* bbox) {
-  if (!mesh || mesh->ntri < 1 || !mesh->tri) return nullptr;
+  if (!mesh || mesh->ntri < 1 || !mesh->tri || !MeshCornersNamePoints(mesh, nullptr)) return nullptr;
   TrackingScope scope;
   const int n = mesh->ntri;
   float* x = MallocArray<float>(n);

@@ -119,17 +119,20 @@ int PolyOverlapExists(const double a[3], const double b[3]);
 
 // Triangles repeating another's three vertices (in any order): of each group the one met first on
 // the vertex-to-triangle lists (the highest-numbered) stays unlisted. With a vertex mask only the
-// lists of marked vertices are searched. The count; 0 when memory runs out at the start (nothing
-// handed out); the count found so far plus one, with both outputs null, when it runs out later.
+// lists of marked vertices are searched. The count; 0 when memory runs out at the start or a
+// triangle names no point (nothing handed out); the count found so far plus one, with both
+// outputs null, when it runs out later.
 int FindMultCloudPoly(Cloud* mesh, int32_t** list, unsigned char** mask, const unsigned char* vertexMask);
-// The same on vertex-to-triangle lists the caller built (MakePolyPointers).
+// The same on vertex-to-triangle lists the caller built (MakePolyPointers, whose corners name
+// points).
 int FindMultCloudPolyFromPolyArray(Cloud* mesh, int32_t** list, unsigned char** mask,
                                    const unsigned char* vertexMask, IndexNode* const* heads);
 // Removes the duplicates FindMultCloudPoly finds; the number removed, 0 when memory runs out
 // (nothing removed, the error state set).
 int RemoveMultCloudPoly(Cloud* mesh, const unsigned char* vertexMask);
 // Keeps, in order, the triangles whose mask byte is 0 and rebuilds the IsVert bits; the triangle
-// array is freed when none is left. 1, or 0 when the IsVert bits could not be rebuilt.
+// array is freed when none is left. 1, or 0 when the IsVert bits could not be rebuilt (also
+// when a kept triangle names no point: CloudSetIsVerts refuses it).
 int RemoveCldPolys(Cloud* mesh, const unsigned char* mask);
 // Triangles with a corner within tol of the line segment of the other two (tol = 0: none). With a
 // vertex mask only triangles with a marked corner. Counts and outputs as FindMultCloudPoly.
@@ -166,5 +169,5 @@ void Compare(int n, const CloudSortPoint* points, int32_t* map, float* unique, i
 double FindMaxCloudEdgeDims(const Cloud* mesh, const int32_t* edges, int nedges, double* dx, double* dy,
                             double* dz);
 // A new cloud of the triangles' centroids (bbox: six doubles written); null for no mesh, no
-// triangles or no memory.
+// triangles, a triangle that names no point or no memory.
 Cloud* MakePolyCenterCloud(const Cloud* mesh, double* bbox);

@@ -58,6 +58,8 @@ void ShrinkTriangleArray(Cloud* mesh) {
 }  // namespace
 
 int DeleteCldVertsAndPolys(Cloud* mesh, const int* pointFlags, const int* triangleFlags) {
+  // Dropping triangles reads no corner; renumbering reads those of every triangle kept.
+  if (pointFlags && !MeshCornersNamePoints(mesh, triangleFlags)) return 0;
   if (triangleFlags) {
     int kept = 0;
     // Nothing is copied before the first dropped triangle: a weld keeps nearly all of them.
@@ -965,6 +967,8 @@ static int MeshLoopLists(const Cloud* mesh, int*** loops, int** sizes, int* nloo
 
 int CloseCloudGroup(Gsrf* graph, Cloud** objects, double tol) {
   if (!graph || !objects || graph->nSrf < 1) return 0;
+  for (int s = 0; s < graph->nSrf; ++s)
+    if (objects[s] && !MeshCornersNamePoints(objects[s], nullptr)) return 0;
   TrackingScope scope;
   const int nEl = graph->nEl, nSrf = graph->nSrf;
   int** elemVerts = MallocArray<int*>(nEl + 1);
@@ -1174,7 +1178,7 @@ inline int FindOrHold(WeldTable* t, const float* x, const float* y, const float*
 // point is met several times, and doubles when half full; the slot of a point some way ahead is
 // fetched early, as the table is too large for the cache and its slots are met at random.
 int RemoveCldIdenticalPtsWIndices(Cloud* mesh, int* newNumbers) {
-  if (!mesh || mesh->npts < 1) return 0;
+  if (!mesh || mesh->npts < 1 || !MeshCornersNamePoints(mesh, nullptr)) return 0;
   TrackingScope scope;
   const int n = mesh->npts;
   WeldTable table;
@@ -1300,6 +1304,7 @@ int BreakDistinctClouds(Cloud* mesh, Cloud*** pieces, double** boxes, int* count
   *boxes = nullptr;
   *count = 0;
   if (!mesh || mesh->ntri < 1) return 1;
+  if (!MeshCornersNamePoints(mesh, nullptr)) return 0;
   TrackingScope scope;
   int* comp = MallocArray<int>(mesh->ntri);
   if (!comp) return 0;
@@ -1378,7 +1383,7 @@ Cloud* AddPolyClds(Cloud** meshes, int count, int keepInputs) {
   bool normals = true, colours = true, reliability = true;
   for (int i = 0; i < count; ++i) {
     const Cloud* m = meshes[i];
-    if (!m) return nullptr;
+    if (!m || !MeshCornersNamePoints(m, nullptr)) return nullptr;
     if (npts > INT_MAX - m->npts || ntri > INT_MAX - m->ntri) {
       SetOutOfMemory();
       return nullptr;
@@ -1461,7 +1466,7 @@ int FindCloudPolySub(Cloud* mesh, int vertex, int rings, int* vertexCount, int**
                      int* edgeCount, int** edgeStarts, int** edgeEnds, int* triangleCount, int** triangles) {
   *vertexCount = *edgeCount = *triangleCount = 0;
   *vertices = *ringNumbers = *edgeStarts = *edgeEnds = *triangles = nullptr;
-  if (!mesh || vertex < 0 || vertex >= mesh->npts) return 0;
+  if (!mesh || vertex < 0 || vertex >= mesh->npts || !MeshCornersNamePoints(mesh, nullptr)) return 0;
   TrackingScope scope;
   IndexNode** heads = MallocArray<IndexNode*>(mesh->npts);
   IndexNode* nodes = MallocArray<IndexNode>(3, std::max(mesh->ntri, 1));

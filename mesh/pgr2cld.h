@@ -20,7 +20,9 @@ void SplitCloudPoly(Cloud* mesh, int t, int a, int b, int v, IndexNode** vertexT
 // Either flag array may be null. Vertex normals (those (0, 0, 0) when the mesh has normals, else
 // all) and IsVert are recomputed when points went. 1, or 0 when memory runs out: the triangles
 // are then already compacted and the points untouched, or, when only the normals failed, both
-// compacted with normals and IsVert absent; the triangles are never lost.
+// compacted with normals and IsVert absent; the triangles are never lost. With pointFlags, 0 also
+// for a triangle kept that names no point (the mesh unchanged); without, such triangles are
+// dropped or kept as flagged.
 int DeleteCldVertsAndPolys(Cloud* mesh, const int* pointFlags, const int* triangleFlags);
 
 // ---- Closing the tessellations of a surface group ---------------------------------------------
@@ -57,9 +59,10 @@ struct BndrCrvCache {
 void FreeBndrCrvCache(BndrCrvCache* cache);
 
 // objects: one mesh per graph surface, in the graph's order; null = no tessellation (skipped, its
-// seams left open). The meshes are changed in place. 1 done; 0 for a null graph or objects, out of
-// memory, a failed grow of a mesh or a user break: the meshes keep every change made so far and
-// their normals are not recomputed. The thermometer is only set (20, rising by 5, 90), never shown
+// seams left open). The meshes are changed in place. 1 done; 0 for a null graph or objects or a
+// mesh with a triangle that names no point (every mesh unchanged); 0 on running out of memory, a
+// failed grow of a mesh or a user break: the meshes keep every change made so far and their
+// normals are not recomputed. The thermometer is only set (20, rising by 5, 90), never shown
 // or hidden: its display belongs to the caller.
 int CloseCloudGroup(Gsrf* graph, Cloud** objects, double tol);
 
@@ -135,7 +138,8 @@ void ReverseDoubleArray(double* array, int n);
 // Welds points whose coordinates are exactly equal into one (the lowest-numbered of each group);
 // triangles that lose a distinct corner are removed, the rest renumbered. newNumbers (one per old
 // point, may be null) receives each old point's number after welding. 1, or 0 on no memory (the
-// triangle corners may already be redirected).
+// triangle corners may already be redirected) or, the mesh unchanged, for a triangle that names
+// no point.
 int RemoveCldIdenticalPtsWIndices(Cloud* mesh, int* newNumbers);
 int RemoveCldIdenticalPts(Cloud* mesh);
 // Number of edge-connected pieces (triangles touching at a vertex only are apart); each
@@ -146,16 +150,18 @@ int IdentifySeparateObjectsWithEdges(Cloud* mesh, int* edgePairs, int** cornerEd
 int IdentifySeparateObjects(Cloud* mesh, int* triangleComponent);
 // One new mesh per piece (triangles in mesh order, points in order of first use, normals carried),
 // with its box (six doubles per piece); the arrays and meshes are the caller's. 1 (a mesh without
-// triangles gives no piece), 0 on no memory (nothing handed out).
+// triangles gives no piece), 0 on no memory or for a triangle that names no point (nothing
+// handed out).
 int BreakDistinctClouds(Cloud* mesh, Cloud*** pieces, double** boxes, int* count);
 // One mesh of all inputs: points concatenated, triangles offset, normals, colours and reliability
 // carried only when every input has them, exact duplicates welded. keepInputs 0 frees the inputs
 // and nulls their pointers, but only once the merge has succeeded (a mesh listed twice is merged
-// twice and freed once). Null on failure (inputs kept).
+// twice and freed once). Null on failure (inputs kept), also for an input with a triangle that
+// names no point.
 Cloud* AddPolyClds(Cloud** meshes, int count, int keepInputs);
 // The vertices within `rings` edge steps of vertex (with their ring numbers), the edges (either
 // orientation counted once) and triangles met; outputs are the caller's. 1, or 0 on no memory
-// (outputs null).
+// or for a triangle that names no point (outputs null).
 int FindCloudPolySub(Cloud* mesh, int vertex, int rings, int* vertexCount, int** vertices, int** ringNumbers,
                      int* edgeCount, int** edgeStarts, int** edgeEnds, int* triangleCount, int** triangles);
 // Double the capacity into new blocks, copying the old entries. On no memory the old blocks stay

@@ -110,6 +110,7 @@ int PolyDisconnected(const Cloud* mesh, int triangle, const int* claimedEdges, i
 int SepHarmonizedRegionsCore(Cloud* mesh, const int* cutEdges, int cutEdgeCount) {
   const int n = mesh->npts, ntri = mesh->ntri;
   if (cutEdgeCount < 1 || n < 1) return 1;
+  if (!MeshCornersNamePoints(mesh, nullptr)) return 0;
   TrackingScope scope;
   auto** heads = MallocArray<IndexNode*>(n);
   auto* nodes = MallocArray<IndexNode>(ntri, 3);

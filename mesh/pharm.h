@@ -18,7 +18,8 @@
 // (an even number round an inner vertex, any number along a boundary vertex's open fan) every
 // cut edge ends with its two triangles on different vertices; with an odd number round an inner
 // vertex two neighbouring sectors stay on the vertex and share their cut edge there. 1, or 0
-// when memory runs out (copies made and corners renumbered before that stay).
+// when memory runs out (copies made and corners renumbered before that stay) or, the mesh
+// unchanged, when a triangle names no point.
 int SepHarmonizedRegionsCore(Cloud* mesh, const int* cutEdges, int cutEdgeCount);
 
 // The triangle's edges (c0, c1), (c1, c2), (c2, c0) as six vertex numbers, each corner mapped

@@ -366,6 +366,7 @@ int RemoveDegenCldPolys(Cloud* mesh, double tol, unsigned char* mask) {
   // Deletions end the passes by themselves, but flips alone could swap an edge back and forth
   // on a degenerate configuration: a bound on the passes keeps that from hanging.
   constexpr int kMaxPasses = 100;
+  if (!MeshCornersNamePoints(mesh, nullptr)) return -1;
   int total = 0;
   for (int i = 0; i < kMaxPasses && mesh->ntri > 0; ++i) {
     DegenPass pass(mesh, tol * tol, mask);
@@ -378,7 +379,7 @@ int RemoveDegenCldPolys(Cloud* mesh, double tol, unsigned char* mask) {
 }
 
 int RemoveMultiEdgePolys(Cloud* mesh, int modeBits, const unsigned char* mask) {
-  if (mesh->ntri < 1) return 0;
+  if (mesh->ntri < 1 || !MeshCornersNamePoints(mesh, nullptr)) return 0;
   TrackingScope scope;
   Owned<int32_t, Free> edges;
   Owned<int32_t*, Free> corners;

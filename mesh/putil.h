@@ -16,13 +16,14 @@
 // mask (one byte per point) only triangles with a marked vertex are examined, and the mask is
 // compacted with the points. Returns the number of repairs, or -1 when a pass could not
 // complete for want of memory; the mesh is then compacted as far as the pass got, so every
-// corner names a point and no flagged triangle is left.
+// corner names a point and no flagged triangle is left. -1 also, the mesh unchanged, for a
+// triangle that names no point.
 int RemoveDegenCldPolys(Cloud* mesh, double tol, unsigned char* mask);
 // Deletes every triangle around an edge used by more than two triangles, as the mode bits
 // enable it: 1 edges of exactly 3 triangles, 2 of exactly 4, 4 of 5 or more. With a mask, an
 // edge is treated only when one of its ends is marked. Two rounds (one with all three bits), so
 // an edge that the first round brings down to an enabled count is treated too. Returns the
-// number of triangles deleted; 0 when memory runs out (mesh unchanged).
+// number of triangles deleted; 0 when memory runs out or a triangle names no point (mesh unchanged).
 int RemoveMultiEdgePolys(Cloud* mesh, int modeBits, const unsigned char* mask);
 
 // Building blocks of the passes; edgeLength2 holds each edge's squared length, -1 for an edge
