@@ -852,6 +852,7 @@ int GetVertexNormal(const Cloud* cloud, int i, double normal[3]) {
     normal[0] = cloud->nx[i], normal[1] = cloud->ny[i], normal[2] = cloud->nz[i];
     return 1;
   }
+  if (!MeshCornersNamePoints(cloud, nullptr)) return 0;
   for (int t = 0; t < cloud->ntri; ++t) {
     double angle;
     if (!FindTriangleAngleAtVert(cloud, t, i, &angle)) continue;
@@ -1031,7 +1032,7 @@ Cloud* MakeSinglePolyCld(const double p0[3], const double p1[3], const double p2
 Cloud* MakePartPolyCld(const Cloud* cloud, const int* list, int m, double* bbox) {
   if (m < 1 || !cloud) return nullptr;
   for (int k = 0; k < m; ++k)
-    if (list[k] < 0 || list[k] >= cloud->ntri) return nullptr;
+    if (list[k] < 0 || list[k] >= cloud->ntri || !CornersNamePoints(cloud, cloud->tri[list[k]].v)) return nullptr;
   TrackingScope work;
   int* number = MallocArray<int>(cloud->npts);
   if (!number || KernelFailed()) return nullptr;
@@ -1065,7 +1066,7 @@ Cloud* MakePartPolyCld(const Cloud* cloud, const int* list, int m, double* bbox)
 }
 
 void AddoptPartialCloudPoly(const Cloud* source, const int* map, Cloud* target) {
-  if (target->npts < 3) return;
+  if (target->npts < 3 || !MeshCornersNamePoints(source, nullptr)) return;
   auto survives = [&](const CloudTriangle& t) { return map[t.v[0]] >= 0 && map[t.v[1]] >= 0 && map[t.v[2]] >= 0; };
   int kept = 0;
   for (int t = 0; t < source->ntri; ++t) kept += survives(source->tri[t]);

@@ -110,11 +110,11 @@ Cloud* MakePolyCldWithNorms(int ntri, const int* idx, int nidx, const float* ver
 Cloud* MakePolyCldXYZ(const float* x, const float* y, const float* z, int ntri, double* bbox);
 Cloud* MakeSinglePolyCld(const double p0[3], const double p1[3], const double p2[3], double* bbox);
 // The m listed triangles with only the points they use, numbered by first use. Null for m < 1,
-// an index out of range or no memory.
+// an index out of range, a listed triangle that names no point or no memory.
 Cloud* MakePartPolyCld(const Cloud* cloud, const int* list, int m, double* bbox);
 // Gives target the source triangles whose vertices all survive in map (source point -> target
 // index, negative: dropped). When their array cannot be had, the error state is cleared and
-// target stays without triangles.
+// target stays without triangles; so it does, untouched, when a source triangle names no point.
 void AddoptPartialCloudPoly(const Cloud* source, const int* map, Cloud* target);
 
 // A cloud with a triangle that names no point (cloud/cldpoly.h, CornersNamePoints) is refused by
@@ -132,7 +132,8 @@ int CloudSetNormsSpec(Cloud* cloud, double angle);
 // isVert from the triangles, null when every point is a vertex. 1, or 0 on no memory.
 int CloudSetIsVerts(Cloud* cloud);
 // The stored normal of point i, or the angle-weighted one of its triangles. 0 when the cloud has
-// neither normals nor triangles (or i is out of range).
+// neither normals nor triangles (or i is out of range), or when the normal would come from the
+// triangles and one of them names no point.
 int GetVertexNormal(const Cloud* cloud, int i, double normal[3]);
 int FindTriangleAngles(const Cloud* cloud, int t, double angles[3]);
 // Angle of triangle t at its vertex v: 1, or 0 with angle 0 when v is not a vertex of it.

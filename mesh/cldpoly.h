@@ -165,7 +165,7 @@ int CompareValue(const CloudSortPoint* a, double x, double y, double z);
 // the number of groups.
 void Compare(int n, const CloudSortPoint* points, int32_t* map, float* unique, int* count);
 // Length of the longest edge; the largest |dx|, |dy|, |dz| over the edges (each at least 1e-6).
-// 1e-6 without triangles or edges.
+// 1e-6 without triangles or edges. The edges' ends must name points (read unchecked).
 double FindMaxCloudEdgeDims(const Cloud* mesh, const int32_t* edges, int nedges, double* dx, double* dy,
                             double* dz);
 // A new cloud of the triangles' centroids (bbox: six doubles written); null for no mesh, no

@@ -96,6 +96,10 @@ TEST_F(NamedCorners, EveryTriangleReaderRefusesTheMeshUnchanged) {
   std::vector<float> joined(50);
   std::vector<int> joinMap(50);
   Cloud *pair[2] = {sound, nullptr}, *group[2] = {nullptr, nullptr};
+  Cloud* bare = MakeGridMesh(5, 5, [](int, int) { return false; });
+  ASSERT_NE(bare, nullptr);
+  std::vector<int> same(25);
+  for (int i = 0; i < 25; ++i) same[i] = i;
   struct Case {
     const char* name;
     std::function<int(Cloud*)> run;
@@ -161,6 +165,8 @@ TEST_F(NamedCorners, EveryTriangleReaderRefusesTheMeshUnchanged) {
          return FindCloudPolySub(m, 0, 2, &a, &outs[0], &outs[1], &b, &outs[2], &outs[3], &c, &outs[4]) + a + b + c;
        },
        0},
+      {"MakePartPolyCld", [&](Cloud* m) { return cloud(MakePartPolyCld(m, &(a = m->ntri - 1), 1, bbox)); }, 0},
+      {"AddoptPartialCloudPoly", [&](Cloud* m) { return AddoptPartialCloudPoly(m, same.data(), bare), bare->ntri; }, 0},
       {"CloudSetNormVerts", [](Cloud* m) { return CloudSetNormVerts(m); }, 0},
       {"CloudSetSomeNormVerts", [](Cloud* m) { return CloudSetSomeNormVerts(m); }, 0},
       {"CloudResetZeroNormsIsVerts", [](Cloud* m) { return CloudResetZeroNormsIsVerts(m); }, 0},
@@ -202,6 +208,7 @@ TEST_F(NamedCorners, EveryTriangleReaderRefusesTheMeshUnchanged) {
   }
   ClearKernelError();
   FreeGsrfBndr(graph);
+  FreeCloud(bare);
   FreeCloud(sound);
 }
 
