@@ -357,10 +357,16 @@ int MakeOuterEdgeList(const Cloud* mesh, const int32_t* edges, int32_t* const* c
   auto* uses = CallocArray<int32_t>(nedges);
   auto* from = MallocArray<int32_t>(nedges);
   if (!uses || !from) return 0;
-  for (int c = 0; c < 3 * mesh->ntri; ++c) {
-    const int e = EdgeOfCorner(cornerEdges, edges, c);
-    ++uses[e];
-    from[e] = mesh->tri[c / 3].v[c % 3];
+  // The walk indexes by the edges' ends, the corners: a triangle that names no point refuses the
+  // mesh in the same pass.
+  for (int t = 0; t < mesh->ntri; ++t) {
+    const int32_t* v = mesh->tri[t].v;
+    if (!CornersNamePoints(mesh, v)) return 0;
+    for (int k = 0; k < 3; ++k) {
+      const int e = EdgeOfCorner(cornerEdges, edges, 3 * t + k);
+      ++uses[e];
+      from[e] = v[k];
+    }
   }
   for (int e = 0; e < nedges; ++e)
     if (uses[e] != 1) from[e] = -1;
@@ -383,25 +389,23 @@ int MakeBoundaryLoops(const Cloud* mesh, int32_t** edges, IndexNode*** loopHeads
   auto* starts = CallocArray<int32_t>(n + 1L);
   auto* records = MallocArray<int32_t>(m);
   if (!starts || !records) return 0;
-  // A triangle's corners are its edges' first ends: checking them checks every end.
-  const auto within = [n](int32_t v) { return static_cast<uint32_t>(v) < static_cast<uint32_t>(n); };
-  bool inRange = n < (1 << 30);
-  for (int t = 0; t < mesh->ntri && inRange; ++t) {
-    const int32_t a = mesh->tri[t].v[0], b = mesh->tri[t].v[1], c = mesh->tri[t].v[2];
-    inRange = within(a) && within(b) && within(c);
-    if (!inRange) break;
-    ++starts[std::min(a, b) + 1];
-    ++starts[std::min(b, c) + 1];
-    ++starts[std::min(c, a) + 1];
-  }
-  if (!inRange) {
-    // Vertex numbers the buckets cannot hold: through the whole edge table.
+  if (n >= (1 << 30)) {
+    // Vertex numbers the records cannot hold beside their flag bit: through the whole edge table.
     Owned<int32_t*, Free> corners;
     int nedges = 0;
     if (!CreatePolyEdges(mesh, edges, corners.receive(), &nedges)) return 0;
     const int total = MakeOuterEdgeList(mesh, *edges, corners.get(), nedges, loopHeads, nloops, loopSizes, loopNodes);
     if (!total && *edges) Free(*edges), *edges = nullptr;
     return total;
+  }
+  // A triangle's corners are its edges' first ends: checking them checks every end, and one that
+  // names no point refuses the mesh.
+  for (int t = 0; t < mesh->ntri; ++t) {
+    const int32_t* v = mesh->tri[t].v;
+    if (!CornersNamePoints(mesh, v)) return 0;
+    ++starts[std::min(v[0], v[1]) + 1];
+    ++starts[std::min(v[1], v[2]) + 1];
+    ++starts[std::min(v[2], v[0]) + 1];
   }
   for (int v = 0; v < n; ++v) starts[v + 1] += starts[v];
   for (int t = 0; t < mesh->ntri; ++t) {

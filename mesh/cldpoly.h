@@ -58,14 +58,15 @@ void EdgeToPolyPointers(const Cloud* mesh, IndexNode** heads, IndexNode* nodes, 
 // left by deleted edges ends a loop as an open chain. *loopHeads[nloops] are lists of edge
 // numbers in walking order, *loopSizes their lengths, *loopNodes the block holding their nodes;
 // all three are the caller's (Free). Returns the number of edges in all loops: 0 when there is
-// none (outputs null), for a mesh without triangles and when memory runs out (outputs null).
+// none (outputs null), for a mesh without triangles or with one that names no point and when
+// memory runs out (outputs null).
 int MakeOuterEdgeList(const Cloud* mesh, const int32_t* edges, int32_t* const* cornerEdges, int nedges,
                       IndexNode*** loopHeads, int* nloops, int** loopSizes, IndexNode** loopNodes);
 // The same loops, the same vertices in the same order, without the whole edge table: *edges
 // receives only the pairs of the edges used an odd number of times, in the table's order, and the
-// loops number those pairs. For a mesh with a vertex number outside its points the whole table
-// is made and handed out. All four outputs are the caller's (Free); returns as MakeOuterEdgeList
-// (outputs null with 0).
+// loops number those pairs. For a mesh of 2^30 points or more the whole table is made and handed
+// out. All four outputs are the caller's (Free); returns as MakeOuterEdgeList (outputs null with
+// 0).
 int MakeBoundaryLoops(const Cloud* mesh, int32_t** edges, IndexNode*** loopHeads, int* nloops, int** loopSizes,
                       IndexNode** loopNodes);
 // Appends a freshly allocated node holding value to the chain (a null head starts a new chain)

@@ -1519,8 +1519,10 @@ bool LoopVertices(const Cloud* mesh, const int32_t* edges, const IndexNode* head
 
 struct HoleCapper : LoopCapper {};
 
-HoleCapper* BeginHoleCaps(Cloud* mesh, const int32_t* edges, IndexNode* const* loops, int nloops, long room) {
-  if (!MeshCornersNamePoints(mesh, nullptr)) return nullptr;
+namespace {
+
+// BeginHoleCaps on a mesh whose corners are known to name points.
+HoleCapper* StartHoleCaps(Cloud* mesh, const int32_t* edges, IndexNode* const* loops, int nloops, long room) {
   // Each loop's box: every cap triangle lies inside its loop's.
   double* loopBoxes = MallocArray<double>(6, std::max(nloops, 1));
   HoleCapper* c = MallocArray<HoleCapper>(1);
@@ -1564,6 +1566,13 @@ HoleCapper* BeginHoleCaps(Cloud* mesh, const int32_t* edges, IndexNode* const* l
   return c;
 }
 
+}  // namespace
+
+HoleCapper* BeginHoleCaps(Cloud* mesh, const int32_t* edges, IndexNode* const* loops, int nloops, long room) {
+  if (!MeshCornersNamePoints(mesh, nullptr)) return nullptr;
+  return StartHoleCaps(mesh, edges, loops, nloops, room);
+}
+
 int HoleCapsSound(HoleCapper* c, const int* tri, int count) {
   TrackingScope scope;
   // Every cap edge as (low, high), to count the caps' own uses of it beside the mesh's.
@@ -1605,22 +1614,22 @@ int CapHoleLoop(HoleCapper* c, const int* verts, int n, int* tri) {
 
 int CapAllLoops(Cloud* mesh) {
   if (mesh->ntri < 1) return 1;
-  if (!MeshCornersNamePoints(mesh, nullptr)) {
-    SetKernelError(-2);
-    return 1;
-  }
   Owned<int32_t, Free> edges;
   Owned<IndexNode*, Free> loops;
   Owned<int, Free> sizes;
   Owned<IndexNode, Free> loopNodes;
   int nloops = 0;
-  if (!MakeBoundaryLoops(mesh, edges.receive(), loops.receive(), &nloops, sizes.receive(), loopNodes.receive()))
+  if (!MakeBoundaryLoops(mesh, edges.receive(), loops.receive(), &nloops, sizes.receive(), loopNodes.receive())) {
+    // No loop, no memory, or a triangle that names no point (the loop finding refuses it without
+    // a pass of its own, and the mesh is still untouched): only the last is a failure of the call.
+    if (!MeshCornersNamePoints(mesh, nullptr)) SetKernelError(-2);
     return 1;
+  }
   long room = 0;
   for (int l = 0; l < nloops; ++l) room += std::max(sizes[l] - 2, 0);
   if (mesh->ntri + room > INT32_MAX || !ReallocCldPolyList(mesh, static_cast<int>(mesh->ntri + room))) return 1;
   TrackingScope scope;
-  HoleCapper* capper = BeginHoleCaps(mesh, edges.get(), loops.get(), nloops, room);
+  HoleCapper* capper = StartHoleCaps(mesh, edges.get(), loops.get(), nloops, room);
   if (!capper) {
     ReallocCldPolyList(mesh, mesh->ntri);
     return 1;

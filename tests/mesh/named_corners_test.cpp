@@ -113,6 +113,19 @@ TEST_F(NamedCorners, EveryTriangleReaderRefusesTheMeshUnchanged) {
       {"SubdividePolysInto3Polys", [](Cloud* m) { return SubdivideCldPolys(m, 0, nullptr, nullptr); }, 0},
       {"SubdividePolysInto4Polys", [](Cloud* m) { return SubdivideCldPolys(m, 1, nullptr, nullptr); }, 0},
       {"DividePolyAtPickedPoint", [&](Cloud* m) { return DividePolyAtPickedPoint(m, &pick, &w, &w, 1); }, 0},
+      {"MakeOuterEdgeList",
+       [&](Cloud* m) {
+         MeshEdgesAndLoops t;
+         return t.Build(m) + t.total + (t.loops != nullptr);
+       },
+       0},
+      {"MakeBoundaryLoops",
+       [&](Cloud* m) {
+         int32_t* e = nullptr;
+         IndexNode **heads = nullptr, *nodes = nullptr;
+         return MakeBoundaryLoops(m, &e, &heads, &n, &outs[0], &nodes) + n + none(e) + none(heads) + none(nodes);
+       },
+       0},
       {"CapAllLoops", [](Cloud* m) { return CapAllLoops(m); }, 1},
       {"CapModel", [&](Cloud* m) { return CapModel(m, topo.edges, topo.nloops, topo.loops); }, 0},
       {"BeginHoleCaps",
