@@ -8,6 +8,10 @@
 // position. A corner array of 3 ntri pointers points at the pair of each corner's edge (corner
 // 3t + k names edge v[k]-v[(k + 1) mod 3] of triangle t), so a corner's edge number is
 // (cornerEdges[c] - edges) / 2. An edge whose vmin is negative counts as deleted.
+//
+// The list builders and the queries on lists, triangles and vertices index by corner numbers
+// unchecked: their mesh's corners must name points (MeshCornersNamePoints). The edge table takes
+// any corners; the loop finders and the finders of faulty triangles refuse a mesh that fails it.
 #pragma once
 
 #include <cstdint>

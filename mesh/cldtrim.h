@@ -61,6 +61,7 @@ int GetClosestCurvePoint(Bspline* curve, const double p[3], CurveSampleCache* ca
                          double* parameter);
 
 // ---- Loop and polygon helpers -----------------------------------------------------------------
+// They trust the mesh's corners and the edges given to name points (MeshCornersNamePoints).
 
 // The triangle with edge a-b (vertex-to-triangle lists as MakePolyPointers makes them): without
 // flags the first on a's list, with flags the first whose flag is not 1. 1 with *triangle, 0

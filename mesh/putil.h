@@ -1,6 +1,8 @@
 // Repair of triangle meshes: degenerate triangles (short edges, small triangles, slivers) and
 // triangles around edges shared by three or more triangles. Both work in place and leave vertex
-// normals as they were (callers recompute them where needed).
+// normals as they were (callers recompute them where needed). The building blocks of the passes
+// and the plane cut trust their mesh's corners to name points (MeshCornersNamePoints), as the
+// entry points make sure.
 #pragma once
 
 #include <cstdint>

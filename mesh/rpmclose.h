@@ -5,7 +5,8 @@
 // The mesh is a Cloud whose points are its vertices and whose CloudTriangle list holds the
 // triangles. Edge tables and corner tables are those of mesh/cldpoly.h. An open edge is an edge
 // used by exactly one non-degenerate triangle; a triangle with two equal corner edges (a repeated
-// vertex) counts for no edge.
+// vertex) counts for no edge. The stages and helpers below JoinCldPolys and NewJoinCldPolys trust
+// the corners, chains and edges they are given to name points (MeshCornersNamePoints).
 #pragma once
 
 #include <cstdint>
