@@ -7,8 +7,9 @@
 
 int MeshCornersNamePoints(const Cloud* mesh, const int* triangleFlags) {
   if (!mesh->tri) return 1;
+  const int n = mesh->npts;
   for (int t = 0; t < mesh->ntri; ++t)
-    if ((!triangleFlags || triangleFlags[t] != 1) && !CornersNamePoints(mesh, mesh->tri[t].v)) return 0;
+    if ((!triangleFlags || triangleFlags[t] != 1) && !CornersNamePoints(mesh->tri[t].v, n)) return 0;
   return 1;
 }
 

@@ -19,12 +19,13 @@ struct IndexNode {
   int32_t index;
 };
 
-// 1 when the three corner numbers v name points of the mesh (each in 0 .. npts - 1), else 0.
-// Scans and exported meshes carry triangles that name no point: the decimations drop them, the
-// other mesh tools refuse a mesh holding one (MeshCornersNamePoints).
-inline int CornersNamePoints(const Cloud* mesh, const int32_t v[3]) {
+// 1 when the three corner numbers v name points of a mesh of npts points (each in 0 .. npts - 1),
+// else 0. Scans and exported meshes carry triangles that name no point: the decimations drop
+// them, the other mesh tools refuse a mesh holding one (MeshCornersNamePoints). The count is
+// passed, not the mesh: loops that store ints as they check would reload it from the mesh.
+inline int CornersNamePoints(const int32_t v[3], int npts) {
   // One unsigned compare also catches the negative numbers.
-  const auto n = static_cast<uint32_t>(mesh->npts);
+  const auto n = static_cast<uint32_t>(npts);
   return static_cast<uint32_t>(v[0]) < n && static_cast<uint32_t>(v[1]) < n && static_cast<uint32_t>(v[2]) < n;
 }
 // 1 when CornersNamePoints holds for every triangle whose flag is not 1 (triangleFlags: one per

@@ -1032,7 +1032,7 @@ Cloud* MakeSinglePolyCld(const double p0[3], const double p1[3], const double p2
 Cloud* MakePartPolyCld(const Cloud* cloud, const int* list, int m, double* bbox) {
   if (m < 1 || !cloud) return nullptr;
   for (int k = 0; k < m; ++k)
-    if (list[k] < 0 || list[k] >= cloud->ntri || !CornersNamePoints(cloud, cloud->tri[list[k]].v)) return nullptr;
+    if (list[k] < 0 || list[k] >= cloud->ntri || !CornersNamePoints(cloud->tri[list[k]].v, cloud->npts)) return nullptr;
   TrackingScope work;
   int* number = MallocArray<int>(cloud->npts);
   if (!number || KernelFailed()) return nullptr;

@@ -359,9 +359,10 @@ int MakeOuterEdgeList(const Cloud* mesh, const int32_t* edges, int32_t* const* c
   if (!uses || !from) return 0;
   // The walk indexes by the edges' ends, the corners: a triangle that names no point refuses the
   // mesh in the same pass.
+  const int n = mesh->npts;
   for (int t = 0; t < mesh->ntri; ++t) {
     const int32_t* v = mesh->tri[t].v;
-    if (!CornersNamePoints(mesh, v)) return 0;
+    if (!CornersNamePoints(v, n)) return 0;
     for (int k = 0; k < 3; ++k) {
       const int e = EdgeOfCorner(cornerEdges, edges, 3 * t + k);
       ++uses[e];
@@ -402,10 +403,11 @@ int MakeBoundaryLoops(const Cloud* mesh, int32_t** edges, IndexNode*** loopHeads
   // names no point refuses the mesh.
   for (int t = 0; t < mesh->ntri; ++t) {
     const int32_t* v = mesh->tri[t].v;
-    if (!CornersNamePoints(mesh, v)) return 0;
-    ++starts[std::min(v[0], v[1]) + 1];
-    ++starts[std::min(v[1], v[2]) + 1];
-    ++starts[std::min(v[2], v[0]) + 1];
+    if (!CornersNamePoints(v, n)) return 0;
+    const int32_t a = v[0], b = v[1], c = v[2];  // held: the counts written could alias them
+    ++starts[std::min(a, b) + 1];
+    ++starts[std::min(b, c) + 1];
+    ++starts[std::min(c, a) + 1];
   }
   for (int v = 0; v < n; ++v) starts[v + 1] += starts[v];
   for (int t = 0; t < mesh->ntri; ++t) {

@@ -55,11 +55,8 @@ void ShrinkTriangleArray(Cloud* mesh) {
   if (!ReallocCldPolyList(mesh, mesh->ntri) && !failedBefore) ClearKernelError();
 }
 
-}  // namespace
-
-int DeleteCldVertsAndPolys(Cloud* mesh, const int* pointFlags, const int* triangleFlags) {
-  // Dropping triangles reads no corner; renumbering reads those of every triangle kept.
-  if (pointFlags && !MeshCornersNamePoints(mesh, triangleFlags)) return 0;
+// DeleteCldVertsAndPolys on a mesh whose kept triangles are known to name points.
+int CompactMesh(Cloud* mesh, const int* pointFlags, const int* triangleFlags) {
   if (triangleFlags) {
     int kept = 0;
     // Nothing is copied before the first dropped triangle: a weld keeps nearly all of them.
@@ -113,6 +110,14 @@ int DeleteCldVertsAndPolys(Cloud* mesh, const int* pointFlags, const int* triang
   // The IsVert bits still describe the old numbering; the normals follow the changed triangles.
   FreeAndNull(mesh->isVert);
   return mesh->nx && mesh->ny && mesh->nz ? CloudResetZeroNormsIsVerts(mesh) : CloudSetNormVerts(mesh);
+}
+
+}  // namespace
+
+int DeleteCldVertsAndPolys(Cloud* mesh, const int* pointFlags, const int* triangleFlags) {
+  // Dropping triangles reads no corner; renumbering reads those of every triangle kept.
+  if (pointFlags && !MeshCornersNamePoints(mesh, triangleFlags)) return 0;
+  return CompactMesh(mesh, pointFlags, triangleFlags);
 }
 
 // ---- Closing the tessellations of a surface group ---------------------------------------------
@@ -1230,7 +1235,8 @@ int RemoveCldIdenticalPtsWIndices(Cloud* mesh, int* newNumbers) {
   for (int t = 0; t < mesh->ntri; ++t) keptTriangles += !triFlags[t];
   // The holders are not needed any more: rep becomes the flags of the points welded away.
   for (int i = 0; i < n; ++i) rep[i] = rep[i] != i;
-  if (!DeleteCldVertsAndPolys(mesh, rep, mesh->ntri > 0 ? triFlags : nullptr) || KernelFailed()) return 0;
+  // The corners were checked on the way in and now name holders.
+  if (!CompactMesh(mesh, rep, mesh->ntri > 0 ? triFlags : nullptr) || KernelFailed()) return 0;
   // The compaction drops every triangle, and clears the error state, when recomputing the vertex
   // normals runs out of memory: a weld that lost its triangles has failed.
   if (mesh->ntri != keptTriangles) {

@@ -880,7 +880,7 @@ int FlagTrianglesLeftOut(const Cloud* m, bool cornersApart, int* flags) {
   int live = 0;
   for (int t = 0; t < m->ntri; ++t) {
     const int32_t* v = m->tri[t].v;
-    const bool part = CornersNamePoints(m, v) &&
+    const bool part = CornersNamePoints(v, m->npts) &&
                       (!cornersApart || (v[0] != v[1] && v[1] != v[2] && v[0] != v[2]));
     flags[t] = !part;
     live += part;
