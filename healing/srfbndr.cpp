@@ -225,6 +225,7 @@ BndrStruct* ConvertGsrfBndrToBndrStruct(Gsrf* g, int nSamples, double maxGap, do
   bs->nEdge = g->nEl;
   bs->tol = g->tol;
   bs->gapTol = g->gapTol;
+  bs->angleTol = maxAngle;
   bs->maxDev = g->maxDev;
 
   // Until the curve and edge arrays exist their counts stay 0: the free must not walk counts

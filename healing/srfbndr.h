@@ -43,6 +43,7 @@ struct BndrStruct {
   CornerInfoStruct* corners;
   double tol;     // 1e-6 when empty; the graph's merge tolerance after the build
   double gapTol;  // the MAXGAP the graph was matched with
+  double angleTol;  // the MAXANGLE its seams were classified with (0 when empty)
   double maxDev;  // largest chordal deviation of the graph's samples
   int nSample;    // 100 when empty; the build never changes it
 };
