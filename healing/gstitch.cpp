@@ -917,6 +917,17 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
     return -2;
   // Creases are closed in position only: along them each side keeps the normals it came with.
   if (KeepCreaseNormals(bs, srfs, nullptr, 0) != 0) return -2;
+  // A crease of one row: its angle, not only each side's normal, kept along its length.
+  for (int id = 0; id < bs->nEdge; ++id) {
+    EdgeInfoStruct* e = &bs->edges[id];
+    if (!SharedRowSeam(bs, e) || !OneRow(e)) continue;
+    const int kept = KeepSharedRowCreaseAngle(bs, srfs, id);
+    if (kept < 0) return -2;
+    if (kept == 1) {
+      RebuildCurve3Form(e->infoA);
+      RebuildCurve3Form(e->infoB);
+    }
+  }
   if (positional) {
     TrackingScope scope;
     for (int i = 0; i < n; ++i) {

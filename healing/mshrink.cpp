@@ -13,12 +13,14 @@
 #include <cstring>
 
 #include "bspline/cclone.h"
+#include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
+#include "foundation/bandsolve.h"
 #include "foundation/coreglob.h"
 #include "foundation/geometry.h"
 #include "foundation/makemat.h"
@@ -1606,4 +1608,469 @@ int KeepCreaseSideNormalsNearCorners(BndrStruct* bs, Bspline* const* start, cons
   // its corner, eased towards what an end laid flatter kept.
   if (held < 1 || held > 2) return -2;
   return KeepCreaseSideNormalsWithin(bs, start, which, 0.05, false, true, held);
+}
+
+// ---- a crease of one shared row keeps its angle -----------------------------------------------
+
+namespace {
+
+// Samples per knot span along the seam: with 4, a 45-degree crease of the noisy strip chain still
+// ended up to 1.75 degrees off its start between them; with 8, within one.
+constexpr int kCreaseSamples = 8;
+// How far a control point of the seam's rows may end from where the heal found it, in start gaps
+// of the seam: a surface is to move at most 3 x the largest gap closed on its sides, and the gap
+// here, at 8 samples a span, can be a tenth above the one a coarser measure finds (with 2.5 the
+// strip chain at 100 points along moved beyond 3 x).
+constexpr double kCreaseMoveCap = 2.0;
+// Degrees a real crease may end off its start at any sample.
+constexpr double kCreaseAngleHeld = 1.0;
+// Degrees the crease's largest angle may rise from its start: below the fall-backs' degree.
+constexpr double kCreaseRiseMargin = 0.9;
+// Unknowns per control index: each second row along its side's normal, the shared row along side
+// A's normal and across the seam in A's tangent plane. Never along the seam: sliding the shared
+// row along itself made cusps.
+constexpr int kCreaseVars = 4;
+// The first and last two control indices of the rows stay: the ends lie on the neighbouring
+// sides' boundary rows, the next ones on their second rows, and freed they folded the strips' ends.
+constexpr int kCreaseHeld = 2;
+// Penalty weights of the movement cap, tightened in turn, and the damped steps at each.
+constexpr double kCreaseCapWeights[] = {10.0, 100.0, 1000.0};
+constexpr int kCreaseSteps = 10;
+constexpr double kRadToDeg = 57.29577951308232;
+
+// The seam's rows at unit size and its samples. Control index i is side A's; x holds per index the
+// shared row's point, A's second row's and B's second row's (9 doubles).
+struct CreaseRows {
+  int n = 0, p = 0, m = 0;
+  int* span = nullptr;       // per sample: control indices span - p .. span
+  double* basis = nullptr;   // per sample 2 (p + 1): the basis values, then their first derivatives
+  double* target = nullptr;  // per sample: the folded start angle, degrees
+  double* frac = nullptr;    // per sample: its fraction of the seam's length
+  double* dir = nullptr;     // per index 12: the directions of its four unknowns
+  double* capC = nullptr;    // per index 4 caps (the shared row from A's and B's start, the second rows):
+  double* capR = nullptr;    // centre (3) and radius
+  bool Movable(int i) const { return i >= kCreaseHeld && i < n - kCreaseHeld; }
+};
+
+// Offset within a control index's 9 doubles of the point unknown q moves, and of the point cap c
+// holds.
+int VarPoint(int q) { return q == 0 ? 3 : q == 1 ? 6 : 0; }
+int CapPoint(int c) { return c < 2 ? 0 : c == 2 ? 3 : 6; }
+
+// Folded angle (degrees) between the two sides' normals at sample s of rows x, each normal the
+// cross product of the shared row's tangent and the step to its second row (the surfaces'
+// orientations drop out of the folded angle). With J: its derivatives along the sample's 4 (p + 1)
+// unknowns (d theta / d cos times d cos along each direction, from the cross products' derivatives).
+// With nA / nB: the two normals.
+// The samples' basis values (N, then their derivatives) and span are passed in: the check of the
+// edge's own samples reads the rows at other parameters.
+double RowsAngle(const CreaseRows& r, int span, const double* N, const double* x, double* J, double* nA, double* nB) {
+  const int p = r.p, i0 = span - p;
+  const double* D = N + p + 1;
+  double du[3] = {0, 0, 0}, c0[3] = {0, 0, 0}, ca[3] = {0, 0, 0}, cb[3] = {0, 0, 0};
+  for (int k = 0; k <= p; ++k) {
+    const double* q = x + 9 * (i0 + k);
+    for (int c = 0; c < 3; ++c) {
+      du[c] += D[k] * q[c];
+      c0[c] += N[k] * q[c];
+      ca[c] += N[k] * q[3 + c];
+      cb[c] += N[k] * q[6 + c];
+    }
+  }
+  double va[3], vb[3], na[3], nb[3];
+  for (int c = 0; c < 3; ++c) va[c] = ca[c] - c0[c], vb[c] = cb[c] - c0[c];
+  VecCrossProd3(du, va, na);
+  VecCrossProd3(du, vb, nb);
+  if (nA)
+    for (int c = 0; c < 3; ++c) nA[c] = na[c], nB[c] = nb[c];
+  const double la = VecSize3(na), lb = VecSize3(nb);
+  if (J)
+    for (int a = 0; a < kCreaseVars * (p + 1); ++a) J[a] = 0.0;
+  if (!(la > 0.0) || !(lb > 0.0)) return 90.0;
+  const double cs = VecDotProd3(na, nb) / (la * lb), cc = std::clamp(cs, -1.0, 1.0);
+  const double raw = std::acos(cc) * kRadToDeg, folded = raw > 90.0 ? 180.0 - raw : raw;
+  if (!J) return folded;
+  const double dthdc = -kRadToDeg / std::sqrt(std::max(1e-300, 1.0 - cc * cc)) * (raw > 90.0 ? -1.0 : 1.0);
+  auto dcos = [&](const double dna[3], const double dnb[3]) {
+    return (VecDotProd3(dna, nb) + VecDotProd3(na, dnb)) / (la * lb) -
+           cs * (VecDotProd3(dna, na) / (la * la) + VecDotProd3(dnb, nb) / (lb * lb));
+  };
+  const double zero[3] = {0, 0, 0};
+  for (int k = 0; k <= p; ++k) {
+    if (!r.Movable(i0 + k)) continue;
+    const double* d = r.dir + 12 * (i0 + k);
+    double t[3], u2[3], dna[3], dnb[3];
+    for (int c = 0; c < 3; ++c) t[c] = N[k] * d[c];
+    VecCrossProd3(du, t, dna);
+    J[kCreaseVars * k] = dthdc * dcos(dna, zero);
+    for (int c = 0; c < 3; ++c) t[c] = N[k] * d[3 + c];
+    VecCrossProd3(du, t, dnb);
+    J[kCreaseVars * k + 1] = dthdc * dcos(zero, dnb);
+    // The shared row moves both the tangent (D e) and the start of both steps (-N e).
+    for (int q = 2; q < kCreaseVars; ++q) {
+      const double* e = d + 3 * q;
+      double de[3];
+      for (int c = 0; c < 3; ++c) de[c] = D[k] * e[c], t[c] = -N[k] * e[c];
+      VecCrossProd3(de, va, dna);
+      VecCrossProd3(du, t, u2);
+      for (int c = 0; c < 3; ++c) dna[c] += u2[c];
+      VecCrossProd3(de, vb, dnb);
+      for (int c = 0; c < 3; ++c) dnb[c] += u2[c];
+      J[kCreaseVars * k + q] = dthdc * dcos(dna, dnb);
+    }
+  }
+  return folded;
+}
+
+double CreaseAngle(const CreaseRows& r, int s, const double* x, double* J, double* nA = nullptr, double* nB = nullptr) {
+  return RowsAngle(r, r.span[s], r.basis + 2 * (r.p + 1) * s, x, J, nA, nB);
+}
+
+// Penalty of cap c of index i beyond its radius, weight w per radius; with grad, its gradient in
+// the point.
+double CapExcess(const CreaseRows& r, const double* x, int i, int c, double w, double grad[3]) {
+  const double* q = x + 9 * i + CapPoint(c);
+  const double* o = r.capC + 12 * i + 3 * c;
+  const double d[3] = {q[0] - o[0], q[1] - o[1], q[2] - o[2]}, len = VecSize3(d), rad = r.capR[4 * i + c];
+  if (len <= rad) return 0.0;
+  if (grad)
+    for (int k = 0; k < 3; ++k) grad[k] = w / rad * d[k] / len;
+  return w * (len - rad) / rad;
+}
+
+double CreaseCost(const CreaseRows& r, const double* x, double w) {
+  double cost = 0.0;
+  for (int s = 0; s < r.m; ++s) {
+    const double e = CreaseAngle(r, s, x, nullptr) - r.target[s];
+    cost += e * e;
+  }
+  for (int i = kCreaseHeld; i < r.n - kCreaseHeld; ++i)
+    for (int c = 0; c < 4; ++c) {
+      const double e = CapExcess(r, x, i, c, w, nullptr);
+      cost += e * e;
+    }
+  return cost;
+}
+
+// Largest |angle - start| between a tenth and nine tenths of the seam.
+double CreaseWorst(const CreaseRows& r, const double* x) {
+  double worst = 0.0;
+  for (int s = 0; s < r.m; ++s)
+    if (r.frac[s] >= 0.1 && r.frac[s] <= 0.9) worst = std::max(worst, std::fabs(CreaseAngle(r, s, x, nullptr) - r.target[s]));
+  return worst;
+}
+
+// Levenberg-Marquardt on the squared angle errors plus the caps' penalty, at each cap weight in
+// turn; the normal equations are banded (a sample reads p + 1 consecutive control indices, four
+// unknowns each) and solved by the kernel's band solver. Then every point goes back inside its
+// caps (alternating projections onto the balls). x is updated in place; -2 on a memory failure.
+int SolveCreaseRows(const CreaseRows& r, double* x) {
+  const int nvar = kCreaseVars * r.n, W = kCreaseVars * (r.p + 1);
+  TrackingScope scope;
+  double* H = MallocArray<double>(static_cast<long>(nvar) * W);
+  double* Hl = MallocArray<double>(static_cast<long>(nvar) * W);
+  double** rows = MallocArray<double*>(nvar);
+  double* g = MallocArray<double>(nvar);
+  double* d = MallocArray<double>(nvar);
+  double* xn = MallocArray<double>(9 * r.n);
+  double* J = MallocArray<double>(W);
+  if (KernelFailed() || !H || !Hl || !rows || !g || !d || !xn || !J) return -2;
+  for (int v = 0; v < nvar; ++v) rows[v] = Hl + static_cast<long>(v) * W;
+  for (double w : kCreaseCapWeights) {
+    double lambda = 1e-2, cost = CreaseCost(r, x, w);
+    for (int it = 0; it < kCreaseSteps; ++it) {
+      std::fill(H, H + static_cast<long>(nvar) * W, 0.0);
+      std::fill(g, g + nvar, 0.0);
+      for (int s = 0; s < r.m; ++s) {
+        const double res = CreaseAngle(r, s, x, J) - r.target[s];
+        const int v0 = kCreaseVars * (r.span[s] - r.p);
+        for (int a = 0; a < W; ++a) {
+          if (J[a] == 0.0) continue;
+          g[v0 + a] += J[a] * res;
+          for (int b = a; b < W; ++b) H[static_cast<long>(v0 + a) * W + (b - a)] += J[a] * J[b];
+        }
+      }
+      for (int i = kCreaseHeld; i < r.n - kCreaseHeld; ++i)
+        for (int c = 0; c < 4; ++c) {
+          double grad[3];
+          const double e = CapExcess(r, x, i, c, w, grad);
+          if (e == 0.0) continue;
+          int vs[2], nv = 0;
+          if (c < 2) vs[nv++] = kCreaseVars * i + 2, vs[nv++] = kCreaseVars * i + 3;
+          else vs[nv++] = kCreaseVars * i + (c - 2);
+          double jj[2];
+          for (int q = 0; q < nv; ++q) {
+            jj[q] = VecDotProd3(grad, r.dir + 12 * i + 3 * (vs[q] % kCreaseVars));
+            g[vs[q]] += jj[q] * e;
+          }
+          for (int q = 0; q < nv; ++q)
+            for (int q2 = q; q2 < nv; ++q2) H[static_cast<long>(vs[q]) * W + (vs[q2] - vs[q])] += jj[q] * jj[q2];
+        }
+      bool stepped = false;
+      for (int tries = 0; tries < 6 && !stepped; ++tries) {
+        std::copy(H, H + static_cast<long>(nvar) * W, Hl);
+        // Held unknowns have an empty row: the tiny diagonal gives them a zero step.
+        for (int v = 0; v < nvar; ++v) rows[v][0] += lambda * std::max(H[static_cast<long>(v) * W], 1e-9) + 1e-9, d[v] = -g[v];
+        if (SolveSymBandSystem(rows, nvar, W, &d, 1) != 0) {
+          lambda *= 10.0;
+          continue;
+        }
+        std::copy(x, x + 9 * r.n, xn);
+        for (int i = kCreaseHeld; i < r.n - kCreaseHeld; ++i)
+          for (int q = 0; q < kCreaseVars; ++q)
+            for (int c = 0; c < 3; ++c) xn[9 * i + VarPoint(q) + c] += d[kCreaseVars * i + q] * r.dir[12 * i + 3 * q + c];
+        const double next = CreaseCost(r, xn, w);
+        if (next < cost) {
+          std::copy(xn, xn + 9 * r.n, x);
+          cost = next;
+          lambda = std::max(0.3 * lambda, 1e-6);
+          stepped = true;
+        } else {
+          lambda *= 10.0;
+        }
+      }
+      if (!stepped) break;
+    }
+  }
+  for (int pass = 0; pass < 50; ++pass) {
+    bool moved = false;
+    for (int i = kCreaseHeld; i < r.n - kCreaseHeld; ++i)
+      for (int c = 0; c < 4; ++c) {
+        double* q = x + 9 * i + CapPoint(c);
+        const double* o = r.capC + 12 * i + 3 * c;
+        const double dv[3] = {q[0] - o[0], q[1] - o[1], q[2] - o[2]}, len = VecSize3(dv), rad = r.capR[4 * i + c];
+        if (len <= rad) continue;
+        for (int k = 0; k < 3; ++k) q[k] = o[k] + dv[k] * (rad * (1.0 - 1e-9)) / len;
+        moved = true;
+      }
+    if (!moved) break;
+  }
+  return 0;
+}
+
+// Side B's parameter of the point of its side closest to P, by Newton's method from t (clamped
+// to [lo, hi]).
+double ClosestSideParam(const Bspline* s, int side, double t, double lo, double hi, const double P[3]) {
+  const bool inV = side == 1 || side == 3;
+  const double fixedPar = side == 1 ? s->umin : side == 3 ? s->umax : side == 2 ? s->vmin : s->vmax;
+  for (int it = 0; it < 30; ++it) {
+    const double u = inV ? fixedPar : t, v = inV ? t : fixedPar;
+    double q[3], d1[3], d2[3];
+    Eval3DPointOnSurfArray(s, u, v, 0, 0, q);
+    Eval3DPointOnSurfArray(s, u, v, inV ? 0 : 1, inV ? 1 : 0, d1);
+    Eval3DPointOnSurfArray(s, u, v, inV ? 0 : 2, inV ? 2 : 0, d2);
+    const double w[3] = {q[0] - P[0], q[1] - P[1], q[2] - P[2]};
+    const double f1 = VecDotProd3(w, d1), f2 = VecDotProd3(d1, d1) + VecDotProd3(w, d2);
+    const double step = -f1 / (f2 > 0.0 ? f2 : std::max(VecDotProd3(d1, d1), DBL_MIN));
+    const double next = std::clamp(t + step, lo, hi);
+    if (!std::isfinite(next)) break;
+    const bool done = std::fabs(next - t) <= 1e-13 * (hi - lo);
+    t = next;
+    if (done) break;
+  }
+  return t;
+}
+
+}  // namespace
+
+int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
+  const EdgeInfoStruct* e = EdgeAt(bs, edge);
+  if (!e || !start) return -2;
+  if (!e->paired || e->continuity != 0 || IsG1Edge(e) || !e->infoA || !e->infoB || !(bs->angleTol > 0.0)) return 0;
+  const CrvInfoStruct *ca = e->infoA, *cb = e->infoB;
+  for (const CrvInfoStruct* crv : {ca, cb}) {
+    const SrfInfoStruct* si = crv->srfInfo;
+    if (!si || si->fixed || crv->fixed || si->index < 0 || si->index >= bs->nSrf || !IsSurface3(start[si->index]))
+      return 0;
+    if (!HasSecondRow(crv)) return 0;
+  }
+  SideFrame fa, fb;
+  if (!FrameForCurve(ca, &fa) || !FrameForCurve(cb, &fb) || fa.s == fb.s) return 0;
+  const int n = fa.nAlong, p = fa.degAlong;
+  if (fb.nAlong != n || n < 2 * kCreaseHeld + 1 || p < 1 || p > kMaxSplineDegree) return 0;
+  Bspline *A = fa.s, *B = fb.s;
+  const bool aInV = fa.side == 1 || fa.side == 3, bInV = fb.side == 1 || fb.side == 3;
+  const double* ka = aInV ? A->knotsV : A->knotsU;
+  const double a0 = ka[p], a1 = ka[n];
+  const double b0 = bInV ? B->vmin : B->umin, b1 = bInV ? B->vmax : B->umax;
+  if (!(a1 > a0) || !(b1 > b0)) return 0;
+  auto indexB = [&](int k) { return e->orient ? k : n - 1 - k; };
+
+  TrackingScope scope;
+  CreaseRows r;
+  r.n = n;
+  r.p = p;
+  int spans = 0;
+  for (int s = p; s < n; ++s) spans += ka[s + 1] > ka[s];
+  const int room = kCreaseSamples * spans;
+  r.span = MallocArray<int>(room);
+  r.basis = MallocArray<double>(2L * (p + 1) * room);
+  r.target = MallocArray<double>(room);
+  r.frac = MallocArray<double>(room);
+  r.dir = MallocArray<double>(12L * n);
+  r.capC = MallocArray<double>(12L * n);
+  r.capR = MallocArray<double>(4L * n);
+  double* t = MallocArray<double>(room);
+  double* uv = MallocArray<double>(4L * room);  // A's u, A's v, B's u, B's v
+  auto* nrm = MallocArray<double[3]>(2L * room);
+  double* x = MallocArray<double>(9L * n);
+  double* x0 = MallocArray<double>(9L * n);
+  double* table = MallocArray<double>(3L * (p + 1));
+  if (KernelFailed() || !r.span || !r.basis || !r.target || !r.frac || !r.dir || !r.capC || !r.capR || !t || !uv ||
+      !nrm || !x || !x0 || !table)
+    return -2;
+
+  // The samples on side A's knots, with their basis values and derivatives.
+  const int orders[2] = {0, 1};
+  int span = p;
+  for (int s = p; s < n; ++s) {
+    if (!(ka[s + 1] > ka[s])) continue;
+    for (int q = 0; q < kCreaseSamples; ++q) {
+      const double tq = ka[s] + (q + 0.5) / kCreaseSamples * (ka[s + 1] - ka[s]);
+      span = p;
+      if (ComputeNubValDerivativesM(ka, tq, n + p + 1, p, orders, 2, &span, table) != 0) return 0;
+      double* bv = r.basis + 2 * (p + 1) * r.m;
+      for (int k = 0; k <= p; ++k) bv[k] = table[k], bv[p + 1 + k] = table[p + 1 + k];
+      r.span[r.m] = span;
+      r.frac[r.m] = (tq - a0) / (a1 - a0);
+      t[r.m++] = tq;
+    }
+  }
+  // The start on the heal's knots: each sample's point on side A, side B's closest point, the
+  // folded angle between their normals there; the seam's largest start gap.
+  BsplinePtr wasA(CopyBsplineSurface(A)), wasB(CopyBsplineSurface(B));
+  if (!wasA || !wasB || KernelFailed() || ReplaceSrfBsplineGeometry(wasA.get(), start[ca->srfInfo->index]) != 0 ||
+      ReplaceSrfBsplineGeometry(wasB.get(), start[cb->srfInfo->index]) != 0)
+    return -2;
+  const double fixA = fa.side == 1 ? A->umin : fa.side == 3 ? A->umax : fa.side == 2 ? A->vmin : A->vmax;
+  const double fixB = fb.side == 1 ? B->umin : fb.side == 3 ? B->umax : fb.side == 2 ? B->vmin : B->vmax;
+  double startGap = 0.0;
+  for (int s = 0; s < r.m; ++s) {
+    double* q = uv + 4 * s;
+    q[0] = aInV ? fixA : t[s];
+    q[1] = aInV ? t[s] : fixA;
+    double P[3], Q[3];
+    Eval3DPointOnSurfArray(wasA.get(), q[0], q[1], 0, 0, P);
+    const double f = r.frac[s], tb = ClosestSideParam(wasB.get(), fb.side, e->orient ? b0 + f * (b1 - b0) : b1 - f * (b1 - b0),
+                                                      b0, b1, P);
+    q[2] = bInV ? fixB : tb;
+    q[3] = bInV ? tb : fixB;
+    Eval3DPointOnSurfArray(wasB.get(), q[2], q[3], 0, 0, Q);
+    startGap = std::max(startGap, VecDist3(P, Q));
+  }
+  if (KernelFailed()) return -2;
+  // Normals in two batches (A's samples, then B's) from the (u, v) pairs.
+  {
+    double* us = t;  // the parameters are no longer needed
+    double* vs = MallocArray<double>(room);
+    if (!vs) return -2;
+    for (int side = 0; side < 2; ++side) {
+      for (int s = 0; s < r.m; ++s) us[s] = uv[4 * s + 2 * side], vs[s] = uv[4 * s + 2 * side + 1];
+      SurfaceNormalsAtAnySize(side ? wasB.get() : wasA.get(), us, vs, nrm + side * r.m, r.m);
+    }
+    if (KernelFailed()) return -2;
+  }
+  // A real crease: beyond the angle limit at every sample between a tenth and nine tenths.
+  for (int s = 0; s < r.m; ++s) {
+    const double* na = nrm[s];
+    const double* nb = nrm[r.m + s];
+    const double la = VecSize3(na), lb = VecSize3(nb);
+    if (!(la > 0.0) || !(lb > 0.0)) return 0;
+    const double raw = std::acos(std::clamp(VecDotProd3(na, nb) / (la * lb), -1.0, 1.0)) * kRadToDeg;
+    r.target[s] = raw > 90.0 ? 180.0 - raw : raw;
+    if (r.frac[s] >= 0.1 && r.frac[s] <= 0.9 && !(r.target[s] > bs->angleTol)) return 0;
+  }
+
+  // The rows at unit size: a power of two keeps the scaled group's figures the same.
+  double origin[3];
+  fa.Get(0, 0, origin);
+  double extent = 0.0;
+  for (int i = 0; i < n; ++i)
+    for (int a = 0; a < 2; ++a) {
+      double q[3];
+      fa.Get(a, i, q);
+      for (int c = 0; c < 3; ++c) extent = std::max(extent, std::fabs(q[c] - origin[c]));
+    }
+  if (!(extent > 0.0) || !std::isfinite(extent)) return 0;
+  int expo = 0;
+  std::frexp(extent, &expo);
+  const double scale = std::ldexp(1.0, -expo);
+  auto toUnit = [&](const double q[3], double* out) {
+    for (int c = 0; c < 3; ++c) out[c] = (q[c] - origin[c]) * scale;
+  };
+  for (int i = 0; i < n; ++i) {
+    double q[3];
+    fa.Get(0, i, q);
+    toUnit(q, x + 9 * i);
+    fa.Get(1, i, q);
+    toUnit(q, x + 9 * i + 3);
+    fb.Get(1, indexB(i), q);
+    toUnit(q, x + 9 * i + 6);
+  }
+  const double before = CreaseWorst(r, x);
+  if (before <= kCreaseAngleHeld) return 0;
+  // Directions from the rows as the stitch left them; caps around the start's points.
+  for (int i = 0; i < n; ++i) {
+    const double* q = x + 9 * i;
+    const double* lo = x + 9 * std::max(0, i - 1);
+    const double* hi = x + 9 * std::min(n - 1, i + 1);
+    double du[3], va[3], vb[3], na[3], nb[3], w[3];
+    for (int c = 0; c < 3; ++c) du[c] = hi[c] - lo[c], va[c] = q[3 + c] - q[c], vb[c] = q[6 + c] - q[c];
+    VecCrossProd3(du, va, na);
+    VecCrossProd3(du, vb, nb);
+    VecCrossProd3(du, na, w);
+    double* d = r.dir + 12 * i;
+    if (VecPseudoNormalize3(na, d) <= 0.0 || VecPseudoNormalize3(nb, d + 3) <= 0.0 ||
+        VecPseudoNormalize3(na, d + 6) <= 0.0 || VecPseudoNormalize3(w, d + 9) <= 0.0)
+      return 0;
+    for (int c = 0; c < 4; ++c) {
+      const SideFrame& f = c == 0 || c == 2 ? fa : fb;
+      const Bspline* was = c == 0 || c == 2 ? wasA.get() : wasB.get();
+      SideFrame fw;
+      if (!fw.Init(const_cast<Bspline*>(was), f.side)) return 0;
+      double o[3];
+      fw.Get(c < 2 ? 0 : 1, c == 0 || c == 2 ? i : indexB(i), o);
+      toUnit(o, r.capC + 12 * i + 3 * c);
+      const double* at = x + 9 * i + CapPoint(c);
+      const double* ctr = r.capC + 12 * i + 3 * c;
+      // A point the stitch already took further keeps its distance as its bound.
+      r.capR[4 * i + c] = std::max(kCreaseMoveCap * startGap * scale, VecDist3(at, ctr) * (1.0 + 1e-12));
+    }
+  }
+  std::copy(x, x + 9 * n, x0);
+  if (SolveCreaseRows(r, x) != 0) return -2;
+  const double after = CreaseWorst(r, x);
+  if (!(after < before)) return 0;
+  // The fall-backs step back a crease whose largest angle (at the edge's own samples, ends and
+  // all) rose by a degree from its start: the angle kept inside must not cost that near the ends.
+  if (e->startSet && e->sampleA) {
+    double largest = 0.0;
+    for (int i = 0; i < e->nSample; ++i) {
+      span = p;
+      if (ComputeNubValDerivativesM(ka, std::clamp(e->sampleA[i], a0, a1), n + p + 1, p, orders, 2, &span, table) != 0)
+        return 0;
+      largest = std::max(largest, RowsAngle(r, span, table, x, nullptr, nullptr, nullptr));
+    }
+    if (largest > e->startMaxAngle + kCreaseRiseMargin) return 0;
+  }
+  // No side's normal may turn over at any sample.
+  for (int s = 0; s < r.m; ++s) {
+    double na[3], nb[3], wa[3], wb[3];
+    CreaseAngle(r, s, x, nullptr, na, nb);
+    CreaseAngle(r, s, x0, nullptr, wa, wb);
+    if (!(VecDotProd3(na, wa) > 0.0) || !(VecDotProd3(nb, wb) > 0.0)) return 0;
+  }
+  for (int i = kCreaseHeld; i < n - kCreaseHeld; ++i) {
+    double q[3][3];
+    for (int a = 0; a < 3; ++a)
+      for (int c = 0; c < 3; ++c) q[a][c] = x[9 * i + 3 * a + c] / scale + origin[c];
+    // Both sides get the same values: the seam stays one row.
+    fa.Set(0, i, q[0]);
+    fb.Set(0, indexB(i), q[0]);
+    fa.Set(1, i, q[1]);
+    fb.Set(1, indexB(i), q[2]);
+  }
+  FreeBsplineProperties(A);
+  FreeBsplineProperties(B);
+  return KernelFailed() ? -2 : 1;
 }

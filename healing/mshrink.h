@@ -115,6 +115,21 @@ int KeepCreaseSideNormals(BndrStruct* bs, Bspline* const* start, int besideSmoot
 // with the neighbouring sides' second rows), 1 frees them too (the heal's third try); -2 for
 // another count.
 int KeepCreaseSideNormalsNearCorners(BndrStruct* bs, Bspline* const* start, const char* which, int held = 2);
+// After KeepCreaseSideNormals, on a crease edge whose two sides the stitch gave one boundary row
+// (the caller's test): the turn above keeps each side's normal only as a fit, and on long noisy
+// nets the angle between the sides still ended up to 14 degrees off its start between a tenth and
+// nine tenths of the seam. When the start angle (`start` as above, side B's point closest to side
+// A's) is beyond the topology's angle limit at every sample there and the rows now leave it more
+// than a degree off somewhere, both second rows (along their normals) and the shared row (across
+// the seam, never along it) are solved for the start angles at 8 samples a knot span, each point
+// within 2 x the seam's start gap of where it began (or of where the stitch took it, if further);
+// the first two and last two points of each row stay, both sides keep one row. Returns 1 when the
+// rows changed (the sides' curve forms are then the caller's to rebuild); 0 when the edge is not
+// such a crease or holds its angle already, or when the solve made its worst sample no better,
+// raised the edge's largest angle by 0.9 degree from its start (the fall-backs undo a degree) or
+// turned a normal over at a sample (rows left as they were); -2 for a bad edge index or a memory
+// failure.
+int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
 // Older loop without the improvement tests.
 int HealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol);
 // One pass over every surface with a curve meeting a G1 edge.

@@ -113,6 +113,17 @@ TEST_F(CadScale, TubeHealsAlikeAtEverySize) {
   }
 }
 
+// The strip chain under noise of 1e-3 of its size, whose 45-degree crease the heal solves back
+// to its start angle along its length.
+TEST_F(CadScale, NoisyStripChainHealsAlikeAtEverySize) {
+  CadOptions o;
+  o.longCount = 100;
+  o.noise = 1e-3;
+  const CadGroup cad = MakeCadGroup(CadShape::StripChain, o);
+  const Targets t{5.0 * o.noise * cad.diagonal, 1e-5 * cad.diagonal, -1};
+  ExpectAlikeAtSizes("noisy strip chain", cad.patches, t, {1e-3, 1e3});
+}
+
 // A rough 2 x 2 grid with the plug-in's default targets (MAXGAP 0.05, HEALGAP 0.001 of a grid of
 // unit cells), its outer boundary free and held.
 TEST_F(CadScale, RoughGridHealsAlikeAtEverySize) {
