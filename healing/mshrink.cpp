@@ -1747,7 +1747,8 @@ double CapExcess(const CreaseRows& r, const double* x, int i, int c, double w, d
 double CreaseCost(const CreaseRows& r, const double* x, double w) {
   double cost = 0.0;
   for (int s = 0; s < r.m; ++s) {
-    const double a = CreaseAngle(r, s, x, nullptr), e = a - r.target[s], over = kCeilWeight * std::max(0.0, a - r.ceil[s]);
+    const double a = CreaseAngle(r, s, x, nullptr), e = a - r.target[s],
+                 over = kCeilWeight * std::max(0.0, a - r.ceil[s]);
     cost += e * e + over * over;
   }
   for (int i = kCreaseHeld; i < r.n - kCreaseHeld; ++i)
@@ -1762,7 +1763,8 @@ double CreaseCost(const CreaseRows& r, const double* x, double w) {
 double CreaseWorst(const CreaseRows& r, const double* x) {
   double worst = 0.0;
   for (int s = 0; s < r.m; ++s)
-    if (r.frac[s] >= 0.1 && r.frac[s] <= 0.9) worst = std::max(worst, std::fabs(CreaseAngle(r, s, x, nullptr) - r.target[s]));
+    if (r.frac[s] >= 0.1 && r.frac[s] <= 0.9)
+      worst = std::max(worst, std::fabs(CreaseAngle(r, s, x, nullptr) - r.target[s]));
   return worst;
 }
 
@@ -1804,9 +1806,8 @@ int SolveCreaseRows(const CreaseRows& r, double* x) {
           double grad[3];
           const double e = CapExcess(r, x, i, c, w, grad);
           if (e == 0.0) continue;
-          int vs[2], nv = 0;
-          if (c < 2) vs[nv++] = kCreaseVars * i + 2, vs[nv++] = kCreaseVars * i + 3;
-          else vs[nv++] = kCreaseVars * i + (c - 2);
+          // The shared row's caps act through its two unknowns, a second row's through its one.
+          const int vs[2] = {kCreaseVars * i + (c < 2 ? 2 : c - 2), kCreaseVars * i + 3}, nv = c < 2 ? 2 : 1;
           double jj[2];
           for (int q = 0; q < nv; ++q) {
             jj[q] = VecDotProd3(grad, r.dir + 12 * i + 3 * (vs[q] % kCreaseVars));
@@ -1819,7 +1820,8 @@ int SolveCreaseRows(const CreaseRows& r, double* x) {
       for (int tries = 0; tries < 6 && !stepped; ++tries) {
         std::copy(H, H + static_cast<long>(nvar) * W, Hl);
         // Held unknowns have an empty row: the tiny diagonal gives them a zero step.
-        for (int v = 0; v < nvar; ++v) rows[v][0] += lambda * std::max(H[static_cast<long>(v) * W], 1e-9) + 1e-9, d[v] = -g[v];
+        for (int v = 0; v < nvar; ++v)
+          rows[v][0] += lambda * std::max(H[static_cast<long>(v) * W], 1e-9) + 1e-9, d[v] = -g[v];
         if (SolveSymBandSystem(rows, nvar, W, &d, 1) != 0) {
           lambda *= 10.0;
           continue;
@@ -1827,7 +1829,8 @@ int SolveCreaseRows(const CreaseRows& r, double* x) {
         std::copy(x, x + 9 * r.n, xn);
         for (int i = kCreaseHeld; i < r.n - kCreaseHeld; ++i)
           for (int q = 0; q < kCreaseVars; ++q)
-            for (int c = 0; c < 3; ++c) xn[9 * i + VarPoint(q) + c] += d[kCreaseVars * i + q] * r.dir[12 * i + 3 * q + c];
+            for (int c = 0; c < 3; ++c)
+              xn[9 * i + VarPoint(q) + c] += d[kCreaseVars * i + q] * r.dir[12 * i + 3 * q + c];
         const double next = CreaseCost(r, xn, w);
         if (next < cost) {
           std::copy(xn, xn + 9 * r.n, x);
@@ -1942,7 +1945,8 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
   double* x = MallocArray<double>(9L * n);
   double* x0 = MallocArray<double>(9L * n);
   double* table = MallocArray<double>(3L * (p + 1));  // one basis-derivative table
-  if (KernelFailed() || !r.span || !r.basis || !r.target || !r.frac || !r.ceil || !r.dir || !r.capC || !r.capR || !t || !x || !x0 || !table)
+  if (KernelFailed() || !r.span || !r.basis || !r.target || !r.frac || !r.ceil || !r.dir || !r.capC || !r.capR || !t ||
+      !x || !x0 || !table)
     return -2;
 
   // The samples on side A's knots, with their basis values and derivatives.
@@ -2066,12 +2070,8 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
         VecPseudoNormalize3(na, d + 6) <= 0.0 || VecPseudoNormalize3(w, d + 9) <= 0.0)
       return 0;
     for (int c = 0; c < 4; ++c) {
-      const SideFrame& f = c == 0 || c == 2 ? fa : fb;
-      const Bspline* was = c == 0 || c == 2 ? wasA.get() : wasB.get();
-      SideFrame fw;
-      if (!fw.Init(const_cast<Bspline*>(was), f.side)) return 0;
       double o[3];
-      fw.Get(c < 2 ? 0 : 1, c == 0 || c == 2 ? i : indexB(i), o);
+      (c == 0 || c == 2 ? sa : sb).Get(c < 2 ? 0 : 1, c == 0 || c == 2 ? i : indexB(i), o);
       toUnit(o, r.capC + 12 * i + 3 * c);
       const double* at = x + 9 * i + CapPoint(c);
       const double* ctr = r.capC + 12 * i + 3 * c;

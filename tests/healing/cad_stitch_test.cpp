@@ -326,7 +326,7 @@ TEST_F(CadStitch, GraphPairsAlikeAtEveryScale) {
 // The strip chain's 45-degree crease under noise of 1e-3 of the size: its angle, measured at 8
 // samples a knot span (start matched by closest point), between a tenth and nine tenths of it.
 struct CreaseHold {
-  int creases = 0;  // seams beyond the angle limit at every such sample at the start
+  int creases = 0;            // seams beyond the angle limit at every such sample at the start
   int samples = 0, over = 0;  // their samples, and those more than a degree off their start
   double worst = 0.0;         // degrees off
 };

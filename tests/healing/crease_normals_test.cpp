@@ -106,7 +106,8 @@ TEST_F(CreaseNormals, SharedRowCreaseKeepsItsAngle) {
   for (double kink : {30.0, 3.0}) {
     SCOPED_TRACE(testing::Message() << "kink " << kink);
     Group g;
-    TwoPatches(g, [=](double y) { return kink + 2.0 * y; }, false);
+    TwoPatches(
+        g, [=](double y) { return kink + 2.0 * y; }, false);
     ASSERT_TRUE(g.Prepare(0.05, 5.0));
     ASSERT_EQ(g.PairedCount(), 1);
     const int edge = g.FirstPaired()->index;
@@ -156,7 +157,8 @@ TEST_F(CreaseNormals, SharedRowCreaseKeepsItsAngle) {
     auto moved = [](const std::vector<double>& was, const std::vector<double>& now) {
       const size_t n = now.size() / 3;
       double m = 0.0;
-      for (size_t k = 0; k < n; ++k) m = std::max(m, std::hypot(now[k] - was[k], now[n + k] - was[n + k], now[2 * n + k] - was[2 * n + k]));
+      for (size_t k = 0; k < n; ++k)
+        m = std::max(m, std::hypot(now[k] - was[k], now[n + k] - was[n + k], now[2 * n + k] - was[2 * n + k]));
       return m;
     };
     const double before = worstOff();
