@@ -318,10 +318,11 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr,
   return 0;
 }
 
-// The stages a surface's geometry can be in after a heal, best first: the tangential heal on top
-// of the positional stitch, the positional stitch alone, the positional stitch with its crease
-// sides turned back to their start normals nearer their corners, the same with the rows' points
-// diagonal to the corners free too, and the surface as it came. The point diagonal to a corner,
+// The stages a surface's geometry can be in after a heal, best first: the one-row creases'
+// angle solve and the tangential heal on top of the positional stitch, the positional stitch
+// alone, the positional stitch with its crease sides turned back to their start normals nearer
+// their corners, the same with the rows' points diagonal to the corners free too, and the
+// surface as it came. The point diagonal to a corner,
 // set by the corner rules, rules a crease's first tenth: next to a corner laid into one plane it
 // left a crease 2.8 degrees steeper a tenth in than it began (6 x 6 benchmark grid, seed 29)
 // whatever the rest of the row did. Freed, it tilts the ends of the neighbouring sides' normals
@@ -892,8 +893,8 @@ int KeepCreaseNormals(BndrStruct* bs, Bspline** srfs, const char* which, int bes
 
 // The stitch and the tangential heal on the topology's surfaces, starting from the caller's
 // control points (which are only read). With `positional`, a copy of every surface as the
-// positional stitch left it, before the tangential heal, goes there (new records, outside
-// every scope).
+// positional stitch left it, before the one-row creases' angle solve and the tangential heal,
+// goes there (new records, outside every scope).
 // The positional loop's smallest gain that counts is info.stagnation times gainScale.
 int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo& info, double gainScale,
                    Bspline** positional) {
@@ -917,17 +918,10 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
     return -2;
   // Creases are closed in position only: along them each side keeps the normals it came with.
   if (KeepCreaseNormals(bs, srfs, nullptr, 0) != 0) return -2;
-  // A crease of one row: its angle, not only each side's normal, kept along its length.
-  for (int id = 0; id < bs->nEdge; ++id) {
-    EdgeInfoStruct* e = &bs->edges[id];
-    if (!SharedRowSeam(bs, e) || !OneRow(e)) continue;
-    const int kept = KeepSharedRowCreaseAngle(bs, srfs, id);
-    if (kept < 0) return -2;
-    if (kept == 1) {
-      RebuildCurve3Form(e->infoA);
-      RebuildCurve3Form(e->infoB);
-    }
-  }
+  // The fall-backs' positional stage is the stitch before the angle solve below: a side whose
+  // neighbour across a one-row crease goes back to its start meets that start's normals there
+  // as it came out of the stitch, not at the angle solved against the neighbour's new rows (on
+  // the noisy strip chain the solved side went back too and a third seam opened).
   if (positional) {
     TrackingScope scope;
     for (int i = 0; i < n; ++i) {
@@ -939,6 +933,17 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
       }
     }
     scope.keep();
+  }
+  // A crease of one row: its angle, not only each side's normal, kept along its length.
+  for (int id = 0; id < bs->nEdge; ++id) {
+    EdgeInfoStruct* e = &bs->edges[id];
+    if (!SharedRowSeam(bs, e) || !OneRow(e)) continue;
+    const int kept = KeepSharedRowCreaseAngle(bs, srfs, id);
+    if (kept < 0) return -2;
+    if (kept == 1) {
+      RebuildCurve3Form(e->infoA);
+      RebuildCurve3Form(e->infoB);
+    }
   }
 
   // The tangential heal is an improvement on top: its failure does not undo the stitch.
