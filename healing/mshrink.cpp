@@ -1380,6 +1380,19 @@ namespace {
 // rows' points diagonal to the corners freed as well (gstitch.cpp), which tilts their neighbours.
 constexpr double kEasedEnd = 0.3;
 
+// How far from an end the stitch left with less than half the angle its crease began with there
+// the turn beside smooth seams sets no target, as a share of the edge's length (none has one
+// within a tenth of its ends). Such an end is a corner whose other half of the grid line was
+// healed smooth, the two sharing a flatter angle; aimed at the start normals right after it, the
+// row's first free point turned past them to make up for the held diagonal one, and the crease
+// got more than a degree steeper further in (rough 8 x 8 grids). Left free to 0.14 of the length
+// or beyond, or with targets eased towards what the end kept, creases that had kept their
+// largest angle ended a degree flatter next to the end; freed next to ends that kept more than
+// half, a crease rose by more than the degree allowed near its other end and its surface went
+// back to its positional stitch, three smooth seams with it.
+constexpr double kFreeNextToFlatEnd = 0.13;
+constexpr double kFlatEndShare = 0.5;
+
 // The unit mean of the seam's two normals now at sample i (the second turned to the first's
 // side); false where either vanishes.
 bool SeamMeanNormal(const EdgeInfoStruct* e, int i, double out[3]) {
@@ -1425,9 +1438,11 @@ void EndShares(const EdgeInfoStruct* e, double margin, double share[2]) {
 // than their start angle there and meet the end as it is. Aimed at the start normals there, the
 // row (whose two points at the end stay) overshot within the next spans, the crease rose by more
 // than a degree a tenth of its length in (4 x 4 benchmark grid seed 5: 11.6 -> 14.1 degrees) and
-// its surfaces went back to where they began. New arrays; none when the curve has no such sample.
-int CreaseSideTargets(BndrStruct* bs, int curve, Bspline* start, double margin, bool easeEnds, double** t, double** nx,
-                      double** ny, double** nz, int* count) {
+// its surfaces went back to where they began. Within freeNextToFlat of an end that kept less
+// than kFlatEndShare of its angle there is no target. New arrays; none when the curve has no
+// such sample.
+int CreaseSideTargets(BndrStruct* bs, int curve, Bspline* start, double margin, bool easeEnds, double freeNextToFlat,
+                      double** t, double** nx, double** ny, double** nz, int* count) {
   *t = *nx = *ny = *nz = nullptr;
   *count = 0;
   const CrvInfoStruct* crv = &bs->crvs[curve];
@@ -1453,18 +1468,20 @@ int CreaseSideTargets(BndrStruct* bs, int curve, Bspline* start, double margin, 
     if (!e->paired || IsG1Edge(e) || !par) return;
     const double lo = std::min(par[0], par[e->nSample - 1]), hi = std::max(par[0], par[e->nSample - 1]);
     double share[2] = {1.0, 1.0};
-    if (easeEnds) EndShares(e, margin, share);
+    if (easeEnds || freeNextToFlat > margin) EndShares(e, margin, share);
+    // Distances from the edge's ends along side A, whose samples run from end 0 to end 1.
+    const double a0 = e->sampleA ? e->sampleA[0] : 0.0, a1 = e->sampleA ? e->sampleA[e->nSample - 1] : 0.0;
     for (int i = 0; i < e->nSample; ++i) {
       const double f = hi > lo ? (par[i] - lo) / (hi - lo) : 0.0;
       if (f < margin - kParTol || f > 1.0 - margin + kParTol) continue;
+      const double fa = a1 != a0 ? (e->sampleA[i] - a0) / (a1 - a0) : 0.5;
+      if ((share[0] < kFlatEndShare && fa < freeNextToFlat) || (share[1] < kFlatEndShare && 1.0 - fa < freeNextToFlat))
+        continue;
       v[0][m] = par[i];
       v[4][m] = inV ? (crv->side == 1 ? srf->umin : srf->umax) : par[i];
       v[5][m] = inV ? par[i] : (crv->side == 2 ? srf->vmin : srf->vmax);
       v[6][m] = 1.0;  // the share of the start normal aimed at
-      if (share[0] < 1.0 || share[1] < 1.0) {
-        // Distances from the edge's ends along side A, whose samples run from end 0 to end 1.
-        const double a0 = e->sampleA[0], a1 = e->sampleA[e->nSample - 1];
-        const double fa = a1 != a0 ? (e->sampleA[i] - a0) / (a1 - a0) : 0.5;
+      if (easeEnds && (share[0] < 1.0 || share[1] < 1.0)) {
         for (int end = 0; end < 2; ++end) {
           const double d = std::clamp((end ? 1.0 - fa : fa) / kEasedEnd, 0.0, 1.0);
           v[6][m] = std::min(v[6][m], share[end] + (1.0 - share[end]) * d);
@@ -1538,9 +1555,9 @@ bool NextToG1Side(const BndrStruct* bs, const CrvInfoStruct* crv) {
 
 // The turn of KeepCreaseSideNormals over the crease samples from `margin` of each edge's length
 // to 1 - margin, on the surfaces marked in `which` (all when null); with besideSmooth, only on
-// the sides next to one that meets a G1 edge; with easeEnds, aiming next to the ends the stitch
-// left flatter than their creases began at what those ends kept (CreaseSideTargets). The row's
-// `held` points at each end stay (1 or 2).
+// the sides next to one that meets a G1 edge, free up to kFreeNextToFlatEnd next to an end laid
+// flat; with easeEnds, aiming next to the ends the stitch left flatter than their creases began
+// at what those ends kept (CreaseSideTargets). The row's `held` points at each end stay (1 or 2).
 int KeepCreaseSideNormalsWithin(BndrStruct* bs, Bspline* const* start, const char* which, double margin,
                                 bool besideSmooth, bool easeEnds, int held) {
   if (!bs || !start || (bs->nCrv > 0 && !bs->crvs)) return -2;
@@ -1565,7 +1582,9 @@ int KeepCreaseSideNormalsWithin(BndrStruct* bs, Bspline* const* start, const cha
     if (!was || KernelFailed() || ReplaceSrfBsplineGeometry(was.get(), start[si->index]) != 0) return -2;
     double *t = nullptr, *nx = nullptr, *ny = nullptr, *nz = nullptr;
     int count = 0;
-    if (CreaseSideTargets(bs, c, was.get(), margin, easeEnds, &t, &nx, &ny, &nz, &count) != 0) return -2;
+    const double freeNextToFlat = besideSmooth ? kFreeNextToFlatEnd : 0.0;
+    if (CreaseSideTargets(bs, c, was.get(), margin, easeEnds, freeNextToFlat, &t, &nx, &ny, &nz, &count) != 0)
+      return -2;
     const Samples ownT(t), ownX(nx), ownY(ny), ownZ(nz);
     if (count < 1) continue;
     Bspline* d = nullptr;

@@ -62,16 +62,22 @@ class CreaseInterior : public PluginTest {
 // at a corner still got 10 and 9 seams steeper, by up to 4.6 degrees; with crease corners aimed
 // at the spikes their ends started with (not at the angles a tenth in), 0 and 3, by up to 3.3
 // degrees. What is left are creases next to a corner, where one control point serves the second
-// rows of two sides and the corner's angle is shared with the other half of the grid line.
+// rows of two sides and the corner's angle is shared with the other half of the grid line. On the
+// 8 x 8 grids, where a crease's end was laid flat by a half healed smooth, the row aimed at the
+// start normals right after it overshot them further in: 5 and 3 seams got steeper before its
+// targets began further from such ends, and freed next to ends that had not lost their angle,
+// one surface went back to its positional stitch and left 3 of the 69 corner-kinked seams kinked.
 TEST_F(CreaseInterior, RoughGridSeamsGetNoSteeperAlongTheirLength) {
   const struct {
+    int n;
     unsigned seed;
     int steeper, spikes, creases, kept;
-  } grids[] = {{1, 0, 18, 5, 5}, {2, 2, 16, 7, 5}};
+  } grids[] = {{4, 1, 0, 18, 5, 5}, {4, 2, 2, 16, 7, 5}, {8, 1, 4, 81, 18, 15}, {8, 2, 2, 69, 23, 20}};
   for (const auto& c : grids) {
     SAAStubReset();
-    const InteriorResult r = HealAndMeasure(BuildRoughGrid(4, 8, 0.005, 0.001, c.seed));
-    SCOPED_TRACE(testing::Message() << "seed " << c.seed << ": worst rise " << r.worst);
+    const InteriorResult r = HealAndMeasure(BuildRoughGrid(c.n, 8, 0.005, 0.001, c.seed));
+    SCOPED_TRACE(testing::Message() << c.n << " x " << c.n << " seed " << c.seed << ": worst rise " << r.worst
+                                    << ", steeper " << r.steeper << ", kept " << r.kept);
     EXPECT_EQ(r.open, 0);
     EXPECT_LE(r.steeper, c.steeper);
     EXPECT_LE(r.worst, 2.0);
