@@ -133,11 +133,13 @@ struct EdgeInfoStruct {
   // set-up after startSet was cleared records it), degrees: at each end the angle between the
   // two sides' own normals, signed by the way the seam folds there (as one fold with the rest of
   // the edge), and the largest angle along the edge; signed so too, the angle at the sample
-  // nearest a tenth of the edge from each end, where its inside begins (a crease's corners aim
-  // back at it: the ends themselves carry the spikes of jittered corner copies).
+  // nearest a tenth of the edge from each end, where its inside begins (the ends themselves carry
+  // the spikes of jittered corner copies); and the flattest of the angles from a twentieth to a
+  // tenth of the edge from each end, signed so too, which a crease's corners aim back at.
   double startEndAngle[2];
   double startMaxAngle;
   double startInsideAngle[2];
+  double startCornerAim[2];
   int startSet;
   // 1: a crease (continuity 0, within the gap limit) only by a spike at an end: every sample
   // between a tenth and nine tenths of it is within the angle limit it was classified with. The

@@ -67,12 +67,15 @@ class CreaseInterior : public PluginTest {
 // start normals right after it overshot them further in: 5 and 3 seams got steeper before its
 // targets began further from such ends, and freed next to ends that had not lost their angle,
 // one surface went back to its positional stitch and left 3 of the 69 corner-kinked seams kinked.
+// Corners aimed at a crease's angle a tenth in, where its start dipped just before, lifted the
+// dip with the angle they kept: 2 seams of the 4 x 4 grid seed 2 got steeper, by up to 1.83
+// degrees, and the 8 x 8 grids' worst rose by 1.50 and 1.62 degrees.
 TEST_F(CreaseInterior, RoughGridSeamsGetNoSteeperAlongTheirLength) {
   const struct {
     int n;
     unsigned seed;
     int steeper, spikes, creases, kept;
-  } grids[] = {{4, 1, 0, 18, 5, 5}, {4, 2, 2, 16, 7, 5}, {8, 1, 4, 81, 18, 15}, {8, 2, 2, 69, 23, 20}};
+  } grids[] = {{4, 1, 0, 18, 5, 5}, {4, 2, 1, 16, 7, 5}, {8, 1, 4, 81, 18, 15}, {8, 2, 2, 69, 23, 20}};
   for (const auto& c : grids) {
     SAAStubReset();
     const InteriorResult r = HealAndMeasure(BuildRoughGrid(c.n, 8, 0.005, 0.001, c.seed));
@@ -80,7 +83,7 @@ TEST_F(CreaseInterior, RoughGridSeamsGetNoSteeperAlongTheirLength) {
                                     << ", steeper " << r.steeper << ", kept " << r.kept);
     EXPECT_EQ(r.open, 0);
     EXPECT_LE(r.steeper, c.steeper);
-    EXPECT_LE(r.worst, 2.0);
+    EXPECT_LE(r.worst, 1.6);
     EXPECT_EQ(r.spikes, c.spikes);
     EXPECT_EQ(r.smoothed, r.spikes);
     EXPECT_EQ(r.creases, c.creases);
