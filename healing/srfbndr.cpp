@@ -1454,7 +1454,46 @@ int ComputeAllBndrEdgesAvgSamplePnts(BndrStruct* bs) {
   return result;
 }
 
-int NewEvalBndrEdgeAvgSampleNormals(EdgeInfoStruct* e) {
+namespace {
+
+// A side's own normal at an edge sample, side 0 (A) or 1 (B): the sample's parameter on that side.
+int SampleNormal(const EdgeInfoStruct* e, int side, int i, double out[3]) {
+  return side == 0 ? EvalNormalOnBndryCrv(e->infoA, e->sampleA[i], out)
+                   : EvalNormalOnBndryCrv(e->infoB, e->sampleB[i], out);
+}
+
+// Each side's normal at each sample of one edge, evaluated at its first reading only: the
+// averaged normals and the largest angle read the same ones. Lives in the caller's scope; valid
+// while neither the geometry nor the samples change.
+class SampleNormalMemo {
+ public:
+  explicit SampleNormalMemo(const EdgeInfoStruct* e) : e_(e) {
+    const int n = e->nSample;
+    normals_ = MallocArray<double>(6, n);
+    status_ = MallocArray<signed char>(2, n);
+    if (status_) std::memset(status_, kUnread, static_cast<size_t>(2) * n);
+  }
+  bool ok() const { return normals_ && status_; }
+  // SampleNormal's status and normal (written only on success, as there).
+  int operator()(int side, int i, double out[3]) {
+    const int slot = side * e_->nSample + i;
+    double* at = normals_ + 3 * slot;
+    if (status_[slot] == kUnread) status_[slot] = SampleNormal(e_, side, i, at) == 0 ? kRead : kFailed;
+    if (status_[slot] == kFailed) return -2;
+    Copy3(at, out);
+    return 0;
+  }
+
+ private:
+  static constexpr signed char kUnread = 0, kRead = 1, kFailed = -1;
+  const EdgeInfoStruct* e_;
+  double* normals_ = nullptr;
+  signed char* status_ = nullptr;
+};
+
+// NewEvalBndrEdgeAvgSampleNormals with the samples' normals from normalAt(side, i, out).
+template <class NormalAt>
+int AvgSampleNormals(EdgeInfoStruct* e, NormalAt&& normalAt) {
   if (!e || e->nSample < 2 || !e->sampleA || !e->infoA) return -2;
   const int n = e->nSample;
   const bool g1 = IsG1Paired(e);
@@ -1488,14 +1527,14 @@ int NewEvalBndrEdgeAvgSampleNormals(EdgeInfoStruct* e) {
   const bool aOnly = !g1 || IsOuterFixedBndrEdge(e) || e->infoA->fixed;
   for (int i = 1; i < n - 1; ++i) {
     double na[3], v[3];
-    if (EvalNormalOnBndryCrv(e->infoA, e->sampleA[i], na) != 0) return -2;
+    if (normalAt(0, i, na) != 0) return -2;
     UnitOrZero(na, na);
     if (aOnly || !e->sampleB) {
       put(i, na);
       continue;
     }
     double nb[3];
-    if (EvalNormalOnBndryCrv(e->infoB, e->sampleB[i], nb) != 0) return -2;
+    if (normalAt(1, i, nb) != 0) return -2;
     if (e->infoB->fixed) {
       put(i, nb);
       continue;
@@ -1508,6 +1547,53 @@ int NewEvalBndrEdgeAvgSampleNormals(EdgeInfoStruct* e) {
   scope.keep();
   ReplaceCoordArrays(e->avgNx, e->avgNy, e->avgNz, x, y, z);
   return 0;
+}
+
+// BndrEdgeMaxNormalDiff with the samples' normals from normalAt(side, i, out).
+template <class NormalAt>
+int MaxSampleNormalDiff(EdgeInfoStruct* e, double* angle, NormalAt&& normalAt) {
+  if (!IsPaired(e) || e->nSample < 1) {
+    e->maxAngle = 0.0;
+    if (angle) *angle = 0.0;
+    return 0;
+  }
+  double n[4][3];
+  for (int s = 0; s < 4; ++s) {
+    double raw[3];
+    if (EvalNormalOnBndryCrv(SideCrv(e, s & 1), e->par[s], raw) != 0) return -2;
+    if (UnitOrZero(raw, n[s]) < kTiny) return -2;
+  }
+  double best = 0.0;
+  for (int end = 0; end < 2; ++end)
+    best = std::max(best, FoldedAngle(n[BndrSlot(0, end)], n[MatchSlot(e, end)]));
+  for (int i = 0; e->sampleA && e->sampleB && i < e->nSample; ++i) {
+    double a[3], b[3];
+    if (normalAt(0, i, a) != 0 || VecSize3(a) < kTiny) continue;
+    if (normalAt(1, i, b) != 0 || VecSize3(b) < kTiny) continue;
+    best = std::max(best, FoldedAngle(a, b));
+  }
+  e->maxAngle = best;
+  if (angle) *angle = best;
+  return 0;
+}
+
+}  // namespace
+
+int NewEvalBndrEdgeAvgSampleNormals(EdgeInfoStruct* e) {
+  if (!e || e->nSample < 2 || !e->sampleA || !e->infoA) return -2;
+  return AvgSampleNormals(e, [e](int side, int i, double out[3]) { return SampleNormal(e, side, i, out); });
+}
+
+int EvalBndrEdgeAvgSampleNormalsAndMaxDiff(EdgeInfoStruct* e, int* avgStatus, double* angle) {
+  if (!e || !avgStatus) return -2;
+  *avgStatus = -2;
+  // Nothing to share: the two as they stand.
+  if (e->nSample < 2 || !e->sampleA || !e->infoA) return BndrEdgeMaxNormalDiff(e, 0.0, angle);
+  TrackingScope scope;  // the memo is scratch
+  SampleNormalMemo memo(e);
+  if (!memo.ok() || KernelFailed()) return -2;
+  *avgStatus = AvgSampleNormals(e, memo);
+  return MaxSampleNormalDiff(e, angle, memo);
 }
 
 int EvalBndrEdgeAvgSampleNormals(EdgeInfoStruct* e) { return NewEvalBndrEdgeAvgSampleNormals(e); }
@@ -1665,29 +1751,7 @@ int ComputeBndrInfoMaxEdgeGap(BndrStruct* bs, double* gap, int* edge, double* tA
 int BndrEdgeMaxNormalDiff(EdgeInfoStruct* e, double ignored, double* angle) {
   (void)ignored;
   if (!e) return -2;
-  if (!IsPaired(e) || e->nSample < 1) {
-    e->maxAngle = 0.0;
-    if (angle) *angle = 0.0;
-    return 0;
-  }
-  double n[4][3];
-  for (int s = 0; s < 4; ++s) {
-    double raw[3];
-    if (EvalNormalOnBndryCrv(SideCrv(e, s & 1), e->par[s], raw) != 0) return -2;
-    if (UnitOrZero(raw, n[s]) < kTiny) return -2;
-  }
-  double best = 0.0;
-  for (int end = 0; end < 2; ++end)
-    best = std::max(best, FoldedAngle(n[BndrSlot(0, end)], n[MatchSlot(e, end)]));
-  for (int i = 0; e->sampleA && e->sampleB && i < e->nSample; ++i) {
-    double a[3], b[3];
-    if (EvalNormalOnBndryCrv(e->infoA, e->sampleA[i], a) != 0 || VecSize3(a) < kTiny) continue;
-    if (EvalNormalOnBndryCrv(e->infoB, e->sampleB[i], b) != 0 || VecSize3(b) < kTiny) continue;
-    best = std::max(best, FoldedAngle(a, b));
-  }
-  e->maxAngle = best;
-  if (angle) *angle = best;
-  return 0;
+  return MaxSampleNormalDiff(e, angle, [e](int side, int i, double out[3]) { return SampleNormal(e, side, i, out); });
 }
 
 int BndrEdgeInsideNormalDiff(const EdgeInfoStruct* e, double* angle) {

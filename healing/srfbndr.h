@@ -279,6 +279,10 @@ int ComputeBndrEdgeAvgSamplePntsWithNubVals(EdgeInfoStruct* e);
 int ComputeAllBndrEdgesAvgSamplePnts(BndrStruct* bs);
 int EvalBndrEdgeAvgSampleNormals(EdgeInfoStruct* e);
 int NewEvalBndrEdgeAvgSampleNormals(EdgeInfoStruct* e);
+// NewEvalBndrEdgeAvgSampleNormals (its status in *avgStatus) and then BndrEdgeMaxNormalDiff
+// (returned) on one edge, each side's normal at each sample evaluated once for the two: the same
+// averages and angle. -2 also for a null argument or no memory for the shared normals.
+int EvalBndrEdgeAvgSampleNormalsAndMaxDiff(EdgeInfoStruct* e, int* avgStatus, double* angle);
 int EvalAllBndrEdgeAvgSampleNormals(BndrStruct* bs);
 
 // ---- continuity classification and measures ----------------------------------------------

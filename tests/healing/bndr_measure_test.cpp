@@ -2,6 +2,10 @@
 // against an independent reference (textbook evaluator, dense sampling, golden-section closest
 // points) and against the invariants the heal stages rely on.
 #include "healing/srfbndr.h"
+
+#include <cstring>
+#include <vector>
+
 #include "tests/healing/heal_groups.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
@@ -201,20 +205,26 @@ TEST_F(BndrMeasure, CornerGeometryOfAGrid) {
   expectAgreed(1, 1e-9);
 }
 
+// The smooth joint of two patches with their corners set up, side A's surface fixed or free;
+// null when the group does not come out so.
+EdgeInfoStruct* SmoothJoint(Group& g, bool fixed) {
+  TwoPatches(g, KinkWave, !fixed);
+  if (!g.Build(0.02, 5.0)) return nullptr;
+  g.bs->srfs[0].fixed = fixed;
+  if (SetSkinSrfsFixedCrvs(g.bs) != 0 || SetUpBndrEdgeCornerGeometry(g.bs) != 0) return nullptr;
+  EdgeInfoStruct* e = g.FirstPaired();
+  return e && e->continuity == 1 ? e : nullptr;
+}
+
 // The averaged targets of a seam: where side A is fixed, its own points and normals (its ends
 // are the corners); on a free smooth joint the normals bisect the two sides' and a curve lies
 // half the gap from its targets.
 TEST_F(BndrMeasure, AveragedTargetsOfFixedAndFreeJoints) {
   for (bool fixed : {true, false}) {
     Group g;
-    TwoPatches(g, KinkWave, !fixed);
-    ASSERT_TRUE(g.Build(0.02, 5.0));
-    g.bs->srfs[0].fixed = fixed;
-    ASSERT_EQ(SetSkinSrfsFixedCrvs(g.bs), 0);
-    ASSERT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0);
+    EdgeInfoStruct* e = SmoothJoint(g, fixed);
+    ASSERT_NE(e, nullptr);
     ExpectCornerGeometry(g.bs);
-    EdgeInfoStruct* e = g.FirstPaired();
-    ASSERT_EQ(e->continuity, 1);
     ASSERT_EQ(fixed ? EvalAllBndrEdgeAvgSampleNormals(g.bs) : EvalBndrEdgeAvgSampleNormals(e), 0);
     for (int end = 0; fixed && end < 2; ++end) {
       double p[3];
@@ -242,6 +252,49 @@ TEST_F(BndrMeasure, AveragedTargetsOfFixedAndFreeJoints) {
     ASSERT_EQ(ComputeMaxBndrCrvToEdgeSampleDiff(e->infoA, g.bs->edges, g.bs->nEdge, &d, &t), 0);
     ASSERT_EQ(ComputeMaxBndrEdgeGap(e, &gap, nullptr, nullptr), 0);
     EXPECT_NEAR(d, 0.5 * gap, 1e-12);
+  }
+}
+
+// The tangential heal's pass reads each side's normal at each sample once for the averaged
+// normals and the largest angle: both come out bit for bit as the two measures give them one
+// after the other, on a fixed side and on a free smooth joint; with its scratch refused it
+// reports the failure and leaves nothing behind.
+TEST_F(BndrMeasure, SharedSampleNormalsGiveTheAveragesAndTheAngleOfTheTwoMeasures) {
+  for (bool fixed : {true, false}) {
+    Group g;
+    EdgeInfoStruct* e = SmoothJoint(g, fixed);
+    ASSERT_NE(e, nullptr);
+    double angle = -1.0;
+    ASSERT_EQ(EvalBndrEdgeAvgSampleNormals(e), 0);
+    ASSERT_EQ(BndrEdgeMaxNormalDiff(e, 0.0, &angle), 0);
+    const int n = e->nSample;
+    ASSERT_GT(n, 2);
+    const std::vector<double> ax(e->avgNx, e->avgNx + n), ay(e->avgNy, e->avgNy + n), az(e->avgNz, e->avgNz + n);
+    e->maxAngle = -1.0;
+    int avgStatus = 1;
+    double shared = -1.0;
+    ASSERT_EQ(EvalBndrEdgeAvgSampleNormalsAndMaxDiff(e, &avgStatus, &shared), 0) << fixed;
+    EXPECT_EQ(avgStatus, 0);
+    EXPECT_EQ(std::memcmp(&shared, &angle, sizeof angle), 0) << shared << " " << angle;
+    EXPECT_EQ(e->maxAngle, angle);
+    for (int k = 0; k < n; ++k) {
+      EXPECT_EQ(std::memcmp(&e->avgNx[k], &ax[k], sizeof(double)), 0) << k;
+      EXPECT_EQ(std::memcmp(&e->avgNy[k], &ay[k], sizeof(double)), 0) << k;
+      EXPECT_EQ(std::memcmp(&e->avgNz[k], &az[k], sizeof(double)), 0) << k;
+    }
+    EXPECT_EQ(EvalBndrEdgeAvgSampleNormalsAndMaxDiff(nullptr, &avgStatus, &shared), -2);
+    EXPECT_EQ(EvalBndrEdgeAvgSampleNormalsAndMaxDiff(e, nullptr, &shared), -2);
+    const int failed = RunWithInjectedFailures(12, 1, [&] {
+      int st = 0;
+      double a = 0.0;
+      const int r = EvalBndrEdgeAvgSampleNormalsAndMaxDiff(e, &st, &a);
+      if (r == 0 && st == 0) {
+        EXPECT_EQ(a, angle);
+      }
+      return r == 0 && st == 0 ? 0 : -2;
+    });
+    EXPECT_GT(failed, 0);
+    EXPECT_LT(failed, 12);
   }
 }
 
