@@ -22,45 +22,11 @@
 #include "foundation/makemat.h"
 #include "healing/gstitch.h"
 #include "platform/host/sample_groups.h"
+#include "tests/support/height_grid.h"
 
 namespace {
 
-constexpr int kCtrl = 8, kDeg = 3;
-constexpr double kPerturb = 0.01;
-
-double Height(double x, double y) { return 0.15 * std::sin(1.3 * x) * std::cos(0.9 * y) + 0.05 * x * y; }
-
-Bspline* MakePatch(int gi, int gj, std::mt19937& rng) {
-  Bspline* s = MallocNullBspline();
-  s->kind = 2;
-  s->dimension = 3;
-  s->degreeU = s->degreeV = kDeg;
-  s->interiorU = s->interiorV = kCtrl - kDeg - 1;
-  AllocateBsplineArrays(s);
-  const int nk = kCtrl + kDeg + 1;
-  for (int k = 0; k < nk; ++k) {
-    const double t = std::clamp(double(k - kDeg) / (kCtrl - kDeg), 0.0, 1.0);
-    s->knotsU[k] = s->knotsV[k] = t;
-  }
-  s->umin = s->vmin = 0.0;
-  s->umax = s->vmax = 1.0;
-  std::uniform_real_distribution<double> jitter(-kPerturb, kPerturb);
-  for (int j = 0; j < kCtrl; ++j)
-    for (int i = 0; i < kCtrl; ++i) {
-      // Greville abscissae, so the boundary rows of neighbours start out on one curve.
-      double gu = 0.0, gv = 0.0;
-      for (int k = 1; k <= kDeg; ++k) {
-        gu += s->knotsU[i + k];
-        gv += s->knotsV[j + k];
-      }
-      const double x = gi + gu / kDeg, y = gj + gv / kDeg;
-      const bool boundary = i == 0 || j == 0 || i == kCtrl - 1 || j == kCtrl - 1;
-      s->X[j][i] = x;
-      s->Y[j][i] = y;
-      s->Z[j][i] = Height(x, y) + (boundary ? jitter(rng) : 0.0);
-    }
-  return s;
-}
+using heightgrid::kCtrl;
 
 // x, y, z of every control point of the patch, rows v, columns u.
 std::vector<double> NetOf(const Bspline* s) {
@@ -116,7 +82,7 @@ void BM_HealGrid(benchmark::State& state) {
   std::mt19937 rng(7);
   std::vector<Bspline*> srfs;
   for (int gj = 0; gj < grid; ++gj)
-    for (int gi = 0; gi < grid; ++gi) srfs.push_back(MakePatch(gi, gj, rng));
+    for (int gi = 0; gi < grid; ++gi) srfs.push_back(heightgrid::JitteredPatch(gi, gj, rng));
   std::vector<std::vector<double>> start;
   for (const Bspline* s : srfs) start.push_back(NetOf(s));
   TimeHeals(state, srfs, 0.05, 0.001, 2.0 * grid * (grid - 1), [&] {

@@ -13,6 +13,7 @@
 #include "healing/gstitch.h"
 #include "healing/srfbndr.h"
 #include "tests/healing/heal_groups.h"
+#include "tests/support/height_grid.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
@@ -27,37 +28,6 @@ class CreaseCorner : public KernelTest {
   }
 };
 
-// The heal benchmark's grid: bicubic patches of 8 x 8 control points on one smooth height
-// field, every patch's boundary rows jittered on their own by up to 0.01 in z (seeded), so that
-// every seam and corner has a gap and some seams are creases near a corner only.
-constexpr int kCtrl = 8, kDegree = 3;
-
-Bspline* JitteredPatch(int gi, int gj, std::mt19937& rng) {
-  Bspline* s = MallocNullBspline();
-  s->kind = 2;
-  s->dimension = 3;
-  s->degreeU = s->degreeV = kDegree;
-  s->interiorU = s->interiorV = kCtrl - kDegree - 1;
-  AllocateBsplineArrays(s);
-  for (int k = 0; k < kCtrl + kDegree + 1; ++k)
-    s->knotsU[k] = s->knotsV[k] = std::clamp(double(k - kDegree) / (kCtrl - kDegree), 0.0, 1.0);
-  s->umin = s->vmin = 0.0;
-  s->umax = s->vmax = 1.0;
-  std::uniform_real_distribution<double> jitter(-0.01, 0.01);
-  for (int j = 0; j < kCtrl; ++j)
-    for (int i = 0; i < kCtrl; ++i) {
-      // Greville abscissae, so the boundary rows of neighbours start out on one curve.
-      double gu = 0.0, gv = 0.0;
-      for (int k = 1; k <= kDegree; ++k) gu += s->knotsU[i + k], gv += s->knotsV[j + k];
-      const double x = gi + gu / kDegree, y = gj + gv / kDegree;
-      const bool boundary = i == 0 || j == 0 || i == kCtrl - 1 || j == kCtrl - 1;
-      s->X[j][i] = x;
-      s->Y[j][i] = y;
-      s->Z[j][i] = 0.15 * std::sin(1.3 * x) * std::cos(0.9 * y) + 0.05 * x * y + (boundary ? jitter(rng) : 0.0);
-    }
-  return s;
-}
-
 // The patches of the part x0 .. x0 + w - 1, y0 .. y0 + h - 1 of the grid x grid benchmark grid
 // jittered from `seed`, the part's rows one after another. Every patch draws its jitter, so the
 // part's patches get the whole grid's.
@@ -65,7 +35,7 @@ void AddGridPart(Group* g, int grid, unsigned seed, int x0, int y0, int w, int h
   std::mt19937 rng(seed);
   for (int gj = 0; gj < grid; ++gj)
     for (int gi = 0; gi < grid; ++gi) {
-      Bspline* s = JitteredPatch(gi, gj, rng);
+      Bspline* s = heightgrid::JitteredPatch(gi, gj, rng);
       if (gi >= x0 && gi < x0 + w && gj >= y0 && gj < y0 + h)
         g->Add(s);
       else
