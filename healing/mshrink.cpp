@@ -1660,6 +1660,8 @@ constexpr double kCreaseAngleHeld = 1.0;
 // the ceiling the solve aims below.
 constexpr double kCreaseRiseMargin = 0.9;
 constexpr double kCreaseCeilRise = 0.8;
+// Degrees of fold from which split rows keep the sense they fold in.
+constexpr double kFoldSenseKept = 0.5;
 // Unknowns per control index: each second row along its side's normal, the shared row along side
 // A's normal and across the seam in A's tangent plane. Never along the seam: sliding the shared
 // row along itself made cusps.
@@ -1684,6 +1686,10 @@ struct CreaseRows {
   double* dir = nullptr;     // per index 12: the directions of its four unknowns
   double* capC = nullptr;    // per index 4 caps (the shared row from A's and B's start, the second rows):
   double* capR = nullptr;    // centre (3) and radius
+  char* atStart = nullptr;   // per sample: 1 aimed at the start, 0 at what the rows have now
+  double* basisB = nullptr;  // with rowHeld, per sample p + 1: side B's basis values where its
+                             // boundary comes closest to A's sample, on the sample's indices
+  bool rowHeld = false;      // the boundary rows stay (each side has its own): second rows only
   bool Movable(int i) const { return i >= kCreaseHeld && i < n - kCreaseHeld; }
 };
 
@@ -1692,6 +1698,43 @@ struct CreaseRows {
 int VarPoint(int q) { return q == 0 ? 3 : q == 1 ? 6 : 0; }
 int CapPoint(int c) { return c < 2 ? 0 : c == 2 ? 3 : 6; }
 
+// The fold (degrees) between normals na and nb (of one side and the other, both from the same
+// tangent du): signed by the way it turns about du, so that a fold that changes its sense along
+// the seam passes through none instead of bouncing off it (the folded angle's least-squares
+// solve stuck at a zero the start crossed, a degree and more below the start on each side).
+double SignedFoldOf(const double du[3], const double na[3], const double nb[3]) {
+  double u[3], c[3];
+  if (VecPseudoNormalize3(du, u) <= 0.0) return 0.0;
+  VecCrossProd3(na, nb, c);
+  return std::atan2(-VecDotProd3(c, u), -VecDotProd3(na, nb)) * kRadToDeg;
+}
+
+// SignedFoldOf at a sample of split rows (only the second rows move), with J its derivatives.
+double SignedFold(const CreaseRows& r, const double* N, const double* NB, int i0, const double du[3],
+                  const double na[3], const double nb[3], double* J) {
+  const int p = r.p;
+  if (!J) return SignedFoldOf(du, na, nb);
+  double u[3], c[3];
+  if (VecPseudoNormalize3(du, u) <= 0.0) return 0.0;
+  VecCrossProd3(na, nb, c);
+  const double X = -VecDotProd3(na, nb), Y = -VecDotProd3(c, u), R = X * X + Y * Y;
+  if (!(R > 0.0)) return 0.0;
+  for (int k = 0; k <= p; ++k) {
+    if (!r.Movable(i0 + k)) continue;
+    const double* d = r.dir + 12 * (i0 + k);
+    for (int q = 0; q < 2; ++q) {
+      double t[3], dn[3], dc[3];
+      for (int a = 0; a < 3; ++a) t[a] = (q == 0 ? N[k] : NB[k]) * d[3 * q + a];
+      VecCrossProd3(du, t, dn);
+      if (q == 0) VecCrossProd3(dn, nb, dc);
+      else VecCrossProd3(na, dn, dc);
+      const double dX = -(q == 0 ? VecDotProd3(dn, nb) : VecDotProd3(na, dn)), dY = -VecDotProd3(dc, u);
+      J[kCreaseVars * k + q] = (X * dY - Y * dX) / R * kRadToDeg;
+    }
+  }
+  return std::atan2(Y, X) * kRadToDeg;
+}
+
 // Folded angle (degrees) between the two sides' normals at sample s of rows x, each normal the
 // cross product of the shared row's tangent and the step to its second row (the surfaces'
 // orientations drop out of the folded angle). With J: its derivatives along the sample's 4 (p + 1)
@@ -1699,21 +1742,24 @@ int CapPoint(int c) { return c < 2 ? 0 : c == 2 ? 3 : 6; }
 // With nA / nB: the two normals.
 // The samples' basis values (N, then their derivatives) and span are passed in: the check of the
 // edge's own samples reads the rows at other parameters.
-double RowsAngle(const CreaseRows& r, int span, const double* N, const double* x, double* J, double* nA, double* nB) {
+double RowsAngle(const CreaseRows& r, int span, const double* N, const double* x, double* J, double* nA, double* nB,
+                 const double* NB = nullptr) {
   const int p = r.p, i0 = span - p;
   const double* D = N + p + 1;
-  double du[3] = {0, 0, 0}, c0[3] = {0, 0, 0}, ca[3] = {0, 0, 0}, cb[3] = {0, 0, 0};
+  if (!NB) NB = N;
+  double du[3] = {0, 0, 0}, c0[3] = {0, 0, 0}, ca[3] = {0, 0, 0}, cb[3] = {0, 0, 0}, cb0[3] = {0, 0, 0};
   for (int k = 0; k <= p; ++k) {
     const double* q = x + 9 * (i0 + k);
     for (int c = 0; c < 3; ++c) {
       du[c] += D[k] * q[c];
       c0[c] += N[k] * q[c];
       ca[c] += N[k] * q[3 + c];
-      cb[c] += N[k] * q[6 + c];
+      cb[c] += NB[k] * q[6 + c];
+      cb0[c] += NB[k] * q[c];
     }
   }
   double va[3], vb[3], na[3], nb[3];
-  for (int c = 0; c < 3; ++c) va[c] = ca[c] - c0[c], vb[c] = cb[c] - c0[c];
+  for (int c = 0; c < 3; ++c) va[c] = ca[c] - c0[c], vb[c] = cb[c] - cb0[c];
   VecCrossProd3(du, va, na);
   VecCrossProd3(du, vb, nb);
   if (nA)
@@ -1722,6 +1768,7 @@ double RowsAngle(const CreaseRows& r, int span, const double* N, const double* x
   if (J)
     for (int a = 0; a < kCreaseVars * (p + 1); ++a) J[a] = 0.0;
   if (!(la > 0.0) || !(lb > 0.0)) return 90.0;
+  if (r.rowHeld) return SignedFold(r, N, NB, i0, du, na, nb, J);
   const double cs = VecDotProd3(na, nb) / (la * lb), cc = std::clamp(cs, -1.0, 1.0);
   const double raw = std::acos(cc) * kRadToDeg, folded = raw > 90.0 ? 180.0 - raw : raw;
   if (!J) return folded;
@@ -1738,11 +1785,11 @@ double RowsAngle(const CreaseRows& r, int span, const double* N, const double* x
     for (int c = 0; c < 3; ++c) t[c] = N[k] * d[c];
     VecCrossProd3(du, t, dna);
     J[kCreaseVars * k] = dthdc * dcos(dna, zero);
-    for (int c = 0; c < 3; ++c) t[c] = N[k] * d[3 + c];
+    for (int c = 0; c < 3; ++c) t[c] = NB[k] * d[3 + c];
     VecCrossProd3(du, t, dnb);
     J[kCreaseVars * k + 1] = dthdc * dcos(zero, dnb);
     // The shared row moves both the tangent (D e) and the start of both steps (-N e).
-    for (int q = 2; q < kCreaseVars; ++q) {
+    for (int q = 2; q < kCreaseVars && !r.rowHeld; ++q) {
       const double* e = d + 3 * q;
       double de[3];
       for (int c = 0; c < 3; ++c) de[c] = D[k] * e[c], t[c] = -N[k] * e[c];
@@ -1758,7 +1805,8 @@ double RowsAngle(const CreaseRows& r, int span, const double* N, const double* x
 }
 
 double CreaseAngle(const CreaseRows& r, int s, const double* x, double* J, double* nA = nullptr, double* nB = nullptr) {
-  return RowsAngle(r, r.span[s], r.basis + 2 * (r.p + 1) * s, x, J, nA, nB);
+  return RowsAngle(r, r.span[s], r.basis + 2 * (r.p + 1) * s, x, J, nA, nB,
+                   r.basisB ? r.basisB + (r.p + 1) * s : nullptr);
 }
 
 // Weight of a sample's angle beyond its ceiling (degrees per degree).
@@ -1780,7 +1828,7 @@ double CreaseCost(const CreaseRows& r, const double* x, double w) {
   double cost = 0.0;
   for (int s = 0; s < r.m; ++s) {
     const double a = CreaseAngle(r, s, x, nullptr), e = a - r.target[s],
-                 over = kCeilWeight * std::max(0.0, a - r.ceil[s]);
+                 over = kCeilWeight * std::max(0.0, std::fabs(a) - r.ceil[s]);
     cost += e * e + over * over;
   }
   for (int i = kCreaseHeld; i < r.n - kCreaseHeld; ++i)
@@ -1795,7 +1843,7 @@ double CreaseCost(const CreaseRows& r, const double* x, double w) {
 double CreaseWorst(const CreaseRows& r, const double* x) {
   double worst = 0.0;
   for (int s = 0; s < r.m; ++s)
-    if (r.frac[s] >= 0.1 && r.frac[s] <= 0.9)
+    if (r.atStart[s] && r.frac[s] >= 0.1 && r.frac[s] <= 0.9)
       worst = std::max(worst, std::fabs(CreaseAngle(r, s, x, nullptr) - r.target[s]));
   return worst;
 }
@@ -1825,8 +1873,9 @@ int SolveCreaseRows(const CreaseRows& r, double* x) {
         const double ang = CreaseAngle(r, s, x, J), res = ang - r.target[s];
         const int v0 = kCreaseVars * (r.span[s] - r.p);
         // Beyond its ceiling the sample's angle is a second residual with the same derivatives.
-        const double over = std::max(0.0, ang - r.ceil[s]), k2 = kCeilWeight * kCeilWeight;
-        const double gw = res + k2 * over, hw = over > 0.0 ? 1.0 + k2 : 1.0;
+        // (A signed fold's size is its angle.)
+        const double over = std::max(0.0, std::fabs(ang) - r.ceil[s]), k2 = kCeilWeight * kCeilWeight;
+        const double gw = res + k2 * (ang < 0.0 ? -over : over), hw = over > 0.0 ? 1.0 + k2 : 1.0;
         for (int a = 0; a < W; ++a) {
           if (J[a] == 0.0) continue;
           g[v0 + a] += J[a] * gw;
@@ -1933,9 +1982,39 @@ double ClosestRowParam(const SideFrame& f, const double* k, int n, int p, double
   return t;
 }
 
-}  // namespace
+// Whether the end of crease e at corner c is left to what its neighbours allow: at a corner
+// inside the group where every other seam is healed smooth, or one other crease meets it at a
+// right angle (a side of one of its surfaces), the normals the smooth seams share there fix the
+// crease's own. Their second rows' points diagonal to the corner then give, a row in, the folds
+// of the two halves of one grid line the sum of the other two's: a lone crease's fold there is
+// the smooth seams' (about none), and through its end span it keeps what they allow, not its
+// start. Two halves of one line both creases (or more creases) share an angle the other line's
+// kink carries.
+bool CreaseEndHeldByNeighbours(const BndrStruct* bs, const EdgeInfoStruct* e, int c) {
+  if (c < 0 || c >= bs->nCorner || !bs->corners[c].edgeIds) return false;
+  const CornerInfoStruct* corner = &bs->corners[c];
+  const EdgeInfoStruct* other = nullptr;
+  int creases = 0;
+  for (int k = 0; k < corner->nEdge; ++k) {
+    const int id = corner->edgeIds[k];
+    if (id < 0 || id >= bs->nEdge) return false;
+    const EdgeInfoStruct* o = &bs->edges[id];
+    if (!o->paired || !o->infoA || !o->infoB) return false;  // on the group's outer boundary
+    if (o == e || IsG1Edge(o)) continue;
+    other = o;
+    ++creases;
+  }
+  if (creases == 0) return true;
+  if (creases > 1) return false;
+  auto surface = [](const CrvInfoStruct* crv) { return crv->srfInfo ? crv->srfInfo->index : -1; };
+  for (const CrvInfoStruct* a : {e->infoA, e->infoB})
+    for (const CrvInfoStruct* b : {other->infoA, other->infoB})
+      if (surface(a) >= 0 && surface(a) == surface(b)) return true;
+  return false;
+}
 
-int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
+// The angle solve of KeepSharedRowCreaseAngle; with shared false, that of KeepSplitRowCreaseAngle.
+int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shared) {
   const EdgeInfoStruct* e = EdgeAt(bs, edge);
   if (!e || !start) return -2;
   if (!e->paired || e->continuity != 0 || IsG1Edge(e) || !e->infoA || !e->infoB || !(bs->angleTol > 0.0)) return 0;
@@ -1957,11 +2036,22 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
   const double b0 = bInV ? B->vmin : B->umin, b1 = bInV ? B->vmax : B->umax;
   if (!(a1 > a0) || !(b1 > b0)) return 0;
   auto indexB = [&](int k) { return e->orient ? k : n - 1 - k; };
+  if (!shared) {
+    // B's rows are read through A's basis: the two sides' knots along the seam must match.
+    const double* kbNow = bInV ? B->knotsV : B->knotsU;
+    for (int i = 0; i <= n + p; ++i) {
+      const double fa0 = (ka[i] - ka[0]) / (ka[n + p] - ka[0]);
+      const double fb0 = e->orient ? (kbNow[i] - kbNow[0]) / (kbNow[n + p] - kbNow[0])
+                                   : (kbNow[n + p] - kbNow[n + p - i]) / (kbNow[n + p] - kbNow[0]);
+      if (!(std::fabs(fa0 - fb0) <= 1e-9)) return 0;
+    }
+  }
 
   TrackingScope scope;
   CreaseRows r;
   r.n = n;
   r.p = p;
+  r.rowHeld = !shared;
   int spans = 0;
   for (int s = p; s < n; ++s) spans += ka[s + 1] > ka[s];
   const int room = kCreaseSamples * spans;
@@ -1970,15 +2060,17 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
   r.target = MallocArray<double>(room);
   r.frac = MallocArray<double>(room);
   r.ceil = MallocArray<double>(room);
+  r.atStart = MallocArray<char>(room);
   r.dir = MallocArray<double>(12L * n);
   r.capC = MallocArray<double>(12L * n);
   r.capR = MallocArray<double>(4L * n);
   double* t = MallocArray<double>(room);
   double* x = MallocArray<double>(9L * n);
   double* x0 = MallocArray<double>(9L * n);
+  double* gapAt = MallocArray<double>(3L * n);  // per index: B's boundary point less A's, unit size
   double* table = MallocArray<double>(3L * (p + 1));  // one basis-derivative table
-  if (KernelFailed() || !r.span || !r.basis || !r.target || !r.frac || !r.ceil || !r.dir || !r.capC || !r.capR || !t ||
-      !x || !x0 || !table)
+  if (KernelFailed() || !r.span || !r.basis || !r.target || !r.frac || !r.ceil || !r.dir || !r.capC || !r.capR || !r.atStart ||
+      !t || !x || !x0 || !gapAt || !table)
     return -2;
 
   // The samples on side A's knots, with their basis values and derivatives.
@@ -2042,16 +2134,40 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
     if (!(la > 0.0) || !(lb > 0.0)) return false;
     const double raw = std::acos(std::clamp(VecDotProd3(na, nb) / (la * lb), -1.0, 1.0)) * kRadToDeg;
     r.target[s] = raw > 90.0 ? 180.0 - raw : raw;
-    return !(r.frac[s] >= 0.1 && r.frac[s] <= 0.9 && !(r.target[s] > bs->angleTol));
+    if (!shared) {
+      // Split rows are solved for the signed fold: the sense from both normals on A's tangent
+      // (the start's jittered rows cross at up to a degree or so, which the angle between the
+      // sides' own normals holds).
+      VecCrossProd3(a[1], b[3], nb);
+      if (SignedFoldOf(a[1], na, nb) < 0.0) r.target[s] = -r.target[s];
+    }
+    return !shared || !(r.frac[s] >= 0.1 && r.frac[s] <= 0.9 && !(r.target[s] > bs->angleTol));
   };
-  // A real crease is beyond the angle limit at every sample between a tenth and nine tenths: the
-  // middle sample of each span first, which turns the seams only the noise kinked away cheaply.
+  // A real crease of one row is beyond the angle limit at every sample between a tenth and nine
+  // tenths: the middle sample of each span first, which turns the seams only the noise kinked
+  // away cheaply. One of two rows (the edge's own test classified it) somewhere there.
   const int mid = kCreaseSamples / 2;
   for (int s = mid; s < r.m; s += kCreaseSamples)
     if (!startAt(s)) return KernelFailed() ? -2 : 0;
   for (int s = 0; s < r.m; ++s)
     if (s % kCreaseSamples != mid && !startAt(s)) return KernelFailed() ? -2 : 0;
   if (KernelFailed()) return -2;
+  // The end spans of a split-row crease whose corner its neighbours hold are not aimed at the
+  // start but at what the stages before left there (the corner rules' share of the angle; left
+  // free, the solve traded it for the middle, and 2 of 18 creases of a rough 8 x 8 grid ended
+  // with their largest angle inside 2 degrees below their start).
+  const bool endHeld[2] = {!shared && CreaseEndHeldByNeighbours(bs, e, e->corner0),
+                           !shared && CreaseEndHeldByNeighbours(bs, e, e->corner1)};
+  int lastSpan = n - 1;
+  while (lastSpan > p && !(ka[lastSpan + 1] > ka[lastSpan])) --lastSpan;
+  int firstSpan = p;
+  while (firstSpan < lastSpan && !(ka[firstSpan + 1] > ka[firstSpan])) ++firstSpan;
+  double inside = 0.0;
+  for (int s = 0; s < r.m; ++s) {
+    r.atStart[s] = !((endHeld[0] && r.span[s] == firstSpan) || (endHeld[1] && r.span[s] == lastSpan));
+    if (r.frac[s] >= 0.1 && r.frac[s] <= 0.9) inside = std::max(inside, std::fabs(r.target[s]));
+  }
+  if (!(inside > bs->angleTol)) return 0;
 
   // The rows at unit size: a power of two keeps the scaled group's figures the same.
   double origin[3];
@@ -2078,6 +2194,53 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
     toUnit(q, x + 9 * i + 3);
     fb.Get(1, indexB(i), q);
     toUnit(q, x + 9 * i + 6);
+    // Split rows: B's second row is held as its step from B's boundary row laid on A's, so that
+    // the angle reads A's boundary row only; the gap between the rows stays as the heal left it.
+    double* g = gapAt + 3 * i;
+    fb.Get(0, indexB(i), q);
+    toUnit(q, g);
+    for (int c = 0; c < 3; ++c) g[c] = shared ? 0.0 : g[c] - x[9 * i + c], x[9 * i + 6 + c] -= g[c];
+  }
+  // Split rows: side B's boundary is matched to A's samples once (the solve does not move either
+  // row); read at the same parameter instead, the rows' jitter along the seam left the angle a
+  // quarter of a degree off the one measured between closest points.
+  if (!shared) {
+    r.basisB = MallocArray<double>((p + 1L) * r.m);
+    if (KernelFailed() || !r.basisB) return -2;
+    const double* kbNow = bInV ? B->knotsV : B->knotsU;
+    const double c0 = kbNow[p], c1 = kbNow[n];
+    double shift = 0.0;
+    for (int s = 0; s < r.m; ++s) {
+      const double* N = r.basis + 2 * (p + 1) * s;
+      double P[3] = {0, 0, 0}, d[4][3];
+      for (int j = 0; j <= p; ++j) {
+        double q[3];
+        fa.Get(0, r.span[s] - p + j, q);
+        for (int c = 0; c < 3; ++c) P[c] += N[j] * q[c];
+      }
+      const double f = r.frac[s], mapped = e->orient ? c0 + f * (c1 - c0) : c1 - f * (c1 - c0);
+      const double tb = ClosestRowParam(fb, kbNow, n, p, std::clamp(mapped + shift, c0, c1), c0, c1, P, table, d);
+      shift = tb - mapped;
+      // B's basis function of its index m at tb is A's of index indexB(m) at the matching
+      // parameter: the knots match.
+      const double g = (tb - c0) / (c1 - c0), ta = e->orient ? a0 + g * (a1 - a0) : a1 - g * (a1 - a0);
+      int at = p;
+      if (ComputeNubValDerivativesM(ka, std::clamp(ta, a0, a1), n + p + 1, p, orders, 1, &at, table) != 0) return 0;
+      double* NB = r.basisB + (p + 1) * s;
+      for (int k = 0; k <= p; ++k) {
+        const int j = r.span[s] - at + k;
+        NB[k] = j >= 0 && j <= p ? table[j] : 0.0;
+      }
+    }
+  }
+  // Where split rows already fold by half a degree or more, they keep the sense they fold in:
+  // next to where the start's fold changes its sense, its sense is the jittered rows' crossing
+  // tangents' more than the seam's, and aimed at it the rows were turned through no fold, a
+  // degree and more off the angle on either side.
+  for (int s = 0; s < r.m && !shared; ++s) {
+    const double now = CreaseAngle(r, s, x, nullptr);
+    if (!r.atStart[s]) r.target[s] = now;
+    else if (std::fabs(now) >= kFoldSenseKept) r.target[s] = std::copysign(r.target[s], now);
   }
   const double before = CreaseWorst(r, x);
   if (before <= kCreaseAngleHeld) return 0;
@@ -2086,7 +2249,14 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
   // degree (on the strip chain, seed 2 on every point: 56.3 against 57.9 at 8 samples a span).
   // Solved back to that point, the crease went back open; held just below the rise they allow,
   // its samples stay within a degree.
-  for (int s = 0; s < r.m; ++s) r.ceil[s] = e->startSet ? e->startMaxAngle + kCreaseCeilRise : 180.0;
+  for (int s = 0; s < r.m; ++s) {
+    r.ceil[s] = e->startSet ? e->startMaxAngle + kCreaseCeilRise : 180.0;
+    // Split rows: no sample is to get steeper than it began by the fall-backs' degree, nor
+    // steeper than the stages before left it (aimed at the start only, a sample traded against
+    // its neighbours got steeper: on rough 8 x 8 grids one seam more rose by a degree).
+    if (!shared)
+      r.ceil[s] = std::min(r.ceil[s], std::max(std::fabs(r.target[s]) + kCreaseCeilRise, std::fabs(CreaseAngle(r, s, x, nullptr))));
+  }
   // Directions from the rows as the stitch left them; caps around the start's points.
   for (int i = 0; i < n; ++i) {
     const double* q = x + 9 * i;
@@ -2105,6 +2275,8 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
       double o[3];
       (c == 0 || c == 2 ? sa : sb).Get(c < 2 ? 0 : 1, c == 0 || c == 2 ? i : indexB(i), o);
       toUnit(o, r.capC + 12 * i + 3 * c);
+      if (c == 3)
+        for (int k = 0; k < 3; ++k) r.capC[12 * i + 3 * c + k] -= gapAt[3 * i + k];
       const double* at = x + 9 * i + CapPoint(c);
       const double* ctr = r.capC + 12 * i + 3 * c;
       // A point the stitch already took further keeps its distance as its bound.
@@ -2115,6 +2287,17 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
   if (SolveCreaseRows(r, x) != 0) return -2;
   const double after = CreaseWorst(r, x);
   if (!(after < before)) return 0;
+  // Nor may split rows lose the crease's largest angle inside: with the end spans held at what
+  // they kept, a crease whose start peaked there still ended 1.5 degrees below it.
+  if (!shared) {
+    double was = 0.0, now = 0.0;
+    for (int s = 0; s < r.m; ++s)
+      if (r.frac[s] >= 0.1 && r.frac[s] <= 0.9) {
+        was = std::max(was, std::fabs(CreaseAngle(r, s, x0, nullptr)));
+        now = std::max(now, std::fabs(CreaseAngle(r, s, x, nullptr)));
+      }
+    if (now < was && now < inside - kCreaseAngleHeld) return 0;
+  }
   // The fall-backs step back a crease whose largest angle (at the edge's own samples, ends and
   // all) rose by a degree from its start: the angle kept inside must not cost that near the ends.
   if (e->startSet && e->sampleA) {
@@ -2123,7 +2306,7 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
       span = p;
       if (ComputeNubValDerivativesM(ka, std::clamp(e->sampleA[i], a0, a1), n + p + 1, p, orders, 2, &span, table) != 0)
         return 0;
-      largest = std::max(largest, RowsAngle(r, span, table, x, nullptr, nullptr, nullptr));
+      largest = std::max(largest, std::fabs(RowsAngle(r, span, table, x, nullptr, nullptr, nullptr)));
     }
     if (largest > e->startMaxAngle + kCreaseRiseMargin) return 0;
   }
@@ -2137,14 +2320,26 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
   for (int i = kCreaseHeld; i < n - kCreaseHeld; ++i) {
     double q[3][3];
     for (int a = 0; a < 3; ++a)
-      for (int c = 0; c < 3; ++c) q[a][c] = x[9 * i + 3 * a + c] / scale + origin[c];
+      for (int c = 0; c < 3; ++c) q[a][c] = (x[9 * i + 3 * a + c] + (a == 2 ? gapAt[3 * i + c] : 0.0)) / scale + origin[c];
     // Both sides get the same values: the seam stays one row.
-    fa.Set(0, i, q[0]);
-    fb.Set(0, indexB(i), q[0]);
+    if (shared) {
+      fa.Set(0, i, q[0]);
+      fb.Set(0, indexB(i), q[0]);
+    }
     fa.Set(1, i, q[1]);
     fb.Set(1, indexB(i), q[2]);
   }
   FreeBsplineProperties(A);
   FreeBsplineProperties(B);
   return KernelFailed() ? -2 : 1;
+}
+
+}  // namespace
+
+int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
+  return KeepCreaseAngleOf(bs, start, edge, true);
+}
+
+int KeepSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
+  return KeepCreaseAngleOf(bs, start, edge, false);
 }

@@ -131,6 +131,16 @@ int KeepCreaseSideNormalsNearCorners(BndrStruct* bs, Bspline* const* start, cons
 // turned a normal over at a sample (rows left as they were); -2 for a bad edge index or a memory
 // failure.
 int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
+// The same solve on a crease whose sides keep their own boundary rows (a seam meeting others at a
+// corner): only the second rows move, each along its side's normal, B's read as its step from
+// its own boundary row laid on A's (the two sides' knots along the seam must match), so that
+// every gap stays as the heal left it. It takes every real crease (beyond the angle limit
+// somewhere between a tenth and nine tenths at its start). At an end where the seams around the
+// corner hold its angle (every other seam there healed smooth, or one other crease at a right
+// angle: a side of one of its surfaces) the end's knot span is not aimed at the start, only held
+// below it plus 0.8 degree: the neighbours' shared corner points set what the crease keeps there.
+// Returns as KeepSharedRowCreaseAngle.
+int KeepSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
 // Older loop without the improvement tests.
 int HealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol);
 // One pass over every surface with a curve meeting a G1 edge.
