@@ -6,6 +6,9 @@
 // there. Measured from the host's side with the kernel-independent seam measure.
 #include <algorithm>
 #include <cmath>
+#include <array>
+#include <map>
+#include <tuple>
 
 #include "tests/plugin/plugin_fixture.h"
 
@@ -22,11 +25,45 @@ struct InteriorResult {
   int smoothed = 0;       // of those, ending within HEALANGLE between 0.1 and 0.9
   int creases = 0;        // seams beyond MAXANGLE at the start between 0.1 and 0.9
   int kept = 0;           // of those, ending with their largest angle there within a degree of it
+  int offAlong = 0;       // of those, more than a degree off their start at a sample between 0.1
+                          // and 0.9 outside the end spans their corners hold (HeldEnds)
 };
+
+// Which ends of each seam of an n x n grid (elements row by row, seams from side 3 or 4 of
+// elemA) meet a vertex inside the grid where the other seams hold the crease's angle: every
+// other seam there is no crease, or one crease is, at a right angle (a side of one of its
+// patches). There the smooth seams share one normal at the vertex, and the second-row points
+// diagonal to it tie, a row in, the folds of the two halves of one grid line to the sum of the
+// other two's: a lone crease's fold there is the smooth seams', about none, and through its end
+// knot span it keeps what they allow, not its start. Two halves of one line both creases (or
+// more creases) share an angle the other line's kink carries, and on the outer boundary nothing
+// ties the end: those ends keep their start.
+std::vector<std::array<bool, 2>> HeldEnds(const SampleGroup& g, int n, const std::vector<bool>& crease) {
+  std::map<std::tuple<int, int, int>, bool> at;  // (vertical, x, y) of a seam's first end -> crease
+  std::vector<std::tuple<int, int, int>> key(g.seams.size());
+  for (size_t k = 0; k < g.seams.size(); ++k) {
+    const int e = g.seams[k].elemA, i = e % n, j = e / n;
+    key[k] = g.seams[k].sideA == 3 ? std::make_tuple(1, i + 1, j) : std::make_tuple(0, i, j + 1);
+    at[key[k]] = crease[k];
+  }
+  auto held = [&](int x, int y, int vertical) {
+    if (x <= 0 || y <= 0 || x >= n || y >= n) return false;
+    const bool below = at[{1, x, y - 1}], above = at[{1, x, y}], left = at[{0, x - 1, y}], right = at[{0, x, y}];
+    const int others = below + above + left + right - 1;
+    const bool straight = vertical ? below && above : left && right;
+    return others == 0 || (others == 1 && !straight);
+  };
+  std::vector<std::array<bool, 2>> ends(g.seams.size());
+  for (size_t k = 0; k < g.seams.size(); ++k) {
+    const auto [vertical, x, y] = key[k];
+    ends[k] = {held(x, y, vertical), vertical ? held(x, y + 1, vertical) : held(x + 1, y, vertical)};
+  }
+  return ends;
+}
 
 class CreaseInterior : public PluginTest {
  protected:
-  InteriorResult HealAndMeasure(const SampleGroup& g) {
+  InteriorResult HealAndMeasure(const SampleGroup& g, int n) {
     std::vector<SeamMeasure> before;
     for (const SampleSeam& s : g.seams) before.push_back(MeasureSeam(s, kSamples));
     const HealTargets t;
@@ -34,6 +71,10 @@ class CreaseInterior : public PluginTest {
     EXPECT_EQ(initSeamWeld(ctx), 0);
     EXPECT_EQ(UpdateAll(ctx, static_cast<int>(g.elements.size())), 0);
     EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+    std::vector<bool> crease(g.seams.size());
+    for (size_t k = 0; k < g.seams.size(); ++k)
+      crease[k] = before[k].maxAngle > t.maxAngle && LargestAngleInside(before[k]) > t.maxAngle;
+    const std::vector<std::array<bool, 2>> held = HeldEnds(g, n, crease);
     InteriorResult r;
     for (size_t k = 0; k < g.seams.size(); ++k) {
       const SeamMeasure a = MeasureSeam(g.seams[k], kSamples);
@@ -48,6 +89,14 @@ class CreaseInterior : public PluginTest {
       if (was > t.maxAngle) {
         ++r.creases;
         r.kept += std::fabs(now - was) <= 1.0;
+        // The end knot span: a fifth of the length on these 8-point cubic patches.
+        double off = 0.0;
+        for (int i = 0; i < kSamples; ++i) {
+          const double f = i / (kSamples - 1.0);
+          if (!InsideSeam(i, kSamples) || (held[k][0] && f < 0.2) || (held[k][1] && f > 0.8)) continue;
+          off = std::max(off, std::fabs(a.angles[i] - before[k].angles[i]));
+        }
+        r.offAlong += off > 1.0;
       } else {
         ++r.spikes;
         r.smoothed += now <= t.healAngle;
@@ -70,24 +119,30 @@ class CreaseInterior : public PluginTest {
 // Corners aimed at a crease's angle a tenth in, where its start dipped just before, lifted the
 // dip with the angle they kept: 2 seams of the 4 x 4 grid seed 2 got steeper, by up to 1.83
 // degrees, and the 8 x 8 grids' worst rose by 1.50 and 1.62 degrees.
+// Fitted to each side's start normals only, creases whose sides keep their own boundary rows
+// ended more than a degree off their start angle outside the end spans their corners hold on
+// 3, 6, 10 and 13 seams, most of them by 1.0 to 1.8 degrees a third to two thirds along; solved
+// for the angle itself last, 1, 5, 10 and 10.
 TEST_F(CreaseInterior, RoughGridSeamsGetNoSteeperAlongTheirLength) {
   const struct {
     int n;
     unsigned seed;
-    int steeper, spikes, creases, kept;
-  } grids[] = {{4, 1, 0, 18, 5, 5}, {4, 2, 1, 16, 7, 5}, {8, 1, 4, 81, 18, 15}, {8, 2, 2, 69, 23, 20}};
+    int steeper, spikes, creases, kept, offAlong;
+  } grids[] = {{4, 1, 0, 18, 5, 5, 1}, {4, 2, 1, 16, 7, 5, 5}, {8, 1, 4, 81, 18, 15, 10}, {8, 2, 2, 69, 23, 20, 10}};
   for (const auto& c : grids) {
     SAAStubReset();
-    const InteriorResult r = HealAndMeasure(BuildRoughGrid(c.n, 8, 0.005, 0.001, c.seed));
+    const InteriorResult r = HealAndMeasure(BuildRoughGrid(c.n, 8, 0.005, 0.001, c.seed), c.n);
     SCOPED_TRACE(testing::Message() << c.n << " x " << c.n << " seed " << c.seed << ": worst rise " << r.worst
-                                    << ", steeper " << r.steeper << ", kept " << r.kept);
+                                    << ", steeper " << r.steeper << ", kept " << r.kept << ", off along "
+                                    << r.offAlong);
     EXPECT_EQ(r.open, 0);
     EXPECT_LE(r.steeper, c.steeper);
-    EXPECT_LE(r.worst, 1.6);
+    EXPECT_LE(r.worst, 1.55);
     EXPECT_EQ(r.spikes, c.spikes);
     EXPECT_EQ(r.smoothed, r.spikes);
     EXPECT_EQ(r.creases, c.creases);
     EXPECT_GE(r.kept, c.kept);
+    EXPECT_LE(r.offAlong, c.offAlong);
   }
 }
 
