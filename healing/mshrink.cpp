@@ -11,6 +11,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 #include "bspline/cclone.h"
 #include "bspline/ctrlnubs.h"
@@ -1649,6 +1650,10 @@ namespace {
 // Samples per knot span along the seam: with 4, a 45-degree crease of the noisy strip chain still
 // ended up to 1.75 degrees off its start between them; with 8, within one.
 constexpr int kCreaseSamples = 8;
+// The same for a crease of two rows: its angles on rough grids are a few degrees, and 5 kept
+// them as well as 8 (with 4, three creases more of the rough 4 x 4 and 8 x 8 grids ended a
+// degree off).
+constexpr int kSplitCreaseSamples = 5;
 // How far a control point of the seam's rows may end from where the heal found it, in start gaps
 // of the seam: a surface is to move at most 3 x the largest gap closed on its sides, and the gap
 // here, at 8 samples a span, can be a tenth above the one a coarser measure finds (with 2.5 the
@@ -1672,6 +1677,7 @@ constexpr int kCreaseHeld = 2;
 // Penalty weights of the movement cap, tightened in turn, and the damped steps at each.
 constexpr double kCreaseCapWeights[] = {10.0, 100.0, 1000.0};
 constexpr int kCreaseSteps = 10;
+constexpr int kSplitCreaseSteps = 4;
 constexpr double kRadToDeg = 57.29577951308232;
 
 // The seam's rows at unit size and its samples. Control index i is side A's; x holds per index the
@@ -1690,6 +1696,10 @@ struct CreaseRows {
   double* basisB = nullptr;  // with rowHeld, per sample p + 1: side B's basis values where its
                              // boundary comes closest to A's sample, on the sample's indices
   bool rowHeld = false;      // the boundary rows stay (each side has its own): second rows only
+  // With rowHeld, the rows before the solve: each side's new second row is held below the
+  // ceilings against the other side's old one too (mix: scratch for the two mixed rows, 18 n).
+  const double* was = nullptr;
+  double* mix = nullptr;
   bool Movable(int i) const { return i >= kCreaseHeld && i < n - kCreaseHeld; }
 };
 
@@ -1824,12 +1834,37 @@ double CapExcess(const CreaseRows& r, const double* x, int i, int c, double w, d
   return w * (len - rad) / rad;
 }
 
+// The mixed rows of r.was and x: side A's new second row with B's old one, then the reverse.
+void MixRows(const CreaseRows& r, const double* x) {
+  const long size = 9L * r.n;
+  std::copy(x, x + size, r.mix);
+  std::copy(x, x + size, r.mix + size);
+  for (int i = 0; i < r.n; ++i)
+    for (int c = 0; c < 3; ++c) {
+      r.mix[9 * i + 6 + c] = r.was[9 * i + 6 + c];
+      r.mix[size + 9 * i + 3 + c] = r.was[9 * i + 3 + c];
+    }
+}
+
+// The angle at sample s of mixed rows `side` (0: A's new row, 1: B's), with J its derivatives
+// along the new row's unknowns only.
+double MixedAngle(const CreaseRows& r, int s, int side, double* J) {
+  const double a = CreaseAngle(r, s, r.mix + 9L * r.n * side, J);
+  for (int k = 0; J && k <= r.p; ++k) J[kCreaseVars * k + 1 - side] = 0.0;
+  return a;
+}
+
 double CreaseCost(const CreaseRows& r, const double* x, double w) {
   double cost = 0.0;
+  if (r.was) MixRows(r, x);
   for (int s = 0; s < r.m; ++s) {
     const double a = CreaseAngle(r, s, x, nullptr), e = a - r.target[s],
                  over = kCeilWeight * std::max(0.0, std::fabs(a) - r.ceil[s]);
     cost += e * e + over * over;
+    for (int side = 0; r.was && side < 2; ++side) {
+      const double mixed = kCeilWeight * std::max(0.0, std::fabs(MixedAngle(r, s, side, nullptr)) - r.ceil[s]);
+      cost += mixed * mixed;
+    }
   }
   for (int i = kCreaseHeld; i < r.n - kCreaseHeld; ++i)
     for (int c = 0; c < 4; ++c) {
@@ -1865,13 +1900,28 @@ int SolveCreaseRows(const CreaseRows& r, double* x) {
   if (KernelFailed() || !H || !Hl || !rows || !g || !d || !xn || !J) return -2;
   for (int v = 0; v < nvar; ++v) rows[v] = Hl + static_cast<long>(v) * W;
   for (double w : kCreaseCapWeights) {
+    // Split rows start close (the rows were fitted to the start normals) and move little: the
+    // tightest cap at once, a few steps (on rough grids as good as the full ladder, on the 16 x
+    // 16 benchmark grid a third of the heal's time less).
+    if (r.rowHeld && w < kCreaseCapWeights[std::size(kCreaseCapWeights) - 1]) continue;
     double lambda = 1e-2, cost = CreaseCost(r, x, w);
-    for (int it = 0; it < kCreaseSteps; ++it) {
+    for (int it = 0; it < (r.rowHeld ? kSplitCreaseSteps : kCreaseSteps); ++it) {
       std::fill(H, H + static_cast<long>(nvar) * W, 0.0);
       std::fill(g, g + nvar, 0.0);
+      if (r.was) MixRows(r, x);
       for (int s = 0; s < r.m; ++s) {
-        const double ang = CreaseAngle(r, s, x, J), res = ang - r.target[s];
         const int v0 = kCreaseVars * (r.span[s] - r.p);
+        for (int side = 0; r.was && side < 2; ++side) {
+          const double ang = MixedAngle(r, s, side, J), k2 = kCeilWeight * kCeilWeight;
+          const double over = std::max(0.0, std::fabs(ang) - r.ceil[s]);
+          if (over == 0.0) continue;
+          for (int a = 0; a < W; ++a) {
+            if (J[a] == 0.0) continue;
+            g[v0 + a] += J[a] * k2 * (ang < 0.0 ? -over : over);
+            for (int b = a; b < W; ++b) H[static_cast<long>(v0 + a) * W + (b - a)] += k2 * J[a] * J[b];
+          }
+        }
+        const double ang = CreaseAngle(r, s, x, J), res = ang - r.target[s];
         // Beyond its ceiling the sample's angle is a second residual with the same derivatives.
         // (A signed fold's size is its angle.)
         const double over = std::max(0.0, std::fabs(ang) - r.ceil[s]), k2 = kCeilWeight * kCeilWeight;
@@ -2054,7 +2104,8 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   r.rowHeld = !shared;
   int spans = 0;
   for (int s = p; s < n; ++s) spans += ka[s + 1] > ka[s];
-  const int room = kCreaseSamples * spans;
+  const int perSpan = shared ? kCreaseSamples : kSplitCreaseSamples;
+  const int room = perSpan * spans;
   r.span = MallocArray<int>(room);
   r.basis = MallocArray<double>(2L * (p + 1) * room);
   r.target = MallocArray<double>(room);
@@ -2078,8 +2129,8 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   int span = p;
   for (int s = p; s < n; ++s) {
     if (!(ka[s + 1] > ka[s])) continue;
-    for (int q = 0; q < kCreaseSamples; ++q) {
-      const double tq = ka[s] + (q + 0.5) / kCreaseSamples * (ka[s + 1] - ka[s]);
+    for (int q = 0; q < perSpan; ++q) {
+      const double tq = ka[s] + (q + 0.5) / perSpan * (ka[s + 1] - ka[s]);
       span = p;
       if (ComputeNubValDerivativesM(ka, tq, n + p + 1, p, orders, 2, &span, table) != 0) return 0;
       double* bv = r.basis + 2 * (p + 1) * r.m;
@@ -2146,11 +2197,11 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   // A real crease of one row is beyond the angle limit at every sample between a tenth and nine
   // tenths: the middle sample of each span first, which turns the seams only the noise kinked
   // away cheaply. One of two rows (the edge's own test classified it) somewhere there.
-  const int mid = kCreaseSamples / 2;
-  for (int s = mid; s < r.m; s += kCreaseSamples)
+  const int mid = perSpan / 2;
+  for (int s = mid; s < r.m; s += perSpan)
     if (!startAt(s)) return KernelFailed() ? -2 : 0;
   for (int s = 0; s < r.m; ++s)
-    if (s % kCreaseSamples != mid && !startAt(s)) return KernelFailed() ? -2 : 0;
+    if (s % perSpan != mid && !startAt(s)) return KernelFailed() ? -2 : 0;
   if (KernelFailed()) return -2;
   // The end spans of a split-row crease whose corner its neighbours hold are not aimed at the
   // start but at what the stages before left there (the corner rules' share of the angle; left
@@ -2284,6 +2335,15 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
     }
   }
   std::copy(x, x + 9 * n, x0);
+  if (!shared) {
+    // Each side may fall back to its positional stitch alone: neither new row may leave the
+    // crease steeper against the other's old one (on the 16 x 16 benchmark grid, sides solved
+    // against a neighbour that went back then folded up to 10 degrees steeper, and 14 sides of
+    // the surfaces sent back after them stayed open).
+    r.was = x0;
+    r.mix = MallocArray<double>(18L * n);
+    if (KernelFailed() || !r.mix) return -2;
+  }
   if (SolveCreaseRows(r, x) != 0) return -2;
   const double after = CreaseWorst(r, x);
   if (!(after < before)) return 0;
