@@ -132,13 +132,17 @@ int KeepCreaseSideNormalsNearCorners(BndrStruct* bs, Bspline* const* start, cons
 // failure.
 int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
 // The same solve on a crease whose sides keep their own boundary rows (a seam meeting others at a
-// corner): only the second rows move, each along its side's normal, B's read as its step from
-// its own boundary row laid on A's (the two sides' knots along the seam must match), so that
-// every gap stays as the heal left it. It takes every real crease (beyond the angle limit
-// somewhere between a tenth and nine tenths at its start). At an end where the seams around the
-// corner hold its angle (every other seam there healed smooth, or one other crease at a right
-// angle: a side of one of its surfaces) the end's knot span is not aimed at the start, only held
-// below it plus 0.8 degree: the neighbours' shared corner points set what the crease keeps there.
+// corner), run after the tangential heal: only the second rows move, each along its side's
+// normal, B's read where its boundary comes closest to A's samples (the two sides' knots along
+// the seam must match), so that every gap stays as the heal left it. It takes every real crease
+// (beyond the angle limit somewhere between a tenth and nine tenths at its start), at 5 samples a
+// knot span, for the fold signed about the seam (where the rows fold by half a degree or more,
+// in the sense they fold now). No sample may end steeper than its start plus 0.8 degree or than
+// it was, nor with either side's new row against the other's old one (either surface may fall
+// back alone). At an end where the seams around the corner hold its angle (every other seam
+// there healed smooth, or one other crease at a right angle: a side of one of its surfaces) the
+// end's knot span is aimed at what the rows have there, not at the start. The solve is also
+// left undone when it lowers the crease's largest angle inside below its start's less a degree.
 // Returns as KeepSharedRowCreaseAngle.
 int KeepSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
 // Older loop without the improvement tests.
