@@ -1902,7 +1902,7 @@ int SolveCreaseRows(const CreaseRows& r, double* x) {
   for (double w : kCreaseCapWeights) {
     // Split rows start close (the rows were fitted to the start normals) and move little: the
     // tightest cap at once, a few steps (on rough grids as good as the full ladder, on the 16 x
-    // 16 benchmark grid a third of the heal's time less).
+    // 16 benchmark grid a sixth of the heal's time less).
     if (r.rowHeld && w < kCreaseCapWeights[std::size(kCreaseCapWeights) - 1]) continue;
     double lambda = 1e-2, cost = CreaseCost(r, x, w);
     for (int it = 0; it < (r.rowHeld ? kSplitCreaseSteps : kCreaseSteps); ++it) {
