@@ -1,5 +1,6 @@
 #include "foundation/solvmat.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -45,12 +46,18 @@ void CroutColumn(M a, int n, int j) {
   }
 }
 
-// Largest |entry| of row i; a later entry replaces the maximum only when strictly larger.
+// Largest |entry| of row i; a later entry replaces the maximum only when strictly larger, so a
+// NaN is passed over: `finite` is cleared when the row holds one or an infinity.
 template <typename M>
-double RowAbsMax(M a, int n, int i) {
+double RowAbsMax(M a, int n, int i, bool* finite) {
   double big = 0.0;
-  for (int j = 0; j < n; ++j)
-    if (std::fabs(a(i, j)) > big) big = std::fabs(a(i, j));
+  bool nan = false;
+  for (int j = 0; j < n; ++j) {
+    const double v = std::fabs(a(i, j));
+    if (v > big) big = v;
+    nan |= v != v;
+  }
+  if (nan || big > DBL_MAX) *finite = false;
   return big;
 }
 
@@ -81,20 +88,35 @@ void LuBackSubstitute(M a, int n, const int* indx, double* b) {
   }
 }
 
-// The decomposition of ludcmp_ff over any layout, with the caller's scratch rows (n doubles each).
+// The decomposition of ludcmp_ff over any layout, with the caller's scratch: 3 n doubles and
+// n ints.
+//
+// Crout's sums, taken step by step: after the pivot of column j is chosen and the multipliers
+// below it are divided by it, every row below takes away its multiplier times row j in the
+// columns after j. Each entry so loses the same products in the same order (k increasing) as
+// Crout's inner product a(i, j) - sum_k a(i, k) a(k, j) takes them, and each column reaches its
+// pivot choice as fully reduced, so the factors are Crout's. Done this way, a product with an
+// exact zero factor, a multiplier or an entry of row j, is left out: a finite number times zero
+// changes no sum that is not zero (only a zero entry may keep another sign). The KKT systems
+// of the constrained curve fits are mostly zeros: the full sums took eleven times the products.
+// A matrix with an entry that is not finite has every product taken, so that its NaNs (zero
+// times an infinity) spread as they always did.
 template <typename M>
-int LuDecompose(M a, int n, int* indx, double* d, double* rowScale, double* rowMax) {
+int LuDecompose(M a, int n, int* indx, double* d, double* scratch, int* cols) {
+  double* rowScale = scratch;
+  double* rowMax = scratch + n;
+  double* pivotRow = scratch + 2 * n;  // the entries of row j that are taken away, at cols
   *d = 1.0;
   bool small = false;  // once set, it holds for the rest of the decomposition
+  bool finite = true;
   for (int i = 0; i < n; ++i) {
-    const double big = RowAbsMax(a, n, i);
+    const double big = RowAbsMax(a, n, i, &finite);
     if (big == 0.0) return -2;
     if (big < kTiny) small = true;
     rowMax[i] = big;
     rowScale[i] = 1.0 / big;  // read only while no row is tiny
   }
   for (int j = 0; j < n; ++j) {
-    CroutColumn(a, n, j);
     double best = 0.0;
     int p = j;
     for (int i = j; i < n; ++i) {
@@ -130,6 +152,18 @@ int LuDecompose(M a, int n, int* indx, double* d, double* rowScale, double* rowM
         a(i, j) /= pivot;
       }
     }
+    int count = 0;
+    for (int c = j + 1; c < n; ++c) {
+      const double u = a(j, c);
+      cols[count] = c;  // count <= c - j - 1: a slot of the list, kept only when it counts
+      pivotRow[count] = u;
+      count += u != 0.0 || !finite;
+    }
+    for (int i = j + 1; i < n; ++i) {
+      const double m = a(i, j);
+      if (m == 0.0 && finite) continue;
+      for (int c = 0; c < count; ++c) a(i, cols[c]) -= m * pivotRow[c];
+    }
   }
   return 0;
 }
@@ -148,9 +182,10 @@ void LuInverse(M a, int n, const int* indx, double* col, Out inv) {
 
 int ludcmp_ff(double** a, int n, int* indx, double* d) {
   if (n <= 0) return 0;
-  const Owned<double, Free> rowScale(MallocArray<double>(n)), rowMax(MallocArray<double>(n));
+  const Owned<double, Free> scratch(MallocArray<double>(3, n));
+  const Owned<int, Free> cols(MallocArray<int>(n));
   if (MemoryErrorSet()) return -2;
-  return LuDecompose(RowPtrView{a}, n, indx, d, rowScale.get(), rowMax.get());
+  return LuDecompose(RowPtrView{a}, n, indx, d, scratch.get(), cols.get());
 }
 
 void lubksb_ff(double** a, int n, const int* indx, double* b) { LuBackSubstitute(RowPtrView{a}, n, indx, b); }
@@ -168,10 +203,10 @@ int inverse_matrix_ff(double** A, double** Ainv, int n) {
 
 int inverse_matrix3(double A[3][3], double Ainv[3][3]) {
   // The very arithmetic of inverse_matrix_ff on a 3 x 3, with its scratch on the stack.
-  double rowScale[3], rowMax[3], col[3], d;
-  int indx[3];
+  double scratch[9], col[3], d;
+  int indx[3], cols[3];
   const Fixed3View a{A};
-  if (LuDecompose(a, 3, indx, &d, rowScale, rowMax) != 0) return -2;
+  if (LuDecompose(a, 3, indx, &d, scratch, cols) != 0) return -2;
   LuInverse(a, 3, indx, col, Fixed3View{Ainv});
   return 0;
 }
@@ -198,7 +233,8 @@ int ludcmp4(double* a, int n, int* indx, double* d) {
   *d = 1.0;
   const Flat4 m{a};
   for (int i = 0; i < n; ++i) {
-    const double big = RowAbsMax(m, n, i);
+    bool finite = true;  // not asked here
+    const double big = RowAbsMax(m, n, i, &finite);
     if (big == 0.0) {
       DebugMessageFormat("%s", MSGstr("Singular matrix in LUDMP()"));
       singular = true;

@@ -1,6 +1,8 @@
 // Dense LU solves, inverses, 4 x 4 transform inverses, the symmetric eigensystem, and banded
 // symmetric solves with fixed unknowns, against dense references.
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -68,6 +70,104 @@ TEST_F(DenseSolve, LuResidualsAndInverse) {
     EXPECT_EQ(std::memcmp(A[0], Keep[0], sizeof(double) * n * n), 0);
     for (int i = 0; i < n; ++i) EXPECT_NEAR(b[i], x[i], 1e-9 * (1 + std::abs(x[i])));
     for (double** m : {A, F, G, Ainv, Keep}) matrix_free_ff(m);
+  }
+}
+
+// Crout's method as written in the books, every inner product summed in full, with the
+// decomposition's pivot rule (implicit row scaling, the later row within 1e-10 of the best
+// measure wins): the reference for the factors. Rows of ordinary size only (none below 1e-10).
+int FullCrout(Dense& a, std::vector<int>& indx, double* d) {
+  const int n = static_cast<int>(a.size());
+  Vec scale(n);
+  for (int i = 0; i < n; ++i) {
+    double big = 0.0;
+    for (double v : a[i]) big = std::max(big, std::abs(v));
+    scale[i] = 1.0 / big;
+  }
+  *d = 1.0;
+  for (int j = 0; j < n; ++j) {
+    for (int i = 0; i < n; ++i) {
+      double s = a[i][j];
+      for (int k = 0; k < std::min(i, j); ++k) s -= a[i][k] * a[k][j];
+      a[i][j] = s;
+    }
+    double best = 0.0;
+    int p = j;
+    for (int i = j; i < n; ++i) {
+      const double m = std::abs(a[i][j]) * scale[i];
+      if (m > best || std::abs(m - best) <= 1e-10) best = m, p = i;
+    }
+    if (p != j) std::swap(a[p], a[j]), *d = -*d, scale[p] = scale[j];
+    indx[j] = p;
+    const double pivot = a[j][j];
+    if (pivot == 0.0) return -2;
+    // A pivot below 1e-10 divides (its reciprocal could overflow).
+    for (int i = j + 1; i < n; ++i) a[i][j] = std::abs(pivot) >= 1e-10 ? a[i][j] * (1.0 / pivot) : a[i][j] / pivot;
+  }
+  return 0;
+}
+
+// Systems that are mostly zeros, as the constrained curve fits give (three copies of a band on
+// the diagonal bordered by constraint rows), and random sparse ones, at scales 1e-6 .. 1e6:
+// the decomposition leaves out the products with a zero factor, and its factors, pivots and
+// solutions are still those of the full sums to the last bit (a zero may differ in sign only).
+// A matrix holding an infinity has its NaNs spread over the same entries.
+TEST_F(DenseSolve, SparseSystemsFactorAsTheFullSums) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (int round = 0; round < 60; ++round) {
+    const double size = std::pow(10.0, static_cast<int>(rng() % 13) - 6);
+    Dense a;
+    if (round % 2 == 0) {
+      // [[A, -C'], [C, 0]] with A three copies of a symmetric band of width 4.
+      const int nc = 4 + rng() % 6, n = 3 * nc, m = 2 + rng() % 6;
+      a.assign(n + m, Vec(n + m, 0.0));
+      for (int b = 0; b < 3; ++b)
+        for (int i = 0; i < nc; ++i)
+          for (int j = i; j < std::min(nc, i + 4); ++j)
+            a[b * nc + i][b * nc + j] = a[b * nc + j][b * nc + i] = i == j ? 4.0 * size : size * u(rng);
+      for (int k = 0; k < m; ++k)
+        for (int j = 0; j < n; ++j)
+          if (rng() % 5 == 0) a[n + k][j] = size * u(rng), a[j][n + k] = -a[n + k][j];
+    } else {
+      const int n = 1 + rng() % 40;
+      a.assign(n, Vec(n, 0.0));
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j)
+          if (i == j || rng() % 4 == 0) a[i][j] = size * u(rng);
+    }
+    const int n = static_cast<int>(a.size());
+    Dense ref = a;
+    std::vector<int> refIndx(n), indx(n);
+    double refD = 0.0, d = 0.0;
+    const int refStatus = FullCrout(ref, refIndx, &refD);
+    double** F = allocate_matrix_ff(n, n);
+    for (int i = 0; i < n; ++i) std::copy(a[i].begin(), a[i].end(), F[i]);
+    ASSERT_EQ(ludcmp_ff(F, n, indx.data(), &d), refStatus) << round;
+    if (refStatus == 0) {
+      EXPECT_EQ(indx, refIndx) << round;
+      EXPECT_EQ(d, refD);
+      for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) ASSERT_EQ(F[i][j], ref[i][j]) << round << " " << i << " " << j;
+      Vec b(n), x(n);
+      for (auto& v : b) v = u(rng);
+      x = b;
+      lubksb_ff(F, n, indx.data(), x.data());
+      double** R = allocate_matrix_ff(n, n);
+      for (int i = 0; i < n; ++i) std::copy(ref[i].begin(), ref[i].end(), R[i]);
+      lubksb_ff(R, n, refIndx.data(), b.data());
+      EXPECT_EQ(x, b) << round;
+      matrix_free_ff(R);
+    }
+    // One infinity: zero times it is NaN, and the NaNs reach the entries the full sums reach.
+    a[n - 1][0] = std::numeric_limits<double>::infinity();
+    ref = a;
+    FullCrout(ref, refIndx, &refD);
+    for (int i = 0; i < n; ++i) std::copy(a[i].begin(), a[i].end(), F[i]);
+    ludcmp_ff(F, n, indx.data(), &d);
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j) EXPECT_EQ(std::isnan(F[i][j]), std::isnan(ref[i][j])) << round << " " << i << " " << j;
+    matrix_free_ff(F);
   }
 }
 
