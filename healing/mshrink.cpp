@@ -559,7 +559,7 @@ int WrapBndrCrv3ToSamplePointNubVals(BndrStruct* bs, int curve, const ShrnkWrapP
     const double f = BelowUnitSize(C.get());
     ScaleWrap(C.get(), c.get(), x, y, z, count, f);
     if (ConstrainedShrinkWrapCrv3NubVals(C.get(), count, t, x, y, z, params, c.get(), basis, spans,
-                                         &W) != 0)
+                                         &W, bs->gram) != 0)
       W = nullptr;
     if (W && TurnsBackAtCorner(C.get(), W, c.get())) {
       FreeBspline(W);
@@ -1083,8 +1083,8 @@ int GetBndrCrvHealedNormalsCorBspl(BndrStruct* bs, int curve, Bspline** out) {
   {
     const Samples ownT(t), ownX(nx), ownY(ny), ownZ(nz);
     const ShrnkWrapParams options = CrossDerivOptions();
-    if (ConstrainedWrapCrossDerivBspline(D.get(), count, t, nx, ny, nz, &options, c.get(), &r) !=
-            0 ||
+    if (ConstrainedWrapCrossDerivBspline(D.get(), count, t, nx, ny, nz, &options, c.get(), &r, 1,
+                                         bs->gram) != 0 ||
         !r)
       return -2;
   }
@@ -1231,7 +1231,7 @@ int ComputeReshapeCrsBsplConstraint(const Bspline* curve, const double normal[3]
 int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, const double* nx,
                                      const double* ny, const double* nz,
                                      const ShrnkWrapParams* params, const LinearConstraint* c,
-                                     Bspline** out, int held) {
+                                     Bspline** out, int held, Crv3GramCache* gram) {
   if (!out) return -2;
   *out = nullptr;
   if (!D || D->kind != 1 || D->dimension != 3 || !params || count < 1 || !t || !nx || !ny || !nz ||
@@ -1276,7 +1276,7 @@ int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, con
   double** A = nullptr;
   double *bx = nullptr, *by = nullptr, *bz = nullptr;
   const int built =
-      SetupShrinkWrapCrv3FunctionalMat(E.get(), q[0], q[1], q[2], q[3], m, s, w, &A, &bx, &by, &bz);
+      SetupShrinkWrapCrv3FunctionalMat(E.get(), q[0], q[1], q[2], q[3], m, s, w, &A, &bx, &by, &bz, gram);
   // The functional lives outside every scope; tie it to this one.
   const Owned<double*, matrix_free_ff> ownA(A);
   const Samples ownBx(bx), ownBy(by), ownBz(bz);

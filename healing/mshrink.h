@@ -168,11 +168,12 @@ int SetBndrCrvWrapNormalSamples(BndrStruct* bs, int curve, double** t, double** 
                                 double** nz, int* count);
 // A copy of D whose inner control points move so that D loses its component along the sample
 // normals, exactly at the constraint entries; the `held` first and last control points stay.
-// Fitted, as the wraps are, on a copy of D at most of unit size.
+// Fitted, as the wraps are, on a copy of D at most of unit size; the Gram matrices from `gram`
+// when set.
 int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, const double* nx,
                                      const double* ny, const double* nz,
                                      const ShrnkWrapParams* params, const LinearConstraint* c,
-                                     Bspline** out, int held = 1);
+                                     Bspline** out, int held = 1, Crv3GramCache* gram = nullptr);
 // The row of the curve's basis values at t (count of control points, zeros outside the span)
 // and the displacement -(C(t) . n) n with n normalised; -2 for a vector shorter than 0.001.
 int ComputeReshapeCrsBsplConstraint(const Bspline* curve, const double normal[3], double t,

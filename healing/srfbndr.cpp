@@ -27,6 +27,7 @@
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 #include "healing/srfbndrc.h"
+#include "shrinkwrap/cshrink.h"
 #include "shrinkwrap/csmooth.h"
 
 namespace {
@@ -159,6 +160,11 @@ BndrStruct* MallocNullBndrStruct() {
   if (!CallocArrayUnlessFailed(bs, 1)) return nullptr;
   bs->tol = 1e-6;
   bs->nSample = 100;
+  bs->gram = NewCrv3GramCache();
+  if (!bs->gram) {
+    Free(bs);
+    return nullptr;
+  }
   return bs;
 }
 
@@ -198,6 +204,7 @@ int FreeBndrStruct(BndrStruct* bs) {
   FreeAndNull(bs->crvs);
   FreeAndNull(bs->edges);
   FreeAndNull(bs->corners);
+  FreeCrv3GramCache(bs->gram);
   Free(bs);
   return 0;
 }

@@ -31,6 +31,7 @@ struct SrfInfoStruct;
 struct CrvInfoStruct;
 struct EdgeInfoStruct;
 struct CornerInfoStruct;
+struct Crv3GramCache;
 
 struct BndrStruct {
   int nSrf;
@@ -46,6 +47,9 @@ struct BndrStruct {
   double angleTol;  // the MAXANGLE its seams were classified with (0 when empty)
   double maxDev;  // largest chordal deviation of the graph's samples
   int nSample;    // 100 when empty; the build never changes it
+  // The Gram matrices of the boundary rows' fits, owned (made with the structure; null in a
+  // structure made otherwise, whose fits then compute their own).
+  Crv3GramCache* gram;
 };
 
 struct SrfInfoStruct {
@@ -174,6 +178,7 @@ struct BndrHalfEdge {
 inline int BndrSlot(int side, int end) { return 2 * end + side; }
 
 // ---- building and freeing -----------------------------------------------------------------
+// An empty structure with an empty Gram cache; null when memory ran out.
 BndrStruct* MallocNullBndrStruct();
 // The structure of a finished graph: records, indices, samples (nSamples, 2 when below 2) and
 // continuity of every paired edge against maxGap / maxAngle; outer continuity as given.

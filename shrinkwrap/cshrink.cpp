@@ -299,6 +299,92 @@ int SolveLEQP3(double** A, int n, double* bx, double* by, double* bz, double** C
   return 0;
 }
 
+// ---- Gram matrices kept by knots ------------------------------------------------------------
+
+namespace {
+
+// Knot vectors a cache keeps: the boundary rows of a heal share a handful.
+constexpr int kGramCacheEntries = 8;
+
+// One knot vector's Gram matrices in band form: bands[r][i][k] = G_r(i, i + k), nCtrl x
+// (degree + 1). Empty: degree -1, no blocks.
+struct GramEntry {
+  int degree;
+  int nKnots;
+  double* knots;
+  double** bands[3];
+};
+
+// G_r of ComputeCrv3DiffGramMatrix in band form (nCtrl x (p + 1)); zero when p <= r.
+int DiffGramBand(const Bspline* curve, int r, double** band) {
+  const int p = curve->degreeU, nc = NumCtrlU(curve);
+  if (p > r) return NewComputeDiffGramMatrixGQ(curve->knotsU, NumKnotsU(curve), nc, p, r, band);
+  for (int i = 0; i < nc; ++i)
+    for (int k = 0; k <= p; ++k) band[i][k] = 0.0;
+  return 0;
+}
+
+void ClearGramEntry(GramEntry* e) {
+  FreeAndNull(e->knots);
+  for (double**& band : e->bands) {
+    if (band) matrix_free_ff(band);
+    band = nullptr;
+  }
+  e->degree = -1;
+  e->nKnots = 0;
+}
+
+}  // namespace
+
+// The entries replace one another in turn once all are taken.
+struct Crv3GramCache {
+  GramEntry entries[kGramCacheEntries];
+  int next;
+};
+
+Crv3GramCache* NewCrv3GramCache() {
+  UntrackedScope own;
+  auto* cache = CallocArray<Crv3GramCache>(1);
+  if (!cache || KernelFailed()) return nullptr;
+  for (GramEntry& e : cache->entries) e.degree = -1;
+  return cache;
+}
+
+void FreeCrv3GramCache(Crv3GramCache* cache) {
+  if (!cache) return;
+  for (GramEntry& e : cache->entries) ClearGramEntry(&e);
+  Free(cache);
+}
+
+namespace {
+
+// The cache's entry for the curve's degree and knots, made (outside every scope) when it has
+// none; null when it could not be made (the caller then computes the matrices itself).
+const GramEntry* GramEntryFor(Crv3GramCache* cache, const Bspline* curve) {
+  const int p = curve->degreeU, nk = NumKnotsU(curve), nc = NumCtrlU(curve);
+  for (const GramEntry& e : cache->entries)
+    if (e.degree == p && e.nKnots == nk && std::memcmp(e.knots, curve->knotsU, sizeof(double) * nk) == 0)
+      return &e;
+  GramEntry* e = &cache->entries[cache->next];
+  ClearGramEntry(e);
+  UntrackedScope own;
+  e->knots = MallocArray<double>(nk);
+  for (double**& band : e->bands) band = allocate_matrix_ff(nc, p + 1);
+  bool made = !KernelFailed() && e->knots && e->bands[0] && e->bands[1] && e->bands[2];
+  for (int r = 0; made && r <= 2; ++r) made = DiffGramBand(curve, r, e->bands[r]) == 0;
+  if (!made) {
+    ClearGramEntry(e);
+    return nullptr;
+  }
+  std::memcpy(e->knots, curve->knotsU, sizeof(double) * nk);
+  e->degree = p;
+  e->nKnots = nk;
+  cache->next = (cache->next + 1) % kGramCacheEntries;
+  return e;
+}
+
+}  // namespace
+
 // ---- Curve shrink-wrap ------------------------------------------------------------------------
 
 namespace {
@@ -361,7 +447,8 @@ struct SampleBasis {
 // search. Everything handed out is allocated outside every scope.
 int BuildFunctional(const Bspline* curve, const double* t, const double* x, const double* y,
                     const double* z, const SampleBasis* given, int n, double s, const double w[3],
-                    double*** Aout, double** bxOut, double** byOut, double** bzOut) {
+                    double*** Aout, double** bxOut, double** byOut, double** bzOut,
+                    Crv3GramCache* gram) {
   if (!curve || curve->kind != 1 || curve->dimension != 3 || !Aout || !bxOut || !byOut || !bzOut ||
       !w)
     return -2;
@@ -381,21 +468,23 @@ int BuildFunctional(const Bspline* curve, const double* t, const double* x, cons
   std::memset(A[0], 0, sizeof(double) * nc * nc);
   for (int i = 0; i < nc; ++i) bx[i] = by[i] = bz[i] = 0.0;
 
-  // Energies: d/dD of w int |(C + D)^(r)|^2 is 2 w G (P + D).
+  // Energies: d/dD of w int |(C + D)^(r)|^2 is 2 w G (P + D), G in band form from the cache
+  // when there is one.
+  const GramEntry* cached = gram ? GramEntryFor(gram, curve) : nullptr;
   for (int r = 0; r <= 2; ++r) {
-    double** G = nullptr;
-    if (ComputeCrv3DiffGramMatrix(curve, r, &G) != 0 || !G) continue;
+    TrackingScope bandScope;  // a band made here is scratch
+    double** G = cached ? cached->bands[r] : allocate_matrix_ff(nc, p + 1);
+    if (!G || (!cached && DiffGramBand(curve, r, G) != 0)) continue;
     const double f = 2.0 * w[r];
     // Basis functions more than a degree apart share no span: their Gram entries are zero.
     for (int i = 0; i < nc; ++i)
       for (int j = std::max(0, i - p); j <= std::min(nc - 1, i + p); ++j) {
-        const double g = f * G[i][j];
+        const double g = f * (j >= i ? G[i][j - i] : G[j][i - j]);
         A[i][j] += g;
         bx[i] += g * X[j];
         by[i] += g * Y[j];
         bz[i] += g * Z[j];
       }
-    matrix_free_ff(G);
   }
   // A skipped order must not hide a failed allocation.
   if (KernelFailed()) return -2;
@@ -653,15 +742,11 @@ int ComputeCrv3DiffGramMatrix(const Bspline* curve, int r, double*** Gout) {
   double** G = allocate_matrix_ff(nc, nc);
   if (KernelFailed() || !G) return -2;
   std::memset(G[0], 0, sizeof(double) * nc * nc);
-  if (p > r) {
-    // Band form: band[i][k] = G(i, i + k).
-    double** band = allocate_matrix_ff(nc, p + 1);
-    if (KernelFailed() || !band) return -2;
-    if (NewComputeDiffGramMatrixGQ(curve->knotsU, NumKnotsU(curve), nc, p, r, band) != 0) return -2;
-    for (int i = 0; i < nc; ++i)
-      for (int k = 0; k <= p && i + k < nc; ++k) G[i][i + k] = G[i + k][i] = band[i][k];
-    matrix_free_ff(band);
-  }
+  double** band = allocate_matrix_ff(nc, p + 1);
+  if (KernelFailed() || !band || DiffGramBand(curve, r, band) != 0) return -2;
+  for (int i = 0; i < nc; ++i)
+    for (int k = 0; k <= p && i + k < nc; ++k) G[i][i + k] = G[i + k][i] = band[i][k];
+  matrix_free_ff(band);
   scope.keep();
   *Gout = G;
   return 0;
@@ -670,9 +755,9 @@ int ComputeCrv3DiffGramMatrix(const Bspline* curve, int r, double*** Gout) {
 int SetupShrinkWrapCrv3FunctionalMat(const Bspline* curve, const double* t, const double* x,
                                      const double* y, const double* z, int n, double s,
                                      const double w[3], double*** A, double** bx, double** by,
-                                     double** bz) {
+                                     double** bz, Crv3GramCache* gram) {
   if (!ValidSamples(n, t, x, y, z)) return -2;
-  return BuildFunctional(curve, t, x, y, z, nullptr, n, s, w, A, bx, by, bz);
+  return BuildFunctional(curve, t, x, y, z, nullptr, n, s, w, A, bx, by, bz, gram);
 }
 
 namespace {
@@ -686,20 +771,20 @@ int FreeFit(const Bspline* curve, int n, const double* t, const double* x, const
     double s, w[3];
     FreeWeights(copy, params, &s, w);
     if (BuildFunctional(copy, t, x, y, z, given, n, s, w, f.A.receive(), f.bx.receive(),
-                        f.by.receive(), f.bz.receive()) != 0)
+                        f.by.receive(), f.bz.receive(), nullptr) != 0)
       return -2;
     return SolveFree(copy, f);
   });
 }
 
-// The functional of a constrained fit on the copy.
+// The functional of a constrained fit on the copy; the Gram matrices from `gram` when set.
 int ConstrainedFunctional(const Bspline* copy, int n, const double* t, const double* x,
                           const double* y, const double* z, const SampleBasis* given,
-                          const ShrnkWrapParams* params, Functional& f) {
+                          const ShrnkWrapParams* params, Functional& f, Crv3GramCache* gram = nullptr) {
   double s, w[3];
   ConstrainedWeights(copy, params, &s, w);
   return BuildFunctional(copy, t, x, y, z, given, n, s, w, f.A.receive(), f.bx.receive(),
-                         f.by.receive(), f.bz.receive());
+                         f.by.receive(), f.bz.receive(), gram);
 }
 
 }  // namespace
@@ -913,7 +998,7 @@ int SetupShrinkWrapCrv3FunctionalMatNubVals(const Bspline* curve, const double* 
                                             double*** A, double** bx, double** by, double** bz) {
   if (!ValidSamples(n, t, x, y, z) || (n > 0 && (!basisValues || !spans))) return -2;
   const SampleBasis given{basisValues, spans};
-  return BuildFunctional(curve, t, x, y, z, &given, n, s, w, A, bx, by, bz);
+  return BuildFunctional(curve, t, x, y, z, &given, n, s, w, A, bx, by, bz, nullptr);
 }
 
 int ShrinkWrapCrv3NubVals(const Bspline* curve, int n, const double* t, const double* x,
@@ -975,11 +1060,11 @@ bool NubValsFitProceeds(const Bspline* curve, int n, const double* t, const doub
 int NubValsFunctional(const Bspline* copy, int n, const double* t, const double* x, const double* y,
                       const double* z, const ShrnkWrapParams* params,
                       const LinearConstraint* constraint, double** basisValues, int** spans,
-                      Functional& f) {
+                      Functional& f, Crv3GramCache* gram = nullptr) {
   int enough = 0;
   if (IsEnoughCrv3KnotForWrapConstraint(copy, constraint, &enough) != 0 || !enough) return -2;
   const SampleBasis given{basisValues, spans};
-  return ConstrainedFunctional(copy, n, t, x, y, z, &given, params, f);
+  return ConstrainedFunctional(copy, n, t, x, y, z, &given, params, f, gram);
 }
 
 }  // namespace
@@ -988,7 +1073,7 @@ int ConstrainedShrinkWrapCrv3NubVals(const Bspline* curve, int n, const double* 
                                      const double* y, const double* z,
                                      const ShrnkWrapParams* params,
                                      const LinearConstraint* constraint, double** basisValues,
-                                     int** spans, Bspline** result) {
+                                     int** spans, Bspline** result, Crv3GramCache* gram) {
   int status = -2;
   if (!NubValsFitProceeds(curve, n, t, x, y, z, params, constraint, basisValues, spans, result,
                           &status))
@@ -996,7 +1081,7 @@ int ConstrainedShrinkWrapCrv3NubVals(const Bspline* curve, int n, const double* 
   bool normalRows = false;
   if (FitOnCopy(curve, result, [&](Bspline* copy) {
         Functional f;
-        if (NubValsFunctional(copy, n, t, x, y, z, params, constraint, basisValues, spans, f) != 0)
+        if (NubValsFunctional(copy, n, t, x, y, z, params, constraint, basisValues, spans, f, gram) != 0)
           return -2;
         return SolveWithRecordRows(copy, f, constraint, &normalRows);
       }) != 0)

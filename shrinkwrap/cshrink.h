@@ -72,18 +72,29 @@ int NewConstrainedShrinkWrapCrv3(const Bspline* curve, int n, const double* t, c
 int ShrinkWrapCrv3(const Bspline* curve, int n, const double* t, const double* x, const double* y,
                    const double* z, const ShrnkWrapParams* params, Bspline** result);
 
+// The Gram matrices of ComputeCrv3DiffGramMatrix (orders 0 to 2) of the last few knot vectors
+// met, kept by degree and knots (bit for bit): they depend on nothing else, and a heal fits
+// each boundary row a dozen times and more over knots that do not change. A fit given a cache
+// takes its matrices from it (the very values it would compute) and adds the knots it lacks.
+// Owned by whoever runs the fits (a heal's topology); its blocks are outside every scope.
+// New: null when memory ran out. Free: null is ignored.
+struct Crv3GramCache;
+Crv3GramCache* NewCrv3GramCache();
+void FreeCrv3GramCache(Crv3GramCache* cache);
+
 // The quadratic sum_r w[r] int |(C + D)^(r)|^2 + s sum_k |(C + D)(t_k) - q_k|^2 in the
 // displacement D, plus a ridge 0.1 s on the diagonal: A (nCtrl x nCtrl) and bx, by, bz with
 // A D = -b at the minimum, allocated outside every open scope (matrix_free_ff and Free).
 // -2 for a curve that is not a 3D curve (outputs untouched) or when memory ran out (outputs
-// null).
+// null). With `gram`, the Gram matrices come from that cache.
 int SetupShrinkWrapCrv3FunctionalMat(const Bspline* curve, const double* t, const double* x,
                                      const double* y, const double* z, int n, double s,
                                      const double w[3], double*** A, double** bx, double** by,
-                                     double** bz);
+                                     double** bz, Crv3GramCache* gram = nullptr);
 // The nCtrl x nCtrl Gram matrix of the r-th derivatives of the curve's basis (zero when the
 // degree is at most r), outside every open scope. -2 for a curve that is not a 3D curve.
 int ComputeCrv3DiffGramMatrix(const Bspline* curve, int r, double*** G);
+
 // Weights of the first- and second-derivative energies, scaled by the extent of the control
 // points and the parameter range so that they do not depend on units; doubled above degree 3.
 int GetCrvThinPlateWeights(const Bspline* curve, double tension, double roughness, double* w1,
@@ -121,12 +132,13 @@ int FindMidKnotInLongInfluenceSpan(const double* knots, int nKnots, int first, i
 
 // Constrained fit. A null record gives ShrinkWrapCrv3NubVals, an empty one ShrinkWrapCrv3.
 // With normal constraints the end tangents are checked and, when one has reversed, the fit is
-// redone by NewConstrainedShrinkWrapCrv3NubVals. Too few knots: -2.
+// redone by NewConstrainedShrinkWrapCrv3NubVals. Too few knots: -2. With `gram`, the fit's
+// Gram matrices come from that cache.
 int ConstrainedShrinkWrapCrv3NubVals(const Bspline* curve, int n, const double* t, const double* x,
                                      const double* y, const double* z,
                                      const ShrnkWrapParams* params,
                                      const LinearConstraint* constraint, double** basisValues,
-                                     int** spans, Bspline** result);
+                                     int** spans, Bspline** result, Crv3GramCache* gram = nullptr);
 // Second formulation: normals at an end that has a position target become exact rows that put
 // the second (second-to-last) control point on the projected tangent line.
 int NewConstrainedShrinkWrapCrv3NubVals(const Bspline* curve, int n, const double* t,

@@ -2,6 +2,7 @@
 // on evaluated or precomputed basis values.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
@@ -355,6 +356,78 @@ TEST_F(CurveShrinkWrapTest, KnotsForConstraints) {
   int nPos, nNorm;
   EXPECT_EQ(ComputeReshapeCrv3ConstraintMat(c, outside.c.get(), &posC, &nPos, &dx, &dy, &dz, &normC, &nNorm, &normD), -2);
   EXPECT_EQ(posC, nullptr);
+  FreeBspline(c);
+}
+
+// A Gram cache hands the fits the very matrices they would compute: the same fits and the same
+// quadratics bit for bit, over more knot vectors than the cache keeps (each met twice, so that
+// entries are replaced and found again) and degrees 2 to 4, where the second derivatives of
+// degree 2 have no Gram matrix. A cache that cannot be made, or cannot take a knot vector,
+// leaves nothing behind.
+TEST_F(CurveShrinkWrapTest, AGramCacheGivesTheFitsTheirOwnMatrices) {
+  Owned<Crv3GramCache, FreeCrv3GramCache> gram(NewCrv3GramCache());
+  ASSERT_TRUE(gram);
+  const ShrnkWrapParams params = HealingParams();
+  auto same = [](const Bspline* a, const Bspline* b) {
+    const size_t bytes = sizeof(double) * NumCtrlU(a);
+    return NumCtrlU(a) == NumCtrlU(b) && std::memcmp(a->X[0], b->X[0], bytes) == 0 &&
+           std::memcmp(a->Y[0], b->Y[0], bytes) == 0 && std::memcmp(a->Z[0], b->Z[0], bytes) == 0;
+  };
+  for (int round = 0; round < 2; ++round)
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+      Bspline* c = BuildRandomCurve(seed, 2 + seed % 3, 8 + seed % 4);
+      const Samples s = SampleCurve(c, 60, 0.03, seed);
+      double p0[3], p1[3];
+      RefEvalCurve(c, c->umin, p0);
+      RefEvalCurve(c, c->umax, p1);
+      Constraint k;
+      k.Positions({c->umin, c->umax}, {p0[0], p0[1], p0[2], p1[0], p1[1], p1[2]});
+      k.Normals({0.5 * (c->umin + c->umax)}, {0.0, 0.0, 1.0});
+      const NubVals nv(c, s);
+      Bspline *own = nullptr, *kept = nullptr;
+      ASSERT_EQ(ConstrainedShrinkWrapCrv3NubVals(c, s.n(), s.t.data(), s.x.data(), s.y.data(), s.z.data(), &params,
+                                                 k.c.get(), nv.values.get(), const_cast<int**>(nv.spans.data()), &own),
+                0);
+      ASSERT_EQ(ConstrainedShrinkWrapCrv3NubVals(c, s.n(), s.t.data(), s.x.data(), s.y.data(), s.z.data(), &params,
+                                                 k.c.get(), nv.values.get(), const_cast<int**>(nv.spans.data()), &kept,
+                                                 gram.get()),
+                0);
+      EXPECT_TRUE(same(own, kept)) << round << " " << seed;
+      const double w[3] = {0.3, 0.2, 0.1};
+      double **A[2], *r[2][3];
+      for (int f = 0; f < 2; ++f)
+        ASSERT_EQ(SetupShrinkWrapCrv3FunctionalMat(c, s.t.data(), s.x.data(), s.y.data(), s.z.data(), s.n(), 2.0, w,
+                                                   &A[f], &r[f][0], &r[f][1], &r[f][2], f ? gram.get() : nullptr),
+                  0);
+      const int nc = NumCtrlU(c);
+      EXPECT_EQ(std::memcmp(A[0][0], A[1][0], sizeof(double) * nc * nc), 0) << round << " " << seed;
+      for (int a = 0; a < 3; ++a) EXPECT_EQ(std::memcmp(r[0][a], r[1][a], sizeof(double) * nc), 0);
+      for (int f = 0; f < 2; ++f) {
+        matrix_free_ff(A[f]);
+        for (double* v : r[f]) Free(v);
+      }
+      for (Bspline* obj : {own, kept, c}) FreeBspline(obj);
+    }
+  EXPECT_GT(RunWithInjectedFailures(10, 1, [] {
+              Crv3GramCache* made = NewCrv3GramCache();
+              FreeCrv3GramCache(made);
+              return made ? 0 : -2;
+            }),
+            0);
+  // Every run starts with a cache that lacks the knots: the failed fills are dropped.
+  Bspline* c = BuildRandomCurve(3, 3, 9);
+  const Samples s = SampleCurve(c, 40, 0.02);
+  const NubVals nv(c, s);
+  Constraint k;
+  k.Positions({0.0}, {0.0, 0.0, 0.0});
+  EXPECT_GT(RunMakerWithInjectedFailures(120, 2, [&](Bspline** fit) {
+              Owned<Crv3GramCache, FreeCrv3GramCache> fresh(NewCrv3GramCache());
+              if (!fresh) return -2;
+              return ConstrainedShrinkWrapCrv3NubVals(c, s.n(), s.t.data(), s.x.data(), s.y.data(), s.z.data(),
+                                                      &params, k.c.get(), nv.values.get(),
+                                                      const_cast<int**>(nv.spans.data()), fit, fresh.get());
+            }),
+            0);
   FreeBspline(c);
 }
 
