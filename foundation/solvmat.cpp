@@ -1,5 +1,6 @@
 #include "foundation/solvmat.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -54,7 +55,7 @@ double RowAbsMax(M a, int n, int i, bool* finite) {
   bool nan = false;
   for (int j = 0; j < n; ++j) {
     const double v = std::fabs(a(i, j));
-    if (v > big) big = v;
+    big = std::max(big, v);  // v only when strictly larger, as a branch would take it
     nan |= v != v;
   }
   if (nan || big > DBL_MAX) *finite = false;
@@ -89,7 +90,7 @@ void LuBackSubstitute(M a, int n, const int* indx, double* b) {
 }
 
 // The decomposition of ludcmp_ff over any layout, with the caller's scratch: 3 n doubles and
-// n ints.
+// 2 n ints.
 //
 // Crout's sums, taken step by step: after the pivot of column j is chosen and the multipliers
 // below it are divided by it, every row below takes away its multiplier times row j in the
@@ -102,10 +103,12 @@ void LuBackSubstitute(M a, int n, const int* indx, double* b) {
 // A matrix with an entry that is not finite has every product taken, so that its NaNs (zero
 // times an infinity) spread as they always did.
 template <typename M>
-int LuDecompose(M a, int n, int* indx, double* d, double* scratch, int* cols) {
+int LuDecompose(M a, int n, int* indx, double* d, double* scratch, int* lists) {
   double* rowScale = scratch;
   double* rowMax = scratch + n;
   double* pivotRow = scratch + 2 * n;  // the entries of row j that are taken away, at cols
+  int* cols = lists;
+  int* rows = lists + n;  // the rows below j with a multiplier
   *d = 1.0;
   bool small = false;  // once set, it holds for the rest of the decomposition
   bool finite = true;
@@ -152,16 +155,22 @@ int LuDecompose(M a, int n, int* indx, double* d, double* scratch, int* cols) {
         a(i, j) /= pivot;
       }
     }
-    int count = 0;
+    // The lists are filled without branches (a slot is written always and kept when it
+    // counts): which entries are zero follows no pattern a branch predictor could learn.
+    int count = 0, nRows = 0;
     for (int c = j + 1; c < n; ++c) {
       const double u = a(j, c);
-      cols[count] = c;  // count <= c - j - 1: a slot of the list, kept only when it counts
+      cols[count] = c;
       pivotRow[count] = u;
       count += u != 0.0 || !finite;
     }
     for (int i = j + 1; i < n; ++i) {
+      rows[nRows] = i;
+      nRows += a(i, j) != 0.0 || !finite;
+    }
+    for (int r = 0; r < nRows; ++r) {
+      const int i = rows[r];
       const double m = a(i, j);
-      if (m == 0.0 && finite) continue;
       for (int c = 0; c < count; ++c) a(i, cols[c]) -= m * pivotRow[c];
     }
   }
@@ -183,9 +192,9 @@ void LuInverse(M a, int n, const int* indx, double* col, Out inv) {
 int ludcmp_ff(double** a, int n, int* indx, double* d) {
   if (n <= 0) return 0;
   const Owned<double, Free> scratch(MallocArray<double>(3, n));
-  const Owned<int, Free> cols(MallocArray<int>(n));
+  const Owned<int, Free> lists(MallocArray<int>(2, n));
   if (MemoryErrorSet()) return -2;
-  return LuDecompose(RowPtrView{a}, n, indx, d, scratch.get(), cols.get());
+  return LuDecompose(RowPtrView{a}, n, indx, d, scratch.get(), lists.get());
 }
 
 void lubksb_ff(double** a, int n, const int* indx, double* b) { LuBackSubstitute(RowPtrView{a}, n, indx, b); }
@@ -204,9 +213,9 @@ int inverse_matrix_ff(double** A, double** Ainv, int n) {
 int inverse_matrix3(double A[3][3], double Ainv[3][3]) {
   // The very arithmetic of inverse_matrix_ff on a 3 x 3, with its scratch on the stack.
   double scratch[9], col[3], d;
-  int indx[3], cols[3];
+  int indx[3], lists[6];
   const Fixed3View a{A};
-  if (LuDecompose(a, 3, indx, &d, scratch, cols) != 0) return -2;
+  if (LuDecompose(a, 3, indx, &d, scratch, lists) != 0) return -2;
   LuInverse(a, 3, indx, col, Fixed3View{Ainv});
   return 0;
 }
