@@ -401,17 +401,21 @@ CreaseHold HealNoisyChain(const CadOptions& o) {
 // Noise of 1e-3 of the size on every point or on the boundary rows: the crease's sides, one row
 // after the stitch and each turned back towards its own noisy start normal, left its angle up
 // to 1.8 degrees off its start at 100 points along and 8 to 14 at 258 (a third of its samples
-// more than a degree off); now within a degree at every sample between a tenth and nine tenths.
+// more than a degree off); now within a degree at every sample between a tenth and nine tenths,
+// within 0.8 at 258 (the solve cut off before it settled left seed 2 on every point 1.13 off)
+// and 0.12 at 100.
 TEST_F(CadStitch, NoisyStripChainCreaseKeepsItsAngleAlongItsLength) {
   struct Case {
     int longCount;
     unsigned seed;
     bool rows;
   };
-  for (const Case& c : {Case{100, 3, true}, Case{258, 1, false}}) {
+  for (const Case& c : {Case{100, 3, true}, Case{258, 1, false}, Case{258, 2, false}}) {
     CadOptions o = Noisy(c.longCount, 1e-3, c.seed, 1.0, c.rows);
     const CreaseHold h = HealNoisyChain(o);
-    EXPECT_EQ(h.creases, 1) << c.longCount << " seed " << c.seed;
-    EXPECT_EQ(h.over, 0) << c.longCount << " seed " << c.seed << ", worst " << h.worst << " degrees off";
+    const std::string which = std::to_string(c.longCount) + " seed " + std::to_string(c.seed) + (c.rows ? " rows" : "");
+    EXPECT_EQ(h.creases, 1) << which;
+    EXPECT_EQ(h.over, 0) << which << ", worst " << h.worst << " degrees off";
+    EXPECT_LE(h.worst, c.longCount > 100 ? 0.75 : 0.05) << which;
   }
 }
