@@ -175,7 +175,8 @@ TEST_F(CreaseNormals, SharedRowCreaseKeepsItsAngle) {
       EXPECT_EQ(Net(B), b0);
       continue;
     }
-    EXPECT_LE(worstOff(), 1.0) << "from " << before;
+    // Solved until its cost stops falling: 0.078 (cut off at 10 steps a cap weight, 0.095).
+    EXPECT_LE(worstOff(), 0.09) << "from " << before;
     for (int j = 0; j < nv; ++j) {
       EXPECT_EQ(A->X[j][nu - 1], B->X[j][0]) << j;
       EXPECT_EQ(A->Y[j][nu - 1], B->Y[j][0]) << j;
