@@ -300,8 +300,8 @@ void EvalRequest(const Bspline* obj, int du, int dv, const double* uTable, const
 
 }  // namespace
 
-int EvalPointOnGeometryM(const Bspline* obj, double u, double v, const int* du, const int* dv,
-                         int n, int mapFlag, double (*out)[3]) {
+int EvalPointsOnGeometryM(const Bspline* obj, const double* u, const double* v, int count, const int* du,
+                          const int* dv, int n, int mapFlag, double (*out)[3]) {
   if (!nubkernel::DegreesOk(obj) || !OrdersOk(obj, du, dv, n)) return -2;
   const bool surf = obj->kind == 2;
   if (!surf && obj->dimension == 2 && mapFlag && !obj->owner) return -2;
@@ -309,22 +309,36 @@ int EvalPointOnGeometryM(const Bspline* obj, double u, double v, const int* du, 
   const bool lower = NeedsLowerOrders(obj, mapFlag);
   int ordU[kMaxOrder + 1], ordV[kMaxOrder + 1];
   const int cu = CollectOrders(du, n, lower, ordU);
+  const int cv = surf ? CollectOrders(dv, n, lower, ordV) : 0;
   double tu[(kMaxOrder + 1) * kOrd] = {}, tv[(kMaxOrder + 1) * kOrd] = {};
   int spanU = obj->degreeU, spanV = 0;
-  ComputeNubValDerivativesM(obj->knotsU, u, NumKnotsU(obj), obj->degreeU, ordU, cu, &spanU, tu);
-  if (surf) {
-    const int cv = CollectOrders(dv, n, lower, ordV);
-    spanV = obj->degreeV;
-    ComputeNubValDerivativesM(obj->knotsV, v, NumKnotsV(obj), obj->degreeV, ordV, cv, &spanV, tv);
+  int status = 0;
+  for (int m = 0; m < count; ++m) {
+    // A parameter equal to the point before's has its table already: along a surface's side
+    // the fixed parameter's basis is taken once (the same table, so the same values).
+    if (m == 0 || !(u[m] == u[m - 1])) {
+      spanU = obj->degreeU;
+      ComputeNubValDerivativesM(obj->knotsU, u[m], NumKnotsU(obj), obj->degreeU, ordU, cu, &spanU, tu);
+    }
+    if (surf && (m == 0 || !(v[m] == v[m - 1]))) {
+      spanV = obj->degreeV;
+      ComputeNubValDerivativesM(obj->knotsV, v[m], NumKnotsV(obj), obj->degreeV, ordV, cv, &spanV, tv);
+    }
+    // Values only from sorted knots: the spans' knots checked as the single-point evaluators do.
+    if (!nubkernel::KnotSpanSorted(obj->knotsU, spanU, obj->degreeU) ||
+        (surf && !nubkernel::KnotSpanSorted(obj->knotsV, spanV, obj->degreeV))) {
+      status = -2;
+      continue;
+    }
+    for (int k = 0; k < n; ++k)
+      EvalRequest(obj, du[k], surf ? dv[k] : 0, tu, surf ? tv : nullptr, spanU, spanV, mapFlag, out[m * n + k]);
   }
-  // Values only from sorted knots: the spans' knots checked as the single-point evaluators do.
-  if (!nubkernel::KnotSpanSorted(obj->knotsU, spanU, obj->degreeU) ||
-      (surf && !nubkernel::KnotSpanSorted(obj->knotsV, spanV, obj->degreeV)))
-    return -2;
-  for (int k = 0; k < n; ++k)
-    EvalRequest(obj, du[k], surf ? dv[k] : 0, tu, surf ? tv : nullptr, spanU, spanV, mapFlag,
-                out[k]);
-  return 0;
+  return status;
+}
+
+int EvalPointOnGeometryM(const Bspline* obj, double u, double v, const int* du, const int* dv,
+                         int n, int mapFlag, double (*out)[3]) {
+  return EvalPointsOnGeometryM(obj, &u, &v, 1, du, dv, n, mapFlag, out);
 }
 
 int EvalNubValsOnGridM(const Bspline* obj, const double* us, const double* vs, int nu, int nv,

@@ -28,6 +28,12 @@ int ComputeNubValDerivativesM(const double* knots, double t, int nKnots, int p, 
 // decrease or are not numbers.
 int EvalPointOnGeometryM(const Bspline* obj, double u, double v, const int* du, const int* dv,
                          int n, int mapFlag, double (*out)[3]);
+// The same at count points (u[m], v[m]), point m's requests into out[m n + k]; a point whose
+// spans' knots are out of order is left unwritten and makes the result -2. A parameter equal to
+// the one before it reuses its basis table: along a surface's side the fixed parameter's is
+// taken once. Each value is the one EvalPointOnGeometryM gives at that point.
+int EvalPointsOnGeometryM(const Bspline* obj, const double* u, const double* v, int count, const int* du,
+                          const int* dv, int n, int mapFlag, double (*out)[3]);
 
 // The same on the grid us x vs: out[j nu + i] points to 3 n doubles (request k at 3 k).
 // On a surface a request with du + dv above 2 is skipped and takes no output slot (the

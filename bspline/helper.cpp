@@ -198,9 +198,20 @@ namespace {
 void NormalsAt(Bspline* srf, const double* u, const double* v, double (*normals)[3], int n, bool anySize) {
   static const int du[2] = {1, 0};
   static const int dv[2] = {0, 1};
+  // The partials a block of points at a time: along a side the fixed parameter's basis is taken
+  // once per block, not once per point.
+  constexpr int kBlock = 64;
+  double block[2 * kBlock][3];
   for (int i = 0; i < n; ++i) {
-    double partials[2][3] = {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
-    EvalPointOnGeometryM(srf, u[i], v[i], du, dv, 2, 0, partials);
+    const int m = i % kBlock;
+    if (m == 0) {
+      const int count = std::min(kBlock, n - i);
+      for (int k = 0; k < 2 * count; ++k) block[k][0] = block[k][1] = block[k][2] = 0.0;
+      EvalPointsOnGeometryM(srf, u + i, v + i, count, du, dv, 2, 0, block);
+    }
+    double partials[2][3];
+    for (int r = 0; r < 2; ++r)
+      for (int c = 0; c < 3; ++c) partials[r][c] = block[2 * m + r][c];
     if (anySize) {
       // One power of two for both (exact): a partial vanishing beside the other still vanishes.
       double largest = 0.0;

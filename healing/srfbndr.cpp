@@ -991,6 +991,23 @@ int EvalPntOnBndryCrv(const CrvInfoStruct* crv, double t, double point[3]) {
   return KernelFailed() ? -2 : 0;
 }
 
+namespace {
+
+// The unit normal of a boundary curve from the surface's normal n there.
+int UnitBndrNormal(const CrvInfoStruct* crv, const double n[3], double normal[3]) {
+  // The normal is as long as Su x Sv, which goes with the square of the unit of length (1e-6 for
+  // a patch a thousandth of a unit wide): only a normal of no length at all has no direction.
+  const double len = VecSize3(n);
+  if (!(len > 0.0)) {
+    Zero3(normal);
+    return crv->side == 0 ? -2 : 0;
+  }
+  for (int k = 0; k < 3; ++k) normal[k] = n[k] / len;
+  return 0;
+}
+
+}  // namespace
+
 int EvalNormalOnBndryCrv(const CrvInfoStruct* crv, double t, double normal[3]) {
   if (!crv || !crv->srf || !InCrvRange(crv, t)) return -2;
   double u = 0.0, v = 0.0;
@@ -1001,15 +1018,31 @@ int EvalNormalOnBndryCrv(const CrvInfoStruct* crv, double t, double normal[3]) {
   double n[1][3] = {{0.0, 0.0, 0.0}};
   SurfaceNormalsAtAnySize(crv->srf, &u, &v, n, 1);
   if (KernelFailed()) return -2;
-  // The normal is as long as Su x Sv, which goes with the square of the unit of length (1e-6 for
-  // a patch a thousandth of a unit wide): only a normal of no length at all has no direction.
-  const double len = VecSize3(n[0]);
-  if (!(len > 0.0)) {
-    Zero3(normal);
-    return crv->side == 0 ? -2 : 0;
+  return UnitBndrNormal(crv, n[0], normal);
+}
+
+void EvalNormalsOnBndryCrv(const CrvInfoStruct* crv, const double* ts, int n, double (*normals)[3], int* status) {
+  if (!crv || !crv->srf || crv->side == 0) {
+    for (int i = 0; i < n; ++i) status[i] = EvalNormalOnBndryCrv(crv, ts[i], normals[i]);
+    return;
   }
-  for (int k = 0; k < 3; ++k) normal[k] = n[0][k] / len;
-  return 0;
+  // A natural side keeps one parameter fixed: the surface's normals a block of samples at a
+  // time take its basis once per block.
+  constexpr int kBlock = 64;
+  double us[kBlock], vs[kBlock], raw[kBlock][3];
+  int at[kBlock];
+  for (int i0 = 0; i0 < n; i0 += kBlock) {
+    int m = 0;
+    for (int i = i0; i < std::min(n, i0 + kBlock); ++i) {
+      status[i] = -2;
+      if (!InCrvRange(crv, ts[i]) || BndrCrvUV(crv, ts[i], &us[m], &vs[m]) != 0) continue;
+      raw[m][0] = raw[m][1] = raw[m][2] = 0.0;
+      at[m++] = i;
+    }
+    SurfaceNormalsAtAnySize(crv->srf, us, vs, raw, m);
+    if (KernelFailed()) continue;
+    for (int k = 0; k < m; ++k) status[at[k]] = UnitBndrNormal(crv, raw[k], normals[at[k]]);
+  }
 }
 
 namespace {
@@ -1469,33 +1502,37 @@ int SampleNormal(const EdgeInfoStruct* e, int side, int i, double out[3]) {
                    : EvalNormalOnBndryCrv(e->infoB, e->sampleB[i], out);
 }
 
-// Each side's normal at each sample of one edge, evaluated at its first reading only: the
-// averaged normals and the largest angle read the same ones. Lives in the caller's scope; valid
-// while neither the geometry nor the samples change.
+// Each side's normal at each sample of one edge, the whole side at its first reading (its
+// fixed parameter's basis taken once): the averaged normals and the largest angle read the same
+// ones. Lives in the caller's scope; valid while neither the geometry nor the samples change.
 class SampleNormalMemo {
  public:
   explicit SampleNormalMemo(const EdgeInfoStruct* e) : e_(e) {
     const int n = e->nSample;
+    if (n < 1) return;  // nothing to read
     normals_ = MallocArray<double>(6, n);
-    status_ = MallocArray<signed char>(2, n);
-    if (status_) std::memset(status_, kUnread, static_cast<size_t>(2) * n);
+    status_ = MallocArray<int>(2, n);
   }
-  bool ok() const { return normals_ && status_; }
+  bool ok() const { return e_->nSample < 1 || (normals_ && status_); }
   // SampleNormal's status and normal (written only on success, as there).
   int operator()(int side, int i, double out[3]) {
-    const int slot = side * e_->nSample + i;
-    double* at = normals_ + 3 * slot;
-    if (status_[slot] == kUnread) status_[slot] = SampleNormal(e_, side, i, at) == 0 ? kRead : kFailed;
-    if (status_[slot] == kFailed) return -2;
-    Copy3(at, out);
+    const int n = e_->nSample;
+    if (!SideSamples(e_, side)) return -2;
+    if (!read_[side])
+      EvalNormalsOnBndryCrv(SideCrv(e_, side), SideSamples(e_, side), n,
+                            reinterpret_cast<double(*)[3]>(normals_ + 3 * side * n), status_ + side * n);
+    read_[side] = true;
+    const int slot = side * n + i;
+    if (status_[slot] != 0) return -2;
+    Copy3(normals_ + 3 * slot, out);
     return 0;
   }
 
  private:
-  static constexpr signed char kUnread = 0, kRead = 1, kFailed = -1;
   const EdgeInfoStruct* e_;
   double* normals_ = nullptr;
-  signed char* status_ = nullptr;
+  int* status_ = nullptr;
+  bool read_[2] = {false, false};
 };
 
 // NewEvalBndrEdgeAvgSampleNormals with the samples' normals from normalAt(side, i, out).
@@ -1758,7 +1795,12 @@ int ComputeBndrInfoMaxEdgeGap(BndrStruct* bs, double* gap, int* edge, double* tA
 int BndrEdgeMaxNormalDiff(EdgeInfoStruct* e, double ignored, double* angle) {
   (void)ignored;
   if (!e) return -2;
-  return MaxSampleNormalDiff(e, angle, [e](int side, int i, double out[3]) { return SampleNormal(e, side, i, out); });
+  if (!IsPaired(e) || e->nSample < 1 || !e->sampleA || !e->sampleB)
+    return MaxSampleNormalDiff(e, angle, [e](int side, int i, double out[3]) { return SampleNormal(e, side, i, out); });
+  TrackingScope scope;  // the memo is scratch
+  SampleNormalMemo memo(e);
+  if (!memo.ok() || KernelFailed()) return -2;
+  return MaxSampleNormalDiff(e, angle, memo);
 }
 
 int BndrEdgeInsideNormalDiff(const EdgeInfoStruct* e, double* angle) {
@@ -2562,10 +2604,11 @@ int RecordEdgeStart(EdgeInfoStruct* e) {
   int count = 0, anchor = 0;
   double anchorFold = -1.0;
   const SideTangentScale scaleA = TangentScaleOf(e->infoA), scaleB = TangentScaleOf(e->infoB);
+  SampleNormalMemo normalAt(e);
+  if (!normalAt.ok() || KernelFailed()) return -2;
   for (int i = 0; i < n; ++i) {
     double na[3], nb[3], ta[3], tb[3];
-    if (EvalNormalOnBndryCrv(e->infoA, e->sampleA[i], na) != 0 || UnitOrZero(na, na) < kTiny ||
-        EvalNormalOnBndryCrv(e->infoB, e->sampleB[i], nb) != 0 || UnitOrZero(nb, nb) < kTiny ||
+    if (normalAt(0, i, na) != 0 || UnitOrZero(na, na) < kTiny || normalAt(1, i, nb) != 0 || UnitOrZero(nb, nb) < kTiny ||
         TangentOnSide(e->infoA, scaleA, e->sampleA[i], ta) != 0 ||
         TangentOnSide(e->infoB, scaleB, e->sampleB[i], tb) != 0) {
       if (KernelFailed()) return -2;

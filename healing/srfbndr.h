@@ -275,6 +275,9 @@ int FindBndrCrvClosestPntSearch(CrvInfoStruct* crv, double x, double y, double z
                                 double point[3], double* t);
 int EvalPntOnBndryCrv(const CrvInfoStruct* crv, double t, double point[3]);
 int EvalNormalOnBndryCrv(const CrvInfoStruct* crv, double t, double normal[3]);
+// EvalNormalOnBndryCrv at each of ts[0 .. n): normals[i] and its result status[i]; a natural
+// side's fixed parameter has its basis taken once for many samples (the same normals).
+void EvalNormalsOnBndryCrv(const CrvInfoStruct* crv, const double* ts, int n, double (*normals)[3], int* status);
 int EvalTangentOnBndryCrv(const CrvInfoStruct* crv, double t, double tangent[3]);
 int ComputeBndrEdgeNubVals(EdgeInfoStruct* e);
 int FreeBndrEdgeNubVals(EdgeInfoStruct* e);
