@@ -149,6 +149,7 @@ int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, co
 // nets, noise on its boundary rows, turned over between two of its 13 points across.
 constexpr int kNormalGrid = 12;
 constexpr int kLineSteps = 48;
+constexpr int kMeasureSamples = 100;  // per seam, as ComputeSrfsGrpContinuity takes them
 constexpr double kGapSlack = 1e-6;     // of the group's size: below the float rounding of host coordinates
 constexpr double kNormalSine = 1e-12;  // sine of the partials' angle below which there is no normal
 constexpr double kAngleSlack = 0.01;   // degrees
@@ -302,7 +303,7 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr,
     GetBndrEdgeAdjSrfIds(ed, &a, &b);
     if (moved(a) || moved(b)) {
       double g = 0.0, angle = 0.0;
-      if (ComputeBndrEdgeParamSamplesAndNubVals(ed, 1, 100) != 0 || ComputeMaxBndrEdgeGap(ed, &g, nullptr, nullptr) != 0 ||
+      if (ComputeBndrEdgeParamSamplesAndNubVals(ed, 1, kMeasureSamples) != 0 || ComputeMaxBndrEdgeGap(ed, &g, nullptr, nullptr) != 0 ||
           BndrEdgeMaxNormalDiff(ed, 0.0, &angle) != 0 || KernelFailed())
         return -2;
     }
@@ -898,13 +899,21 @@ int KeepCreaseNormals(BndrStruct* bs, Bspline** srfs, const char* which, int bes
   return kept;
 }
 
+// G0GlobalStitchSrfGrp; with `pairedSampled` the paired edges keep the samples they have, taken
+// as its first sampling would take them (on the same geometry and curve forms).
+int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angleTol, int insertKnot, int bFixedSamples,
+                     int maxIter, int samples, double stagnation, double relTol, int* reason, double* finalGap,
+                     bool pairedSampled);
+
 // The stitch and the tangential heal on the topology's surfaces, starting from the caller's
 // control points (which are only read). With `positional`, a copy of every surface as the
 // positional stitch left it, before the one-row creases' angle solve and the tangential heal,
 // goes there (new records, outside every scope).
 // The positional loop's smallest gain that counts is info.stagnation times gainScale.
+// With `pairedSampled` the paired edges' samples are those the stitch's first sampling takes
+// (see PositionalStitch).
 int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo& info, double gainScale,
-                   Bspline** positional) {
+                   Bspline** positional, bool pairedSampled = false) {
   if (!bs || !srfs || n < 1 || bs->nSrf != n) return -2;
   for (int i = 0; i < n; ++i)
     if (!IsSurface3(srfs[i]) || IsRationalBspline(srfs[i])) return -2;
@@ -919,9 +928,9 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
 
   int reason = 2;
   double finalGap = 0.0;
-  if (G0GlobalStitchSrfGrp(bs, info.continuity, info.gapTol, info.angleTol, info.insertKnot, info.bFixedSamples,
-                           info.maxIter, info.samples, gainScale * info.stagnation, info.relTol, &reason,
-                           &finalGap) != 0)
+  if (PositionalStitch(bs, info.continuity, info.gapTol, info.angleTol, info.insertKnot, info.bFixedSamples,
+                       info.maxIter, info.samples, gainScale * info.stagnation, info.relTol, &reason, &finalGap,
+                       pairedSampled) != 0)
     return -2;
   // Creases are closed in position only: along them each side keeps the normals it came with.
   if (KeepCreaseNormals(bs, srfs, nullptr, 0) != 0) return -2;
@@ -1007,7 +1016,10 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   GroupMeasure before, after;
   for (int i = 0; i < n; ++i)
     if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), srfs[i]) != 0) return FailedHeal(report, result, n);
-  if (MeasureGroup(bs, &before) != 0) return FailedHeal(report, result, n);
+  // The sides' curve forms of these surfaces, not those an earlier heal left: the measure's
+  // closest points are searched on them, and so its samples are the stitch's first ones, taken
+  // once instead of twice.
+  if (EvalAllBndrCrvCurve3Form(bs) != 0 || MeasureGroup(bs, &before) != 0) return FailedHeal(report, result, n);
   // Whether the gap target is tight is a matter of the group's shape, not of its unit: judged
   // in absolute units, a group a thousand units across took a third fewer iterations than the
   // same group at unit size and ended 6e-6 of its size away from it.
@@ -1025,7 +1037,8 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   // The smallest gain that counts is one of a unit-size group: scaled with the group, so that
   // a part a millionth of a unit across is not taken as stalled from its first iterations on,
   // nor one a thousand units across driven on for gains below its round-off.
-  if (StitchInStages(bs, srfs, n, info, GroupSize(bs), positional.get()) != 0) return FailedHeal(report, result, n);
+  if (StitchInStages(bs, srfs, n, info, GroupSize(bs), positional.get(), info.samples == kMeasureSamples) != 0)
+    return FailedHeal(report, result, n);
 
   // Position first: a seam the tangential heal made worse falls back to the positional result
   // of its surfaces, then to that result with its crease sides turned back nearer their corners,
@@ -1118,6 +1131,15 @@ int SetDefaultGlobalStitchInfo(GlobalStitchInfo* info) {
 int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double angleTol, int insertKnot,
                          int bFixedSamples, int maxIter, int samples, double stagnation, double relTol, int* reason,
                          double* finalGap) {
+  return PositionalStitch(bs, continuity, gapTol, angleTol, insertKnot, bFixedSamples, maxIter, samples, stagnation,
+                          relTol, reason, finalGap, false);
+}
+
+namespace {
+
+int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angleTol, int insertKnot, int bFixedSamples,
+                     int maxIter, int samples, double stagnation, double relTol, int* reason, double* finalGap,
+                     bool pairedSampled) {
   (void)continuity;  // the outer boundary was set on the topology; the angle is the heal's
   (void)angleTol;
   int reasonDummy = 0;
@@ -1144,7 +1166,8 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
   const double least = 1e-6 * GroupSize(bs);
   // The seams as they are now are what the creases keep: the first set-up records them.
   if (ForgetBndrEdgeStarts(bs) != 0) return -2;
-  if (EvalAllBndrCrvCurve3Form(bs) != 0 || SampleNewBndryStruct(bs, samples) != 0 ||
+  if (EvalAllBndrCrvCurve3Form(bs) != 0 ||
+      (pairedSampled ? SampleNewBndryStructUnpaired(bs, samples) : SampleNewBndryStruct(bs, samples)) != 0 ||
       SetUpBndrEdgeCornerGeometry(bs) != 0 || ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0 ||
       KernelFailed())
     return -2;
@@ -1251,6 +1274,8 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
   *reason = totalReduced >= 1 ? 1 : (lastFailed >= 1 ? 2 : 0);
   return 0;
 }
+
+}  // namespace
 
 int WrapAllBndrCrv3ToSamplePoints(BndrStruct* bs, int insertKnot, int refine, ShrnkWrapParams params,
                                   int* wrapped, int* failed, int* reduced) {

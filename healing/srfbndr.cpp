@@ -1350,17 +1350,27 @@ int ComputeBndrEdgeParamSamplesAndNubVals(EdgeInfoStruct* e, int uniform, int n)
   return ComputeBndrEdgeNubVals(e);
 }
 
-int SampleNewBndryStruct(BndrStruct* bs, int n) {
+namespace {
+
+// SampleNewBndryStruct, of the unpaired edges alone when `unpairedOnly`.
+int SampleBndryStructEdges(BndrStruct* bs, int n, bool unpairedOnly) {
   if (!bs) return -2;
   const int paired = n < 3 ? 2 : n;
   int single = std::max(n, 2) / 4;
   if (single < 51) single = 50;
   for (int i = 0; i < bs->nEdge; ++i) {
     EdgeInfoStruct* e = &bs->edges[i];
+    if (unpairedOnly && e->paired) continue;
     if (ComputeBndrEdgeParamSamplesAndNubVals(e, 1, e->paired ? paired : single) != 0) return -2;
   }
   return 0;
 }
+
+}  // namespace
+
+int SampleNewBndryStruct(BndrStruct* bs, int n) { return SampleBndryStructEdges(bs, n, false); }
+
+int SampleNewBndryStructUnpaired(BndrStruct* bs, int n) { return SampleBndryStructEdges(bs, n, true); }
 
 int ReSampleBndrEdgeParams(EdgeInfoStruct* e) {
   if (!e || e->nSample < 1 || !e->sampleA) return -2;

@@ -258,6 +258,9 @@ int IsBndrCrvDegenerate(const CrvInfoStruct* crv);
 
 // ---- edge sampling and averaged samples ---------------------------------------------------
 int SampleNewBndryStruct(BndrStruct* bs, int n);
+// The same for the unpaired edges alone: the paired ones keep the samples they have (taken
+// by ComputeBndrEdgeParamSamplesAndNubVals(e, 1, n) on the geometry and curve forms as they are).
+int SampleNewBndryStructUnpaired(BndrStruct* bs, int n);
 int ReSampleNewBndryStruct(BndrStruct* bs);
 int ComputeBndrEdgeParamSamplesAndNubVals(EdgeInfoStruct* e, int uniform, int n);
 int ComputeBndrEdgeParamSamples(EdgeInfoStruct* e, int uniform, int n);
