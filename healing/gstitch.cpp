@@ -331,11 +331,39 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr,
 // their place, a 10 x 10 grid that closed (seed 33) left 20 sides open.
 enum HealStage : char { kStart = 0, kRowsFree = 1, kCornersKept = 2, kPositional = 3, kTangential = 4 };
 
+double Dot3(const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+
+// Whether the normal at site (u, v) of a grid of nu x nv turned over because the heal undid a
+// fold the surface came with: its normal now lies in line with the healed normals of the nearest
+// sites along the grid that did not turn (no fold is left there) and with the start normal of
+// one of them at least (it came back to the surface as it was). A band the heal turned over
+// ends in sites whose start normals its own now opposes. Noise at a clamped end can turn the
+// last short step of a boundary row round (the end's normals 90 to 110 degrees from the
+// strip's); closing the seam there turns it back, which is no fold of ours.
+bool FoldUndone(const double* before, const double* after, int nu, int nv, int u, int v) {
+  constexpr int kReach = 4;
+  const double* a = after + 3 * (u + nu * v);
+  const double* b = before + 3 * (u + nu * v);
+  bool cameBack = false;
+  const int du[4] = {1, -1, 0, 0}, dv[4] = {0, 0, 1, -1};
+  for (int d = 0; d < 4; ++d)
+    for (int step = 1; step <= kReach; ++step) {
+      const int qu = u + step * du[d], qv = v + step * dv[d];
+      if (qu < 0 || qu >= nu || qv < 0 || qv >= nv) break;
+      const double *qb = before + 3 * (qu + nu * qv), *qa = after + 3 * (qu + nu * qv);
+      if (Dot3(qb, qa) < 0.0) continue;
+      if (!(Dot3(a, qa) > 0.0 && Dot3(a, qa) >= Dot3(b, qb))) return false;
+      cameBack = cameBack || Dot3(a, qb) > 0.0;
+      break;
+    }
+  return cameBack;
+}
+
 // Steps back, one stage at a time, the surfaces on every seam that got worse than it began (a
 // smooth seam within both targets is not worse) and every surface whose normals turned over
-// anywhere; the number of surfaces stepped back. A seam is judged on its own: the surfaces of
-// seams that did not get worse keep their stage, so one rough seam no longer sends a whole
-// neighbourhood back to its start.
+// anywhere but where the heal undid a fold the surface came with; the number of surfaces
+// stepped back. A seam is judged on its own: the surfaces of seams that did not get worse keep
+// their stage, so one rough seam no longer sends a whole neighbourhood back to its start.
 int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, double healGap,
                      double healAngle, char* stage) {
   int marked = 0;
@@ -379,16 +407,16 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
   }
   for (int i = 0; i < n; ++i) {
     if (stage[i] == kStart || stepped(i)) continue;
-    // The surface's three grids follow one another.
-    const int* l = before.layout.get() + 12 * i;
-    const double* nb = before.normals.get() + l[3];
-    const double* na = after.normals.get() + l[3];
-    const int count = l[11] + 3 * l[8] * l[9] - l[3];
-    for (int k = 0; k < count; k += 3)
-      if (nb[k] * na[k] + nb[k + 1] * na[k + 1] + nb[k + 2] * na[k + 2] < 0.0) {
-        drop(i);
-        break;
-      }
+    // A site's neighbours are those of its own grid (inside, u-running or v-running).
+    bool flipped = false;
+    for (int g = 0; g < 3 && !flipped; ++g) {
+      const int* l = before.layout.get() + 12 * i + 4 * g;
+      const double* nb = before.normals.get() + l[3];
+      const double* na = after.normals.get() + l[3];
+      for (int k = 0; k < l[0] * l[1] && !flipped; ++k)
+        flipped = Dot3(nb + 3 * k, na + 3 * k) < 0.0 && !FoldUndone(nb, na, l[0], l[1], k % l[0], k / l[0]);
+    }
+    if (flipped) drop(i);
   }
   return marked;
 }

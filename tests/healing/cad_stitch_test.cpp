@@ -347,8 +347,10 @@ std::vector<double> DenseSideParams(const Bspline* A, int side) {
 }
 
 // Heals the chain as HealAndCheck does (every seam that closes today closes, nothing moves
-// beyond 3 x, no normal turns over on a 61 x 61 grid) and measures its real creases.
-CreaseHold HealNoisyChain(const CadOptions& o) {
+// beyond 3 x, no normal turns over on a 61 x 61 grid) and measures its real creases. With
+// `foldsMayTurn` a normal may turn over where the chain came kinked on the grid, as long as the healed one lies in line with its neighbours' and no less in line
+// than it came: a fold undone.
+CreaseHold HealNoisyChain(const CadOptions& o, bool foldsMayTurn = false) {
   const CadGroup cad = MakeCadGroup(CadShape::StripChain, o);
   Group g;
   AddCadPatches(g, cad);
@@ -390,9 +392,22 @@ CreaseHold HealNoisyChain(const CadOptions& o) {
   for (int i = 0; i < n; ++i) {
     const std::vector<double> now = DenseNormalGrid(g.srfs[i]);
     EXPECT_LE(LargestMove(nets[i], Net(g.srfs[i])), 3.0 * closedOn[i]) << "surface " << i;
+    auto cosine = [](const double* a, const double* b) {
+      return (a[0] * b[0] + a[1] * b[1] + a[2] * b[2]) /
+             std::sqrt((a[0] * a[0] + a[1] * a[1] + a[2] * a[2]) * (b[0] * b[0] + b[1] * b[1] + b[2] * b[2]));
+    };
     int turned = 0;
-    for (size_t c = 0; c < now.size(); c += 3)
-      turned += now[c] * normals[i][c] + now[c + 1] * normals[i][c + 1] + now[c + 2] * normals[i][c + 2] <= 0.0;
+    for (int c = 0; c < 61 * 61; ++c) {
+      if (cosine(&now[3 * c], &normals[i][3 * c]) > 0.0) continue;
+      // Undone: in line with every neighbour now, and no less than it came.
+      bool undone = foldsMayTurn;
+      for (int q : {c - 1, c + 1, c - 61, c + 61}) {
+        if (q < 0 || q >= 61 * 61 || (q % 61 != c % 61 && q / 61 != c / 61)) continue;
+        const double healed = cosine(&now[3 * c], &now[3 * q]);
+        undone = undone && healed > 0.0 && healed >= cosine(&normals[i][3 * c], &normals[i][3 * q]);
+      }
+      turned += !undone;
+    }
     EXPECT_EQ(turned, 0) << "surface " << i;
   }
   return out;
@@ -417,5 +432,26 @@ TEST_F(CadStitch, NoisyStripChainCreaseKeepsItsAngleAlongItsLength) {
     EXPECT_EQ(h.creases, 1) << which;
     EXPECT_EQ(h.over, 0) << which << ", worst " << h.worst << " degrees off";
     EXPECT_LE(h.worst, c.longCount > 100 ? 0.75 : 0.05) << which;
+  }
+}
+
+// The noise turned the last short step of a boundary row round at a clamped end (the end's
+// normals 90 to 110 degrees from the strip's): closing the seams turns the end back in line,
+// and the heal took that for a fold of its own and put the strips back where they began,
+// cascading along the chain (every seam open at seed 7 on every point, two of five at seed 3 on
+// every point, three at seed 8 on the boundary rows). Every seam closes now, within 3 x its gap;
+// the 45-degree crease keeps its angle within a degree, and no normal turns over but at a kink
+// the chain came with, left in line with its neighbours and less kinked than it came.
+TEST_F(CadStitch, NoisyStripChainFoldedEndsTurnBackAndClose) {
+  struct Case {
+    unsigned seed;
+    bool rows;
+  };
+  for (const Case& c : {Case{3, false}, Case{7, false}, Case{8, true}}) {
+    const std::string which = "seed " + std::to_string(c.seed) + (c.rows ? " rows" : "");
+    SCOPED_TRACE(which);
+    const CreaseHold h = HealNoisyChain(Noisy(258, 1e-3, c.seed, 1.0, c.rows), true);
+    EXPECT_EQ(h.creases, 1) << which;
+    EXPECT_EQ(h.over, 0) << which << ", worst " << h.worst << " degrees off";
   }
 }
