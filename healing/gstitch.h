@@ -47,8 +47,9 @@ int MakeTopologyZK(Bspline** srfs, int n, double maxGap, double maxAngle);
 // Heals the group against the stored topology (built from the same number of surfaces):
 // stitch, tangential heal, healed control points copied into every surface with fixed[i] = 0.
 // A surface on a seam that would end with a larger gap or normal angle than it began with, or
-// whose normals would turn over anywhere, steps back to its positional stitch (before a one-row
-// crease's angle is solved for), then to that with
+// whose normals would turn over anywhere (but where they come back in line with their
+// neighbours at a fold the surface came with), steps back to its positional stitch (before a
+// one-row crease's angle is solved for), then to that with
 // its crease sides turned back to their start normals nearer the corners, then keeps its control
 // points (repeated until no seam is worse); the topology's surface records say which kept them
 // (keptStart) until the next heal.
