@@ -346,7 +346,10 @@ bool FoldUndone(const double* before, const double* after, int nu, int nv, int u
   const double* b = before + 3 * (u + nu * v);
   bool cameBack = false;
   const int du[4] = {1, -1, 0, 0}, dv[4] = {0, 0, 1, -1};
-  for (int d = 0; d < 4; ++d)
+  for (int d = 0; d < 4; ++d) {
+    // A boundary grid has only the two ends across: the site there lies on the opposite side
+    // of the surface (a half-cylinder's normal points the other way), no neighbour of this one.
+    if ((du[d] != 0 && nu == 2) || (dv[d] != 0 && nv == 2)) continue;
     for (int step = 1; step <= kReach; ++step) {
       const int qu = u + step * du[d], qv = v + step * dv[d];
       if (qu < 0 || qu >= nu || qv < 0 || qv >= nv) break;
@@ -356,7 +359,40 @@ bool FoldUndone(const double* before, const double* after, int nu, int nv, int u
       cameBack = cameBack || Dot3(a, qb) > 0.0;
       break;
     }
+  }
   return cameBack;
+}
+
+// Whether site k of boundary grid g (1 u-running, 2 v-running) of surface i lies where the
+// inside grid's nearest site on the same boundary turned over because the heal undid a fold.
+// Along a strip's end the noise can turn every start normal of the end row, so the boundary
+// grid alone has no sound neighbour to judge by; the inside grid's rows further in have.
+bool FoldUndoneInside(const GroupMeasure& before, const GroupMeasure& after, int i, int g, int k) {
+  const int* lb = before.layout.get() + 12 * i + 4 * g;
+  const int* li = before.layout.get() + 12 * i;
+  const double* sb = before.sites.get() + lb[2];
+  const double* si = before.sites.get() + li[2];
+  // The boundary's fixed index in the inside grid (its first or last row across) and the
+  // nearest inside site along it.
+  const int u = k % lb[0], v = k / lb[0];
+  auto nearest = [](const double* at, int count, double t) {
+    int best = 0;
+    for (int j = 1; j < count; ++j)
+      if (std::fabs(at[j] - t) < std::fabs(at[best] - t)) best = j;
+    return best;
+  };
+  int iu = 0, iv = 0;
+  if (g == 1) {
+    iu = nearest(si, li[0], sb[u]);
+    iv = v == 0 ? 0 : li[1] - 1;
+  } else {
+    iu = u == 0 ? 0 : li[0] - 1;
+    iv = nearest(si + li[0], li[1], sb[lb[0] + v]);
+  }
+  const double* nb = before.normals.get() + li[3];
+  const double* na = after.normals.get() + li[3];
+  const int s = iu + li[0] * iv;
+  return Dot3(nb + 3 * s, na + 3 * s) < 0.0 && FoldUndone(nb, na, li[0], li[1], iu, iv);
 }
 
 // Steps back, one stage at a time, the surfaces on every seam that got worse than it began (a
@@ -414,7 +450,8 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
       const double* nb = before.normals.get() + l[3];
       const double* na = after.normals.get() + l[3];
       for (int k = 0; k < l[0] * l[1] && !flipped; ++k)
-        flipped = Dot3(nb + 3 * k, na + 3 * k) < 0.0 && !FoldUndone(nb, na, l[0], l[1], k % l[0], k / l[0]);
+        flipped = Dot3(nb + 3 * k, na + 3 * k) < 0.0 && !FoldUndone(nb, na, l[0], l[1], k % l[0], k / l[0]) &&
+                  !(g > 0 && FoldUndoneInside(before, after, i, g, k));
     }
     if (flipped) drop(i);
   }
