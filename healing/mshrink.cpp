@@ -2401,6 +2401,252 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   return KernelFailed() ? -2 : 1;
 }
 
+// Folded angle (degrees) of seam e at fraction f of side A's parameter range, between the normals
+// of surfaces a (side A's) and b (side B's) at side A's point and at side B's point closest to
+// it; -1 where either normal vanishes.
+double SeamFoldAt(const EdgeInfoStruct* e, Bspline* a, Bspline* b, double f) {
+  SideFrame fa, fb;
+  if (!fa.Init(a, e->infoA->side) || !fb.Init(b, e->infoB->side)) return -1.0;
+  const int na = fa.nAlong, pa = fa.degAlong, nb = fb.nAlong, pb = fb.degAlong;
+  if (pa > kMaxSplineDegree || pb > kMaxSplineDegree) return -1.0;
+  const double* ka = (fa.side == 1 || fa.side == 3) ? a->knotsV : a->knotsU;
+  const double* kb = (fb.side == 1 || fb.side == 3) ? b->knotsV : b->knotsU;
+  const double a0 = ka[pa], a1 = ka[na], b0 = kb[pb], b1 = kb[nb];
+  double table[3 * (kMaxSplineDegree + 1)], da[4][3], db[4][3];
+  if (!SideRowsAt(fa, ka, na, pa, a0 + f * (a1 - a0), table, da)) return -1.0;
+  const double mapped = e->orient ? b0 + f * (b1 - b0) : b1 - f * (b1 - b0);
+  const double tb = ClosestRowParam(fb, kb, nb, pb, mapped, b0, b1, da[0], table, db);
+  if (!SideRowsAt(fb, kb, nb, pb, tb, table, db)) return -1.0;
+  double ua[3], ub[3];
+  VecCrossProd3(da[1], da[3], ua);
+  VecCrossProd3(db[1], db[3], ub);
+  const double la = VecSize3(ua), lb = VecSize3(ub);
+  if (!(la > 0.0) || !(lb > 0.0)) return -1.0;
+  const double raw = std::acos(std::clamp(VecDotProd3(ua, ub) / (la * lb), -1.0, 1.0)) * kRadToDeg;
+  return raw > 90.0 ? 180.0 - raw : raw;
+}
+
+// The shared fold of two creases at a four-way corner whose other two seams are healed smooth.
+// Samples from a tenth of each crease's length in, a fortieth of the length apart, as far as the
+// moved points reach (at most kFoldWindow of them: to nine tenths).
+constexpr int kFoldWindow = 65;
+constexpr double kFoldStep = 0.0125;
+// A crease rising more than this a tenth in or further starts the search; one rising more than
+// kFoldRiseLeft counts against a displacement before the size of the rise does (the fall-backs and
+// the measure allow a degree).
+constexpr double kFoldRiseLeft = 0.95;
+// Degrees a smooth seam between moved points may fold more than it did.
+constexpr double kFoldSmoothRise = 0.01;
+
+// The seams and points of corner c that one displacement moves. A corner of two creases at a
+// right angle (an L, a side of one surface each) and two smooth seams: the points of that surface
+// diagonal to the corner, which no smooth seam reads. Two creases continuing one grid line: the
+// points diagonal to the corner of the two surfaces either side of smooth seam `pick`, turned
+// about that seam as one (opposite displacements in proportion to their steps across it), so it
+// stays smooth.
+struct CornerFold {
+  EdgeInfoStruct* crease[2] = {nullptr, nullptr};
+  const EdgeInfoStruct* smooth = nullptr;  // the smooth seam between the moved points, if any
+  SideFrame frame[2];
+  int index[2] = {0, 0};  // the moved points' indices along their frames' second rows
+  int moved = 0;
+};
+
+bool CornerFoldOf(const BndrStruct* bs, int c, int pick, CornerFold* out) {
+  const CornerInfoStruct* corner = &bs->corners[c];
+  if (!corner->edgeIds || corner->nEdge != 4) return false;
+  EdgeInfoStruct* smooth[2];
+  int nc = 0, ns = 0;
+  for (int k = 0; k < corner->nEdge; ++k) {
+    const int id = corner->edgeIds[k];
+    if (id < 0 || id >= bs->nEdge) return false;
+    EdgeInfoStruct* o = &bs->edges[id];
+    if (!o->paired || !o->infoA || !o->infoB || o->corner0 == o->corner1 || (o->corner0 != c && o->corner1 != c))
+      return false;
+    if (IsG1Edge(o) ? ns == 2 : nc == 2) return false;
+    if (IsG1Edge(o)) smooth[ns++] = o;
+    else out->crease[nc++] = o;
+  }
+  if (nc != 2) return false;
+  auto surface = [](const CrvInfoStruct* crv) { return crv->srfInfo ? crv->srfInfo->index : -1; };
+  const CrvInfoStruct* mv[2] = {nullptr, nullptr};
+  const EdgeInfoStruct* along[2] = {out->crease[0], out->crease[1]};
+  for (const CrvInfoStruct* a : {out->crease[0]->infoA, out->crease[0]->infoB})
+    for (const CrvInfoStruct* b : {out->crease[1]->infoA, out->crease[1]->infoB})
+      if (surface(a) >= 0 && surface(a) == surface(b)) mv[0] = a, mv[1] = b, out->moved = 1;
+  if (out->moved == 1 && pick != 0) return false;
+  if (out->moved == 0) {
+    const EdgeInfoStruct* m = smooth[pick];
+    const int ma = surface(m->infoA), mb = surface(m->infoB);
+    for (const CrvInfoStruct* a : {out->crease[0]->infoA, out->crease[0]->infoB})
+      for (const CrvInfoStruct* b : {out->crease[1]->infoA, out->crease[1]->infoB})
+        if ((surface(a) == ma && surface(b) == mb) || (surface(a) == mb && surface(b) == ma))
+          mv[0] = a, mv[1] = b, out->moved = 2;
+    if (out->moved != 2) return false;
+    out->smooth = m;
+  }
+  for (int j = 0; j < 2; ++j) {
+    const EdgeInfoStruct* e = along[j];
+    const int si = surface(mv[j]);
+    if (si < 0 || si >= bs->nSrf || bs->srfs[si].fixed || mv[j]->fixed || !FrameForCurve(mv[j], &out->frame[j]))
+      return false;
+    const int n = out->frame[j].nAlong, iA = e->corner0 == c ? 1 : n - 2;
+    if (n < 4) return false;
+    out->index[j] = mv[j] == e->infoA || e->orient ? iA : n - 1 - iA;
+  }
+  // Both frames of an L read the same point: the check that the corner ends were matched.
+  const SideFrame* f = out->frame;
+  if (out->moved == 1 && f[0].At(f[0].s->X, 1, out->index[0]) != f[1].At(f[1].s->X, 1, out->index[1])) return false;
+  return true;
+}
+
+// At a four-way corner where two creases meet two smooth seams, the normals the closed corner
+// shares tie the creases' folds a row in (the two halves of one grid line fold by the sum of the
+// other two's): an L's two creases share one fold there, two halves of one line one size. Where
+// the start folds there differ, that shared fold rose above the smaller by more than a degree (on
+// rough 8 x 8 grids up to 1.5 degrees a tenth of the length in). The moved points' one
+// displacement sets the shared fold: searched (three rounds of 21 steps, each a tenth of the last)
+// for the least rise of either crease from its start between a tenth of its length and as far as
+// the points reach, no crease newly more than a degree flatter there, none losing its largest
+// angle inside where it kept it (within kCreaseRiseMargin of its start's), and the smooth seam
+// between two moved points no steeper than kFoldSmoothRise more. 1 when the points moved.
+int KeepCornerFold(BndrStruct* bs, Bspline* const* start, int c, int pick) {
+  CornerFold cf;
+  if (!CornerFoldOf(bs, c, pick, &cf)) return 0;
+  auto surface = [](const CrvInfoStruct* crv) { return crv->srfInfo ? crv->srfInfo->index : -1; };
+  const EdgeInfoStruct* seams[3] = {cf.crease[0], cf.crease[1], cf.smooth};
+  const int nseam = cf.smooth ? 3 : 2;
+  for (int j = 0; j < nseam; ++j)
+    for (const CrvInfoStruct* crv : {seams[j]->infoA, seams[j]->infoB}) {
+      const int k = surface(crv);
+      if (k < 0 || k >= bs->nSrf || !IsSurface3(start[k]) || !IsSurface3(SurfaceOf(crv))) return 0;
+    }
+  // The window: to the end of the moved points' reach along either crease's rows (the last knot
+  // of their basis functions' support).
+  double reach = 0.1;
+  for (int j = 0; j < 2; ++j) {
+    const SideFrame& f = cf.frame[j];
+    const double* k = (f.side == 1 || f.side == 3) ? f.s->knotsV : f.s->knotsU;
+    const int p = f.degAlong, n = f.nAlong, i = cf.index[j];
+    const double lo = k[p], hi = k[n];
+    if (!(hi > lo)) return 0;
+    reach = std::max(reach, i == 1 ? (k[i + p + 1] - lo) / (hi - lo) : (hi - k[i]) / (hi - lo));
+  }
+  const int window = std::min(kFoldWindow, static_cast<int>(std::ceil((reach - 0.1) / kFoldStep - 1e-9)) + 1);
+  // Per sample of either crease its fraction and its start.
+  double frac[3][kFoldWindow], was[2][kFoldWindow], startLargest[2] = {0.0, 0.0}, restLargest[2] = {0.0, 0.0};
+  for (int j = 0; j < nseam; ++j)
+    for (int q = 0; q < window; ++q) {
+      const EdgeInfoStruct* e = seams[j];
+      const double g = 0.1 + kFoldStep * q;
+      frac[j][q] = e->corner0 == c ? g : 1.0 - g;
+      if (j < 2 && (was[j][q] = SeamFoldAt(e, start[surface(e->infoA)], start[surface(e->infoB)], frac[j][q])) < 0.0)
+        return 0;
+    }
+  struct Fold {
+    double rise[2], flat[2], largest[2], smooth;
+    double Rise() const { return std::max(rise[0], rise[1]); }
+    // Creases rising by more than kFoldRiseLeft first, then the largest rise.
+    double Score() const { return 100.0 * ((rise[0] > kFoldRiseLeft) + (rise[1] > kFoldRiseLeft)) + Rise(); }
+  };
+  auto measure = [&](Fold* m) {
+    m->smooth = 0.0;
+    for (int j = 0; j < nseam; ++j) {
+      const EdgeInfoStruct* e = seams[j];
+      if (j < 2) m->rise[j] = m->flat[j] = -HUGE_VAL, m->largest[j] = restLargest[j];
+      for (int q = 0; q < window; ++q) {
+        const double now = SeamFoldAt(e, SurfaceOf(e->infoA), SurfaceOf(e->infoB), frac[j][q]);
+        if (now < 0.0) return false;
+        if (j == 2) {
+          m->smooth = std::max(m->smooth, now);
+          continue;
+        }
+        m->rise[j] = std::max(m->rise[j], now - was[j][q]);
+        m->flat[j] = std::max(m->flat[j], was[j][q] - now);
+        m->largest[j] = std::max(m->largest[j], now);
+      }
+    }
+    return true;
+  };
+  Fold at0;
+  if (!measure(&at0) || !(at0.Rise() > kCreaseCeilRise)) return 0;
+  // Per crease the start's largest angle between a tenth and nine tenths, and the largest now
+  // beyond the window.
+  for (int j = 0; j < 2; ++j) {
+    const EdgeInfoStruct* e = seams[j];
+    for (int q = 0; q < kFoldWindow; ++q) {
+      const double g = 0.1 + kFoldStep * q, fr = e->corner0 == c ? g : 1.0 - g;
+      const double a = q < window ? was[j][q] : SeamFoldAt(e, start[surface(e->infoA)], start[surface(e->infoB)], fr);
+      const double b = q < window ? 0.0 : SeamFoldAt(e, SurfaceOf(e->infoA), SurfaceOf(e->infoB), fr);
+      if (a < 0.0 || b < 0.0) return 0;
+      startLargest[j] = std::max(startLargest[j], a);
+      restLargest[j] = std::max(restLargest[j], b);
+    }
+    at0.largest[j] = std::max(at0.largest[j], restLargest[j]);
+  }
+  // The displacement's directions: each point along its surface's normal there, scaled by the
+  // first moved point's step from its boundary row.
+  double P0[2][3], dir[2][3], h = 0.0;
+  for (int j = 0; j < cf.moved; ++j) {
+    const SideFrame& f = cf.frame[j];
+    double lo[3], hi[3], b[3], u[3], v[3];
+    f.Get(1, cf.index[j], P0[j]);
+    f.Get(0, cf.index[j] - 1, lo);
+    f.Get(0, cf.index[j] + 1, hi);
+    f.Get(0, cf.index[j], b);
+    for (int k = 0; k < 3; ++k) u[k] = hi[k] - lo[k], v[k] = P0[j][k] - b[k];
+    VecCrossProd3(u, v, dir[j]);
+    if (j == 0) h = VecSize3(v);
+    if (VecPseudoNormalize3(dir[j], dir[j]) <= 0.0 || !(h > 0.0)) return 0;
+  }
+  if (cf.moved == 2) {
+    // Either side of the smooth seam: one normal, and opposite displacements in proportion to
+    // each point's step across the seam (from the seam's point next to the corner).
+    const double sg = VecDotProd3(dir[0], dir[1]) < 0.0 ? -1.0 : 1.0;
+    double mean[3], len[2];
+    for (int k = 0; k < 3; ++k) mean[k] = dir[0][k] + sg * dir[1][k];
+    if (VecPseudoNormalize3(mean, dir[0]) <= 0.0) return 0;
+    for (int j = 0; j < 2; ++j) {
+      double q[3];
+      cf.frame[j].Get(1, cf.index[j] == 1 ? 0 : cf.frame[j].nAlong - 1, q);
+      len[j] = VecDist3(P0[j], q);
+    }
+    if (!(len[0] > 0.0)) return 0;
+    for (int k = 0; k < 3; ++k) dir[1][k] = -dir[0][k] * len[1] / len[0];
+  }
+  auto place = [&](double t) {
+    for (int j = 0; j < cf.moved; ++j) {
+      double P[3];
+      for (int k = 0; k < 3; ++k) P[k] = P0[j][k] + t * h * dir[j][k];
+      cf.frame[j].Set(1, cf.index[j], P);
+    }
+  };
+  const double off[2] = {std::fabs(at0.largest[0] - startLargest[0]), std::fabs(at0.largest[1] - startLargest[1])};
+  auto score = [&](double t) {
+    Fold m;
+    place(t);
+    if (!measure(&m) || m.smooth > at0.smooth + kFoldSmoothRise) return HUGE_VAL;
+    for (int j = 0; j < 2; ++j)
+      if ((at0.flat[j] <= kCreaseAngleHeld && m.flat[j] > kCreaseAngleHeld) ||
+          (off[j] <= kCreaseAngleHeld &&
+           std::fabs(m.largest[j] - startLargest[j]) > std::max(off[j], kCreaseRiseMargin)))
+        return HUGE_VAL;
+    return m.Score();
+  };
+  const double was0 = at0.Score();
+  double bestT = 0.0, best = was0, step = 0.01;
+  for (int round = 0; round < 3; ++round, step *= 0.1) {
+    const double centre = bestT;
+    for (int q = -10; q <= 10; ++q) {
+      const double t = centre + q * step, sc = q == 0 ? best : score(t);
+      if (sc < best) best = sc, bestT = t;
+    }
+  }
+  place(best < was0 ? bestT : 0.0);
+  for (int j = 0; j < cf.moved; ++j) FreeBsplineProperties(cf.frame[j].s);
+  return best < was0 ? 1 : 0;
+}
+
 }  // namespace
 
 int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
@@ -2409,4 +2655,13 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
 
 int KeepSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
   return KeepCreaseAngleOf(bs, start, edge, false);
+}
+
+int KeepCornerSharedFolds(BndrStruct* bs, Bspline* const* start) {
+  if (!bs || !start) return -2;
+  if (!bs->corners || !(bs->angleTol > 0.0)) return 0;
+  int moved = 0;
+  for (int c = 0; c < bs->nCorner; ++c)
+    for (int pick = 0; pick < 2; ++pick) moved += KeepCornerFold(bs, start, c, pick);
+  return KernelFailed() ? -2 : moved;
 }

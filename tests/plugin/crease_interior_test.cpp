@@ -8,6 +8,7 @@
 #include <cmath>
 #include <array>
 #include <map>
+#include <utility>
 #include <tuple>
 
 #include "tests/plugin/plugin_fixture.h"
@@ -57,6 +58,29 @@ std::vector<std::array<bool, 2>> HeldEnds(const SampleGroup& g, int n, const std
   for (size_t k = 0; k < g.seams.size(); ++k) {
     const auto [vertical, x, y] = key[k];
     ends[k] = {held(x, y, vertical), vertical ? held(x, y + 1, vertical) : held(x + 1, y, vertical)};
+  }
+  return ends;
+}
+
+// Per seam end whether it is a crease's end at a vertex inside the grid where exactly one other
+// seam is a crease and the other two are not (the two creases share one fold a row in).
+std::vector<std::array<int, 2>> SharedFoldEnds(const SampleGroup& g, int n, const std::vector<bool>& crease) {
+  std::map<std::tuple<int, int, int>, bool> at;  // (vertical, x, y) of a seam's first end -> crease
+  std::vector<std::tuple<int, int, int>> key(g.seams.size());
+  for (size_t k = 0; k < g.seams.size(); ++k) {
+    const int e = g.seams[k].elemA, i = e % n, j = e / n;
+    key[k] = g.seams[k].sideA == 3 ? std::make_tuple(1, i + 1, j) : std::make_tuple(0, i, j + 1);
+    at[key[k]] = crease[k];
+  }
+  auto two = [&](int x, int y) {
+    if (x <= 0 || y <= 0 || x >= n || y >= n) return false;
+    return at[{1, x, y - 1}] + at[{1, x, y}] + at[{0, x - 1, y}] + at[{0, x, y}] == 2;
+  };
+  std::vector<std::array<int, 2>> ends(g.seams.size(), {0, 0});
+  for (size_t k = 0; k < g.seams.size(); ++k) {
+    if (!crease[k]) continue;
+    const auto [vertical, x, y] = key[k];
+    ends[k] = {two(x, y), vertical ? two(x, y + 1) : two(x + 1, y)};
   }
   return ends;
 }
@@ -122,13 +146,17 @@ class CreaseInterior : public PluginTest {
 // Fitted to each side's start normals only, creases whose sides keep their own boundary rows
 // ended more than a degree off their start angle outside the end spans their corners hold on
 // 3, 6, 10 and 13 seams, most of them by 1.0 to 1.8 degrees a third to two thirds along; solved
-// for the angle itself last, 1, 5, 9 and 9.
+// for the angle itself last, 1, 5, 9 and 9. Two creases meeting two smooth seams at a vertex
+// share one fold a row in, which lay between their starts: 0, 1, 4 and 1 seams got more than a
+// degree steeper next to such vertices, by up to 1.50 degrees; with that fold set no steeper than
+// either start allows, 0, 0, 1 and 0 (the one by 1.05 degrees, three quarters along), and 1, 4, 9
+// and 9 seams off their start outside the held end spans.
 TEST_F(CreaseInterior, RoughGridSeamsGetNoSteeperAlongTheirLength) {
   const struct {
     int n;
     unsigned seed;
     int steeper, spikes, creases, kept, offAlong;
-  } grids[] = {{4, 1, 0, 18, 5, 5, 1}, {4, 2, 1, 16, 7, 5, 5}, {8, 1, 4, 81, 18, 15, 9}, {8, 2, 1, 69, 23, 20, 9}};
+  } grids[] = {{4, 1, 0, 18, 5, 5, 1}, {4, 2, 0, 16, 7, 5, 4}, {8, 1, 1, 81, 18, 15, 9}, {8, 2, 0, 69, 23, 20, 9}};
   for (const auto& c : grids) {
     SAAStubReset();
     const InteriorResult r = HealAndMeasure(BuildRoughGrid(c.n, 8, 0.005, 0.001, c.seed), c.n);
@@ -137,12 +165,52 @@ TEST_F(CreaseInterior, RoughGridSeamsGetNoSteeperAlongTheirLength) {
                                     << r.offAlong);
     EXPECT_EQ(r.open, 0);
     EXPECT_LE(r.steeper, c.steeper);
-    EXPECT_LE(r.worst, 1.55);
+    EXPECT_LE(r.worst, 1.1);
     EXPECT_EQ(r.spikes, c.spikes);
     EXPECT_EQ(r.smoothed, r.spikes);
     EXPECT_EQ(r.creases, c.creases);
     EXPECT_GE(r.kept, c.kept);
     EXPECT_LE(r.offAlong, c.offAlong);
+  }
+}
+
+// Two creases meeting two smooth seams at a vertex inside the grid (at a right angle, or both
+// halves of one grid line) share one fold a row in, whatever their starts there: the heal sets
+// that fold so that neither rises from its start by more than a degree anywhere the shared
+// points reach (the first two knot spans, a tenth to two fifths of the length from the vertex),
+// with a fifth of a degree to spare. Left where the other seams' rules put it, between the two
+// starts, it rose above the flatter one: on these grids by 1.43, 1.65 and 1.50 degrees.
+TEST_F(CreaseInterior, CreasesSharingAFoldAtAVertexRiseFromNeitherStart) {
+  for (const auto& [n, seed] : {std::pair{4, 2u}, std::pair{4, 4u}, std::pair{8, 2u}}) {
+    SAAStubReset();
+    const SampleGroup g = BuildRoughGrid(n, 8, 0.005, 0.001, seed);
+    std::vector<SeamMeasure> before;
+    for (const SampleSeam& s : g.seams) before.push_back(MeasureSeam(s, kSamples));
+    const HealTargets t;
+    SAA_CustomContext ctx = Context(g, t);
+    EXPECT_EQ(initSeamWeld(ctx), 0);
+    EXPECT_EQ(UpdateAll(ctx, static_cast<int>(g.elements.size())), 0);
+    EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+    std::vector<bool> crease(g.seams.size());
+    for (size_t k = 0; k < g.seams.size(); ++k)
+      crease[k] = before[k].maxAngle > t.maxAngle && LargestAngleInside(before[k]) > t.maxAngle;
+    const std::vector<std::array<int, 2>> shared = SharedFoldEnds(g, n, crease);
+    int ends = 0;
+    double worst = 0.0;
+    for (size_t k = 0; k < g.seams.size(); ++k) {
+      const SeamMeasure a = MeasureSeam(g.seams[k], kSamples);
+      for (int end = 0; end < 2; ++end) {
+        if (!shared[k][end]) continue;
+        ++ends;
+        for (int i = 8; i <= 32; ++i) {
+          const int at = end == 0 ? i : kSamples - 1 - i;
+          worst = std::max(worst, a.angles[at] - before[k].angles[at]);
+        }
+      }
+    }
+    SCOPED_TRACE(testing::Message() << n << " x " << n << " seed " << seed << ": " << ends << " ends, worst rise " << worst);
+    EXPECT_GT(ends, 0);
+    EXPECT_LE(worst, 0.85);
   }
 }
 
