@@ -30,64 +30,52 @@ struct InteriorResult {
                           // and 0.9 outside the end spans their corners hold (HeldEnds)
 };
 
-// Which ends of each seam of an n x n grid (elements row by row, seams from side 3 or 4 of
-// elemA) meet a vertex inside the grid where the other seams hold the crease's angle: every
-// other seam there is no crease, or one crease is, at a right angle (a side of one of its
-// patches). There the smooth seams share one normal at the vertex, and the second-row points
+// Per seam of an n x n grid (elements row by row, seams from side 3 or 4 of elemA) and per end,
+// `at_vertex(vertical, below, above, left, right)` of the crease flags of the four seams at the
+// vertex inside the grid that end meets; false on the outer boundary.
+template <class AtVertex>
+std::vector<std::array<bool, 2>> EndsAtVertices(const SampleGroup& g, int n, const std::vector<bool>& crease,
+                                                AtVertex at_vertex) {
+  std::map<std::tuple<int, int, int>, bool> at;  // (vertical, x, y) of a seam's first end -> crease
+  std::vector<std::tuple<int, int, int>> key(g.seams.size());
+  for (size_t k = 0; k < g.seams.size(); ++k) {
+    const int e = g.seams[k].elemA, i = e % n, j = e / n;
+    key[k] = g.seams[k].sideA == 3 ? std::make_tuple(1, i + 1, j) : std::make_tuple(0, i, j + 1);
+    at[key[k]] = crease[k];
+  }
+  auto vertex = [&](int x, int y, int vertical) {
+    if (x <= 0 || y <= 0 || x >= n || y >= n) return false;
+    return at_vertex(vertical != 0, at[{1, x, y - 1}], at[{1, x, y}], at[{0, x - 1, y}], at[{0, x, y}]);
+  };
+  std::vector<std::array<bool, 2>> ends(g.seams.size());
+  for (size_t k = 0; k < g.seams.size(); ++k) {
+    const auto [vertical, x, y] = key[k];
+    ends[k] = {vertex(x, y, vertical), vertical ? vertex(x, y + 1, vertical) : vertex(x + 1, y, vertical)};
+  }
+  return ends;
+}
+
+// Which ends of each seam meet a vertex inside the grid where the other seams hold the crease's
+// angle: every other seam there is no crease, or one crease is, at a right angle (a side of one
+// of its patches). There the smooth seams share one normal at the vertex, and the second-row points
 // diagonal to it tie, a row in, the folds of the two halves of one grid line to the sum of the
 // other two's: a lone crease's fold there is the smooth seams', about none, and through its end
 // knot span it keeps what they allow, not its start. Two halves of one line both creases (or
 // more creases) share an angle the other line's kink carries, and on the outer boundary nothing
 // ties the end: those ends keep their start.
 std::vector<std::array<bool, 2>> HeldEnds(const SampleGroup& g, int n, const std::vector<bool>& crease) {
-  std::map<std::tuple<int, int, int>, bool> at;  // (vertical, x, y) of a seam's first end -> crease
-  std::vector<std::tuple<int, int, int>> key(g.seams.size());
-  for (size_t k = 0; k < g.seams.size(); ++k) {
-    const int e = g.seams[k].elemA, i = e % n, j = e / n;
-    key[k] = g.seams[k].sideA == 3 ? std::make_tuple(1, i + 1, j) : std::make_tuple(0, i, j + 1);
-    at[key[k]] = crease[k];
-  }
-  auto held = [&](int x, int y, int vertical) {
-    if (x <= 0 || y <= 0 || x >= n || y >= n) return false;
-    const bool below = at[{1, x, y - 1}], above = at[{1, x, y}], left = at[{0, x - 1, y}], right = at[{0, x, y}];
+  return EndsAtVertices(g, n, crease, [](bool vertical, bool below, bool above, bool left, bool right) {
     const int others = below + above + left + right - 1;
     const bool straight = vertical ? below && above : left && right;
     return others == 0 || (others == 1 && !straight);
-  };
-  std::vector<std::array<bool, 2>> ends(g.seams.size());
-  for (size_t k = 0; k < g.seams.size(); ++k) {
-    const auto [vertical, x, y] = key[k];
-    ends[k] = {held(x, y, vertical), vertical ? held(x, y + 1, vertical) : held(x + 1, y, vertical)};
-  }
-  return ends;
-}
-
-// Per seam end whether it is a crease's end at a vertex inside the grid where exactly one other
-// seam is a crease and the other two are not (the two creases share one fold a row in).
-std::vector<std::array<int, 2>> SharedFoldEnds(const SampleGroup& g, int n, const std::vector<bool>& crease) {
-  std::map<std::tuple<int, int, int>, bool> at;  // (vertical, x, y) of a seam's first end -> crease
-  std::vector<std::tuple<int, int, int>> key(g.seams.size());
-  for (size_t k = 0; k < g.seams.size(); ++k) {
-    const int e = g.seams[k].elemA, i = e % n, j = e / n;
-    key[k] = g.seams[k].sideA == 3 ? std::make_tuple(1, i + 1, j) : std::make_tuple(0, i, j + 1);
-    at[key[k]] = crease[k];
-  }
-  auto two = [&](int x, int y) {
-    if (x <= 0 || y <= 0 || x >= n || y >= n) return false;
-    return at[{1, x, y - 1}] + at[{1, x, y}] + at[{0, x - 1, y}] + at[{0, x, y}] == 2;
-  };
-  std::vector<std::array<int, 2>> ends(g.seams.size(), {0, 0});
-  for (size_t k = 0; k < g.seams.size(); ++k) {
-    if (!crease[k]) continue;
-    const auto [vertical, x, y] = key[k];
-    ends[k] = {two(x, y), vertical ? two(x, y + 1) : two(x + 1, y)};
-  }
-  return ends;
+  });
 }
 
 class CreaseInterior : public PluginTest {
  protected:
-  InteriorResult HealAndMeasure(const SampleGroup& g, int n) {
+  // Heals the group with the default targets; the seams as they came, and which are creases
+  // (beyond MAXANGLE between 0.1 and 0.9).
+  std::vector<SeamMeasure> Heal(const SampleGroup& g, std::vector<bool>* crease) {
     std::vector<SeamMeasure> before;
     for (const SampleSeam& s : g.seams) before.push_back(MeasureSeam(s, kSamples));
     const HealTargets t;
@@ -95,9 +83,16 @@ class CreaseInterior : public PluginTest {
     EXPECT_EQ(initSeamWeld(ctx), 0);
     EXPECT_EQ(UpdateAll(ctx, static_cast<int>(g.elements.size())), 0);
     EXPECT_EQ(cleanupSeamWeld(ctx), 0);
-    std::vector<bool> crease(g.seams.size());
+    crease->assign(g.seams.size(), false);
     for (size_t k = 0; k < g.seams.size(); ++k)
-      crease[k] = before[k].maxAngle > t.maxAngle && LargestAngleInside(before[k]) > t.maxAngle;
+      (*crease)[k] = before[k].maxAngle > t.maxAngle && LargestAngleInside(before[k]) > t.maxAngle;
+    return before;
+  }
+
+  InteriorResult HealAndMeasure(const SampleGroup& g, int n) {
+    const HealTargets t;
+    std::vector<bool> crease;
+    const std::vector<SeamMeasure> before = Heal(g, &crease);
     const std::vector<std::array<bool, 2>> held = HeldEnds(g, n, crease);
     InteriorResult r;
     for (size_t k = 0; k < g.seams.size(); ++k) {
@@ -184,23 +179,19 @@ TEST_F(CreaseInterior, CreasesSharingAFoldAtAVertexRiseFromNeitherStart) {
   for (const auto& [n, seed] : {std::pair{4, 2u}, std::pair{4, 4u}, std::pair{8, 2u}}) {
     SAAStubReset();
     const SampleGroup g = BuildRoughGrid(n, 8, 0.005, 0.001, seed);
-    std::vector<SeamMeasure> before;
-    for (const SampleSeam& s : g.seams) before.push_back(MeasureSeam(s, kSamples));
-    const HealTargets t;
-    SAA_CustomContext ctx = Context(g, t);
-    EXPECT_EQ(initSeamWeld(ctx), 0);
-    EXPECT_EQ(UpdateAll(ctx, static_cast<int>(g.elements.size())), 0);
-    EXPECT_EQ(cleanupSeamWeld(ctx), 0);
-    std::vector<bool> crease(g.seams.size());
-    for (size_t k = 0; k < g.seams.size(); ++k)
-      crease[k] = before[k].maxAngle > t.maxAngle && LargestAngleInside(before[k]) > t.maxAngle;
-    const std::vector<std::array<int, 2>> shared = SharedFoldEnds(g, n, crease);
+    std::vector<bool> crease;
+    const std::vector<SeamMeasure> before = Heal(g, &crease);
+    // Vertices where exactly one other seam is a crease.
+    const std::vector<std::array<bool, 2>> shared =
+        EndsAtVertices(g, n, crease, [](bool, bool below, bool above, bool left, bool right) {
+          return below + above + left + right == 2;
+        });
     int ends = 0;
     double worst = 0.0;
     for (size_t k = 0; k < g.seams.size(); ++k) {
       const SeamMeasure a = MeasureSeam(g.seams[k], kSamples);
       for (int end = 0; end < 2; ++end) {
-        if (!shared[k][end]) continue;
+        if (!crease[k] || !shared[k][end]) continue;
         ++ends;
         for (int i = 8; i <= 32; ++i) {
           const int at = end == 0 ? i : kSamples - 1 - i;
