@@ -278,13 +278,14 @@ TEST_F(RoughGrids, HeldTwoByTwoGridsCloseEverySeam) {
 // the seams' ends share one tangent plane there, so closing them raises no seam's angle and
 // no surface steps back. Every seam kinked only at its corners ends smooth along its length
 // (18 and 16 of them); of the creases (5 and 7), 5 and 5 keep their largest angle along it, 0 and
-// 1 their angle at every sample (the others meet a seam healed smooth at a vertex, and end
-// flatter next to it).
+// 2 their angle at every sample (the others meet a seam healed smooth at a vertex, and end
+// flatter next to it; the second of seed 2 ends within a degree since the fold it shares a row in
+// with another crease at a vertex no longer rises above its start).
 TEST_F(RoughGrids, FourByFourGridsCloseEverySeam) {
   const struct {
     unsigned seed;
     int spikes, creases, kept, keptAlong, sharedEnds;
-  } grids[] = {{1, 18, 5, 5, 0, 0}, {2, 16, 7, 5, 1, 4}};
+  } grids[] = {{1, 18, 5, 5, 0, 0}, {2, 16, 7, 5, 2, 4}};
   for (const auto& c : grids) {
     SAAStubReset();
     SeamKinds kinds;
