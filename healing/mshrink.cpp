@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <new>
 
 #include "bspline/cclone.h"
 #include "bspline/ctrlnubs.h"
@@ -2401,31 +2402,62 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   return KernelFailed() ? -2 : 1;
 }
 
-// Folded angle (degrees) of seam e at fraction f of side A's parameter range, between the normals
-// of surfaces a (side A's) and b (side B's) at side A's point and at side B's point closest to
-// it; -1 where either normal vanishes. With *tb finite, side B's parameter is taken from there
-// (the boundary rows as they were when it was found); otherwise it is found and kept there.
-double SeamFoldAt(const EdgeInfoStruct* e, Bspline* a, Bspline* b, double f, double* tb = nullptr) {
-  SideFrame fa, fb;
-  if (!fa.Init(a, e->infoA->side) || !fb.Init(b, e->infoB->side)) return -1.0;
-  const int na = fa.nAlong, pa = fa.degAlong, nb = fb.nAlong, pb = fb.degAlong;
-  if (pa > kMaxSplineDegree || pb > kMaxSplineDegree) return -1.0;
-  const double* ka = (fa.side == 1 || fa.side == 3) ? a->knotsV : a->knotsU;
-  const double* kb = (fb.side == 1 || fb.side == 3) ? b->knotsV : b->knotsU;
-  const double a0 = ka[pa], a1 = ka[na], b0 = kb[pb], b1 = kb[nb];
-  double table[3 * (kMaxSplineDegree + 1)], da[4][3], db[4][3];
-  if (!SideRowsAt(fa, ka, na, pa, a0 + f * (a1 - a0), table, da)) return -1.0;
-  const double mapped = e->orient ? b0 + f * (b1 - b0) : b1 - f * (b1 - b0);
-  const double t = tb && std::isfinite(*tb) ? *tb : ClosestRowParam(fb, kb, nb, pb, mapped, b0, b1, da[0], table, db);
-  if (tb) *tb = t;
-  if (!SideRowsAt(fb, kb, nb, pb, t, table, db)) return -1.0;
-  double ua[3], ub[3];
-  VecCrossProd3(da[1], da[3], ua);
-  VecCrossProd3(db[1], db[3], ub);
-  const double la = VecSize3(ua), lb = VecSize3(ub);
-  if (!(la > 0.0) || !(lb > 0.0)) return -1.0;
-  const double raw = std::acos(std::clamp(VecDotProd3(ua, ub) / (la * lb), -1.0, 1.0)) * kRadToDeg;
-  return raw > 90.0 ? 180.0 - raw : raw;
+// A sample of seam e at fraction f of side A's parameter range, at side B's point closest to A's:
+// each side's knot span and basis values (and first derivatives) there, kept, so that its fold
+// can be read again after second-row points move (no boundary row does).
+struct FoldSample {
+  SideFrame f[2];
+  int span[2] = {0, 0};
+  double N[2][2 * (kMaxSplineDegree + 1)] = {};  // per side the values, then the derivatives
+
+  bool Init(const EdgeInfoStruct* e, Bspline* a, Bspline* b, double frac) {
+    if (!f[0].Init(a, e->infoA->side) || !f[1].Init(b, e->infoB->side)) return false;
+    const double* k[2];
+    double lo[2], hi[2], table[3 * (kMaxSplineDegree + 1)], d[4][3];
+    for (int s = 0; s < 2; ++s) {
+      const int n = f[s].nAlong, p = f[s].degAlong;
+      if (p < 1 || p > kMaxSplineDegree) return false;
+      k[s] = (f[s].side == 1 || f[s].side == 3) ? f[s].s->knotsV : f[s].s->knotsU;
+      lo[s] = k[s][p], hi[s] = k[s][n];
+    }
+    double t[2] = {lo[0] + frac * (hi[0] - lo[0]), 0.0};
+    if (!SideRowsAt(f[0], k[0], f[0].nAlong, f[0].degAlong, t[0], table, d)) return false;
+    const double mapped = e->orient ? lo[1] + frac * (hi[1] - lo[1]) : hi[1] - frac * (hi[1] - lo[1]);
+    t[1] = ClosestRowParam(f[1], k[1], f[1].nAlong, f[1].degAlong, mapped, lo[1], hi[1], d[0], table, d);
+    const int orders[2] = {0, 1};
+    for (int s = 0; s < 2; ++s) {
+      const int n = f[s].nAlong, p = f[s].degAlong;
+      span[s] = p;
+      if (ComputeNubValDerivativesM(k[s], t[s], n + p + 1, p, orders, 2, &span[s], table) != 0) return false;
+      std::copy(table, table + 2 * (p + 1), N[s]);
+    }
+    return true;
+  }
+  // The folded angle (degrees) between the two sides' normals; -1 where either vanishes.
+  double Fold() const {
+    double u[2][3];
+    for (int s = 0; s < 2; ++s) {
+      const int p = f[s].degAlong;
+      double along[3] = {0, 0, 0}, across[3] = {0, 0, 0};
+      for (int j = 0; j <= p; ++j) {
+        double q0[3], q1[3];
+        f[s].Get(0, span[s] - p + j, q0);
+        f[s].Get(1, span[s] - p + j, q1);
+        for (int c = 0; c < 3; ++c) along[c] += N[s][p + 1 + j] * q0[c], across[c] += N[s][j] * (q1[c] - q0[c]);
+      }
+      VecCrossProd3(along, across, u[s]);
+    }
+    const double la = VecSize3(u[0]), lb = VecSize3(u[1]);
+    if (!(la > 0.0) || !(lb > 0.0)) return -1.0;
+    const double raw = std::acos(std::clamp(VecDotProd3(u[0], u[1]) / (la * lb), -1.0, 1.0)) * kRadToDeg;
+    return raw > 90.0 ? 180.0 - raw : raw;
+  }
+};
+
+// The fold of seam e at fraction f between surfaces a (side A's) and b (side B's), as FoldSample.
+double SeamFoldAt(const EdgeInfoStruct* e, Bspline* a, Bspline* b, double f) {
+  FoldSample s;
+  return s.Init(e, a, b, f) ? s.Fold() : -1.0;
 }
 
 // The shared fold of two creases at a four-way corner whose other two seams are healed smooth.
@@ -2513,7 +2545,8 @@ bool CornerFoldOf(const BndrStruct* bs, int c, int pick, CornerFold* out) {
 // for the least rise of either crease from its start between a tenth of its length and as far as
 // the points reach, no crease newly more than a degree flatter there, none losing its largest
 // angle inside where it kept it (within kCreaseRiseMargin of its start's), and the smooth seam
-// between two moved points no steeper than kFoldSmoothRise more. 1 when the points moved.
+// between two moved points no steeper than kFoldSmoothRise more. 1 when the points moved; -2 on a
+// memory failure.
 int KeepCornerFold(BndrStruct* bs, Bspline* const* start, int c, int pick) {
   CornerFold cf;
   if (!CornerFoldOf(bs, c, pick, &cf)) return 0;
@@ -2553,24 +2586,29 @@ int KeepCornerFold(BndrStruct* bs, Bspline* const* start, int c, int pick) {
     // Creases rising by more than kFoldRiseLeft first, then the largest rise.
     double Score() const { return 100.0 * ((rise[0] > kFoldRiseLeft) + (rise[1] > kFoldRiseLeft)) + Rise(); }
   };
-  // The moved points are no boundary row's: side B's closest points stay where they are found.
-  double tbNow[3][kFoldWindow];
-  for (auto& row : tbNow) std::fill(row, row + kFoldWindow, NAN);
+  // The samples of the rows as they are: the moved points are no boundary row's.
+  TrackingScope scope;
+  FoldSample* now = MallocArray<FoldSample>(static_cast<long>(nseam) * window);
+  if (KernelFailed() || !now) return -2;
+  for (int j = 0; j < nseam; ++j)
+    for (int q = 0; q < window; ++q) {
+      FoldSample* at = new (now + j * window + q) FoldSample();
+      if (!at->Init(seams[j], SurfaceOf(seams[j]->infoA), SurfaceOf(seams[j]->infoB), frac[j][q])) return 0;
+    }
   auto measure = [&](Fold* m) {
     m->smooth = 0.0;
     for (int j = 0; j < nseam; ++j) {
-      const EdgeInfoStruct* e = seams[j];
       if (j < 2) m->rise[j] = m->flat[j] = -HUGE_VAL, m->largest[j] = restLargest[j];
       for (int q = 0; q < window; ++q) {
-        const double now = SeamFoldAt(e, SurfaceOf(e->infoA), SurfaceOf(e->infoB), frac[j][q], &tbNow[j][q]);
-        if (now < 0.0) return false;
+        const double a = now[j * window + q].Fold();
+        if (a < 0.0) return false;
         if (j == 2) {
-          m->smooth = std::max(m->smooth, now);
+          m->smooth = std::max(m->smooth, a);
           continue;
         }
-        m->rise[j] = std::max(m->rise[j], now - was[j][q]);
-        m->flat[j] = std::max(m->flat[j], was[j][q] - now);
-        m->largest[j] = std::max(m->largest[j], now);
+        m->rise[j] = std::max(m->rise[j], a - was[j][q]);
+        m->flat[j] = std::max(m->flat[j], was[j][q] - a);
+        m->largest[j] = std::max(m->largest[j], a);
       }
     }
     return true;
@@ -2669,6 +2707,10 @@ int KeepCornerSharedFolds(BndrStruct* bs, Bspline* const* start) {
   if (!bs->corners || !(bs->angleTol > 0.0)) return 0;
   int moved = 0;
   for (int c = 0; c < bs->nCorner; ++c)
-    for (int pick = 0; pick < 2; ++pick) moved += KeepCornerFold(bs, start, c, pick);
+    for (int pick = 0; pick < 2; ++pick) {
+      const int kept = KeepCornerFold(bs, start, c, pick);
+      if (kept < 0) return -2;
+      moved += kept;
+    }
   return KernelFailed() ? -2 : moved;
 }

@@ -144,7 +144,7 @@ class CreaseInterior : public PluginTest {
 // for the angle itself last, 1, 5, 9 and 9. Two creases meeting two smooth seams at a vertex
 // share one fold a row in, which lay between their starts: 0, 1, 4 and 1 seams got more than a
 // degree steeper next to such vertices, by up to 1.50 degrees; with that fold set no steeper than
-// either start allows, 0, 0, 1 and 0 (the one by 1.05 degrees, three quarters along), and 1, 4, 9
+// either start allows, 0, 0, 1 and 0 (the one by 1.04 degrees, three quarters along), and 1, 4, 9
 // and 9 seams off their start outside the held end spans.
 TEST_F(CreaseInterior, RoughGridSeamsGetNoSteeperAlongTheirLength) {
   const struct {
