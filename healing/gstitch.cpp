@@ -1048,9 +1048,9 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
       RebuildCurve3Form(e->infoB);
     }
   }
-  // The angle solve holds the rows' points diagonal to the corners, which tie two creases meeting
-  // smooth seams at a corner to one fold a row in: set there, that fold no longer rises above the
-  // flatter crease's start (rough 8 x 8 grids: creases up to 1.5 degrees steeper a tenth in).
+  // The angle solve holds the rows' points diagonal to the corners, which tie the creases meeting
+  // at a corner to shared folds a row in: set there, a shared fold no longer rises above the
+  // flatter crease's start (rough 8 x 8 grids: creases up to 2.1 degrees steeper a tenth in).
   if (KeepCornerSharedFolds(bs, srfs) < 0) return -2;
   return KernelFailed() ? -2 : 0;
 }

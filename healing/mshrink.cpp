@@ -2472,14 +2472,14 @@ constexpr double kFoldRiseLeft = 0.95;
 // Degrees a smooth seam between moved points may fold more than it did.
 constexpr double kFoldSmoothRise = 0.01;
 
-// The seams and points of corner c that one displacement moves. A corner of two creases at a
-// right angle (an L, a side of one surface each) and two smooth seams: the points of that surface
-// diagonal to the corner, which no smooth seam reads. Two creases continuing one grid line: the
-// points diagonal to the corner of the two surfaces either side of smooth seam `pick`, turned
-// about that seam as one (opposite displacements in proportion to their steps across it), so it
-// stays smooth. (At corners of three creases a crease-crease surface's point set the shared folds
-// too, 2.1 -> 1.5 degrees on a rough 8 x 8 grid, but the heal benchmark's grids, rich in such
-// corners, took a tenth longer.)
+// The seams and points of four-way corner c of two or three creases that one displacement moves.
+// Two creases at a right angle (both sides of one surface there; the pick-th such surface around
+// the corner): that surface's point diagonal to the corner, which only those two seams read. Two
+// creases continuing one grid line with two smooth seams: the points diagonal to the corner of the
+// two surfaces either side of smooth seam `pick`, turned about that seam as one (opposite
+// displacements in proportion to their steps across it), so it stays smooth. (Corners of four
+// creases are left: searched too, they cost the heal benchmark's grids, rich in them, an eighth of
+// their time more.)
 struct CornerFold {
   EdgeInfoStruct* crease[2] = {nullptr, nullptr};
   const EdgeInfoStruct* smooth = nullptr;  // the smooth seam between the moved points, if any
@@ -2491,7 +2491,7 @@ struct CornerFold {
 bool CornerFoldOf(const BndrStruct* bs, int c, int pick, CornerFold* out) {
   const CornerInfoStruct* corner = &bs->corners[c];
   if (!corner->edgeIds || corner->nEdge != 4) return false;
-  EdgeInfoStruct* smooth[2];
+  EdgeInfoStruct *smooth[4], *creases[4];
   int nc = 0, ns = 0;
   for (int k = 0; k < corner->nEdge; ++k) {
     const int id = corner->edgeIds[k];
@@ -2499,19 +2499,26 @@ bool CornerFoldOf(const BndrStruct* bs, int c, int pick, CornerFold* out) {
     EdgeInfoStruct* o = &bs->edges[id];
     if (!o->paired || !o->infoA || !o->infoB || o->corner0 == o->corner1 || (o->corner0 != c && o->corner1 != c))
       return false;
-    if (IsG1Edge(o) ? ns == 2 : nc == 2) return false;
     if (IsG1Edge(o)) smooth[ns++] = o;
-    else out->crease[nc++] = o;
+    else creases[nc++] = o;
   }
-  if (nc != 2) return false;
+  if (nc < 2 || nc > 3) return false;
   auto surface = [](const CrvInfoStruct* crv) { return crv->srfInfo ? crv->srfInfo->index : -1; };
   const CrvInfoStruct* mv[2] = {nullptr, nullptr};
-  const EdgeInfoStruct* along[2] = {out->crease[0], out->crease[1]};
-  for (const CrvInfoStruct* a : {out->crease[0]->infoA, out->crease[0]->infoB})
-    for (const CrvInfoStruct* b : {out->crease[1]->infoA, out->crease[1]->infoB})
-      if (surface(a) >= 0 && surface(a) == surface(b)) mv[0] = a, mv[1] = b, out->moved = 1;
-  if (out->moved == 1 && pick != 0) return false;
+  // The pick-th surface whose two sides at the corner are both creases.
+  int found = 0;
+  for (int i = 0; i < nc; ++i)
+    for (int j = i + 1; j < nc; ++j)
+      for (const CrvInfoStruct* a : {creases[i]->infoA, creases[i]->infoB})
+        for (const CrvInfoStruct* b : {creases[j]->infoA, creases[j]->infoB})
+          if (surface(a) >= 0 && surface(a) == surface(b) && found++ == pick) {
+            mv[0] = a, mv[1] = b, out->moved = 1;
+            out->crease[0] = creases[i], out->crease[1] = creases[j];
+          }
   if (out->moved == 0) {
+    // Two halves of one grid line.
+    if (found > 0 || nc != 2 || pick >= 2) return false;
+    out->crease[0] = creases[0], out->crease[1] = creases[1];
     const EdgeInfoStruct* m = smooth[pick];
     const int ma = surface(m->infoA), mb = surface(m->infoB);
     for (const CrvInfoStruct* a : {out->crease[0]->infoA, out->crease[0]->infoB})
@@ -2521,6 +2528,7 @@ bool CornerFoldOf(const BndrStruct* bs, int c, int pick, CornerFold* out) {
     if (out->moved != 2) return false;
     out->smooth = m;
   }
+  const EdgeInfoStruct* along[2] = {out->crease[0], out->crease[1]};
   for (int j = 0; j < 2; ++j) {
     const EdgeInfoStruct* e = along[j];
     const int si = surface(mv[j]);
@@ -2536,11 +2544,12 @@ bool CornerFoldOf(const BndrStruct* bs, int c, int pick, CornerFold* out) {
   return true;
 }
 
-// At a four-way corner where two creases meet two smooth seams, the normals the closed corner
-// shares tie the creases' folds a row in (the two halves of one grid line fold by the sum of the
-// other two's): an L's two creases share one fold there, two halves of one line one size. Where
-// the start folds there differ, that shared fold rose above the smaller by more than a degree (on
-// rough 8 x 8 grids up to 1.5 degrees a tenth of the length in). The moved points' one
+// At a four-way corner the normals the closed corner shares tie the seams' folds a row in (the two
+// halves of one grid line fold by the sum of the other two's): where two creases meet two smooth
+// seams, two creases at a right angle share one fold there, two halves of one line one size.
+// Where the start folds there differ, that shared fold rose above the smaller by more than a
+// degree (on rough 8 x 8 grids up to 1.5 degrees a tenth of the length in; next to corners of
+// three creases up to 2.1). The moved points' one
 // displacement sets the shared fold: searched (three rounds of 21 steps, each a tenth of the last)
 // for the least rise of either crease from its start between a tenth of its length and as far as
 // the points reach, no crease newly more than a degree flatter there, none losing its largest
@@ -2707,7 +2716,7 @@ int KeepCornerSharedFolds(BndrStruct* bs, Bspline* const* start) {
   if (!bs->corners || !(bs->angleTol > 0.0)) return 0;
   int moved = 0;
   for (int c = 0; c < bs->nCorner; ++c)
-    for (int pick = 0; pick < 2; ++pick) {
+    for (int pick = 0; pick < 3; ++pick) {
       const int kept = KeepCornerFold(bs, start, c, pick);
       if (kept < 0) return -2;
       moved += kept;

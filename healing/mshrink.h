@@ -145,14 +145,15 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
 // left undone when it lowers the crease's largest angle inside below its start's less a degree.
 // Returns as KeepSharedRowCreaseAngle.
 int KeepSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
-// At each four-way corner where two creases meet two seams healed smooth, the creases share one
-// fold a row in (at an L of two creases at a right angle) or one size of it (two halves of one
-// grid line): the points of the second rows diagonal to the corner that set it without touching
-// the smooth seams (an L's crease-crease surface's; for a line, the two surfaces either side of a
-// smooth seam, turned about it as one) are moved along their normals so that neither crease
-// rises from its start between a tenth of its length and as far as they reach (a search for the
-// least rise), none gets more than a degree flatter there where it was not, none loses its largest
-// angle inside where it kept it, and the smooth seam between two moved points gets no steeper.
+// At each four-way corner of two or three creases, the creases share folds a row in (two at a
+// right angle one fold; two halves of one grid line between smooth seams one size of it): the
+// points of the second rows diagonal to the corner that set them without touching a smooth seam
+// (of each surface whose two sides there are creases; for a line, the two surfaces either side of
+// a smooth seam, turned about it as one) are moved along their normals so that neither crease they
+// set rises from its start between a tenth of its length and as far as they reach (a search for
+// the least rise), none gets more than a degree flatter there where it was not, none loses its
+// largest angle inside where it kept it, and the smooth seam between two moved points gets no
+// steeper.
 // start: the surfaces as they came. The number of corners changed; -2 on bad input or a kernel
 // failure.
 int KeepCornerSharedFolds(BndrStruct* bs, Bspline* const* start);
