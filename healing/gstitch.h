@@ -46,8 +46,10 @@ int SISetbInsertKnot(int value);
 int MakeTopologyZK(Bspline** srfs, int n, double maxGap, double maxAngle);
 // Heals the group against the stored topology (built from the same number of surfaces):
 // stitch, tangential heal, healed control points copied into every surface with fixed[i] = 0.
-// A surface on a seam that would end with a larger gap or normal angle than it began with, or
-// whose normals would turn over anywhere (but where they come back in line with their
+// A surface on a seam that would end with a larger gap or normal angle than it began with (a
+// crease: more than a degree steeper over its whole length and, where it closes or each of its
+// surfaces that moved closes another seam, between a tenth and nine tenths too), or whose normals
+// would turn over anywhere (but where they come back in line with their
 // neighbours at a fold the surface came with), steps back to its positional stitch (before a
 // one-row crease's angle is solved for), then to that with
 // its crease sides turned back to their start normals nearer the corners, then keeps its control

@@ -2367,16 +2367,21 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
     if (now < was && now < inside - kCreaseAngleHeld) return 0;
   }
   // The fall-backs step back a crease whose largest angle (at the edge's own samples, ends and
-  // all) rose by a degree from its start: the angle kept inside must not cost that near the ends.
+  // all) rose by a degree from its start, unless its largest between a tenth and nine tenths did
+  // not: the angle kept inside must not cost that near the ends and inside both.
   if (e->startSet && e->sampleA) {
-    double largest = 0.0;
+    const double lo = std::min(e->par[0], e->par[2]), hi = std::max(e->par[0], e->par[2]);
+    double largest = 0.0, largestInside = 0.0;
     for (int i = 0; i < e->nSample; ++i) {
       span = p;
       if (ComputeNubValDerivativesM(ka, std::clamp(e->sampleA[i], a0, a1), n + p + 1, p, orders, 2, &span, table) != 0)
         return 0;
-      largest = std::max(largest, std::fabs(RowsAngle(r, span, table, x, nullptr, nullptr, nullptr)));
+      const double angle = std::fabs(RowsAngle(r, span, table, x, nullptr, nullptr, nullptr));
+      largest = std::max(largest, angle);
+      const double f = hi > lo ? (e->sampleA[i] - lo) / (hi - lo) : 0.0;
+      if (f >= 0.1 && f <= 0.9) largestInside = std::max(largestInside, angle);
     }
-    if (largest > e->startMaxAngle + kCreaseRiseMargin) return 0;
+    if (largest > e->startMaxAngle + kCreaseRiseMargin && largestInside > inside + kCreaseRiseMargin) return 0;
   }
   // No side's normal may turn over at any sample.
   for (int s = 0; s < r.m; ++s) {

@@ -127,7 +127,8 @@ int KeepCreaseSideNormalsNearCorners(BndrStruct* bs, Bspline* const* start, cons
 // two and last two points of each row stay, both sides keep one row. Returns 1 when the
 // rows changed (the sides' curve forms are then the caller's to rebuild); 0 when the edge is not
 // such a crease or holds its angle already, or when the solve made its worst sample no better,
-// raised the edge's largest angle by 0.9 degree from its start (the fall-backs undo a degree) or
+// raised the edge's largest angle by 0.9 degree from its start and its largest between a tenth
+// and nine tenths by 0.9 from the start's there (the fall-backs undo a degree on both) or
 // turned a normal over at a sample (rows left as they were); -2 for a bad edge index or a memory
 // failure.
 int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
