@@ -338,13 +338,19 @@ enum HealStage : char { kStart = 0, kRowsFree = 1, kCornersKept = 2, kPositional
 
 double Dot3(const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
+// The cosine below which a site's normal turned with a fold the heal undid, over or not.
+constexpr double kFoldTurnCosine = 0.5;
+
 // Whether the normal at site (u, v) of a grid of nu x nv turned over because the heal undid a
 // fold the surface came with: its normal now lies in line with the healed normals of the nearest
 // sites along the grid that did not turn (no fold is left there) and with the start normal of
 // one of them at least (it came back to the surface as it was). A band the heal turned over
 // ends in sites whose start normals its own now opposes. Noise at a clamped end can turn the
 // last short step of a boundary row round (the end's normals 90 to 110 degrees from the
-// strip's); closing the seam there turns it back, which is no fold of ours.
+// strip's); closing the seam there turns it back, which is no fold of ours. A site that turned
+// beyond 60 degrees without going over turned with the end and tells nothing of what stayed:
+// the last strip's end at seed 8 on every point turned back whole, its corner site 87 degrees,
+// and judged against that site the strip went back and a seam stayed open.
 bool FoldUndone(const double* before, const double* after, int nu, int nv, int u, int v) {
   constexpr int kReach = 4;
   const double* a = after + 3 * (u + nu * v);
@@ -359,7 +365,7 @@ bool FoldUndone(const double* before, const double* after, int nu, int nv, int u
       const int qu = u + step * du[d], qv = v + step * dv[d];
       if (qu < 0 || qu >= nu || qv < 0 || qv >= nv) break;
       const double *qb = before + 3 * (qu + nu * qv), *qa = after + 3 * (qu + nu * qv);
-      if (Dot3(qb, qa) < 0.0) continue;
+      if (Dot3(qb, qa) < kFoldTurnCosine) continue;
       if (!(Dot3(a, qa) > 0.0 && Dot3(a, qa) >= Dot3(b, qb))) return false;
       cameBack = cameBack || Dot3(a, qb) > 0.0;
       break;
@@ -369,7 +375,8 @@ bool FoldUndone(const double* before, const double* after, int nu, int nv, int u
 }
 
 // Whether site k of boundary grid g (1 u-running, 2 v-running) of surface i lies where the
-// inside grid's nearest site on the same boundary turned over because the heal undid a fold.
+// inside grid's nearest site on the same boundary turned (over, or beyond kFoldTurnCosine)
+// because the heal undid a fold.
 // Along a strip's end the noise can turn every start normal of the end row, so the boundary
 // grid alone has no sound neighbour to judge by; the inside grid's rows further in have.
 bool FoldUndoneInside(const GroupMeasure& before, const GroupMeasure& after, int i, int g, int k) {
@@ -397,7 +404,7 @@ bool FoldUndoneInside(const GroupMeasure& before, const GroupMeasure& after, int
   const double* nb = before.normals.get() + li[3];
   const double* na = after.normals.get() + li[3];
   const int s = iu + li[0] * iv;
-  return Dot3(nb + 3 * s, na + 3 * s) < 0.0 && FoldUndone(nb, na, li[0], li[1], iu, iv);
+  return Dot3(nb + 3 * s, na + 3 * s) < kFoldTurnCosine && FoldUndone(nb, na, li[0], li[1], iu, iv);
 }
 
 // Whether a paired edge of surface s ends within the gap target in the measure m.
