@@ -498,6 +498,22 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     }
     if (flipped) drop(i);
   }
+  // A surface that closes none of its seams while a neighbour across an open one is back where
+  // it began moved towards a neighbour that did not come: it steps back too (a noisy tube's half,
+  // its other half put back for a fold, kept moves of 0.82 x the gap with both seams open).
+  for (int i = 0; i < n; ++i) {
+    if (stage[i] == kStart || stepped(i) || ClosesASeam(bs, after, i, healGap)) continue;
+    for (int e = 0; e < bs->nEdge; ++e) {
+      int a = -1, b = -1;
+      if (!bs->edges[e].paired || after.gap[e] <= healGap) continue;
+      GetBndrEdgeAdjSrfIds(&bs->edges[e], &a, &b);
+      const int other = a == i ? b : b == i ? a : -1;
+      if (other >= 0 && other < n && other != i && stage[other] == kStart && !bs->srfs[other].fixed) {
+        drop(i);
+        break;
+      }
+    }
+  }
   return marked;
 }
 

@@ -516,11 +516,16 @@ TEST_F(CadStitch, NoisyTubeEndsTurnedBackByTheHealClose) {
 // The tube's halves at 258 along, noise of 1e-3 on the boundary rows (seeds 5, 8, 9): one half
 // goes back to its start for a fold, and both seams stay open. The other, healed against it, once
 // kept its moves (0.7 to 0.9 x the gaps) though it closed neither seam: the seams' ends got
-// steeper by 20 to 40 degrees, but not their insides. A half that closes no seam stays as it came.
+// steeper by 20 to 40 degrees, but not their insides. On every point (seed 15) the other half kept
+// 0.82 x the gap of moves though no seam got worse. A half that closes no seam stays as it came.
 TEST_F(CadStitch, NoisyTubeHalfThatClosesNoSeamStaysAsItCame) {
-  for (unsigned seed : {5u, 8u, 9u}) {
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    const CadGroup cad = MakeCadGroup(CadShape::Tube, Noisy(258, 1e-3, seed, 1.0, true));
+  struct Case {
+    unsigned seed;
+    bool rows;
+  };
+  for (const Case& c : {Case{5, true}, Case{8, true}, Case{9, true}, Case{15, false}}) {
+    SCOPED_TRACE("seed " + std::to_string(c.seed) + (c.rows ? " rows" : ""));
+    const CadGroup cad = MakeCadGroup(CadShape::Tube, Noisy(258, 1e-3, c.seed, 1.0, c.rows));
     Group g;
     AddCadPatches(g, cad);
     const int n = g.size();
