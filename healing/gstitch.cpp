@@ -374,18 +374,26 @@ bool FoldUndone(const double* before, const double* after, int nu, int nv, int u
   return cameBack;
 }
 
-// Whether site k of boundary grid g (1 u-running, 2 v-running) of surface i lies where the
-// inside grid's nearest site on the same boundary turned (over, or beyond kFoldTurnCosine)
-// because the heal undid a fold.
-// Along a strip's end the noise can turn every start normal of the end row, so the boundary
-// grid alone has no sound neighbour to judge by; the inside grid's rows further in have.
-bool FoldUndoneInside(const GroupMeasure& before, const GroupMeasure& after, int i, int g, int k) {
-  const int* lb = before.layout.get() + 12 * i + 4 * g;
-  const int* li = before.layout.get() + 12 * i;
-  const double* sb = before.sites.get() + lb[2];
-  const double* si = before.sites.get() + li[2];
-  // The boundary's fixed index in the inside grid (its first or last row across) and the
-  // nearest inside site along it.
+// The sharpest turn between neighbouring sites of a grid of nu x nv within `reach` of site
+// (u, v), as the cosine of the angle (the lowest).
+double SharpestTurnNear(const double* n, int nu, int nv, int u, int v, int reach) {
+  double low = 1.0;
+  for (int qv = std::max(0, v - reach); qv <= std::min(nv - 1, v + reach); ++qv)
+    for (int qu = std::max(0, u - reach); qu <= std::min(nu - 1, u + reach); ++qu) {
+      const double* q = n + 3 * (qu + nu * qv);
+      if (qu + 1 < nu && qu + 1 <= u + reach && nu > 2) low = std::min(low, Dot3(q, n + 3 * (qu + 1 + nu * qv)));
+      if (qv + 1 < nv && qv + 1 <= v + reach && nv > 2) low = std::min(low, Dot3(q, n + 3 * (qu + nu * (qv + 1))));
+    }
+  return low;
+}
+
+// The inside grid's site (iu, iv) nearest site k of boundary grid g (1 u-running, 2 v-running)
+// of surface i: on the boundary's first or last row across, nearest along it.
+void InsideSiteOf(const GroupMeasure& m, int i, int g, int k, int* iu, int* iv) {
+  const int* lb = m.layout.get() + 12 * i + 4 * g;
+  const int* li = m.layout.get() + 12 * i;
+  const double* sb = m.sites.get() + lb[2];
+  const double* si = m.sites.get() + li[2];
   const int u = k % lb[0], v = k / lb[0];
   auto nearest = [](const double* at, int count, double t) {
     int best = 0;
@@ -393,14 +401,49 @@ bool FoldUndoneInside(const GroupMeasure& before, const GroupMeasure& after, int
       if (std::fabs(at[j] - t) < std::fabs(at[best] - t)) best = j;
     return best;
   };
-  int iu = 0, iv = 0;
   if (g == 1) {
-    iu = nearest(si, li[0], sb[u]);
-    iv = v == 0 ? 0 : li[1] - 1;
+    *iu = nearest(si, li[0], sb[u]);
+    *iv = v == 0 ? 0 : li[1] - 1;
   } else {
-    iu = u == 0 ? 0 : li[0] - 1;
-    iv = nearest(si + li[0], li[1], sb[lb[0] + v]);
+    *iu = u == 0 ? 0 : li[0] - 1;
+    *iv = nearest(si + li[0], li[1], sb[lb[0] + v]);
   }
+}
+
+// Whether the sharpest turn between neighbouring sites near site k of grid g of surface i is no
+// sharper after the heal than it came: on the site's own grid and, for a boundary site, on the
+// inside grid near its nearest inside site. A normal turned over where that holds moved with a
+// fold or kink the surface came with and made none. Judged by its neighbours' turns alone
+// (FoldUndone), it went back wherever the end it lies on turned with it or its neighbours lie
+// round a curve: at a noisy tube's end the closed seam turns the end's normals back, the end's
+// sharpest turn near the seam going 86.6 -> 52.1 degrees (seed 5 on the boundary rows), while a
+// site there ends 50.2 degrees from the half-cylinder's site three along instead of 47.5 (45 of
+// it the cylinder's own). A kink the heal makes sharpens the turn and still sends the surface
+// back: the strip chain's end at seed 3 on the boundary rows, 46.0 -> 78.5 degrees.
+bool NoSharperTurnNear(const GroupMeasure& before, const GroupMeasure& after, int i, int g, int k) {
+  constexpr int kReach = 4;
+  const int* l = before.layout.get() + 12 * i + 4 * g;
+  double b = SharpestTurnNear(before.normals.get() + l[3], l[0], l[1], k % l[0], k / l[0], kReach);
+  double a = SharpestTurnNear(after.normals.get() + l[3], l[0], l[1], k % l[0], k / l[0], kReach);
+  if (g > 0) {
+    const int* li = before.layout.get() + 12 * i;
+    int iu = 0, iv = 0;
+    InsideSiteOf(before, i, g, k, &iu, &iv);
+    b = std::min(b, SharpestTurnNear(before.normals.get() + li[3], li[0], li[1], iu, iv, kReach));
+    a = std::min(a, SharpestTurnNear(after.normals.get() + li[3], li[0], li[1], iu, iv, kReach));
+  }
+  return a >= b;
+}
+
+// Whether site k of boundary grid g (1 u-running, 2 v-running) of surface i lies where the
+// inside grid's nearest site on the same boundary turned (over, or beyond kFoldTurnCosine)
+// because the heal undid a fold.
+// Along a strip's end the noise can turn every start normal of the end row, so the boundary
+// grid alone has no sound neighbour to judge by; the inside grid's rows further in have.
+bool FoldUndoneInside(const GroupMeasure& before, const GroupMeasure& after, int i, int g, int k) {
+  const int* li = before.layout.get() + 12 * i;
+  int iu = 0, iv = 0;
+  InsideSiteOf(before, i, g, k, &iu, &iv);
   const double* nb = before.normals.get() + li[3];
   const double* na = after.normals.get() + li[3];
   const int s = iu + li[0] * iv;
@@ -420,7 +463,8 @@ bool ClosesASeam(const BndrStruct* bs, const GroupMeasure& m, int s, double heal
 
 // Steps back, one stage at a time, the surfaces on every seam that got worse than it began (a
 // smooth seam within both targets is not worse) and every surface whose normals turned over
-// anywhere but where the heal undid a fold the surface came with; the number of surfaces
+// anywhere but where the heal undid a fold the surface came with or left the turns near the site
+// no sharper than they came; the number of surfaces
 // stepped back. A seam is judged on its own: the surfaces of seams that did not get worse keep
 // their stage, so one rough seam no longer sends a whole neighbourhood back to its start.
 int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, double healGap,
@@ -494,7 +538,8 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
       const double* na = after.normals.get() + l[3];
       for (int k = 0; k < l[0] * l[1] && !flipped; ++k)
         flipped = Dot3(nb + 3 * k, na + 3 * k) < 0.0 && !FoldUndone(nb, na, l[0], l[1], k % l[0], k / l[0]) &&
-                  !(g > 0 && FoldUndoneInside(before, after, i, g, k));
+                  !(g > 0 && FoldUndoneInside(before, after, i, g, k)) &&
+                  !NoSharperTurnNear(before, after, i, g, k);
     }
     if (flipped) drop(i);
   }

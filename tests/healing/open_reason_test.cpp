@@ -296,16 +296,17 @@ TEST_F(KeptStart, LiftedPlanesKeptAtTheirStartNameTheirSeam) {
   }
 }
 
-// The long noisy strip chain (seed 3 with noise on the boundary rows, seed 15 on every point),
+// The long noisy strip chain (seed 3 with noise on the boundary rows, seed 38 on every point),
 // whose heal puts strips back where they began: every seam it leaves open names a kept surface.
 // (Seed 3 on every point closes since the fall-backs tell a fold undone at a strip's clamped end
-// from one made, seed 4 since they judge a crease along its length.)
+// from one made, seed 4 since they judge a crease along its length, seed 15 since a normal turned
+// over where the turns near it got no sharper is no fold of the heal's.)
 TEST_F(KeptStart, NoisyStripChainSeamsLeftOpenNameTheirKeptSurfaces) {
   for (bool rows : {false, true}) {
     SCOPED_TRACE(rows ? "noise on the boundary rows" : "noise on every point");
     CadOptions o;
     o.noise = 1e-3;
-    o.seed = rows ? 3 : 15;
+    o.seed = rows ? 3 : 38;
     o.boundaryRowsOnly = rows;
     const CadGroup cad = MakeCadGroup(CadShape::StripChain, o);
     Group g;
