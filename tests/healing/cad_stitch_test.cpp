@@ -596,27 +596,34 @@ TEST_F(CadStitch, NoisyStripChainCreaseSteeperAtAFoldedEndCloses) {
 // strip end at seed 15 on every point, 137.9 -> 101.5 degrees between neighbours): the tube at
 // seeds 5, 8 and 9 on the boundary rows and 15 on every point stayed with both seams open, the
 // chain at seed 4 on the boundary rows and 13 and 15 on every point with two of five. Every seam
-// closes now within 3 x its gap, the chain's crease within a degree of its start along its
-// length, and no two neighbouring normals beside one turned over turn more sharply than they came.
-TEST_F(CadStitch, NoisyEndsCloseWhereTheHealSharpensNoTurn) {
+// closes now within 3 x its gap, and no two neighbouring normals beside one turned over turn more
+// sharply than they came.
+TEST_F(CadStitch, NoisyTubeEndsCloseWhereTheHealSharpensNoTurn) {
   struct Case {
-    CadShape shape;
     unsigned seed;
     bool rows;
   };
-  for (const Case& c : {Case{CadShape::Tube, 5, true}, Case{CadShape::Tube, 8, true}, Case{CadShape::Tube, 9, true},
-                        Case{CadShape::Tube, 15, false}, Case{CadShape::StripChain, 4, true},
-                        Case{CadShape::StripChain, 13, false}, Case{CadShape::StripChain, 15, false}}) {
-    const bool chain = c.shape == CadShape::StripChain;
-    SCOPED_TRACE(std::string(chain ? "chain" : "tube") + " seed " + std::to_string(c.seed) + (c.rows ? " rows" : ""));
-    const CreaseHold h = HealNoisyChain(Noisy(258, 1e-3, c.seed, 1.0, c.rows), Turns::kNoSharper, c.shape);
-    // The tube's seams are smooth: the noise's kinks there may flatten. At seed 4 on the boundary
-    // rows the crease's own strips heal as they did when two other seams stayed open: one sample
-    // of 1,632 ends 1.87 degrees off its start either way.
-    if (chain) {
-      EXPECT_EQ(h.creases, 1);
-      EXPECT_LE(h.over, c.seed == 4 ? 1 : 0) << "worst " << h.worst << " degrees off";
-      EXPECT_LE(h.worst, c.seed == 4 ? 1.9 : 1.0);
-    }
+  for (const Case& c : {Case{5, true}, Case{8, true}, Case{9, true}, Case{15, false}}) {
+    SCOPED_TRACE("seed " + std::to_string(c.seed) + (c.rows ? " rows" : ""));
+    // The tube's seams are smooth: the noise's kinks there may flatten.
+    HealNoisyChain(Noisy(258, 1e-3, c.seed, 1.0, c.rows), Turns::kNoSharper, CadShape::Tube);
+  }
+}
+
+// The same on the strip chain, whose crease keeps its angle between a tenth and nine tenths of its
+// length within 0.57 degree (seeds 13 and 15 on every point); at seed 4 on the boundary rows its
+// own strips heal as they did when two other seams stayed open: one sample of 1,632 ends 1.87
+// degrees off its start either way.
+TEST_F(CadStitch, NoisyStripChainEndsCloseWhereTheHealSharpensNoTurn) {
+  struct Case {
+    unsigned seed;
+    bool rows;
+  };
+  for (const Case& c : {Case{4, true}, Case{13, false}, Case{15, false}}) {
+    SCOPED_TRACE("seed " + std::to_string(c.seed) + (c.rows ? " rows" : ""));
+    const CreaseHold h = HealNoisyChain(Noisy(258, 1e-3, c.seed, 1.0, c.rows), Turns::kNoSharper);
+    EXPECT_EQ(h.creases, 1);
+    EXPECT_LE(h.over, c.rows ? 1 : 0) << "worst " << h.worst << " degrees off";
+    EXPECT_LE(h.worst, c.rows ? 1.9 : 0.6);
   }
 }
