@@ -98,6 +98,22 @@ bool TurnedBackAtAKinkItCameWith(const std::vector<double>& before, const std::v
   return kinked && inLine;
 }
 
+// Heals the group as the plug-in does (outer boundary free, no surface held, samples fixed);
+// false when the topology or the heal fails.
+bool HealAsThePlugIn(Group& g, double maxGap, double healGap) {
+  const int n = g.size();
+  if (MakeTopologyZK(g.data(), n, maxGap, kMaxAngle) != 0) {
+    CleanupTopology();
+    return false;
+  }
+  int** result = allocate_matrix_ih(n, 4);
+  const std::vector<int> fixed(n, 0);
+  const int status = HealTopologyZK(g.data(), n, fixed.data(), -1, 1, healGap, kHealAngle, 1, result);
+  matrix_free_ih(result);
+  CleanupTopology();
+  return status == 0;
+}
+
 // Builds the group, heals it as the plug-in does (outer boundary free, fixed samples) and checks
 // the movement, crease and normal bounds; returns the seams closed. A group built with smooth
 // seams only (`smooth`) has no crease to keep: a sample above the angle limit is noise there, and
@@ -118,12 +134,7 @@ HealOutcome HealAndCheck(const CadGroup& cad, double damage, bool smooth = false
   std::vector<std::vector<double>> nets, normals;
   for (const Bspline* s : g.srfs) nets.push_back(Net(s)), normals.push_back(NormalGrid(s));
 
-  EXPECT_EQ(MakeTopologyZK(g.data(), n, maxGap, kMaxAngle), 0) << cad.name;
-  int** result = allocate_matrix_ih(n, 4);
-  std::vector<int> fixed(n, 0);
-  EXPECT_EQ(HealTopologyZK(g.data(), n, fixed.data(), -1, 1, healGap, kHealAngle, 1, result), 0) << cad.name;
-  matrix_free_ih(result);
-  CleanupTopology();
+  EXPECT_TRUE(HealAsThePlugIn(g, maxGap, healGap)) << cad.name;
 
   HealOutcome out;
   std::vector<double> closedOn(n, 0.0);
@@ -264,12 +275,7 @@ TEST_F(CadStitch, NoisyFullLengthNetsCloseWithoutTurningANormal) {
     std::vector<std::vector<double>> nets, normals;
     for (const SampleSeam& s : cad.seams) startGap.push_back(SeamGap(g, s));
     for (const Bspline* s : g.srfs) nets.push_back(Net(s)), normals.push_back(DenseNormalGrid(s));
-    ASSERT_EQ(MakeTopologyZK(g.data(), n, 5e-3 * cad.diagonal, kMaxAngle), 0);
-    int** result = allocate_matrix_ih(n, 4);
-    const std::vector<int> fixed(n, 0);
-    EXPECT_EQ(HealTopologyZK(g.data(), n, fixed.data(), -1, 1, healGap, kHealAngle, 1, result), 0);
-    matrix_free_ih(result);
-    CleanupTopology();
+    ASSERT_TRUE(HealAsThePlugIn(g, 5e-3 * cad.diagonal, healGap));
     for (size_t k = 0; k < cad.seams.size(); ++k) {
       const SampleSeam& s = cad.seams[k];
       EXPECT_LE(SeamGap(g, s), healGap) << cad.name << " seam " << k;
@@ -420,12 +426,7 @@ CreaseHold HealNoisyChain(const CadOptions& o, Turns turns = Turns::kNone, CadSh
     for (double t : ts.back()) start.back().push_back(SeamAngleAtParam(g, s, t));
   }
   for (const Bspline* s : g.srfs) nets.push_back(Net(s)), normals.push_back(DenseNormalGrid(s));
-  EXPECT_EQ(MakeTopologyZK(g.data(), n, maxGap, kMaxAngle), 0);
-  int** result = allocate_matrix_ih(n, 4);
-  const std::vector<int> fixed(n, 0);
-  EXPECT_EQ(HealTopologyZK(g.data(), n, fixed.data(), -1, 1, healGap, kHealAngle, 1, result), 0);
-  matrix_free_ih(result);
-  CleanupTopology();
+  EXPECT_TRUE(HealAsThePlugIn(g, maxGap, healGap));
   CreaseHold out;
   for (size_t k = 0; k < cad.seams.size(); ++k) {
     const SampleSeam& s = cad.seams[k];
@@ -559,12 +560,7 @@ TEST_F(CadStitch, NoisyTubeHalfThatClosesNoSeamStaysAsItCame) {
     const double healGap = 1e-5 * cad.diagonal;
     std::vector<std::vector<double>> nets;
     for (const Bspline* s : g.srfs) nets.push_back(Net(s));
-    ASSERT_EQ(MakeTopologyZK(g.data(), n, 5e-3 * cad.diagonal, kMaxAngle), 0);
-    int** result = allocate_matrix_ih(n, 4);
-    const std::vector<int> fixed(n, 0);
-    EXPECT_EQ(HealTopologyZK(g.data(), n, fixed.data(), -1, 1, healGap, kHealAngle, 1, result), 0);
-    matrix_free_ih(result);
-    CleanupTopology();
+    ASSERT_TRUE(HealAsThePlugIn(g, 5e-3 * cad.diagonal, healGap));
     for (int i = 0; i < n; ++i) {
       bool closes = false;
       for (const SampleSeam& s : cad.seams) closes = closes || ((s.elemA == i || s.elemB == i) && SeamGap(g, s) <= healGap);
