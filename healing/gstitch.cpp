@@ -684,15 +684,54 @@ bool CornerFoot(const BndrStruct* bs, const CornerInfoStruct* corner, double foo
   return true;
 }
 
+// Whether the side is straight by its degree (one along it: a bilinear plane's edge).
+bool StraightSide(const CrvInfoStruct* c) {
+  return c && c->srf && ((c->side == 1 || c->side == 3) ? c->srf->degreeV : c->srf->degreeU) == 1;
+}
+
+// The point where every seam at the corner has its kept side end into `foot`: false when a seam
+// there meets halfway (no side kept), keeps a side that is not straight, covers only part of a
+// side (a T-junction's longer side keeps its ends' corners averaged: put onto it, the noisy
+// T-junction faces kept 5 to 6 of their 8 seams open at a quarter of the seeds) or the kept
+// sides end at different points.
+bool KeptCornerPoint(const BndrStruct* bs, const CornerInfoStruct* corner, double foot[3]) {
+  bool found = false;
+  for (int k = 0; k < corner->nEdge; ++k) {
+    const int id = corner->edgeIds ? corner->edgeIds[k] : -1;
+    if (id < 0 || id >= bs->nEdge || !bs->edges[id].paired) continue;
+    const EdgeInfoStruct* e = &bs->edges[id];
+    if (!StraightSide(e->infoA) && !StraightSide(e->infoB)) return false;
+    const int kept = KeptSide(e);
+    if (kept < 0 || !StraightSide(kept ? e->infoB : e->infoA) || CoveredFraction(e, 0) < 0.99 ||
+        CoveredFraction(e, 1) < 0.99)
+      return false;
+    for (int end = 0; end < 2; ++end) {
+      if ((end == 0 ? e->corner0 : e->corner1) != corner->index) continue;
+      const int slot = kept == 0 ? BndrSlot(0, end) : (e->orient ? BndrSlot(1, end) : BndrSlot(1, 1 - end));
+      double p[3];
+      Eval3DPointOnCurve3Array((kept ? e->infoB : e->infoA)->crv3, e->par[slot], 0, p);
+      // Kept sides of one surface end at its corner point up to the curves' round-off (the
+      // group's size, a pass over every net, is taken only where two kept sides meet).
+      if (found && std::hypot(p[0] - foot[0], p[1] - foot[1], p[2] - foot[2]) > 1e-9 * GroupSize(bs)) return false;
+      foot[0] = p[0], foot[1] = p[1], foot[2] = p[2];
+      found = true;
+    }
+  }
+  return found;
+}
+
 // Puts every corner that lies inside one side onto that side's curve (the end points of every
 // edge there and their end samples), and the averaged samples of every edge that covers part
-// of a longer side onto the longer side's curve. Runs after the averaging and the corner set-up
-// of an iteration, before the wraps read them.
+// of a longer side onto the longer side's curve. A corner where every seam keeps one side goes
+// to where the kept sides end: averaged with the follower's corner it would move the kept
+// side along its own line (a plane's edge against a cylinder's noisy cubic row, corners apart
+// along the seam by seven times its gap, moved the plane three and a half times that gap).
+// Runs after the averaging and the corner set-up of an iteration, before the wraps read them.
 int OntoLongerSides(BndrStruct* bs) {
   for (int c = 0; c < bs->nCorner; ++c) {
     const CornerInfoStruct* corner = &bs->corners[c];
     double foot[3];
-    if (!CornerFoot(bs, corner, foot)) continue;
+    if (!CornerFoot(bs, corner, foot) && !KeptCornerPoint(bs, corner, foot)) continue;
     for (int k = 0; k < corner->nEdge; ++k) {
       const int id = corner->edgeIds ? corner->edgeIds[k] : -1;
       if (id < 0 || id >= bs->nEdge) continue;

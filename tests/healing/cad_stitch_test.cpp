@@ -204,6 +204,29 @@ TEST_F(CadStitch, SeamsOntoKeptSidesCloseAtEveryScale) {
     }
 }
 
+// The tangent strip's planes meet the cylinder's noisy cubic rows with straight edges the rows
+// can follow: the planes stay where they are and the cylinder comes onto them, corners and all.
+// Their corners averaged with the cylinder's (apart along the seams by seven times the gap at
+// seed 17), the closing plane moved 3.5 x its seam's gap.
+TEST_F(CadStitch, TangentStripPlanesStayWhereTheCylinderFollows) {
+  for (double noise : {1e-4, 1e-3}) {
+    const CadGroup cad = MakeCadGroup(CadShape::TangentStrip, Noisy(12, noise, 17));
+    const double damage = noise * cad.diagonal;
+    const HealOutcome r = HealAndCheck(cad, damage);
+    EXPECT_EQ(r.closed, r.seams) << noise;
+    EXPECT_EQ(r.seams, 2) << noise;
+
+    Group g;
+    AddCadPatches(g, cad);
+    // Each plane has one seam: the strip's to the cylinder's side 1, the wall's to its side 3.
+    const double planeGap[] = {SeamGap(g, cad.seams[0]), SeamGap(g, cad.seams[1])};
+    const std::vector<double> strip = Net(g.srfs[0]), wall = Net(g.srfs[2]);
+    ASSERT_TRUE(HealAsThePlugIn(g, 5.0 * damage, 1e-5 * cad.diagonal));
+    EXPECT_LE(LargestMove(strip, Net(g.srfs[0])), 0.1 * planeGap[0]) << noise;
+    EXPECT_LE(LargestMove(wall, Net(g.srfs[2])), 0.1 * planeGap[1]) << noise;
+  }
+}
+
 // Long nets (many control points along, four across) keep their shape: the strip chain's
 // crease holds its 45 degrees along its length, nothing moves beyond 3 x the gaps it closes.
 TEST_F(CadStitch, LongNetsCloseWithoutDeforming) {
