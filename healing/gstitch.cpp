@@ -669,7 +669,7 @@ bool CornerFoot(const BndrStruct* bs, const CornerInfoStruct* corner, double foo
       if ((end == 0 ? e->corner0 : e->corner1) != corner->index) continue;
       for (int side = 0; side < (e->infoB ? 2 : 1); ++side) {
         const CrvInfoStruct* c = side ? e->infoB : e->infoA;
-        const int slot = side == 0 ? BndrSlot(0, end) : (e->orient ? BndrSlot(1, end) : BndrSlot(1, 1 - end));
+        const int slot = BndrMatchedSlot(e, side, end);
         if (!InsideCurve(c, e->par[slot])) continue;
         if (through && through != c) return false;
         through = c;
@@ -707,7 +707,7 @@ bool KeptCornerPoint(const BndrStruct* bs, const CornerInfoStruct* corner, doubl
       return false;
     for (int end = 0; end < 2; ++end) {
       if ((end == 0 ? e->corner0 : e->corner1) != corner->index) continue;
-      const int slot = kept == 0 ? BndrSlot(0, end) : (e->orient ? BndrSlot(1, end) : BndrSlot(1, 1 - end));
+      const int slot = BndrMatchedSlot(e, kept, end);
       double p[3];
       Eval3DPointOnCurve3Array((kept ? e->infoB : e->infoA)->crv3, e->par[slot], 0, p);
       // Kept sides of one surface end at its corner point up to the curves' round-off (the
@@ -740,7 +740,7 @@ int OntoLongerSides(BndrStruct* bs) {
         if ((end == 0 ? e->corner0 : e->corner1) != c) continue;
         for (int i = 0; i < 3; ++i) {
           e->pnt[BndrSlot(0, end)][i] = foot[i];
-          if (e->infoB) e->pnt[e->orient ? BndrSlot(1, end) : BndrSlot(1, 1 - end)][i] = foot[i];
+          if (e->infoB) e->pnt[BndrMatchedSlot(e, 1, end)][i] = foot[i];
         }
         if (e->avgX && e->nSample >= 1) {
           const int at = end == 0 ? 0 : e->nSample - 1;
@@ -764,12 +764,12 @@ int OntoLongerSides(BndrStruct* bs) {
     // it would bend that side off the curve near its ends, and so would an end normal that is
     // not square to it (the wrap holds the tangent within the normal's plane).
     for (int end = 0; end < 2; ++end) {
-      const int keptSlot = longer == 0 ? BndrSlot(0, end) : (e->orient ? BndrSlot(1, end) : BndrSlot(1, 1 - end));
+      const int keptSlot = BndrMatchedSlot(e, longer, end);
       double d[3];
       Eval3DPointOnCurve3Array(curve, e->par[keptSlot], 1, d);
       const double len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
       if (!(len > 0.0)) continue;
-      for (int slot : {BndrSlot(0, end), e->orient ? BndrSlot(1, end) : BndrSlot(1, 1 - end)}) {
+      for (int slot : {BndrSlot(0, end), BndrMatchedSlot(e, 1, end)}) {
         double* tg = e->tan[slot];
         const double sign = tg[0] * d[0] + tg[1] * d[1] + tg[2] * d[2] < 0.0 ? -1.0 : 1.0;
         for (int i = 0; i < 3; ++i) tg[i] = sign * d[i] / len;
@@ -1191,7 +1191,7 @@ int TurnTwoRowCornersOntoSmoothSeams(BndrStruct* bs, double target) {
       bool framed = true;
       for (int sd = 0; sd < 2 && framed; ++sd) {
         const CrvInfoStruct* c = sd ? e->infoB : e->infoA;
-        const int slot = sd == 0 ? BndrSlot(0, end) : (e->orient ? BndrSlot(1, end) : BndrSlot(1, 1 - end));
+        const int slot = BndrMatchedSlot(e, sd, end);
         srf[sd] = c->srf, side[sd] = c->side;
         if (!srf[sd] || side[sd] < 1 || side[sd] > 4 || !c->srfInfo) {
           framed = false;

@@ -74,9 +74,7 @@ double FoldedAngle(const double a[3], const double b[3]) {
 }
 
 // Slot of side B at the end that meets side A's end `end`.
-int MatchSlot(const EdgeInfoStruct* e, int end) {
-  return e->orient ? BndrSlot(1, end) : BndrSlot(1, 1 - end);
-}
+int MatchSlot(const EdgeInfoStruct* e, int end) { return BndrMatchedSlot(e, 1, end); }
 
 const CrvInfoStruct* SideCrv(const EdgeInfoStruct* e, int side) { return side ? e->infoB : e->infoA; }
 

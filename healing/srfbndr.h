@@ -176,6 +176,11 @@ struct BndrHalfEdge {
 };
 
 inline int BndrSlot(int side, int end) { return 2 * end + side; }
+// Slot of side `side` (0 A, 1 B) at the end of the edge that meets side A's end `end`: side B
+// runs the other way when the edge is not oriented.
+inline int BndrMatchedSlot(const EdgeInfoStruct* e, int side, int end) {
+  return side == 0 ? BndrSlot(0, end) : e->orient ? BndrSlot(1, end) : BndrSlot(1, 1 - end);
+}
 
 // ---- building and freeing -----------------------------------------------------------------
 // An empty structure with an empty Gram cache; null when memory ran out.

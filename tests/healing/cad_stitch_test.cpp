@@ -167,6 +167,12 @@ HealOutcome HealAndCheck(const CadGroup& cad, double damage, bool smooth = false
 
 class CadStitch : public KernelTest {};
 
+// A seeded noisy group: its seed, and whether the noise is on the boundary rows only.
+struct Seeded {
+  unsigned seed;
+  bool rows;
+};
+
 // A seeded group under noise of `noise` x its size, with `longCount` control points along its long
 // nets; size 1 and noise on every point unless asked otherwise.
 CadOptions Noisy(int longCount, double noise, unsigned seed, double size = 1.0, bool boundaryRowsOnly = false) {
@@ -565,11 +571,7 @@ TEST_F(CadStitch, NoisyStripChainCreaseKeepsItsAngleAlongItsLength) {
 // only came near turning over were taken for sites the heal left in place, and the strip went
 // back (one seam open).
 TEST_F(CadStitch, NoisyStripChainFoldedEndsTurnBackAndClose) {
-  struct Case {
-    unsigned seed;
-    bool rows;
-  };
-  for (const Case& c : {Case{3, false}, Case{7, false}, Case{8, true}, Case{8, false}}) {
+  for (const Seeded& c : {Seeded{3, false}, Seeded{7, false}, Seeded{8, true}, Seeded{8, false}}) {
     const std::string which = "seed " + std::to_string(c.seed) + (c.rows ? " rows" : "");
     SCOPED_TRACE(which);
     const CreaseHold h =
@@ -587,11 +589,7 @@ TEST_F(CadStitch, NoisyStripChainFoldedEndsTurnBackAndClose) {
 // of the heal's and put the halves back open (seeds 4, 6, 9, 10 on every point, 7 and 10 on the
 // boundary rows).
 TEST_F(CadStitch, NoisyTubeEndsTurnedBackByTheHealClose) {
-  struct Case {
-    unsigned seed;
-    bool rows;
-  };
-  for (const Case& c : {Case{4, false}, Case{6, false}, Case{9, false}, Case{10, false}, Case{7, true}, Case{10, true}}) {
+  for (const Seeded& c : {Seeded{4, false}, Seeded{6, false}, Seeded{9, false}, Seeded{10, false}, Seeded{7, true}, Seeded{10, true}}) {
     SCOPED_TRACE("seed " + std::to_string(c.seed) + (c.rows ? " rows" : ""));
     const CadGroup cad = MakeCadGroup(CadShape::Tube, Noisy(258, 1e-3, c.seed, 1.0, c.rows));
     const HealOutcome r = HealAndCheck(cad, 1e-3 * cad.diagonal, true, true);
@@ -608,11 +606,7 @@ TEST_F(CadStitch, NoisyTubeEndsTurnedBackByTheHealClose) {
 // (Those four close now that a normal turned over where the turns near it got no sharper is no
 // fold of the heal's; seeds 18 on every point and 46 on the boundary rows still stay open.)
 TEST_F(CadStitch, NoisyTubeHalfThatClosesNoSeamStaysAsItCame) {
-  struct Case {
-    unsigned seed;
-    bool rows;
-  };
-  for (const Case& c : {Case{5, true}, Case{8, true}, Case{9, true}, Case{15, false}, Case{18, false}, Case{46, true}}) {
+  for (const Seeded& c : {Seeded{5, true}, Seeded{8, true}, Seeded{9, true}, Seeded{15, false}, Seeded{18, false}, Seeded{46, true}}) {
     SCOPED_TRACE("seed " + std::to_string(c.seed) + (c.rows ? " rows" : ""));
     const CadGroup cad = MakeCadGroup(CadShape::Tube, Noisy(258, 1e-3, c.seed, 1.0, c.rows));
     Group g;
@@ -656,11 +650,7 @@ TEST_F(CadStitch, NoisyStripChainCreaseSteeperAtAFoldedEndCloses) {
 // closes now within 3 x its gap, and no two neighbouring normals beside one turned over turn more
 // sharply than they came.
 TEST_F(CadStitch, NoisyTubeEndsCloseWhereTheHealSharpensNoTurn) {
-  struct Case {
-    unsigned seed;
-    bool rows;
-  };
-  for (const Case& c : {Case{5, true}, Case{8, true}, Case{9, true}, Case{15, false}}) {
+  for (const Seeded& c : {Seeded{5, true}, Seeded{8, true}, Seeded{9, true}, Seeded{15, false}}) {
     SCOPED_TRACE("seed " + std::to_string(c.seed) + (c.rows ? " rows" : ""));
     // The tube's seams are smooth: the noise's kinks there may flatten.
     HealNoisyChain(Noisy(258, 1e-3, c.seed, 1.0, c.rows), Turns::kNoSharper, CadShape::Tube);
@@ -672,11 +662,7 @@ TEST_F(CadStitch, NoisyTubeEndsCloseWhereTheHealSharpensNoTurn) {
 // own strips heal as they did when two other seams stayed open: one sample of 1,632 ends 1.87
 // degrees off its start either way.
 TEST_F(CadStitch, NoisyStripChainEndsCloseWhereTheHealSharpensNoTurn) {
-  struct Case {
-    unsigned seed;
-    bool rows;
-  };
-  for (const Case& c : {Case{4, true}, Case{13, false}, Case{15, false}}) {
+  for (const Seeded& c : {Seeded{4, true}, Seeded{13, false}, Seeded{15, false}}) {
     SCOPED_TRACE("seed " + std::to_string(c.seed) + (c.rows ? " rows" : ""));
     const CreaseHold h = HealNoisyChain(Noisy(258, 1e-3, c.seed, 1.0, c.rows), Turns::kNoSharper);
     EXPECT_EQ(h.creases, 1);
