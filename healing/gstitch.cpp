@@ -468,6 +468,9 @@ bool ClosesASeam(const BndrStruct* bs, const GroupMeasure& m, int s, double heal
 // no sharper than they came; the number of surfaces
 // stepped back. A seam is judged on its own: the surfaces of seams that did not get worse keep
 // their stage, so one rough seam no longer sends a whole neighbourhood back to its start.
+// stage holds n stages, then n flags of the surfaces stepped back this round, then (from 3 n on)
+// why each surface last stepped back (kKeptWorse, kKeptFold, kKeptAlone), for the report of a
+// surface that ends back at its start.
 int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, double healGap,
                      double healAngle, char* stage) {
   int marked = 0;
@@ -475,10 +478,11 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
   // Each surface steps back at most once per round: the next measure judges the new stage.
   const int n = bs->nSrf;
   auto stepped = [&](int s) { return stage[n + s] != 0; };
-  auto drop = [&](int s) {
+  auto drop = [&](int s, char why) {
     if (s >= 0 && s < n && stage[s] > kStart && !stepped(s)) {
       --stage[s];
       stage[n + s] = 1;
+      stage[3 * n + s] = why;
       ++marked;
     }
   };
@@ -524,9 +528,9 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     // whether that was enough.
     const int sa = (a >= 0 && a < n) ? stage[a] : -1, sb = (b >= 0 && b < n) ? stage[b] : -1;
     if (sa >= sb) {
-      if (!stepped(b)) drop(a);
+      if (!stepped(b)) drop(a, kKeptWorse);
     } else {
-      if (!stepped(a)) drop(b);
+      if (!stepped(a)) drop(b, kKeptWorse);
     }
   }
   for (int i = 0; i < n; ++i) {
@@ -542,7 +546,7 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
                   !(g > 0 && FoldUndoneInside(before, after, i, g, k)) &&
                   !NoSharperTurnNear(before, after, i, g, k);
     }
-    if (flipped) drop(i);
+    if (flipped) drop(i, kKeptFold);
   }
   // A surface that closes none of its seams while a neighbour across an open one is back where
   // it began moved towards a neighbour that did not come: it steps back too (a noisy tube's half,
@@ -555,7 +559,7 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
       GetBndrEdgeAdjSrfIds(&bs->edges[e], &a, &b);
       const int other = a == i ? b : b == i ? a : -1;
       if (other >= 0 && other < n && other != i && stage[other] == kStart && !bs->srfs[other].fixed) {
-        drop(i);
+        drop(i, kKeptAlone);
         break;
       }
     }
@@ -1360,7 +1364,8 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   SetHealStitchInfo(n, continuity, bFixedSamples, healGap, healAngle, &info);
 
   OwnedArray<Bspline, FreeBspline> healed, positional;
-  // n stages, n flags of the surfaces stepped back in a round, n of those whose crease sides turn
+  // n stages, n flags of the surfaces stepped back in a round, n of those whose crease sides turn,
+  // n reasons of the last step back
   Owned<char, Free> stage;
   // Whatever fails below, the caller's surfaces are written only at the very end, all at once:
   // the report and the status never speak of geometry that was not written, nor the reverse.
@@ -1381,7 +1386,7 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   {
     TrackingScope scope;
     positional = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
-    stage.reset(MallocArray<char>(3, n));
+    stage.reset(MallocArray<char>(4, n));
     scope.keep();
   }
   if (!positional || !stage || KernelFailed()) return FailedHeal(report, result, n);
@@ -1397,7 +1402,10 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   // of its surfaces, then to that result with its crease sides turned back nearer their corners,
   // then with the rows' points diagonal to the corners free in that turn too, and only a seam
   // still worse then to where they began.
-  for (int i = 0; i < n; ++i) stage[i] = (fixed && fixed[i]) ? kStart : kTangential;
+  for (int i = 0; i < n; ++i) {
+    stage[i] = (fixed && fixed[i]) ? kStart : kTangential;
+    stage[3 * n + i] = 0;
+  }
   for (int round = 0;; ++round) {
     // After the first round only the surfaces stepped back have changed.
     if (MeasureGroup(bs, &after, round == 0 ? nullptr : stage.get() + n, &before) != 0)
@@ -1429,7 +1437,7 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   }
 
   // Left on the topology for the report: a seam of such a surface stays as it came.
-  for (int i = 0; i < n; ++i) bs->srfs[i].keptStart = stage[i] == kStart && !(fixed && fixed[i]);
+  for (int i = 0; i < n; ++i) bs->srfs[i].keptStart = stage[i] == kStart && !(fixed && fixed[i]) ? stage[3 * n + i] : 0;
   // The codes describe the geometry about to be written, measured before anything is: the
   // last round measured every seam as ComputeSrfsGrpCrvGapStats would (100 fresh samples), so
   // its measures give the codes.

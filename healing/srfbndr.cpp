@@ -793,8 +793,14 @@ int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapT
   // Then: a surface the heal put back leaves its seams as they came, whatever the nets could do.
   int a = -1, b = -1;
   GetBndrEdgeAdjSrfIds(e, &a, &b);  // a side without its surface record names none (-1)
-  for (const int s : {a, b})
-    if (s >= 0 && s < bs->nSrf && bs->srfs[s].keptStart) return kBndrOpenKeptStart;
+  // The fold first: a surface put back for one keeps its neighbours' seams open (kKeptAlone).
+  int kept = 0;
+  for (const int s : {a, b}) {
+    const int why = s >= 0 && s < bs->nSrf ? bs->srfs[s].keptStart : 0;
+    if (why == kKeptFold) return kBndrOpenKeptFold;
+    if (why != 0) kept = kept == kKeptWorse ? kept : why;
+  }
+  if (kept) return kept == kKeptAlone ? kBndrOpenKeptAlone : kBndrOpenKeptStart;
   const int own = SideTooCoarse(e, side, gapTol);
   if (own == -2) return -2;
   if (own == 1) return kBndrOpenCoarseSide;

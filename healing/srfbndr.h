@@ -52,6 +52,13 @@ struct BndrStruct {
   Crv3GramCache* gram;
 };
 
+// Why the heal's fall-backs put a surface back where it began: healed, it made a seam of it wider
+// or steeper than the seam came (kKeptWorse), turned its normals over more sharply than they came
+// (kKeptFold), or closed none of its seams beside a neighbour put back (kKeptAlone).
+constexpr int kKeptWorse = 1;
+constexpr int kKeptFold = 2;
+constexpr int kKeptAlone = 3;
+
 struct SrfInfoStruct {
   Bspline* srf;   // the group's surface as the graph holds it (not owned)
   Bspline* work;  // working copy with curves and trims (owned)
@@ -63,8 +70,8 @@ struct SrfInfoStruct {
   int* crvIds;  // its boundary curves, ascending
   int* aux1;    // owned, never filled by the build
   int* aux2;    // owned, never filled by the build
-  // Set by the heal driver: 1 when its fall-backs put the surface back where it began (healed, it
-  // made a seam worse or turned its normals over), 0 when it was healed, held or not healed yet.
+  // Set by the heal driver: why its fall-backs put the surface back where it began (kKeptWorse,
+  // kKeptFold, kKeptAlone), 0 when it was healed, held or not healed yet.
   int keptStart;
   EdgeInfoStruct* edges;      // copies of the edges of its elements, element order
   CornerInfoStruct* corners;  // start corner of the first edge, then end corners of all but the last
@@ -225,13 +232,16 @@ int FlattenRisenCreaseCorners(BndrStruct* bs, double rise);
 // side's curve, with the knots it has, cannot follow the other side's shape within gapTol
 // (kBndrOpenCoarseSide); the other side's cannot follow this one's (kBndrOpenCoarseOther).
 // After the held end and before the coarse nets: the last heal put a surface of the edge back
-// where it began (keptStart), as healing it made a seam worse or turned its normals over
-// (kBndrOpenKeptStart). 0 when none is found (also for an unpaired edge or a side the tests
-// cannot judge, a trim curve). -2 for bad input or a failed allocation.
+// where it began (keptStart), the first of these its surfaces give: healing it turned its normals
+// over (kBndrOpenKeptFold), made a seam worse (kBndrOpenKeptStart), or it closed none of its seams
+// beside a neighbour put back (kBndrOpenKeptAlone). 0 when none is found (also for an unpaired
+// edge or a side the tests cannot judge, a trim curve). -2 for bad input or a failed allocation.
 constexpr int kBndrOpenCoarseSide = 1;
 constexpr int kBndrOpenCoarseOther = 2;
 constexpr int kBndrOpenHeldEnd = 3;
 constexpr int kBndrOpenKeptStart = 4;
+constexpr int kBndrOpenKeptFold = 5;
+constexpr int kBndrOpenKeptAlone = 6;
 int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol);
 
 int SetSkinSrfsOuterContinuity(BndrStruct* bs, int continuity);

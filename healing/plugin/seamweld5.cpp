@@ -170,8 +170,13 @@ const char* OpenReasonText(int reason) {
     case kBndrOpenHeldEnd:
       return "an end of it lies on the held outer boundary, where the two surfaces' corners differ";
     case kBndrOpenKeptStart:
-      return "healing a surface of it made a seam worse or turned the surface's normals over, "
+      return "healing a surface of it made a seam wider or steeper than it came, so that surface kept its place";
+    case kBndrOpenKeptFold:
+      return "closing it turned a surface's normals over more sharply than the surface came, "
              "so that surface kept its place";
+    case kBndrOpenKeptAlone:
+      return "the surface beside it kept its place, and a surface of it closes none of its seams without it, "
+             "so it kept its place too";
     default:
       return nullptr;
   }

@@ -178,11 +178,31 @@ TEST_F(OpenReason, SurfaceKeptAtItsStartComesAfterHeldEndsBeforeCoarseNets) {
       }
     }
   }
+  // Of the two surfaces' reasons the seam names the fold first, then the worse seam: a surface
+  // put back alone was put back because of its neighbour, whose own reason is the seam's.
+  const struct {
+    int a, b, expected;
+  } whys[] = {{kKeptFold, kKeptAlone, kBndrOpenKeptFold},   {kKeptAlone, kKeptFold, kBndrOpenKeptFold},
+              {kKeptAlone, kKeptWorse, kBndrOpenKeptStart}, {kKeptWorse, kKeptFold, kBndrOpenKeptFold},
+              {0, kKeptAlone, kBndrOpenKeptAlone},          {kKeptFold, 0, kBndrOpenKeptFold}};
+  for (const auto& w : whys) {
+    Group pair;
+    pair.Add(Strip(0.0, 1, 2, 0.0, 1.0));
+    pair.Add(Strip(1.0, 3, 8, 0.02, 1.0));
+    ASSERT_TRUE(pair.Build(0.05, 5.0));
+    pair.bs->srfs[0].keptStart = w.a;
+    pair.bs->srfs[1].keptStart = w.b;
+    for (int i = 0; i < pair.bs->nEdge; ++i) {
+      if (!pair.bs->edges[i].paired) continue;
+      for (int side : {0, 1})
+        EXPECT_EQ(FindBndrEdgeOpenReason(pair.bs, i, side, 1e-3), w.expected) << w.a << " " << w.b << " " << side;
+    }
+  }
   Group g;
   g.Add(Plane(0.0, 0.0, 1.0));
   g.Add(Plane(1.0, 0.02, 1.0));
   ASSERT_TRUE(g.Build(0.05, 5.0, 0));
-  g.bs->srfs[0].keptStart = g.bs->srfs[1].keptStart = 1;
+  g.bs->srfs[0].keptStart = g.bs->srfs[1].keptStart = kKeptFold;
   for (int i = 0; i < g.bs->nEdge; ++i)
     if (g.bs->edges[i].paired) {
       EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, i, 0, 1e-3), kBndrOpenHeldEnd);
@@ -297,7 +317,8 @@ TEST_F(KeptStart, LiftedPlanesKeptAtTheirStartNameTheirSeam) {
 }
 
 // The long noisy strip chain (seed 3 with noise on the boundary rows, seed 38 on every point),
-// whose heal puts strips back where they began: every seam it leaves open names a kept surface.
+// whose heal puts strips back where they began: every seam it leaves open names a kept surface,
+// and why it was kept: closing the seam folded it.
 // (Seed 3 on every point closes since the fall-backs tell a fold undone at a strip's clamped end
 // from one made, seed 4 since they judge a crease along its length, seed 15 since a normal turned
 // over where the turns near it got no sharper is no fold of the heal's.)
@@ -323,7 +344,7 @@ TEST_F(KeptStart, NoisyStripChainSeamsLeftOpenNameTheirKeptSurfaces) {
     // third seam with noise on the boundary rows).
     EXPECT_GE(reasons.size(), 1u);
     EXPECT_LE(reasons.size(), 2u);
-    for (const auto& r : reasons) EXPECT_EQ(r, std::make_pair(kBndrOpenKeptStart, kBndrOpenKeptStart));
+    for (const auto& r : reasons) EXPECT_EQ(r, std::make_pair(kBndrOpenKeptFold, kBndrOpenKeptFold));
   }
 }
 

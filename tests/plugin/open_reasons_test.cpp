@@ -104,7 +104,7 @@ TEST_F(OpenReasons, HeldCornersThatDifferAreNamed) {
 TEST_F(OpenReasons, SurfacesKeptAtTheirStartAreNamed) {
   const std::string kKept =
       "Healed to tangential tolerance, but not posiional tolerance; open because healing a surface of it made a "
-      "seam worse or turned the surface's normals over, so that surface kept its place";
+      "seam wider or steeper than it came, so that surface kept its place";
   SAAStubReset();
   const SampleGroup g = AddCadGroup(LiftedPlanes());
   const double gap0 = MeasureSeam(g.seams[0]).maxGap;
