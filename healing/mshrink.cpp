@@ -1684,12 +1684,16 @@ constexpr double kCreaseCapWeights[] = {10.0, 100.0, 1000.0};
 constexpr int kCreaseSteps = 60;
 constexpr double kCreaseStall = 1e-3;
 constexpr int kSplitCreaseSteps = 4;
+// The same for a jitter crease's second solve: 3 left the rough grids' largest rises where 4
+// did, for a sixth less of its time.
+constexpr int kJitterRiseSteps = 3;
 constexpr double kRadToDeg = 57.29577951308232;
 
 // The seam's rows at unit size and its samples. Control index i is side A's; x holds per index the
 // shared row's point, A's second row's and B's second row's (9 doubles).
 struct CreaseRows {
   int n = 0, p = 0, m = 0;
+  int splitSteps = kSplitCreaseSteps;  // the damped steps of split rows
   int* span = nullptr;       // per sample: control indices span - p .. span
   double* basis = nullptr;   // per sample 2 (p + 1): the basis values, then their first derivatives
   double* target = nullptr;  // per sample: the folded start angle, degrees
@@ -1911,7 +1915,7 @@ int SolveCreaseRows(const CreaseRows& r, double* x) {
     // 16 benchmark grid a sixth of the heal's time less).
     if (r.rowHeld && w < kCreaseCapWeights[std::size(kCreaseCapWeights) - 1]) continue;
     double lambda = 1e-2, cost = CreaseCost(r, x, w);
-    for (int it = 0, stalled = 0; it < (r.rowHeld ? kSplitCreaseSteps : kCreaseSteps) && stalled < 2; ++it) {
+    for (int it = 0, stalled = 0; it < (r.rowHeld ? r.splitSteps : kCreaseSteps) && stalled < 2; ++it) {
       const double was = cost;
       std::fill(H, H + static_cast<long>(nvar) * W, 0.0);
       std::fill(g, g + nvar, 0.0);
@@ -2071,8 +2075,9 @@ bool CreaseEndHeldByNeighbours(const BndrStruct* bs, const EdgeInfoStruct* e, in
   return false;
 }
 
-// The angle solve of KeepSharedRowCreaseAngle; with shared false, that of KeepSplitRowCreaseAngle.
-int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shared) {
+// The angle solve of KeepSharedRowCreaseAngle; with shared false, that of KeepSplitRowCreaseAngle;
+// with rise too, that of KeepJitterCreaseFromRising.
+int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shared, bool rise) {
   const EdgeInfoStruct* e = EdgeAt(bs, edge);
   if (!e || !start) return -2;
   if (!e->paired || e->continuity != 0 || IsG1Edge(e) || !e->infoA || !e->infoB || !(bs->angleTol > 0.0)) return 0;
@@ -2110,9 +2115,13 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   r.n = n;
   r.p = p;
   r.rowHeld = !shared;
+  if (rise) r.splitSteps = kJitterRiseSteps;
   int spans = 0;
   for (int s = p; s < n; ++s) spans += ka[s + 1] > ka[s];
-  const int perSpan = shared ? kCreaseSamples : kSplitCreaseSamples;
+  // A jitter crease's rise is judged at 8 samples a span from each knot on, so that a tenth and
+  // nine tenths of the length are samples on these grids' knots (from each span's middle and at
+  // 5, a rise a tenth in lay between samples and stayed).
+  const int perSpan = rise ? kCreaseSamples : shared ? kCreaseSamples : kSplitCreaseSamples;
   const int room = perSpan * spans;
   r.span = MallocArray<int>(room);
   r.basis = MallocArray<double>(2L * (p + 1) * room);
@@ -2127,9 +2136,11 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   double* x = MallocArray<double>(9L * n);
   double* x0 = MallocArray<double>(9L * n);
   double* gapAt = MallocArray<double>(3L * n);  // per index: B's boundary point less A's, unit size
+  double* startSize = MallocArray<double>(room);  // split rows: per sample the start's angle
+  double* startFloor = MallocArray<double>(room);
   double* table = MallocArray<double>(3L * (p + 1));  // one basis-derivative table
   if (KernelFailed() || !r.span || !r.basis || !r.target || !r.frac || !r.ceil || !r.dir || !r.capC || !r.capR || !r.atStart ||
-      !t || !x || !x0 || !gapAt || !table)
+      !t || !x || !x0 || !gapAt || !table || !startSize || !startFloor)
     return -2;
 
   // The samples on side A's knots, with their basis values and derivatives.
@@ -2138,7 +2149,7 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   for (int s = p; s < n; ++s) {
     if (!(ka[s + 1] > ka[s])) continue;
     for (int q = 0; q < perSpan; ++q) {
-      const double tq = ka[s] + (q + 0.5) / perSpan * (ka[s + 1] - ka[s]);
+      const double tq = ka[s] + (q + (rise ? 0.0 : 0.5)) / perSpan * (ka[s + 1] - ka[s]);
       span = p;
       if (ComputeNubValDerivativesM(ka, tq, n + p + 1, p, orders, 2, &span, table) != 0) return 0;
       double* bv = r.basis + 2 * (p + 1) * r.m;
@@ -2211,6 +2222,15 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   for (int s = 0; s < r.m; ++s)
     if (s % perSpan != mid && !startAt(s)) return KernelFailed() ? -2 : 0;
   if (KernelFailed()) return -2;
+  // A jitter crease (within the limit somewhere between a tenth and nine tenths at its start:
+  // beyond it over only part of its length, a smooth seam's jitter) is judged by its rise, the
+  // largest of its samples' angles there less their start's; getting flatter is no fault.
+  bool jitter = false;
+  for (int s = 0; s < r.m && !shared; ++s) {
+    startSize[s] = std::fabs(r.target[s]);
+    jitter = jitter || (r.frac[s] >= 0.1 && r.frac[s] <= 0.9 && !(startSize[s] > bs->angleTol));
+  }
+  if (rise && !jitter) return 0;
   // The end spans of a split-row crease whose corner its neighbours hold are not aimed at the
   // start but at what the stages before left there (the corner rules' share of the angle; left
   // free, the solve traded it for the middle, and 2 of 18 creases of a rough 8 x 8 grid ended
@@ -2292,17 +2312,35 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
       }
     }
   }
+  // The least start about each sample, none where the start's fold changes its sense next to it:
+  // it passes through no fold between the samples, where a finer measure finds the rise.
+  for (int s = 0; s < r.m && rise; ++s) {
+    startFloor[s] = startSize[s];
+    for (int nb : {s - 1, s + 1})
+      if (nb >= 0 && nb < r.m)
+        startFloor[s] = r.target[s] * r.target[nb] < 0.0 ? 0.0 : std::min(startFloor[s], startSize[nb]);
+  }
+  auto riseOf = [&](const double* rows) {
+    double largest = -HUGE_VAL;
+    for (int s = 0; s < r.m; ++s)
+      if (r.frac[s] >= 0.1 && r.frac[s] <= 0.9)
+        largest = std::max(largest, std::fabs(CreaseAngle(r, s, rows, nullptr)) - startSize[s]);
+    return largest;
+  };
   // Where split rows already fold by half a degree or more, they keep the sense they fold in:
   // next to where the start's fold changes its sense, its sense is the jittered rows' crossing
   // tangents' more than the seam's, and aimed at it the rows were turned through no fold, a
-  // degree and more off the angle on either side.
+  // degree and more off the angle on either side. A jitter crease's rise is solved down to its
+  // start's size, in the sense it folds, and what is flatter stays (aimed at the start there
+  // too, the samples the stages before had left flatter pulled the rise back up).
   for (int s = 0; s < r.m && !shared; ++s) {
     const double now = CreaseAngle(r, s, x, nullptr);
-    if (!r.atStart[s]) r.target[s] = now;
+    if (rise) r.target[s] = std::fabs(now) > startSize[s] ? std::copysign(startSize[s], now) : now;
+    else if (!r.atStart[s]) r.target[s] = now;
     else if (std::fabs(now) >= kFoldSenseKept) r.target[s] = std::copysign(r.target[s], now);
   }
-  const double before = CreaseWorst(r, x);
-  if (before <= kCreaseAngleHeld) return 0;
+  const double before = rise ? riseOf(x) : CreaseWorst(r, x);
+  if (before <= (rise ? kCreaseRiseMargin : kCreaseAngleHeld)) return 0;
   // The fall-backs judge a crease by its largest angle at the edge's own samples against the
   // largest they found at the start, which can miss the start's sharpest point by more than a
   // degree (on the strip chain, seed 2 on every point: 56.3 against 57.9 at 8 samples a span).
@@ -2315,6 +2353,11 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
     // its neighbours got steeper: on rough 8 x 8 grids one seam more rose by a degree).
     if (!shared)
       r.ceil[s] = std::min(r.ceil[s], std::max(std::fabs(r.target[s]) + kCreaseCeilRise, std::fabs(CreaseAngle(r, s, x, nullptr))));
+    // A jitter crease's samples inside: none above its start by the ceiling's rise, nor above
+    // what they have now next to where the start passes through no fold.
+    if (rise && r.frac[s] >= 0.1 && r.frac[s] <= 0.9)
+      r.ceil[s] = std::min({r.ceil[s], startSize[s] + kCreaseCeilRise,
+                            std::max(startFloor[s] + kCreaseCeilRise, std::fabs(CreaseAngle(r, s, x, nullptr)))});
   }
   // Directions from the rows as the stitch left them; caps around the start's points.
   for (int i = 0; i < n; ++i) {
@@ -2353,7 +2396,7 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
     if (KernelFailed() || !r.mix) return -2;
   }
   if (SolveCreaseRows(r, x) != 0) return -2;
-  const double after = CreaseWorst(r, x);
+  const double after = rise ? riseOf(x) : CreaseWorst(r, x);
   if (!(after < before)) return 0;
   // Nor may split rows lose the crease's largest angle inside: with the end spans held at what
   // they kept, a crease whose start peaked there still ended 1.5 degrees below it.
@@ -2364,7 +2407,9 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
         was = std::max(was, std::fabs(CreaseAngle(r, s, x0, nullptr)));
         now = std::max(now, std::fabs(CreaseAngle(r, s, x, nullptr)));
       }
-    if (now < was && now < inside - kCreaseAngleHeld) return 0;
+    // A jitter crease may lose it by getting flatter: where no sample inside ends above its start
+    // by more than the ceiling's rise.
+    if (now < was && now < inside - kCreaseAngleHeld && !(rise && after <= kCreaseCeilRise)) return 0;
   }
   // The fall-backs step back a crease whose largest angle (at the edge's own samples, ends and
   // all) rose by a degree from its start, unless its largest between a tenth and nine tenths did
@@ -2709,11 +2754,15 @@ int KeepCornerFold(BndrStruct* bs, Bspline* const* start, int c, int pick) {
 }  // namespace
 
 int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
-  return KeepCreaseAngleOf(bs, start, edge, true);
+  return KeepCreaseAngleOf(bs, start, edge, true, false);
 }
 
 int KeepSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
-  return KeepCreaseAngleOf(bs, start, edge, false);
+  return KeepCreaseAngleOf(bs, start, edge, false, false);
+}
+
+int KeepJitterCreaseFromRising(BndrStruct* bs, Bspline* const* start, int edge) {
+  return KeepCreaseAngleOf(bs, start, edge, false, true);
 }
 
 int KeepCornerSharedFolds(BndrStruct* bs, Bspline* const* start) {

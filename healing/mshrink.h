@@ -146,6 +146,15 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
 // left undone when it lowers the crease's largest angle inside below its start's less a degree.
 // Returns as KeepSharedRowCreaseAngle.
 int KeepSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
+// Last, after KeepCornerSharedFolds, on such a crease that is beyond the angle limit over only part
+// of its length between a tenth and nine tenths at its start (a smooth seam's jitter, flatter being
+// no fault there): where a sample there (8 a knot span, from each knot on) ends more than 0.9
+// degree steeper than its start, the second rows are solved as above, aimed at the start's angle
+// where a sample is steeper and at what it has where it is flatter, no sample there above its
+// start by 0.8 degree (nor above what it has where the start's fold changes its sense next to it).
+// Kept only when the largest rise falls; the crease may then lose its largest angle inside only
+// with no sample left above its start by 0.8 degree. Returns as KeepSharedRowCreaseAngle.
+int KeepJitterCreaseFromRising(BndrStruct* bs, Bspline* const* start, int edge);
 // At each four-way corner of two or three creases, the creases share folds a row in (two at a
 // right angle one fold; two halves of one grid line between smooth seams one size of it): the
 // points of the second rows diagonal to the corner that set them without touching a smooth seam

@@ -28,6 +28,8 @@ struct InteriorResult {
   int kept = 0;           // of those, ending with their largest angle there within a degree of it
   int offAlong = 0;       // of those, more than a degree off their start at a sample between 0.1
                           // and 0.9 outside the end spans their corners hold (HeldEnds)
+  int offNotFlatter = 0;  // of the creases not kept or off along, those that got there otherwise
+                          // than flatter: largest angle risen, or a sample more than kRise steeper
 };
 
 // Per seam of an n x n grid (elements row by row, seams from side 3 or 4 of elemA) and per end,
@@ -107,7 +109,8 @@ class CreaseInterior : public PluginTest {
       const double was = LargestAngleInside(before[k]), now = LargestAngleInside(a);
       if (was > t.maxAngle) {
         ++r.creases;
-        r.kept += std::fabs(now - was) <= 1.0;
+        const bool kept = std::fabs(now - was) <= 1.0;
+        r.kept += kept;
         // The end knot span: a fifth of the length on these 8-point cubic patches.
         double off = 0.0;
         for (int i = 0; i < kSamples; ++i) {
@@ -116,6 +119,8 @@ class CreaseInterior : public PluginTest {
           off = std::max(off, std::fabs(a.angles[i] - before[k].angles[i]));
         }
         r.offAlong += off > 1.0;
+        // Off its start, a crease (all of them jitter on these grids) is to be off flatter only.
+        r.offNotFlatter += (!kept && now > was) || ((!kept || off > 1.0) && rise > kRise);
       } else {
         ++r.spikes;
         r.smoothed += now <= t.healAngle;
@@ -145,13 +150,21 @@ class CreaseInterior : public PluginTest {
 // share one fold a row in, which lay between their starts: 0, 1, 4 and 1 seams got more than a
 // degree steeper next to such vertices, by up to 1.50 degrees; with that fold set no steeper than
 // either start allows, 0, 0, 1 and 0 (the one by 1.04 degrees, three quarters along), and 1, 4, 9
-// and 9 seams off their start outside the held end spans.
+// and 9 seams off their start outside the held end spans. Every crease of these grids is jitter,
+// beyond MAXANGLE over only part of its length: a smooth seam in truth, so it may end flatter, not
+// steeper. Where the stages left one steeper than its start (next to a vertex whose smooth seams
+// fix its fold a row in, or where its start's fold passed through none), its rows are solved down
+// to the start at last: seams more than a degree steeper on the 4 x 4 grids, seeds 1 to 4, and
+// the 8 x 8 ones 0, 0, 1, 0 and 1, 0, 3, 1, by up to 2.33 degrees, before; none now, 0.9 degree
+// at most. The price is paid flatter only: 8 x 8 seeds 1 and 3 keep one largest angle fewer each
+// (it fell by more than a degree), 4 x 4 seed 3 and 8 x 8 seed 4 have one crease more off along.
 TEST_F(CreaseInterior, RoughGridSeamsGetNoSteeperAlongTheirLength) {
   const struct {
     int n;
     unsigned seed;
     int steeper, spikes, creases, kept, offAlong;
-  } grids[] = {{4, 1, 0, 18, 5, 5, 1}, {4, 2, 0, 16, 7, 5, 4}, {8, 1, 1, 81, 18, 15, 9}, {8, 2, 0, 69, 23, 20, 9}};
+  } grids[] = {{4, 1, 0, 18, 5, 5, 1}, {4, 2, 0, 16, 7, 5, 4}, {4, 3, 0, 12, 6, 5, 5}, {4, 4, 0, 17, 6, 5, 0},
+               {8, 1, 0, 81, 18, 14, 9}, {8, 2, 0, 69, 23, 20, 9}, {8, 3, 0, 75, 22, 19, 5}, {8, 4, 0, 86, 17, 15, 5}};
   for (const auto& c : grids) {
     SAAStubReset();
     const InteriorResult r = HealAndMeasure(BuildRoughGrid(c.n, 8, 0.005, 0.001, c.seed), c.n);
@@ -160,12 +173,13 @@ TEST_F(CreaseInterior, RoughGridSeamsGetNoSteeperAlongTheirLength) {
                                     << r.offAlong);
     EXPECT_EQ(r.open, 0);
     EXPECT_LE(r.steeper, c.steeper);
-    EXPECT_LE(r.worst, 1.1);
+    EXPECT_LE(r.worst, 0.9);
     EXPECT_EQ(r.spikes, c.spikes);
     EXPECT_EQ(r.smoothed, r.spikes);
     EXPECT_EQ(r.creases, c.creases);
     EXPECT_GE(r.kept, c.kept);
     EXPECT_LE(r.offAlong, c.offAlong);
+    EXPECT_EQ(r.offNotFlatter, 0);
   }
 }
 
