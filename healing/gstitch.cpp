@@ -853,6 +853,57 @@ bool OneRow(const EdgeInfoStruct* e) {
   return true;
 }
 
+// Lays the last step of every one-row seam's row in line with the step before it at both ends,
+// its length the mean of the sides' start steps there (`start`: the caller's surfaces); both
+// sides take the same end point, so the seam stays closed, and the end point lies on the free
+// sides at the seam's ends only. The noise can turn a clamped end's short last step (0.0026 of a
+// 4 x 258 strip's size, the noise up to 0.0021 a coordinate) and the mean of two such rows can
+// point across the seam: the corner's normal, normal to the row's step and to the step across,
+// then turns over whatever the rows behind do (the strip chain at seed 12 on the boundary rows:
+// the first strip's corner normal went 0.52 -> -0.92 along the strip, the sharpest turn near it
+// 27.2 -> 65.9 degrees; the row's move carried into the second row left it so). Laid in line,
+// the end turns back the kink the noise made. Where the mean row turns no sharper than both
+// sides came, it can still turn the other way (seed 3: the fourth strip's end 79.3 and 109.9
+// degrees at the start, 72.9 closed, its corner normal turned over), so every end is laid.
+// Returns the number of ends laid.
+int StraightenSharedRowEnds(BndrStruct* bs, Bspline** start) {
+  int laid = 0;
+  auto sameNet = [](const Bspline* x, const Bspline* y) {
+    return NumCtrlU(x) == NumCtrlU(y) && NumCtrlV(x) == NumCtrlV(y);
+  };
+  auto length = [](const double* d) { return std::sqrt(Dot3(d, d)); };
+  for (int id = 0; id < bs->nEdge; ++id) {
+    EdgeInfoStruct* e = &bs->edges[id];
+    if (!SharedRowSeam(bs, e) || !OneRow(e)) continue;
+    const CrvInfoStruct *ca = e->infoA, *cb = e->infoB;
+    Bspline *a = ca->srf, *b = cb->srf, *a0 = start[ca->srfInfo->index], *b0 = start[cb->srfInfo->index];
+    const int n = ca->side % 2 ? NumCtrlV(a) : NumCtrlU(a);
+    if (!sameNet(a, a0) || !sameNet(b, b0) || n < 3) continue;
+    auto atB = [&](int k) { return e->orient ? k : n - 1 - k; };
+    for (int k0 : {0, n - 1}) {
+      const int d = k0 == 0 ? 1 : -1;
+      // The row's step before the last now, and each side's last step at the start.
+      double inner[3], lastA[3], lastB[3];
+      for (int c = 0; c < 3; ++c) {
+        inner[c] = *SideRowPoint(a, ca->side, 0, k0 + 2 * d, c) - *SideRowPoint(a, ca->side, 0, k0 + d, c);
+        lastA[c] = *SideRowPoint(a0, ca->side, 0, k0 + d, c) - *SideRowPoint(a0, ca->side, 0, k0, c);
+        lastB[c] = *SideRowPoint(b0, cb->side, 0, atB(k0 + d), c) - *SideRowPoint(b0, cb->side, 0, atB(k0), c);
+      }
+      if (!(length(inner) > 0.0)) continue;
+      const double scale = 0.5 * (length(lastA) + length(lastB)) / length(inner);
+      for (int c = 0; c < 3; ++c) {
+        const double p = *SideRowPoint(a, ca->side, 0, k0 + d, c) - scale * inner[c];
+        *SideRowPoint(a, ca->side, 0, k0, c) = p;
+        *SideRowPoint(b, cb->side, 0, atB(k0), c) = p;
+      }
+      ++laid;
+    }
+  }
+  // The end points lie on the free sides at the seams' ends too.
+  for (int c = 0; laid && c < bs->nCrv; ++c) RebuildCurve3Form(&bs->crvs[c]);
+  return laid;
+}
+
 // Whether every seam above the gap target is one whose rows can be shared.
 bool OnlySharedRowSeamsOpen(const BndrStruct* bs, double gapTol) {
   for (int id = 0; id < bs->nEdge; ++id) {
@@ -1280,9 +1331,10 @@ int SolveSplitRowCreases(BndrStruct* bs, Bspline** srfs, int (*solve)(BndrStruct
 // goes there (new records, outside every scope).
 // The positional loop's smallest gain that counts is info.stagnation times gainScale.
 // With `pairedSampled` the paired edges' samples are those the stitch's first sampling takes
-// (see PositionalStitch).
+// (see PositionalStitch). With `straightenEnds` the one-row seams' row ends are laid in line
+// (StraightenSharedRowEnds) before anything else is built on the stitch.
 int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo& info, double gainScale,
-                   Bspline** positional, bool pairedSampled = false) {
+                   Bspline** positional, bool pairedSampled = false, bool straightenEnds = false) {
   if (!bs || !srfs || n < 1 || bs->nSrf != n) return -2;
   for (int i = 0; i < n; ++i)
     if (!IsSurface3(srfs[i]) || IsRationalBspline(srfs[i])) return -2;
@@ -1303,6 +1355,7 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
     return -2;
   // Creases are closed in position only: along them each side keeps the normals it came with.
   if (KeepCreaseNormals(bs, srfs, nullptr, 0) != 0) return -2;
+  if (straightenEnds) StraightenSharedRowEnds(bs, srfs);
   // The fall-backs' positional stage is the stitch before the angle solve below: a side whose
   // neighbour across a one-row crease goes back to its start meets that start's normals there
   // as it came out of the stitch, not at the angle solved against the neighbour's new rows (on
@@ -1409,44 +1462,88 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   // The smallest gain that counts is one of a unit-size group: scaled with the group, so that
   // a part a millionth of a unit across is not taken as stalled from its first iterations on,
   // nor one a thousand units across driven on for gains below its round-off.
-  if (StitchInStages(bs, srfs, n, info, GroupSize(bs), positional.get(), info.samples == kMeasureSamples) != 0)
-    return FailedHeal(report, result, n);
-
-  // Position first: a seam the tangential heal made worse falls back to the positional result
-  // of its surfaces, then to that result with its crease sides turned back nearer their corners,
-  // then with the rows' points diagonal to the corners free in that turn too, and only a seam
-  // still worse then to where they began.
-  for (int i = 0; i < n; ++i) {
-    stage[i] = (fixed && fixed[i]) ? kStart : kTangential;
-    stage[3 * n + i] = 0;
-  }
-  for (int round = 0;; ++round) {
-    // After the first round only the surfaces stepped back have changed.
-    if (MeasureGroup(bs, &after, round == 0 ? nullptr : stage.get() + n, &before) != 0)
-      return FailedHeal(report, result, n);
-    if (StepBackWorsened(bs, before, after, healGap, healAngle, stage.get()) == 0) break;
-    // A surface stepped back to kCornersKept or kRowsFree turns its crease sides after its
-    // positional result.
-    char* which = stage.get() + 2 * n;
-    bool turned = false;
+  auto stitchAndStepBack = [&](bool straightenEnds) {
+    if (StitchInStages(bs, srfs, n, info, GroupSize(bs), positional.get(), info.samples == kMeasureSamples,
+                       straightenEnds) != 0)
+      return false;
+    // Position first: a seam the tangential heal made worse falls back to the positional result
+    // of its surfaces, then to that result with its crease sides turned back nearer their corners,
+    // then with the rows' points diagonal to the corners free in that turn too, and only a seam
+    // still worse then to where they began.
     for (int i = 0; i < n; ++i) {
-      which[i] = stage[n + i] && (stage[i] == kCornersKept || stage[i] == kRowsFree);
-      turned = turned || which[i];
-      if (!stage[n + i]) continue;
-      const Bspline* back = stage[i] >= kRowsFree ? positional[i] : srfs[i];
-      if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), back) != 0) return FailedHeal(report, result, n);
+      stage[i] = (fixed && fixed[i]) ? kStart : kTangential;
+      stage[3 * n + i] = 0;
     }
-    if (!turned) continue;
-    // The turn reads the sides' curves: those of the surfaces put back are rebuilt first.
-    for (int c = 0; c < bs->nCrv; ++c) {
-      const SrfInfoStruct* si = bs->crvs[c].srfInfo;
-      if (si && si->index >= 0 && si->index < n && which[si->index]) RebuildCurve3Form(&bs->crvs[c]);
+    for (int round = 0;; ++round) {
+      // After the first round only the surfaces stepped back have changed.
+      if (MeasureGroup(bs, &after, round == 0 ? nullptr : stage.get() + n, &before) != 0) return false;
+      if (StepBackWorsened(bs, before, after, healGap, healAngle, stage.get()) == 0) break;
+      // A surface stepped back to kCornersKept or kRowsFree turns its crease sides after its
+      // positional result.
+      char* which = stage.get() + 2 * n;
+      bool turned = false;
+      for (int i = 0; i < n; ++i) {
+        which[i] = stage[n + i] && (stage[i] == kCornersKept || stage[i] == kRowsFree);
+        turned = turned || which[i];
+        if (!stage[n + i]) continue;
+        const Bspline* back = stage[i] >= kRowsFree ? positional[i] : srfs[i];
+        if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), back) != 0) return false;
+      }
+      if (!turned) continue;
+      // The turn reads the sides' curves: those of the surfaces put back are rebuilt first.
+      for (int c = 0; c < bs->nCrv; ++c) {
+        const SrfInfoStruct* si = bs->crvs[c].srfInfo;
+        if (si && si->index >= 0 && si->index < n && which[si->index]) RebuildCurve3Form(&bs->crvs[c]);
+      }
+      // kCornersKept holds the rows' two points at each end as the corner rules left them;
+      // kRowsFree holds the corner's own only.
+      for (int held = 2; held >= 1; --held) {
+        for (int i = 0; i < n; ++i) which[i] = stage[n + i] && stage[i] == (held == 2 ? kCornersKept : kRowsFree);
+        if (KernelFailed() || KeepCreaseNormals(bs, srfs, which, 0, held) != 0) return false;
+      }
     }
-    // kCornersKept holds the rows' two points at each end as the corner rules left them;
-    // kRowsFree holds the corner's own only.
-    for (int held = 2; held >= 1; --held) {
-      for (int i = 0; i < n; ++i) which[i] = stage[n + i] && stage[i] == (held == 2 ? kCornersKept : kRowsFree);
-      if (KernelFailed() || KeepCreaseNormals(bs, srfs, which, 0, held) != 0) return FailedHeal(report, result, n);
+    return true;
+  };
+  if (!stitchAndStepBack(false)) return FailedHeal(report, result, n);
+  // A surface back at its start (on the noisy long nets, for a fold made sharper where a one-row
+  // seam's short end step turned) may close with the rows' ends laid in line
+  // (StraightenSharedRowEnds): the heal is done once more so, from the start, and kept when it
+  // closes more seams; otherwise the first one stands. A group where nothing went back, or with
+  // no seam whose rows can be shared, heals as it did and costs no more.
+  auto seamsClosed = [&] {
+    int closed = 0;
+    for (int e = 0; e < bs->nEdge; ++e) closed += bs->edges[e].paired && after.gap[e] <= healGap;
+    return closed;
+  };
+  bool wentBack = false, shareable = false;
+  for (int i = 0; i < n; ++i) wentBack = wentBack || (stage[i] == kStart && !(fixed && fixed[i]));
+  for (int e = 0; e < bs->nEdge; ++e) shareable = shareable || SharedRowSeam(bs, &bs->edges[e]);
+  if (wentBack && shareable) {
+    const int closedFirst = seamsClosed();
+    OwnedArray<Bspline, FreeBspline> first;
+    first.reset(CopyTopologySurfaces(bs, n), n);
+    Owned<char, Free> firstStage;
+    {
+      TrackingScope scope;
+      firstStage.reset(MallocArray<char>(2, n));
+      scope.keep();
+    }
+    if (!first || !firstStage || KernelFailed()) return FailedHeal(report, result, n);
+    // The stages and the reasons of the surfaces put back.
+    for (int i = 0; i < n; ++i) firstStage[i] = stage[i], firstStage[n + i] = stage[3 * n + i];
+    FreeBsplineArrayContents(positional.get(), n);
+    // The stitch's first samples are those of the group as it came.
+    for (int i = 0; i < n; ++i)
+      if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), srfs[i]) != 0) return FailedHeal(report, result, n);
+    if (EvalAllBndrCrvCurve3Form(bs) != 0 || MeasureGroup(bs, &before) != 0 || !stitchAndStepBack(true))
+      return FailedHeal(report, result, n);
+    if (seamsClosed() <= closedFirst) {
+      for (int i = 0; i < n; ++i) {
+        stage[i] = firstStage[i], stage[3 * n + i] = firstStage[n + i];
+        if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), first[i]) != 0) return FailedHeal(report, result, n);
+      }
+      if (EvalAllBndrCrvCurve3Form(bs) != 0 || MeasureGroup(bs, &after, nullptr, &before) != 0)
+        return FailedHeal(report, result, n);
     }
   }
 

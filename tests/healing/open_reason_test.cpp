@@ -316,24 +316,26 @@ TEST_F(KeptStart, LiftedPlanesKeptAtTheirStartNameTheirSeam) {
   }
 }
 
-// The long noisy strip chain (seed 3 with noise on the boundary rows, seed 38 on every point),
-// whose heal puts strips back where they began: every seam it leaves open names a kept surface,
-// and why it was kept: closing the seam folded it.
+// The long noisy strip chain (noise of 2e-3 of its size, seed 12, on every point and on the
+// boundary rows), whose heal puts strips back where they began: every seam it leaves open names a
+// kept surface, and why it was kept: closing the seam folded it.
 // (Seed 3 on every point closes since the fall-backs tell a fold undone at a strip's clamped end
 // from one made, seed 4 since they judge a crease along its length, seed 15 since a normal turned
-// over where the turns near it got no sharper is no fold of the heal's.)
+// over where the turns near it got no sharper is no fold of the heal's; at noise 1e-3, seed 3 on
+// the boundary rows and 38 on every point, which this case took before, since a heal with a strip
+// back at its start is done again with the rows' ends laid in line.)
 TEST_F(KeptStart, NoisyStripChainSeamsLeftOpenNameTheirKeptSurfaces) {
   for (bool rows : {false, true}) {
     SCOPED_TRACE(rows ? "noise on the boundary rows" : "noise on every point");
     CadOptions o;
-    o.noise = 1e-3;
-    o.seed = rows ? 3 : 38;
+    o.noise = 2e-3;
+    o.seed = 12;
     o.boundaryRowsOnly = rows;
     const CadGroup cad = MakeCadGroup(CadShape::StripChain, o);
     Group g;
     AddCadPatches(g, cad);
     const int n = g.size();
-    ASSERT_EQ(MakeTopologyZK(g.data(), n, 5e-3 * cad.diagonal, 5.0), 0);
+    ASSERT_EQ(MakeTopologyZK(g.data(), n, 5.0 * o.noise * cad.diagonal, 5.0), 0);
     const double healGap = 1e-5 * cad.diagonal;
     const std::vector<int> kept = Heal(g, std::vector<int>(n, 0), -1, healGap);
     ASSERT_EQ(static_cast<int>(kept.size()), n);
