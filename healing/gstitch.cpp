@@ -1505,20 +1505,20 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
     return true;
   };
   if (!stitchAndStepBack(false)) return FailedHeal(report, result, n);
-  // A surface back at its start (on the noisy long nets, for a fold made sharper where a one-row
+  // A surface back at its start for a fold made sharper (on the noisy long nets, where a one-row
   // seam's short end step turned) may close with the rows' ends laid in line
   // (StraightenSharedRowEnds): the heal is done once more so, from the start, and kept when it
-  // closes more seams; otherwise the first one stands. A group where nothing went back, or with
-  // no seam whose rows can be shared, heals as it did and costs no more.
+  // closes more seams; otherwise the first one stands. A group where nothing went back for a
+  // fold, or with no seam whose rows can be shared, heals as it did and costs no more.
   auto seamsClosed = [&] {
     int closed = 0;
     for (int e = 0; e < bs->nEdge; ++e) closed += bs->edges[e].paired && after.gap[e] <= healGap;
     return closed;
   };
-  bool wentBack = false, shareable = false;
-  for (int i = 0; i < n; ++i) wentBack = wentBack || (stage[i] == kStart && !(fixed && fixed[i]));
+  bool folded = false, shareable = false;
+  for (int i = 0; i < n; ++i) folded = folded || (stage[i] == kStart && stage[3 * n + i] == kKeptFold);
   for (int e = 0; e < bs->nEdge; ++e) shareable = shareable || SharedRowSeam(bs, &bs->edges[e]);
-  if (wentBack && shareable) {
+  if (folded && shareable) {
     const int closedFirst = seamsClosed();
     OwnedArray<Bspline, FreeBspline> first;
     first.reset(CopyTopologySurfaces(bs, n), n);
