@@ -123,8 +123,10 @@ int KeepCreaseSideNormalsNearCorners(BndrStruct* bs, Bspline* const* start, cons
 // than a degree off somewhere, both second rows (along their normals) and the shared row (across
 // the seam, never along it) are solved for the start angles at 8 samples a knot span, each point
 // within 2 x the seam's start gap of where it began (or of where the stitch took it, if further)
-// and no sample 0.8 degree above the largest angle the topology recorded at its start; the first
-// two and last two points of each row stay, both sides keep one row. Returns 1 when the
+// and no sample 0.8 degree above the largest angle the topology recorded at its start (where a
+// sample still ends more than 0.9 degree off, what lies beyond that weighs more in a last round,
+// kept unless it leaves more samples a degree off); the first two and last two points of each row
+// stay, both sides keep one row. Returns 1 when the
 // rows changed (the sides' curve forms are then the caller's to rebuild); 0 when the edge is not
 // such a crease or holds its angle already, or when the solve made its worst sample no better,
 // raised the edge's largest angle by 0.9 degree from its start and its largest between a tenth

@@ -676,13 +676,23 @@ TEST_F(CadStitch, NoisyTubeEndsCloseWhereTheHealSharpensNoTurn) {
 // The same on the strip chain, whose crease keeps its angle between a tenth and nine tenths of its
 // length within 0.57 degree (seeds 13 and 15 on every point); at seed 4 on the boundary rows its
 // own strips heal as they did when two other seams stayed open: one sample of 1,632 ends 1.87
-// degrees off its start either way.
+// degrees off its start either way (the movement caps bind there: held nearer, more samples end
+// beyond a degree). Where the start's angle jumps between neighbouring samples, the least-squares
+// solve traded one for its neighbours and left it over a degree off (seed 22 on every point: 2
+// samples, 1.24; seed 26 on the boundary rows: 1, 1.07); what lies beyond 0.9 weighed more in a
+// last round, every sample ends within a degree.
 TEST_F(CadStitch, NoisyStripChainEndsCloseWhereTheHealSharpensNoTurn) {
-  for (const Seeded& c : {Seeded{4, true}, Seeded{13, false}, Seeded{15, false}}) {
-    SCOPED_TRACE("seed " + std::to_string(c.seed) + (c.rows ? " rows" : ""));
-    const CreaseHold h = HealNoisyChain(Noisy(258, 1e-3, c.seed, 1.0, c.rows), Turns::kNoSharper);
+  struct Case {
+    Seeded s;
+    int over;
+    double worst;
+  };
+  for (const Case& c : {Case{{4, true}, 1, 1.9}, Case{{13, false}, 0, 0.6}, Case{{15, false}, 0, 0.6},
+                        Case{{22, false}, 0, 0.94}, Case{{26, true}, 0, 0.92}}) {
+    SCOPED_TRACE("seed " + std::to_string(c.s.seed) + (c.s.rows ? " rows" : ""));
+    const CreaseHold h = HealNoisyChain(Noisy(258, 1e-3, c.s.seed, 1.0, c.s.rows), Turns::kNoSharper);
     EXPECT_EQ(h.creases, 1);
-    EXPECT_LE(h.over, c.rows ? 1 : 0) << "worst " << h.worst << " degrees off";
-    EXPECT_LE(h.worst, c.rows ? 1.9 : 0.6);
+    EXPECT_LE(h.over, c.over) << "worst " << h.worst << " degrees off";
+    EXPECT_LE(h.worst, c.worst);
   }
 }
