@@ -1404,8 +1404,9 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
   // A crease beyond the limit over only part of its length is a smooth seam's jitter: where
   // the stages above left it steeper than its start (a row in from a corner whose smooth seams
   // fix its fold there, or where the start's fold passes through none), its rows are solved down
-  // to the start, flatter allowed (rough 4 x 4 and 8 x 8 grids, seeds 1 to 4: 6 seams more than
-  // a degree steeper inside, by up to 2.33 degrees, before; none after).
+  // to the start, flatter allowed, the points diagonal to a corner it shares with other creases
+  // too (rough 4 x 4 and 8 x 8 grids, seeds 1 to 16: 9 seams more than a degree steeper inside,
+  // by up to 2.33 degrees, before; none after).
   if (SolveSplitRowCreases(bs, srfs, KeepJitterCreaseFromRising) != 0) return -2;
   return KernelFailed() ? -2 : 0;
 }

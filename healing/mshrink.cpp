@@ -1714,6 +1714,15 @@ struct CreaseRows {
   const double* was = nullptr;
   double* mix = nullptr;
   bool Movable(int i) const { return i >= kCreaseHeld && i < n - kCreaseHeld; }
+  // A jitter crease's second-row points diagonal to its corners, per end (first, last) and side
+  // (A, B): freed where the seam beside them there is a crease too (see WatchSeamBeside).
+  bool freed[2][2] = {{false, false}, {false, false}};
+  // Whether unknown q of index i moves (q < 2: a second row).
+  bool Free(int i, int q) const {
+    return Movable(i) || (q < 2 && ((i == kCreaseHeld - 1 && freed[0][q]) || (i == n - kCreaseHeld && freed[1][q])));
+  }
+  // Whether cap c of index i (CapPoint) holds a moving point.
+  bool CapFree(int i, int c) const { return c < 2 ? Movable(i) : Free(i, c - 2); }
 };
 
 // Offset within a control index's 9 doubles of the point unknown q moves, and of the point cap c
@@ -1743,9 +1752,9 @@ double SignedFold(const CreaseRows& r, const double* N, const double* NB, int i0
   const double X = -VecDotProd3(na, nb), Y = -VecDotProd3(c, u), R = X * X + Y * Y;
   if (!(R > 0.0)) return 0.0;
   for (int k = 0; k <= p; ++k) {
-    if (!r.Movable(i0 + k)) continue;
     const double* d = r.dir + 12 * (i0 + k);
     for (int q = 0; q < 2; ++q) {
+      if (!r.Free(i0 + k, q)) continue;
       double t[3], dn[3], dc[3];
       for (int a = 0; a < 3; ++a) t[a] = (q == 0 ? N[k] : NB[k]) * d[3 * q + a];
       VecCrossProd3(du, t, dn);
@@ -1890,8 +1899,9 @@ double CreaseCost(const CreaseRows& r, const double* x, double w, double held = 
       cost += mixed * mixed;
     }
   }
-  for (int i = kCreaseHeld; i < r.n - kCreaseHeld; ++i)
+  for (int i = 0; i < r.n; ++i)
     for (int c = 0; c < 4; ++c) {
+      if (!r.CapFree(i, c)) continue;
       const double e = CapExcess(r, x, i, c, w, nullptr);
       cost += e * e;
     }
@@ -1963,8 +1973,9 @@ int SolveCreaseRows(const CreaseRows& r, double* x) {
           for (int b = a; b < W; ++b) H[static_cast<long>(v0 + a) * W + (b - a)] += hw * J[a] * J[b];
         }
       }
-      for (int i = kCreaseHeld; i < r.n - kCreaseHeld; ++i)
+      for (int i = 0; i < r.n; ++i)
         for (int c = 0; c < 4; ++c) {
+          if (!r.CapFree(i, c)) continue;
           double grad[3];
           const double e = CapExcess(r, x, i, c, w, grad);
           if (e == 0.0) continue;
@@ -1989,9 +2000,9 @@ int SolveCreaseRows(const CreaseRows& r, double* x) {
           continue;
         }
         std::copy(x, x + 9 * r.n, xn);
-        for (int i = kCreaseHeld; i < r.n - kCreaseHeld; ++i)
+        for (int i = 0; i < r.n; ++i)
           for (int q = 0; q < kCreaseVars; ++q)
-            for (int c = 0; c < 3; ++c)
+            for (int c = 0; c < 3 && r.Free(i, q); ++c)
               xn[9 * i + VarPoint(q) + c] += d[kCreaseVars * i + q] * r.dir[12 * i + 3 * q + c];
         const double next = CreaseCost(r, xn, w, held);
         if (next < cost) {
@@ -2031,8 +2042,9 @@ int SolveCreaseRows(const CreaseRows& r, double* x) {
   }
   for (int pass = 0; pass < 50; ++pass) {
     bool moved = false;
-    for (int i = kCreaseHeld; i < r.n - kCreaseHeld; ++i)
+    for (int i = 0; i < r.n; ++i)
       for (int c = 0; c < 4; ++c) {
+        if (!r.CapFree(i, c)) continue;
         double* q = x + 9 * i + CapPoint(c);
         const double* o = r.capC + 12 * i + 3 * c;
         const double dv[3] = {q[0] - o[0], q[1] - o[1], q[2] - o[2]}, len = VecSize3(dv), rad = r.capR[4 * i + c];
@@ -2117,9 +2129,42 @@ bool CreaseEndHeldByNeighbours(const BndrStruct* bs, const EdgeInfoStruct* e, in
   return false;
 }
 
+struct FoldSample;
+
+// The seam beside a jitter crease's end that the crease's second-row point diagonal to the corner
+// reaches too (it is that seam's own, a row in), and its folds there (kWatchSamples, from the
+// corner on): as they began, as the stages left them, and after the jitter solve moved the point.
+constexpr int kWatchSamples = 40;
+struct SeamBeside {
+  const EdgeInfoStruct* seam = nullptr;
+  FoldSample* now = nullptr;
+  double start[kWatchSamples] = {}, was[kWatchSamples] = {};
+  bool real = false;  // beyond the angle limit at every sample inside its length at the start
+  // Its largest fold between a tenth and nine tenths at the start, and beyond the window now (the
+  // point does not reach there); how far its largest there was off the start's before the solve.
+  double startLargest = 0.0, restLargest = 0.0, off = 0.0;
+};
+// Sets w up for the seam beside crease e at corner c on the surface of its side crv: 1 when that
+// seam is a crease inside the group to be watched, 0 when the point is to stay, -2 on a memory
+// failure (the samples are allocated in the caller's scope).
+int WatchSeamBeside(const BndrStruct* bs, Bspline* const* start, const EdgeInfoStruct* e, int c,
+                    const CrvInfoStruct* crv, SeamBeside* w);
+// Whether the watched seam holds with the point where it is now: nowhere in the window above its
+// start by more than the ceiling's rise (or than it was), a real crease nowhere flatter than its
+// start by more than the angle held (or than it was), and its largest angle inside within a
+// degree of its start's (or as close as it was) unless it may get flatter.
+bool SeamBesideHolds(const SeamBeside& w, bool flatter);
+// How a jitter crease's points diagonal to its corners are solved: held; freed where the seams
+// beside them keep their largest angles as they were; freed where those may get flatter. The
+// solve's code for rows rejected with points freed, to be solved again with them held.
+constexpr int kEndsHeld = 0, kEndsFreed = 1, kEndsFlatter = 2;
+constexpr int kRetryHeld = 2;
+
 // The angle solve of KeepSharedRowCreaseAngle; with shared false, that of KeepSplitRowCreaseAngle;
 // with rise too, that of KeepJitterCreaseFromRising.
-int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shared, bool rise) {
+int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shared, bool rise, int ends = kEndsHeld,
+                      double* left = nullptr) {
+  if (left) *left = 0.0;
   const EdgeInfoStruct* e = EdgeAt(bs, edge);
   if (!e || !start) return -2;
   if (!e->paired || e->continuity != 0 || IsG1Edge(e) || !e->infoA || !e->infoB || !(bs->angleTol > 0.0)) return 0;
@@ -2164,7 +2209,8 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   // nine tenths of the length are samples on these grids' knots (from each span's middle and at
   // 5, a rise a tenth in lay between samples and stayed).
   const int perSpan = rise ? kCreaseSamples : shared ? kCreaseSamples : kSplitCreaseSamples;
-  const int room = perSpan * spans;
+  // Room for a sample between each two where the start's fold changes its sense (below).
+  const int room = perSpan * spans * (rise ? 2 : 1);
   r.span = MallocArray<int>(room);
   r.basis = MallocArray<double>(2L * (p + 1) * room);
   r.target = MallocArray<double>(room);
@@ -2188,18 +2234,21 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   // The samples on side A's knots, with their basis values and derivatives.
   const int orders[2] = {0, 1};
   int span = p;
+  // One more sample at parameter tq; false where its basis cannot be made.
+  auto addSample = [&](double tq) {
+    span = p;
+    if (ComputeNubValDerivativesM(ka, tq, n + p + 1, p, orders, 2, &span, table) != 0) return false;
+    double* bv = r.basis + 2 * (p + 1) * r.m;
+    for (int k = 0; k <= p; ++k) bv[k] = table[k], bv[p + 1 + k] = table[p + 1 + k];
+    r.span[r.m] = span;
+    r.frac[r.m] = (tq - a0) / (a1 - a0);
+    t[r.m++] = tq;
+    return true;
+  };
   for (int s = p; s < n; ++s) {
     if (!(ka[s + 1] > ka[s])) continue;
-    for (int q = 0; q < perSpan; ++q) {
-      const double tq = ka[s] + (q + (rise ? 0.0 : 0.5)) / perSpan * (ka[s + 1] - ka[s]);
-      span = p;
-      if (ComputeNubValDerivativesM(ka, tq, n + p + 1, p, orders, 2, &span, table) != 0) return 0;
-      double* bv = r.basis + 2 * (p + 1) * r.m;
-      for (int k = 0; k <= p; ++k) bv[k] = table[k], bv[p + 1 + k] = table[p + 1 + k];
-      r.span[r.m] = span;
-      r.frac[r.m] = (tq - a0) / (a1 - a0);
-      t[r.m++] = tq;
-    }
+    for (int q = 0; q < perSpan; ++q)
+      if (!addSample(ka[s] + (q + (rise ? 0.0 : 0.5)) / perSpan * (ka[s + 1] - ka[s]))) return 0;
   }
   // The start on the heal's knots: each sample's point on side A, side B's closest point, the
   // folded angle between their normals there; the seam's largest start gap.
@@ -2264,6 +2313,15 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   for (int s = 0; s < r.m; ++s)
     if (s % perSpan != mid && !startAt(s)) return KernelFailed() ? -2 : 0;
   if (KernelFailed()) return -2;
+  // A jitter crease's start passes through no fold between two samples where its fold changes
+  // its sense: a sample there too (its least start about it none), or a rise in the dip between
+  // them went unseen (rough 4 x 4 grid, seed 13: 1.05 degrees between samples 0.82 steeper).
+  const int spaced = r.m;
+  for (int s = 0; rise && s + 1 < spaced; ++s) {
+    if (!(r.target[s] * r.target[s + 1] < 0.0)) continue;
+    if (!addSample(0.5 * (t[s] + t[s + 1]))) return 0;
+    if (!startAt(r.m - 1)) return KernelFailed() ? -2 : 0;
+  }
   // A jitter crease (within the limit somewhere between a tenth and nine tenths at its start:
   // beyond it over only part of its length, a smooth seam's jitter) is judged by its rise, the
   // largest of its samples' angles there less their start's; getting flatter is no fault.
@@ -2357,16 +2415,20 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   // The least start about each sample, none where the start's fold changes its sense next to it:
   // it passes through no fold between the samples, where a finer measure finds the rise.
   for (int s = 0; s < r.m && rise; ++s) {
-    startFloor[s] = startSize[s];
+    startFloor[s] = s < spaced ? startSize[s] : 0.0;
     for (int nb : {s - 1, s + 1})
-      if (nb >= 0 && nb < r.m)
+      if (s < spaced && nb >= 0 && nb < spaced)
         startFloor[s] = r.target[s] * r.target[nb] < 0.0 ? 0.0 : std::min(startFloor[s], startSize[nb]);
   }
-  auto riseOf = [&](const double* rows) {
+  // With at, the knot span of the sample that rose most.
+  auto riseOf = [&](const double* rows, int* at = nullptr) {
     double largest = -HUGE_VAL;
     for (int s = 0; s < r.m; ++s)
-      if (r.frac[s] >= 0.1 && r.frac[s] <= 0.9)
-        largest = std::max(largest, std::fabs(CreaseAngle(r, s, rows, nullptr)) - startSize[s]);
+      if (r.frac[s] >= 0.1 && r.frac[s] <= 0.9) {
+        const double rose = std::fabs(CreaseAngle(r, s, rows, nullptr)) - startSize[s];
+        if (rose > largest && at) *at = r.span[s];
+        largest = std::max(largest, rose);
+      }
     return largest;
   };
   // Where split rows already fold by half a degree or more, they keep the sense they fold in:
@@ -2381,7 +2443,9 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
     else if (!r.atStart[s]) r.target[s] = now;
     else if (std::fabs(now) >= kFoldSenseKept) r.target[s] = std::copysign(r.target[s], now);
   }
-  const double before = rise ? riseOf(x) : CreaseWorst(r, x);
+  int worstSpan = -1;
+  const double before = rise ? riseOf(x, &worstSpan) : CreaseWorst(r, x);
+  if (left) *left = before;
   if (before <= (rise ? kCreaseRiseMargin : kCreaseAngleHeld)) return 0;
   // The fall-backs judge a crease by its largest angle at the edge's own samples against the
   // largest they found at the start, which can miss the start's sharpest point by more than a
@@ -2428,6 +2492,25 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
     }
   }
   std::copy(x, x + 9 * n, x0);
+  // A jitter crease's rise next to a corner where other creases meet it can lie in the end span,
+  // where the second-row points diagonal to the corner weigh most and are held (rough 8 x 8
+  // grids, seeds 6 and 16: 1.55 and 1.49 degrees a tenth in, the corners' shared folds unable to
+  // lower them without a partner crease more than a degree flatter). Where the largest rise lies
+  // in an end span, such a point is solved too where the seam beside it there (the other side of
+  // its surface at the corner) is a crease, and kept only where that seam holds
+  // (SeamBesideHolds). Beside a smooth seam the point stays: the smooth seams there fix the
+  // crease's fold a row in.
+  SeamBeside beside[2][2];
+  bool freedAny = false;
+  for (int end = 0; end < 2 && rise && ends != kEndsHeld; ++end)
+    for (int side = 0; side < 2 && worstSpan == (end ? lastSpan : firstSpan); ++side) {
+      const int watched = WatchSeamBeside(bs, start, e, end ? e->corner1 : e->corner0, side ? cb : ca,
+                                          &beside[end][side]);
+      if (watched < 0) return -2;
+      r.freed[end][side] = watched == 1;
+      freedAny = freedAny || watched == 1;
+    }
+  const int rejected = freedAny && ends == kEndsFreed ? kRetryHeld : 0;
   if (!shared) {
     // Each side may fall back to its positional stitch alone: neither new row may leave the
     // crease steeper against the other's old one (on the 16 x 16 benchmark grid, sides solved
@@ -2439,7 +2522,7 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   }
   if (SolveCreaseRows(r, x) != 0) return -2;
   const double after = rise ? riseOf(x) : CreaseWorst(r, x);
-  if (!(after < before)) return 0;
+  if (!(after < before)) return rejected;
   // Nor may split rows lose the crease's largest angle inside: with the end spans held at what
   // they kept, a crease whose start peaked there still ended 1.5 degrees below it.
   if (!shared) {
@@ -2451,7 +2534,7 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
       }
     // A jitter crease may lose it by getting flatter: where no sample inside ends above its start
     // by more than the ceiling's rise.
-    if (now < was && now < inside - kCreaseAngleHeld && !(rise && after <= kCreaseCeilRise)) return 0;
+    if (now < was && now < inside - kCreaseAngleHeld && !(rise && after <= kCreaseCeilRise)) return rejected;
   }
   // The fall-backs step back a crease whose largest angle (at the edge's own samples, ends and
   // all) rose by a degree from its start, unless its largest between a tenth and nine tenths did
@@ -2462,33 +2545,64 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
     for (int i = 0; i < e->nSample; ++i) {
       span = p;
       if (ComputeNubValDerivativesM(ka, std::clamp(e->sampleA[i], a0, a1), n + p + 1, p, orders, 2, &span, table) != 0)
-        return 0;
+        return rejected;
       const double angle = std::fabs(RowsAngle(r, span, table, x, nullptr, nullptr, nullptr));
       largest = std::max(largest, angle);
       const double f = hi > lo ? (e->sampleA[i] - lo) / (hi - lo) : 0.0;
       if (f >= 0.1 && f <= 0.9) largestInside = std::max(largestInside, angle);
     }
-    if (largest > e->startMaxAngle + kCreaseRiseMargin && largestInside > inside + kCreaseRiseMargin) return 0;
+    if (largest > e->startMaxAngle + kCreaseRiseMargin && largestInside > inside + kCreaseRiseMargin) return rejected;
   }
   // No side's normal may turn over at any sample.
   for (int s = 0; s < r.m; ++s) {
     double na[3], nb[3], wa[3], wb[3];
     CreaseAngle(r, s, x, nullptr, na, nb);
     CreaseAngle(r, s, x0, nullptr, wa, wb);
-    if (!(VecDotProd3(na, wa) > 0.0) || !(VecDotProd3(nb, wb) > 0.0)) return 0;
+    if (!(VecDotProd3(na, wa) > 0.0) || !(VecDotProd3(nb, wb) > 0.0)) return rejected;
   }
-  for (int i = kCreaseHeld; i < n - kCreaseHeld; ++i) {
-    double q[3][3];
-    for (int a = 0; a < 3; ++a)
-      for (int c = 0; c < 3; ++c) q[a][c] = (x[9 * i + 3 * a + c] + (a == 2 ? gapAt[3 * i + c] : 0.0)) / scale + origin[c];
-    // Both sides get the same values: the seam stays one row.
-    if (shared) {
-      fa.Set(0, i, q[0]);
-      fb.Set(0, indexB(i), q[0]);
+  // The rows x into the surfaces; with ends only, just the freed points diagonal to the corners.
+  auto place = [&](bool endsOnly) {
+    for (int i = 0; i < n; ++i) {
+      if (endsOnly && r.Movable(i)) continue;
+      double q[3][3];
+      for (int a = 0; a < 3; ++a)
+        for (int c = 0; c < 3; ++c) q[a][c] = (x[9 * i + 3 * a + c] + (a == 2 ? gapAt[3 * i + c] : 0.0)) / scale + origin[c];
+      // Both sides get the same values: the seam stays one row.
+      if (shared && r.Movable(i)) {
+        fa.Set(0, i, q[0]);
+        fb.Set(0, indexB(i), q[0]);
+      }
+      if (r.Free(i, 0)) fa.Set(1, i, q[1]);
+      if (r.Free(i, 1)) fb.Set(1, indexB(i), q[2]);
     }
-    fa.Set(1, i, q[1]);
-    fb.Set(1, indexB(i), q[2]);
+  };
+  // The seams beside freed points read them where they are to go: where one does not hold, the
+  // points go back (and the crease is solved again with them held).
+  if (freedAny) {
+    double kept[2][2][3];
+    for (int end = 0; end < 2; ++end) {
+      const int i = end ? n - kCreaseHeld : kCreaseHeld - 1;
+      fa.Get(1, i, kept[end][0]);
+      fb.Get(1, indexB(i), kept[end][1]);
+    }
+    place(true);
+    bool hold = true;
+    for (int end = 0; end < 2; ++end)
+      for (int side = 0; side < 2; ++side)
+        hold = hold && !(r.freed[end][side] && !SeamBesideHolds(beside[end][side], ends == kEndsFlatter));
+    if (!hold) {
+      for (int end = 0; end < 2; ++end) {
+        const int i = end ? n - kCreaseHeld : kCreaseHeld - 1;
+        fa.Set(1, i, kept[end][0]);
+        fb.Set(1, indexB(i), kept[end][1]);
+      }
+      FreeBsplineProperties(A);
+      FreeBsplineProperties(B);
+      return rejected;
+    }
   }
+  if (left) *left = after;
+  place(false);
   FreeBsplineProperties(A);
   FreeBsplineProperties(B);
   return KernelFailed() ? -2 : 1;
@@ -2563,6 +2677,66 @@ constexpr double kFoldStep = 0.0125;
 constexpr double kFoldRiseLeft = 0.95;
 // Degrees a smooth seam between moved points may fold more than it did.
 constexpr double kFoldSmoothRise = 0.01;
+
+int WatchSeamBeside(const BndrStruct* bs, Bspline* const* start, const EdgeInfoStruct* e, int c,
+                    const CrvInfoStruct* crv, SeamBeside* w) {
+  if (c < 0 || c >= bs->nCorner || !bs->corners[c].edgeIds || !crv->srfInfo) return 0;
+  const CornerInfoStruct* corner = &bs->corners[c];
+  const int own = crv->srfInfo->index;
+  auto surface = [](const CrvInfoStruct* k) { return k && k->srfInfo ? k->srfInfo->index : -1; };
+  for (int k = 0; k < corner->nEdge; ++k) {
+    const int id = corner->edgeIds[k];
+    if (id < 0 || id >= bs->nEdge) return 0;
+    const EdgeInfoStruct* o = &bs->edges[id];
+    if (o == e || (surface(o->infoA) != own && surface(o->infoB) != own)) continue;
+    if (w->seam || !o->paired || !o->infoA || !o->infoB || o->corner0 == o->corner1) return 0;
+    w->seam = o;
+  }
+  const EdgeInfoStruct* o = w->seam;
+  if (!o || IsG1Edge(o)) return 0;
+  const int a = surface(o->infoA), b = surface(o->infoB);
+  if (a < 0 || a >= bs->nSrf || b < 0 || b >= bs->nSrf || !IsSurface3(start[a]) || !IsSurface3(start[b])) return 0;
+  w->now = MallocArray<FoldSample>(kWatchSamples);
+  if (KernelFailed() || !w->now) return -2;
+  double least = HUGE_VAL;
+  for (int q = 0; q < kWatchSamples; ++q) {
+    const double g = kFoldStep * (q + 1), f = o->corner0 == c ? g : 1.0 - g;
+    FoldSample* at = new (w->now + q) FoldSample();
+    if (!at->Init(o, SurfaceOf(o->infoA), SurfaceOf(o->infoB), f) || (w->was[q] = at->Fold()) < 0.0 ||
+        (w->start[q] = SeamFoldAt(o, start[a], start[b], f)) < 0.0)
+      return 0;
+    if (g >= 0.1) {
+      least = std::min(least, w->start[q]);
+      w->startLargest = std::max(w->startLargest, w->start[q]);
+    }
+  }
+  double largest = 0.0;
+  for (int q = 0; q < kWatchSamples; ++q)
+    if (kFoldStep * (q + 1) >= 0.1) largest = std::max(largest, w->was[q]);
+  for (double g = kFoldStep * (kWatchSamples + 1); g <= 0.9 + 1e-9; g += kFoldStep) {
+    const double f = o->corner0 == c ? g : 1.0 - g, was = SeamFoldAt(o, start[a], start[b], f),
+                 now = SeamFoldAt(o, SurfaceOf(o->infoA), SurfaceOf(o->infoB), f);
+    if (was < 0.0 || now < 0.0) return 0;
+    least = std::min(least, was);
+    w->startLargest = std::max(w->startLargest, was);
+    w->restLargest = std::max(w->restLargest, now);
+  }
+  w->real = least > bs->angleTol;
+  w->off = std::fabs(std::max(largest, w->restLargest) - w->startLargest);
+  return 1;
+}
+
+bool SeamBesideHolds(const SeamBeside& w, bool flatter) {
+  double largest = w.restLargest;
+  for (int q = 0; q < kWatchSamples; ++q) {
+    const double a = w.now[q].Fold();
+    if (a < 0.0 || a > std::max(w.was[q], w.start[q] + kCreaseCeilRise) ||
+        (w.real && a < std::min(w.was[q], w.start[q] - kCreaseAngleHeld)))
+      return false;
+    if (kFoldStep * (q + 1) >= 0.1) largest = std::max(largest, a);
+  }
+  return flatter || std::fabs(largest - w.startLargest) <= std::max(w.off, kCreaseAngleHeld);
+}
 
 // The seams and points of four-way corner c of two or three creases that one displacement moves.
 // Two creases at a right angle (both sides of one surface there; the pick-th such surface around
@@ -2804,7 +2978,14 @@ int KeepSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
 }
 
 int KeepJitterCreaseFromRising(BndrStruct* bs, Bspline* const* start, int edge) {
-  return KeepCreaseAngleOf(bs, start, edge, false, true);
+  double left = 0.0;
+  int got = KeepCreaseAngleOf(bs, start, edge, false, true, kEndsFreed, &left);
+  if (got == kRetryHeld) got = KeepCreaseAngleOf(bs, start, edge, false, true, kEndsHeld, &left);
+  if (got < 0 || !(left > kCreaseAngleHeld)) return got;
+  // Still more than a degree steeper: the seams beside the points diagonal to its corners may
+  // give up their largest angles by getting flatter.
+  const int more = KeepCreaseAngleOf(bs, start, edge, false, true, kEndsFlatter, &left);
+  return more < 0 ? -2 : std::max(got, more);
 }
 
 int KeepCornerSharedFolds(BndrStruct* bs, Bspline* const* start) {

@@ -150,12 +150,20 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
 int KeepSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
 // Last, after KeepCornerSharedFolds, on such a crease that is beyond the angle limit over only part
 // of its length between a tenth and nine tenths at its start (a smooth seam's jitter, flatter being
-// no fault there): where a sample there (8 a knot span, from each knot on) ends more than 0.9
-// degree steeper than its start, the second rows are solved as above, aimed at the start's angle
-// where a sample is steeper and at what it has where it is flatter, no sample there above its
-// start by 0.8 degree (nor above what it has where the start's fold changes its sense next to it).
-// Kept only when the largest rise falls; the crease may then lose its largest angle inside only
-// with no sample left above its start by 0.8 degree. Returns as KeepSharedRowCreaseAngle.
+// no fault there): where a sample there (8 a knot span from each knot on, and one between two
+// where the start's fold changes its sense) ends more than 0.9 degree steeper than its start, the
+// second rows are solved as above, aimed at the start's angle where a sample is steeper and at
+// what it has where it is flatter, no sample there above its start by 0.8 degree (nor above what
+// it has where the start's fold changes its sense next to it). Where the largest rise lies in an
+// end span and the other seam of a side at that corner is a crease too, that side's second-row
+// point diagonal to the corner is solved as well, kept only where that seam rises
+// nowhere within half its length of the corner above its start by more than 0.8 degree (or than
+// it was), nor, beyond the limit along all its length, gets flatter there by more than a degree,
+// nor moves its largest angle inside further off its start's than a degree (or than it was); else
+// the solve is done again with it held. A crease still more than a degree steeper is solved once
+// more with that last rule dropped. Kept only when the largest rise falls; the crease may then
+// lose its largest angle inside only with no sample left above its start by 0.8 degree. Returns as
+// KeepSharedRowCreaseAngle.
 int KeepJitterCreaseFromRising(BndrStruct* bs, Bspline* const* start, int edge);
 // At each four-way corner of two or three creases, the creases share folds a row in (two at a
 // right angle one fold; two halves of one grid line between smooth seams one size of it): the

@@ -158,13 +158,20 @@ class CreaseInterior : public PluginTest {
 // the 8 x 8 ones 0, 0, 1, 0 and 1, 0, 3, 1, by up to 2.33 degrees, before; none now, 0.9 degree
 // at most. The price is paid flatter only: 8 x 8 seeds 1 and 3 keep one largest angle fewer each
 // (it fell by more than a degree), 4 x 4 seed 3 and 8 x 8 seed 4 have one crease more off along.
+// Seeds 5 to 16 left three seams steeper: 4 x 4 seed 13 by 1.05 degrees where the start's fold
+// passes through none between two of the solve's samples (with a sample there too: 0.59), 8 x 8
+// seeds 6 and 16 by 1.55 and 1.49 degrees a tenth in from a corner shared with other creases,
+// whose points diagonal to the corner the solve held (solved too where the seam beside them is a
+// crease and holds: 0.63 and 0.39; on seed 6 a partner crease gives up its largest angle,
+// flatter). The three grids' worst rises are now 0.59, 0.71 and 0.84 degrees.
 TEST_F(CreaseInterior, RoughGridSeamsGetNoSteeperAlongTheirLength) {
   const struct {
     int n;
     unsigned seed;
     int steeper, spikes, creases, kept, offAlong;
   } grids[] = {{4, 1, 0, 18, 5, 5, 1}, {4, 2, 0, 16, 7, 5, 4}, {4, 3, 0, 12, 6, 5, 5}, {4, 4, 0, 17, 6, 5, 0},
-               {8, 1, 0, 81, 18, 14, 9}, {8, 2, 0, 69, 23, 20, 9}, {8, 3, 0, 75, 22, 19, 5}, {8, 4, 0, 86, 17, 15, 5}};
+               {4, 13, 0, 18, 6, 6, 2}, {8, 1, 0, 81, 18, 14, 9}, {8, 2, 0, 69, 23, 20, 9}, {8, 3, 0, 75, 22, 19, 5},
+               {8, 4, 0, 86, 17, 15, 5}, {8, 6, 0, 79, 18, 13, 7}, {8, 16, 0, 79, 19, 16, 10}};
   for (const auto& c : grids) {
     SAAStubReset();
     const InteriorResult r = HealAndMeasure(BuildRoughGrid(c.n, 8, 0.005, 0.001, c.seed), c.n);
