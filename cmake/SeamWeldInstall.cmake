@@ -53,6 +53,12 @@ foreach(dir platform ${SEAMWELD_KERNEL_DIRS})
   endif()
 endforeach()
 
+# The plug-in's own header: its entry points, the dialog's item numbers, the continuity values and
+# the instance record a host writer works with (docs/host.md).
+if(TARGET seamweld5)
+  install(FILES ${CMAKE_SOURCE_DIR}/healing/plugin/seamweld5.h DESTINATION ${SEAMWELD_INSTALL_INCLUDEDIR}/healing/plugin)
+endif()
+
 install(EXPORT SeamWeldTargets NAMESPACE SeamWeld:: DESTINATION ${SEAMWELD_INSTALL_CMAKEDIR})
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/SeamWeldConfig.cmake.in
                               ${CMAKE_BINARY_DIR}/SeamWeldConfig.cmake

@@ -452,20 +452,31 @@ int Getvalues(SAA_CustomContext ctx, SeamWeldInstance* inst) {
   int s = SAA_customContextGetCustomValueList(ctx, &list);
   if (s) return HostError(s, "SAA_customContextGetCustomValueList");
 
+  // A switch the effect does not define is off, as an unticked box would be; a tolerance has no
+  // value that could stand for it, so one the effect does not define refuses the run.
   short report = 0;
-  if ((s = SAA_cusvalGetStateValue(list, "DUMP", &report))) return HostError(s, "SAA_cusvalGetStateValue");
-  inst->report = report;
+  if ((s = SAA_cusvalGetStateValue(list, "DUMP", &report)) && s != SAA_ERR_NOT_FOUND)
+    return HostError(s, "SAA_cusvalGetStateValue");
+  inst->report = s ? 0 : report;
   const char* floatNames[4] = {"MAXGAP", "MAXANGLE", "HEALGAP", "HEALANGLE"};
   double* floatFields[4] = {&inst->maxGap, &inst->maxAngle, &inst->healGap, &inst->healAngle};
   for (int i = 0; i < 4; ++i) {
     float value = 0.0f;
-    if ((s = SAA_cusvalGetFloatValue(list, floatNames[i], &value))) return HostError(s, "SAA_cusvalGetFloatValue");
+    if ((s = SAA_cusvalGetFloatValue(list, floatNames[i], &value))) {
+      if (s != SAA_ERR_NOT_FOUND) return HostError(s, "SAA_cusvalGetFloatValue");
+      fprintf(stderr, "ERROR : The effect defines no custom value \"%s\"; it needs MAXGAP, MAXANGLE, HEALGAP and HEALANGLE\n",
+              floatNames[i]);
+      return kSeamWeldFailure;
+    }
     *floatFields[i] = value;
   }
   const char* stateNames[4] = {"POSITION", "TANGENCY", "CURVATURE", "NONE"};
   short states[4] = {0, 0, 0, 0};
   for (int i = 0; i < 4; ++i)
-    if ((s = SAA_cusvalGetStateValue(list, stateNames[i], &states[i]))) return HostError(s, "SAA_cusvalGetStateValue");
+    if ((s = SAA_cusvalGetStateValue(list, stateNames[i], &states[i]))) {
+      if (s != SAA_ERR_NOT_FOUND) return HostError(s, "SAA_cusvalGetStateValue");
+      states[i] = 0;
+    }
   ApplyContinuity(inst, states);
   return 0;
 }
@@ -571,8 +582,11 @@ extern "C" int updateSeamWeld(SAA_CustomContext ctx) {
   if (inst->updateCount < n) return 0;
 
   inst->updateCount = 0;
-  return DupNurbs(&inst->scene, inst->picks, kHostConstant, 0, inst->report, n, inst->maxGap, inst->maxAngle,
-                  inst->healGap, inst->healAngle, inst->continuity);
+  const int status = DupNurbs(&inst->scene, inst->picks, kHostConstant, 0, inst->report, n, inst->maxGap,
+                              inst->maxAngle, inst->healGap, inst->healAngle, inst->continuity);
+  // The host knows 0, 95 and its own statuses: the kernel's failure of the heal (a topology
+  // that a failed init never built among them) is the plug-in's own, already reported.
+  return status < 0 ? kSeamWeldFailure : status;
 }
 
 extern "C" int cleanupSeamWeld(SAA_CustomContext ctx) {

@@ -293,7 +293,7 @@ TEST_F(Heal, FailedHealWritesNothingAndSaysSo) {
     for (int e : g.elements) before.push_back(Vertices(e));
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
-    EXPECT_EQ(UpdateAll(ctx, 2), -2);
+    EXPECT_EQ(UpdateAll(ctx, 2), kSeamWeldFailure);
     const std::string report = testing::internal::GetCapturedStdout();
     const std::string message = testing::internal::GetCapturedStderr();
     EXPECT_NE(message.find("The heal failed"), std::string::npos) << message;
