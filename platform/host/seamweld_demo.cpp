@@ -19,6 +19,7 @@
 
 #include <unistd.h>
 
+#include "demo_usage.h"
 #include "platform/host/sample_groups.h"
 #include "platform/saa_control.h"
 
@@ -36,26 +37,13 @@ struct Options {
   std::string group = "all";
   float maxGap = 0.05f, maxAngle = 5.0f, healGap = 0.001f, healAngle = 0.5f;
   std::string continuity = "none";
-  short report = 1;
+  short report = 0;   // the plug-in's per-side report
+  bool seams = false;  // a table of every seam after each group's line
   std::string objDir;  // empty: no meshes
 };
 
-void Usage(FILE* out) {
-  fprintf(out,
-      "usage: seamweld_demo [options]\n"
-      "  --group all|two|grid|tjunction|mixed|rough|cad   sample group(s) to heal (all); cad is a\n"
-      "                                    T-junction of planes as a CAD system exports them, with 90-degree\n"
-      "                                    creases, every control point off by up to 1e-4 of its size\n"
-      "  --maxgap G --maxangle A           topology tolerances (0.05, 5 degrees); G above 0 and at\n"
-      "                                    most a quarter of the group's shortest boundary curve, A >= 0\n"
-      "  --healgap G --healangle A         healing targets (0.001, 0.5 degrees), both above 0\n"
-      "  --continuity position|tangency|curvature|none   outer boundary (none)\n"
-      "  --no-report                       do not print the per-side report\n"
-      "  --plugin PATH                     plug-in library to load\n"
-      "  --obj DIR                         write each surface before and after the heal as an OBJ mesh,\n"
-      "                                    DIR/<group>_<surface>_before.obj and _after.obj, and the\n"
-      "                                    seams' worst gaps as DIR/<group>_seams_before.obj and _after.obj\n");
-}
+// The usage text is platform/host/demo_usage.txt, which scripts/demo prints too, before building.
+void Usage(FILE* out) { fputs(kDemoUsage, out); }
 
 const char* const kGroups[] = {"two", "grid", "tjunction", "mixed", "rough", "cad"};
 const char* const kContinuities[] = {"position", "tangency", "curvature", "none"};
@@ -95,7 +83,8 @@ bool Parse(int argc, char** argv, Options* o, int* exitCode) {
       *exitCode = 0;
       return false;
     }
-    if (a == "--no-report") { o->report = 0; continue; }
+    if (a == "--report") { o->report = 1; continue; }
+    if (a == "--seams") { o->seams = true; continue; }
     static const char* const kWithValue[] = {"--group", "--maxgap", "--maxangle", "--healgap",
                                              "--healangle", "--continuity", "--plugin", "--obj"};
     if (std::find(std::begin(kWithValue), std::end(kWithValue), a) == std::end(kWithValue)) {
@@ -398,6 +387,33 @@ double LargestAngleAlong(const SeamMeasure& m) {
   return largest;
 }
 
+// The seams of a group counted by the words the plug-in's report gives their sides when a heal
+// leaves them so: a crease is never within HEALANGLE in the report's sense, so one closed in
+// position is "Healed to positional tolerance, but not tangential tolerance" though it met
+// every target it has.
+struct ReportTally {
+  size_t healed = 0, positional = 0, creases = 0, tangential = 0, neither = 0;
+  void Add(bool gapOk, bool angleOk, bool crease) {
+    if (crease && gapOk) ++creases;
+    (gapOk && angleOk && !crease ? healed : gapOk ? positional : angleOk && !crease ? tangential : neither) += 1;
+  }
+  std::string Text() const {
+    std::string t;
+    const auto add = [&t](size_t n, const char* words) {
+      if (!n) return;
+      if (!t.empty()) t += "; ";
+      t += std::to_string(n) + " " + words;
+    };
+    add(healed, "Successful healing");
+    add(positional, "Healed to positional tolerance, but not tangential tolerance");
+    if (creases == positional && creases) t += " (creases: closed in position only)";
+    else if (creases) t += " (" + std::to_string(creases) + " of them creases, closed in position only)";
+    add(tangential, "Healed to tangential tolerance, but not posiional tolerance");
+    add(neither, "Not healed to both positional and tangential tolerance");
+    return t;
+  }
+};
+
 int RunGroup(const Plugin& plugin, const Options& o, const std::string& which) {
   SAAStubReset();
   SampleGroup g = BuildGroup(which);
@@ -418,8 +434,9 @@ int RunGroup(const Plugin& plugin, const Options& o, const std::string& which) {
         heldEnds[i][end] =
             IsOuterSide(g, g.seams[i].elemA, SideAtEnd(g.seams[i].sideA, end), o.maxGap + 2.0 * markerSize);
 
-  printf("==== %s: %s, %s\n", g.name.c_str(), Counted(g.elements.size(), "surface").c_str(),
-         Counted(g.seams.size(), "seam").c_str());
+  if (o.seams || o.report)
+    printf("==== %s: %s, %s\n", g.name.c_str(), Counted(g.elements.size(), "surface").c_str(),
+           Counted(g.seams.size(), "seam").c_str());
   fflush(stdout);
   int status = plugin.init(ctx);
   if (status == 0) status = plugin.edit(ctx);
@@ -429,20 +446,25 @@ int RunGroup(const Plugin& plugin, const Options& o, const std::string& which) {
     status = plugin.update(ctx);  // the last update heals
   }
   fflush(stdout);
-  printf("status %d\n", status);
-  // Gaps in the scene's units, angles between the two sides' normals in degrees, both measured
-  // by this program; a seam meets the targets when its gap is within HEALGAP and, unless it
-  // started above MAXANGLE (a crease, healed in position only), its angle within HEALANGLE.
-  if (held) {
-    printf("%-30s %23s %25s %25s\n", "", "gap (model units)", "angle inside (degrees)", "at held ends (degrees)");
-    printf("%-30s %11s %11s %12s %12s %12s %12s  %s\n", "seam", "before", "after", "before", "after", "before",
-           "after", "targets");
-  } else {
-    printf("%-30s %23s %25s\n", "", "gap (model units)", "normal angle (degrees)");
-    printf("%-30s %11s %11s %12s %12s  %s\n", "seam", "before", "after", "before", "after", "targets");
+  if (o.seams) {
+    printf("status %d\n", status);
+    // Gaps in the scene's units, angles between the two sides' normals in degrees, both measured
+    // by this program; a seam meets the targets when its gap is within HEALGAP and, unless it
+    // started above MAXANGLE (a crease, healed in position only), its angle within HEALANGLE.
+    if (held) {
+      printf("%-30s %23s %25s %25s\n", "", "gap (model units)", "angle inside (degrees)", "at held ends (degrees)");
+      printf("%-30s %11s %11s %12s %12s %12s %12s  %s\n", "seam", "before", "after", "before", "after", "before",
+             "after", "targets");
+    } else {
+      printf("%-30s %23s %25s\n", "", "gap (model units)", "normal angle (degrees)");
+      printf("%-30s %11s %11s %12s %12s  %s\n", "seam", "before", "after", "before", "after", "targets");
+    }
   }
   std::vector<SeamMeasure> afterAll;
-  size_t within = 0, creases = 0, creasesKept = 0, kinks = 0, kinksSmoothed = 0;
+  size_t within = 0, withinBefore = 0, creases = 0, creasesKept = 0, kinks = 0, kinksSmoothed = 0;
+  ReportTally tally;
+  std::string notes;  // a line for each crease whose angle moved, and why
+  double kinkFrom = 0.0, kinkAlong = 0.0;  // largest angle of the kinked seams before, along them after
   for (size_t i = 0; i < g.seams.size(); ++i) {
     const SampleSeam& s = g.seams[i];
     const SeamMeasure after = afterAll.emplace_back(MeasureSeam(s));
@@ -452,9 +474,14 @@ int RunGroup(const Plugin& plugin, const Options& o, const std::string& which) {
     const bool gapOk = after.maxGap <= o.healGap;
     const bool angleOk = crease || (held ? a1.inside : after.maxAngle) <= o.healAngle;
     within += gapOk && angleOk;
+    withinBefore += before[i].maxGap <= o.healGap && (crease || (held ? a0.inside : before[i].maxAngle) <= o.healAngle);
+    tally.Add(gapOk, angleOk, crease);
+    std::string label = SAAStubSurfaceAt(s.elemA).name + " " + SideName(s.sideA) + " / " +
+                        SAAStubSurfaceAt(s.elemB).name + " " + SideName(s.sideB);
     std::string verdict = gapOk && angleOk ? "met" : !gapOk && !angleOk ? "gap and angle missed"
                                                   : !gapOk              ? "gap missed"
                                                                         : "angle missed";
+    char note[256] = "";
     if (crease && LargestAngleAlong(before[i]) <= o.maxAngle) {
       // Still a crease in the report's words, but kinked only near an end: judged by how smooth
       // the heal left it along its length.
@@ -466,6 +493,8 @@ int RunGroup(const Plugin& plugin, const Options& o, const std::string& which) {
                along <= o.healAngle ? "smooth" : "not smooth", along);
       verdict += " (crease)";
       verdict += text;
+      kinkFrom = std::max(kinkFrom, before[i].maxAngle);
+      kinkAlong = std::max(kinkAlong, along);
     } else if (crease) {
       // In the report's words a crease met is "Healed to positional tolerance, but not tangential
       // tolerance": the heal closes it in position and is to leave its angle as it was.
@@ -479,9 +508,14 @@ int RunGroup(const Plugin& plugin, const Options& o, const std::string& which) {
         snprintf(along, sizeof along, " in position only, its angle changed by up to %.2f degrees along it", change);
       verdict += " (crease)";
       verdict += along;
+      if (change > kCreaseKept)
+        snprintf(note, sizeof note,
+                 "  %s: a crease, closed in position; its angle changed by up to %.2f degrees along it, "
+                 "more than the %g degree it is to keep\n",
+                 label.c_str(), change, kCreaseKept);
     }
-    std::string label = SAAStubSurfaceAt(s.elemA).name + " " + SideName(s.sideA) + " / " +
-                        SAAStubSurfaceAt(s.elemB).name + " " + SideName(s.sideB);
+    notes += note;
+    if (!o.seams) continue;
     if (held) {
       char endsText[32] = "           -            -";
       if (a0.ends >= 0.0) snprintf(endsText, sizeof endsText, "%12.4f %12.4f", a0.ends, a1.ends);
@@ -492,22 +526,32 @@ int RunGroup(const Plugin& plugin, const Options& o, const std::string& which) {
              before[i].maxAngle, after.maxAngle, verdict.c_str());
     }
   }
-  printf("verdict: %zu of %s within HEALGAP and, where smooth, HEALANGLE\n", within,
-         Counted(g.seams.size(), "seam").c_str());
-  if (creases)
-    printf("creases (in the report \"Healed to positional tolerance, but not tangential tolerance\" when met): %zu of "
-           "%zu kept their angle within %g degree from a tenth to nine tenths of their length\n",
-           creasesKept, creases, kCreaseKept);
-  if (kinks)
-    printf("seams beyond MAXANGLE only near an end (a corner's kink, healed as smooth along their length): %zu of %zu "
-           "within HEALANGLE from a tenth to nine tenths of their length\n",
-           kinksSmoothed, kinks);
+  if (o.seams) {
+    printf("verdict: %zu of %s within HEALGAP and, where smooth, HEALANGLE\n", within,
+           Counted(g.seams.size(), "seam").c_str());
+    if (creases)
+      printf("creases (in the report \"Healed to positional tolerance, but not tangential tolerance\" when met): %zu "
+             "of %zu kept their angle within %g degree from a tenth to nine tenths of their length\n",
+             creasesKept, creases, kCreaseKept);
+    if (kinks)
+      printf("seams beyond MAXANGLE only near an end (a corner's kink, healed as smooth along their length): %zu of "
+             "%zu within HEALANGLE from a tenth to nine tenths of their length\n",
+             kinksSmoothed, kinks);
+  } else {
+    const std::string verdict = status ? "status " + std::to_string(status) + ": nothing written" : tally.Text();
+    printf("%-22s %5zu %7zu %6zu  %s\n", g.name.c_str(), g.seams.size(), withinBefore, within, verdict.c_str());
+    printf("%s", notes.c_str());
+    if (kinks)
+      printf("  %s beyond MAXANGLE only near an end (a corner's kink, up to %.2f degrees): reported as creases, "
+             "healed as the smooth seams they are along their length (%.2f degrees at most there)\n",
+             Counted(kinks, "seam").c_str(), kinkFrom, kinkAlong);
+  }
   if (!o.objDir.empty()) {
     objOk = WriteGroupObj(o, which, g, afterAll, markerSize, "after") && objOk;
     printf("meshes: %s/%s_*_before.obj and _after.obj\n", o.objDir.c_str(), which.c_str());
   }
   int cleanup = plugin.cleanup(ctx);
-  printf("\n");
+  if (o.seams || o.report) printf("\n");
   if (status) return status;
   return cleanup ? cleanup : objOk ? 0 : 1;
 }
@@ -552,6 +596,9 @@ int main(int argc, char** argv) {
   if (!Load(o.plugin, &plugin)) return 1;
   printf("SeamWeld demo: MAXGAP %g, MAXANGLE %g, HEALGAP %g, HEALANGLE %g, outer boundary %s\n\n", o.maxGap,
          o.maxAngle, o.healGap, o.healAngle, o.continuity.c_str());
+  if (!o.seams && !o.report)
+    printf("%-22s %5s %7s %6s  %s\n", "group", "seams", "before", "after",
+           "seams within the targets before and after; the report's words for each seam after");
   int worst = 0;
   for (const std::string& g : groups) {
     int s = RunGroup(plugin, o, g);

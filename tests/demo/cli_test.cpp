@@ -150,7 +150,7 @@ void ExpectVerdictAgreesWithTable(const GroupSection& g, bool held, double healG
 }
 
 TEST(DemoVerdict, OneVerdictPerGroupAgreesWithItsOwnMeasurement) {
-  const DemoRun r = RunDemo("--no-report");
+  const DemoRun r = RunDemo("--seams");
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const std::vector<GroupSection> groups = Sections(r.out);
   ASSERT_EQ(groups.size(), 6u) << r.out;
@@ -180,7 +180,7 @@ TEST(DemoVerdict, OneVerdictPerGroupAgreesWithItsOwnMeasurement) {
 // by how smooth it is along its length instead, and counted on a line of its own: on the rough
 // grid every such seam ends smooth there.
 TEST(DemoVerdict, CreasesAreJudgedAlongTheirLength) {
-  const DemoRun r = RunDemo("--no-report --group rough");
+  const DemoRun r = RunDemo("--seams --group rough");
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const std::vector<GroupSection> groups = Sections(r.out);
   ASSERT_EQ(groups.size(), 1u);
@@ -211,7 +211,7 @@ TEST(DemoVerdict, CreasesAreJudgedAlongTheirLength) {
 // With the outer boundary held the angle columns split: at a seam end on the held boundary the
 // angle stays where the held rows put it, while the heal flattens the rest of the seam.
 TEST(DemoVerdict, HeldBoundarySplitsTheAngleIntoInsideAndHeldEnds) {
-  const DemoRun r = RunDemo("--no-report --continuity position --group two --healangle 0.6");
+  const DemoRun r = RunDemo("--seams --continuity position --group two --healangle 0.6");
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const std::vector<GroupSection> groups = Sections(r.out);
   ASSERT_EQ(groups.size(), 1u) << r.out;
@@ -225,11 +225,54 @@ TEST(DemoVerdict, HeldBoundarySplitsTheAngleIntoInsideAndHeldEnds) {
   EXPECT_EQ(groups[0].verdict, "verdict: 1 of 1 seam within HEALGAP and, where smooth, HEALANGLE");
 
   // The four seams around the centre patch of the mixed group have no end on the outer boundary.
-  const std::vector<GroupSection> mixed = Sections(RunDemo("--no-report --continuity tangency --group mixed").out);
+  const std::vector<GroupSection> mixed = Sections(RunDemo("--seams --continuity tangency --group mixed").out);
   ASSERT_EQ(mixed.size(), 1u);
   int withoutHeldEnd = 0;
   for (const SeamRow& row : mixed[0].rows) withoutHeldEnd += row.numbers.size() == 6 && row.numbers[4] < 0;
   EXPECT_EQ(withoutHeldEnd, 4);
+}
+
+// By default the demo prints a short page: a header, one row per group (seams, how many are within
+// the targets before and after, the report's words for them, which count every seam once) and a
+// line for each crease whose angle moved or each group's kinked seams, saying why. `--help` prints
+// the usage at once.
+TEST(DemoSummary, OneRowPerGroupInTheReportsWords) {
+  const DemoRun r = RunDemo("");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::istringstream in(r.out);
+  std::string line;
+  std::vector<std::string> rows, notes;
+  while (std::getline(in, line)) {
+    if (line.empty() || line.rfind("SeamWeld demo:", 0) == 0 || line.rfind("group ", 0) == 0) continue;
+    (line.rfind("  ", 0) == 0 ? notes : rows).push_back(line);
+  }
+  ASSERT_EQ(rows.size(), 6u) << r.out;
+  EXPECT_LT(notes.size(), 10u) << r.out;
+  EXPECT_EQ(r.out.find("==== "), std::string::npos);  // no per-seam table ...
+  EXPECT_EQ(r.out.find("boundary: "), std::string::npos);  // ... and no per-side report
+  for (const std::string& row : rows) {
+    std::istringstream words(row.substr(22));
+    int seams = -1, before = -1, after = -1;
+    words >> seams >> before >> after;
+    ASSERT_GT(seams, 0) << row;
+    EXPECT_EQ(after, seams) << row;  // every sample group heals whole
+    int counted = 0;
+    for (const char* w : {"Successful healing", "Healed to positional tolerance, but not tangential tolerance",
+                          "Healed to tangential tolerance", "Not healed to both"}) {
+      const size_t at = row.find(w);
+      if (at == std::string::npos) continue;
+      const size_t start = row.rfind(' ', at - 2) + 1;
+      counted += std::stoi(row.substr(start, at - start));
+    }
+    EXPECT_EQ(counted, seams) << row;
+  }
+  for (const std::string& note : notes)
+    EXPECT_TRUE(note.find("only near an end") != std::string::npos || note.find("a crease, closed in position") != std::string::npos)
+        << note;
+  const DemoRun help = RunDemo("--help");
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(help.out.rfind("usage: seamweld_demo [options]\n", 0), 0u) << help.out;
+  EXPECT_NE(help.out.find("--seams"), std::string::npos);
 }
 
 }  // namespace

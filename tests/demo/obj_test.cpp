@@ -82,7 +82,7 @@ class DemoObj : public ::testing::Test {
 
   // `limits` run first in the same shell.
   int RunDemo(const std::string& args, const std::string& limits = "") {
-    const std::string cmd = limits + "exec " + std::string(SEAMWELD_DEMO) + " --no-report --obj " + dir_.string() +
+    const std::string cmd = limits + "exec " + std::string(SEAMWELD_DEMO) + " --obj " + dir_.string() +
                             " " + args + " > " + (dir_.string() + ".log") + " 2>&1";
     const int rc = std::system(("sh -c '" + cmd + "'").c_str());
     std::ifstream log(dir_.string() + ".log");
