@@ -247,4 +247,36 @@ TEST_F(BinGrid, ScaledCloudGetsTheSameGrid) {
   }
 }
 
+// Trimming keeps every cell's items in order and leaves no spare room: a cleared grid refilled
+// through AddAnElementToBin (which grows cells by doubling) comes back with capacity equal to
+// count everywhere, and empty cells without arrays.
+TEST_F(BinGrid, TrimmingKeepsTheItemsAndLeavesNoSpareRoom) {
+  const int n = 300;
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<float> u(0.0f, 1.0f);
+  x.resize(n), y.resize(n), z.resize(n);
+  for (int i = 0; i < n; ++i) x[i] = 4 * u(rng), y[i] = 4 * u(rng), z[i] = u(rng);
+  box[3] = 4, box[4] = 4, box[5] = 1;
+  Subdiv* g = Build(0.3, 96);
+  ASSERT_NE(g, nullptr);
+  ClearSubdiv(g);
+  std::vector<std::vector<int>> expected(Cells(g));
+  for (int id = 0; id < 5 * n; ++id) {
+    const int cell = (id * 7) % std::max(1, Cells(g) / 2);  // the upper half of the cells stays empty
+    AddAnElementToBin(g, cell, id);
+    expected[cell].push_back(id);
+  }
+  ASSERT_EQ(OptimizeSubdiv(g), 1);
+  for (int c = 0; c < Cells(g); ++c) {
+    const SubdivCell& cell = g->cells[c];
+    EXPECT_EQ(cell.capacity, cell.count) << c;
+    ASSERT_EQ(cell.count, int(expected[c].size())) << c;
+    if (cell.count == 0) {
+      EXPECT_EQ(cell.items, nullptr) << c;
+    }
+    EXPECT_TRUE(std::equal(expected[c].begin(), expected[c].end(), cell.items)) << c;
+  }
+  FreeSubdiv(g);
+}
+
 }  // namespace
