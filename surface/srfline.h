@@ -14,9 +14,11 @@
 #include "bspline/smake.h"
 
 // The up to 20 parameter pairs where the line point + s dir meets the surface inside its trims,
-// in grid order, in new arrays *us, *vs of *count entries for the caller (null when none). Hits
-// within 1e-6 in both u and v of an earlier one are dropped. 0; -2 with no result when the trim
-// samples or the grid cannot be made.
+// in grid order, in new arrays *us, *vs of *count entries for the caller (null when none). Every
+// hit lies on the line within round-off (1e-10) of the surface's size: a line passing close by
+// has none, and a line grazing the surface finds both crossings. Hits within 1e-6 in both u and
+// v of an earlier one are dropped. 0; -2 with no result when the trim samples or the grid cannot
+// be made.
 int FindAllSurfLineIntersections(Bspline* srf, const double dir[3], const double point[3],
                                  double** us, double** vs, int* count);
 // Parameter vectors of a grid over the surface in new arrays for the caller. Mode 0: a values

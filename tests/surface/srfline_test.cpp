@@ -72,6 +72,115 @@ TEST_F(LineHits, HitsLieOnTheLineAndTheSurfaceAtEveryScale) {
   }
 }
 
+// The torus of radii R (to the tube's centre) and r about the z axis, exactly (the product of two
+// rational circles), scaled by s and moved by t.
+Bspline* Torus(double R, double r, double s, const double t[3]) {
+  const double w = std::sqrt(0.5);
+  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+  std::vector<double> pts, weights;
+  for (int j = 0; j < 9; ++j)
+    for (int i = 0; i < 9; ++i) {
+      const double rho = R + r * cx[j];
+      pts.insert(pts.end(), {s * rho * cx[i] + t[0], s * rho * cy[i] + t[1], s * r * cy[j] + t[2]});
+      weights.push_back((i % 2 ? w : 1.0) * (j % 2 ? w : 1.0));
+    }
+  const std::vector<double> k = {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1};
+  return BuildSurface(2, 2, 9, 9, pts, k, k, weights);
+}
+
+// Signed distance of X (the torus's own units) from the torus: exact.
+double TorusDistance(const double X[3], double R, double r) {
+  return std::hypot(std::hypot(X[0], X[1]) - R, X[2]) - r;
+}
+
+// Lines tangent to a torus at a random point in a random tangent direction, moved off along
+// the normal by up to 0.01 of the tube's radius either way (outward: a near miss like a line
+// 0.00193 from the tube; inward: two hits close together), at sizes 1e-6 .. 1e6 moved 1e4 x
+// the size from the origin. Every hit lies on the line and on the torus within round-off of
+// the size, and every crossing of the exact torus (its distance changing sign along the line,
+// sampled finely) is found.
+TEST_F(LineHits, GrazingLinesAndNearMissesOfATorus) {
+  const double R = 1.0, r = 0.3;
+  std::mt19937 rng(68);
+  int crossings = 0, found = 0;
+  for (double scale : {1.0, 1e-6, 1e6}) {
+    const double shift[3] = {1e4 * scale, -2e4 * scale, 0.5e4 * scale};
+    Bspline* s = Torus(R, r, scale, shift);
+    for (int trial = 0; trial < 100; ++trial) {
+      const double a = Uniform(rng, 0.0, 2 * M_PI), b = trial == 0 ? 0.0 : Uniform(rng, 0.0, 2 * M_PI);
+      const double n[3] = {std::cos(b) * std::cos(a), std::cos(b) * std::sin(a), std::sin(b)};
+      const double ta[3] = {-std::sin(a), std::cos(a), 0.0};
+      const double tb[3] = {-std::sin(b) * std::cos(a), -std::sin(b) * std::sin(a), std::cos(b)};
+      const double c = Uniform(rng, 0.0, 2 * M_PI);
+      const double sign = trial % 2 ? 1.0 : -1.0;
+      // The first line passes 0.00193 outside the outer equator; every tenth touches.
+      const double off = trial == 0 ? 0.00193
+                         : trial % 10 == 0 ? 0.0
+                                           : sign * r * std::pow(10.0, Uniform(rng, -4.0, -2.0));
+      // Tube centre, point and direction of the line in the torus's units, then placed.
+      const double centre[3] = {R * std::cos(a), R * std::sin(a), 0.0};
+      double P[3], D[3], Pw[3];
+      for (int q = 0; q < 3; ++q) {
+        P[q] = centre[q] + (r + off) * n[q];
+        D[q] = std::cos(c) * ta[q] + std::sin(c) * tb[q];
+        Pw[q] = scale * P[q] + shift[q];
+      }
+      // The exact crossings along the line: sign changes of the distance on a fine sampling.
+      std::vector<double> roots;
+      const int m = 60000;
+      const double L = 3.0;
+      auto g = [&](double t) {
+        const double X[3] = {P[0] + t * D[0], P[1] + t * D[1], P[2] + t * D[2]};
+        return TorusDistance(X, R, r);
+      };
+      double t0 = -L, g0 = g(t0);
+      for (int k = 1; k <= m; ++k) {
+        const double t1 = -L + 2 * L * k / m, g1 = g(t1);
+        if ((g0 < 0) != (g1 < 0)) {
+          double lo = t0, hi = t1;
+          for (int it = 0; it < 60; ++it) {
+            const double mid = 0.5 * (lo + hi);
+            ((g(mid) < 0) == (g0 < 0) ? lo : hi) = mid;
+          }
+          roots.push_back(0.5 * (lo + hi));
+        }
+        t0 = t1, g0 = g1;
+      }
+      double *us = nullptr, *vs = nullptr;
+      int count = 0;
+      ASSERT_EQ(FindAllSurfLineIntersections(s, D, Pw, &us, &vs, &count), 0);
+      std::vector<double> along;
+      for (int k = 0; k < count; ++k) {
+        double Q[3], X[3];
+        Point(s, us[k], vs[k], Q);
+        for (int q = 0; q < 3; ++q) X[q] = (Q[q] - shift[q]) / scale;
+        EXPECT_LT(DistanceToLine(Q, Pw, D), 1e-9 * scale) << scale << " " << trial;
+        EXPECT_LT(std::fabs(TorusDistance(X, R, r)), 1e-9) << scale << " " << trial;
+        along.push_back((X[0] - P[0]) * D[0] + (X[1] - P[1]) * D[1] + (X[2] - P[2]) * D[2]);
+      }
+      // A touching line's two roots lie round-off apart: found or not, it is no crossing.
+      for (size_t k = 0; k < roots.size(); ++k) {
+        if ((k > 0 && roots[k] - roots[k - 1] < 1e-6) ||
+            (k + 1 < roots.size() && roots[k + 1] - roots[k] < 1e-6))
+          continue;
+        bool seen = false;
+        for (double x : along) seen = seen || std::fabs(x - roots[k]) < 1e-6;
+        found += seen;
+        ++crossings;
+        EXPECT_TRUE(seen) << scale << " " << trial << " " << roots[k];
+      }
+      if (trial == 0) {
+        EXPECT_EQ(count, 0) << scale;
+      }
+      Free(us);
+      Free(vs);
+    }
+    FreeBspline(s);
+  }
+  EXPECT_EQ(found, crossings);
+  EXPECT_GT(crossings, 300);
+}
+
 TEST_F(LineHits, MissesVerticesAndHoles) {
   Bspline* s = BuildFunctionPatch([](double, double) { return 0.0; });
   const double down[3] = {0, 0, -1};
