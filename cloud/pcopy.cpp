@@ -339,7 +339,11 @@ void ReplaceCloudPoints(Cloud* cloud, Cloud* src) {
   src->npts = 0;
 }
 
-Cloud* ScaledCloudCopy(const Cloud* cloud, double s) {
+namespace {
+
+// A copy with every point p mapped to (p - centre) s; grid origins along their axes, steps, axis
+// point and z range alike. The angles of a cylindrical grid (any grid but a plan grid) stay.
+Cloud* MappedCloudCopy(const Cloud* cloud, const double centre[3], double s, bool keepAngles) {
   if (!cloud || cloud->npts < 1 || !cloud->x || !cloud->y || !cloud->z || !(s > 0.0) || !std::isfinite(s))
     return nullptr;
   Cloud* copy = CopyCloud(cloud);
@@ -349,15 +353,28 @@ Cloud* ScaledCloudCopy(const Cloud* cloud, double s) {
     return nullptr;
   }
   for (int i = 0; i < copy->npts; ++i) {
-    copy->x[i] = static_cast<float>(copy->x[i] * s);
-    copy->y[i] = static_cast<float>(copy->y[i] * s);
-    copy->z[i] = static_cast<float>(copy->z[i] * s);
+    copy->x[i] = static_cast<float>((copy->x[i] - centre[0]) * s);
+    copy->y[i] = static_cast<float>((copy->y[i] - centre[1]) * s);
+    copy->z[i] = static_cast<float>((copy->z[i] - centre[2]) * s);
   }
   CloudGrid& g = copy->grid;
-  g.rowOrigin *= s, g.colOrigin *= s, g.rowStep *= s, g.colStep *= s;
-  for (double& c : g.cylCentre) c *= s;
-  copy->zMin *= s, copy->zMax *= s;
+  auto along = [&](int axis) { return axis >= 0 && axis < 3 ? centre[axis] : 0.0; };
+  g.rowOrigin = (g.rowOrigin - along(g.rowAxis)) * s, g.rowStep *= s;
+  if (!keepAngles) g.colOrigin = (g.colOrigin - along(g.colAxis)) * s, g.colStep *= s;
+  for (int k = 0; k < 3; ++k) g.cylCentre[k] = (g.cylCentre[k] - centre[k]) * s;
+  copy->zMin = (copy->zMin - centre[2]) * s, copy->zMax = (copy->zMax - centre[2]) * s;
   return copy;
+}
+
+}  // namespace
+
+Cloud* ScaledCloudCopy(const Cloud* cloud, double s) {
+  const double origin[3] = {0.0, 0.0, 0.0};
+  return MappedCloudCopy(cloud, origin, s, false);
+}
+
+Cloud* UnitFrameCloudCopy(const Cloud* cloud, const UnitFrame& f) {
+  return cloud ? MappedCloudCopy(cloud, f.centre, 1.0 / f.size, cloud->type != 17) : nullptr;
 }
 
 double BoxFitSize(const double box[6], bool planOnly) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cloud/makecld.h"
+#include "foundation/unitfrm.h"
 
 // An independent deep copy. Null when memory ran out before the coordinates, scans and
 // triangles were copied; when it runs out later the partial copy is returned with the error
@@ -36,3 +37,7 @@ double BoxFitSize(const double box[6], bool planOnly);
 // steps, axis point and z range multiplied by s; null for a null or empty cloud, s not positive
 // and finite, or memory.
 Cloud* ScaledCloudCopy(const Cloud* cloud, double s);
+// A new copy of the cloud (FreeCloud; in the caller's scope) in the unit frame f: points, plan
+// grid origins and steps, a cylindrical grid's heights and axis point (its angles as they are)
+// and the z range mapped to (p - centre) / size. Null as for ScaledCloudCopy.
+Cloud* UnitFrameCloudCopy(const Cloud* cloud, const UnitFrame& f);

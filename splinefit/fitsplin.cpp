@@ -87,6 +87,24 @@ bool GriddedFit(const Cloud* cloud, const Bspline* srf, int scatteredOnly) {
          cloud->ptsPerRow - (srf->degreeU + 1) >= srf->interiorU && cloud->nscans - (srf->degreeV + 1) >= srf->interiorV;
 }
 
+// A grid in the plan whose counts match its points: both engines read its values from the
+// domain's corner by its steps.
+bool PlanGrid(const Cloud* cloud) {
+  return cloud->type == 17 && cloud->grid.rowAxis != 2 && cloud->grid.colAxis != 2 &&
+         static_cast<long>(cloud->ptsPerRow) * cloud->nscans == cloud->npts;
+}
+
+// A plan grid's x, y box from its origins and steps, which the gridded engine reads, rather
+// than from its points rounded to single precision (far from the origin they lie up to 3e-4 of
+// the grid's size off it).
+void GridPlanBox(const Cloud* grid, double box[6]) {
+  const CloudGrid& g = grid->grid;
+  const double colEnd = g.colOrigin + (grid->ptsPerRow - 1) * g.colStep;
+  const double rowEnd = g.rowOrigin + (grid->nscans - 1) * g.rowStep;
+  box[g.colAxis] = std::min(g.colOrigin, colEnd), box[g.colAxis + 3] = std::max(g.colOrigin, colEnd);
+  box[g.rowAxis] = std::min(g.rowOrigin, rowEnd), box[g.rowAxis + 3] = std::max(g.rowOrigin, rowEnd);
+}
+
 // The fit itself over the plan box of the cloud (box: its x, y, z box): knots, domain and
 // heights in the cloud's units.
 bool FitCartesianHeights(Bspline* srf, Cloud* cloud, const double box[6], bool gridded, double tension,
@@ -99,25 +117,25 @@ bool FitCartesianHeights(Bspline* srf, Cloud* cloud, const double box[6], bool g
   return !KernelFailed();
 }
 
-// The unit-size fit back in the data's units: knots times the size with the clamped ends put
-// exactly on the box, heights times the size.
-void ScaleHeightFieldBack(Bspline* srf, double size, const double box[6]) {
+// The fit made in the unit frame f back in the data's units: knots mapped as the plan
+// coordinates with the clamped ends put exactly on the box, heights as the z coordinates.
+void HeightFieldFromUnitFrame(Bspline* srf, const UnitFrame& f, const double box[6]) {
   const int p = srf->degreeU, q = srf->degreeV, nKu = NumKnotsU(srf), nKv = NumKnotsV(srf);
-  for (int k = 0; k < nKu; ++k) srf->knotsU[k] *= size;
-  for (int k = 0; k < nKv; ++k) srf->knotsV[k] *= size;
+  for (int k = 0; k < nKu; ++k) srf->knotsU[k] = f.centre[0] + f.size * srf->knotsU[k];
+  for (int k = 0; k < nKv; ++k) srf->knotsV[k] = f.centre[1] + f.size * srf->knotsV[k];
   for (int k = 0; k <= p; ++k) srf->knotsU[k] = box[0], srf->knotsU[nKu - 1 - k] = box[3];
   for (int k = 0; k <= q; ++k) srf->knotsV[k] = box[1], srf->knotsV[nKv - 1 - k] = box[4];
   srf->umin = box[0], srf->umax = box[3], srf->vmin = box[1], srf->vmax = box[4];
   for (int j = 0; j < NumCtrlV(srf); ++j)
-    for (int i = 0; i < NumCtrlU(srf); ++i) srf->Z[j][i] *= size;
+    for (int i = 0; i < NumCtrlU(srf); ++i) srf->Z[j][i] = f.centre[2] + f.size * srf->Z[j][i];
 }
 
 }  // namespace
 
-// Method: the thin-plate weights and thresholds are set for data of unit size, so the scattered
-// fit runs on a copy whose plan box has unit longer side and is scaled back; data of that size
-// are fitted as they are. The gridded least squares has no weights and reads its grid relative
-// to the domain: it runs on the cloud itself at every size.
+// Method: the thin-plate weights and the engines' thresholds are set for data of unit size near
+// the origin, and the gridded engine reads its abscissae in single precision: both fits run on
+// a copy moved to the points' centroid with its plan box of unit longer side, and the surface
+// is mapped back.
 Bspline* FitCartisianSpline(Cloud* cloud, double* box, int degU, int degV, int numCntrlU, int numCntrlV,
                             int scatteredOnly, double tension, double roughness, double sigma) {
   if (!FitArgumentsSound(cloud, 0, degU, degV, numCntrlU, numCntrlV) || cloud->npts < 3 || !box || !cloud->x ||
@@ -135,18 +153,18 @@ Bspline* FitCartisianSpline(Cloud* cloud, double* box, int degU, int degV, int n
   GetMinMaxF(cloud->y, cloud->npts, &box[1], &box[4]);
   GetMinMaxF(cloud->z, cloud->npts, &box[2], &box[5]);
   const bool gridded = GriddedFit(cloud, srf.get(), scatteredOnly);
-  const double size = BoxFitSize(box, true);
-  if (gridded || size == 1.0) {
-    if (!FitCartesianHeights(srf.get(), cloud, box, gridded, tension, roughness, sigma)) return nullptr;
-  } else {
-    Owned<Cloud, FreeCloud> unit(ScaledCloudCopy(cloud, 1.0 / size));
-    if (!unit) return nullptr;
-    double unitBox[6] = {0, 0, 0, 0, 0, 0};  // the plan box is all the fit reads
-    GetMinMaxF(unit->x, unit->npts, &unitBox[0], &unitBox[3]);
-    GetMinMaxF(unit->y, unit->npts, &unitBox[1], &unitBox[4]);
-    if (!FitCartesianHeights(srf.get(), unit.get(), unitBox, false, tension, roughness, sigma)) return nullptr;
-    ScaleHeightFieldBack(srf.get(), size, box);
+  const UnitFrame frame = UnitFrameOfPointsF(cloud->x, cloud->y, cloud->z, cloud->npts, true);
+  Owned<Cloud, FreeCloud> unit(UnitFrameCloudCopy(cloud, frame));
+  if (!unit) return nullptr;
+  double unitBox[6] = {0, 0, 0, 0, 0, 0};  // the plan box is all the fit reads
+  GetMinMaxF(unit->x, unit->npts, &unitBox[0], &unitBox[3]);
+  GetMinMaxF(unit->y, unit->npts, &unitBox[1], &unitBox[4]);
+  if (PlanGrid(cloud)) {
+    GridPlanBox(cloud, box);
+    GridPlanBox(unit.get(), unitBox);
   }
+  if (!FitCartesianHeights(srf.get(), unit.get(), unitBox, gridded, tension, roughness, sigma)) return nullptr;
+  HeightFieldFromUnitFrame(srf.get(), frame, box);
   FindInitXYCoefi(srf.get(), srf->X, srf->Y);
   if (KernelFailed()) return nullptr;
   return srf.release();

@@ -66,8 +66,10 @@ Bspline* FitSplineSurfaceZAlignFree(const Cloud* cloud, int degU, int degV, int 
 // gridded engine runs when scatteredOnly is not 1 and the cloud is a grid (type 17) in the plan
 // (no axis code 2) with at least interior + degree + 1 points per row and rows; otherwise the
 // scattered engine. X and Y are the control points' parameters. Also null for fewer than 3
-// points. Its unit size is a plan box of unit longer side; the gridded engine, which has no
-// weights and reads the grid relative to the domain, runs on the cloud itself.
+// points; a plan grid's x, y box is the grid's own (its origins and steps, which both engines
+// read), not its points' rounded to single precision. Both engines run in the points' unit frame
+// (foundation/unitfrm: centroid, plan box of unit longer side), so the fit is the same relative
+// to the size at any size and position.
 Bspline* FitCartisianSpline(Cloud* cloud, double* box, int degU, int degV, int numCntrlU, int numCntrlV,
                             int scatteredOnly, double tension, double roughness, double sigma);
 // The canonical surface (theta, h or phi, r) sampled on a uniform grid of its control-net size,
