@@ -542,6 +542,21 @@ int CleanBsplineKnots(Bspline* obj, double tol) {
   return flags;
 }
 
+void BezierSubPiece(const double* bez, int p, double k0, double k1, double lo, double hi, double d[][4]) {
+  for (int j = 0; j <= p; ++j)
+    for (int q = 0; q < 4; ++q) d[j][q] = bez[4 * j + q];
+  const double u1 = (hi - k0) / (k1 - k0);
+  if (u1 < 1.0)  // left part [0, u1]: the first points of each de Casteljau row
+    for (int r = 1; r <= p; ++r)
+      for (int j = p; j >= r; --j)
+        for (int q = 0; q < 4; ++q) d[j][q] = (1.0 - u1) * d[j - 1][q] + u1 * d[j][q];
+  const double u0 = u1 > 0.0 ? (lo - k0) / (hi - k0) : 0.0;
+  if (u0 > 0.0)  // right part [u0, 1] of that: the last points of each row
+    for (int r = 1; r <= p; ++r)
+      for (int j = 0; j <= p - r; ++j)
+        for (int q = 0; q < 4; ++q) d[j][q] = (1.0 - u0) * d[j][q] + u0 * d[j + 1][q];
+}
+
 void SpanBezierPoints(const Bspline* c, int s, double* out) {
   const int p = c->degreeU;
   const double* k = c->knotsU;

@@ -198,3 +198,7 @@ inline int FindLowKnotIndex(const double* knots, int lo, double t, int* span, in
 // curve, w 1 when not rational. Blossoms of the span (de Boor's recursion with the span's ends
 // as arguments).
 void SpanBezierPoints(const Bspline* c, int s, double* out);
+// Bezier control points d (homogeneous rows of 4) of a polynomial piece over [lo, hi] within
+// [k0, k1], whose p + 1 Bezier points over [k0, k1] are bez (as SpanBezierPoints gives them):
+// de Casteljau cuts the piece at hi and the left part at lo.
+void BezierSubPiece(const double* bez, int p, double k0, double k1, double lo, double hi, double d[][4]);

@@ -349,10 +349,12 @@ int ClosestPointOnCurve(const Curve3View& curve, double size, const double P[3],
 
 // Foot on a surface; the results as FindClosestUVPointGuessDist documents them.
 int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* u, double* v,
-                          double* dist, double* stepSq, int iterations, double normal[3]) {
-  const double lo[2] = {srf->umin, srf->vmin}, hi[2] = {srf->umax, srf->vmax};
-  const double range[2] = {hi[0] > lo[0] ? hi[0] - lo[0] : 1.0,
-                           hi[1] > lo[1] ? hi[1] - lo[1] : 1.0};
+                          double* dist, double* stepSq, int iterations, double normal[3],
+                          const double* box = nullptr) {
+  const double lo[2] = {box ? box[0] : srf->umin, box ? box[2] : srf->vmin};
+  const double hi[2] = {box ? box[1] : srf->umax, box ? box[3] : srf->vmax};
+  const double range[2] = {srf->umax > srf->umin ? srf->umax - srf->umin : 1.0,
+                           srf->vmax > srf->vmin ? srf->vmax - srf->vmin : 1.0};
   FootState<2> s;
   s.x[0] = *u;
   s.x[1] = *v;
@@ -540,6 +542,15 @@ int FindClosestUVPointGuessDist(Bspline* srf, const double P[3], double S[3], do
                                 double* dist, double* stepSq, int iterations) {
   if (!SoundSurface(srf) || !AllFinite({P[0], P[1], P[2], *u, *v})) return -2;
   const int r = ClosestPointOnSurface(srf, P, S, u, v, dist, stepSq, iterations, nullptr);
+  return CheckedResult(r, {S[0], S[1], S[2], *u, *v, *dist, *stepSq});
+}
+
+int FindClosestUVPointWithin(Bspline* srf, const double P[3], const double box[4], double S[3], double* u,
+                             double* v, double* dist, double* stepSq, int iterations) {
+  if (!SoundSurface(srf) || !AllFinite({P[0], P[1], P[2], *u, *v, box[0], box[1], box[2], box[3]}) ||
+      !(box[0] <= box[1] && box[2] <= box[3]))
+    return -2;
+  const int r = ClosestPointOnSurface(srf, P, S, u, v, dist, stepSq, iterations, nullptr, box);
   return CheckedResult(r, {S[0], S[1], S[2], *u, *v, *dist, *stepSq});
 }
 

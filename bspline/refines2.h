@@ -41,6 +41,12 @@ int FindClosestPointCurveOnSurf(Bspline* crv, const double P[3], double C[3], do
 int FindClosestUVPointGuessDist(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations);
 
+// The same within the box of parameters u in [box[0], box[1]], v in [box[2], box[3]] (inside
+// the domain): beyond the box S is the constrained minimum on its edge. -2 also for a box that
+// is empty or not finite.
+int FindClosestUVPointWithin(Bspline* srf, const double P[3], const double box[4], double S[3], double* u,
+                             double* v, double* dist, double* stepSq, int iterations);
+
 // As FindClosestUVPointGuessDist, also giving the (not unit) surface normal at the result.
 int FindClosestUVPointGuessNorm(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations, double normal[3]);

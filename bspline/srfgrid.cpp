@@ -1,5 +1,7 @@
 #include "bspline/srfgrid.h"
 
+#include <cmath>
+
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
 #include "foundation/coreglob.h"
@@ -41,7 +43,77 @@ int FillGrid(Bspline* srf, int nu, int nv, double** gx, double** gy, double** gz
   return 0;
 }
 
+// Candidates compared at most, the most promising first.
+const int kMostCandidates = 16;
+
+// Refines every stretch of the grid that could hold a point nearer than the refined foot (u, v,
+// q, d, e) and keeps the nearest. Near a centre of curvature, or between two bulges, the
+// distance has several shallow minima, and the refinement from the nearest grid point may end
+// in one that is not the least; in a flat valley the grid's nearest point need not even lie in
+// the least one's basin. So the distance about each grid point is modelled by the quadratic
+// through its 3 x 3 neighbourhood: where that has a minimum within a cell of the point and below
+// the foot's distance, the surface is refined within two cells of it.
+int CompareGridMinima(Bspline* srf, const double p[3], const double* x, const double* y, const double* z,
+                      int nu, int nv, double* u, double* v, double q[3], double* d, double* e) {
+  const double du = (srf->umax - srf->umin) / (nu - 1), dv = (srf->vmax - srf->vmin) / (nv - 1);
+  TrackingScope scope;
+  double* dist = MallocArray<double>(nu, nv);
+  if (!dist || KernelFailed()) return -2;
+  for (int k = 0; k < nu * nv; ++k) {
+    const double ex = x[k] - p[0], ey = y[k] - p[1], ez = z[k] - p[2];
+    dist[k] = std::sqrt(ex * ex + ey * ey + ez * ez);
+  }
+  double key[kMostCandidates], at[kMostCandidates][2];
+  int count = 0;
+  for (int j = 1; j + 1 < nv; ++j)
+    for (int i = 1; i + 1 < nu; ++i) {
+      const double* D = dist + j * nu + i;  // D[b * nu + a]: a along u, b along v
+      const double gu = 0.5 * (D[1] - D[-1]), gv = 0.5 * (D[nu] - D[-nu]);
+      const double huu = D[1] - 2.0 * D[0] + D[-1], hvv = D[nu] - 2.0 * D[0] + D[-nu];
+      const double huv = 0.25 * (D[nu + 1] - D[nu - 1] - D[-nu + 1] + D[-nu - 1]);
+      const double det = huu * hvv - huv * huv;
+      if (!(huu > 0.0 && det > 0.0)) continue;
+      const double su = -(hvv * gu - huv * gv) / det, sv = -(huu * gv - huv * gu) / det;
+      if (!(std::fabs(su) <= 1.0 && std::fabs(sv) <= 1.0)) continue;
+      const double predicted = D[0] + 0.5 * (gu * su + gv * sv);
+      if (!(predicted < std::fabs(*d))) continue;
+      if (count == kMostCandidates && key[count - 1] <= predicted) continue;
+      int c = count < kMostCandidates ? count++ : kMostCandidates - 1;
+      for (; c > 0 && key[c - 1] > predicted; --c) {
+        key[c] = key[c - 1];
+        at[c][0] = at[c - 1][0];
+        at[c][1] = at[c - 1][1];
+      }
+      key[c] = predicted;
+      at[c][0] = srf->umin + (i + su) * du;
+      at[c][1] = srf->vmin + (j + sv) * dv;
+    }
+  for (int c = 0; c < count; ++c) {
+    double cu = at[c][0], cv = at[c][1];
+    const double box[4] = {std::fmax(srf->umin, cu - 2.0 * du), std::fmin(srf->umax, cu + 2.0 * du),
+                           std::fmax(srf->vmin, cv - 2.0 * dv), std::fmin(srf->vmax, cv + 2.0 * dv)};
+    double cq[3], cd = kEmptyBoxBound, ce = 0.0;
+    if (FindClosestUVPointWithin(srf, p, box, cq, &cu, &cv, &cd, &ce, 7) != 0 || !(std::fabs(cd) < std::fabs(*d)))
+      continue;
+    *u = cu;
+    *v = cv;
+    *d = cd;
+    *e = ce;
+    for (int k = 0; k < 3; ++k) q[k] = cq[k];
+  }
+  return 0;
+}
+
 }  // namespace
+
+int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v, double q[3],
+                           double* d, double** gx, double** gy, double** gz, double* e, int interiorOnly) {
+  if (SurfaceGridClosest(srf, p, gx, gy, gz, q, u, v, interiorOnly) != 0) return -2;
+  // Unset by a refiner that refuses the surface: then no other minimum is compared.
+  *d = kEmptyBoxBound;
+  FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7);
+  return CompareGridMinima(srf, p, *gx, *gy, *gz, GridSize(srf->interiorU), GridSize(srf->interiorV), u, v, q, d, e);
+}
 
 int SurfaceGridClosest(Bspline* srf, const double p[3], double** gx, double** gy, double** gz,
                        double q[3], double* u, double* v, int interiorOnly) {

@@ -8,6 +8,13 @@
 // EstimateClosestPntSurf as surface/srfpick.h documents it.
 int SurfaceGridClosest(Bspline* srf, const double p[3], double** gx, double** gy, double** gz,
                        double q[3], double* u, double* v, int interiorOnly);
+// The grid estimate (interiorOnly as there) refined, and every other stretch of the grid where
+// a quadratic model of the distance has a minimum below the foot's refined within it too: the
+// nearest foot (parameters, point, signed distance d, convergence value e). The global minimum
+// near centres of curvature, at some times the cost of one refinement. 0; -2 when the cache or
+// the scratch cannot be made.
+int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v, double q[3],
+                           double* d, double** gx, double** gy, double** gz, double* e, int interiorOnly);
 // Frees the three arrays of a grid cache and sets them null.
 void FreeSurfaceGrid(double** gx, double** gy, double** gz);
 // GetClosestPointOnSurfaceResult as surface/srfpick.h documents it: the grid estimate refined

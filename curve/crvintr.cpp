@@ -43,29 +43,11 @@ struct CurveSide {
   double* bez;  // homogeneous Bezier points of span s at row s - degree; null: no hull boxes
 };
 
-// Bezier control points d (homogeneous) of the curve over [lo, hi] within one polynomial piece,
-// whose Bezier control points (p + 1 rows of 4) are bez over [k0, k1]: de Casteljau cuts the
-// piece at hi and the left part at lo.
-void SubPiece(const double* bez, int p, double k0, double k1, double lo, double hi, double d[][4]) {
-  for (int j = 0; j <= p; ++j)
-    for (int q = 0; q < 4; ++q) d[j][q] = bez[4 * j + q];
-  const double u1 = (hi - k0) / (k1 - k0);
-  if (u1 < 1.0)  // left part [0, u1]: the first points of each de Casteljau row
-    for (int r = 1; r <= p; ++r)
-      for (int j = p; j >= r; --j)
-        for (int q = 0; q < 4; ++q) d[j][q] = (1.0 - u1) * d[j - 1][q] + u1 * d[j][q];
-  const double u0 = u1 > 0.0 ? (lo - k0) / (hi - k0) : 0.0;
-  if (u0 > 0.0)  // right part [u0, 1] of that: the last points of each row
-    for (int r = 1; r <= p; ++r)
-      for (int j = 0; j <= p - r; ++j)
-        for (int q = 0; q < 4; ++q) d[j][q] = (1.0 - u0) * d[j][q] + u0 * d[j + 1][q];
-}
-
 // Box of the curve over [lo, hi] within one piece: by the convex hull property the cut piece's
 // control points bound it (weights positive). Exact and without sampling.
 void SubPieceBox(const double* bez, int p, double k0, double k1, double lo, double hi, double box[6]) {
   double d[kMaxSplineDegree + 1][4];
-  SubPiece(bez, p, k0, k1, lo, hi, d);
+  BezierSubPiece(bez, p, k0, k1, lo, hi, d);
   for (int j = 0; j <= p; ++j)
     for (int q = 0; q < 3; ++q) {
       const double x = d[j][q] / d[j][3];
@@ -105,7 +87,7 @@ bool TangentCone(const CurveSide& c, double a, double b, double axis[3], double*
     if (!(k[s] < k[s + 1]) || !(lo < hi)) continue;
     if (nh + p > 4 * kMaxSplineDegree) return false;
     double d[kMaxSplineDegree + 1][4];
-    SubPiece(c.bez + 4 * (p + 1) * (s - p), p, k[s], k[s + 1], lo, hi, d);
+    BezierSubPiece(c.bez + 4 * (p + 1) * (s - p), p, k[s], k[s + 1], lo, hi, d);
     for (int j = 0; j < p; ++j) {
       const double v[3] = {d[j + 1][0] - d[j][0], d[j + 1][1] - d[j][1], d[j + 1][2] - d[j][2]};
       const double len = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
@@ -326,7 +308,7 @@ bool CutPiece(const CurveSide& c, double a, double b, PieceHull* h) {
     if (!(k[s] < k[s + 1]) || lo > hi) continue;
     if (h->n + p + 1 > PieceHull::kMax) return false;
     double d[kMaxSplineDegree + 1][4];
-    SubPiece(c.bez + 4 * (p + 1) * (s - p), p, k[s], k[s + 1], lo, hi, d);
+    BezierSubPiece(c.bez + 4 * (p + 1) * (s - p), p, k[s], k[s + 1], lo, hi, d);
     for (int j = 0; j <= p; ++j, ++h->n)
       for (int q = 0; q < 3; ++q) h->p[h->n][q] = d[j][q] / d[j][3];
   }

@@ -7,10 +7,13 @@
 #include <vector>
 
 #include "bspline/ctrlnubs.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
+#include "quadric/qarc.h"
+#include "quadric/qcircle.h"
 #include "surface/srfpick.h"
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
@@ -192,6 +195,135 @@ TEST_F(SurfacePickTest, FailedGridLeavesTheCacheEmpty) {
   EXPECT_GT(failures, 0);
   double u, v, S[3], d, e;
   EXPECT_EQ(GetClosestPointOnSurfaceResult(nullptr, P, &u, &v, S, &d, nullptr, nullptr, nullptr, &e), -2);
+  FreeBspline(s);
+}
+
+// The nearest point of an exact arc (20 .. 250 degrees) and of an exact full circle: the foot on
+// the circle where P's angle lies on the arc, else the nearer end; across the full circle's seam
+// (angles near 0) the circle's foot too. Points near the centre (a focal point: every point of
+// the circle nearly as near), near the circle and up to 50 radii away, off the plane, at radii
+// 1e-6, 1 and 1e6 with the centre 1e4 radii from the origin; always found, to 1e-9 of the radius
+// (near the centre to the round-off of the foot's direction, 1e-9 R / rho of it).
+TEST_F(SurfacePickTest, ClosestPointOfArcsAndCirclesIsTheExactFoot) {
+  BsplineKeeper keep;
+  std::mt19937 rng(12);
+  std::uniform_real_distribution<double> angle(0.0, 360.0), seam(-5.0, 5.0), lift(-1.0, 1.0);
+  std::uniform_real_distribution<double> centreish(1e-4, 0.05), near(0.5, 1.5), far(5.0, 50.0);
+  for (double R : {1e-6, 1.0, 1e6}) {
+    const double c[3] = {1e4 * R, -0.6e4 * R, 0.3e4 * R};
+    Bspline* arc = keep(MakeArcZBspline(20.0, 250.0, c, R));
+    Bspline* circle = keep(NewCircleBspline(c, R));
+    ASSERT_TRUE(arc && circle);
+    int ends = 0;
+    for (int q = 0; q < 300; ++q) {
+      const bool onCircle = q % 3 == 0;
+      const double th = (onCircle && q % 2 ? seam(rng) : angle(rng)) * M_PI / 180.0;
+      const double rho = R * (q % 5 == 0 ? centreish(rng) : q % 5 < 3 ? near(rng) : far(rng));
+      const double P[3] = {c[0] + rho * std::cos(th), c[1] + rho * std::sin(th), c[2] + R * lift(rng)};
+      double foot[3] = {c[0] + R * std::cos(th), c[1] + R * std::sin(th), c[2]};
+      const double deg = std::fmod(th * 180.0 / M_PI + 360.0, 360.0);
+      if (!onCircle && !(deg >= 20.0 && deg <= 250.0)) {
+        double e[2][3];
+        for (int k = 0; k < 2; ++k) {
+          const double a = (k == 0 ? 20.0 : 250.0) * M_PI / 180.0;
+          e[k][0] = c[0] + R * std::cos(a);
+          e[k][1] = c[1] + R * std::sin(a);
+          e[k][2] = c[2];
+        }
+        const double d0 = VecDist3(P, e[0]), d1 = VecDist3(P, e[1]);
+        if (std::fabs(d0 - d1) < 1e-6 * R) continue;  // two feet
+        for (int k = 0; k < 3; ++k) foot[k] = e[d0 < d1 ? 0 : 1][k];
+        ++ends;
+      }
+      double out[3];
+      ASSERT_EQ(FindClosestPointOnBspline(onCircle ? circle : arc, P[0], P[1], P[2], out), 1) << R << " " << q;
+      EXPECT_LT(VecDist3(out, foot), 1e-9 * R * (1.0 + R / rho)) << R << " " << q << " rho " << rho / R;
+    }
+    EXPECT_GT(ends, 40);
+  }
+}
+
+// Non-rational curves (a degree 5 curve of 9 points, a cubic helix of 3 turns): points far
+// away, where the nearest point is often an end, and points near centres of curvature, where
+// the distance has several shallow minima. The point found is never farther than the nearest of
+// 20,001 samples and never nearer than the best sample refined (it is a point of the curve).
+TEST_F(SurfacePickTest, ClosestPointOnCurvesIsTheGlobalMinimum) {
+  BsplineKeeper keep;
+  std::vector<double> helix;
+  for (int i = 0; i < 19; ++i) {
+    const double a = i * (6.0 * M_PI / 18.0);
+    helix.insert(helix.end(), {std::cos(a), std::sin(a), 0.15 * a});
+  }
+  Bspline* curves[2] = {keep(BuildRandomCurve(5, 5, 9)), keep(BuildCurve(3, 3, helix))};
+  std::mt19937 rng(4);
+  std::uniform_real_distribution<double> U(0.0, 1.0), side(-1.0, 1.0);
+  for (Bspline* c : curves) {
+    const double size = ControlPointDiagonal(c);
+    const int m = 20000;
+    std::vector<double> dense(3 * (m + 1));
+    for (int i = 0; i <= m; ++i) RefEvalCurve(c, double(i) / m, &dense[3 * i]);
+    for (int q = 0; q < 200; ++q) {
+      double P[3];
+      if (q % 2 == 0) {  // far: 2 .. 20 sizes off in any direction
+        double dir[3] = {side(rng), side(rng), side(rng)};
+        UnitVector(dir, dir);
+        const double r = size * (2.0 + 18.0 * U(rng));
+        for (int k = 0; k < 3; ++k) P[k] = dense[3 * (m / 2) + k] + r * dir[k];
+      } else {  // within 2 % of a centre of curvature
+        const double t0 = U(rng);
+        double D[3][3], T[3], N[3];
+        for (int d = 0; d < 3; ++d) RefEvalDeriv(c, t0, 0.0, d, 0, D[d]);
+        UnitVector(D[1], T);
+        const double along = VecDotProd3(D[2], T);
+        for (int k = 0; k < 3; ++k) N[k] = D[2][k] - along * T[k];
+        const double kappa = VecSize3(N) / VecDotProd3(D[1], D[1]);
+        UnitVector(N, N);
+        const double h = (1.0 + 0.02 * side(rng)) / kappa;
+        if (h > 3.0 * size) continue;
+        for (int k = 0; k < 3; ++k) P[k] = D[0][k] + h * N[k];
+      }
+      double out[3];
+      ASSERT_EQ(FindClosestPointOnBspline(c, P[0], P[1], P[2], out), 1) << q;
+      double nearest = 1e300;
+      for (int i = 0; i <= m; ++i) nearest = std::fmin(nearest, VecDist3(P, &dense[3 * i]));
+      EXPECT_LE(VecDist3(P, out), nearest + 1e-12 * size) << q;
+      EXPECT_GE(VecDist3(P, out), nearest - 1e-4 * size) << q;
+    }
+  }
+}
+
+// Points within 3 % of the centres of curvature of a wavy bicubic, where the distance has
+// several shallow minima: the one-shot entry finds the least one (never beyond a dense grid's
+// nearest point, never beyond the single refinement of the kept grid).
+TEST_F(SurfacePickTest, ClosestPointOnASurfaceNearItsFocalPointsIsTheLeast) {
+  PatchOptions o;
+  o.nu = o.nv = 8;
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.12 * std::sin(7 * x) * std::cos(6 * y); }, o);
+  const int n = 300;
+  std::vector<double> dense(3 * (n + 1) * (n + 1));
+  for (int j = 0; j <= n; ++j)
+    for (int i = 0; i <= n; ++i) RefEvalSurface(s, double(i) / n, double(j) / n, &dense[3 * (j * (n + 1) + i)]);
+  std::mt19937 rng(21);
+  std::uniform_real_distribution<double> U(0.05, 0.95), ratio(0.97, 1.03);
+  Grid g;
+  int checked = 0;
+  for (int q = 0; q < 100; ++q) {
+    const double side = q % 2 ? 1.0 : -1.0;
+    const SurfaceFrame f = FrameAt(s, U(rng), U(rng), side);
+    const double h = ratio(rng) / f.k;
+    if (h > 1.0) continue;
+    double P[3];
+    for (int c = 0; c < 3; ++c) P[c] = f.S[c] + side * h * f.n[c];
+    double u, v, S[3], d, e, out[3];
+    ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+    ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+    double best = 1e300;
+    for (int k = 0; k < (n + 1) * (n + 1); ++k) best = std::fmin(best, VecDist3(P, &dense[3 * k]));
+    EXPECT_LE(VecDist3(P, out), best + 1e-9) << q;
+    EXPECT_LE(VecDist3(P, out), std::fabs(d) + 1e-12) << q;  // never worse than the kept grid's
+    ++checked;
+  }
+  EXPECT_GT(checked, 40);
   FreeBspline(s);
 }
 
