@@ -721,6 +721,10 @@ constexpr double kCapShrink = 1e-5;
 constexpr double kFlatEar = 1e-6;
 // The longest loop capped by the table of least areas (its time grows as the cube of the length).
 constexpr int kMaxTableLoop = 200;
+// A cap with a corner angle below this (radians) has its diagonals flipped towards the largest
+// least angle: the ear clipper leaves flat triangles along straight runs of a loop (collinear
+// points, as meshers write a straight edge), which fans from the corners avoid.
+constexpr double kLeastCapAngle = M_PI / 180.0;
 // How many ears the clipper tries, least angle first, before it gives a loop up.
 constexpr int kEarCandidates = 64;
 // Up to this many loops, a triangle is tried against each loop's box; beyond, against a grid of them.
@@ -1144,6 +1148,7 @@ struct LoopCapper {
   int32_t* order = nullptr;
   double (*pts)[3] = nullptr;
   int32_t* caps = nullptr;  // this loop's triangles, three loop positions each
+  int32_t* saved = nullptr;  // the caps as they were before flips
   double* px = nullptr;     // the loop projected on its mean plane
   double* py = nullptr;
   int ncaps = 0;
@@ -1157,9 +1162,10 @@ struct LoopCapper {
     order = MallocArray<int32_t>(2 * room + 2);
     pts = reinterpret_cast<double(*)[3]>(MallocArray<double>(3, room));
     caps = MallocArray<int32_t>(3, room);
+    saved = MallocArray<int32_t>(3, room);
     px = MallocArray<double>(room);
     py = MallocArray<double>(room);
-    return verts && prev && next && angle && order && pts && caps && px && py;
+    return verts && prev && next && angle && order && pts && caps && saved && px && py;
   }
 
   bool HasEdge(int a, int b) const {
@@ -1249,7 +1255,10 @@ struct LoopCapper {
   // The loop cut into ears on its mean plane (BreakPolyToTriangle), taken when the projected
   // triangles tile the projected loop (their unsigned areas sum to its area: none turns over and
   // no two overlap) and none makes a mesh edge or crosses the mesh.
-  bool ProjectedCap(int count, bool checkCrossing = true) {
+  // The loop's first count points projected on its mean plane into px, py (counter-clockwise
+  // about the normal), their largest coordinate and twice the projected loop's area into *size
+  // and *area when given; false when the normal vanishes or the projected loop has no area.
+  bool ProjectCount(int count, double* size = nullptr, double* area = nullptr) {
     const double len = std::sqrt(Dot(normal, normal));
     if (!(len > 0.0)) return false;
     const double w[3] = {normal[0] / len, normal[1] / len, normal[2] / len};
@@ -1259,20 +1268,28 @@ struct LoopCapper {
     const double ul = std::sqrt(Dot(u, u));
     for (int k = 0; k < 3; ++k) u[k] /= ul;
     Cross(w, u, v);
-    double area = 0.0, size = 0.0;
+    double sum = 0.0, largest = 0.0;
     for (int i = 0; i < count; ++i) {
       double d[3];
       Sub(pts[i], pts[0], d);
       px[i] = Dot(d, u), py[i] = Dot(d, v);
-      order[i] = i;
-      size = std::max({size, std::fabs(px[i]), std::fabs(py[i])});
+      largest = std::max({largest, std::fabs(px[i]), std::fabs(py[i])});
     }
     for (int i = 0; i < count; ++i) {
-      const int j = next[i];
-      area += px[i] * py[j] - px[j] * py[i];
+      const int j = i + 1 < count ? i + 1 : 0;
+      sum += px[i] * py[j] - px[j] * py[i];
     }
+    if (size) *size = largest;
+    if (area) *area = sum;
+    return sum > 0.0;
+  }
+
+  bool ProjectedCap(int count, bool checkCrossing = true) {
+    double area = 0.0, size = 0.0;
     ncaps = 0;
-    if (!(area > 0.0) || !BreakPolyToTriangle(count, order, px, py, &ncaps, caps) || ncaps != count - 2) return false;
+    if (!ProjectCount(count, &size, &area)) return false;
+    for (int i = 0; i < count; ++i) order[i] = i;
+    if (!BreakPolyToTriangle(count, order, px, py, &ncaps, caps) || ncaps != count - 2) return false;
     double sum = 0.0;
     for (int c = 0; c < ncaps; ++c) {
       const int* t = caps + 3 * c;
@@ -1391,6 +1408,104 @@ struct LoopCapper {
     return false;
   }
 
+  // The sine of the smallest corner angle of the triangle of loop positions a, b, c: twice its
+  // area over the product of its two longer sides (the smallest angle lies between them).
+  double LeastSine(int a, int b, int c) const {
+    double u[3], v[3], w[3], x[3];
+    Sub(pts[b], pts[a], u);
+    Sub(pts[c], pts[b], v);
+    Sub(pts[a], pts[c], w);
+    Cross(u, v, x);
+    const double s[3] = {Dot(u, u), Dot(v, v), Dot(w, w)};
+    const double shortest = std::min({s[0], s[1], s[2]});
+    const double longer = s[0] * s[1] * s[2] / (shortest > 0.0 ? shortest : 1.0);
+    return longer > 0.0 ? std::sqrt(Dot(x, x) / longer) : 0.0;
+  }
+
+  double CapLeastSine() const {
+    double least = 1.0;
+    for (int c = 0; c < ncaps; ++c) least = std::min(least, LeastSine(caps[3 * c], caps[3 * c + 1], caps[3 * c + 2]));
+    return least;
+  }
+
+  // Where the cap has a corner angle below kLeastCapAngle (flat triangles along straight runs of
+  // the loop), Lawson's flips: a diagonal shared by two cap triangles that form a convex
+  // quadrilateral seen along the normal is swapped for the other when that raises the smaller of
+  // the two triangles' least angles, until no swap does. Each swap raises the sorted list of the
+  // triangles' least angles, so the flips end; on a plane they end at the constrained Delaunay
+  // cap, whose least angle is the largest any cap over the loop's points has. No swap makes a
+  // mesh edge; with checkCrossing, the cap goes back to what it was when one of the triangles the
+  // swaps made crosses a mesh triangle (checked once at the end: far cheaper than at each swap).
+  // Nothing is swapped unless every cap triangle turns counter-clockwise seen along the normal, or
+  // is flat (the cap then tiles the projected loop and a swap inside a convex quadrilateral keeps
+  // it so). False only when memory runs out.
+  bool MakeFairer(int count, bool checkCrossing) {
+    double size = 0.0;
+    const double floorSine = std::sin(kLeastCapAngle);
+    if (ncaps < 2 || CapLeastSine() >= floorSine || !ProjectCount(count, &size)) return true;
+    auto turn = [&](int a, int b, int c) {
+      return (px[b] - px[a]) * (py[c] - py[a]) - (py[b] - py[a]) * (px[c] - px[a]);
+    };
+    // Flat triangles turn either way by round-off.
+    for (int t = 0; t < ncaps; ++t)
+      if (!(turn(caps[3 * t], caps[3 * t + 1], caps[3 * t + 2]) > -1e-9 * size * size)) return true;
+    TrackingScope scope;
+    // across[3t + k]: the side of the triangle beyond side k of triangle t (corners k, k + 1), -1
+    // on the loop; sides are matched through their ends' keys in sorted order.
+    int32_t* across = MallocArray<int32_t>(3, ncaps);
+    int32_t* sides = MallocArray<int32_t>(3, ncaps);
+    unsigned char* changed = CallocArray<unsigned char>(ncaps);
+    if (!across || !sides || !changed) return false;
+    std::copy(caps, caps + 3 * ncaps, saved);
+    auto key = [&](int side) {
+      const int a = caps[side], b = caps[side / 3 * 3 + (side % 3 + 1) % 3];
+      return static_cast<int64_t>(std::min(a, b)) * count + std::max(a, b);
+    };
+    for (int s = 0; s < 3 * ncaps; ++s) sides[s] = s, across[s] = -1;
+    std::sort(sides, sides + 3 * ncaps, [&](int a, int b) { return key(a) < key(b); });
+    for (int i = 0; i + 1 < 3 * ncaps; ++i)
+      if (key(sides[i]) == key(sides[i + 1])) across[sides[i]] = sides[i + 1], across[sides[i + 1]] = sides[i];
+    for (int pass = 0, flipped = 1; flipped && pass < 4 * count; ++pass) {
+      flipped = 0;
+      for (int s = 0; s < 3 * ncaps; ++s) {
+        const int o = across[s];
+        if (o < 0) continue;
+        const int t = s / 3, k = s % 3, u = o / 3, l = o % 3;
+        // Triangle t runs a, b, c, triangle u runs b, a, d: the quadrilateral a, d, b, c.
+        const int a = caps[3 * t + k], b = caps[3 * t + (k + 1) % 3], c = caps[3 * t + (k + 2) % 3];
+        const int d = caps[3 * u + (l + 2) % 3];
+        if (!(turn(a, d, c) > 0.0) || !(turn(d, b, c) > 0.0)) continue;
+        if (std::abs(c - d) == 1 || std::abs(c - d) == count - 1) continue;
+        const double before = std::min(LeastSine(a, b, c), LeastSine(b, a, d));
+        if (!(std::min(LeastSine(a, d, c), LeastSine(d, b, c)) > before * (1.0 + 1e-9))) continue;
+        if (HasEdge(verts[c], verts[d])) continue;
+        changed[t] = changed[u] = 1;
+        // The outer sides: b-c and c-a of t, a-d and d-b of u.
+        const int bc = across[3 * t + (k + 1) % 3], ca = across[3 * t + (k + 2) % 3];
+        const int ad = across[3 * u + (l + 1) % 3], db = across[3 * u + (l + 2) % 3];
+        // t becomes a, d, c (sides a-d, d-c, c-a), u becomes d, b, c (sides d-b, b-c, c-d).
+        caps[3 * t] = a, caps[3 * t + 1] = d, caps[3 * t + 2] = c;
+        caps[3 * u] = d, caps[3 * u + 1] = b, caps[3 * u + 2] = c;
+        const int link[6][2] = {{3 * t, ad}, {3 * t + 1, 3 * u + 2}, {3 * t + 2, ca},
+                                {3 * u, db}, {3 * u + 1, bc}, {3 * u + 2, 3 * t + 1}};
+        for (const auto& [side, other] : link) {
+          across[side] = other;
+          if (other >= 0) across[other] = side;
+        }
+        flipped = 1;
+      }
+    }
+    for (int t = 0; t < ncaps && checkCrossing; ++t) {
+      Tri3 tri;
+      TriangleAt(t, tri);
+      if (changed[t] && CrossesMesh(tri)) {
+        std::copy(saved, saved + 3 * ncaps, caps);
+        break;
+      }
+    }
+    return true;
+  }
+
   // The loop's points, links and mean plane normal (Newell's sum, pointing the way it turns).
   void Setup(int count) {
     n = count;
@@ -1420,9 +1535,14 @@ struct LoopCapper {
     double perimeter = 0.0;
     for (int i = 0; i < count; ++i) perimeter += VecDist3(pts[i], pts[next[i]]);
     if (!(std::sqrt(Dot(normal, normal)) > 1e-9 * perimeter * perimeter)) return -1;
-    if (CapInSpace(count) || LeastAreaCap(count, true)) return 1;
+    if (CapInSpace(count) || LeastAreaCap(count, true)) {
+      MakeFairer(count, true);
+      return 1;
+    }
     Setup(count);
-    return ProjectedCap(count, false) || LeastAreaCap(count, false) ? 0 : -2;
+    if (!ProjectedCap(count, false) && !LeastAreaCap(count, false)) return -2;
+    MakeFairer(count, false);
+    return 0;
   }
 
   // The first two ways of CapLoop; false when the clipper finds no ear at some stage.

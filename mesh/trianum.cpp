@@ -906,19 +906,49 @@ bool OrientCapsLikeMesh(const Cloud* mesh, const CapLoops& s, const CapGroup* gr
   return true;
 }
 
+// A cap corner angle below this (radians) marks a sliver, as CapAllLoops's caps avoid them.
+constexpr double kSliverAngle = M_PI / 180.0;
+
+// Whether one of the count triangles (mesh vertex numbers) has a corner angle below kSliverAngle.
+bool HasSliver(const Cloud* mesh, const int* tri, int count) {
+  for (int t = 0; t < count; ++t)
+    for (int k = 0; k < 3; ++k) {
+      double a[3], b[3], c[3], u[3], w[3], x[3];
+      GetCldPoint(mesh, tri[3 * t + k], a);
+      GetCldPoint(mesh, tri[3 * t + (k + 1) % 3], b);
+      GetCldPoint(mesh, tri[3 * t + (k + 2) % 3], c);
+      VecDiff3(b, a, u);
+      VecDiff3(c, a, w);
+      VecCrossProd3(u, w, x);
+      if (!(std::atan2(VecSize3(x), VecDotProd3(u, w)) >= kSliverAngle)) return true;
+    }
+  return false;
+}
+
 // Where the cap of a group reuses an edge of the mesh or crosses the mesh near the hole: a lone
 // loop's cap is made again as CapAllLoops makes it (the same number of triangles), kept with the
 // error state set where the mesh folds over at the loop as it does there; false when that leaves
-// the loop open or the group has holes (no other cap of an outer loop with its holes).
+// the loop open or the group has holes (no other cap of an outer loop with its holes). A sound
+// cap of a lone loop with a sliver is made again so too and kept when that one is sound.
 bool MendUnsoundCaps(Cloud* mesh, const int32_t* edges, int nloops, IndexNode* const* loopHeads, const CapLoops& s,
                      const CapGroup* groups, int ngroups, int count, int* tri, bool* folded) {
   HoleCapper* capper = BeginHoleCaps(mesh, edges, loopHeads, nloops, 0);
   if (!capper) return false;
   for (int g = 0; g < ngroups; ++g) {
     const int first = groups[g].firstTriangle, end = g + 1 < ngroups ? groups[g + 1].firstTriangle : count;
-    if (HoleCapsSound(capper, tri + 3 * first, end - first)) continue;
     const int o = groups[g].outer;
-    if (groups[g].loops > 1 || end - first != s.counts[o] - 2) return false;
+    const bool lone = groups[g].loops == 1 && end - first == s.counts[o] - 2;
+    if (HoleCapsSound(capper, tri + 3 * first, end - first)) {
+      if (!lone || !HasSliver(mesh, tri + 3 * first, end - first)) continue;
+      TrackingScope scope;
+      int* kept = MallocArray<int>(3, end - first);
+      if (!kept) return false;
+      std::copy(tri + 3 * first, tri + 3 * end, kept);
+      if (CapHoleLoop(capper, s.idx[o], s.counts[o], tri + 3 * first) != 1)
+        std::copy(kept, kept + 3 * (end - first), tri + 3 * first);
+      continue;
+    }
+    if (!lone) return false;
     const int capped = CapHoleLoop(capper, s.idx[o], s.counts[o], tri + 3 * first);
     if (capped < 0) return false;
     *folded = *folded || capped == 0;

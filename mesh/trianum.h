@@ -114,7 +114,8 @@ int MakeAnOuterPoly2D(int h, int* counts, int* idx, double* x, double* y);
 // make an edge the mesh already has (or one of three triangles with the other caps) or cross a
 // mesh triangle near it is not kept: a lone loop is then capped as CapAllLoops caps it (where the
 // mesh folds over at the loop so that no sound cap exists, capped all the same with the error
-// state set), an outer loop with holes fails the call. 1 done (also when no triangle came out);
+// state set), an outer loop with holes fails the call. A sound cap of a lone loop with a corner
+// angle below a degree is made again so too, and that cap kept where it is sound. 1 done (also when no triangle came out);
 // 0 when the loop vertices fit no plane, a loop cannot be triangulated or capped soundly, or
 // memory runs out, the mesh's triangles then as they were; 0 also for a mesh with a triangle that
 // names no point (mesh and edges unchanged).
