@@ -710,6 +710,42 @@ int Refine(March& w, Params& c, double P[3], int* boundary, const IntersectionTr
                             boundary, prev, w.tolB);
 }
 
+// A step lands on its own branch only if the chord runs along the branch's tangent at both
+// ends, the same way: a step that cut across to another branch (two loops passing close where
+// the surfaces are nearly tangent, or the far side of a crossing) turns the chord away from the
+// tangent at the end it lands on. The chord of a step whose chord height keeps to the tracer's
+// rule turns from the tangent by far less than this. An end where the normals are parallel to
+// within this sine has no tangent to compare with.
+constexpr double kChordTangentCos = 0.8;  // about 37 degrees
+constexpr double kNoTangentSine = 1e-3;
+
+bool UnitTangent(const March& m, const Params& c, double P[3], double t[3], bool* has) {
+  double P2[3], S1u[3], S1v[3], n1[3], S2u[3], S2v[3], n2[3];
+  if (!TangentPlane(m.s1, c.p[0], c.p[1], P, S1u, S1v, n1) ||
+      !TangentPlane(m.s2, c.p[2], c.p[3], P2, S2u, S2v, n2))
+    return false;
+  VecCrossProd3(n1, n2, t);
+  const double l = VecSize3(t);
+  *has = l > kNoTangentSine;
+  if (*has)
+    for (int q = 0; q < 3; ++q) t[q] /= l;
+  return true;
+}
+
+bool FollowsBranch(const March& m, const Params& prev, const Params& cur) {
+  double P0[3], P1[3], t0[3], t1[3];
+  bool has0 = false, has1 = false;
+  if (!UnitTangent(m, prev, P0, t0, &has0) || !UnitTangent(m, cur, P1, t1, &has1)) return true;
+  double c[3];
+  VecDiff3(P1, P0, c);
+  const double len = VecSize3(c);
+  if (!(len > 0.0)) return true;
+  const double a0 = has0 ? VecDotProd3(t0, c) / len : 1.0, a1 = has1 ? VecDotProd3(t1, c) / len : 1.0;
+  if (has0 && std::fabs(a0) < kChordTangentCos) return false;
+  if (has1 && std::fabs(a1) < kChordTangentCos) return false;
+  return !(has0 && has1) || (a0 > 0.0) == (a1 > 0.0);
+}
+
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
 // branch at a domain edge, or jumped where the branch turns), meet farther from the predicted
 // point than the step is long (on another branch), or the chord turns back against the last
@@ -733,7 +769,8 @@ bool RefineStep(March& m, const Params& prev, Params& cur, double P[3], int* fla
       step += (aim.p[q] - prev.p[q]) * (aim.p[q] - prev.p[q]);
     }
     const double du = cur.p[0] - prev.p[0], dv = cur.p[1] - prev.p[1];
-    met = k == 10 || ((pulled <= step || *flag) && (!dPrev || du * dPrev[0] + dv * dPrev[1] >= 0.0));
+    met = k == 10 || ((pulled <= step || *flag) && (!dPrev || du * dPrev[0] + dv * dPrev[1] >= 0.0) &&
+                      FollowsBranch(m, prev, cur));
   }
   if (!met || *flag) return met;
   // The prediction left the domain but the point met inside it, short of the edge: the branch
