@@ -1324,9 +1324,147 @@ void CostQueue::Update(int v, double c) {
   InsertToCome(v);
 }
 
+// Triangles binned on a uniform grid by their boxes, for the distance of a point from the
+// nearest of them: the cells round the point's are searched shell by shell until no farther cell
+// can hold a nearer triangle.
+class TriangleGrid {
+ public:
+  // Bins triangles tris[0..n) of m (n > 0); false when memory runs out.
+  bool Build(const Cloud* m, const int32_t* tris, int n) {
+    m_ = m, tris_ = tris;
+    double hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}, size = 0;
+    for (int k = 0; k < 3; ++k) lo_[k] = HUGE_VAL;
+    for (int i = 0; i < n; ++i) {
+      double b[6];
+      Box(i, b);
+      for (int k = 0; k < 3; ++k) lo_[k] = std::min(lo_[k], b[k]), hi[k] = std::max(hi[k], b[3 + k]);
+      size += std::max({b[3] - b[0], b[4] - b[1], b[5] - b[2]});
+    }
+    const double extent = std::max({hi[0] - lo_[0], hi[1] - lo_[1], hi[2] - lo_[2], 1e-300});
+    cell_ = std::max(size / n, extent * 1e-4);
+    // No more cells than a few per triangle.
+    for (;;) {
+      long cells = 1;
+      for (int k = 0; k < 3; ++k) cells *= dims_[k] = static_cast<int>(std::min((hi[k] - lo_[k]) / cell_, 1e6)) + 1;
+      if (cells <= 4L * n + 64) break;
+      cell_ *= 1.25;
+    }
+    const long ncells = static_cast<long>(dims_[0]) * dims_[1] * dims_[2];
+    start_ = CallocArray<int32_t>(ncells + 1);
+    if (!start_) return false;
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int i = 0; i < n; ++i) {
+        double b[6];
+        Box(i, b);
+        int c0[3], c1[3];
+        for (int k = 0; k < 3; ++k) c0[k] = CellOf(b[k], k), c1[k] = CellOf(b[3 + k], k);
+        for (int z = c0[2]; z <= c1[2]; ++z)
+          for (int y = c0[1]; y <= c1[1]; ++y)
+            for (int x = c0[0]; x <= c1[0]; ++x) {
+              const long c = Index(x, y, z);
+              if (pass == 0) ++start_[c + 1];
+              else items_[start_[c]++] = i;
+            }
+      }
+      if (pass == 0) {
+        for (long c = 0; c < ncells; ++c) start_[c + 1] += start_[c];
+        items_ = MallocArray<int32_t>(std::max(start_[ncells], 1));
+        if (!items_) return false;
+      } else {
+        for (long c = ncells; c > 0; --c) start_[c] = start_[c - 1];
+        start_[0] = 0;
+      }
+    }
+    return true;
+  }
+
+  // The squared distance of p from the nearest triangle.
+  double DistSq(const double p[3]) const {
+    int c[3];
+    double outside = 0;  // squared distance of p from the grid's box
+    for (int k = 0; k < 3; ++k) {
+      c[k] = CellOf(p[k], k);
+      const double below = lo_[k] - p[k], above = p[k] - (lo_[k] + dims_[k] * cell_);
+      if (below > 0) outside += below * below;
+      if (above > 0) outside += above * above;
+    }
+    double best = HUGE_VAL;
+    const int reach = std::max({dims_[0], dims_[1], dims_[2]});
+    for (int r = 0; r <= reach; ++r) {
+      for (int z = c[2] - r; z <= c[2] + r; ++z)
+        for (int y = c[1] - r; y <= c[1] + r; ++y)
+          for (int x = c[0] - r; x <= c[0] + r; ++x) {
+            if (std::max({std::abs(x - c[0]), std::abs(y - c[1]), std::abs(z - c[2])}) != r) continue;
+            if (x < 0 || y < 0 || z < 0 || x >= dims_[0] || y >= dims_[1] || z >= dims_[2]) continue;
+            const long cell = Index(x, y, z);
+            for (int32_t at = start_[cell]; at < start_[cell + 1]; ++at) {
+              double a[3], b[3], cc[3], foot[3], d2, s, t;
+              TrianglePoints(m_, m_->tri[tris_[items_[at]]], a, b, cc);
+              TriangPntMinDistSq(p, a, b, cc, foot, &d2, &s, &t);
+              best = std::min(best, d2);
+            }
+          }
+      // Every point of a cell beyond this shell lies at least r cells from p's foot on the box.
+      const double beyond = r * cell_;
+      if (best <= outside + beyond * beyond) break;
+    }
+    return best;
+  }
+
+ private:
+  int CellOf(double x, int k) const {
+    const double c = (x - lo_[k]) / cell_;
+    return !(c > 0) ? 0 : c >= dims_[k] - 1 ? dims_[k] - 1 : static_cast<int>(c);  // a NaN to the first
+  }
+  long Index(int x, int y, int z) const { return x + static_cast<long>(dims_[0]) * (y + static_cast<long>(dims_[1]) * z); }
+  void Box(int i, double b[6]) const {
+    double p[3][3];
+    TrianglePoints(m_, m_->tri[tris_[i]], p[0], p[1], p[2]);
+    for (int k = 0; k < 3; ++k)
+      b[k] = std::min({p[0][k], p[1][k], p[2][k]}), b[3 + k] = std::max({p[0][k], p[1][k], p[2][k]});
+  }
+
+  const Cloud* m_ = nullptr;
+  const int32_t* tris_ = nullptr;
+  double lo_[3] = {0, 0, 0};
+  double cell_ = 1;
+  int dims_[3] = {1, 1, 1};
+  int32_t* start_ = nullptr;
+  int32_t* items_ = nullptr;
+};
+
+// The largest distance of the points of triangles `from` (nfrom of them) from the triangles of
+// grid: each triangle sampled on a lattice of spacing at most `spacing` along its edges (its
+// corners included). The samples stand for the surface: between them it can lie no farther
+// than the spacing beyond them. Samples at no finite distance (a corner not a number) are passed over.
+double LargestDistance(const Cloud* m, const int32_t* from, int nfrom, const TriangleGrid& grid, double spacing) {
+  double worst = 0;
+  for (int i = 0; i < nfrom; ++i) {
+    double a[3], b[3], c[3];
+    TrianglePoints(m, m->tri[from[i]], a, b, c);
+    const double longest = std::max({Distance(a, b), Distance(b, c), Distance(c, a)});
+    const int steps = static_cast<int>(std::min(std::ceil(longest / spacing), 64.0));
+    for (int j = 0; j <= steps; ++j)
+      for (int k = 0; j + k <= steps; ++k) {
+        const double u = steps > 0 ? double(j) / steps : 0, w = steps > 0 ? double(k) / steps : 0;
+        double p[3];
+        for (int d = 0; d < 3; ++d) p[d] = a[d] + u * (b[d] - a[d]) + w * (c[d] - a[d]);
+        const double d2 = grid.DistSq(p);
+        if (std::isfinite(d2)) worst = std::max(worst, d2);  // a point not a number is at no distance
+      }
+  }
+  return std::sqrt(worst);
+}
+
 // ReducePolygonsByCount. The mesh's triangles keep their numbers until the end: a removal flags
 // its fan and appends the new triangles, and the lists are updated in place. Removed points
 // keep their numbers too (records hold point numbers).
+// An open boundary turning by more than this (radians) at a point has a corner there, kept.
+constexpr double kBoundaryCorner = 30.0 * M_PI / 180.0;
+// A boundary point may go when what it leaves lies within the removals' largest error so far or
+// within this part of the box diagonal: round-off, so that straight runs of a flat boundary go.
+constexpr double kBoundarySlack = 1e-9;
+
 class CountDecimation {
  public:
   CountDecimation(Cloud* mesh, int target, double neighbourWeight, double eliminationWeight, double angleWeight)
@@ -1348,6 +1486,8 @@ class CountDecimation {
   bool DeleteVertex(int v, int* newCount);
   bool Grow(int needed);
   bool StoreRemovedVertices(int v, int newCount);
+  bool BoundaryMayMove(int v, int newCount);
+  bool MeasureError(double* maxError);
   void BoundTrial(int count);
   double NearestSq(int point, int newCount, int* which, double floor = -1) const;
   bool Replace(int v, int newCount, int* noted, int* nnoted);
@@ -1372,6 +1512,9 @@ class CountDecimation {
   int live_ = 0;
   CostQueue queue_;
   double maxErrorSq_ = 0;
+  double slackSq_ = 0;  // round-off of a distance at the mesh's size, squared
+  int32_t* original_ = nullptr;  // the triangles taking part, as they were
+  int noriginal_ = 0;
   int32_t* fan_ = nullptr;  // the fan and trial triangles of one point, room fanRoom_
   CloudTriangle* trial_ = nullptr;
   // The trial triangles' corners (a, b, c back to back) and the centre and radius of a sphere
@@ -1592,6 +1735,60 @@ bool CountDecimation::StoreRemovedVertices(int v, int newCount) {
   return true;
 }
 
+// A point on an open boundary goes only where the boundary keeps its shape: not at a corner
+// (the boundary turning there by more than kBoundaryCorner), and only when the points its
+// removal leaves over the new triangles (itself and those over its fan) lie no farther from them
+// than the largest error of the removals so far. The trial triangles are in trial_.
+bool CountDecimation::BoundaryMayMove(int v, int newCount) {
+  const int32_t* w;
+  const int degree = neighbours_.Get(v, &w);
+  if (degree == fanCount_) return true;  // a closed fan
+  int ends[2], nends = 0;
+  for (int k = 0; k < degree; ++k) {
+    int uses = 0;
+    for (int l = 0; l < fanCount_; ++l) uses += PolygonHasVertex(m_, fan_[l], w[k]);
+    if (uses == 1) {
+      if (nends == 2) return false;
+      ends[nends++] = w[k];
+    }
+  }
+  if (nends != 2) return false;
+  double p[3], a[3], b[3];
+  GetCldPoint(m_, v, p);
+  GetCldPoint(m_, ends[0], a);
+  GetCldPoint(m_, ends[1], b);
+  const double in[3] = {p[0] - a[0], p[1] - a[1], p[2] - a[2]}, out[3] = {b[0] - p[0], b[1] - p[1], b[2] - p[2]};
+  const double lengths = std::sqrt(VecDotProd3(in, in) * VecDotProd3(out, out));
+  if (!(VecDotProd3(in, out) > std::cos(kBoundaryCorner) * lengths)) return false;
+  BoundTrial(newCount);
+  int which;
+  const double bound = maxErrorSq_ + slackSq_;
+  if (NearestSq(v, newCount, &which) > bound) return false;
+  for (int l = 0; l < fanCount_; ++l)
+    for (const IndexNode* r = lists_[fan_[l]]; r; r = r->next)
+      if (NearestSq(r->index, newCount, &which) > bound) return false;
+  return true;
+}
+
+// The result's distance from the original, measured both ways by sampling each surface at about
+// the original's edge length against the other's triangles; false when memory runs out.
+bool CountDecimation::MeasureError(double* maxError) {
+  TrackingScope scope;
+  int32_t* result = MallocArray<int32_t>(std::max(live_, 1));
+  if (!result) return false;
+  int nresult = 0;
+  for (int t = 0; t < m_->ntri; ++t)
+    if (!triFlags_[t]) result[nresult++] = t;
+  *maxError = 0;
+  if (nresult == 0 || noriginal_ == 0) return true;
+  const double spacing = std::sqrt(edgeNorm_);
+  TriangleGrid onOriginal, onResult;
+  if (!onOriginal.Build(m_, original_, noriginal_) || !onResult.Build(m_, result, nresult)) return false;
+  *maxError = std::max(LargestDistance(m_, result, nresult, onOriginal, spacing),
+                       LargestDistance(m_, original_, noriginal_, onResult, spacing));
+  return true;
+}
+
 bool CountDecimation::AddEdge(int a, int b) {
   return neighbours_.Has(a, b) || (neighbours_.Add(a, b) && neighbours_.Add(b, a));
 }
@@ -1668,6 +1865,9 @@ bool CountDecimation::Setup(const double bbox[6]) {
     if (extent > 0 && (least == 0 || extent < least)) least = extent;
   }
   elimNorm_ = least > 0 ? (0.01 * least) * (0.01 * least) : 1.0;
+  const double diagonal = std::sqrt((bbox[3] - bbox[0]) * (bbox[3] - bbox[0]) + (bbox[4] - bbox[1]) * (bbox[4] - bbox[1]) +
+                                    (bbox[5] - bbox[2]) * (bbox[5] - bbox[2]));
+  slackSq_ = std::isfinite(diagonal) ? (kBoundarySlack * diagonal) * (kBoundarySlack * diagonal) : 0.0;
   // The edges of the triangles that take part: where some are left out, those of a view of the
   // mesh that has only the others, in their order.
   Cloud taking = *m_;
@@ -1721,6 +1921,10 @@ bool CountDecimation::FlagLeftOut() {
   triFlags_ = MallocArray<int>(room_);
   if (!triFlags_) return false;
   live_ = FlagTrianglesLeftOut(m_, true, triFlags_);
+  original_ = MallocArray<int32_t>(std::max(live_, 1));
+  if (!original_) return false;
+  for (int t = 0; t < m_->ntri; ++t)
+    if (!triFlags_[t]) original_[noriginal_++] = t;
   return true;
 }
 
@@ -1747,6 +1951,7 @@ int CountDecimation::Run(const double bbox[6], double* maxError) {
       if (KernelFailed()) return Fail();
       continue;
     }
+    if (!BoundaryMayMove(current, count)) continue;
     if (!Grow(m_->ntri + count)) return Fail();
     if (!StoreRemovedVertices(current, count)) return Fail();
     const int32_t* around;
@@ -1773,7 +1978,7 @@ int CountDecimation::Run(const double bbox[6], double* maxError) {
   if (!pointFlags) return Fail();
   const int32_t* around;
   for (int i = 0; i < m_->npts; ++i) pointFlags[i] = neighbours_.Get(i, &around) == 0;
-  *maxError = std::sqrt(maxErrorSq_);
+  if (!MeasureError(maxError)) return Fail();
   if (!DeleteCldVertsAndPolys(m_, pointFlags, triFlags_)) return -1;
   MakeCloudArbitrary(m_);
   return 0;

@@ -65,11 +65,16 @@ int ReduceCloudPolygons(Cloud* mesh, double tol, double angle, unsigned char* ma
 // two normals around the point, eliminationWeight times the squared error of removing it over
 // (1% of the smallest non-zero box extent)^2) until the live triangle count is at most the
 // target: it ends at the target or one below, above it only when no point can be removed any
-// more. Neighbours of a removed point are costed again. A triangle that repeats a corner or names
+// more. A point on an open boundary is removed only where the boundary keeps its shape: not where
+// the boundary turns by more than 30 degrees (a corner), and only when the points it leaves lie
+// no farther from the new triangles than the largest error of the removals before it (or 1e-9 of
+// bbox's diagonal); where that leaves too few removable points the reduction stops above the
+// target, its count telling the caller. Neighbours of a removed point are costed again. A triangle that repeats a corner or names
 // no point (a number outside 0 .. npts - 1) takes no part and does not count; it is dropped, so
 // the result may end further below the target. Points of no triangle are dropped and the cloud
-// made unordered. *maxError receives the largest distance of a removed point from the triangle
-// it was last assigned to (0 first). bbox is the mesh's box. 0 done (also when the mesh has
+// made unordered. *maxError receives the distance between the result and the original, measured
+// both ways (each surface sampled at about the original's edge length, the largest distance of a
+// sample from the other's nearest triangle; 0 first). bbox is the mesh's box. 0 done (also when the mesh has
 // fewer triangles than the target, or none that takes part: then it is left as it was); -1 when
 // memory runs out: the mesh as it was, or, when the final compaction fails, its triangles
 // compacted (those that took no part dropped too) and its points as they were.
