@@ -822,36 +822,30 @@ bool Relooped(const IntersectionTrace* tr) {
   return false;
 }
 
-// The closing node of a backward march that met the forward end (turn node w).
-int CloseBackward(March& m, const Params& cur, const double P[3]) {
-  const IntersectionTraceNode* w = m.trace->turn;
-  const Params wp = Of(w);
-  const double dist = std::sqrt((P[0] - w->x) * (P[0] - w->x) + (P[1] - w->y) * (P[1] - w->y) +
-                                (P[2] - w->z) * (P[2] - w->z));
-  Params c = cur;
+// A loop closed on a point of a closed surface's seam ends on the side of the seam it arrives
+// from: a parameter of the closing node at one end of a closed direction is moved to the other
+// end when that lies nearer the node before it, so that the parameters run on across the seam
+// instead of jumping back over the whole domain.
+void ArriveAcrossSeam(const March& m, const Params& before, Params& c) {
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = SurfaceOf(k, m.s1, m.s2);
-    const int closed = k & 1 ? s->closedV : s->closedU;
-    if (closed) {
-      if (std::fabs(c.p[k] - wp.p[k]) >= m.tol[k]) {
-        const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
-        c.p[k] = std::fabs(c.p[k] - lo) <= std::fabs(hi - c.p[k]) ? lo : hi;
-      } else {
-        c.p[k] = wp.p[k];
-      }
-    } else if (dist <= 10000.0 * m.tolB) {
-      if (std::fabs(c.p[k] - wp.p[k]) <= m.tol[k]) c.p[k] = wp.p[k];
-    } else {
-      c.p[k] = wp.p[k];
-    }
+    if (!(k & 1 ? s->closedV : s->closedU)) continue;
+    const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
+    const bool atLo = std::fabs(c.p[k] - lo) <= m.tol[k], atHi = std::fabs(hi - c.p[k]) <= m.tol[k];
+    if (atLo || atHi) c.p[k] = std::fabs(before.p[k] - lo) <= std::fabs(hi - before.p[k]) ? lo : hi;
   }
-  Params r = c;
-  double Q[3];
-  int flag = 0;
-  const int rc = Refine(m, r, Q, &flag, m.trace->tail);
-  const double dq = std::sqrt((Q[0] - w->x) * (Q[0] - w->x) + (Q[1] - w->y) * (Q[1] - w->y) +
-                              (Q[2] - w->z) * (Q[2] - w->z));
-  if (rc == 0 && dq < 100.0 * m.tolB) c = r;
+}
+
+// The closing node of a backward march that met the forward end (turn node w).
+int CloseBackward(March& m) {
+  // The loop ends where it began its forward march: the closing node is the turn node itself,
+  // its parameters on a seam moved to the side the backward march arrives from, so that the
+  // curves made of the trace close exactly. The closing node runs on from the last backward
+  // node (the seed when there is none): the backward nodes are put before the seed in running
+  // order.
+  const IntersectionTraceNode* w = m.trace->turn;
+  Params c = Of(w);
+  ArriveAcrossSeam(m, Of(m.trace->tail == w ? m.trace->head : m.trace->tail), c);
   const double WP[3] = {w->x, w->y, w->z};
   if (!Append(m, c, WP)) return -2;
   m.trace->open = 0;
@@ -935,7 +929,9 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       stop = true;
     } else if (tr->nodeCount > 4 && Closes(cur, second, ref)) {
       const double H[3] = {tr->head->x, tr->head->y, tr->head->z};
-      if (!Append(m, seed, H)) return -2;
+      Params closing = seed;
+      ArriveAcrossSeam(m, Of(tr->tail), closing);
+      if (!Append(m, closing, H)) return -2;
       tr->open = 0;
       tr->directionStart = 0;
       m.list->tail = tr;
@@ -1007,7 +1003,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const double dt = std::sqrt((P[0] - tr->turn->x) * (P[0] - tr->turn->x) +
                                   (P[1] - tr->turn->y) * (P[1] - tr->turn->y) +
                                   (P[2] - tr->turn->z) * (P[2] - tr->turn->z));
-      if (Closes(cur, second, ref) || dt < 10000.0 * m.tolB) return CloseBackward(m, cur, P);
+      if (Closes(cur, second, ref) || dt < 10000.0 * m.tolB) return CloseBackward(m);
     }
     if (!Append(m, cur, P)) return -2;
     dPrev[0] = du;

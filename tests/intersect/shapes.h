@@ -84,4 +84,18 @@ inline Bspline* SpherePatch(double s = 1.0) {
   return BuildSurface(2, 2, 3, 3, pts, {0, 0, 0, 1, 1, 1}, {0, 0, 0, 1, 1, 1}, weights);
 }
 
+// Diagonal of the box of both nets' control points: the size tolerances are shares of.
+inline double PairSize(const Bspline* a, const Bspline* b) {
+  double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+  for (const Bspline* s : {a, b})
+    for (int i = 0; i < NumCtrlU(s) * NumCtrlV(s); ++i) {
+      const double p[3] = {s->X[0][i], s->Y[0][i], s->Z[0][i]};
+      for (int q = 0; q < 3; ++q) {
+        lo[q] = std::fmin(lo[q], p[q]);
+        hi[q] = std::fmax(hi[q], p[q]);
+      }
+    }
+  return std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
+}
+
 }  // namespace shapes

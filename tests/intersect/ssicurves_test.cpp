@@ -14,6 +14,7 @@
 #include "bspline/srfgrid.h"
 #include "foundation/umalloc.h"
 #include "intersect/newintr.h"
+#include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
 
@@ -34,20 +35,6 @@ Bspline* Net(int n, double scale, const std::function<void(double, double, doubl
   return BuildSurface(3, 3, n, n, pts);
 }
 
-// Diagonal of the box of both nets' control points: the size tolerances are shares of.
-double PairSize(const Bspline* a, const Bspline* b) {
-  double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
-  for (const Bspline* s : {a, b})
-    for (int i = 0; i < NumCtrlU(s) * NumCtrlV(s); ++i) {
-      const double p[3] = {s->X[0][i], s->Y[0][i], s->Z[0][i]};
-      for (int q = 0; q < 3; ++q) {
-        lo[q] = std::fmin(lo[q], p[q]);
-        hi[q] = std::fmax(hi[q], p[q]);
-      }
-    }
-  return std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
-}
-
 struct Result {
   int branches = 0;
   double worst = 0.0;  // largest distance of a sample from the other surface, per pair size
@@ -57,7 +44,7 @@ struct Result {
 // the surfaces.
 Result Measure(Bspline* s1, Bspline* s2, int samples = 300) {
   Result r;
-  const double size = PairSize(s1, s2);
+  const double size = shapes::PairSize(s1, s2);
   BsplineList* out = nullptr;
   EXPECT_EQ(CreateSrfSrfIntersectionCurves(s1, s2, &out), 1);
   r.branches = GetNumCurvePieces(out) / 2;
