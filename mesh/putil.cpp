@@ -1351,11 +1351,12 @@ class TriangleGrid {
     }
     const long ncells = static_cast<long>(dims_[0]) * dims_[1] * dims_[2];
     start_ = CallocArray<int32_t>(ncells + 1);
-    if (!start_) return false;
+    boxes_ = MallocArray<double>(6, n);
+    if (!start_ || !boxes_) return false;
+    for (int i = 0; i < n; ++i) Box(i, boxes_ + 6L * i);
     for (int pass = 0; pass < 2; ++pass) {
       for (int i = 0; i < n; ++i) {
-        double b[6];
-        Box(i, b);
+        const double* b = boxes_ + 6L * i;
         int c0[3], c1[3];
         for (int k = 0; k < 3; ++k) c0[k] = CellOf(b[k], k), c1[k] = CellOf(b[3 + k], k);
         for (int z = c0[2]; z <= c1[2]; ++z)
@@ -1389,8 +1390,7 @@ class TriangleGrid {
       if (above > 0) outside += above * above;
     }
     double best = HUGE_VAL;
-    const int reach = std::max({dims_[0], dims_[1], dims_[2]});
-    for (int r = 0; r <= reach; ++r) {
+    for (int r = 0;; ++r) {
       for (int z = c[2] - r; z <= c[2] + r; ++z)
         for (int y = c[1] - r; y <= c[1] + r; ++y)
           for (int x = c[0] - r; x <= c[0] + r; ++x) {
@@ -1398,15 +1398,29 @@ class TriangleGrid {
             if (x < 0 || y < 0 || z < 0 || x >= dims_[0] || y >= dims_[1] || z >= dims_[2]) continue;
             const long cell = Index(x, y, z);
             for (int32_t at = start_[cell]; at < start_[cell + 1]; ++at) {
+              // A triangle whose box lies no nearer than the best so far cannot be nearer.
+              const double* box = boxes_ + 6L * items_[at];
+              double gap = 0;
+              for (int k = 0; k < 3; ++k) {
+                const double g = std::max({box[k] - p[k], p[k] - box[3 + k], 0.0});
+                gap += g * g;
+              }
+              if (!(gap < best)) continue;
               double a[3], b[3], cc[3], foot[3], d2, s, t;
               TrianglePoints(m_, m_->tri[tris_[items_[at]]], a, b, cc);
               TriangPntMinDistSq(p, a, b, cc, foot, &d2, &s, &t);
               best = std::min(best, d2);
             }
           }
-      // Every point of a cell beyond this shell lies at least r cells from p's foot on the box.
-      const double beyond = r * cell_;
-      if (best <= outside + beyond * beyond) break;
+      // Every point of a cell beyond this shell lies farther from p's foot on the grid's box than
+      // the nearest side of the shell with cells beyond it (none left: all were seen).
+      double beyond = HUGE_VAL;
+      for (int k = 0; k < 3; ++k) {
+        const double foot = std::clamp(p[k], lo_[k], lo_[k] + dims_[k] * cell_);
+        if (c[k] - r > 0) beyond = std::min(beyond, foot - (lo_[k] + (c[k] - r) * cell_));
+        if (c[k] + r < dims_[k] - 1) beyond = std::min(beyond, lo_[k] + (c[k] + r + 1) * cell_ - foot);
+      }
+      if (beyond == HUGE_VAL || best <= outside + beyond * beyond) break;
     }
     return best;
   }
@@ -1431,6 +1445,7 @@ class TriangleGrid {
   int dims_[3] = {1, 1, 1};
   int32_t* start_ = nullptr;
   int32_t* items_ = nullptr;
+  double* boxes_ = nullptr;  // per triangle: min x, y, z, max x, y, z
 };
 
 // The largest distance of the points of triangles `from` (nfrom of them) from the triangles of
@@ -1770,8 +1785,9 @@ bool CountDecimation::BoundaryMayMove(int v, int newCount) {
   return true;
 }
 
-// The result's distance from the original, measured both ways by sampling each surface at about
-// the original's edge length against the other's triangles; false when memory runs out.
+// The result's distance from the original, measured both ways: the result sampled at about the
+// original's edge length against the original's triangles, the original's points against the
+// result's triangles; false when memory runs out.
 bool CountDecimation::MeasureError(double* maxError) {
   TrackingScope scope;
   int32_t* result = MallocArray<int32_t>(std::max(live_, 1));
@@ -1784,8 +1800,20 @@ bool CountDecimation::MeasureError(double* maxError) {
   const double spacing = std::sqrt(edgeNorm_);
   TriangleGrid onOriginal, onResult;
   if (!onOriginal.Build(m_, original_, noriginal_) || !onResult.Build(m_, result, nresult)) return false;
-  *maxError = std::max(LargestDistance(m_, result, nresult, onOriginal, spacing),
-                       LargestDistance(m_, original_, noriginal_, onResult, spacing));
+  // The original's triangles are the fine ones: its points stand for it.
+  unsigned char* seen = CallocArray<unsigned char>(m_->npts);
+  if (!seen) return false;
+  double worst = 0;
+  for (int i = 0; i < noriginal_; ++i)
+    for (int32_t v : m_->tri[original_[i]].v) {
+      if (seen[v]) continue;
+      seen[v] = 1;
+      double p[3];
+      GetCldPoint(m_, v, p);
+      const double d2 = onResult.DistSq(p);
+      if (std::isfinite(d2)) worst = std::max(worst, d2);
+    }
+  *maxError = std::max(LargestDistance(m_, result, nresult, onOriginal, spacing), std::sqrt(worst));
   return true;
 }
 
