@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bspline/bsvalid.h"
+#include "bspline/cclone.h"
 #include "bspline/kinsert.h"
 #include "bspline/knots.h"
 #include "bspline/sfree.h"
@@ -34,6 +35,12 @@ void Point(const Cloud* cloud, int i, double p[3]) {
 // precision coordinates (7 digits), so a finer tolerance only adds knots until the points are
 // interpolated.
 constexpr double kFinestRelativeTol = 1e-6;
+// The knot search stops when the largest deviation has not fallen below kStallFall of the best
+// one while the interior knots grew by as many as the best fit had (at least kStallKnots): on
+// smooth data a cubic's error falls by about 16 when the knots double, while on noise they only
+// chase single points.
+constexpr double kStallFall = 0.5;
+constexpr int kStallKnots = 10;
 
 // The median of the n values (the mean of the two middle ones for an even count); the values
 // are reordered.
@@ -471,7 +478,7 @@ namespace {
 Bspline* SearchKnots(Cloud* cloud, Bspline* startCurve, double spacing, double* t,
                      int nCorrection, int nWeighting, int closed, int degree, double roughness,
                      double tension, double sigma, int mode, double tol, double fraction,
-                     double* fitMaxSq) {
+                     bool exactPoints, double* fitMaxSq) {
   const int n = cloud->npts, p = degree;
   TrackingScope scope;
   int* marks = CallocArray<int>(n);
@@ -527,8 +534,32 @@ Bspline* SearchKnots(Cloud* cloud, Bspline* startCurve, double spacing, double* 
       if (!startCurve) knotsFromMarks();
     }
   }
+  // The deviation no longer falling: the tolerance lies at or below the noise of the points,
+  // and further knots only chase it towards the interpolant. The best fit is kept.
+  // The refit's point weighting is not repeated after an insertion, so the plain fits are
+  // compared from the first insertion on.
+  Owned<Bspline, FreeBspline> bestCurve;
+  double bestSq = 0.0;
+  int bestKnots = curve->interiorU;
+  bool stalled = false, inserted = false;
+  // Exact samples that need knots at more than half of them are as well served by their
+  // interpolant, which is taken at once.
+  const int lastKnots = exactPoints ? std::min(n - 4, n / 2) : n - 4;
   while (!ok) {
-    if (curve->interiorU >= n - 4) break;
+    if (curve->interiorU >= lastKnots) break;
+    if (!inserted) {
+      inserted = true;
+    } else if (!bestCurve || maxSq < kStallFall * kStallFall * bestSq) {
+      bestSq = maxSq;
+      bestKnots = curve->interiorU;
+      TrackingScope own;  // the copy is this search's, held and freed by bestCurve
+      bestCurve.reset(CopyCurveBspline(curve.get()));
+      if (!bestCurve || KernelFailed()) return nullptr;
+      own.keep();
+    } else if (!exactPoints && curve->interiorU - bestKnots > std::max(kStallKnots, bestKnots)) {
+      stalled = true;
+      break;
+    }
     if (user_break()) return nullptr;
     // The span of the worst point; a worst point at the domain start lies in the first span.
     const int last = NumCtrlU(curve.get());
@@ -553,7 +584,13 @@ Bspline* SearchKnots(Cloud* cloud, Bspline* startCurve, double spacing, double* 
     ok = fitAndCheck();
     if (ok < 0) return nullptr;
   }
-  if (!ok) {
+  if (stalled) {
+    curve.reset(bestCurve.release());
+    maxSq = bestSq;
+    InfoMessageFormat(MSGstr("The deviation stopped falling at %d control points: the tolerance lies at or below the "
+                               "noise of the points"),
+                        NumCtrlU(curve.get()));
+  } else if (!ok) {
     curve.reset(InterpCurve3(cloud, closed ? 1 : 0, p));
     if (!curve) return nullptr;
     maxSq = 0.0;
@@ -583,7 +620,7 @@ namespace {
 Bspline* KnotSearchAtUnitSize(Cloud* cloud, Bspline* startCurve, double spacing, double* t,
                               int nCorrection, int nWeighting, int closed, int degree,
                               double roughness, double tension, double sigma, int mode,
-                              double tol, double fraction, double* deviation) {
+                              double tol, double fraction, bool exactPoints, double* deviation) {
   if (!cloud || !t || cloud->npts < 2 || !cloud->x || !cloud->y || !cloud->z || degree < 1 ||
       degree > kMaxSplineDegree)
     return nullptr;
@@ -611,7 +648,7 @@ Bspline* KnotSearchAtUnitSize(Cloud* cloud, Bspline* startCurve, double spacing,
   Owned<Bspline, FreeBspline> c(SearchKnots(copy.get(), startCurve, spacing / unit, t, nCorrection,
                                             nWeighting, closed, degree, roughness, tension, sigma,
                                             mode, std::max(tol / unit, kFinestRelativeTol),
-                                            fraction, &maxSq));
+                                            fraction, exactPoints, &maxSq));
   if (!c) return nullptr;
   double** rows[3] = {c->X, c->Y, c->Z};
   const int N = NumCtrlU(c.get());
@@ -632,7 +669,7 @@ Bspline* OptimalKnotVect(Cloud* cloud, Bspline* startCurve, double spacing, doub
                          int mode, double tol, double fraction) {
   double deviation = 0.0;
   Bspline* c = KnotSearchAtUnitSize(cloud, startCurve, spacing, t, nCorrection, nWeighting, closed,
-                                    degree, roughness, tension, sigma, mode, tol, fraction,
+                                    degree, roughness, tension, sigma, mode, tol, fraction, false,
                                     &deviation);
   if (c) ShowCurveFitStatus(NumCtrlU(c), deviation);
   return c;
@@ -640,7 +677,7 @@ Bspline* OptimalKnotVect(Cloud* cloud, Bspline* startCurve, double spacing, doub
 
 Bspline* FitToToleranceMeasured(Cloud* cloud, Bspline* startCurve, double tol, double spacing,
                                 int closed, int degree, int* status, int mode, double fraction,
-                                double* deviation) {
+                                double* deviation, bool exactPoints) {
   *deviation = 0.0;
   if (!cloud) return nullptr;
   if (startCurve) {
@@ -673,7 +710,7 @@ Bspline* FitToToleranceMeasured(Cloud* cloud, Bspline* startCurve, double tol, d
   // The parameters are normalised exactly when the points have a length.
   if (t[work->npts - 1] == 1.0)
     return KnotSearchAtUnitSize(work, startCurve, spacing, t, 15, 15, closed, degree, 1e6, 0.0, 0.1,
-                                mode, tol, fraction, deviation);
+                                mode, tol, fraction, exactPoints, deviation);
   return InterpCurve3(cloud, closed ? 1 : 0, degree);
 }
 

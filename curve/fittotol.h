@@ -52,7 +52,11 @@ int RefitCurve3(Cloud* cloud, Bspline* curve, double* t, int nCorrection, double
 // first fit, one RefitCurve3, then knots one by one at the cloud point nearest the middle of the
 // worst point's span (never a point used before) until the check of mode (0 largest deviation,
 // 1 mean, 2 the fraction of points within tol) passes; when knots run out, the interpolant of
-// the points. umin and umax are not read (the domain is [0, 1]). Null on a user break, when
+// the points. A tolerance at or below the noise of the points is met only by chasing single
+// points: once the check's deviation has not halved while the interior knots grew by as many as
+// the best fit had (at least 10), the search stops, hands back that best fit (outside tol) and
+// says so in a message ("The deviation stopped falling at N control points: ..."). umin and umax
+// are not read (the domain is [0, 1]). Null on a user break, when
 // memory ran out, or when a fit failed.
 Bspline* OptimalKnotVect(Cloud* cloud, Bspline* startCurve, double spacing, double* t,
                          int nCorrection, int nWeighting, double umin, double umax, int closed,
@@ -69,9 +73,12 @@ Bspline* FitToTolerance(Cloud* cloud, Bspline* startCurve, double tol, double sp
                         double fraction);
 // FitToTolerance without the status message: *deviation receives what the message would show
 // (the returned curve's largest distance from the points, by the check of mode; 0 otherwise).
+// exactPoints: the points are exact samples of a curve (no noise beyond their rounding), so the
+// knot search never stops where the deviation stalls, and a fit that would need knots at more
+// than half of the points is their interpolant.
 Bspline* FitToToleranceMeasured(Cloud* cloud, Bspline* startCurve, double tol, double spacing,
                                 int closed, int degree, int* status, int mode, double fraction,
-                                double* deviation);
+                                double* deviation, bool exactPoints = false);
 // The status line of the fits: "Control points = nCtrl, Maximum deviation = deviation".
 void ShowCurveFitStatus(int nCtrl, double deviation);
 // Every cloud fitted as OptimalKnotVect does with the start curve's closed flag, degree and

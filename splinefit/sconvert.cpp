@@ -32,7 +32,9 @@
 #include "foundation/mathmat.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 #include "foundation/vec3.h"
+#include "platform/tstubs.h"
 #include "shrinkwrap/platefit.h"
 #include "splinefit/aspline.h"
 #include "splinefit/gspline.h"
@@ -1423,8 +1425,25 @@ double DenseTwoWayDeviation(Bspline* a, Bspline* b) {
 // The fit to tolerance of the curve's samples; a 3D fit is then measured densely against the
 // curve and, while it misses, fitted again with the tolerance tightened by the miss. The status
 // line shows the returned fit's measured deviation once.
-Bspline* ApproximateCurve(const Bspline* curve, double tol, int degree) {
+//
+// A space curve is sampled, fitted and measured in its control points' unit frame
+// (foundation/unitfrm) and the fit mapped back: single-precision samples taken where the curve
+// lies, far from the origin, would be rounded by more than the tolerance. A fit still outside the
+// tolerance after the last round is refused, with the deviation it reached named.
+Bspline* ApproximateCurve(const Bspline* original, double tol, int degree) {
   if (degree < 1 || degree > kMaxSplineDegree) return nullptr;
+  const bool space = original->dimension == 3;
+  UnitFrame frame = IdentityUnitFrame();
+  Owned<Bspline, FreeBspline> unitCurve;
+  const Bspline* curve = original;
+  if (space) {
+    frame = UnitFrameOfPoints(original->X[0], original->Y[0], original->Z[0], NumCtrlU(original), false);
+    unitCurve.reset(CopyCurveBspline(const_cast<Bspline*>(original)));
+    if (!unitCurve || KernelFailed()) return nullptr;
+    PointsToUnitFrame(frame, unitCurve->X[0], unitCurve->Y[0], unitCurve->Z[0], NumCtrlU(original));
+    curve = unitCurve.get();
+    tol /= frame.size;
+  }
   int samplesPerSpan = 2 * curve->degreeU + 2;
   Owned<Cloud, FreeCloud> cloud(CurveSampleCloud(curve, samplesPerSpan));
   if (!cloud) return nullptr;
@@ -1439,7 +1458,6 @@ Bspline* ApproximateCurve(const Bspline* curve, double tol, int degree) {
       L += std::hypot(cloud->x[i] - cloud->x[i - 1], cloud->y[i] - cloud->y[i - 1],
                       cloud->z[i] - cloud->z[i - 1]);
   }
-  const bool space = curve->dimension == 3;
   // The single-precision samples carry about seven digits of the curve's size.
   const double floorTol = 1e-6 * VecDist3(lo, hi);
   if (space && tol < floorTol) tol = floorTol;
@@ -1455,7 +1473,7 @@ Bspline* ApproximateCurve(const Bspline* curve, double tol, int degree) {
     Owned<Bspline, FreeBspline> fit(
         interpolant ? InterpCurve3(cloud.get(), closed, degree)
                     : FitToToleranceMeasured(cloud.get(), nullptr, fitTol, 0.1 * L, closed, degree,
-                                             &status, 0, 0.8, &dev));
+                                             &status, 0, 0.8, &dev, true));
     if (!fit || KernelFailed()) return nullptr;
     interpolant = dev == 0.0 && NumCtrlU(fit.get()) >= cloud->npts;
     if (space) {
@@ -1478,6 +1496,17 @@ Bspline* ApproximateCurve(const Bspline* curve, double tol, int degree) {
       break;
     }
     fitTol = std::max(floorTol, fitTol * std::min(0.9, 0.9 * tol / dev));
+  }
+  if (space) {
+    PointsFromUnitFrame(frame, best->X[0], best->Y[0], best->Z[0], NumCtrlU(best.get()));
+    bestDev *= frame.size;
+    tol *= frame.size;
+    if (bestDev > tol) {
+      InfoMessageFormat(MSGstr("Curve approximation: tolerance %S not reached, the closest fit deviates %S"),
+                        ScribedZKDistanceText(tol), ScribedZKDistanceText(bestDev));
+      SetKernelError(-2);
+      return nullptr;
+    }
   }
   if (curve->dimension == 2 && !Reconnect(curve, best.get())) return nullptr;
   ShowCurveFitStatus(NumCtrlU(best.get()), bestDev);

@@ -378,3 +378,44 @@ TEST_F(FitToToleranceTest, RefusalsAndTheFinestToleranceAtEverySize) {
   // few knots.
   for (int s = 0; s < 5; ++s) EXPECT_NEAR(nCtrl[s], nCtrl[2], 0.05 * nCtrl[2]) << scales[s];
 }
+
+namespace {
+
+// A straight run of points off their line by a normal noise of sigma in every coordinate: a
+// tolerance of 1.7 sigma is below what a smooth curve can meet at every point (a quarter of the
+// points lie further from the line), and knots only chase single points. The search stops once
+// the deviation no longer falls, hands back the best fit (a few control points, close to the
+// line) and says why, the same at every size.
+TEST_F(FitToToleranceTest, ToleranceBelowTheNoiseStopsWhenTheDeviationNoLongerFalls) {
+  const int n = 800;
+  const double sigma = 1e-3;
+  std::mt19937 rng(3);
+  std::normal_distribution<double> N(0.0, sigma);
+  std::vector<double> pts;
+  for (int i = 0; i < n; ++i) {
+    const double s = double(i) / (n - 1);
+    pts.insert(pts.end(), {s + N(rng), 0.5 * s + N(rng), 0.2 * s + N(rng)});
+  }
+  int atUnit = 0;
+  for (double scale : {1.0, 1e-6, 1e6}) {
+    CloudOwner cloud(CloudOf(pts, scale));
+    const size_t before = Messages().size();
+    Owned<Bspline, FreeBspline> c(
+        FitToTolerance(cloud.get(), nullptr, 1.7 * sigma * scale, 0.1 * scale, 0, 3, 0, 0, 0, nullptr, 0, 0));
+    ASSERT_TRUE(c) << scale;
+    if (scale == 1.0) atUnit = NumCtrlU(c.get());
+    EXPECT_EQ(NumCtrlU(c.get()), atUnit) << scale;
+    EXPECT_LT(NumCtrlU(c.get()), 40) << scale;
+    const std::string shown = Messages().substr(before);
+    EXPECT_NE(shown.find("stopped falling"), std::string::npos) << shown;
+    // Within a few sigma of the line everywhere.
+    for (int i = 0; i <= 100; ++i) {
+      double P[3];
+      Eval3DPointOnCurve3Coord(c.get(), c->umin + (c->umax - c->umin) * i / 100, 0, P);
+      const double s = (P[0] + 0.5 * P[1] + 0.2 * P[2]) / 1.29;
+      EXPECT_LT(std::hypot(P[0] - s, P[1] - 0.5 * s, P[2] - 0.2 * s), 3 * sigma * scale) << scale;
+    }
+  }
+}
+
+}  // namespace

@@ -273,6 +273,63 @@ TEST_F(Approximate, CurveFitsMeetTheirToleranceBetweenSamplesAtEverySize) {
     EXPECT_LE(dev, tol) << k.scale << " " << k.relTol;
     const std::string shown = Messages().substr(before);
     EXPECT_EQ(shown.find("Control points = "), shown.rfind("Control points = ")) << "one message";
-    EXPECT_NEAR(ShownDeviation(shown), dev, 1e-2 * dev) << k.scale << " " << k.relTol;
+    // The fit's own dense measure takes single-precision samples: good to 1e-7 of the size.
+    EXPECT_NEAR(ShownDeviation(shown), dev, 1e-2 * dev + 1e-7 * size) << k.scale << " " << k.relTol;
+  }
+}
+
+namespace {
+
+// Control points on two turns of a helix of radius 0.5 size rising by the size, at the origin or
+// moved by (1e4, -6e3, 3.5e3) x the size.
+Bspline* TwoTurnHelix(double size, bool far) {
+  std::vector<double> pts;
+  const double o[3] = {far ? 1e4 * size : 0.0, far ? -6e3 * size : 0.0, far ? 3.5e3 * size : 0.0};
+  for (int i = 0; i < 30; ++i) {
+    const double a = 4 * M_PI * i / 29;
+    pts.insert(pts.end(), {o[0] + 0.5 * size * std::cos(a), o[1] + 0.5 * size * std::sin(a), o[2] + size * i / 29});
+  }
+  return BuildCurve(3, 3, pts);
+}
+
+}  // namespace
+
+// A two-turn helix approximated at 1e-5 of its size, at sizes 1e-6 and 1e6, at the origin and
+// moved 1e4 x its size away: within the tolerance measured densely both ways, with the same
+// number of control points everywhere.
+TEST_F(Approximate, HelixHoldsItsToleranceFarFromTheOrigin) {
+  const GridFitParams prm = Plain();
+  int atOrigin = -1;
+  for (double size : {1e-6, 1e6})
+    for (bool far : {false, true}) {
+      BsplineKeeper keep;
+      Bspline* c = keep(TwoTurnHelix(size, far));
+      const double tol = 1e-5 * size * std::sqrt(2.0);  // the box diagonal is about sqrt 2 x size
+      Bspline* a = keep(ApproximateBspline(c, tol, 3, 0, &prm));
+      ASSERT_NE(a, nullptr) << size << " " << far;
+      const double dev = std::max(OneWayDeviation(a, c), OneWayDeviation(c, a));
+      EXPECT_LE(dev, tol) << size << " " << far;
+      if (atOrigin < 0) atOrigin = NumCtrlU(a);
+      EXPECT_NEAR(NumCtrlU(a), atOrigin, 2) << size << " " << far;
+    }
+}
+
+// A zigzag of straight pieces cannot be followed by a cubic within 1e-5 of its size at its
+// corners: refused with the error state and a message naming the deviation reached, never
+// handed back as a fit, at the origin and far from it.
+TEST_F(Approximate, UnreachableToleranceIsRefusedWithTheReachableOne) {
+  const GridFitParams prm = Plain();
+  for (double move : {0.0, 1e4}) {
+    BsplineKeeper keep;
+    std::vector<double> pts;
+    for (int i = 0; i < 5; ++i) pts.insert(pts.end(), {move + 0.25 * i, -move + 0.2 * (i % 2), 0.5 * move});
+    Bspline* c = keep(BuildCurve(1, 3, pts));
+    const size_t before = Messages().size();
+    Bspline* a = keep(ApproximateBspline(c, 1e-5, 3, 0, &prm));
+    EXPECT_EQ(a, nullptr) << move;
+    EXPECT_TRUE(KernelFailedNow()) << move;
+    const std::string shown = Messages().substr(before);
+    EXPECT_NE(shown.find("not reached, the closest fit deviates"), std::string::npos) << shown;
+    ClearKernelError();
   }
 }
