@@ -26,18 +26,28 @@ void SAAStubReset();
 
 // Adds a surface to the scene; returns its element index.
 int SAAStubAddSurface(const SAAStubSurface& surface);
+// The surface of an element index, as the plug-in last wrote it (the reference stays valid until
+// the next SAAStubAddSurface or SAAStubReset).
 SAAStubSurface& SAAStubSurfaceAt(int element);
+// Surfaces in the scene.
 int SAAStubSurfaceCount();
 // The element record under which the surface is picked.
 SAA_Elem SAAStubElement(int element);
 
+// A new custom context, without picks, custom values or dialog items.
 SAA_CustomContext SAAStubCreateContext();
+// Adds an element to the context's picks (its results).
 void SAAStubPick(SAA_CustomContext ctx, int element);
+// The pick SAA_customContextGetCurrentResultIndex reports as changed.
 void SAAStubSetCurrentResult(SAA_CustomContext ctx, int index);
+// Defines a custom value of the effect: a state (switch) or a float. A name never defined
+// answers SAA_ERR_NOT_FOUND.
 void SAAStubSetCustomState(SAA_CustomContext ctx, const std::string& name, short value);
 void SAAStubSetCustomFloat(SAA_CustomContext ctx, const std::string& name, float value);
+// The instance data the plug-in registered for the context (null when none).
 void* SAAStubInstanceData(SAA_CustomContext ctx);
 
+// Sets a dialog item of the context's effect dialog, as the user would before pressing OK.
 void SAAStubSetDialogState(SAA_CustomContext ctx, int item, short value);
 void SAAStubSetDialogFloat(SAA_CustomContext ctx, int item, float value);
 // Calls the OK callback registered for the context; -1 when none is registered.

@@ -19,15 +19,19 @@ struct StubThermometer {
   int open;        // 1 while displayed
   int outOfRange;  // values set outside 0..100
 };
+// The thermometer's calls and state so far.
 StubThermometer StubGetThermometer();
 
 // user_break answers `on` from now on.
 void StubSetUserBreak(int on);
 // user_break answers 0 for the next n - 1 polls and 1 from the n-th poll on (n < 1: never).
 void StubBreakAfterPolls(long n);
+// user_break calls so far.
 long StubUserBreakPolls();
 
+// YesNoPrompt answers `answer` from now on (1 until set).
 void StubSetYesNoAnswer(int answer);
+// EmptyTrash calls so far.
 long StubEmptyTrashCount();
 
 struct StubRegAnimation {
@@ -36,6 +40,7 @@ struct StubRegAnimation {
   int frames;       // RegAnimation calls
   double last[4][4];  // the last matrix shown
 };
+// The registration display's calls so far and the last motion shown.
 StubRegAnimation StubGetRegAnimation();
 // Every frame RegAnimation shows is also handed to sink (null: none), for tests that check each
 // one.

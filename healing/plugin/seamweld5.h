@@ -41,6 +41,8 @@ struct SeamWeldInstance {
   int updateCount;
 };
 
+// The four entry points the host calls (docs/host.md). Each returns 0, 95 for the plug-in's own
+// failure (after a message on standard error), or the status of a host call that failed.
 extern "C" {
 __attribute__((visibility("default"))) int initSeamWeld(SAA_CustomContext ctx);
 __attribute__((visibility("default"))) int editSeamWeld(SAA_CustomContext ctx);
@@ -48,8 +50,14 @@ __attribute__((visibility("default"))) int updateSeamWeld(SAA_CustomContext ctx)
 __attribute__((visibility("default"))) int cleanupSeamWeld(SAA_CustomContext ctx);
 }
 
+// The dialog's OK: reads the dialog's items into the instance and rebuilds the topology; 0, 95 or
+// a host status.
 int OkCallback(SAA_Dialog dialog, int ignored, void* instance);
+// Reads the custom values into the instance: a switch the effect does not define is off, a
+// tolerance it does not define gives 95 with a message naming it; a failing host call returns
+// its status. 0 when every value was read.
 int Getvalues(SAA_CustomContext ctx, SeamWeldInstance* instance);
+// 95 when two of the n picks name the same surface (their first three words agree), else 0.
 int CheckArgs(int n, const SAA_Elem* picks);
 
 // One run: converts every pick (SAA2ZK) and inverts its deformation matrix, then builds the
@@ -83,4 +91,6 @@ int ZK2SAA(const SAA_Scene* scene, const Bspline* srf, const SAA_Elem* element, 
 
 // Writes the text of a result code (0 to -6) into a 256-character buffer; 95 for other codes.
 int GetHealingCodeString(int code, char* text);
+// Prints the per-side report of n surfaces (result columns: sides u-min, v-min, u-max, v-max);
+// 95 for a null argument or n below 1, else 0.
 int PrintHealingResult(char** names, int n, int** result);

@@ -543,52 +543,66 @@ CreaseHold HealNoisyChain(const CadOptions& o, Turns turns = Turns::kNone, CadSh
   return out;
 }
 
-// Noise of 1e-3 of the size on every point or on the boundary rows: the crease's sides, one row
-// after the stitch and each turned back towards its own noisy start normal, left its angle up
-// to 1.8 degrees off its start at 100 points along and 8 to 14 at 258 (a third of its samples
-// more than a degree off); now within a degree at every sample between a tenth and nine tenths,
-// within 0.8 at 258 (the solve cut off before it settled left seed 2 on every point 1.13 off)
-// and 0.12 at 100.
-TEST_F(CadStitch, NoisyStripChainCreaseKeepsItsAngleAlongItsLength) {
-  struct Case {
-    int longCount;
-    unsigned seed;
-    bool rows;
-  };
-  for (const Case& c : {Case{100, 3, true}, Case{258, 1, false}, Case{258, 2, false}}) {
-    CadOptions o = Noisy(c.longCount, 1e-3, c.seed, 1.0, c.rows);
-    const CreaseHold h = HealNoisyChain(o);
-    const std::string which = std::to_string(c.longCount) + " seed " + std::to_string(c.seed) + (c.rows ? " rows" : "");
-    EXPECT_EQ(h.creases, 1) << which;
-    EXPECT_EQ(h.over, 0) << which << ", worst " << h.worst << " degrees off";
-    EXPECT_LE(h.worst, c.longCount > 100 ? 0.75 : 0.05) << which;
-  }
+// Noise of 1e-3 of the size on every point or on the boundary rows: the crease's sides are turned
+// back towards their own noisy start normals after the stitch, and the crease keeps its angle
+// within a degree at every sample between a tenth and nine tenths of its length (0.75 degree at
+// 258 along, 0.05 at 100). One seed per case, each a long heal under the sanitizers.
+namespace {
+
+struct ChainCase {
+  int longCount;
+  unsigned seed;
+  bool rows;
+};
+
+class NoisyChainCrease : public CadStitch, public testing::WithParamInterface<ChainCase> {};
+
+TEST_P(NoisyChainCrease, KeepsItsAngleAlongItsLength) {
+  const ChainCase& c = GetParam();
+  const CreaseHold h = HealNoisyChain(Noisy(c.longCount, 1e-3, c.seed, 1.0, c.rows));
+  EXPECT_EQ(h.creases, 1);
+  EXPECT_EQ(h.over, 0) << "worst " << h.worst << " degrees off";
+  EXPECT_LE(h.worst, c.longCount > 100 ? 0.75 : 0.05);
 }
 
-// The noise turned the last short step of a boundary row round at a clamped end (the end's
-// normals 90 to 110 degrees from the strip's): closing the seams turns the end back in line,
-// and the heal took that for a fold of its own and put the strips back where they began,
-// cascading along the chain (every seam open at seed 7 on every point, two of five at seed 3 on
-// every point, three at seed 8 on the boundary rows). Every seam closes now, within 3 x its gap;
-// the 45-degree crease keeps its angle within a degree, and no normal turns over but at a kink
-// the chain came with, left in line with its neighbours and less kinked than it came. With seed 8
-// on every point the last strip's end turned back whole, its sites 87 to 95 degrees: those that
-// only came near turning over were taken for sites the heal left in place, and the strip went
-// back (one seam open). With seeds 3 and 12 on the boundary rows the closed row's short last step
-// pointed across the seam and turned a corner's normal over (the sharpest turn near it 46.0 ->
-// 78.5 and 27.2 -> 65.9 degrees), and two strips and one went back: healed again with the rows'
-// ends laid in line, every seam closes.
-TEST_F(CadStitch, NoisyStripChainFoldedEndsTurnBackAndClose) {
-  for (const Seeded& c :
-       {Seeded{3, false}, Seeded{7, false}, Seeded{8, true}, Seeded{8, false}, Seeded{3, true}, Seeded{12, true}}) {
-    const std::string which = "seed " + std::to_string(c.seed) + (c.rows ? " rows" : "");
-    SCOPED_TRACE(which);
-    const CreaseHold h =
-        HealNoisyChain(Noisy(258, 1e-3, c.seed, 1.0, c.rows), c.seed == 8 && !c.rows ? Turns::kEndsUndone : Turns::kFoldsUndone);
-    EXPECT_EQ(h.creases, 1) << which;
-    EXPECT_EQ(h.over, 0) << which << ", worst " << h.worst << " degrees off";
-  }
+INSTANTIATE_TEST_SUITE_P(CadStitch, NoisyChainCrease,
+                         testing::Values(ChainCase{100, 3, true}, ChainCase{258, 1, false}, ChainCase{258, 2, false}),
+                         [](const testing::TestParamInfo<ChainCase>& i) {
+                           return "along" + std::to_string(i.param.longCount) + "_seed" + std::to_string(i.param.seed) +
+                                  (i.param.rows ? "_rows" : "");
+                         });
+
+}  // namespace
+
+// The noise turns the last short step of a boundary row round at a clamped end (the end's normals
+// 90 to 110 degrees from the strip's), and closing the seams turns the end back in line: that is
+// no fold of the heal's, so the strips must not go back to their start. Where the closed row's
+// short last step points across the seam and turns a corner's normal over, the heal is done again
+// with the rows' ends laid in line. Every seam closes within 3 x its gap, the 45-degree crease
+// keeps its angle within a degree, and no normal turns over but at a kink the chain came with,
+// left in line with its neighbours and less kinked than it came. One seed per case.
+namespace {
+
+std::string SeededName(const testing::TestParamInfo<Seeded>& i) {
+  return "seed" + std::to_string(i.param.seed) + (i.param.rows ? "_rows" : "");
 }
+
+class NoisyChainFoldedEnds : public CadStitch, public testing::WithParamInterface<Seeded> {};
+
+TEST_P(NoisyChainFoldedEnds, TurnBackAndClose) {
+  const Seeded& c = GetParam();
+  const CreaseHold h =
+      HealNoisyChain(Noisy(258, 1e-3, c.seed, 1.0, c.rows), c.seed == 8 && !c.rows ? Turns::kEndsUndone : Turns::kFoldsUndone);
+  EXPECT_EQ(h.creases, 1);
+  EXPECT_EQ(h.over, 0) << "worst " << h.worst << " degrees off";
+}
+
+INSTANTIATE_TEST_SUITE_P(CadStitch, NoisyChainFoldedEnds,
+                         testing::Values(Seeded{3, false}, Seeded{7, false}, Seeded{8, true}, Seeded{8, false},
+                                         Seeded{3, true}, Seeded{12, true}),
+                         SeededName);
+
+}  // namespace
 
 // The tube's halves at 258 points along, noise of 1e-3 of the size: the noise turns the short last
 // step of a row round at a clamped end, and closing the seam turns the end's normals back. The
@@ -674,25 +688,32 @@ TEST_F(CadStitch, NoisyTubeEndsCloseWhereTheHealSharpensNoTurn) {
 }
 
 // The same on the strip chain, whose crease keeps its angle between a tenth and nine tenths of its
-// length within 0.57 degree (seeds 13 and 15 on every point); at seed 4 on the boundary rows its
-// own strips heal as they did when two other seams stayed open: one sample of 1,632 ends 1.87
-// degrees off its start either way (the movement caps bind there: held nearer, more samples end
-// beyond a degree). Where the start's angle jumps between neighbouring samples, the least-squares
-// solve traded one for its neighbours and left it over a degree off (seed 22 on every point: 2
-// samples, 1.24; seed 26 on the boundary rows: 1, 1.07); what lies beyond 0.9 weighed more in a
-// last round, every sample ends within a degree.
-TEST_F(CadStitch, NoisyStripChainEndsCloseWhereTheHealSharpensNoTurn) {
-  struct Case {
-    Seeded s;
-    int over;
-    double worst;
-  };
-  for (const Case& c : {Case{{4, true}, 1, 1.9}, Case{{13, false}, 0, 0.6}, Case{{15, false}, 0, 0.6},
-                        Case{{22, false}, 0, 0.94}, Case{{26, true}, 0, 0.92}}) {
-    SCOPED_TRACE("seed " + std::to_string(c.s.seed) + (c.s.rows ? " rows" : ""));
-    const CreaseHold h = HealNoisyChain(Noisy(258, 1e-3, c.s.seed, 1.0, c.s.rows), Turns::kNoSharper);
-    EXPECT_EQ(h.creases, 1);
-    EXPECT_LE(h.over, c.over) << "worst " << h.worst << " degrees off";
-    EXPECT_LE(h.worst, c.worst);
-  }
+// length within a degree; at seed 4 on the boundary rows one sample of 1,632 ends 1.87 degrees
+// off its start, where the movement bound binds. One seed per case.
+namespace {
+
+struct ChainBound {
+  Seeded s;
+  int over;
+  double worst;
+};
+
+class NoisyChainEnds : public CadStitch, public testing::WithParamInterface<ChainBound> {};
+
+TEST_P(NoisyChainEnds, CloseWhereTheHealSharpensNoTurn) {
+  const ChainBound& c = GetParam();
+  const CreaseHold h = HealNoisyChain(Noisy(258, 1e-3, c.s.seed, 1.0, c.s.rows), Turns::kNoSharper);
+  EXPECT_EQ(h.creases, 1);
+  EXPECT_LE(h.over, c.over) << "worst " << h.worst << " degrees off";
+  EXPECT_LE(h.worst, c.worst);
 }
+
+INSTANTIATE_TEST_SUITE_P(CadStitch, NoisyChainEnds,
+                         testing::Values(ChainBound{{4, true}, 1, 1.9}, ChainBound{{13, false}, 0, 0.6},
+                                         ChainBound{{15, false}, 0, 0.6}, ChainBound{{22, false}, 0, 0.94},
+                                         ChainBound{{26, true}, 0, 0.92}),
+                         [](const testing::TestParamInfo<ChainBound>& i) {
+                           return "seed" + std::to_string(i.param.s.seed) + (i.param.s.rows ? "_rows" : "");
+                         });
+
+}  // namespace
