@@ -1101,6 +1101,11 @@ int SetHealStitchInfo(int n, int continuity, int bFixedSamples, double healGap, 
   if (!info) return -2;
   std::memset(static_cast<void*>(info), 0, sizeof(*info));
   info->continuity = continuity;
+  // HEALGAP halved (and HEALANGLE cut to three quarters, half above 2 degrees): the stitch
+  // measures at its own samples, while the report judges every seam against the user's targets
+  // from fresh samples, between the stitch's and after the stages that follow it; the margin
+  // keeps a seam the stitch calls closed within the targets there too. Every gapTol and angleTol
+  // below is this halved target, not the user's.
   info->gapTol = 0.5 * healGap;
   info->angleTol = healAngle <= 2.0 ? 0.75 * healAngle : 0.5 * healAngle;
   info->insertKnot = SIbInsertKnot;
@@ -1365,6 +1370,7 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
 
   int reason = 2;
   double finalGap = 0.0;
+  // info.gapTol is half the user's HEALGAP (SetHealStitchInfo says why).
   if (PositionalStitch(bs, info.continuity, info.gapTol, info.angleTol, info.insertKnot, info.bFixedSamples,
                        info.maxIter, info.samples, gainScale * info.stagnation, info.relTol, &reason, &finalGap,
                        pairedSampled) != 0)

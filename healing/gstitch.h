@@ -24,8 +24,8 @@ struct Cloud;
 // Options of one stitch, passed by value.
 struct GlobalStitchInfo {
   int continuity;      // given to the outer boundary: >= 0 held, -1 free
-  double gapTol;       // positional target of the stitch
-  double angleTol;     // angular target of the tangential heal, degrees
+  double gapTol;       // positional target of the stitch: half the user's HEALGAP in a heal
+  double angleTol;     // angular target of the tangential heal, degrees: 0.75 (0.5 above 2) of HEALANGLE
   int insertKnot;      // the wraps may insert knots
   int bFixedSamples;   // 1: the edge samples taken at the start serve the whole loop
   int maxIter;
