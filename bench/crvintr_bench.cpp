@@ -113,9 +113,9 @@ std::vector<Pair> BenchmarkPairs() {
   return pairs;
 }
 
-int Meetings(Bspline* a, Bspline* b) {
+int Meetings(Bspline* a, Bspline* b, int checkOverlap = 0) {
   CrvIntrList* list = nullptr;
-  CrvIntersect(a, b, &list, 0.0, 0);
+  if (CrvIntersect(a, b, &list, 1e-6, checkOverlap) == 99) return 99;
   if (!list) return -1;
   const int count = list->count;
   for (CrvIntrNode* n = list->first; n;) {
@@ -184,5 +184,49 @@ void BM_CrvIntersectGraphsAtScale(benchmark::State& state) {
   TimePairs(state, pairs);
 }
 BENCHMARK(BM_CrvIntersectGraphsAtScale)->DenseRange(-6, 6, 2);
+
+// The cubic pairs with the overlap test on (range 1) and off (0): the test's share of a query
+// on curves that only cross.
+void BM_CrvIntersectOverlapTestCost(benchmark::State& state) {
+  std::vector<Pair> pairs = BenchmarkPairs();
+  const int check = int(state.range(0));
+  size_t i = 0;
+  for (auto _ : state) {
+    Pair& p = pairs[i++ % pairs.size()];
+    benchmark::DoNotOptimize(Meetings(p.a, p.b, check));
+  }
+  for (Pair& p : pairs) {
+    FreeBspline(p.a);
+    FreeBspline(p.b);
+  }
+}
+BENCHMARK(BM_CrvIntersectOverlapTestCost)->Arg(0)->Arg(1);
+
+// Curves that overlap: a 16-point cubic against its own copy (range 0) and against the copy
+// cut at 0.3 and 0.8 and extended past its end by a line (range 1, a partial overlap), overlap
+// test off and on (range 1 of the second argument). Counters: meetings listed (99: overlap).
+void BM_CrvIntersectOverlapping(benchmark::State& state) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> Y(0.1, 0.9);
+  std::vector<double> ya(16);
+  for (double& y : ya) y = Y(rng);
+  Bspline* a = Graph(ya);
+  Bspline* b = Graph(ya);
+  if (state.range(0) == 1) {
+    // The copy's piece over [0.3, 1] followed by its tangent line, as one cubic of the knots
+    // refined: move the first control points off the curve so that only [0.3, 1] is shared.
+    for (int i = 0; i < 5; ++i) b->Y[0][i] += 0.3;
+  }
+  const double shift[3] = {0.3, -0.2, 0.1};
+  Move(a, 0.7, 0.4, 1.0, shift);
+  Move(b, 0.7, 0.4, 1.0, shift);
+  const int check = int(state.range(1));
+  const int found = Meetings(a, b, check);
+  for (auto _ : state) benchmark::DoNotOptimize(Meetings(a, b, check));
+  state.counters["meetings"] = found;
+  FreeBspline(a);
+  FreeBspline(b);
+}
+BENCHMARK(BM_CrvIntersectOverlapping)->Args({0, 0})->Args({0, 1})->Args({1, 0})->Args({1, 1});
 
 }  // namespace

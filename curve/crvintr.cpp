@@ -198,12 +198,34 @@ int GrevilleInterval(const CurveSide& c, double s, int i) {
   return j;
 }
 
+// Pieces whose boxes are both below this share of the size are not split further: a meeting
+// refined from their middle stands for the pair. Two crossings closer than this (which only
+// near-tangent curves have) may count once; overlapping curves cost a bounded number of pairs.
+const double kSmallestPiece = 1e-3;
+
+// Where two curves coincide: an interval on each (the second's in either order), both ends
+// listed as meetings.
+struct Stretch {
+  double a0, a1, b0, b1;
+};
+const int kMostStretches = 32;
+
+// An overlap: the curves within this share of their size of each other (round-off, well below
+// any gap of curves that merely cross at a small angle)...
+const double kOverlapGap = 1e-11;
+// ...over at least this share of their size. A crossing at an angle a keeps the curves that
+// close over 2 kOverlapGap / a of the size: below this length down to angles of 1e-9.
+const double kOverlapLength = 0.05;
+
 struct Search {
   CurveSide a, b;
   double size;     // the larger diagonal of the two curves' boxes
   double meetSq;   // squared gap below which a refined pair is a meeting
   int** marks;
   CrvIntrList* list;
+  Stretch* stretches;  // kMostStretches slots
+  int stretchCount;
+  bool stopAtOverlap;  // the caller asked for the overlap test: an overlap ends the search
 };
 
 // Pieces whose tangent cones share no direction, either way round, meet at most once: the chord
@@ -216,11 +238,51 @@ bool MeetAtMostOnce(const Search& s, double a0, double a1, double b0, double b1)
   return between > margin && M_PI - between > margin;
 }
 
-bool AlreadyListed(const CrvIntrList* list, double sA, double sB) {
-  if (list->count == 0) return false;
-  for (const CrvIntrNode* n = list->first; n; n = n->next)
-    if (std::fabs(sA - n->t1) < 0.01 && std::fabs(sB - n->t2) < 0.01) return true;
-  return false;
+// The points of both curves at (tA, tB) (2D curves in their parameter plane, z 0) and,
+// with D, their first derivatives.
+void PairPoints(const Search& s, double tA, double tB, double P[2][3], double D[2][3] = nullptr) {
+  static const int du[2] = {0, 1}, dv[2] = {0, 0};
+  double a[2][3], b[2][3];
+  EvalPointOnGeometryM(s.a.curve, tA, 0.0, du, dv, D ? 2 : 1, 0, a);
+  EvalPointOnGeometryM(s.b.curve, tB, 0.0, du, dv, D ? 2 : 1, 0, b);
+  for (int k = 0; k < 3; ++k) {
+    P[0][k] = a[0][k];
+    P[1][k] = b[0][k];
+    if (D) {
+      D[0][k] = a[1][k];
+      D[1][k] = b[1][k];
+    }
+  }
+}
+
+double PairGapSq(const Search& s, double tA, double tB) {
+  double P[2][3];
+  PairPoints(s, tA, tB, P);
+  return (P[1][0] - P[0][0]) * (P[1][0] - P[0][0]) + (P[1][1] - P[0][1]) * (P[1][1] - P[0][1]) +
+         (P[1][2] - P[0][2]) * (P[1][2] - P[0][2]);
+}
+
+// Whether a refined meeting (sA, sB) is one listed already, whose node is returned. Two
+// meetings are told apart by distance in space, never by parameter: one farther along the
+// first curve than the smallest piece is another; a nearer one is the same only when the curves
+// stay together between the two (the gap at the middle of the two parameter pairs within
+// twice the meeting gap), else the curves parted and met again (two crossings close together,
+// or the second curve passing the same point twice).
+CrvIntrNode* SameMeeting(const Search& s, double sA, double sB) {
+  if (s.list->count == 0) return nullptr;
+  double P[2][3];
+  PairPoints(s, sA, sB, P);
+  const double nearSq = (kSmallestPiece * s.size) * (kSmallestPiece * s.size);
+  CrvIntrNode* n = s.list->first;
+  for (int i = 0; i < s.list->count; ++i, n = n->next) {
+    double Q[2][3];
+    PairPoints(s, n->t1, n->t2, Q);
+    double apartSq = 0.0;
+    for (int k = 0; k < 3; ++k) apartSq += (Q[0][k] - P[0][k]) * (Q[0][k] - P[0][k]);
+    if (apartSq > nearSq) continue;
+    if (PairGapSq(s, 0.5 * (sA + n->t1), 0.5 * (sB + n->t2)) <= 4.0 * s.meetSq) return n;
+  }
+  return nullptr;
 }
 
 bool ListedWithin(const CrvIntrList* list, double a0, double a1, double b0, double b1) {
@@ -230,19 +292,144 @@ bool ListedWithin(const CrvIntrList* list, double a0, double a1, double b0, doub
   return false;
 }
 
-// Refines the pair from (*sA, *sB): true when it ends at a meeting (the parameters there).
+// The foot on the second curve of the first curve's point at tA, from *tB (Gauss-Newton on
+// |A(tA) - B(tB)|^2, a few steps from a close start); the squared gap there.
+double FootOnSecond(const Search& s, double tA, double* tB) {
+  const Bspline* B = s.b.curve;
+  double P[2][3], D[2][3], gapSq = 0.0;
+  for (int it = 0; it < 8; ++it) {
+    PairPoints(s, tA, *tB, P, D);
+    const double r[3] = {P[0][0] - P[1][0], P[0][1] - P[1][1], P[0][2] - P[1][2]};
+    gapSq = VecDotProd3(r, r);
+    const double dd = VecDotProd3(D[1], D[1]);
+    if (!(dd > 0.0)) break;
+    const double next = std::fmin(B->umax, std::fmax(B->umin, *tB + VecDotProd3(r, D[1]) / dd));
+    if (next == *tB) break;
+    *tB = next;
+  }
+  return gapSq;
+}
+
+// From the meeting (sA, sB), how far the curves run together (within kOverlapGap) along the
+// first curve, one way (dir 1 or -1): steps that double while the curves stay together and
+// halve where they part, down to round-off of the range. *endA, *endB the last pair together.
+void RunTogether(const Search& s, double sA, double sB, int dir, double* endA, double* endB) {
+  const Bspline* A = s.a.curve;
+  const double range = A->umax - A->umin, gapSq = (kOverlapGap * s.size) * (kOverlapGap * s.size);
+  double tA = sA, tB = sB, step = kSmallestPiece * range;
+  while (step > 1e-13 * range) {
+    const double nextA = std::fmin(A->umax, std::fmax(A->umin, tA + dir * step));
+    if (nextA == tA) break;
+    double P[2][3], D[2][3];
+    PairPoints(s, tA, tB, P, D);
+    const double dd = VecDotProd3(D[1], D[1]);
+    double nextB = dd > 0.0 ? tB + (nextA - tA) * VecDotProd3(D[0], D[1]) / dd : tB;
+    if (FootOnSecond(s, nextA, &nextB) <= gapSq) {
+      tA = nextA;
+      tB = nextB;
+      step *= 2.0;
+    } else {
+      step *= 0.5;
+    }
+  }
+  *endA = tA;
+  *endB = tB;
+}
+
+// Whether the meeting (sA, sB) lies on a stretch where the curves coincide over at least
+// kOverlapLength of the size; the stretch then goes to *out.
+bool OverlapAt(const Search& s, double sA, double sB, Stretch* out) {
+  double P[2][3], D[2][3];
+  PairPoints(s, sA, sB, P, D);
+  double N[3];
+  VecCrossProd3(D[0], D[1], N);
+  // Tangents more than 1e-6 apart: a crossing.
+  if (VecDotProd3(N, N) > 1e-12 * VecDotProd3(D[0], D[0]) * VecDotProd3(D[1], D[1])) return false;
+  RunTogether(s, sA, sB, -1, &out->a0, &out->b0);
+  RunTogether(s, sA, sB, 1, &out->a1, &out->b1);
+  double Q[2][3];
+  PairPoints(s, out->a0, out->b0, Q);
+  PairPoints(s, out->a1, out->b1, P);
+  double lenSq = 0.0;
+  for (int k = 0; k < 3; ++k) lenSq += (P[0][k] - Q[0][k]) * (P[0][k] - Q[0][k]);
+  return lenSq >= (kOverlapLength * s.size) * (kOverlapLength * s.size);
+}
+
+// The pair of pieces lies within a stretch already found.
+bool InStretch(const Search& s, double a0, double a1, double b0, double b1) {
+  for (int i = 0; i < s.stretchCount; ++i) {
+    const Stretch& t = s.stretches[i];
+    const double bLo = std::fmin(t.b0, t.b1), bHi = std::fmax(t.b0, t.b1);
+    if (a0 >= t.a0 && a1 <= t.a1 && b0 >= bLo && b1 <= bHi) return true;
+  }
+  return false;
+}
+
+// Newton steps on the crossing C1(t1) = C2(t2) from (*sA, *sB): the linearised gap
+// r = C2 - C1 = s1 C1' - s2 C2' is solved in the plane of the two tangents through their cross
+// product N = C1' x C2' (s1 = (r x C2') . N / N . N, s2 = (r x C1') . N / N . N), which keeps
+// its relative accuracy at angles down to round-off, where the normal equations' determinant
+// cancels to nothing. A step is kept when the gap falls (else halved, at most 40 times);
+// parameters stay in their ranges. Ends at a step of round-off of the ranges or when no step
+// helps; *gapSq is the last gap.
+void PolishCrossing(const Search& s, double* sA, double* sB, double* gapSq) {
+  const Bspline *A = s.a.curve, *B = s.b.curve;
+  double P[2][3], D[2][3];
+  PairPoints(s, *sA, *sB, P, D);
+  double f = 0.0;
+  for (int k = 0; k < 3; ++k) f += (P[1][k] - P[0][k]) * (P[1][k] - P[0][k]);
+  for (int it = 0; it < 60 && f > 0.0; ++it) {
+    const double r[3] = {P[1][0] - P[0][0], P[1][1] - P[0][1], P[1][2] - P[0][2]};
+    double N[3], rB[3], rA[3];
+    VecCrossProd3(D[0], D[1], N);
+    VecCrossProd3(r, D[1], rB);
+    VecCrossProd3(r, D[0], rA);
+    const double nn = VecDotProd3(N, N);
+    if (!(nn > 0.0)) break;
+    const double s1 = VecDotProd3(rB, N) / nn, s2 = VecDotProd3(rA, N) / nn;
+    bool moved = false;
+    double step = 1.0, a = *sA, b = *sB;
+    for (int h = 0; h < 40 && !moved; ++h, step *= 0.5) {
+      a = std::fmin(A->umax, std::fmax(A->umin, *sA + step * s1));
+      b = std::fmin(B->umax, std::fmax(B->umin, *sB + step * s2));
+      if (a == *sA && b == *sB) break;
+      const double g = PairGapSq(s, a, b);
+      moved = g < f;
+      if (moved) f = g;
+    }
+    if (!moved) break;
+    const bool tiny = std::fabs(a - *sA) <= 1e-15 * (A->umax - A->umin) && std::fabs(b - *sB) <= 1e-15 * (B->umax - B->umin);
+    *sA = a;
+    *sB = b;
+    if (tiny) break;
+    PairPoints(s, *sA, *sB, P, D);
+  }
+  *gapSq = f;
+}
+
+// Refines the pair from (*sA, *sB): true when it ends at a meeting (the parameters there). The
+// closest-pair refinement (not stopped by nearly parallel tangents, so a touching and a
+// crossing at a small angle are followed) is finished by Newton steps on the crossing.
 bool RefineMeeting(Search& s, double* sA, double* sB) {
   double gapSq = 0.0;
   int r;
   if (s.a.curve->dimension == 2) {
     r = RefineCurve2IntersectionPoint(s.a.curve, s.b.curve, sA, sB, &gapSq, 30);
+    if (r == -2) {  // nearly parallel tangents: the closest pair in the plane instead
+      ClampRefinerParam(*sA, s.a.curve->umin, s.a.curve->umax);
+      ClampRefinerParam(*sB, s.b.curve->umin, s.b.curve->umax);
+      r = 0;
+    }
   } else {
-    r = RefineCurve3sClosestPoint(s.a.curve, s.b.curve, sA, sB, &gapSq, 30);
+    r = RefineCurvesClosestPoint(s.a.curve, s.b.curve, sA, sB, &gapSq, 30);
     // Polylines converge slowly from the middle of a piece: one more round.
     if ((s.a.curve->degreeU == 1 || s.b.curve->degreeU == 1) && gapSq > s.meetSq)
-      r = RefineCurve3sClosestPoint(s.a.curve, s.b.curve, sA, sB, &gapSq, 30);
+      r = RefineCurvesClosestPoint(s.a.curve, s.b.curve, sA, sB, &gapSq, 30);
   }
-  return r != -2 && gapSq <= s.meetSq;
+  if (r == -2) return false;
+  // A gap at round-off already is as good as Newton gets it.
+  if (gapSq > (1e-15 * s.size) * (1e-15 * s.size)) PolishCrossing(s, sA, sB, &gapSq);
+  return gapSq <= s.meetSq;
 }
 
 // Lists the meeting unless it is listed already: 1 listed, 0 not, -2 out of memory. The mark
@@ -250,7 +437,14 @@ bool RefineMeeting(Search& s, double* sA, double* sB) {
 int ListMeeting(Search& s, double sA, double sB, int& iA, int& iB) {
   iA = GrevilleInterval(s.a, sA, iA);
   iB = GrevilleInterval(s.b, sB, iB);
-  if (AlreadyListed(s.list, sA, sB)) return 0;
+  if (CrvIntrNode* same = SameMeeting(s, sA, sB)) {
+    // The same meeting found again: the pair with the smaller gap stands for it.
+    if (PairGapSq(s, sA, sB) < PairGapSq(s, same->t1, same->t2)) {
+      same->t1 = sA;
+      same->t2 = sB;
+    }
+    return 0;
+  }
   CrvIntrNode* node = s.list->first;
   if (s.list->count > 0) {
     UntrackedScope untracked;  // the list's nodes are the caller's
@@ -271,10 +465,6 @@ int RefineAndList(Search& s, double sA, double sB, int& iA, int& iB) {
   return RefineMeeting(s, &sA, &sB) ? ListMeeting(s, sA, sB, iA, iB) : 0;
 }
 
-// Pieces whose boxes are both below this share of the size are not split further: a meeting
-// refined from their middle stands for the pair. Two crossings closer than this (which only
-// near-tangent curves have) may count once; overlapping curves cost a bounded number of pairs.
-const double kSmallestPiece = 1e-3;
 // A bound on the halvings of a pair of Greville intervals, against round-off keeping boxes apart
 // from shrinking.
 const int kMaxHalvings = 30;
@@ -368,6 +558,7 @@ double BoxDiagonal(const double box[6]) {
 // the pair; other pairs, and pairs whose refinement went astray, are halved, down to pieces of
 // kSmallestPiece of the size, refined from their middle. 0, or -2 out of memory.
 int ResolvePair(Search& s, double a0, double a1, double b0, double b1, int depth) {
+  if (InStretch(s, a0, a1, b0, b1)) return 0;
   PieceHull A, B;
   double boxA[6], boxB[6];
   // The hulls are exact: round-off is all the margin they need.
@@ -391,6 +582,15 @@ int ResolvePair(Search& s, double a0, double a1, double b0, double b1, int depth
     double sA = 0.5 * (a0 + a1), sB = 0.5 * (b0 + b1);
     int iA = GrevilleInterval(s.a, sA, 0), iB = GrevilleInterval(s.b, sB, 0);
     const bool met = RefineMeeting(s, &sA, &sB);
+    Stretch t;
+    if (met && small && s.stretchCount < kMostStretches && OverlapAt(s, sA, sB, &t)) {
+      // Coinciding curves: the stretch's ends stand for it, and its pairs are passed over.
+      if (s.stopAtOverlap) return 99;
+      s.stretches[s.stretchCount++] = t;
+      int jA = iA, jB = iB;
+      if (ListMeeting(s, t.a0, t.b0, iA, iB) == -2 || ListMeeting(s, t.a1, t.b1, jA, jB) == -2) return -2;
+      return 0;
+    }
     if (met && ListMeeting(s, sA, sB, iA, iB) == -2) return -2;
     if (small) return 0;
     // Within round-off of the pair's ends counts as inside: a crossing on a cut is found from
@@ -405,7 +605,7 @@ int ResolvePair(Search& s, double a0, double a1, double b0, double b1, int depth
   const double cutsB[3] = {b0, nB == 2 ? 0.5 * (b0 + b1) : b1, b1};
   for (int i = 0; i < nA; ++i)
     for (int j = 0; j < nB; ++j)
-      if (ResolvePair(s, cutsA[i], cutsA[i + 1], cutsB[j], cutsB[j + 1], depth + 1) == -2) return -2;
+      if (const int r = ResolvePair(s, cutsA[i], cutsA[i + 1], cutsB[j], cutsB[j + 1], depth + 1); r != 0) return r;
   return 0;
 }
 
@@ -432,13 +632,13 @@ int Subdivide(Search& s, CrvSubdivNode* A, CrvSubdivNode* B) {
     CrvSubdivNode* pairs[4][2] = {{A->child[0], B->child[0]}, {A->child[1], B->child[1]},
                                   {A->child[0], B->child[1]}, {A->child[1], B->child[0]}};
     for (auto& p : pairs)
-      if (Subdivide(s, p[0], p[1]) == -2) return -2;
+      if (const int r = Subdivide(s, p[0], p[1]); r == -2 || r == 99) return r;
   } else if (!leafA) {
     for (CrvSubdivNode* c : A->child)
-      if (Subdivide(s, c, B) == -2) return -2;
+      if (const int r = Subdivide(s, c, B); r == -2 || r == 99) return r;
   } else {
     for (CrvSubdivNode* c : B->child)
-      if (Subdivide(s, A, c) == -2) return -2;
+      if (const int r = Subdivide(s, A, c); r == -2 || r == 99) return r;
   }
   return 0;
 }
@@ -499,43 +699,55 @@ int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double to
   if (checkOverlap && FindIfTwoCurvesOverlap(curve1, curve2, tol) == 1) return 99;
   Search s;
   CrvSubdivNode* roots[2];
+  // The meetings gather on a list of the call's own, handed to the caller's list at the end
+  // (not when an overlap ends the search: the caller's list stays as it was).
+  CrvIntrList found{};
+  int rc = -2;
+  bool searched = false;
   {
-    // Scratch of this call: trees, boxes, parameters and marks.
+    UntrackedScope untracked;  // the nodes outlive the call
+    found.first = found.last = CallocArray<CrvIntrNode>(1);
+    if (!found.first) return -2;
+  }
+  {
+    // Scratch of this call: trees, boxes, parameters, marks and stretches.
     TrackingScope scope;
     double size1 = 0.0, size2 = 0.0;
-    if (!MakeSide(curve1, &s.a, &size1) || !MakeSide(curve2, &s.b, &size2)) return -2;
+    const bool made = MakeSide(curve1, &s.a, &size1) && MakeSide(curve2, &s.b, &size2);
     s.size = std::fmax(size1, size2);
     s.meetSq = (kMeetingGap * s.size) * (kMeetingGap * s.size);
-    int* marks = CallocArray<int>(s.a.n - 1, s.b.n - 1);
-    int** rows = MallocArray<int*>(s.a.n - 1);
-    roots[0] = NewNode(0, s.a.n, s.a.g[0], s.a.g[s.a.n - 1]);
-    roots[1] = NewNode(0, s.b.n, s.b.g[0], s.b.g[s.b.n - 1]);
-    if (!marks || !rows || !roots[0] || !roots[1] || KernelFailed()) return -2;
-    for (int i = 0; i + 1 < s.a.n; ++i) rows[i] = marks + i * (s.b.n - 1);
-    s.marks = rows;
-    {
-      // The list outlives the call: the caller's.
-      UntrackedScope untracked;
-      const bool madeHead = !*list;
-      if (madeHead) *list = CallocArray<CrvIntrList>(1);
-      CrvIntrNode* node = *list ? CallocArray<CrvIntrNode>(1) : nullptr;
-      if (!node) {
-        if (madeHead) {
-          Free(*list);
-          *list = nullptr;
-        }
-        return -2;
-      }
-      (*list)->first = (*list)->last = node;
-      (*list)->count = 0;
+    int* marks = made ? CallocArray<int>(s.a.n - 1, s.b.n - 1) : nullptr;
+    int** rows = made ? MallocArray<int*>(s.a.n - 1) : nullptr;
+    s.stretches = MallocArray<Stretch>(kMostStretches);
+    s.stretchCount = 0;
+    s.stopAtOverlap = checkOverlap != 0;
+    roots[0] = made ? NewNode(0, s.a.n, s.a.g[0], s.a.g[s.a.n - 1]) : nullptr;
+    roots[1] = made ? NewNode(0, s.b.n, s.b.g[0], s.b.g[s.b.n - 1]) : nullptr;
+    if (marks && rows && s.stretches && roots[0] && roots[1] && !KernelFailed()) {
+      searched = true;
+      for (int i = 0; i + 1 < s.a.n; ++i) rows[i] = marks + i * (s.b.n - 1);
+      s.marks = rows;
+      s.list = &found;
+      NodeBox(s.a, s.size, roots[0]);
+      NodeBox(s.b, s.size, roots[1]);
+      rc = Subdivide(s, roots[0], roots[1]);
+      SortByFirstParameter(s.list);
     }
-    s.list = *list;
-    NodeBox(s.a, s.size, roots[0]);
-    NodeBox(s.b, s.size, roots[1]);
-    const int rc = Subdivide(s, roots[0], roots[1]);
-    SortByFirstParameter(s.list);
-    return rc == -2 ? -2 : 0;
   }
+  if (searched && rc != 99) {
+    UntrackedScope untracked;  // the head is the caller's
+    if (!*list) *list = CallocArray<CrvIntrList>(1);
+    if (*list) {
+      **list = found;
+      return rc == -2 ? -2 : 0;
+    }
+  }
+  for (CrvIntrNode* n = found.first; n;) {
+    CrvIntrNode* next = n->next;
+    Free(n);
+    n = next;
+  }
+  return rc == 99 ? 99 : -2;
 }
 
 int FindIfTwoCurvesOverlap(Bspline* curve1, Bspline* curve2, double tol) {

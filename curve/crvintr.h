@@ -29,14 +29,20 @@ struct CrvIntrList {
 // once) until the convex hulls of the pieces' control points are apart, or their tangent cones
 // admit at most one meeting, which a refinement from the middle of the pair finds; so every
 // transversal crossing is listed, two crossings closer than 1e-3 of the curves' size excepted
-// (pieces that small are refined once from their middle, which also bounds the work along
-// overlapping curves). Curves with weights not all positive are refined once per pair of
-// Greville intervals. Meetings within 0.01 in both parameters (absolute) count once. A refined
-// pair meets when its gap is below 1e-7 of the larger curve's box diagonal (2D curves: in their
-// parameter plane), so the meetings do not depend on the unit of length. The list always gets
-// one node, unused when the count is 0. 0; 99 when checkOverlap is set and the curves overlap
-// (list untouched; tol is the overlap tolerance); -2 when memory ran out (intersections recorded
-// so far stay listed).
+// (pieces that small are refined once from their middle). A refinement follows the closest
+// pair to the end (touching curves and crossings at any angle down to round-off included) and
+// finishes with Newton steps on the crossing. Curves with weights not all positive are refined
+// once per pair of Greville intervals. Two meetings count once only when they lie within 1e-3
+// of the size of each other in space and the curves stay together between them (never by
+// parameter distance, so the answer does not depend on the parametrisation); of the two the pair
+// with the smaller gap is kept. Where the curves coincide (within 1e-11 of the size over at
+// least 0.05 of it) the two ends of that stretch are listed and its pairs passed over. A
+// refined pair meets when its gap is below 1e-7 of the larger curve's box diagonal (2D curves:
+// in their parameter plane), so the meetings do not depend on the unit of length. The list
+// always gets one node, unused when the count is 0. 0; 99 when checkOverlap is set and the
+// curves overlap (FindIfTwoCurvesOverlap with tol, or a stretch where they coincide, partly
+// as it may be; the list untouched and no head made); -2 when memory ran out (intersections
+// recorded so far stay listed).
 int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double tol, int checkOverlap);
 
 // 1 when the curves run along each other: samples of the shorter curve lie within 5 tol L of the

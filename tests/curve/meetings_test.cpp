@@ -441,25 +441,150 @@ TEST_F(CurveMeetingsTest, EveryCrossingOfRandomPairsIsFound) {
   EXPECT_GT(crossings, 2 * checked);
 }
 
-// A curve against its own copy, overlap not checked: the search ends (the pieces stop halving
-// at a thousandth of the size) and lists only true meetings, none twice. A curve collapsed to a
-// point on a line ends too (its pieces are not halved), with at most that one meeting.
+// A curve against its own copy, overlap not checked: the search ends at once with the two ends
+// of the stretch where the curves coincide (here the curves' ends), each a true meeting. A curve
+// collapsed to a point on a line ends too (its pieces are not halved), with at most that one
+// meeting.
 TEST_F(CurveMeetingsTest, CoincidentAndPointCurvesEndWithTrueMeetings) {
   BsplineKeeper keep;
   Bspline* a = keep(BuildRandomCurve(5, 3, 12));
   Bspline* b = keep(BuildRandomCurve(5, 3, 12));
   const std::vector<Meeting> found = Meetings(a, b);
-  EXPECT_GT(found.size(), 10u);
+  ASSERT_EQ(found.size(), 2u);
   for (size_t i = 0; i < found.size(); ++i) {
-    EXPECT_LT(Gap(a, b, found[i]), 1e-6);
-    for (size_t j = 0; j < i; ++j)
-      EXPECT_FALSE(std::fabs(found[i].t1 - found[j].t1) < 0.01 && std::fabs(found[i].t2 - found[j].t2) < 0.01);
+    EXPECT_LT(Gap(a, b, found[i]), 1e-12);
+    EXPECT_NEAR(found[i].t1, double(i), 1e-9);
   }
   Bspline* point = keep(BuildCurve(3, 3, {0.3, 0.3, 0.0, 0.3, 0.3, 0.0, 0.3, 0.3, 0.0, 0.3, 0.3, 0.0, 0.3, 0.3, 0.0}));
   Bspline* line = keep(BuildCurve(1, 3, {0.0, 0.0, 0.0, 1.0, 1.0, 0.0}));
   const std::vector<Meeting> once = Meetings(point, line);
   ASSERT_LE(once.size(), 1u);
   for (const Meeting& m : once) EXPECT_NEAR(m.t2, 0.3, 1e-9);
+}
+
+// The graph y = sum_j c_j B_j(x) over [0, 1] of a Bezier polynomial given by its power
+// coefficients (y = sum_k a_k x^k), control points at x = i / p: x is exactly t.
+std::vector<double> PolynomialGraph(const std::vector<double>& a, int dim) {
+  const int p = int(a.size()) - 1;
+  std::vector<double> pts;
+  for (int i = 0; i <= p; ++i) {
+    // Bezier ordinate i: sum_k a_k C(i, k) / C(p, k).
+    double y = 0.0, cik = 1.0, cpk = 1.0;
+    for (int k = 0; k <= i; ++k) {
+      y += a[k] * cik / cpk;
+      cik = cik * (i - k) / (k + 1);
+      cpk = cpk * (p - k) / (k + 1);
+    }
+    pts.insert(pts.end(), {double(i) / p, y});
+    if (dim == 3) pts.push_back(0.0);
+  }
+  return pts;
+}
+
+// The meetings of the polynomial graph (power coefficients y) of degree y.size() - 1 with the
+// x axis over [0, 1], both placed by Move.
+std::vector<Meeting> MeetingsWithAxis(const std::vector<double>& y, double scale, const double shift[3]) {
+  BsplineKeeper keep;
+  Bspline* graph = keep(BuildCurve(int(y.size()) - 1, 3, PolynomialGraph(y, 3)));
+  Bspline* axis = keep(BuildCurve(1, 3, {0.0, 0.0, 0.0, 1.0, 0.0, 0.0}));
+  Move(graph, scale, shift);
+  Move(axis, scale, shift);
+  return Meetings(graph, axis);
+}
+
+// Every placement of a pair: sizes 1e-6, 1 and 1e6, at the origin and 1e4 sizes from it.
+template <class F>
+void AtEveryPlacement(F check) {
+  for (double scale : {1e-6, 1.0, 1e6})
+    for (double away : {0.0, 1e4}) {
+      const double shift[3] = {0.3 * away, -0.7 * away, 0.2 * away};
+      check(scale, shift);
+    }
+}
+
+// Crossings told apart by distance in space, never by parameter. A graph of 121 control points
+// alternating +-1 (60 periods) crosses y = 0 exactly at the middle of each uniform span away
+// from the clamped ends (by the antisymmetry of the cubic basis there): all 120 crossings, the
+// interior ones at those x to round-off, the same with the knots on [0, 1] and on [0, 100]. A
+// parabola 1e-6 below y = 0 at its vertex crosses it twice 0.002 apart: both listed.
+TEST_F(CurveMeetingsTest, CrossingsCloseInParameterOrSpaceStayApart) {
+  std::vector<double> ys(121);
+  for (int i = 0; i < 121; ++i) ys[i] = i % 2 ? -1.0 : 1.0;
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    for (double range : {1.0, 100.0}) {
+      BsplineKeeper keep;
+      Bspline* wave = keep(BuildCurve(3, 3, GraphPoints(ys, 3)));
+      for (int i = 0; i < 125; ++i) wave->knotsU[i] *= range;
+      wave->umin *= range;
+      wave->umax *= range;
+      Bspline* axis = keep(BuildCurve(1, 3, {-0.1, 0.0, 0.0, 1.1, 0.0, 0.0}));
+      Move(wave, scale, shift);
+      Move(axis, scale, shift);
+      const std::vector<Meeting> m = Meetings(wave, axis);
+      ASSERT_EQ(m.size(), 120u) << scale << " " << shift[0] << " " << range;
+      const double span = 1.0 / 118.0;  // 118 uniform spans, those from 3 to 114 interior
+      for (const Meeting& x : m) {
+        EXPECT_LT(Gap(wave, axis, x), 1e-12 * scale * (1.0 + 1e4 * (shift[0] != 0.0)));
+        const double t = x.t1 / range, mid = (std::floor(t / span) + 0.5) * span;
+        if (t > 3 * span && t < 115 * span) {
+          EXPECT_NEAR(t, mid, 1e-12);
+        }
+      }
+    }
+    const std::vector<Meeting> two = MeetingsWithAxis({0.25 - 1e-6, -1.0, 1.0}, scale, shift);
+    ASSERT_EQ(two.size(), 2u) << scale << " " << shift[0];
+    EXPECT_NEAR(two[0].t1, 0.499, 1e-9);
+    EXPECT_NEAR(two[1].t1, 0.501, 1e-9);
+  });
+}
+
+// A crossing at any angle down to round-off: the cubic y = a (x - 0.37) + 0.3 (x - 0.37)^3 meets
+// y = 0 once, at x = 0.37, at an angle a of 1e-3, 1e-6 and 1e-9 radians, found there to the
+// round-off the angle allows (1e-15 / a of the size). A parabola touching y = 0 (a tangential
+// meeting) is one meeting at its vertex.
+TEST_F(CurveMeetingsTest, SmallAnglesAndTouchingAreMeetings) {
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    for (double a : {1e-3, 1e-6, 1e-9}) {
+      const double c = 0.37;
+      // a (x - c) + 0.3 (x - c)^3 in powers of x.
+      const std::vector<Meeting> m = MeetingsWithAxis({-a * c - 0.3 * c * c * c, a + 0.9 * c * c, -0.9 * c, 0.3}, scale, shift);
+      ASSERT_EQ(m.size(), 1u) << scale << " " << shift[0] << " " << a;
+      const double roundOff = 1e-15 * (1.0 + 1e4 * (shift[0] != 0.0));
+      EXPECT_NEAR(m[0].t1, c, roundOff / a + 1e-12) << scale << " " << shift[0] << " " << a;
+      EXPECT_NEAR(m[0].t2, c, roundOff / a + 1e-12) << scale << " " << shift[0] << " " << a;
+    }
+    const std::vector<Meeting> touch = MeetingsWithAxis({0.25, -1.0, 1.0}, scale, shift);
+    ASSERT_EQ(touch.size(), 1u) << scale << " " << shift[0];
+    // The gap of a touching grows with the square of the distance: 1e-7 of the size within 3e-4.
+    EXPECT_NEAR(touch[0].t1, 0.5, 1e-3);
+    EXPECT_NEAR(touch[0].t2, 0.5, 1e-3);
+  });
+}
+
+// Collinear segments sharing part of their length: with the overlap test on, one overlap (99,
+// the caller's list untouched); off, the overlap's two ends (x = 0.4 and 1 on the first,
+// 0 and 0.6 / 1.3 of the way along the second). The same with the second segment a cubic.
+TEST_F(CurveMeetingsTest, PartialOverlapIsOneOverlap) {
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    for (int degree : {1, 3}) {
+      BsplineKeeper keep;
+      Bspline* a = keep(BuildCurve(1, 3, {0.0, 0.0, 0.0, 1.0, 0.0, 0.0}));
+      std::vector<double> pts;
+      for (int i = 0; i <= degree; ++i) pts.insert(pts.end(), {0.4 + 1.3 * i / degree, 0.0, 0.0});
+      Bspline* b = keep(BuildCurve(degree, 3, pts));
+      Move(a, scale, shift);
+      Move(b, scale, shift);
+      CrvIntrList* list = nullptr;
+      EXPECT_EQ(CrvIntersect(a, b, &list, 1e-6, 1), 99) << scale << " " << degree;
+      EXPECT_EQ(list, nullptr);
+      const std::vector<Meeting> ends = Meetings(a, b);
+      ASSERT_EQ(ends.size(), 2u) << scale << " " << shift[0] << " " << degree;
+      EXPECT_NEAR(ends[0].t1, 0.4, 1e-9);
+      EXPECT_NEAR(ends[0].t2, 0.0, 1e-9);
+      EXPECT_NEAR(ends[1].t1, 1.0, 1e-9);
+      EXPECT_NEAR(ends[1].t2, 0.6 / 1.3, 1e-9);
+    }
+  });
 }
 
 }  // namespace
