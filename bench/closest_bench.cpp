@@ -366,6 +366,49 @@ void BM_ClosestParamOnWindingCurve(benchmark::State& state) {
 }
 BENCHMARK(BM_ClosestParamOnWindingCurve)->UseManualTime();
 
+// A point's parameter (GetPointParOnCurve3, float input) on a cubic helix of 3 turns (range
+// 0) and a tight 60-point spiral (1): time per call beside the plain Newton projection, and the
+// worst parameter error against the bisection foot of the float point, relative to the range,
+// and the points whose parameter is off by more than 1e-9 of it (on the spiral, points whose
+// next winding is nearly as near: the sample polyline's estimate may pick that one).
+void BM_PointParameterOnCurves(benchmark::State& state) {
+  Bspline* c = state.range(0) == 0
+                   ? bench::CubicThrough(
+                         40, [](double s) { return std::cos(6.0 * M_PI * s); },
+                         [](double s) { return std::sin(6.0 * M_PI * s); }, [](double s) { return 0.4 * s; })
+                   : bench::CubicThrough(
+                         60, [](double s) { return (0.2 + s) * std::cos(8.0 * M_PI * s); },
+                         [](double s) { return (0.2 + s) * std::sin(8.0 * M_PI * s); }, [](double) { return 0.0; });
+  const std::vector<Placed> pts = PlacedOnCurve(c, 1000);
+  double worst = 0.0;
+  int off = 0;
+  for (const Placed& p : pts) {
+    double t = 0.0;
+    GetPointParOnCurve3(c, float(p.P[0]), float(p.P[1]), float(p.P[2]), &t);
+    worst = std::fmax(worst, std::fabs(t - p.t[0]) / (c->umax - c->umin));
+    off += std::fabs(t - p.t[0]) > 1e-9 * (c->umax - c->umin);
+  }
+  const PlainCurve plain(c);
+  size_t i = 0, j = 0;
+  bench::Compare(
+      state, 64,
+      [&] {
+        const Placed& p = pts[i++ % pts.size()];
+        double t;
+        benchmark::DoNotOptimize(GetPointParOnCurve3(c, float(p.P[0]), float(p.P[1]), float(p.P[2]), &t));
+        benchmark::DoNotOptimize(t);
+      },
+      [&] {
+        const Placed& p = pts[j++ % pts.size()];
+        benchmark::DoNotOptimize(PlainProjection(plain, p.P));
+      });
+  state.counters["points"] = pts.size();
+  state.counters["worst_param_error"] = worst;
+  state.counters["params_off_1e-9"] = off;
+  FreeBspline(c);
+}
+BENCHMARK(BM_PointParameterOnCurves)->Arg(0)->Arg(1)->UseManualTime();
+
 // The refinement alone from the sample cache's estimate, the cache kept: the inner step of
 // measuring many points against one curve.
 void BM_ClosestParamOnWindingCurveKeptCache(benchmark::State& state) {
