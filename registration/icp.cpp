@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "cloud/poffset.h"
 #include "cloud/princip.h"
 #include "foundation/algebra.h"
+#include "foundation/eigen.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/sort.h"
@@ -14,6 +16,7 @@
 #include "registration/cpsr.h"
 #include "registration/icploop.h"
 #include "registration/register.h"
+#include "registration/stepreg.h"
 
 namespace {
 
@@ -49,6 +52,14 @@ void ShiftErrors(double h[4], double e) {
 }
 
 using OwnedFloats = Owned<float, Free>;
+
+// Iterations run on from a result to see whether its motion has stopped changing, and how far
+// (a part of the rejection distance) they may move it: a settled loop's nearest points no longer
+// change, and it stands still.
+constexpr int kSettleIterations = 5;
+constexpr double kSettled = 1e-3;
+// The least share of the pairs' strongest hold a direction of motion must have to count as held.
+constexpr double kLeastHold = 1e-3;
 using OwnedTable = Owned<double*, matrix_free_ff>;
 
 }  // namespace
@@ -642,6 +653,104 @@ KDTree* StartTwoClouds(const Cloud* B, int animate) {
 
 }  // namespace
 
+namespace {
+
+// Whether the result of a registration under rejection is fixed by its near pairs: 1 yes, 0 no,
+// -1 when memory runs out. Two tests, both at the motion handed back:
+// - it has stopped changing: a few more plain iterations (no tolerance to end them) move A's
+//   box corners by no more than kSettled of the rejection distance; an error that changes
+//   little can hide a motion still sliding along a flat-ish surface;
+// - the near pairs hold all six degrees of freedom: the point-to-plane information of the pairs
+//   (rows (q - c) x n / r and n per pair, n the target's normal from a plane fit over its
+//   neighbours, c the pairs' centroid and r their RMS radius, so that turns and shifts weigh as
+//   lengths) has its least eigenvalue above kLeastHold of its largest; a motion along a
+//   direction they hardly hold (sliding on a plane, turning about its normal) is a guess.
+int WellDetermined(const Cloud* A, Cloud* B, KDTree* tree, const RegParams& params, const RegVec& result) {
+  TrackingScope scope;
+  RegParams more = params;
+  more.maxIterations = kSettleIterations;
+  more.tolerance = 0.0;
+  more.relTolerance = 0.0;
+  more.animate = 0;
+  RegVec next = result;
+  double e = kEmptyBoxBound, m = kEmptyBoxBound;
+  int broke = 0;
+  if (RunICPLoop(A->x, A->y, A->z, A->npts, more, tree, FreeICPStep(), &next, &e, &m, &broke, nullptr) != 0)
+    return KernelFailed() ? -1 : 0;
+  double lo[3], hi[3];
+  for (int k = 0; k < 3; ++k) lo[k] = HUGE_VAL, hi[k] = -HUGE_VAL;
+  for (int i = 0; i < A->npts; ++i) {
+    const double p[3] = {A->x[i], A->y[i], A->z[i]};
+    for (int k = 0; k < 3; ++k)
+      if (std::isfinite(p[k])) lo[k] = std::min(lo[k], p[k]), hi[k] = std::max(hi[k], p[k]);
+  }
+  double drift = 0.0;
+  for (int c = 0; c < 8; ++c) {
+    const double p[3] = {c & 1 ? hi[0] : lo[0], c & 2 ? hi[1] : lo[1], c & 4 ? hi[2] : lo[2]};
+    double a[3], b[3];
+    VecQterTrans3(p, &result, a);
+    VecQterTrans3(p, &next, b);
+    drift = std::max(drift, VecDist3(a, b));
+  }
+  if (!(drift <= kSettled * params.maxDistance)) return 0;
+
+  float* nx = MallocArray<float>(B->npts);
+  float* ny = MallocArray<float>(B->npts);
+  float* nz = MallocArray<float>(B->npts);
+  if (!nx || !ny || !nz) return -1;
+  if (!ComputeCloud3DNormals(B, nx, ny, nz, nullptr)) {
+    if (MemoryErrorSet()) return -1;
+    ClearKernelError();
+    return 0;  // no plane fits: nothing says what holds the motion
+  }
+  double mat[4][4];
+  registr_transform_matrix(&result, mat);
+  const double limit = params.maxDistance * params.maxDistance;
+  // Three passes over the near pairs: their centroid, their radius, the information.
+  double centre[3] = {0, 0, 0}, radius = 0.0, H[6][6] = {};
+  int near = 0;
+  for (int pass = 0; pass < 3; ++pass) {
+    if (pass == 1 && near > 0)
+      for (double& c : centre) c /= near;
+    if (pass == 2 && near > 0) radius = std::sqrt(radius / near);
+    for (int i = 0; i < A->npts; ++i) {
+      const double p[3] = {A->x[i], A->y[i], A->z[i]};
+      double v[3];
+      for (int k = 0; k < 3; ++k) v[k] = p[0] * mat[0][k] + p[1] * mat[1][k] + p[2] * mat[2][k] + mat[3][k];
+      int j = -1;
+      SearchKDTreeNearest(tree, v, &j);
+      if (j < 0 || !(tree->bestDist <= limit)) continue;
+      const double q[3] = {B->x[j], B->y[j], B->z[j]}, n[3] = {nx[j], ny[j], nz[j]};
+      if (pass == 0) {
+        for (int k = 0; k < 3; ++k) centre[k] += q[k];
+        ++near;
+      } else if (pass == 1) {
+        const double d[3] = {q[0] - centre[0], q[1] - centre[1], q[2] - centre[2]};
+        radius += VecDotProd3(d, d);
+      } else if (VecDotProd3(n, n) > 0.0) {
+        const double d[3] = {(q[0] - centre[0]) / radius, (q[1] - centre[1]) / radius, (q[2] - centre[2]) / radius};
+        double row[6];
+        VecCrossProd3(d, n, row);
+        for (int k = 0; k < 3; ++k) row[3 + k] = n[k];
+        for (int r = 0; r < 6; ++r)
+          for (int c = 0; c < 6; ++c) H[r][c] += row[r] * row[c];
+      }
+    }
+  }
+  if (near < 6 || !(radius > 0.0)) return 0;
+  double** a = allocate_matrix_ff(6, 6);
+  double d[6];
+  if (!a) return -1;
+  for (int r = 0; r < 6; ++r)
+    for (int c = 0; c < 6; ++c) a[r][c] = H[r][c];
+  const int solved = eigensystem(a, 6, d);
+  matrix_free_ff(a);
+  if (solved != 0) return -1;
+  return d[5] > kLeastHold * d[0] ? 1 : 0;
+}
+
+}  // namespace
+
 int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* error, double* largest, int* brk) {
   if (brk) *brk = 0;
   if (!A || !B || !motion || !error || !largest || !brk || A->npts < 3 || B->npts < 3) return -2;
@@ -754,7 +863,10 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
   *motion = best;
   *error = bestError;
   *largest = bestLargest;
-  return 0;
+  if (!rejecting || broke) return 0;
+  const int determined = WellDetermined(A, B, tree.get(), params, best);
+  if (determined < 0) return -2;
+  return determined ? 0 : 1;
 }
 
 int CICPtwoClouds(Cloud* A, Cloud* B, RegParams* params, RegVec* motion, double* error, double* largest,

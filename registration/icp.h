@@ -42,7 +42,15 @@ int SetDefaultRegParams(RegParams* params);
 // nothing else written but the break flag 0) for a null argument, fewer than 3 points in either
 // cloud, no pair within maxDistance at the start, fewer than three when the main pass begins
 // (nothing registered), or no memory. Under a finite maxDistance, motions are ranked by their
-// squared pair distances over all of A with far pairs counted at maxDistance.
+// squared pair distances over all of A with far pairs counted at maxDistance, and the result
+// (unless a break stopped the work) is checked for being determined by its near pairs: 1, with
+// motion, error and largest written as for success, when it is not: five more plain iterations
+// move A's box corners by more than 1e-3 maxDistance (the motion has not stopped changing: an
+// error that changes little can hide a motion still sliding along a flat-ish surface), or the
+// pairs' point-to-plane information (target normals from plane fits over B's neighbours, turns
+// weighed by the pairs' RMS radius about their centroid) holds its weakest direction by less
+// than 1e-3 of its strongest (sliding on a plane, turning about its normal), or B's normals
+// cannot be fitted. Then the motion is a guess, not a registration; 0 means it is determined.
 int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* error, double* largest, int* brk);
 // The best motion over many start motions (params.startPoses, or those of GetInitialQuaternion),
 // each refined first on a sample, the best few on all of A. -2 for a null argument, n < 3, a tree
