@@ -226,7 +226,10 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
       GetBoxesRange(us1, vs1, u1, v1, NU1, NV1, &i1, &j1, tu1, tv1);
     if (ChkPtNotInBox(us2, vs2, i2, j2, u2, v2, tu2, tv2))
       GetBoxesRange(us2, vs2, u2, v2, NU2, NV2, &i2, &j2, tu2, tv2);
-    if (marks[j1 * (NU1 - 1) + i1][j2 * (NU2 - 1) + i2]) return 0;
+    // A marked pair holds a traced branch, but may hold others: the seed is dropped only when
+    // it lies on a traced one (within two chord heights of one of its chords).
+    if (marks[j1 * (NU1 - 1) + i1][j2 * (NU2 - 1) + i2] && NearTracedBranch(list, nullptr, P, 2.0 * tolA))
+      return 0;
     IntersectionTrace* trace;
     if (list->count == 0) {
       trace = list->head;
@@ -331,6 +334,40 @@ double*** SampleGrid(const Bspline* s, const double* us, const double* vs, int N
 
 }  // namespace
 
+namespace {
+
+// A trace whose nodes all lie within this many point tolerances of its seed is a point.
+const double kPointTrace = 100.0;
+
+// Removes the traces that are a point lying on another branch (a seed on a corner of two seams,
+// or on a pole, that marched nowhere): that point is part of the other branch, not a branch of
+// its own. A point apart from every branch (a touch) stays.
+void DropPointTracesOnBranches(IntersectionTraceList* list, double tolA, double tolB) {
+  IntersectionTrace* t = list->head;
+  for (int k = 0; k < list->count && t;) {
+    IntersectionTrace* next = t->next;
+    bool point = t->head != nullptr;
+    for (const IntersectionTraceNode* n = t->head; n && point; n = n->next)
+      point = std::hypot(n->x - t->head->x, n->y - t->head->y, n->z - t->head->z) <= kPointTrace * tolB;
+    const double X[3] = {point ? t->head->x : 0.0, point ? t->head->y : 0.0, point ? t->head->z : 0.0};
+    if (!point || list->count < 2 || !NearTracedBranch(list, t, X, 2.0 * tolA)) {
+      t = next;
+      ++k;
+      continue;
+    }
+    if (t->prev) t->prev->next = t->next;
+    else list->head = t->next;
+    if (t->next) t->next->prev = t->prev;
+    else list->tail = t->prev;
+    FreeTraceNodes(t);
+    Free(t);
+    --list->count;
+    t = next;
+  }
+}
+
+}  // namespace
+
 int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolA, double tolB) {
   TrackingScope scope;  // arrays, grids, marks and trees; the traces belong to the list
   Owned<Bspline, FreeBspline> c1(CopyBsplineStruct(s1)), c2(CopyBsplineStruct(s2));
@@ -365,6 +402,7 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
   list->count = 0;
   const int rc = SubDivideBasedOnArray(c1.get(), c2.get(), root1.get(), root2.get(), grid1, grid2,
                                        us1, vs1, us2, vs2, marks, list, tolA, tolB);
+  DropPointTracesOnBranches(list, tolA, tolB);
   // The points go back to the caller's units; parameters do not change with the scale.
   for (IntersectionTrace* t = list->head; t; t = t->next)
     for (IntersectionTraceNode* n = t->head; n; n = n->next) {
@@ -461,6 +499,70 @@ double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol, double
   return std::fmax(std::fabs(VecDotProd3(n2, d1)), std::fabs(VecDotProd3(n1, d2)));
 }
 
+// An end of a branch on an edge that the surface collapses to a point (a pole) has any value of
+// the parameter along that edge; the tracer leaves the one it met there, and the curves would
+// then run along the pole in the parameter plane and swing off the surfaces. Each end node's
+// parameter along such an edge takes the value of its neighbour when the surface's point stays
+// within tol: the curve comes straight into the pole.
+void ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t, double tol) {
+  if (t->nodeCount < 2) return;
+  IntersectionTraceNode* ends[2][2] = {{t->head, t->head->next}, {t->tail, t->tail->prev}};
+  for (auto& e : ends) {
+    IntersectionTraceNode* n = e[0];
+    const IntersectionTraceNode* m = e[1];
+    double* q[2][2] = {{&n->u1, &n->v1}, {&n->u2, &n->v2}};
+    const double r[2][2] = {{m->u1, m->v1}, {m->u2, m->v2}};
+    for (int k = 0; k < 2; ++k) {
+      const Bspline* s = k ? s2 : s1;
+      double P[3], Q[3];
+      Eval3DPointOnSurfCoord(s, *q[k][0], *q[k][1], 0, 0, P);
+      for (int dir = 0; dir < 2; ++dir) {
+        double a = *q[k][0], b = *q[k][1];
+        (dir ? b : a) = r[k][dir];
+        Eval3DPointOnSurfCoord(s, a, b, 0, 0, Q);
+        if (VecDist3(P, Q) <= tol) {
+          *q[k][0] = a;
+          *q[k][1] = b;
+          break;
+        }
+      }
+    }
+  }
+}
+
+// The interpolation merges points of a parameter plane closer than 1e-5 in either coordinate:
+// nodes that close to the node before them in either plane (a march converging on a singular
+// point or a pole in ever shorter steps, cuts pulled onto the same pole) are dropped first, so
+// that the interpolants keep a node for each point they are given. The end nodes stay (the one
+// before the last goes instead).
+const double kCrowded = 2e-5;
+
+void DropCrowdedNodes(IntersectionTrace* t) {
+  auto crowded = [](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+    return std::hypot(a->u1 - b->u1, a->v1 - b->v1) <= kCrowded ||
+           std::hypot(a->u2 - b->u2, a->v2 - b->v2) <= kCrowded;
+  };
+  IntersectionTraceNode* keep = t->head;
+  for (IntersectionTraceNode* n = keep ? keep->next : nullptr; n && t->nodeCount > 2;) {
+    IntersectionTraceNode* next = n->next;
+    IntersectionTraceNode* drop = nullptr;
+    if (crowded(keep, n)) drop = next || keep == t->head ? (next ? n : nullptr) : keep;
+    if (!drop) {
+      keep = n;
+      n = next;
+      continue;
+    }
+    if (drop == keep) keep = keep->prev;
+    drop->prev->next = drop->next;
+    if (drop->next) drop->next->prev = drop->prev;
+    else t->tail = drop->prev;
+    if (t->turn == drop) t->turn = nullptr;
+    Free(drop);
+    --t->nodeCount;
+    if (drop == n) n = next;
+  }
+}
+
 // Intervals this many nodes beside a new node are measured again: a node moves a cubic
 // interpolant less than a third as much one interval further on.
 const int kFitReach = 2;
@@ -478,6 +580,7 @@ const int kFitReach = 2;
 int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
   if (t->nodeCount < 2 || !t->head) return 0;
   if (t->directionStart > 0 && t->directionStart < t->nodeCount) RearrangeIntersectList(t);
+  ComeStraightIntoPoles(s1, s2, t, kPullShare * tol);
   for (IntersectionTraceNode* n = t->head; n; n = n->next) {
     double q[4], P1[3], P2[3], P[3];
     NodeParams(n, q);
@@ -490,6 +593,9 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   TrackingScope scope;  // every round's interpolants and arrays
   Owned<int, Free> measure;  // per interval: 1 to be measured this round; none: all
   for (int round = 0; round < kFitRounds && t->nodeCount < kMaxFitNodes; ++round) {
+    const int before = t->nodeCount;
+    DropCrowdedNodes(t);
+    if (t->nodeCount != before) measure.reset();  // the intervals are numbered anew
     const int n = t->nodeCount;
     Owned<double, Free> a(MallocArray<double>(4, n));
     Owned<int, Free> parts(MallocArray<int>(n - 1));  // pieces each interval is cut into

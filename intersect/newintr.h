@@ -64,15 +64,17 @@ int NewGetBboxExtremes(PatchBoxNode* node, double*** grid);
 int NewIntersectBoxes(double*** grid1, double*** grid2, PatchBoxNode* node1, PatchBoxNode* node2);
 
 // Descends both trees from the pair of nodes; at leaf pairs refines a seed at the patches'
-// centres and traces its branch into the list unless its box pair is marked. 0 done, 999 the
-// boxes are apart, -2 on no memory.
+// centres and traces its branch into the list unless its box pair is marked and the seed lies
+// on a traced branch (a pair of boxes can hold several). 0 done, 999 the boxes are apart, -2 on
+// no memory.
 int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBoxNode* node2,
                           double*** grid1, double*** grid2, const double* us1, const double* vs1,
                           const double* us2, const double* vs2, int** marks,
                           IntersectionTraceList* list, double tolA, double tolB);
-// Traces every branch of the two surfaces into the list (made by MallocIntersectionTraceList).
-// tolA (chord height) and tolB (point tolerance) are shares of the pair's size. The surfaces are
-// not changed. 0, or -2 on no memory (the list keeps what was traced).
+// Traces every branch of the two surfaces into the list (made by MallocIntersectionTraceList);
+// branches crossing at a singular point are split there, and a trace that is a point on another
+// branch is dropped. tolA (chord height) and tolB (point tolerance) are shares of the pair's
+// size. The surfaces are not changed. 0, or -2 on no memory (the list keeps what was traced).
 int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolA, double tolB);
 // The intersection of two surfaces as curve pairs on them, one pair per branch: *out lists the
 // branches in reverse order of tracing, each as the curve on s1 then the curve on s2 (cubic

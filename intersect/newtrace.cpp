@@ -677,12 +677,39 @@ void UpdateBoxes(March& w, const Params& prev, const Params& cur) {
   }
 }
 
+}  // namespace
+
+bool NearTracedBranch(const IntersectionTraceList* list, const IntersectionTrace* skip,
+                      const double X[3], double reach) {
+  for (const IntersectionTrace* t = list->head; t; t = t->next) {
+    if (t == skip) continue;
+    for (const IntersectionTraceNode* a = t->head; a; a = a->next) {
+      const IntersectionTraceNode* b = a->next ? a->next : a;
+      const double A[3] = {a->x, a->y, a->z}, B[3] = {b->x, b->y, b->z};
+      double ab[3], ax[3];
+      VecDiff3(B, A, ab);
+      VecDiff3(X, A, ax);
+      const double l2 = VecDotProd3(ab, ab);
+      const double f = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, VecDotProd3(ab, ax) / l2)) : 0.0;
+      double d2 = 0.0;
+      for (int q = 0; q < 3; ++q) d2 += (ax[q] - f * ab[q]) * (ax[q] - f * ab[q]);
+      if (d2 <= reach * reach) return true;
+    }
+  }
+  return false;
+}
+
+namespace {
+
 // The seed-pair check and the marks of a step: false when the branch reached a marked pair
-// before leaving its seed pair (a duplicate).
-bool CheckAndMark(March& w) {
+// before leaving its seed pair (a duplicate). A pair of boxes can hold several branches, so the
+// march is a duplicate only when its point P also lies on a traced branch (within two chord
+// heights of one of its chords). A step that ends on a singular point (atSingular) reaches the
+// other branches through it and is no duplicate for that.
+bool CheckAndMark(March& w, bool atSingular, const double P[3]) {
   if (!w.leftSeed && (w.box[0][0] != w.seedBox[0][0] || w.box[0][1] != w.seedBox[0][1] ||
                       w.box[1][0] != w.seedBox[1][0] || w.box[1][1] != w.seedBox[1][1])) {
-    if (Marked(w)) return false;
+    if (!atSingular && Marked(w) && NearTracedBranch(w.list, w.trace, P, 2.0 * w.tolA)) return false;
     w.leftSeed = true;
   }
   if (w.n[0] > 0 || w.n[1] > 0)
@@ -744,6 +771,190 @@ bool FollowsBranch(const March& m, const Params& prev, const Params& cur) {
   if (has0 && std::fabs(a0) < kChordTangentCos) return false;
   if (has1 && std::fabs(a1) < kChordTangentCos) return false;
   return !(has0 && has1) || (a0 > 0.0) == (a1 > 0.0);
+}
+
+// ---- Singular points ---------------------------------------------------------------------------
+// Where the normals of the two surfaces are parallel on the intersection, branches cross (two
+// cylinders of equal radius: two ellipses through two such points) and the tangent of a branch
+// is not defined: a march there either stops short or turns onto another branch. The march
+// looks for such a point when the sine of the angle between the normals has fallen below
+// kNearSingular, and a branch that reaches one ends on it; the other branches through it are
+// traced from their own seeds and end there too.
+constexpr double kNearSingular = 0.3;
+// A point where the two surfaces meet and the sine of their normals' angle is below this share
+// is singular: round-off of the solve below, far below the sine where nearly tangent surfaces
+// come closest without meeting so.
+constexpr double kSingularSine = 1e-7;
+
+// Residual of a singular point: the gap S2 - S1, and the components of surface 2's unit normal
+// along surface 1's partials (zero where the normals are parallel). False without normals.
+bool SingularResidual(const March& m, const double p[4], double r[5], double* sine) {
+  double P1[3], S1u[3], S1v[3], n1[3], P2[3], S2u[3], S2v[3], n2[3], c[3];
+  if (!TangentPlane(m.s1, p[0], p[1], P1, S1u, S1v, n1) ||
+      !TangentPlane(m.s2, p[2], p[3], P2, S2u, S2v, n2))
+    return false;
+  for (int q = 0; q < 3; ++q) r[q] = P2[q] - P1[q];
+  r[3] = VecDotProd3(n2, S1u);
+  r[4] = VecDotProd3(n2, S1v);
+  *sine = VecSize3(VecCrossProd3(n1, n2, c));
+  return true;
+}
+
+// Gauss-Newton on the five equations of SingularResidual from c (a Jacobian of forward
+// differences, steps halved until the residual falls, clamped to the domains). True when it
+// ends on a singular point (the gap within tolB, the sine below kSingularSine): c is moved there
+// and P is its point on surface 1.
+bool LocateSingularPoint(const March& m, Params& c, double P[3]) {
+  double p[4] = {c.p[0], c.p[1], c.p[2], c.p[3]}, r[5], sine = 1.0;
+  if (!SingularResidual(m, p, r, &sine)) return false;
+  double norm = 0.0;
+  for (double x : r) norm += x * x;
+  for (int it = 0; it < 200; ++it) {
+    if (std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]) <= m.tolB && sine <= kSingularSine) {
+      for (int k = 0; k < 4; ++k) c.p[k] = p[k];
+      Eval3DPointOnSurfCoord(m.s1, p[0], p[1], 0, 0, P);
+      return true;
+    }
+    double J[5][4];
+    for (int k = 0; k < 4; ++k) {
+      const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+      const double lo = Lo(s, k & 1), hi = Hi(s, k & 1), h = 1e-7 * (hi - lo);
+      double q[4] = {p[0], p[1], p[2], p[3]}, rq[5], sq;
+      q[k] = p[k] + h > hi ? p[k] - h : p[k] + h;
+      if (!SingularResidual(m, q, rq, &sq)) return false;
+      for (int e = 0; e < 5; ++e) J[e][k] = (rq[e] - r[e]) / (q[k] - p[k]);
+    }
+    // Normal equations (J^T J) d = -J^T r, a trace-relative damping against a singular J.
+    double A[4][5], tr = 0.0;
+    for (int a = 0; a < 4; ++a) {
+      for (int b = 0; b < 4; ++b) {
+        A[a][b] = 0.0;
+        for (int e = 0; e < 5; ++e) A[a][b] += J[e][a] * J[e][b];
+      }
+      A[a][4] = 0.0;
+      for (int e = 0; e < 5; ++e) A[a][4] -= J[e][a] * r[e];
+      tr += A[a][a];
+    }
+    for (int a = 0; a < 4; ++a) A[a][a] += 1e-12 * tr;
+    for (int a = 0; a < 4; ++a) {  // Gauss-Jordan with partial pivoting
+      int piv = a;
+      for (int b = a + 1; b < 4; ++b)
+        if (std::fabs(A[b][a]) > std::fabs(A[piv][a])) piv = b;
+      if (!(std::fabs(A[piv][a]) > 0.0)) return false;
+      for (int x = 0; x < 5; ++x) std::swap(A[a][x], A[piv][x]);
+      for (int b = 0; b < 4; ++b) {
+        if (b == a) continue;
+        const double f = A[b][a] / A[a][a];
+        for (int x = a; x < 5; ++x) A[b][x] -= f * A[a][x];
+      }
+    }
+    bool moved = false;
+    for (double f = 1.0; f > 1e-3 && !moved; f *= 0.5) {
+      double q[4], rq[5], sq, nq = 0.0;
+      for (int k = 0; k < 4; ++k) {
+        const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+        q[k] = std::fmin(Hi(s, k & 1), std::fmax(Lo(s, k & 1), p[k] + f * A[k][4] / A[k][k]));
+      }
+      if (!SingularResidual(m, q, rq, &sq)) return false;
+      for (double x : rq) nq += x * x;
+      if (nq < norm) {
+        for (int k = 0; k < 4; ++k) p[k] = q[k];
+        for (int e = 0; e < 5; ++e) r[e] = rq[e];
+        norm = nq;
+        sine = sq;
+        moved = true;
+      }
+    }
+    if (!moved) return false;
+  }
+  return false;
+}
+
+// Sine of the angle between the normals at c (1 without normals).
+double NormalSine(const March& m, const Params& c) {
+  double r[5], sine = 1.0;
+  return SingularResidual(m, c.p, r, &sine) ? sine : 1.0;
+}
+
+// True when the surfaces still coincide beyond the singular point x, half a step further on
+// from prev (surface 1's point there within 100 tolB of surface 2, normals parallel within
+// kSingularSine): x then bounds a region where the surfaces coincide, through which the march
+// goes on, not a crossing of branches.
+bool CoincideBeyond(const March& m, const Params& prev, const Params& x) {
+  double q[4];
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    q[k] = std::fmin(Hi(s, k & 1), std::fmax(Lo(s, k & 1), x.p[k] + 0.5 * (x.p[k] - prev.p[k])));
+  }
+  double B[3], P2[3], S2u[3], S2v[3], n2[3];
+  Eval3DPointOnSurfCoord(m.s1, q[0], q[1], 0, 0, B);
+  // The foot of B on surface 2 by steps in its tangent plane.
+  for (int it = 0; it < 8; ++it) {
+    double d[3], du, dv;
+    if (!TangentPlane(m.s2, q[2], q[3], P2, S2u, S2v, n2)) return false;
+    VecDiff3(B, P2, d);
+    if (!ResolveInTangentPlane(d, S2u, S2v, &du, &dv)) return false;
+    q[2] = std::fmin(Hi(m.s2, 0), std::fmax(Lo(m.s2, 0), q[2] + du));
+    q[3] = std::fmin(Hi(m.s2, 1), std::fmax(Lo(m.s2, 1), q[3] + dv));
+  }
+  double r[5], sine = 1.0;
+  if (!SingularResidual(m, q, r, &sine)) return false;
+  return std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]) <= 100.0 * m.tolB && sine <= kSingularSine;
+}
+
+// A step from prev to cur that reaches, passes or heads for a singular point ends there: near
+// one (the normals within kNearSingular of parallel at either end) the point is located. When
+// it lies ahead of prev no farther than cur, or beyond cur by at most a quarter of the step, cur
+// becomes it (1). When it lies ahead of cur within another step like this one, along the step's
+// direction, it is the node after cur (2, with x and X set): a march converging on a singular
+// point in ever shorter steps would otherwise turn onto another branch there. 0 otherwise.
+int EndsAtSingular(const March& m, const Params& prev, Params& cur, double P[3], Params& x,
+                   double X[3]) {
+  const double s0 = NormalSine(m, prev), s1 = NormalSine(m, cur);
+  if (std::fmin(s0, s1) >= kNearSingular) return 0;
+  x = s1 <= s0 ? cur : prev;
+  double P0[3];
+  if (!LocateSingularPoint(m, x, X) || CoincideBeyond(m, prev, x)) return 0;
+  Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
+  double step[3], to[3], beyond[3];
+  VecDiff3(P, P0, step);
+  VecDiff3(X, P0, to);
+  VecDiff3(X, P, beyond);
+  const double len2 = VecDotProd3(step, step), b2 = VecDotProd3(beyond, beyond);
+  if (!(VecDotProd3(to, step) > 0.0)) return 0;
+  // Within the step, or just beyond its end (a step stopped on an edge that touches the other
+  // surface at the singular point ends there only to the square root of round-off).
+  if (VecDotProd3(to, to) <= len2 + m.tolB * m.tolB || b2 <= 0.0625 * len2) {
+    cur = x;
+    for (int q = 0; q < 3; ++q) P[q] = X[q];
+    return 1;
+  }
+  const double along = VecDotProd3(beyond, step);
+  return b2 <= len2 && along > 0.0 && along * along >= kChordTangentCos * kChordTangentCos * b2 * len2 ? 2 : 0;
+}
+
+// A march that cannot go on near a singular point (the tangent planes too nearly parallel to
+// meet in) ends on it when it lies within the step that failed: from the last node (prev,
+// surface 1 point P0) toward the predicted point, no farther than it. True with x and X set.
+bool SingularWithinStep(const March& m, const Params& prev, const Params& predicted, Params& x,
+                        double X[3]) {
+  if (NormalSine(m, prev) >= kNearSingular) return false;
+  x = prev;
+  if (!LocateSingularPoint(m, x, X) || CoincideBeyond(m, prev, x)) return false;
+  double P0[3], Q[3], step[3], to[3];
+  Eval3DPointOnSurfCoord(m.s1, prev.p[0], prev.p[1], 0, 0, P0);
+  Eval3DPointOnSurfCoord(m.s1, predicted.p[0], predicted.p[1], 0, 0, Q);
+  VecDiff3(Q, P0, step);
+  VecDiff3(X, P0, to);
+  return VecDotProd3(to, to) <= VecDotProd3(step, step) + m.tolB * m.tolB &&
+         VecDotProd3(to, to) > m.tolB * m.tolB;
+}
+
+// True when a and b name the same point of the pair (every parameter within its tolerance).
+bool SameParams(const March& m, const Params& a, const Params& b) {
+  for (int k = 0; k < 4; ++k)
+    if (std::fabs(a.p[k] - b.p[k]) > m.tol[k]) return false;
+  return true;
 }
 
 // Refines a predicted step. When the points do not meet (the step overshot the end of the
@@ -909,9 +1120,19 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const Params a = Of(tr->tail), b = Of(tr->tail->prev);
       for (int k = 0; k < 4; ++k) cur.p[k] += a.p[k] - b.p[k];
     }
-    if (!RefineStep(m, prev, cur, P, &flag, tr->tail, tr->nodeCount > 1 ? dPrev : nullptr)) break;
+    const Params predicted = cur;
+    if (!RefineStep(m, prev, cur, P, &flag, tr->tail, tr->nodeCount > 1 ? dPrev : nullptr)) {
+      Params x;
+      double X[3];
+      if (SingularWithinStep(m, prev, predicted, x, X) && !Append(m, x, X)) return -2;
+      break;
+    }
     stop = flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]);
     if (stop && !flag) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
+    Params x;
+    double X[3];
+    const int singular = EndsAtSingular(m, prev, cur, P, x, X);
+    if (singular) stop = true;
     const double du = cur.p[0] - prev.p[0], dv = cur.p[1] - prev.p[1];
     if (stop && std::fabs(du) < m.tol[0] && std::fabs(dv) < m.tol[1]) break;
     if (tr->nodeCount > 1 && du * dPrev[0] + dv * dPrev[1] < 0.0) {
@@ -919,7 +1140,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       break;
     }
     UpdateBoxes(m, prev, cur);
-    if (!CheckAndMark(m)) {
+    if (!CheckAndMark(m, singular != 0, P)) {
       FreeTraceNodes(tr);
       return -20;
     }
@@ -937,7 +1158,9 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       m.list->tail = tr;
       return 0;
     }
+    if (SameParams(m, cur, Of(tr->tail))) break;  // a step that went nowhere (the seed on an edge)
     if (!Append(m, cur, P)) return -2;
+    if (singular == 2 && !Append(m, x, X)) return -2;
     dPrev[0] = du;
     dPrev[1] = dv;
     if (tr->nodeCount - tr->directionStart > 7 && CheckIfPointsRepeat(tr, m.tolB)) stop = true;
@@ -973,11 +1196,21 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       for (int k = 0; k < 4; ++k) cur.p[k] += step[k];
     }
     const IntersectionTraceNode* from = tr->nodeCount > tr->directionStart ? tr->tail : tr->head;
-    if (!RefineStep(m, prev, cur, P, &flag, from, tr->nodeCount > 1 ? dPrev : nullptr)) break;
+    const Params predicted = cur;
+    if (!RefineStep(m, prev, cur, P, &flag, from, tr->nodeCount > 1 ? dPrev : nullptr)) {
+      Params x;
+      double X[3];
+      if (SingularWithinStep(m, prev, predicted, x, X) && !Append(m, x, X)) return -2;
+      break;
+    }
     if (flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3])) {
       Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
       stop = true;
     }
+    Params x;
+    double X[3];
+    const int singular = EndsAtSingular(m, prev, cur, P, x, X);
+    if (singular) stop = true;
     const double du = cur.p[0] - prev.p[0], dv = cur.p[1] - prev.p[1];
     if (tr->nodeCount > 1 && du * dPrev[0] + dv * dPrev[1] < 0.0) break;
     UpdateBoxes(m, prev, cur);
@@ -990,7 +1223,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (flag || stop) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
       UpdateBoxes(m, prev, cur);
     }
-    if (!CheckAndMark(m)) {
+    if (!CheckAndMark(m, singular != 0, P)) {
       FreeTraceNodes(tr);
       return -20;
     }
@@ -1005,7 +1238,10 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
                                   (P[2] - tr->turn->z) * (P[2] - tr->turn->z));
       if (Closes(cur, second, ref) || dt < 10000.0 * m.tolB) return CloseBackward(m);
     }
+    // A step that went nowhere (the seed on an edge) adds no node.
+    if (SameParams(m, cur, Of(tr->nodeCount > tr->directionStart ? tr->tail : tr->head))) break;
     if (!Append(m, cur, P)) return -2;
+    if (singular == 2 && !Append(m, x, X)) return -2;
     dPrev[0] = du;
     dPrev[1] = dv;
     if (tr->nodeCount - tr->directionStart > 7 && CheckIfPointsRepeat(tr, m.tolB)) stop = true;

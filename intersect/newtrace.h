@@ -126,10 +126,17 @@ int ChkCrvTouchAnotherCrv(Bspline* s1, Bspline* s2, const IntersectionTraceList*
 // 1 when the tail's distances to the first and sixth node before it differ by less than
 // 1000 tolB (the branch circles), 0 otherwise or with fewer than six.
 int CheckIfPointsRepeat(const IntersectionTrace* trace, double tolB);
-// Traces the branch through the seed into the list's tail trace (the caller appended it).
+// True when X lies within reach of a chord (two successive nodes) of a trace of the list other
+// than skip (null: any).
+bool NearTracedBranch(const IntersectionTraceList* list, const IntersectionTrace* skip,
+                      const double X[3], double reach);
+// Traces the branch through the seed into the list's tail trace (the caller appended it). A
+// step is kept only when its chord runs along the branch's tangent at both ends; a march ends on
+// a singular point (the normals parallel where the surfaces meet, branches crossing there) that
+// it reaches, and a closed loop ends on its turn node, on the side of a seam it arrives from.
 // 0 traced; -2 no memory; -20 a dead seed (parallel normals at the seed: the trace keeps its
 // head only) or a duplicate (the branch reached a marked box pair before leaving its seed
-// pair: the trace is left empty).
+// pair, at a point on a branch already traced: the trace is left empty).
 int NewIntersectTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2, double v2,
                       const double* us1, const double* vs1, const double* us2, const double* vs2,
                       int** marks, IntersectionTraceList* list, double tolA, double tolB);

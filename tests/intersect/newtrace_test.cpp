@@ -730,17 +730,34 @@ TEST_F(BoxGrid, PreparedSurfacesAndOrientedBoxes) {
   for (double* a : {us, vs, u2, v2}) Free(a);
 }
 
-// A branch that meets a marked box pair before leaving its seed pair is a duplicate: -20 with
-// its nodes freed and the trace left empty, which the conversion into curves refuses.
+// A branch that meets a marked box pair before leaving its seed pair, on a branch already
+// traced, is a duplicate: -20 with its nodes freed and the trace left empty, which the
+// conversion into curves refuses. Marks alone (a pair of boxes can hold several branches) make
+// no duplicate.
 TEST_F(Tracing, DuplicateBranchLeavesAnEmptyTrace) {
   BsplineKeeper keep;
   const double o1[3] = {0, 0, 0}, g1[3] = {1, 0, 0}, g2[3] = {0, 1, 0};
   const double o2[3] = {0.35, -0.2, -0.5}, f1[3] = {0.4, 1.4, 0}, f2[3] = {0.1, 0, 1};
   Bspline* a = keep(shapes::Plane(o1, g1, g2));
   Bspline* b = keep(shapes::Plane(o2, f1, f2));
-  OneTrace one(a, b, 0.6, 0.5, 0.5, 0.5, true);
-  EXPECT_EQ(one.rc, -20);
-  IntersectionTrace* t = one.list->head;
+  {
+    OneTrace marked(a, b, 0.6, 0.5, 0.5, 0.5, true);
+    EXPECT_EQ(marked.rc, 0);
+    EXPECT_GT(marked.list->head->nodeCount, 2);
+  }
+  OneTrace one(a, b, 0.6, 0.5, 0.5, 0.5);
+  ASSERT_EQ(one.rc, 0);
+  // The same branch again from a seed a little along it, into a second trace of the list.
+  IntersectionTrace* t = MallocIntersectionTrace();
+  t->prev = one.list->tail;
+  one.list->tail->next = t;
+  one.list->tail = t;
+  one.list->count = 2;
+  const double u = one.list->head->head->next->u1, v = one.list->head->head->next->v1;
+  const double u2 = one.list->head->head->next->u2, v2 = one.list->head->head->next->v2;
+  EXPECT_EQ(NewIntersectTrace(a, b, u, v, u2, v2, one.us1, one.vs1, one.us2, one.vs2, one.marks,
+                              one.list, 0.01, 1e-6),
+            -20);
   EXPECT_EQ(t->nodeCount, 0);
   EXPECT_EQ(t->head, nullptr);
   EXPECT_EQ(t->tail, nullptr);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -57,6 +58,43 @@ Bspline* Cylinder(const double a[3], const double e[3], double R, double h0, dou
   return s;
 }
 
+// The profile of the cubic cylinder: 13 control points round a circle from the top (0, 1) back
+// to it, the two beside the seam level with it so that the profile is smooth there; symmetric
+// about x = 0, so that two such cylinders crossing at right angles meet in the planes x = +-z.
+std::vector<double> CubicProfile() {
+  std::vector<double> xy;
+  for (int i = 0; i < 13; ++i) {
+    if (i == 0 || i == 12) {
+      xy.insert(xy.end(), {0.0, 1.0});
+    } else if (i == 1 || i == 11) {
+      xy.insert(xy.end(), {i == 1 ? 0.35 : -0.35, 1.0});
+    } else {
+      const double t = M_PI / 2 - 2.0 * M_PI * (i - 1) / 10.0;
+      xy.insert(xy.end(), {1.05 * std::cos(t), 1.05 * std::sin(t)});
+    }
+  }
+  return xy;
+}
+
+// The cubic 13 x 4 net of the profile swept along a for heights h0..h1: the profile's x along e,
+// its y along a x e; u round the profile from the top, v along a.
+Bspline* CubicCylinder(const double a[3], const double e[3], double h0, double h1, const Place& at) {
+  const double f[3] = {a[1] * e[2] - a[2] * e[1], a[2] * e[0] - a[0] * e[2], a[0] * e[1] - a[1] * e[0]};
+  const std::vector<double> xy = CubicProfile();
+  std::vector<double> pts;
+  for (int j = 0; j < 4; ++j)
+    for (int i = 0; i < 13; ++i) {
+      double p[3], q[3];
+      const double h = h0 + (h1 - h0) * j / 3.0;
+      for (int c = 0; c < 3; ++c) p[c] = xy[2 * i] * e[c] + xy[2 * i + 1] * f[c] + h * a[c];
+      at.Map(p, q);
+      pts.insert(pts.end(), q, q + 3);
+    }
+  Bspline* s = BuildSurface(3, 3, 13, 4, pts);
+  if (s) s->closedU = 1;
+  return s;
+}
+
 // One branch as dense samples in the case's own units (placement undone): points on surface 1
 // and the same parameters' points on surface 2.
 struct Branch {
@@ -92,48 +130,88 @@ std::vector<Branch> Intersect(Bspline* s1, Bspline* s2, const Place& at, int sam
   return out;
 }
 
-// The longest piece of the loops x = cos t, y = sin t, z = +-sqrt(R2^2 - y^2) that no branch
-// covers: each pair of neighbouring samples of a branch covers the interval of t between them on
-// its loop (the sign of z), the shorter way round; the largest interval left uncovered is
-// measured as the chord between the loop's points at its ends.
-double Uncovered(const std::vector<Branch>& bs, double R2) {
+// Two closed curves round the z axis, each met once by every half plane through the axis at
+// angle t: which curve a point is on (side; -1 where they cross) and the point of a curve at t.
+struct Loops {
+  std::function<int(const double p[3])> side;
+  std::function<void(double t, int side, double P[3])> at;
+};
+
+// How the branches cover the loops: each pair of neighbouring samples of a branch covers the
+// interval of t between them on its loop, the shorter way round. gap is the longest piece that
+// no branch covers, measured as the chord between the loop's points at its ends; overlap the
+// largest length in t that two branches cover both (a duplicated branch).
+struct Coverage {
+  double gap = 0.0;
+  double overlap = 0.0;
+};
+
+Coverage Cover(const std::vector<Branch>& bs, const Loops& loops) {
   std::vector<std::pair<double, double>> covered[2];
+  double total[2] = {0.0, 0.0};
   for (const Branch& b : bs)
     for (size_t i = 0; i + 1 < b.on1.size(); ++i) {
       const auto& p = b.on1[i];
       const auto& q = b.on1[i + 1];
-      if ((p[2] > 0) != (q[2] > 0)) continue;
+      // A crossing point belongs to both curves (side -1).
+      const int sp = loops.side(p.data()), sq = loops.side(q.data()), side = sp < 0 ? sq : sp;
+      if (side < 0 || (sq >= 0 && sq != side)) continue;
       double t0 = std::atan2(p[1], p[0]), t1 = std::atan2(q[1], q[0]);
       if (t1 < t0) std::swap(t0, t1);
-      auto& c = covered[p[2] > 0];
+      auto& c = covered[side];
       if (t1 - t0 <= M_PI) {
         c.push_back({t0, t1});
+        total[side] += t1 - t0;
       } else {  // across t = +-pi
         c.push_back({-M_PI, t0});
         c.push_back({t1, M_PI});
+        total[side] += 2 * M_PI - (t1 - t0);
       }
     }
-  auto at = [&](double t, int side, double P[3]) {
-    P[0] = std::cos(t), P[1] = std::sin(t), P[2] = (side ? 1 : -1) * std::sqrt(R2 * R2 - P[1] * P[1]);
-  };
-  double worst = 0.0;
+  Coverage r;
   for (int side = 0; side < 2; ++side) {
     auto& c = covered[side];
     std::sort(c.begin(), c.end());
-    double reach = -M_PI;
+    double reach = -M_PI, united = 0.0;
     auto gap = [&](double from, double to) {
       double A[3], B[3];
-      at(from, side, A);
-      at(to, side, B);
-      worst = std::fmax(worst, std::hypot(A[0] - B[0], A[1] - B[1], A[2] - B[2]));
+      loops.at(from, side, A);
+      loops.at(to, side, B);
+      r.gap = std::fmax(r.gap, std::hypot(A[0] - B[0], A[1] - B[1], A[2] - B[2]));
     };
     for (const auto& iv : c) {
       if (iv.first > reach) gap(reach, iv.first);
+      united += std::fmax(0.0, iv.second - std::fmax(reach, iv.first));
       reach = std::fmax(reach, iv.second);
     }
     if (reach < M_PI) gap(reach, M_PI);
+    r.overlap = std::fmax(r.overlap, total[side] - united);
   }
-  return worst;
+  return r;
+}
+
+// Which of the planes z = x (1) and z = -x (0) a point lies nearer; -1 near both (a crossing).
+int EllipseSide(const double p[3]) {
+  const double a = std::fabs(p[2] - p[0]), b = std::fabs(p[2] + p[0]);
+  return std::fmax(a, b) < 1e-4 ? -1 : a < b ? 1 : 0;
+}
+
+// The loops of cylinders of radii 1 (axis z) and R2 (axis x): z = +-sqrt(R2^2 - y^2) over the
+// unit circle, or for R2 = 1 the ellipses in the planes z = +-x.
+Loops CylinderLoops(double R2) {
+  Loops l;
+  if (R2 == 1.0) {
+    l.side = [](const double p[3]) { return EllipseSide(p); };
+    l.at = [](double t, int side, double P[3]) {
+      P[0] = std::cos(t), P[1] = std::sin(t), P[2] = (side ? 1 : -1) * P[0];
+    };
+  } else {
+    l.side = [](const double p[3]) { return p[2] > 0.0 ? 1 : 0; };
+    l.at = [R2](double t, int side, double P[3]) {
+      P[0] = std::cos(t), P[1] = std::sin(t), P[2] = (side ? 1 : -1) * std::sqrt(R2 * R2 - P[1] * P[1]);
+    };
+  }
+  return l;
 }
 
 const double kX[3] = {1, 0, 0}, kY[3] = {0, 1, 0}, kZ[3] = {0, 0, 1};
@@ -182,8 +260,134 @@ TEST_F(HardIntersections, NearlyTangentCylindersGiveTwoClosedLoops) {
         off = std::fmax(off, std::fmax(std::fabs(std::hypot(p[1], p[2]) - R2), std::fabs(std::hypot(p[0], p[1]) - 1.0)));
     EXPECT_GE(bs.size(), 2u) << k;
     EXPECT_LT(off, 1e-6 * size) << k;
-    EXPECT_LT(Uncovered(bs, R2), 1e-5 * size) << k;
+    const Coverage c = Cover(bs, CylinderLoops(R2));
+    EXPECT_LT(c.gap, 1e-5 * size) << k;
+    EXPECT_LT(c.overlap, 1e-3) << k;
     EXPECT_TRUE(EndsMeet(bs, 1e-6 * size)) << k;
+  }
+}
+
+// Every sample of a branch farther than d from the points X (count n), its first and last
+// samples apart: branches end at those points and do not run through them.
+bool PassesNone(const std::vector<Branch>& bs, const double (*X)[3], int n, double d) {
+  for (const Branch& b : bs) {
+    const size_t m = b.on1.size(), skip = m / 50 + 1;
+    for (size_t i = skip; i + skip < m; ++i)
+      for (int k = 0; k < n; ++k)
+        if (std::hypot(b.on1[i][0] - X[k][0], b.on1[i][1] - X[k][1], b.on1[i][2] - X[k][2]) < d)
+          return false;
+  }
+  return true;
+}
+
+// Cylinders of equal radius 1 with axes (z and x) crossing at right angles meet in two ellipses
+// in the planes z = +-x, crossing at (0, +-1, 0), where the normals are parallel: four arcs from
+// one crossing to the other, each cut where it meets a seam. With the seams of both cylinders in
+// every pairing of five directions, and with both seams through a crossing at sizes 1, 1e-6 and
+// 1e6 moved 1e4 x the size: every sample on both cylinders, no piece of either ellipse missing
+// and none returned twice, no branch running through a crossing, ends meeting; with the seams
+// through a crossing, exactly the four arcs.
+TEST_F(HardIntersections, EqualCylindersGiveFourArcsSplitAtTheCrossings) {
+  const double w = std::sqrt(0.5);
+  const double seamsA[6][3] = {{1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {-1, 0, 0}, {w, w, 0}, {0, 1, 0}};
+  const double seamsB[6][3] = {{0, 1, 0}, {0, 0, 1}, {0, -1, 0}, {0, 0, -1}, {0, w, w}, {0, 1, 0}};
+  const double crossings[2][3] = {{0, 1, 0}, {0, -1, 0}};
+  for (int k = 0; k < 28; ++k) {
+    const int sa = k < 25 ? k / 5 : 5, sb = k < 25 ? k % 5 : 5;
+    Place at;
+    at.scale = k == 26 ? 1e-6 : k == 27 ? 1e6 : 1.0;
+    for (int q = 0; q < 3; ++q) at.shift[q] = k < 26 ? 0.0 : 1e4 * at.scale * (q + 1);
+    BsplineKeeper keep;
+    Bspline* a = keep(Cylinder(kZ, seamsA[sa], 1.0, -1.5, 1.5, at));
+    Bspline* b = keep(Cylinder(kX, seamsB[sb], 1.0, -1.5, 1.5, at));
+    const double size = shapes::PairSize(a, b) / at.scale;
+    const std::vector<Branch> bs = Intersect(a, b, at);
+    double off = 0.0;
+    for (const Branch& br : bs)
+      for (const auto& p : br.on1)
+        off = std::fmax(off, std::fmax(std::fabs(std::hypot(p[1], p[2]) - 1.0), std::fabs(std::hypot(p[0], p[1]) - 1.0)));
+    EXPECT_LT(off, 1e-6 * size) << k;
+    const Coverage c = Cover(bs, CylinderLoops(1.0));
+    EXPECT_LT(c.gap, 1e-5 * size) << k;
+    EXPECT_LT(c.overlap, 1e-3) << k;
+    EXPECT_TRUE(EndsMeet(bs, 1e-6 * size)) << k;
+    EXPECT_TRUE(PassesNone(bs, crossings, 2, 1e-3 * size)) << k;
+    if (k >= 25) {
+      EXPECT_EQ(bs.size(), 4u) << k;
+    }
+  }
+}
+
+// The same crossing of two cubic 13 x 4 nets of one profile, symmetric about its vertical axis:
+// they meet in the planes z = +-x too, crossing at the profile's top and bottom. Four arcs from
+// one crossing to the other, on both nets, covering both curves, at sizes 1, 1e-6 and 1e6 moved
+// 1e4 x the size.
+TEST_F(HardIntersections, CubicCylindersGiveFourArcsSplitAtTheCrossings) {
+  for (double scale : {1.0, 1e-6, 1e6}) {
+    Place at;
+    at.scale = scale;
+    for (int q = 0; q < 3; ++q) at.shift[q] = 1e4 * scale * (q + 1);
+    BsplineKeeper keep;
+    const double kMZ[3] = {0, 0, -1};
+    Bspline* a = keep(CubicCylinder(kZ, kX, -1.5, 1.5, at));
+    Bspline* b = keep(CubicCylinder(kX, kMZ, -1.5, 1.5, at));
+    const double size = shapes::PairSize(a, b) / scale;
+    // The profile (surface a at v = 0) in the case's units, and its point at angle t by bisection
+    // on u (the angle falls monotonically from the top round to it).
+    auto profile = [&](double u, double P[3]) {
+      double Q[3];
+      Eval3DPointOnSurfCoord(a, u, 0.0, 0, 0, Q);
+      at.Unmap(Q, P);
+    };
+    double top[3], bottom[3];
+    profile(0.0, top);
+    profile(0.5, bottom);
+    const double crossings[2][3] = {{0, top[1], 0}, {0, bottom[1], 0}};
+    Loops loops;
+    loops.side = [](const double p[3]) { return EllipseSide(p); };
+    loops.at = [&](double t, int side, double P[3]) {
+      // Angle measured from the top, clockwise: falls from 0 to -2 pi as u runs round.
+      auto angle = [&](double u) {
+        double Q[3];
+        profile(u, Q);
+        double g = std::atan2(Q[1], Q[0]) - M_PI / 2;
+        while (g > 1e-12) g -= 2 * M_PI;
+        return u > 0.5 && g > -M_PI ? g - 2 * M_PI : g;
+      };
+      double goal = t - M_PI / 2;
+      while (goal > 0) goal -= 2 * M_PI;
+      double lo = 0.0, hi = 1.0;
+      for (int it = 0; it < 50; ++it) {
+        const double mid = 0.5 * (lo + hi);
+        (angle(mid) > goal ? lo : hi) = mid;
+      }
+      profile(0.5 * (lo + hi), P);
+      P[2] = (side ? 1 : -1) * P[0];
+    };
+    const std::vector<Branch> bs = Intersect(a, b, at);
+    ASSERT_EQ(bs.size(), 4u) << scale;
+    // Each sample's distance from the other net (closest points on a sampled grid, refined).
+    double off = 0.0;
+    SurfaceGridCache cacheA, cacheB;
+    for (const Branch& br : bs) {
+      for (int k = 0; k < 2; ++k)
+        for (size_t i = 0; i < br.on1.size(); i += 4) {
+          double P[3], Q[3], u = 0.0, v = 0.0, d = 0.0, e = 0.0;
+          at.Map((k ? br.on2 : br.on1)[i].data(), P);
+          (k ? cacheA : cacheB).Closest(k ? a : b, P, &u, &v, Q, &d, &e);
+          off = std::fmax(off, std::hypot(P[0] - Q[0], P[1] - Q[1], P[2] - Q[2]) / scale);
+        }
+      int atCrossing = 0;
+      for (const auto* e : {&br.on1.front(), &br.on1.back()})
+        for (const auto& X : crossings)
+          atCrossing += std::hypot((*e)[0] - X[0], (*e)[1] - X[1], (*e)[2] - X[2]) < 1e-6 * size;
+      EXPECT_EQ(atCrossing, 2) << scale;
+    }
+    EXPECT_LT(off, 1e-6 * size) << scale;
+    const Coverage c = Cover(bs, loops);
+    EXPECT_LT(c.gap, 1e-5 * size) << scale;
+    EXPECT_LT(c.overlap, 1e-3) << scale;
+    EXPECT_TRUE(PassesNone(bs, crossings, 2, 1e-3 * size)) << scale;
   }
 }
 
