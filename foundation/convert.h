@@ -9,8 +9,10 @@
 
 struct Cloud;
 
+// Cylindrical (theta about z, height h = z, radius r in the xy plane) to Cartesian and back.
 void theta_h_to_xyz(double theta, double h, double r, double* x, double* y, double* z);
 void xyz_to_theta_h(double x, double y, double z, double* theta, double* h, double* r);
+// Spherical (theta about z, phi from +z, radius r) to Cartesian and back.
 void theta_phi_to_xyz(double theta, double phi, double r, double* x, double* y, double* z);
 void xyz_to_theta_phi(double x, double y, double z, double* theta, double* phi, double* r);
 

@@ -10,7 +10,7 @@ void cp_vec_to_matrix_fh_fh(const double* flat, double** M, int cols, int rows);
 // 0 when M[i][cols - 1] is exactly 0 for every i < rows (also for rows < 1), 1 otherwise: the
 // legacy sense is "1 = the last column is not all zero", and callers test it that way.
 int IsLastColZeros_f(double** M, int rows, int cols);
-int IsLastColZeros_h(double** M, int rows, int cols);
+int IsLastColZeros_h(double** M, int rows, int cols);  // the same
 // byRows 0: reverses every row of the flat rows x cols array; otherwise reverses the row order.
 void FlipMatrix(double* M, int cols, int rows, int byRows);
 // dst[r cols + c] = src[offset + r stride + c].

@@ -9,14 +9,17 @@
 #include "foundation/vec3.h"
 
 // ---- distances ------------------------------------------------------------------------------
-// Closest point of segment a b; a segment below 1e-10 on every axis gives its midpoint, t = 0.
+// Closest point of segment a b and its squared distance; a segment below 1e-10 on every axis
+// gives its midpoint, t = 0. Returns 0.
 int LineSegPntMinDistSq(const double p[3], const double a[3], const double b[3], double foot[3], double* d2,
                         double* t);
+// The same in 2D.
 int LineSegPnt2DMinDistSq(const double p[2], const double a[2], const double b[2], double foot[2], double* d2,
                           double* t);
 // Closest point of triangle a b c: foot = s a + t b + (1 - s - t) c. Returns 0.
 int TriangPntMinDistSq(const double p[3], const double a[3], const double b[3], const double c[3],
                        double foot[3], double* d2, double* s, double* t);
+// Foot of p on the plane a x + b y + c z + d = 0 and its squared distance.
 void PlaneMinDistSq(const double p[3], double a, double b, double c, double d, double foot[3], double* d2);
 // Squared distance of p from the line through linePoint along dir; a direction with
 // |dir|^2 < 1e-10 gives foot = (3.37e38, 3.37e38, 3.37e38) and 3.37e38.
@@ -33,6 +36,7 @@ int LinesMinDist(const double p0[3], const double d0[3], const double p1[3], con
 double Distance2DBetPtAndBbox(const double p[2], const Bbox box);
 // *out = |a - b|; returns a.
 const double* DistanceBetweenPoints(const double a[3], const double b[3], double* out);
+// Area of the triangle a b c (half the length of the cross product of two edges).
 double AreaOfTriangle(const double a[3], const double b[3], const double c[3]);
 
 // ---- tests (2D points are double[2]) --------------------------------------------------------
@@ -81,6 +85,7 @@ int PlaneFitThroughLine(const double* x, const double* y, const double* z, int n
 // sample from it. 0 or -2.
 int PlaneFitThroughPoint(const double* x, const double* y, const double* z, int n, const double* weights,
                          const double point[3], PlaneEq plane, double* residual, double* maxDist);
+// The plane through point with normal `normal` (not normalised).
 void GetPlnFromPtAndNorm(const double point[3], const double normal[3], PlaneEq plane);
 // Where the plane meets the axis of its largest normal component. 0, or -2 when that
 // component is below 1e-10. Legacy: out is cleared first, also on failure.

@@ -62,18 +62,22 @@ int PlaneLineIntersect(const PlaneEq plane, const double P[3], const double dir[
 // Clips [lo, hi] to [a, b]. 1 with the new range, or 0 when it is empty.
 int IntersectRange(double lo, double hi, double a, double b, int* clippedLo, int* clippedHi, double* newLo,
                    double* newHi);
+// 1 when the segment (x0, y0, z0) (x1, y1, z1) meets the box, else 0.
 int IntersectsLineSegBbox(double xmin, double ymin, double zmin, double xmax, double ymax, double zmax, double x0,
                           double y0, double z0, double x1, double y1, double z1);
+// 1 when the infinite line through p along d meets the box, else 0.
 int IntersectsLineBbox(double xmin, double ymin, double zmin, double xmax, double ymax, double zmax, double px,
                        double py, double pz, double dx, double dy, double dz);
 // Line P + s dir against triangle A B C; bary = weights of A, B, C. 1, or 0 when it misses.
 int IntersectLineTriangle(const double A[3], const double B[3], const double C[3], const double dir[3],
                           const double P[3], double out[3], double bary[3]);
+// The same, a crossing within tol (in barycentric weight) outside the triangle counting as a hit.
 int IntersectLineTriangleTol(const double A[3], const double B[3], const double C[3], const double dir[3],
                              const double P[3], double out[3], double bary[3], double tol);
 // Parameters of the crossing of 2D segments 1-2 and 3-4. 1 when both lie in [0, 1].
 int Intersect2DSegments(double x1, double y1, double x2, double y2, double x3, double y3, double x4, double y4,
                         double* s, double* t);
+// 1 when the 2D segments 1-2 and 3-4 cross (parallel ones never do), else 0.
 int IsIntersectLines(double x1, double y1, double x2, double y2, double x3, double y3, double x4, double y4);
 // Closes the polygon in place (x[n], y[n] = the first point when the last differs: n + 1
 // slots needed) and finds the first crossing of two non-adjacent edges. 1 with their indices.

@@ -11,6 +11,8 @@
 
 using RowPtrMatrix = double**;
 
+// rows x cols, zero-filled where the tracked allocator zeroes; null on failure. The _ff and _fh
+// forms are one function (their suffixes name old memory models); _ih, _ii and _ll hold ints.
 double** allocate_matrix_ff(int rows, int cols);
 double** allocate_matrix_fh(int rows, int cols);
 int** allocate_matrix_ih(int rows, int cols);
@@ -25,7 +27,8 @@ double*** allocate_3dim_matrix_fh(int n1, int n2, int n3);
 double**** allocate_4dim_matrix_ff(int n1, int n2, int n3, int n4);
 double**** allocate_4dim_matrix_fh(int n1, int n2, int n3, int n4);
 
-// Take a matrix from the matching allocator (not null). Return the last Free's result.
+// Take a matrix from the matching allocator (null is ignored); each returns the last Free's
+// result (0 for success).
 int matrix_free_ff(double** m);
 int matrix_free_fh(double** m);
 int matrix_free_ih(int** m);

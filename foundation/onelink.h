@@ -15,4 +15,5 @@ OneLink* InsertSortedOneLink(OneLink* list, int value);
 OneLink* AppendOneLink(OneLink* list, int value);
 // 1 when value is in the (ascending) list, else 0; stops at the first larger value.
 int SearchSortedOneLink(const OneLink* list, int value);
+// Frees every node (null is ignored); 0.
 int FreeOneLink(OneLink* list);

@@ -28,6 +28,7 @@ int SolveLinearSystem_ff(double** A, int n, const double* b, double* x);
 // the matrix is singular to working precision (an all-zero row also shows "Singular matrix in
 // LUDMP()"); a zero pivot is replaced by 1e-20 so the factors stay finite.
 int ludcmp4(double* a, int n, int* indx, double* d);
+// Solves with the factors of ludcmp4: b holds the right-hand side and receives the solution.
 void lubksb4(const double* a, int n, const int* indx, double* b);
 // Minv may be M. 0, or -2 for a singular M, which leaves Minv as it was.
 int mat_inverse4(const double* M, double* Minv);

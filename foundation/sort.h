@@ -7,14 +7,15 @@
 // nothing.
 #pragma once
 
-void HeapSort(int n, double* a);
-void HeapSort3(int n, double* keys, double* b, double* c);
-void HeapSort2FloatInt4(int n, double* keys, int* ids);
-void HeapSortFloatInt(int n, float* keys, int* ids);
-void HeapIntSort(int n, int* a);
-void HeapUIntSort(int n, unsigned* a);
-void HeapSort2Int(int n, int* keys, int* ids);
-void HeapSortInt3F(int n, int* keys, float* a, float* b, float* c);
+// The heap sorts: the keys ascend in place and every further array is permuted with them.
+void HeapSort(int n, double* a);                                     // doubles
+void HeapSort3(int n, double* keys, double* b, double* c);           // doubles, two doubles carried
+void HeapSort2FloatInt4(int n, double* keys, int* ids);              // doubles, ids carried
+void HeapSortFloatInt(int n, float* keys, int* ids);                 // floats, ids carried
+void HeapIntSort(int n, int* a);                                     // ints
+void HeapUIntSort(int n, unsigned* a);                               // unsigned ints
+void HeapSort2Int(int n, int* keys, int* ids);                       // ints, ids carried
+void HeapSortInt3F(int n, int* keys, float* a, float* b, float* c);  // ints, three floats carried
 // Key = x dir.x + y dir.y + z dir.z, in double.
 void HeapSortByDirectionIndices_Float(int n, float* x, float* y, float* z, int* ids, const double dir[3]);
 // Lexicographic by x, then y, then z (exact comparisons); count last, as callers pass it.

@@ -20,20 +20,36 @@
 
 #include "foundation/coreglob.h"
 
+// A block of size bytes in the current scope; null for 0 bytes (no error) or on failure (error set).
 void* Malloc(unsigned size);
+// The block grown or shrunk to size bytes, its contents kept and its scope unchanged (null block:
+// as Malloc; size 0 frees it and gives null); null on failure, the old block then still valid.
 void* Realloc(void* block, unsigned size);
+// Releases a block of any scope; 1 for null, else 0.
 int Free(void* block);
+// Opens a scope: 0, or -2 (error state set, nothing opened) beyond 32767 levels.
 int BeginTrackingMallocs();
+// Closes the current scope, its blocks handed to the caller untracked; the number of blocks it
+// held, or -2 when no scope is open.
 int EndTrackingMallocs();
+// Closes the current scope and frees its blocks; their number, or -2 when no scope is open.
 int FreeTrackedMallocs();
+// Takes a block out of every scope, so that no FreeTrackedMallocs releases it; 0.
 int RemoveMallocFromTrack(void* block);
+// The number of scopes open (0 outside every scope).
 int MallocTrackLevel();
+// Resets the block table and takes the reserve; called once before the first request.
 void MallocInit();
+// Takes the reserve for small requests again when it was used up (nothing when it is held).
 void ReserveMemory();
+// Releases the reserve.
 void FreeReserveMemory();
+// The host's memory statistics: both set to 0 in this kernel.
 void MallocStats(unsigned* a, unsigned* b);
+// The high-water mark of the host's statistics, reset (debug level 10 only) and returned.
 unsigned ResetMallocHighWaterMark();
 unsigned GetMallocHighWaterMark();
+// The host's names for Malloc and Free, with their results.
 void* ZKMalloc(unsigned size);
 int ZKFree(void* block);
 
