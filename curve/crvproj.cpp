@@ -75,8 +75,9 @@ constexpr double kBeyondEdge = 1e-7;
 // past the edge.
 void GradeFoot(Bspline* srf, const double P[3], const double q[3], double d, ProjSample* s) {
   const double ru = 1e-6 * (srf->umax - srf->umin), rv = 1e-6 * (srf->vmax - srf->vmin);
-  const bool onBound = std::fabs(s->u - srf->umin) <= ru || std::fabs(s->u - srf->umax) <= ru ||
-                       std::fabs(s->v - srf->vmin) <= rv || std::fabs(s->v - srf->vmax) <= rv;
+  // The seam of a closed direction is no edge: the surface goes on across it.
+  const bool onBound = (!srf->closedU && (std::fabs(s->u - srf->umin) <= ru || std::fabs(s->u - srf->umax) <= ru)) ||
+                       (!srf->closedV && (std::fabs(s->v - srf->vmin) <= rv || std::fabs(s->v - srf->vmax) <= rv));
   s->state = 1;
   if (!onBound) return;
   // A point on the surface itself (within 1e-6 of its size) is over it wherever its foot lies.
@@ -97,12 +98,34 @@ void GradeFoot(Bspline* srf, const double P[3], const double q[3], double d, Pro
   if (VecSize3(r) > kBeyondEdge * size) s->state = -1;
 }
 
+// A refinement is held on the domain's edge: on a seam of a closed direction the foot may lie
+// just across it, so the refinement runs again from the seam's other side and the nearer foot
+// is kept (q and d with it).
+void AcrossSeams(Bspline* srf, const double P[3], ProjSample* s, double q[3], double* d) {
+  for (int dir = 0; dir < 2; ++dir) {
+    if (!(dir == 0 ? srf->closedU : srf->closedV)) continue;
+    const double lo = dir == 0 ? srf->umin : srf->vmin, hi = dir == 0 ? srf->umax : srf->vmax;
+    const double at = dir == 0 ? s->u : s->v, near = 1e-6 * (hi - lo);
+    if (!(std::fabs(at - lo) <= near || std::fabs(at - hi) <= near)) continue;
+    double u = dir == 0 ? (std::fabs(at - lo) <= near ? hi : lo) : s->u;
+    double v = dir == 1 ? (std::fabs(at - lo) <= near ? hi : lo) : s->v;
+    double q2[3], d2, stepSq;
+    if (FindClosestUVPointGuessDist(srf, P, q2, &u, &v, &d2, &stepSq, 20) != 0) continue;
+    if (!(std::fabs(d2) < std::fabs(*d) - 1e-15 * SurfaceSize(srf))) continue;
+    s->u = u;
+    s->v = v;
+    *d = d2;
+    for (int k = 0; k < 3; ++k) q[k] = q2[k];
+  }
+}
+
 // Projects P onto srf with the grid cache and grades the result. 0, or -2 when the closest-point
 // search failed.
 int ProjectPoint(Bspline* srf, const double P[3], double** gx, double** gy, double** gz,
                  ProjSample* s) {
   double q[3], d, e;
   if (SurfaceClosestPoint(srf, P, &s->u, &s->v, q, &d, gx, gy, gz, &e) != 0) return -2;
+  AcrossSeams(srf, P, s, q, &d);
   GradeFoot(srf, P, q, d, s);
   return 0;
 }
@@ -112,7 +135,62 @@ int ProjectPoint(Bspline* srf, const double P[3], double** gx, double** gy, doub
 int ProjectPointNear(Bspline* srf, const double P[3], ProjSample* s) {
   double q[3], d, stepSq;
   if (FindClosestUVPointGuessDist(srf, P, q, &s->u, &s->v, &d, &stepSq, 20) != 0) return -2;
+  AcrossSeams(srf, P, s, q, &d);
   GradeFoot(srf, P, q, d, s);
+  return 0;
+}
+
+// The coordinate of a sample in a direction (0 u, 1 v).
+double& Coord(ProjSample& q, int dir) { return dir == 0 ? q.u : q.v; }
+
+// Whether the feet of two samples lie on either side of a seam of srf (the short way between
+// them crosses it): the direction, or -1.
+int SeamBetween(Bspline* srf, const ProjSample& a, const ProjSample& b) {
+  if (IsChangedBoundary(srf, a.u, b.u, 0)) return 0;
+  if (IsChangedBoundary(srf, a.v, b.v, 1)) return 1;
+  return -1;
+}
+
+// A sample on a seam of a closed direction takes the seam's side its neighbour lies on (the one
+// before it, the first sample the one after), so that only true crossings of the seam remain
+// between successive samples.
+void SideOfSeams(Bspline* srf, ProjSample* s, int n) {
+  for (int dir = 0; dir < 2; ++dir) {
+    if (!(dir == 0 ? srf->closedU : srf->closedV)) continue;
+    const double lo = dir == 0 ? srf->umin : srf->vmin, hi = dir == 0 ? srf->umax : srf->vmax;
+    const double near = 1e-6 * (hi - lo);
+    for (int i = 0; i < n; ++i) {
+      double& x = Coord(s[i], dir);
+      if (!(std::fabs(x - lo) <= near || std::fabs(x - hi) <= near) || n < 2) continue;
+      const double other = Coord(s[i == 0 ? 1 : i - 1], dir);
+      x = other - lo <= hi - other ? lo : hi;
+    }
+  }
+}
+
+// Where the projection between samples a and b (feet across the seam of direction dir) crosses
+// it: bisection on the curve's parameter down to round-off of the step, each mid point's foot
+// compared with a's side. The seam's value on a's side and on b's go to ua and ub (the other
+// coordinate and t are the crossing's). 0, or -2 when a projection failed.
+int LocateSeam(Bspline* curve, Bspline* srf, const ProjSample& a, const ProjSample& b, int dir,
+               SurfaceGridCache& grid, ProjSample* ua, ProjSample* ub) {
+  const double lo = dir == 0 ? srf->umin : srf->vmin, hi = dir == 0 ? srf->umax : srf->vmax;
+  ProjSample A = a, B = b, m = a;
+  for (int i = 0; i < 60 && std::fabs(B.t - A.t) > 1e-14 * (curve->umax - curve->umin); ++i) {
+    double P[3];
+    m.t = 0.5 * (A.t + B.t);
+    CurvePoint(curve, m.t, P);
+    if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &m) != 0) return -2;
+    const double x = Coord(m, dir);
+    // Exactly on the seam: either side's.
+    if (std::fabs(x - lo) <= 1e-12 * (hi - lo) || std::fabs(x - hi) <= 1e-12 * (hi - lo)) break;
+    (IsChangedBoundary(srf, Coord(A, dir), x, dir) ? B : A) = m;
+  }
+  *ua = *ub = m;
+  const double aSide = Coord(A, dir) - lo <= hi - Coord(A, dir) ? lo : hi;
+  Coord(*ua, dir) = aSide;
+  Coord(*ub, dir) = aSide == lo ? hi : lo;
+  ua->state = ub->state = 1;
   return 0;
 }
 
@@ -217,7 +295,20 @@ bool ReplaceByIsoLine(Bspline* srf, Owned<Bspline, FreeBspline>& piece) {
     FreeBspline(exact);
     return false;
   }
+  // On a closed iso line an end's nearest point may be found across the seam (the same point
+  // at the other end of the range): the exact piece must start and end where the fitted one does
+  // in the parameter plane, or it would run the long way round.
+  const double near = 1e-6 * std::max(srf->umax - srf->umin, srf->vmax - srf->vmin);
   if (exact) {
+    const int m = NumCtrlU(exact) - 1, n = NumCtrlU(piece.get()) - 1;
+    const bool sameEnds = std::fabs(exact->X[0][0] - piece->X[0][0]) <= near &&
+                          std::fabs(exact->Y[0][0] - piece->Y[0][0]) <= near &&
+                          std::fabs(exact->X[0][m] - piece->X[0][n]) <= near &&
+                          std::fabs(exact->Y[0][m] - piece->Y[0][n]) <= near;
+    if (!sameEnds) {
+      FreeBspline(exact);
+      return true;
+    }
     exact->owner = srf;
     piece.reset(exact);
   }
@@ -246,14 +337,19 @@ bool AddPiece(PieceOwner& piece, bool separate, PieceArray& pieces, int* count, 
   return true;
 }
 
-// The result list of the pieces (or of the joined curve), each curve put on srf's curve list;
+// The joined curve so far becomes a piece of its own (where the projection crosses a seam and
+// cannot be joined across it).
+void FlushJoined(PieceArray& pieces, int* count, PieceOwner& joined) {
+  if (joined) pieces[(*count)++] = joined.release();
+}
+
+// The result list of the pieces (the joined curve last), each curve put on srf's curve list;
 // the records leave their owners. Null when there is none or a node cannot be made (the owners
 // then still hold the curves).
-BsplineList* HandPieces(Bspline* srf, bool separate, PieceArray& pieces, int count,
-                        PieceOwner& joined) {
-  Bspline* one = joined.get();
-  Bspline** items = separate ? pieces.get() : &one;
-  const int n = separate ? count : (one ? 1 : 0);
+BsplineList* HandPieces(Bspline* srf, PieceArray& pieces, int count, PieceOwner& joined) {
+  FlushJoined(pieces, &count, joined);
+  Bspline** items = pieces.get();
+  const int n = count;
   if (n == 0) return nullptr;
   BsplineList* head = nullptr;
   {
@@ -268,7 +364,6 @@ BsplineList* HandPieces(Bspline* srf, bool separate, PieceArray& pieces, int cou
     nodes.keep();
   }
   for (int i = 0; i < n; ++i) PutBsplToSurfCrvList(items[i], srf);
-  joined.release();
   Free(pieces.release());
   return head;
 }
@@ -546,7 +641,8 @@ BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int s
   // A run holds its samples and at most two crossings.
   double* run = MallocArray<double>(3, ns + 2);
   if (!s || !run || KernelFailed()) return nullptr;
-  PieceArray pieces = PieceArray::Zeroed(ns);
+  // Every sample may end a piece at a seam.
+  PieceArray pieces = PieceArray::Zeroed(2 * ns);
   PieceOwner joined;
   int count = 0;
   if (!pieces || KernelFailed()) return nullptr;
@@ -558,6 +654,7 @@ BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int s
     s[i].t = ts[i];
   }
   if (!separate) MoveSeamSamples(srf, s, ns);
+  SideOfSeams(srf, s, ns);
   double *ru = run, *rv = run + ns + 2, *rt = run + 2 * (ns + 2);
   int k = 0;
   auto push = [&](double u, double v, double t) { ru[k] = u, rv[k] = v, rt[k] = t, ++k; };
@@ -581,10 +678,22 @@ BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int s
       k = 0;
       if (s[i].state == 1 || !separate) push(cu, cv, ct);
     }
+    const int seam = s[i].state == 1 && s[i - 1].state == 1 ? SeamBetween(srf, s[i - 1], s[i]) : -1;
+    if (seam >= 0) {
+      // A curve in the parameter plane cannot cross the seam: the piece ends on it, in either
+      // mode, and the next one starts on its other side.
+      ProjSample a, b;
+      if (LocateSeam(curve, srf, s[i - 1], s[i], seam, grid, &a, &b) != 0) return nullptr;
+      push(a.u, a.v, a.t);
+      if (k >= 2 && !makePiece()) return nullptr;
+      FlushJoined(pieces, &count, joined);
+      k = 0;
+      push(b.u, b.v, b.t);
+    }
     if (s[i].state == 1) push(s[i].u, s[i].v, s[i].t);
   }
   if (k >= 2 && s[ns - 1].state == 1 && !makePiece()) return nullptr;
-  return HandPieces(srf, separate, pieces, count, joined);
+  return HandPieces(srf, pieces, count, joined);
 }
 
 BsplineList* SurfCloudProjectClosestGeometry(Bspline* srf, Cloud* cloud, int edgeFlag,
@@ -624,5 +733,5 @@ BsplineList* SurfCloudProjectClosestGeometry(Bspline* srf, Cloud* cloud, int edg
     piece->owner = srf;
     if (!AddPiece(piece, separate, pieces, &count, joined)) return nullptr;
   }
-  return HandPieces(srf, separate, pieces, count, joined);
+  return HandPieces(srf, pieces, count, joined);
 }

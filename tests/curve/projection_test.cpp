@@ -3,6 +3,7 @@
 // edge cut the projection (or are bridged when joined), and joined pieces keep both shapes.
 #include <cmath>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "bspline/crvlist.h"
@@ -14,10 +15,13 @@
 #include "cloud/makecld.h"
 #include "curve/crvproj.h"
 #include "foundation/vec3.h"
+#include "quadric/cpoint.h"
+#include "quadric/qarc.h"
 #include "tests/support/builders.h"
 #include "tests/support/checks.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/normal_offsets.h"
 
 namespace {
 
@@ -305,6 +309,95 @@ TEST_F(ProjectionTest, ACurveRunningPastBothEdgesIsCutAtTheTrueCrossings) {
       for (int k = 0; k < 2; ++k) EXPECT_LE(VecDist3(ends[k], feet[k]), tol) << sc << " end " << k;
     }
   }
+}
+
+// A torus of tube radius r about the circle of radius R in z = 0: rational biquadratic, the
+// nine-point circle net revolved, closed in u (about z) and in v (around the tube), both seams
+// at angle 0.
+Bspline* Torus(double R, double r) {
+  const double c[9][2] = {{1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}, {0, -1}, {1, -1}, {1, 0}};
+  const double w[9] = {1, M_SQRT1_2, 1, M_SQRT1_2, 1, M_SQRT1_2, 1, M_SQRT1_2, 1};
+  const std::vector<double> k = {0, 0, 0, 0.25, 0.25, 0.5, 0.5, 0.75, 0.75, 1, 1, 1};
+  std::vector<double> pts, weights;
+  for (int j = 0; j < 9; ++j)
+    for (int i = 0; i < 9; ++i) {
+      const double rho = R + r * c[j][0];
+      pts.insert(pts.end(), {rho * c[i][0], rho * c[i][1], r * c[j][1]});
+      weights.push_back(w[i] * w[j]);
+    }
+  Bspline* t = BuildSurface(2, 2, 9, 9, pts, k, k, weights);
+  t->closedU = t->closedV = 1;
+  return t;
+}
+
+// Curves over a closed surface across its u seam (at angle 0), 40 degrees either side: a cubic
+// through points at radius 0.55 over a cylinder of radius 0.5 (the true projection at the same
+// angle and height on the cylinder), and an arc of radius 1 at height 0.4 over a torus R 1,
+// r 0.3 (the true projection on the torus's top circle), both scaled by 1e-6, 1 and 1e6 and
+// moved 1e4 sizes away. Either mode splits the projection at the seam into two pieces, each
+// within the domain, whose images stay within the angles of the curve (no sweep round the far
+// side) and within the tolerance of the true projection, which they cover.
+TEST_F(ProjectionTest, AProjectionAcrossASeamGoesTheShortWayAndIsSplitThere) {
+  for (double scale : {1e-6, 1.0, 1e6})
+    for (double away : {0.0, 1e4})
+      for (int shape = 0; shape < 2; ++shape)
+        for (int separate : {1, 0}) {
+          BsplineKeeper keep;
+          const double o[3] = {0.3 * away * scale, -0.2 * away * scale, 0.1 * away * scale};
+          Bspline* srf;
+          Bspline* c;
+          double radius, height;  // of the true projection
+          if (shape == 0) {
+            const double c0[3] = {o[0], o[1], o[2]}, c1[3] = {o[0], o[1], o[2] + scale};
+            const double side[3] = {o[0] + 0.5 * scale, o[1], o[2]};
+            srf = keep(CreateCylinderWithCensAndPoint(c0, c1, side));
+            std::vector<double> pts;
+            for (int i = 0; i < 9; ++i) {
+              const double a = (-40.0 + 10.0 * i) * M_PI / 180.0;
+              pts.insert(pts.end(), {o[0] + 0.55 * scale * std::cos(a), o[1] + 0.55 * scale * std::sin(a),
+                                     o[2] + scale * (0.3 + 0.04 * i)});
+            }
+            c = keep(BuildCurve(3, 3, pts));
+            radius = 0.5 * scale;
+            height = -1.0;
+          } else {
+            srf = keep(Torus(scale, 0.3 * scale));
+            ScaleAndMove(srf, 1.0, o);
+            const double centre[3] = {o[0], o[1], o[2] + 0.4 * scale};
+            c = keep(MakeArcZBspline(320.0, 40.0, centre, scale));
+            radius = scale;
+            height = o[2] + 0.3 * scale;
+          }
+          ASSERT_TRUE(srf && c);
+          const double tol = 1e-4 * scale;
+          std::vector<Bspline*> pieces = Items(SurfCurveProjectClosestGeometry(srf, c, 8, tol, 0, separate));
+          const std::string where = std::to_string(scale) + " " + std::to_string(away) + " " +
+                                    std::to_string(shape) + " " + std::to_string(separate);
+          ASSERT_EQ(pieces.size(), 2u) << where;
+          for (Bspline* piece : pieces) {
+            for (int i = 0; i < NumCtrlU(piece); ++i) {
+              EXPECT_GE(piece->X[0][i], srf->umin - 1e-9) << where;
+              EXPECT_LE(piece->X[0][i], srf->umax + 1e-9) << where;
+            }
+            for (int i = 0; i <= 50; ++i) {
+              double q[3];
+              EvalCrvOnSrfCoord(srf, piece, piece->umin + (piece->umax - piece->umin) * i / 50.0, 0, q);
+              const double angle = std::atan2(q[1] - o[1], q[0] - o[0]) * 180.0 / M_PI;
+              EXPECT_LT(std::fabs(angle), 40.0 + 1e-3) << where << " far side";
+            }
+          }
+          for (int i = 0; i <= 80; ++i) {
+            double P[3], Q[3];
+            Eval3DPointOnCurve3Coord(c, c->umin + (c->umax - c->umin) * i / 80.0, 0, P);
+            const double a = std::atan2(P[1] - o[1], P[0] - o[0]);
+            Q[0] = o[0] + radius * std::cos(a);
+            Q[1] = o[1] + radius * std::sin(a);
+            Q[2] = height < -0.5 ? P[2] : height;
+            double best = 1e300;
+            for (Bspline* piece : pieces) best = std::min(best, DistanceToImage(piece, Q));
+            EXPECT_LT(best, 1.5 * tol) << where << " " << i;
+          }
+        }
 }
 
 }  // namespace
