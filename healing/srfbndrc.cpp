@@ -53,10 +53,13 @@ bool BreakRequested(int i) { return i % kBreakPollEvery == 0 && user_break() != 
 int LastOf(const GsrfCrv& c) { return c.firstSample + c.nSample - 1; }
 
 void SamplePoint(const Gsrf* g, int k, double p[3]) {
-  p[0] = g->x[k];
-  p[1] = g->y[k];
-  p[2] = g->z[k];
+  p[0] = g->origin[0] + g->x[k];
+  p[1] = g->origin[1] + g->y[k];
+  p[2] = g->origin[2] + g->z[k];
 }
+
+// A world coordinate on the axis as the sorted sample coordinates hold it.
+double AxisKey(const Gsrf* g, int axis, double coord) { return coord - g->origin[axis]; }
 
 const float* AxisArray(const Gsrf* g, int axis) { return axis == 0 ? g->x : axis == 1 ? g->y : g->z; }
 
@@ -384,7 +387,10 @@ double GetChordalDev3Pts(const float a[3], const float m[3], const float b[3], d
   return std::sqrt(Dist2(pm, foot));
 }
 
-int SampleCrvBndr(GsrfCrv* c, int n, double tol, double* maxDev) {
+namespace {
+
+// SampleCrvBndr with the samples stored as their offsets from `origin`.
+int SampleCrvFrom(GsrfCrv* c, int n, double tol, double* maxDev, const double origin[3]) {
   c->nSample = 0;
   c->closed = 0;
   if (c->kind < 0 || c->kind > 4 || !c->srf) return 0;
@@ -409,16 +415,15 @@ int SampleCrvBndr(GsrfCrv* c, int n, double tol, double* maxDev) {
   for (int i = 0; i < n; ++i) {
     const double ti = i == n - 1 ? c->t1 : t;  // the last value is the range end itself
     c->t[i] = static_cast<float>(ti);
-    if (!crv) {
-      double p[3];
-      EvalBndrCrv(c, ti, p);
-      c->x[i] = static_cast<float>(p[0]);
-      c->y[i] = static_cast<float>(p[1]);
-      c->z[i] = static_cast<float>(p[2]);
-    }
+    // In double before the offset is taken, a trim curve's points too, so that nothing is rounded
+    // at the point's distance from the world's origin.
+    double p[3];
+    EvalBndrCrv(c, ti, p);
+    c->x[i] = static_cast<float>(p[0] - origin[0]);
+    c->y[i] = static_cast<float>(p[1] - origin[1]);
+    c->z[i] = static_cast<float>(p[2] - origin[2]);
     t += step;
   }
-  if (crv && Eval3DNpntsOnBsplOnSurfArray_f(s, crv, 0, 0, n, c->x, c->y, c->z) != 0) return -2;
   if (KernelFailed()) return -2;
 
   auto move = [c](int from, int to) {
@@ -459,13 +464,20 @@ int SampleCrvBndr(GsrfCrv* c, int n, double tol, double* maxDev) {
     EvalBndrCrv(c, 0.5 * (double(c->t[i]) + double(c->t[i + 1])), m);
     const float a[3] = {c->x[i], c->y[i], c->z[i]};
     const float b[3] = {c->x[i + 1], c->y[i + 1], c->z[i + 1]};
-    const float mf[3] = {float(m[0]), float(m[1]), float(m[2])};
+    const float mf[3] = {float(m[0] - origin[0]), float(m[1] - origin[1]), float(m[2] - origin[2])};
     const double dev = 1.1 * GetChordalDev3Pts(a, mf, b, size);
     c->dev[i] = static_cast<float>(dev);
     if (dev > *maxDev) *maxDev = dev;
   }
   c->dev[count - 1] = 0.0f;  // no span starts at the last sample
   return KernelFailed() ? -2 : 0;
+}
+
+}  // namespace
+
+int SampleCrvBndr(GsrfCrv* c, int n, double tol, double* maxDev) {
+  const double atOrigin[3] = {0.0, 0.0, 0.0};
+  return SampleCrvFrom(c, n, tol, maxDev, atOrigin);
 }
 
 int SampleGsrfBndr(Gsrf* g, int n) {
@@ -486,13 +498,22 @@ int SampleGsrfBndr(Gsrf* g, int n) {
     c.t = arrays[4] + at;
   };
   g->maxDev = -kEmptyBoxBound;
+  double lo[3] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound};
+  double hi[3] = {-kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound};
+  for (int i = 0; i < g->nSrf; ++i) {
+    if (!g->srfs[i].srf) continue;
+    double slo[3], shi[3];
+    ControlPointBox(g->srfs[i].srf, slo, shi);
+    for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], slo[k]), hi[k] = std::max(hi[k], shi[k]);
+  }
+  for (int k = 0; k < 3; ++k) g->origin[k] = lo[k] <= hi[k] ? 0.5 * (lo[k] + hi[k]) : 0.0;
   int total = 0;
   for (int i = 0; i < g->nCrv; ++i) {
     if (BreakRequested(i)) return 0;
     GsrfCrv& c = g->crvs[i];
     c.firstSample = total;
     setViews(c, total);
-    if (SampleCrvBndr(&c, per, g->tol, &g->maxDev) != 0 || KernelFailed()) return 0;
+    if (SampleCrvFrom(&c, per, g->tol, &g->maxDev, g->origin) != 0 || KernelFailed()) return 0;
     if (c.nSample == 0) {  // the curve drops out of its loop
       g->crvs[c.prev].next = c.next;
       g->crvs[c.next].prev = c.prev;
@@ -565,6 +586,7 @@ int ClosestSampleGsrf(Gsrf* g) {
     SamplePoint(g, k, p);
     for (int a = 0; a < 3; ++a) lo[a] = std::min(lo[a], p[a]), hi[a] = std::max(hi[a], p[a]);
   }
+  for (int a = 0; a < 3; ++a) lo[a] = AxisKey(g, a, lo[a]), hi[a] = AxisKey(g, a, hi[a]);
   Subdiv* grid = SubdivideArrays(g->x, g->y, g->z, n, lo[0], lo[1], lo[2], hi[0], hi[1], hi[2], g->gapTol,
                                  kGridCellsPerAxis);
   if (!grid || KernelFailed()) {
@@ -859,7 +881,7 @@ double FindMaxDistPair(Gsrf* g, const GsrfPair* pair, int refine) {
   double maxD = 0.0;
   auto measure = [&](const double p[3], int o) {
     const GsrfCrv& other = *crv[o];
-    const float key = static_cast<float>(p[axis]);
+    const float key = static_cast<float>(AxisKey(g, axis, p[axis]));
     const int start = static_cast<int>(std::lower_bound(keys[o], keys[o] + cnt[o], key) - keys[o]);
     double best = kProbeWindow, best2 = kProbeWindow * kProbeWindow;
     int nearest = -1;
@@ -912,6 +934,34 @@ double FindMaxDistPair(Gsrf* g, const GsrfPair* pair, int refine) {
   }
   return maxD;
 }
+
+namespace {
+
+// Unit direction into the surface square to its side at curve parameter t; false for a trim
+// curve or where the surface's partials do not tell one.
+bool InwardAcrossSide(const GsrfCrv& c, double t, double in[3]) {
+  if (c.kind < 1 || c.kind > 4 || !c.srf) return false;
+  const Bspline* s = c.srf;
+  const bool alongV = c.kind == 1 || c.kind == 3;  // sides 1 and 3 run in v
+  const double u = c.kind == 1 ? s->umin : c.kind == 3 ? s->umax : t;
+  const double v = c.kind == 2 ? s->vmin : c.kind == 4 ? s->vmax : t;
+  double along[3], across[3];
+  Eval3DPointOnSurfArray(s, u, v, alongV ? 0 : 1, alongV ? 1 : 0, along);
+  Eval3DPointOnSurfArray(s, u, v, alongV ? 1 : 0, alongV ? 0 : 1, across);
+  const double sign = c.kind <= 2 ? 1.0 : -1.0;  // the min sides look up the parameter, the max sides down
+  const double a2 = VecDotProd3(along, along);
+  if (!(a2 > 0.0)) return false;
+  const double k = VecDotProd3(across, along) / a2;
+  for (int i = 0; i < 3; ++i) in[i] = sign * (across[i] - k * along[i]);
+  const double len2 = VecDotProd3(in, in);
+  // Against the partials squared, so that the test holds at every size.
+  if (!(len2 > kFlatChord2 * a2)) return false;
+  const double len = std::sqrt(len2);
+  for (int i = 0; i < 3; ++i) in[i] /= len;
+  return true;
+}
+
+}  // namespace
 
 double FindCrvParamValueTjunct(Gsrf* g, const double point[3], int curve, double pos) {
   GsrfCrv& c = g->crvs[curve];
@@ -989,6 +1039,9 @@ class CornerMatcher {
     return a.crv == b.crv && (std::abs(a.seg - b.seg) <= kNearSamples || isSameDirection(g_, a.seg, b.seg, a.crv));
   }
   bool RejectFoot(int v, const Foot& f);
+  // Pairs are made only within the gap: a zero gap pairs nothing.
+  bool Within(double d) const { return g_->gapTol > 0.0 && d >= 0.0 && d <= g_->gapTol; }
+  bool LiesOnEachOther(const GsrfPair& p) const;
   // A pair's sample position as a fraction of its curve, comparable with the break fractions.
   double Frac(int curve, double pos) const {
     const GsrfCrv& c = g_->crvs[curve];
@@ -1131,7 +1184,7 @@ bool CornerMatcher::BuildVertices() {
     taken[a] = 1;
     // Every end before a is taken, so the scan can start right after the seed.
     for (int b = a + 1; b < n; ++b) {
-      if (keys[b] - r_ > v.hi[axis_]) break;
+      if (keys[b] - r_ > AxisKey(g_, axis_, v.hi[axis_])) break;
       if (taken[b]) continue;
       double q[3], o[3];
       Point(ends[b], q);
@@ -1235,10 +1288,10 @@ bool CornerMatcher::PairSectors() {
         continue;
       }
       const GsrfPair cand = {a, b, ha->pos, ha->next->pos, EndPos(m->sample), EndPos(m2->sample), c1, c2, -1, -1, -1};
-      double d = FindMaxDistPair(g_, &cand, 0);
+      double d = FindMaxDistPair(g_, &cand, 1);
       if (KernelFailed()) return false;
       if (d < 0.0) d = kEmptyBoxBound;
-      if (!have ? d < r_ : d < bestD) {
+      if (!have ? Within(d) : d < bestD) {
         if (have) heads_[best.crvB]->state = 0;
         have = true;
         best = cand;
@@ -1252,7 +1305,7 @@ bool CornerMatcher::PairSectors() {
       // When A's neighbour on its own surface lies nearer to B, A steps back so that the
       // neighbour takes B when its turn comes.
       const GsrfPair rival = {nb, best.crvB, nbPos[0], nbPos[1], best.b0, best.b1, c1, c2, -1, -1, -1};
-      double d = FindMaxDistPair(g_, &rival, 0);
+      double d = FindMaxDistPair(g_, &rival, 1);
       if (KernelFailed()) return false;
       if (d < 0.0) d = kEmptyBoxBound;
       if (d < bestD) {
@@ -1305,7 +1358,7 @@ bool CornerMatcher::FindFeet(int v, int window) {
   int nHeld = 0;
   double radius = rT_, limit2 = rT_ * rT_;
   for (int s = window; s < nSegs_; ++s) {
-    if (segKeys_[s] - radius > C[axis_]) break;
+    if (segKeys_[s] - radius > AxisKey(g_, axis_, C[axis_])) break;
     const int k = segIds_[s];
     double a[3], b[3];
     Point(k, a);
@@ -1392,12 +1445,19 @@ int CornerMatcher::TryFoot(int v, int k, bool forceCut) {
       continue;
     }
     if (side == 0 ? e->state != 0 : cut && cut->state != 0) continue;  // each side pairs once
-    if (!makeCut()) return made;
     GsrfPair p;
     if (side == 0)
       p = {crv, d, e->pos, P, far->pos, ed->pos, e->vert, v, -1, -1, -1};
     else
       p = {crv, d, P, eEnd->pos, ed->pos, far->pos, v, eEnd->vert, -1, -1, -1};
+    // Where the two surfaces lie on each other the vertex lies on the other surface, not on its
+    // side: the sides run together only as far as the surfaces overlap.
+    if (LiesOnEachOther(p)) continue;
+    // The vertex lies near the cut curve, but the two sides may still part along their length.
+    const double dist = FindMaxDistPair(g_, &p, 1);
+    if (KernelFailed()) return -1;
+    if (!Within(dist)) continue;
+    if (!makeCut()) return made;
     (side == 0 ? e : cut)->state = 1;
     ds->state = 1;
     if (!AddPair(p)) return -1;
@@ -1445,7 +1505,7 @@ bool CornerMatcher::TJunctions() {
     if (BreakRequested(i)) return false;
     const int v = vOrder_[i];
     if (!takesPart(v)) continue;
-    const double cax = verts_[v].c[axis_];
+    const double cax = AxisKey(g_, axis_, verts_[v].c[axis_]);
     while (window < nSegs_ && std::max(ax[segIds_[window]], ax[segIds_[window] + 1]) + rT_ < cax) ++window;
     if (window >= nSegs_) break;
     for (GsrfCornerVert* m = verts_[v].members; m; m = m->next) endsHere_[crvOf_[m->sample]] = 1;
@@ -1475,6 +1535,31 @@ bool CornerMatcher::TJunctions() {
       if (!verts_[v].footUsed[k] && TryFoot(v, k, true) < 0) return false;
   }
   return true;
+}
+
+// Whether the pair's two surfaces lie on each other along it: each turns into itself from its
+// side the same way (within 30 degrees on average at a quarter, the middle and three quarters), as
+// a surface folded back onto the other does. Surfaces meeting at a seam turn away from each other
+// (opposite ways where smooth, square at a right-angled crease).
+bool CornerMatcher::LiesOnEachOther(const GsrfPair& p) const {
+  constexpr double kSameWay = 0.86602540378;  // cos 30 degrees
+  const GsrfCrv& A = g_->crvs[p.crvA];
+  const GsrfCrv& B = g_->crvs[p.crvB];
+  auto paramAt = [this](const GsrfCrv& c, double pos) {
+    pos = std::clamp(pos, double(c.firstSample), double(LastOf(c)));
+    const int k = std::min(static_cast<int>(std::floor(pos)), LastOf(c) - 1);
+    return double(g_->t[k]) + (pos - k) * (double(g_->t[k + 1]) - double(g_->t[k]));
+  };
+  if (A.nSample < 2 || B.nSample < 2) return false;
+  double sum = 0.0;
+  for (const double f : {0.25, 0.5, 0.75}) {
+    double ia[3], ib[3];
+    if (!InwardAcrossSide(A, paramAt(A, p.a0 + f * (p.a1 - p.a0)), ia) ||
+        !InwardAcrossSide(B, paramAt(B, p.b0 + f * (p.b1 - p.b0)), ib))
+      return false;
+    sum += VecDotProd3(ia, ib);
+  }
+  return sum > 3.0 * kSameWay;
 }
 
 // Two pairs joining the same two curves between the same two vertices swap

@@ -166,6 +166,9 @@ struct Gsrf {
   GsrfBreak** breakHeads;  // one per curve, null for a curve without samples
   GsrfBreak* breaks;       // pool of break entries
   GsrfPair* pairs;
+  // The single-precision samples are measured from here (the centre of the surfaces' control
+  // box), so that they keep their precision far from the world's origin.
+  double origin[3];
 };
 
 // ---- building and freeing ------------------------------------------------------------------

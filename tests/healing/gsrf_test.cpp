@@ -190,7 +190,7 @@ TEST_F(GsrfTest, SectorDistanceMatchesTheGapAndIsCapped) {
   // parameter, one gap away (the sides' 0.3 y^2 rise differs across the gap by 0.0006, which
   // moves the foot by about 1.5e-4), and no neighbouring point of the side is nearer.
   const GsrfCrv& facing = g_->crvs[4];
-  const double p[3] = {facing.x[20], facing.y[20], facing.z[20]};
+  const double p[3] = {g_->origin[0] + facing.x[20], g_->origin[1] + facing.y[20], g_->origin[2] + facing.z[20]};
   double t = 0.3;
   EXPECT_EQ(ClosestPointOnBndrCrv(&g_->crvs[2], p, &t), 0);
   EXPECT_NEAR(t, facing.t[20], 2e-4);
