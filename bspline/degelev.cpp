@@ -187,7 +187,7 @@ void RaiseBySegmentsOf(const double* U, const double* V, int n, int p, const dou
       double* e = pt(raised, i);
       const double* q0 = pt(bez, i - 1);
       const double* q1 = pt(bez, i);
-      const double f0 = coef[i][i - 1], f1 = coef[i][i];
+      const double f0 = coef[i][i - 1], f1 = i <= p ? coef[i][i] : 0.0;
       if (i <= p)
         for (int c = 0; c < D; ++c) e[c] = (0.0 + f0 * q0[c]) + f1 * q1[c];
       else

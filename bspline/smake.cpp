@@ -1,5 +1,6 @@
 #include "bspline/smake.h"
 
+#include <climits>
 #include <cstring>
 #include <initializer_list>
 
@@ -47,6 +48,13 @@ int AllocateBsplineArrays(Bspline* b) {
   const bool surf = b->kind == 2;
   if (b->degreeU < 0 || b->interiorU < 0 || (surf && (b->degreeV < 0 || b->interiorV < 0))) {
     SetKernelError(-2);
+    return -2;
+  }
+  // Counts that overflow an int cannot be allocated: the ordinary out-of-memory failure, before
+  // any count is computed in int.
+  const long long nu = 1LL + b->degreeU + b->interiorU, nv = surf ? 1LL + b->degreeV + b->interiorV : 1;
+  if (nu + b->degreeU + 1 > INT_MAX || nv + b->degreeV + 1 > INT_MAX || nu * nv > INT_MAX) {
+    SetOutOfMemory();
     return -2;
   }
   const int nCtrlU = NumCtrlU(b);
@@ -138,17 +146,30 @@ Bspline* MallocCurveBspline(int dimension, int degree, int nCtrl) {
   if (!c || KernelFailed()) return nullptr;
   c->kind = 1;
   c->dimension = dimension;
+  // A count below degree + 1 is the allocator's refusal; the difference is taken in 64 bits so
+  // that no degree and count overflow on the way there.
+  const long long interior = static_cast<long long>(nCtrl) - degree - 1;
+  if (degree < 0 || interior < 0) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   c->degreeU = degree;
-  c->interiorU = nCtrl - degree - 1;
+  c->interiorU = static_cast<int>(interior);
   if (AllocateBsplineArrays(c.get()) < 0 || KernelFailed()) return nullptr;
   scope.keep();
   return c.release();
 }
 
 Bspline* PointCurve(const double* x, const double* y, const double* z, int degree) {
-  if (!x || !y) return nullptr;
   const int p = degree < 1 ? 3 : degree;
-  if (p > kMaxSplineDegree) return nullptr;
+  if (!x || !y) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  if (p > kMaxSplineDegree) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   if (!AllFinite({x[0], y[0], z ? z[0] : 0.0})) {
     SetKernelError(-2);
     return nullptr;

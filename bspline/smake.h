@@ -105,10 +105,14 @@ void InstallBsplineArrays(Bspline* b, double* knotsU, double* knotsV, double** X
                           double** Z, double** W);
 // A new curve record of the dimension and degree with its arrays (not initialised) for nCtrl
 // control points; it lives outside every tracking scope, so only its own free releases it.
+// Null with the error state set: a negative degree or nCtrl below degree + 1 (-2), counts that
+// overflow an int or no memory (out of memory), or an error state already set (see
+// docs/errors.md).
 Bspline* MallocCurveBspline(int dimension, int degree, int nCtrl);
 // The point curve at (x[0], y[0], z[0]) (z null: a 2D curve), degree + 1 equal control points on
-// [0, 1], as MakeCurveZero (splinefit/intrplt) documents it: a degree below 1 is taken as 3, null
-// above the highest degree and for a point that is not finite (error state set).
+// [0, 1], as MakeCurveZero (splinefit/intrplt) documents it: a degree below 1 is taken as 3; null
+// with the error state set above the highest degree, for a null or non-finite point and when
+// memory runs out.
 Bspline* PointCurve(const double* x, const double* y, const double* z, int degree);
 BsplineList* MallocNullBsplineList();
 TrimList* MallocNullTrimList();

@@ -1,5 +1,7 @@
 #include "cloud/cldpoly.h"
 
+#include <cmath>
+
 #include "cloud/pgr2cld.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
@@ -10,6 +12,14 @@ int MeshCornersNamePoints(const Cloud* mesh, const int* triangleFlags) {
   const int n = mesh->npts;
   for (int t = 0; t < mesh->ntri; ++t)
     if ((!triangleFlags || triangleFlags[t] != 1) && !CornersNamePoints(mesh->tri[t].v, n)) return 0;
+  return 1;
+}
+
+int CloudPointsFinite(const Cloud* cloud) {
+  if (cloud->npts < 1) return 1;
+  if (!cloud->x || !cloud->y || !cloud->z) return 0;
+  for (int i = 0; i < cloud->npts; ++i)
+    if (!std::isfinite(cloud->x[i]) || !std::isfinite(cloud->y[i]) || !std::isfinite(cloud->z[i])) return 0;
   return 1;
 }
 

@@ -32,6 +32,11 @@ inline int CornersNamePoints(const int32_t v[3], int npts) {
 // triangle, may be null), else 0: one pass over the corners, the check the mesh tools make before
 // reading a mesh's triangles. A mesh without a triangle array passes.
 int MeshCornersNamePoints(const Cloud* mesh, const int* triangleFlags);
+// 1 when every one of the cloud's npts points has finite coordinates, else 0 (also for missing
+// coordinate arrays with points): the check the mesh and cloud tools that size grids, lengths or
+// subdivisions from the points make first, since one NaN or infinity makes every such size
+// meaningless.
+int CloudPointsFinite(const Cloud* cloud);
 
 // Vertex-to-triangle lists: heads[npts] are set, nodes (3 ntri of them) are taken in order, the
 // node of corner k of triangle t being nodes[3t + k]. Each list runs from the highest triangle

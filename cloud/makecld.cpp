@@ -895,6 +895,17 @@ Cloud* CloudOfUsedVertices(const int* idx, int nidx, const float* verts, const f
 Cloud* PolyCloud(int ntri, const int* idx, int nidx, const float* verts, const float* norms, int nverts,
                  double* bbox) {
   if (ntri < 1 || nverts < 1 || nidx < 0) return nullptr;
+  // A vertex in use becomes a point only when finite.
+  bool sound = idx && verts && 3LL * ntri <= INT_MAX && 3LL * nverts <= INT_MAX;
+  for (int i = 0; sound && i < nidx; ++i) {
+    const int v = idx[i];
+    if (v >= 0 && v < nverts)
+      sound = std::isfinite(verts[3L * v]) && std::isfinite(verts[3L * v + 1]) && std::isfinite(verts[3L * v + 2]);
+  }
+  if (!sound) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   TrackingScope work;
   int* newIndex = MallocArray<int>(nverts);
   if (!newIndex) return nullptr;

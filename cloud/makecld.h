@@ -98,7 +98,8 @@ void FindPolyNormal(const float* verts, const int v[3], double normal[3]);
 // idx: 3 ntri vertex indices into verts (nverts float triples); its first nidx entries name the
 // vertices in use, which become the points in table order. Triangles with three equal indices,
 // and those naming a vertex out of range or not in use, are dropped. Null for ntri < 1,
-// nverts < 1 or no memory; when only the triangle array fails the cloud comes without
+// nverts < 1 or no memory, and with the error state set for a vertex in use that is not finite
+// or counts whose corners or coordinates overflow an int; when only the triangle array fails the cloud comes without
 // triangles and the error state stays set.
 Cloud* MakePolyCld(int ntri, const int* idx, int nidx, const float* verts, int nverts, double* bbox);
 // As MakePolyCld; norms (null or nverts float triples) gives the used vertices' normals, those

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "cloud/cldpoly.h"
 #include "cloud/makecld.h"
 #include "cloud/pcopy.h"
 #include "cloud/psample.h"
@@ -144,6 +145,10 @@ int CloudConnectivityBreak(const Cloud* cloud, double dist, Cloud*** clouds, int
   if (clouds) *clouds = nullptr;
   if (count) *count = 0;
   if (!cloud || !clouds || !count || cloud->npts < 2) return 0;
+  if (!(dist >= 0.0) || !std::isfinite(dist * dist) || !CloudPointsFinite(cloud)) {
+    SetKernelError(-2);
+    return 0;
+  }
   const int n = cloud->npts;
   double lo[3], hi[3];
   GetCloudMinMax(cloud, &lo[0], &lo[1], &lo[2], &hi[0], &hi[1], &hi[2]);

@@ -1734,6 +1734,11 @@ int CapHoleLoop(HoleCapper* c, const int* verts, int n, int* tri) {
 
 int CapAllLoops(Cloud* mesh) {
   if (mesh->ntri < 1) return 1;
+  // The search grids are sized from the points' extent, which a non-finite point leaves without a size.
+  if (!CloudPointsFinite(mesh)) {
+    SetKernelError(-2);
+    return 1;
+  }
   Owned<int32_t, Free> edges;
   Owned<IndexNode*, Free> loops;
   Owned<int, Free> sizes;

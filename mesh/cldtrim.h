@@ -148,7 +148,7 @@ int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask);
 // edge reused) and the error state is set, as it is for a loop left open because every cap
 // would reuse an edge. Returns 1 in every case: failures (also no memory) show only in the error
 // state, which callers test (the caps made before stay); a mesh with a triangle that names no
-// point is left unchanged with the error state set.
+// point or with a point that is not finite is left unchanged with the error state set.
 int CapAllLoops(Cloud* mesh);
 
 // ---- Sound caps for other cappers of a mesh's holes --------------------------------------------

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "bspline/bsvalid.h"
 #include "cloud/cldpoly.h"
 #include "cloud/makecld.h"
 #include "cloud/pcopy.h"
@@ -304,14 +305,40 @@ int SplitLongEdges(Cloud* mesh, double L2) {
   return 1;
 }
 
+// Whether the triangles the splits make fit the mesh's int32 count: halving an edge of length L
+// until no piece is longer than maxLength leaves at least L / maxLength pieces, so a triangle whose
+// longest edge is L becomes at least (L / maxLength)^2 triangles. Past the count the sweeps would
+// only grow until memory ran out.
+bool SplitsFitTheMesh(const Cloud* mesh, double maxLength) {
+  double made = 0.0;
+  for (int t = 0; t < mesh->ntri; ++t) {
+    const int32_t* v = mesh->tri[t].v;
+    double longest = 0.0;
+    for (int k = 0; k < 3; ++k) {
+      const int a = v[k], b = v[(k + 1) % 3];
+      longest = std::max(longest, std::hypot(double(mesh->x[a]) - mesh->x[b], double(mesh->y[a]) - mesh->y[b],
+                                             double(mesh->z[a]) - mesh->z[b]));
+    }
+    const double pieces = longest / maxLength;
+    made += std::max(pieces * pieces, 1.0);
+  }
+  return made <= INT32_MAX;
+}
+
 }  // namespace
 
 int SubdivideCloudEdgesToTol(Cloud* mesh, double maxLength) {
   if (!mesh) return 0;
   // Every edge is longer than a length that is not positive: the sweeps would never end.
-  if (!(maxLength > 0.0) || !std::isfinite(maxLength)) return 0;
+  if (!(maxLength > 0.0) || !std::isfinite(maxLength)) {
+    SetKernelError(-2);
+    return 0;
+  }
   if (mesh->ntri < 1 || !mesh->tri) return 1;
-  if (!MeshCornersNamePoints(mesh, nullptr)) return 0;
+  if (!MeshCornersNamePoints(mesh, nullptr) || !CloudPointsFinite(mesh) || !SplitsFitTheMesh(mesh, maxLength)) {
+    SetKernelError(-2);
+    return 0;
+  }
   const int done = SplitLongEdges(mesh, maxLength * maxLength);
   // Outside the sweep's scope, so what the normals' pass attaches to the mesh stays the mesh's.
   if (mesh->isVert && !CloudSetIsVerts(mesh)) return 0;
@@ -407,7 +434,11 @@ void AddTriangle(Shell& s, int a, int b, int c) {
 }  // namespace
 
 Cloud* BuildOffsetPolyCloud(Cloud* mesh, double dist, double* bbox) {
-  if (!mesh || mesh->ntri < 1 || !mesh->tri || mesh->npts < 1 || !MeshCornersNamePoints(mesh, nullptr)) return nullptr;
+  if (!mesh || mesh->ntri < 1 || !mesh->tri || mesh->npts < 1) return nullptr;
+  if (!std::isfinite(dist) || !MeshCornersNamePoints(mesh, nullptr) || !CloudPointsFinite(mesh)) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   // Before the scope: the normals belong to the mesh and must outlive it.
   if (!mesh->nx || !mesh->ny || !mesh->nz ? !CloudSetNormVerts(mesh) : !CloudSetSomeNormVerts(mesh)) return nullptr;
   TrackingScope scope;
@@ -1010,8 +1041,12 @@ bool PushOutNearPoints(Cloud* mesh, const Cloud* source, double limit, double re
 
 Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, const double bbox[6], int mode,
                              int keepSource) {
-  if (!mesh || mesh->ntri < 1 || !mesh->tri || !std::isfinite(dist) || !MeshCornersNamePoints(mesh, nullptr))
+  if (!mesh || mesh->ntri < 1 || !mesh->tri) return nullptr;
+  if (!std::isfinite(dist) || !MeshCornersNamePoints(mesh, nullptr) || !CloudPointsFinite(mesh) ||
+      (bbox && !AllFinite(bbox, 6))) {
+    SetKernelError(-2);
     return nullptr;
+  }
   Thermometer therm(nullptr);  // hidden on every way out
   for (float*& c : mesh->colour)
     if (c) Free(c), c = nullptr;

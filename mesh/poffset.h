@@ -55,8 +55,10 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
 // Splits every edge whose length exceeds maxLength at its midpoint (a new point with normal
 // (-1, -1, -1)), splitting both triangles on it, sweep after sweep until no edge is longer; then
 // the new points' normals are computed. The triangles keep their orientation. 1, or 0 when memory
-// runs out or user_break asks to stop (the mesh keeps the splits made so far, whole), or for a
-// maxLength not positive and finite or a triangle that names no point (the mesh unchanged).
+// runs out or user_break asks to stop (the mesh keeps the splits made so far, whole), or, the mesh
+// unchanged and the error state set, for a maxLength not positive and finite, a triangle that
+// names no point, a point that is not finite, or splits that would make more triangles than a
+// mesh can count (at least (longest edge / maxLength)^2 per triangle beyond 2^31 - 1).
 int SubdivideCloudEdgesToTol(Cloud* mesh, double maxLength);
 
 // 1 when the edge shared by triangles t1 and t2 is concave seen from the offset side (t1's

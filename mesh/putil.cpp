@@ -366,7 +366,13 @@ int RemoveDegenCldPolys(Cloud* mesh, double tol, unsigned char* mask) {
   // Deletions end the passes by themselves, but flips alone could swap an edge back and forth
   // on a degenerate configuration: a bound on the passes keeps that from hanging.
   constexpr int kMaxPasses = 100;
-  if (!MeshCornersNamePoints(mesh, nullptr)) return -1;
+  // A tolerance whose square is not a finite length, or points without one, would make every edge
+  // short or none comparable.
+  if (!(tol >= 0.0) || !std::isfinite(tol * tol) || !MeshCornersNamePoints(mesh, nullptr) ||
+      !CloudPointsFinite(mesh)) {
+    SetKernelError(-2);
+    return -1;
+  }
   int total = 0;
   for (int i = 0; i < kMaxPasses && mesh->ntri > 0; ++i) {
     DegenPass pass(mesh, tol * tol, mask);

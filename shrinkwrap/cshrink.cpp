@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "bspline/bsvalid.h"
 #include "bspline/cclone.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/degelev.h"
@@ -631,6 +632,11 @@ int FitOnCopy(const Bspline* curve, Bspline** result, Body body) {
     TrackingScope scope;
     status = body(copy);
   }
+  // A fit of finite samples that overflowed is a failure, not a result.
+  if (status == 0 && !BsplineSound(copy)) {
+    SetKernelError(-2);
+    status = -2;
+  }
   if (status != 0) {
     FreeBspline(copy);
     return -2;
@@ -699,6 +705,16 @@ int SolveWithRecordRows(Bspline* copy, Functional& f, const LinearConstraint* c,
 
 bool ValidSamples(int n, const double* t, const double* x, const double* y, const double* z) {
   return n <= 0 || (t && x && y && z);
+}
+
+// The door of the free and constrained fits: a sound 3D curve (every knot and coefficient finite)
+// and finite samples, or the error state set and false.
+bool FitInputSound(const Bspline* curve, int n, const double* t, const double* x, const double* y,
+                   const double* z) {
+  const bool sound = Is3DCurve(curve) && BsplineSound(curve) && ValidSamples(n, t, x, y, z) &&
+                     (n <= 0 || (AllFinite(t, n) && AllFinite(x, n) && AllFinite(y, n) && AllFinite(z, n)));
+  if (!sound) SetKernelError(-2);
+  return sound;
 }
 
 }  // namespace
@@ -793,7 +809,7 @@ int ShrinkWrapCrv3(const Bspline* curve, int n, const double* t, const double* x
                    const double* z, const ShrnkWrapParams* params, Bspline** result) {
   if (!result) return -2;
   *result = nullptr;
-  if (!Is3DCurve(curve) || !params || !ValidSamples(n, t, x, y, z)) return -2;
+  if (!params || !FitInputSound(curve, n, t, x, y, z)) return -2;
   return FreeFit(curve, n, t, x, y, z, nullptr, params, result);
 }
 
@@ -803,7 +819,7 @@ int NewConstrainedShrinkWrapCrv3(const Bspline* curve, int n, const double* t, c
                                  Bspline** result) {
   if (!result) return -2;
   *result = nullptr;
-  if (!Is3DCurve(curve) || !params || !ValidSamples(n, t, x, y, z)) return -2;
+  if (!params || !FitInputSound(curve, n, t, x, y, z)) return -2;
   if (ConstraintCount(constraint) < 1) return ShrinkWrapCrv3(curve, n, t, x, y, z, params, result);
   return FitOnCopy(curve, result, [&](Bspline* copy) {
     int enough = 0;
@@ -1006,9 +1022,7 @@ int ShrinkWrapCrv3NubVals(const Bspline* curve, int n, const double* t, const do
                           const ShrnkWrapParams* params, Bspline** result) {
   if (!result) return -2;
   *result = nullptr;
-  if (!Is3DCurve(curve) || !params || !ValidSamples(n, t, x, y, z) ||
-      (n > 0 && (!basisValues || !spans)))
-    return -2;
+  if (!params || (n > 0 && (!basisValues || !spans)) || !FitInputSound(curve, n, t, x, y, z)) return -2;
   const SampleBasis given{basisValues, spans};
   return FreeFit(curve, n, t, x, y, z, &given, params, result);
 }
@@ -1043,7 +1057,7 @@ bool NubValsFitProceeds(const Bspline* curve, int n, const double* t, const doub
   *status = -2;
   if (!result) return false;
   *result = nullptr;
-  if (!Is3DCurve(curve) || !params || !ValidSamples(n, t, x, y, z)) return false;
+  if (!params || !FitInputSound(curve, n, t, x, y, z)) return false;
   if (!constraint) {
     *status = ShrinkWrapCrv3NubVals(curve, n, t, x, y, z, basisValues, spans, params, result);
     return false;

@@ -1,0 +1,196 @@
+// Inputs that used to crash, hang or overflow: each family refused at the door, promptly, with
+// the error state set and the input as it was.
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "bspline/degelev.h"
+#include "bspline/nubs.h"
+#include "bspline/sfree.h"
+#include "bspline/smake.h"
+#include "cloud/makecld.h"
+#include "cloud/putil.h"
+#include "mesh/cldtrim.h"
+#include "mesh/poffset.h"
+#include "mesh/putil.h"
+#include "shrinkwrap/cshrink.h"
+#include "tests/support/builders.h"
+#include "tests/support/kernel_fixture.h"
+#include "tests/support/meshes.h"
+#include "tests/torture/meshes.h"
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+using CrashFamilies = KernelTest;
+
+TEST_F(CrashFamilies, CountsAndDegreesThatWouldOverflowAreRefusedBeforeAnyArithmetic) {
+  const int cases[][2] = {{INT_MAX, -5}, {INT_MAX, INT_MAX}, {-1, 4}, {3, 3}, {INT_MIN, INT_MAX}, {3, INT_MIN}};
+  for (const auto& c : cases) {
+    ClearKernelError();
+    EXPECT_EQ(MallocCurveBspline(3, c[0], c[1]), nullptr) << c[0] << " " << c[1];
+    EXPECT_TRUE(KernelFailedNow()) << c[0] << " " << c[1];
+  }
+  // Counts that fit a degree but not an int of knots: the ordinary out-of-memory failure.
+  Bspline* b = MallocNullBspline();
+  ASSERT_NE(b, nullptr);
+  b->kind = 1, b->dimension = 3, b->degreeU = 22, b->interiorU = INT_MAX - 30;
+  ClearKernelError();
+  EXPECT_EQ(AllocateBsplineArrays(b), -2);
+  EXPECT_EQ(memory_error, 1);
+  EXPECT_EQ(b->knotsU, nullptr);
+  FreeBspline(b);
+  ClearKernelError();
+  Bspline* sound = MallocCurveBspline(3, 3, 4);
+  ASSERT_NE(sound, nullptr);
+  EXPECT_EQ(NumKnotsU(sound), 8);
+  FreeBspline(sound);
+}
+
+// Degree elevation through the segment method's highest degree and past it leaves the shape.
+TEST_F(CrashFamilies, DegreeElevationAcrossTheSegmentMethodsLimitKeepsTheShape) {
+  BsplineKeeper keep;
+  for (int p : {7, 8, 9}) {
+    Bspline* c = keep(BuildRandomCurve(40 + p, p, p + 5, 3, p == 8));
+    Bspline* ref = keep(BuildRandomCurve(40 + p, p, p + 5, 3, p == 8));
+    ASSERT_NE(c, nullptr);
+    int dir = 0;
+    ElevateDegreeOfObjSet(p + 2, &dir, &c, 1);
+    ASSERT_FALSE(KernelFailedNow());
+    EXPECT_EQ(c->degreeU, p + 2);
+    for (int i = 0; i <= 20; ++i) {
+      double a[3], b[3];
+      Eval3DPointOnCurve3Array(c, i / 20.0, 0, a);
+      Eval3DPointOnCurve3Array(ref, i / 20.0, 0, b);
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[k], b[k], 1e-12) << p << " " << i;
+    }
+  }
+}
+
+// Non-finite mesh points: every mesh tool refuses them, leaving the mesh as it was.
+TEST_F(CrashFamilies, MeshToolsRefuseNonFinitePoints) {
+  for (float bad : {float(kNaN), float(kInf), -float(kInf)}) {
+    Cloud* m = MakeTubeMesh(12, 6, 1.0, 3.0);
+    ASSERT_NE(m, nullptr);
+    m->x[7] = bad;
+    const MeshImage before(m);
+    ClearKernelError();
+    EXPECT_EQ(CapAllLoops(m), 1);
+    EXPECT_TRUE(KernelFailedNow());
+    EXPECT_TRUE(before == MeshImage(m)) << "CapAllLoops";
+    ClearKernelError();
+    EXPECT_EQ(SubdivideCloudEdgesToTol(m, 0.1), 0);
+    EXPECT_TRUE(KernelFailedNow());
+    EXPECT_TRUE(before == MeshImage(m)) << "SubdivideCloudEdgesToTol";
+    ClearKernelError();
+    EXPECT_EQ(RemoveDegenCldPolys(m, 1e-3, nullptr), -1);
+    EXPECT_TRUE(KernelFailedNow());
+    EXPECT_TRUE(before == MeshImage(m)) << "RemoveDegenCldPolys";
+    ClearKernelError();
+    EXPECT_EQ(BuildOffsetPolyCloud(m, 0.1, nullptr), nullptr);
+    EXPECT_TRUE(KernelFailedNow());
+    EXPECT_TRUE(before == MeshImage(m)) << "BuildOffsetPolyCloud";
+    ClearKernelError();
+    EXPECT_EQ(CreateOffsetPolyCloud(m, 0.1, 1e-4, 1, nullptr, 0, 0), nullptr);
+    EXPECT_TRUE(KernelFailedNow());
+    EXPECT_TRUE(before == MeshImage(m)) << "CreateOffsetPolyCloud";
+    ClearKernelError();
+    Cloud** parts = nullptr;
+    int count = -1;
+    EXPECT_EQ(CloudConnectivityBreak(m, 0.5, &parts, &count), 0);
+    EXPECT_TRUE(KernelFailedNow());
+    EXPECT_EQ(parts, nullptr);
+    ClearKernelError();
+    EXPECT_EQ(CloudConnectivityBreak(m, -1e300, &parts, &count), 0);
+    FreeCloud(m);
+    ClearKernelError();
+  }
+  // A mesh maker given such a point refuses it too.
+  const float verts[] = {0, 0, 0, 1, 0, 0, float(kNaN), 1, 0};
+  const int idx[] = {0, 1, 2};
+  ClearKernelError();
+  EXPECT_EQ(MakePolyCld(1, idx, 3, verts, 3, nullptr), nullptr);
+  EXPECT_TRUE(KernelFailedNow());
+}
+
+// Finite sizes whose work has no bound in the mesh: refused, not ground through.
+TEST_F(CrashFamilies, SubdivisionOfFarPointsIsRefusedInsteadOfGrowingWithoutEnd) {
+  Cloud* m = MakeTubeMesh(8, 3, 1.0, 2.0);
+  ASSERT_NE(m, nullptr);
+  m->x[3] = 3e38f;
+  const MeshImage before(m);
+  EXPECT_EQ(SubdivideCloudEdgesToTol(m, 1e15), 0);
+  EXPECT_TRUE(KernelFailedNow());
+  EXPECT_TRUE(before == MeshImage(m));
+  FreeCloud(m);
+  // A modest split still works: every edge ends no longer than asked.
+  ClearKernelError();
+  m = MakeTubeMesh(8, 3, 1.0, 2.0);
+  ASSERT_EQ(SubdivideCloudEdgesToTol(m, 0.3), 1);
+  for (int t = 0; t < m->ntri; ++t)
+    for (int k = 0; k < 3; ++k) {
+      const int a = m->tri[t].v[k], b = m->tri[t].v[(k + 1) % 3];
+      EXPECT_LE(std::hypot(m->x[a] - m->x[b], m->y[a] - m->y[b], m->z[a] - m->z[b]), 0.3 + 1e-6);
+    }
+  FreeCloud(m);
+}
+
+// Malformed triangles and tolerances: refused or survived, never read outside the mesh.
+TEST_F(CrashFamilies, MalformedTrianglesAndTolerancesStayInsideTheMesh) {
+  Cloud* m = MakeTubeMesh(10, 4, 1.0, 2.0);
+  ASSERT_NE(m, nullptr);
+  m->tri[5].v[1] = m->tri[5].v[0];  // one point named twice
+  Cloud* shell = BuildOffsetPolyCloud(m, 0.05, nullptr);
+  if (shell) {
+    EXPECT_TRUE(MeshCornersNamePoints(shell, nullptr));
+    FreeCloud(shell);
+  }
+  FreeCloud(m);
+  for (double tol : {-1e299, -1.0, kNaN, 1e300}) {
+    ClearKernelError();
+    m = MakeTubeMesh(10, 4, 1.0, 2.0);
+    const MeshImage before(m);
+    const int r = RemoveDegenCldPolys(m, tol, nullptr);
+    if (tol < 0 || !std::isfinite(tol)) {
+      EXPECT_EQ(r, -1) << tol;
+      EXPECT_TRUE(before == MeshImage(m)) << tol;
+    }
+    EXPECT_TRUE(MeshCornersNamePoints(m, nullptr));
+    FreeCloud(m);
+  }
+}
+
+TEST_F(CrashFamilies, CurveFitsRefuseNonFiniteKnotsAndSamples) {
+  BsplineKeeper keep;
+  ShrnkWrapParams params{};
+  params.Tension = 0.5, params.Roughness = 0.5, params.Sigma = 1.0;
+  std::vector<double> t, x, y, z;
+  for (int i = 0; i <= 20; ++i) {
+    t.push_back(i / 20.0);
+    x.push_back(i / 20.0), y.push_back(std::sin(i / 5.0)), z.push_back(0.1 * i);
+  }
+  for (int at : {0, 2, 4, 7}) {
+    ClearKernelError();
+    Bspline* c = keep(BuildRandomCurve(5, 3, 4 + 4, 3));
+    ASSERT_NE(c, nullptr);
+    c->knotsU[at] = at == 2 ? kNaN : kInf;
+    Bspline* result = nullptr;
+    EXPECT_EQ(ShrinkWrapCrv3(c, 21, t.data(), x.data(), y.data(), z.data(), &params, &result), -2) << at;
+    EXPECT_EQ(result, nullptr);
+    EXPECT_TRUE(KernelFailedNow());
+  }
+  ClearKernelError();
+  Bspline* c = keep(BuildRandomCurve(5, 3, 8, 3));
+  ASSERT_NE(c, nullptr);
+  x[4] = kNaN;
+  Bspline* result = nullptr;
+  ClearKernelError();
+  EXPECT_EQ(ShrinkWrapCrv3(c, 21, t.data(), x.data(), y.data(), z.data(), &params, &result), -2);
+  EXPECT_EQ(result, nullptr);
+}
+
+}  // namespace
