@@ -1,5 +1,6 @@
 #include "bspline/ctrlnubs.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "bspline/editrec.h"
@@ -330,8 +331,26 @@ int EvalPointsOnGeometryM(const Bspline* obj, const double* u, const double* v, 
       status = -2;
       continue;
     }
-    for (int k = 0; k < n; ++k)
-      EvalRequest(obj, du[k], surf ? dv[k] : 0, tu, surf ? tv : nullptr, spanU, spanV, mapFlag, out[m * n + k]);
+    // The point's values go out only when all are finite (huge coefficients overflow): held
+    // aside when they fit the scratch, else checked and computed again into out.
+    constexpr int kHeld = 16;
+    double value[kHeld][3];
+    bool finite = true;
+    for (int k = 0; k < n && finite; ++k) {
+      double* to = value[k % kHeld];
+      EvalRequest(obj, du[k], surf ? dv[k] : 0, tu, surf ? tv : nullptr, spanU, spanV, mapFlag, to);
+      finite = std::isfinite(to[0]) && std::isfinite(to[1]) && std::isfinite(to[2]);
+    }
+    if (!finite) {
+      status = -2;
+      continue;
+    }
+    for (int k = 0; k < n; ++k) {
+      if (n <= kHeld)
+        std::memcpy(out[m * n + k], value[k], sizeof value[k]);
+      else
+        EvalRequest(obj, du[k], surf ? dv[k] : 0, tu, surf ? tv : nullptr, spanU, spanV, mapFlag, out[m * n + k]);
+    }
   }
   return status;
 }

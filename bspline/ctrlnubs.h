@@ -24,12 +24,13 @@ int ComputeNubValDerivativesM(const double* knots, double t, int nKnots, int p, 
 
 // n requests at (u, v) (dv read for surfaces only; a curve passes t as u) into out[k].
 // A 2D curve gives (u, v, 0) values unless mapFlag maps it through its owner surface.
-// Returns 0; -2 with nothing written when an order exceeds 2 or the knots the point's spans read
-// decrease or are not numbers.
+// Returns 0; -2 with nothing written when an order exceeds 2, the knots the point's spans read
+// decrease or are not numbers, or a value comes out not finite (huge coefficients).
 int EvalPointOnGeometryM(const Bspline* obj, double u, double v, const int* du, const int* dv,
                          int n, int mapFlag, double (*out)[3]);
 // The same at count points (u[m], v[m]), point m's requests into out[m n + k]; a point whose
-// spans' knots are out of order is left unwritten and makes the result -2. A parameter equal to
+// spans' knots are out of order, or with a value that is not finite, is left unwritten and makes
+// the result -2. A parameter equal to
 // the one before it reuses its basis table: along a surface's side the fixed parameter's is
 // taken once. Each value is the one EvalPointOnGeometryM gives at that point.
 int EvalPointsOnGeometryM(const Bspline* obj, const double* u, const double* v, int count, const int* du,

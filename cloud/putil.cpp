@@ -145,10 +145,7 @@ int CloudConnectivityBreak(const Cloud* cloud, double dist, Cloud*** clouds, int
   if (clouds) *clouds = nullptr;
   if (count) *count = 0;
   if (!cloud || !clouds || !count || cloud->npts < 2) return 0;
-  if (!(dist >= 0.0) || !std::isfinite(dist * dist) || !CloudPointsFinite(cloud)) {
-    SetKernelError(-2);
-    return 0;
-  }
+  if (!(dist >= 0.0) || !std::isfinite(dist * dist) || !CloudPointsFinite(cloud)) return 0;
   const int n = cloud->npts;
   double lo[3], hi[3];
   GetCloudMinMax(cloud, &lo[0], &lo[1], &lo[2], &hi[0], &hi[1], &hi[2]);

@@ -13,8 +13,8 @@ Cloud* GetClosedCloud(const Cloud* cloud);
 // Splits the cloud into the components of the graph joining points at most dist apart, each a new
 // cloud with all its points' data, the one holding the smallest index first. 1 (a connected
 // cloud: *count 0, *clouds null), 0 for a null cloud, fewer than 2 points, no memory or a user
-// break (nothing handed out); 0 with the error state set for a point that is not finite or a dist
-// that is negative or whose square is not finite. The array of clouds is the caller's (Free), each cloud too.
+// break (nothing handed out), or for a point that is not finite or a dist that is negative or
+// whose square is not finite. The array of clouds is the caller's (Free), each cloud too.
 int CloudConnectivityBreak(const Cloud* cloud, double dist, Cloud*** clouds, int* count);
 // Unites the sets of the m indices in list under their smallest index (list needs room for as
 // many entries as there are points; mark one cleared byte per point, cleared again on return).

@@ -2,6 +2,9 @@
 
 #include <cmath>
 
+#include "bspline/bsvalid.h"
+#include "bspline/sfree.h"
+#include "foundation/coreglob.h"
 #include "foundation/vec3.h"
 #include "quadric/qrevolve.h"
 #include "stitch/vcnobj.h"
@@ -26,5 +29,12 @@ Bspline* SrfRevolArbitAxCurveGeometry(Bspline* profile, double p0[3], double p1[
 
 Bspline* RevolveCurveGeometry(Bspline* profile, double p0[3], double p1[3], double startAngle,
                               double endAngle) {
-  return RevolveProfile(profile, p0, p1, startAngle, endAngle, isJustCombine);
+  Bspline* surface = RevolveProfile(profile, p0, p1, startAngle, endAngle, isJustCombine);
+  // A surface of finite input that overflowed (a profile far out, a huge axis) is no surface.
+  if (surface && !BsplineSound(surface)) {
+    FreeBspline(surface);
+    SetKernelError(-2);
+    return nullptr;
+  }
+  return MadeOrFailed(surface);
 }

@@ -12,8 +12,8 @@
 // angles, or a sweep of 360 or more, give the full revolution, closed in u; otherwise the sweep
 // goes from start to end counter-clockwise about the axis (start 270, end 90 covers 180 degrees
 // from -90). The u knots are finally scaled so that u and v have the same control-net speed.
-// Neither the profile nor the axis points change. Null on failure (memory; the error state says
-// why).
+// Neither the profile nor the axis points change. Null with the error state set on failure
+// (memory, a profile or axis the revolution refuses, a surface that would not be finite).
 Bspline* RevolveCurveGeometry(Bspline* profile, double p0[3], double p1[3], double startAngle,
                               double endAngle);
 

@@ -157,7 +157,7 @@ Bspline* InterpCurve3(Cloud* cloud, int closed, int degree) {
 }
 
 Bspline* InterpolateLineCurve3(double p0[3], double p1[3]) {
-  if (!p0 || !p1 || !AllFinite(p0, 3) || !AllFinite(p1, 3)) return nullptr;
+  if (!p0 || !p1 || !AllFinite(p0, 3) || !AllFinite(p1, 3)) return MadeOrFailed<Bspline>(nullptr);
   double x[2] = {p0[0], p1[0]}, y[2] = {p0[1], p1[1]}, z[2] = {p0[2], p1[2]};
   TrackingScope scope;
   Owned<Bspline, FreeBspline> line(InterpolatePoints(x, y, z, 1, nullptr, 3, 1));

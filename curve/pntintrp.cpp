@@ -1,6 +1,7 @@
 #include "curve/pntintrp.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -122,7 +123,11 @@ void ShowUnavailable() { InfoMessageFormat("%s", MSGstr("Currently Unavailable")
 
 // The cubic with Bessel ends through points 0..m (m >= 1).
 Bspline* CubicInterpolant(double* x, double* y, double* z, int m, const double* knots) {
-  if (knots && !SortedFiniteArray(knots, m + 7)) return nullptr;
+  // The padded layout: the parameters knots[3 .. m + 3] between three extra copies of each end.
+  if (knots && !KnotVectorSound(knots, 3, m + 3)) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   TrackingScope scope;
   const int dim = z ? 3 : 2;
   Owned<Bspline, FreeBspline> c(MallocCurveBspline(dim, 3, m + 3));
@@ -188,7 +193,11 @@ bool SolveBandCoordinates(double** A, int m, int w, const int* idx, const double
 // ---- Curves through points ------------------------------------------------------------------
 
 Bspline* InterpolateDegree1(double* x, double* y, double* z, int m, double* knots) {
-  if (!x || !y || m < 1 || (knots && !SortedFiniteArray(knots, m + 3))) return nullptr;
+  // The padded layout: the parameters knots[1 .. m + 1] between one extra copy of each end.
+  if (!x || !y || m < 1 || m > INT_MAX - 3 || (knots && !KnotVectorSound(knots, 1, m + 1))) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   TrackingScope scope;
   Owned<Bspline, FreeBspline> c(MallocCurveBspline(z ? 3 : 2, 1, m + 1));
   if (!c) return nullptr;
@@ -215,17 +224,43 @@ Bspline* InterpolateDegree1(double* x, double* y, double* z, int m, double* knot
 Bspline* InterpolatePoints(double* x, double* y, double* z, int n, double* knots, int degree,
                       int anyDegree) {
   if (anyDegree) return InterpolatePointsAnyDegree(x, y, z, n, knots, degree);
-  if (!x || !y || n < 0) return nullptr;
-  const int count = HandleDuplicates(x, y, z, n + 1, knots != nullptr);
-  if (count < 0) return nullptr;
-  const int m = count - 1;
-  if (m == 0) return PointCurve(x, y, z, degree);
-  if (degree == 1) return InterpolateDegree1(x, y, z, m, knots);
-  if (degree == 2 || degree > 3) {
-    ShowUnavailable();
+  if (!x || !y || n < 0 || n == INT_MAX) {
+    SetKernelError(-2);
     return nullptr;
   }
-  return CubicInterpolant(x, y, z, m, knots);
+  // Duplicates are merged on copies: the caller's points take the merged ones only when a curve
+  // comes out, and stay as they were after a refusal.
+  TrackingScope scope;
+  const int dims = z ? 3 : 2, total = n + 1;
+  double* copy = MallocArray<double>(dims, total);
+  if (!copy || KernelFailed()) return nullptr;
+  double* own[3] = {copy, copy + total, z ? copy + 2 * total : nullptr};
+  double* theirs[3] = {x, y, z};
+  for (int k = 0; k < dims; ++k) std::memcpy(own[k], theirs[k], sizeof(double) * total);
+  const int count = HandleDuplicates(own[0], own[1], own[2], total, knots != nullptr);
+  if (count < 0) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  const int m = count - 1;
+  Bspline* c = nullptr;
+  if (m == 0) {
+    c = PointCurve(own[0], own[1], own[2], degree);
+  } else if (degree == 1) {
+    c = InterpolateDegree1(own[0], own[1], own[2], m, knots);
+  } else if (degree == 2 || degree > 3) {
+    ShowUnavailable();
+    SetKernelError(-2);
+    return nullptr;
+  } else {
+    c = CubicInterpolant(own[0], own[1], own[2], m, knots);
+  }
+  if (!c) {
+    if (!KernelFailed()) SetKernelError(-2);
+    return nullptr;
+  }
+  for (int k = 0; k < dims; ++k) std::memcpy(theirs[k], own[k], sizeof(double) * total);
+  return c;
 }
 
 Bspline* InterpolatePoints_f(const float* x, const float* y, const float* z, int n, double* knots,

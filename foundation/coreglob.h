@@ -40,6 +40,15 @@ inline void SetKernelError(int status) { zk_error_status = status; }
 // zk_error_status = -1, exactly as the allocator does when the runtime has nothing left.
 void SetOutOfMemory();
 
+// What a record maker hands back: its record, or null with the error state set (-2 when the
+// failure on the way set nothing, as a refused argument does), so that a caller's KernelFailed()
+// agrees with the null.
+template <class T>
+T* MadeOrFailed(T* made) {
+  if (!made && !KernelFailed()) SetKernelError(-2);
+  return made;
+}
+
 // Clears the error state. Only callers that tolerate a failed sub-step, and the plug-in at the
 // start of a run, do this; the allocator never does.
 inline void ClearKernelError() {

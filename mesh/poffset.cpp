@@ -330,15 +330,10 @@ bool SplitsFitTheMesh(const Cloud* mesh, double maxLength) {
 int SubdivideCloudEdgesToTol(Cloud* mesh, double maxLength) {
   if (!mesh) return 0;
   // Every edge is longer than a length that is not positive: the sweeps would never end.
-  if (!(maxLength > 0.0) || !std::isfinite(maxLength)) {
-    SetKernelError(-2);
-    return 0;
-  }
+  if (!(maxLength > 0.0) || !std::isfinite(maxLength)) return 0;
   if (mesh->ntri < 1 || !mesh->tri) return 1;
-  if (!MeshCornersNamePoints(mesh, nullptr) || !CloudPointsFinite(mesh) || !SplitsFitTheMesh(mesh, maxLength)) {
-    SetKernelError(-2);
+  if (!MeshCornersNamePoints(mesh, nullptr) || !CloudPointsFinite(mesh) || !SplitsFitTheMesh(mesh, maxLength))
     return 0;
-  }
   const int done = SplitLongEdges(mesh, maxLength * maxLength);
   // Outside the sweep's scope, so what the normals' pass attaches to the mesh stays the mesh's.
   if (mesh->isVert && !CloudSetIsVerts(mesh)) return 0;
@@ -472,6 +467,12 @@ Cloud* BuildOffsetPolyCloud(Cloud* mesh, double dist, double* bbox) {
     s.nx[i] = mesh->nx[i], s.ny[i] = mesh->ny[i], s.nz[i] = mesh->nz[i];
     s.nx[n + i] = -mesh->nx[i], s.ny[n + i] = -mesh->ny[i], s.nz[n + i] = -mesh->nz[i];
   }
+  // Finite points offset by a finite distance may still leave the float range.
+  for (int i = n; i < 2 * n; ++i)
+    if (!std::isfinite(s.x[i]) || !std::isfinite(s.y[i]) || !std::isfinite(s.z[i])) {
+      SetKernelError(-2);
+      return nullptr;
+    }
   for (int t = 0; t < ntri; ++t) s.tri[s.ntri++] = mesh->tri[t];
   for (int t = 0; t < ntri; ++t) {
     const int32_t* v = mesh->tri[t].v;

@@ -20,8 +20,9 @@
 // triangles (their common point when it lies within sqrt(2.1) |dist|, otherwise along their
 // area-weighted normal). The source mesh gains vertex normals when it has none and its
 // (-1, -1, -1) normals are computed; nothing else of it changes. bbox (may be null) receives the
-// shell's box; the shell takes the mesh's sourceRef. Null for a mesh without triangles or with
-// one that names no point (the mesh then unchanged), or when memory runs out.
+// shell's box; the shell takes the mesh's sourceRef. Null for a mesh without triangles, when
+// memory runs out, and with the error state set for a triangle that names no point, a point or
+// dist that is not finite (the mesh then unchanged) or an offset point past the float range.
 Cloud* BuildOffsetPolyCloud(Cloud* mesh, double dist, double* bbox);
 
 // Turns the mesh into its offset by dist, in place, and returns it (null on failure, cancel or a
@@ -47,8 +48,8 @@ Cloud* BuildOffsetPolyCloud(Cloud* mesh, double dist, double* bbox);
 // CapAllLoops, so the result keeps open edges although it has no gap. Colours, reliability bytes and typed arrays
 // are dropped. Shows the thermometer and hides it on every way out; polls user_break while
 // cutting edges and refining. Failures: no memory, a cancel, a stage that fails or leaves the error
-// state set, a refused trim of the arrays, a non-finite dist, a triangle that names no point (the
-// mesh then refused unchanged).
+// state set, a refused trim of the arrays; and, the mesh refused unchanged with the error state
+// set, a non-finite dist, point or bbox value, or a triangle that names no point.
 Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, const double bbox[6], int mode,
                              int keepSource);
 
@@ -56,9 +57,9 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
 // (-1, -1, -1)), splitting both triangles on it, sweep after sweep until no edge is longer; then
 // the new points' normals are computed. The triangles keep their orientation. 1, or 0 when memory
 // runs out or user_break asks to stop (the mesh keeps the splits made so far, whole), or, the mesh
-// unchanged and the error state set, for a maxLength not positive and finite, a triangle that
-// names no point, a point that is not finite, or splits that would make more triangles than a
-// mesh can count (at least (longest edge / maxLength)^2 per triangle beyond 2^31 - 1).
+// unchanged, for a maxLength not positive and finite, a triangle that names no point, a point
+// that is not finite, or splits that would make more triangles than a mesh can count (at least
+// (longest edge / maxLength)^2 per triangle beyond 2^31 - 1).
 int SubdivideCloudEdgesToTol(Cloud* mesh, double maxLength);
 
 // 1 when the edge shared by triangles t1 and t2 is concave seen from the offset side (t1's

@@ -369,10 +369,8 @@ int RemoveDegenCldPolys(Cloud* mesh, double tol, unsigned char* mask) {
   // A tolerance whose square is not a finite length, or points without one, would make every edge
   // short or none comparable.
   if (!(tol >= 0.0) || !std::isfinite(tol * tol) || !MeshCornersNamePoints(mesh, nullptr) ||
-      !CloudPointsFinite(mesh)) {
-    SetKernelError(-2);
+      !CloudPointsFinite(mesh))
     return -1;
-  }
   int total = 0;
   for (int i = 0; i < kMaxPasses && mesh->ntri > 0; ++i) {
     DegenPass pass(mesh, tol * tol, mask);

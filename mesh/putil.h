@@ -18,9 +18,9 @@
 // mask (one byte per point) only triangles with a marked vertex are examined, and the mask is
 // compacted with the points. Returns the number of repairs, or -1 when a pass could not
 // complete for want of memory; the mesh is then compacted as far as the pass got, so every
-// corner names a point and no flagged triangle is left. -1 also, the mesh unchanged and the
-// error state set, for a triangle that names no point, a point that is not finite, or a tol that is
-// negative or whose square is not finite.
+// corner names a point and no flagged triangle is left. -1 also, the mesh unchanged, for a
+// triangle that names no point, a point that is not finite, or a tol that is negative or whose
+// square is not finite.
 int RemoveDegenCldPolys(Cloud* mesh, double tol, unsigned char* mask);
 // Deletes every triangle around an edge used by more than two triangles, as the mode bits
 // enable it: 1 edges of exactly 3 triangles, 2 of exactly 4, 4 of 5 or more. With a mask, an

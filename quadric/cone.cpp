@@ -166,6 +166,8 @@ int FitCone(const float* x, const float* y, const float* z, int n, QuadricInfo* 
   if (successes == 0) return -2;
   ConeFit polished = best;
   if (Refine(x, y, z, n, 1e-16, 30, &polished) && polished.error < best.error) best = polished;
+  // A candidate skipped for want of memory may have been the best: no cone is reported then.
+  if (KernelFailed()) return -2;
   // One nappe's half angle: |theta| reduced modulo pi (a single subtraction leaves angles beyond
   // 2 pi out of range), then the acute angle of the same line pair.
   double angle = std::fmod(std::fabs(best.angle), kPi);

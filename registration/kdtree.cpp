@@ -1,5 +1,8 @@
 #include "registration/kdtree.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
@@ -536,12 +539,35 @@ struct NearestVisit {
 
 }  // namespace
 
+// Beyond this a query's squared distances to float points may overflow a double.
+constexpr double kFarQuery = 1e150;
+
 int SearchKDTreeNearest(KDTree* tree, const double* q, int* out) {
   tree->bestDist = kEmptyBoxBound;
   tree->bestIndex = -1;
+  if (!std::isfinite(q[0]) || !std::isfinite(q[1]) || !std::isfinite(q[2])) {
+    *out = -1;
+    return -2;
+  }
+  if (tree->n > 0 && std::max({std::fabs(q[0]), std::fabs(q[1]), std::fabs(q[2])}) > kFarQuery) {
+    // So far out that squared distances overflow: every point is compared on differences scaled
+    // down by a power of two (exact), a scan as long as the tree.
+    constexpr double kScale = 0x1p-600;
+    double best = HUGE_VAL;
+    for (int i = 0; i < tree->n; ++i) {
+      const double dx = (tree->coords[0][i] - q[0]) * kScale, dy = (tree->coords[1][i] - q[1]) * kScale,
+                   dz = (tree->coords[2][i] - q[2]) * kScale;
+      const double d2 = dx * dx + dy * dy + dz * dz;
+      if (d2 < best) best = d2, tree->bestIndex = i;
+    }
+    *out = tree->bestIndex;
+    return 0;
+  }
   if (tree->n > 0 && tree->search) {
-    NearestVisit v{tree->coords[0], tree->coords[1], tree->coords[2], q[0], q[1], q[2], -1, kEmptyBoxBound};
-    Descend(tree, q, kEmptyBoxBound, v);
+    // No limit at the start: a query farther than the float range from every point still has a
+    // nearest one (its squared distance passes kEmptyBoxBound).
+    NearestVisit v{tree->coords[0], tree->coords[1], tree->coords[2], q[0], q[1], q[2], -1, HUGE_VAL};
+    Descend(tree, q, HUGE_VAL, v);
     tree->bestDist = v.bestDist;
     tree->bestIndex = v.best;
   }

@@ -40,10 +40,12 @@ struct KDTree {
 // memory ran out.
 KDTree* Create3DTree(const float* x, const float* y, const float* z, int n, int bucket);
 // The index of the point nearest to q (dim doubles) into out, -1 for a tree without points; ties
-// keep the point met first. Returns 0.
+// keep the point met first, however far q lies. Returns 0; -2 with -1 in out for a query that is
+// not finite (the error state untouched: callers skip such a point).
 int SearchKDTreeNearest(KDTree* tree, const double* q, int* out);
 // For each of the m query points, the coordinates of its nearest tree point into ox, oy, oz.
-// 0; -2 with nothing written for a tree without points.
+// 0; -2 with nothing written for a tree without points, and -2 at the first query that is not
+// finite (the points before it written).
 int ClosestPntSet3DTree(const float* x, const float* y, const float* z, int m, KDTree* tree, float* ox,
                         float* oy, float* oz);
 // Frees the nodes, the pointer array and the record, not the caller's arrays. Returns 0.

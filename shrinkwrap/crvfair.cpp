@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "bspline/bsvalid.h"
 #include "bspline/cclone.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/keepshape.h"
@@ -294,10 +295,22 @@ int AlignReferenceKnots(const Bspline* curve) {
 // ---- Gaussian region smoothing -------------------------------------------------------------------
 
 int SmoothCurve(Bspline* curve, int first, int count) {
-  if (!curve || curve->kind != 1 || first < 0 || count < 1 || first + count > NumCtrlU(curve)) return -2;
-  gauss_filter_array_d(curve->X[0] + first, count, 1);
-  gauss_filter_array_d(curve->Y[0] + first, count, 1);
-  if (curve->dimension == 3 && curve->Z) gauss_filter_array_d(curve->Z[0] + first, count, 1);
+  if (!BsplineShapeSound(curve) || curve->kind != 1 || first < 0 || count < 1 ||
+      static_cast<long long>(first) + count > NumCtrlU(curve))
+    return -2;
+  // Filtered on copies, put back only when every row was: the filter skips a row it finds no
+  // scratch for, which would leave the curve half smoothed and the call a success.
+  TrackingScope scope;
+  const int dims = curve->dimension == 3 ? 3 : 2;
+  double* work = MallocArray<double>(dims, count);
+  if (!work || KernelFailed()) return -2;
+  double* rows[3] = {curve->X[0] + first, curve->Y[0] + first, dims == 3 ? curve->Z[0] + first : nullptr};
+  for (int k = 0; k < dims; ++k) {
+    std::memcpy(work + k * count, rows[k], sizeof(double) * count);
+    gauss_filter_array_d(work + k * count, count, 1);
+  }
+  if (KernelFailed()) return -2;
+  for (int k = 0; k < dims; ++k) std::memcpy(rows[k], work + k * count, sizeof(double) * count);
   std::memset(&curve->fitProps, 0, sizeof(curve->fitProps));
   std::memset(&curve->propsB, 0, sizeof(curve->propsB));
   // A filtered circle or arc is no longer one; other exact forms are kept as they were.

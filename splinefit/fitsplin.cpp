@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
+#include "cloud/cldpoly.h"
 #include "cloud/makecld.h"
 #include "cloud/pcopy.h"
 #include "foundation/convert.h"
@@ -62,8 +64,15 @@ double* RoughnessToSmoothness(double* value) {
 namespace {
 
 // The arguments every entry checks before it allocates anything.
+// The door of every fit: a cloud of finite points, degrees 1 .. 22, and a net that has room for
+// the degrees but no more control points than there are points to determine them (past that the
+// fit's system grows with nothing to fix it). False with the error state set otherwise.
 bool FitArgumentsSound(const Cloud* cloud, int type, int degU, int degV, int numU, int numV) {
-  return cloud && type >= 0 && degU >= 1 && degV >= 1 && numU >= degU + 1 && numV >= degV + 1;
+  const bool sound = cloud && type >= 0 && degU >= 1 && degV >= 1 && degU <= kMaxSplineDegree &&
+                     degV <= kMaxSplineDegree && numU >= degU + 1 && numV >= degV + 1 &&
+                     static_cast<long long>(numU) * numV <= cloud->npts && CloudPointsFinite(cloud);
+  if (!sound) SetKernelError(-2);
+  return sound;
 }
 
 // An unordered copy of the cloud's points and its box; the copy is the caller's (FreeCloud).
@@ -212,8 +221,8 @@ Bspline* FitSplineSurfaceGeometry(const Cloud* cloud, int type, int degU, int de
 }
 
 Bspline* SimpleFitSplineSurface(const Cloud* cloud, int degU, int degV, int numCntrlU, int numCntrlV, int type) {
-  if (!FitArgumentsSound(cloud, type, degU, degV, numCntrlU, numCntrlV) || type > 2 || degU > 22 || degV > 22)
-    return nullptr;
+  if (!FitArgumentsSound(cloud, type, degU, degV, numCntrlU, numCntrlV)) return nullptr;
+  if (type > 2) return MadeOrFailed<Bspline>(nullptr);
   double roughness = 0.3;
   SmoothnessToRoughness(&roughness);
   return FitSplineSurfaceGeometry(cloud, type, degU, degV, numCntrlU, numCntrlV, 1, 0.7, roughness, 1.0);

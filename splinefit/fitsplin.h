@@ -35,8 +35,9 @@ double* RoughnessToSmoothness(double* value);
 // ---- Surfaces fitted to clouds ----------------------------------------------------------------
 // Types: 0 Cartesian height field z = f(x, y); 1 cylindrical about z through the origin; 2
 // spherical about the origin. The cloud is never changed; a new surface is the caller's, or null.
-// Every entry refuses (null, error state untouched) a null cloud, a negative type, a degree below
-// 1 and fewer control points than degree + 1; fits that fail give null with the error state set.
+// Every entry refuses (null, error state -2) a null cloud, a point that is not finite, a negative
+// type, a degree below 1 or above 22, fewer control points than degree + 1 and more control points
+// (numU x numV) than the cloud has points; fits that fail give null with the error state set.
 // The front ends copy the points into an unordered cloud, so they never select the gridded
 // engine, and end by giving u the control-net parameter speed of v.
 // Sizes: every fit runs on a copy of the points scaled to unit size (cloud/pcopy) and scales

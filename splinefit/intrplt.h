@@ -17,20 +17,22 @@
 // position falls outside 0..w - 1 is zero.
 //
 // Results are new records owned by the caller (FreeBspline); every new array is the caller's to
-// Free. Failures: null (or -2) with the error state set by the allocator when memory ran out;
-// null without an error code for a refused degree (see CurveIntrplt) and for band systems the
-// parameters cannot solve (a zero or non-finite pivot: -2 in the error state).
+// Free. Failures: null (or -2) with the error state set: out of memory when memory ran out, -2
+// for a refused argument (a degree, count or knot array the maker cannot use) and for band systems
+// the parameters cannot solve (a zero or non-finite pivot).
 #pragma once
 
 #include "bspline/smake.h"
 
 // ---- Curves through points ------------------------------------------------------------------
 // The interpolating curve through points 0..n. knots: null, or the padded parameter array of the
-// chosen degree (m + 7 values for degree 3, m + 3 for degree 1). anyDegree non-zero hands every
-// argument to NewCurveIntrplt. One distinct point gives MakeCurveZero of the degree; degree 1
-// the polyline; degrees below 1 and degree 3 the cubic with Bessel end conditions. Degree 2 or
-// above 3 without anyDegree shows "Currently Unavailable" and returns null with the error state
-// untouched: callers must test for null. Two 3D points carry a line as exact form.
+// chosen degree (m + 7 values for degree 3, m + 3 for degree 1: a clamped knot vector of that
+// degree, refused otherwise). anyDegree non-zero hands every argument to NewCurveIntrplt. One
+// distinct point gives MakeCurveZero of the degree; degree 1 the polyline; degrees below 1 and
+// degree 3 the cubic with Bessel end conditions. Degree 2 or above 3 without anyDegree shows
+// "Currently Unavailable" and returns null with the error state -2. Points within 1e-5 of their
+// predecessor are merged (without knots) or moved apart (with knots) on the caller's arrays when
+// a curve comes out; a refusal leaves them as they were. Two 3D points carry a line as exact form.
 Bspline* CurveIntrplt(double* x, double* y, double* z, int n, double* knots, int degree,
                       int anyDegree);
 // The same on copies of the caller's floats, which never change.

