@@ -7,6 +7,7 @@
 #include "bspline/bsvalid.h"
 #include "foundation/geometry.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 #include "cloud/princip.h"
 #include "foundation/coreglob.h"
 #include "registration/confreg.h"
@@ -215,12 +216,84 @@ int ConstrainedRegFeaturePair(const RegPair* pair, RegConstraint constraint, Reg
   return 0;
 }
 
+namespace {
+
+// The frames the step-by-step registration runs in: the moving side's features about their
+// centroid, the targets about theirs, both at one size, so that the matchers' length tests,
+// relative to the coordinates in play, measure the data rather than their distance from the
+// origin. Points and line ends count; planes and directions have none of their own (without
+// points the frames are the identity).
+struct SideFrames {
+  UnitFrame moving, target;
+};
+
+bool FrameOfSide(const RegPair* pairs, bool moving, UnitFrame* frame) {
+  int n = 0;
+  for (const RegPair* p = pairs; p; p = p->next) n += 2;
+  TrackingScope scope;
+  double* xyz = MallocArray<double>(3, std::max(n, 1));
+  if (!xyz || KernelFailed()) return false;
+  double *x = xyz, *y = x + std::max(n, 1), *z = y + std::max(n, 1);
+  int m = 0;
+  auto add = [&](const double q[3]) { x[m] = q[0], y[m] = q[1], z[m] = q[2], ++m; };
+  for (const RegPair* p = pairs; p; p = p->next) {
+    const RegFeature* f = moving ? p->A : p->B;
+    if (!f) continue;
+    if (f->type == 0) {
+      add(f->point);
+    } else if (f->type >= 1 && f->type <= 3) {
+      add(f->end1);
+      add(f->end2);
+    }
+  }
+  *frame = UnitFrameOfPoints(x, y, z, m, false);
+  return true;
+}
+
+bool SideFramesOf(const RegPair* pairs, SideFrames* frames) {
+  if (!FrameOfSide(pairs, true, &frames->moving) || !FrameOfSide(pairs, false, &frames->target)) return false;
+  frames->moving.size = frames->target.size = std::max(frames->moving.size, frames->target.size);
+  return true;
+}
+
+// A feature's points and plane in the frame (directions keep their length and sense).
+void FeatureToUnitFrame(RegFeature* f, const UnitFrame& frame) {
+  PointToUnitFrame(frame, f->point, f->point);
+  PointToUnitFrame(frame, f->end1, f->end1);
+  PointToUnitFrame(frame, f->end2, f->end2);
+  double* e = f->plane;
+  e[3] = (e[0] * frame.centre[0] + e[1] * frame.centre[1] + e[2] * frame.centre[2] + e[3]) / frame.size;
+}
+
+// The motion found between the frames, p_target = R p_moving + t in their units, in the data's:
+// R as it is, t = c_target + size t - R c_moving. The constraint's points and plane go back to
+// the target's frame; axisPoint2 keeps its offset from axisPoint1.
+bool MotionFromUnitFrames(const SideFrames& f, RegVec* motion, RegConstraint* c) {
+  double turned[3];
+  if (VecRotWquaternion(f.moving.centre, motion, turned) != 0) return false;
+  for (int k = 0; k < 3; ++k) motion->t[k] = f.target.centre[k] + f.target.size * motion->t[k] - turned[k];
+  double offset[3];
+  for (int k = 0; k < 3; ++k) offset[k] = c->axisPoint2[k] - c->axisPoint1[k];
+  PointFromUnitFrame(f.target, c->point, c->point);
+  PointFromUnitFrame(f.target, c->axisPoint1, c->axisPoint1);
+  for (int k = 0; k < 3; ++k) c->axisPoint2[k] = c->axisPoint1[k] + offset[k];
+  double* e = c->plane;
+  e[3] = f.target.size * e[3] - (e[0] * f.target.centre[0] + e[1] * f.target.centre[1] + e[2] * f.target.centre[2]);
+  return true;
+}
+
+}  // namespace
+
+// Method: the pairs are matched in the frames of SideFrames, each pair's moving feature first
+// moved by the motion so far, and the composed motion and the constraint left are mapped back.
 int DoStepByStepRegistration(const RegPair* pairs, int* outCount, RegVec* outMotion, Xform outMatrix,
                              RegConstraint* outConstraint) {
   if (!outCount || !outMotion || !outMatrix || !outConstraint) return -2;
   *outCount = 0;
   Get_imat(outMatrix);
   if (!pairs) return -2;
+  SideFrames frames;
+  if (!SideFramesOf(pairs, &frames)) return -2;
   Xform matrix;
   Get_imat(matrix);
   RegVec motion;
@@ -235,6 +308,8 @@ int DoStepByStepRegistration(const RegPair* pairs, int* outCount, RegVec* outMot
     scratch.reset(AllocateNullRegPair());
     if (!scratch || CopyFeaturePair(pair, scratch.get()) != 0) return -2;
     scratch->next = nullptr;
+    FeatureToUnitFrame(scratch->A, frames.moving);
+    FeatureToUnitFrame(scratch->B, frames.target);
     if (XformRegFeature(scratch->A, matrix) != 0) return -2;
     RegConstraint left;
     RegVec step;
@@ -245,6 +320,7 @@ int DoStepByStepRegistration(const RegPair* pairs, int* outCount, RegVec* outMot
     constraint = left;
     ++solved;
   }
+  if (!MotionFromUnitFrames(frames, &motion, &constraint) || RegVecToXfrmMat(&motion, matrix) != 0) return -2;
   Copymat(matrix, outMatrix);
   *outMotion = motion;
   *outCount = solved;

@@ -74,7 +74,10 @@ int ConstrainedRegFeaturePair(const RegPair* pair, RegConstraint constraint, Reg
 // constraint left after the last, which says what stays undetermined (Fixed: nothing). The list
 // is never changed. Any null output gives -2 with nothing written; otherwise the count is 0 and
 // the matrix the identity until the end, and a null list, no memory or any pair that fails gives
-// -2 with them so and the motion and constraint untouched.
+// -2 with them so and the motion and constraint untouched. The pairs are matched with the moving
+// features about their points' centroid and the targets about theirs, at the size of their
+// boxes, and the motion and constraint mapped back: the matchers' length tests then measure the
+// data, not their distance from the origin.
 int DoStepByStepRegistration(const RegPair* pairs, int* outCount, RegVec* outMotion, Xform outMatrix,
                              RegConstraint* outConstraint);
 

@@ -21,6 +21,7 @@
 #include "foundation/solvmat.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 #include "foundation/vec3.h"
 
 namespace {
@@ -778,18 +779,35 @@ int SetupShrinkWrapCrv3FunctionalMat(const Bspline* curve, const double* t, cons
 
 namespace {
 
-// The unconstrained fit; the basis of the samples from `given` or evaluated.
+// The unconstrained fit; the basis of the samples from `given` or evaluated. The order-0 energy
+// pulls the curve towards the origin and the thin-plate weights are those of unit extent, so the
+// fit runs with the copy and the samples in the control points' unit frame (foundation/unitfrm)
+// and the copy is mapped back: the same fit relative to the size at any size and place.
 int FreeFit(const Bspline* curve, int n, const double* t, const double* x, const double* y,
             const double* z, const SampleBasis* given, const ShrnkWrapParams* params,
             Bspline** result) {
   return FitOnCopy(curve, result, [&](Bspline* copy) {
+    const int nc = NumCtrlU(copy);
+    const UnitFrame frame = UnitFrameOfPoints(copy->X[0], copy->Y[0], copy->Z[0], nc, false);
+    double* q = MallocArray<double>(3, std::max(n, 1));
+    if (!q || KernelFailed()) return -2;
+    double *qx = q, *qy = q + std::max(n, 1), *qz = qy + std::max(n, 1);
+    if (n > 0) {
+      std::memcpy(qx, x, sizeof(double) * n);
+      std::memcpy(qy, y, sizeof(double) * n);
+      std::memcpy(qz, z, sizeof(double) * n);
+    }
+    PointsToUnitFrame(frame, qx, qy, qz, std::max(n, 0));
+    PointsToUnitFrame(frame, copy->X[0], copy->Y[0], copy->Z[0], nc);
     Functional f;
     double s, w[3];
     FreeWeights(copy, params, &s, w);
-    if (BuildFunctional(copy, t, x, y, z, given, n, s, w, f.A.receive(), f.bx.receive(),
-                        f.by.receive(), f.bz.receive(), nullptr) != 0)
+    if (BuildFunctional(copy, t, qx, qy, qz, given, n, s, w, f.A.receive(), f.bx.receive(),
+                        f.by.receive(), f.bz.receive(), nullptr) != 0 ||
+        SolveFree(copy, f) != 0)
       return -2;
-    return SolveFree(copy, f);
+    PointsFromUnitFrame(frame, copy->X[0], copy->Y[0], copy->Z[0], nc);
+    return 0;
   });
 }
 

@@ -61,7 +61,10 @@ int SolveLEQP3(double** A, int n, double* bx, double* by, double* bz, double** C
 // arrays t, x, y, z of n entries; a sample whose parameter lies outside the curve's domain is
 // ignored. The options' Tension, Roughness and Sigma are read. Weights of the two kinds of fit
 // differ on purpose: constrained fits weight the samples by 1/Sigma (order-0 energy
-// min(0.001/Sigma, 0.001)), unconstrained ones by Sigma (order-0 energy 0.001 Sigma).
+// min(0.001/Sigma, 0.001)), unconstrained ones by Sigma (order-0 energy 0.001 Sigma). The
+// unconstrained fits (ShrinkWrapCrv3, ShrinkWrapCrv3NubVals) run in the unit frame of the
+// curve's control points (centroid, box of unit longest side) and map the fit back, so they
+// give the same fit relative to the size at any size and anywhere in space.
 
 // Constrained fit; a null or empty record gives ShrinkWrapCrv3. Too few knots for the
 // constraints: -2 without insertKnots, else knots are placed once before the fit.

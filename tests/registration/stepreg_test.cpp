@@ -381,3 +381,43 @@ TEST_F(StepByStep, ExtremeValuesFailCleanlyOrGiveFiniteMotions) {
 }
 
 }  // namespace
+
+namespace {
+
+// Three exact point pairs, the third point 1e-4 of the size off the line of the first two, at
+// sizes 1e-6 .. 1e6, at the origin and moved 1e4 x the size away: the three fix the motion
+// (no turn about that line left free) and carry every moving point onto its target.
+TEST_F(StepByStep, NearlyCollinearPointsFixTheMotionAnywhere) {
+  std::mt19937 rng(9);
+  for (double scale : {1e-6, 1.0, 1e6})
+    for (double move : {0.0, 1e4}) {
+      const double o[3] = {move * scale, -0.6 * move * scale, 0.35 * move * scale};
+      const double a[3][3] = {{o[0], o[1], o[2]}, {o[0] + scale, o[1], o[2]}, {o[0] + 0.5 * scale, o[1] + 1e-4 * scale, o[2]}};
+      RegVec truth = RandomMotion(rng, scale);
+      RegPair* list = nullptr;
+      double b[3][3];
+      for (int i = 2; i >= 0; --i) {
+        Apply(truth, a[i], b[i]);
+        ASSERT_EQ(AddPointFeaturePair(&list, a[i], b[i]), 0);
+      }
+      int count = -1;
+      RegVec m;
+      Xform M;
+      RegConstraint left;
+      const std::string where = "scale " + std::to_string(scale) + " move " + std::to_string(move);
+      EXPECT_EQ(DoStepByStepRegistration(list, &count, &m, M, &left), 0) << where;
+      EXPECT_EQ(count, 3) << where;
+      EXPECT_EQ(GetRegConstraintMode(left), 0) << where;
+      for (int i = 0; i < 3; ++i) {
+        double moved[3], viaMatrix[3];
+        Apply(m, a[i], moved);
+        VecTrans3(a[i], M, viaMatrix);
+        // Far away the points carry 1e-12 of the size less: 1e-4 of it off the line leaves 1e-8.
+        EXPECT_LE(VecDist3(moved, b[i]), 1e-7 * scale) << where << " point " << i;
+        EXPECT_LE(VecDist3(viaMatrix, b[i]), 1e-7 * scale) << where << " point " << i;
+      }
+      FreeFeaturePairList(list);
+    }
+}
+
+}  // namespace

@@ -448,3 +448,54 @@ TEST_F(CurveShrinkWrapTest, AllocationFailuresFreeEveryScope) {
 }
 
 }  // namespace
+
+namespace {
+
+// A straight cubic of 12 control points from (0, 0, 0) to (size, 0, 0), moved by `move` x the
+// size along (1e4, -6e3, 3.5e3) / 1e4, and 200 samples of a sine arc over it (a tenth of the size
+// high), at the curve's parameters.
+struct SineArc {
+  Owned<Bspline, FreeBspline> start;
+  Samples s;
+  double o[3];
+  SineArc(double size, double move) : o{move * size, -0.6 * move * size, 0.35 * move * size} {
+    std::vector<double> pts;
+    for (int i = 0; i < 12; ++i) pts.insert(pts.end(), {o[0] + size * i / 11, o[1], o[2]});
+    start.reset(BuildCurve(3, 3, pts));
+    for (int k = 0; k < 200; ++k) {
+      const double u = double(k) / 199;
+      s.t.push_back(start->umin + (start->umax - start->umin) * u);
+      s.x.push_back(o[0] + size * u);
+      s.y.push_back(o[1] + 0.1 * size * std::sin(M_PI * u));
+      s.z.push_back(o[2] + 0.02 * size * std::cos(3 * u));
+    }
+  }
+};
+
+}  // namespace
+
+// The unconstrained fit of the sine arc gives the same control points relative to the size at
+// sizes 1e-6 .. 1e6, at the origin and moved 10 and 1e4 x the size away, evaluated basis or given.
+TEST_F(CurveShrinkWrapTest, FitsAreTheSameAnywhereAndAtEverySize) {
+  const ShrnkWrapParams params = HealingParams(1.0);
+  for (FitKind kind : {kPlain, kPlainNub}) {
+    std::vector<double> ref;
+    for (double size : {1.0, 1e-6, 1e6})
+      for (double move : {0.0, 10.0, 1e4}) {
+        SineArc a(size, move);
+        Bspline* fit = nullptr;
+        ASSERT_EQ(Fit(kind, a.start.get(), a.s, params, nullptr, &fit), 0) << size << " " << move;
+        std::vector<double> rel;
+        for (int i = 0; i < 12; ++i)
+          rel.insert(rel.end(), {(fit->X[0][i] - a.o[0]) / size, (fit->Y[0][i] - a.o[1]) / size, (fit->Z[0][i] - a.o[2]) / size});
+        FreeBspline(fit);
+        if (ref.empty()) ref = rel;
+        double worst = 0.0;
+        for (size_t k = 0; k < rel.size(); ++k) worst = std::max(worst, std::fabs(rel[k] - ref[k]));
+        // Moved 1e4 x the size, the data carry 1e-12 of it less.
+        EXPECT_LT(worst, 1e-9) << "kind " << kind << " size " << size << " move " << move;
+      }
+    // The fit follows the arc's bulge.
+    EXPECT_NEAR(ref[3 * 5 + 1] + ref[3 * 6 + 1], 0.2 * 1.0, 0.05);
+  }
+}
