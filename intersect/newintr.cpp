@@ -442,6 +442,49 @@ bool PullOnto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol) {
   return NewRefineIntrPoint(s1, s2, &q[0], &q[1], &q[2], &q[3], P, 30, &boundary, nullptr, tol) == 0;
 }
 
+// A point of the interval between nodes a and b pulled onto both surfaces within tol, its
+// parameters kept within the interval's box grown on every side by its extent in that plane. A free pull that
+// leaves it (near a pole a step in the tangent planes swings the parameter round the pole onto
+// the far side of the branch) is done again with the parameter that changes least across the
+// interval, for its range, held. False (q as given) when neither stays.
+bool PullInto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol,
+              const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+  double qa[4], qb[4], range[4];
+  NodeParams(a, qa);
+  NodeParams(b, qb);
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = k < 2 ? s1 : s2;
+    range[k] = k & 1 ? s->vmax - s->vmin : s->umax - s->umin;
+  }
+  // A surface's box grows by the interval's larger extent in its plane: a branch may bulge in
+  // one parameter between nodes where it barely changes.
+  double grow[2];
+  for (int s = 0; s < 2; ++s)
+    grow[s] = std::fmax(std::fabs(qa[2 * s] - qb[2 * s]), std::fabs(qa[2 * s + 1] - qb[2 * s + 1]));
+  auto within = [&](const double r[4]) {
+    for (int k = 0; k < 4; ++k) {
+      const double lo = std::fmin(qa[k], qb[k]), hi = std::fmax(qa[k], qb[k]);
+      const double g = grow[k / 2] + 1e-9 * range[k];
+      if (r[k] < lo - g || r[k] > hi + g) return false;
+    }
+    return true;
+  };
+  double r[4] = {q[0], q[1], q[2], q[3]};
+  if (PullOnto(s1, s2, r, P, tol) && within(r)) {
+    for (int k = 0; k < 4; ++k) q[k] = r[k];
+    return true;
+  }
+  int held = 0;
+  for (int k = 1; k < 4; ++k)
+    if (std::fabs(qa[k] - qb[k]) * range[held] < std::fabs(qa[held] - qb[held]) * range[k]) held = k;
+  for (int k = 0; k < 4; ++k) r[k] = q[k];
+  if (PullWithParamHeld(s1, s2, r, held, P, tol) && within(r)) {
+    for (int k = 0; k < 4; ++k) q[k] = r[k];
+    return true;
+  }
+  return false;
+}
+
 // A new node after `after` (not the tail) with the point and parameters; false on no memory.
 bool InsertNodeAfter(IntersectionTrace* t, IntersectionTraceNode* after, const double P[3],
                      const double q[4]) {
@@ -486,12 +529,13 @@ bool PointAndNormal(const Bspline* srf, double u, double v, double P[3], double 
 // curves' chord lengths differ), and the plane stands for the surface to the square of that
 // slide times the curvature: far below the tolerance where the nodes are close enough for the
 // distance to matter. HUGE_VAL when the pair cannot be pulled on.
-double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol, double r[4], double X[3]) {
+double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol, double r[4], double X[3],
+                 const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
   double P1[3], P2[3], Y[3], n1[3], n2[3], d1[3], d2[3];
   for (int k = 0; k < 4; ++k) r[k] = q[k];
   Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, P1);
   Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, P2);
-  if (!PullOnto(s1, s2, r, X, kPullShare * tol) || !PointAndNormal(s1, r[0], r[1], X, n1) ||
+  if (!PullInto(s1, s2, r, X, kPullShare * tol, a, b) || !PointAndNormal(s1, r[0], r[1], X, n1) ||
       !PointAndNormal(s2, r[2], r[3], Y, n2))
     return HUGE_VAL;
   VecDiff3(P1, Y, d1);
@@ -500,12 +544,14 @@ double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol, double
 }
 
 // An end of a branch on an edge that the surface collapses to a point (a pole) has any value of
-// the parameter along that edge; the tracer leaves the one it met there, and the curves would
-// then run along the pole in the parameter plane and swing off the surfaces. Each end node's
-// parameter along such an edge takes the value of its neighbour when the surface's point stays
-// within tol: the curve comes straight into the pole.
-void ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t, double tol) {
+// the parameter along that edge; the tracer leaves the one it met there (a pull onto the pole
+// swings it anywhere), and the curves would then run along the pole in the parameter plane and
+// swing off the surfaces. Each end node's parameter along such an edge (the surface's partial
+// in it vanishing against the other, 1e-9) takes the value of its neighbour: the curve comes
+// straight into the pole.
+void ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t) {
   if (t->nodeCount < 2) return;
+  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
   IntersectionTraceNode* ends[2][2] = {{t->head, t->head->next}, {t->tail, t->tail->prev}};
   for (auto& e : ends) {
     IntersectionTraceNode* n = e[0];
@@ -513,19 +559,11 @@ void ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTra
     double* q[2][2] = {{&n->u1, &n->v1}, {&n->u2, &n->v2}};
     const double r[2][2] = {{m->u1, m->v1}, {m->u2, m->v2}};
     for (int k = 0; k < 2; ++k) {
-      const Bspline* s = k ? s2 : s1;
-      double P[3], Q[3];
-      Eval3DPointOnSurfCoord(s, *q[k][0], *q[k][1], 0, 0, P);
-      for (int dir = 0; dir < 2; ++dir) {
-        double a = *q[k][0], b = *q[k][1];
-        (dir ? b : a) = r[k][dir];
-        Eval3DPointOnSurfCoord(s, a, b, 0, 0, Q);
-        if (VecDist3(P, Q) <= tol) {
-          *q[k][0] = a;
-          *q[k][1] = b;
-          break;
-        }
-      }
+      double jet[3][3];
+      if (EvalPointOnGeometryM(k ? s2 : s1, *q[k][0], *q[k][1], du, dv, 3, 0, jet) != 0) continue;
+      const double lu = VecSize3(jet[1]), lv = VecSize3(jet[2]);
+      if (lu <= 1e-9 * lv) *q[k][0] = r[k][0];
+      else if (lv <= 1e-9 * lu) *q[k][1] = r[k][1];
     }
   }
 }
@@ -580,7 +618,7 @@ const int kFitReach = 2;
 int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
   if (t->nodeCount < 2 || !t->head) return 0;
   if (t->directionStart > 0 && t->directionStart < t->nodeCount) RearrangeIntersectList(t);
-  ComeStraightIntoPoles(s1, s2, t, kPullShare * tol);
+  ComeStraightIntoPoles(s1, s2, t);
   for (IntersectionTraceNode* n = t->head; n; n = n->next) {
     double q[4], P1[3], P2[3], P[3];
     NodeParams(n, q);
@@ -590,6 +628,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     n->u1 = q[0], n->v1 = q[1], n->u2 = q[2], n->v2 = q[3];
     n->x = P[0], n->y = P[1], n->z = P[2];
   }
+  ComeStraightIntoPoles(s1, s2, t);
   TrackingScope scope;  // every round's interpolants and arrays
   Owned<int, Free> measure;  // per interval: 1 to be measured this round; none: all
   for (int round = 0; round < kFitRounds && t->nodeCount < kMaxFitNodes; ++round) {
@@ -624,7 +663,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
       if (!measure || measure[i]) {
         double q[4];
         CurvesAt(c1.get(), c2.get(), k1, k2, i, 0.5, q);
-        e = Departure(s1, s2, q, tol, middle, X);
+        e = Departure(s1, s2, q, tol, middle, X, m, next);
         if (e > 0.25 * tol) {
           const int k = e < HUGE_VAL ? static_cast<int>(std::ceil(std::sqrt(std::sqrt(4.0 * e / tol)))) : 2;
           parts[i] = std::min(std::max(k, 2), 16);
@@ -639,7 +678,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
           for (int c = 0; c < 3; ++c) P[c] = X[c];
         } else {
           CurvesAt(c1.get(), c2.get(), k1, k2, i, double(j) / parts[i], q);
-          if (!PullOnto(s1, s2, q, P, kPullShare * tol)) continue;
+          if (!PullInto(s1, s2, q, P, kPullShare * tol, m, next)) continue;
         }
         if (!InsertNodeAfter(t, after, P, q)) return -2;
         after = after->next;

@@ -428,6 +428,11 @@ bool MeetOnEdge(Bspline* s1, Bspline* s2, double* const p[4], int k, double boun
 
 }  // namespace
 
+bool PullWithParamHeld(Bspline* s1, Bspline* s2, double q[4], int k, double P[3], double tol) {
+  double* const p[4] = {&q[0], &q[1], &q[2], &q[3]};
+  return MeetOnEdge(s1, s2, p, k, q[k], P, tol);
+}
+
 int NewRefineIntrPoint(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2,
                        double P[3], int iterations, int* boundary,
                        const IntersectionTraceNode* previous, double tol) {

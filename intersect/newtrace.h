@@ -118,6 +118,10 @@ int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* 
 int NewRefineIntrPoint(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2,
                        double P[3], int iterations, int* boundary,
                        const IntersectionTraceNode* previous, double tol);
+// Pulls the parameters q (u1, v1, u2, v2) onto both surfaces with q[k] held (Gauss-Newton on
+// the other three): where a surface's parameters are ill-conditioned (near a pole a free pull
+// may swing round it). True when the points meet within tol; P is then the point on surface 1.
+bool PullWithParamHeld(Bspline* s1, Bspline* s2, double q[4], int k, double P[3], double tol);
 // Clamps each parameter within 1e-6 of its range of a domain end onto it; 1 when any moved.
 int CheckIfBndryReached(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2);
 // 1 when (u1, v1) lies on the end (turn node, else tail) of a trace before the list's last.

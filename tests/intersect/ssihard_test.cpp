@@ -95,6 +95,40 @@ Bspline* CubicCylinder(const double a[3], const double e[3], double h0, double h
   return s;
 }
 
+// The upper half of the unit sphere, exactly: u round the z axis from x (closed), v from the
+// equator to the pole, where the row of control points collapses.
+Bspline* Hemisphere(const Place& at) {
+  const double w = std::sqrt(0.5);
+  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+  const double mr[3] = {1, 1, 0}, mz[3] = {0, 1, 1}, mw[3] = {1, w, 1};
+  std::vector<double> pts, weights;
+  for (int j = 0; j < 3; ++j)
+    for (int i = 0; i < 9; ++i) {
+      const double p[3] = {mr[j] * cx[i], mr[j] * cy[i], mz[j]};
+      double q[3];
+      at.Map(p, q);
+      pts.insert(pts.end(), q, q + 3);
+      weights.push_back((i % 2 ? w : 1.0) * mw[j]);
+    }
+  Bspline* s = BuildSurface(2, 2, 9, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1},
+                            {0, 0, 0, 1, 1, 1}, weights);
+  if (s) s->closedU = 1;
+  return s;
+}
+
+// The bilinear plane patch O + s e1 + t e2, (s, t) in [0, 1]^2.
+Bspline* PlanePatch(const double O[3], const double e1[3], const double e2[3], const Place& at) {
+  std::vector<double> pts;
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 2; ++i) {
+      double p[3], q[3];
+      for (int c = 0; c < 3; ++c) p[c] = O[c] + i * e1[c] + j * e2[c];
+      at.Map(p, q);
+      pts.insert(pts.end(), q, q + 3);
+    }
+  return BuildSurface(1, 1, 2, 2, pts);
+}
+
 // One branch as dense samples in the case's own units (placement undone): points on surface 1
 // and the same parameters' points on surface 2.
 struct Branch {
@@ -389,6 +423,57 @@ TEST_F(HardIntersections, CubicCylindersGiveFourArcsSplitAtTheCrossings) {
     EXPECT_LT(c.overlap, 1e-3) << scale;
     EXPECT_TRUE(PassesNone(bs, crossings, 2, 1e-3 * size)) << scale;
   }
+}
+
+// A hemisphere cut by vertical planes x + k y = 0 through its pole: the half great circle in
+// the plane, which meets the pole where the sphere's parameters collapse, so two branches from
+// the equator to the pole, one either side. At sizes 1, 1e-6 and 1e6 moved 1e4 x the size: two
+// branches, every sample on the plane and the sphere, each from one end of the circle on the
+// equator to the pole, coming straight into it (no piece of the circle missing, none doubled).
+TEST_F(HardIntersections, PlaneThroughThePoleOfAHemisphere) {
+  for (double k : {0.3, 1.7, 0.0})
+    for (double scale : {1.0, 1e-6, 1e6}) {
+      Place at;
+      at.scale = scale;
+      for (int q = 0; q < 3; ++q) at.shift[q] = 1e4 * scale * (q + 1);
+      BsplineKeeper keep;
+      Bspline* sphere = keep(Hemisphere(at));
+      const double n = std::hypot(1.0, k), d[3] = {-k / n, 1.0 / n, 0.0};
+      const double e1[3] = {2.4 * d[0], 2.4 * d[1], 0}, e2[3] = {0, 0, 1.4};
+      const double O[3] = {-1.2 * d[0], -1.2 * d[1], -0.2};
+      Bspline* plane = keep(PlanePatch(O, e1, e2, at));
+      const double size = shapes::PairSize(sphere, plane) / scale;
+      const std::vector<Branch> bs = Intersect(sphere, plane, at);
+      ASSERT_EQ(bs.size(), 2u) << k << " " << scale;
+      double off = 0.0;
+      int side[2] = {0, 0};
+      for (const Branch& b : bs) {
+        for (const auto* s : {&b.on1, &b.on2})
+          for (const auto& p : *s)
+            off = std::fmax(off, std::fmax(std::fabs(p[0] + k * p[1]) / n, std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0)));
+        // One end at the pole, the other at +-d on the equator.
+        const auto& a = b.on1.front();
+        const auto& e = b.on1.back();
+        const bool aPole = std::hypot(a[0], a[1], a[2] - 1.0) < 1e-6 * size;
+        const auto& eq = aPole ? e : a;
+        EXPECT_TRUE(aPole || std::hypot(e[0], e[1], e[2] - 1.0) < 1e-6 * size) << k << " " << scale;
+        const double along = eq[0] * d[0] + eq[1] * d[1];
+        EXPECT_LT(std::hypot(eq[0] - along * d[0], eq[1] - along * d[1], eq[2]), 1e-6 * size);
+        EXPECT_NEAR(std::fabs(along), 1.0, 1e-6 * size);
+        ++side[along > 0];
+        // The elevation runs over the whole quarter circle, no step between samples beyond the
+        // sampling's (the curve swinging round the pole would leave one).
+        std::vector<double> rise;
+        for (const auto& p : b.on1) rise.push_back(std::atan2(p[2], std::hypot(p[0], p[1])));
+        std::sort(rise.begin(), rise.end());
+        double step = std::fmax(rise.front(), M_PI / 2 - rise.back());
+        for (size_t i = 0; i + 1 < rise.size(); ++i) step = std::fmax(step, rise[i + 1] - rise[i]);
+        EXPECT_LT(step, 0.01) << k << " " << scale;
+      }
+      EXPECT_LT(off, 1e-6 * size) << k << " " << scale;
+      EXPECT_EQ(side[0], 1);
+      EXPECT_EQ(side[1], 1);
+    }
 }
 
 }  // namespace
