@@ -561,6 +561,53 @@ TEST_F(CurveMeetingsTest, SmallAnglesAndTouchingAreMeetings) {
   });
 }
 
+// Self-similar pairs: a random graph of degree 7 (14 points) or 9 (12 points) and the same
+// graph with its ordinates moved by +-d in turn (d 1e-2 .. 1e-4 of its size), so that the two
+// differ by the alternating spline and cross at its every root, at small angles: all of them,
+// at every size and placement (the roots counted on 20,001 samples of the difference).
+TEST_F(CurveMeetingsTest, SelfSimilarHighDegreePairsCrossEverywhereTheyDiffer) {
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<double> Y(0.0, 1.0);
+  for (int degree : {7, 9}) {
+    const int n = degree == 7 ? 14 : 12;
+    const std::vector<double> k = ClampedKnots(degree, n);
+    std::vector<double> ya(n);
+    for (double& y : ya) y = Y(rng);
+    for (double d : {1e-2, 1e-3, 1e-4}) {
+      std::vector<double> pa, pb;
+      for (int i = 0; i < n; ++i) {
+        double x = 0.0;
+        for (int j = 1; j <= degree; ++j) x += k[i + j] / degree;
+        pa.insert(pa.end(), {x, ya[i], 0.0});
+        pb.insert(pb.end(), {x, ya[i] + (i % 2 ? -d : d), 0.0});
+      }
+      int roots = 0;
+      double prev = 0.0;
+      {
+        BsplineKeeper keep;
+        Bspline* a = keep(BuildCurve(degree, 3, pa));
+        Bspline* b = keep(BuildCurve(degree, 3, pb));
+        for (int i = 0; i <= 20000; ++i) {
+          double p[3], q[3];
+          RefEvalCurve(a, i / 20000.0, p);
+          RefEvalCurve(b, i / 20000.0, q);
+          const double diff = q[1] - p[1];
+          roots += i > 0 && (diff > 0.0) != (prev > 0.0);
+          prev = diff;
+        }
+      }
+      AtEveryPlacement([&](double scale, const double shift[3]) {
+        BsplineKeeper keep;
+        Bspline* a = keep(BuildCurve(degree, 3, pa));
+        Bspline* b = keep(BuildCurve(degree, 3, pb));
+        Move(a, scale, shift);
+        Move(b, scale, shift);
+        EXPECT_EQ(int(Meetings(a, b).size()), roots) << degree << " " << d << " " << scale << " " << shift[0];
+      });
+    }
+  }
+}
+
 // Collinear segments sharing part of their length: with the overlap test on, one overlap (99,
 // the caller's list untouched); off, the overlap's two ends (x = 0.4 and 1 on the first,
 // 0 and 0.6 / 1.3 of the way along the second). The same with the second segment a cubic.
