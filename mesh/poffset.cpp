@@ -1038,6 +1038,142 @@ bool PushOutNearPoints(Cloud* mesh, const Cloud* source, double limit, double re
   return true;
 }
 
+// A triangle's side as one of the two triangles (or more) on an edge sees it.
+struct SideUse {
+  int32_t lo, hi;  // the edge's ends, lo < hi
+  int32_t side;    // 3 t + k: side k of triangle t, corners k and k + 1
+  bool forward;    // the triangle runs the edge from lo to hi
+};
+
+// The uses of every edge, grouped by edge (sorted); null when memory runs out.
+SideUse* SortedSideUses(const Cloud* mesh) {
+  SideUse* uses = MallocArray<SideUse>(3, std::max(mesh->ntri, 1));
+  if (!uses) return nullptr;
+  for (int t = 0; t < mesh->ntri; ++t)
+    for (int k = 0; k < 3; ++k) {
+      const int32_t a = mesh->tri[t].v[k], b = mesh->tri[t].v[(k + 1) % 3];
+      uses[3 * t + k] = SideUse{std::min(a, b), std::max(a, b), 3 * t + k, a < b};
+    }
+  std::sort(uses, uses + 3L * mesh->ntri, [](const SideUse& p, const SideUse& q) {
+    return p.lo < q.lo || (p.lo == q.lo && (p.hi < q.hi || (p.hi == q.hi && p.side < q.side)));
+  });
+  return uses;
+}
+
+// 1 when every edge of the mesh is used by exactly two triangles running it opposite ways (a
+// closed, consistently oriented surface), 0 when not, -1 when memory runs out.
+int ClosedAndOriented(const Cloud* mesh) {
+  TrackingScope scope;
+  const SideUse* uses = SortedSideUses(mesh);
+  if (!uses) return -1;
+  const long n = 3L * mesh->ntri;
+  for (long i = 0; i < n; i += 2)
+    if (i + 1 >= n || uses[i + 1].lo != uses[i].lo || uses[i + 1].hi != uses[i].hi ||
+        uses[i].forward == uses[i + 1].forward || (i + 2 < n && uses[i + 2].lo == uses[i].lo && uses[i + 2].hi == uses[i].hi))
+      return 0;
+  return 1;
+}
+
+// The local mending where patches cannot be turned over as wholes (a fold that ends inside a
+// piece): a triangle is turned over alone while that leaves fewer of its edges run the same way by
+// both their triangles, until none is; 1 when no edge is left so (the turns made), 0 otherwise
+// (the mesh as it was). across and same as MendOrientation makes them.
+int TurnSingleTriangles(Cloud* mesh, const int32_t* across, unsigned char* same) {
+  TrackingScope scope;
+  const int n = mesh->ntri;
+  unsigned char* turned = CallocArray<unsigned char>(std::max(n, 1));
+  if (!turned) return -1;
+  for (bool any = true; any;) {
+    any = false;
+    for (int t = 0; t < n; ++t) {
+      int against = 0, with = 0;
+      for (int k = 0; k < 3; ++k)
+        if (across[3 * t + k] >= 0) (same[3 * t + k] ? against : with) += 1;
+      if (against <= with) continue;
+      turned[t] ^= 1;
+      any = true;
+      for (int k = 0; k < 3; ++k) {
+        const int o = across[3 * t + k];
+        if (o >= 0) same[3 * t + k] ^= 1, same[o] ^= 1;
+      }
+    }
+  }
+  for (int side = 0; side < 3 * n; ++side)
+    if (across[side] >= 0 && same[side]) return 0;
+  for (int t = 0; t < n; ++t)
+    if (turned[t]) {
+      std::swap(mesh->tri[t].v[1], mesh->tri[t].v[2]);
+      MakeCldPolyPlane(mesh, &mesh->tri[t]);
+    }
+  return 1;
+}
+
+// Where two triangles run an edge the same way, the patches between such edges are turned over
+// so that every edge of two triangles is run both ways: the triangles are given a parity through
+// their edges of two triangles (same across an agreeing edge, opposite across a disagreeing one),
+// breadth first from the first triangle of each connected piece, and in each piece the parity
+// that fewer triangles have is turned over (the piece keeps the way most of it faces). Where the
+// parities contradict each other (a fold ending inside a piece), TurnSingleTriangles instead. 1
+// done (the mesh then agrees across every edge of two triangles); 0 when an edge is open or no
+// mending makes every edge agree; -1 when memory runs out. The mesh is changed only when it
+// returns 1.
+int MendOrientation(Cloud* mesh) {
+  TrackingScope scope;
+  const SideUse* uses = SortedSideUses(mesh);
+  const int n = mesh->ntri;
+  int32_t* across = MallocArray<int32_t>(3, std::max(n, 1));  // per side: the side beyond, -1 none
+  unsigned char* same = MallocArray<unsigned char>(3, std::max(n, 1));  // per side: the other runs it the same way
+  signed char* parity = MallocArray<signed char>(std::max(n, 1));
+  int32_t* queue = MallocArray<int32_t>(std::max(n, 1));
+  if (!uses || !across || !same || !parity || !queue) return -1;
+  bool disagreeing = false;
+  for (long i = 0; i < 3L * n;) {
+    long j = i;
+    while (j < 3L * n && uses[j].lo == uses[i].lo && uses[j].hi == uses[i].hi) ++j;
+    if (j - i == 1) return 0;  // an open edge
+    for (long k = i; k < j; ++k) across[uses[k].side] = -1;
+    if (j - i == 2) {
+      across[uses[i].side] = uses[i + 1].side, across[uses[i + 1].side] = uses[i].side;
+      same[uses[i].side] = same[uses[i + 1].side] = uses[i].forward == uses[i + 1].forward;
+      disagreeing = disagreeing || uses[i].forward == uses[i + 1].forward;
+    }
+    i = j;
+  }
+  if (!disagreeing) return 1;
+  std::fill(parity, parity + n, -1);
+  for (int seed = 0; seed < n; ++seed) {
+    if (parity[seed] >= 0) continue;
+    int head = 0, tail = 0, turned = 0;
+    parity[seed] = 0;
+    queue[tail++] = seed;
+    while (head < tail) {
+      const int t = queue[head++];
+      for (int k = 0; k < 3; ++k) {
+        const int o = across[3 * t + k];
+        if (o < 0) continue;
+        const int want = parity[t] ^ same[3 * t + k];
+        if (parity[o / 3] < 0) {
+          parity[o / 3] = static_cast<signed char>(want);
+          turned += want;
+          queue[tail++] = o / 3;
+        } else if (parity[o / 3] != want) {
+          return TurnSingleTriangles(mesh, across, same);
+        }
+      }
+    }
+    // The piece is queue[0 .. tail): keep the way most of it faces.
+    if (2 * turned > tail)
+      for (int i = 0; i < tail; ++i) parity[queue[i]] ^= 1;
+    for (int i = 0; i < tail; ++i) parity[queue[i]] += 2;  // done: 2 keep, 3 turn over
+  }
+  for (int t = 0; t < n; ++t)
+    if (parity[t] == 3) {
+      std::swap(mesh->tri[t].v[1], mesh->tri[t].v[2]);
+      MakeCldPolyPlane(mesh, &mesh->tri[t]);
+    }
+  return 1;
+}
+
 }  // namespace
 
 Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, const double bbox[6], int mode,
@@ -1048,6 +1184,9 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
     SetKernelError(-2);
     return nullptr;
   }
+  // A closed, consistently oriented source must give a result that is so too.
+  const int closed = ClosedAndOriented(mesh);
+  if (closed < 0) return nullptr;
   Thermometer therm(nullptr);  // hidden on every way out
   for (float*& c : mesh->colour)
     if (c) Free(c), c = nullptr;
@@ -1087,6 +1226,11 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
     const int status = zk_error_status;
     ok = CapAllLoops(mesh) && !MemoryErrorSet();
     if (ok) SetKernelError(status);
+  }
+  if (ok && closed) {
+    const int mended = MendOrientation(mesh);
+    ok = mended >= 0;
+    if (mended == 0) SetKernelError(-2);
   }
   // On every way out: normals of the new points, isVert over the grown point set, the arrays
   // trimmed to their counts.

@@ -45,11 +45,17 @@ Cloud* BuildOffsetPolyCloud(Cloud* mesh, double dist, double* bbox);
 // so the result is oriented as consistently as the source. With mode 1, where a smooth vertex
 // lies dist from a mitred crease (to about 1e-3 |dist|) its copy lands on the mitre point, and
 // the zero-area slits the cut leaves there are vetoed by the weld and fit no plane for
-// CapAllLoops, so the result keeps open edges although it has no gap. Colours, reliability bytes and typed arrays
+// CapAllLoops, so the result keeps open edges although it has no gap. A source that is closed and
+// consistently oriented (every edge run both ways by its two triangles) is checked to give a
+// result that is so too: where two triangles run an edge the same way, the patches between such
+// edges are turned over (each connected piece keeping the way most of it faces) or, where a fold
+// ends inside a piece, single triangles are; a result with an open edge, or that no turning makes
+// agree across every edge, is refused with the error state set. Colours, reliability bytes and typed arrays
 // are dropped. Shows the thermometer and hides it on every way out; polls user_break while
 // cutting edges and refining. Failures: no memory, a cancel, a stage that fails or leaves the error
-// state set, a refused trim of the arrays; and, the mesh refused unchanged with the error state
-// set, a non-finite dist, point or bbox value, or a triangle that names no point.
+// state set, a refused trim of the arrays, the result of a closed, oriented source left open or
+// folded; and, the mesh refused unchanged with the error state set, a non-finite dist, point or
+// bbox value, or a triangle that names no point.
 Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, const double bbox[6], int mode,
                              int keepSource);
 
