@@ -6,7 +6,6 @@
 
 #include "bspline/sfree.h"
 #include "cloud/makecld.h"
-#include "foundation/unitfrm.h"
 #include "splinefit/fitsplin.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
@@ -23,26 +22,6 @@ constexpr double kFarHeightRounding = 1.3e-4;
 
 // The saddle over [0, s]^2 about its middle, a quarter of the size high.
 double Saddle(double x, double y, double s) { return ((x / s - 0.5) * (x / s - 0.5) - (y / s - 0.5) * (y / s - 0.5)) * s; }
-
-// The unit frame carries points there and back to the round-off of their distance from the
-// centre, at every size and place.
-TEST_F(FarFit, UnitFrameRoundTripsAndCentresItsPoints) {
-  for (double size : kSizes)
-    for (double move : {0.0, 1e4}) {
-      double x[4], y[4], z[4];
-      for (int k = 0; k < 4; ++k)
-        x[k] = size * (move * kFar[0] + k), y[k] = size * (move * kFar[1] + k * k), z[k] = size * (move * kFar[2] - k);
-      const UnitFrame f = UnitFrameOfPoints(x, y, z, 4, false);
-      EXPECT_NEAR(f.size, 9.0 * size, 1e-12 * size * (1 + move));
-      double u[4] = {x[0], x[1], x[2], x[3]}, v[4] = {y[0], y[1], y[2], y[3]}, w[4] = {z[0], z[1], z[2], z[3]};
-      PointsToUnitFrame(f, u, v, w, 4);
-      EXPECT_NEAR(u[0] + u[1] + u[2] + u[3], 0.0, 1e-11 * (1 + move));
-      EXPECT_NEAR(w[0] + w[1] + w[2] + w[3], 0.0, 1e-11 * (1 + move));
-      EXPECT_NEAR(v[3] - v[0], 1.0, 1e-11 * (1 + move));
-      PointsFromUnitFrame(f, u, v, w, 4);
-      for (int k = 0; k < 4; ++k) EXPECT_NEAR(v[k], y[k], 1e-15 * size * (1 + move) * 1e4);
-    }
-}
 
 // Heights of the saddle on a 60 x 60 grid onto 14 x 14 cubics, by the gridded least squares and
 // by the scattered fit: largest height error over the grid relative to the size.
