@@ -109,8 +109,12 @@ struct RunRecords {
 // The kernel record's control points as host vertices {x, y, z, 1}, u fastest, moved by the
 // inverse deformation in single precision as the host computes it; null when out of memory,
 // and when a point is not finite in single precision before or after the inverse (the host
-// must never receive a NaN or an infinity).
-double* HostVertices(const Bspline* srf, const float inverse[16]) {
+// must never receive a NaN or an infinity). Given the vertices as read and the matrix they were
+// read with, a point the heal left where single precision cannot tell it from where it was read
+// goes back as the host gave it: the round trip through single precision would move every point
+// of a group that needs nothing by the rounding of its coordinates.
+double* HostVertices(const Bspline* srf, const float inverse[16], const float matrix[16] = nullptr,
+                     const double* read = nullptr) {
   if (!srf || !srf->X || !srf->Y || !srf->Z) return nullptr;
   const int cu = NumCtrlU(srf), cv = NumCtrlV(srf);
   const long long count = static_cast<long long>(cu) * cv;
@@ -118,14 +122,25 @@ double* HostVertices(const Bspline* srf, const float inverse[16]) {
   if (!vertices) return nullptr;
   for (int j = 0; j < cv; ++j) {
     for (int i = 0; i < cu; ++i) {
+      double* vtx = vertices + 4 * (static_cast<long long>(j) * cu + i);
       float p[3];
       TransformPoint(inverse, srf->X[j][i], srf->Y[j][i], srf->Z[j][i], p);
+      if (read && matrix) {
+        // Where it was read, taken back the same way: the same host value, nothing to write.
+        const double* was = read + 4 * (static_cast<long long>(j) * cu + i);
+        float q[3], back[3];
+        TransformPoint(matrix, was[0], was[1], was[2], q);
+        TransformPoint(inverse, q[0], q[1], q[2], back);
+        if (back[0] == p[0] && back[1] == p[1] && back[2] == p[2]) {
+          std::copy(was, was + 4, vtx);
+          continue;
+        }
+      }
       if (!InHostRange(srf->X[j][i]) || !InHostRange(srf->Y[j][i]) || !InHostRange(srf->Z[j][i]) ||
           !InHostRange(p[0]) || !InHostRange(p[1]) || !InHostRange(p[2])) {
         Free(vertices);
         return nullptr;
       }
-      double* vtx = vertices + 4 * (static_cast<long long>(j) * cu + i);
       vtx[0] = p[0];
       vtx[1] = p[1];
       vtx[2] = p[2];
@@ -684,7 +699,7 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   run.vertices = OwnedArray<double, Free>::Zeroed(std::max(n, 0));
   if (n > 0 && !run.vertices) return ReportUnwritten(run, doReport, kSeamWeldFailure);
   for (int i = 0; i < n; ++i) {
-    if (!(run.vertices[i] = HostVertices(run.srfs[i], run.inverses[i]))) {
+    if (!(run.vertices[i] = HostVertices(run.srfs[i], run.inverses[i], run.matrices[i], run.saved[i]))) {
       if (!MemoryErrorSet())
         RefuseSurface(run.names[i], "its healed control points are not finite in single precision; nothing was written");
       return ReportUnwritten(run, doReport, kSeamWeldFailure);
