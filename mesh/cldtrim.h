@@ -140,11 +140,12 @@ int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask);
 // the loop is cut on its mean plane where that is sound, else ears are clipped least inner angle
 // first, the next candidate taken where that one's would not be sound, else the cap of least
 // area among sound triangles is taken (loops of up to 200 vertices). A cap so made with a corner
-// angle below a degree (flat triangles along straight runs of collinear rim points) gives way,
-// on loops of up to 200 vertices, to the sound cap of largest smallest angle over the rim's own
-// points whose diagonals run inside the loop seen along its mean plane normal (fans from the
-// corners where the sides are straight). Where the mesh itself folds over at the loop so that no
-// sound cap exists, the loop is capped on its plane all the same (no
+// angle below a degree (flat triangles along straight runs of collinear rim points) has its
+// diagonals flipped, where seen along the loop's mean plane normal the cap tiles the loop, until
+// no flip raises the least angle of its two triangles: on a plane that is the cap of largest
+// least angle over the rim's own points (fans from the corners where the sides are straight);
+// the flips are undone when one of their triangles crosses the mesh. Where the mesh itself folds
+// over at the loop so that no sound cap exists, the loop is capped on its plane all the same (no
 // edge reused) and the error state is set, as it is for a loop left open because every cap
 // would reuse an edge. Returns 1 in every case: failures (also no memory) show only in the error
 // state, which callers test (the caps made before stay); a mesh with a triangle that names no
