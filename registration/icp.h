@@ -50,7 +50,7 @@ int SetDefaultRegParams(RegParams* params);
 // pairs' point-to-plane information (target normals from plane fits over B's neighbours, turns
 // weighed by the pairs' RMS radius about their centroid) holds its weakest direction by less
 // than 1e-3 of its strongest (sliding on a plane, turning about its normal), or B's normals
-// cannot be fitted. Then the motion is a guess, not a registration; 0 means it is determined.
+// cannot be fitted (their fit shows its thermometer). Then the motion is a guess, not a registration; 0 means it is determined.
 int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* error, double* largest, int* brk);
 // The best motion over many start motions (params.startPoses, or those of GetInitialQuaternion),
 // each refined first on a sample, the best few on all of A. -2 for a null argument, n < 3, a tree
