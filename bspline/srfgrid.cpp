@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "bspline/ctrlnubs.h"
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
 #include "foundation/coreglob.h"
@@ -104,6 +105,31 @@ int CompareGridMinima(Bspline* srf, const double p[3], const double* x, const do
   return 0;
 }
 
+// Where P lies this far towards a centre of curvature of its foot (distance times the larger
+// principal curvature on P's side), the distance is flat enough about the foot for another
+// minimum to be nearer: only then are the grid's other minima compared.
+const double kFocalShare = 0.8;
+
+// Whether P lies near a focal point of the foot (u, v, q): h k >= kFocalShare for a principal
+// curvature k towards P (the eigenvalues of I^-1 II with the normal turned to P).
+bool NearAFocalPoint(Bspline* srf, const double p[3], double u, double v, const double q[3]) {
+  static const int du[5] = {1, 0, 2, 1, 0}, dv[5] = {0, 1, 0, 1, 2};
+  double D[5][3];
+  if (EvalPointOnGeometryM(srf, u, v, du, dv, 5, 0, D) != 0) return false;
+  const double r[3] = {p[0] - q[0], p[1] - q[1], p[2] - q[2]};
+  const double h = std::sqrt(VecDotProd3(r, r));
+  if (!(h > 0.0)) return false;
+  // II taken with the unit vector towards P (normal to the surface at a foot).
+  const double L = VecDotProd3(D[2], r) / h, M = VecDotProd3(D[3], r) / h, N = VecDotProd3(D[4], r) / h;
+  const double E = VecDotProd3(D[0], D[0]), F = VecDotProd3(D[0], D[1]), G = VecDotProd3(D[1], D[1]);
+  const double det = E * G - F * F;
+  if (!(det > 0.0)) return true;
+  // Eigenvalues of I^-1 II: k^2 - 2 H k + K = 0.
+  const double K = (L * N - M * M) / det, H = 0.5 * (E * N - 2.0 * F * M + G * L) / det;
+  const double kMax = H + std::sqrt(std::fmax(0.0, H * H - K));
+  return h * kMax >= kFocalShare;
+}
+
 }  // namespace
 
 int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v, double q[3],
@@ -163,7 +189,11 @@ int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, d
     FreeSurfaceGrid(gx, gy, gz);
     return KernelFailed() ? -1 : -2;
   }
-  FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7);
+  if (FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7) == 0 && NearAFocalPoint(srf, p, *u, *v, q))
+    return CompareGridMinima(srf, p, *gx, *gy, *gz, GridSize(srf->interiorU), GridSize(srf->interiorV), u, v, q,
+                             d, e) == 0
+               ? 0
+               : (KernelFailed() ? -1 : -2);
   return 0;
 }
 

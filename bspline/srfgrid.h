@@ -18,7 +18,8 @@ int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v
 // Frees the three arrays of a grid cache and sets them null.
 void FreeSurfaceGrid(double** gx, double** gy, double** gz);
 // GetClosestPointOnSurfaceResult as surface/srfpick.h documents it: the grid estimate refined
-// to the closest point (parameters, point, signed distance d, convergence value e).
+// to the closest point (parameters, point, signed distance d, convergence value e), the grid's
+// other minima compared near a focal point of the foot.
 int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, double q[3],
                         double* d, double** gx, double** gy, double** gz, double* e);
 

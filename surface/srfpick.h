@@ -19,12 +19,19 @@ int EstimateClosestPntSurf(Bspline* srf, const double p[3], double** gx, double*
 // The closest point q of the surface to p with its parameters, the signed distance d (positive
 // on the normal's side) and the refiner's convergence value e: the grid estimate (interior only
 // for a surface closed in u or v, whose seam rows repeat points) refined to round-off (7 steps
-// at least). 0; -2 for a null surface; when the estimate fails the cache is freed and nulled
-// and the result is -1 with the error state set, else -2.
+// at least). Where p lies near a centre of curvature of that foot (its distance times the larger
+// principal curvature towards p at least 0.8), the distance is flat and may have a nearer
+// minimum: the grid's other minima are refined too and the nearest foot kept. 0; -2 for a null
+// surface; when the estimate (or the scratch of that comparison) fails the cache is freed and
+// nulled and the result is -1 with the error state set, else -2.
 int GetClosestPointOnSurfaceResult(Bspline* srf, const double p[3], double* u, double* v,
                                    double q[3], double* d, double** gx, double** gy, double** gz,
                                    double* e);
 
 // The closest point of a curve (3D or on a surface) or a surface to (x, y, z), into out, with
-// caches of its own. 1 found, 0 failed.
+// caches of its own: the global minimum, an end of the curve (or a point across a closed curve's
+// seam) included. A 3D curve with positive weights by branch and bound over its Bezier pieces,
+// other curves from every local minimum of dense samples; a surface from its grid estimate and
+// every other minimum of the grid's distance. 1 found, 0 failed (an object that is not sound,
+// a curve on a surface without a sound owner, a point not finite, memory).
 int FindClosestPointOnBspline(Bspline* obj, double x, double y, double z, double out[3]);
