@@ -541,7 +541,7 @@ TEST_F(CurveMeetingsTest, CrossingsCloseInParameterOrSpaceStayApart) {
 // A crossing at any angle down to round-off: the cubic y = a (x - 0.37) + 0.3 (x - 0.37)^3 meets
 // y = 0 once, at x = 0.37, at an angle a of 1e-3, 1e-6 and 1e-9 radians, found there to the
 // round-off the angle allows (1e-15 / a of the size). A parabola touching y = 0 (a tangential
-// meeting) is one meeting at its vertex.
+// meeting) is one meeting at its vertex. The same for curves in a parameter plane.
 TEST_F(CurveMeetingsTest, SmallAnglesAndTouchingAreMeetings) {
   AtEveryPlacement([&](double scale, const double shift[3]) {
     for (double a : {1e-3, 1e-6, 1e-9}) {
@@ -559,6 +559,19 @@ TEST_F(CurveMeetingsTest, SmallAnglesAndTouchingAreMeetings) {
     EXPECT_NEAR(touch[0].t1, 0.5, 1e-3);
     EXPECT_NEAR(touch[0].t2, 0.5, 1e-3);
   });
+  // The same curves in a parameter plane (y mapped to 0.5 + 0.4 y), the meetings measured there.
+  Bspline* plane = BuildFunctionPatch([](double, double) { return 0.0; });
+  for (double a : {1e-3, 1e-6, 1e-9, 0.0}) {
+    const double c = 0.37;
+    std::vector<double> g = PolynomialGraph(
+        a > 0.0 ? std::vector<double>{-a * c - 0.3 * c * c * c, a + 0.9 * c * c, -0.9 * c, 0.3} : std::vector<double>{0.25, -1.0, 1.0}, 2);
+    for (size_t i = 1; i < g.size(); i += 2) g[i] = 0.5 + 0.4 * g[i];
+    const std::vector<Meeting> m = Meetings(BuildCurveOnSurface(plane, a > 0.0 ? 3 : 2, g),
+                                            BuildCurveOnSurface(plane, 1, {0.0, 0.5, 1.0, 0.5}));
+    ASSERT_EQ(m.size(), 1u) << a;
+    EXPECT_NEAR(m[0].t1, a > 0.0 ? c : 0.5, a > 0.0 ? 1e-15 / (0.4 * a) + 1e-12 : 1e-3) << a;
+  }
+  FreeBspline(plane);
 }
 
 // Self-similar pairs: a random graph of degree 7 (14 points) or 9 (12 points) and the same
