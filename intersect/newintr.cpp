@@ -336,21 +336,67 @@ double*** SampleGrid(const Bspline* s, const double* us, const double* vs, int N
 
 namespace {
 
-// A trace whose nodes all lie within this many point tolerances of its seed is a point.
-const double kPointTrace = 100.0;
+void NodeParams(const IntersectionTraceNode* n, double q[4]) {
+  q[0] = n->u1;
+  q[1] = n->v1;
+  q[2] = n->u2;
+  q[3] = n->v2;
+}
 
-// Removes the traces that are a point lying on another branch (a seed on a corner of two seams,
-// or on a pole, that marched nowhere): that point is part of the other branch, not a branch of
-// its own. A point apart from every branch (a touch) stays.
-void DropPointTracesOnBranches(IntersectionTraceList* list, double tolA, double tolB) {
+// The parameters pulled onto both surfaces within tol; false when the refinement does not meet.
+bool PullOnto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol) {
+  int boundary = 0;
+  return NewRefineIntrPoint(s1, s2, &q[0], &q[1], &q[2], &q[3], P, 30, &boundary, nullptr, tol) == 0;
+}
+
+// True when the node lies on a branch of the list other than skip: the chord of its nodes
+// nearest to it lies within five chord heights, and the branch between that chord's nodes passes
+// within 100 point tolerances of it.
+bool OnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
+                    const IntersectionTrace* skip, const IntersectionTraceNode* x, double tolA,
+                    double tolB) {
+  const double X[3] = {x->x, x->y, x->z};
+  double bestF = 0.0;
+  const IntersectionTraceNode* best = NearestChord(list, skip, X, 5.0 * tolA, &bestF);
+  const IntersectionTraceNode* bestNext = best && best->next ? best->next : best;
+  if (!best) return false;
+  // The branch between the chord's nodes: each fraction's parameters pulled onto both
+  // surfaces; its point nearest X by golden-section search over the fraction.
+  double qa[4], qb[4];
+  NodeParams(best, qa);
+  NodeParams(bestNext, qb);
+  auto away = [&](double f) {
+    double q[4], Y[3];
+    for (int k = 0; k < 4; ++k) q[k] = qa[k] + f * (qb[k] - qa[k]);
+    return PullOnto(s1, s2, q, Y, tolB) ? VecDist3(X, Y) : HUGE_VAL;
+  };
+  const double g = 0.5 * (std::sqrt(5.0) - 1.0);
+  double lo = 0.0, hi = 1.0, c = hi - g * (hi - lo), d = lo + g * (hi - lo);
+  double fc = away(c), fd = away(d), least = std::fmin(away(bestF), std::fmin(fc, fd));
+  for (int it = 0; it < 30 && least > 100.0 * tolB; ++it) {
+    if (fc < fd) {
+      hi = d, d = c, fd = fc, c = hi - g * (hi - lo), fc = away(c);
+    } else {
+      lo = c, c = d, fc = fd, d = lo + g * (hi - lo), fd = away(d);
+    }
+    least = std::fmin(least, std::fmin(fc, fd));
+  }
+  return least <= 100.0 * tolB;
+}
+
+// Removes the traces whose every node lies on another branch (OnTracedBranch): a seed on a
+// corner of two seams or on a pole that marched nowhere, or a branch traced twice from seeds
+// whose box pairs the first trace did not mark. Their points are part of the other branch, not
+// a branch of their own. A point apart from every branch (a touch) stays.
+void DropTracesOnOtherBranches(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolA,
+                               double tolB) {
   IntersectionTrace* t = list->head;
   for (int k = 0; k < list->count && t;) {
     IntersectionTrace* next = t->next;
-    bool point = t->head != nullptr;
-    for (const IntersectionTraceNode* n = t->head; n && point; n = n->next)
-      point = std::hypot(n->x - t->head->x, n->y - t->head->y, n->z - t->head->z) <= kPointTrace * tolB;
-    const double X[3] = {point ? t->head->x : 0.0, point ? t->head->y : 0.0, point ? t->head->z : 0.0};
-    if (!point || list->count < 2 || !NearTracedBranch(list, t, X, 2.0 * tolA)) {
+    bool covered = t->head != nullptr && list->count > 1;
+    for (const IntersectionTraceNode* n = t->head; n && covered; n = n->next)
+      covered = OnTracedBranch(s1, s2, list, t, n, tolA, tolB);
+    if (!covered) {
       t = next;
       ++k;
       continue;
@@ -402,7 +448,7 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
   list->count = 0;
   const int rc = SubDivideBasedOnArray(c1.get(), c2.get(), root1.get(), root2.get(), grid1, grid2,
                                        us1, vs1, us2, vs2, marks, list, tolA, tolB);
-  DropPointTracesOnBranches(list, tolA, tolB);
+  DropTracesOnOtherBranches(c1.get(), c2.get(), list, tolA, tolB);
   // The points go back to the caller's units; parameters do not change with the scale.
   for (IntersectionTrace* t = list->head; t; t = t->next)
     for (IntersectionTraceNode* n = t->head; n; n = n->next) {
@@ -429,18 +475,7 @@ const int kMaxFitNodes = 20000;
 // nothing worth counting from what the curves between them may miss by.
 const double kPullShare = 1e-3;
 
-void NodeParams(const IntersectionTraceNode* n, double q[4]) {
-  q[0] = n->u1;
-  q[1] = n->v1;
-  q[2] = n->u2;
-  q[3] = n->v2;
-}
 
-// The parameters pulled onto both surfaces within tol; false when the refinement does not meet.
-bool PullOnto(Bspline* s1, Bspline* s2, double q[4], double P[3], double tol) {
-  int boundary = 0;
-  return NewRefineIntrPoint(s1, s2, &q[0], &q[1], &q[2], &q[3], P, 30, &boundary, nullptr, tol) == 0;
-}
 
 // A point of the interval between nodes a and b pulled onto both surfaces within tol, its
 // parameters kept within the interval's box grown on every side by its extent in that plane. A free pull that

@@ -72,8 +72,8 @@ int SubDivideBasedOnArray(Bspline* s1, Bspline* s2, PatchBoxNode* node1, PatchBo
                           const double* us2, const double* vs2, int** marks,
                           IntersectionTraceList* list, double tolA, double tolB);
 // Traces every branch of the two surfaces into the list (made by MallocIntersectionTraceList);
-// branches crossing at a singular point are split there, and a trace that is a point on another
-// branch is dropped. tolA (chord height) and tolB (point tolerance) are shares of the pair's
+// branches crossing at a singular point are split there, and a trace whose every node lies on
+// another branch (a point, or the branch traced twice) is dropped. tolA (chord height) and tolB (point tolerance) are shares of the pair's
 // size. The surfaces are not changed. 0, or -2 on no memory (the list keeps what was traced).
 int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolA, double tolB);
 // The intersection of two surfaces as curve pairs on them, one pair per branch: *out lists the

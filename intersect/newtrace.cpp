@@ -684,8 +684,11 @@ void UpdateBoxes(March& w, const Params& prev, const Params& cur) {
 
 }  // namespace
 
-bool NearTracedBranch(const IntersectionTraceList* list, const IntersectionTrace* skip,
-                      const double X[3], double reach) {
+const IntersectionTraceNode* NearestChord(const IntersectionTraceList* list,
+                                          const IntersectionTrace* skip, const double X[3],
+                                          double reach, double* fraction) {
+  const IntersectionTraceNode* best = nullptr;
+  double bestD2 = reach * reach;
   for (const IntersectionTrace* t = list->head; t; t = t->next) {
     if (t == skip) continue;
     for (const IntersectionTraceNode* a = t->head; a; a = a->next) {
@@ -698,10 +701,19 @@ bool NearTracedBranch(const IntersectionTraceList* list, const IntersectionTrace
       const double f = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, VecDotProd3(ab, ax) / l2)) : 0.0;
       double d2 = 0.0;
       for (int q = 0; q < 3; ++q) d2 += (ax[q] - f * ab[q]) * (ax[q] - f * ab[q]);
-      if (d2 <= reach * reach) return true;
+      if (d2 <= bestD2) {
+        bestD2 = d2;
+        best = a;
+        if (fraction) *fraction = f;
+      }
     }
   }
-  return false;
+  return best;
+}
+
+bool NearTracedBranch(const IntersectionTraceList* list, const IntersectionTrace* skip,
+                      const double X[3], double reach) {
+  return NearestChord(list, skip, X, reach, nullptr) != nullptr;
 }
 
 namespace {

@@ -130,6 +130,12 @@ int ChkCrvTouchAnotherCrv(Bspline* s1, Bspline* s2, const IntersectionTraceList*
 // 1 when the tail's distances to the first and sixth node before it differ by less than
 // 1000 tolB (the branch circles), 0 otherwise or with fewer than six.
 int CheckIfPointsRepeat(const IntersectionTrace* trace, double tolB);
+// The chord (a node and the one after it, or the last node alone) of a trace of the list other
+// than skip (null: any) nearest to X within reach: its first node, with the fraction of the
+// chord at X's foot (fraction may be null); null when none lies within reach.
+const IntersectionTraceNode* NearestChord(const IntersectionTraceList* list,
+                                          const IntersectionTrace* skip, const double X[3],
+                                          double reach, double* fraction);
 // True when X lies within reach of a chord (two successive nodes) of a trace of the list other
 // than skip (null: any).
 bool NearTracedBranch(const IntersectionTraceList* list, const IntersectionTrace* skip,

@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <functional>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -474,6 +475,109 @@ TEST_F(HardIntersections, PlaneThroughThePoleOfAHemisphere) {
       EXPECT_EQ(side[0], 1);
       EXPECT_EQ(side[1], 1);
     }
+}
+
+// Distance of p from the nearest chord of a branch's samples on surface 1.
+double FromBranches(const std::vector<Branch>& bs, const double p[3]) {
+  double best = HUGE_VAL;
+  for (const Branch& b : bs)
+    for (size_t i = 0; i + 1 < b.on1.size(); ++i) {
+      const double* a = b.on1[i].data();
+      const double* c = b.on1[i + 1].data();
+      double ab[3], ap[3];
+      for (int q = 0; q < 3; ++q) ab[q] = c[q] - a[q], ap[q] = p[q] - a[q];
+      const double l2 = ab[0] * ab[0] + ab[1] * ab[1] + ab[2] * ab[2];
+      double t = l2 > 0 ? (ab[0] * ap[0] + ab[1] * ap[1] + ab[2] * ap[2]) / l2 : 0.0;
+      t = std::fmin(1.0, std::fmax(0.0, t));
+      best = std::fmin(best, std::hypot(ap[0] - t * ab[0], ap[1] - t * ab[1], ap[2] - t * ab[2]));
+    }
+  return best;
+}
+
+// Random height fields of degrees 5 x 6 and 6 x 7 (10 x 11 and 11 x 10 control points, waves of
+// random phase and amplitude) crossing each other, at sizes 1, 1e-6 and 1e6 moved 1e4 x the size:
+// every sample on both (its height above the other field at its x and y, which the Greville
+// layout maps to parameters exactly), every crossing of the fields on a 150 x 150 grid (a sign
+// change of their height difference, bisected) close to a branch, and no branch returned twice
+// (a fifth of its samples on another).
+TEST_F(HardIntersections, RandomHighDegreePairsGiveEachBranchOnce) {
+  for (unsigned seed = 1; seed <= 6; ++seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> U(-1.0, 1.0);
+    double a[6], b[6];
+    for (double& x : a) x = U(rng);
+    for (double& x : b) x = U(rng);
+    auto fa = [&](double x, double y) {
+      return 0.15 * (a[0] * std::sin(5 * x + 3 * a[1]) + a[2] * std::cos(4 * y + 3 * a[3]) + a[4] * std::sin(3 * (x + y) + a[5]));
+    };
+    auto fb = [&](double x, double y) {
+      return 0.15 * (b[0] * std::sin(4 * x + 3 * b[1]) + b[2] * std::cos(5 * y + 3 * b[3]) + b[4] * std::cos(3 * (x - y) + b[5])) + 0.02;
+    };
+    const bool low = seed % 2;
+    PatchOptions oa, ob;
+    oa.degreeU = low ? 5 : 6, oa.degreeV = low ? 6 : 7, oa.nu = 10, oa.nv = 11;
+    ob.degreeU = low ? 6 : 5, ob.degreeV = low ? 7 : 6, ob.nu = 11, ob.nv = 10;
+    ob.x0 = ob.y0 = -0.1, ob.x1 = ob.y1 = 1.1;
+    Place at;
+    at.scale = seed % 3 == 0 ? 1.0 : seed % 3 == 1 ? 1e-6 : 1e6;
+    for (int q = 0; q < 3; ++q) at.shift[q] = 1e4 * at.scale * (q + 1);
+    BsplineKeeper keep;
+    Bspline* A = keep(BuildFunctionPatch(fa, oa));
+    Bspline* B = keep(BuildFunctionPatch(fb, ob));
+    for (Bspline* s : {A, B})
+      for (int i = 0; i < NumCtrlU(s) * NumCtrlV(s); ++i) {
+        const double p[3] = {s->X[0][i], s->Y[0][i], s->Z[0][i]};
+        double q[3];
+        at.Map(p, q);
+        s->X[0][i] = q[0], s->Y[0][i] = q[1], s->Z[0][i] = q[2];
+      }
+    const double size = shapes::PairSize(A, B) / at.scale;
+    const std::vector<Branch> bs = Intersect(A, B, at, 1500);
+    // Height of a field at (x, y) in the case's units; B's knots may have been rescaled.
+    auto height = [&](Bspline* s, double x, double y, double x0, double x1) {
+      double P[3], Q[3];
+      Eval3DPointOnSurfCoord(s, s->umin + (x - x0) / (x1 - x0) * (s->umax - s->umin),
+                             s->vmin + (y - x0) / (x1 - x0) * (s->vmax - s->vmin), 0, 0, P);
+      at.Unmap(P, Q);
+      return Q[2];
+    };
+    double off = 0.0;
+    for (const Branch& br : bs)
+      for (size_t i = 0; i < br.on1.size(); i += 3)
+        off = std::fmax(off, std::fabs(br.on1[i][2] - height(B, br.on1[i][0], br.on1[i][1], -0.1, 1.1)));
+    EXPECT_LT(off, 1e-6 * size) << seed;
+    auto h = [&](double x, double y) { return height(A, x, y, 0.0, 1.0) - height(B, x, y, -0.1, 1.1); };
+    const int N = 150;
+    double gap = 0.0;
+    int crossings = 0;
+    for (int j = 0; j <= N; ++j)
+      for (int i = 0; i < N; ++i)
+        for (int dir = 0; dir < 2; ++dir) {
+          double x0 = dir ? double(j) / N : double(i) / N, y0 = dir ? double(i) / N : double(j) / N;
+          double x1 = dir ? x0 : double(i + 1) / N, y1 = dir ? double(i + 1) / N : y0;
+          double h0 = h(x0, y0);
+          if ((h0 < 0) == (h(x1, y1) < 0)) continue;
+          for (int it = 0; it < 40; ++it) {
+            const double xm = 0.5 * (x0 + x1), ym = 0.5 * (y0 + y1), hm = h(xm, ym);
+            if ((hm < 0) == (h0 < 0)) x0 = xm, y0 = ym, h0 = hm;
+            else x1 = xm, y1 = ym;
+          }
+          const double p[3] = {x0, y0, height(A, x0, y0, 0.0, 1.0)};
+          gap = std::fmax(gap, FromBranches(bs, p));
+          ++crossings;
+        }
+    EXPECT_GT(crossings, 0) << seed;
+    EXPECT_LT(gap, 1e-5 * size) << seed;
+    for (size_t i = 0; i < bs.size(); ++i)
+      for (size_t j = 0; j < bs.size(); ++j) {
+        if (i == j) continue;
+        const std::vector<Branch> other = {bs[j]};
+        int on = 0, total = 0;
+        for (size_t q = 0; q < bs[i].on1.size(); q += 25, ++total)
+          on += FromBranches(other, bs[i].on1[q].data()) < 1e-5 * size;
+        EXPECT_LT(5 * on, total) << seed << " branch " << i << " on " << j;
+      }
+  }
 }
 
 }  // namespace
