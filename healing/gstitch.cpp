@@ -155,6 +155,8 @@ constexpr double kGapSlack = 1e-6;     // of the group's size: below the float r
 constexpr double kNormalSine = 1e-12;  // sine of the partials' angle below which there is no normal
 constexpr double kAngleSlack = 0.01;   // degrees
 constexpr double kCreaseAngleRise = 1.0;  // degrees
+constexpr double kCreaseAngleGive = 5.0;  // degrees: the most a crease's angle may give anywhere
+constexpr double kDegPerRad = 57.29577951308232;
 // Share of the other side's covered fraction below which a side's curve runs on past the edge
 // (a T-junction), as KeptSide judges it.
 constexpr double kRunsOnShare = 0.9;
@@ -173,6 +175,8 @@ struct GroupMeasure {
   Owned<double, Free> gap;      // per edge
   Owned<double, Free> angle;    // per edge
   Owned<double, Free> inside;   // per edge, at the start only: a crease's largest angle between a tenth and nine tenths
+  Owned<double, Free> ends;     // 2 per edge: the angle (degrees) at its first and last sample
+  Owned<double, Free> least;    // per edge, at the start only: the least angle at its samples
   Owned<double, Free> normals;  // 3 per site of every surface: unit normals (0 where none)
   // Per surface three grids (the inside, the u-running boundaries, the v-running ones), each
   // its u sites, v sites, first site and first normal; the sites are each grid's u, then v.
@@ -285,6 +289,20 @@ int SetNormalSites(BndrStruct* bs, GroupMeasure* m, const GroupMeasure* like) {
   return 0;
 }
 
+// The folded angle (degrees) between the two sides' normals at sample i of a paired edge; 0
+// where a side has no normal there.
+int SampleAngle(const EdgeInfoStruct* e, int i, double* angle) {
+  double na[3], nb[3];
+  *angle = 0.0;
+  if (!e->sampleA || !e->sampleB || EvalNormalOnBndryCrv(e->infoA, e->sampleA[i], na) != 0 ||
+      EvalNormalOnBndryCrv(e->infoB, e->sampleB[i], nb) != 0)
+    return KernelFailed() ? -2 : 0;
+  const double la = std::sqrt(VecDotProd3(na, na)), lb = std::sqrt(VecDotProd3(nb, nb));
+  if (!(la > 0.0 && lb > 0.0)) return 0;
+  *angle = std::acos(std::clamp(std::fabs(VecDotProd3(na, nb)) / (la * lb), 0.0, 1.0)) * kDegPerRad;
+  return 0;
+}
+
 // Seams and normals of the topology's current surfaces, all of them or (with `changed`, one
 // flag per surface) only the seams and normals of the surfaces marked: the others kept their
 // geometry, and so their measures (the edges keep theirs too). Every paired edge is sampled
@@ -295,14 +313,19 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr,
   if (!m->gap) {
     m->gap.reset(MallocArray<double>(bs->nEdge + 1));
     m->angle.reset(MallocArray<double>(bs->nEdge + 1));
+    m->ends.reset(MallocArray<double>(2 * bs->nEdge + 2));
     if (!like) m->inside.reset(MallocArray<double>(bs->nEdge + 1));
-    if (!m->gap || !m->angle || (!like && !m->inside) || KernelFailed() || SetNormalSites(bs, m, like) != 0) return -2;
+    if (!like) m->least.reset(MallocArray<double>(bs->nEdge + 1));
+    if (!m->gap || !m->angle || !m->ends || (!like && !m->inside) || KernelFailed() || SetNormalSites(bs, m, like) != 0)
+      return -2;
+    for (int k = 0; k < 2 * bs->nEdge + 2; ++k) m->ends[k] = 0.0;
   }
   auto moved = [&](int s) { return !changed || (s >= 0 && s < bs->nSrf && changed[s]); };
   for (int e = 0; e < bs->nEdge; ++e) {
     EdgeInfoStruct* ed = &bs->edges[e];
     m->gap[e] = m->angle[e] = 0.0;
     if (m->inside) m->inside[e] = 0.0;
+    if (m->least) m->least[e] = 0.0;
     if (!ed->paired) {
       ed->maxAngle = 0.0;
       continue;
@@ -314,6 +337,14 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr,
       if (ComputeBndrEdgeParamSamplesAndNubVals(ed, 1, kMeasureSamples) != 0 || ComputeMaxBndrEdgeGap(ed, &g, nullptr, nullptr) != 0 ||
           BndrEdgeMaxNormalDiff(ed, 0.0, &angle) != 0 || KernelFailed())
         return -2;
+      for (int end = 0; end < 2 && ed->nSample > 0; ++end)
+        if (SampleAngle(ed, end ? ed->nSample - 1 : 0, &m->ends[2 * e + end]) != 0) return -2;
+      // The least angle along a crease at the start: above the limit all along, it is a real one.
+      for (int i = 0; m->least && i < ed->nSample; ++i) {
+        double at = 0.0;
+        if (SampleAngle(ed, i, &at) != 0) return -2;
+        m->least[e] = i == 0 ? at : std::min(m->least[e], at);
+      }
     }
     if (m->inside && !IsBndrEdgeHealedSmooth(ed) && BndrEdgeInsideNormalDiff(ed, &m->inside[e]) != 0) return -2;
     m->gap[e] = ed->maxGap;
@@ -543,7 +574,28 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
       return true;
     };
     const bool gapKept = after.gap[e] <= before.gap[e] + gapSlack;
-    if (met || (gapKept && (after.angle[e] <= before.angle[e] + slack || insideKept()))) continue;
+    // A real crease (beyond the limit all along its length at the start) does not flatten at an
+    // end it shares with another seam, where the measures above do not look (its largest angle
+    // lies inside; the inside leaves the ends to the corners): a smooth seam's heal turned such a
+    // corner and the crease's end went from 44 to 22.7 degrees while its largest angle stayed
+    // 45.5 (a tube of 4 x 258 strips and its chamfer, noise 1e-4), the strip moved 17 x the gap
+    // it closed. An end that drops more than a crease may give (5 degrees) below the least angle
+    // the crease had along its length makes the seam worse. Ends on the outer boundary, where the
+    // noise folds a clamped row's last step, are left to the fold rules, and a crease whose
+    // largest angle went down too was a smooth seam's jitter that the heal smoothed.
+    const bool real = before.least && before.least[e] > bs->angleTol;
+    auto endKept = [&](int k) {
+      const int c = k % 2 ? ed->corner1 : ed->corner0;
+      bool shared = false;
+      for (int j = 0; c >= 0 && c < bs->nCorner && j < bs->corners[c].nEdge && !shared; ++j) {
+        const int id = bs->corners[c].edgeIds ? bs->corners[c].edgeIds[j] : -1;
+        shared = id >= 0 && id < bs->nEdge && id != e && bs->edges[id].paired;
+      }
+      return !shared || after.ends[k] >= before.least[e] - kCreaseAngleGive;
+    };
+    const bool flattened = after.angle[e] < before.angle[e] - kCreaseAngleRise;
+    const bool endsKept = smooth || !real || flattened || (endKept(2 * e) && endKept(2 * e + 1));
+    if (met || (gapKept && endsKept && (after.angle[e] <= before.angle[e] + slack || insideKept()))) continue;
     int a = -1, b = -1;
     GetBndrEdgeAdjSrfIds(ed, &a, &b);
     // One surface of the seam steps back per round, the one further along first (a surface
