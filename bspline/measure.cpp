@@ -84,6 +84,20 @@ double ControlPointDiagonal(const Bspline* obj) {
   return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
+double ControlPointSetDiagonal(Bspline* const* objs, int n) {
+  double lo[3] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound};
+  double hi[3] = {-kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound};
+  for (int i = 0; i < n; ++i) {
+    if (!objs[i]) continue;
+    double a[3], b[3];
+    ControlPointBox(objs[i], a, b);
+    for (int k = 0; k < 3; ++k) lo[k] = std::fmin(lo[k], a[k]), hi[k] = std::fmax(hi[k], b[k]);
+  }
+  if (!(lo[0] <= hi[0])) return 0.0;
+  const double dx = hi[0] - lo[0], dy = hi[1] - lo[1], dz = hi[2] - lo[2];
+  return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
 double GrevilleDeviation(const double* knots, int p, int n, int i, double d) {
   if (p < 1 || p > kMaxSplineDegree || i < 0 || i >= n) return 0.0;
   const double g = GrevilleAbscissa(knots, p + 1, i);

@@ -19,6 +19,9 @@ void CurveOnSurfParamBox(const Bspline* curve, double* umin, double* umax, doubl
 void ControlPointBox(const Bspline* obj, double lo[3], double hi[3]);
 // The diagonal length of that box: the kernel's scale for tolerances.
 double ControlPointDiagonal(const Bspline* obj);
+// The diagonal of the box of the control points of all n objects (null entries skipped; 0 when
+// there are none): the scale of a set of curves, such as the rows of a skin.
+double ControlPointSetDiagonal(Bspline* const* objs, int n);
 
 // d N_i(g_i): the deviation d weighted by basis function i of degree p over the knots of n
 // control points, at i's Greville abscissa g_i. 0 for a degree outside 1..kMaxSplineDegree

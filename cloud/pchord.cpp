@@ -6,6 +6,7 @@
 #include "cloud/pcopy.h"
 #include "cloud/psample.h"
 #include "cloud/psort.h"
+#include "cloud/putil.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
 
@@ -17,6 +18,17 @@ void PointOf(const float* x, const float* y, const float* z, int i, double P[3])
 
 double Dist2(const double a[3], const double b[3]) {
   return (a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]);
+}
+
+// An anchor this close to the last kept point, per axis and relative to the cloud's diagonal, is
+// that point again (a scan that doubles back onto itself): 1e-6 keeps the points of any real
+// sampling apart at every size.
+constexpr double kAnchorMerge = 1e-6;
+
+double CloudDiagonal(const Cloud* cloud) {
+  double box[6];
+  if (ComputeCloudBbox(cloud, box) != 0) return 0.0;
+  return std::sqrt(Dist2(box, box + 3));
 }
 
 // Method of the greedy reduction: from the anchor a take the candidate end e (the newest pending
@@ -139,7 +151,8 @@ void FindPointOfMaxDevArrays(const float* x, const float* y, const float* z, int
     double P[3];
     PointOf(x, y, z, j, P);
     double q[3] = {A[0], A[1], A[2]};
-    if (L2 > 1e-10) {
+    // Only a chord of no length at all is a point: a short chord of a small part is a chord.
+    if (L2 > 0.0) {
       double u = ((E[0] - P[0]) * C[0] + (E[1] - P[1]) * C[1] + (E[2] - P[2]) * C[2]) / L2;
       u = u < 0.0 ? 0.0 : (u > 1.0 ? 1.0 : u);
       for (int k = 0; k < 3; ++k) q[k] = u * A[k] + (1.0 - u) * E[k];
@@ -222,14 +235,15 @@ Cloud* ChordDevOptCloud(const Cloud* cloud, double tol, double span) {
   append(0);
   if (ordered) starts[0] = 0;
   const double span2 = span * span;
+  const double merge = kAnchorMerge * CloudDiagonal(cloud);
   auto endSpan = [&](int a, const double A[3], int* e, double E[3]) { FindPointOfEndSpan(cloud, a, A, e, E, span2); };
   auto dev = [&](int a, const double A[3], int e, const double E[3], int* m, double M[3], double* d) {
     FindPointOfMaxDev(cloud, a, A, e, E, m, M, d);
   };
   auto accept = [&](int e) {
     const bool scanEnd = ordered && scan < cloud->nscans && e == cloud->scanEnd[scan];
-    const bool same = std::fabs(cloud->x[e] - nx[k - 1]) <= 1e-6 && std::fabs(cloud->y[e] - ny[k - 1]) <= 1e-6 &&
-                      std::fabs(cloud->z[e] - nz[k - 1]) <= 1e-6;
+    const bool same = std::fabs(cloud->x[e] - nx[k - 1]) <= merge && std::fabs(cloud->y[e] - ny[k - 1]) <= merge &&
+                      std::fabs(cloud->z[e] - nz[k - 1]) <= merge;
     if (!same || scanEnd) append(e);
     if (scanEnd) {
       ends[scan] = k - 1;

@@ -37,8 +37,8 @@ void FindPointOfMaxDev(const Cloud* cloud, int a, const double A[3], int e, cons
                        double W[3], double* dev);
 
 // A new cloud of the points the greedy reduction keeps (scan by scan on an ordered cloud, whose
-// scan ends are always kept; an anchor within 1e-6 per axis of the last kept point is merged
-// into it). A span is pulled back while its worst deviation is at least tol; a span whose
+// scan ends are always kept; an anchor within 1e-6 of the cloud's diagonal per axis of the last
+// kept point is merged into it). A span is pulled back while its worst deviation is at least tol; a span whose
 // points all lie on its chord is accepted whatever tol (also 0). Null for a null cloud, fewer
 // than 3 points or no memory; the source is not changed.
 Cloud* ChordDevOptCloud(const Cloud* cloud, double tol, double span);

@@ -18,7 +18,7 @@ int GetShortestCntrlPair(Bspline* a, Bspline* b, int* index, double* dist);
 // make them compatible); the surface takes u from the first curve and passes through every
 // data curve in v (row i of the control net belongs to curve i). Rational curves are skinned
 // in homogeneous form. Coincident neighbouring curves (summed control-point distance below
-// 1e-5) give null with zk_error_status -9.
+// 1e-5 of the diagonal of all the curves' control points) give null with zk_error_status -9.
 
 // Cubic (vdegree 3) skinning with a tridiagonal system, or the degree-1 skin through the curves
 // (vdegree 1). ends[0] (first curve) and ends[1] (last): 0 Bessel condition; 1 the second

@@ -9,7 +9,8 @@ struct Bspline;
 // (trims ignored) is tried as sphere, cylinder, cone, plane in that order (request 0) or as the
 // named one; found[i] is set to 1 on success and never cleared. A surface that cannot be sampled
 // stays unrecognised. Always 0 (also for n < 1).
-// The trials run on a copy of the surface scaled by a power of two to unit size and taken as
-// closed in u, so a surface is recognised alike at every size and whatever its closed flag (an
-// extruded circle, a half cylinder); the form found is scaled back to the surface's units.
+// The trials run on a copy of the surface moved to the centre of its control-point box, scaled by
+// a power of two to unit size and taken as closed in u, so a surface is recognised alike at
+// every size, anywhere in space and whatever its closed flag (an extruded circle, a half
+// cylinder); the form found is mapped back to the surface's place and units.
 int IdentifySurfQuadric(Bspline** surfaces, int n, int request, int* found);

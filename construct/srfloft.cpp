@@ -36,7 +36,8 @@ bool OnSurface(const Bspline* c) {
   return BsplineShapeSound(c) && c->kind == 1 && c->dimension == 2 && c->owner;
 }
 
-// Two control points summed this close (in total over a row pair) are one row.
+// Two rows whose corresponding control points lie this close, summed over the row pair and
+// relative to the rows' size, are one row: the parameter step between them would be round-off.
 constexpr double kCoincidentRows = 1e-5;
 
 }  // namespace
@@ -161,6 +162,7 @@ int ComputeVKnotVecOfSurf(Bspline** curves, int m, int n, double* knots, int k, 
   double s = 0.0;
   auto entry = [&](int row) { return row == 0 ? 0 : (row == rows - 1 ? n - 1 : first + row - 1); };
   double total = 0.0;
+  const double coincident = kCoincidentRows * ControlPointSetDiagonal(curves, n * m);
   for (int r = 1; r < rows; ++r) {
     double d = 0.0;
     int points = 0;
@@ -173,7 +175,7 @@ int ComputeVKnotVecOfSurf(Bspline** curves, int m, int n, double* knots, int k, 
         ++points;
       }
     }
-    if (d < kCoincidentRows) status = -9;
+    if (!(d >= coincident) || d == 0.0) status = -9;
     s += points > 0 ? d / points : 0.0;
     if (r < rows - 1) knots[w++] = s;
     total = s;

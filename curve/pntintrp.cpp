@@ -22,8 +22,37 @@
 
 namespace {
 
-// Points closer than this on every axis are one point to the interpolators.
+// Points closer than this on every axis, relative to the points' size (the longest side of their
+// box), are one point to the interpolators: a parameter step that short would only carry noise.
 constexpr double kDuplicateTol = 1e-5;
+// Coordinates that differ by this relative to their own magnitude differ by round-off alone: a
+// set that spreads no further (a pole row of a grid) is one point whatever its size.
+constexpr double kRoundOff = 1e-13;
+// The first and last point this close on every axis, relative to the points' size, close a curve.
+constexpr double kClosedTol = 1e-3;
+
+// The longest side of the box of points 0..count-1 and the largest coordinate magnitude.
+void PointsExtent(const double* x, const double* y, const double* z, int count, double* size, double* magnitude) {
+  const double* a[3] = {x, y, z};
+  *size = 0.0, *magnitude = 0.0;
+  for (int c = 0; c < 3; ++c) {
+    if (!a[c] || count < 1) continue;
+    double lo = a[c][0], hi = a[c][0];
+    for (int i = 0; i < count; ++i) {
+      lo = std::fmin(lo, a[c][i]);
+      hi = std::fmax(hi, a[c][i]);
+    }
+    *size = std::fmax(*size, hi - lo);
+    *magnitude = std::fmax(*magnitude, std::fmax(std::fabs(lo), std::fabs(hi)));
+  }
+}
+
+// The duplicate distance of the points: kDuplicateTol of their size, at least their round-off.
+double DuplicateTol(const double* x, const double* y, const double* z, int count) {
+  double size, magnitude;
+  PointsExtent(x, y, z, count, &size, &magnitude);
+  return std::fmax(kDuplicateTol * size, kRoundOff * magnitude);
+}
 
 // Two 3D points: the curve is a line and says so.
 bool AttachLine(Bspline* c, const double* x, const double* y, const double* z) {
@@ -53,8 +82,8 @@ bool Inside(int pos, int w) { return pos >= 0 && pos < w; }
 // Duplicates out of the caller's arrays: compacted without knots, moved apart with them (the
 // count must still fit the knots). The count, or -1 on failure.
 int HandleDuplicates(double* x, double* y, double* z, int count, bool knotsGiven) {
-  const int c = knotsGiven ? SeparateDuplicates(x, y, z, count, kDuplicateTol)
-                           : RemoveDuplicates_d(x, y, z, count, kDuplicateTol);
+  const double tol = DuplicateTol(x, y, z, count);
+  const int c = knotsGiven ? SeparateDuplicates(x, y, z, count, tol) : RemoveDuplicates_d(x, y, z, count, tol);
   if (c < 1 || KernelFailed() || (knotsGiven && c != count)) return -1;
   return c;
 }
@@ -213,8 +242,11 @@ Bspline* InterpolateDegree1(double* x, double* y, double* z, int m, double* knot
     SetKernelError(-2);
     return nullptr;
   }
-  const bool closed = std::fabs(x[0] - x[m]) <= 0.001 && std::fabs(y[0] - y[m]) <= 0.001 &&
-                      (!z || std::fabs(z[0] - z[m]) < 0.001);
+  double size, magnitude;
+  PointsExtent(x, y, z, m + 1, &size, &magnitude);
+  const double closeTol = kClosedTol * size;
+  const bool closed = std::fabs(x[0] - x[m]) <= closeTol && std::fabs(y[0] - y[m]) <= closeTol &&
+                      (!z || std::fabs(z[0] - z[m]) < closeTol);
   c->closedU = closed ? 1 : 0;
   SetDomainFromKnots(c.get(), 0);
   if (m == 1 && z && !AttachLine(c.get(), x, y, z)) return nullptr;
@@ -504,7 +536,7 @@ Bspline* InterpolatePointsAnyDegree(double* x, double* y, double* z, int n, doub
     const int r = AddPointsToOrder(&lx, &ly, &lz, &count, p);
     if (r == -9) return PointCurve(x, y, z, p);
     if (r < 0) return nullptr;
-    SeparateDuplicates(lx, ly, lz, count, kDuplicateTol);
+    SeparateDuplicates(lx, ly, lz, count, DuplicateTol(lx, ly, lz, count));
     if (KernelFailed()) return nullptr;
   }
   const int m = count - 1;
@@ -552,12 +584,13 @@ int AddPointsToOrder(double** x, double** y, double** z, int* count, int p) {
     double* out[3] = {block, block + add + 2, hasZ ? block + 2 * (add + 2) : nullptr};
     const double* in[3] = {X, Y, Z};
     bool tooClose = true;
+    const double tol = DuplicateTol(X, Y, Z, 2);
     for (int c = 0; c < dims; ++c) {
       out[c][0] = in[c][0];
       out[c][add + 1] = in[c][1];
       for (int i = 1; i <= add; ++i)
         out[c][i] = in[c][0] + (in[c][1] - in[c][0]) * i / (add + 1);
-      tooClose = tooClose && std::fabs(out[c][1] - in[c][0]) < kDuplicateTol;
+      tooClose = tooClose && std::fabs(out[c][1] - in[c][0]) < tol;
     }
     if (tooClose) {
       Free(block);

@@ -8,6 +8,7 @@
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 #include "foundation/vec3.h"
 #include "quadric/qnlfit.h"
 #include "quadric/qnurbs.h"
@@ -37,6 +38,54 @@ bool Refine(const float* x, const float* y, const float* z, int n, double tolera
   return ConeNonllsqrFitMinpack(x, y, z, n, tolerance, maxfev, fit->apex, fit->axis, &fit->angle, &fit->error,
                                 &maxDeviation) == 0;
 }
+
+// FitCone on points of unit size about the origin: the starts' and solver's thresholds (the
+// stop once the error is below 0.001, the slope's points left out near the apex) are for that
+// size. The best fit, its half angle not yet folded.
+int FitUnitCone(const float* x, const float* y, const float* z, int n, ConeFit* fit) {
+  ConeFit best = {{0, 0, 0}, {0, 0, 1}, 0.0, kEmptyBoxBound};
+  {
+    ConeFit start;
+    double slope, e, m;
+    if (EstimateCone(x, y, z, n, start.apex, start.axis, &slope, &e, &m) == 0 &&
+        ConeSlopeGivenCenterAndAxis(x, y, z, n, start.apex, start.axis, &slope) == 0) {
+      start.angle = std::atan(slope);
+      if (Refine(x, y, z, n, 1e-6, 20, &start) && start.error < best.error) best = start;
+    }
+  }
+  TrackingScope scope;
+  double eigenvalues[3], axes[4][3], centroid[3];
+  if (PrincipleComponentAnalysis(x, y, z, n, eigenvalues, axes) != 0) return -2;
+  ComputeCenterOfMass(x, y, z, n, centroid);
+  int candidates = 3;
+  for (int c = 0; c < 3; ++c) Normalise(axes[c]);
+  for (int k = 0; k < 3; ++k) axes[3][k] = axes[0][k] + axes[1][k] + axes[2][k];
+  if (VecSize3(axes[3]) > 1e-6) Normalise(axes[3]), candidates = 4;
+  int successes = 0;
+  for (int c = 0; c < candidates; ++c) {
+    double guesses[6];
+    if (GuessConeCenter(x, y, z, n, axes[c], centroid, 1.5, guesses) != 0) continue;
+    for (int g = 0; g < 2; ++g) {
+      ConeFit start = {{guesses[3 * g], guesses[3 * g + 1], guesses[3 * g + 2]}, {axes[c][0], axes[c][1], axes[c][2]},
+                       0.0, 0.0};
+      double slope;
+      if (ConeSlopeGivenCenterAndAxis(x, y, z, n, start.apex, start.axis, &slope) != 0) continue;
+      start.angle = std::atan(std::fabs(slope));
+      if (!Refine(x, y, z, n, 1e-6, 45, &start)) continue;
+      ++successes;
+      if (start.error < best.error) best = start;
+    }
+    if (best.error < 0.001) break;
+  }
+  if (successes == 0) return -2;
+  ConeFit polished = best;
+  if (Refine(x, y, z, n, 1e-16, 30, &polished) && polished.error < best.error) best = polished;
+  // A candidate skipped for want of memory may have been the best: no cone is reported then.
+  if (KernelFailed()) return -2;
+  *fit = best;
+  return 0;
+}
+
 
 }  // namespace
 
@@ -129,55 +178,26 @@ int EstimateCone(const float* x, const float* y, const float* z, int n, double a
 
 int FitCone(const float* x, const float* y, const float* z, int n, QuadricInfo* info, double* error) {
   if (!x || !y || !z || !info || !error || n < 10) return -2;
-  ConeFit best = {{0, 0, 0}, {0, 0, 1}, 0.0, kEmptyBoxBound};
-  {
-    ConeFit start;
-    double slope, e, m;
-    if (EstimateCone(x, y, z, n, start.apex, start.axis, &slope, &e, &m) == 0 &&
-        ConeSlopeGivenCenterAndAxis(x, y, z, n, start.apex, start.axis, &slope) == 0) {
-      start.angle = std::atan(slope);
-      if (Refine(x, y, z, n, 1e-6, 20, &start) && start.error < best.error) best = start;
-    }
-  }
+  if (!PointsSpread(x, y, z, n)) return -2;
+  const UnitFrame frame = UnitFrameOfPointsF(x, y, z, n, false);
   TrackingScope scope;
-  double eigenvalues[3], axes[4][3], centroid[3];
-  if (PrincipleComponentAnalysis(x, y, z, n, eigenvalues, axes) != 0) return -2;
-  ComputeCenterOfMass(x, y, z, n, centroid);
-  int candidates = 3;
-  for (int c = 0; c < 3; ++c) Normalise(axes[c]);
-  for (int k = 0; k < 3; ++k) axes[3][k] = axes[0][k] + axes[1][k] + axes[2][k];
-  if (VecSize3(axes[3]) > 1e-6) Normalise(axes[3]), candidates = 4;
-  int successes = 0;
-  for (int c = 0; c < candidates; ++c) {
-    double guesses[6];
-    if (GuessConeCenter(x, y, z, n, axes[c], centroid, 1.5, guesses) != 0) continue;
-    for (int g = 0; g < 2; ++g) {
-      ConeFit start = {{guesses[3 * g], guesses[3 * g + 1], guesses[3 * g + 2]}, {axes[c][0], axes[c][1], axes[c][2]},
-                       0.0, 0.0};
-      double slope;
-      if (ConeSlopeGivenCenterAndAxis(x, y, z, n, start.apex, start.axis, &slope) != 0) continue;
-      start.angle = std::atan(std::fabs(slope));
-      if (!Refine(x, y, z, n, 1e-6, 45, &start)) continue;
-      ++successes;
-      if (start.error < best.error) best = start;
-    }
-    if (best.error < 0.001) break;
-  }
-  if (successes == 0) return -2;
-  ConeFit polished = best;
-  if (Refine(x, y, z, n, 1e-16, 30, &polished) && polished.error < best.error) best = polished;
-  // A candidate skipped for want of memory may have been the best: no cone is reported then.
-  if (KernelFailed()) return -2;
+  float *ux, *uy, *uz;
+  if (!PointsInUnitFrame(x, y, z, n, frame, &ux, &uy, &uz)) return -2;
+  ConeFit best;
+  if (FitUnitCone(ux, uy, uz, n, &best) != 0) return -2;
   // One nappe's half angle: |theta| reduced modulo pi (a single subtraction leaves angles beyond
   // 2 pi out of range), then the acute angle of the same line pair.
   double angle = std::fmod(std::fabs(best.angle), kPi);
   if (angle > kPi / 2) angle = kPi - angle;
-  VecReduceSmallToZero3(best.apex);
+  // Apex components within 1e-6 of the points' size of 0 are noise of the fit.
+  PointFromUnitFrame(frame, best.apex, info->v);
+  for (int k = 0; k < 3; ++k)
+    if (std::fabs(info->v[k]) < 1e-6 * frame.size) info->v[k] = 0.0;
   UnitDirReduceSmallToZero3(best.axis);
-  for (int k = 0; k < 3; ++k) info->v[k] = best.apex[k], info->v[3 + k] = best.axis[k];
+  for (int k = 0; k < 3; ++k) info->v[3 + k] = best.axis[k];
   info->v[6] = angle;
   FindConeSize(x, y, z, n, info);
-  *error = best.error;
+  *error = best.error * frame.size * frame.size;
   return 0;
 }
 

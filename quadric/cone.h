@@ -8,9 +8,12 @@
 
 #include "bspline/smake.h"
 
-// The fitted cone with its heights spanning the points, the half angle folded into 0..pi/2. 0; -2
-// for null arrays or info, n < 10, no successful principal-axis start (the quadric start alone
-// does not count), or the error state set on the way (memory ran out during a start; info untouched).
+// The fitted cone with its heights spanning the points, the half angle folded into 0..pi/2, apex
+// components within 1e-6 of the points' size of 0 set to 0. The fit runs on a copy of the points
+// moved to their centroid and scaled to unit size, so a cone of any size anywhere is fitted
+// alike. 0; -2 for null arrays or info, n < 10, coincident or non-finite points, no successful
+// principal-axis start (the quadric start alone does not count), or the error state set on the
+// way (memory ran out during a start; info untouched).
 int FitCone(const float* x, const float* y, const float* z, int n, QuadricInfo* info, double* error);
 // The fitted cone as an exact surface; null for n < 4 and whenever FitCone fails (so also for 4
 // to 9 points).

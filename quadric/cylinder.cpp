@@ -6,6 +6,7 @@
 #include "cloud/princip.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 #include "foundation/vec3.h"
 #include "quadric/qnlfit.h"
 #include "quadric/qnurbs.h"
@@ -13,18 +14,10 @@
 
 namespace {
 
-// The starting "no fit yet" error, beyond any fit's.
-
 void Normalise(double v[3]) {
   const double len = VecSize3(v);
   if (len > 0.0)
     for (int k = 0; k < 3; ++k) v[k] /= len;
-}
-
-// Components of the point and axis within 1e-6 of 0 are noise of the fit: made exact.
-void CleanAxis(double axisPoint[3], double axis[3]) {
-  VecReduceSmallToZero3(axisPoint);
-  UnitDirReduceSmallToZero3(axis);
 }
 
 // Principal axes of the points, normalised, and their centroid.
@@ -36,24 +29,95 @@ bool Starts(const float* x, const float* y, const float* z, int n, double axes[3
   return true;
 }
 
-// The cylinder's QuadricInfo from the lower to the upper end of the points along the axis.
+// The fit's axis point and axis back in model space. Axis components within 1e-6 of 0 and point
+// components within 1e-6 of the part's size of 0 are noise of the fit: made exact. The point's
+// threshold follows the part's size, so a small part keeps every coordinate it has.
+void AxisFromUnitFrame(const UnitFrame& frame, const double P[3], const double A[3], double axisPoint[3],
+                       double axis[3]) {
+  PointFromUnitFrame(frame, P, axisPoint);
+  for (int k = 0; k < 3; ++k) {
+    if (std::fabs(axisPoint[k]) < 1e-6 * frame.size) axisPoint[k] = 0.0;
+    axis[k] = A[k];
+  }
+  UnitDirReduceSmallToZero3(axis);
+}
+
+// The cylinder's QuadricInfo from the lower to the upper end of the points along the axis, size
+// the longest side of their box: a set flat along the axis (one circle) still gets a surface a
+// thousandth of that high.
 QuadricInfo BoundedCylinder(const float* x, const float* y, const float* z, int n, const double P[3],
-                            const double a[3], double radius) {
+                            const double a[3], double radius, double size) {
   double hmin, hmax, axis[3] = {a[0], a[1], a[2]};
   FindCylinderExtent(x, y, z, n, P, axis, &hmin, &hmax);
-  if (std::fabs(hmax - hmin) < 1e-6) hmax = hmin + 1e-6;
+  if (std::fabs(hmax - hmin) < 1e-6 * size) hmax = hmin + 1e-6 * size;
   Normalise(axis);
   double B[3], T[3], BT[3];
   for (int k = 0; k < 3; ++k) B[k] = P[k] + hmin * axis[k], T[k] = P[k] + hmax * axis[k], BT[k] = T[k] - B[k];
   const double height = VecSize3(BT);
-  // A flat set (one circle) still gets a surface of a visible height.
-  constexpr double kMinHeight = 0.001;
-  QuadricInfo info = {{B[0], B[1], B[2], axis[0], axis[1], axis[2], radius, 0.0, kMinHeight}};
-  if (height > kMinHeight) {
+  const double minHeight = 0.001 * size;
+  QuadricInfo info = {{B[0], B[1], B[2], axis[0], axis[1], axis[2], radius, 0.0, minHeight}};
+  if (height > minHeight) {
     for (int k = 0; k < 3; ++k) info.v[3 + k] = BT[k] / height;
     info.v[8] = height;
   }
   return info;
+}
+
+// FitCylinder on points of unit size about the origin: its thresholds (the stop at an error of
+// 1e-6, the solver's tolerances) are for that size.
+int FitUnitCylinder(const float* x, const float* y, const float* z, int n, double axisPoint[3], double axis[3],
+                    double* radius, double* error) {
+  double axes[3][3], centroid[3];
+  if (!Starts(x, y, z, n, axes, centroid)) return -2;
+  double bestP[3], bestA[3], bestR = 0.0, best = kNoValue, maxDev;
+  int successes = 0;
+  // Least variance first: the axis of a long cylinder is its largest variance, of a short one
+  // its least, and the cheap exit takes whichever fits.
+  for (int c = 2; c >= 0 && best >= 1e-6; --c) {
+    double P[3] = {centroid[0], centroid[1], centroid[2]}, A[3] = {axes[c][0], axes[c][1], axes[c][2]}, r, e;
+    CylinderRadius(x, y, z, n, P, A, &r);
+    if (CylinderNonllsqrFitMinpack(x, y, z, n, 1e-6, 70, P, A, &r, &e, &maxDev) != 0) continue;
+    ++successes;
+    if (e < best) {
+      for (int k = 0; k < 3; ++k) bestP[k] = P[k], bestA[k] = A[k];
+      bestR = r, best = e;
+    }
+  }
+  if (successes == 0) return -2;
+  double P[3] = {bestP[0], bestP[1], bestP[2]}, A[3] = {bestA[0], bestA[1], bestA[2]}, r = bestR, e;
+  if (CylinderNonllsqrFitMinpack(x, y, z, n, 1e-16, 30, P, A, &r, &e, &maxDev) == 0 && e < best) {
+    for (int k = 0; k < 3; ++k) bestP[k] = P[k], bestA[k] = A[k];
+    bestR = r, best = e;
+  }
+  for (int k = 0; k < 3; ++k) axisPoint[k] = bestP[k], axis[k] = bestA[k];
+  *radius = bestR;
+  *error = best;
+  return 0;
+}
+
+// FitCylinderWithGivenRadius on points of unit size about the origin.
+int FitUnitCylinderWithGivenRadius(const float* x, const float* y, const float* z, int n, double radius,
+                                   double axisPoint[3], double axis[3], double* error) {
+  double axes[3][3], centroid[3];
+  if (!Starts(x, y, z, n, axes, centroid)) return -2;
+  double bestP[3] = {centroid[0], centroid[1], centroid[2]}, bestA[3] = {axes[0][0], axes[0][1], axes[0][2]};
+  double best = kNoValue, maxDev;
+  for (int c = 0; c < 3 && best >= 1e-7; ++c) {
+    double P[3] = {centroid[0], centroid[1], centroid[2]}, A[3] = {axes[c][0], axes[c][1], axes[c][2]};
+    double e = kNoValue;
+    // A failed start leaves e at "no fit", so it cannot become the best.
+    if (CylNonllsqrFitWradiusMinpack(x, y, z, n, 1e-6, 50, P, A, radius, &e, &maxDev) != 0) e = kNoValue;
+    if (e < best) {
+      for (int k = 0; k < 3; ++k) bestP[k] = P[k], bestA[k] = A[k];
+      best = e;
+    }
+  }
+  double e;
+  if (CylNonllsqrFitWradiusMinpack(x, y, z, n, 1e-16, 50, bestP, bestA, radius, &e, &maxDev) != 0) return -2;
+  Normalise(bestA);
+  for (int k = 0; k < 3; ++k) axisPoint[k] = bestP[k], axis[k] = bestA[k];
+  *error = e;
+  return 0;
 }
 
 }  // namespace
@@ -89,65 +153,31 @@ int FindCylinderExtent(const float* x, const float* y, const float* z, int n, co
 int FitCylinder(const float* x, const float* y, const float* z, int n, double axisPoint[3], double axis[3],
                 double* radius, double* error) {
   if (!x || !y || !z || n < 4) return -2;
-  int i = 1;
-  while (i < n && std::fabs(x[i] - x[0]) <= 1e-10 && std::fabs(y[i] - y[0]) <= 1e-10 &&
-         std::fabs(z[i] - z[0]) <= 1e-10)
-    ++i;
-  if (i == n) return -2;
+  if (!PointsSpread(x, y, z, n)) return -2;
+  const UnitFrame frame = UnitFrameOfPointsF(x, y, z, n, false);
   TrackingScope scope;
-  double axes[3][3], centroid[3];
-  if (!Starts(x, y, z, n, axes, centroid)) return -2;
-  double bestP[3], bestA[3], bestR = 0.0, best = kNoValue, maxDev;
-  int successes = 0;
-  // Least variance first: the axis of a long cylinder is its largest variance, of a short one
-  // its least, and the cheap exit takes whichever fits.
-  for (int c = 2; c >= 0 && best >= 1e-6; --c) {
-    double P[3] = {centroid[0], centroid[1], centroid[2]}, A[3] = {axes[c][0], axes[c][1], axes[c][2]}, r, e;
-    CylinderRadius(x, y, z, n, P, A, &r);
-    if (CylinderNonllsqrFitMinpack(x, y, z, n, 1e-6, 70, P, A, &r, &e, &maxDev) != 0) continue;
-    ++successes;
-    if (e < best) {
-      for (int k = 0; k < 3; ++k) bestP[k] = P[k], bestA[k] = A[k];
-      bestR = r, best = e;
-    }
-  }
-  if (successes == 0) return -2;
-  double P[3] = {bestP[0], bestP[1], bestP[2]}, A[3] = {bestA[0], bestA[1], bestA[2]}, r = bestR, e;
-  if (CylinderNonllsqrFitMinpack(x, y, z, n, 1e-16, 30, P, A, &r, &e, &maxDev) == 0 && e < best) {
-    for (int k = 0; k < 3; ++k) bestP[k] = P[k], bestA[k] = A[k];
-    bestR = r, best = e;
-  }
-  CleanAxis(bestP, bestA);
-  for (int k = 0; k < 3; ++k) axisPoint[k] = bestP[k], axis[k] = bestA[k];
-  *radius = bestR;
-  *error = best;
+  float *ux, *uy, *uz;
+  if (!PointsInUnitFrame(x, y, z, n, frame, &ux, &uy, &uz)) return -2;
+  double P[3], A[3], r, e;
+  if (FitUnitCylinder(ux, uy, uz, n, P, A, &r, &e) != 0) return -2;
+  AxisFromUnitFrame(frame, P, A, axisPoint, axis);
+  *radius = r * frame.size;
+  *error = e * frame.size * frame.size;
   return 0;
 }
 
 int FitCylinderWithGivenRadius(const float* x, const float* y, const float* z, int n, double radius,
                                double axisPoint[3], double axis[3], double* error) {
   if (!x || !y || !z || n < 6 || radius < 0.0) return -2;
+  if (!PointsSpread(x, y, z, n)) return -2;
+  const UnitFrame frame = UnitFrameOfPointsF(x, y, z, n, false);
   TrackingScope scope;
-  double axes[3][3], centroid[3];
-  if (!Starts(x, y, z, n, axes, centroid)) return -2;
-  double bestP[3] = {centroid[0], centroid[1], centroid[2]}, bestA[3] = {axes[0][0], axes[0][1], axes[0][2]};
-  double best = kNoValue, maxDev;
-  for (int c = 0; c < 3 && best >= 1e-7; ++c) {
-    double P[3] = {centroid[0], centroid[1], centroid[2]}, A[3] = {axes[c][0], axes[c][1], axes[c][2]};
-    double e = kNoValue;
-    // A failed start leaves e at "no fit", so it cannot become the best.
-    if (CylNonllsqrFitWradiusMinpack(x, y, z, n, 1e-6, 50, P, A, radius, &e, &maxDev) != 0) e = kNoValue;
-    if (e < best) {
-      for (int k = 0; k < 3; ++k) bestP[k] = P[k], bestA[k] = A[k];
-      best = e;
-    }
-  }
-  double e;
-  if (CylNonllsqrFitWradiusMinpack(x, y, z, n, 1e-16, 50, bestP, bestA, radius, &e, &maxDev) != 0) return -2;
-  Normalise(bestA);
-  CleanAxis(bestP, bestA);
-  for (int k = 0; k < 3; ++k) axisPoint[k] = bestP[k], axis[k] = bestA[k];
-  *error = e;
+  float *ux, *uy, *uz;
+  if (!PointsInUnitFrame(x, y, z, n, frame, &ux, &uy, &uz)) return -2;
+  double P[3], A[3], e;
+  if (FitUnitCylinderWithGivenRadius(ux, uy, uz, n, radius / frame.size, P, A, &e) != 0) return -2;
+  AxisFromUnitFrame(frame, P, A, axisPoint, axis);
+  *error = e * frame.size * frame.size;
   return 0;
 }
 
@@ -155,7 +185,7 @@ Bspline* FitCylinderBspline(const float* x, const float* y, const float* z, int 
   if (!x || !y || !z || n < 4) return nullptr;
   double P[3], A[3], r, e;
   if (FitCylinder(x, y, z, n, P, A, &r, &e) != 0) return nullptr;
-  const QuadricInfo info = BoundedCylinder(x, y, z, n, P, A, r);
+  const QuadricInfo info = BoundedCylinder(x, y, z, n, P, A, r, UnitFrameOfPointsF(x, y, z, n, false).size);
   TrackingScope scope;
   Owned<Bspline, FreeBspline> s(MallocInitSurfaceBspline());
   if (!s || KernelFailed() || CylinderNurbs(&info, s.get()) != 0 || KernelFailed()) return nullptr;
@@ -167,6 +197,6 @@ Bspline* FitCylinderBspline(const float* x, const float* y, const float* z, int 
 Bspline* FitCylinderBsplineGivenRadius(const float* x, const float* y, const float* z, int n, double radius) {
   double P[3], A[3], e;
   if (FitCylinderWithGivenRadius(x, y, z, n, radius, P, A, &e) != 0) return nullptr;
-  const QuadricInfo info = BoundedCylinder(x, y, z, n, P, A, radius);
+  const QuadricInfo info = BoundedCylinder(x, y, z, n, P, A, radius, UnitFrameOfPointsF(x, y, z, n, false).size);
   return CreateCylinderBspline(&info);
 }

@@ -6,18 +6,23 @@
 
 #include "bspline/smake.h"
 
-// Axis point, unit axis (components below 1e-6 set to 0), radius. Each principal axis starts a
-// refinement, least variance first, until one fits within 1e-6; the best is polished. 0; -2 for
-// null arrays, n < 4, coincident points or no successful start (4 to 6 points leave the solver
+// Axis point (components within 1e-6 of the points' size of 0 set to 0), unit axis (components
+// below 1e-6 set to 0), radius. The fit runs on a copy of the points moved to their centroid and
+// scaled to unit size, so the same points anywhere and at any size give the same cylinder in
+// their own units. There each principal axis starts a refinement, least variance first, until
+// one fits within 1e-6 (mean squared, unit size); the best is polished. 0; -2 for null arrays,
+// n < 4, coincident or non-finite points or no successful start (4 to 6 points leave the solver
 // fewer residuals than parameters, so every start fails).
 int FitCylinder(const float* x, const float* y, const float* z, int n, double axisPoint[3], double axis[3],
                 double* radius, double* error);
-// The axis of a cylinder of known radius, starts largest variance first. 0; -2 for null arrays,
-// n < 6, a negative radius or a failed polish.
+// The axis of a cylinder of known radius, starts largest variance first, on the same unit-size
+// copy as FitCylinder. 0; -2 for null arrays, n < 6, a negative radius, coincident or non-finite
+// points or a failed polish.
 int FitCylinderWithGivenRadius(const float* x, const float* y, const float* z, int n, double radius,
                                double axisPoint[3], double axis[3], double* error);
 // The fitted cylinder as an exact surface from the lower end of the points along the axis (axis
-// point) up to their highest (at least 0.001 high). Null on failure.
+// point) up to their highest (at least 0.001 of the longest side of the points' box high). Null
+// on failure.
 Bspline* FitCylinderBspline(const float* x, const float* y, const float* z, int n, double* error);
 Bspline* FitCylinderBsplineGivenRadius(const float* x, const float* y, const float* z, int n, double radius);
 // Normalises axis in place; radius = the root mean square distance of the points from the axis.

@@ -6,6 +6,7 @@
 
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 #include "foundation/vec3.h"
 #include "quadric/qcircle.h"
 
@@ -423,6 +424,34 @@ int ConeNonllsqrFitMinpack(const float* x, const float* y, const float* z, int m
   if (!CopyAxisSolution(p, apex, axis, halfAngle)) return -2;
   ConeFitError(x, y, z, m, apex, axis, std::tan(*halfAngle), error, maxDeviation);
   return 0;
+}
+
+// ---- points in a unit frame -----------------------------------------------------------------
+
+bool PointsInUnitFrame(const float* x, const float* y, const float* z, int n, const UnitFrame& frame, float** ux,
+                       float** uy, float** uz) {
+  *ux = MallocArray<float>(n);
+  *uy = MallocArray<float>(n);
+  *uz = MallocArray<float>(n);
+  if (!*ux || !*uy || !*uz || KernelFailed()) return false;
+  for (int i = 0; i < n; ++i) {
+    const double p[3] = {x[i], y[i], z[i]};
+    double q[3];
+    PointToUnitFrame(frame, p, q);
+    (*ux)[i] = static_cast<float>(q[0]);
+    (*uy)[i] = static_cast<float>(q[1]);
+    (*uz)[i] = static_cast<float>(q[2]);
+  }
+  return true;
+}
+
+bool PointsSpread(const float* x, const float* y, const float* z, int n) {
+  bool spread = false;
+  for (int i = 0; i < n; ++i) {
+    if (!std::isfinite(x[i]) || !std::isfinite(y[i]) || !std::isfinite(z[i])) return false;
+    spread = spread || x[i] != x[0] || y[i] != y[0] || z[i] != z[0];
+  }
+  return spread;
 }
 
 // ---- fit measures ------------------------------------------------------------------------

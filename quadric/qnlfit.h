@@ -14,6 +14,8 @@
 // the callbacks read (tests set them to drive a callback directly).
 #pragma once
 
+struct UnitFrame;
+
 extern const float* lmXarray;
 extern const float* lmYarray;
 extern const float* lmZarray;  // sphere, cylinder and cone fits only
@@ -62,6 +64,15 @@ int CylinderChiSq2WradiusMinpack(int* m, int* n, double* x, double* fvec, double
 int CylinderChiSqWradiusMinpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
 int ConeChiSqMinpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
 int ConeChiSq2Minpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
+
+// ---- points in a unit frame ---------------------------------------------------------------
+// Single-precision copies of the points in the frame (foundation/unitfrm), allocated in the
+// caller's tracking scope: the fits' tolerances are set for unit size, and single precision
+// keeps the shape's digits only near the origin. False when memory runs out.
+bool PointsInUnitFrame(const float* x, const float* y, const float* z, int n, const UnitFrame& frame, float** ux,
+                       float** uy, float** uz);
+// True when n >= 1 points do not all coincide and every coordinate is finite.
+bool PointsSpread(const float* x, const float* y, const float* z, int n);
 
 // ---- fit measures --------------------------------------------------------------------------
 // Deviation | |p - c| - |r| |, the sum flushed every 1000 points. -2 for a null array or n < 1.

@@ -4,9 +4,10 @@
 //
 // Point input: parallel arrays x, y and z (z null: a 2D curve), points 0..n, n the last index.
 // The interpolators change the caller's arrays in place: without given knots, points within
-// 1e-5 of their predecessor on every axis are dropped (the arrays are compacted, and the
-// result's control-point count tells the new count); with given knots they are moved apart by
-// 1e-5 instead, so the count still fits the knots.
+// 1e-5 of the points' size (the longest side of their box; at least the round-off of their
+// coordinates) of their predecessor on every axis are dropped (the arrays are compacted, and
+// the result's control-point count tells the new count); with given knots they are moved apart
+// by that distance instead, so the count still fits the knots.
 //
 // Padded parameter array for points 0..m and degree p: m + 2p + 1 doubles, p copies of t0, the
 // chord-length parameters t0 = 0, t(i+1) = t(i) + |P(i+1) - P(i)| (not normalised), then p
@@ -42,7 +43,7 @@ Bspline* CurveIntrplt_f(const float* x, const float* y, const float* z, int n, d
 // 1 is taken as 3 (the cubic path's degree); null above the highest degree.
 Bspline* MakeCurveZero(const double* x, const double* y, const double* z, int degree);
 // Degree-1 interpolant of points 0..m (m >= 1): the points are its control points; closedU is 1
-// when the first and last point agree within 0.001 per coordinate.
+// when the first and last point agree within 0.001 of the points' size per coordinate.
 Bspline* IntrpltWithDegree1(double* x, double* y, double* z, int m, double* knots);
 // Moves each point within tol of its predecessor (as passed in) on every axis apart: along the
 // direction to its successor, or, for the last point, one coordinate by tol. Returns count.

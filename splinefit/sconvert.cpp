@@ -1386,7 +1386,7 @@ bool Reconnect(const Bspline* old, Bspline* fresh) {
       }
     if (!held) continue;
     BsplineList *inserted = nullptr, *removed = nullptr;
-    TrimCurveMerge(owner, loop, &inserted, &removed, GlobalTrimGapTol);
+    TrimCurveMerge(owner, loop, &inserted, &removed, TrimGapTolerance(owner));
     FreeNodesOnly(inserted);
     FreeNodesOnly(removed);
     break;

@@ -7,6 +7,7 @@
 #include "bspline/bsvalid.h"
 #include "bspline/cclone.h"
 #include "bspline/knots.h"
+#include "bspline/measure.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "foundation/coreglob.h"
@@ -77,6 +78,9 @@ int SkinParamsAcrossCurves(Bspline** curves, int n, double* out, int k) {
   if (curves[0]->dimension == 2) return 0;
   for (int i = 0; i < k; ++i) out[i] = 0.0;
   const int m = NumCtrlU(curves[0]);
+  // Rows whose corresponding control points lie this close, summed over a row and relative to
+  // the rows' size, are one row: the parameter step between them would be round-off.
+  const double coincident = 1e-5 * ControlPointSetDiagonal(curves, n);
   double s = 0.0;
   for (int i = 0; i + 1 < n; ++i) {
     const Bspline* a = curves[i];
@@ -87,7 +91,7 @@ int SkinParamsAcrossCurves(Bspline** curves, int n, double* out, int k) {
       const double q[3] = {b->X[0][j], b->Y[0][j], b->Z[0][j]};
       d += VecDist3(p, q);
     }
-    if (d < 1e-5) {
+    if (!(d >= coincident) || d == 0.0) {
       SetKernelError(-9);
       return -2;
     }

@@ -7,6 +7,7 @@
 
 #include "bspline/creverse.h"
 #include "bspline/isocurve.h"
+#include "bspline/measure.h"
 #include "bspline/crvlist.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
@@ -907,6 +908,12 @@ BsplineList* RemoveTrimPiecesToTol(Bspline* srf, TrimList* loop, double tol) {
   return removed;
 }
 
+double TrimGapTolerance(const Bspline* srf) {
+  // The global tolerance is set for parts of unit size; its share of a smaller part's diagonal.
+  constexpr double kGapShare = 0.1;
+  return std::fmin(GlobalTrimGapTol, kGapShare * ControlPointDiagonal(srf));
+}
+
 BsplineList* TrimCurveMerge(Bspline* srf, TrimList* loop, BsplineList** inserted,
                             BsplineList** removed, double tol) {
   *inserted = MakeTrimCurveContinuous(srf, loop, tol);
@@ -968,7 +975,7 @@ int ConstructTrimCurveList(Bspline* srf, BsplineList* curves, int hole, int self
     }
   }
   BsplineList *inserted = nullptr, *removed = nullptr;
-  TrimCurveMerge(srf, loop, &inserted, &removed, GlobalTrimGapTol);
+  TrimCurveMerge(srf, loop, &inserted, &removed, TrimGapTolerance(srf));
   FreeNodes(inserted);
   FreeNodes(removed);
   AddOrderedTrimCurve(srf, loop);
@@ -1556,7 +1563,7 @@ int ConstructTrimmedSurfBndryPortionTrim(Bspline* srf, BsplineList** chain, cons
   // Bridges where successive chain curves do not meet.
   for (BsplineList* n = *chain; n && n->next; n = n->next) {
     double endA[3], startB[3];
-    if (IsTwoCurvePiecesMerged(srf, n->item, n->next->item, endA, startB, GlobalTrimGapTol)) continue;
+    if (IsTwoCurvePiecesMerged(srf, n->item, n->next->item, endA, startB, TrimGapTolerance(srf))) continue;
     Bspline* bridge = MallocNullBspline();
     if (!bridge) return -2;
     bridge->kind = 1;
@@ -2362,7 +2369,7 @@ bool JoinCyclesSharingCurves(LoopSearch& S) {
 
 void CloseLoop(Bspline* srf, TrimList* loop) {
   BsplineList *inserted = nullptr, *dropped = nullptr;
-  TrimCurveMerge(srf, loop, &inserted, &dropped, GlobalTrimGapTol);
+  TrimCurveMerge(srf, loop, &inserted, &dropped, TrimGapTolerance(srf));
   FreeNodes(inserted);
   FreeNodes(dropped);
 }

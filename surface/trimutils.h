@@ -108,6 +108,10 @@ int IsTrimCurveLinearSelfIntersect(TrimList* loop);
 int ModifyBndryTrimCurveForClosedSurfs(Bspline* srf, TrimList* loop);
 
 // ---- Closing loops --------------------------------------------------------------------------
+// The 3D gap tolerance of srf's loops: GlobalTrimGapTol, but at most a tenth of the diagonal of
+// srf's control points (the global value's share of a part of unit size), so that the curves of
+// a small part's loop are never taken for gaps and dropped. The loop closers below take it.
+double TrimGapTolerance(const Bspline* srf);
 // Joins or bridges the gaps of the loop (MakeTrimCurveContinuous), then drops pieces shorter
 // than tol (RemoveTrimPiecesToTol): the bridges and the dropped curves into the two out lists
 // (new nodes, newest first, the caller's); returns the dropped list.
@@ -129,7 +133,7 @@ int CheckObjSpanAndBlend(Bspline* srf, Bspline* crv, Bspline* next, double tol);
 TrimList* RemoveSelfIntersectionToTol(Bspline* srf, TrimList* loops, double tol);
 
 // Makes a loop of the curves (snipped first when `snip` is non-zero, tested for self-crossing
-// when `selfTest` is set), closes it within GlobalTrimGapTol and pushes it on the trim list: 0
+// when `selfTest` is set), closes it within TrimGapTolerance and pushes it on the trim list: 0
 // with *out. -1 (crossing, edges in cu, cv) or -2 refuse with *out null; a refused loop uses up
 // the given list's nodes.
 int ConstructTrimCurveList(Bspline* srf, BsplineList* curves, int hole, int selfTest, double cu[4],

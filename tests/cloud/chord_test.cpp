@@ -1,5 +1,6 @@
 // Chordal-deviation reduction: which points a greedy walk keeps on lines, corners, scans and
 // grids, and that the in-place thinning carries every datum along with its point.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -146,6 +147,80 @@ TEST_F(ChordalReduction, RunsOfALineIdAreReducedApart) {
   MallocFailClear();
   EXPECT_EQ(all, std::vector<char>(12, 1));
   EXPECT_FALSE(KernelFailedNow());
+}
+
+}  // namespace
+
+namespace {
+
+// 660 points along two turns of a helix of radius 0.3 rising 0.4 (units of size), moved by offset
+// x size.
+void Helix(double size, const double offset[3], std::vector<float>* x, std::vector<float>* y,
+           std::vector<float>* z) {
+  x->clear(), y->clear(), z->clear();
+  for (int i = 0; i < 660; ++i) {
+    const double t = 4 * 3.141592653589793 * i / 659;
+    x->push_back(float(size * (offset[0] + 0.3 * std::cos(t))));
+    y->push_back(float(size * (offset[1] + 0.3 * std::sin(t))));
+    z->push_back(float(size * (offset[2] + 0.4 * t / (4 * 3.141592653589793))));
+  }
+}
+
+// Largest distance of the points from the polyline through the kept ones (in order), over size.
+double WorstDeviation(const std::vector<float>& x, const std::vector<float>& y, const std::vector<float>& z,
+                      const std::vector<double>& kx, const std::vector<double>& ky, const std::vector<double>& kz) {
+  double worst = 0.0;
+  for (size_t i = 0; i < x.size(); ++i) {
+    double best = 1e300;
+    for (size_t k = 0; k + 1 < kx.size(); ++k) {
+      const double a[3] = {kx[k], ky[k], kz[k]}, b[3] = {kx[k + 1], ky[k + 1], kz[k + 1]};
+      const double d[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+      const double q[3] = {x[i] - a[0], y[i] - a[1], z[i] - a[2]};
+      const double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+      const double t = dd > 0 ? std::clamp((q[0] * d[0] + q[1] * d[1] + q[2] * d[2]) / dd, 0.0, 1.0) : 0.0;
+      const double r[3] = {q[0] - t * d[0], q[1] - t * d[1], q[2] - t * d[2]};
+      best = std::min(best, std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]));
+    }
+    worst = std::max(worst, best);
+  }
+  return worst;
+}
+
+TEST_F(ChordalReduction, SmallAndFarPartsAreReducedAsAtUnitSize) {
+  const double origin[3] = {0, 0, 0}, far[3] = {1e4, -6e3, 3.5e3};
+  std::vector<float> x, y, z;
+  Helix(1.0, origin, &x, &y, &z);
+  std::vector<int> ref(660);
+  ASSERT_EQ(ChordDevOptArrays(x.data(), y.data(), z.data(), 660, 2e-3, 1.0, ref.data()), 0);
+  Owned<Cloud, FreeCloud> refSource(MakeCld(x.data(), y.data(), z.data(), 660, nullptr));
+  Owned<Cloud, FreeCloud> refCloud(ChordDevOptCloud(refSource.get(), 2e-3, 1.0));
+  ASSERT_TRUE(refCloud);
+  const int refCount = refCloud->npts;
+  EXPECT_GT(refCount, 20);
+  EXPECT_LT(refCount, 100);
+  for (double size : {1e-6, 1e-3, 1e3, 1e6})
+    for (const double* offset : {origin, far}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << " far " << (offset == far));
+      Helix(size, offset, &x, &y, &z);
+      const double tol = 2e-3 * size;
+      std::vector<int> keep(660);
+      ASSERT_EQ(ChordDevOptArrays(x.data(), y.data(), z.data(), 660, tol, size, keep.data()), 0);
+      Owned<Cloud, FreeCloud> source(MakeCld(x.data(), y.data(), z.data(), 660, nullptr));
+      Owned<Cloud, FreeCloud> out(ChordDevOptCloud(source.get(), tol, size));
+      ASSERT_TRUE(out);
+      // The points are rounded to single precision relative to the size (near the origin) or to
+      // 6e-4 of it (far away); a point whose chord passes at the tolerance may go either way.
+      const double slack = offset == origin ? 0.05 : 0.1;
+      EXPECT_NEAR(double(Kept(keep).size()), double(Kept(ref).size()), slack * Kept(ref).size());
+      EXPECT_NEAR(double(out->npts), double(refCount), slack * refCount);
+      // Every source point lies within the tolerance of the reduced polylines.
+      std::vector<double> kx, ky, kz;
+      for (int i : Kept(keep)) kx.push_back(x[i]), ky.push_back(y[i]), kz.push_back(z[i]);
+      EXPECT_LE(WorstDeviation(x, y, z, kx, ky, kz), tol * (1 + 1e-6));
+      kx.clear(), ky.clear(), kz.clear();
+      for (int i = 0; i < out->npts; ++i) kx.push_back(out->x[i]), ky.push_back(out->y[i]), kz.push_back(out->z[i]);
+      EXPECT_LE(WorstDeviation(x, y, z, kx, ky, kz), tol * (1 + 1e-6));
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "cloud/pchord.h"
 #include "construct/srfloft.h"
 #include "foundation/coreglob.h"
+#include "quadric/qcircle.h"
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
@@ -371,6 +372,54 @@ TEST_F(ChordalReduction, CurveSamplesFollowTheShape) {
   Free(t);
   Bspline* c3 = keep(BuildRandomCurve(3, 3, 5));
   EXPECT_EQ(SamplePosCurveChordalDev(c3, 1e-3, &t, &n), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Four circles of radius 0.5 x size about the z axis through offset, 2/3 of the size apart;
+// toApex: their radii fall to 0 at the last (a cone's apex). Each surface point's distance from
+// the axis, against the radius expected at its height, relative to the size: the worst over a grid.
+double LoftedQuadricError(double size, const double offset[3], bool toApex, int* status) {
+  ClearKernelError();  // each case starts clean
+  BsplineKeeper keep;
+  Bspline* curves[4];
+  for (int i = 0; i < 4; ++i) {
+    const double c[3] = {offset[0], offset[1], offset[2] + 2.0 / 3.0 * i * size};
+    const double r = toApex ? 0.5 * size * (3 - i) / 3.0 : 0.5 * size;
+    curves[i] = keep(NewCircleBspline(c, i == 3 && toApex ? 0.5 * size : r));
+    if (!curves[i]) return 1e300;
+    if (i == 3 && toApex)
+      for (int k = 0; k < NumCtrlU(curves[i]); ++k)
+        curves[i]->X[0][k] = c[0], curves[i]->Y[0][k] = c[1], curves[i]->Z[0][k] = c[2];
+  }
+  Bspline* s = keep(Loft(curves, 4, 0, 0));
+  *status = zk_error_status;
+  if (!s) return 1e300;
+  double worst = 0.0;
+  for (int i = 0; i <= 8; ++i)
+    for (int j = 0; j <= 8; ++j) {
+      double p[3];
+      RefEvalSurface(s, s->umin + (s->umax - s->umin) * i / 8, s->vmin + (s->vmax - s->vmin) * j / 8, p);
+      const double h = (p[2] - offset[2]) / size;
+      const double expected = toApex ? 0.5 * (1 - h / 2) : 0.5;
+      worst = std::max(worst, std::fabs(std::hypot(p[0] - offset[0], p[1] - offset[1]) / size - expected));
+    }
+  return worst;
+}
+
+TEST_F(LoftTest, CirclesOfAnySizeAnywhereLoftToTheirCylinderOrCone) {
+  for (bool toApex : {false, true})
+    for (double size : {1e-6, 1e-3, 1.0, 1e3, 1e6})
+      for (bool far : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "apex " << toApex << " size " << size << " far " << far);
+        const double offset[3] = {far ? 1e4 * size : 0.0, far ? -6e3 * size : 0.0, far ? 3.5e3 * size : 0.0};
+        int status = 0;
+        // Round-off of coordinates 1e4 sizes away is 1e-12 of the size.
+        EXPECT_LT(LoftedQuadricError(size, offset, toApex, &status), far ? 1e-9 : 1e-12);
+        EXPECT_EQ(status, 0);
+      }
 }
 
 }  // namespace

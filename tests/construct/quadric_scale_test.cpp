@@ -14,6 +14,7 @@
 #include "quadric/qcircle.h"
 #include "quadric/quadrics.h"
 #include "tests/support/builders.h"
+#include "tests/support/checks.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
@@ -34,14 +35,6 @@ int Identify(Bspline* s, int request) {
   int found = 0;
   EXPECT_EQ(IdentifySurfQuadric(&s, 1, request, &found), 0);
   return found;
-}
-
-// Distance of p from the line through a along d (any length).
-double AxisDistance(const double* p, const double* a, const double* d) {
-  const double q[3] = {p[0] - a[0], p[1] - a[1], p[2] - a[2]};
-  const double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
-  const double t = (q[0] * d[0] + q[1] * d[1] + q[2] * d[2]) / dd;
-  return std::sqrt(std::max(0.0, q[0] * q[0] + q[1] * q[1] + q[2] * q[2] - t * t * dd));
 }
 
 // 1 when the normals of the sphere or cylinder point toward its centre or axis.
@@ -121,7 +114,7 @@ TEST_F(QuadricScale, QuadricsAreRecognisedAtEverySizeWhateverTheirClosedFlag) {
       const double* e = cyl->quadric->v;
       EXPECT_NEAR(std::fabs(e[6]), 0.5 * size, tol);
       const double onAxis[2][3] = {{0.1 * size, 0.2 * size, 0.0}, {0.1 * size, 0.2 * size, size}};
-      for (const auto& p : onAxis) EXPECT_LT(AxisDistance(p, e, e + 3), tol);
+      for (const auto& p : onAxis) EXPECT_LT(LineDistance(p, e, e + 3), tol);
     }
     // A cone: apex, axis and half angle.
     const QuadricInfo coneInfo = {{0.5 * size, -size, 2 * size, 0, 1, 0, 0.4, 0.5 * size, 1.5 * size}};
@@ -142,6 +135,72 @@ TEST_F(QuadricScale, QuadricsAreRecognisedAtEverySizeWhateverTheirClosedFlag) {
     EXPECT_EQ(bent->quadricType, 0);
     EXPECT_FALSE(KernelFailed());
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Every control point moved by offset.
+void Move(Bspline* b, const double offset[3]) {
+  for (int j = 0; j < NumCtrlV(b); ++j)
+    for (int i = 0; i < NumCtrlU(b); ++i) {
+      b->X[j][i] += offset[0];
+      b->Y[j][i] += offset[1];
+      b->Z[j][i] += offset[2];
+    }
+}
+
+TEST_F(QuadricScale, PartsOfQuadricsAreRecognisedFarFromTheOrigin) {
+  for (double size : kSizes)
+    for (bool far : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far);
+      const double offset[3] = {far ? 1e4 * size : 0.0, far ? -6e3 * size : 0.0, far ? 3.5e3 * size : 0.0};
+      BsplineKeeper keep;
+      // A sixth of a cylinder (a 60-degree sector at most) about the axis through (0.1, 0.2) along z.
+      const QuadricInfo info = {{0.1 * size, 0.2 * size, 0.0, 0.0, 0.0, 1.0, 0.5 * size, -0.5 * size, 0.5 * size}};
+      Bspline* cyl = keep(CreateCylinderBspline(&info));
+      ASSERT_NE(cyl, nullptr);
+      Bspline* sector = keep(ExtractParamRange(cyl, 0, cyl->umin, cyl->umin + (cyl->umax - cyl->umin) / 6));
+      ASSERT_NE(sector, nullptr);
+      Strip(sector);
+      Move(sector, offset);
+      ASSERT_EQ(Identify(sector, 1), 1);
+      ASSERT_EQ(sector->quadricType, 22);
+      const double* e = sector->quadric->v;
+      EXPECT_NEAR(std::fabs(e[6]), 0.5 * size, 1e-6 * size);
+      for (double h : {0.0, 1.0}) {
+        const double p[3] = {0.1 * size + offset[0], 0.2 * size + offset[1], h * size + offset[2]};
+        EXPECT_LT(LineDistance(p, e, e + 3), 1e-6 * size) << h;
+      }
+      // A cone of half angle 5 degrees.
+      const double half = 0.08726646259971647;
+      const QuadricInfo coneInfo = {{0.5 * size, -size, 2 * size, 0, 1, 0, half, 0.5 * size, 1.5 * size}};
+      Bspline* cone = keep(CreateConeBspline(&coneInfo));
+      ASSERT_NE(cone, nullptr);
+      Strip(cone);
+      Move(cone, offset);
+      ASSERT_EQ(Identify(cone, 3), 1);
+      ASSERT_EQ(cone->quadricType, 23);
+      const double* c = cone->quadric->v;
+      EXPECT_NEAR(c[6], coneInfo.v[6], 1e-6);
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(c[k], coneInfo.v[k] + offset[k], 1e-4 * size) << k;
+      // A cap of a sphere: its radius and centre.
+      Bspline* sphere = keep(CreateSphereBspline(0.3 * size, -0.2 * size, 0.1 * size, 0.5 * size));
+      ASSERT_NE(sphere, nullptr);
+      const double vCap = sphere->vmin + 0.25 * (sphere->vmax - sphere->vmin);
+      Bspline* cap = keep(ExtractParamRange(sphere, 1, sphere->vmin, vCap));
+      ASSERT_NE(cap, nullptr);
+      Strip(cap);
+      Move(cap, offset);
+      ASSERT_EQ(Identify(cap, 0), 1);
+      ASSERT_EQ(cap->quadricType, 21);
+      const double* s = cap->quadric->v;
+      EXPECT_NEAR(std::fabs(s[0]), 0.5 * size, 1e-6 * size);
+      const double centre[3] = {0.3 * size, -0.2 * size, 0.1 * size};
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(s[1 + k], centre[k] + offset[k], 1e-6 * size) << k;
+      EXPECT_FALSE(KernelFailed());
+    }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "curve/mkline3.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
+#include "quadric/cpoint.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
 
@@ -658,6 +659,55 @@ TEST_F(CapPartsTest, CapOnASurfaceAndTheOlderForms) {
   FreeBsplineArray(nine, 9);
   for (LineLoop* t : tris) delete t;
   EXPECT_EQ(MallocTrackedCount(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The three quarter circles bounding an octant of the sphere of radius size about offset x size:
+// the fill's patches, with their control points taken back to unit size at the origin.
+std::vector<double> OctantFill(double size, const double offset[3], int* status) {
+  ClearKernelError();  // each case starts clean
+  BsplineKeeper keep;
+  const double s = std::sqrt(0.5);
+  const double unit[6][3] = {{1, 0, 0}, {s, s, 0}, {0, 1, 0}, {0, s, s}, {0, 0, 1}, {s, 0, s}};
+  double p[6][3];
+  for (int i = 0; i < 6; ++i)
+    for (int k = 0; k < 3; ++k) p[i][k] = size * (offset[k] + unit[i][k]);
+  Bspline* sides[3];
+  for (int i = 0; i < 3; ++i) sides[i] = keep(CreateCircleW3Points(p[2 * i], p[2 * i + 1], p[(2 * i + 2) % 6], 1));
+  int sc[3] = {0, 0, 0}, cc[3] = {0, 0, 0};
+  Bspline** patches = FillNSidedHole(sides, 3, sc, cc, 0.0, 0.0, -1);
+  *status = zk_error_status;
+  std::vector<double> out;
+  if (!patches) return out;
+  for (int i = 0; i < 3; ++i) {
+    const Bspline* b = patches[i];
+    for (int r = 0; r < NumCtrlV(b); ++r)
+      for (int j = 0; j < NumCtrlU(b); ++j)
+        out.insert(out.end(),
+                   {b->X[r][j] / size - offset[0], b->Y[r][j] / size - offset[1], b->Z[r][j] / size - offset[2]});
+  }
+  FreePatches(patches, 3);
+  return out;
+}
+
+TEST_F(HoleFillTest, SphereOctantIsFilledAlikeAtEverySizeAndPlace) {
+  const double origin[3] = {0, 0, 0}, far[3] = {1e4, -6e3, 3.5e3};
+  int status = 0;
+  const std::vector<double> ref = OctantFill(1.0, origin, &status);
+  ASSERT_FALSE(ref.empty()) << status;
+  for (double size : {1e-6, 1e-3, 1e3, 1e6})
+    for (const double* offset : {origin, far}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << " far " << (offset == far));
+      const std::vector<double> got = OctantFill(size, offset, &status);
+      ASSERT_EQ(got.size(), ref.size()) << status;
+      double worst = 0.0;
+      for (size_t k = 0; k < ref.size(); ++k) worst = std::max(worst, std::fabs(got[k] - ref[k]));
+      // Coordinates 1e4 sizes away carry round-off of 1e-12 of the size.
+      EXPECT_LT(worst, offset == far ? 1e-8 : 1e-12);
+    }
 }
 
 }  // namespace

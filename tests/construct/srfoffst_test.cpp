@@ -5,6 +5,7 @@
 // source curves stay as they were.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "construct/srfoffst.h"
 #include "foundation/umalloc.h"
 #include "quadric/qnurbs.h"
+#include "splinefit/intrplt.h"
 #include "tests/bspline/trimloops.h"
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
@@ -273,6 +275,57 @@ TEST_F(Offsets, InterpolatedOffsetOfAPlaneWithItsLoop) {
   });
   EXPECT_GT(failed, 0);
   EXPECT_EQ(CurveKnots(s), before);
+}
+
+}  // namespace
+
+namespace {
+
+// A quarter-by-quarter patch of the torus of radii 0.7 and 0.3 (x size) about the z axis through
+// offset x size, sampled on a 13 x 13 grid with its outward normals, offset by 0.1 x size: the
+// interpolated offset's worst distance from the torus of minor radius 0.4, relative to the size.
+double TorusOffsetError(double size, const double offset[3]) {
+  const double R = 0.7, r = 0.3, d = 0.1, kQuarter = 1.5707963267948966;
+  const int n = 13;
+  std::vector<double> x, y, z, nrm;
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) {
+      const double a = kQuarter * i / (n - 1), b = kQuarter * j / (n - 1);
+      const double N[3] = {std::cos(b) * std::cos(a), std::cos(b) * std::sin(a), std::sin(b)};
+      x.push_back(size * (offset[0] + R * std::cos(a) + r * N[0]));
+      y.push_back(size * (offset[1] + R * std::sin(a) + r * N[1]));
+      z.push_back(size * (offset[2] + r * N[2]));
+      nrm.insert(nrm.end(), N, N + 3);
+    }
+  BsplineKeeper keep;
+  Bspline* src = keep(SurfaceInterpolate(x.data(), y.data(), z.data(), n, n, nullptr, nullptr, 3, 3));
+  if (!src) return 1e300;
+  Bspline* off = keep(CreateOffsetSurfaceBspline(src, x.data(), y.data(), z.data(), nrm.data(), n, n, d * size,
+                                                 1e-9 * size));
+  if (!off || KernelFailed()) return 1e300;
+  double worst = 0.0;
+  for (int i = 0; i <= 20; ++i)
+    for (int j = 0; j <= 20; ++j) {
+      double p[3];
+      const double u = off->umin + (off->umax - off->umin) * i / 20, v = off->vmin + (off->vmax - off->vmin) * j / 20;
+      RefEvalSurface(off, u, v, p);
+      const double q[3] = {p[0] / size - offset[0], p[1] / size - offset[1], p[2] / size - offset[2]};
+      worst = std::max(worst, std::fabs(std::hypot(std::hypot(q[0], q[1]) - R, q[2]) - (r + d)));
+    }
+  return worst;
+}
+
+TEST_F(Offsets, TorusPatchOffsetHoldsItsAccuracyAtEverySizeAndPlace) {
+  const double origin[3] = {0, 0, 0}, far[3] = {1e4, -6e3, 3.5e3};
+  const double ref = TorusOffsetError(1.0, origin);
+  ASSERT_LT(ref, 1e-4);
+  for (double size : {1e-6, 1e-5, 1e-3, 1e3, 1e6})
+    for (const double* offset : {origin, far}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << " far " << (offset == far));
+      // Far away the coordinates carry round-off of 1e-12 of the size.
+      EXPECT_NEAR(TorusOffsetError(size, offset), ref, 1e-3 * ref);
+      EXPECT_FALSE(KernelFailed());
+    }
 }
 
 }  // namespace

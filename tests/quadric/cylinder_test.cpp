@@ -8,6 +8,7 @@
 #include "bspline/sfree.h"
 #include "foundation/vec3.h"
 #include "quadric/cylinder.h"
+#include "tests/support/checks.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 #include "tests/support/point_sets.h"
@@ -19,13 +20,6 @@ class CylinderTest : public KernelTest {};
 using Points = PointSet;
 
 double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-
-double AxisDistance(const double p[3], const double a[3], const double d[3]) {
-  const double q[3] = {p[0] - a[0], p[1] - a[1], p[2] - a[2]};
-  const double t = Dot(q, d);
-  const double r[3] = {q[0] - t * d[0], q[1] - t * d[1], q[2] - t * d[2]};
-  return VecSize3(r);
-}
 
 // Points on the cylinder (base, unit frame e with axis e[2], radius r) between heights h0 and h1,
 // each moved radially by up to noise.
@@ -77,7 +71,7 @@ TEST_F(CylinderTest, ExactPointsGiveTheirCylinderAndABoundedSurface) {
       const double h = Dot(d, q + 3);
       EXPECT_GE(h, q[7] - 1e-5 * scale);
       EXPECT_LE(h, q[8] + 1e-5 * scale);
-      EXPECT_NEAR(AxisDistance(pt, q, q + 3), q[6], 1e-5 * scale);
+      EXPECT_NEAR(LineDistance(pt, q, q + 3), q[6], 1e-5 * scale);
     }
     // The surface's own points lie on the cylinder too.
     const int du[1] = {0}, dv[1] = {0};
@@ -113,12 +107,12 @@ TEST_F(CylinderTest, RigidMotionMovesTheFitAlike) {
   double M0[3];
   for (int k = 0; k < 3; ++k) M0[k] = shift[k] + P0[0] * kTilted[0][k] + P0[1] * kTilted[1][k] + P0[2] * kTilted[2][k];
   // The polish stops within a fraction of the noise of the optimum, not at it.
-  EXPECT_LT(AxisDistance(M0, P1, A1), 5e-3);
+  EXPECT_LT(LineDistance(M0, P1, A1), 5e-3);
   // The known radius finds the same axis.
   double P2[3], A2[3], e2;
   ASSERT_EQ(FitCylinderWithGivenRadius(q.x.data(), q.y.data(), q.z.data(), q.n(), r0, P2, A2, &e2), 0);
   EXPECT_NEAR(std::fabs(Dot(A2, A1)), 1.0, 1e-6);
-  EXPECT_LT(AxisDistance(P2, P1, A1), 1e-4);
+  EXPECT_LT(LineDistance(P2, P1, A1), 1e-4);
   Owned<Bspline, FreeBspline> s(FitCylinderBsplineGivenRadius(q.x.data(), q.y.data(), q.z.data(), q.n(), r0));
   ASSERT_TRUE(s);
   EXPECT_EQ(s->quadric->v[6], r0);
@@ -136,12 +130,16 @@ TEST_F(CylinderTest, DegenerateInputsAreRefused) {
   const std::vector<float> same(8, 0.5f);
   EXPECT_EQ(FitCylinder(same.data(), same.data(), same.data(), 8, P, A, &r, &e), -2);
   EXPECT_EQ(FitCylinderBspline(p.x.data(), p.y.data(), nullptr, p.n(), &e), nullptr);
-  // One circle of points: a surface of the least height.
-  const Points ring = OnCylinder(base, kZFrame, 1.5, 0, 0, 0, 3, 1, 16);
-  Owned<Bspline, FreeBspline> s(FitCylinderBspline(ring.x.data(), ring.y.data(), ring.z.data(), ring.n(), &e));
-  ASSERT_TRUE(s);
-  EXPECT_DOUBLE_EQ(s->quadric->v[8], 0.001);
-  EXPECT_NEAR(s->quadric->v[6], 1.5, 1e-5);
+  // One circle of points at sizes 1e-6 .. 1e6: a surface of the least height, a thousandth of
+  // the longest side of the points' box (3 across).
+  for (double size : {1e-6, 1.0, 1e6}) {
+    const double at[3] = {base[0] * size, base[1] * size, base[2] * size};
+    const Points ring = OnCylinder(at, kZFrame, 1.5 * size, 0, 0, 0, 3, 1, 16);
+    Owned<Bspline, FreeBspline> s(FitCylinderBspline(ring.x.data(), ring.y.data(), ring.z.data(), ring.n(), &e));
+    ASSERT_TRUE(s);
+    EXPECT_NEAR(s->quadric->v[8], 0.003 * size, 1e-8 * size);
+    EXPECT_NEAR(s->quadric->v[6], 1.5 * size, 1e-5 * size);
+  }
 }
 
 TEST_F(CylinderTest, AllocationFailuresLeaveNothing) {

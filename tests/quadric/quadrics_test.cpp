@@ -12,6 +12,7 @@
 #include "foundation/makemat.h"
 #include "foundation/vec3.h"
 #include "quadric/quadrics.h"
+#include "tests/support/checks.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
@@ -68,14 +69,6 @@ Points Revolved(const double base[3], const double axis[3], double h0, double h1
 }
 
 double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-
-// Distance of p from the line through a along the unit d.
-double AxisDistance(const double p[3], const double a[3], const double d[3]) {
-  const double q[3] = {p[0] - a[0], p[1] - a[1], p[2] - a[2]};
-  const double t = Dot(q, d);
-  const double r[3] = {q[0] - t * d[0], q[1] - t * d[1], q[2] - t * d[2]};
-  return VecSize3(r);
-}
 
 // Fit, residuals, normalisation and the axis found through the principal frame.
 void ExpectQuadricOf(const Points& p, const double axis[3], double noiseScale) {
@@ -224,7 +217,7 @@ TEST_F(QuadricsTest, ParaboloidLiesOnItsSurfaceWherePlaced) {
         ASSERT_EQ(EvalPointOnGeometryM(s.get(), s->umin + u * (s->umax - s->umin), s->vmin + v * (s->vmax - s->vmin),
                                        du, dv, 1, 0, pt), 0);
         const double q[3] = {pt[0][0] - vertex[0], pt[0][1] - vertex[1], pt[0][2] - vertex[2]};
-        const double z = Dot(q, unit), rho = AxisDistance(pt[0], vertex, unit);
+        const double z = Dot(q, unit), rho = LineDistance(pt[0], vertex, unit);
         EXPECT_NEAR(rho * rho, 4 * p * z, 1e-9);
         lowest = std::min(lowest, z);
         highest = std::max(highest, z);
@@ -337,7 +330,7 @@ TEST_F(QuadricsTest, CylinderAndConeSurfacesHaveEqualParameterSpeeds) {
                                          du, dv, 1, 0, pt), 0);
           const double q[3] = {pt[0][0] - apex[0], pt[0][1] - apex[1], pt[0][2] - apex[2]};
           const double expected = isCone ? std::fabs(Dot(q, a)) * std::tan(0.4) : 0.5 * scale;
-          EXPECT_NEAR(AxisDistance(pt[0], apex, a), expected, 1e-9 * scale);
+          EXPECT_NEAR(LineDistance(pt[0], apex, a), expected, 1e-9 * scale);
         }
     }
   }

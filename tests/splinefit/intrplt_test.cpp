@@ -2,6 +2,7 @@
 // solves leave no residual, the knot vectors are the documented ones, the caller's arrays are
 // handled as promised (compacted, moved, or untouched for floats), refusals leave the error
 // state alone, and parameters the knots cannot interpolate give null instead of infinities.
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -93,7 +94,11 @@ TEST_F(CurveInterpolation, DuplicatesAreCompactedWithoutKnotsAndMovedWithThem) {
   EXPECT_EQ(p.x[3], moved.x[4]);  // compacted in place
   FreeBspline(c);
 
-  // With knots given the count must stay: the duplicate moves 1e-5 towards its successor.
+  // With knots given the count must stay: the duplicate moves 1e-5 of the points' size (the
+  // longest side of their box) towards its successor.
+  double size = 0.0;
+  for (const auto* a : {&moved.x, &moved.y, &moved.z})
+    size = std::max(size, *std::max_element(a->begin(), a->end()) - *std::min_element(a->begin(), a->end()));
   std::vector<double> K(6 + 7);
   for (int i = 0; i < 7; ++i) K[3 + i] = i;
   for (int i = 0; i < 3; ++i) K[i] = 0, K[10 + i] = 6;
@@ -101,7 +106,7 @@ TEST_F(CurveInterpolation, DuplicatesAreCompactedWithoutKnotsAndMovedWithThem) {
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(NumCtrlU(c), 7 + 2);
   const double d = std::hypot(moved.x[3] - moved.x[2], moved.y[3] - moved.y[2], moved.z[3] - moved.z[2]);
-  EXPECT_NEAR(d, 1e-5, 1e-12);
+  EXPECT_NEAR(d, 1e-5 * size, 1e-12);
   for (int i = 0; i < 7; ++i) {
     double q[3];
     RefEvalCurve(c, K[3 + i], q);
@@ -109,8 +114,9 @@ TEST_F(CurveInterpolation, DuplicatesAreCompactedWithoutKnotsAndMovedWithThem) {
   }
   FreeBspline(c);
 
-  // Points all within 1e-5: a point curve of the requested degree, even degree 2, no message.
-  std::vector<double> x = {1, 1 + 1e-6, 1}, y = {2, 2, 2 + 1e-6};
+  // Points apart by round-off of their coordinates only: a point curve of the requested degree,
+  // even degree 2, no message.
+  std::vector<double> x = {1, 1 + 1e-14, 1}, y = {2, 2, 2 + 1e-14};
   c = CurveIntrplt(x.data(), y.data(), nullptr, 2, nullptr, 2, 0);
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(c->dimension, 2);
@@ -119,6 +125,20 @@ TEST_F(CurveInterpolation, DuplicatesAreCompactedWithoutKnotsAndMovedWithThem) {
   EXPECT_EQ(c->knotsU[5], 1.0);
   EXPECT_EQ(Messages(), "");
   FreeBspline(c);
+
+  // The same wave 1e-6 across, at the origin and 1e4 of its size away, keeps all its points and
+  // passes through them: duplicates are judged against the points' own size.
+  for (double size : {1e-6, 1e6})
+    for (double far : {0.0, 1e4}) {
+      Pts q = Wave(7, 3);
+      for (int i = 0; i < 7; ++i) q.x[i] = size * (q.x[i] + far), q.y[i] *= size, q.z[i] *= size;
+      const Pts given = q;
+      Bspline* w = CurveIntrplt(q.x.data(), q.y.data(), q.z.data(), 6, nullptr, 3, 0);
+      ASSERT_NE(w, nullptr) << size;
+      EXPECT_EQ(NumCtrlU(w), 7 + 2) << size;
+      EXPECT_EQ(q.x, given.x);
+      FreeBspline(w);
+    }
 }
 
 TEST_F(CurveInterpolation, DegreeOneIsThePolylineAndClosesOnARepeatedPoint) {
@@ -220,15 +240,15 @@ TEST_F(CurveInterpolation, TooFewPointsAreCompletedOnALowerDegreeInterpolant) {
     ASSERT_EQ(count, 6);
     for (int i = 0; i < 6; ++i) EXPECT_NEAR(px[i], i, 1e-15);
   }
-  // Two points 2e-5 apart cannot be split: -9, and the interpolator gives a point curve.
-  x = {0, 2e-5};
+  // Two points apart by round-off cannot be split: -9, and the interpolator gives a point curve.
+  x = {1, 1 + 1e-14};
   px = x.data(), py = y.data(), pz = z.data(), count = 2;
   EXPECT_EQ(AddPointsIfLessThanOrder(&px, &py, &pz, &count, 3), -9);
   EXPECT_EQ(px, x.data());
   c = NewCurveIntrplt(x.data(), y.data(), z.data(), 1, nullptr, 3);
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(NumCtrlU(c), 4);
-  EXPECT_EQ(c->X[0][3], 0.0);
+  EXPECT_EQ(c->X[0][3], 1.0);
   FreeBspline(c);
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 
 #include "foundation/vec3.h"
@@ -10,6 +11,15 @@
 // Each of the three coordinates of a within tol of b's.
 inline void ExpectNear3(const double* a, const double* b, double tol, const char* what = "") {
   for (int k = 0; k < 3; ++k) EXPECT_NEAR(a[k], b[k], tol) << what << " coordinate " << k;
+}
+
+// Distance of p from the line through a along d (any length but 0).
+inline double LineDistance(const double p[3], const double a[3], const double d[3]) {
+  const double q[3] = {p[0] - a[0], p[1] - a[1], p[2] - a[2]};
+  const double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+  const double t = (q[0] * d[0] + q[1] * d[1] + q[2] * d[2]) / dd;
+  const double r[3] = {q[0] - t * d[0], q[1] - t * d[1], q[2] - t * d[2]};
+  return std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
 }
 
 inline double Uniform(std::mt19937& rng, double lo, double hi) {

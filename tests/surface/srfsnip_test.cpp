@@ -409,4 +409,32 @@ TEST_F(Snip, CraftedCrossingsThatNeverCloseEndTheWalkWithFailure) {
   FreeBspline(s);
 }
 
+TEST_F(Snip, TrimmedPlaneTouchingItsEdgeIsCutAlikeAtEverySizeAndPlace) {
+  // A plane patch whose outer loop runs along the domain edge u = 0 for part of its length, cut
+  // across the loop: each side keeps one piece whose loop has its own corners, at every size and
+  // 1e4 sizes from the origin.
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far);
+      PatchOptions o;
+      o.x0 = far * size, o.x1 = (far + 1) * size, o.y0 = -far * size, o.y1 = (1 - far) * size;
+      Bspline* s = BuildFunctionPatch([size](double x, double y) { return 0.5 * x + 0.25 * y + size; }, o);
+      ASSERT_NE(s, nullptr);
+      PolygonLoop(s, {0, 0.2, 0.7, 0.2, 0.7, 0.8, 0, 0.8}, 0);
+      Bspline* original = CopyBsplineStructAndChildren(s);
+      Sides sd;
+      ASSERT_EQ(SnipSurfaceBspline(s, 0.4, 1, &sd.low, &sd.high), 1);
+      for (const SnipSide* side : {sd.low, sd.high}) {
+        const auto pieces = sd.Pieces(side);
+        ASSERT_EQ(pieces.size(), 1u);
+        ASSERT_NE(pieces[0]->trims, nullptr);
+        // Four sides each: none collapsed into a point.
+        EXPECT_EQ(LoopItems(pieces[0]->trims).size(), 4u);
+      }
+      CheckAgainstOriginal(original, sd, 0.4, 1, 4);
+      FreeBspline(original);
+      FreeBspline(s);
+    }
+}
+
 }  // namespace
