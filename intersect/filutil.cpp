@@ -1,5 +1,6 @@
 #include "intersect/filutil.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -15,6 +16,7 @@
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
+#include "foundation/algebra.h"
 #include "foundation/coreglob.h"
 #include "foundation/geometry.h"
 #include "foundation/umalloc.h"
@@ -446,27 +448,123 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
   return 0;
 }
 
+namespace {
+
+// A contact pair's centre gap this small, relative to the pair's size, is round-off.
+constexpr double kContactRound = 1e-12;
+
+// The gap C1 - C2 between the ball centres Ck = Pk + r nk at the parameters q.
+bool CentreGapAt(Bspline* S1, Bspline* S2, double r, const double q[4], double g[3]) {
+  SurfPoint a, b;
+  if (!Evaluate(S1, q[0], q[1], a, false) || !Evaluate(S2, q[2], q[3], b, false)) return false;
+  for (int c = 0; c < 3; ++c) g[c] = a.d[0][c] + r * a.n[c] - b.d[0][c] - r * b.n[c];
+  return true;
+}
+
+// The contact pair of radius r next to the guess q with the held parameters fixed: Gauss-Newton
+// on the others (two or three of them against the three components of the centre gap), the
+// Jacobian by central differences (steps 1e-7 of each range), each step halved until the gap
+// shrinks and clamped to the boxes. True with q moved once the gap is round-off of the pair's
+// size; false with q as it was.
+bool SolveContactHolding(Bspline* S1, Bspline* S2, double r, double q[4], const bool held[4]) {
+  int var[4], m = 0;
+  for (int k = 0; k < 4; ++k)
+    if (!held[k]) var[m++] = k;
+  if (m < 2 || m > 3) return false;
+  const Bspline* S[2] = {S1, S2};
+  double lo[4], hi[4], p[4], g[3];
+  for (int k = 0; k < 4; ++k) {
+    lo[k] = Lo(S[k / 2], k & 1);
+    hi[k] = Hi(S[k / 2], k & 1);
+    p[k] = q[k];
+  }
+  const double round = kContactRound * PairSize(S1, S2);
+  if (!CentreGapAt(S1, S2, r, p, g)) return false;
+  double gap = VecSize3(g);
+  for (int it = 0; it < 50 && gap > round; ++it) {
+    double J[3][3] = {};
+    for (int j = 0; j < m; ++j) {
+      const int k = var[j];
+      const double h = 1e-7 * (hi[k] - lo[k]);
+      double a[4] = {p[0], p[1], p[2], p[3]}, b[4] = {p[0], p[1], p[2], p[3]}, ga[3], gb[3];
+      a[k] = std::fmin(hi[k], p[k] + h);
+      b[k] = std::fmax(lo[k], p[k] - h);
+      if (!(a[k] > b[k]) || !CentreGapAt(S1, S2, r, a, ga) || !CentreGapAt(S1, S2, r, b, gb)) return false;
+      for (int c = 0; c < 3; ++c) J[c][j] = (ga[c] - gb[c]) / (a[k] - b[k]);
+    }
+    // Normal equations J^T J d = -J^T g.
+    double N[3][3] = {}, rhs[3] = {}, d[3] = {};
+    for (int i = 0; i < m; ++i) {
+      for (int j = 0; j < m; ++j)
+        for (int c = 0; c < 3; ++c) N[i][j] += J[c][i] * J[c][j];
+      for (int c = 0; c < 3; ++c) rhs[i] -= J[c][i] * g[c];
+    }
+    const int solved =
+        m == 3 ? SolveLin3(N[0][0], N[0][1], N[0][2], rhs[0], N[1][0], N[1][1], N[1][2], rhs[1], N[2][0], N[2][1],
+                           N[2][2], rhs[2], &d[0], &d[1], &d[2])
+               : SolveLin2(N[0][0], N[0][1], rhs[0], N[1][0], N[1][1], rhs[1], &d[0], &d[1]);
+    if (solved != 0) return false;
+    bool better = false;
+    for (int half = 0; half < 30 && !better; ++half, d[0] *= 0.5, d[1] *= 0.5, d[2] *= 0.5) {
+      double t[4] = {p[0], p[1], p[2], p[3]}, gt[3];
+      for (int j = 0; j < m; ++j) t[var[j]] = std::clamp(p[var[j]] + d[j], lo[var[j]], hi[var[j]]);
+      if (!CentreGapAt(S1, S2, r, t, gt) || !(VecSize3(gt) < gap)) continue;
+      for (int k = 0; k < 4; ++k) p[k] = t[k];
+      for (int c = 0; c < 3; ++c) g[c] = gt[c];
+      gap = VecSize3(g);
+      better = true;
+    }
+    if (!better) break;
+  }
+  if (!(gap <= round)) return false;
+  for (int k = 0; k < 4; ++k) q[k] = p[k];
+  return true;
+}
+
+}  // namespace
+
 void CloseFilletIfClosed(Bspline* S1, Bspline* S2, IntersectionTrace* fillet) {
   IntersectionTraceNode* a = fillet->head;
   IntersectionTraceNode* z = fillet->tail;
   if (!a || !z) return;
   double* first[4] = {&a->u1, &a->v1, &a->u2, &a->v2};
   double* last[4] = {&z->u1, &z->v1, &z->u2, &z->v2};
+  // The closing node: the ends' mean, but a parameter whose ends lie across the seam of a
+  // surface closed in it is held on the seam, at the two ends of its range.
+  double q[4], spread = -1.0;
+  bool held[4] = {false, false, false, false}, onSeam = false;
+  int widest = 0;
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = k < 2 ? S1 : S2;
     const int closed = k & 1 ? s->closedV : s->closedU;
     const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
-    if (!closed || std::fabs(*first[k] - *last[k]) <= 0.5 * (hi - lo)) {
-      *first[k] = *last[k] = 0.5 * (*first[k] + *last[k]);
-    } else if (*last[k] <= *first[k]) {
-      // The trace crosses the seam: its ends go to the two ends of the range.
-      *first[k] = hi;
-      *last[k] = lo;
-    } else {
-      *first[k] = lo;
-      *last[k] = hi;
+    const double apart = std::fabs(*first[k] - *last[k]);
+    if (!closed || apart <= 0.5 * (hi - lo)) {
+      q[k] = 0.5 * (*first[k] + *last[k]);
+      if (apart / (hi - lo) > spread) spread = apart / (hi - lo), widest = k;
+      continue;
     }
+    // The trace crosses the seam: its ends go to the two ends of the range.
+    q[k] = *last[k] <= *first[k] ? hi : lo;
+    *last[k] = *last[k] <= *first[k] ? lo : hi;
+    held[k] = onSeam = true;
   }
+  // The mean of two contact pairs is none: the closing node is refined onto the ball's contact
+  // pair there, holding the seam's parameters, or else the one that runs farthest between the
+  // two ends (the trace's direction there). Where no pair is found the mean stands.
+  if (!onSeam) held[widest] = true;
+  double solved[4] = {q[0], q[1], q[2], q[3]};
+  if (SolveContactHolding(S1, S2, a->filletParam, solved, held))
+    for (int k = 0; k < 4; ++k)
+      if (!held[k] || !onSeam) q[k] = solved[k];
+  for (int k = 0; k < 4; ++k) {
+    *first[k] = q[k];
+    if (!held[k] || !onSeam) *last[k] = q[k];
+  }
+  double P[3];
+  Eval3DPointOnSurfCoord(S1, q[0], q[1], 0, 0, P);
+  if (KernelFailed()) return;
+  for (IntersectionTraceNode* n : {a, z}) n->x = P[0], n->y = P[1], n->z = P[2];
 }
 
 namespace {

@@ -56,9 +56,13 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // CloseFilletIfClosed. 0, or -2 when a node cannot be allocated (out keeps what it has).
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,
                    double tol);
-// Makes the first and last node of a closed fillet trace agree: each parameter takes the mean
-// of its two values, except across the seam of a surface closed in that direction (ends more
-// than half the range apart), where they go to the two ends of the range.
+// Makes the first and last node of a closed fillet trace agree on one contact pair: each
+// parameter starts from the mean of its two values, except across the seam of a surface closed
+// in that direction (ends more than half the range apart), where they go to the two ends of the
+// range; the node is then refined onto the contact pair of the first node's radius there,
+// holding the seam's parameters (or, off every seam, the parameter whose ends lie farthest
+// apart). Where no contact pair is found the means stand. Both nodes' points are set to the
+// closing point on S1.
 void CloseFilletIfClosed(Bspline* S1, Bspline* S2, IntersectionTrace* fillet);
 // Limits a variable-radius trace to the stretch where the fillet exists inside the parameter
 // box (16 doubles: u1, u2, v1, v2 minima, then maxima, then the domains): the first node from

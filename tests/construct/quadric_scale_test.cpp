@@ -141,14 +141,18 @@ TEST_F(QuadricScale, QuadricsAreRecognisedAtEverySizeWhateverTheirClosedFlag) {
 
 namespace {
 
-// Every control point moved by offset.
-void Move(Bspline* b, const double offset[3]) {
+// The values of the form found once the surface, stripped of its own, has every control point
+// moved by offset; null unless it is recognised under request as type.
+const double* FoundWhenMoved(Bspline* b, const double offset[3], int request, int type) {
+  if (!b) return nullptr;
+  Strip(b);
   for (int j = 0; j < NumCtrlV(b); ++j)
     for (int i = 0; i < NumCtrlU(b); ++i) {
       b->X[j][i] += offset[0];
       b->Y[j][i] += offset[1];
       b->Z[j][i] += offset[2];
     }
+  return Identify(b, request) == 1 && b->quadricType == type ? b->quadric->v : nullptr;
 }
 
 TEST_F(QuadricScale, PartsOfQuadricsAreRecognisedFarFromTheOrigin) {
@@ -162,12 +166,8 @@ TEST_F(QuadricScale, PartsOfQuadricsAreRecognisedFarFromTheOrigin) {
       Bspline* cyl = keep(CreateCylinderBspline(&info));
       ASSERT_NE(cyl, nullptr);
       Bspline* sector = keep(ExtractParamRange(cyl, 0, cyl->umin, cyl->umin + (cyl->umax - cyl->umin) / 6));
-      ASSERT_NE(sector, nullptr);
-      Strip(sector);
-      Move(sector, offset);
-      ASSERT_EQ(Identify(sector, 1), 1);
-      ASSERT_EQ(sector->quadricType, 22);
-      const double* e = sector->quadric->v;
+      const double* e = FoundWhenMoved(sector, offset, 1, 22);
+      ASSERT_NE(e, nullptr);
       EXPECT_NEAR(std::fabs(e[6]), 0.5 * size, 1e-6 * size);
       for (double h : {0.0, 1.0}) {
         const double p[3] = {0.1 * size + offset[0], 0.2 * size + offset[1], h * size + offset[2]};
@@ -176,26 +176,16 @@ TEST_F(QuadricScale, PartsOfQuadricsAreRecognisedFarFromTheOrigin) {
       // A cone of half angle 5 degrees.
       const double half = 0.08726646259971647;
       const QuadricInfo coneInfo = {{0.5 * size, -size, 2 * size, 0, 1, 0, half, 0.5 * size, 1.5 * size}};
-      Bspline* cone = keep(CreateConeBspline(&coneInfo));
-      ASSERT_NE(cone, nullptr);
-      Strip(cone);
-      Move(cone, offset);
-      ASSERT_EQ(Identify(cone, 3), 1);
-      ASSERT_EQ(cone->quadricType, 23);
-      const double* c = cone->quadric->v;
+      const double* c = FoundWhenMoved(keep(CreateConeBspline(&coneInfo)), offset, 3, 23);
+      ASSERT_NE(c, nullptr);
       EXPECT_NEAR(c[6], coneInfo.v[6], 1e-6);
       for (int k = 0; k < 3; ++k) EXPECT_NEAR(c[k], coneInfo.v[k] + offset[k], 1e-4 * size) << k;
       // A cap of a sphere: its radius and centre.
       Bspline* sphere = keep(CreateSphereBspline(0.3 * size, -0.2 * size, 0.1 * size, 0.5 * size));
       ASSERT_NE(sphere, nullptr);
       const double vCap = sphere->vmin + 0.25 * (sphere->vmax - sphere->vmin);
-      Bspline* cap = keep(ExtractParamRange(sphere, 1, sphere->vmin, vCap));
-      ASSERT_NE(cap, nullptr);
-      Strip(cap);
-      Move(cap, offset);
-      ASSERT_EQ(Identify(cap, 0), 1);
-      ASSERT_EQ(cap->quadricType, 21);
-      const double* s = cap->quadric->v;
+      const double* s = FoundWhenMoved(keep(ExtractParamRange(sphere, 1, sphere->vmin, vCap)), offset, 0, 21);
+      ASSERT_NE(s, nullptr);
       EXPECT_NEAR(std::fabs(s[0]), 0.5 * size, 1e-6 * size);
       const double centre[3] = {0.3 * size, -0.2 * size, 0.1 * size};
       for (int k = 0; k < 3; ++k) EXPECT_NEAR(s[1 + k], centre[k] + offset[k], 1e-6 * size) << k;

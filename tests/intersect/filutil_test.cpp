@@ -2,6 +2,7 @@
 // unit of length, the centre equation on curved pairs, curvature radii of a sphere, the radius
 // laws, fillet traces (turning nodes, the seam rule, variable-radius limits) and clean failure
 // under injected allocation failures.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -353,6 +354,70 @@ TEST_F(Fillet, InjectedFailuresLeaveNothingBehind) {
   });
   EXPECT_GT(failures, 5);
   FreeTrace(in);
+}
+
+// The parameter of the closed cylinder of shapes::Cylinder at angle a (0 .. 2 pi): quarter k
+// spans [k / 4, (k + 1) / 4], and on a rational quadratic arc of 90 degrees tan(phi / 2), phi
+// from the arc's middle, is linear in its parameter.
+double CylinderParam(double a) {
+  const int k = std::min(3, static_cast<int>(a / (M_PI / 2)));
+  const double phi = a - (k * M_PI / 2 + M_PI / 4);
+  return (k + 0.5 + 0.5 * std::tan(phi / 2) / std::tan(M_PI / 8)) / 4;
+}
+
+// The plane z = 0 through a closed rational cylinder of radius 0.5 (sizes s), their circle of
+// intersection as 88 nodes that start on the cylinder's seam (or a quarter turn after it) and
+// stop a step short of their start, filleted with radius 0.1 s: every node of the fillet trace,
+// the first and the closing one too, is a contact pair of the ball, and the trace closes on one
+// point.
+TEST_F(Fillet, ClosedTraceClosesOnAContactPair) {
+  for (double s : {1e-6, 1.0, 1e6})
+    for (double start : {0.0, M_PI / 2}) {
+      SCOPED_TRACE(::testing::Message() << "size " << s << " start " << start);
+      BsplineKeeper keep;
+      const double O[3] = {-1, -1, 0}, ex[3] = {2, 0, 0}, ey[3] = {0, 2, 0};
+      Bspline* plane = keep(shapes::Plane(O, ex, ey, s));
+      Bspline* cylinder = keep(shapes::Cylinder(0.5 * s, -s, s));
+      IntersectionTrace* in = MallocIntersectionTrace();
+      for (int k = 0; k < 88; ++k) {
+        const double a = std::fmod(start + 2 * M_PI * k / 88, 2 * M_PI);
+        const double P[3] = {0.5 * s * std::cos(a), 0.5 * s * std::sin(a), 0.0};
+        AppendTraceNode(in, P, (P[0] / s + 1) / 2, (P[1] / s + 1) / 2, CylinderParam(a), 0.5)->filletParam = 0.1 * s;
+      }
+      in->open = 0;
+      IntersectionTrace* out = MallocIntersectionTrace();
+      ASSERT_EQ(NewFilletTrace(plane, cylinder, in, out, 1e-9 * s), 0);
+      ASSERT_EQ(out->nodeCount, 88);
+      EXPECT_EQ(out->open, 0);
+      int i = 0;
+      for (IntersectionTraceNode* m = out->head; m; m = m->next, ++i) {
+        // The contact on the plane lies on the circle of radius 0.6 s about the axis, the one on
+        // the cylinder 0.1 s above the plane, both in one plane through the axis.
+        double P[3], Q[3];
+        Eval3DPointOnSurfCoord(plane, m->u1, m->v1, 0, 0, P);
+        Eval3DPointOnSurfCoord(cylinder, m->u2, m->v2, 0, 0, Q);
+        EXPECT_NEAR(std::hypot(P[0], P[1]), 0.6 * s, 1e-9 * s) << i;
+        EXPECT_NEAR(Q[2], 0.1 * s, 1e-9 * s) << i;
+        EXPECT_NEAR(std::hypot(P[0] - Q[0], P[1] - Q[1]), 0.1 * s, 1e-9 * s) << i;
+        EXPECT_NEAR(std::hypot(m->x - P[0], m->y - P[1], m->z - P[2]), 0.0, 1e-12 * s) << i;
+      }
+      // One closing point; on the seam of the cylinder at its two ends of the range.
+      if (start == 0.0) {
+        EXPECT_EQ(std::fmin(out->head->u2, out->tail->u2), 0.0);
+        EXPECT_EQ(std::fmax(out->head->u2, out->tail->u2), 1.0);
+      }
+      for (Bspline* srf : {plane, cylinder}) {
+        const bool onPlane = srf == plane;
+        double A[3], B[3];
+        Eval3DPointOnSurfCoord(srf, onPlane ? out->head->u1 : out->head->u2, onPlane ? out->head->v1 : out->head->v2,
+                               0, 0, A);
+        Eval3DPointOnSurfCoord(srf, onPlane ? out->tail->u1 : out->tail->u2, onPlane ? out->tail->v1 : out->tail->v2,
+                               0, 0, B);
+        EXPECT_LT(std::hypot(A[0] - B[0], A[1] - B[1], A[2] - B[2]), 1e-12 * s) << onPlane;
+      }
+      FreeTrace(out);
+      FreeTrace(in);
+    }
 }
 
 }  // namespace
