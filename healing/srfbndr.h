@@ -197,15 +197,31 @@ BndrStruct* MallocNullBndrStruct();
 // Null on failure, also for a null graph.
 BndrStruct* ConvertGsrfBndrToBndrStruct(Gsrf* g, int nSamples, double maxGap, double maxAngle,
                                         int outerContinuity);
+// Frees the structure with every array its records own, the surfaces' work copies, the sides'
+// 3D curves and the Gram cache. -2 for null.
 int FreeBndrStruct(BndrStruct* bs);
 // Frees the sample arrays, averaged points and normals and basis tables of every edge.
 int FreeBndrStructEdgeSamples(BndrStruct* bs);
 
+// The build's steps. FillUpCrvInfoStruct: one record per graph curve (not outer, not fixed,
+// outerCont -1) linked to its surface's record, with each natural side's 3D curve.
+// FillUpBndrInfoStruct: the edge and corner records of the graph's elements and vertices and the
+// surfaces' and curves' copies of them. Each -2 for a null argument, a failed allocation, a curve
+// whose surface has no record, a side whose curve could not be made, or element ranges outside
+// the graph.
 int FillUpCrvInfoStruct(BndrStruct* bs, Gsrf* g);
 int FillUpBndrInfoStruct(BndrStruct* bs, Gsrf* g);
+// The three index steps below in turn; -2 when one fails.
 int AssignBndrStructElementIds(BndrStruct* bs);
+// Per curve its edges sorted along it (edgeIds) and its corners in its own running direction
+// (cornerIds, edges + 1); per edge crvA / crvB from its sides. The old arrays are replaced.
+// -2 for null or a failed allocation.
 int AssignBndrStructCrvBndrIds(BndrStruct* bs);
+// Per corner the edges starting or ending there, ascending (edgeIds, replaced). 0 for a
+// structure without surfaces; -2 for null, surfaces without corners or a failed allocation.
 int AssignCorner2BndrIndices(BndrStruct* bs);
+// Per surface its boundary curves, ascending (crvIds, replaced). -2 for null or a failed
+// allocation.
 int AssignSrf2BndrCrvIndices(BndrStruct* bs);
 // Sorted edge list of a curve (new array); consecutive edges are made to meet at one
 // parameter. -2 when no edge uses the curve.
@@ -244,24 +260,42 @@ constexpr int kBndrOpenKeptFold = 5;
 constexpr int kBndrOpenKeptAlone = 6;
 int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol);
 
+// Gives every curve and every unpaired edge the outer continuity `continuity` (any negative
+// value: -1, nothing held) and marks the curves of unpaired edges outer; a natural side with a
+// paired edge is then not outer, a trim curve with any unpaired edge stays so. -2 for null.
 int SetSkinSrfsOuterContinuity(BndrStruct* bs, int continuity);
+// Marks fixed the curves of the surfaces the driver marked fixed and clears the others. -2 for
+// null.
 int SetSkinSrfsFixedCrvs(BndrStruct* bs);
 
 // ---- queries ------------------------------------------------------------------------------
+// 1 when the edge starts (ends) at the corner; 0 otherwise, also for null or an index out of
+// range.
 int IsBndrEdgeStartAtCorner(const BndrStruct* bs, int edge, int corner);
 int IsBndrEdgeEndAtCorner(const BndrStruct* bs, int edge, int corner);
+// 1 for an unpaired edge on an outer curve whose outer continuity is held (>= 0), else 0.
 int IsOuterFixedBndrEdge(const EdgeInfoStruct* e);
+// 1 for an outer curve that is a single edge, else 0 (also for null).
 int IsBndrCrvOnlyOuterEdge(const CrvInfoStruct* crv);
+// 1 when one of the curve's edges is paired with continuity 1, else 0 (also for a bad index).
 int IsBndrCrvMeetWithG1Cont(const BndrStruct* bs, int curve);
+// The surface indices of sides A and B (-1 for B when unpaired). -2 for a null argument or a
+// side without its surface record.
 int GetBndrEdgeAdjSrfIds(const EdgeInfoStruct* e, int* srfA, int* srfB);
 // Sorted, duplicate-free surfaces of the edges at the corner (new array); none for corners
 // with fewer than 2 edges.
 int BndrSrfIndexAtCorner(const BndrStruct* bs, int corner, int** ids, int* n);
 // cons[0] side 1 (u-min), [1] side 4 (v-max), [2] side 3 (u-max), [3] side 2 (v-min).
+// Per slot the outer continuity held on the surface's natural side there, -1 where that side is
+// not outer. -2 for null or a bad index.
 int GetSkinSrfBndrCons(const BndrStruct* bs, int srf, int cons[4]);
+// The curve's parameter range: its 2D curve's for a trim curve, the surface's v range for sides
+// 1 and 3, its u range for sides 2 and 4. -2 for null or another side value.
 int GetBndrCrvParamMinMax(const CrvInfoStruct* crv, double* tmin, double* tmax);
 // New 3D curve along a natural side; null for trim curves or missing links.
 Bspline* GetBndrCrvCurve3Form(const CrvInfoStruct* crv);
+// Makes every curve's 3D curve form (crv3) anew. -2 when a natural side's form could not be
+// made for lack of memory.
 int EvalAllBndrCrvCurve3Form(BndrStruct* bs);
 // 1 when every control point of the 3D curve lies within 2e-4 x size of its first one: a side
 // collapsed to a point of an object of that size (size 1 for IsCrv3Degenerate).
@@ -272,17 +306,40 @@ int IsCrv3DegenerateAtSize(const Bspline* crv, double size);
 int IsBndrCrvDegenerate(const CrvInfoStruct* crv);
 
 // ---- edge sampling and averaged samples ---------------------------------------------------
+// Samples every edge anew (parameters and basis tables): a paired edge with n samples (2 when
+// n < 3), an unpaired one with a quarter of n, at least 50. -2 at the first edge that fails.
 int SampleNewBndryStruct(BndrStruct* bs, int n);
 // The same for the unpaired edges alone: the paired ones keep the samples they have (taken
 // by ComputeBndrEdgeParamSamplesAndNubVals(e, 1, n) on the geometry and curve forms as they are).
 int SampleNewBndryStructUnpaired(BndrStruct* bs, int n);
+// ReSampleBndrEdgeParams on every edge; -2 at the first that fails.
 int ReSampleNewBndryStruct(BndrStruct* bs);
+// ComputeBndrEdgeParamSamples (at least 2 samples), then ComputeBndrEdgeNubVals; -2 when either
+// fails.
 int ComputeBndrEdgeParamSamplesAndNubVals(EdgeInfoStruct* e, int uniform, int n);
+// Samples the edge anew: n uniform parameters on side A (a curve that is one edge gets at least
+// its control points x degree + 1), side B matched to them (ComputeBndrEdgeCorParVals); when
+// side B's count is the larger, side A is matched to B's samples instead. `uniform` is not used.
+// The averaged arrays and basis tables of the old samples are freed. -2 on failure; a failed
+// match leaves the edge without samples.
 int ComputeBndrEdgeParamSamples(EdgeInfoStruct* e, int uniform, int n);
+// n evenly spaced parameters (2 when n < 3) from t0 to t1, clamped into the curve's range,
+// ascending; a new owned array with room for a few more. -2 for a null output, a bad curve or a
+// failed allocation.
 int GetBndrCrvUniformSamplesInIntervals(const CrvInfoStruct* crv, double t0, double t1, int n,
                                         double** params, int* count);
+// Matches side B to side A's samples: each inner sample of A gets B's closest point, kept only
+// where B's parameters stay monotone along the edge and off the interval's ends (a dropped sample
+// leaves the edge one fewer); the ends match the ends. Replaces sampleA and sampleB. 0 with
+// nothing done for an unpaired edge; -2 for an unsampled edge or a failed evaluation or
+// allocation, the samples then kept.
 int ComputeBndrEdgeCorParVals(EdgeInfoStruct* e);
+// Matches side B anew to side A's samples and retakes the basis tables. 0 with nothing done for
+// an unpaired edge; -2 for an unsampled edge or a failure.
 int ReSampleBndrEdgeParams(EdgeInfoStruct* e);
+// n evenly spaced parameters from t0 to t1 (clamped into the curve's range, at least 2) and the
+// curve's points there, in new arrays. -2 for a null output, a bad curve or a failed evaluation
+// or allocation.
 // points: count x 3 doubles, interleaved.
 int EvalSamplePntsOnBndryCrvInterval(const CrvInfoStruct* crv, double t0, double t1, int n,
                                      double** params, double** points, int* count);
@@ -291,77 +348,188 @@ int EvalSamplePntsOnBndryCrvInterval(const CrvInfoStruct* crv, double t0, double
 int FindBndrCrvClosestPntSearch(CrvInfoStruct* crv, double x, double y, double z, int n,
                                 const double* params, const double* points, double lo, double hi,
                                 double point[3], double* t);
+// The curve's 3D point at t. -2 for null, t outside the curve's range or a failed evaluation.
 int EvalPntOnBndryCrv(const CrvInfoStruct* crv, double t, double point[3]);
+// The surface's unit normal at the curve's point t. Where it vanishes the zero vector, with 0 on
+// a natural side (a collapsed side) and -2 on a trim curve. -2 also for null, t out of range or a
+// failed evaluation.
 int EvalNormalOnBndryCrv(const CrvInfoStruct* crv, double t, double normal[3]);
 // EvalNormalOnBndryCrv at each of ts[0 .. n): normals[i] and its result status[i]; a natural
 // side's fixed parameter has its basis taken once for many samples (the same normals).
 void EvalNormalsOnBndryCrv(const CrvInfoStruct* crv, const double* ts, int n, double (*normals)[3], int* status);
+// The curve's unit tangent at t. Zero vector and 0 on a collapsed natural side or where a natural
+// side's derivative vanishes; -2 where a trim curve's vanishes, for null, t out of range or a
+// failed evaluation.
 int EvalTangentOnBndryCrv(const CrvInfoStruct* crv, double t, double tangent[3]);
+// Retakes the basis tables of each side with a 3D curve form at its samples (other sides get
+// none). -2 for null or a failed evaluation, all tables then freed.
 int ComputeBndrEdgeNubVals(EdgeInfoStruct* e);
+// Frees the edge's basis tables; -2 for null and, after freeing, for an edge without samples or
+// side A.
 int FreeBndrEdgeNubVals(EdgeInfoStruct* e);
+// ComputeBndrEdgeNubVals on every edge; -2 for null, no edges, or when one failed (the others
+// are still done).
 int SetAllEdgesNubVals(BndrStruct* bs);
+// The averaged sample points (avgX/Y/Z, replaced; both calls are the same): at inner samples the
+// mean of the two sides, or the one side that keeps its place (side A of an unpaired edge, a trim
+// curve, a fixed or outer side, A before B); at the ends the stored end points. -2 for an
+// unsampled edge or a failed evaluation or allocation.
 int ComputeBndrEdgeAvgSamplePnts(EdgeInfoStruct* e);
 int ComputeBndrEdgeAvgSamplePntsWithNubVals(EdgeInfoStruct* e);
+// ComputeBndrEdgeAvgSamplePnts on every edge; -2 when one failed (the others are still done).
 int ComputeAllBndrEdgesAvgSamplePnts(BndrStruct* bs);
+// The averaged unit sample normals (avgNx/y/z, replaced; both calls are the same): side A's, on
+// an edge with continuity 1 (side A neither fixed nor outer-held) the mean with side B's turned to
+// A's side, or B's alone where B is fixed; at the ends the stored end normals, with B's on such an
+// edge. -2 for fewer than 2 samples, a failed evaluation or allocation, or a vanished start
+// normal.
 int EvalBndrEdgeAvgSampleNormals(EdgeInfoStruct* e);
 int NewEvalBndrEdgeAvgSampleNormals(EdgeInfoStruct* e);
 // NewEvalBndrEdgeAvgSampleNormals (its status in *avgStatus) and then BndrEdgeMaxNormalDiff
 // (returned) on one edge, each side's normal at each sample evaluated once for the two: the same
 // averages and angle. -2 also for a null argument or no memory for the shared normals.
 int EvalBndrEdgeAvgSampleNormalsAndMaxDiff(EdgeInfoStruct* e, int* avgStatus, double* angle);
+// EvalBndrEdgeAvgSampleNormals on every sampled edge, an edge that fails keeping its arrays;
+// -2 only for null.
 int EvalAllBndrEdgeAvgSampleNormals(BndrStruct* bs);
 
 // ---- continuity classification and measures ----------------------------------------------
+// Classifies a paired edge: continuity 1 when the G0 and G1 tests pass, else 0, and smoothInside
+// when only its ends exceed angleTol. An unpaired edge is left as it is. -2 for null.
 int SetBndrEdgeContinuity(EdgeInfoStruct* e, double gapTol, double angleTol);
+// 1 when the matching ends and every sample pair of a paired, sampled edge lie within gapTol
+// (G0), and for G1 also their folded normal angles within angleTol degrees; 0 otherwise, also
+// for a failed evaluation or a vanished end normal.
 int IsBndrEdgeG0Continuity(const EdgeInfoStruct* e, double gapTol);
 int IsBndrEdgeG1Continuity(const EdgeInfoStruct* e, double gapTol, double angleTol);
 // 1 for a paired edge the heal works on as smooth (tangential heal, corner normals and tangents,
 // the fall-backs' judge): continuity 1, or a crease only by a spike at an end (smoothInside).
 int IsBndrEdgeHealedSmooth(const EdgeInfoStruct* e);
+// The largest distance between a paired edge's sides over its matching ends and sample pairs and
+// the parameters where it lies (also written to maxGap, gapParA, gapParB); null outputs are
+// skipped. An unpaired edge gives gap 0 and tA its start, with -2 from ComputeMaxBndrEdgeGap and
+// 0 from the NubVals form, which reads the samples through the basis tables and is -2 for a
+// trim-curve side or missing tables. -2 also for a failed evaluation.
 int ComputeMaxBndrEdgeGap(EdgeInfoStruct* e, double* gap, double* tA, double* tB);
 int ComputeMaxBndrEdgeGapNubVals(EdgeInfoStruct* e, double* gap, double* tA, double* tB);
+// ComputeMaxBndrEdgeGap over the paired edges: the largest gap, its edge (-1 and gap 0 when none
+// is paired) and its parameters. -2 for null or when an edge fails.
 int ComputeBndrInfoMaxEdgeGap(BndrStruct* bs, double* gap, int* edge, double* tA, double* tB);
+// The largest folded normal angle (degrees) of a paired edge over its matching ends and sample
+// pairs (a pair with a vanished normal skipped), also written to maxAngle; 0 for an unpaired or
+// unsampled edge. `ignored` is not used. -2 for null, a failed evaluation or a vanished end
+// normal.
 int BndrEdgeMaxNormalDiff(EdgeInfoStruct* e, double ignored, double* angle);
 // Largest folded normal angle over the samples between a tenth and nine tenths of a paired edge
 // (0 for an unpaired or unsampled edge). -2 for a null argument or a failed evaluation.
 int BndrEdgeInsideNormalDiff(const EdgeInfoStruct* e, double* angle);
+// BndrEdgeMaxNormalDiff over the paired edges (an unpaired one gets maxAngle 0): the largest
+// angle among the edges with continuity 1 and its edge (angle 0 and edge 0 when there is none).
+// -2 for null or when an edge fails.
 int ComputeBndrInfoMaxNormalDiff(BndrStruct* bs, double ignored, double* angle, int* edge);
+// The group's largest gap (paired edges) and normal angle (edges with continuity 1), null outputs
+// skipped. -2 for null, another mode or a failure.
 // mode 0 present samples, 1 rematch side B, 2 sample anew with nSamples.
 int ComputeSrfsGrpContinuity(BndrStruct* bs, int mode, int nSamples, double* maxGap,
                              double* maxAngle);
+// The largest distance between the curve and its paired edges' averaged inner sample points, and
+// the curve's parameter there; 0 at the range's start for a curve without a paired edge. -2 for a
+// null argument, a failed evaluation, or paired edges none of which has averaged points.
 int ComputeMaxBndrCrvToEdgeSampleDiff(const CrvInfoStruct* crv, const EdgeInfoStruct* edges,
                                       int nEdge, double* dist, double* t);
+// The edge's stored end normals at the corner; count 1 for an unpaired edge. -2 for a bad
+// argument or a corner the edge does not end at.
 // normals[0..2] side A's end normal at the corner; normals[3..5] side B's (count 2).
 int GetBndrEdgeNormalAtCorner(const BndrStruct* bs, int edge, int corner, double normals[6],
                               int* count);
 
 // ---- end and corner geometry --------------------------------------------------------------
+// The corner set-up of an iteration: 3D curve forms; each edge's end points, tangents and normals
+// (recording the seam's start when none is recorded); common corner positions and normals; end
+// tangents laid in their end planes and shared across seams; basis tables and averaged sample
+// points. -2 when a step fails.
 int SetUpBndrEdgeCornerGeometry(BndrStruct* bs);
+// The edge's end points, unit tangents or unit normals (zero where they vanish) by slot; an
+// unpaired edge's B slots copy A's. -2 for null or a failed evaluation.
 int EvalBndrEdgeEndPoints(EdgeInfoStruct* e);
 int EvalBndrEdgeEndTangents(EdgeInfoStruct* e);
 int EvalBndrEdgeEndNormals(EdgeInfoStruct* e);
+// Gives each paired edge's matching ends one point (SetBndrEdgeAvgEndPoints), then each corner the
+// mean of its edges' end points (of the held ones alone when any: outer-held, trim curve, fixed),
+// written to the corner and its edges (SetBndrInfoCornerPosition). -2 for null or a corner whose
+// edge list does not fit.
 int SetUpBndrCornerPositions(BndrStruct* bs);
+// Gives both sides of a paired edge, at each end, one point: their mean, or the side that keeps
+// its place (outer, overridden by trim curve, overridden by fixed). 0 with nothing done for an
+// unpaired edge; -2 for null.
 int SetBndrEdgeAvgEndPoints(EdgeInfoStruct* e);
+// SIAverageBndrTopoCornerNormals at every corner; -2 for null, no corners or a failed
+// allocation.
 int SetUpBndrAllCornerNormals(BndrStruct* bs);
+// Lays each end tangent into its end normal's plane (zero where it cannot be), copies an unpaired
+// edge's A tangents into its B slots, and gives a paired edge's matching ends a common tangent
+// (FindEdgeCommonTangent). -2 for null or when that fails.
 int ProjectBndrEdgeEndTangents(EdgeInfoStruct* e);
+// On a paired edge between a trim curve and a fixed side: side A when it is a free natural side,
+// else side B, takes the other's end tangents at the matching ends, and its normals turned to its
+// own side (side B on a crease only lays its normals square to the new tangent). 0 otherwise;
+// -2 for null.
 int SetG1EdgeWithtrimCurveEndTangents(EdgeInfoStruct* e);
+// Along a natural side of several edges, a crease edge's end next to an edge with continuity 1
+// takes that edge's tangent there, so that the side has one tangent across the break. -2 for
+// null or a bad index.
 int ModifyBndrCrvG0EdgesEndTangents(BndrStruct* bs, int curve);
+// Fairs every edge's averaged sample points (ends held), then moves each corner of 3 or more
+// edges half way to the mean of its edges' next averaged points. -2 for null or a failed
+// fairing.
 int RefineBndrCornerPositions(BndrStruct* bs);
+// Sets the corner's position and, on both sides, the end point (and end averaged point) of every
+// edge there. -2 for null or a bad index.
 int SetBndrInfoCornerPosition(BndrStruct* bs, int corner, double x, double y, double z);
 
 // ---- corner normals -----------------------------------------------------------------------
+// Gives the half-edges at the corner that are G1 adjacent (IsHalfEdgeG1Adjacent, closed over one
+// pass) one normal: the mean of theirs, or of the held ones (IsHalfEdgeNormalFixed) when any,
+// each keeping its own orientation. Both calls are the same. 0 for a corner with one half-edge;
+// -2 for null, a bad index, a corner without edges or a failed allocation.
 int AverageBndrTopoCornerNormals(BndrStruct* bs, int corner);
 int SIAverageBndrTopoCornerNormals(BndrStruct* bs, int corner);
+// The per-surface form: each surface at the corner (recorded in srfIds) gets its mean normal
+// there (GetAverageSrfNormalsAtCorner), surfaces joined by seams with continuity 1 the mean of
+// their group's, a held side's normal passed on to its partner; written to every half-edge,
+// keeping its orientation. 0 for a corner of fewer than 2 edges; -2 for null, a bad index, no
+// surfaces or a failed allocation.
 int NewAverageBndrTopoCornerNormals(BndrStruct* bs, int corner);
+// normals[s] for each surface srfIds[s] at the corner: the unit mean of its sides' end normals
+// there (of the held ones alone when any: trim curve, fixed, or outer with continuity >= 1), each
+// turned to the first's side; zero when it has none. -2 for a bad argument.
 int GetAverageSrfNormalsAtCorner(BndrStruct* bs, int corner, double (*normals)[3]);
+// 1 when two half-edges' normals must agree at a corner: sides of one surface on different
+// edges, the two ends of one side, or the two sides of an edge with continuity 1; else 0.
 int IsHalfEdgeG1Adjacent(const BndrStruct* bs, const BndrHalfEdge* h, const BndrHalfEdge* k);
+// The half-edge's unit end normal (zero where it vanishes). -2 for a bad argument or a half-edge
+// not ending at the corner.
 int GetHalfEdgeNormalAtVertex(const BndrStruct* bs, const BndrHalfEdge* h, int corner,
                               double normal[3]);
+// 1 when the half-edge's side must keep its normal (a trim curve or a fixed curve), else 0.
 int IsHalfEdgeNormalFixed(const BndrStruct* bs, const BndrHalfEdge* h);
+// Sets the half-edge's end normal to the unit `normal`, turned to the side of the one it had;
+// nothing is done (0) when `normal` vanishes. -2 for null.
 int SetHalfEdgeNormal(BndrStruct* bs, const BndrHalfEdge* h, const double normal[3]);
 
 // ---- vector helpers of the corner steps ---------------------------------------------------
+// Adds v's unit vector, turned to ref's side, to sum and counts it; -2, nothing added, when v
+// vanishes.
 int AddOneNormalizedVecToSumVec(const double ref[3], const double v[3], double sum[3], int* count);
+// Replaces v by w's unit vector turned to v's side; -2, v kept, when either vanishes.
 int SetUnitVecOnSameSide(double v[3], const double w[3]);
+// dst = src, reversed unless it points the way dst did (units' dot product at least 0.001).
+// Always 0.
 int VecProjectReverse3(const double src[3], double dst[3]);
+// Gives the tangents of a seam's two sides at a matching end one direction, each keeping its
+// sense: the tangent planes' common line when the normals differ by a kink about it (within
+// kCommonTangentCos of the tangents' mean), else the mean tangent in the plane of the mean
+// normal, which both normals then take. Where one tangent vanishes it stays zero and the other
+// is laid along the common line or only made unit. 0 with nothing done when a normal vanishes;
+// -2 for null or tangents that cancel.
 int FindEdgeCommonTangent(double nA[3], double nB[3], double tA[3], double tB[3]);
