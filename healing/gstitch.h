@@ -38,6 +38,7 @@ extern BndrStruct* srfsTopology;  // null when no topology is stored
 extern int SIbInsertKnot;
 // Set: the older positional loop keeps the samples it starts with (never set by the kernel).
 extern int bParamFixed;         // copied into every heal's options; 0 on the plug-in's road
+// Sets SIbInsertKnot, the knot insertion every heal's stitch options start from; always 0.
 int SISetbInsertKnot(int value);
 
 // ---- topology API and heal driver ---------------------------------------------------------
@@ -94,6 +95,9 @@ int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double a
 // The same stitch on the stored topology with caller-chosen options. The first word is not read.
 int GlobalStitchSrfTopology(int unused, Bspline** srfs, int n, const int* fixed, int continuity, int insertKnot,
                             int bFixedSamples, double gapTol, double angleTol, int samples, int maxIter);
+// The stitch's defaults: no outer continuity held (-1), gap 0.001, angle 0.5 degrees, no knot
+// insertion, samples taken anew, 30 iterations of 100 samples per edge, gains below 5e-5 or 1%
+// not counted. -2 for null.
 int SetDefaultGlobalStitchInfo(GlobalStitchInfo* info);
 // Wraps every movable natural-side curve to its averaged samples; -2 when some wrap failed.
 int WrapAllBndrCrv3ToSamplePoints(BndrStruct* bs, int insertKnot, int refine, ShrnkWrapParams params,

@@ -27,6 +27,10 @@ struct CrvInfoStruct;
 // the curve's tangent there along the corner's tangent direction. Clears the record first; a
 // curve without edges gives 0 and no constraint; no usable normal entry left gives -2.
 int SetBndrCrvWrapConstraint(BndrStruct* bs, int curve, LinearConstraint* c);
+// Its two halves. NewSetBndrCrvWrapConstraint: the position entries alone (the record cleared
+// first; a curve without edges gives 0 and none). NewSetBndrCrvWrapTangentConstraint: the normal
+// entries alone (none usable: -2, none installed). Each -2 for a bad curve or a failed
+// allocation.
 int NewSetBndrCrvWrapConstraint(BndrStruct* bs, int curve, LinearConstraint* c);
 int NewSetBndrCrvWrapTangentConstraint(BndrStruct* bs, int curve, LinearConstraint* c);
 // Keeps, per position entry in order, the entry with its two normal entries while the curve's
@@ -42,6 +46,9 @@ int ReduceWrapConstraint(Bspline* curve, LinearConstraint* c);
 // which case the curve stays as it was and 0 is returned by the basis-value path).
 int WrapBndrCrv3ToSamplePoints(BndrStruct* bs, int curve, int insertKnot, int refine,
                                const ShrnkWrapParams* params, int* reduced);
+// The basis-value path, which WrapBndrCrv3ToSamplePoints takes with insertKnot and refine 0:
+// the fit on the edges' basis tables, with the constraints reduced when the knots do not suffice.
+// -2 when the constraints cannot be set or reduced, the fit fails, or it turns back at a corner.
 int WrapBndrCrv3ToSamplePointNubVals(BndrStruct* bs, int curve, const ShrnkWrapParams* params,
                                      int* reduced);
 
@@ -52,6 +59,8 @@ int WrapBndrCrv3ToSamplePointNubVals(BndrStruct* bs, int curve, const ShrnkWrapP
 int SetBndrCrvWrapPointSamplesAndNubVals(BndrStruct* bs, int curve, double** t, double** x,
                                          double** y, double** z, double*** basis, int*** spans,
                                          int* count);
+// The same samples without the basis tables; the outputs are cleared first. -2 for a bad
+// argument, no sample or a failed allocation.
 int SetBndrCrvWrapPointSample(BndrStruct* bs, int curve, double** t, double** x, double** y,
                               double** z, int* count);
 // Keeps the samples inside the curve's domain, their parameters moved to the closest points
@@ -80,11 +89,14 @@ struct SrfGrpNets {
   int* nv;
   double** pts;
 };
+// Copies every surface's control points into nets. -2 for a bad argument, a record saved for
+// another number of surfaces, a surface that is not a 3D surface, or a failed allocation.
 int SaveSrfGrpNets(BndrStruct* bs, SrfGrpNets* nets);
 // Puts the saved points back into every movable surface whose counts are still the saved ones.
 int RestoreSrfGrpNets(BndrStruct* bs, const SrfGrpNets* nets);
 // CarrySecondRows on every movable surface since the save.
 int CarrySrfGrpSecondRows(BndrStruct* bs, const SrfGrpNets* before);
+// Frees the arrays and zeroes the record; null is ignored.
 void FreeSrfGrpNets(SrfGrpNets* nets);
 
 // Replaces the target's degrees, knots and control points by the source's; knots are mapped

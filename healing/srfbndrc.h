@@ -178,6 +178,11 @@ struct Gsrf {
 Gsrf* MakeGSrfBndrStructCore(Bspline** objs, int n, double tol, double gapTol, int* status);
 // 1 on success; 0 when n < 1, no object is a surface, or memory failed.
 int MakeGSrfSurfsCore(Gsrf* g, Bspline** objs, int n);
+// Steps of MakeGSrfBndrStructCore after MakeGSrfSurfsCore. MakeGSrfLoops: a loop per trim loop
+// of every surface, the natural rectangle's first unless a trim loop is an outer one.
+// MakeGSrfTcurves: the loops' curves (four natural sides, or the trim loop's curves) linked
+// around each loop, and each surface's range of them. 1 on success; 0 for a graph without
+// surfaces (loops) or a failed allocation.
 int MakeGSrfLoops(Gsrf* g);
 int MakeGSrfTcurves(Gsrf* g);
 // Frees the per-sample arrays and clears every sample count; null is ignored.
@@ -217,6 +222,7 @@ void InsertBndrEl(GsrfCrv* c, GsrfBndrEl* el);
 // Corner vertices, paired sectors, T-junction cuts and the elements; frees the samples at the
 // end. 1 on success, 0 on failure.
 int ClosestCornersGsrf(Gsrf* g);
+// The same call as ClosestCornersGsrf.
 int ClosestSampleGsrfBySort(Gsrf* g);
 // Flags (one per sample) the first and last samples of every curve with samples; returns
 // twice the number of such curves.
