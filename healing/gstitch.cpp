@@ -146,8 +146,8 @@ int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, co
 
 // The normals are compared at every knot of each direction, at kNormalGrid even steps at least,
 // and along the boundaries (where the stitch moves the rows) at kLineSteps at least: a fixed
-// 13 x 13 grid saw a net of 258 points along at one knot in 21, and the end of a tube of such
-// nets, noise on its boundary rows, turned over between two of its 13 points across.
+// grid coarser than the net sees only some of its knots, and a fold the noise turned at a
+// boundary row's end can lie wholly between two of its sites.
 constexpr int kNormalGrid = 12;
 constexpr int kLineSteps = 48;
 constexpr int kMeasureSamples = 100;  // per seam, as ComputeSrfsGrpContinuity takes them
@@ -365,10 +365,9 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr,
 // their corners, the same with the rows' points diagonal to the corners free too, and the
 // surface as it came. The point diagonal to a corner,
 // set by the corner rules, rules a crease's first tenth: next to a corner laid into one plane it
-// left a crease 2.8 degrees steeper a tenth in than it began (6 x 6 benchmark grid, seed 29)
-// whatever the rest of the row did. Freed, it tilts the ends of the neighbouring sides' normals
-// too, so it comes only after the rows that keep it, and only where those failed: tried in
-// their place, a 10 x 10 grid that closed (seed 33) left 20 sides open.
+// can leave a crease steeper a tenth in than it began, whatever the rest of the row does. Freed,
+// it tilts the ends of the neighbouring sides' normals too, so it comes only after the rows that
+// keep it, and only where those failed: in their place it would leave open sides the rows close.
 enum HealStage : char { kStart = 0, kRowsFree = 1, kCornersKept = 2, kPositional = 3, kTangential = 4 };
 
 double Dot3(const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
@@ -383,9 +382,9 @@ constexpr double kFoldTurnCosine = 0.5;
 // ends in sites whose start normals its own now opposes. Noise at a clamped end can turn the
 // last short step of a boundary row round (the end's normals 90 to 110 degrees from the
 // strip's); closing the seam there turns it back, which is no fold of ours. A site that turned
-// beyond 60 degrees without going over turned with the end and tells nothing of what stayed:
-// the last strip's end at seed 8 on every point turned back whole, its corner site 87 degrees,
-// and judged against that site the strip went back and a seam stayed open.
+// beyond 60 degrees without going over turned with the end and tells nothing of what stayed: an
+// end the seam turns back whole carries its corner site far round, and judged against that site
+// the surface would go back and leave its seam open.
 bool FoldUndone(const double* before, const double* after, int nu, int nv, int u, int v) {
   constexpr int kReach = 4;
   const double* a = after + 3 * (u + nu * v);
@@ -449,12 +448,11 @@ void InsideSiteOf(const GroupMeasure& m, int i, int g, int k, int* iu, int* iv) 
 // sharper after the heal than it came: on the site's own grid and, for a boundary site, on the
 // inside grid near its nearest inside site. A normal turned over where that holds moved with a
 // fold or kink the surface came with and made none. Judged by its neighbours' turns alone
-// (FoldUndone), it went back wherever the end it lies on turned with it or its neighbours lie
-// round a curve: at a noisy tube's end the closed seam turns the end's normals back, the end's
-// sharpest turn near the seam going 86.6 -> 52.1 degrees (seed 5 on the boundary rows), while a
-// site there ends 50.2 degrees from the half-cylinder's site three along instead of 47.5 (45 of
-// it the cylinder's own). A kink the heal makes sharpens the turn and still sends the surface
-// back: the strip chain's end at seed 3 on the boundary rows, 46.0 -> 78.5 degrees.
+// (FoldUndone), it would go back wherever the end it lies on turned with it or its neighbours lie
+// round a curve: at a noisy tube's end the closed seam turns the end's normals back and eases the
+// end's sharpest turn, while a site there may end a few degrees further from a site along the
+// cylinder than it came, most of that the cylinder's own curvature. A kink the heal makes
+// sharpens the turn and still sends the surface back.
 bool NoSharperTurnNear(const GroupMeasure& before, const GroupMeasure& after, int i, int g, int k) {
   constexpr int kReach = 4;
   const int* l = before.layout.get() + 12 * i + 4 * g;
@@ -539,8 +537,8 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     const bool smooth = IsBndrEdgeHealedSmooth(ed) == 1;
     // A smooth seam closed in position may turn as a crease may where the tangential heal
     // cannot be asked to bring it within the angle target: it came beyond the target (a kink
-    // the damage made, noise on the boundary rows: 1.2 to 5.3 degrees on the electronic
-    // packages, 0.02 to 0.6 steeper once closed), or one side runs on past the other (a
+    // the damage made, noise on the boundary rows, which closing the gap may steepen by a
+    // fraction of a degree), or one side runs on past the other (a
     // T-junction), whose longer side keeps its shape and whose shorter surface follows it and
     // tilts as it must (a 2 x 2 plane's side ending partway along a 2 x 2 plane's straight
     // side). Held to a hundredth of a degree, such seams sent their surfaces back and, through
@@ -551,16 +549,16 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     const bool turnFree = after.gap[e] <= healGap && (before.angle[e] > healAngle || runsOn);
     const double slack = smooth && !turnFree ? kAngleSlack : kCreaseAngleRise;
     // A smooth seam that ends within both targets is healed, whatever it began with: held to
-    // its start, a seam of a few hundredths of a degree whose gap closed went back open when
-    // closing it added a hundredth.
+    // its start, a seam of a few hundredths of a degree whose gap closed would go back open for
+    // the hundredth that closing it adds.
     const bool met = smooth && after.gap[e] <= healGap && after.angle[e] <= healAngle;
     // A crease is judged along its length too, between a tenth and nine tenths: its largest
-    // angle can lie at an end, set by the corners and by folds the noise made there (the noisy
-    // strip chain, seed 4 on every point: 80.0 degrees near an end, 57.7 at most inside, went
-    // to 85.4 near the end as it closed, 57.7 inside). Either measure within a degree of its
-    // start will do, so no crease that passed the whole-seam rule goes back. A crease left open
-    // is judged so only where each of its surfaces that moved closes a seam: a noisy tube's
-    // half, healed against its neighbour put back, kept its moves with both seams open. The
+    // angle can lie at an end, set by the corners and by folds the noise made there, and rise
+    // there by degrees as the seam closes while its inside stays as it was. Either measure within
+    // a degree of its start will do, so no crease that passed the whole-seam rule goes back. A
+    // crease left open is judged so only where each of its surfaces that moved closes a seam:
+    // otherwise a surface healed against a neighbour put back could keep its moves with both of
+    // its seams open. The
     // edge's samples are those of the geometry measured last.
     auto insideKept = [&] {
       double now = 0.0;
@@ -576,13 +574,13 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     const bool gapKept = after.gap[e] <= before.gap[e] + gapSlack;
     // A real crease (beyond the limit all along its length at the start) does not flatten at an
     // end it shares with another seam, where the measures above do not look (its largest angle
-    // lies inside; the inside leaves the ends to the corners): a smooth seam's heal turned such a
-    // corner and the crease's end went from 44 to 22.7 degrees while its largest angle stayed
-    // 45.5 (a tube of 4 x 258 strips and its chamfer, noise 1e-4), the strip moved 17 x the gap
-    // it closed. An end that drops more than a crease may give (5 degrees) below the least angle
-    // the crease had along its length makes the seam worse. Ends on the outer boundary, where the
-    // noise folds a clamped row's last step, are left to the fold rules, and a crease whose
-    // largest angle went down too was a smooth seam's jitter that the heal smoothed.
+    // lies inside; the inside leaves the ends to the corners): a smooth seam's heal can turn such
+    // a corner and halve the crease's angle at its end while its largest angle stays, the strip
+    // moving many times the gap it closes. An end that drops more than a crease may give
+    // (5 degrees) below the least angle the crease had along its length makes the seam worse.
+    // Ends on the outer boundary, where the noise folds a clamped row's last step, are left to
+    // the fold rules, and a crease whose largest angle went down too is a smooth seam's jitter
+    // that the heal smoothed.
     const bool real = before.least && before.least[e] > bs->angleTol;
     auto endKept = [&](int k) {
       const int c = k % 2 ? ed->corner1 : ed->corner0;
@@ -624,8 +622,8 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     if (flipped) drop(i, kKeptFold);
   }
   // A surface that closes none of its seams while a neighbour across an open one is back where
-  // it began moved towards a neighbour that did not come: it steps back too (a noisy tube's half,
-  // its other half put back for a fold, kept moves of 0.82 x the gap with both seams open).
+  // it began moved towards a neighbour that did not come: it steps back too, rather than keep
+  // moves that leave its seams open.
   for (int i = 0; i < n; ++i) {
     if (stage[i] == kStart || stepped(i) || ClosesASeam(bs, after, i, healGap)) continue;
     for (int e = 0; e < bs->nEdge; ++e) {
@@ -763,8 +761,8 @@ bool StraightSide(const CrvInfoStruct* c) {
 
 // The point where every seam at the corner has its kept side end into `foot`: false when a seam
 // there meets halfway (no side kept), keeps a side that is not straight, covers only part of a
-// side (a T-junction's longer side keeps its ends' corners averaged: put onto it, the noisy
-// T-junction faces kept 5 to 6 of their 8 seams open at a quarter of the seeds) or the kept
+// side (a T-junction's longer side keeps its ends' corners averaged: put onto it, a noisy
+// T-junction's faces would keep most of their seams open) or the kept
 // sides end at different points.
 bool KeptCornerPoint(const BndrStruct* bs, const CornerInfoStruct* corner, double foot[3]) {
   bool found = false;
@@ -796,8 +794,8 @@ bool KeptCornerPoint(const BndrStruct* bs, const CornerInfoStruct* corner, doubl
 // edge there and their end samples), and the averaged samples of every edge that covers part
 // of a longer side onto the longer side's curve. A corner where every seam keeps one side goes
 // to where the kept sides end: averaged with the follower's corner it would move the kept
-// side along its own line (a plane's edge against a cylinder's noisy cubic row, corners apart
-// along the seam by seven times its gap, moved the plane three and a half times that gap).
+// side along its own line, by as much as the corners lie apart along the seam (on a noisy row,
+// many times its gap).
 // Runs after the averaging and the corner set-up of an iteration, before the wraps read them.
 int OntoLongerSides(BndrStruct* bs) {
   for (int c = 0; c < bs->nCorner; ++c) {
@@ -924,15 +922,12 @@ bool OneRow(const EdgeInfoStruct* e) {
 // Lays the last step of every one-row seam's row in line with the step before it at both ends,
 // its length the mean of the sides' start steps there (`start`: the caller's surfaces); both
 // sides take the same end point, so the seam stays closed, and the end point lies on the free
-// sides at the seam's ends only. The noise can turn a clamped end's short last step (0.0026 of a
-// 4 x 258 strip's size, the noise up to 0.0021 a coordinate) and the mean of two such rows can
-// point across the seam: the corner's normal, normal to the row's step and to the step across,
-// then turns over whatever the rows behind do (the strip chain at seed 12 on the boundary rows:
-// the first strip's corner normal went 0.52 -> -0.92 along the strip, the sharpest turn near it
-// 27.2 -> 65.9 degrees; the row's move carried into the second row left it so). Laid in line,
-// the end turns back the kink the noise made. Where the mean row turns no sharper than both
-// sides came, it can still turn the other way (seed 3: the fourth strip's end 79.3 and 109.9
-// degrees at the start, 72.9 closed, its corner normal turned over), so every end is laid.
+// sides at the seam's ends only. Noise as large as a clamped end's short last step can turn
+// that step, and the mean of two such rows can point across the seam: the corner's normal,
+// normal to the row's step and to the step across, then turns over whatever the rows behind do,
+// and the row's move carried into the second row keeps it so. Laid in line, the end turns back
+// the kink the noise made. A mean row that turns no sharper than both sides came can still turn
+// the corner's normal over, so every end is laid.
 // Returns the number of ends laid.
 int StraightenSharedRowEnds(BndrStruct* bs, Bspline** start) {
   int laid = 0;
@@ -950,7 +945,7 @@ int StraightenSharedRowEnds(BndrStruct* bs, Bspline** start) {
     auto atB = [&](int k) { return e->orient ? k : n - 1 - k; };
     for (int k0 : {0, n - 1}) {
       const int d = k0 == 0 ? 1 : -1;
-      // The row's step before the last now, and each side's last step at the start.
+      // The row's step before the last as it stands, and each side's last step at the start.
       double inner[3], lastA[3], lastB[3];
       for (int c = 0; c < 3; ++c) {
         inner[c] = *SideRowPoint(a, ca->side, 0, k0 + 2 * d, c) - *SideRowPoint(a, ca->side, 0, k0 + d, c);
@@ -986,8 +981,8 @@ bool OnlySharedRowSeamsOpen(const BndrStruct* bs, double gapTol) {
 // state the loop leaves). After the fits every such crease that is not one row gets it too,
 // whatever its gap: the fits refit the rows given one before them (both sides alike, to the same
 // samples, but for round-off), and only crease sides of one row are held while the others turn
-// back to their start normals; turned towards their noisy start normals, the chain of six
-// 4 x 258 strips moved up to 6 x the gap it closed, next to the seams' free ends. Returns the
+// back to their start normals; turned towards their noisy start normals, long thin nets would
+// move several times the gap they close, next to the seams' free ends. Returns the
 // number of seams changed, -1 when a basis table could not be made.
 int ShareSeamRows(BndrStruct* bs, double gapTol, bool afterFits) {
   int changed = 0;
@@ -1005,11 +1000,10 @@ int ShareSeamRows(BndrStruct* bs, double gapTol, bool afterFits) {
     // A second row takes its row's move across the row only: a move along it would add to the
     // partial across the seam a multiple of the partial along it (which leaves the normals there
     // as they were) but would shorten the net's steps along the second row, and on a net whose
-    // steps the noise has already shortened it turned the surface over beside the seam's ends.
+    // steps the noise has already shortened it can turn the surface over beside the seam's ends.
     // The second row's first and last points stay: they lie on the neighbouring sides' boundary
-    // rows, beside the corners, and moved across the seam they bent those rows' first steps
-    // (a third of the inner ones on a clamped net, of the noise's size on the noisy tube) and
-    // turned the tube's end over.
+    // rows, beside the corners, and moved across the seam they would bend those rows' first steps
+    // (short on a clamped net, as short as the noise on a noisy one) and turn the end over.
     for (int k = 1; k + 1 < n; ++k) {
       const int kb = e->orient ? k : n - 1 - k, lo = k - 1, hi = k + 1;
       double t[3], half[3], len = 0.0, along = 0.0;
@@ -1221,7 +1215,8 @@ void SetSrfsGrpCrvGapCodes(const BndrStruct* bs, double healGap, double healAngl
 // besideSmooth) or, with `which`, those of the surfaces marked, nearer their corners, the rows'
 // `held` points at each end staying.
 // Sides given one row already kept theirs (each second row moved across the seam with its row);
-// turned again towards their noisy start normals, the long nets moved up to 7 x the gap closed.
+// turned again towards their noisy start normals, long nets would move several times the gap
+// they close.
 // They are held (marked 2) for the turn.
 int KeepCreaseNormals(BndrStruct* bs, Bspline** srfs, const char* which, int besideSmooth, int held = 2) {
   for (int id = 0; id < bs->nEdge; ++id) {
@@ -1249,9 +1244,9 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
 // stitch left the boundary row and by the opposite row. At a corner the normal is the cross
 // product of the row's first step along and the step across to the opposite row's end point, so
 // where that point lies on free sides only (no seam, not held) it can be moved square to the
-// normal the seam's end needs without touching any seam. A noisy T-junction of planes (seed 32
-// at noise 1e-3) closed a smooth seam whose free end went 0.666 -> 0.687 degrees with no row to
-// turn it back, and its wall went back to its start with two seams open.
+// normal the seam's end needs without touching any seam. Otherwise a smooth seam's free end that
+// the stitch tilts past the angle target has no row to turn it back, and its surface goes back to
+// its start with its seams open.
 
 // Whether the surface's natural side `side` runs free: every curve of it unpaired and movable.
 // With `creaseOnly`, whether no curve of it is on a smooth seam instead.
@@ -1432,8 +1427,8 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
   if (straightenEnds) StraightenSharedRowEnds(bs, srfs);
   // The fall-backs' positional stage is the stitch before the angle solve below: a side whose
   // neighbour across a one-row crease goes back to its start meets that start's normals there
-  // as it came out of the stitch, not at the angle solved against the neighbour's new rows (on
-  // the noisy strip chain the solved side went back too and a third seam opened).
+  // as it came out of the stitch, not at the angle solved against the neighbour's new rows (met
+  // there, the solved side would have to go back too and open another seam).
   if (positional) {
     TrackingScope scope;
     for (int i = 0; i < n; ++i) {
@@ -1464,23 +1459,22 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
   if (TurnTwoRowCornersOntoSmoothSeams(bs, info.angleTol) != 0) return -2;
   // The tangential heal moves the smooth seams' second rows, whose first inner points are those
   // of the crease sides meeting them at a corner too: those crease rows are fitted again around
-  // them (on rough 8 x 8 grids the largest rise inside a crease went from 4.5 to 3.8 degrees).
+  // them, so that the smooth seams' moves do not lift the creases' insides.
   if (KernelFailed() || KeepCreaseNormals(bs, srfs, nullptr, 1) != 0) return -2;
-  // Fitted to each side's start normals, a crease of two rows kept its angle only as a fit: on
-  // rough grids up to 1.8 degrees off its start a third to two thirds along. Solved for the angle
-  // once the tangential heal is done, with only the corners' shared folds and the jitter's rise
-  // below to move the rows again.
+  // Fitted to each side's start normals, a crease of two rows keeps its angle only as closely as
+  // the fit does, which on rough grids leaves its middle degrees off its start. So it is solved
+  // for the angle once the tangential heal is done, with only the corners' shared folds and the
+  // jitter's rise below to move the rows again.
   if (SolveSplitRowCreases(bs, srfs, KeepSplitRowCreaseAngle) != 0) return -2;
   // The angle solve holds the rows' points diagonal to the corners, which tie the creases meeting
   // at a corner to shared folds a row in: set there, a shared fold no longer rises above the
-  // flatter crease's start (rough 8 x 8 grids: creases up to 2.1 degrees steeper a tenth in).
+  // flatter crease's start a tenth in.
   if (KeepCornerSharedFolds(bs, srfs) < 0) return -2;
   // A crease beyond the limit over only part of its length is a smooth seam's jitter: where
   // the stages above left it steeper than its start (a row in from a corner whose smooth seams
   // fix its fold there, or where the start's fold passes through none), its rows are solved down
   // to the start, flatter allowed, the points diagonal to a corner it shares with other creases
-  // too (rough 4 x 4 and 8 x 8 grids, seeds 1 to 16: 9 seams more than a degree steeper inside,
-  // by up to 2.33 degrees, before; none after).
+  // too, so that no stage leaves a seam's inside steeper than it came.
   if (SolveSplitRowCreases(bs, srfs, KeepJitterCreaseFromRising) != 0) return -2;
   return KernelFailed() ? -2 : 0;
 }
@@ -1580,8 +1574,8 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
     return true;
   };
   if (!stitchAndStepBack(false)) return FailedHeal(report, result, n);
-  // A surface back at its start for a fold made sharper (on the noisy long nets, where a one-row
-  // seam's short end step turned) may close with the rows' ends laid in line
+  // A surface back at its start for a fold made sharper (where the noise turned a one-row seam's
+  // short end step) may close with the rows' ends laid in line
   // (StraightenSharedRowEnds): the heal is done once more so, from the start, and kept when it
   // closes more seams; otherwise the first one stands. A group where nothing went back for a
   // fold, or with no seam whose rows can be shared, heals as it did and costs no more.
@@ -1758,7 +1752,7 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
       s = SetCrvWnotEnoughKnotsTobeFixed(bs);
       // The set-up reads the surfaces, the samples, the fixed flags, the seams' recorded starts
       // and the corners' marks: made just above and with no curve newly fixed, it would come
-      // out the same (on the 16 x 16 benchmark grid it was a fortieth of the heal).
+      // out the same.
       if (s == 0 && !(setUp && FixedCurveCount(bs) == fixedBefore)) s = SetUpBndrEdgeCornerGeometry(bs);
       setUp = true;
     }
