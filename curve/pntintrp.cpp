@@ -730,7 +730,14 @@ int WrapCloudForClosedFit(Cloud* cloud, int degree, int ncoef, double** params) 
   const float* py = cloud->y;
   const float* pz = cloud->z;
   auto sq = [](double d) { return d * d; };
-  int closed = sq(px[0] - px[n - 1]) + sq(py[0] - py[n - 1]) + sq(pz[0] - pz[n - 1]) < 1e-6;
+  // Ends within kClosedTol of the points' size of each other close the sequence.
+  double lo[3] = {px[0], py[0], pz[0]}, hi[3] = {px[0], py[0], pz[0]};
+  for (int i = 0; i < n; ++i) {
+    const double p[3] = {px[i], py[i], pz[i]};
+    for (int c = 0; c < 3; ++c) lo[c] = std::fmin(lo[c], p[c]), hi[c] = std::fmax(hi[c], p[c]);
+  }
+  const double closeTol = kClosedTol * std::sqrt(sq(hi[0] - lo[0]) + sq(hi[1] - lo[1]) + sq(hi[2] - lo[2]));
+  int closed = sq(px[0] - px[n - 1]) + sq(py[0] - py[n - 1]) + sq(pz[0] - pz[n - 1]) < sq(closeTol);
   float* appended = nullptr;  // the open sequence with its first point repeated
   double* wrapped = nullptr;
   int nHead = degree + 1, nTail = degree + 1;

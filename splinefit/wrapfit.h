@@ -16,8 +16,9 @@ struct Cloud;
 
 // Wraps the ordered points of the cloud in place for a closed fit: the points near the end are
 // copied in front, the points near the start behind. The sequence is closed when its first and
-// last points are within 1e-3 (squared distance 1e-6); its middle copy then skips them. ncoef < 1:
-// degree + 1 points at each end, params unused. ncoef >= 1: an open sequence first gets its
+// last points are within 1e-3 of the diagonal of the points' box; its middle copy then skips
+// them. ncoef < 1: degree + 1 points at each end, params unused. ncoef >= 1: an open sequence
+// first gets its
 // first point appended; the wrap covers the parameter fraction degree / (ncoef - 1) at each end
 // and *params receives a new array (3 n doubles, the caller frees it) of wrapped chord-length
 // parameters rising through the seam. The cloud's x, y, z become new arrays (the old ones are

@@ -87,13 +87,13 @@ class ClosedCurves : public KernelTest {};
 
 // n points of the ellipse x = 2 cos, y = sin at z = 0.5; with the first point repeated at the end
 // when closed.
-Cloud* Ellipse(int n, bool closed) {
+Cloud* Ellipse(int n, bool closed, double size = 1.0) {
   std::vector<float> x, y, z;
   for (int i = 0; i < n; ++i) {
     const double a = 2.0 * M_PI * i / n + 0.1 * std::sin(3.0 * i);
-    x.push_back(float(2.0 * std::cos(a)));
-    y.push_back(float(std::sin(a)));
-    z.push_back(0.5f);
+    x.push_back(float(size * 2.0 * std::cos(a)));
+    y.push_back(float(size * std::sin(a)));
+    z.push_back(float(size * 0.5));
   }
   if (closed) x.push_back(x[0]), y.push_back(y[0]), z.push_back(z[0]);
   return MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr);
@@ -111,6 +111,18 @@ TEST_F(ClosedCurves, WrappedLayoutsCopyTheEndsAroundTheSeam) {
     EXPECT_EQ(c->x[4], closed ? x[1] : x[0]);  // a closed middle copy skips P0
     FreeCloud(c);
   }
+}
+
+// Whether the ends meet is judged against the points' size: an open ellipse 1e-6 across is not
+// closed, nor is a closed one 1e6 across open.
+TEST_F(ClosedCurves, EndsMeetRelativeToTheSize) {
+  for (double size : {1e-6, 1e6})
+    for (bool closed : {true, false}) {
+      Cloud* c = Ellipse(9, closed, size);
+      EXPECT_EQ(InitClosedCurve(c, 3, 0, nullptr), closed ? 1 : 0) << size;
+      EXPECT_EQ(c->npts, closed ? 16 : 17);
+      FreeCloud(c);
+    }
 }
 
 // The layout on its own: tail in front, the sequence (a closed one without its seam copies),
