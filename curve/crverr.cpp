@@ -7,7 +7,6 @@
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
 #include "bspline/sfree.h"
-#include "cloud/makecld.h"
 #include "cloud/putil.h"
 #include "curve/crvoffst.h"
 #include "curve/crvutil.h"
@@ -51,6 +50,33 @@ double FootFrom(Bspline* curve, const double q[3], double t0, double t1, double*
   return d;
 }
 
+// distSq[i] and param[i] of the n points at(i, q) projected onto the curve, each from a start
+// estimated on samples of the curve kept for all of them; a point equal to its predecessor
+// starts from the predecessor's start parameter.
+template <class PointAt>
+int ProjectPoints(Bspline* curve, int n, const PointAt& at, double* distSq, double* param) {
+  // Any other kind of curve would leave the record unwritten for the worst-point search.
+  if (!ProjectableCurve(curve)) return -2;
+  const double t0 = curve->knotsU[curve->degreeU];
+  const double t1 = curve->knotsU[curve->degreeU + curve->interiorU + 1];
+  TrackingScope scope;
+  CurveSampleCache cache;
+  double prev[3] = {0.0, 0.0, 0.0}, t = t0;
+  for (int i = 0; i < n; ++i) {
+    double q[3];
+    at(i, q);
+    // A repeated point starts where its predecessor started: no new estimate.
+    if (i == 0 || q[0] != prev[0] || q[1] != prev[1] || q[2] != prev[2]) {
+      if (cache.Estimate(curve, q, &t) != 0 || KernelFailed()) return -2;
+    }
+    double C[3], ti = t;
+    distSq[i] = FootFrom(curve, q, t0, t1, &ti, C);
+    param[i] = ti;
+    for (int c = 0; c < 3; ++c) prev[c] = q[c];
+  }
+  return 0;
+}
+
 int WorstOf(const double* distSq, int n) {
   int worst = 0;
   for (int i = 1; i < n; ++i)
@@ -62,26 +88,10 @@ int WorstOf(const double* distSq, int n) {
 
 int RecordCurveBsplineCloudDiff(Bspline* curve, Cloud* cloud, double* distSq, double* param) {
   if (!CloudSound(cloud) || !distSq || !param) return -2;
-  // Any other kind of curve would leave the record unwritten for the worst-point search.
-  if (!ProjectableCurve(curve)) return -2;
-  const double t0 = curve->knotsU[curve->degreeU];
-  const double t1 = curve->knotsU[curve->degreeU + curve->interiorU + 1];
-  TrackingScope scope;
-  CurveSampleCache cache;
-  double prev[3] = {1e10, 1e10, 1e10}, t = t0;
-  for (int i = 0; i < cloud->npts; ++i) {
-    const double q[3] = {cloud->x[i], cloud->y[i], cloud->z[i]};
-    const double dx = q[0] - prev[0], dy = q[1] - prev[1], dz = q[2] - prev[2];
-    // A repeated point starts where its predecessor started: no new estimate.
-    if (dx * dx + dy * dy + dz * dz > 0.0) {
-      if (cache.Estimate(curve, q, &t) != 0 || KernelFailed()) return -2;
-    }
-    double C[3], ti = t;
-    distSq[i] = FootFrom(curve, q, t0, t1, &ti, C);
-    param[i] = ti;
-    for (int c = 0; c < 3; ++c) prev[c] = q[c];
-  }
-  return 0;
+  const auto at = [cloud](int i, double q[3]) {
+    q[0] = cloud->x[i], q[1] = cloud->y[i], q[2] = cloud->z[i];
+  };
+  return ProjectPoints(curve, cloud->npts, at, distSq, param);
 }
 
 int FindCurveBsplineCloudMaxDiff(Bspline* curve, Cloud* cloud, double* worstParam,
@@ -140,24 +150,18 @@ int TwoCurve3MaxDiff(Bspline* curveA, Bspline* curveB, int samplesPerSpan, doubl
                          params.receive(), &count) != 0 ||
       count < 1 || KernelFailed())
     return -2;
-  float* x = MallocArray<float>(count);
-  float* y = MallocArray<float>(count);
-  float* z = MallocArray<float>(count);
-  if (!x || !y || !z || KernelFailed()) return -2;
-  for (int i = 0; i < count; ++i) {
-    double p[3];
-    Eval3DPointOnCurve3Coord(curveA, params[i], 0, p);
-    x[i] = static_cast<float>(p[0]);
-    y[i] = static_cast<float>(p[1]);
-    z[i] = static_cast<float>(p[2]);
-  }
-  Owned<Cloud, FreeCloud> samples(MakeCld(x, y, z, count, nullptr));
-  if (!samples || KernelFailed()) return -2;
-  double worstParam = 0.0, worstSq = 0.0;
-  int worstIndex = 0;
-  if (FindCurveBsplineCloudMaxDiff(curveB, samples.get(), &worstParam, &worstSq, &worstIndex) != 0)
-    return -2;
-  *maxDiff = std::sqrt(worstSq);
+  // Curve A's points stay in double: single-precision samples far from the origin would be
+  // rounded by far more than the deviation of a close fit.
+  double* a = MallocArray<double>(count, 3);
+  double* d = MallocArray<double>(count, 2);
+  if (!a || !d || KernelFailed()) return -2;
+  for (int i = 0; i < count; ++i) Eval3DPointOnCurve3Coord(curveA, params[i], 0, a + 3 * i);
+  if (KernelFailed()) return -2;
+  const auto at = [a](int i, double q[3]) {
+    for (int c = 0; c < 3; ++c) q[c] = a[3 * i + c];
+  };
+  if (ProjectPoints(curveB, count, at, d, d + count) != 0) return -2;
+  *maxDiff = std::sqrt(d[WorstOf(d, count)]);
   return 0;
 }
 

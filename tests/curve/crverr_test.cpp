@@ -163,3 +163,28 @@ TEST_F(CurveDeviationTest, CurveAgainstCurve) {
 }
 
 }  // namespace
+
+// A planar cubic and its copy lifted off the plane by d: every point of one is exactly d from the
+// other, at every size and wherever the pair lies.
+TEST_F(CurveDeviationTest, CurveAgainstLiftedCopyAnywhere) {
+  const double unit[] = {0, 0, 0, 0.3, 0.6, 0, 0.7, -0.2, 0, 1, 0.4, 0, 1.3, 0.1, 0};
+  const double lift = 1e-6;
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1.0}) {
+      BsplineKeeper keep;
+      const double shift[3] = {1e4 * far * size, -6e3 * far * size, 3.5e3 * far * size};
+      std::vector<double> a, b;
+      for (int i = 0; i < 5; ++i)
+        for (int c = 0; c < 3; ++c) {
+          a.push_back(shift[c] + size * unit[3 * i + c]);
+          b.push_back(shift[c] + size * (unit[3 * i + c] + (c == 2 ? lift : 0.0)));
+        }
+      Bspline* A = keep(BuildCurve(3, 3, a));
+      Bspline* B = keep(BuildCurve(3, 3, b));
+      double m = 0.0;
+      ASSERT_EQ(TwoCurve3MaxDiff(A, B, 16, &m), 0);
+      EXPECT_NEAR(m / size, lift, 1e-3 * lift) << size << " " << far;
+      ASSERT_EQ(TwoCurve3MaxDiff(B, A, 16, &m), 0);
+      EXPECT_NEAR(m / size, lift, 1e-3 * lift) << size << " " << far;
+    }
+}
