@@ -23,6 +23,7 @@
 #include "foundation/mathmat.h"
 #include "foundation/solvmat.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 #include "foundation/vec3.h"
 #include "splinefit/sconvert.h"
 #include "surface/railsweep.h"
@@ -168,7 +169,10 @@ void FrameToCanonical(const double O[3], const double N[3], const double T[3], X
 
 // The refitted path of a frame sweep: the path sampled degree + 1 times per knot span and fitted
 // within a thousandth of its size (relative, so a path of any size gets the same fit), with the
-// polyline length of the samples as the curvature spacing's base. Null on failure.
+// polyline length of the samples as the curvature spacing's base. The samples are taken and
+// fitted in the unit frame of the path's control points and the fit mapped back: narrowed to
+// single precision where the path lies, far from the origin, they would lose the digits of its
+// shape. Null on failure.
 Bspline* RefitPath(Bspline* path) {
   TrackingScope scope;
   double* raw = nullptr;
@@ -180,11 +184,13 @@ Bspline* RefitPath(Bspline* path) {
   }
   float* xyz[3] = {MallocArray<float>(n), MallocArray<float>(n), MallocArray<float>(n)};
   if (!xyz[0] || !xyz[1] || !xyz[2]) return nullptr;
+  const UnitFrame frame = UnitFrameOfPoints(path->X[0], path->Y[0], path->Z[0], NumCtrlU(path), false);
   double length = 0.0, prev[3] = {0, 0, 0};
   double lo[3] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound}, hi[3] = {-lo[0], -lo[1], -lo[2]};
   for (int i = 0; i < n; ++i) {
     double p[3];
     Eval3DPointOnCurve3Array(path, params[i], 0, p);
+    PointToUnitFrame(frame, p, p);
     if (i > 0) length += VecDist3(p, prev);
     for (int k = 0; k < 3; ++k) {
       xyz[k][i] = static_cast<float>(p[k]);
@@ -201,7 +207,11 @@ Bspline* RefitPath(Bspline* path) {
   Bspline* F = FitToTolerance(cloud.get(), nullptr, 0.001 * size, 0.1 * length, path->closedU != 0,
                               path->degreeU, Global_Roughness, Global_Tension, Global_Sigma, &status,
                               0, 0.8);
-  if (!F && !KernelFailed()) SetKernelError(-2);
+  if (!F) {
+    if (!KernelFailed()) SetKernelError(-2);
+    return nullptr;
+  }
+  PointsFromUnitFrame(frame, F->X[0], F->Y[0], F->Z[0], NumCtrlU(F));
   return F;
 }
 

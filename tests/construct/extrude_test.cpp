@@ -355,6 +355,47 @@ TEST_F(SweepTest, FrameSweepsKeepTheProfileOnOneSideOfAnSPath) {
   }
 }
 
+// A frame sweep along a curved, twisting path is the same surface relative to its size at every
+// size and wherever it lies: the path's refit keeps the digits of its shape far from the origin.
+TEST_F(SweepTest, FrameSweepsAreAlikeAtEverySizeAndPlace) {
+  const std::vector<double> path = {0, 0, 0, 1, 0.5, 0.2, 2, 0.2, 0.9, 2.6, -0.8, 1.2, 3.5, -0.5, 0.4, 4, 0.3, 0};
+  const std::vector<double> profile = {0, 0, 0, 0.05, 0.2, 0.1, -0.1, 0.4, 0.3};
+  auto placed = [](std::vector<double> v, double size, const double shift[3]) {
+    for (size_t i = 0; i < v.size(); ++i) v[i] = shift[i % 3] + size * v[i];
+    return v;
+  };
+  const double none[3] = {0, 0, 0};
+  for (int rule = 0; rule < 2; ++rule) {
+    BsplineKeeper keep;
+    auto sweep = [&](double size, const double shift[3]) {
+      Bspline* pr = keep(BuildCurve(2, 3, placed(profile, size, shift)));
+      Bspline* pa = keep(BuildCurve(3, 3, placed(path, size, shift)));
+      return keep(rule ? NewExtrudeWRotation(pr, pa, 0) : ExtrudeWRotation(pr, pa, 0));
+    };
+    Bspline* home = sweep(1.0, none);
+    ASSERT_NE(home, nullptr);
+    for (double size : {1e-6, 1.0, 1e6})
+      for (double far : {0.0, 1.0}) {
+        const double shift[3] = {1e4 * far * size, -6e3 * far * size, 3.5e3 * far * size};
+        Bspline* s = sweep(size, shift);
+        ASSERT_NE(s, nullptr) << size << " " << far;
+        EXPECT_EQ(NumCtrlV(s), NumCtrlV(home)) << size << " " << far;
+        double worst = 0.0;
+        for (int a = 0; a <= 4; ++a)
+          for (int b = 0; b <= 20; ++b) {
+            const double u = a / 4.0, v = b / 20.0;
+            double p[3], q[3];
+            Eval3DPointOnSurfArray(home, home->umin + u * (home->umax - home->umin),
+                                   home->vmin + v * (home->vmax - home->vmin), 0, 0, p);
+            Eval3DPointOnSurfArray(s, s->umin + u * (s->umax - s->umin), s->vmin + v * (s->vmax - s->vmin), 0, 0, q);
+            for (int k = 0; k < 3; ++k) q[k] = (q[k] - shift[k]) / size;
+            worst = std::max(worst, Gap(p, q));
+          }
+        EXPECT_LT(worst, 1e-5) << "rule " << rule << " size " << size << " far " << far;
+      }
+  }
+}
+
 TEST_F(SweepTest, PrincipalNormalsAndRefinedKnots) {
   BsplineKeeper keep;
   // A quarter circle of radius R about (1, 2, 3) in the xy plane: the normal points at the centre.
