@@ -709,8 +709,8 @@ int CarrySecondRows(Bspline* surface, int nu, int nv, const double* before) {
         const double dv = w2 * d(i, 0) + w4 * d(i, nv - 1);
         // The point diagonal to a corner is in two second rows. Keeping the twist there (the
         // sum of both displacements less the corner's) hands each side the whole change of the
-        // other side's end, which the common corner tangents turn: on rough rows that tilted
-        // the normals across the seams near the corners by up to 2.5 degrees. It takes the
+        // other side's end, which the common corner tangents turn: on rough rows that tilts
+        // the normals across the seams near the corners by degrees. It takes the
         // mean of the two sides' displacements instead.
         const bool corner = (w1 != 0.0 || w3 != 0.0) && (w2 != 0.0 || w4 != 0.0);
         M[c][j][i] += corner ? 0.5 * (du + dv) : du + dv;
@@ -881,8 +881,7 @@ double MaxG1Angle(BndrStruct* bs) {
 
 // EvalBndrEdgeAvgSampleNormals on every sampled edge of a curve that meets a G1 edge, then
 // MaxG1Angle of the nets as they stand. On a G1 edge both read each side's normal at each sample:
-// it is evaluated once for the two (on the 16 x 16 benchmark grid the pair took two thirds of
-// the tangential heal, half of it the same normals again).
+// it is evaluated once for the two, those normals being most of the tangential heal's work.
 double G1SideAvgNormalsAndMaxAngle(BndrStruct* bs) {
   double A = 0.0;
   for (int i = 0; i < bs->nEdge; ++i) {
@@ -1390,21 +1389,20 @@ namespace {
 
 // How far from an end the stitch left flatter than its crease began the fall-back's targets ease
 // back to the start normals, as a share of the edge's length: the end span of a side of five
-// spans and half the next. Over the end span alone the row still overshot next to it on the heal
-// benchmark's 4 x 4 and 6 x 6 grids with seeds 5 and 21, whose surfaces then closed only with the
-// rows' points diagonal to the corners freed as well (gstitch.cpp), which tilts their neighbours.
+// spans and half the next. Eased over the end span alone, the row can still overshoot next to
+// it, and its surfaces then close only with the rows' points diagonal to the corners freed as
+// well (gstitch.cpp), which tilts their neighbours.
 constexpr double kEasedEnd = 0.3;
 
 // How far from an end the stitch left with less than half the angle its crease began with there
 // the turn beside smooth seams sets no target, as a share of the edge's length (none has one
 // within a tenth of its ends). Such an end is a corner whose other half of the grid line was
 // healed smooth, the two sharing a flatter angle; aimed at the start normals right after it, the
-// row's first free point turned past them to make up for the held diagonal one, and the crease
-// got more than a degree steeper further in (rough 8 x 8 grids). Left free to 0.14 of the length
-// or beyond, or with targets eased towards what the end kept, creases that had kept their
-// largest angle ended a degree flatter next to the end; freed next to ends that kept more than
-// half, a crease rose by more than the degree allowed near its other end and its surface went
-// back to its positional stitch, three smooth seams with it.
+// row's first free point turns past them to make up for the held diagonal one, and the crease
+// gets more than a degree steeper further in. Left free to 0.14 of the length or beyond, or with
+// targets eased towards what the end kept, a crease that kept its largest angle ends a degree
+// flatter next to the end; freed next to ends that kept more than half, a crease can rise by more
+// than the degree allowed near its other end and send its surface back to its positional stitch.
 constexpr double kFreeNextToFlatEnd = 0.13;
 constexpr double kFlatEndShare = 0.5;
 
@@ -1451,11 +1449,10 @@ void EndShares(const EdgeInfoStruct* e, double margin, double share[2]) {
 // crease began there, the start normal is blended with the seam's mean normal now, from the share
 // the end kept at the end to all of it kEasedEnd away: the two sides' targets part by no more
 // than their start angle there and meet the end as it is. Aimed at the start normals there, the
-// row (whose two points at the end stay) overshot within the next spans, the crease rose by more
-// than a degree a tenth of its length in (4 x 4 benchmark grid seed 5: 11.6 -> 14.1 degrees) and
-// its surfaces went back to where they began. Within freeNextToFlat of an end that kept less
-// than kFlatEndShare of its angle there is no target. New arrays; none when the curve has no
-// such sample.
+// row (whose two points at the end stay) overshoots within the next spans, the crease rises by
+// more than a degree a tenth of its length in and its surfaces go back to where they began.
+// Within freeNextToFlat of an end that kept less than kFlatEndShare of its angle there is no
+// target. New arrays; none when the curve has no such sample.
 int CreaseSideTargets(BndrStruct* bs, int curve, Bspline* start, double margin, bool easeEnds, double freeNextToFlat,
                       double** t, double** nx, double** ny, double** nz, int* count) {
   *t = *nx = *ny = *nz = nullptr;
@@ -1648,17 +1645,16 @@ int KeepCreaseSideNormalsNearCorners(BndrStruct* bs, Bspline* const* start, cons
 
 namespace {
 
-// Samples per knot span along the seam: with 4, a 45-degree crease of the noisy strip chain still
-// ended up to 1.75 degrees off its start between them; with 8, within one.
+// Samples per knot span along the seam: between samples the solve does not see the angle, and at
+// 4 a span a steep crease on noisy rows can end more than a degree off its start there.
 constexpr int kCreaseSamples = 8;
-// The same for a crease of two rows: its angles on rough grids are a few degrees, and 5 kept
-// them as well as 8 (with 4, three creases more of the rough 4 x 4 and 8 x 8 grids ended a
-// degree off).
+// The same for a crease of two rows: its angles on rough grids are a few degrees, which 5 samples
+// a span hold as well as 8 and 4 do not.
 constexpr int kSplitCreaseSamples = 5;
 // How far a control point of the seam's rows may end from where the heal found it, in start gaps
 // of the seam: a surface is to move at most 3 x the largest gap closed on its sides, and the gap
-// here, at 8 samples a span, can be a tenth above the one a coarser measure finds (with 2.5 the
-// strip chain at 100 points along moved beyond 3 x).
+// here, at 8 samples a span, can be a tenth above the one a coarser measure finds (so a cap of
+// 2.5 lets a long net move beyond 3 x).
 constexpr double kCreaseMoveCap = 2.0;
 // Degrees a real crease may end off its start at any sample.
 constexpr double kCreaseAngleHeld = 1.0;
@@ -1680,15 +1676,15 @@ constexpr int kCreaseVars = 4;
 constexpr int kCreaseHeld = 2;
 // Penalty weights of the movement cap, tightened in turn, and the damped steps at each: for a
 // shared row until two steps running each lower the cost by less than kCreaseStall of it, at
-// most kCreaseSteps (its first weight takes 20 to 50 steps on the noisy strip chain; cut off at
-// 10, one sample of a 45-degree crease stayed 1.13 degrees off its start, seed 2 with noise on
-// every point; now 0.72); for split rows kSplitCreaseSteps, all taken.
+// most kCreaseSteps (its first weight takes 20 to 50 steps on noisy rows, and cut off sooner a
+// steep crease's sample can stay more than a degree off its start); for split rows
+// kSplitCreaseSteps, all taken.
 constexpr double kCreaseCapWeights[] = {10.0, 100.0, 1000.0};
 constexpr int kCreaseSteps = 60;
 constexpr double kCreaseStall = 1e-3;
 constexpr int kSplitCreaseSteps = 4;
-// The same for a jitter crease's second solve: 3 left the rough grids' largest rises where 4
-// did, for a sixth less of its time.
+// The same for a jitter crease's second solve: 3 steps lower the largest rises as far as 4 do,
+// in less time.
 constexpr int kJitterRiseSteps = 3;
 constexpr double kRadToDeg = 57.29577951308232;
 
@@ -2020,18 +2016,17 @@ int SolveCreaseRows(const CreaseRows& r, double* x) {
   };
   for (double w : kCreaseCapWeights) {
     // Split rows start close (the rows were fitted to the start normals) and move little: the
-    // tightest cap at once, a few steps (on rough grids as good as the full ladder, on the 16 x
-    // 16 benchmark grid a sixth of the heal's time less).
+    // tightest cap at once, a few steps (on rough grids as good as the full ladder, in less
+    // time).
     if (r.rowHeld && w < kCreaseCapWeights[std::size(kCreaseCapWeights) - 1]) continue;
     descend(w, 0.0);
   }
-  // Least squares trades a sample where the start's angle jumps (the boundary rows' noise: 44.8
-  // and 49.8 degrees two samples apart) against its neighbours: on the noisy strip chain, seeds
-  // 1 to 32 on every point and on the boundary rows, 8 of 64 creases kept one or two samples up
-  // to 1.87 degrees off. Where one ends more than kCreaseOffAim off, a last round weighs what lies
-  // beyond it more: 6 of them end within 0.93. Where the caps bind (seed 4 on the boundary rows,
-  // 25 on every point: caps of 2.5 to 3 start gaps held them within a degree, moving a surface
-  // beyond 3 x the gap closed) it spreads the error over more samples beyond a degree, and is undone.
+  // Least squares trades a sample where the start's angle jumps (the boundary rows' noise can
+  // put degrees between two samples) against its neighbours, and can leave one or two samples of
+  // a noisy crease nearly two degrees off. Where one ends more than kCreaseOffAim off, a last
+  // round weighs what lies beyond it more, which brings most within a degree. Where the caps bind
+  // (holding such samples within a degree would move a surface beyond 3 x the gap closed) it
+  // spreads the error over more samples beyond a degree, and is undone.
   int over = 0;
   const double worst = r.rowHeld ? 0.0 : CreaseWorst(r, x, &over);
   if (worst > kCreaseOffAim) {
@@ -2206,8 +2201,8 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   int spans = 0;
   for (int s = p; s < n; ++s) spans += ka[s + 1] > ka[s];
   // A jitter crease's rise is judged at 8 samples a span from each knot on, so that a tenth and
-  // nine tenths of the length are samples on these grids' knots (from each span's middle and at
-  // 5, a rise a tenth in lay between samples and stayed).
+  // nine tenths of the length are samples on these grids' knots (from each span's middle, or at
+  // 5 a span, a rise a tenth in can lie between samples unseen).
   const int perSpan = rise ? kCreaseSamples : shared ? kCreaseSamples : kSplitCreaseSamples;
   // Room for a sample between each two where the start's fold changes its sense (below).
   const int room = perSpan * spans * (rise ? 2 : 1);
@@ -2315,7 +2310,7 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   if (KernelFailed()) return -2;
   // A jitter crease's start passes through no fold between two samples where its fold changes
   // its sense: a sample there too (its least start about it none), or a rise in the dip between
-  // them went unseen (rough 4 x 4 grid, seed 13: 1.05 degrees between samples 0.82 steeper).
+  // them goes unseen.
   const int spaced = r.m;
   for (int s = 0; rise && s + 1 < spaced; ++s) {
     if (!(r.target[s] * r.target[s + 1] < 0.0)) continue;
@@ -2333,8 +2328,8 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   if (rise && !jitter) return 0;
   // The end spans of a split-row crease whose corner its neighbours hold are not aimed at the
   // start but at what the stages before left there (the corner rules' share of the angle; left
-  // free, the solve traded it for the middle, and 2 of 18 creases of a rough 8 x 8 grid ended
-  // with their largest angle inside 2 degrees below their start).
+  // free, the solve trades it for the middle, and the crease's largest angle inside can end
+  // degrees below its start).
   const bool endHeld[2] = {!shared && CreaseEndHeldByNeighbours(bs, e, e->corner0),
                            !shared && CreaseEndHeldByNeighbours(bs, e, e->corner1)};
   int lastSpan = n - 1;
@@ -2449,14 +2444,13 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   if (before <= (rise ? kCreaseRiseMargin : kCreaseAngleHeld)) return 0;
   // The fall-backs judge a crease by its largest angle at the edge's own samples against the
   // largest they found at the start, which can miss the start's sharpest point by more than a
-  // degree (on the strip chain, seed 2 on every point: 56.3 against 57.9 at 8 samples a span).
-  // Solved back to that point, the crease went back open; held just below the rise they allow,
-  // its samples stay within a degree.
+  // degree. Solved back to that point, the crease would be judged worse and go back open; held
+  // just below the rise they allow, its samples stay within a degree.
   for (int s = 0; s < r.m; ++s) {
     r.ceil[s] = e->startSet ? e->startMaxAngle + kCreaseCeilRise : 180.0;
     // Split rows: no sample is to get steeper than it began by the fall-backs' degree, nor
     // steeper than the stages before left it (aimed at the start only, a sample traded against
-    // its neighbours got steeper: on rough 8 x 8 grids one seam more rose by a degree).
+    // its neighbours can rise by a degree).
     if (!shared)
       r.ceil[s] = std::min(r.ceil[s], std::max(std::fabs(r.target[s]) + kCreaseCeilRise, std::fabs(CreaseAngle(r, s, x, nullptr))));
     // A jitter crease's samples inside: none above its start by the ceiling's rise, nor above
@@ -2493,13 +2487,12 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   }
   std::copy(x, x + 9 * n, x0);
   // A jitter crease's rise next to a corner where other creases meet it can lie in the end span,
-  // where the second-row points diagonal to the corner weigh most and are held (rough 8 x 8
-  // grids, seeds 6 and 16: 1.55 and 1.49 degrees a tenth in, the corners' shared folds unable to
-  // lower them without a partner crease more than a degree flatter). Where the largest rise lies
-  // in an end span, such a point is solved too where the seam beside it there (the other side of
-  // its surface at the corner) is a crease, and kept only where that seam holds
-  // (SeamBesideHolds). Beside a smooth seam the point stays: the smooth seams there fix the
-  // crease's fold a row in.
+  // where the second-row points diagonal to the corner weigh most and are held (and the corners'
+  // shared folds cannot lower it without making a partner crease more than a degree flatter).
+  // Where the largest rise lies in an end span, such a point is solved too where the seam beside
+  // it there (the other side of its surface at the corner) is a crease, and kept only where that
+  // seam holds (SeamBesideHolds). Beside a smooth seam the point stays: the smooth seams there
+  // fix the crease's fold a row in.
   SeamBeside beside[2][2];
   bool freedAny = false;
   for (int end = 0; end < 2 && rise && ends != kEndsHeld; ++end)
@@ -2513,9 +2506,9 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   const int rejected = freedAny && ends == kEndsFreed ? kRetryHeld : 0;
   if (!shared) {
     // Each side may fall back to its positional stitch alone: neither new row may leave the
-    // crease steeper against the other's old one (on the 16 x 16 benchmark grid, sides solved
-    // against a neighbour that went back then folded up to 10 degrees steeper, and 14 sides of
-    // the surfaces sent back after them stayed open).
+    // crease steeper against the other's old one (a side solved against a neighbour that then
+    // goes back can fold degrees steeper against it and send more surfaces back, their sides
+    // open).
     r.was = x0;
     r.mix = MallocArray<double>(18L * n);
     if (KernelFailed() || !r.mix) return -2;
@@ -2524,7 +2517,7 @@ int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shar
   const double after = rise ? riseOf(x) : CreaseWorst(r, x);
   if (!(after < before)) return rejected;
   // Nor may split rows lose the crease's largest angle inside: with the end spans held at what
-  // they kept, a crease whose start peaked there still ended 1.5 degrees below it.
+  // they kept, a crease whose start peaked there can still end more than a degree below it.
   if (!shared) {
     double was = 0.0, now = 0.0;
     for (int s = 0; s < r.m; ++s)
@@ -2744,8 +2737,7 @@ bool SeamBesideHolds(const SeamBeside& w, bool flatter) {
 // creases continuing one grid line with two smooth seams: the points diagonal to the corner of the
 // two surfaces either side of smooth seam `pick`, turned about that seam as one (opposite
 // displacements in proportion to their steps across it), so it stays smooth. (Corners of four
-// creases are left: searched too, they cost the heal benchmark's grids, rich in them, an eighth of
-// their time more.)
+// creases are left: searching them too costs a heal of a grid rich in them much time.)
 struct CornerFold {
   EdgeInfoStruct* crease[2] = {nullptr, nullptr};
   const EdgeInfoStruct* smooth = nullptr;  // the smooth seam between the moved points, if any
@@ -2813,9 +2805,8 @@ bool CornerFoldOf(const BndrStruct* bs, int c, int pick, CornerFold* out) {
 // At a four-way corner the normals the closed corner shares tie the seams' folds a row in (the two
 // halves of one grid line fold by the sum of the other two's): where two creases meet two smooth
 // seams, two creases at a right angle share one fold there, two halves of one line one size.
-// Where the start folds there differ, that shared fold rose above the smaller by more than a
-// degree (on rough 8 x 8 grids up to 1.5 degrees a tenth of the length in; next to corners of
-// three creases up to 2.1). The moved points' one
+// Where the start folds there differ, that shared fold can rise above the smaller by more than a
+// degree. The moved points' one
 // displacement sets the shared fold: searched (three rounds of 21 steps, each a tenth of the last)
 // for the least rise of either crease from its start between a tenth of its length and as far as
 // the points reach, no crease newly more than a degree flatter there, none losing its largest
