@@ -1016,9 +1016,9 @@ int EvalNormalOnBndryCrv(const CrvInfoStruct* crv, double t, double normal[3]) {
   if (!crv || !crv->srf || !InCrvRange(crv, t)) return -2;
   double u = 0.0, v = 0.0;
   if (BndrCrvUV(crv, t, &u, &v) != 0) return -2;
-  // At a millionth of a unit the normals of SurfaceNormalsAt turned by 1e-6 against those of the
-  // same group at unit size, and the tangential heal moved the second rows 1e-7 of the size
-  // otherwise.
+  // The normals must not depend on the group's size: for a group a millionth of a unit wide
+  // those of SurfaceNormalsAt differ by 1e-6 from the same group's at unit size, enough for the
+  // tangential heal to move the second rows.
   double n[1][3] = {{0.0, 0.0, 0.0}};
   SurfaceNormalsAtAnySize(crv->srf, &u, &v, n, 1);
   if (KernelFailed()) return -2;
@@ -1714,7 +1714,7 @@ int SetBndrEdgeContinuity(EdgeInfoStruct* e, double gapTol, double angleTol) {
   e->continuity = IsBndrEdgeG1Continuity(e, gapTol, angleTol) ? 1 : 0;
   // Beyond the angle limit only next to a corner: on rough grids a jittered corner's copies
   // set the seam's normals apart there alone. Healed as the crease it is classified, its sides
-  // turned up to 4.6 degrees steeper inside.
+  // would turn degrees steeper inside.
   double inside = 0.0;
   if (e->continuity == 0 && BndrEdgeInsideNormalDiff(e, &inside) == 0) e->smoothInside = inside <= angleTol;
   return 0;
@@ -2108,9 +2108,9 @@ int VecProjectReverse3(const double src[3], double dst[3]) {
 }
 
 // The planes' common line is taken for the seam only within 8 degrees of the sides' tangents.
-// Further off it turns the boundary's end within its patch: on rough rows a 45-degree limit let
-// the wrap slide the control point next to a corner sideways by several times the gap it closed
-// (0.05 against 0.008), dragging the second rows with it.
+// Further off it turns the boundary's end within its patch: on rough rows the wrap would slide
+// the control point next to a corner sideways by several times the gap it closes, dragging the
+// second rows with it.
 constexpr double kCommonTangentCos = 0.99;
 
 int FindEdgeCommonTangent(double nA[3], double nB[3], double tA[3], double tB[3]) {
@@ -2158,8 +2158,8 @@ int FindEdgeCommonTangent(double nA[3], double nB[3], double tA[3], double tB[3]
     return 0;
   }
   // Parallel normals (or a twist): the common tangent is the mean direction in the plane of
-  // the mean normal, which both sides then share. (In A's plane it was A's own tangent, to
-  // which B's turned by the whole of their difference: 9 degrees at jittered corners.)
+  // the mean normal, which both sides then share. (In A's plane it would be A's own tangent, to
+  // which B's would turn by the whole of their difference, degrees at jittered corners.)
   const double sB = VecDotProd3(nA, nB) < 0.0 ? -1.0 : 1.0;  // each side keeps its orientation
   double nm[3] = {nA[0] + sB * nB[0], nA[1] + sB * nB[1], nA[2] + sB * nB[2]};
   if (UnitOrZero(nm, nm) < kTiny) return -2;
@@ -2467,8 +2467,8 @@ struct CornerSlot {
 };
 
 // Angles by which the end of a seam may rise at a corner before the seams' end tangents there
-// are turned towards one plane (degrees): round-off for a crease (where a little more slack
-// let some seams of a rough mixed-degree group rise at the corner and step back, open), the
+// are turned towards one plane (degrees): round-off for a crease (a little more slack lets
+// seams of a rough mixed-degree group rise at the corner and step back, open), the
 // smooth seams' slack of the heal's safety check for a smooth seam.
 constexpr double kCreaseCornerRise = 0.001;
 constexpr double kSmoothCornerRise = 0.01;
@@ -2525,8 +2525,8 @@ int CollectCornerSlots(BndrStruct* bs, int corner, CornerSlot* slots, int* n, in
 // count as keeping it, and above the crease's largest starting angle how far an end may rise:
 // half the degree the heal's safety check allows, for the host's measure samples otherwise.
 constexpr double kCreaseEndMargin = 0.5;
-// The share of its starting angle a crease aims at, at a corner marked flat once (with half,
-// the heal benchmark's 16 x 16 grid left 10 more sides open).
+// The share of its starting angle a crease aims at, at a corner marked flat once (at half, more
+// sides of large rough grids stay open).
 constexpr double kSoftenedCrease = 0.4;
 // Below the bound, how far a crease's end may be aimed above its largest starting angle (and
 // where the pull back towards it starts): a quarter of a degree.
@@ -2586,9 +2586,8 @@ double FoldShare(const double a[3], const double b[3], const double d[3]) {
 }
 
 // How near an end (as a share of the edge) a crease's start may dip and still be what its corner
-// aims at: nearer, the jittered corner copies' spike still falls off. From 0.02 to 0.05 the rough
-// grids' seams came out alike; from 0.08 on, dips nearer the end were missed and a crease of the
-// 4 x 4 grid seed 2 got more than a degree steeper again.
+// aims at: nearer, the jittered corner copies' spike still falls off; from 0.08 on, a dip nearer
+// the end is missed and the corner lifts the crease there by a degree.
 constexpr double kCornerAimFrom = 0.05;
 // Round-off of a sample's share of the edge.
 constexpr double kShareTol = 1e-9;
@@ -2664,8 +2663,7 @@ int RecordEdgeStart(EdgeInfoStruct* e) {
       e->startInsideAngle[end] = e->startCornerAim[end] = angle[best];
       // Where the start dips just before its inside begins, the corner aims at the dip: the
       // angle the corner keeps decays into the seam through the end span, and aimed at the
-      // tenth's angle it lifted the dip (rough 4 x 4 grid seed 2: a crease 1.83 degrees steeper a
-      // tenth in, 1.53 so).
+      // tenth's angle it would lift the dip.
       for (int k = 0; k < count; ++k) {
         const double from = end ? 1.0 - at[k] : at[k];
         if (from >= kCornerAimFrom - kShareTol && from <= 0.1 + kShareTol &&
@@ -2818,16 +2816,16 @@ void AimGridLinesAtSharedAngles(CornerSolve* c, const double* x, const Dual* now
 // corner allows: the angle it had a tenth of its length away, where its inside begins, or the
 // flattest it was between a twentieth and a tenth where it dipped there (startCornerAim). At the
 // corner itself a seam's start also carries the spike of jittered corner copies, which no closed
-// corner keeps; aimed at it, the kink spread from the end into the crease (rough 8 x 8 grids:
-// creases up to 4.5 degrees steeper a tenth of their length in). Once the seams close, every
-// surface's normal at the corner is the product of its two end tangents, so the corner's angles are
-// functions of the seams' end directions (two freedoms each). Levenberg-Marquardt on the
-// directions, from the seams' common tangents, seeks that angle of each crease (signed, so a fold
-// keeps its way) and 0 for a smooth seam, with the least turn, and holds every end below what its
-// seam may reach: a crease its largest starting angle plus kCreaseEndMargin, a smooth seam
-// kSmoothCornerRise. The two halves of a grid line through a four-way corner nearly share one angle
-// there (to first order the crossing line's kink; they part by the tangent of an in-plane turn
-// times the crossing line's angle), so there both aim at one size (AimGridLinesAtSharedAngles).
+// corner keeps; aimed at it, the kink would spread from the end into the crease. Once the seams
+// close, every surface's normal at the corner is the product of its two end tangents, so the
+// corner's angles are functions of the seams' end directions (two freedoms each).
+// Levenberg-Marquardt on the directions, from the seams' common tangents, seeks that angle of each
+// crease (signed, so a fold keeps its way) and 0 for a smooth seam, with the least turn, and holds
+// every end below what its seam may reach: a crease its largest starting angle plus
+// kCreaseEndMargin, a smooth seam kSmoothCornerRise. The two halves of a grid line through a
+// four-way corner nearly share one angle there (to first order the crossing line's kink; they part
+// by the tangent of an in-plane turn times the crossing line's angle), so there both aim at one
+// size (AimGridLinesAtSharedAngles).
 // With `scale` below 1 every crease aims at that share of its starting angle only. 1 when the
 // corner took the directions; 0 when the solve did no better than turning towards one plane (or
 // some seam lacks its start).
@@ -2943,17 +2941,16 @@ int KeepCreaseCornerAngles(const CornerSlot* slots, int n, double scale) {
 // only), each surface's normal at the corner follows, once the seams close, from the end tangents
 // of its two seams alone. With each seam's own common tangent the ends need not keep their angles:
 // the two halves of a grid line through a jittered corner end (to first order) with one angle
-// there, so the half that began flatter rises (by more than a degree on rough grids, whose surfaces
-// then stepped back and left their seams open), and a smooth seam between two creases kinks (0.57
-// degrees at a jittered vertex of valence 5). Where that would happen, the end tangents are turned
-// towards the plane of the surfaces' mean normal, just so far (bisected) that no end rises beyond
-// its slack; in that plane every surface has the same normal. The turn scales each tangent's part
-// along the mean normal, a linear map, so surfaces whose tangents shared a plane (a smooth seam's
-// sides) still share one. Where the seams' tangents keep the surfaces' normals (a fold through the
-// corner, two folds crossing, the corner of a box) they stay as they are. Creases keep their
-// angles at the corner first where KeepCreaseCornerAngles finds directions that do; a corner
-// marked flat once (keeping its angles made a crease rise) keeps 0.4 of them, one marked twice
-// is laid into the plane outright.
+// there, so the half that began flatter rises (by more than a degree on rough grids, enough for
+// its surfaces to step back and leave their seams open), and a smooth seam between two creases
+// kinks. Where that would happen, the end tangents are turned towards the plane of the surfaces'
+// mean normal, just so far (bisected) that no end rises beyond its slack; in that plane every
+// surface has the same normal. The turn scales each tangent's part along the mean normal, a linear
+// map, so surfaces whose tangents shared a plane (a smooth seam's sides) still share one. Where
+// the seams' tangents keep the surfaces' normals (a fold through the corner, two folds crossing,
+// the corner of a box) they stay as they are. Creases keep their angles at the corner first where
+// KeepCreaseCornerAngles finds directions that do; a corner marked flat once (keeping its angles
+// made a crease rise) keeps 0.4 of them, one marked twice is laid into the plane outright.
 int TurnCornerTangentsTowardsOnePlane(BndrStruct* bs, int corner) {
   CornerSlot slots[kCornerSlots];
   int n = 0, creases = 0;
@@ -2989,9 +2986,8 @@ int TurnCornerTangentsTowardsOnePlane(BndrStruct* bs, int corner) {
       const CornerSlot& c = slots[i];  // slots i and i ^ 1 are the two sides of one edge end
       // Held to the angle of the seam's stored normals there: a kink's own, none where the two
       // sides differed by a twist (they took a common normal), which no closed seam keeps.
-      // Held to the surfaces' own normals instead, twisted ends kept a little more of their
-      // angle (13 against 11 of 99 creases of a rough 8 x 8 grid within a degree) but left 18
-      // of the 256 sides of the heal benchmark's 8 x 8 grid open.
+      // Held to the surfaces' own normals instead, twisted ends would keep a little more of their
+      // angle but leave sides of rough grids open.
       const double slack = IsG1Paired(c.e) ? kSmoothCornerRise : kCreaseCornerRise;
       const double before = FoldedAngle(c.e->nrm[c.slot], c.e->nrm[c.other]);
       if (FoldedAngle(m[i], m[i ^ 1]) > before + slack) return true;

@@ -182,6 +182,7 @@ struct BndrHalfEdge {
   int end;
 };
 
+// The slot of side `side` (0 A, 1 B) at its own end `end` (0 start, 1 end).
 inline int BndrSlot(int side, int end) { return 2 * end + side; }
 // Slot of side `side` (0 A, 1 B) at the end of the edge that meets side A's end `end`: side B
 // runs the other way when the edge is not oriented.
