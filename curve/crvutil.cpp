@@ -26,6 +26,7 @@
 #include "cloud/princip.h"
 #include "curve/cintsct.h"
 #include "curve/crvclpt.h"
+#include "curve/crvfoot.h"
 #include "curve/crvoffst.h"
 #include "curve/pntintrp.h"
 #include "curve/trimpoly.h"
@@ -663,6 +664,13 @@ void ClosestParamsOnCurveOrIso(const double (*points)[3], int count, Bspline* ob
 
 int GetPointParOnCurve3(Bspline* curve, float x, float y, float z, double* t) {
   const double P[3] = {x, y, z};
+  // A sample estimate may start in the wrong winding of a spiral, or on the wrong side of a
+  // centre of curvature, where another stretch is nearly as near: a sound 3D curve is searched
+  // for its global minimum instead.
+  if (curve && curve->kind == 1 && curve->dimension == 3 && BsplineSound(curve) && AllFinite(P, 3)) {
+    double C[3];
+    return GlobalClosestOnCurve(curve, P, t, C) == 0 && !KernelFailed() ? 1 : 0;
+  }
   const int near = EstimateFromNearSpans(curve, P, t);
   if (near < 0) return 0;
   if (near == 0) {

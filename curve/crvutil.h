@@ -113,9 +113,11 @@ void ClosestParamsOnCurveOrIso(const double (*points)[3], int count, Bspline* ob
                                int alongV, double* params, double (*closest)[3], double** cacheX,
                                double** cacheY, double** cacheZ);
 
-// The parameter of the point on a 3D curve: the sample estimate refined to round-off (at least
-// 7 steps). An open curve is sampled only in the spans whose control points' box can hold the
-// estimate, which gives the estimator's answer at a fraction of the cost. 1, or 0 on failure.
+// The parameter of the point on a 3D curve: the global minimum of the distance, refined to
+// round-off (at least 7 steps), an end included; a sound curve is searched over its Bezier pieces
+// (curve/crvfoot) and needs no scratch memory. A curve that is not sound keeps the sample
+// estimate (only the spans whose control points' box can hold it, for an open curve) refined
+// the same way. 1, or 0 on failure.
 int GetPointParOnCurve3(Bspline* curve, float x, float y, float z, double* t);
 
 // The parameter on B of the point of A at tA: A's point is mapped by xfA followed by the inverse
