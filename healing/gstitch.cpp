@@ -533,7 +533,7 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     // A crease (a seam beyond the angle limit, healed in position only) keeps its angle within
     // a degree: closing it moves both boundaries onto one curve and turns the ends of the seams
     // meeting at its corners onto common tangents, which tilts the normals near the corners.
-    // Held to the smooth seams' hundredth of a degree, rough groups stayed as they came.
+    // Held to the smooth seams' hundredth of a degree, rough groups would stay as they came.
     const bool smooth = IsBndrEdgeHealedSmooth(ed) == 1;
     // A smooth seam closed in position may turn as a crease may where the tangential heal
     // cannot be asked to bring it within the angle target: it came beyond the target (a kink
@@ -1515,8 +1515,8 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   // once instead of twice.
   if (EvalAllBndrCrvCurve3Form(bs) != 0 || MeasureGroup(bs, &before) != 0) return FailedHeal(report, result, n);
   // Whether the gap target is tight is a matter of the group's shape, not of its unit: judged
-  // in absolute units, a group a thousand units across took a third fewer iterations than the
-  // same group at unit size and ended 6e-6 of its size away from it.
+  // in absolute units, a group a thousand units across would take fewer iterations than the
+  // same group at unit size and heal to another result.
   info.maxIter = HealStitchIterations(n, healGap / GroupSize(bs));
 
   {

@@ -219,10 +219,10 @@ const double* SideSamples(const EdgeInfoStruct* e, int side) {
 
 // The fits weight a curve's derivatives per squared extent of the curve up to unit extent and
 // keep raw weights above it (shrinkwrap/cshrink.h): a curve ten times longer than a unit is
-// smoothed a hundred times less against its samples, and a group healed at a thousand units
-// ended 6e-6 of its size away from the same group healed at unit size. The heal's fits run on
+// smoothed a hundred times less against its samples, so a group healed at a thousand units
+// would end away from the same group healed at unit size. The heal's fits run on
 // copies brought to at most unit size by this factor, a power of two so that the copies and
-// the fit brought back are exact: curves up to unit size fit as they did, and a group heals
+// the fit brought back are exact: curves up to unit size are fitted unscaled, and a group heals
 // alike at every size. 1 for a curve no larger than a unit (or without a size).
 double BelowUnitSize(const Bspline* curve) {
   const double size = ControlPointDiagonal(curve);
