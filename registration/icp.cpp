@@ -9,6 +9,7 @@
 #include "foundation/eigen.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
+#include "foundation/minmax.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
 #include "platform/tstubs.h"
@@ -61,6 +62,18 @@ constexpr double kSettled = 1e-3;
 // The least share of the pairs' strongest hold a direction of motion must have to count as held.
 constexpr double kLeastHold = 1e-3;
 using OwnedTable = Owned<double*, matrix_free_ff>;
+
+// The target's size (its box diagonal): the errors the searches weigh to decide on a coarse pass,
+// a start or a retry are lengths, and the same registration scaled or moved must decide alike.
+double TargetSize(const KDTree* tree) {
+  double d2 = 0.0;
+  for (int k = 0; k < 3; ++k) {
+    double lo = 0.0, hi = 0.0;
+    GetMinMaxF(tree->coords[k], tree->n, &lo, &hi);
+    d2 += (hi - lo) * (hi - lo);
+  }
+  return std::sqrt(d2);
+}
 
 }  // namespace
 
@@ -344,7 +357,19 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
   if (NormalizeQternion(start.q) != 0) return -2;
   *motion = start;
   RegVec cur = start;
-  for (int r = 0; r < 4; ++r) SetRow(table, r, cur);
+  // The table holds translations and the extrapolation sees errors in units of the target's size:
+  // its steps mix turns and shifts, and must weigh them alike at every size.
+  const double size = TargetSize(tree);
+  const double unit = size > 0.0 ? size : 1.0;
+  const auto toTable = [unit](RegVec v) {
+    for (double& t : v.t) t /= unit;
+    return v;
+  };
+  const auto fromTable = [unit](RegVec v) {
+    for (double& t : v.t) t *= unit;
+    return v;
+  };
+  for (int r = 0; r < 4; ++r) SetRow(table, r, toTable(cur));
   double factor = 10.0;
   int improvements = 0, stalls = 0, slow = 0, iterations = 0;
   double e0 = kEmptyBoxBound, m0 = kEmptyBoxBound;
@@ -387,15 +412,18 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
     e = Progress(rms, used, pairs.placed, params.maxDistance);
     if (e < h[0]) {
       ShiftErrors(h, e);
-      Insert_registr_table(table, 4, &cur);
+      const RegVec row = toTable(cur);
+      Insert_registr_table(table, 4, &row);
       rmsBest = rms;
       ++improvements;
       improved = true;
     }
     RegVec trial;
     int done = 0;
+    const double hs[4] = {h[0] / unit, h[1] / unit, h[2] / unit, h[3] / unit};
     if (improvements > 4 && improved && step.extrapolate == 1 && !simple &&
-        UpdateICPRegistration(table, h, 0.925, factor, &trial, &done) == 0 && done == 1) {
+        UpdateICPRegistration(table, hs, 0.925, factor, &trial, &done) == 0 && done == 1) {
+      trial = fromTable(trial);
       double te = kEmptyBoxBound, tm = kEmptyBoxBound;
       if (PairAndMeasure(x, y, z, n, &trial, tree, params.maxDistance, &pairs, &te, &tm) == 0 &&
           Progress(te, pairs.near, pairs.placed, params.maxDistance) < e) {
@@ -405,7 +433,8 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
         rmsBest = te;
         e = Progress(te, pairs.near, pairs.placed, params.maxDistance);
         ShiftErrors(h, e);
-        Insert_registr_table(table, 4, &trial);
+        const RegVec row = toTable(trial);
+        Insert_registr_table(table, 4, &row);
         ++improvements;
         factor = std::min(2.0 * factor, 20.0);
       } else {
@@ -421,15 +450,15 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
     stalls = e < prev ? 0 : stalls + 1;
     if (stalls == 0 && params.animate == 1 && rms < params.bestError) {
       double m[4][4];
-      const RegVec shown = simple ? cur : Row(table, 0);
+      const RegVec shown = simple ? cur : fromTable(Row(table, 0));
       registr_transform_matrix(&shown, m);
       RegAnimation(m);
     }
-    if (std::fabs(prev - e) < 1e-22 || e < 1e-22) {
+    if (std::fabs(prev - e) < 1e-22 * unit || e < 1e-22 * unit) {
       stop = ICPStop::NoChange;
       break;
     }
-    slow = (prev > 0.001 && std::fabs(prev - e) / prev < params.relTolerance) ? slow + 1 : 0;
+    slow = (prev > 0.001 * unit && std::fabs(prev - e) / prev < params.relTolerance) ? slow + 1 : 0;
     if (slow > 2) {
       stop = ICPStop::RelTolerance;
       break;
@@ -453,7 +482,7 @@ int RunICPLoop(const float* x, const float* y, const float* z, int n, const RegP
       handed = *error;
     }
   } else if (improvements > 0) {
-    *motion = Row(table, 0);
+    *motion = fromTable(Row(table, 0));
     *error = rmsBest;
     handed = rmsBest;
   }
@@ -556,12 +585,13 @@ int SearchOverStarts(const float* x, const float* y, const float* z, int n, RegP
   m = std::min(m, count);  // a short table (a retry's four rows, a translation's two) has no fifth start
   work.bestError = kEmptyBoxBound;
   work.maxIterations = maxIterations / 2;
+  const double size = TargetSize(tree);
   for (int k = 0; k < m; ++k) {
     const int j = order[k];
     RegVec r = Row(starts.get(), j);
     if (k > 0) {
       RegVec a = best, b = r;
-      if (QternionDiff(&a, &b) < 0.01 || (keys[j] > 0.1 && keys[j] > 40.0 * bestError)) continue;
+      if (QternionDiff(&a, &b) < 0.01 || (keys[j] > 0.1 * size && keys[j] > 40.0 * bestError)) continue;
     }
     double e = kEmptyBoxBound, lm = kEmptyBoxBound;
     loop(x, y, z, n, &r, &e, &lm, &broke);
@@ -764,6 +794,7 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
   double e = kEmptyBoxBound, m = kEmptyBoxBound;
   if (PntSetRegError(A->x, A->y, A->z, A->npts, &best, tree.get(), params.maxDistance, &e, &m) != 0) return -2;
   const double startError = e, startLargest = m;
+  const double size = TargetSize(tree.get());
   double bestError = e, bestLargest = m;
   params.bestError = e;
   // Under rejection the RMS of the near pairs cannot rank two motions (a worse one may keep fewer,
@@ -789,7 +820,7 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
     if (ICPtwoPntSetsGlobalSearch(A->x, A->y, A->z, A->npts, params, tree.get(), &copy, &ge, &gm, &broke) != 0)
       return -2;
     if (better(copy, ge)) best = copy, bestError = ge, bestLargest = gm, params.bestError = ge;
-  } else if (bestError > 0.1 && bestError > 20.0 * params.tolerance) {
+  } else if (bestError > 0.1 * size && bestError > 20.0 * params.tolerance) {
     // Coarse pass on a sample, started with the centroids brought together.
     double ca[3], cb[3];
     ComputeCenterOfMassCoord(A->x, A->y, A->z, A->npts, ca);
@@ -831,7 +862,7 @@ int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* e
 
   // A result just above the tolerance is often a shallow local minimum: retry from motions turned
   // one degree further about tilted axes.
-  if (!broke && params.tolerance < bestError && bestError < 4.0 * params.tolerance && bestError > 0.001) {
+  if (!broke && params.tolerance < bestError && bestError < 4.0 * params.tolerance && bestError > 0.001 * size) {
     RegVec seed = best;
     OwnedTable restarts;
     int nr = 0;
@@ -899,7 +930,7 @@ int CICPtwoClouds(Cloud* A, Cloud* B, RegParams* params, RegVec* motion, double*
     if (CICPPntSetsGlobalSearch(A->x, A->y, A->z, A->npts, params, tree.get(), &copy, &ge, &gm, &broke) != 0)
       return -2;
     if (ge < bestError) best = copy, bestError = ge, bestLargest = gm;
-  } else if (bestError > 0.1 && bestError > 20.0 * params->tolerance) {
+  } else if (bestError > 0.1 * TargetSize(tree.get()) && bestError > 20.0 * params->tolerance) {
     OwnedFloats sx, sy, sz;
     int sn = 0;
     if (SimpleSampleCloud(A, params->sampleCount, sx.receive(), sy.receive(), sz.receive(), &sn) == 0) {

@@ -51,6 +51,9 @@ int SetDefaultRegParams(RegParams* params);
 // weighed by the pairs' RMS radius about their centroid) holds its weakest direction by less
 // than 1e-3 of its strongest (sliding on a plane, turning about its normal), or B's normals
 // cannot be fitted (their fit shows its thermometer). Then the motion is a guess, not a registration; 0 means it is determined.
+// The start errors that call for the coarse pass (above 0.1) and the retry (above 0.001) are
+// measured in units of B's box diagonal, so that the same registration scaled or moved decides
+// alike.
 int ICPtwoClouds(Cloud* A, Cloud* B, RegParams params, RegVec* motion, double* error, double* largest, int* brk);
 // The best motion over many start motions (params.startPoses, or those of GetInitialQuaternion),
 // each refined first on a sample, the best few on all of A. -2 for a null argument, n < 3, a tree
@@ -62,8 +65,10 @@ int ICPtwoPntSetsGlobalSearch(const float* x, const float* y, const float* z, in
 // maxDistance (all pairs when none is) and ends the loop when only one or two are; progress is
 // measured with far pairs counted at maxDistance. The loop runs until the error is at or
 // below tolerance, three iterations in a row change it by less than relTolerance (relative, above
-// an error of 0.001), it stops changing, maxIterations are done, four iterations bring no lower
-// error, or user_break; a refused extrapolated step does not end it. The caller sees whether it
+// an error of 0.001 of the target's box diagonal), it stops changing, maxIterations are done, four
+// iterations bring no lower error, or user_break; a refused extrapolated step does not end it. The
+// extrapolation weighs shifts in units of that diagonal, so a registration scaled or moved is
+// the same registration. The caller sees whether it
 // met its tolerance by comparing the error with params.tolerance. -2 for a null argument, n < 1, a
 // tree without points or arrays, or no memory.
 int ICPPntSet(const float* x, const float* y, const float* z, int n, RegParams params, KDTree* tree,
@@ -119,9 +124,9 @@ int CICPPntSet(const float* x, const float* y, const float* z, int n, RegParams*
 // params, and for a constraint without start motions (kinds 1 and 3).
 int CICPPntSetsGlobalSearch(const float* x, const float* y, const float* z, int n, RegParams* params,
                             KDTree* tree, RegVec* motion, double* error, double* largest, int* brk);
-// Two clouds under the constraint: the global search or, from a start error above 0.1 and 20
-// tolerances, three CICPPntSet iterations on a sample (the caller's animate put back after
-// them), then the main CICPPntSet pass with the caller's maxIterations. No centroid shift and no
+// Two clouds under the constraint: the global search or, from a start error above 0.1 of the
+// target's box diagonal and 20 tolerances, three CICPPntSet iterations on a sample (the caller's
+// animate put back after them), then the main CICPPntSet pass with the caller's maxIterations. No centroid shift and no
 // retry. The caller's record is working state: bestError ends as the best error found, and after
 // a break in the first stage maxIterations keeps that stage's value. A break stops with the best
 // motion so far and flag 1 (error and largest those of the start when it came before the main

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "registration/icp.h"
@@ -45,55 +46,90 @@ Cloud* Moved(const Cloud* c, const RegVec& v) {
   return MakeCld(x.data(), y.data(), z.data(), c->npts, nullptr);
 }
 
-TEST_F(IcpFlatOverlap, AWrongMotionIsNeverReportedAsSuccess) {
+// One registration of the terrain's part A onto B (relief, size s, cut, turn in degrees), moved
+// 1e4 x s from the origin. Hands back the status and the points of A under the result, in units
+// of s from the terrain's corner, and the largest distance of those from where they belong.
+struct Outcome {
+  int status;
+  double worst;
+  std::vector<double> placed;
+};
+
+Outcome Register(double relief, double s, double cut, double degrees) {
   const double axis[3] = {0.1, -0.2, 1.0};
+  const double at[3] = {1e4 * s, -2e4 * s, 5e3 * s}, t[3] = {0.02 * s, -0.03 * s, 0.01 * s};
+  Cloud* b = Terrain(relief, cut, 1.0, s, at);
+  Cloud* part = Terrain(relief, 0.0, 1.0 - cut, s, at);
+  // A moved so that truth brings it back onto B: truth's turn about A's centre.
+  const RegVec spin = Turn(degrees, axis, t);
+  double centre[3] = {at[0] + 0.5 * s, at[1] + 0.5 * s, at[2]};
+  RegVec inverse = {{spin.q[0], -spin.q[1], -spin.q[2], -spin.q[3]}, {0, 0, 0}};
+  double back[3];
+  VecQterTrans3(centre, &inverse, back);
+  for (int k = 0; k < 3; ++k) inverse.t[k] = centre[k] - back[k] + t[k];
+  Cloud* a = Moved(part, inverse);
+  RegParams params;
+  SetDefaultRegParams(&params);
+  params.maxDistance = 0.02 * std::sqrt(2.0) * s;
+  params.tolerance = 1e-6 * s;
+  RegVec m = {{1, 0, 0, 0}, {0, 0, 0}};
+  double error = 0, largest = 0;
+  int brk = 0;
+  Outcome out{ICPtwoClouds(a, b, params, &m, &error, &largest, &brk), 0.0, {}};
+  // The right motion takes A's points back onto part's.
+  for (int i = 0; i < a->npts; ++i) {
+    const double p[3] = {a->x[i], a->y[i], a->z[i]};
+    double q[3];
+    VecQterTrans3(p, &m, q);
+    out.worst = std::max(out.worst, std::sqrt((q[0] - part->x[i]) * (q[0] - part->x[i]) +
+                                              (q[1] - part->y[i]) * (q[1] - part->y[i]) +
+                                              (q[2] - part->z[i]) * (q[2] - part->z[i])));
+    for (int k = 0; k < 3; ++k) out.placed.push_back((q[k] - at[k]) / s);
+  }
+  FreeCloud(a);
+  FreeCloud(part);
+  FreeCloud(b);
+  return out;
+}
+
+TEST_F(IcpFlatOverlap, AWrongMotionIsNeverReportedAsSuccess) {
   int right = 0;
   for (double relief : {0.005, 0.02, 0.1})
     for (double s : {1e-3, 1.0, 1e3})
       for (double cut : {0.3, 0.4})
         for (double degrees : {3.0, 10.0, 25.0}) {
-          const double at[3] = {1e4 * s, -2e4 * s, 5e3 * s}, t[3] = {0.02 * s, -0.03 * s, 0.01 * s};
-          Cloud* b = Terrain(relief, cut, 1.0, s, at);
-          Cloud* part = Terrain(relief, 0.0, 1.0 - cut, s, at);
-          // A moved so that truth brings it back onto B: truth's turn about A's centre.
-          const RegVec spin = Turn(degrees, axis, t);
-          double centre[3] = {at[0] + 0.5 * s, at[1] + 0.5 * s, at[2]}, moved[3];
-          VecQterTrans3(centre, &spin, moved);
-          RegVec inverse = {{spin.q[0], -spin.q[1], -spin.q[2], -spin.q[3]}, {0, 0, 0}};
-          double back[3];
-          VecQterTrans3(centre, &inverse, back);
-          for (int k = 0; k < 3; ++k) inverse.t[k] = centre[k] - back[k] + t[k];
-          Cloud* a = Moved(part, inverse);
-          RegParams params;
-          SetDefaultRegParams(&params);
-          params.maxDistance = 0.02 * std::sqrt(2.0) * s;
-          params.tolerance = 1e-6 * s;
-          RegVec m = {{1, 0, 0, 0}, {0, 0, 0}};
-          double error = 0, largest = 0;
-          int brk = 0;
-          const int status = ICPtwoClouds(a, b, params, &m, &error, &largest, &brk);
-          // The right motion takes A's points back onto part's.
-          double worst = 0;
-          for (int i = 0; i < a->npts; ++i) {
-            const double p[3] = {a->x[i], a->y[i], a->z[i]};
-            double q[3];
-            VecQterTrans3(p, &m, q);
-            worst = std::max(worst, std::sqrt((q[0] - part->x[i]) * (q[0] - part->x[i]) +
-                                              (q[1] - part->y[i]) * (q[1] - part->y[i]) +
-                                              (q[2] - part->z[i]) * (q[2] - part->z[i])));
-          }
-          ASSERT_TRUE(status == 0 || status == 1) << status;
+          const Outcome r = Register(relief, s, cut, degrees);
+          ASSERT_TRUE(r.status == 0 || r.status == 1) << r.status;
           // Success only for the right motion (within the loop's own stopping tolerances).
-          if (status == 0) {
-            EXPECT_LT(worst, 0.005 * s) << "relief " << relief << " size " << s << " cut " << cut << " turn " << degrees;
+          if (r.status == 0) {
+            EXPECT_LT(r.worst, 0.005 * s) << "relief " << relief << " size " << s << " cut " << cut << " turn "
+                                          << degrees;
             ++right;
           }
-          FreeCloud(a);
-          FreeCloud(part);
-          FreeCloud(b);
         }
   // With relief enough, some starts do lead to the right motion, and it is reported as such.
   EXPECT_GE(right, 3);
+}
+
+// The same registration scaled and moved far away is the same registration: status, and where
+// A's points end relative to the size, agree at every size, right or not (up to the floats'
+// rounding of coordinates 1e4 x size from the origin and the loop's stopping tolerances).
+TEST_F(IcpFlatOverlap, TheResultScalesWithTheClouds) {
+  double spread = 0;
+  for (double relief : {0.02, 0.1})
+    for (double degrees : {10.0, 25.0}) {
+      const Outcome unit = Register(relief, 1.0, 0.3, degrees);
+      for (double s : {1e-3, 1e3}) {
+        const Outcome r = Register(relief, s, 0.3, degrees);
+        EXPECT_EQ(r.status, unit.status) << "relief " << relief << " size " << s << " turn " << degrees;
+        ASSERT_EQ(r.placed.size(), unit.placed.size());
+        double gap = 0;
+        for (size_t i = 0; i < r.placed.size(); ++i) gap = std::max(gap, std::fabs(r.placed[i] - unit.placed[i]));
+        EXPECT_LT(gap, 0.02) << "relief " << relief << " size " << s << " turn " << degrees;
+        spread = std::max(spread, gap);
+      }
+    }
+  RecordProperty("spread", std::to_string(spread));
 }
 
 }  // namespace
