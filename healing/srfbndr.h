@@ -206,10 +206,10 @@ int FreeBndrStructEdgeSamples(BndrStruct* bs);
 
 // The build's steps. FillUpCrvInfoStruct: one record per graph curve (not outer, not fixed,
 // outerCont -1) linked to its surface's record, with each natural side's 3D curve.
-// FillUpBndrInfoStruct: the edge and corner records of the graph's elements and vertices and the
-// surfaces' and curves' copies of them. Each -2 for a null argument, a failed allocation, a curve
-// whose surface has no record, a side whose curve could not be made, or element ranges outside
-// the graph.
+// FillUpBndrInfoStruct: an edge per graph element and its partner (paired while the partner has no
+// edge yet), a corner per graph vertex, and the surfaces' and curves' copies of them. Each -2 for
+// a null argument, a failed allocation, a curve whose surface has no record, a side whose curve
+// could not be made, or element ranges outside the graph.
 int FillUpCrvInfoStruct(BndrStruct* bs, Gsrf* g);
 int FillUpBndrInfoStruct(BndrStruct* bs, Gsrf* g);
 // The three index steps below in turn; -2 when one fails.
@@ -278,7 +278,8 @@ int IsBndrEdgeEndAtCorner(const BndrStruct* bs, int edge, int corner);
 int IsOuterFixedBndrEdge(const EdgeInfoStruct* e);
 // 1 for an outer curve that is a single edge, else 0 (also for null).
 int IsBndrCrvOnlyOuterEdge(const CrvInfoStruct* crv);
-// 1 when one of the curve's edges is paired with continuity 1, else 0 (also for a bad index).
+// 1 when one of the curve's edges is healed smooth (IsBndrEdgeHealedSmooth), else 0 (also for a
+// bad index).
 int IsBndrCrvMeetWithG1Cont(const BndrStruct* bs, int curve);
 // The surface indices of sides A and B (-1 for B when unpaired). -2 for a null argument or a
 // side without its surface record.
@@ -380,7 +381,7 @@ int ComputeBndrEdgeAvgSamplePntsWithNubVals(EdgeInfoStruct* e);
 // ComputeBndrEdgeAvgSamplePnts on every edge; -2 when one failed (the others are still done).
 int ComputeAllBndrEdgesAvgSamplePnts(BndrStruct* bs);
 // The averaged unit sample normals (avgNx/y/z, replaced; both calls are the same): side A's, on
-// an edge with continuity 1 (side A neither fixed nor outer-held) the mean with side B's turned to
+// an edge healed smooth (side A neither fixed nor outer-held) the mean with side B's turned to
 // A's side, or B's alone where B is fixed; at the ends the stored end normals, with B's on such an
 // edge. -2 for fewer than 2 samples, a failed evaluation or allocation, or a vanished start
 // normal.
@@ -395,8 +396,8 @@ int EvalBndrEdgeAvgSampleNormalsAndMaxDiff(EdgeInfoStruct* e, int* avgStatus, do
 int EvalAllBndrEdgeAvgSampleNormals(BndrStruct* bs);
 
 // ---- continuity classification and measures ----------------------------------------------
-// Classifies a paired edge: continuity 1 when the G0 and G1 tests pass, else 0, and smoothInside
-// when only its ends exceed angleTol. An unpaired edge is left as it is. -2 for null.
+// Classifies a paired edge: continuity 1 when the G0 and G1 tests pass, else 0, and (G0 passed)
+// smoothInside when only its ends exceed angleTol. An unpaired edge is left as it is. -2 for null.
 int SetBndrEdgeContinuity(EdgeInfoStruct* e, double gapTol, double angleTol);
 // 1 when the matching ends and every sample pair of a paired, sampled edge lie within gapTol
 // (G0), and for G1 also their folded normal angles within angleTol degrees; 0 otherwise, also
@@ -473,12 +474,12 @@ int SetUpBndrAllCornerNormals(BndrStruct* bs);
 int ProjectBndrEdgeEndTangents(EdgeInfoStruct* e);
 // On a paired edge between a trim curve and a fixed side: side A when it is a free natural side,
 // else side B, takes the other's end tangents at the matching ends, and its normals turned to its
-// own side (side B on a crease only lays its normals square to the new tangent). 0 otherwise;
-// -2 for null.
+// own side (side B on an edge not healed smooth only lays its normals square to the new tangent).
+// 0 otherwise; -2 for null.
 int SetG1EdgeWithtrimCurveEndTangents(EdgeInfoStruct* e);
-// Along a natural side of several edges, a crease edge's end next to an edge with continuity 1
-// takes that edge's tangent there, so that the side has one tangent across the break. -2 for
-// null or a bad index.
+// Along a natural side of several edges, an end of an edge not healed smooth next to one healed
+// smooth (IsBndrEdgeHealedSmooth) takes that edge's tangent there, so that the side has one
+// tangent across the break. -2 for null or a bad index.
 int ModifyBndrCrvG0EdgesEndTangents(BndrStruct* bs, int curve);
 // Fairs every edge's averaged sample points (ends held), then moves each corner of 3 or more
 // edges half way to the mean of its edges' next averaged points. -2 for null or a failed
@@ -496,7 +497,7 @@ int SetBndrInfoCornerPosition(BndrStruct* bs, int corner, double x, double y, do
 int AverageBndrTopoCornerNormals(BndrStruct* bs, int corner);
 int SIAverageBndrTopoCornerNormals(BndrStruct* bs, int corner);
 // The per-surface form: each surface at the corner (recorded in srfIds) gets its mean normal
-// there (GetAverageSrfNormalsAtCorner), surfaces joined by seams with continuity 1 the mean of
+// there (GetAverageSrfNormalsAtCorner), surfaces joined by seams healed smooth the mean of
 // their group's, a held side's normal passed on to its partner; written to every half-edge,
 // keeping its orientation. 0 for a corner of fewer than 2 edges; -2 for null, a bad index, no
 // surfaces or a failed allocation.
@@ -506,7 +507,7 @@ int NewAverageBndrTopoCornerNormals(BndrStruct* bs, int corner);
 // turned to the first's side; zero when it has none. -2 for a bad argument.
 int GetAverageSrfNormalsAtCorner(BndrStruct* bs, int corner, double (*normals)[3]);
 // 1 when two half-edges' normals must agree at a corner: sides of one surface on different
-// edges, the two ends of one side, or the two sides of an edge with continuity 1; else 0.
+// edges, the two ends of one side, or the two sides of an edge healed smooth; else 0.
 int IsHalfEdgeG1Adjacent(const BndrStruct* bs, const BndrHalfEdge* h, const BndrHalfEdge* k);
 // The half-edge's unit end normal (zero where it vanishes). -2 for a bad argument or a half-edge
 // not ending at the corner.
