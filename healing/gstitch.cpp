@@ -538,12 +538,12 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     // A smooth seam closed in position may turn as a crease may where the tangential heal
     // cannot be asked to bring it within the angle target: it came beyond the target (a kink
     // the damage made, noise on the boundary rows, which closing the gap may steepen by a
-    // fraction of a degree), or one side runs on past the other (a
-    // T-junction), whose longer side keeps its shape and whose shorter surface follows it and
-    // tilts as it must (a 2 x 2 plane's side ending partway along a 2 x 2 plane's straight
-    // side). Held to a hundredth of a degree, such seams sent their surfaces back and, through
-    // their other seams, a whole box of planes with them. A seam that came within the target
-    // is held to it: closing it must not kink it.
+    // fraction of a degree), or one side runs on past the other (a T-junction), whose longer
+    // side keeps its shape and whose shorter surface follows it and tilts as it must (a plane's
+    // side ending partway along another plane's straight side). Held to a hundredth of a degree,
+    // such seams would send their surfaces back and, through their other seams, whole groups of
+    // planes with them. A seam that came within the target is held to it: closing it must not
+    // kink it.
     const double fa = CoveredFraction(ed, 0), fb = CoveredFraction(ed, 1);
     const bool runsOn = fa < kRunsOnShare * fb || fb < kRunsOnShare * fa;
     const bool turnFree = after.gap[e] <= healGap && (before.angle[e] > healAngle || runsOn);

@@ -971,7 +971,7 @@ int NewHealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol
   for (int i = 0;; ++i) {
     // Between passes only the normals the passes read and judge by are brought up to date:
     // those of the edges of curves meeting a G1 edge. On a large group with a few smooth seams
-    // among creases, all of them took most of the pass.
+    // among creases, all of them would take most of the pass.
     const double A = G1SideAvgNormalsAndMaxAngle(bs);
     if (A < bestA) {
       if (SaveSrfGrpNets(bs, &best) != 0) return -2;
