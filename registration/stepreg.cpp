@@ -196,28 +196,6 @@ int MatchByType(const RegFeature& A, const RegFeature& B, RegConstraint constrai
   }
 }
 
-}  // namespace
-
-int ConstrainedRegFeaturePair(const RegPair* pair, RegConstraint constraint, RegConstraint* outConstraint,
-                              RegVec* outMotion) {
-  if (!outConstraint || !outMotion) return -2;
-  SetIdentityQuaternion(outMotion);
-  CopyRegConstraint(&constraint, outConstraint);
-  if (!pair || !pair->A || !pair->B || pair->A->type != pair->B->type) return -2;
-  // Coordinates that are not numbers would come back as a motion of NaN reported as matched.
-  if (!FiniteFeature(*pair->A) || !FiniteFeature(*pair->B) || !FiniteConstraint(constraint)) return -2;
-  if (MatchByType(*pair->A, *pair->B, constraint, outConstraint, outMotion) != 0) return -2;
-  // Finite data so extreme that the matcher's arithmetic overflowed is no match either.
-  if (!AllFinite(outMotion->q, 4) || !AllFinite(outMotion->t, 3) || !FiniteConstraint(*outConstraint)) {
-    SetIdentityQuaternion(outMotion);
-    CopyRegConstraint(&constraint, outConstraint);
-    return -2;
-  }
-  return 0;
-}
-
-namespace {
-
 // The frames the step-by-step registration runs in: the moving side's features about their
 // centroid, the targets about theirs, both at one size, so that the matchers' length tests,
 // relative to the coordinates in play, measure the data rather than their distance from the
@@ -227,6 +205,18 @@ struct SideFrames {
   UnitFrame moving, target;
 };
 
+// The points a feature's frame counts (a point, or a line's ends) from index m on; the new count.
+int AddFramePoints(const RegFeature& f, double* x, double* y, double* z, int m) {
+  auto add = [&](const double q[3]) { x[m] = q[0], y[m] = q[1], z[m] = q[2], ++m; };
+  if (f.type == 0) {
+    add(f.point);
+  } else if (f.type >= 1 && f.type <= 3) {
+    add(f.end1);
+    add(f.end2);
+  }
+  return m;
+}
+
 bool FrameOfSide(const RegPair* pairs, bool moving, UnitFrame* frame) {
   int n = 0;
   for (const RegPair* p = pairs; p; p = p->next) n += 2;
@@ -235,17 +225,8 @@ bool FrameOfSide(const RegPair* pairs, bool moving, UnitFrame* frame) {
   if (!xyz || KernelFailed()) return false;
   double *x = xyz, *y = x + std::max(n, 1), *z = y + std::max(n, 1);
   int m = 0;
-  auto add = [&](const double q[3]) { x[m] = q[0], y[m] = q[1], z[m] = q[2], ++m; };
-  for (const RegPair* p = pairs; p; p = p->next) {
-    const RegFeature* f = moving ? p->A : p->B;
-    if (!f) continue;
-    if (f->type == 0) {
-      add(f->point);
-    } else if (f->type >= 1 && f->type <= 3) {
-      add(f->end1);
-      add(f->end2);
-    }
-  }
+  for (const RegPair* p = pairs; p; p = p->next)
+    if (const RegFeature* f = moving ? p->A : p->B) m = AddFramePoints(*f, x, y, z, m);
   *frame = UnitFrameOfPoints(x, y, z, m, false);
   return true;
 }
@@ -265,9 +246,37 @@ void FeatureToUnitFrame(RegFeature* f, const UnitFrame& frame) {
   e[3] = (e[0] * frame.centre[0] + e[1] * frame.centre[1] + e[2] * frame.centre[2] + e[3]) / frame.size;
 }
 
+// The frame one pair is matched in: about the centroid of both features' points (a point, or
+// a line's ends) and the constraint's centre and axis point where it turns about them, at the
+// size of their box; planes and directions have none of their own.
+UnitFrame FrameOfPair(const RegFeature& A, const RegFeature& B, const RegConstraint& c) {
+  double x[6], y[6], z[6];
+  int m = AddFramePoints(B, x, y, z, AddFramePoints(A, x, y, z, 0));
+  if (m > 0 && c.kind != 0 && c.centreFreedom != 3)
+    for (const double* q : {c.point, c.axisPoint1}) x[m] = q[0], y[m] = q[1], z[m] = q[2], ++m;
+  return m > 0 ? UnitFrameOfPoints(x, y, z, m, false) : IdentityUnitFrame();
+}
+
+// A constraint's points and plane in the frame; axisPoint2 keeps its offset from axisPoint1,
+// as MotionFromUnitFrames maps it back. A free centre has no point of its own: it goes to the
+// frame's centre, where it takes no part in the matchers' length tests.
+void ConstraintToUnitFrame(RegConstraint* c, const UnitFrame& frame) {
+  double offset[3];
+  for (int k = 0; k < 3; ++k) offset[k] = c->axisPoint2[k] - c->axisPoint1[k];
+  if (c->centreFreedom == 3) {
+    for (int k = 0; k < 3; ++k) c->point[k] = c->axisPoint1[k] = 0.0;
+  } else {
+    PointToUnitFrame(frame, c->point, c->point);
+    PointToUnitFrame(frame, c->axisPoint1, c->axisPoint1);
+  }
+  for (int k = 0; k < 3; ++k) c->axisPoint2[k] = c->axisPoint1[k] + offset[k];
+  double* e = c->plane;
+  e[3] = (e[0] * frame.centre[0] + e[1] * frame.centre[1] + e[2] * frame.centre[2] + e[3]) / frame.size;
+}
+
 // The motion found between the frames, p_target = R p_moving + t in their units, in the data's:
 // R as it is, t = c_target + size t - R c_moving. The constraint's points and plane go back to
-// the target's frame; axisPoint2 keeps its offset from axisPoint1.
+// the target's frame; axisPoint2 keeps its direction from axisPoint1.
 bool MotionFromUnitFrames(const SideFrames& f, RegVec* motion, RegConstraint* c) {
   double turned[3];
   if (VecRotWquaternion(f.moving.centre, motion, turned) != 0) return false;
@@ -276,13 +285,48 @@ bool MotionFromUnitFrames(const SideFrames& f, RegVec* motion, RegConstraint* c)
   for (int k = 0; k < 3; ++k) offset[k] = c->axisPoint2[k] - c->axisPoint1[k];
   PointFromUnitFrame(f.target, c->point, c->point);
   PointFromUnitFrame(f.target, c->axisPoint1, c->axisPoint1);
-  for (int k = 0; k < 3; ++k) c->axisPoint2[k] = c->axisPoint1[k] + offset[k];
+  // The axis direction as the readers expect it, a step as long as the largest coordinate of
+  // axisPoint1 (at least 1): a unit step away from coordinates of 1e10 would keep only a
+  // ten-billionth of the direction's digits.
+  const double len = VecSize3(offset);
+  double step = 1.0;
+  for (int k = 0; k < 3; ++k) step = std::max(step, std::fabs(c->axisPoint1[k]));
+  for (int k = 0; k < 3; ++k) c->axisPoint2[k] = c->axisPoint1[k] + (len > 0.0 ? offset[k] / len * step : 0.0);
   double* e = c->plane;
   e[3] = f.target.size * e[3] - (e[0] * f.target.centre[0] + e[1] * f.target.centre[1] + e[2] * f.target.centre[2]);
   return true;
 }
 
 }  // namespace
+
+// Method: the pair is matched in the frame of its features (FrameOfPair) and the motion and the
+// constraint left are mapped back, so that the matchers' length tests, relative to the
+// coordinates in play, measure the features rather than their distance from the origin.
+int ConstrainedRegFeaturePair(const RegPair* pair, RegConstraint constraint, RegConstraint* outConstraint,
+                              RegVec* outMotion) {
+  if (!outConstraint || !outMotion) return -2;
+  SetIdentityQuaternion(outMotion);
+  CopyRegConstraint(&constraint, outConstraint);
+  if (!pair || !pair->A || !pair->B || pair->A->type != pair->B->type) return -2;
+  // Coordinates that are not numbers would come back as a motion of NaN reported as matched.
+  if (!FiniteFeature(*pair->A) || !FiniteFeature(*pair->B) || !FiniteConstraint(constraint)) return -2;
+  const UnitFrame frame = FrameOfPair(*pair->A, *pair->B, constraint);
+  RegFeature A = *pair->A, B = *pair->B;
+  FeatureToUnitFrame(&A, frame);
+  FeatureToUnitFrame(&B, frame);
+  RegConstraint inFrame = constraint;
+  ConstraintToUnitFrame(&inFrame, frame);
+  const SideFrames both{frame, frame};
+  // Finite data so extreme that the matcher's arithmetic overflowed is no match either.
+  if (MatchByType(A, B, inFrame, outConstraint, outMotion) != 0 ||
+      !MotionFromUnitFrames(both, outMotion, outConstraint) || !AllFinite(outMotion->q, 4) ||
+      !AllFinite(outMotion->t, 3) || !FiniteConstraint(*outConstraint)) {
+    SetIdentityQuaternion(outMotion);
+    CopyRegConstraint(&constraint, outConstraint);
+    return -2;
+  }
+  return 0;
+}
 
 // Method: the pairs are matched in the frames of SideFrames, each pair's moving feature first
 // moved by the motion so far, and the composed motion and the constraint left are mapped back.

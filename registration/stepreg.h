@@ -64,7 +64,10 @@ int VecProject3(const double v[3], const double n[3], double out[3]);
 // Past the output test the motion is the identity and the remaining constraint a copy of the
 // input. -2 for a null output, a null pair or feature, features of different types, a point set
 // (no matcher), coordinates of the features or the constraint that are not finite, the matcher's
-// refusal, or a match whose arithmetic overflowed (a motion or constraint not finite).
+// refusal, or a match whose arithmetic overflowed (a motion or constraint not finite). The pair
+// is matched about the centroid of its points (and the constraint's centre and axis point when it
+// turns about them) at the size of their box, and the motion and constraint mapped back: the
+// matchers' length tests measure the features, not their distance from the origin.
 int ConstrainedRegFeaturePair(const RegPair* pair, RegConstraint constraint, RegConstraint* outConstraint,
                               RegVec* outMotion);
 // Matches the pairs one after another in list order (the reverse of the order of adding), each

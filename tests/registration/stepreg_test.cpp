@@ -421,3 +421,42 @@ TEST_F(StepByStep, NearlyCollinearPointsFixTheMotionAnywhere) {
 }
 
 }  // namespace
+
+namespace {
+
+// A point pair matched directly under a rotation about the point C, the moving point 5e-3 of the
+// size from C and its target a size away, at sizes 1e-6 .. 1e6, at the origin and moved 1e4 x
+// the size: A turns onto the ray from C towards B (C stays), and the turn about that ray is left.
+TEST_F(StepByStep, ADirectMatchJudgesLengthsByTheFeaturesAnywhere) {
+  for (double scale : {1e-6, 1.0, 1e6})
+    for (double move : {0.0, 1e4}) {
+      const double o[3] = {move * scale, -0.6 * move * scale, 0.35 * move * scale};
+      const double C[3] = {o[0], o[1], o[2]};
+      const double A[3] = {o[0] + 3e-3 * scale, o[1] + 4e-3 * scale, o[2]};
+      const double B[3] = {o[0] + 0.36 * scale, o[1] - 0.48 * scale, o[2] + 0.8 * scale};
+      RegPair* list = nullptr;
+      ASSERT_EQ(AddPointFeaturePair(&list, A, B), 0);
+      RegConstraint c, left;
+      SetNullRegConstraint(&c);
+      c.kind = 4, c.centreFreedom = 0, c.transFreedom = 0;  // RotPoint
+      for (int k = 0; k < 3; ++k) c.point[k] = C[k];
+      RegVec m;
+      const std::string where = "scale " + std::to_string(scale) + " move " + std::to_string(move);
+      ASSERT_EQ(ConstrainedRegFeaturePair(list, c, &left, &m), 0) << where;
+      double movedA[3], movedC[3], onRay[3];
+      Apply(m, A, movedA);
+      Apply(m, C, movedC);
+      for (int k = 0; k < 3; ++k) onRay[k] = C[k] + 5e-3 * (B[k] - C[k]);
+      EXPECT_LE(VecDist3(movedA, onRay), 1e-9 * scale) << where;
+      EXPECT_LE(VecDist3(movedC, C), 1e-9 * scale) << where;
+      EXPECT_EQ(GetRegConstraintMode(left), static_cast<int>(RegConstraintMode::ArFixed)) << where;
+      EXPECT_LE(VecDist3(left.axisPoint1, C), 1e-9 * scale) << where;
+      double e[3], u[3], cross[3];
+      for (int k = 0; k < 3; ++k) e[k] = left.axisPoint2[k] - left.axisPoint1[k], u[k] = B[k] - C[k];
+      VecCrossProd3(e, u, cross);
+      EXPECT_LE(VecSize3(cross), 1e-9 * VecSize3(e) * VecSize3(u)) << where;
+      FreeFeaturePairList(list);
+    }
+}
+
+}  // namespace
