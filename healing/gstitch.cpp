@@ -543,10 +543,15 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     // side ending partway along another plane's straight side). Held to a hundredth of a degree,
     // such seams would send their surfaces back and, through their other seams, whole groups of
     // planes with them. A seam that came within the target is held to it: closing it must not
-    // kink it.
+    // kink it. The turn is allowed from the positional result on, without the tangential heal's
+    // moves, which could take a surface beyond 3 x the gap it closed.
     const double fa = CoveredFraction(ed, 0), fb = CoveredFraction(ed, 1);
     const bool runsOn = fa < kRunsOnShare * fb || fb < kRunsOnShare * fa;
-    const bool turnFree = after.gap[e] <= healGap && (before.angle[e] > healAngle || runsOn);
+    int sa0 = -1, sb0 = -1;
+    GetBndrEdgeAdjSrfIds(ed, &sa0, &sb0);
+    auto positionalAtMost = [&](int s) { return s < 0 || s >= n || stage[s] <= kPositional; };
+    const bool turnFree = after.gap[e] <= healGap && (before.angle[e] > healAngle || runsOn) &&
+                          positionalAtMost(sa0) && positionalAtMost(sb0);
     const double slack = smooth && !turnFree ? kAngleSlack : kCreaseAngleRise;
     // A smooth seam that ends within both targets is healed, whatever it began with: held to
     // its start, a seam of a few hundredths of a degree whose gap closed would go back open for
