@@ -1,6 +1,7 @@
 #include "curve/crvclpt.h"
 
 #include "bspline/knots.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/smake.h"
 #include "foundation/vec3.h"
@@ -23,8 +24,10 @@ double GetUVFactor(Bspline* srf, int dir) {
     range = srf->vmax - srf->vmin;
   }
   const double d = VecDist3(a, b);
-  // A collapsed row gives a large factor rather than a division by (almost) nothing.
-  return d <= 1e-6 ? range * 1e6 : range / d;
+  // A collapsed row (relative to the surface's size, so that a small surface keeps its own
+  // factor) gives a large factor rather than a division by (almost) nothing.
+  const double collapsed = 1e-6 * ControlPointDiagonal(srf);
+  return d <= collapsed ? range / collapsed : range / d;
 }
 
 namespace {

@@ -9,7 +9,8 @@ double GetEditPoint(const double* knots, int order, int i);
 
 // Parameter range per unit of 3D length along direction dir (0 u, otherwise v) of a surface:
 // the range over the distance between the end points of the first row (u) or first column (v)
-// of control points; range x 1e6 when that distance is 1e-6 or less.
+// of control points; range / (1e-6 D) when that distance is 1e-6 D or less, D the diagonal of
+// the surface's control-point box.
 double GetUVFactor(Bspline* srf, int dir);
 
 // The 3D point of a parameter pair that may lie outside the surface's domain: the surface point

@@ -155,8 +155,23 @@ TEST_F(CurveUtilTest, ControlPointsOffTheDomainReflectThroughTheEdge) {
   EXPECT_NEAR(GetUVFactor(flat, 0), 2.0 / 4.0, 1e-12);
   EXPECT_NEAR(GetUVFactor(flat, 1), 1.0 / 0.5, 1e-12);
   for (int i = 0; i < NumCtrlU(flat); ++i) flat->X[0][i] = flat->Y[0][i] = 0.0;  // first row collapsed
-  EXPECT_EQ(GetUVFactor(flat, 0), 2.0 * 1e6);
+  // The collapsed row's factor is that of a row 1e-6 of the diagonal long (the box 4 x 0.5).
+  EXPECT_NEAR(GetUVFactor(flat, 0), 2.0 / (1e-6 * std::hypot(4.0, 0.5)), 1e-3);
   FreeBspline(flat);
+}
+
+// The factor is the range over the row's length at every size and wherever the surface lies.
+TEST_F(CurveUtilTest, UVFactorIsAlikeAtEverySizeAndPlace) {
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1.0}) {
+      const double x = 1e4 * far * size, y = -6e3 * far * size, z = 3.5e3 * far * size;
+      Bspline* s = BuildFunctionPatch([z](double, double) { return z; },
+                                      {.x0 = x, .x1 = x + 0.8 * size, .y0 = y, .y1 = y + 0.3 * size, .umin = 0.0,
+                                       .umax = 2.0, .vmin = 1.0, .vmax = 2.0});
+      EXPECT_NEAR(GetUVFactor(s, 0) * size, 2.0 / 0.8, 1e-9) << size << " " << far;
+      EXPECT_NEAR(GetUVFactor(s, 1) * size, 1.0 / 0.3, 1e-9) << size << " " << far;
+      FreeBspline(s);
+    }
 }
 
 // The edit point of a control point is its Greville abscissa: control points placed there
