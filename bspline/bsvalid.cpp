@@ -2,6 +2,9 @@
 
 #include <cmath>
 
+#include "bspline/sfree.h"
+#include "foundation/coreglob.h"
+
 
 namespace {
 
@@ -73,4 +76,12 @@ bool BsplineSound(const Bspline* b) {
     if (!positive) return false;
   }
   return true;
+}
+
+Bspline* SoundRecordOrFailed(Bspline* made) {
+  if (made && !BsplineSound(made)) {
+    FreeBspline(made);
+    made = nullptr;
+  }
+  return MadeOrFailed(made);
 }

@@ -41,6 +41,11 @@ bool KnotVectorSound(const double* knots, int p, int nCtrl);
 // record positive as well. Linear in the size of the record.
 bool BsplineSound(const Bspline* b);
 
+// What a record maker hands back: its record when sound (BsplineSound), else null with the error
+// state set (-2 unless a failure on the way set it), the unsound record freed. A result computed
+// from finite input can still overflow; it is then no result.
+Bspline* SoundRecordOrFailed(Bspline* made);
+
 // True when all n values are finite. Every entry point runs it over whole records, so long runs
 // have no branch per value: an exponent of all ones (infinity, NaN) plus one unit carries into
 // the sign bit, and those carries are or-ed together, four values a step in two-lane vectors.

@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "bspline/bsvalid.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
@@ -13,12 +14,14 @@ namespace {
 // CopyCurveGivenBspline's work, its blocks in the caller's open scope: one scope serves the
 // record and its arrays when the record is new too.
 int CopyCurveInScope(Bspline* src, Bspline* dst) {
-  const int n = NumCtrlU(src);
-  const int nKnots = NumKnotsU(src);
-  if (!src->knotsU || !src->X || !src->Y || (src->dimension == 3 && !src->Z) || (src->rational && !src->W)) {
-    SetKernelError(-2);  // a record without its arrays cannot be copied
+  // A record without its arrays, or whose counts and degree overflow or pass the limit, cannot
+  // be copied: its sizes are not the sizes of its arrays.
+  if (!BsplineShapeSound(src)) {
+    SetKernelError(-2);
     return -2;
   }
+  const int n = NumCtrlU(src);
+  const int nKnots = NumKnotsU(src);
 
   double* knots = MallocArray<double>(nKnots);
   if (!knots || KernelFailed()) return -2;
@@ -66,7 +69,7 @@ int CopyCurveInScope(Bspline* src, Bspline* dst) {
 }  // namespace
 
 Bspline* CopyCurveBspline(Bspline* src) {
-  if (!src) return nullptr;
+  if (!src) return MadeOrFailed<Bspline>(nullptr);
   TrackingScope scope;
   Bspline* dst = MallocNullBspline();
   if (!dst || KernelFailed()) return nullptr;

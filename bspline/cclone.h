@@ -9,7 +9,8 @@ Bspline* CopyCurveBspline(Bspline* src);
 // Fills a new curve record: owner, fitProps, kind 1, dimension, degreeU, closedU, rational,
 // interiorU, fresh knots (the domain recomputed from them), one-row X and Y, Z when
 // dimension 3, W when rational, and the curve's exact form. dst is expected to hold no arrays.
-// 0, or -2 with dst unchanged and nothing left allocated.
+// 0, or -2 with dst unchanged and nothing left allocated (also, error state set, for a source
+// whose structure is not sound: bsvalid's BsplineShapeSound).
 int CopyCurveGivenBspline(Bspline* src, Bspline* dst);
 // Copies the exact-form block of a line, circle or arc (types 1, 2, 3); for other types dst's
 // block is left as it is. 0, or -2 when the block cannot be allocated.

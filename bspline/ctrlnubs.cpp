@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "bspline/bsvalid.h"
 #include "bspline/editrec.h"
 #include "bspline/nubs.h"
 #include "bspline/nubs_simd.h"
@@ -192,7 +193,7 @@ int ComputeNubValDerivativesM(const double* knots, double t, int nKnots, int p, 
 
 int EvalPointDirectDiffOnRBspline(const Bspline* obj, const double* uTable, const double* vTable,
                                   int uSpan, int vSpan, int du, int dv, double out[3]) {
-  if (!nubkernel::DegreesOk(obj)) return -2;
+  if (!BsplineShapeSound(obj)) return -2;
   const bool surf = obj->kind == 2;
   if (du < 0 || du > kMaxOrder || (surf && (dv < 0 || dv > kMaxOrder))) return -2;
   // One direction only: a mixed request taken here would come back as a pure u derivative.
@@ -212,7 +213,7 @@ int EvalPointDirectDiffOnRBspline(const Bspline* obj, const double* uTable, cons
 
 int EvalPointCrossDiffOnRBspline(const Bspline* obj, const double* uTable, const double* vTable,
                                  int uSpan, int vSpan, int du, int dv, double out[3]) {
-  if (!nubkernel::DegreesOk(obj)) return -2;
+  if (!BsplineShapeSound(obj)) return -2;
   if (du < 0 || dv < 0 || du > kMaxOrder || dv > kMaxOrder) return -2;
   if (obj->kind != 2 || du == 0 || dv == 0)
     return EvalPointDirectDiffOnRBspline(obj, uTable, vTable, uSpan, vSpan, du, dv, out);
@@ -224,7 +225,7 @@ int EvalPointCrossDiffOnRBspline(const Bspline* obj, const double* uTable, const
 
 int EvalPointOnRBspline(const Bspline* obj, const double* uTable, const double* vTable, int uSpan,
                         int vSpan, int du, int dv, double out[3]) {
-  if (!nubkernel::DegreesOk(obj)) return -2;
+  if (!BsplineShapeSound(obj)) return -2;
   const bool surf = obj->kind == 2;
   if (!surf) dv = 0;
   if (du < 0 || dv < 0 || du > kMaxOrder || dv > kMaxOrder) return -2;
@@ -303,7 +304,7 @@ void EvalRequest(const Bspline* obj, int du, int dv, const double* uTable, const
 
 int EvalPointsOnGeometryM(const Bspline* obj, const double* u, const double* v, int count, const int* du,
                           const int* dv, int n, int mapFlag, double (*out)[3]) {
-  if (!nubkernel::DegreesOk(obj) || !OrdersOk(obj, du, dv, n)) return -2;
+  if (!BsplineShapeSound(obj) || !OrdersOk(obj, du, dv, n)) return -2;
   const bool surf = obj->kind == 2;
   if (!surf && obj->dimension == 2 && mapFlag && !obj->owner) return -2;
   if (n <= 0) return 0;
@@ -363,7 +364,7 @@ int EvalPointOnGeometryM(const Bspline* obj, double u, double v, const int* du, 
 int EvalNubValsOnGridM(const Bspline* obj, const double* us, const double* vs, int nu, int nv,
                        const int* du, const int* dv, int n, double** uTables, double** vTables,
                        int** uSpans, int** vSpans) {
-  if (!nubkernel::DegreesOk(obj) || !OrdersOk(obj, du, dv, n)) return -2;
+  if (!BsplineShapeSound(obj) || !OrdersOk(obj, du, dv, n)) return -2;
   const bool surf = obj->kind == 2;
   *uTables = *vTables = nullptr;
   *uSpans = *vSpans = nullptr;
@@ -568,7 +569,7 @@ void GridRequests(const Bspline* obj, const GridPlan& plan, int nu, int nv, cons
 bool GridRequestsByRows(const Bspline* obj, int nu, int nv, const int* du, const int* dv, int n,
                         const double* uTables, const double* vTables, const int* uSpans,
                         const int* vSpans, Column* columns, double** out) {
-  if (obj->kind != 2 || !nubkernel::DegreesOk(obj)) return false;
+  if (obj->kind != 2 || !BsplineShapeSound(obj)) return false;
   GridPlan plan;
   if (!PlanGrid(obj, du, dv, n, &plan)) return false;
   const int ncu = NumCtrlU(obj);
@@ -685,7 +686,7 @@ bool PartialOrdersOk(const Bspline* obj, int du, int dv) {
 template <class T>
 int PartialSurfEdit(const Bspline* obj, SurfEditStruct* rec, int du, int dv, T* x, T* y, T* z,
                     int mask) {
-  if (!nubkernel::DegreesOk(obj) || !rec || !PartialOrdersOk(obj, du, dv)) return -2;
+  if (!BsplineShapeSound(obj) || !rec || !PartialOrdersOk(obj, du, dv)) return -2;
   auto put = [&](int slot, const double p[3]) {
     if (x) {
       x[slot] = static_cast<T>(p[0]);
@@ -736,7 +737,7 @@ int EvalPartialBsplineGridIndices_d(const Bspline* obj, SurfEditStruct* rec, int
 
 int EvalPartialPlotIndices(const Bspline* obj, PlotEditStruct* rec, int du, int dv, float* x,
                            float* y, float* z, int mask) {
-  if (!nubkernel::DegreesOk(obj) || !rec || !PartialOrdersOk(obj, du, dv)) return -2;
+  if (!BsplineShapeSound(obj) || !rec || !PartialOrdersOk(obj, du, dv)) return -2;
   float* ox = x ? x : rec->x;
   float* oy = x ? y : rec->y;
   float* oz = x ? z : rec->z;

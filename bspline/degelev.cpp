@@ -452,6 +452,17 @@ void IncrementDegreeOfObject(int dir, Bspline* obj) {
 
 void ElevateDegreeOfObjSet(int target, int* dirs, Bspline** objs, int n) {
   if (!objs) return;
+  // Checked for every object before any is raised, so that a refusal leaves the set as it was.
+  for (int i = 0; i < n; ++i) {
+    const Bspline* obj = objs[i];
+    if (!obj) continue;
+    const int dir = dirs ? dirs[i] : 0;
+    if (DegreeOf(obj, dir) >= target) continue;
+    if (target > kMaxSplineDegree || !BsplineSound(obj)) {
+      SetKernelError(-2);
+      return;
+    }
+  }
   for (int i = 0; i < n; ++i) {
     Bspline* obj = objs[i];
     if (!obj) continue;

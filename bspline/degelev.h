@@ -7,7 +7,9 @@
 
 // Raises every object whose degree in its direction (dirs[i], or u for all when dirs is null)
 // is below `target` to `target`, one step at a time; objects at or above it are left alone.
-// Stops at the first failure (error state set; the objects before it stay raised).
+// A target above 22 or an object to raise that is not sound (bsvalid) is refused before any is
+// raised (error state set, the set unchanged); a later failure (memory, an open end) stops there
+// with the error state set, the objects before it raised.
 void ElevateDegreeOfObjSet(int target, int* dirs, Bspline** objs, int n);
 // Raises the degree in dir (0 u, 1 v; curves use u) by one: every distinct knot gains a copy.
 // On failure (memory, a degree that would pass 22, an object that is not sound (bsvalid) or

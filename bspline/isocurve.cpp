@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "bspline/bsvalid.h"
 #include "bspline/kinsert.h"
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
@@ -119,7 +120,10 @@ void MarkClosedFromControlPoints(Bspline* obj) {
 }
 
 Bspline* IsoCurve3(Bspline* srf, double u, double v, int dir) {
-  if (!IsCompleteSurface3(srf)) return nullptr;
+  if (!IsCompleteSurface3(srf) || !BsplineSound(srf) || !std::isfinite(dir ? u : v)) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   const bool runsInV = dir != 0;
   // The cut direction is the one held fixed.
   const int cutDir = runsInV ? 0 : 1;

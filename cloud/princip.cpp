@@ -1,5 +1,8 @@
 #include "cloud/princip.h"
 
+#include <cmath>
+#include <cstring>
+
 #include "cloud/makecld.h"
 #include "cloud/poffset.h"
 #include "foundation/coreglob.h"
@@ -119,7 +122,16 @@ int ComputeCorrelationMat_d(const double* x, const double* y, const double* z, i
 int PrincipleComponentAnalysis(const float* x, const float* y, const float* z, int n,
                                double eigenvalues[3], double axes[3][3]) {
   if (!x || !y || !z || n < 2) return -2;
-  return PrincipalAxes(x, y, z, n, eigenvalues, axes, nullptr);
+  // Points that are not finite, or so large that their products overflow, give no axes.
+  double values[3], frame[3][3];
+  if (PrincipalAxes(x, y, z, n, values, frame, nullptr) != 0 || !std::isfinite(values[0] + values[1] + values[2]))
+    return -2;
+  for (int i = 0; i < 3; ++i)
+    for (int k = 0; k < 3; ++k)
+      if (!std::isfinite(frame[i][k])) return -2;
+  std::memcpy(eigenvalues, values, sizeof values);
+  std::memcpy(axes, frame, sizeof frame);
+  return 0;
 }
 
 int PntSetPrincipleAxis_d(const double* x, const double* y, const double* z, int n, double axes[3][3],
@@ -179,7 +191,13 @@ int FitALine(const Cloud* cloud, double start[3], double end[3]) {
 int FitALineOfPoints(const double* x, const double* y, const double* z, int n, double start[3], double end[3]) {
   if (!x || !y || !z || n < 2) return -2;
   const double* p[3] = {x, y, z};
-  ExtentLine(p, n, start, end);
+  double a[3], b[3];
+  ExtentLine(p, n, a, b);
+  // Points that are not finite (or overflow the extent) give no line.
+  for (int k = 0; k < 3; ++k)
+    if (!std::isfinite(a[k]) || !std::isfinite(b[k])) return -2;
+  std::memcpy(start, a, sizeof a);
+  std::memcpy(end, b, sizeof b);
   return 0;
 }
 

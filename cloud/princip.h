@@ -30,7 +30,8 @@ int PntsetCovMatrix(const float* x, const float* y, const float* z, int n, doubl
 int ComputeCorrelationMat_d(const double* x, const double* y, const double* z, int n, double** matrix);
 
 // The covariance's eigenvalues in descending order and the axis set. 0; -2 for a null array,
-// n < 2 or when memory ran out (outputs untouched).
+// n < 2, points that are not finite or overflow the covariance, or when memory ran out (outputs
+// untouched).
 int PrincipleComponentAnalysis(const float* x, const float* y, const float* z, int n,
                                double eigenvalues[3], double axes[3][3]);
 // The same for double arrays, with the centroid. -2 for a null array, n < 3 or no memory.
@@ -41,8 +42,8 @@ int PntSetPrincipleAxis_d(const double* x, const double* y, const double* z, int
 // axis (a cloud of two points gives its points). 0, or -2 (outputs untouched) for fewer than 2
 // points.
 int FitALine(const Cloud* cloud, double start[3], double end[3]);
-// The same line through points held in double arrays (the quadric floor's line fit); -2 for null
-// arrays or n < 2.
+// The same line through points held in double arrays (the quadric floor's line fit); -2 (outputs
+// untouched) for null arrays, n < 2 or points that are not finite.
 int FitALineOfPoints(const double* x, const double* y, const double* z, int n, double start[3], double end[3]);
 
 // Each point's coordinates in the principal frame: u, v along the first two axes, w along the

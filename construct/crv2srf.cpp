@@ -49,7 +49,8 @@ Bspline* NewCurve3ToSurf(int n, Bspline** curves, double* vparams, int vdegree) 
   return SkinCurveRowsBanded(n, curves, vparams, vdegree);
 }
 
-Bspline* RuledSurface(Bspline* c0, Bspline* c1) {
+// RuledSurface's work on curves checked at its door.
+static Bspline* RuledBetween(Bspline* c0, Bspline* c1) {
   if (!c0 || !c1 || c0->kind != 1 || c1->kind != 1 || c0->dimension != 3 || c1->dimension != 3)
     return nullptr;
   Bspline* set[2] = {c0, c1};
@@ -74,6 +75,12 @@ Bspline* RuledSurface(Bspline* c0, Bspline* c1) {
       std::memcpy(M[k][r], C[k][0], sizeof(double) * nu);
   }
   return s;
+}
+
+Bspline* RuledSurface(Bspline* c0, Bspline* c1) {
+  // Checked before either curve is changed.
+  if (!BsplineSound(c0) || !BsplineSound(c1)) return MadeOrFailed<Bspline>(nullptr);
+  return SoundRecordOrFailed(RuledBetween(c0, c1));
 }
 
 int IsCurveAnIsoPar(Bspline* crv, int interiorTest) { return IsoParameterKind(crv, interiorTest); }

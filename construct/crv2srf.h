@@ -48,8 +48,9 @@ int ComputeKnotVecAcrossNCurves(Bspline** curves, int n, double* out, int k);
 // curves. Null on failure, also for a single curve (nothing to insert between).
 Bspline** AddCurvesIfLessThanOrder(Bspline** curves, int* n, int vdegree);
 // The degree-1 surface from c0 (v = 0) to c1 (v = 1). The two curves are changed in place:
-// degrees equalised, knots made compatible on [0, 1], rationality equalised. Null for a null
-// or non-3D curve and on failure.
+// degrees equalised, knots made compatible on [0, 1], rationality equalised. Null with the error
+// state set for a null, unsound (bsvalid; both curves then unchanged) or non-3D curve and on
+// failure.
 Bspline* RuledSurface(Bspline* c0, Bspline* c1);
 
 // ---- Iso-parameter curves on surfaces --------------------------------------------------------

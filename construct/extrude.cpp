@@ -112,7 +112,8 @@ Bspline* ExtrudeSurface(Bspline* profile, Bspline* path, int keepPlace) {
   return s.release();
 }
 
-Bspline* CreateExtrudeSurface(Bspline* curve, int end, double dir[3], double length) {
+// CreateExtrudeSurface's work; the caller's door and result checks are around it.
+static Bspline* ExtrudeAlongLine(Bspline* curve, int end, double dir[3], double length) {
   if (!IsCurve3(curve) || (end != 0 && end != 1) || !dir) {
     SetKernelError(-2);
     return nullptr;
@@ -124,6 +125,11 @@ Bspline* CreateExtrudeSurface(Bspline* curve, int end, double dir[3], double len
   Owned<Bspline, FreeBspline> path(MkLine3(P, Q, nullptr));
   if (!path) return nullptr;
   return ExtrudeSurface(curve, path.get(), end);
+}
+
+Bspline* CreateExtrudeSurface(Bspline* curve, int end, double dir[3], double length) {
+  if (!BsplineSound(curve) || !dir || !AllFinite(dir, 3) || !std::isfinite(length)) return MadeOrFailed<Bspline>(nullptr);
+  return SoundRecordOrFailed(ExtrudeAlongLine(curve, end, dir, length));
 }
 
 // ---- Sweeps with moving frames ------------------------------------------------------------------

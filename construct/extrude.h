@@ -32,8 +32,9 @@ Bspline* ExtrudeSurface(Bspline* profile, Bspline* path, int keepPlace);
 
 // The 3D curve pushed along length x dir (dir not normalised) by a cubic straight path that
 // starts at the curve's point at u minimum (end 0) or u maximum (end 1); end is passed on to
-// ExtrudeSurface as keepPlace. Null for a curve that is not 3D, an end other than 0 or 1 (-2),
-// and whenever the extrusion fails.
+// ExtrudeSurface as keepPlace. Null with the error state set for a curve that is not a sound
+// (bsvalid) 3D curve, a dir or length that is not finite, an end other than 0 or 1, and
+// whenever the extrusion fails or its surface overflows.
 Bspline* CreateExtrudeSurface(Bspline* curve, int end, double dir[3], double length);
 
 // The path, whose two ends lie on the two generators (strictly within 0.01, control points),

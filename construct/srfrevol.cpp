@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "bspline/bsvalid.h"
-#include "bspline/sfree.h"
 #include "foundation/coreglob.h"
 #include "foundation/vec3.h"
 #include "quadric/qrevolve.h"
@@ -29,12 +28,6 @@ Bspline* SrfRevolArbitAxCurveGeometry(Bspline* profile, double p0[3], double p1[
 
 Bspline* RevolveCurveGeometry(Bspline* profile, double p0[3], double p1[3], double startAngle,
                               double endAngle) {
-  Bspline* surface = RevolveProfile(profile, p0, p1, startAngle, endAngle, isJustCombine);
   // A surface of finite input that overflowed (a profile far out, a huge axis) is no surface.
-  if (surface && !BsplineSound(surface)) {
-    FreeBspline(surface);
-    SetKernelError(-2);
-    return nullptr;
-  }
-  return MadeOrFailed(surface);
+  return SoundRecordOrFailed(RevolveProfile(profile, p0, p1, startAngle, endAngle, isJustCombine));
 }

@@ -141,7 +141,7 @@ int CheckCurveBsplineCloudMaxDiff(Bspline* curve, Cloud* cloud, int mode, double
 
 int TwoCurve3MaxDiff(Bspline* curveA, Bspline* curveB, int samplesPerSpan, double* maxDiff) {
   if (!maxDiff || !curveA || !curveB || curveA->kind != 1 || curveB->kind != 1 ||
-      curveA->dimension != 3 || curveB->dimension != 3 || !BsplineSound(curveA))
+      curveA->dimension != 3 || curveB->dimension != 3 || !BsplineSound(curveA) || !BsplineSound(curveB))
     return -2;
   TrackingScope scope;
   Owned<double, Free> params;  // made outside the scope
@@ -161,7 +161,10 @@ int TwoCurve3MaxDiff(Bspline* curveA, Bspline* curveB, int samplesPerSpan, doubl
     for (int c = 0; c < 3; ++c) q[c] = a[3 * i + c];
   };
   if (ProjectPoints(curveB, count, at, d, d + count) != 0) return -2;
-  *maxDiff = std::sqrt(d[WorstOf(d, count)]);
+  // Curves far apart in the double range: the distance overflows.
+  const double worstSq = d[WorstOf(d, count)];
+  if (!std::isfinite(worstSq)) return -2;
+  *maxDiff = std::sqrt(worstSq);
   return 0;
 }
 

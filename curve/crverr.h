@@ -34,7 +34,7 @@ int CheckCurveBsplineCloudMaxDiff(Bspline* curve, Cloud* cloud, int mode, double
                                   int* worstIndex);
 
 // The largest distance from curve A's points, samplesPerSpan per knot span (at least 2), to
-// curve B. -2 unless both are 3D curves.
+// curve B. -2 unless both are sound (bsvalid) 3D curves, and when the distance overflows.
 int TwoCurve3MaxDiff(Bspline* curveA, Bspline* curveB, int samplesPerSpan, double* maxDiff);
 
 // The closest pair of two 3D curves into pointA and pointB. Returns the SQUARED distance of the

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "bspline/bsvalid.h"
+#include "foundation/coreglob.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/knots.h"
 #include "bspline/nubutil.h"
@@ -696,6 +697,8 @@ bool MakeSide(Bspline* curve, CurveSide* side, double* diagonal) {
 
 }  // namespace
 int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double tol, int checkOverlap) {
+  if (!list || !BsplineSound(curve1) || !BsplineSound(curve2) || (checkOverlap && !(tol >= 0.0 && std::isfinite(tol))))
+    return -2;
   if (checkOverlap && FindIfTwoCurvesOverlap(curve1, curve2, tol) == 1) return 99;
   Search s;
   CrvSubdivNode* roots[2];
@@ -783,6 +786,10 @@ int FindIfTwoCurvesOverlap(Bspline* curve1, Bspline* curve2, double tol) {
 }
 
 double FindCurve3DLength(Bspline* curve) {
+  if (!BsplineSound(curve)) {
+    SetKernelError(-2);
+    return 0.0;
+  }
   const int p = curve->degreeU, spans = curve->interiorU + 1;
   const double* k = curve->knotsU;
   double prev[3] = {0.0, 0.0, 0.0}, length = 0.0;
@@ -796,6 +803,11 @@ double FindCurve3DLength(Bspline* curve) {
     prev[0] = P[0];
     prev[1] = P[1];
     prev[2] = P[2];
+  }
+  // Coefficients near the double range: the length overflows.
+  if (!std::isfinite(length)) {
+    SetKernelError(-2);
+    return 0.0;
   }
   return length;
 }

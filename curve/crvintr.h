@@ -42,7 +42,8 @@ struct CrvIntrList {
 // always gets one node, unused when the count is 0. 0; 99 when checkOverlap is set and the
 // curves overlap (FindIfTwoCurvesOverlap with tol, or a stretch where they coincide, partly
 // as it may be; the list untouched and no head made); -2 when memory ran out (intersections
-// recorded so far stay listed).
+// recorded so far stay listed), and -2 with the list untouched for a curve that is not sound
+// (bsvalid) or, with checkOverlap, a tol that is negative or not finite.
 int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double tol, int checkOverlap);
 
 // 1 when the curves run along each other: samples of the shorter curve lie within 5 tol L of the
@@ -50,7 +51,8 @@ int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double to
 // different dimension count as overlapping. Else 0.
 int FindIfTwoCurvesOverlap(Bspline* curve1, Bspline* curve2, double tol);
 
-// Length in model space of the polyline through 5 points per knot span and the end.
+// Length in model space of the polyline through 5 points per knot span and the end; 0 with the
+// error state set for a curve that is not sound (bsvalid) or whose length overflows.
 double FindCurve3DLength(Bspline* curve);
 
 // Newton iteration for the crossing of two 2D curves in their parameter plane, from (t1, t2),

@@ -1,8 +1,10 @@
 #include "curve/crvoffst.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/measure.h"
 #include "bspline/nubutil.h"
@@ -17,7 +19,7 @@
 #include "quadric/qcircle.h"
 
 int IsPlanarCurve3(Bspline* crv, double tol, double axis0[3], double axis1[3], double axis2[3]) {
-  if (!crv || crv->kind != 1 || crv->dimension != 3 || !crv->Z) return 0;
+  if (!BsplineSound(crv) || crv->kind != 1 || crv->dimension != 3) return 0;
   const int n = NumCtrlU(crv);
   TrackingScope scope;
   float* x = MallocArray<float>(3u, n);
@@ -63,6 +65,8 @@ int GetNParValsPerSpan(const double* b, int n, int k, double** out, int* count) 
   *count = 0;
   if (!b || n < 1) return -2;
   if (k <= 2) k = 2;
+  // k + 1 values per break must be countable: a k past the int range is no count of samples.
+  if (k == INT_MAX) return -2;
   TrackingScope scope;
   double* vals = MallocArray<double>(k + 1, n);
   if (!vals || KernelFailed()) return -2;

@@ -7,8 +7,8 @@
 
 // Principal axes of the 3D curve's control points into axis0..axis2, largest spread first, so
 // axis2 is the normal of the best-fit plane. 1 when the smallest eigenvalue (the mean squared
-// distance from that plane) is at most tol; 0 when it is larger, for anything but a 3D curve,
-// or on failure.
+// distance from that plane) is at most tol; 0 when it is larger, for anything but a sound
+// (bsvalid) 3D curve, or on failure.
 int IsPlanarCurve3(Bspline* crv, double tol, double axis0[3], double axis1[3], double axis2[3]);
 
 // Mean of the control points (weights not applied). 0; -2 for null.
@@ -19,7 +19,7 @@ int ComputeCrvBsplineCentroid(Bspline* crv, double p[3]);
 // and the k - 2 points that cut it into k - 1 equal steps (k <= 2 counts as 2), and the last
 // break closes the list; repeated and decreasing breaks add nothing. One break gives {b[0]}.
 // A new array in *out (the caller frees it) and its length in *count. 0; -2 (outputs null and
-// 0) for a null array, n < 1 or memory.
+// 0) for a null array, n < 1, k = INT_MAX or memory (also a total count past the int range).
 int GetNParValsPerSpan(const double* b, int n, int k, double** out, int* count);
 
 // ---- exact offsets ------------------------------------------------------------------------------

@@ -197,6 +197,33 @@ Bspline* CubicInterpolant(double* x, double* y, double* z, int m, const double* 
   return c.release();
 }
 
+// Runs `make` on copies of the points 0..n (z may be null): the caller's points take the copies
+// (duplicates merged or moved apart) only when a sound curve comes out and stay as they were
+// after a refusal; a curve that is not sound (overflowed) is no curve. Null always comes with
+// the error state set.
+template <class Make>
+Bspline* OnCopiesOfPoints(double* x, double* y, double* z, int n, Make make) {
+  if (!x || !y || n < 0 || n == INT_MAX) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  TrackingScope scope;
+  const int dims = z ? 3 : 2, total = n + 1;
+  double* copy = MallocArray<double>(dims, total);
+  if (!copy || KernelFailed()) return nullptr;
+  double* own[3] = {copy, copy + total, z ? copy + 2 * total : nullptr};
+  double* theirs[3] = {x, y, z};
+  for (int k = 0; k < dims; ++k) std::memcpy(own[k], theirs[k], sizeof(double) * total);
+  Bspline* c = make(own[0], own[1], own[2]);
+  if (c && !BsplineSound(c)) {
+    FreeBspline(c);
+    c = nullptr;
+  }
+  if (!c) return MadeOrFailed<Bspline>(nullptr);
+  for (int k = 0; k < dims; ++k) std::memcpy(theirs[k], own[k], sizeof(double) * total);
+  return c;
+}
+
 }  // namespace
 
 // Width of the band for degree p: the collocation rows and their LU factors fit in it.
@@ -256,43 +283,18 @@ Bspline* InterpolateDegree1(double* x, double* y, double* z, int m, double* knot
 Bspline* InterpolatePoints(double* x, double* y, double* z, int n, double* knots, int degree,
                       int anyDegree) {
   if (anyDegree) return InterpolatePointsAnyDegree(x, y, z, n, knots, degree);
-  if (!x || !y || n < 0 || n == INT_MAX) {
-    SetKernelError(-2);
-    return nullptr;
-  }
-  // Duplicates are merged on copies: the caller's points take the merged ones only when a curve
-  // comes out, and stay as they were after a refusal.
-  TrackingScope scope;
-  const int dims = z ? 3 : 2, total = n + 1;
-  double* copy = MallocArray<double>(dims, total);
-  if (!copy || KernelFailed()) return nullptr;
-  double* own[3] = {copy, copy + total, z ? copy + 2 * total : nullptr};
-  double* theirs[3] = {x, y, z};
-  for (int k = 0; k < dims; ++k) std::memcpy(own[k], theirs[k], sizeof(double) * total);
-  const int count = HandleDuplicates(own[0], own[1], own[2], total, knots != nullptr);
-  if (count < 0) {
-    SetKernelError(-2);
-    return nullptr;
-  }
-  const int m = count - 1;
-  Bspline* c = nullptr;
-  if (m == 0) {
-    c = PointCurve(own[0], own[1], own[2], degree);
-  } else if (degree == 1) {
-    c = InterpolateDegree1(own[0], own[1], own[2], m, knots);
-  } else if (degree == 2 || degree > 3) {
-    ShowUnavailable();
-    SetKernelError(-2);
-    return nullptr;
-  } else {
-    c = CubicInterpolant(own[0], own[1], own[2], m, knots);
-  }
-  if (!c) {
-    if (!KernelFailed()) SetKernelError(-2);
-    return nullptr;
-  }
-  for (int k = 0; k < dims; ++k) std::memcpy(theirs[k], own[k], sizeof(double) * total);
-  return c;
+  return OnCopiesOfPoints(x, y, z, n, [&](double* ox, double* oy, double* oz) -> Bspline* {
+    const int count = HandleDuplicates(ox, oy, oz, n + 1, knots != nullptr);
+    if (count < 0) return nullptr;
+    const int m = count - 1;
+    if (m == 0) return PointCurve(ox, oy, oz, degree);
+    if (degree == 1) return InterpolateDegree1(ox, oy, oz, m, knots);
+    if (degree == 2 || degree > 3) {
+      ShowUnavailable();
+      return nullptr;
+    }
+    return CubicInterpolant(ox, oy, oz, m, knots);
+  });
 }
 
 Bspline* InterpolatePoints_f(const float* x, const float* y, const float* z, int n, double* knots,
@@ -522,7 +524,8 @@ int SolveBandRows(double** A, int n, const double* b, double* x, int w, const in
   return 0;
 }
 
-Bspline* InterpolatePointsAnyDegree(double* x, double* y, double* z, int n, double* params, int p) {
+// InterpolatePointsAnyDegree's work, on copies of the caller's points.
+static Bspline* AnyDegreeOnCopies(double* x, double* y, double* z, int n, double* params, int p) {
   if (!x || !y || n < 0 || p < 1 || p > kMaxSplineDegree) return nullptr;
   if (params && n + 1 < p + 1) return nullptr;
   if (params && !SortedFiniteArray(params, n + 2 * p + 1)) return nullptr;
@@ -564,6 +567,12 @@ Bspline* InterpolatePointsAnyDegree(double* x, double* y, double* z, int n, doub
   SetDomainFromKnots(c.get(), 0);
   if (m == 1 && z && !AttachLine(c.get(), lx, ly, lz)) return nullptr;
   return c.release();
+}
+
+Bspline* InterpolatePointsAnyDegree(double* x, double* y, double* z, int n, double* params, int p) {
+  return OnCopiesOfPoints(x, y, z, n, [&](double* ox, double* oy, double* oz) {
+    return AnyDegreeOnCopies(ox, oy, oz, n, params, p);
+  });
 }
 
 int AddPointsToOrder(double** x, double** y, double** z, int* count, int p) {

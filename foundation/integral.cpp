@@ -4,7 +4,7 @@
 #include <numbers>
 
 int ComputeGaussLegendreCoefi(double a, double b, int n, double* x, double* w) {
-  if (n < 1) return -2;
+  if (n < 1 || !std::isfinite(a) || !std::isfinite(b) || !std::isfinite(b - a)) return -2;
   const double xm = 0.5 * (a + b);
   const double xl = 0.5 * (b - a);
   // The roots are symmetric about 0: find the (n + 1) / 2 non-negative ones by Newton's method

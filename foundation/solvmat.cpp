@@ -226,12 +226,18 @@ int SolveLinearSystem_ff(double** A, int n, const double* b, double* x) {
   TrackingScope scope;
   auto* indx = MallocArray<int>(n);
   double** work = allocate_matrix_ff(n, n);
-  if (KernelFailed() || !indx || !work) return -2;
+  double* solution = MallocArray<double>(n);
+  if (KernelFailed() || !indx || !work || !solution) return -2;
   if (x != b) std::memcpy(x, b, sizeof(double) * n);
+  std::memcpy(solution, b, sizeof(double) * n);
   for (int i = 0; i < n; ++i) std::memcpy(work[i], A[i], sizeof(double) * n);
   double d;
   if (ludcmp_ff(work, n, indx, &d) != 0) return -2;
-  lubksb_ff(work, n, indx, x);
+  lubksb_ff(work, n, indx, solution);
+  // A system of finite numbers can still overflow on the way (or hold a NaN): no solution then.
+  for (int i = 0; i < n; ++i)
+    if (!std::isfinite(solution[i])) return -2;
+  std::memcpy(x, solution, sizeof(double) * n);
   return 0;
 }
 

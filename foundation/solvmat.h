@@ -20,8 +20,8 @@ int inverse_matrix_ff(double** A, double** Ainv, int n);
 // inverse_matrix_ff's factors and inverse of a 3 x 3 to the last bit, with no allocation: 0, or
 // -2 when the decomposition fails (Ainv then untouched).
 int inverse_matrix3(double A[3][3], double Ainv[3][3]);
-// A and b untouched; x may be b. 0, or -2 (null A, no memory, failed decomposition; x then
-// holds b when the decomposition failed).
+// A and b untouched; x may be b. 0, or -2 (null A, no memory, failed decomposition, a solution
+// that is not finite; x then holds b when the decomposition or the solution failed).
 int SolveLinearSystem_ff(double** A, int n, const double* b, double* x);
 
 // n at most 4; a has row stride 4. Returns 0, or -2 when n is out of range (nothing done) or

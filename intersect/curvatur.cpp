@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
 #include "foundation/umalloc.h"
@@ -63,6 +64,7 @@ void ComputeCurvatureNpntsSurf(const Bspline* srf, double* out, const double* u,
 int ComputePrincipCurvaNPnts(const Bspline* srf, const double* u, const double* v, double* out,
                              int nu, int nv) {
   if (nu < 1 || nv < 1) return 0;
+  if (!BsplineSound(srf) || srf->kind != 2 || !AllFinite(u, nu) || !AllFinite(v, nv)) return -2;
   TrackingScope scope;
   double* block = MallocArray<double>(nu, nv, 15);
   double** rows = MallocArray<double*>(nu, nv);
@@ -107,7 +109,8 @@ int ComputePrincipCurvaNPnts(const Bspline* srf, const double* u, const double* 
       out[2 * g + 1] = Snap((b - d) / (2.0 * a)) * unit;
     }
   }
-  return 0;
+  // Coefficients near the double range overflow the fundamental forms.
+  return AllFinite(out, 2 * nu * nv) ? 0 : -2;
 }
 
 int UpdatePartialCurvatureValues(const Bspline* srf, const PlotEditStruct* rec,

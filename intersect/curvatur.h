@@ -30,7 +30,9 @@ void ComputeCurvatureNpntsSurf(const Bspline* srf, double* out, const double* u,
 // Principal curvatures k1 >= k2 (for a positive 2a) per grid point into out[2k], out[2k + 1].
 // A point where Su or Sv vanishes steps by 1e-4 of the range toward the domain middle until
 // both are non-zero; one that reaches the middle still degenerate gets 0, 0. Returns 0, -2 when
-// the scratch cannot be allocated (nothing written).
+// the scratch cannot be allocated or for a surface that is not sound (bsvalid) or a parameter
+// that is not finite (nothing written), and -2 when a curvature overflows (out then holds what
+// was computed).
 int ComputePrincipCurvaNPnts(const Bspline* srf, const double* u, const double* v, double* out,
                              int nu, int nv);
 // derivs: 15 arrays (x, y, z of Su, Sv, Suv, Suu, Svv) of gridCount + needleCount entries

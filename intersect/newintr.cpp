@@ -748,12 +748,26 @@ void FreeResult(BsplineList* list) {
     list = next;
   }
 }
+
+// Coordinates beyond this in magnitude square past the double range: the pair's box, the
+// subdivision's sizes and its stopping test stop being numbers.
+constexpr double kLargestCoordinate = 1e150;
+
+bool CoordinatesMeasurable(const Bspline* s) {
+  const int n = NumCtrlU(s) * NumCtrlV(s);
+  for (double** m : {s->X, s->Y, s->Z})
+    for (int i = 0; i < n; ++i)
+      if (!(std::fabs(m[0][i]) <= kLargestCoordinate)) return false;
+  return true;
+}
+
 }  // namespace
 
 int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out) {
   if (!out) return 0;
   *out = nullptr;
   if (!BsplineSound(s1) || !BsplineSound(s2) || s1->kind != 2 || s2->kind != 2 || s1 == s2) return 0;
+  if (!CoordinatesMeasurable(s1) || !CoordinatesMeasurable(s2)) return 0;
   Bspline* pair[2] = {s1, s2};
   int dirs[2] = {0, 0};
   MakeParOfTwoObjProptnl(pair, dirs, 0, 0);

@@ -88,5 +88,6 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
 // are left alone) and the curves use its new parameters. Each curve is also put on its surface's
 // curve list (owner set), so freeing the surface frees it: free the list's nodes, and the curves
 // only when the surfaces are kept. 1 with *out null when the surfaces do not meet; 0 with *out
-// null on failure (no memory, a surface that is not one), with no curve left on the surfaces.
+// null on failure (no memory, a surface that is not one or has a coordinate beyond 1e150 in
+// magnitude, where squared sizes overflow), with no curve left on the surfaces.
 int CreateSrfSrfIntersectionCurves(Bspline* s1, Bspline* s2, BsplineList** out);

@@ -1237,7 +1237,8 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
   CloudSetSomeNormVerts(mesh);
   if (mesh->isVert) CloudSetIsVerts(mesh);
   const bool trimmed = ReallocCldXYZArrays(mesh, mesh->npts) && ReallocCldPolyList(mesh, mesh->ntri);
-  if (!ok || !trimmed || KernelFailed()) return nullptr;
+  // Points of a finite mesh moved past the float range make no offset either.
+  if (!ok || !trimmed || KernelFailed() || !CloudPointsFinite(mesh)) return MadeOrFailed<Cloud>(nullptr);
   therm.finish();
   return mesh;
 }

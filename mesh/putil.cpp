@@ -1128,6 +1128,8 @@ int ToleranceDecimation::Run() {
 }  // namespace
 
 int ReduceCloudPolygons(Cloud* mesh, double tol, double angle, unsigned char* mask) {
+  // Errors are measured against the points as they were: every one must be a point.
+  if (!mesh || !CloudPointsFinite(mesh)) return 0;
   ToleranceDecimation run(mesh, tol, angle, mask);
   return run.Run();
 }

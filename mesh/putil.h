@@ -59,7 +59,8 @@ int IsPolyType3Degen(const Cloud* mesh, const int v[3], double d2);
 // no part: it is dropped before the first pass. The passes end when one removes nothing; the mask
 // is compacted with the points (the tail left as it was), the point arrays trimmed and the cloud
 // made unordered. 1 done; 0 on a user break or when memory runs out: the mesh is then as the last
-// finished pass left it (as it was when memory runs out before the first).
+// finished pass left it (as it was when memory runs out before the first); 0 also, the mesh
+// unchanged, for a point that is not finite.
 int ReduceCloudPolygons(Cloud* mesh, double tol, double angle, unsigned char* mask);
 // Removes points one at a time in order of a weighted cost (neighbourWeight times the squared
 // length of the shortest edge over the mean, angleWeight times 1 minus the least dot product of

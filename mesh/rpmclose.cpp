@@ -920,11 +920,13 @@ bool JoinPolysState::SplitPasses(double tol, int* splits) {
 bool JoinPolysState::SameSide(int e, int p) const {
   const int s = edges[2 * e], q = edges[2 * e + 1];
   const int t = TriangleWith(s, q);
-  if (t < 0) return false;
+  // A triangle that names one of the edge's ends twice has no third corner to stand on a side.
+  const int c = t < 0 ? -1 : Third(t, s, q);
+  if (c < 0) return false;
   double ps[3], pq[3], pc[3], pp[3], fc[3], fp[3];
   GetCldPoint(cloud, s, ps);
   GetCldPoint(cloud, q, pq);
-  GetCldPoint(cloud, Third(t, s, q), pc);
+  GetCldPoint(cloud, c, pc);
   GetCldPoint(cloud, p, pp);
   FootOnLine(pc, ps, pq, fc);
   FootOnLine(pp, ps, pq, fp);
@@ -1125,7 +1127,9 @@ int JoinCldPolys(Cloud* cloud, double tol, double bridgeTol, int* splitCount, un
   JoinPolysState state;
   state.cloud = cloud;
   state.mask = mask;
-  if (cloud && cloud->ntri > 0 && cloud->tri && MeshCornersNamePoints(cloud, nullptr))
+  // Tolerances are lengths the weld squares, and points that are not finite have no neighbours.
+  const bool lengths = tol >= 0.0 && std::isfinite(tol * tol) && std::isfinite(bridgeTol * bridgeTol);
+  if (cloud && cloud->ntri > 0 && cloud->tri && lengths && MeshCornersNamePoints(cloud, nullptr) && CloudPointsFinite(cloud))
     return state.Run(tol, bridgeTol, splitCount, openCount);
   Free(mask);
   return 0;

@@ -34,8 +34,9 @@ struct PolyEdgeCounts {
 // mask becomes the operation's own: it must come from the kernel allocator, is grown and freed
 // on every exit, and the caller must not use it afterwards.
 // Returns 1, or 0 (the triangle list as it was) for a mesh without triangles, when memory runs
-// out or when user_break asks to stop; 0 also for a mesh with a triangle that names no point
-// (refused before anything moves, the given mask freed).
+// out or when user_break asks to stop; 0 also for a mesh with a triangle that names no point or
+// a point that is not finite, a tol negative or either tolerance not finite when squared (refused
+// before anything moves, the given mask freed).
 int JoinCldPolys(Cloud* cloud, double tol, double bridgeTol, int* splitCount, unsigned char* mask, int openCount);
 
 // Fills counts (cleared first). 1, or 0 when the edges cannot be built (out of memory); a mesh

@@ -202,13 +202,13 @@ int FitCone(const float* x, const float* y, const float* z, int n, QuadricInfo* 
 }
 
 Bspline* FitConeBspline(const float* x, const float* y, const float* z, int n, double* error) {
-  if (!x || !y || !z || n < 4) return nullptr;
+  if (!x || !y || !z || n < 4) return MadeOrFailed<Bspline>(nullptr);
   QuadricInfo info;
   double e;
-  if (FitCone(x, y, z, n, &info, &e) != 0) return nullptr;
+  if (FitCone(x, y, z, n, &info, &e) != 0) return MadeOrFailed<Bspline>(nullptr);
   TrackingScope scope;
   Owned<Bspline, FreeBspline> s(MallocInitSurfaceBspline());
-  if (!s || KernelFailed() || ConeNurbs(&info, s.get()) != 0 || KernelFailed()) return nullptr;
+  if (!s || KernelFailed() || ConeNurbs(&info, s.get()) != 0 || KernelFailed()) return MadeOrFailed<Bspline>(nullptr);
   scope.keep();
   if (error) *error = e;
   return s.release();

@@ -15,8 +15,8 @@
 // principal-axis start (the quadric start alone does not count), or the error state set on the
 // way (memory ran out during a start; info untouched).
 int FitCone(const float* x, const float* y, const float* z, int n, QuadricInfo* info, double* error);
-// The fitted cone as an exact surface; null for n < 4 and whenever FitCone fails (so also for 4
-// to 9 points).
+// The fitted cone as an exact surface; null with the error state set for n < 4 and whenever
+// FitCone fails (so also for 4 to 9 points).
 Bspline* FitConeBspline(const float* x, const float* y, const float* z, int n, double* error);
 // A cone from the general quadric fit: its centre as apex and the best of the principal
 // directions as axis. 0; -2 when the quadric fit, its centre or axis fails, or no direction gives

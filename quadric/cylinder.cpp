@@ -182,13 +182,13 @@ int FitCylinderWithGivenRadius(const float* x, const float* y, const float* z, i
 }
 
 Bspline* FitCylinderBspline(const float* x, const float* y, const float* z, int n, double* error) {
-  if (!x || !y || !z || n < 4) return nullptr;
+  if (!x || !y || !z || n < 4) return MadeOrFailed<Bspline>(nullptr);
   double P[3], A[3], r, e;
-  if (FitCylinder(x, y, z, n, P, A, &r, &e) != 0) return nullptr;
+  if (FitCylinder(x, y, z, n, P, A, &r, &e) != 0) return MadeOrFailed<Bspline>(nullptr);
   const QuadricInfo info = BoundedCylinder(x, y, z, n, P, A, r, UnitFrameOfPointsF(x, y, z, n, false).size);
   TrackingScope scope;
   Owned<Bspline, FreeBspline> s(MallocInitSurfaceBspline());
-  if (!s || KernelFailed() || CylinderNurbs(&info, s.get()) != 0 || KernelFailed()) return nullptr;
+  if (!s || KernelFailed() || CylinderNurbs(&info, s.get()) != 0 || KernelFailed()) return MadeOrFailed<Bspline>(nullptr);
   scope.keep();
   if (error) *error = e;
   return s.release();
@@ -196,7 +196,7 @@ Bspline* FitCylinderBspline(const float* x, const float* y, const float* z, int 
 
 Bspline* FitCylinderBsplineGivenRadius(const float* x, const float* y, const float* z, int n, double radius) {
   double P[3], A[3], e;
-  if (FitCylinderWithGivenRadius(x, y, z, n, radius, P, A, &e) != 0) return nullptr;
+  if (FitCylinderWithGivenRadius(x, y, z, n, radius, P, A, &e) != 0) return MadeOrFailed<Bspline>(nullptr);
   const QuadricInfo info = BoundedCylinder(x, y, z, n, P, A, radius, UnitFrameOfPointsF(x, y, z, n, false).size);
-  return CreateCylinderBspline(&info);
+  return MadeOrFailed(CreateCylinderBspline(&info));
 }

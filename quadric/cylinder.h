@@ -22,7 +22,7 @@ int FitCylinderWithGivenRadius(const float* x, const float* y, const float* z, i
                                double axisPoint[3], double axis[3], double* error);
 // The fitted cylinder as an exact surface from the lower end of the points along the axis (axis
 // point) up to their highest (at least 0.001 of the longest side of the points' box high). Null
-// on failure.
+// with the error state set on failure.
 Bspline* FitCylinderBspline(const float* x, const float* y, const float* z, int n, double* error);
 Bspline* FitCylinderBsplineGivenRadius(const float* x, const float* y, const float* z, int n, double radius);
 // Normalises axis in place; radius = the root mean square distance of the points from the axis.

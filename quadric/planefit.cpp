@@ -125,17 +125,17 @@ Bspline* PutPlaneToBsplinePatch(const PlaneEq plane, const Bbox box, int /*axisH
 }
 
 Bspline* CreatePlaneBsplineFromCloud(const float* x, const float* y, const float* z, int n, const Bbox box) {
-  if (!x || !y || !z) return nullptr;
+  if (!x || !y || !z) return MadeOrFailed<Bspline>(nullptr);
   PlaneEq plane;
-  if (!PlaneFit(x, y, z, n, plane)) return nullptr;
+  if (!PlaneFit(x, y, z, n, plane)) return MadeOrFailed<Bspline>(nullptr);
   const double a = std::fabs(plane[0]), b = std::fabs(plane[1]), c = std::fabs(plane[2]);
   const int hint = a > b && a > c ? 1 : b > c ? 2 : 3;
   Bspline* patch = PutPlaneToBsplinePatch(plane, box, hint);
   if (patch && KernelFailed()) {
     FreeBspline(patch);
-    return nullptr;
+    return MadeOrFailed<Bspline>(nullptr);
   }
-  return patch;
+  return MadeOrFailed(patch);
 }
 
 void OrderCurves(Bspline** curves, int n) {

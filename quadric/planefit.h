@@ -27,8 +27,9 @@ void FindInitXYCoefi(Bspline* srf, double** X, double** Y);
 // z on ties). Null for a normal shorter than 1e-6, a plane or box that is not finite, or
 // exhausted memory.
 Bspline* PutPlaneToBsplinePatch(const PlaneEq plane, const Bbox box, int axisHint);
-// The least-squares plane of the points as a plane patch over box. Null when the plane cannot
-// be fitted (fewer than 3, coincident or collinear points) or the patch cannot be made.
+// The least-squares plane of the points as a plane patch over box. Null with the error state set
+// when the plane cannot be fitted (fewer than 3, coincident or collinear points) or the patch
+// cannot be made.
 Bspline* CreatePlaneBsplineFromCloud(const float* x, const float* y, const float* z, int n, const Bbox box);
 // Reverses curves in place (their end points are their first and last control points) so that
 // each starts where the one before it ends: the first pair by the closest of its four end

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "cloud/cldpoly.h"
 #include "cloud/makecld.h"
 #include "cloud/psample.h"
 #include "cloud/psubdiv.h"
@@ -29,6 +30,10 @@ int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere) {
   if (!cloud) return 0;
   const int n = cloud->npts;
   if (n < 1) return 1;
+  // The neighbour grid is sized from the points' extent and the radius: both must be lengths.
+  if (!(radius > 0.0) || !std::isfinite(radius * radius) || !(tol >= 0.0) || !std::isfinite(tol * tol) ||
+      !CloudPointsFinite(cloud))
+    return 0;
   const float *x = cloud->x, *y = cloud->y, *z = cloud->z;
   TrackingScope scope;
   char* keep = MallocArray<char>(n);

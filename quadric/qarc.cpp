@@ -172,7 +172,8 @@ int ComputeFitArcAngle(const float* u, const float* v, int n, const double centr
   return 0;
 }
 
-Bspline* FitArcBspline(const float* x, const float* y, const float* z, int n, int* status) {
+// FitArcBspline's work; its nulls are made whole by the caller's error state.
+static Bspline* ArcOfPoints(const float* x, const float* y, const float* z, int n, int* status) {
   if (!x || !y || !z || n < 3) return nullptr;
   TrackingScope scope;
   float* u = MallocArray<float>(n);
@@ -231,4 +232,8 @@ Bspline* FitArcBspline(const float* x, const float* y, const float* z, int n, in
   VecRot3(kUp, Minv, normal);
   for (int k = 0; k < 3; ++k) arc->quadric->v[k] = centreW[k], arc->quadric->v[3 + k] = normal[k];
   return arc;
+}
+
+Bspline* FitArcBspline(const float* x, const float* y, const float* z, int n, int* status) {
+  return MadeOrFailed(ArcOfPoints(x, y, z, n, status));
 }

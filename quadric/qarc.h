@@ -15,8 +15,9 @@ Bspline* MakeArcZBspline(double startAngle, double endAngle, const double centre
 
 // The arc fitted to 3-D points: their best plane, the algebraic circle through the first and
 // last point, and the angular extent from the first point after the largest angular gap to the
-// last before it, mapped back into space. Null for null arrays, n < 3, or a failed step; status
-// receives -2 only when the circle estimate fails. The arrays are not changed.
+// last before it, mapped back into space. Null with the error state set for null arrays, n < 3,
+// or a failed step; status receives -2 only when the circle estimate fails. The arrays are not
+// changed.
 Bspline* FitArcBspline(const float* x, const float* y, const float* z, int n, int* status);
 // Counter-clockwise extent (degrees, 0..360) of the points about centre: from the point after the
 // largest angular gap to the one before it. r is not used. 0; -2 for n < 2 or exhausted memory.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/objset.h"
 #include "bspline/sfree.h"
 #include "bspline/subobj.h"
@@ -230,13 +231,13 @@ Bspline* CreateConeBspline(const QuadricInfo* cone) { return ExactSurface(cone, 
 Bspline* FitSphereBspline(const float* x, const float* y, const float* z, int n) {
   double c[3], r, error;
   if (FitSphere(x, y, z, n, c, &r, &error) != 0) return MadeOrFailed<Bspline>(nullptr);
-  return MadeOrFailed(CreateSphereBspline(c[0], c[1], c[2], r));
+  return SoundRecordOrFailed(CreateSphereBspline(c[0], c[1], c[2], r));
 }
 
 Bspline* FitSphereBsplineGivenRadius(const float* x, const float* y, const float* z, int n, double r) {
   double c[3], error;
   if (FitSphereWithGivenRadius(x, y, z, n, r, c, &error) != 0) return MadeOrFailed<Bspline>(nullptr);
-  return MadeOrFailed(CreateSphereBspline(c[0], c[1], c[2], r));
+  return SoundRecordOrFailed(CreateSphereBspline(c[0], c[1], c[2], r));
 }
 
 Bspline* MakeBsplParabolaCrv(double p, double h) {

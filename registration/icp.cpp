@@ -102,16 +102,24 @@ int TransformPntSet(const float* x, const float* y, const float* z, int n, const
                     float* oy, float* oz) {
   if (!x || !y || !z || !motion || !ox || !oy || !oz) return -2;
   if (n < 1) return 0;
+  for (double v : motion->q)
+    if (!std::isfinite(v)) return -2;
+  for (double v : motion->t)
+    if (!std::isfinite(v)) return -2;
   double m[4][4];
   registr_transform_matrix(motion, m);
+  bool overflow = false;
   for (int i = 0; i < n; ++i) {
     const double p[3] = {x[i], y[i], z[i]};
     for (int k = 0; k < 3; ++k) {
       const double v = p[0] * m[0][k] + p[1] * m[1][k] + p[2] * m[2][k] + m[3][k];
-      (k == 0 ? ox : (k == 1 ? oy : oz))[i] = static_cast<float>(v);
+      const float f = static_cast<float>(v);
+      // A point that is not a number moves to one (the callers skip it); a finite one must stay finite.
+      overflow = overflow || (!std::isfinite(f) && std::isfinite(p[0] + p[1] + p[2]));
+      (k == 0 ? ox : (k == 1 ? oy : oz))[i] = f;
     }
   }
-  return 0;
+  return overflow ? -2 : 0;
 }
 
 namespace {

@@ -80,7 +80,9 @@ int PntSetRegError(const float* x, const float* y, const float* z, int n, const 
 // The motion as a row-vector 4 x 4 matrix (translation in row 3). -2, with a pure translation,
 // for a quaternion that cannot be normalised.
 int registr_transform_matrix(const RegVec* motion, double m[4][4]);
-// A moved by the motion into ox, oy, oz. -2 for a null pointer; n < 1 writes nothing.
+// A moved by the motion into ox, oy, oz (a point that is not a number stays one). -2 for a null
+// pointer or a motion that is not finite (nothing written), and for a finite point moved past the
+// float range (every point written); n < 1 writes nothing.
 int TransformPntSet(const float* x, const float* y, const float* z, int n, const RegVec* motion, float* ox,
                     float* oy, float* oz);
 // Every s-th point of the cloud (s = N div target, at least 1), into three new arrays owned by the

@@ -39,7 +39,8 @@ struct KDTree {
 // reader takes a leaf's count from the leaf. Null for n < 0, a missing array with n > 0, or when
 // memory ran out.
 KDTree* Create3DTree(const float* x, const float* y, const float* z, int n, int bucket);
-// The index of the point nearest to q (dim doubles) into out, -1 for a tree without points; ties
+// The index of the point nearest to q (dim doubles) into out, -1 for a tree without points (or
+// without a finite one: a point that is not finite is never the nearest); ties
 // keep the point met first, however far q lies. Returns 0; -2 with -1 in out for a query that is
 // not finite (the error state untouched: callers skip such a point).
 int SearchKDTreeNearest(KDTree* tree, const double* q, int* out);

@@ -4,10 +4,12 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
+#include "cloud/cldpoly.h"
 #include "cloud/psubdiv.h"
 #include "cloud/putil.h"
 #include "foundation/cloudrec.h"
@@ -562,7 +564,9 @@ int SurfCloudDeviations(Bspline* srf, const Cloud* cloud, int refine, double max
                         double sinSqMaxAngle, double offset, int useShowMask, int* count,
                         const CloudDiffArrays& out) {
   *count = 0;
-  if (!srf || srf->kind != 2 || !cloud || !RequiredArrays(out)) return 0;
+  // Points and samples are binned on a grid sized from their extent: each must be a point.
+  if (!srf || srf->kind != 2 || !cloud || !RequiredArrays(out) || !BsplineSound(srf) || !CloudPointsFinite(cloud))
+    return 0;
   const double maxDistSq = (maxDist + offset) * (maxDist + offset);
   const int n = cloud->npts;
   *count = n;
@@ -576,6 +580,9 @@ int SurfCloudDeviations(Bspline* srf, const Cloud* cloud, int refine, double max
   const int gridCount = kSingleGrid * kSingleGrid;
   if (!g.Allocate(gridCount) || !SampleCellCentres(srf, box, kSingleGrid, kSingleGrid, g, 0))
     return 0;
+  // Coefficients near the double range overflow the samples.
+  for (int i = 0; i < gridCount; ++i)
+    if (!std::isfinite(g.x[i]) || !std::isfinite(g.y[i]) || !std::isfinite(g.z[i])) return 0;
   const double weedOutDistSq = WeedOutDistSq(maxDistSq, kSingleGrid, kSingleGrid, g.x, g.y, g.z);
   const double first[3] = {g.x[0], g.y[0], g.z[0]};
   const double h = 0.2 * std::sqrt(5e-5 * Dist2(first, g.x, g.y, g.z, gridCount - 1));

@@ -38,7 +38,8 @@ struct CloudDiffArrays {
 };
 
 // One surface against the cloud (SurfToCloudDifferenceLow documents the arguments). 1 when a
-// point was kept, else 0 (also on failure and user break).
+// point was kept, else 0 (also on failure and user break, and for a surface that is not sound
+// (bsvalid), a cloud point that is not finite or samples that overflow).
 int SurfCloudDeviations(Bspline* srf, const Cloud* cloud, int refine, double maxDist,
                         double sinSqMaxAngle, double offset, int useShowMask, int* count,
                         const CloudDiffArrays& out);

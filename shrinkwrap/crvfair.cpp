@@ -295,7 +295,7 @@ int AlignReferenceKnots(const Bspline* curve) {
 // ---- Gaussian region smoothing -------------------------------------------------------------------
 
 int SmoothCurve(Bspline* curve, int first, int count) {
-  if (!BsplineShapeSound(curve) || curve->kind != 1 || first < 0 || count < 1 ||
+  if (!BsplineSound(curve) || curve->kind != 1 || first < 0 || count < 1 ||
       static_cast<long long>(first) + count > NumCtrlU(curve))
     return -2;
   // Filtered on copies, put back only when every row was: the filter skips a row it finds no
@@ -322,7 +322,7 @@ int SmoothCurve(Bspline* curve, int first, int count) {
 }
 
 int FindIndxCptsInParRange(Bspline* curve, double t0, double t1, int* first, int* count) {
-  if (!curve || curve->kind != 1 || !first || !count) return -2;
+  if (!BsplineSound(curve) || curve->kind != 1 || !first || !count || !std::isfinite(t0) || !std::isfinite(t1)) return -2;
   const int p = curve->degreeU, n = NumCtrlU(curve);
   if (t0 == curve->umin && t1 == curve->umax) {
     *first = 0;

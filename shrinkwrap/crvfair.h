@@ -18,11 +18,12 @@
 
 // ---- Gaussian region smoothing ---------------------------------------------------------------
 // Filters count control points from first (half width 1; the run's two ends stay), clears the
-// property blocks and drops a circle or arc description. 0; -2 for a bad curve or run, or when
-// memory runs out (the curve then unchanged, the error state set).
+// property blocks and drops a circle or arc description. 0; -2 for a bad curve (one that is not
+// sound: bsvalid) or run, or when memory runs out (the curve then unchanged, the error state set).
 int SmoothCurve(Bspline* curve, int first, int count);
 // The control points of [t0, t1]: all of them for exactly the domain, else from the span of t0
-// to the span of t1.
+// to the span of t1. 0; -2 for a curve that is not sound (bsvalid), a parameter that is not
+// finite, or t1 in a span before t0's.
 int FindIndxCptsInParRange(Bspline* curve, double t0, double t1, int* first, int* count);
 int SmoothCurveRegion(Bspline* curve, double t0, double t1);
 

@@ -23,12 +23,12 @@
 
 Bspline* CurveIntrplt(double* x, double* y, double* z, int n, double* knots, int degree,
                       int anyDegree) {
-  return MadeOrFailed(InterpolatePoints(x, y, z, n, knots, degree, anyDegree));
+  return SoundRecordOrFailed(InterpolatePoints(x, y, z, n, knots, degree, anyDegree));
 }
 
 Bspline* CurveIntrplt_f(const float* x, const float* y, const float* z, int n, double* knots,
                         int degree, int anyDegree) {
-  return MadeOrFailed(InterpolatePoints_f(x, y, z, n, knots, degree, anyDegree));
+  return SoundRecordOrFailed(InterpolatePoints_f(x, y, z, n, knots, degree, anyDegree));
 }
 
 Bspline* MakeCurveZero(const double* x, const double* y, const double* z, int degree) {
@@ -36,7 +36,7 @@ Bspline* MakeCurveZero(const double* x, const double* y, const double* z, int de
 }
 
 Bspline* IntrpltWithDegree1(double* x, double* y, double* z, int m, double* knots) {
-  return MadeOrFailed(InterpolateDegree1(x, y, z, m, knots));
+  return SoundRecordOrFailed(InterpolateDegree1(x, y, z, m, knots));
 }
 
 int FixDuplicates(double* x, double* y, double* z, int count, double tol) {
@@ -92,7 +92,7 @@ int solve_BandMatrix(double** A, int n, const double* b, double* x, int w, const
 }
 
 Bspline* NewCurveIntrplt(double* x, double* y, double* z, int n, double* params, int p) {
-  return MadeOrFailed(InterpolatePointsAnyDegree(x, y, z, n, params, p));
+  return SoundRecordOrFailed(InterpolatePointsAnyDegree(x, y, z, n, params, p));
 }
 
 int AddPointsIfLessThanOrder(double** x, double** y, double** z, int* count, int p) {

@@ -30,7 +30,8 @@ int CleanCurveRowKnots(Bspline** curves, double* knots, int nKnots, int n, int e
   return KernelFailed() ? -2 : 0;
 }
 
-Bspline* RefitCurveUniform(Bspline* crv, int nCtrl) {
+// RefitCurveUniform's work.
+static Bspline* RefitOnUniformKnots(Bspline* crv, int nCtrl) {
   if (!BsplineShapeSound(crv) || crv->kind != 1 || nCtrl < crv->degreeU + 1) {
     SetKernelError(-2);
     return nullptr;
@@ -66,4 +67,6 @@ Bspline* RefitCurveUniform(Bspline* crv, int nCtrl) {
   SetDomainFromKnots(fit, 0);
   return fit;
 }
+
+Bspline* RefitCurveUniform(Bspline* crv, int nCtrl) { return SoundRecordOrFailed(RefitOnUniformKnots(crv, nCtrl)); }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
 #include "bspline/kinsert.h"
@@ -535,7 +536,14 @@ int ReverseNormalDirections(double (*v)[3], int n) {
 }
 
 double GetAvgLengthOfBspline(Bspline* obj) {
-  return 0.5 * (GetObjSpanInParDir(obj, 0, 0) + GetObjSpanInParDir(obj, 1, 0));
+  // A record that is not sound, or a length that overflows, has no length.
+  const double length =
+      BsplineSound(obj) ? 0.5 * (GetObjSpanInParDir(obj, 0, 0) + GetObjSpanInParDir(obj, 1, 0)) : HUGE_VAL;
+  if (!std::isfinite(length)) {
+    SetKernelError(-2);
+    return 0.0;
+  }
+  return length;
 }
 
 // ---- Continuity along curves on surfaces ---------------------------------------------------

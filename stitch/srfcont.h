@@ -98,7 +98,8 @@ void FindUnscaledG0NeedleInfo(double (*p0)[3], const double (*p1)[3], double (*n
 void MakeNeedles(double* needles, const double (*a)[3], const double (*b)[3], int n);
 // Negates the n vectors in place; 0.
 int ReverseNormalDirections(double (*v)[3], int n);
-// Mean of the average control-polygon lengths in u and in v (GetObjSpanInParDir).
+// Mean of the average control-polygon lengths in u and in v (GetObjSpanInParDir); 0 with the
+// error state set for an object that is not sound (bsvalid) or a length that overflows.
 double GetAvgLengthOfBspline(Bspline* obj);
 
 // ---- Continuity along curves on surfaces ---------------------------------------------------

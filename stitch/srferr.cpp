@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "cloud/makecld.h"
 #include "foundation/cloudrec.h"
 #include "foundation/coreglob.h"
@@ -102,7 +103,7 @@ int SurfsGetCloudNorms(Bspline** srfs, int nSrfs, const Xform* xforms, Cloud* cl
 }
 
 int SimpleSrfToSrfMaxDifference(Bspline* srfA, Bspline* srfB, double* maxDiff) {
-  if (!srfA || !srfB || srfA->kind != 2 || srfB->kind != 2) return -2;
+  if (!BsplineSound(srfA) || !BsplineSound(srfB) || srfA->kind != 2 || srfB->kind != 2) return -2;
   TrackingScope scope;
   Owned<Cloud, FreeCloud> samples(
       KnotSpanSampleCloud(srfA, srfA->degreeU + 1, srfA->degreeV + 1, nullptr));

@@ -95,7 +95,8 @@ int SurfsGetCloudNorms(Bspline** srfs, int nSrfs, const Xform* xforms, Cloud* cl
 // The largest |distance| of srfA's samples (degree + 1 per distinct knot span each way, inside
 // its trims) from srfB taken untrimmed (its trim loops are put back on every path); samples whose
 // deviation leans more than five degrees from B's normal do not count. 0, or -2 (maxDiff not
-// written) for a missing object or one that is no surface, and when nothing could be measured.
+// written) for a missing object or one that is no sound (bsvalid) surface, and when nothing could
+// be measured.
 int SimpleSrfToSrfMaxDifference(Bspline* srfA, Bspline* srfB, double* maxDiff);
 
 // ---- Statistics ---------------------------------------------------------------------------------

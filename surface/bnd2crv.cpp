@@ -1,5 +1,8 @@
 #include "surface/bnd2crv.h"
 
+#include <cmath>
+
+#include "bspline/bsvalid.h"
 #include "bspline/crvlist.h"
 #include "bspline/isocurve.h"
 #include "bspline/sfree.h"
@@ -10,11 +13,12 @@
 #include "surface/startpnt.h"
 
 Bspline* MakeIsoparCurve3(Bspline* srf, double u, double v, int dir) {
-  return IsoCurve3(srf, u, v, dir);
+  return MadeOrFailed(IsoCurve3(srf, u, v, dir));
 }
 
 Bspline* MakeIsoparCurve2(Bspline* srf, int side, double value) {
-  return IsoLineCurve2(srf, side, value);
+  if (!BsplineSound(srf) || !std::isfinite(value)) return MadeOrFailed<Bspline>(nullptr);
+  return SoundRecordOrFailed(IsoLineCurve2(srf, side, value));
 }
 
 Bspline* GetSurfBoundary(Bspline* crv, int side, Bspline* srf) {
@@ -34,9 +38,9 @@ Bspline* GetSurfBoundary(Bspline* crv, int side, Bspline* srf) {
 }
 
 Bspline* ExtractCrvFromSrfCntrlLine(Bspline* srf, int index, int dir) {
-  if (!IsCompleteSurface3(srf) || index < 0) return nullptr;
+  if (!IsCompleteSurface3(srf) || !BsplineSound(srf) || index < 0) return MadeOrFailed<Bspline>(nullptr);
   // A column (dir nonzero) is counted across u, a row across v.
   const int last = dir ? srf->degreeU + srf->interiorU : srf->degreeV + srf->interiorV;
-  if (index > last) return nullptr;
-  return ControlLineCurve(srf, index, dir != 0);
+  if (index > last) return MadeOrFailed<Bspline>(nullptr);
+  return MadeOrFailed(ControlLineCurve(srf, index, dir != 0));
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/crvlist.h"
 #include "bspline/editrec.h"
 #include "bspline/ctrlnubs.h"
@@ -28,17 +29,19 @@ void ComputeSurfNormalNPnts(Bspline* srf, const double* u, const double* v, doub
 int ComputeSurfGridPositionAndNormal(Bspline* srf, const double* u, const double* v, int nu, int nv,
                                      double (*positions)[3], double (*normals)[3]) {
   static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
+  if (!BsplineSound(srf) || srf->kind != 2 || nu < 0 || nv < 0 || !AllFinite(u, nu) || !AllFinite(v, nv)) return -2;
   TrackingScope scope;
-  double** table = allocate_matrix_ff(nu * nv, 9);  // point, Su, Sv per grid point
+  double** table = allocate_matrix_ff(nu * nv, 12);  // point, Su, Sv, normal per grid point
   if (!table || EvalGridOnGeometryM(srf, u, v, nu, nv, du, dv, 3, 0, table) != 0) return -2;
-  for (int j = 0; j < nv; ++j) {
+  for (int j = 0; j < nv; ++j)
     for (int i = 0; i < nu; ++i) {
-      const int k = j * nu + i;
-      const double* row = table[k];
-      for (int c = 0; c < 3; ++c) positions[k][c] = row[c];
-      ComputeSurfaceNormal(srf, u[i], v[j], row + 3, row + 6, normals[k]);
+      double* row = table[j * nu + i];
+      ComputeSurfaceNormal(srf, u[i], v[j], row + 3, row + 6, row + 9);
     }
-  }
+  // Coefficients near the double range overflow the derivatives: nothing is written then.
+  if (!AllFinite(table[0], nu * nv * 12)) return -2;
+  for (int k = 0; k < nu * nv; ++k)
+    for (int c = 0; c < 3; ++c) positions[k][c] = table[k][c], normals[k][c] = table[k][9 + c];
   return 0;
 }
 

@@ -13,8 +13,9 @@ void ComputeSurfNormalNPnts(Bspline* srf, const double* u, const double* v, doub
 struct TrimList;
 
 // Positions and normals on the grid u (nu values) x v (nv values), v outer and u inner: entry
-// j nu + i of both outputs is the point and the normal Su x Sv at (u[i], v[j]). 0, or -2 when
-// the evaluation tables cannot be allocated (nothing written).
+// j nu + i of both outputs is the point and the normal Su x Sv at (u[i], v[j]). 0, or -2 with
+// nothing written when the evaluation tables cannot be allocated, for a surface that is not sound
+// (bsvalid) or a parameter that is not finite, and when a value overflows.
 int ComputeSurfGridPositionAndNormal(Bspline* srf, const double* u, const double* v, int nu, int nv,
                                      double (*positions)[3], double (*normals)[3]);
 

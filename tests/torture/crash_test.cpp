@@ -11,10 +11,13 @@
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
 #include "cloud/makecld.h"
+#include "cloud/poffset.h"
 #include "cloud/putil.h"
+#include "intersect/newintr.h"
 #include "mesh/cldtrim.h"
 #include "mesh/poffset.h"
 #include "mesh/putil.h"
+#include "quadric/premove.h"
 #include "shrinkwrap/cshrink.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
@@ -187,6 +190,60 @@ TEST_F(CrashFamilies, CurveFitsRefuseNonFiniteKnotsAndSamples) {
   ClearKernelError();
   EXPECT_EQ(ShrinkWrapCrv3(c, 21, t.data(), x.data(), y.data(), z.data(), &params, &result), -2);
   EXPECT_EQ(result, nullptr);
+}
+
+// Surfaces whose squared sizes overflow: refused at once instead of subdividing without end.
+TEST_F(CrashFamilies, IntersectionOfSurfacesPastTheSquaredRangeIsRefused) {
+  BsplineKeeper keep;
+  for (double scale : {1.0, 1e100, 1e300}) {
+    PatchOptions o;
+    o.x0 = -scale, o.x1 = scale, o.y0 = -scale, o.y1 = scale;
+    Bspline* a = keep(BuildFunctionPatch([](double, double) { return 0.0; }, o));
+    Bspline* b = keep(BuildFunctionPatch([](double, double) { return 0.0; }, o));
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    // b stood upright through a: the two meet along the x axis.
+    for (int i = 0; i < NumCtrlU(b) * NumCtrlV(b); ++i) std::swap(b->Y[0][i], b->Z[0][i]);
+    BsplineList* out = nullptr;
+    const int r = CreateSrfSrfIntersectionCurves(a, b, &out);
+    if (scale > 1e150) {
+      EXPECT_EQ(r, 0);
+      EXPECT_EQ(out, nullptr);
+    } else {
+      EXPECT_EQ(r, 1) << scale;
+      EXPECT_NE(out, nullptr) << scale;
+    }
+    while (out) {
+      BsplineList* next = out->next;
+      Free(out);
+      out = next;
+    }
+    ClearKernelError();
+  }
+}
+
+// Point clouds with a NaN: the neighbour grids are refused before they are sized.
+TEST_F(CrashFamilies, CloudNeighbourhoodsRefuseNonFinitePointsAndLengths) {
+  std::vector<float> x, y, z;
+  for (int i = 0; i < 200; ++i) {
+    const double a = 0.1 * i, h = 0.01 * (i % 17);
+    x.push_back(float(std::cos(a))), y.push_back(float(std::sin(a))), z.push_back(float(h));
+  }
+  Cloud* cloud = MakeCld(x.data(), y.data(), z.data(), 200, nullptr);
+  ASSERT_NE(cloud, nullptr);
+  std::vector<float> nx(200, 5.f), ny(200, 5.f), nz(200, 5.f);
+  EXPECT_EQ(OutlierRemove(cloud, kNaN, 0.01, 0), 0);
+  EXPECT_EQ(OutlierRemove(cloud, -1e300, 0.01, 0), 0);
+  EXPECT_EQ(OutlierRemove(cloud, 0.3, 1e300, 0), 0);
+  EXPECT_EQ(cloud->npts, 200);
+  cloud->z[17] = float(kNaN);
+  EXPECT_EQ(ComputeCloud3DNormals(cloud, nx.data(), ny.data(), nz.data(), nullptr), 0);
+  EXPECT_EQ(nx[0], 5.f);
+  EXPECT_EQ(OutlierRemove(cloud, 0.3, 0.01, 0), 0);
+  EXPECT_EQ(cloud->npts, 200);
+  cloud->z[17] = 0.f;
+  EXPECT_EQ(ComputeCloud3DNormals(cloud, nx.data(), ny.data(), nz.data(), nullptr), 1);
+  FreeCloud(cloud);
 }
 
 }  // namespace
