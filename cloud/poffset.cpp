@@ -6,7 +6,6 @@
 #include <optional>
 #include <utility>
 
-#include "cloud/cldpoly.h"
 #include "cloud/makecld.h"
 #include "cloud/psubdiv.h"
 #include "cloud/putil.h"
@@ -718,15 +717,11 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
 
 }  // namespace
 
-// The neighbour grid of the normals is sized from the points' extent, which one point that is
-// not finite leaves without a size.
 int ComputeCloud3DNormals(const Cloud* cloud, float* nx, float* ny, float* nz, const Xform xform) {
-  if (!cloud || !CloudPointsFinite(cloud)) return 0;
   return Normals3D(cloud, nx, ny, nz, xform, false);
 }
 
 int ComputeOffsetNormals(const Cloud* cloud, float* nx, float* ny, float* nz, double, const Xform xform) {
-  if (!cloud || !CloudPointsFinite(cloud)) return 0;
   return Normals3D(cloud, nx, ny, nz, xform, true);
 }
 

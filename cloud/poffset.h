@@ -78,8 +78,7 @@ struct Cloud;
 // of agreement from the point nearest the viewer (and from the highest point of each part no
 // chain of agreement reaches); a point whose neighbours disagree about orientation and do not fit
 // a plane gets none. Writes the caller's n-entry arrays.
-// 1, or 0 for fewer than 3 points, a point that is not finite (arrays untouched), no memory, a
-// failed grid, no normal at all or a user break
+// 1, or 0 for fewer than 3 points, no memory, a failed grid, no normal at all or a user break
 // (the thermometer is closed on every way out). Running out of memory once the normals are
 // fitted returns 1 with the unpropagated normals and the error state set.
 int ComputeCloud3DNormals(const Cloud* cloud, float* nx, float* ny, float* nz, const Xform xform);

@@ -38,7 +38,7 @@ Bspline* GetSurfBoundary(Bspline* crv, int side, Bspline* srf) {
 }
 
 Bspline* ExtractCrvFromSrfCntrlLine(Bspline* srf, int index, int dir) {
-  if (!IsCompleteSurface3(srf) || !BsplineSound(srf) || index < 0) return MadeOrFailed<Bspline>(nullptr);
+  if (!IsCompleteSurface3(srf) || !BsplineShapeSound(srf) || index < 0) return MadeOrFailed<Bspline>(nullptr);
   // A column (dir nonzero) is counted across u, a row across v.
   const int last = dir ? srf->degreeU + srf->interiorU : srf->degreeV + srf->interiorV;
   if (index > last) return MadeOrFailed<Bspline>(nullptr);

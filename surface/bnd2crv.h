@@ -30,6 +30,6 @@ Bspline* GetSurfBoundary(Bspline* crv, int side, Bspline* srf);
 // The 3D curve through one line of the control net: dir nonzero takes column `index` (0 ..
 // degree u + interior u) and runs in v; dir 0 takes row `index` and runs in u. The curve takes
 // that direction's degree, knots and closed flag and the surface's rational flag. Null with the
-// error state set for anything but a sound surface (bsvalid), an index out of range, or on
-// failure.
+// error state set for anything but a surface of sound structure (bsvalid's BsplineShapeSound;
+// the values are copied as they are), an index out of range, or on failure.
 Bspline* ExtractCrvFromSrfCntrlLine(Bspline* srf, int index, int dir);

@@ -82,6 +82,8 @@ TEST_F(IsoparTest, ControlLinesReproduceTheNet) {
     }
     EXPECT_EQ(ExtractCrvFromSrfCntrlLine(s, lines, dir), nullptr);
     EXPECT_EQ(ExtractCrvFromSrfCntrlLine(s, -1, dir), nullptr);
+    EXPECT_TRUE(KernelFailedNow());
+    ClearKernelError();
   }
   Bspline* c = BuildRandomCurve(1u, 3, 5);
   EXPECT_EQ(ExtractCrvFromSrfCntrlLine(c, 0, 0), nullptr);
@@ -109,12 +111,17 @@ TEST_F(IsoparTest, BoundaryLinesOfTheParameterBox) {
     EXPECT_EQ(c->closedU, 0);
     FreeBspline(c);
   }
-  for (int side : {-1, 4, 7}) EXPECT_EQ(MakeIsoparCurve2(s, side, 0.5), nullptr);
+  for (int side : {-1, 4, 7}) {
+    EXPECT_EQ(MakeIsoparCurve2(s, side, 0.5), nullptr);
+    EXPECT_TRUE(KernelFailedNow());
+    ClearKernelError();
+  }
   Bspline* line = MakeIsoparCurve2(s, 1, 4.0);  // a given value
   EXPECT_TRUE(line->X[0][0] == -1.0 && line->Y[0][0] == 4.0 && line->Y[0][3] == 4.0);
   FreeBspline(line);
 
   EXPECT_EQ(GetSurfBoundary(nullptr, 4, s), nullptr);
+  ClearKernelError();  // the refusal of side 4 sets it
   Bspline* b = GetSurfBoundary(nullptr, 2, s);
   ASSERT_TRUE(b);
   EXPECT_EQ(ListItems(s), std::vector<Bspline*>{b});

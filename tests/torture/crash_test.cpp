@@ -222,7 +222,7 @@ TEST_F(CrashFamilies, IntersectionOfSurfacesPastTheSquaredRangeIsRefused) {
   }
 }
 
-// Point clouds with a NaN: the neighbour grids are refused before they are sized.
+// Point clouds with a NaN, and bad lengths: the outlier grid is refused before it is sized.
 TEST_F(CrashFamilies, CloudNeighbourhoodsRefuseNonFinitePointsAndLengths) {
   std::vector<float> x, y, z;
   for (int i = 0; i < 200; ++i) {
@@ -237,12 +237,11 @@ TEST_F(CrashFamilies, CloudNeighbourhoodsRefuseNonFinitePointsAndLengths) {
   EXPECT_EQ(OutlierRemove(cloud, 0.3, 1e300, 0), 0);
   EXPECT_EQ(cloud->npts, 200);
   cloud->z[17] = float(kNaN);
-  EXPECT_EQ(ComputeCloud3DNormals(cloud, nx.data(), ny.data(), nz.data(), nullptr), 0);
-  EXPECT_EQ(nx[0], 5.f);
   EXPECT_EQ(OutlierRemove(cloud, 0.3, 0.01, 0), 0);
   EXPECT_EQ(cloud->npts, 200);
-  cloud->z[17] = 0.f;
+  // The normals leave such a point out and give the others theirs.
   EXPECT_EQ(ComputeCloud3DNormals(cloud, nx.data(), ny.data(), nz.data(), nullptr), 1);
+  EXPECT_TRUE(std::isfinite(nx[0]) && std::isfinite(ny[0]) && std::isfinite(nz[0]));
   FreeCloud(cloud);
 }
 
