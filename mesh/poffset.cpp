@@ -1174,6 +1174,94 @@ int MendOrientation(Cloud* mesh) {
   return 1;
 }
 
+// The number of edge-connected pieces of the mesh (triangles joined across edges of exactly two
+// triangles); -1 when memory runs out.
+int CountPieces(const Cloud* mesh) {
+  TrackingScope scope;
+  const SideUse* uses = SortedSideUses(mesh);
+  const int n = mesh->ntri;
+  int32_t* parent = MallocArray<int32_t>(std::max(n, 1));
+  if (!uses || !parent) return -1;
+  for (int t = 0; t < n; ++t) parent[t] = t;
+  const auto root = [parent](int t) {
+    while (parent[t] != t) t = parent[t] = parent[parent[t]];
+    return t;
+  };
+  int pieces = n;
+  for (long i = 0; i < 3L * n;) {
+    long j = i;
+    while (j < 3L * n && uses[j].lo == uses[i].lo && uses[j].hi == uses[i].hi) ++j;
+    if (j - i == 2) {
+      const int a = root(uses[i].side / 3), b = root(uses[i + 1].side / 3);
+      if (a != b) parent[a] = b, --pieces;
+    }
+    i = j;
+  }
+  return pieces;
+}
+
+// Where no turning mends the result (a small tent of triangles folded over the surface), the
+// triangles on every faulty edge (open, run the same way by both its triangles, or used more than
+// twice) and one, two, then three rings of triangles round them are taken out, the holes capped
+// (CapAllLoops) and the patches turned (MendOrientation). The first attempt that leaves the mesh
+// closed, run both ways across every edge, capped without a complaint and in no more pieces than
+// it had is kept (1); otherwise the mesh is put back as it was (0); -1 when memory runs out.
+int MendFoldsLocally(Cloud* mesh) {
+  TrackingScope scope;
+  const int n0 = mesh->ntri;
+  const int pieces = CountPieces(mesh);
+  CloudTriangle* saved = MallocArray<CloudTriangle>(std::max(n0, 1));
+  unsigned char* out = MallocArray<unsigned char>(std::max(n0, 1));
+  unsigned char* near = MallocArray<unsigned char>(std::max(mesh->npts, 1));
+  if (pieces < 0 || !saved || !out || !near) return -1;
+  std::copy(mesh->tri, mesh->tri + n0, saved);
+  std::fill(out, out + n0, 0);
+  {
+    TrackingScope uses_scope;
+    const SideUse* uses = SortedSideUses(mesh);
+    if (!uses) return -1;
+    for (long i = 0; i < 3L * n0;) {
+      long j = i;
+      while (j < 3L * n0 && uses[j].lo == uses[i].lo && uses[j].hi == uses[i].hi) ++j;
+      if (j - i != 2 || uses[i].forward == uses[i + 1].forward)
+        for (long k = i; k < j; ++k) out[uses[k].side / 3] = 1;
+      i = j;
+    }
+  }
+  const int status = zk_error_status;
+  for (int rings = 1; rings <= 3; ++rings) {
+    std::fill(near, near + mesh->npts, 0);
+    for (int t = 0; t < n0; ++t)
+      if (out[t])
+        for (int32_t v : saved[t].v) near[v] = 1;
+    for (int t = 0; t < n0; ++t)
+      for (int32_t v : saved[t].v) out[t] |= near[v];
+    int kept = 0;
+    for (int t = 0; t < n0; ++t)
+      if (!out[t]) mesh->tri[kept++] = saved[t];
+    mesh->ntri = kept;
+    ClearKernelError();
+    if (kept > 0 && CapAllLoops(mesh) && !KernelFailed()) {
+      const int mended = MendOrientation(mesh);
+      if (mended < 0) return -1;
+      const int closed = mended == 1 ? ClosedAndOriented(mesh) : 0;
+      const int now = closed == 1 ? CountPieces(mesh) : 0;
+      if (closed < 0 || now < 0) return -1;
+      if (closed == 1 && now <= pieces) {
+        SetKernelError(status);
+        return 1;
+      }
+    }
+    if (MemoryErrorSet()) return -1;
+    if (!ReallocCldPolyList(mesh, n0)) return -1;
+    std::copy(saved, saved + n0, mesh->tri);
+    mesh->ntri = n0;
+  }
+  ClearKernelError();
+  SetKernelError(status);
+  return 0;
+}
+
 }  // namespace
 
 Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, const double bbox[6], int mode,
@@ -1228,7 +1316,8 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
     if (ok) SetKernelError(status);
   }
   if (ok && closed) {
-    const int mended = MendOrientation(mesh);
+    int mended = MendOrientation(mesh);
+    if (mended == 0) mended = MendFoldsLocally(mesh);
     ok = mended >= 0;
     if (mended == 0) SetKernelError(-2);
   }

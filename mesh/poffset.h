@@ -49,8 +49,11 @@ Cloud* BuildOffsetPolyCloud(Cloud* mesh, double dist, double* bbox);
 // consistently oriented (every edge run both ways by its two triangles) is checked to give a
 // result that is so too: where two triangles run an edge the same way, the patches between such
 // edges are turned over (each connected piece keeping the way most of it faces) or, where a fold
-// ends inside a piece, single triangles are; a result with an open edge, or that no turning makes
-// agree across every edge, is refused with the error state set. Colours, reliability bytes and typed arrays
+// ends inside a piece, single triangles are; where no turning mends it (a small tent of triangles
+// folded over the surface), the triangles on the faulty edges and one to three rings round them
+// are taken out and the holes capped (CapAllLoops), kept only when the result is then closed,
+// agrees across every edge, was capped without a complaint and has no more pieces than before; a
+// result still open or folded is refused with the error state set. Colours, reliability bytes and typed arrays
 // are dropped. Shows the thermometer and hides it on every way out; polls user_break while
 // cutting edges and refining. Failures: no memory, a cancel, a stage that fails or leaves the error
 // state set, a refused trim of the arrays, the result of a closed, oriented source left open or
