@@ -1,6 +1,8 @@
 #include "bspline/srfgrid.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "bspline/ctrlnubs.h"
 #include "bspline/nubs.h"
@@ -130,6 +132,68 @@ bool NearAFocalPoint(Bspline* srf, const double p[3], double u, double v, const 
   return h * kMax >= kFocalShare;
 }
 
+// Whether grid point (i, j) is no farther from p than its (up to eight) neighbours stride points
+// away: only there
+// can the distance have a minimum of its own; a point of the foot's basin has a nearer neighbour.
+bool LocalGridMinimum(const double p[3], const double* x, const double* y, const double* z, int nu, int nv,
+                      int i, int j, int stride) {
+  auto distSq = [&](int k) {
+    const double ex = x[k] - p[0], ey = y[k] - p[1], ez = z[k] - p[2];
+    return ex * ex + ey * ey + ez * ez;
+  };
+  const double own = distSq(j * nu + i);
+  for (int b = std::max(0, j - stride); b <= std::min(nv - 1, j + stride); b += stride)
+    for (int a = std::max(0, i - stride); a <= std::min(nu - 1, i + stride); a += stride)
+      if (distSq(b * nu + a) < own) return false;
+  return true;
+}
+
+// Whether a grid point away from the foot (u, v) at distance dist, a local minimum of the grid's
+// distances, is nearly as near as the foot:
+// then another stretch of the surface may hold a nearer minimum than the one refined (a point
+// over a fold, or between two valleys, whose nearest grid point lay in the other one's basin).
+// About a minimum the distance rises as the square of the step over the distance in the tangent
+// plane, so a grid point within a cell of a nearer minimum is at most about r^2 / dist farther,
+// r half a cell's diagonal (never more than r); margins of 2 and 4 cover cells of uneven size and
+// a surface bending away. The grid points within two cells of the foot (across a closed seam
+// too) are the foot's own basin.
+bool AnotherGridPointAsNear(const Bspline* srf, const double p[3], const double* x, const double* y,
+                            const double* z, int nu, int nv, double u, double v, double dist) {
+  const double du = (srf->umax - srf->umin) / (nu - 1), dv = (srf->vmax - srf->vmin) / (nv - 1);
+  const int i0 = std::lround(std::fmin(std::fmax((u - srf->umin) / du, 0.0), nu - 1.0));
+  const int j0 = std::lround(std::fmin(std::fmax((v - srf->vmin) / dv, 0.0), nv - 1.0));
+  auto at = [nu](int i, int j) { return j * nu + i; };
+  const int ia = i0 > 0 ? i0 - 1 : 0, ib = i0 + 1 < nu ? i0 + 1 : nu - 1;
+  const int ja = j0 > 0 ? j0 - 1 : 0, jb = j0 + 1 < nv ? j0 + 1 : nv - 1;
+  auto distSq = [&](int a, int b) {
+    const double ex = x[a] - x[b], ey = y[a] - y[b], ez = z[a] - z[b];
+    return ex * ex + ey * ey + ez * ez;
+  };
+  // Half a cell's diagonal, from the diagonals of the (up to) two by two cells about the foot.
+  const double span = std::max(1, std::max(ib - ia, jb - ja));
+  const double r = 0.5 * std::sqrt(std::fmax(distSq(at(ia, ja), at(ib, jb)), distSq(at(ib, ja), at(ia, jb)))) / span;
+  // Every other point of the grid is read (a quarter of the cost): cells twice as wide.
+  const int stride = 2;
+  const double wide = stride * r;
+  const double margin = dist > 0.0 ? std::fmin(2.0 * wide, 4.0 * wide * wide / dist) : 2.0 * wide;
+  const double limitSq = (dist + margin) * (dist + margin);
+  for (int j = 0; j < nv; j += stride) {
+    int dj = std::abs(j - j0);
+    if (srf->closedV) dj = std::min(dj, nv - 1 - dj);
+    const double* rx = x + j * nu;
+    const double* ry = y + j * nu;
+    const double* rz = z + j * nu;
+    for (int i = 0; i < nu; i += stride) {
+      const double ex = rx[i] - p[0], ey = ry[i] - p[1], ez = rz[i] - p[2];
+      if (!(ex * ex + ey * ey + ez * ez < limitSq)) continue;
+      int di = std::abs(i - i0);
+      if (srf->closedU) di = std::min(di, nu - 1 - di);
+      if ((di > 2 * stride || dj > 2 * stride) && LocalGridMinimum(p, x, y, z, nu, nv, i, j, stride)) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v, double q[3],
@@ -189,9 +253,10 @@ int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, d
     FreeSurfaceGrid(gx, gy, gz);
     return KernelFailed() ? -1 : -2;
   }
-  if (FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7) == 0 && NearAFocalPoint(srf, p, *u, *v, q))
-    return CompareGridMinima(srf, p, *gx, *gy, *gz, GridSize(srf->interiorU), GridSize(srf->interiorV), u, v, q,
-                             d, e) == 0
+  const int nu = GridSize(srf->interiorU), nv = GridSize(srf->interiorV);
+  if (FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7) == 0 &&
+      (NearAFocalPoint(srf, p, *u, *v, q) || AnotherGridPointAsNear(srf, p, *gx, *gy, *gz, nu, nv, *u, *v, std::fabs(*d))))
+    return CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e) == 0
                ? 0
                : (KernelFailed() ? -1 : -2);
   return 0;

@@ -19,7 +19,8 @@ int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v
 void FreeSurfaceGrid(double** gx, double** gy, double** gz);
 // GetClosestPointOnSurfaceResult as surface/srfpick.h documents it: the grid estimate refined
 // to the closest point (parameters, point, signed distance d, convergence value e), the grid's
-// other minima compared near a focal point of the foot.
+// other minima compared near a focal point of the foot, or where a grid point away from the
+// foot is a minimum of the grid's distances nearly as near as the foot.
 int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, double q[3],
                         double* d, double** gx, double** gy, double** gz, double* e);
 

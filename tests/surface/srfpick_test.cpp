@@ -327,4 +327,34 @@ TEST_F(SurfacePickTest, ClosestPointOnASurfaceNearItsFocalPointsIsTheLeast) {
   FreeBspline(s);
 }
 
+// Points over the fold of a channel (z = 4 (x - c)^2 + 0.1 y, its axis between grid lines),
+// nearly midway between its walls and above the centre of curvature of its bottom: each wall
+// holds a minimum, the nearer one by up to 1e-3 of the size, and the nearest grid point may lie
+// on the other wall, where the foot is not near a centre of curvature. The kept grid finds the
+// least (as the one-shot entry, which compares every minimum of the grid), at sizes 1e-6 .. 1e6
+// moved 1e4 times the size from the origin.
+TEST_F(SurfacePickTest, ClosestPointOverAFoldIsTheLeast) {
+  PatchOptions o;
+  o.nu = o.nv = 8;
+  const double c = 0.5 + 0.37 / 49;
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> Y(0.1, 0.9), Z(0.2, 1.0), E(-3e-4, 3e-4);
+  for (double scale : {1e-6, 1.0, 1e6}) {
+    Bspline* s = BuildFunctionPatch([c](double x, double y) { return 4 * (x - c) * (x - c) + 0.1 * y; }, o);
+    const double shift[3] = {1e4 * scale, -2e4 * scale, 5e3 * scale};
+    ScaleAndMove(s, scale, shift);
+    const double size = ControlPointDiagonal(s);
+    Grid g;
+    for (int q = 0; q < 100; ++q) {
+      const double P[3] = {(c + E(rng)) * scale + shift[0], Y(rng) * scale + shift[1], Z(rng) * scale + shift[2]};
+      double u, v, S[3], d, e, out[3];
+      ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+      ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+      EXPECT_LE(std::fabs(d), VecDist3(P, out) + 1e-10 * size) << scale << " " << q;
+      EXPECT_NEAR(VecDist3(P, S), std::fabs(d), 1e-10 * size);
+    }
+    FreeBspline(s);
+  }
+}
+
 }  // namespace
