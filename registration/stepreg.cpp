@@ -121,11 +121,14 @@ int DoTwoLinesCoincide(const double l1[6], const double l2[6]) {
 int IsLineOnPlane(const double l[6], const double plane[4]) {
   double d[3], n[3] = {plane[0], plane[1], plane[2]};
   VecDiff3(l + 3, l, d);
-  if (VecSize3(d) < 1e-6 || VecSize3(n) < 1e-6) return 0;
+  // Heights count against the line's length, so that a line of any size, anywhere, gets the
+  // same answer.
+  const double length = VecSize3(d);
+  if (!(length > 0.0) || VecSize3(n) < 1e-6) return 0;
   double foot[3], dist1, dist2;
   PlaneMinDist(l, plane[0], plane[1], plane[2], plane[3], foot, &dist1);
   PlaneMinDist(l + 3, plane[0], plane[1], plane[2], plane[3], foot, &dist2);
-  if (dist1 > 1e-6 || dist2 > 1e-6) return 0;
+  if (dist1 > 1e-6 * length || dist2 > 1e-6 * length) return 0;
   VecNormalize3(d, d);
   VecNormalize3(n, n);
   return std::fabs(VecDotProd3(d, n)) <= 0.001 ? 1 : 0;

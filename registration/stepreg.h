@@ -46,8 +46,9 @@ int LineMidPoint(const double p1[3], const double p2[3], double out[3]);
 // lies within 1e-3 of the line through l2, lengths measured in the largest side of the four
 // points' box (a line shorter than 1e-6 of it is parallel to nothing).
 int DoTwoLinesCoincide(const double l1[6], const double l2[6]);
-// 1 when both points of l lie within 1e-6 of the plane and the line is parallel to it (cosine
-// with the normal at most 0.001).
+// 1 when both points of l lie within 1e-6 of the line's length from the plane and the line is
+// parallel to it (cosine with the normal at most 0.001); 0 for a line of no length or a normal
+// shorter than 1e-6.
 int IsLineOnPlane(const double l[6], const double plane[4]);
 // out = v + (v x n) x n: the component of v along the unit direction n. Returns 0.
 int VecProject3(const double v[3], const double n[3], double out[3]);

@@ -360,6 +360,32 @@ TEST_F(Motion, LinesCoincideAlikeAtEveryScale) {
   }
 }
 
+// A line (0.82 of the size long) on a tilted plane is on it at every size and wherever it lies;
+// lifted by 2e-6 of the size it is not, by 5e-7 it still is.
+TEST_F(Motion, LinesLieOnPlanesAlikeAtEverySizeAndPlace) {
+  const double n[3] = {0.48, 0.6, 0.64};  // unit
+  const double along[3] = {0.8, -0.64, 0.0};  // normal to n, length 1.02
+  for (double s : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1.0}) {
+      SCOPED_TRACE(testing::Message() << s << " " << far);
+      const double P[3] = {1e4 * far * s, -6e3 * far * s, 3.5e3 * far * s};
+      const double plane[4] = {2 * n[0], 2 * n[1], 2 * n[2], -2 * VecDotProd3(n, P)};
+      auto line = [&](double lift, double l[6]) {
+        for (int k = 0; k < 3; ++k) {
+          l[k] = P[k] + s * (0.3 * along[k] + lift * n[k]);
+          l[k + 3] = P[k] + s * (1.1 * along[k] + lift * n[k]);
+        }
+      };
+      double on[6], near[6], off[6];
+      line(0.0, on);
+      line(5e-7, near);
+      line(2e-6, off);
+      EXPECT_EQ(IsLineOnPlane(on, plane), 1);
+      EXPECT_EQ(IsLineOnPlane(near, plane), 1);
+      EXPECT_EQ(IsLineOnPlane(off, plane), 0);
+    }
+}
+
 TEST_F(Motion, ConstraintModesRefuseOutOfRangeFields) {
   RegConstraint c;
   ASSERT_EQ(SetNullRegConstraint(&c), 0);
