@@ -755,14 +755,22 @@ int SideAtCurveEnd(int side, int curveEnd) {
 // a corner of its surface that lies on a held outer side of that surface; the corner's point
 // goes to `corner`. An edge end a hundredth of the side or more from the side's end (a
 // T-junction) ends in no corner.
+// Which end of its curve side `side` (0 A, 1 B) of a paired edge reaches at the end that meets
+// A's end `end`: 0 its start, 1 its end, -1 partway (a hundredth of the curve or more from both
+// ends: a T-junction), -2 when the curve cannot tell; its range goes to t0, t1.
+int CurveEndAt(const EdgeInfoStruct* e, int side, int end, double* t0, double* t1) {
+  const CrvInfoStruct* c = SideCrv(e, side);
+  if (!c || GetBndrCrvParamMinMax(c, t0, t1) != 0 || !(*t1 > *t0)) return -2;
+  const double t = e->par[side == 0 ? BndrSlot(0, end) : MatchSlot(e, end)];
+  const double margin = 0.01 * (*t1 - *t0);
+  return t <= *t0 + margin ? 0 : (t >= *t1 - margin ? 1 : -1);
+}
+
 bool EndsInHeldCorner(const BndrStruct* bs, const EdgeInfoStruct* e, int side, int end, double corner[3]) {
   const CrvInfoStruct* c = SideCrv(e, side);
   double t0 = 0.0, t1 = 0.0;
   if (!c || c->side < 1 || c->side > 4 || !c->srfInfo || !c->srfInfo->crvIds) return false;
-  if (GetBndrCrvParamMinMax(c, &t0, &t1) != 0 || !(t1 > t0)) return false;
-  const double t = e->par[side == 0 ? BndrSlot(0, end) : MatchSlot(e, end)];
-  const double margin = 0.01 * (t1 - t0);
-  const int curveEnd = t <= t0 + margin ? 0 : (t >= t1 - margin ? 1 : -1);
+  const int curveEnd = CurveEndAt(e, side, end, &t0, &t1);
   if (curveEnd < 0) return false;
   const int next = SideAtCurveEnd(c->side, curveEnd);
   const SrfInfoStruct* si = c->srfInfo;
@@ -807,6 +815,22 @@ int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapT
   const int other = SideTooCoarse(e, 1 - side, gapTol);
   if (other == -2) return -2;
   return other == 1 ? kBndrOpenCoarseOther : 0;
+}
+
+int FindBndrEdgeMovedEnd(const BndrStruct* bs, int edge, int side, double gapTol) {
+  if (!bs || edge < 0 || edge >= bs->nEdge || side < 0 || side > 1) return -2;
+  const EdgeInfoStruct* e = &bs->edges[edge];
+  if (!IsPaired(e) || !e->cornerCopies) return 0;
+  for (int end = 0; end < 2; ++end) {
+    double t0 = 0.0, t1 = 0.0, u0 = 0.0, u1 = 0.0;
+    if (CurveEndAt(e, 1 - side, end, &t0, &t1) != -1 || CurveEndAt(e, side, end, &u0, &u1) < 0) continue;
+    double p[3];
+    const double t = e->par[side == 0 ? BndrSlot(0, end) : MatchSlot(e, end)];
+    if (EvalPntOnBndryCrv(SideCrv(e, side), t, p) != 0) continue;
+    // The edge's corners run with side A: its end `end` is A's.
+    if (VecDist3(p, e->cornerCopies[end].pos) > gapTol) return kBndrOpenMovedEnd;
+  }
+  return 0;
 }
 
 // ===== queries ====================================================================================

@@ -261,6 +261,15 @@ constexpr int kBndrOpenKeptFold = 5;
 constexpr int kBndrOpenKeptAlone = 6;
 int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol);
 
+// Whether side `side` (0 A, 1 B) of a paired edge ends, at an end, partway along the other side
+// (a hundredth of that side or more from its ends: a T-junction) in a point that now lies more
+// than gapTol from where the edge's corner began. The heal closes such a seam up to where that
+// end lies; where the end stood along the other side before the surfaces moved is not known to
+// it, so the seam may still be open there (kBndrOpenMovedEnd, for the report). 0 or
+// kBndrOpenMovedEnd; -2 for bad input.
+constexpr int kBndrOpenMovedEnd = 7;
+int FindBndrEdgeMovedEnd(const BndrStruct* bs, int edge, int side, double gapTol);
+
 // Gives every curve and every unpaired edge the outer continuity `continuity` (any negative
 // value: -1, nothing held) and marks the curves of unpaired edges outer; a natural side with a
 // paired edge is then not outer, a trim curve with any unpaired edge stays so. -2 for null.

@@ -192,6 +192,10 @@ const char* OpenReasonText(int reason) {
     case kBndrOpenKeptAlone:
       return "the surface beside it kept its place, and a surface of it closes none of its seams without it, "
              "so it kept its place too";
+    case kBndrOpenMovedEnd:
+      return "an end of it lies partway along the side beside it, and healing moved that end onto that side "
+             "but not along it: the seam is closed up to where that end lies, which may differ from where it lay "
+             "before the surfaces moved";
     default:
       return nullptr;
   }
@@ -209,12 +213,25 @@ int AddOpenReasons(int** result, int n, double healGap) {
     const int s = crv->srfInfo->index;
     if (s < 0 || s >= n) continue;
     int& code = result[s][crv->side - 1];
-    if (code != -4 && code != -6) continue;
+    if (code == -4 || code == -6) {
+      for (int k = 0; k < crv->nEdge; ++k) {
+        const int id = crv->edgeIds[k];
+        if (id < 0 || id >= bs->nEdge || bs->edges[id].maxGap <= healGap) continue;
+        const EdgeInfoStruct* e = &bs->edges[id];
+        const int reason = FindBndrEdgeOpenReason(bs, id, e->infoA == crv ? 0 : 1, healGap);
+        if (reason < 0) return -2;
+        if (reason == 0) continue;
+        code -= kReasonStep * reason;
+        break;
+      }
+    }
+    // A seam the heal closed, or left open for no reason above, may still be open where one of its
+    // ends lay along the other side before the surfaces moved.
+    if (code != 0 && code != -4 && code != -5 && code != -6) continue;
     for (int k = 0; k < crv->nEdge; ++k) {
       const int id = crv->edgeIds[k];
-      if (id < 0 || id >= bs->nEdge || bs->edges[id].maxGap <= healGap) continue;
-      const EdgeInfoStruct* e = &bs->edges[id];
-      const int reason = FindBndrEdgeOpenReason(bs, id, e->infoA == crv ? 0 : 1, healGap);
+      if (id < 0 || id >= bs->nEdge) continue;
+      const int reason = FindBndrEdgeMovedEnd(bs, id, bs->edges[id].infoA == crv ? 0 : 1, healGap);
       if (reason < 0) return -2;
       if (reason == 0) continue;
       code -= kReasonStep * reason;

@@ -378,6 +378,46 @@ TEST_F(KeptStart, PlaneEndingAlongALongerPlaneClosesTurned) {
     }
 }
 
+// A plane ending partway along a longer plane's side (a T-junction), its near side lifted off and
+// pushed along: the heal closes the seam up to where the shorter plane's corners lie, and only the
+// shorter side, whose ends moved, names that as why the seam may stay open beside the clean
+// corners; the longer side, whose ends are its own corners, names nothing. A plane that came on
+// the side moves nothing and names nothing. The same at every size and far from the origin.
+TEST_F(KeptStart, PlaneEndingAlongALongerPlaneNamesItsMovedEnd) {
+  for (double size : {1e-3, 1.0, 1e3})
+    for (double far : {0.0, 1e4})
+      for (double lift : {0.0, 4e-3}) {
+        SCOPED_TRACE(testing::Message() << "size " << size << " far " << far << " lift " << lift);
+        Group g;
+        CadPatch p;
+        p.knotsU = p.knotsV = {0, 0, 1, 1};
+        p.pts = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0};
+        for (double& x : p.pts) x = (x + far) * size;
+        g.Add(BuildCadPatch(p));
+        const double push = 0.5 * lift;
+        p.pts = {1, 0.3 + push, lift, 1.4, 0.3, 0, 1, 0.7 + push, lift, 1.4, 0.7, 0};
+        for (double& x : p.pts) x = (x + far) * size;
+        g.Add(BuildCadPatch(p));
+        ASSERT_EQ(MakeTopologyZK(g.data(), 2, 0.05 * size, 60.0), 0);
+        const double tight = 1e-3 * size;
+        ASSERT_EQ(Heal(g, {0, 0}, -1, tight).size(), 2u);
+        const BndrStruct* bs = srfsTopology;
+        int paired = 0;
+        for (int i = 0; i < bs->nEdge; ++i) {
+          if (!bs->edges[i].paired) continue;
+          ++paired;
+          EXPECT_LE(bs->edges[i].maxGap, tight);
+          const int onLonger = bs->edges[i].infoA->srfInfo->index == 0 ? 0 : 1;
+          EXPECT_EQ(FindBndrEdgeMovedEnd(bs, i, onLonger, tight), 0);
+          EXPECT_EQ(FindBndrEdgeMovedEnd(bs, i, 1 - onLonger, tight), lift > 0.0 ? kBndrOpenMovedEnd : 0);
+        }
+        EXPECT_EQ(paired, 1);
+        EXPECT_EQ(FindBndrEdgeMovedEnd(bs, bs->nEdge, 0, tight), -2);
+        EXPECT_EQ(FindBndrEdgeMovedEnd(bs, 0, 2, tight), -2);
+        CleanupTopology();
+      }
+}
+
 // The long noisy strip chain (noise of 2e-3 of its size, seed 12, on every point and on the
 // boundary rows), whose heal puts strips back where they began: every seam it leaves open names a
 // kept surface, and why it was kept: closing the seam folded it.
