@@ -817,18 +817,85 @@ int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapT
   return other == 1 ? kBndrOpenCoarseOther : 0;
 }
 
-int FindBndrEdgeMovedEnd(const BndrStruct* bs, int edge, int side, double gapTol) {
+int FindBndrEdgeEndReason(const BndrStruct* bs, int edge, int side, double gapTol) {
   if (!bs || edge < 0 || edge >= bs->nEdge || side < 0 || side > 1) return -2;
   const EdgeInfoStruct* e = &bs->edges[edge];
   if (!IsPaired(e) || !e->cornerCopies) return 0;
   for (int end = 0; end < 2; ++end) {
-    double t0 = 0.0, t1 = 0.0, u0 = 0.0, u1 = 0.0;
-    if (CurveEndAt(e, 1 - side, end, &t0, &t1) != -1 || CurveEndAt(e, side, end, &u0, &u1) < 0) continue;
-    double p[3];
-    const double t = e->par[side == 0 ? BndrSlot(0, end) : MatchSlot(e, end)];
-    if (EvalPntOnBndryCrv(SideCrv(e, side), t, p) != 0) continue;
-    // The edge's corners run with side A: its end `end` is A's.
-    if (VecDist3(p, e->cornerCopies[end].pos) > gapTol) return kBndrOpenMovedEnd;
+    double t0 = 0.0, t1 = 0.0, u0 = 0.0, u1 = 0.0, own[3], other[3];
+    const int otherEnd = CurveEndAt(e, 1 - side, end, &u0, &u1);
+    const int ownEnd = CurveEndAt(e, side, end, &t0, &t1);
+    if (otherEnd == -2 || ownEnd < 0) continue;
+    if (otherEnd == -1) {
+      // The edge's corners run with side A: its end `end` is A's.
+      const double t = e->par[side == 0 ? BndrSlot(0, end) : MatchSlot(e, end)];
+      if (EvalPntOnBndryCrv(SideCrv(e, side), t, own) == 0 && VecDist3(own, e->cornerCopies[end].pos) > gapTol)
+        return kBndrOpenMovedEnd;
+    } else if (EvalPntOnBndryCrv(SideCrv(e, side), ownEnd ? t1 : t0, own) == 0 &&
+               EvalPntOnBndryCrv(SideCrv(e, 1 - side), otherEnd ? u1 : u0, other) == 0 && VecDist3(own, other) > gapTol) {
+      return kBndrOpenEndsApart;
+    }
+  }
+  return 0;
+}
+
+namespace {
+
+// Samples along a side for the distance of a point to it: a polyline close enough to a side of
+// the nets the report meets to tell a side running beside another within the largest gap.
+constexpr int kBesideSamples = 33;
+
+bool SidePolyline(const CrvInfoStruct* c, double pts[kBesideSamples][3]) {
+  double t0 = 0.0, t1 = 0.0;
+  if (GetBndrCrvParamMinMax(c, &t0, &t1) != 0 || !(t1 > t0)) return false;
+  for (int i = 0; i < kBesideSamples; ++i)
+    if (EvalPntOnBndryCrv(c, t0 + (t1 - t0) * i / (kBesideSamples - 1), pts[i]) != 0) return false;
+  return true;
+}
+
+double DistanceToPolyline(const double p[3], const double pts[kBesideSamples][3]) {
+  double best = VecDist3(p, pts[0]);
+  for (int i = 0; i + 1 < kBesideSamples; ++i) {
+    double d[3], w[3];
+    for (int k = 0; k < 3; ++k) d[k] = pts[i + 1][k] - pts[i][k], w[k] = p[k] - pts[i][k];
+    const double dd = VecDotProd3(d, d);
+    const double s = dd > 0.0 ? std::clamp(VecDotProd3(w, d) / dd, 0.0, 1.0) : 0.0;
+    double q[3];
+    for (int k = 0; k < 3; ++k) q[k] = pts[i][k] + s * d[k];
+    best = std::min(best, VecDist3(p, q));
+  }
+  return best;
+}
+
+bool InNoSeam(const BndrStruct* bs, const CrvInfoStruct* c) {
+  if (c->side < 1 || c->side > 4 || !c->srfInfo) return false;
+  for (int k = 0; c->edgeIds && k < c->nEdge; ++k) {
+    const int id = c->edgeIds[k];
+    if (id >= 0 && id < bs->nEdge && bs->edges[id].paired) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int FindBndrCrvUnpairedReason(const BndrStruct* bs, int curve) {
+  if (!bs || curve < 0 || curve >= bs->nCrv) return -2;
+  const CrvInfoStruct* c = &bs->crvs[curve];
+  const double gap = bs->gapTol;
+  if (!InNoSeam(bs, c) || !(gap > 0.0)) return 0;
+  double own[kBesideSamples][3], other[kBesideSamples][3];
+  if (!SidePolyline(c, own)) return 0;
+  const int mid = kBesideSamples / 2, last = kBesideSamples - 1;
+  for (int k = 0; k < bs->nCrv; ++k) {
+    const CrvInfoStruct* o = &bs->crvs[k];
+    double t0 = 0.0, t1 = 0.0, middle[3];
+    if (k == curve || o->srfInfo == c->srfInfo || !InNoSeam(bs, o)) continue;
+    // The other side's middle alone first: most sides lie nowhere near.
+    if (GetBndrCrvParamMinMax(o, &t0, &t1) != 0 || EvalPntOnBndryCrv(o, 0.5 * (t0 + t1), middle) != 0 ||
+        DistanceToPolyline(middle, own) > gap || !SidePolyline(o, other) || DistanceToPolyline(own[mid], other) > gap)
+      continue;
+    for (const int end : {0, last})
+      if (VecDist3(own[end], other[0]) > gap && VecDist3(own[end], other[last]) > gap) return kBndrOpenCornersApart;
   }
   return 0;
 }

@@ -261,14 +261,24 @@ constexpr int kBndrOpenKeptFold = 5;
 constexpr int kBndrOpenKeptAlone = 6;
 int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol);
 
-// Whether side `side` (0 A, 1 B) of a paired edge ends, at an end, partway along the other side
-// (a hundredth of that side or more from its ends: a T-junction) in a point that now lies more
-// than gapTol from where the edge's corner began. The heal closes such a seam up to where that
-// end lies; where the end stood along the other side before the surfaces moved is not known to
-// it, so the seam may still be open there (kBndrOpenMovedEnd, for the report). 0 or
-// kBndrOpenMovedEnd; -2 for bad input.
+// Why a paired edge may be open at one of its ends, for the report of its side `side` (0 A, 1 B),
+// in this order: this side ends partway along the other side (a hundredth of that side or more
+// from its ends: a T-junction) in a point that now lies more than gapTol from where the edge's
+// corner began; the heal closes such a seam up to where that end lies, and where the end stood
+// along the other side before the surfaces moved is not known to it (kBndrOpenMovedEnd). Both
+// sides end within a hundredth of their curves' ends there, and the curves' ends (the surfaces'
+// corners) lie more than gapTol apart: one surface ends short of the other (kBndrOpenEndsApart). 0 when neither holds; -2 for bad input.
 constexpr int kBndrOpenMovedEnd = 7;
-int FindBndrEdgeMovedEnd(const BndrStruct* bs, int edge, int side, double gapTol);
+constexpr int kBndrOpenEndsApart = 8;
+int FindBndrEdgeEndReason(const BndrStruct* bs, int edge, int side, double gapTol);
+
+// Why natural side `curve`, in no seam, was not paired with another surface's natural side that
+// is in no seam either and runs beside it (the middle of each lies within the structure's largest
+// gap of the other): an end of it lies farther than that gap from both ends of the other, so their
+// corners never met as a seam's (kBndrOpenCornersApart). 0 when no such side is found (also for a
+// paired side or a trim curve); -2 for bad input.
+constexpr int kBndrOpenCornersApart = 9;
+int FindBndrCrvUnpairedReason(const BndrStruct* bs, int curve);
 
 // Gives every curve and every unpaired edge the outer continuity `continuity` (any negative
 // value: -1, nothing held) and marks the curves of unpaired edges outer; a natural side with a

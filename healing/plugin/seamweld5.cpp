@@ -196,6 +196,12 @@ const char* OpenReasonText(int reason) {
       return "an end of it lies partway along the side beside it, and healing moved that end onto that side "
              "but not along it: the seam is closed up to where that end lies, which may differ from where it lay "
              "before the surfaces moved";
+    case kBndrOpenCornersApart:
+      return "it runs beside another surface's side, but their corners lie farther apart than the largest gap, "
+             "so the two were not paired as a seam";
+    case kBndrOpenEndsApart:
+      return "its two surfaces' corners at an end of it lie apart along it by more than the gap target: "
+             "one surface ends short of the other";
     default:
       return nullptr;
   }
@@ -225,15 +231,26 @@ int AddOpenReasons(int** result, int n, double healGap) {
         break;
       }
     }
+    // A side in no seam may run beside another whose corners lie too far from its own to pair.
+    if (code == -3 || code == 0) {
+      const int reason = FindBndrCrvUnpairedReason(bs, c);
+      if (reason < 0) return -2;
+      if (reason > 0) {
+        code -= kReasonStep * reason;
+        continue;
+      }
+    }
     // A seam the heal closed, or left open for no reason above, may still be open where one of its
     // ends lay along the other side before the surfaces moved.
     if (code != 0 && code != -4 && code != -5 && code != -6) continue;
     for (int k = 0; k < crv->nEdge; ++k) {
       const int id = crv->edgeIds[k];
       if (id < 0 || id >= bs->nEdge) continue;
-      const int reason = FindBndrEdgeMovedEnd(bs, id, bs->edges[id].infoA == crv ? 0 : 1, healGap);
+      const int reason = FindBndrEdgeEndReason(bs, id, bs->edges[id].infoA == crv ? 0 : 1, healGap);
       if (reason < 0) return -2;
-      if (reason == 0) continue;
+      // Corners apart along a seam the heal closed are those of a side running on a little past
+      // the other (ends within a hundredth of the side), as the model may have them.
+      if (reason == 0 || (reason == kBndrOpenEndsApart && (code == 0 || code == -5))) continue;
       code -= kReasonStep * reason;
       break;
     }

@@ -10,6 +10,15 @@
 namespace healtest {
 namespace {
 
+// A bilinear plane through four points (u fastest), scaled by `size` after moving by `far`.
+Bspline* FarPlane(std::vector<double> pts, double size, double far) {
+  CadPatch p;
+  p.knotsU = p.knotsV = {0, 0, 1, 1};
+  p.pts = std::move(pts);
+  for (double& x : p.pts) x = (x + far) * size;
+  return BuildCadPatch(p);
+}
+
 class OpenReason : public ::testing::Test {
  protected:
   void TearDown() override { ClearKernelError(); }
@@ -389,15 +398,9 @@ TEST_F(KeptStart, PlaneEndingAlongALongerPlaneNamesItsMovedEnd) {
       for (double lift : {0.0, 4e-3}) {
         SCOPED_TRACE(testing::Message() << "size " << size << " far " << far << " lift " << lift);
         Group g;
-        CadPatch p;
-        p.knotsU = p.knotsV = {0, 0, 1, 1};
-        p.pts = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0};
-        for (double& x : p.pts) x = (x + far) * size;
-        g.Add(BuildCadPatch(p));
+        g.Add(FarPlane({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}, size, far));
         const double push = 0.5 * lift;
-        p.pts = {1, 0.3 + push, lift, 1.4, 0.3, 0, 1, 0.7 + push, lift, 1.4, 0.7, 0};
-        for (double& x : p.pts) x = (x + far) * size;
-        g.Add(BuildCadPatch(p));
+        g.Add(FarPlane({1, 0.3 + push, lift, 1.4, 0.3, 0, 1, 0.7 + push, lift, 1.4, 0.7, 0}, size, far));
         ASSERT_EQ(MakeTopologyZK(g.data(), 2, 0.05 * size, 60.0), 0);
         const double tight = 1e-3 * size;
         ASSERT_EQ(Heal(g, {0, 0}, -1, tight).size(), 2u);
@@ -408,13 +411,69 @@ TEST_F(KeptStart, PlaneEndingAlongALongerPlaneNamesItsMovedEnd) {
           ++paired;
           EXPECT_LE(bs->edges[i].maxGap, tight);
           const int onLonger = bs->edges[i].infoA->srfInfo->index == 0 ? 0 : 1;
-          EXPECT_EQ(FindBndrEdgeMovedEnd(bs, i, onLonger, tight), 0);
-          EXPECT_EQ(FindBndrEdgeMovedEnd(bs, i, 1 - onLonger, tight), lift > 0.0 ? kBndrOpenMovedEnd : 0);
+          EXPECT_EQ(FindBndrEdgeEndReason(bs, i, onLonger, tight), 0);
+          EXPECT_EQ(FindBndrEdgeEndReason(bs, i, 1 - onLonger, tight), lift > 0.0 ? kBndrOpenMovedEnd : 0);
         }
         EXPECT_EQ(paired, 1);
-        EXPECT_EQ(FindBndrEdgeMovedEnd(bs, bs->nEdge, 0, tight), -2);
-        EXPECT_EQ(FindBndrEdgeMovedEnd(bs, 0, 2, tight), -2);
+        EXPECT_EQ(FindBndrEdgeEndReason(bs, bs->nEdge, 0, tight), -2);
+        EXPECT_EQ(FindBndrEdgeEndReason(bs, 0, 2, tight), -2);
         CleanupTopology();
+      }
+}
+
+// Two planes held side by side, one ending short of the other's corner by more than the largest
+// gap (but within a hundredth of the side, so the ends count as corners): the seam names the
+// corners that lie apart, on both sides; the same planes ending together name nothing. The same
+// at every size and far from the origin.
+TEST_F(KeptStart, PlaneEndingShortOfItsNeighbourNamesTheCornersApart) {
+  for (double size : {1e-3, 1.0, 1e3})
+    for (double far : {0.0, 1e4})
+      for (double shortBy : {0.0, 8e-3}) {
+        SCOPED_TRACE(testing::Message() << "size " << size << " far " << far << " short by " << shortBy);
+        Group g;
+        g.Add(FarPlane({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}, size, far));
+        g.Add(FarPlane({1, 0, 0, 1.4, 0, 0.2, 1, 1 - shortBy, 0, 1.4, 1 - shortBy, 0.2}, size, far));
+        ASSERT_EQ(MakeTopologyZK(g.data(), 2, 4e-3 * size, 5.0), 0);
+        const double tight = 1e-4 * size;
+        ASSERT_EQ(Heal(g, {1, 1}, -1, tight).size(), 2u);
+        const BndrStruct* bs = srfsTopology;
+        int paired = 0;
+        for (int i = 0; i < bs->nEdge; ++i) {
+          if (!bs->edges[i].paired) continue;
+          ++paired;
+          for (int side : {0, 1})
+            EXPECT_EQ(FindBndrEdgeEndReason(bs, i, side, tight), shortBy > 0.0 ? kBndrOpenEndsApart : 0);
+        }
+        EXPECT_EQ(paired, 1);
+        CleanupTopology();
+      }
+}
+
+// Two planes whose facing sides cross at their middles and part at their ends beyond the largest
+// gap are no seam; each of those sides names the other running beside it with its corners apart.
+// The plane's other sides, and the same planes meeting along a whole side, name nothing. The same at
+// every size and far from the origin.
+TEST_F(OpenReason, SidesCrossingAtTheirMiddlesNameTheirCornersApart) {
+  for (double size : {1e-3, 1.0, 1e3})
+    for (double far : {0.0, 1e4})
+      for (double twist : {0.0, 0.08}) {
+        SCOPED_TRACE(testing::Message() << "size " << size << " far " << far << " twist " << twist);
+        Group g;
+        g.Add(FarPlane({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}, size, far));
+        g.Add(FarPlane({1, 0, twist, 2, 0, twist, 1, 1, -twist, 2, 1, -twist}, size, far));
+        ASSERT_TRUE(g.Build(0.05 * size, 5.0));
+        EXPECT_EQ(g.PairedCount(), twist > 0.0 ? 0 : 1);
+        int named = 0;
+        for (int c = 0; c < g.bs->nCrv; ++c) {
+          const int reason = FindBndrCrvUnpairedReason(g.bs, c);
+          EXPECT_TRUE(reason == 0 || reason == kBndrOpenCornersApart) << reason;
+          if (reason == kBndrOpenCornersApart) {
+            ++named;
+            EXPECT_EQ(g.bs->crvs[c].side, g.bs->crvs[c].srfInfo->index == 0 ? 3 : 1);
+          }
+        }
+        EXPECT_EQ(named, twist > 0.0 ? 2 : 0);
+        EXPECT_EQ(FindBndrCrvUnpairedReason(g.bs, g.bs->nCrv), -2);
       }
 }
 
