@@ -267,7 +267,8 @@ int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapT
 // corner began; the heal closes such a seam up to where that end lies, and where the end stood
 // along the other side before the surfaces moved is not known to it (kBndrOpenMovedEnd). Both
 // sides end within a hundredth of their curves' ends there, and the curves' ends (the surfaces'
-// corners) lie more than gapTol apart: one surface ends short of the other (kBndrOpenEndsApart). 0 when neither holds; -2 for bad input.
+// corners) lie more than gapTol apart: one surface ends short of the other (kBndrOpenEndsApart).
+// 0 when neither holds; -2 for bad input.
 constexpr int kBndrOpenMovedEnd = 7;
 constexpr int kBndrOpenEndsApart = 8;
 int FindBndrEdgeEndReason(const BndrStruct* bs, int edge, int side, double gapTol);
