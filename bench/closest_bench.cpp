@@ -325,6 +325,24 @@ double PlainProjection(const PlainCurve& c, const double P[3]) {
   return t;
 }
 
+// Times GetPointParOnCurve3 on the points (float input) beside the plain Newton projection.
+void ComparePointParameter(benchmark::State& state, Bspline* c, const PlainCurve& plain,
+                           const std::vector<Placed>& pts) {
+  size_t i = 0, j = 0;
+  bench::Compare(
+      state, 64,
+      [&] {
+        const Placed& p = pts[i++ % pts.size()];
+        double t;
+        benchmark::DoNotOptimize(GetPointParOnCurve3(c, float(p.P[0]), float(p.P[1]), float(p.P[2]), &t));
+        benchmark::DoNotOptimize(t);
+      },
+      [&] {
+        const Placed& p = pts[j++ % pts.size()];
+        benchmark::DoNotOptimize(PlainProjection(plain, p.P));
+      });
+}
+
 void BM_ClosestParamOnWindingCurve(benchmark::State& state) {
   Bspline* c = Winding30();
   const std::vector<Placed> pts = PlacedOnCurve(c, 2000);
@@ -345,19 +363,7 @@ void BM_ClosestParamOnWindingCurve(benchmark::State& state) {
     Eval3DPointOnCurve3Coord(c, PlainProjection(plain, p.P), 0, C);
     refWorst = std::fmax(refWorst, VecDist3(C, p.foot));
   }
-  size_t i = 0, j = 0;
-  bench::Compare(
-      state, 64,
-      [&] {
-        const Placed& p = pts[i++ % pts.size()];
-        double t;
-        benchmark::DoNotOptimize(GetPointParOnCurve3(c, float(p.P[0]), float(p.P[1]), float(p.P[2]), &t));
-        benchmark::DoNotOptimize(t);
-      },
-      [&] {
-        const Placed& p = pts[j++ % pts.size()];
-        benchmark::DoNotOptimize(PlainProjection(plain, p.P));
-      });
+  ComparePointParameter(state, c, plain, pts);
   state.counters["ref_worst_foot_error"] = refWorst / ControlPointDiagonal(c);
   state.counters["points"] = pts.size();
   state.counters["worst_foot_error"] = worst / ControlPointDiagonal(c);
@@ -389,19 +395,7 @@ void BM_PointParameterOnCurves(benchmark::State& state) {
     off += std::fabs(t - p.t[0]) > 1e-9 * (c->umax - c->umin);
   }
   const PlainCurve plain(c);
-  size_t i = 0, j = 0;
-  bench::Compare(
-      state, 64,
-      [&] {
-        const Placed& p = pts[i++ % pts.size()];
-        double t;
-        benchmark::DoNotOptimize(GetPointParOnCurve3(c, float(p.P[0]), float(p.P[1]), float(p.P[2]), &t));
-        benchmark::DoNotOptimize(t);
-      },
-      [&] {
-        const Placed& p = pts[j++ % pts.size()];
-        benchmark::DoNotOptimize(PlainProjection(plain, p.P));
-      });
+  ComparePointParameter(state, c, plain, pts);
   state.counters["points"] = pts.size();
   state.counters["worst_param_error"] = worst;
   state.counters["params_off_1e-9"] = off;

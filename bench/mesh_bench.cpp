@@ -314,43 +314,57 @@ Flat FromCgal(const CgalMesh& m) {
   return f;
 }
 
-void BM_DecimateByCountVsEdgeCollapse100k(benchmark::State& state) {
-  using Clock = std::chrono::steady_clock;
-  Cloud* field = HeightField(kFieldCells);
-  const Flat original = FromCloud(field);
-  const double box[6] = {0, 0, -0.05 * kFieldCells, kFieldCells, kFieldCells, 0.05 * kFieldCells};
-  double ours = 0, ref = 0, oursError = 0, refError = 0;
+// One timing loop for decimation by count beside CGAL's edge collapse, at the triangle count CGAL
+// reaches at a tenth of the edges: both times, both counts, our reported error, and the two
+// results' distances from `original` as `measure` gives them, taken on the first run.
+struct DecimationPair {
+  double ours = 0, ref = 0, oursError = 0, refError = 0, reported = 0;
   int runs = 0, oursLeft = 0, refLeft = 0;
+};
+template <class Make, class Measure>
+DecimationPair TimeDecimationPair(benchmark::State& state, const Cloud* source, Make make, const double box[6],
+                                  Measure measure) {
+  using Clock = std::chrono::steady_clock;
+  DecimationPair r;
   for (auto _ : state) {
-    CgalMesh m = ToCgal(field);
+    CgalMesh m = ToCgal(source);
     const int edges = int(m.number_of_edges());
     auto t0 = Clock::now();
     CGAL::Surface_mesh_simplification::Count_stop_predicate<CgalMesh> stop(edges / 10);
     CGAL::Surface_mesh_simplification::edge_collapse(m, stop);
     auto t1 = Clock::now();
-    refLeft = int(m.number_of_faces());
-    Cloud* mesh = HeightField(kFieldCells);
-    double maxError = 0;
+    r.refLeft = int(m.number_of_faces());
+    Cloud* mesh = make();
     auto t2 = Clock::now();
-    ReducePolygonsByCount(mesh, refLeft, 1, 1, 1, box, &maxError);
+    ReducePolygonsByCount(mesh, r.refLeft, 1, 1, 1, box, &r.reported);
     auto t3 = Clock::now();
-    oursLeft = mesh->ntri;
+    r.oursLeft = mesh->ntri;
     const double a = std::chrono::duration<double>(t3 - t2).count(), b = std::chrono::duration<double>(t1 - t0).count();
-    ours += a, ref += b, ++runs;
+    r.ours += a, r.ref += b, ++r.runs;
     state.SetIterationTime(a);
-    if (runs == 1) {
-      oursError = FieldError(original, FromCloud(mesh), kFieldCells);
-      refError = FieldError(original, FromCgal(m), kFieldCells);
+    if (r.runs == 1) {
+      r.oursError = measure(FromCloud(mesh));
+      r.refError = measure(FromCgal(m));
     }
     FreeCloud(mesh);
   }
+  state.counters["triangles"] = r.oursLeft;
+  state.counters["ref_triangles"] = r.refLeft;
+  bench::ReportTimes(state, r.ours, r.ref, r.runs);
+  state.counters["error_ratio"] = r.refError > 0 ? r.oursError / r.refError : 0.0;
+  return r;
+}
+
+void BM_DecimateByCountVsEdgeCollapse100k(benchmark::State& state) {
+  Cloud* field = HeightField(kFieldCells);
+  const Flat original = FromCloud(field);
+  const double box[6] = {0, 0, -0.05 * kFieldCells, kFieldCells, kFieldCells, 0.05 * kFieldCells};
+  const DecimationPair r = TimeDecimationPair(
+      state, field, [] { return HeightField(kFieldCells); }, box,
+      [&](const Flat& result) { return FieldError(original, result, kFieldCells); });
   FreeCloud(field);
-  state.counters["triangles"] = oursLeft;
-  state.counters["ref_triangles"] = refLeft;
-  bench::ReportTimes(state, ours, ref, runs);
-  state.counters["error"] = oursError;
-  state.counters["ref_error"] = refError;
-  state.counters["error_ratio"] = refError > 0 ? oursError / refError : 0.0;
+  state.counters["error"] = r.oursError;
+  state.counters["ref_error"] = r.refError;
 }
 BENCHMARK(BM_DecimateByCountVsEdgeCollapse100k)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -450,7 +464,6 @@ Cloud* CadLike(int segments, int rows) {
 // original measured the same way (SurfaceDistance), in parts of the box diagonal, our reported
 // error beside it, and the times of the two simplifications.
 void DecimateVsEdgeCollapse(benchmark::State& state, Cloud* (*make)()) {
-  using Clock = std::chrono::steady_clock;
   Cloud* source = make();
   const Flat original = FromCloud(source);
   double box[6] = {1e300, 1e300, 1e300, -1e300, -1e300, -1e300};
@@ -460,38 +473,13 @@ void DecimateVsEdgeCollapse(benchmark::State& state, Cloud* (*make)()) {
   }
   const double diagonal = std::sqrt((box[3] - box[0]) * (box[3] - box[0]) + (box[4] - box[1]) * (box[4] - box[1]) +
                                     (box[5] - box[2]) * (box[5] - box[2]));
-  double ours = 0, ref = 0, oursError = 0, refError = 0, reported = 0;
-  int runs = 0, oursLeft = 0, refLeft = 0;
-  for (auto _ : state) {
-    CgalMesh m = ToCgal(source);
-    const int edges = int(m.number_of_edges());
-    auto t0 = Clock::now();
-    CGAL::Surface_mesh_simplification::Count_stop_predicate<CgalMesh> stop(edges / 10);
-    CGAL::Surface_mesh_simplification::edge_collapse(m, stop);
-    auto t1 = Clock::now();
-    refLeft = int(m.number_of_faces());
-    Cloud* mesh = make();
-    auto t2 = Clock::now();
-    ReducePolygonsByCount(mesh, refLeft, 1, 1, 1, box, &reported);
-    auto t3 = Clock::now();
-    oursLeft = mesh->ntri;
-    const double a = std::chrono::duration<double>(t3 - t2).count(), b = std::chrono::duration<double>(t1 - t0).count();
-    ours += a, ref += b, ++runs;
-    state.SetIterationTime(a);
-    if (runs == 1) {
-      oursError = SurfaceDistance::Between(original, FromCloud(mesh));
-      refError = SurfaceDistance::Between(original, FromCgal(m));
-    }
-    FreeCloud(mesh);
-  }
+  const DecimationPair r = TimeDecimationPair(state, source, make, box, [&](const Flat& result) {
+    return SurfaceDistance::Between(original, result);
+  });
   FreeCloud(source);
-  state.counters["triangles"] = oursLeft;
-  state.counters["ref_triangles"] = refLeft;
-  bench::ReportTimes(state, ours, ref, runs);
-  state.counters["error"] = oursError / diagonal;
-  state.counters["reported"] = reported / diagonal;
-  state.counters["ref_error"] = refError / diagonal;
-  state.counters["error_ratio"] = refError > 0 ? oursError / refError : 0.0;
+  state.counters["error"] = r.oursError / diagonal;
+  state.counters["reported"] = r.reported / diagonal;
+  state.counters["ref_error"] = r.refError / diagonal;
 }
 void BM_DecimateScanLikeVsEdgeCollapse(benchmark::State& state) {
   DecimateVsEdgeCollapse(state, [] { return ScanLike(250, 125); });
