@@ -398,6 +398,18 @@ struct SurfaceDistance {
   }
 };
 
+// A mesh of the points and the triangles (three indices each), with their planes.
+Cloud* MeshOf(std::vector<float>& x, std::vector<float>& y, std::vector<float>& z, const std::vector<int>& tri) {
+  Cloud* c = MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr);
+  c->ntri = int(tri.size() / 3);
+  c->tri = MallocArray<CloudTriangle>(c->ntri);
+  for (int t = 0; t < c->ntri; ++t) {
+    c->tri[t] = {{tri[3 * t], tri[3 * t + 1], tri[3 * t + 2]}, {}};
+    MakeCldPolyPlane(c, &c->tri[t]);
+  }
+  return c;
+}
+
 // A closed scan-like surface: a lumpy sphere of radius 1 (bumps of 10%, nu x nv cells) whose
 // points carry noise of 0.2% of the radius, as a scanner leaves it.
 Cloud* ScanLike(int nu, int nv) {
@@ -421,14 +433,7 @@ Cloud* ScanLike(int nu, int nv) {
   for (int j = 1; j + 1 < nv; ++j)
     for (int i = 0; i < nu; ++i) face(at(j, i), at(j + 1, i), at(j + 1, i + 1)), face(at(j, i), at(j + 1, i + 1), at(j, i + 1));
   for (int i = 0; i < nu; ++i) face(bottom, at(nv - 1, i + 1), at(nv - 1, i));
-  Cloud* c = MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr);
-  c->ntri = int(tri.size() / 3);
-  c->tri = MallocArray<CloudTriangle>(c->ntri);
-  for (int t = 0; t < c->ntri; ++t) {
-    c->tri[t] = {{tri[3 * t], tri[3 * t + 1], tri[3 * t + 2]}, {}};
-    MakeCldPolyPlane(c, &c->tri[t]);
-  }
-  return c;
+  return MeshOf(x, y, z, tri);
 }
 
 // A CAD-tessellated-like part: a cylinder of radius 1 and length 4, `segments` round and
@@ -449,14 +454,7 @@ Cloud* CadLike(int segments, int rows) {
   for (int j = 0; j < rows; ++j)
     for (int i = 0; i < segments; ++i) face(at(j, i), at(j, i + 1), at(j + 1, i + 1)), face(at(j, i), at(j + 1, i + 1), at(j + 1, i));
   for (int i = 0; i < segments; ++i) face(low, at(0, i + 1), at(0, i)), face(low + 1, at(rows, i), at(rows, i + 1));
-  Cloud* c = MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr);
-  c->ntri = int(tri.size() / 3);
-  c->tri = MallocArray<CloudTriangle>(c->ntri);
-  for (int t = 0; t < c->ntri; ++t) {
-    c->tri[t] = {{tri[3 * t], tri[3 * t + 1], tri[3 * t + 2]}, {}};
-    MakeCldPolyPlane(c, &c->tri[t]);
-  }
-  return c;
+  return MeshOf(x, y, z, tri);
 }
 
 // Decimation by count beside CGAL's edge collapse at the same triangle count (the one CGAL reaches
