@@ -11,7 +11,7 @@
 
 using RowPtrMatrix = double**;
 
-// rows x cols, zero-filled where the tracked allocator zeroes; null on failure. The _ff and _fh
+// rows x cols, not initialised; null on failure. The _ff and _fh
 // forms are one function (their suffixes name old memory models); _ih, _ii and _ll hold ints.
 double** allocate_matrix_ff(int rows, int cols);
 double** allocate_matrix_fh(int rows, int cols);

@@ -104,6 +104,7 @@ struct RunRecords {
   Owned<float[16], Free> matrices, inverses;
   Owned<int, Free> fixed;
   Owned<int*, matrix_free_ih> result;
+  Owned<int*, matrix_free_ih> reasons;  // per side, why it is open (kBndrOpen...; 0: none told)
 };
 
 // The kernel record's control points as host vertices {x, y, z, 1}, u fastest, moved by the
@@ -172,10 +173,9 @@ void WithdrawHealedCodes(RunRecords& run, int code) {
 // report: they say why a side the heal reached is not held healed by the host.
 constexpr int kCodeWriteRefused = -101;
 
-// A side left open (its gap target not met) whose seam the structure can say why of carries
-// the reason in its code, below the kernel's: code - kReasonStep x reason. The report prints the
-// kernel code's text and then the reason.
-constexpr int kReasonStep = 1000;
+// Why a side is open, in the report's words: a side left open (its gap target not met) whose
+// seam the structure can say why of has its reason beside its code, in a field of its own. The
+// report prints the code's text and then the reason.
 const char* OpenReasonText(int reason) {
   switch (reason) {
     case kBndrOpenCoarseSide:
@@ -207,36 +207,37 @@ const char* OpenReasonText(int reason) {
   }
 }
 
-// Adds to every side left open the first reason any of its seams gives (the stored topology
-// holds the surfaces as the heal left them, and which of them it put back). Sides the heal met, or whose seams give no reason
-// the structure can tell, keep their codes.
-int AddOpenReasons(int** result, int n, double healGap) {
+// Gives every side left open the first reason any of its seams gives (the stored topology holds
+// the surfaces as the heal left them, and which of them it put back). Sides the heal met, or whose
+// seams give no reason the structure can tell, get none.
+int AddOpenReasons(int* const* result, int** reasons, int n, double healGap) {
   const BndrStruct* bs = srfsTopology;
-  if (!bs || !result) return 0;
+  if (!bs || !result || !reasons) return 0;
   for (int c = 0; c < bs->nCrv; ++c) {
     const CrvInfoStruct* crv = &bs->crvs[c];
     if (crv->side < 1 || crv->side > 4 || !crv->srfInfo || !crv->edgeIds) continue;
     const int s = crv->srfInfo->index;
     if (s < 0 || s >= n) continue;
-    int& code = result[s][crv->side - 1];
+    const int code = result[s][crv->side - 1];
+    int& why = reasons[s][crv->side - 1];
+    if (why != 0) continue;
     if (code == -4 || code == -6) {
-      for (int k = 0; k < crv->nEdge; ++k) {
+      for (int k = 0; k < crv->nEdge && why == 0; ++k) {
         const int id = crv->edgeIds[k];
         if (id < 0 || id >= bs->nEdge || bs->edges[id].maxGap <= healGap) continue;
         const EdgeInfoStruct* e = &bs->edges[id];
         const int reason = FindBndrEdgeOpenReason(bs, id, e->infoA == crv ? 0 : 1, healGap);
         if (reason < 0) return -2;
-        if (reason == 0) continue;
-        code -= kReasonStep * reason;
-        break;
+        why = reason;
       }
+      if (why != 0) continue;
     }
     // A side in no seam may run beside another whose corners lie too far from its own to pair.
     if (code == -3 || code == 0) {
       const int reason = FindBndrCrvUnpairedReason(bs, c);
       if (reason < 0) return -2;
       if (reason > 0) {
-        code -= kReasonStep * reason;
+        why = reason;
         continue;
       }
     }
@@ -251,7 +252,7 @@ int AddOpenReasons(int** result, int n, double healGap) {
       // Corners apart along a seam the heal closed are those of a side running on a little past
       // the other (ends within a hundredth of the side), as the model may have them.
       if (reason == 0 || (reason == kBndrOpenEndsApart && (code == 0 || code == -5))) continue;
-      code -= kReasonStep * reason;
+      why = reason;
       break;
     }
   }
@@ -746,10 +747,16 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   if (!leftHealed) return ReportUnwritten(run, doReport, kSeamWeldFailure);
   const int writeFailure = WriteBack(run, scene, picks, hostConstant, leftHealed.get());
   if (writeFailure) WithdrawHealedCodes(run, kCodeWriteRefused);
-  // The reasons are the report's own: a search that runs out of memory only leaves them out.
-  if (doReport && !writeFailure && AddOpenReasons(run.result.get(), n, healGap) != 0) ClearKernelError();
+  // The reasons are the report's own: running out of memory while finding them only leaves them out.
+  if (doReport && !writeFailure) {
+    run.reasons.reset(allocate_matrix_ih(n > 0 ? n : 1, 4));
+    if (run.reasons)
+      for (int i = 0; i < (n > 0 ? n : 1); ++i)
+        for (int j = 0; j < 4; ++j) run.reasons[i][j] = 0;
+    if (!run.reasons || AddOpenReasons(run.result.get(), run.reasons.get(), n, healGap) != 0) ClearKernelError();
+  }
   if (doReport) {
-    PrintHealingResult(run.names.get(), n, run.result.get());
+    PrintHealingReport(run.names.get(), n, run.result.get(), run.reasons.get());
     // The report ends with the surfaces the host holds healed while their neighbours are not.
     for (int i = 0; i < n; ++i)
       if (leftHealed[i]) printf("Surface %s is left healed: the host refused to write it back as it was\n", run.names[i]);
@@ -787,7 +794,9 @@ int GetHealingCodeString(int code, char* text) {
   return 0;
 }
 
-int PrintHealingResult(char** names, int n, int** result) {
+int PrintHealingResult(char** names, int n, int** result) { return PrintHealingReport(names, n, result, nullptr); }
+
+int PrintHealingReport(char** names, int n, int** result, int** reasons) {
   if (!names || !result || n < 1) return kSeamWeldFailure;
   // Sides in the order Min_U, Max_U, Min_V, Max_V: result columns 0, 2, 1, 3.
   static const struct {
@@ -799,9 +808,8 @@ int PrintHealingResult(char** names, int n, int** result) {
     printf("Surface %s\n", names[i] ? names[i] : "");
     for (const auto& side : kSides) {
       const int code = result[i][side.column];
-      const char* why = code <= -kReasonStep ? OpenReasonText(-code / kReasonStep) : nullptr;
-      const int base = why ? code % kReasonStep : code;
-      if (GetHealingCodeString(base, text) != 0 && code == kCodeWriteRefused)
+      const char* why = reasons ? OpenReasonText(reasons[i][side.column]) : nullptr;
+      if (GetHealingCodeString(code, text) != 0 && code == kCodeWriteRefused)
         std::snprintf(text, sizeof text, "Not healed: the host refused to write the heal back");
       if (why)
         printf("  %s boundary: %s; open because %s \n", side.label, text, why);

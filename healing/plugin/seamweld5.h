@@ -94,3 +94,6 @@ int GetHealingCodeString(int code, char* text);
 // Prints the per-side report of n surfaces (result columns: sides u-min, v-min, u-max, v-max);
 // 95 for a null argument or n below 1, else 0.
 int PrintHealingResult(char** names, int n, int** result);
+// The same, each side followed by why it is open where reasons (n x 4, kBndrOpen... kinds, 0 for
+// none; null: none at all) gives one.
+int PrintHealingReport(char** names, int n, int** result, int** reasons);
