@@ -1978,6 +1978,7 @@ int CountDecimation::Run(const double bbox[6], double* maxError) {
   if (!Setup(bbox)) return Fail();
   int* noted = nullptr;
   int notedRoom = 0;
+  int boundaryKept = 0;  // open-boundary points left where removing them would change the boundary
   for (; queue_.Current() >= 0 && live_ > target_; queue_.Advance()) {
     const int current = queue_.Current();
     int count = 0;
@@ -1985,7 +1986,10 @@ int CountDecimation::Run(const double bbox[6], double* maxError) {
       if (KernelFailed()) return Fail();
       continue;
     }
-    if (!BoundaryMayMove(current, count)) continue;
+    if (!BoundaryMayMove(current, count)) {
+      ++boundaryKept;
+      continue;
+    }
     if (!Grow(m_->ntri + count)) return Fail();
     if (!StoreRemovedVertices(current, count)) return Fail();
     const int32_t* around;
@@ -2008,6 +2012,12 @@ int CountDecimation::Run(const double bbox[6], double* maxError) {
       queue_.Update(noted[i], cost);
     }
   }
+  // A count the method cannot reach is not met quietly: the caller is told where it stopped and why.
+  if (live_ > target_)
+    InfoMessageFormat("%s %d %s %d%s\n", MSGstr("Decimation stopped at"), live_, MSGstr("triangles, above the"),
+                      target_,
+                      MSGstr(boundaryKept > 0 ? " asked for: the points left keep an open boundary or its corners in shape"
+                                              : " asked for: no point left can be removed"));
   auto* pointFlags = MallocArray<int>(m_->npts);
   if (!pointFlags) return Fail();
   const int32_t* around;

@@ -71,7 +71,7 @@ int ReduceCloudPolygons(Cloud* mesh, double tol, double angle, unsigned char* ma
 // the boundary turns by more than 30 degrees (a corner), and only when the points it leaves lie
 // no farther from the new triangles than the largest error of the removals before it (or 1e-9 of
 // bbox's diagonal); where that leaves too few removable points the reduction stops above the
-// target, its count telling the caller. Neighbours of a removed point are costed again. A triangle that repeats a corner or names
+// target, its count telling the caller, and a message says where it stopped and why. Neighbours of a removed point are costed again. A triangle that repeats a corner or names
 // no point (a number outside 0 .. npts - 1) takes no part and does not count; it is dropped, so
 // the result may end further below the target. Points of no triangle are dropped and the cloud
 // made unordered. *maxError receives the distance between the result and the original, measured

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "foundation/geo2.h"
@@ -110,6 +111,26 @@ TEST_F(CountDecimationBoundary, ASheetReducedToATenthKeepsItsRimAndReportsItsMea
     FreeCloud(original);
     FreeCloud(m);
   }
+}
+
+// Asked for fewer triangles than a sheet can keep with its rim in shape, the reduction stops above
+// the count, keeps the rim, and says so in a message instead of meeting the count quietly.
+TEST_F(CountDecimationBoundary, ACountTheRimCannotAllowStopsAboveItAndSaysSo) {
+  Cloud* m = WavyDisc(15, 1.0, {0, 0, 0});
+  ASSERT_NE(m, nullptr);
+  double box[6] = {HUGE_VAL, HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+  for (int i = 0; i < m->npts; ++i) {
+    const double p[3] = {m->x[i], m->y[i], m->z[i]};
+    for (int k = 0; k < 3; ++k) box[k] = std::min(box[k], p[k]), box[3 + k] = std::max(box[3 + k], p[k]);
+  }
+  double reported = -1;
+  ASSERT_EQ(ReducePolygonsByCount(m, 4, 1, 1, 1, box, &reported), 0);
+  EXPECT_GT(m->ntri, 4);
+  EXPECT_EQ(BoundaryLoops(m), 1);
+  EXPECT_NE(Messages().find("Decimation stopped at " + std::to_string(m->ntri) + " triangles, above the 4 asked for"),
+            std::string::npos)
+      << Messages();
+  FreeCloud(m);
 }
 
 }  // namespace
