@@ -630,6 +630,22 @@ int ForgetBndrEdgeStarts(BndrStruct* bs) {
   return 0;
 }
 
+namespace {
+
+// Whether a smooth seam ends at corner c. A crease laid towards one plane there turns that seam's
+// end tangent off its own line by up to half the crease's angle, and the sides of few control
+// points along it, held to the turned tangent, bow across their whole length and the long nets
+// beside them fold.
+bool SmoothSeamEndsAt(const BndrStruct* bs, int c) {
+  for (int i = 0; bs->edges && i < bs->nEdge; ++i) {
+    const EdgeInfoStruct* e = &bs->edges[i];
+    if ((e->corner0 == c || e->corner1 == c) && IsPaired(e) && IsG1Paired(e)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int FlattenRisenCreaseCorners(BndrStruct* bs, double rise) {
   if (!bs) return -2;
   int found = 0;
@@ -643,7 +659,7 @@ int FlattenRisenCreaseCorners(BndrStruct* bs, double rise) {
     }
     if (now <= e->startMaxAngle + rise) continue;
     for (int c : {e->corner0, e->corner1})
-      if (c >= 0 && c < bs->nCorner && bs->corners[c].flat < 2) {
+      if (c >= 0 && c < bs->nCorner && bs->corners[c].flat < 2 && !SmoothSeamEndsAt(bs, c)) {
         bs->corners[c].flat += 1;
         ++found;
       }

@@ -240,7 +240,8 @@ int NormalizeBndrSrfDomain(Bspline* srf);
 int ForgetBndrEdgeStarts(BndrStruct* bs);
 // Marks flat (once more, at most twice) both corners of every crease (a paired edge beyond the
 // angle limit with its start recorded) whose largest angle now exceeds its start by more than
-// `rise` degrees; the number of marks made, -2 when memory ran out.
+// `rise` degrees, except corners where a smooth seam ends; the number of marks made, -2 when
+// memory ran out.
 int FlattenRisenCreaseCorners(BndrStruct* bs, double rise);
 
 // Why a paired edge may stay open, for the report of its side `side` (0 A, 1 B), as far as the

@@ -3,6 +3,7 @@
 // points) and against the invariants the heal stages rely on.
 #include "healing/srfbndr.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -385,6 +386,44 @@ TEST_F(BndrMeasure, ACreaseRecordsItsStartingFoldAndItsCornersGoFlatOnlyWhenItRi
     EXPECT_NEAR(e->startMaxAngle, 10.0, 1e-6);
   }
   EXPECT_LT(sign[0] * sign[1], 0.0);
+}
+
+// Four planes meeting at (1, 1): a crease of 8 degrees along x = 1, crossed there by the smooth
+// seam along y = 1. Risen by 2 degrees, the crease has its outer corners marked flat but not the
+// one the smooth seam ends at: laid towards one plane there, the crease would turn the smooth
+// seam's end tangents off their line and bow the sides held to them.
+TEST_F(BndrMeasure, ARisenCreaseLeavesFlatTheCornerWhereASmoothSeamEnds) {
+  Group g;
+  const double slope = std::tan(8.0 * kDeg);
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 2; ++i) {
+      PatchOptions o;
+      o.x0 = i, o.x1 = i + 1.0, o.y0 = j, o.y1 = j + 1.0;
+      g.Add(BuildFunctionPatch([=](double x, double) { return i ? slope * (x - 1.0) : 0.0; }, o));
+    }
+  ASSERT_TRUE(g.Build(0.05, 5.0));
+  ASSERT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0);
+  std::vector<int> creaseCorners, smoothCorners;
+  for (int k = 0; k < g.bs->nEdge; ++k) {
+    const EdgeInfoStruct* e = &g.bs->edges[k];
+    const bool smooth = e->paired && IsBndrEdgeHealedSmooth(e) == 1;
+    if (!e->paired || (!smooth && e->continuity != 0)) continue;
+    std::vector<int>& to = smooth ? smoothCorners : creaseCorners;
+    to.insert(to.end(), {e->corner0, e->corner1});
+  }
+  ASSERT_EQ(creaseCorners.size(), 4u);
+  ASSERT_EQ(smoothCorners.size(), 4u);
+  for (Bspline* b : {g.srfs[1], g.srfs[3]}) {  // the right-hand planes, x in [1, 2]
+    const double lift = std::tan(10.0 * kDeg) - slope;
+    for (int j = 0; j < NumCtrlV(b); ++j)
+      for (int i = 0; i < NumCtrlU(b); ++i) b->Z[j][i] += lift * (b->X[j][i] - 1.0);
+    FreeBsplineProperties(b);
+  }
+  EXPECT_EQ(FlattenRisenCreaseCorners(g.bs, 1.9), 2);
+  for (int c : creaseCorners) {
+    const bool crossed = std::count(smoothCorners.begin(), smoothCorners.end(), c) > 0;
+    EXPECT_EQ(g.bs->corners[c].flat, crossed ? 0 : 1) << "corner " << c;
+  }
 }
 
 // A crease of 6 degrees along its length whose row of side B at y = 0 kinks it by 10 (a jittered
