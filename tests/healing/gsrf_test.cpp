@@ -412,4 +412,27 @@ TEST_F(GsrfTest, FailuresAreCleanAndATJunctionCutsTheLongSide) {
   EXPECT_EQ(Linked().size(), 3u);
 }
 
+// A curve sampled again at the world's origin lands where the graph's samples, kept relative to
+// the group's centre, say: the same points, the same parameters and span deviations.
+TEST_F(GsrfTest, SamplingAtTheOriginAgreesWithTheGraphsCentredSamples) {
+  srfs_ = {Patch(2, 3), Patch(3, 2)};
+  ASSERT_NE(Sampled(1e-6, 0.01, 12), nullptr);
+  for (int c = 0; c < g_->nCrv; ++c) {
+    GsrfCrv& crv = g_->crvs[c];
+    const int n = crv.nSample;
+    if (n < 2) continue;
+    const std::vector<float> x(crv.x, crv.x + n), y(crv.y, crv.y + n), z(crv.z, crv.z + n), t(crv.t, crv.t + n);
+    double dev = 0.0;
+    ASSERT_EQ(SampleCrvBndr(&crv, n, g_->tol, &dev), 0) << c;
+    ASSERT_EQ(crv.nSample, n) << c;
+    for (int k = 0; k < n; ++k) {
+      EXPECT_NEAR(crv.x[k], x[k] + g_->origin[0], 1e-6) << c << " " << k;
+      EXPECT_NEAR(crv.y[k], y[k] + g_->origin[1], 1e-6) << c << " " << k;
+      EXPECT_NEAR(crv.z[k], z[k] + g_->origin[2], 1e-6) << c << " " << k;
+      EXPECT_FLOAT_EQ(crv.t[k], t[k]) << c << " " << k;
+    }
+    EXPECT_GE(dev, 0.0);
+  }
+}
+
 }  // namespace

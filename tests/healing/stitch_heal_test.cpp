@@ -358,4 +358,43 @@ TEST_F(StitchHeal, AllocationFailureWhileBuildingLeavesNoTopology) {
   ASSERT_EQ(MakeTopologyZK(g.data(), 2, kMaxGap, kMaxAngle), 0);
 }
 
+// Knot insertion where a boundary curve strays from its seam's averaged samples: with a target far
+// below the gap the sides that stray get a knot in their worst span, and each surface keeps
+// its shape (inserting a knot changes no point of the surface); above the gap nothing changes.
+TEST_F(StitchHeal, KnotsGoInWhereASideStraysAndTheShapeStays) {
+  Group g;
+  Pair(g);
+  BndrStruct* bs = srfsTopology;
+  ASSERT_NE(bs, nullptr);
+  const auto knots = [&] {
+    int k = 0;
+    for (int i = 0; i < bs->nSrf; ++i) k += NumKnotsU(bs->srfs[i].srf) + NumKnotsV(bs->srfs[i].srf);
+    return k;
+  };
+  const auto shape = [&] {
+    std::vector<double> pts;
+    for (int i = 0; i < bs->nSrf; ++i) {
+      const Bspline* s = bs->srfs[i].srf;
+      for (int a = 0; a <= 8; ++a)
+        for (int b = 0; b <= 8; ++b) {
+          double p[3];
+          const double u = s->umin + (s->umax - s->umin) * a / 8, v = s->vmin + (s->vmax - s->vmin) * b / 8;
+          RefEvalSurface(s, u, v, p);
+          pts.insert(pts.end(), p, p + 3);
+        }
+    }
+    return pts;
+  };
+  const int before = knots();
+  const std::vector<double> start = shape();
+  ASSERT_EQ(InsertKnotsToSrfGrpWrtEdgeGap(bs, 1.0), 0);  // far above the 0.01 gap: nothing to do
+  EXPECT_EQ(knots(), before);
+  ASSERT_EQ(InsertKnotsToSrfGrpWrtEdgeGap(bs, 1e-5), 0);
+  EXPECT_GT(knots(), before);
+  const std::vector<double> now = shape();
+  ASSERT_EQ(now.size(), start.size());
+  for (size_t k = 0; k < now.size(); ++k) EXPECT_NEAR(now[k], start[k], 1e-12) << k;
+  EXPECT_EQ(InsertKnotsToSrfGrpWrtEdgeGap(nullptr, 1e-5), -2);
+}
+
 }  // namespace
