@@ -297,6 +297,27 @@ inline Record& MakeSurface(Call& c, Records& keep) {
   return r;
 }
 
+// Two records for a call on a pair: `call` gets both, the records' keeper, and a test that tells
+// whether both are still as they were made (nothing may change them on a refusal); a pair with a
+// record that could not be made is skipped.
+template <class Make, class F>
+void OnPair(Call& c, Make make, F call) {
+  Records keep;
+  Record& a = make(c, keep);
+  Record& b = make(c, keep);
+  if (!a.b || !b.b) return;
+  const RecordImage ia(a), ib(b);
+  call(a, b, keep, [&] { return RecordImage(a) == ia && RecordImage(b) == ib; });
+}
+template <class F>
+void OnCurvePair(Call& c, F call) {
+  OnPair(c, [](Call& cc, Records& keep) -> Record& { return MakeCurve(cc, keep); }, call);
+}
+template <class F>
+void OnSurfacePair(Call& c, F call) {
+  OnPair(c, [](Call& cc, Records& keep) -> Record& { return MakeSurface(cc, keep); }, call);
+}
+
 // A mesh: an open tube or a closed octahedron of a random size and place, with a defect spent on
 // a NaN, infinite or huge point, a triangle naming a missing point or one point twice, no
 // triangles, or every point in one place.

@@ -88,14 +88,11 @@ TEST_F(UpperFloors, SplinefitAndConstructEntryPoints) {
        }},
       {"RuledSurface",
        [this](Call& c) {
-         Records keep;
-         Record& a = MakeCurve(c, keep);
-         Record& b = MakeCurve(c, keep);
-         if (!a.b || !b.b) return;
          // Both curves are documented to change on success (made compatible); a refusal keeps them.
-         const RecordImage ia(a), ib(b);
-         Bspline* s = keep.Keep(RuledSurface(a.b, b.b));
-         CHECK_MAKER(c, s, RecordImage(a) == ia && RecordImage(b) == ib);
+         OnCurvePair(c, [&](Record& a, Record& b, Records& keep, auto unchanged) {
+           Bspline* s = keep.Keep(RuledSurface(a.b, b.b));
+           CHECK_MAKER(c, s, unchanged());
+         });
        }},
       {"CreateExtrudeSurface",
        [this](Call& c) {
@@ -148,15 +145,12 @@ TEST_F(UpperFloors, IntersectHealingAndMeshEntryPoints) {
        }},
       {"MakeTopologyZK",
        [this](Call& c) {
-         Records keep;
-         Record& a = MakeSurface(c, keep);
-         Record& b = MakeSurface(c, keep);
-         if (!a.b || !b.b) return;
-         const RecordImage ia(a), ib(b);
-         Bspline* group[2] = {a.b, b.b};
-         const int r = MakeTopologyZK(group, 2, c.Scalar(0.05), c.Scalar(5.0));
-         CleanupTopology();
-         Check(c, r == 0, true, r == -2, RecordImage(a) == ia && RecordImage(b) == ib);
+         OnSurfacePair(c, [&](Record& a, Record& b, Records&, auto unchanged) {
+           Bspline* group[2] = {a.b, b.b};
+           const int r = MakeTopologyZK(group, 2, c.Scalar(0.05), c.Scalar(5.0));
+           CleanupTopology();
+           Check(c, r == 0, true, r == -2, unchanged());
+         });
        }},
       {"CapAllLoops",
        [this](Call& c) {
