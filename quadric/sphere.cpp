@@ -8,6 +8,7 @@
 #include "foundation/makemat.h"
 #include "foundation/solvmat.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 #include "foundation/vec3.h"
 #include "quadric/cpoint.h"
 #include "quadric/mrqmin.h"
@@ -15,17 +16,17 @@
 
 namespace {
 
-// Copies of the points less their centre, in the caller's scope.
+// Copies of the points less their centre, over size, in the caller's scope.
 bool CentredCopies(const float* x, const float* y, const float* z, int n, const double c[3], float** cx,
-                   float** cy, float** cz) {
+                   float** cy, float** cz, double size = 1.0) {
   *cx = MallocArray<float>(n);
   *cy = MallocArray<float>(n);
   *cz = MallocArray<float>(n);
   if (!*cx || !*cy || !*cz || KernelFailed()) return false;
   for (int i = 0; i < n; ++i) {
-    (*cx)[i] = static_cast<float>(x[i] - c[0]);
-    (*cy)[i] = static_cast<float>(y[i] - c[1]);
-    (*cz)[i] = static_cast<float>(z[i] - c[2]);
+    (*cx)[i] = static_cast<float>((x[i] - c[0]) / size);
+    (*cy)[i] = static_cast<float>((y[i] - c[1]) / size);
+    (*cz)[i] = static_cast<float>((z[i] - c[2]) / size);
   }
   return true;
 }
@@ -56,6 +57,20 @@ bool AlgebraicSphere(const float* x, const float* y, const float* z, int n, doub
   return true;
 }
 
+// Points whose RMS distance from their best plane is below this fraction of their RMS distance
+// from their centroid give no sphere: a cap flatter than that is a plane to single precision.
+// At radius 1 this is the absolute 0.001 of IsPointsCoplanar_f.
+constexpr double kFlat = 1e-3;
+// Centre components below this fraction of the radius come out as 0.
+constexpr double kZeroCentre = 1e-6;
+
+bool Flat(const float* x, const float* y, const float* z, int n) {
+  double eigenvalues[3], axes[3][3];
+  if (PrincipleComponentAnalysis(x, y, z, n, eigenvalues, axes) != 0) return false;
+  const double spread = std::fabs(eigenvalues[0]) + std::fabs(eigenvalues[1]) + std::fabs(eigenvalues[2]);
+  return std::sqrt(std::fabs(eigenvalues[2])) < kFlat * std::sqrt(spread);
+}
+
 }  // namespace
 
 int FitSphereImplicit(const float* x, const float* y, const float* z, int n, double coefficients[5],
@@ -78,48 +93,39 @@ int FitSphereImplicit(const float* x, const float* y, const float* z, int n, dou
 int FitSphere(const float* x, const float* y, const float* z, int n, double centre[3], double* radius,
               double* error) {
   if (!x || !y || !z || n < 4) return -2;
-  if (IsPointsCoplanar_f(x, y, z, n)) return -2;
-  double maxDev;
+  // The fit runs in the unit frame of the points (their centroid, the longest side of their box),
+  // so that a sphere far from the origin keeps its digits in single precision and the algebraic
+  // start's normal equations are as well scaled for a part of 1e-6 as for one of 1e6.
+  const UnitFrame frame = UnitFrameOfPointsF(x, y, z, n, false);
+  TrackingScope scope;
+  float *cx, *cy, *cz;
+  if (!CentredCopies(x, y, z, n, frame.centre, &cx, &cy, &cz, frame.size)) return -2;
+  if (Flat(cx, cy, cz, n)) return -2;
+  double c[3], r, err, maxDev;
   if (n == 4) {
     double p[4][3];
     for (int i = 0; i < 4; ++i) {
-      p[i][0] = x[i];
-      p[i][1] = y[i];
-      p[i][2] = z[i];
+      const double q[3] = {x[i], y[i], z[i]};
+      PointToUnitFrame(frame, q, p[i]);
     }
-    if (!FitSphereFourPts(p[0], p[1], p[2], p[3], centre, radius)) return -2;
-    VecReduceSmallToZero3(centre);
-    SphereFitError(x, y, z, n, centre, *radius, error, &maxDev);
-    return 0;
-  }
-  TrackingScope scope;
-  // The mean, summed in blocks of 1000 points; the fit runs on centred points so that spheres far
-  // from the origin keep their accuracy in single precision.
-  double total[3] = {0, 0, 0}, partial[3] = {0, 0, 0};
-  for (int i = 0; i < n; ++i) {
-    partial[0] += x[i];
-    partial[1] += y[i];
-    partial[2] += z[i];
-    if ((i + 1) % 1000 == 0)
-      for (int k = 0; k < 3; ++k) {
-        total[k] += partial[k];
-        partial[k] = 0.0;
-      }
-  }
-  const double mean[3] = {(total[0] + partial[0]) / n, (total[1] + partial[1]) / n, (total[2] + partial[2]) / n};
-  float *cx, *cy, *cz;
-  if (!CentredCopies(x, y, z, n, mean, &cx, &cy, &cz)) return -2;
-  // The algebraic start, without its error: the refinement measures its own.
-  double coef[4], c[3], r2, err;
-  if (!AlgebraicSphere(cx, cy, cz, n, coef, c, &r2) || r2 < 0.0) return -2;
-  double r = std::sqrt(r2);
-  // A failed refinement leaves the algebraic sphere; its error is then the one reported.
-  if (SphereNonllsqrFitMinpack(cx, cy, cz, n, c, &r, 1e-15, 50, &err, &maxDev) != 0)
+    if (!FitSphereFourPts(p[0], p[1], p[2], p[3], c, &r)) return -2;
     SphereFitError(cx, cy, cz, n, c, r, &err, &maxDev);
-  for (int k = 0; k < 3; ++k) centre[k] = c[k] + mean[k];
-  VecReduceSmallToZero3(centre);
-  *radius = r;
-  *error = err;
+  } else {
+    // The algebraic start, without its error: the refinement measures its own.
+    double coef[4], r2;
+    if (!AlgebraicSphere(cx, cy, cz, n, coef, c, &r2) || r2 < 0.0) return -2;
+    r = std::sqrt(r2);
+    // A failed refinement leaves the algebraic sphere; its error is then the one reported.
+    if (SphereNonllsqrFitMinpack(cx, cy, cz, n, c, &r, 1e-15, 50, &err, &maxDev) != 0)
+      SphereFitError(cx, cy, cz, n, c, r, &err, &maxDev);
+  }
+  PointFromUnitFrame(frame, c, centre);
+  *radius = r * frame.size;
+  *error = err * frame.size * frame.size;
+  // Components at round-off of the radius are taken as exact zeros (a sphere about a coordinate
+  // plane stays on it); relative to the radius, so that a small sphere keeps its centre.
+  for (int k = 0; k < 3; ++k)
+    if (std::fabs(centre[k]) < kZeroCentre * *radius) centre[k] = 0.0;
   return 0;
 }
 

@@ -3,9 +3,11 @@
 #pragma once
 
 // Centre and radius. Four points give their sphere exactly. 0; -2 for null arrays, n < 4,
-// coplanar points (RMS distance from their plane below 0.001: tiny spheres are refused too),
-// four points without a sphere, or a failed algebraic start. A failed refinement leaves the
-// algebraic sphere with its error. Centre components within 1e-6 of 0 come out as 0.
+// coplanar points (RMS distance from their best plane below 0.001 of their RMS distance from
+// their centroid), four points without a sphere, or a failed algebraic start. A failed
+// refinement leaves the algebraic sphere with its error. Centre components within 1e-6 of the
+// radius from 0 come out as 0. The same points scaled or moved give the same sphere scaled or
+// moved, to the round-off of the inputs.
 int FitSphere(const float* x, const float* y, const float* z, int n, double centre[3], double* radius,
               double* error);
 // The centre of a sphere of known radius, refined from the centroid. 0; -2 for null arrays,

@@ -8,6 +8,7 @@
 #include "foundation/vec3.h"
 #include "quadric/cone.h"
 #include "quadric/cylinder.h"
+#include "quadric/sphere.h"
 #include "tests/support/checks.h"
 #include "tests/support/kernel_fixture.h"
 #include "tests/support/point_sets.h"
@@ -128,6 +129,60 @@ TEST_F(FitAnywhere, ThinConeIsFittedAtEverySizeAndPlace) {
       for (int k = 0; k < 3; ++k) EXPECT_NEAR(info.v[k] / size - offset[k], kBase[k], 20 * rounding) << k;
       EXPECT_NEAR(std::fabs(info.v[8] - info.v[7]) / size, 1.0, rounding);
     }
+}
+
+// Integer points of the sphere of radius 9 (and a cap of it), turned by the integer matrix 7 R and
+// moved by an integer offset, scaled by a power of two from 2^-20 to 2^20: single precision holds
+// every coordinate, near the origin and 1e4 radii from it, so the sphere has an exact answer and
+// every size and place the same answer relative to the size.
+TEST_F(FitAnywhere, LatticeSphereAndCapAreFittedExactlyAtEverySizeAndPlace) {
+  constexpr int kTurn[3][3] = {{3, -2, 6}, {6, 3, -2}, {-2, 6, 3}};
+  for (int e : {-20, -10, 0, 10, 20})
+    for (bool far : {false, true})
+      for (int lowest : {-9, 5}) {  // the whole sphere, a cap above z = 5 (a sixth of its height)
+        SCOPED_TRACE(::testing::Message() << "2^" << e << " far " << far << " cap " << (lowest > -9));
+        const double scale = std::ldexp(1.0, e);
+        const double offset[3] = {far ? 630000.0 : 5.0, far ? -378000.0 : -3.0, far ? 220500.0 : 2.0};
+        PointSet p;
+        for (int x = -9; x <= 9; ++x)
+          for (int y = -9; y <= 9; ++y)
+            for (int z = lowest; z <= 9; ++z) {
+              if (x * x + y * y + z * z != 81) continue;
+              const int q[3] = {x, y, z};
+              double w[3];
+              for (int r = 0; r < 3; ++r)
+                w[r] = (offset[r] + kTurn[r][0] * q[0] + kTurn[r][1] * q[1] + kTurn[r][2] * q[2]) * scale;
+              p.add(w);
+            }
+        double centre[3], r = -1, err = -1;
+        ASSERT_EQ(FitSphere(p.x.data(), p.y.data(), p.z.data(), p.n(), centre, &r, &err), 0);
+        // The fit's single-precision copies about the centroid keep 2e-8 of the radius.
+        EXPECT_NEAR(r / scale, 63.0, 63.0 * 2e-8);
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(centre[k] / scale, offset[k], 63.0 * 2e-8) << k;
+        EXPECT_LT(err, 1e-15 * r * r);
+      }
+}
+
+// A flat grid with one point raised: refused when the rise is well within a thousandth of the
+// points' spread from their centroid, fitted when well beyond it, at every size and place alike.
+TEST_F(FitAnywhere, SphereFitRefusesFlatPointsRelativeToTheirSize) {
+  const double origin[3] = {0, 0, 0};
+  for (double size : kSizes)
+    for (bool far : {false, true})
+      for (double rise : {1e-4, 1e-2}) {
+        SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far << " rise " << rise);
+        const double* offset = far ? kFar : origin;
+        PointSet p;
+        for (int i = 0; i < 5; ++i)
+          for (int j = 0; j < 5; ++j) {
+            double q[3];
+            Place(kBase, i == 2 && j == 2 ? rise : 0.0, 0.0, 0.0, size, offset, q);
+            for (int k = 0; k < 3; ++k) q[k] += size * (0.25 * i * kFrame[0][k] + 0.25 * j * kFrame[1][k]);
+            p.add(q);
+          }
+        double centre[3], r, err;
+        EXPECT_EQ(FitSphere(p.x.data(), p.y.data(), p.z.data(), p.n(), centre, &r, &err), rise < 1e-3 ? -2 : 0);
+      }
 }
 
 }  // namespace

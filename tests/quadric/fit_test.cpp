@@ -176,15 +176,13 @@ TEST_F(FitTest, ExactSamplesGiveTheirPrimitiveAtEveryScale) {
       for (int y = -9; y <= 9; ++y)
         for (int z = -9; z <= 9; ++z)
           if (x * x + y * y + z * z == 81) sphere.add(x, y, z);
-    // FitSphere refuses spheres thinner than its absolute coplanarity tolerance (0.001); its
-    // refinement has no such floor.
+    // The fit and its refinement alike, at every scale.
     double centre[3] = {sphere.at(0) + 3 * scale, sphere.at(1) - 2 * scale, sphere.at(2)}, r = 60.0 * scale;
-    if (scale >= 1.0)
-      ASSERT_EQ(FitSphere(sphere.p.x.data(), sphere.p.y.data(), sphere.p.z.data(), sphere.p.n(), centre, &r, &err),
-                0);
-    else
-      ASSERT_EQ(SphereNonllsqrFitMinpack(sphere.p.x.data(), sphere.p.y.data(), sphere.p.z.data(), sphere.p.n(),
-                                         centre, &r, 1e-15, 100, &err, &maxDev), 0);
+    ASSERT_EQ(SphereNonllsqrFitMinpack(sphere.p.x.data(), sphere.p.y.data(), sphere.p.z.data(), sphere.p.n(), centre,
+                                       &r, 1e-15, 100, &err, &maxDev), 0);
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(centre[k], sphere.at(k), tol) << scale;
+    EXPECT_NEAR(r, 63.0 * scale, tol);
+    ASSERT_EQ(FitSphere(sphere.p.x.data(), sphere.p.y.data(), sphere.p.z.data(), sphere.p.n(), centre, &r, &err), 0);
     for (int k = 0; k < 3; ++k) EXPECT_NEAR(centre[k], sphere.at(k), tol) << scale;
     EXPECT_NEAR(r, 63.0 * scale, tol);
 
