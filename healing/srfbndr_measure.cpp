@@ -1,0 +1,537 @@
+// Boundary structure of a surface group: basis-value tables of the edge samples, the averaged
+// targets (points and normals) and the continuity classification and measures of the edges.
+#include "healing/srfbndr.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "bspline/ctrlnubs.h"
+#include "healing/srfbndr_internal.h"
+
+using namespace srfbndr_internal;
+
+namespace {
+
+// A sample a rounding away from a tenth (or nine tenths) of its edge still lies inside it.
+constexpr double kInsideMargin = 1e-9;
+
+}  // namespace
+
+// ===== basis-value tables ==========================================================================
+
+int FreeBndrEdgeNubVals(EdgeInfoStruct* e) {
+  if (!e) return -2;
+  for (int s = 0; s < 2; ++s) {
+    FreeAndNull(e->nubTabU[s]);
+    FreeAndNull(e->nubTabV[s]);
+    FreeAndNull(e->nubSpan[s]);
+    FreeAndNull(e->nubSpare[s]);
+  }
+  return e->nSample < 1 || !e->infoA ? -2 : 0;
+}
+
+int ComputeBndrEdgeNubVals(EdgeInfoStruct* e) {
+  if (!e) return -2;
+  FreeBndrEdgeNubVals(e);
+  static const int order0[1] = {0};
+  for (int side = 0; side < 2; ++side) {
+    const CrvInfoStruct* c = SideCrv(e, side);
+    const double* ts = SideSamples(e, side);
+    if (side == 1 && !IsPaired(e)) break;
+    if (!c || c->side == 0 || !c->crv3 || !ts || e->nSample < 1) continue;
+    int* vSpans = nullptr;
+    if (EvalNubValsOnGridM(c->crv3, ts, nullptr, e->nSample, 1, order0, order0, 1, &e->nubTabU[side],
+                           &e->nubTabV[side], &e->nubSpan[side], &vSpans) != 0 ||
+        KernelFailed()) {
+      FreeBndrEdgeNubVals(e);
+      return -2;
+    }
+    FreeAndNull(vSpans);
+  }
+  return 0;
+}
+
+int SetAllEdgesNubVals(BndrStruct* bs) {
+  if (!bs || bs->nEdge <= 0) return -2;
+  int result = 0;
+  for (int i = 0; i < bs->nEdge; ++i)
+    if (ComputeBndrEdgeNubVals(&bs->edges[i]) != 0) result = -2;
+  return result;
+}
+
+namespace {
+
+// Point of one side at its i-th sample: from the basis tables of a natural side where they
+// exist, otherwise evaluated on the curve.
+int SideSamplePoint(const EdgeInfoStruct* e, int side, int i, double out[3]) {
+  const CrvInfoStruct* c = SideCrv(e, side);
+  const double* ts = SideSamples(e, side);
+  if (!c || !ts) return -2;
+  if (c->side != 0 && c->crv3 && e->nubTabU[side] && e->nubSpan[side]) {
+    static const int order0[1] = {0};
+    const int row = 3 * (c->crv3->degreeU + 1);
+    double pt[1][3];
+    EvalPointOnGeometryGivenNubValsM(c->crv3, order0, order0, 1, e->nubTabU[side] + i * row, nullptr,
+                                     e->nubSpan[side][i], 0, 0, pt);
+    Copy3(pt[0], out);
+    return 0;
+  }
+  return EvalPntOnBndryCrv(c, ts[i], out);
+}
+
+// Three new coordinate arrays with room for the sample count.
+bool AllocCoordArrays(int n, double*& x, double*& y, double*& z) {
+  return CallocArrayUnlessFailed(x, n + kRoom) && CallocArrayUnlessFailed(y, n + kRoom) &&
+         CallocArrayUnlessFailed(z, n + kRoom);
+}
+
+}  // namespace
+
+int ComputeBndrEdgeAvgSamplePntsWithNubVals(EdgeInfoStruct* e) {
+  if (!e || e->nSample < 1 || !e->sampleA || !e->infoA) return -2;
+  const int n = e->nSample;
+  TrackingScope scope;
+  double *x = nullptr, *y = nullptr, *z = nullptr;
+  if (!AllocCoordArrays(n, x, y, z)) return -2;
+  const CrvInfoStruct* A = e->infoA;
+  const CrvInfoStruct* B = e->infoB;
+  const bool aKeeps = !IsPaired(e) || !e->sampleB || A->side == 0 || A->fixed || A->outer;
+  for (int i = 1; i < n - 1; ++i) {
+    double p[3];
+    if (SideSamplePoint(e, 0, i, p) != 0) return -2;
+    if (!aKeeps) {
+      double q[3];
+      if (SideSamplePoint(e, 1, i, q) != 0) return -2;
+      if (B->outer || B->side == 0 || B->fixed) {
+        Copy3(q, p);
+      } else {
+        for (int k = 0; k < 3; ++k) p[k] = 0.5 * (p[k] + q[k]);
+      }
+    }
+    x[i] = p[0];
+    y[i] = p[1];
+    z[i] = p[2];
+  }
+  // The ends are the stored end points, which the corner steps keep common to every edge there.
+  x[0] = e->pnt[0][0];
+  y[0] = e->pnt[0][1];
+  z[0] = e->pnt[0][2];
+  x[n - 1] = e->pnt[2][0];
+  y[n - 1] = e->pnt[2][1];
+  z[n - 1] = e->pnt[2][2];
+  scope.keep();
+  ReplaceCoordArrays(e->avgX, e->avgY, e->avgZ, x, y, z);
+  return 0;
+}
+
+int ComputeBndrEdgeAvgSamplePnts(EdgeInfoStruct* e) { return ComputeBndrEdgeAvgSamplePntsWithNubVals(e); }
+
+int ComputeAllBndrEdgesAvgSamplePnts(BndrStruct* bs) {
+  if (!bs) return -2;
+  int result = 0;
+  for (int i = 0; i < bs->nEdge; ++i)
+    if (ComputeBndrEdgeAvgSamplePnts(&bs->edges[i]) != 0) result = -2;
+  return result;
+}
+
+namespace {
+
+// A side's own normal at an edge sample, side 0 (A) or 1 (B): the sample's parameter on that side.
+int SampleNormal(const EdgeInfoStruct* e, int side, int i, double out[3]) {
+  return side == 0 ? EvalNormalOnBndryCrv(e->infoA, e->sampleA[i], out)
+                   : EvalNormalOnBndryCrv(e->infoB, e->sampleB[i], out);
+}
+
+// NewEvalBndrEdgeAvgSampleNormals with the samples' normals from normalAt(side, i, out).
+template <class NormalAt>
+int AvgSampleNormals(EdgeInfoStruct* e, NormalAt&& normalAt) {
+  if (!e || e->nSample < 2 || !e->sampleA || !e->infoA) return -2;
+  const int n = e->nSample;
+  const bool g1 = IsG1Paired(e);
+  TrackingScope scope;
+  double *x = nullptr, *y = nullptr, *z = nullptr;
+  if (!AllocCoordArrays(n, x, y, z)) return -2;
+  auto put = [&](int i, const double v[3]) {
+    x[i] = v[0];
+    y[i] = v[1];
+    z[i] = v[2];
+  };
+  // Ends: the stored end normals, averaged with side B's at the matching end on G1 joints.
+  for (int end = 0; end < 2; ++end) {
+    double sum[3];
+    UnitOrZero(e->nrm[BndrSlot(0, end)], sum);
+    const bool withB = g1 && (end == 0 || !IsOuterFixedBndrEdge(e));
+    if (withB) {
+      double ref[3];
+      Copy3(sum, ref);
+      int count = 1;
+      AddOneNormalizedVecToSumVec(ref, e->nrm[MatchSlot(e, end)], sum, &count);
+      for (double& c : sum) c *= 0.5;
+    }
+    double unit[3];
+    if (UnitOrZero(sum, unit) < kTiny) {
+      if (end == 0) return -2;
+      Copy3(sum, unit);  // the last entry is normalised only when it can be
+    }
+    put(end == 0 ? 0 : n - 1, unit);
+  }
+  const bool aOnly = !g1 || IsOuterFixedBndrEdge(e) || e->infoA->fixed;
+  for (int i = 1; i < n - 1; ++i) {
+    double na[3], v[3];
+    if (normalAt(0, i, na) != 0) return -2;
+    UnitOrZero(na, na);
+    if (aOnly || !e->sampleB) {
+      put(i, na);
+      continue;
+    }
+    double nb[3];
+    if (normalAt(1, i, nb) != 0) return -2;
+    if (e->infoB->fixed) {
+      put(i, nb);
+      continue;
+    }
+    const double sgn = VecDotProd3(na, nb) < 0.0 ? -1.0 : 1.0;
+    for (int k = 0; k < 3; ++k) v[k] = 0.5 * (na[k] + sgn * nb[k]);
+    UnitOrZero(v, v);
+    put(i, v);
+  }
+  scope.keep();
+  ReplaceCoordArrays(e->avgNx, e->avgNy, e->avgNz, x, y, z);
+  return 0;
+}
+
+// BndrEdgeMaxNormalDiff with the samples' normals from normalAt(side, i, out).
+template <class NormalAt>
+int MaxSampleNormalDiff(EdgeInfoStruct* e, double* angle, NormalAt&& normalAt) {
+  if (!IsPaired(e) || e->nSample < 1) {
+    e->maxAngle = 0.0;
+    if (angle) *angle = 0.0;
+    return 0;
+  }
+  double n[4][3];
+  for (int s = 0; s < 4; ++s) {
+    double raw[3];
+    if (EvalNormalOnBndryCrv(SideCrv(e, s & 1), e->par[s], raw) != 0) return -2;
+    if (UnitOrZero(raw, n[s]) < kTiny) return -2;
+  }
+  double best = 0.0;
+  for (int end = 0; end < 2; ++end)
+    best = std::max(best, FoldedAngle(n[BndrSlot(0, end)], n[MatchSlot(e, end)]));
+  for (int i = 0; e->sampleA && e->sampleB && i < e->nSample; ++i) {
+    double a[3], b[3];
+    if (normalAt(0, i, a) != 0 || VecSize3(a) < kTiny) continue;
+    if (normalAt(1, i, b) != 0 || VecSize3(b) < kTiny) continue;
+    best = std::max(best, FoldedAngle(a, b));
+  }
+  e->maxAngle = best;
+  if (angle) *angle = best;
+  return 0;
+}
+
+}  // namespace
+
+int NewEvalBndrEdgeAvgSampleNormals(EdgeInfoStruct* e) {
+  if (!e || e->nSample < 2 || !e->sampleA || !e->infoA) return -2;
+  return AvgSampleNormals(e, [e](int side, int i, double out[3]) { return SampleNormal(e, side, i, out); });
+}
+
+int EvalBndrEdgeAvgSampleNormalsAndMaxDiff(EdgeInfoStruct* e, int* avgStatus, double* angle) {
+  if (!e || !avgStatus) return -2;
+  *avgStatus = -2;
+  // Nothing to share: the two as they stand.
+  if (e->nSample < 2 || !e->sampleA || !e->infoA) return BndrEdgeMaxNormalDiff(e, 0.0, angle);
+  TrackingScope scope;  // the memo is scratch
+  SampleNormalMemo memo(e);
+  if (!memo.ok() || KernelFailed()) return -2;
+  *avgStatus = AvgSampleNormals(e, memo);
+  return MaxSampleNormalDiff(e, angle, memo);
+}
+
+int EvalBndrEdgeAvgSampleNormals(EdgeInfoStruct* e) { return NewEvalBndrEdgeAvgSampleNormals(e); }
+
+int EvalAllBndrEdgeAvgSampleNormals(BndrStruct* bs) {
+  if (!bs || !bs->edges) return -2;
+  for (int i = 0; i < bs->nEdge; ++i)
+    if (bs->edges[i].nSample > 0) EvalBndrEdgeAvgSampleNormals(&bs->edges[i]);
+  return 0;
+}
+
+// ===== continuity classification and measures =======================================================
+
+int IsBndrEdgeG0Continuity(const EdgeInfoStruct* e, double gapTol) {
+  if (!e || !IsPaired(e) || e->nSample < 1 || !e->sampleA || !e->sampleB) return 0;
+  double p[4][3];
+  for (int s = 0; s < 4; ++s)
+    if (EvalPntOnBndryCrv(SideCrv(e, s & 1), e->par[s], p[s]) != 0) return 0;
+  for (int end = 0; end < 2; ++end)
+    if (VecDist3(p[BndrSlot(0, end)], p[MatchSlot(e, end)]) > gapTol) return 0;
+  for (int i = 0; i < e->nSample; ++i) {
+    double a[3], b[3];
+    if (EvalPntOnBndryCrv(e->infoA, e->sampleA[i], a) != 0) return 0;
+    if (EvalPntOnBndryCrv(e->infoB, e->sampleB[i], b) != 0) return 0;
+    if (VecDist3(a, b) > gapTol) return 0;
+  }
+  return 1;
+}
+
+int IsBndrEdgeG1Continuity(const EdgeInfoStruct* e, double gapTol, double angleTol) {
+  if (!e || !IsPaired(e) || e->nSample < 1) return 0;
+  if (!IsBndrEdgeG0Continuity(e, gapTol)) return 0;
+  double n[4][3];
+  for (int s = 0; s < 4; ++s) {
+    if (EvalNormalOnBndryCrv(SideCrv(e, s & 1), e->par[s], n[s]) != 0) return 0;
+    if (VecSize3(n[s]) < kTiny) return 0;
+  }
+  for (int end = 0; end < 2; ++end)
+    if (FoldedAngle(n[BndrSlot(0, end)], n[MatchSlot(e, end)]) > angleTol) return 0;
+  for (int i = 0; i < e->nSample; ++i) {
+    double a[3], b[3];
+    if (EvalNormalOnBndryCrv(e->infoA, e->sampleA[i], a) != 0) return 0;
+    if (EvalNormalOnBndryCrv(e->infoB, e->sampleB[i], b) != 0) return 0;
+    // A vanished natural-side normal (zero vector) measures 0 degrees: it agrees.
+    if (FoldedAngle(a, b) > angleTol) return 0;
+  }
+  return 1;
+}
+
+int IsBndrEdgeHealedSmooth(const EdgeInfoStruct* e) {
+  return e && IsPaired(e) && (e->continuity >= 1 || (e->continuity == 0 && e->smoothInside)) ? 1 : 0;
+}
+
+int SetBndrEdgeContinuity(EdgeInfoStruct* e, double gapTol, double angleTol) {
+  if (!e) return -2;
+  if (!IsPaired(e)) return 0;
+  e->continuity = 0;
+  e->smoothInside = 0;
+  if (!IsBndrEdgeG0Continuity(e, gapTol)) return 0;
+  e->continuity = IsBndrEdgeG1Continuity(e, gapTol, angleTol) ? 1 : 0;
+  // Beyond the angle limit only next to a corner: on rough grids a jittered corner's copies
+  // set the seam's normals apart there alone. Healed as the crease it is classified, its sides
+  // would turn degrees steeper inside.
+  double inside = 0.0;
+  if (e->continuity == 0 && BndrEdgeInsideNormalDiff(e, &inside) == 0) e->smoothInside = inside <= angleTol;
+  return 0;
+}
+
+namespace {
+
+// Largest gap of a paired edge; samples through `point(side, i, out)`.
+template <class SamplePoint>
+int MaxEdgeGap(EdgeInfoStruct* e, double* gap, double* tA, double* tB, SamplePoint point) {
+  double p[4][3];
+  for (int s = 0; s < 4; ++s)
+    if (EvalPntOnBndryCrv(SideCrv(e, s & 1), e->par[s], p[s]) != 0) return -2;
+  double best = VecDist3(p[0], p[MatchSlot(e, 0)]);
+  double ba = e->par[0], bb = e->par[MatchSlot(e, 0)];
+  const double atEnd = VecDist3(p[2], p[MatchSlot(e, 1)]);
+  if (atEnd > best) {
+    best = atEnd;
+    ba = e->par[2];
+    bb = e->par[MatchSlot(e, 1)];
+  }
+  for (int i = 0; e->sampleA && e->sampleB && i < e->nSample; ++i) {
+    double a[3], b[3];
+    if (point(0, i, a) != 0 || point(1, i, b) != 0) return -2;
+    const double d = VecDist3(a, b);
+    if (d > best) {
+      best = d;
+      ba = e->sampleA[i];
+      bb = e->sampleB[i];
+    }
+  }
+  e->gapParA = ba;
+  e->gapParB = bb;
+  e->maxGap = best;
+  if (gap) *gap = best;
+  if (tA) *tA = ba;
+  if (tB) *tB = bb;
+  return 0;
+}
+
+}  // namespace
+
+int ComputeMaxBndrEdgeGap(EdgeInfoStruct* e, double* gap, double* tA, double* tB) {
+  if (!e) return -2;
+  if (!IsPaired(e)) {
+    if (gap) *gap = 0.0;
+    if (tA) *tA = e->par[0];
+    return -2;
+  }
+  return MaxEdgeGap(e, gap, tA, tB, [e](int side, int i, double out[3]) {
+    return EvalPntOnBndryCrv(SideCrv(e, side), SideSamples(e, side)[i], out);
+  });
+}
+
+int ComputeMaxBndrEdgeGapNubVals(EdgeInfoStruct* e, double* gap, double* tA, double* tB) {
+  if (!e) return -2;
+  if (!IsPaired(e)) {
+    if (gap) *gap = 0.0;
+    if (tA) *tA = e->par[0];
+    return 0;
+  }
+  if (e->infoA->side == 0 || e->infoB->side == 0) return -2;
+  for (int s = 0; s < 2; ++s)
+    if (!e->nubTabU[s] || !e->nubSpan[s] || !SideCrv(e, s)->crv3) return -2;
+  return MaxEdgeGap(e, gap, tA, tB,
+                    [e](int side, int i, double out[3]) { return SideSamplePoint(e, side, i, out); });
+}
+
+int ComputeBndrInfoMaxEdgeGap(BndrStruct* bs, double* gap, int* edge, double* tA, double* tB) {
+  if (!bs) return -2;
+  double best = 0.0, ba = 0.0, bb = 0.0;
+  int which = -1;
+  for (int i = 0; i < bs->nEdge; ++i) {
+    EdgeInfoStruct* e = &bs->edges[i];
+    if (!IsPaired(e)) continue;
+    double g = 0.0, a = 0.0, b = 0.0;
+    if (ComputeMaxBndrEdgeGap(e, &g, &a, &b) != 0) return -2;
+    if (which < 0 || g > best) {
+      best = g;
+      which = i;
+      ba = a;
+      bb = b;
+    }
+  }
+  if (gap) *gap = best;
+  if (edge) *edge = which;
+  if (tA) *tA = ba;
+  if (tB) *tB = bb;
+  return 0;
+}
+
+int BndrEdgeMaxNormalDiff(EdgeInfoStruct* e, double ignored, double* angle) {
+  (void)ignored;
+  if (!e) return -2;
+  if (!IsPaired(e) || e->nSample < 1 || !e->sampleA || !e->sampleB)
+    return MaxSampleNormalDiff(e, angle, [e](int side, int i, double out[3]) { return SampleNormal(e, side, i, out); });
+  TrackingScope scope;  // the memo is scratch
+  SampleNormalMemo memo(e);
+  if (!memo.ok() || KernelFailed()) return -2;
+  return MaxSampleNormalDiff(e, angle, memo);
+}
+
+int BndrEdgeInsideNormalDiff(const EdgeInfoStruct* e, double* angle) {
+  if (!e || !angle) return -2;
+  *angle = 0.0;
+  if (!IsPaired(e) || e->nSample < 1 || !e->sampleA || !e->sampleB) return 0;
+  const double lo = std::min(e->par[0], e->par[2]), hi = std::max(e->par[0], e->par[2]);
+  if (!(hi > lo)) return 0;
+  for (int i = 0; i < e->nSample; ++i) {
+    const double f = (e->sampleA[i] - lo) / (hi - lo);
+    if (f < 0.1 - kInsideMargin || f > 0.9 + kInsideMargin) continue;
+    double a[3], b[3];
+    if (EvalNormalOnBndryCrv(e->infoA, e->sampleA[i], a) != 0 || EvalNormalOnBndryCrv(e->infoB, e->sampleB[i], b) != 0)
+      return -2;
+    // A vanished normal agrees, as in the classification.
+    *angle = std::max(*angle, FoldedAngle(a, b));
+  }
+  return 0;
+}
+
+int ComputeBndrInfoMaxNormalDiff(BndrStruct* bs, double ignored, double* angle, int* edge) {
+  if (!bs) return -2;
+  double best = 0.0;
+  int which = 0;
+  bool any = false;
+  for (int i = 0; i < bs->nEdge; ++i) {
+    EdgeInfoStruct* e = &bs->edges[i];
+    if (!IsPaired(e)) {
+      e->maxAngle = 0.0;
+      continue;
+    }
+    double a = 0.0;
+    if (BndrEdgeMaxNormalDiff(e, ignored, &a) != 0) return -2;
+    if (e->continuity >= 1 && (!any || a > best)) {
+      best = a;
+      which = i;
+      any = true;
+    }
+  }
+  if (angle) *angle = best;
+  if (edge) *edge = which;
+  return 0;
+}
+
+int ComputeSrfsGrpContinuity(BndrStruct* bs, int mode, int nSamples, double* maxGap,
+                             double* maxAngle) {
+  if (!bs) return -2;
+  switch (mode) {
+    case 0:
+      break;
+    case 1:
+      if (ReSampleNewBndryStruct(bs) != 0) return -2;
+      break;
+    case 2:
+      FreeBndrStructEdgeSamples(bs);
+      if (SampleNewBndryStruct(bs, nSamples < 3 ? 2 : nSamples) != 0) return -2;
+      break;
+    default:
+      return -2;
+  }
+  int edge = -1;
+  double gap = 0.0, angle = 0.0;
+  if (ComputeBndrInfoMaxEdgeGap(bs, &gap, &edge, nullptr, nullptr) != 0) return -2;
+  if (ComputeBndrInfoMaxNormalDiff(bs, 0.0, &angle, &edge) != 0) return -2;
+  if (maxGap) *maxGap = gap;
+  if (maxAngle) *maxAngle = angle;
+  return 0;
+}
+
+int ComputeMaxBndrCrvToEdgeSampleDiff(const CrvInfoStruct* crv, const EdgeInfoStruct* edges,
+                                      int nEdge, double* dist, double* t) {
+  if (!crv || !dist || !t) return -2;
+  double tmin = 0.0, tmax = 0.0;
+  GetBndrCrvParamMinMax(crv, &tmin, &tmax);
+  double best = -1.0, bt = tmin;
+  bool anyPaired = false;
+  for (int k = 0; crv->edgeIds && edges && k < crv->nEdge; ++k) {
+    const int id = crv->edgeIds[k];
+    if (id < 0 || id >= nEdge) continue;
+    const EdgeInfoStruct* e = &edges[id];
+    if (!IsPaired(e)) continue;
+    anyPaired = true;
+    const int side = e->crvA == crv->index ? 0 : 1;
+    const double* ts = SideSamples(e, side);
+    if (!ts || !e->avgX || !e->avgY || !e->avgZ) continue;
+    for (int i = 1; i < e->nSample - 1; ++i) {
+      double p[3];
+      if (EvalPntOnBndryCrv(crv, ts[i], p) != 0) return -2;
+      const double d[3] = {p[0] - e->avgX[i], p[1] - e->avgY[i], p[2] - e->avgZ[i]};
+      const double d2 = VecDotProd3(d, d);
+      if (d2 > best) {
+        best = d2;
+        bt = ts[i];
+      }
+    }
+  }
+  if (!anyPaired) {
+    *dist = 0.0;
+    *t = tmin;
+    return 0;
+  }
+  if (best < 0.0) return -2;
+  *dist = std::sqrt(best);
+  *t = bt;
+  return 0;
+}
+
+int GetBndrEdgeNormalAtCorner(const BndrStruct* bs, int edge, int corner, double normals[6],
+                              int* count) {
+  if (!bs || !normals || !count || edge < 0 || edge >= bs->nEdge) return -2;
+  const EdgeInfoStruct* e = &bs->edges[edge];
+  if (!e->infoA || !e->infoA->srf) return -2;
+  int end;
+  if (e->corner0 == corner)
+    end = 0;
+  else if (e->corner1 == corner)
+    end = 1;
+  else
+    return -2;
+  Copy3(e->nrm[BndrSlot(0, end)], normals);
+  *count = 1;
+  if (IsPaired(e)) {
+    Copy3(e->nrm[MatchSlot(e, end)], normals + 3);
+    *count = 2;
+  }
+  return 0;
+}
