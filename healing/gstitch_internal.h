@@ -1,0 +1,91 @@
+// What the stages of the group heal (gstitch*.cpp) share: the measure of seams and normals a heal
+// may not make worse, the T-junction and shared-row seam steps, and the positional stitch loop.
+// Internal to healing/.
+#pragma once
+
+#include "foundation/umalloc.h"
+#include "healing/srfbndr.h"
+
+namespace gstitch_internal {
+
+constexpr int kMeasureSamples = 100;  // per seam, as ComputeSrfsGrpContinuity takes them
+// Share of the other side's covered fraction below which a side's curve runs on past the edge
+// (a T-junction), as KeptSide judges it.
+constexpr double kRunsOnShare = 0.9;
+
+// Lives outside every tracking scope (the topology's records made while it is held must not
+// be tied to one), so its blocks have owners.
+struct GroupMeasure {
+  Owned<double, Free> gap;      // per edge
+  Owned<double, Free> angle;    // per edge
+  Owned<double, Free> inside;   // per edge, at the start only: a crease's largest angle between a tenth and nine tenths
+  Owned<double, Free> ends;     // 2 per edge: the angle (degrees) at its first and last sample
+  Owned<double, Free> least;    // per edge, at the start only: the least angle at its samples
+  Owned<double, Free> normals;  // 3 per site of every surface: unit normals (0 where none)
+  // Per surface three grids (the inside, the u-running boundaries, the v-running ones), each
+  // its u sites, v sites, first site and first normal; the sites are each grid's u, then v.
+  Owned<double, Free> sites;
+  Owned<int, Free> layout;
+};
+
+// The stages a surface's geometry can be in after a heal, best first: the one-row creases'
+// angle solve and the tangential heal on top of the positional stitch, the positional stitch
+// alone, the positional stitch with its crease sides turned back to their start normals nearer
+// their corners, the same with the rows' points diagonal to the corners free too, and the
+// surface as it came. The point diagonal to a corner,
+// set by the corner rules, rules a crease's first tenth: next to a corner laid into one plane it
+// can leave a crease steeper a tenth in than it began, whatever the rest of the row does. Freed,
+// it tilts the ends of the neighbouring sides' normals too, so it comes only after the rows that
+// keep it, and only where those failed: in their place it would leave open sides the rows close.
+enum HealStage : char { kStart = 0, kRowsFree = 1, kCornersKept = 2, kPositional = 3, kTangential = 4 };
+
+// The dot product of two 3-vectors.
+inline double Dot3(const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+
+// A surface the stitch can read: a sound 3D record of degree 1 or more both ways.
+bool IsSurface3(const Bspline* b);
+// The topology's own copy of surface i.
+Bspline* TopologySurface(BndrStruct* bs, int i);
+// Rebuilds a curve's 3D form outside every open scope.
+void RebuildCurve3Form(CrvInfoStruct* crv);
+// Holds the outer boundary (continuity >= 0) and the fixed surfaces with all their curves.
+int MarkHeldGeometry(BndrStruct* bs, int n, const int* fixed, int continuity);
+// Healed geometry into every caller surface not fixed (and kept, with `keep`), all or nothing.
+int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, const char* keep = nullptr);
+
+// The largest control-point box diagonal of the group's surfaces.
+double GroupSize(const BndrStruct* bs);
+// Seams and normals of the topology's surfaces (with `changed`, of those marked) into m.
+int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr, const GroupMeasure* like = nullptr);
+// The share of its side's curve that a side of a paired edge covers.
+double CoveredFraction(const EdgeInfoStruct* e, int side);
+// Steps back the surfaces on seams that got worse or whose normals turned over; the number stepped back.
+int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, double healGap,
+                     double healAngle, char* stage);
+
+// Puts corners inside a side, and samples of edges covering part of a longer side, onto that side.
+int OntoLongerSides(BndrStruct* bs);
+// Whether the edge's sides are whole sides of one degree on knots that map onto each other.
+bool SharedRowSeam(const BndrStruct* bs, const EdgeInfoStruct* e);
+// Whether the two sides of such a seam have one boundary row, point for point.
+bool OneRow(const EdgeInfoStruct* e);
+// Lays each one-row seam's last row steps in line with the steps before; the number of ends laid.
+int StraightenSharedRowEnds(BndrStruct* bs, Bspline** start);
+// Whether every seam above the gap target is one whose rows can be shared.
+bool OnlySharedRowSeamsOpen(const BndrStruct* bs, double gapTol);
+// Gives both rows of shared-row seams their mean; the number of seams changed, -1 on a failure.
+int ShareSeamRows(BndrStruct* bs, double gapTol, bool afterFits);
+// Turns the normals of two-row sides at the ends of smooth seams steeper than `target` degrees.
+int TurnTwoRowCornersOntoSmoothSeams(BndrStruct* bs, double target);
+// `solve` on every crease whose sides keep their own rows; -2 on a failure.
+int SolveSplitRowCreases(BndrStruct* bs, Bspline** srfs, int (*solve)(BndrStruct*, Bspline* const*, int));
+
+// The edges sampled anew (the old samples dropped), or only side B's parameters matched again.
+int SampleEdges(BndrStruct* bs, bool anew, int samples);
+// G0GlobalStitchSrfGrp; with `pairedSampled` the paired edges keep the samples they have, taken
+// as its first sampling would take them (on the same geometry and curve forms).
+int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angleTol, int insertKnot, int bFixedSamples,
+                     int maxIter, int samples, double stagnation, double relTol, int* reason, double* finalGap,
+                     bool pairedSampled);
+
+}  // namespace gstitch_internal

@@ -1,0 +1,347 @@
+// The positional stitch loop: samples averaged, corners set up, boundary curves wrapped onto them.
+#include "healing/gstitch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "bspline/sfree.h"
+#include "bspline/smake.h"
+#include "foundation/coreglob.h"
+#include "foundation/umalloc.h"
+#include "foundation/vec3.h"
+#include "healing/gstitch_internal.h"
+#include "healing/mshrink.h"
+#include "healing/srfbndr.h"
+#include "healing/srfbndrc.h"
+#include "shrinkwrap/cshrink.h"
+#include "shrinkwrap/csmooth.h"
+#include "splinefit/fitsplin.h"
+
+using namespace gstitch_internal;
+
+// ---- positional stitch loop -----------------------------------------------------------------
+
+namespace {
+
+// Tuning of the stitch loop; fixed at build time.
+constexpr int maxSetupStep = 3;  // corner geometry is set up again in iterations 1 .. 2
+constexpr int setFixedStep = 2;  // iteration that fixes curves with too few knots
+constexpr int refineStep = 6;    // averaged samples are faired every refineStep iterations
+constexpr int gTest = 1;
+// Degrees a crease may stand above its start early in the stitch before the corners at its ends
+// keep less of their angles: below the degree the heal's safety check allows at the end, with
+// room for what the later iterations add.
+constexpr double kFlattenRise = 0.8;
+
+// Curves held where they are (SetCrvWnotEnoughKnotsTobeFixed only ever adds to them).
+int FixedCurveCount(const BndrStruct* bs) {
+  int count = 0;
+  for (int c = 0; c < bs->nCrv; ++c) count += bs->crvs[c].fixed != 0;
+  return count;
+}
+
+int MinimumIterations(int insertKnot, int maxIter) {
+  int m = insertKnot ? 8 : maxIter / 4;
+  if (m <= 10) m = 10;
+  if (m >= 15) m = 15;
+  return m;
+}
+
+}  // namespace
+
+namespace gstitch_internal {
+
+// The edges sampled anew (the old samples dropped), or only side B's parameters matched again.
+int SampleEdges(BndrStruct* bs, bool anew, int samples) {
+  if (!anew) return ReSampleNewBndryStruct(bs);
+  FreeBndrStructEdgeSamples(bs);
+  return SampleNewBndryStruct(bs, samples);
+}
+
+}  // namespace gstitch_internal
+
+int SetDefaultGlobalStitchInfo(GlobalStitchInfo* info) {
+  if (!info) return -2;
+  info->continuity = -1;
+  info->gapTol = 0.001;
+  info->angleTol = 0.5;
+  info->insertKnot = 0;
+  info->bFixedSamples = 0;
+  info->maxIter = 30;
+  info->samples = 100;
+  info->stagnation = 5e-5;
+  info->relTol = 0.01;
+  return 0;
+}
+
+int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double angleTol, int insertKnot,
+                         int bFixedSamples, int maxIter, int samples, double stagnation, double relTol, int* reason,
+                         double* finalGap) {
+  return PositionalStitch(bs, continuity, gapTol, angleTol, insertKnot, bFixedSamples, maxIter, samples, stagnation,
+                          relTol, reason, finalGap, false);
+}
+
+namespace gstitch_internal {
+
+int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angleTol, int insertKnot, int bFixedSamples,
+                     int maxIter, int samples, double stagnation, double relTol, int* reason, double* finalGap,
+                     bool pairedSampled) {
+  (void)continuity;  // the outer boundary was set on the topology; the angle is the heal's
+  (void)angleTol;
+  int reasonDummy = 0;
+  double gapDummy = 0.0;
+  if (!reason) reason = &reasonDummy;
+  if (!finalGap) finalGap = &gapDummy;
+  if (!bs || bs->nSrf < 1) return -2;
+  if (samples < 11) samples = 10;
+  stagnation = std::max(stagnation, 1e-12);
+  relTol = std::max(relTol, 1e-4);
+  *reason = 2;
+
+  ShrnkWrapParams params;
+  SetDefaultShrnkWrapParams(&params);
+  for (int k = 0; k < 4; ++k) params.fixedRows[k] = -1;
+  params.Tension = 0.7;
+  double roughness = 0.3;
+  SmoothnessToRoughness(&roughness);
+  params.Roughness = roughness;
+
+  double gap = 0.0, tA = 0.0, tB = 0.0;
+  int gapEdge = -1;
+  // A gap below a millionth of the group's size gives no relative gain to judge.
+  const double least = 1e-6 * GroupSize(bs);
+  // The seams as they are now are what the creases keep: the first set-up records them.
+  if (ForgetBndrEdgeStarts(bs) != 0) return -2;
+  if (EvalAllBndrCrvCurve3Form(bs) != 0 ||
+      (pairedSampled ? SampleNewBndryStructUnpaired(bs, samples) : SampleNewBndryStruct(bs, samples)) != 0 ||
+      SetUpBndrEdgeCornerGeometry(bs) != 0 || ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0 ||
+      KernelFailed())
+    return -2;
+
+  // Seams whose two sides share their knots are closed by giving them one row, the creases before
+  // the fits; after them every seam the fits left open and every crease they refitted (see
+  // ShareSeamRows).
+  bool fitted = false;  // some fit of the loop ran
+  auto shareRows = [&](bool afterFits) {
+    if (maxIter < 1 || (gap < 0.95 * gapTol && !(afterFits && fitted))) return 0;
+    const int shared = ShareSeamRows(bs, 0.95 * gapTol, afterFits);
+    if (shared == 0) return 0;
+    return shared < 0 || EvalAllBndrCrvCurve3Form(bs) != 0 ||
+                   ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0
+               ? -2
+               : 0;
+  };
+  if (shareRows(false) != 0) return -2;
+  SrfGrpNets nets{};
+  const Owned<SrfGrpNets, FreeSrfGrpNets> ownNets(&nets);
+  TrackingScope scope;
+  const int minIter = MinimumIterations(insertKnot, maxIter);
+  double sigma = 0.01;
+  int stagnant = 0, slow = 0, growing = 0, lastFailed = 0, totalReduced = 0;
+
+  // Nothing to close: the group comes back as it came.
+  for (int i = 0; i < maxIter && gap >= 0.95 * gapTol; ++i) {
+    if (!bFixedSamples && SampleEdges(bs, i % 4 == 3, samples) != 0) break;
+
+    bool setUp = false;
+    int s = 0;
+    if (i >= 1 && i < maxSetupStep) {
+      // A crease that the angles kept at its corners made steeper than it began has them
+      // reduced there from here on, and if it rises again, laid into one plane.
+      if (FlattenRisenCreaseCorners(bs, kFlattenRise) < 0) return -2;
+      s = SetUpBndrEdgeCornerGeometry(bs);
+      setUp = true;
+    }
+    if (s == 0 && !insertKnot && i == setFixedStep) {
+      const int fixedBefore = FixedCurveCount(bs);
+      s = SetCrvWnotEnoughKnotsTobeFixed(bs);
+      // The set-up reads the surfaces, the samples, the fixed flags, the seams' recorded starts
+      // and the corners' marks: made just above and with no curve newly fixed, it would come
+      // out the same.
+      if (s == 0 && !(setUp && FixedCurveCount(bs) == fixedBefore)) s = SetUpBndrEdgeCornerGeometry(bs);
+      setUp = true;
+    }
+    if (s == 0 && !setUp) s = ComputeAllBndrEdgesAvgSamplePnts(bs);
+    if (s != 0) {
+      *reason = 2;
+      return -2;  // the scope frees this loop's blocks
+    }
+
+    const bool nearTarget = gap < 2.0 * gapTol;
+    const int fairIter = nearTarget ? 2 : 10;
+    const double lambda = nearTarget ? 0.01 : 0.1;
+    const double mu = nearTarget ? -0.009 : -0.11;
+    if (gTest && i % refineStep == 0) RefineAllEdgeSamples(bs, fairIter, lambda, mu);
+
+    if (insertKnot && i >= 2 && i % 3 == 2 && InsertKnotsToSrfGrpWrtEdgeGap(bs, gapTol) != 0) return -2;
+    if (OntoLongerSides(bs) != 0) return -2;
+
+    // A loose fit in the first iterations, tightening towards 0.01.
+    sigma = std::max(0.75 * sigma, 0.01);
+    if (i == 0) sigma = 0.02;
+    if (i == 1) sigma = 0.03;
+    params.Sigma = sigma;
+
+    const int refine = (i % 5 == 0 && !bFixedSamples) ? 1 : 0;
+    int wrapped = 0, failed = 0, reduced = 0;
+    if (SaveSrfGrpNets(bs, &nets) != 0) return -2;
+    WrapAllBndrCrv3ToSamplePoints(bs, insertKnot, refine, params, &wrapped, &failed, &reduced);
+    fitted = true;
+    // The boundary rows moved; the second rows go with them, so the surfaces keep their
+    // derivatives across the boundaries (and the seams their angles) instead of tilting
+    // between a moved boundary and a second row left behind.
+    if (CarrySrfGrpSecondRows(bs, &nets) != 0) return -2;
+    lastFailed = failed;
+    totalReduced += reduced;
+
+    const double prev = gap;
+    if (ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0) return -2;
+
+    // Seams whose rows can be shared are closed after the loop: it ends once only they are open.
+    if (gap < 0.95 * gapTol || OnlySharedRowSeamsOpen(bs, 0.95 * gapTol)) break;
+    const double d = prev - gap;
+    stagnant = (std::fabs(d) < stagnation && i > minIter) ? stagnant + 1 : 0;
+    if (stagnant > 1) break;
+    if (prev > gap && i > minIter && std::fabs(prev) > least)
+      slow = std::fabs(d / prev) < relTol ? slow + 1 : 0;
+    else
+      slow = 0;
+    if (slow > 1) break;
+    growing = prev < gap ? growing + 1 : 0;
+    if (growing >= 3 && i > 10) break;
+    if (EvalAllBndrCrvCurve3Form(bs) != 0) break;
+    if (i + 1 >= maxIter) break;
+  }
+
+  if (shareRows(true) != 0) return -2;
+
+  scope.keep();
+  *finalGap = gap;
+  *reason = totalReduced >= 1 ? 1 : (lastFailed >= 1 ? 2 : 0);
+  return 0;
+}
+
+}  // namespace gstitch_internal
+
+int WrapAllBndrCrv3ToSamplePoints(BndrStruct* bs, int insertKnot, int refine, ShrnkWrapParams params,
+                                  int* wrapped, int* failed, int* reduced) {
+  int nWrapped = 0, nFailed = 0, nReduced = 0;
+  if (bs) {
+    for (int c = 0; c < bs->nCrv; ++c) {
+      CrvInfoStruct* crv = &bs->crvs[c];
+      if (crv->side < 1 || crv->side > 4 || crv->fixed) continue;
+      if (crv->outer && crv->outerCont >= 0) continue;  // held outer boundary
+      if (crv->nEdge < 1 || IsBndrCrvDegenerate(crv)) continue;
+      int red = 0;
+      if (WrapBndrCrv3ToSamplePoints(bs, c, insertKnot, refine, &params, &red) != 0)
+        ++nFailed;
+      else
+        ++nWrapped;
+      if (red == 1) ++nReduced;
+      RebuildCurve3Form(crv);  // so it shows the new boundary row
+    }
+  }
+  if (wrapped) *wrapped = nWrapped;
+  if (failed) *failed = nFailed;
+  if (reduced) *reduced = nReduced;
+  return nFailed > 0 ? -2 : 0;
+}
+
+int SetCrvWnotEnoughKnotsTobeFixed(BndrStruct* bs) {
+  if (!bs || EvalAllBndrCrvCurve3Form(bs) != 0) return -2;
+  for (int c = 0; c < bs->nCrv; ++c) {
+    CrvInfoStruct* crv = &bs->crvs[c];
+    if (crv->side < 1 || crv->side > 4 || crv->fixed) continue;
+    if (crv->outer && crv->outerCont >= 0) {
+      crv->fixed = 1;
+      continue;
+    }
+    if (crv->nEdge < 1) continue;
+    if (IsBndrCrvDegenerate(crv)) {
+      crv->fixed = 1;
+      continue;
+    }
+    TrackingScope scope;  // the trial curve and constraints are scratch
+    Bspline* curve = GetBndrCrvCurve3Form(crv);
+    LinearConstraint* lc = curve ? AllocateNullLinearConstraint() : nullptr;
+    int enough = 0;
+    bool ok = curve && lc && SetBndrCrvWrapConstraint(bs, c, lc) == 0 &&
+              IsEnoughCrv3KnotForWrapConstraint(curve, lc, &enough) == 0;
+    // Too few knots for every corner's tangent: the wrap holds what the knots allow (every
+    // corner's position at least), so only a curve that cannot even hold that stays where it
+    // is. Fixed, a curve would neither close its seam (with a fixed partner the gap stays for
+    // good) nor take part in the tangential heal.
+    if (ok && !enough)
+      ok = ReduceWrapConstraint(curve, lc) == 0 && IsEnoughCrv3KnotForWrapConstraint(curve, lc, &enough) == 0;
+    if (!ok || !enough) crv->fixed = 1;
+    FreeWrapConstraint(lc);
+    FreeBspline(curve);
+  }
+  return 0;
+}
+
+int RefineAllEdgeSamples(BndrStruct* bs, int iterations, double lambda, double mu) {
+  if (!bs) return -2;
+  iterations = std::max(iterations, 0);
+  if (std::fabs(lambda) > std::fabs(mu)) mu = -lambda;
+  for (int k = 0; k < bs->nEdge; ++k) {
+    EdgeInfoStruct* e = &bs->edges[k];
+    const int n = e->nSample;
+    if (n < 3 || !e->infoA || !e->infoB || !e->avgX || !e->avgY || !e->avgZ) continue;
+    // An unpaired edge with two side curves gets a single pass; the count is this edge's only.
+    const int passes = e->paired ? iterations : 1;
+    const int ends[2] = {0, n - 1};
+    FairPolylineLambdaGamma(e->avgX, e->avgY, e->avgZ, n, ends, 2, 1, 0, lambda, mu, passes, 0.0);
+  }
+  return 0;
+}
+
+int InsertKnotsToSrfGrpWrtEdgeGap(BndrStruct* bs, double gapTol) {
+  if (!bs) return -2;
+  const double threshold = 0.5 * std::max(gapTol, 1e-6);
+  for (int c = 0; c < bs->nCrv; ++c) {
+    CrvInfoStruct* crv = &bs->crvs[c];
+    double d = 0.0, t = 0.0;
+    if (ComputeMaxBndrCrvToEdgeSampleDiff(crv, bs->edges, bs->nEdge, &d, &t) != 0) continue;
+    if (d <= threshold || crv->side < 1 || crv->side > 4 || crv->fixed || !crv->crv3) continue;
+    TrackingScope scope;  // the knot vector grows inside the topology's own curve
+    int inserted = 0;
+    InsertOneKnotInCrv3Span(crv->crv3, t, 1, &inserted);
+    Bspline* surface = crv->srfInfo ? crv->srfInfo->srf : crv->srf;
+    if (inserted) UpdateSrfBndryCrvGeom(surface, crv->side, crv->crv3);
+    scope.keep();
+  }
+  if (EvalAllBndrCrvCurve3Form(bs) != 0 || SetAllEdgesNubVals(bs) != 0) return -2;
+  return 0;
+}
+
+int GlobalStitchSrfTopology(int unused, Bspline** srfs, int n, const int* fixed, int continuity, int insertKnot,
+                            int bFixedSamples, double gapTol, double angleTol, int samples, int maxIter) {
+  (void)unused;
+  BndrStruct* bs = srfsTopology;
+  if (!srfs || n < 1 || !bs || bs->nSrf != n) return -2;
+  if (MarkHeldGeometry(bs, n, fixed, continuity) != 0) return -2;
+
+  GlobalStitchInfo info;
+  SetDefaultGlobalStitchInfo(&info);
+  info.continuity = continuity;
+  info.gapTol = gapTol;
+  info.angleTol = angleTol;
+  info.insertKnot = insertKnot;
+  info.bFixedSamples = bFixedSamples;
+  info.samples = samples;
+  info.maxIter = std::max(maxIter, 2);
+  info.stagnation = 5e-5;
+  info.relTol = bFixedSamples ? 0.01 : 0.02;
+
+  Bspline** healed = nullptr;
+  int state = 1;
+  if (StitchSrfsWithGivenTopology(bs, srfs, n, fixed, info, &healed, &state) != 0 || !healed) {
+    FreeBsplineArray(healed, n);
+    return -2;
+  }
+  const int copied = CopyHealedBack(srfs, n, fixed, healed);
+  FreeBsplineArray(healed, n);
+  return copied;
+}
