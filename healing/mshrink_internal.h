@@ -1,0 +1,122 @@
+// What the parts of the boundary-curve wraps and the tangential heal (mshrink*.cpp) share.
+// Internal to healing/.
+//
+// Index conventions used throughout:
+// - control matrices are indexed [v][u]: the u-min side (1) is column 0, the u-max side (3)
+//   column nu - 1, the v-min side (2) row 0 and the v-max side (4) row nv - 1;
+// - "along" a side means the direction the boundary curve runs in (v for sides 1 and 3, u for
+//   sides 2 and 4), "across" the other one; row a across is the a-th control row counted from
+//   the side (0 the boundary row itself, 1 the second row);
+// - a curve's own side of an edge is 0 (A) or 1 (B), giving its end slot BndrSlot(side, end).
+#pragma once
+
+#include "bspline/sfree.h"
+#include "bspline/smake.h"
+#include "foundation/umalloc.h"
+#include "healing/srfbndr.h"
+#include "shrinkwrap/shrink.h"
+
+namespace mshrink_internal {
+
+// Length below which a normal, tangent or direction counts as vanishing.
+constexpr double kTiny = 1e-6;
+// Parameters closer than this (absolute, as the edge parameters are stored) count as one.
+constexpr double kParTol = 1e-6;
+
+using BsplinePtr = Owned<Bspline, FreeBspline>;
+using ConstraintPtr = Owned<LinearConstraint, FreeWrapConstraint>;
+// Sample arrays handed out by a collector outside every scope, freed on every path.
+using Samples = Owned<double, Free>;
+
+// Whether the curve index is one of the structure's.
+bool ValidCurve(const BndrStruct* bs, int curve);
+// Edge `id` of the structure, or null when there is none.
+const EdgeInfoStruct* EdgeAt(const BndrStruct* bs, int id);
+// The curve's own side of the edge: 0 A, 1 B, -1 when the edge does not touch it.
+int OwnSide(const EdgeInfoStruct* e, int curve);
+
+// fn(edge, own side) for every edge of the curve's list that touches it, in list order.
+template <class Fn>
+void ForEachOwnEdge(const BndrStruct* bs, int curve, Fn fn) {
+  const CrvInfoStruct* crv = &bs->crvs[curve];
+  for (int k = 0; k < crv->nEdge && crv->edgeIds; ++k) {
+    const EdgeInfoStruct* e = EdgeAt(bs, crv->edgeIds[k]);
+    const int side = OwnSide(e, curve);
+    if (side >= 0) fn(e, side);
+  }
+}
+
+// Whether the edge is healed smooth (G1).
+bool IsG1Edge(const EdgeInfoStruct* e);
+// The topology's surface of a curve (the record the heal writes into).
+Bspline* SurfaceOf(const CrvInfoStruct* crv);
+// Whether the record is a 3D surface with all its arrays.
+bool IsSurface3(const Bspline* s);
+
+// ---- rows of a surface relative to one of its sides -------------------------------------------
+struct SideFrame {
+  Bspline* s = nullptr;
+  int side = 0;
+  int p = 0;                    // degree across
+  const double* k = nullptr;    // knots across
+  int L = 0;                    // last control index across
+  int nAlong = 0;               // control points along
+  int degAlong = 0;
+
+  bool Init(Bspline* srf, int sd) {
+    if (!IsSurface3(srf) || sd < 1 || sd > 4) return false;
+    s = srf;
+    side = sd;
+    const bool runsInV = (sd == 1 || sd == 3);
+    p = runsInV ? srf->degreeU : srf->degreeV;
+    k = runsInV ? srf->knotsU : srf->knotsV;
+    L = (runsInV ? NumCtrlU(srf) : NumCtrlV(srf)) - 1;
+    nAlong = runsInV ? NumCtrlV(srf) : NumCtrlU(srf);
+    degAlong = runsInV ? srf->degreeV : srf->degreeU;
+    return p >= 1;
+  }
+  // Row a counted from the side's own boundary (0 boundary, 1 second row).
+  int Across(int a) const { return (side == 1 || side == 2) ? a : L - a; }
+  double* At(double** M, int a, int j) const {
+    const int c = Across(a);
+    return (side == 1 || side == 3) ? &M[j][c] : &M[c][j];
+  }
+  void Get(int a, int j, double out[3]) const {
+    out[0] = *At(s->X, a, j);
+    out[1] = *At(s->Y, a, j);
+    out[2] = *At(s->Z, a, j);
+  }
+  void Set(int a, int j, const double v[3]) const {
+    *At(s->X, a, j) = v[0];
+    *At(s->Y, a, j) = v[1];
+    *At(s->Z, a, j) = v[2];
+  }
+  // The step f of the first derivative across, in increasing parameter, at the side:
+  // (P[1] - P[0]) / f at a minimum side, (P[L] - P[L-1]) / f at a maximum side.
+  double Step() const {
+    if (side == 1 || side == 2) return (k[p + 1] - k[1]) / p;
+    return (k[L + p] - k[L]) / p;
+  }
+};
+
+// Frees the constraint's position and normal entries and sets their counts to 0.
+void ClearConstraint(LinearConstraint* c);
+// Replaces the record's position (pos != 0) or normal entries by copies of the n given ones.
+int InstallEntries(LinearConstraint* c, bool pos, int n, const double* par, const double* x,
+                   const double* y, const double* z);
+
+// The correction's options: smoothing weights of the tangential heal.
+ShrnkWrapParams CrossDerivOptions();
+// The sample parameters of one side of an edge, or null.
+const double* SideSamples(const EdgeInfoStruct* e, int side);
+// A power of two bringing the curve to at most unit size (1 for a curve no larger); see mshrink.cpp.
+double BelowUnitSize(const Bspline* curve);
+// Multiplies the curve's control points by f.
+void ScaleCurvePoints(Bspline* curve, double f);
+
+// A side whose second row is a real interior row: at least three control rows across it.
+bool HasSecondRow(const CrvInfoStruct* crv);
+// The frame of the curve's side on its surface; false when the curve's 3D form does not match it.
+bool FrameForCurve(const CrvInfoStruct* crv, SideFrame* f);
+
+}  // namespace mshrink_internal
