@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/isocurve.h"
 #include "bspline/measure.h"
 #include "bspline/nubutil.h"
@@ -119,14 +120,27 @@ int IdentifyCurveQuadric(Bspline** curves, int n, int request, int* found) {
     if (request == 3 && !c->rational) return -2;
     if (request < 0 || request > 3) continue;
     TrackingScope scope;
+    // Recognised on a copy at unit size (UnitSizeCopy), its form taken back: the same curve of
+    // any size, anywhere, is recognised alike. A curve of no extent is nothing of the three.
+    UnitFrame frame;
+    Owned<Bspline, FreeBspline> copy(BsplineShapeSound(c) ? UnitSizeCopy(c, &frame) : nullptr);
+    if (!copy) {
+      if (memory_error == 1) return -2;
+      ClearKernelError();
+      continue;
+    }
+    Bspline* u = copy.get();
     double *x, *y, *z;
     int m = 0;
-    if (!SampleCurve(c, &x, &y, &z, &m)) return -2;
+    if (!SampleCurve(u, &x, &y, &z, &m)) return -2;
     int r = 0;
-    if (request == 0 || request == 1) r = GetLineFromPts(x, y, z, m, c);
-    if (r == 0 && (request == 0 || request == 3)) r = GetArcFromPts(x, y, z, m, c);
-    if (r == 0 && (request == 0 || request == 2)) r = GetCircleFromPts(x, y, z, m, c);
-    if (r == 1) found[i] = 1;
+    if (request == 0 || request == 1) r = GetLineFromPts(x, y, z, m, u);
+    if (r == 0 && (request == 0 || request == 3)) r = GetArcFromPts(x, y, z, m, u);
+    if (r == 0 && (request == 0 || request == 2)) r = GetCircleFromPts(x, y, z, m, u);
+    if (r == 1) {
+      QuadricFormFromUnitFrame(u, frame);
+      if (AttachQuadricOf(c, u) == 1) found[i] = 1;
+    }
     // A failed trial is no recognition: the next curve starts with a clean state.
     if (KernelFailed() && memory_error != 1) ClearKernelError();
   }

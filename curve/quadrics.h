@@ -16,9 +16,12 @@
 // only flagged (request 0 or its own type). Samples: degree + 1 parameters per knot span; request
 // 0 tries line, arc, circle in that order (an arc needs exactly three samples, one span of
 // degree 2, so a longer open arc whose samples lie on a circle is recorded as that circle).
+// Each curve is recognised on a copy at unit size (quadric/quadrics' UnitSizeCopy) and the form
+// taken back, so the same curve of any size, anywhere, is recognised alike (within about 1e-3 of
+// its size); a curve of no extent is none of the three.
 // 0 when every curve was looked at (also for n < 1); -2, stopping at that curve, for a circle
 // request on a curve that is not rational or not closed, an arc request on a curve that is not
-// rational, or exhausted memory while sampling. Flags set before stay set.
+// rational, or exhausted memory while copying or sampling. Flags set before stay set.
 int IdentifyCurveQuadric(Bspline** curves, int n, int request, int* found);
 // A trial through no more points than determine it (two for a line, three for a circle or arc)
 // fits them whatever the curve is: the curve's points at a quarter and three quarters of its
@@ -35,7 +38,7 @@ int GetArcFromPts(const double* x, const double* y, const double* z, int n, Bspl
 // at most 7 refinement steps) is at most 1e-6 x the diagonal of the curve's control-point box; 0
 // at the first point beyond; -2 when the start cannot be formed. A squared distance held against
 // a length: the test tightens with the curve's size (1e-3 of the diagonal's square root at unit
-// size), as the recognisers have always used it.
+// size), as the recognisers have always used it; IdentifyCurveQuadric calls them at unit size.
 int CheckBsplineTol(const double* x, const double* y, const double* z, int n, Bspline* curve);
 // 1 when the iso curves of the surface at v = vmin and v = vmax (degree + 1 samples per span)
 // are circles whose unit normals lie along axis (| |axis . n| - 1 | < 1e-6); 0 when not or when

@@ -4,8 +4,10 @@
 #include <cmath>
 
 #include "bspline/bsvalid.h"
+#include "bspline/measure.h"
 #include "bspline/objset.h"
 #include "bspline/sfree.h"
+#include "bspline/srfclone.h"
 #include "bspline/subobj.h"
 #include "cloud/princip.h"
 #include "foundation/algebra.h"
@@ -15,6 +17,7 @@
 #include "foundation/makemat.h"
 #include "foundation/solvmat.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 #include "foundation/vec3.h"
 #include "quadric/cpoint.h"
 #include "quadric/planefit.h"
@@ -25,6 +28,23 @@
 #include "quadric/sphere.h"
 
 namespace {
+
+// Components of a fitted line's ends below this fraction of its length come out as 0.
+constexpr double kZeroComponent = 1e-6;
+
+// The object's control points moved into the frame (toUnit) or back out of it.
+void MoveControlPoints(Bspline* b, const UnitFrame& frame, bool toUnit) {
+  double** m[3] = {b->X, b->Y, b->Z};
+  for (int j = 0; j < NumCtrlV(b); ++j)
+    for (int i = 0; i < NumCtrlU(b); ++i) {
+      double p[3] = {m[0][j][i], m[1][j][i], m[2][j][i]};
+      if (toUnit)
+        PointToUnitFrame(frame, p, p);
+      else
+        PointFromUnitFrame(frame, p, p);
+      for (int c = 0; c < 3; ++c) m[c][j][i] = p[c];
+    }
+}
 
 // Cross terms enter the design row times sqrt 2 so that the unit eigenvector is the quadratic
 // part's matrix of unit Frobenius norm: the fit then does not depend on the frame.
@@ -295,12 +315,20 @@ Bspline* MakeBsplParabolicSrf(double p, double t0, double h, const double base[3
 
 void FitALinePts(const double* x, const double* y, const double* z, int n, double start[3], double end[3]) {
   if (FitALineOfPoints(x, y, z, n, start, end) != 0 || n == 2) return;
-  VecReduceSmallToZero3(start);
-  VecReduceSmallToZero3(end);
+  // Components at round-off of the line's length are taken as exact zeros (a line along a
+  // coordinate plane stays on it); relative to the length, so that a short line keeps its ends.
+  const double tiny = kZeroComponent * VecDist3(start, end);
+  for (double* p : {start, end})
+    for (int k = 0; k < 3; ++k)
+      if (std::fabs(p[k]) < tiny) p[k] = 0.0;
 }
 
 Bspline* FitCirclePts(const double* x, const double* y, const double* z, int n) {
   if (!x || !y || !z || n < 3) return nullptr;
+  // The fit runs in single precision on copies in the unit frame of the points (their centroid,
+  // the longest side of their box): a circle far from the origin keeps its digits, and the
+  // collinearity test measures the points against their own size.
+  const UnitFrame frame = UnitFrameOfPoints(x, y, z, n, false);
   TrackingScope scope;
   float* fx = MallocArray<float>(n);
   float* fy = MallocArray<float>(n);
@@ -310,9 +338,9 @@ Bspline* FitCirclePts(const double* x, const double* y, const double* z, int n) 
   float* w = MallocArray<float>(n);
   if (!fx || !fy || !fz || !u || !v || !w || KernelFailed()) return nullptr;
   for (int i = 0; i < n; ++i) {
-    fx[i] = static_cast<float>(x[i]);
-    fy[i] = static_cast<float>(y[i]);
-    fz[i] = static_cast<float>(z[i]);
+    fx[i] = static_cast<float>((x[i] - frame.centre[0]) / frame.size);
+    fy[i] = static_cast<float>((y[i] - frame.centre[1]) / frame.size);
+    fz[i] = static_cast<float>((z[i] - frame.centre[2]) / frame.size);
   }
   // Coincident points are collinear too: one test refuses both.
   if (IsPointsCollinear_f(fx, fy, fz, n)) return nullptr;
@@ -323,7 +351,12 @@ Bspline* FitCirclePts(const double* x, const double* y, const double* z, int n) 
   if (CircleNonllsqrFitMinpack(u, v, n, centre, &r, 1e-16, 40, &error, &maxDeviation) != 0 || KernelFailed())
     return nullptr;
   // The circle is kept out of this scope; only the scratch goes.
-  return CircleFromPlaneFrame(centre, r, M);
+  Bspline* circle = CircleFromPlaneFrame(centre, r, M);
+  if (circle) {
+    MoveControlPoints(circle, frame, false);
+    QuadricFormFromUnitFrame(circle, frame);
+  }
+  return circle;
 }
 
 // ---- recognition ------------------------------------------------------------------------------
@@ -340,6 +373,54 @@ int AttachQuadricOf(Bspline* obj, const Bspline* trial) {
   obj->quadric = q;
   obj->quadricType = trial->quadricType;
   return 1;
+}
+
+Bspline* UnitSizeCopy(Bspline* obj, UnitFrame* frame) {
+  if (!obj || !frame) return nullptr;
+  double lo[3], hi[3];
+  ControlPointBox(obj, lo, hi);
+  double size = 0.0;
+  for (int c = 0; c < 3; ++c) {
+    size = std::fmax(size, hi[c] - lo[c]);
+    frame->centre[c] = 0.5 * lo[c] + 0.5 * hi[c];
+  }
+  if (!(size > 0.0) || !std::isfinite(size)) return nullptr;
+  frame->size = std::ldexp(1.0, std::ilogb(size));
+  Bspline* copy = CopyBsplineStruct(obj);
+  if (!copy) return nullptr;
+  MoveControlPoints(copy, *frame, true);
+  return copy;
+}
+
+void QuadricFormFromUnitFrame(Bspline* obj, const UnitFrame& frame) {
+  if (!obj || !obj->quadric) return;
+  double* v = obj->quadric->v;
+  switch (obj->quadricType) {
+    case 1:  // start, end
+      PointFromUnitFrame(frame, v, v);
+      PointFromUnitFrame(frame, v + 3, v + 3);
+      break;
+    case 2:  // centre, normal, radius
+    case 3:  // centre, normal, radius, sweep angle
+      PointFromUnitFrame(frame, v, v);
+      v[6] *= frame.size;
+      break;
+    case 21:  // radius, centre
+      v[0] *= frame.size;
+      PointFromUnitFrame(frame, v + 1, v + 1);
+      break;
+    case 22:  // axis point, axis, radius, start and end heights
+    case 23:  // apex, axis, half angle, start and end heights
+      PointFromUnitFrame(frame, v, v);
+      for (int k : {7, 8}) v[k] *= frame.size;
+      if (obj->quadricType == 22) v[6] *= frame.size;
+      break;
+    case 25:  // a x + b y + c z + d = 0 with x = (X - centre) / size
+      v[3] = v[3] * frame.size - (v[0] * frame.centre[0] + v[1] * frame.centre[1] + v[2] * frame.centre[2]);
+      break;
+    default:
+      break;
+  }
 }
 
 int CopyDcoord(double dst[3], double x, double y, double z) {

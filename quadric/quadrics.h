@@ -9,6 +9,7 @@
 #pragma once
 
 #include "bspline/smake.h"
+#include "foundation/unitfrm.h"
 #include "foundation/vec3.h"
 
 // Fits the quadric minimising the algebraic residuals with c0^2 + c1^2 + c2^2 + (c3^2 + c4^2 +
@@ -52,11 +53,13 @@ Bspline* MakeBsplParabolaCrv(double p, double h);
 Bspline* MakeBsplParabolicSrf(double p, double t0, double h, const double base[3], const double axis[3]);
 
 // The best line through the points: the extent of their projections on the principal axis,
-// components below 1e-6 set to 0 (two points are returned as given).
+// components below 1e-6 of its length set to 0 (two points are returned as given).
 void FitALinePts(const double* x, const double* y, const double* z, int n, double start[3], double end[3]);
 // The least-squares circle through 3-D points in their best plane, as an exact closed curve with
-// its circle form (type 2). Null for n < 3, coincident or collinear points, or a failed fit.
-// Not re-entrant (the circle refinement keeps the points process-wide).
+// its circle form (type 2). Null for n < 3, coincident or collinear points (within 0.001 of the
+// longest side of their box from a line), or a failed fit. The same points scaled or moved give
+// the same circle scaled or moved, to the round-off of the inputs. Not re-entrant (the circle
+// refinement keeps the points process-wide).
 Bspline* FitCirclePts(const double* x, const double* y, const double* z, int n);
 
 // ---- recognition: the recognisers that need only this floor --------------------------------
@@ -79,3 +82,15 @@ int CopyDcoord(double dst[3], double x, double y, double z);
 // The recognisers' last step: a copy of trial's exact form (type and values) put on obj in place
 // of what it had. 1; 0 with obj unchanged when trial has none or memory runs out.
 int AttachQuadricOf(Bspline* obj, const Bspline* trial);
+
+// Recognition at unit size: the recognisers' fits and tolerances are set for objects of unit
+// size, and their samples may be single precision, so a part far from the origin or of any size
+// is recognised on a copy in the unit frame of its control-point box (moved to the box's centre
+// and scaled by the power of two at or below its longest side, so that the scaling is exact and
+// the longest side lies between 1 and 2). A copy of a curve or surface, without curves and trim
+// loops, with *frame; null for a box of no extent or that is not finite, or on failure.
+Bspline* UnitSizeCopy(Bspline* obj, UnitFrame* frame);
+// The exact form found in a unit frame, taken back to the model's: positions mapped back, lengths
+// times the size, directions and angles as they are (types 1, 2, 3, 21, 22, 23, 25; others and
+// an object without a form are left alone).
+void QuadricFormFromUnitFrame(Bspline* obj, const UnitFrame& frame);

@@ -9,6 +9,7 @@
 #include "curve/quadrics.h"
 #include "foundation/vec3.h"
 #include "quadric/cpoint.h"
+#include "quadric/quadrics.h"
 #include "surface/quadrics.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
@@ -84,7 +85,7 @@ TEST_F(RecogniseTest, CurvesBuiltFromPicksAreRecognisedPerturbedOnesAreNot) {
   // circle, arc or line; a bent line is no line.
   Bspline* moved = keep(CreateCircleW3Points(a, b, c, 0));
   Strip(moved);
-  moved->X[0][3] += 0.02;
+  moved->X[0][3] += 0.04;
   for (Bspline* other : {moved, keep(BuildCurve(2, 3, {0, 0, 0, 1, 1, 0, 2, 0, 0}))}) {
     EXPECT_EQ(Curve(other, 0), 0);
     EXPECT_EQ(other->quadric, nullptr);
@@ -165,6 +166,136 @@ TEST_F(RecogniseTest, CurveOnSurfaceSplitsAtKnotLinesLeavingItAlone) {
   for (int i = 0; i < NumCtrlU(c); ++i) EXPECT_EQ(c->X[0][i], before[i]);
   EXPECT_FALSE(KernelFailedNow());
   FreeBspline(srf);
+}
+
+// Curves of one shape at sizes 1e-6 .. 1e6, at the origin and moved 1e4 x the size away: exact
+// circles, quarter arcs and straight cubics are recognised with the same form relative to the
+// size; an ellipse, a deep parabola and a bent cubic are recognised as nothing, everywhere.
+constexpr double kSizes[] = {1e-6, 1e-3, 1.0, 1e3, 1e6};
+constexpr double kFar[3] = {1e4, -6e3, 3.5e3};  // times the size
+// A tilted orthonormal frame; row 2 is the normal of the curves' plane.
+const double kFrame[3][3] = {{0.36, 0.48, -0.8}, {-0.8, 0.6, 0.0}, {0.48, 0.64, 0.6}};
+
+// The point (u, v) of the curves' plane, in units of size, moved by offset x size.
+void InPlane(double u, double v, double size, const double offset[3], double out[3]) {
+  for (int k = 0; k < 3; ++k) out[k] = size * (offset[k] + 0.3 * kFrame[2][k] + u * kFrame[0][k] + v * kFrame[1][k]);
+}
+
+std::vector<double> Placed(const std::vector<double>& uv, double size, const double offset[3]) {
+  std::vector<double> out;
+  for (size_t i = 0; i + 1 < uv.size(); i += 2) {
+    double p[3];
+    InPlane(uv[i], uv[i + 1], size, offset, p);
+    out.insert(out.end(), p, p + 3);
+  }
+  return out;
+}
+
+// The nine-point rational quadratic ellipse of semi-axes a, b about (0.2, 0.2).
+Bspline* Ellipse(double a, double b, double size, const double offset[3]) {
+  const double s = std::sqrt(0.5);
+  std::vector<double> uv = {a, 0, a, b, 0, b, -a, b, -a, 0, -a, -b, 0, -b, a, -b, a, 0};
+  for (double& t : uv) t += 0.2;
+  return BuildCurve(2, 3, Placed(uv, size, offset), {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1},
+                    {1, s, 1, s, 1, s, 1, s, 1});
+}
+
+TEST_F(RecogniseTest, CurvesAreRecognisedAlikeAtEverySizeAndPlace) {
+  const double origin[3] = {0, 0, 0};
+  for (double size : kSizes)
+    for (bool far : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far);
+      const double* offset = far ? kFar : origin;
+      BsplineKeeper keep;
+      // Form values agree to the samples' single-precision circle fit about their centroid.
+      const double tol = 1e-6 * size;
+      double centre[3], p[3], q[3];
+
+      Bspline* circle = keep(Ellipse(0.5, 0.5, size, offset));
+      ASSERT_EQ(Curve(circle, 0), 1);
+      ASSERT_EQ(circle->quadricType, 2);
+      const double* v = circle->quadric->v;
+      InPlane(0.2, 0.2, size, offset, centre);
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(v[k], centre[k], tol) << k;
+      EXPECT_NEAR(std::fabs(Dot(v + 3, kFrame[2])), 1.0, 1e-9);
+      EXPECT_NEAR(v[6], 0.5 * size, tol);
+
+      const double s = std::sqrt(0.5);
+      Bspline* arc = keep(BuildCurve(2, 3, Placed({0.5, 0, 0.5, 0.5, 0, 0.5}, size, offset), {}, {1, s, 1}));
+      ASSERT_EQ(Curve(arc, 0), 1);
+      ASSERT_EQ(arc->quadricType, 3);
+      v = arc->quadric->v;
+      InPlane(0, 0, size, offset, centre);
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(v[k], centre[k], tol) << k;
+      EXPECT_NEAR(std::fabs(Dot(v + 3, kFrame[2])), 1.0, 1e-9);
+      EXPECT_NEAR(v[6], 0.5 * size, tol);
+      EXPECT_NEAR(v[7], 90.0, 1e-6);
+
+      Bspline* line = keep(BuildCurve(3, 3, Placed({0, 0, 0.1, 0.05, 0.25, 0.125, 0.6, 0.3, 1, 0.5}, size, offset)));
+      ASSERT_EQ(Curve(line, 0), 1);
+      ASSERT_EQ(line->quadricType, 1);
+      v = line->quadric->v;
+      InPlane(0, 0, size, offset, p);
+      InPlane(1, 0.5, size, offset, q);
+      // The ends in either order.
+      const bool forward = VecDist3(v, p) < VecDist3(v, q);
+      EXPECT_LT(VecDist3(v, forward ? p : q), 1e-9 * size);
+      EXPECT_LT(VecDist3(v + 3, forward ? q : p), 1e-9 * size);
+
+      // An ellipse 5% out of round, a parabola whose quarter points miss the circle through its
+      // three samples by 0.01 of its size, and an S-shaped cubic 0.01 of its length off its chord.
+      for (Bspline* other : {keep(Ellipse(0.5, 0.475, size, offset)),
+                             keep(BuildCurve(2, 3, Placed({0, 0, 0.5, 0.5, 1, 0}, size, offset))),
+                             keep(BuildCurve(3, 3, Placed({0, 0, 0.3, 0.04, 0.7, -0.04, 1, 0}, size, offset)))}) {
+        EXPECT_EQ(Curve(other, 0), 0);
+        EXPECT_EQ(other->quadric, nullptr);
+      }
+    }
+}
+
+// The least-squares circle of exact samples, and the line through collinear ones, at every size
+// and place: no size is too small to be a circle or to keep its ends.
+TEST_F(RecogniseTest, CircleAndLineFitsHoldAtEverySizeAndPlace) {
+  const double origin[3] = {0, 0, 0};
+  for (double size : kSizes)
+    for (bool far : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far);
+      const double* offset = far ? kFar : origin;
+      std::vector<double> x, y, z;
+      for (int i = 0; i < 12; ++i) {
+        double p[3];
+        const double t = 0.5 * i;
+        InPlane(0.2 + 0.5 * std::cos(t), 0.2 + 0.5 * std::sin(t), size, offset, p);
+        x.push_back(p[0]), y.push_back(p[1]), z.push_back(p[2]);
+      }
+      BsplineKeeper keep;
+      Bspline* circle = keep(FitCirclePts(x.data(), y.data(), z.data(), 12));
+      ASSERT_NE(circle, nullptr);
+      ASSERT_EQ(circle->quadricType, 2);
+      double centre[3];
+      InPlane(0.2, 0.2, size, offset, centre);
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(circle->quadric->v[k], centre[k], 1e-6 * size) << k;
+      EXPECT_NEAR(circle->quadric->v[6], 0.5 * size, 1e-6 * size);
+      // The curve itself passes through the samples.
+      for (int i = 0; i < 12; ++i) {
+        const double p[3] = {x[i], y[i], z[i]};
+        double d = 0;
+        for (int k = 0; k < 3; ++k) d += (p[k] - circle->quadric->v[k]) * (p[k] - circle->quadric->v[k]);
+        EXPECT_NEAR(std::sqrt(d), 0.5 * size, 1e-6 * size);
+      }
+      double lx[3], ly[3], lz[3], start[3], end[3], a[3], b[3];
+      for (int i = 0; i < 3; ++i) {
+        double p[3];
+        InPlane(0.5 * i, 0.25 * i, size, offset, p);
+        lx[i] = p[0], ly[i] = p[1], lz[i] = p[2];
+      }
+      FitALinePts(lx, ly, lz, 3, start, end);
+      InPlane(0, 0, size, offset, a);
+      InPlane(1, 0.5, size, offset, b);
+      const bool forward = VecDist3(start, a) < VecDist3(start, b);
+      EXPECT_LT(VecDist3(start, forward ? a : b), 1e-9 * size);
+      EXPECT_LT(VecDist3(end, forward ? b : a), 1e-9 * size);
+    }
 }
 
 }  // namespace
