@@ -119,4 +119,51 @@ bool HasSecondRow(const CrvInfoStruct* crv);
 // The frame of the curve's side on its surface; false when the curve's 3D form does not match it.
 bool FrameForCurve(const CrvInfoStruct* crv, SideFrame* f);
 
+// ---- creases (mshrink_crease.cpp, mshrink_fold.cpp) -------------------------------------------
+// Degrees a real crease may end off its start at any sample.
+constexpr double kCreaseAngleHeld = 1.0;
+// Degrees the crease's largest angle may rise from its start: below the fall-backs' degree, and
+// the ceiling the solve aims below.
+constexpr double kCreaseRiseMargin = 0.9;
+constexpr double kCreaseCeilRise = 0.8;
+// 180 / pi: angles from acos and atan2 into degrees.
+constexpr double kRadToDeg = 57.29577951308232;
+
+// A side's point (d[0]), first and second derivatives along it (d[1], d[2]) and a vector along
+// its first derivative across (d[3], from the step to its second row) at parameter t, from the
+// rows of frame f on knots k (n points, degree p). False when the basis cannot be made.
+bool SideRowsAt(const SideFrame& f, const double* k, int n, int p, double t, double* table, double d[4][3]);
+// The parameter of the point of the side closest to P, by Newton's method from t (clamped to
+// [lo, hi]), d as SideRowsAt gives it there. A step below 1e-9 of the range is not taken: the
+// angle and the gap do not see it.
+double ClosestRowParam(const SideFrame& f, const double* k, int n, int p, double t, double lo, double hi,
+                       const double P[3], double* table, double d[4][3]);
+
+// A sample of a seam whose fold can be read again after second-row points move (mshrink_fold.cpp).
+struct FoldSample;
+
+// The seam beside a jitter crease's end that the crease's second-row point diagonal to the corner
+// reaches too (it is that seam's own, a row in), and its folds there (kWatchSamples, from the
+// corner on): as they began, as the stages left them, and after the jitter solve moved the point.
+constexpr int kWatchSamples = 40;
+struct SeamBeside {
+  const EdgeInfoStruct* seam = nullptr;
+  FoldSample* now = nullptr;
+  double start[kWatchSamples] = {}, was[kWatchSamples] = {};
+  bool real = false;  // beyond the angle limit at every sample inside its length at the start
+  // Its largest fold between a tenth and nine tenths at the start, and beyond the window now (the
+  // point does not reach there); how far its largest there was off the start's before the solve.
+  double startLargest = 0.0, restLargest = 0.0, off = 0.0;
+};
+// Sets w up for the seam beside crease e at corner c on the surface of its side crv: 1 when that
+// seam is a crease inside the group to be watched, 0 when the point is to stay, -2 on a memory
+// failure (the samples are allocated in the caller's scope).
+int WatchSeamBeside(const BndrStruct* bs, Bspline* const* start, const EdgeInfoStruct* e, int c,
+                    const CrvInfoStruct* crv, SeamBeside* w);
+// Whether the watched seam holds with the point where it is now: nowhere in the window above its
+// start by more than the ceiling's rise (or than it was), a real crease nowhere flatter than its
+// start by more than the angle held (or than it was), and its largest angle inside within a
+// degree of its start's (or as close as it was) unless it may get flatter.
+bool SeamBesideHolds(const SeamBeside& w, bool flatter);
+
 }  // namespace mshrink_internal
