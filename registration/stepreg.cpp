@@ -202,13 +202,14 @@ int MatchByType(const RegFeature& A, const RegFeature& B, RegConstraint constrai
 // The frames the step-by-step registration runs in: the moving side's features about their
 // centroid, the targets about theirs, both at one size, so that the matchers' length tests,
 // relative to the coordinates in play, measure the data rather than their distance from the
-// origin. Points and line ends count; planes and directions have none of their own (without
-// points the frames are the identity).
+// origin. Points, line ends and the reference points of planes count; directions have none of
+// their own (without points the frames are the identity).
 struct SideFrames {
   UnitFrame moving, target;
 };
 
-// The points a feature's frame counts (a point, or a line's ends) from index m on; the new count.
+// The points a feature's frame counts (a point, a line's ends, or the reference point a plane is
+// matched by) from index m on; the new count.
 int AddFramePoints(const RegFeature& f, double* x, double* y, double* z, int m) {
   auto add = [&](const double q[3]) { x[m] = q[0], y[m] = q[1], z[m] = q[2], ++m; };
   if (f.type == 0) {
@@ -216,6 +217,10 @@ int AddFramePoints(const RegFeature& f, double* x, double* y, double* z, int m) 
   } else if (f.type >= 1 && f.type <= 3) {
     add(f.end1);
     add(f.end2);
+  } else if (f.type == 4) {
+    double foot[3];
+    FootOnFeaturePlane(f, foot);
+    add(foot);
   }
   return m;
 }
@@ -249,20 +254,46 @@ void FeatureToUnitFrame(RegFeature* f, const UnitFrame& frame) {
   e[3] = (e[0] * frame.centre[0] + e[1] * frame.centre[1] + e[2] * frame.centre[2] + e[3]) / frame.size;
 }
 
-// The frame one pair is matched in: about the centroid of both features' points (a point, or
-// a line's ends) and the constraint's centre and axis point where it turns about them, at the
-// size of their box; planes and directions have none of their own.
+// Points of a pair's frame within this fraction of their largest coordinate of each other are
+// one point: a thousand times the round-off of a double.
+constexpr double kCoincident = 1e-13;
+
+// The frame one pair is matched in: about the centroid of both features' points (a point, a
+// line's ends, a plane's reference point) and the constraint's centre and axis point where it
+// turns about them, at the size of their box; directions have none of their own.
 UnitFrame FrameOfPair(const RegFeature& A, const RegFeature& B, const RegConstraint& c) {
   double x[6], y[6], z[6];
   int m = AddFramePoints(B, x, y, z, AddFramePoints(A, x, y, z, 0));
   if (m > 0 && c.kind != 0 && c.centreFreedom != 3)
     for (const double* q : {c.point, c.axisPoint1}) x[m] = q[0], y[m] = q[1], z[m] = q[2], ++m;
-  return m > 0 ? UnitFrameOfPoints(x, y, z, m, false) : IdentityUnitFrame();
+  if (m == 0) return IdentityUnitFrame();
+  // Points that coincide to the round-off of their coordinates give no size to measure by: the
+  // matchers then judge lengths against the coordinates themselves, as without a frame.
+  double extent = 0.0, reach = 0.0;
+  for (int i = 0; i < m; ++i) {
+    const double p[3] = {x[i], y[i], z[i]}, q[3] = {x[0], y[0], z[0]};
+    extent = std::max(extent, VecDist3(p, q));
+    for (double v : p) reach = std::max(reach, std::fabs(v));
+  }
+  if (!(extent > kCoincident * reach)) return IdentityUnitFrame();
+  return UnitFrameOfPoints(x, y, z, m, false);
 }
 
-// A constraint's points and plane in the frame; axisPoint2 keeps its offset from axisPoint1,
-// as MotionFromUnitFrames maps it back. A free centre has no point of its own: it goes to the
-// frame's centre, where it takes no part in the matchers' length tests.
+// axisPoint2 put along `offset` from axisPoint1, a step as long as the largest coordinate of
+// axisPoint1 (at least 1), as the matchers and the readers expect it: a unit step away from
+// coordinates of 1e10 would keep only a ten-billionth of the direction's digits, and one as
+// short as an axis given by points a micrometre apart would keep a millionth of them beside
+// coordinates of 1.
+void AxisPoint2Along(RegConstraint* c, const double offset[3]) {
+  const double len = VecSize3(offset);
+  double step = 1.0;
+  for (int k = 0; k < 3; ++k) step = std::max(step, std::fabs(c->axisPoint1[k]));
+  for (int k = 0; k < 3; ++k) c->axisPoint2[k] = c->axisPoint1[k] + (len > 0.0 ? offset[k] / len * step : 0.0);
+}
+
+// A constraint's points and plane in the frame; axisPoint2 keeps its direction from axisPoint1
+// (AxisPoint2Along), as MotionFromUnitFrames maps it back. A free centre has no point of its
+// own: it goes to the frame's centre, where it takes no part in the matchers' length tests.
 void ConstraintToUnitFrame(RegConstraint* c, const UnitFrame& frame) {
   double offset[3];
   for (int k = 0; k < 3; ++k) offset[k] = c->axisPoint2[k] - c->axisPoint1[k];
@@ -272,7 +303,7 @@ void ConstraintToUnitFrame(RegConstraint* c, const UnitFrame& frame) {
     PointToUnitFrame(frame, c->point, c->point);
     PointToUnitFrame(frame, c->axisPoint1, c->axisPoint1);
   }
-  for (int k = 0; k < 3; ++k) c->axisPoint2[k] = c->axisPoint1[k] + offset[k];
+  AxisPoint2Along(c, offset);
   double* e = c->plane;
   e[3] = (e[0] * frame.centre[0] + e[1] * frame.centre[1] + e[2] * frame.centre[2] + e[3]) / frame.size;
 }
@@ -288,13 +319,7 @@ bool MotionFromUnitFrames(const SideFrames& f, RegVec* motion, RegConstraint* c)
   for (int k = 0; k < 3; ++k) offset[k] = c->axisPoint2[k] - c->axisPoint1[k];
   PointFromUnitFrame(f.target, c->point, c->point);
   PointFromUnitFrame(f.target, c->axisPoint1, c->axisPoint1);
-  // The axis direction as the readers expect it, a step as long as the largest coordinate of
-  // axisPoint1 (at least 1): a unit step away from coordinates of 1e10 would keep only a
-  // ten-billionth of the direction's digits.
-  const double len = VecSize3(offset);
-  double step = 1.0;
-  for (int k = 0; k < 3; ++k) step = std::max(step, std::fabs(c->axisPoint1[k]));
-  for (int k = 0; k < 3; ++k) c->axisPoint2[k] = c->axisPoint1[k] + (len > 0.0 ? offset[k] / len * step : 0.0);
+  AxisPoint2Along(c, offset);
   double* e = c->plane;
   e[3] = f.target.size * e[3] - (e[0] * f.target.centre[0] + e[1] * f.target.centre[1] + e[2] * f.target.centre[2]);
   return true;

@@ -66,9 +66,11 @@ int VecProject3(const double v[3], const double n[3], double out[3]);
 // input. -2 for a null output, a null pair or feature, features of different types, a point set
 // (no matcher), coordinates of the features or the constraint that are not finite, the matcher's
 // refusal, or a match whose arithmetic overflowed (a motion or constraint not finite). The pair
-// is matched about the centroid of its points (and the constraint's centre and axis point when it
-// turns about them) at the size of their box, and the motion and constraint mapped back: the
-// matchers' length tests measure the features, not their distance from the origin.
+// is matched about the centroid of its points (a plane's reference point among them, and the
+// constraint's centre and axis point when it turns about them) at the size of their box, and the
+// motion and constraint mapped back: the matchers' length tests measure the features, not their
+// distance from the origin. Points that coincide to round-off have no size: such a pair (and a
+// direction pair, which has no points) is matched where it lies.
 int ConstrainedRegFeaturePair(const RegPair* pair, RegConstraint constraint, RegConstraint* outConstraint,
                               RegVec* outMotion);
 // Matches the pairs one after another in list order (the reverse of the order of adding), each
@@ -79,9 +81,9 @@ int ConstrainedRegFeaturePair(const RegPair* pair, RegConstraint constraint, Reg
 // is never changed. Any null output gives -2 with nothing written; otherwise the count is 0 and
 // the matrix the identity until the end, and a null list, no memory or any pair that fails gives
 // -2 with them so and the motion and constraint untouched. The pairs are matched with the moving
-// features about their points' centroid and the targets about theirs, at the size of their
-// boxes, and the motion and constraint mapped back: the matchers' length tests then measure the
-// data, not their distance from the origin.
+// features about their points' centroid (planes' reference points among them) and the targets
+// about theirs, at the size of their boxes, and the motion and constraint mapped back: the
+// matchers' length tests then measure the data, not their distance from the origin.
 int DoStepByStepRegistration(const RegPair* pairs, int* outCount, RegVec* outMotion, Xform outMatrix,
                              RegConstraint* outConstraint);
 

@@ -2,6 +2,7 @@
 #include <random>
 
 #include "registration/confreg.h"
+#include "registration/regpair.h"
 #include "registration/regplane.h"
 #include "registration/stepreg.h"
 #include "tests/registration/freedom.h"
@@ -40,12 +41,16 @@ double OffPlane(const RegVec& m, const double pts[3][3], const PlaneEq plane) {
 // Matches a reachable target plane for every mode and scale and checks the match and the
 // freedom left. `position` 0 draws planes in general position towards the axis through C along
 // d; 1 across the axis, 2 along it (its normal across d), 3 through C, 4 holding the axis.
-void CheckReachable(int position, std::mt19937& rng) {
+// `far` moves everything 1e4 x the scale from the origin; `viaPair` matches the planes as a
+// feature pair (their reference points the features' points) instead of directly.
+void CheckReachable(int position, std::mt19937& rng, bool far = false, bool viaPair = false, int trials = 12) {
   std::uniform_real_distribution<double> u(-4.0, 4.0), factor(0.5, 3.0);
+  const double away[3] = {far ? 1e4 : 0.0, far ? -6e3 : 0.0, far ? 3.5e3 : 0.0};
   for (double scale : {1e-6, 1.0, 1e6}) {
     for (int mode : kPlaneModes) {
-      for (int trial = 0; trial < 12; ++trial) {
-        double C[3] = {scale * u(rng), scale * u(rng), scale * u(rng)}, d[3], slide[3], nA[3], off[3];
+      for (int trial = 0; trial < trials; ++trial) {
+        double C[3] = {scale * (away[0] + u(rng)), scale * (away[1] + u(rng)), scale * (away[2] + u(rng))}, d[3],
+               slide[3], nA[3], off[3];
         RandomUnit(rng, d);
         RandomUnit(rng, slide);
         RegConstraint c = Around(mode, C, d, scale, slide);
@@ -71,13 +76,27 @@ void CheckReachable(int position, std::mt19937& rng) {
         const double g = factor(rng) * (trial % 2 ? -1 : 1);
         const PlaneEq B = {g * nB[0], g * nB[1], g * nB[2], -g * VecDotProd3(nB, QB)};
         Span(QB, nB, scale, ptsB);
-        const double* refA = trial % 3 == 0 ? nullptr : ptsA[trial % 3];
-        const double* refB = trial % 4 == 0 ? nullptr : ptsB[trial % 4 == 1 ? 1 : 2];
+        // Far away the planes always come with their reference points: the foot of the origin
+        // would lie 1e4 x the scale off, where a match measured from it is one from the origin.
+        const double* refA = trial % 3 != 0 ? ptsA[trial % 3] : far ? ptsA[0] : nullptr;
+        const double* refB = trial % 4 != 0 ? ptsB[trial % 4 == 1 ? 1 : 2] : far ? ptsB[0] : nullptr;
 
         RegConstraint left;
         RegVec motion;
-        ASSERT_EQ(ConstrainedMatchPlanes(c, A, refA, B, refB, 0, &left, &motion), 0)
-            << "position " << position << " mode " << mode << " trial " << trial;
+        if (viaPair) {
+          RegPair* pair = nullptr;
+          ASSERT_EQ(AddPlaneFeaturePair(&pair, A, B), 0);
+          for (int k = 0; k < 3; ++k) {
+            if (refA) pair->A->point[k] = refA[k];
+            if (refB) pair->B->point[k] = refB[k];
+          }
+          const int rc = ConstrainedRegFeaturePair(pair, c, &left, &motion);
+          FreeFeaturePairList(pair);
+          ASSERT_EQ(rc, 0) << "position " << position << " mode " << mode << " trial " << trial;
+        } else {
+          ASSERT_EQ(ConstrainedMatchPlanes(c, A, refA, B, refB, 0, &left, &motion), 0)
+              << "position " << position << " mode " << mode << " trial " << trial;
+        }
         const double tol = 1e-7 * scale;
         EXPECT_LE(OffPlane(motion, ptsA, B), tol)
             << "position " << position << " mode " << mode << " scale " << scale << " trial " << trial;
@@ -104,6 +123,13 @@ TEST_F(PlaneMatch, ReachableTargetsAreMatchedAndTheFreedomLeftKeepsThem) {
 TEST_F(PlaneMatch, PlanesAcrossAlongAndThroughTheAxis) {
   std::mt19937 rng(32);
   for (int position = 1; position <= 4; ++position) CheckReachable(position, rng);
+}
+
+// The same as feature pairs 1e4 x the scale from the origin, matched about the pair's own points:
+// the freedom left keeps the target as it does near the origin.
+TEST_F(PlaneMatch, PlanePairsFarFromTheOriginAreMatchedAlike) {
+  std::mt19937 rng(33);
+  for (int position = 0; position <= 4; ++position) CheckReachable(position, rng, true, true, 40);
 }
 
 TEST_F(PlaneMatch, KnownAnswers) {

@@ -460,3 +460,30 @@ TEST_F(StepByStep, ADirectMatchJudgesLengthsByTheFeaturesAnywhere) {
 }
 
 }  // namespace
+
+namespace {
+
+// Lists of planes and directions (with a point or line where planes and directions leave a
+// slide) that fix the motion, at sizes 1e-6 .. 1e6 moved 1e4 x the size from the origin: the
+// motion is recovered to the round-off of coordinates there, and the freedom left is none.
+TEST_F(StepByStep, PlanesAndDirectionsFixTheMotionFarFromTheOrigin) {
+  std::mt19937 rng(41);
+  for (double scale : {1e-6, 1e-3, 1.0, 1e3, 1e6})
+    for (const char* kinds : {"PPP", "PPPd", "dPp", "Pdp", "dpP", "PPl", "pPP"})
+      for (int trial = 0; trial < 3; ++trial) {
+        const std::string where = std::string(kinds) + " scale " + std::to_string(scale);
+        const double centre[3] = {1e4 * scale, -6e3 * scale, 3.5e3 * scale};
+        RegVec truth = RandomMotion(rng, scale);
+        RegPair* list = PairsUnder(rng, truth, kinds, centre, scale);
+        int count = -1;
+        RegVec m;
+        Xform M;
+        RegConstraint left;
+        EXPECT_EQ(DoStepByStepRegistration(list, &count, &m, M, &left), 0) << where;
+        EXPECT_EQ(GetRegConstraintMode(left), 0) << where;
+        EXPECT_LE(Miss(m, truth, centre, scale), 1e-9) << where;
+        FreeFeaturePairList(list);
+      }
+}
+
+}  // namespace
