@@ -63,16 +63,21 @@ void BM_GaussFilterGrid1000x1000(benchmark::State& state) {
 BENCHMARK(BM_GaussFilterGrid1000x1000)->Unit(benchmark::kMillisecond);
 
 // A jittered 300 x 300 height field (a gentle wave), as a scanner delivers it.
-void BM_Cloud3DNormals300x300(benchmark::State& state) {
-  const int m = 300;
+// A scanned height field: m x m jittered points, waving gently.
+void WavyScan(int m, std::vector<float>& x, std::vector<float>& y, std::vector<float>& z) {
   std::mt19937 rng(9);
   std::uniform_real_distribution<float> J(-0.2f, 0.2f);
-  std::vector<float> x, y, z;
   for (int r = 0; r < m; ++r)
     for (int c = 0; c < m; ++c) {
       const float px = c + J(rng), py = r + J(rng);
       x.push_back(px), y.push_back(py), z.push_back(5.0f * std::sin(px / 40.0f) * std::cos(py / 50.0f));
     }
+}
+
+void BM_Cloud3DNormals300x300(benchmark::State& state) {
+  const int m = 300;
+  std::vector<float> x, y, z;
+  WavyScan(m, x, y, z);
   Cloud* cloud = MakeCld(x.data(), y.data(), z.data(), m * m, nullptr);
   std::vector<float> nx(m * m), ny(m * m), nz(m * m);
   const Xform id = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
@@ -92,6 +97,21 @@ void BM_Cloud3DNormals300x300(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * m * m);
 }
 BENCHMARK(BM_Cloud3DNormals300x300)->Unit(benchmark::kMillisecond);
+
+// The same scan read with ten garbage records near 1e38 among its points: a grid over the extent
+// holds the whole scan in one cell, and the searches go through the balanced tree instead.
+void BM_Cloud3DNormals300x300WithFarRecords(benchmark::State& state) {
+  const int m = 300;
+  std::vector<float> x, y, z;
+  WavyScan(m, x, y, z);
+  for (int k = 0; k < 10; ++k) x[k * 8999] = (k % 2 ? 1.0f : -1.0f) * 1e38f, y[k * 8999] = 3e37f * k;
+  Cloud* cloud = MakeCld(x.data(), y.data(), z.data(), m * m, nullptr);
+  std::vector<float> nx(m * m), ny(m * m), nz(m * m);
+  for (auto _ : state) benchmark::DoNotOptimize(ComputeCloud3DNormals(cloud, nx.data(), ny.data(), nz.data(), nullptr));
+  FreeCloud(cloud);
+  state.SetItemsProcessed(state.iterations() * m * m);
+}
+BENCHMARK(BM_Cloud3DNormals300x300WithFarRecords)->Unit(benchmark::kMillisecond);
 
 // A cloud of n random points with normals and colours.
 Cloud* RandomCloud(int n, unsigned seed) {

@@ -164,6 +164,14 @@ Subdiv* PointGrid(const Cloud* c, double len, int cap) {
 
 int GridCap(int n) { return static_cast<int>(std::fmin(std::sqrt(static_cast<double>(n)), 96.0)); }
 
+// Whether a search from some cell of the grid would read more than kCrowdedCells entries.
+bool Crowded(const Subdiv* g) {
+  const int ncells = g->ncellsX * g->ncellsY * g->ncellsZ;
+  for (int c = 0; c < ncells; ++c)
+    if (g->cells[c].count > 0 && SubdivBlockCount(g, c) > kCrowdedCells) return true;
+  return false;
+}
+
 // The point whose transformed position has the greatest z, among those that pass; -1 for none.
 template <class Pass>
 int Highest(const Cloud* c, const double* xform, Pass pass) {
@@ -332,12 +340,14 @@ struct CellCoords {
   double* xyz[3];
   double* runBox;   // 6 per run: low corner, high corner; NaN first when a point is not a number
   double* cellBox;  // 6 per cell, likewise
+  const NearTree* tree;  // over the cloud's finite points when some cell is crowded, else null
 };
 
 bool BuildCellCoords(const Cloud* cloud, const Subdiv* grid, CellCoords* cc) {
   const int n = cloud->npts;
   const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
   cc->grid = grid;
+  cc->tree = nullptr;
   if (!CallocArrayUnlessFailed(cc->cellStart, ncells + 1)) return false;
   cc->runStart = MallocArray<int>(ncells + 1);
   cc->cellBox = MallocArray<double>(6, ncells);
@@ -442,6 +452,29 @@ void OfferCell(const CellCoords& cc, int c, int i, const double pi[3], OctantLis
 void NearNeighbours(const CellCoords& cc, int i, const double pi[3], OctantList& L, double r2) {
   const Subdiv* g = cc.grid;
   const int c = g->ownCell[i], nx = g->ncellsX, nxy = g->ncellsX * g->ncellsY;
+  if (cc.tree && std::isfinite(pi[0] + pi[1] + pi[2]) && SubdivBlockCount(g, c) > kCrowdedCells) {
+    // The cells around a point bound how far a grid search reaches; here twice the distance of
+    // the plain eighth nearest does. Unbounded, the octant balance would fetch far points for an
+    // octant the surface hardly enters (at a scan's edge), and tilt the fit.
+    double plain[kNbrs3D];
+    int found = 0;
+    SearchNearTree(*cc.tree, pi, [&] { return found == kNbrs3D ? plain[kNbrs3D - 1] : INFINITY; },
+                   [&](int j, double d2) {
+                     if (j == i || (found == kNbrs3D && d2 >= plain[kNbrs3D - 1])) return;
+                     int at = found < kNbrs3D ? found++ : kNbrs3D - 1;
+                     for (; at > 0 && plain[at - 1] > d2; --at) plain[at] = plain[at - 1];
+                     plain[at] = d2;
+                   });
+    const double reach2 = found == kNbrs3D ? 4.0 * plain[kNbrs3D - 1] : INFINITY;
+    SearchNearTree(*cc.tree, pi, [&] { return L.count == kNbrs3D ? std::min(L.Farthest(), reach2) : reach2; },
+                   [&](int j, double d2) {
+                     const double d0 = pi[0] - cc.tree->xyz[0][j], d1 = pi[1] - cc.tree->xyz[1][j],
+                                  d3 = pi[2] - cc.tree->xyz[2][j];
+                     const int o = (d0 >= 0 ? 1 : 0) + (d1 >= 0 ? 2 : 0) + (d3 >= 0 ? 4 : 0);
+                     if (j != i && d2 <= reach2 && !L.Refused(d2, o)) L.Offer(j, d2, o);
+                   });
+    return;
+  }
   const int ix = c % nx, iy = (c / nx) % g->ncellsY, iz = c / nxy;
   const bool rounds = r2 < INFINITY;
   for (Round round : {Round::Near, Round::Far}) {
@@ -697,6 +730,12 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
     Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, 0.0, GridCap(n)));
     CellCoords cells;
     if (!grid || !BuildCellCoords(cloud, grid.get(), &cells)) return 0;
+    Owned<NearTree, FreeNearTree> tree;
+    if (Crowded(grid.get())) {
+      tree.reset(BuildNearTree(cloud->x, cloud->y, cloud->z, n));
+      if (!tree) return 0;
+    }
+    cells.tree = tree.get();
     if (!FitNormals(cloud, cells, table, nx, ny, nz, xform, forOffset)) return 0;
   }
   const int seed = Highest(cloud, xform, [&](int i) { return Present(nx, ny, nz, i); });
@@ -767,6 +806,18 @@ int AssureCloudNormals(Cloud* cloud) {
   if (!table) return 0;
   Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, 0.0, GridCap(n)));
   if (!grid) return 0;
+  // The tree serves points in a crowded cell and, in a large cloud, those whose cell holds too
+  // few: reading the whole cloud for each of them would cost n squared.
+  Owned<NearTree, FreeNearTree> tree;
+  bool needTree = false;
+  for (int i = 0; i < n && !needTree; ++i) {
+    const int count = grid->cells[grid->ownCell[i]].count;
+    needTree = count > kCrowdedCells || (n > kCrowdedCells && count <= k);
+  }
+  if (needTree) {
+    tree.reset(BuildNearTree(cloud->x, cloud->y, cloud->z, n));
+    if (!tree) return 0;
+  }
   auto row = [&](int i) { return table + static_cast<long>(i) * (k + 1); };
   auto orientTo = [&](int target, int ref) {
     double a[3], b[3];
@@ -803,15 +854,22 @@ int AssureCloudNormals(Cloud* cloud) {
       ids[at] = j, d2[at] = dd;
     };
     const SubdivCell& cell = grid->cells[grid->ownCell[i]];
-    for (int c = 0; c < cell.count; ++c) {
-      const int j = cell.items[c];
-      if (j == i || j < 0 || j >= n || stamp[j] == i) continue;
-      stamp[j] = i;
-      offer(j);
-    }
-    if (cnt < k)
+    const bool crowded = cell.count > kCrowdedCells;
+    if (!crowded)
+      for (int c = 0; c < cell.count; ++c) {
+        const int j = cell.items[c];
+        if (j == i || j < 0 || j >= n || stamp[j] == i) continue;
+        stamp[j] = i;
+        offer(j);
+      }
+    if (tree && (crowded || cnt < k) && std::isfinite(pi[0] + pi[1] + pi[2])) {
+      SearchNearTree(*tree, pi, [&] { return cnt == k ? d2[k - 1] : INFINITY; }, [&](int j, double) {
+        if (j != i && stamp[j] != i) stamp[j] = i, offer(j);
+      });
+    } else if (cnt < k || crowded) {
       for (int j = 0; j < n; ++j)
         if (j != i && stamp[j] != i) stamp[j] = i, offer(j);
+    }
     for (int m = 0; m < cnt; ++m) row(i)[m] = ids[m];
     row(i)[cnt] = -1;
     if (has[i]) continue;
@@ -1065,13 +1123,16 @@ bool OffsetsCross(const Cloud* cl, const float* nx, const float* ny, const float
 }  // namespace
 
 int RmOffsetSelfXsec(const Cloud* cloud, float* nx, float* ny, float* nz, double d) {
-  if (!cloud || cloud->npts < 3) return 0;
+  if (!cloud || cloud->npts < 3 || !std::isfinite(d)) return 0;
   const int n = cloud->npts;
   TrackingScope scope;
   uint8_t* flag = nullptr;
   if (!CallocArrayUnlessFailed(flag, n)) return 0;
-  Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, std::fabs(2 * d), GridCap(n)));
-  if (!grid) {
+  // A balanced tree: a grid over points far beyond the rest would hold nearly all in one cell.
+  // The flags are the same in any order of the pairs (a pair's test reads normals not yet
+  // blanked), so the tree's order gives the grid's answer.
+  Owned<NearTree, FreeNearTree> tree(BuildNearTree(cloud->x, cloud->y, cloud->z, n));
+  if (!tree) {
     ClearStatusMessage();
     return 0;
   }
@@ -1083,19 +1144,20 @@ int RmOffsetSelfXsec(const Cloud* cloud, float* nx, float* ny, float* nz, double
     if (marks.Due(i, &p)) thermo.set(p);
     if (!Present(nx, ny, nz, i)) continue;
     if (i % kPollEvery == 0 && user_break()) {
-      grid.reset();
+      tree.reset();
       ClearStatusMessage();
       return 0;
     }
-    const SubdivCell& cell = grid->cells[grid->ownCell[i]];
-    for (int c = 0; c < cell.count; ++c) {
-      const int j = cell.items[c];
-      if (j <= i || j >= n || !Present(nx, ny, nz, j) || (flag[i] && flag[j])) continue;
-      double pi[3], pj[3], e[3];
-      Point(cloud, i, pi), Point(cloud, j, pj);
-      if (VecDotProd3(VecDiff3(pj, pi, e), e) > reach2) continue;
+    double pi[3];
+    Point(cloud, i, pi);
+    if (!std::isfinite(pi[0] + pi[1] + pi[2])) continue;
+    SearchNearTree(*tree, pi, [reach2] { return reach2; }, [&](int j, double) {
+      if (j <= i || !Present(nx, ny, nz, j) || (flag[i] && flag[j])) return;
+      double pj[3], e[3];
+      Point(cloud, j, pj);
+      if (VecDotProd3(VecDiff3(pj, pi, e), e) > reach2) return;
       if (OffsetsCross(cloud, nx, ny, nz, i, j, d, true)) flag[i] = flag[j] = 1;
-    }
+    });
     if (flag[i]) nx[i] = ny[i] = nz[i] = 0.0f;
   }
   thermo.finish();
@@ -1183,45 +1245,41 @@ Cloud* CloudOffset(Cloud* cloud, double d, const Xform xform, double* box) {
 
 int ProjectCloudOnCloudNorms(const Cloud* a, const Cloud* b, double r, float* dist, int* hits) {
   if (!a || !b || !a->nx || !a->ny || !a->nz) return 0;
-  TrackingScope scope;
-  Owned<Subdiv, FreeSubdiv> grid(PointGrid(b, r, 96));
-  if (!grid) return 0;
-  const Subdiv& g = *grid;
-  const double inv[3] = {1.0 / std::fmax(g.sizeX, 1e-10), 1.0 / std::fmax(g.sizeY, 1e-10),
-                         1.0 / std::fmax(g.sizeZ, 1e-10)};
-  const double lo[3] = {g.minX, g.minY, g.minZ};
-  const int cells[3] = {g.ncellsX, g.ncellsY, g.ncellsZ};
   const float r2 = static_cast<float>(r * r);
+  if (!std::isfinite(r2)) return 0;
+  TrackingScope scope;
+  // A balanced tree over B, not a grid: points far beyond the rest would put all others in one
+  // grid cell. Candidates are judged in float as ever; the tree's squared bound is wider than
+  // r2 so that no point that passes in float is missed.
+  Owned<NearTree, FreeNearTree> tree(BuildNearTree(b->x, b->y, b->z, b->npts));
+  if (!tree) return 0;
+  const double bound2 = 2.0 * r2 + 1e-30;
   for (int i = 0; i < a->npts; ++i) {
     double p[3], nrm[3], far[3];
     Point(a, i, p);
     Normal(a->nx, a->ny, a->nz, i, nrm);
-    for (int k = 0; k < 3; ++k) far[k] = p[k] + 1000 * nrm[k];
-    int c[3];
-    for (int k = 0; k < 3; ++k) {
-      const double t = (p[k] - lo[k]) * inv[k];
-      c[k] = static_cast<int>(std::fmin(std::fmax(t, 0.0), cells[k] - 1.0));
-    }
-    const SubdivCell& cell = g.cells[c[0] + c[1] * cells[0] + c[2] * cells[0] * cells[1]];
-    double best = kEmptyBoxBound;
-    bool found = false;
     dist[i] = 0.0f;
-    for (int m = 0; m < cell.count; ++m) {
-      const int j = cell.items[m];
-      if (j < 0 || j >= b->npts) continue;
+    if (!std::isfinite(p[0] + p[1] + p[2])) continue;
+    for (int k = 0; k < 3; ++k) far[k] = p[k] + 1000 * nrm[k];
+    // The nearest to the normal line; of equal ones the first in B's order.
+    double best = kEmptyBoxBound;
+    int bestJ = -1;
+    SearchNearTree(*tree, p, [bound2] { return bound2; }, [&](int j, double) {
       const float ex = a->x[i] - b->x[j], ey = a->y[i] - b->y[j], ez = a->z[i] - b->z[j];
-      if (ex * ex + ey * ey + ez * ez > r2) continue;
+      if (ex * ex + ey * ey + ez * ez > r2) return;
       double q[3], foot[3], d2;
       Point(b, j, q);
       LinePntMinDistSq(q, p, far, foot, &d2);
-      if (d2 >= best) continue;
-      best = d2, found = true;
-      double e[3];
-      VecDiff3(foot, p, e);
-      const double len = VecSize3(e);
-      dist[i] = static_cast<float>(VecDotProd3(nrm, e) < 0 ? -len : len);
-    }
-    if (found) ++hits[i];
+      if (d2 < best || (d2 == best && j < bestJ)) best = d2, bestJ = j;
+    });
+    if (bestJ < 0) continue;
+    double q[3], foot[3], d2, e[3];
+    Point(b, bestJ, q);
+    LinePntMinDistSq(q, p, far, foot, &d2);
+    VecDiff3(foot, p, e);
+    const double len = VecSize3(e);
+    dist[i] = static_cast<float>(VecDotProd3(nrm, e) < 0 ? -len : len);
+    ++hits[i];
   }
   return 1;
 }

@@ -114,8 +114,8 @@ int ComputeCloud3DOffsetNormals(const Cloud* cloud, float* nx, float* ny, float*
 int ComputeOffsetNormals(const Cloud* cloud, float* nx, float* ny, float* nz, double d, const Xform xform);
 
 // Blanks the normals of points whose offset segments (p to p + d n) cross a near neighbour's, so
-// the offset cloud does not fold over. 1, or 0 for fewer than 3 points, a failed grid or a user
-// break.
+// the offset cloud does not fold over. 1, or 0 for fewer than 3 points, a d that is not finite,
+// no memory or a user break.
 int RmOffsetSelfXsec(const Cloud* cloud, float* nx, float* ny, float* nz, double d);
 
 // ComputeCloud2DNormals, then blanking of crossing offset segments along each polyline.
@@ -123,5 +123,6 @@ void ComputeCloud2DOffsetNormals(const Cloud* cloud, float* nx, float* ny, float
 
 // dist[i]: signed distance along A's normal at point i to the point of B within r of it that
 // lies nearest that normal line (0 when none); hits[i] grows by one where one was found.
-// 1, or 0 for a null cloud, A without normals, or a failed grid.
+// A point of A that is not finite gets 0 and no hit. 1, or 0 for a null cloud, A without
+// normals, an r whose square a float cannot hold, or no memory.
 int ProjectCloudOnCloudNorms(const Cloud* cloudA, const Cloud* cloudB, double r, float* dist, int* hits);

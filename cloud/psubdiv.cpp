@@ -1,5 +1,6 @@
 #include "cloud/psubdiv.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #include "foundation/coreglob.h"
 #include "foundation/geometry.h"
 #include "foundation/umalloc.h"
+#include "foundation/vec3.h"
 #include "platform/tstubs.h"
 
 namespace {
@@ -457,6 +459,78 @@ int FindSubDivXYGridIndex(const Subdiv* grid, double x, double y, int* ix, int* 
   const bool inX = column(x, grid->minX, grid->maxX, grid->sizeX, grid->ncellsX, ix);
   const bool inY = column(y, grid->minY, grid->maxY, grid->sizeY, grid->ncellsY, iy);
   return inX && inY ? 1 : 0;
+}
+
+// ---- Balanced neighbour tree ---------------------------------------------------------------
+
+NearTree* BuildNearTree(const float* x, const float* y, const float* z, int n) {
+  if (n < 0 || (n > 0 && (!x || !y || !z))) return nullptr;
+  TrackingScope scope;
+  NearTree* t = CallocArray<NearTree>(1);
+  if (!t) return nullptr;
+  t->xyz[0] = x, t->xyz[1] = y, t->xyz[2] = z;
+  t->order = MallocArray<int32_t>(n > 0 ? n : 1);
+  // A node of m > kNearLeaf points splits into halves of at least kNearLeaf / 2, so there are at
+  // most 2 n / (kNearLeaf / 2) nodes.
+  const long most = 2L * n / (kNearLeaf / 2) + 2;
+  t->nodes = MallocArray<NearNode>(most);
+  if (!t->order || !t->nodes || KernelFailed()) return nullptr;
+  int m = 0;
+  for (int i = 0; i < n; ++i)
+    if (std::isfinite(x[i]) && std::isfinite(y[i]) && std::isfinite(z[i])) t->order[m++] = i;
+  t->count = m;
+  int used = 1;
+  int32_t stack[96];
+  int top = 0;
+  t->nodes[0].first = 0, t->nodes[0].last = m;
+  stack[top++] = 0;
+  while (top > 0) {
+    NearNode& node = t->nodes[stack[--top]];
+    double* b = node.box;
+    for (int a = 0; a < 3; ++a) b[a] = kEmptyBoxBound, b[a + 3] = -kEmptyBoxBound;
+    for (int k = node.first; k < node.last; ++k)
+      for (int a = 0; a < 3; ++a) {
+        const double v = t->xyz[a][t->order[k]];
+        b[a] = v < b[a] ? v : b[a], b[a + 3] = v > b[a + 3] ? v : b[a + 3];
+      }
+    node.child = -1;
+    const int size = node.last - node.first;
+    if (size <= kNearLeaf) continue;
+    // Split by count even where the box has no width: a heap of coincident points then still
+    // ends in small leaves, which a full nearest list passes over whole.
+    int axis = 0;
+    for (int a = 1; a < 3; ++a)
+      if (b[a + 3] - b[a] > b[axis + 3] - b[axis]) axis = a;
+    const float* c = t->xyz[axis];
+    int32_t *lo = t->order + node.first, *mid = lo + size / 2, *hi = t->order + node.last;
+    std::nth_element(lo, mid, hi, [c](int32_t i, int32_t j) { return c[i] < c[j] || (c[i] == c[j] && i < j); });
+    node.child = used;
+    NearNode* kids = t->nodes + used;
+    used += 2;
+    kids[0].first = node.first, kids[0].last = node.first + size / 2;
+    kids[1].first = node.first + size / 2, kids[1].last = node.last;
+    stack[top++] = node.child + 1;
+    stack[top++] = node.child;
+  }
+  scope.keep();
+  return t;
+}
+
+void FreeNearTree(NearTree* tree) {
+  if (!tree) return;
+  Free(tree->order);
+  Free(tree->nodes);
+  Free(tree);
+}
+
+long SubdivBlockCount(const Subdiv* grid, int c) {
+  const int nx = grid->ncellsX, ny = grid->ncellsY, nz = grid->ncellsZ, nxy = nx * ny;
+  const int ix = c % nx, iy = c / nx % ny, iz = c / nxy;
+  long sum = 0;
+  for (int z = std::max(iz - 1, 0); z <= std::min(iz + 1, nz - 1); ++z)
+    for (int y = std::max(iy - 1, 0); y <= std::min(iy + 1, ny - 1); ++y)
+      for (int x = std::max(ix - 1, 0); x <= std::min(ix + 1, nx - 1); ++x) sum += grid->cells[x + y * nx + z * nxy].count;
+  return sum;
 }
 
 // ---- Scans -----------------------------------------------------------------------------------

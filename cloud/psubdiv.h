@@ -75,6 +75,80 @@ int FindSubDivXYGridIndex(const Subdiv* grid, double x, double y, int* ix, int* 
 // and b. 1, or 0 on no memory (the grid is then only fit to be freed).
 int AddLineTo3DSubdivToo(Subdiv* grid, int a, int b, int id);
 
+// ---- Balanced neighbour tree ---------------------------------------------------------------
+// A uniform grid has a bounded number of cells, so where a few points lie orders of magnitude
+// beyond the rest (garbage records near 1e38 beside a scan of a part, values spread from 1e-30
+// to 1e38) nearly every point shares one cell and each search reads them all. This tree splits
+// every node at the median along the widest side of its points' box, down to leaves of at most
+// kNearLeaf points, so its depth stays about log2(n / kNearLeaf) however the points spread and a
+// search reads few leaves. Points that are not finite are left out (they are nobody's
+// neighbour). Nodes are stored children after parents; a node's points are
+// order[first .. last - 1].
+constexpr int kNearLeaf = 8;
+struct NearNode {
+  double box[6];  // low corner, high corner of the node's points
+  int32_t first, last;
+  int32_t child;  // the first of the two children (the second follows), -1 in a leaf
+};
+struct NearTree {
+  const float* xyz[3];  // the caller's arrays, read until FreeNearTree
+  int32_t* order;
+  NearNode* nodes;
+  int32_t count;  // finite points in the tree
+};
+
+// A tree over the finite ones of the n points (the arrays must outlive it), left outside every
+// tracking scope for the caller to free with FreeNearTree; null on no memory (error state set),
+// for n < 0 or a missing array.
+NearTree* BuildNearTree(const float* x, const float* y, const float* z, int n);
+// Frees the tree, not the caller's arrays; null is ignored.
+void FreeNearTree(NearTree* tree);
+
+// Squared distance from p to the box (6 doubles: low corner, high corner); 0 inside.
+inline double NearBoxGap2(const double* box, const double p[3]) {
+  double s = 0.0;
+  for (int a = 0; a < 3; ++a) {
+    const double g = p[a] < box[a] ? box[a] - p[a] : p[a] > box[a + 3] ? p[a] - box[a + 3] : 0.0;
+    s += g * g;
+  }
+  return s;
+}
+
+// visit(j, d2) for the tree's points j whose node lies within the squared bound of p, bound2()
+// read again before every node (a nearest-neighbour list narrows it as it fills); nearer child
+// first, so the list narrows early. A node whose box lies exactly at the bound is still read.
+template <class Bound, class Visit>
+void SearchNearTree(const NearTree& t, const double p[3], Bound bound2, Visit visit) {
+  if (t.count < 1) return;
+  int32_t stack[96];  // two per level: the depth is at most log2(n) + 1 <= 33
+  int top = 0;
+  stack[top++] = 0;
+  while (top > 0) {
+    const NearNode& node = t.nodes[stack[--top]];
+    if (NearBoxGap2(node.box, p) > bound2()) continue;
+    if (node.child >= 0) {
+      const int a = node.child, b = node.child + 1;
+      const bool aFirst = NearBoxGap2(t.nodes[a].box, p) <= NearBoxGap2(t.nodes[b].box, p);
+      stack[top++] = aFirst ? b : a;
+      stack[top++] = aFirst ? a : b;
+      continue;
+    }
+    for (int k = node.first; k < node.last; ++k) {
+      const int j = t.order[k];
+      const double d0 = p[0] - t.xyz[0][j], d1 = p[1] - t.xyz[1][j], d2 = p[2] - t.xyz[2][j];
+      visit(j, d0 * d0 + d1 * d1 + d2 * d2);
+    }
+  }
+}
+
+// The number of point entries the grid's cell c and the cells around it hold: what a search
+// from a point of c that reads its neighbouring cells reads.
+long SubdivBlockCount(const Subdiv* grid, int c);
+// Point entries beyond which a search reads a balanced tree rather than grid cells: a well-spread
+// cloud never gets near it, while a few points far beyond the rest put almost all others into
+// one cell.
+constexpr long kCrowdedCells = 2048;
+
 // ---- Scans, breaking and grids of clouds ---------------------------------------------------
 struct Cloud;
 typedef double Bbox[6];

@@ -147,11 +147,11 @@ int CloudConnectivityBreak(const Cloud* cloud, double dist, Cloud*** clouds, int
   if (!cloud || !clouds || !count || cloud->npts < 2) return 0;
   if (!(dist >= 0.0) || !std::isfinite(dist * dist) || !CloudPointsFinite(cloud)) return 0;
   const int n = cloud->npts;
-  double lo[3], hi[3];
-  GetCloudMinMax(cloud, &lo[0], &lo[1], &lo[2], &hi[0], &hi[1], &hi[2]);
-  Owned<Subdiv, FreeSubdiv> grid(SubdivideArrays(cloud->x, cloud->y, cloud->z, n, lo[0], lo[1], lo[2], hi[0],
-                                                 hi[1], hi[2], dist, 96));
-  if (!grid || KernelFailed()) return 0;
+  // A balanced tree, not a grid: a few points far beyond the rest would put all others in one
+  // grid cell, and every pair of them would be measured. The components do not hang on the
+  // order in which the pairs are joined.
+  Owned<NearTree, FreeNearTree> tree(BuildNearTree(cloud->x, cloud->y, cloud->z, n));
+  if (!tree || KernelFailed()) return 0;
   TrackingScope scope;
   int* parent = MallocArray<int>(n);
   char* mark = CallocArray<char>(n);
@@ -159,25 +159,18 @@ int CloudConnectivityBreak(const Cloud* cloud, double dist, Cloud*** clouds, int
   if (!parent || !mark || !list || KernelFailed()) return 0;
   for (int i = 0; i < n; ++i) parent[i] = i;
   const double d2 = dist * dist;
-  const int cells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
-  for (int c = 0; c < cells; ++c) {
-    const SubdivCell& cell = grid->cells[c];
-    for (int j = 1; j < cell.count; ++j) {
-      if (!cell.isOwn || !cell.isOwn[j]) continue;
-      if (j % 1000 == 0 && user_break()) return 0;
-      const int pj = cell.items[j];
-      if (pj < 0 || pj >= n) continue;
-      for (int i = 0; i < j; ++i) {
-        const int pi = cell.items[i];
-        if (pi < 0 || pi >= n) continue;
-        const double dx = double(cloud->x[pi]) - cloud->x[pj], dy = double(cloud->y[pi]) - cloud->y[pj],
-                     dz = double(cloud->z[pi]) - cloud->z[pj];
-        if (dx * dx + dy * dy + dz * dz > d2) continue;
-        list[0] = pi;
-        list[1] = pj;
-        UniteIndices(list, parent, mark, 2);
-      }
-    }
+  for (int i = 0; i < n; ++i) {
+    if (i % 1000 == 0 && user_break()) return 0;
+    const double p[3] = {cloud->x[i], cloud->y[i], cloud->z[i]};
+    SearchNearTree(*tree, p, [d2] { return d2; }, [&](int j, double) {
+      if (j <= i) return;
+      const double dx = double(cloud->x[i]) - cloud->x[j], dy = double(cloud->y[i]) - cloud->y[j],
+                   dz = double(cloud->z[i]) - cloud->z[j];
+      if (dx * dx + dy * dy + dz * dz > d2) return;
+      list[0] = i;
+      list[1] = j;
+      UniteIndices(list, parent, mark, 2);
+    });
   }
   int components = 0;
   for (int i = 0; i < n; ++i) {

@@ -1,6 +1,8 @@
 #include "quadric/premove.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "cloud/cldpoly.h"
 #include "cloud/makecld.h"
@@ -15,17 +17,6 @@
 #include "platform/tstubs.h"
 #include "quadric/sphere.h"
 
-namespace {
-
-// The column of a coordinate, held to the grid.
-int Column(double v, double min, double size, int cells) {
-  const double t = (v - min) / size;
-  int j = t > 0.0 ? static_cast<int>(t) : 0;
-  return j > cells - 1 ? cells - 1 : j;
-}
-
-}  // namespace
-
 int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere) {
   if (!cloud) return 0;
   const int n = cloud->npts;
@@ -37,18 +28,24 @@ int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere) {
   const float *x = cloud->x, *y = cloud->y, *z = cloud->z;
   TrackingScope scope;
   char* keep = MallocArray<char>(n);
+  int32_t* near = MallocArray<int32_t>(n);
   float* nx = MallocArray<float>(n);
   float* ny = MallocArray<float>(n);
   float* nz = MallocArray<float>(n);
-  if (!keep || !nx || !ny || !nz || KernelFailed()) return 0;
+  if (!keep || !near || !nx || !ny || !nz || KernelFailed()) return 0;
   double box[6];
   GetCloudMinMax(cloud, &box[0], &box[1], &box[2], &box[3], &box[4], &box[5]);
   Owned<Subdiv, FreeSubdiv> grid(SubdivideArrays(x, y, z, n, box[0], box[1], box[2], box[3], box[4], box[5], radius, 96));
   if (!grid || KernelFailed()) return 0;
-  const double sx = grid->sizeX > 1e-10 ? grid->sizeX : 1e-10;
-  const double sy = grid->sizeY > 1e-10 ? grid->sizeY : 1e-10;
-  const double sz = grid->sizeZ > 1e-10 ? grid->sizeZ : 1e-10;
-  const int nxCells = grid->ncellsX, nxyCells = grid->ncellsX * grid->ncellsY;
+  // A point in a crowded cell (a few points far beyond the rest put all others into one) finds
+  // its neighbours in a balanced tree instead of measuring all the cell holds.
+  Owned<NearTree, FreeNearTree> tree;
+  const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
+  for (int c = 0; c < ncells && !tree; ++c)
+    if (grid->cells[c].count > kCrowdedCells) {
+      tree.reset(BuildNearTree(x, y, z, n));
+      if (!tree) return 0;
+    }
   const double r2 = radius * radius, tol2 = tol * tol;
 
   Thermometer thermo(nullptr);
@@ -59,18 +56,22 @@ int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere) {
     int percent;
     if (marks.Due(i, &percent)) thermo.set(percent);
     const double p[3] = {x[i], y[i], z[i]};
-    const int cell = Column(p[0], box[0], sx, grid->ncellsX) + Column(p[1], box[1], sy, grid->ncellsY) * nxCells +
-                     Column(p[2], box[2], sz, grid->ncellsZ) * nxyCells;
-    const SubdivCell& c = grid->cells[cell];
+    const SubdivCell& c = grid->cells[grid->ownCell[i]];
     int m = 0;
-    for (int k = 0; k < c.count; ++k) {
-      const int j = c.items[k];
-      if (j == i) continue;
-      const double dx = x[j] - p[0], dy = y[j] - p[1], dz = z[j] - p[2];
-      if (dx * dx + dy * dy + dz * dz > r2) continue;
-      nx[m] = x[j], ny[m] = y[j], nz[m] = z[j];
-      ++m;
+    if (c.count > kCrowdedCells) {
+      SearchNearTree(*tree, p, [r2] { return r2; }, [&](int j, double d2) {
+        if (j != i && d2 <= r2) near[m++] = j;
+      });
+      // The fits see the neighbours in the cloud's order, as the cell lists them.
+      std::sort(near, near + m);
+    } else {
+      for (int k = 0; k < c.count; ++k) {
+        const int j = c.items[k];
+        const double dx = x[j] - p[0], dy = y[j] - p[1], dz = z[j] - p[2];
+        if (j != i && dx * dx + dy * dy + dz * dz <= r2) near[m++] = j;
+      }
     }
+    for (int k = 0; k < m; ++k) nx[k] = x[near[k]], ny[k] = y[near[k]], nz[k] = z[near[k]];
     keep[i] = m > 0;
     if (m < 4) continue;  // too few to fit: kept on trust
     if (useSphere) {
@@ -93,5 +94,6 @@ int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere) {
   }
   thermo.finish();
   grid.reset();
+  tree.reset();
   return SampleCloudBasedOnArray(cloud, keep) ? 1 : 0;
 }

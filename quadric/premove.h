@@ -10,5 +10,6 @@ struct Cloud;
 // when the fit fails). Shows "Remove 3D outlier points" (left on the status line) and the
 // thermometer, polls the user break at every point. 1; 0 for a null cloud, a point that is not
 // finite, a radius not positive or a tol negative (or either beyond the double range when
-// squared), no memory, a failed bin grid or a user break (the cloud then unchanged).
+// squared), no memory or a user break (the cloud then unchanged). The neighbours are found with a
+// balanced tree, so points spread over many orders of magnitude cost no more than a scan.
 int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere);

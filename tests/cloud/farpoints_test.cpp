@@ -1,0 +1,198 @@
+// Neighbour searches where a few points lie orders of magnitude beyond the rest (garbage records
+// near 1e38 beside a scan) or the points spread over every magnitude a float holds: the balanced
+// tree finds what brute force finds, and the cloud tools give a scan the answers it gets alone.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "cloud/makecld.h"
+#include "cloud/poffset.h"
+#include "cloud/psubdiv.h"
+#include "cloud/putil.h"
+#include "foundation/cloudrec.h"
+#include "foundation/umalloc.h"
+#include "quadric/premove.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+class FarPoints : public KernelTest {};
+
+struct Pts {
+  std::vector<float> x, y, z;
+  void Add(double a, double b, double c) { x.push_back(float(a)), y.push_back(float(b)), z.push_back(float(c)); }
+  int n() const { return int(x.size()); }
+};
+
+// Floats from random bits: magnitudes spread evenly over 1e-38..3e38, with the odd NaN and
+// infinity, as a file read in the wrong layout gives them.
+float Bits(std::mt19937& rng) {
+  const uint32_t b = rng();
+  float f;
+  std::memcpy(&f, &b, sizeof f);
+  return f;
+}
+
+double Dist2(const Pts& p, int j, const double q[3]) {
+  const double d[3] = {q[0] - p.x[j], q[1] - p.y[j], q[2] - p.z[j]};
+  return d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+}
+
+// Every radius query and every eight-nearest query the tree answers is brute force's answer:
+// over random-bit garbage, over a heap of coincident points, and over a small sheet far from
+// the origin beside points near the float range.
+TEST_F(FarPoints, TreeFindsWhatBruteForceFinds) {
+  std::mt19937 rng(70);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  std::vector<Pts> sets(3);
+  for (int i = 0; i < 1500; ++i) sets[0].Add(Bits(rng), Bits(rng), Bits(rng));
+  for (int i = 0; i < 700; ++i) i < 600 ? sets[1].Add(2.5, -1.0, 7.0) : sets[1].Add(U(rng), U(rng), U(rng));
+  const double s = 1e-6, o = 1e4 * s;
+  for (int i = 0; i < 900; ++i) sets[2].Add(o + s * U(rng), o + s * U(rng), o + 0.1 * s * U(rng));
+  for (double big : {3e38, -3e38, 1e30}) sets[2].Add(big, o, -big);
+  for (const Pts& p : sets) {
+    NearTree* tree = BuildNearTree(p.x.data(), p.y.data(), p.z.data(), p.n());
+    ASSERT_NE(tree, nullptr);
+    int finite = 0;
+    for (int j = 0; j < p.n(); ++j) finite += std::isfinite(p.x[j] + p.y[j] + p.z[j]);
+    EXPECT_EQ(tree->count, finite);
+    for (int k = 0; k < 150; ++k) {
+      const int at = int(rng() % p.n());
+      const double q[3] = {p.x[at], p.y[at], p.z[at]};
+      if (!std::isfinite(q[0] + q[1] + q[2])) continue;
+      std::vector<double> all;
+      for (int j = 0; j < p.n(); ++j)
+        if (std::isfinite(p.x[j] + p.y[j] + p.z[j])) all.push_back(Dist2(p, j, q));
+      std::sort(all.begin(), all.end());
+      // Radius: the 20th distance, so that the set is neither empty nor everything.
+      const double r2 = all[std::min<size_t>(20, all.size() - 1)];
+      std::vector<int> want, got;
+      for (int j = 0; j < p.n(); ++j)
+        if (std::isfinite(p.x[j] + p.y[j] + p.z[j]) && Dist2(p, j, q) <= r2) want.push_back(j);
+      SearchNearTree(*tree, q, [r2] { return r2; }, [&](int j, double d2) {
+        EXPECT_EQ(d2, Dist2(p, j, q));
+        if (d2 <= r2) got.push_back(j);
+      });
+      std::sort(got.begin(), got.end());
+      EXPECT_EQ(got, want);
+      // Eight nearest, the bound narrowing as the list fills.
+      std::vector<double> best;
+      SearchNearTree(*tree, q, [&] { return best.size() == 8 ? best.back() : INFINITY; }, [&](int, double d2) {
+        if (best.size() == 8 && d2 >= best.back()) return;
+        if (best.size() == 8) best.pop_back();
+        best.insert(std::upper_bound(best.begin(), best.end(), d2), d2);
+      });
+      EXPECT_EQ(best, std::vector<double>(all.begin(), all.begin() + 8));
+    }
+    FreeNearTree(tree);
+  }
+  EXPECT_EQ(MallocTrackLevel(), 0);
+}
+
+// A wavy sheet of m x m jittered points of size s, 1e4 sizes from the origin; and the same with
+// garbage records spread through it: lone points near the float range and a pair at 1e30.
+Pts Sheet(int m, double s) {
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> J(-0.3, 0.3);
+  Pts p;
+  const double o = 1e4 * s;
+  for (int k = 0; k < m * m; ++k) {
+    const double u = k % m + J(rng), v = k / m + J(rng);
+    p.Add(o + u * s / m, o - v * s / m, o + 0.02 * s * std::sin(u / 7) * std::cos(v / 5));
+  }
+  return p;
+}
+const double kGarbage[][3] = {{3e38, 0, 0}, {-3e38, 1e37, 0}, {0, 3e38, -2e38}, {1e30, 1e30, 1e30},
+                              {1e30, 1e30, 1e30}, {-2e20, 5e25, 1e15}, {3e38, 3e38, 3e38}};
+constexpr int kLone = 5;  // the garbage records with no neighbour at any scan-sized distance
+Pts WithGarbage(const Pts& sheet, std::vector<int>* where) {
+  Pts p;
+  const int every = sheet.n() / 7;
+  for (int i = 0, g = 0; i < sheet.n(); ++i) {
+    if (i % every == every / 2 && g < 7) {
+      where->push_back(p.n());
+      p.Add(kGarbage[g][0], kGarbage[g][1], kGarbage[g][2]);
+      ++g;
+    }
+    p.Add(sheet.x[i], sheet.y[i], sheet.z[i]);
+  }
+  return p;
+}
+
+using Owner = Owned<Cloud, FreeCloud>;
+Cloud* CloudOf(const Pts& p) { return MakeCld(p.x.data(), p.y.data(), p.z.data(), p.n(), nullptr); }
+
+// Garbage that puts the whole sheet into one cell of a grid over its extent changes nothing of
+// what the sheet's points get: the same survivors of outlier removal (the lone records go), the
+// same normals and offset flags up to one sign, one component holding the sheet.
+TEST_F(FarPoints, GarbageFarAwayLeavesTheScansAnswersAlone) {
+  const int m = 48;  // more points than one crowded neighbourhood may hold for a grid search
+  for (double s : {1e-3, 1e3}) {
+    const Pts sheet = Sheet(m, s);
+    std::vector<int> where;
+    const Pts mixed = WithGarbage(sheet, &where);
+    auto isSheet = [&](int i) { return std::find(where.begin(), where.end(), i) == where.end(); };
+    const double r = 2.5 * s / m, tol = 0.01 * s / m;
+
+    Owner a(CloudOf(sheet)), b(CloudOf(mixed));
+    ASSERT_EQ(OutlierRemove(a.get(), r, tol, 0), 1);
+    ASSERT_EQ(OutlierRemove(b.get(), r, tol, 0), 1);
+    ASSERT_EQ(b->npts, a->npts + 7 - kLone) << s;
+    for (int i = 0, j = 0; i < a->npts; ++i, ++j) {
+      while (!std::isfinite(b->x[j]) || std::fabs(b->x[j]) > 1e20) ++j;
+      ASSERT_TRUE(a->x[i] == b->x[j] && a->y[i] == b->y[j] && a->z[i] == b->z[j]) << s << " " << i;
+    }
+
+    a.reset(CloudOf(sheet)), b.reset(CloudOf(mixed));
+    const int n = sheet.n();
+    std::vector<float> na(3 * n), nb(3 * mixed.n());
+    ASSERT_EQ(ComputeCloud3DNormals(a.get(), &na[0], &na[n], &na[2 * n], nullptr), 1);
+    const int M = mixed.n();
+    ASSERT_EQ(ComputeCloud3DNormals(b.get(), &nb[0], &nb[M], &nb[2 * M], nullptr), 1);
+    // Among the garbage the sheet is searched with a tree bounded like the grid's cells around
+    // a point, not with the grid's own cells: the same neighbours but here and there one at the
+    // bound, a normal turned by a degree or two, none by more than 5; all facing one way.
+    int both = 0, up = 0, down = 0, same = 0;
+    for (int i = 0, j = 0; j < M; ++j) {
+      if (!isSheet(j)) continue;
+      const double va[3] = {na[i], na[n + i], na[2 * n + i]}, vb[3] = {nb[j], nb[M + j], nb[2 * M + j]};
+      ++i;
+      if ((va[0] == 0 && va[1] == 0 && va[2] == 0) || (vb[0] == 0 && vb[1] == 0 && vb[2] == 0)) continue;
+      ++both;
+      const double dot = va[0] * vb[0] + va[1] * vb[1] + va[2] * vb[2];
+      up += dot > std::cos(5 * M_PI / 180), down += dot < -std::cos(5 * M_PI / 180);
+      same += va[0] == vb[0] && va[1] == vb[1] && va[2] == vb[2];
+    }
+    EXPECT_GT(both, n * 9 / 10) << s;
+    EXPECT_EQ(std::max(up, down), both) << s;
+    EXPECT_GT(same, both * 9 / 10) << s;
+
+    Cloud** parts = nullptr;
+    int count = 0;
+    ASSERT_EQ(CloudConnectivityBreak(b.get(), r, &parts, &count), 1);
+    EXPECT_EQ(count, 1 + kLone + 1) << s;  // the sheet, the lone records, the pair
+    if (count > 0) {
+      EXPECT_EQ(parts[0]->npts, n) << s;
+    }
+    for (int k = 0; k < count; ++k) FreeCloud(parts[k]);
+    Free(parts);
+
+    // Completion: every point of the sheet gets a normal across the sheet, all one way.
+    b.reset(CloudOf(mixed));
+    AssureCloudNormals(b.get());
+    ASSERT_NE(b->nx, nullptr);
+    up = down = 0;
+    for (int j = 0; j < M; ++j) {
+      if (!isSheet(j)) continue;
+      up += b->nz[j] > 0.9f, down += b->nz[j] < -0.9f;
+    }
+    EXPECT_EQ(std::max(up, down), n) << s;
+  }
+  EXPECT_EQ(MallocTrackLevel(), 0);
+}
+
+}  // namespace
