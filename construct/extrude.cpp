@@ -6,6 +6,7 @@
 
 #include "bspline/bsvalid.h"
 #include "bspline/knots.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/objset.h"
 #include "bspline/refines2.h"
@@ -424,6 +425,14 @@ int RefineKnotVector(Bspline* curve, double** knots, int* count) {
 
 // ---- Sweep along two generators -----------------------------------------------------------------
 
+namespace {
+
+// Generators touch the path where their end control points lie within this fraction of the
+// curves' size of its ends.
+constexpr double kTouch = 0.01;
+
+}  // namespace
+
 // Method: two frame sweeps of the path, one along gen2 anchored at the path's start and one along
 // gen1 anchored at its end (swept reversed, then turned back), blended row by row with the
 // Hermite weights of the path's normalised Greville parameters. The inner sweeps refit their
@@ -435,7 +444,23 @@ Bspline* ExtrudeW2Generators(Bspline* gen1, Bspline* gen2, Bspline* path) {
     SetKernelError(-2);
     return nullptr;
   }
-  const double tol = 0.01;
+  // Ends touch within a hundredth of the three curves' size (the longest side of their
+  // control-point box): the same curves of any size meet, and are turned to meet, alike.
+  double size = 0.0;
+  {
+    double lo[3], hi[3], all[2][3] = {{0, 0, 0}, {0, 0, 0}};
+    bool first = true;
+    for (const Bspline* c : {gen1, gen2, path}) {
+      ControlPointBox(c, lo, hi);
+      for (int k = 0; k < 3; ++k) {
+        all[0][k] = first ? lo[k] : std::min(all[0][k], lo[k]);
+        all[1][k] = first ? hi[k] : std::max(all[1][k], hi[k]);
+      }
+      first = false;
+    }
+    for (int k = 0; k < 3; ++k) size = std::max(size, all[1][k] - all[0][k]);
+  }
+  const double tol = kTouch * size;
   TrackingScope scope;
   if (!EndControlPointsTouch(path, gen1, tol) || !EndControlPointsTouch(path, gen2, tol)) {
     SetKernelError(-10);

@@ -37,10 +37,10 @@ Bspline* ExtrudeSurface(Bspline* profile, Bspline* path, int keepPlace);
 // whenever the extrusion fails or its surface overflows.
 Bspline* CreateExtrudeSurface(Bspline* curve, int end, double dir[3], double length);
 
-// The path, whose two ends lie on the two generators (strictly within 0.01, control points),
-// swept along both: a frame sweep along gen2 anchored at the path's start and one along gen1
-// anchored at its end, blended with the Hermite weight 3g^2 - 2g^3 of the path's normalised
-// Greville parameter. u follows the path (row 0 is the path); v takes gen1's degree and knots
+// The path, whose two ends lie on the two generators (control points strictly within 0.01 of the
+// longest side of the three curves' control-point box), swept along both: a frame sweep along
+// gen2 anchored at the path's start and one along gen1 anchored at its end, blended with the
+// Hermite weight 3g^2 - 2g^3 of the path's normalised Greville parameter. u follows the path (row 0 is the path); v takes gen1's degree and knots
 // refined by those of the two inner sweeps (which refit their generators). The three curves are
 // changed in place (reoriented, raised, given knots, made rational). Null on failure:
 // zk_error_status -10 when a generator does not touch the path; -2 for a curve that is not 3D

@@ -90,9 +90,12 @@ int GetNParValsPerSpan(const double* b, int n, int k, double** out, int* count) 
 
 namespace {
 
+// An offset circle whose radius falls below this fraction of the original's has collapsed.
+constexpr double kCollapsedRadius = 1e-6;
+
 // Centre, unit normal and offset radius of a circle or arc of the given quadric type. False
-// for a null curve, another type or a normal shorter than 1e-6, and for a radius below 1e-6,
-// which also sets *collapsed.
+// for a null curve, another type or a normal shorter than 1e-6, and for a radius below 1e-6 of
+// the original radius, which also sets *collapsed.
 bool OffsetCircleFrame(const Bspline* crv, int type, double d, int inward, int* collapsed,
                        double centre[3], double normal[3], double* radius) {
   *collapsed = 0;
@@ -105,7 +108,8 @@ bool OffsetCircleFrame(const Bspline* crv, int type, double d, int inward, int* 
   if (VecSize3(normal) < 1e-6) return false;
   VecNormalize3(normal, normal);
   *radius = inward ? q[6] - d : q[6] + d;
-  if (*radius < 1e-6) {
+  // Collapsed relative to the circle's own radius, so that small circles offset alike.
+  if (*radius < kCollapsedRadius * std::fabs(q[6])) {
     *collapsed = 1;
     return false;
   }
@@ -129,7 +133,11 @@ Bspline* CreateArcOffset(Bspline* crv, double d, int inward, int* collapsed) {
   static const double kOrigin[3] = {0.0, 0.0, 0.0};
   Bspline* arc = MakeArcZBspline(0.0, crv->quadric->v[7], kOrigin, radius);
   if (!arc) return nullptr;
-  const double tip[3] = {centre[0] + normal[0], centre[1] + normal[1], centre[2] + normal[2]};
+  // A step along the normal as long as the centre's largest coordinate (at least 1): a unit step
+  // from coordinates of 1e10 would keep a millionth of the normal's digits.
+  double step = 1.0;
+  for (int k = 0; k < 3; ++k) step = std::max(step, std::fabs(centre[k]));
+  const double tip[3] = {centre[0] + step * normal[0], centre[1] + step * normal[1], centre[2] + step * normal[2]};
   Xform M, Minv;
   TransformToZAxis(centre, tip, M);
   mat_inverse4(M, Minv);
@@ -159,6 +167,20 @@ Bspline* CreateLineOffset(Bspline* crv, double d) {
   return c;
 }
 
+namespace {
+
+// Second derivatives whose components all lie below this fraction of the speed |C'| are a
+// straight stretch, and take that value on every component; |C' x C''| is floored at
+// kStraightCross |C'|^2.
+constexpr double kStraightSecond = 1e-5;
+constexpr double kStraightCross = 1e-10;
+
+// Radii of curvature are capped at this many times the curve's size (its speed times its
+// parameter range): a straight stretch has that radius.
+constexpr double kStraightRadius = 1e6;
+
+}  // namespace
+
 int FindOffsetDirectionAndRadiusAtPoint(Bspline* crv, double t, double* s, double dir[3]) {
   static const int du[3] = {0, 1, 2}, dv[3] = {0, 0, 0};
   double D[3][3] = {};
@@ -166,16 +188,18 @@ int FindOffsetDirectionAndRadiusAtPoint(Bspline* crv, double t, double* s, doubl
   double* d1 = D[1];
   double* d2 = D[2];
   // A straight stretch has no second derivative to turn the offset by: a small diagonal one
-  // keeps the direction defined and the radius finite.
-  if (std::fabs(d2[0]) < 1e-5 && std::fabs(d2[1]) < 1e-5 && std::fabs(d2[2]) < 1e-5)
-    d2[0] = d2[1] = d2[2] = 1e-5;
+  // keeps the direction defined and the radius finite. Both measured against the speed |C'|,
+  // so that the same curve of any size gives the same direction and radius relative to it.
   const double L = VecSize3(d1);
+  const double flat = kStraightSecond * L;
+  if (std::fabs(d2[0]) < flat && std::fabs(d2[1]) < flat && std::fabs(d2[2]) < flat)
+    d2[0] = d2[1] = d2[2] = flat;
   double x[3];
   VecCrossProd3(d1, d2, x);
-  const double c = std::max(VecSize3(x), 1e-10);
+  const double c = std::max(VecSize3(x), kStraightCross * L * L);
   double T[3] = {d1[0], d1[1], d1[2]};
-  if (L > 1e-10) T[0] /= L, T[1] /= L, T[2] /= L;
-  *s = 0.25 * L * L * L / c;
+  if (L > 0.0) T[0] /= L, T[1] /= L, T[2] /= L;
+  *s = c > 0.0 ? 0.25 * L * L * L / c : 0.0;
   const double a = VecDotProd3(d2, T);
   const double n[3] = {a * T[0] - d2[0], a * T[1] - d2[1], a * T[2] - d2[2]};
   VecNormalize3(n, dir);
@@ -227,15 +251,25 @@ int Curve3RadiusOfCurvatureNpts(Bspline* crv, const double* t, int n, double** r
   if (!radii || KernelFailed()) return -2;
   double* D = CurveDerivatives(crv, t, n);
   if (!D) return -2;
+  // The curve's size: its greatest speed times its parameter range. Floors relative to it keep
+  // the radii of the same curve at any size the same relative to that size.
+  double speed = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const double d1[3] = {D[i], D[n + i], D[2 * n + i]};
+    speed = std::max(speed, VecSize3(d1));
+  }
+  const double range = crv->umax - crv->umin;
+  const double size = speed * (range > 0.0 ? range : 1.0);
   for (int i = 0; i < n; ++i) {
     const double d1[3] = {D[i], D[n + i], D[2 * n + i]};
     double d2[3] = {D[3 * n + i], D[4 * n + i], D[5 * n + i]};
-    const double L = std::max(VecSize3(d1), 1e-6);
-    if (VecDotProd3(d2, d2) < 1e-10) d2[0] = d2[1] = d2[2] = 0.0;
+    const double L = std::max(VecSize3(d1), kStraightSecond * speed);
     double x[3];
     VecCrossProd3(d1, d2, x);
-    const double c = std::max(VecSize3(x), 1e-6);
-    radii[i] = L * L * L / c;
+    // A straight stretch (or a stop) has the capped radius.
+    const double cap = kStraightRadius * size;
+    const double c = VecSize3(x);
+    radii[i] = c * cap > L * L * L ? L * L * L / c : cap;
   }
   Free(D);
   scope.keep();

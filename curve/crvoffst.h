@@ -24,7 +24,7 @@ int GetNParValsPerSpan(const double* b, int n, int k, double** out, int* count);
 
 // ---- exact offsets ------------------------------------------------------------------------------
 // The circle (quadric type 2) offset by d outwards, or inwards with the inward flag: the same
-// centre and axis, radius r + d (r - d). A radius below 1e-6 sets *collapsed and gives null; a
+// centre and axis, radius r + d (r - d). A radius below 1e-6 r sets *collapsed and gives null; a
 // null curve, another type or an axis shorter than 1e-6 gives null without the flag.
 Bspline* CreateCircleOffset(Bspline* crv, double d, int inward, int* collapsed);
 // The same for an arc (quadric type 3): radius r + d (r - d) about the same centre in the same
@@ -35,9 +35,10 @@ Bspline* CreateArcOffset(Bspline* crv, double d, int inward, int* collapsed);
 Bspline* CreateLineOffset(Bspline* crv, double d);
 
 // ---- offset direction and folds --------------------------------------------------------------
-// At t: *s = a quarter of the radius of curvature, L^3 / (4 |C' x C''|), and dir the unit
-// principal normal reversed (pointing away from the centre of curvature). A vanishing C'' is
-// taken as (1e-5, 1e-5, 1e-5) and |C' x C''| is floored at 1e-10, so the values stay finite.
+// At t: *s = a quarter of the radius of curvature, L^3 / (4 |C' x C''|) with L = |C'|, and dir
+// the unit principal normal reversed (pointing away from the centre of curvature). A C'' whose
+// components all lie below 1e-5 L is taken as (1e-5 L, 1e-5 L, 1e-5 L) and |C' x C''| is floored
+// at 1e-10 L^2, so the values stay finite and scale with the curve (s 0 where C' vanishes).
 // A 2D curve is measured in 3D through its owner. Returns 0.
 int FindOffsetDirectionAndRadiusAtPoint(Bspline* crv, double t, double* s, double dir[3]);
 // The offset direction at t, or, where the curve is almost straight there (a quarter radius of
@@ -46,8 +47,9 @@ int FindOffsetDirectionAndRadiusAtPoint(Bspline* crv, double t, double* s, doubl
 // Returns 0.
 int FindCrvOffsetDirection(Bspline* crv, double t, double dir[3]);
 // The radius of curvature |C'|^3 / |C' x C''| at n parameters into a new array *r (the caller
-// frees it); |C'| and |C' x C''| are floored at 1e-6, a C'' with |C''|^2 < 1e-10 counts as 0.
-// 0; -2 (r null) for a null object, a surface or memory.
+// frees it), capped at 1e6 x the curve's size (its greatest speed |C'| over the samples times
+// its parameter range), the radius of a straight stretch; |C'| is floored at 1e-5 of that
+// greatest speed. 0; -2 (r null) for a null object, a surface or memory.
 int Curve3RadiusOfCurvatureNpts(Bspline* crv, const double* t, int n, double** r);
 // The samples i where an offset by d folds: the offset normal (the offset direction at t[0],
 // then carried along by the binormal fixed there; negated for d < 0) points towards the centre

@@ -1131,6 +1131,9 @@ void XformCurve3Bspline(Bspline* curve, const Xform M) {
   }
 }
 
+// Scale factors that agree in magnitude to this fraction of it are one uniform scale.
+constexpr double kUniformScale = 1e-6;
+
 int ScaleCurveQuadricInfo(Bspline* curve, double sx, double sy, double sz, const Xform F) {
   if (!curve || !curve->quadric || curve->quadricType == 0) return -2;
   const bool inFrame = not_identity_xform(F);
@@ -1151,8 +1154,8 @@ int ScaleCurveQuadricInfo(Bspline* curve, double sx, double sy, double sz, const
     case 2:
     case 3:
       // A circle stays a circle only under a uniform scale; a mirror keeps it one too.
-      if (std::fabs(std::fabs(sx) - std::fabs(sy)) < 1e-6 &&
-          std::fabs(std::fabs(sy) - std::fabs(sz)) < 1e-6) {
+      if (std::fabs(std::fabs(sx) - std::fabs(sy)) < kUniformScale * std::fabs(sx) &&
+          std::fabs(std::fabs(sy) - std::fabs(sz)) < kUniformScale * std::fabs(sx)) {
         scale(q);
         q[6] *= std::fabs(sx);
       } else {
@@ -1466,12 +1469,27 @@ double IsoCoordinate(const Bspline* crv, int d, double t) {
 // only guards against a coordinate that creeps towards c without reaching it.
 constexpr int kMaxFalsePositionSteps = 200;
 
+// The crossing is refined to this fraction of the curve's extent in the compared coordinate
+// (its control points'), and stops when a step moves the coordinate by less than
+// kIsoStallFraction of it: a trim curve in a parameter domain of 1e-6 is refined as one in a
+// domain of 1.
+constexpr double kIsoFraction = 1e-7;
+constexpr double kIsoStallFraction = 1e-10;
+
+double IsoExtent(const Bspline* crv, int d) {
+  const double* a = d ? crv->X[0] : crv->Y[0];
+  double lo = a[0], hi = a[0];
+  for (int i = 1; i < NumCtrlU(crv); ++i) lo = std::min(lo, a[i]), hi = std::max(hi, a[i]);
+  return hi - lo;
+}
+
 // Refines the crossing of w = c in the bracket [ta, tb] (values wa, wb on either side).
 double RefineIsoCrossing(const Bspline* crv, int d, double c, double ta, double tb, double wa,
                          double wb) {
+  const double extent = IsoExtent(crv, d);
   double t = wb != wa ? ta + (c - wa) * (tb - ta) / (wb - wa) : ta;
   double w = IsoCoordinate(crv, d, t);
-  for (int step = 0; step < kMaxFalsePositionSteps && std::fabs(c - w) > 1e-6; ++step) {
+  for (int step = 0; step < kMaxFalsePositionSteps && std::fabs(c - w) > kIsoFraction * extent; ++step) {
     if ((wa < w && w < c) || (c < w && w < wa)) {
       ta = t;
       wa = w;
@@ -1483,7 +1501,7 @@ double RefineIsoCrossing(const Bspline* crv, int d, double c, double ta, double 
     const double before = w;
     t = ta + (c - wa) * (tb - ta) / (wb - wa);
     w = IsoCoordinate(crv, d, t);
-    if (std::fabs(w - before) <= 1e-10) break;
+    if (std::fabs(w - before) <= kIsoStallFraction * extent) break;
   }
   return t;
 }
@@ -1622,7 +1640,8 @@ int FindCurve2IsoParamIntersections(Bspline* curve, int d, double c, double* out
   }
   t[ns - 1] = curve->knotsU[p + m + 1];
   for (int i = 0; i < ns; ++i) w[i] = IsoCoordinate(curve, d, t[i]);
-  auto side = [&](double v) { return v - c <= 1e-10 ? 1 : 2; };
+  const double onLine = kIsoStallFraction * IsoExtent(curve, d);
+  auto side = [&](double v) { return v - c <= onLine ? 1 : 2; };
   int found = 0;
   for (int i = 1; i < ns; ++i)
     if (side(w[i - 1]) != side(w[i]))

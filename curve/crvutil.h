@@ -191,9 +191,9 @@ int ReparametrizeRationalCurve(Bspline* curve);
 void XformCurve3Bspline(Bspline* curve, const Xform M);
 // Scales the exact form in the frame F (p -> ((p F) scaled) F^-1; F within 1e-4 of the identity
 // scales directly): a line's end points; a circle's or arc's centre and radius (times |sx|) only
-// when the absolute factors agree within 1e-6, else the form no longer fits, and the property
-// blocks and form are dropped (type 0). Other forms stay. 0; -2 without a form, or when F has
-// no inverse.
+// when the absolute factors agree within 1e-6 |sx|, else the form no longer fits, and the
+// property blocks and form are dropped (type 0). Other forms stay. 0; -2 without a form, or when
+// F has no inverse.
 int ScaleCurveQuadricInfo(Bspline* curve, double sx, double sy, double sz, const Xform F);
 // A new 3D curve along a 2D curve on a surface: the exact piece of the surface's iso curve when
 // the 2D curve runs at one u or v, else a cubic through samples to the angle tolerance (closed
@@ -234,8 +234,10 @@ int FindObjectPrincAxis(const double* x, const double* y, const double* z, int n
 
 // The parameters where the 2D curve crosses the line, in increasing order, into out (room for
 // 5 interior + 5 values), their number in *count. Samples 5 per knot span and the end; a
-// sample is on side 1 when w - c <= 1e-10 (w the compared coordinate), else 2, and each change
-// of side is refined by false position to |w - c| <= 1e-6 (or until w stalls). Returns 0.
+// sample is on side 1 when w - c <= 1e-10 e (w the compared coordinate, e the extent of the
+// curve's control points in it), else 2, and each change of side is refined by false position
+// to |w - c| <= 1e-7 e (or until w stalls), so that a curve in a parameter domain of any size
+// crosses alike. Returns 0.
 int FindCurve2IsoParamIntersections(Bspline* curve, int d, double c, double* out, int* count);
 // The visible part of the surface's iso line as segments: point pairs 2i, 2i + 1 in new float
 // arrays for the caller. Samples degree + 1 per knot span of the running direction, cut at the

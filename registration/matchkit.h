@@ -22,8 +22,7 @@ inline constexpr double kRelEps = 1e-6;
 double LengthTol(std::initializer_list<const double*> points);
 // |v| and v / |v| (zero when v vanishes); out may be v.
 double Unit(const double v[3], double out[3]);
-// Unit direction p1 -> p2 and the distance; zero when the points coincide (LineDirection's
-// absolute 1e-6 would refuse a short axis of small data).
+// Unit direction p1 -> p2 and the distance; zero only when the points coincide.
 double Direction(const double p1[3], const double p2[3], double d[3]);
 void Copy3(const double from[3], double to[3]);
 void Zero3(double v[3]);

@@ -87,7 +87,10 @@ int AreTwoVecsOnSameHemisphere(const double A[3], const double u[3], const doubl
 int LineDirection(const double p1[3], const double p2[3], double dir[3]) {
   double d[3];
   VecDiff3(p2, p1, d);
-  if (VecSize3(d) < 1e-6) {
+  // As every length of the registration, against the coordinates in play: a line of a part
+  // measured in micrometres has a direction.
+  const double size = VecSize3(d);
+  if (!(size > 0.0) || size < matchkit::LengthTol({p1, p2})) {
     dir[0] = dir[1] = dir[2] = 0.0;
     return -2;
   }

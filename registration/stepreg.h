@@ -38,7 +38,8 @@ int Rot180Qternion(const double P[3], const double axis[3], RegVec* out);
 // 1 when u and w point to the same side of the plane normal to A, or either lies in that plane
 // (within the angle tolerance); 0 when any of the three is shorter than 1e-6.
 int AreTwoVecsOnSameHemisphere(const double A[3], const double u[3], const double w[3]);
-// The unit direction of p1 -> p2. -2 and a zero direction when |p2 - p1| < 1e-6.
+// The unit direction of p1 -> p2. -2 and a zero direction when the points coincide or lie within
+// 1e-6 of their largest coordinate of each other.
 int LineDirection(const double p1[3], const double p2[3], double dir[3]);
 // out = (p1 + p2) / 2. Returns 0.
 int LineMidPoint(const double p1[3], const double p2[3], double out[3]);

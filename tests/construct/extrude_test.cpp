@@ -470,8 +470,8 @@ TEST_F(SweepTest, TwoGeneratorSweepOfDifferentStructures) {
     EXPECT_LT(DistanceToCurve(g2, a), 0.01) << v;
     EXPECT_LT(DistanceToCurve(g1, b), 0.01) << v;
   }
-  // Gaps: exactly the tolerance is not touching.
-  Bspline* apart = keep(BuildCurve(2, 3, {0.01, 0, 0, 0.01, 0.2, 1, 0.01, 0, 2}));
+  // Gaps: exactly the tolerance (a hundredth of the curves' size, 3) is not touching.
+  Bspline* apart = keep(BuildCurve(2, 3, {0.03, 0, 0, 0.03, 0.2, 1, 0.03, 0, 2}));
   Bspline* p2 = keep(BuildCurve(2, 3, {0, 0, 0, 1, 0.5, 0, 2, 0, 0}));
   EXPECT_EQ(ExtrudeW2Generators(keep(CopyBsplineStruct(g1)), apart, p2), nullptr);
   EXPECT_EQ(zk_error_status, -10);
@@ -488,6 +488,48 @@ TEST_F(SweepTest, TwoGeneratorSweepOfDifferentStructures) {
                                            return *out ? 0 : -1;
                                          }),
             0);
+}
+
+// The same sweep at sizes 1e-6 .. 1e6, at the origin and moved 1e4 x the size away: the
+// generators are met and followed alike, and a generator a fiftieth of the size off the path is
+// refused at every size (an absolute 0.01 let it through at small sizes, and then turned the
+// generators by ends it could not tell apart).
+TEST_F(SweepTest, TwoGeneratorSweepAtEverySizeAndPlace) {
+  const std::vector<double> pathPts = {0, 0, 0, 1, 0.5, 0, 2, 0, 0};
+  const std::vector<double> gen2Pts = {0, 0, 0, 0, 0.2, 1, 0.1, 0, 2, 0, 0, 3};
+  const std::vector<double> gen1Pts = {2, 0, 0, 2.1, 0.1, 0.4, 2.2, 0.2, 0.9, 2.2, 0.2, 1.5, 2.1, 0.1, 2.1,
+                                       2.05, 0.05, 2.6, 2, 0, 3};
+  const std::vector<double> offPts = {0.06, 0, 0, 0.06, 0.2, 1, 0.06, 0, 2};
+  for (double size : {1e-6, 1e-3, 1.0, 1e3, 1e6})
+    for (double away : {0.0, 1e4}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << " away " << away);
+      auto placed = [&](std::vector<double> p) {
+        for (size_t i = 0; i < p.size(); ++i) p[i] = size * (p[i] + away * (i % 3 == 0 ? 1.0 : i % 3 == 1 ? -0.6 : 0.35));
+        return p;
+      };
+      BsplineKeeper keep;
+      Bspline* gen1 = keep(BuildCurve(3, 3, placed(gen1Pts)));
+      Bspline* gen2 = keep(BuildCurve(2, 3, placed(gen2Pts)));
+      // Given reversed: the sweep turns it to meet the path.
+      Bspline* path = keep(BuildCurve(2, 3, placed({2, 0, 0, 1, 0.5, 0, 0, 0, 0})));
+      Bspline* g1 = keep(CopyBsplineStruct(gen1));
+      Bspline* g2 = keep(CopyBsplineStruct(gen2));
+      Bspline* s = keep(ExtrudeW2Generators(gen1, gen2, path));
+      ASSERT_NE(s, nullptr);
+      for (int t = 0; t <= 10; ++t) {
+        const double v = s->vmin + t / 10.0 * (s->vmax - s->vmin);
+        double a[3], b[3];
+        Eval3DPointOnSurfArray(s, s->umin, v, 0, 0, a);
+        Eval3DPointOnSurfArray(s, s->umax, v, 0, 0, b);
+        EXPECT_LT(DistanceToCurve(g2, a), 0.01 * size) << v;
+        EXPECT_LT(DistanceToCurve(g1, b), 0.01 * size) << v;
+      }
+      Bspline* off = keep(BuildCurve(2, 3, placed(offPts)));
+      Bspline* p2 = keep(BuildCurve(2, 3, placed(pathPts)));
+      EXPECT_EQ(ExtrudeW2Generators(keep(CopyBsplineStruct(g1)), off, p2), nullptr);
+      EXPECT_EQ(zk_error_status, -10);
+      ClearKernelError();
+    }
 }
 
 // ---- Tensor-product sweep -----------------------------------------------------------------------

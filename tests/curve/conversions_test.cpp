@@ -120,7 +120,9 @@ TEST_F(ConversionTest, ScaledFormsFollowUniformScalesAndDropOtherwise) {
   struct Case {
     double s[3];
     bool kept;
-  } cases[] = {{{2, 2, 2}, true}, {{1, 2, 1}, false}, {{-2, 2, 2}, true}};
+  } cases[] = {{{2, 2, 2}, true}, {{1, 2, 1}, false}, {{-2, 2, 2}, true},
+               // Factors are compared against their size: a shrink by a million is no different.
+               {{2e-6, 2e-6, -2e-6}, true}, {{1e-6, 2e-6, 1e-6}, false}, {{2e6, 2e6 * (1 + 1e-9), 2e6}, true}};
   for (const Case& k : cases) {
     Bspline* c = keep(BuildRandomCurve(4, 3, 5));
     SetForm(c, 2, {1, 2, 3, 0, 0, 1, 1.5});
@@ -130,8 +132,9 @@ TEST_F(ConversionTest, ScaledFormsFollowUniformScalesAndDropOtherwise) {
       EXPECT_EQ(c->quadric, nullptr);
       continue;
     }
-    EXPECT_EQ(c->quadric->v[6], 3.0);
-    ExpectNear3(c->quadric->v, std::vector<double>{k.s[0], 4, 6}.data(), 1e-15, "centre");
+    EXPECT_NEAR(c->quadric->v[6], 1.5 * std::fabs(k.s[0]), 1e-15 * std::fabs(k.s[0]));
+    ExpectNear3(c->quadric->v, std::vector<double>{k.s[0], 2 * k.s[1], 3 * k.s[2]}.data(), 1e-15 * std::fabs(k.s[0]),
+                "centre");
   }
   // In a frame that takes the centre to the origin the centre stays where it is; a line's ends
   // scale about it.

@@ -65,6 +65,14 @@ TEST_F(IsoLines, StraightLineTouchAndManyCrossings) {
   ASSERT_EQ(FindCurve2IsoParamIntersections(diag, 1, 0.5, out, &n), 0);
   ASSERT_EQ(n, 1);
   EXPECT_NEAR(Coord(diag, out[0], 1), 0.5, 1e-6);
+  const double tDiag = out[0];
+  // The same diagonal in a parameter domain a millionth as large crosses where it should too.
+  Bspline* small = BuildCurve(2, 2, {0, 0, 0.2e-6, 0.2e-6, 0.7e-6, 0.7e-6, 1e-6, 1e-6}, {0, 0, 0, 0.3, 1, 1, 1});
+  ASSERT_EQ(FindCurve2IsoParamIntersections(small, 1, 0.5e-6, out, &n), 0);
+  ASSERT_EQ(n, 1);
+  EXPECT_NEAR(Coord(small, out[0], 1), 0.5e-6, 1e-12);
+  EXPECT_NEAR(out[0], tDiag, 1e-6);
+  FreeBspline(small);
   // A parabola touching v = 0 from above never changes side: no crossing.
   Bspline* touch = BuildCurve(2, 2, {0, 1, 0.5, -1, 1, 1});
   ASSERT_EQ(FindCurve2IsoParamIntersections(touch, 0, 0.0, out, &n), 0);

@@ -10,6 +10,7 @@
 #include "curve/mkline3.h"
 #include "foundation/solvmat.h"
 #include "foundation/vec3.h"
+#include "quadric/cpoint.h"
 #include "quadric/qarc.h"
 #include "quadric/qcircle.h"
 #include "tests/support/builders.h"
@@ -210,11 +211,11 @@ TEST_F(OffsetTest, RadiiAndFoldsOfACircle) {
     Free(idx);
   }
   Free(r);
-  // A straight segment: radius L^3 / 1e-6, and a direction across it.
+  // A straight segment: the capped radius, 1e6 x its size (2), and a direction across it.
   const double a[3] = {0, 0, 0}, b[3] = {2, 0, 0};
   Bspline* line = MkLine3(a, b, nullptr);
   ASSERT_EQ(Curve3RadiusOfCurvatureNpts(line, t.data(), 3, &r), 0);
-  EXPECT_NEAR(r[1], 8.0 / 1e-6, 1e-3);
+  EXPECT_NEAR(r[1], 2e6, 1e-3);
   Free(r);
   double dir[3];
   FindCrvOffsetDirection(line, 0.0, dir);
@@ -242,6 +243,83 @@ TEST_F(OffsetTest, RadiiAndFoldsOfACircle) {
   });
   EXPECT_TRUE(failures > 2 && failures < 40) << failures;
   FreeBspline(c);
+}
+
+// The circle of radius 2 and a straight segment at sizes 1e-6 .. 1e6, at the origin and moved
+// 1e4 x the size away: the same radii, directions, folds and exact offsets relative to the size
+// (absolute floors made small circles straight, folded everywhere, or collapsed).
+TEST_F(OffsetTest, RadiiDirectionsAndExactOffsetsAtEverySizeAndPlace) {
+  double axis[3] = {1, 2, 2};
+  VecNormalize3(axis, axis);
+  std::vector<double> t;
+  for (int i = 0; i < 12; ++i) t.push_back(i / 12.0 + 0.003);
+  for (double size : {1e-6, 1e-3, 1.0, 1e3, 1e6})
+    for (double away : {0.0, 1e4}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << " away " << away);
+      const double o[3] = {size * (1 + away), size * (-1 - 0.6 * away), size * (0.5 + 0.35 * away)};
+      Bspline* c = MakeCircleWGivenAxis(o, 2.0 * size, axis);
+      ASSERT_NE(c, nullptr);
+      double* r = nullptr;
+      ASSERT_EQ(Curve3RadiusOfCurvatureNpts(c, t.data(), 12, &r), 0);
+      for (int i = 0; i < 12; ++i) {
+        EXPECT_NEAR(r[i] / size, 2.0, 1e-9) << i;
+        double dir[3], p[3], out[3], s;
+        FindCrvOffsetDirection(c, t[i], dir);
+        RefEvalCurve(c, t[i], p);
+        VecDiff3(p, o, out);
+        VecNormalize3(out, out);
+        EXPECT_NEAR(VecDotProd3(dir, out), 1.0, 1e-9) << i;
+        FindOffsetDirectionAndRadiusAtPoint(c, t[i], &s, dir);
+        EXPECT_NEAR(s / size, 0.5, 1e-9) << i;
+      }
+      for (double d : {-3.0, 3.0}) {
+        int* idx = nullptr;
+        int n = -1;
+        ASSERT_EQ(CheckForSelfIntersectionGivenRadii(c, t.data(), 12, r, d * size, &idx, &n), 0);
+        EXPECT_EQ(n, d < 0 ? 12 : 0) << d;
+        Free(idx);
+      }
+      Free(r);
+      int collapsed = -1;
+      Bspline* inner = CreateCircleOffset(c, 1.5 * size, 1, &collapsed);
+      ASSERT_NE(inner, nullptr);
+      EXPECT_EQ(collapsed, 0);
+      EXPECT_NEAR(inner->quadric->v[6] / size, 0.5, 1e-12);
+      FreeBspline(inner);
+      EXPECT_EQ(CreateCircleOffset(c, 2.0 * size, 1, &collapsed), nullptr);
+      EXPECT_EQ(collapsed, 1);
+      FreeBspline(c);
+      // A 120-degree arc about o offset outwards by its radius: every point twice as far from o,
+      // in the arc's plane.
+      double p1[3], towards[3], u[3], w[3];
+      PerpVecs(axis, u, w);
+      VecNormalize3(u, u);
+      VecCrossProd3(axis, u, w);
+      for (int k = 0; k < 3; ++k) {
+        p1[k] = o[k] + 2 * size * u[k];
+        towards[k] = o[k] + 2 * size * (-0.5 * u[k] + std::sqrt(0.75) * w[k]);
+      }
+      Bspline* arc = CreateQuadricWCenAnd2Points(o, p1, towards, 1);
+      ASSERT_NE(arc, nullptr);
+      ASSERT_EQ(arc->quadricType, 3);
+      Bspline* outer = CreateArcOffset(arc, 2.0 * size, 0, &collapsed);
+      ASSERT_NE(outer, nullptr);
+      for (int i = 0; i <= 8; ++i) {
+        double q[3], off[3];
+        RefEvalCurve(outer, outer->umin + i / 8.0 * (outer->umax - outer->umin), q);
+        VecDiff3(q, o, off);
+        EXPECT_NEAR(VecSize3(off) / size, 4.0, 1e-9) << i;
+        EXPECT_NEAR(VecDotProd3(off, axis) / size, 0.0, 1e-9) << i;
+      }
+      FreeBspline(outer);
+      FreeBspline(arc);
+      const double a[3] = {o[0], o[1], o[2]}, b[3] = {o[0] + 2 * size, o[1], o[2]};
+      Bspline* line = MkLine3(a, b, nullptr);
+      ASSERT_EQ(Curve3RadiusOfCurvatureNpts(line, t.data(), 3, &r), 0);
+      EXPECT_NEAR(r[1] / size, 2e6, 1e-3);
+      Free(r);
+      FreeBspline(line);
+    }
 }
 
 }  // namespace

@@ -319,6 +319,16 @@ TEST_F(Motion, LineAndPlanePredicates) {
   double dir[3];
   EXPECT_EQ(LineDirection(degenerate, degenerate + 3, dir), -2);
   EXPECT_EQ(VecSize3(dir), 0.0);
+  // A line half the size long has its direction at every size and 1e4 sizes from the origin.
+  for (double size : {1e-6, 1e-3, 1.0, 1e3, 1e6})
+    for (double away : {0.0, 1e4}) {
+      const double p[3] = {size * away, -0.6 * size * away, 0.35 * size * away};
+      const double q[3] = {p[0] + 0.18 * size, p[1] + 0.24 * size, p[2] - 0.4 * size};
+      ASSERT_EQ(LineDirection(p, q, dir), 0) << size << " " << away;
+      EXPECT_NEAR(dir[0], 0.36, 1e-9);
+      EXPECT_NEAR(dir[1], 0.48, 1e-9);
+      EXPECT_NEAR(dir[2], -0.8, 1e-9);
+    }
   const double plane[4] = {0, 0, 2, 0};  // z = 0, normal not unit
   EXPECT_EQ(IsLineOnPlane(l1, plane), 1);
   const double lifted[6] = {0, 0, 2e-6, 1, 0, 2e-6};
