@@ -398,6 +398,130 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
   return KernelFailed() ? -2 : 0;
 }
 
+// The most a heal may move a surface's control points, as a multiple of the largest gap on
+// its seams as they came: a user heals a gap, and a surface that ends farther from where it
+// came than a few times that gap has been reshaped, not healed.
+constexpr double kMoveBound = 3.0;
+
+// The largest distance between corresponding control points of two nets of one layout; -1
+// when the layouts differ (knots were inserted).
+double ControlPointMove(const Bspline* a, const Bspline* b) {
+  if (!a || !b || NumCtrlU(a) != NumCtrlU(b) || NumCtrlV(a) != NumCtrlV(b)) return -1.0;
+  double most = 0.0;
+  for (int j = 0; j < NumCtrlV(a); ++j)
+    for (int k = 0; k < NumCtrlU(a); ++k) {
+      const double d[3] = {a->X[j][k] - b->X[j][k], a->Y[j][k] - b->Y[j][k], a->Z[j][k] - b->Z[j][k]};
+      most = std::max(most, VecSize3(d));
+    }
+  return most;
+}
+
+// Whether control point (row j, column k) of surface i lies on the boundary row of a side in a
+// seam: the seams' rows must stay where the stitch put them, or the seams open again.
+bool OnSeamRow(const BndrStruct* bs, int i, int j, int k) {
+  const SrfInfoStruct* si = &bs->srfs[i];
+  const Bspline* s = si->srf;
+  for (int c = 0; c < si->nCrv && si->crvIds; ++c) {
+    const int id = si->crvIds[c];
+    if (id < 0 || id >= bs->nCrv) continue;
+    const CrvInfoStruct* crv = &bs->crvs[id];
+    const bool on = (crv->side == 1 && k == 0) || (crv->side == 3 && k == NumCtrlU(s) - 1) || (crv->side == 2 && j == 0) ||
+                    (crv->side == 4 && j == NumCtrlV(s) - 1);
+    for (int q = 0; on && q < crv->nEdge && crv->edgeIds; ++q) {
+      const int eid = crv->edgeIds[q];
+      if (eid >= 0 && eid < bs->nEdge && bs->edges[eid].paired) return true;
+    }
+  }
+  return false;
+}
+
+// Each surface's bound on its control points' moves: kMoveBound times the largest gap across its
+// seams as they came (HEALGAP at least).
+void MoveBounds(const BndrStruct* bs, const GroupMeasure& before, double healGap, double* bounds) {
+  for (int i = 0; i < bs->nSrf; ++i) bounds[i] = healGap;
+  for (int e = 0; e < bs->nEdge; ++e) {
+    int a = -1, b = -1;
+    if (!bs->edges[e].paired) continue;
+    GetBndrEdgeAdjSrfIds(&bs->edges[e], &a, &b);
+    for (const int s : {a, b})
+      if (s >= 0 && s < bs->nSrf) bounds[s] = std::max(bounds[s], before.across[e]);
+  }
+  for (int i = 0; i < bs->nSrf; ++i) bounds[i] *= kMoveBound;
+}
+
+// Whether every seam of surface i meets its targets in the measure m: within HEALGAP, and a
+// smooth one within HEALANGLE too.
+bool SeamsMet(const BndrStruct* bs, const GroupMeasure& m, int i, double healGap, double healAngle) {
+  for (int e = 0; e < bs->nEdge; ++e) {
+    const EdgeInfoStruct* ed = &bs->edges[e];
+    int a = -1, b = -1;
+    if (!ed->paired) continue;
+    GetBndrEdgeAdjSrfIds(ed, &a, &b);
+    if ((a == i || b == i) && (m.gap[e] > healGap || (IsBndrEdgeHealedSmooth(ed) == 1 && m.angle[e] > healAngle)))
+      return false;
+  }
+  return true;
+}
+
+// Takes back, on every surface (at kTangential) whose heal took its control points beyond its
+// bound from where they came (`srfs`) and still left a seam of it short of its targets (in the
+// measure `now`), the share of the moves since its positional result beyond the bound: each point
+// off the seams' rows goes back along its move since `positional` until the farthest lies at the
+// bound (or, where the stitch took it farther, where the stitch left it). Moves beyond the bound
+// that buy no seam its targets only reshape the surface (the angle at a held corner, which no move
+// inside reaches); a surface whose seams they bring within both targets keeps them. Such a surface
+// goes to kBounded, flagged in `changed`; a copy of its whole heal goes to `whole`. -2 when memory
+// ran out.
+int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional, const double* bounds,
+               const GroupMeasure& now, double healGap, double healAngle, Bspline** whole, char* stage,
+               char* changed) {
+  for (int i = 0; i < bs->nSrf; ++i) {
+    changed[i] = 0;
+    Bspline* s = TopologySurface(bs, i);
+    const Bspline* in = srfs[i];
+    const Bspline* st = positional[i];
+    const double bound = bounds[i];
+    if (stage[i] != kTangential || !st || ControlPointMove(s, st) < 0.0 || !(ControlPointMove(s, in) > bound) ||
+        SeamsMet(bs, now, i, healGap, healAngle))
+      continue;
+    // The largest share t of each point's move since the stitch with |from + t step| <= bound.
+    double share = 1.0;
+    for (int j = 0; j < NumCtrlV(s); ++j)
+      for (int k = 0; k < NumCtrlU(s); ++k) {
+        if (OnSeamRow(bs, i, j, k)) continue;
+        const double from[3] = {st->X[j][k] - in->X[j][k], st->Y[j][k] - in->Y[j][k], st->Z[j][k] - in->Z[j][k]};
+        const double step[3] = {s->X[j][k] - st->X[j][k], s->Y[j][k] - st->Y[j][k], s->Z[j][k] - st->Z[j][k]};
+        // A point the stitch took beyond the bound may keep that distance, not add to it.
+        const double ss = VecDotProd3(step, step), fs = VecDotProd3(from, step), ff = VecDotProd3(from, from);
+        const double rest = std::max(bound * bound, ff) - ff;
+        if (!(ss > 0.0)) continue;
+        share = std::min(share, std::max(0.0, (-fs + std::sqrt(std::max(0.0, fs * fs + ss * rest))) / ss));
+      }
+    if (!(share < 1.0)) continue;
+    {
+      TrackingScope scope;
+      whole[i] = CopyBsplineStructAndChildren(s);
+      scope.keep();
+    }
+    if (!whole[i] || KernelFailed()) return -2;
+    for (int j = 0; j < NumCtrlV(s); ++j)
+      for (int k = 0; k < NumCtrlU(s); ++k) {
+        if (OnSeamRow(bs, i, j, k)) continue;
+        s->X[j][k] = st->X[j][k] + share * (s->X[j][k] - st->X[j][k]);
+        s->Y[j][k] = st->Y[j][k] + share * (s->Y[j][k] - st->Y[j][k]);
+        s->Z[j][k] = st->Z[j][k] + share * (s->Z[j][k] - st->Z[j][k]);
+      }
+    FreeBsplineProperties(s);
+    for (int c = 0; c < bs->srfs[i].nCrv && bs->srfs[i].crvIds; ++c) {
+      const int id = bs->srfs[i].crvIds[c];
+      if (id >= 0 && id < bs->nCrv) RebuildCurve3Form(&bs->crvs[id]);
+    }
+    stage[i] = kBounded;
+    changed[i] = 1;
+  }
+  return KernelFailed() ? -2 : 0;
+}
+
 }  // namespace
 
 int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int bFixedSamples, double healGap,
@@ -418,10 +542,13 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   GlobalStitchInfo info;
   SetHealStitchInfo(n, continuity, bFixedSamples, healGap, healAngle, &info);
 
-  OwnedArray<Bspline, FreeBspline> healed, positional;
+  // positional: each surface as the stitch left it; tangential: the whole tangential heal of a
+  // surface taken back to its move bound
+  OwnedArray<Bspline, FreeBspline> healed, positional, tangential;
   // n stages, n flags of the surfaces stepped back in a round, n of those whose crease sides turn,
   // n reasons of the last step back
   Owned<char, Free> stage;
+  Owned<double, Free> bounds;  // per surface, the most its control points may move (MoveBounds)
   // Whatever fails below, the caller's surfaces are written only at the very end, all at once:
   // the report and the status never speak of geometry that was not written, nor the reverse.
 
@@ -441,10 +568,12 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   {
     TrackingScope scope;
     positional = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
+    tangential = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
     stage.reset(MallocArray<char>(4, n));
+    bounds.reset(MallocArray<double>(n));
     scope.keep();
   }
-  if (!positional || !stage || KernelFailed()) return FailedHeal(report, result, n);
+  if (!positional || !tangential || !stage || !bounds || KernelFailed()) return FailedHeal(report, result, n);
   // A memory error anywhere in the stitch leaves the topology's surfaces half done: none of
   // them goes back to the caller.
   // The smallest gain that counts is one of a unit-size group: scaled with the group, so that
@@ -457,14 +586,22 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
     // Position first: a seam the tangential heal made worse falls back to the positional result
     // of its surfaces, then to that result with its crease sides turned back nearer their corners,
     // then with the rows' points diagonal to the corners free in that turn too, and only a seam
-    // still worse then to where they began.
+    // still worse then to where they began. Before them all, a surface moved beyond its bound is
+    // taken back within it, and has its whole tangential heal only where that leaves a seam of it
+    // worse than it came.
     for (int i = 0; i < n; ++i) {
       stage[i] = (fixed && fixed[i]) ? kStart : kTangential;
       stage[3 * n + i] = 0;
     }
+    MoveBounds(bs, before, healGap, bounds.get());
+    FreeBsplineArrayContents(tangential.get(), n);
+    if (MeasureGroup(bs, &after, nullptr, &before) != 0 ||
+        BoundMoves(bs, srfs, positional.get(), bounds.get(), after, healGap, healAngle, tangential.get(), stage.get(),
+                   stage.get() + n) != 0)
+      return false;
     for (int round = 0;; ++round) {
-      // After the first round only the surfaces stepped back have changed.
-      if (MeasureGroup(bs, &after, round == 0 ? nullptr : stage.get() + n, &before) != 0) return false;
+      // Only the surfaces taken back or, after the first round, stepped back have changed.
+      if (MeasureGroup(bs, &after, stage.get() + n, &before) != 0) return false;
       if (StepBackWorsened(bs, before, after, healGap, healAngle, stage.get()) == 0) break;
       // A surface stepped back to kCornersKept or kRowsFree turns its crease sides after its
       // positional result.
@@ -474,7 +611,7 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
         which[i] = stage[n + i] && (stage[i] == kCornersKept || stage[i] == kRowsFree);
         turned = turned || which[i];
         if (!stage[n + i]) continue;
-        const Bspline* back = stage[i] >= kRowsFree ? positional[i] : srfs[i];
+        const Bspline* back = stage[i] == kTangential ? tangential[i] : stage[i] >= kRowsFree ? positional[i] : srfs[i];
         if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), back) != 0) return false;
       }
       if (!turned) continue;

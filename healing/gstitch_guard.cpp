@@ -181,6 +181,39 @@ int SampleAngle(const EdgeInfoStruct* e, int i, double* angle) {
   return 0;
 }
 
+// The distance from p to the segment from a to b.
+double DistanceToSegment(const double p[3], const double a[3], const double b[3]) {
+  double d[3], w[3], q[3];
+  for (int c = 0; c < 3; ++c) d[c] = b[c] - a[c], w[c] = p[c] - a[c];
+  const double dd = Dot3(d, d);
+  const double t = dd > 0.0 ? std::clamp(Dot3(w, d) / dd, 0.0, 1.0) : 0.0;
+  for (int c = 0; c < 3; ++c) q[c] = a[c] + t * d[c];
+  return VecDist3(p, q);
+}
+
+// The largest gap across a paired edge at its samples: between matched samples inside it, and
+// at each end from each side's end point to the other side's first step. How far the corners lie
+// apart along the seam is left out: it is no gap across the seam.
+int GapAcross(const EdgeInfoStruct* e, double* gap) {
+  *gap = 0.0;
+  const int n = e->nSample;
+  if (n < 2 || !e->sampleA || !e->sampleB) return 0;
+  auto point = [e](int side, int i, double p[3]) {
+    return EvalPntOnBndryCrv(side ? e->infoB : e->infoA, side ? e->sampleB[i] : e->sampleA[i], p);
+  };
+  double a0[3], a1[3], b0[3], b1[3];
+  for (int i = 1; i + 1 < n; ++i) {
+    if (point(0, i, a0) != 0 || point(1, i, b0) != 0) return -2;
+    *gap = std::max(*gap, VecDist3(a0, b0));
+  }
+  for (int end = 0; end < 2; ++end) {
+    const int i = end ? n - 1 : 0, next = end ? n - 2 : 1;
+    if (point(0, i, a0) != 0 || point(0, next, a1) != 0 || point(1, i, b0) != 0 || point(1, next, b1) != 0) return -2;
+    *gap = std::max({*gap, DistanceToSegment(a0, b0, b1), DistanceToSegment(b0, a0, a1)});
+  }
+  return 0;
+}
+
 }  // namespace
 
 namespace gstitch_internal {
@@ -189,8 +222,8 @@ namespace gstitch_internal {
 // flag per surface) only the seams and normals of the surfaces marked: the others kept their
 // geometry, and so their measures (the edges keep theirs too). Every paired edge is sampled
 // anew, as ComputeSrfsGrpContinuity (mode 2, 100 samples) would. The normals are taken at the
-// sites of `like` when given; without it (the start) the creases' inside angles are taken too.
-// The arrays live in the caller's scope.
+// sites of `like` when given; without it (the start) the creases' inside angles and the gaps
+// across the seams are taken too. The arrays live in the caller's scope.
 int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed, const GroupMeasure* like) {
   if (!m->gap) {
     m->gap.reset(MallocArray<double>(bs->nEdge + 1));
@@ -198,7 +231,9 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed, const Gro
     m->ends.reset(MallocArray<double>(2 * bs->nEdge + 2));
     if (!like) m->inside.reset(MallocArray<double>(bs->nEdge + 1));
     if (!like) m->least.reset(MallocArray<double>(bs->nEdge + 1));
-    if (!m->gap || !m->angle || !m->ends || (!like && !m->inside) || KernelFailed() || SetNormalSites(bs, m, like) != 0)
+    if (!like) m->across.reset(MallocArray<double>(bs->nEdge + 1));
+    if (!m->gap || !m->angle || !m->ends || (!like && (!m->inside || !m->least || !m->across)) || KernelFailed() ||
+        SetNormalSites(bs, m, like) != 0)
       return -2;
     for (int k = 0; k < 2 * bs->nEdge + 2; ++k) m->ends[k] = 0.0;
   }
@@ -208,6 +243,7 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed, const Gro
     m->gap[e] = m->angle[e] = 0.0;
     if (m->inside) m->inside[e] = 0.0;
     if (m->least) m->least[e] = 0.0;
+    if (m->across) m->across[e] = 0.0;
     if (!ed->paired) {
       ed->maxAngle = 0.0;
       continue;
@@ -227,6 +263,7 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed, const Gro
         if (SampleAngle(ed, i, &at) != 0) return -2;
         m->least[e] = i == 0 ? at : std::min(m->least[e], at);
       }
+      if (m->across && GapAcross(ed, &m->across[e]) != 0) return -2;
     }
     if (m->inside && !IsBndrEdgeHealedSmooth(ed) && BndrEdgeInsideNormalDiff(ed, &m->inside[e]) != 0) return -2;
     m->gap[e] = ed->maxGap;

@@ -21,6 +21,8 @@ struct GroupMeasure {
   Owned<double, Free> inside;   // per edge, at the start only: a crease's largest angle between a tenth and nine tenths
   Owned<double, Free> ends;     // 2 per edge: the angle (degrees) at its first and last sample
   Owned<double, Free> least;    // per edge, at the start only: the least angle at its samples
+  // Per edge, at the start only: the largest gap across the seam (GapAcross).
+  Owned<double, Free> across;
   Owned<double, Free> normals;  // 3 per site of every surface: unit normals (0 where none)
   // Per surface three grids (the inside, the u-running boundaries, the v-running ones), each
   // its u sites, v sites, first site and first normal; the sites are each grid's u, then v.
@@ -37,7 +39,9 @@ struct GroupMeasure {
 // can leave a crease steeper a tenth in than it began, whatever the rest of the row does. Freed,
 // it tilts the ends of the neighbouring sides' normals too, so it comes only after the rows that
 // keep it, and only where those failed: in their place it would leave open sides the rows close.
-enum HealStage : char { kStart = 0, kRowsFree = 1, kCornersKept = 2, kPositional = 3, kTangential = 4 };
+// Above them all, the tangential heal taken back to the surface's move bound where it went beyond
+// (BoundMoves in gstitch.cpp).
+enum HealStage : char { kStart = 0, kRowsFree = 1, kCornersKept = 2, kPositional = 3, kTangential = 4, kBounded = 5 };
 
 // The dot product of two 3-vectors.
 inline double Dot3(const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
@@ -65,6 +69,8 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
 
 // Puts corners inside a side, and samples of edges covering part of a longer side, onto that side.
 int OntoLongerSides(BndrStruct* bs);
+// Control point k of a side's boundary row (row 0) or of the row beside it (row 1).
+double* SideRowPoint(Bspline* s, int side, int row, int k, int coord);
 // Whether the edge's sides are whole sides of one degree on knots that map onto each other.
 bool SharedRowSeam(const BndrStruct* bs, const EdgeInfoStruct* e);
 // Whether the two sides of such a seam have one boundary row, point for point.
@@ -75,7 +81,8 @@ int StraightenSharedRowEnds(BndrStruct* bs, Bspline** start);
 bool OnlySharedRowSeamsOpen(const BndrStruct* bs, double gapTol);
 // Gives both rows of shared-row seams their mean; the number of seams changed, -1 on a failure.
 int ShareSeamRows(BndrStruct* bs, double gapTol, bool afterFits);
-// Turns the normals of two-row sides at the ends of smooth seams steeper than `target` degrees.
+// Turns the normals of two-row sides (or, where they can, of finer sides through a free side) at
+// the ends of smooth seams steeper than `target` degrees.
 int TurnTwoRowCornersOntoSmoothSeams(BndrStruct* bs, double target);
 // `solve` on every crease whose sides keep their own rows; -2 on a failure.
 int SolveSplitRowCreases(BndrStruct* bs, Bspline** srfs, int (*solve)(BndrStruct*, Bspline* const*, int));

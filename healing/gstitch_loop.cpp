@@ -224,6 +224,75 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
 
 }  // namespace gstitch_internal
 
+namespace {
+
+// A free side (in no seam, the outer boundary not held) split by a vertex inside it (another
+// surface's corner that only touches it, within the largest gap) follows its two end corners,
+// which the seams' fits move, and keeps its shape: each control point takes the two corners' moves
+// blended linearly at its Greville abscissa. A fit to its samples would take it through that
+// vertex as through a corner of its own, bent onto a surface it is in no seam with: on the short
+// spans of a finely knotted arc its control points then swing many times the gaps the seams
+// beside it closed. 1 when the side followed its corners, 0 when it is no such side (or its edges
+// do not run end to end along it).
+int FollowCorners(BndrStruct* bs, CrvInfoStruct* crv) {
+  const Bspline* c = crv->crv3;
+  Bspline* s = crv->srfInfo ? crv->srfInfo->srf : nullptr;
+  if (crv->nEdge < 2 || !crv->edgeIds || !c || !c->knotsU || c->degreeU < 1 || !s) return 0;
+  const int n = NumCtrlU(c), p = c->degreeU;
+  if (n < 2 || n != ((crv->side == 1 || crv->side == 3) ? NumCtrlV(s) : NumCtrlU(s))) return 0;
+  double t0 = 0.0, t1 = 0.0;
+  if (GetBndrCrvParamMinMax(crv, &t0, &t1) != 0 || !(t1 > t0)) return 0;
+  const double margin = 1e-9 * (t1 - t0);
+  double at = t0;
+  for (int q = 0; q < crv->nEdge; ++q) {
+    const int id = crv->edgeIds[q];
+    if (id < 0 || id >= bs->nEdge) return 0;
+    const EdgeInfoStruct* e = &bs->edges[id];
+    if (e->paired || e->infoA != crv || !(e->par[2] > e->par[0]) || std::fabs(e->par[0] - at) > margin) return 0;
+    at = e->par[2];
+  }
+  if (std::fabs(at - t1) > margin) return 0;
+  // From the side as the pass began (its curve form: the seams' rows through its corners may
+  // have moved them already, which must not hide the corners' moves from the rest of it).
+  const EdgeInfoStruct* first = &bs->edges[crv->edgeIds[0]];
+  const EdgeInfoStruct* last = &bs->edges[crv->edgeIds[crv->nEdge - 1]];
+  double** P[3] = {c->X, c->Y, c->Z};
+  double move[2][3];
+  for (int k = 0; k < 3; ++k) {
+    move[0][k] = first->pnt[BndrSlot(0, 0)][k] - P[k][0][0];
+    move[1][k] = last->pnt[BndrSlot(0, 1)][k] - P[k][0][n - 1];
+  }
+  for (int j = 0; j < n; ++j) {
+    double g = 0.0;
+    for (int i = 1; i <= p; ++i) g += c->knotsU[j + i];
+    const double f = std::clamp((g / p - t0) / (t1 - t0), 0.0, 1.0);
+    for (int k = 0; k < 3; ++k) *SideRowPoint(s, crv->side, 0, j, k) = P[k][0][j] + (1.0 - f) * move[0][k] + f * move[1][k];
+  }
+  // As a fit would, the side leaves each end of it along the tangent the corner set-up gave it
+  // there, within the plane of the corner's normal, with its first leg as long as it was: the
+  // surfaces at the corner share that normal only so.
+  for (int end = 0; end < 2 && n > 2; ++end) {
+    const EdgeInfoStruct* e = end ? last : first;
+    const double* tg = e->tan[BndrSlot(0, end)];
+    const double* nm = e->nrm[BndrSlot(0, end)];
+    const int j0 = end ? n - 1 : 0, j1 = end ? n - 2 : 1;
+    double leg[3], dir[3];
+    for (int k = 0; k < 3; ++k) leg[k] = *SideRowPoint(s, crv->side, 0, j1, k) - *SideRowPoint(s, crv->side, 0, j0, k);
+    const double tn = VecDotProd3(tg, nm), nn = VecDotProd3(nm, nm);
+    if (!(nn > 0.0)) continue;
+    for (int k = 0; k < 3; ++k) dir[k] = tg[k] - tn / nn * nm[k];
+    const double ld = VecSize3(dir), ll = VecSize3(leg);
+    if (!(ld > 0.0) || !(ll > 0.0)) continue;
+    const double sign = VecDotProd3(dir, leg) < 0.0 ? -1.0 : 1.0;
+    for (int k = 0; k < 3; ++k)
+      *SideRowPoint(s, crv->side, 0, j1, k) = *SideRowPoint(s, crv->side, 0, j0, k) + sign * ll / ld * dir[k];
+  }
+  FreeBsplineProperties(s);
+  return 1;
+}
+
+}  // namespace
+
 int WrapAllBndrCrv3ToSamplePoints(BndrStruct* bs, int insertKnot, int refine, ShrnkWrapParams params,
                                   int* wrapped, int* failed, int* reduced) {
   int nWrapped = 0, nFailed = 0, nReduced = 0;
@@ -233,6 +302,11 @@ int WrapAllBndrCrv3ToSamplePoints(BndrStruct* bs, int insertKnot, int refine, Sh
       if (crv->side < 1 || crv->side > 4 || crv->fixed) continue;
       if (crv->outer && crv->outerCont >= 0) continue;  // held outer boundary
       if (crv->nEdge < 1 || IsBndrCrvDegenerate(crv)) continue;
+      if (FollowCorners(bs, crv) == 1) {
+        ++nWrapped;
+        RebuildCurve3Form(crv);
+        continue;
+      }
       int red = 0;
       if (WrapBndrCrv3ToSamplePoints(bs, c, insertKnot, refine, &params, &red) != 0)
         ++nFailed;

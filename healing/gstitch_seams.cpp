@@ -232,9 +232,8 @@ int OntoLongerSides(BndrStruct* bs) {
 // target. Such a seam is closed by giving both rows their mean; each second row moves with its
 // boundary row, so the surfaces keep their derivatives across the seam.
 
-namespace {
+namespace gstitch_internal {
 
-// Control point k of a side's boundary row (row 0) or of the row beside it (row 1).
 double* SideRowPoint(Bspline* s, int side, int row, int k, int coord) {
   double** P = coord == 0 ? s->X : coord == 1 ? s->Y : s->Z;
   const int nu = NumCtrlU(s), nv = NumCtrlV(s);
@@ -245,10 +244,6 @@ double* SideRowPoint(Bspline* s, int side, int row, int k, int coord) {
     default: return &P[nv - 1 - row][k];
   }
 }
-
-}  // namespace
-
-namespace gstitch_internal {
 
 // Whether the edge's two sides are whole sides of one degree on knots that map onto one
 // another (reversed where side B runs the other way), with nothing but free sides at its ends.
@@ -490,8 +485,10 @@ namespace gstitch_internal {
 // Turns, at each end of every smooth seam still steeper than `target` degrees there, the normal
 // of each side of two rows across whose opposite row's end point lies on free sides only,
 // towards the other side's normal until the seam's end is within the target (both such sides
-// turn halfway), where the seam came steeper than the target at that end. The curves of the
-// surfaces changed get their 3D forms anew.
+// turn halfway), where the seam came steeper than the target at that end. Where a side of more
+// rows across has a free side through the corner, that side turns instead (moving the free
+// side's second point) and no side of two rows does. The curves of the surfaces changed get
+// their 3D forms anew.
 int TurnTwoRowCornersOntoSmoothSeams(BndrStruct* bs, double target) {
   constexpr double kDegree = 3.14159265358979323846 / 180.0;
   for (int id = 0; id < bs->nEdge; ++id) {
@@ -501,7 +498,7 @@ int TurnTwoRowCornersOntoSmoothSeams(BndrStruct* bs, double target) {
       Bspline* srf[2] = {};
       int side[2] = {}, k[2] = {};
       double along[2][3], across[2][3], normal[2][3];
-      bool movable[2] = {};
+      bool movable[2] = {}, finer[2] = {};
       bool framed = true;
       for (int sd = 0; sd < 2 && framed; ++sd) {
         const CrvInfoStruct* c = sd ? e->infoB : e->infoA;
@@ -526,7 +523,14 @@ int TurnTwoRowCornersOntoSmoothSeams(BndrStruct* bs, double target) {
         movable[sd] = rowsAcross == 2 && MovableSide(c) && !c->srfInfo->fixed &&
                       FreeNaturalSide(bs, c->srfInfo, opposite) && FreeNaturalSide(bs, c->srfInfo, through) &&
                       FreeNaturalSide(bs, c->srfInfo, fourth, true);
+        // With more rows across, the point across is the second point of the side through the
+        // corner only: turning it bends that free side's end, not the whole surface.
+        finer[sd] = rowsAcross > 2 && MovableSide(c) && !c->srfInfo->fixed && FreeNaturalSide(bs, c->srfInfo, through);
       }
+      // Where the finer net can turn, it follows the coarser one: a plane turned about the seam
+      // moves its far side by its width times the turn (many times the gap the seam closed), the
+      // finer net's point by its first step's.
+      if (finer[0] || finer[1]) movable[0] = finer[0], movable[1] = finer[1];
       // Only an end that came steeper than the aim, which a second row would have been turned
       // for: where a flat seam closes kinked (two planes side by side at different heights), the
       // kink is the closing's own and the fall-backs judge it.

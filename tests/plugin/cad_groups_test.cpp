@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -227,6 +228,141 @@ TEST_F(CadGroupsHeal, NoisyGroupsAreReportedAsTheyAre) {
         ASSERT_EQ(out.heal, 0) << out.messages;
         ExpectHonestReport(g, t, out.report);
       }
+}
+
+}  // namespace
+
+namespace {
+
+// The heal's moves against the gaps it closes (outer boundary free, as a user heals a lossy
+// export): no surface's control points move more than 3 x the largest gap across its seams as
+// they came, however the tangential heal would like to turn it; a seam that came closed moves
+// nothing beyond 3 x HEALGAP; and a free side that another surface's corner only touches is not
+// bent onto that corner.
+class HealMoves : public CadGroupsHeal {
+ protected:
+  // The largest gap between two sides as measured from either (the measure runs from side A's
+  // samples to side B's curve).
+  static double GapEitherWay(const SampleSeam& s) {
+    return std::max(MeasureSeam(s, 120).maxGap, MeasureSeam({s.elemB, s.sideB, s.elemA, s.sideA}, 120).maxGap);
+  }
+  // Per element, the largest move of its control points (every fourth value of a host row is the
+  // weight), over all of them or over row `row` (v index) only.
+  static double Moved(const std::vector<double>& before, const std::vector<double>& after, int cu = 0, int row = -1) {
+    double most = 0.0;
+    for (size_t i = 0; i < after.size(); i += 4)
+      if (row < 0 || static_cast<int>(i / 4) / cu == row)
+        most = std::max(most, std::hypot(after[i] - before[i], after[i + 1] - before[i + 1], after[i + 2] - before[i + 2]));
+    return most;
+  }
+  std::vector<std::vector<double>> Start(const SampleGroup& g) {
+    std::vector<std::vector<double>> v;
+    for (int e : g.elements) v.push_back(Vertices(e));
+    return v;
+  }
+};
+
+// A plane strip tangent to a quarter cylinder of 40 points around, closed by a wall, noise 1e-4 of
+// the size on every point, at sizes 1e-3, 1 and 1e3: the seams close and no surface moves beyond
+// 3 x the largest gap of its seams (the cylinder's second rows turned onto the planes moved it
+// 4.5 to 6 x before).
+TEST_F(HealMoves, NoSurfaceMovesBeyondThreeTimesItsGaps) {
+  for (double size : {1e-3, 1.0, 1e3})
+    for (unsigned seed : {1u, 2u, 3u}) {
+      SAAStubReset();
+      CadOptions o = Small(1e-4);
+      o.arcCount = 40;
+      o.seed = seed;
+      o.size = size;
+      const CadGroup cad = MakeCadGroup(CadShape::TangentStrip, o);
+      const SampleGroup g = AddCadGroup(cad);
+      std::vector<double> gap(g.elements.size(), 0.0);
+      for (const SampleSeam& s : g.seams)
+        for (int e : {s.elemA, s.elemB}) gap[e] = std::max(gap[e], GapEitherWay(s));
+      const auto start = Start(g);
+      const HealTargets t = Targets(cad, 1e-4);
+      const Outcome out = Run(g, t);
+      ASSERT_EQ(out.heal, 0) << out.messages;
+      SCOPED_TRACE(testing::Message() << "size " << size << " seed " << seed);
+      for (const SampleSeam& s : g.seams) EXPECT_LE(MeasureSeam(s, 80).maxGap, t.healGap);
+      for (size_t k = 0; k < g.elements.size(); ++k)
+        EXPECT_LE(Moved(start[k], out.vertices[k]), 3.05 * gap[k]) << "surface " << k;
+    }
+}
+
+// Two bicubic patches on one shared row, the second turned up by 3 degrees across it (as a lossy
+// re-fit leaves neighbours: closed, kinked): nothing is closed, so nothing moves beyond 3 x HEALGAP
+// (the tangential heal turned both second rows by 8e-3 to take the kink out), at HEALGAP 1e-3
+// and 1e-5 of the seam's length.
+TEST_F(HealMoves, ClosedKinkedSeamMovesNothingBeyondItsBound) {
+  const double slope = std::tan(3.0 * 3.14159265358979323846 / 180.0);
+  for (float healGap : {1e-3f, 1e-5f}) {
+    SAAStubReset();
+    CadPatch a, b;
+    a.name = "flat", b.name = "turned";
+    for (CadPatch* p : {&a, &b}) {
+      p->pu = p->pv = 3, p->cu = p->cv = 4;
+      p->knotsU = p->knotsV = {0, 0, 0, 0, 1, 1, 1, 1};
+    }
+    for (int j = 0; j < 4; ++j)
+      for (int i = 0; i < 4; ++i) {
+        a.pts.insert(a.pts.end(), {i / 3.0, j / 3.0, 0.0});
+        b.pts.insert(b.pts.end(), {1.0 + i / 3.0, j / 3.0, slope * i / 3.0});
+      }
+    CadGroup cad;
+    cad.name = "closed kink";
+    cad.patches = {a, b};
+    cad.seams = {{0, 3, 1, 1}};
+    const SampleGroup g = AddCadGroup(cad);
+    const auto start = Start(g);
+    HealTargets t;
+    t.healGap = healGap;
+    const Outcome out = Run(g, t);
+    ASSERT_EQ(out.heal, 0) << out.messages;
+    for (size_t k = 0; k < g.elements.size(); ++k)
+      EXPECT_LE(Moved(start[k], out.vertices[k]), 3.0 * healGap * (1 + 1e-6) + 1e-7) << "HEALGAP " << healGap;
+  }
+}
+
+// A cubic strip's free side with a wall standing on it whose corner touches that side only
+// (0, 2e-4 and 5e-4 off it, MAXGAP 1e-3): the strip's and the wall's seams with their neighbours
+// close, and the free side stays where it was (bent onto the wall's corner, it moved up to 7.6e-4).
+TEST_F(HealMoves, FreeSideAnotherCornerOnlyTouchesStays) {
+  for (double off : {0.0, 2e-4, 5e-4})
+    for (unsigned seed : {1u, 2u}) {
+      SAAStubReset();
+      CadPatch strip, wall, beside, below;
+      strip.name = "strip", wall.name = "wall", beside.name = "beside", below.name = "below";
+      strip.pu = strip.pv = 3, strip.cu = 8, strip.cv = 4;
+      strip.knotsU = {0, 0, 0, 0, 0.2, 0.4, 0.6, 0.8, 1, 1, 1, 1};
+      strip.knotsV = {0, 0, 0, 0, 1, 1, 1, 1};
+      // x at the Greville abscissae, y from -0.3 to the free side at y = 0.
+      const double gx[8] = {0, 0.2 / 3, 0.6 / 3, 0.4, 0.6, 2.4 / 3, 2.8 / 3, 1};
+      for (int j = 0; j < 4; ++j)
+        for (int i = 0; i < 8; ++i) strip.pts.insert(strip.pts.end(), {gx[i], -0.3 + 0.1 * j, 0.0});
+      for (CadPatch* p : {&wall, &beside, &below}) p->knotsU = p->knotsV = {0, 0, 1, 1};
+      wall.pts = {0.63, off, off, 0.63, 0.5, off, 0.63, off, 0.4, 0.63, 0.5, 0.4};
+      beside.pts = {0.63, 0.5, off, 1.2, 0.5, off, 0.63, 0.5, 0.4, 1.2, 0.5, 0.4};
+      below.pts = {0, -0.6, 0, 1, -0.6, 0, 0, -0.3, 0, 1, -0.3, 0};
+      CadGroup cad;
+      cad.name = "touching corner";
+      cad.patches = {strip, wall, beside, below};
+      cad.seams = {{1, 3, 2, 1}, {0, 2, 3, 4}};
+      std::mt19937 rng(seed);
+      std::uniform_real_distribution<double> noise(-1e-4, 1e-4);
+      for (CadPatch& p : cad.patches)
+        for (double& x : p.pts) x += noise(rng);
+      const SampleGroup g = AddCadGroup(cad);
+      const auto start = Start(g);
+      HealTargets t;
+      t.maxGap = 1e-3f;
+      t.healGap = 1e-5f;
+      const Outcome out = Run(g, t);
+      ASSERT_EQ(out.heal, 0) << out.messages;
+      SCOPED_TRACE(testing::Message() << "off " << off << " seed " << seed);
+      for (const SampleSeam& s : g.seams) EXPECT_LE(MeasureSeam(s, 80).maxGap, t.healGap);
+      EXPECT_LE(Moved(start[0], out.vertices[0], 8, 3), 1e-9);
+    }
 }
 
 }  // namespace
