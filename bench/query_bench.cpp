@@ -1,7 +1,8 @@
 // The query layer with caches kept: a closest point on a bicubic surface (grid estimate kept,
 // refinement), a closest parameter on a cubic curve (sample cache kept, refinement), and all
-// intersections of two planar cubics by subdivision. The surface benchmark also reports its
-// accuracy on points lifted off the surface along the normal, whose feet are known.
+// intersections of two planar cubics by subdivision, and line picks on a bicubic, steep and
+// grazing. The surface benchmark also reports its accuracy on points lifted off the surface
+// along the normal, whose feet are known.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -18,6 +19,7 @@
 #include "curve/crvutil.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
+#include "surface/srfline.h"
 #include "surface/srfpick.h"
 
 namespace {
@@ -125,6 +127,52 @@ void BM_CrvIntersectFiveCrossings(benchmark::State& state) {
   FreeBspline(b);
 }
 BENCHMARK(BM_CrvIntersectFiveCrossings);
+
+// Lines through random points of the waving bicubic: state.range(0) 0 steep (directions within
+// about 30 degrees of the z axis), 1 grazing (tangent at the point in a random direction, moved
+// off along the normal by +-1e-4, so each has two crossings close together or none).
+void BM_LinePickOnBicubic(benchmark::State& state) {
+  Bspline* s = GentleBicubic();
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<double> U(0.1, 0.9), A(0.0, 2.0 * M_PI), T(-0.5, 0.5);
+  struct Line {
+    double P[3], D[3];
+  };
+  std::vector<Line> lines(64);
+  for (size_t k = 0; k < lines.size(); ++k) {
+    const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
+    double d[3][3], n[3], t1[3], t2[3];
+    EvalPointOnGeometryM(s, U(rng), U(rng), du, dv, 3, 0, d);
+    VecNormalize3(VecCrossProd3(d[1], d[2], n), n);
+    VecNormalize3(d[1], t1);
+    VecCrossProd3(n, t1, t2);
+    const double a = A(rng), off = (k % 2 ? 1e-4 : -1e-4);
+    for (int c = 0; c < 3; ++c) {
+      if (state.range(0) == 0) {
+        lines[k].P[c] = d[0][c];
+        lines[k].D[c] = c == 2 ? 1.0 : T(rng);
+      } else {
+        lines[k].P[c] = d[0][c] + off * n[c];
+        lines[k].D[c] = std::cos(a) * t1[c] + std::sin(a) * t2[c];
+      }
+    }
+  }
+  size_t i = 0;
+  int hits = 0;
+  for (auto _ : state) {
+    const Line& l = lines[i++ % lines.size()];
+    double *us = nullptr, *vs = nullptr;
+    int count = 0;
+    FindAllSurfLineIntersections(s, l.D, l.P, &us, &vs, &count);
+    hits += count;
+    Free(us);
+    Free(vs);
+  }
+  state.counters["hits_per_line"] = benchmark::Counter(hits, benchmark::Counter::kAvgIterations);
+  state.SetItemsProcessed(state.iterations());
+  FreeBspline(s);
+}
+BENCHMARK(BM_LinePickOnBicubic)->Arg(0)->Arg(1);
 
 }  // namespace
 

@@ -56,6 +56,10 @@ double* GridValues(const Bspline* srf, int dir, int mode, int a, int* n) {
   return out;
 }
 
+// Beyond this sine of the angle between the line and the surface the line crosses the grid's
+// triangles where it crosses the surface; below it a crossing may have neighbours they pass.
+constexpr double kGrazing = 0.2;
+
 // A hit lies on the line within this share of the surface's size: round-off of the size, far
 // below any line that passes the surface without touching it.
 constexpr double kOnLine = 1e-10;
@@ -147,8 +151,7 @@ int LocalCrossings(Bspline* srf, const double D[3], const double P[3], double u,
   if (!(ln > 0.0)) return 0;
   for (int q = 0; q < 3; ++q) n[q] /= ln;
   const double sine = VecDotProd3(n, d);
-  // Beyond this angle the line crosses the grid's triangles where it crosses the surface.
-  if (std::fabs(sine) > 0.2) return 0;
+  if (std::fabs(sine) > kGrazing) return 0;
   double r[3];
   for (int q = 0; q < 3; ++q) r[q] = S[0][q] - P[q];
   const double s0 = VecDotProd3(r, d);  // S's foot on the line, from P
@@ -179,69 +182,204 @@ int LocalCrossings(Bspline* srf, const double D[3], const double P[3], double u,
   return m;
 }
 
-// The signed height of the line's point X = P + s d (d unit) above the surface, measured from
-// its foot found from (u, v), which follows; false where the foot has no normal.
-bool HeightAlong(Bspline* srf, const double d[3], const double P[3], double s, double* u, double* v,
-                 double* h) {
+// The line and what a walk along it reads of the pick grid: steps, bands, and which opposite edges
+// meet (a torus or cylinder made without the closed flag), so that a foot runs on across the seam.
+struct LineWalkFrame {
+  double d[3];     // the line's unit direction
+  double P[3];     // the line's point
+  double step;     // a quarter of the grid's longest edge: the walk's longest step
+  double cellU, cellV;  // the grid's cell in parameters
+  // Per grid point, half its largest second difference (four times its triangles' sag or more):
+  // heights beyond the band of the points about a foot are seen by the grid's triangles.
+  const double* band;
+  int nu, nv;
+  bool seamU, seamV;
+};
+
+// One sample of the walk: the line's point P + s d, its foot (u, v) on the surface, its signed
+// height h above the foot and the height's rate along the line, n . d.
+struct LineSample {
+  double s, u, v, h, slope;
+  double reach;  // how far along the line the foot moves a quarter of a grid cell
+};
+
+// Moves a parameter that left [lo, hi] back in: across a seam to the other side, else clamped.
+double IntoDomain(double x, double lo, double hi, bool seam) {
+  if (seam && (x < lo || x > hi)) x = x < lo ? x + (hi - lo) : x - (hi - lo);
+  return Clamp(x, lo, hi);
+}
+
+// The band about the foot (u, v): the largest of the grid points of the cell and its neighbours.
+double BandAt(const Bspline* srf, const LineWalkFrame& w, double u, double v) {
+  const int i = std::clamp(static_cast<int>((u - srf->umin) / w.cellU), 0, w.nu - 2);
+  const int j = std::clamp(static_cast<int>((v - srf->vmin) / w.cellV), 0, w.nv - 2);
+  double most = 0.0;
+  for (int b = std::max(0, j - 1); b <= std::min(w.nv - 1, j + 2); ++b)
+    for (int a = std::max(0, i - 1); a <= std::min(w.nu - 1, i + 2); ++a) most = std::fmax(most, w.band[b * w.nu + a]);
+  return most;
+}
+
+// The sample at s, its foot followed by Gauss-Newton from (at->u, at->v). False where the foot
+// has no normal or lies on an edge the line has passed (the point then sits off the surface's
+// normal, so its height there means nothing and no crossing lies beyond).
+bool SampleAlong(Bspline* srf, const LineWalkFrame& w, double s, LineSample* at) {
   static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
-  const double X[3] = {P[0] + s * d[0], P[1] + s * d[1], P[2] + s * d[2]};
-  double S[3][3], n[3];
-  // The foot by Gauss-Newton: X lies close to the surface, within a grid spacing.
-  for (int it = 0; it < 6; ++it) {
-    if (EvalPointOnGeometryM(srf, *u, *v, du, dv, 3, 0, S) != 0) return false;
+  const double X[3] = {w.P[0] + s * w.d[0], w.P[1] + s * w.d[1], w.P[2] + s * w.d[2]};
+  double S[3][3], n[3], u = at->u, v = at->v;
+  // The foot: X lies within a step of the last foot's point, so a few steps converge.
+  for (int it = 0; it < 8; ++it) {
+    if (EvalPointOnGeometryM(srf, u, v, du, dv, 3, 0, S) != 0) return false;
     const double r[3] = {X[0] - S[0][0], X[1] - S[0][1], X[2] - S[0][2]};
     const double a = VecDotProd3(S[1], S[1]), b = VecDotProd3(S[1], S[2]), c = VecDotProd3(S[2], S[2]);
     const double det = a * c - b * b;
     if (!(det > 0.0)) return false;
     const double ru = VecDotProd3(S[1], r), rv = VecDotProd3(S[2], r);
-    *u = Clamp(*u + (c * ru - b * rv) / det, srf->umin, srf->umax);
-    *v = Clamp(*v + (a * rv - b * ru) / det, srf->vmin, srf->vmax);
+    const double su = (c * ru - b * rv) / det, sv = (a * rv - b * ru) / det;
+    const double nu = IntoDomain(u + su, srf->umin, srf->umax, w.seamU);
+    const double nv = IntoDomain(v + sv, srf->vmin, srf->vmax, w.seamV);
+    const bool still = nu == u && nv == v;
+    u = nu;
+    v = nv;
+    if (still || (std::fabs(su) <= 1e-15 * (srf->umax - srf->umin) && std::fabs(sv) <= 1e-15 * (srf->vmax - srf->vmin)))
+      break;
   }
-  if (EvalPointOnGeometryM(srf, *u, *v, du, dv, 3, 0, S) != 0) return false;
+  if (EvalPointOnGeometryM(srf, u, v, du, dv, 3, 0, S) != 0) return false;
   VecCrossProd3(S[1], S[2], n);
   const double ln = VecSize3(n);
   if (!(ln > 0.0)) return false;
-  *h = 0.0;
-  for (int q = 0; q < 3; ++q) *h += n[q] * (X[q] - S[0][q]) / ln;
+  const double r[3] = {X[0] - S[0][0], X[1] - S[0][1], X[2] - S[0][2]};
+  const double h = VecDotProd3(n, r) / ln, off = VecSize3(r);
+  // A foot held on an edge leaves X well off its normal.
+  if (off > 0.0 && std::sqrt(std::fmax(0.0, off * off - h * h)) > 0.5 * off + 1e-9 * w.step) return false;
+  // The foot's rate along the line, (wu, wv) with wu Su + wv Sv = d's part in the tangent plane.
+  const double a = VecDotProd3(S[1], S[1]), b = VecDotProd3(S[1], S[2]), c = VecDotProd3(S[2], S[2]);
+  const double ru = VecDotProd3(S[1], w.d), rv = VecDotProd3(S[2], w.d), det = a * c - b * b;
+  const double rate = std::fmax(std::fabs(c * ru - b * rv) / (det * w.cellU), std::fabs(a * rv - b * ru) / (det * w.cellV));
+  const double reach = rate > 0.25 / w.step ? 0.25 / rate : w.step;
+  *at = {s, u, v, h, VecDotProd3(n, w.d) / ln, reach};
   return true;
 }
 
-// Steps along the line both ways from where it passes the surface point at (u, v) closest,
-// quarter-spacing steps over two grid spacings, for the places where its height above the
-// surface changes sign: the crossings of a line that skims a curved surface, which the grid's
-// triangles may pass on either side of. Each crossing is narrowed by halving the step to a
-// sixteenth of it; its foot's parameters into su, sv (up to two). The number written.
-int CrossingsNearMiss(Bspline* srf, const double D[3], const double P[3], double u, double v,
-                      double spacing, double su[2], double sv[2]) {
-  double d[3], S[3];
-  VecNormalize3(D, d);
-  Eval3DPointOnSurfCoord(srf, u, v, 0, 0, S);
-  const double s0 = (S[0] - P[0]) * d[0] + (S[1] - P[1]) * d[1] + (S[2] - P[2]) * d[2];
-  const double h = 0.25 * spacing;
-  int m = 0;
-  for (int side = -1; side <= 1 && m < 2; side += 2) {
-    double a = u, b = v, last = 0.0;
-    if (!HeightAlong(srf, d, P, s0, &a, &b, &last)) return m;
-    for (int k = 1; k <= 8; ++k) {
-      double pa = a, pb = b, now = 0.0;
-      if (!HeightAlong(srf, d, P, s0 + side * k * h, &a, &b, &now)) break;
-      if ((now < 0.0) == (last < 0.0)) {
-        last = now;
-        continue;
-      }
-      // Halve the step between the two heights of opposite sign.
-      double lo = s0 + side * (k - 1) * h, hi = s0 + side * k * h, hlo = last;
-      for (int it = 0; it < 4; ++it) {
-        const double mid = 0.5 * (lo + hi);
-        double hm = 0.0;
-        if (!HeightAlong(srf, d, P, mid, &pa, &pb, &hm)) break;
-        if ((hm < 0.0) == (hlo < 0.0)) lo = mid, hlo = hm;
-        else hi = mid;
-      }
-      su[m] = pa;
-      sv[m] = pb;
-      ++m;
+// The root of the height between two samples of opposite sign, by false position (Illinois),
+// its foot into (*u, *v).
+void RootBetween(Bspline* srf, const LineWalkFrame& w, LineSample lo, LineSample hi, double* u, double* v) {
+  int side = 0;
+  for (int it = 0; it < 60 && std::fabs(hi.s - lo.s) > 1e-14 * w.step; ++it) {
+    double s = (lo.s * hi.h - hi.s * lo.h) / (hi.h - lo.h);
+    if (!(s > std::fmin(lo.s, hi.s) && s < std::fmax(lo.s, hi.s))) s = 0.5 * (lo.s + hi.s);
+    LineSample m = lo;
+    if (!SampleAlong(srf, w, s, &m)) break;
+    if (m.h == 0.0) {
+      lo = hi = m;
       break;
+    }
+    if ((m.h < 0.0) == (lo.h < 0.0)) {
+      lo = m;
+      if (side == -1) hi.h *= 0.5;
+      side = -1;
+    } else {
+      hi = m;
+      if (side == 1) lo.h *= 0.5;
+      side = 1;
+    }
+  }
+  const LineSample& at = std::fabs(lo.h) < std::fabs(hi.h) ? lo : hi;
+  *u = at.u;
+  *v = at.v;
+}
+
+// Whether the height can pass zero between two samples of one sign: the cubic through their
+// heights and rates (Hermite) comes within a quarter of the nearer height of zero. Where the line
+// dips through the surface between them it then has two crossings there.
+bool MayDip(const LineSample& a, const LineSample& b) {
+  const double L = b.s - a.s, sg = a.h < 0.0 ? -1.0 : 1.0;
+  const double p0 = sg * a.h, p1 = sg * b.h, m0 = sg * a.slope * L, m1 = sg * b.slope * L;
+  if (m0 >= 0.0 && m1 <= 0.0) return false;  // rising from a, falling into b: no dip between
+  // p(t) = p0 + m0 t + (3 (p1 - p0) - 2 m0 - m1) t^2 + (2 (p0 - p1) + m0 + m1) t^3.
+  const double c2 = 3.0 * (p1 - p0) - 2.0 * m0 - m1, c3 = 2.0 * (p0 - p1) + m0 + m1;
+  double least = std::fmin(p0, p1);
+  // p'(t) = m0 + 2 c2 t + 3 c3 t^2 = 0.
+  const double A = 3.0 * c3, B = 2.0 * c2, disc = B * B - 4.0 * A * m0;
+  double t[2] = {-1.0, -1.0};
+  if (A == 0.0) {
+    if (B != 0.0) t[0] = -m0 / B;
+  } else if (disc >= 0.0) {
+    const double q = -0.5 * (B + std::copysign(std::sqrt(disc), B));
+    t[0] = q / A;
+    if (q != 0.0) t[1] = m0 / q;
+  }
+  for (double x : t)
+    if (x > 0.0 && x < 1.0) least = std::fmin(least, p0 + x * (m0 + x * (c2 + x * c3)));
+  return least < 0.25 * std::fmin(p0, p1);
+}
+
+// The crossings between two samples: a change of sign is one, and a stretch where the height may
+// dip through zero is halved (to a 256th of a step) until its crossings show or it cannot dip.
+// Feet of the crossings into su, sv while there is room; the number written.
+int CrossingsBetween(Bspline* srf, const LineWalkFrame& w, const LineSample& a, const LineSample& b, int depth,
+                     double* su, double* sv, int room) {
+  if (room <= 0) return 0;
+  if ((a.h < 0.0) != (b.h < 0.0)) {
+    RootBetween(srf, w, a, b, su, sv);
+    return 1;
+  }
+  if (depth >= 8 || !MayDip(a, b)) return 0;
+  LineSample m = a;
+  if (!SampleAlong(srf, w, 0.5 * (a.s + b.s), &m)) return 0;
+  const int k = CrossingsBetween(srf, w, a, m, depth + 1, su, sv, room);
+  return k + CrossingsBetween(srf, w, m, b, depth + 1, su + k, sv + k, room - k);
+}
+
+// Walks the line both ways from where it passes the surface point at (u, v) closest, a step at a
+// time, over the stretch where it runs within the band of the surface: there the grid's
+// triangles, off the surface by their sag, may pass a crossing on either side, and a crossing
+// found there may have refined to a neighbour. Every change of sign of the height is a crossing
+// (and every dip through zero between two samples); the walk ends where a sample lies beyond the
+// band, at a domain edge the line passes, or after kWalkSteps steps (four a cell, across the grid
+// four times). The stretch walked into *from, *to; the crossings' feet into su, sv while there is
+// room; their number.
+constexpr int kWalkSteps = 4 * 4 * kLineGrid;
+int CrossingsAlongLine(Bspline* srf, const LineWalkFrame& w, double u, double v, double* from, double* to,
+                       double* su, double* sv, int room) {
+  double S[3];
+  Eval3DPointOnSurfCoord(srf, u, v, 0, 0, S);
+  const double s0 = (S[0] - w.P[0]) * w.d[0] + (S[1] - w.P[1]) * w.d[1] + (S[2] - w.P[2]) * w.d[2];
+  *from = *to = s0;
+  LineSample start = {s0, u, v, 0.0, 0.0, 0.0};
+  // Beyond the band the triangles saw every crossing close by.
+  if (!SampleAlong(srf, w, s0, &start) || std::fabs(start.h) > BandAt(srf, w, start.u, start.v)) return 0;
+  int m = 0;
+  for (int side = -1; side <= 1; side += 2) {
+    LineSample last = start;
+    for (int k = 1; k <= kWalkSteps; ++k) {
+      const double next = last.s + side * last.reach;
+      LineSample now = last;
+      if (!SampleAlong(srf, w, next, &now)) {
+        // The line leaves the domain within this step: close in on where, so that a crossing
+        // just inside the edge is bracketed too.
+        double lo = last.s, hi = next;
+        bool any = false;
+        for (int it = 0; it < 10; ++it) {
+          LineSample probe = now;
+          const double mid = 0.5 * (lo + hi);
+          if (SampleAlong(srf, w, mid, &probe)) {
+            now = probe;
+            lo = mid;
+            any = true;
+          } else {
+            hi = mid;
+          }
+        }
+        if (any) m += CrossingsBetween(srf, w, side < 0 ? now : last, side < 0 ? last : now, 0, su + m, sv + m, room - m);
+        if (any) (side < 0 ? *from : *to) = now.s;
+        break;
+      }
+      const LineSample& a = side < 0 ? now : last;
+      const LineSample& b = side < 0 ? last : now;
+      m += CrossingsBetween(srf, w, a, b, 0, su + m, sv + m, room - m);
+      (side < 0 ? *from : *to) = now.s;
+      last = now;
+      if (std::fabs(now.h) > BandAt(srf, w, now.u, now.v)) break;
     }
   }
   return m;
@@ -282,8 +420,10 @@ int GetInitialUVArrays(Bspline* srf, int mode, int a, int b, double** us, double
 // line's distance is least among their neighbours (and below their spacing) are starts too.
 // Each start is refined to the closest surface point of the triangle hit and then onto the
 // line itself; only a point that reaches the line within round-off of the size is a hit (a
-// line passing the surface close by has none). Duplicates within 1e-6 are dropped before and
-// after refinement.
+// line passing the surface close by has none). From a grazing hit or a near miss the line is
+// walked while it stays within a few triangle sags of the surface, where the triangles cannot
+// tell its side, and every change of sign of its height there is a crossing. Duplicates within
+// 1e-6 are dropped before and after refinement.
 int FindAllSurfLineIntersections(Bspline* srf, const double dir[3], const double point[3],
                                  double** us, double** vs, int* count) {
   *us = *vs = nullptr;
@@ -297,8 +437,9 @@ int FindAllSurfLineIntersections(Bspline* srf, const double dir[3], const double
   if (!GetInitialUVArrays(srf, 1, kLineGrid, kLineGrid, &gu, &gv, &nu, &nv)) return -2;
   double* block = MallocArray<double>(nu, nv, 3);
   double** grid = MallocArray<double*>(nu, nv);
-  double* away = MallocArray<double>(nu, nv);
+  double* away = MallocArray<double>(nu, nv, 2);  // then the walk's bands
   if (!block || !grid || !away || KernelFailed()) return -2;
+  double* bands = away + nu * nv;
   for (int k = 0; k < nu * nv; ++k) grid[k] = block + 3 * k;
   static const int du[1] = {0}, dv[1] = {0};
   if (EvalGridOnGeometryM(srf, gu, gv, nu, nv, du, dv, 1, 0, grid) != 0) return -2;
@@ -310,11 +451,63 @@ int FindAllSurfLineIntersections(Bspline* srf, const double dir[3], const double
     double c[3];
     away[k] = VecSize3(VecCrossProd3(r, dir, c)) / len;
   }
+  LineWalkFrame walk = {{dir[0] / len, dir[1] / len, dir[2] / len},
+                        {point[0], point[1], point[2]},
+                        0.0,
+                        (srf->umax - srf->umin) / (nu - 1),
+                        (srf->vmax - srf->vmin) / (nv - 1),
+                        bands,
+                        nu,
+                        nv,
+                        true,
+                        true};
+  // The walk's step from the grid's longest edge, its bands from the second differences, and the
+  // seams from the edge rows; made for the first walk, as steep lines need none.
+  auto frame = [&]() {
+    auto distSq = [](const double* a, const double* b) {
+      const double x = a[0] - b[0], y = a[1] - b[1], z = a[2] - b[2];
+      return x * x + y * y + z * z;
+    };
+    double edgeSq = 0.0;
+    for (int j = 0; j < nv; ++j)
+      for (int i = 0; i < nu; ++i) {
+        const double* g = grid[j * nu + i];
+        if (i + 1 < nu) edgeSq = std::max(edgeSq, distSq(g, grid[j * nu + i + 1]));
+        if (j + 1 < nv) edgeSq = std::max(edgeSq, distSq(g, grid[(j + 1) * nu + i]));
+        double bendSq = 0.0;
+        for (int dirn = 0; dirn < 4; ++dirn) {
+          // Along u, along v and along both diagonals, the triangles' edges.
+          const int di = dirn == 1 ? 0 : 1, dj = dirn == 0 ? 0 : dirn == 3 ? -1 : 1;
+          if (i < di || i + di >= nu || j < std::abs(dj) || j + std::abs(dj) >= nv) continue;
+          const double *a = grid[(j - dj) * nu + i - di], *c = grid[(j + dj) * nu + i + di];
+          const double x = a[0] - 2.0 * g[0] + c[0], y = a[1] - 2.0 * g[1] + c[1], z = a[2] - 2.0 * g[2] + c[2];
+          bendSq = std::max(bendSq, x * x + y * y + z * z);
+        }
+        bands[j * nu + i] = 0.5 * std::sqrt(bendSq);
+      }
+    const double seamSq = 1e-24 * ControlPointDiagonal(srf) * ControlPointDiagonal(srf);
+    for (int j = 0; j < nv; ++j) walk.seamU = walk.seamU && distSq(grid[j * nu], grid[j * nu + nu - 1]) <= seamSq;
+    for (int i = 0; i < nu; ++i) walk.seamV = walk.seamV && distSq(grid[i], grid[(nv - 1) * nu + i]) <= seamSq;
+    walk.step = 0.25 * std::sqrt(edgeSq);
+  };
 
   double ru[kMaxLineHits], rv[kMaxLineHits];
   int found = 0;
+  // The stretches of the line already walked (as parameters along it).
+  constexpr int kMostWalks = 64;
+  double walked[kMostWalks][2];
+  int walks = 0;
+  // Stores a refined point that reaches the line inside the trims and is new.
+  auto store = [&](double u, double v) {
+    if (found < kMaxLineHits && RefineOntoLine(srf, dir, point, &u, &v) <= tol && InsideTrimPolylines(&trims, u, v) &&
+        !Stored(ru, rv, found, u, v)) {
+      ru[found] = u;
+      rv[found] = v;
+      ++found;
+    }
+  };
   // Refines a start and keeps it when it reaches the line inside the trims and is new.
-  auto keep = [&](double u, double v, const double* from, double spacing) {
+  auto keep = [&](double u, double v, const double* from) {
     if (from) {
       double S[3], distSq = 0.0, stepSq = 0.0;
       FindClosestUVPointGuess(srf, from, S, &u, &v, &distSq, &stepSq, 7);
@@ -322,14 +515,17 @@ int FindAllSurfLineIntersections(Bspline* srf, const double dir[3], const double
       v = Clamp(v, srf->vmin, srf->vmax);
     }
     const bool hit = RefineOntoLine(srf, dir, point, &u, &v) <= tol;
-    if (hit && InsideTrimPolylines(&trims, u, v) && !Stored(ru, rv, found, u, v)) {
+    // A hit met before has had its neighbours looked for.
+    if (hit && Stored(ru, rv, found, u, v)) return;
+    if (hit && InsideTrimPolylines(&trims, u, v)) {
       ru[found] = u;
       rv[found] = v;
       ++found;
     }
     // The other crossings close by that the triangles may pass: the second crossing of a
-    // grazing line from its quadratic, those of a line skimming the surface by stepping along.
-    double su[2], sv[2];
+    // grazing line from its quadratic, and those where the line runs within the band of the
+    // surface by walking along it.
+    double su[kMaxLineHits], sv[kMaxLineHits];
     int m = 0;
     if (hit) {
       double x[2], w[2];
@@ -338,17 +534,22 @@ int FindAllSurfLineIntersections(Bspline* srf, const double dir[3], const double
         sv[0] = Clamp(v + x[1] * w[1], srf->vmin, srf->vmax);
         m = std::isfinite(su[0]) && std::isfinite(sv[0]) ? 1 : 0;
       }
-    } else if (spacing > 0.0) {
-      m = CrossingsNearMiss(srf, dir, point, u, v, spacing, su, sv);
     }
-    for (int k = 0; k < m && found < kMaxLineHits; ++k) {
-      if (RefineOntoLine(srf, dir, point, &su[k], &sv[k]) > tol) continue;
-      if (InsideTrimPolylines(&trims, su[k], sv[k]) && !Stored(ru, rv, found, su[k], sv[k])) {
-        ru[found] = su[k];
-        rv[found] = sv[k];
-        ++found;
-      }
+    static const int du3[3] = {0, 1, 0}, dv3[3] = {0, 0, 1};
+    double S[3][3], n[3];
+    EvalPointOnGeometryM(srf, u, v, du3, dv3, 3, 0, S);
+    VecCrossProd3(S[1], S[2], n);
+    const double s0 = (S[0][0] - point[0]) * walk.d[0] + (S[0][1] - point[1]) * walk.d[1] + (S[0][2] - point[2]) * walk.d[2];
+    // A line that crosses the surface steeply leaves the band within a step: only a grazing hit
+    // or a near miss is walked from.
+    bool done = hit && !(std::fabs(VecDotProd3(n, walk.d)) < kGrazing * VecSize3(n));
+    for (int k = 0; k < walks && !done; ++k) done = walked[k][0] <= s0 && s0 <= walked[k][1];
+    if (!done && walks < kMostWalks) {
+      if (walks == 0) frame();
+      m += CrossingsAlongLine(srf, walk, u, v, &walked[walks][0], &walked[walks][1], su + m, sv + m, kMaxLineHits - m);
+      ++walks;
     }
+    for (int k = 0; k < m; ++k) store(su[k], sv[k]);
   };
   for (int j = 0; j + 1 < nv && found < kMaxLineHits; ++j)
     for (int i = 0; i + 1 < nu && found < kMaxLineHits; ++i)
@@ -366,20 +567,20 @@ int FindAllSurfLineIntersections(Bspline* srf, const double dir[3], const double
           v += bary[c] * gv[cj[c]];
         }
         if (!InsideTrimPolylines(&trims, u, v) || Stored(ru, rv, found, u, v)) continue;
-        keep(u, v, hit, 0.0);
+        keep(u, v, hit);
       }
   for (int j = 0; j < nv && found < kMaxLineHits; ++j)
     for (int i = 0; i < nu && found < kMaxLineHits; ++i) {
       const double a = away[j * nu + i];
-      double spacing = 0.0;
       bool least = true;
       for (int b = std::max(0, j - 1); b <= std::min(nv - 1, j + 1) && least; ++b)
-        for (int c = std::max(0, i - 1); c <= std::min(nu - 1, i + 1); ++c) {
-          if (b == j && c == i) continue;
-          if (away[b * nu + c] < a) least = false;
+        for (int c = std::max(0, i - 1); c <= std::min(nu - 1, i + 1) && least; ++c) least = away[b * nu + c] >= a;
+      if (!least) continue;
+      double spacing = 0.0;
+      for (int b = std::max(0, j - 1); b <= std::min(nv - 1, j + 1); ++b)
+        for (int c = std::max(0, i - 1); c <= std::min(nu - 1, i + 1); ++c)
           spacing = std::fmax(spacing, VecDist3(grid[b * nu + c], grid[j * nu + i]));
-        }
-      if (least && a <= spacing && !Stored(ru, rv, found, gu[i], gv[j])) keep(gu[i], gv[j], nullptr, spacing);
+      if (a <= spacing && !Stored(ru, rv, found, gu[i], gv[j])) keep(gu[i], gv[j], nullptr);
     }
   if (found == 0) return 0;
   double *outU, *outV;

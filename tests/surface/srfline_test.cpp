@@ -3,6 +3,7 @@
 // with trim curves lie on the line and the curve, ordered along the line, however many; curves
 // along the line give their ends; single hits become segments with the line's ends.
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -93,6 +94,30 @@ double TorusDistance(const double X[3], double R, double r) {
   return std::hypot(std::hypot(X[0], X[1]) - R, X[2]) - r;
 }
 
+// The hits of the line through P along D (the surface's own units; the world is shift + scale
+// times them) as positions along the line in those units, P + a D. Each hit lies on the line and
+// on the surface (the exact distance `off` from it) within round-off of the size.
+std::vector<double> HitsAlong(Bspline* s, const double D[3], const double P[3], double scale, const double shift[3],
+                              const std::function<double(const double*)>& off, int* count) {
+  double Pw[3];
+  for (int q = 0; q < 3; ++q) Pw[q] = scale * P[q] + shift[q];
+  double *us = nullptr, *vs = nullptr;
+  *count = 0;
+  std::vector<double> along;
+  EXPECT_EQ(FindAllSurfLineIntersections(s, D, Pw, &us, &vs, count), 0);
+  for (int k = 0; k < *count; ++k) {
+    double Q[3], X[3];
+    Point(s, us[k], vs[k], Q);
+    for (int q = 0; q < 3; ++q) X[q] = (Q[q] - shift[q]) / scale;
+    EXPECT_LT(DistanceToLine(Q, Pw, D), 1e-9 * scale) << scale;
+    EXPECT_LT(std::fabs(off(X)), 1e-9) << scale;
+    along.push_back(((X[0] - P[0]) * D[0] + (X[1] - P[1]) * D[1] + (X[2] - P[2]) * D[2]) / VecDotProd3(D, D));
+  }
+  Free(us);
+  Free(vs);
+  return along;
+}
+
 // Lines tangent to a torus at a random point in a random tangent direction, moved off along
 // the normal by up to 0.01 of the tube's radius either way (outward: a near miss like a line
 // 0.00193 from the tube; inward: two hits close together), at sizes 1e-6 .. 1e6 moved 1e4 x
@@ -119,11 +144,10 @@ TEST_F(LineHits, GrazingLinesAndNearMissesOfATorus) {
                                            : sign * r * std::pow(10.0, Uniform(rng, -4.0, -2.0));
       // Tube centre, point and direction of the line in the torus's units, then placed.
       const double centre[3] = {R * std::cos(a), R * std::sin(a), 0.0};
-      double P[3], D[3], Pw[3];
+      double P[3], D[3];
       for (int q = 0; q < 3; ++q) {
         P[q] = centre[q] + (r + off) * n[q];
         D[q] = std::cos(c) * ta[q] + std::sin(c) * tb[q];
-        Pw[q] = scale * P[q] + shift[q];
       }
       // The exact crossings along the line: sign changes of the distance on a fine sampling.
       std::vector<double> roots;
@@ -146,18 +170,9 @@ TEST_F(LineHits, GrazingLinesAndNearMissesOfATorus) {
         }
         t0 = t1, g0 = g1;
       }
-      double *us = nullptr, *vs = nullptr;
       int count = 0;
-      ASSERT_EQ(FindAllSurfLineIntersections(s, D, Pw, &us, &vs, &count), 0);
-      std::vector<double> along;
-      for (int k = 0; k < count; ++k) {
-        double Q[3], X[3];
-        Point(s, us[k], vs[k], Q);
-        for (int q = 0; q < 3; ++q) X[q] = (Q[q] - shift[q]) / scale;
-        EXPECT_LT(DistanceToLine(Q, Pw, D), 1e-9 * scale) << scale << " " << trial;
-        EXPECT_LT(std::fabs(TorusDistance(X, R, r)), 1e-9) << scale << " " << trial;
-        along.push_back((X[0] - P[0]) * D[0] + (X[1] - P[1]) * D[1] + (X[2] - P[2]) * D[2]);
-      }
+      const std::vector<double> along =
+          HitsAlong(s, D, P, scale, shift, [&](const double* X) { return TorusDistance(X, R, r); }, &count);
       // A touching line's two roots lie round-off apart: found or not, it is no crossing.
       for (size_t k = 0; k < roots.size(); ++k) {
         if ((k > 0 && roots[k] - roots[k - 1] < 1e-6) ||
@@ -172,13 +187,154 @@ TEST_F(LineHits, GrazingLinesAndNearMissesOfATorus) {
       if (trial == 0) {
         EXPECT_EQ(count, 0) << scale;
       }
-      Free(us);
-      Free(vs);
     }
     FreeBspline(s);
   }
   EXPECT_EQ(found, crossings);
   EXPECT_GT(crossings, 300);
+}
+
+// The real roots of the polynomial c[0] + c[1] s + ... + c[n] s^n on [lo, hi], rising: between
+// consecutive roots of its derivative it is monotone, so each root is bracketed exactly and
+// found by bisection.
+std::vector<double> PolynomialRoots(const std::vector<double>& c, double lo, double hi) {
+  auto at = [&](double s) {
+    double r = 0.0;
+    for (size_t k = c.size(); k-- > 0;) r = r * s + c[k];
+    return r;
+  };
+  std::vector<double> ends = {lo};
+  if (c.size() > 2) {
+    std::vector<double> dc;
+    for (size_t k = 1; k < c.size(); ++k) dc.push_back(k * c[k]);
+    for (double x : PolynomialRoots(dc, lo, hi)) ends.push_back(x);
+  }
+  ends.push_back(hi);
+  std::vector<double> roots;
+  for (size_t k = 0; k + 1 < ends.size(); ++k) {
+    double a = ends[k], b = ends[k + 1];
+    const double fa = at(a);
+    if ((fa < 0.0) == (at(b) < 0.0) || fa == 0.0) continue;
+    for (int it = 0; it < 200 && a < b; ++it) {
+      const double m = 0.5 * (a + b);
+      if (m <= a || m >= b) break;
+      ((at(m) < 0.0) == (fa < 0.0) ? a : b) = m;
+    }
+    roots.push_back(0.5 * (a + b));
+  }
+  return roots;
+}
+
+// A cubic saddle z = f(x, y) = x^3 - 3 x y^2 + 0.5 x y + 0.7 x^2 y + 0.4 y^3 - 0.3 x^2 over
+// [-1, 1]^2, held exactly by one bicubic Bezier patch (x = 2u - 1, y = 2v - 1; the net from the
+// polynomial's blossom), scaled by s and moved by t. Its Gaussian curvature changes sign.
+constexpr double kSaddle[4][4] = {{0, 0, 0, 0.4}, {0, 0.5, -3, 0}, {-0.3, 0.7, 0, 0}, {1, 0, 0, 0}};
+Bspline* CubicSaddle(double s, const double t[3]) {
+  auto binom = [](int n, int k) { return n == 3 && (k == 1 || k == 2) ? 3.0 : 1.0; };
+  // Power coefficients in (u, v): x^a = (2u - 1)^a.
+  double cu[4][4] = {};
+  for (int a = 0; a < 4; ++a)
+    for (int b = 0; b < 4; ++b)
+      for (int k = 0; k <= a; ++k)
+        for (int l = 0; l <= b; ++l) {
+          auto term = [](int n, int i) {
+            const double choose[4][4] = {{1, 0, 0, 0}, {1, 1, 0, 0}, {1, 2, 1, 0}, {1, 3, 3, 1}};
+            return choose[n][i] * std::pow(2.0, i) * ((n - i) % 2 ? -1.0 : 1.0);
+          };
+          cu[k][l] += kSaddle[a][b] * term(a, k) * term(b, l);
+        }
+  std::vector<double> pts;
+  for (int j = 0; j < 4; ++j)
+    for (int i = 0; i < 4; ++i) {
+      // The Bezier ordinate of u^k v^l at node (i, j) is C(i, k) C(j, l) / (C(3, k) C(3, l)).
+      const double choose[4][4] = {{1, 0, 0, 0}, {1, 1, 0, 0}, {1, 2, 1, 0}, {1, 3, 3, 1}};
+      double z = 0.0;
+      for (int k = 0; k < 4; ++k)
+        for (int l = 0; l < 4; ++l) z += cu[k][l] * choose[i][k] / binom(3, k) * choose[j][l] / binom(3, l);
+      pts.insert(pts.end(), {s * (2.0 * i / 3 - 1) + t[0], s * (2.0 * j / 3 - 1) + t[1], s * z + t[2]});
+    }
+  return BuildSurface(3, 3, 4, 4, pts);
+}
+
+// f and its partial derivatives of orders (i, j) at (x, y).
+double Saddle(double x, double y, int i = 0, int j = 0) {
+  double r = 0.0;
+  for (int a = i; a < 4; ++a)
+    for (int b = j; b < 4; ++b) {
+      double c = kSaddle[a][b];
+      for (int k = 0; k < i; ++k) c *= a - k;
+      for (int k = 0; k < j; ++k) c *= b - k;
+      r += c * std::pow(x, a - i) * std::pow(y, b - j);
+    }
+  return r;
+}
+
+// Lines nearly tangent to the saddle close to a direction in which it does not bend (where the
+// line crosses at angles down to 1e-5 and its crossings lie far apart), moved off by 1e-7..1e-2
+// and tilted, at sizes 1e-6, 1, 1e6, at the origin and 1e4 sizes away. The line's height above
+// the saddle is a polynomial of degree 6 along it, whose roots are exact: every root inside the
+// domain is a reported hit (within the on-line tolerance over the crossing's slope), and every
+// hit lies on the line and on the saddle.
+TEST_F(LineHits, GrazingLinesOfACubicSaddle) {
+  std::mt19937 rng(3);
+  int crossings = 0, found = 0;
+  for (double scale : {1.0, 1e-6, 1e6})
+    for (double moved : {0.0, 1e4}) {
+      const double shift[3] = {moved * scale, -2 * moved * scale, 0.5 * moved * scale};
+      Bspline* s = CubicSaddle(scale, shift);
+      for (int trial = 0; trial < 100; ++trial) {
+        const double x0 = Uniform(rng, -0.8, 0.8), y0 = Uniform(rng, -0.8, 0.8);
+        const double fxx = Saddle(x0, y0, 2, 0), fxy = Saddle(x0, y0, 1, 1), fyy = Saddle(x0, y0, 0, 2);
+        // An asymptotic direction dy / dx = t of fxx + 2 fxy t + fyy t^2 = 0 where there is one.
+        double phi = Uniform(rng, 0.0, M_PI);
+        const double disc = fxy * fxy - fxx * fyy;
+        if (disc > 0.0 && std::fabs(fyy) > 1e-9) phi = std::atan((-fxy + (trial % 2 ? 1 : -1) * std::sqrt(disc)) / fyy);
+        phi += (trial % 4 < 2 ? 1 : -1) * std::pow(10.0, Uniform(rng, -4.0, -1.0));
+        const double eps = (trial % 3 ? -1 : 1) * std::pow(10.0, Uniform(rng, -7.0, -2.0));
+        const double D[3] = {std::cos(phi), std::sin(phi),
+                             Saddle(x0, y0, 1, 0) * std::cos(phi) + Saddle(x0, y0, 0, 1) * std::sin(phi) +
+                                 Uniform(rng, -1e-3, 1e-3)};
+        const double P[3] = {x0, y0, Saddle(x0, y0) + eps};
+        // The height along the line, P_z + s D_z - f(P_x + s D_x, P_y + s D_y), as a polynomial in s.
+        std::vector<double> h(7, 0.0);
+        for (int a = 0; a < 4; ++a)
+          for (int b = 0; b < 4; ++b) {
+            std::vector<double> term = {kSaddle[a][b]};
+            for (int k = 0; k < a + b; ++k) {
+              const double c0 = k < a ? P[0] : P[1], c1 = k < a ? D[0] : D[1];
+              std::vector<double> next(term.size() + 1, 0.0);
+              for (size_t q = 0; q < term.size(); ++q) {
+                next[q] += term[q] * c0;
+                next[q + 1] += term[q] * c1;
+              }
+              term = next;
+            }
+            for (size_t q = 0; q < term.size(); ++q) h[q] -= term[q];
+          }
+        h[0] += P[2];
+        h[1] += D[2];
+        const std::vector<double> roots = PolynomialRoots(h, -4.0, 4.0);
+        int count = 0;
+        const std::vector<double> along =
+            HitsAlong(s, D, P, scale, shift, [](const double* X) { return X[2] - Saddle(X[0], X[1]); }, &count);
+        for (size_t k = 0; k < roots.size(); ++k) {
+          const double r = roots[k];
+          if (std::fabs(P[0] + r * D[0]) > 1.0 || std::fabs(P[1] + r * D[1]) > 1.0) continue;
+          // Two roots round-off apart are a touch: found or not, no crossing.
+          if ((k > 0 && r - roots[k - 1] < 1e-6) || (k + 1 < roots.size() && roots[k + 1] - r < 1e-6)) continue;
+          double slope = 0.0;
+          for (size_t q = h.size(); q-- > 1;) slope = slope * r + q * h[q];
+          bool seen = false;
+          for (double a : along) seen = seen || std::fabs(a - r) < 1e-6 || std::fabs(a - r) * std::fabs(slope) < 1e-8;
+          found += seen;
+          ++crossings;
+          EXPECT_TRUE(seen) << scale << " " << moved << " " << trial << " " << r;
+        }
+      }
+      FreeBspline(s);
+    }
+  EXPECT_EQ(found, crossings);
+  EXPECT_GT(crossings, 800);
 }
 
 TEST_F(LineHits, MissesVerticesAndHoles) {
