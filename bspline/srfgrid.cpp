@@ -55,7 +55,10 @@ const int kMostCandidates = 16;
 // in one that is not the least; in a flat valley the grid's nearest point need not even lie in
 // the least one's basin. So the distance about each grid point is modelled by the quadratic
 // through its 3 x 3 neighbourhood: where that has a minimum within a cell of the point and below
-// the foot's distance, the surface is refined within two cells of it.
+// the foot's distance, the surface is refined within two cells of it. The least distance may
+// also lie on an edge of the domain (or a corner), where the distance still falls outwards: a
+// point of an edge that is open (not a closed seam) no farther than its neighbours along the
+// edge and inwards is modelled by the parabola along the edge (a corner by its own distance).
 int CompareGridMinima(Bspline* srf, const double p[3], const double* x, const double* y, const double* z,
                       int nu, int nv, double* u, double* v, double q[3], double* d, double* e) {
   const double du = (srf->umax - srf->umin) / (nu - 1), dv = (srf->vmax - srf->vmin) / (nv - 1);
@@ -68,6 +71,47 @@ int CompareGridMinima(Bspline* srf, const double p[3], const double* x, const do
   }
   double key[kMostCandidates], at[kMostCandidates][2];
   int count = 0;
+  // Keeps the most promising candidates, nearest predicted first.
+  auto offer = [&](double predicted, double cu, double cv) {
+    if (!(predicted < std::fabs(*d))) return;
+    if (count == kMostCandidates && key[count - 1] <= predicted) return;
+    int c = count < kMostCandidates ? count++ : kMostCandidates - 1;
+    for (; c > 0 && key[c - 1] > predicted; --c) {
+      key[c] = key[c - 1];
+      at[c][0] = at[c - 1][0];
+      at[c][1] = at[c - 1][1];
+    }
+    key[c] = predicted;
+    at[c][0] = cu;
+    at[c][1] = cv;
+  };
+  // The edges: along u at j = 0 and nv - 1 (open in v), along v at i = 0 and nu - 1 (open in u).
+  for (int side = 0; side < 4; ++side) {
+    const bool alongU = side < 2;
+    if (alongU ? srf->closedV : srf->closedU) continue;
+    const int n = alongU ? nu : nv, fixed = side % 2 ? (alongU ? nv - 1 : nu - 1) : 0;
+    const int inward = side % 2 ? -1 : 1;
+    auto index = [&](int t, int depth) {
+      return alongU ? (fixed + inward * depth) * nu + t : t * nu + fixed + inward * depth;
+    };
+    for (int t = 0; t < n; ++t) {
+      const double own = dist[index(t, 0)];
+      if (dist[index(t, 1)] < own || (t > 0 && dist[index(t - 1, 0)] < own) || (t + 1 < n && dist[index(t + 1, 0)] < own))
+        continue;
+      double shift = 0.0, predicted = own;
+      if (t > 0 && t + 1 < n) {
+        const double g = 0.5 * (dist[index(t + 1, 0)] - dist[index(t - 1, 0)]);
+        const double h2 = dist[index(t + 1, 0)] - 2.0 * own + dist[index(t - 1, 0)];
+        if (h2 > 0.0 && std::fabs(g) <= h2) {
+          shift = -g / h2;
+          predicted = own + 0.5 * g * shift;
+        }
+      }
+      const double along = (alongU ? srf->umin : srf->vmin) + (t + shift) * (alongU ? du : dv);
+      const double across = alongU ? (side % 2 ? srf->vmax : srf->vmin) : (side % 2 ? srf->umax : srf->umin);
+      offer(predicted, alongU ? along : across, alongU ? across : along);
+    }
+  }
   for (int j = 1; j + 1 < nv; ++j)
     for (int i = 1; i + 1 < nu; ++i) {
       const double* D = dist + j * nu + i;  // D[b * nu + a]: a along u, b along v
@@ -78,18 +122,7 @@ int CompareGridMinima(Bspline* srf, const double p[3], const double* x, const do
       if (!(huu > 0.0 && det > 0.0)) continue;
       const double su = -(hvv * gu - huv * gv) / det, sv = -(huu * gv - huv * gu) / det;
       if (!(std::fabs(su) <= 1.0 && std::fabs(sv) <= 1.0)) continue;
-      const double predicted = D[0] + 0.5 * (gu * su + gv * sv);
-      if (!(predicted < std::fabs(*d))) continue;
-      if (count == kMostCandidates && key[count - 1] <= predicted) continue;
-      int c = count < kMostCandidates ? count++ : kMostCandidates - 1;
-      for (; c > 0 && key[c - 1] > predicted; --c) {
-        key[c] = key[c - 1];
-        at[c][0] = at[c - 1][0];
-        at[c][1] = at[c - 1][1];
-      }
-      key[c] = predicted;
-      at[c][0] = srf->umin + (i + su) * du;
-      at[c][1] = srf->vmin + (j + sv) * dv;
+      offer(D[0] + 0.5 * (gu * su + gv * sv), srf->umin + (i + su) * du, srf->vmin + (j + sv) * dv);
     }
   for (int c = 0; c < count; ++c) {
     double cu = at[c][0], cv = at[c][1];

@@ -357,4 +357,66 @@ TEST_F(SurfacePickTest, ClosestPointOverAFoldIsTheLeast) {
   }
 }
 
+// The trough z = x^2 + k (x - xi) (y - y0)^2 over x in [x0, x1], y in [0, 1], held exactly by one
+// biquadratic Bezier patch (each factor's ordinates from its blossom).
+Bspline* Trough(double x0, double x1, double k, double xi, double y0) {
+  // f(x) = c0 + c1 x + c2 x^2 over [a, b] as quadratic Bezier ordinates.
+  auto ordinates = [](double c0, double c1, double c2, double a, double b, double out[3]) {
+    out[0] = c0 + c1 * a + c2 * a * a;
+    out[1] = c0 + c1 * 0.5 * (a + b) + c2 * a * b;
+    out[2] = c0 + c1 * b + c2 * b * b;
+  };
+  double A[3], B[3], C[3];
+  ordinates(0.0, 0.0, 1.0, x0, x1, A);
+  ordinates(-k * xi, k, 0.0, x0, x1, B);
+  ordinates(y0 * y0, -2.0 * y0, 1.0, 0.0, 1.0, C);
+  std::vector<double> pts;
+  for (int j = 0; j < 3; ++j)
+    for (int i = 0; i < 3; ++i) pts.insert(pts.end(), {x0 + (x1 - x0) * 0.5 * i, 0.5 * j, A[i] + B[i] * C[j]});
+  return BuildSurface(2, 2, 3, 3, pts);
+}
+
+// A point above the parabola z = x^2 beyond its centre of curvature (height Y), moved right by
+// e, has a minimum of the distance on either side; the domain ends short of the right one, so
+// the right side's least distance lies on the edge x = x1, chosen 1e-7..1e-4 nearer than the
+// left (interior) minimum at xi. Along y the trough bends away from the point at the edge only,
+// and the point lies between grid rows: the grid's nearest point is then the interior one. In
+// the plane y = y0 the trough is the parabola, so both distances are exact. The foot is on the
+// edge at its exact distance, through the kept grid and the one-shot entry, at sizes 1e-6 ..
+// 1e6 at the origin and moved 1e4 times the size.
+TEST_F(SurfacePickTest, ClosestPointOnAnEdgeBesideAnInteriorMinimumIsTheLeast) {
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  for (double scale : {1.0, 1e-6, 1e6})
+    for (double moved : {0.0, 1e4}) {
+      const double shift[3] = {moved * scale, -2 * moved * scale, 0.5 * moved * scale};
+      for (int q = 0; q < 50; ++q) {
+        const double Y = 0.8 + 1.2 * U(rng), e = 0.05 * U(rng), xr = std::sqrt(Y - 0.5);
+        // The stationary points of the distance: 2 x^3 + (1 - 2 Y) x - e = 0.
+        auto f = [&](double x) { return 2 * x * x * x + (1 - 2 * Y) * x - e; };
+        auto root = [&](double a, double b) {
+          for (int it = 0; it < 200; ++it) ((f(0.5 * (a + b)) < 0) == (f(a) < 0) ? a : b) = 0.5 * (a + b);
+          return 0.5 * (a + b);
+        };
+        const double xi = root(-2 * xr, -0.5 * xr), xRight = root(0.5 * xr, 2 * xr);
+        auto dist = [&](double x) { return std::hypot(x - e, x * x - Y); };
+        const double nearer = std::pow(10.0, -7.0 + 3.0 * U(rng));
+        double a = 0.0, b = xRight;  // the distance falls on (0, xRight)
+        for (int it = 0; it < 200; ++it) (dist(0.5 * (a + b)) > dist(xi) - nearer ? a : b) = 0.5 * (a + b);
+        const double x1 = 0.5 * (a + b), y0 = (24.5 + 0.6 * U(rng) - 0.3) / 49.0;
+        Bspline* s = Trough(xi - 0.2 - 0.3 * U(rng), x1, -0.3 - 0.7 * U(rng), xi, y0);
+        ScaleAndMove(s, scale, shift);
+        const double P[3] = {scale * e + shift[0], scale * y0 + shift[1], scale * Y + shift[2]};
+        Grid g;
+        double u, v, S[3], d, err, out[3];
+        ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &err), 0);
+        ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+        EXPECT_EQ(u, s->umax) << scale << " " << moved << " " << q;
+        EXPECT_NEAR(std::fabs(d), scale * dist(x1), 1e-10 * scale) << scale << " " << moved << " " << q;
+        EXPECT_NEAR(VecDist3(P, out), scale * dist(x1), 1e-10 * scale) << scale << " " << moved << " " << q;
+        FreeBspline(s);
+      }
+    }
+}
+
 }  // namespace
