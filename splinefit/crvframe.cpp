@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bspline/bsvalid.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/refines2.h"
@@ -220,7 +221,10 @@ int CartisianToCurveFrameCoord(double p[3], const CurveParallelFrame* f, double*
   double C[3], v[3];
   Eval3DPointOnCurve3Array(c, foot, 0, C);
   for (int k = 0; k < 3; ++k) v[k] = p[k] - C[k];
-  if (Norm(v) < kTiny) {
+  // On the curve, and on its axis, to round-off of the curve's own size: relative to it, so
+  // that a tube of a micrometre keeps its radius.
+  const double onCurve = kTiny * ControlPointDiagonal(c);
+  if (Norm(v) < onCurve) {
     *r = 0.0;
     *theta = 0.0;
     return 0;
@@ -230,7 +234,7 @@ int CartisianToCurveFrameCoord(double p[3], const CurveParallelFrame* f, double*
   if (std::fabs(d) > 0.1 * Norm(v)) return -2;
   double w[3] = {q[0] - C[0], q[1] - C[1], q[2] - C[2]};
   *r = Norm(w);
-  if (*r < kTiny) {
+  if (*r < onCurve) {
     *theta = 0.0;
     return 0;
   }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bspline/ctrlnubs.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
@@ -356,17 +357,22 @@ Cloud* ConvertToCylCldWithCurve(Cloud* cloud, Bspline* spine, CurveParallelFrame
   return canon.release();
 }
 
+// A t range or a spine length over the data below this fraction of the spine's is none.
+constexpr double kNoSpan = 1e-6;
+
 int ScaleCylCloudWithCurve(Cloud* canon, Bspline* spine, double size, double* tScale, double* tOffset,
                            double* rScale) {
   if (!canon || canon->npts < 1 || !spine || !tScale || !tOffset || !rScale) return -2;
   double tmin, tmax;
   GetMinMaxF(canon->y, canon->npts, &tmin, &tmax);
-  if (std::fabs(tmax - tmin) < 1e-6) {
+  // Both tests relative to the spine: its parameter range and its size (the diagonal of its
+  // control points' box), so that the same data of any size, anywhere, scale alike.
+  if (std::fabs(tmax - tmin) < kNoSpan * (spine->umax - spine->umin)) {
     *tScale = 1.0, *tOffset = 0.0, *rScale = 1.0;
     return 0;
   }
   const double L = SpineLength(spine, tmin, tmax);
-  if (std::fabs(L) < 1e-6) return -2;
+  if (!(std::fabs(L) >= kNoSpan * ControlPointDiagonal(spine))) return -2;
   // t onto [0, size] and the radius in units of L / size: both directions of comparable size.
   const double ts = size / std::fabs(tmax - tmin), rs = size / L;
   for (int i = 0; i < canon->npts; ++i) {

@@ -83,7 +83,8 @@ Bspline* CylFitBsplSrfWCurve(Cloud* cloud, Bspline* spine, BsplFitParams params,
 Cloud* ConvertToCylCldWithCurve(Cloud* cloud, Bspline* spine, CurveParallelFrame* frame, int wrapU, double** tOut,
                                 double** tangentsOut, double** normalsOut);
 // Scales the canonical t onto [0, size] and the radius by size / (spine length over the data's
-// t range): y = (y - tmin) tScale, z = z rScale, tOffset = tmin; a t range below 1e-6 is left
-// unscaled (1, 0, 1). 0; -2 for a null cloud or spine, or a spine of zero length there.
+// t range): y = (y - tmin) tScale, z = z rScale, tOffset = tmin; a t range below 1e-6 of the
+// spine's parameter range is left unscaled (1, 0, 1). 0; -2 for a null cloud or spine, or a
+// spine length there below 1e-6 of the diagonal of its control points' box.
 int ScaleCylCloudWithCurve(Cloud* canon, Bspline* spine, double size, double* tScale, double* tOffset,
                            double* rScale);

@@ -147,6 +147,49 @@ TEST_F(Frames, TubeAroundABentSpineFitsWithNearlyConstantRadius) {
   FreeCloud(cloud);
 }
 
+// The same tube at sizes 1e-7 .. 1e6, at the origin and moved 1e4 x the size away: the same
+// surface relative to the size (a spine shorter than an absolute 1e-6 over the data was refused).
+TEST_F(Frames, TubeAroundABentSpineFitsAlikeAtEverySizeAndPlace) {
+  for (double size : {1e-7, 1e-6, 1e-3, 1e3, 1e6})
+    for (double away : {0.0, 1e4}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << " away " << away);
+      BsplineKeeper keep;
+      Bspline* spine = keep(PlanarSpine());
+      for (int i = 0; i < NumCtrlU(spine); ++i) {
+        spine->X[0][i] = size * (spine->X[0][i] + away);
+        spine->Y[0][i] = size * (spine->Y[0][i] - 0.6 * away);
+        spine->Z[0][i] = size * (spine->Z[0][i] + 0.35 * away);
+      }
+      std::vector<float> y, z;
+      const std::vector<float> x = TubeAround(spine, 0.4 * size, 30, 24, &y, &z);
+      Cloud* cloud = MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr);
+      BsplFitParams params;
+      GetDefaultBsplFitParams(&params);
+      params.Roughness = 1e6, params.WrapU = 1, params.NumCntrlU = 12, params.NumCntrlV = 10;
+      Bspline* s = keep(CylFitBsplSrfWCurve(cloud, spine, params, 0, nullptr, nullptr));
+      FreeCloud(cloud);
+      ASSERT_NE(s, nullptr);
+      std::vector<double> C;
+      for (int k = 0; k <= 2000; ++k) {
+        double P[3];
+        RefEvalCurve(spine, spine->umin + (spine->umax - spine->umin) * k / 2000, P);
+        C.insert(C.end(), P, P + 3);
+      }
+      double worst = 0;
+      for (int a = 0; a <= 8; ++a)
+        for (int b = 1; b < 8; ++b) {
+          double P[3];
+          RefEvalSurface(s, s->umin + (s->umax - s->umin) * a / 8, s->vmin + (s->vmax - s->vmin) * b / 8, P);
+          double best = 1e300;
+          for (size_t k = 0; k < C.size(); k += 3)
+            best = std::min(best, std::hypot(P[0] - C[k], P[1] - C[k + 1], P[2] - C[k + 2]));
+          worst = std::max(worst, std::fabs(best - 0.4 * size));
+        }
+      // Far away the tube's single-precision points are rounded to 1e-3 of its size.
+      EXPECT_LT(worst, (away > 0 ? 0.02 : 0.01) * size);
+    }
+}
+
 TEST_F(Frames, InjectedFailuresThroughTheSpineFitLeaveNothing) {
   BsplineKeeper keep;
   Bspline* spine = keep(PlanarSpine());
