@@ -34,16 +34,6 @@ namespace {
 
 bool MovableSide(const CrvInfoStruct* c) { return c && c->side >= 1 && !c->fixed && !(c->outer && c->outerCont >= 0); }
 
-// Where the parameter lies strictly inside the curve's range (not at one of its ends).
-bool InsideCurve(const CrvInfoStruct* c, double t) {
-  double t0 = 0.0, t1 = 0.0;
-  if (!c || GetBndrCrvParamMinMax(c, &t0, &t1) != 0 || !(t1 > t0)) return false;
-  // A corner a hundredth of the side from its end is that end moved by the damage, not a
-  // T-junction.
-  const double margin = 0.01 * (t1 - t0);
-  return t > t0 + margin && t < t1 - margin;
-}
-
 // Whether the side is one polynomial piece between the parameters (no knot of its surface
 // along it strictly between them), of a degree that the other side's degree can follow.
 bool OnePieceFollowable(const CrvInfoStruct* c, double t0, double t1, const CrvInfoStruct* follower) {
@@ -102,7 +92,7 @@ bool CornerFoot(const BndrStruct* bs, const CornerInfoStruct* corner, double foo
       for (int side = 0; side < (e->infoB ? 2 : 1); ++side) {
         const CrvInfoStruct* c = side ? e->infoB : e->infoA;
         const int slot = BndrMatchedSlot(e, side, end);
-        if (!InsideCurve(c, e->par[slot])) continue;
+        if (BndrCrvEndAt(bs, c, e->par[slot]) != -1) continue;
         if (through && through != c) return false;
         through = c;
         at = e->par[slot];

@@ -668,26 +668,22 @@ int SideAtCurveEnd(int side, int curveEnd) {
   return curveEnd == 0 ? 1 : 3;
 }
 
-// Whether side `side` (0 A, 1 B) of a paired edge ends, at the end that meets A's end `end`, in
-// a corner of its surface that lies on a held outer side of that surface; the corner's point
-// goes to `corner`. An edge end a hundredth of the side or more from the side's end (a
-// T-junction) ends in no corner.
 // Which end of its curve side `side` (0 A, 1 B) of a paired edge reaches at the end that meets
-// A's end `end`: 0 its start, 1 its end, -1 partway (a hundredth of the curve or more from both
-// ends: a T-junction), -2 when the curve cannot tell; its range goes to t0, t1.
-int CurveEndAt(const EdgeInfoStruct* e, int side, int end, double* t0, double* t1) {
+// A's end `end` (BndrCrvEndAt); its range goes to t0, t1.
+int CurveEndAt(const BndrStruct* bs, const EdgeInfoStruct* e, int side, int end, double* t0, double* t1) {
   const CrvInfoStruct* c = SideCrv(e, side);
   if (!c || GetBndrCrvParamMinMax(c, t0, t1) != 0 || !(*t1 > *t0)) return -2;
-  const double t = e->par[side == 0 ? BndrSlot(0, end) : MatchSlot(e, end)];
-  const double margin = 0.01 * (*t1 - *t0);
-  return t <= *t0 + margin ? 0 : (t >= *t1 - margin ? 1 : -1);
+  return BndrCrvEndAt(bs, c, e->par[side == 0 ? BndrSlot(0, end) : MatchSlot(e, end)]);
 }
 
+// Whether side `side` (0 A, 1 B) of a paired edge ends, at the end that meets A's end `end`, in
+// a corner of its surface that lies on a held outer side of that surface; the corner's point
+// goes to `corner`. An edge end partway along the side (a T-junction) ends in no corner.
 bool EndsInHeldCorner(const BndrStruct* bs, const EdgeInfoStruct* e, int side, int end, double corner[3]) {
   const CrvInfoStruct* c = SideCrv(e, side);
   double t0 = 0.0, t1 = 0.0;
   if (!c || c->side < 1 || c->side > 4 || !c->srfInfo || !c->srfInfo->crvIds) return false;
-  const int curveEnd = CurveEndAt(e, side, end, &t0, &t1);
+  const int curveEnd = CurveEndAt(bs, e, side, end, &t0, &t1);
   if (curveEnd < 0) return false;
   const int next = SideAtCurveEnd(c->side, curveEnd);
   const SrfInfoStruct* si = c->srfInfo;
@@ -702,6 +698,19 @@ bool EndsInHeldCorner(const BndrStruct* bs, const EdgeInfoStruct* e, int side, i
 }
 
 }  // namespace
+
+int BndrCrvEndAt(const BndrStruct* bs, const CrvInfoStruct* c, double t) {
+  double t0 = 0.0, t1 = 0.0;
+  if (!bs || !c || GetBndrCrvParamMinMax(c, &t0, &t1) != 0 || !(t1 > t0)) return -2;
+  const int nearer = t - t0 < t1 - t ? 0 : 1;
+  // Within a hundredth of the side of its end a corner is that end moved by the damage, unless
+  // it lies farther from the end than the largest gap, which no damage the heal closes spans.
+  if (std::fabs(t - (nearer ? t1 : t0)) > 0.01 * (t1 - t0)) return -1;
+  if (std::fabs(t - (nearer ? t1 : t0)) <= 1e-9 * (t1 - t0)) return nearer;
+  double p[3], endPoint[3];
+  if (EvalPntOnBndryCrv(c, t, p) != 0 || EvalPntOnBndryCrv(c, nearer ? t1 : t0, endPoint) != 0) return -2;
+  return bs->gapTol > 0.0 && VecDist3(p, endPoint) > bs->gapTol ? -1 : nearer;
+}
 
 int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol) {
   if (!bs || edge < 0 || edge >= bs->nEdge || side < 0 || side > 1) return -2;
@@ -740,8 +749,8 @@ int FindBndrEdgeEndReason(const BndrStruct* bs, int edge, int side, double gapTo
   if (!IsPaired(e) || !e->cornerCopies) return 0;
   for (int end = 0; end < 2; ++end) {
     double t0 = 0.0, t1 = 0.0, u0 = 0.0, u1 = 0.0, own[3], other[3];
-    const int otherEnd = CurveEndAt(e, 1 - side, end, &u0, &u1);
-    const int ownEnd = CurveEndAt(e, side, end, &t0, &t1);
+    const int otherEnd = CurveEndAt(bs, e, 1 - side, end, &u0, &u1);
+    const int ownEnd = CurveEndAt(bs, e, side, end, &t0, &t1);
     if (otherEnd == -2 || ownEnd < 0) continue;
     if (otherEnd == -1) {
       // The edge's corners run with side A: its end `end` is A's.

@@ -262,13 +262,19 @@ constexpr int kBndrOpenKeptFold = 5;
 constexpr int kBndrOpenKeptAlone = 6;
 int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol);
 
+// Where parameter t lies on side curve c: 0 at its start, 1 at its end, -1 partway (a
+// T-junction: more than a hundredth of the curve from both ends, or nearer but farther from the
+// end than the graph's largest gap, which no damage the heal closes moves an end by), -2 when
+// the curve cannot tell.
+int BndrCrvEndAt(const BndrStruct* bs, const CrvInfoStruct* c, double t);
+
 // Why a paired edge may be open at one of its ends, for the report of its side `side` (0 A, 1 B),
-// in this order: this side ends partway along the other side (a hundredth of that side or more
-// from its ends: a T-junction) in a point that now lies more than gapTol from where the edge's
-// corner began; the heal closes such a seam up to where that end lies, and where the end stood
-// along the other side before the surfaces moved is not known to it (kBndrOpenMovedEnd). Both
-// sides end within a hundredth of their curves' ends there, and the curves' ends (the surfaces'
-// corners) lie more than gapTol apart: one surface ends short of the other (kBndrOpenEndsApart).
+// in this order: this side ends partway along the other side (a T-junction, as BndrCrvEndAt
+// tells) in a point that now lies more than gapTol from where the edge's corner began; the heal
+// closes such a seam up to where that end lies, and where the end stood along the other side
+// before the surfaces moved is not known to it (kBndrOpenMovedEnd). Both sides end at their
+// curves' ends there (BndrCrvEndAt), and the curves' ends (the surfaces' corners) lie more than
+// gapTol apart: one surface ends short of the other (kBndrOpenEndsApart).
 // 0 when neither holds; -2 for bad input.
 constexpr int kBndrOpenMovedEnd = 7;
 constexpr int kBndrOpenEndsApart = 8;

@@ -108,6 +108,70 @@ int SetBndrEdgeAvgEndPoints(EdgeInfoStruct* e) {
   return 0;
 }
 
+namespace {
+
+// The surfaces a corner joins: those with a side paired at it. A surface whose sides there are
+// all free keeps its own corner point: ends of two faces that come within the largest gap of
+// each other but share no seam there (a box's corner a little off its neighbour's, whose band
+// face is not in the group) are not pulled together, which would tilt both faces' free sides.
+// A corner with no paired side joins only the surface of its first edge; one with more
+// surfaces than are counted takes every end (`all`).
+struct JoinedAtCorner {
+  static constexpr int kMost = 32;
+  const SrfInfoStruct* srf[kMost];
+  int n = 0;
+  bool all = false;
+  bool Collect(const BndrStruct* bs, const CornerInfoStruct* ci) {
+    for (int k = 0; ci->edgeIds && k < ci->nEdge; ++k) {
+      const int id = ci->edgeIds[k];
+      if (id < 0 || id >= bs->nEdge) return false;
+      const EdgeInfoStruct* e = &bs->edges[id];
+      if (!IsPaired(e)) continue;
+      for (const CrvInfoStruct* side : {e->infoA, e->infoB}) {
+        if (!side || Has(side->srfInfo)) continue;
+        if (n == kMost) {
+          all = true;
+          return true;
+        }
+        srf[n++] = side->srfInfo;
+      }
+    }
+    if (n == 0 && ci->edgeIds && ci->nEdge > 0) srf[n++] = bs->edges[ci->edgeIds[0]].infoA->srfInfo;
+    return true;
+  }
+  bool Has(const SrfInfoStruct* s) const {
+    for (int i = 0; i < n; ++i)
+      if (srf[i] == s) return true;
+    return false;
+  }
+  bool Takes(const EdgeInfoStruct* e) const { return all || (e->infoA && Has(e->infoA->srfInfo)); }
+};
+
+// SetBndrInfoCornerPosition, on the ends of the edges `joined` takes only when given.
+void PlaceCorner(BndrStruct* bs, int corner, const double p[3], const JoinedAtCorner* joined) {
+  CornerInfoStruct* ci = &bs->corners[corner];
+  Copy3(p, ci->pos);
+  for (int k = 0; ci->edgeIds && k < ci->nEdge; ++k) {
+    const int id = ci->edgeIds[k];
+    if (id < 0 || id >= bs->nEdge) continue;
+    EdgeInfoStruct* e = &bs->edges[id];
+    if (joined && !joined->Takes(e)) continue;
+    for (int end = 0; end < 2; ++end) {
+      if ((end == 0 ? e->corner0 : e->corner1) != corner) continue;
+      Copy3(p, e->pnt[BndrSlot(0, end)]);
+      Copy3(p, e->pnt[MatchSlot(e, end)]);
+      if (e->nSample > 0 && e->avgX && e->avgY && e->avgZ) {
+        const int i = end == 0 ? 0 : e->nSample - 1;
+        e->avgX[i] = p[0];
+        e->avgY[i] = p[1];
+        e->avgZ[i] = p[2];
+      }
+    }
+  }
+}
+
+}  // namespace
+
 int SetUpBndrCornerPositions(BndrStruct* bs) {
   if (!bs) return -2;
   for (int i = 0; i < bs->nEdge; ++i) SetBndrEdgeAvgEndPoints(&bs->edges[i]);
@@ -115,11 +179,14 @@ int SetUpBndrCornerPositions(BndrStruct* bs) {
     const CornerInfoStruct* ci = &bs->corners[c];
     double all[3] = {0, 0, 0}, fixed[3] = {0, 0, 0};
     int nAll = 0, nFixed = 0;
+    JoinedAtCorner joined;
+    if (!joined.Collect(bs, ci)) return -2;
     for (int k = 0; ci->edgeIds && k < ci->nEdge; ++k) {
       const int id = ci->edgeIds[k];
       if (id < 0 || id >= bs->nEdge) return -2;
       const EdgeInfoStruct* e = &bs->edges[id];
       if (e->corner0 != c && e->corner1 != c) return -2;
+      if (!joined.Takes(e)) continue;
       const CrvInfoStruct* A = e->infoA;
       const CrvInfoStruct* B = IsPaired(e) ? e->infoB : nullptr;
       const bool isFixed = IsOuterFixedBndrEdge(e) || (A->side != 0 && IsTrim(B)) || A->side == 0 ||
@@ -139,32 +206,15 @@ int SetUpBndrCornerPositions(BndrStruct* bs) {
     if (nAll == 0) continue;
     double pos[3];
     for (int j = 0; j < 3; ++j) pos[j] = nFixed > 0 ? fixed[j] / nFixed : all[j] / nAll;
-    SetBndrInfoCornerPosition(bs, c, pos[0], pos[1], pos[2]);
+    PlaceCorner(bs, c, pos, &joined);
   }
   return 0;
 }
 
 int SetBndrInfoCornerPosition(BndrStruct* bs, int corner, double x, double y, double z) {
   if (!bs || corner < 0 || corner >= bs->nCorner) return -2;
-  CornerInfoStruct* ci = &bs->corners[corner];
   const double p[3] = {x, y, z};
-  Copy3(p, ci->pos);
-  for (int k = 0; ci->edgeIds && k < ci->nEdge; ++k) {
-    const int id = ci->edgeIds[k];
-    if (id < 0 || id >= bs->nEdge) continue;
-    EdgeInfoStruct* e = &bs->edges[id];
-    for (int end = 0; end < 2; ++end) {
-      if ((end == 0 ? e->corner0 : e->corner1) != corner) continue;
-      Copy3(p, e->pnt[BndrSlot(0, end)]);
-      Copy3(p, e->pnt[MatchSlot(e, end)]);
-      if (e->nSample > 0 && e->avgX && e->avgY && e->avgZ) {
-        const int i = end == 0 ? 0 : e->nSample - 1;
-        e->avgX[i] = x;
-        e->avgY[i] = y;
-        e->avgZ[i] = z;
-      }
-    }
-  }
+  PlaceCorner(bs, corner, p, nullptr);
   return 0;
 }
 

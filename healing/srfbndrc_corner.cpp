@@ -443,6 +443,12 @@ bool CornerMatcher::BuildVertices() {
       VecDiff3(q, v.hi, o);  // measured from the largest corner, as the vertex grows
       if (std::fabs(o[0]) > r_ || std::fabs(o[1]) > r_ || std::fabs(o[2]) > r_ || VecDotProd3(o, o) >= gap2x2)
         continue;
+      // An end beyond the largest gap from the vertex's centre is another vertex: two boxes'
+      // corners a little more than the gap apart (a face's edge standing short of its
+      // neighbour's) would otherwise be pulled together, and with them the sides that run
+      // from them, which were never a seam.
+      VecDiff3(q, v.c, o);
+      if (VecDotProd3(o, o) > g_->gapTol * g_->gapTol) continue;
       for (int k = 0; k < 3; ++k) {
         v.c[k] = (v.nMember * v.c[k] + q[k]) / (v.nMember + 1);
         v.lo[k] = std::min(v.lo[k], q[k]);

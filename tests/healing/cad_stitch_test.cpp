@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "bspline/nubs.h"
@@ -236,6 +237,51 @@ TEST_F(CadStitch, TangentStripPlanesStayWhereTheCylinderFollows) {
     EXPECT_LE(LargestMove(strip, Net(g.srfs[0])), 0.1 * planeGap[0]) << noise;
     EXPECT_LE(LargestMove(wall, Net(g.srfs[2])), 0.1 * planeGap[1]) << noise;
   }
+}
+
+// Box faces as exporters write them (bilinear planes), one wall standing a little short of the
+// top beside it (the band face closing the step is not in the group): the short wall's top runs
+// beside the next top face a little more than the largest gap below it, and its corners end a
+// little more than that gap from that face's corner and partway along the wall across it. Under
+// noise every seam closes and nothing moves more than 3 x the gap it closed: the step's free
+// sides and corners are not pulled together. Several seeds, at every size and far from the origin.
+TEST_F(CadStitch, BoxWithAShortWallClosesAndKeepsItsStep) {
+  constexpr double kH = 0.25, kLow = kH - 0.002, kL = 0.45, kW = 0.4, kD = 0.475, kMaxGapHere = 0.0015;
+  // The top A; the wall B under A's side y = 0; the short wall C across B's end x = kL; the top
+  // E beside A, whose side x = kL runs on over C's top. Corners u fastest.
+  const double planes[4][12] = {{0, 0, kH, kL, 0, kH, 0, kW, kH, kL, kW, kH},
+                                {0, 0, 0, kL, 0, 0, 0, 0, kH, kL, 0, kH},
+                                {kL, -kD, 0, kL, 0, 0, kL, -kD, kLow, kL, 0, kLow},
+                                {kL, -kD, kH, 2 * kL, -kD, kH, kL, kW, kH, 2 * kL, kW, kH}};
+  // Surface and side of each seam, the first side the shorter: A-B, A onto E, C onto B.
+  const int seams[3][4] = {{0, 2, 1, 4}, {0, 3, 3, 1}, {2, 3, 1, 3}};
+  for (double size : {1e-3, 1.0, 1e3})
+    for (double far : {0.0, 1e4})
+      for (unsigned seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE(testing::Message() << "size " << size << " far " << far << " seed " << seed);
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<double> jitter(-1.5e-4, 1.5e-4);
+        Group g;
+        for (const auto& corners : planes) {
+          CadPatch p;
+          p.knotsU = p.knotsV = {0, 0, 1, 1};
+          for (double c : corners) p.pts.push_back((c + jitter(rng) + far) * size);
+          g.Add(BuildCadPatch(p));
+        }
+        auto gap = [&](const int* s) {
+          const double along = RefGap(g.srfs[s[0]], s[1], g.srfs[s[2]], s[3]);
+          return s == seams[0] ? std::max(along, RefGap(g.srfs[s[2]], s[3], g.srfs[s[0]], s[1])) : along;
+        };
+        std::vector<double> closedOn(4, 0.0);
+        for (const auto& s : seams)
+          for (int i : {s[0], s[2]}) closedOn[i] = std::max(closedOn[i], gap(s));
+        std::vector<std::vector<double>> nets;
+        for (const Bspline* s : g.srfs) nets.push_back(Net(s));
+        ASSERT_TRUE(HealAsThePlugIn(g, kMaxGapHere * size, 1e-5 * size));
+        for (const auto& s : seams) EXPECT_LE(gap(s), 1e-5 * size) << "seam of surfaces " << s[0] << ", " << s[2];
+        for (int i = 0; i < 4; ++i)
+          EXPECT_LE(LargestMove(nets[i], Net(g.srfs[i])), 3.0 * closedOn[i] + 1e-12 * size) << "surface " << i;
+      }
 }
 
 // Long nets (many control points along, four across) keep their shape: the strip chain's
