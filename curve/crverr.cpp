@@ -139,7 +139,12 @@ int CheckCurveBsplineCloudMaxDiff(Bspline* curve, Cloud* cloud, int mode, double
   }
 }
 
+// Samples a span beyond any resolution a deviation needs: each is a closest-point search, and a
+// count near the int range asks for hours of them.
+constexpr int kMostSamplesPerSpan = 4096;
+
 int TwoCurve3MaxDiff(Bspline* curveA, Bspline* curveB, int samplesPerSpan, double* maxDiff) {
+  if (samplesPerSpan > kMostSamplesPerSpan) return -2;
   if (!maxDiff || !curveA || !curveB || curveA->kind != 1 || curveB->kind != 1 ||
       curveA->dimension != 3 || curveB->dimension != 3 || !BsplineSound(curveA) || !BsplineSound(curveB))
     return -2;

@@ -33,8 +33,9 @@ int CheckCurveBsplineCloudMaxDiff(Bspline* curve, Cloud* cloud, int mode, double
                                   double fraction, double* worstParam, double* worstDistSq,
                                   int* worstIndex);
 
-// The largest distance from curve A's points, samplesPerSpan per knot span (at least 2), to
-// curve B. -2 unless both are sound (bsvalid) 3D curves, and when the distance overflows.
+// The largest distance from curve A's points, samplesPerSpan per knot span (at least 2, at most
+// 4096), to curve B. -2 unless both are sound (bsvalid) 3D curves, for more than 4096 samples a
+// span, and when the distance overflows.
 int TwoCurve3MaxDiff(Bspline* curveA, Bspline* curveB, int samplesPerSpan, double* maxDiff);
 
 // The closest pair of two 3D curves into pointA and pointB. Returns the SQUARED distance of the

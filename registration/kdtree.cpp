@@ -56,6 +56,52 @@ void FindMaxSpreadAxis(const float** coords, int dim, const int* idx, int c, int
   }
 }
 
+// The median along the axis whose finite coordinates spread widest, and the count at or below
+// it. A value that is not a number orders after every other, as the split test (<=) sends it
+// right.
+void MedianSplit(const float** coords, int dim, const int* idx, int c, int* axis, double* split, int* nl) {
+  double widest = -1.0;
+  *axis = 0;
+  for (int a = 0; a < dim; ++a) {
+    double lo = INFINITY, hi = -INFINITY;
+    for (int i = 0; i < c; ++i) {
+      const double v = coords[a][idx[i]];
+      if (std::isfinite(v)) lo = std::min(lo, v), hi = std::max(hi, v);
+    }
+    if (hi - lo > widest) widest = hi - lo, *axis = a;
+  }
+  TrackingScope scope;
+  double* v = MallocArray<double>(c);
+  if (!v) return;  // the mean split stands; the caller sees the error state
+  for (int i = 0; i < c; ++i) {
+    const double x = coords[*axis][idx[i]];
+    v[i] = x == x ? x : INFINITY;
+  }
+  std::nth_element(v, v + (c - 1) / 2, v + c);
+  *split = v[(c - 1) / 2];
+  *nl = 0;
+  for (int i = 0; i < c; ++i) *nl += static_cast<double>(coords[*axis][idx[i]]) <= *split;
+}
+
+// The split of a node of c > bucket points and the count at or below it. The mean splits points
+// spread evenly. Where a few lie orders of magnitude beyond the rest it either overflows the
+// float sums or sits among those few and leaves almost all points on one side, and a tree of such
+// splits is as deep as it has points: the median splits there instead. False on no memory.
+bool ChooseSplit(const float** coords, int dim, const int* a, int c, int* axis, double* split, int* nl) {
+  FindMaxSpreadAxis(coords, dim, a, c, axis, split);
+  *nl = 0;
+  for (int i = 0; i < c; ++i) *nl += static_cast<double>(coords[*axis][a[i]]) <= *split;
+  const int least = std::max(1, c / 16);
+  if (std::isfinite(*split) && *nl >= least && c - *nl >= least) return true;
+  int medianAxis = *axis, medianCount = *nl;
+  double median = *split;
+  MedianSplit(coords, dim, a, c, &medianAxis, &median, &medianCount);
+  if (KernelFailed()) return false;
+  // A median shared by the largest values parts nothing: then the mean's split stands.
+  if (medianCount > 0 && medianCount < c) *axis = medianAxis, *split = median, *nl = medianCount;
+  return true;
+}
+
 KDTreeNode* MakeLeaf(int* indices, int count) {
   KDTreeNode* leaf = MallocNullKDTreeNode();
   if (!leaf) return nullptr;
@@ -115,11 +161,7 @@ KDTreeNode* NewBuildKDTree(const float** coords, int dim, int n, int bucket) {
     int axis = 0;
     double split = 0.0;
     int nl = 0;
-    if (c > bucket) {
-      FindMaxSpreadAxis(coords, dim, a, c, &axis, &split);
-      for (int i = 0; i < c; ++i)
-        if (static_cast<double>(coords[axis][a[i]]) <= split) ++nl;
-    }
+    if (c > bucket && !ChooseSplit(coords, dim, a, c, &axis, &split, &nl)) return nullptr;
     if (c <= bucket || nl == 0 || nl == c) {
       KDTreeNode* leaf = MakeLeaf(a, c);
       if (!leaf) return nullptr;
@@ -198,10 +240,7 @@ bool BuildPooledTree(const float** coords, int n, int bucket, PooledTree* out) {
     const int c = it.count;
     int axis = 0, nl = 0;
     double split = 0.0;
-    if (c > bucket) {
-      FindMaxSpreadAxis(coords, 3, a, c, &axis, &split);
-      for (int i = 0; i < c; ++i) nl += static_cast<double>(coords[axis][a[i]]) <= split;
-    }
+    if (c > bucket && !ChooseSplit(coords, 3, a, c, &axis, &split, &nl)) return false;
     if (used == capacity) {
       capacity *= 2;
       Node* grown = ReallocArray(nodes, capacity);

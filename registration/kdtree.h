@@ -1,8 +1,10 @@
 // Kd-tree over three caller-owned float arrays, answering nearest-neighbour queries by index.
 //
-// Built once with an explicit work stack and mean splits on the axis of largest spread; never
-// changed afterwards. Mean splits do not bound the depth by log n, so neither the build, the
-// query nor the freeing recurses. The tree reads the caller's arrays, which must stay alive and
+// Built once with an explicit work stack and mean splits on the axis of largest spread (the
+// median on the widest axis where the mean overflows or leaves less than a sixteenth on one side,
+// as a few points orders of magnitude beyond the rest make it); never changed afterwards. The
+// splits do not bound the depth by log n, so neither the build, the query nor the freeing
+// recurses. The tree reads the caller's arrays, which must stay alive and
 // unchanged until FreeKDTree. A query writes its result into the record: one query at a time.
 //
 // Queries run on a compact copy of the node tree made by Create3DTree (16-byte nodes in
@@ -34,8 +36,8 @@ struct KDTree {
 };
 
 // A new tree over x, y, z (not copied) with leaves of at most `bucket` points, owned by the
-// caller (FreeKDTree); a leaf holds more when the mean split leaves all its points on one side
-// (coincident points, or points so close that their float mean rounds onto the largest). Every
+// caller (FreeKDTree); a leaf holds more when no split leaves points on both sides (coincident
+// points). Every
 // reader takes a leaf's count from the leaf. Null for n < 0, a missing array with n > 0, or when
 // memory ran out.
 KDTree* Create3DTree(const float* x, const float* y, const float* z, int n, int bucket);

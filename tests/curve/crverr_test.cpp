@@ -1,6 +1,7 @@
 // Deviations of clouds from curves: the projection record against a dense brute-force search
 // made here, the worst point and its ties, the three grading modes, one curve against another
 // and the closest pair of two curves.
+#include <climits>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -145,6 +146,16 @@ TEST_F(CurveDeviationTest, CurveAgainstCurve) {
   double m = 0.0;
   ASSERT_EQ(TwoCurve3MaxDiff(parab, axis, 5, &m), 0);
   EXPECT_NEAR(m, 1.0, 1e-6);
+  // Samples a span up to 4096 measure as few do; more (a count near the int range asked for
+  // hours of closest-point searches) are refused, nothing written.
+  m = 0.0;
+  ASSERT_EQ(TwoCurve3MaxDiff(parab, axis, 4096, &m), 0);
+  EXPECT_NEAR(m, 1.0, 1e-6);
+  for (int count : {4097, INT_MAX - 2, INT_MAX}) {
+    m = 42.0;
+    EXPECT_EQ(TwoCurve3MaxDiff(parab, axis, count, &m), -2);
+    EXPECT_EQ(m, 42.0);
+  }
   ASSERT_EQ(TwoCurve3MaxDiff(axis, parab, 1, &m), 0);  // one sample per span counts as two
   double x = 1.0;  // the foot of (2, 0, 0) on the parabola: 4 x^3 + 2 x - 4 = 0
   for (int k = 0; k < 30; ++k) x -= (4 * x * x * x + 2 * x - 4) / (12 * x * x + 2);

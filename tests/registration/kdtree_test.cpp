@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -110,16 +112,17 @@ TEST_F(KdTree, DegenerateTreesAnswerLikeTheScan) {
   EXPECT_EQ(found, BruteNearest(two, onPlane, &d2));
   FreeKDTree(t);
 
-  // Points a float step apart, two at each step: the float mean split cannot part them all, so
-  // a leaf holds distinct points beyond the bucket, and its scan still finds the nearest.
+  // Points a float step apart, two at each step: the float mean rounds onto the largest and
+  // parts none of them, the median does, so only a coincident pair shares a leaf; the search
+  // still finds the nearest.
   Points steps;
   float v = 1.0f;
   for (int i = 0; i < 50; ++i, v = i % 2 ? v : std::nextafter(v, 2.0f)) steps.add(v, 0, 0);
   t = Create3DTree(steps.x.data(), steps.y.data(), steps.z.data(), steps.n(), 1);
   ASSERT_NE(t, nullptr);
   const KDTreeNode* leaf = LargestLeaf(t->root);
-  ASSERT_GT(leaf->count, 2);
-  EXPECT_NE(steps.x[leaf->indices[0]], steps.x[leaf->indices[leaf->count - 1]]);
+  EXPECT_EQ(leaf->count, 2);
+  EXPECT_EQ(steps.x[leaf->indices[0]], steps.x[leaf->indices[leaf->count - 1]]);
   FreeKDTree(t);
   std::mt19937 rng(4);
   ExpectMatchesScan(steps, 1, rng, 1.0 - 1e-5, 1.0 + 1e-5);
@@ -157,6 +160,53 @@ TEST_F(KdTree, SkewedPointsMakeUnbalancedTreesThatStillAnswerExactly) {
     EXPECT_EQ(found, BruteNearest(chain, q, &d2));
   }
   FreeKDTree(t);
+}
+
+int Depth(const KDTreeNode* node) {
+  return node->axis < 0 ? 0 : 1 + std::max(Depth(node->left), Depth(node->right));
+}
+
+// Floats from random bits (magnitudes spread evenly from 1e-38 to 3e38, the odd NaN and
+// infinity, as a file read in the wrong layout gives them), and a grid with ten points near
+// 1e38: a mean split sits among the few largest or overflows the float sums, and a tree of such
+// splits was as deep as it had points (every query read a leaf of all of them). The median splits
+// there: shallow trees, answers as the scan's.
+TEST_F(KdTree, PointsSpreadOverEveryMagnitudeMakeShallowTreesThatAnswerExactly) {
+  std::mt19937 rng(70);
+  auto bits = [&] {
+    const uint32_t b = rng();
+    float f;
+    std::memcpy(&f, &b, sizeof f);
+    return f;
+  };
+  Points garbage, grid;
+  for (int i = 0; i < 3000; ++i) garbage.add(bits(), bits(), bits());
+  for (int i = 0; i < 3000; ++i) grid.add(float(i % 60), float(i / 60), 0.5f * float(i % 7));
+  for (int k = 0; k < 10; ++k) grid.x[k * 297] = (k % 2 ? 1.0f : -1.0f) * 1e38f, grid.y[k * 297] = 3e37f * k;
+  for (const Points* p : {&garbage, &grid}) {
+    KDTree* t = Create3DTree(p->x.data(), p->y.data(), p->z.data(), p->n(), 8);
+    ASSERT_NE(t, nullptr);
+    EXPECT_LT(Depth(t->root), 40);
+    EXPECT_LE(LargestLeaf(t->root)->count, 8);  // the points are distinct: every leaf within the bucket
+    for (int k = 0; k < 200; ++k) {
+      const int i = int(rng() % p->n());
+      double q[3] = {p->x[i], p->y[i], p->z[i]};
+      if (k % 2) q[0] = bits(), q[1] = bits(), q[2] = bits();
+      if (!std::isfinite(q[0] + q[1] + q[2])) continue;
+      // Squared distances here pass 3.37e38, the scan's usual start.
+      auto dist2 = [&](int j) {
+        const double dx = p->x[j] - q[0], dy = p->y[j] - q[1], dz = p->z[j] - q[2];
+        return dx * dx + dy * dy + dz * dz;
+      };
+      double d2 = INFINITY;
+      for (int j = 0; j < p->n(); ++j) d2 = std::min(d2, dist2(j));  // NaN never wins
+      int found = -2;
+      ASSERT_EQ(SearchKDTreeNearest(t, q, &found), 0);
+      ASSERT_GE(found, 0);
+      EXPECT_EQ(dist2(found), d2);
+    }
+    FreeKDTree(t);
+  }
 }
 
 TEST_F(KdTree, SetQueryWritesNearestCoordinatesAndFailedBuildsLeakNothing) {
