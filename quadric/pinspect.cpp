@@ -257,12 +257,20 @@ double CoaxialityDist2(const Cloud* cloud, Xform frame, double axisFoot[3], doub
 int CloudCloudDiffIndex(const Cloud* a, const Cloud* b, double r, int* index, int* hits, const Bbox box) {
   if (!a || !b) return -1;
   const int na = a->npts;
-  if (na < 1) return -2;
+  if (na < 1 || std::isnan(r)) return -2;
   DisplayThermoMeter();
   TrackingScope scope;
   Subdiv* grid = SubdivideArrays(a->x, a->y, a->z, na, box[0], box[1], box[2], box[3], box[4], box[5], r,
                                  std::min(na / 30, 64));
-  if (!grid) {
+  // A point of b whose cell is crowded (a few points of a far beyond the rest put all others in
+  // one) finds its nearest in a balanced tree instead of measuring all the cell holds.
+  NearTree* tree = nullptr;
+  const int ncells = grid ? grid->ncellsX * grid->ncellsY * grid->ncellsZ : 0;
+  for (int c = 0; c < ncells && !tree; ++c)
+    if (grid->cells[c].count > kCrowdedCells && !(tree = BuildNearTree(a->x, a->y, a->z, na))) break;
+  if (!grid || KernelFailed()) {
+    FreeSubdiv(grid);
+    FreeNearTree(tree);
     UnDisplayThermoMeter();
     return -2;
   }
@@ -284,6 +292,7 @@ int CloudCloudDiffIndex(const Cloud* a, const Cloud* b, double r, int* index, in
     if (k % 500 == 0 && user_break()) {
       UnDisplayThermoMeter();
       FreeSubdiv(grid);
+      FreeNearTree(tree);
       return -1;
     }
     const double p[3] = {b->x[k], b->y[k], b->z[k]};
@@ -295,12 +304,22 @@ int CloudCloudDiffIndex(const Cloud* a, const Cloud* b, double r, int* index, in
     const SubdivCell& cell = grid->cells[ic[0] + ic[1] * cells[0] + ic[2] * cells[0] * cells[1]];
     int best = -1;
     double bestD2 = kEmptyBoxBound;
-    for (int j = 0; j < cell.count; ++j) {
-      const int i = cell.items[j];
-      if (i < 0 || i >= na) continue;
-      const double dx = a->x[i] - p[0], dy = a->y[i] - p[1], dz = a->z[i] - p[2];
-      const double d2 = dx * dx + dy * dy + dz * dz;
-      if (d2 < bestD2) bestD2 = d2, best = i;
+    if (cell.count > kCrowdedCells) {
+      // The nearest within r, of equal ones the first in a's order, as the cell lists them.
+      if (std::isfinite(p[0] + p[1] + p[2]))
+        SearchNearTree(*tree, p, [&] { return std::min(bestD2, r2); }, [&](int i, double) {
+          const double dx = a->x[i] - p[0], dy = a->y[i] - p[1], dz = a->z[i] - p[2];
+          const double d2 = dx * dx + dy * dy + dz * dz;
+          if (d2 < bestD2 || (d2 == bestD2 && i < best)) bestD2 = d2, best = i;
+        });
+    } else {
+      for (int j = 0; j < cell.count; ++j) {
+        const int i = cell.items[j];
+        if (i < 0 || i >= na) continue;
+        const double dx = a->x[i] - p[0], dy = a->y[i] - p[1], dz = a->z[i] - p[2];
+        const double d2 = dx * dx + dy * dy + dz * dz;
+        if (d2 < bestD2) bestD2 = d2, best = i;
+      }
     }
     index[k] = best >= 0 && bestD2 < r2 ? best : -1;
     if (index[k] >= 0) ++found;
@@ -308,5 +327,6 @@ int CloudCloudDiffIndex(const Cloud* a, const Cloud* b, double r, int* index, in
   *hits = found;
   UnDisplayThermoMeter();
   FreeSubdiv(grid);
+  FreeNearTree(tree);
   return 0;
 }

@@ -41,7 +41,8 @@ double CoaxialityDist2(const Cloud* cloud, Xform frame, double axisFoot[3], doub
                        double* zMax, const double linePoint[3], const double lineDir[3]);
 // index[k]: the nearest point of a to point k of b when closer than r, else -1; hits: the number
 // of entries found. box: a's box for the bin grid. Shows progress, polls the user break every 500
-// points. 0; -1 for no cloud or a break (later entries unwritten); -2 for an empty a or no grid.
+// points. 0; -1 for no cloud or a break (later entries unwritten); -2 for an empty a, an r that is
+// not a number or no memory.
 int CloudCloudDiffIndex(const Cloud* a, const Cloud* b, double r, int* index, int* hits, const Bbox box);
 // A point of the plane a x + b y + c z + d = 0 on the coordinate axis of its largest normal
 // component (x, then z, then y on ties as the comparisons fall).

@@ -15,6 +15,7 @@
 #include "cloud/putil.h"
 #include "foundation/cloudrec.h"
 #include "foundation/umalloc.h"
+#include "quadric/pinspect.h"
 #include "quadric/premove.h"
 #include "tests/support/kernel_fixture.h"
 
@@ -180,6 +181,28 @@ TEST_F(FarPoints, GarbageFarAwayLeavesTheScansAnswersAlone) {
     }
     for (int k = 0; k < count; ++k) FreeCloud(parts[k]);
     Free(parts);
+
+    // Nearest points of the sheet moved by a fraction of its spacing: the same as without the
+    // garbage (indices shifted past the records), each within reach.
+    {
+      Pts moved = sheet;
+      for (float& v : moved.z) v += float(0.3 * s / m);
+      Owner q(CloudOf(moved));
+      std::vector<int> ia(n), ib(n);
+      int ha = 0, hb = 0;
+      double boxA[6], boxB[6];
+      ComputeCloudBbox(a.get(), boxA), ComputeCloudBbox(b.get(), boxB);
+      ASSERT_EQ(CloudCloudDiffIndex(a.get(), q.get(), r, ia.data(), &ha, boxA), 0);
+      ASSERT_EQ(CloudCloudDiffIndex(b.get(), q.get(), r, ib.data(), &hb, boxB), 0);
+      EXPECT_EQ(ha, n) << s;
+      EXPECT_EQ(hb, ha) << s;
+      std::vector<int> sheetIndex;  // mixed index of each sheet point
+      for (int j = 0; j < M; ++j)
+        if (isSheet(j)) sheetIndex.push_back(j);
+      int same = 0;
+      for (int k = 0; k < n; ++k) same += ia[k] >= 0 && ib[k] == sheetIndex[ia[k]];
+      EXPECT_EQ(same, n) << s;
+    }
 
     // Completion: every point of the sheet gets a normal across the sheet, all one way.
     b.reset(CloudOf(mixed));
