@@ -790,11 +790,104 @@ bool EdgeAcross(const Cloud* mesh, const int32_t* ring, int n, IndexNode* const*
   });
 }
 
+// Whether the fan triangles (v, ring[k], ring[k + 1]) for k in the ranges [r[0], r[1]) and
+// [r[2], r[3]) (ring numbers taken round n) lie in one plane through p within slack: the unit
+// normal of their summed area vectors, and every ring point they use within slack of the plane
+// it makes with p.
+bool FanFlat(const double* x, const double* y, const double* z, int n, const double p[3], const int r[4],
+             double slack) {
+  double normal[3] = {0, 0, 0};
+  for (int range = 0; range < 2; ++range)
+    for (int k = r[2 * range]; k < r[2 * range + 1]; ++k) {
+      const int a = k % n, b = (k + 1) % n;
+      const double u[3] = {x[a] - p[0], y[a] - p[1], z[a] - p[2]}, w[3] = {x[b] - p[0], y[b] - p[1], z[b] - p[2]};
+      double c[3];
+      VecCrossProd3(u, w, c);
+      for (int d = 0; d < 3; ++d) normal[d] += c[d];
+    }
+  const double length = std::sqrt(VecDotProd3(normal, normal));
+  if (!(length > 0)) return false;
+  for (int range = 0; range < 2; ++range)
+    for (int k = r[2 * range]; k < r[2 * range + 1] + (r[2 * range + 1] > r[2 * range]); ++k) {
+      const int a = k % n;
+      const double u[3] = {x[a] - p[0], y[a] - p[1], z[a] - p[2]};
+      if (!(std::fabs(VecDotProd3(u, normal)) <= slack * length)) return false;
+    }
+  return true;
+}
+
+// Whether p lies within slack of the segment from ring point i to ring point j, strictly
+// between its ends.
+bool OnSegment(const double* x, const double* y, const double* z, int i, int j, const double p[3], double slack) {
+  const double d[3] = {x[j] - x[i], y[j] - y[i], z[j] - z[i]}, q[3] = {p[0] - x[i], p[1] - y[i], p[2] - z[i]};
+  const double along = VecDotProd3(d, d);
+  const double s = along > 0 ? VecDotProd3(q, d) / along : -1;
+  if (!(s > 0 && s < 1)) return false;
+  const double off[3] = {q[0] - s * d[0], q[1] - s * d[1], q[2] - s * d[2]};
+  return VecDotProd3(off, off) <= slack * slack;
+}
+
+// Where removing v keeps the shape exactly: its fan lies in one plane (*split -1), or v lies on
+// the straight segment between ring points i and j, strictly inside it, with the fan flat on each
+// side of that segment (a straight crease), all within slack. Triangulating each side apart then
+// keeps every new triangle in the plane of the old ones it replaces, where one triangulation of
+// the whole ring could cut across the crease. An open fan's ring (n - 1 triangles) closes along
+// its boundary chord, so v must lie on that chord too (a straight run of the boundary).
+bool ExactRemoval(const double* x, const double* y, const double* z, int n, bool open, const double p[3],
+                  double slack, int split[2]) {
+  const int triangles = open ? n - 1 : n;
+  split[0] = split[1] = -1;
+  if (open && !OnSegment(x, y, z, 0, n - 1, p, slack)) return false;
+  const int whole[4] = {0, triangles, 0, 0};
+  if (FanFlat(x, y, z, n, p, whole, slack)) return true;
+  for (int i = 0; i < n; ++i)
+    for (int j = i + 2; j < n && j - i <= n - 2; ++j) {  // each side a polygon of three points at least
+      if (!OnSegment(x, y, z, i, j, p, slack)) continue;
+      // Side one takes the triangles i .. j - 1, side two the others (round the ring; those of
+      // an open fan stop at its last).
+      const int one[4] = {i, j, 0, 0};
+      const int two[4] = {j, open ? triangles : n + i, 0, open ? i : 0};
+      if (!FanFlat(x, y, z, n, p, one, slack) || !FanFlat(x, y, z, n, p, two, slack)) continue;
+      split[0] = i, split[1] = j;
+      return true;
+    }
+  return false;
+}
+
+// The ring triangulated with BreakPoly3DToTriangleToo, as one polygon or, split at ring points
+// split[0] < split[1], as the two polygons each side of their segment (each keeping the ring's
+// order, so the triangles keep the fan's orientation); count receives the triangles made.
+int TriangulateRing(int n, const int32_t* ring, const double* x, const double* y, const double* z, const int split[2],
+                    int* count, int* tri) {
+  if (split[0] < 0) return BreakPoly3DToTriangleToo(n, ring, x, y, z, count, tri);
+  TrackingScope scope;
+  int idxStack[kStackRoom + 1];
+  double xyzStack[3][kStackRoom + 1];
+  int* idx = Room(idxStack, kStackRoom + 1, n + 1L);
+  double* px = Room(xyzStack[0], kStackRoom + 1, n + 1L);
+  double* py = Room(xyzStack[1], kStackRoom + 1, n + 1L);
+  double* pz = Room(xyzStack[2], kStackRoom + 1, n + 1L);
+  if (!idx || !px || !py || !pz) return 0;
+  *count = 0;
+  for (int side = 0; side < 2; ++side) {
+    const int from = side == 0 ? split[0] : split[1], to = side == 0 ? split[1] : split[0] + n;
+    int m = 0;
+    for (int k = from; k <= to; ++k) idx[m] = ring[k % n], px[m] = x[k % n], py[m] = y[k % n], pz[m] = z[k % n], ++m;
+    int made = 0;
+    if (!BreakPoly3DToTriangleToo(m, idx, px, py, pz, &made, tri + 3 * *count)) return 0;
+    *count += made;
+  }
+  return 1;
+}
+
 // RemoveCldVertexLow2, with the count reduction's rows where it has them; the planes
 // of the new triangles are left unset when not asked for (a costing reads only the corners).
+// With `exact`, a fan that ExactRemoval finds flat or creased within exactSlack is triangulated
+// so as to keep its shape, and *exact says whether it was.
 int TrialRemoval(const Cloud* mesh, int v, int* newCount, int* newNumbers, int fanCount, const int32_t* fan,
                  CloudTriangle* newTriangles, IndexNode* const* vertexTriangleHeads, double tol,
-                 const ReductionRows* rows, bool planes = true) {
+                 const ReductionRows* rows, bool planes = true, bool* exact = nullptr, double exactSlack = 0) {
+  if (exact) *exact = false;
   *newCount = 0;
   if (mesh->ntri < 1) return 0;
   TrackingScope scope;
@@ -835,7 +928,13 @@ int TrialRemoval(const Cloud* mesh, int v, int* newCount, int* newNumbers, int f
     x[i] = p[0], y[i] = p[1], z[i] = p[2];
   }
   int count = 0;
-  if (!BreakPoly3DToTriangleToo(n, ring, x, y, z, &count, tri)) return 0;
+  int split[2] = {-1, -1};
+  if (exact) {
+    double p[3];
+    GetCldPoint(mesh, v, p);
+    *exact = ExactRemoval(x, y, z, n, n == fanCount + 1, p, exactSlack, split);
+  }
+  if (!TriangulateRing(n, ring, x, y, z, split, &count, tri)) return 0;
   for (int k = 0; k < count; ++k) {
     for (int c = 0; c < 3; ++c) newTriangles[k].v[c] = tri[3 * k + c];
     if (planes) MakeCldPolyPlane(mesh, &newTriangles[k]);
@@ -1482,8 +1581,10 @@ double LargestDistance(const Cloud* m, const int32_t* from, int nfrom, const Tri
 // keep their numbers too (records hold point numbers).
 // An open boundary turning by more than this (radians) at a point has a corner there, kept.
 constexpr double kBoundaryCorner = 30.0 * M_PI / 180.0;
-// A boundary point may go when what it leaves lies within the removals' largest error so far or
-// within this part of the box diagonal: round-off, so that straight runs of a flat boundary go.
+// Round-off of a distance, as a part of the box diagonal: a boundary point may go when what it
+// leaves lies within the removals' largest error so far or within this (so that straight runs of
+// a flat boundary go), and a removal whose points stay within it of the new triangles keeps the
+// shape.
 constexpr double kBoundarySlack = 1e-9;
 
 class CountDecimation {
@@ -1533,7 +1634,8 @@ class CountDecimation {
   int live_ = 0;
   CostQueue queue_;
   double maxErrorSq_ = 0;
-  double slackSq_ = 0;  // round-off of a distance at the mesh's size, squared
+  double slack_ = 0, slackSq_ = 0;  // round-off of a distance at the mesh's size, and squared
+  bool exact_ = false;              // the last costing's removal keeps the shape
   int32_t* original_ = nullptr;  // the triangles taking part, as they were
   int noriginal_ = 0;
   int32_t* fan_ = nullptr;  // the fan and trial triangles of one point, room fanRoom_
@@ -1679,7 +1781,8 @@ double CountDecimation::NearestSq(int point, int newCount, int* which, double fl
 double CountDecimation::FindElimDistanceOfVert(int v) {
   int count = 0;
   if (!Gather(v) || fanCount_ == 0) return kNoValue;
-  if (!TrialRemoval(m_, v, &count, nullptr, fanCount_, fan_, trial_, nullptr, kNoValue, &rows_, false) ||
+  if (!TrialRemoval(m_, v, &count, nullptr, fanCount_, fan_, trial_, nullptr, kNoValue, &rows_, false, &exact_,
+                    slack_) ||
       count < 1)
     return kNoValue;
   KeepTrial(v, count);
@@ -1692,11 +1795,17 @@ double CountDecimation::FindElimDistanceOfVert(int v) {
   return worst;
 }
 
+// A removal that keeps the shape exactly (the fan flat or creased along a straight line through
+// the point, and every point it leaves on the new triangles to round-off) costs nothing, so such
+// points go before any that changes the shape; the others cost the weighted sum.
 double CountDecimation::FindVertexRemovalParam(int v) {
   keptCount_[v] = -1;
   if (m_->isVert && !(m_->isVert[v >> 3] & (1 << (v & 7)))) return 0;
+  exact_ = false;
+  const double elimination = FindElimDistanceOfVert(v);
+  if (exact_ && elimination <= slack_ * slack_) return 0;
   return wNeighbour_ * FindDistSqToClosestNbor(v) / edgeNorm_ + wAngle_ * FindSharpestAngleAtVert(v) +
-         wElimination_ * FindElimDistanceOfVert(v) / elimNorm_;
+         wElimination_ * elimination / elimNorm_;
 }
 
 bool CountDecimation::DeleteVertex(int v, int* newCount) {
@@ -1713,7 +1822,9 @@ bool CountDecimation::DeleteVertex(int v, int* newCount) {
     }
     return true;
   }
-  return TrialRemoval(m_, v, newCount, nullptr, fanCount_, fan_, trial_, nullptr, kNoValue, &rows_) &&
+  bool exact;
+  return TrialRemoval(m_, v, newCount, nullptr, fanCount_, fan_, trial_, nullptr, kNoValue, &rows_, true, &exact,
+                      slack_) &&
          *newCount > 0;
 }
 
@@ -1901,7 +2012,8 @@ bool CountDecimation::Setup(const double bbox[6]) {
   elimNorm_ = least > 0 ? (0.01 * least) * (0.01 * least) : 1.0;
   const double diagonal = std::sqrt((bbox[3] - bbox[0]) * (bbox[3] - bbox[0]) + (bbox[4] - bbox[1]) * (bbox[4] - bbox[1]) +
                                     (bbox[5] - bbox[2]) * (bbox[5] - bbox[2]));
-  slackSq_ = std::isfinite(diagonal) ? (kBoundarySlack * diagonal) * (kBoundarySlack * diagonal) : 0.0;
+  slack_ = std::isfinite(diagonal) ? kBoundarySlack * diagonal : 0.0;
+  slackSq_ = slack_ * slack_;
   // The edges of the triangles that take part: where some are left out, those of a view of the
   // mesh that has only the others, in their order.
   Cloud taking = *m_;

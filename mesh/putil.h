@@ -66,7 +66,10 @@ int ReduceCloudPolygons(Cloud* mesh, double tol, double angle, unsigned char* ma
 // length of the shortest edge over the mean, angleWeight times 1 minus the least dot product of
 // two normals around the point, eliminationWeight times the squared error of removing it over
 // (1% of the smallest non-zero box extent)^2) until the live triangle count is at most the
-// target: it ends at the target or one below, above it only when no point can be removed any
+// target; a point whose removal keeps the shape exactly (its fan in one plane, or creased along a
+// straight line through it with each side in one plane, the ring then triangulated each side
+// apart; every point it leaves within 1e-9 of bbox's diagonal of the new triangles) costs 0 and
+// goes first: it ends at the target or one below, above it only when no point can be removed any
 // more. A point on an open boundary is removed only where the boundary keeps its shape: not where
 // the boundary turns by more than 30 degrees (a corner), and only when the points it leaves lie
 // no farther from the new triangles than the largest error of the removals before it (or 1e-9 of

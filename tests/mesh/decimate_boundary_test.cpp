@@ -39,42 +39,6 @@ Cloud* WavyDisc(int n, double size, const P3& at) {
   return MakeTestMesh(pts, tris);
 }
 
-struct Surface {
-  std::vector<std::array<P3, 3>> tris;
-  explicit Surface(const Cloud* m) {
-    for (int t = 0; t < m->ntri; ++t) {
-      std::array<P3, 3> c;
-      for (int k = 0; k < 3; ++k) {
-        const int v = m->tri[t].v[k];
-        c[k] = {m->x[v], m->y[v], m->z[v]};
-      }
-      tris.push_back(c);
-    }
-  }
-  double Distance(const P3& p) const {
-    double best = HUGE_VAL;
-    for (const auto& t : tris) {
-      double foot[3], d2, s, w;
-      TriangPntMinDistSq(p.data(), t[0].data(), t[1].data(), t[2].data(), foot, &d2, &s, &w);
-      best = std::min(best, d2);
-    }
-    return std::sqrt(best);
-  }
-  // The largest distance of this surface's corners, edge midpoints and centroids from other.
-  double LargestFrom(const Surface& other) const {
-    double worst = 0;
-    for (const auto& t : tris)
-      for (int k = 0; k < 3; ++k) {
-        const P3& a = t[k];
-        const P3& b = t[(k + 1) % 3];
-        const P3& c = t[(k + 2) % 3];
-        worst = std::max({worst, other.Distance(a), other.Distance({(a[0] + b[0]) / 2, (a[1] + b[1]) / 2, (a[2] + b[2]) / 2})});
-        if (k == 0) worst = std::max(worst, other.Distance({(a[0] + b[0] + c[0]) / 3, (a[1] + b[1] + c[1]) / 3, (a[2] + b[2] + c[2]) / 3}));
-      }
-    return worst;
-  }
-};
-
 int BoundaryLoops(const Cloud* m) {
   MeshEdgesAndLoops lp;
   EXPECT_EQ(lp.Build(m), 0);
@@ -99,7 +63,7 @@ TEST_F(CountDecimationBoundary, ASheetReducedToATenthKeepsItsRimAndReportsItsMea
     ASSERT_EQ(ReducePolygonsByCount(m, target, 1, 1, 1, box, &reported), 0);
     EXPECT_LE(m->ntri, target);
     EXPECT_EQ(BoundaryLoops(m), 1);
-    const Surface before(original), after(m);
+    const MeshSurface before(original), after(m);
     const double measured = std::max(after.LargestFrom(before), before.LargestFrom(after));
     // Both sample the surfaces, at different points.
     EXPECT_GE(reported, measured * 0.95) << "reported " << reported << ", measured " << measured;

@@ -3,7 +3,9 @@
 // mesh's unique edges and boundary loops.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <functional>
 #include <vector>
 
@@ -11,11 +13,55 @@
 
 #include "cloud/makecld.h"
 #include "foundation/coreglob.h"
+#include "foundation/geo2.h"
 #include "foundation/umalloc.h"
 #include "foundation/umalloc_hooks.h"
 #include "mesh/cldpoly.h"
 
 using TestTriangle = std::array<int, 3>;
+
+// A mesh's triangles as corner triples, for distances measured by brute force.
+struct MeshSurface {
+  using P3 = std::array<double, 3>;
+  std::vector<std::array<P3, 3>> tris;
+  explicit MeshSurface(const Cloud* m) {
+    for (int t = 0; t < m->ntri; ++t) {
+      std::array<P3, 3> c;
+      for (int k = 0; k < 3; ++k) {
+        const int v = m->tri[t].v[k];
+        c[k] = {m->x[v], m->y[v], m->z[v]};
+      }
+      tris.push_back(c);
+    }
+  }
+  double Distance(const P3& p) const {
+    double best = HUGE_VAL;
+    for (const auto& t : tris) {
+      double foot[3], d2, s, w;
+      TriangPntMinDistSq(p.data(), t[0].data(), t[1].data(), t[2].data(), foot, &d2, &s, &w);
+      best = std::min(best, d2);
+    }
+    return std::sqrt(best);
+  }
+  // The largest distance of this surface's corners, edge midpoints and centroids from other.
+  double LargestFrom(const MeshSurface& other) const {
+    double worst = 0;
+    for (const auto& t : tris)
+      for (int k = 0; k < 3; ++k) {
+        const P3& a = t[k];
+        const P3& b = t[(k + 1) % 3];
+        const P3& c = t[(k + 2) % 3];
+        worst = std::max({worst, other.Distance(a), other.Distance({(a[0] + b[0]) / 2, (a[1] + b[1]) / 2, (a[2] + b[2]) / 2})});
+        if (k == 0) worst = std::max(worst, other.Distance({(a[0] + b[0] + c[0]) / 3, (a[1] + b[1] + c[1]) / 3, (a[2] + b[2] + c[2]) / 3}));
+      }
+    return worst;
+  }
+  // The two-way distance between two meshes, as sampled.
+  static double Between(const Cloud* a, const Cloud* b) {
+    const MeshSurface sa(a), sb(b);
+    return std::max(sa.LargestFrom(sb), sb.LargestFrom(sa));
+  }
+};
 
 // Points as (x, y, z) triples. Null when memory ran out.
 inline Cloud* MakeTestMesh(const std::vector<std::array<double, 3>>& pts, const std::vector<TestTriangle>& tris) {
