@@ -156,7 +156,10 @@ int NewHealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol
       if (SaveSrfGrpNets(bs, &best) != 0) return -2;
       bestA = A;
     }
-    if (A < target && i > 1) return finish(A);
+    // Nets already within the target are not refined at all: two passes on seams that needed
+    // none turned their rows and moved the surfaces for nothing. Once refining, at least two
+    // passes run.
+    if (A < target && (i == 0 || i > 1)) return finish(A);
     worse = A > prev ? worse + 1 : 0;
     if (worse > 1) return finish(A);
     // prev is 0 only after an angle of 0, which has already met any positive target.
