@@ -1,5 +1,6 @@
 #include "curve/crvintr.h"
 
+#include <cfloat>
 #include <cmath>
 
 #include "bspline/bsvalid.h"
@@ -204,6 +205,10 @@ int GrevilleInterval(const CurveSide& c, double s, int i) {
 // near-tangent curves have) may count once; overlapping curves cost a bounded number of pairs.
 const double kSmallestPiece = 1e-3;
 
+// The round-off of a point of a curve per term of its basis, as a share of its largest
+// coordinate (about five units in the last place).
+const double kEvalRoundOff = 1e-15;
+
 // Where two curves coincide: an interval on each (the second's in either order), both ends
 // listed as meetings.
 struct Stretch {
@@ -263,25 +268,63 @@ double PairGapSq(const Search& s, double tA, double tB) {
          (P[1][2] - P[0][2]) * (P[1][2] - P[0][2]);
 }
 
+// The sine of the crossing angle of the pair at (tA, tB) as a vector, the unit tangents' cross
+// product: two neighbouring crossings of two curves turn opposite ways (the second curve passes
+// to one side of the first and back).
+void CrossingTurn(const Search& s, double tA, double tB, double turn[3]) {
+  double P[2][3], D[2][3];
+  PairPoints(s, tA, tB, P, D);
+  VecCrossProd3(D[0], D[1], turn);
+  const double scale = VecSize3(D[0]) * VecSize3(D[1]);
+  for (int k = 0; k < 3; ++k) turn[k] = scale > 0.0 ? turn[k] / scale : 0.0;
+}
+
 // Whether a refined meeting (sA, sB) is one listed already, whose node is returned. Two
 // meetings are told apart by distance in space, never by parameter: one farther along the
-// first curve than the smallest piece is another; a nearer one is the same only when the curves
-// stay together between the two (the gap at the middle of the two parameter pairs within
-// twice the meeting gap), else the curves parted and met again (two crossings close together,
-// or the second curve passing the same point twice).
+// first curve than the smallest piece is another. Two nearer ones that turn opposite ways by
+// more than round-off are two crossings when they lie farther apart than four times the sum of
+// their places' uncertainties along the curves (each gap, at least the last place of the
+// coordinates, over the sine of its angle): two crossings close together, however close,
+// while a touching refined to either side of its vertex (gaps rising as the square of the
+// distance) stays one. Else a nearer one is the same only when the curves stay together between
+// the two: the gap at the middle of the two parameter pairs within twice the larger of their
+// own gaps, or within the round-off of evaluating them; otherwise the curves parted and met
+// again (or the second curve passed the same point twice).
 CrvIntrNode* SameMeeting(const Search& s, double sA, double sB) {
   if (s.list->count == 0) return nullptr;
-  double P[2][3];
+  double P[2][3], turn[3], ownSq = -1.0;
   PairPoints(s, sA, sB, P);
   const double nearSq = (kSmallestPiece * s.size) * (kSmallestPiece * s.size);
+  // Round-off of a point's coordinates: evaluating far from the origin loses digits of the size,
+  // a few units in the last place of the largest coordinate per term of the basis.
+  double reach = s.size;
+  for (int k = 0; k < 3; ++k) reach = std::fmax(reach, std::fabs(P[0][k]));
+  const double lastPlace = DBL_EPSILON * reach;
+  const double noise = kEvalRoundOff * (s.a.curve->degreeU + s.b.curve->degreeU + 2) * reach;
+  // Turns below this are round-off of the tangents (the derivatives lose the digits the points do).
+  const double clearTurn = 1e3 * noise / s.size;
   CrvIntrNode* n = s.list->first;
   for (int i = 0; i < s.list->count; ++i, n = n->next) {
-    double Q[2][3];
+    double Q[2][3], other[3];
     PairPoints(s, n->t1, n->t2, Q);
     double apartSq = 0.0;
     for (int k = 0; k < 3; ++k) apartSq += (Q[0][k] - P[0][k]) * (Q[0][k] - P[0][k]);
     if (apartSq > nearSq) continue;
-    if (PairGapSq(s, 0.5 * (sA + n->t1), 0.5 * (sB + n->t2)) <= 4.0 * s.meetSq) return n;
+    if (ownSq < 0.0) {  // only a meeting near another needs its gap and turn
+      ownSq = PairGapSq(s, sA, sB);
+      CrossingTurn(s, sA, sB, turn);
+    }
+    const double otherSq = PairGapSq(s, n->t1, n->t2);
+    CrossingTurn(s, n->t1, n->t2, other);
+    const double sine = VecSize3(turn), otherSine = VecSize3(other);
+    if (VecDotProd3(turn, other) < 0.0 && sine > clearTurn && otherSine > clearTurn) {
+      const double unsure = std::fmax(std::sqrt(ownSq), lastPlace) / sine +
+                            std::fmax(std::sqrt(otherSq), lastPlace) / otherSine;
+      if (apartSq > 16.0 * unsure * unsure) continue;
+      return n;
+    }
+    const double endsSq = std::fmax(ownSq, otherSq);
+    if (PairGapSq(s, 0.5 * (sA + n->t1), 0.5 * (sB + n->t2)) <= 4.0 * endsSq + noise * noise) return n;
   }
   return nullptr;
 }
@@ -593,7 +636,18 @@ int ResolvePair(Search& s, double a0, double a1, double b0, double b1, int depth
       return 0;
     }
     if (met && ListMeeting(s, sA, sB, iA, iB) == -2) return -2;
-    if (small) return 0;
+    if (small) {
+      // Pieces this small hold two meetings only where the curves are nearly tangent, their
+      // crossings close together: refinements from the first piece's ends, each on the side of
+      // the meeting it starts from, find them.
+      for (double end : {a0, a1}) {
+        if (!met) break;
+        double eA = end, eB = sB;
+        FootOnSecond(s, eA, &eB);
+        if (RefineMeeting(s, &eA, &eB) && ListMeeting(s, eA, eB, iA, iB) == -2) return -2;
+      }
+      return 0;
+    }
     // Within round-off of the pair's ends counts as inside: a crossing on a cut is found from
     // either side.
     const double wa = 1e-9 * (a1 - a0) + 1e-14 * std::fabs(a1), wb = 1e-9 * (b1 - b0) + 1e-14 * std::fabs(b1);

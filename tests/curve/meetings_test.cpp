@@ -506,7 +506,8 @@ void AtEveryPlacement(F check) {
 // alternating +-1 (60 periods) crosses y = 0 exactly at the middle of each uniform span away
 // from the clamped ends (by the antisymmetry of the cubic basis there): all 120 crossings, the
 // interior ones at those x to round-off, the same with the knots on [0, 1] and on [0, 100]. A
-// parabola 1e-6 below y = 0 at its vertex crosses it twice 0.002 apart: both listed.
+// parabola e^2 below y = 0 at its vertex crosses it twice 2 e apart: both listed, from 0.002
+// apart down to 1e-5 of the size.
 TEST_F(CurveMeetingsTest, CrossingsCloseInParameterOrSpaceStayApart) {
   std::vector<double> ys(121);
   for (int i = 0; i < 121; ++i) ys[i] = i % 2 ? -1.0 : 1.0;
@@ -531,10 +532,15 @@ TEST_F(CurveMeetingsTest, CrossingsCloseInParameterOrSpaceStayApart) {
         }
       }
     }
-    const std::vector<Meeting> two = MeetingsWithAxis({0.25 - 1e-6, -1.0, 1.0}, scale, shift);
-    ASSERT_EQ(two.size(), 2u) << scale << " " << shift[0];
-    EXPECT_NEAR(two[0].t1, 0.499, 1e-9);
-    EXPECT_NEAR(two[1].t1, 0.501, 1e-9);
+    // (x - 0.5)^2 - e^2 crosses y = 0 at 0.5 -+ e, 2 e apart, the curves parting by e^2 between.
+    for (double e : {1e-3, 1e-4, 1e-5, 5e-6}) {
+      const std::vector<Meeting> two = MeetingsWithAxis({0.25 - e * e, -1.0, 1.0}, scale, shift);
+      ASSERT_EQ(two.size(), 2u) << scale << " " << shift[0] << " " << e;
+      // Found to the round-off the crossing's angle 2 e allows.
+      const double roundOff = 1e-15 * (1.0 + 1e4 * (shift[0] != 0.0)) / (2 * e) + 1e-12;
+      EXPECT_NEAR(two[0].t1, 0.5 - e, roundOff) << scale << " " << shift[0] << " " << e;
+      EXPECT_NEAR(two[1].t1, 0.5 + e, roundOff) << scale << " " << shift[0] << " " << e;
+    }
   });
 }
 
