@@ -648,6 +648,45 @@ int FitOnCopy(const Bspline* curve, Bspline** result, Body body) {
   return 0;
 }
 
+// Constrained fits weigh an order-0 energy that pulls the curve towards the origin, so they run
+// with the copy, the samples and the position targets moved by the centroid of the copy's
+// control points, and the copy is moved back: the fit does not depend on where the part lies.
+// Moved only, not scaled: the constrained weights keep the sizes they were set for. `fit` gets
+// the moved samples and a record whose position targets are the moved ones (its other arrays
+// are the caller's).
+template <class Fit>
+int AboutCentroid(Bspline* copy, int n, const double* x, const double* y, const double* z,
+                  const LinearConstraint* constraint, Fit fit) {
+  const int nc = NumCtrlU(copy);
+  UnitFrame frame = UnitFrameOfPoints(copy->X[0], copy->Y[0], copy->Z[0], nc, false);
+  frame.size = 1.0;
+  const int m = std::max(n, 1), np = constraint && constraint->nPos > 0 ? constraint->nPos : 1;
+  double* q = MallocArray<double>(3, m);
+  double* p = MallocArray<double>(3, np);
+  if (!q || !p || KernelFailed()) return -2;
+  double *qx = q, *qy = q + m, *qz = q + 2 * m;
+  if (n > 0) {
+    std::memcpy(qx, x, sizeof(double) * n);
+    std::memcpy(qy, y, sizeof(double) * n);
+    std::memcpy(qz, z, sizeof(double) * n);
+    PointsToUnitFrame(frame, qx, qy, qz, n);
+  }
+  LinearConstraint moved = {};
+  if (constraint) moved = *constraint;
+  if (constraint && constraint->nPos > 0 && constraint->posX && constraint->posY && constraint->posZ) {
+    double *px = p, *py = p + np, *pz = p + 2 * np;
+    std::memcpy(px, constraint->posX, sizeof(double) * np);
+    std::memcpy(py, constraint->posY, sizeof(double) * np);
+    std::memcpy(pz, constraint->posZ, sizeof(double) * np);
+    PointsToUnitFrame(frame, px, py, pz, np);
+    moved.posX = px, moved.posY = py, moved.posZ = pz;
+  }
+  PointsToUnitFrame(frame, copy->X[0], copy->Y[0], copy->Z[0], nc);
+  const int status = fit(qx, qy, qz, constraint ? &moved : nullptr);
+  PointsFromUnitFrame(frame, copy->X[0], copy->Y[0], copy->Z[0], nc);
+  return status;
+}
+
 // Normal rows of the record in order, keeping those that can be built.
 int BuildNormalRows(const Bspline* copy, const LinearConstraint* c, double*** rows, double** d,
                     int* k2) {
@@ -852,10 +891,13 @@ int NewConstrainedShrinkWrapCrv3(const Bspline* curve, int n, const double* t, c
       Free(values);
       if (r != 0) return -2;
     }
-    Functional f;
-    if (ConstrainedFunctional(copy, n, t, x, y, z, nullptr, params, f) != 0) return -2;
-    bool normalRows = false;
-    return SolveWithRecordRows(copy, f, constraint, &normalRows);
+    return AboutCentroid(copy, n, x, y, z, constraint,
+                         [&](const double* qx, const double* qy, const double* qz, const LinearConstraint* c) {
+                           Functional f;
+                           if (ConstrainedFunctional(copy, n, t, qx, qy, qz, nullptr, params, f) != 0) return -2;
+                           bool normalRows = false;
+                           return SolveWithRecordRows(copy, f, c, &normalRows);
+                         });
   });
 }
 
@@ -1112,10 +1154,14 @@ int ConstrainedShrinkWrapCrv3NubVals(const Bspline* curve, int n, const double* 
     return status;
   bool normalRows = false;
   if (FitOnCopy(curve, result, [&](Bspline* copy) {
-        Functional f;
-        if (NubValsFunctional(copy, n, t, x, y, z, params, constraint, basisValues, spans, f, gram) != 0)
-          return -2;
-        return SolveWithRecordRows(copy, f, constraint, &normalRows);
+        return AboutCentroid(
+            copy, n, x, y, z, constraint,
+            [&](const double* qx, const double* qy, const double* qz, const LinearConstraint* c) {
+              Functional f;
+              if (NubValsFunctional(copy, n, t, qx, qy, qz, params, c, basisValues, spans, f, gram) != 0)
+                return -2;
+              return SolveWithRecordRows(copy, f, c, &normalRows);
+            });
       }) != 0)
     return -2;
   // Normals at the ends can flip an end tangent; the second formulation pins it instead.
@@ -1139,18 +1185,22 @@ int NewConstrainedShrinkWrapCrv3NubVals(const Bspline* curve, int n, const doubl
                           &status))
     return status;
   return FitOnCopy(curve, result, [&](Bspline* copy) {
-    Functional f;
-    if (NubValsFunctional(copy, n, t, x, y, z, params, constraint, basisValues, spans, f) != 0)
-      return -2;
-    ConstraintMats c;
-    if (ComputeReshapeCrv3ConstraintMat(copy, constraint, c.posC.receive(), &c.nPos, c.dx.receive(),
-                                        c.dy.receive(), c.dz.receive(), c.normC.receive(),
-                                        &c.nNorm, c.normD.receive()) != 0)
-      return -2;
-    if (c.nNorm < 1)
-      return SolvePositions(copy, f, c.posC.get(), c.nPos, c.dx.get(), c.dy.get(), c.dz.get());
-    return SolveCoupled(copy, f, c.posC.get(), c.nPos, c.dx.get(), c.dy.get(), c.dz.get(),
-                        c.normC.get(), c.nNorm, c.normD.get(), true);
+    return AboutCentroid(copy, n, x, y, z, constraint,
+                         [&](const double* qx, const double* qy, const double* qz, const LinearConstraint* k) {
+                           Functional f;
+                           if (NubValsFunctional(copy, n, t, qx, qy, qz, params, k, basisValues, spans, f) != 0)
+                             return -2;
+                           ConstraintMats c;
+                           if (ComputeReshapeCrv3ConstraintMat(copy, k, c.posC.receive(), &c.nPos, c.dx.receive(),
+                                                               c.dy.receive(), c.dz.receive(), c.normC.receive(),
+                                                               &c.nNorm, c.normD.receive()) != 0)
+                             return -2;
+                           if (c.nNorm < 1)
+                             return SolvePositions(copy, f, c.posC.get(), c.nPos, c.dx.get(), c.dy.get(),
+                                                   c.dz.get());
+                           return SolveCoupled(copy, f, c.posC.get(), c.nPos, c.dx.get(), c.dy.get(), c.dz.get(),
+                                               c.normC.get(), c.nNorm, c.normD.get(), true);
+                         });
   });
 }
 

@@ -64,7 +64,9 @@ int SolveLEQP3(double** A, int n, double* bx, double* by, double* bz, double** C
 // min(0.001/Sigma, 0.001)), unconstrained ones by Sigma (order-0 energy 0.001 Sigma). The
 // unconstrained fits (ShrinkWrapCrv3, ShrinkWrapCrv3NubVals) run in the unit frame of the
 // curve's control points (centroid, box of unit longest side) and map the fit back, so they
-// give the same fit relative to the size at any size and anywhere in space.
+// give the same fit relative to the size at any size and anywhere in space. The constrained fits
+// run with everything moved by the centroid of the control points (not scaled: their weights
+// scale with the curve below unit size only), so they give the same fit anywhere in space.
 
 // Constrained fit; a null or empty record gives ShrinkWrapCrv3. Too few knots for the
 // constraints: -2 without insertKnots, else knots are placed once before the fit.

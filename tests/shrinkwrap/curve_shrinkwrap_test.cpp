@@ -499,3 +499,36 @@ TEST_F(CurveShrinkWrapTest, FitsAreTheSameAnywhereAndAtEverySize) {
     EXPECT_NEAR(ref[3 * 5 + 1] + ref[3 * 6 + 1], 0.2 * 1.0, 0.05);
   }
 }
+
+namespace {
+
+// The constrained fits of the sine arc, its ends held on the first and last samples and its
+// middle held across (0, 0, 1), give the same control points relative to the size at sizes 1e-6
+// and 1 (their weights scale below unit size), at the origin and moved 10 and 1e4 x the size away.
+TEST_F(CurveShrinkWrapTest, ConstrainedFitsAreTheSameAnywhere) {
+  const ShrnkWrapParams params = HealingParams(0.01);
+  for (FitKind kind : {kEval, kNub, kNewNub}) {
+    std::vector<double> ref;
+    for (double size : {1.0, 1e-6})
+      for (double move : {0.0, 10.0, 1e4}) {
+        SineArc a(size, move);
+        Constraint k;
+        const int last = a.s.n() - 1;
+        k.Positions({a.s.t[0], a.s.t[last]}, {a.s.x[0], a.s.y[0], a.s.z[0], a.s.x[last], a.s.y[last], a.s.z[last]});
+        k.Normals({0.5}, {0, 0, 1});
+        Bspline* fit = nullptr;
+        ASSERT_EQ(Fit(kind, a.start.get(), a.s, params, k.c.get(), &fit), 0) << size << " " << move;
+        std::vector<double> rel;
+        for (int i = 0; i < NumCtrlU(fit); ++i)
+          rel.insert(rel.end(), {(fit->X[0][i] - a.o[0]) / size, (fit->Y[0][i] - a.o[1]) / size, (fit->Z[0][i] - a.o[2]) / size});
+        FreeBspline(fit);
+        if (ref.empty()) ref = rel;
+        ASSERT_EQ(rel.size(), ref.size());
+        double worst = 0.0;
+        for (size_t i = 0; i < rel.size(); ++i) worst = std::max(worst, std::fabs(rel[i] - ref[i]));
+        EXPECT_LT(worst, 1e-9) << "kind " << kind << " size " << size << " move " << move;
+      }
+  }
+}
+
+}  // namespace
