@@ -1174,9 +1174,10 @@ int MendOrientation(Cloud* mesh) {
   return 1;
 }
 
-// The number of edge-connected pieces of the mesh (triangles joined across edges of exactly two
-// triangles); -1 when memory runs out.
-int CountPieces(const Cloud* mesh) {
+// The edge-connected pieces of the mesh (triangles joined across edges of exactly two
+// triangles): their number, and with piece (room ntri) each triangle's piece, numbered from 0 in
+// the order of their first triangles; -1 when memory runs out.
+int LabelPieces(const Cloud* mesh, int32_t* piece) {
   TrackingScope scope;
   const SideUse* uses = SortedSideUses(mesh);
   const int n = mesh->ntri;
@@ -1197,16 +1198,109 @@ int CountPieces(const Cloud* mesh) {
     }
     i = j;
   }
+  if (piece) {
+    // A root's label goes into its own slot once it has one (roots come first or are met first).
+    int next = 0;
+    for (int t = 0; t < n; ++t) piece[t] = -1;
+    for (int t = 0; t < n; ++t) {
+      const int r = root(t);
+      if (piece[r] < 0) piece[r] = next++;
+      piece[t] = piece[r];
+    }
+  }
   return pieces;
+}
+
+int CountPieces(const Cloud* mesh) { return LabelPieces(mesh, nullptr); }
+
+// An offset piece facing the source less than this (the area-weighted mean cosine between its
+// triangles' normals and those of the source's nearest triangles) is a shell turned inside out,
+// or a closed tent whose sides face both ways; a true offset piece faces the source's way all
+// over (its triangles are the source's moved along their normals), so the mean is near 1.
+constexpr double kLeastFacing = 0.5;
+// An offset piece whose triangles' centroids lie, on area-weighted average, nearer the source than
+// this part of |dist| is not where the offset is: the points of a true piece are at least 0.95
+// |dist| away and its triangles' centroids fall short of that only by their sagitta.
+constexpr double kLeastReach = 0.8;
+
+// Drops the closed pieces an offset of a closed source should not have (bubbles the fold repair
+// and the caps can leave): pieces facing against the source (kLeastFacing) or lying within it
+// (kLeastReach), measured at the triangles' centroids against the source's nearest triangle
+// within 2 |dist|, when there are two pieces or more. Returns the number of pieces dropped; -2
+// when every piece is such a bubble (nothing dropped: no piece is where the offset should be),
+// -1 when memory runs out (the mesh then as it was).
+int DropBubbles(Cloud* mesh, const Cloud* source, double dist) {
+  TrackingScope scope;
+  const int n = mesh->ntri;
+  const double reach = 2 * std::fabs(dist);
+  int32_t* piece = MallocArray<int32_t>(std::max(n, 1));
+  auto** heads = MallocArray<IndexNode*>(source->npts);
+  auto* nodes = MallocArray<IndexNode>(source->ntri, 3);
+  auto* radius = MallocArray<double>(source->npts);
+  if (!piece || !heads || !nodes || !radius) return -1;
+  const int pieces = LabelPieces(mesh, piece);
+  if (pieces < 0) return -1;
+  if (pieces < 2) return 0;  // one piece is the offset, however it was made
+  double* sums = CallocArray<double>(pieces, 3);  // area, area x facing, area x distance / |dist|
+  if (!sums) return -1;
+  Owned<Subdiv, FreeSubdiv> grid;
+  if (!InitPolycldStructs(source, reach * reach, heads, nodes, radius, grid.receive())) return -1;
+  for (int t = 0; t < n; ++t) {
+    double a[3], b[3], c[3], normal[3];
+    PointOf(mesh, mesh->tri[t].v[0], a);
+    PointOf(mesh, mesh->tri[t].v[1], b);
+    PointOf(mesh, mesh->tri[t].v[2], c);
+    const double u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]}, w[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+    VecCrossProd3(u, w, normal);
+    const double twice = VecSize3(normal);
+    if (!(twice > 0)) continue;
+    const double centroid[3] = {(a[0] + b[0] + c[0]) / 3, (a[1] + b[1] + c[1]) / 3, (a[2] + b[2] + c[2]) / 3};
+    double foot[3], bary[3];
+    float d = 0.0f;
+    int vertex = -1, tri = -1;
+    double facing = 1, away = reach;  // beyond reach: as far as a true piece may be, facing its way
+    if (MinDistPtPolyCld(centroid, source, source->ntri - 1, reach * reach, grid.get(), heads, radius, foot, &d,
+                         &vertex, &tri, bary)) {
+      double sa[3], sb[3], sc[3], sn[3];
+      PointOf(source, source->tri[tri].v[0], sa);
+      PointOf(source, source->tri[tri].v[1], sb);
+      PointOf(source, source->tri[tri].v[2], sc);
+      const double su[3] = {sb[0] - sa[0], sb[1] - sa[1], sb[2] - sa[2]},
+                   sw[3] = {sc[0] - sa[0], sc[1] - sa[1], sc[2] - sa[2]};
+      VecCrossProd3(su, sw, sn);
+      const double size = VecSize3(sn);
+      if (size > 0) facing = VecDotProd3(normal, sn) / (twice * size);
+      const double off[3] = {centroid[0] - foot[0], centroid[1] - foot[1], centroid[2] - foot[2]};
+      away = VecSize3(off);
+    }
+    double* sum = sums + 3 * piece[t];
+    sum[0] += twice, sum[1] += twice * facing, sum[2] += twice * away / std::fabs(dist);
+  }
+  unsigned char* drop = CallocArray<unsigned char>(pieces);
+  if (!drop) return -1;
+  int dropped = 0;
+  for (int k = 0; k < pieces; ++k) {
+    const double* sum = sums + 3 * k;
+    if (!(sum[1] >= kLeastFacing * sum[0] && sum[2] >= kLeastReach * sum[0])) drop[k] = 1, ++dropped;
+  }
+  if (dropped == 0 || dropped == pieces) return dropped == pieces ? -2 : 0;
+  int kept = 0;
+  for (int t = 0; t < n; ++t)
+    if (!drop[piece[t]]) mesh->tri[kept++] = mesh->tri[t];
+  mesh->ntri = kept;
+  return dropped;
 }
 
 // Where no turning mends the result (a small tent of triangles folded over the surface), the
 // triangles on every faulty edge (open, run the same way by both its triangles, or used more than
 // twice) and one, two, then three rings of triangles round them are taken out, the holes capped
-// (CapAllLoops) and the patches turned (MendOrientation). The first attempt that leaves the mesh
-// closed, run both ways across every edge, capped without a complaint and in no more pieces than
-// it had is kept (1); otherwise the mesh is put back as it was (0); -1 when memory runs out.
-int MendFoldsLocally(Cloud* mesh) {
+// (CapAllLoops), the patches turned (MendOrientation) and, with a source, the bubbles dropped
+// (DropBubbles). The first attempt that leaves the mesh closed, run both ways across every edge,
+// capped without a complaint and in no more pieces than it had is kept (1); failing that, the
+// first that does so with a complaint (a cap laid across a fold of the mesh where no cap avoids
+// it: the surface then crosses itself there, as folded offsets do, but stays closed and
+// oriented); otherwise the mesh is put back as it was (0); -1 when memory runs out.
+int MendFoldsLocally(Cloud* mesh, const Cloud* source, double dist) {
   TrackingScope scope;
   const int n0 = mesh->ntri;
   const int pieces = CountPieces(mesh);
@@ -1229,7 +1323,13 @@ int MendFoldsLocally(Cloud* mesh) {
     }
   }
   const int status = zk_error_status;
-  for (int rings = 1; rings <= 3; ++rings) {
+  unsigned char* faulty = MallocArray<unsigned char>(std::max(n0, 1));
+  if (!faulty) return -1;
+  std::copy(out, out + n0, faulty);
+  for (int attempt = 0; attempt < 6; ++attempt) {
+    const int rings = 1 + attempt % 3;
+    const bool strict = attempt < 3;
+    if (rings == 1) std::copy(faulty, faulty + n0, out);
     std::fill(near, near + mesh->npts, 0);
     for (int t = 0; t < n0; ++t)
       if (out[t])
@@ -1241,10 +1341,12 @@ int MendFoldsLocally(Cloud* mesh) {
       if (!out[t]) mesh->tri[kept++] = saved[t];
     mesh->ntri = kept;
     ClearKernelError();
-    if (kept > 0 && CapAllLoops(mesh) && !KernelFailed()) {
+    if (kept > 0 && CapAllLoops(mesh) && !MemoryErrorSet() && !(strict && KernelFailed())) {
+      ClearKernelError();
       const int mended = MendOrientation(mesh);
-      if (mended < 0) return -1;
-      const int closed = mended == 1 ? ClosedAndOriented(mesh) : 0;
+      const int dropped = mended == 1 && source ? DropBubbles(mesh, source, dist) : 0;
+      if (mended < 0 || dropped == -1) return -1;
+      const int closed = mended == 1 && dropped >= 0 ? ClosedAndOriented(mesh) : 0;
       const int now = closed == 1 ? CountPieces(mesh) : 0;
       if (closed < 0 || now < 0) return -1;
       if (closed == 1 && now <= pieces) {
@@ -1275,6 +1377,7 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
   // A closed, consistently oriented source must give a result that is so too.
   const int closed = ClosedAndOriented(mesh);
   if (closed < 0) return nullptr;
+  // A closed source's offset pieces are weighed against it after the caps (DropBubbles).
   Thermometer therm(nullptr);  // hidden on every way out
   for (float*& c : mesh->colour)
     if (c) Free(c), c = nullptr;
@@ -1306,7 +1409,6 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
   if (ok) therm.set(90);
   ok = ok && JoinCldPolys(mesh, 0.2 * std::fabs(dist), 0.0, &splits, nullptr, 0);
   ok = ok && (!source || PushOutNearPoints(mesh, source.get(), 0.95 * std::fabs(dist), 1.2 * std::fabs(dist)));
-  source.reset();
   if (ok) therm.set(95);
   if (ok) {
     // A loop the capper reports (capped over a fold of the mesh, or left open as the slits of
@@ -1316,11 +1418,13 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
     if (ok) SetKernelError(status);
   }
   if (ok && closed) {
-    int mended = MendOrientation(mesh);
-    if (mended == 0) mended = MendFoldsLocally(mesh);
+    const int dropped = source ? DropBubbles(mesh, source.get(), dist) : 0;
+    int mended = dropped == -1 ? -1 : dropped == -2 ? 0 : MendOrientation(mesh);
+    if (mended == 0 && dropped != -2) mended = MendFoldsLocally(mesh, source.get(), dist);
     ok = mended >= 0;
     if (mended == 0) SetKernelError(-2);
   }
+  source.reset();
   // On every way out: normals of the new points, isVert over the grown point set, the arrays
   // trimmed to their counts.
   CloudSetSomeNormVerts(mesh);

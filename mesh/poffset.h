@@ -52,12 +52,19 @@ Cloud* BuildOffsetPolyCloud(Cloud* mesh, double dist, double* bbox);
 // ends inside a piece, single triangles are; where no turning mends it (a small tent of triangles
 // folded over the surface), the triangles on the faulty edges and one to three rings round them
 // are taken out and the holes capped (CapAllLoops), kept only when the result is then closed,
-// agrees across every edge, was capped without a complaint and has no more pieces than before; a
-// result still open or folded is refused with the error state set. Colours, reliability bytes and typed arrays
-// are dropped. Shows the thermometer and hides it on every way out; polls user_break while
-// cutting edges and refining. Failures: no memory, a cancel, a stage that fails or leaves the error
-// state set, a refused trim of the arrays, the result of a closed, oriented source left open or
-// folded; and, the mesh refused unchanged with the error state set, a non-finite dist, point or
+// agrees across every edge and has no more pieces than before (an attempt capped without a
+// complaint preferred; else one whose cap lies across a fold of the result, which then crosses
+// itself there); a result still open or folded is refused with the error state set. Without
+// keepSource, the pieces of such a result, when there are several, are weighed against the
+// source before and after the mending: a piece facing against it (the area-weighted mean cosine
+// between its triangles' normals and those of the source's nearest triangles below 0.5: a shell
+// turned inside out or a closed tent) or lying within it (its triangles' centroids on average
+// nearer than 0.8 |dist|) is dropped; when every piece is so, the offset is refused with the
+// error state set. Colours, reliability bytes and typed arrays are dropped. Shows the
+// thermometer and hides it on every way out; polls user_break while cutting edges and refining.
+// Failures: no memory, a cancel, a stage that fails or leaves the error state set, a refused trim
+// of the arrays, the result of a closed, oriented source left open or folded or with no true
+// piece; and, the mesh refused unchanged with the error state set, a non-finite dist, point or
 // bbox value, or a triangle that names no point.
 Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, const double bbox[6], int mode,
                              int keepSource);
