@@ -27,7 +27,7 @@ struct GlobalStitchInfo {
   double gapTol;       // positional target of the stitch: half the user's HEALGAP in a heal
   double angleTol;     // angular target of the tangential heal, degrees: 0.75 (0.5 above 2) of HEALANGLE
   int insertKnot;      // the wraps may insert knots
-  int bFixedSamples;   // 1: the edge samples taken at the start serve the whole loop
+  int bFixedSamples;   // 1: the edge samples taken at the start serve the loop until it stalls
   int maxIter;
   int samples;         // per edge
   double stagnation;   // smallest absolute gain of one iteration that still counts
@@ -88,7 +88,9 @@ int ComputeSrfsGrpCrvGapStats(BndrStruct* bs, double healGap, double healAngle, 
 
 // ---- positional stitch loop ---------------------------------------------------------------
 // reason: 0 no wrap trouble, 1 some wrap had to reduce its corner constraints, 2 the last
-// iteration had wrap failures (also on failure). finalGap: the largest gap at the end.
+// iteration had wrap failures (also on failure). finalGap: the largest gap at the end. With
+// bFixedSamples the samples of the start serve until the gap stops falling; from there on side
+// B's parameters are matched again at every iteration (the sides' parametrisations may slide).
 int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double angleTol, int insertKnot,
                          int bFixedSamples, int maxIter, int samples, double stagnation, double relTol, int* reason,
                          double* finalGap);

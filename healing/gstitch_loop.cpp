@@ -139,10 +139,18 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
   const int minIter = MinimumIterations(insertKnot, maxIter);
   double sigma = 0.01;
   int stagnant = 0, slow = 0, growing = 0, lastFailed = 0, totalReduced = 0;
+  // Fixed samples keep side B's parameters as first matched, which still carry how far the two
+  // sides' parametrisations slid apart: where they slide, the averaged points lie between points
+  // that are not beside each other, and the loop stalls at a gap that is the slide, not a distance
+  // across the seam (two straight sides on one line, apart by parameter and not at all across it,
+  // never close). Once the loop stalls, side B is matched again at every iteration from there on.
+  bool rematch = false;
 
   // Nothing to close: the group comes back as it came.
   for (int i = 0; i < maxIter && gap >= 0.95 * gapTol; ++i) {
     if (!bFixedSamples && SampleEdges(bs, i % 4 == 3, samples) != 0) break;
+    for (int k = 0; rematch && k < bs->nEdge; ++k)
+      if (bs->edges[k].paired && ReSampleBndrEdgeParams(&bs->edges[k]) != 0) return -2;
 
     bool setUp = false;
     int s = 0;
@@ -202,12 +210,17 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
     if (gap < 0.95 * gapTol || OnlySharedRowSeamsOpen(bs, 0.95 * gapTol)) break;
     const double d = prev - gap;
     stagnant = (std::fabs(d) < stagnation && i > minIter) ? stagnant + 1 : 0;
-    if (stagnant > 1) break;
     if (prev > gap && i > minIter && std::fabs(prev) > least)
       slow = std::fabs(d / prev) < relTol ? slow + 1 : 0;
     else
       slow = 0;
-    if (slow > 1) break;
+    if ((stagnant > 1 || slow > 1) && bFixedSamples && !rematch) {
+      rematch = true;
+      stagnant = slow = 0;
+      if (EvalAllBndrCrvCurve3Form(bs) != 0) break;
+      continue;
+    }
+    if (stagnant > 1 || slow > 1) break;
     growing = prev < gap ? growing + 1 : 0;
     if (growing >= 3 && i > 10) break;
     if (EvalAllBndrCrvCurve3Form(bs) != 0) break;

@@ -179,16 +179,54 @@ void ScaleCurvePoints(Bspline* curve, double f) {
 
 namespace {
 
-void ScaleValues(double* v, int n, double f) {
-  for (int i = 0; v && i < n; ++i) v[i] *= f;
+// The frame a wrap is fitted in: the curve's control-point centroid at the origin, at most unit
+// size (BelowUnitSize). The fit's zeroth-order energy pulls the curve towards the origin of its
+// coordinates; in the world's, a curve far from it slid along itself towards it, its interior
+// control points by many times the gap its seam closed, and the same group healed differently
+// at every place.
+struct WrapFrame {
+  double origin[3] = {0.0, 0.0, 0.0};
+  double f = 1.0;
+};
+
+WrapFrame FrameOfWrap(const Bspline* curve) {
+  WrapFrame w;
+  const int n = NumCtrlU(curve);
+  for (int i = 0; i < n; ++i) {
+    w.origin[0] += curve->X[0][i] / n;
+    w.origin[1] += curve->Y[0][i] / n;
+    w.origin[2] += curve->Z[0][i] / n;
+  }
+  w.f = BelowUnitSize(curve);
+  return w;
 }
 
-// A wrap's curve, samples and corner positions all multiplied by f.
-void ScaleWrap(Bspline* curve, LinearConstraint* c, double* x, double* y, double* z, int count, double f) {
-  if (f == 1.0) return;
-  ScaleCurvePoints(curve, f);
-  for (double* v : {x, y, z}) ScaleValues(v, count, f);
-  for (double* v : {c->posX, c->posY, c->posZ}) ScaleValues(v, c->nPos, f);
+void MoveValues(double* v, int n, double o, double f) {
+  for (int i = 0; v && i < n; ++i) v[i] = (v[i] - o) * f;
+}
+
+void MoveCurvePoints(Bspline* curve, const double o[3], double f) {
+  MoveValues(curve->X[0], NumCtrlU(curve), o[0], f);
+  MoveValues(curve->Y[0], NumCtrlU(curve), o[1], f);
+  MoveValues(curve->Z[0], NumCtrlU(curve), o[2], f);
+}
+
+// A wrap's curve, samples and corner positions taken into the frame.
+void ToWrapFrame(const WrapFrame& w, Bspline* curve, LinearConstraint* c, double* x, double* y, double* z,
+                 int count) {
+  MoveCurvePoints(curve, w.origin, w.f);
+  double* v[3] = {x, y, z};
+  double* p[3] = {c->posX, c->posY, c->posZ};
+  for (int k = 0; k < 3; ++k) {
+    MoveValues(v[k], count, w.origin[k], w.f);
+    MoveValues(p[k], c->nPos, w.origin[k], w.f);
+  }
+}
+
+// The fitted curve brought back from the frame.
+void FromWrapFrame(const WrapFrame& w, Bspline* curve) {
+  const double back[3] = {-w.origin[0] * w.f, -w.origin[1] * w.f, -w.origin[2] * w.f};
+  MoveCurvePoints(curve, back, 1.0 / w.f);
 }
 
 }  // namespace
@@ -496,8 +534,8 @@ int WrapBndrCrv3ToSamplePointNubVals(BndrStruct* bs, int curve, const ShrnkWrapP
     const Samples ownT(t), ownX(x), ownY(y), ownZ(z);
     const Owned<double*, Free> ownBasis(basis);
     const Owned<int*, Free> ownSpans(spans);
-    const double f = BelowUnitSize(C.get());
-    ScaleWrap(C.get(), c.get(), x, y, z, count, f);
+    const WrapFrame frame = FrameOfWrap(C.get());
+    ToWrapFrame(frame, C.get(), c.get(), x, y, z, count);
     if (ConstrainedShrinkWrapCrv3NubVals(C.get(), count, t, x, y, z, params, c.get(), basis, spans,
                                          &W, bs->gram) != 0)
       W = nullptr;
@@ -505,7 +543,7 @@ int WrapBndrCrv3ToSamplePointNubVals(BndrStruct* bs, int curve, const ShrnkWrapP
       FreeBspline(W);
       W = nullptr;
     }
-    if (W) ScaleCurvePoints(W, 1.0 / f);
+    if (W) FromWrapFrame(frame, W);
   }
   if (!W) return -2;
   if (InstallWrappedCurve(crv, W) != 0) return -2;
@@ -546,12 +584,12 @@ int WrapBndrCrv3ToSamplePoints(BndrStruct* bs, int curve, int insertKnot, int re
     if (SetBndrCrvWrapPointSample(bs, curve, &t, &x, &y, &z, &count) != 0) return -2;
     const Samples ownT(t), ownX(x), ownY(y), ownZ(z);
     if (refine && RefineBndrCrvWrapPointParams(crv, t, x, y, z, &count) != 0) return -2;
-    const double f = BelowUnitSize(C.get());
-    ScaleWrap(C.get(), c.get(), x, y, z, count, f);
+    const WrapFrame frame = FrameOfWrap(C.get());
+    ToWrapFrame(frame, C.get(), c.get(), x, y, z, count);
     if (NewConstrainedShrinkWrapCrv3(C.get(), count, t, x, y, z, params, c.get(), insertKnot, &W) !=
         0)
       W = nullptr;
-    if (W) ScaleCurvePoints(W, 1.0 / f);
+    if (W) FromWrapFrame(frame, W);
     return 0;
   }();
   if (status == 1) return WrapBndrCrv3ToSamplePointNubVals(bs, curve, params, reduced);

@@ -1,0 +1,63 @@
+// The positional stitch as the plug-in runs it (samples fixed at the start) on flat patches whose
+// shared sides' corners the damage moved along the sides: once their corners meet, two straight
+// sides lie on one line, but their parametrisations still slide against each other by the
+// corners' moves, so samples matched at the start no longer lie beside each other. The loop must
+// go on to the gap target across the seams, not stop at the slide.
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "healing/gstitch.h"
+#include "tests/healing/heal_groups.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+using namespace healtest;
+
+class SeamSlideTest : public KernelTest {};
+
+// A 2 x 2 grid of flat patches of cu x cv control points (degree cu - 1 in u along x, cv - 1 in
+// v along y) on [0, 2]^2 of the unit frame, mapped by size and offset, every control point moved
+// by seeded noise within +-noise per coordinate: each patch has its own copy of the corners, so
+// the sides' corners move along the sides (their parametrisations slide) and apart.
+void NoisyGrid(Group& g, int cu, int cv, double noise, double size, double offset) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> jitter(-noise, noise);
+  for (int q = 0; q < 4; ++q) {
+    std::vector<double> pts;
+    for (int j = 0; j < cv; ++j)
+      for (int i = 0; i < cu; ++i) {
+        const double x = q % 2 + static_cast<double>(i) / (cu - 1), y = q / 2 + static_cast<double>(j) / (cv - 1);
+        for (const double c : {x, y, 0.0}) pts.push_back(offset + size * (c + jitter(rng)));
+      }
+    g.Add(BuildSurface(cu - 1, cv - 1, cu, cv, pts));
+  }
+}
+
+TEST_F(SeamSlideTest, StitchGoesOnPastSidesThatSlideAlongEachOther) {
+  // The grid's seams: patch, side, patch, side (1 u-min, 2 v-min, 3 u-max, 4 v-max).
+  const int seams[4][4] = {{0, 3, 1, 1}, {2, 3, 3, 1}, {0, 4, 2, 2}, {1, 4, 3, 2}};
+  for (const int cv : {2, 4})
+    for (const double size : {1e-3, 1.0, 1e3})
+      for (const double offset : {0.0, 1e4 * size}) {
+        Group g;
+        NoisyGrid(g, 4, cv, 1e-3, size, offset);
+        const double maxGap = 0.02 * size, gapTol = 5e-6 * size;
+        ASSERT_EQ(MakeTopologyZK(g.data(), 4, maxGap, 8.0), 0);
+        int reason = -1;
+        double gap = -1.0;
+        // The plug-in's loop: fixed samples, 46 iterations, the smallest gain scaled with the group.
+        ASSERT_EQ(G0GlobalStitchSrfGrp(srfsTopology, -1, gapTol, 0.5, 0, 1, 46, 100, 5e-5 * size, 0.01, &reason, &gap), 0);
+        EXPECT_LT(gap, gapTol) << "4 x " << cv << " at size " << size << ", offset " << offset;
+        for (const auto& s : seams) {
+          double across = 0.0;
+          RefEdgeMeasures(srfsTopology->srfs[s[0]].srf, s[1], srfsTopology->srfs[s[2]].srf, s[3], &across, nullptr, 60);
+          EXPECT_LT(across, gapTol) << "4 x " << cv << " at size " << size << ", offset " << offset;
+        }
+        CleanupTopology();
+      }
+}
+
+}  // namespace
