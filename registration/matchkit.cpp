@@ -10,10 +10,12 @@
 namespace matchkit {
 
 double LengthTol(std::initializer_list<const double*> points) {
-  double s = 0.0;
-  for (const double* p : points)
-    for (int k = 0; k < 3; ++k) s = std::fmax(s, std::fabs(p[k]));
-  return kRelEps * s;
+  double reach = 0.0, spread = 0.0;
+  for (const double* p : points) {
+    for (int k = 0; k < 3; ++k) reach = std::fmax(reach, std::fabs(p[k]));
+    for (const double* q : points) spread = std::fmax(spread, VecDist3(p, q));
+  }
+  return kRelEps * spread + kRoundOffEps * reach;
 }
 
 double Unit(const double v[3], double out[3]) {

@@ -14,11 +14,14 @@ namespace matchkit {
 
 // Direction vectors (transDir, transNormal, plane normals) are compared absolutely.
 inline constexpr double kDirEps = 1e-6;
-// Lengths are compared relative to the coordinates in play, so that scaled data behaves alike.
+// Lengths are compared relative to the spread of the points in play, so that scaled data and
+// data far from the origin behave alike, with a floor at the round-off of their coordinates.
 // axisPoint2 is never one of them: it lies at least a unit from axisPoint1 whatever the data's size.
 inline constexpr double kRelEps = 1e-6;
+inline constexpr double kRoundOffEps = 1e-12;
 
-// kRelEps times the largest coordinate of the points.
+// kRelEps times the largest distance between the points, plus kRoundOffEps times their largest
+// coordinate.
 double LengthTol(std::initializer_list<const double*> points);
 // |v| and v / |v| (zero when v vanishes); out may be v.
 double Unit(const double v[3], double out[3]);

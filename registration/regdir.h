@@ -23,7 +23,7 @@
 // no direction solver, TransLine, Trans2D and Trans3D among them, since a translation cannot turn
 // a direction); a direction shorter than 1e-6 (every solver but CRFreeMatchDirections, which turns
 // nothing then); a degenerate axis: an axis or plane normal shorter than 1e-6, or axis points
-// that coincide (relative to their coordinates, so scaled data behaves alike); a failed rotation.
+// that coincide (to the round-off of their coordinates); a failed rotation.
 #pragma once
 
 #include "registration/confreg.h"

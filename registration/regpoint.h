@@ -9,8 +9,9 @@
 // changes the mode always leaves both counts 0, so the remaining mode is Fixed, RotLine180Fixed,
 // ArFixed, FarFixed or RotPoint.
 //
-// Lengths are compared against 1e-6 times the size of the coordinates involved (so the same data
-// scaled by 1e-6 or 1e6 gives the same answer in its own units); direction vectors (transDir,
+// Lengths are compared against 1e-6 times the largest distance between the points involved (plus
+// 1e-12 of their coordinates, their round-off), so the same data scaled by 1e-6 or 1e6 or moved
+// far from the origin gives the same answer in its own units; direction vectors (transDir,
 // transNormal, the plane's normal) against 1e-6 absolutely.
 //
 // Failure (-2): a null output, a mode other than the solver's own (in the dispatcher: outside

@@ -38,8 +38,8 @@ int Rot180Qternion(const double P[3], const double axis[3], RegVec* out);
 // 1 when u and w point to the same side of the plane normal to A, or either lies in that plane
 // (within the angle tolerance); 0 when any of the three is shorter than 1e-6.
 int AreTwoVecsOnSameHemisphere(const double A[3], const double u[3], const double w[3]);
-// The unit direction of p1 -> p2. -2 and a zero direction when the points coincide or lie within
-// 1e-6 of their largest coordinate of each other.
+// The unit direction of p1 -> p2. -2 and a zero direction when the points coincide to the
+// round-off of their coordinates (1e-12 of the largest).
 int LineDirection(const double p1[3], const double p2[3], double dir[3]);
 // out = (p1 + p2) / 2. Returns 0.
 int LineMidPoint(const double p1[3], const double p2[3], double out[3]);
@@ -91,8 +91,9 @@ int DoStepByStepRegistration(const RegPair* pairs, int* outCount, RegVec* outMot
 // 3-2-1 location: three points of the moving part span its primary plane, which is laid onto the
 // target plane; two span a line laid onto the target line within that plane; the last fixes the
 // slide along it. Every stage solves one feature pair within the freedom the stages before it
-// left. Lines are six doubles {p1, p2}. Lengths are compared against 1e-6 times the largest
-// coordinate in play, so scaled data behaves alike; directions (unit normals, axes) against 1e-6.
+// left. Lines are six doubles {p1, p2}. Lengths are compared against 1e-6 times the spread of the
+// points in play (and the round-off of their coordinates), so scaled or moved data behaves alike;
+// directions (unit normals, axes) against 1e-6.
 
 // Runs the stages up to lastStage (0 the plane, 1 and the line, 2 and the point) on the points
 // P0..P5 of movingPoints (P0 P1 P2 the plane, P3 P4 the line, P5 the point); flipPlane turns the

@@ -132,6 +132,13 @@ TEST_F(PlaneMatch, PlanePairsFarFromTheOriginAreMatchedAlike) {
   for (int position = 0; position <= 4; ++position) CheckReachable(position, rng, true, true, 40);
 }
 
+// The matchers themselves judge lengths by the spread of the points in play, not by their
+// distance from the origin: the same planes matched directly.
+TEST_F(PlaneMatch, PlanesFarFromTheOriginAreMatchedDirectly) {
+  std::mt19937 rng(34);
+  for (int position = 0; position <= 4; ++position) CheckReachable(position, rng, true, false, 40);
+}
+
 TEST_F(PlaneMatch, KnownAnswers) {
   double P[3];
   const PlaneEq z2 = {0, 0, 1, -2};
