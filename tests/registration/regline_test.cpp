@@ -78,13 +78,16 @@ void SpecialLine(std::mt19937& rng, int position, const double C[3], const doubl
 
 // Matches a reachable target for every mode, kind of line and scale and checks the match and the
 // freedom left; `position` 0 draws lines in general position, else special ones (SpecialLine).
-void CheckReachable(int position, std::mt19937& rng) {
+// `far` moves everything 1e4 x the scale from the origin.
+void CheckReachable(int position, std::mt19937& rng, bool far = false) {
   std::uniform_real_distribution<double> u(-4.0, 4.0);
+  const double away[3] = {far ? 1e4 : 0.0, far ? -6e3 : 0.0, far ? 3.5e3 : 0.0};
   for (double scale : {1e-6, 1.0, 1e6}) {
     for (int mode : kModes) {
       for (Kind kind : kKinds) {
         for (int trial = 0; trial < 10; ++trial) {
-          double C[3] = {scale * u(rng), scale * u(rng), scale * u(rng)}, d[3], slide[3], A[6], B[6];
+          double C[3] = {scale * (away[0] + u(rng)), scale * (away[1] + u(rng)), scale * (away[2] + u(rng))}, d[3],
+                 slide[3], A[6], B[6];
           RandomUnit(rng, d);
           RandomUnit(rng, slide);
           RegConstraint c = Around(mode, C, d, scale, slide);
@@ -142,6 +145,12 @@ TEST_F(LineMatch, ReachableTargetsAreMatchedAndTheFreedomLeftKeepsThem) {
 TEST_F(LineMatch, LinesAlongAcrossAndThroughTheAxis) {
   std::mt19937 rng(22);
   for (int position = 1; position <= 5; ++position) CheckReachable(position, rng);
+}
+
+// The same 1e4 x the scale from the origin: lengths are judged by the lines, not by where they lie.
+TEST_F(LineMatch, LinesFarFromTheOriginAreMatchedAlike) {
+  std::mt19937 rng(23);
+  for (int position = 0; position <= 5; ++position) CheckReachable(position, rng, true);
 }
 
 TEST_F(LineMatch, KnownAnswers) {

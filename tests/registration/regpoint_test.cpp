@@ -24,13 +24,15 @@ void OffAxis(std::mt19937& rng, const double C[3], const double d[3], double sca
 // For every mode and scale: a target reached by a motion the constraint allows is matched
 // exactly, the identity leaves an already matched point alone, and whatever freedom is left
 // keeps the target in place. The left axis is written consistently in all its forms.
-TEST_F(PointMatch, ReachableTargetsAreMatchedAndTheFreedomLeftKeepsThem) {
-  std::mt19937 rng(11);
+// `far` moves everything 1e4 x the scale from the origin, where the data carry 1e-12 of it less.
+void CheckReachablePoints(std::mt19937& rng, bool far) {
   std::uniform_real_distribution<double> u(-4.0, 4.0);
+  const double away[3] = {far ? 1e4 : 0.0, far ? -6e3 : 0.0, far ? 3.5e3 : 0.0};
   for (double scale : {1e-6, 1.0, 1e6}) {
     for (int mode : kModes) {
       for (int trial = 0; trial < 12; ++trial) {
-        double C[3] = {scale * u(rng), scale * u(rng), scale * u(rng)}, d[3], slide[3], A[3], B[3];
+        double C[3] = {scale * (away[0] + u(rng)), scale * (away[1] + u(rng)), scale * (away[2] + u(rng))}, d[3],
+               slide[3], A[3], B[3];
         RandomUnit(rng, d);
         RandomUnit(rng, slide);
         RegConstraint c = Around(mode, C, d, scale, slide);
@@ -44,7 +46,7 @@ TEST_F(PointMatch, ReachableTargetsAreMatchedAndTheFreedomLeftKeepsThem) {
         ASSERT_EQ(ConstrainedMatchPoints(c, A, B, &left, &motion), 0) << mode;
         double moved[3];
         Apply(motion, A, moved);
-        const double tol = 1e-8 * scale;
+        const double tol = (far ? 1e-7 : 1e-8) * scale;
         EXPECT_LE(VecDist3(moved, B), tol) << "mode " << mode << " scale " << scale << " trial " << trial;
         const int leftMode = GetRegConstraintMode(left);
         EXPECT_TRUE(leftMode == 0 || leftMode == 16 || leftMode == 32 || leftMode == 48 || leftMode == 64)
@@ -66,6 +68,16 @@ TEST_F(PointMatch, ReachableTargetsAreMatchedAndTheFreedomLeftKeepsThem) {
       }
     }
   }
+}
+
+TEST_F(PointMatch, ReachableTargetsAreMatchedAndTheFreedomLeftKeepsThem) {
+  std::mt19937 rng(11);
+  CheckReachablePoints(rng, false);
+}
+
+TEST_F(PointMatch, PointsFarFromTheOriginAreMatchedAlike) {
+  std::mt19937 rng(12);
+  CheckReachablePoints(rng, true);
 }
 
 // The rows of the table that a generated reachable target does not exercise.
