@@ -94,11 +94,14 @@ int pntset_covariance_matrix(const float* x, const float* y, const float* z, int
 // Shifts rows 0..rows-2 down by one and copies the motion into row 0.
 int Insert_registr_table(double** table, int rows, const RegVec* motion);
 // A motion extrapolated along the run of the table's last four motions (newest in row 0) with
-// their errors h[0..3]; done = 1. -2 (done 0) when the steps are too short or not straight enough
-// (cosines below c).
+// their errors h[0..3]; done = 1. -2 (done 0) when the steps are too short (a squared step of
+// the seven values below 1e-6) or not straight enough (cosines below c). Translations and errors
+// are read in units of the data's size, as the ICP loop keeps its table: turns and shifts then
+// weigh alike, and the thresholds are relative to the size.
 int UpdateICPRegistration(double** table, const double h[4], double c, double factor, RegVec* out, int* done);
 // Step length along the last direction from three errors at positions x (x[0] = 0 the newest),
-// at most smax. Returns 0.
+// at most smax; 0 when the newest error or the last step is below 1e-6 (in units of the data's
+// size, as UpdateICPRegistration passes them). Returns 0.
 int Func3ValExtrapolate(const double x[3], const double e[3], double smax, double* step);
 
 // Under the registration constraint in params->constraint (null, or kind 4 with transFreedom 3,
