@@ -729,8 +729,12 @@ constexpr double kLeastCapAngle = M_PI / 180.0;
 constexpr int kEarCandidates = 64;
 // Up to this many loops, a triangle is tried against each loop's box; beyond, against a grid of them.
 constexpr int kMaxFilterBoxes = 32;
-// How often the table is made again after barring the triangles of its answer that cross the mesh.
+// How often the table is made again after barring the triangles of its answer that cross the mesh,
+// and the work of all rounds together (a round costs the cube of the loop's length): a loop of
+// 63 points gets every round, one of 100 eight, one of 200 one, so no loop costs more than about
+// 8e6 steps.
 constexpr int kTableRounds = 32;
+constexpr double kTableWork = 8e6;
 // Two triangles whose boxes only touch along an axis on which each reaches at least this part of
 // its box's largest side are parted there by shrinking (kCapShrink) by some twenty times the
 // crossing test's tolerance, so they cannot cross: the common case of mesh triangles beside a
@@ -1348,7 +1352,9 @@ struct LoopCapper {
     for (int i = 0; i < count; ++i)
       for (int j = i + 1; j < count; ++j)
         diagonal[at(i, j)] = j == i + 1 || (i == 0 && j == count - 1) || !HasEdge(verts[i], verts[j]);
-    for (int round = 0; round < kTableRounds; ++round) {
+    const double perRound = static_cast<double>(count) * count * count;
+    const int rounds = std::max(1, std::min(kTableRounds, static_cast<int>(kTableWork / perRound)));
+    for (int round = 0; round < rounds; ++round) {
       for (int i = 0; i + 1 < count; ++i) W[at(i, i + 1)] = 0.0;
       for (int gap = 2; gap < count; ++gap)
         for (int i = 0, j = gap; j < count; ++i, ++j) {

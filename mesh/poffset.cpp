@@ -170,6 +170,8 @@ int IsConcaveEdge(const Cloud* mesh, int t1, int t2, double dist, int shared[2])
   }
   if (nshared != 2) return 0;
   const int w1 = VertNotInPoly2(mesh, t1, t2), w2 = VertNotInPoly2(mesh, t2, t1);
+  // A triangle naming one of the edge's ends twice has no third corner to fold about.
+  if (w1 < 0 || w2 < 0) return 0;
   double a[3], b[3], p[2][3], u[2][3];
   PointOf(mesh, shared[0], a);
   PointOf(mesh, shared[1], b);
@@ -451,7 +453,9 @@ Cloud* BuildOffsetPolyCloud(Cloud* mesh, double dist, double* bbox) {
   if (KernelFailed()) return nullptr;
   IndexNode** heads = MallocArray<IndexNode*>(n);
   IndexNode* nodes = MallocArray<IndexNode>(ntri, 3);
-  PlaneScratch scratch{MallocArray<double>(ntri), MallocArray<double[4]>(ntri), MallocArray<int32_t>(ntri)};
+  // A point's list of triangles names a triangle once per corner on it: three times over for a
+  // triangle that names the point at every corner.
+  PlaneScratch scratch{MallocArray<double>(3, ntri), MallocArray<double[4]>(3, ntri), MallocArray<int32_t>(3, ntri)};
   Shell s{MallocArray<float>(2, n), MallocArray<float>(2, n), MallocArray<float>(2, n), MallocArray<float>(2, n),
           MallocArray<float>(2, n), MallocArray<float>(2, n), MallocArray<CloudTriangle>(2, ntri + nbnd), 0};
   if (!heads || !nodes || !scratch.weight || !scratch.planes || !scratch.tris || !s.x || !s.y || !s.z || !s.nx ||

@@ -17,11 +17,13 @@
 #include "mesh/cldtrim.h"
 #include "mesh/poffset.h"
 #include "mesh/putil.h"
+#include "curve/crverr.h"
 #include "quadric/premove.h"
 #include "shrinkwrap/cshrink.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
 #include "tests/support/meshes.h"
+#include "tests/torture/driver.h"
 #include "tests/torture/meshes.h"
 
 namespace {
@@ -149,6 +151,29 @@ TEST_F(CrashFamilies, MalformedTrianglesAndTolerancesStayInsideTheMesh) {
     FreeCloud(shell);
   }
   FreeCloud(m);
+  // On an open sheet a corner's list of triangles names such a triangle twice, more entries
+  // than the mesh has triangles (the offset's plane scratch overflowed), and the in-place offset
+  // looked for the third corner of a triangle that has none (read before the points).
+  for (int size : {2, 6}) {
+    for (bool inPlace : {false, true}) {
+      ClearKernelError();
+      m = MakeGridMesh(size, size, [](int, int) { return true; });
+      ASSERT_NE(m, nullptr);
+      const int t = size == 2 ? 0 : 48;
+      m->tri[t].v[1] = m->tri[t].v[0];
+      if (inPlace) {
+        Cloud* out = CreateOffsetPolyCloud(m, 0.05, 1e-4, 0, nullptr, 0, 0);
+        EXPECT_TRUE(out ? MeshCornersNamePoints(out, nullptr) : KernelFailed()) << size;
+      } else {
+        shell = BuildOffsetPolyCloud(m, 0.05, nullptr);
+        ASSERT_NE(shell, nullptr) << size;
+        EXPECT_TRUE(MeshCornersNamePoints(shell, nullptr));
+        EXPECT_EQ(shell->npts, 2 * m->npts);
+        FreeCloud(shell);
+      }
+      FreeCloud(m);
+    }
+  }
   for (double tol : {-1e299, -1.0, kNaN, 1e300}) {
     ClearKernelError();
     m = MakeTubeMesh(10, 4, 1.0, 2.0);
@@ -243,6 +268,34 @@ TEST_F(CrashFamilies, CloudNeighbourhoodsRefuseNonFinitePointsAndLengths) {
   EXPECT_EQ(ComputeCloud3DNormals(cloud, nx.data(), ny.data(), nz.data(), nullptr), 1);
   EXPECT_TRUE(std::isfinite(nx[0]) && std::isfinite(ny[0]) && std::isfinite(nz[0]));
   FreeCloud(cloud);
+}
+
+// Calls the driver found slow (up to 47 s under the sanitizers), made again from their seeds as
+// the driver makes them: a sample count past any answer's need is refused at once, nothing
+// written; an offset whose capper meets long loops over a fold ends, soundly, in bounded work.
+TEST_F(CrashFamilies, SlowCallsFromTheDriverAreRefusedOrBounded) {
+  using namespace torture;
+  for (unsigned seed : {36763u}) {
+    Call c("TwoCurve3MaxDiff", seed);
+    OnCurvePair(c, [&](Record& a, Record& b, Records&, auto unchanged) {
+      double diff = 42.0;
+      const int count = c.Count(c.I(2, 6));
+      EXPECT_GT(count, 4096) << seed;
+      EXPECT_EQ(TwoCurve3MaxDiff(a.b, b.b, count, &diff), -2) << seed;
+      EXPECT_EQ(diff, 42.0);
+      EXPECT_TRUE(unchanged());
+    });
+  }
+  for (unsigned seed : {261u, 2170u}) {
+    ClearKernelError();
+    Call c("CreateOffsetPolyCloud", seed);
+    Cloud* m = MakeMesh(c);
+    ASSERT_NE(m, nullptr);
+    const double size = MeshSize(m);
+    Cloud* out = CreateOffsetPolyCloud(m, c.Scalar(0.05 * size), 1e-4 * size, c.I(0, 1), nullptr, c.I(0, 1), 0);
+    EXPECT_TRUE(out ? SoundCloud(out) : KernelFailed()) << seed;
+    FreeCloud(m);
+  }
 }
 
 }  // namespace

@@ -318,9 +318,9 @@ void OnSurfacePair(Call& c, F call) {
   OnPair(c, [](Call& cc, Records& keep) -> Record& { return MakeSurface(cc, keep); }, call);
 }
 
-// A mesh: an open tube or a closed octahedron of a random size and place, with a defect spent on
-// a NaN, infinite or huge point, a triangle naming a missing point or one point twice, no
-// triangles, or every point in one place.
+// A mesh: an open tube, a closed octahedron or an open sheet of a random size and place, with a
+// defect spent on a NaN, infinite or huge point, a triangle naming a missing point or one point
+// twice, no triangles, or every point in one place.
 struct MeshCase {
   Cloud* mesh = nullptr;
   ~MeshCase() {
@@ -330,8 +330,11 @@ struct MeshCase {
 
 inline Cloud* MakeMesh(Call& c) {
   const double s = c.Size(), o[3] = {c.U(-1e4, 1e4) * s, c.U(-1e4, 1e4) * s, c.U(-1e4, 1e4) * s};
-  const bool closed = c.Chance(0.5);
-  Cloud* m = closed ? MakeOctahedronMesh(s, o) : MakeTubeMesh(c.I(4, 10), c.I(2, 5), s, s * c.U(0.5, 3.0));
+  const int shape = c.I(0, 2);
+  const bool closed = shape == 0;
+  Cloud* m = closed ? MakeOctahedronMesh(s, o)
+             : shape == 1 ? MakeTubeMesh(c.I(4, 10), c.I(2, 5), s, s * c.U(0.5, 3.0))
+                          : MakeGridMesh(c.I(2, 7), c.I(2, 7), [](int, int) { return true; }, s / 7.0);
   if (!m) return nullptr;
   if (!closed)
     for (int i = 0; i < m->npts; ++i) m->x[i] += float(o[0]), m->y[i] += float(o[1]), m->z[i] += float(o[2]);
