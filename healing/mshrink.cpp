@@ -104,16 +104,90 @@ struct CurveCorner {
   double p[3];
   double n[3];
   double tg[3];
+  const EdgeInfoStruct* e;
+  int slot;
 };
 
 void TakeCorner(const EdgeInfoStruct* e, int side, int end, CurveCorner* out) {
   const int slot = BndrSlot(side, end);
   out->t = e->par[slot];
+  out->e = e;
+  out->slot = slot;
   for (int i = 0; i < 3; ++i) {
     out->p[i] = e->pnt[slot][i];
     out->n[i] = e->nrm[slot][i];
     out->tg[i] = e->tan[slot][i];
   }
+}
+
+// The largest gap any seam of the curve's surface had when the heal found it: the surface may
+// move a few times that, and no more.
+double LargestStartGapOfSurface(const BndrStruct* bs, const CrvInfoStruct* crv) {
+  const SrfInfoStruct* si = crv ? crv->srfInfo : nullptr;
+  double gap = 0.0;
+  for (int k = 0; si && si->crvIds && k < si->nCrv; ++k) {
+    const int id = si->crvIds[k];
+    if (id < 0 || id >= bs->nCrv) continue;
+    ForEachOwnEdge(bs, id, [&](const EdgeInfoStruct* e, int) {
+      if (e->paired && e->startSet) gap = std::max(gap, e->startGap);
+    });
+  }
+  return gap;
+}
+
+// The tangent tg (unit) turned back towards the side's start tangent `start` (unit) so that it
+// lies within `cap` radians of it; false when tg was within already.
+bool TurnWithin(const double start[3], double cap, double tg[3]) {
+  double s[3] = {start[0], start[1], start[2]};
+  if (VecDotProd3(s, tg) < 0.0)
+    for (double& a : s) a = -a;
+  const double c = std::clamp(VecDotProd3(s, tg), -1.0, 1.0), angle = std::acos(c);
+  if (angle <= cap) return false;
+  double w[3] = {tg[0] - c * s[0], tg[1] - c * s[1], tg[2] - c * s[2]};
+  const double lw = VecSize3(w);
+  if (!(lw > 0.0)) return false;
+  for (int k = 0; k < 3; ++k) tg[k] = std::cos(cap) * s[k] + std::sin(cap) * w[k] / lw;
+  return true;
+}
+
+// Length of the curve's first or last leg, whichever ends nearer t.
+double EndLegLength(const Bspline* C, double t) {
+  const int n = C ? NumCtrlU(C) : 0;
+  if (n < 2) return 0.0;
+  const bool last = std::fabs(t - C->umax) < std::fabs(t - C->umin);
+  const int i0 = last ? n - 1 : 0, i1 = last ? n - 2 : 1;
+  const double d[3] = {C->X[0][i1] - C->X[0][i0], C->Y[0][i1] - C->Y[0][i0], C->Z[0][i1] - C->Z[0][i0]};
+  return VecSize3(d);
+}
+
+// How far the tangent at corner k may turn from where the seam began there: the seam's start
+// tangent (its two sides' own, averaged) in `start` and the angle, from the longer end leg of the
+// two sides and the larger move either surface's gaps allow it. Both sides of a seam get the same,
+// so that their ends still meet. False when nothing was recorded, and where a side has two points
+// along: it turns with its corners, and the other side must follow it to close.
+bool CornerTurnLimit(const BndrStruct* bs, const CurveCorner& k, double start[3], double* cap) {
+  const EdgeInfoStruct* e = k.e;
+  if (!e || !e->startSet) return false;
+  const int side = k.slot & 1, end = k.slot / 2;
+  const CrvInfoStruct* own = side ? e->infoB : e->infoA;
+  const CrvInfoStruct* other = side ? e->infoA : e->infoB;
+  if (!own || !other || !own->crv3 || !other->crv3 || NumCtrlU(own->crv3) < 3 || NumCtrlU(other->crv3) < 3)
+    return false;
+  const int otherSlot = BndrSlot(1 - side, e->orient ? end : 1 - end);
+  double sum[3];
+  for (int q = 0; q < 3; ++q) sum[q] = e->startTan[k.slot][q];
+  if (VecSize3(sum) < 0.5) return false;
+  const double* o = e->startTan[otherSlot];
+  const double sign = VecDotProd3(sum, o) < 0.0 ? -1.0 : 1.0;
+  for (int q = 0; q < 3; ++q) sum[q] += sign * o[q];
+  const double len = VecSize3(sum);
+  if (!(len > 0.0)) return false;
+  for (int q = 0; q < 3; ++q) start[q] = sum[q] / len;
+  const double leg = std::max(EndLegLength(own->crv3, k.t), EndLegLength(other->crv3, e->par[otherSlot]));
+  if (!(leg > 0.0)) return false;
+  const double budget = std::max(LargestStartGapOfSurface(bs, own), LargestStartGapOfSurface(bs, other));
+  *cap = std::atan(budget / leg);
+  return true;
 }
 
 // Corners in wrap order: the end of the last listed edge, then the start of every edge.
@@ -283,15 +357,30 @@ int NewSetBndrCrvWrapTangentConstraint(BndrStruct* bs, int curve, LinearConstrai
     v[3][m] = d[2] / len;
     ++m;
   };
+  // The corners' tangents come from their normals, which on a net whose rows lie close across
+  // the side are those of its short first leg, tilted by degrees by noise there. A side of few
+  // control points along the seam, held to such a tangent, bows over its whole length (a tenth
+  // of a degree at the end of a 10-unit leg moves it 0.02): the turn from the side's start is
+  // kept within the move the surface's largest gap allows its end leg.
   for (int i = 0; i < nc; ++i) {
     const CurveCorner& k = corners[i];
     const double ln = VecSize3(k.n), lt = VecSize3(k.tg);
     if (ln < kTiny || lt < kTiny) continue;
     double n[3] = {k.n[0] / ln, k.n[1] / ln, k.n[2] / ln};
+    double tg[3] = {k.tg[0] / lt, k.tg[1] / lt, k.tg[2] / lt};
+    double start[3], cap = 0.0;
+    if (CornerTurnLimit(bs, k, start, &cap) && TurnWithin(start, cap, tg)) {
+      // The normal is then taken square to the turned tangent.
+      const double dt = VecDotProd3(n, tg);
+      for (int q = 0; q < 3; ++q) n[q] -= dt * tg[q];
+      const double lnn = VecSize3(n);
+      if (lnn < kTiny) continue;
+      for (double& a : n) a /= lnn;
+    }
     // The tangent direction within the tangent plane; the curve's tangent is held along it by
     // being perpendicular to both n and b = n x t'.
-    const double dn = VecDotProd3(k.tg, n);
-    double tp[3] = {k.tg[0] - dn * n[0], k.tg[1] - dn * n[1], k.tg[2] - dn * n[2]};
+    const double dn = VecDotProd3(tg, n);
+    double tp[3] = {tg[0] - dn * n[0], tg[1] - dn * n[1], tg[2] - dn * n[2]};
     const double ltp = VecSize3(tp);
     if (ltp < kTiny) continue;
     for (double& a : tp) a /= ltp;
@@ -664,6 +753,9 @@ int UpdateSrfBndryCrvGeom(Bspline* surface, int side, const Bspline* curve) {
   return 0;
 }
 
+// Legs from a second-row point to its two boundaries further apart in length than this are unlike.
+constexpr double kUnlikeLegs = 4.0;
+
 int CarrySecondRows(Bspline* surface, int nu, int nv, const double* before) {
   if (!IsSurface3(surface) || !before) return -2;
   if (NumCtrlU(surface) != nu || NumCtrlV(surface) != nv) return 0;
@@ -675,23 +767,50 @@ int CarrySecondRows(Bspline* surface, int nu, int nv, const double* before) {
     return (low ? i == 1 : i == n - 2) ? w : 0.0;
   };
   double** M[3] = {surface->X, surface->Y, surface->Z};
-  for (int c = 0; c < 3; ++c) {
-    auto d = [&](int i, int j) { return M[c][j][i] - before[3 * (j * nu + i) + c]; };
-    for (int j = 1; j < nv - 1; ++j) {
-      const double w2 = weight(j, nv, true), w4 = weight(j, nv, false);
-      for (int i = 1; i < nu - 1; ++i) {
-        const double w1 = weight(i, nu, true), w3 = weight(i, nu, false);
-        if (w1 == 0.0 && w3 == 0.0 && w2 == 0.0 && w4 == 0.0) continue;
-        const double du = w1 * d(0, j) + w3 * d(nu - 1, j);
-        const double dv = w2 * d(i, 0) + w4 * d(i, nv - 1);
-        // The point diagonal to a corner is in two second rows. Keeping the twist there (the
-        // sum of both displacements less the corner's) hands each side the whole change of the
-        // other side's end, which the common corner tangents turn: on rough rows that tilts
-        // the normals across the seams near the corners by degrees. It takes the
-        // mean of the two sides' displacements instead.
-        const bool corner = (w1 != 0.0 || w3 != 0.0) && (w2 != 0.0 || w4 != 0.0);
-        M[c][j][i] += corner ? 0.5 * (du + dv) : du + dv;
+  auto at = [&](int i, int j, int c) { return before[3 * (j * nu + i) + c]; };
+  for (int j = 1; j < nv - 1; ++j) {
+    const double w2 = weight(j, nv, true), w4 = weight(j, nv, false);
+    for (int i = 1; i < nu - 1; ++i) {
+      const double w1 = weight(i, nu, true), w3 = weight(i, nu, false);
+      if (w1 == 0.0 && w3 == 0.0 && w2 == 0.0 && w4 == 0.0) continue;
+      double du[3], dv[3];
+      for (int c = 0; c < 3; ++c) {
+        auto d = [&](int a, int b) { return M[c][b][a] - at(a, b, c); };
+        du[c] = w1 * d(0, j) + w3 * d(nu - 1, j);
+        dv[c] = w2 * d(i, 0) + w4 * d(i, nv - 1);
       }
+      // The point diagonal to a corner is in two second rows. Keeping the twist there (the
+      // sum of both displacements less the corner's) hands each side the whole change of the
+      // other side's end, which the common corner tangents turn: on rough rows that tilts the
+      // normals across the seams near the corners by degrees. It takes the mean of the two
+      // sides' displacements instead, unless its legs to the two boundaries are unlike (a net
+      // whose rows lie close across a side and far apart along it, where a seam row moved along
+      // the surface by more than the short leg, a little at each step of the stitch, would turn
+      // it over) or the mean turns one of them over: then each side's move is weighted by the
+      // length of the other side's leg, so that both legs turn alike and the short one keeps
+      // nearly all of its side's move.
+      const bool corner = (w1 != 0.0 || w3 != 0.0) && (w2 != 0.0 || w4 != 0.0);
+      if (!corner) {
+        for (int c = 0; c < 3; ++c) M[c][j][i] += du[c] + dv[c];
+        continue;
+      }
+      const int bu = w1 != 0.0 ? 0 : nu - 1, bv = w2 != 0.0 ? 0 : nv - 1;
+      double legU[3], legV[3];
+      for (int c = 0; c < 3; ++c) legU[c] = at(i, j, c) - at(bu, j, c), legV[c] = at(i, j, c) - at(i, bv, c);
+      // Whether a leg, its far end moved by `far` and this point by `m`, keeps more than half of
+      // its length along where it pointed.
+      auto keeps = [](const double leg[3], const double far[3], const double m[3]) {
+        double dot = 0.0, len2 = 0.0;
+        for (int c = 0; c < 3; ++c) dot += (leg[c] + m[c] - far[c]) * leg[c], len2 += leg[c] * leg[c];
+        return dot > 0.5 * len2;
+      };
+      double m[3];
+      for (int c = 0; c < 3; ++c) m[c] = 0.5 * (du[c] + dv[c]);
+      const double lu = VecSize3(legU), lv = VecSize3(legV);
+      const bool unlike = std::max(lu, lv) > kUnlikeLegs * std::min(lu, lv);
+      if ((unlike || !keeps(legU, du, m) || !keeps(legV, dv, m)) && lu + lv > 0.0)
+        for (int c = 0; c < 3; ++c) m[c] = (lv * du[c] + lu * dv[c]) / (lu + lv);
+      for (int c = 0; c < 3; ++c) M[c][j][i] += m[c];
     }
   }
   FreeBsplineProperties(surface);

@@ -75,8 +75,11 @@ int UpdateSrfBndryCrvGeom(Bspline* surface, int side, const Bspline* curve);
 // After boundary rows moved (before: the surface's earlier control points, x y z per point, u
 // fastest, nu x nv of them), the second row next to each boundary takes its boundary's
 // displacement, so the derivative across every boundary stays as it was; the point diagonal to
-// a corner, in two second rows, takes the mean of the two sides' displacements. Other counts
-// than the surface's now: 0, nothing done.
+// a corner, in two second rows, takes the mean of the two sides' displacements, or, where its
+// legs to the two boundaries differ in length more than 4 times or the mean would leave one of
+// them with half its length or less along where it pointed, the blend that turns both legs alike
+// (each side's displacement weighted by the other side's leg). Other counts than the surface's
+// now: 0, nothing done.
 int CarrySecondRows(Bspline* surface, int nu, int nv, const double* before);
 
 // The control points of every surface of a topology (x y z per point, u fastest, nu x nv of

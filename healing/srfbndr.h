@@ -151,6 +151,10 @@ struct EdgeInfoStruct {
   double startMaxAngle;
   double startInsideAngle[2];
   double startCornerAim[2];
+  // Recorded with the angles above: each side's own unit end tangent by slot and the edge's
+  // largest gap, from which the heal measures how far it turns a side's end.
+  double startTan[4][3];
+  double startGap;
   int startSet;
   // 1: a crease (continuity 0, within the gap limit) only by a spike at an end: every sample
   // between a tenth and nine tenths of it is within the angle limit it was classified with. The
@@ -452,6 +456,13 @@ int BndrEdgeMaxNormalDiff(EdgeInfoStruct* e, double ignored, double* angle);
 // Largest folded normal angle over the samples between a tenth and nine tenths of a paired edge
 // (0 for an unpaired or unsampled edge). -2 for a null argument or a failed evaluation.
 int BndrEdgeInsideNormalDiff(const EdgeInfoStruct* e, double* angle);
+// Largest angle (degrees) between the two sides' slopes across a paired edge over the same samples,
+// each slope taken eight knot spans into its surface and carried back to the seam (0 where the
+// sides run on into each other), so that the first legs of dense nets do not count. 1 with angle
+// 0 where a sample cannot be measured so (a trim curve, a collapsed side, a net of fewer than 32
+// spans across a side, no sample inside); 0 for an unpaired or unsampled edge; -2 for a null
+// argument or a failed evaluation.
+int BndrEdgeInsideSlopeDiff(const EdgeInfoStruct* e, double* angle);
 // BndrEdgeMaxNormalDiff over the paired edges (an unpaired one gets maxAngle 0): the largest
 // angle among the edges with continuity 1 and its edge (angle 0 and edge 0 when there is none).
 // -2 for null or when an edge fails.

@@ -736,6 +736,9 @@ constexpr double kShareTol = 1e-9;
 // them all.
 int RecordEdgeStart(EdgeInfoStruct* e) {
   if (!IsPaired(e) || e->startSet) return 0;
+  // The end tangents are still the sides' own here: the corner rules turn them afterwards.
+  for (int s = 0; s < 4; ++s) UnitOrZero(e->tan[s], e->startTan[s]);
+  if (ComputeMaxBndrEdgeGap(e, &e->startGap, nullptr, nullptr) != 0) return -2;
   double largest = 0.0;
   for (int end = 0; end < 2; ++end) {
     const int a = BndrSlot(0, end), b = MatchSlot(e, end);

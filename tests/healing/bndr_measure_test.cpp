@@ -563,4 +563,83 @@ TEST_F(BndrMeasure, TheHalvesOfACreasedGridLineShareTheMeanOfTheirStartsAtAVerte
   EXPECT_NEAR(crease[1], 6.75, 0.1);
 }
 
+// The sides' slopes eight spans in, carried back to the seam, give a crease's angle and nothing on
+// a smooth seam, at sizes 1e-6 to 1e6 and 1e4 sizes from the origin: a tube of two half-cylinders
+// of 258 points round their arcs, and the same with its lower half sheared along the seams'
+// normal so that it leaves them at 30 degrees. Nets of a few spans across a side (the box
+// corner's planes, the strip chain's strips) are left to their normals. Noise of 1e-4 on the
+// boundary rows turns the tube's seams past the angle limit in their first legs: the heal takes
+// them as smooth, while the sheared tube's creases under the same noise stay creases.
+TEST_F(BndrMeasure, SlopesAcrossASeamReadCreasesNotTheFirstLegsNoise) {
+  // The tube, its lower half sheared by tan 30 degrees (y += z tan 30: the seams at z = 0 stay).
+  auto tube = [](double size, double noise, unsigned seed, bool sheared) {
+    CadOptions o;
+    o.arcCount = 258;
+    o.longCount = 4;
+    o.noise = noise;
+    o.seed = seed;
+    o.boundaryRowsOnly = true;
+    CadGroup cad = MakeCadGroup(CadShape::Tube, o);
+    for (size_t k = 0; sheared && k < cad.patches[1].pts.size(); k += 3)
+      cad.patches[1].pts[k + 1] += std::tan(30.0 * kDeg) * cad.patches[1].pts[k + 2];
+    for (CadPatch& c : cad.patches)
+      for (double& x : c.pts) x *= size;
+    return cad;
+  };
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4}) {
+      SCOPED_TRACE(testing::Message() << "size " << size << " at " << far << " sizes");
+      for (bool sheared : {false, true}) {
+        CadGroup cad = tube(size, 0.0, 1, sheared);
+        for (CadPatch& c : cad.patches)
+          for (size_t k = 0; k < c.pts.size(); ++k) c.pts[k] += far * size * (k % 3 == 0 ? 1.0 : k % 3 == 1 ? -0.6 : 0.3);
+        Group g;
+        AddCadPatches(g, cad);
+        ASSERT_TRUE(g.Build(1e-3 * size, 8.0));
+        int seams = 0;
+        for (int id = 0; id < g.bs->nEdge; ++id) {
+          const EdgeInfoStruct* e = &g.bs->edges[id];
+          if (!e->paired) continue;
+          ++seams;
+          double slope = -1.0;
+          ASSERT_EQ(BndrEdgeInsideSlopeDiff(e, &slope), 0) << "edge " << id;
+          // A half-circle of one cubic is no circle: carried back, its slopes meet within a
+          // quarter of a degree of the tangents' angle.
+          EXPECT_NEAR(slope, sheared ? 30.0 : 0.0, 0.25) << "sheared " << sheared << " edge " << id;
+        }
+        EXPECT_EQ(seams, 2);
+      }
+      for (CadShape shape : {CadShape::BoxCorner, CadShape::StripChain}) {
+        Group g;
+        AddCadPatches(g, MakeCadGroup(shape));
+        ASSERT_TRUE(g.Build(1e-3, 8.0));
+        for (int id = 0; id < g.bs->nEdge; ++id) {
+          double slope = -1.0;
+          if (g.bs->edges[id].paired) {
+            EXPECT_EQ(BndrEdgeInsideSlopeDiff(&g.bs->edges[id], &slope), 1);
+          }
+        }
+      }
+    }
+  for (unsigned seed : {1u, 2u, 3u}) {
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    for (bool sheared : {false, true}) {
+      const CadGroup cad = tube(1.0, 1e-4, seed, sheared);
+      Group g;
+      AddCadPatches(g, cad);
+      ASSERT_TRUE(g.Build(5e-4 * cad.diagonal, 8.0));
+      int kinked = 0, creases = 0;
+      for (int id = 0; id < g.bs->nEdge; ++id) {
+        const EdgeInfoStruct* e = &g.bs->edges[id];
+        if (!e->paired) continue;
+        kinked += e->continuity == 0;
+        creases += IsBndrEdgeHealedSmooth(e) == 0;
+      }
+      // Some of the tube's seams come past the limit, every one of the sheared tube's does.
+      EXPECT_GE(kinked, sheared ? 2 : 1) << "sheared " << sheared;
+      EXPECT_EQ(creases, sheared ? 2 : 0) << "sheared " << sheared;
+    }
+  }
+}
+
 }  // namespace

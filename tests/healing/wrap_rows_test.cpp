@@ -224,3 +224,50 @@ TEST_F(WrapRows, SecondRowsFollowTheirBoundaryRows) {
       FreeBspline(s);
     }
 }
+
+// A net of four rows along a seam and many across it (a half-cylinder as exporters write it), its
+// seam row moved along the surface by three times its short first leg while the held sides' rows
+// stay: every second-row point is diagonal to a corner, and each keeps its short leg pointing the
+// way it did (the mean of the two moves left it a leg reversed, the surface folded along the
+// seam), whatever the net's size and place.
+TEST_F(WrapRows, ShortLegsBesideAMovedSeamRowDoNotTurnOver) {
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4}) {
+      SCOPED_TRACE(testing::Message() << "size " << size << " at " << far << " sizes");
+      const int nu = 4, nv = 40;
+      std::vector<double> pts;
+      for (int j = 0; j < nv; ++j)
+        for (int i = 0; i < nu; ++i) {
+          const double a = 3.14159265358979 * j / (nv - 1);  // half a circle across, the axis along u
+          pts.insert(pts.end(), {size * (far + i / 3.0), size * (far + 0.1 * std::cos(a)), size * (far + 0.1 * std::sin(a))});
+        }
+      Bspline* s = BuildSurface(3, 3, nu, nv, pts);
+      ASSERT_NE(s, nullptr);
+      const std::vector<double> before = [&] {
+        std::vector<double> b;
+        for (int j = 0; j < nv; ++j)
+          for (int i = 0; i < nu; ++i) b.insert(b.end(), {s->X[j][i], s->Y[j][i], s->Z[j][i]});
+        return b;
+      }();
+      auto B = [&](int i, int j, int c) { return before[3 * (j * nu + i) + c]; };
+      // The seam row j = nv - 1 slides towards the second row by three first legs; its ends stay.
+      double slide[3];
+      for (int c = 0; c < 3; ++c) slide[c] = 3.0 * (B(1, nv - 2, c) - B(1, nv - 1, c));
+      for (int i = 1; i < nu - 1; ++i) {
+        s->X[nv - 1][i] += slide[0];
+        s->Y[nv - 1][i] += slide[1];
+        s->Z[nv - 1][i] += slide[2];
+      }
+      ASSERT_EQ(CarrySecondRows(s, nu, nv, before.data()), 0);
+      for (int i = 1; i < nu - 1; ++i) {
+        const double now[3] = {s->X[nv - 2][i] - s->X[nv - 1][i], s->Y[nv - 2][i] - s->Y[nv - 1][i],
+                               s->Z[nv - 2][i] - s->Z[nv - 1][i]};
+        const double was[3] = {B(i, nv - 2, 0) - B(i, nv - 1, 0), B(i, nv - 2, 1) - B(i, nv - 1, 1),
+                               B(i, nv - 2, 2) - B(i, nv - 1, 2)};
+        const double dot = now[0] * was[0] + now[1] * was[1] + now[2] * was[2];
+        const double len2 = was[0] * was[0] + was[1] * was[1] + was[2] * was[2];
+        EXPECT_GT(dot, 0.5 * len2) << "column " << i;
+      }
+      FreeBspline(s);
+    }
+}
