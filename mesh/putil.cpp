@@ -1,6 +1,7 @@
 #include "mesh/putil.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <initializer_list>
 
@@ -1587,6 +1588,11 @@ constexpr double kBoundaryCorner = 30.0 * M_PI / 180.0;
 // shape.
 constexpr double kBoundarySlack = 1e-9;
 
+// The rounding of a coordinate to single precision, as a part of its size, with room for the
+// round-off of the planes and lines through such points: one unit in the last place (half a unit
+// misses planes turned off the axes, which their points' rounding bends by about that much).
+constexpr double kFloatRounding = FLT_EPSILON;
+
 class CountDecimation {
  public:
   CountDecimation(Cloud* mesh, int target, double neighbourWeight, double eliminationWeight, double angleWeight)
@@ -1634,8 +1640,12 @@ class CountDecimation {
   int live_ = 0;
   CostQueue queue_;
   double maxErrorSq_ = 0;
-  double slack_ = 0, slackSq_ = 0;  // round-off of a distance at the mesh's size, and squared
-  bool exact_ = false;              // the last costing's removal keeps the shape
+  double slackSq_ = 0;  // round-off of a distance at the mesh's size, squared
+  // Within this a removal keeps the shape: the round-off at the mesh's size or, larger where the
+  // mesh lies far from the origin or turned off the axes, the rounding of its points to single
+  // precision (no plane or line through them can be told apart from another closer than that).
+  double exactSlack_ = 0;
+  bool exact_ = false;  // the last costing's removal keeps the shape
   int32_t* original_ = nullptr;  // the triangles taking part, as they were
   int noriginal_ = 0;
   int32_t* fan_ = nullptr;  // the fan and trial triangles of one point, room fanRoom_
@@ -1782,7 +1792,7 @@ double CountDecimation::FindElimDistanceOfVert(int v) {
   int count = 0;
   if (!Gather(v) || fanCount_ == 0) return kNoValue;
   if (!TrialRemoval(m_, v, &count, nullptr, fanCount_, fan_, trial_, nullptr, kNoValue, &rows_, false, &exact_,
-                    slack_) ||
+                    exactSlack_) ||
       count < 1)
     return kNoValue;
   KeepTrial(v, count);
@@ -1803,7 +1813,7 @@ double CountDecimation::FindVertexRemovalParam(int v) {
   if (m_->isVert && !(m_->isVert[v >> 3] & (1 << (v & 7)))) return 0;
   exact_ = false;
   const double elimination = FindElimDistanceOfVert(v);
-  if (exact_ && elimination <= slack_ * slack_) return 0;
+  if (exact_ && elimination <= exactSlack_ * exactSlack_) return 0;
   return wNeighbour_ * FindDistSqToClosestNbor(v) / edgeNorm_ + wAngle_ * FindSharpestAngleAtVert(v) +
          wElimination_ * elimination / elimNorm_;
 }
@@ -1824,7 +1834,7 @@ bool CountDecimation::DeleteVertex(int v, int* newCount) {
   }
   bool exact;
   return TrialRemoval(m_, v, newCount, nullptr, fanCount_, fan_, trial_, nullptr, kNoValue, &rows_, true, &exact,
-                      slack_) &&
+                      exactSlack_) &&
          *newCount > 0;
 }
 
@@ -2012,8 +2022,11 @@ bool CountDecimation::Setup(const double bbox[6]) {
   elimNorm_ = least > 0 ? (0.01 * least) * (0.01 * least) : 1.0;
   const double diagonal = std::sqrt((bbox[3] - bbox[0]) * (bbox[3] - bbox[0]) + (bbox[4] - bbox[1]) * (bbox[4] - bbox[1]) +
                                     (bbox[5] - bbox[2]) * (bbox[5] - bbox[2]));
-  slack_ = std::isfinite(diagonal) ? kBoundarySlack * diagonal : 0.0;
-  slackSq_ = slack_ * slack_;
+  const double slack = std::isfinite(diagonal) ? kBoundarySlack * diagonal : 0.0;
+  slackSq_ = slack * slack;
+  double largest = 0;
+  for (int k = 0; k < 6; ++k) largest = std::max(largest, std::fabs(bbox[k]));
+  exactSlack_ = std::isfinite(largest) ? std::max(slack, kFloatRounding * largest) : slack;
   // The edges of the triangles that take part: where some are left out, those of a view of the
   // mesh that has only the others, in their order.
   Cloud taking = *m_;

@@ -68,8 +68,9 @@ int ReduceCloudPolygons(Cloud* mesh, double tol, double angle, unsigned char* ma
 // (1% of the smallest non-zero box extent)^2) until the live triangle count is at most the
 // target; a point whose removal keeps the shape exactly (its fan in one plane, or creased along a
 // straight line through it with each side in one plane, the ring then triangulated each side
-// apart; every point it leaves within 1e-9 of bbox's diagonal of the new triangles) costs 0 and
-// goes first: it ends at the target or one below, above it only when no point can be removed any
+// apart; every point it leaves on the new triangles to round-off: 1e-9 of bbox's diagonal, or
+// where larger the single-precision rounding of bbox's largest coordinate) costs 0 and goes
+// first: it ends at the target or one below, above it only when no point can be removed any
 // more. A point on an open boundary is removed only where the boundary keeps its shape: not where
 // the boundary turns by more than 30 degrees (a corner), and only when the points it leaves lie
 // no farther from the new triangles than the largest error of the removals before it (or 1e-9 of
