@@ -183,6 +183,55 @@ TEST_F(OffsetOrientation, NoPieceIsInsideOutOrBuriedInTheSource) {
       }
 }
 
+// Two unit balls on a neck of radius 0.04 (a surface of revolution along z of nu x nv cells,
+// closed at both poles, facing the way its triangles' turning gives).
+Cloud* Dumbbell(int nu, int nv) {
+  std::vector<P3> pts = {{0, 0, 0}};
+  for (int j = 1; j < nv; ++j)
+    for (int i = 0; i < nu; ++i) {
+      const double z = 6.0 * j / nv, a = 2 * M_PI * i / nu;
+      const double r = std::max({std::sqrt(std::max(0.0, 1 - (z - 1) * (z - 1))),
+                                 std::sqrt(std::max(0.0, 1 - (z - 5) * (z - 5))), z > 1 && z < 5 ? 0.04 : 0.0});
+      pts.push_back({r * std::cos(a), r * std::sin(a), z});
+    }
+  pts.push_back({0, 0, 6});
+  const int top = int(pts.size()) - 1;
+  auto at = [nu](int j, int i) { return 1 + (j - 1) * nu + i % nu; };
+  std::vector<TestTriangle> tris;
+  for (int i = 0; i < nu; ++i) tris.push_back({0, at(1, i + 1), at(1, i)});
+  for (int j = 1; j + 1 < nv; ++j)
+    for (int i = 0; i < nu; ++i)
+      tris.push_back({at(j, i), at(j, i + 1), at(j + 1, i + 1)}), tris.push_back({at(j, i), at(j + 1, i + 1), at(j + 1, i)});
+  for (int i = 0; i < nu; ++i) tris.push_back({top, at(nv - 1, i), at(nv - 1, i + 1)});
+  return MakeTestMesh(pts, tris);
+}
+
+// Where the offset closes a thin neck, it falls into true pieces, and both stay: the dumbbell
+// offset inwards by 1% of its diagonal (more than its neck's radius) is two balls of radius 1 -
+// |dist|, outwards one piece.
+TEST_F(OffsetOrientation, ANeckClosedByTheOffsetLeavesBothBalls) {
+  std::vector<std::pair<double, size_t>> results;  // volume, pieces
+  for (double sign : {1.0, -1.0}) {
+    Cloud* m = Dumbbell(24, 60);
+    ASSERT_NE(m, nullptr);
+    const double box[6] = {-1, -1, 0, 1, 1, 6}, dist = sign * 0.01 * std::sqrt(44.0);
+    ASSERT_NE(CreateOffsetPolyCloud(m, dist, 1e-8, 0, box, 0, 0), nullptr);
+    std::vector<int> all(m->ntri);
+    for (int t = 0; t < m->ntri; ++t) all[t] = t;
+    const auto pieces = Pieces(m);
+    results.push_back({std::fabs(SignedVolume(m, all)), pieces.size()});
+    // Each ball's facets keep about 98% of the sphere's volume.
+    const double ball = 4 * M_PI / 3 * std::pow(1 - std::fabs(dist), 3);
+    if (pieces.size() == 2) {
+      for (const auto& piece : pieces) EXPECT_NEAR(std::fabs(SignedVolume(m, piece)), ball, 0.05 * ball);
+    }
+    FreeCloud(m);
+  }
+  std::sort(results.begin(), results.end());
+  EXPECT_EQ(results[0].second, 2u);
+  EXPECT_EQ(results[1].second, 1u);
+}
+
 // A fold mended by taking out a tent and capping its hole, with the allocator refusing from
 // points spread over the later half of the offset (where the mending runs): each run gives a
 // sound result or none with the error state set, and leaves no scope open.
