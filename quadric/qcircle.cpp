@@ -4,6 +4,7 @@
 #include "foundation/coreglob.h"
 #include "foundation/solvmat.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 #include "foundation/vec3.h"
 #include "foundation/geo2.h"
 #include "foundation/makemat.h"
@@ -12,6 +13,7 @@
 #include "quadric/cpoint.h"
 #include "quadric/mrqmin.h"
 #include "quadric/qnlfit.h"
+#include "quadric/quadrics.h"
 
 #include <cmath>
 
@@ -681,19 +683,35 @@ Bspline* FitCircleBsplineWithKnownRadius(const Cloud* cloud, double r, double* e
   *error = kEmptyBoxBound;
   if (!cloud || cloud->npts < 3) return nullptr;
   const int n = cloud->npts;
-  // Coincident points are collinear too: one test refuses both.
-  if (IsPointsCollinear_f(cloud->x, cloud->y, cloud->z, n)) return nullptr;
+  // The fit runs in single precision on copies in the unit frame of the points, the radius with
+  // them: a circle far from the origin keeps its digits, and the collinearity test measures the
+  // points against their own size.
+  const UnitFrame frame = UnitFrameOfPointsF(cloud->x, cloud->y, cloud->z, n, false);
   double c[2];
   Xform M;
   {
     TrackingScope scope;
+    float* fx = MallocArray<float>(n);
+    float* fy = MallocArray<float>(n);
+    float* fz = MallocArray<float>(n);
     float* u = MallocArray<float>(n);
     float* v = MallocArray<float>(n);
     float* w = MallocArray<float>(n);
-    if (!u || !v || !w || KernelFailed()) return nullptr;
-    if (ProjectPointsToBestFitPlane_f(cloud->x, cloud->y, cloud->z, n, u, v, w, M) != 0 || KernelFailed())
-      return nullptr;
-    if (FitCircleWithGivenRadius(u, v, n, r, c, error) != 0) return nullptr;
+    if (!fx || !fy || !fz || !u || !v || !w || KernelFailed()) return nullptr;
+    for (int i = 0; i < n; ++i) {
+      fx[i] = static_cast<float>((cloud->x[i] - frame.centre[0]) / frame.size);
+      fy[i] = static_cast<float>((cloud->y[i] - frame.centre[1]) / frame.size);
+      fz[i] = static_cast<float>((cloud->z[i] - frame.centre[2]) / frame.size);
+    }
+    // Coincident points are collinear too: one test refuses both.
+    if (IsPointsCollinear_f(fx, fy, fz, n)) return nullptr;
+    if (ProjectPointsToBestFitPlane_f(fx, fy, fz, n, u, v, w, M) != 0 || KernelFailed()) return nullptr;
+    if (FitCircleWithGivenRadius(u, v, n, r / frame.size, c, error) != 0) return nullptr;
   }
-  return CircleFromPlaneFrame(c, r, M);
+  Bspline* circle = CircleFromPlaneFrame(c, r / frame.size, M);
+  if (!circle) return nullptr;
+  ObjectFromUnitFrame(circle, frame);
+  circle->quadric->v[6] = r;  // as given, not as it came back through the frame
+  *error *= frame.size * frame.size;
+  return circle;
 }

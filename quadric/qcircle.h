@@ -82,7 +82,8 @@ int CircleHoughTransWithRadius(const float* x, const float* y, int n, double r, 
 int FitCircleWithGivenRadius(const float* x, const float* y, int n, double r, double centre[2], double* error);
 // The circle of radius r fitted to the cloud in its best plane, as an exact 3D circle (type 2).
 // error: 3.37e38 unless the planar fit succeeded. Null for fewer than 3, coincident or collinear
-// points, or a failed fit.
+// points (within 0.001 of the longest side of their box from a line), or a failed fit. The same
+// points scaled or moved give the same circle scaled or moved, to their round-off.
 Bspline* FitCircleBsplineWithKnownRadius(const Cloud* cloud, double r, double* error);
 // The circle (centre[0], centre[1], 0) of radius r in a plane frame (world-to-frame transform M)
 // taken back into the world: control points, exact-form centre and unit normal. Null on failure.

@@ -352,10 +352,7 @@ Bspline* FitCirclePts(const double* x, const double* y, const double* z, int n) 
     return nullptr;
   // The circle is kept out of this scope; only the scratch goes.
   Bspline* circle = CircleFromPlaneFrame(centre, r, M);
-  if (circle) {
-    MoveControlPoints(circle, frame, false);
-    QuadricFormFromUnitFrame(circle, frame);
-  }
+  if (circle) ObjectFromUnitFrame(circle, frame);
   return circle;
 }
 
@@ -421,6 +418,12 @@ void QuadricFormFromUnitFrame(Bspline* obj, const UnitFrame& frame) {
     default:
       break;
   }
+}
+
+void ObjectFromUnitFrame(Bspline* obj, const UnitFrame& frame) {
+  if (!obj) return;
+  MoveControlPoints(obj, frame, false);
+  QuadricFormFromUnitFrame(obj, frame);
 }
 
 int CopyDcoord(double dst[3], double x, double y, double z) {

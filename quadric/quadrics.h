@@ -94,3 +94,6 @@ Bspline* UnitSizeCopy(Bspline* obj, UnitFrame* frame);
 // times the size, directions and angles as they are (types 1, 2, 3, 21, 22, 23, 25; others and
 // an object without a form are left alone).
 void QuadricFormFromUnitFrame(Bspline* obj, const UnitFrame& frame);
+// The object made in a unit frame taken back to the model's: its control points and its exact
+// form (QuadricFormFromUnitFrame).
+void ObjectFromUnitFrame(Bspline* obj, const UnitFrame& frame);

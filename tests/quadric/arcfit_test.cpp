@@ -190,4 +190,34 @@ TEST_F(ArcFitTest, KnownRadiusAndKnownAxisCircles) {
   });
 }
 
+// The known-radius circle of the same arc at sizes 1e-6 .. 1e6, at the origin and moved 1e4 x
+// the size away: found everywhere (an absolute collinearity test refused it below about 1e-3),
+// with the radius as given and the curve on the arc to the points' single precision.
+TEST_F(ArcFitTest, KnownRadiusCircleAtEverySizeAndPlace) {
+  const double e0[3] = {0.36, 0.48, -0.8}, e1[3] = {-0.8, 0.6, 0.0}, normal[3] = {0.48, 0.64, 0.6};
+  for (double size : {1e-6, 1e-3, 1.0, 1e3, 1e6})
+    for (double away : {0.0, 1e4}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << " away " << away);
+      const double c[3] = {size * (1 + away), size * (2 - 0.6 * away), size * (-1 + 0.35 * away)};
+      std::vector<float> x, y, z;
+      ArcPoints(c, 2.0 * size, e0, e1, 0.0, 5.0, 40, &x, &y, &z);
+      Cloud cloud{};
+      cloud.npts = 40, cloud.x = x.data(), cloud.y = y.data(), cloud.z = z.data();
+      double error = 0;
+      Owned<Bspline, FreeBspline> k(FitCircleBsplineWithKnownRadius(&cloud, 2.0 * size, &error));
+      ASSERT_TRUE(k);
+      EXPECT_EQ(k->quadric->v[6], 2.0 * size);
+      // Single-precision points 1e4 sizes away are rounded to 6e-4 of the size.
+      const double tol = (away > 0 ? 3e-3 : 1e-5) * size;
+      EXPECT_NEAR(std::fabs(VecDotProd3(k->quadric->v + 3, normal)), 1.0, away > 0 ? 1e-3 : 1e-6);
+      for (int i = 0; i < 8; ++i) {
+        double p[3], d[3];
+        RefEvalCurve(k.get(), k->umin + (k->umax - k->umin) * i / 8, p);
+        VecDiff3(p, c, d);
+        EXPECT_NEAR(VecSize3(d), 2.0 * size, tol);
+        EXPECT_NEAR(VecDotProd3(d, normal), 0.0, tol);
+      }
+    }
+}
+
 }  // namespace
