@@ -165,14 +165,21 @@ double SurfaceCurvature(Bspline* surface, double u, double v) {
   EvalPointOnGeometryM(surface, u, v, du, dv, 5, 0, d);
 
   if (!StepOffDegeneratePartials(surface, &u, &v, d)) return 1e10;
-  for (auto& vec : d) VecReduceSmallToZero3(vec);
+  // The partials at unit size (the control box's diagonal), so that clearing small components
+  // and the flat test hold at every scale; the radius goes back by the same size.
+  const double size = ControlPointDiagonal(surface);
+  const double unit = size > 0.0 && std::isfinite(size) ? size : 1.0;
+  for (auto& vec : d) {
+    for (double& c : vec) c /= unit;
+    VecReduceSmallToZero3(vec);
+  }
   double N[3];
   VecNormalize3(VecCrossProd3(d[0], d[1], N), N);
 
   double k1, k2;
   PrincipalCurvatureRoots(d, N, &k1, &k2);
   const double k = std::fabs(k2) >= std::fabs(k1) ? k2 : k1;
-  return std::fabs(k) < 1e-10 ? 1e10 : 1.0 / k;
+  return std::fabs(k) < 1e-10 ? 1e10 : unit / k;
 }
 
 double BsplCurveCurvature(Bspline* curve, double t) {
@@ -183,13 +190,14 @@ double BsplCurveCurvature(Bspline* curve, double t) {
   double* C1 = d[1];
   double* C2 = d[2];
   // A straight stretch has no second derivative; a tiny stand-in gives a huge radius instead
-  // of a division by zero.
-  if (AllBelow(C2, 1e-5)) C2[0] = C2[1] = C2[2] = 1e-5;
-  double x[3];
+  // of a division by zero. Both against the speed |C'|, so that the same curve at any size has
+  // the same radius relative to it.
   const double s = VecSize3(C1);
+  if (AllBelow(C2, 1e-5 * s)) C2[0] = C2[1] = C2[2] = 1e-5 * s;
+  double x[3];
   double q = VecSize3(VecCrossProd3(C1, C2, x));
-  if (q < 1e-10) q = 1e-10;
-  return s * s * s / q;
+  if (q < 1e-10 * s * s) q = 1e-10 * s * s;
+  return q > 0.0 ? s * s * s / q : 0.0;
 }
 
 namespace {

@@ -28,8 +28,9 @@ int GetSurfNorm(Bspline* surface, const float* rec, float out[3]);
 // Returns out.
 double* BsplCurveTangentDir(Bspline* curve, double t, double out[3]);
 
-// Signed radius of the principal curvature of largest magnitude; 1e10 where the surface is
-// flat or the parameterisation stays degenerate.
+// Signed radius of the principal curvature of largest magnitude, measured at unit size (the
+// control box's diagonal) and brought back, so the same surface at any size gives the same
+// radius relative to it; 1e10 where the surface is flat or the parameterisation stays degenerate.
 double SurfaceCurvature(Bspline* surface, double u, double v);
 
 // Where Su or Sv (d[0], d[1], each with all components below 1e-10) vanishes, steps (u, v)
@@ -55,7 +56,8 @@ double LargerPrincipalCurvature(Bspline* srf, double u, double v);
 void LargerPrincipalCurvatureGrid(Bspline* srf, const double* u, const double* v, double* out,
                                   int nu, int nv);
 
-// Radius of curvature |C'|^3 / |C' x C''|; very large (not a failure) where the curve runs straight.
+// Radius of curvature |C'|^3 / |C' x C''|; very large (not a failure) where the curve runs
+// straight (C'' below 1e-5 |C'| counts as straight), 0 where C' vanishes.
 double BsplCurveCurvature(Bspline* curve, double t);
 
 // ComputeSurfaceNormal at each of the n parameter pairs (u[i], v[i]), from the partials there

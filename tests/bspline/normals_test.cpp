@@ -190,6 +190,19 @@ TEST_F(SurfaceNormals, RadiiOfCurvatureAndCurveTangents) {
   EXPECT_GT(BsplCurveCurvature(line, 0.4), 1e4);  // straight: huge, not a failure
   FreeBspline(line);
 
+  // The sphere and the arc at sizes 1e-6 .. 1e6: the same radii relative to the size (absolute
+  // floors cleared every partial of a small sphere and stood in for every small C'').
+  for (double size : {1e-6, 1e-3, 1e3, 1e6}) {
+    Bspline* small = SphereOctant(R * size, true);
+    ASSERT_NE(small, nullptr);
+    EXPECT_NEAR(SurfaceCurvature(small, 0.4, 0.5) / size, -R, 1e-6 * R) << size;
+    FreeBspline(small);
+    Bspline* a = BuildCurve(2, 3, {R * size, 0, 0, R * size, R * size, 0, 0, R * size, 0}, {}, {1.0, kS, 1.0});
+    ASSERT_NE(a, nullptr);
+    EXPECT_NEAR(BsplCurveCurvature(a, 0.3) / size, R, 1e-9 * R) << size;
+    FreeBspline(a);
+  }
+
   // A curve in a surface's parameter plane: the tangent of its image in space.
   Bspline* c = BuildCurveOnSurface(plane, 3, {0.1, 0.2, 0.4, 0.3, 0.6, 0.7, 0.9, 0.8});
   ASSERT_NE(c, nullptr);
