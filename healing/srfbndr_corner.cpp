@@ -730,6 +730,9 @@ double FoldShare(const double a[3], const double b[3], const double d[3]) {
 constexpr double kCornerAimFrom = 0.05;
 // Round-off of a sample's share of the edge.
 constexpr double kShareTol = 1e-9;
+// Samples between a twentieth and a tenth of an edge from which their median, not their flattest,
+// is the noise's middle.
+constexpr int kDenseAimWindow = 16;
 
 // The seam as found: both ends' signed angles from the sides' own end normals and tangents
 // (just evaluated), signed as one fold with the samples between them, and the largest angle of
@@ -754,6 +757,8 @@ int RecordEdgeStart(EdgeInfoStruct* e) {
   double* angle = n > 0 ? MallocArray<double>(n) : nullptr;
   if (KernelFailed()) return -2;
   double* at = n > 0 ? MallocArray<double>(n) : nullptr;  // each kept sample's share of the edge
+  if (KernelFailed()) return -2;
+  double* window = n > 0 ? MallocArray<double>(n) : nullptr;
   if (KernelFailed()) return -2;
   const double lo = n > 0 ? std::min(e->par[0], e->par[2]) : 0.0, hi = n > 0 ? std::max(e->par[0], e->par[2]) : 0.0;
   int count = 0, anchor = 0;
@@ -806,12 +811,16 @@ int RecordEdgeStart(EdgeInfoStruct* e) {
       // Where the start dips just before its inside begins, the corner aims at the dip: the
       // angle the corner keeps decays into the seam through the end span, and aimed at the
       // tenth's angle it would lift the dip.
+      // On a dense edge the window holds many samples, and its flattest is the extreme of the
+      // noise on the rows rather than a dip: the corner aims at their median there.
+      int m = 0;
       for (int k = 0; k < count; ++k) {
         const double from = end ? 1.0 - at[k] : at[k];
-        if (from >= kCornerAimFrom - kShareTol && from <= 0.1 + kShareTol &&
-            std::fabs(angle[k]) < std::fabs(e->startCornerAim[end]))
-          e->startCornerAim[end] = angle[k];
+        if (from >= kCornerAimFrom - kShareTol && from <= 0.1 + kShareTol) window[m++] = angle[k];
       }
+      std::sort(window, window + m, [](double x, double y) { return std::fabs(x) < std::fabs(y); });
+      const double aim = m >= kDenseAimWindow ? window[m / 2] : m > 0 ? window[0] : e->startCornerAim[end];
+      if (std::fabs(aim) < std::fabs(e->startCornerAim[end])) e->startCornerAim[end] = aim;
     }
   } else {
     for (int end = 0; end < 2; ++end) e->startInsideAngle[end] = e->startCornerAim[end] = e->startEndAngle[end];

@@ -456,6 +456,25 @@ TEST_F(BndrMeasure, ACreaseRecordsItsAngleWhereItsInsideBegins) {
     }
 }
 
+// A 20-degree crease between two planes of 258 rows along it, side B's rows kinked by a wave of
+// about a degree (four periods between a twentieth and a tenth of the seam): read at 400 samples,
+// the corner aims at the middle of the wave there, not at its flattest trough.
+TEST_F(BndrMeasure, ADenseCreaseCornerAimsAtTheMiddleOfItsNoise) {
+  Group g;
+  g.Add(BuildFunctionPatch([](double, double) { return 0.0; }, {3, 3, 6, 258}));
+  PatchOptions b = {3, 3, 6, 258};
+  b.x0 = 1.0, b.x1 = 2.0;
+  g.Add(BuildFunctionPatch(
+      [](double x, double y) { return std::tan((20.0 + std::sin(2.0 * 3.14159265358979 * y / 0.0125)) * kDeg) * (x - 1.0); },
+      b));
+  ASSERT_TRUE(g.Build(0.05, 5.0, -1, 400));
+  ASSERT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0);
+  EdgeInfoStruct* e = g.FirstPaired();
+  ASSERT_NE(e, nullptr);
+  ASSERT_TRUE(e->startSet);
+  for (int end = 0; end < 2; ++end) EXPECT_NEAR(std::fabs(e->startCornerAim[end]), 20.0, 0.25) << end;
+}
+
 // Two planar patches meeting at x = 1, side B's rows of control points (at Greville y = 0,
 // 1/12, 1/4, 1/2, ...) kinked by 1 degree, one row by 10: along the seam B's normal turns by
 // atan of the rows' slopes blended by the v basis, so a row at y = 0 kinks the seam beyond the
