@@ -44,6 +44,9 @@ constexpr double kNormalSine = 1e-12;  // sine of the partials' angle below whic
 constexpr double kAngleSlack = 0.01;   // degrees
 constexpr double kCreaseAngleRise = 1.0;  // degrees
 constexpr double kCreaseAngleGive = 5.0;  // degrees: the most a crease's angle may give anywhere
+// Of the angle limit: a seam whose angle comes this near tangency somewhere is smooth there, and a
+// part beyond the limit is the damage's twist, not a crease (no real crease dips so far).
+constexpr double kTwistedShare = 0.25;
 constexpr double kDegPerRad = 57.29577951308232;
 
 }  // namespace
@@ -520,7 +523,16 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     };
     const bool flattened = after.angle[e] < before.angle[e] - kCreaseAngleRise;
     const bool endsKept = smooth || !real || flattened || (endKept(2 * e) && endKept(2 * e + 1));
-    if (met || (gapKept && endsKept && (after.angle[e] <= before.angle[e] + slack || insideKept()))) continue;
+    // A seam taken as a crease whose angle comes within a quarter of the limit somewhere is a
+    // smooth seam the damage twisted (a dense net's noisy first rows turn its side by tens of
+    // degrees at one end and none further on), not a crease to keep: once closed, its angle may
+    // rise short of a fold (kFoldTurnCosine). Held to its start, closing it would put both
+    // surfaces back and leave it open.
+    const bool twisted = !smooth && before.least && before.least[e] <= kTwistedShare * bs->angleTol &&
+                         after.gap[e] <= healGap && gapKept &&
+                         std::cos(after.angle[e] / kDegPerRad) >= kFoldTurnCosine;
+    if (met || twisted || (gapKept && endsKept && (after.angle[e] <= before.angle[e] + slack || insideKept())))
+      continue;
     int a = -1, b = -1;
     GetBndrEdgeAdjSrfIds(ed, &a, &b);
     // One surface of the seam steps back per round, the one further along first (a surface

@@ -266,6 +266,55 @@ TEST_F(CadStitch, SmoothSeamWithinTheAngleTargetMovesNothing) {
       }
 }
 
+// A plane beside a strip that continues it (a tangent seam), the strip a cubic net of 40 rows
+// across the seam and one span along it, as a cylinder's quarter is exported; noise of 1e-3 of
+// the size on the boundary rows, the outer boundary held. The noise on rows so close together
+// twists the seam by tens of degrees at an end and none further on: taken as a crease for its
+// angle beyond the limit there and held to it, the seam stayed open. It closes and no normal
+// turns over. Several seeds, at every size and far from the origin.
+TEST_F(CadStitch, SmoothSeamTwistedByTheDamageCloses) {
+  constexpr int kAcross = 40;
+  for (double size : {1e-3, 1.0, 1e3})
+    for (double far : {0.0, 1e4})
+      for (unsigned seed : {2u, 5u, 7u}) {
+        SCOPED_TRACE(testing::Message() << "size " << size << " far " << far << " seed " << seed);
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<double> jitter(-0.002, 0.002);
+        auto at = [&](double v, bool noisy) { return (v + (noisy ? jitter(rng) : 0.0) + far) * size; };
+        Group g;
+        CadPatch plane, strip;
+        plane.knotsU = plane.knotsV = {0, 0, 1, 1};
+        for (double c : {0., 0., 0., 1., 0., 0., 0., 1., 0., 1., 1., 0.}) plane.pts.push_back(at(c, true));
+        strip.pu = strip.pv = 3, strip.cu = kAcross, strip.cv = 4;
+        strip.knotsU = {0, 0, 0};
+        for (int k = 0; k <= kAcross - 3; ++k) strip.knotsU.push_back(double(k) / (kAcross - 3));
+        strip.knotsU.insert(strip.knotsU.end(), {1, 1, 1});
+        strip.knotsV = {0, 0, 0, 0, 1, 1, 1, 1};
+        for (int j = 0; j < 4; ++j)
+          for (int i = 0; i < kAcross; ++i) {
+            const bool row = i == 0 || i == kAcross - 1 || j == 0 || j == 3;
+            const double greville = (strip.knotsU[i + 1] + strip.knotsU[i + 2] + strip.knotsU[i + 3]) / 3.0;
+            strip.pts.insert(strip.pts.end(), {at(1.0 + 0.5 * greville, row), at(j / 3.0, row), at(0.0, row)});
+          }
+        g.Add(BuildCadPatch(plane));
+        g.Add(BuildCadPatch(strip));
+        const std::vector<double> normals[2] = {NormalGrid(g.srfs[0]), NormalGrid(g.srfs[1])};
+        ASSERT_EQ(MakeTopologyZK(g.data(), 2, 0.008 * size, 8.0), 0);
+        int** result = allocate_matrix_ih(2, 4);
+        const int fixed[2] = {0, 0};
+        EXPECT_EQ(HealTopologyZK(g.data(), 2, fixed, 1, 1, 1.6e-5 * size, 0.1, 1, result), 0);
+        matrix_free_ih(result);
+        CleanupTopology();
+        EXPECT_LE(RefGap(g.srfs[1], 1, g.srfs[0], 3), 1.6e-5 * size);
+        for (int k = 0; k < 2; ++k) {
+          const std::vector<double> now = NormalGrid(g.srfs[k]);
+          for (size_t c = 0; c < now.size(); c += 3)
+            EXPECT_GT(now[c] * normals[k][c] + now[c + 1] * normals[k][c + 1] + now[c + 2] * normals[k][c + 2], 0.0)
+                << "surface " << k << " site " << c / 3;
+        }
+      }
+}
+
 // Box faces as exporters write them (bilinear planes), one wall standing a little short of the
 // top beside it (the band face closing the step is not in the group): the short wall's top runs
 // beside the next top face a little more than the largest gap below it, and its corners end a
