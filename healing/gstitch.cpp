@@ -449,40 +449,24 @@ void MoveBounds(const BndrStruct* bs, const GroupMeasure& before, double healGap
   for (int i = 0; i < bs->nSrf; ++i) bounds[i] *= kMoveBound;
 }
 
-// Whether every seam of surface i meets its targets in the measure m: within HEALGAP, and a
-// smooth one within HEALANGLE too.
-bool SeamsMet(const BndrStruct* bs, const GroupMeasure& m, int i, double healGap, double healAngle) {
-  for (int e = 0; e < bs->nEdge; ++e) {
-    const EdgeInfoStruct* ed = &bs->edges[e];
-    int a = -1, b = -1;
-    if (!ed->paired) continue;
-    GetBndrEdgeAdjSrfIds(ed, &a, &b);
-    if ((a == i || b == i) && (m.gap[e] > healGap || (IsBndrEdgeHealedSmooth(ed) == 1 && m.angle[e] > healAngle)))
-      return false;
-  }
-  return true;
-}
-
 // Takes back, on every surface (at kTangential) whose heal took its control points beyond its
-// bound from where they came (`srfs`) and still left a seam of it short of its targets (in the
-// measure `now`), the share of the moves since its positional result beyond the bound: each point
-// off the seams' rows goes back along its move since `positional` until the farthest lies at the
-// bound (or, where the stitch took it farther, where the stitch left it). Moves beyond the bound
-// that buy no seam its targets only reshape the surface (the angle at a held corner, which no move
-// inside reaches); a surface whose seams they bring within both targets keeps them. Such a surface
+// bound from where they came (`srfs`), the share of the moves since its positional result beyond
+// the bound: each point off the seams' rows goes back along its move since `positional` until the
+// farthest lies at the bound (or, where the stitch took it farther, where the stitch left it).
+// Moves beyond the bound only reshape the surface: the angle at a held corner, which no move inside
+// reaches, or a kink the model has below the angle limit (two planes a few degrees apart), taken
+// out by turning a plane about the seam, its far side moving its width times the turn. Such a surface
 // goes to kBounded, flagged in `changed`; a copy of its whole heal goes to `whole`. -2 when memory
 // ran out.
 int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional, const double* bounds,
-               const GroupMeasure& now, double healGap, double healAngle, Bspline** whole, char* stage,
-               char* changed) {
+               Bspline** whole, char* stage, char* changed) {
   for (int i = 0; i < bs->nSrf; ++i) {
     changed[i] = 0;
     Bspline* s = TopologySurface(bs, i);
     const Bspline* in = srfs[i];
     const Bspline* st = positional[i];
     const double bound = bounds[i];
-    if (stage[i] != kTangential || !st || ControlPointMove(s, st) < 0.0 || !(ControlPointMove(s, in) > bound) ||
-        SeamsMet(bs, now, i, healGap, healAngle))
+    if (stage[i] != kTangential || !st || ControlPointMove(s, st) < 0.0 || !(ControlPointMove(s, in) > bound))
       continue;
     // The largest share t of each point's move since the stitch with |from + t step| <= bound.
     double share = 1.0;
@@ -595,13 +579,11 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
     }
     MoveBounds(bs, before, healGap, bounds.get());
     FreeBsplineArrayContents(tangential.get(), n);
-    if (MeasureGroup(bs, &after, nullptr, &before) != 0 ||
-        BoundMoves(bs, srfs, positional.get(), bounds.get(), after, healGap, healAngle, tangential.get(), stage.get(),
-                   stage.get() + n) != 0)
+    if (BoundMoves(bs, srfs, positional.get(), bounds.get(), tangential.get(), stage.get(), stage.get() + n) != 0)
       return false;
     for (int round = 0;; ++round) {
-      // Only the surfaces taken back or, after the first round, stepped back have changed.
-      if (MeasureGroup(bs, &after, stage.get() + n, &before) != 0) return false;
+      // After the first round only the surfaces stepped back have changed.
+      if (MeasureGroup(bs, &after, round == 0 ? nullptr : stage.get() + n, &before) != 0) return false;
       if (StepBackWorsened(bs, before, after, healGap, healAngle, stage.get()) == 0) break;
       // A surface stepped back to kCornersKept or kRowsFree turns its crease sides after its
       // positional result.

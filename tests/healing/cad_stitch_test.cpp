@@ -54,16 +54,6 @@ std::vector<double> NormalGrid(const Bspline* s) {
   return out;
 }
 
-// Largest distance any control point moved between two nets laid out as Net() gives them.
-double LargestMove(const std::vector<double>& before, const std::vector<double>& after) {
-  const size_t count = after.size() / 3;
-  double moved = 0.0;
-  for (size_t c = 0; c < count; ++c)
-    moved = std::max(moved, std::hypot(after[c] - before[c], after[count + c] - before[count + c],
-                                       after[2 * count + c] - before[2 * count + c]));
-  return moved;
-}
-
 // Largest gap of a seam at 25 samples of side A (the reference's closest points on B).
 double SeamGap(const Group& g, const SampleSeam& s) {
   double gap = 0.0;

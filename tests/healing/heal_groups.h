@@ -214,6 +214,16 @@ inline std::vector<double> Net(const Bspline* s) {
   return v;
 }
 
+// Largest distance any control point moved between two nets laid out as Net() gives them.
+inline double LargestMove(const std::vector<double>& before, const std::vector<double>& after) {
+  const size_t count = after.size() / 3;
+  double moved = 0.0;
+  for (size_t c = 0; c < count; ++c)
+    moved = std::max(moved, std::hypot(after[c] - before[c], after[count + c] - before[count + c],
+                                       after[2 * count + c] - before[2 * count + c]));
+  return moved;
+}
+
 // Whether entry k of Net(s) lies in the boundary row of the side.
 inline bool OnSideRow(const Bspline* s, int side, int k) {
   const int nu = NumCtrlU(s), nv = NumCtrlV(s), i = k % (nu * nv) % nu, j = k % (nu * nv) / nu;
