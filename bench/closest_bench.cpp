@@ -432,4 +432,55 @@ void BM_ClosestParamOnWindingCurveKeptCache(benchmark::State& state) {
 }
 BENCHMARK(BM_ClosestParamOnWindingCurveKeptCache);
 
+// Feet on a polyline (degree 1) of 64 or 1024 legs round half a turn of a helix, from the
+// middle of the leg before the foot (second argument 0) or from the start of the curve (1):
+// half the points lie in a corner's normal cone (outwards from the axis at a vertex, the foot
+// the vertex), half over a leg's middle. Reports the worst foot error against the exact one
+// relative to the size, and the feet not on their corner's knot exactly.
+void BM_ClosestPointOnPolyline(benchmark::State& state) {
+  const int legs = int(state.range(0));
+  const bool farStart = state.range(1) == 1;
+  Bspline* c = bench::UniformCurve(1, legs + 1);  // vertex i at i / legs
+  for (int i = 0; i <= legs; ++i) {
+    const double a = M_PI * i / legs;
+    c->X[0][i] = std::cos(a);
+    c->Y[0][i] = std::sin(a);
+    c->Z[0][i] = 0.3 * i / legs;
+  }
+  struct Case {
+    double P[3], foot[3], start;
+    int corner;  // the vertex, or -1 over a leg
+  };
+  std::vector<Case> cases;
+  for (int i = 1; i < legs; ++i) {
+    Case v{{1.2 * c->X[0][i], 1.2 * c->Y[0][i], c->Z[0][i]}, {c->X[0][i], c->Y[0][i], c->Z[0][i]},
+           farStart ? 0.0 : (i - 0.5) / legs, i};
+    cases.push_back(v);
+    const double m[3] = {0.5 * (c->X[0][i] + c->X[0][i + 1]), 0.5 * (c->Y[0][i] + c->Y[0][i + 1]),
+                         0.5 * (c->Z[0][i] + c->Z[0][i + 1])};
+    Case l{{1.1 * m[0], 1.1 * m[1], m[2]}, {m[0], m[1], m[2]}, farStart ? 0.0 : (i - 0.5) / legs, -1};
+    cases.push_back(l);
+  }
+  double worst = 0.0;
+  int offKnot = 0;
+  for (const Case& q : cases) {
+    double t = q.start, C[3], d2, step;
+    FindClosestPointCurve3(c, q.P, C, c->umin, c->umax, &t, &d2, &step, 7);
+    worst = std::fmax(worst, VecDist3(C, q.foot));
+    offKnot += q.corner >= 0 && t != double(q.corner) / legs;
+  }
+  size_t i = 0;
+  for (auto _ : state) {
+    const Case& q = cases[i++ % cases.size()];
+    double t = q.start, C[3], d2, step;
+    FindClosestPointCurve3(c, q.P, C, c->umin, c->umax, &t, &d2, &step, 7);
+    benchmark::DoNotOptimize(t);
+  }
+  state.counters["worst_foot_error"] = worst / ControlPointDiagonal(c);
+  state.counters["corner_feet_off_knot"] = offKnot;
+  state.SetItemsProcessed(state.iterations());
+  FreeBspline(c);
+}
+BENCHMARK(BM_ClosestPointOnPolyline)->Args({64, 0})->Args({64, 1})->Args({1024, 0})->Args({1024, 1});
+
 }  // namespace

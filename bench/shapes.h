@@ -95,19 +95,21 @@ inline Bspline* WaveBicubic(int n, double amp, double fx, double fy) {
   return s;
 }
 
-// Clamped uniform cubic on [0, 1] of n control points, the points left for the caller.
-inline Bspline* UniformCubic(int n) {
+// Clamped uniform curve of degree p on [0, 1] of n control points, the points left for the caller.
+inline Bspline* UniformCurve(int p, int n) {
   Bspline* c = MallocNullBspline();
   c->kind = 1;
   c->dimension = 3;
-  c->degreeU = 3;
-  c->interiorU = n - 4;
+  c->degreeU = p;
+  c->interiorU = n - p - 1;
   AllocateBsplineArrays(c);
-  UniformKnots(c->knotsU, n);
+  for (int i = 0; i < n + p + 1; ++i) c->knotsU[i] = i <= p ? 0.0 : (i >= n ? 1.0 : double(i - p) / (n - p));
   c->umin = 0.0;
   c->umax = 1.0;
   return c;
 }
+
+inline Bspline* UniformCubic(int n) { return UniformCurve(3, n); }
 
 // Clamped uniform cubic on [0, 1] of n control points, point i at (x(s), y(s), z(s)) for
 // s = i / (n - 1).

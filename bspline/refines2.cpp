@@ -323,21 +323,118 @@ FootKind FindFoot(const Eval& eval, const double P[3], const double lo[N], const
   return FootSearch<N, Eval>(eval, P, lo, hi, range, size).Run(s, iterations);
 }
 
+// An interior knot of full multiplicity (at least the degree) is where the curve may turn a
+// corner: the nearest break of [lo, hi] strictly after t (dir > 0) or strictly before it
+// (dir < 0), or that end of [lo, hi] when there is none.
+double NextBreak(const Bspline* c, double t, int dir, double lo, double hi) {
+  const double* k = c->knotsU;
+  const int p = c->degreeU, m = NumKnotsU(c);
+  // Knots are non-decreasing: the first one past t, then run by run in the direction asked.
+  int a = 0, b = m;
+  while (a < b) {
+    const int mid = a + (b - a) / 2;
+    if (dir > 0 ? !(t < k[mid]) : k[mid] < t) a = mid + 1;
+    else b = mid;
+  }
+  if (dir > 0) {
+    for (int i = a; i < m && k[i] < hi;) {
+      int j = i;
+      while (j < m && k[j] == k[i]) ++j;
+      if (k[i] > lo && j - i >= p) return k[i];
+      i = j;
+    }
+    return hi;
+  }
+  for (int i = a - 1; i >= 0 && k[i] > lo;) {
+    int j = i;
+    while (j >= 0 && k[j] == k[i]) --j;
+    if (k[i] < hi && i - j >= p) return k[i];
+    i = j;
+  }
+  return lo;
+}
+
 // Foot on a curve; the results as FindClosestPointCurve3 documents them. A foot held at an end
 // of [tmin, tmax] by a gradient pointing out of it is the constrained minimum and keeps the
 // "not converged" result its callers know. The tolerances are relative to `size`, the
 // control-point box diagonal of the curve (of its owner for a curve on a surface), taken here
 // when negative.
+// Method: Newton converges on each smooth piece, not towards a corner (at a corner the
+// distance has no stationary point, and every step overshoots it and is halved). So the
+// iteration runs on the piece between the corners around the start; a foot held on a corner
+// goes on from there into the piece beyond, downhill, so a walk never turns back and visits
+// each piece once. A corner that neither of its pieces descends from is the foot, exactly. A
+// curve without corners is one piece.
 int ClosestPointOnCurve(const Curve3View& curve, double size, const double P[3], double C[3], double tmin,
                         double tmax, double* t, double* distSq, double* stepSq, int iterations) {
   const Bspline* c = curve.crv;
   if (size < 0.0) size = ControlPointDiagonal(curve.onSurface ? c->owner : c);
-  const double lo[1] = {tmin}, hi[1] = {tmax < tmin ? tmin : tmax};
+  if (tmax < tmin) tmax = tmin;
   const double range[1] = {c->umax > c->umin ? c->umax - c->umin : 1.0};
   FootState<1> s;
-  s.x[0] = *t;
-  const FootKind kind = FindFoot<1>([&curve](const double* x, Jet& j) { CurveJet(curve, x[0], j); },
-                                    P, lo, hi, range, size, iterations, s);
+  s.x[0] = *t < tmin ? tmin : (*t > tmax ? tmax : *t);
+  auto search = [&](double lo, double hi) {
+    const double pieceLo[1] = {lo}, pieceHi[1] = {hi};
+    // On a corner the piece's own derivatives: the evaluator would take one side's, whichever
+    // piece asks. They are those a parameter's last place inside the piece gives.
+    auto jet = [&curve, lo, hi, tmin, tmax](const double* x, Jet& j) {
+      const bool onLo = x[0] == lo && lo > tmin, onHi = x[0] == hi && hi < tmax;
+      if (!onLo && !onHi) return CurveJet(curve, x[0], j);
+      Jet at;
+      CurveJet(curve, x[0], at);
+      CurveJet(curve, std::nextafter(x[0], onLo ? hi : lo), j);
+      for (int k = 0; k < 3; ++k) j.X[k] = at.X[k];
+    };
+    return FindFoot<1>(jet, P, pieceLo, pieceHi, range, size, iterations, s);
+  };
+  // The piece [lo, hi) holding x: on a corner, the piece after it.
+  auto pieceAt = [&](double x, double* lo, double* hi) {
+    *hi = NextBreak(c, x, 1, tmin, tmax);
+    *lo = NextBreak(c, *hi, -1, tmin, tmax);
+  };
+  double lo, hi;
+  pieceAt(s.x[0], &lo, &hi);
+  FootKind kind = search(lo, hi);
+  int dir = 0;
+  if (s.x[0] == lo && lo > tmin) {  // no descent after the corner started on: the piece before
+    hi = lo;
+    lo = NextBreak(c, hi, -1, tmin, tmax);
+    kind = search(lo, hi);
+    dir = -1;
+  }
+  // Each move lowers the distance; the bound only guards against a distance flat at round-off.
+  for (int moves = NumKnotsU(c) + 8; moves > 0 && (kind == FootKind::Interior || kind == FootKind::OnEdge); --moves) {
+    const bool atHi = s.x[0] == hi && hi < tmax && dir >= 0, atLo = s.x[0] == lo && lo > tmin && dir <= 0;
+    if (!atHi && !atLo) break;
+    const double corner = s.x[0];
+    const FootState<1> before = s;
+    dir = atHi ? 1 : -1;
+    lo = dir > 0 ? corner : NextBreak(c, corner, -1, tmin, tmax);
+    hi = dir > 0 ? NextBreak(c, corner, 1, tmin, tmax) : corner;
+    // Far from the foot, piece after piece would be slow: the foot on the tangent line there, if
+    // it lies beyond the next piece and nearer P, is taken as a new start, as Newton would.
+    const double dd = VecDotProd3(s.jet.D[0], s.jet.D[0]);
+    if (dd > 0.0) {
+      double to = corner - s.g[0] / dd;
+      to = to < tmin ? tmin : (to > tmax ? tmax : to);
+      if (dir > 0 ? to > hi : to < lo) {
+        s.x[0] = to;
+        Jet j;
+        CurveJet(curve, to, j);
+        const double r[3] = {j.X[0] - P[0], j.X[1] - P[1], j.X[2] - P[2]};
+        if (0.5 * VecDotProd3(r, r) < before.f) pieceAt(to, &lo, &hi), dir = 0;
+        else s.x[0] = corner;
+      }
+    }
+    kind = search(lo, hi);
+    if (s.x[0] == corner || !(s.f <= before.f)) {
+      s = before;
+      kind = FootKind::OnEdge;
+      break;
+    }
+  }
+  // Held on a corner that neither side descends from: the foot is on it.
+  if (kind == FootKind::OnEdge && s.x[0] > tmin && s.x[0] < tmax) kind = FootKind::Interior;
   *t = s.x[0];
   for (int k = 0; k < 3; ++k) C[k] = s.jet.X[k];
   *distSq = 2.0 * s.f;

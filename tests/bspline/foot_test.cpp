@@ -252,4 +252,79 @@ TEST_F(Feet, NearTheCentreOfACircleTheFootIsInThePointsDirection) {
   EXPECT_NEAR(C[1], R, 1e-15);
 }
 
+// Curves with corners (a polyline, and two cubics meeting at a knot of full multiplicity) at
+// scales 1e-6, 1 and 1e6, 1e4 sizes from the origin: a point in a corner's normal cone has the
+// corner as its foot, on the knot exactly and with result 0; a point over a leg has its exact
+// foot there; from any start the distance is the brute-force least over the legs.
+TEST_F(Feet, OnACornerTheFootIsTheCorner) {
+  BsplineKeeper keep;
+  const int legs = 8;
+  std::vector<double> unit, knots = {0.0, 0.0};
+  for (int i = 0; i <= legs; ++i) {
+    const double a = M_PI * i / legs;
+    unit.insert(unit.end(), {std::cos(a), std::sin(a), 0.1 * (i % 2)});
+    if (i > 0 && i < legs) knots.push_back(double(i) / legs);
+  }
+  knots.insert(knots.end(), {1.0, 1.0});
+  for (double scale : {1.0, 1e-6, 1e6}) {
+    const double shift[3] = {1e4 * scale, -0.6e4 * scale, 0.3e4 * scale};
+    std::vector<double> pts(unit);
+    for (size_t i = 0; i < pts.size(); ++i) pts[i] = pts[i] * scale + shift[i % 3];
+    Bspline* poly = keep(BuildCurve(1, 3, pts, knots));
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> U(0.0, 1.0), H(0.02, 0.2), S(0.1, 0.9);
+    for (int q = 0; q < 40; ++q) {
+      const int i = 1 + q % (legs - 1);
+      const double* V = &pts[3 * i];
+      double P[3], foot[3];
+      const bool corner = q % 2 == 0;
+      const double h = H(rng) * scale;
+      if (corner) {  // outwards from the arc's centre: inside the corner's normal cone
+        for (int k = 0; k < 3; ++k) foot[k] = V[k];
+        const double out[3] = {unit[3 * i], unit[3 * i + 1], 0.0};
+        for (int k = 0; k < 3; ++k) P[k] = V[k] + h * out[k];
+      } else {  // over leg i: out along the leg's normal in the arc's plane
+        const double* W = &pts[3 * i + 3];
+        const double s = S(rng), d[3] = {W[0] - V[0], W[1] - V[1], W[2] - V[2]};
+        // Across the leg, away from the arc's centre.
+        double m[3], n[3], unitN[3];
+        for (int k = 0; k < 3; ++k) m[k] = 0.5 * (V[k] + W[k]) - shift[k];
+        const double md = Dot(m, d) / Dot(d, d);
+        for (int k = 0; k < 3; ++k) n[k] = m[k] - md * d[k];
+        UnitVector(n, unitN);
+        for (int k = 0; k < 3; ++k) foot[k] = V[k] + s * d[k], P[k] = foot[k] + h * unitN[k];
+      }
+      double best = INFINITY;  // brute force over the legs
+      for (int j = 0; j < legs; ++j) {
+        const double *A = &pts[3 * j], *B = &pts[3 * j + 3], d[3] = {B[0] - A[0], B[1] - A[1], B[2] - A[2]};
+        const double r[3] = {P[0] - A[0], P[1] - A[1], P[2] - A[2]};
+        const double s = std::fmin(1.0, std::fmax(0.0, Dot(r, d) / Dot(d, d)));
+        const double X[3] = {A[0] + s * d[0], A[1] + s * d[1], A[2] + s * d[2]};
+        best = std::fmin(best, VecDist3(X, P));
+      }
+      for (double start : {0.0, 1.0, U(rng), corner ? double(i) / legs : double(i + 1) / legs}) {
+        double t = start, C[3], dsq, step;
+        ASSERT_EQ(FindClosestPointCurve3(poly, P, C, 0.0, 1.0, &t, &dsq, &step, 7), 0) << scale << " " << q;
+        EXPECT_LT(VecDist3(C, foot), 1e-9 * scale) << scale << " " << q << " " << start;
+        EXPECT_NEAR(std::sqrt(dsq), best, 1e-9 * scale) << scale << " " << q << " " << start;
+        if (corner) {
+          EXPECT_EQ(t, double(i) / legs) << scale << " " << q << " " << start << " " << t - double(i) / legs;
+        }
+      }
+    }
+    // Two cubic arches meeting at a corner on a triple knot.
+    std::vector<double> arch = {-2, 0, 0, -1.5, 0.8, 0, -0.7, 1.4, 0, 0, 2, 0, 0.7, 1.4, 0, 1.5, 0.8, 0, 2, 0, 0};
+    for (size_t i = 0; i < arch.size(); ++i) arch[i] = arch[i] * scale + shift[i % 3];
+    Bspline* c = keep(BuildCurve(3, 3, arch, {0, 0, 0, 0, 0.5, 0.5, 0.5, 1, 1, 1, 1}));
+    for (double start : {0.05, 0.4, 0.5, 0.6, 0.95})
+      for (double lean : {-0.5, 0.0, 0.5}) {
+        const double P[3] = {(lean * 0.3) * scale + shift[0], 2.6 * scale + shift[1], shift[2]};
+        double t = start, C[3], dsq, step;
+        ASSERT_EQ(FindClosestPointCurve3(c, P, C, 0.0, 1.0, &t, &dsq, &step, 7), 0) << scale << " " << start;
+        EXPECT_EQ(t, 0.5) << scale << " " << start << " " << lean << " " << t - 0.5;
+        EXPECT_LT(VecDist3(C, &arch[9]), 1e-9 * scale) << scale << " " << start;
+      }
+  }
+}
+
 }  // namespace
