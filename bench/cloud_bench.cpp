@@ -174,16 +174,15 @@ Cloud* NoisySurface(int m, unsigned seed) {
   return MakeCld(x.data(), y.data(), z.data(), m * m, nullptr);
 }
 
-// 100,000 points (316 x 316), neighbourhoods of radius 2 (about 12 neighbours), plane fits.
-void BM_OutlierRemovePlane100k(benchmark::State& state) {
-  const int m = 316;
+// OutlierRemove on a noisy m x m surface cloud (spacing 1), the cloud made again each round.
+void RunOutlierRemove(benchmark::State& state, int m, double radius, double tol, int useSphere) {
   StubSetMessageSink([](StubMessageKind, const char*, void*) {}, nullptr);  // the status line
   int kept = 0;
   for (auto _ : state) {
     state.PauseTiming();
     Cloud* c = NoisySurface(m, 12);
     state.ResumeTiming();
-    benchmark::DoNotOptimize(OutlierRemove(c, 2.0, 0.1, 0));
+    benchmark::DoNotOptimize(OutlierRemove(c, radius, tol, useSphere));
     state.PauseTiming();
     kept = c->npts;
     FreeCloud(c);
@@ -193,7 +192,15 @@ void BM_OutlierRemovePlane100k(benchmark::State& state) {
   state.counters["kept"] = kept;
   state.SetItemsProcessed(state.iterations() * m * m);
 }
+
+// 100,000 points (316 x 316), neighbourhoods of radius 2 (about 12 neighbours), plane fits.
+void BM_OutlierRemovePlane100k(benchmark::State& state) { RunOutlierRemove(state, 316, 2.0, 0.1, 0); }
 BENCHMARK(BM_OutlierRemovePlane100k)->Unit(benchmark::kMillisecond);
+
+// Sphere fits in a crowd: 10,000 points (100 x 100) searched within 15, hundreds of neighbours
+// each.
+void BM_OutlierRemoveSphereCrowded10k(benchmark::State& state) { RunOutlierRemove(state, 100, 15.0, 0.5, 1); }
+BENCHMARK(BM_OutlierRemoveSphereCrowded10k)->Unit(benchmark::kMillisecond);
 
 // 100,000 points within 0.5 of a 20,000-triangle mesh of the same surface (101 x 101 vertices
 // at spacing 3.16), searched within 1.

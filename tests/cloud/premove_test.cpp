@@ -190,6 +190,26 @@ TEST_F(CloudCleaning, SphereModeDropsPointsOffTheLocalSphere) {
   EXPECT_EQ(c->x[300], x[301]);
 }
 
+// Every point a neighbour of every other (radius beyond the sphere's diameter), at sizes 1e-3,
+// 1 and 1e3: the crowd's sphere still tells the two points pushed off it (inwards and outwards)
+// from the 1500 on it.
+TEST_F(CloudCleaning, SphereModeInACrowdDropsOnlyThePointsOffTheSphere) {
+  const int n = 1500;
+  for (double size : {1e-3, 1.0, 1e3}) {
+    std::vector<float> x, y, z;
+    for (int i = 0; i < n + 2; ++i) {
+      const int k = i < n ? i : (i - n) * 700 + 11;
+      const double h = 1 - 2 * (k + 0.5) / n, r = std::sqrt(1 - h * h), a = k * 2.399963229728653;
+      const double s = size * (i < n ? 10.0 : (i == n ? 11.0 : 9.0));
+      x.push_back(float(s * r * std::cos(a))), y.push_back(float(s * r * std::sin(a))), z.push_back(float(s * h));
+    }
+    Owned<Cloud, FreeCloud> c(MakeCld(x.data(), y.data(), z.data(), n + 2, nullptr));
+    ASSERT_EQ(OutlierRemove(c.get(), 25.0 * size, 0.2 * size, 1), 1) << size;
+    ASSERT_EQ(c->npts, n) << size;
+    for (int i = 0; i < n; ++i) EXPECT_EQ(c->x[i], x[i]) << size << " " << i;
+  }
+}
+
 TEST_F(CloudCleaning, ReliabilityAndPlaneCutsMakeCloudsThatKeepTheirData) {
   Owned<Cloud, FreeCloud> c(tagged::Make());
   int lo = 0, hi = 0;
