@@ -17,12 +17,6 @@
 #include "platform/tstubs.h"
 #include "quadric/sphere.h"
 
-namespace {
-// Neighbours a local sphere is fitted through at most: enough for a least-squares sphere whose
-// error against the crowd's is far below any tolerance worth asking.
-const int kSphereFitNeighbours = 256;
-}  // namespace
-
 int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere) {
   if (!cloud) return 0;
   const int n = cloud->npts;
@@ -81,19 +75,8 @@ int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere) {
     keep[i] = m > 0;
     if (m < 4) continue;  // too few to fit: kept on trust
     if (useSphere) {
-      // Thousands of neighbours (a radius large against the spacing, or garbage piled near the
-      // origin) would make every point's fit as long as the cloud: a crowd is fitted through
-      // kSphereFitNeighbours of it, spread evenly over the cloud's order.
-      int fitted = m;
-      if (m > kSphereFitNeighbours) {
-        for (int k = 0; k < kSphereFitNeighbours; ++k) {
-          const int j = near[int64_t(k) * m / kSphereFitNeighbours];
-          nx[k] = x[j], ny[k] = y[j], nz[k] = z[j];
-        }
-        fitted = kSphereFitNeighbours;
-      }
       double centre[3], r, err;
-      if (FitSphere(nx, ny, nz, fitted, centre, &r, &err) != 0) {
+      if (FitSphere(nx, ny, nz, m, centre, &r, &err) != 0) {
         if (memory_error == 1) return 0;
         ClearKernelError();  // a failed local fit keeps the point; it fails nothing else
         continue;

@@ -7,8 +7,7 @@ struct Cloud;
 // Drops the points that do not fit the local surface of their neighbours within radius: a point
 // without neighbours goes; one with 1 to 3 stays; with 4 or more a sphere (useSphere) or a
 // plane is fitted to the neighbours and the point stays when it lies at most tol from it (or
-// when the fit fails); a sphere is fitted through at most 256 neighbours, spread evenly over
-// the cloud's order. Shows "Remove 3D outlier points" (left on the status line) and the
+// when the fit fails). Shows "Remove 3D outlier points" (left on the status line) and the
 // thermometer, polls the user break at every point. 1; 0 for a null cloud, a point that is not
 // finite, a radius not positive or a tol negative (or either beyond the double range when
 // squared), no memory or a user break (the cloud then unchanged). The neighbours are found with a
