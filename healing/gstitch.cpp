@@ -506,6 +506,32 @@ int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional,
   return KernelFailed() ? -2 : 0;
 }
 
+// Each held outer side's endMove: how far its end points lie from the caller's (as it came) on a
+// surface about to be written, 0 on one that is not.
+void RecordHeldEndMoves(BndrStruct* bs, Bspline* const* srfs, const char* written) {
+  for (int c = 0; c < bs->nCrv; ++c) {
+    CrvInfoStruct* crv = &bs->crvs[c];
+    crv->endMove = 0.0;
+    const int i = crv->srfInfo ? crv->srfInfo->index : -1;
+    if (crv->side < 1 || crv->side > 4 || !crv->outer || crv->outerCont < 0 || i < 0 || i >= bs->nSrf || !written[i])
+      continue;
+    const Bspline* now = TopologySurface(bs, i);
+    const Bspline* was = srfs[i];
+    for (int end = 0; end < 2; ++end) {
+      auto corner = [&](const Bspline* s, double p[3]) {
+        const int last[2] = {NumCtrlU(s) - 1, NumCtrlV(s) - 1};
+        const int k = crv->side == 1 ? 0 : crv->side == 3 ? last[0] : (end ? last[0] : 0);
+        const int j = crv->side == 2 ? 0 : crv->side == 4 ? last[1] : (end ? last[1] : 0);
+        p[0] = s->X[j][k], p[1] = s->Y[j][k], p[2] = s->Z[j][k];
+      };
+      double a[3], b[3];
+      corner(now, a);
+      corner(was, b);
+      crv->endMove = std::max(crv->endMove, VecDist3(a, b));
+    }
+  }
+}
+
 }  // namespace
 
 int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int bFixedSamples, double healGap,
@@ -662,6 +688,7 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   if (report == 1) SetSrfsGrpCrvGapCodes(bs, healGap, healAngle, result);
   // Surfaces back at their start are not written at all.
   for (int i = 0; i < n; ++i) stage[i] = stage[i] != kStart;
+  RecordHeldEndMoves(bs, srfs, stage.get());
   healed.reset(CopyTopologySurfaces(bs, n, stage.get()), n);
   if (!healed) return FailedHeal(report, result, n);
   if (CopyHealedBack(srfs, n, fixed, healed.get(), stage.get()) != 0) return FailedHeal(report, result, n);

@@ -881,12 +881,74 @@ int RestoreSrfGrpNets(BndrStruct* bs, const SrfGrpNets* nets) {
   return 0;
 }
 
+namespace {
+
+// A held outer side keeps its row, but a seam ending at its corner moves that corner to where the
+// seam's sides meet (the mean of the held points there). The corner's neighbours follow it so that
+// the seam keeps its angle there instead of tilting by the corner's move over the (often tiny)
+// first step of the held row: the held row's point next to the corner takes the corner's move (the
+// held side keeps its direction at the corner), and the point diagonal to the corner takes the
+// move of the seam side's point next to the corner (the seam side's derivative across it is kept
+// there too, rather than half of it, which on a net of four rows across tilts the whole seam).
+// A held row of three shares its middle point between both ends; one of two has no point to carry.
+void CarryHeldRowEnds(BndrStruct* bs, int i, const double* before) {
+  const SrfInfoStruct* si = &bs->srfs[i];
+  Bspline* s = si->srf;
+  const int nu = NumCtrlU(s), nv = NumCtrlV(s);
+  double** M[3] = {s->X, s->Y, s->Z};
+  auto moved = [&](int col, int row, int c) { return M[c][row][col] - before[3 * (row * nu + col) + c]; };
+  for (int k = 0; k < si->nCrv && si->crvIds; ++k) {
+    const int id = si->crvIds[k];
+    if (id < 0 || id >= bs->nCrv) continue;
+    const CrvInfoStruct* crv = &bs->crvs[id];
+    if (crv->side < 1 || crv->side > 4 || !crv->outer || crv->outerCont < 0 || IsBndrCrvDegenerate(crv)) continue;
+    const bool alongU = crv->side == 2 || crv->side == 4;
+    const int n = alongU ? nu : nv, across = alongU ? nv : nu;
+    if (n < 3) continue;
+    const int row0 = crv->side == 1 || crv->side == 2 ? 0 : across - 1;
+    const int row1 = row0 == 0 ? 1 : across - 2;
+    // Point m of row r along the side (r = row0 the side's own, row1 the one inside) as (column, row).
+    auto at = [&](int m, int r, int* col, int* row) {
+      *col = alongU ? m : r;
+      *row = alongU ? r : m;
+    };
+    // Only a row the stitch left where it was: one the wrap moved carries nothing.
+    bool untouched = true;
+    for (int m = 1; m + 1 < n && untouched; ++m) {
+      int col, row;
+      at(m, row0, &col, &row);
+      for (int c = 0; c < 3; ++c) untouched = untouched && moved(col, row, c) == 0.0;
+    }
+    if (!untouched) continue;
+    const double share = n == 3 ? 0.5 : 1.0;
+    for (const int end : {0, n - 1}) {
+      const int next = end == 0 ? 1 : n - 2;
+      int cc, cr, nc, nr, pc, pr, dc, dr;
+      at(end, row0, &cc, &cr);   // the corner
+      at(next, row0, &nc, &nr);  // its neighbour along the held row
+      at(end, row1, &pc, &pr);   // its neighbour along the seam's side
+      at(next, row1, &dc, &dr);  // the point diagonal to it
+      for (int c = 0; c < 3; ++c) {
+        M[c][nr][nc] += share * moved(cc, cr, c);
+        if (n >= 4 && across >= 3)
+          M[c][dr][dc] = before[3 * (dr * nu + dc) + c] + moved(pc, pr, c);
+      }
+    }
+  }
+  FreeBsplineProperties(s);
+}
+
+}  // namespace
+
 int CarrySrfGrpSecondRows(BndrStruct* bs, const SrfGrpNets* before) {
   if (!bs || !before || !before->pts || before->n != bs->nSrf) return -2;
-  for (int i = 0; i < before->n; ++i)
-    if (!bs->srfs[i].fixed && before->pts[i] &&
-        CarrySecondRows(bs->srfs[i].srf, before->nu[i], before->nv[i], before->pts[i]) != 0)
-      return -2;
+  for (int i = 0; i < before->n; ++i) {
+    if (bs->srfs[i].fixed || !before->pts[i]) continue;
+    const Bspline* s = bs->srfs[i].srf;
+    if (CarrySecondRows(bs->srfs[i].srf, before->nu[i], before->nv[i], before->pts[i]) != 0) return -2;
+    if (IsSurface3(s) && NumCtrlU(s) == before->nu[i] && NumCtrlV(s) == before->nv[i])
+      CarryHeldRowEnds(bs, i, before->pts[i]);
+  }
   return 0;
 }
 

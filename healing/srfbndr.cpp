@@ -716,15 +716,8 @@ int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapT
   if (!bs || edge < 0 || edge >= bs->nEdge || side < 0 || side > 1) return -2;
   const EdgeInfoStruct* e = &bs->edges[edge];
   if (!IsPaired(e)) return 0;
-  // First: at such an end the gap lies between two points of the held outer boundary, which no
-  // shape of the nets along the seam closes.
-  for (int end = 0; end < 2; ++end) {
-    double a[3], b[3];
-    if (EndsInHeldCorner(bs, e, 0, end, a) && EndsInHeldCorner(bs, e, 1, end, b) && VecDist3(a, b) > gapTol)
-      return kBndrOpenHeldEnd;
-  }
-  if (KernelFailed()) return -2;
-  // Then: a surface the heal put back leaves its seams as they came, whatever the nets could do.
+  // First: a surface the heal put back leaves its seams as they came, whatever the nets could do
+  // (held corners that differ meet where the corner rules put them, unless a surface goes back).
   int a = -1, b = -1;
   GetBndrEdgeAdjSrfIds(e, &a, &b);  // a side without its surface record names none (-1)
   // The fold first: a surface put back for one keeps its neighbours' seams open (kKeptAlone).
@@ -735,6 +728,14 @@ int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapT
     if (why != 0) kept = kept == kKeptWorse ? kept : why;
   }
   if (kept) return kept == kKeptAlone ? kBndrOpenKeptAlone : kBndrOpenKeptStart;
+  // Then: at such an end the gap lies between two points of the held outer boundary that the heal
+  // did not bring together, which no shape of the nets along the seam closes.
+  for (int end = 0; end < 2; ++end) {
+    double pa[3], pb[3];
+    if (EndsInHeldCorner(bs, e, 0, end, pa) && EndsInHeldCorner(bs, e, 1, end, pb) && VecDist3(pa, pb) > gapTol)
+      return kBndrOpenHeldEnd;
+  }
+  if (KernelFailed()) return -2;
   const int own = SideTooCoarse(e, side, gapTol);
   if (own == -2) return -2;
   if (own == 1) return kBndrOpenCoarseSide;

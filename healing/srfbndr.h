@@ -97,6 +97,9 @@ struct CrvInfoStruct {
   int* edgeIds;    // its edges sorted by the curve's parameter at the edge start
   int* cornerIds;  // corners along the curve (edges + 1 entries)
   int spare2[3];
+  // A held outer side: how far the last heal that wrote its surface moved its two end points (the
+  // corners a seam ending there closes at), 0 otherwise; the rest of the side stays held.
+  double endMove;
 };
 
 struct EdgeInfoStruct {
@@ -249,15 +252,16 @@ int ForgetBndrEdgeStarts(BndrStruct* bs);
 int FlattenRisenCreaseCorners(BndrStruct* bs, double rise);
 
 // Why a paired edge may stay open, for the report of its side `side` (0 A, 1 B), as far as the
-// structure can tell, in this order: at one of its ends both surfaces' corners lie on held outer
-// sides (outer continuity >= 0) and are further apart than gapTol (kBndrOpenHeldEnd); this
+// structure can tell, in this order: the last heal put a surface of the edge back where it began
+// (keptStart), the first of these its surfaces give: healing it turned its normals over
+// (kBndrOpenKeptFold), made a seam worse (kBndrOpenKeptStart), or it closed none of its seams
+// beside a neighbour put back (kBndrOpenKeptAlone); at one of its ends both surfaces' corners lie
+// on held outer sides (outer continuity >= 0) and are still further apart than gapTol
+// (kBndrOpenHeldEnd: the heal brings such corners together where it moves both surfaces); this
 // side's curve, with the knots it has, cannot follow the other side's shape within gapTol
 // (kBndrOpenCoarseSide); the other side's cannot follow this one's (kBndrOpenCoarseOther).
-// After the held end and before the coarse nets: the last heal put a surface of the edge back
-// where it began (keptStart), the first of these its surfaces give: healing it turned its normals
-// over (kBndrOpenKeptFold), made a seam worse (kBndrOpenKeptStart), or it closed none of its seams
-// beside a neighbour put back (kBndrOpenKeptAlone). 0 when none is found (also for an unpaired
-// edge or a side the tests cannot judge, a trim curve). -2 for bad input or a failed allocation.
+// 0 when none is found (also for an unpaired edge or a side the tests cannot judge, a trim
+// curve). -2 for bad input or a failed allocation.
 constexpr int kBndrOpenCoarseSide = 1;
 constexpr int kBndrOpenCoarseOther = 2;
 constexpr int kBndrOpenHeldEnd = 3;

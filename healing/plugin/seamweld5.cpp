@@ -207,6 +207,12 @@ const char* OpenReasonText(int reason) {
   }
 }
 
+// A held outer side whose ends the heal moved, to close the seams ending at its corners: its code
+// still says the side is held, and the report adds that its ends are not. Not a reason for an
+// open side: the report prints it after the code's text with a connector of its own.
+constexpr int kHeldEndsMoved = 100;
+constexpr const char* kHeldEndsMovedText = "its ends moved to close the seams that end there, the rest of it is held";
+
 // Gives every side left open the first reason any of its seams gives (the stored topology holds
 // the surfaces as the heal left them, and which of them it put back). Sides the heal met, or whose
 // seams give no reason the structure can tell, get none.
@@ -240,6 +246,10 @@ int AddOpenReasons(int* const* result, int** reasons, int n, double healGap) {
         why = reason;
         continue;
       }
+    }
+    if (code == -3) {
+      if (crv->outer && crv->outerCont >= 0 && crv->endMove > healGap) why = kHeldEndsMoved;
+      continue;
     }
     // A seam the heal closed, or left open for no reason above, may still be open where one of its
     // ends lay along the other side before the surfaces moved.
@@ -811,7 +821,9 @@ int PrintHealingReport(char** names, int n, int** result, int** reasons) {
       const char* why = reasons ? OpenReasonText(reasons[i][side.column]) : nullptr;
       if (GetHealingCodeString(code, text) != 0 && code == kCodeWriteRefused)
         std::snprintf(text, sizeof text, "Not healed: the host refused to write the heal back");
-      if (why)
+      if (reasons && reasons[i][side.column] == kHeldEndsMoved)
+        printf("  %s boundary: %s; %s \n", side.label, text, kHeldEndsMovedText);
+      else if (why)
         printf("  %s boundary: %s; open because %s \n", side.label, text, why);
       else
         printf("  %s boundary: %s \n", side.label, text);

@@ -169,9 +169,11 @@ TEST_F(OpenReason, HeldCornersThatDifferPinTheSeamEnd) {
     }
 }
 
-// A surface the heal put back outranks either coarse net (a line beside a wave), not a held end
-// whose corners differ; an unpaired edge of it stays without a reason.
-TEST_F(OpenReason, SurfaceKeptAtItsStartComesAfterHeldEndsBeforeCoarseNets) {
+// A surface the heal put back outranks either coarse net (a line beside a wave) and a held end
+// whose corners differ (the heal brings those together where it moves both surfaces, so a seam
+// between them stays open because a surface went back); an unpaired edge of it stays without a
+// reason.
+TEST_F(OpenReason, SurfaceKeptAtItsStartComesBeforeHeldEndsAndCoarseNets) {
   for (int kept : {0, 1}) {
     Group g;
     g.Add(Strip(0.0, 1, 2, 0.0, 1.0));
@@ -214,8 +216,8 @@ TEST_F(OpenReason, SurfaceKeptAtItsStartComesAfterHeldEndsBeforeCoarseNets) {
   g.bs->srfs[0].keptStart = g.bs->srfs[1].keptStart = kKeptFold;
   for (int i = 0; i < g.bs->nEdge; ++i)
     if (g.bs->edges[i].paired) {
-      EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, i, 0, 1e-3), kBndrOpenHeldEnd);
-      EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, i, 1, 1e-3), kBndrOpenHeldEnd);
+      EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, i, 0, 1e-3), kBndrOpenKeptFold);
+      EXPECT_EQ(FindBndrEdgeOpenReason(g.bs, i, 1, 1e-3), kBndrOpenKeptFold);
     }
 }
 
@@ -287,14 +289,14 @@ class KeptStart : public OpenReason {
 
 // Two planes as exporters write them (bilinear 2 x 2 nets) side by side, the narrower one lifted
 // by 0.02: closing the seam tilts them by different slopes, which kinks the flat seam, so the heal
-// puts both back and the seam names them. Held, the differing corners come first; a fixed plane
-// is held, not kept. Lowered to 5e-4, the seam closes within a hundredth of a degree and no
+// puts both back and the seam names them. Held, too: the differing corners would meet if the
+// planes kept their moves, so the planes put back are the seam's reason; a fixed plane is held,
+// not kept. Lowered to 5e-4, the seam closes within a hundredth of a degree and no
 // surface is kept, though the heals before on the same topology kept both. The same at every
 // size.
 TEST_F(KeptStart, LiftedPlanesKeptAtTheirStartNameTheirSeam) {
   using Reasons = std::vector<std::pair<int, int>>;
   const std::pair<int, int> kKept = {kBndrOpenKeptStart, kBndrOpenKeptStart};
-  const std::pair<int, int> kHeld = {kBndrOpenHeldEnd, kBndrOpenHeldEnd};
   for (double size : {1e-3, 1.0, 1e3}) {
     Group g;
     for (int k = 0; k < 2; ++k) {
@@ -313,7 +315,7 @@ TEST_F(KeptStart, LiftedPlanesKeptAtTheirStartNameTheirSeam) {
     EXPECT_EQ(Net(g.srfs[0]), start[0]);
     EXPECT_EQ(Net(g.srfs[1]), start[1]);
     EXPECT_EQ(Heal(g, {0, 0}, 0, tight), std::vector<int>({1, 1})) << size;
-    EXPECT_EQ(OpenSeamReasons(tight), Reasons({kHeld})) << size;
+    EXPECT_EQ(OpenSeamReasons(tight), Reasons({kKept})) << size;
     const std::vector<int> oneFixed = Heal(g, {1, 0}, -1, tight);
     ASSERT_EQ(oneFixed.size(), 2u);
     EXPECT_EQ(oneFixed[0], 0) << size;

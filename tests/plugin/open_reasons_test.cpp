@@ -65,18 +65,22 @@ CadGroup LiftedPlanes() {
 // Two planes as exporters write them (bilinear 2 x 2 nets), side by side over [0, 1] x [0, 1] and
 // [1, 1.5] x [0, 1], the narrower one lifted by `lift`: closing the seam tilts the two planes
 // by different slopes and kinks the flat seam, so the heal leaves it open. With the outer
-// boundary held, both ends of the seam lie between held corners that differ: the report of
-// both sides of the seam says so after the kernel's text, and of no other side. With the
-// boundary free, or with a gap target the lift meets, no side claims it.
+// boundary held, both ends of the seam lie between held corners that differ, but the heal brings
+// those together where it keeps its moves: the report of both sides of the seam names the planes
+// put back, held or not, and never the held corners; no other side gives a reason. With a gap
+// target the lift meets, no side claims one.
 TEST_F(OpenReasons, HeldCornersThatDifferAreNamed) {
   const std::string kHeldEnd =
       "; open because an end of it lies on the held outer boundary, where the two surfaces' corners differ";
+  const std::string kKept =
+      "; open because healing a surface of it made a seam wider or steeper than it came, so that surface kept its "
+      "place";
   struct Case {
     const char* continuity;
     float healGap;
     bool named;
   };
-  for (const Case& c : {Case{"POSITION", 0.001f, true}, Case{"TANGENCY", 0.001f, true}, Case{"NONE", 0.001f, false},
+  for (const Case& c : {Case{"POSITION", 0.001f, true}, Case{"TANGENCY", 0.001f, true}, Case{"NONE", 0.001f, true},
                         Case{"POSITION", 0.03f, false}}) {
     SAAStubReset();
     const SampleGroup g = AddCadGroup(LiftedPlanes());
@@ -87,14 +91,37 @@ TEST_F(OpenReasons, HeldCornersThatDifferAreNamed) {
     ASSERT_EQ(codes.size(), 8u);
     const bool open = MeasureSeam(g.seams[0]).maxGap > c.healGap;
     EXPECT_EQ(open, c.healGap < 0.02f) << c.continuity;
+    auto endsWith = [](const std::string& text, const std::string& tail) {
+      return text.size() > tail.size() && text.substr(text.size() - tail.size()) == tail;
+    };
     for (const auto& [side, text] : codes) {
       const bool onSeam = side == std::make_pair(g.elements[0], 3) || side == std::make_pair(g.elements[1], 1);
-      const bool named = text.size() > kHeldEnd.size() && text.substr(text.size() - kHeldEnd.size()) == kHeldEnd;
-      EXPECT_EQ(named, onSeam && c.named) << c.continuity << ", HEALGAP " << c.healGap << ": " << text;
+      EXPECT_FALSE(endsWith(text, kHeldEnd)) << c.continuity << ": " << text;
+      EXPECT_EQ(endsWith(text, kKept), onSeam && c.named) << c.continuity << ", HEALGAP " << c.healGap << ": " << text;
       if (onSeam && open) {
         EXPECT_EQ(text.rfind("Healed to tangential tolerance, but not posiional tolerance", 0), 0u) << text;
       }
     }
+  }
+}
+
+// Two patches a gap apart across their seam, the outer boundary held in position: the seam closes
+// where the corner rules put its ends, between the two held corners, and the held sides that end
+// there say that their ends moved; the held sides away from the seam say only that they are held.
+TEST_F(OpenReasons, HeldSidesWhoseEndsMovedSaySo) {
+  const std::string kHeld = "Fixed outer boundary with at least positional continuity";
+  const std::string kEndsMoved = kHeld + "; its ends moved to close the seams that end there, the rest of it is held";
+  SAAStubReset();
+  const SampleGroup g = BuildTwoPatchGroup(0.01, 3.0);
+  HealTargets t;
+  t.continuity = "POSITION";
+  const auto codes = HealReport(g, t);
+  ASSERT_EQ(codes.size(), 8u);
+  EXPECT_LT(MeasureSeam(g.seams[0]).maxGap, 1e-3);
+  for (const auto& [side, text] : codes) {
+    if (side == std::make_pair(g.elements[0], 3) || side == std::make_pair(g.elements[1], 1)) continue;  // the seam
+    // The v-sides of both patches end at the seam's corners; A's u-min and B's u-max do not.
+    EXPECT_EQ(text, side.second % 2 == 0 ? kEndsMoved : kHeld) << side.first << " side " << side.second;
   }
 }
 
