@@ -532,6 +532,43 @@ void RecordHeldEndMoves(BndrStruct* bs, Bspline* const* srfs, const char* writte
   }
 }
 
+// Steps surfaces back, round by round, until no seam is worse than it came (StepBackWorsened).
+// stage holds n stages, n flags of the surfaces stepped back in a round and n of those whose
+// crease sides turn. false on a failure.
+bool StepBackRounds(BndrStruct* bs, Bspline** srfs, int n, const GroupMeasure& before, GroupMeasure* after,
+                    double healGap, double healAngle, char* stage, Bspline* const* positional,
+                    Bspline* const* tangential) {
+  for (int round = 0;; ++round) {
+    // After the first round only the surfaces stepped back have changed.
+    if (MeasureGroup(bs, after, round == 0 ? nullptr : stage + n, &before) != 0) return false;
+    if (StepBackWorsened(bs, before, *after, healGap, healAngle, stage) == 0) break;
+    // A surface stepped back to kCornersKept or kRowsFree turns its crease sides after its
+    // positional result.
+    char* which = stage + 2 * n;
+    bool turned = false;
+    for (int i = 0; i < n; ++i) {
+      which[i] = stage[n + i] && (stage[i] == kCornersKept || stage[i] == kRowsFree);
+      turned = turned || which[i];
+      if (!stage[n + i]) continue;
+      const Bspline* back = stage[i] == kTangential ? tangential[i] : stage[i] >= kRowsFree ? positional[i] : srfs[i];
+      if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), back) != 0) return false;
+    }
+    if (!turned) continue;
+    // The turn reads the sides' curves: those of the surfaces put back are rebuilt first.
+    for (int c = 0; c < bs->nCrv; ++c) {
+      const SrfInfoStruct* si = bs->crvs[c].srfInfo;
+      if (si && si->index >= 0 && si->index < n && which[si->index]) RebuildCurve3Form(&bs->crvs[c]);
+    }
+    // kCornersKept holds the rows' two points at each end as the corner rules left them;
+    // kRowsFree holds the corner's own only.
+    for (int held = 2; held >= 1; --held) {
+      for (int i = 0; i < n; ++i) which[i] = stage[n + i] && stage[i] == (held == 2 ? kCornersKept : kRowsFree);
+      if (KernelFailed() || KeepCreaseNormals(bs, srfs, which, 0, held) != 0) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int bFixedSamples, double healGap,
@@ -607,35 +644,8 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
     FreeBsplineArrayContents(tangential.get(), n);
     if (BoundMoves(bs, srfs, positional.get(), bounds.get(), tangential.get(), stage.get(), stage.get() + n) != 0)
       return false;
-    for (int round = 0;; ++round) {
-      // After the first round only the surfaces stepped back have changed.
-      if (MeasureGroup(bs, &after, round == 0 ? nullptr : stage.get() + n, &before) != 0) return false;
-      if (StepBackWorsened(bs, before, after, healGap, healAngle, stage.get()) == 0) break;
-      // A surface stepped back to kCornersKept or kRowsFree turns its crease sides after its
-      // positional result.
-      char* which = stage.get() + 2 * n;
-      bool turned = false;
-      for (int i = 0; i < n; ++i) {
-        which[i] = stage[n + i] && (stage[i] == kCornersKept || stage[i] == kRowsFree);
-        turned = turned || which[i];
-        if (!stage[n + i]) continue;
-        const Bspline* back = stage[i] == kTangential ? tangential[i] : stage[i] >= kRowsFree ? positional[i] : srfs[i];
-        if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), back) != 0) return false;
-      }
-      if (!turned) continue;
-      // The turn reads the sides' curves: those of the surfaces put back are rebuilt first.
-      for (int c = 0; c < bs->nCrv; ++c) {
-        const SrfInfoStruct* si = bs->crvs[c].srfInfo;
-        if (si && si->index >= 0 && si->index < n && which[si->index]) RebuildCurve3Form(&bs->crvs[c]);
-      }
-      // kCornersKept holds the rows' two points at each end as the corner rules left them;
-      // kRowsFree holds the corner's own only.
-      for (int held = 2; held >= 1; --held) {
-        for (int i = 0; i < n; ++i) which[i] = stage[n + i] && stage[i] == (held == 2 ? kCornersKept : kRowsFree);
-        if (KernelFailed() || KeepCreaseNormals(bs, srfs, which, 0, held) != 0) return false;
-      }
-    }
-    return true;
+    return StepBackRounds(bs, srfs, n, before, &after, healGap, healAngle, stage.get(), positional.get(),
+                          tangential.get());
   };
   if (!stitchAndStepBack(false)) return FailedHeal(report, result, n);
   // A surface back at its start for a fold made sharper (where the noise turned a one-row seam's
