@@ -84,8 +84,8 @@ double LargestAngle(const Group& g, const Seam& s) {
 
 class HeldBoundary : public KernelTest {};
 
-// Boundary-row noise of 3e-4 of the size, at sizes 1e-6 to 1e6, two seeds: every seam closes with
-// the outer boundary held. The corners at each seam's end meet between the two held corners they
+// Boundary-row noise of 3e-4 of the size, at sizes 1e-6 to 1e6, two seeds, at the origin and 1e4 x
+// the size from it: every seam closes with the outer boundary held. The corners at each seam's end meet between the two held corners they
 // came from (two bands' at their mean; the plane's straight side, which its two points cannot bend
 // to the samples, keeps its own), every point of a held row but its two ends' corners and their
 // neighbours stays as it came, no seam's largest angle (its ends included) ends more than a degree
@@ -94,10 +94,17 @@ class HeldBoundary : public KernelTest {};
 // (a thirtieth of the bands' width) tilted the band-to-band seam's ends by more than a degree.
 TEST_F(HeldBoundary, SeamsEndingOnAHeldBoundaryClose) {
   for (double scale : {1e-6, 1.0, 1e6})
-    for (unsigned seed : {1u, 2u}) {
-      SCOPED_TRACE(testing::Message() << "size " << scale << " seed " << seed);
+    for (int run = 0; run < 4; ++run) {
+      const unsigned seed = 1 + run % 2;
+      const double far = run < 2 ? 0.0 : 1e4;
+      SCOPED_TRACE(testing::Message() << "size " << scale << " seed " << seed << " far " << far);
       Group g;
       Lead(g, scale, 3e-4, seed);
+      // Moved `far` times the lead's length from the origin.
+      const double shift = far * kLength * scale;
+      for (Bspline* s : g.srfs)
+        for (int j = 0; j < NumCtrlV(s); ++j)
+          for (int i = 0; i < NumCtrlU(s); ++i) s->X[j][i] += shift, s->Y[j][i] += shift, s->Z[j][i] += shift;
       const int n = g.size();
       double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
       for (const Bspline* s : g.srfs)
