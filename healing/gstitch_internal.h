@@ -81,6 +81,9 @@ int StraightenSharedRowEnds(BndrStruct* bs, Bspline** start);
 bool OnlySharedRowSeamsOpen(const BndrStruct* bs, double gapTol);
 // Gives both rows of shared-row seams their mean; the number of seams changed, -1 on a failure.
 int ShareSeamRows(BndrStruct* bs, double gapTol, bool afterFits);
+// Gives the inner points of both rows of open seams on one knot vector whose rows' ends already
+// meet their mean; the number of seams changed, -1 on a failure.
+int ShareSeamRowInsides(BndrStruct* bs, double gapTol);
 // Turns the normals of two-row sides (or, where they can, of finer sides through a free side) at
 // the ends of smooth seams steeper than `target` degrees.
 int TurnTwoRowCornersOntoSmoothSeams(BndrStruct* bs, double target);

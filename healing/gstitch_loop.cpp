@@ -121,16 +121,17 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
 
   // Seams whose two sides share their knots are closed by giving them one row, the creases before
   // the fits; after them every seam the fits left open and every crease they refitted (see
-  // ShareSeamRows).
+  // ShareSeamRows), and the inner points of smooth seams open between corners the fits met
+  // (ShareSeamRowInsides).
   bool fitted = false;  // some fit of the loop ran
   auto shareRows = [&](bool afterFits) {
     if (maxIter < 1 || (gap < 0.95 * gapTol && !(afterFits && fitted))) return 0;
-    const int shared = ShareSeamRows(bs, 0.95 * gapTol, afterFits);
+    int shared = ShareSeamRows(bs, 0.95 * gapTol, afterFits);
+    const int insides = afterFits && fitted && gap >= 0.95 * gapTol ? ShareSeamRowInsides(bs, 0.95 * gapTol) : 0;
+    shared = insides < 0 ? insides : shared + insides;
     if (shared == 0) return 0;
     return shared < 0 || EvalAllBndrCrvCurve3Form(bs) != 0 ||
-                   ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0
-               ? -2
-               : 0;
+                   ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0 ? -2 : 0;
   };
   if (shareRows(false) != 0) return -2;
   SrfGrpNets nets{};

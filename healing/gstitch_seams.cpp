@@ -235,6 +235,96 @@ double* SideRowPoint(Bspline* s, int side, int row, int k, int coord) {
   }
 }
 
+namespace {
+
+// How far apart across the row, as a multiple of the seam's gap now, two rows on one knot vector
+// may lie point for point where the gap the seam came with is not recorded (a control polygon's
+// points lie farther apart than its curve's).
+constexpr double kRowShareApart = 4.0;
+// How far such rows' inner points may lie apart along the row, as a share of the row's step
+// there: their mean then keeps the surfaces' parametrisation near the seam as it was.
+constexpr double kRowShareSlide = 0.25;
+
+// Whether a paired edge's two sides are of one degree and control-point count on knots that map
+// onto one another (reversed where side B runs the other way).
+bool SidesOnOneKnotVector(const EdgeInfoStruct* e) {
+  const Bspline *a = e->infoA->srf, *b = e->infoB->srf;
+  const bool va = e->infoA->side % 2 == 1, vb = e->infoB->side % 2 == 1;
+  const int p = va ? a->degreeV : a->degreeU, n = va ? NumCtrlV(a) : NumCtrlU(a);
+  if (p != (vb ? b->degreeV : b->degreeU) || n != (vb ? NumCtrlV(b) : NumCtrlU(b))) return false;
+  const double *ka = va ? a->knotsV : a->knotsU, *kb = vb ? b->knotsV : b->knotsU;
+  const double a0 = ka[0], a1 = ka[n + p], b0 = kb[0], b1 = kb[n + p];
+  if (!(a1 > a0) || !(b1 > b0)) return false;
+  for (int i = 0; i <= n + p; ++i) {
+    const double fa = (ka[i] - a0) / (a1 - a0);
+    const double fb = e->orient ? (kb[i] - b0) / (b1 - b0) : (b1 - kb[n + p - i]) / (b1 - b0);
+    if (std::fabs(fa - fb) > 1e-9) return false;
+  }
+  return true;
+}
+
+// Gives the two boundary rows of a seam whose sides lie on one knot vector their mean, at every
+// point (`ends`) or at the inner ones only. Each second row marked in `secondRows` (side A, B)
+// first takes its row's move across the row, so the surfaces keep their derivatives across the
+// seam. Side B's samples are then side A's mapped onto its knots. -1 when a basis table could not
+// be made.
+int GiveRowsTheirMean(EdgeInfoStruct* e, bool ends, const bool secondRows[2]) {
+  Bspline *a = e->infoA->srf, *b = e->infoB->srf;
+  const int sa = e->infoA->side, sb = e->infoB->side;
+  const int n = sa % 2 ? NumCtrlV(a) : NumCtrlU(a);
+  // The mean of the two rows' points at k, from the rows as they still are.
+  auto mean = [&](int k, int c) {
+    return 0.5 * (*SideRowPoint(a, sa, 0, k, c) + *SideRowPoint(b, sb, 0, e->orient ? k : n - 1 - k, c));
+  };
+  // A second row takes its row's move across the row only: a move along it would add to the
+  // partial across the seam a multiple of the partial along it (which leaves the normals there
+  // as they were) but would shorten the net's steps along the second row, and on a net whose
+  // steps the noise has already shortened it can turn the surface over beside the seam's ends.
+  // The second row's first and last points stay: they lie on the neighbouring sides' boundary
+  // rows, beside the corners, and moved across the seam they would bend those rows' first steps
+  // (short on a clamped net, as short as the noise on a noisy one) and turn the end over.
+  for (int k = 1; (secondRows[0] || secondRows[1]) && k + 1 < n; ++k) {
+    const int kb = e->orient ? k : n - 1 - k, lo = k - 1, hi = k + 1;
+    double t[3], half[3], len = 0.0, along = 0.0;
+    for (int c = 0; c < 3; ++c) {
+      t[c] = mean(hi, c) - mean(lo, c);
+      half[c] = mean(k, c) - *SideRowPoint(a, sa, 0, k, c);
+      len += t[c] * t[c];
+      along += t[c] * half[c];
+    }
+    along = len > 0.0 ? along / len : 0.0;
+    for (int c = 0; c < 3; ++c) {
+      const double across = half[c] - along * t[c];
+      if (secondRows[0]) *SideRowPoint(a, sa, 1, k, c) += across;
+      if (secondRows[1]) *SideRowPoint(b, sb, 1, kb, c) -= across;
+    }
+  }
+  for (int k = ends ? 0 : 1; k < (ends ? n : n - 1); ++k)
+    for (int c = 0; c < 3; ++c) {
+      const double m = mean(k, c);
+      *SideRowPoint(a, sa, 0, k, c) = m;
+      *SideRowPoint(b, sb, 0, e->orient ? k : n - 1 - k, c) = m;
+    }
+  RebuildCurve3Form(e->infoA);
+  RebuildCurve3Form(e->infoB);
+  // One curve now, on knots mapped onto one another: side B's sample parameters are side A's
+  // mapped the same way (no projection needed); the ends stay matched as they were.
+  const bool va = sa % 2 == 1, vb = sb % 2 == 1;
+  const int p = va ? a->degreeV : a->degreeU;
+  const double *ka = va ? a->knotsV : a->knotsU, *kb = vb ? b->knotsV : b->knotsU;
+  const double a0 = ka[0], a1 = ka[n + p], b0 = kb[0], b1 = kb[n + p];
+  if (e->sampleA && e->sampleB) {
+    for (int i = 1; i + 1 < e->nSample; ++i) {
+      const double f = (e->sampleA[i] - a0) / (a1 - a0);
+      e->sampleB[i] = e->orient ? b0 + f * (b1 - b0) : b1 - f * (b1 - b0);
+    }
+    if (ComputeBndrEdgeNubVals(e) != 0) return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
 // Whether the edge's two sides are whole sides of one degree on knots that map onto one
 // another (reversed where side B runs the other way), with nothing but free sides at its ends.
 bool SharedRowSeam(const BndrStruct* bs, const EdgeInfoStruct* e) {
@@ -253,19 +343,7 @@ bool SharedRowSeam(const BndrStruct* bs, const EdgeInfoStruct* e) {
       if (other->paired || !MovableSide(other->infoA)) return false;
     }
   }
-  const Bspline *a = e->infoA->srf, *b = e->infoB->srf;
-  const bool va = e->infoA->side % 2 == 1, vb = e->infoB->side % 2 == 1;
-  const int p = va ? a->degreeV : a->degreeU, n = va ? NumCtrlV(a) : NumCtrlU(a);
-  if (p != (vb ? b->degreeV : b->degreeU) || n != (vb ? NumCtrlV(b) : NumCtrlU(b))) return false;
-  const double *ka = va ? a->knotsV : a->knotsU, *kb = vb ? b->knotsV : b->knotsU;
-  const double a0 = ka[0], a1 = ka[n + p], b0 = kb[0], b1 = kb[n + p];
-  if (!(a1 > a0) || !(b1 > b0)) return false;
-  for (int i = 0; i <= n + p; ++i) {
-    const double fa = (ka[i] - a0) / (a1 - a0);
-    const double fb = e->orient ? (kb[i] - b0) / (b1 - b0) : (b1 - kb[n + p - i]) / (b1 - b0);
-    if (std::fabs(fa - fb) > 1e-9) return false;
-  }
-  return true;
+  return SidesOnOneKnotVector(e);
 }
 
 // Whether the two sides of such a seam have one boundary row (point for point).
@@ -349,57 +427,69 @@ int ShareSeamRows(BndrStruct* bs, double gapTol, bool afterFits) {
     EdgeInfoStruct* e = &bs->edges[id];
     const bool open = e->maxGap >= gapTol, crease = e->continuity == 0 && !IsBndrEdgeHealedSmooth(e);
     if (!(afterFits ? open || crease : open && crease) || !SharedRowSeam(bs, e) || (!open && OneRow(e))) continue;
+    const bool both[2] = {true, true};
+    if (GiveRowsTheirMean(e, true, both) != 0) return -1;
+    ++changed;
+  }
+  return changed;
+}
+
+// Gives the inner points of both boundary rows of every smooth seam the fits left above the gap
+// target their mean, where both sides are whole sides on one knot vector and the rows already
+// share their end points (the corners, which the seams and sides meeting there share too): the
+// two sides are then one curve and the seam is closed, whatever the fits' smoothing floor, and no
+// other seam's boundary row moves. Creases keep their rows as the crease stages leave them, and a
+// seam the damage kinked beyond the angle limit is the tangential heal's to turn. A second row
+// moves with its row only on a net with a row between it and the opposite side: on a net two rows
+// across, it is that side's boundary row. Rows whose points lie farther apart across the row than
+// the seam's gap as it came (the mean then moves each by at most half of it), or slid along it by
+// more than kRowShareSlide of its steps, are left to the fits. The number of seams changed, -1
+// when a basis table could not be made.
+int ShareSeamRowInsides(BndrStruct* bs, double gapTol) {
+  int changed = 0;
+  for (int id = 0; id < bs->nEdge; ++id) {
+    EdgeInfoStruct* e = &bs->edges[id];
+    if (!e->paired || !(e->maxGap >= gapTol) || !e->infoA || !e->infoB || !MovableSide(e->infoA) ||
+        !MovableSide(e->infoB) || e->infoA->nEdge != 1 || e->infoB->nEdge != 1 || !e->infoA->srf || !e->infoB->srf ||
+        e->infoA->srf == e->infoB->srf || CoveredFraction(e, 0) < 0.99 || CoveredFraction(e, 1) < 0.99 ||
+        IsBndrEdgeHealedSmooth(e) != 1 || !SidesOnOneKnotVector(e))
+      continue;
     Bspline *a = e->infoA->srf, *b = e->infoB->srf;
     const int sa = e->infoA->side, sb = e->infoB->side;
     const int n = sa % 2 ? NumCtrlV(a) : NumCtrlU(a);
-    // The mean of the two rows' points at k, from the rows as they still are.
-    auto mean = [&](int k, int c) {
-      return 0.5 * (*SideRowPoint(a, sa, 0, k, c) + *SideRowPoint(b, sb, 0, e->orient ? k : n - 1 - k, c));
+    if (n < 3) continue;
+    // Where the rows part across themselves, and how far each inner pair slid along the row as a
+    // share of the row's steps beside it.
+    double endApart = 0.0, across = 0.0, slide = 0.0;
+    auto point = [&](int side, int k, double p[3]) {
+      for (int c = 0; c < 3; ++c)
+        p[c] = side ? *SideRowPoint(b, sb, 0, e->orient ? k : n - 1 - k, c) : *SideRowPoint(a, sa, 0, k, c);
     };
-    // A second row takes its row's move across the row only: a move along it would add to the
-    // partial across the seam a multiple of the partial along it (which leaves the normals there
-    // as they were) but would shorten the net's steps along the second row, and on a net whose
-    // steps the noise has already shortened it can turn the surface over beside the seam's ends.
-    // The second row's first and last points stay: they lie on the neighbouring sides' boundary
-    // rows, beside the corners, and moved across the seam they would bend those rows' first steps
-    // (short on a clamped net, as short as the noise on a noisy one) and turn the end over.
-    for (int k = 1; k + 1 < n; ++k) {
-      const int kb = e->orient ? k : n - 1 - k, lo = k - 1, hi = k + 1;
-      double t[3], half[3], len = 0.0, along = 0.0;
-      for (int c = 0; c < 3; ++c) {
-        t[c] = mean(hi, c) - mean(lo, c);
-        half[c] = mean(k, c) - *SideRowPoint(a, sa, 0, k, c);
-        len += t[c] * t[c];
-        along += t[c] * half[c];
+    for (int k = 0; k < n; ++k) {
+      double pa[3], pb[3], d[3];
+      point(0, k, pa);
+      point(1, k, pb);
+      for (int c = 0; c < 3; ++c) d[c] = pa[c] - pb[c];
+      if (k == 0 || k == n - 1) {
+        endApart = std::max(endApart, std::sqrt(Dot3(d, d)));
+        continue;
       }
-      along = len > 0.0 ? along / len : 0.0;
-      for (int c = 0; c < 3; ++c) {
-        const double across = half[c] - along * t[c];
-        *SideRowPoint(a, sa, 1, k, c) += across;
-        *SideRowPoint(b, sb, 1, kb, c) -= across;
-      }
+      double lo[3], hi[3], t[3];
+      point(0, k - 1, lo);
+      point(0, k + 1, hi);
+      for (int c = 0; c < 3; ++c) t[c] = hi[c] - lo[c];
+      const double len = std::sqrt(Dot3(t, t));
+      if (!(len > 0.0)) continue;
+      const double along = Dot3(d, t) / len;
+      across = std::max(across, std::sqrt(std::max(0.0, Dot3(d, d) - along * along)));
+      slide = std::max(slide, std::fabs(along) / (0.5 * len));
     }
-    for (int k = 0; k < n; ++k)
-      for (int c = 0; c < 3; ++c) {
-        const double m = mean(k, c);
-        *SideRowPoint(a, sa, 0, k, c) = m;
-        *SideRowPoint(b, sb, 0, e->orient ? k : n - 1 - k, c) = m;
-      }
-    RebuildCurve3Form(e->infoA);
-    RebuildCurve3Form(e->infoB);
-    // One curve now, on knots mapped onto one another: side B's sample parameters are side A's
-    // mapped the same way (no projection needed); the ends stay matched as they were.
-    const bool va = sa % 2 == 1, vb = sb % 2 == 1;
-    const int p = va ? a->degreeV : a->degreeU;
-    const double *ka = va ? a->knotsV : a->knotsU, *kb = vb ? b->knotsV : b->knotsU;
-    const double a0 = ka[0], a1 = ka[n + p], b0 = kb[0], b1 = kb[n + p];
-    if (e->sampleA && e->sampleB) {
-      for (int i = 1; i + 1 < e->nSample; ++i) {
-        const double f = (e->sampleA[i] - a0) / (a1 - a0);
-        e->sampleB[i] = e->orient ? b0 + f * (b1 - b0) : b1 - f * (b1 - b0);
-      }
-      if (ComputeBndrEdgeNubVals(e) != 0) return -1;
-    }
+    const double acrossMost = e->startSet ? e->startGap : kRowShareApart * e->maxGap;
+    if (!(endApart <= 0.5 * gapTol) || !(across <= acrossMost) || !(slide <= kRowShareSlide)) continue;
+    double angle = 0.0;
+    if (BndrEdgeMaxNormalDiff(e, 0.0, &angle) != 0 || !(angle <= bs->angleTol)) continue;
+    const bool second[2] = {(sa % 2 ? NumCtrlU(a) : NumCtrlV(a)) > 2, (sb % 2 ? NumCtrlU(b) : NumCtrlV(b)) > 2};
+    if (GiveRowsTheirMean(e, false, second) != 0) return -1;
     ++changed;
   }
   return changed;

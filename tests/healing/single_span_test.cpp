@@ -1,0 +1,139 @@
+// The heal on groups of single-span nets (one Bezier piece each way, as small-patch IGES exports
+// write them): bicubic 4 x 4 nets beside cubic-by-linear 4 x 2 ones, four meeting at every inner
+// corner, under noise of a thousandth of the size on every control point. Each side has only its
+// two inner points to move, so the fits' smoothing leaves the two sides of a seam a little apart
+// however long they run; every seam within MAXGAP must still close to HEALGAP, at every size and
+// far from the origin, without moving a surface beyond 3 x the largest gap on its sides.
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "bspline/smake.h"
+#include "foundation/makemat.h"
+#include "healing/gstitch.h"
+#include "tests/healing/heal_groups.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+using namespace healtest;
+
+constexpr double kMaxAngle = 8.0, kHealAngle = 0.1;
+
+// Seam between side `sideA` of cell a and side `sideB` of cell b.
+struct CellSeam {
+  int a, sideA, b, sideB;
+};
+
+// A ring of single-span nets on a cylinder of radius 1 (axis x): 3 cells along the axis, the
+// middle ones linear along it (exact on a cylinder), by 3 cells of 30 degrees round it. Each net's
+// points are the cylinder's at its Greville abscissae, so neighbours' boundary rows start out one
+// curve. Scaled by `size`, moved by 1e4 x size along (1, 2, 3) when `far`, then every coordinate
+// of every control point moved by up to `noise` x the group's control-box diagonal (seeded).
+struct SingleSpanRing {
+  Group g;
+  std::vector<CellSeam> seams;
+  double diagonal = 0.0;
+  SingleSpanRing(double size, bool far, double noise, unsigned seed) {
+    constexpr int kAlong = 3, kRound = 3;
+    constexpr double kStep = 30.0 * kDeg;
+    const double shift = far ? 1e4 * size : 0.0;
+    for (int j = 0; j < kRound; ++j)
+      for (int i = 0; i < kAlong; ++i) {
+        const int nu = i == 1 ? 2 : 4;
+        Bspline* s = MallocNullBspline();
+        s->kind = 2;
+        s->dimension = 3;
+        s->degreeU = nu - 1;
+        s->degreeV = 3;
+        s->interiorU = s->interiorV = 0;
+        AllocateBsplineArrays(s);
+        for (int k = 0; k < 2 * nu; ++k) s->knotsU[k] = k < nu ? 0.0 : 1.0;
+        for (int k = 0; k < 8; ++k) s->knotsV[k] = k < 4 ? 0.0 : 1.0;
+        s->umin = s->vmin = 0.0;
+        s->umax = s->vmax = 1.0;
+        for (int r = 0; r < 4; ++r)
+          for (int c = 0; c < nu; ++c) {
+            const double x = i + double(c) / (nu - 1), th = kStep * (j + r / 3.0);
+            // A cubic's Greville points on a circle's arc bow outwards to keep the arc's middle on it.
+            const double bow = (r == 1 || r == 2) ? 1.0 / std::cos(kStep / 3.0) : 1.0;
+            s->X[r][c] = size * x + shift;
+            s->Y[r][c] = size * bow * std::sin(th) + 2.0 * shift;
+            s->Z[r][c] = size * bow * std::cos(th) + 3.0 * shift;
+          }
+        g.Add(s);
+      }
+    for (int j = 0; j < kRound; ++j)
+      for (int i = 0; i < kAlong; ++i) {
+        const int c = j * kAlong + i;
+        if (i + 1 < kAlong) seams.push_back({c, 3, c + 1, 1});
+        if (j + 1 < kRound) seams.push_back({c, 4, c + kAlong, 2});
+      }
+    double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+    for (const Bspline* s : g.srfs)
+      for (int k = 0; k < NumCtrlU(s) * NumCtrlV(s); ++k) {
+        const double p[3] = {s->X[0][k], s->Y[0][k], s->Z[0][k]};
+        for (int d = 0; d < 3; ++d) lo[d] = std::min(lo[d], p[d]), hi[d] = std::max(hi[d], p[d]);
+      }
+    diagonal = std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> off(-noise * diagonal, noise * diagonal);
+    for (Bspline* s : g.srfs)
+      for (int k = 0; k < NumCtrlU(s) * NumCtrlV(s); ++k) {
+        s->X[0][k] += off(rng);
+        s->Y[0][k] += off(rng);
+        s->Z[0][k] += off(rng);
+      }
+  }
+  double Gap(const CellSeam& s) const { return RefGap(g.srfs[s.a], s.sideA, g.srfs[s.b], s.sideB); }
+};
+
+// Heals the ring as the plug-in does (samples fixed, no surface held), the outer boundary free
+// (-1) or held in tangency (1); false when the topology or the heal fails.
+bool Heal(SingleSpanRing& r, double maxGap, double healGap, int outer) {
+  const int n = r.g.size();
+  if (MakeTopologyZK(r.g.data(), n, maxGap, kMaxAngle) != 0) {
+    CleanupTopology();
+    return false;
+  }
+  int** result = allocate_matrix_ih(n, 4);
+  const std::vector<int> fixed(n, 0);
+  const int status = HealTopologyZK(r.g.data(), n, fixed.data(), outer, 1, healGap, kHealAngle, 1, result);
+  matrix_free_ih(result);
+  CleanupTopology();
+  return status == 0;
+}
+
+class SingleSpan : public KernelTest {};
+
+TEST_F(SingleSpan, NoisyRingClosesEverySeamWithinItsMoveBound) {
+  // Outer boundary free at three sizes, the smallest and largest far from the origin; held once.
+  const struct {
+    int outer;
+    double size;
+    bool far;
+  } kCases[] = {{-1, 1e-6, true}, {-1, 1.0, false}, {-1, 1e6, true}, {1, 1.0, true}};
+  for (const auto& [outer, size, far] : kCases) {
+    SingleSpanRing r(size, far, 1e-3, 1);
+    const double healGap = 1e-5 * r.diagonal;
+    std::vector<double> start;
+    double widest = 0.0;
+    for (const CellSeam& s : r.seams) widest = std::max(widest, start.emplace_back(r.Gap(s)));
+    const double maxGap = std::max(5e-3 * r.diagonal, 1.5 * widest);
+    std::vector<std::vector<double>> nets;
+    for (const Bspline* s : r.g.srfs) nets.push_back(Net(s));
+    ASSERT_TRUE(Heal(r, maxGap, healGap, outer)) << size << " far " << far << " outer " << outer;
+    std::vector<double> closedOn(r.g.size(), 0.0);
+    for (size_t k = 0; k < r.seams.size(); ++k) {
+      const CellSeam& s = r.seams[k];
+      EXPECT_LE(r.Gap(s), healGap) << "seam " << k << " from " << start[k] << " size " << size << " far " << far
+                                   << " outer " << outer;
+      for (int c : {s.a, s.b}) closedOn[c] = std::max(closedOn[c], start[k]);
+    }
+    for (int i = 0; i < r.g.size(); ++i)
+      EXPECT_LE(LargestMove(nets[i], Net(r.g.srfs[i])), 3.0 * closedOn[i])
+          << "surface " << i << " size " << size << " far " << far << " outer " << outer;
+  }
+}
+
+}  // namespace
