@@ -220,11 +220,24 @@ int SampleCloudBasedOnArray(Cloud* cloud, const char* keep) {
 }
 
 Cloud* CreateCloudBasedOnArray(const Cloud* cloud, const unsigned char* keep, double* box) {
-  if (!cloud || !keep || !MeshCornersNamePoints(cloud, nullptr)) return nullptr;
+  if (!cloud || !keep) return nullptr;
   const char* mask = reinterpret_cast<const char*>(keep);
   const int n = cloud->npts;
   const int k = CountKept(mask, n);
   if (k == 0) return nullptr;
+  TrackingScope work;
+  int* from = MallocArray<int>(k);
+  if (!from || KernelFailed()) return nullptr;
+  for (int i = 0, j = 0; i < n; ++i)
+    if (mask[i]) from[j++] = i;
+  return CreateCloudBasedOnIndices(cloud, keep, from, k, box);
+}
+
+Cloud* CreateCloudBasedOnIndices(const Cloud* cloud, const unsigned char* keep, const int* from, int k,
+                                 double* box) {
+  if (!cloud || !keep || !from || k < 1 || !MeshCornersNamePoints(cloud, nullptr)) return nullptr;
+  const char* mask = reinterpret_cast<const char*>(keep);
+  const int n = cloud->npts;
   if (k == n) {
     Owned<Cloud, FreeCloud> copy(CopyCloud(cloud));
     if (!copy || KernelFailed()) return nullptr;
@@ -232,10 +245,6 @@ Cloud* CreateCloudBasedOnArray(const Cloud* cloud, const unsigned char* keep, do
     return copy.release();
   }
   TrackingScope work;
-  int* from = MallocArray<int>(k);
-  if (!from || KernelFailed()) return nullptr;
-  for (int i = 0, j = 0; i < n; ++i)
-    if (mask[i]) from[j++] = i;
   Owned<Cloud, FreeCloud> data(MallocNullCloud());
   if (!data || !GatherCloudPoints(cloud, from, k, false, true, data.get()) || KernelFailed()) return nullptr;
 

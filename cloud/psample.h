@@ -15,6 +15,11 @@ int SampleCloudBasedOnArray(Cloud* cloud, const char* keep);
 // source is not changed. Null for a null cloud or mask, a triangle that names no point, nothing
 // kept or no memory.
 Cloud* CreateCloudBasedOnArray(const Cloud* cloud, const unsigned char* keep, double* box);
+// The same cloud from the k kept points listed in ascending order in from (keep marks exactly
+// them): the cost grows with k, not with the source's points, unless the source has triangles or
+// scans to carry. Null also for a null list or k < 1.
+Cloud* CreateCloudBasedOnIndices(const Cloud* cloud, const unsigned char* keep, const int* from, int k,
+                                 double* box);
 // isShow from the strides and the scans (null: every point shown). 1, or 0 on no memory.
 int UpdateCloudIsShow(Cloud* cloud);
 

@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <utility>
 
+#include "cloud/cldpoly.h"
 #include "cloud/pcopy.h"
 #include "cloud/premove.h"
 #include "cloud/psample.h"
@@ -746,12 +748,93 @@ struct CellEntry {
   int32_t item;
   int32_t rank;
 };
+struct AvailTree;
 struct SortedCells {
   const int* offset;      // cell c's entries at offset[c] .. offset[c + 1] - 1
   const CellEntry* entries;
   const int8_t* axis;     // per cell
   const int* ownSlot;     // per point: its entry in its own cell
+  AvailTree* const* trees;  // per cell: a tree over a crowded cell's items, else null
 };
+
+// A balanced tree over points that chaining only ever takes away (they turn interior): a leaf
+// found with all its points interior is marked spent, and so is a node whose two children are,
+// and searches pass spent nodes over. Tree index k stands for point[k].
+struct AvailTree {
+  const NearTree* tree;
+  const int* point;
+  int32_t* parent;  // per node; -1 at the root
+  char* spent;      // per node
+};
+
+// A tree over the k listed points: copies of their coordinates and the bookkeeping in the open
+// scope, the tree itself handed to *owner. False on no memory.
+bool BuildAvailTree(const int* points, int k, const float* x, const float* y, const float* z, NearTree** owner,
+                    AvailTree* out) {
+  float* cx = MallocArray<float>(k);
+  float* cy = MallocArray<float>(k);
+  float* cz = MallocArray<float>(k);
+  if (!cx || !cy || !cz || KernelFailed()) return false;
+  for (int i = 0; i < k; ++i) cx[i] = x[points[i]], cy[i] = y[points[i]], cz[i] = z[points[i]];
+  *owner = BuildNearTree(cx, cy, cz, k);
+  if (!*owner || KernelFailed()) return false;
+  const NearTree& t = **owner;
+  out->tree = &t, out->point = points;
+  out->parent = MallocArray<int32_t>(t.nodeCount);
+  out->spent = CallocArray<char>(t.nodeCount);
+  if (!out->parent || !out->spent || KernelFailed()) return false;
+  out->parent[0] = -1;
+  for (int i = 0; i < t.nodeCount; ++i)
+    if (t.nodes[i].child >= 0) out->parent[t.nodes[i].child] = out->parent[t.nodes[i].child + 1] = i;
+  return true;
+}
+
+// The largest squared distance (double) whose float can still be at most d: beyond it by the
+// float's relative rounding, or by its absolute spacing where it is subnormal (points 1e-23
+// apart are at float distance 0, and ties are broken by their place in the scan).
+double EnterBound(float d) { return double(d) * (1.0 + 1e-6) + double(std::numeric_limits<float>::denorm_min()); }
+
+// The search of ScanOwnCell over a tree: the two least by (distance, rank) among the tree's
+// points other than p, p's first candidate, interior points and p's chain, the candidates held
+// before counting as found first. rank(k) orders tree point k as the sequential scan meets it.
+template <class Rank>
+void TwoNearestAvailable(int p, const AvailTree& t, const ChainLink* links, float* dist1, float* dist2,
+                         int* nearest1, int* nearest2, const float* x, const float* y, const float* z, Rank rank) {
+  // As in ScanOwnCell: a second candidate held without a first is found again as a point.
+  if (nearest1[p] < 0) ClearCandidate(&nearest2[p], &dist2[p]);
+  const double pc[3] = {x[p], y[p], z[p]};
+  int rank1 = -2, rank2 = -1;
+  auto before = [](float d, int r, float D, int R) { return d < D || (d == D && r < R); };
+  auto enter = [&](int node) {
+    if (t.spent[node]) return false;
+    const NearNode& nd = t.tree->nodes[node];
+    if (nd.child >= 0) return true;
+    for (int k = nd.first; k < nd.last; ++k)
+      if (!IsInterior(links, t.point[t.tree->order[k]])) return true;
+    for (int at = node;;) {
+      t.spent[at] = 1;
+      const int up = t.parent[at];
+      if (up < 0) break;
+      const int first = t.tree->nodes[up].child;
+      if (!t.spent[at == first ? first + 1 : first]) break;
+      at = up;
+    }
+    return false;
+  };
+  SearchNearTreeIf(*t.tree, pc, [&] { return EnterBound(dist2[p]); }, enter, [&](int k, double d2) {
+    const float d = float(d2);
+    if (!(d <= dist2[p])) return;
+    const int j = t.point[k];
+    if (j == p || j == nearest1[p] || IsInterior(links, j) || SameChain(links, j, p)) return;
+    const int r = rank(k);
+    if (before(d, r, dist1[p], rank1)) {
+      dist2[p] = dist1[p], nearest2[p] = nearest1[p], rank2 = rank1;
+      dist1[p] = d, nearest1[p] = j, rank1 = r;
+    } else if (before(d, r, dist2[p], rank2)) {
+      dist2[p] = d, nearest2[p] = j, rank2 = r;
+    }
+  });
+}
 
 bool SortCells(const Subdiv* grid, int n, const float* x, const float* y, const float* z, SortedCells* out) {
   const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
@@ -788,6 +871,29 @@ bool SortCells(const Subdiv* grid, int n, const float* x, const float* y, const 
     for (int k = offset[c]; k < offset[c + 1]; ++k)
       if (grid->ownCell[entries[k].item] == c) ownSlot[entries[k].item] = k;
   out->offset = offset, out->entries = entries, out->axis = axis, out->ownSlot = ownSlot;
+  out->trees = nullptr;
+  return true;
+}
+
+// Trees over the items of the crowded cells (a few points far beyond the rest put nearly all
+// others into one cell, where a walk along one axis reads most of the cell), held by owners.
+bool CrowdedCellTrees(const Subdiv* grid, const float* x, const float* y, const float* z,
+                      OwnedArray<NearTree, FreeNearTree>* owners, SortedCells* sorted) {
+  const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
+  int crowded = 0;
+  for (int c = 0; c < ncells; ++c) crowded += grid->cells[c].count > kCrowdedCells;
+  if (crowded == 0) return true;
+  AvailTree** trees = CallocArray<AvailTree*>(ncells);
+  AvailTree* built = MallocArray<AvailTree>(crowded);
+  *owners = OwnedArray<NearTree, FreeNearTree>::Zeroed(crowded);
+  if (!trees || !built || !*owners || KernelFailed()) return false;
+  for (int c = 0, k = 0; c < ncells; ++c) {
+    const SubdivCell& cell = grid->cells[c];
+    if (cell.count <= kCrowdedCells) continue;
+    if (!BuildAvailTree(cell.items, cell.count, x, y, z, &(*owners)[k], &built[k])) return false;
+    trees[c] = &built[k++];
+  }
+  sorted->trees = trees;
   return true;
 }
 
@@ -799,7 +905,11 @@ void ScanOwnCell(int p, int farEnd, const ChainLink* links, float* dist1, float*
                  const float* x, const float* y, const float* z, const Subdiv* subdiv, const SortedCells* sorted) {
   DropStaleCandidates(p, links, dist1, dist2, nearest1, nearest2);
   const int c = subdiv->ownCell[p];
-  if (sorted && sorted->ownSlot[p] >= 0) {
+  if (sorted && sorted->trees && sorted->trees[c]) {
+    // Tree index k is item k of the cell: its rank.
+    TwoNearestAvailable(p, *sorted->trees[c], links, dist1, dist2, nearest1, nearest2, x, y, z,
+                        [](int k) { return k; });
+  } else if (sorted && sorted->ownSlot[p] >= 0) {
     const double pc[3] = {x[p], y[p], z[p]};
     const int a = sorted->axis[c], first = sorted->offset[c], last = sorted->offset[c + 1] - 1;
     const int at = sorted->ownSlot[p];
@@ -813,9 +923,9 @@ void ScanOwnCell(int p, int farEnd, const ChainLink* links, float* dist1, float*
         const CellEntry& e = sorted->entries[k];
         const double dx = pc[0] - e.xyz[0], dy = pc[1] - e.xyz[1], dz = pc[2] - e.xyz[2];
         const double dk = a == 0 ? dx : a == 1 ? dy : dz;
-        // The distance is at least dk², and beyond the second candidate's by more than a float's
-        // rounding: no further item can enter.
-        if (dk * dk > double(dist2[p]) * (1.0 + 1e-6)) break;
+        // The distance is at least dk², and beyond what still rounds to the second candidate's:
+        // no further item can enter.
+        if (dk * dk > EnterBound(dist2[p])) break;
         const float d = float(dx * dx + dy * dy + dz * dz);
         if (!(d <= dist2[p])) continue;
         const int j = e.item;
@@ -920,6 +1030,9 @@ int SortByNearestNbor(Cloud* cloud) {
   if (!cloud) return 0;
   const int n = cloud->npts;
   if (n < 3) return 1;
+  // The grid is sized from the points' extent, and a point that is not a number has no place in
+  // a sequence of near neighbours.
+  if (!CloudPointsFinite(cloud)) return 0;
   const float *x = cloud->x, *y = cloud->y, *z = cloud->z;
   double box[6];
   GetCloudMinMax(cloud, &box[0], &box[1], &box[2], &box[3], &box[4], &box[5]);
@@ -931,7 +1044,10 @@ int SortByNearestNbor(Cloud* cloud) {
   ChainWork w;
   int* position = MallocArray<int>(n);
   SortedCells sorted;
-  if (!w.Allocate(n) || !position || !SortCells(grid.get(), n, x, y, z, &sorted)) return 0;
+  OwnedArray<NearTree, FreeNearTree> cellTrees;
+  if (!w.Allocate(n) || !position || !SortCells(grid.get(), n, x, y, z, &sorted) ||
+      !CrowdedCellTrees(grid.get(), x, y, z, &cellTrees, &sorted))
+    return 0;
   ChainLink* links = w.links;
   Chain* chains = w.chains;
   JoinProgress progress(n);
@@ -982,6 +1098,9 @@ int SortByNearestNbor(Cloud* cloud) {
     ++slots;
   }
   c = slots;
+  int* ends = MallocArray<int>(2 * c);
+  if (!ends || KernelFailed()) return 0;
+  int nends = 0;
   for (int s = 0; s < c; ++s)
     for (ChainLink* e : {chains[s].head, chains[s].tail}) {
       const int p = e->point;
@@ -989,17 +1108,32 @@ int SortByNearestNbor(Cloud* cloud) {
       ClearCandidate(&w.nearest2[p], &w.dist2[p]);
       w.nearOf1[p] = w.nearOf2[p] = nullptr;
       w.refs1[p].next = w.refs2[p].next = nullptr;
+      ends[nends++] = p;
+      if (chains[s].tail == chains[s].head) break;
     }
-  for (int s = 0; s < c; ++s)
-    for (ChainLink* e : {chains[s].head, chains[s].tail}) {
-      const int p = e->point;
-      FindClosest2AvailInChains(p, links, chains, c, w.dist1, w.dist2, w.nearest1, w.nearest2, x, y, z);
-      w.PushRefs(p);
-      if (chains[s].tail == chains[s].head) break;  // a single point once
-    }
+  // Candidates among all chain ends come from a tree over the ends, ranked as the scan of
+  // FindClosest2AvailInChains meets them (slot order, head before tail), so that a file of
+  // thousands of lone points does not compare every end with every other at every join.
+  Owned<NearTree, FreeNearTree> endOwner;
+  AvailTree endTree;
+  if (!BuildAvailTree(ends, nends, x, y, z, endOwner.receive(), &endTree)) return 0;
+  auto endRank = [&](int k) {
+    const int p = ends[k], slot = links[p].chain;
+    return 2 * slot + (chains[slot].head->point == p ? 0 : 1);
+  };
+  auto amongEnds = [&](int p) {
+    DropStaleCandidates(p, links, w.dist1, w.dist2, w.nearest1, w.nearest2);
+    TwoNearestAvailable(p, endTree, links, w.dist1, w.dist2, w.nearest1, w.nearest2, x, y, z, endRank);
+    const int far = FarEnd(links, chains, p);
+    DropNearerToFarEnd(p, far >= 0 ? far : p, w.dist1, w.dist2, w.nearest1, w.nearest2, x, y, z);
+  };
+  for (int k = 0; k < nends; ++k) {
+    amongEnds(ends[k]);
+    w.PushRefs(ends[k]);
+  }
   auto byChains = [&](int p) {
-    UpdateAllChains(p, links, chains, c, w.refs1, w.refs2, w.nearOf1, w.nearOf2, w.dist1, w.dist2, w.nearest1,
-                    w.nearest2, x, y, z);
+    RefreshCandidates(p, links, w.refs1, w.refs2, w.nearOf1, w.nearOf2, w.dist1, w.dist2, w.nearest1, w.nearest2,
+                      [&] { amongEnds(p); });
   };
   for (int before = c + 1; c < before && c >= 2;) {
     before = c;

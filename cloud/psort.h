@@ -70,8 +70,10 @@ struct KeyLink {
 
 // Orders the cloud's points into one sequence of near neighbours, starting after its largest
 // gap, and carries every per-point datum along. 1 (also unchanged for fewer than 3 points), or 0
-// (cloud unchanged) for a null cloud, no grid, no memory or a failed reordering. Shows "Sort
-// Cloud:  %d%%" on the status line and clears it on success.
+// (cloud unchanged) for a null cloud, a point that is not finite, no grid, no memory or a failed
+// reordering. Shows "Sort Cloud:  %d%%" on the status line and clears it on success. Where a
+// few points lie far beyond the rest (a grid cell holding thousands of points) and among the
+// chain ends, candidates come from balanced trees, ties broken as the plain scans break them.
 int SortByNearestNbor(Cloud* cloud);
 // The point available point p is best joined to, or -1: the nearest options weighed by what each
 // choice takes from the other options' partners.

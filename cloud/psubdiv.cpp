@@ -512,6 +512,7 @@ NearTree* BuildNearTree(const float* x, const float* y, const float* z, int n) {
     stack[top++] = node.child + 1;
     stack[top++] = node.child;
   }
+  t->nodeCount = used;
   scope.keep();
   return t;
 }

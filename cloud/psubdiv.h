@@ -94,7 +94,8 @@ struct NearTree {
   const float* xyz[3];  // the caller's arrays, read until FreeNearTree
   int32_t* order;
   NearNode* nodes;
-  int32_t count;  // finite points in the tree
+  int32_t count;      // finite points in the tree
+  int32_t nodeCount;  // nodes in use
 };
 
 // A tree over the finite ones of the n points (the arrays must outlive it), left outside every
@@ -117,15 +118,17 @@ inline double NearBoxGap2(const double* box, const double p[3]) {
 // visit(j, d2) for the tree's points j whose node lies within the squared bound of p, bound2()
 // read again before every node (a nearest-neighbour list narrows it as it fills); nearer child
 // first, so the list narrows early. A node whose box lies exactly at the bound is still read.
-template <class Bound, class Visit>
-void SearchNearTree(const NearTree& t, const double p[3], Bound bound2, Visit visit) {
+// SearchNearTreeIf also passes over every node for which enter(node index) is false.
+template <class Bound, class Enter, class Visit>
+void SearchNearTreeIf(const NearTree& t, const double p[3], Bound bound2, Enter enter, Visit visit) {
   if (t.count < 1) return;
   int32_t stack[96];  // two per level: the depth is at most log2(n) + 1 <= 33
   int top = 0;
   stack[top++] = 0;
   while (top > 0) {
-    const NearNode& node = t.nodes[stack[--top]];
-    if (NearBoxGap2(node.box, p) > bound2()) continue;
+    const int at = stack[--top];
+    const NearNode& node = t.nodes[at];
+    if (NearBoxGap2(node.box, p) > bound2() || !enter(at)) continue;
     if (node.child >= 0) {
       const int a = node.child, b = node.child + 1;
       const bool aFirst = NearBoxGap2(t.nodes[a].box, p) <= NearBoxGap2(t.nodes[b].box, p);
@@ -139,6 +142,10 @@ void SearchNearTree(const NearTree& t, const double p[3], Bound bound2, Visit vi
       visit(j, d0 * d0 + d1 * d1 + d2 * d2);
     }
   }
+}
+template <class Bound, class Visit>
+void SearchNearTree(const NearTree& t, const double p[3], Bound bound2, Visit visit) {
+  SearchNearTreeIf(t, p, bound2, [](int) { return true; }, visit);
 }
 
 // The number of point entries the grid's cell c and the cells around it hold: what a search

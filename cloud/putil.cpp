@@ -180,15 +180,27 @@ int CloudConnectivityBreak(const Cloud* cloud, double dist, Cloud*** clouds, int
   }
   if (components < 2) return 1;
   auto* out = CallocArray<Cloud*>(components);
-  unsigned char* keep = MallocArray<unsigned char>(n);
-  if (!out || !keep || KernelFailed()) return 0;
+  unsigned char* keep = CallocArray<unsigned char>(n);
+  int* start = MallocArray<int>(n + 1);
+  if (!out || !keep || !start || KernelFailed()) return 0;
+  // The members of every component in ascending order, the components in the order of their
+  // representatives (a counting sort): each cloud is then built from its own members, so a file
+  // of thousands of lone points costs n, not n per component.
+  for (int i = 0; i <= n; ++i) start[i] = 0;
+  for (int i = 0; i < n; ++i) ++start[parent[i] + 1];
+  for (int i = 0; i < n; ++i) start[i + 1] += start[i];
+  for (int i = 0; i < n; ++i) list[start[parent[i]]++] = i;
   int made = 0;
-  for (int r = 0; r < n; ++r) {
+  for (int r = 0, first = 0; r < n; ++r) {
     if (parent[r] != r) continue;
-    for (int i = 0; i < n; ++i) keep[i] = parent[i] == r;
-    out[made] = CreateCloudBasedOnArray(cloud, keep, nullptr);
+    const int* members = list + first;
+    const int k = start[r] - first;
+    first = start[r];
+    for (int i = 0; i < k; ++i) keep[members[i]] = 1;
+    out[made] = CreateCloudBasedOnIndices(cloud, keep, members, k, nullptr);
+    for (int i = 0; i < k; ++i) keep[members[i]] = 0;
     if (!out[made] || KernelFailed()) {
-      for (int k = 0; k <= made; ++k) FreeCloud(out[k]);
+      for (int j = 0; j <= made; ++j) FreeCloud(out[j]);
       return 0;
     }
     ++made;

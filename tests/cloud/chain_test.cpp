@@ -2,6 +2,8 @@
 // direction-aware chaining, the data they carry, and the perturbation of near-coincident points.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <numeric>
 #include <random>
 #include <set>
@@ -593,6 +595,198 @@ TEST_F(Chaining, SortsDoNotDependOnTheScale) {
       for (int i = 0; i < n; ++i) ASSERT_EQ(int(std::lround(c->x[i] / (kStep * scale))), first == 0 ? i : n - 1 - i);
       FreeCloud(c);
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// ---- The look-ahead chaining against its documented steps ----------------------------------
+
+// The documented chaining run step by step on its public pieces, every candidate search a plain
+// scan (of the point's own grid cell, then of every chain end): the place each point must get.
+std::vector<int> ReferencePlaces(const std::vector<float>& x, const std::vector<float>& y,
+                                 const std::vector<float>& z) {
+  const int n = int(x.size());
+  const auto [xlo, xhi] = std::minmax_element(x.begin(), x.end());
+  const auto [ylo, yhi] = std::minmax_element(y.begin(), y.end());
+  const auto [zlo, zhi] = std::minmax_element(z.begin(), z.end());
+  Subdiv* grid = SubdivideArrays(x.data(), y.data(), z.data(), n, *xlo, *ylo, *zlo, *xhi, *yhi, *zhi, 1e-6,
+                                 int(std::min(0.5 * std::sqrt(double(n)), 96.0)));
+  std::vector<ChainLink> links(n);
+  std::vector<Chain> chains(n);
+  std::vector<NearRef> refs1(n), refs2(n);
+  std::vector<NearRef*> of1(n, nullptr), of2(n, nullptr);
+  std::vector<float> d1(n, 3.37e38f), d2(n, 3.37e38f);
+  std::vector<int> n1(n, -1), n2(n, -1);
+  for (int i = 0; i < n; ++i) {
+    links[i] = ChainLink{nullptr, nullptr, i, i}, chains[i] = Chain{&links[i], &links[i]};
+    refs1[i] = NearRef{nullptr, i}, refs2[i] = NearRef{nullptr, i};
+  }
+  auto interior = [&](int p) { return links[p].next && links[p].prev; };
+  auto farEnd = [&](int p) {
+    if (!links[p].next == !links[p].prev) return -1;
+    const Chain& c = chains[links[p].chain];
+    return (links[p].next ? c.tail : c.head)->point;
+  };
+  auto push = [&](int p) {
+    if (n1[p] >= 0) refs1[p].next = of1[n1[p]], of1[n1[p]] = &refs1[p];
+    if (n2[p] >= 0) refs2[p].next = of2[n2[p]], of2[n2[p]] = &refs2[p];
+  };
+  auto best = [&](int p) {
+    const int q = GetBestOption(p, links.data(), chains.data(), n1.data(), n2.data(), of1.data(), of2.data(),
+                                x.data(), y.data(), z.data());
+    return q >= 0 && q != p && !interior(q) && links[q].chain != links[p].chain ? q : -1;
+  };
+  // Joins p and q, calls joined() (the slot bookkeeping), then refreshes; the walk's next point.
+  auto join = [&](int p, int q, auto joined, auto update) {
+    const int fp = farEnd(p), fq = farEnd(q);
+    JoinChains(p, q, chains.data(), links.data());
+    joined();
+    if (fp >= 0) update(fp);
+    if (fq >= 0) update(fq);
+    for (int s : {p, q}) {
+      if (interior(s)) {
+        std::vector<int> named;
+        for (NearRef** list : {&of1[s], &of2[s]}) {
+          for (NearRef* r = *list; r;) {
+            NearRef* following = r->next;
+            named.push_back(r->point), r->next = nullptr, r = following;
+          }
+          *list = nullptr;
+        }
+        for (int v : named) update(v);
+      }
+      update(s);
+    }
+    return fq >= 0 ? fq : q;
+  };
+  for (int i = 0; i < n; ++i) {
+    FindClosest2AvailInCell(i, -1, links.data(), d1.data(), d2.data(), n1.data(), n2.data(), x.data(), y.data(),
+                            z.data(), grid);
+    push(i);
+  }
+  auto byCell = [&](int p) {
+    UpdateAllLinks(p, links.data(), chains.data(), refs1.data(), refs2.data(), of1.data(), of2.data(), d1.data(),
+                   d2.data(), n1.data(), n2.data(), x.data(), y.data(), z.data(), grid);
+  };
+  int c = n;
+  for (int before = c + 1; c < before && c >= 2;) {
+    before = c;
+    for (int s = 0, p = 0; p < n && c >= 2;) {
+      const int q = p < 0 || interior(p) ? -1 : best(p);
+      if (p < 0) p = ++s;
+      else if (q < 0) p = -1;
+      else p = join(p, q, [&] { --c; }, byCell);
+    }
+  }
+  FreeSubdiv(grid);
+  int slots = 0;
+  for (int s = 0; s < n; ++s)
+    if (chains[s].head) {
+      chains[slots] = chains[s];
+      chains[slots].head->chain = chains[slots].tail->chain = slots;
+      ++slots;
+    }
+  c = slots;
+  for (int s = 0; s < c; ++s)
+    for (ChainLink* e : {chains[s].head, chains[s].tail}) {
+      const int p = e->point;
+      n1[p] = n2[p] = -1, d1[p] = d2[p] = 3.37e38f;
+      of1[p] = of2[p] = nullptr, refs1[p].next = refs2[p].next = nullptr;
+    }
+  for (int s = 0; s < c; ++s)
+    for (ChainLink* e : {chains[s].head, chains[s].tail}) {
+      FindClosest2AvailInChains(e->point, links.data(), chains.data(), c, d1.data(), d2.data(), n1.data(),
+                                n2.data(), x.data(), y.data(), z.data());
+      push(e->point);
+      if (chains[s].tail == chains[s].head) break;
+    }
+  auto byChains = [&](int p) {
+    UpdateAllChains(p, links.data(), chains.data(), c, refs1.data(), refs2.data(), of1.data(), of2.data(),
+                    d1.data(), d2.data(), n1.data(), n2.data(), x.data(), y.data(), z.data());
+  };
+  for (int before = c + 1; c < before && c >= 2;) {
+    before = c;
+    for (int s = 0; s < c; ++s)
+      for (int side = 0; side < 2 && s < c && c >= 2; ++side) {
+        const int p = (side == 0 ? chains[s].head : chains[s].tail)->point;
+        const int q = best(p);
+        if (q < 0) continue;
+        const int slotQ = links[q].chain;
+        join(p, q, [&] {
+          // The last chain fills the emptied slot.
+          if (slotQ != --c) {
+            chains[slotQ] = chains[c];
+            chains[slotQ].head->chain = chains[slotQ].tail->chain = slotQ;
+            chains[c] = Chain{nullptr, nullptr};
+          }
+        }, byChains);
+      }
+  }
+  std::vector<int> sequence;
+  for (int s = 0; s < c; ++s)
+    for (const ChainLink* l = chains[s].head; l; l = l->next) sequence.push_back(l->point);
+  auto gap = [&](int a, int b) {
+    const double dx = double(x[a]) - x[b], dy = double(y[a]) - y[b], dz = double(z[a]) - z[b];
+    return dx * dx + dy * dy + dz * dz;
+  };
+  double largest = gap(sequence[n - 1], sequence[0]);
+  int start = 0;
+  for (int i = 1; i < n; ++i)
+    if (gap(sequence[i - 1], sequence[i]) > largest) largest = gap(sequence[i - 1], sequence[i]), start = i;
+  std::vector<int> place(n);
+  for (int k = 0; k < n; ++k) place[sequence[(start + k) % n]] = k;
+  return place;
+}
+
+// Points a file read in the wrong layout gives: finite floats from random bits, magnitudes
+// spread over 1e-38..3e38.
+float FiniteBits(std::mt19937& rng) {
+  for (;;) {
+    const uint32_t b = rng();
+    float f;
+    std::memcpy(&f, &b, sizeof f);
+    if (std::isfinite(f)) return f;
+  }
+}
+
+// Garbage beside a curve puts thousands of points into one grid cell (searched with a tree), a
+// heap of points 1e-25 apart gives float distances of 0 that only the scan order breaks, and a
+// file of random bits leaves thousands of chains for the end-to-end joining (searched with a
+// tree over the chain ends): every point gets the place the plain scans give it.
+TEST_F(Chaining, LookAheadSortGivesThePlacesOfThePlainScans) {
+  for (int kind = 0; kind < 4; ++kind) {
+    SCOPED_TRACE("kind " + std::to_string(kind));
+    std::mt19937 rng(70 + kind);
+    std::uniform_real_distribution<double> U(-1.0, 1.0);
+    std::vector<float> x, y, z;
+    auto add = [&](double a, double b, double c) { x.push_back(float(a)), y.push_back(float(b)), z.push_back(float(c)); };
+    if (kind < 3) {
+      // A shuffled curve of size s, 1e4 sizes from the origin (or at 1e6), with far records.
+      const double s = kind == 2 ? 1e6 : 1e-6, o = kind == 2 ? 0.0 : 1e4 * s;
+      const int m = kind == 1 ? 300 : 2200;  // kind 1: cells small enough for the sorted walk
+      for (int i = 0; i < m; ++i) {
+        const double t = (i * 7919 % m) * 6.0 / m;
+        add(o + s * t, o + s * std::sin(3 * t), o + s * 0.01 * U(rng));
+      }
+      for (int i = 0; i < 60; ++i) add(1e-25 * U(rng), 1e-25 * U(rng), 1e-25 * U(rng));
+      for (int i = 0; i < 20; ++i) add(0, 0, 0);
+      if (kind != 1) add(3e37, -1e30, 2e36), add(-3e37, 5e29, 1e20);
+    } else {
+      for (int i = 0; i < 2600; ++i) add(FiniteBits(rng), FiniteBits(rng), FiniteBits(rng));
+    }
+    const int n = int(x.size());
+    const std::vector<int> want = ReferencePlaces(x, y, z);
+    Cloud* c = MakeCld(x.data(), y.data(), z.data(), n, nullptr);
+    c->nx = MallocArray<float>(n), c->ny = MallocArray<float>(n), c->nz = MallocArray<float>(n);
+    for (int i = 0; i < n; ++i) c->nx[i] = float(i), c->ny[i] = 0, c->nz[i] = 1;  // the id travels
+    ASSERT_EQ(SortByNearestNbor(c), 1);
+    int wrong = 0;
+    for (int k = 0; k < n; ++k) wrong += want[int(c->nx[k])] != k;
+    EXPECT_EQ(wrong, 0);
+    FreeCloud(c);
   }
 }
 

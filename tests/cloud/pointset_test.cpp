@@ -1,5 +1,8 @@
 #include <algorithm>
+#include <functional>
+#include <numeric>
 #include <random>
+#include <vector>
 
 #include "cloud/psample.h"
 #include "cloud/putil.h"
@@ -60,6 +63,96 @@ TEST_F(PointSet, ConnectivityBreakHoldsEveryPointOnceWithItsData) {
   }
   Free(pieces);
   FreeCloud(dense);
+}
+
+// The components of a cloud by brute force: the points joined by chains of steps of at most
+// dist, each listed ascending, in the order of their first points.
+std::vector<std::vector<int>> BruteComponents(const Cloud* c, double dist) {
+  const int n = c->npts;
+  std::vector<int> root(n);
+  std::iota(root.begin(), root.end(), 0);
+  std::function<int(int)> find = [&](int i) { return root[i] == i ? i : root[i] = find(root[i]); };
+  for (int i = 0; i < n; ++i)
+    for (int j = i + 1; j < n; ++j) {
+      const double dx = double(c->x[i]) - c->x[j], dy = double(c->y[i]) - c->y[j], dz = double(c->z[i]) - c->z[j];
+      if (dx * dx + dy * dy + dz * dz <= dist * dist) root[std::max(find(i), find(j))] = std::min(find(i), find(j));
+    }
+  std::vector<std::vector<int>> parts;
+  std::vector<int> slot(n, -1);
+  for (int i = 0; i < n; ++i) {
+    const int r = find(i);
+    if (slot[r] < 0) slot[r] = int(parts.size()), parts.emplace_back();
+    parts[slot[r]].push_back(i);
+  }
+  return parts;
+}
+
+// Blocks, a lone point and a pair cut out of a scan cloud with triangles and slices: every
+// component is the brute-force one and comes out as the keep-mask rule builds it from its mask
+// (data, triangles and scans alike); and lone points among a sheet at 1e-6 and 1e6, 1e4 sizes
+// from the origin, each make a cloud of their own.
+TEST_F(PointSet, ConnectivityBreakGivesTheBruteForceComponents) {
+  Cloud* c = Make();
+  std::vector<char> keep(kPoints, 1);
+  for (int id = 0; id < kPoints; ++id) {
+    const int scan = id / kPlaces, place = id % kPlaces;
+    keep[id] = scan != 2 && place != 3 && !(scan == 4 && (place == 4 || place == 6)) && !(scan == 5 && place == 5) &&
+               !(scan == 0 && place == 5);
+  }
+  ASSERT_EQ(SampleCloudBasedOnArray(c, keep.data()), 1);
+  const std::vector<std::vector<int>> want = BruteComponents(c, 1.0);
+  ASSERT_GE(want.size(), 5u);
+  Cloud** pieces = nullptr;
+  int count = 0;
+  ASSERT_EQ(CloudConnectivityBreak(c, 1.0, &pieces, &count), 1);
+  ASSERT_EQ(count, int(want.size()));
+  for (int k = 0; k < count; ++k) {
+    SCOPED_TRACE("component " + std::to_string(k));
+    std::vector<unsigned char> mask(c->npts, 0);
+    for (int i : want[k]) mask[i] = 1;
+    Cloud* ref = CreateCloudBasedOnArray(c, mask.data(), nullptr);
+    ASSERT_NE(ref, nullptr);
+    ASSERT_EQ(pieces[k]->npts, int(want[k].size()));
+    for (int i = 0; i < pieces[k]->npts; ++i) EXPECT_EQ(IdAt(pieces[k], i), IdAt(c, want[k][i]));
+    ExpectDataWithPoints(pieces[k], true);
+    EXPECT_EQ(TriangleIds(pieces[k]), TriangleIds(ref));
+    EXPECT_EQ(pieces[k]->type, ref->type);
+    EXPECT_EQ(pieces[k]->nscans, ref->nscans);
+    for (int s = 0; s < ref->nscans && s < pieces[k]->nscans; ++s)
+      EXPECT_TRUE(pieces[k]->scanStart[s] == ref->scanStart[s] && pieces[k]->scanEnd[s] == ref->scanEnd[s]);
+    EXPECT_EQ(pieces[k]->slice != nullptr, ref->slice != nullptr);
+    FreeCloud(ref);
+    FreeCloud(pieces[k]);
+  }
+  Free(pieces);
+  FreeCloud(c);
+
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  for (double s : {1e-6, 1e6}) {
+    const double o = 1e4 * s;
+    std::vector<float> x, y, z;
+    for (int i = 0; i < 400; ++i) {
+      const bool lone = i % 4 == 0;  // scattered over a box 30 times the sheet's
+      x.push_back(float(o + s * (lone ? 30 * U(rng) : U(rng)))), y.push_back(float(o + s * (lone ? 30 * U(rng) : U(rng))));
+      z.push_back(float(o + s * (lone ? 30 * U(rng) : 0.0)));
+    }
+    Cloud* cloud = MakeCld(x.data(), y.data(), z.data(), 400, nullptr);
+    const double dist = 0.2 * s;
+    const std::vector<std::vector<int>> parts = BruteComponents(cloud, dist);
+    ASSERT_GT(parts.size(), 60u);
+    ASSERT_EQ(CloudConnectivityBreak(cloud, dist, &pieces, &count), 1);
+    ASSERT_EQ(count, int(parts.size())) << s;
+    for (int k = 0; k < count; ++k) {
+      ASSERT_EQ(pieces[k]->npts, int(parts[k].size())) << s << " " << k;
+      for (int i = 0; i < pieces[k]->npts; ++i)
+        EXPECT_TRUE(pieces[k]->x[i] == x[parts[k][i]] && pieces[k]->y[i] == y[parts[k][i]] && pieces[k]->z[i] == z[parts[k][i]]);
+      FreeCloud(pieces[k]);
+    }
+    Free(pieces);
+    FreeCloud(cloud);
+  }
+  EXPECT_EQ(MallocTrackedCount(), 0);
 }
 
 TEST_F(PointSet, ClosestPointsBoxesAndCoincidence) {

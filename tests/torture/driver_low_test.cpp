@@ -1,4 +1,7 @@
 // The bad-input driver over the lower floors: foundation, bspline, cloud, registration.
+#include <algorithm>
+#include <array>
+
 #include "bspline/cclone.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/degelev.h"
@@ -8,6 +11,7 @@
 #include "cloud/poffset.h"
 #include "cloud/premove.h"
 #include "cloud/princip.h"
+#include "cloud/psort.h"
 #include "cloud/putil.h"
 #include "foundation/geo2.h"
 #include "foundation/geometry.h"
@@ -234,6 +238,27 @@ TEST_F(LowerFloors, CloudAndRegistrationEntryPoints) {
          for (int i = 0; i < count; ++i) sound = sound && SoundCloud(parts[i]), FreeCloud(parts[i]);
          Free(parts);
          Check(c, r == 1, sound, r == 0 && count == 0, true);
+         FreeCloud(cloud);
+       }},
+      {"SortByNearestNbor",
+       [this](Call& c) {
+         Points p = MakePoints(c, 0, 40);
+         if (p.n < 1) return;
+         Cloud* cloud = MakeCld(p.fx.data(), p.fy.data(), p.fz.data(), p.n, nullptr);
+         if (!cloud) return;
+         const MeshImage before(cloud);
+         const int r = SortByNearestNbor(cloud);
+         // A success holds the same points, reordered (fewer than 3 are left as they are).
+         auto points = [](int n, const float* x, const float* y, const float* z) {
+           std::vector<std::array<float, 3>> v;
+           for (int i = 0; i < n; ++i) v.push_back({x[i], y[i], z[i]});
+           std::sort(v.begin(), v.end());
+           return v;
+         };
+         const bool same = points(cloud->npts, cloud->x, cloud->y, cloud->z) ==
+                           points(p.n, p.fx.data(), p.fy.data(), p.fz.data());
+         Check(c, r == 1, p.n < 3 ? before == MeshImage(cloud) : SoundCloud(cloud) && same, r == 0,
+               before == MeshImage(cloud));
          FreeCloud(cloud);
        }},
       {"RemoveDuplicates",
