@@ -17,6 +17,8 @@
 
 #include "bench/compare.h"
 #include "cloud/makecld.h"
+#include "cloud/pnterr.h"
+#include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
 #include "mesh/cldpoly.h"
 #include "mesh/pgr2cld.h"
@@ -631,5 +633,61 @@ void BM_PiecesOfWelded300kTriangles(benchmark::State& state) {
   FreeCloud(mesh);
 }
 BENCHMARK(BM_PiecesOfWelded300kTriangles)->Unit(benchmark::kMillisecond);
+
+
+// The three mesh tools on a 150 x 150 height field with `far` vertices (spread over it) moved near
+// 3e38, as a corrupted file gives them: the sound triangles are unchanged, a few dozen reach
+// across the float range. Argument 0 is the sound field, for comparison.
+Cloud* FieldWithFarVertices(int far) {
+  Cloud* c = HeightField(150);
+  for (int k = 0; k < far; ++k) {
+    const int v = 151 * (7 + 13 * k) + 11 + 12 * k;
+    c->z[v] = k % 2 ? 3e38f : -3e38f;
+    c->x[v] = k % 3 ? 2.9e38f : float(v % 151);
+  }
+  for (int t = 0; t < c->ntri; ++t) MakeCldPolyPlane(c, &c->tri[t]);
+  return c;
+}
+
+void BM_ReducePolygonsByCountFarVertices(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    Cloud* mesh = FieldWithFarVertices(int(state.range(0)));
+    const double box[6] = {0, 0, -10, 150, 150, 10};
+    double maxError = 0;
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(ReducePolygonsByCount(mesh, 5000, 1, 1, 1, box, &maxError));
+    state.PauseTiming();
+    FreeCloud(mesh);
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_ReducePolygonsByCountFarVertices)->Arg(0)->Arg(10)->Unit(benchmark::kMillisecond);
+
+// The offset works in place: the result is the mesh, or null.
+void BM_CreateOffsetPolyCloudFarVertices(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    Cloud* mesh = FieldWithFarVertices(int(state.range(0)));
+    state.ResumeTiming();
+    Cloud* off = CreateOffsetPolyCloud(mesh, 0.5, 1e-6, 0, nullptr, 0, 1);
+    state.PauseTiming();
+    state.counters["triangles"] = off ? off->ntri : -1;
+    ClearKernelError();
+    FreeCloud(mesh);
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_CreateOffsetPolyCloudFarVertices)->Arg(0)->Arg(10)->Unit(benchmark::kMillisecond);
+
+void BM_PolycldToCldDiffFarVertices(benchmark::State& state) {
+  Cloud* mesh = FieldWithFarVertices(int(state.range(0)));
+  Cloud* cloud = HeightField(150);
+  for (int i = 0; i < cloud->npts; ++i) cloud->z[i] += 0.25f;
+  for (auto _ : state) benchmark::DoNotOptimize(PolycldToCldDiff(mesh, cloud, 1.0, nullptr, nullptr, nullptr));
+  FreeCloud(cloud);
+  FreeCloud(mesh);
+}
+BENCHMARK(BM_PolycldToCldDiffFarVertices)->Arg(0)->Arg(10)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "cloud/pnterr.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "cloud/cldpoly.h"
@@ -85,6 +86,35 @@ bool CellOf(const Subdiv* grid, const double p[3], const double size[3], int* ce
     if (j[a] > cells[a] - 1) j[a] = cells[a] - 1;
   }
   *cell = j[0] + j[1] * cells[0] + j[2] * cells[0] * cells[1];
+  return true;
+}
+
+// Half the side of a cube about vertex pj holding every p with |p - pj|^2 < r + maxDistSq, the
+// vertices MinDistPtPolyCld reads: the square root widened past its own rounding and that of
+// the cube's sides about coordinates far from the origin. NaN when nothing can pass.
+double VertexReach(double r, double maxDistSq, const double pj[3]) {
+  const double far = std::max({std::fabs(pj[0]), std::fabs(pj[1]), std::fabs(pj[2])});
+  const double h = std::sqrt(r + maxDistSq);
+  return h + 1e-9 * h + 1e-14 * far;
+}
+
+// Where vertices crowd a cell of the grid (a few vertices orders of magnitude beyond the rest
+// size it by their edges), a tree over the vertices whose nodes hold their reach cubes, so a
+// search reads only the vertices that can pass rather than the whole cell.
+bool BuildReachTree(const Cloud* mesh, const double* r, double maxDistSq, Subdiv* grid) {
+  TrackingScope scope;
+  const int n = mesh->npts;
+  double* boxes = MallocArray<double>(6, n);
+  if (!boxes) return false;
+  for (int j = 0; j < n; ++j) {
+    double pj[3];
+    GetCldPoint(mesh, j, pj);
+    const double h = VertexReach(r[j], maxDistSq, pj);
+    for (int a = 0; a < 3; ++a) boxes[6L * j + a] = pj[a] - h, boxes[6L * j + 3 + a] = pj[a] + h;
+  }
+  grid->tree = BuildNearTree(mesh->x, mesh->y, mesh->z, n);
+  if (!grid->tree) return false;
+  WidenNearTree(grid->tree, boxes);
   return true;
 }
 
@@ -286,7 +316,16 @@ int InitPolycldStructs(const Cloud* mesh, double maxDistSq, IndexNode** heads, I
   GetCloudMinMax(mesh, &box[0], &box[1], &box[2], &box[3], &box[4], &box[5]);
   *grid = SubdivideArrays(mesh->x, mesh->y, mesh->z, n, box[0], box[1], box[2], box[3], box[4], box[5],
                           std::sqrt(R + maxDistSq), 96);
-  return *grid ? 1 : 0;
+  if (!*grid) return 0;
+  const int ncells = (*grid)->ncellsX * (*grid)->ncellsY * (*grid)->ncellsZ;
+  bool crowded = false;
+  for (int c = 0; c < ncells && !crowded; ++c) crowded = (*grid)->cells[c].count > kCrowdedCells;
+  if (crowded && !BuildReachTree(mesh, r, maxDistSq, *grid)) {
+    FreeSubdiv(*grid);
+    *grid = nullptr;
+    return 0;
+  }
+  return 1;
 }
 
 int MinDistPtPolyCld(const double p[3], const Cloud* mesh, int maxTri, double maxDistSq, const Subdiv* grid,
@@ -303,15 +342,14 @@ int MinDistPtPolyCld(const double p[3], const Cloud* mesh, int maxTri, double ma
   const SubdivCell& c = grid->cells[cell];
   double b = maxDistSq;
   int best = -1;
-  for (int k = 0; k < c.count; ++k) {
-    const int j = c.items[k];
-    if (mesh->isVert && !((mesh->isVert[j >> 3] >> (j & 7)) & 1)) continue;
+  const auto consider = [&](int j) {
+    if (mesh->isVert && !((mesh->isVert[j >> 3] >> (j & 7)) & 1)) return;
     double pj[3];
     GetCldPoint(mesh, j, pj);
     const double w[3] = {pj[0] - p[0], pj[1] - p[1], pj[2] - p[2]};
     const double d2 = w[0] * w[0] + w[1] * w[1] + w[2] * w[2];
     // The triangles around j reach no farther from j than about its longest edge.
-    if (!(r[j] + b > d2)) continue;
+    if (!(r[j] + b > d2)) return;
     for (const IndexNode* node = heads[j]; node; node = node->next) {
       const int t = node->index;
       if (t == best || t > maxTri) continue;
@@ -337,6 +375,36 @@ int MinDistPtPolyCld(const double p[3], const Cloud* mesh, int maxTri, double ma
       for (int q = 0; q < 3; ++q) foot[q] = f[q];
       bary[0] = s, bary[1] = u, bary[2] = 1.0 - s - u;
     }
+  };
+  if (grid->tree && c.count > kCrowdedCells) {
+    // The vertices that can pass the test above (b never exceeds maxDistSq; the margin covers
+    // any rounding of d2 apart from the test's), in ascending order as a cell lists them: the
+    // same vertices pass in the same order, so the answer is the cell's.
+    TrackingScope scope;
+    int32_t local[256];
+    int32_t* list = local;
+    long room = 256, count = 0;
+    bool failed = false;
+    SearchNearTree(
+        *grid->tree, p, [&] { return failed ? -1.0 : 0.0; },
+        [&](int j, double d2) {
+          if (failed || !((r[j] + maxDistSq) * (1.0 + 1e-12) > d2)) return;
+          if (count == room) {
+            int32_t* more = MallocArray<int32_t>(2 * room);
+            if (!more) {
+              failed = true;
+              return;
+            }
+            std::copy(list, list + count, more);
+            list = more, room *= 2;
+          }
+          list[count++] = j;
+        });
+    if (failed) return 0;
+    std::sort(list, list + count);
+    for (long k = 0; k < count; ++k) consider(list[k]);
+  } else {
+    for (int k = 0; k < c.count; ++k) consider(c.items[k]);
   }
   if (best < 0) return 0;
   const CloudTriangle& T = mesh->tri[best];

@@ -309,6 +309,7 @@ void FreeSubdiv(Subdiv* grid) {
   }
   Free(grid->cells);
   Free(grid->ownCell);
+  FreeNearTree(grid->tree);
   Free(grid);
 }
 
@@ -522,6 +523,60 @@ void FreeNearTree(NearTree* tree) {
   Free(tree->order);
   Free(tree->nodes);
   Free(tree);
+}
+
+namespace {
+
+// The node's box from its children's, or from its points' boxes in a leaf; the depth is that of
+// the tree (at most 33).
+void WidenNearNode(NearTree& t, int at, const double* boxes) {
+  NearNode& node = t.nodes[at];
+  double* b = node.box;
+  for (int a = 0; a < 3; ++a) b[a] = HUGE_VAL, b[a + 3] = -HUGE_VAL;
+  const auto hold = [b](const double* box) {
+    for (int a = 0; a < 3; ++a) b[a] = std::min(b[a], box[a]), b[a + 3] = std::max(b[a + 3], box[a + 3]);
+  };
+  if (node.child >= 0) {
+    for (int k = 0; k < 2; ++k) {
+      WidenNearNode(t, node.child + k, boxes);
+      hold(t.nodes[node.child + k].box);
+    }
+    return;
+  }
+  for (int k = node.first; k < node.last; ++k) hold(boxes + 6L * t.order[k]);
+}
+
+}  // namespace
+
+void WidenNearTree(NearTree* tree, const double* boxes) {
+  if (tree && tree->count > 0) WidenNearNode(*tree, 0, boxes);
+}
+
+NearTree* BuildBoxTree(const double* boxes, int n) {
+  float* c = MallocArray<float>(3, std::max(n, 1));
+  NearTree* kept = MallocArray<NearTree>(1);
+  int32_t* order = MallocArray<int32_t>(std::max(n, 1));
+  if (!c || !kept || !order) return nullptr;
+  for (int i = 0; i < n; ++i) {
+    const double* b = boxes + 6L * i;
+    bool finite = true;
+    for (int a = 0; a < 6; ++a) finite = finite && std::isfinite(b[a]);
+    // A NaN centre keeps the box out of the tree.
+    for (int a = 0; a < 3; ++a) c[a * static_cast<long>(n) + i] = finite ? float(0.5 * b[a] + 0.5 * b[a + 3]) : NAN;
+  }
+  NearTree* tree = BuildNearTree(c, c + n, c + 2L * n, n);
+  if (!tree) return nullptr;
+  WidenNearTree(tree, boxes);
+  // Copied into the caller's scope.
+  NearNode* nodes = MallocArray<NearNode>(std::max(tree->nodeCount, 1));
+  if (nodes) {
+    *kept = *tree;
+    std::copy(tree->order, tree->order + tree->count, order);
+    std::copy(tree->nodes, tree->nodes + tree->nodeCount, nodes);
+    kept->order = order, kept->nodes = nodes;
+  }
+  FreeNearTree(tree);
+  return nodes ? kept : nullptr;
 }
 
 long SubdivBlockCount(const Subdiv* grid, int c) {

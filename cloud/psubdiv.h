@@ -15,6 +15,8 @@ struct SubdivCell {
   int32_t* isOwn;    // parallel to the point items: 1 in the point's own cell
 };
 
+struct NearTree;
+
 struct Subdiv {
   SubdivCell* cells;  // cell (ix, iy, iz) at ix + iy ncellsX + iz ncellsX ncellsY
   int32_t ncellsX;
@@ -30,6 +32,7 @@ struct Subdiv {
   double maxY;
   double maxZ;
   int32_t* ownCell;  // per point: index of its own cell
+  NearTree* tree;    // searched where a cell crowds, as InitPolycldStructs builds it; null else
 };
 
 // A grid over the n points for neighbourhood length len with at most about maxDiv divisions in
@@ -45,7 +48,7 @@ Subdiv* SubdivideArraysMax(const float* x, const float* y, const float* z, int n
                            double minY, double minZ, double maxX, double maxY, double maxZ,
                            double lenX, double lenY, double lenZ, int maxDiv);
 
-// Frees the grid; null is ignored.
+// Frees the grid and its tree; null is ignored.
 void FreeSubdiv(Subdiv* grid);
 
 // Frees the cell's arrays when its capacity is not 0 (the cell record belongs to the grid).
@@ -155,6 +158,17 @@ long SubdivBlockCount(const Subdiv* grid, int c);
 // cloud never gets near it, while a few points far beyond the rest put almost all others into
 // one cell.
 constexpr long kCrowdedCells = 2048;
+
+// For a tree built over the centres of boxes (6 doubles per point of the tree: low corner, high
+// corner): every node's box becomes the box holding the boxes of its points, so that the bound
+// of SearchNearTree prunes by the distance of p from the boxes themselves (a visit's d2 is still
+// the centre's). The tree then finds boxes near p however unequal their sizes: a few boxes
+// spanning the float range widen only the nodes on their way from the root.
+void WidenNearTree(NearTree* tree, const double* boxes);
+// Such a tree over n boxes, boxes with a bound that is not finite left out. The tree and the
+// centres it reads (3 n floats) live in the caller's tracking scope, so that search records
+// made in a scope can hold one. Null on no memory.
+NearTree* BuildBoxTree(const double* boxes, int n);
 
 // ---- Scans, breaking and grids of clouds ---------------------------------------------------
 struct Cloud;

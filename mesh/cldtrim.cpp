@@ -10,6 +10,7 @@
 #include "bspline/refines2.h"
 #include "bspline/smake.h"
 #include "cloud/makecld.h"
+#include "cloud/psubdiv.h"
 #include "curve/crvutil.h"
 #include "foundation/geometry.h"
 #include "foundation/umalloc.h"
@@ -993,6 +994,9 @@ struct TriangleBins {
   ShrunkTriangle* shrunk = nullptr;  // those made so far
   int nshrunk = 0;
   int32_t* slot = nullptr;  // per kept triangle, where it is among those made, -1 before
+  // Searched instead of the cells where a few triangles reaching far beyond the rest (corners
+  // near the float range) leave nearly all others in one cell or among the wide ones.
+  NearTree* tree = nullptr;
 
   int CellOf(double x, int k) const {
     const double c = (x - lo[k]) * perCell;
@@ -1087,7 +1091,14 @@ struct TriangleBins {
     for (long c = ncells; c > 0; --c) start[c] = start[c - 1];
     start[0] = 0;
     std::fill(slot, slot + nkept, -1);
-    return true;
+    long crowd = 0;
+    for (long c = 0; c < ncells; ++c) crowd = std::max(crowd, long{start[c + 1] - start[c]});
+    if (crowd + nwide <= kCrowdedCells) return true;
+    double* wideBoxes = MallocArray<double>(6, nkept);
+    if (!wideBoxes) return false;
+    std::copy(boxes, boxes + 6L * nkept, wideBoxes);
+    tree = BuildBoxTree(wideBoxes, nkept);
+    return tree != nullptr;
   }
 
   // Kept triangle i drawn in for the crossing test, made once on first asking (the ones made lie
@@ -1117,6 +1128,21 @@ struct TriangleBins {
           return false;
       return true;
     };
+    if (tree) {
+      // Every box meeting the query's lies within the query's half diagonal of its centre.
+      double centre[3], half2 = 0.0, far = 0.0;
+      for (int k = 0; k < 3; ++k) {
+        centre[k] = 0.5 * bmin[k] + 0.5 * bmax[k];
+        const double e = 0.5 * (bmax[k] - bmin[k]);
+        half2 += e * e, far = std::max(far, std::fabs(centre[k]));
+      }
+      const double reach = std::sqrt(half2) * (1.0 + 1e-9) + 1e-14 * far;
+      bool found = false;
+      SearchNearTree(*tree, centre, [&] { return found ? -1.0 : reach * reach; }, [&](int i, double) {
+        found = found || (meets(i) && visit(i));
+      });
+      return found;
+    }
     for (int w = 0; w < nwide; ++w)
       if (meets(wide[w]) && visit(wide[w])) return true;
     int c0[3], c1[3];

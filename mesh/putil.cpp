@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "cloud/makecld.h"
+#include "cloud/psubdiv.h"
 #include "foundation/algebra.h"
 #include "foundation/coreglob.h"
 #include "foundation/geo2.h"
@@ -1482,11 +1483,26 @@ class TriangleGrid {
         start_[0] = 0;
       }
     }
-    return true;
+    long crowd = 0;
+    for (long c = 0; c < ncells; ++c) crowd = std::max(crowd, long{start_[c + 1] - start_[c]});
+    if (crowd <= kCrowdedCells) return true;
+    tree_ = BuildBoxTree(boxes_, n);
+    return tree_ != nullptr;
   }
 
   // The squared distance of p from the nearest triangle.
   double DistSq(const double p[3]) const {
+    if (tree_) {
+      double best = HUGE_VAL;
+      SearchNearTree(*tree_, p, [&] { return best; }, [&](int i, double) {
+        if (!(NearBoxGap2(boxes_ + 6L * i, p) < best)) return;
+        double a[3], b[3], cc[3], foot[3], d2, s, t;
+        TrianglePoints(m_, m_->tri[tris_[i]], a, b, cc);
+        TriangPntMinDistSq(p, a, b, cc, foot, &d2, &s, &t);
+        best = std::min(best, d2);
+      });
+      return best;
+    }
     int c[3];
     double outside = 0;  // squared distance of p from the grid's box
     for (int k = 0; k < 3; ++k) {
@@ -1552,6 +1568,9 @@ class TriangleGrid {
   int32_t* start_ = nullptr;
   int32_t* items_ = nullptr;
   double* boxes_ = nullptr;  // per triangle: min x, y, z, max x, y, z
+  // Searched instead of the cells where a few triangles spanning far beyond the rest (corners
+  // near the float range) leave nearly all others in one cell.
+  NearTree* tree_ = nullptr;
 };
 
 // The largest distance of the points of triangles `from` (nfrom of them) from the triangles of

@@ -94,6 +94,74 @@ TEST_F(FarPoints, TreeFindsWhatBruteForceFinds) {
   EXPECT_EQ(MallocTrackLevel(), 0);
 }
 
+// The tree over boxes answers the three questions the mesh searches ask of it as brute force
+// does: which boxes hold a point, the least distance of a point from a box (the bound narrowing
+// as it goes), and every box within a ball; over small boxes of size s 1e4 sizes from the
+// origin beside boxes reaching to the float range, boxes with bounds that are not finite (left
+// out) and a heap of one box repeated.
+TEST_F(FarPoints, BoxTreeFindsWhatBruteForceFinds) {
+  std::mt19937 rng(71);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  for (double s : {1e-6, 1.0, 1e6}) {
+    SCOPED_TRACE(s);
+    const double o = 1e4 * s;
+    std::vector<double> boxes;
+    auto add = [&](double x0, double y0, double z0, double x1, double y1, double z1) {
+      for (double v : {x0, y0, z0, x1, y1, z1}) boxes.push_back(v);
+    };
+    for (int i = 0; i < 2500; ++i) {
+      const double c[3] = {o + s * U(rng), o + s * U(rng), o + 0.1 * s * U(rng)}, e = 0.02 * s * U(rng);
+      add(c[0] - e, c[1] - e, c[2], c[0] + e, c[1] + 2 * e, c[2] + e);
+    }
+    for (int i = 0; i < 300; ++i) add(o + 0.3 * s, o + 0.6 * s, o, o + 0.31 * s, o + 0.61 * s, o);
+    add(o, o, o, 3e38, o + s, 3e38);
+    add(-3e38, o + 0.5 * s, -1e30, o + 0.5 * s, o + 0.5 * s, 1e30);
+    add(-3e38, -3e38, -3e38, -2e38, -2e38, -2e38);
+    add(o, o, o, INFINITY, o, o);
+    add(o, NAN, o, o + s, o + s, o + s);
+    const int n = int(boxes.size() / 6);
+    auto finite = [&](int i) {
+      for (int a = 0; a < 6; ++a)
+        if (!std::isfinite(boxes[6 * i + a])) return false;
+      return true;
+    };
+    TrackingScope scope;
+    NearTree* tree = BuildBoxTree(boxes.data(), n);
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(tree->count, n - 2);
+    for (int k = 0; k < 200; ++k) {
+      const double q[3] = {o + s * (1.2 * U(rng) - 0.1), o + s * (1.2 * U(rng) - 0.1), o + s * (0.2 * U(rng) - 0.05)};
+      std::vector<int> holding, within, got;
+      double least = INFINITY;
+      const double r = 0.05 * s, c[3] = {q[0], q[1], q[2]};
+      for (int i = 0; i < n; ++i) {
+        if (!finite(i)) continue;
+        const double g = NearBoxGap2(&boxes[6 * i], q);
+        if (g == 0) holding.push_back(i);
+        if (g <= r * r) within.push_back(i);
+        least = std::min(least, g);
+      }
+      SearchNearTree(*tree, q, [] { return 0.0; }, [&](int i, double) {
+        if (NearBoxGap2(&boxes[6 * i], q) == 0) got.push_back(i);
+      });
+      std::sort(got.begin(), got.end());
+      EXPECT_EQ(got, holding);
+      double best = INFINITY;
+      SearchNearTree(*tree, q, [&] { return best; }, [&](int i, double) {
+        best = std::min(best, NearBoxGap2(&boxes[6 * i], q));
+      });
+      EXPECT_EQ(best, least);
+      got.clear();
+      SearchNearTree(*tree, c, [r] { return r * r; }, [&](int i, double) {
+        if (NearBoxGap2(&boxes[6 * i], c) <= r * r) got.push_back(i);
+      });
+      std::sort(got.begin(), got.end());
+      EXPECT_EQ(got, within);
+    }
+  }
+  EXPECT_EQ(MallocTrackLevel(), 0);
+}
+
 // A wavy sheet of m x m jittered points of size s, 1e4 sizes from the origin; and the same with
 // garbage records spread through it: lone points near the float range and a pair at 1e30.
 Pts Sheet(int m, double s) {

@@ -1,13 +1,16 @@
 // Deviations of clouds from meshes, segments and other clouds, stored as one difference group,
 // counted in tolerance bands and split over parts; the mesh joins of cloud/premove.
+#include <array>
 #include <cmath>
 #include <random>
 #include <vector>
 
 #include "cloud/makecld.h"
+#include "cloud/pgr2cld.h"
 #include "cloud/pnterr.h"
 #include "cloud/premove.h"
 #include "cloud/psubdiv.h"
+#include "foundation/geo2.h"
 #include "quadric/pnterr.h"
 #include "tests/cloud/tagged_cloud.h"
 #include "tests/support/injected_failures.h"
@@ -94,6 +97,56 @@ TEST_F(CloudDifferences, PointsOverAFlatMeshGetTheirSignedHeights) {
   ASSERT_EQ(PolycldToCldDiff(mesh.get(), c.get(), 1.0, nullptr, nullptr, nullptr), 1);
   EXPECT_EQ(StubGetThermometer().outOfRange, 0);
   EXPECT_EQ(StubGetThermometer().open, 0);
+}
+
+// A 52 x 52 grid of right triangles (every point of a triangle lies within the reach the search
+// gives its corners) with a few vertices thrown near 3e38, as a corrupted file does: their
+// triangles become walls reaching across the float range and every sound vertex shares one cell
+// of the search grid. Each point's distance must still be the least over all triangles, as a
+// pass over every triangle finds it; without the far vertices too. The triangle distance has an
+// absolute floor for thin triangles, so the sizes start at 1.
+TEST_F(CloudDifferences, MeshDistancesWithVerticesNearTheFloatRangeMatchBruteForce) {
+  const int nv = 52;
+  for (double size : {1.0, 1e6})
+    for (double far : {0.0, 1e4})
+      for (int thrown : {0, 3}) {
+        SCOPED_TRACE(testing::Message() << size << " " << far << " " << thrown);
+        const double h = size / (nv - 1), o = far * size;
+        Owned<Cloud, FreeCloud> mesh(MakeGridMesh(nv, nv, [](int, int) { return true; }, h));
+        for (int i = 0; i < mesh->npts; ++i) mesh->x[i] += float(o), mesh->y[i] += float(o);
+        const int moved[3] = {nv * 10 + 7, nv * 30 + 40, nv * 45 + 12};
+        for (int k = 0; k < thrown; ++k) mesh->z[moved[k]] = k == 1 ? -3e38f : 3e38f, mesh->x[moved[k]] = 2e38f;
+        for (int t = 0; t < mesh->ntri; ++t) MakeCldPolyPlane(mesh.get(), &mesh->tri[t]);
+        std::mt19937 rng(7);
+        std::uniform_real_distribution<double> U(0.0, 1.0);
+        std::vector<std::array<double, 3>> pts;
+        for (int i = 0; i < 150; ++i) pts.push_back({U(rng) * 1.1 - 0.05, U(rng) * 1.1 - 0.05, (U(rng) - 0.5) * 3 * h / size});
+        std::vector<float> x, y, z;
+        for (const auto& p : pts) x.push_back(float(o + size * p[0])), y.push_back(float(o + size * p[1])), z.push_back(float(size * p[2]));
+        Owned<Cloud, FreeCloud> c(MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr));
+        const double reach2 = (1.2 * h) * (1.2 * h);
+        ASSERT_EQ(PolycldToCldDiff(mesh.get(), c.get(), reach2, nullptr, nullptr, nullptr), 1);
+        int matched = 0;
+        for (int i = 0; i < c->npts; ++i) {
+          const double p[3] = {c->x[i], c->y[i], c->z[i]};
+          double least = reach2;
+          for (int t = 0; t < mesh->ntri; ++t) {
+            double a[3], b[3], d[3], foot[3], e, s, u;
+            GetCldPoint(mesh.get(), mesh->tri[t].v[0], a);
+            GetCldPoint(mesh.get(), mesh->tri[t].v[1], b);
+            GetCldPoint(mesh.get(), mesh->tri[t].v[2], d);
+            if (TriangPntMinDistSq(p, a, b, d, foot, &e, &s, &u) == 0 && e < least) least = e;
+          }
+          const float dev = Group(c.get(), 0)[i];
+          if (least < reach2) {
+            ++matched;
+            EXPECT_EQ(std::fabs(dev), float(std::sqrt(least))) << i;
+          } else {
+            EXPECT_EQ(dev, kNoMatchDeviation) << i;
+          }
+        }
+        EXPECT_GT(matched, 100);
+      }
 }
 
 TEST_F(CloudDifferences, ComparedCloudsAndCloudsWithNormals) {

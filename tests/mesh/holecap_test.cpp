@@ -201,6 +201,43 @@ TEST_F(HoleCapping, RandomHolesOnABoxAreClosedSoundlyOrReported) {
 // Refused allocations anywhere in capping leave nothing tracked and a mesh that is still sound
 // where it was capped (no edge of three triangles, none run twice the same way), the failure
 // reported; given enough, both pinched holes are closed.
+// The band cut round a slab's end (above) on a finer slab, 1e4 sizes from the origin, and one
+// more triangle beside it: near (a tilted triangle round the slab) or reaching to the float
+// range, which leaves every triangle of the slab in one cell of a grid over their extent. The
+// slab's cap, which must pass the crossing test against the side faces in the turns of its
+// loop, and the error state come out the same either way.
+TEST_F(HoleCapping, ATriangleReachingToTheFloatRangeChangesNoCap) {
+  for (double s : {1e-6, 1.0, 1e6}) {
+    SCOPED_TRACE(s);
+    const double o = 1e4 * 40 * s, span = 120 * s;
+    std::vector<std::vector<int>> caps;
+    std::vector<int> failed;
+    for (double reach : {span, 3e38}) {
+      ClearKernelError();
+      Owned<Cloud, FreeCloud> slab(BoxSurface(40, 20, 5, [](int face, int i, int) { return face != 0 && (face < 4 || i >= 10); }, s));
+      ASSERT_GT(slab->ntri, 2048);
+      std::vector<std::array<double, 3>> pts;
+      for (int i = 0; i < slab->npts; ++i) pts.push_back({o + slab->x[i], o + slab->y[i], o + slab->z[i]});
+      std::vector<TestTriangle> tris;
+      for (int t = 0; t < slab->ntri; ++t) tris.push_back({slab->tri[t].v[0], slab->tri[t].v[1], slab->tri[t].v[2]});
+      const int n = slab->npts, ntri = slab->ntri;
+      pts.push_back({o + reach, o, o}), pts.push_back({o, o + reach, o}), pts.push_back({o, o, o + reach});
+      tris.push_back({n, n + 1, n + 2});
+      Owned<Cloud, FreeCloud> m(MakeTestMesh(pts, tris));
+      EXPECT_EQ(CapAllLoops(m.get()), 1);
+      failed.push_back(KernelFailed());
+      caps.emplace_back();
+      for (int t = ntri + 1; t < m->ntri; ++t) {
+        const int32_t* v = m->tri[t].v;
+        if (v[0] < n && v[1] < n && v[2] < n) caps.back().insert(caps.back().end(), v, v + 3);
+      }
+    }
+    EXPECT_EQ(failed[0], failed[1]);  // the lone triangle's loop cannot be capped without reusing its edges
+    EXPECT_FALSE(caps[0].empty());
+    EXPECT_EQ(caps[0], caps[1]);
+  }
+}
+
 TEST_F(HoleCapping, RefusedAllocationsLeaveNothingAndNoUnsoundCap) {
   int closed = 0;
   const int failed = RefuseInTurn(
