@@ -60,8 +60,10 @@ struct IndexNode;
 // The search structures of a triangle-mesh cloud for MinDistPtPolyCld: the vertex-to-triangle
 // lists (heads: npts entries, nodes: 3 ntri), per vertex r = the largest squared edge length / 4
 // of the edges of its triangles that meet it, and a bin grid over the vertices (*grid, freed by
-// the caller with FreeSubdiv). 1, or 0 when the grid cannot be built or a triangle names no point
-// (CornersNamePoints; nothing written).
+// the caller with FreeSubdiv), carrying a tree over the vertices' reach where a cell crowds (a
+// few vertices far beyond the rest size the cells by their edges). 1, or 0 when the grid or its
+// tree cannot be built (no memory) or a triangle names no point (CornersNamePoints; nothing
+// written).
 int InitPolycldStructs(const Cloud* mesh, double maxDistSq, IndexNode** heads, IndexNode* nodes, double* r,
                        Subdiv** grid);
 // The closest point (foot) of the mesh's triangles numbered up to maxTri to p within
