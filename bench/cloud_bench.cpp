@@ -18,6 +18,7 @@
 #include "cloud/psample.h"
 #include "cloud/psort.h"
 #include "cloud/psubdiv.h"
+#include "cloud/putil.h"
 #include "foundation/umalloc.h"
 #include "platform/tstubs.h"
 #include "platform/tstubs_control.h"
@@ -263,5 +264,53 @@ void BM_SortByNearestNbor20k(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * n);
 }
 BENCHMARK(BM_SortByNearestNbor20k)->Unit(benchmark::kMillisecond);
+
+// A point file read in the wrong layout over half its records: a 150 x 150 surface scan with a
+// record of random bits (finite, magnitudes spread over 1e-38..3e38; thousands of them tiny, a
+// heap at the origin) after each point. Each round makes the cloud again and runs one tool:
+// 0 sphere outlier removal (radius 2), 1 SortByNearestNbor, 2 CloudConnectivityBreak (2).
+void BM_GarbageFile45k(benchmark::State& state) {
+  const int m = 150;
+  Cloud* scan = NoisySurface(m, 13);
+  std::mt19937 rng(14);
+  auto bits = [&rng] {
+    for (;;) {
+      const uint32_t b = rng();
+      float f;
+      std::memcpy(&f, &b, sizeof f);
+      if (std::isfinite(f)) return f;
+    }
+  };
+  std::vector<float> x, y, z;
+  for (int i = 0; i < scan->npts; ++i) {
+    x.push_back(scan->x[i]), y.push_back(scan->y[i]), z.push_back(scan->z[i]);
+    x.push_back(bits()), y.push_back(bits()), z.push_back(bits());
+  }
+  FreeCloud(scan);
+  const int n = int(x.size());
+  StubSetMessageSink([](StubMessageKind, const char*, void*) {}, nullptr);  // the status line
+  for (auto _ : state) {
+    state.PauseTiming();
+    Cloud* c = MakeCld(x.data(), y.data(), z.data(), n, nullptr);
+    state.ResumeTiming();
+    if (state.range(0) == 0) benchmark::DoNotOptimize(OutlierRemove(c, 2.0, 0.1, 1));
+    if (state.range(0) == 1) benchmark::DoNotOptimize(SortByNearestNbor(c));
+    if (state.range(0) == 2) {
+      Cloud** parts = nullptr;
+      int count = 0;
+      benchmark::DoNotOptimize(CloudConnectivityBreak(c, 2.0, &parts, &count));
+      state.PauseTiming();
+      for (int k = 0; k < count; ++k) FreeCloud(parts[k]);
+      Free(parts);
+      state.ResumeTiming();
+    }
+    state.PauseTiming();
+    FreeCloud(c);
+    state.ResumeTiming();
+  }
+  StubSetMessageSink(nullptr, nullptr);
+  state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_GarbageFile45k)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -17,6 +17,36 @@
 #include "platform/tstubs.h"
 #include "quadric/sphere.h"
 
+namespace {
+
+// Neighbours closer than this fraction of the radius to one place count as one heap.
+constexpr double kHeap = 1e-6;
+
+// True when more than half of the m neighbours lie within kHeap radius of their coordinate-wise
+// (lower) median: a heap of coincident points (garbage records of tiny values read as floats put
+// thousands at the origin) that fixes one place, not a sphere. The fit is then not tried, as
+// when it fails, and the point is kept; a scan's neighbourhood never looks so, and the fits over
+// thousands of points each it would cost are what made such files take minutes.
+bool MostlyOneHeap(const float* x, const float* y, const float* z, const int32_t* near, int m, double radius,
+                   float* scratch) {
+  double median[3];
+  const float* axes[3] = {x, y, z};
+  for (int a = 0; a < 3; ++a) {
+    for (int k = 0; k < m; ++k) scratch[k] = axes[a][near[k]];
+    std::nth_element(scratch, scratch + m / 2, scratch + m);
+    median[a] = scratch[m / 2];
+  }
+  const double reach2 = (kHeap * radius) * (kHeap * radius);
+  int inHeap = 0;
+  for (int k = 0; k < m; ++k) {
+    const double dx = x[near[k]] - median[0], dy = y[near[k]] - median[1], dz = z[near[k]] - median[2];
+    inHeap += dx * dx + dy * dy + dz * dz <= reach2;
+  }
+  return 2 * inHeap > m;
+}
+
+}  // namespace
+
 int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere) {
   if (!cloud) return 0;
   const int n = cloud->npts;
@@ -32,7 +62,8 @@ int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere) {
   float* nx = MallocArray<float>(n);
   float* ny = MallocArray<float>(n);
   float* nz = MallocArray<float>(n);
-  if (!keep || !near || !nx || !ny || !nz || KernelFailed()) return 0;
+  float* scratch = useSphere ? MallocArray<float>(n) : nullptr;
+  if (!keep || !near || !nx || !ny || !nz || (useSphere && !scratch) || KernelFailed()) return 0;
   double box[6];
   GetCloudMinMax(cloud, &box[0], &box[1], &box[2], &box[3], &box[4], &box[5]);
   Owned<Subdiv, FreeSubdiv> grid(SubdivideArrays(x, y, z, n, box[0], box[1], box[2], box[3], box[4], box[5], radius, 96));
@@ -62,8 +93,6 @@ int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere) {
       SearchNearTree(*tree, p, [r2] { return r2; }, [&](int j, double d2) {
         if (j != i && d2 <= r2) near[m++] = j;
       });
-      // The fits see the neighbours in the cloud's order, as the cell lists them.
-      std::sort(near, near + m);
     } else {
       for (int k = 0; k < c.count; ++k) {
         const int j = c.items[k];
@@ -71,9 +100,12 @@ int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere) {
         if (j != i && dx * dx + dy * dy + dz * dz <= r2) near[m++] = j;
       }
     }
-    for (int k = 0; k < m; ++k) nx[k] = x[near[k]], ny[k] = y[near[k]], nz[k] = z[near[k]];
     keep[i] = m > 0;
     if (m < 4) continue;  // too few to fit: kept on trust
+    if (useSphere && MostlyOneHeap(x, y, z, near, m, radius, scratch)) continue;  // kept
+    // The fits see the neighbours in the cloud's order, as the cell lists them.
+    if (c.count > kCrowdedCells) std::sort(near, near + m);
+    for (int k = 0; k < m; ++k) nx[k] = x[near[k]], ny[k] = y[near[k]], nz[k] = z[near[k]];
     if (useSphere) {
       double centre[3], r, err;
       if (FitSphere(nx, ny, nz, m, centre, &r, &err) != 0) {

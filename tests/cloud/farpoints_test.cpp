@@ -17,6 +17,7 @@
 #include "foundation/umalloc.h"
 #include "quadric/pinspect.h"
 #include "quadric/premove.h"
+#include "quadric/sphere.h"
 #include "tests/support/kernel_fixture.h"
 
 namespace {
@@ -282,6 +283,81 @@ TEST_F(FarPoints, GarbageFarAwayLeavesTheScansAnswersAlone) {
       up += b->nz[j] > 0.9f, down += b->nz[j] < -0.9f;
     }
     EXPECT_EQ(std::max(up, down), n) << s;
+  }
+  EXPECT_EQ(MallocTrackLevel(), 0);
+}
+
+// Sphere-mode removal by its documented steps, brute force: neighbours within radius in index
+// order; none: dropped; 1 to 3: kept; more than half of them within 1e-6 radius of their
+// coordinate-wise median (a heap): kept; else the fitted sphere decides (a failed fit keeps).
+std::vector<char> SphereKeepByBruteForce(const Pts& p, double radius, double tol) {
+  std::vector<char> keep(p.n());
+  for (int i = 0; i < p.n(); ++i) {
+    const double q[3] = {p.x[i], p.y[i], p.z[i]};
+    std::vector<float> nx, ny, nz;
+    for (int j = 0; j < p.n(); ++j)
+      if (j != i && Dist2(p, j, q) <= radius * radius) nx.push_back(p.x[j]), ny.push_back(p.y[j]), nz.push_back(p.z[j]);
+    const int m = int(nx.size());
+    keep[i] = m > 0;
+    if (m < 4) continue;
+    double median[3];
+    for (const auto& [a, k] : {std::pair{&nx, 0}, std::pair{&ny, 1}, std::pair{&nz, 2}}) {
+      std::vector<float> v = *a;
+      std::nth_element(v.begin(), v.begin() + m / 2, v.end());
+      median[k] = v[m / 2];
+    }
+    int heap = 0;
+    for (int k = 0; k < m; ++k) {
+      const double d[3] = {nx[k] - median[0], ny[k] - median[1], nz[k] - median[2]};
+      heap += d[0] * d[0] + d[1] * d[1] + d[2] * d[2] <= (1e-6 * radius) * (1e-6 * radius);
+    }
+    if (2 * heap > m) continue;
+    double centre[3], r, err;
+    if (FitSphere(nx.data(), ny.data(), nz.data(), m, centre, &r, &err) != 0) continue;
+    const double d[3] = {q[0] - centre[0], q[1] - centre[1], q[2] - centre[2]};
+    keep[i] = std::fabs(std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) - r) <= tol;
+  }
+  return keep;
+}
+
+// A scan of a sphere with points pushed off it, beside a file's worth of garbage: thousands of
+// records of tiny values (a heap at the origin, which the fits would each spend thousands of
+// points on), lone records near 1e30. At 1e-6 and 1e6, the scan 1e4 sizes from the origin, the
+// removal keeps exactly what its steps keep: the scan's answers are the fits', the heap stays,
+// the lone records go.
+TEST_F(FarPoints, SphereRemovalKeepsHeapsAndGivesTheScanTheFitsAnswers) {
+  std::mt19937 rng(17);
+  std::uniform_real_distribution<double> U(-1.0, 1.0);
+  for (double s : {1e-6, 1e6}) {
+    const double o = 1e4 * s;
+    Pts p;
+    const int scan = 500;
+    for (int i = 0; i < scan; ++i) {
+      const double h = 1 - 2 * (i + 0.5) / scan, r = std::sqrt(1 - h * h), a = i * 2.399963229728653;
+      const double R = s * (i % 61 == 7 ? 11.0 : 10.0);  // every 61st pushed off by a tenth
+      p.Add(o + R * r * std::cos(a), o + R * r * std::sin(a), o + R * h);
+      if (i % 5 == 0)
+        for (int k = 0; k < 16; ++k) p.Add(1e-20 * U(rng), 1e-25 * U(rng), 0.0);
+      if (i % 100 == 50) p.Add(1e30 * U(rng), 1e30, -1e30 * U(rng));
+    }
+    ASSERT_GT(p.n() - 5, kCrowdedCells);  // one crowded cell: the tree's path
+    const double radius = 4 * s, tol = 0.2 * s;
+    const std::vector<char> want = SphereKeepByBruteForce(p, radius, tol);
+    Owned<Cloud, FreeCloud> c(CloudOf(p));
+    ASSERT_EQ(OutlierRemove(c.get(), radius, tol, 1), 1);
+    Pts kept;
+    int pushedOff = 0, heap = 0;
+    for (int i = 0; i < p.n(); ++i) {
+      if (want[i]) kept.Add(p.x[i], p.y[i], p.z[i]);
+      const double d = std::hypot(p.x[i] - o, p.y[i] - o, p.z[i] - o);
+      pushedOff += !want[i] && std::fabs(d - 11 * s) < 1e-3 * s;
+      heap += want[i] && std::fabs(p.x[i]) < 1e-10;
+    }
+    EXPECT_EQ(pushedOff, 9) << s;  // every one pushed off goes (some of its neighbours too)
+    EXPECT_EQ(heap, p.n() - scan - 5) << s;
+    ASSERT_EQ(c->npts, kept.n()) << s;
+    for (int i = 0; i < kept.n(); ++i)
+      ASSERT_TRUE(c->x[i] == kept.x[i] && c->y[i] == kept.y[i] && c->z[i] == kept.z[i]) << s << " " << i;
   }
   EXPECT_EQ(MallocTrackLevel(), 0);
 }
