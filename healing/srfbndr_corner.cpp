@@ -733,6 +733,18 @@ constexpr double kShareTol = 1e-9;
 // Samples between a twentieth and a tenth of an edge from which their median, not their flattest,
 // is the noise's middle.
 constexpr int kDenseAimWindow = 16;
+// Within kCornerNoiseTilt (degrees) of its aim, a crease's end keeps within kCornerEndHold of its
+// start: three quarters of the degree a crease may change, the rest for the samples beside it.
+constexpr double kCornerNoiseTilt = 5.0;
+constexpr double kCornerEndHold = 0.75;
+
+// An end of a dense edge that the noise tilted a little off its inside (as it tilts the samples
+// along it, not a spike of corner copies, which no closed corner keeps) is aimed at its inside
+// only as far as keeps it within a degree of where it began.
+double HeldNearStart(double aim, double from) {
+  if (std::fabs(from - aim) > kCornerNoiseTilt) return aim;
+  return std::clamp(aim, from - kCornerEndHold, from + kCornerEndHold);
+}
 
 // The seam as found: both ends' signed angles from the sides' own end normals and tangents
 // (just evaluated), signed as one fold with the samples between them, and the largest angle of
@@ -821,6 +833,7 @@ int RecordEdgeStart(EdgeInfoStruct* e) {
       std::sort(window, window + m, [](double x, double y) { return std::fabs(x) < std::fabs(y); });
       const double aim = m >= kDenseAimWindow ? window[m / 2] : m > 0 ? window[0] : e->startCornerAim[end];
       if (std::fabs(aim) < std::fabs(e->startCornerAim[end])) e->startCornerAim[end] = aim;
+      if (m >= kDenseAimWindow) e->startCornerAim[end] = HeldNearStart(e->startCornerAim[end], e->startEndAngle[end]);
     }
   } else {
     for (int end = 0; end < 2; ++end) e->startInsideAngle[end] = e->startCornerAim[end] = e->startEndAngle[end];
@@ -954,6 +967,13 @@ void AimGridLinesAtSharedAngles(CornerSolve* c, const double* x, const Dual* now
     const double together = dot < 0.0 ? -1.0 : 1.0;
     const double mk = std::fabs(c->target[k]), mq = std::fabs(c->target[q]);
     double size = 0.5 * (mk + mq);
+    // Where both ends are aimed near where they began (HeldNearStart) and began within a degree
+    // and a half of each other, the one size keeps each within a degree of its start.
+    const double fk = std::fabs(c->slots[2 * k].e->startEndAngle[c->slots[2 * k].slot >= 2 ? 1 : 0]);
+    const double fq = std::fabs(c->slots[2 * q].e->startEndAngle[c->slots[2 * q].slot >= 2 ? 1 : 0]);
+    const double lo = std::max(fk, fq) - kCornerEndHold, hi = std::min(fk, fq) + kCornerEndHold;
+    const double held = kCornerEndHold + kShareTol;
+    if (lo <= hi && std::fabs(mk - fk) <= held && std::fabs(mq - fq) <= held) size = std::clamp(size, lo, hi);
     size = std::min({size, c->bound[k] - kCreaseAimMargin, c->bound[q] - kCreaseAimMargin});
     const double way = now[k].v + together * now[q].v;
     const double sk = way != 0.0 ? (way < 0.0 ? -1.0 : 1.0) : (c->target[k] < 0.0 ? -1.0 : 1.0);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "tests/healing/heal_groups.h"
@@ -456,23 +457,51 @@ TEST_F(BndrMeasure, ACreaseRecordsItsAngleWhereItsInsideBegins) {
     }
 }
 
+// Two planes of 258 rows along x = 1, side B turned up by angle(y) degrees, read at 400 samples:
+// the seam's edge with its start recorded, or null.
+EdgeInfoStruct* DenseCreaseEdge(Group& g, const std::function<double(double)>& angle) {
+  g.Add(BuildFunctionPatch([](double, double) { return 0.0; }, {3, 3, 6, 258}));
+  PatchOptions b = {3, 3, 6, 258};
+  b.x0 = 1.0, b.x1 = 2.0;
+  g.Add(BuildFunctionPatch([&](double x, double y) { return std::tan(angle(y) * kDeg) * (x - 1.0); }, b));
+  if (!g.Build(0.05, 5.0, -1, 400) || SetUpBndrEdgeCornerGeometry(g.bs) != 0) return nullptr;
+  EdgeInfoStruct* e = g.FirstPaired();
+  return e && e->startSet ? e : nullptr;
+}
+
 // A 20-degree crease between two planes of 258 rows along it, side B's rows kinked by a wave of
 // about a degree (four periods between a twentieth and a tenth of the seam): read at 400 samples,
 // the corner aims at the middle of the wave there, not at its flattest trough.
 TEST_F(BndrMeasure, ADenseCreaseCornerAimsAtTheMiddleOfItsNoise) {
   Group g;
-  g.Add(BuildFunctionPatch([](double, double) { return 0.0; }, {3, 3, 6, 258}));
-  PatchOptions b = {3, 3, 6, 258};
-  b.x0 = 1.0, b.x1 = 2.0;
-  g.Add(BuildFunctionPatch(
-      [](double x, double y) { return std::tan((20.0 + std::sin(2.0 * 3.14159265358979 * y / 0.0125)) * kDeg) * (x - 1.0); },
-      b));
-  ASSERT_TRUE(g.Build(0.05, 5.0, -1, 400));
-  ASSERT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0);
-  EdgeInfoStruct* e = g.FirstPaired();
+  EdgeInfoStruct* e = DenseCreaseEdge(g, [](double y) { return 20.0 + std::sin(2.0 * 3.14159265358979 * y / 0.0125); });
   ASSERT_NE(e, nullptr);
-  ASSERT_TRUE(e->startSet);
   for (int end = 0; end < 2; ++end) EXPECT_NEAR(std::fabs(e->startCornerAim[end]), 20.0, 0.25) << end;
+}
+
+// The same crease without the wave, its angle steepened over the last 3% of the seam to 20 + `tip`
+// degrees at the end y = 1: an end tilted by a degree and a half is aimed back towards the
+// middle only as far as keeps it within three quarters of a degree of where it began (aimed at
+// the middle, the healed corner ended 1.03-1.08 degrees off its start); a spike of 10 degrees,
+// as jittered corner copies leave, is aimed at the middle.
+TEST_F(BndrMeasure, ADenseCreaseEndTiltedByNoiseIsAimedWithinADegreeOfItsStart) {
+  for (const double tip : {1.5, -1.5, 10.0}) {
+    SCOPED_TRACE(testing::Message() << "tip " << tip);
+    Group g;
+    EdgeInfoStruct* e = DenseCreaseEdge(
+        g, [=](double y) { return 20.0 + tip * std::pow(std::max(0.0, 1.0 - (1.0 - y) / 0.03), 2); });
+    ASSERT_NE(e, nullptr);
+    const int tipEnd = e->sampleA[0] < e->sampleA[e->nSample - 1] ? 1 : 0;
+    const double start = std::fabs(e->startEndAngle[tipEnd]), aim = std::fabs(e->startCornerAim[tipEnd]);
+    ASSERT_NEAR(start, 20.0 + tip, 0.1);
+    EXPECT_NEAR(std::fabs(e->startCornerAim[1 - tipEnd]), 20.0, 1e-3);
+    if (std::fabs(tip) < 5.0) {
+      EXPECT_NEAR(aim, start, 0.75 + 1e-9);
+      EXPECT_LT(std::fabs(aim - 20.0), std::fabs(start - 20.0));
+    } else {
+      EXPECT_NEAR(aim, 20.0, 0.05);
+    }
+  }
 }
 
 // Two planar patches meeting at x = 1, side B's rows of control points (at Greville y = 0,
