@@ -13,6 +13,7 @@
 #include "cloud/makecld.h"
 #include "cloud/psort.h"
 #include "cloud/psubdiv.h"
+#include "foundation/umalloc_hooks.h"
 #include "tests/cloud/tagged_cloud.h"
 #include "tests/support/kernel_fixture.h"
 
@@ -779,9 +780,34 @@ TEST_F(Chaining, LookAheadSortGivesThePlacesOfThePlainScans) {
     }
     const int n = int(x.size());
     const std::vector<int> want = ReferencePlaces(x, y, z);
-    Cloud* c = MakeCld(x.data(), y.data(), z.data(), n, nullptr);
-    c->nx = MallocArray<float>(n), c->ny = MallocArray<float>(n), c->nz = MallocArray<float>(n);
-    for (int i = 0; i < n; ++i) c->nx[i] = float(i), c->ny[i] = 0, c->nz[i] = 1;  // the id travels
+    auto make = [&] {
+      Cloud* made = MakeCld(x.data(), y.data(), z.data(), n, nullptr);
+      made->nx = MallocArray<float>(n), made->ny = MallocArray<float>(n), made->nz = MallocArray<float>(n);
+      for (int i = 0; i < n; ++i) made->nx[i] = float(i), made->ny[i] = 0, made->nz[i] = 1;  // the id travels
+      return made;
+    };
+    Cloud* c = make();
+    if (kind == 0) {
+      // A failure at any request (the trees' among them) leaves the cloud as it was and nothing
+      // behind.
+      Cloud* probe = make();
+      const long before = MallocRuntimeRequests();
+      ASSERT_EQ(SortByNearestNbor(probe), 1);
+      const long requests = MallocRuntimeRequests() - before;
+      FreeCloud(probe);
+      for (long skip = 0; skip < requests; ++skip) {
+        MallocFailAfter(skip, -1);
+        const int r = SortByNearestNbor(c);
+        MallocFailClear();
+        ClearKernelError();
+        EXPECT_EQ(MallocTrackLevel(), 0);
+        EXPECT_EQ(MallocTrackedCount(), 0);
+        if (r == 1) break;
+        for (int i = 0; i < n; ++i) ASSERT_EQ(c->x[i], x[i]) << skip;
+      }
+      FreeCloud(c);
+      c = make();
+    }
     ASSERT_EQ(SortByNearestNbor(c), 1);
     int wrong = 0;
     for (int k = 0; k < n; ++k) wrong += want[int(c->nx[k])] != k;
