@@ -1,6 +1,7 @@
 #include "cloud/psort.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -763,14 +764,16 @@ struct SortedCells {
 struct AvailTree {
   const NearTree* tree;
   const int* point;
-  int32_t* parent;  // per node; -1 at the root
-  char* spent;      // per node
+  int32_t* parent;   // per node; -1 at the root
+  char* spent;       // per node
+  int32_t* minRank;  // per node, the least tree index below it; null where ranks change
 };
 
 // A tree over the k listed points: copies of their coordinates and the bookkeeping in the open
-// scope, the tree itself handed to *owner. False on no memory.
-bool BuildAvailTree(const int* points, int k, const float* x, const float* y, const float* z, NearTree** owner,
-                    AvailTree* out) {
+// scope, the tree itself handed to *owner; with ranked, every node's least tree index. False on
+// no memory.
+bool BuildAvailTree(const int* points, int k, const float* x, const float* y, const float* z, bool ranked,
+                    NearTree** owner, AvailTree* out) {
   float* cx = MallocArray<float>(k);
   float* cy = MallocArray<float>(k);
   float* cz = MallocArray<float>(k);
@@ -786,6 +789,14 @@ bool BuildAvailTree(const int* points, int k, const float* x, const float* y, co
   out->parent[0] = -1;
   for (int i = 0; i < t.nodeCount; ++i)
     if (t.nodes[i].child >= 0) out->parent[t.nodes[i].child] = out->parent[t.nodes[i].child + 1] = i;
+  out->minRank = nullptr;
+  if (!ranked) return true;
+  out->minRank = MallocArray<int32_t>(t.nodeCount);
+  if (!out->minRank || KernelFailed()) return false;
+  for (int i = 0; i < t.nodeCount; ++i) {
+    const NearNode& nd = t.nodes[i];
+    out->minRank[i] = nd.last > nd.first ? *std::min_element(t.order + nd.first, t.order + nd.last) : INT_MAX;
+  }
   return true;
 }
 
@@ -805,21 +816,38 @@ void TwoNearestAvailable(int p, const AvailTree& t, const ChainLink* links, floa
   const double pc[3] = {x[p], y[p], z[p]};
   int rank1 = -2, rank2 = -1;
   auto before = [](float d, int r, float D, int R) { return d < D || (d == D && r < R); };
+  // No point of the node is nearer than the second candidate, and none ranks before it: a heap
+  // of points at float distance 0 is not read whole for every one of them.
+  auto beyond = [&](int node) {
+    return t.minRank && t.minRank[node] >= rank2 && float(NearBoxGap2(t.tree->nodes[node].box, pc)) >= dist2[p];
+  };
   auto enter = [&](int node) {
-    if (t.spent[node]) return false;
+    if (t.spent[node] || beyond(node)) return false;
     const NearNode& nd = t.tree->nodes[node];
     if (nd.child >= 0) return true;
+    int least = INT_MAX;  // the least rank of the leaf's available points
     for (int k = nd.first; k < nd.last; ++k)
-      if (!IsInterior(links, t.point[t.tree->order[k]])) return true;
-    for (int at = node;;) {
-      t.spent[at] = 1;
-      const int up = t.parent[at];
-      if (up < 0) break;
-      const int first = t.tree->nodes[up].child;
-      if (!t.spent[at == first ? first + 1 : first]) break;
-      at = up;
+      if (!IsInterior(links, t.point[t.tree->order[k]])) least = std::min(least, t.tree->order[k]);
+    if (least == INT_MAX) {
+      for (int at = node;;) {
+        t.spent[at] = 1;
+        const int up = t.parent[at];
+        if (up < 0) break;
+        const int first = t.tree->nodes[up].child;
+        if (!t.spent[at == first ? first + 1 : first]) break;
+        at = up;
+      }
     }
-    return false;
+    // The nodes above learn the leaf's least rank (they only grow, so a stale one still bounds).
+    if (t.minRank && least != t.minRank[node]) {
+      t.minRank[node] = least;
+      for (int up = t.parent[node]; up >= 0; up = t.parent[up]) {
+        const int first = t.tree->nodes[up].child, m = std::min(t.minRank[first], t.minRank[first + 1]);
+        if (m == t.minRank[up]) break;
+        t.minRank[up] = m;
+      }
+    }
+    return least != INT_MAX && !beyond(node);
   };
   SearchNearTreeIf(*t.tree, pc, [&] { return EnterBound(dist2[p]); }, enter, [&](int k, double d2) {
     const float d = float(d2);
@@ -890,7 +918,7 @@ bool CrowdedCellTrees(const Subdiv* grid, const float* x, const float* y, const 
   for (int c = 0, k = 0; c < ncells; ++c) {
     const SubdivCell& cell = grid->cells[c];
     if (cell.count <= kCrowdedCells) continue;
-    if (!BuildAvailTree(cell.items, cell.count, x, y, z, &(*owners)[k], &built[k])) return false;
+    if (!BuildAvailTree(cell.items, cell.count, x, y, z, true, &(*owners)[k], &built[k])) return false;
     trees[c] = &built[k++];
   }
   sorted->trees = trees;
@@ -1116,7 +1144,7 @@ int SortByNearestNbor(Cloud* cloud) {
   // thousands of lone points does not compare every end with every other at every join.
   Owned<NearTree, FreeNearTree> endOwner;
   AvailTree endTree;
-  if (!BuildAvailTree(ends, nends, x, y, z, endOwner.receive(), &endTree)) return 0;
+  if (!BuildAvailTree(ends, nends, x, y, z, false, endOwner.receive(), &endTree)) return 0;
   auto endRank = [&](int k) {
     const int p = ends[k], slot = links[p].chain;
     return 2 * slot + (chains[slot].head->point == p ? 0 : 1);
