@@ -91,6 +91,7 @@ int ComputeSrfsGrpCrvGapStats(BndrStruct* bs, double healGap, double healAngle, 
 // iteration had wrap failures (also on failure). finalGap: the largest gap at the end. With
 // bFixedSamples the samples of the start serve until the gap stops falling; from there on side
 // B's parameters are matched again at every iteration (the sides' parametrisations may slide).
+// An iteration's gain counts as none below `stagnation` or below 0.3 of gapTol, whichever is less.
 int G0GlobalStitchSrfGrp(BndrStruct* bs, int continuity, double gapTol, double angleTol, int insertKnot,
                          int bFixedSamples, int maxIter, int samples, double stagnation, double relTol, int* reason,
                          double* finalGap);

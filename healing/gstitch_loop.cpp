@@ -33,6 +33,11 @@ constexpr int gTest = 1;
 // keep less of their angles: below the degree the heal's safety check allows at the end, with
 // room for what the later iterations add.
 constexpr double kFlattenRise = 0.8;
+// The share of the gap target below which an iteration's gain counts as none, whatever smallest
+// gain the caller gives: that one (scaled with the group) can exceed the target itself, and a loop
+// still narrowing its widest seam by a fifth at every iteration would stop many times the target
+// short of it.
+constexpr double kStallShare = 0.3;
 
 // Curves held where they are (SetCrvWnotEnoughKnotsTobeFixed only ever adds to them).
 int FixedCurveCount(const BndrStruct* bs) {
@@ -95,7 +100,7 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
   if (!finalGap) finalGap = &gapDummy;
   if (!bs || bs->nSrf < 1) return -2;
   if (samples < 11) samples = 10;
-  stagnation = std::max(stagnation, 1e-12);
+  stagnation = std::max(std::min(stagnation, kStallShare * gapTol), 1e-12);
   relTol = std::max(relTol, 1e-4);
   *reason = 2;
 
