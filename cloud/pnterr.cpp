@@ -104,17 +104,27 @@ double VertexReach(double r, double maxDistSq, const double pj[3]) {
 bool BuildReachTree(const Cloud* mesh, const double* r, double maxDistSq, Subdiv* grid) {
   TrackingScope scope;
   const int n = mesh->npts;
+  // The tree reads its own copy of the points: callers grow the mesh's arrays (new points) while
+  // the grid serves them.
+  float* xyz = MallocArray<float>(3, n);
   double* boxes = MallocArray<double>(6, n);
-  if (!boxes) return false;
+  if (!xyz || !boxes) return false;
+  std::copy(mesh->x, mesh->x + n, xyz);
+  std::copy(mesh->y, mesh->y + n, xyz + n);
+  std::copy(mesh->z, mesh->z + n, xyz + 2L * n);
   for (int j = 0; j < n; ++j) {
     double pj[3];
     GetCldPoint(mesh, j, pj);
     const double h = VertexReach(r[j], maxDistSq, pj);
     for (int a = 0; a < 3; ++a) boxes[6L * j + a] = pj[a] - h, boxes[6L * j + 3 + a] = pj[a] + h;
   }
-  grid->tree = BuildNearTree(mesh->x, mesh->y, mesh->z, n);
-  if (!grid->tree) return false;
-  WidenNearTree(grid->tree, boxes);
+  NearTree* tree = BuildNearTree(xyz, xyz + n, xyz + 2L * n, n);
+  if (!tree) return false;
+  WidenNearTree(tree, boxes);
+  Free(boxes);
+  tree->own = xyz;
+  scope.keep();  // the copy goes with the tree, outside every scope as the grid is
+  grid->tree = tree;
   return true;
 }
 

@@ -520,6 +520,7 @@ NearTree* BuildNearTree(const float* x, const float* y, const float* z, int n) {
 
 void FreeNearTree(NearTree* tree) {
   if (!tree) return;
+  Free(tree->own);
   Free(tree->order);
   Free(tree->nodes);
   Free(tree);

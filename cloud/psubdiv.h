@@ -99,6 +99,7 @@ struct NearTree {
   NearNode* nodes;
   int32_t count;      // finite points in the tree
   int32_t nodeCount;  // nodes in use
+  float* own;         // a copy of the points the tree reads, freed with it; null on the caller's
 };
 
 // A tree over the finite ones of the n points (the arrays must outlive it), left outside every

@@ -446,6 +446,57 @@ TEST_F(MeshOffset, OffsetIntoANarrowGrooveKeepsItsDistanceAndClosesUp) {
   FreeCloud(source);
 }
 
+// A bumpy 52 x 52 sheet with one vertex thrown near 3e38: every sound vertex shares one cell of
+// the offset's search grid, so the search reads a tree that must not outlive the sheet's point
+// arrays the offset grows. The offset succeeds with finite points or fails with the error state;
+// its points away from the spike keep their distance from the sheet as a pass over every
+// triangle measures it.
+TEST_F(MeshOffset, OffsetBesideAVertexNearTheFloatRangeKeepsItsDistance) {
+  const double d = 0.3;
+  const int n = 52, thrown = 26 * n + 20;
+  Cloud* m = MakeGridMesh(n, n, [](int, int) { return true; });
+  ASSERT_NE(m, nullptr);
+  for (int i = 0; i < m->npts; ++i) m->z[i] = float(0.5 * std::sin(0.2 * m->x[i]) * std::cos(0.15 * m->y[i]));
+  Pts sheet;
+  for (int i = 0; i < m->npts; ++i) sheet.push_back({m->x[i], m->y[i], m->z[i]});
+  Tris sound;
+  for (int t = 0; t < m->ntri; ++t) {
+    const int32_t* v = m->tri[t].v;
+    if (v[0] != thrown && v[1] != thrown && v[2] != thrown) sound.push_back({v[0], v[1], v[2]});
+  }
+  Cloud* source = MakeTestMesh(sheet, sound);
+  ASSERT_NE(source, nullptr);
+  m->z[thrown] = 3e38f;
+  for (int t = 0; t < m->ntri; ++t) MakeCldPolyPlane(m, &m->tri[t]);
+  Cloud* r = CreateOffsetPolyCloud(m, d, 1e-6, 0, nullptr, 0, 0);
+  if (!r) {
+    EXPECT_TRUE(KernelFailed());
+  } else {
+    std::vector<bool> used(r->npts, false);
+    for (int t = 0; t < r->ntri; ++t)
+      for (int k : r->tri[t].v) used[k] = true;
+    int checked = 0;
+    for (int i = 0; i < r->npts; i += 7) {
+      if (!used[i]) continue;
+      double p[3];
+      P(r, i, p);
+      ASSERT_TRUE(std::isfinite(p[0] + p[1] + p[2])) << i;
+      if (std::hypot(p[0] - 20, p[1] - 26) < 4 || p[0] < 2 || p[1] < 2 || p[0] > n - 3 || p[1] > n - 3) continue;
+      double best = HUGE_VAL;
+      for (int t = 0; t < source->ntri; ++t) {
+        double a[3], b[3], c[3];
+        P(source, source->tri[t].v[0], a), P(source, source->tri[t].v[1], b), P(source, source->tri[t].v[2], c);
+        best = std::min(best, PointTriangleDistance(p, a, b, c));
+      }
+      EXPECT_GE(best, 0.95 * d - 1e-4) << i;
+      ++checked;
+    }
+    EXPECT_GT(checked, 150);
+  }
+  FreeCloud(m);
+  FreeCloud(source);
+}
+
 TEST_F(MeshOffset, OffsetInPlaceCancelledOrRefusedClosesTheThermometerAndLeaksNothing) {
   const double box[6] = {0, 0, 0, 2, 2, 2};
   Cloud* m = BoxCorner();
