@@ -45,6 +45,20 @@ bool MostlyOneHeap(const float* x, const float* y, const float* z, const int32_t
   return 2 * inHeap > m;
 }
 
+// Sorts the m distinct point indices ascending; where they are as many as the words of a bit
+// per point, by marking them in seen (all zero, and left so) and reading the marks back.
+void IndexOrder(int32_t* near, int m, uint64_t* seen, int words) {
+  if (m < words) {
+    std::sort(near, near + m);
+    return;
+  }
+  for (int k = 0; k < m; ++k) seen[near[k] >> 6] |= uint64_t(1) << (near[k] & 63);
+  int k = 0;
+  for (int w = 0; w < words; ++w)
+    for (uint64_t bits = seen[w]; bits; bits &= bits - 1) near[k++] = 64 * w + __builtin_ctzll(bits);
+  std::fill(seen, seen + words, uint64_t(0));
+}
+
 }  // namespace
 
 int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere) {
@@ -72,10 +86,13 @@ int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere) {
   // its neighbours in a balanced tree instead of measuring all the cell holds.
   Owned<NearTree, FreeNearTree> tree;
   const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
+  const int words = (n + 63) / 64;
+  uint64_t* seen = nullptr;
   for (int c = 0; c < ncells && !tree; ++c)
     if (grid->cells[c].count > kCrowdedCells) {
       tree.reset(BuildNearTree(x, y, z, n));
-      if (!tree) return 0;
+      seen = CallocArray<uint64_t>(words);
+      if (!tree || !seen || KernelFailed()) return 0;
     }
   const double r2 = radius * radius, tol2 = tol * tol;
 
@@ -104,7 +121,7 @@ int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere) {
     if (m < 4) continue;  // too few to fit: kept on trust
     if (useSphere && MostlyOneHeap(x, y, z, near, m, radius, scratch)) continue;  // kept
     // The fits see the neighbours in the cloud's order, as the cell lists them.
-    if (c.count > kCrowdedCells) std::sort(near, near + m);
+    if (c.count > kCrowdedCells) IndexOrder(near, m, seen, words);
     for (int k = 0; k < m; ++k) nx[k] = x[near[k]], ny[k] = y[near[k]], nz[k] = z[near[k]];
     if (useSphere) {
       double centre[3], r, err;

@@ -14,6 +14,8 @@
 #include "cloud/psubdiv.h"
 #include "cloud/putil.h"
 #include "foundation/cloudrec.h"
+#include "foundation/geo2.h"
+#include "foundation/geometry.h"
 #include "foundation/umalloc.h"
 #include "quadric/pinspect.h"
 #include "quadric/premove.h"
@@ -287,10 +289,11 @@ TEST_F(FarPoints, GarbageFarAwayLeavesTheScansAnswersAlone) {
   EXPECT_EQ(MallocTrackLevel(), 0);
 }
 
-// Sphere-mode removal by its documented steps, brute force: neighbours within radius in index
-// order; none: dropped; 1 to 3: kept; more than half of them within 1e-6 radius of their
-// coordinate-wise median (a heap): kept; else the fitted sphere decides (a failed fit keeps).
-std::vector<char> SphereKeepByBruteForce(const Pts& p, double radius, double tol) {
+// Removal by its documented steps, brute force: neighbours within radius in index order; none:
+// dropped; 1 to 3: kept; else the fitted plane, or in sphere mode, unless more than half of them
+// lie within 1e-6 radius of their coordinate-wise median (a heap: kept), the fitted sphere
+// decides (a failed fit keeps).
+std::vector<char> KeepByBruteForce(const Pts& p, double radius, double tol, bool sphere) {
   std::vector<char> keep(p.n());
   for (int i = 0; i < p.n(); ++i) {
     const double q[3] = {p.x[i], p.y[i], p.z[i]};
@@ -300,6 +303,14 @@ std::vector<char> SphereKeepByBruteForce(const Pts& p, double radius, double tol
     const int m = int(nx.size());
     keep[i] = m > 0;
     if (m < 4) continue;
+    if (!sphere) {
+      PlaneEq plane;
+      if (!PlaneFit(nx.data(), ny.data(), nz.data(), m, plane)) continue;
+      double foot[3], d2;
+      PlaneMinDistSq(q, plane[0], plane[1], plane[2], plane[3], foot, &d2);
+      keep[i] = d2 <= tol * tol;
+      continue;
+    }
     double median[3];
     for (const auto& [a, k] : {std::pair{&nx, 0}, std::pair{&ny, 1}, std::pair{&nz, 2}}) {
       std::vector<float> v = *a;
@@ -324,7 +335,8 @@ std::vector<char> SphereKeepByBruteForce(const Pts& p, double radius, double tol
 // records of tiny values (a heap at the origin, which the fits would each spend thousands of
 // points on), lone records near 1e30. At 1e-6 and 1e6, the scan 1e4 sizes from the origin, the
 // removal keeps exactly what its steps keep: the scan's answers are the fits', the heap stays,
-// the lone records go.
+// the lone records go. Plane mode fits the heap's points too (their thousands of neighbours put
+// in the cloud's order by marks, not by a sort): again exactly the steps' answers.
 TEST_F(FarPoints, SphereRemovalKeepsHeapsAndGivesTheScanTheFitsAnswers) {
   std::mt19937 rng(17);
   std::uniform_real_distribution<double> U(-1.0, 1.0);
@@ -338,12 +350,30 @@ TEST_F(FarPoints, SphereRemovalKeepsHeapsAndGivesTheScanTheFitsAnswers) {
       p.Add(o + R * r * std::cos(a), o + R * r * std::sin(a), o + R * h);
       if (i % 5 == 0)
         for (int k = 0; k < 16; ++k) p.Add(1e-20 * U(rng), 1e-25 * U(rng), 0.0);
-      if (i % 100 == 50) p.Add(1e30 * U(rng), 1e30, -1e30 * U(rng));
+      if (i % 100 == 50) p.Add(1e30 * (2 + U(rng)), 1e30, 1e30 * (2 + U(rng)));
     }
-    ASSERT_GT(p.n() - 5, kCrowdedCells);  // one crowded cell: the tree's path
-    const double radius = 4 * s, tol = 0.2 * s;
-    const std::vector<char> want = SphereKeepByBruteForce(p, radius, tol);
+    const double radius = 6 * s, tol = 0.2 * s;  // about 55 neighbours: more than n / 64
+    {
+      // The lone records beyond put the scan and the heap into one crowded cell: the tree's path.
+      Owned<Cloud, FreeCloud> c(CloudOf(p));
+      double box[6];
+      ComputeCloudBbox(c.get(), box);
+      Owned<Subdiv, FreeSubdiv> grid(
+          SubdivideArrays(c->x, c->y, c->z, p.n(), box[0], box[1], box[2], box[3], box[4], box[5], radius, 96));
+      ASSERT_GT(grid->cells[grid->ownCell[1]].count, kCrowdedCells);
+      ASSERT_EQ(grid->ownCell[1], grid->ownCell[0]);
+    }
+    const std::vector<char> plane = KeepByBruteForce(p, radius, tol, false);
     Owned<Cloud, FreeCloud> c(CloudOf(p));
+    ASSERT_EQ(OutlierRemove(c.get(), radius, tol, 0), 1);
+    ASSERT_EQ(c->npts, std::count(plane.begin(), plane.end(), 1)) << s;
+    for (int i = 0, j = 0; i < p.n(); ++i)
+      if (plane[i]) {
+        ASSERT_TRUE(c->x[j] == p.x[i] && c->y[j] == p.y[i] && c->z[j] == p.z[i]) << s << " " << i;
+        ++j;
+      }
+    const std::vector<char> want = KeepByBruteForce(p, radius, tol, true);
+    c.reset(CloudOf(p));
     ASSERT_EQ(OutlierRemove(c.get(), radius, tol, 1), 1);
     Pts kept;
     int pushedOff = 0, heap = 0;
