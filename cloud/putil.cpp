@@ -166,7 +166,9 @@ int CloudConnectivityBreak(const Cloud* cloud, double dist, Cloud*** clouds, int
       if (j <= i) return;
       const double dx = double(cloud->x[i]) - cloud->x[j], dy = double(cloud->y[i]) - cloud->y[j],
                    dz = double(cloud->z[i]) - cloud->z[j];
-      if (dx * dx + dy * dy + dz * dz > d2) return;
+      // Two points under one parent are one set already (a heap of thousands of points joins
+      // every pair of them).
+      if (dx * dx + dy * dy + dz * dz > d2 || parent[i] == parent[j]) return;
       list[0] = i;
       list[1] = j;
       UniteIndices(list, parent, mark, 2);
