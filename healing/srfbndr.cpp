@@ -872,6 +872,79 @@ int GetBndrEdgeAdjSrfIds(const EdgeInfoStruct* e, int* srfA, int* srfB) {
   return 0;
 }
 
+namespace srfbndr_internal {
+
+bool CreaseCornerMeet(const BndrStruct* bs, const CornerInfoStruct* corner, double meet[3]) {
+  constexpr int kFaces = 3;
+  constexpr double kCornerMoveBound = 3.0;  // the heal's bound: three times the largest gap closed
+  constexpr double kDegree = 3.14159265358979323846 / 180.0;
+  const SrfInfoStruct* srf[kFaces] = {};
+  double point[kFaces][3] = {}, normal[kFaces][3] = {}, largestGap = 0.0, shortest = HUGE_VAL;
+  int ends[kFaces] = {}, nSrf = 0, nEnds = 0;
+  for (int k = 0; corner->edgeIds && k < corner->nEdge; ++k) {
+    const int id = corner->edgeIds[k];
+    if (id < 0 || id >= bs->nEdge) return false;
+    const EdgeInfoStruct* e = &bs->edges[id];
+    if (!IsPaired(e) || IsG1Paired(e) || !e->startSet || (e->corner0 == corner->index && e->corner1 == corner->index))
+      return false;
+    largestGap = std::max(largestGap, e->startGap);
+    for (int end = 0; end < 2; ++end) {
+      if ((end == 0 ? e->corner0 : e->corner1) != corner->index) continue;
+      for (int side = 0; side < 2; ++side) {
+        const CrvInfoStruct* c = SideCrv(e, side);
+        const int slot = side ? MatchSlot(e, end) : BndrSlot(0, end);
+        // Straight by its degree: a bilinear plane's edge, whose corner alone fixes its normal.
+        if (!c->srf || c->side < 1 || ((c->side == 1 || c->side == 3) ? c->srf->degreeV : c->srf->degreeU) != 1)
+          return false;
+        if (c->fixed || (c->outer && c->outerCont >= 0) || BndrCrvEndAt(bs, c, e->par[slot]) < 0) return false;
+        double p[3], n[3], t0 = 0.0, t1 = 0.0, a[3], b[3];
+        if (EvalPntOnBndryCrv(c, e->par[slot], p) != 0 || UnitOrZero(e->nrm[slot], n) < kTiny ||
+            GetBndrCrvParamMinMax(c, &t0, &t1) != 0 || EvalPntOnBndryCrv(c, t0, a) != 0 || EvalPntOnBndryCrv(c, t1, b) != 0)
+          return false;
+        shortest = std::min(shortest, VecDist3(a, b));
+        int s = 0;
+        while (s < nSrf && srf[s] != c->srfInfo) ++s;
+        if (s == nSrf) {
+          if (nSrf == kFaces) return false;
+          srf[nSrf++] = c->srfInfo;
+          Copy3(p, point[s]);
+          Copy3(n, normal[s]);
+        }
+        ++ends[s];
+        ++nEnds;
+      }
+    }
+  }
+  if (nSrf != kFaces || nEnds != 2 * kFaces) return false;
+  // A corner's tangent plane is the model's only where the damage cannot have turned its sides by
+  // the angle that tells a crease: on sides shorter than that, the plane is the damage's.
+  if (!(bs->angleTol > 0.0) || !(largestGap <= std::tan(bs->angleTol * kDegree) * shortest)) return false;
+  for (int s = 0; s < kFaces; ++s)
+    if (ends[s] != 2) return false;
+  // n_s . X = n_s . P_s for the three planes, by Cramer's rule about the first corner (so that
+  // the solve is as exact far from the origin as at it).
+  double rhs[kFaces], c12[3], c20[3], c01[3];
+  for (int s = 0; s < kFaces; ++s) {
+    double d[3];
+    VecDiff3(point[s], point[0], d);
+    rhs[s] = VecDotProd3(normal[s], d);
+  }
+  cross_product(normal[1], normal[2], c12);
+  cross_product(normal[2], normal[0], c20);
+  cross_product(normal[0], normal[1], c01);
+  const double det = VecDotProd3(normal[0], c12);
+  if (!(std::fabs(det) > kTiny)) return false;
+  double at[3];
+  for (int i = 0; i < 3; ++i) at[i] = point[0][i] + (rhs[0] * c12[i] + rhs[1] * c20[i] + rhs[2] * c01[i]) / det;
+  // No corner goes farther than the heal lets its surface move for the seams there as they came.
+  for (int s = 0; s < kFaces; ++s)
+    if (!(VecDist3(at, point[s]) <= kCornerMoveBound * largestGap)) return false;
+  Copy3(at, meet);
+  return true;
+}
+
+}  // namespace srfbndr_internal
+
 int BndrSrfIndexAtCorner(const BndrStruct* bs, int corner, int** ids, int* n) {
   if (!bs || !ids || !n || corner < 0 || corner >= bs->nCorner) return -2;
   *ids = nullptr;

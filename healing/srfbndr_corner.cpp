@@ -206,6 +206,7 @@ int SetUpBndrCornerPositions(BndrStruct* bs) {
     if (nAll == 0) continue;
     double pos[3];
     for (int j = 0; j < 3; ++j) pos[j] = nFixed > 0 ? fixed[j] / nFixed : all[j] / nAll;
+    if (nFixed == 0 && !joined.all) CreaseCornerMeet(bs, ci, pos);
     PlaceCorner(bs, c, pos, &joined);
   }
   return 0;

@@ -65,6 +65,16 @@ inline bool IsPaired(const EdgeInfoStruct* e) { return e->paired && e->infoB; }
 // The edge is paired and passed the positional and the tangential test.
 inline bool IsG1Paired(const EdgeInfoStruct* e) { return IsBndrEdgeHealedSmooth(e) == 1; }
 
+// Where three surfaces meet at a corner in three creases, each with a corner of its own there
+// between two straight sides (a box of bilinear planes): the point `meet` of their three tangent
+// planes at their corners. A bilinear net's corner moved within its tangent plane keeps its
+// normal there, so closed at that point the corner keeps the three creases' angles it came with;
+// false (and `meet` untouched) where the corner is not such a one, where a side there is so short
+// that the gaps its seams came with could have turned it by the crease angle (MAXANGLE: its plane
+// is then the damage's), or where the planes meet farther from a corner than three times that
+// gap, the heal's movement bound.
+bool CreaseCornerMeet(const BndrStruct* bs, const CornerInfoStruct* corner, double meet[3]);
+
 // Range check shared by the three boundary-curve evaluators.
 inline bool InCrvRange(const CrvInfoStruct* crv, double t) {
   double lo = 0.0, hi = 0.0;

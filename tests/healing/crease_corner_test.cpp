@@ -156,4 +156,86 @@ TEST_F(CreaseCorner, CreaseRowsLeftFlatterAtAnEndTurnBackAndEverySideCloses) {
   }
 }
 
+// The corner normal of a bilinear net at its first control point: (P10 - P00) x (P01 - P00).
+std::vector<double> CornerNormal(const Bspline* s) {
+  const double a[3] = {s->X[0][1] - s->X[0][0], s->Y[0][1] - s->Y[0][0], s->Z[0][1] - s->Z[0][0]};
+  const double b[3] = {s->X[1][0] - s->X[0][0], s->Y[1][0] - s->Y[0][0], s->Z[1][0] - s->Z[0][0]};
+  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+
+// The angle between two directions in degrees, exact for small angles too.
+double AngleBetween(const std::vector<double>& a, const std::vector<double>& b) {
+  const double c[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+  return std::atan2(std::hypot(c[0], c[1], c[2]), a[0] * b[0] + a[1] * b[1] + a[2] * b[2]) / kDeg;
+}
+
+// Three faces of a box meeting at one corner, as exporters write planes (bilinear 2 x 2 nets),
+// each face's point at that corner moved apart by the damage, the box's other corners as they
+// were. Closed where the faces' three tangent planes at their corners meet, each face keeps its
+// normal at the corner (a bilinear net's corner moved within its tangent plane keeps it), so the
+// three creases keep their angles there exactly; every seam closes, no face moves more than three
+// times the gap it closed and the creases keep their angles within a degree along their length.
+// The same at sizes 1e-6 to 1e6 and 1e4 sizes from the origin.
+TEST_F(CreaseCorner, BoxCornerOfPlanesKeepsItsCreaseAngles) {
+  // Unit box faces x = 0, y = 0, z = 0 through the corner at the origin (u fastest), and the
+  // damage at that corner, per face.
+  const double faces[3][12] = {{0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1},
+                               {0, 0, 0, 1, 0, 0, 0, 0, 1, 1, 0, 1},
+                               {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0}};
+  const double damage[3][3] = {{0.012, -0.008, 0.01}, {-0.01, 0.009, 0.011}, {0.007, 0.012, -0.009}};
+  // Face pairs and their shared sides, all running from the corner: x = 0 and y = 0 along z
+  // (their u-min sides), x = 0 and z = 0 along y (v-min, u-min), y = 0 and z = 0 along x (v-min).
+  const int seams[3][4] = {{0, 1, 1, 1}, {0, 2, 2, 1}, {1, 2, 2, 2}};
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4}) {
+      SCOPED_TRACE(testing::Message() << "size " << size << " far " << far);
+      Group g;
+      double corners[3][3], spread = 0.0;
+      for (int f = 0; f < 3; ++f) {
+        CadPatch p;
+        p.knotsU = p.knotsV = {0, 0, 1, 1};
+        p.pts.assign(faces[f], faces[f] + 12);
+        for (int c = 0; c < 3; ++c) p.pts[c] += damage[f][c];
+        for (double& x : p.pts) x = (x + far) * size;
+        std::copy(p.pts.begin(), p.pts.begin() + 3, corners[f]);
+        g.Add(BuildCadPatch(p));
+      }
+      for (int f = 0; f < 3; ++f)
+        for (int h = 0; h < 3; ++h) spread = std::max(spread, Dist(corners[f], corners[h]));
+      // Each seam's angle at 21 samples from the corner on.
+      auto seamAngles = [&g, &seams](int k, double out[21]) {
+        const int* s = seams[k];
+        for (int i = 0; i <= 20; ++i) {
+          double na[3], nb[3];
+          SideNormal(g.srfs[s[0]], s[1], i / 20.0, na);
+          SideNormal(g.srfs[s[2]], s[3], i / 20.0, nb);
+          out[i] = RefFoldedAngle(na, nb);
+        }
+      };
+      std::vector<double> normals[3], nets[3];
+      double before[3][21], after[21];
+      for (int f = 0; f < 3; ++f) normals[f] = CornerNormal(g.srfs[f]), nets[f] = Net(g.srfs[f]);
+      for (int k = 0; k < 3; ++k) seamAngles(k, before[k]);
+      ASSERT_EQ(MakeTopologyZK(g.data(), 3, 0.05 * size, 5.0), 0);
+      int** result = allocate_matrix_ih(3, 4);
+      ASSERT_NE(result, nullptr);
+      const int fixed[3] = {0, 0, 0};
+      const double healGap = 1e-6 * size;
+      const int rc = HealTopologyZK(g.data(), 3, fixed, -1, 1, healGap, 0.5, 1, result);
+      matrix_free_ih(result);
+      ASSERT_EQ(rc, 0);
+      for (int f = 0; f < 3; ++f) {
+        EXPECT_LE(AngleBetween(CornerNormal(g.srfs[f]), normals[f]), 1e-7) << "face " << f;
+        EXPECT_LE(LargestMove(nets[f], Net(g.srfs[f])), 3.0 * spread) << "face " << f;
+      }
+      for (int k = 0; k < 3; ++k) {
+        const int* s = seams[k];
+        EXPECT_LE(RefGap(g.srfs[s[0]], s[1], g.srfs[s[2]], s[3]), healGap) << "seam " << k;
+        seamAngles(k, after);
+        for (int i = 0; i <= 20; ++i) EXPECT_NEAR(after[i], before[k][i], 1.0) << "seam " << k << " at " << i;
+      }
+      CleanupTopology();
+    }
+}
+
 }  // namespace
