@@ -44,6 +44,7 @@ constexpr double kNormalSine = 1e-12;  // sine of the partials' angle below whic
 constexpr double kAngleSlack = 0.01;   // degrees
 constexpr double kCreaseAngleRise = 1.0;  // degrees
 constexpr double kCreaseAngleGive = 5.0;  // degrees: the most a crease's angle may give anywhere
+constexpr int kSampleReach = 2;           // neighbours each side whose start a crease sample may keep to
 // Of the angle limit: a seam whose angle comes this near tangency somewhere is smooth there, and a
 // part beyond the limit is the damage's twist, not a crease (no real crease dips so far).
 constexpr double kTwistedShare = 0.25;
@@ -171,16 +172,18 @@ int SetNormalSites(BndrStruct* bs, GroupMeasure* m, const GroupMeasure* like) {
 }
 
 // The folded angle (degrees) between the two sides' normals at sample i of a paired edge; 0
-// where a side has no normal there.
-int SampleAngle(const EdgeInfoStruct* e, int i, double* angle) {
+// where a side has no normal there (and then *normal, when given, is false).
+int SampleAngle(const EdgeInfoStruct* e, int i, double* angle, bool* normal = nullptr) {
   double na[3], nb[3];
   *angle = 0.0;
+  if (normal) *normal = false;
   if (!e->sampleA || !e->sampleB || EvalNormalOnBndryCrv(e->infoA, e->sampleA[i], na) != 0 ||
       EvalNormalOnBndryCrv(e->infoB, e->sampleB[i], nb) != 0)
     return KernelFailed() ? -2 : 0;
   const double la = std::sqrt(VecDotProd3(na, na)), lb = std::sqrt(VecDotProd3(nb, nb));
   if (!(la > 0.0 && lb > 0.0)) return 0;
   *angle = std::acos(std::clamp(std::fabs(VecDotProd3(na, nb)) / (la * lb), 0.0, 1.0)) * kDegPerRad;
+  if (normal) *normal = true;
   return 0;
 }
 
@@ -235,10 +238,12 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed, const Gro
     if (!like) m->inside.reset(MallocArray<double>(bs->nEdge + 1));
     if (!like) m->least.reset(MallocArray<double>(bs->nEdge + 1));
     if (!like) m->across.reset(MallocArray<double>(bs->nEdge + 1));
-    if (!m->gap || !m->angle || !m->ends || (!like && (!m->inside || !m->least || !m->across)) || KernelFailed() ||
-        SetNormalSites(bs, m, like) != 0)
+    m->profile.reset(MallocArray<double>((bs->nEdge + 1) * kProfileStride));
+    if (!m->gap || !m->angle || !m->ends || !m->profile || (!like && (!m->inside || !m->least || !m->across)) ||
+        KernelFailed() || SetNormalSites(bs, m, like) != 0)
       return -2;
     for (int k = 0; k < 2 * bs->nEdge + 2; ++k) m->ends[k] = 0.0;
+    for (int k = 0; k < (bs->nEdge + 1) * kProfileStride; ++k) m->profile[k] = 0.0;
   }
   auto moved = [&](int s) { return !changed || (s >= 0 && s < bs->nSrf && changed[s]); };
   for (int e = 0; e < bs->nEdge; ++e) {
@@ -260,11 +265,19 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed, const Gro
         return -2;
       for (int end = 0; end < 2 && ed->nSample > 0; ++end)
         if (SampleAngle(ed, end ? ed->nSample - 1 : 0, &m->ends[2 * e + end]) != 0) return -2;
-      // The least angle along a crease at the start: above the limit all along, it is a real one.
-      for (int i = 0; m->least && i < ed->nSample; ++i) {
+      // The angle at every sample (a crease's ends are judged against its middle) and, at the
+      // start, the least: above the limit all along, a crease is a real one.
+      double* profile = m->profile.get() + e * kProfileStride;
+      const int kept = std::min(ed->nSample, kProfileStride - 1);
+      profile[0] = kept;
+      for (int i = 0; i < ed->nSample; ++i) {
         double at = 0.0;
-        if (SampleAngle(ed, i, &at) != 0) return -2;
-        m->least[e] = i == 0 ? at : std::min(m->least[e], at);
+        bool normal = false;
+        if (SampleAngle(ed, i, &at, &normal) != 0) return -2;
+        // The last sample is the seam's end, whatever the count.
+        const int slot = i == ed->nSample - 1 ? kept : i + 1;
+        if (slot < kept || i == ed->nSample - 1) profile[slot] = normal ? at : -1.0;
+        if (m->least) m->least[e] = i == 0 ? at : std::min(m->least[e], at);
       }
       if (m->across && GapAcross(ed, &m->across[e]) != 0) return -2;
     }
@@ -423,6 +436,49 @@ bool ClosesASeam(const BndrStruct* bs, const GroupMeasure& m, int s, double heal
   return false;
 }
 
+// Whether the corner at end `end` (0 first, 1 last) of edge e ends another paired edge too.
+bool EndSharedWithASeam(const BndrStruct* bs, int e, int end) {
+  const int c = end ? bs->edges[e].corner1 : bs->edges[e].corner0;
+  for (int j = 0; c >= 0 && c < bs->nCorner && j < bs->corners[c].nEdge; ++j) {
+    const int id = bs->corners[c].edgeIds ? bs->corners[c].edgeIds[j] : -1;
+    if (id >= 0 && id < bs->nEdge && id != e && bs->edges[id].paired) return true;
+  }
+  return false;
+}
+
+// Whether a real crease (beyond the angle limit all along at the start) ends at each corner it
+// shares with another seam no farther from its median start angle than a crease may give
+// (kCreaseAngleGive) or, where the damage had put the end or a sample next to it farther, than it
+// came, give or take the degree a crease may change. The heal knows only the damaged crease: an end
+// the noise tilted may come back towards the crease as a whole by any amount, but no end may be
+// bent away from it. The corners that close the seams meeting there set the end: judged by the
+// largest angle and the middle alone, a corner could bend the crease's end by tens of degrees where
+// the noise steepened it further along. Ends on the outer boundary are left to the fold rules:
+// there the noise can fold a clamped row's last step, and its angle tells nothing of the crease.
+bool CreaseEndsKept(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, int e) {
+  if (IsBndrEdgeHealedSmooth(&bs->edges[e]) == 1 || !before.least || !(before.least[e] > bs->angleTol)) return true;
+  const double* was = before.profile.get() + e * kProfileStride;
+  const double* now = after.profile.get() + e * kProfileStride;
+  const int count = static_cast<int>(was[0]);
+  if (count != static_cast<int>(now[0]) || count < 1) return true;
+  double sorted[kProfileStride];
+  int m = 0;
+  for (int i = 1; i <= count; ++i)
+    if (was[i] >= 0.0) sorted[m++] = was[i];
+  if (m == 0) return true;
+  std::sort(sorted, sorted + m);
+  const double median = m % 2 ? sorted[m / 2] : 0.5 * (sorted[m / 2 - 1] + sorted[m / 2]);
+  for (int end = 0; end < 2; ++end) {
+    const int i = end ? count : 1;
+    if (now[i] < 0.0 || !EndSharedWithASeam(bs, e, end)) continue;
+    double came = kCreaseAngleGive;
+    for (int j = std::max(1, i - kSampleReach); j <= std::min(count, i + kSampleReach); ++j)
+      if (was[j] >= 0.0) came = std::max(came, std::fabs(was[j] - median));
+    if (std::fabs(now[i] - median) > came + kCreaseAngleRise) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 namespace gstitch_internal {
@@ -513,13 +569,7 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     // that the heal smoothed.
     const bool real = before.least && before.least[e] > bs->angleTol;
     auto endKept = [&](int k) {
-      const int c = k % 2 ? ed->corner1 : ed->corner0;
-      bool shared = false;
-      for (int j = 0; c >= 0 && c < bs->nCorner && j < bs->corners[c].nEdge && !shared; ++j) {
-        const int id = bs->corners[c].edgeIds ? bs->corners[c].edgeIds[j] : -1;
-        shared = id >= 0 && id < bs->nEdge && id != e && bs->edges[id].paired;
-      }
-      return !shared || after.ends[k] >= before.least[e] - kCreaseAngleGive;
+      return !EndSharedWithASeam(bs, e, k % 2) || after.ends[k] >= before.least[e] - kCreaseAngleGive;
     };
     const bool flattened = after.angle[e] < before.angle[e] - kCreaseAngleRise;
     const bool endsKept = smooth || !real || flattened || (endKept(2 * e) && endKept(2 * e + 1));
@@ -531,7 +581,9 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     const bool twisted = !smooth && before.least && before.least[e] <= kTwistedShare * bs->angleTol &&
                          after.gap[e] <= healGap && gapKept &&
                          std::cos(after.angle[e] / kDegPerRad) >= kFoldTurnCosine;
-    if (met || twisted || (gapKept && endsKept && (after.angle[e] <= before.angle[e] + slack || insideKept())))
+    if (met || twisted ||
+        (gapKept && endsKept && CreaseEndsKept(bs, before, after, e) &&
+         (after.angle[e] <= before.angle[e] + slack || insideKept())))
       continue;
     int a = -1, b = -1;
     GetBndrEdgeAdjSrfIds(ed, &a, &b);

@@ -9,6 +9,7 @@
 namespace gstitch_internal {
 
 constexpr int kMeasureSamples = 100;  // per seam, as ComputeSrfsGrpContinuity takes them
+constexpr int kProfileStride = kMeasureSamples + 2;  // the count, then every sample of a seam measured so
 // Share of the other side's covered fraction below which a side's curve runs on past the edge
 // (a T-junction), as KeptSide judges it.
 constexpr double kRunsOnShare = 0.9;
@@ -23,6 +24,9 @@ struct GroupMeasure {
   Owned<double, Free> least;    // per edge, at the start only: the least angle at its samples
   // Per edge, at the start only: the largest gap across the seam (GapAcross).
   Owned<double, Free> across;
+  // Per edge kProfileStride: how many samples it keeps, then the angle (degrees) at each (the
+  // last at the seam's end), -1 where a side has no normal.
+  Owned<double, Free> profile;
   Owned<double, Free> normals;  // 3 per site of every surface: unit normals (0 where none)
   // Per surface three grids (the inside, the u-running boundaries, the v-running ones), each
   // its u sites, v sites, first site and first normal; the sites are each grid's u, then v.
