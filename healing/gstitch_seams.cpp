@@ -439,7 +439,9 @@ int ShareSeamRows(BndrStruct* bs, double gapTol, bool afterFits) {
 // share their end points (the corners, which the seams and sides meeting there share too): the
 // two sides are then one curve and the seam is closed, whatever the fits' smoothing floor, and no
 // other seam's boundary row moves. Creases keep their rows as the crease stages leave them, and a
-// seam the damage kinked beyond the angle limit is the tangential heal's to turn. A second row
+// seam the damage kinked beyond the angle limit is the tangential heal's to turn; but a closed
+// surface runs on across its own seam, so a crease or kink there is the damage's, and its sides
+// close so too (each keeps its slope across, its second row following). A second row
 // moves with its row only on a net with a row between it and the opposite side: on a net two rows
 // across, it is that side's boundary row. Rows whose points lie farther apart across the row than
 // the seam's gap as it came (the mean then moves each by at most half of it), or slid along it by
@@ -451,9 +453,10 @@ int ShareSeamRowInsides(BndrStruct* bs, double gapTol) {
     EdgeInfoStruct* e = &bs->edges[id];
     if (!e->paired || !(e->maxGap >= gapTol) || !e->infoA || !e->infoB || !MovableSide(e->infoA) ||
         !MovableSide(e->infoB) || e->infoA->nEdge != 1 || e->infoB->nEdge != 1 || !e->infoA->srf || !e->infoB->srf ||
-        e->infoA->srf == e->infoB->srf || CoveredFraction(e, 0) < 0.99 || CoveredFraction(e, 1) < 0.99 ||
-        IsBndrEdgeHealedSmooth(e) != 1 || !SidesOnOneKnotVector(e))
+        CoveredFraction(e, 0) < 0.99 || CoveredFraction(e, 1) < 0.99 || !SidesOnOneKnotVector(e))
       continue;
+    const bool ownSeam = e->infoA->srf == e->infoB->srf;
+    if (!ownSeam && IsBndrEdgeHealedSmooth(e) != 1) continue;
     Bspline *a = e->infoA->srf, *b = e->infoB->srf;
     const int sa = e->infoA->side, sb = e->infoB->side;
     const int n = sa % 2 ? NumCtrlV(a) : NumCtrlU(a);
@@ -487,8 +490,11 @@ int ShareSeamRowInsides(BndrStruct* bs, double gapTol) {
     const double acrossMost = e->startSet ? e->startGap : kRowShareApart * e->maxGap;
     if (!(endApart <= 0.5 * gapTol) || !(across <= acrossMost) || !(slide <= kRowShareSlide)) continue;
     double angle = 0.0;
-    if (BndrEdgeMaxNormalDiff(e, 0.0, &angle) != 0 || !(angle <= bs->angleTol)) continue;
-    const bool second[2] = {(sa % 2 ? NumCtrlU(a) : NumCtrlV(a)) > 2, (sb % 2 ? NumCtrlU(b) : NumCtrlV(b)) > 2};
+    if (!ownSeam && (BndrEdgeMaxNormalDiff(e, 0.0, &angle) != 0 || !(angle <= bs->angleTol))) continue;
+    // On a closed net of three rows across, its own seam's two second rows are one.
+    const int rowsFree = ownSeam ? 3 : 2;
+    const bool second[2] = {(sa % 2 ? NumCtrlU(a) : NumCtrlV(a)) > rowsFree,
+                            (sb % 2 ? NumCtrlU(b) : NumCtrlV(b)) > rowsFree};
     if (GiveRowsTheirMean(e, false, second) != 0) return -1;
     ++changed;
   }

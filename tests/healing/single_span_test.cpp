@@ -3,7 +3,8 @@
 // corner, under noise of a thousandth of the size on every control point. Each side has only its
 // two inner points to move, so the fits' smoothing leaves the two sides of a seam a little apart
 // however long they run; every seam within MAXGAP must still close to HEALGAP, at every size and
-// far from the origin, without moving a surface beyond 3 x the largest gap on its sides.
+// far from the origin, without moving a surface beyond 3 x the largest gap on its sides. So must a
+// closed surface's own seam, one knot vector on both sides.
 #include <cmath>
 #include <random>
 #include <vector>
@@ -133,6 +134,62 @@ TEST_F(SingleSpan, NoisyRingClosesEverySeamWithinItsMoveBound) {
     for (int i = 0; i < r.g.size(); ++i)
       EXPECT_LE(LargestMove(nets[i], Net(r.g.srfs[i])), 3.0 * closedOn[i])
           << "surface " << i << " size " << size << " far " << far << " outer " << outer;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A cylinder of radius `size` and length 2 x size closed on itself in one net of 40 x 6 control
+// points of degree 5 both ways (its u-min and u-max rows its own seam), the points those of the
+// cylinder at their Greville abscissae, moved 1e4 x size along (1, 2, 3) when `far`, then every
+// control point moved by up to `noise` x size per coordinate (seeded).
+Bspline* NoisyClosedCylinder(double size, bool far, double noise, unsigned seed) {
+  constexpr int p = 5, nu = 40, nv = 6;
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> off(-noise, noise);
+  const std::vector<double> ku = ClampedKnots(p, nu), kv = ClampedKnots(p, nv);
+  auto greville = [](const std::vector<double>& k, int i) {
+    double t = 0.0;
+    for (int q = 1; q <= p; ++q) t += k[i + q];
+    return t / p;
+  };
+  const double shift = far ? 1e4 * size : 0.0;
+  std::vector<double> pts;
+  for (int j = 0; j < nv; ++j)
+    for (int i = 0; i < nu; ++i) {
+      const double a = 2.0 * 3.14159265358979323846 * greville(ku, i), z = 2.0 * greville(kv, j);
+      const double c[3] = {std::cos(a), std::sin(a), z};
+      for (int d = 0; d < 3; ++d) pts.push_back((d + 1) * shift + size * (c[d] + off(rng)));
+    }
+  return BuildSurface(p, p, nu, nv, pts);
+}
+
+// Noise of 1e-2 of the radius kinks the own seam beyond MAXANGLE: the surface runs on across it
+// all the same, and it closes in position within 3 x its gap of moves, at every size and far from
+// the origin.
+TEST_F(SingleSpan, ClosedSurfaceKinkedByTheDamageClosesItsOwnSeam) {
+  const struct {
+    double size;
+    bool far;
+    unsigned seed;
+  } kCases[] = {{1e-6, true, 2}, {1.0, false, 3}, {1e6, true, 3}};
+  for (const auto& [size, far, seed] : kCases) {
+    Group g;
+    g.Add(NoisyClosedCylinder(size, far, 1e-2, seed));
+    const double diagonal = std::sqrt(12.0) * size, healGap = 1e-5 * diagonal;
+    const double start = RefGap(g.srfs[0], 1, g.srfs[0], 3);
+    const std::vector<double> net = Net(g.srfs[0]);
+    ASSERT_EQ(MakeTopologyZK(g.data(), 1, 5e-2 * diagonal, kMaxAngle), 0);
+    int** result = allocate_matrix_ih(1, 4);
+    const int fixed[1] = {0};
+    const int status = HealTopologyZK(g.data(), 1, fixed, 1, 1, healGap, kHealAngle, 1, result);
+    matrix_free_ih(result);
+    CleanupTopology();
+    ASSERT_EQ(status, 0);
+    EXPECT_LE(RefGap(g.srfs[0], 1, g.srfs[0], 3), healGap) << "from " << start << " size " << size << " seed " << seed;
+    EXPECT_LE(LargestMove(net, Net(g.srfs[0])), 3.0 * start) << "size " << size << " seed " << seed;
   }
 }
 
