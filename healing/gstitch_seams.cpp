@@ -242,8 +242,9 @@ namespace {
 // points lie farther apart than its curve's).
 constexpr double kRowShareApart = 4.0;
 // How far such rows' inner points may lie apart along the row, as a share of the row's step
-// there: their mean then keeps the surfaces' parametrisation near the seam as it was.
-constexpr double kRowShareSlide = 0.25;
+// there: their mean then moves each point at most a quarter step along the row, so the mean row's
+// steps keep their direction and the surfaces' parametrisation near the seam stays as it was.
+constexpr double kRowShareSlide = 0.5;
 
 // Whether a paired edge's two sides are of one degree and control-point count on knots that map
 // onto one another (reversed where side B runs the other way).
