@@ -402,6 +402,9 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
 // its seams as they came: a user heals a gap, and a surface that ends farther from where it
 // came than a few times that gap has been reshaped, not healed.
 constexpr double kMoveBound = 3.0;
+// Passes that hold surfaces back to the gaps they close (StepBackRounds): each can open a seam
+// that sends a surface back, which changes what its neighbours close.
+constexpr int kBoundPasses = 4;
 
 // The largest distance between corresponding control points of two nets of one layout; -1
 // when the layouts differ (knots were inserted).
@@ -417,19 +420,23 @@ double ControlPointMove(const Bspline* a, const Bspline* b) {
 }
 
 // Whether control point (row j, column k) of surface i lies on the boundary row of a side in a
-// seam: the seams' rows must stay where the stitch put them, or the seams open again.
-bool OnSeamRow(const BndrStruct* bs, int i, int j, int k) {
+// seam: the seams' rows must stay where the stitch put them, or the seams open again. With
+// `closed`, only seams that end within healGap in that measure count, and for a smooth one the row
+// beside the boundary row too: there the tangential heal turns the surface to meet its neighbour.
+bool OnSeamRow(const BndrStruct* bs, int i, int j, int k, const GroupMeasure* closed = nullptr, double healGap = 0.0) {
   const SrfInfoStruct* si = &bs->srfs[i];
   const Bspline* s = si->srf;
   for (int c = 0; c < si->nCrv && si->crvIds; ++c) {
     const int id = si->crvIds[c];
     if (id < 0 || id >= bs->nCrv) continue;
     const CrvInfoStruct* crv = &bs->crvs[id];
-    const bool on = (crv->side == 1 && k == 0) || (crv->side == 3 && k == NumCtrlU(s) - 1) || (crv->side == 2 && j == 0) ||
-                    (crv->side == 4 && j == NumCtrlV(s) - 1);
-    for (int q = 0; on && q < crv->nEdge && crv->edgeIds; ++q) {
+    for (int q = 0; q < crv->nEdge && crv->edgeIds; ++q) {
       const int eid = crv->edgeIds[q];
-      if (eid >= 0 && eid < bs->nEdge && bs->edges[eid].paired) return true;
+      if (eid < 0 || eid >= bs->nEdge || !bs->edges[eid].paired || (closed && closed->gap[eid] > healGap)) continue;
+      const int in = closed && IsBndrEdgeHealedSmooth(&bs->edges[eid]) == 1 ? 1 : 0;
+      if ((crv->side == 1 && k <= in) || (crv->side == 3 && k >= NumCtrlU(s) - 1 - in) || (crv->side == 2 && j <= in) ||
+          (crv->side == 4 && j >= NumCtrlV(s) - 1 - in))
+        return true;
     }
   }
   return false;
@@ -506,6 +513,52 @@ int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional,
   return KernelFailed() ? -2 : 0;
 }
 
+// Holds every surface about to be written that closes a seam to kMoveBound times the largest gap
+// across the seams it closes as they came, an end standing out past the other side's left out
+// (HEALGAP at least): a control point that went farther goes back along its move to the bound,
+// but for those on the rows of the seams it closes (OnSeamRow), which stay where they met.
+// Bounded by the gaps of all its seams (MoveBounds), a surface would keep the moves it made
+// towards a seam left open, where the neighbour went back; a surface that closes none of its
+// seams keeps that bound. The surfaces held back are flagged in `changed`; whether there were any.
+bool BoundByClosedSeams(BndrStruct* bs, Bspline* const* srfs, const GroupMeasure& before, const GroupMeasure& after,
+                        double healGap, const char* stage, char* changed) {
+  bool any = false;
+  for (int i = 0; i < bs->nSrf; ++i) {
+    changed[i] = 0;
+    Bspline* s = TopologySurface(bs, i);
+    const Bspline* in = srfs[i];
+    if (stage[i] == kStart || ControlPointMove(s, in) < 0.0) continue;
+    double closed = -1.0;
+    for (int e = 0; e < bs->nEdge; ++e) {
+      int a = -1, b = -1;
+      if (!bs->edges[e].paired || after.gap[e] > healGap) continue;
+      GetBndrEdgeAdjSrfIds(&bs->edges[e], &a, &b);
+      if (a == i || b == i) closed = std::max(closed, before.acrossLine[e]);
+    }
+    if (closed < 0.0) continue;
+    const double bound = kMoveBound * std::max(closed, healGap);
+    for (int j = 0; j < NumCtrlV(s); ++j)
+      for (int k = 0; k < NumCtrlU(s); ++k) {
+        const double d[3] = {s->X[j][k] - in->X[j][k], s->Y[j][k] - in->Y[j][k], s->Z[j][k] - in->Z[j][k]};
+        const double len = VecSize3(d);
+        if (!(len > bound * (1.0 + 1e-9)) || OnSeamRow(bs, i, j, k, &after, healGap)) continue;
+        const double f = bound / len;
+        s->X[j][k] = in->X[j][k] + f * d[0];
+        s->Y[j][k] = in->Y[j][k] + f * d[1];
+        s->Z[j][k] = in->Z[j][k] + f * d[2];
+        changed[i] = 1;
+      }
+    if (!changed[i]) continue;
+    any = true;
+    FreeBsplineProperties(s);
+    for (int c = 0; c < bs->srfs[i].nCrv && bs->srfs[i].crvIds; ++c) {
+      const int id = bs->srfs[i].crvIds[c];
+      if (id >= 0 && id < bs->nCrv) RebuildCurve3Form(&bs->crvs[id]);
+    }
+  }
+  return any;
+}
+
 // Each held outer side's endMove: how far its end points lie from the caller's (as it came) on a
 // surface about to be written, 0 on one that is not.
 void RecordHeldEndMoves(BndrStruct* bs, Bspline* const* srfs, const char* written) {
@@ -532,16 +585,22 @@ void RecordHeldEndMoves(BndrStruct* bs, Bspline* const* srfs, const char* writte
   }
 }
 
-// Steps surfaces back, round by round, until no seam is worse than it came (StepBackWorsened).
-// stage holds n stages, n flags of the surfaces stepped back in a round and n of those whose
-// crease sides turn. false on a failure.
+// Steps surfaces back, round by round, until no seam is worse than it came (StepBackWorsened),
+// and holds them to the gaps they close (BoundByClosedSeams), judging again after each hold.
+// stage holds n stages, n flags of the surfaces stepped back or held back in a round and n of
+// those whose crease sides turn. false on a failure.
 bool StepBackRounds(BndrStruct* bs, Bspline** srfs, int n, const GroupMeasure& before, GroupMeasure* after,
                     double healGap, double healAngle, char* stage, Bspline* const* positional,
                     Bspline* const* tangential) {
+  int held = 0;
   for (int round = 0;; ++round) {
-    // After the first round only the surfaces stepped back have changed.
+    // After the first round only the surfaces stepped back or held back have changed.
     if (MeasureGroup(bs, after, round == 0 ? nullptr : stage + n, &before) != 0) return false;
-    if (StepBackWorsened(bs, before, *after, healGap, healAngle, stage) == 0) break;
+    if (StepBackWorsened(bs, before, *after, healGap, healAngle, stage) == 0) {
+      if (held >= kBoundPasses || !BoundByClosedSeams(bs, srfs, before, *after, healGap, stage, stage + n)) break;
+      ++held;
+      continue;
+    }
     // A surface stepped back to kCornersKept or kRowsFree turns its crease sides after its
     // positional result.
     char* which = stage + 2 * n;

@@ -187,21 +187,24 @@ int SampleAngle(const EdgeInfoStruct* e, int i, double* angle, bool* normal = nu
   return 0;
 }
 
-// The distance from p to the segment from a to b.
-double DistanceToSegment(const double p[3], const double a[3], const double b[3]) {
+// The distance from p to the segment from a to b; with `pastA`, to the segment carried on past a
+// (a point lying past a side's end a is as far from it as it lies across its line there).
+double DistanceToSegment(const double p[3], const double a[3], const double b[3], bool pastA = false) {
   double d[3], w[3], q[3];
   for (int c = 0; c < 3; ++c) d[c] = b[c] - a[c], w[c] = p[c] - a[c];
   const double dd = Dot3(d, d);
-  const double t = dd > 0.0 ? std::clamp(Dot3(w, d) / dd, 0.0, 1.0) : 0.0;
+  const double t = dd > 0.0 ? std::clamp(Dot3(w, d) / dd, pastA ? -HUGE_VAL : 0.0, 1.0) : 0.0;
   for (int c = 0; c < 3; ++c) q[c] = a[c] + t * d[c];
   return VecDist3(p, q);
 }
 
 // The largest gap across a paired edge at its samples: between matched samples inside it, and
 // at each end from each side's end point to the other side's first step. How far the corners lie
-// apart along the seam is left out: it is no gap across the seam.
-int GapAcross(const EdgeInfoStruct* e, double* gap) {
-  *gap = 0.0;
+// apart along the seam is left out: it is no gap across the seam. Into `line` the same with each
+// end measured to the other side's first step carried on past its end, which leaves out also how
+// far one side's end stands out past the other's.
+int GapAcross(const EdgeInfoStruct* e, double* gap, double* line) {
+  *gap = *line = 0.0;
   const int n = e->nSample;
   if (n < 2 || !e->sampleA || !e->sampleB) return 0;
   auto point = [e](int side, int i, double p[3]) {
@@ -212,11 +215,14 @@ int GapAcross(const EdgeInfoStruct* e, double* gap) {
     if (point(0, i, a0) != 0 || point(1, i, b0) != 0) return -2;
     *gap = std::max(*gap, VecDist3(a0, b0));
   }
+  const double inside = *gap;
   for (int end = 0; end < 2; ++end) {
     const int i = end ? n - 1 : 0, next = end ? n - 2 : 1;
     if (point(0, i, a0) != 0 || point(0, next, a1) != 0 || point(1, i, b0) != 0 || point(1, next, b1) != 0) return -2;
     *gap = std::max({*gap, DistanceToSegment(a0, b0, b1), DistanceToSegment(b0, a0, a1)});
+    *line = std::max({*line, DistanceToSegment(a0, b0, b1, true), DistanceToSegment(b0, a0, a1, true)});
   }
+  *line = std::max(*line, inside);
   return 0;
 }
 
@@ -238,8 +244,10 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed, const Gro
     if (!like) m->inside.reset(MallocArray<double>(bs->nEdge + 1));
     if (!like) m->least.reset(MallocArray<double>(bs->nEdge + 1));
     if (!like) m->across.reset(MallocArray<double>(bs->nEdge + 1));
+    if (!like) m->acrossLine.reset(MallocArray<double>(bs->nEdge + 1));
     m->profile.reset(MallocArray<double>((bs->nEdge + 1) * kProfileStride));
-    if (!m->gap || !m->angle || !m->ends || !m->profile || (!like && (!m->inside || !m->least || !m->across)) ||
+    if (!m->gap || !m->angle || !m->ends || !m->profile ||
+        (!like && (!m->inside || !m->least || !m->across || !m->acrossLine)) ||
         KernelFailed() || SetNormalSites(bs, m, like) != 0)
       return -2;
     for (int k = 0; k < 2 * bs->nEdge + 2; ++k) m->ends[k] = 0.0;
@@ -251,7 +259,7 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed, const Gro
     m->gap[e] = m->angle[e] = 0.0;
     if (m->inside) m->inside[e] = 0.0;
     if (m->least) m->least[e] = 0.0;
-    if (m->across) m->across[e] = 0.0;
+    if (m->across) m->across[e] = m->acrossLine[e] = 0.0;
     if (!ed->paired) {
       ed->maxAngle = 0.0;
       continue;
@@ -279,7 +287,7 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed, const Gro
         if (slot < kept || i == ed->nSample - 1) profile[slot] = normal ? at : -1.0;
         if (m->least) m->least[e] = i == 0 ? at : std::min(m->least[e], at);
       }
-      if (m->across && GapAcross(ed, &m->across[e]) != 0) return -2;
+      if (m->across && GapAcross(ed, &m->across[e], &m->acrossLine[e]) != 0) return -2;
     }
     if (m->inside && !IsBndrEdgeHealedSmooth(ed) && BndrEdgeInsideNormalDiff(ed, &m->inside[e]) != 0) return -2;
     m->gap[e] = ed->maxGap;

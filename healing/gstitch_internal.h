@@ -22,8 +22,10 @@ struct GroupMeasure {
   Owned<double, Free> inside;   // per edge, at the start only: a crease's largest angle between a tenth and nine tenths
   Owned<double, Free> ends;     // 2 per edge: the angle (degrees) at its first and last sample
   Owned<double, Free> least;    // per edge, at the start only: the least angle at its samples
-  // Per edge, at the start only: the largest gap across the seam (GapAcross).
+  // Per edge, at the start only: the largest gap across the seam and the same with each side's
+  // end measured to the other's line (GapAcross).
   Owned<double, Free> across;
+  Owned<double, Free> acrossLine;
   // Per edge kProfileStride: how many samples it keeps, then the angle (degrees) at each (the
   // last at the seam's end), -1 where a side has no normal.
   Owned<double, Free> profile;

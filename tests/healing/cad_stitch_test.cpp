@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -348,6 +349,47 @@ TEST_F(CadStitch, BoxWithAShortWallClosesAndKeepsItsStep) {
         for (int i = 0; i < 4; ++i)
           EXPECT_LE(LargestMove(nets[i], Net(g.srfs[i])), 3.0 * closedOn[i] + 1e-12 * size) << "surface " << i;
       }
+}
+
+// A floor, A, between a plane a little above its side x = 0 and a wall, B, standing on its side
+// x = 1 a step away from it, whose top runs along a held strip that waves up and down where one
+// cubic span cannot follow. Healing B makes that seam wider, so B goes back where it came and its
+// seam with A stays open; A closes its seam with the plane above. A may move no more than 3 x the
+// gap it closes: its moves towards the wall close nothing. At every size and far from the origin.
+TEST_F(CadStitch, NetBesideASeamLeftOpenMovesWithinTheGapItCloses) {
+  constexpr double kGap = 1e-4, kStep = 2e-3, kWave = 0.004;
+  for (double size : {1e-3, 1.0, 1e3})
+    for (double far : {0.0, 1e4}) {
+      SCOPED_TRACE(testing::Message() << "size " << size << " far " << far);
+      // A net of nu x nv points (degrees pu, pv) at p(i / (nu - 1), j / (nv - 1)), u fastest.
+      auto net = [&](int pu, int pv, int nu, int nv, const std::function<std::array<double, 3>(double, double, int)>& p) {
+        CadPatch c;
+        c.pu = pu, c.pv = pv, c.cu = nu, c.cv = nv;
+        c.knotsU = ClampedKnots(pu, nu);
+        c.knotsV = ClampedKnots(pv, nv);
+        for (int j = 0; j < nv; ++j)
+          for (int i = 0; i < nu; ++i)
+            for (double x : p(double(i) / (nu - 1), double(j) / (nv - 1), j)) c.pts.push_back((x + far) * size);
+        return BuildCadPatch(c);
+      };
+      const double wave[7] = {0, kWave, -kWave, kWave, -kWave, kWave, 0};
+      Group g;
+      g.Add(net(3, 3, 4, 4, [](double u, double v, int) { return std::array<double, 3>{u, v, 0.0}; }));
+      g.Add(net(1, 1, 2, 2, [&](double u, double v, int) { return std::array<double, 3>{u - 1, v, kGap}; }));
+      g.Add(net(3, 3, 4, 4, [&](double u, double v, int) { return std::array<double, 3>{1 + kStep, v, u}; }));
+      g.Add(net(1, 3, 2, 7, [&](double u, double v, int j) { return std::array<double, 3>{1 + kStep + u, v, 1 + wave[j]}; }));
+      const double closes = RefGap(g.srfs[0], 1, g.srfs[1], 3);
+      const std::vector<double> start = Net(g.srfs[0]);
+      ASSERT_EQ(MakeTopologyZK(g.data(), 4, 4 * kWave * size, kMaxAngle), 0);
+      int** result = allocate_matrix_ih(4, 4);
+      const int fixed[4] = {0, 0, 0, 1};
+      EXPECT_EQ(HealTopologyZK(g.data(), 4, fixed, -1, 1, 1e-5 * size, kHealAngle, 1, result), 0);
+      matrix_free_ih(result);
+      CleanupTopology();
+      EXPECT_LE(RefGap(g.srfs[0], 1, g.srfs[1], 3), 1e-5 * size);
+      EXPECT_GT(RefGap(g.srfs[0], 3, g.srfs[2], 2), 1e-5 * size);
+      EXPECT_LE(LargestMove(start, Net(g.srfs[0])), 3.0 * closes + 1e-12 * size);
+    }
 }
 
 // Long nets (many control points along, four across) keep their shape: the strip chain's
