@@ -695,7 +695,7 @@ int RemoveNKnotsOfObj(Bspline* obj, int dir, double* knots, int nknots, double* 
 
 int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands, int ncands,
                                   int mode, int keep, double tol, double* dev) {
-  if (!objs || n < 1 || !(tol > 0.0) || (mode != 3 && mode != 4)) return 0;
+  if (!objs || n < 1 || !(tol > 0.0) || !std::isfinite(tol) || (mode != 3 && mode != 4)) return 0;
   for (int i = 0; i < n; ++i)
     if (!BsplineSound(objs[i])) return 0;
   if (cands && ncands > 0 && !AllFinite(cands, ncands)) return 0;

@@ -689,6 +689,14 @@ TEST_F(Refinement, MaximalRemovalStaysWithinTheTolerance) {
     EXPECT_LE(dev, 1e-2);
     EXPECT_LE(MaxShapeGap(ref, s, 61), 1.1e-2);
   }
+  // No bound is no tolerance: every knot of a rational curve would go, its weights with them.
+  for (double tol : {HUGE_VAL, std::nan(""), -1.0}) {
+    Bspline* c = keep(BuildRandomCurve(7, 3, 9, 3, true));
+    Bspline* ref = keep(CopyBsplineStruct(c));
+    double dev = 42.0;
+    EXPECT_EQ(RemoveKnotsOfObjSet(&c, 1, 0, 3, nullptr, 0, 0, tol, &dev), 0) << tol;
+    EXPECT_TRUE(SameObject(c, ref)) << tol;
+  }
 }
 
 TEST_F(Refinement, RemovalKeepModeAndLinesThatNeedAKnot) {

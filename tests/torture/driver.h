@@ -182,6 +182,14 @@ struct RecordImage {
   }
 };
 
+// Whether the record is as in `before`; its arrays are read only while its counts are as they
+// were, since a call that changed them may also have resized the arrays.
+inline bool Unchanged(const Record& r, const RecordImage& before) {
+  const Bspline* b = r.b;
+  const std::vector<int> ints = {b->kind, b->dimension, b->rational, b->degreeU, b->degreeV, b->interiorU, b->interiorV};
+  return ints == before.ints && RecordImage(r) == before;
+}
+
 // Frees the records of one call, the lies put back first.
 class Records {
  public:
@@ -279,23 +287,41 @@ inline Record& MakeCurve(Call& c, Records& keep, int dim = 3, int degree = 0, in
   return r;
 }
 
-// A gently curved bicubic (or lower) sheet of a random size and place, spoilt or not.
-inline Record& MakeSurface(Call& c, Records& keep) {
+// A gently curved sheet z = z0 + a (x - x0) + bend (x - x0)(y - y0) / s over [x0, x0 + s] x
+// [y0, y0 + s w], and its knots' options; a second sheet near it keeps the footprint.
+struct Sheet {
   PatchOptions o;
+  double s = 1.0, z0 = 0.0, a = 0.0, bend = 0.0;
+};
+inline void RandomSheetKnots(Call& c, PatchOptions& o) {
   o.degreeU = c.I(1, 3), o.degreeV = c.I(1, 3);
   o.nu = o.degreeU + 1 + c.I(0, 3), o.nv = o.degreeV + 1 + c.I(0, 3);
-  const double s = c.Size(), x0 = c.U(-1e4, 1e4) * s, y0 = c.U(-1e4, 1e4) * s, z0 = c.U(-1e4, 1e4) * s;
-  o.x0 = x0, o.x1 = x0 + s, o.y0 = y0, o.y1 = y0 + s * c.U(0.5, 2.0);
+}
+inline Sheet RandomSheet(Call& c) {
+  Sheet h;
+  PatchOptions& o = h.o;
+  RandomSheetKnots(c, o);
+  h.s = c.Size();
+  const double x0 = c.U(-1e4, 1e4) * h.s, y0 = c.U(-1e4, 1e4) * h.s;
+  h.z0 = c.U(-1e4, 1e4) * h.s;
+  o.x0 = x0, o.x1 = x0 + h.s, o.y0 = y0, o.y1 = y0 + h.s * c.U(0.5, 2.0);
   o.layout = c.Chance(0.5) ? KnotLayout::Uniform : KnotLayout::Random;
   o.rational = c.Chance(0.2);
   o.seed = c.Rng()();
-  const double a = c.U(-0.5, 0.5), bend = c.U(-0.3, 0.3);
+  h.a = c.U(-0.5, 0.5), h.bend = c.U(-0.3, 0.3);
+  return h;
+}
+inline Record& AddSheet(Call& c, Records& keep, const Sheet& h) {
   Bspline* b = BuildFunctionPatch(
-      [&](double x, double y) { return z0 + a * (x - x0) + bend * (x - x0) * (y - y0) / s; }, o);
+      [&](double x, double y) { return h.z0 + h.a * (x - h.o.x0) + h.bend * (x - h.o.x0) * (y - h.o.y0) / h.s; },
+      h.o);
   Record& r = keep.Add(b);
   Spoil(c, r);
   return r;
 }
+
+// A gently curved bicubic (or lower) sheet of a random size and place, spoilt or not.
+inline Record& MakeSurface(Call& c, Records& keep) { return AddSheet(c, keep, RandomSheet(c)); }
 
 // Two records for a call on a pair: `call` gets both, the records' keeper, and a test that tells
 // whether both are still as they were made (nothing may change them on a refusal); a pair with a
@@ -318,8 +344,8 @@ void OnSurfacePair(Call& c, F call) {
   OnPair(c, [](Call& cc, Records& keep) -> Record& { return MakeSurface(cc, keep); }, call);
 }
 
-// A mesh: an open tube, a closed octahedron or an open sheet of a random size and place, with a
-// defect spent on a NaN, infinite or huge point, a triangle naming a missing point or one point
+// A mesh: an open tube, a closed octahedron or an open sheet of a random size and place (with
+// fins: edges of more than two triangles), with a defect spent on a NaN, infinite or huge point, a triangle naming a missing point or one point
 // twice, no triangles, or every point in one place.
 struct MeshCase {
   Cloud* mesh = nullptr;
@@ -328,13 +354,33 @@ struct MeshCase {
   }
 };
 
-inline Cloud* MakeMesh(Call& c) {
+// The mesh with 1 to 3 fins on one edge of triangle t: triangles on the edge beyond the two it
+// had, each to a new point off the edge, so that the edge is used by 3 to 5 triangles.
+inline Cloud* AddFins(Call& c, Cloud* m, int t) {
+  std::vector<std::array<double, 3>> pts;
+  std::vector<TestTriangle> tris;
+  for (int i = 0; i < m->npts; ++i) pts.push_back({m->x[i], m->y[i], m->z[i]});
+  for (int i = 0; i < m->ntri; ++i) tris.push_back({m->tri[i].v[0], m->tri[i].v[1], m->tri[i].v[2]});
+  const int e = c.I(0, 2), a = tris[t][e], b = tris[t][(e + 1) % 3];
+  const double len = std::hypot(pts[b][0] - pts[a][0], pts[b][1] - pts[a][1], pts[b][2] - pts[a][2]);
+  for (int f = c.I(1, 3); f > 0; --f) {
+    std::array<double, 3> apex;
+    for (int k = 0; k < 3; ++k) apex[k] = 0.5 * (pts[a][k] + pts[b][k]) + len * c.U(-1.0, 1.0);
+    tris.push_back({a, b, int(pts.size())});
+    pts.push_back(apex);
+  }
+  FreeCloud(m);
+  return MakeTestMesh(pts, tris);
+}
+
+inline Cloud* MakeMesh(Call& c, bool fins = false) {
   const double s = c.Size(), o[3] = {c.U(-1e4, 1e4) * s, c.U(-1e4, 1e4) * s, c.U(-1e4, 1e4) * s};
   const int shape = c.I(0, 2);
   const bool closed = shape == 0;
   Cloud* m = closed ? MakeOctahedronMesh(s, o)
              : shape == 1 ? MakeTubeMesh(c.I(4, 10), c.I(2, 5), s, s * c.U(0.5, 3.0))
                           : MakeGridMesh(c.I(2, 7), c.I(2, 7), [](int, int) { return true; }, s / 7.0);
+  if (m && fins) m = AddFins(c, m, c.I(0, m->ntri - 1));
   if (!m) return nullptr;
   if (!closed)
     for (int i = 0; i < m->npts; ++i) m->x[i] += float(o[0]), m->y[i] += float(o[1]), m->z[i] += float(o[2]);

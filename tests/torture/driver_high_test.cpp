@@ -210,10 +210,10 @@ TEST_F(UpperFloors, IntersectHealingAndMeshEntryPoints) {
        }},
       {"RemoveMultiEdgePolys",
        [this](Call& c) {
-         Cloud* m = MakeMesh(c);
+         Cloud* m = MakeMesh(c, true);
          if (!m) return;
          const MeshImage before(m);
-         const int r = RemoveMultiEdgePolys(m, c.I(1, 7), nullptr);
+         const int r = RemoveMultiEdgePolys(m, c.Chance(0.5) ? 7 : c.I(1, 7), nullptr);
          // The count removed: 0 also for a refusal, which leaves the mesh as it was.
          Check(c, r > 0, SoundCloud(m) || !CloudPointsFinite(m), r == 0, before == MeshImage(m));
          FreeCloud(m);

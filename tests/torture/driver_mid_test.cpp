@@ -242,7 +242,15 @@ TEST_F(MiddleFloors, CurveSurfaceShrinkwrapAndStitchEntryPoints) {
        }},
       {"SimpleSrfToSrfMaxDifference",
        [this](Call& c) {
-         OnSurfacePair(c, [&](Record& a, Record& b, Records&, auto unchanged) {
+         // B is A lifted a little, with knots of its own: every sample of A has its foot on B.
+         Sheet near;
+         bool first = true;
+         auto make = [&](Call& cc, Records& keep) -> Record& {
+           if (first) first = false, near = RandomSheet(cc);
+           else RandomSheetKnots(cc, near.o), near.z0 += near.s * cc.U(1e-4, 1e-2), near.bend *= cc.U(0.8, 1.2);
+           return AddSheet(cc, keep, near);
+         };
+         OnPair(c, make, [&](Record& a, Record& b, Records&, auto unchanged) {
            double diff = 42.0;
            const int r = SimpleSrfToSrfMaxDifference(a.b, b.b, &diff);
            Check(c, r == 0, std::isfinite(diff), r == -2 && diff == 42.0, unchanged());
