@@ -5,6 +5,7 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "bspline/bsvalid.h"
 #include "cloud/makecld.h"
 #include "cloud/psubdiv.h"
 #include "foundation/algebra.h"
@@ -1441,14 +1442,20 @@ class TriangleGrid {
     m_ = m, tris_ = tris;
     double hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}, size = 0;
     for (int k = 0; k < 3; ++k) lo_[k] = HUGE_VAL;
+    // A triangle with a corner that is not a point sizes nothing (it goes to the first cell).
+    int sized = 0;
     for (int i = 0; i < n; ++i) {
       double b[6];
       Box(i, b);
+      if (!AllFinite(b, 6)) continue;
+      ++sized;
       for (int k = 0; k < 3; ++k) lo_[k] = std::min(lo_[k], b[k]), hi[k] = std::max(hi[k], b[3 + k]);
       size += std::max({b[3] - b[0], b[4] - b[1], b[5] - b[2]});
     }
+    if (sized == 0)
+      for (int k = 0; k < 3; ++k) lo_[k] = hi[k] = 0.0;
     const double extent = std::max({hi[0] - lo_[0], hi[1] - lo_[1], hi[2] - lo_[2], 1e-300});
-    cell_ = std::max(size / n, extent * 1e-4);
+    cell_ = std::max(size / std::max(sized, 1), extent * 1e-4);
     // No more cells than a few per triangle.
     for (;;) {
       long cells = 1;

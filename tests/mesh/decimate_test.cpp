@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <random>
 #include <set>
@@ -457,6 +458,27 @@ TEST_F(Decimation, CountReductionLeavesOutTrianglesThatRepeatACornerOrNameNoPoin
       },
       [](int r) { return r != 0; });
   EXPECT_GT(failed, 20);
+}
+
+// A point that is not a point (a corrupted file) sizes nothing of the grid that finds each
+// removed point's nearest triangle: the reduction runs as it does with a NaN height, whichever
+// coordinate holds it, to the count and a finite reported error.
+TEST_F(Decimation, CountReductionBesideAPointThatIsNotFinite) {
+  for (double scale : {1e-6, 1.0, 1e6})
+    for (float bad : {NAN, INFINITY, -INFINITY})
+      for (int axis : {0, 1, 2}) {
+        SCOPED_TRACE(testing::Message() << scale << " " << bad << " " << axis);
+        Cloud* m = HeightField(9, 8, scale, Bumps);
+        for (int i = 0; i < m->npts; ++i) m->x[i] += float(1e4 * 8 * scale), m->y[i] -= float(1e4 * 8 * scale);
+        const double box[6] = {m->x[0], m->y[0], -scale, m->x[8], m->y[71], scale};
+        (axis == 0 ? m->x : axis == 1 ? m->y : m->z)[30] = bad;
+        for (int t = 0; t < m->ntri; ++t) MakeCldPolyPlane(m, &m->tri[t]);
+        double maxError = -1;
+        EXPECT_EQ(ReducePolygonsByCount(m, 60, 1, 1, 1, box, &maxError), 0);
+        EXPECT_TRUE(std::isfinite(maxError)) << maxError;
+        EXPECT_LE(m->ntri, 60);
+        FreeCloud(m);
+      }
 }
 
 // At or below the count the mesh's own triangles decide: fewer than the target leaves the mesh as

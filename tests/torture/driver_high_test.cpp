@@ -1,5 +1,6 @@
 // The bad-input driver over the upper floors: splinefit, construct, intersect, healing, mesh.
 #include "cloud/makecld.h"
+#include "cloud/pnterr.h"
 #include "construct/crv2srf.h"
 #include "construct/extend.h"
 #include "construct/extrude.h"
@@ -18,7 +19,29 @@
 namespace torture {
 namespace {
 
-using UpperFloors = Driver;
+class UpperFloors : public Driver {
+ protected:
+  // CapAllLoops on m, which it frees.
+  void Cap(Call& c, Cloud* m) {
+    if (!m) return;
+    const MeshImage before(m);
+    CapAllLoops(m);
+    const bool ok = !KernelFailed();
+    // A refusal or an unsound cap shows in the error state; the caps made before it stay.
+    Check(c, ok, SoundCloud(m), true, true);
+    if (!CloudPointsFinite(m) || !MeshCornersNamePoints(m, nullptr)) Check(c, false, true, !ok, before == MeshImage(m));
+    FreeCloud(m);
+  }
+  // CreateOffsetPolyCloud on m (of the given size), which it frees.
+  void Offset(Call& c, Cloud* m, double size) {
+    if (!m) return;
+    const bool refusable = !CloudPointsFinite(m) || !MeshCornersNamePoints(m, nullptr);
+    const MeshImage before(m);
+    Cloud* out = CreateOffsetPolyCloud(m, c.Scalar(0.05 * size), 1e-4 * size, c.I(0, 1), nullptr, c.I(0, 1), 0);
+    Check(c, out != nullptr, SoundCloud(out), KernelFailed() || m->ntri < 1, !refusable || before == MeshImage(m));
+    FreeCloud(m);
+  }
+};
 
 #define CHECK_MAKER(c, made, inputsUnchanged) \
   Check(c, (made) != nullptr, !(made) || BsplineSound(made), KernelFailed(), inputsUnchanged)
@@ -152,19 +175,7 @@ TEST_F(UpperFloors, IntersectHealingAndMeshEntryPoints) {
            Check(c, r == 0, true, r == -2, unchanged());
          });
        }},
-      {"CapAllLoops",
-       [this](Call& c) {
-         Cloud* m = MakeMesh(c);
-         if (!m) return;
-         const MeshImage before(m);
-         CapAllLoops(m);
-         const bool ok = !KernelFailed();
-         // A refusal or an unsound cap shows in the error state; the caps made before it stay.
-         Check(c, ok, SoundCloud(m), true, true);
-         if (!CloudPointsFinite(m) || !MeshCornersNamePoints(m, nullptr))
-           Check(c, false, true, !ok, before == MeshImage(m));
-         FreeCloud(m);
-       }},
+      {"CapAllLoops", [this](Call& c) { Cap(c, MakeMesh(c)); }},
       {"SubdivideCloudEdgesToTol",
        [this](Call& c) {
          Cloud* m = MakeMesh(c);
@@ -188,14 +199,7 @@ TEST_F(UpperFloors, IntersectHealingAndMeshEntryPoints) {
       {"CreateOffsetPolyCloud",
        [this](Call& c) {
          Cloud* m = MakeMesh(c);
-         if (!m) return;
-         const double size = MeshSize(m);
-         const bool refusable = !CloudPointsFinite(m) || !MeshCornersNamePoints(m, nullptr);
-         const MeshImage before(m);
-         Cloud* out = CreateOffsetPolyCloud(m, c.Scalar(0.05 * size), 1e-4 * size, c.I(0, 1), nullptr, c.I(0, 1), 0);
-         Check(c, out != nullptr, SoundCloud(out), KernelFailed() || m->ntri < 1,
-               !refusable || before == MeshImage(m));
-         FreeCloud(m);
+         if (m) Offset(c, m, MeshSize(m));
        }},
       {"RemoveDegenCldPolys",
        [this](Call& c) {
@@ -241,6 +245,73 @@ TEST_F(UpperFloors, IntersectHealingAndMeshEntryPoints) {
        }},
   };
   Run("Intersection, healing and mesh entry points under bad input", entries);
+}
+
+// The mesh tools whose searches turn to a tree where one grid cell holds most of the mesh: a
+// field with a few vertices near the float range. Costly, so every 25th seed only.
+TEST_F(UpperFloors, MeshEntryPointsOnACrowdedCell) {
+  std::vector<Entry> entries = {
+      {"CapAllLoops",
+       [this](Call& c) {
+         double size, o[3];
+         Cap(c, MakeCrowdedMesh(c, &size, o, 34, 36));
+       }},
+      {"CreateOffsetPolyCloud",
+       [this](Call& c) {
+         double size, o[3];
+         Cloud* m = MakeCrowdedMesh(c, &size, o);  // the vertices' grid crowds past 2,048
+         if (m) Offset(c, m, size);
+       }},
+      {"ReducePolygonsByCount",
+       [this](Call& c) {
+         double size, o[3];
+         Cloud* m = MakeCrowdedMesh(c, &size, o, 34, 36);  // the triangle grid crowds past 2,048
+         if (!m) return;
+         double box[6], maxError = 0.0;
+         GetCloudMinMax(m, &box[0], &box[1], &box[2], &box[3], &box[4], &box[5]);
+         const MeshImage before(m);
+         // A point that is not finite takes part as it came (it is the caller's); new values must be.
+         const bool finiteIn = CloudPointsFinite(m);
+         const int r = ReducePolygonsByCount(m, c.Count(m->ntri * 9 / 10), 1.0, 1.0, 1.0, box, &maxError);
+         Check(c, r == 0, (finiteIn ? SoundCloud(m) : MeshCornersNamePoints(m, nullptr)) && std::isfinite(maxError),
+               r == -1, before == MeshImage(m));
+         FreeCloud(m);
+       }},
+      {"PolycldToCldDiff",
+       [this](Call& c) {
+         double size, o[3];
+         Cloud* m = MakeCrowdedMesh(c, &size, o);
+         if (!m) return;
+         Points p = MakePoints(c, 1, 120, true);  // re-placed over the field, defects kept
+         for (int i = 0; i < p.n; ++i) {
+           const double at[3] = {o[0] + size * c.U(-0.05, 1.05), o[1] + size * c.U(-0.05, 1.05),
+                                 o[2] + size * c.U(-0.1, 0.1)};
+           double* q[3] = {&p.x[i], &p.y[i], &p.z[i]};
+           for (int k = 0; k < 3; ++k)
+             if (std::isfinite(*q[k]) && std::fabs(*q[k]) < 1e38) *q[k] = at[k];
+         }
+         p.Floats();
+         Cloud* cloud = MakeCld(p.fx.data(), p.fy.data(), p.fz.data(), std::max(p.n, 1), nullptr);
+         if (cloud) {
+           const MeshImage before(m);
+           std::vector<int> triangle(cloud->npts, -1);
+           const double reach = c.Scalar(3.0 * size / 50.0);
+           const int r = PolycldToCldDiff(m, cloud, reach * reach, nullptr, c.Chance(0.5) ? triangle.data() : nullptr,
+                                          nullptr);
+           // Every point's deviation finite (kNoMatchDeviation where none was found), its
+           // triangle one of the mesh's or -1.
+           bool sound = true;
+           for (int i = 0; i < cloud->npts && r == 1; ++i)
+             sound = sound && std::isfinite(cloud->farrays.arrays[CldArrayTypeExists(cloud, 0)][i]) &&
+                     triangle[i] >= -1 && triangle[i] < m->ntri;
+           // 0 is also "no point near the mesh": nothing to report but the outcome.
+           Check(c, r == 1, sound, true, before == MeshImage(m));
+           FreeCloud(cloud);
+         }
+         FreeCloud(m);
+       }},
+  };
+  Run("Mesh entry points on a crowded cell under bad input", entries, 25);
 }
 
 }  // namespace
