@@ -794,6 +794,14 @@ double DistanceToPolyline(const double p[3], const double pts[kBesideSamples][3]
   return best;
 }
 
+// Whether the two curves end at the same two corners of the structure (either way round).
+bool EndAtSameCorners(const CrvInfoStruct* a, const CrvInfoStruct* b) {
+  if (!a->cornerIds || !b->cornerIds || a->nCorner < 2 || b->nCorner < 2) return true;
+  const int a0 = a->cornerIds[0], a1 = a->cornerIds[a->nCorner - 1];
+  const int b0 = b->cornerIds[0], b1 = b->cornerIds[b->nCorner - 1];
+  return (a0 == b0 && a1 == b1) || (a0 == b1 && a1 == b0);
+}
+
 bool InNoSeam(const BndrStruct* bs, const CrvInfoStruct* c) {
   if (c->side < 1 || c->side > 4 || !c->srfInfo) return false;
   for (int k = 0; c->edgeIds && k < c->nEdge; ++k) {
@@ -823,6 +831,9 @@ int FindBndrCrvUnpairedReason(const BndrStruct* bs, int curve) {
       continue;
     for (const int end : {0, last})
       if (VecDist3(own[end], other[0]) > gap && VecDist3(own[end], other[last]) > gap) return kBndrOpenCornersApart;
+    // Ends within the gap of each other's that still did not meet: a third surface's corner there
+    // lies farther than the gap from one of them, and the corners split into two.
+    if (!EndAtSameCorners(c, o)) return kBndrOpenCornersSplit;
   }
   return 0;
 }

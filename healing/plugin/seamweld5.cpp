@@ -199,6 +199,9 @@ const char* OpenReasonText(int reason) {
     case kBndrOpenCornersApart:
       return "it runs beside another surface's side, but their corners lie farther apart than the largest gap, "
              "so the two were not paired as a seam";
+    case kBndrOpenCornersSplit:
+      return "it runs beside another surface's side, but the surfaces' corners at an end of them spread wider "
+             "than the largest gap, so their corners did not meet and the two were not paired as a seam";
     case kBndrOpenEndsApart:
       return "its two surfaces' corners at an end of it lie apart along it by more than the gap target: "
              "one surface ends short of the other";
