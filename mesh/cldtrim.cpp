@@ -890,7 +890,7 @@ struct NearBoxes {
 
   int CellOf(double x, int k) const {
     const double c = (x - lo[k]) * perCell;
-    return c <= 0.0 ? 0 : c >= dims[k] - 1 ? dims[k] - 1 : static_cast<int>(c);
+    return !(c > 0.0) ? 0 : c >= dims[k] - 1 ? dims[k] - 1 : static_cast<int>(c);  // a NaN to the first
   }
   bool Build(const double* boxes, int n) {
     double largest = 0.0;
@@ -1000,7 +1000,7 @@ struct TriangleBins {
 
   int CellOf(double x, int k) const {
     const double c = (x - lo[k]) * perCell;
-    return c <= 0.0 ? 0 : c >= dims[k] - 1 ? dims[k] - 1 : static_cast<int>(c);
+    return !(c > 0.0) ? 0 : c >= dims[k] - 1 ? dims[k] - 1 : static_cast<int>(c);  // a NaN to the first
   }
   long CellIndex(const float* b) const {
     return CellOf(b[0], 0) + static_cast<long>(dims[0]) * (CellOf(b[1], 1) + static_cast<long>(dims[1]) * CellOf(b[2], 2));
@@ -1045,7 +1045,8 @@ struct TriangleBins {
       *marked += mark[v[0]] + mark[v[1]] + mark[v[2]];
       keptTri[nkept++] = t;
       for (int k = 0; k < 3; ++k) all[k] = std::min(all[k], double(b[k])), all[3 + k] = std::max(all[3 + k], double(b[3 + k]));
-      sumSize += std::max({b[3] - b[0], b[4] - b[1], b[5] - b[2]});
+      // In doubles: a triangle from near -3e38 to near 3e38 spans more than a float holds.
+      sumSize += std::max({double(b[3]) - b[0], double(b[4]) - b[1], double(b[5]) - b[2]});
     }
     if (nkept == 0) {  // nothing near: every query finds nothing
       start = CallocArray<int32_t>(2);

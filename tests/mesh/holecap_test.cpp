@@ -202,26 +202,31 @@ TEST_F(HoleCapping, RandomHolesOnABoxAreClosedSoundlyOrReported) {
 // where it was capped (no edge of three triangles, none run twice the same way), the failure
 // reported; given enough, both pinched holes are closed.
 // The band cut round a slab's end (above) on a finer slab, 1e4 sizes from the origin, and one
-// more triangle beside it: near (a tilted triangle round the slab) or reaching to the float
-// range, which leaves every triangle of the slab in one cell of a grid over their extent. The
-// slab's cap, which must pass the crossing test against the side faces in the turns of its
-// loop, and the error state come out the same either way.
+// more triangle beside it: near (a tilted triangle round the slab), reaching to the float range,
+// which leaves every triangle of the slab in one cell of a grid over their extent, or across it
+// (from -3e38 to 3e38: a span no float holds). The slab's cap, which must pass the crossing test
+// against the side faces in the turns of its loop, and the error state come out the same each way.
 TEST_F(HoleCapping, ATriangleReachingToTheFloatRangeChangesNoCap) {
+  // The finer slab crowds a cell of the crossing test's grid (a tree answers there), the coarser
+  // one does not.
+  for (int nx : {40, 12})
   for (double s : {1e-6, 1.0, 1e6}) {
-    SCOPED_TRACE(s);
-    const double o = 1e4 * 40 * s, span = 120 * s;
+    SCOPED_TRACE(testing::Message() << nx << " " << s);
+    const double o = 1e4 * 40 * s, span = 3 * nx * s;
     std::vector<std::vector<int>> caps;
     std::vector<int> failed;
-    for (double reach : {span, 3e38}) {
+    for (double reach : {span, 3e38, -3e38}) {
       ClearKernelError();
-      Owned<Cloud, FreeCloud> slab(BoxSurface(40, 20, 5, [](int face, int i, int) { return face != 0 && (face < 4 || i >= 10); }, s));
-      ASSERT_GT(slab->ntri, 2048);
+      Owned<Cloud, FreeCloud> slab(
+          BoxSurface(nx, nx / 2, 5, [&](int face, int i, int) { return face != 0 && (face < 4 || i >= nx / 4); }, s));
+      ASSERT_EQ(slab->ntri > 2048, nx == 40);
       std::vector<std::array<double, 3>> pts;
       for (int i = 0; i < slab->npts; ++i) pts.push_back({o + slab->x[i], o + slab->y[i], o + slab->z[i]});
       std::vector<TestTriangle> tris;
       for (int t = 0; t < slab->ntri; ++t) tris.push_back({slab->tri[t].v[0], slab->tri[t].v[1], slab->tri[t].v[2]});
       const int n = slab->npts, ntri = slab->ntri;
-      pts.push_back({o + reach, o, o}), pts.push_back({o, o + reach, o}), pts.push_back({o, o, o + reach});
+      if (reach > 0) pts.push_back({o + reach, o, o}), pts.push_back({o, o + reach, o}), pts.push_back({o, o, o + reach});
+      else pts.push_back({o - reach, o, o}), pts.push_back({o + reach, o - reach, o}), pts.push_back({o, o, o - reach});
       tris.push_back({n, n + 1, n + 2});
       Owned<Cloud, FreeCloud> m(MakeTestMesh(pts, tris));
       EXPECT_EQ(CapAllLoops(m.get()), 1);
@@ -233,8 +238,10 @@ TEST_F(HoleCapping, ATriangleReachingToTheFloatRangeChangesNoCap) {
       }
     }
     EXPECT_EQ(failed[0], failed[1]);  // the lone triangle's loop cannot be capped without reusing its edges
+    EXPECT_EQ(failed[0], failed[2]);
     EXPECT_FALSE(caps[0].empty());
     EXPECT_EQ(caps[0], caps[1]);
+    EXPECT_EQ(caps[0], caps[2]);
   }
 }
 
