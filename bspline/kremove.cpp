@@ -12,6 +12,7 @@
 #include "bspline/measure.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
+#include "bspline/srfclone.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/mathmat.h"
@@ -804,6 +805,24 @@ int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands,
       break;
     }
     if (accepted) break;
+  }
+  // Within tol a removal can still take a control weight of a rational object to zero or below,
+  // which no record may hold: picks go from the last until a trial copy of each such object stays
+  // sound.
+  while (rational && mode == 3 && left > 0) {
+    bool sound = true;
+    for (int i = 0; i < n && sound; ++i) {
+      if (!objs[i]->rational) continue;
+      Bspline* trial = CopyBsplineStruct(objs[i]);
+      if (!trial) return 0;
+      sound = RemoveListedKnots(trial, dir, order, left, true, nullptr) == 0 && BsplineSound(trial);
+      FreeBspline(trial);
+      if (KernelFailed()) return 0;
+    }
+    if (sound) break;
+    --left;
+    std::memcpy(list, order, sizeof(double) * left);
+    HeapSort(left, list);
   }
   if (dev) *dev = largest;
   if (left == 0) return 0;

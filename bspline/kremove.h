@@ -59,7 +59,8 @@ int UpdateRemoveInfo(RemoveInfo* info, const Bspline* obj, int count, int line, 
 //          object; returns nknots. With *dev -1.0 on entry and one knot given, *dev receives
 //          the deviation bound of that removal (largest over the control lines).
 //  mode 3: removes a maximal subset of the candidates within tol; *dev receives the largest
-//          deviation spent.
+//          deviation spent. Weights of a rational object stay positive: the last picks are
+//          given up where their removal would take one to zero or below.
 //  mode 4: as mode 3 without a tolerance: on each line the cheapest candidates go until at
 //          most `keep` remain.
 // Returns the number of knots removed; 0 when nothing was removed or on failure: an object

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "bspline/bsvalid.h"
 #include "bspline/degelev.h"
 #include "bspline/kinsert.h"
 #include "bspline/kremove.h"
@@ -689,6 +690,23 @@ TEST_F(Refinement, MaximalRemovalStaysWithinTheTolerance) {
     EXPECT_LE(dev, 1e-2);
     EXPECT_LE(MaxShapeGap(ref, s, 61), 1.1e-2);
   }
+  // A generous bound on rational curves (weights 0.5 .. 2) removes what it can while every weight
+  // stays positive: the result is a record the kernel accepts, within the bound.
+  int rationalRemoved = 0;
+  for (unsigned seed = 1; seed <= 60; ++seed) {
+    Bspline* c = keep(BuildRandomCurve(seed, 3, 9, 3, true));
+    Bspline* ref = keep(CopyBsplineStruct(c));
+    const double tol = 0.5 + seed % 4;
+    double dev = 0.0;
+    const int removed = RemoveKnotsOfObjSet(&c, 1, 0, 3, nullptr, 0, 0, tol, &dev);
+    EXPECT_TRUE(BsplineSound(c)) << seed;
+    EXPECT_EQ(c->interiorU, ref->interiorU - removed);
+    if (removed > 0) {
+      EXPECT_LE(SampledGap(ref, c), tol * (1 + 1e-9)) << seed;
+    }
+    rationalRemoved += removed;
+  }
+  EXPECT_GT(rationalRemoved, 60);
   // No bound is no tolerance: every knot of a rational curve would go, its weights with them.
   for (double tol : {HUGE_VAL, std::nan(""), -1.0}) {
     Bspline* c = keep(BuildRandomCurve(7, 3, 9, 3, true));

@@ -470,12 +470,13 @@ struct Tally {
   struct Line {
     int success = 0, failure = 0;
     double slowest = 0.0;
+    long slowestSeed = 0;
   };
   std::map<std::string, Line> lines;
   void Print(const char* title) const {
-    std::printf("%s\n  %-36s %8s %8s %12s\n", title, "entry point", "success", "failure", "slowest ms");
+    std::printf("%s\n  %-36s %8s %8s %12s %8s\n", title, "entry point", "success", "failure", "slowest ms", "seed");
     for (const auto& [name, l] : lines)
-      std::printf("  %-36s %8d %8d %12.2f\n", name.c_str(), l.success, l.failure, 1e3 * l.slowest);
+      std::printf("  %-36s %8d %8d %12.2f %8ld\n", name.c_str(), l.success, l.failure, 1e3 * l.slowest, l.slowestSeed);
   }
 };
 
@@ -538,7 +539,7 @@ class Driver : public KernelTest {
         e.run(c);
         const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         Tally::Line& line = tally_.lines[e.name];
-        line.slowest = std::max(line.slowest, took);
+        if (took > line.slowest) line.slowest = took, line.slowestSeed = s;
         ClearKernelError();
         if (MallocTrackLevel() != 0) {
           ADD_FAILURE() << e.name << " seed " << s << ": a tracking scope left open";
