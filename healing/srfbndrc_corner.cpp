@@ -294,6 +294,16 @@ class CornerMatcher {
   // Pairs are made only within the gap: a zero gap pairs nothing.
   bool Within(double d) const { return g_->gapTol > 0.0 && d >= 0.0 && d <= g_->gapTol; }
   bool LiesOnEachOther(const GsrfPair& p) const;
+  // Two sides of one net that meet at its corner (a u side and a v side). A short side that the
+  // damage laid along its neighbour's end (a sphere's patch beside its pole) runs within the gap
+  // of it all along, but a surface is never sewn to itself across its own corner; its own seam
+  // joins opposite sides.
+  bool AdjacentSidesOfOneSurface(int a, int b) const {
+    const GsrfCrv& A = g_->crvs[a];
+    const GsrfCrv& B = g_->crvs[b];
+    const bool sides = A.kind >= 1 && A.kind <= 4 && B.kind >= 1 && B.kind <= 4;
+    return A.srfId == B.srfId && sides && (A.kind + B.kind) % 2 == 1;
+  }
   // A pair's sample position as a fraction of its curve, comparable with the break fractions.
   double Frac(int curve, double pos) const {
     const GsrfCrv& c = g_->crvs[curve];
@@ -683,7 +693,7 @@ int CornerMatcher::TryFoot(int v, int k, bool forceCut) {
   int made = 0;
   for (GsrfCornerVert* m = vert.members; m; m = m->next) {
     const int d = crvOf_[m->sample];
-    if (d == crv) continue;
+    if (d == crv || AdjacentSidesOfOneSurface(crv, d)) continue;
     GsrfBreak* ed = EntryAt(d, EndPos(m->sample));
     if (!ed) continue;
     // D's sector touching the vertex, and the vertex at its far end.

@@ -176,6 +176,45 @@ TEST_F(Pairing, TJunctionsAcrossTheSidePair) {
     }
 }
 
+// A net whose v-max side has shrunk to a short stub lying along its own u-min side's end, as the
+// damage leaves a sphere's patch beside its pole: the corner at u-max v-max has drifted onto the
+// u-min side, a third of MAXGAP off it, a twentieth of the side from its end. Beside a plane
+// sharing its v-min side. The stub runs within MAXGAP of its neighbouring side all along, but a
+// surface is never sewn to itself across its own corner: only the shared side is a seam, at every
+// MAXGAP up to a hundredth of the size; and the clean group heals unmoved, the stub and its
+// neighbour reported as held outer boundary.
+TEST_F(Pairing, SliverCornerIsNoSeamWithItself) {
+  const auto add = [](Group& g, const Place& at, double share) {
+    g.Add(Plane(at, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0.95, share / 3.0}));
+    g.Add(Plane(at, {0, -1, 0.2}, {1, -1, 0.2}, {0, 0, 0}, {1, 0, 0}));
+  };
+  std::vector<Place> places(std::begin(kPlaces), std::end(kPlaces));
+  places.insert(places.end(), {{1e-6, 1e4}, {1e6, 1e4}});
+  for (const Place& at : places)
+    for (double share : {1e-4, 1e-3, 1e-2}) {
+      Group g;
+      add(g, at, share);
+      ASSERT_TRUE(g.Build(share * at.size, 8.0)) << Where(at, share);
+      EXPECT_EQ(PairedSides(g), std::vector{Sides(0, 2, 1, 4)}) << Where(at, share);
+    }
+  for (const Place& at : {Place{1e-6, 1e4}, Place{1.0, 0.0}, Place{1e6, 1e4}}) {
+    const double share = 1e-3, healGap = 1e-5 * at.size;
+    Group g;
+    add(g, at, share);
+    std::vector<std::vector<double>> before;
+    for (Bspline* s : g.srfs) before.push_back(Net(s));
+    ASSERT_EQ(MakeTopologyZK(g.data(), 2, share * at.size, 8.0), 0);
+    int** result = allocate_matrix_ih(2, 4);
+    const int fixed[2] = {0, 0};
+    ASSERT_EQ(HealTopologyZK(g.data(), 2, fixed, 0, 1, healGap, 0.1, 1, result), 0);
+    EXPECT_EQ(result[0][0], -3) << "size " << at.size;  // the stub's neighbour and the stub
+    EXPECT_EQ(result[0][3], -3) << "size " << at.size;
+    matrix_free_ih(result);
+    CleanupTopology();
+    for (int k = 0; k < 2; ++k) EXPECT_LE(LargestMove(before[k], Net(g.srfs[k])), healGap) << "surface " << k;
+  }
+}
+
 // The folded lead bend as read (its seams closed) and healed as a host does, with its outer
 // boundary held: nothing moves beyond HEALGAP, the strip's short sides are reported as held outer
 // boundary, not as seams.
