@@ -53,6 +53,13 @@ int MinimumIterations(int insertKnot, int maxIter) {
   return m;
 }
 
+// Marks the paired edges a stalled loop leaves at or above the gap target (after the shared rows,
+// which close some of them), and clears every other mark.
+void MarkStalledEdges(BndrStruct* bs, bool stalled, double gapTol) {
+  for (int k = 0; k < bs->nEdge; ++k)
+    bs->edges[k].stalled = stalled && bs->edges[k].paired && bs->edges[k].maxGap >= gapTol;
+}
+
 }  // namespace
 
 namespace gstitch_internal {
@@ -234,6 +241,7 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
   }
 
   if (shareRows(true) != 0) return -2;
+  MarkStalledEdges(bs, stagnant > 1 || slow > 1, gapTol);  // only a stall leaves these counts above 1
 
   scope.keep();
   *finalGap = gap;

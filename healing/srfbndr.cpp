@@ -741,7 +741,8 @@ int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapT
   if (own == 1) return kBndrOpenCoarseSide;
   const int other = SideTooCoarse(e, 1 - side, gapTol);
   if (other == -2) return -2;
-  return other == 1 ? kBndrOpenCoarseOther : 0;
+  if (other == 1) return kBndrOpenCoarseOther;
+  return e->stalled ? kBndrOpenStalled : 0;
 }
 
 int FindBndrEdgeEndReason(const BndrStruct* bs, int edge, int side, double gapTol) {

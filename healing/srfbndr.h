@@ -163,6 +163,9 @@ struct EdgeInfoStruct {
   // between a tenth and nine tenths of it is within the angle limit it was classified with. The
   // heal takes it as smooth (IsBndrEdgeHealedSmooth); its continuity stays as classified.
   int smoothInside;
+  // 1: the last positional stitch stopped with this paired edge still at or above the gap target,
+  // its passes no longer narrowing the gaps; 0 otherwise.
+  int stalled;
 };
 
 struct CornerInfoStruct {
@@ -259,8 +262,9 @@ int FlattenRisenCreaseCorners(BndrStruct* bs, double rise);
 // on held outer sides (outer continuity >= 0) and are still further apart than gapTol
 // (kBndrOpenHeldEnd: the heal brings such corners together where it moves both surfaces); this
 // side's curve, with the knots it has, cannot follow the other side's shape within gapTol
-// (kBndrOpenCoarseSide); the other side's cannot follow this one's (kBndrOpenCoarseOther).
-// 0 when none is found (also for an unpaired edge or a side the tests cannot judge, a trim
+// (kBndrOpenCoarseSide); the other side's cannot follow this one's (kBndrOpenCoarseOther); the
+// last positional stitch stopped, no longer narrowing the gaps, with it still open (its `stalled`
+// mark: kBndrOpenStalled). 0 when none is found (also for an unpaired edge or a side the tests cannot judge, a trim
 // curve). -2 for bad input or a failed allocation.
 constexpr int kBndrOpenCoarseSide = 1;
 constexpr int kBndrOpenCoarseOther = 2;
@@ -268,6 +272,7 @@ constexpr int kBndrOpenHeldEnd = 3;
 constexpr int kBndrOpenKeptStart = 4;
 constexpr int kBndrOpenKeptFold = 5;
 constexpr int kBndrOpenKeptAlone = 6;
+constexpr int kBndrOpenStalled = 11;
 int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol);
 
 // Where parameter t lies on side curve c: 0 at its start, 1 at its end, -1 partway (a

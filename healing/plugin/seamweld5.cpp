@@ -199,6 +199,8 @@ const char* OpenReasonText(int reason) {
     case kBndrOpenCornersApart:
       return "it runs beside another surface's side, but their corners lie farther apart than the largest gap, "
              "so the two were not paired as a seam";
+    case kBndrOpenStalled:
+      return "the heal's positional passes stopped narrowing it before it reached the gap target";
     case kBndrOpenCornersSplit:
       return "it runs beside another surface's side, but the surfaces' corners at an end of them spread wider "
              "than the largest gap, so their corners did not meet and the two were not paired as a seam";
@@ -230,6 +232,8 @@ int AddOpenReasons(int* const* result, int** reasons, int n, double healGap) {
     const int code = result[s][crv->side - 1];
     int& why = reasons[s][crv->side - 1];
     if (why != 0) continue;
+    // A stitch that stalled says least of all: an end of the seam, below, says more where it can.
+    bool stalled = false;
     if (code == -4 || code == -6) {
       for (int k = 0; k < crv->nEdge && why == 0; ++k) {
         const int id = crv->edgeIds[k];
@@ -237,7 +241,10 @@ int AddOpenReasons(int* const* result, int** reasons, int n, double healGap) {
         const EdgeInfoStruct* e = &bs->edges[id];
         const int reason = FindBndrEdgeOpenReason(bs, id, e->infoA == crv ? 0 : 1, healGap);
         if (reason < 0) return -2;
-        why = reason;
+        if (reason == kBndrOpenStalled)
+          stalled = true;
+        else
+          why = reason;
       }
       if (why != 0) continue;
     }
@@ -268,6 +275,7 @@ int AddOpenReasons(int* const* result, int** reasons, int n, double healGap) {
       why = reason;
       break;
     }
+    if (why == 0 && stalled) why = kBndrOpenStalled;
   }
   return 0;
 }

@@ -61,3 +61,52 @@ TEST_F(SeamSlideTest, StitchGoesOnPastSidesThatSlideAlongEachOther) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two flat patches side by side, 4 x 4 and 4 x 5 cubic (their shared sides on different knot
+// vectors, so no row can be shared), every control point moved by seeded noise: the positional
+// loop, run with the plug-in's options, stops once its passes no longer narrow the seam, which it
+// leaves open, marks stalled and names so (judged at a target the two nets can follow each other
+// within, else their coarseness comes first); a loop cut short by its iteration count before it
+// could stall marks nothing. The same at every size and far from the origin.
+TEST_F(SeamSlideTest, StitchThatStallsNamesTheSeamItLeftOpen) {
+  for (const int maxIter : {3, 46})
+    for (const double size : {1e-3, 1.0, 1e3})
+      for (const double offset : {0.0, 1e4 * size}) {
+        SCOPED_TRACE(testing::Message() << "maxIter " << maxIter << " size " << size << " offset " << offset);
+        std::mt19937 rng(7);
+        std::uniform_real_distribution<double> jitter(-1e-3, 1e-3);
+        Group g;
+        for (const int cv : {4, 5}) {
+          std::vector<double> pts;
+          for (int j = 0; j < cv; ++j)
+            for (int i = 0; i < 4; ++i) {
+              const double x = (cv == 5) + i / 3.0, y = static_cast<double>(j) / (cv - 1);
+              for (const double c : {x, y, 0.0}) pts.push_back(offset + size * (c + jitter(rng)));
+            }
+          g.Add(BuildSurface(3, 3, 4, cv, pts));
+        }
+        const double gapTol = 5e-6 * size;
+        ASSERT_EQ(MakeTopologyZK(g.data(), 2, 0.02 * size, 8.0), 0);
+        int reason = -1;
+        double gap = -1.0;
+        ASSERT_EQ(G0GlobalStitchSrfGrp(srfsTopology, -1, gapTol, 0.5, 0, 1, maxIter, 100, 5e-5 * size, 0.01, &reason,
+                                       &gap),
+                  0);
+        int paired = 0;
+        for (int i = 0; i < srfsTopology->nEdge; ++i) {
+          const EdgeInfoStruct& e = srfsTopology->edges[i];
+          if (!e.paired) continue;
+          ++paired;
+          EXPECT_GE(e.maxGap, gapTol);
+          EXPECT_EQ(e.stalled, maxIter > 3 ? 1 : 0);
+          for (int side : {0, 1})
+            EXPECT_EQ(FindBndrEdgeOpenReason(srfsTopology, i, side, 2e-3 * size), e.stalled ? kBndrOpenStalled : 0);
+        }
+        EXPECT_EQ(paired, 1);
+        CleanupTopology();
+      }
+}
+
+}  // namespace
