@@ -150,6 +150,32 @@ bool TurnWithin(const double start[3], double cap, double tg[3]) {
   return true;
 }
 
+// Legs from a second-row point to its two boundaries further apart in length than this are unlike.
+constexpr double kUnlikeLegs = 4.0;
+
+// Length of the leg across the side at its end nearer t: from the corner to the next point of
+// the surface's other boundary there.
+double AcrossLegLength(const CrvInfoStruct* crv, double t) {
+  const Bspline* s = crv->srf;
+  const Bspline* C = crv->crv3;
+  if (!s || !C || crv->side < 1 || crv->side > 4) return 0.0;
+  const int nu = NumCtrlU(s), nv = NumCtrlV(s);
+  if (nu < 2 || nv < 2) return 0.0;
+  const bool last = std::fabs(t - C->umax) < std::fabs(t - C->umin);
+  int r0, c0, r1, c1;
+  if (crv->side == 1 || crv->side == 3) {
+    r0 = r1 = last ? nv - 1 : 0;
+    c0 = crv->side == 1 ? 0 : nu - 1;
+    c1 = crv->side == 1 ? 1 : nu - 2;
+  } else {
+    c0 = c1 = last ? nu - 1 : 0;
+    r0 = crv->side == 2 ? 0 : nv - 1;
+    r1 = crv->side == 2 ? 1 : nv - 2;
+  }
+  const double d[3] = {s->X[r1][c1] - s->X[r0][c0], s->Y[r1][c1] - s->Y[r0][c0], s->Z[r1][c1] - s->Z[r0][c0]};
+  return VecSize3(d);
+}
+
 // Length of the curve's first or last leg, whichever ends nearer t.
 double EndLegLength(const Bspline* C, double t) {
   const int n = C ? NumCtrlU(C) : 0;
@@ -163,14 +189,28 @@ double EndLegLength(const Bspline* C, double t) {
 // How far the tangent at corner k may turn from where the seam began there: the seam's start
 // tangent (its two sides' own, averaged) in `start` and the angle, from the longer end leg of the
 // two sides and the larger move either surface's gaps allow it. Both sides of a seam get the same,
-// so that their ends still meet. False when nothing was recorded, and where a side has two points
-// along: it turns with its corners, and the other side must follow it to close.
+// so that their ends still meet. A free side whose end leg is many times longer than the leg across
+// it turns from its own start tangent, by its own end leg: the normal at its corner, averaged with
+// the surfaces across the seams there, is tilted by the noise on the short leg, and the long side
+// held square to it would swing over its whole length (where the legs are alike, the side turns
+// with the normal, as the seams' angle targets there need). False when nothing was recorded, and
+// where a side has two points along: it turns with its corners, and the other side must follow it
+// to close.
 bool CornerTurnLimit(const BndrStruct* bs, const CurveCorner& k, double start[3], double* cap) {
   const EdgeInfoStruct* e = k.e;
   if (!e || !e->startSet) return false;
   const int side = k.slot & 1, end = k.slot / 2;
   const CrvInfoStruct* own = side ? e->infoB : e->infoA;
   const CrvInfoStruct* other = side ? e->infoA : e->infoB;
+  if (!e->paired) {
+    if (!own || !own->crv3 || NumCtrlU(own->crv3) < 3) return false;
+    for (int q = 0; q < 3; ++q) start[q] = e->startTan[k.slot][q];
+    if (VecSize3(start) < 0.5) return false;
+    const double leg = EndLegLength(own->crv3, k.t);
+    if (!(leg > kUnlikeLegs * AcrossLegLength(own, k.t))) return false;
+    *cap = std::atan(LargestStartGapOfSurface(bs, own) / leg);
+    return true;
+  }
   if (!own || !other || !own->crv3 || !other->crv3 || NumCtrlU(own->crv3) < 3 || NumCtrlU(other->crv3) < 3)
     return false;
   const int otherSlot = BndrSlot(1 - side, e->orient ? end : 1 - end);
@@ -753,8 +793,6 @@ int UpdateSrfBndryCrvGeom(Bspline* surface, int side, const Bspline* curve) {
   return 0;
 }
 
-// Legs from a second-row point to its two boundaries further apart in length than this are unlike.
-constexpr double kUnlikeLegs = 4.0;
 
 int CarrySecondRows(Bspline* surface, int nu, int nv, const double* before) {
   if (!IsSurface3(surface) || !before) return -2;

@@ -155,7 +155,8 @@ struct EdgeInfoStruct {
   double startInsideAngle[2];
   double startCornerAim[2];
   // Recorded with the angles above: each side's own unit end tangent by slot and the edge's
-  // largest gap, from which the heal measures how far it turns a side's end.
+  // largest gap, from which the heal measures how far it turns a side's end. An unpaired edge
+  // records its side's end tangents only (its gap 0), with startSet.
   double startTan[4][3];
   double startGap;
   int startSet;

@@ -749,11 +749,17 @@ double HeldNearStart(double aim, double from) {
 
 // The seam as found: both ends' signed angles from the sides' own end normals and tangents
 // (just evaluated), signed as one fold with the samples between them, and the largest angle of
-// them all.
+// them all; of an unpaired edge, its side's end tangents.
 int RecordEdgeStart(EdgeInfoStruct* e) {
-  if (!IsPaired(e) || e->startSet) return 0;
+  if (!e || e->startSet) return 0;
   // The end tangents are still the sides' own here: the corner rules turn them afterwards.
   for (int s = 0; s < 4; ++s) UnitOrZero(e->tan[s], e->startTan[s]);
+  if (!IsPaired(e)) {
+    // A free side keeps only its end tangents: the wrap holds its turn at the corners to them.
+    e->startGap = 0.0;
+    e->startSet = 1;
+    return 0;
+  }
   if (ComputeMaxBndrEdgeGap(e, &e->startGap, nullptr, nullptr) != 0) return -2;
   double largest = 0.0;
   for (int end = 0; end < 2; ++end) {

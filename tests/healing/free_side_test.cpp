@@ -1,0 +1,139 @@
+// The heal beside free sides: a bottle's neck of cylinder strips, each a 15 x 6 net of degree 5
+// (15 points round a 20-degree arc, one span along its length eight times the arc's), ending in a
+// cap that turns in towards the axis across a smooth seam, the strips' long sides free. Noise of
+// 1e-4 of the size tilts the normals at the corners, which the seams there average: a long free
+// side held square to such a normal at its end swings across its whole length. No surface may
+// move beyond 3 x the largest gap it closes, at every size and far from the origin.
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "bspline/smake.h"
+#include "foundation/makemat.h"
+#include "healing/gstitch.h"
+#include "tests/healing/heal_groups.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+using namespace healtest;
+
+constexpr double kMaxAngle = 8.0, kHealAngle = 0.1;
+
+// Greville abscissa i of a clamped knot vector of degree p.
+double Greville(const std::vector<double>& k, int p, int i) {
+  double t = 0.0;
+  for (int q = 1; q <= p; ++q) t += k[i + q];
+  return t / p;
+}
+
+// A strip of a surface of revolution about the z axis: nu points round the arc [a0, a0 + 20
+// degrees] at their Greville abscissae, rows j at radius r[j] and height z[j]. Points round the
+// arc are those of the circle, so two strips on one arc layout share their boundary rows exactly.
+Bspline* RevolvedStrip(double a0, const std::vector<double>& r, const std::vector<double>& z) {
+  constexpr int p = 5, nu = 15;
+  const int nv = static_cast<int>(r.size());
+  const std::vector<double> ku = ClampedKnots(p, nu);
+  std::vector<double> pts;
+  for (int j = 0; j < nv; ++j)
+    for (int i = 0; i < nu; ++i) {
+      const double a = a0 + 20.0 * kDeg * Greville(ku, p, i);
+      pts.insert(pts.end(), {r[j] * std::cos(a), r[j] * std::sin(a), z[j]});
+    }
+  return BuildSurface(p, p, nu, nv, pts);
+}
+
+// Two strips side by side round the axis (radius 1/8, length 1), each under its cap: the cap's
+// first leg runs on along the cylinder, so every seam starts tangent. Scaled by `size`, moved
+// 1e4 x size along (1, 2, 3) when `far`, then every control point moved by up to `noise` x the
+// control-box diagonal per coordinate (seeded). Seams: strip i side 4 with cap i side 2, strip 0
+// side 3 with strip 1 side 1, cap 0 side 3 with cap 1 side 1; the outer sides are free.
+struct BottleNeck {
+  Group g;
+  struct Seam {
+    int a, sideA, b, sideB;
+  };
+  std::vector<Seam> seams{{0, 4, 2, 2}, {1, 4, 3, 2}, {0, 3, 1, 1}, {2, 3, 3, 1}};
+  double diagonal = 0.0;
+  BottleNeck(double size, bool far, double noise, unsigned seed) {
+    constexpr double R = 0.125, L = 1.0;
+    std::vector<double> rc, zc, rs, zs;
+    for (int j = 0; j < 6; ++j) rc.push_back(R), zc.push_back(L * j / 5.0);
+    // The cap: a degree-5 profile from the cylinder's rim towards the axis, its first leg upright.
+    const double capR[8] = {1.0, 1.0, 0.96, 0.86, 0.72, 0.55, 0.42, 0.35};
+    const double capZ[8] = {0.0, 0.08, 0.17, 0.26, 0.34, 0.41, 0.45, 0.47};
+    for (int j = 0; j < 8; ++j) rs.push_back(R * capR[j]), zs.push_back(L + R * capZ[j]);
+    for (int k = 0; k < 2; ++k) g.Add(RevolvedStrip(20.0 * kDeg * k, rc, zc));
+    for (int k = 0; k < 2; ++k) g.Add(RevolvedStrip(20.0 * kDeg * k, rs, zs));
+    double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+    for (const Bspline* s : g.srfs)
+      for (int k = 0; k < NumCtrlU(s) * NumCtrlV(s); ++k) {
+        const double p[3] = {s->X[0][k], s->Y[0][k], s->Z[0][k]};
+        for (int d = 0; d < 3; ++d) lo[d] = std::min(lo[d], p[d]), hi[d] = std::max(hi[d], p[d]);
+      }
+    diagonal = size * std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
+    const double shift = far ? 1e4 * size : 0.0;
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> off(-noise * diagonal, noise * diagonal);
+    for (Bspline* s : g.srfs)
+      for (int k = 0; k < NumCtrlU(s) * NumCtrlV(s); ++k) {
+        s->X[0][k] = size * s->X[0][k] + shift + off(rng);
+        s->Y[0][k] = size * s->Y[0][k] + 2.0 * shift + off(rng);
+        s->Z[0][k] = size * s->Z[0][k] + 3.0 * shift + off(rng);
+      }
+  }
+  double Gap(const Seam& s) const { return RefGap(g.srfs[s.a], s.sideA, g.srfs[s.b], s.sideB); }
+};
+
+class FreeSide : public KernelTest {};
+
+// Healed as the plug-in heals (samples fixed, the outer boundary free): every seam closes, and
+// no free side's row moves beyond 3 x the largest gap closed on its surface's sides.
+TEST_F(FreeSide, LongFreeSidesFollowTheGapsTheirSeamsClose) {
+  const struct {
+    double size;
+    bool far;
+  } kCases[] = {{1e-6, true}, {1.0, false}, {1.0, true}, {1e6, true}};
+  for (const auto& [size, far] : kCases) {
+    for (unsigned seed : {1u, 2u}) {
+      BottleNeck b(size, far, 1e-4, seed);
+      const int n = b.g.size();
+      const double healGap = 1e-5 * b.diagonal;
+      std::vector<double> start;
+      for (const auto& s : b.seams) start.push_back(b.Gap(s));
+      std::vector<std::vector<double>> nets;
+      for (const Bspline* s : b.g.srfs) nets.push_back(Net(s));
+      ASSERT_EQ(MakeTopologyZK(b.g.data(), n, 5e-4 * b.diagonal, kMaxAngle), 0);
+      int** result = allocate_matrix_ih(n, 4);
+      const std::vector<int> fixed(n, 0);
+      const int status = HealTopologyZK(b.g.data(), n, fixed.data(), -1, 1, healGap, kHealAngle, 1, result);
+      matrix_free_ih(result);
+      CleanupTopology();
+      ASSERT_EQ(status, 0) << size << " far " << far << " seed " << seed;
+      std::vector<double> closedOn(n, 0.0);
+      for (size_t k = 0; k < b.seams.size(); ++k) {
+        const auto& s = b.seams[k];
+        EXPECT_LE(b.Gap(s), healGap) << "seam " << k << " from " << start[k] << " size " << size << " far " << far
+                                     << " seed " << seed;
+        for (int c : {s.a, s.b}) closedOn[c] = std::max(closedOn[c], start[k]);
+      }
+      // A free side's row goes with the corners its seams move, not with a normal averaged there.
+      for (int i = 0; i < n; ++i) {
+        const std::vector<double> now = Net(b.g.srfs[i]);
+        const int m = static_cast<int>(now.size()) / 3;
+        double moved = 0.0;
+        for (int side = 1; side <= 4; ++side) {
+          bool free = true;
+          for (const auto& s : b.seams) free = free && !(s.a == i && s.sideA == side) && !(s.b == i && s.sideB == side);
+          for (int k = 0; free && k < m; ++k)
+            if (OnSideRow(b.g.srfs[i], side, k))
+              moved = std::max(moved, std::hypot(now[k] - nets[i][k], now[m + k] - nets[i][m + k],
+                                                 now[2 * m + k] - nets[i][2 * m + k]));
+        }
+        EXPECT_LE(moved, 3.0 * closedOn[i]) << "surface " << i << " size " << size << " far " << far << " seed " << seed;
+      }
+    }
+  }
+}
+
+}  // namespace
