@@ -1497,8 +1497,10 @@ class TriangleGrid {
     return tree_ != nullptr;
   }
 
-  // The squared distance of p from the nearest triangle.
+  // The squared distance of p from the nearest triangle; a point not finite is at no finite
+  // distance (HUGE_VAL), without a search: no cell or node bound can stop one from it.
   double DistSq(const double p[3]) const {
+    if (!AllFinite(p, 3)) return HUGE_VAL;
     if (tree_) {
       double best = HUGE_VAL;
       SearchNearTree(*tree_, p, [&] { return best; }, [&](int i, double) {

@@ -481,6 +481,26 @@ TEST_F(Decimation, CountReductionBesideAPointThatIsNotFinite) {
       }
 }
 
+// The error of a long strip is measured from a point that is not a number too: the search for
+// its nearest triangle must end at once rather than widen over every cell of the strip (which
+// took minutes), and the reduction still ends at the count with the error of the finite points.
+TEST_F(Decimation, CountReductionOfALongStripWithAPointThatIsNotANumber) {
+  for (double scale : {1e-6, 1.0, 1e6}) {
+    SCOPED_TRACE(scale);
+    Cloud* m = MakeGridMesh(300, 3, [](int, int) { return true; }, scale);
+    for (int i = 0; i < m->npts; ++i)
+      m->x[i] += float(1e4 * 300 * scale), m->z[i] = float(2 * scale * std::sin(0.37 * (i % 300)));
+    m->y[450] = NAN;
+    for (int t = 0; t < m->ntri; ++t) MakeCldPolyPlane(m, &m->tri[t]);
+    const double box[6] = {m->x[0], 0, -2 * scale, m->x[299], 2 * scale, 2 * scale};
+    double maxError = -1;
+    EXPECT_EQ(ReducePolygonsByCount(m, 1000, 1, 1, 1, box, &maxError), 0);
+    EXPECT_TRUE(std::isfinite(maxError)) << maxError;
+    EXPECT_LE(m->ntri, 1000);
+    FreeCloud(m);
+  }
+}
+
 // At or below the count the mesh's own triangles decide: fewer than the target leaves the mesh as
 // it was, the left-out triangles too; enough of them, but too few that take part, drops those
 // and the points they alone used and removes nothing; none that takes part leaves it as it was.
