@@ -2069,9 +2069,15 @@ bool CountDecimation::Setup(const double bbox[6]) {
   Owned<int32_t*, Free> corners;
   int nedges = 0;
   if (!CreatePolyEdges(&taking, edges.receive(), corners.receive(), &nedges)) return false;
+  // An edge to a point that is not finite has no length: counted, it would leave a fixed unit
+  // blind to the mesh's size to weigh the costs and space the error's samples.
   double sum = 0;
-  for (int e = 0; e < nedges; ++e) sum += Dist2(m_, edges[2 * e], edges[2 * e + 1]);
-  edgeNorm_ = nedges > 0 && sum > 0 ? sum / nedges : 1.0;
+  int measured = 0;
+  for (int e = 0; e < nedges; ++e) {
+    const double d2 = Dist2(m_, edges[2 * e], edges[2 * e + 1]);
+    if (std::isfinite(d2)) sum += d2, ++measured;
+  }
+  edgeNorm_ = measured > 0 && sum > 0 ? sum / measured : 1.0;
   const int n = m_->npts;
   lists_ = CallocArray<IndexNode*>(room_);
   auto* keys = MallocArray<double>(n);

@@ -169,8 +169,8 @@ TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
        },
        150,
        {1, 1, 1},
-       18428048089777036557ull,
-       0.33420550622251283},
+       6836239760999445659ull,
+       0.28620593313295151},
       {"a million times larger, far from the origin",
        [] {
          Cloud* m = Field(24, 20, 0.5, 17, Hills, [](int, int) { return true; });
