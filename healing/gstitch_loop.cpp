@@ -7,6 +7,7 @@
 
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
+#include "bspline/srfclone.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
@@ -118,13 +119,13 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
   double roughness = 0.3;
   SmoothnessToRoughness(&roughness);
   params.Roughness = roughness;
-
   double gap = 0.0, tA = 0.0, tB = 0.0;
   int gapEdge = -1;
   // A gap below a millionth of the group's size gives no relative gain to judge.
   const double least = 1e-6 * GroupSize(bs);
   // The seams as they are now are what the creases keep: the first set-up records them.
   if (ForgetBndrEdgeStarts(bs) != 0) return -2;
+  for (int c = 0; c < bs->nCrv; ++c) bs->crvs[c].followsCorners = 0;
   if (EvalAllBndrCrvCurve3Form(bs) != 0 ||
       (pairedSampled ? SampleNewBndryStructUnpaired(bs, samples) : SampleNewBndryStruct(bs, samples)) != 0 ||
       SetUpBndrEdgeCornerGeometry(bs) != 0 || ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0 ||
@@ -253,18 +254,18 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
 
 namespace {
 
-// A free side (in no seam, the outer boundary not held) split by a vertex inside it (another
-// surface's corner that only touches it, within the largest gap) follows its two end corners,
-// which the seams' fits move, and keeps its shape: each control point takes the two corners' moves
-// blended linearly at its Greville abscissa. A fit to its samples would take it through that
-// vertex as through a corner of its own, bent onto a surface it is in no seam with: on the short
-// spans of a finely knotted arc its control points then swing many times the gaps the seams
+// A free side (in no seam, the outer boundary not held) follows its two end corners, which the
+// seams' fits move, and keeps its shape: each control point takes the two corners' moves blended
+// linearly at its Greville abscissa. So does a side split by a vertex inside it (another surface's
+// corner that only touches it, within the largest gap): a fit to its samples would take it through
+// that vertex as through a corner of its own, bent onto a surface it is in no seam with, and on the
+// short spans of a finely knotted arc its control points then swing many times the gaps the seams
 // beside it closed. 1 when the side followed its corners, 0 when it is no such side (or its edges
 // do not run end to end along it).
 int FollowCorners(BndrStruct* bs, CrvInfoStruct* crv) {
   const Bspline* c = crv->crv3;
   Bspline* s = crv->srfInfo ? crv->srfInfo->srf : nullptr;
-  if (crv->nEdge < 2 || !crv->edgeIds || !c || !c->knotsU || c->degreeU < 1 || !s) return 0;
+  if (crv->nEdge < 1 || !crv->edgeIds || !c || !c->knotsU || c->degreeU < 1 || !s) return 0;
   const int n = NumCtrlU(c), p = c->degreeU;
   if (n < 2 || n != ((crv->side == 1 || crv->side == 3) ? NumCtrlV(s) : NumCtrlU(s))) return 0;
   double t0 = 0.0, t1 = 0.0;
@@ -297,8 +298,8 @@ int FollowCorners(BndrStruct* bs, CrvInfoStruct* crv) {
   }
   // As a fit would, the side leaves each end of it along the tangent the corner set-up gave it
   // there, within the plane of the corner's normal, with its first leg as long as it was: the
-  // surfaces at the corner share that normal only so.
-  for (int end = 0; end < 2 && n > 2; ++end) {
+  // surfaces at the corner share that normal only so. A side of one edge keeps its first legs.
+  for (int end = 0; end < 2 && n > 2 && crv->nEdge > 1; ++end) {
     const EdgeInfoStruct* e = end ? last : first;
     const double* tg = e->tan[BndrSlot(0, end)];
     const double* nm = e->nrm[BndrSlot(0, end)];
@@ -318,6 +319,30 @@ int FollowCorners(BndrStruct* bs, CrvInfoStruct* crv) {
   return 1;
 }
 
+// Whether a curve's control polygon, refitted from `was` (same layout) to `now`, folds: some leg
+// keeps less than half of its length along where it pointed. A side's fit to its own samples
+// smooths the noise on its row; where its control points lie closer together than that noise (a
+// side running into a pole, its points a fraction of the noise apart), the smoothing moves them
+// past each other and the surface folds along the side.
+bool FoldsAlong(const Bspline* was, const Bspline* now) {
+  if (!was || !now || NumCtrlU(was) != NumCtrlU(now)) return false;
+  for (int j = 1; j < NumCtrlU(was); ++j) {
+    const double a[3] = {was->X[0][j] - was->X[0][j - 1], was->Y[0][j] - was->Y[0][j - 1],
+                         was->Z[0][j] - was->Z[0][j - 1]};
+    const double b[3] = {now->X[0][j] - now->X[0][j - 1], now->Y[0][j] - now->Y[0][j - 1],
+                         now->Z[0][j] - now->Z[0][j - 1]};
+    if (VecDotProd3(a, b) < 0.5 * VecDotProd3(a, a)) return true;
+  }
+  return false;
+}
+
+// Whether a side is free: its one edge in no seam.
+bool FreeSideOfOneEdge(const BndrStruct* bs, const CrvInfoStruct* crv) {
+  if (crv->nEdge != 1 || !crv->edgeIds) return false;
+  const int id = crv->edgeIds[0];
+  return id >= 0 && id < bs->nEdge && !bs->edges[id].paired;
+}
+
 }  // namespace
 
 int WrapAllBndrCrv3ToSamplePoints(BndrStruct* bs, int insertKnot, int refine, ShrnkWrapParams params,
@@ -329,16 +354,38 @@ int WrapAllBndrCrv3ToSamplePoints(BndrStruct* bs, int insertKnot, int refine, Sh
       if (crv->side < 1 || crv->side > 4 || crv->fixed) continue;
       if (crv->outer && crv->outerCont >= 0) continue;  // held outer boundary
       if (crv->nEdge < 1 || IsBndrCrvDegenerate(crv)) continue;
-      if (FollowCorners(bs, crv) == 1) {
+      if ((crv->nEdge > 1 || crv->followsCorners) && FollowCorners(bs, crv) == 1) {
         ++nWrapped;
         RebuildCurve3Form(crv);
         continue;
       }
+      // A free side has nothing to close: a fit that folds it gives way to its corners' moves.
+      Owned<Bspline, FreeBspline> was;
+      if (FreeSideOfOneEdge(bs, crv) && crv->crv3) {
+        TrackingScope scope;
+        was.reset(CopyBsplineStructAndChildren(crv->crv3));
+        scope.keep();
+        if (!was || KernelFailed()) {
+          ++nFailed;
+          continue;
+        }
+      }
       int red = 0;
-      if (WrapBndrCrv3ToSamplePoints(bs, c, insertKnot, refine, &params, &red) != 0)
+      if (WrapBndrCrv3ToSamplePoints(bs, c, insertKnot, refine, &params, &red) != 0) {
         ++nFailed;
-      else
+      } else if (was && FoldsAlong(was.get(), crv->crv3)) {
+        if (UpdateSrfBndryCrvGeom(crv->srfInfo ? crv->srfInfo->srf : nullptr, crv->side, was.get()) != 0) {
+          ++nFailed;
+          continue;
+        }
+        FreeBspline(crv->crv3);
+        crv->crv3 = was.release();
+        crv->followsCorners = 1;
+        FollowCorners(bs, crv);
         ++nWrapped;
+      } else {
+        ++nWrapped;
+      }
       if (red == 1) ++nReduced;
       RebuildCurve3Form(crv);  // so it shows the new boundary row
     }

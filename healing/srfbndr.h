@@ -100,6 +100,9 @@ struct CrvInfoStruct {
   // A held outer side: how far the last heal that wrote its surface moved its two end points (the
   // corners a seam ending there closes at), 0 otherwise; the rest of the side stays held.
   double endMove;
+  // A free side whose fit to its samples folded it in the current stitch: it follows its corners
+  // from then on (each stitch starts with 0).
+  int followsCorners;
 };
 
 struct EdgeInfoStruct {

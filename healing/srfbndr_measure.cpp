@@ -142,6 +142,38 @@ int SampleNormal(const EdgeInfoStruct* e, int side, int i, double out[3]) {
                    : EvalNormalOnBndryCrv(e->infoB, e->sampleB[i], out);
 }
 
+// The mean length of a side's legs across its net, from the boundary row to the row inside: how
+// far that row moves to turn the side's normal by a given angle. -1 where there is no row inside
+// to turn (two rows across: the next is the opposite boundary).
+double AcrossLeg(const CrvInfoStruct* c) {
+  const Bspline* s = c ? (c->srfInfo && c->srfInfo->srf ? c->srfInfo->srf : c->srf) : nullptr;
+  if (!s || !s->X || c->side < 1 || c->side > 4) return -1.0;
+  const int nu = NumCtrlU(s), nv = NumCtrlV(s);
+  const bool alongU = c->side == 2 || c->side == 4;
+  const int across = alongU ? nv : nu, along = alongU ? nu : nv;
+  if (across < 3 || along < 1) return -1.0;
+  const int r0 = c->side == 1 || c->side == 2 ? 0 : across - 1, r1 = r0 == 0 ? 1 : across - 2;
+  double sum = 0.0;
+  for (int m = 0; m < along; ++m) {
+    const int j0 = alongU ? r0 : m, k0 = alongU ? m : r0, j1 = alongU ? r1 : m, k1 = alongU ? m : r1;
+    const double d[3] = {s->X[j1][k1] - s->X[j0][k0], s->Y[j1][k1] - s->Y[j0][k0], s->Z[j1][k1] - s->Z[j0][k0]};
+    sum += VecSize3(d);
+  }
+  return sum / along;
+}
+
+// The share of side A's normal in the normal both sides of a smooth seam are turned to. Each side
+// turns by moving its row inside, its legs across times the angle: the side whose legs are the
+// longer (a coarse net, or one with no row inside to move) keeps nearly its own normal and the
+// finer net follows it, so that neither moves its row farther than the other. Turned alike, a
+// coarse strip's rows far from the seam swing through many times the gap, chasing the rough
+// normals of a dense neighbour.
+double SideAShare(const EdgeInfoStruct* e) {
+  const double a = AcrossLeg(e->infoA), b = AcrossLeg(e->infoB);
+  if (a < 0.0 || b < 0.0) return a < 0.0 && b < 0.0 ? 0.5 : a < 0.0 ? 1.0 : 0.0;
+  return a + b > 0.0 ? a / (a + b) : 0.5;
+}
+
 // NewEvalBndrEdgeAvgSampleNormals with the samples' normals from normalAt(side, i, out).
 template <class NormalAt>
 int AvgSampleNormals(EdgeInfoStruct* e, NormalAt&& normalAt) {
@@ -157,6 +189,7 @@ int AvgSampleNormals(EdgeInfoStruct* e, NormalAt&& normalAt) {
     z[i] = v[2];
   };
   // Ends: the stored end normals, averaged with side B's at the matching end on G1 joints.
+  const double shareA = g1 && e->infoB ? SideAShare(e) : 1.0;
   for (int end = 0; end < 2; ++end) {
     double sum[3];
     UnitOrZero(e->nrm[BndrSlot(0, end)], sum);
@@ -164,9 +197,10 @@ int AvgSampleNormals(EdgeInfoStruct* e, NormalAt&& normalAt) {
     if (withB) {
       double ref[3];
       Copy3(sum, ref);
-      int count = 1;
-      AddOneNormalizedVecToSumVec(ref, e->nrm[MatchSlot(e, end)], sum, &count);
-      for (double& c : sum) c *= 0.5;
+      double other[3];
+      UnitOrZero(e->nrm[MatchSlot(e, end)], other);
+      const double sgn = VecDotProd3(ref, other) < 0.0 ? -1.0 : 1.0;
+      for (int k = 0; k < 3; ++k) sum[k] = shareA * ref[k] + (1.0 - shareA) * sgn * other[k];
     }
     double unit[3];
     if (UnitOrZero(sum, unit) < kTiny) {
@@ -190,8 +224,9 @@ int AvgSampleNormals(EdgeInfoStruct* e, NormalAt&& normalAt) {
       put(i, nb);
       continue;
     }
+    UnitOrZero(nb, nb);
     const double sgn = VecDotProd3(na, nb) < 0.0 ? -1.0 : 1.0;
-    for (int k = 0; k < 3; ++k) v[k] = 0.5 * (na[k] + sgn * nb[k]);
+    for (int k = 0; k < 3; ++k) v[k] = shareA * na[k] + (1.0 - shareA) * sgn * nb[k];
     UnitOrZero(v, v);
     put(i, v);
   }

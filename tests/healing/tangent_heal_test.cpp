@@ -204,6 +204,44 @@ TEST_F(TangentHeal, KinkedFixedAndThinSidesAreLeftAlone) {
   EXPECT_EQ(NewHealSrfGrpEdgeG1Continuity(nullptr, 0.001, 1.0, 25, 0.01, 1.0, 0), -2);
 }
 
+// The normal both sides of a smooth seam turn to divides their angle inversely to how far each
+// must move its row inside to turn: plane A (rows 0.5 apart across the seam x = 0) and plane B
+// tilted by theta about the seam, its rows `legB` apart. With w = legB / (legA + legB), the
+// target lies phi from A's normal, tan phi = w sin theta / (1 - w + w cos theta): equal legs
+// halve the angle, a fine net beside a coarse one takes nearly all of it, and a side with no row
+// inside (a bilinear plane) keeps its own normal while the other takes the whole turn.
+TEST_F(TangentHeal, SeamNormalTargetFavoursTheNetThatMovesLess) {
+  const double theta = 4.0 * kDeg;
+  const struct {
+    int nuA;        // rows of A across the seam (2: none inside)
+    double widthB;  // B's width across, three rows
+  } cases[] = {{3, 1.0}, {3, 0.1}, {3, 10.0}, {2, 0.1}};
+  for (const auto& c : cases) {
+    Group g;
+    PatchOptions a = {c.nuA - 1, 3, c.nuA, 5};
+    a.x0 = -1.0, a.x1 = 0.0;
+    g.Add(BuildFunctionPatch([](double, double) { return 0.0; }, a));
+    PatchOptions b = {2, 3, 3, 5};
+    b.x0 = 0.0, b.x1 = c.widthB;
+    g.Add(BuildFunctionPatch([=](double x, double) { return std::tan(theta) * x; }, b));
+    ASSERT_TRUE(g.Prepare(0.01, 8.0));
+    const EdgeInfoStruct* e = g.FirstPaired();
+    ASSERT_NE(e, nullptr);
+    ASSERT_EQ(e->continuity, 1);
+    const double legA = 1.0 / (c.nuA - 1), legB = 0.5 * c.widthB / std::cos(theta);
+    const double w = c.nuA == 2 ? 0.0 : legB / (legA + legB);
+    const double phi = std::atan2(w * std::sin(theta), 1.0 - w + w * std::cos(theta));
+    const double nA[3] = {0.0, 0.0, 1.0};
+    const bool aIsFirst = e->infoA->srf == g.srfs[0];
+    for (int i = 1; i + 1 < e->nSample; ++i) {
+      const double n[3] = {e->avgNx[i], e->avgNy[i], e->avgNz[i]};
+      const double fromA = std::acos(std::clamp(Dot(n, nA) / Len(n), -1.0, 1.0));
+      EXPECT_NEAR(fromA, phi, 1e-9) << "rows " << c.nuA << " width " << c.widthB << " sample " << i << " A first "
+                                    << aIsFirst;
+    }
+  }
+}
+
 // One pass on one surface, failing at every allocation in turn until a pass goes through: a
 // failed pass leaves the surface as it was, the one that goes through corrects it.
 TEST_F(TangentHeal, AllocationFailuresLeaveTheSurface) {
