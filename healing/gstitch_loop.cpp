@@ -54,6 +54,27 @@ int MinimumIterations(int insertKnot, int maxIter) {
   return m;
 }
 
+// Whether a side of the edge is a curve of one span and degree 4 or more.
+bool SingleHighSpanSide(const EdgeInfoStruct* e) {
+  for (const CrvInfoStruct* c : {e->infoA, e->infoB})
+    if (c && c->crv3 && c->crv3->interiorU == 0 && c->crv3->degreeU >= 4) return true;
+  return false;
+}
+
+// Side B's samples of the paired edges matched again: of all of them with `all`, else, when a
+// corner set-up follows (`setUpNext`), of those with a side of one span and high degree. The
+// set-up moves the seams' ends along the sides; samples still paired as first matched would hold
+// such a side where the other side's parametrisation first put them while its ends go to the new
+// corners, and its fits would swing its inner points along the seam many times the ends' move,
+// further at every pass. Matched anew, the samples pair points beside each other.
+int MatchSamplesAgain(BndrStruct* bs, bool all, bool setUpNext) {
+  for (int k = 0; k < bs->nEdge; ++k) {
+    EdgeInfoStruct* e = &bs->edges[k];
+    if (e->paired && (all || (setUpNext && SingleHighSpanSide(e))) && ReSampleBndrEdgeParams(e) != 0) return -2;
+  }
+  return 0;
+}
+
 // Marks the paired edges a stalled loop leaves at or above the gap target (after the shared rows,
 // which close some of them), and clears every other mark.
 void MarkStalledEdges(BndrStruct* bs, bool stalled, double gapTol) {
@@ -163,8 +184,7 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
   // Nothing to close: the group comes back as it came.
   for (int i = 0; i < maxIter && gap >= 0.95 * gapTol; ++i) {
     if (!bFixedSamples && SampleEdges(bs, i % 4 == 3, samples) != 0) break;
-    for (int k = 0; rematch && k < bs->nEdge; ++k)
-      if (bs->edges[k].paired && ReSampleBndrEdgeParams(&bs->edges[k]) != 0) return -2;
+    if (MatchSamplesAgain(bs, rematch, i >= 1 && i < maxSetupStep) != 0) return -2;
 
     bool setUp = false;
     int s = 0;

@@ -194,3 +194,71 @@ TEST_F(SingleSpan, ClosedSurfaceKinkedByTheDamageClosesItsOwnSeam) {
 }
 
 }  // namespace
+
+namespace {
+
+// A bilinear plane (2 x 2, z = 0, y from -0.7 to 0, x from 0 to 1) and beside it a fillet strip
+// of radius 0.04 rising from it along its side y = 0: one span of degree 5 each way (6 x 6), the
+// seam its u-min side, a straight row of six points along x. The strip's seam row ends `slide`
+// in from the plane's ends along x (the corners the heal puts between them) and the strip lies
+// `lift` above the plane; scaled by `size`, moved 1e4 x size along (1, 2, 3) when `far`.
+void PlaneBesideBezierStrip(Group& g, double size, bool far, double slide, double lift) {
+  const double shift = far ? 1e4 * size : 0.0;
+  auto put = [&](Bspline* s, int r, int c, double x, double y, double z) {
+    s->X[r][c] = size * x + shift, s->Y[r][c] = size * y + 2.0 * shift, s->Z[r][c] = size * z + 3.0 * shift;
+  };
+  auto make = [](int degree) {
+    Bspline* s = MallocNullBspline();
+    s->kind = 2;
+    s->dimension = 3;
+    s->degreeU = s->degreeV = degree;
+    s->interiorU = s->interiorV = 0;
+    AllocateBsplineArrays(s);
+    for (int k = 0; k < 2 * (degree + 1); ++k) s->knotsU[k] = s->knotsV[k] = k <= degree ? 0.0 : 1.0;
+    s->umin = s->vmin = 0.0;
+    s->umax = s->vmax = 1.0;
+    return s;
+  };
+  Bspline* plane = g.Add(make(1));  // u across (y), v along (x): side 3 is the seam
+  for (int r = 0; r < 2; ++r)
+    for (int c = 0; c < 2; ++c) put(plane, r, c, r, -0.7 * (1 - c), 0.0);
+  Bspline* strip = g.Add(make(5));  // u round the arc, v along x: side 1 is the seam
+  constexpr double kRadius = 0.04;
+  for (int r = 0; r < 6; ++r)
+    for (int c = 0; c < 6; ++c) {
+      const double th = 0.5 * 3.14159265358979 * c / 5.0;
+      const double x = slide + (1.0 - 2.0 * slide) * r / 5.0;
+      put(strip, r, c, x, kRadius * std::sin(th), kRadius * (1.0 - std::cos(th)) + lift);
+    }
+}
+
+TEST_F(SingleSpan, BezierSideFollowsItsSlidCornersWithoutSwingingAlongTheSeam) {
+  // The heal puts the seam's corners between the two sides' ends, so the strip's seam row ends
+  // slide along it; its six points must follow them, not swing along the seam to hold their
+  // samples where the closest points across first put them.
+  const struct {
+    double size;
+    bool far;
+  } kCases[] = {{1e-6, true}, {1.0, false}, {1e6, true}};
+  for (const auto& [size, far] : kCases) {
+    Group g;
+    PlaneBesideBezierStrip(g, size, far, 2e-4, 2e-4);
+    const double gap = RefGap(g.srfs[0], 3, g.srfs[1], 1);
+    const double healGap = 1e-5 * size;
+    std::vector<std::vector<double>> nets;
+    for (const Bspline* s : g.srfs) nets.push_back(Net(s));
+    ASSERT_EQ(MakeTopologyZK(g.data(), 2, 10.0 * gap, kMaxAngle), 0);
+    int** result = allocate_matrix_ih(2, 4);
+    const int fixed[2] = {0, 0};
+    const int status = HealTopologyZK(g.data(), 2, fixed, -1, 1, healGap, kHealAngle, 1, result);
+    matrix_free_ih(result);
+    CleanupTopology();
+    ASSERT_EQ(status, 0) << size;
+    EXPECT_LE(RefGap(g.srfs[0], 3, g.srfs[1], 1), healGap) << size << " far " << far;
+    for (int i = 0; i < 2; ++i)
+      EXPECT_LE(LargestMove(nets[i], Net(g.srfs[i])), 3.0 * gap)
+          << "surface " << i << " size " << size << " far " << far;
+  }
+}
+
+}  // namespace
