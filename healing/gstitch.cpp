@@ -384,7 +384,7 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
   // the fit does, which on rough grids leaves its middle degrees off its start. So it is solved
   // for the angle once the tangential heal is done, with only the corners' shared folds and the
   // jitter's rise below to move the rows again.
-  if (SolveSplitRowCreases(bs, srfs, KeepSplitRowCreaseAngle) != 0) return -2;
+  if (SolveSplitRowCreases(bs, srfs, KeepClosedSplitRowCreaseAngle) != 0) return -2;
   // The angle solve holds the rows' points diagonal to the corners, which tie the creases meeting
   // at a corner to shared folds a row in: set there, a shared fold no longer rises above the
   // flatter crease's start a tenth in.

@@ -163,6 +163,13 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
 // left undone when it lowers the crease's largest angle inside below its start's less a degree.
 // Returns as KeepSharedRowCreaseAngle.
 int KeepSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
+// The heal's solve of such a crease: where its two boundary rows, on matching knots, lie within
+// half the row's mean step of each other point for point (rows the stitch closed, each point slid
+// along the common curve by the noise), they are solved as one row, as KeepSharedRowCreaseAngle
+// solves it (side B's row then takes side A's points, inside the first and last two); where that
+// leaves the rows as they were, or the rows do not meet, KeepSplitRowCreaseAngle. Returns as
+// KeepSharedRowCreaseAngle.
+int KeepClosedSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
 // Last, after KeepCornerSharedFolds, on such a crease that is beyond the angle limit over only part
 // of its length between a tenth and nine tenths at its start (a smooth seam's jitter, flatter being
 // no fault there): where a sample there (8 a knot span from each knot on, and one between two

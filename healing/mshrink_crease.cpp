@@ -1001,6 +1001,29 @@ void CreaseSolve::PlaceRows(bool endsOnly) {
   }
 }
 
+// How far apart, as a share of the mean step along the row, a crease's two boundary rows may lie
+// point for point and be solved as one row: rows the stitch closed on one knot vector trace one
+// curve, each point slid along it by the noise the sides came with (up to half a step on dense
+// nets at 1e-3 of the size), and laid onto one another they only slide along it.
+constexpr double kRowsMeet = 0.5;
+
+// Whether a crease whose sides keep their own rows has rows on matching knots within kRowsMeet
+// of a step of each other point for point.
+bool SplitRowsMeet(BndrStruct* bs, Bspline* const* start, int edge) {
+  CreaseSides sides(bs, start, false, false, kEndsHeld, nullptr);
+  if (sides.Read(edge) != kSolveGoesOn) return false;
+  double apart = 0.0, length = 0.0, last[3] = {0.0, 0.0, 0.0};
+  for (int i = 0; i < sides.n; ++i) {
+    double a[3], b[3];
+    sides.fa.Get(0, i, a);
+    sides.fb.Get(0, sides.IndexB(i), b);
+    apart = std::max(apart, VecDist3(a, b));
+    if (i > 0) length += VecDist3(a, last);
+    std::copy(a, a + 3, last);
+  }
+  return apart <= kRowsMeet * length / (sides.n - 1);
+}
+
 // The angle solve of KeepSharedRowCreaseAngle; with shared false, that of KeepSplitRowCreaseAngle;
 // with rise too, that of KeepJitterCreaseFromRising.
 int KeepCreaseAngleOf(BndrStruct* bs, Bspline* const* start, int edge, bool shared, bool rise, int ends = kEndsHeld,
@@ -1027,6 +1050,18 @@ int KeepSharedRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
 
 int KeepSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
   return KeepCreaseAngleOf(bs, start, edge, false, false);
+}
+
+int KeepClosedSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
+  // Rows that meet are one row, whatever the corners: the shared row's solve moves it too, in
+  // A's tangent plane, and holds the crease's samples in the middle where second rows alone
+  // leave them degrees off (a dense net's noisy boundary row turns the seam's tangent, and with
+  // it the angle, between neighbouring samples).
+  if (SplitRowsMeet(bs, start, edge)) {
+    const int got = KeepCreaseAngleOf(bs, start, edge, true, false);
+    if (got != 0) return got;
+  }
+  return KeepSplitRowCreaseAngle(bs, start, edge);
 }
 
 int KeepJitterCreaseFromRising(BndrStruct* bs, Bspline* const* start, int edge) {
