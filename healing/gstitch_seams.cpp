@@ -15,6 +15,7 @@
 #include "healing/gstitch_internal.h"
 #include "healing/mshrink.h"
 #include "healing/srfbndr.h"
+#include "healing/srfbndr_internal.h"
 #include "healing/srfbndrc.h"
 #include "shrinkwrap/cshrink.h"
 #include "splinefit/fitsplin.h"
@@ -264,6 +265,34 @@ bool SidesOnOneKnotVector(const EdgeInfoStruct* e) {
   return true;
 }
 
+// The point nearest m where the tangent planes of nets a and b at their boundary row points ka and
+// kb meet (each spanned by the row's step there and the step to the second row), within as far of
+// each row point as the two lie apart; false where it lies farther (planes meeting at a small
+// angle) or a plane has no normal.
+bool CreaseRowMeet(Bspline* a, int sa, int ka, Bspline* b, int sb, int kb, int n, const double m[3], double at[3]) {
+  double p[2][3], nrm[2][3];
+  const struct {
+    Bspline* s;
+    int side, k;
+  } rows[2] = {{a, sa, ka}, {b, sb, kb}};
+  for (int r = 0; r < 2; ++r) {
+    const int k = rows[r].k, lo = std::max(0, k - 1), hi = std::min(n - 1, k + 1);
+    double along[3], across[3];
+    for (int c = 0; c < 3; ++c) {
+      p[r][c] = *SideRowPoint(rows[r].s, rows[r].side, 0, k, c);
+      along[c] = *SideRowPoint(rows[r].s, rows[r].side, 0, hi, c) - *SideRowPoint(rows[r].s, rows[r].side, 0, lo, c);
+      across[c] = *SideRowPoint(rows[r].s, rows[r].side, 1, k, c) - p[r][c];
+    }
+    VecCrossProd3(along, across, nrm[r]);
+    const double len = VecSize3(nrm[r]);
+    if (!(len > 0.0)) return false;
+    for (double& x : nrm[r]) x /= len;
+  }
+  if (!srfbndr_internal::NearestOnTwoPlanes(p, nrm, m, at)) return false;
+  const double apart = VecDist3(p[0], p[1]);
+  return VecDist3(at, p[0]) <= apart && VecDist3(at, p[1]) <= apart;
+}
+
 // Gives the two boundary rows of a seam whose sides lie on one knot vector their mean, at every
 // point (`ends`) or at the inner ones only. Each second row marked in `secondRows` (side A, B)
 // first takes its row's move across the row, so the surfaces keep their derivatives across the
@@ -284,7 +313,12 @@ int GiveRowsTheirMean(EdgeInfoStruct* e, bool ends, const bool secondRows[2]) {
   // The second row's first and last points stay: they lie on the neighbouring sides' boundary
   // rows, beside the corners, and moved across the seam they would bend those rows' first steps
   // (short on a clamped net, as short as the noise on a noisy one) and turn the end over.
-  for (int k = 1; (secondRows[0] || secondRows[1]) && k + 1 < n; ++k) {
+  // A crease between straight sides closes on the line where the two surfaces' tangent planes
+  // meet at each row point: a point moved within its own tangent plane leaves that normal as it
+  // was, where the mean would turn a narrow net by the gap over its width; the second rows stay.
+  const bool creaseRows = ends && e->continuity == 0 && IsBndrEdgeHealedSmooth(e) != 1 && StraightSide(e->infoA) &&
+                          StraightSide(e->infoB);
+  for (int k = 1; !creaseRows && (secondRows[0] || secondRows[1]) && k + 1 < n; ++k) {
     const int kb = e->orient ? k : n - 1 - k, lo = k - 1, hi = k + 1;
     double t[3], half[3], len = 0.0, along = 0.0;
     for (int c = 0; c < 3; ++c) {
@@ -300,9 +334,23 @@ int GiveRowsTheirMean(EdgeInfoStruct* e, bool ends, const bool secondRows[2]) {
       if (secondRows[1]) *SideRowPoint(b, sb, 1, kb, c) -= across;
     }
   }
+  Owned<double, Free> owned;
+  if (creaseRows) {
+    TrackingScope scope;
+    owned.reset(MallocArray<double>(3L * n));
+    scope.keep();
+    if (!owned || KernelFailed()) return -1;
+  }
+  double* target = owned.get();
+  for (int k = 0; creaseRows && k < n; ++k) {
+    double m[3];
+    for (int c = 0; c < 3; ++c) m[c] = mean(k, c);
+    if (!CreaseRowMeet(a, sa, k, b, sb, e->orient ? k : n - 1 - k, n, m, target + 3 * k))
+      std::copy(m, m + 3, target + 3 * k);
+  }
   for (int k = ends ? 0 : 1; k < (ends ? n : n - 1); ++k)
     for (int c = 0; c < 3; ++c) {
-      const double m = mean(k, c);
+      const double m = creaseRows ? target[3 * k + c] : mean(k, c);
       *SideRowPoint(a, sa, 0, k, c) = m;
       *SideRowPoint(b, sb, 0, e->orient ? k : n - 1 - k, c) = m;
     }

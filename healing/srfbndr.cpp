@@ -886,6 +886,22 @@ int GetBndrEdgeAdjSrfIds(const EdgeInfoStruct* e, int* srfA, int* srfB) {
 
 namespace srfbndr_internal {
 
+// at = m - a n0 - b n1, with a and b from the 2 x 2 normal equations of n_s . (at - p_s) = 0,
+// taken about p0 so that it is as exact far from the origin as at it.
+bool NearestOnTwoPlanes(const double (*p)[3], const double (*n)[3], const double m[3], double at[3]) {
+  double r[2], d[3];
+  for (int s = 0; s < 2; ++s) {
+    for (int i = 0; i < 3; ++i) d[i] = m[i] - p[s][i];
+    r[s] = VecDotProd3(n[s], d);
+  }
+  const double g00 = VecDotProd3(n[0], n[0]), g01 = VecDotProd3(n[0], n[1]), g11 = VecDotProd3(n[1], n[1]);
+  const double det = g00 * g11 - g01 * g01;
+  if (!(det > kTiny)) return false;
+  const double a = (g11 * r[0] - g01 * r[1]) / det, b = (g00 * r[1] - g01 * r[0]) / det;
+  for (int i = 0; i < 3; ++i) at[i] = p[0][i] + ((m[i] - p[0][i]) - a * n[0][i] - b * n[1][i]);
+  return true;
+}
+
 bool CreaseCornerMeet(const BndrStruct* bs, const CornerInfoStruct* corner, double meet[3]) {
   constexpr int kFaces = 3;
   constexpr double kCornerMoveBound = 3.0;  // the heal's bound: three times the largest gap closed
@@ -893,12 +909,16 @@ bool CreaseCornerMeet(const BndrStruct* bs, const CornerInfoStruct* corner, doub
   const SrfInfoStruct* srf[kFaces] = {};
   double point[kFaces][3] = {}, normal[kFaces][3] = {}, largestGap = 0.0, shortest = HUGE_VAL;
   int ends[kFaces] = {}, nSrf = 0, nEnds = 0;
+  bool freeSide = false;
   for (int k = 0; corner->edgeIds && k < corner->nEdge; ++k) {
     const int id = corner->edgeIds[k];
     if (id < 0 || id >= bs->nEdge) return false;
     const EdgeInfoStruct* e = &bs->edges[id];
-    if (!IsPaired(e) || IsG1Paired(e) || !e->startSet || (e->corner0 == corner->index && e->corner1 == corner->index))
-      return false;
+    if (!IsPaired(e)) {
+      freeSide = true;
+      continue;
+    }
+    if (IsG1Paired(e) || !e->startSet || (e->corner0 == corner->index && e->corner1 == corner->index)) return false;
     largestGap = std::max(largestGap, e->startGap);
     for (int end = 0; end < 2; ++end) {
       if ((end == 0 ? e->corner0 : e->corner1) != corner->index) continue;
@@ -927,7 +947,19 @@ bool CreaseCornerMeet(const BndrStruct* bs, const CornerInfoStruct* corner, doub
       }
     }
   }
-  if (nSrf != kFaces || nEnds != 2 * kFaces) return false;
+  // Two faces in one crease, their other sides there free: the point of the line where their
+  // tangent planes meet nearest the corners' mean. Each face keeps its normal at the corner as it
+  // came, short sides and all: the crease's angle there stays the one the heal judges it by, where
+  // closed at the mean a narrow strip's corner would turn the strip by degrees.
+  if (nSrf == 2 && nEnds == 2) {
+    double at[3];
+    if (!NearestOnTwoPlanes(point, normal, meet, at)) return false;
+    for (int s = 0; s < 2; ++s)
+      if (!(VecDist3(at, point[s]) <= kCornerMoveBound * largestGap)) return false;
+    Copy3(at, meet);
+    return true;
+  }
+  if (freeSide || nSrf != kFaces || nEnds != 2 * kFaces) return false;
   // A corner's tangent plane is the model's only where the damage cannot have turned its sides by
   // the angle that tells a crease: on sides shorter than that, the plane is the damage's.
   if (!(bs->angleTol > 0.0) || !(largestGap <= std::tan(bs->angleTol * kDegree) * shortest)) return false;

@@ -65,6 +65,11 @@ inline bool IsPaired(const EdgeInfoStruct* e) { return e->paired && e->infoB; }
 // The edge is paired and passed the positional and the tangential test.
 inline bool IsG1Paired(const EdgeInfoStruct* e) { return IsBndrEdgeHealedSmooth(e) == 1; }
 
+// The point `at` nearest m on the line where two planes meet (unit normals n[s] through p[s]);
+// false where the planes are parallel. A point moved onto its own surface's tangent plane there
+// leaves the normal as it was to first order: a crease closed at such points keeps its angle.
+bool NearestOnTwoPlanes(const double (*p)[3], const double (*n)[3], const double m[3], double at[3]);
+
 // Where three surfaces meet at a corner in three creases, each with a corner of its own there
 // between two straight sides (a box of bilinear planes): the point `meet` of their three tangent
 // planes at their corners. A bilinear net's corner moved within its tangent plane keeps its
@@ -72,7 +77,10 @@ inline bool IsG1Paired(const EdgeInfoStruct* e) { return IsBndrEdgeHealedSmooth(
 // false (and `meet` untouched) where the corner is not such a one, where a side there is so short
 // that the gaps its seams came with could have turned it by the crease angle (MAXANGLE: its plane
 // is then the damage's), or where the planes meet farther from a corner than three times that
-// gap, the heal's movement bound.
+// gap, the heal's movement bound. Where two surfaces meet at a corner in one crease between two
+// straight sides, every other side there free, `meet` (given as the corners' mean) goes to the
+// point nearest it where their two tangent planes meet, so that each keeps its normal at the
+// corner; false where that point lies farther than three times the seam's gap from a corner.
 bool CreaseCornerMeet(const BndrStruct* bs, const CornerInfoStruct* corner, double meet[3]);
 
 // Range check shared by the three boundary-curve evaluators.

@@ -238,4 +238,74 @@ TEST_F(CreaseCorner, BoxCornerOfPlanesKeepsItsCreaseAngles) {
     }
 }
 
+// Two narrow planes (bilinear in width, a tenth as wide as long) meeting in a right-angled crease,
+// their other sides free, the crease's first corner moved apart by the damage on each: on one knot
+// vector along the crease (the seam closes as one row), and with two points along it on knots
+// that differ (closed by the fits from the corners). Closed at the mean of the two corners, each
+// strip's corner would leave its plane by half the gap and turn the strip by degrees; closed where
+// the two tangent planes meet, each face keeps its normal at the corner, the crease its angle
+// within a degree all along, and no face moves more than three times the gap. The same at sizes
+// 1e-6 to 1e6 and 1e4 sizes from the origin.
+TEST_F(CreaseCorner, TwoNarrowPlanesCloseKeepingTheirCorners) {
+  // Faces z = 0 and x = 0, their u-min sides along y from the origin (u fastest); per layout the
+  // inner knot along the crease of each (none: one span) and the turn its corners may keep.
+  const double inner[2][2] = {{0.0, 0.0}, {0.5, 0.4}};
+  const double cornerTurn[2] = {1e-3, 0.25};
+  const double damage[2][3] = {{0.004, -0.003, 0.005}, {-0.005, 0.004, -0.003}};
+  for (int layout = 0; layout < 2; ++layout)
+    for (double size : {1e-6, 1.0, 1e6})
+      for (double far : {0.0, 1e4}) {
+        SCOPED_TRACE(testing::Message() << "layout " << layout << " size " << size << " far " << far);
+        Group g;
+        double corners[2][3];
+        for (int f = 0; f < 2; ++f) {
+          CadPatch p;
+          p.knotsU = {0, 0, 1, 1};
+          p.knotsV = {0, 0, 1, 1};
+          std::vector<double> along = {0.0, 1.0};
+          if (layout == 1) {
+            p.knotsV.insert(p.knotsV.begin() + 2, inner[layout][f]);
+            along.insert(along.begin() + 1, inner[layout][f]);
+          }
+          p.cv = static_cast<int>(along.size());
+          for (double y : along)
+            for (double w : {0.0, 0.1}) p.pts.insert(p.pts.end(), {f == 0 ? w : 0.0, y, f == 0 ? 0.0 : w});
+          for (int c = 0; c < 3; ++c) p.pts[c] += damage[f][c];
+          for (double& x : p.pts) x = (x + far) * size;
+          std::copy(p.pts.begin(), p.pts.begin() + 3, corners[f]);
+          g.Add(BuildCadPatch(p));
+        }
+        const double gap = Dist(corners[0], corners[1]);
+        auto seamAngles = [&g](double out[21]) {
+          for (int i = 0; i <= 20; ++i) {
+            double na[3], nb[3];
+            SideNormal(g.srfs[0], 1, i / 20.0, na);
+            SideNormal(g.srfs[1], 1, i / 20.0, nb);
+            out[i] = RefFoldedAngle(na, nb);
+          }
+        };
+        std::vector<double> normals[2], nets[2];
+        double before[21], after[21];
+        for (int f = 0; f < 2; ++f) normals[f] = CornerNormal(g.srfs[f]), nets[f] = Net(g.srfs[f]);
+        seamAngles(before);
+        ASSERT_EQ(MakeTopologyZK(g.data(), 2, 0.03 * size, 5.0), 0);
+        int** result = allocate_matrix_ih(2, 4);
+        ASSERT_NE(result, nullptr);
+        const int fixed[2] = {0, 0};
+        const double healGap = 1e-6 * size;
+        const int rc = HealTopologyZK(g.data(), 2, fixed, -1, 1, healGap, 0.5, 1, result);
+        matrix_free_ih(result);
+        ASSERT_EQ(rc, 0);
+        if (layout == 0) {
+          EXPECT_LE(RefGap(g.srfs[0], 1, g.srfs[1], 1), healGap);
+        }
+        for (int f = 0; f < 2; ++f) {
+          EXPECT_LE(AngleBetween(CornerNormal(g.srfs[f]), normals[f]), cornerTurn[layout]) << "face " << f;
+          EXPECT_LE(LargestMove(nets[f], Net(g.srfs[f])), 3.0 * gap) << "face " << f;
+        }
+        seamAngles(after);
+        for (int i = 0; i <= 20; ++i) EXPECT_NEAR(after[i], before[i], 1.0) << "at " << i;
+        CleanupTopology();
+      }
+}
 }  // namespace
