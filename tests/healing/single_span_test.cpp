@@ -141,16 +141,16 @@ TEST_F(SingleSpan, NoisyRingClosesEverySeamWithinItsMoveBound) {
 
 namespace {
 
-// A cylinder of radius `size` and length 2 x size closed on itself in one net of 40 x 6 control
-// points of degree 5 both ways (its u-min and u-max rows its own seam), the points those of the
-// cylinder at their Greville abscissae, moved 1e4 x size along (1, 2, 3) when `far`, then every
+// A cylinder of radius `size` and length `length` x size closed on itself in one net of nu x nv
+// control points of degree p both ways (its u-min and u-max rows its own seam), the points those of
+// the cylinder at their Greville abscissae, moved 1e4 x size along (1, 2, 3) when `far`, then every
 // control point moved by up to `noise` x size per coordinate (seeded).
-Bspline* NoisyClosedCylinder(double size, bool far, double noise, unsigned seed) {
-  constexpr int p = 5, nu = 40, nv = 6;
+Bspline* NoisyClosedCylinder(double size, bool far, double noise, unsigned seed, int p = 5, int nu = 40, int nv = 6,
+                             double length = 2.0) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> off(-noise, noise);
   const std::vector<double> ku = ClampedKnots(p, nu), kv = ClampedKnots(p, nv);
-  auto greville = [](const std::vector<double>& k, int i) {
+  auto greville = [p](const std::vector<double>& k, int i) {
     double t = 0.0;
     for (int q = 1; q <= p; ++q) t += k[i + q];
     return t / p;
@@ -159,7 +159,7 @@ Bspline* NoisyClosedCylinder(double size, bool far, double noise, unsigned seed)
   std::vector<double> pts;
   for (int j = 0; j < nv; ++j)
     for (int i = 0; i < nu; ++i) {
-      const double a = 2.0 * 3.14159265358979323846 * greville(ku, i), z = 2.0 * greville(kv, j);
+      const double a = 2.0 * 3.14159265358979323846 * greville(ku, i), z = length * greville(kv, j);
       const double c[3] = {std::cos(a), std::sin(a), z};
       for (int d = 0; d < 3; ++d) pts.push_back((d + 1) * shift + size * (c[d] + off(rng)));
     }
@@ -191,6 +191,41 @@ TEST_F(SingleSpan, ClosedSurfaceKinkedByTheDamageClosesItsOwnSeam) {
     EXPECT_LE(RefGap(g.srfs[0], 1, g.srfs[0], 3), healGap) << "from " << start << " size " << size << " seed " << seed;
     EXPECT_LE(LargestMove(net, Net(g.srfs[0])), 3.0 * start) << "size " << size << " seed " << seed;
   }
+}
+
+// A short closed cylinder (length a fifth of its radius, 40 x 12 cubic or 40 x 16 quintic): its
+// steps along the own seam are a few times the noise, so noise of 2e-3 of the radius slides the
+// seam's two rows along each other by a third to nearly a half of a step. Such rows still share
+// their inner points: left to the fits, the seam stays open or the surface goes back where it
+// came. It closes, moving the surface within 3 x its gap, at every size and far from the origin.
+TEST_F(SingleSpan, ClosedSurfaceWithItsSeamRowsSlidAlongEachOtherClosesIt) {
+  const struct {
+    int degree, along;
+    unsigned seed;
+  } kNets[] = {{3, 12, 2}, {3, 16, 2}, {5, 16, 3}, {5, 16, 4}};
+  const struct {
+    double size;
+    bool far;
+  } kPlaces[] = {{1e-6, true}, {1.0, false}, {1e6, true}};
+  for (const auto& [degree, along, seed] : kNets)
+    for (const auto& [size, far] : kPlaces) {
+      SCOPED_TRACE(testing::Message() << "degree " << degree << ", " << along << " along, seed " << seed << ", size "
+                                      << size << (far ? " far" : ""));
+      Group g;
+      g.Add(NoisyClosedCylinder(size, far, 2e-3, seed, degree, 40, along, 0.2));
+      const double diagonal = std::sqrt(8.04) * size, healGap = 1e-5 * diagonal;
+      const double start = RefGap(g.srfs[0], 1, g.srfs[0], 3);
+      const std::vector<double> net = Net(g.srfs[0]);
+      ASSERT_EQ(MakeTopologyZK(g.data(), 1, 3.0 * start, kMaxAngle), 0);
+      int** result = allocate_matrix_ih(1, 4);
+      const int fixed[1] = {0};
+      const int status = HealTopologyZK(g.data(), 1, fixed, -1, 1, healGap, kHealAngle, 1, result);
+      matrix_free_ih(result);
+      CleanupTopology();
+      ASSERT_EQ(status, 0);
+      EXPECT_LE(RefGap(g.srfs[0], 1, g.srfs[0], 3), healGap) << "from " << start;
+      EXPECT_LE(LargestMove(net, Net(g.srfs[0])), 3.0 * start);
+    }
 }
 
 }  // namespace
