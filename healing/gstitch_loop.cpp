@@ -75,11 +75,14 @@ int MatchSamplesAgain(BndrStruct* bs, bool all, bool setUpNext) {
   return 0;
 }
 
-// Marks the paired edges a stalled loop leaves at or above the gap target (after the shared rows,
-// which close some of them), and clears every other mark.
-void MarkStalledEdges(BndrStruct* bs, bool stalled, double gapTol) {
+// Marks the paired edges the loop leaves at or above the gap target (after the shared rows, which
+// close some of them): 1 where it stalled, 2 where it ended short of the target otherwise (out of
+// iterations, its gaps growing), so that no seam it leaves open goes without a reason. Clears
+// every other mark.
+void MarkStalledEdges(BndrStruct* bs, bool stalled, bool shortOfTarget, double gapTol) {
+  const int mark = stalled ? 1 : shortOfTarget ? 2 : 0;
   for (int k = 0; k < bs->nEdge; ++k)
-    bs->edges[k].stalled = stalled && bs->edges[k].paired && bs->edges[k].maxGap >= gapTol;
+    bs->edges[k].stalled = bs->edges[k].paired && bs->edges[k].maxGap >= gapTol ? mark : 0;
 }
 
 }  // namespace
@@ -262,7 +265,8 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
   }
 
   if (shareRows(true) != 0) return -2;
-  MarkStalledEdges(bs, stagnant > 1 || slow > 1, gapTol);  // only a stall leaves these counts above 1
+  // Only a stall leaves these counts above 1.
+  MarkStalledEdges(bs, stagnant > 1 || slow > 1, gap >= 0.95 * gapTol, gapTol);
 
   scope.keep();
   *finalGap = gap;

@@ -742,7 +742,7 @@ int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapT
   const int other = SideTooCoarse(e, 1 - side, gapTol);
   if (other == -2) return -2;
   if (other == 1) return kBndrOpenCoarseOther;
-  return e->stalled ? kBndrOpenStalled : 0;
+  return e->stalled == 1 ? kBndrOpenStalled : e->stalled == 2 ? kBndrOpenPassesEnded : 0;
 }
 
 int FindBndrEdgeEndReason(const BndrStruct* bs, int edge, int side, double gapTol) {
@@ -826,9 +826,11 @@ int FindBndrCrvUnpairedReason(const BndrStruct* bs, int curve) {
     const CrvInfoStruct* o = &bs->crvs[k];
     double t0 = 0.0, t1 = 0.0, middle[3];
     if (k == curve || o->srfInfo == c->srfInfo || !InNoSeam(bs, o)) continue;
-    // The other side's middle alone first: most sides lie nowhere near.
+    // Beside each other where the middle of either lies within the gap of the other: a side the
+    // damage drew out past its neighbour's ends lies along it with its own middle off it.
     if (GetBndrCrvParamMinMax(o, &t0, &t1) != 0 || EvalPntOnBndryCrv(o, 0.5 * (t0 + t1), middle) != 0 ||
-        DistanceToPolyline(middle, own) > gap || !SidePolyline(o, other) || DistanceToPolyline(own[mid], other) > gap)
+        !SidePolyline(o, other) ||
+        (DistanceToPolyline(middle, own) > gap && DistanceToPolyline(own[mid], other) > gap))
       continue;
     for (const int end : {0, last})
       if (VecDist3(own[end], other[0]) > gap && VecDist3(own[end], other[last]) > gap) return kBndrOpenCornersApart;

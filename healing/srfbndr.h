@@ -168,7 +168,8 @@ struct EdgeInfoStruct {
   // heal takes it as smooth (IsBndrEdgeHealedSmooth); its continuity stays as classified.
   int smoothInside;
   // 1: the last positional stitch stopped with this paired edge still at or above the gap target,
-  // its passes no longer narrowing the gaps; 0 otherwise.
+  // its passes no longer narrowing the gaps; 2: it ended so otherwise (out of iterations, the
+  // gaps growing); 0 otherwise.
   int stalled;
 };
 
@@ -268,7 +269,8 @@ int FlattenRisenCreaseCorners(BndrStruct* bs, double rise);
 // side's curve, with the knots it has, cannot follow the other side's shape within gapTol
 // (kBndrOpenCoarseSide); the other side's cannot follow this one's (kBndrOpenCoarseOther); the
 // last positional stitch stopped, no longer narrowing the gaps, with it still open (its `stalled`
-// mark: kBndrOpenStalled). 0 when none is found (also for an unpaired edge or a side the tests cannot judge, a trim
+// mark 1: kBndrOpenStalled), or ended otherwise short of the target with it open (mark 2:
+// kBndrOpenPassesEnded). 0 when none is found (also for an unpaired edge or a side the tests cannot judge, a trim
 // curve). -2 for bad input or a failed allocation.
 constexpr int kBndrOpenCoarseSide = 1;
 constexpr int kBndrOpenCoarseOther = 2;
@@ -277,6 +279,7 @@ constexpr int kBndrOpenKeptStart = 4;
 constexpr int kBndrOpenKeptFold = 5;
 constexpr int kBndrOpenKeptAlone = 6;
 constexpr int kBndrOpenStalled = 11;
+constexpr int kBndrOpenPassesEnded = 12;
 int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol);
 
 // Where parameter t lies on side curve c: 0 at its start, 1 at its end, -1 partway (a
@@ -298,7 +301,7 @@ constexpr int kBndrOpenEndsApart = 8;
 int FindBndrEdgeEndReason(const BndrStruct* bs, int edge, int side, double gapTol);
 
 // Why natural side `curve`, in no seam, was not paired with another surface's natural side that
-// is in no seam either and runs beside it (the middle of each lies within the structure's largest
+// is in no seam either and runs beside it (the middle of either lies within the structure's largest
 // gap of the other): an end of it lies farther than that gap from both ends of the other, so their
 // corners never met as a seam's (kBndrOpenCornersApart); or its ends lie within that gap of the
 // other's but not at the same corners of the structure, as where a third surface's corner lies

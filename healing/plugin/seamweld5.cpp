@@ -201,6 +201,8 @@ const char* OpenReasonText(int reason) {
              "so the two were not paired as a seam";
     case kBndrOpenStalled:
       return "the heal's positional passes stopped narrowing it before it reached the gap target";
+    case kBndrOpenPassesEnded:
+      return "the heal's positional passes ended before it reached the gap target";
     case kBndrOpenCornersSplit:
       return "it runs beside another surface's side, but the surfaces' corners at an end of them spread wider "
              "than the largest gap, so their corners did not meet and the two were not paired as a seam";
@@ -232,8 +234,9 @@ int AddOpenReasons(int* const* result, int** reasons, int n, double healGap) {
     const int code = result[s][crv->side - 1];
     int& why = reasons[s][crv->side - 1];
     if (why != 0) continue;
-    // A stitch that stalled says least of all: an end of the seam, below, says more where it can.
-    bool stalled = false;
+    // A stitch that stalled or ended short says least of all: an end of the seam, below, says more
+    // where it can.
+    int stalled = 0;
     if (code == -4 || code == -6) {
       for (int k = 0; k < crv->nEdge && why == 0; ++k) {
         const int id = crv->edgeIds[k];
@@ -241,8 +244,8 @@ int AddOpenReasons(int* const* result, int** reasons, int n, double healGap) {
         const EdgeInfoStruct* e = &bs->edges[id];
         const int reason = FindBndrEdgeOpenReason(bs, id, e->infoA == crv ? 0 : 1, healGap);
         if (reason < 0) return -2;
-        if (reason == kBndrOpenStalled)
-          stalled = true;
+        if (reason == kBndrOpenStalled || reason == kBndrOpenPassesEnded)
+          stalled = stalled ? stalled : reason;
         else
           why = reason;
       }
@@ -275,7 +278,7 @@ int AddOpenReasons(int* const* result, int** reasons, int n, double healGap) {
       why = reason;
       break;
     }
-    if (why == 0 && stalled) why = kBndrOpenStalled;
+    if (why == 0 && stalled) why = stalled;
   }
   return 0;
 }

@@ -481,6 +481,33 @@ TEST_F(OpenReason, SidesCrossingAtTheirMiddlesNameTheirCornersApart) {
       }
 }
 
+// Two planes side by side from a shared corner, the second's side drawn out past the first's far
+// end and turning off it by 1.5 gaps per side length: the first side's middle lies within the
+// largest gap of the second, the second's middle beyond it from the first, and the first's far end
+// beyond it from the second, so they are no seam. Each of the two sides names the other running
+// beside it with its corners apart; with the second side along the first's whole length (a
+// T-junction) they pair and nothing is named. The same at every size and far from the origin.
+TEST_F(OpenReason, SideDrawnOutPastItsNeighbourNamesTheCornersApart) {
+  for (double size : {1e-3, 1.0, 1e3})
+    for (double far : {0.0, 1e4})
+      for (double turn : {0.0, 0.015}) {
+        SCOPED_TRACE(testing::Message() << "size " << size << " far " << far << " turn " << turn);
+        const double gap = 0.01, len = 2.2;
+        Group g;
+        g.Add(FarPlane({0, -1, 0, 1, -1, 0, 0, 0, 0, 1, 0, 0}, size, far));
+        g.Add(FarPlane({0, 0, 0, len, turn * len, 0, 0, 1, 0, len, 1, 0}, size, far));
+        ASSERT_TRUE(g.Build(gap * size, 5.0));
+        EXPECT_EQ(g.PairedCount(), turn > 0.0 ? 0 : 1);
+        for (int c = 0; c < g.bs->nCrv; ++c) {
+          const CrvInfoStruct& crv = g.bs->crvs[c];
+          const int srf = crv.srfInfo->index;
+          const bool beside = turn > 0.0 && ((srf == 0 && crv.side == 4) || (srf == 1 && crv.side == 2));
+          EXPECT_EQ(FindBndrCrvUnpairedReason(g.bs, c), beside ? kBndrOpenCornersApart : 0)
+              << "surface " << srf << " side " << crv.side;
+        }
+      }
+}
+
 // A floor and two low walls rising from two of its sides, their corners where all three meet
 // moved by the largest gap's order: the floor's within the gap of the first wall's, the first
 // wall's within it of the second's, the floor's beyond it from the second's. The corners there
