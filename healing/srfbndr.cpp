@@ -952,12 +952,15 @@ bool CreaseCornerMeet(const BndrStruct* bs, const CornerInfoStruct* corner, doub
   // Two faces in one crease, their other sides there free: the point of the line where their
   // tangent planes meet nearest the corners' mean. Each face keeps its normal at the corner as it
   // came, short sides and all: the crease's angle there stays the one the heal judges it by, where
-  // closed at the mean a narrow strip's corner would turn the strip by degrees.
+  // closed at the mean a narrow strip's corner would turn the strip by degrees. Planes meeting at
+  // a small angle meet far off: no corner goes farther than the two lie apart (the mean moves each
+  // half that).
   if (nSrf == 2 && nEnds == 2) {
     double at[3];
     if (!NearestOnTwoPlanes(point, normal, meet, at)) return false;
+    const double apart = VecDist3(point[0], point[1]);
     for (int s = 0; s < 2; ++s)
-      if (!(VecDist3(at, point[s]) <= kCornerMoveBound * largestGap)) return false;
+      if (!(VecDist3(at, point[s]) <= apart)) return false;
     Copy3(at, meet);
     return true;
   }

@@ -178,7 +178,7 @@ int SetUpBndrCornerPositions(BndrStruct* bs) {
   for (int c = 0; c < bs->nCorner; ++c) {
     const CornerInfoStruct* ci = &bs->corners[c];
     double all[3] = {0, 0, 0}, fixed[3] = {0, 0, 0};
-    int nAll = 0, nFixed = 0;
+    int nAll = 0, nFixed = 0, nHeld = 0;
     JoinedAtCorner joined;
     if (!joined.Collect(bs, ci)) return -2;
     for (int k = 0; ci->edgeIds && k < ci->nEdge; ++k) {
@@ -189,8 +189,8 @@ int SetUpBndrCornerPositions(BndrStruct* bs) {
       if (!joined.Takes(e)) continue;
       const CrvInfoStruct* A = e->infoA;
       const CrvInfoStruct* B = IsPaired(e) ? e->infoB : nullptr;
-      const bool isFixed = IsOuterFixedBndrEdge(e) || (A->side != 0 && IsTrim(B)) || A->side == 0 ||
-                           A->fixed || (B && B->fixed);
+      const bool held = (A->side != 0 && IsTrim(B)) || A->side == 0 || A->fixed || (B && B->fixed);
+      const bool isFixed = IsOuterFixedBndrEdge(e) || held;
       // An edge closed on this corner contributes both of its ends.
       for (int end = 0; end < 2; ++end) {
         if ((end == 0 ? e->corner0 : e->corner1) != c) continue;
@@ -201,12 +201,15 @@ int SetUpBndrCornerPositions(BndrStruct* bs) {
           for (int j = 0; j < 3; ++j) fixed[j] += p[j];
           ++nFixed;
         }
+        nHeld += held;
       }
     }
     if (nAll == 0) continue;
     double pos[3];
     for (int j = 0; j < 3; ++j) pos[j] = nFixed > 0 ? fixed[j] / nFixed : all[j] / nAll;
-    if (nFixed == 0 && !joined.all) CreaseCornerMeet(bs, ci, pos);
+    // A side held only as part of the outer boundary keeps its tangency, not its corner (the mean
+    // of such corners moves them all): a crease's corner goes where its faces meet there too.
+    if (nHeld == 0 && !joined.all) CreaseCornerMeet(bs, ci, pos);
     PlaceCorner(bs, c, pos, &joined);
   }
   return 0;

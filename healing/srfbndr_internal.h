@@ -80,7 +80,7 @@ bool NearestOnTwoPlanes(const double (*p)[3], const double (*n)[3], const double
 // gap, the heal's movement bound. Where two surfaces meet at a corner in one crease between two
 // straight sides, every other side there free, `meet` (given as the corners' mean) goes to the
 // point nearest it where their two tangent planes meet, so that each keeps its normal at the
-// corner; false where that point lies farther than three times the seam's gap from a corner.
+// corner; false where that point lies farther from a corner than the two corners lie apart.
 bool CreaseCornerMeet(const BndrStruct* bs, const CornerInfoStruct* corner, double meet[3]);
 
 // Range check shared by the three boundary-curve evaluators.

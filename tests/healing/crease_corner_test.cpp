@@ -253,9 +253,10 @@ TEST_F(CreaseCorner, TwoNarrowPlanesCloseKeepingTheirCorners) {
   const double cornerTurn[2] = {1e-3, 0.25};
   const double damage[2][3] = {{0.004, -0.003, 0.005}, {-0.005, 0.004, -0.003}};
   for (int layout = 0; layout < 2; ++layout)
-    for (double size : {1e-6, 1.0, 1e6})
-      for (double far : {0.0, 1e4}) {
-        SCOPED_TRACE(testing::Message() << "layout " << layout << " size " << size << " far " << far);
+    for (int outer : {-1, 1})
+      for (double size : {1e-6, 1.0, 1e6})
+        for (double far : {0.0, 1e4}) {
+        SCOPED_TRACE(testing::Message() << "layout " << layout << " outer " << outer << " size " << size << " far " << far);
         Group g;
         double corners[2][3];
         for (int f = 0; f < 2; ++f) {
@@ -293,7 +294,7 @@ TEST_F(CreaseCorner, TwoNarrowPlanesCloseKeepingTheirCorners) {
         ASSERT_NE(result, nullptr);
         const int fixed[2] = {0, 0};
         const double healGap = 1e-6 * size;
-        const int rc = HealTopologyZK(g.data(), 2, fixed, -1, 1, healGap, 0.5, 1, result);
+        const int rc = HealTopologyZK(g.data(), 2, fixed, outer, 1, healGap, 0.5, 1, result);
         matrix_free_ih(result);
         ASSERT_EQ(rc, 0);
         if (layout == 0) {
