@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "bspline/cclone.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
 #include "bspline/srfclone.h"
@@ -72,20 +71,6 @@ int MatchSamplesAgain(BndrStruct* bs, bool all, bool setUpNext) {
   for (int k = 0; k < bs->nEdge; ++k) {
     EdgeInfoStruct* e = &bs->edges[k];
     if (e->paired && (all || (setUpNext && SingleHighSpanSide(e))) && ReSampleBndrEdgeParams(e) != 0) return -2;
-  }
-  return 0;
-}
-
-// Records every side's 3D form as its start (`record`), or forgets the records.
-int RecordSideStarts(BndrStruct* bs, bool record) {
-  for (int c = 0; c < bs->nCrv; ++c) {
-    CrvInfoStruct* crv = &bs->crvs[c];
-    FreeBspline(crv->start3);
-    crv->start3 = nullptr;
-    if (!record || !crv->crv3) continue;
-    UntrackedScope own;  // the record's own
-    crv->start3 = CopyCurveBspline(crv->crv3);
-    if (!crv->start3 || KernelFailed()) return -2;
   }
   return 0;
 }
@@ -185,7 +170,7 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
     return shared < 0 || EvalAllBndrCrvCurve3Form(bs) != 0 ||
                    ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0 ? -2 : 0;
   };
-  if (shareRows(false) != 0 || RecordSideStarts(bs, true) != 0) return -2;
+  if (shareRows(false) != 0) return -2;
   SrfGrpNets nets{};
   const Owned<SrfGrpNets, FreeSrfGrpNets> ownNets(&nets);
   TrackingScope scope;
@@ -279,7 +264,7 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
     if (i + 1 >= maxIter) break;
   }
 
-  if (RecordSideStarts(bs, false) != 0 || shareRows(true) != 0) return -2;
+  if (shareRows(true) != 0) return -2;
   // Only a stall leaves these counts above 1.
   MarkStalledEdges(bs, stagnant > 1 || slow > 1, gap >= 0.95 * gapTol, gapTol);
 

@@ -492,63 +492,6 @@ int ReduceWrapConstraint(Bspline* curve, LinearConstraint* c) {
 
 namespace {
 
-// Unit tangent of a curve at t; false where it (nearly) vanishes, under 1e-9 of the speed a
-// curve of its extent runs at over its parameter range.
-bool StartTangent(const Bspline* c, double t, double out[3]) {
-  Eval3DPointOnCurve3Array(c, t, 1, out);
-  const double range = std::fabs(c->umax - c->umin);
-  const double len = VecSize3(out);
-  if (!(range > 0.0) || !(len > 1e-9 * ControlPointDiagonal(c) / range)) return false;
-  for (int k = 0; k < 3; ++k) out[k] /= len;
-  return true;
-}
-
-// Whether the side starts and ends at one corner (a closed ring).
-bool RingSide(const CrvInfoStruct* crv) {
-  return crv->cornerIds && crv->nCorner >= 2 && crv->cornerIds[0] >= 0 &&
-         crv->cornerIds[0] == crv->cornerIds[crv->nCorner - 1];
-}
-
-// How far the point `p` lies along the start form `c` from the form's point at t, along its
-// tangent there; 0 where the tangent vanishes.
-double AlongStart(const Bspline* c, double t, const double p[3]) {
-  double tg[3], at[3];
-  if (!StartTangent(c, t, tg)) return 0.0;
-  Eval3DPointOnCurve3Array(c, t, 0, at);
-  double d[3];
-  VecDiff3(p, at, d);
-  return VecDotProd3(d, tg);
-}
-
-// The averaged targets of one edge's samples on a closed ring with a recorded start form, held
-// along the ring where it began: each target's offset along the start form's tangent from the
-// start form's point at the sample's parameter becomes the slide of the edge's two ends (the
-// corners the set-ups move), blended linearly over the edge; its offset across stays. An average
-// of two sides follows them as they move, and a ring meets only its own seam's corner, so nothing
-// held its points along the seam: the fits' smoothing and the sides' pulls slid both rings along
-// it a little at every pass, the control points at the span joints of long degree-5 rings many
-// times the gap they closed while the surfaces moved a fraction of it. Held so, a fit keeps the
-// ring's parametrisation and moves its points across the seam.
-void HoldSamplesAlongStart(const CrvInfoStruct* crv, const EdgeInfoStruct* e, int side, double* x, double* y,
-                           double* z) {
-  const Bspline* c = crv->start3;
-  const double* par = SideSamples(e, side);
-  const double t0 = e->par[BndrSlot(side, 0)], t1 = e->par[BndrSlot(side, 1)];
-  if (!c || !RingSide(crv) || !par || !(std::fabs(t1 - t0) > 0.0)) return;
-  const double slide0 = AlongStart(c, t0, e->pnt[BndrSlot(side, 0)]);
-  const double slide1 = AlongStart(c, t1, e->pnt[BndrSlot(side, 1)]);
-  for (int i = 1; i < e->nSample - 1; ++i) {
-    double tg[3];
-    if (!StartTangent(c, par[i], tg)) continue;
-    const double q[3] = {x[i - 1], y[i - 1], z[i - 1]};
-    const double f = std::clamp((par[i] - t0) / (t1 - t0), 0.0, 1.0);
-    const double shift = (1.0 - f) * slide0 + f * slide1 - AlongStart(c, par[i], q);
-    x[i - 1] += shift * tg[0];
-    y[i - 1] += shift * tg[1];
-    z[i - 1] += shift * tg[2];
-  }
-}
-
 // Interior samples of the curve's edges (each edge's first and last are its corners, held
 // exactly by the constraints): parameters and averaged points, and with `tables` pointers into
 // the edges' basis-value tables of the curve's side. New arrays handed to the caller.
@@ -577,7 +520,6 @@ int CollectWrapSamples(const BndrStruct* bs, int curve, bool tables, double** t,
   ForEachOwnEdge(bs, curve, [&](const EdgeInfoStruct* e, int side) {
     if (!usable(e, side)) return;
     const double* par = SideSamples(e, side);
-    const int first = m;
     for (int i = 1; i < e->nSample - 1; ++i, ++m) {
       v[0][m] = par[i];
       v[1][m] = e->avgX[i];
@@ -587,7 +529,6 @@ int CollectWrapSamples(const BndrStruct* bs, int curve, bool tables, double** t,
       b[m] = e->nubTabU[side] + 3 * order * i;
       s[m] = e->nubSpan[side] + i;
     }
-    HoldSamplesAlongStart(crv, e, side, v[1] + first, v[2] + first, v[3] + first);
   });
   scope.keep();
   *t = v[0];

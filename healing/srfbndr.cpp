@@ -84,8 +84,6 @@ int FreeBndrStruct(BndrStruct* bs) {
     CrvInfoStruct* c = &bs->crvs[i];
     FreeBspline(c->crv3);
     c->crv3 = nullptr;
-    FreeBspline(c->start3);
-    c->start3 = nullptr;
     FreeAndNull(c->edgeCopies);
     FreeAndNull(c->cornerCopies);
     FreeAndNull(c->edgeIds);

@@ -103,9 +103,6 @@ struct CrvInfoStruct {
   // A free side whose fit to its samples folded it in the current stitch: it follows its corners
   // from then on (each stitch starts with 0).
   int followsCorners;
-  // The side's 3D form as the current positional stitch found it (owned; null outside one): its
-  // fits hold their samples along the side where it began (see HoldSamplesAlongStart).
-  Bspline* start3;
 };
 
 struct EdgeInfoStruct {
