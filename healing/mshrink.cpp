@@ -186,16 +186,54 @@ double EndLegLength(const Bspline* C, double t) {
   return VecSize3(d);
 }
 
+// The angle by which the smooth seams of the free side's surface at the corner where edge e ends
+// (end 0 or 1) turn that surface's normal there: each seam's two sides turn to a normal split by
+// their legs across, so a net whose rows lie far apart keeps nearly its own. -1 where no smooth
+// seam of that surface ends there, or where a crease of it does (its corner keeps its angles).
+double TurnItsSeamsGive(const BndrStruct* bs, const CrvInfoStruct* own, const EdgeInfoStruct* e, int end) {
+  const int c = end ? e->corner1 : e->corner0;
+  if (!own->srfInfo || c < 0 || c >= bs->nCorner) return -1.0;
+  const CornerInfoStruct* ci = &bs->corners[c];
+  double turn = -1.0;
+  for (int k = 0; ci->edgeIds && k < ci->nEdge; ++k) {
+    const int id = ci->edgeIds[k];
+    if (id < 0 || id >= bs->nEdge) continue;
+    const EdgeInfoStruct* f = &bs->edges[id];
+    if (f == e || !f->paired || !f->startSet) continue;
+    for (int fe = 0; fe < 2; ++fe) {
+      if ((fe ? f->corner1 : f->corner0) != c) continue;
+      for (int side = 0; side < 2; ++side) {
+        const CrvInfoStruct* mine = side ? f->infoB : f->infoA;
+        if (!mine || mine->srfInfo != own->srfInfo) continue;
+        if (IsBndrEdgeHealedSmooth(f) != 1) return -1.0;
+        const double* no = f->startNrm[BndrMatchedSlot(f, side, fe)];
+        const double* nx = f->startNrm[BndrMatchedSlot(f, 1 - side, fe)];
+        if (VecSize3(no) < 0.5 || VecSize3(nx) < 0.5) return -1.0;
+        const double shareA = SmoothSeamShareA(f), w = side ? 1.0 - shareA : shareA;
+        const double sgn = VecDotProd3(no, nx) < 0.0 ? -1.0 : 1.0;
+        double aim[3];
+        for (int q = 0; q < 3; ++q) aim[q] = w * no[q] + (1.0 - w) * sgn * nx[q];
+        const double len = VecSize3(aim);
+        if (len < kTiny) return -1.0;
+        turn = std::max(turn, std::acos(std::clamp(VecDotProd3(no, aim) / len, -1.0, 1.0)));
+      }
+    }
+  }
+  return turn;
+}
+
 // How far the tangent at corner k may turn from where the seam began there: the seam's start
 // tangent (its two sides' own, averaged) in `start` and the angle, from the longer end leg of the
 // two sides and the larger move either surface's gaps allow it. Both sides of a seam get the same,
 // so that their ends still meet. A free side whose end leg is many times longer than the leg across
 // it turns from its own start tangent, by its own end leg: the normal at its corner, averaged with
 // the surfaces across the seams there, is tilted by the noise on the short leg, and the long side
-// held square to it would swing over its whole length (where the legs are alike, the side turns
-// with the normal, as the seams' angle targets there need). False when nothing was recorded, and
-// where a side has two points along: it turns with its corners, and the other side must follow it
-// to close.
+// held square to it would swing over its whole length. Where the legs are alike, the side may
+// also turn as far as its surface's smooth seams there turn its normal (their angle targets need
+// that much), but not with the rough normals of a fine net beside it, which those seams leave to
+// the fine net to follow; at a crease's corner it turns with the normal. False when nothing was
+// recorded, and where a side has two points along: it turns with its corners, and the other side
+// must follow it to close.
 bool CornerTurnLimit(const BndrStruct* bs, const CurveCorner& k, double start[3], double* cap) {
   const EdgeInfoStruct* e = k.e;
   if (!e || !e->startSet) return false;
@@ -207,8 +245,12 @@ bool CornerTurnLimit(const BndrStruct* bs, const CurveCorner& k, double start[3]
     for (int q = 0; q < 3; ++q) start[q] = e->startTan[k.slot][q];
     if (VecSize3(start) < 0.5) return false;
     const double leg = EndLegLength(own->crv3, k.t);
-    if (!(leg > kUnlikeLegs * AcrossLegLength(own, k.t))) return false;
+    if (!(leg > 0.0)) return false;
     *cap = std::atan(LargestStartGapOfSurface(bs, own) / leg);
+    if (leg > kUnlikeLegs * AcrossLegLength(own, k.t)) return true;
+    const double give = TurnItsSeamsGive(bs, own, e, end);
+    if (give < 0.0) return false;
+    *cap = std::max(*cap, give);
     return true;
   }
   if (!own || !other || !own->crv3 || !other->crv3 || NumCtrlU(own->crv3) < 3 || NumCtrlU(other->crv3) < 3)

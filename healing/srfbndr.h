@@ -161,6 +161,8 @@ struct EdgeInfoStruct {
   // largest gap, from which the heal measures how far it turns a side's end. An unpaired edge
   // records its side's end tangents only (its gap 0), with startSet.
   double startTan[4][3];
+  // The sides' own unit end normals by slot as the heal found them, recorded with startTan.
+  double startNrm[4][3];
   double startGap;
   int startSet;
   // 1: a crease (continuity 0, within the gap limit) only by a spike at an end: every sample
@@ -457,6 +459,9 @@ int IsBndrEdgeG1Continuity(const EdgeInfoStruct* e, double gapTol, double angleT
 // 1 for a paired edge the heal works on as smooth (tangential heal, corner normals and tangents,
 // the fall-backs' judge): continuity 1, or a crease only by a spike at an end (smoothInside).
 int IsBndrEdgeHealedSmooth(const EdgeInfoStruct* e);
+// The share of side A's normal in the normal both sides of a smooth seam turn to (0..1): the side
+// whose rows lie the farther apart across it keeps the more of its own; 0.5 for nets alike.
+double SmoothSeamShareA(const EdgeInfoStruct* e);
 // The largest distance between a paired edge's sides over its matching ends and sample pairs and
 // the parameters where it lies (also written to maxGap, gapParA, gapParB); null outputs are
 // skipped. An unpaired edge gives gap 0 and tA its start, with -2 from ComputeMaxBndrEdgeGap and

@@ -756,7 +756,10 @@ double HeldNearStart(double aim, double from) {
 int RecordEdgeStart(EdgeInfoStruct* e) {
   if (!e || e->startSet) return 0;
   // The end tangents are still the sides' own here: the corner rules turn them afterwards.
-  for (int s = 0; s < 4; ++s) UnitOrZero(e->tan[s], e->startTan[s]);
+  for (int s = 0; s < 4; ++s) {
+    UnitOrZero(e->tan[s], e->startTan[s]);
+    UnitOrZero(e->nrm[s], e->startNrm[s]);
+  }
   if (!IsPaired(e)) {
     // A free side keeps only its end tangents: the wrap holds its turn at the corners to them.
     e->startGap = 0.0;

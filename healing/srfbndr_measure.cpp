@@ -265,6 +265,8 @@ int MaxSampleNormalDiff(EdgeInfoStruct* e, double* angle, NormalAt&& normalAt) {
 
 }  // namespace
 
+double SmoothSeamShareA(const EdgeInfoStruct* e) { return e && e->infoB ? SideAShare(e) : 1.0; }
+
 int NewEvalBndrEdgeAvgSampleNormals(EdgeInfoStruct* e) {
   if (!e || e->nSample < 2 || !e->sampleA || !e->infoA) return -2;
   return AvgSampleNormals(e, [e](int side, int i, double out[3]) { return SampleNormal(e, side, i, out); });
