@@ -85,6 +85,28 @@ void MarkStalledEdges(BndrStruct* bs, bool stalled, bool shortOfTarget, double g
     bs->edges[k].stalled = bs->edges[k].paired && bs->edges[k].maxGap >= gapTol ? mark : 0;
 }
 
+// The boundary rows' fits' options in the loop (its sigma set per iteration).
+ShrnkWrapParams LoopWrapParams() {
+  ShrnkWrapParams params;
+  SetDefaultShrnkWrapParams(&params);
+  for (int k = 0; k < 4; ++k) params.fixedRows[k] = -1;
+  params.Tension = 0.7;
+  double roughness = 0.3;
+  SmoothnessToRoughness(&roughness);
+  params.Roughness = roughness;
+  return params;
+}
+
+// Ends the positional loop's hold on the structure: the boundary rows' fits no longer keep the
+// sides' points where they lay along them when the loop began.
+void DropSlideAnchor(BndrStruct* bs) { bs->slideAnchor = nullptr; }
+
+// Samples paired at the start still carry the sides' slide along each other, which the fits leave
+// as it is (it narrows no seam): the gap a loop ends with is measured across, side B matched again.
+int MeasureAcross(BndrStruct* bs, double* gap, int* edge, double* tA, double* tB) {
+  return MatchSamplesAgain(bs, true, false) != 0 ? -2 : ComputeBndrInfoMaxEdgeGap(bs, gap, edge, tA, tB);
+}
+
 }  // namespace
 
 namespace gstitch_internal {
@@ -136,13 +158,7 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
   relTol = std::max(relTol, 1e-4);
   *reason = 2;
 
-  ShrnkWrapParams params;
-  SetDefaultShrnkWrapParams(&params);
-  for (int k = 0; k < 4; ++k) params.fixedRows[k] = -1;
-  params.Tension = 0.7;
-  double roughness = 0.3;
-  SmoothnessToRoughness(&roughness);
-  params.Roughness = roughness;
+  ShrnkWrapParams params = LoopWrapParams();
   double gap = 0.0, tA = 0.0, tB = 0.0;
   int gapEdge = -1;
   // A gap below a millionth of the group's size gives no relative gain to judge.
@@ -171,8 +187,12 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
                    ComputeBndrInfoMaxEdgeGap(bs, &gap, &gapEdge, &tA, &tB) != 0 ? -2 : 0;
   };
   if (shareRows(false) != 0) return -2;
-  SrfGrpNets nets{};
-  const Owned<SrfGrpNets, FreeSrfGrpNets> ownNets(&nets);
+  SrfGrpNets nets{}, anchor{};
+  const Owned<SrfGrpNets, FreeSrfGrpNets> ownNets(&nets), ownAnchor(&anchor);
+  // The fits keep each side's points where they lie along it now (WrapBndrCrv3ToSamplePoints).
+  const Owned<BndrStruct, DropSlideAnchor> dropAnchor(bs);
+  if (SaveSrfGrpNets(bs, &anchor) != 0) return -2;
+  bs->slideAnchor = &anchor;
   TrackingScope scope;
   const int minIter = MinimumIterations(insertKnot, maxIter);
   double sigma = 0.01;
@@ -265,6 +285,7 @@ int PositionalStitch(BndrStruct* bs, int continuity, double gapTol, double angle
   }
 
   if (shareRows(true) != 0) return -2;
+  if (bFixedSamples && !rematch && gap >= 0.95 * gapTol && MeasureAcross(bs, &gap, &gapEdge, &tA, &tB) != 0) return -2;
   // Only a stall leaves these counts above 1.
   MarkStalledEdges(bs, stagnant > 1 || slow > 1, gap >= 0.95 * gapTol, gapTol);
 

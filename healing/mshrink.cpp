@@ -8,6 +8,7 @@
 #include <iterator>
 #include <new>
 
+#include "bspline/cclone.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
 #include "bspline/measure.h"
@@ -20,6 +21,7 @@
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
+#include "healing/gstitch_internal.h"
 #include "healing/mshrink_internal.h"
 #include "healing/srfbndr.h"
 #include "splinefit/fitsplin.h"
@@ -652,6 +654,103 @@ bool TurnsBackAtCorner(const Bspline* C, const Bspline* W, const LinearConstrain
   return false;
 }
 
+// The least degree of a side whose points keep their places along it through the stitch's fits
+// (KeepSlideOfHeldPoints). Below it a span's points follow the samples along the seam closely,
+// without the swings, and there the fits may let the two sides' parametrisations meet.
+constexpr int kSlideKeptDegree = 4;
+
+// Whether every seam of the curve is healed smooth between two surfaces that keep rows of their
+// own. Along a crease the passes that keep its angle compare the two sides' normals at the samples
+// as paired, and sides on one knot vector (a seam whose rows can be shared, a closed surface's own
+// seam) close by sharing their points, which must lie beside each other along the seam: there the
+// fits still let the sides' parametrisations meet.
+bool OwnSmoothSeams(const BndrStruct* bs, int curve) {
+  bool own = bs->crvs[curve].nEdge > 0;
+  ForEachOwnEdge(bs, curve, [&](const EdgeInfoStruct* e, int) {
+    own = own && IsG1Edge(e) && e->infoA->srfInfo != e->infoB->srfInfo && !gstitch_internal::SharedRowSeam(bs, e);
+  });
+  return own;
+}
+
+// The parameter step along C that moving C(t) to P makes, to first order; 0 where C stops.
+double SlideAt(const Bspline* C, double t, const double P[3]) {
+  double c[3], d[3];
+  Eval3DPointOnCurve3Array(C, t, 0, c);
+  Eval3DPointOnCurve3Array(C, t, 1, d);
+  const double dd = VecDotProd3(d, d);
+  if (!(dd > 0.0)) return 0.0;
+  const double m[3] = {P[0] - c[0], P[1] - c[1], P[2] - c[2]};
+  return VecDotProd3(m, d) / dd;
+}
+
+// The slide along C that the held positions make at t: theirs at the nearest held parameter on
+// each side, blended linearly between the two (the nearest one's beyond the last); 0 with none.
+double HeldSlideAt(const Bspline* C, const LinearConstraint* c, double t) {
+  int lo = -1, hi = -1;
+  for (int k = 0; k < c->nPos; ++k) {
+    const double p = c->posPar[k];
+    if (p <= t && (lo < 0 || p > c->posPar[lo])) lo = k;
+    if (p >= t && (hi < 0 || p < c->posPar[hi])) hi = k;
+  }
+  if (lo < 0 && hi < 0) return 0.0;
+  auto slide = [&](int k) {
+    const double P[3] = {c->posX[k], c->posY[k], c->posZ[k]};
+    return SlideAt(C, c->posPar[k], P);
+  };
+  if (lo < 0 || hi < 0 || lo == hi) return slide(lo < 0 ? hi : lo);
+  const double p0 = c->posPar[lo], p1 = c->posPar[hi];
+  const double w = p1 > p0 ? (t - p0) / (p1 - p0) : 0.0;
+  return (1.0 - w) * slide(lo) + w * slide(hi);
+}
+
+// A copy of the curve C of a side with the boundary row the anchor holds for its surface; null
+// when there is none or its layout differs.
+Bspline* AnchoredForm(const BndrStruct* bs, const CrvInfoStruct* crv, const Bspline* C) {
+  const SrfGrpNets* a = bs->slideAnchor;
+  const SrfInfoStruct* si = crv->srfInfo;
+  if (!a || !si || si->index < 0 || si->index >= a->n || !a->pts || !a->pts[si->index]) return nullptr;
+  SideFrame f;
+  if (!f.Init(SurfaceOf(crv), crv->side) || NumCtrlU(C) != f.nAlong) return nullptr;
+  const int nu = a->nu[si->index], nv = a->nv[si->index];
+  if (nu != NumCtrlU(f.s) || nv != NumCtrlV(f.s)) return nullptr;
+  Bspline* S = CopyCurveBspline(const_cast<Bspline*>(C));
+  if (!S || KernelFailed()) {
+    if (S) FreeBspline(S);
+    return nullptr;
+  }
+  const double* P = a->pts[si->index];
+  for (int j = 0; j < f.nAlong; ++j) {
+    const int k = (crv->side == 1 || crv->side == 3) ? j * nu + f.Across(0) : f.Across(0) * nu + j;
+    S->X[0][j] = P[3 * k];
+    S->Y[0][j] = P[3 * k + 1];
+    S->Z[0][j] = P[3 * k + 2];
+  }
+  FreeBsplineProperties(S);
+  return S;
+}
+
+// The samples' targets keep the places along the side that its points had when the stitch began,
+// but for the slide its held positions (the corners) make there. A seam's samples stay paired at
+// the parameters first matched, so where the two sides' parametrisations differ the averaged point
+// lies partly along each side: fitted, that part moves control points along the seam, which
+// narrows it nowhere, and on a single-span side of high degree in alternating steps several times
+// the gap. Anchored to where the side began, the places along it do not depend on which side
+// was matched to which, nor on how the loop went.
+void KeepSlideOfHeldPoints(const Bspline* C, const Bspline* start, const LinearConstraint* c, int n, const double* t,
+                           double* x, double* y, double* z) {
+  const Bspline* S = start ? start : C;
+  for (int i = 0; i < n; ++i) {
+    double d[3], s[3];
+    Eval3DPointOnCurve3Array(C, t[i], 1, d);
+    Eval3DPointOnCurve3Array(S, t[i], 0, s);
+    const double P[3] = {x[i], y[i], z[i]};
+    const double off = SlideAt(C, t[i], P) - SlideAt(C, t[i], s) - HeldSlideAt(S, c, t[i]);
+    x[i] -= off * d[0];
+    y[i] -= off * d[1];
+    z[i] -= off * d[2];
+  }
+}
+
 // Installs W as the curve's 3D form after writing it into the surface's boundary row.
 int InstallWrappedCurve(CrvInfoStruct* crv, Bspline* W) {
   if (UpdateSrfBndryCrvGeom(SurfaceOf(crv), crv->side, W) != 0) {
@@ -705,6 +804,10 @@ int WrapBndrCrv3ToSamplePointNubVals(BndrStruct* bs, int curve, const ShrnkWrapP
     const Samples ownT(t), ownX(x), ownY(y), ownZ(z);
     const Owned<double*, Free> ownBasis(basis);
     const Owned<int*, Free> ownSpans(spans);
+    if (C->degreeU >= kSlideKeptDegree && OwnSmoothSeams(bs, curve)) {
+      BsplinePtr S(AnchoredForm(bs, crv, C.get()));
+      KeepSlideOfHeldPoints(C.get(), S.get(), c.get(), count, t, x, y, z);
+    }
     const WrapFrame frame = FrameOfWrap(C.get());
     ToWrapFrame(frame, C.get(), c.get(), x, y, z, count);
     if (ConstrainedShrinkWrapCrv3NubVals(C.get(), count, t, x, y, z, params, c.get(), basis, spans,

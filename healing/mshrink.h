@@ -43,7 +43,11 @@ int ReduceWrapConstraint(Bspline* curve, LinearConstraint* c);
 // runs on a copy brought to at most unit size (by a power of two), so the params' weights mean
 // for a curve of any size what they mean below unit size.
 // *reduced = 1 when the corner constraints had to be reduced (or could not be met at all, in
-// which case the curve stays as it was and 0 is returned by the basis-value path).
+// which case the curve stays as it was and 0 is returned by the basis-value path). On the
+// basis-value path a curve of degree 4 or more whose seams are all smooth and between surfaces
+// that keep rows of their own (no shared row, no closed surface's own seam) keeps its points where
+// they lie along it (as the structure's slideAnchor holds them, else as they are), but for the
+// slide its held positions make: the samples' moves along it are not fitted.
 int WrapBndrCrv3ToSamplePoints(BndrStruct* bs, int curve, int insertKnot, int refine,
                                const ShrnkWrapParams* params, int* reduced);
 // The basis-value path, which WrapBndrCrv3ToSamplePoints takes with insertKnot and refine 0:

@@ -32,6 +32,7 @@ struct CrvInfoStruct;
 struct EdgeInfoStruct;
 struct CornerInfoStruct;
 struct Crv3GramCache;
+struct SrfGrpNets;
 
 struct BndrStruct {
   int nSrf;
@@ -50,6 +51,10 @@ struct BndrStruct {
   // The Gram matrices of the boundary rows' fits, owned (made with the structure; null in a
   // structure made otherwise, whose fits then compute their own).
   Crv3GramCache* gram;
+  // While the positional stitch runs, its surfaces' nets as it began (the stitch's own, which it
+  // clears on every return): the boundary rows' fits keep the points' places along each row as
+  // they were there; null otherwise.
+  const SrfGrpNets* slideAnchor;
 };
 
 // Why the heal's fall-backs put a surface back where it began: healed, it made a seam of it wider

@@ -116,6 +116,35 @@ TEST_F(SeamSlideTest, StitchThatStallsNamesTheSeamItLeftOpen) {
 
 namespace {
 
+// Heals the group of three as the plug-in does (samples fixed, no surface held, the outer boundary
+// free) at the largest gap maxGap: every seam listed (surface, side, surface, side) must end within
+// healGap, and no surface may move beyond 3 x the largest gap it closed.
+void HealClosesWithinMoveBound(Group& g, const int (*seams)[4], int nSeam, double maxGap, double healGap) {
+  std::vector<double> start;
+  for (int k = 0; k < nSeam; ++k)
+    start.push_back(RefGap(g.srfs[seams[k][0]], seams[k][1], g.srfs[seams[k][2]], seams[k][3]));
+  std::vector<std::vector<double>> nets;
+  for (const Bspline* b : g.srfs) nets.push_back(Net(b));
+  ASSERT_EQ(MakeTopologyZK(g.data(), 3, maxGap, 8.0), 0);
+  int** result = allocate_matrix_ih(3, 4);
+  const int fixed[3] = {0, 0, 0};
+  const int status = HealTopologyZK(g.data(), 3, fixed, -1, 1, healGap, 0.1, 1, result);
+  matrix_free_ih(result);
+  CleanupTopology();
+  ASSERT_EQ(status, 0);
+  double closedOn[3] = {0.0, 0.0, 0.0};
+  for (int k = 0; k < nSeam; ++k) {
+    EXPECT_LE(RefGap(g.srfs[seams[k][0]], seams[k][1], g.srfs[seams[k][2]], seams[k][3]), healGap)
+        << "seam " << k << " from " << start[k];
+    for (int q : {seams[k][0], seams[k][2]}) closedOn[q] = std::max(closedOn[q], start[k]);
+  }
+  for (int q = 0; q < 3; ++q) EXPECT_LE(LargestMove(nets[q], Net(g.srfs[q])), 3.0 * closedOn[q]) << "surface " << q;
+}
+
+}  // namespace
+
+namespace {
+
 // A tube of three closed rings stacked along its axis (x, y round a circle of radius `size`, z
 // along), each ring one net of degree p both ways, `round[k]` control points round it by eight
 // along it and a length of `size`: its u-min and u-max rows its own seam, its v rows the circles it
@@ -160,25 +189,83 @@ TEST_F(SeamSlideTest, StackedRingsCloseTheirCirclesWhileTheLoopGains) {
     StackedRings(g, 3, round, size, far, 1e-3, 3);
     // Each ring's own seam, then the two circles between rings.
     const int seams[5][4] = {{0, 1, 0, 3}, {1, 1, 1, 3}, {2, 1, 2, 3}, {0, 4, 1, 2}, {1, 4, 2, 2}};
-    double start[5];
-    for (int k = 0; k < 5; ++k) start[k] = RefGap(g.srfs[seams[k][0]], seams[k][1], g.srfs[seams[k][2]], seams[k][3]);
-    std::vector<std::vector<double>> nets;
-    for (const Bspline* b : g.srfs) nets.push_back(Net(b));
-    const double diagonal = std::sqrt(17.0) * size, healGap = 1e-5 * diagonal;
-    ASSERT_EQ(MakeTopologyZK(g.data(), 3, 5e-3 * diagonal, 8.0), 0);
-    int** result = allocate_matrix_ih(3, 4);
-    const int fixed[3] = {0, 0, 0};
-    const int status = HealTopologyZK(g.data(), 3, fixed, -1, 1, healGap, 0.1, 1, result);
-    matrix_free_ih(result);
-    CleanupTopology();
-    ASSERT_EQ(status, 0);
-    double closedOn[3] = {0.0, 0.0, 0.0};
-    for (int k = 0; k < 5; ++k) {
-      EXPECT_LE(RefGap(g.srfs[seams[k][0]], seams[k][1], g.srfs[seams[k][2]], seams[k][3]), healGap)
-          << "seam " << k << " from " << start[k];
-      for (int q : {seams[k][0], seams[k][2]}) closedOn[q] = std::max(closedOn[q], start[k]);
-    }
-    for (int q = 0; q < 3; ++q) EXPECT_LE(LargestMove(nets[q], Net(g.srfs[q])), 3.0 * closedOn[q]) << "ring " << q;
+    const double diagonal = std::sqrt(17.0) * size;
+    HealClosesWithinMoveBound(g, seams, 5, 5e-3 * diagonal, 1e-5 * diagonal);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A fillet strip between two planes as a CAD exporter writes them: the planes bilinear 2 x 2 nets,
+// the fillet a quarter cylinder of 27 x 6 points of degree 5 both ways (round the arc by 22 spans,
+// along the seams one span), tangent to both planes; the seams run along y. Scaled by `size`,
+// moved by 1e4 x size along (1, 2, 3) when `far`, then every control point moved by up to `noise` x
+// the group's control-box diagonal per coordinate (seeded), which also slides the seams' sides
+// along each other.
+struct NoisyFillet {
+  Group g;
+  double diagonal = 0.0;
+  NoisyFillet(double size, bool far, double noise, unsigned seed) {
+    constexpr double r = 0.027, w = 0.35, flat = 0.2;
+    constexpr int p = 5, nu = 27, nv = 6;
+    const double shift = far ? 1e4 * size : 0.0;
+    auto put = [&](std::vector<double>& pts, double x, double y, double z) {
+      for (const double c : {x, y, z}) pts.push_back(c);
+    };
+    std::vector<double> a, b, f;
+    for (int j = 0; j < 2; ++j)
+      for (int i = 0; i < 2; ++i) put(a, -flat + flat * i, w * j, 0.0), put(b, r, w * j, r + flat * i);
+    const std::vector<double> ku = ClampedKnots(p, nu);
+    for (int j = 0; j < nv; ++j)
+      for (int i = 0; i < nu; ++i) {
+        double gr = 0.0;
+        for (int q = 1; q <= p; ++q) gr += ku[i + q];
+        const double th = 0.5 * 3.14159265358979323846 * gr / p;
+        const double y = w * j / (nv - 1);
+        // The second points lie on the planes' lines, at their arc points' distance from the ends:
+        // the fillet leaves the planes tangent to them.
+        if (i == 1)
+          put(f, 2.0 * r * std::sin(0.5 * th), y, 0.0);
+        else if (i == nu - 2)
+          put(f, r, y, r - 2.0 * r * std::sin(0.25 * 3.14159265358979323846 - 0.5 * th));
+        else
+          put(f, r * std::sin(th), y, r - r * std::cos(th));
+      }
+    std::mt19937 rng(seed);
+    double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+    for (const auto* pts : {&a, &f, &b})
+      for (size_t k = 0; k < pts->size(); ++k)
+        lo[k % 3] = std::min(lo[k % 3], (*pts)[k]), hi[k % 3] = std::max(hi[k % 3], (*pts)[k]);
+    diagonal = size * std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
+    std::uniform_real_distribution<double> off(-noise * diagonal, noise * diagonal);
+    for (auto* pts : {&a, &f, &b})
+      for (size_t k = 0; k < pts->size(); ++k) (*pts)[k] = (k % 3 + 1) * shift + size * (*pts)[k] + off(rng);
+    g.Add(BuildSurface(1, 1, 2, 2, a));
+    g.Add(BuildSurface(p, p, nu, nv, f));
+    g.Add(BuildSurface(1, 1, 2, 2, b));
+  }
+};
+
+// Each side keeps its own parametrisation: the heal closes the seams across, and the sides' points
+// do not chase each other's parameters along them. Every surface then moves within 3 x the largest
+// gap it closes, also where its side is one span of high degree (which, refitted to the other
+// side's parameters, swings its points along the seam several times the gap), at every size and
+// far from the origin.
+TEST_F(SeamSlideTest, FilletBesidePlanesClosesWithoutSlidingAlongItsSeams) {
+  const struct {
+    double size;
+    bool far;
+    unsigned seed;
+  } kCases[] = {{1e-6, true, 30}, {1.0, false, 30}, {1.0, false, 46}, {1e6, true, 46}};
+  // Plane side 3 with the fillet's side 1, the fillet's side 3 with the other plane's side 1.
+  const int seams[2][4] = {{0, 3, 1, 1}, {1, 3, 2, 1}};
+  for (const auto& [size, far, seed] : kCases) {
+    SCOPED_TRACE(testing::Message() << "size " << size << " far " << far << " seed " << seed);
+    NoisyFillet fil(size, far, 1e-4, seed);
+    // MAXGAP 5 x the damage's level.
+    HealClosesWithinMoveBound(fil.g, seams, 2, 5e-4 * fil.diagonal, 1e-5 * fil.diagonal);
   }
 }
 
