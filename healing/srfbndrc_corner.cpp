@@ -189,6 +189,33 @@ double FindMaxDistPair(Gsrf* g, const GsrfPair* pair, int refine) {
 
 namespace {
 
+// Length of curve `curve`'s sample polyline between sample positions p0 and p1 (in either order),
+// ends between two samples where they lie.
+double SectorLength(const Gsrf* g, int curve, double p0, double p1) {
+  const GsrfCrv& c = g->crvs[curve];
+  const int last = LastOf(c);
+  const double from = std::clamp(std::min(p0, p1), double(c.firstSample), double(last));
+  const double to = std::clamp(std::max(p0, p1), double(c.firstSample), double(last));
+  auto at = [&](double pos, double q[3]) {
+    const int k = std::min(static_cast<int>(std::floor(pos)), last - 1);
+    double a[3], b[3];
+    SamplePoint(g, k, a);
+    SamplePoint(g, k + 1, b);
+    for (int i = 0; i < 3; ++i) q[i] = a[i] + (pos - k) * (b[i] - a[i]);
+  };
+  if (last <= c.firstSample) return 0.0;
+  double prev[3], q[3];
+  at(from, prev);
+  double length = 0.0;
+  for (int k = static_cast<int>(std::floor(from)) + 1; k < to; ++k) {
+    SamplePoint(g, k, q);
+    length += VecDist3(prev, q);
+    std::copy(q, q + 3, prev);
+  }
+  at(to, q);
+  return length + VecDist3(prev, q);
+}
+
 // Unit direction into the surface square to its side at curve parameter t; false for a trim
 // curve or where the surface's partials do not tell one.
 bool InwardAcrossSide(const GsrfCrv& c, double t, double in[3]) {
@@ -721,6 +748,11 @@ int CornerMatcher::TryFoot(int v, int k, bool forceCut) {
     // Where the two surfaces lie on each other the vertex lies on the other surface, not on its
     // side: the sides run together only as far as the surfaces overlap.
     if (LiesOnEachOther(p)) continue;
+    // Two sides that only touch at a corner lie within the gap of each other as far as the gap
+    // reaches from it, at any angle between them: pieces of both no longer than twice the gap
+    // are that contact, not a seam.
+    const double stub = 2.0 * g_->gapTol;
+    if (SectorLength(g_, p.crvA, p.a0, p.a1) <= stub && SectorLength(g_, p.crvB, p.b0, p.b1) <= stub) continue;
     // The vertex lies near the cut curve, but the two sides may still part along their length.
     const double dist = FindMaxDistPair(g_, &p, 1);
     if (KernelFailed()) return -1;
