@@ -578,7 +578,14 @@ TEST_F(BndrMeasure, ASeamKinkedOnlyNearItsEndIsHealedAsSmooth) {
         EXPECT_EQ(BndrEdgeInsideNormalDiff(u, &a), 0);
         EXPECT_EQ(a, 0.0);
         EXPECT_EQ(IsBndrEdgeHealedSmooth(u), 0);
+        // So does the whole-edge measure, which also clears a stale recorded angle.
+        a = -1.0;
+        u->maxAngle = 45.0;
+        EXPECT_EQ(BndrEdgeMaxNormalDiff(u, 0.0, &a), 0);
+        EXPECT_EQ(a, 0.0);
+        EXPECT_EQ(u->maxAngle, 0.0);
       }
+      EXPECT_EQ(BndrEdgeMaxNormalDiff(nullptr, 0.0, &inside), -2);
       EXPECT_EQ(BndrEdgeInsideNormalDiff(e, nullptr), -2);
       EXPECT_EQ(BndrEdgeInsideNormalDiff(nullptr, &inside), -2);
       EXPECT_EQ(IsBndrEdgeHealedSmooth(nullptr), 0);
