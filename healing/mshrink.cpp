@@ -672,6 +672,18 @@ bool OwnSmoothSeams(const BndrStruct* bs, int curve) {
   return own;
 }
 
+// Whether the side starts and ends at one corner: a closed ring (a cylinder's or a torus fillet's
+// circle beside another ring). Its corner holds none of its other points along the seam, and where
+// the ring beside it is on one knot vector with it the fits let the two rings' parametrisations
+// meet: each pass's targets follow both rings as they are, and the fits' smoothing slid them along
+// the seam together a little at every pass, the points at the span joints of long degree-5 rings
+// many times the gap closed while the surfaces moved a fraction of it. Its points keep their places
+// along it whatever its seams.
+bool RingSide(const CrvInfoStruct* crv) {
+  return crv->cornerIds && crv->nCorner >= 2 && crv->cornerIds[0] >= 0 &&
+         crv->cornerIds[0] == crv->cornerIds[crv->nCorner - 1];
+}
+
 // The parameter step along C that moving C(t) to P makes, to first order; 0 where C stops.
 double SlideAt(const Bspline* C, double t, const double P[3]) {
   double c[3], d[3];
@@ -804,7 +816,7 @@ int WrapBndrCrv3ToSamplePointNubVals(BndrStruct* bs, int curve, const ShrnkWrapP
     const Samples ownT(t), ownX(x), ownY(y), ownZ(z);
     const Owned<double*, Free> ownBasis(basis);
     const Owned<int*, Free> ownSpans(spans);
-    if (C->degreeU >= kSlideKeptDegree && OwnSmoothSeams(bs, curve)) {
+    if (C->degreeU >= kSlideKeptDegree && (OwnSmoothSeams(bs, curve) || RingSide(crv))) {
       BsplinePtr S(AnchoredForm(bs, crv, C.get()));
       KeepSlideOfHeldPoints(C.get(), S.get(), c.get(), count, t, x, y, z);
     }

@@ -297,3 +297,83 @@ TEST_F(SingleSpan, BezierSideFollowsItsSlidCornersWithoutSwingingAlongTheSeam) {
 }
 
 }  // namespace
+
+namespace {
+
+// Three bands of a cylinder of radius `size` (axis z), each 2 x size long and on from the one
+// before, each closed on itself round the axis (its u-min and u-max rows its own seam) in a net of
+// 111 x 18 control points of degree 5, the points those of the cylinder at their Greville
+// abscissae; neighbours share a circle (the first's v-max row, the next one's v-min row). Round the
+// axis the spans are as an exporter writes arcs approximated piece by piece, triple inner knots,
+// long and short spans in runs that start at another place on each band. Moved 1e4 x size along
+// (1, 2, 3) when `far`, then every control point moved by up to `noise` x size per coordinate
+// (seeded).
+void NoisyCylinderBands(Group& g, double size, bool far, double noise, unsigned seed) {
+  constexpr int p = 5, nv = 18;
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> off(-noise, noise);
+  // Round the axis three times four spans of a 24th of the turn, then eight of a 48th, each
+  // inner knot triple (as an exporter writes arcs approximated piece by piece).
+  auto knotsRound = [](int offset) {
+    std::vector<double> k(p + 1, 0.0);
+    double at = 0.0;
+    for (int s = 0; s < 36; ++s) {
+      at += (s + offset) % 12 < 4 ? 1.0 / 24.0 : 1.0 / 48.0;
+      for (int m = 0; m < (s == 35 ? p + 1 : 3); ++m) k.push_back(s == 35 ? 1.0 : at);
+    }
+    return k;
+  };
+  const std::vector<double> kv = ClampedKnots(p, nv);
+  auto greville = [](const std::vector<double>& k, int i) {
+    double t = 0.0;
+    for (int q = 1; q <= p; ++q) t += k[i + q];
+    return t / p;
+  };
+  const double shift = far ? 1e4 * size : 0.0;
+  for (int band = 0; band < 3; ++band) {
+    const std::vector<double> ku = knotsRound(2 * band);
+    const int nu = static_cast<int>(ku.size()) - p - 1;
+    std::vector<double> pts;
+    for (int j = 0; j < nv; ++j)
+      for (int i = 0; i < nu; ++i) {
+        const double a = 2.0 * 3.14159265358979323846 * greville(ku, i), z = 2.0 * (band + greville(kv, j));
+        const double c[3] = {std::cos(a), std::sin(a), z};
+        for (int d = 0; d < 3; ++d) pts.push_back((d + 1) * shift + size * (c[d] + off(rng)));
+      }
+    g.Add(BuildSurface(p, p, nu, nv, pts, ku, kv));
+  }
+}
+
+// Closed rings of many spans meet only their own seam's corner, which holds none of their other
+// points along the seams between them. The heal closes every ring and every circle between them
+// and moves no control point beyond 3 x the largest gap closed on its surface's sides, at every
+// size and far from the origin.
+TEST_F(SingleSpan, ClosedRingsBesideEachOtherCloseWithinTheirMoveBound) {
+  for (const double size : {1e-6, 1.0, 1e6}) {
+    const bool far = size != 1.0;
+    Group g;
+    NoisyCylinderBands(g, size, far, 1e-4 * std::sqrt(40.0), 2);
+    const double diagonal = std::sqrt(40.0) * size, healGap = 1e-5 * diagonal;
+    double own[3], between[2];
+    for (int i = 0; i < 3; ++i) own[i] = RefGap(g.srfs[i], 1, g.srfs[i], 3);
+    for (int i = 0; i < 2; ++i) between[i] = RefGap(g.srfs[i], 4, g.srfs[i + 1], 2);
+    std::vector<std::vector<double>> nets;
+    for (const Bspline* s : g.srfs) nets.push_back(Net(s));
+    ASSERT_EQ(MakeTopologyZK(g.data(), 3, 5e-3 * diagonal, kMaxAngle), 0);
+    int** result = allocate_matrix_ih(3, 4);
+    const int fixed[3] = {0, 0, 0};
+    const int status = HealTopologyZK(g.data(), 3, fixed, -1, 1, healGap, kHealAngle, 1, result);
+    matrix_free_ih(result);
+    CleanupTopology();
+    ASSERT_EQ(status, 0) << size;
+    for (int i = 0; i < 2; ++i)
+      EXPECT_LE(RefGap(g.srfs[i], 4, g.srfs[i + 1], 2), healGap) << "from " << between[i] << " size " << size;
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_LE(RefGap(g.srfs[i], 1, g.srfs[i], 3), healGap) << "band " << i << " from " << own[i] << " size " << size;
+      const double bound = std::max({own[i], i > 0 ? between[i - 1] : 0.0, i < 2 ? between[i] : 0.0});
+      EXPECT_LE(LargestMove(nets[i], Net(g.srfs[i])), 3.0 * bound) << "band " << i << " size " << size << " far " << far;
+    }
+  }
+}
+
+}  // namespace
