@@ -154,6 +154,10 @@ bool TurnWithin(const double start[3], double cap, double tg[3]) {
 
 // Legs from a second-row point to its two boundaries further apart in length than this are unlike.
 constexpr double kUnlikeLegs = 4.0;
+// A free side's end leg turned with its surface's own smooth seam moves its far point by at most
+// this many times the surface's largest gap: the seam's own move comes on top of it, and the
+// surface is to end within 3 x that gap of where it came.
+constexpr double kGiveMoveShare = 1.5;
 
 // Length of the leg across the side at its end nearer t: from the corner to the next point of
 // the surface's other boundary there.
@@ -192,7 +196,9 @@ double EndLegLength(const Bspline* C, double t) {
 // (end 0 or 1) turn that surface's normal there: each seam's two sides turn to a normal split by
 // their legs across, so a net whose rows lie far apart keeps nearly its own. -1 where no smooth
 // seam of that surface ends there, or where a crease of it does (its corner keeps its angles).
-double TurnItsSeamsGive(const BndrStruct* bs, const CrvInfoStruct* own, const EdgeInfoStruct* e, int end) {
+// *ownSeam says whether one of those seams is the surface's own (a closed surface's two sides).
+double TurnItsSeamsGive(const BndrStruct* bs, const CrvInfoStruct* own, const EdgeInfoStruct* e, int end,
+                        bool* ownSeam) {
   const int c = end ? e->corner1 : e->corner0;
   if (!own->srfInfo || c < 0 || c >= bs->nCorner) return -1.0;
   const CornerInfoStruct* ci = &bs->corners[c];
@@ -208,6 +214,8 @@ double TurnItsSeamsGive(const BndrStruct* bs, const CrvInfoStruct* own, const Ed
         const CrvInfoStruct* mine = side ? f->infoB : f->infoA;
         if (!mine || mine->srfInfo != own->srfInfo) continue;
         if (IsBndrEdgeHealedSmooth(f) != 1) return -1.0;
+        const CrvInfoStruct* across = side ? f->infoA : f->infoB;
+        *ownSeam = *ownSeam || (across && across->srfInfo == own->srfInfo);
         const double* no = f->startNrm[BndrMatchedSlot(f, side, fe)];
         const double* nx = f->startNrm[BndrMatchedSlot(f, 1 - side, fe)];
         if (VecSize3(no) < 0.5 || VecSize3(nx) < 0.5) return -1.0;
@@ -233,7 +241,9 @@ double TurnItsSeamsGive(const BndrStruct* bs, const CrvInfoStruct* own, const Ed
 // held square to it would swing over its whole length. Where the legs are alike, the side may
 // also turn as far as its surface's smooth seams there turn its normal (their angle targets need
 // that much), but not with the rough normals of a fine net beside it, which those seams leave to
-// the fine net to follow; at a crease's corner it turns with the normal. False when nothing was
+// the fine net to follow, and not beyond kGiveMoveShare x its gap at its end leg's far point where
+// a seam there is the surface's own: both of its sides turn with the one surface, and a clamped
+// ring's kink there is the model's, no gap to close; at a crease's corner it turns with the normal. False when nothing was
 // recorded, and where a side has two points along: it turns with its corners, and the other side
 // must follow it to close.
 bool CornerTurnLimit(const BndrStruct* bs, const CurveCorner& k, double start[3], double* cap) {
@@ -250,9 +260,11 @@ bool CornerTurnLimit(const BndrStruct* bs, const CurveCorner& k, double start[3]
     if (!(leg > 0.0)) return false;
     *cap = std::atan(LargestStartGapOfSurface(bs, own) / leg);
     if (leg > kUnlikeLegs * AcrossLegLength(own, k.t)) return true;
-    const double give = TurnItsSeamsGive(bs, own, e, end);
+    bool ownSeam = false;
+    const double give = TurnItsSeamsGive(bs, own, e, end, &ownSeam);
     if (give < 0.0) return false;
-    *cap = std::max(*cap, give);
+    *cap = std::max(*cap, ownSeam ? std::min(give, std::atan(kGiveMoveShare * LargestStartGapOfSurface(bs, own) / leg))
+                                  : give);
     return true;
   }
   if (!own || !other || !own->crv3 || !other->crv3 || NumCtrlU(own->crv3) < 3 || NumCtrlU(other->crv3) < 3)
