@@ -459,15 +459,36 @@ void MoveBounds(const BndrStruct* bs, const GroupMeasure& before, double healGap
   for (int i = 0; i < bs->nSrf; ++i) bounds[i] *= kMoveBound;
 }
 
+// Whether surface i has a side on a smooth seam with only two control rows across it: its normal
+// along that seam turns only as the whole net turns about the seam (the row beside the boundary
+// row is the opposite side's).
+bool TurnsWholeOnSmoothSeam(const BndrStruct* bs, int i) {
+  const SrfInfoStruct* si = &bs->srfs[i];
+  const Bspline* s = si->srf;
+  for (int c = 0; c < si->nCrv && si->crvIds && s; ++c) {
+    const int id = si->crvIds[c];
+    if (id < 0 || id >= bs->nCrv) continue;
+    const CrvInfoStruct* crv = &bs->crvs[id];
+    const int across = crv->side == 1 || crv->side == 3 ? NumCtrlU(s) : NumCtrlV(s);
+    if (across != 2) continue;
+    for (int q = 0; q < crv->nEdge && crv->edgeIds; ++q) {
+      const int eid = crv->edgeIds[q];
+      if (eid >= 0 && eid < bs->nEdge && bs->edges[eid].paired && IsBndrEdgeHealedSmooth(&bs->edges[eid]) == 1)
+        return true;
+    }
+  }
+  return false;
+}
+
 // Takes back, on every surface (at kTangential) whose heal took its control points beyond its
 // bound from where they came (`srfs`), the share of the moves since its positional result beyond
 // the bound: each point off the seams' rows goes back along its move since `positional` until the
 // farthest lies at the bound (or, where the stitch took it farther, where the stitch left it).
 // Moves beyond the bound only reshape the surface: the angle at a held corner, which no move inside
 // reaches, or a kink the model has below the angle limit (two planes a few degrees apart), taken
-// out by turning a plane about the seam, its far side moving its width times the turn. Such a surface
-// goes to kBounded, flagged in `changed`; a copy of its whole heal goes to `whole`. -2 when memory
-// ran out.
+// out by turning a plane about the seam, its far side moving its width times the turn (such a net
+// goes back all the way, TurnsWholeOnSmoothSeam). Such a surface goes to kBounded, flagged in
+// `changed`; a copy of its whole heal goes to `whole`. -2 when memory ran out.
 int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional, const double* bounds,
                Bspline** whole, char* stage, char* changed) {
   for (int i = 0; i < bs->nSrf; ++i) {
@@ -492,6 +513,10 @@ int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional,
         share = std::min(share, std::max(0.0, (-fs + std::sqrt(std::max(0.0, fs * fs + ss * rest))) / ss));
       }
     if (!(share < 1.0)) continue;
+    // A net two rows across a smooth seam turns as a whole about it: part of that turn leaves the
+    // seam kinked all the same and swings the far side its width times the turn away from where
+    // it came. It turns all the way within its bound or keeps its place.
+    if (TurnsWholeOnSmoothSeam(bs, i)) share = 0.0;
     {
       TrackingScope scope;
       whole[i] = CopyBsplineStructAndChildren(s);

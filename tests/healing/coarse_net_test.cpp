@@ -6,6 +6,7 @@
 // the outer boundary free and held.
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "foundation/makemat.h"
@@ -104,6 +105,73 @@ TEST_F(CoarseNet, SeamBesideAFineStripClosesWithinTheMoveBoundKeepingItsCrease) 
     EXPECT_LE(LargestMove(fine, Net(c.g.srfs[1])), 3.0 * start) << size << " far " << far;
     const std::vector<double> after = c.Angles();
     for (size_t i = 0; i < after.size(); ++i) EXPECT_NEAR(after[i], angles[i], 1.0) << i << " size " << size;
+  }
+}
+
+// A bilinear plane (2 x 2, z = 0, x along the seam from 0 to 1, y from -0.8 to 0) and a fillet
+// of radius 0.005 rising from it along y = 0, tangent to it: a cubic quarter circle round the arc
+// (v, 4 points) by cubic along x (u, 4 points).
+// Scaled by `size`, moved 1e4 x size along (1, 2, 3) when `far`. The plane's side 1 (u-min, at
+// y = 0) meets the fillet's side 2 (v-min). Then every coordinate of every control point but the
+// fillet's seam row (straight, as the plane's side can only be) is moved by up to `noise` x size
+// (seeded): on the fillet's legs of 0.0028 that tilts its normals along the seam by degrees, which
+// the plane could meet only by turning as a whole about the seam.
+struct PlaneBesideNoisyFillet {
+  Group g;
+  std::vector<double> clean[2];  // the nets before the noise, as Net() gives them
+  PlaneBesideNoisyFillet(double size, bool far, double noise, unsigned seed) {
+    const double shift = far ? 1e4 * size : 0.0;
+    auto put = [&](std::vector<double>& pts, double x, double y, double z) {
+      pts.push_back(size * x + shift);
+      pts.push_back(size * y + 2.0 * shift);
+      pts.push_back(size * z + 3.0 * shift);
+    };
+    std::vector<double> plane, fillet;
+    for (int j = 0; j < 2; ++j)
+      for (int i = 0; i < 2; ++i) put(plane, j, -0.8 * i, 0.0);
+    constexpr double kRadius = 0.005, k = 0.5522847498307936;  // the cubic's handle for a quarter circle
+    const double arc[4][2] = {{0.0, 0.0}, {k, 0.0}, {1.0, 1.0 - k}, {1.0, 1.0}};
+    for (int j = 0; j < 4; ++j)
+      for (int i = 0; i < 4; ++i) put(fillet, i / 3.0, kRadius * arc[j][0], kRadius * arc[j][1]);
+    for (int i = 0; i < 2; ++i) {
+      Bspline* s = i ? BuildSurface(3, 3, 4, 4, fillet) : BuildSurface(1, 1, 2, 2, plane);
+      clean[i] = Net(s);
+      FreeBspline(s);
+    }
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> jitter(-noise * size, noise * size);
+    for (double& v : plane) v += jitter(rng);
+    for (size_t k = 3 * 4; k < fillet.size(); ++k) fillet[k] += jitter(rng);
+    g.Add(BuildSurface(1, 1, 2, 2, plane));
+    g.Add(BuildSurface(3, 3, 4, 4, fillet));
+  }
+};
+
+TEST_F(CoarseNet, PlaneThatCannotTurnAllTheWayOntoANoisyFilletKeepsItsPlace) {
+  // The fillet is held: only the plane can close the seam and turn towards the fillet's normals.
+  // Turning far enough would move its far side its width times degrees, so it keeps its place:
+  // it ends within twice the damage of its clean shape, the seam closed in position.
+  const struct {
+    double size;
+    bool far;
+    unsigned seed;
+  } kCases[] = {{1e-3, true, 1}, {1.0, false, 2}, {1.0, true, 3}, {1e3, true, 4}};
+  for (const auto& [size, far, seed] : kCases) {
+    PlaneBesideNoisyFillet c(size, far, 1e-4, seed);
+    const double healGap = 1e-5 * size, maxGap = 5e-3 * size;
+    double damage = 0.0;
+    for (int i = 0; i < 2; ++i) damage = std::max(damage, LargestMove(c.clean[i], Net(c.g.srfs[i])));
+    const double start = RefGap(c.g.srfs[0], 1, c.g.srfs[1], 2);
+    ASSERT_GT(start, 2.0 * healGap) << size;
+    ASSERT_EQ(MakeTopologyZK(c.g.data(), 2, maxGap, kMaxAngle), 0);
+    int** result = allocate_matrix_ih(2, 4);
+    const int fixed[2] = {0, 1};
+    const int status = HealTopologyZK(c.g.data(), 2, fixed, -1, 1, healGap, kHealAngle, 1, result);
+    matrix_free_ih(result);
+    CleanupTopology();
+    ASSERT_EQ(status, 0) << size;
+    EXPECT_LE(RefGap(c.g.srfs[0], 1, c.g.srfs[1], 2), healGap) << size << " far " << far;
+    EXPECT_LE(LargestMove(c.clean[0], Net(c.g.srfs[0])), 2.0 * damage) << size << " far " << far;
   }
 }
 
