@@ -625,9 +625,23 @@ void EndShares(const EdgeInfoStruct* e, double margin, double share[2]) {
   }
 }
 
+// Whether the corner at end `end` (0 where side A's samples begin, 1) of edge e ends another
+// paired edge too.
+bool EndMeetsAnotherSeam(const BndrStruct* bs, const EdgeInfoStruct* e, int end) {
+  const int c = end ? e->corner1 : e->corner0;
+  if (c < 0 || c >= bs->nCorner || !bs->corners[c].edgeIds) return false;
+  for (int j = 0; j < bs->corners[c].nEdge; ++j) {
+    const int id = bs->corners[c].edgeIds[j];
+    if (id >= 0 && id < bs->nEdge && &bs->edges[id] != e && bs->edges[id].paired) return true;
+  }
+  return false;
+}
+
 // Samples of a curve's crease edges from `margin` of each edge's length to 1 - margin, with the
 // normal its surface had there at the start (`start`: on the surface's own knots), laid square
-// to the curve's tangent now. With easeEnds, next to an end the stitch left flatter than the
+// to the curve's tangent now. An end whose corner ends no other seam has no corner rule to leave
+// its tenth to (the crease runs into free or held sides there, as at a sphere's pole): its
+// samples are aimed at up to the end. With easeEnds, next to an end the stitch left flatter than the
 // crease began there, the start normal is blended with the seam's mean normal now, from the share
 // the end kept at the end to all of it kEasedEnd away: the two sides' targets part by no more
 // than their start angle there and meet the end as it is. Aimed at the start normals there, the
@@ -661,13 +675,17 @@ int CreaseSideTargets(BndrStruct* bs, int curve, Bspline* start, double margin, 
     const double* par = SideSamples(e, side);
     if (!e->paired || IsG1Edge(e) || !par) return;
     const double lo = std::min(par[0], par[e->nSample - 1]), hi = std::max(par[0], par[e->nSample - 1]);
+    // The margins at the low and the high end of the side's parameter.
+    const bool rising = par[0] <= par[e->nSample - 1];
+    const double m0 = EndMeetsAnotherSeam(bs, e, 0) ? margin : 0.0, m1 = EndMeetsAnotherSeam(bs, e, 1) ? margin : 0.0;
+    const double lowMargin = rising ? m0 : m1, highMargin = rising ? m1 : m0;
     double share[2] = {1.0, 1.0};
     if (easeEnds || freeNextToFlat > margin) EndShares(e, margin, share);
     // Distances from the edge's ends along side A, whose samples run from end 0 to end 1.
     const double a0 = e->sampleA ? e->sampleA[0] : 0.0, a1 = e->sampleA ? e->sampleA[e->nSample - 1] : 0.0;
     for (int i = 0; i < e->nSample; ++i) {
       const double f = hi > lo ? (par[i] - lo) / (hi - lo) : 0.0;
-      if (f < margin - kParTol || f > 1.0 - margin + kParTol) continue;
+      if (f < lowMargin - kParTol || f > 1.0 - highMargin + kParTol) continue;
       const double fa = a1 != a0 ? (e->sampleA[i] - a0) / (a1 - a0) : 0.5;
       if ((share[0] < kFlatEndShare && fa < freeNextToFlat) || (share[1] < kFlatEndShare && 1.0 - fa < freeNextToFlat))
         continue;
