@@ -547,15 +547,19 @@ int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional,
 // but for those on the rows of the seams it closes (OnSeamRow), which stay where they met.
 // Bounded by the gaps of all its seams (MoveBounds), a surface would keep the moves it made
 // towards a seam left open, where the neighbour went back; a surface that closes none of its
-// seams keeps that bound. The surfaces held back are flagged in `changed`; whether there were any.
+// seams keeps that bound. A closed seam's one row that went beyond the bound first takes the mean of
+// the two rows as they came (MeanClosedRowsBeyondBound): held where they met, the rows of two
+// coarse nets parametrised apart can keep one side's points sliding along the row several times
+// the gap. The surfaces held back are flagged in `changed`; whether there were any.
 bool BoundByClosedSeams(BndrStruct* bs, Bspline* const* srfs, const GroupMeasure& before, const GroupMeasure& after,
                         double healGap, const char* stage, char* changed) {
-  bool any = false;
+  TrackingScope scope;
+  double* bound = MallocArray<double>(bs->nSrf);
+  if (!bound) return false;
   for (int i = 0; i < bs->nSrf; ++i) {
     changed[i] = 0;
-    Bspline* s = TopologySurface(bs, i);
-    const Bspline* in = srfs[i];
-    if (stage[i] == kStart || ControlPointMove(s, in) < 0.0) continue;
+    bound[i] = -1.0;
+    if (stage[i] == kStart || ControlPointMove(TopologySurface(bs, i), srfs[i]) < 0.0) continue;
     double closed = -1.0;
     for (int e = 0; e < bs->nEdge; ++e) {
       int a = -1, b = -1;
@@ -563,20 +567,27 @@ bool BoundByClosedSeams(BndrStruct* bs, Bspline* const* srfs, const GroupMeasure
       GetBndrEdgeAdjSrfIds(&bs->edges[e], &a, &b);
       if (a == i || b == i) closed = std::max(closed, before.acrossLine[e]);
     }
-    if (closed < 0.0) continue;
-    const double bound = kMoveBound * std::max(closed, healGap);
+    if (closed >= 0.0) bound[i] = kMoveBound * std::max(closed, healGap);
+  }
+  bool any = MeanClosedRowsBeyondBound(bs, srfs, after, healGap, bound, changed);
+  for (int i = 0; i < bs->nSrf; ++i) {
+    Bspline* s = TopologySurface(bs, i);
+    const Bspline* in = srfs[i];
+    if (!(bound[i] >= 0.0)) continue;
+    bool held = false;
     for (int j = 0; j < NumCtrlV(s); ++j)
       for (int k = 0; k < NumCtrlU(s); ++k) {
         const double d[3] = {s->X[j][k] - in->X[j][k], s->Y[j][k] - in->Y[j][k], s->Z[j][k] - in->Z[j][k]};
         const double len = VecSize3(d);
-        if (!(len > bound * (1.0 + 1e-9)) || OnSeamRow(bs, i, j, k, &after, healGap)) continue;
-        const double f = bound / len;
+        if (!(len > bound[i] * (1.0 + 1e-9)) || OnSeamRow(bs, i, j, k, &after, healGap)) continue;
+        const double f = bound[i] / len;
         s->X[j][k] = in->X[j][k] + f * d[0];
         s->Y[j][k] = in->Y[j][k] + f * d[1];
         s->Z[j][k] = in->Z[j][k] + f * d[2];
-        changed[i] = 1;
+        held = true;
       }
-    if (!changed[i]) continue;
+    if (!held && !changed[i]) continue;
+    changed[i] = 1;
     any = true;
     FreeBsplineProperties(s);
     for (int c = 0; c < bs->srfs[i].nCrv && bs->srfs[i].crvIds; ++c) {

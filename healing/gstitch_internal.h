@@ -90,6 +90,10 @@ int ShareSeamRows(BndrStruct* bs, double gapTol, bool afterFits);
 // Gives the inner points of both rows of open seams on one knot vector whose rows' ends already
 // meet their mean; the number of seams changed, -1 on a failure.
 int ShareSeamRowInsides(BndrStruct* bs, double gapTol);
+// Gives the inner points of closed one-row seams on one knot vector the mean of their rows as they
+// came where a point went beyond its surface's move bound; whether any surface changed.
+bool MeanClosedRowsBeyondBound(BndrStruct* bs, Bspline* const* start, const GroupMeasure& after, double healGap,
+                               const double* bound, char* changed);
 // Turns the normals of two-row sides (or, where they can, of finer sides through a free side) at
 // the ends of smooth seams steeper than `target` degrees.
 int TurnTwoRowCornersOntoSmoothSeams(BndrStruct* bs, double target);

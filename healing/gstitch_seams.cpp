@@ -550,6 +550,76 @@ int ShareSeamRowInsides(BndrStruct* bs, double gapTol) {
   return changed;
 }
 
+// Gives the inner points of the one row of every crease closed between sides on one knot vector
+// the mean of the two rows as they came (`start`), where the heal took a point of that row beyond
+// its surface's move bound (`bound`, per surface; negative for a surface that keeps its place,
+// whose seams are left as they are). The fits place such a row where the two sides' fits meet,
+// each at its own parameters: on two coarse nets parametrised apart (a cubic side of four points
+// whose inner points lie along the row from the other side's) that can leave one side with most
+// of the move, its points sliding along the row several times the gap the seam closed. The mean
+// moves each side's points by half the rows' distance, the least the larger move can be. Each
+// second row takes its row's whole move, so the derivative across the seam, and with it the
+// crease's angle, stays as the heal left it (moved across the row only, the second rows would
+// leave the normals as they were but tilt the crease by the turn of the row's mean tangent). A
+// smooth seam is left to the bound: its second rows are the tangential heal's. The rows' end
+// points stay, the corners being the other seams' too. Flags the surfaces changed in `changed`;
+// whether any changed.
+bool MeanClosedRowsBeyondBound(BndrStruct* bs, Bspline* const* start, const GroupMeasure& after, double healGap,
+                               const double* bound, char* changed) {
+  bool any = false;
+  for (int id = 0; id < bs->nEdge; ++id) {
+    EdgeInfoStruct* e = &bs->edges[id];
+    if (!e->paired || !(after.gap[id] <= healGap) || !e->infoA || !e->infoB || !e->infoA->srf || !e->infoB->srf ||
+        !e->infoA->srfInfo || !e->infoB->srfInfo || e->infoA->srf == e->infoB->srf || e->infoA->nEdge != 1 ||
+        e->infoB->nEdge != 1 || CoveredFraction(e, 0) < 0.99 || CoveredFraction(e, 1) < 0.99 ||
+        IsBndrEdgeHealedSmooth(e) == 1 || !SidesOnOneKnotVector(e))
+      continue;
+    const int ia = e->infoA->srfInfo->index, ib = e->infoB->srfInfo->index;
+    if (ia < 0 || ia >= bs->nSrf || ib < 0 || ib >= bs->nSrf || !start[ia] || !start[ib] || bound[ia] < 0.0 ||
+        bound[ib] < 0.0)
+      continue;
+    Bspline *a = e->infoA->srf, *b = e->infoB->srf, *a0 = start[ia], *b0 = start[ib];
+    if (NumCtrlU(a) != NumCtrlU(a0) || NumCtrlV(a) != NumCtrlV(a0) || NumCtrlU(b) != NumCtrlU(b0) ||
+        NumCtrlV(b) != NumCtrlV(b0))
+      continue;
+    const int sa = e->infoA->side, sb = e->infoB->side;
+    const int n = sa % 2 ? NumCtrlV(a) : NumCtrlU(a);
+    if (n < 3) continue;
+    auto atB = [&](int k) { return e->orient ? k : n - 1 - k; };
+    // One row (within the gap target point for point), some inner point of it beyond a bound.
+    bool oneRow = true, beyond = false;
+    for (int k = 0; k < n && oneRow; ++k) {
+      double pa[3], pb[3], wa[3], wb[3];
+      for (int c = 0; c < 3; ++c) {
+        pa[c] = *SideRowPoint(a, sa, 0, k, c), pb[c] = *SideRowPoint(b, sb, 0, atB(k), c);
+        wa[c] = *SideRowPoint(a0, sa, 0, k, c), wb[c] = *SideRowPoint(b0, sb, 0, atB(k), c);
+      }
+      oneRow = VecDist3(pa, pb) <= healGap;
+      if (k > 0 && k + 1 < n) beyond = beyond || VecDist3(pa, wa) > bound[ia] || VecDist3(pb, wb) > bound[ib];
+    }
+    if (!oneRow || !beyond) continue;
+    auto mean = [&](int k, int c) {
+      return 0.5 * (*SideRowPoint(a0, sa, 0, k, c) + *SideRowPoint(b0, sb, 0, atB(k), c));
+    };
+    const bool second[2] = {(sa % 2 ? NumCtrlU(a) : NumCtrlV(a)) > 2, (sb % 2 ? NumCtrlU(b) : NumCtrlV(b)) > 2};
+    for (int k = 1; k + 1 < n; ++k)
+      for (int side = 0; side < 2; ++side) {
+        Bspline* s = side ? b : a;
+        const int sd = side ? sb : sa, kk = side ? atB(k) : k;
+        for (int c = 0; c < 3; ++c) {
+          const double d = mean(k, c) - *SideRowPoint(s, sd, 0, kk, c);
+          *SideRowPoint(s, sd, 0, kk, c) += d;
+          if (second[side]) *SideRowPoint(s, sd, 1, kk, c) += d;
+        }
+      }
+    RebuildCurve3Form(e->infoA);
+    RebuildCurve3Form(e->infoB);
+    changed[ia] = changed[ib] = 1;
+    any = true;
+  }
+  return any;
+}
+
 }  // namespace gstitch_internal
 
 // ---- smooth seams of two-row nets ------------------------------------------------------------
