@@ -207,6 +207,48 @@ TEST_F(CadStitch, SeamsOntoKeptSidesCloseAtEveryScale) {
     }
 }
 
+// A package's lead on its body, as bilinear planes: the lead's top ends partway along a side of
+// the body's top, level with it (a T-junction at each end), and the lead's walls meet its top at
+// right-angled creases whose ends are the junction's ends. At each such corner the lead's top goes
+// onto the body's side while its walls' creases keep their angles. Noise of `noise` x the size
+// on every control point, the group scaled by `size` and moved `far` x that size away.
+CadGroup LeadOnBody(double noise, double size, double far, unsigned seed) {
+  auto plane = [&](std::array<double, 12> pts) {
+    CadPatch p;
+    p.knotsU = p.knotsV = {0, 0, 1, 1};
+    p.pts.assign(pts.begin(), pts.end());
+    return p;
+  };
+  CadGroup g;
+  g.name = "lead on body";
+  g.patches = {plane({0, -0.675, 0, 1.8, -0.675, 0, 0, 0.675, 0, 1.8, 0.675, 0}),                // body top
+               plane({1.8, -0.2, 0, 2.25, -0.2, 0, 1.8, 0.2, 0, 2.25, 0.2, 0}),                    // lead top
+               plane({1.8, -0.2, -0.25, 2.25, -0.2, -0.25, 1.8, -0.2, 0, 2.25, -0.2, 0}),          // lead walls
+               plane({1.8, 0.2, -0.25, 2.25, 0.2, -0.25, 1.8, 0.2, 0, 2.25, 0.2, 0}),
+               plane({2.25, -0.2, -0.25, 2.25, 0.2, -0.25, 2.25, -0.2, 0, 2.25, 0.2, 0})};
+  // The junction's seam measured from the lead's shorter side onto the body's.
+  g.seams = {{1, 1, 0, 3}, {1, 2, 2, 4}, {1, 4, 3, 4}, {1, 3, 4, 4}, {2, 3, 4, 1}, {3, 3, 4, 3}};
+  g.diagonal = std::sqrt(2.25 * 2.25 + 1.35 * 1.35 + 0.25 * 0.25) * size;
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> offset(-noise * g.diagonal, noise * g.diagonal);
+  for (CadPatch& p : g.patches)
+    for (double& x : p.pts) x = (x + far) * size + offset(rng);
+  return g;
+}
+
+// Every seam of the lead closes, the junction's across the body's side, its creases keep their
+// angles and no face moves more than its seams' gaps allow, at every size and far from the origin.
+TEST_F(CadStitch, LeadEndingAlongItsBodyClosesWithItsCreases) {
+  for (double noise : {1e-4, 1e-3})
+    for (double size : {1e-3, 1.0, 1e3})
+      for (double far : {0.0, 1e4}) {
+        const CadGroup cad = LeadOnBody(noise, size, far, 2);
+        const HealOutcome r = HealAndCheck(cad, noise * cad.diagonal);
+        EXPECT_EQ(r.seams, 6) << noise << " size " << size << " far " << far;
+        EXPECT_EQ(r.closed, r.seams) << noise << " size " << size << " far " << far;
+      }
+}
+
 // The tangent strip's planes meet the cylinder's noisy cubic rows with straight edges the rows
 // can follow: the planes stay where they are and the cylinder comes onto them, corners and all.
 // Their corners averaged with the cylinder's (apart along the seams by seven times the gap at
