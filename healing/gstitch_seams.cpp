@@ -79,8 +79,10 @@ int KeptSide(const EdgeInfoStruct* e) {
   return -1;
 }
 
-// The point of the one curve that runs through the corner (the corner lies inside its range)
-// into `foot`; false when no curve or more than one does.
+// The point of the one curve that runs through the corner (the corner lies inside its range) in
+// a seam there into `foot`; false when no curve or more than one does. A side that only passes
+// the corner, in no seam there (a narrow wall's end beside the corner of two faces it is not sewn
+// to), is no T-junction: put onto it, the corner would leave the faces' planes that close there.
 bool CornerFoot(const BndrStruct* bs, const CornerInfoStruct* corner, double foot[3]) {
   const CrvInfoStruct* through = nullptr;
   double at = 0.0;
@@ -88,6 +90,7 @@ bool CornerFoot(const BndrStruct* bs, const CornerInfoStruct* corner, double foo
     const int id = corner->edgeIds ? corner->edgeIds[k] : -1;
     if (id < 0 || id >= bs->nEdge) continue;
     const EdgeInfoStruct* e = &bs->edges[id];
+    if (!e->paired) continue;
     for (int end = 0; end < 2; ++end) {
       if ((end == 0 ? e->corner0 : e->corner1) != corner->index) continue;
       for (int side = 0; side < (e->infoB ? 2 : 1); ++side) {

@@ -834,8 +834,8 @@ int FindBndrCrvUnpairedReason(const BndrStruct* bs, int curve) {
       continue;
     for (const int end : {0, last})
       if (VecDist3(own[end], other[0]) > gap && VecDist3(own[end], other[last]) > gap) return kBndrOpenCornersApart;
-    // Ends within the gap of each other's that still did not meet: a third surface's corner there
-    // lies farther than the gap from one of them, and the corners split into two.
+    // Ends within the gap of each other's that still did not meet: the corners of more surfaces
+    // there spread wider than the gap about any one point, and split into two.
     if (!EndAtSameCorners(c, o)) return kBndrOpenCornersSplit;
   }
   return 0;
@@ -907,19 +907,14 @@ bool NearestOnTwoPlanes(const double (*p)[3], const double (*n)[3], const double
 bool CreaseCornerMeet(const BndrStruct* bs, const CornerInfoStruct* corner, double meet[3]) {
   constexpr int kFaces = 3;
   constexpr double kCornerMoveBound = 3.0;  // the heal's bound: three times the largest gap closed
-  constexpr double kDegree = 3.14159265358979323846 / 180.0;
   const SrfInfoStruct* srf[kFaces] = {};
-  double point[kFaces][3] = {}, normal[kFaces][3] = {}, largestGap = 0.0, shortest = HUGE_VAL;
-  int ends[kFaces] = {}, nSrf = 0, nEnds = 0;
-  bool freeSide = false;
+  double point[kFaces][3] = {}, normal[kFaces][3] = {}, largestGap = 0.0;
+  int nSrf = 0, nEnds = 0;
   for (int k = 0; corner->edgeIds && k < corner->nEdge; ++k) {
     const int id = corner->edgeIds[k];
     if (id < 0 || id >= bs->nEdge) return false;
     const EdgeInfoStruct* e = &bs->edges[id];
-    if (!IsPaired(e)) {
-      freeSide = true;
-      continue;
-    }
+    if (!IsPaired(e)) continue;
     if (IsG1Paired(e) || !e->startSet || (e->corner0 == corner->index && e->corner1 == corner->index)) return false;
     largestGap = std::max(largestGap, e->startGap);
     for (int end = 0; end < 2; ++end) {
@@ -931,11 +926,8 @@ bool CreaseCornerMeet(const BndrStruct* bs, const CornerInfoStruct* corner, doub
         if (!c->srf || c->side < 1 || ((c->side == 1 || c->side == 3) ? c->srf->degreeV : c->srf->degreeU) != 1)
           return false;
         if (c->fixed || (c->outer && c->outerCont >= 0) || BndrCrvEndAt(bs, c, e->par[slot]) < 0) return false;
-        double p[3], n[3], t0 = 0.0, t1 = 0.0, a[3], b[3];
-        if (EvalPntOnBndryCrv(c, e->par[slot], p) != 0 || UnitOrZero(e->nrm[slot], n) < kTiny ||
-            GetBndrCrvParamMinMax(c, &t0, &t1) != 0 || EvalPntOnBndryCrv(c, t0, a) != 0 || EvalPntOnBndryCrv(c, t1, b) != 0)
-          return false;
-        shortest = std::min(shortest, VecDist3(a, b));
+        double p[3], n[3];
+        if (EvalPntOnBndryCrv(c, e->par[slot], p) != 0 || UnitOrZero(e->nrm[slot], n) < kTiny) return false;
         int s = 0;
         while (s < nSrf && srf[s] != c->srfInfo) ++s;
         if (s == nSrf) {
@@ -944,7 +936,6 @@ bool CreaseCornerMeet(const BndrStruct* bs, const CornerInfoStruct* corner, doub
           Copy3(p, point[s]);
           Copy3(n, normal[s]);
         }
-        ++ends[s];
         ++nEnds;
       }
     }
@@ -964,12 +955,11 @@ bool CreaseCornerMeet(const BndrStruct* bs, const CornerInfoStruct* corner, doub
     Copy3(at, meet);
     return true;
   }
-  if (freeSide || nSrf != kFaces || nEnds != 2 * kFaces) return false;
-  // A corner's tangent plane is the model's only where the damage cannot have turned its sides by
-  // the angle that tells a crease: on sides shorter than that, the plane is the damage's.
-  if (!(bs->angleTol > 0.0) || !(largestGap <= std::tan(bs->angleTol * kDegree) * shortest)) return false;
-  for (int s = 0; s < kFaces; ++s)
-    if (ends[s] != 2) return false;
+  // Three faces, each in a crease with another there: whether a face's other side at the corner is
+  // in a seam too or free, its corner moved within its tangent plane keeps its normal there. So
+  // does a narrow face's, whose plane the damage may have turned by degrees: the creases are kept
+  // as they came, and a corner at the mean would turn such a face by as many degrees again.
+  if (nSrf != kFaces) return false;
   // n_s . X = n_s . P_s for the three planes, by Cramer's rule about the first corner (so that
   // the solve is as exact far from the origin as at it).
   double rhs[kFaces], c12[3], c20[3], c01[3];

@@ -311,8 +311,8 @@ int FindBndrEdgeEndReason(const BndrStruct* bs, int edge, int side, double gapTo
 // is in no seam either and runs beside it (the middle of either lies within the structure's largest
 // gap of the other): an end of it lies farther than that gap from both ends of the other, so their
 // corners never met as a seam's (kBndrOpenCornersApart); or its ends lie within that gap of the
-// other's but not at the same corners of the structure, as where a third surface's corner lies
-// farther than the gap from one of them (kBndrOpenCornersSplit). 0 when no such side is found
+// other's but not at the same corners of the structure, as where the corners of more surfaces
+// there spread so wide that no point lies within the gap of them all (kBndrOpenCornersSplit). 0 when no such side is found
 // (also for a paired side or a trim curve); -2 for bad input.
 constexpr int kBndrOpenCornersApart = 9;
 constexpr int kBndrOpenCornersSplit = 10;

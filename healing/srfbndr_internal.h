@@ -70,14 +70,13 @@ inline bool IsG1Paired(const EdgeInfoStruct* e) { return IsBndrEdgeHealedSmooth(
 // leaves the normal as it was to first order: a crease closed at such points keeps its angle.
 bool NearestOnTwoPlanes(const double (*p)[3], const double (*n)[3], const double m[3], double at[3]);
 
-// Where three surfaces meet at a corner in three creases, each with a corner of its own there
-// between two straight sides (a box of bilinear planes): the point `meet` of their three tangent
-// planes at their corners. A bilinear net's corner moved within its tangent plane keeps its
-// normal there, so closed at that point the corner keeps the three creases' angles it came with;
-// false (and `meet` untouched) where the corner is not such a one, where a side there is so short
-// that the gaps its seams came with could have turned it by the crease angle (MAXANGLE: its plane
-// is then the damage's), or where the planes meet farther from a corner than three times that
-// gap, the heal's movement bound. Where two surfaces meet at a corner in one crease between two
+// Where three surfaces meet at a corner in creases, each with a corner of its own there between
+// two straight sides (a box of bilinear planes, or narrow walls along a plate whose other sides
+// there are free): the point `meet` of their three tangent planes at their corners. A bilinear
+// net's corner moved within its tangent plane keeps its normal there, so closed at that point the
+// corner keeps the creases' angles it came with; false (and `meet` untouched) where the corner is
+// not such a one, or where the planes meet farther from a corner than three times the largest gap
+// of the seams there as they came, the heal's movement bound. Where two surfaces meet at a corner in one crease between two
 // straight sides, every other side there free, `meet` (given as the corners' mean) goes to the
 // point nearest it where their two tangent planes meet, so that each keeps its normal at the
 // corner; false where that point lies farther from a corner than the two corners lie apart.

@@ -296,6 +296,7 @@ class CornerMatcher {
 
  private:
   bool BuildVertices();
+  bool JoinSplitVertices();
   bool BuildBreakLists();
   bool PairSectors();
   bool TJunctions();
@@ -425,7 +426,7 @@ bool CornerMatcher::Run() {
   if (nEnds_ < 1) return false;
   r_ = 1.4142136 * g_->gapTol;
   rT_ = g_->gapTol + std::max(g_->maxDev, 0.0);
-  if (!BuildVertices() || !BuildBreakLists() || !PairSectors() || !TJunctions()) return false;
+  if (!BuildVertices() || !JoinSplitVertices() || !BuildBreakLists() || !PairSectors() || !TJunctions()) return false;
   if (!UncrossPairs() || !MakeElements()) return false;
   LinkPairs();
   return !KernelFailed();
@@ -503,6 +504,81 @@ bool CornerMatcher::BuildVertices() {
   Free(ends);
   Free(keys);
   Free(taken);
+  return true;
+}
+
+// The sweep seeds each vertex at its first end along the axis, so the corners of three or more
+// faces that the damage spread about their common point (each within the gap of the centre, not
+// all of the first) can fall into two vertices, and the sides between them are then never
+// paired. Two vertices join where an end of one lies within the gap of an end of the other and
+// every end of both lies within the gap of their joint centre; never where a curve runs from one
+// to the other, which would collapse it. Two lone corners farther apart than the gap stay apart:
+// no end of one lies within the gap of the other.
+bool CornerMatcher::JoinSplitVertices() {
+  const double gap2 = g_->gapTol * g_->gapTol;
+  auto linked = [&](const GsrfVertex& a, const GsrfVertex& b) {
+    for (const GsrfCornerVert* m = a.members; m; m = m->next) {
+      double p[3];
+      Point(m->sample, p);
+      for (const GsrfCornerVert* k = b.members; k; k = k->next) {
+        double q[3];
+        Point(k->sample, q);
+        if (Dist2(p, q) <= gap2) return true;
+      }
+    }
+    return false;
+  };
+  auto sharesCurve = [&](const GsrfVertex& a, const GsrfVertex& b) {
+    for (const GsrfCornerVert* m = a.members; m; m = m->next)
+      for (const GsrfCornerVert* k = b.members; k; k = k->next)
+        if (crvOf_[m->sample] == crvOf_[k->sample]) return true;
+    return false;
+  };
+  auto withinCentre = [&](const GsrfVertex& a, const GsrfVertex& b, double c[3]) {
+    const int n = a.nMember + b.nMember;
+    for (int k = 0; k < 3; ++k) c[k] = (a.nMember * a.c[k] + b.nMember * b.c[k]) / n;
+    for (const GsrfVertex* v : {&a, &b})
+      for (const GsrfCornerVert* m = v->members; m; m = m->next) {
+        double p[3];
+        Point(m->sample, p);
+        if (Dist2(p, c) > gap2) return false;
+      }
+    return true;
+  };
+  bool joined = true;
+  while (joined) {
+    joined = false;
+    for (int a = 0; a < nVert_; ++a) {
+      if (BreakRequested(a)) return false;
+      GsrfVertex& va = verts_[a];
+      if (va.nMember == 0) continue;
+      for (int b = a + 1; b < nVert_; ++b) {
+        GsrfVertex& vb = verts_[b];
+        // Vertices stand in the order of their seeds, each its smallest end along the axis.
+        if (vb.lo[axis_] > va.hi[axis_] + g_->gapTol) break;
+        if (vb.nMember == 0) continue;
+        double c[3];
+        if (Dist2(va.c, vb.c) > 4.0 * gap2 || !linked(va, vb) || sharesCurve(va, vb) || !withinCentre(va, vb, c))
+          continue;
+        GsrfCornerVert* tail = va.members;
+        while (tail->next) tail = tail->next;
+        tail->next = vb.members;
+        for (int k = 0; k < 3; ++k) {
+          va.c[k] = c[k];
+          va.lo[k] = std::min(va.lo[k], vb.lo[k]);
+          va.hi[k] = std::max(va.hi[k], vb.hi[k]);
+        }
+        va.nMember += vb.nMember;
+        vb.nMember = 0;
+        vb.members = nullptr;
+        joined = true;
+      }
+    }
+  }
+  int n = 0;
+  for (int v = 0; v < nVert_; ++v)
+    if (verts_[v].nMember > 0) verts_[n++] = verts_[v];
+  nVert_ = n;
   return true;
 }
 

@@ -1216,3 +1216,65 @@ TEST_F(CadStitch, CreaseCornerTiltedByTheDamageStaysWithinADegree) {
     }
   }
 }
+
+namespace {
+
+// A package's body as exported: a plate's bottom (0.12 x 0.8) with four walls a thousandth high
+// round it, and two wide planes level with the walls' tops beside its long walls, every face a
+// bilinear 2 x 2 plane. Per face its corners p00, p10, p01, p11 (u from p00 to p10, v to p01).
+CadGroup NarrowWalledPlate(double size, double far, double noise, unsigned seed) {
+  constexpr double W = 0.12, L = 0.8, T = 0.001, left = 0.18, right = 1.0;
+  const double faces[7][12] = {
+      {0, 0, 0, W, 0, 0, 0, L, 0, W, L, 0},                              // the plate
+      {0, 0, 0, 0, 0, T, 0, L, 0, 0, L, T},                              // wall at x = 0
+      {W, 0, 0, W, 0, T, W, L, 0, W, L, T},                              // wall at x = W
+      {0, 0, 0, 0, 0, T, W, 0, 0, W, 0, T},                              // wall at y = 0
+      {0, L, 0, 0, L, T, W, L, 0, W, L, T},                              // wall at y = L
+      {-left, 0, T, 0, 0, T, -left, L, T, 0, L, T},                      // beside the wall at x = 0
+      {W, 0, T, W + right, 0, T, W, L, T, W + right, L, T}};             // beside the wall at x = W
+  CadGroup g;
+  g.name = "narrow-walled plate";
+  g.seams = {{0, 1, 1, 1}, {0, 3, 2, 1}, {0, 2, 3, 1}, {0, 4, 4, 1}, {1, 2, 3, 2},
+             {1, 4, 4, 2}, {2, 2, 3, 4}, {2, 4, 4, 4}, {1, 3, 5, 3}, {2, 3, 6, 1}};
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> jitter(-1.0, 1.0);
+  g.diagonal = std::hypot(left + W + right, L, T) * size;
+  for (const auto& f : faces) {
+    CadPatch p;
+    p.knotsU = p.knotsV = {0, 0, 1, 1};
+    for (double x : f) p.pts.push_back((x + far) * size + noise * g.diagonal * jitter(rng));
+    g.patches.push_back(p);
+  }
+  return g;
+}
+
+// Shortest side of the group's bilinear faces (a side is the segment between two corners).
+double ShortestSide(const CadGroup& g) {
+  double shortest = HUGE_VAL;
+  const int ends[4][2] = {{0, 2}, {1, 3}, {0, 1}, {2, 3}};
+  for (const CadPatch& p : g.patches)
+    for (const auto& e : ends) shortest = std::min(shortest, Dist(&p.pts[3 * e[0]], &p.pts[3 * e[1]]));
+  return shortest;
+}
+
+}  // namespace
+
+// The noise (a ten-thousandth of the package) moves the walls' corners by a sixth of their
+// height, so the corners where three faces meet spread about their common point wider than
+// MAXGAP (a quarter of the walls' height, the plug-in's limit) from one face to the next, and a
+// wall's end passes beside the corner of the two faces it is not sewn to. Every seam within
+// MAXGAP closes, each wall keeps the plane the noise tilted it to (its creases within a degree),
+// no face moves more than three times the gaps it closes, at sizes 1e-3 to 1e3 and far from the
+// origin.
+TEST_F(CadStitch, NarrowWallsCloseKeepingTheirPlanes) {
+  for (unsigned seed : {10u, 19u})
+    for (double size : {1e-3, 1.0, 1e3})
+      for (double far : {0.0, 1e4}) {
+        SCOPED_TRACE(testing::Message() << "seed " << seed << " size " << size << " far " << far);
+        const CadGroup cad = NarrowWalledPlate(size, far, 1e-4, seed);
+        const double maxGap = std::min(5e-4 * cad.diagonal, 0.25 * ShortestSide(cad));
+        const HealOutcome r = HealAndCheck(cad, maxGap / 5.0);
+        EXPECT_EQ(r.closed, r.seams);
+        EXPECT_GE(r.seams, 4);
+      }
+}

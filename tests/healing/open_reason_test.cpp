@@ -510,30 +510,30 @@ TEST_F(OpenReason, SideDrawnOutPastItsNeighbourNamesTheCornersApart) {
 
 // A floor and two low walls rising from two of its sides, their corners where all three meet
 // moved by the largest gap's order: the floor's within the gap of the first wall's, the first
-// wall's within it of the second's, the floor's beyond it from the second's. The corners there
-// split into two, and the floor's side and the first wall's foot, within the gap of each other all
-// along and at both ends, are no seam: each names the other with its corners split (not apart,
-// which they are not), while the floor's side and the second wall's foot name their corners apart.
-// The corners meeting: three seams, nothing named. The same at every size and far from the origin.
-TEST_F(OpenReason, SidesWhoseCornersSplitAtAThirdCornerNameThem) {
+// wall's within it of the second's, the floor's beyond it from the second's. Each lies within the
+// gap of the three corners' centre, so the corners meet as one wherever they are met first: the
+// floor's side and the first wall's foot, within the gap of each other all along, are a seam, and
+// only the floor's side and the second wall's foot, parting beyond the gap at the corner, are
+// none and name their corners apart. The corners meeting: three seams, nothing named. The same at
+// every size and far from the origin.
+TEST_F(OpenReason, SidesOfChainedCornersApartNameThem) {
   for (double size : {1e-3, 1.0, 1e3})
     for (double far : {0.0, 1e4})
-      for (bool split : {false, true}) {
-        SCOPED_TRACE(testing::Message() << "size " << size << " far " << far << (split ? " split" : " met"));
-        const double gap = 0.05, h = 3 * gap, s = split ? gap : 0.0;
+      for (bool spread : {false, true}) {
+        SCOPED_TRACE(testing::Message() << "size " << size << " far " << far << (spread ? " spread" : " met"));
+        const double gap = 0.05, h = 3 * gap, s = spread ? gap : 0.0;
         Group g;
         g.Add(FarPlane({-2, -2, 0, 0, -2, 0, -2, 0, 0, 0.28 * s, 0, 0.9755 * s}, size, far));
         g.Add(FarPlane({0, -2, 0, 0.72 * s, 0.055 * s, 0.22 * s, 0, -2, h, 0, 0, h}, size, far));
         g.Add(FarPlane({-2, 0, 0, 0, 0, 0, -2, 0, h, 0, 0, h}, size, far));
         ASSERT_TRUE(g.Build(gap * size, 5.0));
-        EXPECT_EQ(g.PairedCount(), split ? 1 : 3);
+        EXPECT_EQ(g.PairedCount(), spread ? 2 : 3);
         for (int c = 0; c < g.bs->nCrv; ++c) {
           const CrvInfoStruct& crv = g.bs->crvs[c];
           const int srf = crv.srfInfo->index;
-          const bool splitSide = (srf == 0 && crv.side == 3) || (srf == 1 && crv.side == 2);
           const bool apartSide = (srf == 0 && crv.side == 4) || (srf == 2 && crv.side == 2);
-          const int want = !split ? 0 : splitSide ? kBndrOpenCornersSplit : apartSide ? kBndrOpenCornersApart : 0;
-          EXPECT_EQ(FindBndrCrvUnpairedReason(g.bs, c), want) << "surface " << srf << " side " << crv.side;
+          EXPECT_EQ(FindBndrCrvUnpairedReason(g.bs, c), spread && apartSide ? kBndrOpenCornersApart : 0)
+              << "surface " << srf << " side " << crv.side;
         }
       }
 }

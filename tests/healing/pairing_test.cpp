@@ -186,6 +186,23 @@ TEST_F(Pairing, NoisyCornersPairOnlyTheSeams) {
     }
 }
 
+// Three faces' corners that the damage spread about their common point, each within MAXGAP of
+// its centre, are one corner wherever the corners are met first: a plate's corner 0.95 MAXGAP
+// from the corner of the wall it is sewn to, and an end wall's 0.4 MAXGAP the other way, which
+// touches the plate only at that corner. Met from the end wall's side, the plate's corner lay
+// 1.15 MAXGAP from the first two corners' centre and the plate's seam with the wall was lost.
+TEST_F(Pairing, SpreadCornerOfThreeFacesPairsItsSeams) {
+  for (const Place& at : kPlaces)
+    for (double share : {1e-3, 1e-2}) {
+      Group g;
+      g.Add(Plane(at, {-1, 0, 0}, {0.95 * share, 0, 0}, {-1, 1, 0}, {0, 1, 0}));  // plate z = 0
+      g.Add(Plane(at, {0, 0, 0}, {0, 0, -1}, {0, 1, 0}, {0, 1, -1}));            // wall x = 0
+      g.Add(Plane(at, {-0.4 * share, 0, 0}, {0, 0, -1}, {1, 0, 0}, {1, 0, -1}));  // end wall y = 0
+      ASSERT_TRUE(g.Build(share * at.size, 8.0)) << Where(at, share);
+      EXPECT_EQ(PairedSides(g), (std::vector{Sides(0, 3, 1, 1), Sides(1, 2, 2, 2)})) << Where(at, share);
+    }
+}
+
 // A real T-junction still pairs: one long side against two shorter ones that meet on it, a
 // third of MAXGAP away, in the plane (smooth) and standing on it (a right-angled crease); the two
 // shorter ones share their side too.
