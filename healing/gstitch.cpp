@@ -459,6 +459,14 @@ void MoveBounds(const BndrStruct* bs, const GroupMeasure& before, double healGap
   for (int i = 0; i < bs->nSrf; ++i) bounds[i] *= kMoveBound;
 }
 
+// The 3D forms of surface i's sides, after its control points changed.
+void RebuildSidesOf(BndrStruct* bs, int i) {
+  for (int c = 0; c < bs->srfs[i].nCrv && bs->srfs[i].crvIds; ++c) {
+    const int id = bs->srfs[i].crvIds[c];
+    if (id >= 0 && id < bs->nCrv) RebuildCurve3Form(&bs->crvs[id]);
+  }
+}
+
 // Whether surface i has a side on a smooth seam with only two control rows across it: its normal
 // along that seam turns only as the whole net turns about the seam (the row beside the boundary
 // row is the opposite side's).
@@ -487,7 +495,7 @@ bool TurnsWholeOnSmoothSeam(const BndrStruct* bs, int i) {
 // Moves beyond the bound only reshape the surface: the angle at a held corner, which no move inside
 // reaches, or a kink the model has below the angle limit (two planes a few degrees apart), taken
 // out by turning a plane about the seam, its far side moving its width times the turn (such a net
-// goes back all the way, TurnsWholeOnSmoothSeam). Such a surface goes to kBounded, flagged in
+// goes back to kPositional, TurnsWholeOnSmoothSeam). Such a surface goes to kBounded, flagged in
 // `changed`; a copy of its whole heal goes to `whole`. -2 when memory ran out.
 int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional, const double* bounds,
                Bspline** whole, char* stage, char* changed) {
@@ -515,8 +523,15 @@ int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional,
     if (!(share < 1.0)) continue;
     // A net two rows across a smooth seam turns as a whole about it: part of that turn leaves the
     // seam kinked all the same and swings the far side its width times the turn away from where
-    // it came. It turns all the way within its bound or keeps its place.
-    if (TurnsWholeOnSmoothSeam(bs, i)) share = 0.0;
+    // it came. It turns all the way within its bound or keeps its place: it goes back to its
+    // positional result, judged and stepped back from there as one the tangential heal left alone.
+    if (TurnsWholeOnSmoothSeam(bs, i)) {
+      if (ReplaceSrfBsplineGeometry(s, st) != 0) return -2;
+      RebuildSidesOf(bs, i);
+      stage[i] = kPositional;
+      changed[i] = 1;
+      continue;
+    }
     {
       TrackingScope scope;
       whole[i] = CopyBsplineStructAndChildren(s);
@@ -531,10 +546,7 @@ int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional,
         s->Z[j][k] = st->Z[j][k] + share * (s->Z[j][k] - st->Z[j][k]);
       }
     FreeBsplineProperties(s);
-    for (int c = 0; c < bs->srfs[i].nCrv && bs->srfs[i].crvIds; ++c) {
-      const int id = bs->srfs[i].crvIds[c];
-      if (id >= 0 && id < bs->nCrv) RebuildCurve3Form(&bs->crvs[id]);
-    }
+    RebuildSidesOf(bs, i);
     stage[i] = kBounded;
     changed[i] = 1;
   }
@@ -590,10 +602,7 @@ bool BoundByClosedSeams(BndrStruct* bs, Bspline* const* srfs, const GroupMeasure
     changed[i] = 1;
     any = true;
     FreeBsplineProperties(s);
-    for (int c = 0; c < bs->srfs[i].nCrv && bs->srfs[i].crvIds; ++c) {
-      const int id = bs->srfs[i].crvIds[c];
-      if (id >= 0 && id < bs->nCrv) RebuildCurve3Form(&bs->crvs[id]);
-    }
+    RebuildSidesOf(bs, i);
   }
   return any;
 }

@@ -55,4 +55,52 @@ TEST_F(KinkedPlanesTest, PlanesKeepTheirKinkWithinTheMoveBound) {
     }
 }
 
+// The same kink with plane A held square to a third plane C by a crease along its other side, so
+// that only B can turn: a turn within the move bound would still leave the seam kinked, so B keeps
+// its place, neither turned in part nor, where its place leaves the seam a little steeper than it
+// came, given back the whole turn.
+TEST_F(KinkedPlanesTest, PlaneThatAloneCouldTurnKeepsItsPlace) {
+  for (const double size : {1e-3, 1.0, 1e3})
+    for (const unsigned seed : {3u, 4u, 8u, 13u}) {
+      const double far = seed % 2 ? 1e4 : 0.0;
+      SCOPED_TRACE(testing::Message() << "size " << size << " seed " << seed);
+      std::mt19937 rng(seed);
+      std::uniform_real_distribution<double> jitter(-2e-4, 2e-4);
+      auto at = [&](double v) { return (v + far + jitter(rng)) * size; };
+      Group g;
+      // C on z in [0, 0.3] at x = -0.2, its side 3 meeting A's side 1; A and B as above.
+      const double slope[2] = {0.0, std::tan(7.0 * kDeg)};
+      const double x0[2] = {-0.2, 0.0}, x1[2] = {0.0, 0.8};
+      std::vector<double> clean[3];
+      for (int q = 0; q < 3; ++q) {
+        std::vector<double> pts;
+        for (int j = 0; j < 2; ++j)
+          for (int i = 0; i < 2; ++i) {
+            const double p[3] = {q == 2 ? -0.2 : i ? x1[q] : x0[q], 0.8 * j,
+                                 q == 2 ? 0.3 * (1 - i) : slope[q] * (i ? x1[q] : x0[q])};
+            for (const double c : p) clean[q].push_back((c + far) * size), pts.push_back(at(c));
+          }
+        g.Add(BuildSurface(1, 1, 2, 2, pts));
+      }
+      double damage = 0.0;
+      for (int q = 0; q < 3; ++q) {
+        Group c;
+        c.Add(BuildSurface(1, 1, 2, 2, clean[q]));
+        clean[q] = Net(c.srfs[0]);
+        damage = std::max(damage, LargestMove(clean[q], Net(g.srfs[q])));
+      }
+      const double gapIn = RefGap(g.srfs[0], 3, g.srfs[1], 1), healGap = 1e-5 * size;
+      const std::vector<double> start = Net(g.srfs[1]);
+      ASSERT_EQ(MakeTopologyZK(g.data(), 3, 5.0 * std::max(gapIn, RefGap(g.srfs[2], 3, g.srfs[0], 1)), 8.0), 0);
+      int** result = allocate_matrix_ih(3, 4);
+      const int fixed[3] = {0, 0, 0};
+      EXPECT_EQ(HealTopologyZK(g.data(), 3, fixed, -1, 1, healGap, 0.1, 1, result), 0);
+      CleanupTopology();
+      matrix_free_ih(result);
+      EXPECT_LE(RefGap(g.srfs[0], 3, g.srfs[1], 1), healGap);
+      EXPECT_LE(LargestMove(start, Net(g.srfs[1])), 3.0 * gapIn + healGap);
+      EXPECT_LE(LargestMove(clean[1], Net(g.srfs[1])), 2.0 * damage);
+    }
+}
+
 }  // namespace
