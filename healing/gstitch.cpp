@@ -172,6 +172,8 @@ int MakeTopologyZK(Bspline** srfs, int n, double maxGap, double maxAngle) {
     srfsTopology = nullptr;
     return -2;
   }
+  // The reasons are the report's own: running out of memory while finding them only leaves them out.
+  if (KeepBndrCrvUnpairedReasons(srfsTopology) != 0) ClearKernelError();
   return 0;
 }
 

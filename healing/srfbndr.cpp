@@ -812,32 +812,58 @@ bool InNoSeam(const BndrStruct* bs, const CrvInfoStruct* c) {
   return true;
 }
 
-}  // namespace
+using SideLine = double[kBesideSamples][3];
 
-int FindBndrCrvUnpairedReason(const BndrStruct* bs, int curve) {
-  if (!bs || curve < 0 || curve >= bs->nCrv) return -2;
+// The polylines of every side in no seam, made once for all the pairs a search looks at; have[k]
+// is 0 for the others. False when out of memory.
+bool NoSeamPolylines(const BndrStruct* bs, SideLine* lines, unsigned char* have) {
+  for (int k = 0; k < bs->nCrv; ++k) have[k] = InNoSeam(bs, &bs->crvs[k]) && SidePolyline(&bs->crvs[k], lines[k]);
+  return !KernelFailed();
+}
+
+int UnpairedReasonAmong(const BndrStruct* bs, int curve, const SideLine* lines, const unsigned char* have) {
   const CrvInfoStruct* c = &bs->crvs[curve];
   const double gap = bs->gapTol;
-  if (!InNoSeam(bs, c) || !(gap > 0.0)) return 0;
-  double own[kBesideSamples][3], other[kBesideSamples][3];
-  if (!SidePolyline(c, own)) return 0;
+  if (!have[curve] || !(gap > 0.0)) return 0;
+  const double(*own)[3] = lines[curve];
   const int mid = kBesideSamples / 2, last = kBesideSamples - 1;
   for (int k = 0; k < bs->nCrv; ++k) {
     const CrvInfoStruct* o = &bs->crvs[k];
-    double t0 = 0.0, t1 = 0.0, middle[3];
-    if (k == curve || o->srfInfo == c->srfInfo || !InNoSeam(bs, o)) continue;
+    if (k == curve || !have[k] || o->srfInfo == c->srfInfo) continue;
+    const double(*other)[3] = lines[k];
     // Beside each other where the middle of either lies within the gap of the other: a side the
     // damage drew out past its neighbour's ends lies along it with its own middle off it.
-    if (GetBndrCrvParamMinMax(o, &t0, &t1) != 0 || EvalPntOnBndryCrv(o, 0.5 * (t0 + t1), middle) != 0 ||
-        !SidePolyline(o, other) ||
-        (DistanceToPolyline(middle, own) > gap && DistanceToPolyline(own[mid], other) > gap))
-      continue;
+    if (DistanceToPolyline(other[mid], own) > gap && DistanceToPolyline(own[mid], other) > gap) continue;
     for (const int end : {0, last})
       if (VecDist3(own[end], other[0]) > gap && VecDist3(own[end], other[last]) > gap) return kBndrOpenCornersApart;
     // Ends within the gap of each other's that still did not meet: the corners of more surfaces
     // there spread wider than the gap about any one point, and split into two.
     if (!EndAtSameCorners(c, o)) return kBndrOpenCornersSplit;
   }
+  return 0;
+}
+
+}  // namespace
+
+int FindBndrCrvUnpairedReason(const BndrStruct* bs, int curve) {
+  if (!bs || curve < 0 || curve >= bs->nCrv) return -2;
+  if (!InNoSeam(bs, &bs->crvs[curve]) || !(bs->gapTol > 0.0)) return 0;
+  TrackingScope scope;
+  SideLine* lines = MallocArray<SideLine>(bs->nCrv);
+  unsigned char* have = MallocArray<unsigned char>(bs->nCrv);
+  if (!lines || !have || !NoSeamPolylines(bs, lines, have)) return -2;
+  return UnpairedReasonAmong(bs, curve, lines, have);
+}
+
+int KeepBndrCrvUnpairedReasons(BndrStruct* bs) {
+  if (!bs) return -2;
+  for (int k = 0; k < bs->nCrv; ++k) bs->crvs[k].unpairedReason = 0;
+  if (bs->nCrv < 1 || !(bs->gapTol > 0.0)) return 0;
+  TrackingScope scope;
+  SideLine* lines = MallocArray<SideLine>(bs->nCrv);
+  unsigned char* have = MallocArray<unsigned char>(bs->nCrv);
+  if (!lines || !have || !NoSeamPolylines(bs, lines, have)) return -2;
+  for (int k = 0; k < bs->nCrv; ++k) bs->crvs[k].unpairedReason = UnpairedReasonAmong(bs, k, lines, have);
   return 0;
 }
 

@@ -101,7 +101,10 @@ struct CrvInfoStruct {
                                    // when closed)
   int* edgeIds;    // its edges sorted by the curve's parameter at the edge start
   int* cornerIds;  // corners along the curve (edges + 1 entries)
-  int spare2[3];
+  // Why it was left in no seam, found on the sides as they came (FindBndrCrvUnpairedReason's
+  // values; 0 when none): the heal may move them together since.
+  int unpairedReason;
+  int spare2[2];
   // A held outer side: how far the last heal that wrote its surface moved its two end points (the
   // corners a seam ending there closes at), 0 otherwise; the rest of the side stays held.
   double endMove;
@@ -317,6 +320,10 @@ int FindBndrEdgeEndReason(const BndrStruct* bs, int edge, int side, double gapTo
 constexpr int kBndrOpenCornersApart = 9;
 constexpr int kBndrOpenCornersSplit = 10;
 int FindBndrCrvUnpairedReason(const BndrStruct* bs, int curve);
+// Stores FindBndrCrvUnpairedReason's answer in every curve's unpairedReason, at the cost of one
+// search for all: the pairing is decided on the sides as they come, so its reasons are too. -2 for
+// bad input or no memory.
+int KeepBndrCrvUnpairedReasons(BndrStruct* bs);
 
 // Gives every curve and every unpaired edge the outer continuity `continuity` (any negative
 // value: -1, nothing held) and marks the curves of unpaired edges outer; a natural side with a

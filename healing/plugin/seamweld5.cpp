@@ -253,8 +253,11 @@ int AddOpenReasons(int* const* result, int** reasons, int n, double healGap) {
     }
     // A side in no seam may run beside another whose corners lie too far from its own to pair.
     if (code == -3 || code == 0) {
-      const int reason = FindBndrCrvUnpairedReason(bs, c);
+      int reason = FindBndrCrvUnpairedReason(bs, c);
       if (reason < 0) return -2;
+      // The pairing looked at the sides as they came: where the heal has since moved them nearer,
+      // the reason they gave then still holds.
+      if (reason == 0) reason = crv->unpairedReason;
       if (reason > 0) {
         why = reason;
         continue;

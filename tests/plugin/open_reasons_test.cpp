@@ -144,4 +144,45 @@ TEST_F(OpenReasons, SurfacesKeptAtTheirStartAreNamed) {
   }
 }
 
+// A plane (P) beside a lifted one (Q), P's side running on past Q's end by 1.1 x the largest gap g,
+// and a third plane (R) beyond Q's end, its corner halfway between the two: the three corners
+// there make one corner of the group, but P's and Q's sides, 0.3 g apart across, part by more than
+// g at that end and are no seam. The heal closes Q's seam with R and brings Q's corner within g of
+// P's: the two sides, still open, name their corners apart as they came. The same at every size.
+TEST_F(OpenReasons, SidesPartedAtACornerTheHealDrewTogetherNameTheirCornersApart) {
+  const std::string kApart =
+      "; open because it runs beside another surface's side, but their corners lie farther apart than the largest "
+      "gap, so the two were not paired as a seam";
+  for (double size : {1e-3, 1.0, 1e3}) {
+    SCOPED_TRACE(testing::Message() << "size " << size);
+    SAAStubReset();
+    const double gap = 0.05, e = 1.1 * gap, h = 0.3 * gap;
+    CadGroup planes;
+    const double corners[3][12] = {{-1.5, 0, 0, 0, 0, 0, -1.5, 1 + e, 0, 0, 1 + e, 0},
+                                   {0, 0, h, 1, 0, h, 0, 1, h, 1, 1, h},
+                                   {0, 1 + e / 2, h, 1, 1 + e / 2, h, 0, 4, h, 1, 4, h}};
+    for (const auto& c : corners) {
+      CadPatch p;
+      p.name = std::string(1, static_cast<char>('P' + planes.patches.size()));
+      p.knotsU = p.knotsV = {0, 0, 1, 1};
+      for (double x : c) p.pts.push_back(x * size);
+      planes.patches.push_back(p);
+    }
+    planes.seams.push_back({0, 3, 1, 1});
+    planes.seams.push_back({1, 4, 2, 2});
+    const SampleGroup g = AddCadGroup(planes);
+    HealTargets t;
+    t.maxGap = static_cast<float>(gap * size);
+    t.healGap = static_cast<float>(1e-4 * size);
+    const auto codes = HealReport(g, t);
+    ASSERT_EQ(codes.size(), 12u);
+    EXPECT_LT(MeasureSeam(g.seams[1]).maxGap, 1e-4 * size);
+    EXPECT_GT(MeasureSeam(g.seams[0]).maxGap, 0.2 * gap * size);
+    for (const auto& side : {std::make_pair(g.elements[0], 3), std::make_pair(g.elements[1], 1)}) {
+      const std::string& text = codes.at(side);
+      EXPECT_TRUE(text.size() > kApart.size() && text.substr(text.size() - kApart.size()) == kApart) << text;
+    }
+  }
+}
+
 }  // namespace
