@@ -194,8 +194,9 @@ const char* OpenReasonText(int reason) {
              "so it kept its place too";
     case kBndrOpenMovedEnd:
       return "an end of it lies partway along the side beside it, and healing moved that end onto that side "
-             "but not along it: the seam is closed up to where that end lies, which may differ from where it lay "
-             "before the surfaces moved";
+             "at the place along it where the end met it, a place that moves with that side when the heal moves it: "
+             "the seam is closed up to where that end now lies, which may differ from where it lay before the "
+             "surfaces moved";
     case kBndrOpenCornersApart:
       return "it runs beside another surface's side, but their corners lie farther apart than the largest gap, "
              "so the two were not paired as a seam";
