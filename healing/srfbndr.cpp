@@ -703,13 +703,16 @@ int BndrCrvEndAt(const BndrStruct* bs, const CrvInfoStruct* c, double t) {
   double t0 = 0.0, t1 = 0.0;
   if (!bs || !c || GetBndrCrvParamMinMax(c, &t0, &t1) != 0 || !(t1 > t0)) return -2;
   const int nearer = t - t0 < t1 - t ? 0 : 1;
-  // Within a hundredth of the side of its end a corner is that end moved by the damage, unless
-  // it lies farther from the end than the largest gap, which no damage the heal closes spans.
-  if (std::fabs(t - (nearer ? t1 : t0)) > 0.01 * (t1 - t0)) return -1;
-  if (std::fabs(t - (nearer ? t1 : t0)) <= 1e-9 * (t1 - t0)) return nearer;
+  const double along = std::fabs(t - (nearer ? t1 : t0));
+  if (along <= 1e-9 * (t1 - t0)) return nearer;
+  // A corner within the largest gap of the side's end is that end moved by the damage, however
+  // short the side: along a narrow face's end a hundredth of the side is a fraction of what the
+  // damage moves a corner by. Farther than the gap, which no damage the heal closes spans, it
+  // lies partway.
+  if (!(bs->gapTol > 0.0)) return along > 0.01 * (t1 - t0) ? -1 : nearer;
   double p[3], endPoint[3];
   if (EvalPntOnBndryCrv(c, t, p) != 0 || EvalPntOnBndryCrv(c, nearer ? t1 : t0, endPoint) != 0) return -2;
-  return bs->gapTol > 0.0 && VecDist3(p, endPoint) > bs->gapTol ? -1 : nearer;
+  return VecDist3(p, endPoint) > bs->gapTol ? -1 : nearer;
 }
 
 int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol) {

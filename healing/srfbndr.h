@@ -293,9 +293,9 @@ constexpr int kBndrOpenPassesEnded = 12;
 int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol);
 
 // Where parameter t lies on side curve c: 0 at its start, 1 at its end, -1 partway (a
-// T-junction: more than a hundredth of the curve from both ends, or nearer but farther from the
-// end than the graph's largest gap, which no damage the heal closes moves an end by), -2 when
-// the curve cannot tell.
+// T-junction: farther from both ends than the graph's largest gap, which no damage the heal
+// closes moves an end by; in a structure without a gap, more than a hundredth of the curve from
+// both ends), -2 when the curve cannot tell.
 int BndrCrvEndAt(const BndrStruct* bs, const CrvInfoStruct* c, double t);
 
 // Why a paired edge may be open at one of its ends, for the report of its side `side` (0 A, 1 B),
