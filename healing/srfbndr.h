@@ -539,8 +539,11 @@ int SetUpBndrCornerPositions(BndrStruct* bs);
 // its place (outer, overridden by trim curve, overridden by fixed). 0 with nothing done for an
 // unpaired edge; -2 for null.
 int SetBndrEdgeAvgEndPoints(EdgeInfoStruct* e);
-// SIAverageBndrTopoCornerNormals at every corner; -2 for null, no corners or a failed
-// allocation.
+// Every corner's G1-adjacent half-edges one normal, as SIAverageBndrTopoCornerNormals gives it,
+// but at a corner of the nets where only paired smooth seams meet and a side of one span and
+// degree 4 or more starts: there it is the normal of the plane the surfaces' first legs lie
+// closest to, each leg's direction weighted by its length, so that a fine net turns to a coarse
+// one rather than the reverse. -2 for null, no corners or a failed allocation.
 int SetUpBndrAllCornerNormals(BndrStruct* bs);
 // Lays each end tangent into its end normal's plane (zero where it cannot be), copies an unpaired
 // edge's A tangents into its B slots, and gives a paired edge's matching ends a common tangent

@@ -423,7 +423,9 @@ int SetHalfEdgeNormal(BndrStruct* bs, const BndrHalfEdge* h, const double normal
   return 0;
 }
 
-int SIAverageBndrTopoCornerNormals(BndrStruct* bs, int corner) {
+namespace {
+
+int AverageCornerNormals(BndrStruct* bs, int corner, bool legPlane) {
   if (!bs || corner < 0 || corner >= bs->nCorner) return -2;
   const CornerInfoStruct* ci = &bs->corners[corner];
   TrackingScope scope;
@@ -472,6 +474,10 @@ int SIAverageBndrTopoCornerNormals(BndrStruct* bs, int corner) {
     if (cnt == 0) continue;
     double g[3];
     for (int j = 0; j < 3; ++j) g[j] = fcnt > 0 ? fsum[j] / fcnt : sum[j] / cnt;
+    if (legPlane && fcnt == 0 && cnt > 1) {
+      double fit[3];
+      if (LegPlaneNormal(bs, he, adj + h * n, n, fit)) SetUnitVecOnSameSide(g, fit);
+    }
     for (int k = 0; k < n; ++k) {
       if (adj[h * n + k] < 1) continue;
       SetHalfEdgeNormal(bs, &he[k], g);
@@ -481,13 +487,17 @@ int SIAverageBndrTopoCornerNormals(BndrStruct* bs, int corner) {
   return 0;
 }
 
+}  // namespace
+
+int SIAverageBndrTopoCornerNormals(BndrStruct* bs, int corner) { return AverageCornerNormals(bs, corner, false); }
+
 int AverageBndrTopoCornerNormals(BndrStruct* bs, int corner) { return SIAverageBndrTopoCornerNormals(bs, corner); }
 
 int SetUpBndrAllCornerNormals(BndrStruct* bs) {
   if (!bs || bs->nCorner <= 0) return -2;
   for (int c = 0; c < bs->nCorner; ++c) {
     // A corner left without edges has no normals to agree on; only a failed allocation stops.
-    if (SIAverageBndrTopoCornerNormals(bs, c) != 0 && KernelFailed()) return -2;
+    if (AverageCornerNormals(bs, c, true) != 0 && KernelFailed()) return -2;
   }
   return 0;
 }

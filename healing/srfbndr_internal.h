@@ -200,4 +200,9 @@ class SampleNormalMemo {
   bool read_[2] = {false, false};
 };
 
+// The normal of the plane the first legs of the surfaces of a corner's group of half-edges (he[k]
+// with group[k] set) lie closest to, each leg's direction weighted by its length; false where the
+// plain mean stands instead (see srfbndr_measure.cpp).
+bool LegPlaneNormal(const BndrStruct* bs, const BndrHalfEdge* he, const int* group, int n, double normal[3]);
+
 }  // namespace srfbndr_internal

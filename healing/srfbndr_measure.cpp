@@ -1,11 +1,13 @@
 // Boundary structure of a surface group: basis-value tables of the edge samples, the averaged
-// targets (points and normals) and the continuity classification and measures of the edges.
+// targets (points and normals), the continuity classification and measures of the edges, and the
+// plane the nets' first legs at a corner lie closest to.
 #include "healing/srfbndr.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "bspline/ctrlnubs.h"
+#include "foundation/eigen.h"
 #include "healing/srfbndr_internal.h"
 
 using namespace srfbndr_internal;
@@ -660,3 +662,84 @@ int GetBndrEdgeNormalAtCorner(const BndrStruct* bs, int edge, int corner, double
   }
   return 0;
 }
+
+// ===== corner planes ==============================================================================
+
+namespace {
+
+// The first legs of a half-edge's surface net at its end, a corner of the net: along its side, from
+// the side's end point to the next one, and across, from that point to the second row. Both lie in
+// the surface's tangent plane there as far as the net follows it. false for a trim curve, a net too
+// small, or an end inside the side (another surface's corner on it), where no leg of the net starts.
+bool HalfEdgeLegs(const BndrStruct* bs, const BndrHalfEdge* h, double along[3], double across[3]) {
+  const EdgeInfoStruct* e = &bs->edges[h->edge];
+  const CrvInfoStruct* c = SideCrv(e, h->side);
+  const Bspline* s = c && c->srfInfo ? c->srfInfo->srf : nullptr;
+  const Bspline* k = c ? c->crv3 : nullptr;
+  if (!s || !k || !k->knotsU || c->side < 1 || c->side > 4 || !s->X) return false;
+  const int nu = NumCtrlU(s), nv = NumCtrlV(s), p = k->degreeU;
+  const bool alongV = c->side == 1 || c->side == 3;
+  const int n = alongV ? nv : nu;
+  if (n < 2 || (alongV ? nu : nv) < 2 || NumCtrlU(k) != n || p < 1) return false;
+  const double t = e->par[h->side == 0 ? BndrSlot(0, h->end) : MatchSlot(e, h->end)];
+  int j = 0;
+  double best = -1.0;
+  for (int i = 0; i < n; ++i) {
+    double g = 0.0;
+    for (int q = 1; q <= p; ++q) g += k->knotsU[i + q];
+    const double d = std::fabs(g / p - t);
+    if (best < 0.0 || d < best) best = d, j = i;
+  }
+  if (j != 0 && j != n - 1) return false;
+  const int jn = j == 0 ? 1 : n - 2;
+  const int edge = c->side == 1 || c->side == 2 ? 0 : (alongV ? nu : nv) - 1;
+  const int inner = edge == 0 ? 1 : edge - 1;
+  auto at = [&](int a, int b, double out[3]) {  // a along the side, b across it
+    const int row = alongV ? a : b, col = alongV ? b : a;
+    out[0] = s->X[row][col], out[1] = s->Y[row][col], out[2] = s->Z[row][col];
+  };
+  double o[3], q[3], r[3];
+  at(j, edge, o);
+  at(jn, edge, q);
+  at(j, inner, r);
+  for (int i = 0; i < 3; ++i) along[i] = q[i] - o[i], across[i] = r[i] - o[i];
+  return true;
+}
+
+}  // namespace
+
+namespace srfbndr_internal {
+
+// The normal of the plane the legs of a group's surfaces at a corner lie closest to, each leg's
+// direction weighted by its length: noise of a given size tilts a short leg farther than a long one,
+// and turning a long leg into another plane moves a coarse net's inner points its length times the
+// turn, where a fine net follows the same turn by a fraction of that. So the finer net follows the
+// coarser where a side of one span and degree 4 or more starts: its first leg is a fifth of the
+// side or more, and its inner points swing across the seam to follow a turn of it (a closed
+// quintic cylinder of one span along its own seam beside a torus fillet whose rows lie a hundredth
+// of that apart). false, and the plain mean stands, at any other corner, at one a crease or a free
+// side meets (their sides keep their own normals at their ends), at a corner inside a side, and
+// where the legs leave no one plane.
+bool LegPlaneNormal(const BndrStruct* bs, const BndrHalfEdge* he, const int* group, int n, double normal[3]) {
+  double m[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
+  bool singleSpan = false;
+  for (int k = 0; k < n; ++k) {
+    if (!group[k]) continue;
+    const EdgeInfoStruct* e = &bs->edges[he[k].edge];
+    if (!IsPaired(e) || !IsG1Paired(e)) return false;
+    const CrvInfoStruct* c = SideCrv(e, he[k].side);
+    singleSpan = singleSpan || (c->crv3 && c->crv3->interiorU == 0 && c->crv3->degreeU >= 4);
+    double legs[2][3];
+    if (!HalfEdgeLegs(bs, &he[k], legs[0], legs[1])) return false;
+    for (const auto& l : legs) {
+      const double len = VecSize3(l);
+      if (!(len > 0.0)) continue;
+      for (int a = 0; a < 3; ++a)
+        for (int b = 0; b < 3; ++b) m[a][b] += l[a] * l[b] / len;
+    }
+  }
+  double w[3];
+  return singleSpan && SymEigen3Smallest(m, w, normal) == 0 && w[2] > 0.0 && UnitOrZero(normal, normal) >= kTiny;
+}
+
+}  // namespace srfbndr_internal

@@ -4,6 +4,7 @@
 #include "healing/srfbndr.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -205,6 +206,72 @@ TEST_F(BndrMeasure, CornerGeometryOfAGrid) {
   ASSERT_EQ(NewAverageBndrTopoCornerNormals(bs, centre), 0);
   EXPECT_EQ(mid.nSrfId, 4);
   expectAgreed(1, 1e-9);
+}
+
+// Two coarse flat quintic nets of one span (6 x 6, legs of a fifth of their width) above each
+// other and beside them two fine ones (18 x 6, their first rows a few thousandths of that away),
+// meeting along a straight seam at a kink of theta below the angle limit; at the middle corner
+// all four seams are paired and smooth. The legs there lie in two planes through the seam's line,
+// and the plane they lie closest to, each leg's direction weighted by its length, is the principal
+// axis of two directions: tilted from the coarse plane by phi with tan 2 phi = w sin 2 theta /
+// (W + w cos 2 theta), W and w the coarse and the fine legs across. So the corner's normal leans
+// on the coarse nets, which would swing their one-span rows their long legs times any turn, where
+// the plain mean of the normals halved the kink. At every size, far from the origin.
+TEST_F(BndrMeasure, CornerNormalLeansOnTheLongerLegs) {
+  constexpr double kTheta = 3.0 * 3.14159265358979323846 / 180.0, kFine = 0.05;
+  const struct {
+    double size;
+    bool far;
+  } kPlaces[] = {{1e-3, true}, {1.0, false}, {1e3, true}};
+  for (const auto& [size, far] : kPlaces) {
+    SCOPED_TRACE(testing::Message() << "size " << size << (far ? " far" : ""));
+    const double shift = far ? 1e4 * size : 0.0;
+    auto at = [&](std::vector<double>& pts, double x, double y, double z) {
+      const double p[3] = {x, y, z};
+      for (int d = 0; d < 3; ++d) pts.push_back((d + 1) * shift + size * p[d]);
+    };
+    const std::vector<double> kf = ClampedKnots(5, 18);
+    Group g;
+    std::vector<double> coarse, fine;
+    for (const double y0 : {-1.0, 0.0}) {
+      coarse.clear();
+      fine.clear();
+      for (int j = 0; j < 6; ++j) {
+        for (int i = 0; i < 6; ++i) at(coarse, -1.0 + i / 5.0, y0 + j / 5.0, 0.0);
+        for (int i = 0; i < 18; ++i) {
+          double t = 0.0;
+          for (int q = 1; q <= 5; ++q) t += kf[i + q] / 5.0;
+          at(fine, kFine * t * std::cos(kTheta), y0 + j / 5.0, kFine * t * std::sin(kTheta));
+        }
+      }
+      g.Add(BuildSurface(5, 5, 6, 6, coarse));
+      g.Add(BuildSurface(5, 5, 18, 6, fine));
+    }
+    ASSERT_TRUE(g.Build(1e-3 * size, 5.0));
+    ASSERT_EQ(SetUpBndrEdgeCornerGeometry(g.bs), 0);
+    int middle = -1;
+    for (int c = 0; c < g.bs->nCorner; ++c)
+      if (g.bs->corners[c].nEdge == 4) middle = c;
+    ASSERT_GE(middle, 0);
+    const double W = std::hypot(coarse[15] - coarse[12], coarse[16] - coarse[13], coarse[17] - coarse[14]);
+    const double w = std::hypot(fine[3] - fine[0], fine[4] - fine[1], fine[5] - fine[2]);
+    const double phi = 0.5 * std::atan2(w * std::sin(2.0 * kTheta), W + w * std::cos(2.0 * kTheta));
+    const CornerInfoStruct& mid = g.bs->corners[middle];
+    for (int k = 0; k < mid.nEdge; ++k) {
+      ASSERT_EQ(g.bs->edges[mid.edgeIds[k]].continuity, 1);
+      double nn[6];
+      int count = 0;
+      ASSERT_EQ(GetBndrEdgeNormalAtCorner(g.bs, mid.edgeIds[k], middle, nn, &count), 0);
+      ASSERT_EQ(count, 2);
+      for (int side = 0; side < 2; ++side) {
+        const double* n = nn + 3 * side;
+        // Its angle from the coarse plane's normal (0, 0, 1), turned towards the fine one.
+        EXPECT_NEAR(std::atan2(std::hypot(n[0], n[1]), std::fabs(n[2])), phi, 1e-9) << "edge " << k;
+        EXPECT_NEAR(n[1], 0.0, 1e-9);
+        EXPECT_LT(n[0] * n[2], 0.0);
+      }
+    }
+  }
 }
 
 // The smooth joint of two patches with their corners set up, side A's surface fixed or free;
