@@ -609,6 +609,55 @@ bool BoundByClosedSeams(BndrStruct* bs, Bspline* const* srfs, const GroupMeasure
   return any;
 }
 
+// Takes back, on every surface that moved, the moves it made towards a neighbour the guard put back
+// where it began across a seam left open: the boundary row and the second row of its side there go
+// back to where they came, but for the points on the rows of the seams it closes (OnSeamRow), which
+// stay where they met. Those moves closed nothing, and they bent the side towards a place the
+// neighbour never went, turning a crease there or tilting the side by the gap. The surfaces taken
+// back are flagged in `changed` (flags already set stay); whether there were any.
+bool TakeBackMovesTowardsPutBack(BndrStruct* bs, Bspline* const* srfs, const GroupMeasure& after, double healGap,
+                                 const char* stage, char* changed, char* taken) {
+  bool any = false;
+  const int n = bs->nSrf;
+  for (int e = 0; e < bs->nEdge; ++e) {
+    const EdgeInfoStruct* ed = &bs->edges[e];
+    if (!ed->paired || after.gap[e] <= healGap || !ed->infoA || !ed->infoB) continue;
+    for (const CrvInfoStruct* own : {ed->infoA, ed->infoB}) {
+      const CrvInfoStruct* other = own == ed->infoA ? ed->infoB : ed->infoA;
+      const int i = own->srfInfo ? own->srfInfo->index : -1, o = other->srfInfo ? other->srfInfo->index : -1;
+      if (i < 0 || i >= n || o < 0 || o >= n || i == o || stage[i] == kStart || stage[o] != kStart ||
+          bs->srfs[o].fixed || own->side < 1 || own->side > 4)
+        continue;
+      Bspline* s = TopologySurface(bs, i);
+      const Bspline* in = srfs[i];
+      if (ControlPointMove(s, in) < 0.0) continue;
+      const bool alongU = own->side == 2 || own->side == 4;
+      const int nu = NumCtrlU(s), nv = NumCtrlV(s), along = alongU ? nu : nv, across = alongU ? nv : nu;
+      bool moved = false;
+      taken[e] = 1;
+      for (int r = 0; r < std::min(2, across - 1); ++r) {
+        const int row = own->side == 1 || own->side == 2 ? r : across - 1 - r;
+        for (int m = 0; m < along; ++m) {
+          const int j = alongU ? row : m, k = alongU ? m : row;
+          if (OnSeamRow(bs, i, j, k, &after, healGap)) continue;
+          if (s->X[j][k] == in->X[j][k] && s->Y[j][k] == in->Y[j][k] && s->Z[j][k] == in->Z[j][k]) continue;
+          s->X[j][k] = in->X[j][k], s->Y[j][k] = in->Y[j][k], s->Z[j][k] = in->Z[j][k];
+          moved = true;
+        }
+      }
+      if (!moved) continue;
+      any = true;
+      changed[i] = 1;
+      FreeBsplineProperties(s);
+      for (int c = 0; c < bs->srfs[i].nCrv && bs->srfs[i].crvIds; ++c) {
+        const int id = bs->srfs[i].crvIds[c];
+        if (id >= 0 && id < bs->nCrv) RebuildCurve3Form(&bs->crvs[id]);
+      }
+    }
+  }
+  return any;
+}
+
 // Each held outer side's endMove: how far its end points lie from the caller's (as it came) on a
 // surface about to be written, 0 on one that is not.
 void RecordHeldEndMoves(BndrStruct* bs, Bspline* const* srfs, const char* written) {
@@ -643,13 +692,30 @@ bool StepBackRounds(BndrStruct* bs, Bspline** srfs, int n, const GroupMeasure& b
                     double healGap, double healAngle, char* stage, Bspline* const* positional,
                     Bspline* const* tangential) {
   int held = 0;
+  // Per edge, whether a surface's rows on it went back where they came (TakeBackMovesTowardsPutBack).
+  Owned<char, Free> taken;
+  {
+    TrackingScope scope;
+    taken.reset(MallocArray<char>(std::max(bs->nEdge, 1)));
+    scope.keep();
+  }
+  if (!taken || KernelFailed()) return false;
+  std::fill(taken.get(), taken.get() + std::max(bs->nEdge, 1), 0);
   for (int round = 0;; ++round) {
     // After the first round only the surfaces stepped back or held back have changed.
     if (MeasureGroup(bs, after, round == 0 ? nullptr : stage + n, &before) != 0) return false;
-    if (StepBackWorsened(bs, before, *after, healGap, healAngle, stage) == 0) {
-      if (held >= kBoundPasses || !BoundByClosedSeams(bs, srfs, before, *after, healGap, stage, stage + n)) break;
+    if (StepBackWorsened(bs, before, *after, healGap, healAngle, stage, taken.get()) == 0) {
+      if (held >= kBoundPasses) break;
+      const bool bounded = BoundByClosedSeams(bs, srfs, before, *after, healGap, stage, stage + n);
+      if (!TakeBackMovesTowardsPutBack(bs, srfs, *after, healGap, stage, stage + n, taken.get()) && !bounded) break;
       ++held;
       continue;
+    }
+    // A surface stepped back takes up moves its rows made towards a neighbour put back again.
+    for (int e = 0; e < bs->nEdge; ++e) {
+      int a = -1, b = -1;
+      GetBndrEdgeAdjSrfIds(&bs->edges[e], &a, &b);
+      if ((a >= 0 && a < n && stage[n + a]) || (b >= 0 && b < n && stage[n + b])) taken[e] = 0;
     }
     // A surface stepped back to kCornersKept or kRowsFree turns its crease sides after its
     // positional result.

@@ -501,7 +501,7 @@ namespace gstitch_internal {
 // why each surface last stepped back (kKeptWorse, kKeptFold, kKeptAlone), for the report of a
 // surface that ends back at its start.
 int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, double healGap,
-                     double healAngle, char* stage) {
+                     double healAngle, char* stage, const char* takenBack) {
   int marked = 0;
   const double gapSlack = kGapSlack * GroupSize(bs);
   // Each surface steps back at most once per round: the next measure judges the new stage.
@@ -519,6 +519,13 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
   for (int e = 0; e < bs->nEdge; ++e) {
     const EdgeInfoStruct* ed = &bs->edges[e];
     if (!ed->paired) continue;
+    // A seam whose one surface is back at its start and whose other surface's rows there went back
+    // where they came (TakeBackMovesTowardsPutBack) is as it came but where a corner closes another
+    // seam of that surface: judged, it would send that surface back and open the seam it closes.
+    int ta = -1, tb = -1;
+    GetBndrEdgeAdjSrfIds(ed, &ta, &tb);
+    auto atStart = [&](int s) { return s >= 0 && s < n && stage[s] == kStart; };
+    if (takenBack && takenBack[e] && (atStart(ta) || atStart(tb))) continue;
     // A crease (a seam beyond the angle limit, healed in position only) keeps its angle within
     // a degree: closing it moves both boundaries onto one curve and turns the ends of the seams
     // meeting at its corners onto common tangents, which tilts the normals near the corners.

@@ -70,8 +70,10 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr,
 // The share of its side's curve that a side of a paired edge covers.
 double CoveredFraction(const EdgeInfoStruct* e, int side);
 // Steps back the surfaces on seams that got worse or whose normals turned over; the number stepped back.
+// The seams flagged in `takenBack` (one flag per edge; none when null) with a surface back at its
+// start are not judged: the other surface's rows there are where they came.
 int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, double healGap,
-                     double healAngle, char* stage);
+                     double healAngle, char* stage, const char* takenBack = nullptr);
 
 // Puts corners inside a side, and samples of edges covering part of a longer side, onto that side.
 int OntoLongerSides(BndrStruct* bs);
