@@ -77,12 +77,14 @@ int MatchSamplesAgain(BndrStruct* bs, bool all, bool setUpNext) {
 
 // Marks the paired edges the loop leaves at or above the gap target (after the shared rows, which
 // close some of them): 1 where it stalled, 2 where it ended short of the target otherwise (out of
-// iterations, its gaps growing), so that no seam it leaves open goes without a reason. Clears
-// every other mark.
+// iterations, its gaps growing); and those it closed 3, which the passes after it may open again:
+// so that no seam left open goes without a reason.
 void MarkStalledEdges(BndrStruct* bs, bool stalled, bool shortOfTarget, double gapTol) {
   const int mark = stalled ? 1 : shortOfTarget ? 2 : 0;
-  for (int k = 0; k < bs->nEdge; ++k)
-    bs->edges[k].stalled = bs->edges[k].paired && bs->edges[k].maxGap >= gapTol ? mark : 0;
+  for (int k = 0; k < bs->nEdge; ++k) {
+    EdgeInfoStruct* e = &bs->edges[k];
+    e->stalled = !e->paired ? 0 : e->maxGap >= gapTol ? mark : 3;
+  }
 }
 
 // The boundary rows' fits' options in the loop (its sigma set per iteration).

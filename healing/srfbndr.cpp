@@ -745,7 +745,8 @@ int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapT
   const int other = SideTooCoarse(e, 1 - side, gapTol);
   if (other == -2) return -2;
   if (other == 1) return kBndrOpenCoarseOther;
-  return e->stalled == 1 ? kBndrOpenStalled : e->stalled == 2 ? kBndrOpenPassesEnded : 0;
+  constexpr int kByMark[] = {0, kBndrOpenStalled, kBndrOpenPassesEnded, kBndrOpenReopened};
+  return e->stalled >= 1 && e->stalled <= 3 ? kByMark[e->stalled] : 0;
 }
 
 int FindBndrEdgeEndReason(const BndrStruct* bs, int edge, int side, double gapTol) {

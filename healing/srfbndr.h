@@ -179,7 +179,7 @@ struct EdgeInfoStruct {
   int smoothInside;
   // 1: the last positional stitch stopped with this paired edge still at or above the gap target,
   // its passes no longer narrowing the gaps; 2: it ended so otherwise (out of iterations, the
-  // gaps growing); 0 otherwise.
+  // gaps growing); 3: it ended with the edge below the gap target; 0 otherwise.
   int stalled;
 };
 
@@ -280,7 +280,8 @@ int FlattenRisenCreaseCorners(BndrStruct* bs, double rise);
 // (kBndrOpenCoarseSide); the other side's cannot follow this one's (kBndrOpenCoarseOther); the
 // last positional stitch stopped, no longer narrowing the gaps, with it still open (its `stalled`
 // mark 1: kBndrOpenStalled), or ended otherwise short of the target with it open (mark 2:
-// kBndrOpenPassesEnded). 0 when none is found (also for an unpaired edge or a side the tests cannot judge, a trim
+// kBndrOpenPassesEnded), or closed it and the passes after it opened it again (mark 3:
+// kBndrOpenReopened). 0 when none is found (also for an unpaired edge or a side the tests cannot judge, a trim
 // curve). -2 for bad input or a failed allocation.
 constexpr int kBndrOpenCoarseSide = 1;
 constexpr int kBndrOpenCoarseOther = 2;
@@ -290,6 +291,7 @@ constexpr int kBndrOpenKeptFold = 5;
 constexpr int kBndrOpenKeptAlone = 6;
 constexpr int kBndrOpenStalled = 11;
 constexpr int kBndrOpenPassesEnded = 12;
+constexpr int kBndrOpenReopened = 13;
 int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol);
 
 // Where parameter t lies on side curve c: 0 at its start, 1 at its end, -1 partway (a

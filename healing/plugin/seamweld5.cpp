@@ -204,6 +204,9 @@ const char* OpenReasonText(int reason) {
       return "the heal's positional passes stopped narrowing it before it reached the gap target";
     case kBndrOpenPassesEnded:
       return "the heal's positional passes ended before it reached the gap target";
+    case kBndrOpenReopened:
+      return "the heal's positional passes closed it, but the passes after them, which shape the surfaces across "
+             "their seams and keep each within its move bound, opened it again beyond the gap target";
     case kBndrOpenCornersSplit:
       return "it runs beside another surface's side, but the surfaces' corners at an end of them spread wider "
              "than the largest gap, so their corners did not meet and the two were not paired as a seam";
@@ -245,7 +248,7 @@ int AddOpenReasons(int* const* result, int** reasons, int n, double healGap) {
         const EdgeInfoStruct* e = &bs->edges[id];
         const int reason = FindBndrEdgeOpenReason(bs, id, e->infoA == crv ? 0 : 1, healGap);
         if (reason < 0) return -2;
-        if (reason == kBndrOpenStalled || reason == kBndrOpenPassesEnded)
+        if (reason == kBndrOpenStalled || reason == kBndrOpenPassesEnded || reason == kBndrOpenReopened)
           stalled = stalled ? stalled : reason;
         else
           why = reason;
