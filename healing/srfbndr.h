@@ -296,8 +296,9 @@ int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapT
 
 // Where parameter t lies on side curve c: 0 at its start, 1 at its end, -1 partway (a
 // T-junction: farther from both ends than the graph's largest gap, which no damage the heal
-// closes moves an end by; in a structure without a gap, more than a hundredth of the curve from
-// both ends), -2 when the curve cannot tell.
+// closes moves an end by, or twice that on a side shorter than eight gaps, where the damage
+// splits corners that far; in a structure without a gap, more than a hundredth of the curve
+// from both ends), -2 when the curve cannot tell.
 int BndrCrvEndAt(const BndrStruct* bs, const CrvInfoStruct* c, double t);
 
 // Why a paired edge may be open at one of its ends, for the report of its side `side` (0 A, 1 B),

@@ -509,38 +509,48 @@ TEST_F(OpenReason, SideDrawnOutPastItsNeighbourNamesTheCornersApart) {
 }
 
 // Where a corner lies along a side, as the end reasons and the corner rules read it: within
-// MAXGAP of an end it is that end moved by the damage, farther it lies partway, however long or
-// short the side. On a narrow face (4 MAXGAP wide) a point a fifth of its short side from the end
-// is that end, a third of it partway; on its long side (250 MAXGAP) the same holds at a twentieth
-// and a third of MAXGAP past a hundredth of the side. The same at every size and far from the
-// origin.
+// MAXGAP of an end it is that end moved by the damage, farther it lies partway, however long the
+// side; on a side shorter than eight MAXGAP the damage splits a corner up to twice MAXGAP along
+// it, and a point that near an end is that end. A narrow face 10 MAXGAP wide: half MAXGAP along
+// its short side is the end, 1.5 MAXGAP partway; one 4 MAXGAP wide: 0.8 and 1.8 MAXGAP are the
+// end; on their long sides (250 MAXGAP) a twentieth of MAXGAP is the end and a third of MAXGAP
+// past a hundredth of the side partway. The same at every size and far from the origin.
 TEST_F(OpenReason, CornerWithinTheGapOfASideEndIsThatEnd) {
   for (double size : {1e-3, 1.0, 1e3})
-    for (double far : {0.0, 1e4}) {
-      SCOPED_TRACE(testing::Message() << "size " << size << " far " << far);
-      const double gap = 0.001, width = 4 * gap;
-      Group g;
-      g.Add(FarPlane({0, 0, 0, width, 0, 0, 0, 1, 0, width, 1, 0}, size, far));
-      ASSERT_TRUE(g.Build(gap * size, 5.0));
-      const CrvInfoStruct* shortSide = nullptr;
-      const CrvInfoStruct* longSide = nullptr;
-      for (int c = 0; c < g.bs->nCrv; ++c) {
-        if (g.bs->crvs[c].side == 2) shortSide = &g.bs->crvs[c];
-        if (g.bs->crvs[c].side == 1) longSide = &g.bs->crvs[c];
+    for (double far : {0.0, 1e4})
+      for (double gaps : {10.0, 4.0}) {
+        SCOPED_TRACE(testing::Message() << "size " << size << " far " << far << " width " << gaps);
+        const double gap = 0.004, width = gaps * gap;
+        Group g;
+        g.Add(FarPlane({0, 0, 0, width, 0, 0, 0, 1, 0, width, 1, 0}, size, far));
+        ASSERT_TRUE(g.Build(gap * size, 5.0));
+        const CrvInfoStruct* shortSide = nullptr;
+        const CrvInfoStruct* longSide = nullptr;
+        for (int c = 0; c < g.bs->nCrv; ++c) {
+          if (g.bs->crvs[c].side == 2) shortSide = &g.bs->crvs[c];
+          if (g.bs->crvs[c].side == 1) longSide = &g.bs->crvs[c];
+        }
+        ASSERT_NE(shortSide, nullptr);
+        ASSERT_NE(longSide, nullptr);
+        // Parameters run over [0, 1] along each side (the structure's domains); at is a
+        // distance along the short side in gaps.
+        auto shortAt = [&](double at) { return BndrCrvEndAt(g.bs, shortSide, at / gaps); };
+        EXPECT_EQ(shortAt(0.0), 0);
+        EXPECT_EQ(shortAt(gaps - 0.5), 1);
+        if (gaps > 8.0) {
+          EXPECT_EQ(shortAt(0.5), 0);
+          EXPECT_EQ(shortAt(1.5), -1);
+          EXPECT_EQ(shortAt(0.5 * gaps), -1);
+        } else {
+          EXPECT_EQ(shortAt(0.8), 0);
+          EXPECT_EQ(shortAt(1.8), 0);
+          EXPECT_EQ(shortAt(gaps - 1.8), 1);
+        }
+        EXPECT_EQ(BndrCrvEndAt(g.bs, longSide, 0.05 * gap), 0);
+        EXPECT_EQ(BndrCrvEndAt(g.bs, longSide, 1.0 - 0.05 * gap), 1);
+        EXPECT_EQ(BndrCrvEndAt(g.bs, longSide, 0.01 + gap / 3.0), -1);
+        EXPECT_EQ(BndrCrvEndAt(g.bs, longSide, 1.0 - 0.01 - gap / 3.0), -1);
       }
-      ASSERT_NE(shortSide, nullptr);
-      ASSERT_NE(longSide, nullptr);
-      // Parameters run over [0, 1] along each side (the structure's domains).
-      EXPECT_EQ(BndrCrvEndAt(g.bs, shortSide, 0.0), 0);
-      EXPECT_EQ(BndrCrvEndAt(g.bs, shortSide, 0.2), 0);
-      EXPECT_EQ(BndrCrvEndAt(g.bs, shortSide, 0.8), 1);
-      EXPECT_EQ(BndrCrvEndAt(g.bs, shortSide, 1.0 / 3.0), -1);
-      EXPECT_EQ(BndrCrvEndAt(g.bs, shortSide, 0.5), -1);
-      EXPECT_EQ(BndrCrvEndAt(g.bs, longSide, 0.05 * gap), 0);
-      EXPECT_EQ(BndrCrvEndAt(g.bs, longSide, 1.0 - 0.05 * gap), 1);
-      EXPECT_EQ(BndrCrvEndAt(g.bs, longSide, 0.01 + gap / 3.0), -1);
-      EXPECT_EQ(BndrCrvEndAt(g.bs, longSide, 1.0 - 0.01 - gap / 3.0), -1);
-    }
 }
 
 // A floor and two low walls rising from two of its sides, their corners where all three meet
