@@ -497,10 +497,11 @@ bool TurnsWholeOnSmoothSeam(const BndrStruct* bs, int i) {
 // Moves beyond the bound only reshape the surface: the angle at a held corner, which no move inside
 // reaches, or a kink the model has below the angle limit (two planes a few degrees apart), taken
 // out by turning a plane about the seam, its far side moving its width times the turn (such a net
-// goes back to kPositional, TurnsWholeOnSmoothSeam). Such a surface goes to kBounded, flagged in
-// `changed`; a copy of its whole heal goes to `whole`. -2 when memory ran out.
+// goes back to kPositional, TurnsWholeOnSmoothSeam, and so does a surface with no gap to close,
+// whose bound is `idleBound`). Such a surface goes to kBounded, flagged in `changed`; a copy of its
+// whole heal goes to `whole`. -2 when memory ran out.
 int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional, const double* bounds,
-               Bspline** whole, char* stage, char* changed) {
+               double idleBound, Bspline** whole, char* stage, char* changed) {
   for (int i = 0; i < bs->nSrf; ++i) {
     changed[i] = 0;
     Bspline* s = TopologySurface(bs, i);
@@ -527,7 +528,8 @@ int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional,
     // seam kinked all the same and swings the far side its width times the turn away from where
     // it came. It turns all the way within its bound or keeps its place: it goes back to its
     // positional result, judged and stepped back from there as one the tangential heal left alone.
-    if (TurnsWholeOnSmoothSeam(bs, i)) {
+    // So does a surface with no gap to close: a turn cut to HEALGAP's bound takes no kink out.
+    if (TurnsWholeOnSmoothSeam(bs, i) || bound <= idleBound) {
       if (ReplaceSrfBsplineGeometry(s, st) != 0) return -2;
       RebuildSidesOf(bs, i);
       stage[i] = kPositional;
@@ -817,7 +819,8 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
     }
     MoveBounds(bs, before, healGap, bounds.get());
     FreeBsplineArrayContents(tangential.get(), n);
-    if (BoundMoves(bs, srfs, positional.get(), bounds.get(), tangential.get(), stage.get(), stage.get() + n) != 0)
+    if (BoundMoves(bs, srfs, positional.get(), bounds.get(), kMoveBound * healGap, tangential.get(), stage.get(),
+                   stage.get() + n) != 0)
       return false;
     return StepBackRounds(bs, srfs, n, before, &after, healGap, healAngle, stage.get(), positional.get(),
                           tangential.get());

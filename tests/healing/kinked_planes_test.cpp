@@ -103,4 +103,35 @@ TEST_F(KinkedPlanesTest, PlaneThatAloneCouldTurnKeepsItsPlace) {
     }
 }
 
+// The same kink between two planes written as bicubic 4 x 4 nets (as a re-fit writes them), the
+// seam closed: the tangential heal could turn the second rows only by HEALGAP's bound, which takes
+// no kink out, so nothing moves at all.
+TEST_F(KinkedPlanesTest, ClosedKinkBetweenCubicPlanesMovesNothing) {
+  for (const double size : {1e-3, 1.0, 1e3})
+    for (const double far : {0.0, 1e4}) {
+      SCOPED_TRACE(testing::Message() << "size " << size << " far " << far);
+      Group g;
+      const double slope[2] = {0.0, std::tan(7.0 * kDeg)};
+      const double x0[2] = {-0.2, 0.0}, x1[2] = {0.0, 0.8};
+      for (int q = 0; q < 2; ++q) {
+        std::vector<double> pts;
+        for (int j = 0; j < 4; ++j)
+          for (int i = 0; i < 4; ++i) {
+            const double x = x0[q] + (x1[q] - x0[q]) * i / 3.0;
+            for (const double c : {x, 0.8 * j / 3.0, slope[q] * x}) pts.push_back((c + far) * size);
+          }
+        g.Add(BuildSurface(3, 3, 4, 4, pts));
+      }
+      const double healGap = 1e-5 * size;
+      const std::vector<double> start[2] = {Net(g.srfs[0]), Net(g.srfs[1])};
+      ASSERT_EQ(MakeTopologyZK(g.data(), 2, 1e-3 * size, 8.0), 0);
+      int** result = allocate_matrix_ih(2, 4);
+      const int fixed[2] = {0, 0};
+      EXPECT_EQ(HealTopologyZK(g.data(), 2, fixed, 1, 1, healGap, 0.1, 1, result), 0);
+      CleanupTopology();
+      matrix_free_ih(result);
+      for (int i = 0; i < 2; ++i) EXPECT_LE(LargestMove(start[i], Net(g.srfs[i])), 1e-3 * healGap) << "plane " << i;
+    }
+}
+
 }  // namespace
