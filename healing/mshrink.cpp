@@ -675,11 +675,17 @@ constexpr int kSlideKeptDegree = 4;
 // own. Along a crease the passes that keep its angle compare the two sides' normals at the samples
 // as paired, and sides on one knot vector (a seam whose rows can be shared, a closed surface's own
 // seam) close by sharing their points, which must lie beside each other along the seam: there the
-// fits still let the sides' parametrisations meet.
-bool OwnSmoothSeams(const BndrStruct* bs, int curve) {
+// fits still let the sides' parametrisations meet. With `straightCreases`, a crease counts too
+// where its other side is a straight segment (a bilinear plane's, of degree 1): a point's place
+// along a segment carries no shape to pair normals by, and a one-span side fitted to samples paired
+// at parameters swung its inner points along it several times the gap.
+bool OwnSmoothSeams(const BndrStruct* bs, int curve, bool straightCreases = false) {
   bool own = bs->crvs[curve].nEdge > 0;
-  ForEachOwnEdge(bs, curve, [&](const EdgeInfoStruct* e, int) {
-    own = own && IsG1Edge(e) && e->infoA->srfInfo != e->infoB->srfInfo && !gstitch_internal::SharedRowSeam(bs, e);
+  ForEachOwnEdge(bs, curve, [&](const EdgeInfoStruct* e, int side) {
+    const CrvInfoStruct* other = e->paired ? (side ? e->infoA : e->infoB) : nullptr;
+    const bool straight = other && other->crv3 && other->crv3->degreeU == 1;
+    own = own && (IsG1Edge(e) || (straightCreases && straight)) && e->infoA->srfInfo != e->infoB->srfInfo &&
+          !gstitch_internal::SharedRowSeam(bs, e);
   });
   return own;
 }
@@ -828,7 +834,8 @@ int WrapBndrCrv3ToSamplePointNubVals(BndrStruct* bs, int curve, const ShrnkWrapP
     const Samples ownT(t), ownX(x), ownY(y), ownZ(z);
     const Owned<double*, Free> ownBasis(basis);
     const Owned<int*, Free> ownSpans(spans);
-    if (C->degreeU >= kSlideKeptDegree && (OwnSmoothSeams(bs, curve) || RingSide(crv))) {
+    if (C->degreeU >= kSlideKeptDegree &&
+        (OwnSmoothSeams(bs, curve, C->interiorU == 0) || RingSide(crv))) {
       BsplinePtr S(AnchoredForm(bs, crv, C.get()));
       KeepSlideOfHeldPoints(C.get(), S.get(), c.get(), count, t, x, y, z);
     }

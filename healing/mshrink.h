@@ -44,8 +44,9 @@ int ReduceWrapConstraint(Bspline* curve, LinearConstraint* c);
 // for a curve of any size what they mean below unit size.
 // *reduced = 1 when the corner constraints had to be reduced (or could not be met at all, in
 // which case the curve stays as it was and 0 is returned by the basis-value path). On the
-// basis-value path a curve of degree 4 or more whose seams are all smooth and between surfaces
-// that keep rows of their own (no shared row, no closed surface's own seam) keeps its points where
+// basis-value path a curve of degree 4 or more whose seams are all smooth (a curve of one span:
+// or creases against straight sides of degree 1) and between surfaces that keep rows of their
+// own (no shared row, no closed surface's own seam) keeps its points where
 // they lie along it (as the structure's slideAnchor holds them, else as they are), but for the
 // slide its held positions make: the samples' moves along it are not fitted.
 int WrapBndrCrv3ToSamplePoints(BndrStruct* bs, int curve, int insertKnot, int refine,
