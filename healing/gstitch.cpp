@@ -707,7 +707,14 @@ bool StepBackRounds(BndrStruct* bs, Bspline** srfs, int n, const GroupMeasure& b
     // After the first round only the surfaces stepped back or held back have changed.
     if (MeasureGroup(bs, after, round == 0 ? nullptr : stage + n, &before) != 0) return false;
     if (StepBackWorsened(bs, before, *after, healGap, healAngle, stage, taken.get()) == 0) {
-      if (held >= kBoundPasses) break;
+      // The rounds that step surfaces back after the last hold re-solve their crease sides, which
+      // may move them far beyond their bounds: the heal ends with every surface held once more.
+      if (held >= kBoundPasses) {
+        if (BoundByClosedSeams(bs, srfs, before, *after, healGap, stage, stage + n) &&
+            MeasureGroup(bs, after, stage + n, &before) != 0)
+          return false;
+        break;
+      }
       const bool bounded = BoundByClosedSeams(bs, srfs, before, *after, healGap, stage, stage + n);
       if (!TakeBackMovesTowardsPutBack(bs, srfs, *after, healGap, stage, stage + n, taken.get()) && !bounded) break;
       ++held;
