@@ -121,7 +121,9 @@ int NewHealSrfGrpEdgeG1Continuity(BndrStruct* bs, double gapTol, double angleTol
 // edges that are not G1) and no G1 edge turns so that, between a tenth and nine tenths of each
 // crease, its surface's normal is the one `start` (the group's surfaces as the heal found them,
 // indexed as the topology's) had there, laid square to the seam's tangent now. The row's first
-// two and last two points stay. Sides it cannot judge are left as they are. With besideSmooth,
+// two and last two points stay, and no second-row point ends farther from where it came than
+// 1.5 times the farthest the side's two rows went before the turn (the turn is cut short so).
+// Sides it cannot judge are left as they are. With besideSmooth,
 // only the sides next to (across a corner of their surface from) a side that meets a G1 edge:
 // after the tangential heal, those whose rows' second points it moved.
 int KeepCreaseSideNormals(BndrStruct* bs, Bspline* const* start, int besideSmooth = 0);

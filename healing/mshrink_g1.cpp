@@ -765,6 +765,56 @@ bool NextToG1Side(const BndrStruct* bs, const CrvInfoStruct* crv) {
   return false;
 }
 
+// The farthest a turn of a crease side's second row may take its points from where they came,
+// as a multiple of the farthest its two rows went before the turn. Restoring the start's normals
+// on rows moved by d moves the second row by about d. Where the noise turned the start normals by
+// tens of degrees (points along the side as close as the noise), a net coarse across the side,
+// its second row far from the boundary row, would swing that row its distance times the turn:
+// several times the gap the side closes.
+constexpr double kTurnedRowReach = 1.5;
+
+// Cuts back, by one share for the whole row, the turn just written to `side` of `srf` (whose
+// second row was `before`'s) where it takes a second-row point farther from where it came (`start`,
+// on the heal's knots) than kTurnedRowReach times the farthest its boundary row or its second row
+// went from there. Nets of another layout are left as they are.
+void HoldTurnedRowNearStart(Bspline* srf, const Bspline* before, const Bspline* start, int side) {
+  SideFrame now, was, st;
+  if (!now.Init(srf, side) || !was.Init(const_cast<Bspline*>(before), side) ||
+      !st.Init(const_cast<Bspline*>(start), side) || NumCtrlU(srf) != NumCtrlU(start) ||
+      NumCtrlV(srf) != NumCtrlV(start) || NumCtrlU(srf) != NumCtrlU(before) || NumCtrlV(srf) != NumCtrlV(before))
+    return;
+  double reach = 0.0;
+  for (int a = 0; a < 2; ++a)
+    for (int j = 0; j < now.nAlong; ++j) {
+      double p[3], o[3];
+      (a == 0 ? now : was).Get(a, j, p);
+      st.Get(a, j, o);
+      reach = std::max(reach, VecDist3(p, o));
+    }
+  reach *= kTurnedRowReach;
+  double share = 1.0;
+  for (int j = 1; j < now.nAlong - 1; ++j) {
+    double p[3], q[3], o[3];
+    now.Get(1, j, p);
+    was.Get(1, j, q);
+    st.Get(1, j, o);
+    const double from[3] = {q[0] - o[0], q[1] - o[1], q[2] - o[2]}, step[3] = {p[0] - q[0], p[1] - q[1], p[2] - q[2]};
+    const double ss = VecDotProd3(step, step), fs = VecDotProd3(from, step), ff = VecDotProd3(from, from);
+    if (!(ss > 0.0)) continue;
+    const double rest = std::max(reach * reach, ff) - ff;
+    share = std::min(share, std::max(0.0, (-fs + std::sqrt(std::max(0.0, fs * fs + ss * rest))) / ss));
+  }
+  if (!(share < 1.0)) return;
+  for (int j = 1; j < now.nAlong - 1; ++j) {
+    double p[3], q[3];
+    now.Get(1, j, p);
+    was.Get(1, j, q);
+    const double v[3] = {q[0] + share * (p[0] - q[0]), q[1] + share * (p[1] - q[1]), q[2] + share * (p[2] - q[2])};
+    now.Set(1, j, v);
+  }
+  FreeBsplineProperties(srf);
+}
+
 // The turn of KeepCreaseSideNormals over the crease samples from `margin` of each edge's length
 // to 1 - margin, on the surfaces marked in `which` (all when null); with besideSmooth, only on
 // the sides next to one that meets a G1 edge, free up to kFreeNextToFlatEnd next to an end laid
@@ -821,7 +871,9 @@ int KeepCreaseSideNormalsWithin(BndrStruct* bs, Bspline* const* start, const cha
     Bspline* row = nullptr;
     if (ConvertCrsBspline2CorBspline(crv->side, R.get(), SurfaceOf(crv), &row) != 0 || !row) continue;
     BsplinePtr Row(row);
-    if (UpdateSrfWithCorBspl(SurfaceOf(crv), crv->side, Row.get()) != 0) return -2;
+    BsplinePtr before(CopyBsplineSurface(SurfaceOf(crv)));
+    if (!before || KernelFailed() || UpdateSrfWithCorBspl(SurfaceOf(crv), crv->side, Row.get()) != 0) return -2;
+    HoldTurnedRowNearStart(SurfaceOf(crv), before.get(), was.get(), crv->side);
   }
   return KernelFailed() ? -2 : 0;
 }

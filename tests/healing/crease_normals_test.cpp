@@ -262,4 +262,60 @@ TEST_F(CreaseNormals, CreaseKeepsItsAngleOnSharedAndSplitRows) {
   EXPECT_EQ(KeepSplitRowCreaseAngle(nullptr, nullptr, 0), -2);
 }
 
+// A side a tenth as long as its net is wide (18 points of degree 5 along it, the second row a
+// size away) at a 30-degree crease, whose start carries noise as large as its points' spacing
+// along it on its boundary and second rows: the start's normals there turn by tens of degrees
+// from sample to sample. From the noise-free net (as a stitch that closed the seam leaves it),
+// the turn back to those normals may take no second-row point farther from its start than 1.5
+// times the farthest the two rows already lie from theirs (the fit to them took it twice that
+// far), and every point off that row stays as it was. At sizes 1e-6 to 1e6, 1e4 sizes from the
+// origin.
+TEST_F(CreaseNormals, TurnTowardsNoisyNormalsStaysNearTheRowsMove) {
+  for (double size : {1e-6, 1e-3, 1.0, 1e3, 1e6}) {
+    SCOPED_TRACE(testing::Message() << "size " << size);
+    Group g;
+    PatchOptions wide = {3, 5, 6, 18};
+    wide.x0 = -9.0;
+    TwoPatches(
+        g, [](double) { return 30.0; }, false, [](double) { return 0.0; }, Smooth, wide);
+    for (Bspline* s : g.srfs) {
+      Scale(s, size);
+      for (int j = 0; j < NumCtrlV(s); ++j)
+        for (int i = 0; i < NumCtrlU(s); ++i) s->X[j][i] += 1e4 * size, s->Z[j][i] -= 3e4 * size;
+    }
+    ASSERT_TRUE(g.Prepare(0.02 * size, 8.0));
+    ASSERT_EQ(g.PairedCount(), 1);
+    Group start;
+    for (Bspline* s : g.srfs) start.Add(CopyBsplineSurface(s));
+    Bspline *A = g.srfs[0], *S = start.srfs[0];
+    const int nu = NumCtrlU(A), nv = NumCtrlV(A);
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> noise(-0.06, 0.06);
+    for (int j = 0; j < nv; ++j)
+      for (const int i : {nu - 2, nu - 1}) {
+        S->Y[j][i] += size * noise(rng);
+        S->Z[j][i] += size * noise(rng);
+      }
+    auto offStart = [&](int col) {
+      double most = 0.0;
+      for (int j = 0; j < nv; ++j)
+        most = std::max(most, std::hypot(A->X[j][col] - S->X[j][col], A->Y[j][col] - S->Y[j][col],
+                                         A->Z[j][col] - S->Z[j][col]));
+      return most;
+    };
+    const double rows = std::max(offStart(nu - 1), offStart(nu - 2));
+    const std::vector<double> a0 = Net(A), b0 = Net(g.srfs[1]);
+    ASSERT_EQ(KeepCreaseSideNormals(g.bs, start.data()), 0);
+    // The noise-free second row lies tens of degrees off the noisy normals: it turned.
+    EXPECT_NE(Net(A), a0);
+    EXPECT_LE(offStart(nu - 2), 1.5 * rows * (1.0 + 1e-9));
+    const std::vector<double> a1 = Net(A);
+    const int n = nu * nv;
+    for (int k = 0; k < 3 * n; ++k)
+      if (k % n % nu != nu - 2) {
+        EXPECT_EQ(a1[k], a0[k]) << k;
+      }
+  }
+}
+
 }  // namespace
