@@ -428,7 +428,10 @@ double ControlPointMove(const Bspline* a, const Bspline* b) {
 // seam: the seams' rows must stay where the stitch put them, or the seams open again. With
 // `closed`, only seams that end within healGap in that measure count, and for a smooth one the row
 // beside the boundary row too: there the tangential heal turns the surface to meet its neighbour.
-bool OnSeamRow(const BndrStruct* bs, int i, int j, int k, const GroupMeasure* closed = nullptr, double healGap = 0.0) {
+// With healAngle (>= 0), only a smooth seam that ends within it keeps that row: a turn that did
+// not meet the neighbour bought no seam, and beyond the bound it only reshapes the surface.
+bool OnSeamRow(const BndrStruct* bs, int i, int j, int k, const GroupMeasure* closed = nullptr, double healGap = 0.0,
+               double healAngle = -1.0) {
   const SrfInfoStruct* si = &bs->srfs[i];
   const Bspline* s = si->srf;
   for (int c = 0; c < si->nCrv && si->crvIds; ++c) {
@@ -438,7 +441,10 @@ bool OnSeamRow(const BndrStruct* bs, int i, int j, int k, const GroupMeasure* cl
     for (int q = 0; q < crv->nEdge && crv->edgeIds; ++q) {
       const int eid = crv->edgeIds[q];
       if (eid < 0 || eid >= bs->nEdge || !bs->edges[eid].paired || (closed && closed->gap[eid] > healGap)) continue;
-      const int in = closed && IsBndrEdgeHealedSmooth(&bs->edges[eid]) == 1 ? 1 : 0;
+      const int in = closed && IsBndrEdgeHealedSmooth(&bs->edges[eid]) == 1 &&
+                             (healAngle < 0.0 || closed->angle[eid] <= healAngle)
+                         ? 1
+                         : 0;
       if ((crv->side == 1 && k <= in) || (crv->side == 3 && k >= NumCtrlU(s) - 1 - in) || (crv->side == 2 && j <= in) ||
           (crv->side == 4 && j >= NumCtrlV(s) - 1 - in))
         return true;
@@ -560,7 +566,8 @@ int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional,
 // Holds every surface about to be written that closes a seam to kMoveBound times the largest gap
 // across the seams it closes as they came, an end standing out past the other side's left out
 // (HEALGAP at least): a control point that went farther goes back along its move to the bound,
-// but for those on the rows of the seams it closes (OnSeamRow), which stay where they met.
+// but for those on the rows of the seams it closes (OnSeamRow, the second rows of smooth seams
+// only where they end within healAngle), which stay where they met.
 // Bounded by the gaps of all its seams (MoveBounds), a surface would keep the moves it made
 // towards a seam left open, where the neighbour went back; a surface that closes none of its
 // seams keeps that bound. A closed seam's one row that went beyond the bound first takes the mean of
@@ -568,7 +575,7 @@ int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional,
 // coarse nets parametrised apart can keep one side's points sliding along the row several times
 // the gap. The surfaces held back are flagged in `changed`; whether there were any.
 bool BoundByClosedSeams(BndrStruct* bs, Bspline* const* srfs, const GroupMeasure& before, const GroupMeasure& after,
-                        double healGap, const char* stage, char* changed) {
+                        double healGap, double healAngle, const char* stage, char* changed) {
   TrackingScope scope;
   double* bound = MallocArray<double>(bs->nSrf);
   if (!bound) return false;
@@ -595,7 +602,7 @@ bool BoundByClosedSeams(BndrStruct* bs, Bspline* const* srfs, const GroupMeasure
       for (int k = 0; k < NumCtrlU(s); ++k) {
         const double d[3] = {s->X[j][k] - in->X[j][k], s->Y[j][k] - in->Y[j][k], s->Z[j][k] - in->Z[j][k]};
         const double len = VecSize3(d);
-        if (!(len > bound[i] * (1.0 + 1e-9)) || OnSeamRow(bs, i, j, k, &after, healGap)) continue;
+        if (!(len > bound[i] * (1.0 + 1e-9)) || OnSeamRow(bs, i, j, k, &after, healGap, healAngle)) continue;
         const double f = bound[i] / len;
         s->X[j][k] = in->X[j][k] + f * d[0];
         s->Y[j][k] = in->Y[j][k] + f * d[1];
@@ -710,12 +717,12 @@ bool StepBackRounds(BndrStruct* bs, Bspline** srfs, int n, const GroupMeasure& b
       // The rounds that step surfaces back after the last hold re-solve their crease sides, which
       // may move them far beyond their bounds: the heal ends with every surface held once more.
       if (held >= kBoundPasses) {
-        if (BoundByClosedSeams(bs, srfs, before, *after, healGap, stage, stage + n) &&
+        if (BoundByClosedSeams(bs, srfs, before, *after, healGap, healAngle, stage, stage + n) &&
             MeasureGroup(bs, after, stage + n, &before) != 0)
           return false;
         break;
       }
-      const bool bounded = BoundByClosedSeams(bs, srfs, before, *after, healGap, stage, stage + n);
+      const bool bounded = BoundByClosedSeams(bs, srfs, before, *after, healGap, healAngle, stage, stage + n);
       if (!TakeBackMovesTowardsPutBack(bs, srfs, *after, healGap, stage, stage + n, taken.get()) && !bounded) break;
       ++held;
       continue;
