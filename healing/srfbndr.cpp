@@ -705,22 +705,15 @@ int BndrCrvEndAt(const BndrStruct* bs, const CrvInfoStruct* c, double t) {
   const int nearer = t - t0 < t1 - t ? 0 : 1;
   const double along = std::fabs(t - (nearer ? t1 : t0));
   if (along <= 1e-9 * (t1 - t0)) return nearer;
-  // A corner within the largest gap of the side's end is that end moved by the damage, however
-  // short the side: along a narrow face's end a hundredth of the side is a fraction of what the
-  // damage moves a corner by. Farther than the gap, which no damage the heal closes spans, it
-  // lies partway; but on a side hardly longer than the plug-in's limit allows (MAXGAP is at most
-  // a quarter of the shortest side), the corners of one vertex, each within the gap of its
-  // centre, lie up to twice the gap apart, and a foot that near the end leaves a piece as short
-  // as the damage: a corner the damage split, not a T-junction.
-  constexpr double kShortSideGaps = 8.0;  // a side shorter than this many gaps is such a side
-  constexpr double kSplitReach = 2.0;     // gaps from the end within which its foot is the end
+  // A corner within reach of the side's end is that end moved by the damage, however short the
+  // side: along a narrow face's end a hundredth of the side is a fraction of what the damage
+  // moves a corner by.
   if (!(bs->gapTol > 0.0)) return along > 0.01 * (t1 - t0) ? -1 : nearer;
   double p[3], endPoint[3], otherEnd[3];
   if (EvalPntOnBndryCrv(c, t, p) != 0 || EvalPntOnBndryCrv(c, nearer ? t1 : t0, endPoint) != 0 ||
       EvalPntOnBndryCrv(c, nearer ? t0 : t1, otherEnd) != 0)
     return -2;
-  const double reach = VecDist3(endPoint, otherEnd) < kShortSideGaps * bs->gapTol ? kSplitReach : 1.0;
-  return VecDist3(p, endPoint) > reach * bs->gapTol ? -1 : nearer;
+  return VecDist3(p, endPoint) > CornerEndReach(VecDist3(endPoint, otherEnd), bs->gapTol) ? -1 : nearer;
 }
 
 int FindBndrEdgeOpenReason(const BndrStruct* bs, int edge, int side, double gapTol) {

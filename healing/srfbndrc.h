@@ -234,6 +234,12 @@ int isSameDirection(Gsrf* g, int i, int j, int curve);
 // tolerance; -1 when the pair has no curve B. refine: distances above the gap tolerance that
 // would raise the result are replaced by exact distances to the other curve.
 double FindMaxDistPair(Gsrf* g, const GsrfPair* pair, int refine);
+// How far from a side's end a corner may lie and still be that end, for a side whose ends lie
+// sideChord apart under the largest gap gapTol: the gap, which no damage the heal closes moves a
+// corner by; on a side shorter than eight gaps (hardly longer than the plug-in's limit on the
+// gap allows) twice the gap, as far apart as the corners of one vertex, each within the gap of
+// its centre, may lie. Farther, the corner lies partway along the side (a T-junction).
+double CornerEndReach(double sideChord, double gapTol);
 // Fraction of the curve's parameter range at the projection of point, started from the
 // global sample position pos.
 double FindCrvParamValueTjunct(Gsrf* g, const double point[3], int curve, double pos);

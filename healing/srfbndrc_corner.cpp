@@ -92,6 +92,30 @@ int isSameDirection(Gsrf* g, int i, int j, int curve) {
   return dot * dot / l2 >= 0.5 ? 1 : 0;
 }
 
+namespace {
+
+// How far p lies off the line of side c's first (atFirst) or last segment, when p lies past
+// that end, beyond the gap but no farther than a split corner reaches along a short side
+// (CornerEndReach): the damage moved that end along the side, and what the seam closes is the
+// gap across it. Else how far p lies from that end.
+double OffShortSideEnd(const Gsrf* g, const GsrfCrv& c, bool atFirst, const double p[3]) {
+  double e0[3], e1[3], in[3], off[3], dir[3];
+  SamplePoint(g, c.firstSample, e0);
+  SamplePoint(g, LastOf(c), e1);
+  const double reach = CornerEndReach(std::sqrt(Dist2(e0, e1)), g->gapTol);
+  const double* end = atFirst ? e0 : e1;
+  SamplePoint(g, atFirst ? c.firstSample + 1 : LastOf(c) - 1, in);
+  VecDiff3(end, in, dir);  // out past the end
+  VecDiff3(p, end, off);
+  const double l2 = VecDotProd3(dir, dir), dist2 = VecDotProd3(off, off);
+  if (!(l2 > 0.0) || !(reach > g->gapTol)) return std::sqrt(dist2);
+  const double along = VecDotProd3(off, dir) / std::sqrt(l2);
+  if (along <= 0.0 || along > reach) return std::sqrt(dist2);
+  return std::sqrt(std::max(dist2 - along * along, 0.0));
+}
+
+}  // namespace
+
 double FindMaxDistPair(Gsrf* g, const GsrfPair* pair, int refine) {
   if (!g || !pair || pair->crvB < 0) return -1.0;
   const double cap = 2.0 * g->gapTol;
@@ -148,14 +172,15 @@ double FindMaxDistPair(Gsrf* g, const GsrfPair* pair, int refine) {
     for (int j = start; j < cnt[o] && keys[o][j] - key <= best; ++j) probe(j);
     for (int j = start - 1; j >= 0 && key - keys[o][j] <= best; --j) probe(j);
     if (nearest < 0) return false;
-    double d2min = kEmptyBoxBound, tParam = 0.0;
+    double d2min = kEmptyBoxBound, tParam = 0.0, tSeg = 0.5;
+    int seg = -1;
     for (int a = nearest - 1; a <= nearest; ++a) {
       if (a < other.firstSample || a + 1 > LastOf(other)) continue;
       double pa[3], pb[3], foot[3], d2, t;
       SamplePoint(g, a, pa);
       SamplePoint(g, a + 1, pb);
       LineSegPntMinDistSq(p, pa, pb, foot, &d2, &t);
-      if (d2 < d2min) d2min = d2, tParam = t * g->t[a] + (1.0 - t) * g->t[a + 1];
+      if (d2 < d2min) d2min = d2, tParam = t * g->t[a] + (1.0 - t) * g->t[a + 1], tSeg = t, seg = a;
     }
     if (d2min >= kEmptyBoxBound) return false;
     double d = std::sqrt(d2min);
@@ -163,6 +188,9 @@ double FindMaxDistPair(Gsrf* g, const GsrfPair* pair, int refine) {
       const double exact = ClosestDistOnBndrCrv(crv[o], p, &tParam);
       if (exact >= 0.0) d = exact;
     }
+    const bool pastFirst = seg == other.firstSample && tSeg >= 1.0;
+    if (d > g->gapTol && (pastFirst || (seg + 1 == LastOf(other) && tSeg <= 0.0)))
+      d = std::min(d, OffShortSideEnd(g, other, pastFirst, p));
     maxD = std::max(maxD, d);
     return maxD <= cap;
   };
@@ -242,6 +270,12 @@ bool InwardAcrossSide(const GsrfCrv& c, double t, double in[3]) {
 
 }  // namespace
 
+double CornerEndReach(double sideChord, double gapTol) {
+  constexpr double kShortSideGaps = 8.0;  // a side shorter than this many gaps is a short side
+  constexpr double kSplitReach = 2.0;     // gaps from a short side's end within which a corner is that end
+  return sideChord < kShortSideGaps * gapTol ? kSplitReach * gapTol : gapTol;
+}
+
 double FindCrvParamValueTjunct(Gsrf* g, const double point[3], int curve, double pos) {
   GsrfCrv& c = g->crvs[curve];
   const double range = c.t1 - c.t0;
@@ -319,6 +353,14 @@ class CornerMatcher {
     return a.crv == b.crv && (std::abs(a.seg - b.seg) <= kNearSamples || isSameDirection(g_, a.seg, b.seg, a.crv));
   }
   bool RejectFoot(int v, const Foot& f);
+  // How far from the end of the curve holding end sample k a corner may lie and be that end.
+  double EndReach(int k) const {
+    const GsrfCrv& c = g_->crvs[crvOf_[k]];
+    double a[3], b[3];
+    Point(c.firstSample, a);
+    Point(LastOf(c), b);
+    return CornerEndReach(std::sqrt(Dist2(a, b)), g_->gapTol);
+  }
   // Pairs are made only within the gap: a zero gap pairs nothing.
   bool Within(double d) const { return g_->gapTol > 0.0 && d >= 0.0 && d <= g_->gapTol; }
   bool LiesOnEachOther(const GsrfPair& p) const;
@@ -510,20 +552,22 @@ bool CornerMatcher::BuildVertices() {
 // The sweep seeds each vertex at its first end along the axis, so the corners of three or more
 // faces that the damage spread about their common point (each within the gap of the centre, not
 // all of the first) can fall into two vertices, and the sides between them are then never
-// paired. Two vertices join where an end of one lies within the gap of an end of the other and
-// every end of both lies within the gap of their joint centre; never where a curve runs from one
-// to the other, which would collapse it. Two lone corners farther apart than the gap stay apart:
-// no end of one lies within the gap of the other.
+// paired. Two vertices join where an end of one lies within reach of an end of the other (the
+// gap, or twice it at a short side's end, as CornerEndReach reads that end) and every end of both
+// lies within the gap of their joint centre; never where a curve runs from one to the other,
+// which would collapse it. Two lone corners farther apart than that stay apart.
 bool CornerMatcher::JoinSplitVertices() {
   const double gap2 = g_->gapTol * g_->gapTol;
   auto linked = [&](const GsrfVertex& a, const GsrfVertex& b) {
     for (const GsrfCornerVert* m = a.members; m; m = m->next) {
       double p[3];
       Point(m->sample, p);
+      const double reachM = EndReach(m->sample);
       for (const GsrfCornerVert* k = b.members; k; k = k->next) {
         double q[3];
         Point(k->sample, q);
-        if (Dist2(p, q) <= gap2) return true;
+        const double reach = std::max(reachM, EndReach(k->sample));
+        if (Dist2(p, q) <= reach * reach) return true;
       }
     }
     return false;

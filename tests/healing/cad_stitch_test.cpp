@@ -1279,6 +1279,26 @@ TEST_F(CadStitch, NarrowWallsCloseKeepingTheirPlanes) {
       }
 }
 
+// A wall's corner that the damage drew out past the plate's and the other wall's, 1.34 MAXGAP
+// from their corner (MAXGAP a fifth of the walls' height), every seam still within MAXGAP: along
+// a side that short, a corner within twice MAXGAP of its end is that end, not a T-junction 1.09
+// MAXGAP along it. The walls' seam there pairs whole and closes with every other seam, at sizes
+// 1e-3 to 1e3 and far from the origin.
+TEST_F(CadStitch, WallCornerDrawnPastItsNeighboursClosesItsSeam) {
+  for (double size : {1e-3, 1.0, 1e3})
+    for (double far : {0.0, 1e4}) {
+      SCOPED_TRACE(testing::Message() << "size " << size << " far " << far);
+      CadGroup cad = NarrowWalledPlate(size, far, 0.0, 1);
+      const double maxGap = 2e-4 * size;
+      double* corner = cad.patches[3].pts.data();  // the wall at y = 0, where it meets x = 0
+      corner[0] -= 0.95 * maxGap;
+      corner[2] -= 0.95 * maxGap;
+      const HealOutcome r = HealAndCheck(cad, maxGap / 5.0);
+      EXPECT_EQ(r.closed, r.seams);
+      EXPECT_EQ(r.seams, 10);
+    }
+}
+
 // A surface healed against a neighbour that the heal put back where it began keeps none of its
 // moves towards it: those closed nothing and turned the crease between them. The noisy strip chain
 // (130 along, noise 3e-3 of its size, seed 11 on every point) leaves two seams open; along each,
