@@ -618,12 +618,87 @@ bool BoundByClosedSeams(BndrStruct* bs, Bspline* const* srfs, const GroupMeasure
   return any;
 }
 
-// Takes back, on every surface that moved, the moves it made towards a neighbour the guard put back
-// where it began across a seam left open: the boundary row and the second row of its side there go
-// back to where they came, but for the points on the rows of the seams it closes (OnSeamRow), which
-// stay where they met. Those moves closed nothing, and they bent the side towards a place the
-// neighbour never went, turning a crease there or tilting the side by the gap. The surfaces taken
-// back are flagged in `changed` (flags already set stay); whether there were any.
+// How far, in multiples of its size, a kept corner's move across a row fades out along the row a
+// take-back sets: a move fading over a stretch L turns the normals there by about move / L, here
+// under 3 degrees, and leaves the rest of the side where it came.
+constexpr double kCarryFade = 20.0;
+
+// Sets the points of one row `row` of surface s that are not on the rows of the seams it closes back
+// to where they came (`in`), but for a share of the moves of those that are, which stay where they
+// met. The moves shared are those of row `moveRow` (the side's boundary row) at the nearest such
+// points on each side, weighted linearly by length along the row as it came (nothing at a row end
+// not on such a row): their part along the row in full, so that the side keeps its points' places
+// between its ends, and their part across it fading within kCarryFade times its size. A row that went
+// back but at a corner kept to close another seam turned the normals there by tens of degrees, and a
+// crease along it with them. Whether a point changed.
+bool TakeBackRow(const BndrStruct* bs, int i, Bspline* s, const Bspline* in, bool alongU, int row, int moveRow,
+                 const GroupMeasure& after, double healGap) {
+  const int along = alongU ? NumCtrlU(s) : NumCtrlV(s);
+  auto jk = [&](int m, int* j, int* k) { *j = alongU ? row : m, *k = alongU ? m : row; };
+  auto kept = [&](int m) {
+    int j, k;
+    jk(m, &j, &k);
+    return OnSeamRow(bs, i, j, k, &after, healGap);
+  };
+  auto chord = [&](int a, int b) {  // length of the row as it came from point a to point b (a <= b)
+    double l = 0.0;
+    for (int m = a; m < b; ++m) {
+      int j0, k0, j1, k1;
+      jk(m, &j0, &k0), jk(m + 1, &j1, &k1);
+      l += std::hypot(in->X[j1][k1] - in->X[j0][k0], in->Y[j1][k1] - in->Y[j0][k0], in->Z[j1][k1] - in->Z[j0][k0]);
+    }
+    return l;
+  };
+  // Adds the share of point m's move at weight w, l along the row from it; dir: the row's unit
+  // direction between the anchors.
+  auto moveOf = [&](int m, double w, double l, const double dir[3], double d[3]) {
+    const int j = alongU ? moveRow : m, k = alongU ? m : moveRow;
+    double mv[3] = {s->X[j][k] - in->X[j][k], s->Y[j][k] - in->Y[j][k], s->Z[j][k] - in->Z[j][k]};
+    const double a = mv[0] * dir[0] + mv[1] * dir[1] + mv[2] * dir[2];
+    double pp[3] = {mv[0] - a * dir[0], mv[1] - a * dir[1], mv[2] - a * dir[2]};
+    const double pl = std::sqrt(pp[0] * pp[0] + pp[1] * pp[1] + pp[2] * pp[2]);
+    const double wp = pl > 0 ? std::min(w, std::max(0.0, 1.0 - l / (kCarryFade * pl))) : 0.0;
+    for (int c = 0; c < 3; ++c) d[c] += w * a * dir[c] + wp * pp[c];
+  };
+  bool moved = false;
+  int left = -1, right = -2;  // the nearest kept points before and after (-1: none, -2: not yet looked for)
+  for (int m = 0; m < along; ++m) {
+    if (kept(m)) {
+      left = m;
+      continue;
+    }
+    if (right != -1 && right <= m) {
+      right = -1;
+      for (int q = m + 1; q < along && right < 0; ++q)
+        if (kept(q)) right = q;
+    }
+    double d[3] = {0.0, 0.0, 0.0};
+    if (left >= 0 || right >= 0) {
+      const int a = left >= 0 ? left : 0, b = right >= 0 ? right : along - 1;
+      double la = chord(a, m), lb = chord(m, b);
+      if (!(la + lb > 0.0)) la = m - a, lb = b - m;
+      int ja, ka, jb, kb;
+      jk(a, &ja, &ka), jk(b, &jb, &kb);
+      double dir[3] = {in->X[jb][kb] - in->X[ja][ka], in->Y[jb][kb] - in->Y[ja][ka], in->Z[jb][kb] - in->Z[ja][ka]};
+      const double dl = std::sqrt(dir[0] * dir[0] + dir[1] * dir[1] + dir[2] * dir[2]);
+      for (double& c : dir) c = dl > 0 ? c / dl : 0.0;
+      if (left >= 0) moveOf(left, lb / (la + lb), la, dir, d);
+      if (right >= 0) moveOf(right, la / (la + lb), lb, dir, d);
+    }
+    int j, k;
+    jk(m, &j, &k);
+    const double x = in->X[j][k] + d[0], y = in->Y[j][k] + d[1], z = in->Z[j][k] + d[2];
+    if (s->X[j][k] == x && s->Y[j][k] == y && s->Z[j][k] == z) continue;
+    s->X[j][k] = x, s->Y[j][k] = y, s->Z[j][k] = z;
+    moved = true;
+  }
+  return moved;
+}
+
+}  // namespace
+
+namespace gstitch_internal {
+
 bool TakeBackMovesTowardsPutBack(BndrStruct* bs, Bspline* const* srfs, const GroupMeasure& after, double healGap,
                                  const char* stage, char* changed, char* taken) {
   bool any = false;
@@ -641,18 +716,13 @@ bool TakeBackMovesTowardsPutBack(BndrStruct* bs, Bspline* const* srfs, const Gro
       const Bspline* in = srfs[i];
       if (ControlPointMove(s, in) < 0.0) continue;
       const bool alongU = own->side == 2 || own->side == 4;
-      const int nu = NumCtrlU(s), nv = NumCtrlV(s), along = alongU ? nu : nv, across = alongU ? nv : nu;
+      const int across = alongU ? NumCtrlV(s) : NumCtrlU(s);
       bool moved = false;
       taken[e] = 1;
       for (int r = 0; r < std::min(2, across - 1); ++r) {
         const int row = own->side == 1 || own->side == 2 ? r : across - 1 - r;
-        for (int m = 0; m < along; ++m) {
-          const int j = alongU ? row : m, k = alongU ? m : row;
-          if (OnSeamRow(bs, i, j, k, &after, healGap)) continue;
-          if (s->X[j][k] == in->X[j][k] && s->Y[j][k] == in->Y[j][k] && s->Z[j][k] == in->Z[j][k]) continue;
-          s->X[j][k] = in->X[j][k], s->Y[j][k] = in->Y[j][k], s->Z[j][k] = in->Z[j][k];
-          moved = true;
-        }
+        const int edgeRow = own->side == 1 || own->side == 2 ? 0 : across - 1;
+        moved = TakeBackRow(bs, i, s, in, alongU, row, edgeRow, after, healGap) || moved;
       }
       if (!moved) continue;
       any = true;
@@ -666,6 +736,10 @@ bool TakeBackMovesTowardsPutBack(BndrStruct* bs, Bspline* const* srfs, const Gro
   }
   return any;
 }
+
+}  // namespace gstitch_internal
+
+namespace {
 
 // Each held outer side's endMove: how far its end points lie from the caller's (as it came) on a
 // surface about to be written, 0 on one that is not.

@@ -69,6 +69,17 @@ double GroupSize(const BndrStruct* bs);
 int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr, const GroupMeasure* like = nullptr);
 // The share of its side's curve that a side of a paired edge covers.
 double CoveredFraction(const EdgeInfoStruct* e, int side);
+// Takes back, on every surface that moved, the moves it made towards a neighbour the guard put back
+// where it began (`stage` kStart) across a seam left open: the boundary row and the second row of its
+// side there go back to where they came (`srfs`), but for the points on the rows of the seams it
+// closes, which stay where they met and carry the rows' points near them along: the part of their
+// move along the row spread linearly to the row's far end or the next such point, the part across
+// it fading within 20 times its size, so that the normals there turn by less than 3 degrees. Those
+// moves closed nothing, and they bent the side towards a place the neighbour never went, turning a
+// crease there or tilting the side by the gap. The surfaces taken back are flagged in `changed`
+// (flags already set stay), the seams in `taken`; whether there were any.
+bool TakeBackMovesTowardsPutBack(BndrStruct* bs, Bspline* const* srfs, const GroupMeasure& after, double healGap,
+                                 const char* stage, char* changed, char* taken);
 // Steps back the surfaces on seams that got worse or whose normals turned over; the number stepped back.
 // The seams flagged in `takenBack` (one flag per edge; none when null) with a surface back at its
 // start are not judged: the other surface's rows there are where they came.

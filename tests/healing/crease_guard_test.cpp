@@ -4,10 +4,12 @@
 // the crease as a whole beyond the 5 degrees a crease may give steps its surfaces back, even where
 // the crease's largest angle (a noise spike in its middle) went down; an end the noise had tilted
 // that comes back towards the crease, or one that gives less than 5 degrees, keeps its stage.
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <vector>
 
+#include "bspline/srfclone.h"
 #include "healing/gstitch_internal.h"
 #include "tests/healing/heal_groups.h"
 #include "tests/support/kernel_fixture.h"
@@ -96,3 +98,78 @@ TEST_F(CreaseGuard, ACreaseEndBentAwayFromTheCreaseStepsBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// A flat quintic net A (27 x 6, 4 x 1 in z = 0), a bilinear plane B beside its u-min side (a seam
+// the heal closed) and a bilinear wall C standing 0.01 off its v-max side (a crease left open, C
+// put back where it began), at `size` and 1e4 sizes from the origin. The heal's result stood in for:
+// A's two columns at the closed seam and all of B lifted by 0.05 in z, A's two rows at C (but those
+// columns) moved halfway towards C.
+void CornerBesidePutBack(Group& g, double size) {
+  const double far = 1e4 * size;
+  auto at = [&](double x, double y, double z) { return std::vector<double>{size * x + far, size * y - far, size * z}; };
+  auto join = [](std::vector<std::vector<double>> pts) {
+    std::vector<double> out;
+    for (const auto& p : pts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+  };
+  std::vector<std::vector<double>> a;
+  for (int j = 0; j < 6; ++j)
+    for (int i = 0; i < 27; ++i) a.push_back(at(4.0 * i / 26, j / 5.0, 0.0));
+  g.Add(BuildSurface(5, 5, 27, 6, join(a)));
+  g.Add(BuildSurface(1, 1, 2, 2, join({at(-1, 0, 0), at(0, 0, 0), at(-1, 1, 0), at(0, 1, 0)})));
+  g.Add(BuildSurface(1, 1, 2, 2, join({at(0, 1.01, 0), at(4, 1.01, 0), at(0, 1.01, 1), at(4, 1.01, 1)})));
+}
+
+}  // namespace
+
+// Where the rows of A's side across the open crease go back where they came, the corner that closes
+// the other seam stays where it met and the rows follow it: along the whole side A's normal stays
+// within 3 degrees of its start (rows gone back alone beside the lifted corner kink it), the rows are
+// back at their start from 20 lifts off the corner on, and the closed seam's columns keep their lift.
+TEST_F(CreaseGuard, RowsTakenBackFollowTheCornerThatClosesAnotherSeam) {
+  for (double size : {1e-6, 1e-3, 1.0, 1e3, 1e6}) {
+    SCOPED_TRACE(testing::Message() << "size " << size);
+    Group g, start;
+    CornerBesidePutBack(g, size);
+    for (Bspline* s : g.srfs) start.Add(CopyBsplineSurface(s));
+    ASSERT_TRUE(g.Build(0.05 * size, 8.0));
+    ASSERT_EQ(g.PairedCount(), 2);
+    const double healGap = 1e-5 * size;
+    GroupMeasure before, after;
+    ASSERT_EQ(MeasureGroup(g.bs, &before), 0);
+    Bspline *A = TopologySurface(g.bs, 0), *B = TopologySurface(g.bs, 1);
+    for (int j = 0; j < 6; ++j)
+      for (int k = 0; k < 27; ++k) {
+        if (k < 2) A->Z[j][k] += 0.05 * size;
+        if (k >= 2 && j >= 4) A->Y[j][k] += 0.005 * size;
+      }
+    for (int j = 0; j < 2; ++j)
+      for (int k = 0; k < 2; ++k) B->Z[j][k] += 0.05 * size;
+    for (int c = 0; c < g.bs->nCrv; ++c) RebuildCurve3Form(&g.bs->crvs[c]);
+    ASSERT_EQ(MeasureGroup(g.bs, &after, nullptr, &before), 0);
+    std::vector<char> stage = {kTangential, kTangential, kStart}, changed(3, 0), taken(g.bs->nEdge, 0);
+    ASSERT_TRUE(TakeBackMovesTowardsPutBack(g.bs, start.data(), after, healGap, stage.data(), changed.data(),
+                                            taken.data()));
+    EXPECT_EQ(changed, (std::vector<char>{1, 0, 0}));
+    double worst = 0.0;
+    for (int q = 0; q <= 400; ++q) {
+      double n[3], n0[3];
+      SideNormal(A, 4, A->umin + (A->umax - A->umin) * q / 400.0, n);
+      SideNormal(start.srfs[0], 4, A->umin + (A->umax - A->umin) * q / 400.0, n0);
+      worst = std::max(worst, std::acos(std::min(1.0, Dot(n, n0) / (Len(n) * Len(n0)))) / kDeg);
+    }
+    EXPECT_LT(worst, 3.0);
+    const Bspline* A0 = start.srfs[0];
+    for (int j = 0; j < 6; ++j)
+      for (int k = 0; k < 27; ++k) {
+        if (k < 2) {
+          EXPECT_EQ(A->Z[j][k], A0->Z[j][k] + 0.05 * size) << j << "," << k;
+        } else if (k * 4.0 / 26 >= 20 * 0.05 + 4.0 / 26 && j >= 4) {
+          EXPECT_TRUE(A->X[j][k] == A0->X[j][k] && A->Y[j][k] == A0->Y[j][k] && A->Z[j][k] == A0->Z[j][k])
+              << j << "," << k;
+        }
+      }
+  }
+}
