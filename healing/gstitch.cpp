@@ -728,10 +728,7 @@ bool TakeBackMovesTowardsPutBack(BndrStruct* bs, Bspline* const* srfs, const Gro
       any = true;
       changed[i] = 1;
       FreeBsplineProperties(s);
-      for (int c = 0; c < bs->srfs[i].nCrv && bs->srfs[i].crvIds; ++c) {
-        const int id = bs->srfs[i].crvIds[c];
-        if (id >= 0 && id < bs->nCrv) RebuildCurve3Form(&bs->crvs[id]);
-      }
+      RebuildSidesOf(bs, i);
     }
   }
   return any;
