@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "bspline/ctrlnubs.h"
+#include "bspline/knots.h"
 #include "foundation/eigen.h"
 #include "healing/srfbndr_internal.h"
 
@@ -685,9 +686,7 @@ bool HalfEdgeLegs(const BndrStruct* bs, const BndrHalfEdge* h, double along[3], 
   int j = 0;
   double best = -1.0;
   for (int i = 0; i < n; ++i) {
-    double g = 0.0;
-    for (int q = 1; q <= p; ++q) g += k->knotsU[i + q];
-    const double d = std::fabs(g / p - t);
+    const double d = std::fabs(GrevilleAbscissa(k->knotsU, p + 1, i) - t);
     if (best < 0.0 || d < best) best = d, j = i;
   }
   if (j != 0 && j != n - 1) return false;
