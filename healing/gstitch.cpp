@@ -248,20 +248,33 @@ int SetHealStitchInfo(int n, int continuity, int bFixedSamples, double healGap, 
 
 namespace {
 
-// Copies of the topology's surfaces, all of them or (with `which`) those marked; null entries
-// elsewhere. A new array outside every scope, or null when memory ran out.
-Bspline** CopyTopologySurfaces(BndrStruct* bs, int n, const char* which = nullptr) {
+// Copies of n surfaces, all of them or (with `which`) those marked; null entries elsewhere. A new
+// array outside every scope, or null when memory ran out.
+Bspline** CopySurfaces(Bspline* const* from, int n, const char* which = nullptr) {
   TrackingScope scope;
   // The copies leave every scope as they are made: their owner frees them on a failure.
   auto out = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
   if (!out || KernelFailed()) return nullptr;
   for (int i = 0; i < n; ++i) {
     if (which && !which[i]) continue;
-    out[i] = CopyBsplineStructAndChildren(TopologySurface(bs, i));
+    out[i] = CopyBsplineStructAndChildren(from[i]);
     if (!out[i] || KernelFailed()) return nullptr;
   }
   scope.keep();
   return out.release();
+}
+
+// Copies of the topology's surfaces, as CopySurfaces.
+Bspline** CopyTopologySurfaces(BndrStruct* bs, int n, const char* which = nullptr) {
+  Owned<Bspline*, Free> view;
+  {
+    TrackingScope scope;
+    view.reset(MallocArray<Bspline*>(n));
+    scope.keep();
+  }
+  if (!view || KernelFailed()) return nullptr;
+  for (int i = 0; i < n; ++i) view[i] = TopologySurface(bs, i);
+  return CopySurfaces(view.get(), n, which);
 }
 
 // The per-side codes from the edges' current largest gaps and angles.
@@ -784,7 +797,8 @@ bool StepBackRounds(BndrStruct* bs, Bspline** srfs, int n, const GroupMeasure& b
   for (int round = 0;; ++round) {
     // After the first round only the surfaces stepped back or held back have changed.
     if (MeasureGroup(bs, after, round == 0 ? nullptr : stage + n, &before) != 0) return false;
-    if (StepBackWorsened(bs, before, *after, healGap, healAngle, stage, taken.get()) == 0) {
+    const int worsened = StepBackWorsened(bs, before, *after, healGap, healAngle, stage, taken.get());
+    if (worsened + KeepIdleSurfaces(bs, before, *after, healGap, healAngle, stage) == 0) {
       // The rounds that step surfaces back after the last hold re-solve their crease sides, which
       // may move them far beyond their bounds: the heal ends with every surface held once more.
       if (held >= kBoundPasses) {
@@ -831,21 +845,10 @@ bool StepBackRounds(BndrStruct* bs, Bspline** srfs, int n, const GroupMeasure& b
   return true;
 }
 
-}  // namespace
-
-int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int bFixedSamples, double healGap,
-                   double healAngle, int report, int** result) {
-  // The error flags are sticky: without this one failed heal would make every later one fail.
-  ClearKernelError();
+// One heal of the group on the stored topology, as HealTopologyZK describes it.
+int HealPass(Bspline** srfs, int n, const int* fixed, int continuity, int bFixedSamples, double healGap,
+             double healAngle, int report, int** result) {
   BndrStruct* bs = srfsTopology;
-  if (!srfs || n < 1 || !bs || bs->nSrf != n) return -2;
-  if (report == 1) {
-    if (!result) return -2;
-    FillResult(result, n, -2);
-  }
-  for (int i = 0; i < n; ++i)
-    if (!IsSurface3(srfs[i]) || IsRationalBspline(srfs[i])) return -2;
-
   if (MarkHeldGeometry(bs, n, fixed, continuity) != 0) return -2;
 
   GlobalStitchInfo info;
@@ -966,6 +969,91 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
   if (!healed) return FailedHeal(report, result, n);
   if (CopyHealedBack(srfs, n, fixed, healed.get(), stage.get()) != 0) return FailedHeal(report, result, n);
   return 0;
+}
+
+// The surfaces a second pass heals: those on a seam the pass before closed in position and left
+// short of the angle target. The others are held; false when there are none.
+bool SecondPassSurfaces(const BndrStruct* bs, int n, const int* fixed, double healGap, double healAngle,
+                        int* held) {
+  for (int i = 0; i < n; ++i) held[i] = 1;
+  bool any = false;
+  for (int e = 0; e < bs->nEdge; ++e) {
+    const EdgeInfoStruct* ed = &bs->edges[e];
+    int a = -1, b = -1;
+    if (!ed->paired || IsBndrEdgeHealedSmooth(ed) != 1 || !(ed->maxGap <= healGap) || !(ed->maxAngle > healAngle) ||
+        GetBndrEdgeAdjSrfIds(ed, &a, &b) != 0)
+      continue;
+    for (const int s : {a, b})
+      if (s >= 0 && s < n && !(fixed && fixed[s]) && !bs->srfs[s].keptStart) held[s] = 0, any = true;
+  }
+  return any;
+}
+
+}  // namespace
+
+int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int bFixedSamples, double healGap,
+                   double healAngle, int report, int** result) {
+  // The error flags are sticky: without this one failed heal would make every later one fail.
+  ClearKernelError();
+  BndrStruct* bs = srfsTopology;
+  if (!srfs || n < 1 || !bs || bs->nSrf != n) return -2;
+  if (report == 1) {
+    if (!result) return -2;
+    FillResult(result, n, -2);
+  }
+  for (int i = 0; i < n; ++i)
+    if (!IsSurface3(srfs[i]) || IsRationalBspline(srfs[i])) return -2;
+
+  // The heal works on copies: the caller's surfaces take its result only at the very end, all at once.
+  OwnedArray<Bspline, FreeBspline> work;
+  work.reset(CopySurfaces(srfs, n), n);
+  if (!work) return FailedHeal(report, result, n);
+  int status = HealPass(work.get(), n, fixed, continuity, bFixedSamples, healGap, healAngle, report, result);
+  if (status != 0) return status;
+  // A seam the heal closed short of its angle target is healed once more from where the heal left
+  // it, its other surfaces held: the tangential heal starts anew from a closed seam and reaches
+  // what a heal of the healed group would. Healed again, the group then has nothing left to move.
+  Owned<int, Free> held;
+  Owned<double, Free> endMoves;
+  Owned<int, Free> kept, stalled;
+  {
+    TrackingScope scope;
+    held.reset(MallocArray<int>(n));
+    kept.reset(MallocArray<int>(n));
+    endMoves.reset(MallocArray<double>(std::max(bs->nCrv, 1)));
+    stalled.reset(MallocArray<int>(std::max(bs->nEdge, 1)));
+    scope.keep();
+  }
+  if (!held || !kept || !endMoves || !stalled || KernelFailed()) return FailedHeal(report, result, n);
+  if (SecondPassSurfaces(bs, n, fixed, healGap, healAngle, held.get())) {
+    // What the first pass found of the surfaces and seams the second holds still stands.
+    for (int i = 0; i < n; ++i) kept[i] = bs->srfs[i].keptStart;
+    for (int c = 0; c < bs->nCrv; ++c) endMoves[c] = bs->crvs[c].endMove;
+    for (int e = 0; e < bs->nEdge; ++e) stalled[e] = bs->edges[e].stalled;
+    for (int i = 0; i < n; ++i) held[i] = held[i] || (fixed && fixed[i]);
+    status = HealPass(work.get(), n, held.get(), continuity, bFixedSamples, healGap, healAngle, report, result);
+    if (status != 0) return status;
+    for (int i = 0; i < n; ++i)
+      if (held[i] && !(fixed && fixed[i])) bs->srfs[i].keptStart = kept[i];
+    for (int c = 0; c < bs->nCrv; ++c) bs->crvs[c].endMove = std::max(bs->crvs[c].endMove, endMoves[c]);
+    for (int e = 0; e < bs->nEdge; ++e) {
+      int a = -1, b = -1;
+      GetBndrEdgeAdjSrfIds(&bs->edges[e], &a, &b);
+      const bool moved = (a >= 0 && a < n && !held[a]) || (b >= 0 && b < n && !held[b]);
+      if (!moved) bs->edges[e].stalled = stalled[e];
+    }
+  }
+  if (CopyHealedBack(srfs, n, fixed, work.get(), nullptr) != 0) return FailedHeal(report, result, n);
+  return 0;
+}
+
+int MeasureGroupAsHeldZK(Bspline* const* held, int n, double healGap, double healAngle, int** codes) {
+  BndrStruct* bs = srfsTopology;
+  if (!held || !codes || !bs || n < 1 || bs->nSrf != n) return -2;
+  for (int i = 0; i < n; ++i)
+    if (!held[i] || ReplaceSrfBsplineGeometry(TopologySurface(bs, i), held[i]) != 0) return -2;
+  if (EvalAllBndrCrvCurve3Form(bs) != 0) return -2;
+  return ComputeSrfsGrpCrvGapStats(bs, healGap, healAngle, kMeasureSamples, codes);
 }
 
 int StitchSrfsWithGivenTopology(BndrStruct* bs, Bspline** srfs, int n, const int* fixed, GlobalStitchInfo info,

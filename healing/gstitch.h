@@ -63,6 +63,12 @@ int MakeTopologyZK(Bspline** srfs, int n, double maxGap, double maxAngle);
 // surface has changed.
 int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int bFixedSamples, double healGap,
                    double healAngle, int report, int** result);
+// Per-side codes of the group as the caller will hold it: held[i] (surface i of the stored
+// topology with the control points the caller will keep) goes into the topology, every seam is
+// measured anew with the heal's samples and the codes are written as HealTopologyZK's report
+// writes them. The topology keeps these surfaces (a report's reasons are found on them). 0, or -2
+// for bad input or no memory.
+int MeasureGroupAsHeldZK(Bspline* const* held, int n, double healGap, double healAngle, int** codes);
 // Frees the stored topology with its surface copies. Always 0.
 int CleanupTopology();
 

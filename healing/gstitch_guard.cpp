@@ -487,6 +487,24 @@ bool CreaseEndsKept(const BndrStruct* bs, const GroupMeasure& before, const Grou
   return true;
 }
 
+// Whether surface i had no gap to close (every seam of it came within healGap; a surface in no
+// seam has none) and either came within both targets on every seam or does not end so: a smooth
+// seam within healAngle too, a crease within healGap.
+bool NothingToClose(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, int i,
+                    double healGap, double healAngle) {
+  bool metBefore = true, metAfter = true;
+  for (int e = 0; e < bs->nEdge; ++e) {
+    const EdgeInfoStruct* ed = &bs->edges[e];
+    int a = -1, b = -1;
+    if (!ed->paired || GetBndrEdgeAdjSrfIds(ed, &a, &b) != 0 || (a != i && b != i)) continue;
+    if (before.gap[e] > healGap) return false;
+    const bool smooth = IsBndrEdgeHealedSmooth(ed) == 1;
+    metBefore = metBefore && (!smooth || before.angle[e] <= healAngle);
+    metAfter = metAfter && after.gap[e] <= healGap && (!smooth || after.angle[e] <= healAngle);
+  }
+  return metBefore || !metAfter;
+}
+
 }  // namespace
 
 namespace gstitch_internal {
@@ -642,6 +660,22 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
         break;
       }
     }
+  }
+  return marked;
+}
+
+int KeepIdleSurfaces(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, double healGap,
+                     double healAngle, char* stage) {
+  const int n = bs->nSrf;
+  int marked = 0;
+  for (int i = 0; i < n; ++i) {
+    if (stage[i] == kStart || stage[n + i] || bs->srfs[i].fixed ||
+        !NothingToClose(bs, before, after, i, healGap, healAngle))
+      continue;
+    stage[i] = kStart;
+    stage[n + i] = 1;
+    stage[3 * n + i] = 0;  // not a fall-back: the report names no reason for it
+    ++marked;
   }
   return marked;
 }

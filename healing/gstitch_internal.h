@@ -85,6 +85,13 @@ bool TakeBackMovesTowardsPutBack(BndrStruct* bs, Bspline* const* srfs, const Gro
 // start are not judged: the other surface's rows there are where they came.
 int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, double healGap,
                      double healAngle, char* stage, const char* takenBack = nullptr);
+// Puts back at its start, after StepBackWorsened's round (`stage` as it leaves it), every surface
+// not held that had no gap to close (each seam of it came within healGap) and either came within
+// both targets on all its seams or does not end so (a smooth seam within healAngle too): its
+// moves would only turn it within its bound, and a group healed again would move by that bound at
+// every heal without end. Its report names no reason. The number put back.
+int KeepIdleSurfaces(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, double healGap,
+                     double healAngle, char* stage);
 
 // Puts corners inside a side, and samples of edges covering part of a longer side, onto that side.
 int OntoLongerSides(BndrStruct* bs);

@@ -826,15 +826,29 @@ bool NoSeamPolylines(const BndrStruct* bs, SideLine* lines, unsigned char* have)
   return !KernelFailed();
 }
 
-int UnpairedReasonAmong(const BndrStruct* bs, int curve, const SideLine* lines, const unsigned char* have) {
+// Whether two polylines' boxes lie farther than `gap` apart on some axis: then no point of one
+// lies within the gap of the other, and the search need not measure them.
+bool BoxesApart(const double (*a)[3], const double (*b)[3], double gap) {
+  for (int k = 0; k < 3; ++k) {
+    double aLo = a[0][k], aHi = a[0][k], bLo = b[0][k], bHi = b[0][k];
+    for (int i = 1; i < kBesideSamples; ++i) {
+      aLo = std::min(aLo, a[i][k]), aHi = std::max(aHi, a[i][k]);
+      bLo = std::min(bLo, b[i][k]), bHi = std::max(bHi, b[i][k]);
+    }
+    if (bLo - aHi > gap || aLo - bHi > gap) return true;
+  }
+  return false;
+}
+
+int UnpairedReasonAmong(const BndrStruct* bs, int curve, const SideLine* lines, const unsigned char* have,
+                        double gap) {
   const CrvInfoStruct* c = &bs->crvs[curve];
-  const double gap = bs->gapTol;
   if (!have[curve] || !(gap > 0.0)) return 0;
   const double(*own)[3] = lines[curve];
   const int mid = kBesideSamples / 2, last = kBesideSamples - 1;
   for (int k = 0; k < bs->nCrv; ++k) {
     const CrvInfoStruct* o = &bs->crvs[k];
-    if (k == curve || !have[k] || o->srfInfo == c->srfInfo) continue;
+    if (k == curve || !have[k] || o->srfInfo == c->srfInfo || BoxesApart(lines[curve], lines[k], gap)) continue;
     const double(*other)[3] = lines[k];
     // Beside each other where the middle of either lies within the gap of the other: a side the
     // damage drew out past its neighbour's ends lies along it with its own middle off it.
@@ -857,18 +871,30 @@ int FindBndrCrvUnpairedReason(const BndrStruct* bs, int curve) {
   SideLine* lines = MallocArray<SideLine>(bs->nCrv);
   unsigned char* have = MallocArray<unsigned char>(bs->nCrv);
   if (!lines || !have || !NoSeamPolylines(bs, lines, have)) return -2;
-  return UnpairedReasonAmong(bs, curve, lines, have);
+  return UnpairedReasonAmong(bs, curve, lines, have, bs->gapTol);
+}
+
+int FindBndrCrvUnpairedReasons(const BndrStruct* bs, double gap, int* reasons) {
+  if (!bs || !reasons) return -2;
+  if (!(gap > 0.0)) gap = bs->gapTol;
+  for (int k = 0; k < bs->nCrv; ++k) reasons[k] = 0;
+  if (bs->nCrv < 1 || !(gap > 0.0)) return 0;
+  TrackingScope scope;
+  SideLine* lines = MallocArray<SideLine>(bs->nCrv);
+  unsigned char* have = MallocArray<unsigned char>(bs->nCrv);
+  if (!lines || !have || !NoSeamPolylines(bs, lines, have)) return -2;
+  for (int k = 0; k < bs->nCrv; ++k) reasons[k] = UnpairedReasonAmong(bs, k, lines, have, gap);
+  return 0;
 }
 
 int KeepBndrCrvUnpairedReasons(BndrStruct* bs) {
   if (!bs) return -2;
   for (int k = 0; k < bs->nCrv; ++k) bs->crvs[k].unpairedReason = 0;
-  if (bs->nCrv < 1 || !(bs->gapTol > 0.0)) return 0;
+  if (bs->nCrv < 1) return 0;
   TrackingScope scope;
-  SideLine* lines = MallocArray<SideLine>(bs->nCrv);
-  unsigned char* have = MallocArray<unsigned char>(bs->nCrv);
-  if (!lines || !have || !NoSeamPolylines(bs, lines, have)) return -2;
-  for (int k = 0; k < bs->nCrv; ++k) bs->crvs[k].unpairedReason = UnpairedReasonAmong(bs, k, lines, have);
+  int* reasons = MallocArray<int>(bs->nCrv);
+  if (!reasons || FindBndrCrvUnpairedReasons(bs, bs->gapTol, reasons) != 0) return -2;
+  for (int k = 0; k < bs->nCrv; ++k) bs->crvs[k].unpairedReason = reasons[k];
   return 0;
 }
 

@@ -323,6 +323,10 @@ int FindBndrEdgeEndReason(const BndrStruct* bs, int edge, int side, double gapTo
 constexpr int kBndrOpenCornersApart = 9;
 constexpr int kBndrOpenCornersSplit = 10;
 int FindBndrCrvUnpairedReason(const BndrStruct* bs, int curve);
+// FindBndrCrvUnpairedReason of every curve at once into reasons[nCrv], judged at `gap` (the
+// structure's own largest gap when not above 0), the sides sampled once for all. -2 for bad input
+// or no memory.
+int FindBndrCrvUnpairedReasons(const BndrStruct* bs, double gap, int* reasons);
 // Stores FindBndrCrvUnpairedReason's answer in every curve's unpairedReason, at the cost of one
 // search for all: the pairing is decided on the sides as they come, so its reasons are too. -2 for
 // bad input or no memory.

@@ -11,6 +11,7 @@
 #include "bspline/bsvalid.h"
 #include "bspline/nubs.h"
 #include "bspline/smake.h"
+#include "bspline/srfclone.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
@@ -91,6 +92,28 @@ void TransformPoint(const float m[16], double x, double y, double z, float out[3
   out[0] = m[0] * fx + m[4] * fy + m[8] * fz + m[12];
   out[1] = m[1] * fx + m[5] * fy + m[9] * fz + m[13];
   out[2] = m[2] * fx + m[6] * fy + m[10] * fz + m[14];
+}
+
+// The host's vertices {x, y, z, 1} (w is not read), u fastest, as kernel control points of `out`
+// (whose counts they match): moved by the deformation matrix in single precision, as the host hands
+// them over. False, with the point's column and row, for a point a float cannot hold.
+bool PointsFromHost(const double* vertices, const float matrix[16], Bspline* out, int* badU, int* badV) {
+  const int cu = NumCtrlU(out), cv = NumCtrlV(out);
+  for (int j = 0; j < cv; ++j) {
+    for (int i = 0; i < cu; ++i) {
+      const double* vtx = vertices + 4 * (static_cast<long long>(j) * cu + i);
+      float p[3];
+      TransformPoint(matrix, vtx[0], vtx[1], vtx[2], p);
+      if (!InHostRange(p[0]) || !InHostRange(p[1]) || !InHostRange(p[2])) {
+        *badU = i, *badV = j;
+        return false;
+      }
+      out->X[j][i] = p[0];
+      out->Y[j][i] = p[1];
+      out->Z[j][i] = p[2];
+    }
+  }
+  return true;
 }
 
 // Everything one run of DupNurbs owns, each with its owner: released on every path. The arrays
@@ -230,6 +253,11 @@ constexpr const char* kHeldEndsMovedText = "its ends moved to close the seams th
 int AddOpenReasons(int* const* result, int** reasons, int n, double healGap) {
   const BndrStruct* bs = srfsTopology;
   if (!bs || !result || !reasons) return 0;
+  // Why each side in no seam is in none, found for all sides at once: asked side by side, the
+  // report would sample every side again for each.
+  TrackingScope scope;
+  int* unpaired = MallocArray<int>(std::max(bs->nCrv, 1));
+  if (!unpaired || FindBndrCrvUnpairedReasons(bs, 0.0, unpaired) != 0) return -2;
   for (int c = 0; c < bs->nCrv; ++c) {
     const CrvInfoStruct* crv = &bs->crvs[c];
     if (crv->side < 1 || crv->side > 4 || !crv->srfInfo || !crv->edgeIds) continue;
@@ -257,8 +285,7 @@ int AddOpenReasons(int* const* result, int** reasons, int n, double healGap) {
     }
     // A side in no seam may run beside another whose corners lie too far from its own to pair.
     if (code == -3 || code == 0) {
-      int reason = FindBndrCrvUnpairedReason(bs, c);
-      if (reason < 0) return -2;
+      int reason = unpaired[c];
       // The pairing looked at the sides as they came: where the heal has since moved them nearer,
       // the reason they gave then still holds.
       if (reason == 0) reason = crv->unpairedReason;
@@ -286,6 +313,121 @@ int AddOpenReasons(int* const* result, int** reasons, int n, double healGap) {
       break;
     }
     if (why == 0 && stalled) why = stalled;
+  }
+  return 0;
+}
+
+// The host keeps control points in single precision: about the group's farthest coordinate from
+// the origin (`reach`, in either the host's space or the kernel's) floats lie `spacing` apart, and
+// a rounded point moves up to half that along each axis, sqrt(3)/2 of it in all. Two sides rounded
+// apart can so open by sqrt(3) spacings: a target below that cannot be promised there.
+struct HostPrecision {
+  double reach = 0.0;
+  double spacing = 0.0;
+  bool Limits(double target) const { return std::sqrt(3.0) * spacing > target; }
+};
+
+// The plug-in's own reasons for a side left open, beyond the structure's: the host's single
+// precision, too coarse for the targets (kOpenSinglePrecision) or to tell whether a side in no seam
+// meets the side beside it within the largest gap (kUnpairedSinglePrecision).
+constexpr int kOpenSinglePrecision = 101;
+constexpr int kUnpairedSinglePrecision = 102;
+
+// Where rounding moves no control point by this share of HEALGAP, the host holds the seams as the
+// heal measured them (its gap target is half of HEALGAP): no second measure is needed.
+constexpr double kHeldMeasureShare = 0.1;
+
+bool GapMet(int code) { return code == 0 || code == -5; }
+bool AngleMet(int code) { return code == 0 || code == -6; }
+bool MeasuredCode(int code) { return code <= 0 && code >= -6 && code != -1 && code != -2 && code != -3; }
+int CodeOf(bool gap, bool angle) { return gap ? (angle ? 0 : -5) : (angle ? -6 : -4); }
+
+HostPrecision GroupPrecision(const RunRecords& run) {
+  HostPrecision hp;
+  for (int i = 0; i < run.n; ++i) {
+    const Bspline* srf = run.srfs[i];
+    const long long count = static_cast<long long>(NumCtrlU(srf)) * NumCtrlV(srf);
+    for (int j = 0; j < NumCtrlV(srf); ++j)
+      for (int k = 0; k < NumCtrlU(srf); ++k)
+        hp.reach = std::max({hp.reach, std::fabs(srf->X[j][k]), std::fabs(srf->Y[j][k]), std::fabs(srf->Z[j][k])});
+    for (long long k = 0; run.vertices && run.vertices[i] && k < count; ++k)
+      for (int c = 0; c < 3; ++c) hp.reach = std::max(hp.reach, std::fabs(run.vertices[i][4 * k + c]));
+  }
+  const float at = static_cast<float>(hp.reach);
+  hp.spacing = static_cast<double>(std::nextafter(at, FLT_MAX)) - static_cast<double>(at);
+  return hp;
+}
+
+// Measures the heal as the host will hold it: the vertices about to be written (a point the heal
+// left where single precision cannot tell it from where it was read goes back as the host gave it,
+// the rest rounded through the inverse), placed by the deformation matrix. A side that met a target
+// as the heal computed it and misses it so is coded open, with the single-precision reason; the
+// topology is left holding the group as the host will. -2 when out of memory.
+int MeasureAsHostHolds(RunRecords& run, double healGap, double healAngle) {
+  const int n = run.n;
+  auto held = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
+  if (!held) return -2;
+  double rounding = 0.0;
+  for (int i = 0; i < n; ++i) {
+    if (!(held[i] = CopyBsplineStructAndChildren(run.srfs[i]))) return -2;
+    Bspline *a = held[i], *b = run.srfs[i];
+    const float* m = run.matrices[i];
+    const int cu = NumCtrlU(a);
+    for (int j = 0; j < NumCtrlV(a); ++j)
+      for (int k = 0; k < cu; ++k) {
+        const double* v = run.vertices[i] + 4 * (static_cast<long long>(j) * cu + k);
+        double p[3];
+        for (int c = 0; c < 3; ++c) p[c] = m[c] * v[0] + m[4 + c] * v[1] + m[8 + c] * v[2] + m[12 + c];
+        a->X[j][k] = p[0], a->Y[j][k] = p[1], a->Z[j][k] = p[2];
+        const double d[3] = {p[0] - b->X[j][k], p[1] - b->Y[j][k], p[2] - b->Z[j][k]};
+        rounding = std::max(rounding, std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]));
+      }
+  }
+  if (rounding <= kHeldMeasureShare * healGap) return 0;
+  // Both measured alike, so that only the rounding tells them apart.
+  Owned<int*, matrix_free_ih> computed(allocate_matrix_ih(n, 4)), asHeld(allocate_matrix_ih(n, 4));
+  if (!computed || !asHeld) return -2;
+  for (int i = 0; i < n; ++i)
+    for (int c = 0; c < 4; ++c) computed[i][c] = asHeld[i][c] = run.result[i][c];
+  if (MeasureGroupAsHeldZK(run.srfs.get(), n, healGap, healAngle, computed.get()) != 0 ||
+      MeasureGroupAsHeldZK(held.get(), n, healGap, healAngle, asHeld.get()) != 0)
+    return -2;
+  for (int i = 0; i < n; ++i)
+    for (int c = 0; c < 4; ++c) {
+      int& code = run.result[i][c];
+      const int was = computed[i][c], now = asHeld[i][c];
+      if (!MeasuredCode(code) || !MeasuredCode(was) || !MeasuredCode(now)) continue;
+      const bool gap = GapMet(code) && !(GapMet(was) && !GapMet(now));
+      const bool angle = AngleMet(code) && !(AngleMet(was) && !AngleMet(now));
+      if (CodeOf(gap, angle) == code) continue;
+      code = CodeOf(gap, angle);
+      run.reasons[i][c] = kOpenSinglePrecision;
+    }
+  return 0;
+}
+
+// Sides the host's single precision leaves open without another reason: a seam short of the gap
+// target where the spacing cannot promise it, and a side in no seam that lies beside another
+// within the largest gap widened by the rounding of both. -2 when out of memory.
+int AddPrecisionReasons(RunRecords& run, const HostPrecision& hp, double maxGap, double healGap) {
+  const BndrStruct* bs = srfsTopology;
+  if (!bs || !hp.Limits(healGap)) return 0;
+  TrackingScope scope;
+  int* beside = MallocArray<int>(std::max(bs->nCrv, 1));
+  const double widened = maxGap + 2.0 * std::sqrt(3.0) * hp.spacing;
+  if (!beside || FindBndrCrvUnpairedReasons(bs, widened, beside) != 0) return -2;
+  for (int c = 0; c < bs->nCrv; ++c) {
+    const CrvInfoStruct* crv = &bs->crvs[c];
+    if (crv->side < 1 || crv->side > 4 || !crv->srfInfo) continue;
+    const int s = crv->srfInfo->index;
+    if (s < 0 || s >= run.n) continue;
+    const int code = run.result[s][crv->side - 1];
+    int& why = run.reasons[s][crv->side - 1];
+    if (why != 0 && why != kHeldEndsMoved) continue;
+    if (code == -4 || code == -6)
+      why = kOpenSinglePrecision;
+    else if ((code == -3 || code == 0) && beside[c] > 0 && hp.Limits(maxGap))
+      why = kUnpairedSinglePrecision;
   }
   return 0;
 }
@@ -500,18 +642,9 @@ int ConvertHostSurface(const SAA_Scene* scene, Bspline* out, const SAA_Elem* ele
   out->vmin = hostV[pv - 1];
   out->vmax = hostV[kv - pv];
 
-  for (int j = 0; j < cv; ++j) {
-    for (int i = 0; i < cu; ++i) {
-      const double* vtx = vertices + 4 * (static_cast<long long>(j) * cu + i);  // w is 1, checked above
-      float p[3];
-      TransformPoint(matrix, vtx[0], vtx[1], vtx[2], p);
-      if (!InHostRange(p[0]) || !InHostRange(p[1]) || !InHostRange(p[2]))
-        return RefuseSurface(name, "control point %d, %d leaves single precision under its deformation matrix", i, j);
-      out->X[j][i] = p[0];
-      out->Y[j][i] = p[1];
-      out->Z[j][i] = p[2];
-    }
-  }
+  int badU = 0, badV = 0;
+  if (!PointsFromHost(vertices, matrix, out, &badU, &badV))
+    return RefuseSurface(name, "control point %d, %d leaves single precision under its deformation matrix", badU, badV);
   if (kept) {
     RemoveMallocFromTrack(vertices);  // the caller's from here
     *kept = vertices;
@@ -778,16 +911,22 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   if (!leftHealed) return ReportUnwritten(run, doReport, kSeamWeldFailure);
   const int writeFailure = WriteBack(run, scene, picks, hostConstant, leftHealed.get());
   if (writeFailure) WithdrawHealedCodes(run, kCodeWriteRefused);
+  const HostPrecision precision = GroupPrecision(run);
   // The reasons are the report's own: running out of memory while finding them only leaves them out.
   if (doReport && !writeFailure) {
     run.reasons.reset(allocate_matrix_ih(n > 0 ? n : 1, 4));
     if (run.reasons)
       for (int i = 0; i < (n > 0 ? n : 1); ++i)
         for (int j = 0; j < 4; ++j) run.reasons[i][j] = 0;
-    if (!run.reasons || AddOpenReasons(run.result.get(), run.reasons.get(), n, healGap) != 0) ClearKernelError();
+    // The report speaks of what the host will hold: the heal rounded to single precision.
+    if (!run.reasons || MeasureAsHostHolds(run, healGap, healAngle) != 0 ||
+        AddOpenReasons(run.result.get(), run.reasons.get(), n, healGap) != 0 ||
+        AddPrecisionReasons(run, precision, maxGap, healGap) != 0)
+      ClearKernelError();
   }
   if (doReport) {
-    PrintHealingReport(run.names.get(), n, run.result.get(), run.reasons.get());
+    const double figures[2] = {precision.reach, precision.spacing};
+    PrintHealingReport(run.names.get(), n, run.result.get(), run.reasons.get(), figures);
     // The report ends with the surfaces the host holds healed while their neighbours are not.
     for (int i = 0; i < n; ++i)
       if (leftHealed[i]) printf("Surface %s is left healed: the host refused to write it back as it was\n", run.names[i]);
@@ -827,19 +966,31 @@ int GetHealingCodeString(int code, char* text) {
 
 int PrintHealingResult(char** names, int n, int** result) { return PrintHealingReport(names, n, result, nullptr); }
 
-int PrintHealingReport(char** names, int n, int** result, int** reasons) {
+int PrintHealingReport(char** names, int n, int** result, int** reasons, const double precision[2]) {
   if (!names || !result || n < 1) return kSeamWeldFailure;
   // Sides in the order Min_U, Max_U, Min_V, Max_V: result columns 0, 2, 1, 3.
   static const struct {
     const char* label;
     int column;
   } kSides[4] = {{"Min_U", 0}, {"Max_U", 2}, {"Min_V", 1}, {"Max_V", 3}};
-  char text[256];
+  char text[256], precise[2][320];
+  const double reach = precision ? precision[0] : 0.0, spacing = precision ? precision[1] : 0.0;
+  std::snprintf(precise[0], sizeof precise[0],
+                "the host holds control points in single precision, which %.3g from the origin spaces them "
+                "%.3g apart: too coarse for the heal's targets there",
+                reach, spacing);
+  std::snprintf(precise[1], sizeof precise[1],
+                "the host holds control points in single precision, which %.3g from the origin spaces them "
+                "%.3g apart: too coarse to tell whether it meets the side beside it within the largest gap",
+                reach, spacing);
   for (int i = 0; i < n; ++i) {
     printf("Surface %s\n", names[i] ? names[i] : "");
     for (const auto& side : kSides) {
       const int code = result[i][side.column];
-      const char* why = reasons ? OpenReasonText(reasons[i][side.column]) : nullptr;
+      const int reason = reasons ? reasons[i][side.column] : 0;
+      const char* why = reason == kOpenSinglePrecision       ? precise[0]
+                        : reason == kUnpairedSinglePrecision ? precise[1]
+                                                             : OpenReasonText(reason);
       if (GetHealingCodeString(code, text) != 0 && code == kCodeWriteRefused)
         std::snprintf(text, sizeof text, "Not healed: the host refused to write the heal back");
       if (reasons && reasons[i][side.column] == kHeldEndsMoved)

@@ -94,6 +94,8 @@ int GetHealingCodeString(int code, char* text);
 // Prints the per-side report of n surfaces (result columns: sides u-min, v-min, u-max, v-max);
 // 95 for a null argument or n below 1, else 0.
 int PrintHealingResult(char** names, int n, int** result);
-// The same, each side followed by why it is open where reasons (n x 4, kBndrOpen... kinds, 0 for
-// none; null: none at all) gives one.
-int PrintHealingReport(char** names, int n, int** result, int** reasons);
+// The same, each side followed by why it is open where reasons (n x 4, kBndrOpen... kinds and the
+// plug-in's own, 0 for none; null: none at all) gives one; `precision` (the group's farthest
+// coordinate from the origin and the single-precision spacing there) gives the figures of the
+// single-precision reasons.
+int PrintHealingReport(char** names, int n, int** result, int** reasons, const double precision[2] = nullptr);
