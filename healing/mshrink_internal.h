@@ -1,4 +1,5 @@
-// What the parts of the boundary-curve wraps and the tangential heal (mshrink*.cpp) share.
+// What the parts of the boundary-curve wraps and the tangential heal (mshrink*.cpp) share, and
+// the side and seam tests the group heal above them (gstitch*.cpp) takes from here.
 // Internal to healing/.
 //
 // Index conventions used throughout:
