@@ -118,12 +118,7 @@ int Meetings(Bspline* a, Bspline* b, int checkOverlap = 0) {
   if (CrvIntersect(a, b, &list, 1e-6, checkOverlap) == 99) return 99;
   if (!list) return -1;
   const int count = list->count;
-  for (CrvIntrNode* n = list->first; n;) {
-    CrvIntrNode* next = n->next;
-    Free(n);
-    n = next;
-  }
-  Free(list);
+  FreeCrvIntrList(list);
   return count;
 }
 

@@ -114,12 +114,7 @@ void BM_CrvIntersectFiveCrossings(benchmark::State& state) {
     CrvIntrList* list = nullptr;
     CrvIntersect(a, b, &list, 0.0, 0);
     meetings = list->count;
-    for (CrvIntrNode* n = list->first; n;) {
-      CrvIntrNode* next = n->next;
-      Free(n);
-      n = next;
-    }
-    Free(list);
+    FreeCrvIntrList(list);
   }
   state.counters["meetings"] = meetings;
   state.SetItemsProcessed(state.iterations());

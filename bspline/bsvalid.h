@@ -33,6 +33,12 @@ inline bool BsplineShapeSound(const Bspline* b) {
   return !b->rational || b->W;
 }
 
+// A 3D surface record with its knot vectors and coordinate matrices, nothing more checked: what
+// code working on records already checked when they came in (the heal's own copies) asks of one.
+inline bool HasSurface3Arrays(const Bspline* s) {
+  return s && s->kind == 2 && s->dimension == 3 && s->X && s->Y && s->Z && s->knotsU && s->knotsV;
+}
+
 // A knot vector of nCtrl + p + 1 values: all finite, never decreasing, no value more than
 // p + 1 times, and a domain knots[p] .. knots[nCtrl] of positive, finite length.
 bool KnotVectorSound(const double* knots, int p, int nCtrl);

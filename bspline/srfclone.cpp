@@ -1,7 +1,10 @@
 #include "bspline/srfclone.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
+#include "bspline/bsvalid.h"
 #include "bspline/cclone.h"
 #include "bspline/cutcurves.h"
 #include "bspline/sfree.h"
@@ -230,4 +233,70 @@ Bspline* CopySurfaceAndBreakCurves(Bspline* src) {
     return nullptr;
   }
   return copy;
+}
+
+int ReplaceSrfBsplineGeometry(Bspline* target, const Bspline* source) {
+  if (!target || !source || target->kind != 2 || target->dimension != 3 || source->kind != 2 ||
+      source->dimension != 3)
+    return -2;
+  if (!HasSurface3Arrays(source) || (source->rational && !source->W)) return -2;
+  // A collapsed source range cannot be mapped onto the target's.
+  if (!(source->umax > source->umin) || !(source->vmax > source->vmin)) return -2;
+  const int nu = NumCtrlU(source), nv = NumCtrlV(source);
+  const int nku = NumKnotsU(source), nkv = NumKnotsV(source);
+
+  TrackingScope scope;
+  auto* ku = MallocArray<double>(std::max(nku, 1));
+  auto* kv = MallocArray<double>(std::max(nkv, 1));
+  double** X = allocate_matrix_ff(nv, nu);
+  double** Y = allocate_matrix_ff(nv, nu);
+  double** Z = allocate_matrix_ff(nv, nu);
+  double** W = source->rational ? allocate_matrix_ff(nv, nu) : nullptr;
+  if (KernelFailed() || !ku || !kv || !X || !Y || !Z || (source->rational && !W)) return -2;
+  // The exact form, when the target has one, follows the source's.
+  Bspline quad{};
+  const bool replaceQuadric = target->quadric || target->quadricType != 0;
+  if (replaceQuadric &&
+      (CopyQuadricStruct(const_cast<Bspline*>(source), &quad) != 0 || KernelFailed()))
+    return -2;
+
+  auto mapKnots = [](const double* src, int n, int degree, int interior, double smin, double smax,
+                     double tmin, double tmax, double* dst) {
+    if (std::fabs(tmin - smin) > 1e-6 || std::fabs(tmax - smax) > 1e-6) {
+      const double f = (tmax - tmin) / (smax - smin);
+      for (int i = 0; i < n; ++i) dst[i] = tmin + (src[i] - smin) * f;
+    } else {
+      std::memcpy(dst, src, sizeof(double) * n);
+    }
+    for (int i = 0; i <= degree; ++i) dst[i] = tmin;
+    for (int i = interior + degree + 1; i < n; ++i) dst[i] = tmax;
+  };
+  mapKnots(source->knotsU, nku, source->degreeU, source->interiorU, source->umin, source->umax,
+           target->umin, target->umax, ku);
+  mapKnots(source->knotsV, nkv, source->degreeV, source->interiorV, source->vmin, source->vmax,
+           target->vmin, target->vmax, kv);
+  const size_t block = sizeof(double) * nu * nv;
+  std::memcpy(X[0], source->X[0], block);
+  std::memcpy(Y[0], source->Y[0], block);
+  std::memcpy(Z[0], source->Z[0], block);
+  if (W) std::memcpy(W[0], source->W[0], block);
+
+  target->closedU = source->closedU;
+  target->closedV = source->closedV;
+  target->degreeU = source->degreeU;
+  target->degreeV = source->degreeV;
+  target->interiorU = source->interiorU;
+  target->interiorV = source->interiorV;
+  InstallBsplineArrays(target, ku, kv, X, Y, Z, W);
+  target->rational = source->rational;
+  if (replaceQuadric) {
+    FreeQuadricInfo(target);
+    target->quadricType = quad.quadricType;
+    target->quadric = quad.quadric;
+  }
+  // Cached properties described the old control net.
+  std::memset(&target->fitProps, 0, sizeof target->fitProps);
+  std::memset(&target->propsB, 0, sizeof target->propsB);
+  scope.keep();
+  return 0;
 }

@@ -32,3 +32,9 @@ Bspline* CopyBsplineStructAndChildren(Bspline* src);
 // of the copy is broken at the boundary of the parameter domain (BreakAllCurvesOnSurface).
 // Null when the copy or a break failed; the copy is then freed.
 Bspline* CopySurfaceAndBreakCurves(Bspline* src);
+// Replaces the target's degrees, knots and control points by the source's; knots are mapped
+// onto the target's own parameter range, which stays, and an exact form the target has follows
+// the source's. The source does not change. -2 with the target unchanged when either is not a 3D
+// surface, the source lacks an array (HasSurface3Arrays, the weights of a rational one) or has a
+// collapsed parameter range, or memory ran out.
+int ReplaceSrfBsplineGeometry(Bspline* target, const Bspline* source);

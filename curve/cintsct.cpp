@@ -42,12 +42,7 @@ int Intersect2Curve3(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
         *t2 = node->t2;
       }
     }
-    for (CrvIntrNode* n = list->first; n;) {
-      CrvIntrNode* next = n->next;
-      Free(n);
-      n = next;
-    }
-    Free(list);
+    FreeCrvIntrList(list);
   }
   return found == -2 ? -2 : r;
 }

@@ -799,12 +799,24 @@ int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double to
       return rc == -2 ? -2 : 0;
     }
   }
-  for (CrvIntrNode* n = found.first; n;) {
+  ClearCrvIntrList(&found);
+  return rc == 99 ? 99 : -2;
+}
+
+void ClearCrvIntrList(CrvIntrList* list) {
+  if (!list) return;
+  for (CrvIntrNode* n = list->first; n;) {
     CrvIntrNode* next = n->next;
     Free(n);
     n = next;
   }
-  return rc == 99 ? 99 : -2;
+  list->first = list->last = nullptr;
+  list->count = 0;
+}
+
+void FreeCrvIntrList(CrvIntrList* list) {
+  ClearCrvIntrList(list);
+  if (list) Free(list);
 }
 
 int FindIfTwoCurvesOverlap(Bspline* curve1, Bspline* curve2, double tol) {

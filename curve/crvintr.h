@@ -24,6 +24,12 @@ struct CrvIntrList {
   CrvIntrNode* last;
 };
 
+// Frees every node of the list and leaves it empty (count 0, no nodes); the head stays, to be given
+// to CrvIntersect again. Nothing for null.
+void ClearCrvIntrList(CrvIntrList* list);
+// Frees the list's nodes and its head. Nothing for null.
+void FreeCrvIntrList(CrvIntrList* list);
+
 // Every meeting of the two curves, into *list (a new head when *list is null; a given head is
 // taken as empty). Each pair of Greville intervals whose boxes meet is halved (both pieces at
 // once) until the convex hulls of the pieces' control points are apart, or their tangent cones

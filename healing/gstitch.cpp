@@ -1,5 +1,25 @@
 // The group's stored topology and the heal driver: the stitch and the tangential heal in stages,
 // every stage judged against the group as it came, the healed geometry copied back.
+//
+// A crease (a seam beyond the angle limit) is closed in position only and keeps its angle. The
+// stages that handle creases, in the order a heal runs them:
+//  1. The stitch (PositionalStitch, gstitch_loop.cpp): creases on one knot vector take one row
+//     (ShareSeamRows, gstitch_seams.cpp); a crease whose corners rose is flattened there
+//     (FlattenRisenCreaseCorners, srfbndr.cpp) and the corners set up (srfbndr_corner.cpp).
+//  2. Each crease side turned back to its start normals (KeepCreaseNormals here, calling
+//     KeepCreaseSideNormals, mshrink_g1.cpp); on the second try the one-row ends laid in line
+//     (StraightenSharedRowEnds, gstitch_seams.cpp).
+//  3. One-row creases keep their angle along their length (KeepSharedRowCreaseAngle,
+//     mshrink_crease.cpp).
+//  4. The tangential heal of the smooth seams (mshrink_g1.cpp, TurnTwoRowCornersOntoSmoothSeams),
+//     then the crease sides beside them fitted again (KeepCreaseNormals).
+//  5. Two-row creases solved for their angle (SolveSplitRowCreases with
+//     KeepClosedSplitRowCreaseAngle, mshrink_crease.cpp), the folds the creases share at corners
+//     (KeepCornerSharedFolds, mshrink_fold.cpp), then the creases a smooth seam's jitter made
+//     (KeepJitterCreaseFromRising, mshrink_crease.cpp).
+//  6. The fall-backs judge every crease against its start (StepBackWorsened, gstitch_guard.cpp);
+//     a surface stepped back to kCornersKept or kRowsFree turns its crease sides back nearer its
+//     corners (StepBackRounds here, KeepCreaseSideNormalsNearCorners, mshrink_g1.cpp).
 #include "healing/gstitch.h"
 
 #include <algorithm>
@@ -59,7 +79,7 @@ namespace gstitch_internal {
 // coefficients, counts that match its arrays; bspline/bsvalid), a 3D surface of degree 1 or
 // more in both directions. Anything else is bad input, refused with -2 before the topology or
 // any caller surface is touched.
-bool IsSurface3(const Bspline* b) {
+bool IsStitchableSurface(const Bspline* b) {
   return BsplineSound(b) && b->kind == 2 && b->dimension == 3 && b->degreeU >= 1 && b->degreeV >= 1;
 }
 
@@ -85,16 +105,16 @@ int MarkHeldGeometry(BndrStruct* bs, int n, const int* fixed, int continuity) {
   return SetSkinSrfsFixedCrvs(bs);
 }
 
-// Healed geometry into every caller surface that is not fixed (and, with `keep`, is kept).
+// Healed geometry into every caller surface that is not fixed (and, with `stages`, is Written).
 // All or nothing: every new geometry is first built in a staging record, and only when all of
 // them stand are the caller's arrays exchanged, which cannot fail. A failure part of the way
 // would otherwise leave some surfaces healed and others not, under a report of none.
-int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, const char* keep) {
+int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, const SurfaceStage* stages) {
   // The staging records hold blocks that their own operations kept out of every scope, so
   // their owner releases them on every path.
   auto staged = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
   if (!staged || KernelFailed()) return -2;
-  auto writes = [&](int i) { return !(fixed && fixed[i]) && healed[i] && (!keep || keep[i]); };
+  auto writes = [&](int i) { return !(fixed && fixed[i]) && healed[i] && (!stages || Written(stages[i])); };
   for (int i = 0; i < n; ++i) {
     if (!writes(i)) continue;
     Bspline* t = MallocNullBspline();
@@ -165,7 +185,7 @@ int MakeTopologyZK(Bspline** srfs, int n, double maxGap, double maxAngle) {
   maxGap = std::max(maxGap, 0.0);
   maxAngle = std::max(maxAngle, 0.0);
   for (int i = 0; i < n; ++i)
-    if (!IsSurface3(srfs[i]) || IsRationalBspline(srfs[i])) return -2;
+    if (!IsStitchableSurface(srfs[i]) || IsRationalBspline(srfs[i])) return -2;
 
   CleanupTopology();
   if (SetupStitchSrfsTopology(srfs, n, 1e-6, maxGap, maxAngle, -1, &srfsTopology) != 0 || !srfsTopology) {
@@ -181,7 +201,7 @@ int SetupStitchSrfsTopology(Bspline** srfs, int n, double tol, double gapTol, do
                             BndrStruct** out) {
   if (!srfs || n < 1 || !out) return -2;
   for (int i = 0; i < n; ++i)
-    if (!IsSurface3(srfs[i])) return -2;
+    if (!IsStitchableSurface(srfs[i])) return -2;
 
   // Everything made here either ends up in the topology (kept) or is freed on the way out.
   TrackingScope scope;
@@ -248,15 +268,15 @@ int SetHealStitchInfo(int n, int continuity, int bFixedSamples, double healGap, 
 
 namespace {
 
-// Copies of n surfaces, all of them or (with `which`) those marked; null entries elsewhere. A new
-// array outside every scope, or null when memory ran out.
-Bspline** CopySurfaces(Bspline* const* from, int n, const char* which = nullptr) {
+// Copies of n surfaces, all of them or (with `stages`) those Written; null entries elsewhere. A
+// new array outside every scope, or null when memory ran out.
+Bspline** CopySurfaces(Bspline* const* from, int n, const SurfaceStage* stages = nullptr) {
   TrackingScope scope;
   // The copies leave every scope as they are made: their owner frees them on a failure.
   auto out = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
   if (!out || KernelFailed()) return nullptr;
   for (int i = 0; i < n; ++i) {
-    if (which && !which[i]) continue;
+    if (stages && !Written(stages[i])) continue;
     out[i] = CopyBsplineStructAndChildren(from[i]);
     if (!out[i] || KernelFailed()) return nullptr;
   }
@@ -265,7 +285,7 @@ Bspline** CopySurfaces(Bspline* const* from, int n, const char* which = nullptr)
 }
 
 // Copies of the topology's surfaces, as CopySurfaces.
-Bspline** CopyTopologySurfaces(BndrStruct* bs, int n, const char* which = nullptr) {
+Bspline** CopyTopologySurfaces(BndrStruct* bs, int n, const SurfaceStage* stages = nullptr) {
   Owned<Bspline*, Free> view;
   {
     TrackingScope scope;
@@ -274,7 +294,7 @@ Bspline** CopyTopologySurfaces(BndrStruct* bs, int n, const char* which = nullpt
   }
   if (!view || KernelFailed()) return nullptr;
   for (int i = 0; i < n; ++i) view[i] = TopologySurface(bs, i);
-  return CopySurfaces(view.get(), n, which);
+  return CopySurfaces(view.get(), n, stages);
 }
 
 // The per-side codes from the edges' current largest gaps and angles.
@@ -339,7 +359,7 @@ int StitchInStages(BndrStruct* bs, Bspline** srfs, int n, const GlobalStitchInfo
                    Bspline** positional, bool pairedSampled = false, bool straightenEnds = false) {
   if (!bs || !srfs || n < 1 || bs->nSrf != n) return -2;
   for (int i = 0; i < n; ++i)
-    if (!IsSurface3(srfs[i]) || IsRationalBspline(srfs[i])) return -2;
+    if (!IsStitchableSurface(srfs[i]) || IsRationalBspline(srfs[i])) return -2;
 
   // Every heal starts from the caller's current control points on the stored pairing. Weights
   // within 0.001 of 1 are dropped from the topology's copy; the caller's record is left alone,
@@ -517,17 +537,17 @@ bool TurnsWholeOnSmoothSeam(const BndrStruct* bs, int i) {
 // reaches, or a kink the model has below the angle limit (two planes a few degrees apart), taken
 // out by turning a plane about the seam, its far side moving its width times the turn (such a net
 // goes back to kPositional, TurnsWholeOnSmoothSeam, and so does a surface with no gap to close,
-// whose bound is `idleBound`). Such a surface goes to kBounded, flagged in `changed`; a copy of its
+// whose bound is `idleBound`). Such a surface goes to kBounded, flagged changed; a copy of its
 // whole heal goes to `whole`. -2 when memory ran out.
 int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional, const double* bounds,
-               double idleBound, Bspline** whole, char* stage, char* changed) {
+               double idleBound, Bspline** whole, SurfaceStage* stages) {
   for (int i = 0; i < bs->nSrf; ++i) {
-    changed[i] = 0;
+    stages[i].changed = 0;
     Bspline* s = TopologySurface(bs, i);
     const Bspline* in = srfs[i];
     const Bspline* st = positional[i];
     const double bound = bounds[i];
-    if (stage[i] != kTangential || !st || ControlPointMove(s, st) < 0.0 || !(ControlPointMove(s, in) > bound))
+    if (stages[i].stage != kTangential || !st || ControlPointMove(s, st) < 0.0 || !(ControlPointMove(s, in) > bound))
       continue;
     // The largest share t of each point's move since the stitch with |from + t step| <= bound.
     double share = 1.0;
@@ -551,8 +571,8 @@ int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional,
     if (TurnsWholeOnSmoothSeam(bs, i) || bound <= idleBound) {
       if (ReplaceSrfBsplineGeometry(s, st) != 0) return -2;
       RebuildSidesOf(bs, i);
-      stage[i] = kPositional;
-      changed[i] = 1;
+      stages[i].stage = kPositional;
+      stages[i].changed = 1;
       continue;
     }
     {
@@ -570,8 +590,8 @@ int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional,
       }
     FreeBsplineProperties(s);
     RebuildSidesOf(bs, i);
-    stage[i] = kBounded;
-    changed[i] = 1;
+    stages[i].stage = kBounded;
+    stages[i].changed = 1;
   }
   return KernelFailed() ? -2 : 0;
 }
@@ -586,16 +606,16 @@ int BoundMoves(BndrStruct* bs, Bspline* const* srfs, Bspline* const* positional,
 // seams keeps that bound. A closed seam's one row that went beyond the bound first takes the mean of
 // the two rows as they came (MeanClosedRowsBeyondBound): held where they met, the rows of two
 // coarse nets parametrised apart can keep one side's points sliding along the row several times
-// the gap. The surfaces held back are flagged in `changed`; whether there were any.
+// the gap. The surfaces held back are flagged changed; whether there were any.
 bool BoundByClosedSeams(BndrStruct* bs, Bspline* const* srfs, const GroupMeasure& before, const GroupMeasure& after,
-                        double healGap, double healAngle, const char* stage, char* changed) {
+                        double healGap, double healAngle, SurfaceStage* stages) {
   TrackingScope scope;
   double* bound = MallocArray<double>(bs->nSrf);
   if (!bound) return false;
   for (int i = 0; i < bs->nSrf; ++i) {
-    changed[i] = 0;
+    stages[i].changed = 0;
     bound[i] = -1.0;
-    if (stage[i] == kStart || ControlPointMove(TopologySurface(bs, i), srfs[i]) < 0.0) continue;
+    if (stages[i].stage == kStart || ControlPointMove(TopologySurface(bs, i), srfs[i]) < 0.0) continue;
     double closed = -1.0;
     for (int e = 0; e < bs->nEdge; ++e) {
       int a = -1, b = -1;
@@ -605,7 +625,7 @@ bool BoundByClosedSeams(BndrStruct* bs, Bspline* const* srfs, const GroupMeasure
     }
     if (closed >= 0.0) bound[i] = kMoveBound * std::max(closed, healGap);
   }
-  bool any = MeanClosedRowsBeyondBound(bs, srfs, after, healGap, bound, changed);
+  bool any = MeanClosedRowsBeyondBound(bs, srfs, after, healGap, bound, stages);
   for (int i = 0; i < bs->nSrf; ++i) {
     Bspline* s = TopologySurface(bs, i);
     const Bspline* in = srfs[i];
@@ -622,8 +642,8 @@ bool BoundByClosedSeams(BndrStruct* bs, Bspline* const* srfs, const GroupMeasure
         s->Z[j][k] = in->Z[j][k] + f * d[2];
         held = true;
       }
-    if (!held && !changed[i]) continue;
-    changed[i] = 1;
+    if (!held && !stages[i].changed) continue;
+    stages[i].changed = 1;
     any = true;
     FreeBsplineProperties(s);
     RebuildSidesOf(bs, i);
@@ -713,7 +733,7 @@ bool TakeBackRow(const BndrStruct* bs, int i, Bspline* s, const Bspline* in, boo
 namespace gstitch_internal {
 
 bool TakeBackMovesTowardsPutBack(BndrStruct* bs, Bspline* const* srfs, const GroupMeasure& after, double healGap,
-                                 const char* stage, char* changed, char* taken) {
+                                 SurfaceStage* stages, char* taken) {
   bool any = false;
   const int n = bs->nSrf;
   for (int e = 0; e < bs->nEdge; ++e) {
@@ -722,7 +742,7 @@ bool TakeBackMovesTowardsPutBack(BndrStruct* bs, Bspline* const* srfs, const Gro
     for (const CrvInfoStruct* own : {ed->infoA, ed->infoB}) {
       const CrvInfoStruct* other = own == ed->infoA ? ed->infoB : ed->infoA;
       const int i = own->srfInfo ? own->srfInfo->index : -1, o = other->srfInfo ? other->srfInfo->index : -1;
-      if (i < 0 || i >= n || o < 0 || o >= n || i == o || stage[i] == kStart || stage[o] != kStart ||
+      if (i < 0 || i >= n || o < 0 || o >= n || i == o || stages[i].stage == kStart || stages[o].stage != kStart ||
           bs->srfs[o].fixed || own->side < 1 || own->side > 4)
         continue;
       Bspline* s = TopologySurface(bs, i);
@@ -739,7 +759,7 @@ bool TakeBackMovesTowardsPutBack(BndrStruct* bs, Bspline* const* srfs, const Gro
       }
       if (!moved) continue;
       any = true;
-      changed[i] = 1;
+      stages[i].changed = 1;
       FreeBsplineProperties(s);
       RebuildSidesOf(bs, i);
     }
@@ -753,12 +773,12 @@ namespace {
 
 // Each held outer side's endMove: how far its end points lie from the caller's (as it came) on a
 // surface about to be written, 0 on one that is not.
-void RecordHeldEndMoves(BndrStruct* bs, Bspline* const* srfs, const char* written) {
+void RecordHeldEndMoves(BndrStruct* bs, Bspline* const* srfs, const SurfaceStage* stages) {
   for (int c = 0; c < bs->nCrv; ++c) {
     CrvInfoStruct* crv = &bs->crvs[c];
     crv->endMove = 0.0;
     const int i = crv->srfInfo ? crv->srfInfo->index : -1;
-    if (crv->side < 1 || crv->side > 4 || !crv->outer || crv->outerCont < 0 || i < 0 || i >= bs->nSrf || !written[i])
+    if (crv->side < 1 || crv->side > 4 || !crv->outer || crv->outerCont < 0 || i < 0 || i >= bs->nSrf || !Written(stages[i]))
       continue;
     const Bspline* now = TopologySurface(bs, i);
     const Bspline* was = srfs[i];
@@ -779,36 +799,38 @@ void RecordHeldEndMoves(BndrStruct* bs, Bspline* const* srfs, const char* writte
 
 // Steps surfaces back, round by round, until no seam is worse than it came (StepBackWorsened),
 // and holds them to the gaps they close (BoundByClosedSeams), judging again after each hold.
-// stage holds n stages, n flags of the surfaces stepped back or held back in a round and n of
-// those whose crease sides turn. false on a failure.
+// stages holds each surface's record. false on a failure.
 bool StepBackRounds(BndrStruct* bs, Bspline** srfs, int n, const GroupMeasure& before, GroupMeasure* after,
-                    double healGap, double healAngle, char* stage, Bspline* const* positional,
+                    double healGap, double healAngle, SurfaceStage* stages, Bspline* const* positional,
                     Bspline* const* tangential) {
   int held = 0;
   // Per edge, whether a surface's rows on it went back where they came (TakeBackMovesTowardsPutBack).
   Owned<char, Free> taken;
+  // Per surface, whether its crease sides turn (read by the crease stages below the heal).
+  Owned<char, Free> which;
   {
     TrackingScope scope;
     taken.reset(MallocArray<char>(std::max(bs->nEdge, 1)));
+    which.reset(MallocArray<char>(n));
     scope.keep();
   }
-  if (!taken || KernelFailed()) return false;
+  if (!taken || !which || KernelFailed()) return false;
   std::fill(taken.get(), taken.get() + std::max(bs->nEdge, 1), 0);
   for (int round = 0;; ++round) {
     // After the first round only the surfaces stepped back or held back have changed.
-    if (MeasureGroup(bs, after, round == 0 ? nullptr : stage + n, &before) != 0) return false;
-    const int worsened = StepBackWorsened(bs, before, *after, healGap, healAngle, stage, taken.get());
-    if (worsened + KeepIdleSurfaces(bs, before, *after, healGap, healAngle, stage) == 0) {
+    if (MeasureGroup(bs, after, round == 0 ? nullptr : stages, &before) != 0) return false;
+    const int worsened = StepBackWorsened(bs, before, *after, healGap, healAngle, stages, taken.get());
+    if (worsened + KeepIdleSurfaces(bs, before, *after, healGap, healAngle, stages) == 0) {
       // The rounds that step surfaces back after the last hold re-solve their crease sides, which
       // may move them far beyond their bounds: the heal ends with every surface held once more.
       if (held >= kBoundPasses) {
-        if (BoundByClosedSeams(bs, srfs, before, *after, healGap, healAngle, stage, stage + n) &&
-            MeasureGroup(bs, after, stage + n, &before) != 0)
+        if (BoundByClosedSeams(bs, srfs, before, *after, healGap, healAngle, stages) &&
+            MeasureGroup(bs, after, stages, &before) != 0)
           return false;
         break;
       }
-      const bool bounded = BoundByClosedSeams(bs, srfs, before, *after, healGap, healAngle, stage, stage + n);
-      if (!TakeBackMovesTowardsPutBack(bs, srfs, *after, healGap, stage, stage + n, taken.get()) && !bounded) break;
+      const bool bounded = BoundByClosedSeams(bs, srfs, before, *after, healGap, healAngle, stages);
+      if (!TakeBackMovesTowardsPutBack(bs, srfs, *after, healGap, stages, taken.get()) && !bounded) break;
       ++held;
       continue;
     }
@@ -816,17 +838,17 @@ bool StepBackRounds(BndrStruct* bs, Bspline** srfs, int n, const GroupMeasure& b
     for (int e = 0; e < bs->nEdge; ++e) {
       int a = -1, b = -1;
       GetBndrEdgeAdjSrfIds(&bs->edges[e], &a, &b);
-      if ((a >= 0 && a < n && stage[n + a]) || (b >= 0 && b < n && stage[n + b])) taken[e] = 0;
+      if ((a >= 0 && a < n && stages[a].changed) || (b >= 0 && b < n && stages[b].changed)) taken[e] = 0;
     }
     // A surface stepped back to kCornersKept or kRowsFree turns its crease sides after its
     // positional result.
-    char* which = stage + 2 * n;
     bool turned = false;
     for (int i = 0; i < n; ++i) {
-      which[i] = stage[n + i] && (stage[i] == kCornersKept || stage[i] == kRowsFree);
+      const char stage = stages[i].stage;
+      which[i] = stages[i].changed && (stage == kCornersKept || stage == kRowsFree);
       turned = turned || which[i];
-      if (!stage[n + i]) continue;
-      const Bspline* back = stage[i] == kTangential ? tangential[i] : stage[i] >= kRowsFree ? positional[i] : srfs[i];
+      if (!stages[i].changed) continue;
+      const Bspline* back = stage == kTangential ? tangential[i] : stage >= kRowsFree ? positional[i] : srfs[i];
       if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), back) != 0) return false;
     }
     if (!turned) continue;
@@ -838,8 +860,9 @@ bool StepBackRounds(BndrStruct* bs, Bspline** srfs, int n, const GroupMeasure& b
     // kCornersKept holds the rows' two points at each end as the corner rules left them;
     // kRowsFree holds the corner's own only.
     for (int held = 2; held >= 1; --held) {
-      for (int i = 0; i < n; ++i) which[i] = stage[n + i] && stage[i] == (held == 2 ? kCornersKept : kRowsFree);
-      if (KernelFailed() || KeepCreaseNormals(bs, srfs, which, 0, held) != 0) return false;
+      for (int i = 0; i < n; ++i)
+        which[i] = stages[i].changed && stages[i].stage == (held == 2 ? kCornersKept : kRowsFree);
+      if (KernelFailed() || KeepCreaseNormals(bs, srfs, which.get(), 0, held) != 0) return false;
     }
   }
   return true;
@@ -857,9 +880,7 @@ int HealPass(Bspline** srfs, int n, const int* fixed, int continuity, int bFixed
   // positional: each surface as the stitch left it; tangential: the whole tangential heal of a
   // surface taken back to its move bound
   OwnedArray<Bspline, FreeBspline> healed, positional, tangential;
-  // n stages, n flags of the surfaces stepped back in a round, n of those whose crease sides turn,
-  // n reasons of the last step back
-  Owned<char, Free> stage;
+  Owned<SurfaceStage, Free> stages;  // per surface
   Owned<double, Free> bounds;  // per surface, the most its control points may move (MoveBounds)
   // Whatever fails below, the caller's surfaces are written only at the very end, all at once:
   // the report and the status never speak of geometry that was not written, nor the reverse.
@@ -881,11 +902,11 @@ int HealPass(Bspline** srfs, int n, const int* fixed, int continuity, int bFixed
     TrackingScope scope;
     positional = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
     tangential = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
-    stage.reset(MallocArray<char>(4, n));
+    stages.reset(MallocArray<SurfaceStage>(n));
     bounds.reset(MallocArray<double>(n));
     scope.keep();
   }
-  if (!positional || !tangential || !stage || !bounds || KernelFailed()) return FailedHeal(report, result, n);
+  if (!positional || !tangential || !stages || !bounds || KernelFailed()) return FailedHeal(report, result, n);
   // A memory error anywhere in the stitch leaves the topology's surfaces half done: none of
   // them goes back to the caller.
   // The smallest gain that counts is one of a unit-size group: scaled with the group, so that
@@ -902,15 +923,15 @@ int HealPass(Bspline** srfs, int n, const int* fixed, int continuity, int bFixed
     // taken back within it, and has its whole tangential heal only where that leaves a seam of it
     // worse than it came.
     for (int i = 0; i < n; ++i) {
-      stage[i] = (fixed && fixed[i]) ? kStart : kTangential;
-      stage[3 * n + i] = 0;
+      stages[i].stage = (fixed && fixed[i]) ? kStart : kTangential;
+      stages[i].why = 0;
     }
     MoveBounds(bs, before, healGap, bounds.get());
     FreeBsplineArrayContents(tangential.get(), n);
-    if (BoundMoves(bs, srfs, positional.get(), bounds.get(), kMoveBound * healGap, tangential.get(), stage.get(),
-                   stage.get() + n) != 0)
+    if (BoundMoves(bs, srfs, positional.get(), bounds.get(), kMoveBound * healGap, tangential.get(), stages.get()) !=
+        0)
       return false;
-    return StepBackRounds(bs, srfs, n, before, &after, healGap, healAngle, stage.get(), positional.get(),
+    return StepBackRounds(bs, srfs, n, before, &after, healGap, healAngle, stages.get(), positional.get(),
                           tangential.get());
   };
   if (!stitchAndStepBack(false)) return FailedHeal(report, result, n);
@@ -925,21 +946,21 @@ int HealPass(Bspline** srfs, int n, const int* fixed, int continuity, int bFixed
     return closed;
   };
   bool folded = false, shareable = false;
-  for (int i = 0; i < n; ++i) folded = folded || (stage[i] == kStart && stage[3 * n + i] == kKeptFold);
+  for (int i = 0; i < n; ++i) folded = folded || (stages[i].stage == kStart && stages[i].why == kKeptFold);
   for (int e = 0; e < bs->nEdge; ++e) shareable = shareable || SharedRowSeam(bs, &bs->edges[e]);
   if (folded && shareable) {
     const int closedFirst = seamsClosed();
     OwnedArray<Bspline, FreeBspline> first;
     first.reset(CopyTopologySurfaces(bs, n), n);
-    Owned<char, Free> firstStage;
+    Owned<SurfaceStage, Free> firstStage;
     {
       TrackingScope scope;
-      firstStage.reset(MallocArray<char>(2, n));
+      firstStage.reset(MallocArray<SurfaceStage>(n));
       scope.keep();
     }
     if (!first || !firstStage || KernelFailed()) return FailedHeal(report, result, n);
     // The stages and the reasons of the surfaces put back.
-    for (int i = 0; i < n; ++i) firstStage[i] = stage[i], firstStage[n + i] = stage[3 * n + i];
+    for (int i = 0; i < n; ++i) firstStage[i] = stages[i];
     FreeBsplineArrayContents(positional.get(), n);
     // The stitch's first samples are those of the group as it came.
     for (int i = 0; i < n; ++i)
@@ -948,7 +969,7 @@ int HealPass(Bspline** srfs, int n, const int* fixed, int continuity, int bFixed
       return FailedHeal(report, result, n);
     if (seamsClosed() <= closedFirst) {
       for (int i = 0; i < n; ++i) {
-        stage[i] = firstStage[i], stage[3 * n + i] = firstStage[n + i];
+        stages[i].stage = firstStage[i].stage, stages[i].why = firstStage[i].why;
         if (ReplaceSrfBsplineGeometry(TopologySurface(bs, i), first[i]) != 0) return FailedHeal(report, result, n);
       }
       if (EvalAllBndrCrvCurve3Form(bs) != 0 || MeasureGroup(bs, &after, nullptr, &before) != 0)
@@ -957,17 +978,17 @@ int HealPass(Bspline** srfs, int n, const int* fixed, int continuity, int bFixed
   }
 
   // Left on the topology for the report: a seam of such a surface stays as it came.
-  for (int i = 0; i < n; ++i) bs->srfs[i].keptStart = stage[i] == kStart && !(fixed && fixed[i]) ? stage[3 * n + i] : 0;
+  for (int i = 0; i < n; ++i)
+    bs->srfs[i].keptStart = stages[i].stage == kStart && !(fixed && fixed[i]) ? stages[i].why : 0;
   // The codes describe the geometry about to be written, measured before anything is: the
   // last round measured every seam as ComputeSrfsGrpCrvGapStats would (100 fresh samples), so
   // its measures give the codes.
   if (report == 1) SetSrfsGrpCrvGapCodes(bs, healGap, healAngle, result);
-  // Surfaces back at their start are not written at all.
-  for (int i = 0; i < n; ++i) stage[i] = stage[i] != kStart;
-  RecordHeldEndMoves(bs, srfs, stage.get());
-  healed.reset(CopyTopologySurfaces(bs, n, stage.get()), n);
+  // Surfaces back at their start are not written at all (Written).
+  RecordHeldEndMoves(bs, srfs, stages.get());
+  healed.reset(CopyTopologySurfaces(bs, n, stages.get()), n);
   if (!healed) return FailedHeal(report, result, n);
-  if (CopyHealedBack(srfs, n, fixed, healed.get(), stage.get()) != 0) return FailedHeal(report, result, n);
+  if (CopyHealedBack(srfs, n, fixed, healed.get(), stages.get()) != 0) return FailedHeal(report, result, n);
   return 0;
 }
 
@@ -1002,7 +1023,7 @@ int HealTopologyZK(Bspline** srfs, int n, const int* fixed, int continuity, int 
     FillResult(result, n, -2);
   }
   for (int i = 0; i < n; ++i)
-    if (!IsSurface3(srfs[i]) || IsRationalBspline(srfs[i])) return -2;
+    if (!IsStitchableSurface(srfs[i]) || IsRationalBspline(srfs[i])) return -2;
 
   // The heal works on copies: the caller's surfaces take its result only at the very end, all at once.
   OwnedArray<Bspline, FreeBspline> work;

@@ -76,7 +76,7 @@ int ShrinkWrapFitSkinSrfs(BndrStruct* bs, Cloud* cloud, double fitDist, ShrnkWra
   if (!bs || bs->nSrf < 1 || !fitted || !count || !cloud || cloud->npts < 3) return -2;
   const int n = bs->nSrf;
   for (int i = 0; i < n; ++i)
-    if (!IsSurface3(TopologySurface(bs, i))) return -2;
+    if (!IsStitchableSurface(TopologySurface(bs, i))) return -2;
   TrackingScope scope;
   // work: the offsets are fitted on them and they go; result: what is handed back.
   auto work = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
@@ -207,7 +207,7 @@ int MultiSrfsShrinkWrapGeom(Cloud* cloud, Bspline** srfs, int n, ShrnkWrapParams
   *state = 1;
   if (n <= 0 || !cloud || !srfs) return -2;
   for (int i = 0; i < n; ++i)
-    if (!IsSurface3(srfs[i])) return -2;
+    if (!IsStitchableSurface(srfs[i])) return -2;
   // The topology's angle: twice the target, at least 90; the stitch test pins it to 55.
   double angle = std::max(2.0 * angleTol, 90.0);
   if (stitchTest) angle = std::max(std::min(2.0 * angleTol, 15.0), 55.0);

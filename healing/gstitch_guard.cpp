@@ -230,13 +230,13 @@ int GapAcross(const EdgeInfoStruct* e, double* gap, double* line) {
 
 namespace gstitch_internal {
 
-// Seams and normals of the topology's current surfaces, all of them or (with `changed`, one
-// flag per surface) only the seams and normals of the surfaces marked: the others kept their
+// Seams and normals of the topology's current surfaces, all of them or (with `stages`, one
+// record per surface) only the seams and normals of the surfaces marked: the others kept their
 // geometry, and so their measures (the edges keep theirs too). Every paired edge is sampled
 // anew, as ComputeSrfsGrpContinuity (mode 2, 100 samples) would. The normals are taken at the
 // sites of `like` when given; without it (the start) the creases' inside angles and the gaps
 // across the seams are taken too. The arrays live in the caller's scope.
-int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed, const GroupMeasure* like) {
+int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const SurfaceStage* stages, const GroupMeasure* like) {
   if (!m->gap) {
     m->gap.reset(MallocArray<double>(bs->nEdge + 1));
     m->angle.reset(MallocArray<double>(bs->nEdge + 1));
@@ -253,7 +253,7 @@ int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed, const Gro
     for (int k = 0; k < 2 * bs->nEdge + 2; ++k) m->ends[k] = 0.0;
     for (int k = 0; k < (bs->nEdge + 1) * kProfileStride; ++k) m->profile[k] = 0.0;
   }
-  auto moved = [&](int s) { return !changed || (s >= 0 && s < bs->nSrf && changed[s]); };
+  auto moved = [&](int s) { return !stages || (s >= 0 && s < bs->nSrf && stages[s].changed); };
   for (int e = 0; e < bs->nEdge; ++e) {
     EdgeInfoStruct* ed = &bs->edges[e];
     m->gap[e] = m->angle[e] = 0.0;
@@ -417,21 +417,6 @@ bool FoldUndoneInside(const GroupMeasure& before, const GroupMeasure& after, int
   return Dot3(nb + 3 * s, na + 3 * s) < kFoldTurnCosine && FoldUndone(nb, na, li[0], li[1], iu, iv);
 }
 
-}  // namespace
-
-namespace gstitch_internal {
-
-// The share of its side's curve that a side of a paired edge covers.
-double CoveredFraction(const EdgeInfoStruct* e, int side) {
-  const CrvInfoStruct* c = side ? e->infoB : e->infoA;
-  double t0 = 0.0, t1 = 0.0;
-  if (!c || GetBndrCrvParamMinMax(c, &t0, &t1) != 0 || !(t1 > t0)) return 1.0;
-  return std::fabs(e->par[BndrSlot(side, 1)] - e->par[BndrSlot(side, 0)]) / (t1 - t0);
-}
-
-}  // namespace gstitch_internal
-
-namespace {
 
 // Whether a paired edge of surface s ends within the gap target in the measure m.
 bool ClosesASeam(const BndrStruct* bs, const GroupMeasure& m, int s, double healGap) {
@@ -515,25 +500,25 @@ namespace gstitch_internal {
 // no sharper than they came; the number of surfaces
 // stepped back. A seam is judged on its own: the surfaces of seams that did not get worse keep
 // their stage, so one rough seam no longer sends a whole neighbourhood back to its start.
-// stage holds n stages, then n flags of the surfaces stepped back this round, then (from 3 n on)
-// why each surface last stepped back (kKeptWorse, kKeptFold, kKeptAlone), for the report of a
-// surface that ends back at its start.
+// Each surface's record says its stage, whether it stepped back this round and why it last
+// stepped back (kKeptWorse, kKeptFold, kKeptAlone), for the report of a surface that ends back at
+// its start.
 int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, double healGap,
-                     double healAngle, char* stage, const char* takenBack) {
+                     double healAngle, SurfaceStage* stages, const char* takenBack) {
   int marked = 0;
   const double gapSlack = kGapSlack * GroupSize(bs);
   // Each surface steps back at most once per round: the next measure judges the new stage.
   const int n = bs->nSrf;
-  auto stepped = [&](int s) { return stage[n + s] != 0; };
+  auto stepped = [&](int s) { return stages[s].changed != 0; };
   auto drop = [&](int s, char why) {
-    if (s >= 0 && s < n && stage[s] > kStart && !stepped(s)) {
-      --stage[s];
-      stage[n + s] = 1;
-      stage[3 * n + s] = why;
+    if (s >= 0 && s < n && stages[s].stage > kStart && !stepped(s)) {
+      --stages[s].stage;
+      stages[s].changed = 1;
+      stages[s].why = why;
       ++marked;
     }
   };
-  for (int s = 0; s < n; ++s) stage[n + s] = 0;
+  for (int s = 0; s < n; ++s) stages[s].changed = 0;
   for (int e = 0; e < bs->nEdge; ++e) {
     const EdgeInfoStruct* ed = &bs->edges[e];
     if (!ed->paired) continue;
@@ -542,7 +527,7 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     // seam of that surface: judged, it would send that surface back and open the seam it closes.
     int ta = -1, tb = -1;
     GetBndrEdgeAdjSrfIds(ed, &ta, &tb);
-    auto atStart = [&](int s) { return s >= 0 && s < n && stage[s] == kStart; };
+    auto atStart = [&](int s) { return s >= 0 && s < n && stages[s].stage == kStart; };
     if (takenBack && takenBack[e] && (atStart(ta) || atStart(tb))) continue;
     // A crease (a seam beyond the angle limit, healed in position only) keeps its angle within
     // a degree: closing it moves both boundaries onto one curve and turns the ends of the seams
@@ -563,7 +548,7 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     const bool runsOn = fa < kRunsOnShare * fb || fb < kRunsOnShare * fa;
     int sa0 = -1, sb0 = -1;
     GetBndrEdgeAdjSrfIds(ed, &sa0, &sb0);
-    auto positionalAtMost = [&](int s) { return s < 0 || s >= n || stage[s] <= kPositional; };
+    auto positionalAtMost = [&](int s) { return s < 0 || s >= n || stages[s].stage <= kPositional; };
     const bool turnFree = after.gap[e] <= healGap && (before.angle[e] > healAngle || runsOn) &&
                           positionalAtMost(sa0) && positionalAtMost(sb0);
     const double slack = smooth && !turnFree ? kAngleSlack : kCreaseAngleRise;
@@ -587,7 +572,7 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
       int a = -1, b = -1;
       GetBndrEdgeAdjSrfIds(ed, &a, &b);
       for (int s : {a, b})
-        if (s >= 0 && s < n && stage[s] > kStart && !ClosesASeam(bs, after, s, healGap)) return false;
+        if (s >= 0 && s < n && stages[s].stage > kStart && !ClosesASeam(bs, after, s, healGap)) return false;
       return true;
     };
     const bool gapKept = after.gap[e] <= before.gap[e] + gapSlack;
@@ -623,7 +608,7 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     // One surface of the seam steps back per round, the one further along first (a surface
     // stepped back for another seam this round counts for this one too); the next round sees
     // whether that was enough.
-    const int sa = (a >= 0 && a < n) ? stage[a] : -1, sb = (b >= 0 && b < n) ? stage[b] : -1;
+    const int sa = (a >= 0 && a < n) ? stages[a].stage : -1, sb = (b >= 0 && b < n) ? stages[b].stage : -1;
     if (sa >= sb) {
       if (!stepped(b)) drop(a, kKeptWorse);
     } else {
@@ -631,7 +616,7 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
     }
   }
   for (int i = 0; i < n; ++i) {
-    if (stage[i] == kStart || stepped(i)) continue;
+    if (stages[i].stage == kStart || stepped(i)) continue;
     // A site's neighbours are those of its own grid (inside, u-running or v-running).
     bool flipped = false;
     for (int g = 0; g < 3 && !flipped; ++g) {
@@ -649,13 +634,13 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
   // it began moved towards a neighbour that did not come: it steps back too, rather than keep
   // moves that leave its seams open.
   for (int i = 0; i < n; ++i) {
-    if (stage[i] == kStart || stepped(i) || ClosesASeam(bs, after, i, healGap)) continue;
+    if (stages[i].stage == kStart || stepped(i) || ClosesASeam(bs, after, i, healGap)) continue;
     for (int e = 0; e < bs->nEdge; ++e) {
       int a = -1, b = -1;
       if (!bs->edges[e].paired || after.gap[e] <= healGap) continue;
       GetBndrEdgeAdjSrfIds(&bs->edges[e], &a, &b);
       const int other = a == i ? b : b == i ? a : -1;
-      if (other >= 0 && other < n && other != i && stage[other] == kStart && !bs->srfs[other].fixed) {
+      if (other >= 0 && other < n && other != i && stages[other].stage == kStart && !bs->srfs[other].fixed) {
         drop(i, kKeptAlone);
         break;
       }
@@ -665,16 +650,16 @@ int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const Gro
 }
 
 int KeepIdleSurfaces(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, double healGap,
-                     double healAngle, char* stage) {
+                     double healAngle, SurfaceStage* stages) {
   const int n = bs->nSrf;
   int marked = 0;
   for (int i = 0; i < n; ++i) {
-    if (stage[i] == kStart || stage[n + i] || bs->srfs[i].fixed ||
-        !NothingToClose(bs, before, after, i, healGap, healAngle))
+    SurfaceStage& s = stages[i];
+    if (s.stage == kStart || s.changed || bs->srfs[i].fixed || !NothingToClose(bs, before, after, i, healGap, healAngle))
       continue;
-    stage[i] = kStart;
-    stage[n + i] = 1;
-    stage[3 * n + i] = 0;  // not a fall-back: the report names no reason for it
+    s.stage = kStart;
+    s.changed = 1;
+    s.why = 0;  // not a fall-back: the report names no reason for it
     ++marked;
   }
   return marked;

@@ -4,9 +4,16 @@
 #pragma once
 
 #include "foundation/umalloc.h"
+#include "healing/mshrink_internal.h"
 #include "healing/srfbndr.h"
 
 namespace gstitch_internal {
+
+// The side and seam tests the tangential heal below shares.
+using mshrink_internal::CoveredFraction;
+using mshrink_internal::MovableSide;
+using mshrink_internal::SharedRowSeam;
+using mshrink_internal::SidesOnOneKnotVector;
 
 constexpr int kMeasureSamples = 100;  // per seam, as ComputeSrfsGrpContinuity takes them
 constexpr int kProfileStride = kMeasureSamples + 2;  // the count, then every sample of a seam measured so
@@ -49,56 +56,63 @@ struct GroupMeasure {
 // (BoundMoves in gstitch.cpp).
 enum HealStage : char { kStart = 0, kRowsFree = 1, kCornersKept = 2, kPositional = 3, kTangential = 4, kBounded = 5 };
 
+// What the fall-backs know of one surface while they step surfaces back, one record per surface
+// in the caller's order.
+struct SurfaceStage {
+  char stage;    // the HealStage its geometry is at
+  char changed;  // stepped back or held back in the current round: its seams and normals are measured anew
+  char why;      // why it last stepped back (kKeptWorse, kKeptFold, kKeptAlone), 0 before it did
+};
+// Whether the heal writes the surface: a surface back at its start keeps the caller's geometry.
+inline bool Written(const SurfaceStage& s) { return s.stage != kStart; }
+
 // The dot product of two 3-vectors.
 inline double Dot3(const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
 // A surface the stitch can read: a sound 3D record of degree 1 or more both ways.
-bool IsSurface3(const Bspline* b);
+bool IsStitchableSurface(const Bspline* b);
 // The topology's own copy of surface i.
 Bspline* TopologySurface(BndrStruct* bs, int i);
 // Rebuilds a curve's 3D form outside every open scope.
 void RebuildCurve3Form(CrvInfoStruct* crv);
 // Holds the outer boundary (continuity >= 0) and the fixed surfaces with all their curves.
 int MarkHeldGeometry(BndrStruct* bs, int n, const int* fixed, int continuity);
-// Healed geometry into every caller surface not fixed (and kept, with `keep`), all or nothing.
-int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, const char* keep = nullptr);
+// Healed geometry into every caller surface not fixed (and, with `stages`, Written), all or nothing.
+int CopyHealedBack(Bspline** srfs, int n, const int* fixed, Bspline** healed, const SurfaceStage* stages = nullptr);
 
 // The largest control-point box diagonal of the group's surfaces.
 double GroupSize(const BndrStruct* bs);
-// Seams and normals of the topology's surfaces (with `changed`, of those marked) into m.
-int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const char* changed = nullptr, const GroupMeasure* like = nullptr);
-// The share of its side's curve that a side of a paired edge covers.
-double CoveredFraction(const EdgeInfoStruct* e, int side);
+// Seams and normals of the topology's surfaces (with `stages`, of those marked changed) into m.
+int MeasureGroup(BndrStruct* bs, GroupMeasure* m, const SurfaceStage* stages = nullptr,
+                 const GroupMeasure* like = nullptr);
 // Takes back, on every surface that moved, the moves it made towards a neighbour the guard put back
-// where it began (`stage` kStart) across a seam left open: the boundary row and the second row of its
+// where it began (stage kStart) across a seam left open: the boundary row and the second row of its
 // side there go back to where they came (`srfs`), but for the points on the rows of the seams it
 // closes, which stay where they met and carry the rows' points near them along: the part of their
 // move along the row spread linearly to the row's far end or the next such point, the part across
 // it fading within 20 times its size, so that the normals there turn by less than 3 degrees. Those
 // moves closed nothing, and they bent the side towards a place the neighbour never went, turning a
-// crease there or tilting the side by the gap. The surfaces taken back are flagged in `changed`
+// crease there or tilting the side by the gap. The surfaces taken back are flagged changed
 // (flags already set stay), the seams in `taken`; whether there were any.
 bool TakeBackMovesTowardsPutBack(BndrStruct* bs, Bspline* const* srfs, const GroupMeasure& after, double healGap,
-                                 const char* stage, char* changed, char* taken);
+                                 SurfaceStage* stages, char* taken);
 // Steps back the surfaces on seams that got worse or whose normals turned over; the number stepped back.
 // The seams flagged in `takenBack` (one flag per edge; none when null) with a surface back at its
 // start are not judged: the other surface's rows there are where they came.
 int StepBackWorsened(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, double healGap,
-                     double healAngle, char* stage, const char* takenBack = nullptr);
-// Puts back at its start, after StepBackWorsened's round (`stage` as it leaves it), every surface
-// not held that had no gap to close (each seam of it came within healGap) and either came within
-// both targets on all its seams or does not end so (a smooth seam within healAngle too): its
+                     double healAngle, SurfaceStage* stages, const char* takenBack = nullptr);
+// Puts back at its start, after StepBackWorsened's round (`stages` as it leaves them), every
+// surface not held that had no gap to close (each seam of it came within healGap) and either came
+// within both targets on all its seams or does not end so (a smooth seam within healAngle too): its
 // moves would only turn it within its bound, and a group healed again would move by that bound at
 // every heal without end. Its report names no reason. The number put back.
 int KeepIdleSurfaces(const BndrStruct* bs, const GroupMeasure& before, const GroupMeasure& after, double healGap,
-                     double healAngle, char* stage);
+                     double healAngle, SurfaceStage* stages);
 
 // Puts corners inside a side, and samples of edges covering part of a longer side, onto that side.
 int OntoLongerSides(BndrStruct* bs);
 // Control point k of a side's boundary row (row 0) or of the row beside it (row 1).
 double* SideRowPoint(Bspline* s, int side, int row, int k, int coord);
-// Whether the edge's sides are whole sides of one degree on knots that map onto each other.
-bool SharedRowSeam(const BndrStruct* bs, const EdgeInfoStruct* e);
 // Whether the two sides of such a seam have one boundary row, point for point.
 bool OneRow(const EdgeInfoStruct* e);
 // Lays each one-row seam's last row steps in line with the steps before; the number of ends laid.
@@ -111,9 +125,10 @@ int ShareSeamRows(BndrStruct* bs, double gapTol, bool afterFits);
 // meet their mean; the number of seams changed, -1 on a failure.
 int ShareSeamRowInsides(BndrStruct* bs, double gapTol);
 // Gives the inner points of closed one-row seams on one knot vector the mean of their rows as they
-// came where a point went beyond its surface's move bound; whether any surface changed.
+// came where a point went beyond its surface's move bound (those are flagged changed); whether any
+// surface changed.
 bool MeanClosedRowsBeyondBound(BndrStruct* bs, Bspline* const* start, const GroupMeasure& after, double healGap,
-                               const double* bound, char* changed);
+                               const double* bound, SurfaceStage* stages);
 // Turns the normals of two-row sides (or, where they can, of finer sides through a free side) at
 // the ends of smooth seams steeper than `target` degrees.
 int TurnTwoRowCornersOntoSmoothSeams(BndrStruct* bs, double target);

@@ -33,8 +33,6 @@ using namespace gstitch_internal;
 
 namespace {
 
-bool MovableSide(const CrvInfoStruct* c) { return c && c->side >= 1 && !c->fixed && !(c->outer && c->outerCont >= 0); }
-
 // Whether the side is one polynomial piece between the parameters (no knot of its surface
 // along it strictly between them), of a degree that the other side's degree can follow.
 bool OnePieceFollowable(const CrvInfoStruct* c, double t0, double t1, const CrvInfoStruct* follower) {
@@ -250,24 +248,6 @@ constexpr double kRowShareApart = 4.0;
 // steps keep their direction and the surfaces' parametrisation near the seam stays as it was.
 constexpr double kRowShareSlide = 0.5;
 
-// Whether a paired edge's two sides are of one degree and control-point count on knots that map
-// onto one another (reversed where side B runs the other way).
-bool SidesOnOneKnotVector(const EdgeInfoStruct* e) {
-  const Bspline *a = e->infoA->srf, *b = e->infoB->srf;
-  const bool va = e->infoA->side % 2 == 1, vb = e->infoB->side % 2 == 1;
-  const int p = va ? a->degreeV : a->degreeU, n = va ? NumCtrlV(a) : NumCtrlU(a);
-  if (p != (vb ? b->degreeV : b->degreeU) || n != (vb ? NumCtrlV(b) : NumCtrlU(b))) return false;
-  const double *ka = va ? a->knotsV : a->knotsU, *kb = vb ? b->knotsV : b->knotsU;
-  const double a0 = ka[0], a1 = ka[n + p], b0 = kb[0], b1 = kb[n + p];
-  if (!(a1 > a0) || !(b1 > b0)) return false;
-  for (int i = 0; i <= n + p; ++i) {
-    const double fa = (ka[i] - a0) / (a1 - a0);
-    const double fb = e->orient ? (kb[i] - b0) / (b1 - b0) : (b1 - kb[n + p - i]) / (b1 - b0);
-    if (std::fabs(fa - fb) > 1e-9) return false;
-  }
-  return true;
-}
-
 // The point nearest m where the tangent planes of nets a and b at their boundary row points ka and
 // kb meet (each spanned by the row's step there and the step to the second row), within as far of
 // each row point as the two lie apart; false where it lies farther (planes meeting at a small
@@ -376,27 +356,6 @@ int GiveRowsTheirMean(EdgeInfoStruct* e, bool ends, const bool secondRows[2]) {
 }
 
 }  // namespace
-
-// Whether the edge's two sides are whole sides of one degree on knots that map onto one
-// another (reversed where side B runs the other way), with nothing but free sides at its ends.
-bool SharedRowSeam(const BndrStruct* bs, const EdgeInfoStruct* e) {
-  if (!e->paired || !e->infoA || !e->infoB || !MovableSide(e->infoA) || !MovableSide(e->infoB)) return false;
-  if (e->infoA->nEdge != 1 || e->infoB->nEdge != 1 || !e->infoA->srf || !e->infoB->srf) return false;
-  if (e->infoA->srf == e->infoB->srf) return false;
-  if (CoveredFraction(e, 0) < 0.99 || CoveredFraction(e, 1) < 0.99) return false;
-  for (int corner : {e->corner0, e->corner1}) {
-    if (corner < 0 || corner >= bs->nCorner) return false;
-    const CornerInfoStruct* c = &bs->corners[corner];
-    for (int k = 0; k < c->nEdge; ++k) {
-      const int id = c->edgeIds ? c->edgeIds[k] : -1;
-      if (id < 0 || id >= bs->nEdge || id == e->index) continue;
-      // Another seam there, or a held side whose end the rows' ends would move.
-      const EdgeInfoStruct* other = &bs->edges[id];
-      if (other->paired || !MovableSide(other->infoA)) return false;
-    }
-  }
-  return SidesOnOneKnotVector(e);
-}
 
 // Whether the two sides of such a seam have one boundary row (point for point).
 bool OneRow(const EdgeInfoStruct* e) {
@@ -565,10 +524,10 @@ int ShareSeamRowInsides(BndrStruct* bs, double gapTol) {
 // crease's angle, stays as the heal left it (moved across the row only, the second rows would
 // leave the normals as they were but tilt the crease by the turn of the row's mean tangent). A
 // smooth seam is left to the bound: its second rows are the tangential heal's. The rows' end
-// points stay, the corners being the other seams' too. Flags the surfaces changed in `changed`;
+// points stay, the corners being the other seams' too. Flags the surfaces changed in `stages`;
 // whether any changed.
 bool MeanClosedRowsBeyondBound(BndrStruct* bs, Bspline* const* start, const GroupMeasure& after, double healGap,
-                               const double* bound, char* changed) {
+                               const double* bound, SurfaceStage* stages) {
   bool any = false;
   for (int id = 0; id < bs->nEdge; ++id) {
     EdgeInfoStruct* e = &bs->edges[id];
@@ -617,7 +576,7 @@ bool MeanClosedRowsBeyondBound(BndrStruct* bs, Bspline* const* start, const Grou
       }
     RebuildCurve3Form(e->infoA);
     RebuildCurve3Form(e->infoB);
-    changed[ia] = changed[ib] = 1;
+    stages[ia].changed = stages[ib].changed = 1;
     any = true;
   }
   return any;

@@ -21,7 +21,6 @@
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
-#include "healing/gstitch_internal.h"
 #include "healing/mshrink_internal.h"
 #include "healing/srfbndr.h"
 #include "splinefit/fitsplin.h"
@@ -56,8 +55,54 @@ Bspline* SurfaceOf(const CrvInfoStruct* crv) {
   return crv->srf;
 }
 
-bool IsSurface3(const Bspline* s) {
-  return s && s->kind == 2 && s->dimension == 3 && s->X && s->Y && s->Z && s->knotsU && s->knotsV;
+// A side the stitch may move: a natural side, neither held nor on a held outer boundary.
+bool MovableSide(const CrvInfoStruct* c) { return c && c->side >= 1 && !c->fixed && !(c->outer && c->outerCont >= 0); }
+
+// The share of its side's curve that a side of a paired edge covers.
+double CoveredFraction(const EdgeInfoStruct* e, int side) {
+  const CrvInfoStruct* c = side ? e->infoB : e->infoA;
+  double t0 = 0.0, t1 = 0.0;
+  if (!c || GetBndrCrvParamMinMax(c, &t0, &t1) != 0 || !(t1 > t0)) return 1.0;
+  return std::fabs(e->par[BndrSlot(side, 1)] - e->par[BndrSlot(side, 0)]) / (t1 - t0);
+}
+
+// Whether a paired edge's two sides are of one degree and control-point count on knots that map
+// onto one another (reversed where side B runs the other way).
+bool SidesOnOneKnotVector(const EdgeInfoStruct* e) {
+  const Bspline *a = e->infoA->srf, *b = e->infoB->srf;
+  const bool va = e->infoA->side % 2 == 1, vb = e->infoB->side % 2 == 1;
+  const int p = va ? a->degreeV : a->degreeU, n = va ? NumCtrlV(a) : NumCtrlU(a);
+  if (p != (vb ? b->degreeV : b->degreeU) || n != (vb ? NumCtrlV(b) : NumCtrlU(b))) return false;
+  const double *ka = va ? a->knotsV : a->knotsU, *kb = vb ? b->knotsV : b->knotsU;
+  const double a0 = ka[0], a1 = ka[n + p], b0 = kb[0], b1 = kb[n + p];
+  if (!(a1 > a0) || !(b1 > b0)) return false;
+  for (int i = 0; i <= n + p; ++i) {
+    const double fa = (ka[i] - a0) / (a1 - a0);
+    const double fb = e->orient ? (kb[i] - b0) / (b1 - b0) : (b1 - kb[n + p - i]) / (b1 - b0);
+    if (std::fabs(fa - fb) > 1e-9) return false;
+  }
+  return true;
+}
+
+// Whether the edge's two sides are whole sides of one degree on knots that map onto one
+// another (reversed where side B runs the other way), with nothing but free sides at its ends.
+bool SharedRowSeam(const BndrStruct* bs, const EdgeInfoStruct* e) {
+  if (!e->paired || !e->infoA || !e->infoB || !MovableSide(e->infoA) || !MovableSide(e->infoB)) return false;
+  if (e->infoA->nEdge != 1 || e->infoB->nEdge != 1 || !e->infoA->srf || !e->infoB->srf) return false;
+  if (e->infoA->srf == e->infoB->srf) return false;
+  if (CoveredFraction(e, 0) < 0.99 || CoveredFraction(e, 1) < 0.99) return false;
+  for (int corner : {e->corner0, e->corner1}) {
+    if (corner < 0 || corner >= bs->nCorner) return false;
+    const CornerInfoStruct* c = &bs->corners[corner];
+    for (int k = 0; k < c->nEdge; ++k) {
+      const int id = c->edgeIds ? c->edgeIds[k] : -1;
+      if (id < 0 || id >= bs->nEdge || id == e->index) continue;
+      // Another seam there, or a held side whose end the rows' ends would move.
+      const EdgeInfoStruct* other = &bs->edges[id];
+      if (other->paired || !MovableSide(other->infoA)) return false;
+    }
+  }
+  return SidesOnOneKnotVector(e);
 }
 
 // ---- constraint records -----------------------------------------------------------------------
@@ -685,7 +730,7 @@ bool OwnSmoothSeams(const BndrStruct* bs, int curve, bool straightCreases = fals
     const CrvInfoStruct* other = e->paired ? (side ? e->infoA : e->infoB) : nullptr;
     const bool straight = other && other->crv3 && other->crv3->degreeU == 1;
     own = own && (IsG1Edge(e) || (straightCreases && straight)) && e->infoA->srfInfo != e->infoB->srfInfo &&
-          !gstitch_internal::SharedRowSeam(bs, e);
+          !SharedRowSeam(bs, e);
   });
   return own;
 }
@@ -971,7 +1016,7 @@ int UpdateSrfBndryCrvGeom(Bspline* surface, int side, const Bspline* curve) {
 
 
 int CarrySecondRows(Bspline* surface, int nu, int nv, const double* before) {
-  if (!IsSurface3(surface) || !before) return -2;
+  if (!HasSurface3Arrays(surface) || !before) return -2;
   if (NumCtrlU(surface) != nu || NumCtrlV(surface) != nv) return 0;
   // A direction with two rows has no second row (it is the opposite boundary); with three the
   // middle row is the second row of both sides and takes half of each.
@@ -1055,7 +1100,7 @@ int SaveSrfGrpNets(BndrStruct* bs, SrfGrpNets* nets) {
   if (nets->n != bs->nSrf) return -2;
   for (int i = 0; i < nets->n; ++i) {
     const Bspline* s = bs->srfs[i].srf;
-    if (!IsSurface3(s)) return -2;
+    if (!HasSurface3Arrays(s)) return -2;
     const int nu = NumCtrlU(s), nv = NumCtrlV(s);
     if (nu != nets->nu[i] || nv != nets->nv[i] || !nets->pts[i]) {
       Free(nets->pts[i]);
@@ -1080,7 +1125,7 @@ int RestoreSrfGrpNets(BndrStruct* bs, const SrfGrpNets* nets) {
   if (!bs || !nets || !nets->pts || nets->n != bs->nSrf) return -2;
   for (int i = 0; i < nets->n; ++i) {
     Bspline* s = bs->srfs[i].srf;
-    if (bs->srfs[i].fixed || !IsSurface3(s) || !nets->pts[i]) continue;
+    if (bs->srfs[i].fixed || !HasSurface3Arrays(s) || !nets->pts[i]) continue;
     const int nu = NumCtrlU(s), nv = NumCtrlV(s);
     if (nu != nets->nu[i] || nv != nets->nv[i]) continue;
     const double* p = nets->pts[i];
@@ -1160,74 +1205,8 @@ int CarrySrfGrpSecondRows(BndrStruct* bs, const SrfGrpNets* before) {
     if (bs->srfs[i].fixed || !before->pts[i]) continue;
     const Bspline* s = bs->srfs[i].srf;
     if (CarrySecondRows(bs->srfs[i].srf, before->nu[i], before->nv[i], before->pts[i]) != 0) return -2;
-    if (IsSurface3(s) && NumCtrlU(s) == before->nu[i] && NumCtrlV(s) == before->nv[i])
+    if (HasSurface3Arrays(s) && NumCtrlU(s) == before->nu[i] && NumCtrlV(s) == before->nv[i])
       CarryHeldRowEnds(bs, i, before->pts[i]);
   }
-  return 0;
-}
-
-int ReplaceSrfBsplineGeometry(Bspline* target, const Bspline* source) {
-  if (!target || !source || target->kind != 2 || target->dimension != 3 || source->kind != 2 ||
-      source->dimension != 3)
-    return -2;
-  if (!IsSurface3(source) || (source->rational && !source->W)) return -2;
-  // A collapsed source range cannot be mapped onto the target's.
-  if (!(source->umax > source->umin) || !(source->vmax > source->vmin)) return -2;
-  const int nu = NumCtrlU(source), nv = NumCtrlV(source);
-  const int nku = NumKnotsU(source), nkv = NumKnotsV(source);
-
-  TrackingScope scope;
-  auto* ku = MallocArray<double>(std::max(nku, 1));
-  auto* kv = MallocArray<double>(std::max(nkv, 1));
-  double** X = allocate_matrix_ff(nv, nu);
-  double** Y = allocate_matrix_ff(nv, nu);
-  double** Z = allocate_matrix_ff(nv, nu);
-  double** W = source->rational ? allocate_matrix_ff(nv, nu) : nullptr;
-  if (KernelFailed() || !ku || !kv || !X || !Y || !Z || (source->rational && !W)) return -2;
-  // The exact form, when the target has one, follows the source's.
-  Bspline quad{};
-  const bool replaceQuadric = target->quadric || target->quadricType != 0;
-  if (replaceQuadric &&
-      (CopyQuadricStruct(const_cast<Bspline*>(source), &quad) != 0 || KernelFailed()))
-    return -2;
-
-  auto mapKnots = [](const double* src, int n, int degree, int interior, double smin, double smax,
-                     double tmin, double tmax, double* dst) {
-    if (std::fabs(tmin - smin) > 1e-6 || std::fabs(tmax - smax) > 1e-6) {
-      const double f = (tmax - tmin) / (smax - smin);
-      for (int i = 0; i < n; ++i) dst[i] = tmin + (src[i] - smin) * f;
-    } else {
-      std::memcpy(dst, src, sizeof(double) * n);
-    }
-    for (int i = 0; i <= degree; ++i) dst[i] = tmin;
-    for (int i = interior + degree + 1; i < n; ++i) dst[i] = tmax;
-  };
-  mapKnots(source->knotsU, nku, source->degreeU, source->interiorU, source->umin, source->umax,
-           target->umin, target->umax, ku);
-  mapKnots(source->knotsV, nkv, source->degreeV, source->interiorV, source->vmin, source->vmax,
-           target->vmin, target->vmax, kv);
-  const size_t block = sizeof(double) * nu * nv;
-  std::memcpy(X[0], source->X[0], block);
-  std::memcpy(Y[0], source->Y[0], block);
-  std::memcpy(Z[0], source->Z[0], block);
-  if (W) std::memcpy(W[0], source->W[0], block);
-
-  target->closedU = source->closedU;
-  target->closedV = source->closedV;
-  target->degreeU = source->degreeU;
-  target->degreeV = source->degreeV;
-  target->interiorU = source->interiorU;
-  target->interiorV = source->interiorV;
-  InstallBsplineArrays(target, ku, kv, X, Y, Z, W);
-  target->rational = source->rational;
-  if (replaceQuadric) {
-    FreeQuadricInfo(target);
-    target->quadricType = quad.quadricType;
-    target->quadric = quad.quadric;
-  }
-  // Cached properties described the old control net.
-  std::memset(&target->fitProps, 0, sizeof target->fitProps);
-  std::memset(&target->propsB, 0, sizeof target->propsB);
-  scope.keep();
   return 0;
 }

@@ -107,10 +107,6 @@ int CarrySrfGrpSecondRows(BndrStruct* bs, const SrfGrpNets* before);
 // Frees the arrays and zeroes the record; null is ignored.
 void FreeSrfGrpNets(SrfGrpNets* nets);
 
-// Replaces the target's degrees, knots and control points by the source's; knots are mapped
-// onto the target's own parameter range, which stays. The source does not change.
-int ReplaceSrfBsplineGeometry(Bspline* target, const Bspline* source);
-
 // ---- tangential heal ----------------------------------------------------------------------
 // Repeats correction passes until the largest folded normal angle over the G1 edges is below
 // 0.95 angleTol (never in the first two iterations), worsens twice in a row, or stops

@@ -553,7 +553,7 @@ int CreaseSides::Read(int edge) {
   ca = e->infoA, cb = e->infoB;
   for (const CrvInfoStruct* crv : {ca, cb}) {
     const SrfInfoStruct* si = crv->srfInfo;
-    if (!si || si->fixed || crv->fixed || si->index < 0 || si->index >= bs->nSrf || !IsSurface3(start[si->index]))
+    if (!si || si->fixed || crv->fixed || si->index < 0 || si->index >= bs->nSrf || !HasSurface3Arrays(start[si->index]))
       return 0;
     if (!HasSecondRow(crv)) return 0;
   }

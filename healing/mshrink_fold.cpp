@@ -160,7 +160,7 @@ int WatchSeamBeside(const BndrStruct* bs, Bspline* const* start, const EdgeInfoS
   const EdgeInfoStruct* o = w->seam;
   if (!o || IsG1Edge(o)) return 0;
   const int a = surface(o->infoA), b = surface(o->infoB);
-  if (a < 0 || a >= bs->nSrf || b < 0 || b >= bs->nSrf || !IsSurface3(start[a]) || !IsSurface3(start[b])) return 0;
+  if (a < 0 || a >= bs->nSrf || b < 0 || b >= bs->nSrf || !HasSurface3Arrays(start[a]) || !HasSurface3Arrays(start[b])) return 0;
   w->now = MallocArray<FoldSample>(kWatchSamples);
   if (KernelFailed() || !w->now) return -2;
   double least = HUGE_VAL;
@@ -298,7 +298,7 @@ int KeepCornerFold(BndrStruct* bs, Bspline* const* start, int c, int pick) {
   for (int j = 0; j < nseam; ++j)
     for (const CrvInfoStruct* crv : {seams[j]->infoA, seams[j]->infoB}) {
       const int k = surface(crv);
-      if (k < 0 || k >= bs->nSrf || !IsSurface3(start[k]) || !IsSurface3(SurfaceOf(crv))) return 0;
+      if (k < 0 || k >= bs->nSrf || !HasSurface3Arrays(start[k]) || !HasSurface3Arrays(SurfaceOf(crv))) return 0;
     }
   // The window: to the end of the moved points' reach along either crease's rows (the last knot
   // of their basis functions' support).

@@ -826,7 +826,7 @@ int KeepCreaseSideNormalsWithin(BndrStruct* bs, Bspline* const* start, const cha
   for (int c = 0; c < bs->nCrv; ++c) {
     CrvInfoStruct* crv = &bs->crvs[c];
     const SrfInfoStruct* si = crv->srfInfo;
-    if (!si || si->fixed || si->index < 0 || si->index >= bs->nSrf || !IsSurface3(start[si->index])) continue;
+    if (!si || si->fixed || si->index < 0 || si->index >= bs->nSrf || !HasSurface3Arrays(start[si->index])) continue;
     if (which && !which[si->index]) continue;
     if (crv->side < 1 || crv->side > 4 || crv->fixed || IsBndrCrvDegenerate(crv)) continue;
     // A side that also meets a smooth seam has its second row from the tangential heal.

@@ -1,4 +1,5 @@
-// What the parts of the boundary-curve wraps and the tangential heal (mshrink*.cpp) share.
+// What the parts of the boundary-curve wraps and the tangential heal (mshrink*.cpp) share, and
+// the side and seam tests the group heal above them (gstitch*.cpp) takes from here.
 // Internal to healing/.
 //
 // Index conventions used throughout:
@@ -10,6 +11,7 @@
 // - a curve's own side of an edge is 0 (A) or 1 (B), giving its end slot BndrSlot(side, end).
 #pragma once
 
+#include "bspline/bsvalid.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
 #include "foundation/umalloc.h"
@@ -50,8 +52,16 @@ void ForEachOwnEdge(const BndrStruct* bs, int curve, Fn fn) {
 bool IsG1Edge(const EdgeInfoStruct* e);
 // The topology's surface of a curve (the record the heal writes into).
 Bspline* SurfaceOf(const CrvInfoStruct* crv);
-// Whether the record is a 3D surface with all its arrays.
-bool IsSurface3(const Bspline* s);
+// A side the stitch may move: a natural side, neither held nor on a held outer boundary.
+bool MovableSide(const CrvInfoStruct* c);
+// The share of its side's curve that a side of a paired edge covers.
+double CoveredFraction(const EdgeInfoStruct* e, int side);
+// Whether a paired edge's two sides are of one degree and control-point count on knots that map
+// onto one another (reversed where side B runs the other way).
+bool SidesOnOneKnotVector(const EdgeInfoStruct* e);
+// Whether the edge's sides are whole sides of one degree on knots that map onto each other, with
+// nothing but free sides at its ends: a seam whose rows can be shared.
+bool SharedRowSeam(const BndrStruct* bs, const EdgeInfoStruct* e);
 
 // ---- rows of a surface relative to one of its sides -------------------------------------------
 struct SideFrame {
@@ -64,7 +74,7 @@ struct SideFrame {
   int degAlong = 0;
 
   bool Init(Bspline* srf, int sd) {
-    if (!IsSurface3(srf) || sd < 1 || sd > 4) return false;
+    if (!HasSurface3Arrays(srf) || sd < 1 || sd > 4) return false;
     s = srf;
     side = sd;
     const bool runsInV = (sd == 1 || sd == 3);

@@ -748,18 +748,6 @@ void CreateBndryCurve(Bspline* surface, int edge, int orientation, BsplineList**
 
 namespace {
 
-// Drops the hits of an earlier call: CrvIntersect takes a given head as empty and hangs a new
-// first node on it, so nodes left there would be lost.
-void ClearHits(CrvIntrList* hits) {
-  for (CrvIntrNode* n = hits->first; n;) {
-    CrvIntrNode* next = n->next;
-    Free(n);
-    n = next;
-  }
-  hits->first = hits->last = nullptr;
-  hits->count = 0;
-}
-
 double Range(const Bspline* c) { return Hi(c, 0) - Lo(c, 0); }
 
 // t carried proportionally from [lo0, hi0] onto [lo1, hi1] (lo1 for an empty source range).
@@ -887,7 +875,9 @@ int GetFilletCrvIntrList(Bspline* surface, Bspline* cuttingCurve, TArrayList** l
   int result = 0;
   for (TrimList* loop = surface->trims; loop && result == 0; loop = loop->next)
     for (BsplineList* c = loop->loopCurves; c && result == 0; c = c->next) {
-      ClearHits(hits);
+      // The hits of an earlier call go: CrvIntersect takes a given head as empty and hangs a new
+      // first node on it, so nodes left there would be lost.
+      ClearCrvIntrList(hits);
       const int r = CrvIntersect(cuttingCurve, c->item, &hits, tol, 1);
       if (r == -2) result = -2;
       else if (r == 0 && hits->count > 0)
@@ -896,7 +886,7 @@ int GetFilletCrvIntrList(Bspline* surface, Bspline* cuttingCurve, TArrayList** l
       // An insertion that ran out of memory stops quietly: the list would pass as complete.
       if (KernelFailed()) result = -2;
     }
-  if (hits == &local) ClearHits(&local);
+  if (hits == &local) ClearCrvIntrList(&local);
   return result;
 }
 

@@ -1318,16 +1318,6 @@ bool Adopt(Bspline* srf, Bspline* c, BsplineList** result) {
   return AppendBsplToList(result, c) != nullptr;
 }
 
-void FreeHits(CrvIntrList* list) {
-  if (!list) return;
-  for (CrvIntrNode* n = list->first; n;) {
-    CrvIntrNode* next = n->next;
-    Free(n);
-    n = next;
-  }
-  Free(list);
-}
-
 }  // namespace
 
 void FreeTArrayNodes(TArrayList* list) {
@@ -1419,13 +1409,7 @@ int GetCrvIntrList(Bspline* srf, Bspline* chainCurve, TArrayList* list, CrvIntrL
           ShoveIntoTArrayList(*scratch, node, chainCurve, list, polyU, polyV, nPoly, far, flag, srf) != 0)
         return -2;
       // The nodes found go; the head stays for the next pair.
-      for (CrvIntrNode* h = (*scratch)->first; h;) {
-        CrvIntrNode* next = h->next;
-        Free(h);
-        h = next;
-      }
-      (*scratch)->first = (*scratch)->last = nullptr;
-      (*scratch)->count = 0;
+      ClearCrvIntrList(*scratch);
     }
   return 0;
 }
@@ -1593,7 +1577,7 @@ int ConstructTrimmedSurfBndryPortionTrim(Bspline* srf, BsplineList** chain, cons
   int r = 0;
   for (BsplineList* n = *chain; n && r == 0; n = n->next)
     r = GetCrvIntrList(srf, n->item, &list, &hits, polyU, polyV, nPoly, far, 0, 1e-6);
-  FreeHits(hits);
+  FreeCrvIntrList(hits);
   if (r != 0) return -2;
   TrimList** walked = nullptr;
   int nWalked = 0;
@@ -1925,21 +1909,15 @@ int SnipSurfCurvesAtIntersects(Bspline* srf, BsplineList** removed) {
         failed = 1;
         break;
       }
-      // The head may hold a node it did not use: every node goes, the counted ones are read.
+      // The head may hold a node it did not use: the counted ones are read, then every node goes.
       int used = 0;
-      for (CrvIntrNode* h = hits->first; h;) {
-        if (used++ < hits->count) {
-          if (Inside(c[i], h->t1) && !AddMeeting(m[i], h->t1)) failed = 1;
-          if (Inside(c[j], h->t2) && !AddMeeting(m[j], h->t2)) failed = 1;
-        }
-        CrvIntrNode* next = h->next;
-        Free(h);
-        h = next;
+      for (const CrvIntrNode* h = hits->first; h && used < hits->count; h = h->next, ++used) {
+        if (Inside(c[i], h->t1) && !AddMeeting(m[i], h->t1)) failed = 1;
+        if (Inside(c[j], h->t2) && !AddMeeting(m[j], h->t2)) failed = 1;
       }
-      hits->first = hits->last = nullptr;
-      hits->count = 0;
+      ClearCrvIntrList(hits);
     }
-  FreeHits(hits);
+  FreeCrvIntrList(hits);
   if (failed) return -2;
   for (int i = 0; i < n; ++i) {
     if (m[i].count == 0) {

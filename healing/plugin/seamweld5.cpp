@@ -49,6 +49,12 @@ int NoInstance() {
   return kSeamWeldFailure;
 }
 
+// An instance or a run without picks: there is no group to build or heal.
+int NothingPicked() {
+  fprintf(stderr, "ERROR : No surface picked\n");
+  return kSeamWeldFailure;
+}
+
 // The four continuity states are applied in this order, so the last one set wins; with none
 // set the field keeps its value.
 void ApplyContinuity(SeamWeldInstance* inst, const short states[4]) {
@@ -709,10 +715,7 @@ extern "C" int initSeamWeld(SAA_CustomContext ctx) {
   if ((s = SAA_sceneGetCurrent(&inst->scene))) return HostError(s, "SAA_sceneGetCurrent");
   int n = 0;
   if ((s = SAA_customContextGetNbResults(ctx, &n))) return HostError(s, "SAA_customContextGetNbResults");
-  if (n < 1) {
-    fprintf(stderr, "ERROR : No surface picked\n");
-    return kSeamWeldFailure;
-  }
+  if (n < 1) return NothingPicked();
   inst->picks = CallocArray<SAA_Elem>(n);
   if (!inst->picks) return kSeamWeldFailure;
   inst->nPicks = n;
@@ -779,6 +782,7 @@ extern "C" int updateSeamWeld(SAA_CustomContext ctx) {
     return HostError(s, "SAA_customContextGetCurrentResultIndex");
 
   const int n = inst->nPicks;
+  if (n < 1) return NothingPicked();  // init refused this instance for it
   SAA_Elem* scratch = CallocArray<SAA_Elem>(n);
   if (!scratch) return kSeamWeldFailure;
   if ((s = SAA_customContextGetResults(ctx, n, scratch))) {
@@ -824,6 +828,7 @@ int DupNurbs(const SAA_Scene* scene, const SAA_Elem* picks, int hostConstant, sh
   // make this one fail.
   ClearKernelError();
   if (CheckValues(maxGap, maxAngle, healGap, healAngle)) return kSeamWeldFailure;
+  if (n < 1) return NothingPicked();
   RunRecords run;
   run.srfs = OwnedArray<Bspline, FreeBspline>::Zeroed(std::max(n, 0));
   run.names = OwnedArray<char, Free>::Zeroed(std::max(n, 0));

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "demo_usage.h"
@@ -179,7 +180,10 @@ bool OpenObj(const std::string& path, ObjFile* obj) {
   obj->path = path;
   obj->temporary = path + ".XXXXXX";
   const int fd = mkstemp(obj->temporary.data());
-  if (fd >= 0 && !(obj->f = fdopen(fd, "w"))) close(fd);
+  // mkstemp makes the file private (0600); the mesh gets the mode any new file of the user gets.
+  const mode_t mask = umask(0);
+  umask(mask);
+  if (fd >= 0 && (fchmod(fd, 0666 & ~mask) != 0 || !(obj->f = fdopen(fd, "w")))) close(fd);
   if (!obj->f) {
     if (fd >= 0) unlink(obj->temporary.c_str());
     fprintf(stderr, "cannot write %s\n", path.c_str());
@@ -585,8 +589,10 @@ int main(int argc, char** argv) {
   else groups = {o.group};
   if (!MaxGapFits(o, groups)) return 2;
   if (!o.objDir.empty()) {
+    // DIR itself is made when missing, not its parents: a mistyped path fails instead of growing
+    // a tree of directories.
     std::error_code ec;
-    std::filesystem::create_directories(o.objDir, ec);
+    std::filesystem::create_directory(o.objDir, ec);
     if (ec) {
       fprintf(stderr, "cannot create %s: %s\n", o.objDir.c_str(), ec.message().c_str());
       return 1;

@@ -39,12 +39,7 @@ std::vector<Meeting> Meetings(Bspline* a, Bspline* b) {
   if (!list) return out;
   CrvIntrNode* n = list->first;
   for (int i = 0; i < list->count; ++i, n = n->next) out.push_back({n->t1, n->t2});
-  for (CrvIntrNode* m = list->first; m;) {
-    CrvIntrNode* next = m->next;
-    Free(m);
-    m = next;
-  }
-  Free(list);
+  FreeCrvIntrList(list);
   return out;
 }
 

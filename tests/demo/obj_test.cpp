@@ -160,6 +160,19 @@ TEST_F(DemoObj, AnUnwritableDirectoryFailsTheRun) {
   fs::remove(dir_);
 }
 
+// The meshes get the mode the user's umask gives any new file (not mkstemp's private 0600), and
+// only DIR itself is made: a DIR whose parent is missing fails the run and makes nothing.
+TEST_F(DemoObj, MeshesTakeTheUmaskModeAndOnlyDirIsMade) {
+  EXPECT_EQ(RunDemo("--group two", "umask 027; "), 0) << log_;
+  const fs::perms mode = fs::status(dir_ / "two_patchA_after.obj").permissions();
+  EXPECT_EQ(mode & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::remove_all(dir_);
+  const fs::path missing = dir_ / "missing" / "meshes";  // the last --obj stands
+  EXPECT_NE(RunDemo("--group two --obj " + missing.string()), 0) << log_;
+  EXPECT_NE(log_.find("cannot create " + missing.string()), std::string::npos) << log_;
+  EXPECT_FALSE(fs::exists(dir_));
+}
+
 // A mesh that cannot be written leaves no file, not even a partial or temporary one, and fails
 // the run; the others are written whole. A full disk is a file-size limit (the surface meshes
 // exceed it, the small seam files do not); an unwritable path is a directory where a mesh goes.

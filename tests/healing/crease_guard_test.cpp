@@ -73,11 +73,10 @@ bool KeptStage(const std::function<double(double)>& before, const std::function<
   }
   for (int c = 0; c < g.bs->nCrv; ++c) RebuildCurve3Form(&g.bs->crvs[c]);
   EXPECT_EQ(MeasureGroup(g.bs, &end, nullptr, &start), 0);
-  std::vector<char> stage(4 * 4, 0);
-  for (int i = 0; i < 4; ++i) stage[i] = kPositional;
-  StepBackWorsened(g.bs, start, end, 1e-5 * size, 0.1, stage.data());
+  std::vector<SurfaceStage> stages(4, SurfaceStage{kPositional, 0, 0});
+  StepBackWorsened(g.bs, start, end, 1e-5 * size, 0.1, stages.data());
   for (int i = 0; i < 4; ++i)
-    if (stage[i] != kPositional) return false;
+    if (stages[i].stage != kPositional) return false;
   return true;
 }
 
@@ -149,10 +148,10 @@ TEST_F(CreaseGuard, RowsTakenBackFollowTheCornerThatClosesAnotherSeam) {
       for (int k = 0; k < 2; ++k) B->Z[j][k] += 0.05 * size;
     for (int c = 0; c < g.bs->nCrv; ++c) RebuildCurve3Form(&g.bs->crvs[c]);
     ASSERT_EQ(MeasureGroup(g.bs, &after, nullptr, &before), 0);
-    std::vector<char> stage = {kTangential, kTangential, kStart}, changed(3, 0), taken(g.bs->nEdge, 0);
-    ASSERT_TRUE(TakeBackMovesTowardsPutBack(g.bs, start.data(), after, healGap, stage.data(), changed.data(),
-                                            taken.data()));
-    EXPECT_EQ(changed, (std::vector<char>{1, 0, 0}));
+    std::vector<SurfaceStage> stages = {{kTangential, 0, 0}, {kTangential, 0, 0}, {kStart, 0, 0}};
+    std::vector<char> taken(g.bs->nEdge, 0);
+    ASSERT_TRUE(TakeBackMovesTowardsPutBack(g.bs, start.data(), after, healGap, stages.data(), taken.data()));
+    EXPECT_TRUE(stages[0].changed && !stages[1].changed && !stages[2].changed);
     double worst = 0.0;
     for (int q = 0; q <= 400; ++q) {
       double n[3], n0[3];

@@ -85,12 +85,12 @@ TEST_F(CreaseRows, RowsClosedBeyondTheBoundTakeTheMeanOfTheRowsAsTheyCame) {
       GroupMeasure after;
       ASSERT_EQ(MeasureGroup(g.bs, &after), 0);
       const double bound[4] = {t.a, t.b, 1.0 * size, 1.0 * size};
-      std::vector<char> changed(4, 0);
-      EXPECT_EQ(MeanClosedRowsBeyondBound(g.bs, start.data(), after, healGap, bound, changed.data()), t.changes)
+      std::vector<SurfaceStage> stages(4, SurfaceStage{kPositional, 0, 0});
+      EXPECT_EQ(MeanClosedRowsBeyondBound(g.bs, start.data(), after, healGap, bound, stages.data()), t.changes)
           << size << " bound " << t.a / apart << " " << t.b / apart;
       for (int i = 0; i < 4; ++i) {
         const Group& want = t.changes && i < 2 ? clean : healed;
-        EXPECT_EQ(changed[i] != 0, t.changes && i < 2) << i << " size " << size;
+        EXPECT_EQ(stages[i].changed != 0, t.changes && i < 2) << i << " size " << size;
         EXPECT_LE(LargestMove(Net(want.srfs[i]), Net(TopologySurface(g.bs, i))), 1e-12 * far * size + 1e-15 * size)
             << i << " size " << size << " bound " << t.a / apart;
       }

@@ -7,6 +7,7 @@
 
 #include "bspline/kinsert.h"
 #include "bspline/sfree.h"
+#include "bspline/srfclone.h"
 #include "bspline/smake.h"
 #include "healing/mshrink.h"
 #include "tests/healing/heal_groups.h"

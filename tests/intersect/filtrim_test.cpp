@@ -27,14 +27,6 @@ namespace {
 
 class FilletTrim : public KernelTest {};
 
-void FreeHits(CrvIntrList* hits) {
-  for (CrvIntrNode* n = hits->first; n;) {
-    CrvIntrNode* next = n->next;
-    Free(n);
-    n = next;
-  }
-}
-
 void FreeOutput(BsplineList* list) {
   while (list) {
     BsplineList* next = list->next;
@@ -189,7 +181,7 @@ TEST_F(FilletTrim, CrossingsOfAContactCurveWithTheTrims) {
     TArrayList* holder = list;
     CrvIntrList scratch{0, nullptr, nullptr};
     const int r = GetFilletCrvIntrList(s, cut, &holder, &scratch, ref, 1, 0, 1, 0, 1, 1, 1e-3);
-    FreeHits(&scratch);
+    ClearCrvIntrList(&scratch);
     return r;
   };
   TArrayList list{nullptr, nullptr, 0};
@@ -536,7 +528,7 @@ TEST_F(FilletTrim, FilletPipelineTrimmed) {
   ASSERT_EQ(GetFilletCrvIntrList(w.S1, w.A, &holder, &scratch, w.ref, 1, Lo(w.A), Hi(w.A), Lo(w.B),
                                  Hi(w.B), 1, 1e-6),
             0);
-  FreeHits(&scratch);
+  ClearCrvIntrList(&scratch);
   ASSERT_EQ(list.count, 2);
   EXPECT_EQ(CheckInOuts(&list), 1);
   TArrayList k1{nullptr, nullptr, 0}, k2{nullptr, nullptr, 0};

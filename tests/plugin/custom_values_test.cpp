@@ -117,4 +117,41 @@ TEST_F(CustomValues, EveryEntryPointAnswersTheHostsStatusesAfterAFailedInit) {
   }
 }
 
+// After a refused init, as docs/host.md says: the first update returns 0 and the n-th refuses
+// with 95 and the init's one line; without picks every update says so; edit registers the OK;
+// a refused OK prints one line; nothing is written.
+TEST_F(CustomValues, EntryPointsAfterARefusedInitAnswerAsTheGuideSays) {
+  for (const bool picked : {true, false}) {
+    SAAStubReset();
+    SampleGroup g = BuildTwoPatchGroup(0.01, 3.0);
+    HealTargets bad;
+    bad.healGap = -1.0f;
+    SAA_CustomContext ctx = picked ? Context(g, bad) : SAAStubCreateContext();
+    if (!picked) SAAStubSetCustomFloat(ctx, "MAXGAP", 0.05f);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(initSeamWeld(ctx), kSeamWeldFailure);
+    const std::string refusal = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(refusal, picked ? "ERROR : HEALGAP -1 cannot be used: it must be a finite number above 0\n"
+                              : "ERROR : No surface picked\n");
+    testing::internal::CaptureStderr();
+    SAAStubSetCurrentResult(ctx, 0);
+    EXPECT_EQ(updateSeamWeld(ctx), picked ? 0 : kSeamWeldFailure) << picked;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), picked ? "" : refusal);
+    testing::internal::CaptureStderr();
+    SAAStubSetCurrentResult(ctx, 1);
+    EXPECT_EQ(updateSeamWeld(ctx), kSeamWeldFailure) << picked;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), refusal);
+    EXPECT_EQ(editSeamWeld(ctx), 0);
+    SetDialog(ctx, bad);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(SAAStubPressOK(ctx), kSeamWeldFailure);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "ERROR : HEALGAP -1 cannot be used: it must be a finite number above 0\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(SAAStubCallCount("SAA_modelSetVertices"), 0);
+    EXPECT_EQ(cleanupSeamWeld(ctx), 0);
+  }
+}
+
 }  // namespace

@@ -137,8 +137,7 @@ TEST_F(MiddleFloors, CurveSurfaceShrinkwrapAndStitchEntryPoints) {
            bool finite = true;
            for (CrvIntrNode* n = list ? list->first : nullptr; n && list->count > 0; n = n->next)
              finite = finite && std::isfinite(n->t1) && std::isfinite(n->t2);
-           if (list) FreeNodes(list->first);
-           Free(list);
+           FreeCrvIntrList(list);
            Check(c, r == 0 || r == 99, finite, r == -2, unchanged());
          });
        }},
