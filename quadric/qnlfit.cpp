@@ -543,8 +543,10 @@ int AxialNonllsqrFitMinpack(const float* x, const float* y, const float* z, int 
     if (cone) theta = p[5];
     if (std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2] + p[3] * p[3]) < kAxialSettled) break;
   }
-  // The answer at the foot nearest the centroid, and its gradient there.
+  // The answer at the foot nearest the centroid, and its gradient there; (r0, theta) and
+  // (-r0, -theta) are one surface, given with a radius that is not negative.
   CentreAxialReference(c, point, a, std::tan(theta), &r);
+  if (r < 0.0) r = -r, theta = -theta;
   double p[6] = {0.0, 0.0, 0.0, 0.0, r, theta};
   int mm = m, nn = n, ld = m, flag = 1;
   AxialChiSq(&mm, &nn, p, w.fvec, w.fjac, &ld, &flag);

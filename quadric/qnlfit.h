@@ -55,7 +55,8 @@ int ConeNonllsqrFitMinpack(const float* x, const float* y, const float* z, int m
 // run in rounds re-centred on the answer until it settles, each of at most maxfev evaluations.
 // In: axisPoint, axis (any length), radius at axisPoint, halfAngle (cone: signed, negative
 // narrowing along axis). Out: the foot nearest the centroid, the unit axis, the radius there,
-// the signed half angle (cone), the mean squared and the largest deviation. -2 (outputs
+// the signed half angle (cone), the mean squared and the largest deviation; the radius is not
+// negative ((r0, theta) and (-r0, -theta) are one surface). -2 (outputs
 // untouched) for a null array, fewer points than parameters (5, cone 6), a zero axis, exhausted
 // memory, a result that is not finite, or one whose residuals are not orthogonal to the
 // Jacobian (no least-squares minimum reached).

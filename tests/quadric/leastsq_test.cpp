@@ -326,4 +326,33 @@ TEST_F(LeastSquaresFit, ExactConesOfEveryOpeningAndExtentGiveTheirCone) {
     }
 }
 
+// Seeded cylinders and cones of every kind (whole turns to 10-degree strips, short bands to long
+// ones, exact and noisy): each fit comes out with a radius that is not negative and an error no
+// worse than that of the surface the points were drawn from.
+TEST_F(LeastSquaresFit, SeededCylindersAndConesFitNoWorseThanTheirTruth) {
+  std::mt19937 rng(11);
+  auto U = [&rng] { return std::uniform_real_distribution<double>(0.0, 1.0)(rng); };
+  for (int trial = 0; trial < 300; ++trial) {
+    SCOPED_TRACE(trial);
+    const double axis[3] = {U() - 0.5, U() - 0.5, U() - 0.5}, base[3] = {U(), U(), U()};
+    const double r0 = 0.05 + U(), h0 = -U(), h1 = 2 * U(), sweep = (10 + 350 * U()) * kDeg;
+    const int rows = 3 + int(10 * U()), cols = 4 + int(20 * U());
+    const double noise = trial % 3 == 0 ? 0.0 : trial % 3 == 1 ? 1e-5 : 1e-3;
+    double u[3];
+    VecNormalize3(axis, u);
+    const PointSet p = Axial(base, axis, r0, 0.0, h0, h1, sweep, rows, cols, noise, trial);
+    double P[3], A[3], r, e;
+    ASSERT_EQ(FitCylinder(p.x.data(), p.y.data(), p.z.data(), p.n(), P, A, &r, &e), 0);
+    EXPECT_GE(r, 0.0);
+    EXPECT_LE(e, MeanSquare(p, base, u, r0, 0.0) * (1 + 1e-6) + 1e-14);
+    // A cone through the same draw, its radius positive over the band.
+    const double theta = (2 + 40 * U()) * kDeg;
+    if (r0 + h0 * std::tan(theta) < 0.02) continue;
+    const PointSet c = Axial(base, axis, r0, theta, h0, h1, sweep, rows, cols, noise, trial);
+    QuadricInfo info;
+    ASSERT_EQ(FitCone(c.x.data(), c.y.data(), c.z.data(), c.n(), &info, &e), 0);
+    EXPECT_LE(e, MeanSquare(c, base, u, r0, std::tan(theta)) * (1 + 1e-6) + 1e-14);
+  }
+}
+
 }  // namespace
