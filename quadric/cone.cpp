@@ -18,6 +18,9 @@
 namespace {
 
 constexpr double kPi = 3.141592653589793;
+// Single-precision points of unit size are rounded to 6e-8: an rms deviation below this is an
+// exact fit.
+constexpr double kExactFit = 1e-7;
 
 bool Normalise(double v[3]) {
   const double len = VecSize3(v);
@@ -70,12 +73,6 @@ int FitUnitCone(const float* x, const float* y, const float* z, int n, ConeFit* 
   for (int k = 0; k < 3; ++k) axes[3][k] = axes[0][k] + axes[1][k] + axes[2][k];
   if (VecSize3(axes[3]) > 1e-6) Normalise(axes[3]), candidates = 4;
   int successes = 0;
-  // Starts for the axial fit: an axis and a point on it each (the principal axes through the
-  // centroid as cylinders, then the best apex start's cone).
-  double axialStart[5][3][2];
-  int axialStarts = 0;
-  for (int c = 0; c < 3; ++c, ++axialStarts)
-    for (int k = 0; k < 3; ++k) axialStart[c][k][0] = centroid[k], axialStart[c][k][1] = axes[c][k];
   for (int c = 0; c < candidates; ++c) {
     double guesses[6];
     if (GuessConeCenter(x, y, z, n, axes[c], centroid, 1.5, guesses) != 0) continue;
@@ -98,15 +95,19 @@ int FitUnitCone(const float* x, const float* y, const float* z, int n, ConeFit* 
   if (KernelFailed()) return -2;
   // The apex starts' minimum is that of an apex, axis and angle, which a thin cone leaves
   // ill-conditioned (its apex far off); the axial fit, parametrised at the points, reaches the
-  // least squares from it and from the principal axes taken as cylinders. The lowest wins.
+  // least squares from it and from the points' cylinder (angle 0). The lowest wins.
   ConeFit answer = {{0, 0, 0}, {0, 0, 1}, 0.0, kNoValue};
   const double angle = FoldedHalfAngle(best.angle);
-  for (int s = 0; s <= axialStarts; ++s) {
+  for (int s = 0; s < 2; ++s) {
     double P[3], A[3], r, theta = 0.0, e, m;
-    if (s < axialStarts) {
-      for (int k = 0; k < 3; ++k) P[k] = axialStart[s][k][0], A[k] = axialStart[s][k][1];
-      CylinderRadius(x, y, z, n, P, A, &r);
-      if (AxialNonllsqrFitMinpack(x, y, z, n, false, 200, P, A, &r, &theta, &e, &m) != 0) continue;
+    // A cone through the points to their rounding needs no other start.
+    if (s == 1 && answer.error <= kExactFit * kExactFit) break;
+    if (s == 1) {
+      if (FitCylinder(x, y, z, n, P, A, &r, &e) != 0) {
+        // No cylinder is no start; a failure of memory is the cone's.
+        if (KernelFailed()) return -2;
+        continue;
+      }
     } else {
       // The apex start seen from the centroid's height, where its radius is.
       for (int k = 0; k < 3; ++k) P[k] = best.apex[k], A[k] = best.axis[k];

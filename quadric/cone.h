@@ -10,9 +10,10 @@
 
 // The least-squares cone of the points' radial deviations (ConeFitError), with its heights
 // spanning the points and the half angle folded into 0..pi/2. The apex starts and the quadric
-// start find a first cone; from it and from each principal axis taken as a cylinder the axial
-// fit (AxialNonllsqrFitMinpack, parametrised at the points, so a cone as thin as a cylinder
-// keeps its apex far off) reaches the least squares; the lowest minimum wins. Apex and axis
+// start find a first cone; from it and (unless it fits the points to their rounding) from the
+// points' cylinder (FitCylinder) the axial fit (AxialNonllsqrFitMinpack, parametrised at the
+// points, so a cone as thin as a cylinder keeps its apex far off) reaches the least squares; the
+// lowest minimum wins. Apex and axis
 // components within 1e-6 of 0 (the apex's: of the points' size) come out as exact 0 only where
 // that leaves the fit as good to the points' rounding. The fit runs on a copy of the points
 // moved to their centroid and scaled to unit size, so a cone of any size anywhere is fitted

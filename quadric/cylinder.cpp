@@ -1,5 +1,6 @@
 #include "quadric/cylinder.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "bspline/sfree.h"
@@ -14,10 +15,36 @@
 
 namespace {
 
+// A start of the distances' fit whose squared-distance error is this many times the best start's
+// lies in another basin: ten times is far beyond the two fits' difference on one cylinder.
+constexpr double kBasinRatio = 10.0;
+// Errors within the square of the single-precision rounding of unit-size points (6e-8) are all
+// an exact fit's.
+constexpr double kStartRoundOff = 1e-7;
+
 void Normalise(double v[3]) {
   const double len = VecSize3(v);
   if (len > 0.0)
     for (int k = 0; k < 3; ++k) v[k] /= len;
+}
+
+// True when start (axis point, axis, radius) lies within kStartRoundOff of one of the refined
+// ones: the same axis line, direction and radius.
+bool AlreadyRefined(const double* start, const double (*refined)[7], int count) {
+  for (int i = 0; i < count; ++i) {
+    const double* f = refined[i];
+    double a[3] = {start[3], start[4], start[5]}, b[3] = {f[3], f[4], f[5]}, cross[3], d[3];
+    Normalise(a);
+    Normalise(b);
+    VecCrossProd3(a, b, cross);
+    for (int k = 0; k < 3; ++k) d[k] = start[k] - f[k];
+    const double along = VecDotProd3(d, b);
+    for (int k = 0; k < 3; ++k) d[k] -= along * b[k];
+    if (VecSize3(cross) < kStartRoundOff && VecSize3(d) < kStartRoundOff &&
+        std::fabs(std::fabs(start[6]) - std::fabs(f[6])) < kStartRoundOff)
+      return true;
+  }
+  return false;
 }
 
 // Principal axes of the points, normalised, and their centroid.
@@ -53,14 +80,15 @@ QuadricInfo BoundedCylinder(const float* x, const float* y, const float* z, int 
 // FitCylinder on points of unit size about the origin: its thresholds (the stop at an error of
 // 1e-6, the solver's tolerances) are for that size. The squared-distance fits find the basin;
 // their residual weighs far points more, so on a narrow arc or noisy points their minimum is not
-// the least squares of the distances, which the axial fit then reaches from each of them. The
-// lowest of these minima, at the foot of its axis nearest the centroid; -2 when no start
+// the least squares of the distances, which the axial fit then reaches from them, best first.
+// The lowest of these minima, at the foot of its axis nearest the centroid; -2 when no start
 // reaches one.
 int FitUnitCylinder(const float* x, const float* y, const float* z, int n, double axisPoint[3], double axis[3],
                     double* radius, double* error) {
   double axes[3][3], centroid[3];
   if (!Starts(x, y, z, n, axes, centroid)) return -2;
-  double found[4][7], best = kNoValue, maxDev;
+  // Each start: axis point, axis, radius, error.
+  double found[4][8], best = kNoValue, maxDev;
   int successes = 0, bestIndex = 0;
   // Least variance first: the axis of a long cylinder is its largest variance, of a short one
   // its least, and the cheap exit takes whichever fits.
@@ -70,20 +98,31 @@ int FitUnitCylinder(const float* x, const float* y, const float* z, int n, doubl
     CylinderRadius(x, y, z, n, P, A, &r);
     if (CylinderNonllsqrFitMinpack(x, y, z, n, 1e-6, 70, P, A, &r, &e, &maxDev) != 0) continue;
     for (int k = 0; k < 3; ++k) f[k] = P[k], f[3 + k] = A[k];
-    f[6] = r;
+    f[6] = r, f[7] = e;
     if (e < best) best = e, bestIndex = successes;
     ++successes;
   }
   if (successes == 0) return -2;
   double* polished = found[successes];
   for (int k = 0; k < 7; ++k) polished[k] = found[bestIndex][k];
-  double e;
-  if (CylinderNonllsqrFitMinpack(x, y, z, n, 1e-16, 30, polished, polished + 3, polished + 6, &e, &maxDev) == 0)
+  if (CylinderNonllsqrFitMinpack(x, y, z, n, 1e-16, 30, polished, polished + 3, polished + 6, polished + 7,
+                                 &maxDev) == 0)
     ++successes;
+  // Best start first; a start kBasinRatio times worse than the best lies in another basin than
+  // the least squares, and one on a cylinder already refined adds nothing.
+  int order[4] = {0, 1, 2, 3};
+  std::sort(order, order + successes, [&found](int i, int j) { return found[i][7] < found[j][7]; });
+  const double* first = found[order[0]];
+  const double limit = kBasinRatio * first[7] + kStartRoundOff * kStartRoundOff;
+  double refined[4][7];
+  int refinedCount = 0;
   best = kNoValue;
-  for (int s = 0; s < successes; ++s) {
-    double P[3] = {found[s][0], found[s][1], found[s][2]}, A[3] = {found[s][3], found[s][4], found[s][5]};
-    double r = found[s][6], angle = 0.0;
+  for (int o = 0; o < successes; ++o) {
+    const double* f = found[order[o]];
+    if (!(f[7] <= limit) || AlreadyRefined(f, refined, refinedCount)) continue;
+    for (int k = 0; k < 7; ++k) refined[refinedCount][k] = f[k];
+    ++refinedCount;
+    double P[3] = {f[0], f[1], f[2]}, A[3] = {f[3], f[4], f[5]}, r = std::fabs(f[6]), angle = 0.0, e;
     if (AxialNonllsqrFitMinpack(x, y, z, n, false, 200, P, A, &r, &angle, &e, &maxDev) != 0 || !(e < best)) continue;
     for (int k = 0; k < 3; ++k) axisPoint[k] = P[k], axis[k] = A[k];
     *radius = r;

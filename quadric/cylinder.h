@@ -14,8 +14,9 @@
 // centroid and scaled to unit size, so the same points anywhere and at any size give the same
 // cylinder in their own units. There each principal axis starts a squared-distance refinement,
 // least variance first, until one fits within 1e-6 (mean squared, unit size); the best is
-// polished, and from each the distances' least squares is reached (AxialNonllsqrFitMinpack);
-// the lowest minimum wins. 0; -2 for null arrays, n < 4, coincident or non-finite points, no
+// polished, and from these, best first, the distances' least squares is reached
+// (AxialNonllsqrFitMinpack; a start ten times worse than the best, or on a cylinder already
+// refined, is left out); the lowest minimum wins. 0; -2 for null arrays, n < 4, coincident or non-finite points, no
 // successful start (4 to 6 points leave the solver fewer residuals than parameters, so every
 // start fails), or no start reaching a least-squares minimum.
 int FitCylinder(const float* x, const float* y, const float* z, int n, double axisPoint[3], double axis[3],
