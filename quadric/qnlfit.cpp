@@ -105,15 +105,16 @@ struct AxialReference {
 };
 AxialReference axialReference;
 
+}  // namespace
+
 // The radial residual rho - |r0 + h tan theta| of the axial fit with its Jacobian: with w the
 // point's offset from the axis (rho = |w|), h its height from the axis point, b the unnormalised
 // axis of length L and T = tan theta, sigma the sign of the predicted radius,
 //   df/du = -(w.e1) / rho + sigma T (a.e1),      df/ds = -(w.e1) (h / rho + sigma T) / L,
 //   df/dr0 = -sigma,                               df/dtheta = -sigma h (1 + T^2),
 // and the same with e2 for v and t. rho is floored as a divisor for a point on the axis.
-void AxialChiSq(const int* m, const int* n, const double* x, double* fvec, double* fjac, const int* ldfjac,
-                const int* iflag) {
-  if (lmNdataPnts < 1 || (*iflag != 1 && *iflag != 2)) return;
+int AxialChiSqMinpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
+  if (lmNdataPnts < 1 || (*iflag != 1 && *iflag != 2)) return 0;
   const AxialReference& ref = axialReference;
   double b[3], P[3];
   for (int k = 0; k < 3; ++k) {
@@ -145,7 +146,10 @@ void AxialChiSq(const int* m, const int* n, const double* x, double* fvec, doubl
     fjac[i + 4 * ld] = -sigma;
     if (*n > 5) fjac[i + 5 * ld] = -sigma * h * (1.0 + T * T);
   }
+  return 0;
 }
+
+namespace {
 
 // The callbacks as lmder_ calls them: it expects functions returning nothing.
 extern "C" {
@@ -174,7 +178,7 @@ static void ConeTrampoline(int* m, int* n, double* x, double* f, double* j, int*
   ConeChiSqMinpack(m, n, x, f, j, l, flag);
 }
 static void AxialTrampoline(int* m, int* n, double* x, double* f, double* j, int* l, int* flag) {
-  AxialChiSq(m, n, x, f, j, l, flag);
+  AxialChiSqMinpack(m, n, x, f, j, l, flag);
 }
 static void Cone2Trampoline(int* m, int* n, double* x, double* f, double* j, int* l, int* flag) {
   ConeChiSq2Minpack(m, n, x, f, j, l, flag);
@@ -513,6 +517,11 @@ void CentreAxialReference(const double c[3], const double point[3], const double
 
 }  // namespace
 
+void SetAxialReference(const double point[3], const double axis[3]) {
+  double r = 0.0;
+  CentreAxialReference(point, point, axis, 0.0, &r);
+}
+
 int AxialNonllsqrFitMinpack(const float* x, const float* y, const float* z, int m, bool cone, int maxfev,
                             double axisPoint[3], double axis[3], double* radius, double* halfAngle, double* error,
                             double* maxDeviation) {
@@ -549,9 +558,9 @@ int AxialNonllsqrFitMinpack(const float* x, const float* y, const float* z, int 
   if (r < 0.0) r = -r, theta = -theta;
   double p[6] = {0.0, 0.0, 0.0, 0.0, r, theta};
   int mm = m, nn = n, ld = m, flag = 1;
-  AxialChiSq(&mm, &nn, p, w.fvec, w.fjac, &ld, &flag);
+  AxialChiSqMinpack(&mm, &nn, p, w.fvec, w.fjac, &ld, &flag);
   flag = 2;
-  AxialChiSq(&mm, &nn, p, w.fvec, w.fjac, &ld, &flag);
+  AxialChiSqMinpack(&mm, &nn, p, w.fvec, w.fjac, &ld, &flag);
   double ff = 0.0, largest = 0.0;
   for (int i = 0; i < m; ++i) ff += w.fvec[i] * w.fvec[i], largest = std::fmax(largest, std::fabs(w.fvec[i]));
   // Residuals at the rounding of the points are the best the points allow.

@@ -79,6 +79,11 @@ int CylinderChiSq2Minpack(int* m, int* n, double* x, double* fvec, double* fjac,
 int CylinderChiSq2WradiusMinpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
 int CylinderChiSqWradiusMinpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
 int ConeChiSqMinpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
+// The axial fit's residual rho - |r0 + h tan theta| about the axis of the reference (below) tilted
+// by (s, t) and moved by (u, v) across it: x = (u, v, s, t, r0) and, for n = 6, theta.
+int AxialChiSqMinpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
+// The reference of AxialChiSqMinpack: point, unit axis, and the two unit directions across it.
+void SetAxialReference(const double point[3], const double axis[3]);
 int ConeChiSq2Minpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
 
 // ---- points in a unit frame ---------------------------------------------------------------
