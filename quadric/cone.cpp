@@ -18,9 +18,6 @@
 namespace {
 
 constexpr double kPi = 3.141592653589793;
-// Single-precision points of unit size are rounded to 6e-8: an rms deviation below this is an
-// exact fit.
-constexpr double kExactFit = 1e-7;
 
 bool Normalise(double v[3]) {
   const double len = VecSize3(v);
@@ -101,7 +98,7 @@ int FitUnitCone(const float* x, const float* y, const float* z, int n, ConeFit* 
   for (int s = 0; s < 2; ++s) {
     double P[3], A[3], r, theta = 0.0, e, m;
     // A cone through the points to their rounding needs no other start.
-    if (s == 1 && answer.error <= kExactFit * kExactFit) break;
+    if (s == 1 && answer.error <= kUnitRoundOff * kUnitRoundOff) break;
     if (s == 1) {
       if (FitCylinder(x, y, z, n, P, A, &r, &e) != 0) {
         // No cylinder is no start; a failure of memory is the cone's.

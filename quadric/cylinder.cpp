@@ -18,9 +18,6 @@ namespace {
 // A start of the distances' fit whose squared-distance error is this many times the best start's
 // lies in another basin: ten times is far beyond the two fits' difference on one cylinder.
 constexpr double kBasinRatio = 10.0;
-// Errors within the square of the single-precision rounding of unit-size points (6e-8) are all
-// an exact fit's.
-constexpr double kStartRoundOff = 1e-7;
 
 void Normalise(double v[3]) {
   const double len = VecSize3(v);
@@ -28,7 +25,7 @@ void Normalise(double v[3]) {
     for (int k = 0; k < 3; ++k) v[k] /= len;
 }
 
-// True when start (axis point, axis, radius) lies within kStartRoundOff of one of the refined
+// True when start (axis point, axis, radius) lies within kUnitRoundOff of one of the refined
 // ones: the same axis line, direction and radius.
 bool AlreadyRefined(const double* start, const double (*refined)[7], int count) {
   for (int i = 0; i < count; ++i) {
@@ -40,8 +37,8 @@ bool AlreadyRefined(const double* start, const double (*refined)[7], int count) 
     for (int k = 0; k < 3; ++k) d[k] = start[k] - f[k];
     const double along = VecDotProd3(d, b);
     for (int k = 0; k < 3; ++k) d[k] -= along * b[k];
-    if (VecSize3(cross) < kStartRoundOff && VecSize3(d) < kStartRoundOff &&
-        std::fabs(std::fabs(start[6]) - std::fabs(f[6])) < kStartRoundOff)
+    if (VecSize3(cross) < kUnitRoundOff && VecSize3(d) < kUnitRoundOff &&
+        std::fabs(std::fabs(start[6]) - std::fabs(f[6])) < kUnitRoundOff)
       return true;
   }
   return false;
@@ -113,7 +110,7 @@ int FitUnitCylinder(const float* x, const float* y, const float* z, int n, doubl
   int order[4] = {0, 1, 2, 3};
   std::sort(order, order + successes, [&found](int i, int j) { return found[i][7] < found[j][7]; });
   const double* first = found[order[0]];
-  const double limit = kBasinRatio * first[7] + kStartRoundOff * kStartRoundOff;
+  const double limit = kBasinRatio * first[7] + kUnitRoundOff * kUnitRoundOff;
   double refined[4][7];
   int refinedCount = 0;
   best = kNoValue;

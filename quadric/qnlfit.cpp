@@ -495,9 +495,6 @@ constexpr int kAxialRounds = 6;
 // cosine must lie below this, far above the round-off of a converged run and far below what a
 // run stopped on the way leaves.
 constexpr double kGradientCosine = 1e-6;
-// Single-precision points of unit size about their centroid are rounded to 6e-8: an rms
-// deviation below this is a fit to the rounding, and a point this near the axis lies on it.
-constexpr double kAxialRoundOff = 1e-7;
 
 // The reference at the foot of point on the axis nearest c, e1 and e2 completing the unit axis
 // to a frame; the radius there follows the slope.
@@ -564,14 +561,14 @@ int AxialNonllsqrFitMinpack(const float* x, const float* y, const float* z, int 
   double ff = 0.0, largest = 0.0;
   for (int i = 0; i < m; ++i) ff += w.fvec[i] * w.fvec[i], largest = std::fmax(largest, std::fabs(w.fvec[i]));
   // Residuals at the rounding of the points are the best the points allow.
-  if (!(ff <= kAxialRoundOff * kAxialRoundOff * m)) {
+  if (!(ff <= kUnitRoundOff * kUnitRoundOff * m)) {
     // A point on the axis (a cone's apex) has a kink, not a slope, in its residual: its row
     // says nothing of the minimum.
     for (int i = 0; i < m; ++i) {
       double d[3];
       PointOffset(i, axialReference.p0, d);
       const double h = VecDotProd3(d, a);
-      if (VecDotProd3(d, d) - h * h < kAxialRoundOff * kAxialRoundOff)
+      if (VecDotProd3(d, d) - h * h < kUnitRoundOff * kUnitRoundOff)
         for (int j = 0; j < n; ++j) w.fjac[i + j * ld] = 0.0;
     }
     for (int j = 0; j < n; ++j) {
@@ -589,11 +586,6 @@ int AxialNonllsqrFitMinpack(const float* x, const float* y, const float* z, int 
 }
 
 namespace {
-
-// Single-precision points about their centroid are rounded to 6e-8 of their size: making a
-// fit's near-zero components exact may move its surface at the points by no more than about
-// that.
-constexpr double kCleanSlack = 1e-7;
 
 // The axial fit's mean squared deviation: the cylinder of radius shape or the cone of slope
 // shape with its apex at point.
@@ -624,7 +616,8 @@ void AxisToModelFrame(const UnitFrame& frame, const float* ux, const float* uy, 
   UnitDirReduceSmallToZero3(cleanA);
   PointToUnitFrame(frame, cleanP, back);
   const double cleaned = AxialError(ux, uy, uz, n, cone, shape, back, cleanA);
-  if (cleaned <= fitted + kCleanSlack * kCleanSlack) {
+  // Exact components may move the surface at the points by no more than their rounding.
+  if (cleaned <= fitted + kUnitRoundOff * kUnitRoundOff) {
     for (int k = 0; k < 3; ++k) point[k] = cleanP[k], axis[k] = cleanA[k];
     *error = cleaned;
     return;

@@ -16,6 +16,10 @@
 
 struct UnitFrame;
 
+// Single-precision points of unit size about their centroid are rounded to 6e-8: the fits on such
+// copies take an rms deviation below this as exact, and lengths within it as equal.
+constexpr double kUnitRoundOff = 1e-7;
+
 extern const float* lmXarray;
 extern const float* lmYarray;
 extern const float* lmZarray;  // sphere, cylinder and cone fits only
