@@ -125,7 +125,8 @@ int FitUnitCylinder(const float* x, const float* y, const float* z, int n, doubl
     *radius = r;
     *error = best = e;
   }
-  return best < kNoValue ? 0 : -2;
+  // A start skipped for want of memory may have held the least squares: no cylinder then.
+  return best < kNoValue && !KernelFailed() ? 0 : -2;
 }
 
 // FitCylinderWithGivenRadius on points of unit size about the origin.
