@@ -18,7 +18,7 @@
 // (AxialNonllsqrFitMinpack; a start ten times worse than the best, or on a cylinder already
 // refined, is left out); the lowest minimum wins. 0; -2 for null arrays, n < 4, coincident or non-finite points, no
 // successful start (4 to 6 points leave the solver fewer residuals than parameters, so every
-// start fails), or no start reaching a least-squares minimum.
+// start fails), no start reaching a least-squares minimum, or memory running out on the way.
 int FitCylinder(const float* x, const float* y, const float* z, int n, double axisPoint[3], double axis[3],
                 double* radius, double* error);
 // The axis of a cylinder of known radius, starts largest variance first, on the same unit-size
