@@ -50,11 +50,49 @@ int AcceptTrial(Bspline* trial, const double* x, const double* y, const double* 
   return AttachQuadricOf(curve, trial);
 }
 
-// Fitted cylinders and cones are accepted on their boundary circles and fit error.
+// A boundary point this near the apex (of the surface's control-point diagonal) lies on it: the
+// circle's own test of its normal holds to the same fraction.
+constexpr double kApexTolerance = 1e-6;
+
+// 1 when the iso curve of the surface at v is a circle whose normal lies along axis, or (apex
+// given) collapses onto the apex; 0 when not; -2 when memory runs out.
+int BoundaryCircle(Bspline* surface, double v, const double axis[3], const double* apex) {
+  TrackingScope scope;
+  Owned<Bspline, FreeBspline> iso(IsoCurve3(surface, surface->umin, v, 0));
+  if (!iso || KernelFailed()) return -2;
+  double *x, *y, *z;
+  int m = 0;
+  if (!SampleCurve(iso.get(), &x, &y, &z, &m)) return -2;
+  if (apex) {
+    // Points that nearly coincide may still fit some tiny circle: the apex test comes first.
+    const double tol = kApexTolerance * ControlPointDiagonal(surface);
+    bool atApex = true;
+    for (int i = 0; i < m && atApex; ++i) {
+      const double p[3] = {x[i], y[i], z[i]};
+      atApex = VecDist3(p, apex) <= tol;
+    }
+    if (atApex) return 1;
+  }
+  Owned<Bspline, FreeBspline> circle(FitCirclePts(x, y, z, m));
+  if (!circle || !circle->quadric) {
+    // A boundary that collapses to a point has no circle; that is an answer, not an error.
+    if (memory_error == 1) return -2;
+    ClearKernelError();
+    return 0;
+  }
+  const double* nrm = circle->quadric->v + 3;
+  return std::fabs(std::fabs(VecDotProd3(axis, nrm)) - 1.0) < 1e-6 ? 1 : 0;
+}
+
+// Fitted cylinders and cones are accepted on their boundary circles and fit error; a cone's
+// boundary may also be its apex, where the surface runs into it.
 int AcceptSurfaceTrial(Bspline* trial, double error, Bspline* surface) {
   Owned<Bspline, FreeBspline> owned(trial);
   if (!trial || !trial->quadric || KernelFailed()) return 0;
-  if (CheckTopBottomCircle(surface, trial->quadricType == 22 ? 1 : 3, trial->quadric->v + 3) != 1) return 0;
+  const double* form = trial->quadric->v;
+  const double* apex = trial->quadricType == 23 ? form : nullptr;
+  for (double v : {surface->vmin, surface->vmax})
+    if (BoundaryCircle(surface, v, form + 3, apex) != 1) return 0;
   if (!(error <= 1e-6 * ControlPointDiagonal(trial))) return 0;
   return AttachQuadricOf(surface, trial);
 }
@@ -149,22 +187,9 @@ int IdentifyCurveQuadric(Bspline** curves, int n, int request, int* found) {
 
 int CheckTopBottomCircle(Bspline* surface, int /*kind*/, const double axis[3]) {
   if (!surface || surface->kind != 2) return 0;
-  TrackingScope scope;
   for (double v : {surface->vmin, surface->vmax}) {
-    Owned<Bspline, FreeBspline> iso(IsoCurve3(surface, surface->umin, v, 0));
-    if (!iso || KernelFailed()) return -2;
-    double *x, *y, *z;
-    int m = 0;
-    if (!SampleCurve(iso.get(), &x, &y, &z, &m)) return -2;
-    Owned<Bspline, FreeBspline> circle(FitCirclePts(x, y, z, m));
-    if (!circle || !circle->quadric) {
-      // A boundary that collapses to a point has no circle; that is an answer, not an error.
-      if (memory_error == 1) return -2;
-      ClearKernelError();
-      return 0;
-    }
-    const double* nrm = circle->quadric->v + 3;
-    if (!(std::fabs(std::fabs(VecDotProd3(axis, nrm)) - 1.0) < 1e-6)) return 0;
+    const int r = BoundaryCircle(surface, v, axis, nullptr);
+    if (r != 1) return r;
   }
   return 1;
 }

@@ -46,8 +46,9 @@ int CheckBsplineTol(const double* x, const double* y, const double* z, int n, Bs
 // 3 cone) does not change the test.
 int CheckTopBottomCircle(Bspline* surface, int kind, const double axis[3]);
 // A rational surface closed in u: the fitted cylinder (FitCylinderBspline) or cone
-// (FitConeBspline), accepted when its boundary circles pass CheckTopBottomCircle and its fit
-// error is at most 1e-6 x the diagonal of the fitted surface's control-point box; the form is
-// the fitted one's nine values.
+// (FitConeBspline), accepted when its boundary circles pass CheckTopBottomCircle's test (for a
+// cone a boundary may also collapse onto the apex, within 1e-6 of the surface's control-point
+// diagonal: a cone that runs into its apex) and its fit error is at most 1e-6 x the diagonal
+// of the fitted surface's control-point box; the form is the fitted one's nine values.
 int GetCylFromPts(const float* x, const float* y, const float* z, int n, Bspline* surface);
 int GetConeFromPts(const float* x, const float* y, const float* z, int n, Bspline* surface);

@@ -10,6 +10,7 @@
 #include "foundation/umalloc.h"
 #include "foundation/unitfrm.h"
 #include "foundation/vec3.h"
+#include "quadric/cylinder.h"
 #include "quadric/qnlfit.h"
 #include "quadric/qnurbs.h"
 #include "quadric/quadrics.h"
@@ -31,6 +32,13 @@ struct ConeFit {
   double angle;
   double error;
 };
+
+// One nappe's half angle: |theta| reduced modulo pi (a single subtraction leaves angles beyond
+// 2 pi out of range), then the acute angle of the same line pair.
+double FoldedHalfAngle(double theta) {
+  const double angle = std::fmod(std::fabs(theta), kPi);
+  return angle > kPi / 2 ? kPi - angle : angle;
+}
 
 // One refinement from a start; true (with the result in fit) on success.
 bool Refine(const float* x, const float* y, const float* z, int n, double tolerance, int maxfev, ConeFit* fit) {
@@ -82,7 +90,45 @@ int FitUnitCone(const float* x, const float* y, const float* z, int n, ConeFit* 
   if (Refine(x, y, z, n, 1e-16, 30, &polished) && polished.error < best.error) best = polished;
   // A candidate skipped for want of memory may have been the best: no cone is reported then.
   if (KernelFailed()) return -2;
-  *fit = best;
+  // The apex starts' minimum is that of an apex, axis and angle, which a thin cone leaves
+  // ill-conditioned (its apex far off); the axial fit, parametrised at the points, reaches the
+  // least squares from it and from the points' cylinder (angle 0). The lowest wins.
+  ConeFit answer = {{0, 0, 0}, {0, 0, 1}, 0.0, kNoValue};
+  const double angle = FoldedHalfAngle(best.angle);
+  for (int s = 0; s < 2; ++s) {
+    double P[3], A[3], r, theta = 0.0, e, m;
+    // A cone through the points to their rounding needs no other start.
+    if (s == 1 && answer.error <= kUnitRoundOff * kUnitRoundOff) break;
+    if (s == 1) {
+      if (FitCylinder(x, y, z, n, P, A, &r, &e) != 0) {
+        // No cylinder is no start; a failure of memory is the cone's.
+        if (KernelFailed()) return -2;
+        continue;
+      }
+    } else {
+      // The apex start seen from the centroid's height, where its radius is.
+      for (int k = 0; k < 3; ++k) P[k] = best.apex[k], A[k] = best.axis[k];
+      if (!Normalise(A)) continue;
+      double t[3];
+      for (int k = 0; k < 3; ++k) t[k] = centroid[k] - P[k];
+      const double h = VecDotProd3(t, A);
+      for (int k = 0; k < 3; ++k) P[k] += h * A[k], A[k] = h < 0.0 ? -A[k] : A[k];
+      theta = angle;
+      r = std::fabs(h) * std::tan(angle);
+    }
+    if (AxialNonllsqrFitMinpack(x, y, z, n, true, 200, P, A, &r, &theta, &e, &m) != 0) continue;
+    // Open along the axis, apex where the radius vanishes.
+    if (theta < 0.0)
+      for (int k = 0; k < 3; ++k) A[k] = -A[k];
+    theta = std::fabs(theta);
+    const double back = r / std::tan(theta);
+    ConeFit candidate = {{P[0] - back * A[0], P[1] - back * A[1], P[2] - back * A[2]}, {A[0], A[1], A[2]}, theta, 0.0};
+    if (!std::isfinite(back) || ConeFitError(x, y, z, n, candidate.apex, A, std::tan(theta), &candidate.error, &m) != 0)
+      continue;
+    if (candidate.error < answer.error) answer = candidate;
+  }
+  if (KernelFailed() || !(answer.error < kNoValue)) return -2;
+  *fit = answer;
   return 0;
 }
 
@@ -185,19 +231,12 @@ int FitCone(const float* x, const float* y, const float* z, int n, QuadricInfo* 
   if (!PointsInUnitFrame(x, y, z, n, frame, &ux, &uy, &uz)) return -2;
   ConeFit best;
   if (FitUnitCone(ux, uy, uz, n, &best) != 0) return -2;
-  // One nappe's half angle: |theta| reduced modulo pi (a single subtraction leaves angles beyond
-  // 2 pi out of range), then the acute angle of the same line pair.
-  double angle = std::fmod(std::fabs(best.angle), kPi);
-  if (angle > kPi / 2) angle = kPi - angle;
-  // Apex components within 1e-6 of the points' size of 0 are noise of the fit.
-  PointFromUnitFrame(frame, best.apex, info->v);
-  for (int k = 0; k < 3; ++k)
-    if (std::fabs(info->v[k]) < 1e-6 * frame.size) info->v[k] = 0.0;
-  UnitDirReduceSmallToZero3(best.axis);
-  for (int k = 0; k < 3; ++k) info->v[3 + k] = best.axis[k];
+  const double angle = FoldedHalfAngle(best.angle);
+  double e;
+  AxisToModelFrame(frame, ux, uy, uz, n, true, std::tan(angle), false, best.apex, best.axis, info->v, info->v + 3, &e);
   info->v[6] = angle;
   FindConeSize(x, y, z, n, info);
-  *error = best.error * frame.size * frame.size;
+  *error = e * frame.size * frame.size;
   return 0;
 }
 

@@ -8,12 +8,19 @@
 
 #include "bspline/smake.h"
 
-// The fitted cone with its heights spanning the points, the half angle folded into 0..pi/2, apex
-// components within 1e-6 of the points' size of 0 set to 0. The fit runs on a copy of the points
+// The least-squares cone of the points' radial deviations (ConeFitError), with its heights
+// spanning the points and the half angle folded into 0..pi/2. The apex starts and the quadric
+// start find a first cone; from it and (unless it fits the points to their rounding) from the
+// points' cylinder (FitCylinder) the axial fit (AxialNonllsqrFitMinpack, parametrised at the
+// points, so a cone as thin as a cylinder keeps its apex far off) reaches the least squares; the
+// lowest minimum wins. Apex and axis
+// components within 1e-6 of 0 (the apex's: of the points' size) come out as exact 0 only where
+// that leaves the fit as good to the points' rounding. The fit runs on a copy of the points
 // moved to their centroid and scaled to unit size, so a cone of any size anywhere is fitted
 // alike. 0; -2 for null arrays or info, n < 10, coincident or non-finite points, no successful
-// principal-axis start (the quadric start alone does not count), or the error state set on the
-// way (memory ran out during a start; info untouched).
+// principal-axis start (the quadric start alone does not count), no start reaching a
+// least-squares minimum, or the error state set on the way (memory ran out during a start;
+// info untouched).
 int FitCone(const float* x, const float* y, const float* z, int n, QuadricInfo* info, double* error);
 // The fitted cone as an exact surface; null with the error state set for n < 4 and whenever
 // FitCone fails (so also for 4 to 9 points).

@@ -1,5 +1,6 @@
 #include "quadric/cylinder.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "bspline/sfree.h"
@@ -14,10 +15,33 @@
 
 namespace {
 
+// A start of the distances' fit whose squared-distance error is this many times the best start's
+// lies in another basin: ten times is far beyond the two fits' difference on one cylinder.
+constexpr double kBasinRatio = 10.0;
+
 void Normalise(double v[3]) {
   const double len = VecSize3(v);
   if (len > 0.0)
     for (int k = 0; k < 3; ++k) v[k] /= len;
+}
+
+// True when start (axis point, axis, radius) lies within kUnitRoundOff of one of the refined
+// ones: the same axis line, direction and radius.
+bool AlreadyRefined(const double* start, const double (*refined)[7], int count) {
+  for (int i = 0; i < count; ++i) {
+    const double* f = refined[i];
+    double a[3] = {start[3], start[4], start[5]}, b[3] = {f[3], f[4], f[5]}, cross[3], d[3];
+    Normalise(a);
+    Normalise(b);
+    VecCrossProd3(a, b, cross);
+    for (int k = 0; k < 3; ++k) d[k] = start[k] - f[k];
+    const double along = VecDotProd3(d, b);
+    for (int k = 0; k < 3; ++k) d[k] -= along * b[k];
+    if (VecSize3(cross) < kUnitRoundOff && VecSize3(d) < kUnitRoundOff &&
+        std::fabs(std::fabs(start[6]) - std::fabs(f[6])) < kUnitRoundOff)
+      return true;
+  }
+  return false;
 }
 
 // Principal axes of the points, normalised, and their centroid.
@@ -27,19 +51,6 @@ bool Starts(const float* x, const float* y, const float* z, int n, double axes[3
   for (int k = 0; k < 3; ++k) Normalise(axes[k]);
   ComputeCenterOfMass(x, y, z, n, centroid);
   return true;
-}
-
-// The fit's axis point and axis back in model space. Axis components within 1e-6 of 0 and point
-// components within 1e-6 of the part's size of 0 are noise of the fit: made exact. The point's
-// threshold follows the part's size, so a small part keeps every coordinate it has.
-void AxisFromUnitFrame(const UnitFrame& frame, const double P[3], const double A[3], double axisPoint[3],
-                       double axis[3]) {
-  PointFromUnitFrame(frame, P, axisPoint);
-  for (int k = 0; k < 3; ++k) {
-    if (std::fabs(axisPoint[k]) < 1e-6 * frame.size) axisPoint[k] = 0.0;
-    axis[k] = A[k];
-  }
-  UnitDirReduceSmallToZero3(axis);
 }
 
 // The cylinder's QuadricInfo from the lower to the upper end of the points along the axis, size
@@ -64,35 +75,58 @@ QuadricInfo BoundedCylinder(const float* x, const float* y, const float* z, int 
 }
 
 // FitCylinder on points of unit size about the origin: its thresholds (the stop at an error of
-// 1e-6, the solver's tolerances) are for that size.
+// 1e-6, the solver's tolerances) are for that size. The squared-distance fits find the basin;
+// their residual weighs far points more, so on a narrow arc or noisy points their minimum is not
+// the least squares of the distances, which the axial fit then reaches from them, best first.
+// The lowest of these minima, at the foot of its axis nearest the centroid; -2 when no start
+// reaches one.
 int FitUnitCylinder(const float* x, const float* y, const float* z, int n, double axisPoint[3], double axis[3],
                     double* radius, double* error) {
   double axes[3][3], centroid[3];
   if (!Starts(x, y, z, n, axes, centroid)) return -2;
-  double bestP[3], bestA[3], bestR = 0.0, best = kNoValue, maxDev;
-  int successes = 0;
+  // Each start: axis point, axis, radius, error.
+  double found[4][8], best = kNoValue, maxDev;
+  int successes = 0, bestIndex = 0;
   // Least variance first: the axis of a long cylinder is its largest variance, of a short one
   // its least, and the cheap exit takes whichever fits.
   for (int c = 2; c >= 0 && best >= 1e-6; --c) {
+    double* f = found[successes];
     double P[3] = {centroid[0], centroid[1], centroid[2]}, A[3] = {axes[c][0], axes[c][1], axes[c][2]}, r, e;
     CylinderRadius(x, y, z, n, P, A, &r);
     if (CylinderNonllsqrFitMinpack(x, y, z, n, 1e-6, 70, P, A, &r, &e, &maxDev) != 0) continue;
+    for (int k = 0; k < 3; ++k) f[k] = P[k], f[3 + k] = A[k];
+    f[6] = r, f[7] = e;
+    if (e < best) best = e, bestIndex = successes;
     ++successes;
-    if (e < best) {
-      for (int k = 0; k < 3; ++k) bestP[k] = P[k], bestA[k] = A[k];
-      bestR = r, best = e;
-    }
   }
   if (successes == 0) return -2;
-  double P[3] = {bestP[0], bestP[1], bestP[2]}, A[3] = {bestA[0], bestA[1], bestA[2]}, r = bestR, e;
-  if (CylinderNonllsqrFitMinpack(x, y, z, n, 1e-16, 30, P, A, &r, &e, &maxDev) == 0 && e < best) {
-    for (int k = 0; k < 3; ++k) bestP[k] = P[k], bestA[k] = A[k];
-    bestR = r, best = e;
+  double* polished = found[successes];
+  for (int k = 0; k < 7; ++k) polished[k] = found[bestIndex][k];
+  if (CylinderNonllsqrFitMinpack(x, y, z, n, 1e-16, 30, polished, polished + 3, polished + 6, polished + 7,
+                                 &maxDev) == 0)
+    ++successes;
+  // Best start first; a start kBasinRatio times worse than the best lies in another basin than
+  // the least squares, and one on a cylinder already refined adds nothing.
+  int order[4] = {0, 1, 2, 3};
+  std::sort(order, order + successes, [&found](int i, int j) { return found[i][7] < found[j][7]; });
+  const double* first = found[order[0]];
+  const double limit = kBasinRatio * first[7] + kUnitRoundOff * kUnitRoundOff;
+  double refined[4][7];
+  int refinedCount = 0;
+  best = kNoValue;
+  for (int o = 0; o < successes; ++o) {
+    const double* f = found[order[o]];
+    if (!(f[7] <= limit) || AlreadyRefined(f, refined, refinedCount)) continue;
+    for (int k = 0; k < 7; ++k) refined[refinedCount][k] = f[k];
+    ++refinedCount;
+    double P[3] = {f[0], f[1], f[2]}, A[3] = {f[3], f[4], f[5]}, r = std::fabs(f[6]), angle = 0.0, e;
+    if (AxialNonllsqrFitMinpack(x, y, z, n, false, 200, P, A, &r, &angle, &e, &maxDev) != 0 || !(e < best)) continue;
+    for (int k = 0; k < 3; ++k) axisPoint[k] = P[k], axis[k] = A[k];
+    *radius = r;
+    *error = best = e;
   }
-  for (int k = 0; k < 3; ++k) axisPoint[k] = bestP[k], axis[k] = bestA[k];
-  *radius = bestR;
-  *error = best;
-  return 0;
+  // A start skipped for want of memory may have held the least squares: no cylinder then.
+  return best < kNoValue && !KernelFailed() ? 0 : -2;
 }
 
 // FitCylinderWithGivenRadius on points of unit size about the origin.
@@ -160,7 +194,7 @@ int FitCylinder(const float* x, const float* y, const float* z, int n, double ax
   if (!PointsInUnitFrame(x, y, z, n, frame, &ux, &uy, &uz)) return -2;
   double P[3], A[3], r, e;
   if (FitUnitCylinder(ux, uy, uz, n, P, A, &r, &e) != 0) return -2;
-  AxisFromUnitFrame(frame, P, A, axisPoint, axis);
+  AxisToModelFrame(frame, ux, uy, uz, n, false, r, true, P, A, axisPoint, axis, &e);
   *radius = r * frame.size;
   *error = e * frame.size * frame.size;
   return 0;
@@ -176,7 +210,7 @@ int FitCylinderWithGivenRadius(const float* x, const float* y, const float* z, i
   if (!PointsInUnitFrame(x, y, z, n, frame, &ux, &uy, &uz)) return -2;
   double P[3], A[3], e;
   if (FitUnitCylinderWithGivenRadius(ux, uy, uz, n, radius / frame.size, P, A, &e) != 0) return -2;
-  AxisFromUnitFrame(frame, P, A, axisPoint, axis);
+  AxisToModelFrame(frame, ux, uy, uz, n, false, radius / frame.size, true, P, A, axisPoint, axis, &e);
   *error = e * frame.size * frame.size;
   return 0;
 }

@@ -6,17 +6,23 @@
 
 #include "bspline/smake.h"
 
-// Axis point (components within 1e-6 of the points' size of 0 set to 0), unit axis (components
-// below 1e-6 set to 0), radius. The fit runs on a copy of the points moved to their centroid and
-// scaled to unit size, so the same points anywhere and at any size give the same cylinder in
-// their own units. There each principal axis starts a refinement, least variance first, until
-// one fits within 1e-6 (mean squared, unit size); the best is polished. 0; -2 for null arrays,
-// n < 4, coincident or non-finite points or no successful start (4 to 6 points leave the solver
-// fewer residuals than parameters, so every start fails).
+// The least-squares cylinder of the points' distances from it: the axis point at the foot of the
+// axis nearest the points' centroid, unit axis, radius, error (CylinderFitError's mean squared
+// deviation of what is returned). Components within 1e-6 of 0 (the point's: of the points'
+// size) come out as exact 0 only where that leaves the fit as good to the points' rounding
+// (quadric/qnlfit's AxisToModelFrame). The fit runs on a copy of the points moved to their
+// centroid and scaled to unit size, so the same points anywhere and at any size give the same
+// cylinder in their own units. There each principal axis starts a squared-distance refinement,
+// least variance first, until one fits within 1e-6 (mean squared, unit size); the best is
+// polished, and from these, best first, the distances' least squares is reached
+// (AxialNonllsqrFitMinpack; a start ten times worse than the best, or on a cylinder already
+// refined, is left out); the lowest minimum wins. 0; -2 for null arrays, n < 4, coincident or non-finite points, no
+// successful start (4 to 6 points leave the solver fewer residuals than parameters, so every
+// start fails), no start reaching a least-squares minimum, or memory running out on the way.
 int FitCylinder(const float* x, const float* y, const float* z, int n, double axisPoint[3], double axis[3],
                 double* radius, double* error);
 // The axis of a cylinder of known radius, starts largest variance first, on the same unit-size
-// copy as FitCylinder. 0; -2 for null arrays, n < 6, a negative radius, coincident or non-finite
+// copy as FitCylinder; axis point and components as FitCylinder gives them. 0; -2 for null arrays, n < 6, a negative radius, coincident or non-finite
 // points or a failed polish.
 int FitCylinderWithGivenRadius(const float* x, const float* y, const float* z, int n, double radius,
                                double axisPoint[3], double axis[3], double* error);

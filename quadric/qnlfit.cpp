@@ -96,6 +96,61 @@ int CylinderSquared(bool freeRadius, int* m, double* x, double* fvec, double* fj
   return 0;
 }
 
+// The axial fit's reference: the axis is a0 + s e1 + t e2 normalised and passes through
+// p0 + u e1 + v e2, so the parameters (u, v, s, t, r0, theta) are free of the line's gauge (its
+// point along it and its length) and stay well scaled however thin a cone is: r0 is the radius
+// at the foot of p0, theta the half angle (0 for a cylinder, whose fit has five parameters).
+struct AxialReference {
+  double p0[3], a0[3], e1[3], e2[3];
+};
+AxialReference axialReference;
+
+}  // namespace
+
+// The radial residual rho - |r0 + h tan theta| of the axial fit with its Jacobian: with w the
+// point's offset from the axis (rho = |w|), h its height from the axis point, b the unnormalised
+// axis of length L and T = tan theta, sigma the sign of the predicted radius,
+//   df/du = -(w.e1) / rho + sigma T (a.e1),      df/ds = -(w.e1) (h / rho + sigma T) / L,
+//   df/dr0 = -sigma,                               df/dtheta = -sigma h (1 + T^2),
+// and the same with e2 for v and t. rho is floored as a divisor for a point on the axis.
+int AxialChiSqMinpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag) {
+  if (lmNdataPnts < 1 || (*iflag != 1 && *iflag != 2)) return 0;
+  const AxialReference& ref = axialReference;
+  double b[3], P[3];
+  for (int k = 0; k < 3; ++k) {
+    b[k] = ref.a0[k] + x[2] * ref.e1[k] + x[3] * ref.e2[k];
+    P[k] = ref.p0[k] + x[0] * ref.e1[k] + x[1] * ref.e2[k];
+  }
+  const double L = std::sqrt(VecDotProd3(b, b));
+  const double a[3] = {b[0] / L, b[1] / L, b[2] / L};
+  const double T = *n > 5 ? std::tan(x[5]) : 0.0;
+  const double ae1 = VecDotProd3(a, ref.e1), ae2 = VecDotProd3(a, ref.e2);
+  const int ld = *ldfjac;
+  for (int i = 0; i < *m; ++i) {
+    double d[3];
+    PointOffset(i, P, d);
+    const double h = VecDotProd3(d, a);
+    const double w[3] = {d[0] - h * a[0], d[1] - h * a[1], d[2] - h * a[2]};
+    const double rho = std::sqrt(VecDotProd3(w, w));
+    const double R = x[4] + h * T;
+    const double sigma = R < 0.0 ? -1.0 : 1.0;
+    if (*iflag == 1) {
+      fvec[i] = rho - sigma * R;
+      continue;
+    }
+    const double q = Floored(rho), we1 = VecDotProd3(w, ref.e1), we2 = VecDotProd3(w, ref.e2);
+    fjac[i] = -we1 / q + sigma * T * ae1;
+    fjac[i + ld] = -we2 / q + sigma * T * ae2;
+    fjac[i + 2 * ld] = -we1 * (h / q + sigma * T) / L;
+    fjac[i + 3 * ld] = -we2 * (h / q + sigma * T) / L;
+    fjac[i + 4 * ld] = -sigma;
+    if (*n > 5) fjac[i + 5 * ld] = -sigma * h * (1.0 + T * T);
+  }
+  return 0;
+}
+
+namespace {
+
 // The callbacks as lmder_ calls them: it expects functions returning nothing.
 extern "C" {
 static void CircleTrampoline(int* m, int* n, double* x, double* f, double* j, int* l, int* flag) {
@@ -121,6 +176,9 @@ static void CylinderWradiusTrampoline(int* m, int* n, double* x, double* f, doub
 }
 static void ConeTrampoline(int* m, int* n, double* x, double* f, double* j, int* l, int* flag) {
   ConeChiSqMinpack(m, n, x, f, j, l, flag);
+}
+static void AxialTrampoline(int* m, int* n, double* x, double* f, double* j, int* l, int* flag) {
+  AxialChiSqMinpack(m, n, x, f, j, l, flag);
 }
 static void Cone2Trampoline(int* m, int* n, double* x, double* f, double* j, int* l, int* flag) {
   ConeChiSq2Minpack(m, n, x, f, j, l, flag);
@@ -424,6 +482,149 @@ int ConeNonllsqrFitMinpack(const float* x, const float* y, const float* z, int m
   if (!CopyAxisSolution(p, apex, axis, halfAngle)) return -2;
   ConeFitError(x, y, z, m, apex, axis, std::tan(*halfAngle), error, maxDeviation);
   return 0;
+}
+
+namespace {
+
+// The axial fit stops refining once a round moves its reference by less than this (unit size):
+// the parameters are then centred on the answer and the last round's minimum is the fit's.
+constexpr double kAxialSettled = 1e-9;
+// Rounds of the axial fit, each a full lmder_ run from the previous answer re-centred.
+constexpr int kAxialRounds = 6;
+// A least-squares minimum leaves the residual vector orthogonal to every Jacobian column: their
+// cosine must lie below this, far above the round-off of a converged run and far below what a
+// run stopped on the way leaves.
+constexpr double kGradientCosine = 1e-6;
+
+// The reference at the foot of point on the axis nearest c, e1 and e2 completing the unit axis
+// to a frame; the radius there follows the slope.
+void CentreAxialReference(const double c[3], const double point[3], const double axis[3], double slope,
+                          double* radius) {
+  AxialReference& ref = axialReference;
+  for (int k = 0; k < 3; ++k) ref.a0[k] = axis[k];
+  double t[3];
+  for (int k = 0; k < 3; ++k) t[k] = c[k] - point[k];
+  const double dh = VecDotProd3(t, ref.a0);
+  for (int k = 0; k < 3; ++k) ref.p0[k] = point[k] + dh * ref.a0[k];
+  *radius += dh * slope;
+  PerpVecs(ref.a0, ref.e1, ref.e2);
+  VecNormalize3(ref.e1, ref.e1);
+  VecNormalize3(ref.e2, ref.e2);
+}
+
+}  // namespace
+
+void SetAxialReference(const double point[3], const double axis[3]) {
+  double r = 0.0;
+  CentreAxialReference(point, point, axis, 0.0, &r);
+}
+
+int AxialNonllsqrFitMinpack(const float* x, const float* y, const float* z, int m, bool cone, int maxfev,
+                            double axisPoint[3], double axis[3], double* radius, double* halfAngle, double* error,
+                            double* maxDeviation) {
+  const int n = cone ? 6 : 5;
+  double a[3];
+  if (!x || !y || !z || m < n || !UnitAxis(axis, a)) return -2;
+  StorePoints(x, y, z, m);
+  TrackingScope scope;
+  LmArrays w;
+  if (!AllocateLm(m, m, n, &w)) return -2;
+  double c[3] = {0.0, 0.0, 0.0};
+  for (int i = 0; i < m; ++i) c[0] += x[i], c[1] += y[i], c[2] += z[i];
+  for (int k = 0; k < 3; ++k) c[k] /= m;
+  double point[3] = {axisPoint[0], axisPoint[1], axisPoint[2]}, r = *radius;
+  double theta = cone ? *halfAngle : 0.0;
+  for (int round = 0; round < kAxialRounds; ++round) {
+    CentreAxialReference(c, point, a, std::tan(theta), &r);
+    double p[6] = {0.0, 0.0, 0.0, 0.0, r, theta};
+    if (RunLmder(AxialTrampoline, m, n, p, 1e-15, 1e-15, 0.0, maxfev, w) == 0) return -2;
+    const AxialReference& ref = axialReference;
+    double b[3];
+    for (int k = 0; k < 3; ++k) {
+      b[k] = ref.a0[k] + p[2] * ref.e1[k] + p[3] * ref.e2[k];
+      point[k] = ref.p0[k] + p[0] * ref.e1[k] + p[1] * ref.e2[k];
+    }
+    if (!UnitAxis(b, a) || !std::isfinite(p[4]) || !std::isfinite(p[5])) return -2;
+    r = p[4];
+    if (cone) theta = p[5];
+    if (std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2] + p[3] * p[3]) < kAxialSettled) break;
+  }
+  // The answer at the foot nearest the centroid, and its gradient there; (r0, theta) and
+  // (-r0, -theta) are one surface, given with a radius that is not negative.
+  CentreAxialReference(c, point, a, std::tan(theta), &r);
+  if (r < 0.0) r = -r, theta = -theta;
+  double p[6] = {0.0, 0.0, 0.0, 0.0, r, theta};
+  int mm = m, nn = n, ld = m, flag = 1;
+  AxialChiSqMinpack(&mm, &nn, p, w.fvec, w.fjac, &ld, &flag);
+  flag = 2;
+  AxialChiSqMinpack(&mm, &nn, p, w.fvec, w.fjac, &ld, &flag);
+  double ff = 0.0, largest = 0.0;
+  for (int i = 0; i < m; ++i) ff += w.fvec[i] * w.fvec[i], largest = std::fmax(largest, std::fabs(w.fvec[i]));
+  // Residuals at the rounding of the points are the best the points allow.
+  if (!(ff <= kUnitRoundOff * kUnitRoundOff * m)) {
+    // A point on the axis (a cone's apex) has a kink, not a slope, in its residual: its row
+    // says nothing of the minimum.
+    for (int i = 0; i < m; ++i) {
+      double d[3];
+      PointOffset(i, axialReference.p0, d);
+      const double h = VecDotProd3(d, a);
+      if (VecDotProd3(d, d) - h * h < kUnitRoundOff * kUnitRoundOff)
+        for (int j = 0; j < n; ++j) w.fjac[i + j * ld] = 0.0;
+    }
+    for (int j = 0; j < n; ++j) {
+      double g = 0.0, jj = 0.0;
+      for (int i = 0; i < m; ++i) g += w.fjac[i + j * ld] * w.fvec[i], jj += w.fjac[i + j * ld] * w.fjac[i + j * ld];
+      if (!(std::fabs(g) <= kGradientCosine * std::sqrt(jj * ff))) return -2;
+    }
+  }
+  for (int k = 0; k < 3; ++k) axisPoint[k] = axialReference.p0[k], axis[k] = a[k];
+  *radius = r;
+  if (cone) *halfAngle = theta;
+  *error = ff / m;
+  *maxDeviation = largest;
+  return 0;
+}
+
+namespace {
+
+// The axial fit's mean squared deviation: the cylinder of radius shape or the cone of slope
+// shape with its apex at point.
+double AxialError(const float* ux, const float* uy, const float* uz, int n, bool cone, double shape,
+                  const double point[3], const double axis[3]) {
+  double e, maxDev;
+  if (cone)
+    ConeFitError(ux, uy, uz, n, point, axis, shape, &e, &maxDev);
+  else
+    CylinderFitError(ux, uy, uz, n, point, axis, shape, &e, &maxDev);
+  return e;
+}
+
+}  // namespace
+
+void AxisToModelFrame(const UnitFrame& frame, const float* ux, const float* uy, const float* uz, int n, bool cone,
+                      double shape, bool foot, const double P[3], const double A[3], double point[3],
+                      double axis[3], double* error) {
+  double unitA[3];
+  if (!UnitAxis(A, unitA)) unitA[0] = A[0], unitA[1] = A[1], unitA[2] = A[2];
+  const double along = foot ? VecDotProd3(P, unitA) : 0.0;
+  const double unitP[3] = {P[0] - along * unitA[0], P[1] - along * unitA[1], P[2] - along * unitA[2]};
+  const double fitted = AxialError(ux, uy, uz, n, cone, shape, unitP, unitA);
+  double cleanP[3], cleanA[3] = {unitA[0], unitA[1], unitA[2]}, back[3];
+  PointFromUnitFrame(frame, unitP, cleanP);
+  for (int k = 0; k < 3; ++k)
+    if (std::fabs(cleanP[k]) < 1e-6 * frame.size) cleanP[k] = 0.0;
+  UnitDirReduceSmallToZero3(cleanA);
+  PointToUnitFrame(frame, cleanP, back);
+  const double cleaned = AxialError(ux, uy, uz, n, cone, shape, back, cleanA);
+  // Exact components may move the surface at the points by no more than their rounding.
+  if (cleaned <= fitted + kUnitRoundOff * kUnitRoundOff) {
+    for (int k = 0; k < 3; ++k) point[k] = cleanP[k], axis[k] = cleanA[k];
+    *error = cleaned;
+    return;
+  }
+  PointFromUnitFrame(frame, unitP, point);
+  for (int k = 0; k < 3; ++k) axis[k] = unitA[k];
+  *error = fitted;
 }
 
 // ---- points in a unit frame -----------------------------------------------------------------

@@ -16,6 +16,10 @@
 
 struct UnitFrame;
 
+// Single-precision points of unit size about their centroid are rounded to 6e-8: the fits on such
+// copies take an rms deviation below this as exact, and lengths within it as equal.
+constexpr double kUnitRoundOff = 1e-7;
+
 extern const float* lmXarray;
 extern const float* lmYarray;
 extern const float* lmZarray;  // sphere, cylinder and cone fits only
@@ -47,6 +51,22 @@ int CylNonllsqrFitWradiusMinpack(const float* x, const float* y, const float* z,
 int ConeNonllsqrFitMinpack(const float* x, const float* y, const float* z, int m, double tolerance, int maxfev,
                            double apex[3], double axis[3], double* halfAngle, double* error,
                            double* maxDeviation);
+// Cylinder (cone false) or cone as the least squares of the radial deviations
+// | rho - |r0 + h tan theta| | (rho a point's distance from the axis, h its height from the axis
+// point): the measures of CylinderFitError and ConeFitError. Parametrised at the foot of the
+// axis nearest the points' centroid by the axis' tilt and offset there, the radius r0 at that
+// foot and the half angle theta, so that a cone as thin as a cylinder stays well conditioned;
+// run in rounds re-centred on the answer until it settles, each of at most maxfev evaluations.
+// In: axisPoint, axis (any length), radius at axisPoint, halfAngle (cone: signed, negative
+// narrowing along axis). Out: the foot nearest the centroid, the unit axis, the radius there,
+// the signed half angle (cone), the mean squared and the largest deviation; the radius is not
+// negative ((r0, theta) and (-r0, -theta) are one surface). -2 (outputs
+// untouched) for a null array, fewer points than parameters (5, cone 6), a zero axis, exhausted
+// memory, a result that is not finite, or one whose residuals are not orthogonal to the
+// Jacobian (no least-squares minimum reached).
+int AxialNonllsqrFitMinpack(const float* x, const float* y, const float* z, int m, bool cone, int maxfev,
+                            double axisPoint[3], double axis[3], double* radius, double* halfAngle, double* error,
+                            double* maxDeviation);
 
 // ---- callbacks in MINPACK's form -----------------------------------------------------------
 // iflag 1 fills fvec[0..m-1], iflag 2 the column-major Jacobian (point i, parameter j at
@@ -63,6 +83,11 @@ int CylinderChiSq2Minpack(int* m, int* n, double* x, double* fvec, double* fjac,
 int CylinderChiSq2WradiusMinpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
 int CylinderChiSqWradiusMinpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
 int ConeChiSqMinpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
+// The axial fit's residual rho - |r0 + h tan theta| about the axis of the reference (below) tilted
+// by (s, t) and moved by (u, v) across it: x = (u, v, s, t, r0) and, for n = 6, theta.
+int AxialChiSqMinpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
+// The reference of AxialChiSqMinpack: point, unit axis, and the two unit directions across it.
+void SetAxialReference(const double point[3], const double axis[3]);
 int ConeChiSq2Minpack(int* m, int* n, double* x, double* fvec, double* fjac, int* ldfjac, int* iflag);
 
 // ---- points in a unit frame ---------------------------------------------------------------
@@ -71,6 +96,16 @@ int ConeChiSq2Minpack(int* m, int* n, double* x, double* fvec, double* fjac, int
 // keeps the shape's digits only near the origin. False when memory runs out.
 bool PointsInUnitFrame(const float* x, const float* y, const float* z, int n, const UnitFrame& frame, float** ux,
                        float** uy, float** uz);
+// An axis fitted to the points ux, uy, uz of frame (point P on it, direction A) back in model
+// space: the point (with foot, the foot of the axis nearest the frame's centre), the unit axis,
+// and error, the mean squared deviation of the points (unit frame) from the cylinder of radius
+// shape or (cone) the cone of slope shape with its apex at the point. Components within 1e-6
+// of 0 (the point's: of the frame's size) are made exact when that raises error by no more than
+// the square of the points' single-precision rounding (1e-7): an axis along a coordinate
+// direction comes out exact, a slightly tilted one keeps its tilt wherever it lies.
+void AxisToModelFrame(const UnitFrame& frame, const float* ux, const float* uy, const float* uz, int n, bool cone,
+                      double shape, bool foot, const double P[3], const double A[3], double point[3],
+                      double axis[3], double* error);
 // True when n >= 1 points do not all coincide and every coordinate is finite.
 bool PointsSpread(const float* x, const float* y, const float* z, int n);
 

@@ -75,9 +75,15 @@ int QuadricsFit(const float* x, const float* y, const float* z, int n, double co
   double** F = allocate_matrix_ff(4, 4);
   int* indx = MallocArray<int>(4);
   if (!S || !H || !C || !E || !F || !indx || KernelFailed()) return 0;
+  // Solved on the points moved to their centroid and scaled to unit size: far from the origin
+  // the design rows' squares would swamp the shape's digits.
+  const UnitFrame frame = UnitFrameOfPointsF(x, y, z, n, false);
   for (int i = 0; i < 10; ++i) std::fill(S[i], S[i] + 10, 0.0);
   for (int k = 0; k < n; ++k) {
-    const double px = x[k], py = y[k], pz = z[k];
+    const double p[3] = {x[k], y[k], z[k]};
+    double u[3];
+    PointToUnitFrame(frame, p, u);
+    const double px = u[0], py = u[1], pz = u[2];
     const double v[10] = {px * px, py * py, pz * pz, kSqrt2 * px * py, kSqrt2 * px * pz, kSqrt2 * py * pz,
                           px, py, pz, 1.0};
     for (int i = 0; i < 10; ++i)
@@ -121,16 +127,31 @@ int QuadricsFit(const float* x, const float* y, const float* z, int n, double co
     const double li = lambda[i] < 0.0 && lambda[i] >= -roundOff ? 0.0 : lambda[i];
     if ((li > 0.0 || (li == 0.0 && lambda[0] > 0.0)) && li <= value) chosen = i, value = li;
   }
-  double q[6];
+  double q[6], unit[10];
   for (int i = 0; i < 6; ++i) q[i] = H[i][chosen];
-  for (int i = 0; i < 3; ++i) coef[i] = q[i];
-  for (int i = 3; i < 6; ++i) coef[i] = kSqrt2 * q[i];
+  for (int i = 0; i < 3; ++i) unit[i] = q[i];
+  for (int i = 3; i < 6; ++i) unit[i] = kSqrt2 * q[i];
   for (int i = 0; i < 4; ++i) {
     double l = 0.0;
     for (int j = 0; j < 6; ++j) l += C[i][j] * q[j];
-    coef[6 + i] = -l;
+    unit[6 + i] = -l;
   }
-  *eigenvalue = value;
+  // Back to the model: with u = (p - c) / s, s^2 Q_u(u) = (p - c)^T M (p - c) + s b.(p - c) + s^2 k
+  // keeps the quadratic part M (and its unit norm) and residuals in the model's squared units.
+  const double* c = frame.centre;
+  const double sz = frame.size;
+  const double M[3][3] = {{unit[0], unit[3] / 2, unit[4] / 2},
+                          {unit[3] / 2, unit[1], unit[5] / 2},
+                          {unit[4] / 2, unit[5] / 2, unit[2]}};
+  double constant = sz * sz * unit[9];
+  for (int i = 0; i < 3; ++i) {
+    const double Mc = M[i][0] * c[0] + M[i][1] * c[1] + M[i][2] * c[2];
+    coef[6 + i] = sz * unit[6 + i] - 2.0 * Mc;
+    constant += c[i] * Mc - sz * unit[6 + i] * c[i];
+  }
+  for (int i = 0; i < 6; ++i) coef[i] = unit[i];
+  coef[9] = constant;
+  *eigenvalue = value * sz * sz * sz * sz;
   return 1;
 }
 

@@ -14,8 +14,11 @@
 
 // Fits the quadric minimising the algebraic residuals with c0^2 + c1^2 + c2^2 + (c3^2 + c4^2 +
 // c5^2) / 2 = 1; eigenvalue: the residual measure of the chosen solution (the smallest positive
-// eigenvalue of the reduced system). 1 on success; 0 when memory ran out or the points leave the
-// linear block singular (too few or all on a coordinate plane); coef is then untouched.
+// eigenvalue of the reduced system, in the points' units to the fourth). Solved on the points
+// moved to their centroid and scaled to unit size, so the same points anywhere give the same
+// quadric to the rounding of their coordinates. 1 on success; 0 when memory ran out or the
+// points leave the linear block singular (too few or all on a coordinate plane); coef is then
+// untouched.
 int QuadricsFit(const float* x, const float* y, const float* z, int n, double coef[10], double* eigenvalue);
 // Mean square and largest magnitude of the algebraic residuals (both 0 for no points).
 void QuadricsFitError(const double coef[10], const float* x, const float* y, const float* z, int n,

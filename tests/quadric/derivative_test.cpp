@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "foundation/vec3.h"
 #include "quadric/qcircle.h"
 #include "quadric/qnlfit.h"
 #include "quadric/sphere.h"
@@ -155,6 +156,18 @@ TEST_F(DerivativeTest, MinpackCallbacksAreTheDerivativesOfTheirResiduals) {
              "cylinder, given radius", scale);
       Expect(CheckJacobian(FromMinpack(ConeChiSqMinpack, m, 7), m, cone, coneTypical), "cone", scale);
       Expect(CheckJacobian(FromMinpack(ConeChiSq2Minpack, m, 7), m, cone, coneTypical), "cone, algebraic", scale);
+      // The axial fits about the drawn axis, moved and tilted a little off it: the cylinder, and
+      // the cone with its apex near the reference point.
+      double unitAxis[3];
+      VecNormalize3(c.axis, unitAxis);
+      SetAxialReference(c.centre, unitAxis);
+      const std::vector<double> movedTypical = {L, L, 1, 1, L, 1};
+      Expect(CheckJacobian(FromMinpack(AxialChiSqMinpack, m, 5), m, {0.01 * L, -0.02 * L, 0.03, -0.01, c.radius},
+                           movedTypical),
+             "axial, cylinder", scale);
+      Expect(CheckJacobian(FromMinpack(AxialChiSqMinpack, m, 6), m,
+                           {0.01 * L, -0.02 * L, 0.03, -0.01, 1e-3 * L, c.halfAngle}, movedTypical),
+             "axial, cone", scale);
     }
   }
 }

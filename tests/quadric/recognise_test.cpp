@@ -5,6 +5,7 @@
 
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
+#include "bspline/subobj.h"
 #include "construct/quadrics.h"
 #include "curve/quadrics.h"
 #include "foundation/vec3.h"
@@ -296,6 +297,65 @@ TEST_F(RecogniseTest, CircleAndLineFitsHoldAtEverySizeAndPlace) {
       EXPECT_LT(VecDist3(start, forward ? a : b), 1e-9 * size);
       EXPECT_LT(VecDist3(end, forward ? b : a), 1e-9 * size);
     }
+}
+
+// Every control point moved by offset, the form taken off: recognition has to find it again.
+Bspline* Moved(Bspline* b, const double offset[3]) {
+  FreeQuadricInfo(b);
+  for (int j = 0; j < NumCtrlV(b); ++j)
+    for (int i = 0; i < NumCtrlU(b); ++i) b->X[j][i] += offset[0], b->Y[j][i] += offset[1], b->Z[j][i] += offset[2];
+  return b;
+}
+
+constexpr double kEverySize[] = {1e-6, 1e-3, 0.01, 0.1, 1.0, 1e3, 1e6};
+
+// A quarter of a tube (radius 6.5, 80 long) fits a large sphere with a small mean error, but lies
+// far off it: it is the cylinder, at every size (80: the tube as it stands), at the origin and
+// 1e4 sizes away.
+TEST_F(RecogniseTest, QuarterTubeIsItsCylinderNotALargeSphere) {
+  for (double size : {1e-6, 1e-3, 0.01, 0.1, 1.0, 80.0, 1e3, 1e6})
+    for (double far : {0.0, 1e4}) {
+      SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far);
+      BsplineKeeper keep;
+      const double s = size / 80;  // the tube's length is the size
+      const QuadricInfo tube = {{0, 0, 0, 0, 0, 1, 6.5 * s, 0, 80 * s}};
+      Bspline* cyl = keep(CreateCylinderBspline(&tube));
+      ASSERT_NE(cyl, nullptr);
+      const double offset[3] = {far * size, -0.6 * far * size, 0.35 * far * size};
+      Bspline* quarter = keep(ExtractParamRange(cyl, 0, cyl->umin, cyl->umin + 0.25 * (cyl->umax - cyl->umin)));
+      ASSERT_NE(quarter, nullptr);
+      ASSERT_EQ(Surface(Moved(quarter, offset), 0), 1);
+      ASSERT_EQ(quarter->quadricType, 22);
+      const double* e = quarter->quadric->v;
+      EXPECT_NEAR(std::fabs(e[6]), 6.5 * s, 1e-6 * size);
+      EXPECT_NEAR(std::fabs(e[5]), 1.0, 1e-12);
+      const double onAxis[3] = {offset[0], offset[1], offset[2] + 0.5 * size};
+      EXPECT_LT(AxisDist(onAxis, e, e + 3), 1e-6 * size);
+    }
+}
+
+// Half cones that run into their apex (its boundary there a point, not a circle) are cones,
+// with their apex and half angle, at every size, at the origin and 1e4 sizes away.
+TEST_F(RecogniseTest, HalfConesReachingTheirApexAreCones) {
+  for (double half : {30.0, 60.0})
+    for (double size : kEverySize)
+      for (double far : {0.0, 1e4}) {
+        SCOPED_TRACE(::testing::Message() << "half angle " << half << " size " << size << " far " << far);
+        BsplineKeeper keep;
+        const QuadricInfo info = {{0.2 * size, 0.1 * size, -0.3 * size, 0, 0.6, 0.8, half * 0.017453292519943295, 0.0,
+                                   size}};
+        Bspline* cone = keep(CreateConeBspline(&info));
+        ASSERT_NE(cone, nullptr);
+        Bspline* h = keep(ExtractParamRange(cone, 0, cone->umin, 0.5 * (cone->umin + cone->umax)));
+        ASSERT_NE(h, nullptr);
+        const double offset[3] = {far * size, -0.6 * far * size, 0.35 * far * size};
+        ASSERT_EQ(Surface(Moved(h, offset), 0), 1);
+        ASSERT_EQ(h->quadricType, 23);
+        const double* e = h->quadric->v;
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(e[k], info.v[k] + offset[k], 1e-6 * size) << k;
+        EXPECT_NEAR(Dot(e + 3, info.v + 3), 1.0, 1e-9);
+        EXPECT_NEAR(e[6], info.v[6], 1e-7);
+      }
 }
 
 }  // namespace
