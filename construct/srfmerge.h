@@ -38,7 +38,8 @@ void FindCoonsInfoFrom2Curve2s(Bspline* c1, Bspline* c2, const double span1[2],
                                int flip2, double scale1, double scale2, int perp1, int perp2);
 // The unit bridge direction at p toward q: q - p projected into the tangent plane of srf at uv
 // (perp 1: the tangent-plane perpendicular N x T of the curve tangent T, turned toward that
-// projection); the zero vector when shorter than 1e-10.
+// projection); the zero vector when shorter than 1e-10 of |q - p| (of |q - p| |T| with perp), so
+// that the direction is the same at every size.
 void FindBridgeDirection(Bspline* srf, const double uv[2], const double p[3], const double q[3],
                          const double Su[3], const double Sv[3], const double T[3], int perp,
                          double D[3]);
