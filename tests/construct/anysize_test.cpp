@@ -2,11 +2,14 @@
 // each case is built at unit size, then scaled by 1e-6 .. 1e6 and moved 1e4 sizes from the
 // origin, and the answer must be the unit answer mapped the same way; plus the exact answers
 // the cases have (tangent planes of the surfaces they meet, rigid profiles, met tolerances).
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
+#include "construct/srfblend.h"
 #include "construct/srfmerge.h"
 #include "foundation/coreglob.h"
 #include "stitch/srfcont.h"
@@ -112,6 +115,111 @@ TEST_F(AnySize, BridgeMeetsBothSurfacesAtEverySize) {
       EXPECT_LT(gap, 1e-3 * size);
       EXPECT_LT(NetMiss(b, ref, pl), 1e-6);
     }
+}
+
+// ---- Sphere octant filled between its three neighbours ------------------------------------------
+
+// The unit sphere's octant x, y, z >= 0 turned by the rows of R: u from the equator (z = 0) to
+// the pole, v around from x to y; exact (rational biquadratic).
+Bspline* Octant(const double R[3][3]) {
+  const double w = std::sqrt(0.5);
+  const double r[3] = {1, 1, 0}, z[3] = {0, 1, 1}, mw[3] = {1, w, 1};
+  const double cx[3] = {1, 1, 0}, cy[3] = {0, 1, 1}, cw[3] = {1, w, 1};
+  std::vector<double> pts, weights;
+  for (int j = 0; j < 3; ++j)
+    for (int i = 0; i < 3; ++i) {
+      const double p[3] = {r[i] * cx[j], r[i] * cy[j], z[i]};
+      for (int k = 0; k < 3; ++k) pts.push_back(R[k][0] * p[0] + R[k][1] * p[1] + R[k][2] * p[2]);
+      weights.push_back(mw[i] * cw[j]);
+    }
+  return BuildSurface(2, 2, 3, 3, pts, {0, 0, 0, 1, 1, 1}, {0, 0, 0, 1, 1, 1}, weights);
+}
+
+// The hole of the octant x, y, z >= 0 bounded by the equators of its three neighbours (each
+// turned so that the shared quarter circle is its u = 0 edge), in loop order.
+struct OctantHole {
+  BsplineKeeper keep;
+  Bspline* sides[3];
+  Bspline** patches = nullptr;
+  explicit OctantHole(const Place& pl) {
+    // Below (x, y >= 0, z <= 0), beside (x <= 0) and behind (y <= 0).
+    const double turns[3][3][3] = {{{0, 1, 0}, {1, 0, 0}, {0, 0, -1}},
+                                   {{0, 0, -1}, {0, 1, 0}, {1, 0, 0}},
+                                   {{1, 0, 0}, {0, 0, -1}, {0, 1, 0}}};
+    // Each side runs along its equator as the loop does: (1,0,0) -> (0,1,0) -> (0,0,1) -> (1,0,0).
+    const double runs[3][2] = {{1, 0}, {0, 1}, {1, 0}};
+    for (int i = 0; i < 3; ++i) {
+      Bspline* s = keep(Octant(turns[i]));
+      pl.Map(s);
+      const double a = runs[i][0], b = runs[i][1];
+      sides[i] = BuildCurveOnSurface(s, 3, {0, a, 0, a + (b - a) / 3, 0, a + 2 * (b - a) / 3, 0, b});
+    }
+  }
+  ~OctantHole() {
+    if (patches) FreeBsplineArray(patches, 3);
+  }
+  Bspline** Fill(int cont) {
+    int sc[3] = {cont, cont, cont}, cc[3] = {1, 1, 1};
+    patches = FillNSidedHole(sides, 3, sc, cc, 0.0, 0.0, -1);
+    return patches;
+  }
+};
+
+// Largest angle, degrees, between the patches' normals and the sphere's (centre c, radius r) at
+// the points of their edges that lie on the hole's quarter circles.
+double AngleToSphere(Bspline** p, int n, const double c[3], double r) {
+  double worst = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const Bspline* s = p[i];
+    for (int e = 0; e < 4; ++e)
+      for (int k = 1; k < 10; ++k) {
+        const double f = k / 10.0;
+        const double u = e < 2 ? s->umin + f * (s->umax - s->umin) : (e == 2 ? s->umin : s->umax);
+        const double v = e >= 2 ? s->vmin + f * (s->vmax - s->vmin) : (e == 0 ? s->vmin : s->vmax);
+        double P[3], Su[3], Sv[3];
+        RefEvalSurface(s, u, v, P);
+        const double d[3] = {P[0] - c[0], P[1] - c[1], P[2] - c[2]};
+        const double m = std::min({std::fabs(d[0]), std::fabs(d[1]), std::fabs(d[2])});
+        if (std::fabs(std::hypot(d[0], d[1], d[2]) - r) > 1e-6 * r || m > 1e-6 * r) continue;
+        RefEvalDeriv(s, u, v, 1, 0, Su);
+        RefEvalDeriv(s, u, v, 0, 1, Sv);
+        const double N[3] = {Su[1] * Sv[2] - Su[2] * Sv[1], Su[2] * Sv[0] - Su[0] * Sv[2],
+                             Su[0] * Sv[1] - Su[1] * Sv[0]};
+        const double cs = std::fabs(N[0] * d[0] + N[1] * d[1] + N[2] * d[2]) /
+                          (std::hypot(N[0], N[1], N[2]) * r);
+        worst = std::max(worst, std::acos(std::min(cs, 1.0)) * 180.0 / M_PI);
+      }
+  }
+  return worst;
+}
+
+TEST_F(AnySize, OctantFillMeetsTheSphereAtEverySize) {
+  for (int cont : {1, 0}) {
+    OctantHole unit(Place(1.0, false));
+    Bspline** ref = unit.Fill(cont);
+    ASSERT_NE(ref, nullptr);
+    const double o[3] = {0, 0, 0};
+    if (cont) {
+      EXPECT_LT(AngleToSphere(ref, 3, o, 1.0), 0.5);
+    }
+    for (double size : kSizes)
+      for (bool far : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "cont " << cont << " size " << size << " far " << far);
+        const Place pl(size, far);
+        OctantHole g(pl);
+        Bspline** p = g.Fill(cont);
+        ASSERT_NE(p, nullptr);
+        double c[3];
+        pl.Map(o, c);
+        const double angle = AngleToSphere(p, 3, c, size);
+        double miss = 0.0;
+        for (int i = 0; i < 3; ++i) miss = std::max(miss, NetMiss(p[i], ref[i], pl));
+        if (cont) {
+          EXPECT_LT(angle, 0.5);
+        }
+        EXPECT_LT(miss, 1e-6);
+      }
+  }
 }
 
 }  // namespace
