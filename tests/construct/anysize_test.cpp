@@ -5,13 +5,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "construct/srfblend.h"
 #include "construct/srfmerge.h"
+#include "curve/crverr.h"
 #include "foundation/coreglob.h"
+#include "splinefit/sconvert.h"
 #include "stitch/srfcont.h"
 #include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
@@ -26,8 +29,9 @@ constexpr double kSizes[] = {1e-6, 1e-3, 0.01, 0.1, 1.0, 1e3, 1e6};
 // A placement: p -> size p + shift, shift 1e4 sizes from the origin when far.
 struct Place {
   double size;
+  bool far;
   double shift[3];
-  Place(double s, bool far) : size(s) {
+  Place(double s, bool farAway) : size(s), far(farAway) {
     const double d[3] = {0.6, -0.48, 0.64};
     for (int k = 0; k < 3; ++k) shift[k] = far ? 1e4 * s * d[k] : 0.0;
   }
@@ -42,6 +46,18 @@ struct Place {
     for (int k = 0; k < 3; ++k) out[k] = size * p[k] + shift[k];
   }
 };
+
+// Every size of kSizes, at the origin and 1e4 sizes away.
+std::vector<Place> EveryPlace() {
+  std::vector<Place> all;
+  for (double size : kSizes)
+    for (bool far : {false, true}) all.emplace_back(size, far);
+  return all;
+}
+
+::testing::Message Where(const Place& pl) {
+  return ::testing::Message() << "size " << pl.size << (pl.far ? " far" : " near");
+}
 
 // Largest distance between the control points of b and of ref mapped by pl, over pl's size;
 // infinity when the nets differ in shape.
@@ -102,19 +118,17 @@ TEST_F(AnySize, BridgeMeetsBothSurfacesAtEverySize) {
   BridgeCase unit(Place(1.0, false));
   Bspline* ref = unit.Bridge();
   ASSERT_NE(ref, nullptr);
-  for (double size : kSizes)
-    for (bool far : {false, true}) {
-      SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far);
-      const Place pl(size, far);
-      BridgeCase g(pl);
-      Bspline* b = g.Bridge();
-      ASSERT_NE(b, nullptr);
-      double gap;
-      const double angle = g.Angle(b, &gap);
-      EXPECT_LT(angle, 0.5);
-      EXPECT_LT(gap, 1e-3 * size);
-      EXPECT_LT(NetMiss(b, ref, pl), 1e-6);
-    }
+  for (const Place& pl : EveryPlace()) {
+    SCOPED_TRACE(Where(pl));
+    BridgeCase g(pl);
+    Bspline* b = g.Bridge();
+    ASSERT_NE(b, nullptr);
+    double gap;
+    const double angle = g.Angle(b, &gap);
+    EXPECT_LT(angle, 0.5);
+    EXPECT_LT(gap, 1e-3 * pl.size);
+    EXPECT_LT(NetMiss(b, ref, pl), 1e-6);
+  }
 }
 
 // ---- Sphere octant filled between its three neighbours ------------------------------------------
@@ -185,8 +199,8 @@ double AngleToSphere(Bspline** p, int n, const double c[3], double r) {
         RefEvalDeriv(s, u, v, 0, 1, Sv);
         const double N[3] = {Su[1] * Sv[2] - Su[2] * Sv[1], Su[2] * Sv[0] - Su[0] * Sv[2],
                              Su[0] * Sv[1] - Su[1] * Sv[0]};
-        const double cs = std::fabs(N[0] * d[0] + N[1] * d[1] + N[2] * d[2]) /
-                          (std::hypot(N[0], N[1], N[2]) * r);
+        const double cs =
+            std::fabs(N[0] * d[0] + N[1] * d[1] + N[2] * d[2]) / (std::hypot(N[0], N[1], N[2]) * r);
         worst = std::max(worst, std::acos(std::min(cs, 1.0)) * 180.0 / M_PI);
       }
   }
@@ -202,24 +216,145 @@ TEST_F(AnySize, OctantFillMeetsTheSphereAtEverySize) {
     if (cont) {
       EXPECT_LT(AngleToSphere(ref, 3, o, 1.0), 0.5);
     }
-    for (double size : kSizes)
-      for (bool far : {false, true}) {
-        SCOPED_TRACE(::testing::Message() << "cont " << cont << " size " << size << " far " << far);
-        const Place pl(size, far);
-        OctantHole g(pl);
-        Bspline** p = g.Fill(cont);
-        ASSERT_NE(p, nullptr);
-        double c[3];
-        pl.Map(o, c);
-        const double angle = AngleToSphere(p, 3, c, size);
-        double miss = 0.0;
-        for (int i = 0; i < 3; ++i) miss = std::max(miss, NetMiss(p[i], ref[i], pl));
-        if (cont) {
-          EXPECT_LT(angle, 0.5);
-        }
-        EXPECT_LT(miss, 1e-6);
+    for (const Place& pl : EveryPlace()) {
+      SCOPED_TRACE(Where(pl) << " cont " << cont);
+      OctantHole g(pl);
+      Bspline** p = g.Fill(cont);
+      ASSERT_NE(p, nullptr);
+      double c[3];
+      pl.Map(o, c);
+      const double angle = AngleToSphere(p, 3, c, pl.size);
+      double miss = 0.0;
+      for (int i = 0; i < 3; ++i) miss = std::max(miss, NetMiss(p[i], ref[i], pl));
+      if (cont) {
+        EXPECT_LT(angle, 0.5);
       }
+      EXPECT_LT(miss, 1e-6);
+    }
   }
+}
+
+// ---- Approximation meets its tolerance or says why ---------------------------------------------
+
+// The largest distance, both ways, between two 3D curves (dense samples, closest points).
+double CurveDeviation(Bspline* a, Bspline* b) {
+  double ab = INFINITY, ba = INFINITY;
+  TwoCurve3MaxDiff(a, b, 200, &ab);
+  TwoCurve3MaxDiff(b, a, 200, &ba);
+  return std::max(ab, ba);
+}
+
+// A cubic through 16 control points that swing from side to side, of unit size.
+Bspline* WigglyCubic(const Place& pl) {
+  std::vector<double> pts;
+  for (int i = 0; i < 16; ++i)
+    pts.insert(pts.end(), {i / 15.0, 0.1 * std::sin(2.0 * i), 0.05 * std::cos(3.0 * i)});
+  Bspline* c = BuildCurve(3, 3, pts);
+  pl.Map(c);
+  return c;
+}
+
+TEST_F(AnySize, CurveApproximationMeetsItsToleranceAtEverySize) {
+  GridFitParams prm{};
+  prm.boundaryMode = -1;
+  for (const Place& pl : EveryPlace()) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    Bspline* c = keep(WigglyCubic(pl));
+    const double tol = 1e-5 * pl.size;
+    Bspline* a = keep(ApproximateBspline(c, tol, 3, 0, &prm));
+    if (!a) {
+      EXPECT_TRUE(KernelFailedNow());
+      ClearKernelError();
+      continue;
+    }
+    const double dev = CurveDeviation(a, c);
+    EXPECT_LE(dev, tol);
+  }
+}
+
+// Largest distance between the two surfaces at the same parameters on a 41 x 41 grid.
+double SameParameterDeviation(const Bspline* a, const Bspline* b) {
+  double worst = 0.0;
+  for (int j = 0; j <= 40; ++j)
+    for (int i = 0; i <= 40; ++i) {
+      const double u = a->umin + (a->umax - a->umin) * i / 40, v = a->vmin + (a->vmax - a->vmin) * j / 40;
+      double p[3], q[3];
+      RefEvalSurface(a, u, v, p);
+      RefEvalSurface(b, u, v, q);
+      worst = std::max(worst, std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]));
+    }
+  return worst;
+}
+
+// Largest distance of the surface's grid points from the cylinder about the z axis through c.
+double OffCylinder(const Bspline* s, const double c[3], double r) {
+  double worst = 0.0;
+  for (int j = 0; j <= 40; ++j)
+    for (int i = 0; i <= 40; ++i) {
+      double p[3];
+      RefEvalSurface(s, s->umin + (s->umax - s->umin) * i / 40, s->vmin + (s->vmax - s->vmin) * j / 40, p);
+      worst = std::max(worst, std::fabs(std::hypot(p[0] - c[0], p[1] - c[1]) - r));
+    }
+  return worst;
+}
+
+// The quarter of the unit cylinder about the z axis, 0 <= z <= 1: rational 2 x 1.
+Bspline* QuarterCylinder(const Place& pl) {
+  const double w = std::sqrt(0.5);
+  std::vector<double> pts;
+  for (int j = 0; j < 2; ++j) pts.insert(pts.end(), {1, 0, double(j), 1, 1, double(j), 0, 1, double(j)});
+  Bspline* s = BuildSurface(2, 1, 3, 2, pts, {0, 0, 0, 1, 1, 1}, {0, 0, 1, 1}, {1, w, 1, 1, w, 1});
+  pl.Map(s);
+  return s;
+}
+
+TEST_F(AnySize, RationalSurfaceApproximationMeetsItsToleranceOrSaysWhy) {
+  GridFitParams prm{};
+  prm.boundaryMode = -1;
+  for (const Place& pl : EveryPlace()) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    Bspline* s = keep(QuarterCylinder(pl));
+    const double tol = 1e-4 * pl.size;
+    Bspline* a = keep(ApproximateBspline(s, tol, 3, 3, &prm));
+    ASSERT_NE(a, nullptr);
+    const double o[3] = {0, 0, 0};
+    double c[3];
+    pl.Map(o, c);
+    EXPECT_LE(OffCylinder(a, c, pl.size), tol);
+    EXPECT_LE(SameParameterDeviation(a, s), tol);
+    EXPECT_FALSE(a->rational);
+  }
+}
+
+// A rational net of 9 x 8 points with weights between 0.3 and 3 (biquadratic, unit size) is met
+// within 1e-4; a roof of two planes meeting at a ridge cannot be held by a bicubic within 1e-6 of
+// its size: refused, with the error state set and the deviation reached named.
+TEST_F(AnySize, SurfaceApproximationMeetsItsToleranceOrNamesTheMiss) {
+  GridFitParams prm{};
+  prm.boundaryMode = -1;
+  {
+    BsplineKeeper keep;
+    std::vector<double> pts, w;
+    for (int j = 0; j < 8; ++j)
+      for (int i = 0; i < 9; ++i) {
+        pts.insert(pts.end(), {i / 8.0, j / 7.0, 0.2 * std::sin(1.3 * i + 0.7 * j)});
+        w.push_back(0.3 + 2.7 * (i + j) / 15.0);
+      }
+    Bspline* s = keep(BuildSurface(2, 2, 9, 8, pts, {}, {}, w));
+    Bspline* a = keep(ApproximateBspline(s, 1e-4, 3, 3, &prm));
+    ASSERT_NE(a, nullptr);
+    EXPECT_LE(SameParameterDeviation(a, s), 1e-4);
+  }
+  BsplineKeeper keep;
+  const std::vector<double> roof = {0, 0, 0, 0.5, 0, 0.4, 1, 0, 0, 0, 1, 0, 0.5, 1, 0.4, 1, 1, 0};
+  Bspline* s = keep(BuildSurface(1, 1, 3, 2, roof, {0, 0, 0.5, 1, 1}, {0, 0, 1, 1}));
+  const size_t before = Messages().size();
+  EXPECT_EQ(ApproximateBspline(s, 1e-6, 3, 3, &prm), nullptr);
+  EXPECT_TRUE(KernelFailedNow());
+  EXPECT_NE(Messages().substr(before).find("not reached, the closest fit deviates"), std::string::npos);
+  ClearKernelError();
 }
 
 }  // namespace
