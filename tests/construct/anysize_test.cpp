@@ -10,9 +10,12 @@
 
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
+#include "construct/quadrics.h"
 #include "construct/srfblend.h"
 #include "construct/srfmerge.h"
+#include "construct/srfoffst.h"
 #include "curve/crverr.h"
+#include "quadric/quadrics.h"
 #include "foundation/coreglob.h"
 #include "splinefit/sconvert.h"
 #include "stitch/srfcont.h"
@@ -355,6 +358,38 @@ TEST_F(AnySize, SurfaceApproximationMeetsItsToleranceOrNamesTheMiss) {
   EXPECT_TRUE(KernelFailedNow());
   EXPECT_NE(Messages().substr(before).find("not reached, the closest fit deviates"), std::string::npos);
   ClearKernelError();
+}
+
+// ---- Offsets of recognised quadrics --------------------------------------------------------------
+
+// A sphere recognised from its points (its radius as fitted, within round-off of the true one)
+// and offset by exactly the true radius toward its centre collapses at every size: refused with
+// the limit, never handed back as a sphere of a few billionths of the size.
+TEST_F(AnySize, RecognisedSphereOffsetToItsCentreIsRefused) {
+  for (const Place& pl : EveryPlace()) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    const double o[3] = {0.3, -0.2, 0.1};
+    double c[3];
+    pl.Map(o, c);
+    const double R = 0.5 * pl.size;
+    Bspline* s = keep(CreateSphereBspline(c[0], c[1], c[2], R));
+    ASSERT_NE(s, nullptr);
+    FreeQuadricInfo(s);
+    int found = 0;
+    ASSERT_EQ(IdentifySurfQuadric(&s, 1, 2, &found), 0);
+    ASSERT_EQ(found, 1);
+    double limit = 0.0;
+    const bool inward = CheckForQuadricSurface(s, 0.0, &limit) == -10 && limit != 100000.0;
+    const double d = inward ? R : -R;
+    EXPECT_EQ(CheckForQuadricSurface(s, d, &limit), -100);
+    EXPECT_EQ(keep(OffsetQuadricSurface(s, d, &limit)), nullptr);
+    EXPECT_NEAR(limit, d, 1e-6 * R);
+    // Half way is a sphere of half the radius.
+    Bspline* half = keep(OffsetQuadricSurface(s, 0.5 * d, &limit));
+    ASSERT_NE(half, nullptr);
+    EXPECT_NEAR(std::fabs(half->quadric->v[0]), 0.5 * R, 1e-6 * R);
+  }
 }
 
 }  // namespace
