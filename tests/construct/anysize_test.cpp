@@ -15,8 +15,8 @@
 #include "construct/srfmerge.h"
 #include "construct/srfoffst.h"
 #include "curve/crverr.h"
-#include "quadric/quadrics.h"
 #include "foundation/coreglob.h"
+#include "quadric/quadrics.h"
 #include "splinefit/sconvert.h"
 #include "stitch/srfcont.h"
 #include "tests/intersect/shapes.h"
@@ -257,10 +257,13 @@ Bspline* WigglyCubic(const Place& pl) {
   return c;
 }
 
+// Each fit takes about a second under the sanitizers: the everyday sizes and the extremes far
+// away.
 TEST_F(AnySize, CurveApproximationMeetsItsToleranceAtEverySize) {
   GridFitParams prm{};
   prm.boundaryMode = -1;
-  for (const Place& pl : EveryPlace()) {
+  for (const Place& pl :
+       {Place(1e-3, false), Place(0.01, false), Place(1.0, true), Place(1e-6, true), Place(1e6, true)}) {
     SCOPED_TRACE(Where(pl));
     BsplineKeeper keep;
     Bspline* c = keep(WigglyCubic(pl));
