@@ -971,74 +971,6 @@ Bspline** FillCheckedHole(Bspline** sides, int n, int* sideCont, int* centreCont
   return result;
 }
 
-// Points per side that give the hole's extent.
-constexpr int kFrameSamples = 16;
-
-// The frame of the hole: the centre of the box of its sides' points and the power of two at or
-// below the box's longest side (so that the scaling is exact). False when the box has no extent
-// or is not finite.
-bool HoleFrame(Bspline** sides, int n, UnitFrame* frame) {
-  double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
-  for (int i = 0; i < n; ++i)
-    for (int k = 0; k <= kFrameSamples; ++k) {
-      Bspline* c = sides[i];
-      const double t = c->umin + (c->umax - c->umin) * k / kFrameSamples;
-      double p[3];
-      EvalCrvOnSrfArray(nullptr, c, t, 0, p);
-      for (int j = 0; j < 3; ++j) lo[j] = std::fmin(lo[j], p[j]), hi[j] = std::fmax(hi[j], p[j]);
-    }
-  double size = 0.0;
-  for (int j = 0; j < 3; ++j) {
-    size = std::fmax(size, hi[j] - lo[j]);
-    frame->centre[j] = 0.5 * lo[j] + 0.5 * hi[j];
-  }
-  if (!(size > 0.0) || !std::isfinite(size)) return false;
-  frame->size = std::ldexp(1.0, std::ilogb(size));
-  return true;
-}
-
-// The frame that takes model points to unit ones (ObjectFromUnitFrame through it moves an object
-// into `frame`).
-UnitFrame IntoFrame(const UnitFrame& frame) {
-  UnitFrame in;
-  in.size = 1.0 / frame.size;
-  for (int j = 0; j < 3; ++j) in.centre[j] = -frame.centre[j] / frame.size;
-  return in;
-}
-
-// Copies of the hole's sides in the unit frame: 3D sides moved, each owner surface copied once
-// with its curves and trim loops and moved, a side on it taken from the copy's list (or copied
-// onto the copy when it is not listed). owners[i] holds what is to be freed; false on failure.
-bool SidesInFrame(Bspline** sides, int n, const UnitFrame& frame, Bspline** work, Bspline** owners,
-                  Bspline** loose) {
-  const UnitFrame in = IntoFrame(frame);
-  for (int i = 0; i < n; ++i) {
-    Bspline* s = sides[i];
-    if (s->dimension == 3) {
-      work[i] = loose[i] = CopyBsplineStruct(s);
-      if (!work[i]) return false;
-      ObjectFromUnitFrame(work[i], in);
-      continue;
-    }
-    Bspline* copy = nullptr;
-    for (int j = 0; j < i && !copy; ++j)
-      if (sides[j]->dimension == 2 && sides[j]->owner == s->owner)
-        copy = work[j]->owner;
-    if (!copy) {
-      copy = owners[i] = CopyBsplineStructAndChildren(s->owner);
-      if (!copy) return false;
-      ObjectFromUnitFrame(copy, in);
-    }
-    work[i] = GetMatchingBsplineOnSrf(s->owner, copy, s);
-    if (!work[i]) {
-      work[i] = loose[i] = CopyBsplineStruct(s);
-      if (!work[i]) return false;
-      work[i]->owner = copy;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 // The fill's directions, handle ratios and Newton steps are set for a hole of unit size: it is
@@ -1056,12 +988,12 @@ Bspline** FillNSidedHole(Bspline** sides, int n, int* sideCont, int* centreCont,
       return nullptr;
     }
   UnitFrame frame;
-  if (!HoleFrame(sides, n, &frame))
+  if (!CurvesUnitFrame(sides, n, &frame))
     return FillCheckedHole(sides, n, sideCont, centreCont, tol, angle, samples);
   Bspline* work[5] = {};
   OwnedArray<Bspline, FreeBspline> owners(CallocArray<Bspline*>(n), n), loose(CallocArray<Bspline*>(n), n);
   if (!owners || !loose) return nullptr;
-  if (!SidesInFrame(sides, n, frame, work, owners.get(), loose.get())) return nullptr;
+  if (!CurvesInUnitFrame(sides, n, frame, work, owners.get(), loose.get())) return nullptr;
   Bspline** result = FillCheckedHole(work, n, sideCont, centreCont, tol / frame.size, angle, samples);
   if (result)
     for (int i = 0; i < n; ++i) ObjectFromUnitFrame(result[i], frame);

@@ -24,7 +24,9 @@
 #include "foundation/mathmat.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 #include "foundation/vec3.h"
+#include "quadric/quadrics.h"
 #include "splinefit/gspline.h"
 #include "stitch/crossder.h"
 #include "stitch/srfcont.h"
@@ -326,14 +328,10 @@ double**** SpanPatches(Bspline* c1, Bspline* c2, BridgeWork& w, const double* sp
   return C;
 }
 
-}  // namespace
 
-Bspline* FindMergeSurfFrom2Curve2s(Bspline* c1, Bspline* c2, int, int, int flip1, int flip2,
-                                   double scale1, double scale2, int perp1, int perp2) {
-  if (!OnSurface(c1) || !OnSurface(c2)) {
-    SetKernelError(-2);
-    return nullptr;
-  }
+// The bridge of FindMergeSurfFrom2Curve2s on curves already checked.
+Bspline* BridgeCurves(Bspline* c1, Bspline* c2, int flip1, int flip2, double scale1, double scale2,
+                      int perp1, int perp2) {
   TrackingScope scope;
   int* mult = nullptr;
   double* knots = nullptr;
@@ -411,6 +409,35 @@ Bspline* FindMergeSurfFrom2Curve2s(Bspline* c1, Bspline* c2, int, int, int flip1
   if (N1[0] * N2[0] + N1[1] * N2[1] + N1[2] * N2[2] < 0.0) ReverseDirection(s.get(), 1);
   if (KernelFailed()) return nullptr;
   return s.release();
+}
+
+}  // namespace
+
+// The refinement's position and angle tests are set for curves of unit size: the bridge is made
+// on copies of the curves (and their surfaces) in the unit frame of the curves and mapped back,
+// so that it splits alike and has the same shape at every size and anywhere in space.
+Bspline* FindMergeSurfFrom2Curve2s(Bspline* c1, Bspline* c2, int, int, int flip1, int flip2,
+                                   double scale1, double scale2, int perp1, int perp2) {
+  if (!OnSurface(c1) || !OnSurface(c2)) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  Bspline* curves[2] = {c1, c2};
+  UnitFrame frame;
+  if (!CurvesUnitFrame(curves, 2, &frame))
+    return BridgeCurves(c1, c2, flip1, flip2, scale1, scale2, perp1, perp2);
+  Bspline* work[2] = {};
+  Bspline* owners[2] = {};
+  Bspline* loose[2] = {};
+  Bspline* made = nullptr;
+  if (CurvesInUnitFrame(curves, 2, frame, work, owners, loose)) {
+    made = BridgeCurves(work[0], work[1], flip1, flip2, scale1, scale2, perp1, perp2);
+    if (made) ObjectFromUnitFrame(made, frame);
+  }
+  // Loose copies point at the owner copies: they go first.
+  for (Bspline* b : loose) FreeBspline(b);
+  for (Bspline* b : owners) FreeBspline(b);
+  return made;
 }
 
 // ---- Merge and fillet front ends --------------------------------------------------------------

@@ -89,14 +89,20 @@ struct BridgeCase {
   Bspline* cyl;
   Bspline* c1;
   Bspline* c2;
-  explicit BridgeCase(const Place& pl) {
-    const double O[3] = {1.5, 1.2, 0.0}, e1[3] = {1.0, 0.0, 0.0}, e2[3] = {0.0, 0.0, 1.0};
-    plane = keep(shapes::Plane(O, e1, e2));
+  // Along the cylinder's axis from a vertical plane, or across it (along a circular arc) from a
+  // horizontal one: the arc is no cubic, and the bridge's patches are split where they miss it.
+  BridgeCase(const Place& pl, bool acrossAxis) {
+    const double O[2][3] = {{1.5, 1.2, 0.0}, {2.0, 0.0, 0.0}};
+    const double e1[3] = {1.0, 0.0, 0.0}, e2[2][3] = {{0.0, 0.0, 1.0}, {0.0, 1.0, 0.0}};
+    plane = keep(shapes::Plane(O[acrossAxis], e1, e2[acrossAxis]));
     cyl = keep(shapes::HalfCylinder(1.0, 0.0, 1.0));
     pl.Map(plane);
     pl.Map(cyl);
     c1 = BuildCurveOnSurface(plane, 3, {0, 0, 0, 1.0 / 3, 0, 2.0 / 3, 0, 1});
-    c2 = BuildCurveOnSurface(cyl, 3, {0.25, 0, 0.25, 1.0 / 3, 0.25, 2.0 / 3, 0.25, 1});
+    if (acrossAxis)
+      c2 = BuildCurveOnSurface(cyl, 3, {0.05, 0.5, 0.05 + 0.25 / 3, 0.5, 0.05 + 0.5 / 3, 0.5, 0.3, 0.5});
+    else
+      c2 = BuildCurveOnSurface(cyl, 3, {0.25, 0, 0.25, 1.0 / 3, 0.25, 2.0 / 3, 0.25, 1});
   }
   Bspline* Bridge() { return keep(FindMergeSurfFrom2Curve2s(c1, c2, 0, 0, 1, 1, 1.0, 1.0, 0, 0)); }
   // Largest angle, degrees, between the bridge and each surface along its curve.
@@ -118,19 +124,21 @@ struct BridgeCase {
 };
 
 TEST_F(AnySize, BridgeMeetsBothSurfacesAtEverySize) {
-  BridgeCase unit(Place(1.0, false));
-  Bspline* ref = unit.Bridge();
-  ASSERT_NE(ref, nullptr);
-  for (const Place& pl : EveryPlace()) {
-    SCOPED_TRACE(Where(pl));
-    BridgeCase g(pl);
-    Bspline* b = g.Bridge();
-    ASSERT_NE(b, nullptr);
-    double gap;
-    const double angle = g.Angle(b, &gap);
-    EXPECT_LT(angle, 0.5);
-    EXPECT_LT(gap, 1e-3 * pl.size);
-    EXPECT_LT(NetMiss(b, ref, pl), 1e-6);
+  for (bool across : {false, true}) {
+    BridgeCase unit(Place(1.0, false), across);
+    Bspline* ref = unit.Bridge();
+    ASSERT_NE(ref, nullptr);
+    for (const Place& pl : EveryPlace()) {
+      SCOPED_TRACE(Where(pl) << (across ? " across" : " along"));
+      BridgeCase g(pl, across);
+      Bspline* b = g.Bridge();
+      ASSERT_NE(b, nullptr);
+      double gap;
+      const double angle = g.Angle(b, &gap);
+      EXPECT_LT(angle, 0.5);
+      EXPECT_LT(gap, 1e-3 * pl.size);
+      EXPECT_LT(NetMiss(b, ref, pl), 1e-6);
+    }
   }
 }
 
