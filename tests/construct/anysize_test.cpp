@@ -29,28 +29,51 @@ class AnySize : public KernelTest {};
 
 constexpr double kSizes[] = {1e-6, 1e-3, 0.01, 0.1, 1.0, 1e3, 1e6};
 
-// A placement: p -> size p + shift, shift 1e4 sizes from the origin when far.
+// A placement: p -> size R p + shift; far away, R turns about (1, 2, 2) / 3 by 0.7 radians and
+// shift lies 1e4 sizes from the origin, near by R is the identity and shift 0.
 struct Place {
   double size;
   bool far;
-  double shift[3];
+  double R[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  double shift[3] = {0, 0, 0};
   Place(double s, bool farAway) : size(s), far(farAway) {
-    const double d[3] = {0.6, -0.48, 0.64};
-    for (int k = 0; k < 3; ++k) shift[k] = far ? 1e4 * s * d[k] : 0.0;
+    if (!far) return;
+    const double d[3] = {0.6, -0.48, 0.64}, a[3] = {1.0 / 3, 2.0 / 3, 2.0 / 3};
+    const double c = std::cos(0.7), sn = std::sin(0.7);
+    for (int i = 0; i < 3; ++i) {
+      shift[i] = 1e4 * s * d[i];
+      for (int j = 0; j < 3; ++j) R[i][j] = (i == j ? c : 0.0) + (1 - c) * a[i] * a[j];
+    }
+    R[0][1] -= sn * a[2], R[1][0] += sn * a[2];
+    R[0][2] += sn * a[1], R[2][0] -= sn * a[1];
+    R[1][2] -= sn * a[0], R[2][1] += sn * a[0];
+  }
+  void Map(const double p[3], double out[3]) const {
+    double q[3];
+    for (int k = 0; k < 3; ++k) q[k] = size * (R[k][0] * p[0] + R[k][1] * p[1] + R[k][2] * p[2]) + shift[k];
+    for (int k = 0; k < 3; ++k) out[k] = q[k];
   }
   void Map(Bspline* b) const {
     const int nu = NumCtrlU(b), nv = b->kind == 2 ? NumCtrlV(b) : 1;
-    double** c[3] = {b->X, b->Y, b->Z};
     for (int j = 0; j < nv; ++j)
-      for (int i = 0; i < nu; ++i)
-        for (int k = 0; k < 3; ++k) c[k][j][i] = size * c[k][j][i] + shift[k];
+      for (int i = 0; i < nu; ++i) {
+        double p[3] = {b->X[j][i], b->Y[j][i], b->Z[j][i]};
+        Map(p, p);
+        b->X[j][i] = p[0], b->Y[j][i] = p[1], b->Z[j][i] = p[2];
+      }
   }
-  void Map(const double p[3], double out[3]) const {
-    for (int k = 0; k < 3; ++k) out[k] = size * p[k] + shift[k];
+  // Back to unit coordinates: a point, or a direction (no shift, no size).
+  void Unmap(const double p[3], double out[3]) const {
+    const double q[3] = {(p[0] - shift[0]) / size, (p[1] - shift[1]) / size, (p[2] - shift[2]) / size};
+    for (int k = 0; k < 3; ++k) out[k] = R[0][k] * q[0] + R[1][k] * q[1] + R[2][k] * q[2];
+  }
+  void UnmapDirection(const double v[3], double out[3]) const {
+    const double q[3] = {v[0], v[1], v[2]};
+    for (int k = 0; k < 3; ++k) out[k] = R[0][k] * q[0] + R[1][k] * q[1] + R[2][k] * q[2];
   }
 };
 
-// Every size of kSizes, at the origin and 1e4 sizes away.
+// Every size of kSizes, at the origin and turned 1e4 sizes away.
 std::vector<Place> EveryPlace() {
   std::vector<Place> all;
   for (double size : kSizes)
@@ -190,9 +213,9 @@ struct OctantHole {
   }
 };
 
-// Largest angle, degrees, between the patches' normals and the sphere's (centre c, radius r) at
-// the points of their edges that lie on the hole's quarter circles.
-double AngleToSphere(Bspline** p, int n, const double c[3], double r) {
+// Largest angle, degrees, between the patches' normals and the unit sphere's, in the unit
+// coordinates of pl, at the points of their edges that lie on the hole's quarter circles.
+double AngleToSphere(Bspline** p, int n, const Place& pl) {
   double worst = 0.0;
   for (int i = 0; i < n; ++i) {
     const Bspline* s = p[i];
@@ -201,17 +224,17 @@ double AngleToSphere(Bspline** p, int n, const double c[3], double r) {
         const double f = k / 10.0;
         const double u = e < 2 ? s->umin + f * (s->umax - s->umin) : (e == 2 ? s->umin : s->umax);
         const double v = e >= 2 ? s->vmin + f * (s->vmax - s->vmin) : (e == 0 ? s->vmin : s->vmax);
-        double P[3], Su[3], Sv[3];
+        double P[3], Su[3], Sv[3], d[3], N[3];
         RefEvalSurface(s, u, v, P);
-        const double d[3] = {P[0] - c[0], P[1] - c[1], P[2] - c[2]};
+        pl.Unmap(P, d);
         const double m = std::min({std::fabs(d[0]), std::fabs(d[1]), std::fabs(d[2])});
-        if (std::fabs(std::hypot(d[0], d[1], d[2]) - r) > 1e-6 * r || m > 1e-6 * r) continue;
+        if (std::fabs(std::hypot(d[0], d[1], d[2]) - 1.0) > 1e-6 || m > 1e-6) continue;
         RefEvalDeriv(s, u, v, 1, 0, Su);
         RefEvalDeriv(s, u, v, 0, 1, Sv);
-        const double N[3] = {Su[1] * Sv[2] - Su[2] * Sv[1], Su[2] * Sv[0] - Su[0] * Sv[2],
+        const double C[3] = {Su[1] * Sv[2] - Su[2] * Sv[1], Su[2] * Sv[0] - Su[0] * Sv[2],
                              Su[0] * Sv[1] - Su[1] * Sv[0]};
-        const double cs =
-            std::fabs(N[0] * d[0] + N[1] * d[1] + N[2] * d[2]) / (std::hypot(N[0], N[1], N[2]) * r);
+        pl.UnmapDirection(C, N);
+        const double cs = std::fabs(N[0] * d[0] + N[1] * d[1] + N[2] * d[2]) / std::hypot(N[0], N[1], N[2]);
         worst = std::max(worst, std::acos(std::min(cs, 1.0)) * 180.0 / M_PI);
       }
   }
@@ -223,18 +246,15 @@ TEST_F(AnySize, OctantFillMeetsTheSphereAtEverySize) {
     OctantHole unit(Place(1.0, false));
     Bspline** ref = unit.Fill(cont);
     ASSERT_NE(ref, nullptr);
-    const double o[3] = {0, 0, 0};
     if (cont) {
-      EXPECT_LT(AngleToSphere(ref, 3, o, 1.0), 0.5);
+      EXPECT_LT(AngleToSphere(ref, 3, Place(1.0, false)), 0.5);
     }
     for (const Place& pl : EveryPlace()) {
       SCOPED_TRACE(Where(pl) << " cont " << cont);
       OctantHole g(pl);
       Bspline** p = g.Fill(cont);
       ASSERT_NE(p, nullptr);
-      double c[3];
-      pl.Map(o, c);
-      const double angle = AngleToSphere(p, 3, c, pl.size);
+      const double angle = AngleToSphere(p, 3, pl);
       double miss = 0.0;
       for (int i = 0; i < 3; ++i) miss = std::max(miss, NetMiss(p[i], ref[i], pl));
       if (cont) {
@@ -301,14 +321,16 @@ double SameParameterDeviation(const Bspline* a, const Bspline* b) {
   return worst;
 }
 
-// Largest distance of the surface's grid points from the cylinder about the z axis through c.
-double OffCylinder(const Bspline* s, const double c[3], double r) {
+// Largest distance, over pl's size, of the surface's grid points from the unit cylinder about the
+// z axis in the unit coordinates of pl.
+double OffCylinder(const Bspline* s, const Place& pl) {
   double worst = 0.0;
   for (int j = 0; j <= 40; ++j)
     for (int i = 0; i <= 40; ++i) {
       double p[3];
       RefEvalSurface(s, s->umin + (s->umax - s->umin) * i / 40, s->vmin + (s->vmax - s->vmin) * j / 40, p);
-      worst = std::max(worst, std::fabs(std::hypot(p[0] - c[0], p[1] - c[1]) - r));
+      pl.Unmap(p, p);
+      worst = std::max(worst, std::fabs(std::hypot(p[0], p[1]) - 1.0));
     }
   return worst;
 }
@@ -333,10 +355,7 @@ TEST_F(AnySize, RationalSurfaceApproximationMeetsItsToleranceOrSaysWhy) {
     const double tol = 1e-4 * pl.size;
     Bspline* a = keep(ApproximateBspline(s, tol, 3, 3, &prm));
     ASSERT_NE(a, nullptr);
-    const double o[3] = {0, 0, 0};
-    double c[3];
-    pl.Map(o, c);
-    EXPECT_LE(OffCylinder(a, c, pl.size), tol);
+    EXPECT_LE(OffCylinder(a, pl) * pl.size, tol);
     EXPECT_LE(SameParameterDeviation(a, s), tol);
     EXPECT_FALSE(a->rational);
   }
