@@ -285,13 +285,12 @@ Bspline* WigglyCubic(const Place& pl) {
   return c;
 }
 
-// Each fit takes about a second under the sanitizers: the everyday sizes and the extremes far
-// away.
+// Each fit takes about a second under the sanitizers: a small everyday size near the origin and
+// the extremes turned far away.
 TEST_F(AnySize, CurveApproximationMeetsItsToleranceAtEverySize) {
   GridFitParams prm{};
   prm.boundaryMode = -1;
-  for (const Place& pl :
-       {Place(1e-3, false), Place(0.01, false), Place(1.0, true), Place(1e-6, true), Place(1e6, true)}) {
+  for (const Place& pl : {Place(1e-3, false), Place(1e-6, true), Place(1e6, true)}) {
     SCOPED_TRACE(Where(pl));
     BsplineKeeper keep;
     Bspline* c = keep(WigglyCubic(pl));
