@@ -165,6 +165,33 @@ TEST_F(AnySize, BridgeMeetsBothSurfacesAtEverySize) {
   }
 }
 
+// The bridge direction at a point of a plane toward a point off it is the unit projection of
+// the step into the plane, whatever the plane's size (its Su x Sv goes with the size squared).
+TEST_F(AnySize, BridgeDirectionIsTheProjectedStepAtEverySize) {
+  const double O[3] = {0, 0, 0}, e1[3] = {1, 0, 0}, e2[3] = {0, 1, 0};
+  for (const Place& pl : EveryPlace()) {
+    SCOPED_TRACE(Where(pl));
+    BsplineKeeper keep;
+    Bspline* plane = keep(shapes::Plane(O, e1, e2));
+    pl.Map(plane);
+    const double uv[2] = {0.3, 0.4}, p0[3] = {0.3, 0.4, 0}, q0[3] = {0.9, 0.1, 0.5};
+    double p[3], q[3], S[3][3], D[3], D0[3];
+    pl.Map(p0, p);
+    pl.Map(q0, q);
+    const int want[3] = {0, 1, 1};
+    Eval3DPointOnSurfArrayM(plane, uv[0], uv[1], want, S);
+    const double T[3] = {S[1][0], S[1][1], S[1][2]};
+    for (int perp : {0, 1}) {
+      FindBridgeDirection(plane, uv, p, q, S[1], S[2], T, perp, D);
+      pl.UnmapDirection(D, D0);
+      // The step (0.6, -0.3) in the plane, or with perp the plane's perpendicular to Su, signed
+      // toward it: (0, -1).
+      const double want0[2][3] = {{0.6 / std::hypot(0.6, 0.3), -0.3 / std::hypot(0.6, 0.3), 0}, {0, -1, 0}};
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(D0[k], want0[perp][k], 1e-9) << perp << " " << k;
+    }
+  }
+}
+
 // ---- Sphere octant filled between its three neighbours ------------------------------------------
 
 // The unit sphere's octant x, y, z >= 0 turned by the rows of R: u from the equator (z = 0) to
