@@ -56,9 +56,11 @@ Bspline* ExtrudeW2Generators(Bspline* gen1, Bspline* gen2, Bspline* path);
 void NormalToCurve3(Bspline* curve, double t, double out[3]);
 
 // The profile carried along the path and turned with it: the path is refitted within a
-// thousandth of its size (F; v takes F's degree, knots and range, u the profile's), a frame
-// (origin, normal, tangent) is set at the parameter of F nearest each of F's control points, and
-// row j is the profile moved from frame to frame (row 0 is the profile as given, the surface
+// thousandth of its size (F; v takes F's degree, knots and range, u the profile's) and given
+// knots (its shape unchanged) until neighbouring frames turn by at most 4 degrees, so that the
+// blend of the rows keeps the profile's size (within 1e-3 of it); a frame (origin, normal,
+// tangent) is set at the parameter of F nearest each of F's control points, and row j is the
+// profile moved rigidly from frame to frame (row 0 is the profile as given, the surface
 // finally placed so that its corner lies on F's first control point). ExtrudeWRotation takes
 // the principal normal (the previous one where F is straight; on a straight path the first
 // comes from the profile's first leg), NewExtrudeWRotation carries the previous normal onto

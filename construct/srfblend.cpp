@@ -22,7 +22,10 @@
 #include "foundation/mathmat.h"
 #include "foundation/solvmat.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 #include "foundation/vec3.h"
+#include "quadric/quadrics.h"
+#include "stitch/srfcont.h"
 #include "stitch/srfstitc.h"
 #include "stitch/userdef.h"
 #include "stitch/vcnobj.h"
@@ -940,12 +943,11 @@ void FreeReplacement(Bspline* c) {
 
 }  // namespace
 
-Bspline** FillNSidedHole(Bspline** sides, int n, int* sideCont, int* centreCont, double tol,
-                         double angle, int samples) {
-  if (!sides || !sideCont || !centreCont || !HoleRequestsValid(n, sideCont, centreCont))
-    return nullptr;
-  if (tol < 0) tol = 0;
-  if (angle < 0 || angle > 90) angle = 0;
+namespace {
+
+// The steps of the fill on sides already checked, tol and angle already clamped.
+Bspline** FillCheckedHole(Bspline** sides, int n, int* sideCont, int* centreCont, double tol,
+                          double angle, int samples) {
   int flags[10];
   Bspline* replaced[5] = {};
   EffectiveContinuity(sides, n, sideCont, flags);
@@ -966,6 +968,37 @@ Bspline** FillNSidedHole(Bspline** sides, int n, int* sideCont, int* centreCont,
   // The curves cut from a replacement keep it as their owner: it goes after them.
   cos.reset();
   for (Bspline* r : replaced) FreeReplacement(r);
+  return result;
+}
+
+}  // namespace
+
+// The fill's directions, handle ratios and Newton steps are set for a hole of unit size: it is
+// made on copies of the sides in the unit frame of the hole and mapped back, so that a hole
+// gives the same patches at every size and anywhere in space.
+Bspline** FillNSidedHole(Bspline** sides, int n, int* sideCont, int* centreCont, double tol,
+                         double angle, int samples) {
+  if (!sides || !sideCont || !centreCont || !HoleRequestsValid(n, sideCont, centreCont))
+    return nullptr;
+  if (tol < 0) tol = 0;
+  if (angle < 0 || angle > 90) angle = 0;
+  for (int i = 0; i < n; ++i)
+    if (!sides[i] || (sides[i]->dimension == 2 && !sides[i]->owner)) {
+      SetKernelError(-2);
+      return nullptr;
+    }
+  UnitFrame frame;
+  if (!CurvesUnitFrame(sides, n, &frame))
+    return FillCheckedHole(sides, n, sideCont, centreCont, tol, angle, samples);
+  Bspline* work[5] = {};
+  OwnedArray<Bspline, FreeBspline> owners(CallocArray<Bspline*>(n), n), loose(CallocArray<Bspline*>(n), n);
+  if (!owners || !loose) return nullptr;
+  if (!CurvesInUnitFrame(sides, n, frame, work, owners.get(), loose.get())) return nullptr;
+  Bspline** result = FillCheckedHole(work, n, sideCont, centreCont, tol / frame.size, angle, samples);
+  if (result)
+    for (int i = 0; i < n; ++i) ObjectFromUnitFrame(result[i], frame);
+  // Loose copies point at the owner copies: they go first.
+  loose.reset();
   return result;
 }
 

@@ -24,6 +24,9 @@
 #include "foundation/mathmat.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
+#include "foundation/vec3.h"
+#include "quadric/quadrics.h"
 #include "splinefit/gspline.h"
 #include "stitch/crossder.h"
 #include "stitch/srfcont.h"
@@ -38,6 +41,8 @@ constexpr double kAngleTol = 0.5;   // GlobalTangentContinuityTol, degrees
 constexpr int kMaxPasses = 6;
 // A split closer than this to a span end would make a sliver span: it is not made.
 constexpr double kSplitMargin = 1e-5;
+// A bridge direction shorter than this share of the lengths it is made of has no direction.
+constexpr double kDirectionFloor = 1e-10;
 
 bool OnSurface(const Bspline* c) {
   return BsplineShapeSound(c) && c->kind == 1 && c->dimension == 2 && c->owner;
@@ -73,19 +78,25 @@ void FindBsplineFunctions(double**** B, int flag) {
 void FindBridgeDirection(Bspline* srf, const double uv[2], const double p[3], const double q[3],
                          const double Su[3], const double Sv[3], const double T[3], int perp,
                          double D[3]) {
+  // Su x Sv goes with the square of the unit of length: it is made unit first, so that D has
+  // the units of W (and of W times T with perp) and vanishes against them, at every size.
   double N[3];
   ComputeSurfaceNormal(srf, uv[0], uv[1], Su, Sv, N);
+  const double nn = VecSize3(N);
+  for (double& c : N) c /= nn;
   const double W[3] = {q[0] - p[0], q[1] - p[1], q[2] - p[2]};
-  const double NN = N[0] * N[0] + N[1] * N[1] + N[2] * N[2];
-  const double WN = W[0] * N[0] + W[1] * N[1] + W[2] * N[2];
-  for (int k = 0; k < 3; ++k) D[k] = W[k] * NN - N[k] * WN;
+  const double WN = VecDotProd3(W, N);
+  for (int k = 0; k < 3; ++k) D[k] = W[k] - N[k] * WN;
+  double reach = VecSize3(W);
   if (perp == 1) {
-    double C[3] = {N[1] * T[2] - N[2] * T[1], N[2] * T[0] - N[0] * T[2], N[0] * T[1] - N[1] * T[0]};
+    double C[3];
+    VecCrossProd3(N, T, C);
     for (double& c : C) c *= WN;
-    const double s = C[0] * D[0] + C[1] * D[1] + C[2] * D[2] >= 0.0 ? 1.0 : -1.0;
+    const double s = VecDotProd3(C, D) >= 0.0 ? 1.0 : -1.0;
     for (int k = 0; k < 3; ++k) D[k] = s * C[k];
+    reach *= VecSize3(T);
   }
-  if (NormalizeVector(D, 3, 1e-10) != 0) D[0] = D[1] = D[2] = 0.0;
+  if (!(reach > 0.0) || NormalizeVector(D, 3, kDirectionFloor * reach) != 0) D[0] = D[1] = D[2] = 0.0;
 }
 
 void FindBridgeMagnitude(const double p[3], const double q[3], double D[3], double scale) {
@@ -317,14 +328,10 @@ double**** SpanPatches(Bspline* c1, Bspline* c2, BridgeWork& w, const double* sp
   return C;
 }
 
-}  // namespace
 
-Bspline* FindMergeSurfFrom2Curve2s(Bspline* c1, Bspline* c2, int, int, int flip1, int flip2,
-                                   double scale1, double scale2, int perp1, int perp2) {
-  if (!OnSurface(c1) || !OnSurface(c2)) {
-    SetKernelError(-2);
-    return nullptr;
-  }
+// The bridge of FindMergeSurfFrom2Curve2s on curves already checked.
+Bspline* BridgeCurves(Bspline* c1, Bspline* c2, int flip1, int flip2, double scale1, double scale2,
+                      int perp1, int perp2) {
   TrackingScope scope;
   int* mult = nullptr;
   double* knots = nullptr;
@@ -402,6 +409,35 @@ Bspline* FindMergeSurfFrom2Curve2s(Bspline* c1, Bspline* c2, int, int, int flip1
   if (N1[0] * N2[0] + N1[1] * N2[1] + N1[2] * N2[2] < 0.0) ReverseDirection(s.get(), 1);
   if (KernelFailed()) return nullptr;
   return s.release();
+}
+
+}  // namespace
+
+// The refinement's position and angle tests are set for curves of unit size: the bridge is made
+// on copies of the curves (and their surfaces) in the unit frame of the curves and mapped back,
+// so that it splits alike and has the same shape at every size and anywhere in space.
+Bspline* FindMergeSurfFrom2Curve2s(Bspline* c1, Bspline* c2, int, int, int flip1, int flip2,
+                                   double scale1, double scale2, int perp1, int perp2) {
+  if (!OnSurface(c1) || !OnSurface(c2)) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  Bspline* curves[2] = {c1, c2};
+  UnitFrame frame;
+  if (!CurvesUnitFrame(curves, 2, &frame))
+    return BridgeCurves(c1, c2, flip1, flip2, scale1, scale2, perp1, perp2);
+  Bspline* work[2] = {};
+  Bspline* owners[2] = {};
+  Bspline* loose[2] = {};
+  Bspline* made = nullptr;
+  if (CurvesInUnitFrame(curves, 2, frame, work, owners, loose)) {
+    made = BridgeCurves(work[0], work[1], flip1, flip2, scale1, scale2, perp1, perp2);
+    if (made) ObjectFromUnitFrame(made, frame);
+  }
+  // Loose copies point at the owner copies: they go first.
+  for (Bspline* b : loose) FreeBspline(b);
+  for (Bspline* b : owners) FreeBspline(b);
+  return made;
 }
 
 // ---- Merge and fillet front ends --------------------------------------------------------------

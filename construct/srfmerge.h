@@ -15,7 +15,9 @@
 // ---- Hermite bridge ---------------------------------------------------------------------------
 // The bridge from c1 to c2 (curves on surfaces with one parameter range and knot vector): one
 // patch per span between c1's distinct knots, refined (at most six passes) where a patch's edge
-// misses its surface by more than 0.001 in position or 0.5 degrees in normal, joined into one
+// misses its surface by more than 0.001 in position (of the curves' size: the bridge is made on
+// copies scaled by the power of two at or below the longest side of the curves' box and moved to
+// its centre, then mapped back) or 0.5 degrees in normal, joined into one
 // bicubic surface on u [0, 1] with double interior v knots, its normal agreeing with c1's
 // surface at the start. flip1 -1 negates the bridge vectors on c1, flip2 1 those on c2; scale1,
 // scale2 multiply their magnitudes; perp1, perp2 choose directions perpendicular to the curve.
@@ -38,7 +40,8 @@ void FindCoonsInfoFrom2Curve2s(Bspline* c1, Bspline* c2, const double span1[2],
                                int flip2, double scale1, double scale2, int perp1, int perp2);
 // The unit bridge direction at p toward q: q - p projected into the tangent plane of srf at uv
 // (perp 1: the tangent-plane perpendicular N x T of the curve tangent T, turned toward that
-// projection); the zero vector when shorter than 1e-10.
+// projection); the zero vector when shorter than 1e-10 of |q - p| (of |q - p| |T| with perp), so
+// that the direction is the same at every size.
 void FindBridgeDirection(Bspline* srf, const double uv[2], const double p[3], const double q[3],
                          const double Su[3], const double Sv[3], const double T[3], int perp,
                          double D[3]);

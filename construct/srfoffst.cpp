@@ -35,6 +35,11 @@ int ComputeMaxCurvaNPnts(Bspline* srf, double* u, double* v, double* out, int nu
 
 namespace {
 
+// A sphere or cylinder whose offset radius is below this share of its radius has collapsed: such
+// a remainder is the round-off of a recognised form's radius (fitted to single-precision samples)
+// against the distance meant to reach its centre or axis, not a surface.
+constexpr double kCollapsedShare = 1e-6;
+
 bool IsSurface(const Bspline* s) {
   return s && s->kind == 2 && s->dimension == 3 && BsplineShapeSound(s);
 }
@@ -336,7 +341,7 @@ int CheckForQuadricSurface(Bspline* src, double d, double* limit) {
   if (src->quadricType == 22) lim = std::fabs(q[6]);
   if (!in) {
     // Outward normals reach the centre or axis of a sphere or cylinder with d = -radius.
-    if (src->quadricType == 23 || d > -lim) return -10;
+    if (src->quadricType == 23 || d > -lim * (1.0 - kCollapsedShare)) return -10;
     *limit = -lim;
     return -100;
   }
@@ -347,7 +352,7 @@ int CheckForQuadricSurface(Bspline* src, double d, double* limit) {
   }
   // Reaching the centre or axis collapses the sphere or cylinder as passing it does.
   *limit = lim;
-  return lim > d ? -10 : -100;
+  return lim * (1.0 - kCollapsedShare) > d ? -10 : -100;
 }
 
 Bspline* OffsetQuadricSurface(Bspline* src, double d, double* limit) {
@@ -365,7 +370,7 @@ Bspline* OffsetQuadricSurface(Bspline* src, double d, double* limit) {
     // out: both collapse. Inward normals move toward it with positive d, outward ones with
     // negative d, so the limit is +r or -r.
     const double moved = in ? r - d : r + d;
-    if (!(moved > 0.0)) {
+    if (!(moved > kCollapsedShare * r)) {
       *limit = in ? r : -r;
       return nullptr;
     }

@@ -29,8 +29,8 @@ int ComputeMaxCurvaNPnts(Bspline* srf, double* u, double* v, double* out, int nu
 Bspline* CreateOffsetSurfaceBspline(Bspline* src, double* x, double* y, double* z, double* normals,
                                     int nu, int nv, double d, double tol);
 // The exact offset of a sphere, cylinder or cone with src's curves projected onto it. NULL for
-// another surface, an offset that passes the axis, centre or apex or reaches the centre or axis
-// (*limit then holds the limiting signed distance: the radius for normals toward the centre,
+// another surface, an offset that passes the axis, centre or apex or reaches the centre or axis,
+// within a millionth of the radius at every size (*limit then holds the limiting signed distance: the radius for normals toward the centre,
 // which collapse from d = radius on, minus the radius for normals away from it, which collapse
 // from d = -radius down; a cone's as ConeOffset says), or failure.
 Bspline* OffsetQuadricSurface(Bspline* src, double d, double* limit);
@@ -42,7 +42,8 @@ QuadricInfo* ConeOffset(Bspline* src, QuadricInfo* cone, double d, double* limit
 // would collapse. *limit = 100000.0 unless an inward-oriented quadric sets its limiting
 // distance (radius; for a cone start tan a / cos a) or an outward sphere or cylinder offset by
 // d <= -radius sets -radius. A sphere or cylinder collapses from the limit on (d = radius
-// inward); a cone only beyond it.
+// inward), less a millionth of the radius (the round-off of a recognised radius); a cone only
+// beyond it.
 int CheckForQuadricSurface(Bspline* src, double d, double* limit);
 // src's trim loops rebuilt on *offset from projected curves (same hole flags, loop order). 0 or
 // -2 (a projection failed).

@@ -36,9 +36,12 @@ void Point(const Cloud* cloud, int i, double p[3]) {
 // interpolated.
 constexpr double kFinestRelativeTol = 1e-6;
 // The knot search stops when the largest deviation has not fallen below kStallFall of the best
-// one while the interior knots grew by as many as the best fit had (at least kStallKnots): on
-// smooth data a cubic's error falls by about 16 when the knots double, while on noise they only
-// chase single points.
+// one while the interior knots grew by as many as the best fit had (at least kStallKnots), and
+// the points' mean squared deviation has not fallen below kStallFall^2 of its value at the start
+// of that stretch either: on smooth data a cubic's error falls by about 16 when the knots double
+// (the largest deviation of an under-resolved curve may wander from place to place meanwhile,
+// but the mean falls), while on noise the knots only chase single points and the mean stays at
+// the noise.
 constexpr double kStallFall = 0.5;
 constexpr int kStallKnots = 10;
 
@@ -541,6 +544,18 @@ Bspline* SearchKnots(Cloud* cloud, Bspline* startCurve, double spacing, double* 
   Owned<Bspline, FreeBspline> bestCurve;
   double bestSq = 0.0;
   int bestKnots = curve->interiorU;
+  // The stretch over which the stall is judged: its first knot count and mean squared deviation.
+  int windowKnots = bestKnots;
+  double windowMeanSq = -1.0;
+  double* distSq = MallocArray<double>(n);
+  double* closest = MallocArray<double>(n);
+  if (!distSq || !closest) return nullptr;
+  auto meanSq = [&]() {
+    if (RecordCurveBsplineCloudDiff(curve.get(), cloud, distSq, closest) != 0) return -1.0;
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i) sum += distSq[i];
+    return sum / n;
+  };
   bool stalled = false, inserted = false;
   // Exact samples that need knots at more than half of them are as well served by their
   // interpolant, which is taken at once.
@@ -556,9 +571,18 @@ Bspline* SearchKnots(Cloud* cloud, Bspline* startCurve, double spacing, double* 
       bestCurve.reset(CopyCurveBspline(curve.get()));
       if (!bestCurve || KernelFailed()) return nullptr;
       own.keep();
-    } else if (!exactPoints && curve->interiorU - bestKnots > std::max(kStallKnots, bestKnots)) {
-      stalled = true;
-      break;
+      windowKnots = bestKnots;
+      windowMeanSq = -1.0;
+    } else if (!exactPoints && curve->interiorU - windowKnots > std::max(kStallKnots, windowKnots)) {
+      const double mean = meanSq();
+      if (mean < 0.0 || KernelFailed()) return nullptr;
+      if (windowMeanSq >= 0.0 && !(mean < kStallFall * kStallFall * windowMeanSq)) {
+        stalled = true;
+        break;
+      }
+      // The first look at this stretch, or the mean still falling: a new stretch starts here.
+      windowKnots = curve->interiorU;
+      windowMeanSq = mean;
     }
     if (user_break()) return nullptr;
     // The span of the worst point; a worst point at the domain start lies in the first span.

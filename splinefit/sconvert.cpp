@@ -1527,13 +1527,153 @@ Bspline* BareCopy(const Bspline* srf) {
   return CopyBsplineSurface(const_cast<Bspline*>(srf));
 }
 
+// Grid points per knot span of a converted surface at which it is measured against the old one.
+constexpr int kSurfaceCheckSamples = 8;
+// Refits with the spans that miss halved before the closest fit is taken as it is.
+constexpr int kSurfaceRefineRounds = 6;
+// A least-squares fit reproduces even a surface it can hold exactly only to its round-off: this
+// share of the old control-point box's diagonal is the finest tolerance measured against.
+constexpr double kSurfaceRoundOff = 1e-9;
+
+// A direction along which the miss changes by less than this share of its change along the
+// other is not split.
+constexpr double kOneWayChange = 0.25;
+
+// The grid of the fit's knot spans, kSurfaceCheckSamples steps each, in one direction.
+int CheckParameters(const Bspline* fit, int dir, double** out) {
+  const int p = dir ? fit->degreeV : fit->degreeU, nI = dir ? fit->interiorV : fit->interiorU;
+  const double* K = dir ? fit->knotsV : fit->knotsU;
+  const int n = (nI + 1) * kSurfaceCheckSamples + 1;
+  double* t = MallocArray<double>(n);
+  if (!t) return 0;
+  for (int s = 0; s <= nI; ++s)
+    for (int k = 0; k < kSurfaceCheckSamples; ++k)
+      t[s * kSurfaceCheckSamples + k] = K[p + s] + (K[p + s + 1] - K[p + s]) * k / kSurfaceCheckSamples;
+  t[n - 1] = K[p + nI + 1];
+  *out = t;
+  return n;
+}
+
+// The largest distance between old and fit at the same parameters over the grid of the fit's
+// spans; the spans of fit (in u, then in v) holding a grid point farther than tol are flagged in
+// missU, missV (room for the interior counts + 1). -1 on failure.
+double SameParameterMiss(const Bspline* old, const Bspline* fit, double tol, int* missU, int* missV) {
+  TrackingScope scope;
+  double *u = nullptr, *v = nullptr;
+  const int nu = CheckParameters(fit, 0, &u), nv = CheckParameters(fit, 1, &v);
+  if (!nu || !nv) return -1.0;
+  double* a = MallocArray<double>(3 * nu, nv);
+  double* b = MallocArray<double>(3 * nu, nv);
+  if (!a || !b) return -1.0;
+  const int m = nu * nv;
+  if (Eval3DGridOnBsplArray(old, u, nu, v, nv, a, a + m, a + 2 * m) != 0 ||
+      Eval3DGridOnBsplArray(fit, u, nu, v, nv, b, b + m, b + 2 * m) != 0)
+    return -1.0;
+  for (int i = 0; i <= fit->interiorU; ++i) missU[i] = 0;
+  for (int j = 0; j <= fit->interiorV; ++j) missV[j] = 0;
+  double worst = 0.0;
+  for (int j = 0; j < nv; ++j)
+    for (int i = 0; i < nu; ++i) {
+      const int g = j * nu + i;
+      const double d = std::hypot(a[g] - b[g], a[m + g] - b[m + g], a[2 * m + g] - b[2 * m + g]);
+      worst = std::max(worst, d);
+      if (!(d <= tol)) {
+        // A grid point on a knot line belongs to the spans on both sides of it.
+        const int su = i / kSurfaceCheckSamples, sv = j / kSurfaceCheckSamples;
+        const bool onU = i % kSurfaceCheckSamples == 0, onV = j % kSurfaceCheckSamples == 0;
+        if (su <= fit->interiorU) missU[su] = 1;
+        if (onU && su > 0) missU[su - 1] = 1;
+        if (sv <= fit->interiorV) missV[sv] = 1;
+        if (onV && sv > 0) missV[sv - 1] = 1;
+      }
+    }
+  // A miss that hardly changes along one direction is not mended by splitting that direction's
+  // spans: only the direction (or both) in which the distance changes the most is split.
+  double changeU = 0.0, changeV = 0.0;
+  for (int j = 0; j < nv; ++j)
+    for (int i = 0; i < nu; ++i) {
+      const int g = j * nu + i;
+      const double d = std::hypot(a[g] - b[g], a[m + g] - b[m + g], a[2 * m + g] - b[2 * m + g]);
+      if (i + 1 < nu) {
+        const int h = g + 1;
+        changeU = std::max(changeU, std::fabs(d - std::hypot(a[h] - b[h], a[m + h] - b[m + h], a[2 * m + h] - b[2 * m + h])));
+      }
+      if (j + 1 < nv) {
+        const int h = g + nu;
+        changeV = std::max(changeV, std::fabs(d - std::hypot(a[h] - b[h], a[m + h] - b[m + h], a[2 * m + h] - b[2 * m + h])));
+      }
+    }
+  if (changeV < kOneWayChange * changeU)
+    for (int j = 0; j <= fit->interiorV; ++j) missV[j] = 0;
+  if (changeU < kOneWayChange * changeV)
+    for (int i = 0; i <= fit->interiorU; ++i) missU[i] = 0;
+  return worst;
+}
+
+// The interior knots of fit in one direction with the midpoint of every flagged span added.
+double* SplitKnots(const Bspline* fit, int dir, const int* miss, int* count) {
+  const int p = dir ? fit->degreeV : fit->degreeU, nI = dir ? fit->interiorV : fit->interiorU;
+  const double* K = dir ? fit->knotsV : fit->knotsU;
+  double* out = MallocArray<double>(2 * nI + 1);
+  if (!out) return nullptr;
+  int c = 0;
+  for (int s = 0; s <= nI; ++s) {
+    if (s > 0) out[c++] = K[p + s];
+    if (miss[s]) out[c++] = 0.5 * (K[p + s] + K[p + s + 1]);
+  }
+  *count = c;
+  return out;
+}
+
+// The fit of srf with fit's degrees and the given interior knots, sampled per new span.
+Bspline* RefitWithKnots(const Bspline* srf, const Bspline* fit, const double* ku, int cu,
+                        const double* kv, int cv, double tol, const GridFitParams* params) {
+  const int du = fit->degreeU, dv = fit->degreeV;
+  Bspline* fresh = NewConvertedSurface(srf, params, du, dv, cu, cv);
+  if (!fresh) return nullptr;
+  SetInteriorKnots(fresh->knotsU, du, ku, cu);
+  SetInteriorKnots(fresh->knotsV, dv, kv, cv);
+  return SampleAndFit(srf, fresh, fresh, 2 * du + 2, 2 * dv + 2, tol, params);
+}
+
+// The conversion, measured against the surface at the same parameters over a grid of its spans;
+// while it misses, the spans that miss are halved and the surface fitted again (a rational
+// surface, or a degree too low for the old one's spans, has no exact image in the new knots).
+// A fit still outside the tolerance after the last round is refused, with the deviation it
+// reached named.
 Bspline* ApproximateSurface(const Bspline* srf, double tol, int du, int dv,
                             const GridFitParams* params) {
   Owned<Bspline, FreeBspline> copy(BareCopy(srf));
   if (!copy || KernelFailed()) return nullptr;
-  Bspline* fresh = ConvertBspline(copy.get(), params, du, dv, tol);
-  if (!fresh) return nullptr;
-  return WithCurvesProjected(srf, fresh);
+  Owned<Bspline, FreeBspline> fit(ConvertBspline(copy.get(), params, du, dv, tol));
+  if (!fit || KernelFailed()) return nullptr;
+  double lo[3], hi[3];
+  ControlPointBox(srf, lo, hi);
+  const double goal = std::max(tol, kSurfaceRoundOff * VecDist3(lo, hi));
+  double dev = 0.0;
+  for (int round = 0;; ++round) {
+    TrackingScope scope;
+    int* missU = MallocArray<int>(fit->interiorU + 1);
+    int* missV = MallocArray<int>(fit->interiorV + 1);
+    if (!missU || !missV) return nullptr;
+    dev = SameParameterMiss(copy.get(), fit.get(), goal, missU, missV);
+    if (dev < 0.0 || KernelFailed()) return nullptr;
+    if (dev <= goal || round == kSurfaceRefineRounds) break;
+    int cu = 0, cv = 0;
+    double* ku = SplitKnots(fit.get(), 0, missU, &cu);
+    double* kv = SplitKnots(fit.get(), 1, missV, &cv);
+    if (!ku || !kv) return nullptr;
+    Owned<Bspline, FreeBspline> next(RefitWithKnots(copy.get(), fit.get(), ku, cu, kv, cv, tol, params));
+    if (!next || KernelFailed()) return nullptr;
+    fit.reset(next.release());
+  }
+  if (dev > goal) {
+    InfoMessageFormat(MSGstr("Surface approximation: tolerance %S not reached, the closest fit deviates %S"),
+                      ScribedZKDistanceText(goal), ScribedZKDistanceText(dev));
+    SetKernelError(-2);
+    return nullptr;
+  }
+  return WithCurvesProjected(srf, fit.release());
 }
 
 // A closed object's seam lines made to coincide: each pair of first and last control points set

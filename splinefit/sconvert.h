@@ -240,12 +240,18 @@ double GetAverageSpanInRealSpace(const Bspline* obj, int dir);
 // 2,000 points each way and, while it misses, fitted again from samples twice as dense (up to 64
 // per span; once the fit is the samples' interpolant, the denser samples' interpolant) with the
 // tolerance tightened by the miss (at most eight fits; the closest is kept). The status line
-// shows that measured deviation once ("Control points = N, Maximum deviation = D"). NULL for
-// NULL or on failure.
+// shows that measured deviation once ("Control points = N, Maximum deviation = D"). A surface's
+// conversion is measured against it at the same parameters (8 x 8 points per new knot span) and,
+// while it misses, fitted again with the spans that miss halved (in the direction or directions
+// along which the miss changes; at most six refits); the tolerance is at least 1e-9 of the
+// control-point box's diagonal. NULL for NULL or on failure; a curve or surface still outside its
+// tolerance after the last fit is refused (error state -2) with the message "Curve (Surface)
+// approximation: tolerance T not reached, the closest fit deviates D".
 Bspline* ApproximateBspline(const Bspline* obj, double tol, int du, int dv,
                             const GridFitParams* params);
 // 0 with *out the new surface; -2 for NULL, for du and dv not above the degrees of a
-// non-rational surface (*out untouched), or on failure.
+// non-rational surface (*out untouched), for a conversion that does not meet tol (as above), or
+// on failure.
 int ApproximateBsplineSurf(const Bspline* srf, double tol, int du, int dv,
                            const GridFitParams* params, Bspline** out);
 // -2 unless the product of the interior-knot counts exceeds m1 m2 and du and dv both exceed the

@@ -21,7 +21,9 @@
 #include "foundation/mathmat.h"
 #include "foundation/sort.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 #include "foundation/vec3.h"
+#include "quadric/quadrics.h"
 #include "stitch/vcnobj.h"
 #include "surface/bnd2crv.h"
 #include "surface/srfnorm.h"
@@ -800,4 +802,71 @@ int ComputeObjContTrimSurfs2(Bspline* srfs[2], Bspline* curves[2], int bndry[2],
     for (int i = 0; i <= level; ++i) atMax[i] = (atMax[i] - start1) * f + extentLo;
   }
   return 0;
+}
+
+// ---- Curves on surfaces in a unit frame ----------------------------------------------------------
+
+namespace {
+
+// Points per curve that give the curves' extent.
+constexpr int kFrameSamples = 16;
+
+// The frame that takes model points to unit ones (ObjectFromUnitFrame through it moves an object
+// into `frame`).
+UnitFrame IntoFrame(const UnitFrame& frame) {
+  UnitFrame in;
+  in.size = 1.0 / frame.size;
+  for (int j = 0; j < 3; ++j) in.centre[j] = -frame.centre[j] / frame.size;
+  return in;
+}
+
+}  // namespace
+
+bool CurvesUnitFrame(Bspline** curves, int n, UnitFrame* frame) {
+  double lo[3] = {INFINITY, INFINITY, INFINITY}, hi[3] = {-INFINITY, -INFINITY, -INFINITY};
+  for (int i = 0; i < n; ++i)
+    for (int k = 0; k <= kFrameSamples; ++k) {
+      Bspline* c = curves[i];
+      const double t = c->umin + (c->umax - c->umin) * k / kFrameSamples;
+      double p[3];
+      EvalCrvOnSrfArray(nullptr, c, t, 0, p);
+      for (int j = 0; j < 3; ++j) lo[j] = std::fmin(lo[j], p[j]), hi[j] = std::fmax(hi[j], p[j]);
+    }
+  double size = 0.0;
+  for (int j = 0; j < 3; ++j) {
+    size = std::fmax(size, hi[j] - lo[j]);
+    frame->centre[j] = 0.5 * lo[j] + 0.5 * hi[j];
+  }
+  if (!(size > 0.0) || !std::isfinite(size)) return false;
+  frame->size = std::ldexp(1.0, std::ilogb(size));
+  return true;
+}
+
+bool CurvesInUnitFrame(Bspline** curves, int n, const UnitFrame& frame, Bspline** work, Bspline** owners,
+                       Bspline** loose) {
+  const UnitFrame in = IntoFrame(frame);
+  for (int i = 0; i < n; ++i) {
+    Bspline* s = curves[i];
+    if (s->dimension == 3) {
+      work[i] = loose[i] = CopyBsplineStruct(s);
+      if (!work[i]) return false;
+      ObjectFromUnitFrame(work[i], in);
+      continue;
+    }
+    Bspline* copy = nullptr;
+    for (int j = 0; j < i && !copy; ++j)
+      if (curves[j]->dimension == 2 && curves[j]->owner == s->owner) copy = work[j]->owner;
+    if (!copy) {
+      copy = owners[i] = CopyBsplineStructAndChildren(s->owner);
+      if (!copy) return false;
+      ObjectFromUnitFrame(copy, in);
+    }
+    work[i] = GetMatchingBsplineOnSrf(s->owner, copy, s);
+    if (!work[i]) {
+      work[i] = loose[i] = CopyBsplineStruct(s);
+      if (!work[i]) return false;
+      work[i]->owner = copy;
+    }
+  }
+  return true;
 }

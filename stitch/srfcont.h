@@ -8,6 +8,8 @@
 
 #include "bspline/smake.h"
 
+struct UnitFrame;
+
 // The parameter of boundary b: a surface's u-min (0), v-max (1), u-max (2), v-min (3) knot; a
 // curve's start (0) or end (2). b 1 and 3 of a curve read no defined value; callers pass 0 or 2.
 double GetParValOfBndry(Bspline* obj, int b);
@@ -132,3 +134,18 @@ void MakeCrvOnSrfsPlateProper(Bspline** curves, int n);
 // The curve at curve's place in srfA's curve list, taken from srfB's list (for a surface and
 // its copy); null when srfA has no list, curve is not on it, or srfB's list is shorter.
 Bspline* GetMatchingBsplineOnSrf(Bspline* srfA, Bspline* srfB, Bspline* curve);
+
+// ---- Curves on surfaces in a unit frame ------------------------------------------------------
+// Constructions whose directions, steps and tolerances are set for objects of unit size work on
+// copies of their curves in such a frame and map their answer back (ObjectFromUnitFrame).
+// The frame of n curves (3D, or on surfaces, every one with its owner): the centre of the box of
+// their points (17 on each) and the power of two at or below the box's longest side, so that the
+// scaling is exact. False when the box has no extent or is not finite.
+bool CurvesUnitFrame(Bspline** curves, int n, UnitFrame* frame);
+// Copies of the n curves moved into frame, into work: a 3D curve copied and moved (held in
+// loose[i]), each owner surface copied once with its curves and trim loops and moved (held in
+// owners[i]), a curve on it taken from the copy's list, or copied onto the copy when its owner
+// does not list it (held in loose[i]). owners and loose (n entries, null on entry) hold what the
+// caller frees, loose before owners. False on failure (what was made stays held).
+bool CurvesInUnitFrame(Bspline** curves, int n, const UnitFrame& frame, Bspline** work, Bspline** owners,
+                       Bspline** loose);

@@ -396,6 +396,53 @@ TEST_F(SweepTest, FrameSweepsAreAlikeAtEverySizeAndPlace) {
   }
 }
 
+// Every row of a frame sweep is the profile moved rigidly: along a helix (constant curvature and
+// torsion) and along a planar S path, the distances between a row's control points are the
+// profile's, under both normal rules, and the rows lie close enough that the surface's
+// cross-section between them (from the profile's first to its last point) keeps the profile's
+// size.
+TEST_F(SweepTest, FrameSweepRowsAreRigidCopiesOfTheProfile) {
+  std::vector<double> helixPts;
+  for (int i = 0; i < 12; ++i) {
+    const double a = 4 * M_PI * i / 11;
+    helixPts.insert(helixPts.end(), {std::cos(a), std::sin(a), 0.3 * a});
+  }
+  const std::vector<double>& helix = helixPts;
+  const std::vector<double> sPath = {0, 0, 0, 1, 1, 0, 2, 1, 0, 3, 0, 0, 4, -1, 0, 5, -1, 0, 6, 0, 0};
+  const std::vector<double> profile = {1, 0, 0, 1.1, 0.05, 0.1, 1.05, -0.1, 0.25, 0.9, 0.05, 0.3};
+  for (const std::vector<double>* path : {&helix, &sPath})
+    for (int rule = 0; rule < 2; ++rule) {
+      BsplineKeeper keep;
+      Bspline* pr = keep(BuildCurve(3, 3, profile));
+      Bspline* pa = keep(BuildCurve(3, 3, *path));
+      Bspline* s = keep(rule ? NewExtrudeWRotation(pr, pa, 0) : ExtrudeWRotation(pr, pa, 0));
+      ASSERT_NE(s, nullptr);
+      double worst = 0.0;
+      for (int j = 0; j < NumCtrlV(s); ++j)
+        for (int a = 0; a < 4; ++a)
+          for (int b = a + 1; b < 4; ++b) {
+            const double p[3] = {s->X[j][a], s->Y[j][a], s->Z[j][a]}, q[3] = {s->X[j][b], s->Y[j][b], s->Z[j][b]};
+            const double* P = &profile[3 * a];
+            const double* Q = &profile[3 * b];
+            const double d0 = std::hypot(P[0] - Q[0], P[1] - Q[1], P[2] - Q[2]);
+            worst = std::max(worst, std::fabs(Gap(p, q) - d0) / d0);
+          }
+      EXPECT_LT(worst, 1e-9) << (path == &helix ? "helix" : "S path") << " rule " << rule;
+      double lo = 1e300, hi = 0;
+      for (int t = 0; t <= 200; ++t) {
+        const double v = s->vmin + t / 200.0 * (s->vmax - s->vmin);
+        double a[3], b[3];
+        Eval3DPointOnSurfArray(s, s->umin, v, 0, 0, a);
+        Eval3DPointOnSurfArray(s, s->umax, v, 0, 0, b);
+        lo = std::min(lo, Gap(a, b)), hi = std::max(hi, Gap(a, b));
+      }
+      // Blended between the rows, the cross-section keeps the profile's size.
+      const double chord = std::hypot(0.1, 0.05, 0.3);
+      EXPECT_GT(lo, (1 - 1e-3) * chord) << (path == &helix ? "helix" : "S path") << " rule " << rule;
+      EXPECT_LT(hi, (1 + 1e-3) * chord) << (path == &helix ? "helix" : "S path") << " rule " << rule;
+    }
+}
+
 TEST_F(SweepTest, PrincipalNormalsAndRefinedKnots) {
   BsplineKeeper keep;
   // A quarter circle of radius R about (1, 2, 3) in the xy plane: the normal points at the centre.

@@ -419,3 +419,31 @@ TEST_F(FitToToleranceTest, ToleranceBelowTheNoiseStopsWhenTheDeviationNoLongerFa
 }
 
 }  // namespace
+
+namespace {
+
+// Exact points of an under-resolved smooth curve: the largest deviation may not halve for a
+// while as single knots go in, but the points' mean deviation keeps falling, so the search goes
+// on to the tolerance and never blames noise the points do not have.
+TEST_F(FitToToleranceTest, CleanSpiralIsFittedToItsToleranceWithoutBlamingNoise) {
+  const int n = 2000;
+  std::vector<double> pts;
+  for (int i = 0; i < n; ++i) {
+    const double a = 8 * M_PI * i / (n - 1), r = 0.1 + 0.4 * i / (n - 1);
+    pts.insert(pts.end(), {r * std::cos(a), r * std::sin(a), 0.0});
+  }
+  CloudOwner cloud(CloudOf(pts));
+  const double tol = 1e-4;  // of the size (1)
+  const size_t before = Messages().size();
+  int status = 0;
+  double dev = -1.0;
+  Owned<Bspline, FreeBspline> c(
+      FitToToleranceMeasured(cloud.get(), nullptr, tol, 0.1, 0, 3, &status, 0, 0, &dev));
+  ASSERT_TRUE(c);
+  EXPECT_LE(dev, tol);
+  const std::vector<double> d = Deviations(c.get(), pts, 1.0);
+  EXPECT_LE(*std::max_element(d.begin(), d.end()), 1.01 * tol);
+  EXPECT_EQ(Messages().substr(before).find("stopped falling"), std::string::npos);
+}
+
+}  // namespace
