@@ -539,10 +539,17 @@ int CheckIfPointsRepeat(const IntersectionTrace* trace, double tolB) {
     if (k == 1) d1 = d;
     if (k == 6) d6 = d;
   }
-  return std::fabs(d1 - d6) < 1000.0 * tolB ? 1 : 0;
+  // A march that goes on in steps shorter than the threshold (round a loop smaller than it)
+  // moves by five steps between the two nodes: only a difference below half a step is circling.
+  return std::fabs(d1 - d6) < std::fmin(1000.0 * tolB, 0.5 * d1) ? 1 : 0;
 }
 
 // ---- Step prediction -------------------------------------------------------------------------
+
+// Most the branch's tangent may turn over one predicted step (radians, about 29 degrees): the
+// chord height's rule (tolA a hundredth of the size) turns a branch of the size's curvature
+// radius by 0.28, so the bound shortens only steps along branches that curve more tightly.
+constexpr double kMaxStepTurn = 0.5;
 
 int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2,
                       const double*, const double*, const double*, const double*, int, int, int,
@@ -594,8 +601,12 @@ int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* 
     const double lk = VecSize3(kappa);
     // A curvature radius beyond 1e8 chord heights counts as straight.
     if (lk * tolA > 1e-8) {
-      const double h =
-          2.0 * tolA * std::sqrt(2.0 * (std::sqrt(1.0 / (lk * lk * tolA * tolA) + 1.0) + 1.0));
+      // The chord height's rule gives a branch that curves more tightly than the chord height
+      // (a small loop round a pole) a step longer than the loop is across; the step is held to
+      // kMaxStepTurn of turning, where the second-order prediction still lands near the branch.
+      const double h = std::fmin(
+          2.0 * tolA * std::sqrt(2.0 * (std::sqrt(1.0 / (lk * lk * tolA * tolA) + 1.0) + 1.0)),
+          kMaxStepTurn / lk);
       double e1[3], e2[3], r2[4];
       for (int q = 0; q < 3; ++q) {
         e1[q] = kappa[q] - K1[q];
@@ -1253,7 +1264,12 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const double dt = std::sqrt((P[0] - tr->turn->x) * (P[0] - tr->turn->x) +
                                   (P[1] - tr->turn->y) * (P[1] - tr->turn->y) +
                                   (P[2] - tr->turn->z) * (P[2] - tr->turn->z));
-      if (Closes(cur, second, ref) || dt < 10000.0 * m.tolB) return CloseBackward(m);
+      // The forward end is reached within 10000 point tolerances, or within this step's chord
+      // on a loop smaller than that (one of two landings either side of it lies so near).
+      const IntersectionTraceNode* last = tr->nodeCount > tr->directionStart ? tr->tail : tr->head;
+      const double chord = std::sqrt((P[0] - last->x) * (P[0] - last->x) + (P[1] - last->y) * (P[1] - last->y) +
+                                     (P[2] - last->z) * (P[2] - last->z));
+      if (Closes(cur, second, ref) || dt < std::fmin(10000.0 * m.tolB, chord)) return CloseBackward(m);
     }
     // A step that went nowhere (the seed on an edge) adds no node.
     if (SameParams(m, cur, Of(tr->nodeCount > tr->directionStart ? tr->tail : tr->head))) break;

@@ -105,7 +105,7 @@ void MarkAllBoxesBetweenPoints(const int* idx1, const int* dirs1, const int* idx
 // ---- The tracer ------------------------------------------------------------------------------
 // Predicts the next point of the branch through (u1, v1, u2, v2) in direction +1 or -1 from the
 // intersection curve's tangent and curvature: the chord whose height is tolA, at most one
-// average knot span per parameter. 0 with the parameters moved; 100 when the normals are
+// average knot span per parameter and half a radian of the branch's turning. 0 with the parameters moved; 100 when the normals are
 // parallel (nothing written).
 int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2,
                       const double* us1, const double* vs1, const double* us2, const double* vs2,
@@ -128,7 +128,8 @@ int CheckIfBndryReached(Bspline* s1, Bspline* s2, double* u1, double* v1, double
 int ChkCrvTouchAnotherCrv(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
                           const double* u1, const double* v1);
 // 1 when the tail's distances to the first and sixth node before it differ by less than
-// 1000 tolB (the branch circles), 0 otherwise or with fewer than six.
+// 1000 tolB and less than half the first (the branch circles), 0 otherwise or with fewer than
+// six.
 int CheckIfPointsRepeat(const IntersectionTrace* trace, double tolB);
 // The chord (a node and the one after it, or the last node alone) of a trace of the list other
 // than skip (null: any) nearest to X within reach: its first node, with the fraction of the

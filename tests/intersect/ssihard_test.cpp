@@ -580,4 +580,43 @@ TEST_F(HardIntersections, RandomHighDegreePairsGiveEachBranchOnce) {
   }
 }
 
+// A hemisphere cut by the plane z = 1 - d near its pole: the circle of radius sqrt(2d - d^2)
+// round the pole, which the sphere's parameters wrap as a line across its u seam where the
+// u speed is a hundredth of the size or less. At sizes 1, 1e-6 and 1e6 moved 1e4 x the size:
+// one closed branch, every sample on both surfaces, every point of the exact circle near it
+// and its length the circle's (no stretch traced out and back).
+TEST_F(HardIntersections, PlaneNearThePoleGivesOneClosedLoop) {
+  for (double d : {1e-2, 1e-3, 1e-4})
+    for (double scale : {1.0, 1e-6, 1e6}) {
+      Place at;
+      at.scale = scale;
+      for (int q = 0; q < 3; ++q) at.shift[q] = scale == 1.0 ? 0.0 : 1e4 * scale * (q + 1);
+      BsplineKeeper keep;
+      Bspline* sphere = keep(Hemisphere(at));
+      const double O[3] = {-1.2, -1.2, 1 - d}, e1[3] = {2.4, 0, 0}, e2[3] = {0, 2.4, 0};
+      Bspline* plane = keep(PlanePatch(O, e1, e2, at));
+      const double size = shapes::PairSize(sphere, plane) / scale;
+      const std::vector<Branch> bs = Intersect(sphere, plane, at);
+      ASSERT_EQ(bs.size(), 1u) << d << " " << scale;
+      const Branch& b = bs[0];
+      const double rho = std::sqrt(2 * d - d * d);
+      double off = 0.0, length = 0.0;
+      for (const auto* s : {&b.on1, &b.on2})
+        for (const auto& p : *s)
+          off = std::fmax(off, std::fmax(std::fabs(p[2] - (1 - d)), std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0)));
+      for (size_t i = 0; i + 1 < b.on1.size(); ++i)
+        length += std::hypot(b.on1[i + 1][0] - b.on1[i][0], b.on1[i + 1][1] - b.on1[i][1], b.on1[i + 1][2] - b.on1[i][2]);
+      EXPECT_LT(off, 1e-6 * size) << d << " " << scale;
+      EXPECT_TRUE(EndsMeet(bs, 1e-6 * size)) << d << " " << scale;
+      EXPECT_LT(std::hypot(b.on1.front()[0] - b.on1.back()[0], b.on1.front()[1] - b.on1.back()[1]), 1e-6 * size);
+      double gap = 0.0;
+      for (int i = 0; i < 720; ++i) {
+        const double t = 2 * M_PI * i / 720, P[3] = {rho * std::cos(t), rho * std::sin(t), 1 - d};
+        gap = std::fmax(gap, FromBranches(bs, P));
+      }
+      EXPECT_LT(gap, 1e-5 * size) << d << " " << scale;
+      EXPECT_NEAR(length, 2 * M_PI * rho, 1e-3 * 2 * M_PI * rho) << d << " " << scale;
+    }
+}
+
 }  // namespace
