@@ -405,13 +405,18 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
   TrackingScope scope;
   double* p = MallocArray<double>(5, n > 0 ? n : 1);
   if (!p) return -2;
+  // The nodes in running order along the branch: a trace marched both ways from its seed holds
+  // the backward nodes after its turn node, running away from the seed, and refined in list
+  // order they would turn back at the seed, where every later contact pair is refused.
+  const int m0 = in->turn && in->directionStart > 0 && in->directionStart < n ? in->directionStart : 0;
   int i = 0;
   for (IntersectionTraceNode* m = in->head; m && i < n; m = m->next, ++i) {
-    p[5 * i] = m->u1;
-    p[5 * i + 1] = m->v1;
-    p[5 * i + 2] = m->u2;
-    p[5 * i + 3] = m->v2;
-    p[5 * i + 4] = m->filletParam;
+    const int at = m0 == 0 ? i : i < m0 ? n - m0 + i : n - 1 - i;
+    p[5 * at] = m->u1;
+    p[5 * at + 1] = m->v1;
+    p[5 * at + 2] = m->u2;
+    p[5 * at + 3] = m->v2;
+    p[5 * at + 4] = m->filletParam;
   }
   double prev1[3] = {}, prev2[3] = {}, d1p[3] = {}, d2p[3] = {};
   for (i = 0; i < n; ++i) {

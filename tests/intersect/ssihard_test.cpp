@@ -24,40 +24,8 @@ namespace {
 
 class HardIntersections : public KernelTest {};
 
-// Placement of a case: points x map to scale x + shift.
-struct Place {
-  double scale = 1.0;
-  double shift[3] = {0.0, 0.0, 0.0};
-  void Map(const double p[3], double out[3]) const {
-    for (int q = 0; q < 3; ++q) out[q] = scale * p[q] + shift[q];
-  }
-  void Unmap(const double p[3], double out[3]) const {
-    for (int q = 0; q < 3; ++q) out[q] = (p[q] - shift[q]) / scale;
-  }
-};
-
-// The cylinder of radius R about the axis a through the origin, for heights h0..h1 along it;
-// u goes round from the direction e (the seam), v along the axis. Exact: rational quadratic
-// quarter arcs.
-Bspline* Cylinder(const double a[3], const double e[3], double R, double h0, double h1,
-                  const Place& at) {
-  double f[3] = {a[1] * e[2] - a[2] * e[1], a[2] * e[0] - a[0] * e[2], a[0] * e[1] - a[1] * e[0]};
-  const double w = std::sqrt(0.5);
-  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
-  std::vector<double> pts, weights;
-  for (int j = 0; j < 2; ++j)
-    for (int i = 0; i < 9; ++i) {
-      double p[3], q[3];
-      for (int c = 0; c < 3; ++c) p[c] = R * (cx[i] * e[c] + cy[i] * f[c]) + (j ? h1 : h0) * a[c];
-      at.Map(p, q);
-      pts.insert(pts.end(), q, q + 3);
-      weights.push_back(i % 2 ? w : 1.0);
-    }
-  Bspline* s = BuildSurface(2, 1, 9, 2, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1},
-                            {0, 0, 1, 1}, weights);
-  if (s) s->closedU = 1;
-  return s;
-}
+using shapes::Cylinder;
+using shapes::Place;
 
 // The profile of the cubic cylinder: 13 control points round a circle from the top (0, 1) back
 // to it, the two beside the seam level with it so that the profile is smooth there; symmetric
