@@ -152,6 +152,17 @@ int NewIntersectTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2,
                       const double* us1, const double* vs1, const double* us2, const double* vs2,
                       int** marks, IntersectionTraceList* list, double tolA, double tolB);
 
+// Follows a curve along which the surfaces touch tangentially (normals parallel all along it)
+// from near the parameters q (u1, v1, u2, v2), first along dir (in space, taken within the
+// tangent plane), into a new trace appended to the list: the contact located near q as its
+// seed, the nodes forward (chords of tolA's height, at most half a radian of turning), and
+// when that march ends on a domain's edge rather than back at the seed, the nodes the other
+// way after the turn node, as the tracer's traces hold them. Every node lies on both surfaces
+// within tolB with the normals parallel to round-off. 1 traced; 0 when no contact curve passes
+// near q (an ordinary crossing, a touching point: nothing appended); -2 on no memory.
+int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const double dir[3],
+                           IntersectionTraceList* list, double tolA, double tolB);
+
 // (du, dv) with d = du Su + dv Sv by Cramer's rule in the coordinate plane of the largest
 // component of Su x Sv (ties to z, then x). false when the surface has no tangent plane there
 // (Su x Sv vanishes against |Su| |Sv|). Shared by the tracer and the rolling ball.

@@ -587,4 +587,66 @@ TEST_F(HardIntersections, PlaneNearThePoleGivesOneClosedLoop) {
     }
 }
 
+// The torus of radii R (centre circle) and r (tube) about the z axis, its centre circle at
+// height zc, turned by `turn` about z, exactly: u round the axis from the turned x axis, v round
+// the tube from its outer equator; closed both ways.
+Bspline* Torus(double R, double r, double zc, double turn, const Place& at) {
+  const double w = std::sqrt(0.5);
+  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+  std::vector<double> pts, weights;
+  for (int j = 0; j < 9; ++j)
+    for (int i = 0; i < 9; ++i) {
+      const double rho = R + r * cx[j], x = rho * cx[i], y = rho * cy[i];
+      const double p[3] = {std::cos(turn) * x - std::sin(turn) * y, std::sin(turn) * x + std::cos(turn) * y, zc + r * cy[j]};
+      double q[3];
+      at.Map(p, q);
+      pts.insert(pts.end(), q, q + 3);
+      weights.push_back((i % 2 ? w : 1.0) * (j % 2 ? w : 1.0));
+    }
+  const std::vector<double> k = {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1};
+  Bspline* s = BuildSurface(2, 2, 9, 9, pts, k, k, weights);
+  if (s) s->closedU = s->closedV = 1;
+  return s;
+}
+
+// Tori of radii 1 and 0.3, one 0.6 above the other, touch along the circle of radius 1 at
+// height 0.3, their normals parallel all along it; the upper one turned so that the seams of
+// the two meet the circle at one place or two. At sizes 1, 1e-6 and 1e6 moved 1e4 x the size:
+// every sample on both tori, every point of the circle near a branch, the branches' lengths
+// adding up to the circle's (no stretch returned twice), their ends meeting.
+TEST_F(HardIntersections, ToriTouchingAlongACircleGiveItOnce) {
+  for (double turn : {0.0, 0.7})
+    for (double scale : {1.0, 1e-6, 1e6}) {
+      Place at;
+      at.scale = scale;
+      for (int q = 0; q < 3; ++q) at.shift[q] = scale == 1.0 ? 0.0 : 1e4 * scale * (q + 1);
+      BsplineKeeper keep;
+      Bspline* a = keep(Torus(1.0, 0.3, 0.0, 0.0, at));
+      Bspline* b = keep(Torus(1.0, 0.3, 0.6, turn, at));
+      const double size = shapes::PairSize(a, b) / scale;
+      const std::vector<Branch> bs = Intersect(a, b, at);
+      ASSERT_GE(bs.size(), 1u) << turn << " " << scale;
+      double off = 0.0, length = 0.0;
+      for (const Branch& br : bs) {
+        for (const auto* s : {&br.on1, &br.on2})
+          for (const auto& p : *s) {
+            const double rho = std::hypot(p[0], p[1]) - 1.0;
+            off = std::fmax(off, std::fabs(std::hypot(rho, p[2]) - 0.3));
+            off = std::fmax(off, std::fabs(std::hypot(rho, p[2] - 0.6) - 0.3));
+          }
+        for (size_t i = 0; i + 1 < br.on1.size(); ++i)
+          length += std::hypot(br.on1[i + 1][0] - br.on1[i][0], br.on1[i + 1][1] - br.on1[i][1], br.on1[i + 1][2] - br.on1[i][2]);
+      }
+      EXPECT_LT(off, 1e-6 * size) << turn << " " << scale;
+      double gap = 0.0;
+      for (int i = 0; i < 720; ++i) {
+        const double t = 2 * M_PI * i / 720, P[3] = {std::cos(t), std::sin(t), 0.3};
+        gap = std::fmax(gap, FromBranches(bs, P));
+      }
+      EXPECT_LT(gap, 1e-5 * size) << turn << " " << scale;
+      EXPECT_NEAR(length, 2 * M_PI, 1e-3 * 2 * M_PI) << turn << " " << scale;
+      EXPECT_TRUE(EndsMeet(bs, 1e-6 * size)) << turn << " " << scale;
+    }
+}
+
 }  // namespace
