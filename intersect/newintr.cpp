@@ -357,8 +357,8 @@ bool OnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
                     double tolB) {
   const double X[3] = {x->x, x->y, x->z};
   double bestF = 0.0;
-  const IntersectionTraceNode* best = NearestChord(list, skip, X, 5.0 * tolA, &bestF);
-  const IntersectionTraceNode* bestNext = best && best->next ? best->next : best;
+  const IntersectionTraceNode* bestNext = nullptr;
+  const IntersectionTraceNode* best = NearestChord(list, skip, X, 5.0 * tolA, &bestF, &bestNext);
   if (!best) return false;
   // The branch between the chord's nodes: each fraction's parameters pulled onto both
   // surfaces; its point nearest X by golden-section search over the fraction.
@@ -520,6 +520,11 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
                                        us1, vs1, us2, vs2, marks, list, tolA, tolB);
   if (rc != -2 && FollowTangentialContacts(c1.get(), c2.get(), list, tolA, tolB) == -2) return -2;
   DropTracesOnOtherBranches(c1.get(), c2.get(), list, tolA, tolB);
+  // The seams are crossed where no other trace goes on from a branch's end: after the traces
+  // lying on other branches are gone, whose ends would stand for a continuation that is not there.
+  // A continuation short enough to run between the ends of two traces lies on neither.
+  if (rc != -2 && ContinueAcrossSeams(c1.get(), c2.get(), us1, vs1, us2, vs2, marks, list, tolA, tolB) == -2)
+    return -2;
   // The points go back to the caller's units; parameters do not change with the scale.
   for (IntersectionTrace* t = list->head; t; t = t->next)
     for (IntersectionTraceNode* n = t->head; n; n = n->next) {

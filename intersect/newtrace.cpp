@@ -697,25 +697,36 @@ void UpdateBoxes(March& w, const Params& prev, const Params& cur) {
 
 const IntersectionTraceNode* NearestChord(const IntersectionTraceList* list,
                                           const IntersectionTrace* skip, const double X[3],
-                                          double reach, double* fraction) {
+                                          double reach, double* fraction,
+                                          const IntersectionTraceNode** partner) {
   const IntersectionTraceNode* best = nullptr;
   double bestD2 = reach * reach;
+  auto consider = [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+    const double A[3] = {a->x, a->y, a->z}, B[3] = {b->x, b->y, b->z};
+    double ab[3], ax[3];
+    VecDiff3(B, A, ab);
+    VecDiff3(X, A, ax);
+    const double l2 = VecDotProd3(ab, ab);
+    const double f = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, VecDotProd3(ab, ax) / l2)) : 0.0;
+    double d2 = 0.0;
+    for (int q = 0; q < 3; ++q) d2 += (ax[q] - f * ab[q]) * (ax[q] - f * ab[q]);
+    if (d2 <= bestD2) {
+      bestD2 = d2;
+      best = a;
+      if (fraction) *fraction = f;
+      if (partner) *partner = b;
+    }
+  };
   for (const IntersectionTrace* t = list->head; t; t = t->next) {
     if (t == skip) continue;
     for (const IntersectionTraceNode* a = t->head; a; a = a->next) {
-      const IntersectionTraceNode* b = a->next ? a->next : a;
-      const double A[3] = {a->x, a->y, a->z}, B[3] = {b->x, b->y, b->z};
-      double ab[3], ax[3];
-      VecDiff3(B, A, ab);
-      VecDiff3(X, A, ax);
-      const double l2 = VecDotProd3(ab, ab);
-      const double f = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, VecDotProd3(ab, ax) / l2)) : 0.0;
-      double d2 = 0.0;
-      for (int q = 0; q < 3; ++q) d2 += (ax[q] - f * ab[q]) * (ax[q] - f * ab[q]);
-      if (d2 <= bestD2) {
-        bestD2 = d2;
-        best = a;
-        if (fraction) *fraction = f;
+      // The node after the turn node is the first of the backward march, which began at the
+      // seed (the head): the branch runs between those two, not from the forward end.
+      if (a == t->turn && a->next) {
+        consider(a, a);
+        consider(t->head, a->next);
+      } else {
+        consider(a, a->next ? a->next : a);
       }
     }
   }
@@ -1603,6 +1614,60 @@ int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const do
     end = next->tail;
   }
   return 1;
+}
+
+// ---- Branches across seams ----------------------------------------------------------------------
+
+namespace {
+
+// True when a node of the list's traces other than `end` lies within reach of X.
+bool NodeNear(const IntersectionTraceList* list, const IntersectionTraceNode* end, const double X[3], double reach) {
+  for (const IntersectionTrace* t = list->head; t; t = t->next)
+    for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
+      const double Y[3] = {n->x, n->y, n->z};
+      if (n != end && Distance(X, Y) <= reach) return true;
+    }
+  return false;
+}
+
+}  // namespace
+
+int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const double* vs1,
+                        const double* us2, const double* vs2, int** marks,
+                        IntersectionTraceList* list, double tolA, double tolB) {
+  March m = {};
+  m.s1 = s1;
+  m.s2 = s2;
+  for (int k = 0; k < 4; ++k) m.tol[k] = kParamTol * Range(SurfaceOf(k, s1, s2), k & 1);
+  // Each new trace can end on a further seam: a bound on the rounds against a pair that keeps
+  // making them.
+  int budget = 4 * list->count + 8;
+  for (IntersectionTrace* t = list->count > 0 ? list->head : nullptr; t && budget > 0; t = t->next) {
+    if (!t->open || t->nodeCount < 1) continue;
+    const IntersectionTraceNode* ends[2] = {t->turn ? t->turn : t->tail,
+                                            t->turn && t->tail != t->turn ? t->tail : t->head};
+    for (const IntersectionTraceNode* e : ends) {
+      Params w = Of(e);
+      const double E[3] = {e->x, e->y, e->z};
+      // Within 100 point tolerances: the branch goes on from another trace's node there.
+      if (!WrapAcrossSeams(m, w) || NodeNear(list, e, E, 100.0 * tolB) || --budget < 0) continue;
+      IntersectionTrace* next = MallocIntersectionTrace();
+      if (!next) return -2;
+      AppendTrace(list, next);
+      const int rc = NewIntersectTrace(s1, s2, w.p[0], w.p[1], w.p[2], w.p[3], us1, vs1, us2, vs2, marks,
+                                       list, tolA, tolB);
+      if (rc == -2) return -2;
+      // A march that went nowhere beyond the seam adds nothing.
+      if (rc == -20 || next->nodeCount < 2) {
+        list->tail = next->prev;
+        list->tail->next = nullptr;
+        --list->count;
+        FreeTraceNodes(next);
+        Free(next);
+      }
+    }
+  }
+  return 0;
 }
 
 // ---- Intersections of trimmed surfaces --------------------------------------------------------

@@ -131,12 +131,15 @@ int ChkCrvTouchAnotherCrv(Bspline* s1, Bspline* s2, const IntersectionTraceList*
 // 1000 tolB and less than half the first (the branch circles), 0 otherwise or with fewer than
 // six.
 int CheckIfPointsRepeat(const IntersectionTrace* trace, double tolB);
-// The chord (a node and the one after it, or the last node alone) of a trace of the list other
-// than skip (null: any) nearest to X within reach: its first node, with the fraction of the
-// chord at X's foot (fraction may be null); null when none lies within reach.
+// The chord (a node and the one after it along the branch, or the last node alone; the first
+// backward node's chord runs to the seed, not to the turn node before it) of a trace of the list
+// other than skip (null: any) nearest to X within reach: its first node, with the fraction of
+// the chord at X's foot and the chord's other node (fraction and partner may be null); null when
+// none lies within reach.
 const IntersectionTraceNode* NearestChord(const IntersectionTraceList* list,
                                           const IntersectionTrace* skip, const double X[3],
-                                          double reach, double* fraction);
+                                          double reach, double* fraction,
+                                          const IntersectionTraceNode** partner = nullptr);
 // True when X lies within reach of a chord (two successive nodes) of a trace of the list other
 // than skip (null: any).
 bool NearTracedBranch(const IntersectionTraceList* list, const IntersectionTrace* skip,
@@ -162,6 +165,15 @@ int NewIntersectTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2,
 // near q (an ordinary crossing, a touching point: nothing appended); -2 on no memory.
 int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const double dir[3],
                            IntersectionTraceList* list, double tolA, double tolB);
+
+// A branch of a closed surface crosses its seam: a traced branch that ends on a seam (a
+// parameter at an end of a direction its surface is closed in) with no node of another trace
+// there goes on from the seam's far side, traced (NewIntersectTrace) from that end with the
+// seam's parameters moved to the other end of their ranges into new traces of the list, whose
+// own ends are followed alike. 0, or -2 on no memory.
+int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const double* vs1,
+                        const double* us2, const double* vs2, int** marks,
+                        IntersectionTraceList* list, double tolA, double tolB);
 
 // (du, dv) with d = du Su + dv Sv by Cramer's rule in the coordinate plane of the largest
 // component of Su x Sv (ties to z, then x). false when the surface has no tangent plane there

@@ -649,4 +649,62 @@ TEST_F(HardIntersections, ToriTouchingAlongACircleGiveItOnce) {
     }
 }
 
+// The cylinder of radius R about the axis a through the origin, for heights h0..h1 along it,
+// exactly with three rational quadratic arcs of 120 degrees (weights 1/2 between the
+// triangle's corners), u round from the direction e (the seam), v along the axis; closed in u.
+Bspline* ThreeArcCylinder(const double a[3], const double e[3], double R, double h0, double h1, const Place& at) {
+  const double f[3] = {a[1] * e[2] - a[2] * e[1], a[2] * e[0] - a[0] * e[2], a[0] * e[1] - a[1] * e[0]};
+  const double r3 = std::sqrt(3.0);
+  const double cx[7] = {1, 1, -0.5, -2, -0.5, 1, 1}, cy[7] = {0, r3, r3 / 2, 0, -r3 / 2, -r3, 0};
+  std::vector<double> pts, weights;
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 7; ++i) {
+      double p[3], q[3];
+      for (int c = 0; c < 3; ++c) p[c] = R * (cx[i] * e[c] + cy[i] * f[c]) + (j ? h1 : h0) * a[c];
+      at.Map(p, q);
+      pts.insert(pts.end(), q, q + 3);
+      weights.push_back(i % 2 ? 0.5 : 1.0);
+    }
+  Bspline* s = BuildSurface(2, 1, 7, 2, pts, {0, 0, 0, 1. / 3, 1. / 3, 2. / 3, 2. / 3, 1, 1, 1}, {0, 0, 1, 1}, weights);
+  if (s) s->closedU = 1;
+  return s;
+}
+
+// Cylinders of radii 1 (axis z, three arcs) and 1.02 (axis x, four arcs) whose seams meet one of
+// the loops at two places 1.2 degrees apart round it, so that a piece of the loop runs from one
+// seam to the other: at sizes 1, 1e-6 and 1e6 moved 1e4 x the size, every point of both exact
+// loops near a branch, the branches' lengths adding up to the loops' (none returned twice).
+TEST_F(HardIntersections, ALoopPieceBetweenTwoSeamsIsReturned) {
+  const double w = std::sqrt(0.5), seamA[3] = {w, w, 0}, seamB[3] = {0, w, w}, R2 = 1.02;
+  double exact = 0.0;  // length of both loops
+  const int n = 4000;
+  for (int i = 0; i < n; ++i) {
+    const double t0 = 2 * M_PI * i / n, t1 = 2 * M_PI * (i + 1) / n;
+    const double z0 = std::sqrt(R2 * R2 - std::sin(t0) * std::sin(t0)), z1 = std::sqrt(R2 * R2 - std::sin(t1) * std::sin(t1));
+    exact += 2 * std::hypot(std::cos(t1) - std::cos(t0), std::sin(t1) - std::sin(t0), z1 - z0);
+  }
+  for (double scale : {1.0, 1e-6, 1e6}) {
+    Place at;
+    at.scale = scale;
+    for (int q = 0; q < 3; ++q) at.shift[q] = scale == 1.0 ? 0.0 : 1e4 * scale * (q + 1);
+    BsplineKeeper keep;
+    Bspline* a = keep(ThreeArcCylinder(kZ, seamA, 1.0, -1.5, 1.5, at));
+    Bspline* b = keep(Cylinder(kX, seamB, R2, -1.5, 1.5, at));
+    const double size = shapes::PairSize(a, b) / scale;
+    const std::vector<Branch> bs = Intersect(a, b, at, 600);
+    double off = 0.0, length = 0.0;
+    for (const Branch& br : bs) {
+      for (const auto& p : br.on1)
+        off = std::fmax(off, std::fmax(std::fabs(std::hypot(p[1], p[2]) - R2), std::fabs(std::hypot(p[0], p[1]) - 1.0)));
+      for (size_t i = 0; i + 1 < br.on1.size(); ++i)
+        length += std::hypot(br.on1[i + 1][0] - br.on1[i][0], br.on1[i + 1][1] - br.on1[i][1], br.on1[i + 1][2] - br.on1[i][2]);
+    }
+    EXPECT_LT(off, 1e-6 * size) << scale;
+    const Coverage c = Cover(bs, CylinderLoops(R2));
+    EXPECT_LT(c.gap, 1e-5 * size) << scale;
+    EXPECT_NEAR(length, exact, 1e-3 * exact) << scale;
+    EXPECT_TRUE(EndsMeet(bs, 1e-6 * size)) << scale;
+  }
+}
+
 }  // namespace
