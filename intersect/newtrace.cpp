@@ -1535,6 +1535,24 @@ int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const do
   const double lt = VecSize3(t);
   if (!(lt > 0.0)) return 0;
   for (int k = 0; k < 3; ++k) t[k] /= lt;
+  // Surfaces that coincide beside the seed bound a region, not a contact curve: a first step's
+  // length across the curve either way, surface 1's point off surface 2.
+  {
+    double w[3], S2u[3], S2v[3], n2[3];
+    VecCrossProd3(n, t, w);
+    const double across = ContactStep(nullptr, P, P, tolA);
+    for (int k = 0; k < 3; ++k) w[k] *= across;
+    Params prev[2];
+    double dp[4];
+    if (!TangentPlane(s2, seed.p[2], seed.p[3], Q, S2u, S2v, n2) || !ResolveInTangentPlane(w, Su, Sv, &dp[0], &dp[1]) ||
+        !ResolveInTangentPlane(w, S2u, S2v, &dp[2], &dp[3]))
+      return 0;
+    for (int side = 0; side < 2; ++side) {
+      // CoincideBeyond looks half a step on from prev: prev two steps back.
+      for (int k = 0; k < 4; ++k) prev[side].p[k] = seed.p[k] - (side ? -2.0 : 2.0) * dp[k];
+      if (CoincideBeyond(m, prev[side], seed)) return 0;
+    }
+  }
   IntersectionTrace* tr = MallocIntersectionTrace();
   if (!tr) return -2;
   m.trace = tr;

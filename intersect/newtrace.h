@@ -162,7 +162,8 @@ int NewIntersectTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2,
 // when that march ends on a domain's edge rather than back at the seed, the nodes the other
 // way after the turn node, as the tracer's traces hold them. Every node lies on both surfaces
 // within tolB with the normals parallel to round-off. 1 traced; 0 when no contact curve passes
-// near q (an ordinary crossing, a touching point: nothing appended); -2 on no memory.
+// near q (an ordinary crossing, a touching point, the edge of a region where the surfaces
+// coincide: nothing appended); -2 on no memory.
 int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const double dir[3],
                            IntersectionTraceList* list, double tolA, double tolB);
 
