@@ -1,6 +1,7 @@
 #include "intersect/filutil.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <utility>
 
@@ -457,6 +458,9 @@ namespace {
 
 // A contact pair's centre gap this small, relative to the pair's size, is round-off.
 constexpr double kContactRound = 1e-12;
+// Units in the last place of the coordinates a centre gap carries from the points and normals
+// it is made of.
+constexpr double kCoordinateUlps = 64.0;
 
 // The gap C1 - C2 between the ball centres Ck = Pk + r nk at the parameters q.
 bool CentreGapAt(Bspline* S1, Bspline* S2, double r, const double q[4], double g[3]) {
@@ -483,8 +487,13 @@ bool SolveContactHolding(Bspline* S1, Bspline* S2, double r, double q[4], const 
     hi[k] = Hi(S[k / 2], k & 1);
     p[k] = q[k];
   }
-  const double round = kContactRound * PairSize(S1, S2);
   if (!CentreGapAt(S1, S2, r, p, g)) return false;
+  // Far from the origin the centres carry the round-off of their coordinates, which can exceed
+  // the share of the size: the gap cannot shrink below a few units in their last place.
+  double C[3];
+  Eval3DPointOnSurfCoord(S1, p[0], p[1], 0, 0, C);
+  const double far = std::fmax(std::fabs(C[0]), std::fmax(std::fabs(C[1]), std::fabs(C[2]))) + r;
+  const double round = kContactRound * PairSize(S1, S2) + kCoordinateUlps * DBL_EPSILON * far;
   double gap = VecSize3(g);
   for (int it = 0; it < 50 && gap > round; ++it) {
     double J[3][3] = {};
