@@ -105,8 +105,8 @@ void MarkAllBoxesBetweenPoints(const int* idx1, const int* dirs1, const int* idx
 // ---- The tracer ------------------------------------------------------------------------------
 // Predicts the next point of the branch through (u1, v1, u2, v2) in direction +1 or -1 from the
 // intersection curve's tangent and curvature: the chord whose height is tolA, at most one
-// average knot span per parameter and half a radian of the branch's turning. 0 with the parameters moved; 100 when the normals are
-// parallel (nothing written).
+// average knot span per parameter and a turn of the branch's tangent of 29 degrees. 0 with the
+// parameters moved; 100 when the normals are parallel (nothing written).
 int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2,
                       const double* us1, const double* vs1, const double* us2, const double* vs2,
                       int NU1, int NV1, int NU2, int NV2, int dir, double tolA, double tolB);
@@ -158,7 +158,7 @@ int NewIntersectTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2,
 // Follows a curve along which the surfaces touch tangentially (normals parallel all along it)
 // from near the parameters q (u1, v1, u2, v2), first along dir (in space, taken within the
 // tangent plane), into a new trace appended to the list: the contact located near q as its
-// seed, the nodes forward (chords of tolA's height, at most half a radian of turning), and
+// seed, the nodes forward (chords of tolA's height turning by 29 degrees at most), and
 // when that march ends on a domain's edge rather than back at the seed, the nodes the other
 // way after the turn node, as the tracer's traces hold them. Every node lies on both surfaces
 // within tolB with the normals parallel to round-off. 1 traced; 0 when no contact curve passes
