@@ -1,6 +1,7 @@
 #include "intersect/filutil.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <utility>
 
@@ -405,13 +406,18 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
   TrackingScope scope;
   double* p = MallocArray<double>(5, n > 0 ? n : 1);
   if (!p) return -2;
+  // The nodes in running order along the branch: a trace marched both ways from its seed holds
+  // the backward nodes after its turn node, running away from the seed, and refined in list
+  // order they would turn back at the seed, where every later contact pair is refused.
+  const int m0 = in->turn && in->directionStart > 0 && in->directionStart < n ? in->directionStart : 0;
   int i = 0;
   for (IntersectionTraceNode* m = in->head; m && i < n; m = m->next, ++i) {
-    p[5 * i] = m->u1;
-    p[5 * i + 1] = m->v1;
-    p[5 * i + 2] = m->u2;
-    p[5 * i + 3] = m->v2;
-    p[5 * i + 4] = m->filletParam;
+    const int at = m0 == 0 ? i : i < m0 ? n - m0 + i : n - 1 - i;
+    p[5 * at] = m->u1;
+    p[5 * at + 1] = m->v1;
+    p[5 * at + 2] = m->u2;
+    p[5 * at + 3] = m->v2;
+    p[5 * at + 4] = m->filletParam;
   }
   double prev1[3] = {}, prev2[3] = {}, d1p[3] = {}, d2p[3] = {};
   for (i = 0; i < n; ++i) {
@@ -452,6 +458,9 @@ namespace {
 
 // A contact pair's centre gap this small, relative to the pair's size, is round-off.
 constexpr double kContactRound = 1e-12;
+// Units in the last place of the coordinates a centre gap carries from the points and normals
+// it is made of.
+constexpr double kCoordinateUlps = 64.0;
 
 // The gap C1 - C2 between the ball centres Ck = Pk + r nk at the parameters q.
 bool CentreGapAt(Bspline* S1, Bspline* S2, double r, const double q[4], double g[3]) {
@@ -478,8 +487,13 @@ bool SolveContactHolding(Bspline* S1, Bspline* S2, double r, double q[4], const 
     hi[k] = Hi(S[k / 2], k & 1);
     p[k] = q[k];
   }
-  const double round = kContactRound * PairSize(S1, S2);
   if (!CentreGapAt(S1, S2, r, p, g)) return false;
+  // Far from the origin the centres carry the round-off of their coordinates, which can exceed
+  // the share of the size: the gap cannot shrink below a few units in their last place.
+  double C[3];
+  Eval3DPointOnSurfCoord(S1, p[0], p[1], 0, 0, C);
+  const double far = std::fmax(std::fabs(C[0]), std::fmax(std::fabs(C[1]), std::fabs(C[2]))) + r;
+  const double round = kContactRound * PairSize(S1, S2) + kCoordinateUlps * DBL_EPSILON * far;
   double gap = VecSize3(g);
   for (int it = 0; it < 50 && gap > round; ++it) {
     double J[3][3] = {};

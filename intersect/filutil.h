@@ -50,8 +50,10 @@ void CopyCoord(double x, double y, double z, double* out);
 // k2 on.
 void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1, double r2,
                     int mode, int split, int k1, int k2);
-// Refines every node of in with its radius (the refiner test1 selects) and appends each
-// converged contact pair whose contact points do not turn back to out (caller-made, empty):
+// Refines every node of in with its radius (the refiner test1 selects), in running order along
+// the branch (a trace marched both ways from its seed, its turn node set: the backward nodes
+// from the last, then the seed and the forward nodes), and appends each converged contact pair
+// whose contact points do not turn back to out (caller-made, empty):
 // parameters, with the point on S1 and the node's radius. out takes in's open flag; a closed trace of equal end radii is closed with
 // CloseFilletIfClosed. 0, or -2 when a node cannot be allocated (out keeps what it has).
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,

@@ -357,8 +357,8 @@ bool OnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
                     double tolB) {
   const double X[3] = {x->x, x->y, x->z};
   double bestF = 0.0;
-  const IntersectionTraceNode* best = NearestChord(list, skip, X, 5.0 * tolA, &bestF);
-  const IntersectionTraceNode* bestNext = best && best->next ? best->next : best;
+  const IntersectionTraceNode* bestNext = nullptr;
+  const IntersectionTraceNode* best = NearestChord(list, skip, X, 5.0 * tolA, &bestF, &bestNext);
   if (!best) return false;
   // The branch between the chord's nodes: each fraction's parameters pulled onto both
   // surfaces; its point nearest X by golden-section search over the fraction.
@@ -384,6 +384,17 @@ bool OnTracedBranch(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
   return least <= 100.0 * tolB;
 }
 
+// Takes the trace out of the list and frees it with its nodes.
+void UnlinkTrace(IntersectionTraceList* list, IntersectionTrace* t) {
+  if (t->prev) t->prev->next = t->next;
+  else list->head = t->next;
+  if (t->next) t->next->prev = t->prev;
+  else list->tail = t->prev;
+  FreeTraceNodes(t);
+  Free(t);
+  --list->count;
+}
+
 // Removes the traces whose every node lies on another branch (OnTracedBranch): a seed on a
 // corner of two seams or on a pole that marched nowhere, or a branch traced twice from seeds
 // whose box pairs the first trace did not mark. Their points are part of the other branch, not
@@ -401,15 +412,74 @@ void DropTracesOnOtherBranches(Bspline* s1, Bspline* s2, IntersectionTraceList* 
       ++k;
       continue;
     }
-    if (t->prev) t->prev->next = t->next;
-    else list->head = t->next;
-    if (t->next) t->next->prev = t->prev;
-    else list->tail = t->prev;
-    FreeTraceNodes(t);
-    Free(t);
-    --list->count;
+    UnlinkTrace(list, t);
     t = next;
   }
+}
+
+// Normals within this sine of parallel at every node of a trace: it runs along a tangential
+// contact. Its nodes lie within the square root of the point tolerance of the contact, where
+// the normals turn by that over the surfaces' curvature radius; a crossing at an angle has
+// larger sines at all but the nodes next to a singular point.
+constexpr double kTangentialSine = 0.02;
+
+bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t) {
+  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
+  for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
+    double a[3][3], b[3][3], n1[3], n2[3], c[3];
+    if (EvalPointOnGeometryM(s1, n->u1, n->v1, du, dv, 3, 0, a) != 0 ||
+        EvalPointOnGeometryM(s2, n->u2, n->v2, du, dv, 3, 0, b) != 0)
+      return false;
+    VecCrossProd3(a[1], a[2], n1);
+    VecCrossProd3(b[1], b[2], n2);
+    const double l = VecSize3(n1) * VecSize3(n2);
+    if (!(l > 0.0) || !(VecSize3(VecCrossProd3(n1, n2, c)) < kTangentialSine * l)) return false;
+  }
+  return true;
+}
+
+// True when every node of t lies within reach of a chord of the traces from `first` to the
+// list's tail.
+bool CoveredByTracesFrom(const IntersectionTraceList* list, IntersectionTrace* first,
+                         const IntersectionTrace* t, double reach) {
+  const IntersectionTraceList from = {1, first, list->tail};
+  for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
+    const double X[3] = {n->x, n->y, n->z};
+    if (!NearTracedBranch(&from, nullptr, X, reach)) return false;
+  }
+  return true;
+}
+
+// Where the surfaces touch along a curve, the march gives its pieces (each ended by the
+// singular-point test a few steps on, some overlapping, with gaps between): the contact is
+// traced whole from a node of such a piece (TraceTangentialContact), and the pieces it passes
+// within two chord heights of every node are dropped. 0, or -2 on no memory.
+int FollowTangentialContacts(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double tolA,
+                             double tolB) {
+  IntersectionTrace* made = nullptr;  // the first contact traced; the others follow it
+  const int traced = list->count;
+  IntersectionTrace* t = list->head;
+  for (int k = 0; k < traced && t; ++k, t = t->next) {
+    if (t->nodeCount < 2 || !AlongTangentialContact(s1, s2, t)) continue;
+    if (made && CoveredByTracesFrom(list, made, t, 2.0 * tolA)) continue;
+    const IntersectionTraceNode* n = t->head;
+    for (int i = 0; i < t->nodeCount / 2 && n->next; ++i) n = n->next;
+    const IntersectionTraceNode* o = n->next ? n->next : n->prev;
+    const double q[4] = {n->u1, n->v1, n->u2, n->v2}, dir[3] = {o->x - n->x, o->y - n->y, o->z - n->z};
+    IntersectionTrace* tail = list->tail;
+    const int rc = TraceTangentialContact(s1, s2, q, dir, list, tolA, tolB);
+    if (rc == -2) return -2;
+    if (rc == 1 && !made) made = tail->next;
+  }
+  if (!made) return 0;
+  t = list->head;
+  while (t && t != made) {
+    IntersectionTrace* next = t->next;
+    if (t->nodeCount >= 1 && AlongTangentialContact(s1, s2, t) && CoveredByTracesFrom(list, made, t, 2.0 * tolA))
+      UnlinkTrace(list, t);
+    t = next;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -448,7 +518,13 @@ int NewIntersect(Bspline* s1, Bspline* s2, IntersectionTraceList* list, double t
   list->count = 0;
   const int rc = SubDivideBasedOnArray(c1.get(), c2.get(), root1.get(), root2.get(), grid1, grid2,
                                        us1, vs1, us2, vs2, marks, list, tolA, tolB);
+  if (rc != -2 && FollowTangentialContacts(c1.get(), c2.get(), list, tolA, tolB) == -2) return -2;
   DropTracesOnOtherBranches(c1.get(), c2.get(), list, tolA, tolB);
+  // The seams are crossed where no other trace goes on from a branch's end: after the traces
+  // lying on other branches are gone, whose ends would stand for a continuation that is not there.
+  // A continuation short enough to run between the ends of two traces lies on neither.
+  if (rc != -2 && ContinueAcrossSeams(c1.get(), c2.get(), us1, vs1, us2, vs2, marks, list, tolA, tolB) == -2)
+    return -2;
   // The points go back to the caller's units; parameters do not change with the scale.
   for (IntersectionTrace* t = list->head; t; t = t->next)
     for (IntersectionTraceNode* n = t->head; n; n = n->next) {

@@ -539,10 +539,17 @@ int CheckIfPointsRepeat(const IntersectionTrace* trace, double tolB) {
     if (k == 1) d1 = d;
     if (k == 6) d6 = d;
   }
-  return std::fabs(d1 - d6) < 1000.0 * tolB ? 1 : 0;
+  // A march that goes on in steps shorter than the threshold (round a loop smaller than it)
+  // moves by five steps between the two nodes: only a difference below half a step is circling.
+  return std::fabs(d1 - d6) < std::fmin(1000.0 * tolB, 0.5 * d1) ? 1 : 0;
 }
 
 // ---- Step prediction -------------------------------------------------------------------------
+
+// Most the branch's tangent may turn over one predicted step (radians, about 29 degrees): the
+// chord height's rule (tolA a hundredth of the size) turns a branch of the size's curvature
+// radius by 0.28, so the bound shortens only steps along branches that curve more tightly.
+constexpr double kMaxStepTurn = 0.5;
 
 int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2,
                       const double*, const double*, const double*, const double*, int, int, int,
@@ -594,8 +601,12 @@ int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* 
     const double lk = VecSize3(kappa);
     // A curvature radius beyond 1e8 chord heights counts as straight.
     if (lk * tolA > 1e-8) {
-      const double h =
-          2.0 * tolA * std::sqrt(2.0 * (std::sqrt(1.0 / (lk * lk * tolA * tolA) + 1.0) + 1.0));
+      // The chord height's rule gives a branch that curves more tightly than the chord height
+      // (a small loop round a pole) a step longer than the loop is across; the step is held to
+      // kMaxStepTurn of turning, where the second-order prediction still lands near the branch.
+      const double h = std::fmin(
+          2.0 * tolA * std::sqrt(2.0 * (std::sqrt(1.0 / (lk * lk * tolA * tolA) + 1.0) + 1.0)),
+          kMaxStepTurn / lk);
       double e1[3], e2[3], r2[4];
       for (int q = 0; q < 3; ++q) {
         e1[q] = kappa[q] - K1[q];
@@ -686,25 +697,36 @@ void UpdateBoxes(March& w, const Params& prev, const Params& cur) {
 
 const IntersectionTraceNode* NearestChord(const IntersectionTraceList* list,
                                           const IntersectionTrace* skip, const double X[3],
-                                          double reach, double* fraction) {
+                                          double reach, double* fraction,
+                                          const IntersectionTraceNode** partner) {
   const IntersectionTraceNode* best = nullptr;
   double bestD2 = reach * reach;
+  auto consider = [&](const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+    const double A[3] = {a->x, a->y, a->z}, B[3] = {b->x, b->y, b->z};
+    double ab[3], ax[3];
+    VecDiff3(B, A, ab);
+    VecDiff3(X, A, ax);
+    const double l2 = VecDotProd3(ab, ab);
+    const double f = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, VecDotProd3(ab, ax) / l2)) : 0.0;
+    double d2 = 0.0;
+    for (int q = 0; q < 3; ++q) d2 += (ax[q] - f * ab[q]) * (ax[q] - f * ab[q]);
+    if (d2 <= bestD2) {
+      bestD2 = d2;
+      best = a;
+      if (fraction) *fraction = f;
+      if (partner) *partner = b;
+    }
+  };
   for (const IntersectionTrace* t = list->head; t; t = t->next) {
     if (t == skip) continue;
     for (const IntersectionTraceNode* a = t->head; a; a = a->next) {
-      const IntersectionTraceNode* b = a->next ? a->next : a;
-      const double A[3] = {a->x, a->y, a->z}, B[3] = {b->x, b->y, b->z};
-      double ab[3], ax[3];
-      VecDiff3(B, A, ab);
-      VecDiff3(X, A, ax);
-      const double l2 = VecDotProd3(ab, ab);
-      const double f = l2 > 0.0 ? std::fmin(1.0, std::fmax(0.0, VecDotProd3(ab, ax) / l2)) : 0.0;
-      double d2 = 0.0;
-      for (int q = 0; q < 3; ++q) d2 += (ax[q] - f * ab[q]) * (ax[q] - f * ab[q]);
-      if (d2 <= bestD2) {
-        bestD2 = d2;
-        best = a;
-        if (fraction) *fraction = f;
+      // The node after the turn node is the first of the backward march, which began at the
+      // seed (the head): the branch runs between those two, not from the forward end.
+      if (a == t->turn && a->next) {
+        consider(a, a);
+        consider(t->head, a->next);
+      } else {
+        consider(a, a->next ? a->next : a);
       }
     }
   }
@@ -803,9 +825,20 @@ constexpr double kNearSingular = 0.3;
 // come closest without meeting so.
 constexpr double kSingularSine = 1e-7;
 
-// Residual of a singular point: the gap S2 - S1, and the components of surface 2's unit normal
-// along surface 1's partials (zero where the normals are parallel). False without normals.
-bool SingularResidual(const March& m, const double p[4], double r[5], double* sine) {
+// A sixth equation for the singular points of a contact curve, which form a curve there: the
+// point on surface 1 held to the plane through X across t, or parameter k held at value.
+struct ContactHold {
+  int kind = 0;  // 0 none, 1 the plane, 2 the parameter
+  double X[3] = {0.0, 0.0, 0.0}, t[3] = {0.0, 0.0, 0.0};
+  int k = 0;
+  double value = 0.0;
+};
+
+// Residual of a singular point: the gap S2 - S1, the components of surface 2's unit normal
+// along surface 1's partials (zero where the normals are parallel), and the hold's equation
+// (0 without one). False without normals.
+bool SingularResidual(const March& m, const double p[4], double r[6], double* sine,
+                      const ContactHold* hold = nullptr) {
   double P1[3], S1u[3], S1v[3], n1[3], P2[3], S2u[3], S2v[3], n2[3], c[3];
   if (!TangentPlane(m.s1, p[0], p[1], P1, S1u, S1v, n1) ||
       !TangentPlane(m.s2, p[2], p[3], P2, S2u, S2v, n2))
@@ -813,43 +846,55 @@ bool SingularResidual(const March& m, const double p[4], double r[5], double* si
   for (int q = 0; q < 3; ++q) r[q] = P2[q] - P1[q];
   r[3] = VecDotProd3(n2, S1u);
   r[4] = VecDotProd3(n2, S1v);
+  r[5] = 0.0;
+  if (hold && hold->kind == 1) {
+    double d[3];
+    VecDiff3(P1, hold->X, d);
+    r[5] = VecDotProd3(d, hold->t);
+  } else if (hold && hold->kind == 2) {
+    r[5] = p[hold->k] - hold->value;
+  }
   *sine = VecSize3(VecCrossProd3(n1, n2, c));
   return true;
 }
 
-// Gauss-Newton on the five equations of SingularResidual from c (a Jacobian of forward
+// Gauss-Newton on the equations of SingularResidual from c (a Jacobian of forward
 // differences, steps halved until the residual falls, clamped to the domains). True when it
-// ends on a singular point (the gap within tolB, the sine below kSingularSine): c is moved there
-// and P is its point on surface 1.
-bool LocateSingularPoint(const March& m, Params& c, double P[3]) {
-  double p[4] = {c.p[0], c.p[1], c.p[2], c.p[3]}, r[5], sine = 1.0;
-  if (!SingularResidual(m, p, r, &sine)) return false;
+// ends on a singular point (the gap within tolB, the sine below kSingularSine, a hold's plane
+// within tolB or its parameter within its tolerance): c is moved there (a held parameter to
+// its value) and P is its point on surface 1.
+bool LocateSingularPoint(const March& m, Params& c, double P[3], const ContactHold* hold = nullptr) {
+  double p[4] = {c.p[0], c.p[1], c.p[2], c.p[3]}, r[6], sine = 1.0;
+  if (!SingularResidual(m, p, r, &sine, hold)) return false;
   double norm = 0.0;
   for (double x : r) norm += x * x;
+  const double holdTol = hold && hold->kind == 2 ? m.tol[hold->k] : m.tolB;
   for (int it = 0; it < 200; ++it) {
-    if (std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]) <= m.tolB && sine <= kSingularSine) {
+    if (std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]) <= m.tolB && sine <= kSingularSine &&
+        std::fabs(r[5]) <= holdTol) {
+      if (hold && hold->kind == 2) p[hold->k] = hold->value;
       for (int k = 0; k < 4; ++k) c.p[k] = p[k];
       Eval3DPointOnSurfCoord(m.s1, p[0], p[1], 0, 0, P);
       return true;
     }
-    double J[5][4];
+    double J[6][4];
     for (int k = 0; k < 4; ++k) {
       const Bspline* s = SurfaceOf(k, m.s1, m.s2);
       const double lo = Lo(s, k & 1), hi = Hi(s, k & 1), h = 1e-7 * (hi - lo);
-      double q[4] = {p[0], p[1], p[2], p[3]}, rq[5], sq;
+      double q[4] = {p[0], p[1], p[2], p[3]}, rq[6], sq;
       q[k] = p[k] + h > hi ? p[k] - h : p[k] + h;
-      if (!SingularResidual(m, q, rq, &sq)) return false;
-      for (int e = 0; e < 5; ++e) J[e][k] = (rq[e] - r[e]) / (q[k] - p[k]);
+      if (!SingularResidual(m, q, rq, &sq, hold)) return false;
+      for (int e = 0; e < 6; ++e) J[e][k] = (rq[e] - r[e]) / (q[k] - p[k]);
     }
     // Normal equations (J^T J) d = -J^T r, a trace-relative damping against a singular J.
     double A[4][5], tr = 0.0;
     for (int a = 0; a < 4; ++a) {
       for (int b = 0; b < 4; ++b) {
         A[a][b] = 0.0;
-        for (int e = 0; e < 5; ++e) A[a][b] += J[e][a] * J[e][b];
+        for (int e = 0; e < 6; ++e) A[a][b] += J[e][a] * J[e][b];
       }
       A[a][4] = 0.0;
-      for (int e = 0; e < 5; ++e) A[a][4] -= J[e][a] * r[e];
+      for (int e = 0; e < 6; ++e) A[a][4] -= J[e][a] * r[e];
       tr += A[a][a];
     }
     for (int a = 0; a < 4; ++a) A[a][a] += 1e-12 * tr;
@@ -867,16 +912,16 @@ bool LocateSingularPoint(const March& m, Params& c, double P[3]) {
     }
     bool moved = false;
     for (double f = 1.0; f > 1e-3 && !moved; f *= 0.5) {
-      double q[4], rq[5], sq, nq = 0.0;
+      double q[4], rq[6], sq, nq = 0.0;
       for (int k = 0; k < 4; ++k) {
         const Bspline* s = SurfaceOf(k, m.s1, m.s2);
         q[k] = std::fmin(Hi(s, k & 1), std::fmax(Lo(s, k & 1), p[k] + f * A[k][4] / A[k][k]));
       }
-      if (!SingularResidual(m, q, rq, &sq)) return false;
+      if (!SingularResidual(m, q, rq, &sq, hold)) return false;
       for (double x : rq) nq += x * x;
       if (nq < norm) {
         for (int k = 0; k < 4; ++k) p[k] = q[k];
-        for (int e = 0; e < 5; ++e) r[e] = rq[e];
+        for (int e = 0; e < 6; ++e) r[e] = rq[e];
         norm = nq;
         sine = sq;
         moved = true;
@@ -889,7 +934,7 @@ bool LocateSingularPoint(const March& m, Params& c, double P[3]) {
 
 // Sine of the angle between the normals at c (1 without normals).
 double NormalSine(const March& m, const Params& c) {
-  double r[5], sine = 1.0;
+  double r[6], sine = 1.0;
   return SingularResidual(m, c.p, r, &sine) ? sine : 1.0;
 }
 
@@ -914,7 +959,7 @@ bool CoincideBeyond(const March& m, const Params& prev, const Params& x) {
     q[2] = std::fmin(Hi(m.s2, 0), std::fmax(Lo(m.s2, 0), q[2] + du));
     q[3] = std::fmin(Hi(m.s2, 1), std::fmax(Lo(m.s2, 1), q[3] + dv));
   }
-  double r[5], sine = 1.0;
+  double r[6], sine = 1.0;
   if (!SingularResidual(m, q, r, &sine)) return false;
   return std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]) <= 100.0 * m.tolB && sine <= kSingularSine;
 }
@@ -1253,7 +1298,12 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       const double dt = std::sqrt((P[0] - tr->turn->x) * (P[0] - tr->turn->x) +
                                   (P[1] - tr->turn->y) * (P[1] - tr->turn->y) +
                                   (P[2] - tr->turn->z) * (P[2] - tr->turn->z));
-      if (Closes(cur, second, ref) || dt < 10000.0 * m.tolB) return CloseBackward(m);
+      // The forward end is reached within 10000 point tolerances, or within this step's chord
+      // on a loop smaller than that (one of two landings either side of it lies so near).
+      const IntersectionTraceNode* last = tr->nodeCount > tr->directionStart ? tr->tail : tr->head;
+      const double chord = std::sqrt((P[0] - last->x) * (P[0] - last->x) + (P[1] - last->y) * (P[1] - last->y) +
+                                     (P[2] - last->z) * (P[2] - last->z));
+      if (Closes(cur, second, ref) || dt < std::fmin(10000.0 * m.tolB, chord)) return CloseBackward(m);
     }
     // A step that went nowhere (the seed on an edge) adds no node.
     if (SameParams(m, cur, Of(tr->nodeCount > tr->directionStart ? tr->tail : tr->head))) break;
@@ -1304,6 +1354,338 @@ int NewIntersectTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2,
   m.frac[0] = frac1.get();
   m.frac[1] = frac2.get();
   return Trace(m, u1, v1, u2, v2);
+}
+
+// ---- Tangential contact ----------------------------------------------------------------------
+// Where two surfaces touch along a curve, their normals are parallel all along it: the tangent
+// planes do not meet in a line, the march's steps land anywhere within the square root of the
+// point tolerance of the contact, and its singular-point test ends it every few steps. The
+// contact is followed instead as a curve of singular points (the equations of
+// LocateSingularPoint): each step is predicted along the curve's tangent (from the last chords)
+// and put onto the contact with the point held to the plane across the step, or, where the
+// step leaves a domain, with the parameter held on the edge it crosses.
+
+namespace {
+
+// A step is kept when it lands ahead of the last node, no farther than this many predicted
+// lengths from it.
+constexpr double kContactReach = 2.0;
+
+double Distance(const double a[3], const double b[3]) {
+  return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
+}
+
+// The step length after nodes A, B, C (C the last; A null: none): the chord height's rule on
+// the circle through them, at most kMaxStepTurn of turning; a quarter of the rule on a unit
+// radius without three nodes.
+double ContactStep(const double* A, const double B[3], const double C[3], double tolA) {
+  const double first = 0.5 * std::sqrt(2.0 * tolA);
+  if (!A) return first;
+  const double a = Distance(B, C), b = Distance(A, C), c = Distance(A, B);
+  double ab[3], ac[3], x[3];
+  VecDiff3(B, A, ab);
+  VecDiff3(C, A, ac);
+  const double area2 = VecSize3(VecCrossProd3(ab, ac, x));
+  if (!(area2 > 0.0)) return 4.0 * first;
+  const double R = a * b * c / (2.0 * area2);
+  const double sag = R > tolA ? 2.0 * std::sqrt(2.0 * R * tolA - tolA * tolA) : 2.0 * R;
+  return std::fmin(sag, kMaxStepTurn * R);
+}
+
+// Marches one way along the contact from the trace's tail (node before it: prev, null for
+// none) first along t (unit), appending nodes. 1 when it ended on the domain's edge, 2 when it
+// came back to the trace's head (closing node appended), 0 when it could go no further, -2 on
+// no memory.
+int MarchContact(March& m, double t[3]) {
+  IntersectionTrace* tr = m.trace;
+  const int start = tr->nodeCount;
+  double travelled = 0.0;
+  for (int n = 0; n < kMaxNodesPerDirection; ++n) {
+    const IntersectionTraceNode* last = tr->tail;
+    // The nodes before the tail in this direction (the seed's copy starts the backward one).
+    const IntersectionTraceNode* before = tr->nodeCount > start ? last->prev : nullptr;
+    const IntersectionTraceNode* b2 = tr->nodeCount > start + 1 ? before->prev : nullptr;
+    const double L[3] = {last->x, last->y, last->z};
+    double Ap[3], Bp[3];
+    const double* A = nullptr;
+    if (before) Bp[0] = before->x, Bp[1] = before->y, Bp[2] = before->z;
+    if (b2) {
+      Ap[0] = b2->x, Ap[1] = b2->y, Ap[2] = b2->z;
+      A = Ap;
+    }
+    double h = before ? ContactStep(A, Bp, L, m.tolA) : ContactStep(nullptr, L, L, m.tolA);
+    const Params from = Of(last);
+    bool landed = false;
+    Params cur;
+    double P[3];
+    bool onEdge = false;
+    for (int half = 0; half < 12 && !landed; ++half, h *= 0.5) {
+      double X[3], d[3], S1u[3], S1v[3], n1[3], S2u[3], S2v[3], n2[3], Q[3], dp[4];
+      for (int q = 0; q < 3; ++q) X[q] = L[q] + h * t[q], d[q] = h * t[q];
+      if (!TangentPlane(m.s1, from.p[0], from.p[1], Q, S1u, S1v, n1) ||
+          !TangentPlane(m.s2, from.p[2], from.p[3], Q, S2u, S2v, n2) ||
+          !ResolveInTangentPlane(d, S1u, S1v, &dp[0], &dp[1]) || !ResolveInTangentPlane(d, S2u, S2v, &dp[2], &dp[3]))
+        return 0;
+      // The step stops on the first domain edge it crosses.
+      double f = 1.0;
+      ContactHold hold;
+      hold.kind = 1;
+      for (int q = 0; q < 3; ++q) hold.X[q] = X[q], hold.t[q] = t[q];
+      for (int k = 0; k < 4; ++k) {
+        const Bspline* sk = SurfaceOf(k, m.s1, m.s2);
+        const double lo = Lo(sk, k & 1), hi = Hi(sk, k & 1), to = from.p[k] + dp[k];
+        const double bound = to > hi ? hi : to < lo ? lo : to;
+        if (bound == to || !(std::fabs(dp[k]) > 0.0)) continue;
+        const double g = (bound - from.p[k]) / dp[k];
+        if (g < f) {
+          f = std::fmax(0.0, g);
+          hold.kind = 2;
+          hold.k = k;
+          hold.value = bound;
+        }
+      }
+      if (hold.kind == 2 && std::fabs(from.p[hold.k] - hold.value) <= m.tol[hold.k]) return 1;  // on the edge already
+      for (int k = 0; k < 4; ++k) cur.p[k] = from.p[k] + f * dp[k];
+      if (!LocateSingularPoint(m, cur, P, &hold)) continue;
+      double c[3];
+      VecDiff3(P, L, c);
+      const double len = VecSize3(c);
+      if (!(VecDotProd3(c, t) > 0.0) || len > kContactReach * h) continue;
+      landed = true;
+      onEdge = hold.kind == 2;
+    }
+    if (!landed) return 0;
+    const double H[3] = {tr->head->x, tr->head->y, tr->head->z};
+    const double step = Distance(P, L);
+    travelled += step;
+    // Back at the head after going round: the closing node is the head. A step held on a
+    // domain's edge ends the march there instead, however near the head: across a seam the
+    // parameters do not run on to the head's.
+    if (!onEdge && travelled > 3.0 * step && Distance(P, H) < 0.75 * step && tr->nodeCount > 2) {
+      Params closing = Of(tr->head);
+      ArriveAcrossSeam(m, Of(tr->tail), closing);
+      if (!Append(m, closing, H)) return -2;
+      return 2;
+    }
+    if (!Append(m, cur, P)) return -2;
+    // The tangent at the new node: the last chord turned on by half the turn between the chords.
+    double u[3];
+    for (int q = 0; q < 3; ++q) u[q] = (P[q] - L[q]) / step;
+    if (before) {
+      double w[3];
+      const double lb = Distance(L, Bp);
+      for (int q = 0; q < 3; ++q) w[q] = lb > 0.0 ? (L[q] - Bp[q]) / lb : u[q];
+      for (int q = 0; q < 3; ++q) t[q] = 1.5 * u[q] - 0.5 * w[q];
+    } else {
+      for (int q = 0; q < 3; ++q) t[q] = u[q];
+    }
+    const double lt = VecSize3(t);
+    for (int q = 0; q < 3; ++q) t[q] /= lt;
+    if (onEdge) return 1;
+  }
+  return 0;
+}
+
+// Pieces of one contact between seams at most: a contact crosses each seam of the two surfaces
+// once or twice.
+constexpr int kMaxContactPieces = 8;
+
+// Moves every parameter of c at an end of a direction its surface is closed in to the other
+// end: the same point, seen from the far side of the seam. False when none is at a seam.
+bool WrapAcrossSeams(const March& m, Params& c) {
+  bool any = false;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if (!(k & 1 ? s->closedV : s->closedU)) continue;
+    const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
+    if (std::fabs(c.p[k] - lo) <= m.tol[k]) c.p[k] = hi, any = true;
+    else if (std::fabs(hi - c.p[k]) <= m.tol[k]) c.p[k] = lo, any = true;
+  }
+  return any;
+}
+
+void AppendTrace(IntersectionTraceList* list, IntersectionTrace* t) {
+  t->prev = list->tail;
+  t->next = nullptr;
+  if (list->tail) list->tail->next = t;
+  else list->head = t;
+  list->tail = t;
+  ++list->count;
+}
+
+}  // namespace
+
+int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const double dir[3],
+                           IntersectionTraceList* list, double tolA, double tolB) {
+  March m = {};
+  m.s1 = s1;
+  m.s2 = s2;
+  for (int k = 0; k < 4; ++k) m.tol[k] = kParamTol * Range(SurfaceOf(k, s1, s2), k & 1);
+  m.list = list;
+  m.tolA = tolA;
+  m.tolB = tolB;
+  Params seed = {{q[0], q[1], q[2], q[3]}};
+  double P[3];
+  if (!LocateSingularPoint(m, seed, P)) return 0;
+  // The direction along the contact: dir within the tangent plane.
+  double Q[3], Su[3], Sv[3], n[3], t[3];
+  if (!TangentPlane(s1, seed.p[0], seed.p[1], Q, Su, Sv, n)) return 0;
+  const double along = VecDotProd3(dir, n);
+  for (int k = 0; k < 3; ++k) t[k] = dir[k] - along * n[k];
+  const double lt = VecSize3(t);
+  if (!(lt > 0.0)) return 0;
+  for (int k = 0; k < 3; ++k) t[k] /= lt;
+  // Surfaces that coincide beside the seed bound a region, not a contact curve: a first step's
+  // length across the curve either way, surface 1's point off surface 2.
+  {
+    double w[3], S2u[3], S2v[3], n2[3];
+    VecCrossProd3(n, t, w);
+    const double across = ContactStep(nullptr, P, P, tolA);
+    for (int k = 0; k < 3; ++k) w[k] *= across;
+    Params prev[2];
+    double dp[4];
+    if (!TangentPlane(s2, seed.p[2], seed.p[3], Q, S2u, S2v, n2) || !ResolveInTangentPlane(w, Su, Sv, &dp[0], &dp[1]) ||
+        !ResolveInTangentPlane(w, S2u, S2v, &dp[2], &dp[3]))
+      return 0;
+    for (int side = 0; side < 2; ++side) {
+      // CoincideBeyond looks half a step on from prev: prev two steps back.
+      for (int k = 0; k < 4; ++k) prev[side].p[k] = seed.p[k] - (side ? -2.0 : 2.0) * dp[k];
+      if (CoincideBeyond(m, prev[side], seed)) return 0;
+    }
+  }
+  IntersectionTrace* tr = MallocIntersectionTrace();
+  if (!tr) return -2;
+  m.trace = tr;
+  if (!AppendTraceNode(tr, P, seed.p[0], seed.p[1], seed.p[2], seed.p[3])) {
+    Free(tr);
+    return -2;
+  }
+  tr->open = 1;
+  tr->directionStart = 1;
+  int rc = MarchContact(m, t);
+  if (rc == 2) {
+    tr->open = 0;
+    tr->directionStart = 0;
+  } else if (rc >= 0) {
+    // The other way from the seed, after the turn node.
+    tr->turn = tr->tail;
+    tr->directionStart = tr->nodeCount;
+    IntersectionTraceNode* seedNode = tr->head;
+    double back[3];
+    if (seedNode->next) {
+      const IntersectionTraceNode* a = seedNode->next;
+      const double A[3] = {a->x, a->y, a->z};
+      VecDiff3(P, A, back);
+    } else {
+      for (int k = 0; k < 3; ++k) back[k] = -t[k];
+    }
+    const double lb = VecSize3(back);
+    for (int k = 0; k < 3; ++k) back[k] /= lb;
+    // The backward march starts from the seed: it is put after the turn node, as a trace
+    // marched both ways holds it, and taken out again below.
+    if (!AppendTraceNode(tr, P, seed.p[0], seed.p[1], seed.p[2], seed.p[3])) rc = -2;
+    else rc = MarchContact(m, back);
+    if (rc != -2) {
+      // Drop the seed's copy after the turn node.
+      IntersectionTraceNode* copy = tr->turn->next;
+      if (copy) {
+        tr->turn->next = copy->next;
+        if (copy->next) copy->next->prev = tr->turn;
+        else tr->tail = tr->turn;
+        Free(copy);
+        --tr->nodeCount;
+      }
+    }
+  }
+  if (rc == -2 || tr->nodeCount < 3) {
+    FreeTraceNodes(tr);
+    Free(tr);
+    return rc == -2 ? -2 : 0;
+  }
+  AppendTrace(list, tr);
+  if (!tr->turn) return 1;
+  // A contact that crosses the seams of closed surfaces at different places: the march ended
+  // on one seam; it goes on from the far side of it, in pieces from seam to seam, until it
+  // reaches the end of the backward march from the seed.
+  const IntersectionTraceNode* back = tr->tail == tr->turn ? tr->head : tr->tail;
+  const double B[3] = {back->x, back->y, back->z};
+  const IntersectionTraceNode* end = tr->turn;
+  for (int piece = 0; piece < kMaxContactPieces && rc == 1; ++piece) {
+    Params w = Of(end);
+    const double E[3] = {end->x, end->y, end->z};
+    // Within 100 point tolerances: two locations of one point on the contact.
+    if (!WrapAcrossSeams(m, w) || Distance(E, B) <= 100.0 * tolB) break;
+    IntersectionTrace* next = MallocIntersectionTrace();
+    if (!next) return -2;
+    m.trace = next;
+    next->open = 1;
+    next->directionStart = 1;
+    rc = Append(m, w, E) ? MarchContact(m, t) : -2;
+    if (rc == -2 || next->nodeCount < 2) {
+      FreeTraceNodes(next);
+      Free(next);
+      return rc == -2 ? -2 : 1;
+    }
+    next->directionStart = next->nodeCount;
+    next->turn = next->tail;
+    AppendTrace(list, next);
+    end = next->tail;
+  }
+  return 1;
+}
+
+// ---- Branches across seams ----------------------------------------------------------------------
+
+namespace {
+
+// True when a node of the list's traces other than `end` lies within reach of X.
+bool NodeNear(const IntersectionTraceList* list, const IntersectionTraceNode* end, const double X[3], double reach) {
+  for (const IntersectionTrace* t = list->head; t; t = t->next)
+    for (const IntersectionTraceNode* n = t->head; n; n = n->next) {
+      const double Y[3] = {n->x, n->y, n->z};
+      if (n != end && Distance(X, Y) <= reach) return true;
+    }
+  return false;
+}
+
+}  // namespace
+
+int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const double* vs1,
+                        const double* us2, const double* vs2, int** marks,
+                        IntersectionTraceList* list, double tolA, double tolB) {
+  March m = {};
+  m.s1 = s1;
+  m.s2 = s2;
+  for (int k = 0; k < 4; ++k) m.tol[k] = kParamTol * Range(SurfaceOf(k, s1, s2), k & 1);
+  // Each new trace can end on a further seam: a bound on the rounds against a pair that keeps
+  // making them.
+  int budget = 4 * list->count + 8;
+  for (IntersectionTrace* t = list->count > 0 ? list->head : nullptr; t && budget > 0; t = t->next) {
+    if (!t->open || t->nodeCount < 1) continue;
+    const IntersectionTraceNode* ends[2] = {t->turn ? t->turn : t->tail,
+                                            t->turn && t->tail != t->turn ? t->tail : t->head};
+    for (const IntersectionTraceNode* e : ends) {
+      Params w = Of(e);
+      const double E[3] = {e->x, e->y, e->z};
+      // Within 100 point tolerances: the branch goes on from another trace's node there.
+      if (!WrapAcrossSeams(m, w) || NodeNear(list, e, E, 100.0 * tolB) || --budget < 0) continue;
+      IntersectionTrace* next = MallocIntersectionTrace();
+      if (!next) return -2;
+      AppendTrace(list, next);
+      const int rc = NewIntersectTrace(s1, s2, w.p[0], w.p[1], w.p[2], w.p[3], us1, vs1, us2, vs2, marks,
+                                       list, tolA, tolB);
+      if (rc == -2) return -2;
+      // A march that went nowhere beyond the seam adds nothing.
+      if (rc == -20 || next->nodeCount < 2) {
+        list->tail = next->prev;
+        list->tail->next = nullptr;
+        --list->count;
+        FreeTraceNodes(next);
+        Free(next);
+      }
+    }
+  }
+  return 0;
 }
 
 // ---- Intersections of trimmed surfaces --------------------------------------------------------

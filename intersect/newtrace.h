@@ -105,8 +105,8 @@ void MarkAllBoxesBetweenPoints(const int* idx1, const int* dirs1, const int* idx
 // ---- The tracer ------------------------------------------------------------------------------
 // Predicts the next point of the branch through (u1, v1, u2, v2) in direction +1 or -1 from the
 // intersection curve's tangent and curvature: the chord whose height is tolA, at most one
-// average knot span per parameter. 0 with the parameters moved; 100 when the normals are
-// parallel (nothing written).
+// average knot span per parameter and a turn of the branch's tangent of 29 degrees. 0 with the
+// parameters moved; 100 when the normals are parallel (nothing written).
 int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2,
                       const double* us1, const double* vs1, const double* us2, const double* vs2,
                       int NU1, int NV1, int NU2, int NV2, int dir, double tolA, double tolB);
@@ -128,14 +128,18 @@ int CheckIfBndryReached(Bspline* s1, Bspline* s2, double* u1, double* v1, double
 int ChkCrvTouchAnotherCrv(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,
                           const double* u1, const double* v1);
 // 1 when the tail's distances to the first and sixth node before it differ by less than
-// 1000 tolB (the branch circles), 0 otherwise or with fewer than six.
+// 1000 tolB and less than half the first (the branch circles), 0 otherwise or with fewer than
+// six.
 int CheckIfPointsRepeat(const IntersectionTrace* trace, double tolB);
-// The chord (a node and the one after it, or the last node alone) of a trace of the list other
-// than skip (null: any) nearest to X within reach: its first node, with the fraction of the
-// chord at X's foot (fraction may be null); null when none lies within reach.
+// The chord (a node and the one after it along the branch, or the last node alone; the first
+// backward node's chord runs to the seed, not to the turn node before it) of a trace of the list
+// other than skip (null: any) nearest to X within reach: its first node, with the fraction of
+// the chord at X's foot and the chord's other node (fraction and partner may be null); null when
+// none lies within reach.
 const IntersectionTraceNode* NearestChord(const IntersectionTraceList* list,
                                           const IntersectionTrace* skip, const double X[3],
-                                          double reach, double* fraction);
+                                          double reach, double* fraction,
+                                          const IntersectionTraceNode** partner = nullptr);
 // True when X lies within reach of a chord (two successive nodes) of a trace of the list other
 // than skip (null: any).
 bool NearTracedBranch(const IntersectionTraceList* list, const IntersectionTrace* skip,
@@ -150,6 +154,27 @@ bool NearTracedBranch(const IntersectionTraceList* list, const IntersectionTrace
 int NewIntersectTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2, double v2,
                       const double* us1, const double* vs1, const double* us2, const double* vs2,
                       int** marks, IntersectionTraceList* list, double tolA, double tolB);
+
+// Follows a curve along which the surfaces touch tangentially (normals parallel all along it)
+// from near the parameters q (u1, v1, u2, v2), first along dir (in space, taken within the
+// tangent plane), into a new trace appended to the list: the contact located near q as its
+// seed, the nodes forward (chords of tolA's height turning by 29 degrees at most), and
+// when that march ends on a domain's edge rather than back at the seed, the nodes the other
+// way after the turn node, as the tracer's traces hold them. Every node lies on both surfaces
+// within tolB with the normals parallel to round-off. 1 traced; 0 when no contact curve passes
+// near q (an ordinary crossing, a touching point, the edge of a region where the surfaces
+// coincide: nothing appended); -2 on no memory.
+int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const double dir[3],
+                           IntersectionTraceList* list, double tolA, double tolB);
+
+// A branch of a closed surface crosses its seam: a traced branch that ends on a seam (a
+// parameter at an end of a direction its surface is closed in) with no node of another trace
+// there goes on from the seam's far side, traced (NewIntersectTrace) from that end with the
+// seam's parameters moved to the other end of their ranges into new traces of the list, whose
+// own ends are followed alike. 0, or -2 on no memory.
+int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const double* vs1,
+                        const double* us2, const double* vs2, int** marks,
+                        IntersectionTraceList* list, double tolA, double tolB);
 
 // (du, dv) with d = du Su + dv Sv by Cramer's rule in the coordinate plane of the largest
 // component of Su x Sv (ties to z, then x). false when the surface has no tangent plane there

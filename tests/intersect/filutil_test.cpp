@@ -3,7 +3,9 @@
 // laws, fillet traces (turning nodes, the seam rule, variable-radius limits) and clean failure
 // under injected allocation failures.
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "bspline/nubs.h"
@@ -418,6 +420,145 @@ TEST_F(Fillet, ClosedTraceClosesOnAContactPair) {
       FreeTrace(out);
       FreeTrace(in);
     }
+}
+
+// Cylinders of radius 0.5 about z (u round from x) and 0.3 about x (u round from y), both
+// closed, from -1 to 1 along their axes, placed by at; the pair's size is 3 of its units.
+struct CrossingCylinders {
+  BsplineKeeper keep;
+  Bspline* a;
+  Bspline* b;
+  shapes::Place at;
+  explicit CrossingCylinders(double scale) {
+    const double kX[3] = {1, 0, 0}, kY[3] = {0, 1, 0}, kZ[3] = {0, 0, 1};
+    at.scale = scale;
+    for (int q = 0; q < 3; ++q) at.shift[q] = scale == 1.0 ? 0.0 : 3e4 * scale * (q + 1);
+    a = keep(shapes::Cylinder(kZ, kX, 0.5, -1, 1, at));
+    b = keep(shapes::Cylinder(kX, kY, 0.3, -1, 1, at));
+  }
+  // Appends the node of their loop at x > 0, x = sqrt(0.25 - y^2), (y, z) = 0.3 (cos t, sin t),
+  // with ball radius r (the case's units).
+  void Node(IntersectionTrace* t, double angle, double r) const {
+    const double u = std::fmod(angle + 4 * M_PI, 2 * M_PI);
+    const double y = 0.3 * std::cos(u), z = 0.3 * std::sin(u), x = std::sqrt(0.25 - y * y);
+    const double p[3] = {x, y, z};
+    double P[3];
+    at.Map(p, P);
+    AppendTraceNode(t, P, CylinderParam(std::atan2(y, x) + (y < 0 ? 2 * M_PI : 0)), (z + 1) / 2, CylinderParam(u),
+                    (x + 1) / 2)->filletParam = r * at.scale;
+  }
+  // Largest distance of a pair's ball centres (from either contact point, the ball outside both
+  // cylinders) from each other and from the radius 0.3 + r about the x axis, in the case's units;
+  // the contact points on the z cylinder into contacts.
+  double OffBall(const IntersectionTrace* out, double r, std::vector<std::array<double, 3>>* contacts) const {
+    double off = 0.0;
+    for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
+      double P[3], Q[3], p[3], q[3];
+      Eval3DPointOnSurfCoord(a, m->u1, m->v1, 0, 0, P);
+      Eval3DPointOnSurfCoord(b, m->u2, m->v2, 0, 0, Q);
+      at.Unmap(P, p);
+      at.Unmap(Q, q);
+      const double rp = std::hypot(p[0], p[1]), rq = std::hypot(q[1], q[2]);
+      const double C[3] = {p[0] * (1 + r / rp), p[1] * (1 + r / rp), p[2]};
+      const double D[3] = {q[0], q[1] * (1 + r / rq), q[2] * (1 + r / rq)};
+      off = std::fmax(off, std::hypot(C[0] - D[0], C[1] - D[1], C[2] - D[2]));
+      off = std::fmax(off, std::fabs(std::hypot(C[1], C[2]) - 0.3 - r));
+      if (contacts) contacts->push_back({p[0], p[1], p[2]});
+    }
+    return off;
+  }
+};
+
+// Ball radii 0.001, 0.01 and 0.1 of the size at sizes 1, 1e-3 and 1e6 (moved 1e4 x the size),
+// and 0.3 at size 1e-3: (scale, radius in the case's units).
+std::vector<std::pair<double, double>> FilletCases() {
+  std::vector<std::pair<double, double>> cases;
+  for (double scale : {1.0, 1e-3, 1e6})
+    for (double r : {0.001, 0.01, 0.1}) cases.push_back({scale, r * 3.0});
+  cases.push_back({1e-3, 0.3});
+  return cases;
+}
+
+// Cylinders of radius 0.5 about z and 0.3 about x (both closed) cross in two loops; the one at
+// x > 0, x = sqrt(0.25 - y^2), (y, z) = 0.3 (cos t, sin t), as a marched branch of 73 nodes: its
+// seed, 35 nodes forward, then 36 backward from the seed and the closing node on the turn. A
+// ball outside both, of radius 0.001, 0.01 and 0.1 of the size (and 0.3 at size 1e-3), at sizes
+// 1, 1e-3 and 1e6 moved 1e4 x the size: the fillet trace runs along the branch from its closing
+// node round to it, every pair on the ball (its centre r off both cylinders' axes), and the
+// contact pair every node refines to is on it.
+TEST_F(Fillet, TraceFollowsAMarchedBranchRoundCrossingCylinders) {
+  for (const auto& [scale, r] : FilletCases()) {
+    SCOPED_TRACE(::testing::Message() << "scale " << scale << " r " << r);
+    const CrossingCylinders c(scale);
+    const double size = shapes::PairSize(c.a, c.b) / scale;
+    IntersectionTrace* in = MallocIntersectionTrace();
+    for (int k = 0; k <= 35; ++k) c.Node(in, 0.3 + 2 * M_PI * k / 72, r);
+    in->turn = in->tail;
+    in->directionStart = in->nodeCount;
+    for (int k = -1; k >= -36; --k) c.Node(in, 0.3 + 2 * M_PI * k / 72, r);
+    c.Node(in, 0.3 + 2 * M_PI * 35 / 72, r);
+    in->open = 0;
+    IntersectionTrace* out = MallocIntersectionTrace();
+    ASSERT_EQ(NewFilletTrace(c.a, c.b, in, out, 1e-9 * size * scale), 0);
+    EXPECT_EQ(out->open, 0);
+    std::vector<std::array<double, 3>> contacts;
+    EXPECT_LT(c.OffBall(out, r, &contacts), 1e-6 * size);
+    // Neighbouring pairs a node's step apart (0.3 x 2 pi / 72 along the loop, the contact loop
+    // wider by the ball), not across it.
+    double longest = 0.0;
+    for (size_t i = 0; i + 1 < contacts.size(); ++i)
+      longest = std::fmax(longest, std::hypot(contacts[i + 1][0] - contacts[i][0], contacts[i + 1][1] - contacts[i][1],
+                                              contacts[i + 1][2] - contacts[i][2]));
+    EXPECT_LT(longest, 0.06 + 0.1 * r);
+    int converged = 0;
+    double missed = 0.0;
+    for (IntersectionTraceNode* m = in->head; m; m = m->next) {
+      const IntersectionTraceNode* nb = m->next ? m->next : m->prev;
+      double q[4] = {m->u1, m->v1, m->u2, m->v2}, P[3], p[3];
+      if (NewestRefineToFilletPoint(c.a, c.b, r * scale, &q[0], &q[1], &q[2], &q[3], nb->u1, nb->v1, nb->u2, nb->v2,
+                                    1e-9 * size * scale) != 100)
+        continue;
+      ++converged;
+      Eval3DPointOnSurfCoord(c.a, q[0], q[1], 0, 0, P);
+      c.at.Unmap(P, p);
+      double best = HUGE_VAL;
+      for (const auto& e : contacts) best = std::fmin(best, std::hypot(p[0] - e[0], p[1] - e[1], p[2] - e[2]));
+      missed = std::fmax(missed, best);
+    }
+    EXPECT_GT(converged, 60);
+    EXPECT_LT(missed, 1e-6 * size);
+    FreeTrace(out);
+    FreeTrace(in);
+  }
+}
+
+// The same loop as 72 nodes in running order from the seam of the z cylinder round to the
+// node before it: the fillet trace is closed on a contact pair solved for on the seam. At size
+// 1e-3 moved 1e4 x the size the centres carry more round-off than a share of the size, and the
+// closing pair must still be found (not left at the mean of the two ends, off the ball).
+TEST_F(Fillet, ClosingPairOnTheBallFarFromTheOrigin) {
+  for (const auto& [scale, r] : FilletCases()) {
+    SCOPED_TRACE(::testing::Message() << "scale " << scale << " r " << r);
+    const CrossingCylinders c(scale);
+    const double size = shapes::PairSize(c.a, c.b) / scale;
+    IntersectionTrace* in = MallocIntersectionTrace();
+    for (int k = 0; k < 72; ++k) c.Node(in, M_PI / 2 + 1e-9 + 2 * M_PI * k / 72, r);
+    in->open = 0;
+    IntersectionTrace* out = MallocIntersectionTrace();
+    ASSERT_EQ(NewFilletTrace(c.a, c.b, in, out, 1e-9 * size * scale), 0);
+    EXPECT_EQ(out->open, 0);
+    EXPECT_LT(c.OffBall(out, r, nullptr), 1e-6 * size);
+    // One closing pair: both ends at the same points of both surfaces.
+    for (Bspline* srf : {c.a, c.b}) {
+      const bool first = srf == c.a;
+      double A[3], B[3];
+      Eval3DPointOnSurfCoord(srf, first ? out->head->u1 : out->head->u2, first ? out->head->v1 : out->head->v2, 0, 0, A);
+      Eval3DPointOnSurfCoord(srf, first ? out->tail->u1 : out->tail->u2, first ? out->tail->v1 : out->tail->v2, 0, 0, B);
+      EXPECT_LT(std::hypot(A[0] - B[0], A[1] - B[1], A[2] - B[2]) / scale, 1e-6 * size) << first;
+    }
+    FreeTrace(out);
+    FreeTrace(in);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// Surfaces with exact intersections for the intersection and fillet tests: planes, a half
-// cylinder and a sphere patch (rational quadratic arcs, exact), each placed by a scale and a
-// shift so that the same pair can be built at every unit of length.
+// Surfaces with exact intersections for the intersection and fillet tests: planes, half and
+// whole cylinders and a sphere patch (rational quadratic arcs, exact), each placed by a scale
+// (and a shift) so that the same pair can be built at every unit of length and place.
 #pragma once
 
 #include <cmath>
@@ -96,6 +96,41 @@ inline double PairSize(const Bspline* a, const Bspline* b) {
       }
     }
   return std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
+}
+
+// Placement of a case: points x map to scale x + shift.
+struct Place {
+  double scale = 1.0;
+  double shift[3] = {0.0, 0.0, 0.0};
+  void Map(const double p[3], double out[3]) const {
+    for (int q = 0; q < 3; ++q) out[q] = scale * p[q] + shift[q];
+  }
+  void Unmap(const double p[3], double out[3]) const {
+    for (int q = 0; q < 3; ++q) out[q] = (p[q] - shift[q]) / scale;
+  }
+};
+
+// The cylinder of radius R about the axis a through the origin, for heights h0..h1 along it;
+// u goes round from the direction e (the seam), v along the axis. Exact: rational quadratic
+// quarter arcs; closed in u.
+inline Bspline* Cylinder(const double a[3], const double e[3], double R, double h0, double h1,
+                  const Place& at) {
+  const double f[3] = {a[1] * e[2] - a[2] * e[1], a[2] * e[0] - a[0] * e[2], a[0] * e[1] - a[1] * e[0]};
+  const double w = std::sqrt(0.5);
+  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+  std::vector<double> pts, weights;
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 9; ++i) {
+      double p[3], q[3];
+      for (int c = 0; c < 3; ++c) p[c] = R * (cx[i] * e[c] + cy[i] * f[c]) + (j ? h1 : h0) * a[c];
+      at.Map(p, q);
+      pts.insert(pts.end(), q, q + 3);
+      weights.push_back(i % 2 ? w : 1.0);
+    }
+  Bspline* s = BuildSurface(2, 1, 9, 2, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1},
+                            {0, 0, 1, 1}, weights);
+  if (s) s->closedU = 1;
+  return s;
 }
 
 }  // namespace shapes

@@ -24,40 +24,8 @@ namespace {
 
 class HardIntersections : public KernelTest {};
 
-// Placement of a case: points x map to scale x + shift.
-struct Place {
-  double scale = 1.0;
-  double shift[3] = {0.0, 0.0, 0.0};
-  void Map(const double p[3], double out[3]) const {
-    for (int q = 0; q < 3; ++q) out[q] = scale * p[q] + shift[q];
-  }
-  void Unmap(const double p[3], double out[3]) const {
-    for (int q = 0; q < 3; ++q) out[q] = (p[q] - shift[q]) / scale;
-  }
-};
-
-// The cylinder of radius R about the axis a through the origin, for heights h0..h1 along it;
-// u goes round from the direction e (the seam), v along the axis. Exact: rational quadratic
-// quarter arcs.
-Bspline* Cylinder(const double a[3], const double e[3], double R, double h0, double h1,
-                  const Place& at) {
-  double f[3] = {a[1] * e[2] - a[2] * e[1], a[2] * e[0] - a[0] * e[2], a[0] * e[1] - a[1] * e[0]};
-  const double w = std::sqrt(0.5);
-  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
-  std::vector<double> pts, weights;
-  for (int j = 0; j < 2; ++j)
-    for (int i = 0; i < 9; ++i) {
-      double p[3], q[3];
-      for (int c = 0; c < 3; ++c) p[c] = R * (cx[i] * e[c] + cy[i] * f[c]) + (j ? h1 : h0) * a[c];
-      at.Map(p, q);
-      pts.insert(pts.end(), q, q + 3);
-      weights.push_back(i % 2 ? w : 1.0);
-    }
-  Bspline* s = BuildSurface(2, 1, 9, 2, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1},
-                            {0, 0, 1, 1}, weights);
-  if (s) s->closedU = 1;
-  return s;
-}
+using shapes::Cylinder;
+using shapes::Place;
 
 // The profile of the cubic cylinder: 13 control points round a circle from the top (0, 1) back
 // to it, the two beside the seam level with it so that the profile is smooth there; symmetric
@@ -577,6 +545,165 @@ TEST_F(HardIntersections, RandomHighDegreePairsGiveEachBranchOnce) {
           on += FromBranches(other, bs[i].on1[q].data()) < 1e-5 * size;
         EXPECT_LT(5 * on, total) << seed << " branch " << i << " on " << j;
       }
+  }
+}
+
+// A hemisphere cut by the plane z = 1 - d near its pole: the circle of radius sqrt(2d - d^2)
+// round the pole, which the sphere's parameters wrap as a line across its u seam where the
+// u speed is a hundredth of the size or less. At sizes 1, 1e-6 and 1e6 moved 1e4 x the size:
+// one closed branch, every sample on both surfaces, every point of the exact circle near it
+// and its length the circle's (no stretch traced out and back).
+TEST_F(HardIntersections, PlaneNearThePoleGivesOneClosedLoop) {
+  for (double d : {1e-2, 1e-3, 1e-4})
+    for (double scale : {1.0, 1e-6, 1e6}) {
+      Place at;
+      at.scale = scale;
+      for (int q = 0; q < 3; ++q) at.shift[q] = scale == 1.0 ? 0.0 : 1e4 * scale * (q + 1);
+      BsplineKeeper keep;
+      Bspline* sphere = keep(Hemisphere(at));
+      const double O[3] = {-1.2, -1.2, 1 - d}, e1[3] = {2.4, 0, 0}, e2[3] = {0, 2.4, 0};
+      Bspline* plane = keep(PlanePatch(O, e1, e2, at));
+      const double size = shapes::PairSize(sphere, plane) / scale;
+      const std::vector<Branch> bs = Intersect(sphere, plane, at);
+      ASSERT_EQ(bs.size(), 1u) << d << " " << scale;
+      const Branch& b = bs[0];
+      const double rho = std::sqrt(2 * d - d * d);
+      double off = 0.0, length = 0.0;
+      for (const auto* s : {&b.on1, &b.on2})
+        for (const auto& p : *s)
+          off = std::fmax(off, std::fmax(std::fabs(p[2] - (1 - d)), std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0)));
+      for (size_t i = 0; i + 1 < b.on1.size(); ++i)
+        length += std::hypot(b.on1[i + 1][0] - b.on1[i][0], b.on1[i + 1][1] - b.on1[i][1], b.on1[i + 1][2] - b.on1[i][2]);
+      EXPECT_LT(off, 1e-6 * size) << d << " " << scale;
+      EXPECT_TRUE(EndsMeet(bs, 1e-6 * size)) << d << " " << scale;
+      EXPECT_LT(std::hypot(b.on1.front()[0] - b.on1.back()[0], b.on1.front()[1] - b.on1.back()[1]), 1e-6 * size);
+      double gap = 0.0;
+      for (int i = 0; i < 720; ++i) {
+        const double t = 2 * M_PI * i / 720, P[3] = {rho * std::cos(t), rho * std::sin(t), 1 - d};
+        gap = std::fmax(gap, FromBranches(bs, P));
+      }
+      EXPECT_LT(gap, 1e-5 * size) << d << " " << scale;
+      EXPECT_NEAR(length, 2 * M_PI * rho, 1e-3 * 2 * M_PI * rho) << d << " " << scale;
+    }
+}
+
+// The torus of radii R (centre circle) and r (tube) about the z axis, its centre circle at
+// height zc, turned by `turn` about z, exactly: u round the axis from the turned x axis, v round
+// the tube from its outer equator; closed both ways.
+Bspline* Torus(double R, double r, double zc, double turn, const Place& at) {
+  const double w = std::sqrt(0.5);
+  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+  std::vector<double> pts, weights;
+  for (int j = 0; j < 9; ++j)
+    for (int i = 0; i < 9; ++i) {
+      const double rho = R + r * cx[j], x = rho * cx[i], y = rho * cy[i];
+      const double p[3] = {std::cos(turn) * x - std::sin(turn) * y, std::sin(turn) * x + std::cos(turn) * y, zc + r * cy[j]};
+      double q[3];
+      at.Map(p, q);
+      pts.insert(pts.end(), q, q + 3);
+      weights.push_back((i % 2 ? w : 1.0) * (j % 2 ? w : 1.0));
+    }
+  const std::vector<double> k = {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1};
+  Bspline* s = BuildSurface(2, 2, 9, 9, pts, k, k, weights);
+  if (s) s->closedU = s->closedV = 1;
+  return s;
+}
+
+// Tori of radii 1 and 0.3, one 0.6 above the other, touch along the circle of radius 1 at
+// height 0.3, their normals parallel all along it; the upper one turned so that the seams of
+// the two meet the circle at one place or two. At sizes 1, 1e-6 and 1e6 moved 1e4 x the size:
+// every sample on both tori, every point of the circle near a branch, the branches' lengths
+// adding up to the circle's (no stretch returned twice), their ends meeting.
+TEST_F(HardIntersections, ToriTouchingAlongACircleGiveItOnce) {
+  for (double turn : {0.0, 0.7})
+    for (double scale : {1.0, 1e-6, 1e6}) {
+      Place at;
+      at.scale = scale;
+      for (int q = 0; q < 3; ++q) at.shift[q] = scale == 1.0 ? 0.0 : 1e4 * scale * (q + 1);
+      BsplineKeeper keep;
+      Bspline* a = keep(Torus(1.0, 0.3, 0.0, 0.0, at));
+      Bspline* b = keep(Torus(1.0, 0.3, 0.6, turn, at));
+      const double size = shapes::PairSize(a, b) / scale;
+      const std::vector<Branch> bs = Intersect(a, b, at);
+      ASSERT_GE(bs.size(), 1u) << turn << " " << scale;
+      double off = 0.0, length = 0.0;
+      for (const Branch& br : bs) {
+        for (const auto* s : {&br.on1, &br.on2})
+          for (const auto& p : *s) {
+            const double rho = std::hypot(p[0], p[1]) - 1.0;
+            off = std::fmax(off, std::fabs(std::hypot(rho, p[2]) - 0.3));
+            off = std::fmax(off, std::fabs(std::hypot(rho, p[2] - 0.6) - 0.3));
+          }
+        for (size_t i = 0; i + 1 < br.on1.size(); ++i)
+          length += std::hypot(br.on1[i + 1][0] - br.on1[i][0], br.on1[i + 1][1] - br.on1[i][1], br.on1[i + 1][2] - br.on1[i][2]);
+      }
+      EXPECT_LT(off, 1e-6 * size) << turn << " " << scale;
+      double gap = 0.0;
+      for (int i = 0; i < 720; ++i) {
+        const double t = 2 * M_PI * i / 720, P[3] = {std::cos(t), std::sin(t), 0.3};
+        gap = std::fmax(gap, FromBranches(bs, P));
+      }
+      EXPECT_LT(gap, 1e-5 * size) << turn << " " << scale;
+      EXPECT_NEAR(length, 2 * M_PI, 1e-3 * 2 * M_PI) << turn << " " << scale;
+      EXPECT_TRUE(EndsMeet(bs, 1e-6 * size)) << turn << " " << scale;
+    }
+}
+
+// The cylinder of radius R about the axis a through the origin, for heights h0..h1 along it,
+// exactly with three rational quadratic arcs of 120 degrees (weights 1/2 between the
+// triangle's corners), u round from the direction e (the seam), v along the axis; closed in u.
+Bspline* ThreeArcCylinder(const double a[3], const double e[3], double R, double h0, double h1, const Place& at) {
+  const double f[3] = {a[1] * e[2] - a[2] * e[1], a[2] * e[0] - a[0] * e[2], a[0] * e[1] - a[1] * e[0]};
+  const double r3 = std::sqrt(3.0);
+  const double cx[7] = {1, 1, -0.5, -2, -0.5, 1, 1}, cy[7] = {0, r3, r3 / 2, 0, -r3 / 2, -r3, 0};
+  std::vector<double> pts, weights;
+  for (int j = 0; j < 2; ++j)
+    for (int i = 0; i < 7; ++i) {
+      double p[3], q[3];
+      for (int c = 0; c < 3; ++c) p[c] = R * (cx[i] * e[c] + cy[i] * f[c]) + (j ? h1 : h0) * a[c];
+      at.Map(p, q);
+      pts.insert(pts.end(), q, q + 3);
+      weights.push_back(i % 2 ? 0.5 : 1.0);
+    }
+  Bspline* s = BuildSurface(2, 1, 7, 2, pts, {0, 0, 0, 1. / 3, 1. / 3, 2. / 3, 2. / 3, 1, 1, 1}, {0, 0, 1, 1}, weights);
+  if (s) s->closedU = 1;
+  return s;
+}
+
+// Cylinders of radii 1 (axis z, three arcs) and 1.02 (axis x, four arcs) whose seams meet one of
+// the loops at two places 1.2 degrees apart round it, so that a piece of the loop runs from one
+// seam to the other: at sizes 1, 1e-6 and 1e6 moved 1e4 x the size, every point of both exact
+// loops near a branch, the branches' lengths adding up to the loops' (none returned twice).
+TEST_F(HardIntersections, ALoopPieceBetweenTwoSeamsIsReturned) {
+  const double w = std::sqrt(0.5), seamA[3] = {w, w, 0}, seamB[3] = {0, w, w}, R2 = 1.02;
+  double exact = 0.0;  // length of both loops
+  const int n = 4000;
+  for (int i = 0; i < n; ++i) {
+    const double t0 = 2 * M_PI * i / n, t1 = 2 * M_PI * (i + 1) / n;
+    const double z0 = std::sqrt(R2 * R2 - std::sin(t0) * std::sin(t0)), z1 = std::sqrt(R2 * R2 - std::sin(t1) * std::sin(t1));
+    exact += 2 * std::hypot(std::cos(t1) - std::cos(t0), std::sin(t1) - std::sin(t0), z1 - z0);
+  }
+  for (double scale : {1.0, 1e-6, 1e6}) {
+    Place at;
+    at.scale = scale;
+    for (int q = 0; q < 3; ++q) at.shift[q] = scale == 1.0 ? 0.0 : 1e4 * scale * (q + 1);
+    BsplineKeeper keep;
+    Bspline* a = keep(ThreeArcCylinder(kZ, seamA, 1.0, -1.5, 1.5, at));
+    Bspline* b = keep(Cylinder(kX, seamB, R2, -1.5, 1.5, at));
+    const double size = shapes::PairSize(a, b) / scale;
+    const std::vector<Branch> bs = Intersect(a, b, at, 600);
+    double off = 0.0, length = 0.0;
+    for (const Branch& br : bs) {
+      for (const auto& p : br.on1)
+        off = std::fmax(off, std::fmax(std::fabs(std::hypot(p[1], p[2]) - R2), std::fabs(std::hypot(p[0], p[1]) - 1.0)));
+      for (size_t i = 0; i + 1 < br.on1.size(); ++i)
+        length += std::hypot(br.on1[i + 1][0] - br.on1[i][0], br.on1[i + 1][1] - br.on1[i][1], br.on1[i + 1][2] - br.on1[i][2]);
+    }
+    EXPECT_LT(off, 1e-6 * size) << scale;
+    const Coverage c = Cover(bs, CylinderLoops(R2));
+    EXPECT_LT(c.gap, 1e-5 * size) << scale;
+    EXPECT_NEAR(length, exact, 1e-3 * exact) << scale;
+    EXPECT_TRUE(EndsMeet(bs, 1e-6 * size)) << scale;
   }
 }
 
