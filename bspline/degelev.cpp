@@ -22,12 +22,11 @@ int DegreeOf(const Bspline* obj, int dir) {
 
 int AddUniqueKnotsToArray(const double* knots, double* out, int count) {
   if (!knots || !out || count < 1) return 0;
-  const double tol = 1e-6 * (knots[count - 1] - knots[0]);
   int o = 0;
   int distinct = 0;
   for (int i = 0; i < count; ++i) {
     out[o++] = knots[i];
-    if (i == count - 1 || knots[i + 1] - knots[i] > tol) {
+    if (i == count - 1 || knots[i + 1] != knots[i]) {
       out[o++] = knots[i];
       ++distinct;
     }
@@ -37,104 +36,148 @@ int AddUniqueKnotsToArray(const double* knots, double* out, int count) {
 
 namespace {
 
-// The blending ratios of raised point j depend on the knots alone, so every control line and
-// coordinate of an object shares one set. Entry e of a row stands for control index
-// i = first + e; a row at de Boor level l is valid for e = l .. p. A applies the arguments
-// V[j+1] .. V[j+r] (level r); B is the sum, over each of those arguments left out, of the row
-// with the others applied (level r - 1). Level steps are linear, so stepping the sum is the sum
-// of the steps. p + 1 <= kMaxSplineDegree: IncrementDegreeOfObject refuses to pass degree 22.
-struct RaiseRatios {
-  int first;                                             // span - p
-  double a[kMaxSplineDegree + 1][kMaxSplineDegree + 1];  // level r of A, r = 1 .. p
-  double b[kMaxSplineDegree + 2][kMaxSplineDegree + 1];  // level r - 1 of B, r = 2 .. p + 1
+// The raising matrix, row by row: N_i of degree p on U is sum_j a_ij N_j of degree p + 1 on V,
+// so raised point j is sum_i a_ij P_i. Every a_ij is a sum of products of ratios in [0, 1]
+// and the column sums are 1: each raised point is a convex combination of the old ones, exact
+// to the round-off of the coordinates however the knots cluster (the blossom recursion and the
+// knot removal of the segment method divide by spans that may be tiny beside their
+// neighbours). The row comes from the identity
+//   N_i(x) = 1 / (p + 1) sum_{k=0}^{p+1} B_k(x),
+// B_k the degree p + 1 B-spline on U[i] .. U[i+p+1] with U[i+k] once more, each B_k refined to
+// V by inserting the knots V has there beside its own (Boehm: ratios in [0, 1], the B-spline a
+// single coefficient 1 at the start). q = p + 1 throughout; the row's entries cover V indices
+// first .. first + count - 1, at most p + 2 of them.
+struct RaisingRow {
+  int first;
+  int count;
+  double a[kMaxSplineDegree + 2];
 };
 
-void RatiosOfRaisedPoint(const double* U, const double* V, int p, int n, int j, int* span,
-                         RaiseRatios* q) {
-  FindLowKnotIndex(U, p, V[j], span, n);
-  const int s = *span;
-  q->first = s - p;
-  auto alpha = [&](double x, int level, int e) {
-    const int i = s - p + e;
-    return (x - U[i]) / (U[i + p + 1 - level] - U[i]);
-  };
-  for (int r = 1; r <= p + 1; ++r) {
-    const double x = V[j + r];
-    if (r > 1)
-      for (int e = p; e >= r - 1; --e) q->b[r][e] = alpha(x, r - 1, e);
-    if (r <= p)
-      for (int e = p; e >= r; --e) q->a[r][e] = alpha(x, r, e);
+// The one knot u (strictly inside the local vector) into the local B-spline expansion: knots
+// t[0 .. len - 1], coefficients c[0 .. len - q - 2] of degree q.
+void InsertIntoLocal(double* t, int* len, double* c, int q, double u) {
+  const int m = *len - q - 1;  // coefficients before
+  int l = *len - 2;
+  while (l > 0 && t[l] > u) --l;  // last knot at or below u (u lies below t[len - 1])
+  for (int j = m; j >= 0; --j) {
+    if (j >= l + 1) {
+      c[j] = c[j - 1];
+    } else if (j > l - q) {
+      const double alpha = (u - t[j]) / (t[j + q] - t[j]);
+      const double here = j < m ? c[j] : 0.0, before = j > 0 ? c[j - 1] : 0.0;
+      c[j] = alpha * here + (1.0 - alpha) * before;
+    }
+  }
+  for (int r = *len; r > l + 1; --r) t[r] = t[r - 1];
+  t[l + 1] = u;
+  ++*len;
+}
+
+// Row i of the raising matrix from the old knots U (of old point i: U[i] .. U[i+p+1]) and the
+// raised knots V (nV of them). A row of an empty B-spline is empty.
+void RaisingRowOf(const double* U, const double* V, int nV, int p, int i, RaisingRow* row) {
+  const int q = p + 1;
+  const double lo = U[i], hi = U[i + q];
+  row->first = 0;
+  row->count = 0;
+  if (!(lo < hi)) return;
+  int w0 = 1, wl = 1;  // copies of lo and of hi in U[i] .. U[i+q]
+  while (U[i + w0] == lo) ++w0;
+  while (U[i + q - wl] == hi) ++wl;
+  // V holds every copy U has of a value and one more: the last copy of lo and the first of hi.
+  const int loEnd = static_cast<int>(std::upper_bound(V, V + nV, lo) - V) - 1;
+  const int hiStart = static_cast<int>(std::lower_bound(V, V + nV, hi) - V);
+  row->first = loEnd - w0;  // w0 + 1 copies of lo when U[i+k] is lo
+  row->count = hiStart + wl - row->first - q;
+  // A V that is not U raised leaves the row empty rather than reach outside either.
+  if (row->first < 0 || row->count < 1 || row->count > q + 1 || hiStart + wl >= nV) {
+    row->first = row->count = 0;
+    return;
+  }
+  for (int e = 0; e < row->count; ++e) row->a[e] = 0.0;
+  for (int k = 0; k <= q; ++k) {
+    const double extra = U[i + k];
+    double t[2 * kMaxSplineDegree + 6];
+    double c[kMaxSplineDegree + 3] = {1.0};
+    int len = 0;
+    for (int r = 0; r <= q; ++r) {
+      if (r == k) t[len++] = extra;
+      t[len++] = U[i + r];
+    }
+    const int a = loEnd - (w0 + (extra == lo)) + 1;
+    const int b = hiStart + (wl + (extra == hi)) - 1;
+    // V[a .. b] holds the local vector; the knots it has beside it go in, left to right.
+    for (int v = a, at = 0; v <= b; ++v) {
+      if (at < len && t[at] == V[v]) {
+        ++at;
+        continue;
+      }
+      InsertIntoLocal(t, &len, c, q, V[v]);
+      ++at;
+    }
+    const int shift = a - row->first;
+    for (int e = 0; e + q + 1 < len; ++e) row->a[shift + e] += c[e] / q;
   }
 }
 
-double RaisedPoint(const double* line, int p, const RaiseRatios& q) {
-  double A[kMaxSplineDegree + 1];
-  double B[kMaxSplineDegree + 1];
-  for (int e = 0; e <= p; ++e) A[e] = line[q.first + e];
-  for (int r = 1; r <= p + 1; ++r) {
-    if (r == 1) {
-      for (int e = 0; e <= p; ++e) B[e] = A[e];
-    } else {
-      for (int e = p; e >= r - 1; --e) {
-        const double a = q.b[r][e];
-        B[e] = (1.0 - a) * B[e - 1] + a * B[e] + A[e];
-      }
-    }
-    if (r <= p) {
-      for (int e = p; e >= r; --e) {
-        const double a = q.a[r][e];
-        A[e] = (1.0 - a) * A[e - 1] + a * A[e];
-      }
-    }
-  }
-  return B[p] / (p + 1);
-}
-
-// FindCoefiOfDegRaisedNCurves over several coordinate arrays at once.
-void RaiseLines(const double* const* src, double* const* dst, int arrays, const double* oldKnots,
-                const double* newKnots, int n, int lines, int p, int distinct) {
+// dst (the n + distinct - 1 points of every line of every array, zeroed here) from src (n
+// points per line) by the raising matrix.
+void RaiseLines(const double* const* src, double* const* dst, int arrays, const double* U,
+                const double* V, int n, int lines, int p, int distinct) {
   const int raised = n + distinct - 1;
-  int span = p;
-  RaiseRatios q;
-  for (int j = 0; j < raised; ++j) {
-    RatiosOfRaisedPoint(oldKnots, newKnots, p, n, j, &span, &q);
+  const int nV = n + p + 1 + distinct;
+  for (int k = 0; k < arrays; ++k)
+    std::memset(dst[k], 0, sizeof(double) * std::size_t(raised) * lines);
+  RaisingRow row;
+  for (int i = 0; i < n; ++i) {
+    RaisingRowOf(U, V, nV, p, i, &row);
     for (int k = 0; k < arrays; ++k)
-      for (int l = 0; l < lines; ++l)
-        dst[k][std::size_t(l) * raised + j] = RaisedPoint(src[k] + std::size_t(l) * n, p, q);
+      for (int l = 0; l < lines; ++l) {
+        const double x = src[k][std::size_t(l) * n + i];
+        double* to = dst[k] + std::size_t(l) * raised + row.first;
+        for (int e = 0; e < row.count; ++e) to[e] += row.a[e] * x;
+      }
   }
 }
 
-// The segment method, for a clamped direction whose knots are either equal or apart by more
-// than the tolerance, up to degree kSegmentDegree (its knot-removal steps lose accuracy at high
-// degree, where the blossom method is kept). Walking the distinct knots left to right: the
-// current span becomes a Bezier segment by inserting its right knot ub up to multiplicity p
-// (Boehm; the points this makes for the next segment are carried over), the segment is raised
-// with the Bezier coefficients C(p, j) C(1, i - j) / C(p + 1, i), and the left knot ua, inserted
-// for the previous segment, is removed again from the points already written and the raised
-// segment (exact: it was inserted) before the inner points go out. V is the raised knot vector
-// (AddUniqueKnotsToArray); the removal reads the part of it already passed. All lines of all
-// coordinates are one point of D values per control index. O(p) work per raised value instead
-// of the blossom's O(p^2); the two agree to rounding.
-constexpr int kSegmentDegree = 8;
+// The segment method, for a clamped direction without knots of full multiplicity inside, up
+// to degree kSegmentDegree (beyond it the round-off of its removal steps grows past
+// kSegmentGrowth even on evenly spread knots). Walking the distinct knots left to right: the current span becomes a Bezier
+// segment by inserting its right knot ub up to multiplicity p (Boehm; the points this makes for
+// the next segment are carried over), the segment is raised with the Bezier coefficients
+// C(p, j) C(1, i - j) / C(p + 1, i), and the left knot ua, inserted for the previous segment,
+// is removed again from the points already written and the raised segment (exact in exact
+// arithmetic: it was inserted) before the inner points go out. The removal extrapolates by
+// ratios of neighbouring spans, so the growth of round-off is carried along and the result
+// given up when it grew too far. V is the raised knot vector (AddUniqueKnotsToArray); the
+// removal reads the part of it already passed. All lines of all coordinates are one point of D
+// values per control index. O(p) work per raised value, against O(p) per value and O(p^3) per
+// old point (shared by the lines) of the raising matrix.
+constexpr int kSegmentDegree = 6;
+// The segment method's points are kept when the round-off of none of them grew beyond this
+// many times the inputs' (about 1e-14 of the coordinates at worst); the removal's extrapolation
+// grows it where a span is short beside its neighbours, or with the degree (random knots give
+// about 5 at degree 3, 75 at 5 and 1300 at 8). Beyond it, the raising matrix.
+constexpr double kSegmentGrowth = 128.0;
 
-bool SegmentMethodFits(const double* U, int n, int p, double tol) {
+bool SegmentMethodFits(const double* U, int n, int p) {
   if (p > kSegmentDegree || U[0] != U[p] || U[n] != U[n + p]) return false;
   int mult = 1;
   for (int i = p; i < n; ++i) {
-    const double gap = U[i + 1] - U[i];
-    if (gap != 0.0 && gap <= tol) return false;
-    mult = gap == 0.0 ? mult + 1 : 1;
+    mult = U[i + 1] == U[i] ? mult + 1 : 1;
     if (mult > p) return false;
   }
   return true;
 }
 
-// P: n points of D values; Q: the n + distinct - 1 raised points; scratch: (3 p + 3) D doubles.
+// P: n points of D values; Q: the n + distinct - 1 raised points; scratch: (3 p + 3) D doubles;
+// growth: room for the n + distinct - 1 raised points and p + 2 more. Returns the largest
+// growth of round-off in a raised point (see kSegmentGrowth).
 // DC is D when fixed for the compiler (a curve's three or four coordinates: the point loops
 // unrolled and copies made in registers, not by calls), else -1 and Drun holds it.
 template <int DC>
-void RaiseBySegmentsOf(const double* U, const double* V, int n, int p, const double* P, int Drun,
-                       double* Q, double* scratch) {
+double RaiseBySegmentsOf(const double* U, const double* V, int n, int p, const double* P, int Drun,
+                         double* Q, double* scratch, double* growth) {
   const int D = DC > 0 ? DC : Drun;
   const int last = n + p;  // index of the last old knot
   const int ph = p + 1;
@@ -156,8 +199,18 @@ void RaiseBySegmentsOf(const double* U, const double* V, int n, int p, const dou
   auto blend = [D](double* to, double a, const double* from) {  // to = a to + (1 - a) from
     for (int c = 0; c < D; ++c) to[c] = a * to[c] + (1.0 - a) * from[c];
   };
+  // Insertion and Bezier raising form convex combinations; only the removal extrapolates. A
+  // point's growth bounds its round-off in units of the inputs' (1 for the inputs and for
+  // convex combinations of them), carried through each extrapolation.
+  double* gRaised = growth;  // per point of the raised segment
+  double* gQ = growth + ph + 1;  // per point of Q
+  double worst = 1.0;
+  auto grow = [](double* to, double a, const double* from) {
+    *to = std::fabs(a) * *to + std::fabs(1.0 - a) * *from;
+  };
 
   copy(Q, P);
+  gQ[0] = 1.0;
   std::memcpy(bez, P, sizeof(double) * (p + 1) * D);
   int kind = ph + 1;  // raised knots passed so far
   int written = 1;    // points in Q
@@ -193,22 +246,31 @@ void RaiseBySegmentsOf(const double* U, const double* V, int n, int p, const dou
       else
         for (int c = 0; c < D; ++c) e[c] = 0.0 + f0 * q0[c];
     }
+    for (int i = 0; i <= ph; ++i) gRaised[i] = 1.0;
     if (oldr > 1) {
       int lo = kind - 2, hi = kind;
       const double den = ub - ua;
       const double bet = (ub - V[kind - 1]) / den;
       for (int tr = 1; tr < oldr; ++tr, --lo, ++hi) {
         for (int i = lo, j = hi, kj = hi - kind + 1; j - i > tr; ++i, --j, --kj) {
-          if (i < written) blend(pt(Q, i), (ub - V[i]) / (ua - V[i]), pt(Q, i - 1));
+          if (i < written) {
+            const double f = (ub - V[i]) / (ua - V[i]);
+            blend(pt(Q, i), f, pt(Q, i - 1));
+            grow(gQ + i, f, gQ + i - 1);
+          }
           if (j >= lbz) {
             const double g = j - tr <= kind - ph + oldr ? (ub - V[j - tr]) / den : bet;
             blend(pt(raised, kj), g, pt(raised, kj + 1));
+            grow(gRaised + kj, g, gRaised + kj + 1);
           }
         }
       }
     }
     if (a != p) kind += ph - oldr;
-    for (int j = lbz; j <= rbz; ++j) copy(pt(Q, written++), pt(raised, j));
+    for (int j = lbz; j <= rbz; ++j) {
+      gQ[written] = gRaised[j];
+      copy(pt(Q, written++), pt(raised, j));
+    }
     if (b < last) {
       for (int j = 0; j < r; ++j) copy(pt(bez, j), pt(carry, j));
       for (int j = r; j <= p; ++j) copy(pt(bez, j), pt(P, b - p + j));
@@ -217,25 +279,35 @@ void RaiseBySegmentsOf(const double* U, const double* V, int n, int p, const dou
       ua = ub;
     }
   }
+  for (int i = 0; i < written; ++i) worst = std::fmax(worst, gQ[i]);
+  return worst;
 }
 
-void RaiseBySegments(const double* U, const double* V, int n, int p, const double* P, int D,
-                     double* Q, double* scratch) {
-  if (D == 3)
-    RaiseBySegmentsOf<3>(U, V, n, p, P, D, Q, scratch);
-  else if (D == 4)
-    RaiseBySegmentsOf<4>(U, V, n, p, P, D, Q, scratch);
-  else
-    RaiseBySegmentsOf<-1>(U, V, n, p, P, D, Q, scratch);
+double RaiseBySegments(const double* U, const double* V, int n, int p, const double* P, int D,
+                       double* Q, double* scratch, double* growth) {
+  if (D == 3) return RaiseBySegmentsOf<3>(U, V, n, p, P, D, Q, scratch, growth);
+  if (D == 4) return RaiseBySegmentsOf<4>(U, V, n, p, P, D, Q, scratch, growth);
+  return RaiseBySegmentsOf<-1>(U, V, n, p, P, D, Q, scratch, growth);
 }
 
 }  // namespace
 
 double Find1CoefiOf1DegRaisedCurve(const double* line, const double* oldKnots,
                                    const double* newKnots, int order, int n, int j, int* span) {
-  RaiseRatios q;
-  RatiosOfRaisedPoint(oldKnots, newKnots, order - 1, n, j, span, &q);
-  return RaisedPoint(line, order - 1, q);
+  const int p = order - 1;
+  int distinct = 1;
+  for (int r = 1; r < n + order; ++r) distinct += oldKnots[r] != oldKnots[r - 1];
+  const int nV = n + order + distinct;
+  FindLowKnotIndex(oldKnots, p, newKnots[j], span, n);
+  // Only old points whose support holds that of raised point j weigh in: U[i] <= V[j] and
+  // U[i+p+1] > V[j], so i lies within p + 1 below the span of V[j].
+  double sum = 0.0;
+  RaisingRow row;
+  for (int i = std::max(0, *span - p - 1); i <= std::min(n - 1, *span + 1); ++i) {
+    RaisingRowOf(oldKnots, newKnots, nV, p, i, &row);
+    if (j >= row.first && j < row.first + row.count) sum += row.a[j - row.first] * line[i];
+  }
+  return sum;
 }
 
 void FindCoefiOfDegRaisedNCurves(const double* src, double* dst, const double* oldKnots,
@@ -252,8 +324,10 @@ namespace {
 // again, go into new arrays that replace the old ones. The arithmetic is the working form's
 // (the same products going in, the same quotients coming out). A raised value that is not
 // finite (homogeneous coordinates of huge points can overflow) is refused and the record left
-// as it was; so is a failed allocation. V holds the new knot vector.
-void RaiseInPlaceOfArrays(Bspline* obj, int dir, int p, int n, int distinct, const double* V) {
+// as it was; so is a failed allocation. V holds the new knot vector. False, with the record
+// untouched and no error, when the round-off grew beyond kSegmentGrowth: the caller raises
+// by the raising matrix instead.
+bool RaiseInPlaceOfArrays(Bspline* obj, int dir, int p, int n, int distinct, const double* V) {
   const double* U = dir ? obj->knotsV : obj->knotsU;
   const int lines = dir ? NumCtrlU(obj) : (obj->kind == 2 ? NumCtrlV(obj) : 1);
   const int raised = n + distinct - 1;
@@ -265,7 +339,8 @@ void RaiseInPlaceOfArrays(Bspline* obj, int dir, int p, int n, int distinct, con
   const int D = coords * lines;
   TrackingScope scope;
   auto* P = MallocArray<double>(std::size_t(n + raised + 3 * p + 3), D);
-  if (!P || KernelFailed()) return;
+  auto* growth = MallocArray<double>(raised + p + 2);
+  if (!P || !growth || KernelFailed()) return true;
   double* Q = P + std::size_t(n) * D;
   double* scratch = Q + std::size_t(raised) * D;
   // Rows are v, columns u; a line in u is a row, a line in v a column. In v the values of one
@@ -294,7 +369,7 @@ void RaiseInPlaceOfArrays(Bspline* obj, int dir, int p, int n, int distinct, con
       at += lines;
     }
   }
-  RaiseBySegments(U, V, n, p, P, D, Q, scratch);
+  if (RaiseBySegments(U, V, n, p, P, D, Q, scratch, growth) > kSegmentGrowth) return false;
   // The new arrays belong to the record, so they must not die with a caller's scope.
   const int rows = dir ? raised : lines, cols = dir ? lines : raised;
   const int nKnots = n + p + 1 + distinct;
@@ -309,7 +384,7 @@ void RaiseInPlaceOfArrays(Bspline* obj, int dir, int p, int n, int distinct, con
       fresh[k].reset(allocate_matrix_ff(rows, cols));
       ok = fresh[k] && !KernelFailed();
     }
-    if (!ok) return;
+    if (!ok) return true;
   }
   std::memcpy(knots.get(), V, sizeof(double) * nKnots);
   // Cartesian values (homogeneous ones divided by their weight) into the new matrices.
@@ -362,7 +437,7 @@ void RaiseInPlaceOfArrays(Bspline* obj, int dir, int p, int n, int distinct, con
   for (const auto& m : fresh)
     if (m && !AllFinite(m[0], rows * cols)) {
       SetKernelError(-2);
-      return;
+      return true;
     }
   double*& oldKnots = dir ? obj->knotsV : obj->knotsU;
   Free(oldKnots);
@@ -380,6 +455,7 @@ void RaiseInPlaceOfArrays(Bspline* obj, int dir, int p, int n, int distinct, con
     obj->interiorU += distinct - 2;
     obj->degreeU = p + 1;
   }
+  return true;
 }
 
 }  // namespace
@@ -398,8 +474,8 @@ void IncrementDegreeOfObject(int dir, Bspline* obj) {
   const int n = dir ? NumCtrlV(obj) : NumCtrlU(obj);
   const int count = dir ? NumKnotsV(obj) : NumKnotsU(obj);
   const double* U = dir ? obj->knotsV : obj->knotsU;
-  // The raised coefficients are blossoms of a clamped line: on open ends they would change
-  // the shape. Ends count as clamped under the tolerance of AddUniqueKnotsToArray.
+  // Open ends are refused. Ends clamped to within 1e-6 of the range are raised as their knots
+  // stand: the raising matrix holds on any knot vector, and its distinct knots are exact.
   const double tol = 1e-6 * (U[count - 1] - U[0]);
   for (int i = 1; i <= p; ++i)
     if (U[i] - U[0] > tol || U[count - 1] - U[count - 1 - i] > tol) {
@@ -413,10 +489,7 @@ void IncrementDegreeOfObject(int dir, Bspline* obj) {
   const int distinct = AddUniqueKnotsToArray(U, V, count);
   const int raised = n + distinct - 1;
 
-  if (SegmentMethodFits(U, n, p, 1e-6 * (U[count - 1] - U[0]))) {
-    RaiseInPlaceOfArrays(obj, dir, p, n, distinct, V);
-    return;
-  }
+  if (SegmentMethodFits(U, n, p) && RaiseInPlaceOfArrays(obj, dir, p, n, distinct, V)) return;
   // The knot-insertion working form serves as the homogeneous, line-contiguous copy; room for
   // `distinct` more points per line also leaves room for the one extra knot of the new degree.
   KnotInsertWork* w = nullptr;

@@ -17,8 +17,8 @@ void ElevateDegreeOfObjSet(int target, int* dirs, Bspline** objs, int n);
 // is set.
 void IncrementDegreeOfObject(int dir, Bspline* obj);
 // Writes the count knots to out (room for 2 count) with one extra copy of each distinct value
-// after its last copy; returns the number of distinct values. Neighbours differing by no more
-// than 1e-6 (last - first) count as equal.
+// after its last copy; returns the number of distinct values. Only equal values count as one:
+// knots merged by a tolerance would give the raised curve too few pieces to keep its shape.
 int AddUniqueKnotsToArray(const double* knots, double* out, int count);
 // For each of `lines` control lines of n points stored one after another in src, writes the
 // n + distinct - 1 points of the raised line to dst (lines one after another). order = p + 1
@@ -26,7 +26,8 @@ int AddUniqueKnotsToArray(const double* knots, double* out, int count);
 void FindCoefiOfDegRaisedNCurves(const double* src, double* dst, const double* oldKnots,
                                  const double* newKnots, int n, int lines, int order, int distinct);
 // Control point j of the raised line: the mean over the p + 1 ways of leaving out one of the
-// new knots V[j+1] .. V[j+p+1] of the old line's blossom at the other p. *span is the old
-// span of V[j]; start it at p and pass it on for ascending j.
+// new knots V[j+1] .. V[j+p+1] of the old line's blossom at the other p, formed as a convex
+// combination of the old points (see degelev.cpp), exact however the knots cluster. *span is
+// the old span of V[j]; start it at p and pass it on for ascending j.
 double Find1CoefiOf1DegRaisedCurve(const double* line, const double* oldKnots,
                                    const double* newKnots, int order, int n, int j, int* span);

@@ -8,7 +8,6 @@
 
 #include "bspline/bsvalid.h"
 #include "bspline/kinsert.h"
-#include "bspline/knots.h"
 #include "bspline/measure.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
@@ -133,15 +132,22 @@ void RemoveAKnotNTimesFromCurve(const Rows& line, const double* U, int n, int p,
     for (int c = 0; c < line.coords; ++c) line.c[c][j] = line.c[c][kk];
 }
 
-// Last index of the knot at t (within tol) found from the span search, or -1 when t is not a
-// knot. U has hi + p + 1 entries.
+// Last index of the knot t stands for: the knot nearest to t (the lower one on a tie), when it
+// lies within tol of t; -1 when none does. Knots closer together than tol stay apart: a
+// cluster of short spans is a run of knots, each its own. U has hi + p + 1 entries.
 int LastIndexOfKnot(const double* U, int p, int hi, double t, double tol) {
   int s = p;
   FindLowKnotIndex(U, p, t, &s, hi);
-  if (std::fabs(U[s] - t) <= tol) return s;
-  if (s + 1 <= hi && std::fabs(U[s + 1] - t) <= tol)
-    return s + FindMultOfValInArray(U, hi + p + 1, U[s + 1], s + 1, p + 1, 1, tol);
-  return -1;
+  const bool upper = s + 1 <= hi && U[s + 1] - t < std::fabs(t - U[s]);
+  const double knot = upper ? U[s + 1] : U[s];
+  if (!(std::fabs(knot - t) <= tol)) return -1;
+  if (!upper) return s;
+  return s + FindMultOfValInArray(U, hi + p + 1, knot, s + 1, p + 1, 1, 0.0);
+}
+
+// Copies of the knot whose last index is k: equal values only.
+int KnotMultiplicity(const double* U, int p, int k) {
+  return FindMultOfValInArray(U, k + 1, U[k], k, p + 1, 0, 0.0);
 }
 
 Rows RowsOfWork(KnotInsertWork* w, int line) {
@@ -367,8 +373,7 @@ int InitCandidateSpans(RemoveInfo* info, double knotTol) {
     if (k <= p || k >= n) return -1;
     info->values[c] = info->knots[k];
     info->knotSpan[c] = k;
-    info->mult[c] =
-        FindMultOfValInArray(info->knots, n + p + 1, info->knots[k], k, p + 1, 0, knotTol);
+    info->mult[c] = KnotMultiplicity(info->knots, p, k);
   }
   return 0;
 }
@@ -464,27 +469,18 @@ void NotAKnotMessage() {
   DebugMessageFormat("%s", MSGstr("Cannot remove knots which are not knots of the object."));
 }
 
-// 1 when every value of `list` (sorted) is an interior knot of U with enough copies.
-int ListedKnotsPresent(const double* U, int nKnots, int p, int n, const double* list, int count,
-                       double tol) {
-  for (int i = 0; i < count; ++i)
-    if (list[i] - U[p] < tol || U[n] - list[i] < tol) return 0;
-  // The list framed by the range ends, so that the end-knot rule of the comparison holds.
-  auto* framed = MallocArray<double>(count + 2);
-  if (!framed || KernelFailed()) {
-    Free(framed);
-    return -1;
+// 1 when every value of `list` (sorted) stands for an interior knot of U (LastIndexOfKnot:
+// the range ends are not interior) and no knot is listed more often than it occurs; the values
+// then take their knots' values. 0 otherwise.
+int ListedKnotsPresent(const double* U, int p, int n, double* list, int count, double tol) {
+  for (int i = 0; i < count;) {
+    const int k = LastIndexOfKnot(U, p, n, list[i], tol);
+    if (k <= p || k >= n) return 0;
+    int listed = 0;
+    for (; i < count && LastIndexOfKnot(U, p, n, list[i], tol) == k; ++i, ++listed) list[i] = U[k];
+    if (listed > KnotMultiplicity(U, p, k)) return 0;
   }
-  framed[0] = U[p];
-  std::memcpy(framed + 1, list, sizeof(double) * count);
-  framed[count + 1] = U[n];
-  double* missing = nullptr;
-  int nMissing = 0;
-  const int result = KnotsOfBNotInA(U, nKnots, framed, count + 2, &missing, &nMissing, nullptr);
-  Free(missing);
-  Free(framed);
-  if (result < 0 || KernelFailed()) return -1;
-  return nMissing == 0 ? 1 : 0;
+  return 1;
 }
 
 Bspline* MakeLineCurve(Bspline* srf, int dir, int index) {
@@ -539,9 +535,7 @@ int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bo
   std::memcpy(list, knots, sizeof(double) * nknots);
   HeapSort(nknots, list);
   // End knots cannot go (the elimination would run off the line), nor knots the object lacks.
-  const int present = ListedKnotsPresent(U, n + p + 1, p, n, list, nknots, tol);
-  if (present < 0) return -2;
-  if (present == 0) {
+  if (!ListedKnotsPresent(U, p, n, list, nknots, tol)) {
     NotAKnotMessage();
     SetKernelError(-2);
     return -2;
@@ -553,7 +547,7 @@ int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bo
   double bound = 0.0;
   for (int g = 0; g < nknots;) {
     int r = 1;
-    while (!inOrder && g + r < nknots && list[g + r] - list[g] <= tol) ++r;
+    while (!inOrder && g + r < nknots && list[g + r] == list[g]) ++r;  // copies of one knot
     double* V = w->knots;
     const int m = w->n;
     const int k = LastIndexOfKnot(V, p, m, inOrder ? knots[g] : list[g], tol);
@@ -562,7 +556,7 @@ int RemoveListedKnots(Bspline* obj, int dir, const double* knots, int nknots, bo
       SetKernelError(-2);
       return -2;
     }
-    const int s = FindMultOfValInArray(V, m + p + 1, V[k], k, p + 1, 0, tol);
+    const int s = KnotMultiplicity(V, p, k);
     for (int l = 0; l < w->lines; ++l) {
       const Rows line = RowsOfWork(w, l);
       RemoveAKnotNTimesFromCurve(line, V, m, p, V[k], k, s, r, wantBound ? &bound : nullptr);
@@ -728,9 +722,8 @@ int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands,
   std::memcpy(list, allKnots ? U + p + 1 : cands, sizeof(double) * count);
   HeapSort(count, list);
   const double knotTol = kRelKnotTol * (U[ctrl] - U[p]);
-  const int present = ListedKnotsPresent(U, ctrl + p + 1, p, ctrl, list, count, knotTol);
-  if (present <= 0) {
-    if (present == 0) NotAKnotMessage();
+  if (!ListedKnotsPresent(U, p, ctrl, list, count, knotTol)) {
+    NotAKnotMessage();
     return 0;
   }
   // The lines: every control line across the direction of the first surface, or each curve.
@@ -866,9 +859,8 @@ int RemoveSpecifiedKnotOfObject(Bspline* obj, double t, int dir, double* dev) {
   int s = p;
   FindLowKnotIndex(U, p, t, &s, n);
   double value = t - U[s] <= U[s + 1] - t ? U[s] : U[s + 1];
-  const double tol = kRelKnotTol * (U[n] - U[p]);
-  const bool atStart = std::fabs(value - U[p]) < tol;
-  const bool atEnd = std::fabs(value - U[n]) < tol;
+  const bool atStart = value == U[p];
+  const bool atEnd = value == U[n];
   if (atStart || atEnd) {
     if (!YesNoPrompt(MSGstr("Cannot remove end knots.\nRemove closest internal knot?"),
                      MSGstr("ABORT")))

@@ -70,8 +70,10 @@ int UpdateRemoveInfo(RemoveInfo* info, const Bspline* obj, int count, int line, 
 // and any exact form other than a plane is dropped.
 int RemoveKnotsOfObjSet(Bspline** objs, int n, int dir, int mode, double* knots, int nknots,
                         int keep, double tol, double* dev);
-// Mode 2 for one object. 0, or -2 with the object unchanged: knots that are not interior knots
-// of the object (message "Cannot remove knots which are not knots of the object."), or memory.
+// Mode 2 for one object. A value stands for the knot nearest to it when that lies within 1e-6
+// of the range (knots closer than that stay apart). 0, or -2 with the object unchanged: knots
+// that are not interior knots of the object, or listed more often than they occur (message
+// "Cannot remove knots which are not knots of the object."), or memory.
 int RemoveNKnotsOfObj(Bspline* obj, int dir, double* knots, int nknots, double* dev);
 // Modes 3 and 4. cands null (or as long as the interior-knot count): every interior knot is a
 // candidate, after close knots are merged; a given list is overwritten with the removed knots

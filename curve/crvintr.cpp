@@ -4,12 +4,14 @@
 #include <cmath>
 
 #include "bspline/bsvalid.h"
+#include "bspline/cclone.h"
 #include "foundation/coreglob.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/knots.h"
 #include "bspline/nubutil.h"
 #include "bspline/refines.h"
 #include "bspline/refines2.h"
+#include "bspline/sfree.h"
 #include "curve/crvutil.h"
 #include "foundation/geometry.h"
 #include "foundation/minmax.h"
@@ -219,13 +221,20 @@ const int kMostStretches = 32;
 // An overlap: the curves within this share of their size of each other (round-off, well below
 // any gap of curves that merely cross at a small angle)...
 const double kOverlapGap = 1e-11;
-// ...over at least this share of their size. A crossing at an angle a keeps the curves that
-// close over 2 kOverlapGap / a of the size: below this length down to angles of 1e-9.
+// ...or within this share of their largest coordinate, where that is larger: curves placed far
+// from their origin carry the round-off of their coordinates as data (two pieces of one curve,
+// each cut where it lies, differ by some units in the last place of those).
+const double kCoordRoundOff = 32.0 * DBL_EPSILON;
+// ...over a length along them of at least this share of their size. A crossing at an angle a
+// keeps the curves that close over 2 kOverlapGap / a of the size: below this length down to
+// angles of 1e-9.
 const double kOverlapLength = 0.05;
 
 struct Search {
   CurveSide a, b;
   double size;     // the larger diagonal of the two curves' boxes
+  double overlapGap;  // curves closer than this run together (see kOverlapGap)
+  double reach;    // the curves' largest coordinate where they lie (their round-off is data)
   double meetSq;   // squared gap below which a refined pair is a meeting
   int** marks;
   CrvIntrList* list;
@@ -295,9 +304,10 @@ CrvIntrNode* SameMeeting(const Search& s, double sA, double sB) {
   double P[2][3], turn[3], ownSq = -1.0;
   PairPoints(s, sA, sB, P);
   const double nearSq = (kSmallestPiece * s.size) * (kSmallestPiece * s.size);
-  // Round-off of a point's coordinates: evaluating far from the origin loses digits of the size,
-  // a few units in the last place of the largest coordinate per term of the basis.
-  double reach = s.size;
+  // Round-off of a point's coordinates: curves that lie far from the origin carry the digits
+  // of the size they lost there (the search runs in the unit frame, where that is data), a few
+  // units in the last place of the largest coordinate per term of the basis.
+  double reach = std::fmax(s.size, s.reach);
   for (int k = 0; k < 3; ++k) reach = std::fmax(reach, std::fabs(P[0][k]));
   const double lastPlace = DBL_EPSILON * reach;
   const double noise = kEvalRoundOff * (s.a.curve->degreeU + s.b.curve->degreeU + 2) * reach;
@@ -336,30 +346,34 @@ bool ListedWithin(const CrvIntrList* list, double a0, double a1, double b0, doub
   return false;
 }
 
-// The foot on the second curve of the first curve's point at tA, from *tB (Gauss-Newton on
-// |A(tA) - B(tB)|^2, a few steps from a close start); the squared gap there.
-double FootOnSecond(const Search& s, double tA, double* tB) {
-  const Bspline* B = s.b.curve;
+// The foot on one curve (the second; the first with onFirst) of the other's point at t, from
+// *u (Gauss-Newton on the squared gap, a few steps from a close start); the squared gap there.
+double FootOn(const Search& s, bool onFirst, double t, double* u) {
+  const Bspline* C = onFirst ? s.a.curve : s.b.curve;
+  const int on = onFirst ? 0 : 1;
   double P[2][3], D[2][3], gapSq = 0.0;
   for (int it = 0; it < 8; ++it) {
-    PairPoints(s, tA, *tB, P, D);
-    const double r[3] = {P[0][0] - P[1][0], P[0][1] - P[1][1], P[0][2] - P[1][2]};
+    PairPoints(s, onFirst ? *u : t, onFirst ? t : *u, P, D);
+    const double r[3] = {P[1 - on][0] - P[on][0], P[1 - on][1] - P[on][1], P[1 - on][2] - P[on][2]};
     gapSq = VecDotProd3(r, r);
-    const double dd = VecDotProd3(D[1], D[1]);
+    const double dd = VecDotProd3(D[on], D[on]);
     if (!(dd > 0.0)) break;
-    const double next = std::fmin(B->umax, std::fmax(B->umin, *tB + VecDotProd3(r, D[1]) / dd));
-    if (next == *tB) break;
-    *tB = next;
+    const double next = std::fmin(C->umax, std::fmax(C->umin, *u + VecDotProd3(r, D[on]) / dd));
+    if (next == *u) break;
+    *u = next;
   }
   return gapSq;
 }
 
-// From the meeting (sA, sB), how far the curves run together (within kOverlapGap) along the
-// first curve, one way (dir 1 or -1): steps that double while the curves stay together and
+// From the meeting (sA, sB), how far the curves run together (within the overlap gap) along
+// the first curve, one way (dir 1 or -1): steps that double while the curves stay together and
 // halve where they part, down to round-off of the range. *endA, *endB the last pair together.
+// A stretch that ends where the second curve ends ends exactly there, at the foot on the first
+// curve of that end (where the first curve ends, the steps reach its end themselves); where the
+// curves part smoothly, the end is where their gap passes the overlap gap.
 void RunTogether(const Search& s, double sA, double sB, int dir, double* endA, double* endB) {
-  const Bspline* A = s.a.curve;
-  const double range = A->umax - A->umin, gapSq = (kOverlapGap * s.size) * (kOverlapGap * s.size);
+  const Bspline *A = s.a.curve, *B = s.b.curve;
+  const double range = A->umax - A->umin, gapSq = s.overlapGap * s.overlapGap;
   double tA = sA, tB = sB, step = kSmallestPiece * range;
   while (step > 1e-13 * range) {
     const double nextA = std::fmin(A->umax, std::fmax(A->umin, tA + dir * step));
@@ -368,7 +382,7 @@ void RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
     PairPoints(s, tA, tB, P, D);
     const double dd = VecDotProd3(D[1], D[1]);
     double nextB = dd > 0.0 ? tB + (nextA - tA) * VecDotProd3(D[0], D[1]) / dd : tB;
-    if (FootOnSecond(s, nextA, &nextB) <= gapSq) {
+    if (FootOn(s, false, nextA, &nextB) <= gapSq) {
       tA = nextA;
       tB = nextB;
       step *= 2.0;
@@ -376,12 +390,16 @@ void RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
       step *= 0.5;
     }
   }
+  if ((tB == B->umin || tB == B->umax) && tA != A->umin && tA != A->umax) {
+    double footA = tA;
+    if (FootOn(s, true, tB, &footA) <= gapSq) tA = footA;
+  }
   *endA = tA;
   *endB = tB;
 }
 
-// Whether the meeting (sA, sB) lies on a stretch where the curves coincide over at least
-// kOverlapLength of the size; the stretch then goes to *out.
+// Whether the meeting (sA, sB) lies on a stretch where the curves coincide over a length of at
+// least kOverlapLength of the size; the stretch then goes to *out.
 bool OverlapAt(const Search& s, double sA, double sB, Stretch* out) {
   double P[2][3], D[2][3];
   PairPoints(s, sA, sB, P, D);
@@ -391,12 +409,16 @@ bool OverlapAt(const Search& s, double sA, double sB, Stretch* out) {
   if (VecDotProd3(N, N) > 1e-12 * VecDotProd3(D[0], D[0]) * VecDotProd3(D[1], D[1])) return false;
   RunTogether(s, sA, sB, -1, &out->a0, &out->b0);
   RunTogether(s, sA, sB, 1, &out->a1, &out->b1);
-  double Q[2][3];
+  // Its length along the first curve (a polyline of 16 chords): a stretch that closes on
+  // itself has ends close together.
+  double length = 0.0, Q[2][3];
   PairPoints(s, out->a0, out->b0, Q);
-  PairPoints(s, out->a1, out->b1, P);
-  double lenSq = 0.0;
-  for (int k = 0; k < 3; ++k) lenSq += (P[0][k] - Q[0][k]) * (P[0][k] - Q[0][k]);
-  return lenSq >= (kOverlapLength * s.size) * (kOverlapLength * s.size);
+  for (int i = 1; i <= 16; ++i) {
+    PairPoints(s, out->a0 + (out->a1 - out->a0) * i / 16.0, sB, P);
+    length += VecDist3(P[0], Q[0]);
+    for (int k = 0; k < 3; ++k) Q[0][k] = P[0][k];
+  }
+  return length >= kOverlapLength * s.size;
 }
 
 // The pair of pieces lies within a stretch already found.
@@ -626,16 +648,21 @@ int ResolvePair(Search& s, double a0, double a1, double b0, double b1, int depth
     double sA = 0.5 * (a0 + a1), sB = 0.5 * (b0 + b1);
     int iA = GrevilleInterval(s.a, sA, 0), iB = GrevilleInterval(s.b, sB, 0);
     const bool met = RefineMeeting(s, &sA, &sB);
+    // Coinciding curves: a stretch's ends stand for it, its pairs are passed over, and a
+    // refinement that ran onto it (from a pair across its end, or from pieces that are no part
+    // of it: the curves meet all along it) found one of its points, not a meeting. A pair whose
+    // pieces meet at most once may find a stretch so, but still holds its own meeting.
+    const bool onStretch = met && InStretch(s, sA, sA, sB, sB);
     Stretch t;
-    if (met && small && s.stretchCount < kMostStretches && OverlapAt(s, sA, sB, &t)) {
-      // Coinciding curves: the stretch's ends stand for it, and its pairs are passed over.
+    if (met && !onStretch && s.stretchCount < kMostStretches && OverlapAt(s, sA, sB, &t)) {
       if (s.stopAtOverlap) return 99;
       s.stretches[s.stretchCount++] = t;
       int jA = iA, jB = iB;
       if (ListMeeting(s, t.a0, t.b0, iA, iB) == -2 || ListMeeting(s, t.a1, t.b1, jA, jB) == -2) return -2;
-      return 0;
+      if (small) return 0;
+    } else if (met && !onStretch && ListMeeting(s, sA, sB, iA, iB) == -2) {
+      return -2;
     }
-    if (met && ListMeeting(s, sA, sB, iA, iB) == -2) return -2;
     if (small) {
       // Pieces this small hold two meetings only where the curves are nearly tangent, their
       // crossings close together: refinements from the first piece's ends, each on the side of
@@ -643,8 +670,9 @@ int ResolvePair(Search& s, double a0, double a1, double b0, double b1, int depth
       for (double end : {a0, a1}) {
         if (!met) break;
         double eA = end, eB = sB;
-        FootOnSecond(s, eA, &eB);
-        if (RefineMeeting(s, &eA, &eB) && ListMeeting(s, eA, eB, iA, iB) == -2) return -2;
+        FootOn(s, false, eA, &eB);
+        if (RefineMeeting(s, &eA, &eB) && !InStretch(s, eA, eA, eB, eB) && ListMeeting(s, eA, eB, iA, iB) == -2)
+          return -2;
       }
       return 0;
     }
@@ -749,11 +777,59 @@ bool MakeSide(Bspline* curve, CurveSide* side, double* diagonal) {
   return std::isfinite(*diagonal);
 }
 
+// The frame both curves are searched in: the centre of the box of their control points (2D
+// curves: of their (u, v) points) and a power of two near its longest side, so that the scaling
+// is exact. Far from the origin a point of a curve of size h carries the round-off of its
+// coordinates, 1e4 h away already some 1e-12 of h: as much as the overlap test's gap
+// (kOverlapGap), which then reads noise as parting curves. In the frame the coordinates are of
+// unit size about the origin; parameters do not change. *reach: the largest coordinate.
+void SearchFrame(const Bspline* a, const Bspline* b, double centre[3], double* scale, double* reach) {
+  double lo[3] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound};
+  double hi[3] = {-kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound};
+  for (const Bspline* c : {a, b})
+    for (int i = 0; i < NumCtrlU(c); ++i) {
+      const double x[3] = {c->X[0][i], c->Y[0][i], c->dimension == 3 ? c->Z[0][i] : 0.0};
+      for (int q = 0; q < 3; ++q) {
+        lo[q] = std::fmin(lo[q], x[q]);
+        hi[q] = std::fmax(hi[q], x[q]);
+      }
+    }
+  double side = 0.0;
+  *reach = 0.0;
+  for (int q = 0; q < 3; ++q) {
+    centre[q] = 0.5 * lo[q] + 0.5 * hi[q];
+    side = std::fmax(side, hi[q] - lo[q]);
+    *reach = std::fmax(*reach, std::fmax(std::fabs(lo[q]), std::fabs(hi[q])));
+  }
+  *scale = side > 0.0 && std::isfinite(side) ? std::ldexp(1.0, std::ilogb(side)) : 1.0;
+}
+
+// A copy of the curve in the frame: control points (x - centre) / scale, weights and knots as
+// they are, the exact form dropped (it described the curve where it was). Null on failure.
+Bspline* CopyInFrame(Bspline* c, const double centre[3], double scale) {
+  Bspline* copy = CopyCurveBspline(c);
+  if (!copy || KernelFailed()) return copy;
+  FreeQuadricInfo(copy);
+  copy->quadricType = 0;
+  double* rows[3] = {copy->X[0], copy->Y[0], copy->dimension == 3 ? copy->Z[0] : nullptr};
+  for (int q = 0; q < 3; ++q)
+    if (rows[q])
+      for (int i = 0; i < NumCtrlU(copy); ++i) rows[q][i] = (rows[q][i] - centre[q]) / scale;
+  return copy;
+}
+
 }  // namespace
 int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double tol, int checkOverlap) {
   if (!list || !BsplineSound(curve1) || !BsplineSound(curve2) || (checkOverlap && !(tol >= 0.0 && std::isfinite(tol))))
     return -2;
   if (checkOverlap && FindIfTwoCurvesOverlap(curve1, curve2, tol) == 1) return 99;
+  double centre[3], scale, reach;
+  SearchFrame(curve1, curve2, centre, &scale, &reach);
+  const Owned<Bspline, FreeBspline> framed1(CopyInFrame(curve1, centre, scale));
+  const Owned<Bspline, FreeBspline> framed2(CopyInFrame(curve2, centre, scale));
+  if (!framed1 || !framed2 || KernelFailed()) return -2;
+  curve1 = framed1.get();
+  curve2 = framed2.get();
   Search s;
   CrvSubdivNode* roots[2];
   // The meetings gather on a list of the call's own, handed to the caller's list at the end
@@ -773,6 +849,8 @@ int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double to
     const bool made = MakeSide(curve1, &s.a, &size1) && MakeSide(curve2, &s.b, &size2);
     s.size = std::fmax(size1, size2);
     s.meetSq = (kMeetingGap * s.size) * (kMeetingGap * s.size);
+    s.reach = reach / scale;
+    s.overlapGap = std::fmax(kOverlapGap * s.size, kCoordRoundOff * s.reach);
     int* marks = made ? CallocArray<int>(s.a.n - 1, s.b.n - 1) : nullptr;
     int** rows = made ? MallocArray<int*>(s.a.n - 1) : nullptr;
     s.stretches = MallocArray<Stretch>(kMostStretches);

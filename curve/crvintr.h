@@ -41,10 +41,13 @@ void FreeCrvIntrList(CrvIntrList* list);
 // once per pair of Greville intervals. Two meetings count once only when they lie within 1e-3
 // of the size of each other in space and the curves stay together between them (never by
 // parameter distance, so the answer does not depend on the parametrisation); of the two the pair
-// with the smaller gap is kept. Where the curves coincide (within 1e-11 of the size over at
-// least 0.05 of it) the two ends of that stretch are listed and its pairs passed over. A
-// refined pair meets when its gap is below 1e-7 of the larger curve's box diagonal (2D curves:
-// in their parameter plane), so the meetings do not depend on the unit of length. The list
+// with the smaller gap is kept. Where the curves coincide (within 1e-11 of the size, or of 7e-15
+// of their largest coordinate where they lie far from the origin, over a length of at least 0.05
+// of the size) the two ends of that stretch are listed, exactly where a curve ends, and its
+// pairs and the points on it are passed over. The search runs on copies of the curves moved to
+// their centre and scaled to unit size, so that its answers do not depend on the unit of length
+// or the placement: a refined pair meets when its gap is below 1e-7 of the larger curve's box
+// diagonal (2D curves: in their parameter plane). The list
 // always gets one node, unused when the count is 0. 0; 99 when checkOverlap is set and the
 // curves overlap (FindIfTwoCurvesOverlap with tol, or a stretch where they coincide, partly
 // as it may be; the list untouched and no head made); -2 when memory ran out (intersections

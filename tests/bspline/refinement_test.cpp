@@ -170,9 +170,9 @@ TEST_F(Refinement, ElevationKeepsTheShapeAtEveryDegree) {
   }
 }
 
-// Elevation walks Bezier segments when the knots are cleanly apart or equal; repeated knots
-// (the removal steps after each segment) and knots closer than the snapping tolerance (the
-// general method) must both keep the shape and add one copy per distinct knot.
+// Elevation walks Bezier segments where their removal steps stay accurate; repeated knots
+// (the removal steps after each segment) and knots 1e-9 apart (the raising matrix) must both
+// keep the shape and add one copy per distinct knot.
 TEST_F(Refinement, ElevationOverRepeatedAndNearlyEqualKnots) {
   BsplineKeeper keep;
   std::vector<double> pts;
@@ -189,10 +189,8 @@ TEST_F(Refinement, ElevationOverRepeatedAndNearlyEqualKnots) {
       ASSERT_FALSE(KernelFailedNow());
       EXPECT_EQ(c->degreeU, 4);
       const bool near = knots[5] - knots[4] < 1e-6;
-      EXPECT_EQ(NumKnotsU(c), NumKnotsU(ref) + (near ? 8 : 6));
-      // Knots taken as equal gain one copy between them, not one each: the shape moves by
-      // about their distance times the jump in the derivatives there.
-      EXPECT_LE(MaxShapeGap(ref, c, 201), (near ? 1e-6 : 1e-12) * RefScale(ref)) << rational;
+      EXPECT_EQ(NumKnotsU(c), NumKnotsU(ref) + (near ? 9 : 6));
+      EXPECT_LE(MaxShapeGap(ref, c, 201), 1e-13 * RefScale(ref)) << rational;
     }
 }
 
@@ -594,11 +592,15 @@ TEST_F(Refinement, HomogeneousOverflowAtEveryPointIsRefusedUntouched) {
 
 // The line-level steps of degree elevation give the elevated object's coefficients: every
 // distinct knot gains a copy, the lines are raised together, and one control point of a line
-// is the mean of its blossoms.
+// is the mean of its blossoms; also on knots 1e-12 apart (the last case, a cubic).
 TEST_F(Refinement, ElevationStepsGiveTheElevatedCoefficients) {
   BsplineKeeper keep;
-  for (int p : {1, 2, 3}) {
-    Bspline* c = keep(BuildRandomCurve(80 + p, p, p + 5));
+  std::vector<double> pts;
+  for (int i = 0; i < 7; ++i) pts.insert(pts.end(), {std::cos(1.7 * i), std::sin(2.3 * i), 0.1 * i});
+  for (int which : {1, 2, 3, 4}) {
+    Bspline* c = keep(which < 4 ? BuildRandomCurve(80 + which, which, which + 5)
+                                : BuildCurve(3, 3, pts, {0, 0, 0, 0, 0.3, 0.3 + 1e-12, 0.6, 1, 1, 1, 1}));
+    const int p = c->degreeU;
     Bspline* up = keep(CopyBsplineStruct(c));
     IncrementDegreeOfObject(0, up);
     ASSERT_FALSE(KernelFailedNow());
@@ -766,6 +768,45 @@ TEST_F(Refinement, RemovalAsksBeforeEndKnotsAndRefusesKnotsTheObjectLacks) {
   EXPECT_GT(dev, 0.0);
   EXPECT_EQ(c->interiorU, ref->interiorU - 1);
   EXPECT_EQ(std::count(c->knotsU, c->knotsU + NumKnotsU(c), firstInterior), 0);
+}
+
+// Knots 1e-9 and 2e-9 lie within the matching tolerance of the range start and of each other,
+// yet each is a knot of its own: 0.5 and a just-inserted 0.4 are found and removed (restoring
+// the curve), and so is 1e-9, without the end-knot question.
+TEST_F(Refinement, RemovalBesideAClusterOfShortSpans) {
+  BsplineKeeper keep;
+  std::vector<double> pts;
+  for (int i = 0; i < 6; ++i) pts.insert(pts.end(), {std::cos(1.7 * i), std::sin(2.3 * i), 0.3 * i});
+  const std::vector<double> k0 = {0, 0, 0, 0, 1e-9, 2e-9, 1, 1, 1, 1};
+  for (bool rational : {false, true}) {
+    Bspline* ref =
+        keep(BuildCurve(3, 3, pts, k0, rational ? std::vector<double>{1, 0.7, 1.3, 1, 0.8, 1.1}
+                                                : std::vector<double>{}));
+    Bspline* c = keep(CopyBsplineStruct(ref));
+    std::vector<double> add = {0.4, 0.5};
+    InsertNKnotsToObject(1, 2, 0, c, 2, add.data());
+    ASSERT_FALSE(KernelFailedNow());
+    Bspline* with5 = nullptr;
+    for (double t : {0.4, 0.5}) {
+      double dev = -1.0;
+      ASSERT_EQ(RemoveNKnotsOfObj(c, 0, &t, 1, &dev), 0) << t << " " << rational;
+      EXPECT_LT(dev, 1e-13) << t;
+      EXPECT_EQ(std::count(c->knotsU, c->knotsU + NumKnotsU(c), t), 0);
+      EXPECT_LE(MaxShapeGap(ref, c, 201), 1e-14 * RefScale(ref));
+      if (t == 0.4) with5 = keep(CopyBsplineStruct(c));
+    }
+    EXPECT_EQ(Knots(c), k0);
+    EXPECT_LE(MaxCoefGap(c, ref), 1e-13) << rational;
+    // A value that is no knot is still refused, with the object as it was.
+    double off = 0.45;
+    EXPECT_EQ(RemoveNKnotsOfObj(with5, 0, &off, 1, nullptr), -2);
+    ClearKernelError();
+    // The first interior knot is not the range start: removed without asking.
+    StubSetYesNoAnswer(0);
+    double dev = 0.0;
+    EXPECT_EQ(RemoveSpecifiedKnotOfObject(c, 1.2e-9, 0, &dev), 0);
+    EXPECT_EQ(Knots(c), (std::vector<double>{0, 0, 0, 0, 2e-9, 1, 1, 1, 1}));
+  }
 }
 
 TEST_F(Refinement, RemovalDropsDerivedDataWithoutLeaking) {

@@ -7,6 +7,7 @@
 // cubics against graphs, placed in space at scales 1e-6 .. 1e6, against a dense sign-change
 // count of the signed vertical distance to the graph.
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -646,6 +647,42 @@ TEST_F(CurveMeetingsTest, PartialOverlapIsOneOverlap) {
       EXPECT_NEAR(ends[1].t2, 0.6 / 1.3, 1e-9);
     }
   });
+}
+
+// Pieces of one cubic that share a stretch, one of them reversed: C[0, 0.7] against C[0.3, 1]
+// run backwards meet at the two ends of C[0.3, 0.7] and nowhere else, the ends exact to the
+// round-off of the coordinates, at every size and 1e4 and 1e5 sizes from the origin. Seed 7
+// has pieces that meet at most once refine onto the stretch, seed 323 a stretch that nearly
+// closes on itself.
+TEST_F(CurveMeetingsTest, SharedStretchEndsAtEveryPlacement) {
+  for (unsigned seed : {3u, 7u, 323u})
+    for (double scale : {1e-6, 1.0, 1e6})
+      for (double away : {0.0, 1e4, 1e5}) {
+        BsplineKeeper keep;
+        Bspline* c = keep(BuildRandomCurve(seed, 3, 4 + seed % 9));
+        const double shift[3] = {-0.2 * away, 0.5 * away, 0.9 * away};
+        Move(c, scale, shift);
+        Bspline *a = nullptr, *b = nullptr;
+        SubCurveBspline(c, 0.0, 0.7, &a);
+        SubCurveBspline(c, 1.0, 0.3, &b);
+        ASSERT_TRUE(a && b);
+        keep(a);
+        keep(b);
+        double ends[2][3];
+        RefEvalCurve(c, 0.3, ends[0]);
+        RefEvalCurve(c, 0.7, ends[1]);
+        // The pieces were cut where they lie: their points carry that round-off as data.
+        const double tol = 1e-13 * scale + 64 * DBL_EPSILON * away * scale;
+        const std::vector<Meeting> found = Meetings(a, b);
+        ASSERT_EQ(found.size(), 2u) << seed << " " << scale << " " << away;
+        for (int i = 0; i < 2; ++i) {
+          double p[3];
+          RefEvalCurve(a, found[i].t1, p);
+          EXPECT_LT(std::hypot(p[0] - ends[i][0], p[1] - ends[i][1], p[2] - ends[i][2]), tol)
+              << seed << " " << scale << " " << away << " " << i;
+          EXPECT_LT(Gap(a, b, found[i]), tol);
+        }
+      }
 }
 
 }  // namespace
