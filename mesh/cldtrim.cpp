@@ -18,6 +18,7 @@
 #include "mesh/cldpoly.h"
 #include "mesh/pgr2cld.h"
 #include "mesh/trianum.h"
+#include "platform/tstubs.h"
 
 namespace {
 
@@ -1796,10 +1797,18 @@ int CapAllLoops(Cloud* mesh) {
   for (int l = 0; l < nloops; ++l) {
     int n = 0;
     // Open chains are skipped.
-    if (!LoopVertices(mesh, edges.get(), loops[l], capper->around, capper->verts, &n)) continue;
-    const int capped = capper->CapLoop(n);
-    if (capped >= 0) capper->Commit();
+    const bool closed = LoopVertices(mesh, edges.get(), loops[l], capper->around, capper->verts, &n);
+    const int capped = closed ? capper->CapLoop(n) : 1;
+    if (closed && capped >= 0) capper->Commit();
     if (capped == 0 || capped == -2) unsound = true;
+    // Each hole not capped soundly is named with the reason, so that a caller can tell a slit
+    // between faces that do not share their points from a hole no cap may close.
+    const char* why = !closed       ? " left open: its edges run no single closed way round"
+                      : capped == -1 ? " left open: it has no area (a slit)"
+                      : capped == -2 ? " left open: every cap would give an edge of the mesh a third triangle"
+                      : capped == 0  ? " capped across a fold of the mesh: no cap avoids crossing it"
+                                     : nullptr;
+    if (why) InfoMessageFormat("%s %d %s%s\n", MSGstr("Hole"), l + 1, MSGstr("of the mesh"), MSGstr(why));
   }
   ReallocCldPolyList(mesh, mesh->ntri);
   if (unsound) SetKernelError(-2);

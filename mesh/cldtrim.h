@@ -147,7 +147,9 @@ int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask);
 // the flips are undone when one of their triangles crosses the mesh. Where the mesh itself folds
 // over at the loop so that no sound cap exists, the loop is capped on its plane all the same (no
 // edge reused) and the error state is set, as it is for a loop left open because every cap
-// would reuse an edge. Returns 1 in every case: failures (also no memory) show only in the error
+// would reuse an edge. Every loop not capped soundly is named in a message with its reason
+// ("Hole <k> of the mesh left open: ..." for an open chain, a slit without area or a loop every
+// cap of which would reuse an edge; "... capped across a fold of the mesh ..."). Returns 1 in every case: failures (also no memory) show only in the error
 // state, which callers test (the caps made before stay); a mesh with a triangle that names no
 // point or with a point that is not finite is left unchanged with the error state set.
 int CapAllLoops(Cloud* mesh);
