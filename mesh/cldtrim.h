@@ -37,7 +37,11 @@ int ReallocCldPolyList(Cloud* mesh, int n);
 // for *loopCount + ntri entries (a peel can lengthen it by one); it and *loopCount end as the
 // final loop, numbered in the edge table given. 1 done; 0 for a failed closest point while
 // peeling or a triangle that names no point (the mesh unchanged), no memory, or a failure in the
-// subdivision (vertices then moved and some triangles split, nothing removed).
+// subdivision (vertices then moved and some triangles split, nothing removed); 0 also, with a
+// message and the mesh and loop as they were, where the curve runs through triangles too large
+// to peel, so that points not held by fixedPoints would stay beyond it by more than half the
+// final loop's longest span (judged on the loop's mean plane: a loop without area is not
+// judged).
 int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* curve, int32_t* edgePairs,
                        IndexNode* const* vertexEdgeLists, const int* fixedPoints, double subdivideTol);
 
