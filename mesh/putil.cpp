@@ -1733,10 +1733,19 @@ bool BoundDistance(const Cloud* m, const int32_t* from, int nfrom, const Triangl
     const double d2 = grid.DistSq(p, near);
     *d = std::isfinite(d2) ? std::sqrt(d2) : 0.0;  // a point not a number is at no distance
   };
+  // The triangles share their corners: each point is measured once.
+  double* pointDist = MallocArray<double>(m->npts);
+  int* pointNear = MallocArray<int>(m->npts);
+  if (!pointDist || !pointNear) return false;
+  std::fill(pointNear, pointNear + m->npts, -2);  // -2: not measured yet
   for (int i = 0; i < nfrom; ++i) {
     BoundPiece piece;
     TrianglePoints(m, m->tri[from[i]], piece.corner[0], piece.corner[1], piece.corner[2]);
-    for (int k = 0; k < 3; ++k) measure(piece.corner[k], &piece.dist[k], &piece.near[k]);
+    for (int k = 0; k < 3; ++k) {
+      const int v = m->tri[from[i]].v[k];
+      if (pointNear[v] == -2) measure(piece.corner[k], &pointDist[v], &pointNear[v]);
+      piece.dist[k] = pointDist[v], piece.near[k] = pointNear[v];
+    }
     finish(piece);
     if (!push(piece)) return false;
   }
