@@ -198,6 +198,16 @@ void RunOutlierRemove(benchmark::State& state, int m, double radius, double tol,
 void BM_OutlierRemovePlane100k(benchmark::State& state) { RunOutlierRemove(state, 316, 2.0, 0.1, 0); }
 BENCHMARK(BM_OutlierRemovePlane100k)->Unit(benchmark::kMillisecond);
 
+// Sphere fits over 100,000 points (316 x 316) within 3 (about 28 neighbours each): the cost per
+// point stays that of its neighbourhood as the cloud grows.
+void BM_OutlierRemoveSphere100k(benchmark::State& state) { RunOutlierRemove(state, 316, 3.0, 0.1, 1); }
+BENCHMARK(BM_OutlierRemoveSphere100k)->Unit(benchmark::kMillisecond);
+
+// The same neighbourhoods over 25,000 points (158 x 158): a quarter of the time above when the
+// cost grows about as n log n.
+void BM_OutlierRemoveSphere25k(benchmark::State& state) { RunOutlierRemove(state, 158, 3.0, 0.1, 1); }
+BENCHMARK(BM_OutlierRemoveSphere25k)->Unit(benchmark::kMillisecond);
+
 // Sphere fits in a crowd: 10,000 points (100 x 100) searched within 15, hundreds of neighbours
 // each.
 void BM_OutlierRemoveSphereCrowded10k(benchmark::State& state) { RunOutlierRemove(state, 100, 15.0, 0.5, 1); }

@@ -89,12 +89,20 @@ bool CellOf(const Subdiv* grid, const double p[3], const double size[3], int* ce
   return true;
 }
 
-// Half the side of a cube about vertex pj holding every p with |p - pj|^2 < r + maxDistSq, the
-// vertices MinDistPtPolyCld reads: the square root widened past its own rounding and that of
-// the cube's sides about coordinates far from the origin. NaN when nothing can pass.
+// How far from vertex j a point p can lie and still have a point of one of j's triangles within
+// sqrt(b): every point of a triangle lies within its longest edge at j of j, that is within
+// 2 sqrt(r) (r the vertex's largest squared edge / 4), widened past the rounding of the sum.
+double TriangleReach(double r, double b) {
+  const double h = std::sqrt(b) + 2.0 * std::sqrt(r);
+  return h + 1e-12 * h;
+}
+
+// Half the side of a cube about vertex pj holding every p within TriangleReach of it, the
+// vertices MinDistPtPolyCld reads: widened past the rounding of the cube's sides about
+// coordinates far from the origin. NaN when nothing can pass.
 double VertexReach(double r, double maxDistSq, const double pj[3]) {
   const double far = std::max({std::fabs(pj[0]), std::fabs(pj[1]), std::fabs(pj[2])});
-  const double h = std::sqrt(r + maxDistSq);
+  const double h = TriangleReach(r, maxDistSq);
   return h + 1e-9 * h + 1e-14 * far;
 }
 
@@ -324,8 +332,12 @@ int InitPolycldStructs(const Cloud* mesh, double maxDistSq, IndexNode** heads, I
   }
   double box[6];
   GetCloudMinMax(mesh, &box[0], &box[1], &box[2], &box[3], &box[4], &box[5]);
+  // Every point of a triangle lies within its longest edge over sqrt(3) of its nearest corner
+  // (2 sqrt(R / 3) at most), so a point within sqrt(maxDistSq) of a triangle has a corner of it
+  // within this length, and the corner is among the items of the point's cell.
+  const double len = std::sqrt(maxDistSq > 0.0 ? maxDistSq : 0.0) + 2.0 * std::sqrt((R > 0.0 ? R : 0.0) / 3.0);
   *grid = SubdivideArrays(mesh->x, mesh->y, mesh->z, n, box[0], box[1], box[2], box[3], box[4], box[5],
-                          std::sqrt(R + maxDistSq), 96);
+                          len * (1.0 + 1e-12), SubdivDivisionsFor(n, box));
   if (!*grid) return 0;
   const int ncells = (*grid)->ncellsX * (*grid)->ncellsY * (*grid)->ncellsZ;
   bool crowded = false;
@@ -358,8 +370,9 @@ int MinDistPtPolyCld(const double p[3], const Cloud* mesh, int maxTri, double ma
     GetCldPoint(mesh, j, pj);
     const double w[3] = {pj[0] - p[0], pj[1] - p[1], pj[2] - p[2]};
     const double d2 = w[0] * w[0] + w[1] * w[1] + w[2] * w[2];
-    // The triangles around j reach no farther from j than about its longest edge.
-    if (!(r[j] + b > d2)) return;
+    // The triangles around j reach no farther from j than its longest edge.
+    const double reach = TriangleReach(r[j], b);
+    if (!(reach * reach >= d2)) return;
     for (const IndexNode* node = heads[j]; node; node = node->next) {
       const int t = node->index;
       if (t == best || t > maxTri) continue;
@@ -373,7 +386,8 @@ int MinDistPtPolyCld(const double p[3], const Cloud* mesh, int maxTri, double ma
                           (pv[2] - pj[2]) * (pv[2] - pj[2]);
         if (e2 > m) m = e2;
       }
-      if (!(m + b >= d2)) continue;
+      const double within = std::sqrt(m) + std::sqrt(b);
+      if (!(within * within * (1.0 + 1e-12) >= d2)) continue;  // every point of T lies within sqrt(m) of j
       const double h = T.plane[0] * w[0] + T.plane[1] * w[1] + T.plane[2] * w[2];
       if (h * h > b) continue;  // the triangle's plane alone is farther than the best so far
       double A[3], B[3], C[3], f[3], e, s, u;
@@ -398,7 +412,8 @@ int MinDistPtPolyCld(const double p[3], const Cloud* mesh, int maxTri, double ma
     SearchNearTree(
         *grid->tree, p, [&] { return failed ? -1.0 : 0.0; },
         [&](int j, double d2) {
-          if (failed || !((r[j] + maxDistSq) * (1.0 + 1e-12) > d2)) return;
+          const double reach = TriangleReach(r[j], maxDistSq);
+          if (failed || !(reach * reach * (1.0 + 1e-12) >= d2)) return;
           if (count == room) {
             int32_t* more = MallocArray<int32_t>(2 * room);
             if (!more) {

@@ -59,15 +59,17 @@ struct IndexNode;
 
 // The search structures of a triangle-mesh cloud for MinDistPtPolyCld: the vertex-to-triangle
 // lists (heads: npts entries, nodes: 3 ntri), per vertex r = the largest squared edge length / 4
-// of the edges of its triangles that meet it, and a bin grid over the vertices (*grid, freed by
-// the caller with FreeSubdiv), carrying a tree over the vertices' reach where a cell crowds (a
+// of the edges of its triangles that meet it, and a bin grid over the vertices whose cells hold
+// for every point a corner of each triangle within sqrt(maxDistSq) of it (*grid, freed by the
+// caller with FreeSubdiv; as many cells as the vertices call for), carrying a tree over the vertices' reach where a cell crowds (a
 // few vertices far beyond the rest size the cells by their edges). 1, or 0 when the grid or its
 // tree cannot be built (no memory) or a triangle names no point (CornersNamePoints; nothing
 // written).
 int InitPolycldStructs(const Cloud* mesh, double maxDistSq, IndexNode** heads, IndexNode* nodes, double* r,
                        Subdiv** grid);
 // The closest point (foot) of the mesh's triangles numbered up to maxTri to p within
-// sqrt(maxDistSq), found through the vertices in p's grid cell: dist its distance, positive on
+// sqrt(maxDistSq), found through the vertices in p's grid cell: the nearest of all such
+// triangles, each passed over only where its corner's reach proves it farther; dist its distance, positive on
 // the side the triangle's normal faces, triangle its number, nearestVertex the triangle's corner
 // closest to p, bary (s, t, 1 - s - t) with foot = s a + t b + (1 - s - t) c. 1 when found; 0
 // with nearestVertex and triangle -1 and dist kNoMatchDeviation otherwise.

@@ -248,6 +248,28 @@ Subdiv* SubdivideArrays(const float* x, const float* y, const float* z, int n, d
   return BuildSubdiv(x, y, z, n, box, rule);
 }
 
+int SubdivDivisionsFor(int n, const double box[6]) {
+  // The cells are shared among the axes by extent, as BuildSubdiv shares them.
+  constexpr int kLeast = 96;
+  const double extent[3] = {box[3] - box[0], box[4] - box[1], box[5] - box[2]};
+  const double s = extent[0] + extent[1] + extent[2];
+  if (!(s > 0.0) || !std::isfinite(s) || n < 1) return kLeast;
+  const double room = 4.0 * n;
+  const auto cells = [&](double k) {
+    double c = 1.0;
+    for (double e : extent) c *= AxisCells(k / s, e);
+    return c;
+  };
+  // Cells grow with the divisions: bisect on them between the least and a bound no grid needs.
+  int lo = kLeast, hi = 1 << 20;
+  if (cells(lo) > room) return kLeast;
+  while (hi - lo > 1) {
+    const int mid = lo + (hi - lo) / 2;
+    (cells(mid) <= room ? lo : hi) = mid;
+  }
+  return lo;
+}
+
 Subdiv* SubdivideArraysMax(const float* x, const float* y, const float* z, int n, double minX,
                            double minY, double minZ, double maxX, double maxY, double maxZ,
                            double lenX, double lenY, double lenZ, int maxDiv) {

@@ -42,6 +42,13 @@ Subdiv* SubdivideArrays(const float* x, const float* y, const float* z, int n, d
                         double minY, double minZ, double maxX, double maxY, double maxZ,
                         double len, int maxDiv);
 
+// The divisions to pass SubdivideArrays for n points in the box (minimum x, y, z, maximum x, y, z)
+// so that the grid may grow with the points: the most for which the grid has no more than about
+// four cells per point, and never fewer than 96. A search that reads a cell then reads about as
+// many points whatever the cloud's size, where a fixed limit lets every cell fill as the cloud
+// grows.
+int SubdivDivisionsFor(int n, const double box[6]);
+
 // As SubdivideArrays with a length per axis: along every axis with more than one cell, the cells
 // are at least twice that axis' length wide. Never polls the user break; null on no memory.
 Subdiv* SubdivideArraysMax(const float* x, const float* y, const float* z, int n, double minX,

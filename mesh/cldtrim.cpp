@@ -12,12 +12,14 @@
 #include "cloud/makecld.h"
 #include "cloud/psubdiv.h"
 #include "curve/crvutil.h"
+#include "foundation/geo2.h"
 #include "foundation/geometry.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 #include "mesh/cldpoly.h"
 #include "mesh/pgr2cld.h"
 #include "mesh/trianum.h"
+#include "platform/tstubs.h"
 
 namespace {
 
@@ -148,6 +150,87 @@ int GetClosestCurvePoint(Bspline* curve, const double p[3], CurveSampleCache* ca
   return 1;
 }
 
+namespace {
+
+// Whether the trim would keep mesh beyond the curve: the loop's nv ordered vertices, placed on
+// their closest curve points, bound on their mean plane the region the kept triangles lie on (the
+// side their triangles on the loop lie, inside or outside); a kept point that is not on the loop
+// lying on the other side, by more than half the loop's longest span (a point between a span and
+// the arc it cuts off is not beyond the curve), stays beyond the curve: where the curve runs
+// through triangles too large to peel, no loop vertex is near enough to it to go. Triangles with
+// a held point (fixedPoints) are passed over. 1 beyond, 0 not (also for a loop without area,
+// whose plane is unknown), -1 when memory runs out.
+int KeptBeyondLoop(const Cloud* mesh, IndexNode* const* heads, const int* verts, int nv,
+                   const ClosestPointCache& closest, const int* pointFlags, const int* triFlags,
+                   const int* fixedPoints) {
+  if (nv < 3) return 0;
+  TrackingScope scope;
+  double* xs = MallocArray<double>(nv);
+  double* ys = MallocArray<double>(nv);
+  unsigned char* onLoop = CallocArray<unsigned char>(mesh->npts);
+  if (!xs || !ys || !onLoop) return -1;
+  auto at = [&](int k) { return closest.pts + 3 * closest.slot[verts[k]]; };
+  double normal[3] = {0, 0, 0}, longest = 0;
+  for (int k = 0; k < nv; ++k) {
+    const double *a = at(k), *b = at((k + 1) % nv);
+    normal[0] += (a[1] - b[1]) * (a[2] + b[2]);
+    normal[1] += (a[2] - b[2]) * (a[0] + b[0]);
+    normal[2] += (a[0] - b[0]) * (a[1] + b[1]);
+    longest = std::max(longest, VecDist3(a, b));
+    onLoop[verts[k]] = 1;
+  }
+  const double size = std::sqrt(VecDotProd3(normal, normal));
+  if (!(size > 1e-9 * longest * longest)) return 0;
+  double u[3], w[3], nn[3] = {normal[0] / size, normal[1] / size, normal[2] / size};
+  const double other[3] = {std::fabs(nn[0]) < 0.6 ? 1.0 : 0.0, std::fabs(nn[0]) < 0.6 ? 0.0 : 1.0, 0.0};
+  VecCrossProd3(nn, other, u);
+  const double lu = std::sqrt(VecDotProd3(u, u));
+  for (double& c : u) c /= lu;
+  VecCrossProd3(nn, u, w);  // u, w, nn right-handed: the loop runs counter-clockwise in (u, w)
+  for (int k = 0; k < nv; ++k) xs[k] = VecDotProd3(at(k), u), ys[k] = VecDotProd3(at(k), w);
+  // Which side the kept triangles on the loop lie: left of the loop's way (inside) or right.
+  int inside = 0;
+  for (int k = 0; k < nv; ++k) {
+    int T = -1;
+    if (!FindPolyWithOutsideVerts(mesh, heads, verts[k], verts[(k + 1) % nv], triFlags, &T)) continue;
+    for (int32_t c : mesh->tri[T].v) {
+      if (c == verts[k] || c == verts[(k + 1) % nv]) continue;
+      double p[3];
+      GetCldPoint(mesh, c, p);
+      const double* q = onLoop[c] ? closest.pts + 3 * closest.slot[c] : p;
+      const double px = VecDotProd3(q, u) - xs[k], py = VecDotProd3(q, w) - ys[k];
+      const double ex = xs[(k + 1) % nv] - xs[k], ey = ys[(k + 1) % nv] - ys[k];
+      inside += ex * py - ey * px > 0 ? 1 : -1;
+    }
+  }
+  for (int t = 0; t < mesh->ntri; ++t) {
+    if (triFlags[t]) continue;
+    // A triangle with a held point stays as the caller asked, wherever it lies.
+    const int32_t* c = mesh->tri[t].v;
+    if (fixedPoints && (fixedPoints[c[0]] == 1 || fixedPoints[c[1]] == 1 || fixedPoints[c[2]] == 1)) continue;
+    for (int k = 0; k < 3; ++k) {
+      const int v = c[k];
+      if (onLoop[v] || pointFlags[v]) continue;
+      double p[3];
+      GetCldPoint(mesh, v, p);
+      const double x = VecDotProd3(p, u), y = VecDotProd3(p, w);
+      if ((IsPointInPoly2D(x, y, nv, xs, ys) == 1) == (inside >= 0)) continue;
+      // On the wrong side: beyond the curve unless within half the longest span of the loop.
+      double gap = HUGE_VAL;
+      for (int k = 0; k < nv; ++k) {
+        const double a[2] = {xs[k], ys[k]}, b[2] = {xs[(k + 1) % nv], ys[(k + 1) % nv]}, q[2] = {x, y};
+        double foot[2], d2, s;
+        LineSegPnt2DMinDistSq(q, a, b, foot, &d2, &s);
+        gap = std::min(gap, d2);
+      }
+      if (gap > 0.25 * longest * longest) return 1;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
 int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* curve, int32_t* edgePairs,
                        IndexNode* const* vertexEdgeLists, const int* fixedPoints, double subdivideTol) {
   if (!mesh || !loopEdges || !loopCount || !curve || !edgePairs || !vertexEdgeLists || *loopCount < 1 ||
@@ -164,6 +247,12 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
   if (!heads || !nodes || !pointFlags || !triFlags || !closest.Init(n, *loopCount)) return 0;
   MakePolyPointers(mesh, heads, nodes);
   auto fixed = [&](int v) { return fixedPoints && fixedPoints[v] == 1; };
+
+  // The loop as given, put back when the trim is refused.
+  const int givenCount = *loopCount;
+  int* given = MallocArray<int>(givenCount);
+  if (!given) return 0;
+  std::copy(loopEdges, loopEdges + givenCount, given);
 
   // Peeling. Triangles and corners are only flagged here, so a failure leaves the mesh as it was.
   int count = *loopCount;
@@ -249,6 +338,15 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
   verts[nv] = verts[0];
   for (int k = 0; k < nv; ++k)
     if (!closest.Get(mesh, verts[k], curve, &samples)) return 0;
+  const int beyond = KeptBeyondLoop(mesh, heads, verts, nv, closest, pointFlags, triFlags, fixedPoints);
+  if (beyond != 0) {
+    std::copy(given, given + givenCount, loopEdges);
+    *loopCount = givenCount;
+    if (beyond < 0) return 0;
+    InfoMessageFormat("%s\n", MSGstr("Trim refused: the curve runs through triangles too large to peel, and the "
+                                      "mesh would stay beyond it; refine the mesh near the curve"));
+    return 0;
+  }
   for (int k = 0; k < nv; ++k) {
     const int v = verts[k];
     const double* c = closest.pts + 3 * closest.slot[v];
@@ -1796,10 +1894,18 @@ int CapAllLoops(Cloud* mesh) {
   for (int l = 0; l < nloops; ++l) {
     int n = 0;
     // Open chains are skipped.
-    if (!LoopVertices(mesh, edges.get(), loops[l], capper->around, capper->verts, &n)) continue;
-    const int capped = capper->CapLoop(n);
-    if (capped >= 0) capper->Commit();
+    const bool closed = LoopVertices(mesh, edges.get(), loops[l], capper->around, capper->verts, &n);
+    const int capped = closed ? capper->CapLoop(n) : 1;
+    if (closed && capped >= 0) capper->Commit();
     if (capped == 0 || capped == -2) unsound = true;
+    // Each hole not capped soundly is named with the reason, so that a caller can tell a slit
+    // between faces that do not share their points from a hole no cap may close.
+    const char* why = !closed       ? " left open: its edges run no single closed way round"
+                      : capped == -1 ? " left open: it has no area (a slit)"
+                      : capped == -2 ? " left open: every cap would give an edge of the mesh a third triangle"
+                      : capped == 0  ? " capped across a fold of the mesh: no cap avoids crossing it"
+                                     : nullptr;
+    if (why) InfoMessageFormat("%s %d %s%s\n", MSGstr("Hole"), l + 1, MSGstr("of the mesh"), MSGstr(why));
   }
   ReallocCldPolyList(mesh, mesh->ntri);
   if (unsound) SetKernelError(-2);

@@ -37,7 +37,11 @@ int ReallocCldPolyList(Cloud* mesh, int n);
 // for *loopCount + ntri entries (a peel can lengthen it by one); it and *loopCount end as the
 // final loop, numbered in the edge table given. 1 done; 0 for a failed closest point while
 // peeling or a triangle that names no point (the mesh unchanged), no memory, or a failure in the
-// subdivision (vertices then moved and some triangles split, nothing removed).
+// subdivision (vertices then moved and some triangles split, nothing removed); 0 also, with a
+// message and the mesh and loop as they were, where the curve runs through triangles too large
+// to peel, so that points not held by fixedPoints would stay beyond it by more than half the
+// final loop's longest span (judged on the loop's mean plane: a loop without area is not
+// judged).
 int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* curve, int32_t* edgePairs,
                        IndexNode* const* vertexEdgeLists, const int* fixedPoints, double subdivideTol);
 
@@ -147,7 +151,9 @@ int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask);
 // the flips are undone when one of their triangles crosses the mesh. Where the mesh itself folds
 // over at the loop so that no sound cap exists, the loop is capped on its plane all the same (no
 // edge reused) and the error state is set, as it is for a loop left open because every cap
-// would reuse an edge. Returns 1 in every case: failures (also no memory) show only in the error
+// would reuse an edge. Every loop not capped soundly is named in a message with its reason
+// ("Hole <k> of the mesh left open: ..." for an open chain, a slit without area or a loop every
+// cap of which would reuse an edge; "... capped across a fold of the mesh ..."). Returns 1 in every case: failures (also no memory) show only in the error
 // state, which callers test (the caps made before stay); a mesh with a triangle that names no
 // point or with a point that is not finite is left unchanged with the error state set.
 int CapAllLoops(Cloud* mesh);

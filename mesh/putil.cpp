@@ -1497,18 +1497,25 @@ class TriangleGrid {
     return tree_ != nullptr;
   }
 
-  // The squared distance of p from the nearest triangle; a point not finite is at no finite
-  // distance (HUGE_VAL), without a search: no cell or node bound can stop one from it.
-  double DistSq(const double p[3]) const {
+  // The squared distance of p from the nearest triangle, whose number in the mesh goes to
+  // *nearest when given (-1 for none); a point not finite is at no finite distance (HUGE_VAL),
+  // without a search: no cell or node bound can stop one from it.
+  double DistSq(const double p[3], int* nearest = nullptr) const {
+    if (nearest) *nearest = -1;
     if (!AllFinite(p, 3)) return HUGE_VAL;
+    double best = HUGE_VAL;
+    auto measure = [&](int i) {
+      double a[3], b[3], cc[3], foot[3], d2, s, t;
+      TrianglePoints(m_, m_->tri[tris_[i]], a, b, cc);
+      TriangPntMinDistSq(p, a, b, cc, foot, &d2, &s, &t);
+      if (d2 < best) {
+        best = d2;
+        if (nearest) *nearest = tris_[i];
+      }
+    };
     if (tree_) {
-      double best = HUGE_VAL;
       SearchNearTree(*tree_, p, [&] { return best; }, [&](int i, double) {
-        if (!(NearBoxGap2(boxes_ + 6L * i, p) < best)) return;
-        double a[3], b[3], cc[3], foot[3], d2, s, t;
-        TrianglePoints(m_, m_->tri[tris_[i]], a, b, cc);
-        TriangPntMinDistSq(p, a, b, cc, foot, &d2, &s, &t);
-        best = std::min(best, d2);
+        if (NearBoxGap2(boxes_ + 6L * i, p) < best) measure(i);
       });
       return best;
     }
@@ -1520,7 +1527,6 @@ class TriangleGrid {
       if (below > 0) outside += below * below;
       if (above > 0) outside += above * above;
     }
-    double best = HUGE_VAL;
     for (int r = 0;; ++r) {
       for (int z = c[2] - r; z <= c[2] + r; ++z)
         for (int y = c[1] - r; y <= c[1] + r; ++y)
@@ -1536,11 +1542,7 @@ class TriangleGrid {
                 const double g = std::max({box[k] - p[k], p[k] - box[3 + k], 0.0});
                 gap += g * g;
               }
-              if (!(gap < best)) continue;
-              double a[3], b[3], cc[3], foot[3], d2, s, t;
-              TrianglePoints(m_, m_->tri[tris_[items_[at]]], a, b, cc);
-              TriangPntMinDistSq(p, a, b, cc, foot, &d2, &s, &t);
-              best = std::min(best, d2);
+              if (gap < best) measure(items_[at]);
             }
           }
       // Every point of a cell beyond this shell lies farther from p's foot on the grid's box than
@@ -1582,27 +1584,212 @@ class TriangleGrid {
   NearTree* tree_ = nullptr;
 };
 
-// The largest distance of the points of triangles `from` (nfrom of them) from the triangles of
-// grid: each triangle sampled on a lattice of spacing at most `spacing` along its edges (its
-// corners included). The samples stand for the surface: between them it can lie no farther
-// than the spacing beyond them. Samples at no finite distance (a corner not a number) are passed over.
-double LargestDistance(const Cloud* m, const int32_t* from, int nfrom, const TriangleGrid& grid, double spacing) {
-  double worst = 0;
-  for (int i = 0; i < nfrom; ++i) {
-    double a[3], b[3], c[3];
-    TrianglePoints(m, m->tri[from[i]], a, b, c);
-    const double longest = std::max({Distance(a, b), Distance(b, c), Distance(c, a)});
-    const int steps = static_cast<int>(std::min(std::ceil(longest / spacing), 64.0));
-    for (int j = 0; j <= steps; ++j)
-      for (int k = 0; j + k <= steps; ++k) {
-        const double u = steps > 0 ? double(j) / steps : 0, w = steps > 0 ? double(k) / steps : 0;
-        double p[3];
-        for (int d = 0; d < 3; ++d) p[d] = a[d] + u * (b[d] - a[d]) + w * (c[d] - a[d]);
-        const double d2 = grid.DistSq(p);
-        if (std::isfinite(d2)) worst = std::max(worst, d2);  // a point not a number is at no distance
-      }
+// Within this share of the distance found, the bound on a surface's distance from another is
+// taken as found: it may exceed the distance by as much.
+constexpr double kBoundShare = 1e-2;
+
+// The largest distance of the n points from triangle t of m: over their convex hull the
+// distance from the triangle is no larger.
+double FarthestFrom(const Cloud* m, int t, const double (*points)[3], int n) {
+  double a[3], b[3], c[3], worst = 0;
+  TrianglePoints(m, m->tri[t], a, b, c);
+  for (int j = 0; j < n; ++j) {
+    double foot[3], d2, s, w;
+    TriangPntMinDistSq(points[j], a, b, c, foot, &d2, &s, &w);
+    worst = std::max(worst, d2);
   }
   return std::sqrt(worst);
+}
+
+// A bound on the distance of every point of the triangle `corner` from triangles t1 and t2 of m
+// where they share an edge (HUGE_VAL where they do not): the plane through that edge halfway
+// between the two triangles cuts the piece in two convex parts, each no farther from the
+// triangle on its side than its farthest vertex. Where two triangles of a smooth surface meet
+// under a piece, each part lies over its own triangle, and the bound is the distance itself.
+double SplitBound(const Cloud* m, int t1, int t2, const double corner[3][3]) {
+  const int32_t* a = m->tri[t1].v;
+  const int32_t* b = m->tri[t2].v;
+  int shared[2], nshared = 0, w1 = -1, w2 = -1;
+  for (int i = 0; i < 3; ++i) {
+    const bool inB = a[i] == b[0] || a[i] == b[1] || a[i] == b[2];
+    if (inB && nshared < 2) shared[nshared++] = a[i];
+    else if (!inB) w1 = a[i];
+  }
+  for (int i = 0; i < 3; ++i)
+    if (b[i] != a[0] && b[i] != a[1] && b[i] != a[2]) w2 = b[i];
+  if (nshared != 2 || w1 < 0 || w2 < 0) return HUGE_VAL;
+  double u[3], v[3], p1[3], p2[3];
+  GetCldPoint(m, shared[0], u);
+  GetCldPoint(m, shared[1], v);
+  GetCldPoint(m, w1, p1);
+  GetCldPoint(m, w2, p2);
+  double e[3] = {v[0] - u[0], v[1] - u[1], v[2] - u[2]};
+  const double le = std::sqrt(VecDotProd3(e, e));
+  if (!(le > 0)) return HUGE_VAL;
+  for (double& x : e) x /= le;
+  // The unit directions within each triangle, square to the edge, towards its far corner; the
+  // cut's normal is their difference.
+  double t[2][3];
+  const double* far[2] = {p1, p2};
+  for (int k = 0; k < 2; ++k) {
+    double d[3] = {far[k][0] - u[0], far[k][1] - u[1], far[k][2] - u[2]};
+    const double along = VecDotProd3(d, e);
+    for (int c = 0; c < 3; ++c) d[c] -= along * e[c];
+    const double l = std::sqrt(VecDotProd3(d, d));
+    if (!(l > 0)) return HUGE_VAL;
+    for (int c = 0; c < 3; ++c) t[k][c] = d[c] / l;
+  }
+  double n[3] = {t[0][0] - t[1][0], t[0][1] - t[1][1], t[0][2] - t[1][2]};
+  const double ln = std::sqrt(VecDotProd3(n, n));
+  if (!(ln > 1e-6)) return HUGE_VAL;  // folded onto itself: no plane between them
+  for (double& x : n) x /= ln;
+  double side[3];
+  for (int j = 0; j < 3; ++j) {
+    const double d[3] = {corner[j][0] - u[0], corner[j][1] - u[1], corner[j][2] - u[2]};
+    side[j] = VecDotProd3(d, n);
+  }
+  // The vertices of each part: the corners on its side and where the edges cross the cut.
+  double part[2][4][3];
+  int count[2] = {0, 0};
+  for (int j = 0; j < 3; ++j) {
+    const int k = (j + 1) % 3;
+    for (int h = 0; h < 2; ++h)
+      if (h == 0 ? side[j] >= 0 : side[j] <= 0) std::copy(corner[j], corner[j] + 3, part[h][count[h]++]);
+    if ((side[j] < 0 && side[k] > 0) || (side[j] > 0 && side[k] < 0)) {
+      const double f = side[j] / (side[j] - side[k]);
+      double x[3];
+      for (int c = 0; c < 3; ++c) x[c] = corner[j][c] + f * (corner[k][c] - corner[j][c]);
+      for (int h = 0; h < 2; ++h) std::copy(x, x + 3, part[h][count[h]++]);
+    }
+  }
+  return std::max(FarthestFrom(m, t1, part[0], count[0]), FarthestFrom(m, t2, part[1], count[1]));
+}
+
+// A piece of a triangle in the search for its farthest point from another surface: its corners,
+// their distances from the surface and the triangle nearest each, its longest edge, and a bound
+// on the distance of every point of the piece.
+struct BoundPiece {
+  double corner[3][3];
+  double dist[3];
+  int near[3];
+  double longest;
+  double upper;
+  bool operator<(const BoundPiece& o) const { return upper < o.upper; }
+};
+
+// The distance of the farthest point of the triangles `from` (nfrom of them) from the surface of
+// grid's triangles, with every piece no farther than `start` passed over (the answer is then at
+// least start). Where the search settles the answer is a bound, never below that distance and
+// at most kBoundShare of it (or `slack`) above. Pieces are split no finer than an edge of
+// `fine`, nor after `budget` points were measured: such a piece stands for itself by its
+// corners (the answer then may fall short by its edge over sqrt(3), where the distance does
+// not run about linearly over it). False when memory runs out.
+// Method: branch and bound. The distance is 1-Lipschitz, so over a piece it is at most its
+// largest corner distance plus the farthest any point of the piece lies from its nearest
+// corner (no more than the longest edge over sqrt(3)); the distance from one triangle is convex,
+// so over the piece it is at most the largest corner distance from the triangle nearest any one
+// corner; and where the triangles nearest two corners share an edge, the piece cut by the plane
+// halfway between them is bounded part by part (SplitBound). The piece with the largest bound is
+// split in four at its edges' midpoints until that bound comes within the tolerance of the
+// largest distance measured; pieces whose bound cannot beat that are dropped.
+bool BoundDistance(const Cloud* m, const int32_t* from, int nfrom, const TriangleGrid& grid, double slack,
+                   double fine, long budget, double start, double* bound) {
+  TrackingScope scope;
+  long room = std::max(nfrom, 16), count = 0;
+  BoundPiece* heap = MallocArray<BoundPiece>(room);
+  if (!heap) return false;
+  double lower = start;
+  auto finish = [&](BoundPiece& piece) {
+    piece.longest = 0;
+    for (int k = 0; k < 3; ++k) {
+      lower = std::max(lower, piece.dist[k]);
+      piece.longest = std::max(piece.longest, Distance(piece.corner[k], piece.corner[(k + 1) % 3]));
+    }
+    piece.upper = std::max({piece.dist[0], piece.dist[1], piece.dist[2]}) + piece.longest / std::sqrt(3.0);
+    // Each bound is taken only while the piece could still hold the farthest point.
+    for (int k = 0; k < 3 && piece.upper > lower; ++k) {
+      if (piece.near[k] < 0 || (k > 0 && piece.near[k] == piece.near[0]) || (k > 1 && piece.near[k] == piece.near[1]))
+        continue;
+      piece.upper = std::min(piece.upper, FarthestFrom(m, piece.near[k], piece.corner, 3));
+    }
+    for (int k = 1; k < 3 && piece.upper > lower; ++k)
+      for (int j = 0; j < k && piece.upper > lower; ++j)
+        if (piece.near[j] >= 0 && piece.near[k] >= 0 && piece.near[j] != piece.near[k])
+          piece.upper = std::min(piece.upper, SplitBound(m, piece.near[j], piece.near[k], piece.corner));
+  };
+  auto push = [&](const BoundPiece& piece) {
+    if (piece.upper <= lower) return true;  // it cannot hold the farthest point
+    if (count == room) {
+      room *= 2;
+      auto* grown = ReallocArray(heap, room);
+      if (!grown) return false;
+      heap = grown;
+    }
+    heap[count++] = piece;
+    std::push_heap(heap, heap + count);
+    return true;
+  };
+  auto measure = [&](const double p[3], double* d, int* near) {
+    const double d2 = grid.DistSq(p, near);
+    *d = std::isfinite(d2) ? std::sqrt(d2) : 0.0;  // a point not a number is at no distance
+  };
+  // The triangles share their corners: each point is measured once.
+  double* pointDist = MallocArray<double>(m->npts);
+  int* pointNear = MallocArray<int>(m->npts);
+  if (!pointDist || !pointNear) return false;
+  std::fill(pointNear, pointNear + m->npts, -2);  // -2: not measured yet
+  for (int i = 0; i < nfrom; ++i) {
+    BoundPiece piece;
+    TrianglePoints(m, m->tri[from[i]], piece.corner[0], piece.corner[1], piece.corner[2]);
+    for (int k = 0; k < 3; ++k) {
+      const int v = m->tri[from[i]].v[k];
+      if (pointNear[v] == -2) measure(piece.corner[k], &pointDist[v], &pointNear[v]);
+      piece.dist[k] = pointDist[v], piece.near[k] = pointNear[v];
+    }
+    finish(piece);
+    if (!push(piece)) return false;
+  }
+  long measured = 0;
+  *bound = lower;
+  while (count > 0) {
+    std::pop_heap(heap, heap + count);
+    const BoundPiece piece = heap[--count];
+    if (piece.upper <= lower + std::max(kBoundShare * lower, slack)) {
+      *bound = std::max(lower, piece.upper);
+      return true;
+    }
+    if (piece.longest <= fine || measured >= budget) continue;
+    // Points 0..2 are the corners, 3 + k the midpoint of the edge across from corner k.
+    double at[6][3], dist[6];
+    int near[6];
+    for (int k = 0; k < 3; ++k) {
+      for (int d = 0; d < 3; ++d) {
+        at[k][d] = piece.corner[k][d];
+        at[3 + k][d] = 0.5 * (piece.corner[(k + 1) % 3][d] + piece.corner[(k + 2) % 3][d]);
+      }
+      dist[k] = piece.dist[k], near[k] = piece.near[k];
+      measure(at[3 + k], &dist[3 + k], &near[3 + k]);
+    }
+    measured += 3;
+    static constexpr int kChildren[4][3] = {{0, 5, 4}, {5, 1, 3}, {4, 3, 2}, {3, 4, 5}};
+    for (const auto& corners : kChildren) {
+      BoundPiece child;
+      for (int j = 0; j < 3; ++j) {
+        for (int d = 0; d < 3; ++d) child.corner[j][d] = at[corners[j]][d];
+        child.dist[j] = dist[corners[j]], child.near[j] = near[corners[j]];
+      }
+      finish(child);
+      if (!push(child)) return false;
+    }
+  }
+  *bound = lower;  // every piece was dropped or stands for itself by its corners
+  return true;
+}
+
+// Whether the triangle has both corners a and b.
+bool TriangleHas(const CloudTriangle& t, int a, int b) {
+  const auto has = [&](int w) { return t.v[0] == w || t.v[1] == w || t.v[2] == w; };
+  return has(a) && has(b);
 }
 
 // ReducePolygonsByCount. The mesh's triangles keep their numbers until the end: a removal flags
@@ -1640,6 +1827,7 @@ class CountDecimation {
   double FindElimDistanceOfVert(int v);
   double FindVertexRemovalParam(int v);
   bool DeleteVertex(int v, int* newCount);
+  bool OverfillsAnEdge(int newCount) const;
   bool Grow(int needed);
   bool StoreRemovedVertices(int v, int newCount);
   bool BoundaryMayMove(int v, int newCount);
@@ -1668,7 +1856,7 @@ class CountDecimation {
   int live_ = 0;
   CostQueue queue_;
   double maxErrorSq_ = 0;
-  double slackSq_ = 0;  // round-off of a distance at the mesh's size, squared
+  double slack_ = 0, slackSq_ = 0;  // round-off of a distance at the mesh's size, and its square
   // Within this a removal keeps the shape: the round-off at the mesh's size or, larger where the
   // mesh lies far from the origin or turned off the axes, the rounding of its points to single
   // precision (no plane or line through them can be told apart from another closer than that).
@@ -1858,12 +2046,33 @@ bool CountDecimation::DeleteVertex(int v, int* newCount) {
       for (int c = 0; c < 3; ++c) trial_[k].v[c] = kept[3 * k + c];
       MakeCldPolyPlane(m_, &trial_[k]);
     }
-    return true;
+  } else {
+    bool exact;
+    if (!TrialRemoval(m_, v, newCount, nullptr, fanCount_, fan_, trial_, nullptr, kNoValue, &rows_, true, &exact,
+                      exactSlack_) ||
+        *newCount < 1)
+      return false;
   }
-  bool exact;
-  return TrialRemoval(m_, v, newCount, nullptr, fanCount_, fan_, trial_, nullptr, kNoValue, &rows_, true, &exact,
-                      exactSlack_) &&
-         *newCount > 0;
+  return !OverfillsAnEdge(*newCount);
+}
+
+// Whether the trial triangles would put some edge into three triangles or more with the
+// triangles that stay. The ring's diagonals are new edges (a removal that would repeat one is
+// refused before), but an open fan's ring closes along the chord between its ends, and that
+// chord may already be an edge of two triangles beside the fan (a point on the boundary lying
+// on an edge of the mesh, as where the faces of a tessellated part meet without sharing points).
+bool CountDecimation::OverfillsAnEdge(int newCount) const {
+  for (int k = 0; k < newCount; ++k)
+    for (int c = 0; c < 3; ++c) {
+      const int a = trial_[k].v[c], b = trial_[k].v[(c + 1) % 3];
+      int uses = 0;
+      for (int j = 0; j < newCount; ++j) uses += TriangleHas(trial_[j], a, b);
+      const int32_t* t;
+      for (int i = triangles_.Get(a, &t) - 1; i >= 0; --i)
+        if (std::find(fan_, fan_ + fanCount_, t[i]) == fan_ + fanCount_ && TriangleHas(m_->tri[t[i]], a, b)) ++uses;
+      if (uses > 2) return true;
+    }
+  return false;
 }
 
 // Room for `needed` triangles in the mesh's array and the per-triangle arrays.
@@ -1940,9 +2149,16 @@ bool CountDecimation::BoundaryMayMove(int v, int newCount) {
   return true;
 }
 
-// The result's distance from the original, measured both ways: the result sampled at about the
-// original's edge length against the original's triangles, the original's points against the
-// result's triangles; false when memory runs out.
+// Pieces of the surfaces are split no finer than this share of the original's mean edge: where
+// one runs over a corner of the other at about the distance found (one plane, a common crease),
+// the bound would need ever smaller pieces to settle, and there the distance runs about
+// linearly over a piece, which its corners then measure.
+constexpr double kFinePiece = 1.0 / 8;
+
+// The result's distance from the original, measured both ways (BoundDistance): a bound at most a
+// hundredth above the largest distance of a point of either from the other, measured at pieces
+// of a quarter of the original's mean edge where it cannot be settled; false when memory runs
+// out.
 bool CountDecimation::MeasureError(double* maxError) {
   TrackingScope scope;
   int32_t* result = MallocArray<int32_t>(std::max(live_, 1));
@@ -1952,23 +2168,18 @@ bool CountDecimation::MeasureError(double* maxError) {
     if (!triFlags_[t]) result[nresult++] = t;
   *maxError = 0;
   if (nresult == 0 || noriginal_ == 0) return true;
-  const double spacing = std::sqrt(edgeNorm_);
   TriangleGrid onOriginal, onResult;
   if (!onOriginal.Build(m_, original_, noriginal_) || !onResult.Build(m_, result, nresult)) return false;
-  // The original's triangles are the fine ones: its points stand for it.
-  unsigned char* seen = CallocArray<unsigned char>(m_->npts);
-  if (!seen) return false;
-  double worst = 0;
-  for (int i = 0; i < noriginal_; ++i)
-    for (int32_t v : m_->tri[original_[i]].v) {
-      if (seen[v]) continue;
-      seen[v] = 1;
-      double p[3];
-      GetCldPoint(m_, v, p);
-      const double d2 = onResult.DistSq(p);
-      if (std::isfinite(d2)) worst = std::max(worst, d2);
-    }
-  *maxError = std::max(LargestDistance(m_, result, nresult, onOriginal, spacing), std::sqrt(worst));
+  // A few pieces per triangle settle nearly every bound; the budget only caps a pathological
+  // search.
+  const long budget = 16L * (noriginal_ + nresult) + 100000;
+  const double fine = kFinePiece * std::sqrt(edgeNorm_);
+  // The original's small triangles settle quickly; what they find spares the result's big ones
+  // every piece that cannot come farther.
+  double back = 0;
+  if (!BoundDistance(m_, original_, noriginal_, onResult, slack_, fine, budget, 0.0, &back) ||
+      !BoundDistance(m_, result, nresult, onOriginal, slack_, fine, budget, back, maxError))
+    return false;
   return true;
 }
 
@@ -2051,6 +2262,7 @@ bool CountDecimation::Setup(const double bbox[6]) {
   const double diagonal = std::sqrt((bbox[3] - bbox[0]) * (bbox[3] - bbox[0]) + (bbox[4] - bbox[1]) * (bbox[4] - bbox[1]) +
                                     (bbox[5] - bbox[2]) * (bbox[5] - bbox[2]));
   const double slack = std::isfinite(diagonal) ? kBoundarySlack * diagonal : 0.0;
+  slack_ = slack;
   slackSq_ = slack * slack;
   double largest = 0;
   for (int k = 0; k < 6; ++k) largest = std::max(largest, std::fabs(bbox[k]));
@@ -2191,6 +2403,10 @@ int CountDecimation::Run(const double bbox[6], double* maxError) {
 
 int ReducePolygonsByCount(Cloud* mesh, int targetTriangles, double neighbourWeight, double eliminationWeight,
                           double angleWeight, const double bbox[6], double* maxError) {
+  *maxError = 0;
+  // The error is measured against the points as they were, and the costs weigh their distances:
+  // every one must be a point.
+  if (!CloudPointsFinite(mesh)) return -1;
   CountDecimation run(mesh, targetTriangles, neighbourWeight, eliminationWeight, angleWeight);
   return run.Run(bbox, maxError);
 }

@@ -79,10 +79,12 @@ int ReduceCloudPolygons(Cloud* mesh, double tol, double angle, unsigned char* ma
 // no point (a number outside 0 .. npts - 1) takes no part and does not count; it is dropped, so
 // the result may end further below the target. Points of no triangle are dropped and the cloud
 // made unordered. *maxError receives the distance between the result and the original, measured
-// both ways (each surface sampled at about the original's edge length, the largest distance of a
-// sample from the other's nearest triangle; 0 first). bbox is the mesh's box. 0 done (also when the mesh has
-// fewer triangles than the target, or none that takes part: then it is left as it was); -1 when
-// memory runs out: the mesh as it was, or, when the final compaction fails, its triangles
+// both ways over every point of both surfaces (0 first): a bound at most 1% above it, except
+// where one surface runs over a corner of the other at about that distance, where it is
+// measured at pieces of a quarter of the original's mean edge. No removal gives an edge a third
+// triangle. bbox is the mesh's box. 0 done (also when the mesh has
+// fewer triangles than the target, or none that takes part: then it is left as it was); -1, the
+// mesh as it was, for a point that is not finite; -1 when memory runs out: the mesh as it was, or, when the final compaction fails, its triangles
 // compacted (those that took no part dropped too) and its points as they were.
 int ReducePolygonsByCount(Cloud* mesh, int targetTriangles, double neighbourWeight, double eliminationWeight,
                           double angleWeight, const double bbox[6], double* maxError);

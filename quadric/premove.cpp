@@ -80,7 +80,8 @@ int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere) {
   if (!keep || !near || !nx || !ny || !nz || (useSphere && !scratch) || KernelFailed()) return 0;
   double box[6];
   GetCloudMinMax(cloud, &box[0], &box[1], &box[2], &box[3], &box[4], &box[5]);
-  Owned<Subdiv, FreeSubdiv> grid(SubdivideArrays(x, y, z, n, box[0], box[1], box[2], box[3], box[4], box[5], radius, 96));
+  Owned<Subdiv, FreeSubdiv> grid(
+      SubdivideArrays(x, y, z, n, box[0], box[1], box[2], box[3], box[4], box[5], radius, SubdivDivisionsFor(n, box)));
   if (!grid || KernelFailed()) return 0;
   // A point in a crowded cell (a few points far beyond the rest put all others into one) finds
   // its neighbours in a balanced tree instead of measuring all the cell holds.

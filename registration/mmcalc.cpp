@@ -147,7 +147,10 @@ bool CollectAll(const RegPair* list, const RegPair* aux, double tolerance, Colle
       PointList* b = Listed(RegPointListFromFeaturePair, p1->B, p2->B);
       const bool both = a && b;
       if (!c.Take(a, b)) return false;
-      if (!both) continue;
+      // Two planes give no points of their own, yet three of them meet in one: their triples are
+      // tried whatever the pair gave.
+      const bool planes = p1->A->type == 4 && p2->A->type == 4;
+      if (!both && !planes) continue;
       for (const RegPair* p3 = p2->next; p3; p3 = p3->next) {
         if (CheckFeaturePair(p3) != 0) continue;
         PointList *ta = nullptr, *tb = nullptr;

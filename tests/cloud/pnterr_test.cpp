@@ -36,6 +36,20 @@ Owned<Cloud, FreeCloud> PointsOver(const std::vector<std::array<double, 3>>& pts
   return Owned<Cloud, FreeCloud>(MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr));
 }
 
+// The least squared distance of p from the mesh's triangles, by a pass over all of them; limit2
+// where none is nearer.
+double NearestSq(const Cloud* mesh, const double p[3], double limit2) {
+  double least = limit2;
+  for (int t = 0; t < mesh->ntri; ++t) {
+    double a[3], b[3], d[3], foot[3], e, s, u;
+    GetCldPoint(mesh, mesh->tri[t].v[0], a);
+    GetCldPoint(mesh, mesh->tri[t].v[1], b);
+    GetCldPoint(mesh, mesh->tri[t].v[2], d);
+    if (TriangPntMinDistSq(p, a, b, d, foot, &e, &s, &u) == 0 && e < least) least = e;
+  }
+  return least;
+}
+
 TEST_F(CloudDifferences, PointsOverAFlatMeshGetTheirSignedHeights) {
   // The triangle distance of the foundation treats triangles with edges below about 3e-3 as
   // too thin (an absolute floor), so the scales start above that.
@@ -129,14 +143,7 @@ TEST_F(CloudDifferences, MeshDistancesWithVerticesNearTheFloatRangeMatchBruteFor
         int matched = 0;
         for (int i = 0; i < c->npts; ++i) {
           const double p[3] = {c->x[i], c->y[i], c->z[i]};
-          double least = reach2;
-          for (int t = 0; t < mesh->ntri; ++t) {
-            double a[3], b[3], d[3], foot[3], e, s, u;
-            GetCldPoint(mesh.get(), mesh->tri[t].v[0], a);
-            GetCldPoint(mesh.get(), mesh->tri[t].v[1], b);
-            GetCldPoint(mesh.get(), mesh->tri[t].v[2], d);
-            if (TriangPntMinDistSq(p, a, b, d, foot, &e, &s, &u) == 0 && e < least) least = e;
-          }
+          const double least = NearestSq(mesh.get(), p, reach2);
           const float dev = Group(c.get(), 0)[i];
           if (least < reach2) {
             ++matched;
@@ -147,6 +154,56 @@ TEST_F(CloudDifferences, MeshDistancesWithVerticesNearTheFloatRangeMatchBruteFor
         }
         EXPECT_GT(matched, 100);
       }
+}
+
+// A coarse mesh of near-equilateral triangles (a point over a triangle's middle lies farther
+// from every corner than half the longest edge) beside one small triangle far away, which
+// stretches the box so that cells hold many vertices. Every point gets the least distance over
+// all triangles within the limit, as a pass over every triangle finds it, at every scale.
+TEST_F(CloudDifferences, CoarseTrianglesAndAFarCellGiveTheNearestTriangle) {
+  for (double size : {1e-3, 1.0, 1e3}) {
+    SCOPED_TRACE(size);
+    std::vector<std::array<double, 3>> pts;
+    std::vector<TestTriangle> tris;
+    const int n = 6;
+    const double h = std::sqrt(3.0) / 2;
+    for (int j = 0; j < n; ++j)
+      for (int i = 0; i < n; ++i) pts.push_back({size * (i + 0.5 * (j % 2)), size * h * j, size * 0.05 * ((i * 7 + j * 3) % 5)});
+    for (int j = 0; j + 1 < n; ++j)
+      for (int i = 0; i + 1 < n; ++i) {
+        const int a = i + n * j, b = a + 1, c = a + n, d = c + 1;
+        if (j % 2 == 0) tris.push_back({a, b, c}), tris.push_back({b, d, c});
+        else tris.push_back({a, d, c}), tris.push_back({a, b, d});
+      }
+    const int far = int(pts.size());
+    for (int k = 0; k < 3; ++k) pts.push_back({size * (400.0 + (k == 1)), size * (300.0 + (k == 2)), 0.0});
+    tris.push_back({far, far + 1, far + 2});
+    Owned<Cloud, FreeCloud> mesh(MakeTestMesh(pts, tris));
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> U(0.0, 1.0);
+    std::vector<float> x, y, z;
+    for (int i = 0; i < 400; ++i)
+      x.push_back(float(size * (U(rng) * 6 - 0.5))), y.push_back(float(size * (U(rng) * 5 - 0.5))),
+          z.push_back(float(size * (U(rng) * 0.6 - 0.2)));
+    Owned<Cloud, FreeCloud> c(MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr));
+    const double limit2 = (0.25 * size) * (0.25 * size);
+    std::vector<int> triangle(c->npts);
+    ASSERT_EQ(PolycldToCldDiff(mesh.get(), c.get(), limit2, nullptr, triangle.data(), nullptr), 1);
+    int matched = 0;
+    for (int i = 0; i < c->npts; ++i) {
+      const double p[3] = {c->x[i], c->y[i], c->z[i]};
+      const double least = NearestSq(mesh.get(), p, limit2);
+      const float dev = Group(c.get(), 0)[i];
+      if (least < limit2) {
+        ++matched;
+        EXPECT_NEAR(std::fabs(dev), std::sqrt(least), 1e-6 * size) << i;
+        EXPECT_GE(triangle[i], 0) << i;
+      } else {
+        EXPECT_EQ(dev, kNoMatchDeviation) << i;
+      }
+    }
+    EXPECT_GT(matched, 100);
+  }
 }
 
 TEST_F(CloudDifferences, ComparedCloudsAndCloudsWithNormals) {

@@ -34,13 +34,13 @@ struct Digest {
   }
 };
 
-uint64_t Reduced(Cloud* m, int target, const double weights[3], double* maxError) {
+uint64_t Reduced(Cloud* m, int target, const double weights[3], double* maxError, int status) {
   double box[6] = {1e300, 1e300, 1e300, -1e300, -1e300, -1e300};
   for (int i = 0; i < m->npts; ++i) {
     const double p[3] = {m->x[i], m->y[i], m->z[i]};
     for (int k = 0; k < 3; ++k) box[k] = std::min(box[k], p[k]), box[k + 3] = std::max(box[k + 3], p[k]);
   }
-  EXPECT_EQ(ReducePolygonsByCount(m, target, weights[0], weights[1], weights[2], box, maxError), 0);
+  EXPECT_EQ(ReducePolygonsByCount(m, target, weights[0], weights[1], weights[2], box, maxError), status);
   Digest d;
   d.Add(m->npts), d.Add(m->ntri), d.Add(*maxError);
   for (int t = 0; t < m->ntri; ++t)
@@ -122,6 +122,7 @@ struct Case {
   double weights[3];
   uint64_t digest;
   double maxError;
+  int status = 0;  // a point that is not finite is refused, the mesh left as it came
 };
 
 TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
@@ -130,27 +131,27 @@ TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
        [] { return Field(40, 36, 0.0, 1, Hills, [](int, int) { return true; }); },
        270,
        {1, 1, 1},
-       7057266262096567429ull,
-       0.45921781724924082},
+       11886371026755059216ull,
+       0.46709997973013156},
       {"jittered hills",
        [] { return Field(40, 36, 0.6, 7, Hills, [](int, int) { return true; }); },
        700,
        {1, 1, 1},
-       2240219864516624701ull,
-       0.40879511780726396},
+       13041036360213872039ull,
+       0.45474136979411905},
       {"jittered, other weights",
        [] { return Field(32, 30, 0.5, 11, Hills, [](int, int) { return true; }); },
        150,
        {0.2, 3, 0.5},
-       2784189151859044164ull,
-       0.3860176543959114},
+       15932722215005715793ull,
+       0.39237551735693338},
       {"flat grid of equal costs",
        [] { return Field(30, 30, 0.0, 3, Flat, [](int, int) { return true; }); },
        90,
        {1, 1, 1},
-       2574164323662006210ull,
-       7.944109290391274e-15},
-      {"closed torus", [] { return Torus(48, 20); }, 190, {1, 1, 1}, 2871079788267214404ull, 0.26153235795958069},
+       16010907221395095833ull,
+       6.5668703899922528e-10},
+      {"closed torus", [] { return Torus(48, 20); }, 190, {1, 1, 1}, 3493238062734707181ull, 0.266427799764893},
       {"holes and pinched corners",
        [] {
          return Field(36, 36, 0.3, 5, Hills,
@@ -158,9 +159,9 @@ TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
        },
        300,
        {1, 1, 1},
-       7371515624788651922ull,
-       0.2560958013652917},
-      {"wheel of many spokes", [] { return Wheel(10); }, 120, {1, 1, 1}, 10030825706543850101ull, 0.13495309538349987},
+       7523638973987304754ull,
+       0.26078978445109036},
+      {"wheel of many spokes", [] { return Wheel(10); }, 120, {1, 1, 1}, 3540337617562048795ull, 0.14877119428574137},
       {"one point not a number",
        [] {
          Cloud* m = Field(20, 20, 0.4, 13, Hills, [](int, int) { return true; });
@@ -169,8 +170,9 @@ TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
        },
        150,
        {1, 1, 1},
-       6836239760999445659ull,
-       0.28620593313295151},
+       3984661736312018749ull,
+       0.0,
+       -1},
       {"a million times larger, far from the origin",
        [] {
          Cloud* m = Field(24, 20, 0.5, 17, Hills, [](int, int) { return true; });
@@ -180,13 +182,13 @@ TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
        },
        200,
        {1, 1, 1},
-       7509475052932608939ull,
-       244110.23196409966},
+       5849699052911193450ull,
+       283504.84603696078},
   };
   for (const Case& c : cases) {
     Cloud* m = c.make();
     double maxError = -1;
-    const uint64_t digest = Reduced(m, c.target, c.weights, &maxError);
+    const uint64_t digest = Reduced(m, c.target, c.weights, &maxError, c.status);
     EXPECT_EQ(digest, c.digest) << c.name << " " << m->ntri << " " << maxError;
     EXPECT_DOUBLE_EQ(maxError, c.maxError) << c.name;
     FreeCloud(m);

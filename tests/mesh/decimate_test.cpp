@@ -460,10 +460,10 @@ TEST_F(Decimation, CountReductionLeavesOutTrianglesThatRepeatACornerOrNameNoPoin
   EXPECT_GT(failed, 20);
 }
 
-// A point that is not a point (a corrupted file) sizes nothing of the grid that finds each
-// removed point's nearest triangle: the reduction runs as it does with a NaN height, whichever
-// coordinate holds it, to the count and a finite reported error.
-TEST_F(Decimation, CountReductionBesideAPointThatIsNotFinite) {
+// A point that is not a point (a corrupted file) has no distance to measure the error by: the
+// reduction refuses the mesh, as the tolerance decimation does, whichever coordinate holds it,
+// and leaves it as it came.
+TEST_F(Decimation, CountReductionRefusesAPointThatIsNotFinite) {
   for (double scale : {1e-6, 1.0, 1e6})
     for (float bad : {NAN, INFINITY, -INFINITY})
       for (int axis : {0, 1, 2}) {
@@ -473,19 +473,22 @@ TEST_F(Decimation, CountReductionBesideAPointThatIsNotFinite) {
         const double box[6] = {m->x[0], m->y[0], -scale, m->x[8], m->y[71], scale};
         (axis == 0 ? m->x : axis == 1 ? m->y : m->z)[30] = bad;
         for (int t = 0; t < m->ntri; ++t) MakeCldPolyPlane(m, &m->tri[t]);
+        std::vector<TestTriangle> tris;
+        for (int t = 0; t < m->ntri; ++t) tris.push_back({m->tri[t].v[0], m->tri[t].v[1], m->tri[t].v[2]});
+        const int npts = m->npts;
         double maxError = -1;
-        EXPECT_EQ(ReducePolygonsByCount(m, 60, 1, 1, 1, box, &maxError), 0);
-        EXPECT_TRUE(std::isfinite(maxError)) << maxError;
-        EXPECT_LE(m->ntri, 60);
+        EXPECT_EQ(ReducePolygonsByCount(m, 60, 1, 1, 1, box, &maxError), -1);
+        EXPECT_EQ(maxError, 0);
+        EXPECT_EQ(m->npts, npts);
+        ExpectTriangles(m, tris);
+        EXPECT_EQ(ReduceCloudPolygons(m, 0.1 * scale, 30, nullptr), 0);  // as its sibling does
         FreeCloud(m);
       }
 }
 
-// The error of a long strip is measured from a point that is not a number too: the search for
-// its nearest triangle must end at once rather than widen over every cell of the strip (which
-// took minutes). The point takes no part in the mesh's size either: scaled by a power of two
-// (exact in floats), the strip reduces to the same triangles with the error scaled alike.
-TEST_F(Decimation, CountReductionOfALongStripWithAPointThatIsNotANumber) {
+// A long strip reduces to the same triangles at any power-of-two scale (exact in floats), the
+// error scaled alike; with a point that is not a number it is refused at every scale.
+TEST_F(Decimation, CountReductionOfALongStripAtEveryScale) {
   std::vector<TestTriangle> first;
   double firstError = 0;
   for (int power : {0, -20, 20}) {
@@ -494,10 +497,13 @@ TEST_F(Decimation, CountReductionOfALongStripWithAPointThatIsNotANumber) {
     Cloud* m = MakeGridMesh(300, 3, [](int, int) { return true; }, scale);
     for (int i = 0; i < m->npts; ++i)
       m->x[i] += float(1e4 * 300 * scale), m->z[i] = float(2 * scale * std::sin(0.37 * (i % 300) + 1.3 * (i / 300)));
-    m->y[450] = NAN;
     for (int t = 0; t < m->ntri; ++t) MakeCldPolyPlane(m, &m->tri[t]);
     const double box[6] = {m->x[0], 0, -2 * scale, m->x[299], 2 * scale, 2 * scale};
     double maxError = -1;
+    const float kept = m->y[450];
+    m->y[450] = NAN;
+    EXPECT_EQ(ReducePolygonsByCount(m, 1000, 1, 1, 1, box, &maxError), -1);
+    m->y[450] = kept;
     EXPECT_EQ(ReducePolygonsByCount(m, 1000, 1, 1, 1, box, &maxError), 0);
     EXPECT_TRUE(std::isfinite(maxError)) << maxError;
     EXPECT_GT(maxError, 0);

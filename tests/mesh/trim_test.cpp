@@ -213,6 +213,38 @@ TEST_F(MeshTrimming, TheBoundaryEndsOnACircleAsASpaceCurveAndOnAPlaneSurface) {
   }
 }
 
+// A coarse flat face (big triangles, as CAD parts are tessellated) and a circle inside it: the
+// trim either ends with no point beyond the circle, or is refused with a message and leaves the
+// mesh and its loop as they were; a finer face is trimmed.
+TEST_F(MeshTrimming, ACoarseFaceIsTrimmedWhollyOrRefused) {
+  const double h = 10.0, r = 6.3;
+  int refused = 0;
+  for (int n : {3, 4, 5, 6, 21}) {
+    SCOPED_TRACE(n);
+    TrimCase c(n, h);
+    ASSERT_TRUE(c.Ready());
+    BsplineKeeper keep;
+    Bspline* curve = keep(BuildCurve(2, 3, CirclePoints(r, 0, 0, 3), CircleKnots(), CircleWeights()));
+    const int npts = c.mesh->npts, ntri = c.mesh->ntri, count = c.count;
+    const std::vector<int> loop(c.loop.begin(), c.loop.begin() + count);
+    const size_t from = Messages().size();
+    const int result = c.Trim(curve, nullptr, -1.0);
+    if (result == 1) {
+      for (int i = 0; i < c.mesh->npts; ++i) EXPECT_LT(std::hypot(c.mesh->x[i], c.mesh->y[i]), r + 1e-5 * h) << i;
+      continue;
+    }
+    ++refused;
+    EXPECT_NE(Messages().find("Trim refused", from), std::string::npos) << Messages();
+    EXPECT_EQ(c.mesh->npts, npts);
+    EXPECT_EQ(c.mesh->ntri, ntri);
+    EXPECT_EQ(c.count, count);
+    EXPECT_EQ(std::vector<int>(c.loop.begin(), c.loop.begin() + count), loop);
+    for (int i = 0; i < npts; ++i) EXPECT_EQ(c.mesh->x[i], c.original[i][0]) << i;
+    EXPECT_LT(n, 21);
+  }
+  EXPECT_GT(refused, 0);
+}
+
 TEST_F(MeshTrimming, SubdivisionPutsNewLoopPointsOnTheCurve) {
   // A coarse grid: the chords of the trimmed loop sag well beyond the tolerance.
   const double h = 10.0, r = 7.0;

@@ -105,6 +105,36 @@ TEST_F(FeaturePoints, TwoPlanePairsMeetInALineOnlyAboveTheTolerance) {
   EXPECT_EQ(MMRCreateRegPointsFromRegPairList(nullptr, &A, &B, 40.0), -2);
 }
 
+// Three plane pairs meet in one point on each side: that point is the list, and the target's is
+// the motion of the moving one.
+TEST_F(FeaturePoints, ThreePlanePairsGiveTheirCommonPoint) {
+  const double corner[3] = {2, -1, 3}, nx[3] = {1, 0, 0}, ny[3] = {0, 1, 0}, nz[3] = {0, 0, 1};
+  double sx[4], sy[4], sz[4];
+  Plane(nx, corner, sx);
+  Plane(ny, corner, sy);
+  Plane(nz, corner, sz);
+  AddPlaneFeaturePair(&list, sx, sx);
+  AddPlaneFeaturePair(&list, sy, sy);
+  AddPlaneFeaturePair(&list, sz, sz);
+  RegVec motion = {{0.9, -0.1, 0.3, 0.2}, {-4, 1, 7}};
+  NormalizeQternion(motion.q);
+  Move(motion);
+  PointList *A = nullptr, *B = nullptr;
+  ASSERT_EQ(MMRCreateRegPointsFromRegPairList(list, &A, &B, 10.0), 0);
+  ASSERT_EQ(A->count, 1);
+  ASSERT_EQ(B->count, 1);
+  EXPECT_NEAR(A->x[0], corner[0], 1e-5);
+  EXPECT_NEAR(A->y[0], corner[1], 1e-5);
+  EXPECT_NEAR(A->z[0], corner[2], 1e-5);
+  double moved[3];
+  VecQterTrans3(corner, &motion, moved);
+  EXPECT_NEAR(B->x[0], moved[0], 1e-5);
+  EXPECT_NEAR(B->y[0], moved[1], 1e-5);
+  EXPECT_NEAR(B->z[0], moved[2], 1e-5);
+  FreePointList(A);
+  FreePointList(B);
+}
+
 TEST_F(FeaturePoints, RefusedAllocationsLeaveBothOutputsNull) {
   const double p[3] = {1, 2, 3}, q[3] = {-1, 0, 2}, r[3] = {0, 3, -1}, n[3] = {0.3, 0.2, 1}, m[3] = {1, 0, 0.2};
   double s1[4], s2[4];
