@@ -108,7 +108,8 @@ int FitUnitCylinder(const float* x, const float* y, const float* z, int n, doubl
   // Best start first; a start kBasinRatio times worse than the best lies in another basin than
   // the least squares, and one on a cylinder already refined adds nothing.
   int order[4] = {0, 1, 2, 3};
-  std::sort(order, order + successes, [&found](int i, int j) { return found[i][7] < found[j][7]; });
+  for (int i = 1; i < successes; ++i)  // at most four: three starts and the polished best
+    for (int j = i; j > 0 && found[order[j]][7] < found[order[j - 1]][7]; --j) std::swap(order[j], order[j - 1]);
   const double* first = found[order[0]];
   const double limit = kBasinRatio * first[7] + kUnitRoundOff * kUnitRoundOff;
   double refined[4][7];
@@ -192,7 +193,7 @@ int FitCylinder(const float* x, const float* y, const float* z, int n, double ax
   TrackingScope scope;
   float *ux, *uy, *uz;
   if (!PointsInUnitFrame(x, y, z, n, frame, &ux, &uy, &uz)) return -2;
-  double P[3], A[3], r, e;
+  double P[3], A[3], r = 0.0, e = 0.0;
   if (FitUnitCylinder(ux, uy, uz, n, P, A, &r, &e) != 0) return -2;
   AxisToModelFrame(frame, ux, uy, uz, n, false, r, true, P, A, axisPoint, axis, &e);
   *radius = r * frame.size;
