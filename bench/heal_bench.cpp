@@ -131,4 +131,19 @@ void BM_HealStripChain(benchmark::State& state) {
 }
 BENCHMARK(BM_HealStripChain)->Arg(258)->Unit(benchmark::kMillisecond);
 
+// Two half-cylinders of 400 rows along, noisy at 1e-3 of the group's size (TANGENCY held): a real
+// part's long nets should heal within a second.
+void BM_HealLongTube(benchmark::State& state) {
+  CadOptions o;
+  o.longCount = static_cast<int>(state.range(0));
+  o.noise = 1e-3;
+  const CadGroup cad = MakeCadGroup(CadShape::Tube, o);
+  std::vector<Bspline*> srfs;
+  for (const CadPatch& c : cad.patches) srfs.push_back(FromCad(c));
+  TimeHeals(state, srfs, 5.0 * o.noise * cad.diagonal, 1e-5 * cad.diagonal, static_cast<double>(cad.seams.size()), [&] {
+    for (size_t k = 0; k < srfs.size(); ++k) PutNet(srfs[k], cad.patches[k]);
+  });
+}
+BENCHMARK(BM_HealLongTube)->Arg(400)->Unit(benchmark::kMillisecond);
+
 }  // namespace
