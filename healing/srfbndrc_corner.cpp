@@ -1086,8 +1086,7 @@ bool CornerMatcher::MakeElements() {
 }
 
 // Links the two elements of every pair. A pair that finds no free element joining its
-// two vertices on one of its curves, or whose sides lie farther apart than the largest gap
-// somewhere along them, stays unlinked.
+// two vertices on one of its curves stays unlinked.
 void CornerMatcher::LinkPairs() {
   auto choose = [this](int curve, const GsrfPair& p, double f0, double f1) -> GsrfBndrEl* {
     GsrfBndrEl* pick = nullptr;
@@ -1125,10 +1124,7 @@ void CornerMatcher::LinkPairs() {
       firstSegment(*eb, db);
       orient = VecDotProd3(da, db) >= 0.0 ? 1 : 0;
     }
-    // Sides whose corners meet but that part farther than the largest gap along the way (a blend's
-    // side bowing off a cylinder's) are no seam: closing them would bend a surface by that much.
     const double d = FindMaxDistPair(g_, &p, 1);
-    if (!(d <= g_->gapTol)) continue;
     ea->partner = eb;
     eb->partner = ea;
     ea->orient = eb->orient = orient;

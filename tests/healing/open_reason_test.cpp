@@ -478,6 +478,10 @@ TEST_F(OpenReason, SidesCrossingAtTheirMiddlesNameTheirCornersApart) {
         }
         EXPECT_EQ(named, twist > 0.0 ? 2 : 0);
         EXPECT_EQ(FindBndrCrvUnpairedReason(g.bs, g.bs->nCrv), -2);
+        // Found for every side at once, as the report asks, the same reasons.
+        std::vector<int> all(g.bs->nCrv, -1);
+        ASSERT_EQ(FindBndrCrvUnpairedReasons(g.bs, 0.0, all.data()), 0);
+        for (int c = 0; c < g.bs->nCrv; ++c) EXPECT_EQ(all[c], FindBndrCrvUnpairedReason(g.bs, c));
       }
 }
 

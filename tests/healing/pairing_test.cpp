@@ -157,6 +157,31 @@ TEST_F(Pairing, CornersContinuationsAndPartingSidesAreNoSeam) {
     }
 }
 
+// A side that shares both corners with its neighbour's but bows away from it in the middle (a
+// blend's side beside a cylinder's) pairs only where it stays within MAXGAP all along: 3 x MAXGAP
+// away at its middle it is no seam, a third of MAXGAP away it is one.
+TEST_F(Pairing, SidesMeetingAtTheirCornersButBowingApartAreNoSeam) {
+  for (const Place& at : kPlaces)
+    for (double bow : {3.0, 1.0 / 3.0}) {
+      const double gap = 1e-2;
+      Group g;
+      g.Add(Plane(at, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}));
+      // A bicubic in u across, cubic along v: its u-min side runs from (1, 0) to (1, 1) with its
+      // two inner points lifted so that its middle lies bow x MAXGAP off the plane's side.
+      std::vector<double> pts;
+      for (int j = 0; j < 4; ++j)
+        for (int i = 0; i < 4; ++i) {
+          const double lift = i == 0 && (j == 1 || j == 2) ? bow * gap / 0.75 : 0.0;
+          const Point p = at.At({1.0 + i / 3.0, j / 3.0, lift});
+          pts.insert(pts.end(), p.begin(), p.end());
+        }
+      g.Add(BuildSurface(3, 3, 4, 4, pts));
+      ASSERT_TRUE(g.Build(gap * at.size, 8.0)) << Where(at, bow);
+      const std::vector<SidePair> expected = bow > 1.0 ? std::vector<SidePair>{} : std::vector{Sides(0, 3, 1, 1)};
+      EXPECT_EQ(PairedSides(g), expected) << Where(at, bow);
+    }
+}
+
 // The lead bend with every control point moved by seeded noise of up to 0.9 MAXGAP a coordinate,
 // MAXGAP a quarter of the strip's width (the plug-in's limit): the corners where the strip's seams
 // end split apart, and a split corner can lie on a side a little way in from its end, where the
