@@ -808,6 +808,7 @@ int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double to
 }
 
 int FindIfTwoCurvesOverlap(Bspline* curve1, Bspline* curve2, double tol) {
+  if (!RecordsSound({curve1, curve2})) return 0;
   if (curve1->dimension != curve2->dimension) return 1;
   const double L1 = FindCurve3DLength(curve1), L2 = FindCurve3DLength(curve2);
   const double tolL = tol * std::fmin(L1, L2);

@@ -48,7 +48,8 @@ int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double to
 
 // 1 when the curves run along each other: samples of the shorter curve lie within 5 tol L of the
 // longer and their mean squared distance is below tol L (L the shorter length); curves of
-// different dimension count as overlapping. Else 0.
+// different dimension count as overlapping. Else 0, also (error state -2) for a record that is
+// not sound (bsvalid).
 int FindIfTwoCurvesOverlap(Bspline* curve1, Bspline* curve2, double tol);
 
 // Length in model space of the polyline through 5 points per knot span and the end; 0 with the

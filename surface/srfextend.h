@@ -14,7 +14,8 @@
 
 // MakeBridgeObject: a patch from the edge to a target (a target curve for a surface, a target
 // point for a curve) or, without one, by length. Null for a continuity outside 0..2, a surface
-// given only a target point, and on failure.
+// given only a target point, and on failure; with the error state -2 for an obj or target curve
+// that is not sound (bsvalid), a target point that is not finite, or a patch that is not sound.
 Bspline* BridgeObject(Bspline* obj, Bspline* targetCurve, double* targetPoint, double length,
                       int uniform, int edge, int cont);
 // MakeBPatchFromObjEdgeToCurve3: 1, or 0 on failure (*patch null).
