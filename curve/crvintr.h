@@ -60,6 +60,7 @@ double FindCurve3DLength(Bspline* curve);
 // each step halved until the gap falls and clamped to the ranges; maxIter is the least count,
 // the iteration goes on while its step shrinks. 0 when the gap ends below 1e-7 of the curves'
 // parameter-plane size, -2 otherwise (parallel tangents, no crossing near, maxIter < 1); t1,
-// t2 and gapSq (squared) hold the last pair.
+// t2 and gapSq (squared) hold the last pair. -2 with the error state set and nothing written for
+// a curve that is not sound (bsvalid).
 int RefineCurve2IntersectionPoint(Bspline* curve1, Bspline* curve2, double* t1, double* t2,
                                   double* gapSq, int maxIter);

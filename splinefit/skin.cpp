@@ -28,6 +28,7 @@ bool SkinnableCurves(Bspline** curves, int n) {
 }
 
 Bspline* NewSkinSurface(const Bspline* first, int vdegree, int interiorV) {
+  if (!RecordShapesSound({first}) || first->kind != 1) return nullptr;
   TrackingScope scope;
   Owned<Bspline, FreeBspline> s(MallocInitSurfaceBspline());
   if (!s || KernelFailed()) return nullptr;

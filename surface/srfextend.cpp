@@ -138,7 +138,7 @@ void ScaleAboutReference(double* m, const double* ref, double s, int n, int stri
 }
 
 void StretchLinesToLength(Bspline* srf, double length, int dir) {
-  if (!srf || srf->kind != 2 || length < 1e-6) return;
+  if (!RecordShapesSound({srf}) || srf->kind != 2 || !(length >= 1e-6)) return;
   const int nU = NumCtrlU(srf), nV = NumCtrlV(srf);
   const int lines = dir ? nU : nV, points = dir ? nV : nU;
   const int pointStride = dir ? nU : 1, lineStride = dir ? 1 : nU;

@@ -30,7 +30,7 @@ void GridLineLengthExtremes(const double* x, const double* y, const double* z, i
                             int lineStride, int pointsPerLine, int lines, double out[2]);
 // ScaleMatWithRespectToVec.
 void ScaleAboutReference(double* m, const double* ref, double s, int n, int stride);
-// MakeCntrlMatUniformLength.
+// MakeCntrlMatUniformLength (a surface whose structure is not sound, bsvalid, is left alone).
 void StretchLinesToLength(Bspline* srf, double length, int dir);
 
 // SnipCrvOnSrfAtSrfEdge: ext itself unless it is a 2D curve; else a new curve, null on failure.

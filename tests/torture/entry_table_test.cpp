@@ -112,10 +112,11 @@ class EntryArgs {
   }
   template <class T>
   void Value(T) {}
-  // Arrays handed back outlive the caller's scope (the maker kept them): freed here.
-  void Pointer(double* p) { Free(p); }
-  void Pointer(int* p) { Free(p); }
-  void Pointer(float* p) { Free(p); }
+  // Arrays handed back outlive the caller's scope (the maker kept them): freed here, unless the
+  // call handed back an array of the table's own.
+  void Pointer(double* p) { FreeMade(p); }
+  void Pointer(int* p) { FreeMade(p); }
+  void Pointer(float* p) { FreeMade(p); }
   void Pointer(const void*) {}
   void Done() {}
   // Records a call wrote into a record array (an output slot) in place of the ones given: made
@@ -165,6 +166,14 @@ class EntryArgs {
       default: b->W[0][1] = -0.5; break;
     }
   }
+  void FreeMade(void* p) {
+    const char* c = static_cast<const char*>(p);
+    for (const std::vector<double>& v : blocks_) {
+      const char* lo = reinterpret_cast<const char*>(v.data());
+      if (!v.empty() && c >= lo && c < lo + v.size() * sizeof(double)) return;
+    }
+    Free(p);
+  }
   template <class T>
   T* Block(int k, T fill) {
     std::vector<double>& v = blocks_[k % kBlocks];
@@ -208,7 +217,7 @@ const char* const kNotDriven[] = {
     "RefinePlaneCurvesCrossing",
     // read a grid cache of the caller's making as it is (the table's arrays are no such cache)
     "SurfaceGridClosest", "SurfaceClosestFromGrid", "SurfaceClosestPoint", "EstimateClosestPntSurf",
-    "GetClosestPointOnSurfaceResult", "LocateEdgeForSurfCurveProjNorm",
+    "GetClosestPointOnSurfaceResult", "LocateEdgeForSurfCurveProjNorm", "SurfaceLiesOnSurface",
     // the record check
     "SoundRecordOrFailed",
 };
