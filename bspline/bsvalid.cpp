@@ -48,6 +48,9 @@ bool KnotVectorSound(const double* knots, int p, int nCtrl) { return KnotsSound(
 bool BsplineSound(const Bspline* b) {
   if (!BsplineShapeSound(b)) return false;
   const bool surf = b->kind == 2;
+  // The domain the searches clamp parameters into runs upwards, or a search over it would step
+  // away from its end for ever.
+  if (!(b->umin <= b->umax) || (surf && !(b->vmin <= b->vmax))) return false;
   const int nu = NumCtrlU(b), nv = surf ? NumCtrlV(b) : 1;
   if (!KnotsSound(b->knotsU, b->degreeU, nu)) return false;
   if (surf && !KnotsSound(b->knotsV, b->degreeV, nv)) return false;
@@ -75,6 +78,29 @@ bool BsplineSound(const Bspline* b) {
     }
     if (!positive) return false;
   }
+  return true;
+}
+
+namespace {
+
+bool Refused() {
+  SetKernelError(-2);
+  return false;
+}
+
+}  // namespace
+
+bool RecordsSound(std::initializer_list<const Bspline*> records) {
+  for (const Bspline* b : records) {
+    if (!BsplineSound(b)) return Refused();
+    if (b->kind == 1 && b->dimension == 2 && b->owner && !BsplineSound(b->owner)) return Refused();
+  }
+  return true;
+}
+
+bool RecordShapesSound(std::initializer_list<const Bspline*> records) {
+  for (const Bspline* b : records)
+    if (!BsplineShapeSound(b)) return Refused();
   return true;
 }
 

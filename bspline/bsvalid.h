@@ -15,8 +15,8 @@ inline constexpr int kMaxSplineDegree = 22;
 
 // The structure, in constant time: kind 1 (curve) or 2 (surface); dimension 3, or 2 for a
 // curve; degrees 0 .. kMaxSplineDegree; interior-knot counts >= 0 with control nets whose size
-// fits an int; the knot vectors and coefficient matrices the kind, dimension and rational
-// flag call for.
+// fits an int; the knot vectors and coefficient matrices the kind, dimension and rational flag
+// call for.
 // Every evaluator checks this on every call, so it is defined here.
 inline bool BsplineShapeSound(const Bspline* b) {
   if (!b || (b->kind != 1 && b->kind != 2)) return false;
@@ -43,9 +43,18 @@ inline bool HasSurface3Arrays(const Bspline* s) {
 // p + 1 times, and a domain knots[p] .. knots[nCtrl] of positive, finite length.
 bool KnotVectorSound(const double* knots, int p, int nCtrl);
 
-// The structure, every knot vector, and every coefficient finite; weights of a rational
-// record positive as well. Linear in the size of the record.
+// The structure, every knot vector, a domain (umin .. umax, and vmin .. vmax for a surface)
+// that does not run backwards, and every coefficient finite; weights of a rational record
+// positive as well. Linear in the size of the record.
 bool BsplineSound(const Bspline* b);
+
+// The check an entry point runs on the records handed to it before it reads any of them: true
+// when each is sound (BsplineSound), a curve in its owner's parameter plane with its owner too;
+// else false with the error state -2 (a null record is refused alike). RecordShapesSound checks
+// the structure alone (BsplineShapeSound), in constant time, for the operations that copy,
+// reorder or free a record's values without computing with them.
+bool RecordsSound(std::initializer_list<const Bspline*> records);
+bool RecordShapesSound(std::initializer_list<const Bspline*> records);
 
 // What a record maker hands back: its record when sound (BsplineSound), else null with the error
 // state set (-2 unless a failure on the way set it), the unsound record freed. A result computed

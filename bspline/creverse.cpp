@@ -3,10 +3,12 @@
 #include <initializer_list>
 #include <utility>
 
+#include "bspline/bsvalid.h"
 #include "bspline/knots.h"
 
 void reverseBspline(Bspline* curve) {
   if (!curve || curve->kind == 2) return;
+  if (!RecordShapesSound({curve})) return;
   const int n = NumCtrlU(curve);
   for (double** m : {curve->X, curve->Y, curve->dimension == 3 ? curve->Z : nullptr,
                      curve->rational ? curve->W : nullptr}) {

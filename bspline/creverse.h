@@ -5,6 +5,7 @@
 
 // Reverses a curve in place: control points in reverse order, knots t -> umin + umax - t over
 // the stored domain, domain reset from the knots, a line's start and end exchanged. Property
-// blocks and other exact forms stay. Null and surfaces are ignored.
+// blocks and other exact forms stay. Null and surfaces are ignored; a curve whose structure is
+// not sound (bsvalid) is left as it is, error state -2.
 void reverseBspline(Bspline* curve);
 void reverse_array(float* a, int n);

@@ -156,15 +156,27 @@ void HomogeneousTable(const Bspline* obj, const double* uTable, const double* vT
     }
 }
 
+// The spans a caller hands over index the control net: each between the degree and the last
+// control point, or the window would be read outside the net.
+bool SpansInNet(const Bspline* obj, int uSpan, int vSpan) {
+  if (!RecordShapesSound({obj})) return false;
+  const bool fit = uSpan >= obj->degreeU && uSpan < NumCtrlU(obj) &&
+                   (obj->kind != 2 || (vSpan >= obj->degreeV && vSpan < NumCtrlV(obj)));
+  if (!fit) SetKernelError(-2);
+  return fit;
+}
+
 }  // namespace
 
 int EvalPointOnBspline(const Bspline* obj, const double* uRow, const double* vRow, int uSpan,
                        int vSpan, double out[3]) {
+  if (!SpansInNet(obj, uSpan, vSpan)) return -2;
   return nubkernel::PointOnBspline(obj, uRow, vRow, uSpan, vSpan, out);
 }
 
 int EvalPointOnBspline4D(const Bspline* obj, const double* uRow, const double* vRow, int uSpan,
                          int vSpan, double out[4]) {
+  if (!SpansInNet(obj, uSpan, vSpan)) return -2;
   return nubkernel::PointOnBspline4D(obj, uRow, vRow, uSpan, vSpan, out);
 }
 
@@ -193,7 +205,7 @@ int ComputeNubValDerivativesM(const double* knots, double t, int nKnots, int p, 
 
 int EvalPointDirectDiffOnRBspline(const Bspline* obj, const double* uTable, const double* vTable,
                                   int uSpan, int vSpan, int du, int dv, double out[3]) {
-  if (!BsplineShapeSound(obj)) return -2;
+  if (!SpansInNet(obj, uSpan, vSpan)) return -2;
   const bool surf = obj->kind == 2;
   if (du < 0 || du > kMaxOrder || (surf && (dv < 0 || dv > kMaxOrder))) return -2;
   // One direction only: a mixed request taken here would come back as a pure u derivative.
@@ -213,7 +225,7 @@ int EvalPointDirectDiffOnRBspline(const Bspline* obj, const double* uTable, cons
 
 int EvalPointCrossDiffOnRBspline(const Bspline* obj, const double* uTable, const double* vTable,
                                  int uSpan, int vSpan, int du, int dv, double out[3]) {
-  if (!BsplineShapeSound(obj)) return -2;
+  if (!SpansInNet(obj, uSpan, vSpan)) return -2;
   if (du < 0 || dv < 0 || du > kMaxOrder || dv > kMaxOrder) return -2;
   if (obj->kind != 2 || du == 0 || dv == 0)
     return EvalPointDirectDiffOnRBspline(obj, uTable, vTable, uSpan, vSpan, du, dv, out);
@@ -225,7 +237,7 @@ int EvalPointCrossDiffOnRBspline(const Bspline* obj, const double* uTable, const
 
 int EvalPointOnRBspline(const Bspline* obj, const double* uTable, const double* vTable, int uSpan,
                         int vSpan, int du, int dv, double out[3]) {
-  if (!BsplineShapeSound(obj)) return -2;
+  if (!SpansInNet(obj, uSpan, vSpan)) return -2;
   const bool surf = obj->kind == 2;
   if (!surf) dv = 0;
   if (du < 0 || dv < 0 || du > kMaxOrder || dv > kMaxOrder) return -2;

@@ -62,6 +62,8 @@ int EvalPointOnGeometryGivenNubValsM(const Bspline* obj, const int* du, const in
                                      const double* uTable, const double* vTable, int uSpan,
                                      int vSpan, int mapFlag, double (*out)[3]);
 
+// The forms below given spans refuse (-2, out untouched, error state set) an object whose
+// structure is not sound (bsvalid) or a span outside degree .. control points - 1.
 // Sum of basis products times coefficients over the span's window (rows: p + 1 values from
 // index 0; vRow is not read for a curve). A 2D curve writes (u, v, 0). Returns 0.
 int EvalPointOnBspline(const Bspline* obj, const double* uRow, const double* vRow, int uSpan,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
@@ -114,6 +115,7 @@ void ComputeSurfaceNormal(Bspline* srf, double u, double v, const double Su[3], 
 
 int FindTangentPlane(Bspline* srf, double u, double v, double plane[4], double P[3], double Su[3],
                      double Sv[3]) {
+  if (!RecordsSound({srf}) || srf->kind != 2 || srf->dimension != 3) return -2;
   PointAndPartials(srf, u, v, P, Su, Sv);
   ComputeSurfaceNormal(srf, u, v, Su, Sv, plane);
   for (int k = 0; k < 3; ++k)
@@ -123,6 +125,7 @@ int FindTangentPlane(Bspline* srf, double u, double v, double plane[4], double P
 }
 
 int SurfaceTangentPlane(Bspline* surface, double u, double v, double plane[4]) {
+  if (!RecordsSound({surface}) || surface->kind != 2 || surface->dimension != 3) return -2;
   double P[3], Su[3], Sv[3];
   PointAndPartials(surface, u, v, P, Su, Sv);
   ComputeSurfaceNormal(surface, u, v, Su, Sv, plane);
@@ -132,6 +135,7 @@ int SurfaceTangentPlane(Bspline* surface, double u, double v, double plane[4]) {
 }
 
 int GetSurfNorm(Bspline* surface, const float* rec, float out[3]) {
+  if (!RecordsSound({surface}) || surface->kind != 2 || surface->dimension != 3 || !rec) return 0;
   const double* ku = surface->knotsU;
   const double* kv = surface->knotsV;
   const double ulo = ku[surface->degreeU], uhi = ku[NumCtrlU(surface)];

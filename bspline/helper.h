@@ -13,15 +13,17 @@ void ComputeSurfaceNormal(Bspline* srf, double u, double v, const double Su[3], 
                           double n[3]);
 
 // Point P, partials Su, Sv and the plane (n, -n . P) at (u, v), n from ComputeSurfaceNormal
-// with components below 1e-10 cleared; n is not unit. Returns 0.
+// with components below 1e-10 cleared; n is not unit. Returns 0; -2 (error state set, outputs
+// untouched) for a srf that is not a sound (bsvalid) 3D surface.
 int FindTangentPlane(Bspline* srf, double u, double v, double plane[4], double P[3], double Su[3],
                      double Sv[3]);
 
-// The tangent plane at (u, v) with a unit normal. Returns 0.
+// The tangent plane at (u, v) with a unit normal. Returns 0; -2 as FindTangentPlane.
 int SurfaceTangentPlane(Bspline* surface, double u, double v, double plane[4]);
 
 // Unit normal at the parameters stored as floats 6 and 7 of rec (clamped to the knot domain),
-// written as floats. Returns 1.
+// written as floats. Returns 1; 0 (out untouched) for a null rec or a surface that is not a
+// sound (bsvalid) 3D surface (error state -2).
 int GetSurfNorm(Bspline* surface, const float* rec, float out[3]);
 
 // Unit first derivative of a 3D curve, or of a curve on a surface mapped through its owner.

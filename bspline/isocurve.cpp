@@ -20,6 +20,11 @@ bool IsCompleteSurface3(const Bspline* srf) {
 }
 
 Bspline* ControlLineCurve(const Bspline* src, int line, bool runsInV) {
+  if (!RecordShapesSound({src}) || src->kind != 2 || src->dimension != 3 || line < 0 ||
+      line >= (runsInV ? NumCtrlU(src) : NumCtrlV(src))) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   TrackingScope scope;
   Owned<Bspline, FreeBspline> c(MallocNullBspline());
   if (!c || KernelFailed()) return nullptr;
@@ -87,7 +92,7 @@ void SetCurve2Closed(Bspline* c) {
 }  // namespace
 
 void MarkClosedFromControlPoints(Bspline* obj) {
-  if (!obj || !obj->X || !obj->Y) return;
+  if (!RecordShapesSound({obj})) return;
   if (obj->kind == 1) {
     if (obj->dimension == 3 && obj->Z) {
       const int last = NumCtrlU(obj) - 1;

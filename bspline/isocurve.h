@@ -13,7 +13,8 @@ bool IsCompleteSurface3(const Bspline* srf);
 // A new 3D curve through line `line` of src's control net: a curve running in v reads column
 // `line` (rows of the net are v), one running in u reads row `line`. It takes src's degree,
 // interior count, closed flag and knots of the running direction and src's rational flag.
-// Null on failure.
+// Null on failure; error state -2 for a src that is not a 3D surface of sound structure
+// (bsvalid) or a line it does not have.
 Bspline* ControlLineCurve(const Bspline* src, int line, bool runsInV);
 
 // The 3D iso curve of the surface (MakeIsoparCurve3): dir nonzero runs in v at u, else in u at
@@ -21,7 +22,8 @@ Bspline* ControlLineCurve(const Bspline* src, int line, bool runsInV);
 // on failure.
 Bspline* IsoCurve3(Bspline* srf, double u, double v, int dir);
 
-// The closed flags from the control points, as SetObjClosed documents them.
+// The closed flags from the control points, as SetObjClosed documents them; a record whose
+// structure is not sound (bsvalid) is left as it is, error state -2.
 void MarkClosedFromControlPoints(Bspline* obj);
 
 // IsCurveAnIsoPar as construct/crv2srf.h documents it: 1 when the 2D curve runs at one u, 2 at

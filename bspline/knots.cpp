@@ -1,5 +1,8 @@
 #include "bspline/knots.h"
 
+#include <algorithm>
+
+#include "bspline/bsvalid.h"
 #include "bspline/nubutil.h"
 #include "foundation/coreglob.h"
 #include "foundation/mathmat.h"
@@ -84,21 +87,34 @@ void MergeKnotVectors(const double* A, int nA, const double* B, int nB, double**
   *C = out;
   if (!out || KernelFailed()) return;
   int i = 0, j = 0, k = 0;
+  auto near = [](double a, double b) { return a - b < 1e-6 && a - b > -1e-6; };
+  // Values that count as equal are written as one value: the copies of a value the two arrays
+  // hold a round-off apart would otherwise interleave and leave the merge decreasing. The
+  // first copy written stands for them all, so no written value falls below an earlier one.
+  auto put = [&](double v) {
+    if (k > 0 && near(v, out[k - 1])) v = out[k - 1];
+    out[k++] = v;
+  };
   // Equal values are matched pair by pair, so each value keeps the larger of its two
   // multiplicities. The tolerance is absolute: callers merge vectors on a common range.
   while (i < nA && j < nB) {
     const double d = A[i] - B[j];
     if (d < 1e-6 && d > -1e-6) {
-      out[k++] = A[i++];
+      put(A[i++]);
       ++j;
     } else if (d < 0.0) {
-      out[k++] = A[i++];
+      put(A[i++]);
     } else {
-      out[k++] = B[j++];
+      put(B[j++]);
     }
   }
-  while (i < nA) out[k++] = A[i++];
-  while (j < nB) out[k++] = B[j++];
+  while (i < nA) put(A[i++]);
+  while (j < nB) put(B[j++]);
+  // The run at the end takes the inputs' last value, so the domain ends where they end.
+  if (k > 0) {
+    const double end = nA < 1 ? B[nB - 1] : nB < 1 ? A[nA - 1] : std::max(A[nA - 1], B[nB - 1]);
+    for (int e = k - 1; e >= 0 && near(out[e], end); --e) out[e] = end;
+  }
   *nC = k;
 }
 
@@ -146,6 +162,7 @@ int DistinctInteriorKnots(const Bspline* obj, int dir, int** mults, double** kno
 
 void SetDomainFromKnots(Bspline* obj, int dir) {
   if (!obj) return;
+  if (!RecordShapesSound({obj})) return;
   if (obj->kind == 2 && dir) {
     obj->vmin = obj->knotsV[obj->degreeV];
     obj->vmax = obj->knotsV[NumCtrlV(obj)];
@@ -167,6 +184,7 @@ void GrevilleParams(const double* knots, int n, int degree, double* out) {
 }
 
 double* ObjectGrevilleParams(const Bspline* obj, int dir) {
+  if (!RecordShapesSound({obj})) return nullptr;
   const bool inV = obj->kind == 2 && dir != 0;
   const int p = inV ? obj->degreeV : obj->degreeU;
   const int n = p + (inV ? obj->interiorV : obj->interiorU) + 1;
@@ -180,6 +198,7 @@ double* ObjectGrevilleParams(const Bspline* obj, int dir) {
 }
 
 double BoundaryParam(const Bspline* obj, int b) {
+  if (!RecordShapesSound({obj})) return 0.0;
   if (obj->kind == 2) {
     switch (b) {
       case 0: return obj->knotsU[obj->degreeU];

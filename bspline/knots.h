@@ -30,7 +30,8 @@ int SnapKnotsToValue(double* knots, int n, int idx, double value, double tol);
 
 // Sorted merge of two ascending arrays into a new array *C of nA + nB slots (count in *nC);
 // values within 1e-6 (absolute) are matched pair by pair, so each value keeps the larger of
-// its two multiplicities. On allocation failure *C is null (error state set), *nC untouched.
+// its two multiplicities, and are written as one value (the first written, the last value for
+// the run at the end), so the merge never decreases. On allocation failure *C is null (error state set), *nC untouched.
 void MergeKnotVectors(const double* A, int nA, const double* B, int nB, double** C, int* nC);
 
 // Greville abscissa of control point i for a knot vector of the given order (degree + 1 >= 2):
@@ -42,7 +43,8 @@ double GrevilleAbscissa(const double* knots, int order, int i);
 int DistinctInteriorKnots(const Bspline* obj, int dir, int** mults, double** knots, double tol);
 
 // One direction's domain from its knots again: [t[p], t[n]] with n control points; v for a
-// surface with dir nonzero, else u. Null is ignored.
+// surface with dir nonzero, else u. Null is ignored; a record whose structure is not sound
+// (bsvalid) is left as it is, error state -2.
 void SetDomainFromKnots(Bspline* obj, int dir);
 
 // Greville parameters of the n >= 2 control points of a knot vector of the given degree:
@@ -51,11 +53,12 @@ void SetDomainFromKnots(Bspline* obj, int dir);
 void GrevilleParams(const double* knots, int n, int degree, double* out);
 // A new array of the Greville parameters of the object's control points in direction dir (v for
 // a surface with dir nonzero, else u); the caller frees it. Null on allocation failure
-// (FindParamValuesOfCoefi).
+// (FindParamValuesOfCoefi) and, error state -2, for a record whose structure is not sound.
 double* ObjectGrevilleParams(const Bspline* obj, int dir);
 
 // The parameter of boundary b: a surface's u-min (0), v-max (1), u-max (2) or v-min (3) knot,
-// 0.0 for another b; a curve's end for b = 2, else its start (GetParValOfBndry).
+// 0.0 for another b; a curve's end for b = 2, else its start (GetParValOfBndry). 0.0 with the
+// error state -2 for a record whose structure is not sound (bsvalid).
 double BoundaryParam(const Bspline* obj, int b);
 
 // The distinct values of a sorted knot vector of full length n into a new array *distinct

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
@@ -10,6 +11,7 @@
 
 void CurveOnSurfParamBox(const Bspline* curve, double* umin, double* umax, double* vmin,
                          double* vmax) {
+  if (!RecordShapesSound({curve})) return;
   double lu = kEmptyBoxBound, hu = -kEmptyBoxBound;
   double lv = kEmptyBoxBound, hv = -kEmptyBoxBound;
   auto take = [&](double t) {
@@ -37,6 +39,7 @@ void ControlPointBox(const Bspline* obj, double lo[3], double hi[3]) {
     lo[c] = kEmptyBoxBound;
     hi[c] = -kEmptyBoxBound;
   }
+  if (!RecordShapesSound({obj})) return;
   auto take = [&](const double q[3]) {
     for (int c = 0; c < 3; ++c) {
       if (q[c] < lo[c]) lo[c] = q[c];
@@ -80,6 +83,7 @@ void ControlPointBox(const Bspline* obj, double lo[3], double hi[3]) {
 double ControlPointDiagonal(const Bspline* obj) {
   double lo[3], hi[3];
   ControlPointBox(obj, lo, hi);
+  if (!(lo[0] <= hi[0])) return 0.0;
   const double dx = hi[0] - lo[0], dy = hi[1] - lo[1], dz = hi[2] - lo[2];
   return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
@@ -87,7 +91,7 @@ double ControlPointDiagonal(const Bspline* obj) {
 double ControlPointSetDiagonal(Bspline* const* objs, int n) {
   double lo[3] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound};
   double hi[3] = {-kEmptyBoxBound, -kEmptyBoxBound, -kEmptyBoxBound};
-  for (int i = 0; i < n; ++i) {
+  for (int i = 0; objs && i < n; ++i) {
     if (!objs[i]) continue;
     double a[3], b[3];
     ControlPointBox(objs[i], a, b);

@@ -9,15 +9,17 @@
 #include "bspline/smake.h"
 
 // Box of the 2D curve's (u, v) points at 0, 0.2, .., 0.8 of every knot span and at the domain
-// end, evaluated without a surface (so without clamping).
+// end, evaluated without a surface (so without clamping). A curve whose structure is not sound
+// (bsvalid) leaves the outputs untouched, error state -2.
 void CurveOnSurfParamBox(const Bspline* curve, double* umin, double* umax, double* vmin,
                          double* vmax);
 
 // Box of the control points (weights not applied); a 2D curve with an owner gives the box of
 // its control points mapped onto the owner, without one its (u, v) box with z 0. Empty bounds
-// are +/-kEmptyBoxBound.
+// are +/-kEmptyBoxBound: also the box of a record whose structure is not sound (bsvalid; error
+// state -2).
 void ControlPointBox(const Bspline* obj, double lo[3], double hi[3]);
-// The diagonal length of that box: the kernel's scale for tolerances.
+// The diagonal length of that box: the kernel's scale for tolerances; 0 for an empty box.
 double ControlPointDiagonal(const Bspline* obj);
 // The diagonal of the box of the control points of all n objects (null entries skipped; 0 when
 // there are none): the scale of a set of curves, such as the rows of a skin.

@@ -289,7 +289,7 @@ void OneDirectionDerivative(const Bspline* s, double u, double v, int du, int dv
 // The surface core: Eval4DPointOnRSurfArray's values. Returns false, out untouched, when the
 // object is refused or the scratch cannot be created.
 bool SurfCore(const Bspline* s, double u, double v, int du, int dv, int type, double out[4]) {
-  if (!BsplineShapeSound(s) || du < 0 || dv < 0) {
+  if (!BsplineShapeSound(s) || s->kind != 2 || du < 0 || dv < 0) {
     Refuse();
     return false;
   }
@@ -450,7 +450,8 @@ void DerivativeFromBasis(const Bspline* s, double u, double v, int du, int dv, d
 
 // Cartesian point or derivative of a surface; rational derivatives by the quotient rule.
 void SurfCartesian(const Bspline* s, double u, double v, int du, int dv, double out[3]) {
-  if (!BsplineShapeSound(s)) {
+  // A curve has no v knots for the surface sums to read.
+  if (!BsplineShapeSound(s) || s->kind != 2) {
     Refuse();
     return;
   }
@@ -509,7 +510,7 @@ namespace {
 // Cartesian surface value; the non-rational point, the common case, compiled into the caller.
 NUB_KERNEL_INLINE void SurfCartesianFast(const Bspline* s, double u, double v, int du, int dv,
                                          double out[3]) {
-  if (BsplineShapeSound(s) && !s->rational && du == 0 && dv == 0) {
+  if (BsplineShapeSound(s) && s->kind == 2 && !s->rational && du == 0 && dv == 0) {
     double h[4];
     SurfacePosition<false>(s, u, v, h);
     Deliver(h, 3, out);
@@ -782,7 +783,7 @@ void SurfaceRequestsM(const Bspline* s, double u, double v, const int flags[3], 
 
 void Eval4DPointOnRSurfArrayM(const Bspline* s, double u, double v, const int flags[3], int type,
                               double out[3][3]) {
-  if (!BsplineShapeSound(s)) {
+  if (!BsplineShapeSound(s) || s->kind != 2) {
     Refuse();
     return;
   }

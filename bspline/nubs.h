@@ -14,7 +14,7 @@
 // single-parameter evaluator writes only finite values. The 2D-curve forms
 // (Eval3DPointOnRCurve2Array, whose out holds three values, and Eval3DNpntsOnRCurve2Array,
 // whose third array is the weight) refuse any other object the same way (the n-point forms
-// return -2).
+// return -2), and so do the surface forms a record that is not a surface.
 #pragma once
 
 #include "bspline/smake.h"

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <limits>
 
+#include "bspline/bsvalid.h"
 #include "bspline/knots.h"
 #include "bspline/kremove.h"
 #include "bspline/nubs.h"
@@ -349,6 +350,7 @@ int ObjectInKnots(const Bspline* obj) {
 }
 
 double GetClosestKnotPoint(const Bspline* obj, double t, int inV, int allowEnds, int* atEnd) {
+  if (!RecordShapesSound({obj})) return t;
   const bool v = inV && obj->kind == 2;
   const double* knots = v ? obj->knotsV : obj->knotsU;
   const int p = v ? obj->degreeV : obj->degreeU;
@@ -416,7 +418,7 @@ int CheckMultiplicity(const double* k, int p, int K, double range, double tol) {
 }  // namespace
 
 int CheckBspline(const Bspline* obj, double tol) {
-  if (obj->kind != 1 && obj->kind != 2) return -7;
+  if (!obj || (obj->kind != 1 && obj->kind != 2)) return -7;
   if (obj->dimension != 2 && obj->dimension != 3) return -8;
   if (obj->rational && !obj->W) return -10;
   if (obj->kind == 2 && (obj->dimension != 3 || !obj->Z)) return -11;
@@ -428,6 +430,8 @@ int CheckBspline(const Bspline* obj, double tol) {
   if (obj->interiorU < 0 || (surf && obj->interiorV < 0)) return -6;
   // Without arrays there is nothing to check against; report a general failure.
   if (!obj->knotsU || !obj->X || !obj->Y || (surf && !obj->knotsV)) return -2;
+  // What is left of the structure check: counts beyond an int, which would wrap every index.
+  if (!BsplineShapeSound(obj)) return -6;
   const double rangeU = obj->umax - obj->umin, rangeV = obj->vmax - obj->vmin;
   if (rangeU < tol || (surf && rangeV < tol)) return -9;
 
@@ -558,6 +562,10 @@ void BezierSubPiece(const double* bez, int p, double k0, double k1, double lo, d
 }
 
 void SpanBezierPoints(const Bspline* c, int s, double* out) {
+  if (!RecordShapesSound({c}) || s < c->degreeU || s >= NumCtrlU(c)) {
+    SetKernelError(-2);
+    return;
+  }
   const int p = c->degreeU;
   const double* k = c->knotsU;
   const bool planar = c->dimension == 2;

@@ -100,12 +100,13 @@ int ObjectInKnots(const Bspline* obj);
 
 // The bounding knot of t's span nearest to t (u knots, or v knots of a surface when inV);
 // with allowEnds 0 the domain ends are avoided where the span allows. *atEnd is set to 1 when
-// a domain end is returned under the rules of the evaluators' callers, else 0.
+// a domain end is returned under the rules of the evaluators' callers, else 0. A record whose
+// structure is not sound (bsvalid) gives t back, *atEnd untouched, error state -2.
 double GetClosestKnotPoint(const Bspline* obj, double t, int inV, int allowEnds, int* atEnd);
 
 // 0 when the record is a valid clamped B-spline, else the first failing check's code:
 // -7 kind, -8 dimension, -10 weights missing, -11 Z rule, -5 degree outside 1..22,
-// -6 negative interior count, -9 domain shorter than tol, -12 not clamped, -2 knot outside
+// -6 negative interior count (or counts beyond an int), -9 domain shorter than tol, -12 not clamped, -2 knot outside
 // the domain, -4 decreasing knots, -3 multiplicity too high, -13 weight below 1e-10 or
 // negative. Changes nothing.
 int CheckBspline(const Bspline* obj, double tol);
@@ -196,7 +197,8 @@ inline int FindLowKnotIndex(const double* knots, int lo, double t, int* span, in
 // Bezier control points of the curve's polynomial piece over knot span s (degree <= s < control
 // count, knots[s] < knots[s+1]), homogeneous: p + 1 rows of (x w, y w, z w, w), z 0 for a 2D
 // curve, w 1 when not rational. Blossoms of the span (de Boor's recursion with the span's ends
-// as arguments).
+// as arguments). A curve whose structure is not sound (bsvalid) or an s outside that range leaves
+// out untouched, error state -2.
 void SpanBezierPoints(const Bspline* c, int s, double* out);
 // Bezier control points d (homogeneous rows of 4) of a polynomial piece over [lo, hi] within
 // [k0, k1], whose p + 1 Bezier points over [k0, k1] are bez (as SpanBezierPoints gives them):

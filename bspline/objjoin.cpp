@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/crvlist.h"
 #include "bspline/knots.h"
 #include "bspline/nubutil.h"
@@ -67,6 +68,8 @@ struct JoinView {
 
 Bspline* JoinObjectPair(Bspline** objs, const double* seamPoint, const int* along,
                         double* seamPar, int positionSide) {
+  if (!objs || !RecordsSound({objs[0], objs[1]}) || (objs[0]->kind == 2 && objs[2] && !RecordsSound({objs[2]})))
+    return nullptr;
   Bspline* A = objs[0];
   Bspline* B = objs[1];
   const bool surfaces = A->kind == 2;
@@ -161,6 +164,7 @@ Bspline* JoinObjectPair(Bspline** objs, const double* seamPoint, const int* alon
 }
 
 void ScaleDerivativeAtKnot(Bspline* obj, double t, int dir, double factor, int before, int order) {
+  if (!RecordsSound({obj})) return;
   if (factor < 1e-7 || std::fabs(factor - 1.0) < 1e-7 || (order != 1 && order != 2)) return;
   const int jdir = obj->kind == 2 && dir != 0 ? 1 : 0;
   const KnotDirection d = DirectionOf(obj, jdir);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/crvlist.h"
 #include "bspline/degelev.h"
 #include "bspline/kinsert.h"
@@ -90,6 +91,7 @@ double* DirKnots(Bspline* obj, bool inV, int* count) {
 }  // namespace
 
 void MapDirectionOntoUnitRange(Bspline* obj, int dir, int scaleOther) {
+  if (!RecordShapesSound({obj})) return;
   const bool v = obj->kind == 2 && dir != 0;
   int c;
   double* k = DirKnots(obj, v, &c);
@@ -256,6 +258,7 @@ void MatchRationality(Bspline** objs, int n) {
 }
 
 double ControlNetSpan(const Bspline* obj, int dir) {
+  if (!RecordShapesSound({obj})) return 0.0;
   const bool inV = obj->kind == 2 && dir != 0;
   const int nu = NumCtrlU(obj), nv = obj->kind == 2 ? NumCtrlV(obj) : 1;
   const int lines = inV ? nu : nv, points = inV ? nv : nu;
@@ -276,6 +279,7 @@ double ControlNetSpan(const Bspline* obj, int dir) {
 }
 
 int ProportionPairParams(Bspline** pair, const int* dirs, int join, int keepOther, int shiftOnly) {
+  if (!pair || !RecordsSound({pair[0], pair[1]})) return -2;
   Bspline* A = pair[0];
   Bspline* B = pair[1];
   if (A == B && A->kind == 1) return -1;

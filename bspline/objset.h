@@ -15,7 +15,8 @@ void ObjectBoundaryVector(const Bspline* obj, int bndry, double vec[3]);
 // Maps one direction's knots (dir nonzero: v of a surface; curves u) onto [0, 1] unless they are
 // exactly there already or have no range: a surface's curves follow and its domain is reset,
 // with scaleOther the other direction is scaled by the same factor (not shifted); a curve's
-// domain becomes [0, 1].
+// domain becomes [0, 1]. A record whose structure is not sound (bsvalid) is left as it is,
+// error state -2.
 void MapDirectionOntoUnitRange(Bspline* obj, int dir, int scaleOther);
 
 // One identical knot vector for the n objects, each in its direction, by knot insertion, as
@@ -30,7 +31,8 @@ void RaiseToCommonDegree(Bspline** objs, int* dirs, int n);
 void MakeObjectsRational(Bspline** objs, int n);
 void MatchRationality(Bspline** objs, int n);
 // Mean control-polygon length of the lines of dir (a curve: its one line), x, y and z of a 3D
-// object, x and y of a 2D one: the measure behind GetObjSpanInParDir.
+// object, x and y of a 2D one: the measure behind GetObjSpanInParDir. 0 with the error state -2
+// for a record whose structure is not sound (bsvalid).
 double ControlNetSpan(const Bspline* obj, int dir);
 // The parameter-speed matching of MakeParOfTwoObjProptnl (stitch/vcnobj, which documents it);
 // shiftOnly stands for its isJustCombine.

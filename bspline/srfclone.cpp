@@ -59,12 +59,15 @@ int CopySurfaceInScope(Bspline* src, Bspline* dst);
 }  // namespace
 
 Bspline* CopyBsplineStruct(Bspline* src) {
-  if (!src) return nullptr;
+  if (!RecordShapesSound({src})) return nullptr;
   return src->kind == 2 ? CopyBsplineSurface(src) : CopyCurveBspline(src);
 }
 
 Bspline* CopyBsplineSurface(Bspline* src) {
-  if (!src) return nullptr;
+  if (!RecordShapesSound({src}) || src->kind != 2) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   TrackingScope scope;
   Bspline* dst = MallocInitSurfaceBspline();
   if (!dst || KernelFailed()) return nullptr;
@@ -77,7 +80,10 @@ Bspline* CopyBsplineSurface(Bspline* src) {
 }
 
 int CopyBsplineSurfaceGivenBspline(Bspline* src, Bspline* dst) {
-  if (!src || !dst) return -2;
+  if (!dst || !RecordShapesSound({src}) || src->kind != 2) {
+    SetKernelError(-2);
+    return -2;
+  }
   TrackingScope scope;
   if (CopySurfaceInScope(src, dst) != 0) return -2;
   scope.keep();
@@ -201,7 +207,7 @@ BsplineList* CopyATrimList(BsplineList* loop, BsplineList* oldCurves, BsplineLis
 }
 
 Bspline* CopyBsplineStructAndChildren(Bspline* src) {
-  if (!src) return nullptr;
+  if (!RecordShapesSound({src})) return nullptr;
   Bspline* copy = CopyBsplineStruct(src);
   if (!copy) return nullptr;
   if (src->curves) {

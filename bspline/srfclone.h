@@ -27,6 +27,8 @@ TrimList* CopyTrimLists(TrimList* loops, BsplineList* oldCurves, BsplineList* ne
 BsplineList* CopyATrimList(BsplineList* loop, BsplineList* oldCurves, BsplineList* newCurves);
 // A surface with its curves (owned by and listed on the copy) and its trim loops (over the
 // copied curves). Null for a null source or on failure.
+// Every copy refuses (-2) a source whose structure is not sound (bsvalid's BsplineShapeSound),
+// and the surface forms one that is not a surface, before reading it.
 Bspline* CopyBsplineStructAndChildren(Bspline* src);
 // CopyBsplineStructAndChildren (trim loops only when the surface has curves), then every curve
 // of the copy is broken at the boundary of the parameter domain (BreakAllCurvesOnSurface).

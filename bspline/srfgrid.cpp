@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
@@ -231,6 +232,7 @@ bool AnotherGridPointAsNear(const Bspline* srf, const double p[3], const double*
 
 int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v, double q[3],
                            double* d, double** gx, double** gy, double** gz, double* e, int interiorOnly) {
+  if (!RecordsSound({srf}) || srf->kind != 2 || srf->dimension != 3) return -2;
   if (SurfaceGridClosest(srf, p, gx, gy, gz, q, u, v, interiorOnly) != 0) return -2;
   // Unset by a refiner that refuses the surface: then no other minimum is compared.
   *d = kEmptyBoxBound;
@@ -240,6 +242,7 @@ int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v
 
 int SurfaceGridClosest(Bspline* srf, const double p[3], double** gx, double** gy, double** gz,
                        double q[3], double* u, double* v, int interiorOnly) {
+  if (!RecordsSound({srf}) || srf->kind != 2 || srf->dimension != 3) return -2;
   const int nu = GridSize(srf->interiorU), nv = GridSize(srf->interiorV);
   const double du = (srf->umax - srf->umin) / (nu - 1), dv = (srf->vmax - srf->vmin) / (nv - 1);
   if (!*gx && FillGrid(srf, nu, nv, gx, gy, gz) != 0) return -2;
@@ -278,7 +281,7 @@ void FreeSurfaceGrid(double** gx, double** gy, double** gz) {
 
 int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, double q[3],
                         double* d, double** gx, double** gy, double** gz, double* e) {
-  if (!srf) return -2;
+  if (!RecordsSound({srf}) || srf->kind != 2 || srf->dimension != 3) return -2;
   // The seam rows of a closed surface repeat points; matching them would start the refinement
   // on the wrong side of the seam.
   const int interiorOnly = srf->closedU || srf->closedV;

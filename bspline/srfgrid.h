@@ -5,6 +5,9 @@
 
 #include "bspline/smake.h"
 
+// Each function here taking a surface refuses (-2, error state set, outputs untouched) one that
+// is not a sound (bsvalid) 3D surface.
+
 // EstimateClosestPntSurf as surface/srfpick.h documents it.
 int SurfaceGridClosest(Bspline* srf, const double p[3], double** gx, double** gy, double** gz,
                        double q[3], double* u, double* v, int interiorOnly);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "bspline/bsvalid.h"
 #include "bspline/creverse.h"
 #include "bspline/crvlist.h"
 #include "bspline/kinsert.h"
@@ -32,11 +33,9 @@ KnotDirection DirectionOf(const Bspline* obj, int dir) {
 }
 
 bool HasPieceableForm(const Bspline* obj) {
-  if (!obj || (obj->kind != 1 && obj->kind != 2)) return false;
-  if (!obj->knotsU || !obj->X || !obj->Y) return false;
-  if (obj->kind == 2 && !obj->knotsV) return false;
-  return obj->degreeU >= 1 && obj->degreeU <= kMaxSplineDegree &&
-         (obj->kind == 1 || (obj->degreeV >= 1 && obj->degreeV <= kMaxSplineDegree));
+  // The cuts search the knots, so the whole record is checked, not only its structure.
+  if (!BsplineSound(obj)) return false;
+  return obj->degreeU >= 1 && (obj->kind == 1 || obj->degreeV >= 1);
 }
 
 namespace {
@@ -143,7 +142,7 @@ Bspline* ExtractParamRange(Bspline* obj, int dir, double t0, double t1) {
 
 int ExtractParamRangeUnlessShort(Bspline* obj, int dir, double t0, double t1, Bspline** out) {
   *out = nullptr;
-  if (!HasPieceableForm(obj)) {
+  if (!HasPieceableForm(obj) || std::isnan(t0) || std::isnan(t1)) {
     SetKernelError(-2);
     return -2;
   }
@@ -210,7 +209,7 @@ int ExtractParamRangeUnlessShort(Bspline* obj, int dir, double t0, double t1, Bs
 }
 
 void ReverseDirection(Bspline* obj, int dir) {
-  if (!obj) return;
+  if (!RecordShapesSound({obj})) return;
   if (obj->kind != 2) {
     reverseBspline(obj);
     return;

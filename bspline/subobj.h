@@ -22,7 +22,7 @@ struct KnotDirection {
 };
 KnotDirection DirectionOf(const Bspline* obj, int dir);
 
-// A curve or surface with knots, X and Y, and degrees within 1..kMaxSplineDegree.
+// A sound record (bsvalid's BsplineSound) of degrees 1 and above: what the cuts can read.
 bool HasPieceableForm(const Bspline* obj);
 
 // Knots lowKnot .. highKnot of dir (both runs at full multiplicity) and the control points
@@ -30,7 +30,8 @@ bool HasPieceableForm(const Bspline* obj);
 Bspline* ExtractKnotRange(Bspline* obj, int dir, int lowKnot, int highKnot);
 
 // The piece between t0 and t1 in dir (t1 < t0: running backwards); obj is never changed.
-// Null on failure; zk_error_status -9 for a piece shorter than 1e-6 of the range.
+// Null on failure (among them a record that is not sound, bsvalid, of degree 0, or a t0 or t1
+// that is not a number); zk_error_status -9 for a piece shorter than 1e-6 of the range.
 Bspline* ExtractParamRange(Bspline* obj, int dir, double t0, double t1);
 
 // As ExtractParamRange, for callers that skip a piece too short to keep: 0 with the piece in
@@ -39,7 +40,8 @@ Bspline* ExtractParamRange(Bspline* obj, int dir, double t0, double t1);
 int ExtractParamRangeUnlessShort(Bspline* obj, int dir, double t0, double t1, Bspline** piece);
 
 // Reverses the parametrisation in place: a curve as reverseBspline, a surface in one
-// direction with t -> (t[0] + t[last]) - t, the curves on it following.
+// direction with t -> (t[0] + t[last]) - t, the curves on it following. A record whose
+// structure is not sound (bsvalid's BsplineShapeSound) is left as it is, error state -2.
 void ReverseDirection(Bspline* obj, int dir);
 
 // Raises the domain ends of a wrapped direction to full multiplicity and drops the control

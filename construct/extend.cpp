@@ -180,7 +180,7 @@ double AddedLength(Bspline* ext, const Bspline* obj, int edge, bool inV) {
 }  // namespace
 
 Bspline* ExtendObjectByLengthG2(Bspline* obj, double length, int, int edge) {
-  if (!BsplineShapeSound(obj)) {
+  if (!RecordsSound({obj}) || !std::isfinite(length)) {
     SetKernelError(-2);
     return nullptr;
   }
@@ -207,7 +207,7 @@ Bspline* ExtendObjectByLengthG2(Bspline* obj, double length, int, int edge) {
   // added part (a curve on a surface keeps the first step: it is cut back at the surface's edge).
   double dt = (b - a) / S * length;
   Owned<Bspline, FreeBspline> ext(ExtrapolatedBy(obj, end, inV, dt));
-  if (!ext) return nullptr;
+  if (!ext) return MadeOrFailed<Bspline>(nullptr);
   if (obj->dimension == 3 && length > 0.0) {
     for (int round = 0;; ++round) {
       const double L = AddedLength(ext.get(), obj, edge, inV);
@@ -219,7 +219,7 @@ Bspline* ExtendObjectByLengthG2(Bspline* obj, double length, int, int edge) {
       if (std::fabs(L - length) <= kLengthAgreement * length) break;
       dt *= std::clamp(length / L, 0.1, 10.0);
       ext.reset(ExtrapolatedBy(obj, end, inV, dt));
-      if (!ext) return nullptr;
+      if (!ext) return MadeOrFailed<Bspline>(nullptr);
     }
   }
   const int dir = inV ? 1 : 0;
@@ -237,12 +237,10 @@ Bspline* ExtendObjectByLengthG2(Bspline* obj, double length, int, int edge) {
 
 // ---- Extension ------------------------------------------------------------------------------
 
-Bspline* ExtendObject(Bspline* obj, Bspline* targetCurve, double* targetPoint, double length,
-                      int uniform, int edge, int cont, double scale) {
-  if (!BsplineShapeSound(obj) || cont < 0 || cont > 2) {
-    SetKernelError(-2);
-    return nullptr;
-  }
+namespace {
+
+Bspline* ExtendSoundObject(Bspline* obj, Bspline* targetCurve, double* targetPoint, double length,
+                           int uniform, int edge, int cont, double scale) {
   const bool noTarget = !targetCurve && !targetPoint;
   if (noTarget) {
     const int lowered = PrepareExtension(obj, edge, cont);
@@ -273,6 +271,24 @@ Bspline* ExtendObject(Bspline* obj, Bspline* targetCurve, double* targetPoint, d
   Bspline* pair[3] = {obj, bridge.get(), nullptr};
   int bndry[2] = {edge, 0};
   return BlendTwoObjects(bndry, pair, nullptr, nullptr, nullptr, &info);
+}
+
+}  // namespace
+
+Bspline* ExtendObject(Bspline* obj, Bspline* targetCurve, double* targetPoint, double length,
+                      int uniform, int edge, int cont, double scale) {
+  if (!RecordsSound({obj}) || (targetCurve && !RecordsSound({targetCurve})) ||
+      (targetPoint && !AllFinite(targetPoint, obj->dimension)) || !std::isfinite(length) || !std::isfinite(scale) ||
+      cont < 0 || cont > 2) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  Bspline* ext = ExtendSoundObject(obj, targetCurve, targetPoint, length, uniform, edge, cont, scale);
+  // The blend onto a rational object's bridge can take weights through zero: such a result is
+  // no extension, and the curves it was handed go back to obj.
+  if (!ext || BsplineSound(ext)) return ext;
+  HandCurvesOver(ext, obj);
+  return SoundRecordOrFailed(ext);
 }
 
 Bspline* SnipCrvOnSrfAtSrfEdge(Bspline* ext, Bspline* orig, int atStart) {

@@ -23,7 +23,10 @@
 // paths, hands its curves over to the result (obj's list empties); in the by-length path obj
 // may be left reversed across the edge (the result runs like the input). Null: cont outside
 // 0..2, a by-length bridge shorter than 0.001 of obj's size, a surface given only a target
-// point, and any failure (allocation, set operations, joining, blending, knot removal).
+// point, and any failure (allocation, set operations, joining, blending, knot removal); with the
+// error state -2 for an obj or target curve that is not sound (bsvalid), a target point, length
+// or scale that is not finite, and a result that would not be sound (a rational blend taking a
+// weight to zero or below; obj keeps its curves then).
 Bspline* ExtendObject(Bspline* obj, Bspline* targetCurve, double* targetPoint, double length,
                       int uniform, int edge, int cont, double scale);
 // The end span continued polynomially (for d <= 3 exactly; higher degrees continue linearly
@@ -34,7 +37,9 @@ Bspline* ExtendObject(Bspline* obj, Bspline* targetCurve, double* targetPoint, d
 // parameter step; a curve on a surface is continued by the step of its end span's 3D speed (it is
 // cut back at the surface's edge). flag plays no part. obj ends as it came in (v edges are
 // computed transposed). Null on failure, also when the end span has no length to measure
-// against or the added length does not grow to the length (a rational end whose weights vanish).
+// against or the added length does not grow to the length (a rational end whose weights vanish),
+// and, with the error state -2, for an obj that is not sound (bsvalid) or a length that is not
+// finite.
 Bspline* ExtendObjectByLengthG2(Bspline* obj, double length, int flag, int edge);
 // A copy of obj in u with d + 1 new control points (zero) after its end (end nonzero) or before
 // its start (end 0), the u knots extended by dt there with d + 1 copies of the new end value.
@@ -56,7 +61,9 @@ void CascadeKnotVecOfObjSet(Bspline** objs, int n, int* dirs);
 // A patch from the edge to targetCurve (a surface; the pair is made to run alike and made
 // compatible along the edge in place) or to targetPoint (a curve), else by length. Null for
 // cont outside 0..2, a surface given only a target point (it has one target, not one per
-// boundary control point), a length below 0.001 of obj's size without target, and on failure.
+// boundary control point), a length below 0.001 of obj's size without target, and on failure;
+// with the error state -2 for an obj or target curve that is not sound (bsvalid), a target point
+// that is not finite, or a patch that is not sound.
 Bspline* MakeBridgeObject(Bspline* obj, Bspline* targetCurve, double* targetPoint, double length,
                           int uniform, int edge, int cont);
 // Lines across from each boundary control point to its target (x, y, z, w per control point

@@ -32,7 +32,7 @@
 
 namespace {
 
-bool IsCurve3(const Bspline* c) { return c && c->kind == 1 && c->dimension == 3 && BsplineShapeSound(c); }
+bool IsCurve3(const Bspline* c) { return c && c->kind == 1 && c->dimension == 3 && BsplineSound(c); }
 
 double Weight(const Bspline* c, int i) { return c->rational ? c->W[0][i] : 1.0; }
 
@@ -392,7 +392,7 @@ Bspline* SweepWithFrames(Bspline* profile, Bspline* path, NormalRule rule) {
   PlaceCorner(s.get(), start, F->rational ? F->W[0][0] : 1.0);
   Free(g);
   scope.keep();
-  return s.release();
+  return SoundRecordOrFailed(s.release());
 }
 
 }  // namespace

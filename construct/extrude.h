@@ -7,19 +7,22 @@
 #include "bspline/smake.h"
 
 // 1 when an end control point (first or last) of a lies strictly closer than tol to an end
-// control point of b; else 0. Control points only, never evaluated ends.
+// control point of b; else 0 (also, error state -2, for a record that is not a 3D curve of sound
+// structure, bsvalid). Control points only, never evaluated ends.
 int CheckIntersection(Bspline* a, Bspline* b, double tol);
 
 // Reorients the two rails and the curve in place (u direction) so that rails[0] starts at the
-// curve's last control point and rails[1] at the curve's first (within tol).
+// curve's last control point and rails[1] at the curve's first (within tol). Nothing is changed
+// (error state -2) when one is not a 3D curve of sound structure (bsvalid).
 void CheckIfCurvesInSameDir(Bspline* rails[2], Bspline* curve, double tol);
 
 // The profile, whose ends sit on the two paths, carried along both at once: every row is a copy
 // of the profile (never rotated) uniformly scaled so that its chord spans the distance between
 // the paths, anchored at each path and blended between the anchorings with the Hermite weight
 // 3g^2 - 2g^3. u follows the profile (row 0 is the profile), v the paths. Null on failure:
-// zk_error_status -10 when a path does not touch the profile's ends (tol, control points);
-// otherwise the error state of the failed degree, knot, rationality or memory step.
+// zk_error_status -10 when a path does not touch the profile's ends (tol, control points); -2
+// for a curve that is not a sound (bsvalid) 3D curve (nothing changed) or a result that is not
+// sound; otherwise the error state of the failed degree, knot, rationality or memory step.
 Bspline* ExtrudeW2PathCurves(Bspline* profile, Bspline* path1, Bspline* path2, double tol);
 
 // The profile translated, without turning, along the path: control point (i, j) = profile[i] +
@@ -43,8 +46,8 @@ Bspline* CreateExtrudeSurface(Bspline* curve, int end, double dir[3], double len
 // Hermite weight 3g^2 - 2g^3 of the path's normalised Greville parameter. u follows the path (row 0 is the path); v takes gen1's degree and knots
 // refined by those of the two inner sweeps (which refit their generators). The three curves are
 // changed in place (reoriented, raised, given knots, made rational). Null on failure:
-// zk_error_status -10 when a generator does not touch the path; -2 for a curve that is not 3D
-// or inner sweeps that cannot be brought to one layout; the error state of a failed inner
+// zk_error_status -10 when a generator does not touch the path; -2 for a curve that is not a
+// sound (bsvalid) 3D curve, a result that is not sound, or inner sweeps that cannot be brought to one layout; the error state of a failed inner
 // sweep, set operation or allocation.
 Bspline* ExtrudeW2Generators(Bspline* gen1, Bspline* gen2, Bspline* path);
 

@@ -17,6 +17,7 @@
 #include "foundation/vec3.h"
 
 int Intersect2Curve3(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
+  if (!RecordsSound({crv1, crv2}) || crv1->dimension != 3 || crv2->dimension != 3) return -2;
   double a, b;
   if (FindClosestCPT3paramValue(crv1, crv2, &a, &b) != 0) return -2;
   const double estA = a, estB = b;
@@ -48,6 +49,7 @@ int Intersect2Curve3(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
 }
 
 int Intersect2Curve2(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
+  if (!RecordsSound({crv1, crv2}) || crv1->dimension != 2 || crv2->dimension != 2) return -2;
   double a, b;
   const int est = !crv1->owner && !crv2->owner ? FindClosestCPTparamValueCurve2(crv1, crv2, &a, &b)
                                                : FindClosestCPTparamValue(crv1, crv2, &a, &b);
@@ -60,6 +62,7 @@ int Intersect2Curve2(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
 }
 
 int Intersect2Curves(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
+  if (!RecordsSound({crv1, crv2}) || crv1->kind != 1 || crv2->kind != 1) return -2;
   double a, b;
   const int est = crv1->dimension == 2 ? FindClosestEstParamValueCurveOnSurf(crv1, crv2, &a, &b)
                                        : FindClosestCPTparamValueCurves(crv1, crv2, &a, &b);
@@ -357,7 +360,7 @@ namespace {
 
 
 Bspline* ExtractIsopar(Bspline* srf, Bspline* curve, Bspline* iso, bool spatial) {
-  if (!srf || !curve || !iso) return nullptr;
+  if (!RecordsSound({srf, curve, iso}) || srf->kind != 2) return MadeOrFailed<Bspline>(nullptr);
   if (spatial ? iso->dimension < 3 : iso->dimension != 2) return nullptr;
   double ends[2][3];
   Eval3DPointOnBsplOnSurfArray(srf, curve, curve->umin, 0, 0, ends[0]);

@@ -9,11 +9,14 @@
 // t1 on crv1 and t2 on crv2 where the two 3D curves come closest: refined from the polygon
 // estimate; where that leaves a gap and the curves meet elsewhere, their meeting nearest the
 // estimate (CrvIntersect). The refiner's result (0 converged); -2 when the estimate failed (t1,
-// t2 untouched) or memory ran out.
+// t2 untouched) or memory ran out, and for a curve that is not a sound (bsvalid) 3D curve
+// (error state set, t1, t2 untouched).
 int Intersect2Curve3(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
-// The same for two 2D curves (measured in 3D through an owner where a curve has one).
+// The same for two 2D curves (measured in 3D through an owner where a curve has one); -2 with
+// the error state set for curves that are not sound 2D curves.
 int Intersect2Curve2(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
-// The same for two curves each 3D or on a surface.
+// The same for two curves each 3D or on a surface; -2 with the error state set for records that
+// are not sound curves.
 int Intersect2Curves(Bspline* crv1, Bspline* crv2, double* t1, double* t2);
 
 // Cuts each curve of a closed chain of n >= 2 3D curves back to the stretch between its
@@ -47,7 +50,8 @@ void GetUVKnotIndices(const double* uKnots, const double* vKnots, int nu, int nv
 // The piece of the iso curve `iso` of srf that the 2D curve on srf runs along, from the point
 // nearest the curve's start to the point nearest its end (running the curve's way), or null
 // when an end lies more than 0.001 away or the piece would be too short (the error state is then
-// clear: the caller keeps its own curve). iso is a 2D curve on srf.
+// clear: the caller keeps its own curve). iso is a 2D curve on srf. Null with the error state -2
+// for a srf, curve or iso that is not sound (bsvalid).
 Bspline* ExtractIsoparCurve2(Bspline* srf, Bspline* curve, Bspline* iso);
 // The same for a 3D iso curve; when the end lies too far away or the ends coincide, a degenerate
 // cubic at the first sample point of iso instead of null.

@@ -1,11 +1,13 @@
 #include "curve/cpoint.h"
 
+#include "bspline/bsvalid.h"
 #include "bspline/nubutil.h"
 #include "bspline/smake.h"
 #include "curve/cintsct.h"
 
 int FindPntsOn2CurvesClosest(Bspline* c1, Bspline* c2, double p1[3], double p2[3]) {
-  if (!c1 || !c2) return 1;
+  // Callers rely on the 1; a curve that cannot be read leaves the points untouched.
+  if (!RecordsSound({c1, c2}) || c1->dimension != c2->dimension) return 1;
   double t1 = c1->umin, t2 = c2->umin;
   if (c1->dimension == 2)
     Intersect2Curve2(c1, c2, &t1, &t2);

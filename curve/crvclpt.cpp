@@ -1,5 +1,6 @@
 #include "curve/crvclpt.h"
 
+#include "bspline/bsvalid.h"
 #include "bspline/knots.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
@@ -11,6 +12,7 @@ double GetEditPoint(const double* knots, int order, int i) {
 }
 
 double GetUVFactor(Bspline* srf, int dir) {
+  if (!RecordsSound({srf}) || srf->kind != 2 || srf->dimension != 3) return 0.0;
   double a[3], b[3], range;
   if (dir == 0) {
     const int last = NumCtrlU(srf) - 1;
@@ -51,6 +53,7 @@ void ClampAndMirror(double t, double lo, double hi, double* clamped, double* mir
 
 void FindBsplOnSurf3dControlPoint(Bspline* srf, double u, double v, double* x, double* y,
                                   double* z) {
+  if (!RecordsSound({srf}) || srf->kind != 2 || srf->dimension != 3 || !AllFinite({u, v})) return;
   double p[3];
   if (u >= srf->umin && u <= srf->umax && v >= srf->vmin && v <= srf->vmax) {
     Eval3DPointOnSurfCoord(srf, u, v, 0, 0, p);

@@ -10,13 +10,16 @@ double GetEditPoint(const double* knots, int order, int i);
 // Parameter range per unit of 3D length along direction dir (0 u, otherwise v) of a surface:
 // the range over the distance between the end points of the first row (u) or first column (v)
 // of control points; range / (1e-6 D) when that distance is 1e-6 D or less, D the diagonal of
-// the surface's control-point box.
+// the surface's control-point box. 0.0 (error state -2) for a srf that is not a sound (bsvalid)
+// 3D surface.
 double GetUVFactor(Bspline* srf, int dir);
 
 // The 3D point of a parameter pair that may lie outside the surface's domain: the surface point
 // inside; outside, 2E - M with E the point at the pair clamped into the domain and M the point
 // at the pair mirrored into it about the crossed edge (a point reflection through the edge, so
-// control points of a 2D curve that stray beyond the domain keep their distance from it).
+// control points of a 2D curve that stray beyond the domain keep their distance from it). A srf
+// that is not a sound (bsvalid) 3D surface or a pair that is not finite writes nothing (error
+// state -2).
 void FindBsplOnSurf3dControlPoint(Bspline* srf, double u, double v, double* x, double* y,
                                   double* z);
 

@@ -247,6 +247,8 @@ int SampledFootOnCurve(Bspline* c, const double P[3], Foot* best) {
 }  // namespace
 
 int GlobalClosestOnCurve(Bspline* c, const double P[3], double* t, double C[3]) {
+  if (!RecordsSound({c}) || !P || !AllFinite({P[0], P[1], P[2]})) return -2;
+  if (c->dimension == 2 && !c->owner) return -2;
   Foot best;
   best.size = ControlPointDiagonal(c->dimension == 2 ? c->owner : c);
   if (c->dimension == 3 && PositiveWeights(c))

@@ -898,6 +898,7 @@ void FreeCrvIntrList(CrvIntrList* list) {
 }
 
 int FindIfTwoCurvesOverlap(Bspline* curve1, Bspline* curve2, double tol) {
+  if (!RecordsSound({curve1, curve2})) return 0;
   if (curve1->dimension != curve2->dimension) return 1;
   const double L1 = FindCurve3DLength(curve1), L2 = FindCurve3DLength(curve2);
   const double tolL = tol * std::fmin(L1, L2);
@@ -960,6 +961,7 @@ int RefineCurve2IntersectionPoint(Bspline* curve1, Bspline* curve2, double* t1, 
                                   double* gapSq, int maxIter) {
   // The safeguarded Newton iteration of the parameter plane, the gap measured there; it meets at
   // kMeetingGap of the curves' size, as the subdivision does.
+  if (!RecordsSound({curve1, curve2})) return -2;
   if (maxIter < 1) {
     ClampRefinerParam(*t1, curve1->umin, curve1->umax);
     ClampRefinerParam(*t2, curve2->umin, curve2->umax);

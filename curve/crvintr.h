@@ -57,7 +57,8 @@ int CrvIntersect(Bspline* curve1, Bspline* curve2, CrvIntrList** list, double to
 
 // 1 when the curves run along each other: samples of the shorter curve lie within 5 tol L of the
 // longer and their mean squared distance is below tol L (L the shorter length); curves of
-// different dimension count as overlapping. Else 0.
+// different dimension count as overlapping. Else 0, also (error state -2) for a record that is
+// not sound (bsvalid).
 int FindIfTwoCurvesOverlap(Bspline* curve1, Bspline* curve2, double tol);
 
 // Length in model space of the polyline through 5 points per knot span and the end; 0 with the
@@ -68,6 +69,7 @@ double FindCurve3DLength(Bspline* curve);
 // each step halved until the gap falls and clamped to the ranges; maxIter is the least count,
 // the iteration goes on while its step shrinks. 0 when the gap ends below 1e-7 of the curves'
 // parameter-plane size, -2 otherwise (parallel tangents, no crossing near, maxIter < 1); t1,
-// t2 and gapSq (squared) hold the last pair.
+// t2 and gapSq (squared) hold the last pair. -2 with the error state set and nothing written for
+// a curve that is not sound (bsvalid).
 int RefineCurve2IntersectionPoint(Bspline* curve1, Bspline* curve2, double* t1, double* t2,
                                   double* gapSq, int maxIter);

@@ -40,7 +40,7 @@ int IsPlanarCurve3(Bspline* crv, double tol, double axis0[3], double axis1[3], d
 }
 
 int ComputeCrvBsplineCentroid(Bspline* crv, double p[3]) {
-  if (!crv || !p) return -2;
+  if (!p || !RecordShapesSound({crv})) return -2;
   const int n = NumCtrlU(crv);
   double** rows[3] = {crv->X, crv->Y, crv->dimension == 3 ? crv->Z : nullptr};
   double total[3] = {0, 0, 0}, part[3] = {0, 0, 0};
@@ -207,6 +207,13 @@ int FindOffsetDirectionAndRadiusAtPoint(Bspline* crv, double t, double* s, doubl
 }
 
 int FindCrvOffsetDirection(Bspline* crv, double t, double dir[3]) {
+  if (!RecordsSound({crv})) return -2;
+  if (std::isnan(t)) {
+    SetKernelError(-2);
+    return -2;
+  }
+  // The search steps from a parameter in the domain: one beyond it starts at the nearer end.
+  t = std::clamp(t, crv->umin, crv->umax);
   const double step = (crv->umax - crv->umin) * 0.010101010101010102;
   const double bend = 1000.0 * ControlPointDiagonal(crv);
   double s;

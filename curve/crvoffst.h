@@ -11,7 +11,8 @@
 // (bsvalid) 3D curve, or on failure.
 int IsPlanarCurve3(Bspline* crv, double tol, double axis0[3], double axis1[3], double axis2[3]);
 
-// Mean of the control points (weights not applied). 0; -2 for null.
+// Mean of the control points (weights not applied). 0; -2 for null or a curve whose structure
+// is not sound (bsvalid; error state set).
 int ComputeCrvBsplineCentroid(Bspline* crv, double p[3]);
 
 // ---- parameters per span -----------------------------------------------------------------------
@@ -44,7 +45,9 @@ int FindOffsetDirectionAndRadiusAtPoint(Bspline* crv, double t, double* s, doubl
 // The offset direction at t, or, where the curve is almost straight there (a quarter radius of
 // curvature of 1000 diagonals or more), at the nearest parameter in steps of a 99th of the
 // domain, up first, then down, that bends more; on a straight curve the direction found last.
-// Returns 0.
+// A t beyond the domain is taken at its nearer end. Returns 0; -2 with the error state set and
+// dir untouched for a curve that is not sound (bsvalid; a curve on a surface with its owner) or
+// a t that is not a number.
 int FindCrvOffsetDirection(Bspline* crv, double t, double dir[3]);
 // The radius of curvature |C'|^3 / |C' x C''| at n parameters into a new array *r (the caller
 // frees it), capped at 1e6 x the curve's size (its greatest speed |C'| over the samples times

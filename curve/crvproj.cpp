@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "bspline/bsvalid.h"
 #include "bspline/cclone.h"
 #include "bspline/crvlist.h"
 #include "bspline/isocurve.h"
@@ -373,6 +374,7 @@ BsplineList* HandPieces(Bspline* srf, PieceArray& pieces, int count, PieceOwner&
 int LocateEdgeForSurfCurveProjNorm(Bspline* curve, Bspline* srf, double tA, double tB, double* u,
                                    double* v, double* t, int iterations, int prevGood,
                                    double** gridU, double** gridV, double** gridW) {
+  if (!RecordsSound({curve, srf}) || srf->kind != 2) return -2;
   for (int i = 0; i < iterations; ++i) {
     const double tm = 0.5 * (tA + tB);
     double P[3];
@@ -395,7 +397,7 @@ int IsChangedBoundary(Bspline* srf, double t0, double t1, int dir) {
 }
 
 Bspline* Blend2Curve2s(Bspline* a, Bspline* b) {
-  if (!a || !b || a->kind != 1 || b->kind != 1 || a->degreeU != b->degreeU ||
+  if (!RecordsSound({a, b}) || a->kind != 1 || b->kind != 1 || a->degreeU != b->degreeU ||
       a->dimension != b->dimension)
     return nullptr;
   const int p = a->degreeU, nA = NumCtrlU(a), nB = NumCtrlU(b), mA = a->interiorU;

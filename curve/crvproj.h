@@ -36,7 +36,8 @@ BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int s
                                              double tol, int reserved, int separate);
 // Bisection (iterations steps) for the parameter between tB (state prevGood, 1 usable, -1 not)
 // and tA (the other state) where the projection changes state; (u, v) and t of the last mid
-// point. gridU, gridV, gridW: the surface's grid cache. 0, or -2 when a projection failed.
+// point. gridU, gridV, gridW: the surface's grid cache. 0, or -2 when a projection failed or
+// (error state set) a record is not sound (bsvalid).
 int LocateEdgeForSurfCurveProjNorm(Bspline* curve, Bspline* srf, double tA, double tB, double* u,
                                    double* v, double* t, int iterations, int prevGood,
                                    double** gridU, double** gridV, double** gridW);
@@ -62,7 +63,8 @@ Bspline* CheckErrorAndRefitCurve(Bspline* curve2, Cloud* cloud, double* params, 
 // The curve a followed by b (the same degree p; a's degree and rational flag are used): a's
 // control points but the last, the midpoint of a's last and b's first, b's points from the
 // second on; b's knots continue where a's domain ends, so the join is a knot of multiplicity p.
-// A new curve with a's owner (not listed on it), or null.
+// A new curve with a's owner (not listed on it), or null (error state -2 for a record that is
+// not sound, bsvalid).
 Bspline* Blend2Curve2s(Bspline* a, Bspline* b);
 // 1 when srf is closed in dir (0 u, else v) and the short way from t0 to t1 crosses the seam
 // (|t1 - t0| > range - |t1 - t0|); else 0.

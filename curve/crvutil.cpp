@@ -72,6 +72,7 @@ void Copy3(const double a[3], double b[3]) {
 
 // ---- sampling per knot span ----------------------------------------------------------------
 double* SampleCurvePlateProper(Bspline* curve, int n, int* count) {
+  if (!RecordsSound({curve}) || curve->kind != 1 || !count) return MadeOrFailed<double>(nullptr);
   // Fewer than two samples per interval would leave the intervals without their ends.
   if (n < 2) n = 2;
   TrackingScope scope;
@@ -102,6 +103,7 @@ double* SampleCurvePlateProper(Bspline* curve, int n, int* count) {
 }
 
 void ComputeCrvParamArraysForEval(Bspline* curve, int mode, int n, double* out, int total) {
+  if (!RecordsSound({curve}) || !out) return;
   const double lo = curve->umin, hi = curve->umax;
   if (mode == 0) {
     const double step = n > 1 ? (hi - lo) / (n - 1) : 0.0;
@@ -560,6 +562,7 @@ void ClosestSegmentPair(const double* p1, const double* g1, int n1, const double
 // The estimate over the polylines through the points at the Greville parameters, which follow
 // the curves far closer than the control polygons.
 int GrevillePolygonEstimate(Bspline* crv1, Bspline* crv2, PolygonSpace space, double* t1, double* t2) {
+  if (!RecordsSound({crv1, crv2}) || crv1->kind != 1 || crv2->kind != 1) return -2;
   TrackingScope scope;
   double* g1 = ObjectGrevilleParams(crv1, 0);
   double* g2 = ObjectGrevilleParams(crv2, 0);
@@ -591,6 +594,7 @@ int FindClosestCPTparamValueCurves(Bspline* crv1, Bspline* crv2, double* t1, dou
 }
 
 int FindClosestEstParamValueCurveOnSurf(Bspline* crv1, Bspline* crv2, double* t1, double* t2) {
+  if (!RecordsSound({crv1, crv2}) || crv1->kind != 1 || crv2->kind != 1) return -2;
   // Dense enough that every sample interval is close to straight on the composed map.
   int srfDegree = 0;
   if (const Bspline* srf = crv1->owner) srfDegree = srf->degreeU > srf->degreeV ? srf->degreeU : srf->degreeV;
@@ -663,6 +667,7 @@ void ClosestParamsOnCurveOrIso(const double (*points)[3], int count, Bspline* ob
 }
 
 int GetPointParOnCurve3(Bspline* curve, float x, float y, float z, double* t) {
+  if (!RecordShapesSound({curve}) || curve->kind != 1) return 0;
   const double P[3] = {x, y, z};
   // A sample estimate may start in the wrong winding of a spiral, or on the wrong side of a
   // centre of curvature, where another stretch is nearly as near: a sound 3D curve is searched
@@ -770,7 +775,7 @@ bool MeasurableCurve(const Bspline* curve) {
 }  // namespace
 
 double GetPartCurveLength(Bspline* curve, double t1, double t2, int n) {
-  if (n < 1 || !curve || curve->kind != 1) return -1.0;
+  if (n < 1 || !RecordsSound({curve}) || curve->kind != 1) return -1.0;
   if (curve->dimension == 2 && !curve->owner) return -1.0;
   double a, b;
   LengthInterval(curve, t1, t2, &a, &b);
@@ -787,7 +792,7 @@ double GetPartCurveLength(Bspline* curve, double t1, double t2, int n) {
 
 double GetPartCurveLengthAndParams(Bspline* curve, double t1, double t2, int n, double* x,
                                    double* y, double* z, double* t, double* s) {
-  if (n < 1 || !curve || curve->kind != 1) return -1.0;
+  if (n < 1 || !RecordsSound({curve}) || curve->kind != 1) return -1.0;
   if (curve->dimension == 2 && !curve->owner) return -1.0;
   double a, b;
   LengthInterval(curve, t1, t2, &a, &b);
@@ -812,6 +817,7 @@ double GetPartCurveLengthAndParams(Bspline* curve, double t1, double t2, int n, 
 int UnifArcSampleCurve(Bspline* curve, double t1, double t2, double h, int n, int deriv,
                        double** x, double** y, double** z, int* count) {
   if (deriv != 0 && deriv != 1) return 0;
+  if (!RecordsSound({curve}) || curve->kind != 1) return 0;
   if (h != 0.0 && !(h > 1e-10)) return 0;
   if (!MeasurableCurve(curve)) return 0;
   if (h == 0.0 && n < 1) return 0;
@@ -951,6 +957,7 @@ int UnifArcSampleCurve(Bspline* curve, double t1, double t2, double h, int n, in
 }
 
 double CurveOnSurfaceLength(Bspline* crv) {
+  if (!RecordsSound({crv})) return -2.0;
   // A curve on no surface has no 3D image to measure.
   if (crv->kind != 1 || (crv->dimension == 2 && !crv->owner)) return -2.0;
   TrackingScope scope;
@@ -1246,7 +1253,7 @@ Bspline* MakeCurve3BsplineFromCurve2(Bspline* curve, double tol, double angTol) 
 }
 
 Bspline* Rational2NonRationalCurve3Bspline(Bspline* curve) {
-  if (!curve || curve->kind != 1 || curve->dimension != 3 || curve->owner || curve->curves)
+  if (!RecordsSound({curve}) || curve->kind != 1 || curve->dimension != 3 || curve->owner || curve->curves)
     return nullptr;
   TrackingScope scope;
   int n = 0;
@@ -1324,7 +1331,7 @@ int CurvePlaneSamples(Bspline* crv, double** x, double** y, double** z, int* n) 
   return 0;
 }
 
-bool IsCurve3(const Bspline* b) { return b && b->kind == 1 && b->dimension == 3; }
+bool IsCurve3(const Bspline* b) { return BsplineSound(b) && b->kind == 1 && b->dimension == 3; }
 
 }  // namespace
 
@@ -1627,7 +1634,7 @@ int IsoPolyline(Bspline* srf, double c, int d, double t0, double t1, float** x, 
 
 int FindCurve2IsoParamIntersections(Bspline* curve, int d, double c, double* out, int* count) {
   if (count) *count = 0;
-  if (!curve || !out || !count) return -2;
+  if (!out || !count || !RecordsSound({curve}) || curve->kind != 1) return -2;
   const int p = curve->degreeU, m = curve->interiorU;
   const int ns = 5 * m + 6;
   TrackingScope scope;

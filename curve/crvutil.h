@@ -1,6 +1,11 @@
 // Routines over plain knot arrays: sorted, caller-owned arrays of doubles, usually the clamped
 // knot vector of a curve or of one surface direction. Result arrays come from Malloc in the
 // caller's current scope and belong to the caller.
+//
+// The functions below that take a curve refuse, before they read it, one that is not sound
+// (bsvalid's BsplineSound; GetPointParOnCurve3 its structure alone) or not a curve, with their
+// failure return (null, 0, -1.0, -2.0 or -2 as each lists; nothing written) and the error state
+// -2.
 #pragma once
 
 // Maps the n knots onto [0, 1] in place and returns 1 / (last - first), the factor callers

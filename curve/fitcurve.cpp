@@ -190,6 +190,7 @@ double normalize_tarray3(const float* x, const float* y, const float* z, int n, 
 
 void assign_uniform_curve_knots3(Bspline* curve, int wrap, double* tmin, double* tmax) {
   if (!curve || !curve->knotsU || curve->degreeU < 0 || curve->interiorU < 0) return;
+  if (!RecordShapesSound({curve})) return;
   const int p = curve->degreeU, m = curve->interiorU;
   double lo = 0.0, step;
   if (wrap < 1) {

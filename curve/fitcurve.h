@@ -38,7 +38,8 @@ double normalize_tarray3(const float* x, const float* y, const float* z, int n, 
 // 1 / (m + 1) on [0, 1]. wrap >= 1: step 1 / (m - 2 wrap + 1) and domain [-wrap step,
 // 1 + wrap step], so that the m - 2 wrap + 1 middle spans cover [0, 1] exactly (the layout of a
 // fit to wrapped points). The domain is stored in the curve and returned in tmin, tmax (either
-// may be null). Nothing is written when m - 2 wrap + 1 < 1 or the curve has no knot array.
+// may be null). Nothing is written when m - 2 wrap + 1 < 1 or the curve has no knot array, nor
+// (error state -2) when its structure is not sound (bsvalid).
 void assign_uniform_curve_knots3(Bspline* curve, int wrap, double* tmin, double* tmax);
 
 // The control points of the curve (its degree, knots and domain umin..umax as set) fitted to

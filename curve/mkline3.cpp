@@ -1,5 +1,6 @@
 #include "curve/mkline3.h"
 
+#include "bspline/bsvalid.h"
 #include "bspline/isocurve.h"
 #include "bspline/sfree.h"
 #include "foundation/coreglob.h"
@@ -78,7 +79,7 @@ Bspline* CreateLineBsplineDegree1(const double start[3], const double end[3]) {
 }
 
 Bspline* IsoLineCurve2(Bspline* srf, int side, double value) {
-  if (!srf || srf->kind != 2 || side < 0 || side > 3) return nullptr;
+  if (!RecordsSound({srf}) || srf->kind != 2 || side < 0 || side > 3) return nullptr;
   const bool runsInV = side == 0 || side == 2;
   if (value == -1.0) {
     static const int kUses[4] = {0, 1, 1, 0};  // the side's boundary: the minimum or maximum

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "bspline/bsvalid.h"
 #include "bspline/nubutil.h"
 #include "bspline/smake.h"
 #include "curve/crvutil.h"
@@ -12,7 +13,7 @@
 Bspline* BsplinePlaneFrom3DLines(Bspline** curves, int n) {
   if (!curves || n < 1) return nullptr;
   for (int k = 0; k < n; ++k)
-    if (!curves[k] || curves[k]->kind != 1) return nullptr;
+    if (!RecordsSound({curves[k]}) || curves[k]->kind != 1) return nullptr;
   OrderCurves(curves, n);
   TrackingScope scope;
   // The samplers hand their parameter arrays out of their scopes: held here.

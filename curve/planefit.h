@@ -6,6 +6,7 @@ struct Bspline;
 
 // Orders the curves head to tail in place (OrderCurves), samples each with degree + 1
 // parameters per knot span and returns the least-squares plane of all samples as a plane patch
-// over their box. Null for no curves, a null entry, samples that fit no plane (fewer than
+// over their box. Null for no curves, a null entry or one that is not sound (bsvalid; error
+// state -2), samples that fit no plane (fewer than
 // three, or all on one line) or exhausted memory.
 Bspline* BsplinePlaneFrom3DLines(Bspline** curves, int n);

@@ -100,7 +100,7 @@ int AcceptSurfaceTrial(Bspline* trial, double error, Bspline* surface) {
 }  // namespace
 
 int CheckBsplineTol(const double* x, const double* y, const double* z, int n, Bspline* curve) {
-  if (!curve || !x || !y || !z) return -2;
+  if (!RecordsSound({curve}) || !x || !y || !z) return -2;
   const double tol = 1e-6 * ControlPointDiagonal(curve);
   TrackingScope scope;
   // The polyline samples are cached across the points and freed here.

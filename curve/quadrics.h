@@ -36,7 +36,8 @@ int GetCircleFromPts(const double* x, const double* y, const double* z, int n, B
 int GetArcFromPts(const double* x, const double* y, const double* z, int n, Bspline* curve);
 // 1 when every point's squared distance from the curve (a start from the sampled polyline, then
 // at most 7 refinement steps) is at most 1e-6 x the diagonal of the curve's control-point box; 0
-// at the first point beyond; -2 when the start cannot be formed. A squared distance held against
+// at the first point beyond; -2 when the start cannot be formed or (error state set) the curve
+// is not sound (bsvalid). A squared distance held against
 // a length: the test tightens with the curve's size (1e-3 of the diagonal's square root at unit
 // size), as the recognisers have always used it; IdentifyCurveQuadric calls them at unit size.
 int CheckBsplineTol(const double* x, const double* y, const double* z, int n, Bspline* curve);

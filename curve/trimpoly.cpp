@@ -3,15 +3,21 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "bspline/bsvalid.h"
 #include "bspline/nubs.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
 
-int TrimCurvePolylineCount(const Bspline* crv) { return 5 * crv->interiorU + 6; }
+int TrimCurvePolylineCount(const Bspline* crv) {
+  // No samples of a curve whose counts cannot be trusted: every reader below sizes by this.
+  if (!RecordShapesSound({crv}) || crv->kind != 1) return 0;
+  return 5 * crv->interiorU + 6;
+}
 
 // Parameters: the domain start, then per span from a to b the values b - j (b - a) / 5
 // (j = 4 .. 1) and b itself.
 void SampleTrimCurvePolyline(const Bspline* c, double* t, double* us, double* vs) {
+  if (TrimCurvePolylineCount(c) < 2 || !t || !us || !vs) return;
   const int p = c->degreeU;
   int k = 0;
   t[k++] = c->knotsU[p];

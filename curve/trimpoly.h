@@ -7,7 +7,8 @@
 
 #include "bspline/smake.h"
 
-// Samples of one trim curve: 5 (interior knots) + 6.
+// Samples of one trim curve: 5 (interior knots) + 6; 0 (error state -2) for a record that is not
+// a curve of sound structure (bsvalid), which the functions below then leave alone.
 int TrimCurvePolylineCount(const Bspline* crv);
 // The curve's (u, v) samples into us, vs (TrimCurvePolylineCount entries each); t is scratch of
 // the same length and receives the sample parameters.

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/sfree.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
@@ -15,6 +16,9 @@
 namespace {
 
 constexpr double kDegToRad = 0.017453292519943295;
+// The longest sweep made, in degrees: a thousand turns, 4,000 segments. The segments are
+// counted one by one and allocated, so a sweep from a huge or infinite angle is refused here.
+constexpr double kMaxSweep = 360.0e3;
 
 }  // namespace
 
@@ -24,6 +28,8 @@ constexpr double kDegToRad = 0.017453292519943295;
 // distance r / cos(A / 2) in direction t + A / 2, with weight cos(A / 2). The arc is built
 // from angle 0, then turned by the start angle and moved to the centre.
 Bspline* MakeArcZBspline(double startAngle, double endAngle, const double centre[3], double r) {
+  if (!centre || !AllFinite({startAngle, endAngle, centre[0], centre[1], centre[2], r}))
+    return MadeOrFailed<Bspline>(nullptr);
   double S = endAngle >= startAngle ? endAngle - startAngle : 360.0 - (startAngle - endAngle);
   if (std::fabs(S) < 1e-6) S = 360.0;
   double R;
@@ -38,6 +44,7 @@ Bspline* MakeArcZBspline(double startAngle, double endAngle, const double centre
     }
   }
   if (!(S > 0.0)) return nullptr;
+  if (S > kMaxSweep) return MadeOrFailed<Bspline>(nullptr);
   int k = 0;
   for (double rest = S; rest > 0.0; rest -= 90.0) ++k;
   const bool partial = R > 0.0;
@@ -112,7 +119,8 @@ Bspline* MakeArcZBspline(double startAngle, double endAngle, const double centre
   if (!c->quadric || KernelFailed()) return nullptr;
   c->quadricType = 3;
   scope.keep();
-  return c.release();
+  // Knots from an angle so large that a quarter turn is lost in its round-off do not increase.
+  return SoundRecordOrFailed(c.release());
 }
 
 int estimate_arc_para(const float* u, const float* v, int n, double coef[4], double centre[2], double* r) {

@@ -9,8 +9,11 @@
 // in radians from the start angle (an arc of less than 90 degrees whose range is below 0.1
 // takes knots 0, 0, 0, 1, 1, 1); closed flag 2 for the full circle; an arc of less than 0.001
 // degrees is flagged non-rational. Exact form: quadric type 3 (centre, normal (0, 0, 1),
-// radius, sweep in degrees). Null on failure, and for a sweep that is not positive (a start
-// more than 360 above the end).
+// radius, sweep in degrees). Null for a sweep that is not positive (a start more than 360 above
+// the end; the error state left as it was); null with the error state set on failure, for a
+// sweep above 360,000 degrees, for an angle, centre
+// coordinate or radius that is not finite, and for angles so large that the knots cannot tell
+// a quarter turn from round-off.
 Bspline* MakeArcZBspline(double startAngle, double endAngle, const double centre[3], double r);
 
 // The arc fitted to 3-D points: their best plane, the algebraic circle through the first and

@@ -659,7 +659,7 @@ void GetNSampleInterval(double a, double b, int n, double* out) {
 
 int SetUpIntegralRange(const Bspline* curve, const int* indices, int n, double** starts, double** ends,
                        int* count) {
-  if (!curve || !indices || n < 1) return -2;
+  if (!RecordShapesSound({curve}) || !indices || n < 1) return -2;
   const int p = curve->degreeU;
   const int nKnots = NumKnotsU(curve);
   const double* k = curve->knotsU;

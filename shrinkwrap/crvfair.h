@@ -58,7 +58,8 @@ int GetNSamplePerSpan(const double* knots, int nKnots, int nPerSpan, double** sa
 // n >= 2 equal steps from a to b, both included.
 void GetNSampleInterval(double a, double b, int n, double* out);
 // The knot intervals touched by the listed control points (i .. i + degree for point i),
-// ascending, short ones skipped. New arrays.
+// ascending, short ones skipped. New arrays; -2 (error state set) for a curve whose structure is
+// not sound (bsvalid).
 int SetUpIntegralRange(const Bspline* curve, const int* indices, int n, double** starts,
                        double** ends, int* count);
 // 10-point Gauss-Legendre samples and weights over [a, b] split at the knots. -2 for a or b

@@ -48,7 +48,8 @@ double ControlExtent(const Bspline* curve) {
   return extent;
 }
 
-bool Is3DCurve(const Bspline* c) { return c && c->kind == 1 && c->dimension == 3; }
+// What every entry point here asks of its curve before it reads it.
+bool Is3DCurve(const Bspline* c) { return BsplineSound(c) && c->kind == 1 && c->dimension == 3; }
 
 // Fills K (n + m square) with [[A, -C'], [C, 0]]. The sign of the multiplier block makes the
 // first n rows read A x + b - C' l = 0, the stationarity condition of the Lagrangian.
@@ -761,7 +762,7 @@ bool FitInputSound(const Bspline* curve, int n, const double* t, const double* x
 
 int GetCrvThinPlateWeights(const Bspline* curve, double tension, double roughness, double* w1,
                            double* w2) {
-  if (!curve || !w1 || !w2) return -2;
+  if (!BsplineSound(curve) || curve->kind != 1 || !w1 || !w2) return -2;
   // Both scales are a tenth of the extents: the weights are per squared extent of the curve.
   const double L = 0.1 * std::max(kMinThinPlateScale, ControlExtent(curve));
   const double R = 0.1 * std::max(kMinThinPlateScale, std::fabs(curve->umax - curve->umin));

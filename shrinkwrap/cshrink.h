@@ -5,6 +5,8 @@
 // 1/2 D'AD + b'D (so A D = -b at the free minimum) subject to C D = d. The solution vector of
 // a curve with nCtrl control points is all x displacements, then all y, then all z; a
 // position row has nCtrl entries and serves x, y and z alike, a normal row has 3 nCtrl.
+// Every function taking a curve refuses (-2) one that is not sound (bsvalid); those that fit or
+// constrain it, one that is not 3D as well.
 #pragma once
 
 #include "bspline/smake.h"

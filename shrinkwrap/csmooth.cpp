@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "bspline/bsvalid.h"
 #include "bspline/cclone.h"
 #include "bspline/nubutil.h"
 #include "bspline/sfree.h"
@@ -249,7 +250,7 @@ int ComputeLambdaGammaFromPassbandFqncy(double kPB, double lambda, double* mu) {
 
 int FindCrvSegmentFreeCntrlPnts(const Bspline* curve, double t0, double t1, int endFixed[2],
                                 int* first, int* last) {
-  if (!curve || curve->kind != 1 || !endFixed || !first || !last) return -2;
+  if (!BsplineSound(curve) || curve->kind != 1 || !endFixed || !first || !last) return -2;
   const int p = curve->degreeU;
   const int nCtrl = NumCtrlU(curve);
   const double umin = curve->umin, umax = curve->umax;
@@ -293,7 +294,7 @@ int CheckCrvSegmentFreeCntrlPnts(const Bspline* curve, double t0, double t1, int
 
 int NonShrinkSmoothCurveSegment(Bspline* curve, double t0, double t1, double lambda, double mu,
                                 int iterations) {
-  if (!curve || curve->kind != 1) return -2;
+  if (!BsplineSound(curve) || curve->kind != 1) return -2;
   if (t0 < curve->umin || t0 > curve->umax || t1 < curve->umin || t1 > curve->umax) return -2;
   if (t1 < t0) std::swap(t0, t1);
   int endFixed[2] = {0, 0};

@@ -7,6 +7,7 @@
 // Neighbour weight types (clamped into 0..3), normalised to sum 1:
 //   0 uniform; 1 Gaussian of the distance, exp(-d^2 / 2 s^2) with s >= 0.001;
 //   2 1/d (0 for d < 1e-6); 3 1/d^2 (0 for d^2 < 1e-6).
+// The functions taking a curve refuse (-2) one that is not sound (bsvalid).
 #pragma once
 
 #include "bspline/smake.h"

@@ -1,6 +1,7 @@
 #include "shrinkwrap/shrink.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <utility>
 
@@ -61,15 +62,17 @@ int& InteriorOf(Bspline* obj, int dir) { return dir == 1 ? obj->interiorV : obj-
 // stride; `other` (may be null) is a second key array carried along.
 void ExchangeSortRun(double* x, double* y, double* z, double* keys, double* other, int start,
                      int count, int stride) {
+  // An array that is the key array itself is sorted with it: swapped a second time it would
+  // put the keys back and the exchange would never end.
+  double* const carried[4] = {x != keys ? x : nullptr, y != keys ? y : nullptr, z != keys ? z : nullptr,
+                              other != keys ? other : nullptr};
   int i = 1;
   while (i < count) {
     const int a = start + (i - 1) * stride, b = start + i * stride;
     if (keys[a] > keys[b]) {
       std::swap(keys[a], keys[b]);
-      std::swap(x[a], x[b]);
-      std::swap(y[a], y[b]);
-      std::swap(z[a], z[b]);
-      if (other) std::swap(other[a], other[b]);
+      for (double* c : carried)
+        if (c) std::swap(c[a], c[b]);
       if (i > 1) --i;
     } else {
       ++i;
@@ -395,7 +398,8 @@ namespace {
 
 void SortGridRuns(double* x, double* y, double* z, double* keys, double* other, int n, int m,
                   int dir) {
-  if (!x || !y || !z || !keys || n < 1 || m < 1) return;
+  // A grid of more points than an int counts has indices that wrap.
+  if (!x || !y || !z || !keys || n < 1 || m < 1 || static_cast<long long>(n) * m > INT_MAX) return;
   if (dir == 1) {
     for (int r = 0; r < m; ++r) ExchangeSortRun(x, y, z, keys, other, r * n, n, 1);
   } else {

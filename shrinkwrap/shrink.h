@@ -145,7 +145,9 @@ int LocalSrfShrinkWrapFit(Bspline* srf, Cloud* cloud, const double* box, double 
 int FreeWrapConstraint(LinearConstraint* constraint);
 
 // m rows of n keys with parallel coordinates; each row (dir 1: contiguous runs of n; dir 0:
-// stride n, so the rows are the columns of an n-wide grid) is sorted ascending by key.
+// stride n, so the rows are the columns of an n-wide grid) is sorted ascending by key. The keys
+// may be one of the coordinate arrays (that array is sorted by itself). Null arrays, counts
+// below 1 and grids of more than INT_MAX points leave everything as it was.
 void Sort3DPointsUsing1DPoints(double* x, double* y, double* z, double* keys, int n, int m,
                                int dir);
 // Sorts an n x m grid by the u keys along its rows, then by the v keys along its columns.

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "bspline/bsvalid.h"
 #include "bspline/crvlist.h"
 #include "bspline/kinsert.h"
 #include "bspline/nubutil.h"
@@ -24,7 +25,8 @@ int weightType = 0;
 
 const double kIsoStageFactor[6] = {0.02, 0.05, 0.1, 0.2, 0.3, 0.4};
 
-bool IsSurface(const Bspline* b) { return b && b->kind == 2; }
+// Every entry point asks this before it reads the surface: a sound (bsvalid) 3D surface.
+bool IsSurface(const Bspline* b) { return BsplineSound(b) && b->kind == 2 && b->dimension == 3; }
 
 // Transposes the surface's matrices and exchanges every per-direction field. The new matrices
 // are made first, so a failure leaves the surface as it was.

@@ -6,7 +6,8 @@
 //
 // Held rows: a count k per side holds control rows 0..k from that side (0, 1 or 2; -1 free).
 // The mask's side order is 0 u-min, 1 v-min, 2 u-max, 3 v-max; mask[j][i] is control point
-// (column i, row j), 1 when it may move.
+// (column i, row j), 1 when it may move. Every function taking a surface refuses (-2, nothing
+// changed) one that is not a sound (bsvalid) 3D surface.
 #pragma once
 
 #include "bspline/smake.h"

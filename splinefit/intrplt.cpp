@@ -319,7 +319,7 @@ Bspline* FinishGridSurface(Bspline* s) {
 // degree 1, or any degree), skinned across (tridiagonal or band), u made proportional to v.
 Bspline* InterpolateGrid(double* x, double* y, double* z, int nu, int nv, double* uknots,
                          double* vknots, int pu, int pv, bool anyDegree) {
-  if (!x || !y || !z || nu < 1 || nv < 1 || pu < 1 || pv < 1) return nullptr;
+  if (!x || !y || !z || nu < 1 || nv < 1 || pu < 1 || pv < 1) return MadeOrFailed<Bspline>(nullptr);
   TrackingScope scope;
   double *gx = x, *gy = y, *gz = z;
   int gnu = nu, gnv = nv;
@@ -345,7 +345,7 @@ Bspline* InterpolateGrid(double* x, double* y, double* z, int nu, int nv, double
                   : SkinCurveRows(gnv, rows, vgiven, pv, ends);
   }
   FreeBsplineArrayContents(rows, gnv);
-  return FinishGridSurface(s);
+  return SoundRecordOrFailed(FinishGridSurface(s));
 }
 
 // The float grid as one block of doubles for the double forms.

@@ -28,6 +28,7 @@ bool SkinnableCurves(Bspline** curves, int n) {
 }
 
 Bspline* NewSkinSurface(const Bspline* first, int vdegree, int interiorV) {
+  if (!RecordShapesSound({first}) || first->kind != 1) return nullptr;
   TrackingScope scope;
   Owned<Bspline, FreeBspline> s(MallocInitSurfaceBspline());
   if (!s || KernelFailed()) return nullptr;
@@ -118,7 +119,7 @@ Bspline* SkinCurveRows(int n, Bspline** curves, double* vknots, int vdegree, int
   Owned<Bspline, FreeBspline> s(NewSkinSurface(curves[0], vdegree, interiorV));
   if (!s) return nullptr;
   if (vknots) {
-    if (!AllFinite(vknots, nCtrlV + vdegree + 1)) return nullptr;
+    if (!KnotVectorSound(vknots, vdegree, nCtrlV)) return MadeOrFailed<Bspline>(nullptr);
     std::memcpy(s->knotsV, vknots, sizeof(double) * (nCtrlV + vdegree + 1));
   } else if (SkinParamsAcrossCurves(curves, n, s->knotsV, vdegree + 1) < 0) {
     return nullptr;

@@ -10,7 +10,8 @@
 // 3D curves of one u degree and interior-knot count with sound shapes: what the skins read.
 bool SkinnableCurves(Bspline** curves, int n);
 // A new surface record with its arrays, u data (degree, interior count, knots, rational flag)
-// from the first curve, kept outside every scope. Null on failure.
+// from the first curve, kept outside every scope. Null on failure (error state -2 for a first
+// curve whose structure is not sound, bsvalid).
 Bspline* NewSkinSurface(const Bspline* first, int vdegree, int interiorV);
 
 // ComputeKnotVecAcrossNCurves.

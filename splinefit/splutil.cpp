@@ -92,7 +92,7 @@ int RemoveCurveKnot(Bspline* curve, int r, double tol) {
 int RemoveKnot(Bspline* curve, int r, double tol) { return RemoveFromCurve(curve, r, tol); }
 
 int RemoveAllCurveKnots(Bspline* curve, double tol) {
-  if (!curve || curve->kind != 1) return 0;
+  if (!RecordsSound({curve}) || curve->kind != 1) return -2;
   RemoveEveryKnot(curve->degreeU, &curve->interiorU,
                   [&](int i) { return RemoveCurveKnot(curve, i, tol); });
   return 0;
@@ -134,7 +134,7 @@ int RemoveSurfKnot(Bspline* surface, int dir, int r, double tol) {
 }
 
 int RemoveAllSurfKnots(Bspline* surface, double tol) {
-  if (!surface || surface->kind != 2) return 0;
+  if (!RecordsSound({surface}) || surface->kind != 2) return -2;
   RemoveEveryKnot(surface->degreeU, &surface->interiorU,
                   [&](int i) { return RemoveSurfKnot(surface, 0, i, tol); });
   RemoveEveryKnot(surface->degreeV, &surface->interiorV,
@@ -145,11 +145,12 @@ int RemoveAllSurfKnots(Bspline* surface, double tol) {
 void GetMaxCurveDeviation(const Bspline* curve, int i, double d, double* out) {
   if (!out) return;
   *out = 0.0;
-  if (!curve || !curve->knotsU) return;
+  if (!RecordShapesSound({curve}) || i < 0 || i >= NumCtrlU(curve)) return;
   *out = GrevilleDeviation(curve->knotsU, curve->degreeU, NumCtrlU(curve), i, d);
 }
 
 int IsKnotVectorUniform(const Bspline* obj, int dir, double tol) {
+  if (!RecordShapesSound({obj})) return 0;
   const bool inV = obj->kind == 2 && dir != 0;
   const double* K = inV ? obj->knotsV : obj->knotsU;
   const int p = inV ? obj->degreeV : obj->degreeU;

@@ -20,22 +20,26 @@ int RemoveKnotFromCurve(Bspline* curve, int r, double tol);
 int RemoveCurveKnot(Bspline* curve, int r, double tol);
 // Visits the interior knots left to right, each once: a removed entry is replaced by the one
 // that slides into its place, which is tried next; a run of equal knots is tested at its first
-// copy, so once one copy stays every copy stays. Returns 0.
+// copy, so once one copy stays every copy stays. Returns 0; -2 (error state set, nothing
+// changed) for a record that is not a sound (bsvalid) curve.
 int RemoveAllCurveKnots(Bspline* curve, double tol);
 // The same removal on x, y and z (3D distance).
 int RemoveKnot(Bspline* curve, int r, double tol);
 // Removes the knot at index r of direction dir (0 u, 1 v) when every control line of that
 // direction allows it: 1 removed, 0 not removable (surface unchanged), -2 memory.
 int RemoveSurfKnot(Bspline* surface, int dir, int r, double tol);
-// RemoveAllCurveKnots's visit over the u knots, then over the v knots. Returns 0.
+// RemoveAllCurveKnots's visit over the u knots, then over the v knots. Returns 0; -2 as there
+// for a record that is not a sound surface.
 int RemoveAllSurfKnots(Bspline* surface, double tol);
 
 // The deviation d weighted by basis function i of the curve at its edit point (the Greville
-// abscissa of control point i): *out = d N_i(g_i). At a clamped end N_i(g_i) is 1.
+// abscissa of control point i): *out = d N_i(g_i). At a clamped end N_i(g_i) is 1. *out is 0 for
+// a curve whose structure is not sound (bsvalid; error state -2) or an i it has no point for.
 void GetMaxCurveDeviation(const Bspline* curve, int i, double d, double* out);
 
 // 1 when every span of the domain but the last has the length of the first within tol (u, or v
-// of a surface with dir nonzero); an object without interior knots is uniform. 0 otherwise.
+// of a surface with dir nonzero); an object without interior knots is uniform. 0 otherwise, and
+// (error state -2) for a record whose structure is not sound (bsvalid).
 int IsKnotVectorUniform(const Bspline* obj, int dir, double tol);
 
 // Times the evaluators: requests[0..2] ask for the point, S_u, S_v. One parameter pair: 100000

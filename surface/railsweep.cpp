@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "bspline/bsvalid.h"
 #include "bspline/knots.h"
 #include "bspline/objset.h"
 #include "bspline/subobj.h"
@@ -30,6 +31,7 @@ double Weight(const Bspline* c, int i) { return c->rational ? c->W[0][i] : 1.0; 
 }  // namespace
 
 int EndControlPointsTouch(const Bspline* a, const Bspline* b, double tol) {
+  if (!RecordShapesSound({a, b}) || a->dimension != 3 || b->dimension != 3) return 0;
   double ea[2][3], eb[2][3];
   First(a, ea[0]);
   Last(a, ea[1]);
@@ -42,6 +44,9 @@ int EndControlPointsTouch(const Bspline* a, const Bspline* b, double tol) {
 }
 
 void OrientRailsToCurve(Bspline* rails[2], Bspline* curve, double tol) {
+  if (!rails || !RecordShapesSound({rails[0], rails[1], curve})) return;
+  for (const Bspline* c : {rails[0], rails[1], curve})
+    if (c->kind != 1 || c->dimension != 3) return;
   MatchBoundaryDirections(rails, nullptr, 2);
   double a0[3], a1[3], c0[3], c1[3];
   First(rails[0], a0);
@@ -80,6 +85,7 @@ int MakeRailsCompatible(Bspline* rails[2], Bspline* curve) {
 }
 
 double* NormalisedGrevilleParams(const Bspline* curve) {
+  if (!RecordShapesSound({curve})) return nullptr;
   const int n = NumCtrlU(curve);
   double* g = MallocArray<double>(n);
   if (!g) return nullptr;
@@ -94,6 +100,9 @@ double* NormalisedGrevilleParams(const Bspline* curve) {
 // last, mixed with the Hermite weights of the control point's normalised Greville parameter, in
 // homogeneous form when rational.
 Bspline* SweepProfileAlongRails(Bspline* profile, Bspline* path1, Bspline* path2, double tol) {
+  if (!RecordsSound({profile, path1, path2})) return nullptr;
+  for (const Bspline* c : {profile, path1, path2})
+    if (c->kind != 1 || c->dimension != 3) return MadeOrFailed<Bspline>(nullptr);
   TrackingScope scope;
   if (!EndControlPointsTouch(profile, path1, tol) || !EndControlPointsTouch(profile, path2, tol)) {
     SetKernelError(-10);
@@ -169,5 +178,5 @@ Bspline* SweepProfileAlongRails(Bspline* profile, Bspline* path1, Bspline* path2
   }
   Free(g);
   scope.keep();
-  return s;
+  return SoundRecordOrFailed(s);
 }

@@ -138,7 +138,7 @@ void ScaleAboutReference(double* m, const double* ref, double s, int n, int stri
 }
 
 void StretchLinesToLength(Bspline* srf, double length, int dir) {
-  if (!srf || srf->kind != 2 || length < 1e-6) return;
+  if (!RecordShapesSound({srf}) || srf->kind != 2 || !(length >= 1e-6)) return;
   const int nU = NumCtrlU(srf), nV = NumCtrlV(srf);
   const int lines = dir ? nU : nV, points = dir ? nV : nU;
   const int pointStride = dir ? nU : 1, lineStride = dir ? 1 : nU;
@@ -288,13 +288,13 @@ int BridgePatchByLength(Bspline* obj, int edge, double length, int uniform, int 
 
 Bspline* BridgeObject(Bspline* obj, Bspline* targetCurve, double* targetPoint, double length,
                       int uniform, int edge, int cont) {
-  if (!BsplineShapeSound(obj) || cont < 0 || cont > 2) {
+  if (!BsplineSound(obj) || cont < 0 || cont > 2 || (targetPoint && !AllFinite(targetPoint, obj->dimension))) {
     SetKernelError(-2);
     return nullptr;
   }
   Bspline* patch = nullptr;
   if (obj->kind == 2 && targetCurve) {
-    if (!BsplineShapeSound(targetCurve) || targetCurve->kind != 1 || targetCurve->dimension != 3) {
+    if (!BsplineSound(targetCurve) || targetCurve->kind != 1 || targetCurve->dimension != 3) {
       SetKernelError(-2);
       return nullptr;
     }
@@ -315,7 +315,7 @@ Bspline* BridgeObject(Bspline* obj, Bspline* targetCurve, double* targetPoint, d
     }
     BridgePatchToTargets(obj, edge, t->X[0], t->Y[0], t->Z[0], t->rational ? t->W[0] : nullptr,
                          &patch);
-    return patch;
+    return patch ? SoundRecordOrFailed(patch) : nullptr;
   }
   if (targetPoint) {
     // A surface's boundary needs one target per control point along it; a single point has one.
@@ -325,10 +325,10 @@ Bspline* BridgeObject(Bspline* obj, Bspline* targetCurve, double* targetPoint, d
     }
     const double* z = obj->dimension == 3 ? targetPoint + 2 : nullptr;
     BridgePatchToTargets(obj, edge, targetPoint, targetPoint + 1, z, nullptr, &patch);
-    return patch;
+    return patch ? SoundRecordOrFailed(patch) : nullptr;
   }
   BridgePatchByLength(obj, edge, length, uniform, cont, &patch);
-  return patch;
+  return patch ? SoundRecordOrFailed(patch) : nullptr;
 }
 
 // ---- Extension by a bridge ----------------------------------------------------------------

@@ -14,7 +14,8 @@
 
 // MakeBridgeObject: a patch from the edge to a target (a target curve for a surface, a target
 // point for a curve) or, without one, by length. Null for a continuity outside 0..2, a surface
-// given only a target point, and on failure.
+// given only a target point, and on failure; with the error state -2 for an obj or target curve
+// that is not sound (bsvalid), a target point that is not finite, or a patch that is not sound.
 Bspline* BridgeObject(Bspline* obj, Bspline* targetCurve, double* targetPoint, double length,
                       int uniform, int edge, int cont);
 // MakeBPatchFromObjEdgeToCurve3: 1, or 0 on failure (*patch null).
@@ -29,7 +30,7 @@ void GridLineLengthExtremes(const double* x, const double* y, const double* z, i
                             int lineStride, int pointsPerLine, int lines, double out[2]);
 // ScaleMatWithRespectToVec.
 void ScaleAboutReference(double* m, const double* ref, double s, int n, int stride);
-// MakeCntrlMatUniformLength.
+// MakeCntrlMatUniformLength (a surface whose structure is not sound, bsvalid, is left alone).
 void StretchLinesToLength(Bspline* srf, double length, int dir);
 
 // SnipCrvOnSrfAtSrfEdge: ext itself unless it is a 2D curve; else a new curve, null on failure.

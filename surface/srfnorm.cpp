@@ -95,6 +95,7 @@ int CheckIfVectorGoesIn(Bspline* crv, double u, double v, const double D[3], con
 }
 
 double* GetSurfBndryVector(double out[3], Bspline* srf, Bspline* crv, double t, int side) {
+  if (!RecordsSound({srf}) || (crv && !RecordsSound({crv}))) return out;
   // The parameter runs along the trim curve, or along the side: v on sides 1 and 3, u on 2 and 4.
   const bool alongV = !crv && (side == 1 || side == 3);
   const Bspline* carrier = crv ? crv : srf;
@@ -231,7 +232,7 @@ int FindPointsAndRadiusInTrim(Bspline* srf, double* u, double* v, double* radius
 int CalculateRadiusOfCurvatureGrid(Bspline* srf, double** u, double** v, double** radius, int* nu,
                                    int* nv) {
   *u = *v = *radius = nullptr;
-  if (!srf || srf->kind != 2 || srf->dimension != 3) return -2;
+  if (!RecordsSound({srf}) || srf->kind != 2 || srf->dimension != 3) return -2;
   TrackingScope scope;
   int n[2] = {0, 0};
   double* su = RadiusGridSamples(srf, 0, &n[0]);

@@ -24,7 +24,7 @@ int ComputeSurfGridPositionAndNormal(Bspline* srf, const double* u, const double
 // 0.01 of the knot span further on (back when that leaves the range). The boundary is the
 // trim curve crv when it is given, else side 1..4 (1 u-min, 2 v-min, 3 u-max, 4 v-max), t then
 // running along the side. Two alike-oriented surfaces give opposite vectors along an edge they
-// share. Returns out.
+// share. Returns out, untouched (error state -2) for a record that is not sound (bsvalid).
 double* GetSurfBndryVector(double out[3], Bspline* srf, Bspline* crv, double t, int side);
 
 // 1 when the vector D at the point (u, v) of the trim curve's owner points into the trimmed
@@ -52,7 +52,8 @@ int FindPointsAndRadiusInTrim(Bspline* srf, double* u, double* v, double* radius
 // Radii of curvature on a grid over the clean knots: degree + 2 steps per span (proposals within
 // 0.001 of the range above the last kept sample skipped, the domain end closing the list; v
 // spans of 0.001 or less propose nothing). New nu x nv grids of u, v and radius for the caller.
-// 0; -2 on allocation failure (outputs null).
+// 0; -2 on allocation failure or (error state set) for a surface that is not a sound (bsvalid)
+// 3D surface (outputs null).
 int CalculateRadiusOfCurvatureGrid(Bspline* srf, double** u, double** v, double** radius, int* nu,
                                    int* nv);
 // Keeps the points whose radius is below the request, ascending by radius, at the front of the

@@ -12,7 +12,8 @@
 // The grid point nearest to p (an empty cache is filled first; a filled one is used as it is):
 // its parameters (u, v) and the surface point q there. interiorOnly skips the first and last
 // row and column. The first minimum in scan order (v rows outer, u inner) wins. 0; -2 when the
-// cache cannot be made (the cache pointers null).
+// cache cannot be made (the cache pointers null) and, error state set, for a srf that is not a
+// sound (bsvalid) 3D surface.
 int EstimateClosestPntSurf(Bspline* srf, const double p[3], double** gx, double** gy, double** gz,
                            double q[3], double* u, double* v, int interiorOnly);
 
@@ -24,8 +25,8 @@ int EstimateClosestPntSurf(Bspline* srf, const double p[3], double** gx, double*
 // minimum; where another minimum of the grid's distances (every other grid point read) lies
 // within about a cell's sag of the foot's distance, as over a fold or between two valleys, that
 // one may be the nearer: in both cases the grid's other minima are refined too and the nearest
-// foot kept. 0; -2 for a null
-// surface; when the estimate (or the scratch of that comparison) fails the cache is freed and
+// foot kept. 0; -2 for a null surface or one that is not a sound (bsvalid) 3D surface (error
+// state set); when the estimate (or the scratch of that comparison) fails the cache is freed and
 // nulled and the result is -1 with the error state set, else -2.
 int GetClosestPointOnSurfaceResult(Bspline* srf, const double p[3], double* u, double* v,
                                    double q[3], double* d, double** gx, double** gy, double** gz,

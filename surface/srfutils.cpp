@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "bspline/bsvalid.h"
 #include "bspline/knots.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
@@ -56,6 +57,7 @@ void GetSrfParExtentOfCrvOnSrf(Bspline* curve, double* umin, double* vmin, doubl
                                double* vmax) {
   *umin = *vmin = kEmptyBoxBound;
   *umax = *vmax = -kEmptyBoxBound;
+  if (!RecordShapesSound({curve})) return;
   for (int i = 0; i < NumCtrlU(curve); ++i) {
     *umin = std::min(*umin, curve->X[0][i]);
     *umax = std::max(*umax, curve->X[0][i]);
@@ -166,12 +168,14 @@ KnotSpan SpanOf(const Bspline* obj, int dir, double s) {
 }  // namespace
 
 double FindNearestKnot(Bspline* obj, int dir, double s) {
+  if (!RecordsSound({obj})) return s;
   const KnotSpan k = SpanOf(obj, dir, s);
   const double knot = k.t - k.lo < k.hi - k.t ? k.lo : k.hi;
   return (knot - k.min) / k.range;
 }
 
 double FindNextKnot(Bspline* obj, int dir, double s, double r) {
+  if (!RecordsSound({obj})) return s;
   const KnotSpan k = SpanOf(obj, dir, s);
   std::printf("\n par %lf", k.t);
   std::printf("\n lowKnotVal before %lf", k.lo);
@@ -265,7 +269,7 @@ void GetSurfBoundaryMidPoints(Bspline* srf, double p0[3], double p1[3], double p
 }
 
 double EstLenSurfEdge(Bspline* srf, int side) {
-  if (!srf || srf->kind != 2 || side < 0 || side > 3) return 0.0;
+  if (!RecordShapesSound({srf}) || srf->kind != 2 || side < 0 || side > 3) return 0.0;
   const int nu = NumCtrlU(srf), nv = NumCtrlV(srf);
   const bool column = side == 0 || side == 2;
   const int fixed = side == 0 || side == 3 ? 0 : (column ? nu - 1 : nv - 1);
@@ -300,6 +304,7 @@ int CheckBsplDirRelToBspl(Bspline** pair, const int* sides) {
 }
 
 void ScaleControlPointsInTanDir(Bspline* srf, double f, int flag) {
+  if (!RecordShapesSound({srf}) || srf->kind != 2 || NumCtrlV(srf) < 2) return;
   const int last = NumCtrlV(srf) - 1;
   const int edge = flag ? 0 : last, next = flag ? 1 : last - 1;
   for (double** M : {srf->X, srf->Y, srf->Z})

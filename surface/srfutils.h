@@ -29,7 +29,8 @@ double* FindParamValuesOfCoefi(Bspline* obj, int dir);
 // 0) and clamped to the domain. Other objects are left alone. Note the order of the outputs.
 void GetParametricExtent(Bspline* obj, double* umin, double* umax, double* vmin, double* vmax);
 // The box of a 2D curve's control points (u from X, v from Y), which holds the curve. Note the
-// order of the outputs: umin, vmin, umax, vmax.
+// order of the outputs: umin, vmin, umax, vmax. The empty box (+/-kEmptyBoxBound, error state
+// -2) for a curve whose structure is not sound (bsvalid).
 void GetSrfParExtentOfCrvOnSrf(Bspline* curve, double* umin, double* vmin, double* umax,
                                double* vmax);
 
@@ -47,7 +48,8 @@ int GetCleanKnotsFromKnots(const double* knots, int total, int order, int* mult,
 
 // The knot nearest to the normalised parameter s (0 .. 1 over the direction's range, v for a
 // surface with dir nonzero), among the two that bound its span (the upper on a tie),
-// normalised the same way.
+// normalised the same way. s itself (error state -2) for a record that is not sound (bsvalid),
+// as for FindNextKnot.
 double FindNearestKnot(Bspline* obj, int dir, double s);
 // The upper bound of s's span when the reference parameter r lies at or below s's parameter,
 // else the lower bound, normalised; a trace of the values goes to standard output.
@@ -74,7 +76,8 @@ void ComputeParamArraysForEval(Bspline* srf, int mode, int pu, int pv, double* u
 int GetSurfArbitraryParamVal(Bspline* srf, double* u, double* v);
 // The surface points at the midpoints of sides 0 .. 3.
 void GetSurfBoundaryMidPoints(Bspline* srf, double p0[3], double p1[3], double p2[3], double p3[3]);
-// Length of the side's control polygon (weights ignored); 0.0 for no surface or another side.
+// Length of the side's control polygon (weights ignored); 0.0 for no surface (or one whose
+// structure is not sound, bsvalid: error state -2) or another side.
 double EstLenSurfEdge(Bspline* srf, int side);
 // The curves of the list in reverse order, the nodes where they were.
 void ReverseTrimOrder(BsplineList* list);
@@ -88,5 +91,6 @@ int CheckBsplDirRelToBspl(Bspline** pair, const int* sides);
 // or non-3D curve and on failure (nothing left behind).
 Bspline* CreateImpliedTangentBndryCrv(Bspline* crv, double tx, double ty, double tz);
 // Scales the cross-boundary tangent at the v-min side (flag non-zero) or the v-max side by f:
-// the second control row moves to boundary row + f (second row - boundary row).
+// the second control row moves to boundary row + f (second row - boundary row). A surface whose
+// structure is not sound (bsvalid), or of one row, is left as it is.
 void ScaleControlPointsInTanDir(Bspline* srf, double f, int flag);

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "bspline/bsvalid.h"
 #include "bspline/creverse.h"
 #include "bspline/isocurve.h"
 #include "bspline/measure.h"
@@ -566,6 +567,7 @@ void AppendNode(BsplineList** list, BsplineList* node) {
 }  // namespace
 
 int AdjustSnipParameter(const Bspline* crv, double* t) {
+  if (!t || !RecordShapesSound({crv})) return 0;
   const double t0 = CurveStart(crv), t1 = CurveEnd(crv), tol = ParTol(crv);
   const double d0 = std::fabs(*t - t0), d1 = std::fabs(*t - t1);
   if (d0 > tol && d1 > tol) return 0;
@@ -806,6 +808,7 @@ bool Push(BsplineList** list, Bspline* c) {
 
 int IsTwoCurvePiecesMerged(Bspline* srf, Bspline* a, Bspline* b, double endA[3], double startB[3],
                            double tol) {
+  if (!RecordsSound({srf, a, b})) return 0;
   double pa[2], pb[2];
   LastPoint(a, pa);
   FirstPoint(b, pb);
@@ -1332,6 +1335,7 @@ void FreeTArrayNodes(TArrayList* list) {
 
 int FindIfInOutSurfPortion(Bspline* trimCurve, double param, const double* polyU,
                            const double* polyV, int nPoly, const double far[2], int flag) {
+  if (!RecordsSound({trimCurve})) return 2;
   double uv[2];
   Eval2DPointOnCurve2Array(nullptr, trimCurve, param + 0.01 * CurveRange(trimCurve), 0, uv);
   double q[2] = {far[0], far[1]};

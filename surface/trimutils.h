@@ -90,7 +90,8 @@ int IsIntersectPline(double p0u, double p0v, double p1u, double p1v, double q0u,
 int SnipTrimCurvesAtIntersections(BsplineList* list, BsplineList** replaced, int enable, int orient,
                                   int snapEnds);
 // Moves a parameter lying closer than 1e-6 of the range to an end (but not at it) to 1.5 times
-// that distance from the end. Always 0.
+// that distance from the end (a curve whose structure is not sound, bsvalid, is left alone,
+// error state -2). Always 0.
 int AdjustSnipParameter(const Bspline* crv, double* t);
 // The loop as one closed polyline (degree + 1 samples per span of each curve): 1 no crossing;
 // -1 crossing, with the end points of the two crossing edges in u[4], v[4]; -2 on failure or
@@ -118,7 +119,8 @@ double TrimGapTolerance(const Bspline* srf);
 BsplineList* TrimCurveMerge(Bspline* srf, TrimList* loop, BsplineList** inserted,
                             BsplineList** removed, double tol);
 // Joins A's end and B's start at their mean (u, v) when their 3D gap on srf is at most tol: 1;
-// else 0 with the two ends (clamped into the domain) in endA and startB.
+// else 0 with the two ends (clamped into the domain) in endA and startB; 0 with nothing written
+// (error state -2) for a record that is not sound (bsvalid).
 int IsTwoCurvePiecesMerged(Bspline* srf, Bspline* a, Bspline* b, double endA[3], double startB[3],
                            double tol);
 // Bridges every gap wider than tol (the closing one too) by a straight piece: the list of the
@@ -244,7 +246,8 @@ int GetCrvIntrList(Bspline* srf, Bspline* chainCurve, TArrayList* list, CrvIntrL
 int ShoveIntoTArrayList(CrvIntrList* hits, BsplineList* trimNode, Bspline* chainCurve,
                         TArrayList* list, const double* polyU, const double* polyV, int nPoly,
                         const double far[2], int flag, Bspline* srf);
-// 1 when the trim curve runs into the polygon just after param (flag set: out of it), else 2.
+// 1 when the trim curve runs into the polygon just after param (flag set: out of it), else 2
+// (also, error state -2, for a curve that is not sound, bsvalid).
 int FindIfInOutSurfPortion(Bspline* trimCurve, double param, const double* polyU,
                            const double* polyV, int nPoly, const double far[2], int flag);
 // Inserts n sorted crossings of one chain curve (kept in the entries' pieceA) and one trim curve
