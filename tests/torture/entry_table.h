@@ -259,6 +259,7 @@ struct EntryTableOf {
       {"CopyQuadricStruct", "bspline/srfclone.h", 2, [](Args& a) { a.Value(CopyQuadricStruct(a.Rec(0), a.Rec(1))); }},
       {"CopyBsplineStructAndChildren", "bspline/srfclone.h", 1, [](Args& a) { a.Made(CopyBsplineStructAndChildren(a.Rec(0))); }},
       {"CopySurfaceAndBreakCurves", "bspline/srfclone.h", 1, [](Args& a) { a.Made(CopySurfaceAndBreakCurves(a.Rec(0))); }},
+      {"ReplaceSrfBsplineGeometry", "bspline/srfclone.h", 2, [](Args& a) { a.Value(ReplaceSrfBsplineGeometry(a.Rec(0), a.Rec(1))); }},
       {"SurfaceGridClosest", "bspline/srfgrid.h", 9, [](Args& a) { a.Value(SurfaceGridClosest(a.Rec(0), a.Reals(1), a.Matrix(2), a.Matrix(3), a.Matrix(4), a.Reals(5), a.Reals(6), a.Reals(7), a.Int(8))); }},
       {"SurfaceClosestFromGrid", "bspline/srfgrid.h", 11, [](Args& a) { a.Value(SurfaceClosestFromGrid(a.Rec(0), a.Reals(1), a.Reals(2), a.Reals(3), a.Reals(4), a.Reals(5), a.Matrix(6), a.Matrix(7), a.Matrix(8), a.Reals(9), a.Int(10))); }},
       {"SurfaceClosestPoint", "bspline/srfgrid.h", 10, [](Args& a) { a.Value(SurfaceClosestPoint(a.Rec(0), a.Reals(1), a.Reals(2), a.Reals(3), a.Reals(4), a.Reals(5), a.Matrix(6), a.Matrix(7), a.Matrix(8), a.Reals(9))); }},
@@ -771,7 +772,6 @@ struct EntryTableOf {
       {"GlobalStitchSrfTopology", "healing/gstitch.h", 11, [](Args& a) { a.Value(GlobalStitchSrfTopology(a.Int(0), a.Recs(1), a.Int(2), a.Ints(3), a.Int(4), a.Int(5), a.Int(6), a.Real(7), a.Real(8), a.Int(9), a.Int(10))); }},
       {"UpdateSrfBndryCrvGeom", "healing/mshrink.h", 3, [](Args& a) { a.Value(UpdateSrfBndryCrvGeom(a.Rec(0), a.Int(1), a.Rec(2))); }},
       {"CarrySecondRows", "healing/mshrink.h", 4, [](Args& a) { a.Value(CarrySecondRows(a.Rec(0), a.Int(1), a.Int(2), a.Reals(3))); }},
-      {"ReplaceSrfBsplineGeometry", "healing/mshrink.h", 2, [](Args& a) { a.Value(ReplaceSrfBsplineGeometry(a.Rec(0), a.Rec(1))); }},
       {"ComputeReshapeCrsBsplConstraint", "healing/mshrink.h", 5, [](Args& a) { a.Value(ComputeReshapeCrsBsplConstraint(a.Rec(0), a.Reals(1), a.Real(2), a.Reals(3), a.Reals(4))); }},
       {"ConvertCrsBspline2CorBspline", "healing/mshrink.h", 4, [](Args& a) { a.Value(ConvertCrsBspline2CorBspline(a.Int(0), a.Rec(1), a.Rec(2), a.Recs(3))); }},
       {"UpdateTwoHealNormalCorBspls", "healing/mshrink.h", 4, [](Args& a) { a.Value(UpdateTwoHealNormalCorBspls(a.Rec(0), a.Rec(1), a.Int(2), a.Int(3))); }},
@@ -926,6 +926,8 @@ struct EntryTableOf {
 //   ComputeObjCont (stitch/srfcont.h): ObjContInfo*
 //   ComputeObjContTrimSurfs (stitch/srfcont.h): ObjContInfo*
 //   ComputeObjContTrimSurfs2 (stitch/srfcont.h): ObjContInfo*
+//   CurvesUnitFrame (stitch/srfcont.h): UnitFrame*
+//   CurvesInUnitFrame (stitch/srfcont.h): const UnitFrame&
 //   SurfToCloudDifference (stitch/srferr.h): Cloud*
 //   SurfToCloudDifferenceLow (stitch/srferr.h): Cloud*
 //   SurfsToCloudDifference (stitch/srferr.h): const Xform*
@@ -1021,11 +1023,14 @@ struct EntryTableOf {
 //   NewRefineIntrPoint (intersect/newtrace.h): const IntersectionTraceNode*
 //   ChkCrvTouchAnotherCrv (intersect/newtrace.h): const IntersectionTraceList*
 //   NewIntersectTrace (intersect/newtrace.h): int**
+//   TraceTangentialContact (intersect/newtrace.h): IntersectionTraceList*
+//   ContinueAcrossSeams (intersect/newtrace.h): int**
 //   GetIntersectionsOfTrimmedSurface (intersect/newtrace.h): BsplineList**
 //   GetInterCrvIntrList (intersect/newtrace.h): TArrayList**
 //   InsertIntoInterArrayList (intersect/newtrace.h): CrvIntrList*
 //   GetInterCurves (intersect/newtrace.h): TArrayList*
 //   HealTopologyZK (healing/gstitch.h): int**
+//   MeasureGroupAsHeldZK (healing/gstitch.h): int**
 //   SetupStitchSrfsTopology (healing/gstitch.h): BndrStruct**
 //   StitchSrfsWithGivenTopology (healing/gstitch.h): BndrStruct*
 //   MultiSrfsShrinkWrapGeom (healing/gstitch.h): Cloud*
