@@ -9,11 +9,13 @@
 #include "bspline/ctrlnubs.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
+#include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 #include "quadric/qarc.h"
 #include "quadric/qcircle.h"
+#include "quadric/quadrics.h"
 #include "surface/srfpick.h"
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
@@ -416,6 +418,60 @@ TEST_F(SurfacePickTest, ClosestPointOnAnEdgeBesideAnInteriorMinimumIsTheLeast) {
         EXPECT_NEAR(VecDist3(P, out), scale * dist(x1), 1e-10 * scale) << scale << " " << moved << " " << q;
         FreeBspline(s);
       }
+    }
+}
+
+// Points near the apex of a cone (a collapsed side; half angle a, opening along +z) and near the
+// poles of a sphere, a little off the axis: the apex or pole is the answer only where P lies in
+// its cone of normals; elsewhere the foot on a generator (distance x cos a + h sin a for P at x
+// off the axis, h below the apex) or on a meridian (|P - c| - R) is nearer. The exact distance
+// through the kept grid, the one-shot entry and the refiner started on the apex or pole at any u,
+// at sizes 1e-6 .. 1e6, at the origin and moved 1e4 times the size.
+TEST_F(SurfacePickTest, ClosestPointBesideAnApexOrPoleIsOnlyThereWhenNearest) {
+  std::mt19937 rng(13);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  const double a = 0.4;
+  for (double scale : {1.0, 1e-6, 1e6})
+    for (double moved : {0.0, 1e4}) {
+      const double c[3] = {moved * scale, -2 * moved * scale, 0.5 * moved * scale};
+      const QuadricInfo info = {{c[0], c[1], c[2], 0, 0, 1, a, 0.0, scale}};
+      Bspline* cone = CreateConeBspline(&info);
+      Bspline* sphere = CreateSphereBspline(c[0], c[1], c[2], scale);
+      ASSERT_TRUE(cone && sphere);
+      for (Bspline* s : {cone, sphere}) {
+        const double size = ControlPointDiagonal(s);
+        Grid g;
+        for (int q = 0; q < 40; ++q) {
+          const double phi = 2 * M_PI * U(rng);
+          double P[3], exact;
+          if (s == cone) {
+            const double x = 1e-4 * (0.2 + U(rng)), h = 2 * x * std::tan(a) * U(rng);
+            const double along = x * std::sin(a) - h * std::cos(a);
+            exact = scale * (along > 0 ? x * std::cos(a) + h * std::sin(a) : std::hypot(x, h));
+            const double off[3] = {x * std::cos(phi), x * std::sin(phi), -h};
+            for (int k = 0; k < 3; ++k) P[k] = c[k] + scale * off[k];
+          } else {
+            const double x = 1e-3 * U(rng), h = 0.2 * U(rng), pole = q % 2 ? 1.0 : -1.0;
+            const double off[3] = {x * std::cos(phi), x * std::sin(phi), pole * (1 + h)};
+            exact = scale * (VecSize3(off) - 1);
+            for (int k = 0; k < 3; ++k) P[k] = c[k] + scale * off[k];
+          }
+          double u, v, S[3], d, e, out[3];
+          ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+          ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+          EXPECT_NEAR(std::fabs(d), exact, 1e-10 * size) << scale << " " << moved << " " << q;
+          EXPECT_NEAR(VecDist3(P, out), exact, 1e-10 * size) << scale << " " << moved << " " << q;
+          for (double side : {s->vmin, s->vmax})
+            for (double u0 : {0.1, 0.45, 0.8}) {
+              double uu = s->umin + u0 * (s->umax - s->umin), vv = side;
+              if (s == cone && side == s->vmax) continue;
+              ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &uu, &vv, &d, &e, 7), 0);
+              EXPECT_NEAR(std::fabs(d), exact, 1e-10 * size) << scale << " " << moved << " " << q << " " << u0;
+            }
+        }
+      }
+      FreeBspline(cone);
+      FreeBspline(sphere);
     }
 }
 
