@@ -256,11 +256,51 @@ class FootSearch {
       return true;
     }
     const double det = H[0][0] * H[1][1] - H[0][1] * H[1][0];
-    if (!(H[0][0] > 0.0 && det > 1e3 * kEps * H[0][0] * H[1][1]))
-      return !withCurvature && SteepestDescent(s, free, d);
+    if (!(H[0][0] > 0.0 && det > 1e3 * kEps * H[0][0] * H[1][1])) {
+      if (withCurvature) return N == 2 && SaddleFree(s, H, d);
+      return SteepestDescent(s, free, d);
+    }
     d[0] = (-s.g[0] * H[1][1] + s.g[1] * H[0][1]) / det;
     d[1] = (-s.g[1] * H[0][0] + s.g[0] * H[1][0]) / det;
     return true;
+  }
+  // Where the distance curves down along one direction (beyond a centre of curvature, or far
+  // along a nearly flat valley round a tube) the Gauss-Newton step is as short as the gradient
+  // along the valley and the iteration zigzags across it. So the Newton step is taken with each
+  // eigenvalue of H replaced by its magnitude: downhill along both eigenvectors, Newton's step
+  // across the valley and a long one along it, which the line search halves. The eigenvectors
+  // are those of H in parameters scaled to unit partials; an eigenvalue below round-off of the
+  // larger one counts as that round-off.
+  bool SaddleFree(const FootState<N>& s, const double H[2][2], double d[N]) const {
+    double scale[2];
+    for (int i = 0; i < 2; ++i) {
+      const double dd = Dot(s.jet.D[i], s.jet.D[i]);
+      if (!(dd > 0.0)) return false;
+      scale[i] = 1.0 / std::sqrt(dd);
+    }
+    const double a = H[0][0] * scale[0] * scale[0], b = H[0][1] * scale[0] * scale[1];
+    const double c = H[1][1] * scale[1] * scale[1];
+    const double g[2] = {s.g[0] * scale[0], s.g[1] * scale[1]};
+    const double mean = 0.5 * (a + c), half = std::hypot(0.5 * (a - c), b);
+    const double lambda[2] = {mean + half, mean - half};
+    const double floor = 1e3 * kEps * std::fmax(std::fabs(lambda[0]), std::fabs(lambda[1]));
+    if (!(floor > 0.0)) return false;
+    // Unit eigenvector of the larger eigenvalue; the other is its perpendicular.
+    double q[2] = {b, lambda[0] - a};
+    if (std::fabs(a - lambda[0]) < std::fabs(c - lambda[0])) {
+      q[0] = lambda[0] - c;
+      q[1] = b;
+    }
+    double len = std::hypot(q[0], q[1]);
+    if (!(len > 0.0)) q[0] = 1.0, q[1] = 0.0, len = 1.0;
+    q[0] /= len;
+    q[1] /= len;
+    const double p[2] = {-q[1], q[0]};
+    const double gq = g[0] * q[0] + g[1] * q[1], gp = g[0] * p[0] + g[1] * p[1];
+    const double sq = -gq / std::fmax(std::fabs(lambda[0]), floor), sp = -gp / std::fmax(std::fabs(lambda[1]), floor);
+    d[0] = (sq * q[0] + sp * p[0]) * scale[0];
+    d[1] = (sq * q[1] + sp * p[1]) * scale[1];
+    return std::isfinite(d[0]) && std::isfinite(d[1]);
   }
   bool SteepestDescent(const FootState<N>& s, const bool free[N], double d[N]) const {
     double dd = 0.0;

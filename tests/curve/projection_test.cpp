@@ -311,25 +311,6 @@ TEST_F(ProjectionTest, ACurveRunningPastBothEdgesIsCutAtTheTrueCrossings) {
   }
 }
 
-// A torus of tube radius r about the circle of radius R in z = 0: rational biquadratic, the
-// nine-point circle net revolved, closed in u (about z) and in v (around the tube), both seams
-// at angle 0.
-Bspline* Torus(double R, double r) {
-  const double c[9][2] = {{1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}, {0, -1}, {1, -1}, {1, 0}};
-  const double w[9] = {1, M_SQRT1_2, 1, M_SQRT1_2, 1, M_SQRT1_2, 1, M_SQRT1_2, 1};
-  const std::vector<double> k = {0, 0, 0, 0.25, 0.25, 0.5, 0.5, 0.75, 0.75, 1, 1, 1};
-  std::vector<double> pts, weights;
-  for (int j = 0; j < 9; ++j)
-    for (int i = 0; i < 9; ++i) {
-      const double rho = R + r * c[j][0];
-      pts.insert(pts.end(), {rho * c[i][0], rho * c[i][1], r * c[j][1]});
-      weights.push_back(w[i] * w[j]);
-    }
-  Bspline* t = BuildSurface(2, 2, 9, 9, pts, k, k, weights);
-  t->closedU = t->closedV = 1;
-  return t;
-}
-
 // Curves over a closed surface across its u seam (at angle 0), 40 degrees either side: a cubic
 // through points at radius 0.55 over a cylinder of radius 0.5 (the true projection at the same
 // angle and height on the cylinder), and an arc of radius 1 at height 0.4 over a torus R 1,
@@ -361,7 +342,7 @@ TEST_F(ProjectionTest, AProjectionAcrossASeamGoesTheShortWayAndIsSplitThere) {
             radius = 0.5 * scale;
             height = -1.0;
           } else {
-            srf = keep(Torus(scale, 0.3 * scale));
+            srf = keep(BuildTorus(scale, 0.3 * scale));
             ScaleAndMove(srf, 1.0, o);
             const double centre[3] = {o[0], o[1], o[2] + 0.4 * scale};
             c = keep(MakeArcZBspline(320.0, 40.0, centre, scale));

@@ -475,4 +475,79 @@ TEST_F(SurfacePickTest, ClosestPointBesideAnApexOrPoleIsOnlyThereWhenNearest) {
     }
 }
 
+// A bicubic with 8 x 8 bumps, under the grid's resolution of them (six cells a bump), and points
+// over it: neighbouring minima of the distance differ by less than a cell's sag, and the least
+// is found (never beyond a dense grid's nearest point refined), through the kept grid and the
+// one-shot entry, at size 1 and at 1e6 moved 1e4 times the size.
+TEST_F(SurfacePickTest, ClosestPointAmongBumpsIsTheLeast) {
+  PatchOptions o;
+  o.nu = o.nv = 40;
+  const int n = 300;
+  for (double scale : {1.0, 1e6}) {
+    Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.1 * std::sin(16 * M_PI * x) * std::sin(16 * M_PI * y); }, o);
+    const double shift[3] = {scale == 1.0 ? 0.0 : 1e4 * scale, scale == 1.0 ? 0.0 : -2e4 * scale, 0.0};
+    ScaleAndMove(s, scale, shift);
+    const double size = ControlPointDiagonal(s);
+    std::vector<double> dense(3 * (n + 1) * (n + 1));
+    for (int j = 0; j <= n; ++j)
+      for (int i = 0; i <= n; ++i) RefEvalSurface(s, double(i) / n, double(j) / n, &dense[3 * (j * (n + 1) + i)]);
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> U(0.0, 1.0), Z(0.0, 0.4);
+    Grid g;
+    for (int q = 0; q < 120; ++q) {
+      const double P[3] = {scale * U(rng) + shift[0], scale * U(rng) + shift[1], scale * (q % 2 ? 1 : -1) * Z(rng)};
+      double best = 1e300;
+      int at = 0;
+      for (int k = 0; k < (n + 1) * (n + 1); ++k)
+        if (VecDist3(P, &dense[3 * k]) < best) best = VecDist3(P, &dense[3 * k]), at = k;
+      double u = double(at % (n + 1)) / n, v = double(at / (n + 1)) / n, S[3], d, e, out[3];
+      ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &d, &e, 7), 0);
+      const double least = std::fmin(best, std::fabs(d));
+      ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+      ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+      EXPECT_LE(std::fabs(d), least + 1e-10 * size) << scale << " " << q;
+      EXPECT_LE(VecDist3(P, out), least + 1e-10 * size) << scale << " " << q;
+    }
+    FreeBspline(s);
+  }
+}
+
+// Points within 1e-3 of the tube radius r of a torus's core circle, where the distance round the
+// tube varies by only twice that and curves down over most of it: the foot is at the exact
+// distance r - e, from the kept grid, the one-shot entry and the refiner started anywhere round
+// the tube, at sizes 1e-6 .. 1e6, at the origin and moved 1e4 times the size.
+TEST_F(SurfacePickTest, ClosestPointNearATorusCoreCircleIsExact) {
+  std::mt19937 rng(2);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  const double R = 1.0, r = 0.3;
+  for (double scale : {1.0, 1e-6, 1e6})
+    for (double moved : {0.0, 1e4}) {
+      const double c[3] = {moved * scale, -2 * moved * scale, 0.5 * moved * scale};
+      Bspline* s = BuildTorus(R, r);
+      ASSERT_TRUE(s);
+      ScaleAndMove(s, scale, c);
+      const double size = ControlPointDiagonal(s);
+      Grid g;
+      for (int q = 0; q < 25; ++q) {
+        const double phi = 2 * M_PI * U(rng), th = 2 * M_PI * U(rng), eps = 1e-3 * r * U(rng);
+        const double rho = R + eps * std::cos(th);
+        const double off[3] = {rho * std::cos(phi), rho * std::sin(phi), eps * std::sin(th)};
+        double P[3];
+        for (int k = 0; k < 3; ++k) P[k] = c[k] + scale * off[k];
+        const double exact = scale * (r - eps);
+        double u, v, S[3], d, e, out[3];
+        ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+        ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+        EXPECT_NEAR(std::fabs(d), exact, 1e-10 * size) << scale << " " << moved << " " << q;
+        EXPECT_NEAR(VecDist3(P, out), exact, 1e-10 * size) << scale << " " << moved << " " << q;
+        for (double v0 : {0.2, 0.45, 0.7, 0.95}) {
+          double uu = phi / (2 * M_PI), vv = v0;
+          ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &uu, &vv, &d, &e, 7), 0);
+          EXPECT_NEAR(std::fabs(d), exact, 1e-10 * size) << scale << " " << moved << " " << q << " " << v0;
+        }
+      }
+      FreeBspline(s);
+    }
+}
+
 }  // namespace
