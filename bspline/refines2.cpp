@@ -1,5 +1,6 @@
 #include "bspline/refines2.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -131,9 +132,10 @@ struct FootState {
 template <int N, class Eval>
 class FootSearch {
  public:
+  // reach: the longest step per parameter (null: the parameter range).
   FootSearch(const Eval& eval, const double P[3], const double lo[N], const double hi[N],
-             const double range[N], double size)
-      : eval_(eval), P_(P), lo_(lo), hi_(hi), range_(range), size_(size) {}
+             const double range[N], double size, const double* reach)
+      : eval_(eval), P_(P), lo_(lo), hi_(hi), range_(range), reach_(reach ? reach : range), size_(size) {}
 
   // Runs from result.x (clamped into the box) for at least `iterations`; result receives the
   // last state.
@@ -156,7 +158,7 @@ class FootSearch {
     for (int it = 0; it < bound; ++it) {
       if (N == 1 && Norm(s->jet.D[0]) * range_[0] <= s->noise) return FootKind::Degenerate;
       bool free[N];
-      for (int i = 0; i < N; ++i) free[i] = !Held(*s, i);
+      for (int i = 0; i < N; ++i) free[i] = !Held(*s, i) && !Vanishing(*s, i);
       if (Settled(*s, free)) return Outcome(*s);
       double d[2][N];
       bool firstOrder[2];
@@ -202,6 +204,9 @@ class FootSearch {
   bool Held(const FootState<N>& s, int i) const {
     return (s.x[i] <= lo_[i] && s.g[i] > 0.0) || (s.x[i] >= hi_[i] && s.g[i] < 0.0);
   }
+  // The partial of parameter i is round-off (on a pole): the parameter moves no point, its
+  // gradient is noise, and a step in it would wander along the pole.
+  bool Vanishing(const FootState<N>& s, int i) const { return Norm(s.jet.D[i]) * range_[i] <= s.noise; }
   // The gradient of parameter i is round-off.
   bool Flat(const FootState<N>& s, int i) const {
     return std::fabs(s.g[i]) <= s.noise * Norm(s.jet.D[i]);
@@ -251,11 +256,51 @@ class FootSearch {
       return true;
     }
     const double det = H[0][0] * H[1][1] - H[0][1] * H[1][0];
-    if (!(H[0][0] > 0.0 && det > 1e3 * kEps * H[0][0] * H[1][1]))
-      return !withCurvature && SteepestDescent(s, free, d);
+    if (!(H[0][0] > 0.0 && det > 1e3 * kEps * H[0][0] * H[1][1])) {
+      if (withCurvature) return N == 2 && SaddleFree(s, H, d);
+      return SteepestDescent(s, free, d);
+    }
     d[0] = (-s.g[0] * H[1][1] + s.g[1] * H[0][1]) / det;
     d[1] = (-s.g[1] * H[0][0] + s.g[0] * H[1][0]) / det;
     return true;
+  }
+  // Where the distance curves down along one direction (beyond a centre of curvature, or far
+  // along a nearly flat valley round a tube) the Gauss-Newton step is as short as the gradient
+  // along the valley and the iteration zigzags across it. So the Newton step is taken with each
+  // eigenvalue of H replaced by its magnitude: downhill along both eigenvectors, Newton's step
+  // across the valley and a long one along it, which the line search halves. The eigenvectors
+  // are those of H in parameters scaled to unit partials; an eigenvalue below round-off of the
+  // larger one counts as that round-off.
+  bool SaddleFree(const FootState<N>& s, const double H[2][2], double d[N]) const {
+    double scale[2];
+    for (int i = 0; i < 2; ++i) {
+      const double dd = Dot(s.jet.D[i], s.jet.D[i]);
+      if (!(dd > 0.0)) return false;
+      scale[i] = 1.0 / std::sqrt(dd);
+    }
+    const double a = H[0][0] * scale[0] * scale[0], b = H[0][1] * scale[0] * scale[1];
+    const double c = H[1][1] * scale[1] * scale[1];
+    const double g[2] = {s.g[0] * scale[0], s.g[1] * scale[1]};
+    const double mean = 0.5 * (a + c), half = std::hypot(0.5 * (a - c), b);
+    const double lambda[2] = {mean + half, mean - half};
+    const double floor = 1e3 * kEps * std::fmax(std::fabs(lambda[0]), std::fabs(lambda[1]));
+    if (!(floor > 0.0)) return false;
+    // Unit eigenvector of the larger eigenvalue; the other is its perpendicular.
+    double q[2] = {b, lambda[0] - a};
+    if (std::fabs(a - lambda[0]) < std::fabs(c - lambda[0])) {
+      q[0] = lambda[0] - c;
+      q[1] = b;
+    }
+    double len = std::hypot(q[0], q[1]);
+    if (!(len > 0.0)) q[0] = 1.0, q[1] = 0.0, len = 1.0;
+    q[0] /= len;
+    q[1] /= len;
+    const double p[2] = {-q[1], q[0]};
+    const double gq = g[0] * q[0] + g[1] * q[1], gp = g[0] * p[0] + g[1] * p[1];
+    const double sq = -gq / std::fmax(std::fabs(lambda[0]), floor), sp = -gp / std::fmax(std::fabs(lambda[1]), floor);
+    d[0] = (sq * q[0] + sp * p[0]) * scale[0];
+    d[1] = (sq * q[1] + sp * p[1]) * scale[1];
+    return std::isfinite(d[0]) && std::isfinite(d[1]);
   }
   bool SteepestDescent(const FootState<N>& s, const bool free[N], double d[N]) const {
     double dd = 0.0;
@@ -273,10 +318,11 @@ class FootSearch {
                   bool* tiny) const {
     const double fNoise = s.noise * (std::sqrt(2.0 * s.f) + s.noise);
     const double merit = FreeGradient(s);
-    // No step longer than the parameter range: beyond it the clamp would repeat one point.
+    // No step longer than the parameter range: beyond it the clamp would repeat one point (and
+    // across a closed seam no longer than half of it: the other way round is shorter).
     double first = 1.0;
     for (int i = 0; i < N; ++i)
-      if (std::fabs(d[i]) * first > range_[i]) first = range_[i] / std::fabs(d[i]);
+      if (std::fabs(d[i]) * first > reach_[i]) first = reach_[i] / std::fabs(d[i]);
     for (double a = first;; a *= 0.5) {
       double step = 0.0;
       for (int i = 0; i < N; ++i) {
@@ -314,13 +360,15 @@ class FootSearch {
   const double* lo_;
   const double* hi_;
   const double* range_;
+  const double* reach_;
   double size_;
 };
 
 template <int N, class Eval>
 FootKind FindFoot(const Eval& eval, const double P[3], const double lo[N], const double hi[N],
-                  const double range[N], double size, int iterations, FootState<N>& s) {
-  return FootSearch<N, Eval>(eval, P, lo, hi, range, size).Run(s, iterations);
+                  const double range[N], double size, int iterations, FootState<N>& s,
+                  const double* reach = nullptr) {
+  return FootSearch<N, Eval>(eval, P, lo, hi, range, size, reach).Run(s, iterations);
 }
 
 // An interior knot of full multiplicity (at least the degree) is where the curve may turn a
@@ -444,7 +492,89 @@ int ClosestPointOnCurve(const Curve3View& curve, double size, const double P[3],
   return kind == FootKind::Interior ? 0 : -2;
 }
 
-// Foot on a surface; the results as FindClosestUVPointGuessDist documents them.
+// A side whose control points lie this close together, relative to the surface's size (and to
+// round-off of their coordinates), is one point: a pole or an apex.
+constexpr double kCollapsedSide = 1e-12;
+
+// Whether the side of srf where parameter dir (0 u, 1 v) is at its low (end 0) or high end is
+// collapsed to one point.
+bool CollapsedSide(const Bspline* srf, int dir, int end, double size) {
+  const int nu = NumCtrlU(srf), nv = NumCtrlV(srf);
+  const int n = dir == 0 ? nv : nu, fixed = end ? (dir == 0 ? nu - 1 : nv - 1) : 0;
+  auto at = [&](int k, double q[3]) {
+    const int i = dir == 0 ? fixed : k, j = dir == 0 ? k : fixed;
+    q[0] = srf->X[j][i];
+    q[1] = srf->Y[j][i];
+    q[2] = srf->Z[j][i];
+  };
+  double first[3], q[3];
+  at(0, first);
+  const double tol = kCollapsedSide * size + kRoundOff * (std::fabs(first[0]) + std::fabs(first[1]) + std::fabs(first[2]));
+  for (int k = 1; k < n; ++k) {
+    at(k, q);
+    if (!(DistSq3(first, q) <= tol * tol)) return false;
+  }
+  return true;
+}
+
+// Samples of a collapsed side searched for the best way off it, per control point along it (at
+// least kLeastSideSamples): enough to bracket the least slope between two neighbours.
+constexpr int kSideSamplesPerPoint = 4;
+constexpr int kLeastSideSamples = 32;
+
+// At a foot on a collapsed side every parameter along the side gives the same point, and the
+// iteration stops wherever along it it arrived; but the distance may fall off the side in the
+// direction another parameter leads. The slope of the distance off the side along parameter
+// dir, per unit length, is sign (X - P) . D_dir / |D_dir| (sign + at the low end, - at the high
+// end). Its least value over the side (in [lo, hi] of the other parameter) is found by samples
+// and a golden-section search between the best one's neighbours; where it is negative, *along
+// is set there and true returned.
+bool DescentOffCollapsedSide(const Bspline* srf, const double P[3], int dir, int end, double lo,
+                             double hi, double* along) {
+  const int other = 1 - dir;
+  const double side = end ? (dir == 0 ? srf->umax : srf->vmax) : (dir == 0 ? srf->umin : srf->vmin);
+  const double sign = end ? -1.0 : 1.0;
+  const int du[2] = {0, dir == 0 ? 1 : 0}, dv[2] = {0, dir == 1 ? 1 : 0};
+  auto slope = [&](double a) {
+    double out[2][3];
+    const double uu = other == 0 ? a : side, vv = other == 0 ? side : a;
+    if (EvalPointOnGeometryM(srf, uu, vv, du, dv, 2, 0, out) != 0) return 0.0;
+    const double len = std::sqrt(VecDotProd3(out[1], out[1]));
+    if (!(len > 0.0)) return 0.0;
+    const double r[3] = {out[0][0] - P[0], out[0][1] - P[1], out[0][2] - P[2]};
+    return sign * VecDotProd3(r, out[1]) / len;
+  };
+  const int points = other == 0 ? NumCtrlU(srf) : NumCtrlV(srf);
+  const int n = std::max(kLeastSideSamples, kSideSamplesPerPoint * points);
+  const double h = (hi - lo) / n;
+  int best = 0;
+  double bestSlope = slope(lo);
+  for (int k = 1; k <= n; ++k) {
+    const double s = slope(k == n ? hi : lo + k * h);
+    if (s < bestSlope) bestSlope = s, best = k;
+  }
+  double a = best > 0 ? lo + (best - 1) * h : lo, b = best < n ? lo + (best + 1) * h : hi;
+  double x = best == n ? hi : lo + best * h;
+  // Golden section on [a, b] about x, to a parameter step at round-off of the range.
+  const double g = 0.5 * (3.0 - std::sqrt(5.0));
+  for (int it = 0; it < 200 && b - a > kStepFloor * (hi - lo); ++it) {
+    const double y = x - a > b - x ? x - g * (x - a) : x + g * (b - x);
+    const double sy = slope(y);
+    if (sy < bestSlope) {
+      (y < x ? b : a) = x;
+      x = y;
+      bestSlope = sy;
+    } else {
+      (y < x ? a : b) = y;
+    }
+  }
+  *along = x;
+  return bestSlope < 0.0;
+}
+
+// Foot on a surface; the results as FindClosestUVPointGuessDist documents them. A foot on a
+// collapsed side of the domain is an answer only when the distance rises off the side in every
+// direction: otherwise the search starts again from the side, along the way down.
 int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                           double* dist, double* stepSq, int iterations, double normal[3],
                           const double* box = nullptr) {
@@ -452,11 +582,48 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
   const double hi[2] = {box ? box[1] : srf->umax, box ? box[3] : srf->vmax};
   const double range[2] = {srf->umax > srf->umin ? srf->umax - srf->umin : 1.0,
                            srf->vmax > srf->vmin ? srf->vmax - srf->vmin : 1.0};
+  const double size = ControlPointDiagonal(srf);
+  bool whole[2];
+  double reach[2];
+  for (int i = 0; i < 2; ++i) {
+    whole[i] = lo[i] == (i == 0 ? srf->umin : srf->vmin) && hi[i] == (i == 0 ? srf->umax : srf->vmax);
+    reach[i] = whole[i] && (i == 0 ? srf->closedU : srf->closedV) ? 0.5 * range[i] : range[i];
+  }
   FootState<2> s;
   s.x[0] = *u;
   s.x[1] = *v;
-  FindFoot<2>([srf](const double* x, Jet& j) { SurfaceJet(srf, x[0], x[1], j); }, P, lo, hi, range,
-              ControlPointDiagonal(srf), iterations, s);
+  auto jet = [srf](const double* x, Jet& j) { SurfaceJet(srf, x[0], x[1], j); };
+  FindFoot<2>(jet, P, lo, hi, range, size, iterations, s, reach);
+  // A start on the far side of a closed seam or a pole ends held on that edge: from there the
+  // search goes on across the seam (when the whole period is searched) or off the pole. Each
+  // restart lowers the distance, so there are few.
+  for (int restarts = 0; restarts < 8; ++restarts) {
+    bool moved = false;
+    for (int dir = 0; dir < 2 && !moved; ++dir)
+      for (int end = 0; end < 2 && !moved; ++end) {
+        const double edge = end ? (dir == 0 ? srf->umax : srf->vmax) : (dir == 0 ? srf->umin : srf->vmin);
+        if (s.x[dir] != edge) continue;
+        FootState<2> t;
+        const bool closed = dir == 0 ? srf->closedU : srf->closedV;
+        if (closed && whole[dir] && (end ? s.g[dir] < 0.0 : s.g[dir] > 0.0)) {
+          t.x[dir] = end ? lo[dir] : hi[dir];
+          t.x[1 - dir] = s.x[1 - dir];
+        } else {
+          double along;
+          if (!CollapsedSide(srf, dir, end, size) ||
+              !DescentOffCollapsedSide(srf, P, dir, end, lo[1 - dir], hi[1 - dir], &along))
+            continue;
+          t.x[dir] = edge;
+          t.x[1 - dir] = along;
+        }
+        FindFoot<2>(jet, P, lo, hi, range, size, iterations, t, reach);
+        if (t.f < s.f) {
+          s = t;
+          moved = true;
+        }
+      }
+    if (!moved) break;
+  }
   *u = s.x[0];
   *v = s.x[1];
   for (int k = 0; k < 3; ++k) S[k] = s.jet.X[k];

@@ -38,14 +38,16 @@ int FindClosestPointCurveOnSurf(Bspline* crv, const double P[3], double C[3], do
 // Foot S of P on a surface from the start (u, v): dist is |P - S|, negative when P lies on the
 // back side of the normal; stepSq is the squared distance from S to the foot of P on the
 // tangent plane, less 1e-10. Beyond the domain S is the constrained minimum on its edge or
-// corner. 0 (also when the iteration does not settle), -2 on a degenerate tangent plane (no
-// normal at the result).
+// corner; across a closed seam (closedU, closedV) the search goes on from the other side, and a
+// side collapsed to one point (a pole, an apex) is the foot only where the distance rises off it
+// along every parameter of the side. 0 (also when the iteration does not settle), -2 on a
+// degenerate tangent plane (no normal at the result).
 int FindClosestUVPointGuessDist(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations);
 
 // The same within the box of parameters u in [box[0], box[1]], v in [box[2], box[3]] (inside
-// the domain): beyond the box S is the constrained minimum on its edge. -2 also for a box that
-// is empty or not finite.
+// the domain): beyond the box S is the constrained minimum on its edge (a seam is crossed only
+// where the box spans the whole period). -2 also for a box that is empty or not finite.
 int FindClosestUVPointWithin(Bspline* srf, const double P[3], const double box[4], double S[3], double* u,
                              double* v, double* dist, double* stepSq, int iterations);
 

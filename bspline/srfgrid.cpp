@@ -50,19 +50,47 @@ int FillGrid(Bspline* srf, int nu, int nv, double** gx, double** gy, double** gz
 // Candidates compared at most, the most promising first.
 const int kMostCandidates = 16;
 
+// How far the minimum about grid point a (at distance dist from P) may lie below what the grid
+// predicts there: with r half the diagonal of a cell (b and c opposite corners of two cells
+// about a), the sag of the distance over a cell. About a minimum the distance rises as the
+// square of the step over the distance, so a grid point within a cell of a nearer minimum is at
+// most about r^2 / dist farther (never more than r); margins of 2 and 4 cover cells of uneven
+// size and a surface bending away.
+double HalfCellDiagonal(const double* x, const double* y, const double* z, int b, int c) {
+  const double ex = x[b] - x[c], ey = y[b] - y[c], ez = z[b] - z[c];
+  return 0.25 * std::sqrt(ex * ex + ey * ey + ez * ez);
+}
+double CellSlack(double r, double dist) { return dist > 0.0 ? std::fmin(2.0 * r, 4.0 * r * r / dist) : 2.0 * r; }
+
+// Whether (cu, cv) lies within `cells` cells of the foot (fu, fv) in both directions, across a
+// closed seam too.
+bool NearTheFoot(const Bspline* srf, int nu, int nv, double cu, double cv, double fu, double fv, double cells) {
+  double a = std::fabs(cu - fu) / ((srf->umax - srf->umin) / (nu - 1));
+  double b = std::fabs(cv - fv) / ((srf->vmax - srf->vmin) / (nv - 1));
+  if (srf->closedU) a = std::fmin(a, nu - 1 - a);
+  if (srf->closedV) b = std::fmin(b, nv - 1 - b);
+  return a <= cells && b <= cells;
+}
+
 // Refines every stretch of the grid that could hold a point nearer than the refined foot (u, v,
 // q, d, e) and keeps the nearest. Near a centre of curvature, or between two bulges, the
 // distance has several shallow minima, and the refinement from the nearest grid point may end
 // in one that is not the least; in a flat valley the grid's nearest point need not even lie in
 // the least one's basin. So the distance about each grid point is modelled by the quadratic
-// through its 3 x 3 neighbourhood: where that has a minimum within a cell of the point and below
-// the foot's distance, the surface is refined within two cells of it. The least distance may
-// also lie on an edge of the domain (or a corner), where the distance still falls outwards: a
-// point of an edge that is open (not a closed seam) no farther than its neighbours along the
-// edge and inwards is modelled by the parabola along the edge (a corner by its own distance).
+// through its 3 x 3 neighbourhood: where that has a minimum within a cell of the point, or the
+// point is no farther than its eight neighbours, and the minimum (or the point) is below the
+// foot's distance plus the distance's sag over a cell (a grid too coarse for the bumps about a
+// minimum misses it by that much), the surface is refined within two cells of it, nearest
+// prospects first. The least distance may also lie on an edge of the domain (or a corner),
+// where the distance still falls outwards: a point of an edge that is open (not a closed seam)
+// no farther than its neighbours along the edge and inwards is modelled by the parabola along
+// the edge (a corner by its own distance). offFoot: no candidate within a cell and a half of
+// the foot, whose basin the foot's refinement has searched, unless the grid itself predicts a
+// distance below the foot's.
 int CompareGridMinima(Bspline* srf, const double p[3], const double* x, const double* y, const double* z,
-                      int nu, int nv, double* u, double* v, double q[3], double* d, double* e) {
+                      int nu, int nv, double* u, double* v, double q[3], double* d, double* e, bool offFoot) {
   const double du = (srf->umax - srf->umin) / (nu - 1), dv = (srf->vmax - srf->vmin) / (nv - 1);
+  const double footU = *u, footV = *v;
   TrackingScope scope;
   double* dist = MallocArray<double>(nu, nv);
   if (!dist || KernelFailed()) return -2;
@@ -72,8 +100,12 @@ int CompareGridMinima(Bspline* srf, const double p[3], const double* x, const do
   }
   double key[kMostCandidates], at[kMostCandidates][2];
   int count = 0;
-  // Keeps the most promising candidates, nearest predicted first.
-  auto offer = [&](double predicted, double cu, double cv) {
+  auto slackAt = [&](int a, int b, int c) { return CellSlack(HalfCellDiagonal(x, y, z, b, c), dist[a]); };
+  // Keeps the most promising candidates, the least possible distance (predicted less slack) first.
+  auto offer = [&](double predicted, double slack, double cu, double cv) {
+    // Within a cell and a half of the foot a refinement would start in the foot's own basin.
+    if (offFoot && !(predicted < std::fabs(*d)) && NearTheFoot(srf, nu, nv, cu, cv, footU, footV, 1.5)) return;
+    predicted -= slack;
     if (!(predicted < std::fabs(*d))) return;
     if (count == kMostCandidates && key[count - 1] <= predicted) return;
     int c = count < kMostCandidates ? count++ : kMostCandidates - 1;
@@ -110,7 +142,8 @@ int CompareGridMinima(Bspline* srf, const double p[3], const double* x, const do
       }
       const double along = (alongU ? srf->umin : srf->vmin) + (t + shift) * (alongU ? du : dv);
       const double across = alongU ? (side % 2 ? srf->vmax : srf->vmin) : (side % 2 ? srf->umax : srf->umin);
-      offer(predicted, alongU ? along : across, alongU ? across : along);
+      const int a = index(t, 0), b = index(t > 0 ? t - 1 : t, 0), c = index(t + 1 < n ? t + 1 : t, 1);
+      offer(predicted, slackAt(a, b, c), alongU ? along : across, alongU ? across : along);
     }
   }
   for (int j = 1; j + 1 < nv; ++j)
@@ -120,12 +153,23 @@ int CompareGridMinima(Bspline* srf, const double p[3], const double* x, const do
       const double huu = D[1] - 2.0 * D[0] + D[-1], hvv = D[nu] - 2.0 * D[0] + D[-nu];
       const double huv = 0.25 * (D[nu + 1] - D[nu - 1] - D[-nu + 1] + D[-nu - 1]);
       const double det = huu * hvv - huv * huv;
-      if (!(huu > 0.0 && det > 0.0)) continue;
-      const double su = -(hvv * gu - huv * gv) / det, sv = -(huu * gv - huv * gu) / det;
-      if (!(std::fabs(su) <= 1.0 && std::fabs(sv) <= 1.0)) continue;
-      offer(D[0] + 0.5 * (gu * su + gv * sv), srf->umin + (i + su) * du, srf->vmin + (j + sv) * dv);
+      const int k = j * nu + i;
+      const double slack = std::fmax(slackAt(k, k - nu - 1, k + nu + 1), slackAt(k, k - nu + 1, k + nu - 1));
+      // A point no farther than its eight neighbours is a minimum of the grid, whatever the model
+      // (too coarse a grid for the bumps about it can bend the model away).
+      bool least = true;
+      for (int b = -1; b <= 1 && least; ++b)
+        for (int a = -1; a <= 1 && least; ++a) least = D[b * nu + a] >= D[0];
+      if (huu > 0.0 && det > 0.0) {
+        const double su = -(hvv * gu - huv * gv) / det, sv = -(huu * gv - huv * gu) / det;
+        if (std::fabs(su) <= 1.0 && std::fabs(sv) <= 1.0) {
+          offer(D[0] + 0.5 * (gu * su + gv * sv), slack, srf->umin + (i + su) * du, srf->vmin + (j + sv) * dv);
+          continue;
+        }
+      }
+      if (least) offer(D[0], slack, srf->umin + i * du, srf->vmin + j * dv);
     }
-  for (int c = 0; c < count; ++c) {
+  for (int c = 0; c < count && key[c] < std::fabs(*d); ++c) {
     double cu = at[c][0], cv = at[c][1];
     const double box[4] = {std::fmax(srf->umin, cu - 2.0 * du), std::fmin(srf->umax, cu + 2.0 * du),
                            std::fmax(srf->vmin, cv - 2.0 * dv), std::fmin(srf->vmax, cv + 2.0 * dv)};
@@ -166,64 +210,57 @@ bool NearAFocalPoint(Bspline* srf, const double p[3], double u, double v, const 
   return h * kMax >= kFocalShare;
 }
 
-// Whether grid point (i, j) is no farther from p than its (up to eight) neighbours stride points
-// away: only there
-// can the distance have a minimum of its own; a point of the foot's basin has a nearer neighbour.
-bool LocalGridMinimum(const double p[3], const double* x, const double* y, const double* z, int nu, int nv,
-                      int i, int j, int stride) {
-  auto distSq = [&](int k) {
+// Whether the grid may hold a minimum of the distance nearer than the refined foot (u, v) at
+// distance dist, away from the foot's own basin: a grid point no farther than its (up to four)
+// neighbours, more than a cell and a half from the foot (or nearer than the foot itself), whose
+// distance less its cell's slack (CellSlack) and a cell's half diagonal (how far a quadratic
+// model about a neighbour may fall below it) is below dist. CompareGridMinima is only worth its
+// cost then. The grid is read at every other point (a quarter of the cost), three rows at a time;
+// about each minimum of those, the points within three cells are examined.
+bool MayHoldANearerMinimum(const Bspline* srf, const double p[3], const double* x, const double* y,
+                           const double* z, int nu, int nv, double u, double v, double dist) {
+  const double du = (srf->umax - srf->umin) / (nu - 1), dv = (srf->vmax - srf->vmin) / (nv - 1);
+  auto distSq = [&](int i, int j) {
+    const int k = j * nu + i;
     const double ex = x[k] - p[0], ey = y[k] - p[1], ez = z[k] - p[2];
     return ex * ex + ey * ey + ez * ez;
   };
-  const double own = distSq(j * nu + i);
-  for (int b = std::max(0, j - stride); b <= std::min(nv - 1, j + stride); b += stride)
-    for (int a = std::max(0, i - stride); a <= std::min(nu - 1, i + stride); a += stride)
-      if (distSq(b * nu + a) < own) return false;
-  return true;
-}
-
-// Whether a grid point away from the foot (u, v) at distance dist, a local minimum of the grid's
-// distances, is nearly as near as the foot:
-// then another stretch of the surface may hold a nearer minimum than the one refined (a point
-// over a fold, or between two valleys, whose nearest grid point lay in the other one's basin).
-// About a minimum the distance rises as the square of the step over the distance in the tangent
-// plane, so a grid point within a cell of a nearer minimum is at most about r^2 / dist farther,
-// r half a cell's diagonal (never more than r); margins of 2 and 4 cover cells of uneven size and
-// a surface bending away. The grid points within two cells of the foot (across a closed seam
-// too) are the foot's own basin.
-bool AnotherGridPointAsNear(const Bspline* srf, const double p[3], const double* x, const double* y,
-                            const double* z, int nu, int nv, double u, double v, double dist) {
-  const double du = (srf->umax - srf->umin) / (nu - 1), dv = (srf->vmax - srf->vmin) / (nv - 1);
-  const int i0 = std::lround(std::fmin(std::fmax((u - srf->umin) / du, 0.0), nu - 1.0));
-  const int j0 = std::lround(std::fmin(std::fmax((v - srf->vmin) / dv, 0.0), nv - 1.0));
-  auto at = [nu](int i, int j) { return j * nu + i; };
-  const int ia = i0 > 0 ? i0 - 1 : 0, ib = i0 + 1 < nu ? i0 + 1 : nu - 1;
-  const int ja = j0 > 0 ? j0 - 1 : 0, jb = j0 + 1 < nv ? j0 + 1 : nv - 1;
-  auto distSq = [&](int a, int b) {
-    const double ex = x[a] - x[b], ey = y[a] - y[b], ez = z[a] - z[b];
-    return ex * ex + ey * ey + ez * ez;
+  // Whether fine point (i, j) is a minimum that may be nearer than the foot.
+  auto nearer = [&](int i, int j) {
+    const double own = distSq(i, j);
+    if ((i > 0 && distSq(i - 1, j) < own) || (i + 1 < nu && distSq(i + 1, j) < own) ||
+        (j > 0 && distSq(i, j - 1) < own) || (j + 1 < nv && distSq(i, j + 1) < own))
+      return false;
+    const double D = std::sqrt(own);
+    if (!(D < dist) && NearTheFoot(srf, nu, nv, srf->umin + i * du, srf->vmin + j * dv, u, v, 1.5)) return false;
+    const int b = std::max(0, j - 1) * nu + std::max(0, i - 1), c = std::min(nv - 1, j + 1) * nu + std::min(nu - 1, i + 1);
+    const double half = HalfCellDiagonal(x, y, z, b, c);
+    return D - CellSlack(half, D) - half < dist;
   };
-  // Half a cell's diagonal, from the diagonals of the (up to) two by two cells about the foot.
-  const double span = std::max(1, std::max(ib - ia, jb - ja));
-  const double r = 0.5 * std::sqrt(std::fmax(distSq(at(ia, ja), at(ib, jb)), distSq(at(ib, ja), at(ia, jb)))) / span;
-  // Every other point of the grid is read (a quarter of the cost): cells twice as wide.
-  const int stride = 2;
-  const double wide = stride * r;
-  const double margin = dist > 0.0 ? std::fmin(2.0 * wide, 4.0 * wide * wide / dist) : 2.0 * wide;
-  const double limitSq = (dist + margin) * (dist + margin);
-  for (int j = 0; j < nv; j += stride) {
-    int dj = std::abs(j - j0);
-    if (srf->closedV) dj = std::min(dj, nv - 1 - dj);
-    const double* rx = x + j * nu;
-    const double* ry = y + j * nu;
-    const double* rz = z + j * nu;
-    for (int i = 0; i < nu; i += stride) {
-      const double ex = rx[i] - p[0], ey = ry[i] - p[1], ez = rz[i] - p[2];
-      if (!(ex * ex + ey * ey + ez * ez < limitSq)) continue;
-      int di = std::abs(i - i0);
-      if (srf->closedU) di = std::min(di, nu - 1 - di);
-      if ((di > 2 * stride || dj > 2 * stride) && LocalGridMinimum(p, x, y, z, nu, nv, i, j, stride)) return true;
+  // The coarse points: every other index, the last one too.
+  const int cu = (nu + 2) / 2, cv = (nv + 2) / 2;
+  auto fine = [](int c, int n) { return std::min(2 * c, n - 1); };
+  double rows[3][101];  // GridSize is at most 200
+  auto fill = [&](int cj, double* row) {
+    for (int ci = 0; ci < cu; ++ci) row[ci] = distSq(fine(ci, nu), fine(cj, nv));
+  };
+  fill(0, rows[0]);
+  if (cv > 1) fill(1, rows[1]);
+  for (int cj = 0; cj < cv; ++cj) {
+    const double* below = cj > 0 ? rows[(cj - 1) % 3] : nullptr;
+    const double* row = rows[cj % 3];
+    const double* above = cj + 1 < cv ? rows[(cj + 1) % 3] : nullptr;
+    for (int ci = 0; ci < cu; ++ci) {
+      const double own = row[ci];
+      if ((ci > 0 && row[ci - 1] < own) || (ci + 1 < cu && row[ci + 1] < own) || (below && below[ci] < own) ||
+          (above && above[ci] < own))
+        continue;
+      const int i0 = fine(ci, nu), j0 = fine(cj, nv);
+      for (int j = std::max(0, j0 - 3); j <= std::min(nv - 1, j0 + 3); ++j)
+        for (int i = std::max(0, i0 - 3); i <= std::min(nu - 1, i0 + 3); ++i)
+          if (nearer(i, j)) return true;
     }
+    if (cj + 2 < cv) fill(cj + 2, rows[(cj + 2) % 3]);
   }
   return false;
 }
@@ -237,7 +274,8 @@ int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v
   // Unset by a refiner that refuses the surface: then no other minimum is compared.
   *d = kEmptyBoxBound;
   FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7);
-  return CompareGridMinima(srf, p, *gx, *gy, *gz, GridSize(srf->interiorU), GridSize(srf->interiorV), u, v, q, d, e);
+  return CompareGridMinima(srf, p, *gx, *gy, *gz, GridSize(srf->interiorU), GridSize(srf->interiorV), u, v, q, d, e,
+                           false);
 }
 
 int SurfaceGridClosest(Bspline* srf, const double p[3], double** gx, double** gy, double** gz,
@@ -290,12 +328,10 @@ int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, d
     return KernelFailed() ? -1 : -2;
   }
   const int nu = GridSize(srf->interiorU), nv = GridSize(srf->interiorV);
-  if (FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7) == 0 &&
-      (NearAFocalPoint(srf, p, *u, *v, q) || AnotherGridPointAsNear(srf, p, *gx, *gy, *gz, nu, nv, *u, *v, std::fabs(*d))))
-    return CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e) == 0
-               ? 0
-               : (KernelFailed() ? -1 : -2);
-  return 0;
+  if (FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7) != 0) return 0;
+  const bool focal = NearAFocalPoint(srf, p, *u, *v, q);
+  if (!focal && !MayHoldANearerMinimum(srf, p, *gx, *gy, *gz, nu, nv, *u, *v, std::fabs(*d))) return 0;
+  return CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e, !focal) == 0 ? 0 : (KernelFailed() ? -1 : -2);
 }
 
 SurfaceGridCache::~SurfaceGridCache() { FreeSurfaceGrid(&x, &y, &z); }

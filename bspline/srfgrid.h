@@ -21,9 +21,9 @@ int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v
 // Frees the three arrays of a grid cache and sets them null.
 void FreeSurfaceGrid(double** gx, double** gy, double** gz);
 // GetClosestPointOnSurfaceResult as surface/srfpick.h documents it: the grid estimate refined
-// to the closest point (parameters, point, signed distance d, convergence value e), the grid's
-// other minima compared near a focal point of the foot, or where a grid point away from the
-// foot is a minimum of the grid's distances nearly as near as the foot.
+// to the closest point (parameters, point, signed distance d, convergence value e), and every
+// other minimum of the grid's distances within a cell's sag of the foot's distance refined too
+// (near a focal point of the foot those beside it as well).
 int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, double q[3],
                         double* d, double** gx, double** gy, double** gz, double* e);
 

@@ -50,6 +50,41 @@ double SurfaceSize(const Bspline* srf) {
   return std::max(VecDist3(lo, hi), 1e-300);
 }
 
+// Opposite sides whose control points lie this close together, relative to the surface's size,
+// meet: the surface is closed there whether or not its record says so (a file reader may leave
+// the flag unset), and a projection must go the short way across that seam.
+constexpr double kSidesMeet = 1e-9;
+
+// Whether srf is closed in dir (0 u, 1 v): flagged so, or its first and last control columns
+// (rows) coincide, with weights in one ratio (the same boundary curve).
+bool ClosedIn(const Bspline* srf, int dir) {
+  if (dir == 0 ? srf->closedU : srf->closedV) return true;
+  const int nu = NumCtrlU(srf), nv = NumCtrlV(srf), n = dir == 0 ? nv : nu;
+  const double tol = kSidesMeet * SurfaceSize(srf);
+  double ratio = 0.0;
+  for (int k = 0; k < n; ++k) {
+    const int j0 = dir == 0 ? k : 0, i0 = dir == 0 ? 0 : k;
+    const int j1 = dir == 0 ? k : nv - 1, i1 = dir == 0 ? nu - 1 : k;
+    const double a[3] = {srf->X[j0][i0], srf->Y[j0][i0], srf->Z[j0][i0]};
+    const double b[3] = {srf->X[j1][i1], srf->Y[j1][i1], srf->Z[j1][i1]};
+    if (!(VecDist3(a, b) <= tol)) return false;
+    if (srf->W) {
+      const double r = srf->W[j1][i1] / srf->W[j0][i0];
+      if (k == 0) ratio = r;
+      else if (!(std::fabs(r - ratio) <= 1e-9 * ratio)) return false;
+    }
+  }
+  return true;
+}
+
+// Whether the short way from t0 to t1 in dir crosses the seam of a surface closed there.
+bool CrossesSeam(const Bspline* srf, double t0, double t1, int dir, bool closed) {
+  if (!closed) return false;
+  const double range = dir == 0 ? srf->umax - srf->umin : srf->vmax - srf->vmin;
+  const double step = std::fabs(t1 - t0);
+  return step > range - step;
+}
+
 // The 3D point of a curve: a 3D curve directly, a curve on a surface through its owner.
 void CurvePoint(Bspline* curve, double t, double P[3]) {
   if (curve->dimension == 2)
@@ -77,8 +112,8 @@ constexpr double kBeyondEdge = 1e-7;
 void GradeFoot(Bspline* srf, const double P[3], const double q[3], double d, ProjSample* s) {
   const double ru = 1e-6 * (srf->umax - srf->umin), rv = 1e-6 * (srf->vmax - srf->vmin);
   // The seam of a closed direction is no edge: the surface goes on across it.
-  const bool onBound = (!srf->closedU && (std::fabs(s->u - srf->umin) <= ru || std::fabs(s->u - srf->umax) <= ru)) ||
-                       (!srf->closedV && (std::fabs(s->v - srf->vmin) <= rv || std::fabs(s->v - srf->vmax) <= rv));
+  const bool onBound = (!ClosedIn(srf, 0) && (std::fabs(s->u - srf->umin) <= ru || std::fabs(s->u - srf->umax) <= ru)) ||
+                       (!ClosedIn(srf, 1) && (std::fabs(s->v - srf->vmin) <= rv || std::fabs(s->v - srf->vmax) <= rv));
   s->state = 1;
   if (!onBound) return;
   // A point on the surface itself (within 1e-6 of its size) is over it wherever its foot lies.
@@ -104,7 +139,7 @@ void GradeFoot(Bspline* srf, const double P[3], const double q[3], double d, Pro
 // is kept (q and d with it).
 void AcrossSeams(Bspline* srf, const double P[3], ProjSample* s, double q[3], double* d) {
   for (int dir = 0; dir < 2; ++dir) {
-    if (!(dir == 0 ? srf->closedU : srf->closedV)) continue;
+    if (!ClosedIn(srf, dir)) continue;
     const double lo = dir == 0 ? srf->umin : srf->vmin, hi = dir == 0 ? srf->umax : srf->vmax;
     const double at = dir == 0 ? s->u : s->v, near = 1e-6 * (hi - lo);
     if (!(std::fabs(at - lo) <= near || std::fabs(at - hi) <= near)) continue;
@@ -147,8 +182,8 @@ double& Coord(ProjSample& q, int dir) { return dir == 0 ? q.u : q.v; }
 // Whether the feet of two samples lie on either side of a seam of srf (the short way between
 // them crosses it): the direction, or -1.
 int SeamBetween(Bspline* srf, const ProjSample& a, const ProjSample& b) {
-  if (IsChangedBoundary(srf, a.u, b.u, 0)) return 0;
-  if (IsChangedBoundary(srf, a.v, b.v, 1)) return 1;
+  if (CrossesSeam(srf, a.u, b.u, 0, ClosedIn(srf, 0))) return 0;
+  if (CrossesSeam(srf, a.v, b.v, 1, ClosedIn(srf, 1))) return 1;
   return -1;
 }
 
@@ -157,7 +192,7 @@ int SeamBetween(Bspline* srf, const ProjSample& a, const ProjSample& b) {
 // between successive samples.
 void SideOfSeams(Bspline* srf, ProjSample* s, int n) {
   for (int dir = 0; dir < 2; ++dir) {
-    if (!(dir == 0 ? srf->closedU : srf->closedV)) continue;
+    if (!ClosedIn(srf, dir)) continue;
     const double lo = dir == 0 ? srf->umin : srf->vmin, hi = dir == 0 ? srf->umax : srf->vmax;
     const double near = 1e-6 * (hi - lo);
     for (int i = 0; i < n; ++i) {
@@ -185,7 +220,7 @@ int LocateSeam(Bspline* curve, Bspline* srf, const ProjSample& a, const ProjSamp
     const double x = Coord(m, dir);
     // Exactly on the seam: either side's.
     if (std::fabs(x - lo) <= 1e-12 * (hi - lo) || std::fabs(x - hi) <= 1e-12 * (hi - lo)) break;
-    (IsChangedBoundary(srf, Coord(A, dir), x, dir) ? B : A) = m;
+    (CrossesSeam(srf, Coord(A, dir), x, dir, true) ? B : A) = m;
   }
   *ua = *ub = m;
   const double aSide = Coord(A, dir) - lo <= hi - Coord(A, dir) ? lo : hi;
@@ -256,8 +291,8 @@ double* SampleParams(Bspline* curve, Bspline* srf, int samplesPerSpan, int* n) {
 // A surface closed in one direction: samples on its seam take the seam side their run's
 // neighbour lies nearer to, at either end of the sequence.
 void MoveSeamSamples(Bspline* srf, ProjSample* s, int n) {
-  if ((srf->closedU != 0) == (srf->closedV != 0)) return;
-  const bool inU = srf->closedU != 0;
+  const bool inU = ClosedIn(srf, 0);
+  if (inU == ClosedIn(srf, 1)) return;
   const double lo = inU ? srf->umin : srf->vmin, hi = inU ? srf->umax : srf->vmax;
   const double tol = 1e-6 * (hi - lo);
   auto coord = [&](ProjSample& q) -> double& { return inU ? q.u : q.v; };
@@ -390,10 +425,7 @@ int LocateEdgeForSurfCurveProjNorm(Bspline* curve, Bspline* srf, double tA, doub
 }
 
 int IsChangedBoundary(Bspline* srf, double t0, double t1, int dir) {
-  if (!srf || !(dir == 0 ? srf->closedU : srf->closedV)) return 0;
-  const double range = dir == 0 ? srf->umax - srf->umin : srf->vmax - srf->vmin;
-  const double step = std::fabs(t1 - t0);
-  return step > range - step ? 1 : 0;
+  return srf && CrossesSeam(srf, t0, t1, dir, dir == 0 ? srf->closedU : srf->closedV) ? 1 : 0;
 }
 
 Bspline* Blend2Curve2s(Bspline* a, Bspline* b) {
@@ -563,9 +595,9 @@ constexpr int kMostSamplesGrowth = 16;
 // The piece of a run of n samples (u, v, t), within tol of the projection everywhere along it:
 // the piece fitted to the samples is checked at kChecksPerStep points between successive
 // samples, each projected anew, and every point it misses by more than tol joins the samples
-// before the run is fitted again; until none misses, the steps reach round-off of the curve's
-// range, or the rounds or the samples run out (the last fit is kept). A point that projects beyond the edge or
-// across a seam is not checked. Null on failure.
+// before the run is fitted again, until none misses (or the steps reach round-off of the
+// curve's range). A point that projects beyond the edge or across a seam is not checked. Null
+// on failure, and when a point still misses once the rounds or the samples run out.
 Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, const double* u0,
                          const double* v0, const double* t0, int n, double tol) {
   TrackingScope scope;
@@ -574,10 +606,11 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
   const double* t = t0;
   const double finest = 1e-12 * (curve->umax - curve->umin);
   const int n0 = n;
+  const bool closed[2] = {ClosedIn(srf, 0), ClosedIn(srf, 1)};
   Owned<Bspline, FreeBspline> piece;
   for (int round = 0;; ++round) {
     piece.reset(CreateProjectedCurve(srf, curve, u, v, t, n, tol));
-    if (!piece || KernelFailed() || round == kRefineRounds) break;
+    if (!piece || KernelFailed()) break;
     const int cap = (kChecksPerStep + 1) * (n - 1) + 1;
     double* next = MallocArray<double>(3, cap);
     if (!next || KernelFailed()) return nullptr;
@@ -595,15 +628,15 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
         // The foot from the samples' feet on either side; a point the piece seems to miss is
         // projected again with the grid search before it counts, so that only true feet join.
         ProjSample s = {u[i] + (u[i + 1] - u[i]) * f, v[i] + (v[i + 1] - v[i]) * f, tm, 1};
-        if (IsChangedBoundary(srf, u[i], u[i + 1], 0) || IsChangedBoundary(srf, v[i], v[i + 1], 1))
+        if (CrossesSeam(srf, u[i], u[i + 1], 0, closed[0]) || CrossesSeam(srf, v[i], v[i + 1], 1, closed[1]))
           continue;
         double d2 = 0.0;
         for (int pass = 0; pass < 2; ++pass) {
           if ((pass ? ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &s)
                     : ProjectPointNear(srf, P, &s)) != 0)
             return nullptr;
-          if (s.state != 1 || IsChangedBoundary(srf, u[i], s.u, 0) ||
-              IsChangedBoundary(srf, v[i], s.v, 1)) {
+          if (s.state != 1 || CrossesSeam(srf, u[i], s.u, 0, closed[0]) ||
+              CrossesSeam(srf, v[i], s.v, 1, closed[1])) {
             d2 = -1.0;
             if (pass) break;
             continue;
@@ -618,7 +651,9 @@ Bspline* FitRunWithinTol(Bspline* srf, Bspline* curve, SurfaceGridCache& grid, c
       }
     }
     push(u[n - 1], v[n - 1], t[n - 1]);
-    if (m == n || m > kMostSamplesGrowth * n0) break;
+    if (m == n) break;
+    // Still off the projection when the rounds or the samples run out: no piece.
+    if (round == kRefineRounds || m > kMostSamplesGrowth * n0) return nullptr;
     u = nu, v = nv, t = nt, n = m;
   }
   if (!piece || KernelFailed()) return nullptr;

@@ -23,15 +23,17 @@ struct Cloud;
 // union of the curve's knots with the surface's u and v knots mapped onto the curve's range.
 // separate nonzero returns every piece on its own; zero joins successive pieces (also across
 // stretches beyond the edge) into one curve and moves samples on the seam of a surface closed
-// in one direction to the seam side their neighbours lie on. On a surface closed in u or v the
-// projection goes the short way across a seam (a foot held on the seam is sought again from its
-// other side, and the seam is no edge), and where it crosses the seam it is split there in
-// either mode: a curve in the parameter plane stays within the domain, so the joined mode then
+// in one direction to the seam side their neighbours lie on. On a surface closed in u or v
+// (flagged so, or with its first and last control columns or rows meeting within 1e-9 of its
+// size, weights in one ratio) the projection goes the short way across a seam (a foot held on
+// the seam is sought again from its other side, and the seam is no edge), and where it crosses
+// the seam it is split there in either mode: a curve in the parameter plane stays within the domain, so the joined mode then
 // returns one curve per stretch between seam crossings. reserved is not read. Each piece
 // is within tol of the projection along its whole length: it is checked at the quarter steps
 // between its samples (projected anew) and fitted again with every point it missed added to its
-// samples, for at most twelve rounds and sixteen times the samples. Null when no piece was made
-// or on failure (a closest-point search, an allocation or a fit).
+// samples, for at most twelve rounds and sixteen times the samples; a piece the check still
+// finds off the projection then makes the call fail. Null when no piece was made or on failure
+// (a closest-point search, an allocation, a fit, or a piece not within tol).
 BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int samplesPerSpan,
                                              double tol, int reserved, int separate);
 // Bisection (iterations steps) for the parameter between tB (state prevGood, 1 usable, -1 not)

@@ -20,13 +20,14 @@ int EstimateClosestPntSurf(Bspline* srf, const double p[3], double** gx, double*
 // The closest point q of the surface to p with its parameters, the signed distance d (positive
 // on the normal's side) and the refiner's convergence value e: the grid estimate (interior only
 // for a surface closed in u or v, whose seam rows repeat points) refined to round-off (7 steps
-// at least). Where p lies near a centre of curvature of that foot (its distance times the larger
-// principal curvature towards p at least 0.8), the distance is flat and may have a nearer
-// minimum; where another minimum of the grid's distances (every other grid point read) lies
-// within about a cell's sag of the foot's distance, as over a fold or between two valleys, that
-// one may be the nearer: in both cases the grid's other minima are refined too and the nearest
-// foot kept. 0; -2 for a null surface or one that is not a sound (bsvalid) 3D surface (error
-// state set); when the estimate (or the scratch of that comparison) fails the cache is freed and
+// at least). Where another minimum of the grid's distances lies within about a cell's sag of the
+// foot's distance (more than a cell and a half from the foot unless the grid predicts it nearer),
+// as over a fold, between two valleys or among bumps, that one may be the nearer; where p lies
+// near a centre of curvature of the foot (its distance times the larger principal curvature
+// towards p at least 0.8), the distance is flat and the minima beside the foot count too: those
+// minima are refined and the nearest foot kept. 0; -2 for a null surface or one that is not a
+// sound (bsvalid) 3D surface (error state set); when the estimate (or the scratch of that
+// comparison) fails the cache is freed and
 // nulled and the result is -1 with the error state set, else -2.
 int GetClosestPointOnSurfaceResult(Bspline* srf, const double p[3], double* u, double* v,
                                    double q[3], double* d, double** gx, double** gy, double** gz,

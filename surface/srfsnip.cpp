@@ -797,31 +797,130 @@ int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList
                               SnipCrossingList* highList) {
   FreeCrossings(lowList);
   FreeCrossings(highList);
-  for (TrimList* loop = srf->trims; loop; loop = loop->next)
-    for (BsplineList* node = loop->loopCurves; node; node = node->next) {
-      double *params = nullptr, *coords = nullptr;
-      int *flags = nullptr, *kinds = nullptr, n = 0;
-      if (FindCurveIntersectionParams(node->item, uCut, srf, t, &params, &coords, &flags, &kinds,
-                                      &n) != 0)
-        return -2;
-      Owned<double, Free> op(params), oc(coords);
-      Owned<int, Free> of(flags), ok(kinds);
-      if (n == 0) continue;
-      // Ascending along the line, the other arrays following through an index array.
-      Owned<int, Free> ids(MallocArray<int>(n));
-      Owned<double, Free> sp(MallocArray<double>(n));
-      Owned<int, Free> sf(MallocArray<int>(n)), sk(MallocArray<int>(n));
-      if (!ids || !sp || !sf || !sk || KernelFailed()) return -2;
-      for (int i = 0; i < n; ++i) ids[i] = i;
-      HeapSort2FloatInt4(n, coords, ids.get());
-      for (int i = 0; i < n; ++i) {
-        sp[i] = params[ids[i]];
-        sf[i] = flags[ids[i]];
-        sk[i] = kinds[ids[i]];
+  const double tol = 1e-6 * (uCut ? srf->umax - srf->umin : srf->vmax - srf->vmin);
+  for (TrimList* loop = srf->trims; loop; loop = loop->next) {
+    int m = 0;
+    for (BsplineList* node = loop->loopCurves; node; node = node->next) ++m;
+    if (m == 0) continue;
+    // Every curve's crossings first: a loop's corner on the line is seen by the two curves that
+    // meet there, and only both together tell a pass from one side to the other from a touch.
+    struct Crossings {
+      BsplineList* node;
+      double *params, *coords;
+      int *flags, *kinds, n;
+    };
+    Crossings* all = CallocArray<Crossings>(m);
+    if (!all || KernelFailed()) return -2;
+    auto release = [&]() {
+      for (int i = 0; i < m; ++i) {
+        Free(all[i].params);
+        Free(all[i].coords);
+        Free(all[i].flags);
+        Free(all[i].kinds);
       }
-      if (InsertIntoIn_Outlist(node, lowList, highList, coords, sf.get(), sp.get(), sk.get(), n) != 0)
+      Free(all);
+    };
+    int i = 0;
+    for (BsplineList* node = loop->loopCurves; node; node = node->next, ++i) {
+      Crossings& c = all[i];
+      c.node = node;
+      if (FindCurveIntersectionParams(node->item, uCut, srf, t, &c.params, &c.coords, &c.flags, &c.kinds, &c.n) != 0) {
+        release();
         return -2;
+      }
     }
+    // A crossing at a curve's end that lies on the line: the end's index in the curve's
+    // crossings (ascending in parameter), or -1.
+    auto endOnLine = [&](const Crossings& c, bool atStart) {
+      if (c.n == 0) return -1;
+      const int k = atStart ? 0 : c.n - 1;
+      const Bspline* curve = c.node->item;
+      const double t0 = CurveStartPar(curve), t1 = CurveEndPar(curve), ends = 1e-6 * (t1 - t0);
+      const bool near = atStart ? c.params[k] - t0 < ends : t1 - c.params[k] < ends;
+      return c.kinds[k] != 3 && near && std::fabs(CoordAt(curve, atStart ? t0 : t1, uCut) - t) <= tol ? k : -1;
+    };
+    // One more crossing on a curve's end, for the side `kind`.
+    auto add = [&](Crossings& c, double param, double coord, int flag, int kind) {
+      const int n = c.n + 1;
+      double* p = MallocArray<double>(n);
+      double* q = MallocArray<double>(n);
+      int* f = MallocArray<int>(n);
+      int* k = MallocArray<int>(n);
+      if (!p || !q || !f || !k || KernelFailed()) {
+        Free(p);
+        Free(q);
+        Free(f);
+        Free(k);
+        return false;
+      }
+      for (int j = 0; j < c.n; ++j) {
+        p[j] = c.params[j];
+        q[j] = c.coords[j];
+        f[j] = c.flags[j];
+        k[j] = c.kinds[j];
+      }
+      p[c.n] = param;
+      q[c.n] = coord;
+      f[c.n] = flag;
+      k[c.n] = kind;
+      Free(c.params);
+      Free(c.coords);
+      Free(c.flags);
+      Free(c.kinds);
+      c.params = p;
+      c.coords = q;
+      c.flags = f;
+      c.kinds = k;
+      c.n = n;
+      return true;
+    };
+    // At a corner on the line the curve arriving and the one leaving each record a crossing,
+    // for the side beyond the corner they lie on, only where that is the high side (a point on
+    // the line counts as low). Both do when the loop touches the line from above and turns
+    // back: no crossing. One does when the loop passes through the corner: the other side's
+    // region is bounded there too, at the end of the curve arriving from it (or the start of
+    // the curve leaving into it).
+    for (int a = 0; a < m; ++a) {
+      Crossings &in = all[a], &out = all[(a + 1) % m];
+      const int e = endOnLine(in, false), b = endOnLine(out, true);
+      bool made = true;
+      if (e >= 0 && b >= 0 && (m > 1 || e != b) && std::fabs(in.coords[e] - out.coords[b]) <= tol) {
+        in.kinds[e] = out.kinds[b] = 0;
+      } else if (b >= 0 && in.node != out.node) {
+        made = add(in, CurveEndPar(in.node->item), out.coords[b], out.flags[b], out.kinds[b] == 1 ? 2 : 1);
+      } else if (e >= 0 && in.node != out.node) {
+        made = add(out, CurveStartPar(out.node->item), in.coords[e], in.flags[e], in.kinds[e] == 1 ? 2 : 1);
+      }
+      if (!made) {
+        release();
+        return -2;
+      }
+    }
+    for (i = 0; i < m; ++i) {
+      Crossings& c = all[i];
+      if (c.n == 0) continue;
+      // Ascending along the line, the other arrays following through an index array.
+      Owned<int, Free> ids(MallocArray<int>(c.n));
+      Owned<double, Free> sp(MallocArray<double>(c.n));
+      Owned<int, Free> sf(MallocArray<int>(c.n)), sk(MallocArray<int>(c.n));
+      if (!ids || !sp || !sf || !sk || KernelFailed()) {
+        release();
+        return -2;
+      }
+      for (int k = 0; k < c.n; ++k) ids[k] = k;
+      HeapSort2FloatInt4(c.n, c.coords, ids.get());
+      for (int k = 0; k < c.n; ++k) {
+        sp[k] = c.params[ids[k]];
+        sf[k] = c.flags[ids[k]];
+        sk[k] = c.kinds[ids[k]];
+      }
+      if (InsertIntoIn_Outlist(c.node, lowList, highList, c.coords, sf.get(), sp.get(), sk.get(), c.n) != 0) {
+        release();
+        return -2;
+      }
+    }
+    release();
+  }
   return 0;
 }
 

@@ -176,7 +176,10 @@ int SnipTrimSurfaceBspline(Bspline* srf, double t, int uCut, SnipSide** low, Sni
 // As many crossings as the curve makes are recorded. 0, or -2 when memory ran out.
 int FindCurveIntersectionParams(Bspline* curve, int uCut, Bspline* srf, double t, double** params,
                                 double** coords, int** flags, int** kinds, int* count);
-// The crossing lists of every trim curve of srf; both lists are emptied first. 0 or -2.
+// The crossing lists of every trim curve of srf; both lists are emptied first. A loop's corner
+// on the line is one crossing where the loop passes through it (on the side each curve lies
+// on: the curve arriving at it from one side, the one leaving into the other) and none where
+// the loop only touches the line there. 0 or -2.
 int GetInOutListForTrimCurves(Bspline* srf, double t, int uCut, SnipCrossingList* lowList,
                               SnipCrossingList* highList);
 // Inserts one curve's n crossings (ascending in coord) into the lists: kinds 1 and 3 into the

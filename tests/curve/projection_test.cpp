@@ -311,37 +311,21 @@ TEST_F(ProjectionTest, ACurveRunningPastBothEdgesIsCutAtTheTrueCrossings) {
   }
 }
 
-// A torus of tube radius r about the circle of radius R in z = 0: rational biquadratic, the
-// nine-point circle net revolved, closed in u (about z) and in v (around the tube), both seams
-// at angle 0.
-Bspline* Torus(double R, double r) {
-  const double c[9][2] = {{1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}, {0, -1}, {1, -1}, {1, 0}};
-  const double w[9] = {1, M_SQRT1_2, 1, M_SQRT1_2, 1, M_SQRT1_2, 1, M_SQRT1_2, 1};
-  const std::vector<double> k = {0, 0, 0, 0.25, 0.25, 0.5, 0.5, 0.75, 0.75, 1, 1, 1};
-  std::vector<double> pts, weights;
-  for (int j = 0; j < 9; ++j)
-    for (int i = 0; i < 9; ++i) {
-      const double rho = R + r * c[j][0];
-      pts.insert(pts.end(), {rho * c[i][0], rho * c[i][1], r * c[j][1]});
-      weights.push_back(w[i] * w[j]);
-    }
-  Bspline* t = BuildSurface(2, 2, 9, 9, pts, k, k, weights);
-  t->closedU = t->closedV = 1;
-  return t;
-}
-
 // Curves over a closed surface across its u seam (at angle 0), 40 degrees either side: a cubic
 // through points at radius 0.55 over a cylinder of radius 0.5 (the true projection at the same
 // angle and height on the cylinder), and an arc of radius 1 at height 0.4 over a torus R 1,
 // r 0.3 (the true projection on the torus's top circle), both scaled by 1e-6, 1 and 1e6 and
-// moved 1e4 sizes away. Either mode splits the projection at the seam into two pieces, each
-// within the domain, whose images stay within the angles of the curve (no sweep round the far
-// side) and within the tolerance of the true projection, which they cover.
+// moved 1e4 sizes away, with the surface flagged closed and not (as a file reader may leave it;
+// its seam is where its first and last control columns meet). Either mode splits the projection
+// at the seam into two pieces, each within the domain, whose images stay within the angles of
+// the curve (no sweep round the far side) and within the tolerance of the true projection, which
+// they cover.
 TEST_F(ProjectionTest, AProjectionAcrossASeamGoesTheShortWayAndIsSplitThere) {
   for (double scale : {1e-6, 1.0, 1e6})
     for (double away : {0.0, 1e4})
       for (int shape = 0; shape < 2; ++shape)
-        for (int separate : {1, 0}) {
+        for (int separate : {1, 0})
+          for (int flagged : {1, 0}) {
           BsplineKeeper keep;
           const double o[3] = {0.3 * away * scale, -0.2 * away * scale, 0.1 * away * scale};
           Bspline* srf;
@@ -361,7 +345,7 @@ TEST_F(ProjectionTest, AProjectionAcrossASeamGoesTheShortWayAndIsSplitThere) {
             radius = 0.5 * scale;
             height = -1.0;
           } else {
-            srf = keep(Torus(scale, 0.3 * scale));
+            srf = keep(BuildTorus(scale, 0.3 * scale));
             ScaleAndMove(srf, 1.0, o);
             const double centre[3] = {o[0], o[1], o[2] + 0.4 * scale};
             c = keep(MakeArcZBspline(320.0, 40.0, centre, scale));
@@ -369,10 +353,12 @@ TEST_F(ProjectionTest, AProjectionAcrossASeamGoesTheShortWayAndIsSplitThere) {
             height = o[2] + 0.3 * scale;
           }
           ASSERT_TRUE(srf && c);
+          if (!flagged) srf->closedU = srf->closedV = 0;
           const double tol = 1e-4 * scale;
           std::vector<Bspline*> pieces = Items(SurfCurveProjectClosestGeometry(srf, c, 8, tol, 0, separate));
           const std::string where = std::to_string(scale) + " " + std::to_string(away) + " " +
-                                    std::to_string(shape) + " " + std::to_string(separate);
+                                    std::to_string(shape) + " " + std::to_string(separate) + " " +
+                                    std::to_string(flagged);
           ASSERT_EQ(pieces.size(), 2u) << where;
           for (Bspline* piece : pieces) {
             for (int i = 0; i < NumCtrlU(piece); ++i) {
@@ -400,4 +386,37 @@ TEST_F(ProjectionTest, AProjectionAcrossASeamGoesTheShortWayAndIsSplitThere) {
         }
 }
 
+// An arc off the axis over a torus and tolerances down to round-off: a projection returned is
+// within its tolerance of the exact one (the torus's foot of each point, C + r (P - C) / |P - C|
+// for C the nearest point of the core circle) everywhere; one the fit cannot bring that close
+// is refused (null).
+TEST_F(ProjectionTest, AProjectionIsWithinItsToleranceOrRefused) {
+  BsplineKeeper keep;
+  Bspline* srf = keep(BuildTorus(1.0, 0.3));
+  const double centre[3] = {0.05, 0.02, 0.4};
+  Bspline* c = keep(MakeArcZBspline(10.0, 80.0, centre, 1.0));
+  ASSERT_TRUE(srf && c);
+  auto foot = [](const double P[3], double F[3]) {
+    const double rho = std::hypot(P[0], P[1]);
+    const double C[3] = {P[0] / rho, P[1] / rho, 0.0};
+    const double d = VecDist3(P, C);
+    for (int k = 0; k < 3; ++k) F[k] = C[k] + 0.3 * (P[k] - C[k]) / d;
+  };
+  for (double tol : {1e-4, 1e-10, 1e-13}) {
+    std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 8, tol, 0, 1));
+    if (tol > 1e-13) {
+      EXPECT_EQ(got.size(), 1u) << tol;
+    }
+    double worst = 0;
+    for (int i = 0; i <= 400 && !got.empty(); ++i) {
+      double P[3], F[3];
+      Eval3DPointOnCurve3Coord(c, c->umin + (c->umax - c->umin) * i / 400.0, 0, P);
+      foot(P, F);
+      double best = 1e300;
+      for (Bspline* piece : got) best = std::min(best, DistanceToImage(piece, F));
+      worst = std::max(worst, best);
+    }
+    EXPECT_LE(worst, 1.5 * tol) << tol;
+  }
+}
 }  // namespace

@@ -157,6 +157,23 @@ Bspline* BuildCadPatch(const CadPatch& c) {
   return BuildSurface(c.pu, c.pv, c.cu, c.cv, c.pts, c.knotsU, c.knotsV);
 }
 
+Bspline* BuildTorus(double R, double r, bool flagClosed) {
+  const double c[9][2] = {{1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}, {0, -1}, {1, -1}, {1, 0}};
+  const double h = std::sqrt(0.5);
+  const double w[9] = {1, h, 1, h, 1, h, 1, h, 1};
+  const std::vector<double> k = {0, 0, 0, 0.25, 0.25, 0.5, 0.5, 0.75, 0.75, 1, 1, 1};
+  std::vector<double> pts, weights;
+  for (int j = 0; j < 9; ++j)
+    for (int i = 0; i < 9; ++i) {
+      const double rho = R + r * c[j][0];
+      pts.insert(pts.end(), {rho * c[i][0], rho * c[i][1], r * c[j][1]});
+      weights.push_back(w[i] * w[j]);
+    }
+  Bspline* t = BuildSurface(2, 2, 9, 9, pts, k, k, weights);
+  if (t && flagClosed) t->closedU = t->closedV = 1;
+  return t;
+}
+
 Bspline* BuildFunctionPatch(const std::function<double(double, double)>& f, const PatchOptions& o) {
   const std::vector<double> ku = ClampedKnots(o.degreeU, o.nu, o.umin, o.umax, o.layout, o.seed);
   const std::vector<double> kv =

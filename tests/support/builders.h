@@ -66,6 +66,11 @@ struct PatchOptions {
 Bspline* BuildFunctionPatch(const std::function<double(double, double)>& f,
                             const PatchOptions& options = {});
 
+// A torus of tube radius r about the circle of radius R in z = 0, exact: rational biquadratic,
+// the nine-point circle net revolved, u about z and v around the tube, both seams at angle 0;
+// flagged closed in u and v unless `flagClosed` is false (as a file reader may leave it).
+Bspline* BuildTorus(double R, double r, bool flagClosed = true);
+
 // A random clamped curve on [0, 1]: control points uniform in [-1, 1]^dimension, interior
 // knots by `layout`, weights uniform in [0.5, 2] when rational.
 Bspline* BuildRandomCurve(unsigned seed, int degree, int nCtrl, int dimension = 3,

@@ -9,11 +9,13 @@
 #include "bspline/ctrlnubs.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
+#include "bspline/refines2.h"
 #include "bspline/sfree.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
 #include "quadric/qarc.h"
 #include "quadric/qcircle.h"
+#include "quadric/quadrics.h"
 #include "surface/srfpick.h"
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
@@ -416,6 +418,135 @@ TEST_F(SurfacePickTest, ClosestPointOnAnEdgeBesideAnInteriorMinimumIsTheLeast) {
         EXPECT_NEAR(VecDist3(P, out), scale * dist(x1), 1e-10 * scale) << scale << " " << moved << " " << q;
         FreeBspline(s);
       }
+    }
+}
+
+// Points near the apex of a cone (a collapsed side; half angle a, opening along +z) and near the
+// poles of a sphere, a little off the axis: the apex or pole is the answer only where P lies in
+// its cone of normals; elsewhere the foot on a generator (distance x cos a + h sin a for P at x
+// off the axis, h below the apex) or on a meridian (|P - c| - R) is nearer. The exact distance
+// through the kept grid, the one-shot entry and the refiner started on the apex or pole at any u,
+// at sizes 1e-6 .. 1e6, at the origin and moved 1e4 times the size.
+TEST_F(SurfacePickTest, ClosestPointBesideAnApexOrPoleIsOnlyThereWhenNearest) {
+  std::mt19937 rng(13);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  const double a = 0.4;
+  for (double scale : {1.0, 1e-6, 1e6})
+    for (double moved : {0.0, 1e4}) {
+      const double c[3] = {moved * scale, -2 * moved * scale, 0.5 * moved * scale};
+      const QuadricInfo info = {{c[0], c[1], c[2], 0, 0, 1, a, 0.0, scale}};
+      Bspline* cone = CreateConeBspline(&info);
+      Bspline* sphere = CreateSphereBspline(c[0], c[1], c[2], scale);
+      ASSERT_TRUE(cone && sphere);
+      for (Bspline* s : {cone, sphere}) {
+        const double size = ControlPointDiagonal(s);
+        Grid g;
+        for (int q = 0; q < 40; ++q) {
+          const double phi = 2 * M_PI * U(rng);
+          double P[3], exact;
+          if (s == cone) {
+            const double x = 1e-4 * (0.2 + U(rng)), h = 2 * x * std::tan(a) * U(rng);
+            const double along = x * std::sin(a) - h * std::cos(a);
+            exact = scale * (along > 0 ? x * std::cos(a) + h * std::sin(a) : std::hypot(x, h));
+            const double off[3] = {x * std::cos(phi), x * std::sin(phi), -h};
+            for (int k = 0; k < 3; ++k) P[k] = c[k] + scale * off[k];
+          } else {
+            const double x = 1e-3 * U(rng), h = 0.2 * U(rng), pole = q % 2 ? 1.0 : -1.0;
+            const double off[3] = {x * std::cos(phi), x * std::sin(phi), pole * (1 + h)};
+            exact = scale * (VecSize3(off) - 1);
+            for (int k = 0; k < 3; ++k) P[k] = c[k] + scale * off[k];
+          }
+          double u, v, S[3], d, e, out[3];
+          ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+          ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+          EXPECT_NEAR(std::fabs(d), exact, 1e-10 * size) << scale << " " << moved << " " << q;
+          EXPECT_NEAR(VecDist3(P, out), exact, 1e-10 * size) << scale << " " << moved << " " << q;
+          for (double side : {s->vmin, s->vmax})
+            for (double u0 : {0.1, 0.45, 0.8}) {
+              double uu = s->umin + u0 * (s->umax - s->umin), vv = side;
+              if (s == cone && side == s->vmax) continue;
+              ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &uu, &vv, &d, &e, 7), 0);
+              EXPECT_NEAR(std::fabs(d), exact, 1e-10 * size) << scale << " " << moved << " " << q << " " << u0;
+            }
+        }
+      }
+      FreeBspline(cone);
+      FreeBspline(sphere);
+    }
+}
+
+// A bicubic with 8 x 8 bumps, under the grid's resolution of them (six cells a bump), and points
+// over it: neighbouring minima of the distance differ by less than a cell's sag, and the least
+// is found (never beyond a dense grid's nearest point refined), through the kept grid and the
+// one-shot entry, at size 1 and at 1e6 moved 1e4 times the size.
+TEST_F(SurfacePickTest, ClosestPointAmongBumpsIsTheLeast) {
+  PatchOptions o;
+  o.nu = o.nv = 40;
+  const int n = 300;
+  for (double scale : {1.0, 1e6}) {
+    Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.1 * std::sin(16 * M_PI * x) * std::sin(16 * M_PI * y); }, o);
+    const double shift[3] = {scale == 1.0 ? 0.0 : 1e4 * scale, scale == 1.0 ? 0.0 : -2e4 * scale, 0.0};
+    ScaleAndMove(s, scale, shift);
+    const double size = ControlPointDiagonal(s);
+    std::vector<double> dense(3 * (n + 1) * (n + 1));
+    for (int j = 0; j <= n; ++j)
+      for (int i = 0; i <= n; ++i) RefEvalSurface(s, double(i) / n, double(j) / n, &dense[3 * (j * (n + 1) + i)]);
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> U(0.0, 1.0), Z(0.0, 0.4);
+    Grid g;
+    for (int q = 0; q < 120; ++q) {
+      const double P[3] = {scale * U(rng) + shift[0], scale * U(rng) + shift[1], scale * (q % 2 ? 1 : -1) * Z(rng)};
+      double best = 1e300;
+      int at = 0;
+      for (int k = 0; k < (n + 1) * (n + 1); ++k)
+        if (VecDist3(P, &dense[3 * k]) < best) best = VecDist3(P, &dense[3 * k]), at = k;
+      double u = double(at % (n + 1)) / n, v = double(at / (n + 1)) / n, S[3], d, e, out[3];
+      ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &d, &e, 7), 0);
+      const double least = std::fmin(best, std::fabs(d));
+      ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+      ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+      EXPECT_LE(std::fabs(d), least + 1e-10 * size) << scale << " " << q;
+      EXPECT_LE(VecDist3(P, out), least + 1e-10 * size) << scale << " " << q;
+    }
+    FreeBspline(s);
+  }
+}
+
+// Points within 1e-3 of the tube radius r of a torus's core circle, where the distance round the
+// tube varies by only twice that and curves down over most of it: the foot is at the exact
+// distance r - e, from the kept grid, the one-shot entry and the refiner started anywhere round
+// the tube, at sizes 1e-6 .. 1e6, at the origin and moved 1e4 times the size.
+TEST_F(SurfacePickTest, ClosestPointNearATorusCoreCircleIsExact) {
+  std::mt19937 rng(2);
+  std::uniform_real_distribution<double> U(0.0, 1.0);
+  const double R = 1.0, r = 0.3;
+  for (double scale : {1.0, 1e-6, 1e6})
+    for (double moved : {0.0, 1e4}) {
+      const double c[3] = {moved * scale, -2 * moved * scale, 0.5 * moved * scale};
+      Bspline* s = BuildTorus(R, r);
+      ASSERT_TRUE(s);
+      ScaleAndMove(s, scale, c);
+      const double size = ControlPointDiagonal(s);
+      Grid g;
+      for (int q = 0; q < 25; ++q) {
+        const double phi = 2 * M_PI * U(rng), th = 2 * M_PI * U(rng), eps = 1e-3 * r * U(rng);
+        const double rho = R + eps * std::cos(th);
+        const double off[3] = {rho * std::cos(phi), rho * std::sin(phi), eps * std::sin(th)};
+        double P[3];
+        for (int k = 0; k < 3; ++k) P[k] = c[k] + scale * off[k];
+        const double exact = scale * (r - eps);
+        double u, v, S[3], d, e, out[3];
+        ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+        ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+        EXPECT_NEAR(std::fabs(d), exact, 1e-10 * size) << scale << " " << moved << " " << q;
+        EXPECT_NEAR(VecDist3(P, out), exact, 1e-10 * size) << scale << " " << moved << " " << q;
+        for (double v0 : {0.2, 0.45, 0.7, 0.95}) {
+          double uu = phi / (2 * M_PI), vv = v0;
+          ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &uu, &vv, &d, &e, 7), 0);
+          EXPECT_NEAR(std::fabs(d), exact, 1e-10 * size) << scale << " " << moved << " " << q << " " << v0;
+        }
+      }
+      FreeBspline(s);
     }
 }
 

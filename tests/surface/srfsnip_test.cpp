@@ -437,4 +437,54 @@ TEST_F(Snip, TrimmedPlaneTouchingItsEdgeIsCutAlikeAtEverySizeAndPlace) {
     }
 }
 
+// The signed area a loop encloses in the parameter plane (counter-clockwise positive), exact for
+// loops of straight curves: the shoelace sum over each curve's control points.
+double LoopArea(const TrimList* loop) {
+  double twice = 0.0;
+  for (const Bspline* c : LoopItems(loop))
+    for (int i = 0; i + 1 < NumCtrlU(c); ++i) twice += c->X[0][i] * c->Y[0][i + 1] - c->X[0][i + 1] * c->Y[0][i];
+  return 0.5 * twice;
+}
+
+// The trimmed area of a piece: its outer loops less its holes.
+double TrimmedArea(const Bspline* piece) {
+  double area = 0.0;
+  for (const TrimList* l = piece->trims; l; l = l->next) area += (l->hole ? -1.0 : 1.0) * std::fabs(LoopArea(l));
+  return area;
+}
+
+TEST_F(Snip, ACutThroughOrTouchingAHolesCornersIsACut) {
+  // A plane patch with a diamond hole (corners (0.2, 0.5), (0.5, 0.8), (0.8, 0.5), (0.5, 0.2),
+  // area 0.18), cut through two opposite corners (u or v = 0.5), touching one corner (0.2, 0.8)
+  // and across the middle of two sides (0.35): each side's pieces hold exactly its part of the
+  // trimmed area, at every size and 1e4 sizes from the origin.
+  struct Case {
+    double t, low, high;
+  };
+  const Case cases[] = {{0.5, 0.41, 0.41}, {0.2, 0.2, 0.62}, {0.8, 0.62, 0.2}, {0.35, 0.35 - 0.0225, 0.65 - 0.1575}};
+  for (double size : {1e-6, 1.0, 1e6})
+    for (double far : {0.0, 1e4})
+      for (const Case& c : cases)
+        for (int uCut : {1, 0}) {
+          SCOPED_TRACE(::testing::Message() << "size " << size << " far " << far << " t " << c.t << " u " << uCut);
+          PatchOptions o;
+          o.x0 = far * size, o.x1 = (far + 1) * size, o.y0 = -far * size, o.y1 = (1 - far) * size;
+          Bspline* s = BuildFunctionPatch([size](double x, double y) { return 0.5 * x + 0.25 * y + size; }, o);
+          ASSERT_NE(s, nullptr);
+          PolygonLoop(s, {0, 0, 1, 0, 1, 1, 0, 1}, 0);
+          PolygonLoop(s, {0.2, 0.5, 0.5, 0.8, 0.8, 0.5, 0.5, 0.2}, 1);
+          Bspline* original = CopyBsplineStructAndChildren(s);
+          Sides sd;
+          ASSERT_EQ(SnipSurfaceBspline(s, c.t, uCut, &sd.low, &sd.high), 1);
+          double area[2] = {0.0, 0.0};
+          for (int side = 0; side < 2; ++side)
+            for (Bspline* p : sd.Pieces(side ? sd.high : sd.low)) area[side] += TrimmedArea(p);
+          EXPECT_NEAR(area[0], c.low, 1e-9);
+          EXPECT_NEAR(area[1], c.high, 1e-9);
+          CheckAgainstOriginal(original, sd, c.t, uCut, 5);
+          FreeBspline(original);
+          FreeBspline(s);
+        }
+}
+
 }  // namespace
