@@ -404,6 +404,7 @@ struct EntryTableOf {
       {"CalculateRadiusOfCurvatureGrid", "surface/srfnorm.h", 6, [](Args& a) { a.Value(CalculateRadiusOfCurvatureGrid(a.Rec(0), a.Matrix(1), a.Matrix(2), a.Matrix(3), a.Ints(4), a.Ints(5))); }},
       {"SelectRadiusPointsBasedOnRequest", "surface/srfnorm.h", 7, [](Args& a) { a.Value(SelectRadiusPointsBasedOnRequest(a.Rec(0), a.Matrix(1), a.Matrix(2), a.Matrix(3), a.Ints(4), a.Real(5), a.Int(6))); }},
       {"EstimateClosestPntSurf", "surface/srfpick.h", 9, [](Args& a) { a.Value(EstimateClosestPntSurf(a.Rec(0), a.Reals(1), a.Matrix(2), a.Matrix(3), a.Matrix(4), a.Reals(5), a.Reals(6), a.Reals(7), a.Int(8))); }},
+      {"GetClosestPointOnSurfaceResult", "surface/srfpick.h", 10, [](Args& a) { a.Value(GetClosestPointOnSurfaceResult(a.Rec(0), a.Reals(1), a.Reals(2), a.Reals(3), a.Reals(4), a.Reals(5), a.Matrix(6), a.Matrix(7), a.Matrix(8), a.Reals(9))); }},
       {"FindClosestPointOnBspline", "surface/srfpick.h", 5, [](Args& a) { a.Value(FindClosestPointOnBspline(a.Rec(0), a.Real(1), a.Real(2), a.Real(3), a.Reals(4))); }},
       {"CheckIfParIsInternal", "surface/srfsnip.h", 3, [](Args& a) { a.Value(CheckIfParIsInternal(a.Rec(0), a.Int(1), a.Real(2))); }},
       {"ExtractObjFromObj", "surface/srfsnip.h", 4, [](Args& a) { a.Made(ExtractObjFromObj(a.Rec(0), a.Int(1), a.Int(2), a.Int(3))); }},
