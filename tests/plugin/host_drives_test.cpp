@@ -88,14 +88,22 @@ TEST_F(HostDrives, ASurfaceInNoSeamKeepsItsPlace) {
 // Far from the origin the host's single precision spaces control points wider than HEALGAP: a
 // side the report calls healed in position lies within HEALGAP in what the host holds, and a seam
 // left open says why.
+// With MAXGAP below that spacing too, the rounding parts the seams' corners: the sides are in no
+// seam and say why.
 TEST_F(HostDrives, FarFromTheOriginTheReportSaysWhatTheHostHolds) {
-  for (const double far : {0.0, 2e4}) {
-    SCOPED_TRACE(far);
+  struct Case {
+    double far, jitter, maxGap, healGap;
+  };
+  for (const Case c : {Case{0.0, 0.002, 0.05, 0.0005}, Case{2e4, 0.002, 0.05, 0.0005}, Case{0.0, 1e-4, 5e-4, 5e-5},
+                       Case{2e4, 1e-4, 5e-4, 5e-5}}) {
+    const double far = c.far;
+    SCOPED_TRACE(testing::Message() << "far " << far << " MAXGAP " << c.maxGap);
     SAAStubReset();
-    SampleGroup g = BuildJitteredGrid(2, 6, 0.002, 3);
+    SampleGroup g = BuildJitteredGrid(2, 6, c.jitter, 3);
     Move(g, far);
     HealTargets t;
-    t.healGap = 0.0005f;
+    t.maxGap = static_cast<float>(c.maxGap);
+    t.healGap = static_cast<float>(c.healGap);
     t.report = 1;
     SAA_CustomContext ctx = Context(g, t);
     std::string report;
