@@ -116,34 +116,28 @@ Bspline* FromCad(const CadPatch& c) {
   return s;
 }
 
-void BM_HealStripChain(benchmark::State& state) {
+// Heals a CAD-like group of `shape` with `state.range(0)` control points along its long nets,
+// seeded noise of `noise` x the size on every control point: MAXGAP 5 x the damage, HEALGAP 1e-5 of
+// the size, as a user heals a lossy export.
+void TimeCadGroup(benchmark::State& state, CadShape shape, CadKnots knots, double noise) {
   CadOptions o;
-  o.knots = CadKnots::Exporter;
+  o.knots = knots;
   o.longCount = static_cast<int>(state.range(0));
-  o.noise = 1e-4;
-  const CadGroup cad = MakeCadGroup(CadShape::StripChain, o);
+  o.noise = noise;
+  const CadGroup cad = MakeCadGroup(shape, o);
   std::vector<Bspline*> srfs;
   for (const CadPatch& c : cad.patches) srfs.push_back(FromCad(c));
-  // MAXGAP 5 x the damage, HEALGAP 1e-5 of the size, as a user heals a lossy export.
   TimeHeals(state, srfs, 5.0 * o.noise * cad.diagonal, 1e-5 * cad.diagonal, static_cast<double>(cad.seams.size()), [&] {
     for (size_t k = 0; k < srfs.size(); ++k) PutNet(srfs[k], cad.patches[k]);
   });
 }
+
+void BM_HealStripChain(benchmark::State& state) { TimeCadGroup(state, CadShape::StripChain, CadKnots::Exporter, 1e-4); }
 BENCHMARK(BM_HealStripChain)->Arg(258)->Unit(benchmark::kMillisecond);
 
-// Two half-cylinders of 400 rows along, noisy at 1e-3 of the group's size (TANGENCY held): a real
-// part's long nets should heal within a second.
-void BM_HealLongTube(benchmark::State& state) {
-  CadOptions o;
-  o.longCount = static_cast<int>(state.range(0));
-  o.noise = 1e-3;
-  const CadGroup cad = MakeCadGroup(CadShape::Tube, o);
-  std::vector<Bspline*> srfs;
-  for (const CadPatch& c : cad.patches) srfs.push_back(FromCad(c));
-  TimeHeals(state, srfs, 5.0 * o.noise * cad.diagonal, 1e-5 * cad.diagonal, static_cast<double>(cad.seams.size()), [&] {
-    for (size_t k = 0; k < srfs.size(); ++k) PutNet(srfs[k], cad.patches[k]);
-  });
-}
+// Two half-cylinders of 400 rows along, noisy at 1e-3 of the group's size: a real part's long nets
+// should heal within a second.
+void BM_HealLongTube(benchmark::State& state) { TimeCadGroup(state, CadShape::Tube, CadKnots::Unit, 1e-3); }
 BENCHMARK(BM_HealLongTube)->Arg(400)->Unit(benchmark::kMillisecond);
 
 }  // namespace
