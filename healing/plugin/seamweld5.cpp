@@ -418,10 +418,14 @@ int MeasureAsHostHolds(RunRecords& run, double healGap, double healAngle) {
 int AddPrecisionReasons(RunRecords& run, const HostPrecision& hp, double maxGap, double healGap) {
   const BndrStruct* bs = srfsTopology;
   if (!bs || !hp.Limits(healGap)) return 0;
+  // Sides in no seam are searched again only where the rounding can part them beyond MAXGAP.
   TrackingScope scope;
-  int* beside = MallocArray<int>(std::max(bs->nCrv, 1));
-  const double widened = maxGap + 2.0 * std::sqrt(3.0) * hp.spacing;
-  if (!beside || FindBndrCrvUnpairedReasons(bs, widened, beside) != 0) return -2;
+  int* beside = nullptr;
+  if (hp.Limits(maxGap)) {
+    beside = MallocArray<int>(std::max(bs->nCrv, 1));
+    const double widened = maxGap + 2.0 * std::sqrt(3.0) * hp.spacing;
+    if (!beside || FindBndrCrvUnpairedReasons(bs, widened, beside) != 0) return -2;
+  }
   for (int c = 0; c < bs->nCrv; ++c) {
     const CrvInfoStruct* crv = &bs->crvs[c];
     if (crv->side < 1 || crv->side > 4 || !crv->srfInfo) continue;
@@ -432,7 +436,7 @@ int AddPrecisionReasons(RunRecords& run, const HostPrecision& hp, double maxGap,
     if (why != 0 && why != kHeldEndsMoved) continue;
     if (code == -4 || code == -6)
       why = kOpenSinglePrecision;
-    else if ((code == -3 || code == 0) && beside[c] > 0 && hp.Limits(maxGap))
+    else if ((code == -3 || code == 0) && beside && beside[c] > 0)
       why = kUnpairedSinglePrecision;
   }
   return 0;
