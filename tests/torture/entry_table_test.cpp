@@ -30,6 +30,7 @@
 
 #include "bspline/bsvalid.h"
 #include "bspline/sfree.h"
+#include "cloud/makecld.h"
 #include "foundation/umalloc.h"
 #include "foundation/umalloc_hooks.h"
 #include "tests/support/builders.h"
@@ -94,6 +95,7 @@ class EntryArgs {
   double** Matrix(int k) {
     double** rows = reinterpret_cast<double**>(Slots(k));
     for (int i = 0; i < 8; ++i) rows[i] = Block<double>(100 + 8 * k + i, 0.5);
+    matrices_.push_back({rows, {rows, rows + 8}});
     return rows;
   }
 
@@ -117,6 +119,22 @@ class EntryArgs {
   void Pointer(double* p) { FreeMade(p); }
   void Pointer(int* p) { FreeMade(p); }
   void Pointer(float* p) { FreeMade(p); }
+  // A record array handed back holds one record per record of the count the call was given
+  // (1 in every call of the table): its record is checked and freed like a returned one, the
+  // array after it.
+  void Pointer(Bspline** p) {
+    if (!p) return;
+    Made(p[0]);
+    Free(p);
+  }
+  // A cloud handed back is the caller's.
+  void Pointer(Cloud* p) {
+    if (p) FreeCloud(p);
+  }
+  // A surface group handed back is the caller's.
+  void Pointer(Gsrf* p) {
+    if (p) FreeGsrfBndr(p);
+  }
   void Pointer(const void*) {}
   void Done() {}
   // Records a call wrote into a record array (an output slot) in place of the ones given: made
@@ -131,6 +149,11 @@ class EntryArgs {
         if (!given) Made(b);
       }
     arrays_.clear();
+    // Arrays a call wrote into a matrix's rows (an output slot) in place of the rows given.
+    for (const auto& [rows, given] : matrices_)
+      for (int i = 0; i < 8; ++i)
+        if (rows[i] && rows[i] != given[i]) FreeMade(rows[i]);
+    matrices_.clear();
   }
 
   bool UnsoundResult() const { return unsoundResult_; }
@@ -193,6 +216,7 @@ class EntryArgs {
   Fault fault_;
   std::vector<Held> held_;
   std::vector<Bspline**> arrays_;
+  std::vector<std::pair<double**, std::vector<double*>>> matrices_;
   std::vector<const Bspline*> made_;
   std::vector<double> blocks_[kBlocks];
   bool unsoundResult_ = false;
@@ -209,7 +233,7 @@ const char* const kNotDriven[] = {
     // take their argument over
     "FreeBspline", "FreeBsplineStruct", "FreeBsplineProperties", "FreeQuadricInfo", "FreeBsplineArray",
     "FreeBsplineArrayContents", "FreeDerivBsplineArrays", "FreeCrvArray", "PutBsplToSurfCrvList",
-    "AppendBsplToSurfCrvList", "InstallBsplineArrays",
+    "AppendBsplToSurfCrvList", "InstallBsplineArrays", "ExtendObjectsInAllDir",
     // fill an empty record
     "AllocateBsplineArrays", "CopyCurveGivenBspline", "CopyBsplineSurfaceGivenBspline", "CopySurfaceGivenBspline",
     "MkLine2",
@@ -218,6 +242,7 @@ const char* const kNotDriven[] = {
     // read a grid cache of the caller's making as it is (the table's arrays are no such cache)
     "SurfaceGridClosest", "SurfaceClosestFromGrid", "SurfaceClosestPoint", "EstimateClosestPntSurf",
     "GetClosestPointOnSurfaceResult", "LocateEdgeForSurfCurveProjNorm", "SurfaceLiesOnSurface",
+    "DuplicateSurfaces",
     // the record check
     "SoundRecordOrFailed",
 };
