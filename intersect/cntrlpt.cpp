@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/nubutil.h"
 #include "curve/crvclpt.h"
@@ -159,29 +160,37 @@ int PointEdit(Bspline* obj, double u, double v, int* moved, int* count, const do
   return 0;
 }
 
-}  // namespace
+int TotalCtrl(const Bspline* b) { return NumCtrlU(b) * (b->kind == 2 ? NumCtrlV(b) : 1); }
 
-// ---- Affected control points ------------------------------------------------------------------
+int Refused() {
+  SetKernelError(-2);
+  return -2;
+}
 
-int SetupDirectEditing(const Bspline* obj, double u, double v, double* uBasis, double* vBasis,
-                       int* uSpan, int* vSpan) {
+// The check every entry point here runs first: a sound record (a surface where the function
+// reads two directions) and parameters that are numbers; else the error state -2.
+bool EditInputsSound(const Bspline* obj, std::initializer_list<double> params, bool surface = false) {
+  if (!RecordsSound({obj})) return false;
+  if ((surface && obj->kind != 2) || !AllFinite(params)) {
+    SetKernelError(-2);
+    return false;
+  }
+  return true;
+}
+
+// Basis rows and spans at (u, v) of a record already checked (v read for surfaces only).
+void BasisAt(const Bspline* obj, double u, double v, double* uBasis, double* vBasis, int* uSpan,
+             int* vSpan) {
   *uSpan = obj->degreeU;
   EvalPointOnObjInit(u, obj->degreeU, obj->knotsU, uBasis, uSpan, NumCtrlU(obj), 0);
   if (obj->kind == 2) {
     *vSpan = obj->degreeV;
     EvalPointOnObjInit(v, obj->degreeV, obj->knotsV, vBasis, vSpan, NumCtrlV(obj), 0);
   }
-  return 0;
 }
 
-int SetupDirectEditingLine(const Bspline* srf, double t, double* basis, int* span, int dir) {
-  const Dir d = dir == 0 ? DirU(srf) : DirV(srf);
-  *span = d.p;
-  EvalPointOnObjInit(t, d.p, d.U, basis, span, d.n, 0);
-  return 0;
-}
-
-int GetControlPointEffectExtent(const Bspline* obj, int index, double* extent) {
+// Parameter box of control point index of a record already checked (curves: two values).
+void EffectBox(const Bspline* obj, int index, double* extent) {
   const int nu = NumCtrlU(obj);
   auto box = [](const Dir& d, int i, double* lo, double* hi) {
     *lo = d.U[std::max(i, d.p)];
@@ -189,16 +198,60 @@ int GetControlPointEffectExtent(const Bspline* obj, int index, double* extent) {
   };
   box(DirU(obj), index % nu, &extent[0], &extent[1]);
   if (obj->kind == 2) box(DirV(obj), index / nu, &extent[2], &extent[3]);
+}
+
+// The affected set at (u, v) of a record already checked; clamp puts the parameters into the
+// domain first (and reuses the basis rows there).
+void AffectedAt(const Bspline* obj, double u, double v, bool clamp, int* indices, int* count) {
+  double Nu[kMaxRow + 1], Nv[kMaxRow + 1];
+  int su = -1, sv = -1;
+  if (clamp && obj->kind == 2) BasisAt(obj, u, v, Nu, Nv, &su, &sv);
+  const double* uRow = su >= 0 ? Nu : nullptr;
+  const double* vRow = sv >= 0 ? Nv : nullptr;
+  ListChosen(NearKnotRule(DirU(obj), u, clamp, uRow, su),
+             obj->kind == 2 ? NearKnotRule(DirV(obj), v, clamp, vRow, sv) : NearOfCurveV(), NumCtrlU(obj),
+             indices, count);
+}
+
+}  // namespace
+
+// ---- Affected control points ------------------------------------------------------------------
+
+int SetupDirectEditing(const Bspline* obj, double u, double v, double* uBasis, double* vBasis,
+                       int* uSpan, int* vSpan) {
+  if (!EditInputsSound(obj, {u, v})) return -2;
+  if (!uBasis || !uSpan || (obj->kind == 2 && (!vBasis || !vSpan))) return Refused();
+  BasisAt(obj, u, v, uBasis, vBasis, uSpan, vSpan);
+  return 0;
+}
+
+int SetupDirectEditingLine(const Bspline* srf, double t, double* basis, int* span, int dir) {
+  if (!EditInputsSound(srf, {t}, true)) return -2;
+  if (!basis || !span) return Refused();
+  const Dir d = dir == 0 ? DirU(srf) : DirV(srf);
+  *span = d.p;
+  EvalPointOnObjInit(t, d.p, d.U, basis, span, d.n, 0);
+  return 0;
+}
+
+int GetControlPointEffectExtent(const Bspline* obj, int index, double* extent) {
+  if (!EditInputsSound(obj, {})) return -2;
+  if (!extent || index < 0 || index >= TotalCtrl(obj)) return Refused();
+  EffectBox(obj, index, extent);
   return 0;
 }
 
 int FindCntPntsEffectExtentParamVals(const Bspline* obj, const int* indices, int n, double* umin,
                                      double* umax, double* vmin, double* vmax) {
+  if (!EditInputsSound(obj, {})) return -2;
+  if ((n > 0 && !indices) || !umin || !umax || !vmin || !vmax) return Refused();
+  for (int k = 0; k < n; ++k)
+    if (indices[k] < 0 || indices[k] >= TotalCtrl(obj)) return Refused();
   *umin = *vmin = kNoValue;
   *umax = *vmax = -kNoValue;
   for (int k = 0; k < n; ++k) {
     double e[4] = {0, 0, 0, 0};
-    GetControlPointEffectExtent(obj, indices[k], e);
+    EffectBox(obj, indices[k], e);
     *umin = std::min(*umin, e[0]);
     *umax = std::max(*umax, e[1]);
     if (obj->kind == 2) {
@@ -211,39 +264,40 @@ int FindCntPntsEffectExtentParamVals(const Bspline* obj, const int* indices, int
 
 int FindAffectedCntPntsSrfGivenParVal(const Bspline* srf, double u, double v, int* indices,
                                       int* count) {
-  ListChosen(NearKnotRule(DirU(srf), u, false, nullptr, -1),
-             NearKnotRule(DirV(srf), v, false, nullptr, -1), NumCtrlU(srf), indices, count);
+  if (!EditInputsSound(srf, {u, v}, true)) return -2;
+  if (!indices || !count) return Refused();
+  AffectedAt(srf, u, v, false, indices, count);
   return 0;
 }
 
 int FindAffectedCntPntsGivenParVal(const Bspline* obj, double u, double v, int* indices,
                                    int* count) {
-  if (obj->kind == 2) return FindAffectedCntPntsSrfGivenParVal(obj, u, v, indices, count);
-  ListChosen(NearKnotRule(DirU(obj), u, false, nullptr, -1), NearOfCurveV(), NumCtrlU(obj),
-             indices, count);
+  if (!EditInputsSound(obj, {u, v})) return -2;
+  if (!indices || !count) return Refused();
+  AffectedAt(obj, u, v, false, indices, count);
   return 0;
 }
 
 int FindAffectedCntrlPtIndicesSrf(const Bspline* srf, double u, double v, int* indices,
                                   int* count) {
-  double Nu[kMaxRow + 1], Nv[kMaxRow + 1];
-  int su = 0, sv = 0;
-  SetupDirectEditing(srf, u, v, Nu, Nv, &su, &sv);
-  ListChosen(NearKnotRule(DirU(srf), u, true, Nu, su), NearKnotRule(DirV(srf), v, true, Nv, sv),
-             NumCtrlU(srf), indices, count);
+  if (!EditInputsSound(srf, {u, v}, true)) return -2;
+  if (!indices || !count) return Refused();
+  AffectedAt(srf, u, v, true, indices, count);
   return 0;
 }
 
 int FindAffectedCntrlPtIndicesPoint(const Bspline* obj, double u, double v, int* indices,
                                     int* count) {
-  if (obj->kind == 2) return FindAffectedCntrlPtIndicesSrf(obj, u, v, indices, count);
-  ListChosen(NearKnotRule(DirU(obj), u, true, nullptr, -1), NearOfCurveV(), NumCtrlU(obj), indices,
-             count);
+  if (!EditInputsSound(obj, {u, v})) return -2;
+  if (!indices || !count) return Refused();
+  AffectedAt(obj, u, v, true, indices, count);
   return 0;
 }
 
 int FindAffectedCntrlPtIndicesLineEdit(const Bspline* srf, double t, int* indices, int* count,
                                        int dir) {
+  if (!EditInputsSound(srf, {t}, true)) return -2;
+  if (!indices || !count) return Refused();
   const Near r = NearKnotRule(dir == 0 ? DirU(srf) : DirV(srf), t, true, nullptr, -1);
   const int nu = NumCtrlU(srf);
   const int along = dir == 0 ? NumCtrlV(srf) : nu;
@@ -534,6 +588,8 @@ int SetupEvalPartialGridCntPnt(const Bspline* obj, const int* indices, int n, co
 int GetNewCntrlPtValsSrf(Bspline* srf, double u, double v, int* moved, int* count, double dx,
                          double dy, double dz, const double* uBasis, const double* vBasis,
                          int uSpan, int vSpan, const int* fixed) {
+  if (!EditInputsSound(srf, {u, v, dx, dy, dz}, true)) return -2;
+  if (!moved || !count) return Refused();
   const double d[3] = {dx, dy, dz};
   return PointEdit(srf, u, v, moved, count, d, uBasis, vBasis, uSpan, vSpan, fixed);
 }
@@ -541,9 +597,8 @@ int GetNewCntrlPtValsSrf(Bspline* srf, double u, double v, int* moved, int* coun
 int GetNewCntrlPtVals(Bspline* obj, double u, double v, int* moved, int* count, double dx,
                       double dy, double dz, const double* uBasis, const double* vBasis, int uSpan,
                       int vSpan, const int* fixed) {
-  if (obj->kind == 2)
-    return GetNewCntrlPtValsSrf(obj, u, v, moved, count, dx, dy, dz, uBasis, vBasis, uSpan, vSpan,
-                                fixed);
+  if (!EditInputsSound(obj, {u, v, dx, dy, dz})) return -2;
+  if (!moved || !count) return Refused();
   const double d[3] = {dx, dy, dz};
   return PointEdit(obj, u, v, moved, count, d, uBasis, vBasis, uSpan, vSpan, fixed);
 }
@@ -551,6 +606,8 @@ int GetNewCntrlPtVals(Bspline* obj, double u, double v, int* moved, int* count, 
 int GetNewCntrlPtValsLineEdit(Bspline* srf, double t, int* moved, int* count, const int* fixed,
                               double dx, double dy, double dz, const double* basis, int span,
                               int dir) {
+  if (!EditInputsSound(srf, {t, dx, dy, dz}, true)) return -2;
+  if (!moved || !count) return Refused();
   const double d[3] = {dx, dy, dz};
   const Near r = NearKnotRule(dir == 0 ? DirU(srf) : DirV(srf), t, true, basis, span);
   const int nu = NumCtrlU(srf);
@@ -571,7 +628,9 @@ int GetNewCntrlPtValsLineEdit(Bspline* srf, double t, int* moved, int* count, co
 
 int GetNewCntrlPtValsClusterEdit(Bspline* obj, const double* uv, int n, int* moved, int* count,
                                  const int* fixed, double dx, double dy, double dz) {
-  const int total = NumCtrlU(obj) * (obj->kind == 2 ? NumCtrlV(obj) : 1);
+  if (!EditInputsSound(obj, {dx, dy, dz})) return -2;
+  if ((n > 0 && (!uv || !AllFinite(uv, 2 * n))) || !moved || !count) return Refused();
+  const int total = TotalCtrl(obj);
   *count = 0;
   TrackingScope scope;
   int* taken = CallocArray<int>(total);
@@ -581,7 +640,7 @@ int GetNewCntrlPtValsClusterEdit(Bspline* obj, const double* uv, int n, int* mov
   for (int k = 0; k < n; ++k) {
     double Nu[kMaxRow + 1], Nv[kMaxRow + 1];
     int su = 0, sv = 0, got[4], c = 0;
-    SetupDirectEditing(obj, uv[2 * k], uv[2 * k + 1], Nu, Nv, &su, &sv);
+    BasisAt(obj, uv[2 * k], uv[2 * k + 1], Nu, Nv, &su, &sv);
     PointEdit(obj, uv[2 * k], uv[2 * k + 1], got, &c, d, Nu, Nv, su, sv, taken);
     for (int e = 0; e < c; ++e) taken[got[e]] = 1;
   }
@@ -594,7 +653,6 @@ int GetNewCntrlPtValsClusterEdit(Bspline* obj, const double* uv, int n, int* mov
 
 namespace {
 
-int TotalCtrl(const Bspline* b) { return NumCtrlU(b) * (b->kind == 2 ? NumCtrlV(b) : 1); }
 int KnotLinesU(const Bspline* b) { return b->interiorU + 2; }
 int KnotLinesV(const Bspline* b) { return b->kind == 2 ? b->interiorV + 2 : 1; }
 
@@ -706,6 +764,8 @@ bool CtrlNearLoop(const Bspline* obj, BsplineList* loop, char* seen, int* list, 
 }  // namespace
 
 int* GetFixCntrlPtIndicesNonTrim(const Bspline* obj, const int cont[4], int* count) {
+  if (!EditInputsSound(obj, {})) return nullptr;
+  if (!cont || !count) return MadeOrFailed<int>(nullptr);
   const int nu = NumCtrlU(obj), nv = obj->kind == 2 ? NumCtrlV(obj) : 1;
   const bool surf = obj->kind == 2;
   int* out = NewResult(nu * nv);
@@ -734,6 +794,8 @@ int* GetFixCntrlPtIndicesTrimCurve(const Bspline* obj, BsplineList* loop, int, i
 }
 
 int* FindEditableCntPntsBspline(Bspline* obj, const int cont[4], const int* loopFlags, int* count) {
+  if (!EditInputsSound(obj, {})) return nullptr;
+  if (!cont || !count) return MadeOrFailed<int>(nullptr);
   const int total = TotalCtrl(obj);
   const int nu = NumCtrlU(obj);
   const bool surf = obj->kind == 2;
@@ -785,6 +847,8 @@ int* FindEditableCntPntsBspline(Bspline* obj, const int cont[4], const int* loop
 }
 
 int* GetFixKnotIndicesNonTrim(const Bspline* obj, const int cont[4], int* count) {
+  if (!EditInputsSound(obj, {})) return nullptr;
+  if (!cont || !count) return MadeOrFailed<int>(nullptr);
   const int K = KnotLinesU(obj) * KnotLinesV(obj);
   int* out = NewResult(K);
   if (!out) return nullptr;

@@ -15,6 +15,12 @@
 //
 // The display-grid record (SurfEditStruct) and the curvature plot record (PlotEditStruct) are
 // declared in bspline/editrec.h, on the floor whose evaluators fill them.
+//
+// Refusals: every function below that takes a record refuses one that is not sound (bsvalid), a
+// curve where it reads a surface's two directions (the ...Srf and ...Line forms), a parameter or
+// displacement that is not finite, a control-point index outside the net and a null output:
+// -2 (null for the arrays) with the error state -2, outputs and record untouched. "Returns 0"
+// below means on success.
 #pragma once
 
 #include "bspline/editrec.h"

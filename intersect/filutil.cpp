@@ -5,6 +5,7 @@
 #include <cmath>
 #include <utility>
 
+#include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
 #include "bspline/cclone.h"
@@ -43,6 +44,27 @@ constexpr double kFlatRadius = kNoValue;
 double Lo(const Bspline* s, int dir) { return dir ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU]; }
 double Hi(const Bspline* s, int dir) {
   return dir ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
+}
+
+// The check of the entry points that read surfaces: each sound (bsvalid) and a 3D surface, and
+// the numbers given finite; else false with the error state -2.
+bool SurfacesSound(std::initializer_list<const Bspline*> surfaces,
+                   std::initializer_list<double> values = {}) {
+  if (!RecordsSound(surfaces)) return false;
+  bool ok = AllFinite(values);
+  for (const Bspline* s : surfaces) ok = ok && s->kind == 2 && s->dimension == 3;
+  if (!ok) SetKernelError(-2);
+  return ok;
+}
+
+// A curve in the parameter plane of a surface, both sound; else false with the error state -2.
+bool CurveOnSurfaceSound(const Bspline* c) {
+  if (!RecordsSound({c})) return false;
+  if (c->kind != 1 || c->dimension != 2 || !c->owner || c->owner->kind != 2 || c->owner->dimension != 3) {
+    SetKernelError(-2);
+    return false;
+  }
+  return true;
 }
 
 // Point, partials (second ones with `second`: Suv, Suu, Svv) and unit normal of a surface.
@@ -237,6 +259,8 @@ int GetRadiusOfCurvatureOfSurfaces(Bspline* S1, Bspline* S2, double u1, double v
 int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1,
                               double* u2, double* v2, double nu1, double nv1, double nu2,
                               double nv2, double tol) {
+  if (!u1 || !v1 || !u2 || !v2 || !SurfacesSound({S1, S2}, {r, *u1, *v1, *u2, *v2, nu1, nv1, nu2, nv2, tol}))
+    return -2;
   // Step schedule: ten steps of a tenth where both surfaces curve less than the ball, shorter
   // ones (down to a fiftieth) where a surface curves more, then full steps.
   int N = 10;
@@ -302,6 +326,8 @@ int NewestRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, do
 
 int NewRefineToFilletPoint(Bspline* S1, Bspline* S2, double r, double* u1, double* v1, double* u2,
                            double* v2, double nu1, double nv1, double nu2, double nv2, double tol) {
+  if (!u1 || !v1 || !u2 || !v2 || !SurfacesSound({S1, S2}, {r, *u1, *v1, *u2, *v2, nu1, nv1, nu2, nv2, tol}))
+    return -2;
   const double start[4] = {*u1, *v1, *u2, *v2}, nb[4] = {nu1, nv1, nu2, nv2};
   Ball b;
   if (!StartBall(b, S1, S2, r, start)) return -2;
@@ -795,6 +821,13 @@ void FreeListNodes(BsplineList* list) {
 
 int FindIfInOut(Bspline* trimCurve, double trimParam, Bspline* cuttingCurve, double param,
                 Bspline* referenceCurve, int swap) {
+  if (!CurveOnSurfaceSound(trimCurve) || !CurveOnSurfaceSound(cuttingCurve) ||
+      !CurveOnSurfaceSound(referenceCurve))
+    return 0;
+  if (!AllFinite({trimParam, param})) {
+    SetKernelError(-2);
+    return 0;
+  }
   double A[3], F[3], R[3], ab[2];
   Eval3DPointOnBsplOnSurfArray(nullptr, trimCurve, trimParam + 0.01 * Range(trimCurve), 0, 0, A);
   Eval3DPointOnBsplOnSurfArray(nullptr, cuttingCurve, param, 0, 0, F);
@@ -980,6 +1013,11 @@ int IsPointInTrimOrBndryArrays(Bspline* surface, double u, double v, double*** u
 }
 
 void PutIfOutToBndry(Bspline* surface, double* u, double* v) {
+  if (!RecordShapesSound({surface}) || !u || !v) return;
+  if (surface->kind != 2) {
+    SetKernelError(-2);
+    return;
+  }
   *u = std::fmin(std::fmax(*u, Lo(surface, 0)), Hi(surface, 0));
   *v = std::fmin(std::fmax(*v, Lo(surface, 1)), Hi(surface, 1));
 }
@@ -992,6 +1030,11 @@ void PutIfOutToOrigSurfBndry(Bspline* surface, double* a, double* b, int swap) {
 // ---- Fillet surfaces and fillet trim loops ----------------------------------------------------
 
 void GetFilletParamOtherCurve(Bspline* from, double t, Bspline* to, double* out) {
+  if (!RecordsSound({from, to}) || !out) return;
+  if (from->kind != 1 || to->kind != 1 || NumKnotsU(to) < NumKnotsU(from) || !std::isfinite(t)) {
+    SetKernelError(-2);
+    return;
+  }
   int k = from->degreeU;
   FindLowKnotIndex(from->knotsU, from->degreeU, t, &k, NumCtrlU(from));
   const double* a = from->knotsU;
@@ -1026,6 +1069,11 @@ void FreePart(Bspline* part, Bspline* whole) {
 }  // namespace
 
 bool SplitCurveAtParam(Bspline* c, double t, double tol, Bspline** first, Bspline** second) {
+  if (!RecordsSound({c})) return false;
+  if (c->kind != 1 || !first || !second || !AllFinite({t, tol})) {
+    SetKernelError(-2);
+    return false;
+  }
   *first = *second = nullptr;
   if (t >= Hi(c, 0) - tol) {
     *first = c;
@@ -1367,6 +1415,11 @@ void CurveUV(const Bspline* c, double t, int d, double out[2]) {
 }  // namespace
 
 int ExtendObjectsInAllDir(Bspline** object, double minLength, int flags[4]) {
+  if (!object || !RecordsSound({*object})) return -2;
+  if (!flags || !std::isfinite(minLength)) {
+    SetKernelError(-2);
+    return -2;
+  }
   for (int i = 0; i < 4; ++i) flags[i] = 0;
   // Edges in order: u-min, u-max, then for a surface v-min, v-max; flag slots likewise.
   static const int edges[4] = {0, 2, 3, 1};
@@ -1391,6 +1444,11 @@ int ExtendObjectsInAllDir(Bspline** object, double minLength, int flags[4]) {
 
 void SetOrigNewMinMax(Bspline* S1ext, Bspline* S2ext, Bspline* S1, Bspline* S2, int swap1,
                       int swap2, double* box) {
+  if (!SurfacesSound({S1ext, S2ext, S1, S2})) return;
+  if (!box) {
+    SetKernelError(-2);
+    return;
+  }
   Bspline* ext[2] = {S1ext, S2ext};
   Bspline* orig[2] = {S1, S2};
   const int swap[2] = {swap1, swap2};
@@ -1523,6 +1581,11 @@ int SnipCurveToBnd(Bspline* S1, Bspline* S2, IntersectionTrace* fillet, Intersec
 
 int ExtendFilletToBndry(Bspline** curve, int* extended, double* startU, double* startV,
                         double* endU, double* endV) {
+  if (!curve || !CurveOnSurfaceSound(*curve)) return -2;
+  if (!extended || !startU || !startV || !endU || !endV) {
+    SetKernelError(-2);
+    return -2;
+  }
   *extended = 0;
   Bspline* c = *curve;
   if (c->closedU) return 0;

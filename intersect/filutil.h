@@ -10,7 +10,8 @@
 //
 // Result codes of the refiners: 100 converged, 0 the iteration limit was reached (the last
 // iterate is kept), -2 degenerate geometry or the limit reached with the last iterate clamped
-// to a surface's parameter box.
+// to a surface's parameter box, and (error state -2, nothing moved) surfaces that are not sound
+// (bsvalid) 3D surfaces, a null parameter or a number given that is not finite.
 #pragma once
 
 #include "intersect/newtrace.h"
@@ -145,7 +146,8 @@ void InsertIntoOrderedTArrayList(const double* params, const double* trimParams,
                                  double keyLo, double keyHi, double srcLo, double srcHi);
 // 2 when the trim curve, just after trimParam, runs toward the side of the cutting curve where
 // the reference curve's surface point at the matching parameter lies ((v, u) with swap -1);
-// else 1.
+// else 1. 0 (error state -2) when a curve is not a sound (bsvalid) curve on a 3D surface or a
+// parameter is not finite.
 int FindIfInOut(Bspline* trimCurve, double trimParam, Bspline* cuttingCurve, double param,
                 Bspline* referenceCurve, int swap);
 // Appends copies of the entries that are not withdrawn (trimParam -100) to the kind-1 or the
@@ -172,18 +174,22 @@ int IsPointInTrimOrBndryArrays(Bspline* surface, double u, double v, double*** u
 // Extends the object at every side it is open at (curves and u: u-min then u-max; surfaces
 // also v-min then v-max) by the larger of minLength and a sixth of its shorter end span; flags
 // (u-min, u-max, v-min, v-max) are set where it was. A side that cannot be extended keeps the
-// object and clears the error state. *object is replaced (the old one freed). Returns 0.
+// object and clears the error state. *object is replaced (the old one freed). Returns 0; -2
+// (error state -2, *object and flags untouched) for an object that is not sound (bsvalid), null
+// flags or a minLength that is not finite.
 int ExtendObjectsInAllDir(Bspline** object, double minLength, int flags[4]);
 // Fills the box: the unextended domains, and on the extended surfaces the domain (closed
 // directions), the unextended range centred in the extension (degree 1), else the knots inside
-// the added end spans.
+// the added end spans. Nothing written (error state -2) when a record is not a sound (bsvalid)
+// 3D surface or box is null.
 void SetOrigNewMinMax(Bspline* S1ext, Bspline* S2ext, Bspline* S1, Bspline* S2, int swap1,
                       int swap2, double* box);
 // Maps every node's parameters from the extended ranges to the unextended domains and clamps
 // them into the surfaces' domains.
 void ScaleCurveToOrigSurf(Bspline* S1, Bspline* S2, IntersectionTrace* trace, int swap1, int swap2,
                           const double* box);
-// Clamps (u, v) into the surface's domain; with swap -1 a is v and b is u.
+// Clamps (u, v) into the surface's domain; with swap -1 a is v and b is u. A record whose
+// structure is not sound (bsvalid) or that is no surface is left alone (error state -2).
 void PutIfOutToBndry(Bspline* surface, double* u, double* v);
 void PutIfOutToOrigSurfBndry(Bspline* surface, double* a, double* b, int swap);
 // The fillet trace cut to the box into a new *out: the inside nodes, with the points where it
@@ -204,7 +210,8 @@ int CheckCrvDir(Bspline* S1, Bspline* S2, double u1, double v1, double u2, doubl
 // surface's mean control-polygon length per parameter times the range the curve mostly spans;
 // *extended 1 and the new (clamped) end points written then; the new curve takes the old one's
 // place on the surface's curve list. 0, or -2 when an extension failed (the curve as far as it
-// got).
+// got), and (error state -2, nothing changed) for a curve that is not a sound (bsvalid) curve on
+// a 3D surface or a null output.
 int ExtendFilletToBndry(Bspline** curve, int* extended, double* startU, double* startV,
                         double* endU, double* endV);
 // Trims the surface along the contact pieces (which 1: first surface of the box, else second):
@@ -217,13 +224,15 @@ int TrimOrigSurfaces(Bspline* surface, BsplineList* contact, Bspline* reference,
 
 // Cuts a curve at t into the parts before and after it, each keeping the owner: within tol of
 // its end the curve itself is the first part (no second), within tol of its start the second
-// (no first). false when the split failed (nothing made). Shared with the trimmed-surface
-// intersections.
+// (no first). false when the split failed (nothing made), also (error state -2) for a record
+// that is not a sound (bsvalid) curve, a t or tol that is not finite or a null output. Shared
+// with the trimmed-surface intersections.
 bool SplitCurveAtParam(Bspline* c, double t, double tol, Bspline** first, Bspline** second);
 
 // ---- Fillet surfaces and fillet trim loops ------------------------------------------------------
 // t on `from` carried to `to` within the same knot span (contact curves of one trace share their
-// knot structure).
+// knot structure). Nothing written (error state -2) for records that are not sound (bsvalid)
+// curves, a `to` with fewer knots than `from`, a t that is not finite or a null out.
 void GetFilletParamOtherCurve(Bspline* from, double t, Bspline* to, double* out);
 // 1 when the piece's start, end and middle lie in its owner's domain and the middle inside its
 // trimmed domain or on its trim curves.

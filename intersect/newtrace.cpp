@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
 #include "bspline/kinsert.h"
@@ -37,6 +38,16 @@ double Hi(const Bspline* s, int dir) {
   return dir ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)];
 }
 double Range(const Bspline* s, int dir) { return Hi(s, dir) - Lo(s, dir); }
+
+// The check of the entry points handed a pair of surfaces: both sound 3D surfaces and the
+// numbers given finite; else false with the error state -2.
+bool PairSound(const Bspline* s1, const Bspline* s2, std::initializer_list<double> values) {
+  if (!RecordsSound({s1, s2})) return false;
+  const bool ok = s1->kind == 2 && s2->kind == 2 && s1->dimension == 3 && s2->dimension == 3 &&
+                  AllFinite(values);
+  if (!ok) SetKernelError(-2);
+  return ok;
+}
 
 // The four parameters of a point of the pair, addressed alike.
 struct Params {
@@ -320,6 +331,11 @@ void MarkAllBoxesBetweenPoints(const int* idx1, const int* dirs1, const int* idx
 // ---- Refinement and the tests of the march ---------------------------------------------------
 
 int CheckIfBndryReached(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2) {
+  if (!RecordShapesSound({s1, s2})) return 0;
+  if (s1->kind != 2 || s2->kind != 2 || !u1 || !v1 || !u2 || !v2) {
+    SetKernelError(-2);
+    return 0;
+  }
   double* p[4] = {u1, v1, u2, v2};
   int changed = 0;
   for (int k = 0; k < 4; ++k) {
@@ -429,6 +445,11 @@ bool MeetOnEdge(Bspline* s1, Bspline* s2, double* const p[4], int k, double boun
 }  // namespace
 
 bool PullWithParamHeld(Bspline* s1, Bspline* s2, double q[4], int k, double P[3], double tol) {
+  if (!q || !P || k < 0 || k > 3) {
+    SetKernelError(-2);
+    return false;
+  }
+  if (!PairSound(s1, s2, {q[0], q[1], q[2], q[3], tol})) return false;
   double* const p[4] = {&q[0], &q[1], &q[2], &q[3]};
   return MeetOnEdge(s1, s2, p, k, q[k], P, tol);
 }
@@ -551,9 +572,11 @@ int CheckIfPointsRepeat(const IntersectionTrace* trace, double tolB) {
 // radius by 0.28, so the bound shortens only steps along branches that curve more tightly.
 constexpr double kMaxStepTurn = 0.5;
 
-int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2,
-                      const double*, const double*, const double*, const double*, int, int, int,
-                      int, int dir, double tolA, double /*tolB*/) {
+namespace {
+
+// NewSrfSrfStepSize on a pair the tracer has checked.
+int StepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2, int dir,
+             double tolA) {
   double* p[4] = {u1, v1, u2, v2};
   double maxStep[4], range[4];
   for (int k = 0; k < 4; ++k) {
@@ -641,6 +664,19 @@ int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* 
     *v2 += s * L * r[3] / l2;
   }
   return 0;
+}
+
+}  // namespace
+
+int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2,
+                      const double*, const double*, const double*, const double*, int, int, int,
+                      int, int dir, double tolA, double tolB) {
+  if (!u1 || !v1 || !u2 || !v2) {
+    SetKernelError(-2);
+    return -2;
+  }
+  if (!PairSound(s1, s2, {*u1, *v1, *u2, *v2, tolA, tolB})) return -2;
+  return StepSize(s1, s2, u1, v1, u2, v2, dir, tolA);
 }
 
 // ---- The march -------------------------------------------------------------------------------
@@ -1176,8 +1212,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     const Params prev = cur;
     for (int s = 0; s < 2; ++s)
       for (int q = 0; q < 2; ++q) m.prevBox[s][q] = m.box[s][q];
-    if (NewSrfSrfStepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], m.us1, m.vs1,
-                          m.us2, m.vs2, m.NU1, m.NV1, m.NU2, m.NV2, 1, m.tolA, m.tolB) == 100) {
+    if (StepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], 1, m.tolA) == 100) {
       if (tr->nodeCount < 2) return -20;
       const Params a = Of(tr->tail), b = Of(tr->tail->prev);
       for (int k = 0; k < 4; ++k) cur.p[k] += a.p[k] - b.p[k];
@@ -1251,8 +1286,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     const Params prev = cur;
     for (int s = 0; s < 2; ++s)
       for (int q = 0; q < 2; ++q) m.prevBox[s][q] = m.box[s][q];
-    if (NewSrfSrfStepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], m.us1, m.vs1,
-                          m.us2, m.vs2, m.NU1, m.NV1, m.NU2, m.NV2, -1, m.tolA, m.tolB) == 100) {
+    if (StepSize(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3], -1, m.tolA) == 100) {
       double step[4];
       if (!BackwardStep(m, step)) break;
       for (int k = 0; k < 4; ++k) cur.p[k] += step[k];

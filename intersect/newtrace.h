@@ -106,7 +106,9 @@ void MarkAllBoxesBetweenPoints(const int* idx1, const int* dirs1, const int* idx
 // Predicts the next point of the branch through (u1, v1, u2, v2) in direction +1 or -1 from the
 // intersection curve's tangent and curvature: the chord whose height is tolA, at most one
 // average knot span per parameter and a turn of the branch's tangent of 29 degrees. 0 with the
-// parameters moved; 100 when the normals are parallel (nothing written).
+// parameters moved; 100 when the normals are parallel (nothing written); -2 (error state -2,
+// nothing written) for surfaces that are not sound (bsvalid) 3D surfaces, a null parameter or a
+// number given that is not finite.
 int NewSrfSrfStepSize(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2,
                       const double* us1, const double* vs1, const double* us2, const double* vs2,
                       int NU1, int NV1, int NU2, int NV2, int dir, double tolA, double tolB);
@@ -121,8 +123,12 @@ int NewRefineIntrPoint(Bspline* s1, Bspline* s2, double* u1, double* v1, double*
 // Pulls the parameters q (u1, v1, u2, v2) onto both surfaces with q[k] held (Gauss-Newton on
 // the other three): where a surface's parameters are ill-conditioned (near a pole a free pull
 // may swing round it). True when the points meet within tol; P is then the point on surface 1.
+// False (error state -2, q untouched) for surfaces that are not sound (bsvalid) 3D surfaces, a
+// k outside 0..3, a null q or P, or a value of q or tol that is not finite.
 bool PullWithParamHeld(Bspline* s1, Bspline* s2, double q[4], int k, double P[3], double tol);
-// Clamps each parameter within 1e-6 of its range of a domain end onto it; 1 when any moved.
+// Clamps each parameter within 1e-6 of its range of a domain end onto it; 1 when any moved. 0
+// with nothing moved (error state -2) for records whose structure is not sound (bsvalid), a
+// record that is no surface or a null parameter.
 int CheckIfBndryReached(Bspline* s1, Bspline* s2, double* u1, double* v1, double* u2, double* v2);
 // 1 when (u1, v1) lies on the end (turn node, else tail) of a trace before the list's last.
 int ChkCrvTouchAnotherCrv(Bspline* s1, Bspline* s2, const IntersectionTraceList* list,

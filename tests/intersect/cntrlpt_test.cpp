@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/sfree.h"
 #include "intersect/cntrlpt.h"
@@ -381,6 +382,62 @@ TEST_F(Edit, PointsInAHoleStayUnlessTheirLoopMayBeEdited) {
     return rc;
   });
   EXPECT_GT(failures, 0);
+}
+
+}  // namespace
+
+namespace {
+
+class EditRefusal : public KernelTest {};
+
+// Every coordinate of the record's net, to tell that a refused edit moved nothing.
+std::vector<double> Net(const Bspline* b) {
+  const int n = NumCtrlU(b) * (b->kind == 2 ? NumCtrlV(b) : 1);
+  std::vector<double> v(b->X[0], b->X[0] + n);
+  v.insert(v.end(), b->Y[0], b->Y[0] + n);
+  v.insert(v.end(), b->Z[0], b->Z[0] + n);
+  return v;
+}
+
+// A degree past the evaluators' limit, a curve where a surface's two directions are read and a
+// drag that is not a number: each refused with -2 and the error state, nothing written, where
+// the degree read past the knots and the curve's missing v knots were read as a surface's.
+TEST_F(EditRefusal, RecordsAndDragsTheEditCannotUseAreRefused) {
+  BsplineKeeper keep;
+  Bspline* srf = Patch(keep);
+  Bspline* crv = Cubic7(keep);
+  int idx[4] = {-7, -7, -7, -7}, count = -7;
+
+  const int degree = srf->degreeV;
+  srf->degreeV = 23;
+  EXPECT_EQ(FindAffectedCntrlPtIndicesSrf(srf, 0.4, 0.6, idx, &count), -2);
+  EXPECT_TRUE(KernelFailed());
+  EXPECT_EQ(count, -7);
+  EXPECT_EQ(FindAffectedCntPntsGivenParVal(srf, 0.4, 0.6, idx, &count), -2);
+  EXPECT_EQ(count, -7);
+  srf->degreeV = degree;
+  ClearKernelError();
+
+  double basis[kMaxSplineDegree + 2] = {};
+  int span = -7;
+  EXPECT_EQ(SetupDirectEditingLine(crv, 0.5, basis, &span, 1), -2);
+  EXPECT_EQ(FindAffectedCntrlPtIndicesLineEdit(crv, 0.5, idx, &count, 1), -2);
+  EXPECT_EQ(span, -7);
+  EXPECT_EQ(count, -7);
+  EXPECT_TRUE(KernelFailed());
+  ClearKernelError();
+
+  const std::vector<double> before = Net(srf);
+  const double nan = std::nan("");
+  int moved[4];
+  EXPECT_EQ(GetNewCntrlPtVals(srf, 0.4, 0.6, moved, &count, nan, 0.0, 0.0, nullptr, nullptr, -1, -1, nullptr),
+            -2);
+  EXPECT_EQ(GetNewCntrlPtValsLineEdit(srf, nan, moved, &count, nullptr, 0.1, 0.0, 0.0, nullptr, -1, 0), -2);
+  const double uv[2] = {0.4, nan};
+  EXPECT_EQ(GetNewCntrlPtValsClusterEdit(srf, uv, 1, moved, &count, nullptr, 0.1, 0.0, 0.0), -2);
+  EXPECT_EQ(Net(srf), before);
+  EXPECT_EQ(count, -7);
+  EXPECT_TRUE(KernelFailed());
 }
 
 }  // namespace

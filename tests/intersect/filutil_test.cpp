@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "bspline/bsvalid.h"
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "intersect/filutil.h"
@@ -559,6 +560,42 @@ TEST_F(Fillet, ClosingPairOnTheBallFarFromTheOrigin) {
     FreeTrace(out);
     FreeTrace(in);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The fillet tools that replace or cut a record refuse one whose knot array is missing (the
+// extension read it, the cut read past it) and a cut at a parameter that is not a number: -2
+// or false with the error state, the record in place and as it was.
+TEST_F(Fillet, ExtensionAndCutRefuseWhatTheyCannotRead) {
+  // Not kept: a successful extension frees the record it replaces.
+  Bspline* curve = BuildRandomCurve(5, 3, 6, 3);
+  Bspline* object = curve;
+  int flags[4] = {7, 7, 7, 7};
+  double* knots = curve->knotsU;
+  curve->knotsU = nullptr;
+  EXPECT_EQ(ExtendObjectsInAllDir(&object, 0.05, flags), -2);
+  curve->knotsU = knots;
+  EXPECT_EQ(object, curve);
+  EXPECT_EQ(flags[0], 7);
+  EXPECT_TRUE(KernelFailed());
+  ClearKernelError();
+
+  Bspline* first = curve;
+  Bspline* second = curve;
+  EXPECT_FALSE(SplitCurveAtParam(curve, std::nan(""), 1e-9, &first, &second));
+  EXPECT_EQ(first, curve);
+  EXPECT_EQ(second, curve);
+  EXPECT_TRUE(KernelFailed());
+  ClearKernelError();
+
+  // The sound curve is still extended at both ends, into another record.
+  EXPECT_EQ(ExtendObjectsInAllDir(&object, 0.05, flags), 0);
+  EXPECT_EQ(flags[0] + flags[1], 2);
+  EXPECT_TRUE(BsplineSound(object));
+  FreeBspline(object);
 }
 
 }  // namespace
