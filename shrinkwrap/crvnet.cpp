@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "bspline/bsvalid.h"
 #include "bspline/cclone.h"
 #include "bspline/degelev.h"
 #include "bspline/keepshape.h"
@@ -381,6 +382,11 @@ int ReshapeCurve3ToNpnts(Bspline* curve, const double (*points)[3], int n, const
 
 int UpdateCurveBsplineCntrlPts(Bspline* dst, Bspline* src) {
   if (!dst || !src) return -2;
+  if (!RecordShapesSound({dst, src})) return -2;
+  if (dst->kind != 1 || src->kind != 1 || dst->dimension != src->dimension) {
+    SetKernelError(-2);
+    return -2;
+  }
   TrackingScope scope;
   Bspline* copy = CopyCurveBspline(src);
   if (!copy || KernelFailed()) return -2;

@@ -58,7 +58,9 @@ int ReshapeCurve3ToNpnts(Bspline* curve, const double (*points)[3], int n, const
 int DistributeReshapeCrvKnots(Bspline* curve, const double (*points)[3], const double* params, int n);
 
 // dst takes src's degree, knots, domain and control points; its properties and exact form are
-// dropped. 0; -2 for null or when memory ran out (dst unchanged).
+// dropped. 0; -2 for null, for records whose structure is not sound (bsvalid; error state -2),
+// for a dst or src that is not a curve or curves of different dimensions (error state -2), or
+// when memory ran out (dst unchanged).
 int UpdateCurveBsplineCntrlPts(Bspline* dst, Bspline* src);
 
 // Snaps two curve families: mode 0 reshapes every curve of A through the closest points of B,

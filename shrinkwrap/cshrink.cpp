@@ -242,6 +242,8 @@ int ComputeReshapeCrv3PointConstraint(const Bspline* curve, double x, double y, 
 int ComputeReshapeCrv3NormConstraint(const Bspline* curve, const double n[3], double t, double* row,
                                      double* d) {
   if (!Is3DCurve(curve) || !n || !row || !d) return -2;
+  // A parameter that is not a number would pick no span of the knots.
+  if (!AllFinite({t, n[0], n[1], n[2]})) return -2;
   const double len = VecSize3(n);
   if (len < kMinNormalLength) return -2;
   const double u[3] = {n[0] / len, n[1] / len, n[2] / len};

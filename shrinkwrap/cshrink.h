@@ -44,7 +44,8 @@ int GetWrapConstraintParVals(const LinearConstraint* c, double** values, int* co
 int ComputeReshapeCrv3PointConstraint(const Bspline* curve, double x, double y, double z, double t,
                                       double* row, double* d);
 // Normal row at t (3 nCtrl doubles) with *d = -(C'(t) . n/|n|): the displaced curve's tangent at
-// t is perpendicular to n. -2 for a curve that is not a 3D curve or a normal shorter than 0.001.
+// t is perpendicular to n. -2 for a curve that is not a 3D curve or a normal shorter than 0.001,
+// and for a t or normal that is not finite.
 int ComputeReshapeCrv3NormConstraint(const Bspline* curve, const double n[3], double t, double* row,
                                      double* d);
 

@@ -223,7 +223,14 @@ int LocalUnfrmInsertSrfKnots(Bspline* srf, double uLo, double vLo, double uHi, d
                              int nV, Bspline** result) {
   if (!result) return -2;
   *result = nullptr;
-  if (!srf || srf->kind != 2) return -2;
+  if (!srf || !RecordsSound({srf})) return -2;
+  // Knot counts past an int are refused before anything is inserted.
+  if (srf->kind != 2 || !AllFinite({uLo, vLo, uHi, vHi}) ||
+      static_cast<long long>(NumKnotsU(srf)) + std::max(nU, 0) > INT_MAX ||
+      static_cast<long long>(NumKnotsV(srf)) + std::max(nV, 0) > INT_MAX) {
+    SetKernelError(-2);
+    return -2;
+  }
   const Direction du = DirectionOf(srf, 0), dv = DirectionOf(srf, 1);
   if (uLo < du.lo || uHi > du.hi || vLo < dv.lo || vHi > dv.hi) return -2;
   if (uHi - uLo < kRelTol * (du.hi - du.lo) || vHi - vLo < kRelTol * (dv.hi - dv.lo)) return -2;
@@ -266,6 +273,11 @@ int GetFreeCntrlPntsInParamBox(const Bspline* srf, double uLo, double vLo, doubl
                                int fixed[4], int* nU, int* firstU, int* nV, int* firstV) {
   if (!srf || srf->kind != 2 || srf->dimension != 3 || !fixed || !nU || !firstU || !nV || !firstV)
     return -2;
+  if (!RecordsSound({srf})) return -2;
+  if (!AllFinite({uLo, vLo, uHi, vHi})) {
+    SetKernelError(-2);
+    return -2;
+  }
   const Direction du = DirectionOf(srf, 0), dv = DirectionOf(srf, 1);
   if (uHi - uLo < kRelTol * (du.hi - du.lo) || vHi - vLo < kRelTol * (dv.hi - dv.lo)) return -2;
   fixed[0] = std::min(fixed[0], srf->degreeU);

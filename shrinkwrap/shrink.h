@@ -47,7 +47,10 @@ int FindUniformKnotLocInInterval(const double* knots, int nKnots, int degree, do
                                  int n, double** locations, int* count);
 // Inserts n knots spread over [a, b] of direction dir into obj.
 int InsertKnotsUniformlyWithinInterval(Bspline* obj, int dir, double a, double b, int n);
-// A new surface with nU knots spread over [uLo, uHi] and nV over [vLo, vHi].
+// A new surface with nU knots spread over [uLo, uHi] and nV over [vLo, vHi]. -2 (nothing made;
+// error state -2 for the refusals) for a null or unsound (bsvalid) surface, a curve, a bound that
+// is not finite or lies outside the domain, a box thinner than round-off, more knots than an int
+// counts, or a failed insertion.
 int LocalUnfrmInsertSrfKnots(Bspline* srf, double uLo, double vLo, double uHi, double vHi, int nU,
                              int nV, Bspline** result);
 
@@ -58,6 +61,9 @@ int InsertSurfShrinkWrapKnots(Bspline* srf, const int fixed[4]);
 
 // The block of control points that the parameter box moves. fixed is in the free-box order
 // (0 u-min, 1 v-min, 2 u-max, 3 v-max) and is limited in place to the degree of its direction.
+// 0; -2 (outputs untouched) for a null argument, a record that is not a 3D surface, one that is
+// not sound (bsvalid; error state -2), a bound that is not finite (error state -2) or a box
+// thinner than round-off.
 int GetFreeCntrlPntsInParamBox(const Bspline* srf, double uLo, double vLo, double uHi, double vHi,
                                int fixed[4], int* nU, int* firstU, int* nV, int* firstV);
 

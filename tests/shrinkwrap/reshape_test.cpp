@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "bspline/bsvalid.h"
 #include "bspline/cclone.h"
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
@@ -286,6 +287,31 @@ TEST_F(ReshapeTest, CrossingCurvesSnapToCommonPoints) {
   });
   EXPECT_GT(failures, 0);
   for (Bspline* x : {A[0], A[1], B[0]}) FreeBspline(x);
+}
+
+}  // namespace
+
+namespace {
+
+// A normal row at a parameter that is not a number picked no span and wrote outside the row;
+// a 2D source copied into a 3D curve left it without z coordinates. Both are refused, the
+// outputs and the curve as they were.
+TEST_F(ReshapeTest, RowsAndCopiesRefuseWhatWouldLeaveThemUnsound) {
+  BsplineKeeper keep;
+  Bspline* c = keep(BuildRandomCurve(3, 3, 6, 3));
+  const double n[3] = {0.0, 0.0, 1.0};
+  std::vector<double> row(3 * 6, -7.0);
+  double d = -7.0;
+  EXPECT_EQ(ComputeReshapeCrv3NormConstraint(c, n, std::nan(""), row.data(), &d), -2);
+  EXPECT_EQ(d, -7.0);
+  EXPECT_EQ(row, std::vector<double>(3 * 6, -7.0));
+  EXPECT_EQ(ComputeReshapeCrv3NormConstraint(c, n, 0.5, row.data(), &d), 0);
+
+  Bspline* flat = keep(BuildRandomCurve(4, 2, 5, 2));
+  EXPECT_EQ(UpdateCurveBsplineCntrlPts(c, flat), -2);
+  EXPECT_TRUE(KernelFailed());
+  EXPECT_TRUE(BsplineSound(c));
+  EXPECT_EQ(NumCtrlU(c), 6);
 }
 
 }  // namespace
