@@ -35,11 +35,16 @@ void GetNpntsPSpan(const double* values, int m, double* out, int n) {
 }
 
 void GetParValsOnIsoPar(Bspline* obj, int alongV, double* u, double* v, double fixed, int n) {
-  if (obj->kind == 1) return;
-  if (n < 3) n = 2;
+  if (!RecordShapesSound({obj}) || obj->kind == 1) return;
   const int p = alongV ? obj->degreeV : obj->degreeU;
   const int k = alongV ? obj->interiorV : obj->interiorU;
   const double* knots = alongV ? obj->knotsV : obj->knotsU;
+  // The samples are read off the knots: they must be a knot vector's.
+  if (!u || !v || !KnotVectorSound(knots, p, k + p + 1)) {
+    SetKernelError(-2);
+    return;
+  }
+  if (n < 3) n = 2;
   double* varying = alongV ? v : u;
   double* held = alongV ? u : v;
   const int count = (n - 1) * (k + 1) + 1;
@@ -549,13 +554,28 @@ double GetAvgLengthOfBspline(Bspline* obj) {
 }
 
 // ---- Continuity along curves on surfaces ---------------------------------------------------
-double* GetCurveOnSurfaceNorm(double out[3], Bspline* curve, double t) {
+namespace {
+
+// GetCurveOnSurfaceNorm on a curve already checked.
+void OwnerNormalAt(double out[3], Bspline* curve, double t) {
   double uv[2];
   Eval2DPointOnCurve2Array(nullptr, curve, t, 0, uv);
   const int du[2] = {1, 0}, dv[2] = {0, 1};
   double d[2][3];
   EvalPointOnGeometryM(curve->owner, uv[0], uv[1], du, dv, 2, 0, d);
   ComputeSurfaceNormal(curve->owner, uv[0], uv[1], d[0], d[1], out);
+}
+
+}  // namespace
+
+double* GetCurveOnSurfaceNorm(double out[3], Bspline* curve, double t) {
+  if (!RecordsSound({curve})) return nullptr;
+  if (!out || curve->kind != 1 || curve->dimension != 2 || !curve->owner || curve->owner->kind != 2 ||
+      curve->owner->dimension != 3 || !std::isfinite(t)) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  OwnerNormalAt(out, curve, t);
   return out;
 }
 
@@ -639,9 +659,9 @@ void ChooseCornerSides(Bspline* c0, Bspline* c1, const double* U, int L, const d
     if (FindMultOfValInArray(U, L, K, at, c1->degreeU + 1, 1, kUnitParTol) < c1->degreeU) continue;
     const double mirrored = 2.0 * K - T1[i];
     double n0[3], n1[3], m1[3];
-    GetCurveOnSurfaceNorm(n0, c0, T0[i]);
-    GetCurveOnSurfaceNorm(n1, c1, T1[i]);
-    GetCurveOnSurfaceNorm(m1, c1, mirrored);
+    OwnerNormalAt(n0, c0, T0[i]);
+    OwnerNormalAt(n1, c1, T1[i]);
+    OwnerNormalAt(m1, c1, mirrored);
     if (std::fabs(VecDotProd3(n1, n0)) < std::fabs(VecDotProd3(m1, n0))) T1[i] = mirrored;
   }
 }

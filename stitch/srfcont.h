@@ -18,7 +18,9 @@ double GetParValOfBndry(Bspline* obj, int b);
 // knot vector holds it (a repeated knot gives a zero-length span repeating its value): n below 3
 // counts as 2, and each span gets n - 1 equal steps. alongV: v varies and u repeats `fixed`;
 // otherwise u varies and v repeats `fixed`. (n - 1)(k + 1) + 1 values, k the interior-knot count;
-// the caller sizes both arrays. A curve is left alone.
+// the caller sizes both arrays. A curve is left alone; so (error state -2) is a record whose
+// structure is not sound (bsvalid), a varying direction whose knots are not a knot vector's, and
+// a null u or v.
 void GetParValsOnIsoPar(Bspline* obj, int alongV, double* u, double* v, double fixed, int n);
 
 // The same over the distinct knots only (values within tol x the range count as one), with n
@@ -124,6 +126,8 @@ int ComputeObjContTrimSurfs2(Bspline* srfs[2], Bspline* curves[2], int bndry[2],
                              ObjContInfo* info, double atMax[2]);
 
 // The normal Su x Sv of the curve's owner at the curve's point t, not of unit length; returns out.
+// Null (error state -2, out untouched) for a curve that is not a sound (bsvalid) curve on a 3D
+// surface, a t that is not finite or a null out.
 double* GetCurveOnSurfaceNorm(double out[3], Bspline* curve, double t);
 
 // Inserts into each curve on a surface the parameters where it crosses its surface's knot

@@ -1,5 +1,8 @@
 #include "stitch/srfsample.h"
 
+#include <climits>
+
+#include "bspline/bsvalid.h"
 #include "bspline/isocurve.h"
 #include "bspline/knots.h"
 #include "bspline/nubs.h"
@@ -18,6 +21,11 @@ double* SpanSamples(const double* knots, int nKnots, int per, int* count) {
   DistinctKnotValues(nKnots, knots, &nd, &d);
   if (!d || KernelFailed()) return nullptr;
   const int L = nd - 1;
+  // A count no array can hold is the ordinary out-of-memory failure.
+  if (static_cast<long long>(L) * per + 1 > INT_MAX) {
+    SetOutOfMemory();
+    return nullptr;
+  }
   double* out = MallocArray<double>(L * per + 1);
   if (!out || KernelFailed()) return nullptr;
   for (int i = 0; i < L; ++i)
@@ -31,6 +39,7 @@ double* SpanSamples(const double* knots, int nKnots, int per, int* count) {
 
 Cloud* KnotSpanSampleCloud(const Bspline* surface, int m, int n, double* bbox) {
   if (!IsCompleteSurface3(surface) || m < 1 || n < 1) return nullptr;
+  if (!RecordsSound({surface})) return nullptr;
   TrackingScope scope;
   int nu = 0, nv = 0;
   double* us = SpanSamples(surface->knotsU, NumKnotsU(surface), m, &nu);

@@ -11,6 +11,6 @@ struct Cloud;
 // equal steps), then the last distinct knot: (Lu m + 1) x (Lv n + 1) grid points, u fastest.
 // An untrimmed surface gives a scan-ordered cloud, one scan per v row; a trimmed one the
 // unordered cloud of the grid points inside its loops. bbox (may be null) receives the box.
-// Null for a null or incomplete 3D surface, m or n below 1, no point inside the trims, or
-// memory failure.
+// Null for a null or incomplete 3D surface, one that is not sound (bsvalid; error state -2), m
+// or n below 1, no point inside the trims, or memory failure.
 Cloud* KnotSpanSampleCloud(const Bspline* surface, int m, int n, double* bbox);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "bspline/bsvalid.h"
 #include "bspline/kinsert.h"
 #include "bspline/kremove.h"
 #include "bspline/knots.h"
@@ -861,7 +862,27 @@ void GetSurfPairBndries(Bspline* a, int* bndryA, int acrossA, Bspline* b, int* b
   *bndryB = pairs[best][1];
 }
 
-void PropotionSurfKnots(Bspline** objs, const int* bndry) {
+namespace {
+
+// The four objects of a two-by-two arrangement: sound 3D surfaces, and their boundaries given;
+// else false with the error state -2.
+bool FourSurfacesSound(Bspline** objs, const int* bndry) {
+  if (!objs || !bndry) {
+    SetKernelError(-2);
+    return false;
+  }
+  for (int i = 0; i < 4; ++i) {
+    if (!RecordsSound({objs[i]})) return false;
+    if (objs[i]->kind != 2 || objs[i]->dimension != 3) {
+      SetKernelError(-2);
+      return false;
+    }
+  }
+  return true;
+}
+
+// PropotionSurfKnots on surfaces already checked.
+void ProportionKnots(Bspline** objs, const int* bndry) {
   Bspline* A = objs[0];
   Bspline* B = objs[1];
   Bspline* C = objs[2];
@@ -913,6 +934,12 @@ void PropotionSurfKnots(Bspline** objs, const int* bndry) {
     ResetBsplineParamInfo(objs[i], 0);
     ResetBsplineParamInfo(objs[i], 1);
   }
+}
+
+}  // namespace
+
+void PropotionSurfKnots(Bspline** objs, const int* bndry) {
+  if (FourSurfacesSound(objs, bndry)) ProportionKnots(objs, bndry);
 }
 
 int StitchThreeSurfs(int* bndry, Bspline** objs, int continuity, Bspline** out) {
@@ -979,10 +1006,15 @@ bool JoinTwoPairs(int* bndry, Bspline** objs, StitchInfo* info, Bspline** j, int
 
 int StitchFourSurfs(int* bndry, Bspline** objs, int continuity, Bspline** out) {
   JustCombineGuard guard;
+  if (!FourSurfacesSound(objs, bndry)) return -2;
+  if (!out) {
+    SetKernelError(-2);
+    return -2;
+  }
   const bool curves = AnyCurves(objs, 4);
   const int count1 = curves ? GetNumCurvePieces(objs[0]->curves) : 0;
   const int count3 = curves ? GetNumCurvePieces(objs[2]->curves) : 0;
-  PropotionSurfKnots(objs, bndry);
+  ProportionKnots(objs, bndry);
   StitchInfo info = SurfSetStitchInfo(continuity);
   const int firstBndry[2] = {bndry[0], bndry[2]};
   Bspline* j[2] = {nullptr, nullptr};

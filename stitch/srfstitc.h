@@ -164,11 +164,13 @@ void GetSurfPairBndries(Bspline* a, int* bndryA, int acrossA, Bspline* b, int* b
 
 // Maps every knot vector of the four surfaces onto [0, 1] and scales two of them so that the
 // parameter lengths across the common boundary are in proportion to the control-polygon spans;
-// the curves listed on the surfaces follow their surface's new parameters.
+// the curves listed on the surfaces follow their surface's new parameters. Four objects that
+// are not all sound (bsvalid) 3D surfaces, or a null bndry, are left as they are, error state -2.
 void PropotionSurfKnots(Bspline** objs, const int* bndry);
 
 // out receives three (four) new surfaces meeting with the continuity; 0, or -2 on failure
-// (nothing left in out). isJustCombine is 0 at every return of StitchFourSurfs.
+// (nothing left in out), StitchFourSurfs also for objects refused as PropotionSurfKnots refuses
+// them (nothing changed) or a null out. isJustCombine is 0 at every return of StitchFourSurfs.
 int StitchThreeSurfs(int* bndry, Bspline** objs, int continuity, Bspline** out);
 int StitchFourSurfs(int* bndry, Bspline** objs, int continuity, Bspline** out);
 

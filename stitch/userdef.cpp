@@ -42,6 +42,13 @@ bool OnSurface(const Bspline* c) {
   return BsplineShapeSound(c) && c->kind == 1 && c->dimension == 2 && c->owner;
 }
 
+// Each of the n records sound (bsvalid); else false with the error state -2.
+bool AllSound(Bspline* const* records, int n) {
+  for (int i = 0; i < n; ++i)
+    if (!RecordsSound({records[i]})) return false;
+  return true;
+}
+
 // The iso form of one curve on a non-rational surface, or null when its ends do not share a u
 // or a v (the running direction is then unknown: *tried stays false).
 Bspline* IsoFormAlong(Bspline* crv, Bspline* guide, double** result, int magMode, int mode,
@@ -100,6 +107,10 @@ Bspline* IsoFormAlong(Bspline* crv, Bspline* guide, double** result, int magMode
 Bspline** CreateDerivativeCurves(Bspline** curves, Bspline** guides, double** guideResults,
                                  int* params, int mode, double tol, int flag, int order, int n,
                                  int isoFlag, double* knots, int knotCount, int degree) {
+  if (curves && n > 0 && !AllSound(curves, n)) return nullptr;
+  if (guides && n > 0)
+    for (int i = 0; i < n; ++i)
+      if (guides[i] && !RecordsSound({guides[i]})) return nullptr;
   (void)tol;
   if (!curves || n < 1) return nullptr;
   Bspline** out = CallerCurveArray(n);
@@ -173,6 +184,10 @@ void EndLeg(const Bspline* end, int which, const Bspline* side, int sideEnd, dou
 }  // namespace
 
 void GetClosestCurveEnds(Bspline* curveA, Bspline* curveB, int* endA, int* endB) {
+  if (!Is3DCurve(curveA) || !Is3DCurve(curveB) || !endA || !endB) {
+    SetKernelError(-2);
+    return;
+  }
   double a0[3], a1[3], b0[3], b1[3];
   CtrlPoint(curveA, 0, a0), CtrlPoint(curveA, NumCtrlU(curveA) - 1, a1);
   CtrlPoint(curveB, 0, b0), CtrlPoint(curveB, NumCtrlU(curveB) - 1, b1);
@@ -232,6 +247,12 @@ Bspline* GetDirCurve(Bspline* curve, Bspline* sideA, Bspline* sideB) {
 // ---- Position curves of a loop, snipped where neighbours meet ---------------------------------
 
 void MakePosCurvesTouch(Bspline** pos, Bspline** loopCurves, int n) {
+  bool fit = n < 1 || (pos && loopCurves);
+  for (int i = 0; fit && i < n; ++i) fit = Is3DCurve(pos[i]);
+  if (!fit) {
+    SetKernelError(-2);
+    return;
+  }
   for (int i = 0; i < n; ++i) {
     const int j = (i + 1) % n;
     Bspline* a = pos[i];
@@ -257,6 +278,11 @@ void MakePosCurvesTouch(Bspline** pos, Bspline** loopCurves, int n) {
 Bspline** GetAllClockWiseSnippedPosCrvLoop(Bspline** curves, int n, int* isoFlags, double tol,
                                            int flag, double** startParams, double** endParams) {
   if (!curves || n < 1 || !isoFlags || !startParams || !endParams) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  if (!AllSound(curves, n)) return nullptr;
+  if (!std::isfinite(tol)) {
     SetKernelError(-2);
     return nullptr;
   }
@@ -301,10 +327,12 @@ Bspline** GetAllClockWiseSnippedPosCrvLoop(Bspline** curves, int n, int* isoFlag
 Bspline** GetAllClockWiseSnippedCrvOnSrf(Bspline** curves, int n, int* isoFlags,
                                          double* startParams, double* endParams) {
   (void)isoFlags;
-  if (!curves || n < 1 || !startParams || !endParams) {
+  if (!curves || n < 1 || !startParams || !endParams || !AllFinite(startParams, n) ||
+      !AllFinite(endParams, n)) {
     SetKernelError(-2);
     return nullptr;
   }
+  if (!AllSound(curves, n)) return nullptr;
   Bspline** arr = CallerCurveArray(n);
   OwnedArray<Bspline, FreeBspline> snips(arr, n);
   if (!snips) return nullptr;
@@ -463,9 +491,23 @@ bool BlendRowsFit(Bspline** pos, Bspline** d1, Bspline** d2) {
   return Depth(d1, d2, 0) + Depth(d1, d2, 2) < nU && Depth(d1, d2, 3) + Depth(d1, d2, 1) < nV;
 }
 
+// The net of srf is the one the curves make (BlendRowsFit): a 3D surface with pos[1]'s control
+// count along u and pos[0]'s along v.
+bool BlendNetFits(const Bspline* srf, Bspline** pos, Bspline** d1, Bspline** d2) {
+  return BsplineShapeSound(srf) && srf->kind == 2 && srf->dimension == 3 && pos &&
+         BlendRowsFit(pos, d1, d2) && NumCtrlU(srf) == NumCtrlU(pos[1]) && NumCtrlV(srf) == NumCtrlU(pos[0]);
+}
+
 }  // namespace
 
 void MakeSurfBndry(Bspline* srf, Bspline** pos, Bspline** d1, Bspline** d2, int threeD) {
+  Bspline* none[4] = {};
+  if (!d1) d1 = none;
+  if (!d2) d2 = none;
+  if (!BlendNetFits(srf, pos, d1, d2)) {
+    SetKernelError(-2);
+    return;
+  }
   const int nU = NumCtrlU(srf), nV = NumCtrlV(srf);
   if (!threeD)
     for (int j = 0; j < nV; ++j)
@@ -491,6 +533,15 @@ void MakeSurfBndry(Bspline* srf, Bspline** pos, Bspline** d1, Bspline** d2, int 
 }
 
 void BlendSurface(Bspline** pos, Bspline** d1, Bspline** d2, Bspline* srf, int threeD) {
+  Bspline* none[4] = {};
+  if (!d1) d1 = none;
+  if (!d2) d2 = none;
+  // The Coons weights come from the knots: they must be a knot vector's.
+  if (!BlendNetFits(srf, pos, d1, d2) || !KnotVectorSound(srf->knotsU, srf->degreeU, NumCtrlU(srf)) ||
+      !KnotVectorSound(srf->knotsV, srf->degreeV, NumCtrlV(srf))) {
+    SetKernelError(-2);
+    return;
+  }
   MakeSurfBndry(srf, pos, d1, d2, threeD);
   const int nU = NumCtrlU(srf), nV = NumCtrlV(srf);
   const int c0 = Depth(d1, d2, 0), c2 = nU - 1 - Depth(d1, d2, 2);
@@ -626,6 +677,17 @@ int RescaleDerivativeCurves(Bspline** pos, Bspline** d1, Bspline** d2, int n, in
 }
 
 int MakeCurvesCompatibleByPrecedence(Bspline** pos, Bspline** d1, Bspline** d2, int n) {
+  Bspline* none[4] = {};
+  if (!d1) d1 = none;
+  if (!d2) d2 = none;
+  // Every side is read as a neighbour of another.
+  bool fit = n < 1 || pos;
+  for (int i = 0; fit && n > 0 && i < 4; ++i)
+    fit = Is3DCurve(pos[i]) && (!d1[i] || Is3DCurve(d1[i])) && (!d2[i] || Is3DCurve(d2[i]));
+  if (!fit) {
+    SetKernelError(-2);
+    return -2;
+  }
   // Position curves rule over first rows, first rows over second rows.
   for (int i = 0; i < n && i < 4; ++i) {
     if (!d1[i]) continue;
@@ -750,7 +812,25 @@ int InsertAdditionalKnotsIfNeeded(Bspline** pos, Bspline** d1, Bspline** d2, int
 
 int CleanBlendCurves(Bspline** pos, Bspline** d1, Bspline** d2, int* orders, double tol,
                      double angle) {
+  if (!AllFinite({tol, angle})) {
+    SetKernelError(-2);
+    return -2;
+  }
   if (tol < 1e-6 && angle < 1e-6) return 0;
+  if (!pos || !d1 || !d2 || !orders) {
+    SetKernelError(-2);
+    return -2;
+  }
+  // A row set is cleaned on its first curve's knots: each of its curves must have them.
+  for (int i = 0; i < 4; ++i)
+    for (Bspline* c : {pos[i], d1[i], d2[i]}) {
+      if (!c && c != pos[i]) continue;  // no row there
+      if (!RecordsSound({c}) || c->kind != 1 || c->dimension != 3 || c->degreeU != pos[i % 2]->degreeU ||
+          c->interiorU != pos[i % 2]->interiorU) {
+        SetKernelError(-2);
+        return -2;
+      }
+    }
   for (int k = 0; k < 2; ++k) {
     const int s = k, t = k + 2;
     // Ordered like the rows of a loft, so that its ends are the two position curves and their
@@ -914,7 +994,11 @@ Bspline* CreateBlendSurface1(Bspline** curves, Bspline*** posOut, Bspline*** d1O
 
 // ---- Cloud points to surface parameters ------------------------------------------------------
 
-void FindInitU(Bspline* srf, double x, double y, double* u, double* v, double* gu, double* gv) {
+namespace {
+
+// FindInitU and SolveForUV on a surface checked once for all the points of a cloud.
+void InitialUV(const Bspline* srf, double x, double y, double* u, double* v, const double* gu,
+               const double* gv) {
   const int nU = NumCtrlU(srf), nV = NumCtrlV(srf);
   double best = kNoValue;
   int bi = 0, bj = 0;
@@ -925,8 +1009,6 @@ void FindInitU(Bspline* srf, double x, double y, double* u, double* v, double* g
     }
   *u = gu[bi], *v = gv[bj];
 }
-
-namespace {
 
 // The larger x or y extent of the control net, at least the smallest positive double: the
 // solver's tolerances are fractions of it, so one surface at any scale maps alike.
@@ -940,9 +1022,7 @@ double NetXYSize(const Bspline* srf) {
   return std::max({hi[0] - lo[0], hi[1] - lo[1], std::numeric_limits<double>::min()});
 }
 
-}  // namespace
-
-int SolveForUV(Bspline* srf, double x, double y, double* u, double* v) {
+int SolveUV(Bspline* srf, double x, double y, double* u, double* v) {
   const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
   // Squared x-y errors in units of the surface's size (1e-10 converged, 1e-7 accepted), and the
   // Jacobian's determinant against that size per parameter range.
@@ -982,6 +1062,26 @@ int SolveForUV(Bspline* srf, double x, double y, double* u, double* v) {
   return ex * ex + ey * ey < 1e-7 * s2 ? 0 : -2;
 }
 
+}  // namespace
+
+void FindInitU(Bspline* srf, double x, double y, double* u, double* v, double* gu, double* gv) {
+  if (!RecordShapesSound({srf})) return;
+  if (srf->kind != 2 || !u || !v || !gu || !gv) {
+    SetKernelError(-2);
+    return;
+  }
+  InitialUV(srf, x, y, u, v, gu, gv);
+}
+
+int SolveForUV(Bspline* srf, double x, double y, double* u, double* v) {
+  if (!RecordsSound({srf})) return -2;
+  if (srf->kind != 2 || srf->dimension != 3 || !u || !v || !AllFinite({x, y, *u, *v})) {
+    SetKernelError(-2);
+    return -2;
+  }
+  return SolveUV(srf, x, y, u, v);
+}
+
 int xy2uv(Bspline* srf, Cloud* cloud, const double box[6]) {
   if (!BsplineShapeSound(srf) || srf->kind != 2 || srf->dimension != 3 || !cloud || !box ||
       cloud->npts < 0) {
@@ -1011,8 +1111,8 @@ int xy2uv(Bspline* srf, Cloud* cloud, const double box[6]) {
   for (int i = 0; i < n; ++i) {
     const double x = cloud->x[i], y = cloud->y[i];
     const double d2 = (x - px) * (x - px) + (y - py) * (y - py);
-    if (!prevSolved || d2 > restart) FindInitU(srf, x, y, &u, &v, gu, gv);
-    prevSolved = SolveForUV(srf, x, y, &u, &v) == 0;
+    if (!prevSolved || d2 > restart) InitialUV(srf, x, y, &u, &v, gu, gv);
+    prevSolved = SolveUV(srf, x, y, &u, &v) == 0;
     px = x, py = y;
     if (!prevSolved) continue;
     nu[kept] = static_cast<float>(u), nv[kept] = static_cast<float>(v), nz[kept] = cloud->z[i];

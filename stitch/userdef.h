@@ -13,7 +13,8 @@
 // curve's own range), any other the sampled form (GetNonIsoDerivOfSurf with guides[i],
 // params[i] as magnitude mode, mode, tol, flag as samples, and the knots and degree). With
 // order 1, a guide and guideResults, guideResults[i] receives a new array of the magnitudes
-// toward the guide. Null (curves made so far released) on failure.
+// toward the guide. Null (curves made so far released) on failure, and (error state -2) for a
+// curve or guide that is not sound (bsvalid).
 Bspline** CreateDerivativeCurves(Bspline** curves, Bspline** guides, double** guideResults,
                                  int* params, int mode, double tol, int flag, int order, int n,
                                  int isoFlag, double* knots, int knotCount, int degree);
@@ -35,7 +36,9 @@ int GetCntrlPtsToFix(Bspline* pos[4], Bspline* d1[4], Bspline* d2[4], int flags[
                      double** valuesOut, int** indicesOut, int* countOut, int nU, int nV);
 // ---- Cross-direction curves ------------------------------------------------------------------
 // Which ends of two curves lie closest (end control points): *endA and *endB receive 0 (start)
-// or 2 (end); a tie goes to the later pair in the order (0,0), (0,2), (2,0), (2,2).
+// or 2 (end); a tie goes to the later pair in the order (0,0), (0,2), (2,0), (2,2). Nothing
+// written (error state -2) unless both are 3D curves of sound structure (bsvalid) and both
+// outputs are given.
 void GetClosestCurveEnds(Bspline* curveA, Bspline* curveB, int* endA, int* endB);
 // Moves p1 along the segment from p0 so that the segment, now `length` long, gets newLength.
 void ScaleLineToGivenLen(const double p0[3], double p1[3], double length, double newLength);
@@ -51,11 +54,13 @@ Bspline* GetDirCurve(Bspline* curve, Bspline* sideA, Bspline* sideB);
 // neighbours meet; *startParams and *endParams receive new arrays of each curve's cut
 // parameters. Where two curves meet, a 3D curve's end control point moves onto the curve on a
 // surface; two of the same kind meet at their midpoint. Null (nothing left behind) when a
-// position curve or the cuts failed.
+// position curve or the cuts failed, and (error state -2) for null arguments, n below 1, a curve
+// that is not sound (bsvalid) or a tol that is not finite.
 Bspline** GetAllClockWiseSnippedPosCrvLoop(Bspline** curves, int n, int* isoFlags, double tol,
                                            int flag, double** startParams, double** endParams);
 // The n stretches of the curves between their cut parameters (each keeps its owner). Null on
-// failure (nothing left behind).
+// failure (nothing left behind), and (error state -2) for null arguments, n below 1, a curve that
+// is not sound (bsvalid) or a cut parameter that is not finite.
 Bspline** GetAllClockWiseSnippedCrvOnSrf(Bspline** curves, int n, int* isoFlags,
                                          double* startParams, double* endParams);
 // Four sides: a new array holding, side after side, the position curve and the derivative
@@ -65,7 +70,9 @@ Bspline** GetAllClockWiseSnippedCrvOnSrf(Bspline** curves, int n, int* isoFlags,
 Bspline** GetAllSnippedDerivativeCurves(Bspline** curves, int* orders, int* isoFlags, double tol,
                                         int flag);
 // Makes the end control point of pos[i] and the start of pos[i + 1] (cyclically) equal: their
-// midpoint when the loop curves are of one kind, else the one of the curve on a surface.
+// midpoint when the loop curves are of one kind, else the one of the curve on a surface. Null
+// arrays, or a pos[i] that is not a 3D curve of sound structure (bsvalid), leave every curve as
+// it was (error state -2).
 void MakePosCurvesTouch(Bspline** pos, Bspline** loopCurves, int n);
 // Frees the curves of the three arrays (null entries and null arrays skipped) and the arrays.
 void FreeDerivBsplineArrays(Bspline** pos, Bspline** d1, Bspline** d2, int n);
@@ -78,9 +85,12 @@ void FreeDerivBsplineArrays(Bspline** pos, Bspline** d1, Bspline** d2, int n);
 // on the net; without threeD every z is 0. Null (error state -2) when the curves are not 3D or
 // their control counts do not fit the net, or on failure.
 Bspline* LinearBlendSurface(Bspline** pos, Bspline** d1, Bspline** d2, int threeD);
-// Fills srf's net: the outer rows (MakeSurfBndry) and the Coons rule between them.
+// Fills srf's net: the outer rows (MakeSurfBndry) and the Coons rule between them; also refused
+// (error state -2) when srf's knots are not knot vectors (bsvalid).
 void BlendSurface(Bspline** pos, Bspline** d1, Bspline** d2, Bspline* srf, int threeD);
-// Writes the outer rows, then the outer columns (where both write, the column stands).
+// Writes the outer rows, then the outer columns (where both write, the column stands). d1 and d2
+// may be null arrays. srf is left as it was (error state -2) unless it is a 3D surface of sound
+// structure (bsvalid) whose net the curves fit as LinearBlendSurface asks.
 void MakeSurfBndry(Bspline* srf, Bspline** pos, Bspline** d1, Bspline** d2, int threeD);
 
 // ---- Derivative control rows and corners (four sides, as for LinearBlendSurface) --------------
@@ -92,7 +102,9 @@ int GetControlPtsForAllCurves(Bspline** pos, Bspline** d1, Bspline** d2, int n, 
 // a third row only when a neighbour's third point moved by 0.001 or more. 0.
 int RescaleDerivativeCurves(Bspline** pos, Bspline** d1, Bspline** d2, int n, int* orders,
                             double* scales, double corners[][12]);
-// The rows' end points from the neighbours: position curves over first rows over second. 0.
+// The rows' end points from the neighbours: position curves over first rows over second. 0; -2
+// (error state -2, nothing moved) when n is at least 1 and a side's curve or row (null arrays
+// of rows mean none) is not a 3D curve of sound structure (bsvalid).
 int MakeCurvesCompatibleByPrecedence(Bspline** pos, Bspline** d1, Bspline** d2, int n);
 // At every corner the corner, twist and (2, 2) points of the two sides averaged. 0.
 int MakeCurvesTwistCompatible(Bspline** pos, Bspline** d1, Bspline** d2, int n);
@@ -106,6 +118,9 @@ int EquateRationalityOfAllCurves(Bspline** pos, Bspline** d1, Bspline** d2);
 int MakeDegreeOfAllCurvesCompatible(Bspline** pos, Bspline** d1, Bspline** d2);
 int MakeParOfAllCurvesCompatible(Bspline** pos, Bspline** d1, Bspline** d2);
 int InsertAdditionalKnotsIfNeeded(Bspline** pos, Bspline** d1, Bspline** d2, int* orders);
+// CleanBlendCurves refuses null arrays, a tol or angle that is not finite, and a side's curve or
+// row that is not a sound (bsvalid) 3D curve of the degree and knot count of its side pair's
+// first position curve (sides 0 and 2 take side 0's, 1 and 3 side 1's).
 int CleanBlendCurves(Bspline** pos, Bspline** d1, Bspline** d2, int* orders, double tol,
                      double angle);
 // A new surface filling the clockwise loop of four curves (3D or on surfaces) that meets the
@@ -130,8 +145,11 @@ struct Cloud;
 // cloud rewritten in both); -2 with the cloud untouched for a bad surface or no memory.
 int xy2uv(Bspline* srf, Cloud* cloud, const double box[6]);
 // Start values: the Greville parameters gu, gv of the control point nearest (x, y) in x-y.
+// Nothing written (error state -2) for a record that is no surface of sound structure (bsvalid)
+// or a null array.
 void FindInitU(Bspline* srf, double x, double y, double* u, double* v, double* gu, double* gv);
 // Newton's method on the surface's x and y, clamped into the domain, at most 7 steps. 0 when
 // (u, v) maps within 1e-7 (squared, in units of the larger x-y extent of the control net),
-// else -2.
+// else -2; -2 (error state -2, u and v untouched) as well for a record that is not a sound
+// (bsvalid) 3D surface, a null u or v, or a point or start that is not finite.
 int SolveForUV(Bspline* srf, double x, double y, double* u, double* v);

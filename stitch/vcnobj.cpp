@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/crvlist.h"
 #include "bspline/degelev.h"
 #include "bspline/keepshape.h"
@@ -34,6 +35,11 @@ int GetDistinctKnots(Bspline* obj, int dir, int** mults, double** knots, double 
 void ReverseObj(Bspline* obj, int dir) { ReverseDirection(obj, dir); }
 
 void GetKnotInfo(Bspline* obj, int dir, double* min, double* max) {
+  if (!RecordShapesSound({obj})) return;
+  if (!min || !max) {
+    SetKernelError(-2);
+    return;
+  }
   const KnotDirection d = DirectionOf(obj, dir);
   *min = d.lo;
   *max = d.hi;

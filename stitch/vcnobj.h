@@ -8,7 +8,8 @@
 // nonzero, else u. Called after every in-place change of a knot vector.
 void ResetBsplineParamInfo(Bspline* obj, int dir);
 
-// The same two knots of the direction, returned instead of stored.
+// The same two knots of the direction, returned instead of stored; nothing written (error state
+// -2) for a record whose structure is not sound (bsvalid) or a null output.
 void GetKnotInfo(Bspline* obj, int dir, double* min, double* max);
 
 // The end points of a boundary (0 u-minimum from (umin, vmin) to (umin, vmax), 1 v-maximum from

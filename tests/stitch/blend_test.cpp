@@ -468,3 +468,37 @@ TEST_F(Blend, FailedAllocationsLeaveNothingBehind) {
 
 
 }  // namespace
+
+// A net written from boundary curves whose control counts are not the surface's (a 5 x 5 net
+// against 7-point sides) is refused with the net as it was; the writes ran past its rows. Null
+// arrays of inner rows mean none, as for the linear blend.
+TEST_F(Blend, ANetTheSidesDoNotFitIsLeftAsItWas) {
+  BsplineKeeper keep;
+  auto line = [&](double ax, double ay, double bx, double by) {
+    std::vector<double> pts;
+    for (int i = 0; i < 7; ++i) {
+      const double t = i / 6.0;
+      pts.insert(pts.end(), {ax + (bx - ax) * t, ay + (by - ay) * t, 1.0});
+    }
+    return keep(BuildCurve(1, 3, pts));
+  };
+  Bspline* pos[4] = {line(0, 0, 0, 1), line(0, 1, 1, 1), line(1, 0, 1, 1), line(0, 0, 1, 0)};
+  PatchOptions o;
+  o.nu = 5, o.nv = 5;
+  Bspline* small = keep(BuildFunctionPatch([](double x, double y) { return x * y; }, o));
+  const std::vector<double> z(small->Z[0], small->Z[0] + 25);
+  MakeSurfBndry(small, pos, nullptr, nullptr, 1);
+  EXPECT_TRUE(KernelFailed());
+  ClearKernelError();
+  BlendSurface(pos, nullptr, nullptr, small, 1);
+  EXPECT_TRUE(KernelFailed());
+  ClearKernelError();
+  EXPECT_EQ(std::vector<double>(small->Z[0], small->Z[0] + 25), z);
+
+  o.nu = 7, o.nv = 7;
+  Bspline* fits = keep(BuildFunctionPatch([](double x, double y) { return x * y; }, o));
+  BlendSurface(pos, nullptr, nullptr, fits, 1);
+  EXPECT_FALSE(KernelFailed());
+  for (int j = 0; j < 7; ++j)
+    for (int i = 0; i < 7; ++i) EXPECT_NEAR(fits->Z[j][i], 1.0, 1e-12);
+}

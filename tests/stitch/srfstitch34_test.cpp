@@ -210,3 +210,32 @@ TEST_F(StitchSetTest, RefusedAllocationsLeaveNothingAndResetTheFlag) {
 }
 
 }  // namespace
+
+namespace {
+
+// A grid with a curve (or a surface without its v knots) in a surface's place: the knot
+// proportioning read the curve's missing v knots. Refused with -2 before any knot changes, the
+// surfaces as they were and isJustCombine 0.
+TEST_F(StitchSetTest, AGridWithARecordThatIsNoSurfaceIsLeftAsItWas) {
+  BsplineKeeper keep;
+  Bspline* objs[4] = {keep(Patch(0, 1, 0, 1)), keep(Patch(1, 2, 0, 1)), keep(Patch(0, 1, 1, 2)),
+                      keep(BuildRandomCurve(2, 3, 5, 3))};
+  const std::vector<double> knots(objs[0]->knotsU, objs[0]->knotsU + NumKnotsU(objs[0]));
+  int bndry[4] = {2, 0, 2, 0};
+  Bspline* out[4] = {nullptr, nullptr, nullptr, nullptr};
+  EXPECT_EQ(StitchFourSurfs(bndry, objs, 0, out), -2);
+  EXPECT_EQ(isJustCombine, 0);
+  PropotionSurfKnots(objs, bndry);
+  EXPECT_TRUE(KernelFailed());
+  ClearKernelError();
+  objs[3] = keep(Patch(1, 2.5, 1, 2));
+  double* v = objs[3]->knotsV;
+  objs[3]->knotsV = nullptr;
+  PropotionSurfKnots(objs, bndry);
+  objs[3]->knotsV = v;
+  EXPECT_TRUE(KernelFailed());
+  EXPECT_EQ(std::vector<double>(objs[0]->knotsU, objs[0]->knotsU + NumKnotsU(objs[0])), knots);
+  for (Bspline* o : out) EXPECT_EQ(o, nullptr);
+}
+
+}  // namespace
