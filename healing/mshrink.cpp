@@ -8,6 +8,7 @@
 #include <iterator>
 #include <new>
 
+#include "bspline/bsvalid.h"
 #include "bspline/cclone.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
@@ -959,9 +960,11 @@ int UpdateSrfBndryCrvGeom(Bspline* surface, int side, const Bspline* curve) {
   if (!surface || surface->kind != 2 || surface->dimension != 3 || !curve) return -2;
   if (side == 0) return 0;
   if (side < 0 || side > 4) return -2;
-  if (!surface->X || !surface->Y || !surface->Z || !surface->knotsU || !surface->knotsV ||
-      !curve->knotsU || !curve->X || !curve->Y || !curve->Z)
+  if (!RecordsSound({surface, curve})) return -2;
+  if (curve->kind != 1 || curve->dimension != 3) {
+    SetKernelError(-2);
     return -2;
+  }
   const int dir = (side == 1 || side == 3) ? 1 : 0;  // knot direction the side runs in
   const int deg = dir ? surface->degreeV : surface->degreeU;
   if (curve->degreeU != deg) return -2;

@@ -74,7 +74,10 @@ int RefineBndrCrvWrapPointParams(CrvInfoStruct* crv, double* t, double* x, doubl
                                  int* count);
 
 // Writes the curve's control points into the surface's boundary row of the side (0: nothing),
-// first making the curve's knots knots of the surface in that direction.
+// first making the curve's knots knots of the surface in that direction. 0; -2 (the surface as it
+// was) for a null or non-3D surface, a null curve, a side outside 0..4, records that are not
+// sound (bsvalid; error state -2), a curve that is not a 3D curve (error state -2), a degree or
+// control count that does not fit the side, or a failed knot insertion.
 int UpdateSrfBndryCrvGeom(Bspline* surface, int side, const Bspline* curve);
 
 // After boundary rows moved (before: the surface's earlier control points, x y z per point, u

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "bspline/bsvalid.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
 #include "bspline/isocurve.h"
@@ -208,6 +209,7 @@ int FillUpCrvInfoStruct(BndrStruct* bs, Gsrf* g) {
 
 int NormalizeBndrSrfDomain(Bspline* srf) {
   if (!srf || srf->kind != 2 || !srf->knotsU || !srf->knotsV) return -2;
+  if (!RecordShapesSound({srf})) return -2;
   const int counts[2] = {NumKnotsU(srf), NumKnotsV(srf)};
   double* knots[2] = {srf->knotsU, srf->knotsV};
   for (int d = 0; d < 2; ++d)

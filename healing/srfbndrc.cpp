@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/nubs.h"
 #include "bspline/refines2.h"
 #include "healing/srfbndrc_internal.h"
@@ -171,6 +172,14 @@ Gsrf* MakeGSrfBndrStructCore(Bspline** objs, int n, double tol, double gapTol, i
   if (!status) status = &localStatus;
   *status = 0;
   if (n == 0) return nullptr;
+  // Every object is read, and the surfaces' trim curves split, before the graph exists.
+  bool sound = objs && n > 0;
+  for (int i = 0; sound && i < n; ++i) sound = RecordsSound({objs[i]});
+  if (!sound || !AllFinite({tol, gapTol})) {
+    SetKernelError(-2);
+    *status = -2;
+    return nullptr;
+  }
   Gsrf* g = nullptr;
   {
     TrackingScope scope;

@@ -173,8 +173,9 @@ struct Gsrf {
 
 // ---- building and freeing ------------------------------------------------------------------
 // Builds the graph of the surfaces (kind 2) among objs. The objects are modified (their trim
-// curves are split at tangent breaks): pass copies. status: 0, or -2 with null returned.
-// n = 0 gives null with status 0.
+// curves are split at tangent breaks): pass copies. status: 0, or -2 with null returned (error
+// state -2 as well, nothing changed, for a null objs, a negative n, an object that is not sound
+// (bsvalid) and a tolerance that is not finite). n = 0 gives null with status 0.
 Gsrf* MakeGSrfBndrStructCore(Bspline** objs, int n, double tol, double gapTol, int* status);
 // 1 on success; 0 when n < 1, no object is a surface, or memory failed.
 int MakeGSrfSurfsCore(Gsrf* g, Bspline** objs, int n);
@@ -259,7 +260,9 @@ struct OneLink;
 int FindRedundantSurfaces(Bspline** surfs, int n, const double boxes[][6], OneLink** groups,
                           OneLink* pool, double tol);
 // 1 when a lies on b within tol, gx, gy, gz being b's closest-point grid cache (filled on first
-// use, freed by the caller); 0 otherwise and when a projection or a sampling fails.
+// use, freed by the caller); 0 otherwise and when a projection or a sampling fails, and (error
+// state -2) for records that are not sound (bsvalid) 3D surfaces, a null cache or a tol that is
+// not finite.
 int DuplicateSurfaces(Bspline* a, Bspline* b, double** gx, double** gy, double** gz, double tol);
 // 1 when either box lies inside the other widened by tol; boxes that merely intersect: 0.
 int BboxesOverlap(const double b0[6], const double b1[6], double tol);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bspline/bsvalid.h"
 #include "bspline/nubs.h"
 #include "foundation/geo2.h"
 #include "foundation/sort.h"
@@ -1189,6 +1190,12 @@ int FindRedundantSurfaces(Bspline** surfs, int n, const double boxes[][6], OneLi
 }
 
 int DuplicateSurfaces(Bspline* a, Bspline* b, double** gx, double** gy, double** gz, double tol) {
+  if (!RecordsSound({a, b})) return 0;
+  if (a->kind != 2 || b->kind != 2 || a->dimension != 3 || b->dimension != 3 || !gx || !gy || !gz ||
+      !std::isfinite(tol)) {
+    SetKernelError(-2);
+    return 0;
+  }
   return SurfaceLiesOnSurface(a, b, gx, gy, gz, tol);
 }
 

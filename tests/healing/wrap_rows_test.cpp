@@ -1,6 +1,7 @@
 // Writing a boundary curve into a surface's control net, and replacing a surface's geometry by
 // another's: checked through the textbook evaluator, not through the kernel's index maps.
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -62,6 +63,28 @@ TEST_F(WrapRows, CurveLandsOnItsSideAndNothingElseMoves) {
     EXPECT_EQ(UpdateSrfBndryCrvGeom(s, 1, quad), -2);
     EXPECT_EQ(Snapshot(s), after);
   }
+}
+
+// A curve whose counts promise more knots than an int can index, or whose knots decrease, was
+// read (its knot count overflowed, the insertion took the knots as given): refused with the
+// error state -2, the surface as it was.
+TEST_F(WrapRows, ACurveThatCannotBeReadLeavesTheSurface) {
+  Group own;
+  Bspline* s = own.Add(BuildFunctionPatch(Wave, Domain(0, 1, 0, 1, 6, 5, 12)));
+  Bspline* c = own.Add(CurveAlongSide(s, 2, 31));
+  ASSERT_TRUE(s && c);
+  const std::vector<double> before = Snapshot(s);
+  const int interior = c->interiorU;
+  c->interiorU = INT_MAX - c->degreeU - 1;
+  EXPECT_EQ(UpdateSrfBndryCrvGeom(s, 2, c), -2);
+  c->interiorU = interior;
+  EXPECT_TRUE(KernelFailed());
+  ClearKernelError();
+  std::swap(c->knotsU[c->degreeU + 1], c->knotsU[NumCtrlU(c) - 1]);
+  EXPECT_EQ(UpdateSrfBndryCrvGeom(s, 2, c), -2);
+  std::swap(c->knotsU[c->degreeU + 1], c->knotsU[NumCtrlU(c) - 1]);
+  EXPECT_TRUE(KernelFailed());
+  EXPECT_EQ(Snapshot(s), before);
 }
 
 // A curve with one knot more: the surface gains it (shape elsewhere unchanged) and its side
