@@ -1070,5 +1070,6 @@ void MakeStartAndEndObj(int* bndry, Bspline** objs) { OrientPairEndToStart(bndry
 
 Bspline* MakeObjFromTwoObj(Bspline** objs, const double* seamPoint, const int* along,
                            double* seamPar, int positionSide) {
-  return JoinObjectPair(objs, seamPoint, along, seamPar, positionSide);
+  // Pieces whose knots do not follow on would join into knots that decrease.
+  return SoundRecordOrFailed(JoinObjectPair(objs, seamPoint, along, seamPar, positionSide));
 }

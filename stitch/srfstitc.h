@@ -133,7 +133,9 @@ void MakeStartAndEndObj(int* bndry, Bspline** objs);
 // row comes from positionSide: 0 the first, 1 the second, 2 their average, 3 seamPoint (a curve:
 // x, y, z when 3D, w when rational) or objs[2]'s coefficients (surfaces). When the along flags
 // differ the second surface is read transposed and its curve list flipped. *seamPar receives the
-// seam parameter. Null on failure, also for positionSide 3 without its row (error state set).
+// seam parameter. Null on failure, also for positionSide 3 without its row and for pieces whose
+// joined record would not be sound (bsvalid: objs[1]'s knots do not follow on from objs[0]'s),
+// the error state set.
 Bspline* MakeObjFromTwoObj(Bspline** objs, const double* seamPoint, const int* along,
                            double* seamPar, int positionSide);
 

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "bspline/bsvalid.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
 #include "foundation/umalloc.h"
@@ -467,6 +468,39 @@ TEST_F(StitchTwoTest, GivenSeamRowMissingFails) {
   EXPECT_EQ(StitchTwoObjects(sb, surfs, nullptr, &info, out), -2);
   EXPECT_EQ(MakeObjFromTwoObj(surfs, nullptr, std::vector<int>{1, 1}.data(), &t, 3), nullptr);
   ClearKernelError();
+}
+
+// A pair whose second curve's knots follow on from the first's joins into one curve that is
+// each piece over its own domain; a second curve starting at the first's start again would
+// join into knots that decrease, and is refused (it was handed back as a success).
+TEST_F(StitchTwoTest, JoinedCurvesAreBothPiecesOrNothing) {
+  BsplineKeeper keep;
+  Bspline* a = keep(KinkFirst());
+  Bspline* b = keep(KinkSecond());
+  const std::vector<double> bk = {1, 1, 1, 1, 1.5, 2, 2, 2, 2};
+  std::vector<double> pts = CtrlPoints(b);
+  Bspline* follows = keep(BuildCurve(3, 3, pts, bk));
+  ASSERT_NE(follows, nullptr);
+  Bspline* pair[2] = {a, follows};
+  const int along[2] = {1, 1};
+  double seam = 0.0;
+  Bspline* j = keep(MakeObjFromTwoObj(pair, nullptr, along, &seam, 0));
+  ASSERT_NE(j, nullptr);
+  EXPECT_TRUE(BsplineSound(j));
+  EXPECT_EQ(seam, 1.0);
+  for (int i = 0; i <= 20; ++i) {
+    const double t = i / 20.0;
+    double pj[3], pa[3], qj[3], qb[3];
+    RefEvalCurve(j, t, pj);
+    RefEvalCurve(a, t, pa);
+    RefEvalCurve(j, 1.0 + t, qj);
+    RefEvalCurve(follows, 1.0 + t, qb);
+    EXPECT_LT(Dist(pj, pa), 1e-12) << t;
+    EXPECT_LT(Dist(qj, qb), 1e-12) << t;
+  }
+  Bspline* again[2] = {a, b};
+  EXPECT_EQ(MakeObjFromTwoObj(again, nullptr, along, &seam, 0), nullptr);
+  EXPECT_TRUE(KernelFailed());
 }
 
 // Two patches side by side, joined with tangent-plane continuity (3): at seam samples the two

@@ -41,7 +41,6 @@ inline constexpr const char* kEntriesStillOpen[] = {
     "InitFillBsplineStruct",
     "JoinObjectPair",
     "MakeMidCurvesNew",
-    "MakeObjFromTwoObj",
     "MidCurveCurvatureCorrection",
     "NewSkinSurface",
     "PutSideTanVecToTanCurves",
