@@ -35,13 +35,26 @@ int ReallocCldPolyList(Cloud* mesh, int n);
 // the loop corners they cut off are removed at the end; every per-point array is compacted with
 // the points. The curve has dimension 3, or 2 on its owner surface. The loop array needs room
 // for *loopCount + ntri entries (a peel can lengthen it by one); it and *loopCount end as the
-// final loop, numbered in the edge table given. 1 done; 0 for a failed closest point while
-// peeling or a triangle that names no point (the mesh unchanged), no memory, or a failure in the
-// subdivision (vertices then moved and some triangles split, nothing removed); 0 also, with a
-// message and the mesh and loop as they were, where the curve runs through triangles too large
-// to peel, so that points not held by fixedPoints would stay beyond it by more than half the
-// final loop's longest span (judged on the loop's mean plane: a loop without area is not
-// judged).
+// final loop, numbered in the edge table given.
+// Where the curve runs through triangles too large to peel (points not held by fixedPoints would
+// stay beyond it by more than half the final loop's longest span, judged on the loop's mean
+// plane; a loop without area is not judged), or the loop the peel leaves on a closed curve spans
+// less than nine tenths of the area the curve bounds or has two neighbours on one curve point,
+// the mesh is cut along the curve instead: the curve as a polyline straying from it by at most
+// 1e-3 of its size (less where subdivideTol asks, down to 1e-6) is made a chain of mesh edges, seen
+// along its mean plane, by splitting the triangles and edges it crosses (new points on the
+// polyline, each half facing its parent's way), and every triangle reached from the loop without
+// crossing the chain is removed, with the points only they held. The loop's edges are then in no
+// table: *loopCount ends 0 and the loop array as given. No subdivision follows a cut.
+// 1 done; 0 for a failed closest point while peeling or a triangle that names no point (the mesh
+// unchanged), no memory (after a cut had written its points, the triangles split but none
+// removed), or a failure in the subdivision (vertices then moved and some triangles split,
+// nothing removed). A peel that would keep mesh beyond the curve and cannot be replaced by a cut
+// gives 0 with the mesh and loop as they were and a message with the reason: a curve that is not
+// closed, bounds no area or cannot be evaluated, leaves the mesh, crosses an edge of more than two
+// triangles or a fold of the mesh (seen along the curve's plane), does not part the loop from the
+// rest, or would take a held point. Where the peel keeps nothing beyond the curve, it stands
+// when the cut cannot be made.
 int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* curve, int32_t* edgePairs,
                        IndexNode* const* vertexEdgeLists, const int* fixedPoints, double subdivideTol);
 
