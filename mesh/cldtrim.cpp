@@ -2306,6 +2306,141 @@ bool LoopVertices(const Cloud* mesh, const int32_t* edges, const IndexNode* head
   return true;
 }
 
+// (b - a) x (c - a) of three mesh points.
+void TriangleNormalOf(const Cloud* mesh, int a, int b, int c, double out[3]) {
+  double pa[3], pb[3], pc[3], u[3], w[3];
+  GetCldPoint(mesh, a, pa);
+  GetCldPoint(mesh, b, pb);
+  GetCldPoint(mesh, c, pc);
+  for (int k = 0; k < 3; ++k) u[k] = pb[k] - pa[k], w[k] = pc[k] - pa[k];
+  VecCrossProd3(u, w, out);
+}
+
+// Points of a slit whose places along it differ by less than this share of its length are one
+// place: two points there that are not one point would need welding, not zipping.
+constexpr double kSlitSamePlace = 1e-9;
+// A slit's points lie within this share of its length of the line through its ends. So does a
+// thin loop whose every cap crosses the mesh (a T-junction whose middle points stray into the
+// triangle across, the mesh overlapping itself there), zipped too: the fans follow the points
+// whichever side they stray to.
+constexpr double kSlitOffLine = 1e-2;
+
+// Zips the slit of the n loop vertices in c->verts (a loop without area, as where two faces meet
+// at a T-junction without sharing points): seen from its two ends the loop is two chains along a
+// line; each mesh triangle on an edge of one chain is split, as a fan from its far corner facing
+// its way, at the points of the other chain inside that edge, so that both chains run through the
+// same points and share their edges. The n - 2 new triangles go into the mesh's room and the
+// lists. false with nothing changed where the points do not lie along a line, a chain turns back,
+// two points of the chains are at one place, an edge of a fan is already an edge of the mesh, or
+// a fan triangle would turn over against the triangle it comes from.
+bool ZipSlit(LoopCapper* c, int n) {
+  Cloud* mesh = c->mesh;
+  const int32_t* v = c->verts;
+  double(*p)[3] = c->pts;
+  double* t = c->angle;  // place along the slit, 0 at one end, 1 at the other
+  for (int i = 0; i < n; ++i) GetCldPoint(mesh, v[i], p[i]);
+  int e1 = 0, e2 = 0;
+  for (int i = 0; i < n; ++i)
+    if (VecDist3(p[i], p[0]) > VecDist3(p[e1], p[0])) e1 = i;
+  for (int i = 0; i < n; ++i)
+    if (VecDist3(p[i], p[e1]) > VecDist3(p[e2], p[e1])) e2 = i;
+  const double length = VecDist3(p[e1], p[e2]);
+  if (!(length > 0)) return false;
+  double d[3];
+  for (int k = 0; k < 3; ++k) d[k] = (p[e2][k] - p[e1][k]) / length;
+  for (int i = 0; i < n; ++i) {
+    double off[3];
+    for (int k = 0; k < 3; ++k) off[k] = p[i][k] - p[e1][k];
+    t[i] = VecDotProd3(off, d) / length;
+    for (int k = 0; k < 3; ++k) off[k] -= t[i] * length * d[k];
+    if (!(std::sqrt(VecDotProd3(off, off)) <= kSlitOffLine * length)) return false;
+  }
+  // From e1 the loop runs forward to e2 with t rising, then back to e1 with t falling.
+  for (int i = e1; i != e2; i = (i + 1) % n)
+    if (!(t[(i + 1) % n] > t[i])) return false;
+  for (int i = e2; i != e1; i = (i + 1) % n)
+    if (!(t[(i + 1) % n] < t[i])) return false;
+  // Each loop edge i (v[i] -> v[i + 1]) and the points of the other chain inside it, in order
+  // from the edge's start, in plan[firstOf[i] .. firstOf[i + 1]); checked whole before the mesh
+  // changes.
+  int32_t* plan = c->order;
+  int32_t* firstOf = c->prev;
+  int planned = 0;
+  for (int i = 0; i < n; ++i) {
+    firstOf[i] = planned;
+    const int j = (i + 1) % n;
+    const double lo = std::min(t[i], t[j]), hi = std::max(t[i], t[j]);
+    // Walked on from the edge's end, the rest of its chain lies beyond the edge and the other
+    // chain's points come from the edge's end towards its start.
+    for (int k = (j + 1) % n; k != i; k = (k + 1) % n) {
+      if (std::fabs(t[k] - t[i]) <= kSlitSamePlace || std::fabs(t[k] - t[j]) <= kSlitSamePlace) return false;
+      if (t[k] > lo && t[k] < hi) plan[planned++] = k;
+    }
+    std::reverse(plan + firstOf[i], plan + planned);
+  }
+  firstOf[n] = planned;
+  if (planned != n - 2) return false;
+  // The triangle on each edge with points; its fan's edges to the far corner must be new.
+  int32_t* tri = c->next;
+  int32_t* far = c->caps;
+  for (int i = 0; i < n; ++i) {
+    tri[i] = -1;
+    if (firstOf[i + 1] == firstOf[i]) continue;
+    const int a = v[i], b = v[(i + 1) % n];
+    for (const IndexNode* node = c->around[a]; node && tri[i] < 0; node = node->next)
+      if (PolygonHasVertex(mesh, node->index, b)) tri[i] = node->index;
+    if (tri[i] < 0) return false;
+    const int32_t* w = mesh->tri[tri[i]].v;
+    far[i] = w[0] != a && w[0] != b ? w[0] : w[1] != a && w[1] != b ? w[1] : w[2];
+    for (int r = 0; r < n; ++r)
+      if (v[r] == far[i]) return false;
+    for (int q = firstOf[i]; q < firstOf[i + 1]; ++q)
+      if (c->HasEdge(v[plan[q]], far[i])) return false;
+    // Each fan triangle faces as the triangle does: its points run from a to b, or b to a.
+    const int k = w[2] == far[i] ? 0 : w[0] == far[i] ? 1 : 2;
+    const bool along = w[k] == a;
+    double whole[3], piece[3];
+    TriangleNormalOf(mesh, w[k], w[(k + 1) % 3], far[i], whole);
+    for (int q = 0; q <= firstOf[i + 1] - firstOf[i]; ++q) {
+      const int from = q == 0 ? a : v[plan[firstOf[i] + q - 1]];
+      const int to = q == firstOf[i + 1] - firstOf[i] ? b : v[plan[firstOf[i] + q]];
+      if (along) TriangleNormalOf(mesh, from, to, far[i], piece);
+      else TriangleNormalOf(mesh, to, from, far[i], piece);
+      if (!(VecDotProd3(whole, piece) > 0)) return false;
+    }
+  }
+  for (int i = 0; i < n; ++i) {
+    if (tri[i] < 0) continue;
+    const int T = tri[i], x = far[i];
+    int32_t* w = mesh->tri[T].v;
+    int k = 0;
+    while (w[(k + 2) % 3] != x) ++k;
+    const int u = w[k], end = w[(k + 1) % 3];
+    const int count = firstOf[i + 1] - firstOf[i];
+    // The points in the triangle's own sense, u to end.
+    auto point = [&](int q) { return v[plan[u == v[i] ? firstOf[i] + q : firstOf[i + 1] - 1 - q]]; };
+    // T keeps the first piece; its node moves from end's list to the first point's.
+    w[(k + 1) % 3] = point(0);
+    MakeCldPolyPlane(mesh, &mesh->tri[T]);
+    for (IndexNode** link = &c->around[end]; *link; link = &(*link)->next)
+      if ((*link)->index == T) {
+        IndexNode* node = *link;
+        *link = node->next;
+        node->next = c->around[point(0)];
+        c->around[point(0)] = node;
+        break;
+      }
+    for (int q = 0; q < count; ++q) {
+      CloudTriangle& piece = mesh->tri[mesh->ntri];
+      piece.v[0] = point(q), piece.v[1] = q + 1 < count ? point(q + 1) : end, piece.v[2] = x;
+      MakeCldPolyPlane(mesh, &piece);
+      UpdatePolyPointers(mesh, mesh->ntri, c->around, c->nodes, &c->used);
+      ++mesh->ntri;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 struct HoleCapper : LoopCapper {};
@@ -2431,21 +2566,45 @@ int CapAllLoops(Cloud* mesh) {
     return 1;
   }
   bool unsound = false;
+  // Slits, and thin loops every cap of which crosses the mesh, are zipped once every other hole is
+  // capped: a zip splits mesh triangles the caps' checks hold.
+  int* later = MallocArray<int>(nloops);
+  int nlater = 0;
+  if (!later) {
+    ReallocCldPolyList(mesh, mesh->ntri);
+    return 1;
+  }
+  // Each hole not capped soundly is named with the reason.
+  auto report = [&](int l, bool closed, int capped) {
+    if (capped == 0 || capped == -2) unsound = true;
+    const char* why = !closed       ? " left open: its edges run no single closed way round"
+                      : capped == -1 ? " left open: it has no area (a slit) and its sides cannot be zipped"
+                      : capped == -2 ? " left open: every cap would give an edge of the mesh a third triangle"
+                      : capped == 0  ? " capped across a fold of the mesh: no cap avoids crossing it"
+                                     : nullptr;
+    if (why) InfoMessageFormat("%s %d %s%s\n", MSGstr("Hole"), l + 1, MSGstr("of the mesh"), MSGstr(why));
+  };
   for (int l = 0; l < nloops; ++l) {
     int n = 0;
     // Open chains are skipped.
     const bool closed = LoopVertices(mesh, edges.get(), loops[l], capper->around, capper->verts, &n);
     const int capped = closed ? capper->CapLoop(n) : 1;
+    if (closed && (capped == -1 || capped == 0)) {
+      later[nlater++] = l;
+      continue;
+    }
     if (closed && capped >= 0) capper->Commit();
-    if (capped == 0 || capped == -2) unsound = true;
-    // Each hole not capped soundly is named with the reason, so that a caller can tell a slit
-    // between faces that do not share their points from a hole no cap may close.
-    const char* why = !closed       ? " left open: its edges run no single closed way round"
-                      : capped == -1 ? " left open: it has no area (a slit)"
-                      : capped == -2 ? " left open: every cap would give an edge of the mesh a third triangle"
-                      : capped == 0  ? " capped across a fold of the mesh: no cap avoids crossing it"
-                                     : nullptr;
-    if (why) InfoMessageFormat("%s %d %s%s\n", MSGstr("Hole"), l + 1, MSGstr("of the mesh"), MSGstr(why));
+    report(l, closed, capped);
+  }
+  for (int s = 0; s < nlater; ++s) {
+    const int l = later[s];
+    int n = 0;
+    LoopVertices(mesh, edges.get(), loops[l], capper->around, capper->verts, &n);
+    if (ZipSlit(capper, n)) continue;
+    LoopVertices(mesh, edges.get(), loops[l], capper->around, capper->verts, &n);
+    const int capped = capper->CapLoop(n);
+    if (capped >= 0) capper->Commit();
+    report(l, true, capped);
   }
   ReallocCldPolyList(mesh, mesh->ntri);
   if (unsound) SetKernelError(-2);

@@ -151,8 +151,16 @@ int CreateNewPolys(Cloud* mesh, int triangle, double s, double t, IndexNode** ve
 // non-zero mask when pointMask is given); points stay. The number removed, 0 also when the
 // compaction fails or a triangle names no point (the mesh unchanged).
 int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask);
-// Caps every closed boundary loop of the mesh on its own, facing the mesh's way; open chains and
-// loops without area (slits, which fit no plane) are skipped. A cap never makes an edge the mesh
+// Caps every closed boundary loop of the mesh on its own, facing the mesh's way; open chains are
+// skipped. A loop without area (a slit, which fits no plane: faces meeting at a T-junction
+// without sharing points), and a thin loop every cap of which would cross the mesh (such a
+// T-junction whose middle points stray into the triangle across), is zipped once every other loop
+// is capped, where its points lie along a line (within 1e-2 of its length), each side running one
+// way along it, and no two of them at one place (1e-9 of its length): each mesh triangle on an
+// edge of one side is split, as a fan from its far corner facing its way, at the points of the
+// other side inside that edge, unless a fan edge is already an edge of the mesh or a fan triangle
+// would turn over; the sides then share their edges. A thin loop that cannot be zipped is capped
+// as below. A cap never makes an edge the mesh
 // (or an earlier cap) already has and never crosses a mesh triangle near it or one of its own:
 // the loop is cut on its mean plane where that is sound, else ears are clipped least inner angle
 // first, the next candidate taken where that one's would not be sound, else the cap of least
@@ -165,8 +173,8 @@ int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask);
 // over at the loop so that no sound cap exists, the loop is capped on its plane all the same (no
 // edge reused) and the error state is set, as it is for a loop left open because every cap
 // would reuse an edge. Every loop not capped soundly is named in a message with its reason
-// ("Hole <k> of the mesh left open: ..." for an open chain, a slit without area or a loop every
-// cap of which would reuse an edge; "... capped across a fold of the mesh ..."). Returns 1 in every case: failures (also no memory) show only in the error
+// ("Hole <k> of the mesh left open: ..." for an open chain, a slit that cannot be zipped or a
+// loop every cap of which would reuse an edge; "... capped across a fold of the mesh ..."). Returns 1 in every case: failures (also no memory) show only in the error
 // state, which callers test (the caps made before stay); a mesh with a triangle that names no
 // point or with a point that is not finite is left unchanged with the error state set.
 int CapAllLoops(Cloud* mesh);
