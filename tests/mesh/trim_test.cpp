@@ -327,6 +327,51 @@ TEST_F(MeshTrimming, CutsThroughCornersAndAlongEdgesKeepTheDisc) {
   }
 }
 
+// The coarse face turned in space (the cut sees it along the circle's plane), and the circle as a
+// curve on a plane surface: the same disc kept.
+TEST_F(MeshTrimming, ACutOfATurnedFaceAndAlongACurveOnASurfaceKeepsTheDisc) {
+  const double h = 10.0, r = 6.3;
+  // A rotation about (1, 2, 2) / 3 by 1 radian (Rodrigues).
+  const double axis[3] = {1.0 / 3, 2.0 / 3, 2.0 / 3}, c = std::cos(1.0), s = std::sin(1.0);
+  double R[3][3];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) R[i][j] = (i == j ? c : 0.0) + (1 - c) * axis[i] * axis[j];
+  R[0][1] -= s * axis[2], R[0][2] += s * axis[1], R[1][0] += s * axis[2];
+  R[1][2] -= s * axis[0], R[2][0] -= s * axis[1], R[2][1] += s * axis[0];
+  for (int n : {2, 3}) {
+    SCOPED_TRACE(n);
+    TrimCase turned(n, h);
+    ASSERT_TRUE(turned.Ready());
+    for (int i = 0; i < turned.mesh->npts; ++i) {
+      const double p[3] = {turned.mesh->x[i], turned.mesh->y[i], turned.mesh->z[i]};
+      turned.mesh->x[i] = float(R[0][0] * p[0] + R[0][1] * p[1] + R[0][2] * p[2]);
+      turned.mesh->y[i] = float(R[1][0] * p[0] + R[1][1] * p[1] + R[1][2] * p[2]);
+      turned.mesh->z[i] = float(R[2][0] * p[0] + R[2][1] * p[1] + R[2][2] * p[2]);
+    }
+    std::vector<double> circle = CirclePoints(r, 0, 0, 3), moved;
+    for (size_t k = 0; k < circle.size(); k += 3)
+      for (int i = 0; i < 3; ++i) moved.push_back(R[i][0] * circle[k] + R[i][1] * circle[k + 1] + R[i][2] * circle[k + 2]);
+    BsplineKeeper keep;
+    ASSERT_EQ(turned.Trim(keep(BuildCurve(2, 3, moved, CircleKnots(), CircleWeights())), nullptr, -1.0), 1);
+    // Turned back (R is orthogonal: its transpose undoes it).
+    for (int i = 0; i < turned.mesh->npts; ++i) {
+      const double p[3] = {turned.mesh->x[i], turned.mesh->y[i], turned.mesh->z[i]};
+      turned.mesh->x[i] = float(R[0][0] * p[0] + R[1][0] * p[1] + R[2][0] * p[2]);
+      turned.mesh->y[i] = float(R[0][1] * p[0] + R[1][1] * p[1] + R[2][1] * p[2]);
+      turned.mesh->z[i] = float(R[0][2] * p[0] + R[1][2] * p[1] + R[2][2] * p[2]);
+    }
+    ExpectTrimmedToDisc(turned.mesh, r, 0, 0, 1e-5 * h);
+
+    TrimCase onPlane(n, h);
+    ASSERT_TRUE(onPlane.Ready());
+    Bspline* plane = keep(BuildSurface(1, 1, 2, 2, {-h, -h, 0, h, -h, 0, -h, h, 0, h, h, 0}));
+    Bspline* curve = BuildCurveOnSurface(plane, 2, CirclePoints(r / (2 * h), 0.5, 0.5, 2), CircleKnots(), CircleWeights());
+    ASSERT_NE(curve, nullptr);
+    ASSERT_EQ(onPlane.Trim(curve, nullptr, -1.0), 1);
+    ExpectTrimmedToDisc(onPlane.mesh, r, 0, 0, 1e-5 * h);
+  }
+}
+
 // A tighter subdivision tolerance gives a polyline that follows the circle closer.
 TEST_F(MeshTrimming, ACutFollowsTheCircleWithinTheToleranceGiven) {
   const double h = 10.0, r = 6.3;
