@@ -731,20 +731,26 @@ int CutAlongCurve(Cloud* mesh, IndexNode* const* heads, const int* loop, int loo
 // hundredths at most), and the cut follows the curve instead.
 constexpr double kPeelAreaShare = 0.9;
 
-// Also where two neighbours on the loop go to one curve point (their span and the triangle on it
-// would collapse). false for an open curve or one that cannot be sampled (the peel stands), and
-// when memory runs out.
+// Also where two loop vertices go to one curve point (a span and the triangle on it would
+// collapse, or the loop pinches there). false for an open curve or one that cannot be sampled (the
+// peel stands), and when memory runs out.
 bool PeelTooCoarse(const int* verts, int nv, const ClosestPointCache& closest, Bspline* curve) {
   TrackingScope scope;
   CurvePolyline line;
   if (nv < 1 || SampleClosedCurve(curve, 0.0, &line) != kCutDone) return false;
   const double snap = kCutSnap * line.tol / kCutChord;
+  auto at = [&](int k) { return closest.pts + 3 * closest.slot[verts[k]]; };
+  // Two loop vertices (or one met twice, where the loop pinches) on one curve point: by x, then
+  // the neighbours within the snap distance.
+  int* byX = MallocArray<int>(nv);
+  if (!byX) return false;
+  for (int k = 0; k < nv; ++k) byX[k] = k;
+  std::sort(byX, byX + nv, [&](int a, int b) { return at(a)[0] < at(b)[0]; });
+  for (int i = 0; i < nv; ++i)
+    for (int j = i + 1; j < nv && at(byX[j])[0] - at(byX[i])[0] <= snap; ++j)
+      if (VecDist3(at(byX[i]), at(byX[j])) <= snap) return true;
   double loopNormal[3] = {0, 0, 0}, curveNormal[3] = {0, 0, 0};
-  for (int k = 0; k < nv; ++k) {
-    const double *a = closest.pts + 3 * closest.slot[verts[k]], *b = closest.pts + 3 * closest.slot[verts[(k + 1) % nv]];
-    if (nv > 1 && VecDist3(a, b) <= snap) return true;
-    AddNewellTerm(a, b, loopNormal);
-  }
+  for (int k = 0; k < nv; ++k) AddNewellTerm(at(k), at((k + 1) % nv), loopNormal);
   for (int k = 0; k < line.n; ++k) AddNewellTerm(line.p + 3 * k, line.p + 3 * ((k + 1) % line.n), curveNormal);
   return std::sqrt(VecDotProd3(loopNormal, loopNormal)) < kPeelAreaShare * std::sqrt(VecDotProd3(curveNormal, curveNormal));
 }

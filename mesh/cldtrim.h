@@ -39,7 +39,7 @@ int ReallocCldPolyList(Cloud* mesh, int n);
 // Where the curve runs through triangles too large to peel (points not held by fixedPoints would
 // stay beyond it by more than half the final loop's longest span, judged on the loop's mean
 // plane; a loop without area is not judged), or the loop the peel leaves on a closed curve spans
-// less than nine tenths of the area the curve bounds or has two neighbours on one curve point,
+// less than nine tenths of the area the curve bounds or has two vertices on one curve point,
 // the mesh is cut along the curve instead: the curve as a polyline straying from it by at most
 // 1e-3 of its size (less where subdivideTol asks, down to 1e-6) is made a chain of mesh edges, seen
 // along its mean plane, by splitting the triangles and edges it crosses (new points on the

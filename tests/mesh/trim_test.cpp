@@ -250,9 +250,10 @@ TEST_F(MeshTrimming, ACoarseFaceIsTrimmedWhollyOrRefused) {
 // What a trim of a planar mesh to a circle of radius r about (cx, cy) must leave: one boundary
 // loop on the circle, every point within the disc, consistently oriented triangles (each edge
 // run once each way or once on the boundary, none turned over) covering the polygon their
-// loop spans, which follows the circle within the polyline's chord tolerance. tol: the room a
-// float coordinate of the case leaves.
-void ExpectTrimmedToDisc(const Cloud* m, double r, double cx, double cy, double tol) {
+// loop spans, which follows the circle within the polyline's chord tolerance (or, where a peel
+// may stand, spans at least the share `least` of the disc). tol: the room a float coordinate of
+// the case leaves.
+void ExpectTrimmedToDisc(const Cloud* m, double r, double cx, double cy, double tol, double least = 0.0) {
   ExpectTriangleIndicesInRange(m);
   ASSERT_GT(m->ntri, 0);
   const EdgeUses uses(m);
@@ -274,7 +275,7 @@ void ExpectTrimmedToDisc(const Cloud* m, double r, double cx, double cy, double 
   EXPECT_NEAR(std::fabs(signedArea), area, 1e-6 * area + 4 * tol * r);
   // A polygon inscribed in the circle with sagitta s misses at most s times the perimeter.
   EXPECT_LE(area, M_PI * r * r + 8 * tol * r);
-  EXPECT_GE(area, M_PI * r * r - 2 * M_PI * r * (sagitta + tol));
+  EXPECT_GE(area, least > 0 ? least * M_PI * r * r : M_PI * r * r - 2 * M_PI * r * (sagitta + tol));
 }
 
 // The coarse faces of CAD tessellations (2 and 8 triangles, and a few more) and a circle inside
@@ -369,6 +370,27 @@ TEST_F(MeshTrimming, ACutOfATurnedFaceAndAlongACurveOnASurfaceKeepsTheDisc) {
     ASSERT_NE(curve, nullptr);
     ASSERT_EQ(onPlane.Trim(curve, nullptr, -1.0), 1);
     ExpectTrimmedToDisc(onPlane.mesh, r, 0, 0, 1e-5 * h);
+  }
+}
+
+// Circles of random size and place inside coarse faces: each trim keeps its disc, cut along the
+// circle or, where the loop the peel leaves spans nine tenths of the disc, peeled.
+TEST_F(MeshTrimming, RandomCirclesInCoarseFacesKeepTheirDiscs) {
+  const double h = 10.0;
+  std::mt19937 rng(83);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int round = 0; round < 120; ++round) {
+    const int n = 2 + round % 6;
+    const double r = 0.5 + 8.5 * unit(rng);
+    const double room = h - r - 0.05 * h;
+    const double cx = room * (2 * unit(rng) - 1), cy = room * (2 * unit(rng) - 1);
+    SCOPED_TRACE(testing::Message() << n << " " << r << " " << cx << " " << cy);
+    TrimCase c(n, h);
+    ASSERT_TRUE(c.Ready());
+    BsplineKeeper keep;
+    Bspline* curve = keep(BuildCurve(2, 3, CirclePoints(r, cx, cy, 3), CircleKnots(), CircleWeights()));
+    ASSERT_EQ(c.Trim(curve, nullptr, -1.0), 1);
+    ExpectTrimmedToDisc(c.mesh, r, cx, cy, 1e-5 * h, 0.9);
   }
 }
 
