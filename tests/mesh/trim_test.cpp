@@ -394,6 +394,31 @@ TEST_F(MeshTrimming, RandomCirclesInCoarseFacesKeepTheirDiscs) {
   }
 }
 
+// A rectangle as a closed polyline of degree 1, between grid lines and along them (through mesh
+// vertices and along mesh edges): the cut keeps the rectangle exactly, one loop, each edge run
+// once each way.
+TEST_F(MeshTrimming, ACutAlongARectangleKeepsItExactly) {
+  for (int n : {2, 3, 5}) {
+    for (double a : {5.0, 5.5}) {
+      SCOPED_TRACE(testing::Message() << n << " " << a);
+      const double b = 0.6 * a;
+      TrimCase c(n, 10.0);
+      ASSERT_TRUE(c.Ready());
+      BsplineKeeper keep;
+      Bspline* curve =
+          keep(BuildCurve(1, 3, {a, -b, 0, a, b, 0, -a, b, 0, -a, -b, 0, a, -b, 0}, {0, 0, 1, 2, 3, 4, 4}));
+      ASSERT_EQ(c.Trim(curve, nullptr, -1.0), 1);
+      EXPECT_EQ(EdgeUses(c.mesh).repeated, 0);
+      EXPECT_EQ(BoundaryLoops(c.mesh).size(), 1u);
+      for (int i = 0; i < c.mesh->npts; ++i) {
+        EXPECT_LE(std::fabs(c.mesh->x[i]), a + 1e-6) << i;
+        EXPECT_LE(std::fabs(c.mesh->y[i]), b + 1e-6) << i;
+      }
+      EXPECT_NEAR(std::fabs(SignedAreaXY(c.mesh)), 4 * a * b, 1e-5 * a * b);
+    }
+  }
+}
+
 // A tighter subdivision tolerance gives a polyline that follows the circle closer.
 TEST_F(MeshTrimming, ACutFollowsTheCircleWithinTheToleranceGiven) {
   const double h = 10.0, r = 6.3;
