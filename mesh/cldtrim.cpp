@@ -245,7 +245,6 @@ int KeptBeyondLoop(const Cloud* mesh, IndexNode* const* heads, const int* verts,
   return 0;
 }
 
-
 // ---- Cutting triangles too large to peel ------------------------------------------------------
 //
 // Method: the closed curve becomes a polyline that follows it within a chord tolerance; the mesh
@@ -264,8 +263,9 @@ int KeptBeyondLoop(const Cloud* mesh, IndexNode* const* heads, const int* verts,
 // tightens it, down to kCutFinestChord (which bounds the number of spans).
 constexpr double kCutChord = 1e-3;
 constexpr double kCutFinestChord = 1e-6;
-// Starting parameter intervals per knot span, and bisections of one at most: a span of the
-// curve turns at most a quarter circle in a quarter of a knot span for the curves CAD gives.
+// Starting parameter intervals per knot span, so that the midpoint test meets no interval whose
+// ends and middle lie on one line while it bends between (a quadratic span of a circle turns up
+// to half a turn), and bisections of one at most.
 constexpr int kCutIntervalsPerSpan = 4;
 constexpr int kCutMostBisections = 24;
 // Points closer than this (relative to the curve's size) are one point, and no less than a few
@@ -325,6 +325,8 @@ struct CurvePolyline {
     return true;
   }
   bool At(double t, double out[3]) const {
+    // A refused curve leaves out as it was.
+    out[0] = out[1] = out[2] = std::nan("");
     Eval3DPointOnBsplOnSurfArray(nullptr, curve, t, 0, 0, out);
     return std::isfinite(out[0]) && std::isfinite(out[1]) && std::isfinite(out[2]);
   }
