@@ -7,6 +7,7 @@
 #include <new>
 #include <optional>
 
+#include "bspline/nubs.h"
 #include "bspline/refines2.h"
 #include "bspline/smake.h"
 #include "cloud/makecld.h"
@@ -15,6 +16,7 @@
 #include "foundation/geo2.h"
 #include "foundation/geometry.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 #include "foundation/vec3.h"
 #include "mesh/cldpoly.h"
 #include "mesh/pgr2cld.h"
@@ -152,6 +154,27 @@ int GetClosestCurvePoint(Bspline* curve, const double p[3], CurveSampleCache* ca
 
 namespace {
 
+// The area vector of a loop of points: the sum over its spans a -> b (Newell).
+void AddNewellTerm(const double a[3], const double b[3], double normal[3]) {
+  normal[0] += (a[1] - b[1]) * (a[2] + b[2]);
+  normal[1] += (a[2] - b[2]) * (a[0] + b[0]);
+  normal[2] += (a[0] - b[0]) * (a[1] + b[1]);
+}
+
+// Unit axes u, w of the plane across normal, right-handed with it: a loop turning
+// counter-clockwise about normal runs counter-clockwise in (u, w). false for a zero normal.
+bool PlaneAxes(const double normal[3], double u[3], double w[3]) {
+  const double size = std::sqrt(VecDotProd3(normal, normal));
+  if (!(size > 0)) return false;
+  const double nn[3] = {normal[0] / size, normal[1] / size, normal[2] / size};
+  const double other[3] = {std::fabs(nn[0]) < 0.6 ? 1.0 : 0.0, std::fabs(nn[0]) < 0.6 ? 0.0 : 1.0, 0.0};
+  VecCrossProd3(nn, other, u);
+  const double lu = std::sqrt(VecDotProd3(u, u));
+  for (int k = 0; k < 3; ++k) u[k] /= lu;
+  VecCrossProd3(nn, u, w);
+  return true;
+}
+
 // Whether the trim would keep mesh beyond the curve: the loop's nv ordered vertices, placed on
 // their closest curve points, bound on their mean plane the region the kept triangles lie on (the
 // side their triangles on the loop lie, inside or outside); a kept point that is not on the loop
@@ -173,20 +196,13 @@ int KeptBeyondLoop(const Cloud* mesh, IndexNode* const* heads, const int* verts,
   double normal[3] = {0, 0, 0}, longest = 0;
   for (int k = 0; k < nv; ++k) {
     const double *a = at(k), *b = at((k + 1) % nv);
-    normal[0] += (a[1] - b[1]) * (a[2] + b[2]);
-    normal[1] += (a[2] - b[2]) * (a[0] + b[0]);
-    normal[2] += (a[0] - b[0]) * (a[1] + b[1]);
+    AddNewellTerm(a, b, normal);
     longest = std::max(longest, VecDist3(a, b));
     onLoop[verts[k]] = 1;
   }
   const double size = std::sqrt(VecDotProd3(normal, normal));
-  if (!(size > 1e-9 * longest * longest)) return 0;
-  double u[3], w[3], nn[3] = {normal[0] / size, normal[1] / size, normal[2] / size};
-  const double other[3] = {std::fabs(nn[0]) < 0.6 ? 1.0 : 0.0, std::fabs(nn[0]) < 0.6 ? 0.0 : 1.0, 0.0};
-  VecCrossProd3(nn, other, u);
-  const double lu = std::sqrt(VecDotProd3(u, u));
-  for (double& c : u) c /= lu;
-  VecCrossProd3(nn, u, w);  // u, w, nn right-handed: the loop runs counter-clockwise in (u, w)
+  double u[3], w[3];
+  if (!(size > 1e-9 * longest * longest) || !PlaneAxes(normal, u, w)) return 0;
   for (int k = 0; k < nv; ++k) xs[k] = VecDotProd3(at(k), u), ys[k] = VecDotProd3(at(k), w);
   // Which side the kept triangles on the loop lie: left of the loop's way (inside) or right.
   int inside = 0;
@@ -227,6 +243,518 @@ int KeptBeyondLoop(const Cloud* mesh, IndexNode* const* heads, const int* verts,
     }
   }
   return 0;
+}
+
+// ---- Cutting triangles too large to peel ------------------------------------------------------
+//
+// Method: the closed curve becomes a polyline that follows it within a chord tolerance; the mesh
+// is seen along the polyline's mean plane, on a copy in the curve's unit frame. The polyline's
+// first point is put into the triangle it lies over (the nearest in space where several do), and
+// each span is then threaded from triangle to triangle: from the span's start vertex the
+// triangle whose corner wedge holds the span's direction is found by turning round the vertex,
+// and the span either ends in it (the triangle, or the edge the end lies on, is split there) or
+// leaves it across the far edge (that edge and the triangle beyond are split at the crossing, and
+// the walk goes on from the new vertex). Points within a snap distance of a vertex or an edge are
+// taken as on it. The spans so become a closed chain of mesh edges; every triangle reached from
+// the given loop without crossing the chain goes, the rest stays. The mesh is written only once
+// the cut is whole.
+
+// Chord tolerance of the polyline relative to the curve's size; a subdivision tolerance given
+// tightens it, down to kCutFinestChord (which bounds the number of spans).
+constexpr double kCutChord = 1e-3;
+constexpr double kCutFinestChord = 1e-6;
+// Starting parameter intervals per knot span, so that the midpoint test meets no interval whose
+// ends and middle lie on one line while it bends between (a quadratic span of a circle turns up
+// to half a turn), and bisections of one at most.
+constexpr int kCutIntervalsPerSpan = 4;
+constexpr int kCutMostBisections = 24;
+// Points closer than this (relative to the curve's size) are one point, and no less than a few
+// float spacings of the coordinates, so new points stay apart once written as floats.
+constexpr double kCutSnap = 1e-7;
+constexpr double kCutFloatSpacings = 8.0 * 0x1p-24;
+
+enum CutResult {
+  kCutDone = 0,
+  kCutNoMemory,
+  kCutOpenCurve,
+  kCutNoArea,
+  kCutNoCurvePoint,
+  kCutLeavesMesh,
+  kCutFold,
+  kCutBranchedEdge,
+  kCutNotParted,
+  kCutHeldBeyond
+};
+
+const char* const kCutReasons[] = {
+    "",
+    "",
+    "the curve is not closed",
+    "the curve bounds no area",
+    "a point of the curve cannot be evaluated",
+    "the curve leaves the mesh",
+    "the mesh folds over along the curve, seen across the curve's plane",
+    "an edge the curve crosses has more than two triangles",
+    "the curve does not part the loop from the rest of the mesh",
+    "points held fixed lie beyond the curve",
+};
+
+// Grows an array of `per` values an entry to room for need entries (doubling); false when
+// memory runs out (the array stays as it was).
+template <class T>
+bool GrowTo(T*& a, int& room, int need, int per) {
+  if (need <= room) return true;
+  const int grown = std::max(need, 2 * room);
+  T* moved = ReallocArray(a, grown, per);
+  if (!moved) return false;
+  a = moved;
+  room = grown;
+  return true;
+}
+
+// The closed curve as a polyline in model space, its last point (the first again) dropped.
+struct CurvePolyline {
+  double* p = nullptr;
+  int n = 0, room = 0;
+  Bspline* curve = nullptr;
+  double tol = 0;
+
+  bool Add(const double q[3]) {
+    if (!GrowTo(p, room, n + 1, 3)) return false;
+    std::copy(q, q + 3, p + 3 * n++);
+    return true;
+  }
+  bool At(double t, double out[3]) const {
+    // A refused curve leaves out as it was.
+    out[0] = out[1] = out[2] = std::nan("");
+    Eval3DPointOnBsplOnSurfArray(nullptr, curve, t, 0, 0, out);
+    return std::isfinite(out[0]) && std::isfinite(out[1]) && std::isfinite(out[2]);
+  }
+  // Adds the points of (t0, t1], a at t0 and b at t1, bisecting while the midpoint strays from
+  // the chord by more than the tolerance. kCutDone, or the failure.
+  int Refine(double t0, const double a[3], double t1, const double b[3], int depth) {
+    double m[3], foot[3], d2, s;
+    const double tm = 0.5 * (t0 + t1);
+    if (!At(tm, m)) return kCutNoCurvePoint;
+    LineSegPntMinDistSq(m, a, b, foot, &d2, &s);
+    if (d2 > tol * tol && depth < kCutMostBisections) {
+      if (const int r = Refine(t0, a, tm, m, depth + 1)) return r;
+      return Refine(tm, m, t1, b, depth + 1);
+    }
+    return Add(b) ? kCutDone : kCutNoMemory;
+  }
+};
+
+// The polyline of a closed curve: within kCutChord of the curve's size, or within givenTol where
+// that is tighter (not below kCutFinestChord of the size; givenTol <= 0 gives none).
+int SampleClosedCurve(Bspline* curve, double givenTol, CurvePolyline* line) {
+  line->curve = curve;
+  const int intervals = kCutIntervalsPerSpan * (curve->interiorU + 1);
+  const double t0 = curve->umin, span = curve->umax - curve->umin;
+  if (!(span > 0)) return kCutOpenCurve;
+  // The curve's size from the starting points sets the tolerance.
+  double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}, q[3];
+  for (int k = 0; k <= intervals; ++k) {
+    if (!line->At(t0 + span * k / intervals, q)) return kCutNoCurvePoint;
+    for (int c = 0; c < 3; ++c) lo[c] = std::min(lo[c], q[c]), hi[c] = std::max(hi[c], q[c]);
+  }
+  const double size = VecDist3(lo, hi);
+  if (!(size > 0)) return kCutNoArea;
+  line->tol = kCutChord * size;
+  if (givenTol > 0) line->tol = std::clamp(givenTol, kCutFinestChord * size, line->tol);
+  double a[3], b[3];
+  if (!line->At(t0, a) || !line->Add(a)) return line->n ? kCutNoMemory : kCutNoCurvePoint;
+  for (int k = 1; k <= intervals; ++k) {
+    const double ta = t0 + span * (k - 1) / intervals, tb = k == intervals ? curve->umax : t0 + span * k / intervals;
+    if (!line->At(ta, a) || !line->At(tb, b)) return kCutNoCurvePoint;
+    if (const int r = line->Refine(ta, a, tb, b, 0)) return r;
+  }
+  if (VecDist3(line->p, line->p + 3 * (line->n - 1)) > kCutFinestChord * size) return kCutOpenCurve;
+  --line->n;
+  return line->n >= 3 ? kCutDone : kCutNoArea;
+}
+
+// The mesh being cut: points in the curve's unit frame and seen along its plane, triangles with
+// the triangle across each edge, and the chain of edges the polyline has become.
+struct CutMesh {
+  double* pt = nullptr;  // five per point: in space, then seen along the plane
+  int np = 0, pointRoom = 0;
+  int* v = nullptr;   // three per triangle
+  int* nb = nullptr;  // across edge (v[k], v[k + 1]): a triangle, -1 none, -2 more than one
+  int nt = 0, triRoom = 0, nbRoom = 0;
+  int64_t* chain = nullptr;  // (low << 32) | high vertex of each edge
+  int nchain = 0, chainRoom = 0;
+  double snap = 0;
+
+  const double* P(int a) const { return pt + 5 * a + 3; }
+  const double* P3(int a) const { return pt + 5 * a; }
+  // (b - a) x (q - a): positive where a, b, q turn counter-clockwise.
+  double Orient(const double* a, const double* b, const double* q) const {
+    return (b[0] - a[0]) * (q[1] - a[1]) - (b[1] - a[1]) * (q[0] - a[0]);
+  }
+  bool Room(int points, int triangles) {
+    return GrowTo(pt, pointRoom, np + points, 5) && GrowTo(v, triRoom, nt + triangles, 3) &&
+           GrowTo(nb, nbRoom, nt + triangles, 3);
+  }
+  int AddPoint(const double q3[3], const double q2[2]) {
+    std::copy(q3, q3 + 3, pt + 5 * np);
+    std::copy(q2, q2 + 2, pt + 5 * np + 3);
+    return np++;
+  }
+  void Set(int t, int a, int b, int c, int n0, int n1, int n2) {
+    v[3 * t] = a, v[3 * t + 1] = b, v[3 * t + 2] = c;
+    nb[3 * t] = n0, nb[3 * t + 1] = n1, nb[3 * t + 2] = n2;
+  }
+  // Triangle u's link across edge x-y now points to t.
+  void Relink(int u, int x, int y, int t) {
+    if (u < 0) return;
+    for (int k = 0; k < 3; ++k) {
+      const int a = v[3 * u + k], b = v[3 * u + (k + 1) % 3];
+      if ((a == x && b == y) || (a == y && b == x)) nb[3 * u + k] = t;
+    }
+  }
+  // Triangle t becomes three round the new point; its number, or -1 when memory runs out.
+  int SplitTriangle(int t, const double q3[3], const double q2[2]) {
+    if (!Room(1, 2)) return -1;
+    const int w = AddPoint(q3, q2);
+    const int a = v[3 * t], b = v[3 * t + 1], c = v[3 * t + 2];
+    const int nab = nb[3 * t], nbc = nb[3 * t + 1], nca = nb[3 * t + 2];
+    const int t1 = nt++, t2 = nt++;
+    Set(t, a, b, w, nab, t1, t2);
+    Set(t1, b, c, w, nbc, t2, t);
+    Set(t2, c, a, w, nca, t, t1);
+    Relink(nbc, b, c, t1);
+    Relink(nca, c, a, t2);
+    return w;
+  }
+  // Triangle t halved at point w on its edge k (a, b): t keeps the half holding a, the new one
+  // (returned) holds b, both facing t's way; their links across the halved edge are left open.
+  int Halve(int t, int k, int w) {
+    const int a = v[3 * t + k], b = v[3 * t + (k + 1) % 3], c = v[3 * t + (k + 2) % 3];
+    const int nbc = nb[3 * t + (k + 1) % 3], nca = nb[3 * t + (k + 2) % 3];
+    const int t2 = nt++;
+    Set(t, a, w, c, -1, t2, nca);
+    Set(t2, w, b, c, -1, nbc, t);
+    Relink(nbc, b, c, t2);
+    return t2;
+  }
+  // Edge k of t and the triangle across it split at the new point; its number, -1 when memory
+  // runs out, -2 for an edge of more than two triangles.
+  int SplitEdge(int t, int k, const double q3[3], const double q2[2]) {
+    const int u = nb[3 * t + k];
+    if (u == -2) return -2;
+    if (!Room(1, 4)) return -1;
+    const int w = AddPoint(q3, q2);
+    const int a = v[3 * t + k], b = v[3 * t + (k + 1) % 3];
+    const int t2 = Halve(t, k, w);
+    if (u < 0) return w;
+    int j = 0;
+    while (j < 2 && !((v[3 * u + j] == a || v[3 * u + j] == b) &&
+                      (v[3 * u + (j + 1) % 3] == a || v[3 * u + (j + 1) % 3] == b)))
+      ++j;
+    const bool sameWay = v[3 * u + j] == a;
+    const int u2 = Halve(u, j, w);
+    // The half of u holding a lies against t, the half holding b against t2.
+    const int ua = sameWay ? u : u2, ub = sameWay ? u2 : u;
+    nb[3 * t] = ua, nb[3 * t2] = ub, nb[3 * ua] = t, nb[3 * ub] = t2;
+    return w;
+  }
+  bool AddChain(int a, int b) {
+    if (a == b) return true;
+    if (!GrowTo(chain, chainRoom, nchain + 1, 1)) return false;
+    chain[nchain++] = (int64_t(std::min(a, b)) << 32) | int64_t(std::max(a, b));
+    return true;
+  }
+  bool InChain(int a, int b) const {
+    const int64_t key = (int64_t(std::min(a, b)) << 32) | int64_t(std::max(a, b));
+    return std::binary_search(chain, chain + nchain, key);
+  }
+  double Dist(const double* a, const double* b) const { return std::hypot(a[0] - b[0], a[1] - b[1]); }
+
+  // The triangle round vertex a whose corner wedge at a holds direction d, turning from t
+  // counter-clockwise, then clockwise where the fan opens. kCutDone with *wedge and a's corner
+  // number in it, or the failure.
+  int Wedge(int a, int t, const double d[2], int* wedge, int* corner) const {
+    const double* pa = P(a);
+    for (int turn = 0; turn < 2; ++turn) {
+      int s = t;
+      for (int steps = 0; steps <= nt; ++steps) {
+        int i = 0;
+        while (i < 3 && v[3 * s + i] != a) ++i;
+        if (i == 3) return kCutFold;
+        const double *pb = P(v[3 * s + (i + 1) % 3]), *pc = P(v[3 * s + (i + 2) % 3]);
+        if (!(Orient(pa, pb, pc) > 0)) return kCutFold;
+        const double q[2] = {pa[0] + d[0], pa[1] + d[1]};
+        if (Orient(pa, pb, q) >= 0 && Orient(pa, pc, q) <= 0) {
+          *wedge = s, *corner = i;
+          return kCutDone;
+        }
+        const int next = nb[3 * s + (turn == 0 ? (i + 2) % 3 : i)];
+        if (next < 0 || next == t) break;
+        s = next;
+      }
+    }
+    return kCutFold;
+  }
+
+  // Threads the span from vertex *a (on triangle *t) to q (q3 in space) through the mesh, or to
+  // the vertex target (q then its place; -1 for a new point). On return *a is the span's end
+  // vertex and *t a triangle holding it.
+  int Thread(int* a, int* t, const double q3[3], const double q2[2], int target) {
+    const int most = 4 * nt + 16;
+    for (int step = 0; step < most; ++step) {
+      if (*a == target) return kCutDone;
+      const double* pa = P(*a);
+      if (target < 0 && Dist(pa, q2) <= snap) return kCutDone;
+      const double d[2] = {q2[0] - pa[0], q2[1] - pa[1]};
+      int s = -1, i = -1;
+      if (const int r = Wedge(*a, *t, d, &s, &i)) return r;
+      const int b = v[3 * s + (i + 1) % 3], c = v[3 * s + (i + 2) % 3];
+      const double *pb = P(b), *pc = P(c);
+      constexpr int kNone = -3;
+      int next = kNone;
+      if (b == target || (target < 0 && Dist(pb, q2) <= snap)) next = b;
+      if (c == target || (target < 0 && Dist(pc, q2) <= snap)) next = c;
+      if (next == kNone && target < 0) {
+        // The end lies on an edge from a, short of its far end: that edge is split there.
+        for (int j = 1; j <= 2 && next == kNone; ++j) {
+          const double* pe = P(v[3 * s + (i + j) % 3]);
+          const double len = Dist(pa, pe), along = (d[0] * (pe[0] - pa[0]) + d[1] * (pe[1] - pa[1])) / len;
+          if (std::fabs(Orient(pa, pe, q2)) <= snap * len && along > 0 && along < len)
+            next = SplitEdge(s, (i + (j == 1 ? 0 : 2)) % 3, q3, q2);
+        }
+        if (next == -1) return kCutNoMemory;
+        if (next == -2) return kCutBranchedEdge;
+      }
+      if (next == kNone) {
+        const double lbc = Dist(pb, pc), across = Orient(pb, pc, q2);
+        if (across >= -snap * lbc) {
+          // The end lies in s or on its far edge: no vertex stands there in a mesh, so a vertex
+          // target means a fold.
+          if (target >= 0) return kCutFold;
+          next = across <= snap * lbc ? SplitEdge(s, (i + 1) % 3, q3, q2) : SplitTriangle(s, q3, q2);
+          if (next == -1) return kCutNoMemory;
+          if (next == -2) return kCutBranchedEdge;
+        } else {
+          // The span leaves s across its far edge, at b + f (c - b).
+          const double ob = d[0] * (pb[1] - pa[1]) - d[1] * (pb[0] - pa[0]);
+          const double oc = d[0] * (pc[1] - pa[1]) - d[1] * (pc[0] - pa[0]);
+          const double f = ob == oc ? 0.5 : std::clamp(ob / (ob - oc), 0.0, 1.0);
+          const double x2[2] = {pb[0] + f * (pc[0] - pb[0]), pb[1] + f * (pc[1] - pb[1])};
+          if (Dist(x2, pb) <= snap) {
+            next = b;
+          } else if (Dist(x2, pc) <= snap) {
+            next = c;
+          } else {
+            const int across = nb[3 * s + (i + 1) % 3];
+            if (across == -1) return kCutLeavesMesh;
+            if (across == -2) return kCutBranchedEdge;
+            const double *qb = P3(b), *qc = P3(c);
+            const double x3[3] = {qb[0] + f * (qc[0] - qb[0]), qb[1] + f * (qc[1] - qb[1]),
+                                  qb[2] + f * (qc[2] - qb[2])};
+            next = SplitEdge(s, (i + 1) % 3, x3, x2);
+            if (next == -1) return kCutNoMemory;
+          }
+        }
+      }
+      if (!AddChain(*a, next)) return kCutNoMemory;
+      *a = next;
+      *t = s;
+    }
+    return kCutFold;
+  }
+};
+
+// Cuts the mesh along the closed curve and removes what lies between the given loop and the
+// curve (method above). kCutDone with the mesh changed, or the failure with it as it was (but
+// for room in its arrays); kCutNoMemory also after the points were written, the triangles then
+// split but none removed.
+int CutAlongCurve(Cloud* mesh, IndexNode* const* heads, const int* loop, int loopCount, const int32_t* edgePairs,
+                  Bspline* curve, const int* fixedPoints, double subdivideTol) {
+  TrackingScope scope;
+  CurvePolyline line;
+  if (const int r = SampleClosedCurve(curve, subdivideTol == -1.0 ? 0.0 : subdivideTol, &line)) return r;
+  const int nl = line.n, n0 = mesh->npts, t0 = mesh->ntri;
+
+  // The polyline's unit frame and mean plane; the floats' spacing there sets the snap distance.
+  double* xyz = MallocArray<double>(nl, 3);
+  double* q2 = MallocArray<double>(nl, 2);
+  if (!xyz || !q2) return kCutNoMemory;
+  double largest = 0;
+  for (int k = 0; k < nl; ++k)
+    for (int c = 0; c < 3; ++c) xyz[c * nl + k] = line.p[3 * k + c], largest = std::max(largest, std::fabs(line.p[3 * k + c]));
+  const UnitFrame frame = UnitFrameOfPoints(xyz, xyz + nl, xyz + 2 * nl, nl, false);
+  double normal[3] = {0, 0, 0};
+  for (int k = 0; k < nl; ++k) PointToUnitFrame(frame, line.p + 3 * k, line.p + 3 * k);
+  for (int k = 0; k < nl; ++k) AddNewellTerm(line.p + 3 * k, line.p + 3 * ((k + 1) % nl), normal);
+  double u[3], w[3];
+  if (!PlaneAxes(normal, u, w)) return kCutNoArea;
+  for (int i = 0; i < n0; ++i)
+    largest = std::max({largest, std::fabs(double(mesh->x[i])), std::fabs(double(mesh->y[i])), std::fabs(double(mesh->z[i]))});
+
+  CutMesh m;
+  m.snap = std::max(kCutSnap, kCutFloatSpacings * largest / frame.size);
+  if (!m.Room(n0, t0)) return kCutNoMemory;
+  for (int i = 0; i < n0; ++i) {
+    double p[3];
+    GetCldPoint(mesh, i, p);
+    PointToUnitFrame(frame, p, p);
+    const double p2[2] = {VecDotProd3(p, u), VecDotProd3(p, w)};
+    m.AddPoint(p, p2);
+  }
+  for (int t = 0; t < t0; ++t) {
+    const int32_t* c = mesh->tri[t].v;
+    for (int k = 0; k < 3; ++k) {
+      const int a = c[k], b = c[(k + 1) % 3];
+      int across = -1;
+      for (const IndexNode* node = heads[a]; node; node = node->next)
+        if (node->index != t && PolygonHasVertex(mesh, node->index, b)) across = across == -1 ? node->index : -2;
+      m.v[3 * t + k] = a;
+      m.nb[3 * t + k] = across;
+    }
+  }
+  m.nt = t0;
+  for (int k = 0; k < nl; ++k) q2[2 * k] = VecDotProd3(line.p + 3 * k, u), q2[2 * k + 1] = VecDotProd3(line.p + 3 * k, w);
+
+  // The triangle over the first polyline point, the nearest in space where several are.
+  int start = -1;
+  double nearest = HUGE_VAL;
+  for (int t = 0; t < t0; ++t) {
+    const int* c = m.v + 3 * t;
+    const double *pa = m.P(c[0]), *pb = m.P(c[1]), *pc = m.P(c[2]);
+    const double area = m.Orient(pa, pb, pc);
+    if (area == 0) continue;
+    const double l[3] = {m.Orient(pb, pc, q2) / area, m.Orient(pc, pa, q2) / area, m.Orient(pa, pb, q2) / area};
+    const double len[3] = {m.Dist(pb, pc), m.Dist(pc, pa), m.Dist(pa, pb)};
+    bool over = true;
+    for (int k = 0; k < 3; ++k) over = over && l[k] * std::fabs(area) >= -m.snap * len[k];
+    if (!over) continue;
+    double foot[3];
+    for (int k = 0; k < 3; ++k) foot[k] = l[0] * m.P3(c[0])[k] + l[1] * m.P3(c[1])[k] + l[2] * m.P3(c[2])[k];
+    const double d = VecDist3(foot, line.p);
+    if (d < nearest) nearest = d, start = t;
+  }
+  if (start < 0) return kCutLeavesMesh;
+  // Seen from the side that shows the start triangle counter-clockwise.
+  {
+    const int* c = m.v + 3 * start;
+    if (m.Orient(m.P(c[0]), m.P(c[1]), m.P(c[2])) < 0) {
+      for (int i = 0; i < m.np; ++i) m.pt[5 * i + 4] = -m.pt[5 * i + 4];
+      for (int k = 0; k < nl; ++k) q2[2 * k + 1] = -q2[2 * k + 1];
+    }
+  }
+  // The first point: a corner of the start triangle, on an edge of it, or inside.
+  int first = -3;
+  {
+    const int* c = m.v + 3 * start;
+    for (int k = 0; k < 3 && first == -3; ++k)
+      if (m.Dist(m.P(c[k]), q2) <= m.snap) first = c[k];
+    for (int k = 0; k < 3 && first == -3; ++k) {
+      const double *pa = m.P(c[k]), *pb = m.P(c[(k + 1) % 3]);
+      if (std::fabs(m.Orient(pa, pb, q2)) <= m.snap * m.Dist(pa, pb)) first = m.SplitEdge(start, k, line.p, q2);
+    }
+    if (first == -3) first = m.SplitTriangle(start, line.p, q2);
+    if (first < 0) return first == -2 ? kCutBranchedEdge : kCutNoMemory;
+  }
+  int a = first, at = start;
+  for (int k = 1; k <= nl; ++k) {
+    const int r = k < nl ? m.Thread(&a, &at, line.p + 3 * k, q2 + 2 * k, -1) : m.Thread(&a, &at, line.p, q2, first);
+    if (r) return r;
+  }
+  std::sort(m.chain, m.chain + m.nchain);
+
+  // Everything reached from the loop without crossing the chain goes.
+  char* onLoop = CallocArray<char>(n0);
+  char* gone = CallocArray<char>(m.nt);
+  int* stack = MallocArray<int>(m.nt);
+  int* pointFlags = CallocArray<int>(m.np);
+  int* triFlags = CallocArray<int>(m.nt);
+  char* kept = CallocArray<char>(m.np);
+  if (!onLoop || !gone || !stack || !pointFlags || !triFlags || !kept) return kCutNoMemory;
+  for (int k = 0; k < loopCount; ++k)
+    for (int end = 0; end < 2; ++end) {
+      const int p = edgePairs[2 * loop[k] + end];
+      if (p >= 0 && p < n0) onLoop[p] = 1;
+    }
+  int top = 0, removed = 0;
+  for (int t = 0; t < m.nt; ++t)
+    for (int k = 0; k < 3 && !gone[t]; ++k) {
+      const int pa = m.v[3 * t + k], pb = m.v[3 * t + (k + 1) % 3];
+      // A loop edge, or a piece of one the chain split.
+      const bool ea = pa >= n0 || onLoop[pa], eb = pb >= n0 || onLoop[pb];
+      if (m.nb[3 * t + k] == -1 && ea && eb && (pa < n0 || pb < n0)) gone[t] = 1, stack[top++] = t;
+    }
+  while (top > 0) {
+    const int t = stack[--top];
+    ++removed;
+    for (int k = 0; k < 3; ++k) {
+      const int s = m.nb[3 * t + k];
+      if (s < 0 || gone[s] || m.InChain(m.v[3 * t + k], m.v[3 * t + (k + 1) % 3])) continue;
+      gone[s] = 1;
+      stack[top++] = s;
+    }
+  }
+  if (removed == 0 || removed == m.nt) return kCutNotParted;
+  for (int t = 0; t < m.nt; ++t)
+    for (int k = 0; k < 3; ++k) {
+      const int p = m.v[3 * t + k];
+      if (!gone[t]) kept[p] = 1;
+      if (gone[t] && fixedPoints && p < n0 && fixedPoints[p] == 1) return kCutHeldBeyond;
+    }
+
+  // The cut is whole: the mesh takes it.
+  if (!ReallocCldXYZArrays(mesh, m.np) || !ReallocCldPolyList(mesh, m.nt)) return kCutNoMemory;
+  for (int i = n0; i < m.np; ++i) {
+    double p[3];
+    PointFromUnitFrame(frame, m.P3(i), p);
+    mesh->x[i] = float(p[0]);
+    mesh->y[i] = float(p[1]);
+    mesh->z[i] = float(p[2]);
+  }
+  mesh->npts = m.np;
+  mesh->ntri = m.nt;
+  for (int t = 0; t < m.nt; ++t) {
+    for (int k = 0; k < 3; ++k) mesh->tri[t].v[k] = m.v[3 * t + k];
+    MakeCldPolyPlane(mesh, &mesh->tri[t]);
+    triFlags[t] = gone[t];
+    // A point goes with the last triangle that held it.
+    for (int k = 0; k < 3; ++k) pointFlags[m.v[3 * t + k]] |= gone[t];
+  }
+  for (int i = 0; i < m.np; ++i) pointFlags[i] &= !kept[i];
+  if (!DeleteCldVertsAndPolys(mesh, pointFlags, triFlags)) return kCutNoMemory;
+  if (!ReallocCldXYZArrays(mesh, mesh->npts) || !ReallocCldPolyList(mesh, mesh->ntri)) return kCutNoMemory;
+  if (mesh->isVert && !CloudSetIsVerts(mesh)) return kCutNoMemory;
+  return kCutDone;
+}
+
+// Whether the loop the peel leaves, on its closest curve points, spans less than this share of
+// the area the closed curve bounds: its triangles are then too large for the curve (a dense
+// mesh's loop, a polygon inscribed in the curve, falls short by its spans' sagittas, a few
+// hundredths at most), and the cut follows the curve instead.
+constexpr double kPeelAreaShare = 0.9;
+
+// Also where two loop vertices go to one curve point (a span and the triangle on it would
+// collapse, or the loop pinches there). false for an open curve or one that cannot be sampled (the
+// peel stands), and when memory runs out.
+bool PeelTooCoarse(const int* verts, int nv, const ClosestPointCache& closest, Bspline* curve) {
+  TrackingScope scope;
+  CurvePolyline line;
+  if (nv < 1 || SampleClosedCurve(curve, 0.0, &line) != kCutDone) return false;
+  const double snap = kCutSnap * line.tol / kCutChord;
+  auto at = [&](int k) { return closest.pts + 3 * closest.slot[verts[k]]; };
+  // Two loop vertices (or one met twice, where the loop pinches) on one curve point: by x, then
+  // the neighbours within the snap distance.
+  int* byX = MallocArray<int>(nv);
+  if (!byX) return false;
+  for (int k = 0; k < nv; ++k) byX[k] = k;
+  std::sort(byX, byX + nv, [&](int a, int b) { return at(a)[0] < at(b)[0]; });
+  for (int i = 0; i < nv; ++i)
+    for (int j = i + 1; j < nv && at(byX[j])[0] - at(byX[i])[0] <= snap; ++j)
+      if (VecDist3(at(byX[i]), at(byX[j])) <= snap) return true;
+  double loopNormal[3] = {0, 0, 0}, curveNormal[3] = {0, 0, 0};
+  for (int k = 0; k < nv; ++k) AddNewellTerm(at(k), at((k + 1) % nv), loopNormal);
+  for (int k = 0; k < line.n; ++k) AddNewellTerm(line.p + 3 * k, line.p + 3 * ((k + 1) % line.n), curveNormal);
+  return std::sqrt(VecDotProd3(loopNormal, loopNormal)) < kPeelAreaShare * std::sqrt(VecDotProd3(curveNormal, curveNormal));
 }
 
 }  // namespace
@@ -339,13 +867,33 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
   for (int k = 0; k < nv; ++k)
     if (!closest.Get(mesh, verts[k], curve, &samples)) return 0;
   const int beyond = KeptBeyondLoop(mesh, heads, verts, nv, closest, pointFlags, triFlags, fixedPoints);
-  if (beyond != 0) {
+  const bool coarse = beyond == 0 && PeelTooCoarse(verts, nv, closest, curve);
+  auto restore = [&] {
     std::copy(given, given + givenCount, loopEdges);
     *loopCount = givenCount;
-    if (beyond < 0) return 0;
-    InfoMessageFormat("%s\n", MSGstr("Trim refused: the curve runs through triangles too large to peel, and the "
-                                      "mesh would stay beyond it; refine the mesh near the curve"));
+  };
+  if (beyond < 0) {
+    restore();
     return 0;
+  }
+  if (beyond > 0 || coarse) {
+    // Nothing was changed by the peel: the triangles too large for it are cut along the curve.
+    // Where the cut cannot be made, a peel that keeps nothing beyond the curve stands.
+    const int cut = CutAlongCurve(mesh, heads, given, givenCount, edgePairs, curve, fixedPoints, subdivideTol);
+    if (cut == kCutDone) {
+      restore();
+      *loopCount = 0;
+      return 1;
+    }
+    if (cut == kCutNoMemory || beyond > 0) restore();
+    if (cut == kCutNoMemory) return 0;
+    if (beyond > 0) {
+      InfoMessageFormat("%s: %s\n",
+                        MSGstr("Trim refused: the curve runs through triangles too large to peel, and they cannot "
+                               "be cut along it"),
+                        MSGstr(kCutReasons[cut]));
+      return 0;
+    }
   }
   for (int k = 0; k < nv; ++k) {
     const int v = verts[k];
@@ -1766,6 +2314,141 @@ bool LoopVertices(const Cloud* mesh, const int32_t* edges, const IndexNode* head
   return true;
 }
 
+// (b - a) x (c - a) of three mesh points.
+void TriangleNormalOf(const Cloud* mesh, int a, int b, int c, double out[3]) {
+  double pa[3], pb[3], pc[3], u[3], w[3];
+  GetCldPoint(mesh, a, pa);
+  GetCldPoint(mesh, b, pb);
+  GetCldPoint(mesh, c, pc);
+  for (int k = 0; k < 3; ++k) u[k] = pb[k] - pa[k], w[k] = pc[k] - pa[k];
+  VecCrossProd3(u, w, out);
+}
+
+// Points of a slit whose places along it differ by less than this share of its length are one
+// place: two points there that are not one point would need welding, not zipping.
+constexpr double kSlitSamePlace = 1e-9;
+// A slit's points lie within this share of its length of the line through its ends. So does a
+// thin loop whose every cap crosses the mesh (a T-junction whose middle points stray into the
+// triangle across, the mesh overlapping itself there), zipped too: the fans follow the points
+// whichever side they stray to.
+constexpr double kSlitOffLine = 1e-2;
+
+// Zips the slit of the n loop vertices in c->verts (a loop without area, as where two faces meet
+// at a T-junction without sharing points): seen from its two ends the loop is two chains along a
+// line; each mesh triangle on an edge of one chain is split, as a fan from its far corner facing
+// its way, at the points of the other chain inside that edge, so that both chains run through the
+// same points and share their edges. The n - 2 new triangles go into the mesh's room and the
+// lists. false with nothing changed where the points do not lie along a line, a chain turns back,
+// two points of the chains are at one place, an edge of a fan is already an edge of the mesh, or
+// a fan triangle would turn over against the triangle it comes from.
+bool ZipSlit(LoopCapper* c, int n) {
+  Cloud* mesh = c->mesh;
+  const int32_t* v = c->verts;
+  double(*p)[3] = c->pts;
+  double* t = c->angle;  // place along the slit, 0 at one end, 1 at the other
+  for (int i = 0; i < n; ++i) GetCldPoint(mesh, v[i], p[i]);
+  int e1 = 0, e2 = 0;
+  for (int i = 0; i < n; ++i)
+    if (VecDist3(p[i], p[0]) > VecDist3(p[e1], p[0])) e1 = i;
+  for (int i = 0; i < n; ++i)
+    if (VecDist3(p[i], p[e1]) > VecDist3(p[e2], p[e1])) e2 = i;
+  const double length = VecDist3(p[e1], p[e2]);
+  if (!(length > 0)) return false;
+  double d[3];
+  for (int k = 0; k < 3; ++k) d[k] = (p[e2][k] - p[e1][k]) / length;
+  for (int i = 0; i < n; ++i) {
+    double off[3];
+    for (int k = 0; k < 3; ++k) off[k] = p[i][k] - p[e1][k];
+    t[i] = VecDotProd3(off, d) / length;
+    for (int k = 0; k < 3; ++k) off[k] -= t[i] * length * d[k];
+    if (!(std::sqrt(VecDotProd3(off, off)) <= kSlitOffLine * length)) return false;
+  }
+  // From e1 the loop runs forward to e2 with t rising, then back to e1 with t falling.
+  for (int i = e1; i != e2; i = (i + 1) % n)
+    if (!(t[(i + 1) % n] > t[i])) return false;
+  for (int i = e2; i != e1; i = (i + 1) % n)
+    if (!(t[(i + 1) % n] < t[i])) return false;
+  // Each loop edge i (v[i] -> v[i + 1]) and the points of the other chain inside it, in order
+  // from the edge's start, in plan[firstOf[i] .. firstOf[i + 1]); checked whole before the mesh
+  // changes.
+  int32_t* plan = c->order;
+  int32_t* firstOf = c->prev;
+  int planned = 0;
+  for (int i = 0; i < n; ++i) {
+    firstOf[i] = planned;
+    const int j = (i + 1) % n;
+    const double lo = std::min(t[i], t[j]), hi = std::max(t[i], t[j]);
+    // Walked on from the edge's end, the rest of its chain lies beyond the edge and the other
+    // chain's points come from the edge's end towards its start.
+    for (int k = (j + 1) % n; k != i; k = (k + 1) % n) {
+      if (std::fabs(t[k] - t[i]) <= kSlitSamePlace || std::fabs(t[k] - t[j]) <= kSlitSamePlace) return false;
+      if (t[k] > lo && t[k] < hi) plan[planned++] = k;
+    }
+    std::reverse(plan + firstOf[i], plan + planned);
+  }
+  firstOf[n] = planned;
+  if (planned != n - 2) return false;
+  // The triangle on each edge with points; its fan's edges to the far corner must be new.
+  int32_t* tri = c->next;
+  int32_t* far = c->caps;
+  for (int i = 0; i < n; ++i) {
+    tri[i] = -1;
+    if (firstOf[i + 1] == firstOf[i]) continue;
+    const int a = v[i], b = v[(i + 1) % n];
+    for (const IndexNode* node = c->around[a]; node && tri[i] < 0; node = node->next)
+      if (PolygonHasVertex(mesh, node->index, b)) tri[i] = node->index;
+    if (tri[i] < 0) return false;
+    const int32_t* w = mesh->tri[tri[i]].v;
+    far[i] = w[0] != a && w[0] != b ? w[0] : w[1] != a && w[1] != b ? w[1] : w[2];
+    for (int r = 0; r < n; ++r)
+      if (v[r] == far[i]) return false;
+    for (int q = firstOf[i]; q < firstOf[i + 1]; ++q)
+      if (c->HasEdge(v[plan[q]], far[i])) return false;
+    // Each fan triangle faces as the triangle does: its points run from a to b, or b to a.
+    const int k = w[2] == far[i] ? 0 : w[0] == far[i] ? 1 : 2;
+    const bool along = w[k] == a;
+    double whole[3], piece[3];
+    TriangleNormalOf(mesh, w[k], w[(k + 1) % 3], far[i], whole);
+    for (int q = 0; q <= firstOf[i + 1] - firstOf[i]; ++q) {
+      const int from = q == 0 ? a : v[plan[firstOf[i] + q - 1]];
+      const int to = q == firstOf[i + 1] - firstOf[i] ? b : v[plan[firstOf[i] + q]];
+      if (along) TriangleNormalOf(mesh, from, to, far[i], piece);
+      else TriangleNormalOf(mesh, to, from, far[i], piece);
+      if (!(VecDotProd3(whole, piece) > 0)) return false;
+    }
+  }
+  for (int i = 0; i < n; ++i) {
+    if (tri[i] < 0) continue;
+    const int T = tri[i], x = far[i];
+    int32_t* w = mesh->tri[T].v;
+    int k = 0;
+    while (w[(k + 2) % 3] != x) ++k;
+    const int u = w[k], end = w[(k + 1) % 3];
+    const int count = firstOf[i + 1] - firstOf[i];
+    // The points in the triangle's own sense, u to end.
+    auto point = [&](int q) { return v[plan[u == v[i] ? firstOf[i] + q : firstOf[i + 1] - 1 - q]]; };
+    // T keeps the first piece; its node moves from end's list to the first point's.
+    w[(k + 1) % 3] = point(0);
+    MakeCldPolyPlane(mesh, &mesh->tri[T]);
+    for (IndexNode** link = &c->around[end]; *link; link = &(*link)->next)
+      if ((*link)->index == T) {
+        IndexNode* node = *link;
+        *link = node->next;
+        node->next = c->around[point(0)];
+        c->around[point(0)] = node;
+        break;
+      }
+    for (int q = 0; q < count; ++q) {
+      CloudTriangle& piece = mesh->tri[mesh->ntri];
+      piece.v[0] = point(q), piece.v[1] = q + 1 < count ? point(q + 1) : end, piece.v[2] = x;
+      MakeCldPolyPlane(mesh, &piece);
+      UpdatePolyPointers(mesh, mesh->ntri, c->around, c->nodes, &c->used);
+      ++mesh->ntri;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 struct HoleCapper : LoopCapper {};
@@ -1891,21 +2574,45 @@ int CapAllLoops(Cloud* mesh) {
     return 1;
   }
   bool unsound = false;
+  // Slits, and thin loops every cap of which crosses the mesh, are zipped once every other hole is
+  // capped: a zip splits mesh triangles the caps' checks hold.
+  int* later = MallocArray<int>(nloops);
+  int nlater = 0;
+  if (!later) {
+    ReallocCldPolyList(mesh, mesh->ntri);
+    return 1;
+  }
+  // Each hole not capped soundly is named with the reason.
+  auto report = [&](int l, bool closed, int capped) {
+    if (capped == 0 || capped == -2) unsound = true;
+    const char* why = !closed       ? " left open: its edges run no single closed way round"
+                      : capped == -1 ? " left open: it has no area (a slit) and its sides cannot be zipped"
+                      : capped == -2 ? " left open: every cap would give an edge of the mesh a third triangle"
+                      : capped == 0  ? " capped across a fold of the mesh: no cap avoids crossing it"
+                                     : nullptr;
+    if (why) InfoMessageFormat("%s %d %s%s\n", MSGstr("Hole"), l + 1, MSGstr("of the mesh"), MSGstr(why));
+  };
   for (int l = 0; l < nloops; ++l) {
     int n = 0;
     // Open chains are skipped.
     const bool closed = LoopVertices(mesh, edges.get(), loops[l], capper->around, capper->verts, &n);
     const int capped = closed ? capper->CapLoop(n) : 1;
+    if (closed && (capped == -1 || capped == 0)) {
+      later[nlater++] = l;
+      continue;
+    }
     if (closed && capped >= 0) capper->Commit();
-    if (capped == 0 || capped == -2) unsound = true;
-    // Each hole not capped soundly is named with the reason, so that a caller can tell a slit
-    // between faces that do not share their points from a hole no cap may close.
-    const char* why = !closed       ? " left open: its edges run no single closed way round"
-                      : capped == -1 ? " left open: it has no area (a slit)"
-                      : capped == -2 ? " left open: every cap would give an edge of the mesh a third triangle"
-                      : capped == 0  ? " capped across a fold of the mesh: no cap avoids crossing it"
-                                     : nullptr;
-    if (why) InfoMessageFormat("%s %d %s%s\n", MSGstr("Hole"), l + 1, MSGstr("of the mesh"), MSGstr(why));
+    report(l, closed, capped);
+  }
+  for (int s = 0; s < nlater; ++s) {
+    const int l = later[s];
+    int n = 0;
+    LoopVertices(mesh, edges.get(), loops[l], capper->around, capper->verts, &n);
+    if (ZipSlit(capper, n)) continue;
+    LoopVertices(mesh, edges.get(), loops[l], capper->around, capper->verts, &n);
+    const int capped = capper->CapLoop(n);
+    if (capped >= 0) capper->Commit();
+    report(l, true, capped);
   }
   ReallocCldPolyList(mesh, mesh->ntri);
   if (unsound) SetKernelError(-2);

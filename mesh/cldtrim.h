@@ -35,13 +35,26 @@ int ReallocCldPolyList(Cloud* mesh, int n);
 // the loop corners they cut off are removed at the end; every per-point array is compacted with
 // the points. The curve has dimension 3, or 2 on its owner surface. The loop array needs room
 // for *loopCount + ntri entries (a peel can lengthen it by one); it and *loopCount end as the
-// final loop, numbered in the edge table given. 1 done; 0 for a failed closest point while
-// peeling or a triangle that names no point (the mesh unchanged), no memory, or a failure in the
-// subdivision (vertices then moved and some triangles split, nothing removed); 0 also, with a
-// message and the mesh and loop as they were, where the curve runs through triangles too large
-// to peel, so that points not held by fixedPoints would stay beyond it by more than half the
-// final loop's longest span (judged on the loop's mean plane: a loop without area is not
-// judged).
+// final loop, numbered in the edge table given.
+// Where the curve runs through triangles too large to peel (points not held by fixedPoints would
+// stay beyond it by more than half the final loop's longest span, judged on the loop's mean
+// plane; a loop without area is not judged), or the loop the peel leaves on a closed curve spans
+// less than nine tenths of the area the curve bounds or has two vertices on one curve point,
+// the mesh is cut along the curve instead: the curve as a polyline straying from it by at most
+// 1e-3 of its size (less where subdivideTol asks, down to 1e-6) is made a chain of mesh edges, seen
+// along its mean plane, by splitting the triangles and edges it crosses (new points on the
+// polyline, each half facing its parent's way), and every triangle reached from the loop without
+// crossing the chain is removed, with the points only they held. The loop's edges are then in no
+// table: *loopCount ends 0 and the loop array as given. No subdivision follows a cut.
+// 1 done; 0 for a failed closest point while peeling or a triangle that names no point (the mesh
+// unchanged), no memory (after a cut had written its points, the triangles split but none
+// removed), or a failure in the subdivision (vertices then moved and some triangles split,
+// nothing removed). A peel that would keep mesh beyond the curve and cannot be replaced by a cut
+// gives 0 with the mesh and loop as they were and a message with the reason: a curve that is not
+// closed, bounds no area or cannot be evaluated, leaves the mesh, crosses an edge of more than two
+// triangles or a fold of the mesh (seen along the curve's plane), does not part the loop from the
+// rest, or would take a held point. Where the peel keeps nothing beyond the curve, it stands
+// when the cut cannot be made.
 int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* curve, int32_t* edgePairs,
                        IndexNode* const* vertexEdgeLists, const int* fixedPoints, double subdivideTol);
 
@@ -138,8 +151,16 @@ int CreateNewPolys(Cloud* mesh, int triangle, double s, double t, IndexNode** ve
 // non-zero mask when pointMask is given); points stay. The number removed, 0 also when the
 // compaction fails or a triangle names no point (the mesh unchanged).
 int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask);
-// Caps every closed boundary loop of the mesh on its own, facing the mesh's way; open chains and
-// loops without area (slits, which fit no plane) are skipped. A cap never makes an edge the mesh
+// Caps every closed boundary loop of the mesh on its own, facing the mesh's way; open chains are
+// skipped. A loop without area (a slit, which fits no plane: faces meeting at a T-junction
+// without sharing points), and a thin loop every cap of which would cross the mesh (such a
+// T-junction whose middle points stray into the triangle across), is zipped once every other loop
+// is capped, where its points lie along a line (within 1e-2 of its length), each side running one
+// way along it, and no two of them at one place (1e-9 of its length): each mesh triangle on an
+// edge of one side is split, as a fan from its far corner facing its way, at the points of the
+// other side inside that edge, unless a fan edge is already an edge of the mesh or a fan triangle
+// would turn over; the sides then share their edges. A thin loop that cannot be zipped is capped
+// as below. A cap never makes an edge the mesh
 // (or an earlier cap) already has and never crosses a mesh triangle near it or one of its own:
 // the loop is cut on its mean plane where that is sound, else ears are clipped least inner angle
 // first, the next candidate taken where that one's would not be sound, else the cap of least
@@ -152,8 +173,8 @@ int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask);
 // over at the loop so that no sound cap exists, the loop is capped on its plane all the same (no
 // edge reused) and the error state is set, as it is for a loop left open because every cap
 // would reuse an edge. Every loop not capped soundly is named in a message with its reason
-// ("Hole <k> of the mesh left open: ..." for an open chain, a slit without area or a loop every
-// cap of which would reuse an edge; "... capped across a fold of the mesh ..."). Returns 1 in every case: failures (also no memory) show only in the error
+// ("Hole <k> of the mesh left open: ..." for an open chain, a slit that cannot be zipped or a
+// loop every cap of which would reuse an edge; "... capped across a fold of the mesh ..."). Returns 1 in every case: failures (also no memory) show only in the error
 // state, which callers test (the caps made before stay); a mesh with a triangle that names no
 // point or with a point that is not finite is left unchanged with the error state set.
 int CapAllLoops(Cloud* mesh);

@@ -26,30 +26,6 @@ using Tris = std::vector<TestTriangle>;
 
 void P(const Cloud* c, int i, double p[3]) { p[0] = c->x[i], p[1] = c->y[i], p[2] = c->z[i]; }
 
-// Directed edge uses: a closed, consistently oriented mesh runs every edge once each way.
-struct EdgeUses {
-  std::map<std::pair<int, int>, int> directed;
-  int open = 0, reversedPairs = 0, repeated = 0;
-  int once = 0;  // edges of one triangle, whichever way it runs them
-  explicit EdgeUses(const Cloud* m) {
-    std::map<std::pair<int, int>, int> uses;
-    for (int t = 0; t < m->ntri; ++t)
-      for (int k = 0; k < 3; ++k) {
-        const int a = m->tri[t].v[k], b = m->tri[t].v[(k + 1) % 3];
-        ++uses[{std::min(a, b), std::max(a, b)}];
-      }
-    for (const auto& [e, n] : uses) once += n == 1;
-    for (int t = 0; t < m->ntri; ++t)
-      for (int k = 0; k < 3; ++k) ++directed[{m->tri[t].v[k], m->tri[t].v[(k + 1) % 3]}];
-    for (const auto& [e, n] : directed) {
-      const auto back = directed.find({e.second, e.first});
-      if (n > 1) ++repeated;
-      if (back == directed.end()) ++open;
-      else if (n == 1 && back->second == 1) ++reversedPairs;
-    }
-  }
-};
-
 // A quarter cylinder of radius r about the z axis, na x nh cells, consistently oriented.
 Cloud* QuarterCylinder(int na, int nh, double r, double h) {
   Pts pts;

@@ -129,11 +129,12 @@ struct TrimCase {
   int count = 0;
   std::vector<std::array<float, 3>> original;
 
-  explicit TrimCase(int n, double h) {
+  // The grid centred on (shift, shift).
+  explicit TrimCase(int n, double h, double shift = 0.0) {
     mesh = MakeGridMesh(n, n, [](int, int) { return true; }, 2 * h / (n - 1));
     if (!mesh) return;
     for (int i = 0; i < mesh->npts; ++i) {
-      mesh->x[i] -= float(h), mesh->y[i] -= float(h);
+      mesh->x[i] = float(double(mesh->x[i]) - h + shift), mesh->y[i] = float(double(mesh->y[i]) - h + shift);
       original.push_back({mesh->x[i], mesh->y[i], mesh->z[i]});
     }
     for (int t = 0; t < mesh->ntri; ++t) MakeCldPolyPlane(mesh, &mesh->tri[t]);
@@ -242,7 +243,258 @@ TEST_F(MeshTrimming, ACoarseFaceIsTrimmedWhollyOrRefused) {
     for (int i = 0; i < npts; ++i) EXPECT_EQ(c.mesh->x[i], c.original[i][0]) << i;
     EXPECT_LT(n, 21);
   }
-  EXPECT_GT(refused, 0);
+  // Triangles too large to peel are cut along the curve.
+  EXPECT_EQ(refused, 0);
+}
+
+// What a trim of a planar mesh to a circle of radius r about (cx, cy) must leave: one boundary
+// loop on the circle, every point within the disc, consistently oriented triangles (each edge
+// run once each way or once on the boundary, none turned over) covering the polygon their
+// loop spans, which follows the circle within the polyline's chord tolerance (or, where a peel
+// may stand, spans at least the share `least` of the disc). tol: the room a float coordinate of
+// the case leaves.
+void ExpectTrimmedToDisc(const Cloud* m, double r, double cx, double cy, double tol, double least = 0.0) {
+  ExpectTriangleIndicesInRange(m);
+  ASSERT_GT(m->ntri, 0);
+  const EdgeUses uses(m);
+  EXPECT_EQ(uses.repeated, 0);
+  // The polyline's points lie on the circle, its crossings with mesh edges on its chords.
+  const double sagitta = 1e-3 * 2 * std::sqrt(2.0) * r;
+  const auto loops = BoundaryLoops(m);
+  ASSERT_EQ(loops.size(), 1u);
+  for (int v : loops[0]) EXPECT_GT(std::hypot(m->x[v] - cx, m->y[v] - cy), r - sagitta - tol) << v;
+  for (int i = 0; i < m->npts; ++i) EXPECT_LT(std::hypot(m->x[i] - cx, m->y[i] - cy), r + tol) << i;
+  double signedArea = 0, area = 0;
+  for (int t = 0; t < m->ntri; ++t) {
+    const int32_t* v = m->tri[t].v;
+    const double ax = double(m->x[v[1]]) - m->x[v[0]], ay = double(m->y[v[1]]) - m->y[v[0]];
+    const double bx = double(m->x[v[2]]) - m->x[v[0]], by = double(m->y[v[2]]) - m->y[v[0]];
+    signedArea += 0.5 * (ax * by - ay * bx);
+    area += 0.5 * std::fabs(ax * by - ay * bx);
+  }
+  EXPECT_NEAR(std::fabs(signedArea), area, 1e-6 * area + 4 * tol * r);
+  // A polygon inscribed in the circle with sagitta s misses at most s times the perimeter.
+  EXPECT_LE(area, M_PI * r * r + 8 * tol * r);
+  EXPECT_GE(area, least > 0 ? least * M_PI * r * r : M_PI * r * r - 2 * M_PI * r * (sagitta + tol));
+}
+
+// The coarse faces of CAD tessellations (2 and 8 triangles, and a few more) and a circle inside
+// them: the triangles the circle crosses are cut along it, the same at every scale and far from
+// the origin.
+TEST_F(MeshTrimming, ACoarseFaceIsCutAlongTheCircleAtEveryScaleAndPlace) {
+  for (int n : {2, 3, 4, 5}) {
+    int trianglesAtUnit = -1, pointsAtUnit = -1;
+    for (double scale : {1e-6, 1.0, 1e6}) {
+      for (double far : {0.0, 1e4}) {
+        SCOPED_TRACE(testing::Message() << n << " " << scale << " " << far);
+        const double h = 10.0 * scale, r = 6.3 * scale, shift = far * h;
+        TrimCase c(n, h, shift);
+        ASSERT_TRUE(c.Ready());
+        BsplineKeeper keep;
+        Bspline* curve = keep(BuildCurve(2, 3, CirclePoints(r, shift, shift, 3), CircleKnots(), CircleWeights()));
+        ASSERT_EQ(c.Trim(curve, nullptr, -1.0), 1);
+        EXPECT_FALSE(KernelFailedNow());
+        const double tol = 1e-6 * r + 64 * std::ldexp(1.0, -24) * (shift + h);
+        ExpectTrimmedToDisc(c.mesh, r, shift, shift, tol);
+        if (far != 0.0) continue;
+        // Near the origin the cut is the same in its own units at every scale.
+        if (trianglesAtUnit < 0) trianglesAtUnit = c.mesh->ntri, pointsAtUnit = c.mesh->npts;
+        EXPECT_EQ(c.mesh->ntri, trianglesAtUnit);
+        EXPECT_EQ(c.mesh->npts, pointsAtUnit);
+      }
+    }
+  }
+}
+
+// A circle in a single big triangle, on one side of a two-triangle face, crossing its diagonal,
+// through a corner and along grid lines: each cut keeps the disc.
+TEST_F(MeshTrimming, CutsThroughCornersAndAlongEdgesKeepTheDisc) {
+  const double h = 10.0;
+  struct Circle {
+    int n;
+    double r, cx, cy;
+  };
+  // (n = 3: grid lines at -10, 0 and 10; the circle about (5, 5) of radius 5 touches two of
+  // them, that about (0, 0) of radius 6.3 starts its polyline on one.)
+  for (const Circle& k : {Circle{2, 3.0, 4.0, -4.0}, Circle{2, 6.0, 0.5, 0.0}, Circle{3, 5.0, 5.0, 5.0},
+                          Circle{3, 6.3, 0.0, 0.0}, Circle{3, 4.0, 0.0, 4.0}, Circle{5, 7.5, 0.0, 0.0}}) {
+    SCOPED_TRACE(testing::Message() << k.n << " " << k.r << " " << k.cx << " " << k.cy);
+    TrimCase c(k.n, h);
+    ASSERT_TRUE(c.Ready());
+    BsplineKeeper keep;
+    Bspline* curve = keep(BuildCurve(2, 3, CirclePoints(k.r, k.cx, k.cy, 3), CircleKnots(), CircleWeights()));
+    ASSERT_EQ(c.Trim(curve, nullptr, -1.0), 1);
+    ExpectTrimmedToDisc(c.mesh, k.r, k.cx, k.cy, 1e-5 * h);
+  }
+}
+
+// The coarse face turned in space (the cut sees it along the circle's plane), and the circle as a
+// curve on a plane surface: the same disc kept.
+TEST_F(MeshTrimming, ACutOfATurnedFaceAndAlongACurveOnASurfaceKeepsTheDisc) {
+  const double h = 10.0, r = 6.3;
+  // A rotation about (1, 2, 2) / 3 by 1 radian (Rodrigues).
+  const double axis[3] = {1.0 / 3, 2.0 / 3, 2.0 / 3}, c = std::cos(1.0), s = std::sin(1.0);
+  double R[3][3];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) R[i][j] = (i == j ? c : 0.0) + (1 - c) * axis[i] * axis[j];
+  R[0][1] -= s * axis[2], R[0][2] += s * axis[1], R[1][0] += s * axis[2];
+  R[1][2] -= s * axis[0], R[2][0] -= s * axis[1], R[2][1] += s * axis[0];
+  for (int n : {2, 3}) {
+    SCOPED_TRACE(n);
+    TrimCase turned(n, h);
+    ASSERT_TRUE(turned.Ready());
+    for (int i = 0; i < turned.mesh->npts; ++i) {
+      const double p[3] = {turned.mesh->x[i], turned.mesh->y[i], turned.mesh->z[i]};
+      turned.mesh->x[i] = float(R[0][0] * p[0] + R[0][1] * p[1] + R[0][2] * p[2]);
+      turned.mesh->y[i] = float(R[1][0] * p[0] + R[1][1] * p[1] + R[1][2] * p[2]);
+      turned.mesh->z[i] = float(R[2][0] * p[0] + R[2][1] * p[1] + R[2][2] * p[2]);
+    }
+    std::vector<double> circle = CirclePoints(r, 0, 0, 3), moved;
+    for (size_t k = 0; k < circle.size(); k += 3)
+      for (int i = 0; i < 3; ++i) moved.push_back(R[i][0] * circle[k] + R[i][1] * circle[k + 1] + R[i][2] * circle[k + 2]);
+    BsplineKeeper keep;
+    ASSERT_EQ(turned.Trim(keep(BuildCurve(2, 3, moved, CircleKnots(), CircleWeights())), nullptr, -1.0), 1);
+    // Turned back (R is orthogonal: its transpose undoes it).
+    for (int i = 0; i < turned.mesh->npts; ++i) {
+      const double p[3] = {turned.mesh->x[i], turned.mesh->y[i], turned.mesh->z[i]};
+      turned.mesh->x[i] = float(R[0][0] * p[0] + R[1][0] * p[1] + R[2][0] * p[2]);
+      turned.mesh->y[i] = float(R[0][1] * p[0] + R[1][1] * p[1] + R[2][1] * p[2]);
+      turned.mesh->z[i] = float(R[0][2] * p[0] + R[1][2] * p[1] + R[2][2] * p[2]);
+    }
+    ExpectTrimmedToDisc(turned.mesh, r, 0, 0, 1e-5 * h);
+
+    TrimCase onPlane(n, h);
+    ASSERT_TRUE(onPlane.Ready());
+    Bspline* plane = keep(BuildSurface(1, 1, 2, 2, {-h, -h, 0, h, -h, 0, -h, h, 0, h, h, 0}));
+    Bspline* curve = BuildCurveOnSurface(plane, 2, CirclePoints(r / (2 * h), 0.5, 0.5, 2), CircleKnots(), CircleWeights());
+    ASSERT_NE(curve, nullptr);
+    ASSERT_EQ(onPlane.Trim(curve, nullptr, -1.0), 1);
+    ExpectTrimmedToDisc(onPlane.mesh, r, 0, 0, 1e-5 * h);
+  }
+}
+
+// Circles of random size and place inside coarse faces: each trim keeps its disc, cut along the
+// circle or, where the loop the peel leaves spans nine tenths of the disc, peeled.
+TEST_F(MeshTrimming, RandomCirclesInCoarseFacesKeepTheirDiscs) {
+  const double h = 10.0;
+  std::mt19937 rng(83);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int round = 0; round < 120; ++round) {
+    const int n = 2 + round % 6;
+    const double r = 0.5 + 8.5 * unit(rng);
+    const double room = h - r - 0.05 * h;
+    const double cx = room * (2 * unit(rng) - 1), cy = room * (2 * unit(rng) - 1);
+    SCOPED_TRACE(testing::Message() << n << " " << r << " " << cx << " " << cy);
+    TrimCase c(n, h);
+    ASSERT_TRUE(c.Ready());
+    BsplineKeeper keep;
+    Bspline* curve = keep(BuildCurve(2, 3, CirclePoints(r, cx, cy, 3), CircleKnots(), CircleWeights()));
+    ASSERT_EQ(c.Trim(curve, nullptr, -1.0), 1);
+    ExpectTrimmedToDisc(c.mesh, r, cx, cy, 1e-5 * h, 0.9);
+  }
+}
+
+// A rectangle as a closed polyline of degree 1, between grid lines and along them (through mesh
+// vertices and along mesh edges): the cut keeps the rectangle exactly, one loop, each edge run
+// once each way.
+TEST_F(MeshTrimming, ACutAlongARectangleKeepsItExactly) {
+  for (int n : {2, 3, 5}) {
+    for (double a : {5.0, 5.5}) {
+      SCOPED_TRACE(testing::Message() << n << " " << a);
+      const double b = 0.6 * a;
+      TrimCase c(n, 10.0);
+      ASSERT_TRUE(c.Ready());
+      BsplineKeeper keep;
+      Bspline* curve =
+          keep(BuildCurve(1, 3, {a, -b, 0, a, b, 0, -a, b, 0, -a, -b, 0, a, -b, 0}, {0, 0, 1, 2, 3, 4, 4}));
+      ASSERT_EQ(c.Trim(curve, nullptr, -1.0), 1);
+      EXPECT_EQ(EdgeUses(c.mesh).repeated, 0);
+      EXPECT_EQ(BoundaryLoops(c.mesh).size(), 1u);
+      for (int i = 0; i < c.mesh->npts; ++i) {
+        EXPECT_LE(std::fabs(c.mesh->x[i]), a + 1e-6) << i;
+        EXPECT_LE(std::fabs(c.mesh->y[i]), b + 1e-6) << i;
+      }
+      EXPECT_NEAR(std::fabs(SignedAreaXY(c.mesh)), 4 * a * b, 1e-5 * a * b);
+    }
+  }
+}
+
+// A tighter subdivision tolerance gives a polyline that follows the circle closer.
+TEST_F(MeshTrimming, ACutFollowsTheCircleWithinTheToleranceGiven) {
+  const double h = 10.0, r = 6.3;
+  TrimCase plain(2, h), tight(2, h);
+  ASSERT_TRUE(plain.Ready() && tight.Ready());
+  BsplineKeeper keep;
+  Bspline* curve = keep(BuildCurve(2, 3, CirclePoints(r, 0, 0, 3), CircleKnots(), CircleWeights()));
+  ASSERT_EQ(plain.Trim(curve, nullptr, -1.0), 1);
+  ASSERT_EQ(tight.Trim(curve, nullptr, 1e-4), 1);
+  ExpectTrimmedToDisc(tight.mesh, r, 0, 0, 1e-5 * h);
+  EXPECT_GT(tight.mesh->npts, plain.mesh->npts);
+  EXPECT_NEAR(std::fabs(SignedAreaXY(tight.mesh)), M_PI * r * r, 2 * M_PI * r * 2e-4);
+}
+
+// A cut that cannot be made, where the peel would keep mesh beyond the curve, is refused with its
+// reason, the mesh and loop as they were: here the circle leaves the face.
+TEST_F(MeshTrimming, ACutThatCannotBeMadeIsRefusedWithItsReason) {
+  const double h = 10.0;
+  BsplineKeeper keep;
+  Bspline* curve = keep(BuildCurve(2, 3, CirclePoints(6.3, 5.0, 0.0, 3), CircleKnots(), CircleWeights()));
+  TrimCase c(4, h);
+  ASSERT_TRUE(c.Ready());
+  const int npts = c.mesh->npts, ntri = c.mesh->ntri, count = c.count;
+  const std::vector<int> loop(c.loop.begin(), c.loop.begin() + count);
+  const size_t from = Messages().size();
+  EXPECT_EQ(c.Trim(curve, nullptr, -1.0), 0);
+  EXPECT_NE(Messages().find("Trim refused", from), std::string::npos) << Messages().substr(from);
+  EXPECT_NE(Messages().find("the curve leaves the mesh", from), std::string::npos) << Messages().substr(from);
+  EXPECT_EQ(c.mesh->npts, npts);
+  EXPECT_EQ(c.mesh->ntri, ntri);
+  EXPECT_EQ(c.count, count);
+  EXPECT_EQ(std::vector<int>(c.loop.begin(), c.loop.begin() + count), loop);
+  for (int i = 0; i < npts; ++i) EXPECT_EQ(c.mesh->x[i], c.original[i][0]) << i;
+}
+
+// Refused allocations while cutting a coarse face: 0 and nothing leaked; where the refusal came
+// before the mesh took the cut, the mesh is as it was.
+TEST_F(MeshTrimming, RefusedAllocationsWhileCuttingLeaveNothingTracked) {
+  BsplineKeeper keep;
+  Bspline* curve = keep(BuildCurve(2, 3, CirclePoints(6.3, 0, 0, 3), CircleKnots(), CircleWeights()));
+  int unchanged = 0;
+  long skip = 0;
+  RunWithInjectedFailures(120, 1, [&] {
+    MallocFailClear();
+    TrimCase c(3, 10.0);
+    MallocFailAfter(skip++, -1);
+    if (!c.Ready()) return 1;
+    const int ntri = c.mesh->ntri, npts = c.mesh->npts;
+    const int r = c.Trim(curve, nullptr, -1.0);
+    ExpectTriangleIndicesInRange(c.mesh);
+    if (r == 0 && c.mesh->npts == npts && c.mesh->ntri == ntri) ++unchanged;
+    if (r == 1) {
+      MallocFailClear();
+      ExpectTrimmedToDisc(c.mesh, 6.3, 0, 0, 1e-5);
+    }
+    return r ? 0 : 1;
+  });
+  EXPECT_GT(unchanged, 0);
+}
+
+// A cut that would take a held point leaves the peel standing, and the point kept.
+TEST_F(MeshTrimming, AHeldPointOutsideTheCircleKeepsThePeel) {
+  const double h = 10.0;
+  BsplineKeeper keep;
+  Bspline* curve = keep(BuildCurve(2, 3, CirclePoints(6.3, 0, 0, 3), CircleKnots(), CircleWeights()));
+  for (int n : {2, 4}) {
+    TrimCase c(n, h);
+    ASSERT_TRUE(c.Ready());
+    std::vector<int> fixed(c.mesh->npts, 0);
+    fixed[0] = 1;  // the corner (-h, -h)
+    ASSERT_EQ(c.Trim(curve, fixed.data(), -1.0), 1) << n;
+    ExpectTriangleIndicesInRange(c.mesh);
+    bool held = false;
+    for (int i = 0; i < c.mesh->npts; ++i) held = held || c.mesh->colour[0][i] == 0.0f;
+    EXPECT_TRUE(held) << n;
+  }
 }
 
 TEST_F(MeshTrimming, SubdivisionPutsNewLoopPointsOnTheCurve) {

@@ -1,12 +1,14 @@
 // Triangle meshes for the mesh tests: a cloud holding the given points and triangles as they
-// are (no vertex dropped or renumbered, planes set), grid meshes with cells left out, and a
-// mesh's unique edges and boundary loops.
+// are (no vertex dropped or renumbered, planes set), grid meshes with cells left out, directed
+// edge uses, and a mesh's unique edges and boundary loops.
 #pragma once
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <functional>
+#include <map>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -115,6 +117,30 @@ inline double SignedAreaXY(const Cloud* m) {
   }
   return sum;
 }
+
+// Directed edge uses: a closed, consistently oriented mesh runs every edge once each way.
+struct EdgeUses {
+  std::map<std::pair<int, int>, int> directed;
+  int open = 0, reversedPairs = 0, repeated = 0;
+  int once = 0;  // edges of one triangle, whichever way it runs them
+  explicit EdgeUses(const Cloud* m) {
+    std::map<std::pair<int, int>, int> uses;
+    for (int t = 0; t < m->ntri; ++t)
+      for (int k = 0; k < 3; ++k) {
+        const int a = m->tri[t].v[k], b = m->tri[t].v[(k + 1) % 3];
+        ++uses[{std::min(a, b), std::max(a, b)}];
+      }
+    for (const auto& [e, n] : uses) once += n == 1;
+    for (int t = 0; t < m->ntri; ++t)
+      for (int k = 0; k < 3; ++k) ++directed[{m->tri[t].v[k], m->tri[t].v[(k + 1) % 3]}];
+    for (const auto& [e, n] : directed) {
+      const auto back = directed.find({e.second, e.first});
+      if (n > 1) ++repeated;
+      if (back == directed.end()) ++open;
+      else if (n == 1 && back->second == 1) ++reversedPairs;
+    }
+  }
+};
 
 // The unique edges and boundary loops of a mesh, freed with the record.
 struct MeshEdgesAndLoops {
