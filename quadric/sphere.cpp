@@ -102,21 +102,15 @@ struct FootSphere {
   double h, n[3], k;
 };
 
-double FootDeviation(const FootSphere& s, const double q[3], double w[3], double v[3], double* vlen) {
-  for (int a = 0; a < 3; ++a) w[a] = q[a] - s.h * s.n[a], v[a] = s.k * w[a] - s.n[a];
-  *vlen = std::sqrt(VecDotProd3(v, v));
-  return (s.k * VecDotProd3(w, w) - 2.0 * VecDotProd3(w, s.n)) / (1.0 + *vlen);
-}
-
 // The normal equations of the deviations at s: J^T J (row-major, both halves), J^T f, the sum
 // of squares f^T f, and the tangents t1, t2 along which the rows' tilt columns run.
 struct FootNormalEquations {
   double A[16], g[4], sum, t1[3], t2[3];
 };
 
-// With w = q - h n, the gradient of the deviation (k |w|^2 - 2 w.n) / (1 + |k w - n|) along h,
+// With w = q - h n, the deviation (k |w|^2 - 2 w.n) / (1 + |k w - n|) and its gradient along h,
 // the tilts of n towards t1 and t2 and k, at zero tilt, from those of its numerator and of
-// |k w - n| (floored at 1e-10 as a divisor, for a point at the centre).
+// |k w - n| (floored at 1e-10 as a divisor, for a point at the centre); kh = 1 + k h.
 void FootEquations(const float* x, const float* y, const float* z, int n, const FootSphere& s,
                    FootNormalEquations* e) {
   const int least = std::fabs(s.n[0]) <= std::fabs(s.n[1]) && std::fabs(s.n[0]) <= std::fabs(s.n[2]) ? 0
@@ -130,15 +124,19 @@ void FootEquations(const float* x, const float* y, const float* z, int n, const 
   const double kh = 1.0 + s.k * s.h;
   for (int i = 0; i < n; ++i) {
     const double q[3] = {x[i], y[i], z[i]};
-    double w[3], v[3], vlen;
-    const double f = FootDeviation(s, q, w, v, &vlen);
-    const double D = 1.0 + vlen, S = vlen < 1e-10 ? 1e-10 : vlen;
+    double w[3], v[3];
+    for (int a = 0; a < 3; ++a) w[a] = q[a] - s.h * s.n[a], v[a] = s.k * w[a] - s.n[a];
+    const double vlen = std::sqrt(VecDotProd3(v, v));
     const double wn = VecDotProd3(w, s.n), w1 = VecDotProd3(w, e->t1), w2 = VecDotProd3(w, e->t2);
     const double ww = VecDotProd3(w, w);
-    const double dN[4] = {2.0 - 2.0 * s.k * wn, -2.0 * kh * w1, -2.0 * kh * w2, ww};
-    const double dS[4] = {-s.k * (s.k * wn - 1.0) / S, -kh * s.k * w1 / S, -kh * s.k * w2 / S, (s.k * ww - wn) / S};
-    double row[4];
-    for (int j = 0; j < 4; ++j) row[j] = (dN[j] - f * dS[j]) / D;
+    const double invD = 1.0 / (1.0 + vlen), invS = 1.0 / (vlen < 1e-10 ? 1e-10 : vlen);
+    const double f = (s.k * ww - 2.0 * wn) * invD, fs = f * invS;
+    // (d numerator - f d|k w - n|) / (1 + |k w - n|), the numerator's and |k w - n|'s gradients
+    // being (2 - 2 k w.n, -2 kh w.t1, -2 kh w.t2, |w|^2) and
+    // (k (1 - k w.n), -kh k w.t1, -kh k w.t2, k |w|^2 - w.n) / |k w - n|.
+    const double row[4] = {(2.0 - 2.0 * s.k * wn + fs * s.k * (s.k * wn - 1.0)) * invD,
+                           kh * w1 * (fs * s.k - 2.0) * invD, kh * w2 * (fs * s.k - 2.0) * invD,
+                           (ww - fs * (s.k * ww - wn)) * invD};
     sum += f * f;
     for (int j = 0; j < 4; ++j) {
       g[j] += row[j] * f;
@@ -171,9 +169,9 @@ constexpr double kMostDamping = 1e12;
 // along two tangents t1 and t2, k): with the deviations f_i and their analytic gradients J_i,
 // solve (J^T J + lambda diag(J^T J)) d = -J^T f (4 x 4, no allocation), take the step when it
 // lowers the sum of squares (the tilt then becomes part of n), else raise lambda. True once
-// settled, p then the sphere; false when it does not settle in kNewtonSteps or leaves a plane
-// (k = 0), p then untouched.
-bool SphereGaussNewton(const float* x, const float* y, const float* z, int n, double p[4]) {
+// settled, p then the sphere and *sum its sum of squares; false when it does not settle in
+// kNewtonSteps or leaves a plane (k = 0), p then untouched.
+bool SphereGaussNewton(const float* x, const float* y, const float* z, int n, double p[4], double* sum) {
   FootSphere s;
   const double c0 = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
   if (!(p[3] > 0.0)) return false;
@@ -194,12 +192,12 @@ bool SphereGaussNewton(const float* x, const float* y, const float* z, int n, do
     const bool solved = ludcmp4(A, 4, indx, &parity) == 0;
     if (solved) lubksb4(A, 4, indx, delta);
     // Settled when the model promises no reduction beyond round-off (damping only shortens a
-    // step where the model misleads), or when an undamped step is short (damping shortens any):
-    // the step is then not taken.
+    // step where the model misleads), when the points lie on the sphere to their own round-off,
+    // or when an undamped step is short (damping shortens any): the step is then not taken.
     const double promised = -(at.g[0] * delta[0] + at.g[1] * delta[1] + at.g[2] * delta[2] + at.g[3] * delta[3]);
     const double stepLen =
         std::sqrt(delta[0] * delta[0] + delta[1] * delta[1] + delta[2] * delta[2] + delta[3] * delta[3]);
-    settled = solved && (promised <= kNewtonSumSettled * at.sum ||
+    settled = solved && (promised <= kNewtonSumSettled * at.sum || at.sum <= n * kUnitRoundOff * kUnitRoundOff ||
                          (lambda == 0.0 && stepLen <= kNewtonSettled * (1.0 + std::fabs(s.h) + std::fabs(s.k))));
     if (settled) break;
     FootSphere trial = s;
@@ -219,6 +217,7 @@ bool SphereGaussNewton(const float* x, const float* y, const float* z, int n, do
   if (!settled || s.k == 0.0 || !std::isfinite(s.h + s.k)) return false;
   for (int a = 0; a < 3; ++a) p[a] = s.h * s.n[a] + s.n[a] / s.k;
   p[3] = 1.0 / std::fabs(s.k);
+  *sum = at.sum;
   return true;
 }
 
@@ -250,10 +249,11 @@ int FitSphereRefined(const float* x, const float* y, const float* z, int n, doub
     if (!AlgebraicSphere(cx, cy, cz, n, coef, c, &r2) || r2 < 0.0) return -2;
     r = std::sqrt(r2);
     double p[4] = {c[0], c[1], c[2], r};
-    if (newton && SphereGaussNewton(cx, cy, cz, n, p)) {
+    double sum;
+    if (newton && SphereGaussNewton(cx, cy, cz, n, p, &sum)) {
       for (int k = 0; k < 3; ++k) c[k] = p[k];
-      r = std::fabs(p[3]);
-      SphereFitError(cx, cy, cz, n, c, r, &err, &maxDev);
+      r = p[3];
+      err = sum / n;  // the mean squared deviation, as SphereFitError gives it
     } else if (SphereNonllsqrFitMinpack(cx, cy, cz, n, c, &r, 1e-15, 50, &err, &maxDev) != 0) {
       // A failed refinement leaves the algebraic sphere; its error is then the one reported.
       SphereFitError(cx, cy, cz, n, c, r, &err, &maxDev);
