@@ -153,7 +153,8 @@ TEST_F(CloudNormals, LargeFieldGetsItsSurfaceNormalsAtEveryScale) {
     for (int i = 0; i < n; ++i) {
       // The field's normal: (-dz/dx, -dz/dy, 1) of z = 3 sin(x / 9) cos(y / 11), in its units.
       const double px = cloud->x[i] / s, py = cloud->y[i] / s;
-      double t[3] = {-3.0 / 9 * std::cos(px / 9) * std::cos(py / 11), 3.0 / 11 * std::sin(px / 9) * std::sin(py / 11), 1.0};
+      const double t[3] = {-3.0 / 9 * std::cos(px / 9) * std::cos(py / 11),
+                           3.0 / 11 * std::sin(px / 9) * std::sin(py / 11), 1.0};
       const double len = std::sqrt(t[0] * t[0] + t[1] * t[1] + t[2] * t[2]);
       good += (nr.x[i] * t[0] + nr.y[i] * t[1] + nr.z[i] * t[2]) / len > std::cos(2.0 * 3.141592653589793 / 180);
     }

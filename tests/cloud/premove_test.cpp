@@ -234,7 +234,8 @@ TEST_F(CloudCleaning, SphereModeKeepsWhatTheLeastSquaresSphereOfTheNeighboursKee
     std::vector<float> nx, ny, nz;
     for (int j = 0; j < n; ++j) {
       const double dx = x[j] - x[i], dy = y[j] - y[i], dz = z[j] - z[i];
-      if (j != i && dx * dx + dy * dy + dz * dz <= radius * radius) nx.push_back(x[j]), ny.push_back(y[j]), nz.push_back(z[j]);
+      if (j != i && dx * dx + dy * dy + dz * dz <= radius * radius)
+        nx.push_back(x[j]), ny.push_back(y[j]), nz.push_back(z[j]);
     }
     double c[3], r, e;
     expect[i] = 1;
