@@ -156,13 +156,17 @@ void Bounds(const Cloud* c, double lo[3], double hi[3]) {
   }
 }
 
-Subdiv* PointGrid(const Cloud* c, double len, int cap) {
-  double lo[3], hi[3];
-  Bounds(c, lo, hi);
-  return SubdivideArrays(c->x, c->y, c->z, c->npts, lo[0], lo[1], lo[2], hi[0], hi[1], hi[2], len, cap);
+// A grid over the points for neighbour searches (length 0: the divisions decide it) with about
+// sqrt(n) divisions, at most 96 (grow false) or at most what the box holds at about four cells
+// a point (grow): a scanned surface then puts about as many points in a cell however large the
+// cloud, where a fixed limit fills every cell as the cloud grows.
+Subdiv* PointGrid(const Cloud* c, bool grow) {
+  double box[6];
+  Bounds(c, box, box + 3);
+  const int root = static_cast<int>(std::sqrt(static_cast<double>(c->npts)));
+  const int cap = std::min(root, grow ? SubdivDivisionsFor(c->npts, box) : 96);
+  return SubdivideArrays(c->x, c->y, c->z, c->npts, box[0], box[1], box[2], box[3], box[4], box[5], 0.0, cap);
 }
-
-int GridCap(int n) { return static_cast<int>(std::fmin(std::sqrt(static_cast<double>(n)), 96.0)); }
 
 // Whether a search from some cell of the grid would read more than kCrowdedCells entries.
 bool Crowded(const Subdiv* g) {
@@ -727,7 +731,7 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
   OrientScratch scratch;
   if (forOffset && !scratch.Allocate(n)) return 0;
   {
-    Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, 0.0, GridCap(n)));
+    Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, true));
     CellCoords cells;
     if (!grid || !BuildCellCoords(cloud, grid.get(), &cells)) return 0;
     Owned<NearTree, FreeNearTree> tree;
@@ -804,7 +808,7 @@ int AssureCloudNormals(Cloud* cloud) {
   const int k = n / 2 < 3 ? 2 : n / 2 > 7 ? 8 : n / 2;
   int32_t* table = MallocArray<int32_t>(n, k + 1);
   if (!table) return 0;
-  Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, 0.0, GridCap(n)));
+  Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, false));
   if (!grid) return 0;
   // The tree serves points in a crowded cell and, in a large cloud, those whose cell holds too
   // few: reading the whole cloud for each of them would cost n squared.

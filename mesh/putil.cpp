@@ -1490,6 +1490,12 @@ class TriangleGrid {
         start_[0] = 0;
       }
     }
+    // Each cell's boxes beside its items (in floats, exact: the corners are the cloud's floats),
+    // so that a search reads them in a row instead of gathering them triangle by triangle.
+    itemBoxes_ = MallocArray<float>(6, std::max(start_[ncells], 1));
+    if (!itemBoxes_) return false;
+    for (int32_t at = 0; at < start_[ncells]; ++at)
+      for (int k = 0; k < 6; ++k) itemBoxes_[6L * at + k] = static_cast<float>(boxes_[6L * items_[at] + k]);
     long crowd = 0;
     for (long c = 0; c < ncells; ++c) crowd = std::max(crowd, long{start_[c + 1] - start_[c]});
     if (crowd <= kCrowdedCells) return true;
@@ -1499,20 +1505,27 @@ class TriangleGrid {
 
   // The squared distance of p from the nearest triangle, whose number in the mesh goes to
   // *nearest when given (-1 for none); a point not finite is at no finite distance (HUGE_VAL),
-  // without a search: no cell or node bound can stop one from it.
-  double DistSq(const double p[3], int* nearest = nullptr) const {
+  // without a search: no cell or node bound can stop one from it. A hint (a mesh number among
+  // the grid's triangles, or -1), measured first, lets the search pass over every triangle
+  // whose box lies no nearer: the nearest of a point close to a measured one is mostly its
+  // nearest or beside it. Of triangles at one distance the hint is then the one named.
+  double DistSq(const double p[3], int* nearest = nullptr, int hint = -1) const {
     if (nearest) *nearest = -1;
     if (!AllFinite(p, 3)) return HUGE_VAL;
     double best = HUGE_VAL;
-    auto measure = [&](int i) {
-      double a[3], b[3], cc[3], foot[3], d2, s, t;
-      TrianglePoints(m_, m_->tri[tris_[i]], a, b, cc);
-      TriangPntMinDistSq(p, a, b, cc, foot, &d2, &s, &t);
+    auto measureTriangle = [&](int t) {
+      double a[3], b[3], cc[3], foot[3], d2, s, w;
+      TrianglePoints(m_, m_->tri[t], a, b, cc);
+      TriangPntMinDistSq(p, a, b, cc, foot, &d2, &s, &w);
       if (d2 < best) {
         best = d2;
-        if (nearest) *nearest = tris_[i];
+        if (nearest) *nearest = t;
       }
     };
+    auto measure = [&](int i) {
+      if (tris_[i] != hint) measureTriangle(tris_[i]);
+    };
+    if (hint >= 0) measureTriangle(hint);
     if (tree_) {
       SearchNearTree(*tree_, p, [&] { return best; }, [&](int i, double) {
         if (NearBoxGap2(boxes_ + 6L * i, p) < best) measure(i);
@@ -1533,13 +1546,17 @@ class TriangleGrid {
           for (int x = c[0] - r; x <= c[0] + r; ++x) {
             if (std::max({std::abs(x - c[0]), std::abs(y - c[1]), std::abs(z - c[2])}) != r) continue;
             if (x < 0 || y < 0 || z < 0 || x >= dims_[0] || y >= dims_[1] || z >= dims_[2]) continue;
+            // A triangle nearer than the best so far is binned in the cell that holds its point
+            // nearest p, and that cell lies nearer than the best: a cell farther (widened by
+            // the round-off of the binning) holds none.
+            if (r > 0 && CellGap2(x, y, z, p) >= best) continue;
             const long cell = Index(x, y, z);
             for (int32_t at = start_[cell]; at < start_[cell + 1]; ++at) {
               // A triangle whose box lies no nearer than the best so far cannot be nearer.
-              const double* box = boxes_ + 6L * items_[at];
+              const float* box = itemBoxes_ + 6L * at;
               double gap = 0;
               for (int k = 0; k < 3; ++k) {
-                const double g = std::max({box[k] - p[k], p[k] - box[3 + k], 0.0});
+                const double g = std::max({double(box[k]) - p[k], p[k] - double(box[3 + k]), 0.0});
                 gap += g * g;
               }
               if (gap < best) measure(items_[at]);
@@ -1563,6 +1580,18 @@ class TriangleGrid {
     const double c = (x - lo_[k]) / cell_;
     return !(c > 0) ? 0 : c >= dims_[k] - 1 ? dims_[k] - 1 : static_cast<int>(c);  // a NaN to the first
   }
+  // Squared distance of p from cell (x, y, z), the cell widened by a millionth of its size: far
+  // above the round-off of its bounds, as a cell is no smaller than the spacing of float corners.
+  double CellGap2(int x, int y, int z, const double p[3]) const {
+    const int at[3] = {x, y, z};
+    double s = 0;
+    for (int k = 0; k < 3; ++k) {
+      const double lo = lo_[k] + (at[k] - 1e-6) * cell_, hi = lo_[k] + (at[k] + 1 + 1e-6) * cell_;
+      const double g = p[k] < lo ? lo - p[k] : p[k] > hi ? p[k] - hi : 0.0;
+      s += g * g;
+    }
+    return s;
+  }
   long Index(int x, int y, int z) const { return x + static_cast<long>(dims_[0]) * (y + static_cast<long>(dims_[1]) * z); }
   void Box(int i, double b[6]) const {
     double p[3][3];
@@ -1579,6 +1608,7 @@ class TriangleGrid {
   int32_t* start_ = nullptr;
   int32_t* items_ = nullptr;
   double* boxes_ = nullptr;  // per triangle: min x, y, z, max x, y, z
+  float* itemBoxes_ = nullptr;  // per item of a cell: its triangle's box
   // Searched instead of the cells where a few triangles spanning far beyond the rest (corners
   // near the float range) leave nearly all others in one cell.
   NearTree* tree_ = nullptr;
@@ -1695,9 +1725,18 @@ struct BoundPiece {
 bool BoundDistance(const Cloud* m, const int32_t* from, int nfrom, const TriangleGrid& grid, double slack,
                    double fine, long budget, double start, double* bound) {
   TrackingScope scope;
-  long room = std::max(nfrom, 16), count = 0;
-  BoundPiece* heap = MallocArray<BoundPiece>(room);
-  if (!heap) return false;
+  // The pieces wait in a pool; the heap orders their bounds and slots, so that its moves shift
+  // two words rather than whole pieces. Freed slots are taken again first.
+  struct Waiting {
+    double upper;
+    int32_t slot;
+    bool operator<(const Waiting& o) const { return upper < o.upper; }
+  };
+  long room = std::max(nfrom, 16), count = 0, used = 0, nfree = 0;
+  Waiting* heap = MallocArray<Waiting>(room);
+  BoundPiece* pool = MallocArray<BoundPiece>(room);
+  int32_t* freed = MallocArray<int32_t>(room);
+  if (!heap || !pool || !freed) return false;
   double lower = start;
   auto finish = [&](BoundPiece& piece) {
     piece.longest = 0;
@@ -1719,18 +1758,24 @@ bool BoundDistance(const Cloud* m, const int32_t* from, int nfrom, const Triangl
   };
   auto push = [&](const BoundPiece& piece) {
     if (piece.upper <= lower) return true;  // it cannot hold the farthest point
-    if (count == room) {
+    if (nfree == 0 && used == room) {
       room *= 2;
-      auto* grown = ReallocArray(heap, room);
-      if (!grown) return false;
-      heap = grown;
+      auto* grownHeap = ReallocArray(heap, room);
+      if (grownHeap) heap = grownHeap;
+      auto* grownPool = ReallocArray(pool, room);
+      if (grownPool) pool = grownPool;
+      auto* grownFreed = ReallocArray(freed, room);
+      if (grownFreed) freed = grownFreed;
+      if (!grownHeap || !grownPool || !grownFreed) return false;
     }
-    heap[count++] = piece;
+    const int32_t slot = static_cast<int32_t>(nfree > 0 ? freed[--nfree] : used++);
+    pool[slot] = piece;
+    heap[count++] = Waiting{piece.upper, slot};
     std::push_heap(heap, heap + count);
     return true;
   };
-  auto measure = [&](const double p[3], double* d, int* near) {
-    const double d2 = grid.DistSq(p, near);
+  auto measure = [&](const double p[3], double* d, int* near, int hint) {
+    const double d2 = grid.DistSq(p, near, hint);
     *d = std::isfinite(d2) ? std::sqrt(d2) : 0.0;  // a point not a number is at no distance
   };
   // The triangles share their corners: each point is measured once.
@@ -1741,10 +1786,13 @@ bool BoundDistance(const Cloud* m, const int32_t* from, int nfrom, const Triangl
   for (int i = 0; i < nfrom; ++i) {
     BoundPiece piece;
     TrianglePoints(m, m->tri[from[i]], piece.corner[0], piece.corner[1], piece.corner[2]);
+    // A corner's nearest triangle is the hint for the next corner's.
+    int hint = -1;
     for (int k = 0; k < 3; ++k) {
       const int v = m->tri[from[i]].v[k];
-      if (pointNear[v] == -2) measure(piece.corner[k], &pointDist[v], &pointNear[v]);
+      if (pointNear[v] == -2) measure(piece.corner[k], &pointDist[v], &pointNear[v], hint);
       piece.dist[k] = pointDist[v], piece.near[k] = pointNear[v];
+      if (pointNear[v] >= 0) hint = pointNear[v];
     }
     finish(piece);
     if (!push(piece)) return false;
@@ -1753,7 +1801,8 @@ bool BoundDistance(const Cloud* m, const int32_t* from, int nfrom, const Triangl
   *bound = lower;
   while (count > 0) {
     std::pop_heap(heap, heap + count);
-    const BoundPiece piece = heap[--count];
+    const BoundPiece piece = pool[heap[--count].slot];
+    freed[nfree++] = heap[count].slot;
     if (piece.upper <= lower + std::max(kBoundShare * lower, slack)) {
       *bound = std::max(lower, piece.upper);
       return true;
@@ -1768,7 +1817,8 @@ bool BoundDistance(const Cloud* m, const int32_t* from, int nfrom, const Triangl
         at[3 + k][d] = 0.5 * (piece.corner[(k + 1) % 3][d] + piece.corner[(k + 2) % 3][d]);
       }
       dist[k] = piece.dist[k], near[k] = piece.near[k];
-      measure(at[3 + k], &dist[3 + k], &near[3 + k]);
+      // The midpoint's nearest is mostly that of an end of its edge, or beside it.
+      measure(at[3 + k], &dist[3 + k], &near[3 + k], piece.near[(k + 1) % 3]);
     }
     measured += 3;
     static constexpr int kChildren[4][3] = {{0, 5, 4}, {5, 1, 3}, {4, 3, 2}, {3, 4, 5}};

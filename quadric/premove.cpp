@@ -126,7 +126,7 @@ int OutlierRemove(Cloud* cloud, double radius, double tol, int useSphere) {
     for (int k = 0; k < m; ++k) nx[k] = x[near[k]], ny[k] = y[near[k]], nz[k] = z[near[k]];
     if (useSphere) {
       double centre[3], r, err;
-      if (FitSphere(nx, ny, nz, m, centre, &r, &err) != 0) {
+      if (FitSphereNewton(nx, ny, nz, m, centre, &r, &err) != 0) {
         if (memory_error == 1) return 0;
         ClearKernelError();  // a failed local fit keeps the point; it fails nothing else
         continue;

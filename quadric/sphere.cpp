@@ -90,8 +90,141 @@ int FitSphereImplicit(const float* x, const float* y, const float* z, int n, dou
   return 0;
 }
 
-int FitSphere(const float* x, const float* y, const float* z, int n, double centre[3], double* radius,
-              double* error) {
+namespace {
+
+// A sphere as the Gauss-Newton refinement holds it: through the foot h n, where its unit normal
+// is n, with signed curvature k (centre h n + n / k, radius 1 / |k|). The deviation of q, with
+// w = q - h n, is |q - c| - r = (k |w|^2 - 2 w.n) / (1 + |k w - n|) (for k > 0; its negative for
+// k < 0): free of the cancellation of |q - c| - r for a flat cap, where it tends to the distance
+// from the tangent plane, so that the least squares stay well posed however large the sphere
+// (in centre and radius they become a long, narrow valley that steps creep along).
+struct FootSphere {
+  double h, n[3], k;
+};
+
+// The normal equations of the deviations at s: J^T J (row-major, both halves), J^T f, the sum
+// of squares f^T f, and the tangents t1, t2 along which the rows' tilt columns run.
+struct FootNormalEquations {
+  double A[16], g[4], sum, t1[3], t2[3];
+};
+
+// With w = q - h n, the deviation (k |w|^2 - 2 w.n) / (1 + |k w - n|) and its gradient along h,
+// the tilts of n towards t1 and t2 and k, at zero tilt, from those of its numerator and of
+// |k w - n| (floored at 1e-10 as a divisor, for a point at the centre); kh = 1 + k h.
+void FootEquations(const float* x, const float* y, const float* z, int n, const FootSphere& s,
+                   FootNormalEquations* e) {
+  const int least = std::fabs(s.n[0]) <= std::fabs(s.n[1]) && std::fabs(s.n[0]) <= std::fabs(s.n[2]) ? 0
+                    : std::fabs(s.n[1]) <= std::fabs(s.n[2])                                         ? 1
+                                                                                                      : 2;
+  double axis[3] = {0, 0, 0};
+  axis[least] = 1.0;
+  VecNormalize3(VecCrossProd3(s.n, axis, e->t1), e->t1);
+  VecCrossProd3(s.n, e->t1, e->t2);
+  double A[16] = {}, g[4] = {}, sum = 0.0;
+  const double kh = 1.0 + s.k * s.h;
+  for (int i = 0; i < n; ++i) {
+    const double q[3] = {x[i], y[i], z[i]};
+    double w[3], v[3];
+    for (int a = 0; a < 3; ++a) w[a] = q[a] - s.h * s.n[a], v[a] = s.k * w[a] - s.n[a];
+    const double vlen = std::sqrt(VecDotProd3(v, v));
+    const double wn = VecDotProd3(w, s.n), w1 = VecDotProd3(w, e->t1), w2 = VecDotProd3(w, e->t2);
+    const double ww = VecDotProd3(w, w);
+    const double invD = 1.0 / (1.0 + vlen), invS = 1.0 / (vlen < 1e-10 ? 1e-10 : vlen);
+    const double f = (s.k * ww - 2.0 * wn) * invD, fs = f * invS;
+    // (d numerator - f d|k w - n|) / (1 + |k w - n|), the numerator's and |k w - n|'s gradients
+    // being (2 - 2 k w.n, -2 kh w.t1, -2 kh w.t2, |w|^2) and
+    // (k (1 - k w.n), -kh k w.t1, -kh k w.t2, k |w|^2 - w.n) / |k w - n|.
+    const double row[4] = {(2.0 - 2.0 * s.k * wn + fs * s.k * (s.k * wn - 1.0)) * invD,
+                           kh * w1 * (fs * s.k - 2.0) * invD, kh * w2 * (fs * s.k - 2.0) * invD,
+                           (ww - fs * (s.k * ww - wn)) * invD};
+    sum += f * f;
+    for (int j = 0; j < 4; ++j) {
+      g[j] += row[j] * f;
+      for (int m = j; m < 4; ++m) A[4 * j + m] += row[j] * row[m];
+    }
+  }
+  for (int j = 0; j < 4; ++j) {
+    e->g[j] = g[j];
+    for (int m = 0; m < 4; ++m) e->A[4 * j + m] = m >= j ? A[4 * j + m] : A[4 * m + j];
+  }
+  e->sum = sum;
+}
+
+// The refinement has settled once the linear model promises to lower the sum of squares by no
+// more than this fraction of it (its round-off over some thirty terms is about 1e-14)...
+constexpr double kNewtonSumSettled = 1e-12;
+// ...or once an undamped step is below this fraction of the sphere's terms (1 + |h| + |k| in
+// the unit frame): far below the single-precision round-off of the points (kUnitRoundOff).
+constexpr double kNewtonSettled = 1e-10;
+// Steps tried, taken or not, before the refinement gives up and MINPACK answers: a fit settles
+// in a few, as the deviations are nearly linear in the parameters near a cap.
+constexpr int kNewtonSteps = 30;
+// The damping that first follows a step which did not lower the sum of squares, and the most it
+// may grow to before the sphere counts as settled (no step along the gradient helps).
+constexpr double kFirstDamping = 1e-4;
+constexpr double kMostDamping = 1e12;
+
+// Geometric least squares of the sphere over unit-frame points about their centroid (the
+// origin), from the start (centre, radius) in p, by damped Gauss-Newton steps in (h, tilt of n
+// along two tangents t1 and t2, k): with the deviations f_i and their analytic gradients J_i,
+// solve (J^T J + lambda diag(J^T J)) d = -J^T f (4 x 4, no allocation), take the step when it
+// lowers the sum of squares (the tilt then becomes part of n), else raise lambda. True once
+// settled, p then the sphere and *sum its sum of squares; false when it does not settle in
+// kNewtonSteps or leaves a plane (k = 0), p then untouched.
+bool SphereGaussNewton(const float* x, const float* y, const float* z, int n, double p[4], double* sum) {
+  FootSphere s;
+  const double c0 = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+  if (!(p[3] > 0.0)) return false;
+  for (int a = 0; a < 3; ++a) s.n[a] = c0 > 0.0 ? p[a] / c0 : a == 2;
+  s.h = c0 - p[3], s.k = 1.0 / p[3];
+  // Each step is measured by the normal equations at its end, which serve the next step when
+  // it is taken: one pass over the points per step.
+  FootNormalEquations at, trialAt;
+  FootEquations(x, y, z, n, s, &at);
+  double lambda = 0.0;
+  bool settled = false;
+  for (int step = 0; step < kNewtonSteps && !settled; ++step) {
+    double A[16];
+    for (int j = 0; j < 16; ++j) A[j] = at.A[j];
+    for (int j = 0; j < 4; ++j) A[5 * j] *= 1.0 + lambda;
+    int indx[4];
+    double parity, delta[4] = {-at.g[0], -at.g[1], -at.g[2], -at.g[3]};
+    const bool solved = ludcmp4(A, 4, indx, &parity) == 0;
+    if (solved) lubksb4(A, 4, indx, delta);
+    // Settled when the model promises no reduction beyond round-off (damping only shortens a
+    // step where the model misleads), when the points lie on the sphere to their own round-off,
+    // or when an undamped step is short (damping shortens any): the step is then not taken.
+    const double promised = -(at.g[0] * delta[0] + at.g[1] * delta[1] + at.g[2] * delta[2] + at.g[3] * delta[3]);
+    const double stepLen =
+        std::sqrt(delta[0] * delta[0] + delta[1] * delta[1] + delta[2] * delta[2] + delta[3] * delta[3]);
+    settled = solved && (promised <= kNewtonSumSettled * at.sum || at.sum <= n * kUnitRoundOff * kUnitRoundOff ||
+                         (lambda == 0.0 && stepLen <= kNewtonSettled * (1.0 + std::fabs(s.h) + std::fabs(s.k))));
+    if (settled) break;
+    FootSphere trial = s;
+    trial.h += delta[0], trial.k += delta[3];
+    for (int a = 0; a < 3; ++a) trial.n[a] += delta[1] * at.t1[a] + delta[2] * at.t2[a];
+    VecNormalize3(trial.n, trial.n);
+    if (solved) FootEquations(x, y, z, n, trial, &trialAt);
+    if (solved && trialAt.sum <= at.sum) {
+      s = trial, at = trialAt;
+      lambda = lambda > kFirstDamping ? lambda / 10.0 : 0.0;
+    } else {
+      lambda = lambda == 0.0 ? kFirstDamping : lambda * 10.0;
+      // Refused with the most damping, a step along the gradient helps no more: round-off.
+      settled = lambda > kMostDamping;
+    }
+  }
+  if (!settled || s.k == 0.0 || !std::isfinite(s.h + s.k)) return false;
+  for (int a = 0; a < 3; ++a) p[a] = s.h * s.n[a] + s.n[a] / s.k;
+  p[3] = 1.0 / std::fabs(s.k);
+  *sum = at.sum;
+  return true;
+}
+
+// FitSphere's method with the refinement chosen: MINPACK, or Gauss-Newton (MINPACK then only
+// where that does not settle).
+int FitSphereRefined(const float* x, const float* y, const float* z, int n, double centre[3], double* radius,
+                     double* error, bool newton) {
   if (!x || !y || !z || n < 4) return -2;
   // The fit runs in the unit frame of the points (their centroid, the longest side of their box),
   // so that a sphere far from the origin keeps its digits in single precision and the algebraic
@@ -115,9 +248,16 @@ int FitSphere(const float* x, const float* y, const float* z, int n, double cent
     double coef[4], r2;
     if (!AlgebraicSphere(cx, cy, cz, n, coef, c, &r2) || r2 < 0.0) return -2;
     r = std::sqrt(r2);
-    // A failed refinement leaves the algebraic sphere; its error is then the one reported.
-    if (SphereNonllsqrFitMinpack(cx, cy, cz, n, c, &r, 1e-15, 50, &err, &maxDev) != 0)
+    double p[4] = {c[0], c[1], c[2], r};
+    double sum;
+    if (newton && SphereGaussNewton(cx, cy, cz, n, p, &sum)) {
+      for (int k = 0; k < 3; ++k) c[k] = p[k];
+      r = p[3];
+      err = sum / n;  // the mean squared deviation, as SphereFitError gives it
+    } else if (SphereNonllsqrFitMinpack(cx, cy, cz, n, c, &r, 1e-15, 50, &err, &maxDev) != 0) {
+      // A failed refinement leaves the algebraic sphere; its error is then the one reported.
       SphereFitError(cx, cy, cz, n, c, r, &err, &maxDev);
+    }
   }
   PointFromUnitFrame(frame, c, centre);
   *radius = r * frame.size;
@@ -127,6 +267,18 @@ int FitSphere(const float* x, const float* y, const float* z, int n, double cent
   for (int k = 0; k < 3; ++k)
     if (std::fabs(centre[k]) < kZeroCentre * *radius) centre[k] = 0.0;
   return 0;
+}
+
+}  // namespace
+
+int FitSphere(const float* x, const float* y, const float* z, int n, double centre[3], double* radius,
+              double* error) {
+  return FitSphereRefined(x, y, z, n, centre, radius, error, false);
+}
+
+int FitSphereNewton(const float* x, const float* y, const float* z, int n, double centre[3], double* radius,
+                    double* error) {
+  return FitSphereRefined(x, y, z, n, centre, radius, error, true);
 }
 
 int FitSphereWithGivenRadius(const float* x, const float* y, const float* z, int n, double radius,

@@ -1,5 +1,6 @@
-// Least-squares spheres through point sets: an algebraic start refined by MINPACK, and an older
-// refinement by the subsystem's own engine. Fit errors are SphereFitError's (quadric/qnlfit.h).
+// Least-squares spheres through point sets: an algebraic start refined by MINPACK or by
+// Gauss-Newton steps, and an older refinement by the subsystem's own engine. Fit errors are
+// SphereFitError's (quadric/qnlfit.h).
 #pragma once
 
 // Centre and radius. Four points give their sphere exactly. 0; -2 for null arrays, n < 4,
@@ -10,6 +11,13 @@
 // moved, to the round-off of the inputs.
 int FitSphere(const float* x, const float* y, const float* z, int n, double centre[3], double* radius,
               double* error);
+// FitSphere with the same checks, start and result codes, refined by damped Gauss-Newton steps
+// with the analytic Jacobian on 4 x 4 normal equations instead of MINPACK, the sphere held by
+// its foot, normal and curvature (well posed however flat the cap); MINPACK finishes only a fit
+// those steps do not settle in 30. The same least-squares sphere to round-off at a small part
+// of the cost, for callers that fit one per point of a cloud.
+int FitSphereNewton(const float* x, const float* y, const float* z, int n, double centre[3], double* radius,
+                    double* error);
 // The centre of a sphere of known radius, refined from the centroid. 0; -2 for null arrays,
 // n < 3, a negative radius, exhausted memory or a failed refinement.
 int FitSphereWithGivenRadius(const float* x, const float* y, const float* z, int n, double radius,

@@ -10,6 +10,7 @@
 #include "curve/fitcurve.h"
 #include "curve/premove.h"
 #include "quadric/premove.h"
+#include "quadric/sphere.h"
 #include "tests/cloud/tagged_cloud.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
@@ -208,6 +209,58 @@ TEST_F(CloudCleaning, SphereModeInACrowdDropsOnlyThePointsOffTheSphere) {
     ASSERT_EQ(c->npts, n) << size;
     for (int i = 0; i < n; ++i) EXPECT_EQ(c->x[i], x[i]) << size << " " << i;
   }
+}
+
+// A noisy wavy patch with points lifted off it by 0 to 3 tol: sphere mode keeps exactly the
+// points that lie within tol of FitSphere's sphere through their neighbours (found by brute
+// force), save those at round-off of the border.
+TEST_F(CloudCleaning, SphereModeKeepsWhatTheLeastSquaresSphereOfTheNeighboursKeeps) {
+  std::mt19937 rng(21);
+  std::uniform_real_distribution<float> J(-0.2f, 0.2f), N(-0.01f, 0.01f), Lift(0.0f, 0.3f);
+  const int m = 24;
+  const double radius = 3.0, tol = 0.1;
+  std::vector<float> x, y, z;
+  for (int r = 0; r < m; ++r)
+    for (int c = 0; c < m; ++c) {
+      const float px = c + J(rng), py = r + J(rng);
+      const bool lifted = (r * m + c) % 11 == 0;
+      x.push_back(px), y.push_back(py);
+      z.push_back(3.0f * std::sin(px / 6.0f) * std::cos(py / 8.0f) + N(rng) + (lifted ? Lift(rng) : 0.0f));
+    }
+  const int n = m * m;
+  std::vector<char> expect(n);
+  std::vector<int> border;
+  for (int i = 0; i < n; ++i) {
+    std::vector<float> nx, ny, nz;
+    for (int j = 0; j < n; ++j) {
+      const double dx = x[j] - x[i], dy = y[j] - y[i], dz = z[j] - z[i];
+      if (j != i && dx * dx + dy * dy + dz * dz <= radius * radius)
+        nx.push_back(x[j]), ny.push_back(y[j]), nz.push_back(z[j]);
+    }
+    double c[3], r, e;
+    expect[i] = 1;
+    if (nx.empty()) expect[i] = 0;
+    if (nx.size() < 4 || FitSphere(nx.data(), ny.data(), nz.data(), int(nx.size()), c, &r, &e) != 0) continue;
+    const double d = std::fabs(std::sqrt((x[i] - c[0]) * (x[i] - c[0]) + (y[i] - c[1]) * (y[i] - c[1]) +
+                                         (z[i] - c[2]) * (z[i] - c[2])) - r);
+    expect[i] = d <= tol;
+    if (std::fabs(d - tol) < 1e-5) border.push_back(i);
+  }
+  int dropped = 0;
+  for (int i = 0; i < n; ++i) dropped += !expect[i];
+  ASSERT_GT(dropped, 10);  // the lifts reach beyond tol often enough to tell
+  Owned<Cloud, FreeCloud> cloud(MakeCld(x.data(), y.data(), z.data(), n, nullptr));
+  ASSERT_EQ(OutlierRemove(cloud.get(), radius, tol, 1), 1);
+  // The kept points in order: walk the input and match.
+  int k = 0;
+  for (int i = 0; i < n; ++i) {
+    const bool kept = k < cloud->npts && cloud->x[k] == x[i] && cloud->y[k] == y[i] && cloud->z[k] == z[i];
+    if (std::find(border.begin(), border.end(), i) == border.end()) {
+      EXPECT_EQ(kept, bool(expect[i])) << i;
+    }
+    k += kept;
+  }
+  EXPECT_EQ(k, cloud->npts);
 }
 
 TEST_F(CloudCleaning, ReliabilityAndPlaneCutsMakeCloudsThatKeepTheirData) {
