@@ -207,7 +207,9 @@ void GetNewBndryArrays(Bspline** pos, Bspline** cos, int n, int* a, int* b, int*
                        Bspline*** newPos, Bspline*** newCos, int* newN, int** newA, int** newB,
                        int** newC);
 // A new array of n cross-derivative curves on the position curves' knots, guided between the
-// unit cross lines at each side's ends (null for sides with sideCont < 1). Null on failure.
+// cross lines at each side's ends (null for sides with sideCont < 1). The lines and the vectors
+// are as long as a mean side of the loop (its length over n), so that the strips they make keep
+// their shape at every size. Null on failure.
 Bspline** Get3DDerivativeVectors(Bspline** pos, Bspline** cos, int n, int* isoFlags,
                                  int* sideCont);
 // Each present derivative curve becomes position minus derivative, control point by control
