@@ -3,6 +3,7 @@
 // the surface left bit-identical; unit cross directions in the tangent plane, toward the
 // reference curve or perpendicular to the curve out of the domain; the arc magnitude; and the
 // scaled control rows of the loft and blend constructions.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -211,22 +212,25 @@ TEST_F(DerivativeCurves, ScaledControlRows) {
 
 // The cross directions of a curve on a surface are unit and turn with the surface, their arc
 // magnitudes go with its size, at every size and anywhere in space: the tangent plane's normal
-// Su x Sv goes with the square of the size and may not set their floors.
+// Su x Sv goes with the square of the size and may not set their floors. Cases: toward the
+// reference curve, perpendicular to an inner curve, and perpendicular out of the domain across
+// the u-minimum edge (whose side is decided in the parameter plane).
 TEST_F(DerivativeCurves, CrossDirectionsAndMagnitudesAreTheSameAtEverySize) {
   const int n = 9;
   std::vector<double> t(n);
   for (int i = 0; i < n; ++i) t[i] = i / double(n - 1);
-  std::vector<double> unit[2][4];
+  std::vector<double> unit[3][4];
   auto run = [&](const Place& pl, int mode, std::vector<double> out[4]) {
     BsplineKeeper keep;
     Bspline* s = keep(Wavy(4));
     pl.Map(s);
-    Bspline* crv = BuildCurveOnSurface(s, 3, {0.1, 0.2, 0.3, 0.35, 0.5, 0.5, 0.7, 0.6});
+    Bspline* crv = mode < 2 ? BuildCurveOnSurface(s, 3, {0.1, 0.2, 0.3, 0.35, 0.5, 0.5, 0.7, 0.6})
+                            : BuildCurveOnSurface(s, 1, {0.0, 0.1, 0.0, 0.9});
     Bspline* ref = BuildCurveOnSurface(s, 3, {0.3, 0.05, 0.5, 0.15, 0.75, 0.3, 0.95, 0.4});
     for (int k = 0; k < 4; ++k) out[k].assign(n, 0.0);
     double* mag = nullptr;
-    ASSERT_EQ(GetNonIsoG1PointsOfSurf(crv, ref, &mag, 1, 1, mode, t.data(), out[0].data(), out[1].data(),
-                                      out[2].data(), n), 0);
+    ASSERT_EQ(GetNonIsoG1PointsOfSurf(crv, ref, &mag, 1, 1, std::min(mode, 1), t.data(), out[0].data(),
+                                      out[1].data(), out[2].data(), n), 0);
     ASSERT_NE(mag, nullptr);
     for (int i = 0; i < n; ++i) {
       const double D[3] = {out[0][i], out[1][i], out[2][i]};
@@ -237,9 +241,9 @@ TEST_F(DerivativeCurves, CrossDirectionsAndMagnitudesAreTheSameAtEverySize) {
     }
     Free(mag);
   };
-  for (int mode : {0, 1}) run(Place(1.0, false), mode, unit[mode]);
+  for (int mode : {0, 1, 2}) run(Place(1.0, false), mode, unit[mode]);
   for (const Place& pl : EveryPlace())
-    for (int mode : {0, 1}) {
+    for (int mode : {0, 1, 2}) {
       SCOPED_TRACE(Where(pl) << " mode " << mode);
       std::vector<double> got[4];
       run(pl, mode, got);
