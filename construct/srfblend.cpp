@@ -437,8 +437,8 @@ void TwistCompatibleAtCornerJoints(Bspline** sideTan, int n) {
 
 namespace {
 
-// Offsets below this share of the handles' lengths carry no direction: a handle ratio is not
-// read from them.
+// Legs whose cosine with each other (or a leg's length against the legs it is compared with)
+// is below this share carry no ratio.
 constexpr double kHandleTol = 1e-10;
 
 // Fractions of the parameter range taken by the first and the last knot span (1 without
@@ -450,30 +450,13 @@ double LastSpanFraction(const Bspline* c) {
   return (c->umax - c->knotsU[c->degreeU + c->interiorU]) / (c->umax - c->umin);
 }
 
-// x when |x| >= |y|, |z|; else y when |y| >= |z|; else z.
-int Dominant(const double v[3]) {
-  const double x = std::fabs(v[0]), y = std::fabs(v[1]), z = std::fabs(v[2]);
-  if (x >= y && x >= z) return 0;
-  return y >= z ? 1 : 2;
-}
-
-// The handle ratio w_k / v_k in the dominant coordinate of v, or in its fallback when w has
-// nothing there; false when no usable coordinate remains.
+// The handle ratio: the scalar c with w = c v, in least squares (w . v / v . v), so that it does
+// not depend on how the hole is turned; false when v or w has no length or w is (nearly)
+// perpendicular to v, where no ratio is usable.
 bool HandleRatio(const double v[3], const double w[3], double* ratio) {
-  const double floor = kHandleTol * std::max(Len(v), Len(w));
-  int k = Dominant(v);
-  if (std::fabs(w[k]) < floor) {
-    const double ax = std::fabs(v[0]), ay = std::fabs(v[1]), az = std::fabs(v[2]);
-    if (k == 0)
-      k = ay >= az ? 1 : 2;
-    else if (k == 1)
-      k = ax < az ? 2 : 0;
-    else
-      k = ax < ay ? 1 : 0;
-    if (std::fabs(w[k]) < floor) return false;
-  }
-  if (!(std::fabs(v[k]) >= floor) || v[k] == 0.0) return false;
-  *ratio = w[k] / v[k];
+  const double vw = Dot(v, w), lv = Len(v), lw = Len(w);
+  if (!(std::fabs(vw) > kHandleTol * lv * lw)) return false;
+  *ratio = vw / (lv * lv);
   return true;
 }
 
@@ -537,11 +520,12 @@ void GetDesignParams(Bspline** midPos, Bspline** sidePos, int n, double* a, doub
     Pt(prev, NumCtrlU(prev) - 2, Rp);
     Pt(next, NumCtrlU(next) - 2, Rn);
     Sub(PL1, PL, u);
-    const int k = Dominant(u);
-    // A mid curve arriving with no end leg (a zero centre normal) gives no b: 0 keeps it finite.
-    b[i] = std::fabs(u[k]) < kHandleTol
-               ? 0.0
-               : ((Rp[k] - PL[k]) * d[i] - (PL[k] - Rn[k]) * c[i]) / u[k];
+    // b u = (Rp - PL) d - (PL - Rn) c in least squares, whatever the turn of the hole. A mid
+    // curve arriving with no end leg (a zero centre normal) gives no b: 0 keeps it finite.
+    double r[3];
+    for (int q = 0; q < 3; ++q) r[q] = (Rp[q] - PL[q]) * d[i] - (PL[q] - Rn[q]) * c[i];
+    const double uu = Dot(u, u);
+    b[i] = uu > 0.0 ? Dot(r, u) / uu : 0.0;
   }
   *handles = E;
 }

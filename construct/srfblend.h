@@ -93,8 +93,10 @@ void MidCurveCurvatureCorrection(Bspline** midPos, Bspline** sidePos, Bspline** 
 // failure the tangent curves are freed (entries null).
 void GetMidTanCurves(Bspline** midPos, Bspline** sidePos, int* centreCont, int n,
                      Bspline** midTan);
-// a = 0, d = 1, c[i] the ratio of the two handles of side i at M_i in their dominant coordinate
-// (1 where no usable coordinate exists), b[i] from the neighbouring mid curves at the centre.
+// a = 0, d = 1, c[i] the ratio of the two handles of side i at M_i (w = c v in least squares;
+// 1 where a handle has no length or the two are perpendicular), b[i] from the neighbouring mid
+// curves at the centre (in least squares along the mid curve's end leg): ratios that do not
+// change when the hole is turned.
 // *handles: a new block of the 2n handle points (the caller frees it). On failure nothing is
 // handed out and the error state is set.
 void GetDesignParams(Bspline** midPos, Bspline** sidePos, int n, double* a, double* b, double* c,

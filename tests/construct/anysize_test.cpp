@@ -12,12 +12,18 @@
 
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
+#include "cloud/makecld.h"
+#include "construct/crv2srf.h"
+#include "construct/extend.h"
 #include "construct/extrude.h"
 #include "construct/quadrics.h"
 #include "construct/srfblend.h"
+#include "construct/srfloft.h"
 #include "construct/srfmerge.h"
+#include "construct/srfrevol.h"
 #include "construct/srfoffst.h"
 #include "curve/crverr.h"
+#include "curve/fittotol.h"
 #include "foundation/coreglob.h"
 #include "foundation/geometry.h"
 #include "quadric/cone.h"
@@ -373,13 +379,17 @@ struct Answer {
   }
 };
 
-// One entry: its name, whether it runs at every place or (the slow ones) at three, the largest
-// difference from the unit answer allowed near the origin and far from it, and the run: build
-// the case at pl, call the entry, check its exact answers and write the answer; false when the
-// entry failed.
+// Where an entry runs: every place; three (the slow ones: 1e-3 near, 1e-6 and 1e6 far); or
+// every size near the origin only (fits whose discrete choices, such as knot counts, follow the
+// single-precision rounding of points far away).
+enum Places { kEvery, kFew, kNear };
+
+// One entry: its name, where it runs, the largest difference from the unit answer allowed near
+// the origin and far from it, and the run: build the case at pl, call the entry, check its exact
+// answers and write the answer; false when the entry failed.
 struct Entry {
   std::string name;
-  bool everyPlace;
+  Places places;
   double nearTol, farTol;
   std::function<bool(const Place&, Answer*)> run;
 };
@@ -453,20 +463,23 @@ bool TwoStepFill(const Place& pl, int cont, Answer* out) {
   return true;
 }
 
-// A helix of two turns as a cubic control polygon.
-Bspline* Helix() {
+// A helix of two turns and a planar S-curve, as cubic control polygons.
+Bspline* SweepPath(bool helix) {
   std::vector<double> pts;
   for (int i = 0; i < 9; ++i) {
     const double t = i / 8.0;
-    pts.insert(pts.end(), {std::cos(4 * M_PI * t), std::sin(4 * M_PI * t), 0.8 * t});
+    if (helix)
+      pts.insert(pts.end(), {std::cos(4 * M_PI * t), std::sin(4 * M_PI * t), 0.8 * t});
+    else
+      pts.insert(pts.end(), {t, 0.3 * std::sin(2 * M_PI * t), 0.0});
   }
   return BuildCurve(3, 3, pts);
 }
 
-// A square of side 0.1 across the helix's start swept along it, turned with the path or carried.
-bool Sweep(const Place& pl, bool carried, Answer* out) {
+// A square of side 0.1 across the path's start swept along it, turned with the path or carried.
+bool Sweep(const Place& pl, bool helix, bool carried, Answer* out) {
   BsplineKeeper keep;
-  Bspline* path = keep(Helix());
+  Bspline* path = keep(SweepPath(helix));
   double P0[3], T0[3];
   RefEvalCurve(path, path->umin, P0);
   RefEvalDeriv(path, path->umin, 0.0, 1, 0, T0);
@@ -506,7 +519,7 @@ std::vector<Entry> Entries() {
   // Hole fills and bridges: the unit answer mapped, to round-off.
   for (int cont : {1, 0}) {
     const std::string how = cont ? " tangent" : " position";
-    e.push_back({"FillNSidedHole" + how, true, 1e-9, 1e-6, [cont](const Place& pl, Answer* out) {
+    e.push_back({"FillNSidedHole" + how, kEvery, 1e-9, 1e-6, [cont](const Place& pl, Answer* out) {
                    OctantHole g(pl);
                    Bspline** p = g.Fill(cont);
                    if (!p) return false;
@@ -516,11 +529,11 @@ std::vector<Entry> Entries() {
                    for (int i = 0; i < 3; ++i) out->Net(pl, p[i]);
                    return true;
                  }});
-    e.push_back({"FillNSidedHoleInit and FillNSidedHoleWCenter" + how, true, 1e-9, 1e-5,
+    e.push_back({"FillNSidedHoleInit and FillNSidedHoleWCenter" + how, kEvery, 1e-9, 1e-5,
                  [cont](const Place& pl, Answer* out) { return TwoStepFill(pl, cont, out); }});
   }
   for (bool across : {false, true})
-    e.push_back({std::string("FindMergeSurfFrom2Curve2s ") + (across ? "across" : "along"), true, 1e-9, 1e-6,
+    e.push_back({std::string("FindMergeSurfFrom2Curve2s ") + (across ? "across" : "along"), kEvery, 1e-9, 1e-6,
                  [across](const Place& pl, Answer* out) {
                    BridgeCase g(pl, across);
                    Bspline* b = g.Bridge();
@@ -531,13 +544,15 @@ std::vector<Entry> Entries() {
                    out->Net(pl, b);
                    return true;
                  }});
-  // Sweeps along a helix: the path is refitted within a thousandth of its size, which far away
+  // Sweeps along a helix and an S-curve: the path is refitted within a thousandth of its size, which far away
   // sees the coordinates' rounding.
-  for (bool carried : {true, false})
-    e.push_back({carried ? "NewExtrudeWRotation" : "ExtrudeWRotation", true, 1e-8, 3e-5,
-                 [carried](const Place& pl, Answer* out) { return Sweep(pl, carried, out); }});
+  for (bool helix : {true, false})
+    for (bool carried : {true, false})
+      e.push_back({std::string(carried ? "NewExtrudeWRotation" : "ExtrudeWRotation") + (helix ? " helix" : " S-curve"),
+                   kEvery, 1e-8, 3e-5,
+                   [helix, carried](const Place& pl, Answer* out) { return Sweep(pl, helix, carried, out); }});
   // Fits of single-precision points: the same to the points' rounding.
-  e.push_back({"FitCylinder", true, 1e-5, kFloatFar, [](const Place& pl, Answer* out) {
+  e.push_back({"FitCylinder", kEvery, 1e-5, kFloatFar, [](const Place& pl, Answer* out) {
                  const PointSet p = PlacedPoints(pl, 120, CylinderPoint);
                  double P[3], A[3], r, err;
                  if (FitCylinder(p.x.data(), p.y.data(), p.z.data(), p.n(), P, A, &r, &err) != 0) return false;
@@ -546,7 +561,7 @@ std::vector<Entry> Entries() {
                  out->Length(pl, r);
                  return true;
                }});
-  e.push_back({"FitCone", true, 1e-5, kFloatFar, [](const Place& pl, Answer* out) {
+  e.push_back({"FitCone", kEvery, 1e-5, kFloatFar, [](const Place& pl, Answer* out) {
                  const PointSet p = PlacedPoints(pl, 132, ConePoint);
                  QuadricInfo q{};
                  double err;
@@ -556,7 +571,7 @@ std::vector<Entry> Entries() {
                  out->Ratio(q.v[6]);
                  return true;
                }});
-  e.push_back({"FitSphere", true, 1e-5, kFloatFar, [](const Place& pl, Answer* out) {
+  e.push_back({"FitSphere", kEvery, 1e-5, kFloatFar, [](const Place& pl, Answer* out) {
                  const PointSet p = PlacedPoints(pl, 80, SpherePoint);
                  double c[3], r, err;
                  if (FitSphere(p.x.data(), p.y.data(), p.z.data(), p.n(), c, &r, &err) != 0) return false;
@@ -564,7 +579,7 @@ std::vector<Entry> Entries() {
                  out->Length(pl, r);
                  return true;
                }});
-  e.push_back({"PlaneFit", true, 1e-5, kFloatFar, [](const Place& pl, Answer* out) {
+  e.push_back({"PlaneFit", kEvery, 1e-5, kFloatFar, [](const Place& pl, Answer* out) {
                  const PointSet p = PlacedPoints(pl, 30, [](int i, double q[3]) {
                    q[0] = 0.1 * (i % 6), q[1] = 0.1 * (i / 6), q[2] = 0.3 * q[0] - 0.2 * q[1];
                  });
@@ -574,7 +589,7 @@ std::vector<Entry> Entries() {
                  return true;
                }});
   // A sphere recognised and offset half way to its centre.
-  e.push_back({"IdentifySurfQuadric and OffsetQuadricSurface", true, 1e-8, 1e-6, [](const Place& pl, Answer* out) {
+  e.push_back({"IdentifySurfQuadric and OffsetQuadricSurface", kEvery, 1e-8, 1e-6, [](const Place& pl, Answer* out) {
                  BsplineKeeper keep;
                  const double o[3] = {0.3, -0.2, 0.1};
                  double c[3];
@@ -594,10 +609,174 @@ std::vector<Entry> Entries() {
                  out->Point(pl, half->quadric->v + 1);
                  return true;
                }});
+  // The general quadric of a cylinder sector: its residual function at fixed unit points,
+  // over the size squared (one sign), is the unit one; a sector's quadric magnifies the points'
+  // rounding far away a few times more than the surface fits do.
+  e.push_back({"QuadricsFit", kEvery, 1e-6, 3 * kFloatFar, [](const Place& pl, Answer* out) {
+                 const PointSet p = PlacedPoints(pl, 120, CylinderPoint);
+                 double c[10], eig;
+                 if (QuadricsFit(p.x.data(), p.y.data(), p.z.data(), p.n(), c, &eig) != 1) return false;
+                 std::vector<double> q;
+                 for (int k = 0; k < 8; ++k) {
+                   const double y[3] = {0.2 + 0.5 * (k & 1), -0.1 + 0.6 * ((k >> 1) & 1), 0.1 + 0.4 * (k >> 2)};
+                   double x[3];
+                   pl.Map(y, x);
+                   q.push_back((c[0] * x[0] * x[0] + c[1] * x[1] * x[1] + c[2] * x[2] * x[2] + c[3] * x[0] * x[1] +
+                                c[4] * x[0] * x[2] + c[5] * x[1] * x[2] + c[6] * x[0] + c[7] * x[1] + c[8] * x[2] + c[9]) /
+                               (pl.size * pl.size));
+                 }
+                 const double sign = q[0] < 0 ? -1.0 : 1.0;
+                 for (double v : q) out->Ratio(sign * v);
+                 return true;
+               }});
+  // A tolerance fit to 150 exact points of a trefoil, within 1e-3 of the size.
+  e.push_back({"FitToToleranceMeasured", kNear, 1e-6, 0.0, [](const Place& pl, Answer* out) {
+                 const PointSet p = PlacedPoints(pl, 150, [](int i, double q[3]) {
+                   const double t = 2 * M_PI * i / 150;
+                   q[0] = 0.2 * (std::sin(t) + 2 * std::sin(2 * t)), q[1] = 0.2 * (std::cos(t) - 2 * std::cos(2 * t));
+                   q[2] = -0.2 * std::sin(3 * t);
+                 });
+                 Cloud* cloud = MakeCld(p.x.data(), p.y.data(), p.z.data(), p.n(), nullptr);
+                 if (!cloud) return false;
+                 int status = 0;
+                 double dev = 0.0;
+                 Bspline* c = FitToToleranceMeasured(cloud, nullptr, 1e-3 * pl.size, 0.1 * pl.size, 0, 3, &status, 0, 0,
+                                                     &dev, true);
+                 FreeCloud(cloud);
+                 if (!c) return false;
+                 EXPECT_LE(dev, 1e-3 * pl.size);
+                 out->Net(pl, c);
+                 FreeBspline(c);
+                 return true;
+               }});
+  // Lofts, ruled and extruded surfaces, revolutions, extensions and offsets of placed curves and
+  // surfaces.
+  e.push_back({"NonFeatureMatchedLoft tangent to a sphere", kEvery, 1e-9, 1e-6, [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 const double I[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+                 Bspline* s = keep(Octant(I));
+                 pl.Map(s);
+                 // The octant's equator (u = 0), then two quarter circles above and beside it.
+                 Bspline* eq = BuildCurveOnSurface(s, 3, {0, 0, 0, 1.0 / 3, 0, 2.0 / 3, 0, 1});
+                 Bspline* c[3] = {eq, nullptr, nullptr};
+                 for (int k = 1; k < 3; ++k) {
+                   std::vector<double> pts;
+                   for (int i = 0; i < 4; ++i) {
+                     const double a = M_PI / 2 * i / 3;
+                     pts.insert(pts.end(), {(1 + 0.3 * k) * std::cos(a), (1 + 0.3 * k) * std::sin(a), -0.4 * k});
+                   }
+                   c[k] = keep(BuildCurve(3, 3, pts));
+                   pl.Map(c[k]);
+                 }
+                 int ends[2] = {1, 0}, modes[2] = {0, 0};
+                 double spans[2] = {1.0, 1.0};
+                 Bspline* loft = keep(NonFeatureMatchedLoft(3, c, 0.0, 3, ends, spans, nullptr, 0.0, 0.0, -1, modes, 0, 0));
+                 if (!loft) return false;
+                 out->Net(pl, loft);
+                 return true;
+               }});
+  e.push_back({"RuledSurface, CreateExtrudeSurface and RevolveCurveGeometry", kEvery, 1e-9, 1e-6,
+               [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 Bspline* a = keep(WigglyCubic(pl));
+                 Bspline* b = keep(WigglyCubic(pl));
+                 const double lift[3] = {0.1, 0.5, 0.2};
+                 double d[3];
+                 pl.MapDirection(lift, d);
+                 for (int i = 0; i < NumCtrlU(b); ++i)
+                   b->X[0][i] += pl.size * d[0], b->Y[0][i] += pl.size * d[1], b->Z[0][i] += pl.size * d[2];
+                 Bspline* ruled = keep(RuledSurface(a, b));
+                 Bspline* ext = keep(CreateExtrudeSurface(a, 0, d, 0.7 * pl.size));
+                 const double q0[3] = {0, -0.5, 0}, q1[3] = {1, -0.4, 0.2};
+                 double p0[3], p1[3];
+                 pl.Map(q0, p0);
+                 pl.Map(q1, p1);
+                 Bspline* rev = keep(RevolveCurveGeometry(a, p0, p1, 0.0, 120.0));
+                 if (!ruled || !ext || !rev) return false;
+                 out->Net(pl, ruled);
+                 out->Net(pl, ext);
+                 out->Net(pl, rev);
+                 return true;
+               }});
+  e.push_back({"ExtendObjectByLengthG2 and CreateOffsetSurfaceBspline", kEvery, 1e-9, 1e-6,
+               [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 Bspline* s = keep(QuarterCylinder(pl));
+                 Bspline* ext = keep(ExtendObjectByLengthG2(s, 0.3 * pl.size, 0, 1));
+                 if (!ext) return false;
+                 out->Net(pl, ext);
+                 // The offset by 0.2 of a 9 x 5 grid of the quarter cylinder with its normals.
+                 std::vector<double> x, y, z, n;
+                 for (int j = 0; j < 5; ++j)
+                   for (int i = 0; i < 9; ++i) {
+                     const double t = M_PI / 2 * i / 8, q[3] = {std::cos(t), std::sin(t), j / 4.0};
+                     const double nq[3] = {q[0], q[1], 0.0};
+                     double P[3], N[3];
+                     pl.Map(q, P);
+                     pl.MapDirection(nq, N);
+                     x.push_back(P[0]), y.push_back(P[1]), z.push_back(P[2]);
+                     n.insert(n.end(), N, N + 3);
+                   }
+                 Bspline* off = keep(CreateOffsetSurfaceBspline(s, x.data(), y.data(), z.data(), n.data(), 9, 5,
+                                                                0.2 * pl.size, 1e-6 * pl.size));
+                 if (!off) return false;
+                 out->Net(pl, off);
+                 return true;
+               }});
+  // Caps over a loop of four arcs of the unit circle, position only, and over a circle drawn on
+  // a bent patch, tangent to it.
+  for (int cont : {0, 1})
+    e.push_back({cont ? "FillNBoundaryCap tangent" : "FillNBoundaryCap position", kEvery, 1e-9, 1e-6,
+                 [cont](const Place& pl, Answer* out) {
+                   BsplineKeeper keep;
+                   Bspline* srf = keep(BuildFunctionPatch([](double x, double y) { return 0.3 * x * y; }));
+                   pl.Map(srf);
+                   Bspline* sides[4];
+                   for (int i = 0; i < 4; ++i) {
+                     // A clockwise quarter of the circle of radius 0.3 about (0.5, 0.5), cubic.
+                     const double a = -M_PI / 2 * i, b = -M_PI / 2 * (i + 1);
+                     const double k = 4.0 / 3.0 * std::tan((b - a) / 4) * 0.3;
+                     const double p[2] = {0.5 + 0.3 * std::cos(a), 0.5 + 0.3 * std::sin(a)};
+                     const double q[2] = {0.5 + 0.3 * std::cos(b), 0.5 + 0.3 * std::sin(b)};
+                     const std::vector<double> uv = {p[0], p[1], p[0] - k * std::sin(a), p[1] + k * std::cos(a),
+                                                     q[0] + k * std::sin(b), q[1] - k * std::cos(b), q[0], q[1]};
+                     Bspline* onSrf = BuildCurveOnSurface(srf, 3, uv);
+                     if (cont) {
+                       sides[i] = onSrf;
+                     } else {
+                       // The same arc as a 3D curve.
+                       std::vector<double> pts;
+                       for (int j = 0; j < 4; ++j) {
+                         double P[3];
+                         RefEvalSurface(srf, uv[2 * j], uv[2 * j + 1], P);
+                         pts.insert(pts.end(), P, P + 3);
+                       }
+                       sides[i] = keep(BuildCurve(3, 3, pts));
+                     }
+                   }
+                   int sc[4] = {cont, cont, cont, cont}, cc[4] = {1, 1, 1, 1};
+                   Bspline** cap = FillNBoundaryCap(sides, 4, sc, cc, 0.001 * pl.size, 5.0);
+                   if (!cap) return false;
+                   out->Net(pl, cap[0]);
+                   FreeBsplineArray(cap, 1);
+                   return true;
+                 }});
+  // A profile carried along two paths that hold its ends.
+  e.push_back({"ExtrudeW2PathCurves", kEvery, 1e-9, 1e-6, [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 Bspline* profile = keep(BuildCurve(3, 3, {0, 0, 0, 0.3, 0.2, 0.1, 0.6, -0.1, 0.1, 1, 0, 0}));
+                 Bspline* p1 = keep(BuildCurve(3, 3, {0, 0, 0, 0.1, 0.4, 0.2, -0.1, 0.8, 0.3, 0, 1.2, 0.5}));
+                 Bspline* p2 = keep(BuildCurve(3, 3, {1, 0, 0, 1.2, 0.4, -0.1, 1.4, 0.9, 0.0, 1.5, 1.3, 0.2}));
+                 for (Bspline* c : {profile, p1, p2}) pl.Map(c);
+                 Bspline* s = keep(ExtrudeW2PathCurves(profile, p1, p2, 1e-6 * pl.size));
+                 if (!s) return false;
+                 out->Net(pl, s);
+                 return true;
+               }});
   // Approximations: about a second each under the sanitizers, at three places.
-  e.push_back({"ApproximateBspline curve", false, 1e-6, 1e-6,
+  e.push_back({"ApproximateBspline curve", kFew, 1e-6, 1e-6,
                [](const Place& pl, Answer* out) { return Approximated(pl, WigglyCubic(pl), 1e-5, 0, out); }});
-  e.push_back({"ApproximateBspline rational surface", false, 1e-6, 1e-6,
+  e.push_back({"ApproximateBspline rational surface", kFew, 1e-6, 1e-6,
                [](const Place& pl, Answer* out) { return Approximated(pl, QuarterCylinder(pl), 1e-4, 3, out); }});
   return e;
 }
@@ -611,8 +790,11 @@ TEST_P(EveryEntry, GivesTheUnitAnswerMappedAtEverySizeAndPlace) {
   SCOPED_TRACE(e.name);
   Answer unit;
   ASSERT_TRUE(e.run(Place(1.0, false), &unit)) << zk_error_status;
-  const std::vector<Place> few = {Place(1e-3, false), Place(1e-6, true), Place(1e6, true)};
-  for (const Place& pl : e.everyPlace ? EveryPlace() : few) {
+  std::vector<Place> places;
+  if (e.places == kFew) places = {Place(1e-3, false), Place(1e-6, true), Place(1e6, true)};
+  for (const Place& pl : EveryPlace())
+    if (e.places == kEvery || (e.places == kNear && !pl.far)) places.push_back(pl);
+  for (const Place& pl : places) {
     SCOPED_TRACE(Where(pl));
     Answer a;
     ASSERT_TRUE(e.run(pl, &a)) << zk_error_status;
@@ -631,5 +813,6 @@ INSTANTIATE_TEST_SUITE_P(AnySize, EveryEntry, ::testing::Range(0, static_cast<in
                              if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                            return s;
                          });
+
 
 }  // namespace
