@@ -651,7 +651,7 @@ std::vector<Entry> Entries() {
                }});
   // Lofts, ruled and extruded surfaces, revolutions, extensions and offsets of placed curves and
   // surfaces.
-  e.push_back({"NonFeatureMatchedLoft tangent to a sphere", kEvery, 1e-9, 1e-6, [](const Place& pl, Answer* out) {
+  e.push_back({"NonFeatureMatchedLoft and FeatureMatchedLoft tangent to a sphere", kEvery, 1e-9, 1e-6, [](const Place& pl, Answer* out) {
                  BsplineKeeper keep;
                  const double I[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
                  Bspline* s = keep(Octant(I));
@@ -671,8 +671,13 @@ std::vector<Entry> Entries() {
                  int ends[2] = {1, 0}, modes[2] = {0, 0};
                  double spans[2] = {1.0, 1.0};
                  Bspline* loft = keep(NonFeatureMatchedLoft(3, c, 0.0, 3, ends, spans, nullptr, 0.0, 0.0, -1, modes, 0, 0));
-                 if (!loft) return false;
+                 // The same cut at the middle of every curve.
+                 double features[3] = {0.5, 0.5, 0.5};
+                 Bspline* cut = keep(FeatureMatchedLoft(c, 3, features, 1, 0.0, 3, ends, spans, nullptr, 0.0, 0.0, -1,
+                                                        modes));
+                 if (!loft || !cut) return false;
                  out->Net(pl, loft);
+                 out->Net(pl, cut);
                  return true;
                }});
   e.push_back({"RuledSurface, CreateExtrudeSurface and RevolveCurveGeometry", kEvery, 1e-9, 1e-6,
@@ -771,6 +776,25 @@ std::vector<Entry> Entries() {
                  Bspline* s = keep(ExtrudeW2PathCurves(profile, p1, p2, 1e-6 * pl.size));
                  if (!s) return false;
                  out->Net(pl, s);
+                 return true;
+               }});
+  // A quarter of the unit cylinder recognised: its axis, radius and the foot of a point on it,
+  // to the single-precision rounding of the samples the recogniser fits.
+  e.push_back({"IdentifySurfQuadric cylinder", kEvery, 3e-7, 1e-6, [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 Bspline* s = keep(QuarterCylinder(pl));
+                 FreeQuadricInfo(s);
+                 int found = 0;
+                 if (IdentifySurfQuadric(&s, 1, 1, &found) != 0 || found != 1 || s->quadricType != 22) return false;
+                 const double* q = s->quadric->v;
+                 const double mid[3] = {0, 0, 0.5};
+                 double m[3], foot[3];
+                 pl.Map(mid, m);
+                 const double h = (m[0] - q[0]) * q[3] + (m[1] - q[1]) * q[4] + (m[2] - q[2]) * q[5];
+                 for (int k = 0; k < 3; ++k) foot[k] = q[k] + h * q[3 + k];
+                 out->Point(pl, foot);
+                 out->Direction(pl, q + 3);
+                 out->Length(pl, q[6]);
                  return true;
                }});
   // Approximations: about a second each under the sanitizers, at three places.
