@@ -22,6 +22,7 @@
 #include "construct/srfmerge.h"
 #include "construct/srfrevol.h"
 #include "construct/srfoffst.h"
+#include "construct/srfr2nr.h"
 #include "curve/crverr.h"
 #include "curve/fittotol.h"
 #include "foundation/coreglob.h"
@@ -797,6 +798,38 @@ std::vector<Entry> Entries() {
                  out->Length(pl, q[6]);
                  return true;
                }});
+  // Skins through placed wiggly curves, the non-rational form of the quarter cylinder, the
+  // tensor sweep of a curve along a rational arc and a bridge patch from a curve's end by length.
+  const char* more[4] = {"NewCurve3ToSurf", "SurfaceRationalToNonRationalBspline", "TensorNewExtrudeWRotation",
+                         "MakeBridgeObject"};
+  for (int kind = 0; kind < 4; ++kind)
+    e.push_back({more[kind], kEvery, 1e-9, 1e-6, [kind](const Place& pl, Answer* out) {
+                   BsplineKeeper keep;
+                   Bspline* made = nullptr;
+                   if (kind == 0) {
+                     Bspline* rows[3];
+                     for (int k = 0; k < 3; ++k) {
+                       rows[k] = keep(WigglyCubic(Place(1.0, false)));
+                       for (int i = 0; i < NumCtrlU(rows[k]); ++i)
+                         rows[k]->Y[0][i] += 0.3 * k, rows[k]->Z[0][i] += 0.1 * k * k;
+                       pl.Map(rows[k]);
+                     }
+                     made = NewCurve3ToSurf(3, rows, nullptr, 2);
+                   } else if (kind == 1) {
+                     made = SurfaceRationalToNonRationalBspline(keep(QuarterCylinder(pl)));
+                   } else if (kind == 2) {
+                     // A quarter of the unit circle as a rational quadratic.
+                     const double w = std::sqrt(0.5);
+                     Bspline* arc = keep(BuildCurve(2, 3, {1, 0, 0, 1, 1, 0, 0, 1, 0}, {}, {1, w, 1}));
+                     pl.Map(arc);
+                     made = TensorNewExtrudeWRotation(keep(WigglyCubic(pl)), arc, 0);
+                   } else {
+                     made = MakeBridgeObject(keep(WigglyCubic(pl)), nullptr, nullptr, 0.4 * pl.size, 0, 1, 2);
+                   }
+                   if (!keep(made)) return false;
+                   out->Net(pl, made);
+                   return true;
+                 }});
   // Approximations: about a second each under the sanitizers, at three places.
   e.push_back({"ApproximateBspline curve", kFew, 1e-6, 1e-6,
                [](const Place& pl, Answer* out) { return Approximated(pl, WigglyCubic(pl), 1e-5, 0, out); }});
