@@ -1143,7 +1143,12 @@ void GetUnitCrossBoundaryDeriv(Bspline* cos, double t, double dir[3]) {
   if (reach > 0.0) NormalizeVector(dir, 3, kUnitTol * reach);
 }
 
-Bspline* GetUnitCrossBoundaryBspl(Bspline* cos, double t, Bspline* neighbour, double tn) {
+namespace {
+
+// GetUnitCrossBoundaryBspl with a line of the given length: made that long from the start, as a
+// line one unit long added to the coordinates of a large part far from the origin would keep
+// few digits of its direction.
+Bspline* CrossBoundaryLine(Bspline* cos, double t, Bspline* neighbour, double tn, double length) {
   if (!OnSurface(cos)) {
     SetKernelError(-2);
     return nullptr;
@@ -1151,26 +1156,39 @@ Bspline* GetUnitCrossBoundaryBspl(Bspline* cos, double t, Bspline* neighbour, do
   double P[3], D[3], Q[3];
   EvalCrvOnSrfArray(nullptr, cos, t, 0, P);
   GetUnitCrossBoundaryDeriv(cos, t, D);
-  for (int k = 0; k < 3; ++k) Q[k] = P[k] + D[k];
+  double L[3] = {D[0], D[1], D[2]};
   if (OnSurface(neighbour)) {
     double P2[3], D2[3];
     EvalCrvOnSrfArray(nullptr, neighbour, tn, 0, P2);
     GetUnitCrossBoundaryDeriv(neighbour, tn, D2);
-    for (int k = 0; k < 3; ++k) P[k] = 0.5 * (P[k] + P2[k]), Q[k] = 0.5 * (Q[k] + P2[k] + D2[k]);
+    for (int k = 0; k < 3; ++k) P[k] = 0.5 * (P[k] + P2[k]), L[k] = 0.5 * (D[k] + D2[k]);
   }
+  for (int k = 0; k < 3; ++k) Q[k] = P[k] + length * L[k];
   return MkLine3(P, Q, nullptr);
 }
 
-void GetCrossCurves(Bspline* cos, Bspline** lineStart, Bspline** lineEnd, Bspline* prevCos,
-                    Bspline* nextCos) {
-  *lineStart = GetUnitCrossBoundaryBspl(cos, cos->umin, prevCos, prevCos ? prevCos->umax : 0.0);
+// GetCrossCurves with lines of the given length.
+void CrossLines(Bspline* cos, Bspline** lineStart, Bspline** lineEnd, Bspline* prevCos,
+                Bspline* nextCos, double length) {
+  *lineStart = CrossBoundaryLine(cos, cos->umin, prevCos, prevCos ? prevCos->umax : 0.0, length);
   *lineEnd = *lineStart
-                 ? GetUnitCrossBoundaryBspl(cos, cos->umax, nextCos, nextCos ? nextCos->umin : 0.0)
+                 ? CrossBoundaryLine(cos, cos->umax, nextCos, nextCos ? nextCos->umin : 0.0, length)
                  : nullptr;
   if (!*lineEnd && *lineStart) {
     FreeBspline(*lineStart);
     *lineStart = nullptr;
   }
+}
+
+}  // namespace
+
+Bspline* GetUnitCrossBoundaryBspl(Bspline* cos, double t, Bspline* neighbour, double tn) {
+  return CrossBoundaryLine(cos, t, neighbour, tn, 1.0);
+}
+
+void GetCrossCurves(Bspline* cos, Bspline** lineStart, Bspline** lineEnd, Bspline* prevCos,
+                    Bspline* nextCos) {
+  CrossLines(cos, lineStart, lineEnd, prevCos, nextCos, 1.0);
 }
 
 Bspline** Get3DDerivativeVectors(Bspline** pos, Bspline** cos, int n, int* isoFlags,
@@ -1191,17 +1209,9 @@ Bspline** Get3DDerivativeVectors(Bspline** pos, Bspline** cos, int n, int* isoFl
   for (int i = 0; i < n; ++i) {
     if (sideCont[i] < 1) continue;
     Bspline *a = nullptr, *b = nullptr;
-    GetCrossCurves(cos[i], &a, &b, cos[(i + n - 1) % n], cos[(i + 1) % n]);
+    CrossLines(cos[i], &a, &b, cos[(i + n - 1) % n], cos[(i + 1) % n], reach);
     if (!a) return nullptr;
     Owned<Bspline, FreeBspline> la(a), lb(b);
-    for (Bspline* line : {a, b})
-      for (int j = 1; j < NumCtrlU(line); ++j) {
-        double P0[3], P[3];
-        Pt(line, 0, P0);
-        Pt(line, j, P);
-        for (int k = 0; k < 3; ++k) P[k] = P0[k] + reach * (P[k] - P0[k]);
-        SetPt(line, j, P);
-      }
     Owned<Bspline, FreeBspline> dir(GetDirCurve(pos[i], a, b));
     if (!dir) return nullptr;
     Bspline* guide = dir.get();

@@ -530,7 +530,7 @@ std::vector<Entry> Entries() {
                    for (int i = 0; i < 3; ++i) out->Net(pl, p[i]);
                    return true;
                  }});
-    e.push_back({"FillNSidedHoleInit and FillNSidedHoleWCenter" + how, kEvery, 1e-9, 1e-5,
+    e.push_back({"FillNSidedHoleInit and FillNSidedHoleWCenter" + how, kEvery, 1e-9, 1e-6,
                  [cont](const Place& pl, Answer* out) { return TwoStepFill(pl, cont, out); }});
   }
   for (bool across : {false, true})
