@@ -176,11 +176,11 @@ void FrameToCanonical(const double O[3], const double N[3], const double T[3], X
 }
 
 // The refitted path of a frame sweep: the path sampled degree + 1 times per knot span and fitted
-// within a thousandth of its size (relative, so a path of any size gets the same fit), with the
-// polyline length of the samples as the curvature spacing's base. The samples are taken and
-// fitted in the unit frame of the path's control points and the fit mapped back: narrowed to
-// single precision where the path lies, far from the origin, they would lose the digits of its
-// shape. Null on failure.
+// within a thousandth of its size (the samples' diameter: a path of any size, turned any way,
+// gets the same fit), with the polyline length of the samples as the curvature spacing's base.
+// The samples are taken and fitted in the unit frame of the path's control points and the fit
+// mapped back: narrowed to single precision where the path lies, far from the origin, they would
+// lose the digits of its shape. Null on failure.
 Bspline* RefitPath(Bspline* path) {
   TrackingScope scope;
   double* raw = nullptr;
@@ -193,24 +193,24 @@ Bspline* RefitPath(Bspline* path) {
   float* xyz[3] = {MallocArray<float>(n), MallocArray<float>(n), MallocArray<float>(n)};
   if (!xyz[0] || !xyz[1] || !xyz[2]) return nullptr;
   const UnitFrame frame = UnitFrameOfPoints(path->X[0], path->Y[0], path->Z[0], NumCtrlU(path), false);
-  double length = 0.0, prev[3] = {0, 0, 0};
-  double lo[3] = {kEmptyBoxBound, kEmptyBoxBound, kEmptyBoxBound}, hi[3] = {-lo[0], -lo[1], -lo[2]};
+  double* pts = MallocArray<double>(3 * n);
+  if (!pts) return nullptr;
+  double length = 0.0;
   for (int i = 0; i < n; ++i) {
-    double p[3];
+    double* p = pts + 3 * i;
     Eval3DPointOnCurve3Array(path, params[i], 0, p);
     PointToUnitFrame(frame, p, p);
-    if (i > 0) length += VecDist3(p, prev);
-    for (int k = 0; k < 3; ++k) {
-      xyz[k][i] = static_cast<float>(p[k]);
-      prev[k] = p[k];
-      lo[k] = std::min(lo[k], p[k]);
-      hi[k] = std::max(hi[k], p[k]);
-    }
+    if (i > 0) length += VecDist3(p, p - 3);
+    for (int k = 0; k < 3; ++k) xyz[k][i] = static_cast<float>(p[k]);
   }
   if (KernelFailed()) return nullptr;
   Owned<Cloud, FreeCloud> cloud(MakeCld(xyz[0], xyz[1], xyz[2], n, nullptr));
   if (!cloud) return nullptr;
-  const double size = std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
+  // The size is the samples' diameter, not their box's diagonal: the same path turned gets the
+  // same tolerance, and so the same fit.
+  double size = 0.0;
+  for (int i = 0; i < n; ++i)
+    for (int j = i + 1; j < n; ++j) size = std::max(size, VecDist3(pts + 3 * i, pts + 3 * j));
   int status = 0;
   Bspline* F = FitToTolerance(cloud.get(), nullptr, 0.001 * size, 0.1 * length, path->closedU != 0,
                               path->degreeU, Global_Roughness, Global_Tension, Global_Sigma, &status,

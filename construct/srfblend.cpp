@@ -36,7 +36,8 @@
 
 namespace {
 
-// Directions shorter than this are not made unit (they stay as they are).
+// Directions shorter than this are not made unit (they stay as they are); a share of the
+// lengths a direction is made of where it has units, so that it holds at every size.
 constexpr double kUnitTol = 1e-10;
 
 void Sub(const double a[3], const double b[3], double out[3]) {
@@ -92,8 +93,10 @@ void GetHoleCenterNew(Bspline** sides, int n, double centre[3], double plane[4])
     const int flags[3] = {1, 1, 1};
     Eval3DPointOnSurfArrayM(loft.get(), u, v, flags, out);
     double N[3];
+    // Su x Sv goes with the square of the size and never vanishes: made unit by its own length.
     ComputeSurfaceNormal(loft.get(), u, v, out[1], out[2], N);
-    NormalizeVector(N, 3, kUnitTol);
+    const double nn = VecSize3(N);
+    for (double& c : N) c /= nn;
     for (int c = 0; c < 3; ++c) sum[c] += out[0][c], nsum[c] += N[c];
   }
   for (int c = 0; c < 3; ++c) centre[c] = sum[c] / n;
@@ -103,10 +106,15 @@ void GetHoleCenterNew(Bspline** sides, int n, double centre[3], double plane[4])
   GetPlnFromPtAndNorm(centre, nsum, plane);
 }
 
-void GetTanDirFromMidPnt(Bspline* side, const double centre[3], const double p[3], double t,
-                         double dir[3]) {
+namespace {
+
+// GetTanDirFromMidPnt; *reach receives the length dir would have were it unit in the plane of
+// the owner, |N|^2 |centre - p| (|centre - p| for a 3D side), the scale of its floor.
+void TanDirFromMidPnt(Bspline* side, const double centre[3], const double p[3], double t,
+                      double dir[3], double* reach) {
   double D[3];
   Sub(centre, p, D);
+  *reach = VecSize3(D);
   if (!OnSurface(side)) {
     for (int k = 0; k < 3; ++k) dir[k] = D[k];
     return;
@@ -119,6 +127,15 @@ void GetTanDirFromMidPnt(Bspline* side, const double centre[3], const double p[3
   double N[3];
   ComputeSurfaceNormal(side->owner, uv[0], uv[1], out[0], out[1], N);
   InPlane(D, N, dir);
+  *reach *= Dot(N, N);
+}
+
+}  // namespace
+
+void GetTanDirFromMidPnt(Bspline* side, const double centre[3], const double p[3], double t,
+                         double dir[3]) {
+  double reach;
+  TanDirFromMidPnt(side, centre, p, t, dir, &reach);
 }
 
 void GetTanDirFromCenter(const double normal[3], const double centre[3], const double p[3],
@@ -147,10 +164,11 @@ Bspline* MidCurveAt(Bspline* side, double t, const double centre[3], const doubl
   double P0[3], P1[3], P2[3], T1[3], T2[3];
   EvalCrvOnSrfArray(nullptr, side, t, 0, P0);
   const double h = std::hypot(P0[0] - centre[0], P0[1] - centre[1], P0[2] - centre[2]) / 3.0;
-  GetTanDirFromMidPnt(side, centre, P0, t, T1);
-  NormalizeVector(T1, 3, kUnitTol);
+  double reach;
+  TanDirFromMidPnt(side, centre, P0, t, T1, &reach);
+  NormalizeVector(T1, 3, kUnitTol * reach);
   GetTanDirFromCenter(plane, centre, P0, T2);
-  NormalizeVector(T2, 3, kUnitTol);
+  NormalizeVector(T2, 3, kUnitTol * 3 * h * Dot(plane, plane));
   for (int k = 0; k < 3; ++k) P1[k] = P0[k] + h * T1[k], P2[k] = centre[k] + h * T2[k];
   return ConstructCubicBezeir(P0, P1, P2, centre);
 }
@@ -205,6 +223,9 @@ int GetAllMidCurves(Bspline** sides, int n, const double centre[3], const double
 // ---- Half-side position and tangent curves ------------------------------------------------------
 
 namespace {
+
+// Samples of a side's length where only its scale is wanted.
+constexpr int kLengthSamples = 200;
 
 void Pt(const Bspline* c, int j, double p[3]) { p[0] = c->X[0][j], p[1] = c->Y[0][j], p[2] = c->Z[0][j]; }
 void SetPt(Bspline* c, int j, const double p[3]) { c->X[0][j] = p[0], c->Y[0][j] = p[1], c->Z[0][j] = p[2]; }
@@ -416,7 +437,8 @@ void TwistCompatibleAtCornerJoints(Bspline** sideTan, int n) {
 
 namespace {
 
-// Offsets below this carry no direction: a handle ratio is not read from them.
+// Legs whose cosine with each other (or a leg's length against the legs it is compared with)
+// is below this share carry no ratio.
 constexpr double kHandleTol = 1e-10;
 
 // Fractions of the parameter range taken by the first and the last knot span (1 without
@@ -428,29 +450,13 @@ double LastSpanFraction(const Bspline* c) {
   return (c->umax - c->knotsU[c->degreeU + c->interiorU]) / (c->umax - c->umin);
 }
 
-// x when |x| >= |y|, |z|; else y when |y| >= |z|; else z.
-int Dominant(const double v[3]) {
-  const double x = std::fabs(v[0]), y = std::fabs(v[1]), z = std::fabs(v[2]);
-  if (x >= y && x >= z) return 0;
-  return y >= z ? 1 : 2;
-}
-
-// The handle ratio w_k / v_k in the dominant coordinate of v, or in its fallback when w has
-// nothing there; false when no usable coordinate remains.
+// The handle ratio: the scalar c with w = c v, in least squares (w . v / v . v), so that it does
+// not depend on how the hole is turned; false when v or w has no length or w is (nearly)
+// perpendicular to v, where no ratio is usable.
 bool HandleRatio(const double v[3], const double w[3], double* ratio) {
-  int k = Dominant(v);
-  if (std::fabs(w[k]) < kHandleTol) {
-    const double ax = std::fabs(v[0]), ay = std::fabs(v[1]), az = std::fabs(v[2]);
-    if (k == 0)
-      k = ay >= az ? 1 : 2;
-    else if (k == 1)
-      k = ax < az ? 2 : 0;
-    else
-      k = ax < ay ? 1 : 0;
-    if (std::fabs(w[k]) < kHandleTol) return false;
-  }
-  if (std::fabs(v[k]) < kHandleTol) return false;
-  *ratio = w[k] / v[k];
+  const double vw = Dot(v, w), lv = Len(v), lw = Len(w);
+  if (!(std::fabs(vw) > kHandleTol * lv * lw)) return false;
+  *ratio = vw / (lv * lv);
   return true;
 }
 
@@ -514,11 +520,12 @@ void GetDesignParams(Bspline** midPos, Bspline** sidePos, int n, double* a, doub
     Pt(prev, NumCtrlU(prev) - 2, Rp);
     Pt(next, NumCtrlU(next) - 2, Rn);
     Sub(PL1, PL, u);
-    const int k = Dominant(u);
-    // A mid curve arriving with no end leg (a zero centre normal) gives no b: 0 keeps it finite.
-    b[i] = std::fabs(u[k]) < kHandleTol
-               ? 0.0
-               : ((Rp[k] - PL[k]) * d[i] - (PL[k] - Rn[k]) * c[i]) / u[k];
+    // b u = (Rp - PL) d - (PL - Rn) c in least squares, whatever the turn of the hole. A mid
+    // curve arriving with no end leg (a zero centre normal) gives no b: 0 keeps it finite.
+    double r[3];
+    for (int q = 0; q < 3; ++q) r[q] = (Rp[q] - PL[q]) * d[i] - (PL[q] - Rn[q]) * c[i];
+    const double uu = Dot(u, u);
+    b[i] = uu > 0.0 ? Dot(r, u) / uu : 0.0;
   }
   *handles = E;
 }
@@ -1108,6 +1115,7 @@ void GetNewBndryArrays(Bspline** pos, Bspline** cos, int n, int* a, int* b, int*
 void GetUnitCrossBoundaryDeriv(Bspline* cos, double t, double dir[3]) {
   dir[0] = dir[1] = dir[2] = 0.0;
   if (!OnSurface(cos)) return;
+  double reach = 0.0;
   // C = N x T at parameter s, and whether it points into the owner's trimmed domain.
   auto cross = [&](double s, double C[3], bool testIn) {
     double uv[2], duv[2];
@@ -1122,6 +1130,8 @@ void GetUnitCrossBoundaryDeriv(Bspline* cos, double t, double dir[3]) {
     C[0] = N[1] * T[2] - N[2] * T[1];
     C[1] = N[2] * T[0] - N[0] * T[2];
     C[2] = N[0] * T[1] - N[1] * T[0];
+    // |N x T| goes with the cube of the size: the floor is a share of |N| |T|.
+    reach = VecSize3(N) * VecSize3(T);
     return testIn && CheckIfVectorGoesIn(cos, uv[0], uv[1], C, out[0], out[1], N) == 1;
   };
   double Cm[3];
@@ -1130,10 +1140,15 @@ void GetUnitCrossBoundaryDeriv(Bspline* cos, double t, double dir[3]) {
   cross(t, dir, false);
   if (in)
     for (int k = 0; k < 3; ++k) dir[k] = -dir[k];
-  NormalizeVector(dir, 3, kUnitTol);
+  if (reach > 0.0) NormalizeVector(dir, 3, kUnitTol * reach);
 }
 
-Bspline* GetUnitCrossBoundaryBspl(Bspline* cos, double t, Bspline* neighbour, double tn) {
+namespace {
+
+// GetUnitCrossBoundaryBspl with a line of the given length: made that long from the start, as a
+// line one unit long added to the coordinates of a large part far from the origin would keep
+// few digits of its direction.
+Bspline* CrossBoundaryLine(Bspline* cos, double t, Bspline* neighbour, double tn, double length) {
   if (!OnSurface(cos)) {
     SetKernelError(-2);
     return nullptr;
@@ -1141,26 +1156,39 @@ Bspline* GetUnitCrossBoundaryBspl(Bspline* cos, double t, Bspline* neighbour, do
   double P[3], D[3], Q[3];
   EvalCrvOnSrfArray(nullptr, cos, t, 0, P);
   GetUnitCrossBoundaryDeriv(cos, t, D);
-  for (int k = 0; k < 3; ++k) Q[k] = P[k] + D[k];
+  double L[3] = {D[0], D[1], D[2]};
   if (OnSurface(neighbour)) {
     double P2[3], D2[3];
     EvalCrvOnSrfArray(nullptr, neighbour, tn, 0, P2);
     GetUnitCrossBoundaryDeriv(neighbour, tn, D2);
-    for (int k = 0; k < 3; ++k) P[k] = 0.5 * (P[k] + P2[k]), Q[k] = 0.5 * (Q[k] + P2[k] + D2[k]);
+    for (int k = 0; k < 3; ++k) P[k] = 0.5 * (P[k] + P2[k]), L[k] = 0.5 * (D[k] + D2[k]);
   }
+  for (int k = 0; k < 3; ++k) Q[k] = P[k] + length * L[k];
   return MkLine3(P, Q, nullptr);
 }
 
-void GetCrossCurves(Bspline* cos, Bspline** lineStart, Bspline** lineEnd, Bspline* prevCos,
-                    Bspline* nextCos) {
-  *lineStart = GetUnitCrossBoundaryBspl(cos, cos->umin, prevCos, prevCos ? prevCos->umax : 0.0);
+// GetCrossCurves with lines of the given length.
+void CrossLines(Bspline* cos, Bspline** lineStart, Bspline** lineEnd, Bspline* prevCos,
+                Bspline* nextCos, double length) {
+  *lineStart = CrossBoundaryLine(cos, cos->umin, prevCos, prevCos ? prevCos->umax : 0.0, length);
   *lineEnd = *lineStart
-                 ? GetUnitCrossBoundaryBspl(cos, cos->umax, nextCos, nextCos ? nextCos->umin : 0.0)
+                 ? CrossBoundaryLine(cos, cos->umax, nextCos, nextCos ? nextCos->umin : 0.0, length)
                  : nullptr;
   if (!*lineEnd && *lineStart) {
     FreeBspline(*lineStart);
     *lineStart = nullptr;
   }
+}
+
+}  // namespace
+
+Bspline* GetUnitCrossBoundaryBspl(Bspline* cos, double t, Bspline* neighbour, double tn) {
+  return CrossBoundaryLine(cos, t, neighbour, tn, 1.0);
+}
+
+void GetCrossCurves(Bspline* cos, Bspline** lineStart, Bspline** lineEnd, Bspline* prevCos,
+                    Bspline* nextCos) {
+  CrossLines(cos, lineStart, lineEnd, prevCos, nextCos, 1.0);
 }
 
 Bspline** Get3DDerivativeVectors(Bspline** pos, Bspline** cos, int n, int* isoFlags,
@@ -1171,10 +1199,17 @@ Bspline** Get3DDerivativeVectors(Bspline** pos, Bspline** cos, int n, int* isoFl
     out = OwnedArray<Bspline, FreeBspline>::Zeroed(n);
   }
   if (!out) return nullptr;
+  // The cross lines and the vectors are as long as a mean side of the loop, not one unit of
+  // length: the guide the lines make and the strips the vectors span keep their shape at every
+  // size.
+  double perimeter = 0.0;
+  for (int i = 0; i < n; ++i)
+    perimeter += GetPartCurveLength(pos[i], pos[i]->umin, pos[i]->umax, kLengthSamples);
+  const double reach = perimeter > 0.0 && std::isfinite(perimeter) ? perimeter / n : 1.0;
   for (int i = 0; i < n; ++i) {
     if (sideCont[i] < 1) continue;
     Bspline *a = nullptr, *b = nullptr;
-    GetCrossCurves(cos[i], &a, &b, cos[(i + n - 1) % n], cos[(i + 1) % n]);
+    CrossLines(cos[i], &a, &b, cos[(i + n - 1) % n], cos[(i + 1) % n], reach);
     if (!a) return nullptr;
     Owned<Bspline, FreeBspline> la(a), lb(b);
     Owned<Bspline, FreeBspline> dir(GetDirCurve(pos[i], a, b));
@@ -1189,6 +1224,12 @@ Bspline** Get3DDerivativeVectors(Bspline** pos, Bspline** cos, int n, int* isoFl
     if (!out[i] || KernelFailed()) {
       if (!KernelFailed()) SetKernelError(-2);
       return nullptr;
+    }
+    for (int j = 0; j < NumCtrlU(out[i]); ++j) {
+      double D[3];
+      Pt(out[i], j, D);
+      for (double& c : D) c *= reach;
+      SetPt(out[i], j, D);
     }
   }
   return out.release();

@@ -93,8 +93,10 @@ void MidCurveCurvatureCorrection(Bspline** midPos, Bspline** sidePos, Bspline** 
 // failure the tangent curves are freed (entries null).
 void GetMidTanCurves(Bspline** midPos, Bspline** sidePos, int* centreCont, int n,
                      Bspline** midTan);
-// a = 0, d = 1, c[i] the ratio of the two handles of side i at M_i in their dominant coordinate
-// (1 where no usable coordinate exists), b[i] from the neighbouring mid curves at the centre.
+// a = 0, d = 1, c[i] the ratio of the two handles of side i at M_i (w = c v in least squares;
+// 1 where a handle has no length or the two are perpendicular), b[i] from the neighbouring mid
+// curves at the centre (in least squares along the mid curve's end leg): ratios that do not
+// change when the hole is turned.
 // *handles: a new block of the 2n handle points (the caller frees it). On failure nothing is
 // handed out and the error state is set.
 void GetDesignParams(Bspline** midPos, Bspline** sidePos, int n, double* a, double* b, double* c,
@@ -207,7 +209,9 @@ void GetNewBndryArrays(Bspline** pos, Bspline** cos, int n, int* a, int* b, int*
                        Bspline*** newPos, Bspline*** newCos, int* newN, int** newA, int** newB,
                        int** newC);
 // A new array of n cross-derivative curves on the position curves' knots, guided between the
-// unit cross lines at each side's ends (null for sides with sideCont < 1). Null on failure.
+// cross lines at each side's ends (null for sides with sideCont < 1). The lines and the vectors
+// are as long as a mean side of the loop (its length over n), so that the strips they make keep
+// their shape at every size. Null on failure.
 Bspline** Get3DDerivativeVectors(Bspline** pos, Bspline** cos, int n, int* isoFlags,
                                  int* sideCont);
 // Each present derivative curve becomes position minus derivative, control point by control

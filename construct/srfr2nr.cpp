@@ -15,6 +15,18 @@
 #include "surface/srfnorm.h"
 #include "surface/trimutils.h"
 
+namespace {
+
+// n parameters from lo to hi in equal steps accumulated from the start, the last set to hi
+// exactly (a single one is hi).
+void GridParams(double lo, double hi, int n, double* t) {
+  t[0] = lo;
+  for (int i = 1; i < n; ++i) t[i] = t[i - 1] + (hi - lo) / (n - 1);
+  t[n - 1] = hi;
+}
+
+}  // namespace
+
 Cloud* SampleSurfacePlateBspline(const Bspline* surface, int m, int n, double* bbox) {
   return KnotSpanSampleCloud(surface, m, n, bbox);
 }
@@ -36,13 +48,8 @@ Cloud* SampleSurfaceBspline(const Bspline* surface, int nu, int nv, int useTrims
   int* first = MallocArray<int>(nv);
   int* last = MallocArray<int>(nv);
   if (!u || !v || !P || !N || !x || !y || !z || !first || !last || KernelFailed()) return nullptr;
-  // Steps accumulated from the start, the last value set to the end exactly.
-  u[0] = s->umin;
-  for (int i = 1; i < nu; ++i) u[i] = u[i - 1] + (s->umax - s->umin) / (nu - 1);
-  u[nu - 1] = s->umax;
-  v[0] = s->vmin;
-  for (int j = 1; j < nv; ++j) v[j] = v[j - 1] + (s->vmax - s->vmin) / (nv - 1);
-  v[nv - 1] = s->vmax;
+  GridParams(s->umin, s->umax, nu, u);
+  GridParams(s->vmin, s->vmax, nv, v);
   if (ComputeSurfGridPositionAndNormal(s, u, v, nu, nv, P, N) != 0 || KernelFailed()) return nullptr;
   float* normals[3];
   {
@@ -111,14 +118,23 @@ Cloud* SampleSurfaceBspline(const Bspline* surface, int nu, int nv, int useTrims
 Bspline* SurfaceRationalToNonRationalBspline(const Bspline* surface) {
   if (!surface || surface->kind != 2 || surface->dimension != 3 || !BsplineShapeSound(surface))
     return nullptr;
-  // The grid shape is the sampled counts: an unordered fallback of the cloud constructor would
-  // carry no scan fields to read it from.
-  const int nu = 2 * NumCtrlU(surface) - 2, nv = 2 * NumCtrlV(surface) - 2;
-  Cloud* cloud = SampleSurfaceBspline(surface, nu, nv, 0, nullptr);
-  if (!cloud) return nullptr;
-  Owned<Cloud, FreeCloud> held(cloud);
-  if (cloud->npts != nu * nv) return nullptr;
-  Bspline* result = SurfaceInterpolate_f(cloud->x, cloud->y, cloud->z, nu, nv, nullptr, nullptr, 3, 3);
+  // The grid of SampleSurfaceBspline (trims ignored), interpolated in double precision: narrowed
+  // to single precision, the samples of a surface far from the origin would lose the digits of
+  // its shape (3e-4 of its size 1e4 sizes away, 5e-8 of it anywhere).
+  Bspline* s = const_cast<Bspline*>(surface);
+  const int nu = 2 * NumCtrlU(surface) - 2, nv = 2 * NumCtrlV(surface) - 2, n = nu * nv;
+  Owned<double, Free> u(MallocArray<double>(nu)), v(MallocArray<double>(nv));
+  Owned<double, Free> P(MallocArray<double>(3, n)), N(MallocArray<double>(3, n)), xyz(MallocArray<double>(3, n));
+  if (!u || !v || !P || !N || !xyz) return nullptr;
+  GridParams(s->umin, s->umax, nu, u.get());
+  GridParams(s->vmin, s->vmax, nv, v.get());
+  if (ComputeSurfGridPositionAndNormal(s, u.get(), v.get(), nu, nv, reinterpret_cast<double(*)[3]>(P.get()),
+                                       reinterpret_cast<double(*)[3]>(N.get())) != 0 ||
+      KernelFailed())
+    return nullptr;
+  double *x = xyz.get(), *y = x + n, *z = y + n;
+  for (int g = 0; g < n; ++g) x[g] = P.get()[3 * g], y[g] = P.get()[3 * g + 1], z[g] = P.get()[3 * g + 2];
+  Bspline* result = SurfaceInterpolate(x, y, z, nu, nv, nullptr, nullptr, 3, 3);
   if (!result) return nullptr;
   if (KernelFailed()) {
     FreeBspline(result);

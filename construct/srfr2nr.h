@@ -7,10 +7,10 @@
 struct Cloud;
 
 // A non-rational bicubic interpolating the surface on a (2 Nu - 2) x (2 Nv - 2) parameter grid
-// (Nu, Nv its control-point counts), with the surface's free curves and trim loops projected
-// onto it. The source is not changed. NULL for a null or incomplete surface, or when sampling or
-// interpolation failed; a failed projection leaves the error state set and the new surface is
-// still returned.
+// (Nu, Nv its control-point counts; the grid of SampleSurfaceBspline, points kept in double
+// precision), with the surface's free curves and trim loops projected onto it. The source is
+// not changed. NULL for a null or incomplete surface, or when sampling or interpolation failed;
+// a failed projection leaves the error state set and the new surface is still returned.
 Bspline* SurfaceRationalToNonRationalBspline(const Bspline* surface);
 // nu x nv samples on a regular parameter grid (u(nu - 1) = umax exactly; one value is umax) with
 // unit normals (nx, ny, nz attached). Without trims, or with useTrims 0: one scan per v row.

@@ -25,6 +25,20 @@ namespace {
 
 // Parameters closer than this share of a range are one.
 constexpr double kParTol = 1e-6;
+// A vector shorter than this share of the lengths it is made of (or of the longest of its set)
+// has no direction: the same share at every size, where an absolute floor would leave the
+// directions of a small part unnormalised and those of a large one normalised from round-off.
+constexpr double kDirectionFloor = 1e-10;
+// All vectors of a set vanish: the length that stands in for theirs (a factor divided by it
+// multiplies a zero vector).
+constexpr double kVanishedLength = 1e-10;
+
+// Length of the longest of the n vectors.
+double LongestOf(const double* x, const double* y, const double* z, int n) {
+  double m = 0.0;
+  for (int i = 0; i < n; ++i) m = std::max(m, std::sqrt(x[i] * x[i] + y[i] * y[i] + z[i] * z[i]));
+  return m;
+}
 
 // The piece of c over [t0, t1] (a copy when that is its whole range); null on failure.
 Bspline* PieceOf(Bspline* c, double t0, double t1) {
@@ -76,27 +90,30 @@ double TangentMagnitude(const double S[3], const double R[3], const double dir[3
   const double L = std::sqrt(D[0] * D[0] + D[1] * D[1] + D[2] * D[2]);
   if (mode == 0) return L;
   const double den = L + dir[0] * D[0] + dir[1] * D[1] + dir[2] * D[2];
-  // A direction pointing straight away from R has no circle through both points: no magnitude.
-  if (L < 1e-10 || !(den > 1e-12 * L)) return 0.0;
+  // A direction pointing straight away from R has no circle through both points, and R on S
+  // none at all (den is then 0): no magnitude. Both tests are relative to L, so the magnitude
+  // goes with the unit of length.
+  if (!(L > 0.0) || !(den > 1e-12 * L)) return 0.0;
   return 2.0 * (D[0] * D[0] + D[1] * D[1] + D[2] * D[2]) / den;
 }
 
 void NormalizeControlPoints(Bspline* crv) {
   if (!BsplineShapeSound(crv) || crv->kind != 1 || crv->dimension != 3) return;
+  const double floor = kDirectionFloor * LongestOf(crv->X[0], crv->Y[0], crv->Z[0], NumCtrlU(crv));
   for (int i = 0; i < NumCtrlU(crv); ++i) {
     double v[3] = {crv->X[0][i], crv->Y[0][i], crv->Z[0][i]};
-    if (NormalizeVector(v, 3, 1e-10) != 0) continue;
+    if (!(floor > 0.0) || NormalizeVector(v, 3, floor) != 0) continue;
     crv->X[0][i] = v[0], crv->Y[0][i] = v[1], crv->Z[0][i] = v[2];
   }
 }
 
 namespace {
 
-// One sample of a curve on a surface: the surface point S, its normal N (not unit), the
-// tangent T of the curve through the surface, the reference point R and the unit direction
-// toward R in the tangent plane.
+// One sample of a curve on a surface: the surface point S, its normal N = Su x Sv and the same
+// made unit (n), the tangent T of the curve through the surface, the reference point R and the
+// unit direction toward R in the tangent plane.
 struct CrossSample {
-  double S[3], Su[3], Sv[3], N[3], T[3], R[3], toward[3];
+  double S[3], Su[3], Sv[3], N[3], n[3], T[3], R[3], toward[3];
   double u, v;
 };
 
@@ -113,22 +130,28 @@ void SampleAcross(Bspline* crv, Bspline* ref, double rs, double t, CrossSample* 
     c->S[q] = P[0][q], c->Su[q] = P[1][q], c->Sv[q] = P[2][q];
     c->T[q] = P[1][q] * duv[0] + P[2][q] * duv[1];
   }
+  // Su x Sv goes with the square of the unit of length (never zero): made unit, so that the
+  // direction toward R has the units of R - S and is measured against them.
   ComputeSurfaceNormal(srf, uv[0], uv[1], c->Su, c->Sv, c->N);
+  double* N = c->n;
+  const double nn = std::sqrt(c->N[0] * c->N[0] + c->N[1] * c->N[1] + c->N[2] * c->N[2]);
+  for (int q = 0; q < 3; ++q) N[q] = c->N[q] / nn;
   EvalCrvOnSrfArray(nullptr, ref, ref->umin + (t - crv->umin) * rs, 0, c->R);
-  const double* N = c->N;
-  const double NN = N[0] * N[0] + N[1] * N[1] + N[2] * N[2];
   const double d[3] = {c->R[0] - c->S[0], c->R[1] - c->S[1], c->R[2] - c->S[2]};
   const double dN = d[0] * N[0] + d[1] * N[1] + d[2] * N[2];
-  for (int q = 0; q < 3; ++q) c->toward[q] = NN * d[q] - dN * N[q];
-  NormalizeVector(c->toward, 3, 1e-10);
+  for (int q = 0; q < 3; ++q) c->toward[q] = d[q] - dN * N[q];
+  const double reach = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+  if (reach > 0.0) NormalizeVector(c->toward, 3, kDirectionFloor * reach);
 }
 
-// The unit vector N x T perpendicular to the curve in the tangent plane.
+// The unit vector N x T perpendicular to the curve in the tangent plane (zero where the curve
+// stands still).
 void Perpendicular(const CrossSample& c, double out[3]) {
-  out[0] = c.N[1] * c.T[2] - c.N[2] * c.T[1];
-  out[1] = c.N[2] * c.T[0] - c.N[0] * c.T[2];
-  out[2] = c.N[0] * c.T[1] - c.N[1] * c.T[0];
-  NormalizeVector(out, 3, 1e-10);
+  out[0] = c.n[1] * c.T[2] - c.n[2] * c.T[1];
+  out[1] = c.n[2] * c.T[0] - c.n[0] * c.T[2];
+  out[2] = c.n[0] * c.T[1] - c.n[1] * c.T[0];
+  const double reach = std::sqrt(c.T[0] * c.T[0] + c.T[1] * c.T[1] + c.T[2] * c.T[2]);
+  if (reach > 0.0) NormalizeVector(out, 3, kDirectionFloor * reach);
 }
 
 }  // namespace
@@ -300,12 +323,13 @@ Bspline* IsoDerivativeCurve(Bspline* srf, Bspline* ref, double** mag, int magMod
 }
 
 double DerivativeMagnitudeNear(double* x, double* y, double* z, int preferred, int n) {
-  for (int k = 0; k < n; ++k) {
+  const double floor = kDirectionFloor * LongestOf(x, y, z, n);
+  for (int k = 0; k < n && floor > 0.0; ++k) {
     const int i = preferred == 0 ? k : n - 1 - k;
     const double len = std::sqrt(x[i] * x[i] + y[i] * y[i] + z[i] * z[i]);
-    if (len > 1e-10) return len;
+    if (len > floor) return len;
   }
-  return 1e-10;
+  return kVanishedLength;
 }
 
 int ScaledDerivativeRow(Bspline* D, Bspline* P, double targets[6], double scale, int vary) {

@@ -55,15 +55,24 @@ TrimList* GetTrimCurveOfTrimBspline(Bspline* crv) {
 
 namespace {
 
-// (du, dv) of the unit displacement D in the tangent plane, components below 1e-6 cleared; a
-// failed mapping gives (0, 0) rather than values the solver never wrote.
+// (du, dv) of the unit displacement D in the tangent plane, as on the surface scaled by one power
+// of two to partials of largest length near 1 (N, their cross product, with the square), so that
+// the solver's floor and the clearing of components below 1e-6 are those of a unit-size surface
+// at every size: a common factor, which a direction does not see. A failed mapping gives (0, 0)
+// rather than values the solver never wrote.
 void ParamDirection(const double D[3], const double Su[3], const double Sv[3], const double N[3],
                     double* du, double* dv) {
   double d[3] = {D[0], D[1], D[2]};
   const double len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
   if (len > 0.0)
     for (double& c : d) c /= len;
-  if (DParamfromDisplacement(d, Su, Sv, N, du, dv) < 0) *du = *dv = 0.0;
+  const double m = std::max(VecSize3(Su), VecSize3(Sv));
+  int e = 0;
+  if (m > 0.0 && std::isfinite(m)) std::frexp(m, &e);
+  double su[3], sv[3], n[3];
+  for (int k = 0; k < 3; ++k)
+    su[k] = std::ldexp(Su[k], -e), sv[k] = std::ldexp(Sv[k], -e), n[k] = std::ldexp(N[k], -2 * e);
+  if (DParamfromDisplacement(d, su, sv, n, du, dv) < 0) *du = *dv = 0.0;
   if (std::fabs(*du) < 1e-6) *du = 0.0;
   if (std::fabs(*dv) < 1e-6) *dv = 0.0;
 }

@@ -29,8 +29,9 @@ double* GetSurfBndryVector(double out[3], Bspline* srf, Bspline* crv, double t, 
 
 // 1 when the vector D at the point (u, v) of the trim curve's owner points into the trimmed
 // region (or into the domain for a curve in no loop), else 0. Su, Sv and N are the partials and
-// the normal there. A D that cannot be mapped to the parameter plane counts as (0, 0). 0 for a
-// curve without owner.
+// the normal there (N as ComputeSurfaceNormal gives it); the answer is the same for the surface
+// at any size. A D that cannot be mapped to the parameter plane counts as (0, 0). 0 for a curve
+// without owner.
 int CheckIfVectorGoesIn(Bspline* crv, double u, double v, const double D[3], const double Su[3],
                         const double Sv[3], const double N[3]);
 

@@ -3,6 +3,7 @@
 // the surface left bit-identical; unit cross directions in the tangent plane, toward the
 // reference curve or perpendicular to the curve out of the domain; the arc magnitude; and the
 // scaled control rows of the loft and blend constructions.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "tests/support/builders.h"
 #include "tests/support/checks.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/placement.h"
 
 namespace {
 
@@ -205,6 +207,76 @@ TEST_F(DerivativeCurves, ScaledControlRows) {
   double spans[2] = {0.3, 0.3};
   ComputeDerivCntrlPts(c, 3, ends, mags, spans);
   for (int i = 0; i < 5; ++i) EXPECT_NEAR(c[1]->Z[0][i], c[0]->Z[0][i] + 0.1 * d1->Z[0][i], 1e-12);
+}
+
+
+// The cross directions of a curve on a surface are unit and turn with the surface, their arc
+// magnitudes go with its size, at every size and anywhere in space: the tangent plane's normal
+// Su x Sv goes with the square of the size and may not set their floors. Cases: toward the
+// reference curve, perpendicular to an inner curve, and perpendicular out of the domain across
+// the u-minimum edge (whose side is decided in the parameter plane).
+TEST_F(DerivativeCurves, CrossDirectionsAndMagnitudesAreTheSameAtEverySize) {
+  const int n = 9;
+  std::vector<double> t(n);
+  for (int i = 0; i < n; ++i) t[i] = i / double(n - 1);
+  std::vector<double> unit[3][4];
+  auto run = [&](const Place& pl, int mode, std::vector<double> out[4]) {
+    BsplineKeeper keep;
+    Bspline* s = keep(Wavy(4));
+    pl.Map(s);
+    Bspline* crv = mode < 2 ? BuildCurveOnSurface(s, 3, {0.1, 0.2, 0.3, 0.35, 0.5, 0.5, 0.7, 0.6})
+                            : BuildCurveOnSurface(s, 1, {0.0, 0.1, 0.0, 0.9});
+    Bspline* ref = BuildCurveOnSurface(s, 3, {0.3, 0.05, 0.5, 0.15, 0.75, 0.3, 0.95, 0.4});
+    for (int k = 0; k < 4; ++k) out[k].assign(n, 0.0);
+    double* mag = nullptr;
+    ASSERT_EQ(GetNonIsoG1PointsOfSurf(crv, ref, &mag, 1, 1, std::min(mode, 1), t.data(), out[0].data(),
+                                      out[1].data(), out[2].data(), n), 0);
+    ASSERT_NE(mag, nullptr);
+    for (int i = 0; i < n; ++i) {
+      const double D[3] = {out[0][i], out[1][i], out[2][i]};
+      double d[3];
+      pl.UnmapDirection(D, d);
+      for (int k = 0; k < 3; ++k) out[k][i] = d[k];
+      out[3][i] = mag[i] / pl.size;
+    }
+    Free(mag);
+  };
+  for (int mode : {0, 1, 2}) run(Place(1.0, false), mode, unit[mode]);
+  for (const Place& pl : EveryPlace())
+    for (int mode : {0, 1, 2}) {
+      SCOPED_TRACE(Where(pl) << " mode " << mode);
+      std::vector<double> got[4];
+      run(pl, mode, got);
+      for (int i = 0; i < n; ++i) {
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(got[k][i], unit[mode][k][i], 1e-8) << i;
+        EXPECT_NEAR(got[3][i], unit[mode][3][i], 1e-8 * unit[mode][3][i]) << i;
+      }
+    }
+}
+
+// The floors of the magnitude, the normalised direction curve and the usable derivative length
+// are shares of the vectors' own lengths: scaled by 1e-6 .. 1e6, each gives its unit answer
+// scaled alike, a vector 1e-5 as long as the others included.
+TEST_F(DerivativeCurves, MagnitudeAndDirectionFloorsGoWithTheSize) {
+  double S0[3] = {0, 0, 0}, R0[3] = {2e-5, 1e-5, 0}, along[3] = {1, 0, 0};
+  const double m0 = ComputeTangentMagnitude(S0, R0, along, 1);
+  EXPECT_NEAR(m0, 2 * 5e-10 / (std::sqrt(5e-10) + 2e-5), 1e-18);
+  for (double size : kPlaceSizes) {
+    SCOPED_TRACE(::testing::Message() << "size " << size);
+    double S[3], R[3];
+    for (int k = 0; k < 3; ++k) S[k] = 3 * size + size * S0[k], R[k] = 3 * size + size * R0[k];
+    EXPECT_NEAR(ComputeTangentMagnitude(S, R, along, 1) / size, m0, 1e-9 * m0);
+    // Derivative vectors whose first is 1e-5 of the rest: it is the usable one, and it is
+    // normalised with them.
+    double x[3] = {1e-5 * size, 0, size}, y[3] = {0, 2 * size, 0}, z[3] = {0, 0, size};
+    EXPECT_NEAR(GetDerivVecMagNearPrefIndx(x, y, z, 0, 3) / size, 1e-5, 1e-15);
+    BsplineKeeper keep;
+    Bspline* d = keep(BuildCurve(2, 3, {x[0], y[0], z[0], x[1], y[1], z[1], x[2], y[2], z[2]}));
+    NormalizeBspline(d);
+    EXPECT_NEAR(d->X[0][0], 1.0, 1e-15);
+    EXPECT_NEAR(d->Y[0][1], 1.0, 1e-15);
+    EXPECT_NEAR(d->X[0][2], std::sqrt(0.5), 1e-15);
+  }
 }
 
 }  // namespace
