@@ -279,8 +279,8 @@ bool CreaseRowMeet(Bspline* a, int sa, int ka, Bspline* b, int sb, int kb, int n
 // Gives the two boundary rows of a seam whose sides lie on one knot vector their mean, at every
 // point (`ends`) or at the inner ones only. Each second row marked in `secondRows` (side A, B)
 // first takes its row's move across the row, so the surfaces keep their derivatives across the
-// seam. Side B's samples are then side A's mapped onto its knots. -1 when a basis table could not
-// be made.
+// seam. The matched side's samples are then the driving side's mapped onto its knots. -1 when a
+// basis table could not be made.
 int GiveRowsTheirMean(EdgeInfoStruct* e, bool ends, const bool secondRows[2]) {
   Bspline *a = e->infoA->srf, *b = e->infoB->srf;
   const int sa = e->infoA->side, sb = e->infoB->side;
@@ -339,14 +339,20 @@ int GiveRowsTheirMean(EdgeInfoStruct* e, bool ends, const bool secondRows[2]) {
     }
   RebuildCurve3Form(e->infoA);
   RebuildCurve3Form(e->infoB);
-  // One curve now, on knots mapped onto one another: side B's sample parameters are side A's
-  // mapped the same way (no projection needed); the ends stay matched as they were.
+  // One curve now, on knots mapped onto one another: the matched side's sample parameters are
+  // the driving side's mapped the same way (no projection needed); the ends stay matched as they
+  // were.
   const bool va = sa % 2 == 1, vb = sb % 2 == 1;
   const int p = va ? a->degreeV : a->degreeU;
   const double *ka = va ? a->knotsV : a->knotsU, *kb = vb ? b->knotsV : b->knotsU;
   const double a0 = ka[0], a1 = ka[n + p], b0 = kb[0], b1 = kb[n + p];
   if (e->sampleA && e->sampleB) {
     for (int i = 1; i + 1 < e->nSample; ++i) {
+      if (e->bDrives) {
+        const double f = e->orient ? (e->sampleB[i] - b0) / (b1 - b0) : (b1 - e->sampleB[i]) / (b1 - b0);
+        e->sampleA[i] = a0 + f * (a1 - a0);
+        continue;
+      }
       const double f = (e->sampleA[i] - a0) / (a1 - a0);
       e->sampleB[i] = e->orient ? b0 + f * (b1 - b0) : b1 - f * (b1 - b0);
     }

@@ -126,6 +126,7 @@ struct EdgeInfoStruct {
   double* sampleA;  // side-A sample parameters, ascending; first/last = par[0], par[2]
   double* sampleB;  // side-B parameters matched one to one (descending when orient is 0);
                     // null when unpaired
+  int bDrives;      // side B's samples are the uniform ones and side A's the matched
   int spare[2];
   // Basis values of each side's 3D curve form at its samples (EvalNubValsOnGridM for
   // position): per side the u tables, the v tables (null for a curve) and the spans. All null
@@ -392,8 +393,11 @@ int ReSampleNewBndryStruct(BndrStruct* bs);
 // fails.
 int ComputeBndrEdgeParamSamplesAndNubVals(EdgeInfoStruct* e, int uniform, int n);
 // Samples the edge anew: n uniform parameters on side A (a curve that is one edge gets at least
-// its control points x degree + 1), side B matched to them (ComputeBndrEdgeCorParVals); when
-// side B's count is the larger, side A is matched to B's samples instead. `uniform` is not used.
+// its control points x degree + 1, + 4 on a paired edge as on side B), side B matched to them
+// (ComputeBndrEdgeCorParVals); when side B's count is the larger, or the counts tie and side B's
+// points over the seam make the shorter polyline (then: its first point comes first by
+// coordinates), side A is matched to B's samples instead (bDrives), so that the samples do not
+// depend on which side the group lists first. `uniform` is not used.
 // The averaged arrays and basis tables of the old samples are freed. -2 on failure; a failed
 // match leaves the edge without samples.
 int ComputeBndrEdgeParamSamples(EdgeInfoStruct* e, int uniform, int n);
@@ -408,8 +412,9 @@ int GetBndrCrvUniformSamplesInIntervals(const CrvInfoStruct* crv, double t0, dou
 // nothing done for an unpaired edge; -2 for an unsampled edge or a failed evaluation or
 // allocation, the samples then kept.
 int ComputeBndrEdgeCorParVals(EdgeInfoStruct* e);
-// Matches side B anew to side A's samples and retakes the basis tables. 0 with nothing done for
-// an unpaired edge; -2 for an unsampled edge or a failure.
+// Matches side B anew to side A's samples (side A to side B's where side B drove) and retakes
+// the basis tables. 0 with nothing done for an unpaired edge; -2 for an unsampled edge or a
+// failure.
 int ReSampleBndrEdgeParams(EdgeInfoStruct* e);
 // n evenly spaced parameters from t0 to t1 (clamped into the curve's range, at least 2) and the
 // curve's points there, in new arrays. -2 for a null output, a bad curve or a failed evaluation

@@ -17,6 +17,79 @@ namespace {
 constexpr int kMaxCorSample = 50;
 constexpr int kSingleEdgeCorSample = 200;
 
+// Points per side that tell which of a seam's two sides drives its samples when their counts tie.
+constexpr int kLeadPoints = 9;
+
+// Whether side B of a paired edge drives the samples on a tie of the counts: the side whose
+// points over its part of the seam make the shorter polyline (the smoother of two noisy sides,
+// whose even samples are not spent on the other's wiggles), then the one whose first point comes
+// first by coordinates. A property of the two sides' geometry, not of which surface the group
+// lists first, so that a group picked in any order is sampled alike.
+bool SideBLeads(const EdgeInfoStruct* e) {
+  double length[2] = {0.0, 0.0}, first[2][3] = {};
+  for (int side = 0; side < 2; ++side) {
+    const CrvInfoStruct* c = side ? e->infoB : e->infoA;
+    const double t0 = e->par[BndrSlot(side, 0)], t1 = e->par[BndrSlot(side, 1)];
+    double last[3] = {0.0, 0.0, 0.0};
+    for (int k = 0; k < kLeadPoints; ++k) {
+      double P[3];
+      if (EvalPntOnBndryCrv(c, t0 + (t1 - t0) * k / (kLeadPoints - 1), P) != 0) return false;
+      if (k > 0) length[side] += std::hypot(P[0] - last[0], P[1] - last[1], P[2] - last[2]);
+      if (k == 0) std::copy(P, P + 3, first[side]);
+      std::copy(P, P + 3, last);
+    }
+  }
+  if (length[1] != length[0]) return length[1] < length[0];
+  return std::lexicographical_compare(first[1], first[1] + 3, first[0], first[0] + 3);
+}
+
+// A copy of the edge with its two sides exchanged (the same orientation); it shares the edge's
+// arrays.
+EdgeInfoStruct SidesExchanged(const EdgeInfoStruct* e) {
+  EdgeInfoStruct swapped = *e;
+  swapped.infoA = e->infoB;
+  swapped.infoB = e->infoA;
+  swapped.crvA = e->crvB;
+  swapped.crvB = e->crvA;
+  std::swap(swapped.sampleA, swapped.sampleB);
+  for (int end = 0; end < 2; ++end) {
+    swapped.par[BndrSlot(0, end)] = e->par[BndrSlot(1, end)];
+    swapped.par[BndrSlot(1, end)] = e->par[BndrSlot(0, end)];
+  }
+  return swapped;
+}
+
+// Side B drives: side A is matched to B's ascending sample parameters pb (nb of them; owned,
+// installed or freed) on a copy of the edge with the sides exchanged, and the two lists become
+// the edge's, side A's ascending.
+int MatchSideAToSideB(EdgeInfoStruct* e, double* pb, int nb) {
+  // The copy shares the edge's other arrays: they go first, so that the match cannot free them
+  // under the edge.
+  FreeEdgeSampleArrays(e);
+  e->nSample = 0;
+  EdgeInfoStruct swapped = SidesExchanged(e);
+  swapped.sampleA = pb;
+  swapped.sampleB = nullptr;
+  swapped.nSample = nb;
+  if (ComputeBndrEdgeCorParVals(&swapped) != 0) {
+    Free(swapped.sampleA);
+    return -2;
+  }
+  double* a = swapped.sampleB;
+  double* b = swapped.sampleA;
+  const int m = swapped.nSample;
+  if (!e->orient) {
+    // Side A's list must ascend; side B's then descends.
+    std::reverse(a, a + m);
+    std::reverse(b, b + m);
+  }
+  e->sampleA = a;
+  e->sampleB = b;
+  e->nSample = m;
+  e->bDrives = 1;
+  return 0;
+}
+
 }  // namespace
 
 // ===== edge samples ================================================================================
@@ -196,12 +269,13 @@ int ComputeBndrEdgeParamSamples(EdgeInfoStruct* e, int uniform, int n) {
     e->sampleA = a;
     e->sampleB = b;
     e->nSample = count;
+    e->bDrives = 0;
   };
   // The sample lists below are owned blocks (outside any scope): every path frees or installs them.
   double* pa = nullptr;
   int na = 0;
   if (GetBndrCrvUniformSamplesInIntervals(e->infoA, e->par[BndrSlot(0, 0)], e->par[BndrSlot(0, 1)],
-                                          countFor(e->infoA, 1), &pa, &na) != 0)
+                                          countFor(e->infoA, IsPaired(e) ? 4 : 1), &pa, &na) != 0)
     return -2;
   if (!IsPaired(e)) {
     install(pa, nullptr, na);
@@ -214,37 +288,9 @@ int ComputeBndrEdgeParamSamples(EdgeInfoStruct* e, int uniform, int n) {
     Free(pa);
     return -2;
   }
-  if (nb > na) {
-    // Side B drives: side A is matched to B's samples on a copy with the sides exchanged.
+  if (nb > na || (nb == na && SideBLeads(e))) {
     Free(pa);
-    FreeEdgeSampleArrays(e);
-    e->nSample = 0;
-    EdgeInfoStruct swapped = *e;
-    swapped.infoA = e->infoB;
-    swapped.infoB = e->infoA;
-    swapped.crvA = e->crvB;
-    swapped.crvB = e->crvA;
-    for (int end = 0; end < 2; ++end) {
-      swapped.par[BndrSlot(0, end)] = e->par[BndrSlot(1, end)];
-      swapped.par[BndrSlot(1, end)] = e->par[BndrSlot(0, end)];
-    }
-    swapped.sampleA = pb;
-    swapped.sampleB = nullptr;
-    swapped.nSample = nb;
-    if (ComputeBndrEdgeCorParVals(&swapped) != 0) {
-      Free(swapped.sampleA);
-      return -2;
-    }
-    double* a = swapped.sampleB;
-    double* b = swapped.sampleA;
-    const int m = swapped.nSample;
-    if (!e->orient) {
-      // Side A's list must ascend; side B's then descends.
-      std::reverse(a, a + m);
-      std::reverse(b, b + m);
-    }
-    install(a, b, m);
-    return 0;
+    return MatchSideAToSideB(e, pb, nb);
   }
   Free(pb);
   install(pa, nullptr, na);
@@ -288,6 +334,30 @@ int SampleNewBndryStructUnpaired(BndrStruct* bs, int n) { return SampleBndryStru
 int ReSampleBndrEdgeParams(EdgeInfoStruct* e) {
   if (!e || e->nSample < 1 || !e->sampleA) return -2;
   if (!IsPaired(e)) return 0;
+  if (e->bDrives && e->sampleB) {
+    // The side that drove keeps its samples; the other is matched to them again, on a copy with
+    // the sides exchanged that does not share the edge's averaged arrays (kept as side B's match
+    // keeps them).
+    const int was = e->nSample;
+    if (!e->orient) std::reverse(e->sampleB, e->sampleB + was);
+    EdgeInfoStruct swapped = SidesExchanged(e);
+    swapped.avgX = swapped.avgY = swapped.avgZ = nullptr;
+    swapped.avgNx = swapped.avgNy = swapped.avgNz = nullptr;
+    if (ComputeBndrEdgeCorParVals(&swapped) != 0) {
+      // The match kept the lists: side B's goes back to its order.
+      if (!e->orient) std::reverse(e->sampleB, e->sampleB + was);
+      return -2;
+    }
+    e->sampleA = swapped.sampleB;
+    e->sampleB = swapped.sampleA;
+    e->nSample = swapped.nSample;
+    if (!e->orient) {
+      std::reverse(e->sampleA, e->sampleA + e->nSample);
+      std::reverse(e->sampleB, e->sampleB + e->nSample);
+    }
+    if (e->nSample > was) FreeEdgeAvgArrays(e);
+    return ComputeBndrEdgeNubVals(e);
+  }
   FreeAndNull(e->sampleB);
   if (ComputeBndrEdgeCorParVals(e) != 0) return -2;
   return ComputeBndrEdgeNubVals(e);

@@ -55,21 +55,27 @@ TEST_F(BndrMeasure, SamplesGapAndAngleAgreeWithAnIndependentReference) {
     }
     double mg, ma;
     EXPECT_EQ(ComputeSrfsGrpContinuity(g.bs, 3, 100, &mg, &ma), -2);
-    // Side B's samples are the closest points of side A's.
-    const Bspline* B = g.srfs[1];
+    // The matched side's samples are the closest points of the driving side's (side A's unless
+    // side B drives).
+    const int drive = e->bDrives ? 1 : 0;
+    const Bspline* S[2] = {g.srfs[0], g.srfs[1]};
+    const int side[2] = {e->infoA->side, e->infoB->side};
+    const double* at[2] = {e->sampleA, e->sampleB};
+    const Bspline* M = S[1 - drive];
     for (int i = 1; i + 1 < e->nSample; ++i) {
       double p[3], q[3], r[3];
-      SidePoint(g.srfs[0], e->infoA->side, e->sampleA[i], p);
-      SidePoint(B, e->infoB->side, e->sampleB[i], q);
-      const double tRef = RefClosestParam(B, e->infoB->side, B->vmin, B->vmax, p);
-      SidePoint(B, e->infoB->side, tRef, r);
+      SidePoint(S[drive], side[drive], at[drive][i], p);
+      SidePoint(M, side[1 - drive], at[1 - drive][i], q);
+      const double tRef = RefClosestParam(M, side[1 - drive], M->vmin, M->vmax, p);
+      SidePoint(M, side[1 - drive], tRef, r);
       EXPECT_NEAR(Dist(p, q), Dist(p, r), 1e-9) << i;
     }
-    // Resampling side B for the present side-A samples finds the same matches.
-    std::vector<double> before(e->sampleB, e->sampleB + e->nSample);
+    // Matching again for the present driving samples finds the same matches.
+    std::vector<double> before(at[1 - drive], at[1 - drive] + e->nSample);
     ASSERT_EQ(ReSampleNewBndryStruct(g.bs), 0);
     ASSERT_EQ(e->nSample, static_cast<int>(before.size()));
-    for (int i = 0; i < e->nSample; ++i) EXPECT_NEAR(e->sampleB[i], before[i], 1e-9);
+    const double* now = drive ? e->sampleA : e->sampleB;
+    for (int i = 0; i < e->nSample; ++i) EXPECT_NEAR(now[i], before[i], 1e-9);
   }
 }
 

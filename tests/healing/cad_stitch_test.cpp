@@ -1331,3 +1331,44 @@ TEST_F(CadStitch, SeamsLeftOpenBesideASurfacePutBackKeepTheirAngle) {
     EXPECT_GT(open, 0);
   }
 }
+
+// A user picks the surfaces of a group in any order: the heal closes the same seams and leaves
+// every control point within HEALGAP of where the same group in another order leaves it. Noisy
+// crossed creases (four strips, two creases and two short seams at one corner) and two noisy
+// half-cylinders, in their own order, reversed and turned round by one.
+TEST_F(CadStitch, AnyPickOrderHealsAlike) {
+  const CadGroup groups[] = {CrossedCreases(40, 1e-3, 1), MakeCadGroup(CadShape::Tube, Noisy(40, 1e-3, 1))};
+  for (const CadGroup& cad : groups) {
+    SCOPED_TRACE(cad.name);
+    const int n = static_cast<int>(cad.patches.size());
+    const double healGap = 1e-5 * cad.diagonal;
+    std::vector<int> own(n), reversed(n), turned(n);
+    for (int i = 0; i < n; ++i) own[i] = i, reversed[i] = n - 1 - i, turned[i] = (i + 1) % n;
+    // Each surface's net after the heal and whether each seam closed, by the group's own indices.
+    auto heal = [&](const std::vector<int>& order, std::vector<std::vector<double>>* nets, std::vector<int>* closed) {
+      Group g;
+      for (int i : order) g.Add(BuildCadPatch(cad.patches[i]));
+      ASSERT_TRUE(HealAsThePlugIn(g, 5.0 * 1e-3 * cad.diagonal, healGap));
+      std::vector<int> at(n);
+      for (int k = 0; k < n; ++k) at[order[k]] = k;
+      nets->assign(n, {});
+      for (int i = 0; i < n; ++i) (*nets)[i] = Net(g.srfs[at[i]]);
+      for (SampleSeam s : cad.seams) {
+        s.elemA = at[s.elemA], s.elemB = at[s.elemB];
+        closed->push_back(SeamGap(g, s) <= healGap);
+      }
+    };
+    std::vector<std::vector<double>> first;
+    std::vector<int> firstClosed;
+    heal(own, &first, &firstClosed);
+    EXPECT_GT(std::count(firstClosed.begin(), firstClosed.end(), 1), 0);
+    for (const auto& order : {reversed, turned}) {
+      SCOPED_TRACE(testing::Message() << "order starting at " << order[0]);
+      std::vector<std::vector<double>> nets;
+      std::vector<int> closed;
+      heal(order, &nets, &closed);
+      EXPECT_EQ(closed, firstClosed);
+      for (int i = 0; i < n; ++i) EXPECT_LE(LargestMove(first[i], nets[i]), healGap) << "surface " << i;
+    }
+  }
+}
