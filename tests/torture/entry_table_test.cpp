@@ -13,6 +13,7 @@
 // SEAMWELD_ENTRY_SAMPLE (default 1: all) runs every n-th function of the table, from a start
 // chosen by SEAMWELD_TORTURE_FIRST (default 0), for a seeded share of the table; scripts/entry-sweep runs all of it, each function in a process of its own,
 // the functions still open included. SEAMWELD_ENTRY_ONLY names one function to run alone.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -30,6 +31,7 @@
 
 #include "bspline/bsvalid.h"
 #include "bspline/sfree.h"
+#include "cloud/makecld.h"
 #include "foundation/umalloc.h"
 #include "foundation/umalloc_hooks.h"
 #include "tests/support/builders.h"
@@ -93,7 +95,9 @@ class EntryArgs {
   double (*Triples(int k))[3] { return reinterpret_cast<double(*)[3]>(Block<double>(k, 0.5)); }
   double** Matrix(int k) {
     double** rows = reinterpret_cast<double**>(Slots(k));
-    for (int i = 0; i < 8; ++i) rows[i] = Block<double>(100 + 8 * k + i, 0.5);
+    Rows given{rows, {}};
+    for (int i = 0; i < 8; ++i) given.given[i] = rows[i] = Block<double>(100 + 8 * k + i, 0.5);
+    matrices_.push_back(given);
     return rows;
   }
 
@@ -117,6 +121,26 @@ class EntryArgs {
   void Pointer(double* p) { FreeMade(p); }
   void Pointer(int* p) { FreeMade(p); }
   void Pointer(float* p) { FreeMade(p); }
+  // A new array of records, as long as its block: each record checked and freed like a returned
+  // one (the caller's own entries and nulls passed over), then the array.
+  void Pointer(Bspline** p) {
+    if (!p || Ours(p)) return;
+    const unsigned n = MallocBlockSize(p) / sizeof(Bspline*);
+    for (unsigned i = 0; i < n; ++i) Made(p[i]);
+    Free(p);
+  }
+  // A new list: its nodes, and the records in it the caller did not give.
+  void Pointer(BsplineList* list) {
+    while (list) {
+      BsplineList* next = list->next;
+      Made(list->item);
+      Free(list);
+      list = next;
+    }
+  }
+  void Pointer(Cloud* c) {
+    if (c) FreeCloud(c);
+  }
   void Pointer(const void*) {}
   void Done() {}
   // Records a call wrote into a record array (an output slot) in place of the ones given: made
@@ -131,6 +155,16 @@ class EntryArgs {
         if (!given) Made(b);
       }
     arrays_.clear();
+    // Arrays a call wrote into the rows of a matrix (its output slots) are the caller's to free.
+    std::vector<double*> freed;
+    for (Rows& m : matrices_)
+      for (int i = 0; i < 8; ++i) {
+        double* p = m.rows[i];
+        if (!p || p == m.given[i] || std::find(freed.begin(), freed.end(), p) != freed.end()) continue;
+        freed.push_back(p);
+        FreeMade(p);
+      }
+    matrices_.clear();
   }
 
   bool UnsoundResult() const { return unsoundResult_; }
@@ -166,13 +200,21 @@ class EntryArgs {
       default: b->W[0][1] = -0.5; break;
     }
   }
-  void FreeMade(void* p) {
+  struct Rows {
+    double** rows;
+    double* given[8];
+  };
+  // Whether p lies in one of the table's own blocks.
+  bool Ours(const void* p) const {
     const char* c = static_cast<const char*>(p);
     for (const std::vector<double>& v : blocks_) {
       const char* lo = reinterpret_cast<const char*>(v.data());
-      if (!v.empty() && c >= lo && c < lo + v.size() * sizeof(double)) return;
+      if (!v.empty() && c >= lo && c < lo + v.size() * sizeof(double)) return true;
     }
-    Free(p);
+    return false;
+  }
+  void FreeMade(void* p) {
+    if (!Ours(p)) Free(p);
   }
   template <class T>
   T* Block(int k, T fill) {
@@ -193,6 +235,7 @@ class EntryArgs {
   Fault fault_;
   std::vector<Held> held_;
   std::vector<Bspline**> arrays_;
+  std::vector<Rows> matrices_;
   std::vector<const Bspline*> made_;
   std::vector<double> blocks_[kBlocks];
   bool unsoundResult_ = false;
