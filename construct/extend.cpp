@@ -70,7 +70,19 @@ Bspline* MakeExtendBspline(Bspline* obj, int end, double dt) {
 }
 
 void FillExtendCoefi(Bspline* ext, int end) {
-  if (!BsplineShapeSound(ext)) return;
+  // The record is one MakeExtendBspline made: its new control points (weights 0) are what this
+  // fills, so its structure, domain and knots are checked, not its whole net.
+  if (!RecordShapesSound({ext})) return;
+  if (!(ext->umin <= ext->umax) || !KnotVectorSound(ext->knotsU, ext->degreeU, NumCtrlU(ext)) ||
+      (ext->kind == 2 && !KnotVectorSound(ext->knotsV, ext->degreeV, NumCtrlV(ext)))) {
+    SetKernelError(-2);
+    return;
+  }
+  // The old end span's derivatives read min(d, 3) knot intervals before the old end.
+  if (NumCtrlU(ext) - ext->degreeU - 1 < std::max(1, std::min(ext->degreeU, 3))) {
+    SetKernelError(-2);
+    return;
+  }
   // The start case is the end case of the reversed record.
   if (end == 0) ReverseDirection(ext, 0);
   const int d = ext->degreeU, n = NumCtrlU(ext) - d - 1;

@@ -16,6 +16,8 @@
 #include "surface/trimutils.h"
 
 Cloud* SampleSurfacePlateBspline(const Bspline* surface, int m, int n, double* bbox) {
+  // The samples are placed between the distinct knots: every knot is read.
+  if (surface && !RecordsSound({surface})) return nullptr;
   return KnotSpanSampleCloud(surface, m, n, bbox);
 }
 

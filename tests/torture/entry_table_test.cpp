@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <iterator>
 #include <limits>
@@ -58,11 +59,17 @@ const char* const kFaultNames[kFaults] = {"null knots", "degree 23", "count 2^31
                                           "-infinite value", "huge value (1e300)"};
 
 class EntryArgs {
+  static constexpr int kMatrixRows = 64;
+
  public:
   EntryArgs(bool surface, int spoiltSlot, Fault fault) : surface_(surface), slot_(spoiltSlot), fault_(fault) {}
   ~EntryArgs() {
     for (Held& h : held_) {
-      if (h.knots) h.b->knotsU = h.knots;
+      // Knots the call gave the record in place of the null ones (a filler's) stay; ours go.
+      if (h.knots && !h.b->knotsU)
+        h.b->knotsU = h.knots;
+      else if (h.knots)
+        Free(h.knots);
       h.b->degreeU = h.degree, h.b->interiorU = h.interior, h.b->kind = h.kind;
       FreeBspline(h.b);
     }
@@ -93,12 +100,14 @@ class EntryArgs {
   float* Floats(int k) { return Block<float>(k, 0.5f); }
   int* Ints(int k) { return Block<int>(k, 0); }
   double (*Triples(int k))[3] { return reinterpret_cast<double(*)[3]>(Block<double>(k, 0.5)); }
-  double** Matrix(int k) {
-    double** rows = reinterpret_cast<double**>(Slots(k));
-    Rows given{rows, {}};
-    for (int i = 0; i < 8; ++i) given.given[i] = rows[i] = Block<double>(100 + 8 * k + i, 0.5);
+  // A matrix of kMatrixRows rows: as many as the largest record has control points, for the
+  // band and stiffness matrices with a row per control point.
+  double** Matrix(int) {
+    std::vector<double*>& rows = matrixRows_.emplace_back(kMatrixRows);
+    Rows given{rows.data(), {}};
+    for (int i = 0; i < kMatrixRows; ++i) given.given[i] = rows[i] = rowBlocks_.emplace_back(512, 0.5).data();
     matrices_.push_back(given);
-    return rows;
+    return rows.data();
   }
 
   // The outcomes: a record made must have a sound structure, and pass the whole record check
@@ -112,7 +121,11 @@ class EntryArgs {
       if (m == b) return;  // returned and also written to an output slot: freed once
     made_.push_back(b);
     if (!BsplineShapeSound(b) || (fault_ < kDomainBackwards && !BsplineSound(b))) unsoundResult_ = true;
+    // A curve on a new owner of its own (not on the owner's curve list) leaves the owner to
+    // the caller too.
+    Bspline* owner = b->kind == 1 && b->dimension == 2 ? b->owner : nullptr;
     FreeBspline(b);
+    if (owner) Made(owner);
   }
   template <class T>
   void Value(T) {}
@@ -158,7 +171,7 @@ class EntryArgs {
     // Arrays a call wrote into the rows of a matrix (its output slots) are the caller's to free.
     std::vector<double*> freed;
     for (Rows& m : matrices_)
-      for (int i = 0; i < 8; ++i) {
+      for (int i = 0; i < kMatrixRows; ++i) {
         double* p = m.rows[i];
         if (!p || p == m.given[i] || std::find(freed.begin(), freed.end(), p) != freed.end()) continue;
         freed.push_back(p);
@@ -202,16 +215,17 @@ class EntryArgs {
   }
   struct Rows {
     double** rows;
-    double* given[8];
+    double* given[kMatrixRows];
   };
   // Whether p lies in one of the table's own blocks.
   bool Ours(const void* p) const {
     const char* c = static_cast<const char*>(p);
-    for (const std::vector<double>& v : blocks_) {
+    auto in = [c](const std::vector<double>& v) {
       const char* lo = reinterpret_cast<const char*>(v.data());
-      if (!v.empty() && c >= lo && c < lo + v.size() * sizeof(double)) return true;
-    }
-    return false;
+      return !v.empty() && c >= lo && c < lo + v.size() * sizeof(double);
+    };
+    return std::any_of(std::begin(blocks_), std::end(blocks_), in) ||
+           std::any_of(rowBlocks_.begin(), rowBlocks_.end(), in);
   }
   void FreeMade(void* p) {
     if (!Ours(p)) Free(p);
@@ -238,6 +252,8 @@ class EntryArgs {
   std::vector<Rows> matrices_;
   std::vector<const Bspline*> made_;
   std::vector<double> blocks_[kBlocks];
+  std::deque<std::vector<double*>> matrixRows_;
+  std::deque<std::vector<double>> rowBlocks_;
   bool unsoundResult_ = false;
   bool slotIsRecord_ = false;
 };
@@ -253,6 +269,8 @@ const char* const kNotDriven[] = {
     "FreeBspline", "FreeBsplineStruct", "FreeBsplineProperties", "FreeQuadricInfo", "FreeBsplineArray",
     "FreeBsplineArrayContents", "FreeDerivBsplineArrays", "FreeCrvArray", "PutBsplToSurfCrvList",
     "AppendBsplToSurfCrvList", "InstallBsplineArrays",
+    // frees its position and surface-curve arrays with their curves when it fails
+    "FillNSidedHoleWCenter",
     // fill an empty record
     "AllocateBsplineArrays", "CopyCurveGivenBspline", "CopyBsplineSurfaceGivenBspline", "CopySurfaceGivenBspline",
     "MkLine2",
