@@ -148,17 +148,15 @@ constexpr int kLengthRounds = 40;
 // Polyline steps for the measure of one line across the added part.
 constexpr int kLengthSteps = 1000;
 
-// obj with its end span continued by dt in parameter (v edges computed transposed; obj ends as
-// it came in). Null on failure.
+// obj with its end span continued by dt in parameter (v edges computed on a transposed copy, so
+// that obj is never touched: a flip back after a failure would itself be refused). Null on
+// failure.
 Bspline* ExtrapolatedBy(Bspline* obj, int end, bool inV, double dt) {
-  if (inV && FlipBspline(obj) != 0) return nullptr;
-  Owned<Bspline, FreeBspline> ext(MakeExtendBspline(obj, end, dt));
+  Owned<Bspline, FreeBspline> flipped(inV ? GetSrfBsplineTranspose(obj) : nullptr);
+  if (inV && (!flipped || KernelFailed())) return nullptr;
+  Owned<Bspline, FreeBspline> ext(MakeExtendBspline(inV ? flipped.get() : obj, end, dt));
   if (ext) FillExtendCoefi(ext.get(), end);
-  if (inV) {
-    FlipBspline(obj);
-    if (ext && FlipBspline(ext.get()) != 0) return nullptr;
-  }
-  if (!ext || KernelFailed()) return nullptr;
+  if (!ext || KernelFailed() || (inV && FlipBspline(ext.get()) != 0)) return nullptr;
   return ext.release();
 }
 
