@@ -98,6 +98,13 @@ bool RecordsSound(std::initializer_list<const Bspline*> records) {
   return true;
 }
 
+bool RecordArraySound(Bspline* const* records, int n) {
+  if (n > 0 && !records) return Refused();
+  for (int i = 0; i < n; ++i)
+    if (records[i] && !RecordsSound({records[i]})) return false;
+  return true;
+}
+
 bool RecordShapesSound(std::initializer_list<const Bspline*> records) {
   for (const Bspline* b : records)
     if (!BsplineShapeSound(b)) return Refused();

@@ -13,12 +13,10 @@
 // Highest degree a record may have: the evaluators' fixed-size scratch is sized from it.
 inline constexpr int kMaxSplineDegree = 22;
 
-// The structure, in constant time: kind 1 (curve) or 2 (surface); dimension 3, or 2 for a
+// The counts alone, in constant time: kind 1 (curve) or 2 (surface); dimension 3, or 2 for a
 // curve; degrees 0 .. kMaxSplineDegree; interior-knot counts >= 0 with control nets whose size
-// fits an int; the knot vectors and coefficient matrices the kind, dimension and rational flag
-// call for.
-// Every evaluator checks this on every call, so it is defined here.
-inline bool BsplineShapeSound(const Bspline* b) {
+// fits an int. What a record being built (its arrays not yet made) must have.
+inline bool BsplineCountsSound(const Bspline* b) {
   if (!b || (b->kind != 1 && b->kind != 2)) return false;
   const bool surf = b->kind == 2;
   if (b->dimension != 3 && (surf || b->dimension != 2)) return false;
@@ -27,7 +25,15 @@ inline bool BsplineShapeSound(const Bspline* b) {
   // Counts that overflow an int would wrap every index computed from them.
   const long long nu = 1LL + b->degreeU + b->interiorU;
   const long long nv = surf ? 1LL + b->degreeV + b->interiorV : 1;
-  if (nu + b->degreeU + 1 > INT_MAX || nv + b->degreeV + 1 > INT_MAX || nu * nv > INT_MAX) return false;
+  return nu + b->degreeU + 1 <= INT_MAX && nv + b->degreeV + 1 <= INT_MAX && nu * nv <= INT_MAX;
+}
+
+// The structure, in constant time: the counts (BsplineCountsSound) and the knot vectors and
+// coefficient matrices the kind, dimension and rational flag call for.
+// Every evaluator checks this on every call, so it is defined here.
+inline bool BsplineShapeSound(const Bspline* b) {
+  if (!BsplineCountsSound(b)) return false;
+  const bool surf = b->kind == 2;
   if (!b->knotsU || !b->X || !b->Y || (surf && !b->knotsV)) return false;
   if (b->dimension == 3 && !b->Z) return false;
   return !b->rational || b->W;
@@ -55,6 +61,9 @@ bool BsplineSound(const Bspline* b);
 // reorder or free a record's values without computing with them.
 bool RecordsSound(std::initializer_list<const Bspline*> records);
 bool RecordShapesSound(std::initializer_list<const Bspline*> records);
+// RecordsSound over the n entries of an array of records, null entries passed over (the steps
+// that take arrays mark absent curves so); a null array with n > 0 is refused alike.
+bool RecordArraySound(Bspline* const* records, int n);
 
 // What a record maker hands back: its record when sound (BsplineSound), else null with the error
 // state set (-2 unless a failure on the way set it), the unsound record freed. A result computed

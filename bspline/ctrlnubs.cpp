@@ -615,9 +615,15 @@ int EvalGridOnGeometryGivenNubValsM(const Bspline* obj, int nu, int nv, const in
                                     const int* dv, int n, const double* uTables,
                                     const double* vTables, const int* uSpans, const int* vSpans,
                                     int mapFlag, double** out) {
+  if (!RecordShapesSound({obj})) return -2;
+  const bool surf = obj->kind == 2;
+  // Every span handed over indexes the net: u spans against a v span that fits, and back.
+  for (int i = 0; i < nu; ++i)
+    if (!SpansInNet(obj, uSpans[i], obj->degreeV)) return -2;
+  for (int j = 0; surf && j < nv; ++j)
+    if (!SpansInNet(obj, obj->degreeU, vSpans[j])) return -2;
   if (GridRequestsByRows(obj, nu, nv, du, dv, n, uTables, vTables, uSpans, vSpans, nullptr, out))
     return 0;
-  const bool surf = obj->kind == 2;
   const int rows = surf ? nv : 1;
   const int lu = (kMaxOrder + 1) * (obj->degreeU + 1);
   const int lv = (kMaxOrder + 1) * (obj->degreeV + 1);

@@ -54,6 +54,8 @@ int EvalUniformGridOnGeometryM(const Bspline* obj, int nu, int nv, const int* du
 int EvalNubValsOnGridM(const Bspline* obj, const double* us, const double* vs, int nu, int nv,
                        const int* du, const int* dv, int n, double** uTables, double** vTables,
                        int** uSpans, int** vSpans);
+// The grid from tables and spans EvalNubValsOnGridM made: 0, or -2 with nothing written (error
+// state set) for a record whose structure is not sound (bsvalid) or a span outside the net.
 int EvalGridOnGeometryGivenNubValsM(const Bspline* obj, int nu, int nv, const int* du,
                                     const int* dv, int n, const double* uTables,
                                     const double* vTables, const int* uSpans, const int* vSpans,

@@ -1,6 +1,15 @@
 #include "bspline/keepshape.h"
 
+#include "bspline/bsvalid.h"
+#include "foundation/coreglob.h"
+
 void RestoreBsplineShape(Bspline* obj, Bspline* saved) {
+  // The arrays move by the counts: obj's are freed by its own, saved's must fit obj's kind.
+  if (!RecordShapesSound({obj, saved})) return;
+  if (obj->kind != saved->kind || obj->dimension != saved->dimension) {
+    SetKernelError(-2);
+    return;
+  }
   InstallBsplineArrays(obj, saved->knotsU, saved->knotsV, saved->X, saved->Y, saved->Z, saved->W);
   saved->knotsU = saved->knotsV = nullptr;
   saved->X = saved->Y = saved->Z = saved->W = nullptr;

@@ -10,5 +10,6 @@
 // holds now. saved's arrays move over (saved is left without arrays, for its owner to free), so
 // nothing is allocated and the way back cannot fail. obj keeps everything else: its links
 // (owner, curve list, trim loops), exact form and cached properties, which the in-place
-// operations leave alone.
+// operations leave alone. Both are left as they are (error state -2) when either's structure is
+// not sound (bsvalid) or saved is not of obj's kind and dimension.
 void RestoreBsplineShape(Bspline* obj, Bspline* saved);

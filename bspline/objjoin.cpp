@@ -160,7 +160,9 @@ Bspline* JoinObjectPair(Bspline** objs, const double* seamPoint, const int* alon
   SetDomainFromKnots(J.get(), 0);
   if (surfaces) SetDomainFromKnots(J.get(), 1);
   *seamPar = knB[pA];
-  return J.release();
+  // B's knots follow A's only when B's range starts where A's ends: a pair that does not
+  // continue gives knots that run back, no record.
+  return SoundRecordOrFailed(J.release());
 }
 
 void ScaleDerivativeAtKnot(Bspline* obj, double t, int dir, double factor, int before, int order) {

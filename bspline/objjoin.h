@@ -24,6 +24,8 @@ bool Vanishes(double divisor, double scale);
 // MakeStartAndEndObj: objs[0] reversed to end at the seam, objs[1] to start there.
 void OrientPairEndToStart(int* bndry, Bspline** objs);
 // MakeObjFromTwoObj. objs holds three entries for surfaces (the third the optional seam row).
+// Null (error state -2) for a record that is not sound (bsvalid), and for a joined record that
+// would not be: objs[1]'s knots must continue objs[0]'s in the joined direction.
 Bspline* JoinObjectPair(Bspline** objs, const double* seamPoint, const int* along,
                         double* seamPar, int positionSide);
 // ScaleObjectDerivative.

@@ -246,6 +246,9 @@ int ReplaceSrfBsplineGeometry(Bspline* target, const Bspline* source) {
       source->dimension != 3)
     return -2;
   if (!HasSurface3Arrays(source) || (source->rational && !source->W)) return -2;
+  // The source's arrays are copied by its counts and its knots mapped (the target may be an
+  // empty record being filled).
+  if (!RecordsSound({source})) return -2;
   // A collapsed source range cannot be mapped onto the target's.
   if (!(source->umax > source->umin) || !(source->vmax > source->vmin)) return -2;
   const int nu = NumCtrlU(source), nv = NumCtrlV(source);

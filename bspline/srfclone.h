@@ -38,5 +38,6 @@ Bspline* CopySurfaceAndBreakCurves(Bspline* src);
 // onto the target's own parameter range, which stays, and an exact form the target has follows
 // the source's. The source does not change. -2 with the target unchanged when either is not a 3D
 // surface, the source lacks an array (HasSurface3Arrays, the weights of a rational one) or has a
-// collapsed parameter range, or memory ran out.
+// collapsed parameter range, or memory ran out; -2 with the error state set for a source that is
+// not sound (bsvalid).
 int ReplaceSrfBsplineGeometry(Bspline* target, const Bspline* source);

@@ -20,8 +20,9 @@
 #include "foundation/umalloc.h"
 
 KnotDirection DirectionOf(const Bspline* obj, int dir) {
-  const bool inV = obj->kind == 2 && dir != 0;
   KnotDirection d{};
+  if (!RecordShapesSound({obj})) return d;
+  const bool inV = obj->kind == 2 && dir != 0;
   d.inV = inV;
   d.p = inV ? obj->degreeV : obj->degreeU;
   d.interior = inV ? obj->interiorV : obj->interiorU;

@@ -20,6 +20,7 @@ struct KnotDirection {
   double lo;
   double hi;
 };
+// All zero (knots null; error state -2) for a record whose structure is not sound (bsvalid).
 KnotDirection DirectionOf(const Bspline* obj, int dir);
 
 // A sound record (bsvalid's BsplineSound) of degrees 1 and above: what the cuts can read.

@@ -70,7 +70,19 @@ Bspline* MakeExtendBspline(Bspline* obj, int end, double dt) {
 }
 
 void FillExtendCoefi(Bspline* ext, int end) {
-  if (!BsplineShapeSound(ext)) return;
+  // The record is one MakeExtendBspline made: its new control points (weights 0) are what this
+  // fills, so its structure, domain and knots are checked, not its whole net.
+  if (!RecordShapesSound({ext})) return;
+  if (!(ext->umin <= ext->umax) || !KnotVectorSound(ext->knotsU, ext->degreeU, NumCtrlU(ext)) ||
+      (ext->kind == 2 && !KnotVectorSound(ext->knotsV, ext->degreeV, NumCtrlV(ext)))) {
+    SetKernelError(-2);
+    return;
+  }
+  // The old end span's derivatives read min(d, 3) knot intervals before the old end.
+  if (NumCtrlU(ext) - ext->degreeU - 1 < std::max(1, std::min(ext->degreeU, 3))) {
+    SetKernelError(-2);
+    return;
+  }
   // The start case is the end case of the reversed record.
   if (end == 0) ReverseDirection(ext, 0);
   const int d = ext->degreeU, n = NumCtrlU(ext) - d - 1;
@@ -136,17 +148,15 @@ constexpr int kLengthRounds = 40;
 // Polyline steps for the measure of one line across the added part.
 constexpr int kLengthSteps = 1000;
 
-// obj with its end span continued by dt in parameter (v edges computed transposed; obj ends as
-// it came in). Null on failure.
+// obj with its end span continued by dt in parameter (v edges computed on a transposed copy, so
+// that obj is never touched: a flip back after a failure would itself be refused). Null on
+// failure.
 Bspline* ExtrapolatedBy(Bspline* obj, int end, bool inV, double dt) {
-  if (inV && FlipBspline(obj) != 0) return nullptr;
-  Owned<Bspline, FreeBspline> ext(MakeExtendBspline(obj, end, dt));
+  Owned<Bspline, FreeBspline> flipped(inV ? GetSrfBsplineTranspose(obj) : nullptr);
+  if (inV && (!flipped || KernelFailed())) return nullptr;
+  Owned<Bspline, FreeBspline> ext(MakeExtendBspline(inV ? flipped.get() : obj, end, dt));
   if (ext) FillExtendCoefi(ext.get(), end);
-  if (inV) {
-    FlipBspline(obj);
-    if (ext && FlipBspline(ext.get()) != 0) return nullptr;
-  }
-  if (!ext || KernelFailed()) return nullptr;
+  if (!ext || KernelFailed() || (inV && FlipBspline(ext.get()) != 0)) return nullptr;
   return ext.release();
 }
 

@@ -47,6 +47,8 @@ Bspline* ExtendObjectByLengthG2(Bspline* obj, double length, int flag, int edge)
 Bspline* MakeExtendBspline(Bspline* obj, int end, double dt);
 // Fills the d + 1 new control points of each row of a MakeExtendBspline record so the new span
 // continues the old end span's first three derivatives (rational records in homogeneous form).
+// Left as it is (error state -2) when the record's structure, domain or knots are not sound
+// (bsvalid) or it has fewer than max(1, min(d, 3)) control points before the new ones.
 void FillExtendCoefi(Bspline* ext, int end);
 // ext, orig extended at its start (atStart nonzero) or end, cut back where it leaves orig's
 // surface past the join: ext itself when it is not a 2D curve; a copy of ext when fewer than

@@ -594,6 +594,7 @@ Bspline* ExtrudeW2Generators(Bspline* gen1, Bspline* gen2, Bspline* path) {
 // ---- Tensor-product sweep from per-span polynomials ---------------------------------------------
 
 int getPolynomialCoefi(int span, Bspline* curve, double** out) {
+  if (!RecordsSound({curve}) || curve->kind != 1 || span < 0 || span > curve->interiorU) return -2;
   const int d = curve->degreeU;
   const double* knots = curve->knotsU;
   const double t0 = knots[span + d], t1 = knots[span + d + 1];

@@ -95,7 +95,8 @@ Bspline* TensorNewExtrudeWRotation(Bspline* a, Bspline* b, int flag);
 // power basis of the local parameter s = (t - knots[span + d]) / (span length): row k of out
 // ((d + 1) x 4, the caller's) holds the coefficients of s^k for x, y, z and w (w is the constant
 // 1). Found from d + 1 samples at s = k / (d + 1). 0, or -2 for an empty span (out untouched),
-// when memory ran out or the power matrix could not be inverted.
+// when memory ran out or the power matrix could not be inverted; -2 (error state -2) for a
+// record that is not a sound curve (bsvalid) or a span outside 0 .. interior count.
 int getPolynomialCoefi(int span, Bspline* curve, double** out);
 
 // The power coefficients of the sum of two span polynomials, ca (na x 4) in s and cb (nb x 4) in

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/creverse.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
@@ -52,6 +53,30 @@ void InPlane(const double D[3], const double N[3], double dir[3]) {
 }
 
 bool OnSurface(const Bspline* c) { return c && c->dimension == 2 && c->owner; }
+
+// The curves of an array that a step reads control point by control point: sound records
+// (RecordArraySound), 3D curves of at least `least` control points, each present unless
+// `absentOk` (absent tangent curves are null); else false with the error state -2. The steps
+// index fixed control points (the second, the one before the last), so fewer would be read
+// outside the net.
+bool Curves3Sound(Bspline* const* curves, int count, int least, bool absentOk) {
+  if (!RecordArraySound(curves, count)) return false;
+  for (int i = 0; i < count; ++i) {
+    const Bspline* c = curves[i];
+    if (c ? c->kind == 1 && c->dimension == 3 && NumCtrlU(c) >= least : absentOk) continue;
+    SetKernelError(-2);
+    return false;
+  }
+  return true;
+}
+
+// Whether a curve read alongside another (its control point j with the other's j) has at
+// least as many control points; else false with the error state -2.
+bool CoversNet(const Bspline* wide, const Bspline* c) {
+  if (!c || NumCtrlU(wide) >= NumCtrlU(c)) return true;
+  SetKernelError(-2);
+  return false;
+}
 
 }  // namespace
 
@@ -193,6 +218,7 @@ Bspline** MakeMidCurvesNew(Bspline** sides, int n, double t, const double centre
 
 int GetAllMidCurves(Bspline** sides, int n, const double centre[3], const double plane[4],
                     Bspline** out) {
+  if (!RecordArraySound(sides, n)) return 0;
   int count = 0;
   for (int s = 0; s < n; ++s) {
     const Bspline* side = sides[s];
@@ -281,6 +307,15 @@ void SideReferencePoints(Bspline** sidePos, int n, int i, double pts[6]) {
 void GetSidePosAndTanCurves(Bspline** posSides, Bspline** cosSides, Bspline** midPos,
                             int* isoFlags, double tol, int* sideCont, int n, Bspline** sidePos,
                             Bspline** sideTan) {
+  if (!RecordArraySound(posSides, n) || (cosSides && !RecordArraySound(cosSides, n)) ||
+      (midPos && !RecordArraySound(midPos, n)))
+    return;
+  // The entries this call writes start empty, so that a failure frees only what it made (the
+  // caller's array may hold anything there).
+  for (int i = 0; i < n; ++i) {
+    sidePos[2 * i] = sidePos[2 * i + 1] = nullptr;
+    if (sideCont && sideCont[i] >= 1) sideTan[2 * i] = sideTan[2 * i + 1] = nullptr;
+  }
   for (int i = 0; i < n; ++i) {
     Bspline* s = posSides[i];
     const double tm = s->umin + (s->umax - s->umin) * 0.5;
@@ -333,6 +368,7 @@ void MakeSideCrvsKnotCompatible(Bspline** sidePos, Bspline** sideTan, int n) {
 }
 
 void PutSideTanVecToTanCurves(Bspline** sidePos, Bspline** sideTan, int n, double* scratch) {
+  if (!Curves3Sound(sidePos, 2 * n, 2, false) || !RecordArraySound(sideTan, 2 * n)) return;
   for (int i = 0; i < n; ++i) {
     if (!sideTan[2 * i] || !sideTan[2 * i + 1]) continue;
     double* pts = scratch + 6 * i;
@@ -344,9 +380,12 @@ void PutSideTanVecToTanCurves(Bspline** sidePos, Bspline** sideTan, int n, doubl
 
 void GetSideScaledDerivCntrl(Bspline* tan0, Bspline* tan1, Bspline* pos0, Bspline* pos1,
                              const double pts[6], double s, int vary) {
+  if (!RecordsSound({tan0, tan1, pos0, pos1})) return;
   if (tan0->dimension == 2 || tan1->dimension == 2 || pos0->dimension == 2 ||
       pos1->dimension == 2)
     return;
+  Bspline* const four[4] = {tan0, tan1, pos0, pos1};
+  if (!Curves3Sound(four, 4, 1, false) || !CoversNet(pos0, tan0) || !CoversNet(pos1, tan1)) return;
   // The ratio of each half's corner leg (to the neighbour's second control point) to its cross
   // derivative at the corner.
   double P[3], D[3], leg[3];
@@ -379,6 +418,7 @@ void GetSideScaledDerivCntrl(Bspline* tan0, Bspline* tan1, Bspline* pos0, Bsplin
 }
 
 void CleanSideCrvs(Bspline** sidePos, Bspline** sideTan, int n, double tol, double angle) {
+  if (!RecordArraySound(sidePos, 2 * n) || !RecordArraySound(sideTan, 2 * n)) return;
   for (int i = 0; i < n; ++i) {
     Bspline* set[4];
     int has[2];
@@ -394,6 +434,9 @@ void CleanSideCrvs(Bspline** sidePos, Bspline** sideTan, int n, double tol, doub
 }
 
 void RescaleSideTanCurves(Bspline** sidePos, Bspline** sideTan, int n) {
+  if (!Curves3Sound(sidePos, 2 * n, 2, false) || !Curves3Sound(sideTan, 2 * n, 1, true)) return;
+  for (int h = 0; h < 2 * n; ++h)
+    if (!CoversNet(sidePos[h], sideTan[h])) return;
   for (int i = 0; i < n; ++i) {
     if (!sideTan[2 * i] || !sideTan[2 * i + 1]) continue;
     double pts[6];
@@ -426,6 +469,7 @@ void AverageCtrl(Bspline* a, int j, Bspline* b, int k) {
 }  // namespace
 
 void TwistCompatibleAtCornerJoints(Bspline** sideTan, int n) {
+  if (!Curves3Sound(sideTan, 2 * n, 2, true)) return;
   for (int i = 0; i < n; ++i) {
     Bspline* a = sideTan[2 * i + 1];
     Bspline* b = sideTan[(2 * i + 2) % (2 * n)];
@@ -473,6 +517,9 @@ void Handle(const Bspline* half, double E[3]) {
 }  // namespace
 
 void MidCurveCurvatureCorrection(Bspline** midPos, Bspline** sidePos, Bspline** sideTan, int n) {
+  if (!Curves3Sound(midPos, n, 2, false) || !RecordArraySound(sidePos, 2 * n) ||
+      !Curves3Sound(sideTan, 2 * n, 1, true))
+    return;
   for (int i = 0; i < n; ++i) {
     if (!sideTan[2 * i]) continue;
     double Q[3], P0[3], P1[3];
@@ -492,6 +539,7 @@ void MidCurveCurvatureCorrection(Bspline** midPos, Bspline** sidePos, Bspline** 
 void GetDesignParams(Bspline** midPos, Bspline** sidePos, int n, double* a, double* b, double* c,
                      double* d, double** handles) {
   *handles = nullptr;
+  if (!Curves3Sound(midPos, n, 2, false) || !Curves3Sound(sidePos, 2 * n, 2, false)) return;
   double* E = MallocArray<double>(6 * n);
   if (!E) return;
   for (int i = 0; i < n; ++i) {
@@ -532,6 +580,8 @@ void GetDesignParams(Bspline** midPos, Bspline** sidePos, int n, double* a, doub
 
 void FillMidTanCurves(Bspline** midPos, int n, double* a, double* b, double* c, double* d,
                       const double* handles, Bspline** midTan) {
+  // The tangent curves are the cubic Bezier curves GetMidTanCurves makes: four points written.
+  if (!Curves3Sound(midPos, n, 3, false) || !Curves3Sound(midTan, 2 * n, 4, false)) return;
   for (int j = 0; j < 2 * n; ++j) {
     const int i = j / 2;
     const Bspline* nb = midPos[j % 2 == 0 ? (i + n - 1) % n : (i + 1) % n];
@@ -548,6 +598,12 @@ void FillMidTanCurves(Bspline** midPos, int n, double* a, double* b, double* c, 
 
 void GetCenterTwistPoints(Bspline** midPos, int n, double* a, double* b, double* c, double* d,
                           Bspline** midTan) {
+  if (!Curves3Sound(midPos, n, 3, false) || !Curves3Sound(midTan, 2 * n, 2, false)) return;
+  for (int i = 0; i < n; ++i)
+    if (midPos[i]->degreeU < 1) {  // the rows divide by the degree
+      SetKernelError(-2);
+      return;
+    }
   TrackingScope scope;
   double* rhs = MallocArray<double>(3 * n);
   double* x = MallocArray<double>(3 * n);
@@ -616,6 +672,14 @@ void ForceTangnetPlaneCondition(Bspline** midPos, int n, double* a, double* b, d
 }
 
 void ScaleMidTanCurves(Bspline** sidePos, Bspline** midPos, int n, Bspline** midTan) {
+  if (!RecordArraySound(sidePos, 2 * n) || !Curves3Sound(midPos, n, 1, false) ||
+      !Curves3Sound(midTan, 2 * n, 1, false))
+    return;
+  for (int j = 0; j < 2 * n; ++j)
+    if (!sidePos[j] || !CoversNet(midPos[j / 2], midTan[j])) {
+      SetKernelError(-2);
+      return;
+    }
   for (int j = 0; j < 2 * n; ++j) {
     const double r = LastSpanFraction(sidePos[j]);
     const Bspline* m = midPos[j / 2];
@@ -687,6 +751,7 @@ void MakeMidAndSideKnotCompatible(Bspline** midPos, Bspline** midTan, Bspline** 
 }
 
 void TwistCompatibleAtCenterJoints(Bspline** midTan, int n) {
+  if (!Curves3Sound(midTan, 2 * n, 2, true)) return;
   for (int i = 0; i < n; ++i) {
     Bspline* a = midTan[2 * i + 1];
     Bspline* b = midTan[(2 * i + 2) % (2 * n)];
@@ -695,6 +760,7 @@ void TwistCompatibleAtCenterJoints(Bspline** midTan, int n) {
 }
 
 void TwistCompatibleAtMiddleJoints(Bspline** sideTan, Bspline** midTan, int n) {
+  if (!Curves3Sound(sideTan, 2 * n, 2, true) || !Curves3Sound(midTan, 2 * n, 2, true)) return;
   for (int j = 0; j < 2 * n; ++j)
     if (sideTan[j] && midTan[j]) AverageCtrl(sideTan[j], NumCtrlU(sideTan[j]) - 2, midTan[j], 1);
 }
@@ -1036,7 +1102,7 @@ void GetKnotsOutOfTanTol(Bspline* obj, int dir, double t, double angle, double**
   (void)dir;  // curves run in u; a surface records nothing
   *knots = nullptr;
   *count = 0;
-  if (!obj || obj->kind != 1 || obj->interiorU < 1) return;
+  if (!RecordsSound({obj}) || obj->kind != 1 || obj->interiorU < 1) return;
   const int nCtrl = NumCtrlU(obj);
   int span = obj->degreeU;
   FindLowKnotIndex(obj->knotsU, obj->degreeU, t, &span, nCtrl);
@@ -1236,6 +1302,9 @@ Bspline** Get3DDerivativeVectors(Bspline** pos, Bspline** cos, int n, int* isoFl
 }
 
 void Get3DDerivativeCurves(Bspline** pos, Bspline** deriv, int n) {
+  if (!Curves3Sound(pos, n, 1, false) || !Curves3Sound(deriv, n, 1, true)) return;
+  for (int i = 0; i < n; ++i)
+    if (!CoversNet(pos[i], deriv[i])) return;
   for (int i = 0; i < n; ++i) {
     if (!deriv[i]) continue;
     for (int j = 0; j < NumCtrlU(deriv[i]); ++j) {
@@ -1249,6 +1318,7 @@ void Get3DDerivativeCurves(Bspline** pos, Bspline** deriv, int n) {
 }
 
 int GetBndryDivisionPoints(Bspline** pos, int n, int div[3], double par[3]) {
+  if (!Curves3Sound(pos, n, 1, false)) return -2;
   TrackingScope scope;
   double* cum = MallocArray<double>(n);
   if (!cum) return -2;
@@ -1549,6 +1619,11 @@ Bspline** GetMidTanCurvesCap(Bspline** mids, Bspline** arcs, int* centreCont) {
 int CleanLoftCurvesOneSide(Bspline** set, double* knots, int count, int setSize, int useDeviation,
                            double tol, double angle) {
   if (!knots || count < 1) return 0;
+  // The deviation reads the first two curves of the set against each other.
+  if (!RecordArraySound(set, setSize) || setSize < 2 || !set[0] || !set[1]) {
+    SetKernelError(-2);
+    return -2;
+  }
   double t = 0.0;
   if (angle != 0.0) {
     t = tol;

@@ -52,11 +52,16 @@ Bspline* ConstructCubicBezeir(const double p0[3], const double p1[3], const doub
                               const double p3[3]);
 
 // ---- Half-side position and tangent curves ------------------------------------------------------
-// None returns a value: failures leave the error state set and the caller unwinds.
+// None returns a value: failures leave the error state set and the caller unwinds. The steps of
+// this section and the next refuse (error state -2, nothing written) records that are not sound
+// (bsvalid) in the entries they read, and, where they read or write control points by index,
+// curves that are not 3D or have fewer control points than those indices (the mid tangent
+// curves four, a tangent curve no more than the curve it is read against).
 // The halves of every side (cut at its parameter mid point) and, for sides with sideCont >= 1,
 // their cross-boundary tangent curves from the curves on surfaces cosSides, guided between the
 // neighbouring half and the mid curve; second halves turned to start at their corner. On
-// failure every half and tangent curve made is freed.
+// failure every half and tangent curve made is freed; the entries it writes (every half, the
+// tangent curves of sides with sideCont >= 1) are null then, whatever the caller had there.
 void GetSidePosAndTanCurves(Bspline** posSides, Bspline** cosSides, Bspline** midPos,
                             int* isoFlags, double tol, int* sideCont, int n, Bspline** sidePos,
                             Bspline** sideTan);
@@ -199,7 +204,8 @@ void EquateRationalityOfBlendCurves(Bspline** boundaries, Bspline** derivatives,
 // ---- Cap boundaries: splitting, cross-boundary directions, three-way division -------------------
 // The knots of curve obj (past the span of t, up to but not including the last interior knot)
 // where its first derivative has turned by angle degrees or more since t or the last knot
-// recorded: a new array in *knots (null without any), *count of them. Surfaces have none.
+// recorded: a new array in *knots (null without any), *count of them. Surfaces have none; a
+// record that is not sound (bsvalid) none either, with the error state -2.
 void GetKnotsOutOfTanTol(Bspline* obj, int dir, double t, double angle, double** knots,
                          int* count);
 // The loop with every side split at its turns of 90 degrees or more: new arrays (the caller's)
@@ -216,6 +222,8 @@ Bspline** Get3DDerivativeVectors(Bspline** pos, Bspline** cos, int n, int* isoFl
                                  int* sideCont);
 // Each present derivative curve becomes position minus derivative, control point by control
 // point.
+// Refused (error state -2, nothing changed) for curves that are not sound 3D curves (bsvalid) or
+// a derivative curve with more control points than its position curve.
 void Get3DDerivativeCurves(Bspline** pos, Bspline** deriv, int n);
 // The unit cross lines at the start and end of a side, each averaged with the neighbouring curve
 // on a surface there. On failure both are null.
@@ -232,7 +240,8 @@ void GetUnitCrossBoundaryDeriv(Bspline* cos, double t, double dir[3]);
 // Three points dividing the closed loop into arcs of equal length: side indices and parameters,
 // the first at the start of side 0; a point within 1 % of the loop's length of a side's end moves
 // to the next side's start, within 1 % of its start to the start. 0, or -2 with zk_error_status
-// -12 when two consecutive sides are more than 1 % of the length apart.
+// -12 when two consecutive sides are more than 1 % of the length apart; -2 (error state -2) for
+// sides that are not sound 3D curves (bsvalid).
 int GetBndryDivisionPoints(Bspline** pos, int n, int div[3], double par[3]);
 // A new array of the three arcs of the loop between the division points, the curves of each
 // joined into one; three nulls when curves[0] is null. Null on failure.
@@ -270,7 +279,8 @@ Bspline** GetMidLoftSurf(Bspline** mids, Bspline** midTans, Bspline*** curves);
 Bspline** FillCapHoleNew(Bspline** midLoftCurves, Bspline** pos, Bspline** derivs, int n,
                          double* centre, double* plane, int cont, double tol, double angle);
 // Knot removal from the set within tol (0 when angle is 0; with useDeviation at most the
-// boundary deviation of set[0] against set[1] at the angle). 0, or -2 after a failure.
+// boundary deviation of set[0] against set[1] at the angle). 0, or -2 after a failure, and (error
+// state -2) for a set of fewer than two curves or with a record that is not sound (bsvalid).
 int CleanLoftCurvesOneSide(Bspline** set, double* knots, int count, int setSize, int useDeviation,
                            double tol, double angle);
 // An older cap: three three-sided hole fills, hole k bounded by outer[2k + 1], inner[k] and

@@ -28,6 +28,8 @@ void GridParams(double lo, double hi, int n, double* t) {
 }  // namespace
 
 Cloud* SampleSurfacePlateBspline(const Bspline* surface, int m, int n, double* bbox) {
+  // The samples are placed between the distinct knots: every knot is read.
+  if (surface && !RecordsSound({surface})) return nullptr;
   return KnotSpanSampleCloud(surface, m, n, bbox);
 }
 

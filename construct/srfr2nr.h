@@ -23,7 +23,7 @@ Cloud* SampleSurfaceBspline(const Bspline* surface, int nu, int nv, int useTrims
 // one scan per v row; a trimmed surface the unordered cloud of the grid points inside its
 // loops. bbox (may be null) receives the cloud's box. The caller frees the cloud (FreeCloud).
 // Null for a null or incomplete 3D surface, m or n below 1, no sample inside the trims, or
-// memory failure.
+// memory failure; null with the error state -2 for a surface that is not sound (bsvalid).
 Cloud* SampleSurfacePlateBspline(const Bspline* surface, int m, int n, double* bbox);
 // The source's free curves-on-surface and then its trim loops (same hole flags, each merged
 // within GlobalTrimGapTol) projected onto the target. Nothing happens for a null argument or a

@@ -629,3 +629,11 @@ void MallocFailClear() {
 long MallocRuntimeRequests() { return runtimeRequests; }
 
 int MallocTrackedCount() { return trackedMallocs; }
+
+unsigned MallocBlockSize(void* block) {
+  if (!block) return 0;
+  const BlockHeader* h = Open(block);
+  const unsigned size = h->size;
+  if constexpr (!kCacheBlocks) Hide(h, sizeof *h);
+  return size;
+}

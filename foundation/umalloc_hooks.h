@@ -13,6 +13,9 @@ void MallocFailClear();
 long MallocRuntimeRequests();
 // Tracked blocks alive in all open scopes.
 int MallocTrackedCount();
+// The bytes a live block was asked for (0 for null): how a test walks an array of records a
+// call handed back without saying its length.
+unsigned MallocBlockSize(void* block);
 // Does nothing; called whenever the largest count of tracked blocks rises (a place for a
 // debugger's breakpoint).
 void break_here_for_stats();

@@ -1,7 +1,9 @@
 #include "splinefit/acyleng.h"
 
+#include <climits>
 #include <cmath>
 
+#include "bspline/bsvalid.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
 #include "foundation/cloudrec.h"
@@ -56,6 +58,12 @@ void make_arrays_acyl(float* x3, float* y3, float* z3, int* count, Bspline*, Clo
 }
 
 void assign_acyl_knots(Bspline* srf, double umin, double vmin, double, double vmax, const double h[2]) {
+  // The widened u knot vector holds 2 WRAP_SPAN more knots than the record's count promises.
+  if (!BsplineCountsSound(srf) || srf->kind != 2 ||
+      NumKnotsU(srf) > INT_MAX - 2 * WRAP_SPAN) {
+    SetKernelError(-2);
+    return;
+  }
   const int p = srf->degreeU, q = srf->degreeV, W = WRAP_SPAN;
   const int mU = srf->interiorU, mV = srf->interiorV;
   const int nU = p + mU + 1, nV = q + mV + 1, wide = p + 1 + 2 * W + mU;

@@ -31,8 +31,9 @@ void make_arrays_acyl(float* x3, float* y3, float* z3, int* count, Bspline* srf,
                       const double* hu);
 // The wide u knot vector (interior + 2 WRAP_SPAN interior knots, uniform with step h[0] from
 // umin - WRAP_SPAN h[0]), clamped v knots on [vmin, vmax] with uniform interior knots, Z of
-// nV x (p + 1 + 2 WRAP_SPAN + interior u) and X, Y of nV x nU. On failure the record keeps
-// what it had and the error state is set.
+// nV x (p + 1 + 2 WRAP_SPAN + interior u) and X, Y of nV x nU. On failure (memory, or a record
+// that is not a surface with counts in range, BsplineCountsSound, the wide knot count included)
+// the record keeps what it had and the error state is set.
 void assign_acyl_knots(Bspline* srf, double umin, double vmin, double umax, double vmax, const double h[2]);
 // dst (mV + q1 rows, mU + p1 columns) takes columns WRAP_SPAN .. of src in every row.
 void copy_back_coefi_acyl(double** dst, double** src, int mU, int mV, int p1, int q1);

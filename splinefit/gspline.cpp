@@ -1,12 +1,13 @@
 #include "splinefit/gspline.h"
 
+#include "bspline/bsvalid.h"
 #include "bspline/smake.h"
 #include "foundation/coreglob.h"
 #include "foundation/makemat.h"
 #include "foundation/umalloc.h"
 
 void InitFillBsplineStruct(Bspline* srf, double umin, double vmin, double umax, double vmax) {
-  if (!srf || srf->degreeU < 0 || srf->degreeV < 0 || srf->interiorU < 0 || srf->interiorV < 0) {
+  if (!BsplineCountsSound(srf) || srf->kind != 2) {
     SetKernelError(-2);
     return;
   }
@@ -40,6 +41,7 @@ void InitFillBsplineStruct(Bspline* srf, double umin, double vmin, double umax, 
 }
 
 void auto_gcar_knot_select(Bspline* srf, double umin, double vmin, double umax, double vmax) {
+  if (!RecordShapesSound({srf}) || srf->kind != 2) return;
   const int p = srf->degreeU, q = srf->degreeV;
   const double hu = (umax - umin) / (srf->interiorU + 1), hv = (vmax - vmin) / (srf->interiorV + 1);
   for (int k = 1; k <= srf->interiorU; ++k) srf->knotsU[p + k] = srf->knotsU[p + k - 1] + hu;

@@ -541,6 +541,7 @@ bool CurvatureFromPartials(const double* d, int kind, double tol, double unit, d
 }
 
 double CurvatureAtFreePoint(const Bspline* srf, double u, double v, int kind, double unit) {
+  if (!RecordsSound({srf}) || srf->kind != 2) return 0.0;
   const double ulo = srf->knotsU[srf->degreeU], uhi = srf->knotsU[NumCtrlU(srf)];
   const double vlo = srf->knotsV[srf->degreeV], vhi = srf->knotsV[NumCtrlV(srf)];
   const double su = 0.01 * (uhi - ulo), sv = 0.01 * (vhi - vlo);
@@ -618,6 +619,7 @@ void CurvatureOnParameterGrid(const Bspline* srf, double* out, const double* u, 
 
 void SetWeightsToDataPoints(const Bspline* srf, const double* u, int nu, const double* v, int nv,
                             double high, double low, double* weights) {
+  if (!RecordsSound({srf}) || srf->kind != 2) return;
   const int N = nu * nv;
   TrackingScope scope;
   double* k = CallocArray<double>(N);
@@ -724,6 +726,7 @@ int GetDerivativeStiffMatFromBsplineBasis(const Bspline* newSrf, const Bspline* 
                                           const double* u, const double* v, int nu, int nv,
                                           const double w[6], double** M, double* rx, double* ry,
                                           double* rz) {
+  if (!RecordsSound({newSrf, oldSrf}) || newSrf->kind != 2 || oldSrf->kind != 2) return 0;
   const int N = nu * nv;
   const int p = newSrf->degreeU, q = newSrf->degreeV, nCU = NumCtrlU(newSrf);
   TrackingScope scope;
@@ -758,6 +761,13 @@ int GetDerivativeStiffMatFromBsplineBasis(const Bspline* newSrf, const Bspline* 
 int FitSurfaceWithDerivatives(const Bspline* newSrf, const Bspline* oldSrf, const double* u,
                               const double* v, int nu, int nv, double wd, double** M, int N, int W,
                               double* bx, double* by, double* bz) {
+  if (!RecordsSound({newSrf, oldSrf}) || newSrf->kind != 2 || oldSrf->kind != 2) return 0;
+  // The band holds a row per control point of newSrf and every coupling of two of them.
+  const int nCU = NumCtrlU(newSrf);
+  if (N != nCU * NumCtrlV(newSrf) || W < newSrf->degreeV * nCU + newSrf->degreeU + 1) {
+    SetKernelError(-2);
+    return 0;
+  }
   TrackingScope scope;
   double** M2 = ZeroBand(N, W);
   double* r[3];
@@ -804,6 +814,7 @@ Bspline* CreateBsplineBoundaryCurve(const float* x, const float* y, const float*
 int CreateBoundaryCurves(const Bspline* newSrf, const double* x, const double* y, const double* z,
                          int nu, int nv, Bspline** curves) {
   for (int s = 0; s < 4; ++s) curves[s] = nullptr;
+  if (!RecordsSound({newSrf}) || newSrf->kind != 2) return 0;
   OwnedArray<Bspline, FreeBspline> made = OwnedArray<Bspline, FreeBspline>::Zeroed(4);
   if (!made) return 0;
   {

@@ -113,17 +113,22 @@ int FitSurface3DGridData(const Bspline* oldSrf, Bspline* newSrf, const double* u
 // |max z - min z| of the n points, 0.1 when that is below 1e-6.
 void FindUObs_d(const double* x, const double* y, const double* z, int n, double* hz);
 // Per grid point (j nu + i) the weight high t + (1 - t) low, t = ln 2 (k - kmin) / kmax from
-// k = |k1| + |k2| of srf there (t = kmin on a surface flat within 1e-6).
+// k = |k1| + |k2| of srf there (t = kmin on a surface flat within 1e-6). Nothing written (error
+// state -2) for a record that is not a sound surface (bsvalid).
 void SetWeightsToDataPoints(const Bspline* srf, const double* u, int nu, const double* v, int nv,
                             double high, double low, double* weights);
 // Adds to the band M (N rows, W columns) and the right-hand sides the matching of oldSrf's
 // derivatives: weight 0.001 wd for the first-order kinds (1,0), (0,1), (1,1), 0.01 wd for
-// (2,0), (0,2), (2,2). 1, or 0 when memory runs out.
+// (2,0), (0,2), (2,2). 1, or 0 when memory runs out, and (error state -2) for a record that is
+// not a sound (bsvalid) surface or N, W that do not fit newSrf's net (N its control points, W at
+// least q nCtrlU + p + 1).
 int FitSurfaceWithDerivatives(const Bspline* newSrf, const Bspline* oldSrf, const double* u,
                               const double* v, int nu, int nv, double wd, double** M, int N, int W,
                               double* bx, double* by, double* bz);
 // The derivative-matching normal equations into the zeroed band M and vectors rx, ry, rz; w
-// holds the six weights in the order of the kinds above. 1, or 0 when memory runs out.
+// holds the six weights in the order of the kinds above (M a row per control point of newSrf).
+// 1, or 0 when memory runs out, and (error state -2) for a record that is not a sound (bsvalid)
+// surface.
 int GetDerivativeStiffMatFromBsplineBasis(const Bspline* newSrf, const Bspline* oldSrf,
                                           const double* u, const double* v, int nu, int nv,
                                           const double w[6], double** M, double* rx, double* ry,
@@ -142,7 +147,8 @@ int FitSurfaceByFixingBoundaries(Bspline* newSrf, const double* x, const double*
                                  double** M, int N, int W, double* bx, double* by, double* bz);
 // The four border curves of the grid (first row, first column, last row, last column), fitted
 // with newSrf's degree and knots in their direction; new records the caller frees. 1 when all
-// four were made, else 0 (none kept).
+// four were made, else 0 (none kept; error state -2 for a newSrf that is not a sound surface,
+// bsvalid).
 int CreateBoundaryCurves(const Bspline* newSrf, const double* x, const double* y, const double* z,
                          int nu, int nv, Bspline** curves);
 // One border curve of degree p with nCtrl control points: srf's knots of direction dir mapped to
@@ -179,7 +185,8 @@ double CurvatureUnitScale(const Bspline* srf);
 // surface's units; false (value untouched) when the scaled |Su x Sv| is below tol.
 bool CurvatureFromPartials(const double* d, int kind, double tol, double unit, double* value);
 // At a free point whose normal degenerates: the partials one percent of the range inside the
-// domain, the normal of ComputeSurfaceNormal at (u, v) itself; 0 when that normal vanishes too.
+// domain, the normal of ComputeSurfaceNormal at (u, v) itself; 0 when that normal vanishes too,
+// and (error state -2) for a record that is not a sound surface (bsvalid).
 double CurvatureAtFreePoint(const Bspline* srf, double u, double v, int kind, double unit);
 // The stand-in of a degenerate grid point: a corner's diagonal neighbour, else the next point
 // inward across its edge; -1 for an interior point (or a grid too small for a neighbour).

@@ -28,7 +28,7 @@ bool SkinnableCurves(Bspline** curves, int n) {
 }
 
 Bspline* NewSkinSurface(const Bspline* first, int vdegree, int interiorV) {
-  if (!RecordShapesSound({first}) || first->kind != 1) return nullptr;
+  if (!RecordsSound({first}) || first->kind != 1) return nullptr;
   TrackingScope scope;
   Owned<Bspline, FreeBspline> s(MallocInitSurfaceBspline());
   if (!s || KernelFailed()) return nullptr;
@@ -37,8 +37,21 @@ Bspline* NewSkinSurface(const Bspline* first, int vdegree, int interiorV) {
   s->interiorU = first->interiorU;
   s->degreeV = vdegree;
   s->interiorV = interiorV;
+  if (!BsplineCountsSound(s.get())) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   if (AllocateBsplineArrays(s.get()) < 0 || KernelFailed()) return nullptr;
   std::memcpy(s->knotsU, first->knotsU, sizeof(double) * NumKnotsU(first));
+  // Until the caller fills it the record is a sound one: v knots clamped and uniform on [0, 1],
+  // the net at the origin with unit weights.
+  const int nKV = NumKnotsV(s.get()), net = NumCtrlU(s.get()) * NumCtrlV(s.get());
+  for (int k = 0; k < nKV; ++k)
+    s->knotsV[k] = k <= vdegree ? 0.0 : k >= nKV - vdegree - 1 ? 1.0 : double(k - vdegree) / (interiorV + 1);
+  for (double** m : {s->X, s->Y, s->Z}) std::fill(m[0], m[0] + net, 0.0);
+  if (s->W) std::fill(s->W[0], s->W[0] + net, 1.0);
+  SetDomainFromKnots(s.get(), 0);
+  SetDomainFromKnots(s.get(), 1);
   scope.keep();
   return s.release();
 }

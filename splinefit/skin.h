@@ -10,8 +10,10 @@
 // 3D curves of one u degree and interior-knot count with sound shapes: what the skins read.
 bool SkinnableCurves(Bspline** curves, int n);
 // A new surface record with its arrays, u data (degree, interior count, knots, rational flag)
-// from the first curve, kept outside every scope. Null on failure (error state -2 for a first
-// curve whose structure is not sound, bsvalid).
+// from the first curve, kept outside every scope; a sound record until the caller fills it (v
+// knots clamped and uniform on [0, 1], every control point at the origin, weights 1). Null on
+// failure (error state -2 for a first curve that is not sound, bsvalid, or a v degree or count
+// out of range).
 Bspline* NewSkinSurface(const Bspline* first, int vdegree, int interiorV);
 
 // ComputeKnotVecAcrossNCurves.

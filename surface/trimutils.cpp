@@ -988,6 +988,15 @@ int ConstructTrimCurveList(Bspline* srf, BsplineList* curves, int hole, int self
 
 BsplineList* GetSiblingTrimCurveList(Bspline** curves, int start, int count, double endA[2],
                                      double endB[2], int* used) {
+  if (start < 0 || start >= count || !RecordArraySound(curves, count)) {
+    SetKernelError(-2);
+    return nullptr;
+  }
+  for (int i = 0; i < count; ++i)
+    if (!curves[i]) {
+      SetKernelError(-2);
+      return nullptr;
+    }
   if (IsTrimPiece(curves[start])) return nullptr;
   auto dist = [](const double* a, const double* b) { return std::hypot(a[0] - b[0], a[1] - b[1]); };
   FirstPoint(curves[start], endA);

@@ -143,7 +143,9 @@ int ConstructTrimCurveList(Bspline* srf, BsplineList* curves, int hole, int self
                            TrimList** out);
 // Chains loose curves from curves[start] by nearest ends in (u, v), within GlobalTrimGapTol:
 // a new list of the chain when it closes back on the start curve, else null. The chain's two
-// ends go to endA and endB (the open end when it stops); used[] marks the curves taken.
+// ends go to endA and endB (the open end when it stops); used[] marks the curves taken. Null
+// with the error state -2 and nothing written for start outside 0 .. count - 1 or a curve that
+// is missing or not sound (bsvalid).
 BsplineList* GetSiblingTrimCurveList(Bspline** curves, int start, int count, double endA[2],
                                      double endB[2], int* used);
 // The loops' samples (as GetAllTrimArrays, without the closing replacements) with their surface

@@ -547,3 +547,34 @@ TEST_F(ExtendTest, CurvatureContinuousExtensionsAreAsLongAsAskedAtEverySize) {
     }
   }
 }
+
+namespace {
+
+// A v edge is extended on a transposed copy: whatever fails on the way (an allocation, an
+// extension the knots cannot take), the caller's surface is as it came, bit for bit.
+TEST_F(ExtendTest, VEdgeExtensionThatFailsLeavesTheSurfaceAsItCame) {
+  BsplineKeeper keep;
+  Bspline* s = keep(Wavy(3, 2, 5, 4));
+  const Bspline* before = keep(CopyBsplineStruct(s));
+  int failures = 0;
+  for (const int edge : {1, 3})
+    for (long skip = 0; skip < 60; skip += 3) {
+      ClearKernelError();
+      MallocFailAfter(skip, -1);
+      Bspline* e = ExtendObjectByLengthG2(s, 0.2, 0, edge);
+      MallocFailClear();
+      failures += e == nullptr;
+      if (e) FreeBspline(e);
+      EXPECT_TRUE(SameRecord(s, before)) << edge << " " << skip;
+      EXPECT_EQ(s->degreeU, before->degreeU);
+      EXPECT_EQ(s->interiorV, before->interiorV);
+    }
+  // A length that runs the knots backwards is refused the same way.
+  ClearKernelError();
+  EXPECT_EQ(ExtendObjectByLengthG2(s, -1e300, 0, 1), nullptr);
+  EXPECT_TRUE(SameRecord(s, before));
+  ClearKernelError();
+  EXPECT_GT(failures, 0);
+}
+
+}  // namespace

@@ -119,6 +119,7 @@ struct EntryTableOf {
   };
   static constexpr Row rows[] = {
       {"BsplineSound", "bspline/bsvalid.h", 1, [](Args& a) { a.Value(BsplineSound(a.Rec(0))); }},
+      {"RecordArraySound", "bspline/bsvalid.h", 2, [](Args& a) { a.Value(RecordArraySound(a.Recs(0), a.Int(1))); }},
       {"SoundRecordOrFailed", "bspline/bsvalid.h", 1, [](Args& a) { a.Made(SoundRecordOrFailed(a.Rec(0))); }},
       {"CopyCurveBspline", "bspline/cclone.h", 1, [](Args& a) { a.Made(CopyCurveBspline(a.Rec(0))); }},
       {"CopyCurveGivenBspline", "bspline/cclone.h", 2, [](Args& a) { a.Value(CopyCurveGivenBspline(a.Rec(0), a.Rec(1))); }},

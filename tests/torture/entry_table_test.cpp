@@ -13,6 +13,7 @@
 // SEAMWELD_ENTRY_SAMPLE (default 1: all) runs every n-th function of the table, from a start
 // chosen by SEAMWELD_TORTURE_FIRST (default 0), for a seeded share of the table; scripts/entry-sweep runs all of it, each function in a process of its own,
 // the functions still open included. SEAMWELD_ENTRY_ONLY names one function to run alone.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <iterator>
 #include <limits>
@@ -57,11 +59,17 @@ const char* const kFaultNames[kFaults] = {"null knots", "degree 23", "count 2^31
                                           "-infinite value", "huge value (1e300)"};
 
 class EntryArgs {
+  static constexpr int kMatrixRows = 64;
+
  public:
   EntryArgs(bool surface, int spoiltSlot, Fault fault) : surface_(surface), slot_(spoiltSlot), fault_(fault) {}
   ~EntryArgs() {
     for (Held& h : held_) {
-      if (h.knots) h.b->knotsU = h.knots;
+      // Knots the call gave the record in place of the null ones (a filler's) stay; ours go.
+      if (h.knots && !h.b->knotsU)
+        h.b->knotsU = h.knots;
+      else if (h.knots)
+        Free(h.knots);
       h.b->degreeU = h.degree, h.b->interiorU = h.interior, h.b->kind = h.kind;
       FreeBspline(h.b);
     }
@@ -92,11 +100,14 @@ class EntryArgs {
   float* Floats(int k) { return Block<float>(k, 0.5f); }
   int* Ints(int k) { return Block<int>(k, 0); }
   double (*Triples(int k))[3] { return reinterpret_cast<double(*)[3]>(Block<double>(k, 0.5)); }
-  double** Matrix(int k) {
-    double** rows = reinterpret_cast<double**>(Slots(k));
-    for (int i = 0; i < 8; ++i) rows[i] = Block<double>(100 + 8 * k + i, 0.5);
-    matrices_.push_back({rows, {rows, rows + 8}});
-    return rows;
+  // A matrix of kMatrixRows rows: as many as the largest record has control points, for the
+  // band and stiffness matrices with a row per control point.
+  double** Matrix(int) {
+    std::vector<double*>& rows = matrixRows_.emplace_back(kMatrixRows);
+    Rows given{rows.data(), {}};
+    for (int i = 0; i < kMatrixRows; ++i) given.given[i] = rows[i] = rowBlocks_.emplace_back(512, 0.5).data();
+    matrices_.push_back(given);
+    return rows.data();
   }
 
   // The outcomes: a record made must have a sound structure, and pass the whole record check
@@ -110,7 +121,11 @@ class EntryArgs {
       if (m == b) return;  // returned and also written to an output slot: freed once
     made_.push_back(b);
     if (!BsplineShapeSound(b) || (fault_ < kDomainBackwards && !BsplineSound(b))) unsoundResult_ = true;
+    // A curve on a new owner of its own (not on the owner's curve list) leaves the owner to
+    // the caller too.
+    Bspline* owner = b->kind == 1 && b->dimension == 2 ? b->owner : nullptr;
     FreeBspline(b);
+    if (owner) Made(owner);
   }
   template <class T>
   void Value(T) {}
@@ -119,17 +134,25 @@ class EntryArgs {
   void Pointer(double* p) { FreeMade(p); }
   void Pointer(int* p) { FreeMade(p); }
   void Pointer(float* p) { FreeMade(p); }
-  // A record array handed back holds one record per record of the count the call was given
-  // (1 in every call of the table): its record is checked and freed like a returned one, the
-  // array after it.
+  // A new array of records, as long as its block: each record checked and freed like a returned
+  // one (the caller's own entries and nulls passed over), then the array.
   void Pointer(Bspline** p) {
-    if (!p) return;
-    Made(p[0]);
+    if (!p || Ours(p)) return;
+    const unsigned n = MallocBlockSize(p) / sizeof(Bspline*);
+    for (unsigned i = 0; i < n; ++i) Made(p[i]);
     Free(p);
   }
-  // A cloud handed back is the caller's.
-  void Pointer(Cloud* p) {
-    if (p) FreeCloud(p);
+  // A new list: its nodes, and the records in it the caller did not give.
+  void Pointer(BsplineList* list) {
+    while (list) {
+      BsplineList* next = list->next;
+      Made(list->item);
+      Free(list);
+      list = next;
+    }
+  }
+  void Pointer(Cloud* c) {
+    if (c) FreeCloud(c);
   }
   // A surface group handed back is the caller's.
   void Pointer(Gsrf* p) {
@@ -149,10 +172,15 @@ class EntryArgs {
         if (!given) Made(b);
       }
     arrays_.clear();
-    // Arrays a call wrote into a matrix's rows (an output slot) in place of the rows given.
-    for (const auto& [rows, given] : matrices_)
-      for (int i = 0; i < 8; ++i)
-        if (rows[i] && rows[i] != given[i]) FreeMade(rows[i]);
+    // Arrays a call wrote into the rows of a matrix (its output slots) are the caller's to free.
+    std::vector<double*> freed;
+    for (Rows& m : matrices_)
+      for (int i = 0; i < kMatrixRows; ++i) {
+        double* p = m.rows[i];
+        if (!p || p == m.given[i] || std::find(freed.begin(), freed.end(), p) != freed.end()) continue;
+        freed.push_back(p);
+        FreeMade(p);
+      }
     matrices_.clear();
   }
 
@@ -189,13 +217,22 @@ class EntryArgs {
       default: b->W[0][1] = -0.5; break;
     }
   }
-  void FreeMade(void* p) {
+  struct Rows {
+    double** rows;
+    double* given[kMatrixRows];
+  };
+  // Whether p lies in one of the table's own blocks.
+  bool Ours(const void* p) const {
     const char* c = static_cast<const char*>(p);
-    for (const std::vector<double>& v : blocks_) {
+    auto in = [c](const std::vector<double>& v) {
       const char* lo = reinterpret_cast<const char*>(v.data());
-      if (!v.empty() && c >= lo && c < lo + v.size() * sizeof(double)) return;
-    }
-    Free(p);
+      return !v.empty() && c >= lo && c < lo + v.size() * sizeof(double);
+    };
+    return std::any_of(std::begin(blocks_), std::end(blocks_), in) ||
+           std::any_of(rowBlocks_.begin(), rowBlocks_.end(), in);
+  }
+  void FreeMade(void* p) {
+    if (!Ours(p)) Free(p);
   }
   template <class T>
   T* Block(int k, T fill) {
@@ -216,9 +253,11 @@ class EntryArgs {
   Fault fault_;
   std::vector<Held> held_;
   std::vector<Bspline**> arrays_;
-  std::vector<std::pair<double**, std::vector<double*>>> matrices_;
+  std::vector<Rows> matrices_;
   std::vector<const Bspline*> made_;
   std::vector<double> blocks_[kBlocks];
+  std::deque<std::vector<double*>> matrixRows_;
+  std::deque<std::vector<double>> rowBlocks_;
   bool unsoundResult_ = false;
   bool slotIsRecord_ = false;
 };
@@ -234,6 +273,8 @@ const char* const kNotDriven[] = {
     "FreeBspline", "FreeBsplineStruct", "FreeBsplineProperties", "FreeQuadricInfo", "FreeBsplineArray",
     "FreeBsplineArrayContents", "FreeDerivBsplineArrays", "FreeCrvArray", "PutBsplToSurfCrvList",
     "AppendBsplToSurfCrvList", "InstallBsplineArrays", "ExtendObjectsInAllDir",
+    // frees its position and surface-curve arrays with their curves when it fails
+    "FillNSidedHoleWCenter",
     // fill an empty record
     "AllocateBsplineArrays", "CopyCurveGivenBspline", "CopyBsplineSurfaceGivenBspline", "CopySurfaceGivenBspline",
     "MkLine2",
@@ -257,7 +298,7 @@ bool Listed(const char* name, const char* const* list, size_t n) {
 // still open (tests/torture/entry_open.h; SEAMWELD_ENTRY_ONLY runs any of them).
 bool Driven(const char* name) {
   return !Listed(name, kNotDriven, std::size(kNotDriven)) &&
-         !Listed(name, kEntriesStillOpen, std::size(kEntriesStillOpen));
+         !Listed(name, kEntriesStillOpen.data(), kEntriesStillOpen.size());
 }
 
 // Aborts the run when one call outlives the bound, naming it.
