@@ -654,6 +654,25 @@ double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol, double
   return std::fmax(std::fabs(VecDotProd3(n2, d1)), std::fabs(VecDotProd3(n1, d2)));
 }
 
+// Along a tangential contact the surfaces part only with the square of a slide across it, so a
+// point's distance from the other surface tells little of how far it lies from the contact, and
+// a pull onto both surfaces may slide along the contact past the interval's ends. There the
+// curves' point at q (u1, v1 on s1) is located on the contact in the plane through it normal to
+// the chord of nodes a and b (its parameters into r, its point into X), and measured from it.
+// HUGE_VAL when no contact is found there.
+double ContactDeparture(Bspline* s1, Bspline* s2, const double q[4], double tol, double r[4], double X[3],
+                        const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+  double t[3] = {b->x - a->x, b->y - a->y, b->z - a->z}, P1[3], P2[3];
+  const double len = VecSize3(t);
+  if (!(len > 0.0)) return HUGE_VAL;
+  for (double& x : t) x /= len;
+  for (int k = 0; k < 4; ++k) r[k] = q[k];
+  Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, P1);
+  Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, P2);
+  if (!LocateContactInPlane(s1, s2, r, P1, t, kPullShare * tol, X)) return HUGE_VAL;
+  return std::fmax(VecDist3(P1, X), VecDist3(P2, X));
+}
+
 // An end of a branch on an edge that the surface collapses to a point (a pole) has any value of
 // the parameter along that edge; the tracer leaves the one it met there (a pull onto the pole
 // swings it anywhere), and the curves would then run along the pole in the parameter plane and
@@ -720,7 +739,8 @@ const int kFitReach = 2;
 // nodes' parameters, interpolated on chord lengths in each parameter plane, knots from index 3
 // the nodes' parameters) lie within tol of both surfaces between the nodes too. Each round
 // measures, at the middle of every interval not yet known to hold, the distance of each curve's
-// point from the other surface (Departure). An
+// point from the other surface (Departure; along a tangential contact from the contact,
+// ContactDeparture, which also places the cuts). An
 // interval missing by e more than a quarter of tol is cut into k = (4 e / tol)^(1/4) equal parts
 // (the error of a cubic falls with the fourth power of the spacing), the cuts pulled onto both
 // surfaces as new nodes; the next round measures the new intervals and their neighbours. Nodes
@@ -728,6 +748,7 @@ const int kFitReach = 2;
 // from its seed is put in one running order first. 0, or -2 on no memory.
 int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
   if (t->nodeCount < 2 || !t->head) return 0;
+  const bool contact = AlongTangentialContact(s1, s2, t);
   if (t->directionStart > 0 && t->directionStart < t->nodeCount) RearrangeIntersectList(t);
   ComeStraightIntoPoles(s1, s2, t);
   for (IntersectionTraceNode* n = t->head; n; n = n->next) {
@@ -774,7 +795,8 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
       if (!measure || measure[i]) {
         double q[4];
         CurvesAt(c1.get(), c2.get(), k1, k2, i, 0.5, q);
-        e = Departure(s1, s2, q, tol, middle, X, m, next);
+        e = contact ? ContactDeparture(s1, s2, q, tol, middle, X, m, next) : HUGE_VAL;
+        if (e == HUGE_VAL) e = Departure(s1, s2, q, tol, middle, X, m, next);
         if (e > 0.25 * tol) {
           const int k = e < HUGE_VAL ? static_cast<int>(std::ceil(std::sqrt(std::sqrt(4.0 * e / tol)))) : 2;
           parts[i] = std::min(std::max(k, 2), 16);
@@ -789,7 +811,12 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
           for (int c = 0; c < 3; ++c) P[c] = X[c];
         } else {
           CurvesAt(c1.get(), c2.get(), k1, k2, i, double(j) / parts[i], q);
-          if (!PullInto(s1, s2, q, P, kPullShare * tol, m, next)) continue;
+          double r[4];
+          if (contact && ContactDeparture(s1, s2, q, tol, r, P, m, next) < HUGE_VAL) {
+            for (int c = 0; c < 4; ++c) q[c] = r[c];
+          } else if (!PullInto(s1, s2, q, P, kPullShare * tol, m, next)) {
+            continue;
+          }
         }
         if (!InsertNodeAfter(t, after, P, q)) return -2;
         after = after->next;

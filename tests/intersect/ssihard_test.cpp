@@ -16,6 +16,7 @@
 #include "bspline/srfgrid.h"
 #include "foundation/umalloc.h"
 #include "intersect/newintr.h"
+#include "quadric/quadrics.h"
 #include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
@@ -705,6 +706,49 @@ TEST_F(HardIntersections, ALoopPieceBetweenTwoSeamsIsReturned) {
     EXPECT_NEAR(length, exact, 1e-3 * exact) << scale;
     EXPECT_TRUE(EndsMeet(bs, 1e-6 * size)) << scale;
   }
+}
+
+// A unit sphere inside the cylinder of radius 1 about its polar axis touches it along the
+// equator, the normals parallel all along it. At sizes 1, 1e-6 and 1e6, at the origin and moved
+// 1e4 x the size: every sample of the branches on the circle, every point of the circle near a
+// branch, each branch running one way round (never out and back) and the lengths adding up to
+// the circle's.
+TEST_F(HardIntersections, SphereInACylinderTouchesAlongTheEquatorOnce) {
+  for (double scale : {1.0, 1e-6, 1e6})
+    for (double moved : {0.0, 1e4}) {
+      Place at;
+      at.scale = scale;
+      for (int q = 0; q < 3; ++q) at.shift[q] = moved * scale * (q + 1);
+      BsplineKeeper keep;
+      Bspline* a = keep(Cylinder(kZ, kX, 1.0, -1.5, 1.5, at));
+      Bspline* b = keep(CreateSphereBspline(at.shift[0], at.shift[1], at.shift[2], scale));
+      ASSERT_TRUE(a && b);
+      const double size = shapes::PairSize(a, b) / scale;
+      const std::vector<Branch> bs = Intersect(a, b, at);
+      ASSERT_GE(bs.size(), 1u) << scale << " " << moved;
+      double off = 0.0, length = 0.0, back = 0.0;
+      for (const Branch& br : bs) {
+        for (const auto& p : br.on1) off = std::fmax(off, std::hypot(std::hypot(p[0], p[1]) - 1.0, p[2]));
+        double way = 0.0;
+        for (size_t i = 0; i + 1 < br.on1.size(); ++i) {
+          const auto& p = br.on1[i];
+          const auto& q = br.on1[i + 1];
+          length += std::hypot(q[0] - p[0], q[1] - p[1], q[2] - p[2]);
+          const double turn = std::remainder(std::atan2(q[1], q[0]) - std::atan2(p[1], p[0]), 2 * M_PI);
+          if (way == 0.0) way = turn;
+          if (turn * way < 0.0) back += std::fabs(turn);
+        }
+      }
+      EXPECT_LT(off, 1e-6 * size) << scale << " " << moved;
+      EXPECT_EQ(back, 0.0) << scale << " " << moved;
+      EXPECT_NEAR(length, 2 * M_PI, 1e-5 * 2 * M_PI) << scale << " " << moved;
+      double gap = 0.0;
+      for (int i = 0; i < 720; ++i) {
+        const double t = 2 * M_PI * i / 720, P[3] = {std::cos(t), std::sin(t), 0.0};
+        gap = std::fmax(gap, FromBranches(bs, P));
+      }
+      EXPECT_LT(gap, 1e-5 * size) << scale << " " << moved;
+    }
 }
 
 }  // namespace
