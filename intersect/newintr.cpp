@@ -422,6 +422,13 @@ void DropTracesOnOtherBranches(Bspline* s1, Bspline* s2, IntersectionTraceList* 
 // the normals turn by that over the surfaces' curvature radius; a crossing at an angle has
 // larger sines at all but the nodes next to a singular point.
 constexpr double kTangentialSine = 0.02;
+// A partial this share of the other vanishes: the point is a pole of the surface.
+constexpr double kPoleShare = 1e-9;
+
+bool AtAPole(const double jet[3][3]) {
+  const double lu = VecSize3(jet[1]), lv = VecSize3(jet[2]);
+  return lu <= kPoleShare * lv || lv <= kPoleShare * lu;
+}
 
 bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t) {
   static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
@@ -430,6 +437,9 @@ bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t
     if (EvalPointOnGeometryM(s1, n->u1, n->v1, du, dv, 3, 0, a) != 0 ||
         EvalPointOnGeometryM(s2, n->u2, n->v2, du, dv, 3, 0, b) != 0)
       return false;
+    // On a pole (a partial vanishing against the other, as ComeStraightIntoPoles tells it) a
+    // surface has no normal from its partials: such a node tells nothing either way.
+    if (AtAPole(a) || AtAPole(b)) continue;
     VecCrossProd3(a[1], a[2], n1);
     VecCrossProd3(b[1], b[2], n2);
     const double l = VecSize3(n1) * VecSize3(n2);
@@ -677,7 +687,7 @@ double ContactDeparture(Bspline* s1, Bspline* s2, const double q[4], double tol,
 // the parameter along that edge; the tracer leaves the one it met there (a pull onto the pole
 // swings it anywhere), and the curves would then run along the pole in the parameter plane and
 // swing off the surfaces. Each end node's parameter along such an edge (the surface's partial
-// in it vanishing against the other, 1e-9) takes the value of its neighbour: the curve comes
+// in it vanishing against the other by kPoleShare) takes the value of its neighbour: the curve comes
 // straight into the pole.
 void ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t) {
   if (t->nodeCount < 2) return;
@@ -692,8 +702,8 @@ void ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTra
       double jet[3][3];
       if (EvalPointOnGeometryM(k ? s2 : s1, *q[k][0], *q[k][1], du, dv, 3, 0, jet) != 0) continue;
       const double lu = VecSize3(jet[1]), lv = VecSize3(jet[2]);
-      if (lu <= 1e-9 * lv) *q[k][0] = r[k][0];
-      else if (lv <= 1e-9 * lu) *q[k][1] = r[k][1];
+      if (lu <= kPoleShare * lv) *q[k][0] = r[k][0];
+      else if (lv <= kPoleShare * lu) *q[k][1] = r[k][1];
     }
   }
 }
