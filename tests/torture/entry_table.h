@@ -880,6 +880,7 @@ struct EntryTableOf {
 //   RemoveTrimPiecesToTol (surface/trimutils.h): TrimList*
 //   RemoveSelfIntersectionToTol (surface/trimutils.h): TrimList*
 //   ConstructTrimCurveList (surface/trimutils.h): BsplineList*
+//   ConstructTrimCurveListWithin (surface/trimutils.h): BsplineList*
 //   GetAllTrimXYZArrays (surface/trimutils.h): double***
 //   MakeBoxSideCurve (surface/trimutils.h): BsplineList**
 //   ConstructTrimmedSurfBndryPortionTrim (surface/trimutils.h): BsplineList**
