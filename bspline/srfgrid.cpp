@@ -62,6 +62,12 @@ double HalfCellDiagonal(const double* x, const double* y, const double* z, int b
 }
 double CellSlack(double r, double dist) { return dist > 0.0 ? std::fmin(2.0 * r, 4.0 * r * r / dist) : 2.0 * r; }
 
+// Grid minima this near the foot (in cells, both directions) lie in the basin the foot's
+// refinement searched: a cell and a half when the whole grid is compared; beside the foot only
+// its own point (within half a cell), since two minima can be less than a cell apart.
+const double kOffTheFootsBasin = 1.5;
+const double kOffTheFootsPoint = 0.5;
+
 // Whether (cu, cv) lies within `cells` cells of the foot (fu, fv) in both directions, across a
 // closed seam too.
 bool NearTheFoot(const Bspline* srf, int nu, int nv, double cu, double cv, double fu, double fv, double cells) {
@@ -84,27 +90,37 @@ bool NearTheFoot(const Bspline* srf, int nu, int nv, double cu, double cv, doubl
 // prospects first. The least distance may also lie on an edge of the domain (or a corner),
 // where the distance still falls outwards: a point of an edge that is open (not a closed seam)
 // no farther than its neighbours along the edge and inwards is modelled by the parabola along
-// the edge (a corner by its own distance). offFoot: no candidate within a cell and a half of
-// the foot, whose basin the foot's refinement has searched, unless the grid itself predicts a
-// distance below the foot's.
+// the edge (a corner by its own distance). offFoot: no candidate within offFoot cells of the
+// foot, whose basin the foot's refinement has searched, unless the grid itself predicts a
+// distance below the foot's (never within kOffTheFootsPoint). Only the grid points of the area (first and last column, first and
+// last row) are modelled.
 int CompareGridMinima(Bspline* srf, const double p[3], const double* x, const double* y, const double* z,
-                      int nu, int nv, double* u, double* v, double q[3], double* d, double* e, bool offFoot) {
+                      int nu, int nv, double* u, double* v, double q[3], double* d, double* e, double offFoot,
+                      const int area[4]) {
+  const int window[4] = {std::max(0, area[0]), std::min(nu - 1, area[1]), std::max(0, area[2]), std::min(nv - 1, area[3])};
   const double du = (srf->umax - srf->umin) / (nu - 1), dv = (srf->vmax - srf->vmin) / (nv - 1);
   const double footU = *u, footV = *v;
+  // The distances read: the window and its neighbours.
+  const int i0 = std::max(0, window[0] - 1), i1 = std::min(nu - 1, window[1] + 1);
+  const int j0 = std::max(0, window[2] - 1), j1 = std::min(nv - 1, window[3] + 1);
   TrackingScope scope;
   double* dist = MallocArray<double>(nu, nv);
   if (!dist || KernelFailed()) return -2;
-  for (int k = 0; k < nu * nv; ++k) {
-    const double ex = x[k] - p[0], ey = y[k] - p[1], ez = z[k] - p[2];
-    dist[k] = std::sqrt(ex * ex + ey * ey + ez * ez);
-  }
+  for (int j = j0; j <= j1; ++j)
+    for (int k = j * nu + i0; k <= j * nu + i1; ++k) {
+      const double ex = x[k] - p[0], ey = y[k] - p[1], ez = z[k] - p[2];
+      dist[k] = std::sqrt(ex * ex + ey * ey + ez * ez);
+    }
   double key[kMostCandidates], at[kMostCandidates][2];
   int count = 0;
   auto slackAt = [&](int a, int b, int c) { return CellSlack(HalfCellDiagonal(x, y, z, b, c), dist[a]); };
   // Keeps the most promising candidates, the least possible distance (predicted less slack) first.
   auto offer = [&](double predicted, double slack, double cu, double cv) {
-    // Within a cell and a half of the foot a refinement would start in the foot's own basin.
-    if (offFoot && !(predicted < std::fabs(*d)) && NearTheFoot(srf, nu, nv, cu, cv, footU, footV, 1.5)) return;
+    // Near the foot a refinement would start in the foot's own basin, unless the grid predicts
+    // less; at the foot's own point always.
+    if (offFoot > 0.0 && NearTheFoot(srf, nu, nv, cu, cv, footU, footV, offFoot) &&
+        (!(predicted < std::fabs(*d)) || NearTheFoot(srf, nu, nv, cu, cv, footU, footV, kOffTheFootsPoint)))
+      return;
     predicted -= slack;
     if (!(predicted < std::fabs(*d))) return;
     if (count == kMostCandidates && key[count - 1] <= predicted) return;
@@ -123,11 +139,13 @@ int CompareGridMinima(Bspline* srf, const double p[3], const double* x, const do
     const bool alongU = side < 2;
     if (alongU ? srf->closedV : srf->closedU) continue;
     const int n = alongU ? nu : nv, fixed = side % 2 ? (alongU ? nv - 1 : nu - 1) : 0;
+    if (alongU ? fixed < window[2] || fixed > window[3] : fixed < window[0] || fixed > window[1]) continue;
     const int inward = side % 2 ? -1 : 1;
     auto index = [&](int t, int depth) {
       return alongU ? (fixed + inward * depth) * nu + t : t * nu + fixed + inward * depth;
     };
-    for (int t = 0; t < n; ++t) {
+    const int t0 = alongU ? window[0] : window[2], t1 = alongU ? window[1] : window[3];
+    for (int t = t0; t <= t1; ++t) {
       const double own = dist[index(t, 0)];
       if (dist[index(t, 1)] < own || (t > 0 && dist[index(t - 1, 0)] < own) || (t + 1 < n && dist[index(t + 1, 0)] < own))
         continue;
@@ -146,8 +164,8 @@ int CompareGridMinima(Bspline* srf, const double p[3], const double* x, const do
       offer(predicted, slackAt(a, b, c), alongU ? along : across, alongU ? across : along);
     }
   }
-  for (int j = 1; j + 1 < nv; ++j)
-    for (int i = 1; i + 1 < nu; ++i) {
+  for (int j = std::max(1, window[2]); j + 1 < nv && j <= window[3]; ++j)
+    for (int i = std::max(1, window[0]); i + 1 < nu && i <= window[1]; ++i) {
       const double* D = dist + j * nu + i;  // D[b * nu + a]: a along u, b along v
       const double gu = 0.5 * (D[1] - D[-1]), gv = 0.5 * (D[nu] - D[-nu]);
       const double huu = D[1] - 2.0 * D[0] + D[-1], hvv = D[nu] - 2.0 * D[0] + D[-nu];
@@ -274,8 +292,8 @@ int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v
   // Unset by a refiner that refuses the surface: then no other minimum is compared.
   *d = kEmptyBoxBound;
   FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7);
-  return CompareGridMinima(srf, p, *gx, *gy, *gz, GridSize(srf->interiorU), GridSize(srf->interiorV), u, v, q, d, e,
-                           false);
+  const int nu = GridSize(srf->interiorU), nv = GridSize(srf->interiorV), whole[4] = {0, nu - 1, 0, nv - 1};
+  return CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e, 0.0, whole);
 }
 
 int SurfaceGridClosest(Bspline* srf, const double p[3], double** gx, double** gy, double** gz,
@@ -329,9 +347,19 @@ int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, d
   }
   const int nu = GridSize(srf->interiorU), nv = GridSize(srf->interiorV);
   if (FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7) != 0) return 0;
+  // Two minima less than a cell apart may both round to the grid point the refinement started
+  // from: the grid's minima beside the foot, but off the foot's own point, are compared always.
+  const double fi = (*u - srf->umin) / ((srf->umax - srf->umin) / (nu - 1));
+  const double fj = (*v - srf->vmin) / ((srf->vmax - srf->vmin) / (nv - 1));
+  const int beside[4] = {int(std::floor(fi)) - 1, int(std::ceil(fi)) + 1, int(std::floor(fj)) - 1, int(std::ceil(fj)) + 1};
+  if (CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e, kOffTheFootsPoint, beside) != 0)
+    return KernelFailed() ? -1 : -2;
   const bool focal = NearAFocalPoint(srf, p, *u, *v, q);
   if (!focal && !MayHoldANearerMinimum(srf, p, *gx, *gy, *gz, nu, nv, *u, *v, std::fabs(*d))) return 0;
-  return CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e, !focal) == 0 ? 0 : (KernelFailed() ? -1 : -2);
+  const int whole[4] = {0, nu - 1, 0, nv - 1};
+  return CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e, focal ? 0.0 : kOffTheFootsBasin, whole) == 0
+             ? 0
+             : (KernelFailed() ? -1 : -2);
 }
 
 SurfaceGridCache::~SurfaceGridCache() { FreeSurfaceGrid(&x, &y, &z); }

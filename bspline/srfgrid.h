@@ -23,7 +23,8 @@ void FreeSurfaceGrid(double** gx, double** gy, double** gz);
 // GetClosestPointOnSurfaceResult as surface/srfpick.h documents it: the grid estimate refined
 // to the closest point (parameters, point, signed distance d, convergence value e), and every
 // other minimum of the grid's distances within a cell's sag of the foot's distance refined too
-// (near a focal point of the foot those beside it as well).
+// (those in the cells beside the foot off its own point, and near a focal point of the foot any
+// beside it).
 int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, double q[3],
                         double* d, double** gx, double** gy, double** gz, double* e);
 

@@ -422,6 +422,13 @@ void DropTracesOnOtherBranches(Bspline* s1, Bspline* s2, IntersectionTraceList* 
 // the normals turn by that over the surfaces' curvature radius; a crossing at an angle has
 // larger sines at all but the nodes next to a singular point.
 constexpr double kTangentialSine = 0.02;
+// A partial this share of the other vanishes: the point is a pole of the surface.
+constexpr double kPoleShare = 1e-9;
+
+bool AtAPole(const double jet[3][3]) {
+  const double lu = VecSize3(jet[1]), lv = VecSize3(jet[2]);
+  return lu <= kPoleShare * lv || lv <= kPoleShare * lu;
+}
 
 bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t) {
   static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
@@ -430,6 +437,9 @@ bool AlongTangentialContact(Bspline* s1, Bspline* s2, const IntersectionTrace* t
     if (EvalPointOnGeometryM(s1, n->u1, n->v1, du, dv, 3, 0, a) != 0 ||
         EvalPointOnGeometryM(s2, n->u2, n->v2, du, dv, 3, 0, b) != 0)
       return false;
+    // On a pole (a partial vanishing against the other, as ComeStraightIntoPoles tells it) a
+    // surface has no normal from its partials: such a node tells nothing either way.
+    if (AtAPole(a) || AtAPole(b)) continue;
     VecCrossProd3(a[1], a[2], n1);
     VecCrossProd3(b[1], b[2], n2);
     const double l = VecSize3(n1) * VecSize3(n2);
@@ -654,11 +664,30 @@ double Departure(Bspline* s1, Bspline* s2, const double q[4], double tol, double
   return std::fmax(std::fabs(VecDotProd3(n2, d1)), std::fabs(VecDotProd3(n1, d2)));
 }
 
+// Along a tangential contact the surfaces part only with the square of a slide across it, so a
+// point's distance from the other surface tells little of how far it lies from the contact, and
+// a pull onto both surfaces may slide along the contact past the interval's ends. There the
+// curves' point at q (u1, v1 on s1) is located on the contact in the plane through it normal to
+// the chord of nodes a and b (its parameters into r, its point into X), and measured from it.
+// HUGE_VAL when no contact is found there.
+double ContactDeparture(Bspline* s1, Bspline* s2, const double q[4], double tol, double r[4], double X[3],
+                        const IntersectionTraceNode* a, const IntersectionTraceNode* b) {
+  double t[3] = {b->x - a->x, b->y - a->y, b->z - a->z}, P1[3], P2[3];
+  const double len = VecSize3(t);
+  if (!(len > 0.0)) return HUGE_VAL;
+  for (double& x : t) x /= len;
+  for (int k = 0; k < 4; ++k) r[k] = q[k];
+  Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, P1);
+  Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, P2);
+  if (!LocateContactInPlane(s1, s2, r, P1, t, kPullShare * tol, X)) return HUGE_VAL;
+  return std::fmax(VecDist3(P1, X), VecDist3(P2, X));
+}
+
 // An end of a branch on an edge that the surface collapses to a point (a pole) has any value of
 // the parameter along that edge; the tracer leaves the one it met there (a pull onto the pole
 // swings it anywhere), and the curves would then run along the pole in the parameter plane and
 // swing off the surfaces. Each end node's parameter along such an edge (the surface's partial
-// in it vanishing against the other, 1e-9) takes the value of its neighbour: the curve comes
+// in it vanishing against the other by kPoleShare) takes the value of its neighbour: the curve comes
 // straight into the pole.
 void ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t) {
   if (t->nodeCount < 2) return;
@@ -673,8 +702,8 @@ void ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTra
       double jet[3][3];
       if (EvalPointOnGeometryM(k ? s2 : s1, *q[k][0], *q[k][1], du, dv, 3, 0, jet) != 0) continue;
       const double lu = VecSize3(jet[1]), lv = VecSize3(jet[2]);
-      if (lu <= 1e-9 * lv) *q[k][0] = r[k][0];
-      else if (lv <= 1e-9 * lu) *q[k][1] = r[k][1];
+      if (lu <= kPoleShare * lv) *q[k][0] = r[k][0];
+      else if (lv <= kPoleShare * lu) *q[k][1] = r[k][1];
     }
   }
 }
@@ -720,7 +749,8 @@ const int kFitReach = 2;
 // nodes' parameters, interpolated on chord lengths in each parameter plane, knots from index 3
 // the nodes' parameters) lie within tol of both surfaces between the nodes too. Each round
 // measures, at the middle of every interval not yet known to hold, the distance of each curve's
-// point from the other surface (Departure). An
+// point from the other surface (Departure; along a tangential contact from the contact,
+// ContactDeparture, which also places the cuts). An
 // interval missing by e more than a quarter of tol is cut into k = (4 e / tol)^(1/4) equal parts
 // (the error of a cubic falls with the fourth power of the spacing), the cuts pulled onto both
 // surfaces as new nodes; the next round measures the new intervals and their neighbours. Nodes
@@ -728,6 +758,7 @@ const int kFitReach = 2;
 // from its seed is put in one running order first. 0, or -2 on no memory.
 int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double tol) {
   if (t->nodeCount < 2 || !t->head) return 0;
+  const bool contact = AlongTangentialContact(s1, s2, t);
   if (t->directionStart > 0 && t->directionStart < t->nodeCount) RearrangeIntersectList(t);
   ComeStraightIntoPoles(s1, s2, t);
   for (IntersectionTraceNode* n = t->head; n; n = n->next) {
@@ -774,7 +805,8 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
       if (!measure || measure[i]) {
         double q[4];
         CurvesAt(c1.get(), c2.get(), k1, k2, i, 0.5, q);
-        e = Departure(s1, s2, q, tol, middle, X, m, next);
+        e = contact ? ContactDeparture(s1, s2, q, tol, middle, X, m, next) : HUGE_VAL;
+        if (e == HUGE_VAL) e = Departure(s1, s2, q, tol, middle, X, m, next);
         if (e > 0.25 * tol) {
           const int k = e < HUGE_VAL ? static_cast<int>(std::ceil(std::sqrt(std::sqrt(4.0 * e / tol)))) : 2;
           parts[i] = std::min(std::max(k, 2), 16);
@@ -789,7 +821,12 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
           for (int c = 0; c < 3; ++c) P[c] = X[c];
         } else {
           CurvesAt(c1.get(), c2.get(), k1, k2, i, double(j) / parts[i], q);
-          if (!PullInto(s1, s2, q, P, kPullShare * tol, m, next)) continue;
+          double r[4];
+          if (contact && ContactDeparture(s1, s2, q, tol, r, P, m, next) < HUGE_VAL) {
+            for (int c = 0; c < 4; ++c) q[c] = r[c];
+          } else if (!PullInto(s1, s2, q, P, kPullShare * tol, m, next)) {
+            continue;
+          }
         }
         if (!InsertNodeAfter(t, after, P, q)) return -2;
         after = after->next;

@@ -1404,6 +1404,9 @@ namespace {
 // A step is kept when it lands ahead of the last node, no farther than this many predicted
 // lengths from it.
 constexpr double kContactReach = 2.0;
+// A step whose move across a seam is below this share of its length runs along the seam (a
+// glance of 3 degrees at most).
+constexpr double kAlongSeam = 0.05;
 
 double Distance(const double a[3], const double b[3]) {
   return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
@@ -1452,7 +1455,7 @@ int MarchContact(March& m, double t[3]) {
     bool landed = false;
     Params cur;
     double P[3];
-    bool onEdge = false;
+    bool onEdge = false, alongSeam = false;
     for (int half = 0; half < 12 && !landed; ++half, h *= 0.5) {
       double X[3], d[3], S1u[3], S1v[3], n1[3], S2u[3], S2v[3], n2[3], Q[3], dp[4];
       for (int q = 0; q < 3; ++q) X[q] = L[q] + h * t[q], d[q] = h * t[q];
@@ -1460,16 +1463,24 @@ int MarchContact(March& m, double t[3]) {
           !TangentPlane(m.s2, from.p[2], from.p[3], Q, S2u, S2v, n2) ||
           !ResolveInTangentPlane(d, S1u, S1v, &dp[0], &dp[1]) || !ResolveInTangentPlane(d, S2u, S2v, &dp[2], &dp[3]))
         return 0;
-      // The step stops on the first domain edge it crosses.
+      // The step stops on the first domain edge it crosses, except a closed surface's seam
+      // that it runs along from a point on it: it stays on the seam's side there.
       double f = 1.0;
       ContactHold hold;
       hold.kind = 1;
       for (int q = 0; q < 3; ++q) hold.X[q] = X[q], hold.t[q] = t[q];
+      bool held[4] = {false, false, false, false};
+      const double* partial[4] = {S1u, S1v, S2u, S2v};
       for (int k = 0; k < 4; ++k) {
         const Bspline* sk = SurfaceOf(k, m.s1, m.s2);
         const double lo = Lo(sk, k & 1), hi = Hi(sk, k & 1), to = from.p[k] + dp[k];
         const double bound = to > hi ? hi : to < lo ? lo : to;
         if (bound == to || !(std::fabs(dp[k]) > 0.0)) continue;
+        if ((k & 1 ? sk->closedV : sk->closedU) && std::fabs(from.p[k] - bound) <= m.tol[k] &&
+            VecSize3(partial[k]) * std::fabs(dp[k]) <= kAlongSeam * h) {
+          held[k] = alongSeam = true;
+          continue;
+        }
         const double g = (bound - from.p[k]) / dp[k];
         if (g < f) {
           f = std::fmax(0.0, g);
@@ -1479,7 +1490,7 @@ int MarchContact(March& m, double t[3]) {
         }
       }
       if (hold.kind == 2 && std::fabs(from.p[hold.k] - hold.value) <= m.tol[hold.k]) return 1;  // on the edge already
-      for (int k = 0; k < 4; ++k) cur.p[k] = from.p[k] + f * dp[k];
+      for (int k = 0; k < 4; ++k) cur.p[k] = held[k] ? from.p[k] : from.p[k] + f * dp[k];
       if (!LocateSingularPoint(m, cur, P, &hold)) continue;
       double c[3];
       VecDiff3(P, L, c);
@@ -1488,7 +1499,8 @@ int MarchContact(March& m, double t[3]) {
       landed = true;
       onEdge = hold.kind == 2;
     }
-    if (!landed) return 0;
+    // A contact that leaves a seam it ran along goes on from the seam's far side.
+    if (!landed) return alongSeam ? 1 : 0;
     const double H[3] = {tr->head->x, tr->head->y, tr->head->z};
     const double step = Distance(P, L);
     travelled += step;
@@ -1666,6 +1678,25 @@ int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const do
     end = next->tail;
   }
   return 1;
+}
+
+bool LocateContactInPlane(Bspline* s1, Bspline* s2, double q[4], const double X[3], const double t[3],
+                          double tolB, double P[3]) {
+  if (!RecordsSound({s1, s2}) || s1->kind != 2 || s2->kind != 2 || s1->dimension != 3 || s2->dimension != 3 ||
+      !AllFinite({q[0], q[1], q[2], q[3], X[0], X[1], X[2], t[0], t[1], t[2], tolB}) || !(tolB > 0.0))
+    return false;
+  March m = {};
+  m.s1 = s1;
+  m.s2 = s2;
+  for (int k = 0; k < 4; ++k) m.tol[k] = kParamTol * Range(SurfaceOf(k, s1, s2), k & 1);
+  m.tolB = tolB;
+  ContactHold hold;
+  hold.kind = 1;
+  for (int k = 0; k < 3; ++k) hold.X[k] = X[k], hold.t[k] = t[k];
+  Params c = {{q[0], q[1], q[2], q[3]}};
+  if (!LocateSingularPoint(m, c, P, &hold)) return false;
+  for (int k = 0; k < 4; ++k) q[k] = c.p[k];
+  return true;
 }
 
 // ---- Branches across seams ----------------------------------------------------------------------

@@ -173,6 +173,14 @@ int NewIntersectTrace(Bspline* s1, Bspline* s2, double u1, double v1, double u2,
 int TraceTangentialContact(Bspline* s1, Bspline* s2, const double q[4], const double dir[3],
                            IntersectionTraceList* list, double tolA, double tolB);
 
+// The point where the surfaces touch tangentially (normals parallel to round-off) in the plane
+// through X normal to the unit vector t, from the parameters q (u1, v1, u2, v2) into q, with its
+// point on surface 1 into P: both surfaces met within tolB, the plane within tolB. False (q as
+// given) when no such point is found from q, and (error state -2) for a record that is not a
+// sound (bsvalid) 3D surface; false for values that are not finite or a tolB that is not positive.
+bool LocateContactInPlane(Bspline* s1, Bspline* s2, double q[4], const double X[3], const double t[3],
+                          double tolB, double P[3]);
+
 // A branch of a closed surface crosses its seam: a traced branch that ends on a seam (a
 // parameter at an end of a direction its surface is closed in) with no node of another trace
 // there goes on from the seam's far side, traced (NewIntersectTrace) from that end with the

@@ -21,8 +21,9 @@ int EstimateClosestPntSurf(Bspline* srf, const double p[3], double** gx, double*
 // on the normal's side) and the refiner's convergence value e: the grid estimate (interior only
 // for a surface closed in u or v, whose seam rows repeat points) refined to round-off (7 steps
 // at least). Where another minimum of the grid's distances lies within about a cell's sag of the
-// foot's distance (more than a cell and a half from the foot unless the grid predicts it nearer),
-// as over a fold, between two valleys or among bumps, that one may be the nearer; where p lies
+// foot's distance (more than a cell and a half from the foot unless the grid predicts it nearer;
+// in the cells beside the foot, any off the foot's own point), as over a fold, between two valleys
+// or among bumps, that one may be the nearer; where p lies
 // near a centre of curvature of the foot (its distance times the larger principal curvature
 // towards p at least 0.8), the distance is flat and the minima beside the foot count too: those
 // minima are refined and the nearest foot kept. 0; -2 for a null surface or one that is not a

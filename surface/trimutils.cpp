@@ -950,6 +950,13 @@ TrimList* RemoveSelfIntersectionToTol(Bspline* srf, TrimList* loops, double tol)
 int ConstructTrimCurveList(Bspline* srf, BsplineList* curves, int hole, int selfTest, double cu[4],
                            double cv[4], int snip, int orient, int snapEnds, BsplineList** replaced,
                            TrimList** out) {
+  return ConstructTrimCurveListWithin(srf, curves, hole, selfTest, cu, cv, snip, orient, snapEnds, replaced, out,
+                                      TrimGapTolerance(srf));
+}
+
+int ConstructTrimCurveListWithin(Bspline* srf, BsplineList* curves, int hole, int selfTest, double cu[4],
+                                 double cv[4], int snip, int orient, int snapEnds, BsplineList** replaced,
+                                 TrimList** out, double gapTol) {
   TrimList* loop = nullptr;
   {
     UntrackedScope owned;
@@ -978,7 +985,7 @@ int ConstructTrimCurveList(Bspline* srf, BsplineList* curves, int hole, int self
     }
   }
   BsplineList *inserted = nullptr, *removed = nullptr;
-  TrimCurveMerge(srf, loop, &inserted, &removed, TrimGapTolerance(srf));
+  TrimCurveMerge(srf, loop, &inserted, &removed, gapTol);
   FreeNodes(inserted);
   FreeNodes(removed);
   AddOrderedTrimCurve(srf, loop);

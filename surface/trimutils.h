@@ -141,6 +141,11 @@ TrimList* RemoveSelfIntersectionToTol(Bspline* srf, TrimList* loops, double tol)
 int ConstructTrimCurveList(Bspline* srf, BsplineList* curves, int hole, int selfTest, double cu[4],
                            double cv[4], int snip, int orient, int snapEnds, BsplineList** replaced,
                            TrimList** out);
+// The same, closing the loop within gapTol (3D) instead: for curves known to meet end to end,
+// whose short pieces are part of the loop, not gaps to drop.
+int ConstructTrimCurveListWithin(Bspline* srf, BsplineList* curves, int hole, int selfTest, double cu[4],
+                                 double cv[4], int snip, int orient, int snapEnds, BsplineList** replaced,
+                                 TrimList** out, double gapTol);
 // Chains loose curves from curves[start] by nearest ends in (u, v), within GlobalTrimGapTol:
 // a new list of the chain when it closes back on the start curve, else null. The chain's two
 // ends go to endA and endB (the open end when it stops); used[] marks the curves taken. Null

@@ -16,6 +16,7 @@
 #include "bspline/srfgrid.h"
 #include "foundation/umalloc.h"
 #include "intersect/newintr.h"
+#include "quadric/quadrics.h"
 #include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
@@ -705,6 +706,60 @@ TEST_F(HardIntersections, ALoopPieceBetweenTwoSeamsIsReturned) {
     EXPECT_NEAR(length, exact, 1e-3 * exact) << scale;
     EXPECT_TRUE(EndsMeet(bs, 1e-6 * size)) << scale;
   }
+}
+
+// A unit sphere inside the cylinder of radius 1 about the axis a touches it along the great
+// circle normal to a, the normals parallel all along it: the sphere's equator (a its polar
+// axis), a meridian through both poles (a along x) or the meridian half of which is the sphere's
+// seam (a along y). At size 1 at the origin and at sizes 1, 1e-6 and 1e6 moved 1e4 x the size:
+// every sample of the branches on the circle, every point of the
+// circle near a branch, each branch running one way round (never out and back) and the lengths
+// adding up to the circle's (no stretch twice, no stub at a pole).
+TEST_F(HardIntersections, SphereInACylinderTouchesAlongAGreatCircleOnce) {
+  const double* axes[3][2] = {{kZ, kX}, {kX, kY}, {kY, kZ}};  // the cylinder's axis and seam direction
+  const double placements[4][2] = {{1.0, 0.0}, {1.0, 1e4}, {1e-6, 1e4}, {1e6, 1e4}};  // scale, moved
+  for (const auto& ax : axes)
+    for (const auto& placed : placements) {
+      const double scale = placed[0], moved = placed[1];
+      const double *a = ax[0], *e = ax[1];
+      const double f[3] = {a[1] * e[2] - a[2] * e[1], a[2] * e[0] - a[0] * e[2], a[0] * e[1] - a[1] * e[0]};
+      auto dot = [](const double* x, const double* y) { return x[0] * y[0] + x[1] * y[1] + x[2] * y[2]; };
+      Place at;
+      at.scale = scale;
+      for (int q = 0; q < 3; ++q) at.shift[q] = moved * scale * (q + 1);
+      BsplineKeeper keep;
+      Bspline* cyl = keep(Cylinder(a, e, 1.0, -1.5, 1.5, at));
+      Bspline* sph = keep(CreateSphereBspline(at.shift[0], at.shift[1], at.shift[2], scale));
+      ASSERT_TRUE(cyl && sph);
+      const double size = shapes::PairSize(cyl, sph) / scale;
+      const std::vector<Branch> bs = Intersect(cyl, sph, at);
+      ASSERT_GE(bs.size(), 1u) << a[0] << " " << scale << " " << moved;
+      double off = 0.0, length = 0.0, back = 0.0;
+      for (const Branch& br : bs) {
+        for (const auto& p : br.on1)
+          off = std::fmax(off, std::hypot(std::hypot(dot(p.data(), e), dot(p.data(), f)) - 1.0, dot(p.data(), a)));
+        double way = 0.0;
+        for (size_t i = 0; i + 1 < br.on1.size(); ++i) {
+          const double* p = br.on1[i].data();
+          const double* q = br.on1[i + 1].data();
+          length += std::hypot(q[0] - p[0], q[1] - p[1], q[2] - p[2]);
+          const double turn = std::remainder(std::atan2(dot(q, f), dot(q, e)) - std::atan2(dot(p, f), dot(p, e)), 2 * M_PI);
+          if (way == 0.0) way = turn;
+          if (turn * way < 0.0) back += std::fabs(turn);
+        }
+      }
+      EXPECT_LT(off, 1e-6 * size) << a[0] << " " << scale << " " << moved;
+      EXPECT_EQ(back, 0.0) << a[0] << " " << scale << " " << moved;
+      EXPECT_NEAR(length, 2 * M_PI, 1e-5 * 2 * M_PI) << a[0] << " " << scale << " " << moved;
+      double gap = 0.0;
+      for (int i = 0; i < 720; ++i) {
+        const double t = 2 * M_PI * i / 720;
+        double P[3];
+        for (int q = 0; q < 3; ++q) P[q] = std::cos(t) * e[q] + std::sin(t) * f[q];
+        gap = std::fmax(gap, FromBranches(bs, P));
+      }
+      EXPECT_LT(gap, 1e-5 * size) << a[0] << " " << scale << " " << moved;
+    }
 }
 
 }  // namespace

@@ -475,41 +475,56 @@ TEST_F(SurfacePickTest, ClosestPointBesideAnApexOrPoleIsOnlyThereWhenNearest) {
     }
 }
 
-// A bicubic with 8 x 8 bumps, under the grid's resolution of them (six cells a bump), and points
-// over it: neighbouring minima of the distance differ by less than a cell's sag, and the least
-// is found (never beyond a dense grid's nearest point refined), through the kept grid and the
-// one-shot entry, at size 1 and at 1e6 moved 1e4 times the size.
-TEST_F(SurfacePickTest, ClosestPointAmongBumpsIsTheLeast) {
+// A bicubic with 8 x 8 bumps, under the grid's resolution of them (six cells a bump), scaled
+// and moved, and `count` points over it (random generator seeded with `seed`): the least
+// distance is found (never beyond a dense grid's nearest point refined) through the kept grid,
+// and through the one-shot entry when `oneShot`.
+void ExpectTheLeastAmongBumps(double scale, const double shift[3], unsigned seed, int count, bool oneShot) {
   PatchOptions o;
   o.nu = o.nv = 40;
   const int n = 300;
-  for (double scale : {1.0, 1e6}) {
-    Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.1 * std::sin(16 * M_PI * x) * std::sin(16 * M_PI * y); }, o);
-    const double shift[3] = {scale == 1.0 ? 0.0 : 1e4 * scale, scale == 1.0 ? 0.0 : -2e4 * scale, 0.0};
-    ScaleAndMove(s, scale, shift);
-    const double size = ControlPointDiagonal(s);
-    std::vector<double> dense(3 * (n + 1) * (n + 1));
-    for (int j = 0; j <= n; ++j)
-      for (int i = 0; i <= n; ++i) RefEvalSurface(s, double(i) / n, double(j) / n, &dense[3 * (j * (n + 1) + i)]);
-    std::mt19937 rng(3);
-    std::uniform_real_distribution<double> U(0.0, 1.0), Z(0.0, 0.4);
-    Grid g;
-    for (int q = 0; q < 120; ++q) {
-      const double P[3] = {scale * U(rng) + shift[0], scale * U(rng) + shift[1], scale * (q % 2 ? 1 : -1) * Z(rng)};
-      double best = 1e300;
-      int at = 0;
-      for (int k = 0; k < (n + 1) * (n + 1); ++k)
-        if (VecDist3(P, &dense[3 * k]) < best) best = VecDist3(P, &dense[3 * k]), at = k;
-      double u = double(at % (n + 1)) / n, v = double(at / (n + 1)) / n, S[3], d, e, out[3];
-      ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &d, &e, 7), 0);
-      const double least = std::fmin(best, std::fabs(d));
-      ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
-      ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
-      EXPECT_LE(std::fabs(d), least + 1e-10 * size) << scale << " " << q;
-      EXPECT_LE(VecDist3(P, out), least + 1e-10 * size) << scale << " " << q;
-    }
-    FreeBspline(s);
+  Bspline* s = BuildFunctionPatch([](double x, double y) { return 0.1 * std::sin(16 * M_PI * x) * std::sin(16 * M_PI * y); }, o);
+  ScaleAndMove(s, scale, shift);
+  const double size = ControlPointDiagonal(s);
+  std::vector<double> dense(3 * (n + 1) * (n + 1));
+  for (int j = 0; j <= n; ++j)
+    for (int i = 0; i <= n; ++i) RefEvalSurface(s, double(i) / n, double(j) / n, &dense[3 * (j * (n + 1) + i)]);
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<double> U(0.0, 1.0), Z(0.0, 0.4);
+  Grid g;
+  for (int q = 0; q < count; ++q) {
+    const double P[3] = {scale * U(rng) + shift[0], scale * U(rng) + shift[1], scale * (q % 2 ? 1 : -1) * Z(rng)};
+    double best = 1e300;
+    int at = 0;
+    for (int k = 0; k < (n + 1) * (n + 1); ++k)
+      if (VecDist3(P, &dense[3 * k]) < best) best = VecDist3(P, &dense[3 * k]), at = k;
+    double u = double(at % (n + 1)) / n, v = double(at / (n + 1)) / n, S[3], d, e, out[3];
+    ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &d, &e, 7), 0);
+    const double least = std::fmin(best, std::fabs(d));
+    ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
+    EXPECT_LE(std::fabs(d), least + 1e-10 * size) << scale << " " << q;
+    EXPECT_NEAR(VecDist3(P, S), std::fabs(d), 1e-12 * size) << scale << " " << q;
+    if (!oneShot) continue;
+    ASSERT_EQ(FindClosestPointOnBspline(s, P[0], P[1], P[2], out), 1);
+    EXPECT_LE(VecDist3(P, out), least + 1e-10 * size) << scale << " " << q;
   }
+  FreeBspline(s);
+}
+
+// Over the bumps neighbouring minima of the distance differ by less than a cell's sag, at size 1
+// and at 1e6 moved 1e4 times the size.
+TEST_F(SurfacePickTest, ClosestPointAmongBumpsIsTheLeast) {
+  const double origin[3] = {0.0, 0.0, 0.0}, far[3] = {1e10, -2e10, 0.0};
+  ExpectTheLeastAmongBumps(1.0, origin, 3, 120, true);
+  ExpectTheLeastAmongBumps(1e6, far, 3, 120, true);
+}
+
+// Points where a second minimum lies less than a grid cell from the one the kept grid's
+// refinement reaches, nearer by less than a cell's sag: the kept grid gives the least too.
+TEST_F(SurfacePickTest, ClosestPointWithARivalMinimumInTheNextCellIsTheLeast) {
+  const double origin[3] = {0.0, 0.0, 0.0}, far[3] = {-1e10, 3e10, 0.0};
+  ExpectTheLeastAmongBumps(1.0, origin, 1, 300, false);
+  ExpectTheLeastAmongBumps(1e6, far, 1, 300, false);
 }
 
 // Points within 1e-3 of the tube radius r of a torus's core circle, where the distance round the

@@ -487,4 +487,76 @@ TEST_F(Snip, ACutThroughOrTouchingAHolesCornersIsACut) {
         }
 }
 
+
+// The part of the polygon (u, v pairs) on one side of the line u = t (axis 0) or v = t (axis 1),
+// clipped by the half plane (its area is exact for any simple polygon).
+std::vector<double> ClipToSide(const std::vector<double>& poly, int axis, double t, bool low) {
+  std::vector<double> out;
+  const int n = int(poly.size()) / 2;
+  auto in = [&](const double* p) { return low ? p[axis] <= t : p[axis] >= t; };
+  for (int i = 0; i < n; ++i) {
+    const double* a = &poly[2 * i];
+    const double* b = &poly[2 * ((i + 1) % n)];
+    if (in(a)) out.insert(out.end(), {a[0], a[1]});
+    if (in(a) != in(b)) {
+      const double f = (t - a[axis]) / (b[axis] - a[axis]);
+      out.insert(out.end(), {a[0] + f * (b[0] - a[0]), a[1] + f * (b[1] - a[1])});
+    }
+  }
+  return out;
+}
+
+double PolygonArea(const std::vector<double>& p) {
+  double twice = 0.0;
+  const int n = int(p.size()) / 2;
+  for (int i = 0; i < n; ++i) twice += p[2 * i] * p[2 * ((i + 1) % n) + 1] - p[2 * ((i + 1) % n)] * p[2 * i + 1];
+  return 0.5 * std::fabs(twice);
+}
+
+TEST_F(Snip, LoopsWithCornersOnTheLineOrAtTheFacesCornerAreCutExactly) {
+  // Faces whose loops have corners on the cut or at a corner of the face: a diamond touching
+  // the four sides, an L with its reflex corner on the line, a square hole with a corner on it, a
+  // triangular hole meeting the outer loop at the face's corner (0, 0), chamfered corners. Cut at
+  // u or v = 0.05 .. 0.8: each side's pieces hold exactly the side's part of the trimmed area (the
+  // polygons clipped), at sizes 1e-6, 1 and 1e6, at the origin and 1e4 sizes from it.
+  struct Case {
+    std::vector<double> outer, hole;
+  };
+  const Case cases[] = {
+      {{0.5, 0, 1, 0.5, 0.5, 1, 0, 0.5}, {}},
+      {{0, 0, 1, 0, 1, 0.5, 0.5, 0.5, 0.5, 1, 0, 1}, {}},
+      {{0, 0, 1, 0, 1, 1, 0, 1}, {0.5, 0.5, 0.8, 0.5, 0.8, 0.8, 0.5, 0.8}},
+      {{0, 0, 1, 0, 1, 1, 0, 1}, {0.0, 0.0, 0.3, 0.1, 0.1, 0.3}},
+      {{0.2, 0, 1, 0, 1, 0.8, 0.5, 1, 0, 1, 0, 0.2}, {}},
+  };
+  for (const Case& c : cases)
+    for (double t : {0.05, 0.1, 0.2, 0.3, 0.5, 0.8})
+      for (int uCut : {1, 0})
+        for (double size : {1e-6, 1.0, 1e6})
+          for (double far : {0.0, 1e4}) {
+            SCOPED_TRACE(::testing::Message() << "case " << (&c - cases) << " t " << t << " u " << uCut << " size " << size
+                                              << " far " << far);
+            PatchOptions o;
+            o.x0 = far * size, o.x1 = (far + 1) * size, o.y0 = -far * size, o.y1 = (1 - far) * size;
+            Bspline* s = BuildFunctionPatch([size](double x, double y) { return 0.5 * x + 0.25 * y + size; }, o);
+            ASSERT_NE(s, nullptr);
+            PolygonLoop(s, c.outer, 0);
+            if (!c.hole.empty()) PolygonLoop(s, c.hole, 1);
+            const int axis = uCut ? 0 : 1;
+            double expected[2];
+            for (int side = 0; side < 2; ++side) {
+              expected[side] = PolygonArea(ClipToSide(c.outer, axis, t, side == 0));
+              if (!c.hole.empty()) expected[side] -= PolygonArea(ClipToSide(c.hole, axis, t, side == 0));
+            }
+            Sides sd;
+            EXPECT_EQ(SnipSurfaceBspline(s, t, uCut, &sd.low, &sd.high), 1);
+            for (int side = 0; side < 2; ++side) {
+              double area = 0.0;
+              for (Bspline* p : sd.Pieces(side ? sd.high : sd.low)) area += TrimmedArea(p);
+              EXPECT_NEAR(area, expected[side], 1e-9) << side;
+            }
+            FreeBspline(s);
+          }
+}
+
 }  // namespace
