@@ -772,10 +772,11 @@ void MakeCldPolyPlane(const Cloud* cloud, CloudTriangle* tri) {
 }
 
 int FindTriangleAngleAtVert(const Cloud* cloud, int t, int v, double* angle) {
+  *angle = 0;
+  if (!TriangleNamesPoints(cloud, t)) return 0;
   const int32_t* tv = cloud->tri[t].v;
   int j = 0;
   while (j < 3 && tv[j] != v) ++j;
-  *angle = 0;
   if (j == 3) return 0;
   double p[3], a[3], b[3];
   PointOf(cloud, v, p);
@@ -788,6 +789,10 @@ int FindTriangleAngleAtVert(const Cloud* cloud, int t, int v, double* angle) {
 }
 
 int FindTriangleAngles(const Cloud* cloud, int t, double angles[3]) {
+  if (!TriangleNamesPoints(cloud, t)) {
+    angles[0] = angles[1] = angles[2] = 0.0;
+    return 0;
+  }
   double dot[2], mag[2];
   CornerTerms(cloud, cloud->tri[t].v, dot, mag);
   AnglesFromTerms(cloud->tri[t].v, dot, mag, angles);
@@ -795,6 +800,7 @@ int FindTriangleAngles(const Cloud* cloud, int t, double angles[3]) {
 }
 
 double FindCldTriangleArea(const Cloud* cloud, int t) {
+  if (!TriangleNamesPoints(cloud, t)) return 0.0;
   double p[3][3];
   for (int j = 0; j < 3; ++j) PointOf(cloud, cloud->tri[t].v[j], p[j]);
   return AreaOfTriangle(p[0], p[1], p[2]);

@@ -136,7 +136,11 @@ int CloudSetIsVerts(Cloud* cloud);
 // neither normals nor triangles (or i is out of range), or when the normal would come from the
 // triangles and one of them names no point.
 int GetVertexNormal(const Cloud* cloud, int i, double normal[3]);
+// The angles of triangle t at its three corners: 1, or 0 with angles 0 when t is no triangle of
+// the cloud or one of its corners names no point.
 int FindTriangleAngles(const Cloud* cloud, int t, double angles[3]);
-// Angle of triangle t at its vertex v: 1, or 0 with angle 0 when v is not a vertex of it.
+// Angle of triangle t at its vertex v: 1, or 0 with angle 0 when v is not a vertex of it, t is
+// no triangle of the cloud or one of its corners names no point.
 int FindTriangleAngleAtVert(const Cloud* cloud, int t, int v, double* angle);
+// The area of triangle t; 0 when t is no triangle of the cloud or a corner names no point.
 double FindCldTriangleArea(const Cloud* cloud, int t);
