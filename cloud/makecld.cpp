@@ -93,7 +93,7 @@ void Adopt(float* x, float* y, float* z) {
 }  // namespace
 
 Cloud* MakeCld(const float* x, const float* y, const float* z, int n, double* bbox) {
-  if (n < 1) return nullptr;
+  if (n < 1 || !x || !y || !z) return nullptr;
   TrackingScope scope;
   float *cx, *cy, *cz;
   if (!MallocPoints(n, &cx, &cy, &cz)) return nullptr;
@@ -118,7 +118,7 @@ Cloud* MakeCldNoAlloc(float* x, float* y, float* z, int n, double* bbox) {
 Cloud* InsertNPtsCld(const Cloud* cloud, const float* x, const float* y, const float* z, int m, int k,
                      double* bbox) {
   // k outside 0..npts would copy from before or past the source's arrays.
-  if (!cloud || m < 0 || k < 0 || k > cloud->npts) return nullptr;
+  if (!cloud || m < 0 || k < 0 || k > cloud->npts || (m > 0 && (!x || !y || !z))) return nullptr;
   const int n = cloud->npts + m;
   if (n < 1) return nullptr;
   TrackingScope scope;
@@ -988,7 +988,7 @@ Cloud* MakePolyCldWithNorms(int ntri, const int* idx, int nidx, const float* ver
 }
 
 Cloud* MakePolyCldXYZ(const float* x, const float* y, const float* z, int ntri, double* bbox) {
-  if (ntri < 1) return nullptr;
+  if (ntri < 1 || !x || !y || !z) return nullptr;
   const long corners = 3L * ntri;
   if (corners > INT_MAX) return nullptr;
   const int m = static_cast<int>(corners);

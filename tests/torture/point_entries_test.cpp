@@ -189,6 +189,29 @@ TEST_F(PointEntries, CountsAndIndicesOutsideTheArraysAreNoPoints) {
   EXPECT_EQ(d2, 1.0);
 }
 
+TEST_F(PointEntries, CloudsFromNullCoordinateArraysAreRefused) {
+  const float x[6] = {0, 1, 0, 2, 3, 2}, y[6] = {0, 0, 1, 0, 0, 1}, z[6] = {0, 0, 0, 1, 1, 1};
+  EXPECT_EQ(MakeCld(x, nullptr, z, 6, nullptr), nullptr);
+  EXPECT_EQ(MakePolyCldXYZ(x, y, nullptr, 2, nullptr), nullptr);
+  Cloud* c = MakeCld(x, y, z, 6, nullptr);
+  ASSERT_TRUE(c);
+  EXPECT_EQ(InsertNPtsCld(c, nullptr, y, z, 2, 3, nullptr), nullptr);
+  // With no points to insert the arrays are not read: a copy, points as they were.
+  Cloud* same = InsertNPtsCld(c, nullptr, nullptr, nullptr, 0, 3, nullptr);
+  ASSERT_TRUE(same);
+  ASSERT_EQ(same->npts, 6);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(same->x[i], x[i]);
+  FreeCloud(same);
+  FreeCloud(c);
+  // Two triangles apart make six points; their corners name them.
+  Cloud* soup = MakePolyCldXYZ(x, y, z, 2, nullptr);
+  ASSERT_TRUE(soup);
+  EXPECT_EQ(soup->npts, 6);
+  EXPECT_EQ(soup->ntri, 2);
+  EXPECT_TRUE(MeshCornersNamePoints(soup, nullptr));
+  FreeCloud(soup);
+}
+
 TEST_F(PointEntries, ScaledCopiesStayInTheFloatRangeAndMapBack) {
   Tube tube;
   ASSERT_TRUE(tube.m);
