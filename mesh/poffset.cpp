@@ -1393,6 +1393,18 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
     SetKernelError(-2);
     return nullptr;
   }
+  double own[6];
+  GetCloudMinMax(mesh, &own[0], &own[1], &own[2], &own[3], &own[4], &own[5]);
+  if (bbox) {
+    // The edges are cut to a tenth of the box's diagonal: a box much smaller than the mesh would
+    // cut it into more triangles than any offset needs (its square ratio per triangle).
+    const double slack = 1e-3 * std::hypot(own[3] - own[0], own[4] - own[1], own[5] - own[2]);
+    for (int k = 0; k < 3; ++k)
+      if (bbox[k] > own[k] + slack || bbox[k + 3] < own[k + 3] - slack) {
+        SetKernelError(-2);
+        return nullptr;
+      }
+  }
   // A closed, consistently oriented source must give a result that is so too.
   const int closed = ClosedAndOriented(mesh);
   if (closed < 0) return nullptr;
@@ -1405,8 +1417,7 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
   FreeCloudFarrays(mesh);
   therm.set(1);
   double box[6];
-  if (bbox) std::copy(bbox, bbox + 6, box);
-  else GetCloudMinMax(mesh, &box[0], &box[1], &box[2], &box[3], &box[4], &box[5]);
+  std::copy(bbox ? bbox : own, (bbox ? bbox : own) + 6, box);
   const double diagonal = std::hypot(box[3] - box[0], box[4] - box[1], box[5] - box[2]);
   bool ok = diagonal > 0 && SubdivideCloudEdgesToTol(mesh, 0.1 * diagonal);
   therm.set(3);

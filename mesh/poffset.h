@@ -65,7 +65,8 @@ Cloud* BuildOffsetPolyCloud(Cloud* mesh, double dist, double* bbox);
 // Failures: no memory, a cancel, a stage that fails or leaves the error state set, a refused trim
 // of the arrays, the result of a closed, oriented source left open or folded or with no true
 // piece; and, the mesh refused unchanged with the error state set, a non-finite dist, point or
-// bbox value, or a triangle that names no point.
+// bbox value, a bbox that does not hold the mesh's points (to 1e-3 of their box's diagonal), or a
+// triangle that names no point.
 Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, const double bbox[6], int mode,
                              int keepSource);
 

@@ -11,6 +11,7 @@
 #include "cloud/pcopy.h"
 #include "cloud/premove.h"
 #include "cloud/psort.h"
+#include "foundation/minmax.h"
 #include "foundation/umalloc.h"
 #include "foundation/umalloc_hooks.h"
 #include "mesh/cldpoly.h"
@@ -238,6 +239,28 @@ namespace {
 // A square of two triangles subdivided to edges of a 1/100 of its side: some 20,000 triangles,
 // their arrays grown in proportion (a couple of hundred requests to the runtime over every
 // sweep), not in steps of a fixed count (thousands, copying the square of the count in all).
+// The offset cuts edges to a tenth of the box it is given: a box a thousandth of the mesh would
+// ask for some 10^8 times its triangles, and is refused as not the mesh's box.
+TEST_F(PointEntries, AnOffsetRefusesABoxThatDoesNotHoldTheMesh) {
+  Tube small, own, none;
+  ASSERT_TRUE(small.m && own.m && none.m);
+  const double tiny[6] = {0, 0, 0, 1e-3, 1e-3, 1e-3};
+  const MeshImage before(small.m);
+  EXPECT_EQ(CreateOffsetPolyCloud(small.m, 0.1, 1e-4, 0, tiny, 0, 0), nullptr);
+  EXPECT_TRUE(KernelFailed());
+  EXPECT_TRUE(before == MeshImage(small.m));
+  ClearKernelError();
+  double box[6];
+  GetCloudMinMax(own.m, &box[0], &box[1], &box[2], &box[3], &box[4], &box[5]);
+  Cloud* a = CreateOffsetPolyCloud(own.m, 0.1, 1e-4, 0, box, 0, 0);
+  Cloud* b = CreateOffsetPolyCloud(none.m, 0.1, 1e-4, 0, nullptr, 0, 0);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->npts, b->npts);  // the mesh's own box, given or computed, cuts alike
+  EXPECT_EQ(a->ntri, b->ntri);
+  if (a != own.m) FreeCloud(a);
+  if (b != none.m) FreeCloud(b);
+}
+
 TEST_F(PointEntries, SubdivisionGrowsItsArraysInProportion) {
   Cloud* m = MakeGridMesh(2, 2, [](int, int) { return true; }, 1.0);
   ASSERT_TRUE(m);
