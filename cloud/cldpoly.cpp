@@ -37,6 +37,7 @@ void MakePolyPointers(const Cloud* mesh, IndexNode** heads, IndexNode* nodes) {
 }
 
 IndexNode** NewPolyPointers(const Cloud* mesh) {
+  if (!MeshCornersNamePoints(mesh, nullptr)) return nullptr;
   IndexNode** heads = MallocArray<IndexNode*>(mesh->npts);
   IndexNode* nodes = MallocArray<IndexNode>(3, mesh->ntri);
   if (!heads || !nodes || KernelFailed()) return nullptr;
@@ -55,6 +56,14 @@ int IntInArray(int32_t value, const int32_t* array, int n, int* position) {
 }
 
 void FindPolyVertsAndNorms(const Cloud* mesh, int t, int32_t v[3], double pts[3][3], double norms[3][3]) {
+  if (!TriangleNamesPoints(mesh, t)) {
+    for (int k = 0; k < 3; ++k) {
+      if (v) v[k] = -1;
+      if (pts) pts[k][0] = pts[k][1] = pts[k][2] = 0.0;
+      if (norms) norms[k][0] = norms[k][1] = norms[k][2] = 0.0;
+    }
+    return;
+  }
   const CloudTriangle& tr = mesh->tri[t];
   for (int k = 0; k < 3; ++k) {
     const int32_t i = tr.v[k];

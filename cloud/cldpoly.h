@@ -28,6 +28,16 @@ inline int CornersNamePoints(const int32_t v[3], int npts) {
   const auto n = static_cast<uint32_t>(npts);
   return static_cast<uint32_t>(v[0]) < n && static_cast<uint32_t>(v[1]) < n && static_cast<uint32_t>(v[2]) < n;
 }
+// 1 when t numbers one of the mesh's triangles (0 .. ntri - 1, with a triangle array), else 0:
+// the queries on one triangle check it first, since a number from elsewhere (another mesh, a
+// list made before a decimation) would read past the array.
+inline int TriangleInMesh(const Cloud* mesh, int t) {
+  return mesh && mesh->tri && t >= 0 && t < mesh->ntri;
+}
+// TriangleInMesh, and the triangle's corners name points: the check of a query that reads them.
+inline int TriangleNamesPoints(const Cloud* mesh, int t) {
+  return TriangleInMesh(mesh, t) && CornersNamePoints(mesh->tri[t].v, mesh->npts);
+}
 // 1 when CornersNamePoints holds for every triangle whose flag is not 1 (triangleFlags: one per
 // triangle, may be null), else 0: one pass over the corners, the check the mesh tools make before
 // reading a mesh's triangles. A mesh without a triangle array passes.
@@ -44,7 +54,7 @@ int CloudPointsFinite(const Cloud* cloud);
 // them unchecked.
 void MakePolyPointers(const Cloud* mesh, IndexNode** heads, IndexNode* nodes);
 // The same lists in two blocks of the caller's tracking scope (freed with it): the heads, or
-// null when memory runs out. The corners must name points, as for MakePolyPointers.
+// null when memory runs out or a corner names no point.
 IndexNode** NewPolyPointers(const Cloud* mesh);
 
 // 1 when value is among the first n entries of array (position, when given, receives the first
@@ -53,5 +63,6 @@ int IntInArray(int32_t value, const int32_t* array, int n, int* position);
 
 // Fills what is asked of triangle t: its three vertex numbers (v), its three points widened to
 // doubles (pts) and its three vertex normals made unit (norms). A mesh without normals gives
-// (0, 0, 0), the marker of a point without a reliable normal. t is not range-tested.
+// (0, 0, 0), the marker of a point without a reliable normal. When t is no triangle of the mesh
+// or a corner names no point: vertex numbers -1, points and normals (0, 0, 0).
 void FindPolyVertsAndNorms(const Cloud* mesh, int t, int32_t v[3], double pts[3][3], double norms[3][3]);

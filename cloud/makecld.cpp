@@ -93,7 +93,7 @@ void Adopt(float* x, float* y, float* z) {
 }  // namespace
 
 Cloud* MakeCld(const float* x, const float* y, const float* z, int n, double* bbox) {
-  if (n < 1) return nullptr;
+  if (n < 1 || !x || !y || !z) return nullptr;
   TrackingScope scope;
   float *cx, *cy, *cz;
   if (!MallocPoints(n, &cx, &cy, &cz)) return nullptr;
@@ -118,7 +118,7 @@ Cloud* MakeCldNoAlloc(float* x, float* y, float* z, int n, double* bbox) {
 Cloud* InsertNPtsCld(const Cloud* cloud, const float* x, const float* y, const float* z, int m, int k,
                      double* bbox) {
   // k outside 0..npts would copy from before or past the source's arrays.
-  if (!cloud || m < 0 || k < 0 || k > cloud->npts) return nullptr;
+  if (!cloud || m < 0 || k < 0 || k > cloud->npts || (m > 0 && (!x || !y || !z))) return nullptr;
   const int n = cloud->npts + m;
   if (n < 1) return nullptr;
   TrackingScope scope;
@@ -772,10 +772,11 @@ void MakeCldPolyPlane(const Cloud* cloud, CloudTriangle* tri) {
 }
 
 int FindTriangleAngleAtVert(const Cloud* cloud, int t, int v, double* angle) {
+  *angle = 0;
+  if (!TriangleNamesPoints(cloud, t)) return 0;
   const int32_t* tv = cloud->tri[t].v;
   int j = 0;
   while (j < 3 && tv[j] != v) ++j;
-  *angle = 0;
   if (j == 3) return 0;
   double p[3], a[3], b[3];
   PointOf(cloud, v, p);
@@ -788,6 +789,10 @@ int FindTriangleAngleAtVert(const Cloud* cloud, int t, int v, double* angle) {
 }
 
 int FindTriangleAngles(const Cloud* cloud, int t, double angles[3]) {
+  if (!TriangleNamesPoints(cloud, t)) {
+    angles[0] = angles[1] = angles[2] = 0.0;
+    return 0;
+  }
   double dot[2], mag[2];
   CornerTerms(cloud, cloud->tri[t].v, dot, mag);
   AnglesFromTerms(cloud->tri[t].v, dot, mag, angles);
@@ -795,6 +800,7 @@ int FindTriangleAngles(const Cloud* cloud, int t, double angles[3]) {
 }
 
 double FindCldTriangleArea(const Cloud* cloud, int t) {
+  if (!TriangleNamesPoints(cloud, t)) return 0.0;
   double p[3][3];
   for (int j = 0; j < 3; ++j) PointOf(cloud, cloud->tri[t].v[j], p[j]);
   return AreaOfTriangle(p[0], p[1], p[2]);
@@ -982,7 +988,7 @@ Cloud* MakePolyCldWithNorms(int ntri, const int* idx, int nidx, const float* ver
 }
 
 Cloud* MakePolyCldXYZ(const float* x, const float* y, const float* z, int ntri, double* bbox) {
-  if (ntri < 1) return nullptr;
+  if (ntri < 1 || !x || !y || !z) return nullptr;
   const long corners = 3L * ntri;
   if (corners > INT_MAX) return nullptr;
   const int m = static_cast<int>(corners);

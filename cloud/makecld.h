@@ -11,7 +11,8 @@ inline int CloudBitArrayBytes(int npts) { return npts / 8 + 1; }
 Cloud* MallocNullCloud();
 
 // A new unordered cloud holding copies of the n points; bbox (may be null) receives the box
-// {xmin, ymin, zmin, xmax, ymax, zmax}. Null for n < 1 or when memory ran out.
+// {xmin, ymin, zmin, xmax, ymax, zmax}. Null for n < 1, a null coordinate array or when memory
+// ran out.
 Cloud* MakeCld(const float* x, const float* y, const float* z, int n, double* bbox);
 
 // As MakeCld, but the cloud adopts the three arrays (from Malloc; they leave the caller's
@@ -20,7 +21,7 @@ Cloud* MakeCldNoAlloc(float* x, float* y, float* z, int n, double* bbox);
 
 // A new unordered cloud of the first k points of the cloud, then the m given points, then the
 // rest; only coordinates are carried over and the source is not changed. Null when k is not in
-// 0..npts, m < 0, npts + m < 1 or memory ran out.
+// 0..npts, m < 0, npts + m < 1, a null coordinate array with m > 0 or memory ran out.
 Cloud* InsertNPtsCld(const Cloud* cloud, const float* x, const float* y, const float* z, int m, int k,
                      double* bbox);
 
@@ -107,7 +108,8 @@ Cloud* MakePolyCld(int ntri, const int* idx, int nidx, const float* verts, int n
 Cloud* MakePolyCldWithNorms(int ntri, const int* idx, int nidx, const float* verts, const float* norms,
                             int nverts, double* bbox);
 // A soup of ntri triangles, corners 3t, 3t + 1, 3t + 2; exactly equal corners merge into one
-// point (numbered in x, y, z order). No triangle is dropped. Null on ntri < 1 or no memory.
+// point (numbered in x, y, z order). No triangle is dropped. Null on ntri < 1, a null coordinate
+// array or no memory.
 Cloud* MakePolyCldXYZ(const float* x, const float* y, const float* z, int ntri, double* bbox);
 Cloud* MakeSinglePolyCld(const double p0[3], const double p1[3], const double p2[3], double* bbox);
 // The m listed triangles with only the points they use, numbered by first use. Null for m < 1,
@@ -136,7 +138,11 @@ int CloudSetIsVerts(Cloud* cloud);
 // neither normals nor triangles (or i is out of range), or when the normal would come from the
 // triangles and one of them names no point.
 int GetVertexNormal(const Cloud* cloud, int i, double normal[3]);
+// The angles of triangle t at its three corners: 1, or 0 with angles 0 when t is no triangle of
+// the cloud or one of its corners names no point.
 int FindTriangleAngles(const Cloud* cloud, int t, double angles[3]);
-// Angle of triangle t at its vertex v: 1, or 0 with angle 0 when v is not a vertex of it.
+// Angle of triangle t at its vertex v: 1, or 0 with angle 0 when v is not a vertex of it, t is
+// no triangle of the cloud or one of its corners names no point.
 int FindTriangleAngleAtVert(const Cloud* cloud, int t, int v, double* angle);
+// The area of triangle t; 0 when t is no triangle of the cloud or a corner names no point.
 double FindCldTriangleArea(const Cloud* cloud, int t);

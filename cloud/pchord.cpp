@@ -98,10 +98,19 @@ int ReduceArrays(const float* x, const float* y, const float* z, int n, double t
 // that is the anchor itself.
 int EndBefore(int j, int a) { return j - 1 == a ? j : j - 1; }
 
+// The answer to an anchor or end that is no point: no end (-1), at the anchor's point A.
+bool Refused(bool named, const double A[3], int* end, double E[3]) {
+  if (named) return false;
+  *end = -1;
+  E[0] = A[0], E[1] = A[1], E[2] = A[2];
+  return true;
+}
+
 }  // namespace
 
 void FindPointOfEndSpanArrays(const float* x, const float* y, const float* z, int n, int a,
                               const double A[3], int* end, double E[3], double span2) {
+  if (Refused(a >= 0 && a < n, A, end, E)) return;
   int e = n - 1;
   for (int j = a + 1; j < n; ++j) {
     double P[3];
@@ -117,6 +126,7 @@ void FindPointOfEndSpanArrays(const float* x, const float* y, const float* z, in
 
 void FindPointOfEndSpanArraysAng(const float* x, const float* y, const float* z, int n, int a,
                                  const double A[3], int* end, double E[3], double span2, double c2) {
+  if (Refused(a >= 0 && a < n, A, end, E)) return;
   int e = n - 1;
   double prev[3] = {0.0, 0.0, 0.0};  // the step before, zero at the first step
   for (int j = a + 1; j < n; ++j) {
@@ -143,8 +153,9 @@ void FindPointOfEndSpanArraysAng(const float* x, const float* y, const float* z,
 void FindPointOfMaxDevArrays(const float* x, const float* y, const float* z, int a,
                              const double A[3], int e, const double E[3], int* worst, double W[3],
                              double* dev) {
-  *worst = e;
   *dev = 0.0;
+  if (Refused(a >= 0 && e >= 0, A, worst, W)) return;
+  *worst = e;
   const double C[3] = {E[0] - A[0], E[1] - A[1], E[2] - A[2]};
   const double L2 = C[0] * C[0] + C[1] * C[1] + C[2] * C[2];
   for (int j = a + 1; j < e; ++j) {
@@ -164,6 +175,7 @@ void FindPointOfMaxDevArrays(const float* x, const float* y, const float* z, int
 }
 
 void FindPointOfEndSpan(const Cloud* cloud, int a, const double A[3], int* end, double E[3], double span2) {
+  if (Refused(a >= 0 && a < cloud->npts, A, end, E)) return;
   const float *x = cloud->x, *y = cloud->y, *z = cloud->z;
   int limit = cloud->npts;
   // A span never crosses the end of the anchor's scan.
@@ -196,6 +208,11 @@ void FindPointOfEndSpan(const Cloud* cloud, int a, const double A[3], int* end, 
 
 void FindPointOfMaxDev(const Cloud* cloud, int a, const double A[3], int e, const double E[3], int* worst,
                        double W[3], double* dev) {
+  if (e >= cloud->npts || a >= cloud->npts) {
+    *dev = 0.0;
+    Refused(false, A, worst, W);
+    return;
+  }
   FindPointOfMaxDevArrays(cloud->x, cloud->y, cloud->z, a, A, e, E, worst, W, dev);
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "cloud/cldpoly.h"
 #include "foundation/coreglob.h"
 #include "foundation/fmalloc.h"
 #include "foundation/minmax.h"
@@ -356,6 +357,12 @@ Cloud* MappedCloudCopy(const Cloud* cloud, const double centre[3], double s, boo
     copy->x[i] = static_cast<float>((copy->x[i] - centre[0]) * s);
     copy->y[i] = static_cast<float>((copy->y[i] - centre[1]) * s);
     copy->z[i] = static_cast<float>((copy->z[i] - centre[2]) * s);
+  }
+  // A finite point that the map takes past the float range would make every size measured on
+  // the copy meaningless.
+  if (!CloudPointsFinite(copy) && CloudPointsFinite(cloud)) {
+    FreeCloud(copy);
+    return nullptr;
   }
   CloudGrid& g = copy->grid;
   auto along = [&](int axis) { return axis >= 0 && axis < 3 ? centre[axis] : 0.0; };

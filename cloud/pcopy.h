@@ -35,7 +35,7 @@ double CloudFitSize(const Cloud* cloud, bool planOnly);
 double BoxFitSize(const double box[6], bool planOnly);
 // A new copy of the cloud (FreeCloud; in the caller's scope) with its points, grid origins and
 // steps, axis point and z range multiplied by s; null for a null or empty cloud, s not positive
-// and finite, or memory.
+// and finite, a finite point that s takes past the float range, or memory.
 Cloud* ScaledCloudCopy(const Cloud* cloud, double s);
 // A new copy of the cloud (FreeCloud; in the caller's scope) in the unit frame f: points, plan
 // grid origins and steps, a cylindrical grid's heights and axis point (its angles as they are)

@@ -229,6 +229,7 @@ void FindClosestScanAndDistsq(const float* sx, const float* sy, const float* sz,
                               int* closest, double* distsq) {
   *closest = -1;
   *distsq = kNoValue;
+  if (s < 0 || s >= nscans) return;
   auto d2 = [](double ax, double ay, double az, double bx, double by, double bz) {
     return (ax - bx) * (ax - bx) + (ay - by) * (ay - by) + (az - bz) * (az - bz);
   };
@@ -2109,6 +2110,8 @@ int FindClosestSpanToPline(int count, const float* x, const float* y, const floa
 
 int IsNextDistLessThanCurrent(int a, int b, int s, int e, int n, const float* x, const float* y, const float* z,
                               int inOrder) {
+  for (int i : {a, b, s, e})
+    if (i < 0 || i >= n) return 0;
   auto d = [&](int p, int q) { return std::sqrt(Dist2(x, y, z, p, q)); };
   double moved = inOrder ? d(a, s) + d(b, e) : d(a, e) + d(b, s);
   double now = d(a, b);

@@ -29,7 +29,7 @@ int TransposeCloud(Cloud* cloud, int* position);
 // do not join into one path.
 int OrderCloudScans(Cloud* cloud, int* order, char* reversed);
 // The scan nearest to scan s by end points among those with a free end (degree < 2) that do not
-// end s's own path. closest -1 and distsq 3.37e38 when none.
+// end s's own path. closest -1 and distsq 3.37e38 when none, or when s is not in 0 .. nscans - 1.
 void FindClosestScanAndDistsq(const float* sx, const float* sy, const float* sz, const float* ex, const float* ey,
                               const float* ez, int nscans, int s, const int* degree, const int* pathEnd,
                               int* closest, double* distsq);
@@ -194,6 +194,7 @@ int FindClosestSpanToPline(int count, const float* x, const float* y, const floa
 // memory or when no pair of neighbours follows the order (the duplicates are then already out).
 int NrNbrFullConsistency(Cloud* cloud);
 // 1 when putting the run of points s..e (in order, or reversed) between a and b shortens the
-// path, the gap the run leaves behind closed, else 0.
+// path, the gap the run leaves behind closed, else 0 (also when a, b, s or e is not in
+// 0 .. n - 1).
 int IsNextDistLessThanCurrent(int a, int b, int s, int e, int n, const float* x, const float* y, const float* z,
                               int inOrder);

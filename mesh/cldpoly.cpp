@@ -477,6 +477,7 @@ void FindAllPolysWithVert(const Cloud* mesh, int a, int b, IndexNode* const* ver
 }
 
 int PolygonHasVertex(const Cloud* mesh, int t, int v) {
+  if (!TriangleInMesh(mesh, t)) return 0;
   const int32_t* w = mesh->tri[t].v;
   return w[0] == v || w[1] == v || w[2] == v;
 }
@@ -632,6 +633,7 @@ int PolyOverlapExists(const double a[3], const double b[3]) {
 }
 
 int PolysOverlap(Cloud* mesh, int t1, int t2, int v) {
+  if (!TriangleNamesPoints(mesh, t1) || !TriangleNamesPoints(mesh, t2)) return 1;
   int c1[2], c2[2];
   if (!OtherCorners(mesh, t1, v, c1) || !OtherCorners(mesh, t2, v, c2)) return 1;
   const float* pl = mesh->tri[t1].plane;

@@ -89,7 +89,7 @@ void DeleteVertexPoly(IndexNode** vertexTriangleHeads, int v, int t);
 // a's list); *count 0 when a = b.
 void FindAllPolysWithVert(const Cloud* mesh, int a, int b, IndexNode* const* vertexTriangleHeads, int32_t* tris,
                           int* count);
-// 1 when triangle t has vertex v.
+// 1 when triangle t has vertex v; 0 also when t is no triangle of the mesh.
 int PolygonHasVertex(const Cloud* mesh, int t, int v);
 // The edge numbers of v0-v1, v1-v2 and v0-v2 of triangle t into e (each -1 when missing);
 // returns the third.
@@ -111,7 +111,8 @@ void MakeEdgeVertsConsistent(int32_t* edges, IndexNode* const* loopHeads, int nl
 
 // 1 when triangles t1 and t2 fold over each other around their common vertex v: seen along t1's
 // normal from v, the angular sectors the two cover overlap (t2's corners that t1 lacks are first
-// projected onto t1's plane). Also 1 when v is not a corner of both.
+// projected onto t1's plane). Also 1 when v is not a corner of both, or when either is no
+// triangle of the mesh or has a corner that names no point.
 int PolysOverlap(Cloud* mesh, int t1, int t2, int v);
 // The pseudo-angle of direction (p[0], p[1]) in [0, 4): 0 along +x, 1 +y, 2 -x, 3 -y, monotone in
 // the true angle; 0 for a direction shorter than 1e-10.

@@ -1114,11 +1114,17 @@ int IsPointInPoly2D(double x, double y, int n, const double* xs, const double* y
 }
 
 void FindEdgePoints(const Cloud* mesh, const int32_t* edgePairs, int edge, double a[3], double b[3]) {
+  const auto names = [mesh](int v) { return v >= 0 && v < mesh->npts; };
+  if (edge < 0 || !names(edgePairs[2 * edge]) || !names(edgePairs[2 * edge + 1])) {
+    a[0] = a[1] = a[2] = b[0] = b[1] = b[2] = 0.0;
+    return;
+  }
   GetCldPoint(mesh, edgePairs[2 * edge], a);
   GetCldPoint(mesh, edgePairs[2 * edge + 1], b);
 }
 
 int PolysHaveCommonVertex(const Cloud* mesh, int t1, int t2) {
+  if (!TriangleInMesh(mesh, t1)) return 0;
   for (int k = 0; k < 3; ++k)
     if (PolygonHasVertex(mesh, t2, mesh->tri[t1].v[k])) return 1;
   return 0;

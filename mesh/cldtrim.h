@@ -107,9 +107,10 @@ void SetIndexTable(const int* flags, int* shift, int n);
 // on the boundary: a ray from the point to beyond the polygon's lower left corner crosses it an
 // odd number of times; a crossing at the point itself (within 1e-6 of the ray) means on it.
 int IsPointInPoly2D(double x, double y, int n, const double* xs, const double* ys);
-// The two end points of edge number edge.
+// The two end points of edge number edge; both (0, 0, 0) when edge is negative or an end names no
+// point.
 void FindEdgePoints(const Cloud* mesh, const int32_t* edgePairs, int edge, double a[3], double b[3]);
-// 1 when the two triangles share a vertex.
+// 1 when the two triangles share a vertex; 0 also when either is no triangle of the mesh.
 int PolysHaveCommonVertex(const Cloud* mesh, int t1, int t2);
 // The vertex edges e1 and e2 share, or -1.
 int FindCommonEdgeVertex(const int32_t* edgePairs, int e1, int e2);

@@ -782,6 +782,14 @@ int MapVertexEyeToPolyline(const float* xA, const float* yA, const float* zA, in
 int CloseOneVertexBndr(Cloud* mesh, const int* list, const int* order, int n, Cloud* otherMesh,
                        const int* otherList, const int* otherOrder, int otherN, double mergeTol, int* pointCapacity,
                        int* triangleCapacity) {
+  // The walk indexes both meshes by the chains' vertices and by their triangles' corners.
+  auto chainNamesPoints = [](const Cloud* m, const int* chain, int count) {
+    if (count < 1 || !MeshCornersNamePoints(m, nullptr)) return false;
+    for (int i = 0; i < count; ++i)
+      if (chain[i] < 0 || chain[i] >= m->npts) return false;
+    return true;
+  };
+  if (!chainNamesPoints(mesh, list, n) || !chainNamesPoints(otherMesh, otherList, otherN)) return 0;
   TrackingScope scope;
   MeshEdit ed(mesh, pointCapacity, triangleCapacity);
   if (!ed.Rebuild()) return 0;

@@ -84,14 +84,15 @@ int CloseAllLoops(Gsrf* graph, Cloud* mesh, int surface, int** elemVerts, double
 // 1; 0 for a chain shorter than 2 or no memory.
 int MapVertexEyeToPolyline(const float* xA, const float* yA, const float* zA, int nA, const float* xB,
                            const float* yB, const float* zB, int nB, int* orderA, int* orderB);
-// CloseOneVertexBndr for side A against B, then for B against A. 1, or 0 on no memory.
+// CloseOneVertexBndr for side A against B, then for B against A. 1, or 0 as it gives 0.
 int CloseVertexEye(Cloud* meshA, Cloud* meshB, int* listA, int* listB, int nA, int nB, const int* orderA,
                    const int* orderB, int* pointCapacityA, int* triangleCapacityA, int* pointCapacityB,
                    int* triangleCapacityB, double mergeTol);
 // Walks both chains by rank: facing vertices within mergeTol (and nearer each other than to the
 // other side's previous vertex) move to their midpoint in both meshes; every other interior vertex
 // of the other side gets a copy in this mesh, splitting the triangle on this side's boundary edge
-// (a copy with no such triangle is still added). 1, or 0 on no memory.
+// (a copy with no such triangle is still added). 1, or 0 on no memory, or (nothing changed) for
+// an empty chain, a chain vertex or a triangle corner of either mesh that names no point.
 int CloseOneVertexBndr(Cloud* mesh, const int* list, const int* order, int n, Cloud* otherMesh,
                        const int* otherList, const int* otherOrder, int otherN, double mergeTol, int* pointCapacity,
                        int* triangleCapacity);

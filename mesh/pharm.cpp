@@ -42,6 +42,10 @@ inline int Origin(const int* originMap, int v) { return originMap[v] >= 0 ? orig
 }  // namespace
 
 void FindPolyEdges(const Cloud* mesh, int triangle, int edges[6], const int* originMap) {
+  if (!TriangleInMesh(mesh, triangle)) {
+    for (int k = 0; k < 6; ++k) edges[k] = -1;
+    return;
+  }
   const int32_t* v = mesh->tri[triangle].v;
   for (int k = 0; k < 3; ++k) {
     edges[2 * k] = Origin(originMap, v[k]);
@@ -56,6 +60,7 @@ int IsEdgeInArray(int a, int b, const int* pairs, int count) {
 }
 
 int PolyConnected(const Cloud* mesh, int triangle, const int* edgeList, int edgeCount, const int* originMap) {
+  if (!TriangleInMesh(mesh, triangle)) return 0;
   int e[6];
   FindPolyEdges(mesh, triangle, e, originMap);
   for (int k = 0; k < 3; ++k)
@@ -103,6 +108,7 @@ int RegionMeetsNoClaimedEdge(const Cloud* mesh, int triangle, const int* claimed
 
 int PolyDisconnected(const Cloud* mesh, int triangle, const int* claimedEdges, int claimedCount, const int* originMap,
                      const int* fan, int fanCount, const int* cutEdges, int cutEdgeCount, const int* states) {
+  if (!TriangleInMesh(mesh, triangle)) return 0;
   return RegionMeetsNoClaimedEdge(mesh, triangle, claimedEdges, claimedCount, originMap, fan, fanCount, cutEdges,
                                   cutEdgeCount, states) == 1;
 }

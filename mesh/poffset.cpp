@@ -1,6 +1,7 @@
 #include "mesh/poffset.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 
@@ -153,6 +154,7 @@ Cloud* CloudOffsetOppositeNorms(Cloud* cloud, double dist, double* bbox) {
 // ---- Concave edges -------------------------------------------------------------------------------
 
 int VertNotInPoly2(const Cloud* mesh, int t1, int t2) {
+  if (!TriangleInMesh(mesh, t1) || !TriangleInMesh(mesh, t2)) return -1;
   for (int k = 0; k < 3; ++k) {
     const int v = mesh->tri[t1].v[k];
     if (!PolygonHasVertex(mesh, t2, v)) return v;
@@ -162,6 +164,7 @@ int VertNotInPoly2(const Cloud* mesh, int t1, int t2) {
 
 int IsConcaveEdge(const Cloud* mesh, int t1, int t2, double dist, int shared[2]) {
   shared[0] = shared[1] = -1;
+  if (!TriangleNamesPoints(mesh, t1) || !TriangleNamesPoints(mesh, t2)) return 0;
   int nshared = 0;
   for (int k = 0; k < 3; ++k) {
     const int v = mesh->tri[t1].v[k];
@@ -195,8 +198,16 @@ int IsConcaveEdge(const Cloud* mesh, int t1, int t2, double dist, int shared[2])
 
 namespace {
 
+// Room for at least need entries and half as much again as room: arrays grown by a fixed step are
+// copied a number of times that grows with the count, and so copy the square of it in all.
+int GrownRoom(int room, int need) {
+  const long long grown = std::max<long long>(need, room + std::max(room / 2, 50));
+  return static_cast<int>(std::min<long long>(grown, INT_MAX));
+}
+
 // List nodes for triangles split in: blocks that are never moved (lists point into them), a new
-// one started when the current one cannot give the six nodes of a split.
+// one started when the current one cannot give the six nodes of a split, each half as large again
+// as the one before.
 struct NodeBlocks {
   IndexNode* block = nullptr;
   int used = 0;
@@ -205,6 +216,7 @@ struct NodeBlocks {
   bool Room(int need) {
     if (block && used + need <= size) return true;
     size = std::max(step, need);
+    step = GrownRoom(step, step);
     block = MallocArray<IndexNode>(size);
     used = 0;
     return block != nullptr;
@@ -267,21 +279,23 @@ int SplitLongEdges(Cloud* mesh, double L2) {
       if (count == 0 || waits) continue;
       // Room first, so a refusal leaves the mesh whole.
       if (mesh->npts == pointRoom) {
-        if (!ReallocCldXYZArrays(mesh, pointRoom + 50)) return 0;
-        pointRoom += 50;
+        const int want = GrownRoom(pointRoom, pointRoom + 1);
+        if (!ReallocCldXYZArrays(mesh, want)) return 0;
+        pointRoom = want;
       }
       if (mesh->npts == headRoom) {
-        IndexNode** grown = ReallocArray(heads, headRoom + 50);
+        const int want = GrownRoom(headRoom, headRoom + 1);
+        IndexNode** grown = ReallocArray(heads, want);
         if (!grown) return 0;
-        heads = grown, headRoom += 50;
+        heads = grown, headRoom = want;
       }
       if (mesh->ntri + count > triRoom) {
-        const int want = std::max(triRoom + 50, mesh->ntri + count);
+        const int want = GrownRoom(triRoom, mesh->ntri + count);
         if (!ReallocCldPolyList(mesh, want)) return 0;
         triRoom = want;
       }
       if (nedges + count + 1 > edgeRoom) {
-        const int want = std::max(edgeRoom + 50, nedges + count + 1);
+        const int want = GrownRoom(edgeRoom, nedges + count + 1);
         int32_t* grown = ReallocArray(edges, want, 2);
         if (!grown) return 0;
         edges = grown, edgeRoom = want;
@@ -585,7 +599,7 @@ class MeshOffsetter {
 
 bool MeshOffsetter::AddPoint(const double p[3], int flag, int* index) {
   if (m_->npts == pointRoom_) {
-    const int room = pointRoom_ + 100;
+    const int room = GrownRoom(pointRoom_, pointRoom_ + 1);
     if (!ReallocCldXYZArrays(m_, room)) return false;
     int32_t* drop = ReallocArray(drop_, room);
     if (drop) drop_ = drop;
@@ -604,8 +618,9 @@ bool MeshOffsetter::AddPoint(const double p[3], int flag, int* index) {
 
 bool MeshOffsetter::AddTriangle(int a, int b, int c) {
   if (m_->ntri == triRoom_) {
-    if (!ReallocCldPolyList(m_, triRoom_ + 50)) return false;
-    triRoom_ += 50;
+    const int room = GrownRoom(triRoom_, triRoom_ + 1);
+    if (!ReallocCldPolyList(m_, room)) return false;
+    triRoom_ = room;
   }
   CloudTriangle& t = m_->tri[m_->ntri++];
   t.v[0] = a, t.v[1] = b, t.v[2] = c;
@@ -1378,6 +1393,18 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
     SetKernelError(-2);
     return nullptr;
   }
+  double own[6];
+  GetCloudMinMax(mesh, &own[0], &own[1], &own[2], &own[3], &own[4], &own[5]);
+  if (bbox) {
+    // The edges are cut to a tenth of the box's diagonal: a box much smaller than the mesh would
+    // cut it into more triangles than any offset needs (its square ratio per triangle).
+    const double slack = 1e-3 * std::hypot(own[3] - own[0], own[4] - own[1], own[5] - own[2]);
+    for (int k = 0; k < 3; ++k)
+      if (bbox[k] > own[k] + slack || bbox[k + 3] < own[k + 3] - slack) {
+        SetKernelError(-2);
+        return nullptr;
+      }
+  }
   // A closed, consistently oriented source must give a result that is so too.
   const int closed = ClosedAndOriented(mesh);
   if (closed < 0) return nullptr;
@@ -1390,8 +1417,7 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
   FreeCloudFarrays(mesh);
   therm.set(1);
   double box[6];
-  if (bbox) std::copy(bbox, bbox + 6, box);
-  else GetCloudMinMax(mesh, &box[0], &box[1], &box[2], &box[3], &box[4], &box[5]);
+  std::copy(bbox ? bbox : own, (bbox ? bbox : own) + 6, box);
   const double diagonal = std::hypot(box[3] - box[0], box[4] - box[1], box[5] - box[2]);
   bool ok = diagonal > 0 && SubdivideCloudEdgesToTol(mesh, 0.1 * diagonal);
   therm.set(3);

@@ -65,7 +65,8 @@ Cloud* BuildOffsetPolyCloud(Cloud* mesh, double dist, double* bbox);
 // Failures: no memory, a cancel, a stage that fails or leaves the error state set, a refused trim
 // of the arrays, the result of a closed, oriented source left open or folded or with no true
 // piece; and, the mesh refused unchanged with the error state set, a non-finite dist, point or
-// bbox value, or a triangle that names no point.
+// bbox value, a bbox that does not hold the mesh's points (to 1e-3 of their box's diagonal), or a
+// triangle that names no point.
 Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, const double bbox[6], int mode,
                              int keepSource);
 
@@ -81,11 +82,13 @@ int SubdivideCloudEdgesToTol(Cloud* mesh, double maxLength);
 // 1 when the edge shared by triangles t1 and t2 is concave seen from the offset side (t1's
 // normal, reversed for a negative dist): the unit vectors u1, u2 from the edge line to the
 // vertices off it satisfy ((u1 x u2) x n1) . u1 <= -0.25. 0 otherwise, also when the triangles
-// do not share exactly two vertices or one has no vertex off the edge (it names an end twice).
+// do not share exactly two vertices or one has no vertex off the edge (it names an end twice), or
+// when either is no triangle of the mesh or has a corner that names no point.
 // shared receives the shared vertices in t1's order (-1 for those not found).
 int IsConcaveEdge(const Cloud* mesh, int t1, int t2, double dist, int shared[2]);
 
-// The first vertex of t1, in order, that is not a vertex of t2; -1 when there is none.
+// The first vertex of t1, in order, that is not a vertex of t2; -1 when there is none or either
+// is no triangle of the mesh.
 int VertNotInPoly2(const Cloud* mesh, int t1, int t2);
 
 // ---- Offsets of point clouds --------------------------------------------------------------------

@@ -1283,6 +1283,7 @@ int CloseCloudEdgeRings(Cloud* cloud, const int32_t* edges, IndexNode* const* lo
 }
 
 void SetCldPointsEqual(Cloud* cloud, int v, int w) {
+  if (v < 0 || w < 0 || v >= cloud->npts || w >= cloud->npts) return;
   const float x = 0.5f * (cloud->x[v] + cloud->x[w]), y = 0.5f * (cloud->y[v] + cloud->y[w]),
               z = 0.5f * (cloud->z[v] + cloud->z[w]);
   cloud->x[v] = cloud->x[w] = x;
@@ -1430,6 +1431,11 @@ int NeighboursInList(const Cloud* cloud, const int32_t* edges, const int* loopEd
 }  // namespace
 
 int EdgesWithinTol(const Cloud* cloud, const int32_t* edges, double cosSqLimit, int e1, int e2, int sameSense) {
+  const auto named = [cloud, edges](int e) {
+    return e >= 0 && edges[2 * e] >= 0 && edges[2 * e] < cloud->npts && edges[2 * e + 1] >= 0 &&
+           edges[2 * e + 1] < cloud->npts;
+  };
+  if (!named(e1) || !named(e2)) return 0;
   double dot = 0;
   const double c2 = EdgeCosSq(cloud, edges, e1, e2, &dot);
   if (sameSense && dot < 0) return 0;

@@ -105,7 +105,7 @@ int JoinEqualVerticesByBridging(Cloud* cloud, const int* chainA, const int* chai
 // unchecked). 1, or 0 (mesh unchanged) when ring A has no edge, the plane fit fails or memory
 // runs out.
 int CloseCloudEdgeRings(Cloud* cloud, const int32_t* edges, IndexNode* const* loops, const int ringPair[2]);
-// Moves points v and w to their midpoint.
+// Moves points v and w to their midpoint; nothing when either names no point.
 void SetCldPointsEqual(Cloud* cloud, int v, int w);
 // Among v's triangles (vertex-to-triangle lists) that hold w, the third vertex of the last one
 // found; -1 when there is none.
@@ -165,7 +165,8 @@ void FindNeighborEdge(const Cloud* cloud, const int32_t* edges, int edge, int lo
                       double cosSqLimit, int neighbours[2], int* count);
 // 1 when edges e1 and e2 (second vertex minus first) run within the limit: (d1.d2)^2 /
 // (|d1|^2 |d2|^2) > cosSqLimit, neither edge vanishing beside the other (1e-10 relative on the
-// product of the squared lengths), and d1.d2 >= 0 when sameSense.
+// product of the squared lengths), and d1.d2 >= 0 when sameSense. 0 when an edge number is
+// negative or an end names no point.
 int EdgesWithinTol(const Cloud* cloud, const int32_t* edges, double cosSqLimit, int e1, int e2, int sameSense);
 // Fills nodes (one per edge of the loop) in loop order and hands back the first through *ring.
 void ConvertLooplistTo2Links(const int32_t* edges, const IndexNode* loop, EdgeRingNode* nodes, EdgeRingNode** ring);

@@ -13,6 +13,16 @@
 // SEAMWELD_ENTRY_SAMPLE (default 1: all) runs every n-th function of the table, from a start
 // chosen by SEAMWELD_TORTURE_FIRST (default 0), for a seeded share of the table; scripts/entry-sweep runs all of it, each function in a process of its own,
 // the functions still open included. SEAMWELD_ENTRY_ONLY names one function to run alone.
+// The second table's functions (clouds, meshes, arrays of numbers, no record) get a sound mesh,
+// sound arrays and counts, one parameter made wrong at a time: a cloud null, with a point not a
+// number, infinite or huge, a corner out of range, a triangle with a repeated corner, no
+// triangles, every point in one place or no points; an array it reads null, an array with an
+// entry not a number, infinite or huge, or the same as the array before it; a count of 0, -1 or
+// as long as the arrays; a number not a number, infinite or huge. SEAMWELD_ENTRY_NULLS=0 leaves
+// the null arrays out.
+// SEAMWELD_ENTRY_ROUNDS (default 1) repeats every function's calls over that many seeds from
+// SEAMWELD_ENTRY_SEED (default 0): seed 0 is the suite's fixed set, the others draw their records
+// and values (a campaign of a million calls is some 25 rounds of the whole table).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -26,12 +36,14 @@
 #include <iterator>
 #include <limits>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bspline/bsvalid.h"
 #include "bspline/sfree.h"
+#include "cloud/cldpoly.h"
 #include "cloud/makecld.h"
 #include "foundation/umalloc.h"
 #include "foundation/umalloc_hooks.h"
@@ -39,6 +51,7 @@
 #include "tests/support/kernel_fixture.h"
 #include "tests/torture/entry_open.h"
 #include "tests/torture/entry_table.h"
+#include "tests/torture/meshes.h"
 
 namespace {
 
@@ -62,8 +75,18 @@ class EntryArgs {
   static constexpr int kMatrixRows = 64;
 
  public:
-  EntryArgs(bool surface, int spoiltSlot, Fault fault) : surface_(surface), slot_(spoiltSlot), fault_(fault) {}
+  // Seed 0 gives every function the same records and values; another seed draws the records'
+  // degrees, counts, knots and weights, the sound numbers, the spoilt entry of an array and the
+  // sign of an infinite or huge value from its own stream.
+  EntryArgs(bool surface, int spoiltSlot, Fault fault, unsigned seed = 0)
+      : surface_(surface), slot_(spoiltSlot), fault_(fault), seed_(seed), rng_(0x5eed0u + 977u * seed) {}
   ~EntryArgs() {
+    for (HeldCloud& h : clouds_) {
+      // A lie taken back where the call left it, so that the free reads what was made.
+      if (h.c->npts == h.liedPoints) h.c->npts = h.points;
+      if (h.c->ntri == h.liedTriangles) h.c->ntri = h.triangles;
+      FreeCloud(h.c);
+    }
     for (Held& h : held_) {
       // Knots the call gave the record in place of the null ones (a filler's) stay; ours go.
       if (h.knots && !h.b->knotsU)
@@ -77,7 +100,7 @@ class EntryArgs {
   // A record for parameter k: the spoilt one in the chosen slot, sound ones elsewhere.
   Bspline* Rec(int k) {
     UntrackedScope own;  // the records outlive the scope that collects the call's results
-    Bspline* b = surface_ ? SurfaceRecord() : BuildRandomCurve(11 + k, 3, 7, 3, fault_ == kWeightNotPositive);
+    Bspline* b = surface_ ? SurfaceRecord() : CurveRecord(k);
     if (!b) return nullptr;
     held_.push_back({b, nullptr, b->degreeU, b->interiorU, b->kind});
     if (k == slot_) slotIsRecord_ = true;
@@ -92,11 +115,23 @@ class EntryArgs {
     arrays_.push_back(a);
     return a;
   }
-  double Real(int k) { return k == slot_ ? BadReal() : 0.5; }
+  double Real(int k) { return k == slot_ ? BadReal() : Good(); }
   // Counts stay 1: a count is the caller's promise about the arrays it hands over, which the
   // kernel cannot check, so a wrong one is no fault of the kernel's.
   int Int(int) { return 1; }
-  double* Reals(int k) { return Block<double>(k, k == slot_ ? BadReal() : 0.5); }
+  double* Reals(int k) {
+    double* v = Block<double>(k, 0.5);
+    if (seed_ != 0)
+      for (int i = 0; i < 512; ++i) v[i] = Good();
+    // Seed 0 spoils every entry, another seed one of the first sixteen.
+    if (k == slot_) {
+      if (seed_ == 0)
+        std::fill(v, v + 512, BadReal());
+      else
+        v[I(0, 15)] = BadReal();
+    }
+    return v;
+  }
   float* Floats(int k) { return Block<float>(k, 0.5f); }
   int* Ints(int k) { return Block<int>(k, 0); }
   double (*Triples(int k))[3] { return reinterpret_cast<double(*)[3]>(Block<double>(k, 0.5)); }
@@ -109,6 +144,16 @@ class EntryArgs {
     matrices_.push_back(given);
     return rows.data();
   }
+  float** FloatMatrix(int k) {
+    float** rows = reinterpret_cast<float**>(Slots(k));
+    for (int i = 0; i < 8; ++i) rows[i] = Block<float>(100 + 8 * k + i, 0.5f);
+    return rows;
+  }
+  uint8_t* Bytes(int k) { return reinterpret_cast<uint8_t*>(Block<double>(k, 0.0)); }
+  // A sound mesh: an open tube of a size and place the seed draws. The size stays within a few
+  // times the numbers given beside it (lengths and tolerances in [0, 1]): a tolerance a millionth
+  // of the mesh asks for work no bound on a call could allow.
+  Cloud* Cld(int) { return Mesh(); }
 
   // The outcomes: a record made must have a sound structure, and pass the whole record check
   // when the fault given was one of structure (nothing could be read, so nothing copied); a copy
@@ -151,14 +196,29 @@ class EntryArgs {
       list = next;
     }
   }
-  void Pointer(Cloud* c) {
-    if (c) FreeCloud(c);
-  }
   // A surface group handed back is the caller's.
   void Pointer(Gsrf* p) {
     if (p) FreeGsrfBndr(p);
   }
   void Pointer(const void*) {}
+  // A cloud handed back must have finite points and corners that name points; freed here unless
+  // it is one given.
+  void Pointer(Cloud* c) {
+    if (!c) return;
+    for (const HeldCloud& h : clouds_)
+      if (h.c == c) return;
+    // Points given that are not finite, and triangles given that name no point (as scans carry
+    // them), may be copied as they are.
+    const bool sound = c->npts >= 0 && (!finiteInputs_ || CloudPointsFinite(c)) &&
+                       (!cornersInputs_ || MeshCornersNamePoints(c, nullptr));
+    if (!sound) unsoundResult_ = true;
+    FreeCloud(c);
+  }
+  // Search structures handed back, freed with their own free functions.
+  void Pointer(KDTree* t) { FreeKDTree(t); }
+  void Pointer(KDTreeNode* t) { FreeKDTreeNode(t); }
+  void Pointer(NearTree* t) { FreeNearTree(t); }
+  void Pointer(Subdiv* t) { FreeSubdiv(t); }
   void Done() {}
   // Records a call wrote into a record array (an output slot) in place of the ones given: made
   // records, checked and freed like a returned one.
@@ -187,19 +247,53 @@ class EntryArgs {
   bool UnsoundResult() const { return unsoundResult_; }
   bool SlotIsRecord() const { return slotIsRecord_; }
 
- private:
+ protected:
   struct Held {
     Bspline* b;
     double* knots;
     int degree, interior, kind;
   };
-  double BadReal() const {
-    return fault_ == kNaNValue ? kNaN : fault_ == kInfiniteValue ? -std::numeric_limits<double>::infinity()
-           : fault_ == kHugeValue ? 1e300 : 0.5;
+  // A cloud given, with the counts to put back where a fault changed them.
+  struct HeldCloud {
+    Cloud* c;
+    int points, triangles, liedPoints = -7, liedTriangles = -7;
+  };
+  Cloud* Mesh() {
+    UntrackedScope own;  // as the records
+    const int around = seed_ ? I(4, 9) : 6, along = seed_ ? I(2, 5) : 4;
+    const double size = seed_ ? std::pow(10.0, std::uniform_real_distribution<double>(-0.5, 0.5)(rng_)) : 1.0;
+    Cloud* c = MakeTubeMesh(around, along, size, 2.0 * size);
+    if (!c) return nullptr;
+    const double far = seed_ ? 100.0 * size * std::uniform_real_distribution<double>(-1.0, 1.0)(rng_) : 0.0;
+    for (int i = 0; i < c->npts; ++i) c->x[i] += float(far), c->y[i] -= float(far);
+    for (int t = 0; t < c->ntri; ++t) MakeCldPolyPlane(c, &c->tri[t]);
+    clouds_.push_back({c, c->npts, c->ntri});
+    return c;
+  }
+  int I(int a, int b) { return std::uniform_int_distribution<int>(a, b)(rng_); }
+  double Good() { return seed_ == 0 ? 0.5 : std::uniform_real_distribution<double>(0.0, 1.0)(rng_); }
+  double BadReal() {
+    const double sign = seed_ != 0 && I(0, 1) ? -1.0 : 1.0;
+    return fault_ == kNaNValue ? kNaN : fault_ == kInfiniteValue ? -sign * std::numeric_limits<double>::infinity()
+           : fault_ == kHugeValue ? sign * 1e300 : 0.5;
+  }
+  // At least one interior knot and three control points, so that every fault has an entry to spoil.
+  Bspline* CurveRecord(int k) {
+    const bool rational = fault_ == kWeightNotPositive || (seed_ != 0 && I(0, 4) == 0);
+    if (seed_ == 0) return BuildRandomCurve(11 + k, 3, 7, 3, rational);
+    const int p = I(1, 3);
+    return BuildRandomCurve(rng_(), p, p + 2 + I(0, 4), 3, rational);
   }
   Bspline* SurfaceRecord() {
     PatchOptions o;
     o.nu = 5, o.nv = 4, o.rational = fault_ == kWeightNotPositive;
+    if (seed_ != 0) {
+      o.degreeU = I(1, 3), o.degreeV = I(1, 3);
+      o.nu = o.degreeU + 2 + I(0, 3), o.nv = o.degreeV + 2 + I(0, 3);
+      o.layout = I(0, 1) ? KnotLayout::Random : KnotLayout::Uniform;
+      o.rational = o.rational || I(0, 4) == 0;
+      o.seed = rng_();
+    }
     return BuildFunctionPatch([](double x, double y) { return 0.2 * x * y; }, o);
   }
   void Spoil(Held& h) {
@@ -211,10 +305,12 @@ class EntryArgs {
       case kDegreeAboveCount: b->interiorU = -2; break;
       case kDomainBackwards: std::swap(b->umin, b->umax); break;
       case kBadKind: b->kind = 7; break;
-      case kNaNKnot: b->knotsU[b->degreeU + 1] = kNaN; break;
-      case kDecreasingKnots: std::swap(b->knotsU[b->degreeU + 1], b->knotsU[NumKnotsU(b) - 1]); break;
-      case kNaNCoefficient: b->Y[0][2] = kNaN; break;
-      default: b->W[0][1] = -0.5; break;
+      case kNaNKnot: b->knotsU[seed_ ? I(0, NumKnotsU(b) - 1) : b->degreeU + 1] = kNaN; break;
+      case kDecreasingKnots:
+        std::swap(b->knotsU[seed_ ? I(b->degreeU + 1, NumCtrlU(b) - 1) : b->degreeU + 1], b->knotsU[NumKnotsU(b) - 1]);
+        break;
+      case kNaNCoefficient: b->Y[0][seed_ ? I(0, NumCtrlU(b) - 1) : 2] = kNaN; break;
+      default: b->W[0][seed_ ? I(0, NumCtrlU(b) - 1) : 1] = seed_ && I(0, 1) ? 0.0 : -0.5; break;
     }
   }
   struct Rows {
@@ -232,12 +328,16 @@ class EntryArgs {
            std::any_of(rowBlocks_.begin(), rowBlocks_.end(), in);
   }
   void FreeMade(void* p) {
+    // An array of a cloud given (a view the call handed back) stays the cloud's.
+    for (const HeldCloud& h : clouds_)
+      for (const float* a : {h.c->x, h.c->y, h.c->z, h.c->nx, h.c->ny, h.c->nz})
+        if (a && p >= a && p < a + h.points) return;
     if (!Ours(p)) Free(p);
   }
   template <class T>
-  T* Block(int k, T fill) {
+  T* Block(int k, T fill, int length = 512) {
     std::vector<double>& v = blocks_[k % kBlocks];
-    v.assign(512, 0.0);
+    v.assign(length, 0.0);
     T* p = reinterpret_cast<T*>(v.data());
     for (size_t i = 0; i < v.size() * sizeof(double) / sizeof(T); ++i) p[i] = fill;
     return p;
@@ -251,7 +351,10 @@ class EntryArgs {
   bool surface_;
   int slot_;
   Fault fault_;
+  unsigned seed_;
+  std::mt19937 rng_;
   std::vector<Held> held_;
+  std::vector<HeldCloud> clouds_;
   std::vector<Bspline**> arrays_;
   std::vector<Rows> matrices_;
   std::vector<const Bspline*> made_;
@@ -260,9 +363,142 @@ class EntryArgs {
   std::deque<std::vector<double>> rowBlocks_;
   bool unsoundResult_ = false;
   bool slotIsRecord_ = false;
+  bool finiteInputs_ = true;
+  bool cornersInputs_ = true;
+};
+
+
+// The driver's arguments for the functions that take no B-spline record but clouds, meshes and
+// arrays of numbers: sound values (an open tube mesh, points along a wavy line in every array,
+// counts of 6 that the arrays back many times over, numbers in [0, 1]) with one parameter made
+// wrong at a time, each parameter with the faults of its kind.
+enum PointFault { kPlain, kNullArray, kNaNEntry, kInfiniteEntry, kHugeEntry, kAliasedArray, kZeroCount,
+                  kNegativeCount, kHugeCount, kCornerOutOfRange, kDegenerateTriangle, kNoTriangles,
+                  kCollapsedPoints, kNoPoints, kPointFaults };
+const char* const kPointFaultNames[kPointFaults] = {
+    "sound values", "null array", "NaN entry", "infinite entry", "huge entry", "array aliased to the one before",
+    "count 0", "count -1", "count as long as the arrays", "corner out of range", "triangle with a repeated corner",
+    "no triangles", "every point in one place", "no points"};
+// The kinds of parameter, and the faults each takes.
+enum Kind { kNoKind, kCloudKind, kArrayKind, kIndexArrayKind, kCountKind, kNumberKind };
+bool Takes(Kind kind, PointFault f) {
+  switch (kind) {
+    case kCloudKind: return f == kNullArray || (f >= kNaNEntry && f <= kHugeEntry) || f >= kCornerOutOfRange;
+    case kArrayKind: return f >= kNullArray && f <= kAliasedArray;
+    case kIndexArrayKind: return f == kNullArray;
+    case kCountKind: return f >= kZeroCount && f <= kHugeCount;
+    case kNumberKind: return f >= kNaNEntry && f <= kHugeEntry;
+    default: return false;
+  }
+}
+// The arrays' length: the largest count the driver gives, squared, or times four, runs no
+// further.
+constexpr int kLongestCount = 64;
+constexpr int kArrayLength = kLongestCount * kLongestCount;
+
+class PointArgs : public EntryArgs {
+ public:
+  PointArgs(int spoiltSlot, PointFault fault, unsigned seed) : EntryArgs(false, spoiltSlot, kNaNValue, seed), pfault_(fault) {
+    finiteInputs_ = fault < kNaNEntry || fault > kHugeEntry;
+    cornersInputs_ = fault != kCornerOutOfRange && fault != kNoPoints;
+  }
+  Cloud* Cld(int k) {
+    Note(k, kCloudKind);
+    if (Spoilt(k) && pfault_ == kNullArray) return nullptr;
+    Cloud* c = Mesh();
+    if (c && Spoilt(k)) SpoilCloud(clouds_.back());
+    return c;
+  }
+  double* Reals(int k) { return Values<double>(k); }
+  float* Floats(int k) { return Values<float>(k); }
+  double (*Triples(int k))[3] { return reinterpret_cast<double(*)[3]>(Values<double>(k)); }
+  uint8_t* Bytes(int k) {
+    Note(k, kIndexArrayKind);
+    return Spoilt(k) && pfault_ == kNullArray ? nullptr : EntryArgs::Bytes(k);
+  }
+  int* Ints(int k) {
+    Note(k, kIndexArrayKind);
+    return Spoilt(k) && pfault_ == kNullArray ? nullptr : Block<int>(k, 0, kArrayLength);
+  }
+  double** Matrix(int k) { return RowArrays<double>(k); }
+  float** FloatMatrix(int k) { return RowArrays<float>(k); }
+  int Int(int k) {
+    Note(k, kCountKind);
+    if (!Spoilt(k)) return 6;
+    return pfault_ == kZeroCount ? 0 : pfault_ == kNegativeCount ? -1 : kLongestCount;
+  }
+  // Lengths and tolerances from a tenth of the mesh up: a finer one is sound, but asks for more
+  // triangles than a call could make within its bound.
+  double Real(int k) {
+    Note(k, kNumberKind);
+    return Spoilt(k) ? Bad() : seed_ ? 0.1 + 0.9 * Good() : Good();
+  }
+  // What each parameter was, filled by a plain call.
+  Kind kinds[32] = {};
+
+ private:
+  bool Spoilt(int k) const { return k == slot_; }
+  void Note(int k, Kind kind) {
+    if (k < 32) kinds[k] = kind;
+  }
+  double Bad() {
+    const double sign = seed_ != 0 && I(0, 1) ? -1.0 : 1.0;
+    return pfault_ == kNaNEntry ? kNaN : pfault_ == kInfiniteEntry ? sign * std::numeric_limits<double>::infinity() : sign * 1e300;
+  }
+  // Points along a wavy line, increasing in every array (they serve as parameters too) and
+  // different from one array to the next, with the fault in one of the first sixteen entries.
+  template <class T>
+  T* Values(int k, int row = 0) {
+    Note(k, kArrayKind);
+    if (Spoilt(k) && pfault_ == kNullArray) return nullptr;
+    void*& last = sizeof(T) == sizeof(double) ? lastDouble_ : lastFloat_;
+    if (Spoilt(k) && pfault_ == kAliasedArray && last && row == 0) return static_cast<T*>(last);
+    T* v = Block<T>(row ? 100 + (8 * k + row) % 150 : k, T(0), kArrayLength);
+    const double phase = seed_ ? Good() * 6.0 : 0.0, step = 0.7 + 0.3 * ((k + row) % 4);
+    for (int i = 0; i < kArrayLength; ++i) v[i] = T((i + 0.45 * std::sin(step * i + phase)) / kArrayLength);
+    if (Spoilt(k) && pfault_ >= kNaNEntry && pfault_ <= kHugeEntry) {
+      const double bad = pfault_ == kHugeEntry && sizeof(T) == sizeof(float) ? 3e38 : Bad();
+      v[seed_ ? I(0, 15) : 2] = T(bad);
+    }
+    if (row == 0) last = v;
+    return v;
+  }
+  // As many rows as any count given, over eight distinct rows.
+  template <class T>
+  T** RowArrays(int k) {
+    Note(k, kArrayKind);
+    if (Spoilt(k) && pfault_ == kNullArray) return nullptr;
+    rows_.emplace_back(kArrayLength);
+    T** rows = reinterpret_cast<T**>(rows_.back().data());
+    for (int i = 0; i < 8; ++i) rows[i] = Values<T>(k, i + 1);
+    for (int i = 8; i < kArrayLength; ++i) rows[i] = rows[i % 8];
+    return rows;
+  }
+  void SpoilCloud(HeldCloud& h) {
+    Cloud* c = h.c;
+    const int i = seed_ ? I(0, c->npts - 1) : 1, t = seed_ ? I(0, c->ntri - 1) : 1;
+    switch (pfault_) {
+      case kNaNEntry: c->x[i] = std::numeric_limits<float>::quiet_NaN(); break;
+      case kInfiniteEntry: c->y[i] = std::numeric_limits<float>::infinity(); break;
+      case kHugeEntry: c->z[i] = 3e38f; break;
+      case kCornerOutOfRange: c->tri[t].v[seed_ ? I(0, 2) : 2] = seed_ && I(0, 1) ? -1 : c->npts + 3; break;
+      case kDegenerateTriangle: c->tri[t].v[1] = c->tri[t].v[0]; break;
+      case kNoTriangles: c->ntri = h.liedTriangles = 0; break;
+      case kCollapsedPoints:
+        for (int j = 0; j < c->npts; ++j) c->x[j] = c->x[0], c->y[j] = c->y[0], c->z[j] = c->z[0];
+        break;
+      case kNoPoints: c->npts = h.liedPoints = 0; break;
+      default: break;
+    }
+  }
+  PointFault pfault_;
+  void* lastDouble_ = nullptr;  // the arrays an alias may repeat, of their element type
+  void* lastFloat_ = nullptr;
+  std::deque<std::vector<void*>> rows_;
 };
 
 using Table = EntryTableOf<EntryArgs>;
+using PointTable = PointEntryTableOf<PointArgs>;
 
 // Functions the table cannot drive this way, each with its reason: they take their argument
 // over (free it or link it into another record), so the caller's record is not the caller's
@@ -284,6 +520,8 @@ const char* const kNotDriven[] = {
     "SurfaceGridClosest", "SurfaceClosestFromGrid", "SurfaceClosestPoint", "EstimateClosestPntSurf",
     "GetClosestPointOnSurfaceResult", "LocateEdgeForSurfCurveProjNorm", "SurfaceLiesOnSurface",
     "DuplicateSurfaces",
+    // consume the curve given (the result replaces it)
+    "CheckErrorAndRefitCurve",
     // the record check
     "SoundRecordOrFailed",
 };
@@ -298,7 +536,8 @@ bool Listed(const char* name, const char* const* list, size_t n) {
 // still open (tests/torture/entry_open.h; SEAMWELD_ENTRY_ONLY runs any of them).
 bool Driven(const char* name) {
   return !Listed(name, kNotDriven, std::size(kNotDriven)) &&
-         !Listed(name, kEntriesStillOpen.data(), kEntriesStillOpen.size());
+         !Listed(name, kEntriesStillOpen, std::size(kEntriesStillOpen)) &&
+         !Listed(name, kPointEntriesStillOpen, std::size(kPointEntriesStillOpen));
 }
 
 // Aborts the run when one call outlives the bound, naming it.
@@ -337,52 +576,143 @@ class Watchdog {
 
 using EntryTable = KernelTest;
 
-TEST_F(EntryTable, EveryEntryPointRefusesRecordsItCannotRead) {
-  const char* sample = std::getenv("SEAMWELD_ENTRY_SAMPLE");
-  const char* first = std::getenv("SEAMWELD_TORTURE_FIRST");
+// One call of a row, watched: nothing may be left in the caller's scope, no record or cloud handed
+// back unsound. False when the run cannot go on.
+template <class Row, class Args>
+bool CallOnce(Watchdog& watchdog, const Row& e, Args& args, const std::string& what, bool trace) {
+  ClearKernelError();
+  {
+    // Arrays and lists a call hands back come from the caller's scope: this one frees them
+    // (records handed back live outside it and are freed as they are checked).
+    TrackingScope results;
+    if (trace) std::fprintf(stderr, "%s\n", what.c_str());
+    watchdog.Start(what);
+    e.call(args);
+    watchdog.Stop();
+    args.CollectWritten();
+  }
+  ClearKernelError();
+  EXPECT_FALSE(args.UnsoundResult()) << what << ": a record or cloud that fails its check as a success";
+  if (MallocTrackLevel() != 0) {
+    ADD_FAILURE() << what << ": a tracking scope left open";
+    return false;
+  }
+  return true;
+}
+
+// What a run drives, from the environment: the share of a table, one function alone, the
+// campaign's rounds of seeds per function from a first seed, and whether calls are named first.
+struct Selection {
+  long every = 1, from = 0, rounds = 1;
+  unsigned firstSeed = 0;
   const char* only = std::getenv("SEAMWELD_ENTRY_ONLY");
-  const long every = sample ? std::max(1L, std::atol(sample)) : 1;
-  const long from = first ? std::atol(first) : 0;
-  const bool trace = std::getenv("SEAMWELD_TORTURE_TRACE") != nullptr;
+  bool trace = std::getenv("SEAMWELD_TORTURE_TRACE") != nullptr;
+  Selection() {
+    auto number = [](const char* name, long fallback) {
+      const char* v = std::getenv(name);
+      return v ? std::atol(v) : fallback;
+    };
+    every = std::max(1L, number("SEAMWELD_ENTRY_SAMPLE", 1));
+    from = number("SEAMWELD_TORTURE_FIRST", 0);
+    rounds = std::max(1L, number("SEAMWELD_ENTRY_ROUNDS", 1));
+    firstSeed = static_cast<unsigned>(number("SEAMWELD_ENTRY_SEED", 0));
+  }
+  // Whether row i, driven in the suite's share when `driven`, runs now.
+  bool Picks(long i, const char* name, bool driven) const {
+    return only ? std::strcmp(only, name) == 0 : (i - from) % every == 0 && driven;
+  }
+};
+
+// The suite drives each table in halves, rows of even and odd place, each a test of its own
+// that keeps within its time.
+constexpr long kParts = 2;
+
+void DriveRecordTable(long part) {
+  const Selection run;
   Watchdog watchdog;
-  int calls = 0, functions = 0;
+  long calls = 0;
+  int functions = 0;
   const long n = static_cast<long>(std::size(Table::rows));
   for (long i = 0; i < n; ++i) {
     const Table::Row& e = Table::rows[i];
-    if (Listed(e.name, kNotDriven, std::size(kNotDriven))) continue;
-    if (only ? std::strcmp(only, e.name) != 0 : (i - from) % every != 0 || !Driven(e.name)) continue;
+    if (i % kParts != part || Listed(e.name, kNotDriven, std::size(kNotDriven)) ||
+        !run.Picks(i, e.name, Driven(e.name)))
+      continue;
     ++functions;
-    for (int surface = 0; surface < 2; ++surface)
-      for (int slot = 0; slot < e.params; ++slot)
-        for (int f = 0; f < kFaults; ++f) {
-          ClearKernelError();
-          // Arrays and lists a call hands back come from the caller's scope: this one frees
-          // them (records handed back live outside it and are freed as they are checked).
-          std::optional<TrackingScope> results;
-          results.emplace();
-          EntryArgs args(surface != 0, slot, static_cast<Fault>(f));
-          const std::string what = std::string(e.name) + " (" + e.header + "), " + (surface ? "surface" : "curve") +
-                                   " records, " + kFaultNames[f] + " in parameter " + std::to_string(slot);
-          if (trace) std::fprintf(stderr, "%s\n", what.c_str());
-          watchdog.Start(what);
-          e.call(args);
-          watchdog.Stop();
-          args.CollectWritten();
-          results.reset();
-          ++calls;
-          ClearKernelError();
-          EXPECT_FALSE(args.UnsoundResult()) << what << ": a record that fails the record check as a success";
-          if (MallocTrackLevel() != 0) {
-            ADD_FAILURE() << what << ": a tracking scope left open";
-            return;
+    for (long r = 0; r < run.rounds; ++r)
+      for (int surface = 0; surface < 2; ++surface)
+        for (int slot = 0; slot < e.params; ++slot)
+          for (int f = 0; f < kFaults; ++f) {
+            const unsigned seed = run.firstSeed + static_cast<unsigned>(r);
+            EntryArgs args(surface != 0, slot, static_cast<Fault>(f), seed);
+            const std::string what = std::string(e.name) + " (" + e.header + "), " + (surface ? "surface" : "curve") +
+                                     " records, " + kFaultNames[f] + " in parameter " + std::to_string(slot) +
+                                     ", seed " + std::to_string(seed);
+            if (!CallOnce(watchdog, e, args, what, run.trace)) return;
+            ++calls;
+            // A record in this slot takes the record faults, a number the value faults (its first
+            // call, with every record sound, is the plain call).
+            if (f == 0 && !args.SlotIsRecord()) f = kRecordFaults - 1;
+            if (f == kRecordFaults - 1 && args.SlotIsRecord()) break;
           }
-          // A record in this slot takes the record faults, a number the value faults (its first
-          // call, with every record sound, is the plain call).
-          if (f == 0 && !args.SlotIsRecord()) f = kRecordFaults - 1;
-          if (f == kRecordFaults - 1 && args.SlotIsRecord()) break;
-        }
   }
-  std::printf("%d functions of %ld, %d calls\n", functions, n, calls);
+  std::printf("%d functions of %ld, %ld calls\n", functions, n, calls);
 }
+
+// Functions of the second table the driver cannot call this way: they free or take over the
+// cloud or arrays they are given, fill a cloud the caller hands over empty, or hand back new
+// arrays through the caller's array pointers (its row arrays here) for the caller to free.
+bool TakesItsArgumentOver(const char* name) {
+  static const char* const kOwnTheirArguments[] = {"JoinCldPolys", "AdoptDifferenceGroup", "GatherCloudPoints",
+                                                   "SimpleSampleCloud"};
+  return std::strncmp(name, "Free", 4) == 0 || std::strstr(name, "NoAlloc") != nullptr ||
+         Listed(name, kOwnTheirArguments, std::size(kOwnTheirArguments));
+}
+
+TEST_F(EntryTable, EveryEntryPointRefusesRecordsItCannotReadEvenRows) { DriveRecordTable(0); }
+TEST_F(EntryTable, EveryEntryPointRefusesRecordsItCannotReadOddRows) { DriveRecordTable(1); }
+
+void DrivePointTable(long part) {
+  const Selection run;
+  Watchdog watchdog;
+  long calls = 0;
+  int functions = 0;
+  const long n = static_cast<long>(std::size(PointTable::rows));
+  const char* nullsEnv = std::getenv("SEAMWELD_ENTRY_NULLS");
+  const bool nulls = !nullsEnv || std::atoi(nullsEnv) != 0;
+  for (long i = 0; i < n; ++i) {
+    const PointTable::Row& e = PointTable::rows[i];
+    if (i % kParts != part || TakesItsArgumentOver(e.name) || !run.Picks(i, e.name, Driven(e.name))) continue;
+    ++functions;
+    for (long r = 0; r < run.rounds; ++r) {
+      const unsigned seed = run.firstSeed + static_cast<unsigned>(r);
+      const std::string head = std::string(e.name) + " (" + e.header + "), ";
+      const std::string tail = ", seed " + std::to_string(seed);
+      PointArgs plain(-1, kPlain, seed);
+      if (!CallOnce(watchdog, e, plain, head + kPointFaultNames[kPlain] + tail, run.trace)) return;
+      ++calls;
+      for (int slot = 0; slot < std::min(e.params, 32); ++slot)
+        for (int f = kPlain + 1; f < kPointFaults; ++f) {
+          if (!Takes(plain.kinds[slot], static_cast<PointFault>(f))) continue;
+          // A null or aliased array only where the function reads one: an output array is the
+          // caller's to provide, apart from every other.
+          const bool input = e.inputs >> slot & 1u;
+          if (f == kAliasedArray && !input) continue;
+          // Functions still open for null arrays get them when run alone (the sweep).
+          const bool nullsOpen = !run.only && Listed(e.name, kNullInputsStillOpen, std::size(kNullInputsStillOpen));
+          if (f == kNullArray && (!input || !nulls || nullsOpen)) continue;
+          PointArgs args(slot, static_cast<PointFault>(f), seed);
+          if (!CallOnce(watchdog, e, args, head + kPointFaultNames[f] + " in parameter " + std::to_string(slot) + tail,
+                        run.trace))
+            return;
+          ++calls;
+        }
+    }
+  }
+  std::printf("%d functions of %ld, %ld calls\n", functions, n, calls);
+}
+
+TEST_F(EntryTable, EveryCloudMeshAndPointEntryRefusesWhatItCannotReadEvenRows) { DrivePointTable(0); }
+TEST_F(EntryTable, EveryCloudMeshAndPointEntryRefusesWhatItCannotReadOddRows) { DrivePointTable(1); }
 
 }  // namespace
