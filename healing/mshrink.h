@@ -139,10 +139,11 @@ int KeepCreaseSideNormalsNearCorners(BndrStruct* bs, Bspline* const* start, cons
 // After KeepCreaseSideNormals, on a crease edge whose two sides the stitch gave one boundary row
 // (the caller's test): the turn above keeps each side's normal only as a fit, and on long noisy
 // nets the angle between the sides still ended up to 14 degrees off its start between a tenth and
-// nine tenths of the seam. When the start angle (`start` as above, side B's point closest to side
-// A's) is beyond the topology's angle limit at every sample there and the rows now leave it more
-// than a degree off somewhere, both second rows (along their normals) and the shared row (across
-// the seam, never along it) are solved for the start angles at 8 samples a knot span, each point
+// nine tenths of the seam. When the start angle (`start` as above, the mean of the angle read from
+// each side: its point at the sample's fraction against the other side's closest point) is
+// beyond the topology's angle limit at every sample there and the rows now leave it more than a
+// degree off somewhere, both second rows (along their normals) and the shared row (across the
+// seam, never along it) are solved for the start angles at 8 samples a knot span, each point
 // within 2 x the seam's start gap of where it began (or of where the stitch took it, if further)
 // and no sample 0.8 degree above the largest angle the topology recorded at its start (where a
 // sample still ends more than 0.9 degree off, what lies beyond that weighs more in a last round,
@@ -172,9 +173,9 @@ int KeepSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
 // The heal's solve of such a crease: where its two boundary rows, on matching knots, lie within
 // half the row's mean step of each other point for point (rows the stitch closed, each point slid
 // along the common curve by the noise), they are solved as one row, as KeepSharedRowCreaseAngle
-// solves it (side B's row then takes side A's points, inside the first and last two); where that
-// leaves the rows as they were, or the rows do not meet, KeepSplitRowCreaseAngle. Returns as
-// KeepSharedRowCreaseAngle.
+// solves it from half way between them (both sides' rows then take the solved points, inside the
+// first and last two); where that leaves the rows as they were, or the rows do not meet,
+// KeepSplitRowCreaseAngle. Returns as KeepSharedRowCreaseAngle.
 int KeepClosedSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge);
 // Last, after KeepCornerSharedFolds, on such a crease that is beyond the angle limit over only part
 // of its length between a tenth and nine tenths at its start (a smooth seam's jitter, flatter being

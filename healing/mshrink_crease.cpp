@@ -44,9 +44,10 @@ constexpr double kCreaseMoveCap = 2.0;
 constexpr double kCreaseOffAim = 0.9;
 // Degrees of fold from which split rows keep the sense they fold in.
 constexpr double kFoldSenseKept = 0.5;
-// Unknowns per control index: each second row along its side's normal, the shared row along side
-// A's normal and across the seam in A's tangent plane. Never along the seam: sliding the shared
-// row along itself made cusps.
+// Unknowns per control index: each second row along its side's normal, the shared row along the
+// mean of the two sides' normals and across the seam square to it (neither side leads: the heal
+// is to be the same whichever side the seam lists first). Never along the seam: sliding the
+// shared row along itself made cusps.
 constexpr int kCreaseVars = 4;
 // The first and last two control indices of the rows stay: the ends lie on the neighbouring
 // sides' boundary rows, the next ones on their second rows, and freed they folded the strips' ends.
@@ -54,11 +55,13 @@ constexpr int kCreaseHeld = 2;
 // Penalty weights of the movement cap, tightened in turn, and the damped steps at each: for a
 // shared row until two steps running each lower the cost by less than kCreaseStall of it, at
 // most kCreaseSteps (its first weight takes 20 to 50 steps on noisy rows, and cut off sooner a
-// steep crease's sample can stay more than a degree off its start); for split rows
+// steep crease's sample can stay more than a degree off its start; the shared row's two
+// unknowns damped alike take more steps than each by its own curvature did, and stopped at a
+// thousandth a clean crease ended 0.12 degree off where it converges to 0.08); for split rows
 // kSplitCreaseSteps, all taken.
 constexpr double kCreaseCapWeights[] = {10.0, 100.0, 1000.0};
 constexpr int kCreaseSteps = 60;
-constexpr double kCreaseStall = 1e-3;
+constexpr double kCreaseStall = 1e-4;
 constexpr int kSplitCreaseSteps = 4;
 // The same for a jitter crease's second solve: 3 steps lower the largest rises as far as 4 do,
 // in less time.
@@ -364,9 +367,15 @@ int SolveCreaseRows(const CreaseRows& r, double* x) {
       bool stepped = false;
       for (int tries = 0; tries < 6 && !stepped; ++tries) {
         std::copy(H, H + static_cast<long>(nvar) * W, Hl);
-        // Held unknowns have an empty row: the tiny diagonal gives them a zero step.
-        for (int v = 0; v < nvar; ++v)
-          rows[v][0] += lambda * std::max(H[static_cast<long>(v) * W], 1e-9) + 1e-9, d[v] = -g[v];
+        // Held unknowns have an empty row: the tiny diagonal gives them a zero step. The shared
+        // row's two unknowns are damped alike (by their mean): the step then does not depend on
+        // which two directions square to the seam they are given.
+        for (int v = 0; v < nvar; ++v) {
+          const long i = static_cast<long>(v - v % kCreaseVars);
+          const double diag = v % kCreaseVars < 2 ? H[static_cast<long>(v) * W]
+                                                  : 0.5 * (H[(i + 2) * W] + H[(i + 3) * W]);
+          rows[v][0] += lambda * std::max(diag, 1e-9) + 1e-9, d[v] = -g[v];
+        }
         if (SolveSymBandSystem(rows, nvar, W, &d, 1) != 0) {
           lambda *= 10.0;
           continue;
@@ -511,7 +520,7 @@ struct CreaseSolve : CreaseSides {
   double startGap = 0.0;
   SideFrame sa, sb;
   const double* kb = nullptr;
-  double offset = 0.0;
+  double offset = 0.0, offsetB = 0.0;
   int spaced = 0, firstSpan = 0, lastSpan = 0;
   double inside = 0.0;
   double origin[3] = {0.0, 0.0, 0.0};
@@ -635,7 +644,7 @@ int CreaseSolve::SampleStart() {
   if (sa.nAlong != n || sa.degAlong != p || sb.nAlong != n || sb.degAlong != p || sa.L < 1 || sb.L < 1) return 0;
   for (int i = 0; i < n + p + 1; ++i)
     if (std::fabs(kwa[i] - ka[i]) > 1e-12 * (a1 - a0)) return 0;
-  offset = 0.0;
+  offset = offsetB = 0.0;
   // A real crease of one row is beyond the angle limit at every sample between a tenth and nine
   // tenths: the middle sample of each span first, which turns the seams only the noise kinked
   // away cheaply. One of two rows (the edge's own test classified it) somewhere there.
@@ -715,12 +724,32 @@ bool CreaseSolve::StartAt(int s) {
   startGap = std::max(startGap, VecDist3(a[0], b[0]));
   // Normals as the cross products of the partials along and the steps across: the folded
   // angle sees only their lines.
+  auto folded = [](const double* na, const double* nb) {
+    const double la = VecSize3(na), lb = VecSize3(nb);
+    if (!(la > 0.0) || !(lb > 0.0)) return -1.0;
+    const double raw = std::acos(std::clamp(VecDotProd3(na, nb) / (la * lb), -1.0, 1.0)) * kRadToDeg;
+    return raw > 90.0 ? 180.0 - raw : raw;
+  };
   VecCrossProd3(a[1], a[2], na);
   VecCrossProd3(b[1], b[3], nb);
-  const double la = VecSize3(na), lb = VecSize3(nb);
-  if (!(la > 0.0) || !(lb > 0.0)) return false;
-  const double raw = std::acos(std::clamp(VecDotProd3(na, nb) / (la * lb), -1.0, 1.0)) * kRadToDeg;
-  r.target[s] = raw > 90.0 ? 180.0 - raw : raw;
+  r.target[s] = folded(na, nb);
+  if (!(r.target[s] >= 0.0)) return false;
+  if (shared) {
+    // One row is solved for the mean of the start read from each side: B's point at the
+    // sample's matching parameter against A's closest to it too. On noisy rows the two reads
+    // differ by degrees (the noise slides the points along the seam), and read from A alone the
+    // heal depended on which side the seam lists first.
+    double bb[4][3], aa[4][3];
+    if (!SideRowsAt(sb, kb, n, p, mapped, table, bb)) return false;
+    const double ta = ClosestRowParam(sa, ka, n, p, std::clamp(t[s] + offsetB, a0, a1), a0, a1, bb[0], table, aa);
+    offsetB = ta - t[s];
+    startGap = std::max(startGap, VecDist3(aa[0], bb[0]));
+    VecCrossProd3(aa[1], aa[3], na);
+    VecCrossProd3(bb[1], bb[3], nb);
+    const double fromB = folded(na, nb);
+    if (!(fromB >= 0.0)) return false;
+    r.target[s] = 0.5 * (r.target[s] + fromB);
+  }
   if (!shared) {
     // Split rows are solved for the signed fold: the sense from both normals on A's tangent
     // (the start's jittered rows cross at up to a degree or so, which the angle between the
@@ -758,6 +787,8 @@ int CreaseSolve::UnitRows() {
     double* g = gapAt + 3 * i;
     fb.Get(0, IndexB(i), q);
     ToUnit(q, g);
+    // One row solved for two that meet starts half way between them: neither side leads.
+    for (int c = 0; c < 3 && shared; ++c) x[9 * i + c] = 0.5 * (x[9 * i + c] + g[c]);
     for (int c = 0; c < 3; ++c) g[c] = shared ? 0.0 : g[c] - x[9 * i + c], x[9 * i + 6 + c] -= g[c];
   }
   // Split rows: side B's boundary is matched to A's samples once (the solve does not move either
@@ -846,15 +877,18 @@ int CreaseSolve::AimAndCap() {
     const double* q = x + 9 * i;
     const double* lo = x + 9 * std::max(0, i - 1);
     const double* hi = x + 9 * std::min(n - 1, i + 1);
-    double du[3], va[3], vb[3], na[3], nb[3], w[3];
+    double du[3], va[3], vb[3], na[3], nb[3], mean[3], w[3];
     for (int c = 0; c < 3; ++c) du[c] = hi[c] - lo[c], va[c] = q[3 + c] - q[c], vb[c] = q[6 + c] - q[c];
     VecCrossProd3(du, va, na);
     VecCrossProd3(du, vb, nb);
-    VecCrossProd3(du, na, w);
     double* d = r.dir + 12 * i;
-    if (VecPseudoNormalize3(na, d) <= 0.0 || VecPseudoNormalize3(nb, d + 3) <= 0.0 ||
-        VecPseudoNormalize3(na, d + 6) <= 0.0 || VecPseudoNormalize3(w, d + 9) <= 0.0)
-      return 0;
+    if (VecPseudoNormalize3(na, d) <= 0.0 || VecPseudoNormalize3(nb, d + 3) <= 0.0) return 0;
+    // The sides' steps leave the row to opposite sides: their normals point away from each
+    // other, and the mean normal is the one less the other.
+    for (int c = 0; c < 3; ++c) mean[c] = d[c] - d[3 + c];
+    if (VecPseudoNormalize3(mean, d + 6) <= 0.0) return 0;
+    VecCrossProd3(du, d + 6, w);
+    if (VecPseudoNormalize3(w, d + 9) <= 0.0) return 0;
     for (int c = 0; c < 4; ++c) {
       double o[3];
       (c == 0 || c == 2 ? sa : sb).Get(c < 2 ? 0 : 1, c == 0 || c == 2 ? i : IndexB(i), o);
@@ -1053,8 +1087,8 @@ int KeepSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
 }
 
 int KeepClosedSplitRowCreaseAngle(BndrStruct* bs, Bspline* const* start, int edge) {
-  // Rows that meet are one row, whatever the corners: the shared row's solve moves it too, in
-  // A's tangent plane, and holds the crease's samples in the middle where second rows alone
+  // Rows that meet are one row, whatever the corners: the shared row's solve moves it too, square
+  // to the seam, and holds the crease's samples in the middle where second rows alone
   // leave them degrees off (a dense net's noisy boundary row turns the seam's tangent, and with
   // it the angle, between neighbouring samples).
   if (SplitRowsMeet(bs, start, edge)) {

@@ -42,6 +42,26 @@ double SeamAngleAtParam(const Group& g, const SampleSeam& s, double t) {
   return RefFoldedAngle(na, nb);
 }
 
+// The folded angle across seam s at side A's parameter t read from both sides alike: from A's
+// point there against B's closest, and from B's point at the same fraction of its side against
+// A's closest to that; their mean. On noisy rows the two reads differ by degrees (the noise
+// slides the points along the seam), and either alone judges the crease by one side.
+double SeamAngleBothSides(const Group& g, const SampleSeam& s, double t) {
+  const Bspline *A = g.srfs[s.elemA], *B = g.srfs[s.elemB];
+  const double ta0 = s.sideA % 2 ? A->vmin : A->umin, ta1 = s.sideA % 2 ? A->vmax : A->umax;
+  const double tb0 = s.sideB % 2 ? B->vmin : B->umin, tb1 = s.sideB % 2 ? B->vmax : B->umax;
+  double a0[3], b0[3], b1[3], p[3], na[3], nb[3];
+  SidePoint(A, s.sideA, ta0, a0);
+  SidePoint(B, s.sideB, tb0, b0);
+  SidePoint(B, s.sideB, tb1, b1);
+  const double f = (t - ta0) / (ta1 - ta0);
+  const double tb = Dist(a0, b0) <= Dist(a0, b1) ? tb0 + f * (tb1 - tb0) : tb1 - f * (tb1 - tb0);
+  SidePoint(B, s.sideB, tb, p);
+  SideNormal(B, s.sideB, tb, nb);
+  SideNormal(A, s.sideA, RefClosestParam(A, s.sideA, ta0, ta1, p), na);
+  return 0.5 * (SeamAngleAtParam(g, s, t) + RefFoldedAngle(na, nb));
+}
+
 // Normals (not normalised: only their turning over is judged) on a grid over the domain.
 std::vector<double> NormalGrid(const Bspline* s) {
   std::vector<double> out;
@@ -675,7 +695,7 @@ double SharpestTurnAround(const std::vector<double>& n, int c) {
 
 // Heals the chain as HealAndCheck does (every seam that closes today closes, nothing moves
 // beyond 3 x, no normal turns over on a 61 x 61 grid but as `turns` allows) and measures its
-// real creases.
+// real creases, each sample's angle read from both sides (SeamAngleBothSides).
 CreaseHold HealNoisyGroup(const CadGroup& cad, double noise, Turns turns = Turns::kNone) {
   Group g;
   AddCadPatches(g, cad);
@@ -690,7 +710,7 @@ CreaseHold HealNoisyGroup(const CadGroup& cad, double noise, Turns turns = Turns
     for (int f = 1; f <= 9 && crease; ++f) crease = SeamAngleAt(g, s, 0.1 * f) > kMaxAngle;
     ts.push_back(crease ? DenseSideParams(g.srfs[s.elemA], s.sideA) : std::vector<double>{});
     start.emplace_back();
-    for (double t : ts.back()) start.back().push_back(SeamAngleAtParam(g, s, t));
+    for (double t : ts.back()) start.back().push_back(SeamAngleBothSides(g, s, t));
   }
   for (const Bspline* s : g.srfs) nets.push_back(Net(s)), normals.push_back(DenseNormalGrid(s));
   EXPECT_TRUE(HealAsThePlugIn(g, maxGap, healGap));
@@ -703,7 +723,7 @@ CreaseHold HealNoisyGroup(const CadGroup& cad, double noise, Turns turns = Turns
     if (start[k].empty() || *std::min_element(start[k].begin(), start[k].end()) <= kMaxAngle) continue;
     ++out.creases;
     for (size_t q = 0; q < ts[k].size(); ++q) {
-      const double off = std::fabs(SeamAngleAtParam(g, s, ts[k][q]) - start[k][q]);
+      const double off = std::fabs(SeamAngleBothSides(g, s, ts[k][q]) - start[k][q]);
       ++out.samples;
       out.over += off > 1.0;
       out.worst = std::max(out.worst, off);
@@ -818,7 +838,7 @@ CadGroup CrossedCreases(int along, double noise, unsigned seed) {
 
 // Heals the crossed creases as the plug-in does and checks that no surface moves beyond 3 x the
 // largest gap it closed; `creases` counts the creases closed, the samples those between a tenth
-// and nine tenths of both creases' lengths against their start.
+// and nine tenths of both creases' lengths against their start (read from both sides).
 CreaseHold HealCrossedCreases(const CadGroup& cad, double noise) {
   Group g;
   AddCadPatches(g, cad);
@@ -829,7 +849,7 @@ CreaseHold HealCrossedCreases(const CadGroup& cad, double noise) {
     const SampleSeam& s = cad.seams[k];
     ts.push_back(DenseSideParams(g.srfs[s.elemA], s.sideA));
     start.emplace_back();
-    for (double t : ts.back()) start.back().push_back(SeamAngleAtParam(g, s, t));
+    for (double t : ts.back()) start.back().push_back(SeamAngleBothSides(g, s, t));
   }
   for (const Bspline* s : g.srfs) nets.push_back(Net(s));
   const double healGap = 1e-5 * cad.diagonal;
@@ -845,7 +865,7 @@ CreaseHold HealCrossedCreases(const CadGroup& cad, double noise) {
     const SampleSeam& s = cad.seams[k];
     out.creases += SeamGap(g, s) <= healGap;
     for (size_t q = 0; q < ts[k].size(); ++q) {
-      const double off = std::fabs(SeamAngleAtParam(g, s, ts[k][q]) - start[k][q]);
+      const double off = std::fabs(SeamAngleBothSides(g, s, ts[k][q]) - start[k][q]);
       ++out.samples;
       out.over += off > 1.0;
       out.worst = std::max(out.worst, off);
@@ -1050,8 +1070,8 @@ TEST_F(CadStitch, NoisyTubeEndsCloseWhereTheHealSharpensNoTurn) {
 }
 
 // The same on the strip chain, whose crease keeps its angle between a tenth and nine tenths of its
-// length within a degree; at seed 4 on the boundary rows one sample of 1,632 ends 1.87 degrees
-// off its start, where the movement bound binds. One seed per case.
+// length within a degree; at seed 4 on the boundary rows, where the movement bound binds, one
+// sample of 1,632 may end up to 1.9 degrees off its start (it ends 0.74 off). One seed per case.
 namespace {
 
 struct ChainBound {
@@ -1334,10 +1354,12 @@ TEST_F(CadStitch, SeamsLeftOpenBesideASurfacePutBackKeepTheirAngle) {
 
 // A user picks the surfaces of a group in any order: the heal closes the same seams and leaves
 // every control point within HEALGAP of where the same group in another order leaves it. Noisy
-// crossed creases (four strips, two creases and two short seams at one corner) and two noisy
-// half-cylinders, in their own order, reversed and turned round by one.
+// crossed creases (four strips, two creases and two short seams at one corner), two noisy
+// half-cylinders and a noisy chain of six strips round a crease of one row, in their own order,
+// reversed and turned round by one.
 TEST_F(CadStitch, AnyPickOrderHealsAlike) {
-  const CadGroup groups[] = {CrossedCreases(40, 1e-3, 1), MakeCadGroup(CadShape::Tube, Noisy(40, 1e-3, 1))};
+  const CadGroup groups[] = {CrossedCreases(40, 1e-3, 1), MakeCadGroup(CadShape::Tube, Noisy(40, 1e-3, 1)),
+                             MakeCadGroup(CadShape::StripChain, Noisy(100, 1e-3, 3, 1.0, true))};
   for (const CadGroup& cad : groups) {
     SCOPED_TRACE(cad.name);
     const int n = static_cast<int>(cad.patches.size());
