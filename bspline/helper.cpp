@@ -118,8 +118,10 @@ int FindTangentPlane(Bspline* srf, double u, double v, double plane[4], double P
   if (!RecordsSound({srf}) || srf->kind != 2 || srf->dimension != 3) return -2;
   PointAndPartials(srf, u, v, P, Su, Sv);
   ComputeSurfaceNormal(srf, u, v, Su, Sv, plane);
+  // The normal goes with the square of the unit of length: components cleared as a share of it.
+  const double floor = 1e-10 * VecSize3(plane);
   for (int k = 0; k < 3; ++k)
-    if (std::fabs(plane[k]) < 1e-10) plane[k] = 0.0;
+    if (std::fabs(plane[k]) < floor) plane[k] = 0.0;
   plane[3] = -VecDotProd3(plane, P);
   return 0;
 }

@@ -13,7 +13,7 @@ void ComputeSurfaceNormal(Bspline* srf, double u, double v, const double Su[3], 
                           double n[3]);
 
 // Point P, partials Su, Sv and the plane (n, -n . P) at (u, v), n from ComputeSurfaceNormal
-// with components below 1e-10 cleared; n is not unit. Returns 0; -2 (error state set, outputs
+// with components below 1e-10 of its length cleared; n is not unit. Returns 0; -2 (error state set, outputs
 // untouched) for a srf that is not a sound (bsvalid) 3D surface.
 int FindTangentPlane(Bspline* srf, double u, double v, double plane[4], double P[3], double Su[3],
                      double Sv[3]);

@@ -49,7 +49,9 @@ int DParamfromDisplacement(const double d[3], const double Su[3], const double S
     axis = ay > ax ? 1 : 0;
   else
     axis = ay > az ? 1 : 2;
-  if (std::fabs(N[axis]) < 1e-10) return -2;
+  // Su and Sv all but parallel, as a share of their lengths: N = Su x Sv has the square of the
+  // surface's unit.
+  if (std::fabs(N[axis]) < 1e-10 * VecSize3(Su) * VecSize3(Sv)) return -2;
   switch (axis) {
     case 0:
       *du = (d[1] * Sv[2] - d[2] * Sv[1]) / N[0];
@@ -95,6 +97,10 @@ static int FindClosestUVPointGuessRun(Bspline* srf, const double P[3], double S[
                             double* distSq, double* stepSq, int iterations) {
   double fu = ClampRefinerParam(*u, srf->umin, srf->umax) ? 0.8 : 1.0;
   double fv = ClampRefinerParam(*v, srf->vmin, srf->vmax) ? 0.8 : 1.0;
+  // A step of 1e-5 of the net's diagonal counts as converged: at unit size the 1e-10 squared
+  // step callers know, and the same share of the surface at any other size.
+  const double diag = ControlPointDiagonal(srf);
+  const double doneSq = 1e-10 * diag * diag;
   double best = kNoValue;
   double step = kNoValue;
   for (int it = 0; it < iterations; ++it) {
@@ -103,7 +109,7 @@ static int FindClosestUVPointGuessRun(Bspline* srf, const double P[3], double S[
     PlaneMinDist(P, plane[0], plane[1], plane[2], plane[3], F, &dist);
     step = DistSq3(F, S);
     *stepSq = step;
-    if (step < 1e-10) {
+    if (step < doneSq) {
       *distSq = DistSq3(P, S);
       return 0;
     }
@@ -123,7 +129,7 @@ static int FindClosestUVPointGuessRun(Bspline* srf, const double P[3], double S[
   // S is still the point before the last step; the result refers to the last measured step.
   *distSq = DistSq3(P, S);
   *stepSq = step;
-  return step < 1e-10 ? 0 : -2;
+  return step < doneSq ? 0 : -2;
 }
 
 static int FindXorYIntersectCurve2Run(Bspline* crv, double value, int useU, double point[2], double* t,

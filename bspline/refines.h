@@ -13,7 +13,8 @@ struct Bspline;
 // coordinates) is -2 as well.
 
 // (du, dv) with d = du Su + dv Sv, by Cramer's rule in the coordinate plane of N's largest
-// component (N the tangent-plane normal). -2 when that component is below 1e-10.
+// component (N = Su x Sv, the tangent plane's normal as long as that). -2 when that component is
+// below 1e-10 of |Su| |Sv|.
 int DParamfromDisplacement(const double d[3], const double Su[3], const double Sv[3],
                            const double N[3], double* du, double* dv);
 
@@ -23,7 +24,8 @@ int FindProjectionUVPointGuess(Bspline* srf, const double P[3], const double D[3
                                double* v, int iterations);
 
 // Older closest-point refiner: S, (u, v), distSq = |P - S|^2 and the last squared step.
-// 0 converged (step below 1e-10), -2 not converged or degenerate.
+// 0 converged (squared step below 1e-10 of the squared control-point box diagonal), -2 not
+// converged or degenerate.
 int FindClosestUVPointGuess(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                             double* distSq, double* stepSq, int iterations);
 

@@ -14,6 +14,7 @@
 #include "foundation/vec3.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/placement.h"
 
 namespace {
 
@@ -99,6 +100,25 @@ TEST_F(Refiners, NormalOffsetFromASurfaceProjectsBackWithSignedDistance) {
           EXPECT_EQ(FindClosestUVPointGuess(s, P, S, &u, &v, &dist, &step, 30), 0);
           EXPECT_NEAR(dist, delta * delta, 1e-7);
         }
+  }
+}
+
+// The older refiner's convergence test is a share of the surface's size: at 1e-6 a first step
+// far below any absolute floor is still most of the way to the foot.
+TEST_F(Refiners, OlderRefinerFindsTheFootAtEverySizeAndPlace) {
+  BsplineKeeper keep;
+  for (const Place& pl : EveryPlace()) {
+    Bspline* s = keep(BuildFunctionPatch(Wavy, {.layout = KnotLayout::Random, .seed = 4}));
+    pl.Map(s);
+    const double u0 = 0.55, v0 = 0.3, delta = 0.05;
+    double S0[3], n[3], P[3], S[3], dist, step;
+    RefEvalSurface(s, u0, v0, S0);
+    SurfaceNormal(s, u0, v0, n);
+    for (int k = 0; k < 3; ++k) P[k] = S0[k] + delta * pl.size * n[k];
+    double u = u0 + 0.05, v = v0 - 0.05;
+    EXPECT_EQ(FindClosestUVPointGuess(s, P, S, &u, &v, &dist, &step, 30), 0) << Where(pl);
+    EXPECT_NEAR(u, u0, 1e-5) << Where(pl);
+    EXPECT_NEAR(v, v0, 1e-5) << Where(pl);
   }
 }
 
