@@ -8,6 +8,7 @@
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/smake.h"
+#include "foundation/coreglob.h"
 #include "foundation/vec3.h"
 
 namespace {
@@ -301,6 +302,8 @@ double LargerCurvatureOfSize(Bspline* srf, double u, double v, double size) {
       for (double& c : vec) c *= unit;
     if (!AllBelow(d[0], 1e-10) && !AllBelow(d[1], 1e-10)) break;
     if (u == midU && v == midV) return 0.0;
+    // From inside the domain: a point far outside would take a step below its own spacing.
+    u = std::clamp(u, srf->umin, srf->umax), v = std::clamp(v, srf->vmin, srf->vmax);
     u = u >= midU ? std::max(midU, u - hu) : std::min(midU, u + hu);
     v = v >= midV ? std::max(midV, v - hv) : std::min(midV, v + hv);
   }
@@ -311,14 +314,27 @@ double LargerCurvatureOfSize(Bspline* srf, double u, double v, double size) {
   return std::max(k1, k2) * unit;
 }
 
+// A sound surface (bsvalid) and parameters that are numbers; else false with the error state -2.
+bool CurvatureInputsSound(const Bspline* srf, const double* u, int nu, const double* v, int nv) {
+  if (!RecordsSound({srf})) return false;
+  if (srf->kind == 2 && (nu < 1 || (u && AllFinite(u, nu))) && (nv < 1 || (v && AllFinite(v, nv)))) return true;
+  SetKernelError(-2);
+  return false;
+}
+
 }  // namespace
 
 double LargerPrincipalCurvature(Bspline* srf, double u, double v) {
+  if (!CurvatureInputsSound(srf, &u, 1, &v, 1)) return 0.0;
   return LargerCurvatureOfSize(srf, u, v, ControlPointDiagonal(srf));
 }
 
 void LargerPrincipalCurvatureGrid(Bspline* srf, const double* u, const double* v, double* out,
                                   int nu, int nv) {
+  if (!CurvatureInputsSound(srf, u, nu, v, nv) || (nu > 0 && nv > 0 && !out)) {
+    SetKernelError(-2);
+    return;
+  }
   const double size = ControlPointDiagonal(srf);
   for (int j = 0; j < nv; ++j)
     for (int i = 0; i < nu; ++i) out[j * nu + i] = LargerCurvatureOfSize(srf, u[i], v[j], size);

@@ -51,10 +51,12 @@ void PrincipalCurvatureRoots(const double d[5][3], const double n[3], double* k1
 // back, so that its thresholds hold at every scale: derivative components below 1e-6 cleared. Where Su or
 // Sv vanishes the point walks toward the domain's middle by 1e-4 of the ranges; a surface
 // degenerate all the way to the middle gives 0. (FindCurvatureOfSurface of construct/srfoffst,
-// here for the radius grids of the surface floor.)
+// here for the radius grids of the surface floor.) 0 with the error state -2 for a record that is
+// not a sound surface (bsvalid) or a parameter that is not a number or infinite.
 double LargerPrincipalCurvature(Bspline* srf, double u, double v);
 // out[j nu + i] = LargerPrincipalCurvature(srf, u[i], v[j]), one row per v value
-// (ComputeMaxCurvaNPnts).
+// (ComputeMaxCurvaNPnts). Nothing written (error state -2) for a record that is not a sound
+// surface, a parameter not finite or an array missing.
 void LargerPrincipalCurvatureGrid(Bspline* srf, const double* u, const double* v, double* out,
                                   int nu, int nv);
 

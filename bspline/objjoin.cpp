@@ -228,7 +228,18 @@ void ScaleDerivativeAtKnot(Bspline* obj, double t, int dir, double factor, int b
 
 void CopyControlLineOfSurf(Bspline* dst, const Bspline* src, int dstIsColumn, int srcIsColumn,
                           int dstIndex, int srcIndex) {
-  const int n = dstIsColumn ? NumCtrlV(dst) : NumCtrlU(dst);
+  if (!RecordShapesSound({dst, src})) return;
+  // A column runs over the net's rows (v) at a fixed u index, a row over the columns (u); a
+  // curve's net is one row.
+  auto rows = [](const Bspline* b) { return b->kind == 2 ? NumCtrlV(b) : 1; };
+  const int n = dstIsColumn ? rows(dst) : NumCtrlU(dst);
+  const int srcLength = srcIsColumn ? rows(src) : NumCtrlU(src);
+  const int dstLines = dstIsColumn ? NumCtrlU(dst) : rows(dst);
+  const int srcLines = srcIsColumn ? NumCtrlU(src) : rows(src);
+  if (srcLength < n || dstIndex < 0 || dstIndex >= dstLines || srcIndex < 0 || srcIndex >= srcLines) {
+    SetKernelError(-2);
+    return;
+  }
   double** const d[4] = {dst->X, dst->Y, dst->Z, dst->rational ? dst->W : nullptr};
   double** const s[4] = {src->X, src->Y, src->Z, dst->rational ? src->W : nullptr};
   for (int c = 0; c < 4; ++c) {

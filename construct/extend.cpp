@@ -23,7 +23,8 @@
 // ---- Extrapolation of the end span ----------------------------------------------------------
 
 Bspline* MakeExtendBspline(Bspline* obj, int end, double dt) {
-  if (!BsplineShapeSound(obj)) {
+  // A step that is not a positive number would leave the new end knots in or before the old span.
+  if (!BsplineShapeSound(obj) || !(dt > 0.0) || !std::isfinite((end == 0 ? obj->umin : obj->umax) + dt)) {
     SetKernelError(-2);
     return nullptr;
   }
@@ -54,7 +55,8 @@ Bspline* MakeExtendBspline(Bspline* obj, int end, double dt) {
   for (int c = 0; c < 4; ++c) {
     if (!dst[c]) continue;
     for (int r = 0; r < rows; ++r) {
-      std::fill(dst[c][r], dst[c][r] + ne, 0.0);
+      // Weight 1 on the new points keeps the record sound until they are filled.
+      std::fill(dst[c][r], dst[c][r] + ne, c == 3 ? 1.0 : 0.0);
       std::memcpy(dst[c][r] + shift, src[c][r], sizeof(double) * n);
     }
   }
@@ -70,7 +72,7 @@ Bspline* MakeExtendBspline(Bspline* obj, int end, double dt) {
 }
 
 void FillExtendCoefi(Bspline* ext, int end) {
-  // The record is one MakeExtendBspline made: its new control points (weights 0) are what this
+  // The record is one MakeExtendBspline made: its new control points (weights 1) are what this
   // fills, so its structure, domain and knots are checked, not its whole net.
   if (!RecordShapesSound({ext})) return;
   if (!(ext->umin <= ext->umax) || !KnotVectorSound(ext->knotsU, ext->degreeU, NumCtrlU(ext)) ||

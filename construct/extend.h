@@ -41,9 +41,10 @@ Bspline* ExtendObject(Bspline* obj, Bspline* targetCurve, double* targetPoint, d
 // and, with the error state -2, for an obj that is not sound (bsvalid) or a length that is not
 // finite.
 Bspline* ExtendObjectByLengthG2(Bspline* obj, double length, int flag, int edge);
-// A copy of obj in u with d + 1 new control points (zero) after its end (end nonzero) or before
-// its start (end 0), the u knots extended by dt there with d + 1 copies of the new end value.
-// Null on failure.
+// A copy of obj in u with d + 1 new control points (zero, weight 1) after its end (end nonzero)
+// or before its start (end 0), the u knots extended by dt there with d + 1 copies of the new end
+// value. Null on failure; null with the error state -2 for a record whose structure is not sound
+// (bsvalid) or a dt that is not positive or puts the new end past the largest double.
 Bspline* MakeExtendBspline(Bspline* obj, int end, double dt);
 // Fills the d + 1 new control points of each row of a MakeExtendBspline record so the new span
 // continues the old end span's first three derivatives (rational records in homogeneous form).

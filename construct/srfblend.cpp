@@ -837,6 +837,11 @@ void ReverseUCurves(Bspline** boundaries, Bspline** derivatives, int n) {
 }
 
 void EquateRationalityOfBlendCurves(Bspline** boundaries, Bspline** derivatives, int n) {
+  if (n < 1 || !Curves3Sound(boundaries, 4 * n, 1, false) || !derivatives ||
+      !RecordArraySound(derivatives, 4 * n)) {
+    SetKernelError(-2);
+    return;
+  }
   TrackingScope scope;
   Bspline** set = MallocArray<Bspline*>(8 * n);
   if (!set) return;

@@ -198,7 +198,8 @@ void GetMidPosCurves(Bspline** midCurves, int n, Bspline** midPos);
 void FillCurveArrays(BlendArrays* arr, int n);
 // Entries 4i + 1 and 4i + 3 of both arrays reversed, so that opposite sides run alike.
 void ReverseUCurves(Bspline** boundaries, Bspline** derivatives, int n);
-// All curves rational when one is, then end weights 1.
+// All curves rational when one is, then end weights 1. Refused (error state -2, nothing changed)
+// for n < 1, null arrays, a boundary that is not a sound 3D curve, an unsound derivative (bsvalid).
 void EquateRationalityOfBlendCurves(Bspline** boundaries, Bspline** derivatives, int n);
 
 // ---- Cap boundaries: splitting, cross-boundary directions, three-way division -------------------

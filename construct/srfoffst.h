@@ -17,9 +17,11 @@
 // The larger principal curvature at (u, v), signed against the normal Su x Sv (a sphere with
 // outward normals gives -1/R), as LargerPrincipalCurvature of bspline/helper: where Su or Sv
 // vanishes the point walks toward the domain's middle by 1e-4 of the ranges; a surface
-// degenerate all the way to the middle gives 0.
+// degenerate all the way to the middle gives 0; so does (error state -2) a record that is not a
+// sound surface (bsvalid) or a parameter that is not finite.
 double FindCurvatureOfSurface(Bspline* srf, double u, double v);
-// out[j nu + i] = FindCurvatureOfSurface(srf, u[i], v[j]) (one row per v value). Returns 0.
+// out[j nu + i] = FindCurvatureOfSurface(srf, u[i], v[j]) (one row per v value). Returns 0; out
+// untouched (error state -2) for inputs FindCurvatureOfSurface refuses.
 int ComputeMaxCurvaNPnts(Bspline* srf, double* u, double* v, double* out, int nu, int nv);
 
 // The offset by d of the nu x nv grid points (x, y, z, row j of v holding j nu .. j nu + nu - 1)

@@ -1110,6 +1110,7 @@ int SnipCurveAtIntersectionCore(Bspline** curves, int n, Bspline** pieces) {
 
 int ReparametrizeRationalCurve(Bspline* curve) {
   if (!curve || curve->kind == 2 || !curve->rational || !curve->W) return 0;
+  if (!RecordShapesSound({curve})) return -2;
   const int n = NumCtrlU(curve);
   if (n < 2) return 0;
   double* w = curve->W[0];
@@ -1368,7 +1369,7 @@ Bspline* SimpleRemoveCurveTorsion(Bspline* curve, double* residual) {
 }
 
 int BsplCrvBestFitPlane(Bspline* curve, double axes[3][3], double* third, double centroid[3]) {
-  if (!curve || curve->kind != 1 || !axes) return -2;
+  if (!axes || !RecordsSound({curve}) || curve->kind != 1) return -2;
   TrackingScope scope;
   double *x, *y, *z;
   int n = 0;
@@ -1520,6 +1521,10 @@ int IsoCrossingRoom(const Bspline* crv) { return 5 * crv->interiorU + 5; }
 int IsoPolyline(Bspline* srf, double c, int d, double t0, double t1, float** x, float** y,
                 float** z) {
   *x = *y = *z = nullptr;
+  if (!RecordsSound({srf})) return 0;
+  // A line off the surface (c outside the fixed direction's domain, or not a number) shows nothing.
+  const double lo = d ? srf->umin : srf->vmin, hi = d ? srf->umax : srf->vmax;
+  if (!(lo <= c && c <= hi)) return 0;
   TrackingScope scope;
   const int dir = d ? 1 : 0;  // the running direction: v along the line u = c
   int* mults = nullptr;

@@ -188,7 +188,8 @@ int SnipCurveAtIntersectionCore(Bspline** curves, int n, Bspline** pieces);
 // divided by the first, so both end weights become 1; the (unweighted) coordinates stay. The
 // shape is kept exactly for a single-span curve (a Moebius reparametrisation of a Bezier piece).
 // 0, also for a surface, a non-rational curve or one control point (nothing changes); -2 with
-// the weights untouched when they are not positive and finite (the root has no real value).
+// the weights untouched when they are not positive and finite (the root has no real value), or
+// (error state -2) when the record's structure is not sound (bsvalid).
 int ReparametrizeRationalCurve(Bspline* curve);
 // Control points through M as points (row vectors, translation in the last row); a line's end
 // points follow as points, a circle's or arc's centre as a point and its normal by the rotation
@@ -224,7 +225,7 @@ double GetTolForCurveOnSurf(Bspline* curve);
 Bspline* SimpleRemoveCurveTorsion(Bspline* curve, double* residual);
 // Principal axes, third eigenvalue and centroid of a curve's samples (a 2D curve in space
 // through its owner, as (u, v, 0) without one). 0; -2 for a surface or when sampling or the
-// axes fail.
+// axes fail, and (error state -2) for a curve, or its owner, that is not sound (bsvalid).
 int BsplCrvBestFitPlane(Bspline* curve, double axes[3][3], double* third, double centroid[3]);
 // The same for n >= 3 points given by all three arrays; else, with all arrays null, for the
 // object: a curve as above, a surface from its grid samples kept inside its trims (5 per span
@@ -247,8 +248,9 @@ int FindCurve2IsoParamIntersections(Bspline* curve, int d, double c, double* out
 // The visible part of the surface's iso line as segments: point pairs 2i, 2i + 1 in new float
 // arrays for the caller. Samples degree + 1 per knot span of the running direction, cut at the
 // trim crossings and midway between them; a segment with one end outside is cut back to the
-// trim by 7 halvings. The number of points; 0 with null arrays when nothing is visible or on
-// failure.
+// trim by 7 halvings. The number of points; 0 with null arrays when nothing is visible (c not
+// in the fixed direction's domain) or on failure (error state -2 for a surface that is not
+// sound, bsvalid).
 int CreateIsoPlineArrays(Bspline* srf, double c, int d, float** x, float** y, float** z);
 // The same over running parameters [t0, t1]; 0 at once unless min <= t0 <= t1 <= max.
 int CreateIsoPlineArraysGivenPar(Bspline* srf, double c, int d, double t0, double t1, float** x,

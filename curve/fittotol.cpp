@@ -509,7 +509,12 @@ Bspline* SearchKnots(Cloud* cloud, Bspline* startCurve, double spacing, double* 
     knotsFromMarks();
     HeapSort(k, curve->knotsU + p + 1);
   } else {
-    std::memcpy(curve->knotsU, startCurve->knotsU, sizeof(double) * NumKnotsU(startCurve));
+    // The start curve's interior knots between clamped ends of its domain: its end knots are as
+    // many as its own degree asks for, which need not be the fit's.
+    const int q = startCurve->degreeU;
+    const double* sk = startCurve->knotsU;
+    for (int j = 0; j <= p; ++j) curve->knotsU[j] = sk[q], curve->knotsU[p + k + 1 + j] = sk[q + k + 1];
+    std::memcpy(curve->knotsU + p + 1, sk + q + 1, sizeof(double) * k);
     NormalizeKnotArray(curve->knotsU, NumKnotsU(curve.get()));
   }
   const double tolSq = tol * tol;

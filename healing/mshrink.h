@@ -239,7 +239,8 @@ int ConstrainedWrapCrossDerivBspline(Bspline* D, int count, const double* t, con
 // and the displacement -(C(t) . n) n with n normalised; -2 for a vector shorter than 0.001.
 int ComputeReshapeCrsBsplConstraint(const Bspline* curve, const double normal[3], double t,
                                     double* row, double rhs[3]);
-// Turns a cross-derivative curve back into second-row positions of the surface's side.
+// Turns a cross-derivative curve back into second-row positions of the surface's side. 0, or -2
+// with *out null; the error state -2 too when D or surface is not sound (bsvalid).
 int ConvertCrsBspline2CorBspline(int side, const Bspline* D, const Bspline* surface,
                                  Bspline** out);
 // Two second rows of different directions share the control point diagonal to their common

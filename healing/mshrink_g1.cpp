@@ -8,6 +8,7 @@
 #include <iterator>
 #include <new>
 
+#include "bspline/bsvalid.h"
 #include "bspline/cclone.h"
 #include "bspline/ctrlnubs.h"
 #include "bspline/helper.h"
@@ -507,8 +508,9 @@ int ConvertCrsBspline2CorBspline(int side, const Bspline* D, const Bspline* surf
                                  Bspline** out) {
   if (!out) return -2;
   *out = nullptr;
+  if (!RecordsSound({D, surface})) return -2;
   SideFrame f;
-  if (!D || D->dimension != 3 || !f.Init(const_cast<Bspline*>(surface), side) || f.L < 1)
+  if (D->kind != 1 || D->dimension != 3 || !f.Init(const_cast<Bspline*>(surface), side) || f.L < 1)
     return -2;
   if (NumCtrlU(D) != f.nAlong) return -2;
   const double step = f.Step();

@@ -873,6 +873,8 @@ int* GetFixKnotIndicesTrimCurve(const Bspline* obj, BsplineList* loop, int, int*
 }
 
 int* FindEditableRegionsOfBspline(Bspline* obj, const int cont[4], const int* loopFlags) {
+  if (!EditInputsSound(obj, {})) return nullptr;
+  if (!cont) return MadeOrFailed<int>(nullptr);
   const bool surf = obj->kind == 2;
   const int Ku = KnotLinesU(obj), Kv = KnotLinesV(obj);
   int* out = CallocArray<int>(std::max((Ku - 1) * std::max(Kv - 1, 1), 1));

@@ -137,7 +137,8 @@ int* FindEditableCntPntsBspline(Bspline* obj, const int cont[4], const int* loop
 int* GetFixCntrlPtIndicesNonTrim(const Bspline* obj, const int cont[4], int* count);
 // Control points whose support a trim loop's curves pass through (first-seen order); flag unused.
 int* GetFixCntrlPtIndicesTrimCurve(const Bspline* obj, BsplineList* loop, int flag, int* count);
-// One flag per knot span (curve) or span rectangle j (Ku - 1) + i (surface): 1 editable.
+// One flag per knot span (curve) or span rectangle j (Ku - 1) + i (surface): 1 editable. Null
+// (error state -2) for a record that is not sound (bsvalid) or a null cont.
 int* FindEditableRegionsOfBspline(Bspline* obj, const int cont[4], const int* loopFlags);
 // Knot-grid points the boundary request fixes (even degrees fix one line more on the high side).
 int* GetFixKnotIndicesNonTrim(const Bspline* obj, const int cont[4], int* count);

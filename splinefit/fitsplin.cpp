@@ -309,7 +309,7 @@ Bspline* FitSplineSurfaceZAlignFree(const Cloud* cloud, int degU, int degV, int 
 }
 
 Bspline* ConvertNonCarSplineToCarSpline(Bspline* canonSrf, Cloud* canon, int mode) {
-  if (!canonSrf || canonSrf->kind != 2 || (mode != 1 && mode != 2)) return nullptr;
+  if (!RecordsSound({canonSrf}) || canonSrf->kind != 2 || (mode != 1 && mode != 2)) return nullptr;
   const int nU = NumCtrlU(canonSrf), nV = NumCtrlV(canonSrf), n = nU * nV;
   TrackingScope scope;
   double* values = MallocArray<double>(3, n);

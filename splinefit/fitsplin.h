@@ -75,6 +75,7 @@ Bspline* FitCartisianSpline(Cloud* cloud, double* box, int degU, int degV, int n
                             int scatteredOnly, double tension, double roughness, double sigma);
 // The canonical surface (theta, h or phi, r) sampled on a uniform grid of its control-net size,
 // turned into x, y, z (mode 1 cylindrical with the canonical cloud's axis point, 2 spherical) and
-// interpolated by a Cartesian surface of its degrees. Null for a bad mode or record, or memory.
+// interpolated by a Cartesian surface of its degrees. Null for a bad mode or record (error state
+// -2 for one that is not sound, bsvalid), or memory.
 Bspline* ConvertNonCarSplineToCarSpline(Bspline* canonSrf, Cloud* canon, int mode);
 

@@ -247,7 +247,8 @@ double* GetReducedInternalKnots(const Bspline* srf, int d, int dir, double tol, 
     if (!vec || KernelFailed()) return nullptr;
     for (int i = 0; i <= d; ++i) vec[i] = distinct[0], vec[len - 1 - i] = distinct[m - 1];
     for (int i = 1; i < m - 1; ++i) vec[d + i] = distinct[i];
-    double* grown = InsertNewKnotsInLargeSpan(vec, len, d, &extra);
+    // The grown vector may come from outside this scope (the insertion hands its result over).
+    Owned<double, Free> grown(InsertNewKnotsInLargeSpan(vec, len, d, &extra));
     if (!grown || KernelFailed()) return nullptr;
     const int total = m - 2 + extra;
     double* out;
@@ -256,7 +257,7 @@ double* GetReducedInternalKnots(const Bspline* srf, int d, int dir, double tol, 
       out = MallocArray<double>(std::max(total, 1));
     }
     if (!out || KernelFailed()) return nullptr;
-    std::memcpy(out, grown + d + 1, sizeof(double) * total);
+    std::memcpy(out, grown.get() + d + 1, sizeof(double) * total);
     *count = total;
     return out;
   }

@@ -126,7 +126,7 @@ int IsAllValsSameSign(const double* v, int n, double tol) {
 }
 
 int IsBsplFuncConvexHullSameSign(const Bspline* f, double tol) {
-  if (!f || !f->Z || !f->Z[0]) return 0;
+  if (!f || !f->Z || !f->Z[0] || !RecordShapesSound({f})) return 0;
   return IsAllValsSameSign(f->Z[0], NumCtrlU(f), tol);
 }
 

@@ -20,7 +20,8 @@ int Crv3PlaneIntersect(Bspline* curve, double a, double b, double c, double d, d
 // A deep copy (CopyCurveBspline), or null.
 Bspline* CopyBsplineFunc(Bspline* f);
 // 1 when every Z coefficient has magnitude at least tol and all share one sign (a coefficient of
-// magnitude exactly tol counts as negative); 0 otherwise, also for a null record or no Z.
+// magnitude exactly tol counts as negative); 0 otherwise, also for a null record or no Z, and
+// (error state -2) for a record whose structure is not sound (bsvalid).
 int IsBsplFuncConvexHullSameSign(const Bspline* f, double tol);
 // The same test on n values (null: 0; n < 1: 1).
 int IsAllValsSameSign(const double* v, int n, double tol);

@@ -707,9 +707,16 @@ int MakeCurvesCompatibleByPrecedence(Bspline** pos, Bspline** d1, Bspline** d2, 
 
 int MakeCurvesTwistCompatibleCorner(Bspline** posPair, Bspline** d1Pair, Bspline** d2Pair,
                                     int* ends) {
+  Bspline** rows[3] = {posPair, d1Pair, d2Pair};
+  // Control points are read and written by position, as 3D points: every pair used must be two
+  // 3D curves of a sound structure.
+  for (int k = 0; k < 3 && rows[k] && rows[k][0] && rows[k][1]; ++k)
+    if (!Is3DCurve(rows[k][0]) || !Is3DCurve(rows[k][1])) {
+      SetKernelError(-2);
+      return -2;
+    }
   const bool e0 = ends[0] != 0, e1 = ends[1] != 0;
   // The corner, then the twist point, then the (2, 2) point: each the mean of the two sides'.
-  Bspline** rows[3] = {posPair, d1Pair, d2Pair};
   for (int k = 0; k < 3; ++k) {
     Bspline** r = rows[k];
     if (!r || !r[0] || !r[1]) break;
@@ -754,6 +761,10 @@ int SidesSet(Bspline** pos, Bspline** d1, Bspline** d2, std::initializer_list<in
 }  // namespace
 
 int EquateRationalityOfAllCurves(Bspline** pos, Bspline** d1, Bspline** d2) {
+  if (!pos || !d1 || !d2 || !AllSound(pos, 4) || !RecordArraySound(d1, 4) || !RecordArraySound(d2, 4)) {
+    SetKernelError(-2);
+    return -2;
+  }
   if (!pos[0]->rational && !pos[1]->rational && !pos[2]->rational && !pos[3]->rational) return 0;
   Bspline* set[12];
   const int k = SidesSet(pos, d1, d2, {0, 1, 2, 3}, set);

@@ -108,12 +108,14 @@ int RescaleDerivativeCurves(Bspline** pos, Bspline** d1, Bspline** d2, int n, in
 int MakeCurvesCompatibleByPrecedence(Bspline** pos, Bspline** d1, Bspline** d2, int n);
 // At every corner the corner, twist and (2, 2) points of the two sides averaged. 0.
 int MakeCurvesTwistCompatible(Bspline** pos, Bspline** d1, Bspline** d2, int n);
-// One corner: ends[k] is 1 where side k meets it with its end, 0 with its start. 0.
+// One corner: ends[k] is 1 where side k meets it with its end, 0 with its start. 0; -2 (error
+// state -2, nothing moved) when a pair used is not two 3D curves of sound structure (bsvalid).
 int MakeCurvesTwistCompatibleCorner(Bspline** posPair, Bspline** d1Pair, Bspline** d2Pair,
                                     int* ends);
 
 // ---- Four-sided blend ------------------------------------------------------------------------
-// Steps on the three arrays of a blend; each 0 or -2 (error state set).
+// Steps on the three arrays of a blend; each 0 or -2 (error state set). EquateRationalityOfAllCurves
+// refuses null arrays, a null position curve and any curve or row not sound (bsvalid).
 int EquateRationalityOfAllCurves(Bspline** pos, Bspline** d1, Bspline** d2);
 int MakeDegreeOfAllCurvesCompatible(Bspline** pos, Bspline** d1, Bspline** d2);
 int MakeParOfAllCurvesCompatible(Bspline** pos, Bspline** d1, Bspline** d2);

@@ -97,7 +97,8 @@ struct SpreadRecord;
 
 // Copies one control line of src over one of dst (X, Y, Z and, when dst is rational, W). A
 // column (flag nonzero) is the line of fixed u index running in v, a row the line of fixed v
-// index. dst's line length is copied; src's line must be as long. Nothing can fail.
+// index. dst's line length is copied. Nothing is copied (error state -2) when either record's
+// structure is not sound (bsvalid), src's line is shorter or an index names no line.
 void SetCntrlLineFromSurf(Bspline* dst, const Bspline* src, int dstIsColumn, int srcIsColumn,
                           int dstIndex, int srcIndex);
 

@@ -6,11 +6,6 @@
 
 inline constexpr const char* kEntriesStillOpen[] = {
     "",
-    "BsplCrvBestFitPlane",
-    "ConvertNonCarSplineToCarSpline",
-    "CreateIsoPlineArrays",
-    "MakeNormalDiffCloud",
-    "OptimalKnotVect",
 };
 
 // The functions of the second table (clouds, meshes, arrays of numbers) the last full sweep found

@@ -146,7 +146,9 @@ class EntryArgs {
   }
   float** FloatMatrix(int k) {
     float** rows = reinterpret_cast<float**>(Slots(k));
-    for (int i = 0; i < 8; ++i) rows[i] = Block<float>(100 + 8 * k + i, 0.5f);
+    FloatRows given{rows, {}};
+    for (int i = 0; i < 8; ++i) given.given[i] = rows[i] = Block<float>(100 + 8 * k + i, 0.5f);
+    floatMatrices_.push_back(given);
     return rows;
   }
   uint8_t* Bytes(int k) { return reinterpret_cast<uint8_t*>(Block<double>(k, 0.0)); }
@@ -242,6 +244,17 @@ class EntryArgs {
         FreeMade(p);
       }
     matrices_.clear();
+    // Float arrays a call handed back through the caller's array pointers (a polyline's
+    // coordinates) are the caller's to free as well.
+    for (FloatRows& m : floatMatrices_)
+      for (int i = 0; i < 8; ++i) {
+        float* p = m.rows[i];
+        if (!p || p == m.given[i]) continue;
+        bool seen = false;
+        for (int j = 0; j < i; ++j) seen = seen || m.rows[j] == p;
+        if (!seen) FreeMade(p);
+      }
+    floatMatrices_.clear();
   }
 
   bool UnsoundResult() const { return unsoundResult_; }
@@ -317,6 +330,10 @@ class EntryArgs {
     double** rows;
     double* given[kMatrixRows];
   };
+  struct FloatRows {
+    float** rows;
+    float* given[8];
+  };
   // Whether p lies in one of the table's own blocks.
   bool Ours(const void* p) const {
     const char* c = static_cast<const char*>(p);
@@ -357,6 +374,7 @@ class EntryArgs {
   std::vector<HeldCloud> clouds_;
   std::vector<Bspline**> arrays_;
   std::vector<Rows> matrices_;
+  std::vector<FloatRows> floatMatrices_;
   std::vector<const Bspline*> made_;
   std::vector<double> blocks_[kBlocks];
   std::deque<std::vector<double*>> matrixRows_;
@@ -519,7 +537,7 @@ const char* const kNotDriven[] = {
     // read a grid cache of the caller's making as it is (the table's arrays are no such cache)
     "SurfaceGridClosest", "SurfaceClosestFromGrid", "SurfaceClosestPoint", "EstimateClosestPntSurf",
     "GetClosestPointOnSurfaceResult", "LocateEdgeForSurfCurveProjNorm", "SurfaceLiesOnSurface",
-    "DuplicateSurfaces",
+    "DuplicateSurfaces", "MakeNormalDiffCloud",
     // consume the curve given (the result replaces it)
     "CheckErrorAndRefitCurve",
     // the record check
