@@ -721,7 +721,10 @@ double* InsertInLargestSpans(double* knots, int len, int p, int count) {
 
 void WrapCloudArrays(const Cloud* cloud, float* x, float* y, float* z, int nHead, int nTail,
                       int closed, int* count) {
+  if (!cloud || !x || !y || !z || !count) return;
   const int n = cloud->npts;
+  // The head and tail are copies of the cloud's own points.
+  if (!cloud->x || !cloud->y || !cloud->z || nHead < 0 || nTail < 0 || nHead > n || nTail > n) return;
   int k = 0;
   auto put = [&](int i) {
     x[k] = cloud->x[i];
