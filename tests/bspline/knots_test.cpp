@@ -10,6 +10,7 @@
 #include "bspline/knots.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
+#include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
 #include "curve/crvutil.h"
@@ -248,6 +249,14 @@ TEST_F(KnotArithmetic, CountsAndIndicesOutsideTheArrayAreRefused) {
   EXPECT_EQ(InsertMidpointsSymmetric(knots, 5, 2, 1), nullptr);
   ClearKernelError();
   EXPECT_EQ(all, kept);
+  // A span below the degree leaves the basis untouched.
+  std::vector<double> N(kMaxSplineDegree + 3, -7.0);
+  ComputeNubVals(knots, 3, 1.0, 1, N.data());
+  ComputeNubValsM(knots, 2, 1.0, 1, N.data());
+  ComputeNubDerivs(knots, 3, 1.0, 2, 1, N.data());
+  EXPECT_EQ(N, std::vector<double>(kMaxSplineDegree + 3, -7.0));
+  ComputeNubVals(knots, 1, 2.5, 2, N.data());
+  EXPECT_EQ(N[1] + N[2], 1.0);
   // The smallest arrays that are sound still answer.
   EXPECT_EQ(SnapKnotsToValue(knots, 3, 1, 1.2, 0.5), 2);
   EXPECT_EQ(NormalizeKnots(all.data(), 7), 1.0 / 3.0);

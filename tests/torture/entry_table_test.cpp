@@ -665,7 +665,8 @@ void DriveRecordTable(long part) {
 bool TakesItsArgumentOver(const char* name) {
   static const char* const kOwnTheirArguments[] = {
       "JoinCldPolys",   "AdoptDifferenceGroup", "GatherCloudPoints",  "SimpleSampleCloud",
-      "matrix_free_ff", "matrix_free_fh",       "GetNParValsPerSpan", "WrapCloudForClosedFit"};
+      "matrix_free_ff", "matrix_free_fh",       "GetNParValsPerSpan", "WrapCloudForClosedFit",
+      "AddParamValuesPSpanToArray"};
   return std::strncmp(name, "Free", 4) == 0 || std::strstr(name, "NoAlloc") != nullptr ||
          Listed(name, kOwnTheirArguments, std::size(kOwnTheirArguments));
 }
