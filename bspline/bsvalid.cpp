@@ -43,7 +43,9 @@ namespace {
 
 }  // namespace
 
-bool KnotVectorSound(const double* knots, int p, int nCtrl) { return KnotsSound(knots, p, nCtrl); }
+bool KnotVectorSound(const double* knots, int p, int nCtrl) {
+  return knots && p >= 0 && nCtrl > p && KnotsSound(knots, p, nCtrl);
+}
 
 bool BsplineSound(const Bspline* b) {
   if (!BsplineShapeSound(b)) return false;

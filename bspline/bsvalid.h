@@ -46,7 +46,8 @@ inline bool HasSurface3Arrays(const Bspline* s) {
 }
 
 // A knot vector of nCtrl + p + 1 values: all finite, never decreasing, no value more than
-// p + 1 times, and a domain knots[p] .. knots[nCtrl] of positive, finite length.
+// p + 1 times, and a domain knots[p] .. knots[nCtrl] of positive, finite length. False for a
+// null array, p < 0 or nCtrl <= p.
 bool KnotVectorSound(const double* knots, int p, int nCtrl);
 
 // The structure, every knot vector, a domain (umin .. umax, and vmin .. vmax for a surface)

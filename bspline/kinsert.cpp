@@ -953,7 +953,7 @@ void BubbleValueAndIndex(int count, double value, int index, double* values, int
 }
 
 int* FindNLargestSpanIndices(int count, int p, int last, const double* knots) {
-  if (count < 1 || !knots) return nullptr;
+  if (count < 1 || !knots || p < 0) return nullptr;
   auto* lengths = MallocArray<double>(count);
   auto* indices = MallocArray<int>(count);
   if (!lengths || !indices || KernelFailed()) {

@@ -70,7 +70,7 @@ int InsertOneKnotToObject(int count, int dir, Bspline* obj, int mode, double val
 // ---- Supporting operations (results from Malloc, null on failure) --------------------------
 // Lower knot index of the `count` largest spans knots[i+1] - knots[i], i = p .. last - 2, in
 // ascending order of span length, ranked by BubbleValueAndIndex. Slots for which there is no
-// span hold -1.
+// span hold -1. Null for count < 1, p < 0 or a null array.
 int* FindNLargestSpanIndices(int count, int p, int last, const double* knots);
 // Keeps the `count` largest values seen so far ascending in values[], their indices beside
 // them: a value above the largest is appended, otherwise one at least the smallest goes before

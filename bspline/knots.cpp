@@ -9,6 +9,7 @@
 #include "foundation/umalloc.h"
 
 double NormalizeKnots(double* knots, int n) {
+  if (!knots || n < 2) return 0.0;
   const double first = knots[0];
   const double range = knots[n - 1] - first;
   for (int i = 0; i < n; ++i) knots[i] = (knots[i] - first) / range;
@@ -74,6 +75,7 @@ int KnotsOfBNotInA(const double* A, int nA, const double* B, int nB, double** C,
 }
 
 int SnapKnotsToValue(double* knots, int n, int idx, double value, double tol) {
+  if (!knots || idx < 0 || idx >= n) return 0;
   auto near = [&](double k) { return (k > value ? k - value : value - k) < tol; };
   int writes = 0;
   // Downwards the first knot is never touched: it is the domain start.
@@ -83,6 +85,12 @@ int SnapKnotsToValue(double* knots, int n, int idx, double value, double tol) {
 }
 
 void MergeKnotVectors(const double* A, int nA, const double* B, int nB, double** C, int* nC) {
+  if (!C || !nC) return;
+  if (nA < 0 || nB < 0 || (nA > 0 && !A) || (nB > 0 && !B)) {
+    *C = nullptr;
+    SetKernelError(-2);
+    return;
+  }
   double* out = MallocArray<double>(nA + nB);
   *C = out;
   if (!out || KernelFailed()) return;
@@ -173,6 +181,7 @@ void SetDomainFromKnots(Bspline* obj, int dir) {
 }
 
 void GrevilleParams(const double* knots, int n, int degree, double* out) {
+  if (!knots || !out || n < 2 || degree < 1) return;
   for (int i = 0; i < n; ++i) {
     double s = 0.0;
     for (int k = 1; k <= degree; ++k) s += knots[i + k];

@@ -11,7 +11,8 @@
 #include "bspline/smake.h"
 
 // t -> (t - t[0]) / (t[n-1] - t[0]) in place; returns 1 / (t[n-1] - t[0]), the factor of the
-// chain rule for derivatives. A zero range is the caller's to avoid.
+// chain rule for derivatives. A zero range is the caller's to avoid. 0, knots untouched, for a
+// null array or n < 2.
 double NormalizeKnots(double* knots, int n);
 
 // The knots that A must gain to contain B, each repeated by its missing multiplicity, into a
@@ -25,13 +26,15 @@ int KnotsOfBNotInA(const double* A, int nA, const double* B, int nB, double** C,
 
 // Sets the knots around knots[idx] that lie strictly within tol of value to value: downwards
 // (never entry 0), then upwards, each direction stopping at the first knot outside. Returns
-// the number of writes.
+// the number of writes; 0 for a null array or idx outside 0..n-1.
 int SnapKnotsToValue(double* knots, int n, int idx, double value, double tol);
 
 // Sorted merge of two ascending arrays into a new array *C of nA + nB slots (count in *nC);
 // values within 1e-6 (absolute) are matched pair by pair, so each value keeps the larger of
 // its two multiplicities, and are written as one value (the first written, the last value for
-// the run at the end), so the merge never decreases. On allocation failure *C is null (error state set), *nC untouched.
+// the run at the end), so the merge never decreases. On allocation failure *C is null (error
+// state set), *nC untouched; likewise, error state -2, for a negative count or a null array
+// with a positive count.
 void MergeKnotVectors(const double* A, int nA, const double* B, int nB, double** C, int* nC);
 
 // Greville abscissa of control point i for a knot vector of the given order (degree + 1 >= 2):
@@ -49,7 +52,8 @@ void SetDomainFromKnots(Bspline* obj, int dir);
 
 // Greville parameters of the n >= 2 control points of a knot vector of the given degree:
 // out[i] = (knots[i+1] + .. + knots[i+degree]) / degree, with out[0] = knots[degree] and
-// out[n-1] = knots[n] exactly (FindParamValuesOfCoefiFromKnots).
+// out[n-1] = knots[n] exactly (FindParamValuesOfCoefiFromKnots). Does nothing for a null array,
+// n < 2 or degree < 1.
 void GrevilleParams(const double* knots, int n, int degree, double* out);
 // A new array of the Greville parameters of the object's control points in direction dir (v for
 // a surface with dir nonzero, else u); the caller frees it. Null on allocation failure

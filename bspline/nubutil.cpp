@@ -69,7 +69,16 @@ void DeliverQuotient(const double* A, int du, int dv, int dim, double* out) {
 
 }  // namespace
 
+namespace {
+// The recurrences read knots[span - p + 1] .. knots[span + p]: a span below the degree reads
+// before the knot vector.
+bool BasisArgumentsUsable(const double* knots, int p, int span, const double* out) {
+  return knots && out && p >= 0 && p <= kMaxSplineDegree && span >= p;
+}
+}  // namespace
+
 void ComputeNubVals(const double* knots, int p, double t, int span, double* N) {
+  if (!BasisArgumentsUsable(knots, p, span, N)) return;
   nubkernel::BasisValues<false>(knots, p, t, span, N);
 }
 
@@ -79,6 +88,7 @@ int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* s
 }
 
 void ComputeNubValsM(const double* knots, int p, double t, int span, double* table) {
+  if (!BasisArgumentsUsable(knots, p, span, table)) return;
   if (p == 3)
     nubkernel::AllDegreesTable<3>(knots, p, t, span, table);
   else
@@ -86,6 +96,7 @@ void ComputeNubValsM(const double* knots, int p, double t, int span, double* tab
 }
 
 void ComputeNubDerivs(const double* knots, int p, double t, int span, int d, double* row) {
+  if (!BasisArgumentsUsable(knots, p, span, row) || d < 0) return;
   double table[1 + (kMaxSplineDegree + 1) * (kMaxSplineDegree + 2) / 2];
   ComputeNubValsM(knots, p, t, span, table);
   nubkernel::DerivativeRow<-1>(knots, span, p, table, d, row);

@@ -24,7 +24,8 @@
 inline int FindLowKnotIndex(const double* knots, int lo, double t, int* span, int hi);
 
 // The p + 1 nonzero basis values of degree p at t into N[1] .. N[p+1] (N[0] is not used);
-// span must satisfy knots[span] <= t <= knots[span+1]. Any degree.
+// span must satisfy knots[span] <= t <= knots[span+1]. Any degree. These three do nothing for a
+// null array, a degree outside 0..kMaxSplineDegree or span < p (ComputeNubDerivs also d < 0).
 void ComputeNubVals(const double* knots, int p, double t, int span, double* N);
 // The same recurrence keeping every degree's row (the all-degrees table, see above).
 void ComputeNubValsM(const double* knots, int p, double t, int span, double* table);

@@ -91,7 +91,8 @@ void Reflect3DVector1(double* ax, double* ay, double* az, double* bx, double* by
 void Reflect3DVector2(double* ax, double* ay, double* az, double* bx, double* by, double* bz,
                       double* cx, double* cy, double* cz, int stride, int n, double* ox,
                       double* oy, double* oz);
-// Shortest (out[0]) and longest (out[1]) polyline of `lines` lines; {1.797693e308, 0} for none.
+// Shortest (out[0]) and longest (out[1]) polyline of `lines` lines; {1.797693e308, 0} for none,
+// and for a null x or y or a negative stride.
 void FindExtremeLinesInGrid(double* x, double* y, double* z, int pointStride, int lineStride,
                             int pointsPerLine, int lines, double out[2]);
 // m[i] = ref[i mod stride] + s (m[i] - ref[i mod stride]); nothing for a null ref or n < 1.

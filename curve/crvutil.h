@@ -9,7 +9,8 @@
 #pragma once
 
 // Maps the n knots onto [0, 1] in place and returns 1 / (last - first), the factor callers
-// apply to derivatives. A zero range is the caller's to avoid.
+// apply to derivatives. A zero range is the caller's to avoid. 0, knots untouched, for a null
+// array or n < 2.
 double NormalizeKnotArray(double* knots, int n);
 
 // The knots that A must gain to contain B (two clamped vectors over the same range), each
@@ -26,13 +27,14 @@ int PutInCKnotsOfBNotInA_changeA(double* A, int nA, const double* B, int nB, dou
 
 // Sets the knots around knots[idx] that lie strictly within tol of value to value: downwards
 // (never entry 0), then upwards, each direction stopping at the first knot outside. Returns
-// the number of writes.
+// the number of writes; 0 for a null array or idx outside 0..n-1.
 int PutAllKnotsWithinTolOfValToVal(double* knots, int n, int idx, double value, double tol);
 
 // The sorted merge of two ascending arrays into a new array *C of nA + nB slots (count in
 // *nC): values within 1e-6 (absolute) are matched pair by pair and taken once, so each value
 // keeps the larger of its two multiplicities. On allocation failure *C is null (error state
-// set) and *nC untouched.
+// set) and *nC untouched; likewise, error state -2, for a negative count or a null array with a
+// positive count.
 void UnionKnotArrays(const double* A, int nA, const double* B, int nB, double** C, int* nC);
 
 #include "bspline/smake.h"

@@ -77,6 +77,7 @@ Bspline* BezierEndSpan(Bspline* obj, int edge, bool* owned) {
 void ReflectPointsThrough(const double* ax, const double* ay, const double* az, const double* bx,
                           const double* by, const double* bz, int strideA, int strideB, int n,
                           double* ox, double* oy, double* oz) {
+  if (!ax || !ay || !bx || !by || !ox || !oy || (az && (!bz || !oz)) || strideA < 0 || strideB < 0) return;
   for (int k = 0; k < n; ++k) {
     ox[k] = 2.0 * bx[k * strideB] - ax[k * strideA];
     oy[k] = 2.0 * by[k * strideB] - ay[k * strideA];
@@ -88,6 +89,7 @@ void MirrorInNormalPlanes(const double* ax, const double* ay, const double* az, 
                           const double* by, const double* bz, const double* cx, const double* cy,
                           const double* cz, int stride, int n, double* ox, double* oy,
                           double* oz) {
+  if (!ax || !ay || !bx || !by || !cx || !cy || !ox || !oy || (az && (!bz || !cz || !oz)) || stride < 0) return;
   for (int k = 0; k < n; ++k) {
     const int i = k * stride;
     double e[3] = {bx[i] - ax[i], by[i] - ay[i], az ? bz[i] - az[i] : 0.0};

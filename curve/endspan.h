@@ -28,12 +28,13 @@ int InsertEndSpanKnots(Bspline* obj, int dir, int edge);
 Bspline* BezierEndSpan(Bspline* obj, int edge, bool* owned);
 
 // o[k] = 2 b[k strideB] - a[k strideA], k < n, into contiguous outputs; z skipped when az is null.
+// Does nothing for another null array or a negative stride.
 void ReflectPointsThrough(const double* ax, const double* ay, const double* az, const double* bx,
                           const double* by, const double* bz, int strideA, int strideB, int n,
                           double* ox, double* oy, double* oz);
 // o[k] = the mirror image of c[k] in the plane through b[k] perpendicular to b[k] - a[k] (c[k]
 // itself when |b - a| <= 1e-10); inputs stride apart, outputs contiguous; z skipped when az is
-// null (the plane then lies in x, y).
+// null (the plane then lies in x, y). Does nothing for another null array or a negative stride.
 void MirrorInNormalPlanes(const double* ax, const double* ay, const double* az, const double* bx,
                           const double* by, const double* bz, const double* cx, const double* cy,
                           const double* cz, int stride, int n, double* ox, double* oy,

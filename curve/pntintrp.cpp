@@ -368,6 +368,7 @@ int SeparateDuplicates(double* x, double* y, double* z, int count, double tol) {
 }
 
 void PaddedChordParams(const double* x, const double* y, const double* z, int m, int p, double* out) {
+  if (!x || !y || !out || m < 0 || p < 0) return;
   for (int i = 0; i <= p; ++i) out[i] = 0.0;
   for (int i = 0; i < m; ++i) out[p + 1 + i] = out[p + i] + Chord(x, y, z, i);
   for (int i = 1; i <= p; ++i) out[p + m + i] = out[p + m];
@@ -377,6 +378,7 @@ void PaddedChordParams(const double* x, const double* y, const double* z, int m,
 
 void TridiagCollocation(const double* knots, int m, double* lower, double* diag, double* upper, int p,
                   int endStart, int endEnd) {
+  if (!knots || !lower || !diag || !upper || m < 1 || p < 0 || p > kMaxSplineDegree) return;
   lower[0] = 0.0, diag[0] = 1.0, upper[0] = 0.0;
   int row = 1;
   for (int i = 1; i <= m - 1; ++i) {
@@ -392,6 +394,7 @@ void TridiagCollocation(const double* knots, int m, double* lower, double* diag,
 }
 
 void BesselEnds(const double* d, const double* knots, int m, double* first, double* last) {
+  if (!d || !knots || !first || !last || m < 1) return;
   if (m == 1) {
     *first = (2.0 * d[0] + d[1]) / 3.0;
     *last = (d[0] + 2.0 * d[1]) / 3.0;
@@ -419,6 +422,7 @@ void FactorTridiag(const double* lower, const double* diag, const double* upper,
 
 void SolveTridiag(const double* d, const double* l, const double* upper, int m,
                    const double* rhs, double* out) {
+  if (!d || !l || !upper || !rhs || !out || m < 0) return;
   // The forward sweep's column lives in out until the backward sweep overwrites it.
   out[0] = rhs[0];
   for (int i = 1; i <= m; ++i) out[i] = rhs[i] - l[i] * out[i - 1];
@@ -437,6 +441,7 @@ double* AveragedKnotVector(const double* params, int m, int p) {
 
 void BandCollocation(const double* knots, const double* params, int m, double** A, int* idx, int w,
                      int p) {
+  if (!knots || !params || !A || !idx || m < 1 || w < 1 || p < 0 || p > kMaxSplineDegree) return;
   for (int r = 0; r <= m; ++r)
     for (int k = 0; k < w; ++k) A[r][k] = 0.0;
   idx[0] = 0;
@@ -632,6 +637,11 @@ int AddPointsToOrder(double** x, double** y, double** z, int* count, int p) {
 }
 
 double* InsertMidpointsSymmetric(const double* knots, int len, int p, int count) {
+  // Both insertion points start inside the domain: it needs a span of its own.
+  if (!knots || p < 0 || len < 2 * p + 2) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   double* K = MallocArray<double>(len + std::max(count, 0));
   if (!K || KernelFailed()) return nullptr;
   std::memcpy(K, knots, sizeof(double) * len);
@@ -711,7 +721,10 @@ double* InsertInLargestSpans(double* knots, int len, int p, int count) {
 
 void WrapCloudArrays(const Cloud* cloud, float* x, float* y, float* z, int nHead, int nTail,
                       int closed, int* count) {
+  if (!cloud || !x || !y || !z || !count) return;
   const int n = cloud->npts;
+  // The head and tail are copies of the cloud's own points.
+  if (!cloud->x || !cloud->y || !cloud->z || nHead < 0 || nTail < 0 || nHead > n || nTail > n) return;
   int k = 0;
   auto put = [&](int i) {
     x[k] = cloud->x[i];

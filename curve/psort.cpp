@@ -19,6 +19,7 @@
 
 void FindBestClosestPt(int count, const float* x, const float* y, const float* z, int i, int j,
                        const double target[3], double out[3]) {
+  if (count < 1 || !x || !y || !z || !target || !out) return;
   auto point = [&](int k, double p[3]) {
     k = ((k % count) + count) % count;
     p[0] = x[k], p[1] = y[k], p[2] = z[k];

@@ -6,7 +6,8 @@ struct Cloud;
 
 // The point nearest target on a cubic through scan points i-1, i, j, j+1 (cyclic in count),
 // searched between i and j; fewer than 4 points, a failed interpolation or estimate, or points i
-// and j closer than 1e-10 give the nearest point of the segment from i to j. out: 3 doubles.
+// and j closer than 1e-10 give the nearest point of the segment from i to j. out: 3 doubles, left
+// untouched for count < 1 or a null array.
 void FindBestClosestPt(int count, const float* x, const float* y, const float* z, int i, int j,
                        const double target[3], double out[3]);
 

@@ -7,7 +7,7 @@
 
 void CopyMatrixToArray(double** M, int c0, int c1, int r0, int r1, double* out) {
   const int width = c1 - c0 + 1;
-  if (width <= 0) return;
+  if (!M || !out || width <= 0 || c0 < 0 || r0 < 0) return;
   for (int r = r0; r <= r1; ++r, out += width) std::memcpy(out, M[r] + c0, sizeof(double) * width);
 }
 
@@ -17,6 +17,7 @@ void cp_vec_to_matrix_fh_fh(const double* flat, double** M, int cols, int rows) 
 }
 
 int IsLastColZeros_h(double** M, int rows, int cols) {
+  if (!M || cols < 1) return 0;
   for (int i = 0; i < rows; ++i)
     if (M[i][cols - 1] != 0.0) return 1;
   return 0;
@@ -36,7 +37,7 @@ void FlipMatrix(double* M, int cols, int rows, int byRows) {
 }
 
 void FillMatFromSubMat(double* dst, const double* src, int offset, int cols, int stride, int rows) {
-  if (!dst || rows < 1 || cols <= 0) return;
+  if (!dst || !src || rows < 1 || cols <= 0 || offset < 0 || stride < 0) return;
   for (int r = 0; r < rows; ++r)
     std::memcpy(dst + static_cast<long>(r) * cols, src + offset + static_cast<long>(r) * stride,
                 sizeof(double) * cols);
@@ -44,7 +45,7 @@ void FillMatFromSubMat(double* dst, const double* src, int offset, int cols, int
 
 void FillSubMatFromMat(const double* src, double* dst, int offset, int cols, int stride, int rows,
                        int transposed) {
-  if (!src) return;
+  if (!src || !dst || rows < 1 || cols < 1 || offset < 0 || stride < 0) return;
   for (int r = 0; r < rows; ++r)
     for (int c = 0; c < cols; ++c) {
       const long at = transposed == 0 ? offset + static_cast<long>(r) * stride + c

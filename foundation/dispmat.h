@@ -3,19 +3,23 @@
 // stride (the distance between consecutive rows, at least the number of columns used).
 #pragma once
 
-// out receives rows r0..r1, columns c0..c1 (inclusive) of M, row by row.
+// out receives rows r0..r1, columns c0..c1 (inclusive) of M, row by row. Does nothing for a null
+// matrix or array, c1 < c0, or a negative r0 or c0.
 void CopyMatrixToArray(double** M, int c0, int c1, int r0, int r1, double* out);
 // M[r][c] = flat[r cols + c].
 void cp_vec_to_matrix_fh_fh(const double* flat, double** M, int cols, int rows);
-// 0 when M[i][cols - 1] is exactly 0 for every i < rows (also for rows < 1), 1 otherwise: the
-// legacy sense is "1 = the last column is not all zero", and callers test it that way.
+// 0 when M[i][cols - 1] is exactly 0 for every i < rows (also for rows < 1, cols < 1 or a null M),
+// 1 otherwise: the legacy sense is "1 = the last column is not all zero", and callers test it that
+// way.
 int IsLastColZeros_f(double** M, int rows, int cols);
 int IsLastColZeros_h(double** M, int rows, int cols);  // the same
 // byRows 0: reverses every row of the flat rows x cols array; otherwise reverses the row order.
 void FlipMatrix(double* M, int cols, int rows, int byRows);
-// dst[r cols + c] = src[offset + r stride + c].
+// dst[r cols + c] = src[offset + r stride + c]. Does nothing for a null array, rows or cols < 1,
+// or a negative offset or stride.
 void FillMatFromSubMat(double* dst, const double* src, int offset, int cols, int stride, int rows);
 // transposed 0: dst[offset + r stride + c] = src[r cols + c]; else dst[offset + c stride + r].
+// Does nothing for a null array, rows or cols < 1, or a negative offset or stride.
 void FillSubMatFromMat(const double* src, double* dst, int offset, int cols, int stride, int rows,
                        int transposed);
 // For k < count sets dst[dstOff + k dstStride] to: mode 1 srcB[bOff + k bStride]; mode 2 the

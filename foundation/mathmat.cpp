@@ -128,6 +128,7 @@ void transpose_matrix_ff(double** A, double** B, int rows, int cols) {
 }
 
 void transpose_matrix_fh(double** A, double** B, int r0, int r1, int c0, int c1) {
+  if (!A || !B || r0 < 0 || c0 < 0) return;
   for (int i = r0; i <= r1; ++i)
     for (int j = c0; j <= c1; ++j) B[j][i] = A[i][j];
 }
@@ -140,6 +141,7 @@ void multiply_matrices_ff_ff_ff(double** A, double** B, double** C, int rowsA, i
 
 void multiply_matrices_fh_fh_ff(double** A, double** B, double** C, int i0, int i1, int k0, int k1, int j0,
                                 int j1) {
+  if (!A || !B || !C || i0 < 0 || k0 < 0 || j0 < 0) return;
   for (int i = i0; i <= i1; ++i)
     for (int j = j0; j <= j1; ++j) {
       double s = 0.0;
@@ -157,6 +159,7 @@ void multiply_matrix_vector_ff_ff_ff(double** M, const double* v, double* out, i
 }
 
 void multiply_matrix_vector_fh_fh_ff(double** M, const double* v, double* out, int r0, int r1, int lastCol) {
+  if (!M || !v || !out || r0 < 0) return;
   for (int i = r0; i <= r1; ++i) out[i] = VectorDotProduct(M[i], v, lastCol + 1);
 }
 

@@ -35,18 +35,20 @@ int FindMultOfValInArray(const double* a, int n, double value, int start, int ma
 int ZK_hMemCpy(void* dst, const void* src, long bytes);
 
 // ---- row-pointer matrices; index ranges written r0..r1 are inclusive ----------------------
-// B = A transposed: over rows x cols, or over A's rows r0..r1 and columns c0..c1.
+// B = A transposed: over rows x cols, or over A's rows r0..r1 and columns c0..c1 (the latter does
+// nothing for a null matrix or a negative r0 or c0).
 void transpose_matrix_ff(double** A, double** B, int rows, int cols);
 void transpose_matrix_fh(double** A, double** B, int r0, int r1, int c0, int c1);
 // Does nothing when rowsB != colsA.
 void multiply_matrices_ff_ff_ff(double** A, double** B, double** C, int rowsA, int colsA, int rowsB,
                                 int colsB);
-// C[i][j] = sum over k0..k1 of A[i][k] B[k][j], for i in i0..i1 and j in j0..j1.
+// C[i][j] = sum over k0..k1 of A[i][k] B[k][j], for i in i0..i1 and j in j0..j1. Does nothing for a
+// null matrix or a negative i0, k0 or j0.
 void multiply_matrices_fh_fh_ff(double** A, double** B, double** C, int i0, int i1, int k0, int k1, int j0,
                                 int j1);
 // Shows "Matrix error: wrong size." and leaves out alone when n != cols.
 void multiply_matrix_vector_ff_ff_ff(double** M, const double* v, double* out, int rows, int cols, int n);
-// out[i] = M[i][0..lastCol] . v for the rows r0..r1.
+// out[i] = M[i][0..lastCol] . v for the rows r0..r1. Does nothing for a null array or r0 < 0.
 void multiply_matrix_vector_fh_fh_ff(double** M, const double* v, double* out, int r0, int r1, int lastCol);
 // A[i][j] *= B[i][j] over rows x cols.
 void MatrixMatrixDotProduct(double** A, double** B, int rows, int cols);

@@ -113,6 +113,7 @@ void HeapSortWithIndexing(int n, const double* keys, int* idx) {
 }
 
 void quicksort(double* a, int lo, int hi) {
+  if (!a || lo < 0) return;
   // Recursing only into the smaller part bounds the stack by log2(n); the parts are disjoint,
   // so the order in which they are sorted does not change the result.
   while (lo < hi) {
@@ -197,6 +198,7 @@ float GetMinDistBetweenPointsIn2Arrays(const float* x0, const float* y0, const f
   const float* ys[2] = {y0, y1};
   const float* zs[2] = {z0, z1};
   float best = kNoValueF;
+  if (!x0 || !y0 || !z0 || !x1 || !y1 || !z1 || a < 0 || b < 0) return best;
   for (int ea = 0; ea < 2; ++ea)
     for (int eb = 0; eb < 2; ++eb) {
       const float dx = xs[ea][a] - xs[eb][b];
@@ -211,8 +213,10 @@ float GetMinDistBetweenPointsIn2Arrays(const float* x0, const float* y0, const f
 void FindClosestInTwoArraysRestrict(const float* x0, const float* y0, const float* z0, const float* x1,
                                     const float* y1, const float* z1, int n, const int* match0,
                                     const int* match1, int i, int* out0, int* out1) {
+  if (!out0 || !out1) return;
   *out0 = -1;
   *out1 = -1;
+  if (!x0 || !y0 || !z0 || !x1 || !y1 || !z1 || !match0 || !match1 || i < 0 || i >= n) return;
   if (match0[i] >= 0 && match1[i] >= 0) return;
   auto dist = [&](int a, int b) { return GetMinDistBetweenPointsIn2Arrays(x0, y0, z0, x1, y1, z1, a, b); };
 

@@ -22,7 +22,7 @@ void HeapSortByDirectionIndices_Float(int n, float* x, float* y, float* z, int* 
 void SortXYZIndex_f(float* x, float* y, float* z, int* ids, int n);
 // idx receives 0..n-1 ordered so that keys[idx[i]] ascend; keys are not touched.
 void HeapSortWithIndexing(int n, const double* keys, int* idx);
-// a[lo..hi], inclusive bounds.
+// a[lo..hi], inclusive bounds. Does nothing for a null array or lo < 0.
 void quicksort(double* a, int lo, int hi);
 
 // types[k]: 0 float, 1 int, 2 double. Sorts arrays[0] and permutes arrays[1..narrays-1] alike.
@@ -34,10 +34,11 @@ int CompareXYZ(double x1, double y1, double z1, double x2, double y2, double z2)
 
 // Items with two end points: P_j = (x0, y0, z0)[j], Q_j = (x1, y1, z1)[j]. match0/match1 hold the
 // items already joined to each end (negative: none). Gives the closest unmatched neighbours of
-// item i in out0/out1 (-1: none).
+// item i in out0/out1 (-1: none; also for a null array or i outside 0..n-1).
 void FindClosestInTwoArraysRestrict(const float* x0, const float* y0, const float* z0, const float* x1,
                                     const float* y1, const float* z1, int n, const int* match0,
                                     const int* match1, int i, int* out0, int* out1);
-// Smallest squared distance (in float) between the end points of items a and b.
+// Smallest squared distance (in float) between the end points of items a and b; kNoValueF for a
+// null array or a negative item.
 float GetMinDistBetweenPointsIn2Arrays(const float* x0, const float* y0, const float* z0, const float* x1,
                                        const float* y1, const float* z1, int a, int b);

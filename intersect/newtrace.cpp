@@ -243,6 +243,7 @@ int SubDivisionArray(Bspline* s1, Bspline* s2, double** u1, double** v1, double*
 
 int ChkPtNotInBox(const double* us, const double* vs, int i, int j, double u, double v,
                   double tolU, double tolV) {
+  if (!us || !vs || i < 0 || j < 0) return 1;
   const bool inU = us[i] - tolU <= u && u <= us[i + 1] - tolU;
   const bool inV = vs[j] - tolV <= v && v <= vs[j + 1] - tolV;
   return inU && inV ? 0 : 1;
@@ -266,11 +267,14 @@ void BoxOf(const double* p, int N, double t, double tol, int* box) {
 
 void GetBoxesRange(const double* us, const double* vs, double u, double v, int NU, int NV, int* i,
                    int* j, double tolU, double tolV) {
+  if (!us || !vs || !i || !j || NU < 2 || NV < 2) return;
   BoxOf(us, NU, u, tolU, i);
   BoxOf(vs, NV, v, tolV, j);
 }
 
-double FindMinimumStep(int i, const double* array) { return (array[i + 1] - array[i]) / 2.0; }
+double FindMinimumStep(int i, const double* array) {
+  return array && i >= 0 ? (array[i + 1] - array[i]) / 2.0 : 0.0;
+}
 
 void GetAllBoxesBetweenPoints(const double* us, const double* vs, double u0, double v0, double u1,
                               double v1, int i0, int j0, int i1, int j1, int* dirs, int* idx,

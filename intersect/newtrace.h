@@ -80,13 +80,14 @@ int SubDivisionArray(Bspline* s1, Bspline* s2, double** u1, double** v1, double*
 // Replaces *array (n values) by a new one with k evenly spaced values inserted into every
 // interval; nothing for k < 1. 0, or -2 on no memory (*array unchanged).
 int AddParamValuesPSpanToArray(double** array, int n, int k);
-// 1 when (u, v) lies outside box (i, j), 0 inside.
+// 1 when (u, v) lies outside box (i, j), 0 inside; 1 for a null array or a negative index.
 int ChkPtNotInBox(const double* us, const double* vs, int i, int j, double u, double v,
                   double tolU, double tolV);
-// Box (i, j) of (u, v) on arrays of NU and NV values.
+// Box (i, j) of (u, v) on arrays of NU and NV values; i and j untouched for a null array or
+// NU or NV < 2.
 void GetBoxesRange(const double* us, const double* vs, double u, double v, int NU, int NV, int* i,
                    int* j, double tolU, double tolV);
-// Half the width of box i.
+// Half the width of box i; 0 for a null array or i < 0.
 double FindMinimumStep(int i, const double* array);
 // The box-line crossings of the step (u0, v0) in box (i0, j0) to (u1, v1) in box (i1, j1),
 // ordered by the fraction of the step (u lines before v lines at equal fractions): dirs 1 for

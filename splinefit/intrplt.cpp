@@ -166,6 +166,10 @@ double* TestRemoveKnotsForInterpolate(const double* params, int m, int p) {
 
 double* CreateKnotVectorForNVectors(const double* x, const double* y, const double* z, int nu,
                                     int nv, int p) {
+  if (!x || !y || !z || nu < 1 || nv < 1 || p < 0) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   double* out = MallocArray<double>(nu + 2 * p);
   if (!out || KernelFailed()) return nullptr;
   for (int i = 0; i <= p; ++i) out[i] = 0.0;

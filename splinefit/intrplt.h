@@ -51,16 +51,20 @@ int FixDuplicates(double* x, double* y, double* z, int count, double tol);
 // Padded chord-length parameters for degree 3 (m + 7 values), 1 (m + 3) and p (m + 2p + 1).
 void AssignKnots(const double* x, const double* y, const double* z, int m, double* out);
 void AssignKnotsForDegree1(const double* x, const double* y, const double* z, int m, double* out);
+// NewAssignKnots does nothing for a null x, y or out, m < 0 or p < 0.
 void NewAssignKnots(const double* x, const double* y, const double* z, int m, int p, double* out);
 
 // ---- Tridiagonal collocation (cubic interpolation and skinning) -----------------------------
 // Rows of the collocation system at the parameters knots[p + i], i = 1..m - 1, between two
-// identity rows; the row next to an end whose condition is 2 is left out (rows move up).
+// identity rows; the row next to an end whose condition is 2 is left out (rows move up). Does
+// nothing for a null array, m < 1 or a degree outside 0..kMaxSplineDegree.
 void setup_system(const double* knots, int m, double* lower, double* diag, double* upper, int p,
                   int endStart, int endEnd);
-// The Bessel control values next to both ends of data d[0..m] over the cubic knot vector.
+// The Bessel control values next to both ends of data d[0..m] over the cubic knot vector;
+// nothing for a null array or m < 1.
 void bessel_ends(const double* d, const double* knots, int m, double* first, double* last);
 // Factors once (no pivoting), then solves per right-hand side; rhs and out may be one array.
+// The solve does nothing for a null array or m < 0.
 void LUD_tridiag(const double* lower, const double* diag, const double* upper, double* d,
                  double* l, int m);
 void solve_tridiag(const double* d, const double* l, const double* upper, int m,
@@ -73,6 +77,7 @@ void solve_tridiag(const double* d, const double* l, const double* upper, int m,
 // split give a point curve of degree p.
 Bspline* NewCurveIntrplt(double* x, double* y, double* z, int n, double* params, int p);
 // Collocation rows at params[p + i]; a parameter exactly on a knot takes the span before it.
+// Does nothing for a null array, m < 1, w < 1 or a degree outside 0..kMaxSplineDegree.
 void Newsetup_system(const double* knots, const double* params, int m, double** A, int* idx, int w,
                      int p);
 // In-place LU of rows 0..n (Doolittle, no pivoting). 0, or -2 (error state -2) at a zero or
@@ -92,6 +97,8 @@ int AddPointsIfLessThanOrder(double** x, double** y, double** z, int* count, int
 // Parameter arrays with midpoints inserted alternately from both ends until count more values
 // sit inside the domain (*count receives the number inserted, which may be one more).
 double* GetNewKnotsAfterInsert(const double* params, int len, int p, int* count);
+// InsertSymmetricKnots: null (error state -2) for a null array, p < 0 or len < 2p + 2 (no span
+// inside the domain).
 double* InsertSymmetricKnots(const double* knots, int len, int p, int count);
 // len + count knots with one midpoint in each of the count largest spans (at most one per span).
 double* GetLargestSpanAndInsert(double* knots, int len, int p, int count);
@@ -119,7 +126,8 @@ Bspline* NewSurfaceInterpolate(double* x, double* y, double* z, int nu, int nv, 
 Bspline* NewSurfaceInterpolate_f(const float* x, const float* y, const float* z, int nu, int nv,
                                  double* uparams, double* vparams, int pu, int pv);
 // Padded parameters (nu + 2p values) from the chords between neighbouring columns averaged over
-// the nv rows. Null on memory failure.
+// the nv rows. Null on memory failure, and (error state -2) for a null array, nu or nv < 1 or
+// p < 0.
 double* CreateKnotVectorForNVectors(const double* x, const double* y, const double* z, int nu,
                                     int nv, int p);
 // New grid arrays with rows of at least pu + 1 and columns of at least pv + 1 points (added

@@ -305,6 +305,7 @@ int FindSurfKnots(const PpolySurface* pp, double* outU, double* outV) {
 
 // One degree step of the Bezier polygon: b'_i = (i / (n + 1)) b_i-1 + (1 - i / (n + 1)) b_i.
 void RaiseBezierCurveDegreeBy1(int n, int dim, double** in, double** out) {
+  if (!in || !out || n < 0 || dim < 0) return;
   for (int c = 0; c < dim; ++c) {
     out[0][c] = in[0][c];
     out[n + 1][c] = in[n][c];
@@ -316,6 +317,7 @@ void RaiseBezierCurveDegreeBy1(int n, int dim, double** in, double** out) {
 }
 
 int RaiseBezierDegree(int p, int d, int dim, double** in, double** out) {
+  if (!in || !out || d < 0 || dim < 0) return -2;
   for (int i = 0; i <= d; ++i)
     for (int c = 0; c < dim; ++c) out[i][c] = in[i][c];
   if (p <= d) return 0;
@@ -332,6 +334,7 @@ int RaiseBezierDegree(int p, int d, int dim, double** in, double** out) {
 
 int RaiseBezierSurfDegree(int pu, int du, int dim, int pv, int dv, double** inX, double** inY,
                           double** inZ, double** outX, double** outY, double** outZ) {
+  if (du < 0 || dv < 0 || !inX || !inY || !inZ || !outX || !outY || !outZ) return -2;
   const int nu = std::max(pu, du), nv = std::max(pv, dv);
   TrackingScope scope;
   // Work lines of three coordinates, as long as the longer direction needs.

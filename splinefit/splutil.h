@@ -74,13 +74,15 @@ int FindBezierSurfCoeffs(const PpolySurface* pp, int iv, int iu, double** MinvU,
 int FindKnots(const PpolyCurve* pp, double* out);
 int FindSurfKnots(const PpolySurface* pp, double* outU, double* outV);
 // Degree elevation of a Bezier polygon (rows = points, columns = coordinates): n + 1 points of
-// degree n into n + 2 points of degree n + 1 (out distinct from in).
+// degree n into n + 2 points of degree n + 1 (out distinct from in). Does nothing for a null
+// array, n < 0 or dim < 0.
 void RaiseBezierCurveDegreeBy1(int n, int dim, double** in, double** out);
 // d + 1 points of degree d raised to p + 1 points of degree p (copied when p <= d). 0, or -2
-// when memory runs out.
+// when memory runs out, for a null array, d < 0 or dim < 0.
 int RaiseBezierDegree(int p, int d, int dim, double** in, double** out);
 // A (dv + 1) x (du + 1) net per coordinate raised to (pv + 1) x (pu + 1): rows in u first, then
-// the columns of that net in v. 0, or -2 when memory runs out.
+// the columns of that net in v. 0, or -2 when memory runs out, for a null array, du < 0 or
+// dv < 0.
 int RaiseBezierSurfDegree(int pu, int du, int dim, int pv, int dv, double** inX, double** inY,
                           double** inZ, double** outX, double** outY, double** outZ);
 // The B-spline of a piecewise polynomial curve (degree p, every breakpoint of full multiplicity

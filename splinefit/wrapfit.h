@@ -27,7 +27,8 @@ struct Cloud;
 // failure.
 int InitClosedCurve(Cloud* cloud, int degree, int ncoef, double** params);
 // The wrapped layout of the cloud's points into x, y, z: P(n - nTail)..P(n-1), then P0..P(n-1)
-// (closed: P1..P(n-2)), then P0..P(nHead-1); *count receives the wrapped count.
+// (closed: P1..P(n-2)), then P0..P(nHead-1); *count receives the wrapped count. Does nothing
+// (*count untouched) for a null cloud or array, or nHead or nTail outside 0..n.
 void MakeWrapedArrays(const Cloud* cloud, float* x, float* y, float* z, int nHead, int nTail,
                       int closed, int* count);
 // Cuts a curve fitted to wrapped data back to one period starting at parameter 0: nWrap control

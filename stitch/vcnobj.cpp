@@ -64,6 +64,7 @@ double GetObjSpanInParDir(Bspline* obj, int dir, int curveOnSurf3D) {
 }
 
 void CopyVecWOffsetToVec(const double* src, int stride, double* dst, int n) {
+  if (!src || !dst || stride < 0) return;
   for (int i = 0; i < n; ++i) dst[i] = src[i * stride];
 }
 

@@ -41,7 +41,7 @@ double GetObjSpanInParDir(Bspline* obj, int dir, int curveOnSurf3D);
 double GetCurveOnSurf3DLength(Bspline* crv);
 
 // dst[i] = src[i * stride] for i < n: one column (stride = row length) or row of a flat
-// coefficient block.
+// coefficient block. Does nothing for a null array or a negative stride.
 void CopyVecWOffsetToVec(const double* src, int stride, double* dst, int n);
 
 // The distinct interior knots of one direction (u for curves) with their multiplicities;

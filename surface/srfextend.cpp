@@ -123,8 +123,10 @@ double PolylineLength(const double* x, const double* y, const double* z, int sta
 
 void GridLineLengthExtremes(const double* x, const double* y, const double* z, int pointStride,
                             int lineStride, int pointsPerLine, int lines, double out[2]) {
+  if (!out) return;
   out[0] = 1.797693e308;
   out[1] = 0.0;
+  if (!x || !y || pointStride < 0 || lineStride < 0) return;
   for (int l = 0; l < lines; ++l) {
     const double len = PolylineLength(x, y, z, l * lineStride, pointStride, pointsPerLine);
     out[0] = std::min(out[0], len);

@@ -102,6 +102,8 @@ void GetParametricExtent(Bspline* obj, double* umin, double* umax, double* vmin,
 
 int GetCleanKnotsFromKnots(const double* knots, int total, int order, int* mult, double* vals,
                            double tol) {
+  // Both end runs of order copies must fit.
+  if (!knots || !mult || !vals || order < 1 || total < 2 * order) return 0;
   const int d = order - 1;
   int n = 0;
   for (int i = 0; i < d; ++i) vals[n++] = knots[i];

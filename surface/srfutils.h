@@ -42,7 +42,8 @@ int GetCleanKnots(Bspline* obj, int dir, int** mult, double** vals, double facto
 // The clean vector of a clamped knot vector of `total` knots and the given order into the
 // caller's arrays (room for total values each): the end values degree + 1 times, every
 // interior value once (values within the absolute tol count as one); mult gets one entry per
-// distinct value, degree + its count for the first. Returns the clean length.
+// distinct value, degree + its count for the first. Returns the clean length; 0 (nothing written)
+// for a null array, order < 1 or total < 2 order.
 int GetCleanKnotsFromKnots(const double* knots, int total, int order, int* mult, double* vals,
                            double tol);
 

@@ -6,12 +6,15 @@
 #include <random>
 #include <vector>
 
+#include "bspline/kinsert.h"
 #include "bspline/knots.h"
 #include "bspline/measure.h"
 #include "bspline/nubs.h"
+#include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
 #include "curve/crvutil.h"
+#include "curve/pntintrp.h"
 #include "foundation/umalloc.h"
 #include "stitch/vcnobj.h"
 #include "tests/support/builders.h"
@@ -217,6 +220,47 @@ TEST_F(ObjectMeasures, BoundaryDeviationOfATranslate) {
   EXPECT_EQ(BoundaryDeviation(bnd, next, 0.0), 0.0);
   EXPECT_EQ(BoundaryDeviation(bnd, shorter, 30.0), 0.0);  // no corresponding control points
   EXPECT_EQ(ShortestCtrlPair(bnd, shorter, &index, &dist), -2);
+}
+
+// A count or index that leaves the array names knots the caller did not give: every knot helper
+// refuses it, leaving the knots as they were (the arrays here sit inside larger ones, so a read
+// past their start lands on a value and shows in the answer).
+TEST_F(KnotArithmetic, CountsAndIndicesOutsideTheArrayAreRefused) {
+  std::vector<double> all = {0.0, 1.0, 1.0, 2.0, 3.0, 3.0, 3.0};
+  const std::vector<double> kept = all;
+  double* knots = all.data() + 1;
+  EXPECT_EQ(SnapKnotsToValue(knots, 3, -1, 0.0, 0.5), 0);
+  EXPECT_EQ(SnapKnotsToValue(knots, 3, 3, 3.0, 0.5), 0);
+  EXPECT_EQ(NormalizeKnots(knots, 1), 0.0);
+  EXPECT_EQ(NormalizeKnots(knots, 0), 0.0);
+  std::vector<double> out(4, -7.0);
+  GrevilleParams(knots, 3, 0, out.data());
+  EXPECT_EQ(out, std::vector<double>(4, -7.0));
+  EXPECT_EQ(all, kept);
+  EXPECT_EQ(FindNLargestSpanIndices(2, -1, 3, knots), nullptr);
+  double* merged = nullptr;
+  int count = 5;
+  MergeKnotVectors(knots, -1, knots, 3, &merged, &count);
+  EXPECT_EQ(merged, nullptr);
+  EXPECT_EQ(count, 5);
+  EXPECT_TRUE(KernelFailedNow());
+  ClearKernelError();
+  // Degree 2 needs six knots for a span inside its domain.
+  EXPECT_EQ(InsertMidpointsSymmetric(knots, 5, 2, 1), nullptr);
+  ClearKernelError();
+  EXPECT_EQ(all, kept);
+  // A span below the degree leaves the basis untouched.
+  std::vector<double> N(kMaxSplineDegree + 3, -7.0);
+  ComputeNubVals(knots, 3, 1.0, 1, N.data());
+  ComputeNubValsM(knots, 2, 1.0, 1, N.data());
+  ComputeNubDerivs(knots, 3, 1.0, 2, 1, N.data());
+  EXPECT_EQ(N, std::vector<double>(kMaxSplineDegree + 3, -7.0));
+  ComputeNubVals(knots, 1, 2.5, 2, N.data());
+  EXPECT_EQ(N[1] + N[2], 1.0);
+  // The smallest arrays that are sound still answer.
+  EXPECT_EQ(SnapKnotsToValue(knots, 3, 1, 1.2, 0.5), 2);
+  EXPECT_EQ(NormalizeKnots(all.data(), 7), 1.0 / 3.0);
+  EXPECT_EQ(all.back(), 1.0);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "foundation/makemat.h"
 #include "foundation/mathmat.h"
 #include "foundation/minmax.h"
+#include "foundation/sort.h"
 #include "foundation/vec3.h"
 #include "tests/support/kernel_fixture.h"
 
@@ -222,6 +223,47 @@ TEST_F(Arrays, RangesAreTheSmallestAndLargestValues) {
   FreeCloud(c);
   Compute3DArrayMinsMaxs_f(&b[0], &b[3], &b[1], &b[4], &b[2], &b[5], fx.data(), fy.data(), fz.data(), 0);
   EXPECT_TRUE(b[0] == kEmptyBoxBound && b[3] == -kEmptyBoxBound);
+}
+
+// A range that starts before the first row, column or entry names memory the caller does not
+// own: every block copy and product refuses it and leaves its output as it was.
+TEST_F(Arrays, RangesStartingBeforeTheFirstEntryAreRefused) {
+  const int n = 4;
+  double** A = allocate_matrix_ff(n, n);
+  double** C = allocate_matrix_ff(n, n);
+  for (int r = 0; r < n; ++r)
+    for (int c = 0; c < n; ++c) A[r][c] = 1.0 + r * n + c, C[r][c] = -7.0;
+  std::vector<double> out(n * n + n, -7.0);
+  const std::vector<double> untouched = out;
+  for (int start = -1; start >= -2; --start) {
+    CopyMatrixToArray(A, start, n - 1, 0, n - 1, out.data());
+    CopyMatrixToArray(A, 0, n - 1, start, n - 1, out.data());
+    FillMatFromSubMat(out.data(), A[0], start, 2, n, 2);
+    FillMatFromSubMat(out.data(), A[0], 0, 2, start, 2);
+    FillSubMatFromMat(A[0], out.data(), start, 2, n, 2, 0);
+    FillSubMatFromMat(A[0], out.data(), 0, 2, start, 2, 1);
+    multiply_matrix_vector_fh_fh_ff(A, A[0], out.data(), start, n - 1, n - 1);
+    EXPECT_EQ(out, untouched) << start;
+    transpose_matrix_fh(A, C, start, n - 1, 0, n - 1);
+    transpose_matrix_fh(A, C, 0, n - 1, start, n - 1);
+    multiply_matrices_fh_fh_ff(A, A, C, start, n - 1, 0, n - 1, 0, n - 1);
+    multiply_matrices_fh_fh_ff(A, A, C, 0, n - 1, start, n - 1, 0, n - 1);
+    multiply_matrices_fh_fh_ff(A, A, C, 0, n - 1, 0, n - 1, start, n - 1);
+    for (int r = 0; r < n; ++r)
+      for (int c = 0; c < n; ++c) EXPECT_EQ(C[r][c], -7.0);
+  }
+  // No last column to test: none of it is non-zero.
+  EXPECT_EQ(IsLastColZeros_h(A, n, 0), 0);
+  EXPECT_EQ(IsLastColZeros_f(A, n, -1), 0);
+  EXPECT_EQ(IsLastColZeros_h(A, n, n), 1);
+  // The sort keeps to the entries it is given.
+  std::vector<double> keys = {3, 1, 2};
+  quicksort(keys.data() + 1, -1, 1);
+  EXPECT_EQ(keys, (std::vector<double>{3, 1, 2}));
+  quicksort(keys.data(), 0, 2);
+  EXPECT_EQ(keys, (std::vector<double>{1, 2, 3}));
+  matrix_free_ff(A);
+  matrix_free_ff(C);
 }
 
 }  // namespace

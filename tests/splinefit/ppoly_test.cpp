@@ -292,4 +292,20 @@ TEST_F(PolyForms, FailedAllocationsLeaveNothingBehind) {
   EXPECT_TRUE(BitIdentical(sb, Snapshot(s)));
 }
 
+// A negative degree names rows before the polygon: refused, the output as it was (the polygon is
+// the tail of a larger matrix, so a row before it is readable and a read would show in out).
+TEST_F(PolyForms, NegativeDegreesAreRefused) {
+  Matrix in(allocate_matrix_ff(4, 3)), out(allocate_matrix_ff(4, 3));
+  for (int i = 0; i < 4; ++i)
+    for (int c = 0; c < 3; ++c) in[i][c] = 1.0 + i, out[i][c] = -7.0;
+  double** tail = in.get() + 1;
+  RaiseBezierCurveDegreeBy1(-1, 3, tail, out.get());
+  EXPECT_EQ(RaiseBezierDegree(2, -1, 3, tail, out.get()), -2);
+  for (int i = 0; i < 4; ++i)
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(out[i][c], -7.0) << i;
+  // Degree 0 is a point: raising it repeats the point.
+  EXPECT_EQ(RaiseBezierDegree(2, 0, 3, tail, out.get()), 0);
+  for (int i = 0; i <= 2; ++i) EXPECT_EQ(out[i][1], 2.0) << i;
+}
+
 }  // namespace

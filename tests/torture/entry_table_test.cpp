@@ -681,8 +681,10 @@ void DriveRecordTable(long part) {
 // cloud or arrays they are given, fill a cloud the caller hands over empty, or hand back new
 // arrays through the caller's array pointers (its row arrays here) for the caller to free.
 bool TakesItsArgumentOver(const char* name) {
-  static const char* const kOwnTheirArguments[] = {"JoinCldPolys", "AdoptDifferenceGroup", "GatherCloudPoints",
-                                                   "SimpleSampleCloud"};
+  static const char* const kOwnTheirArguments[] = {
+      "JoinCldPolys",   "AdoptDifferenceGroup", "GatherCloudPoints",  "SimpleSampleCloud",
+      "matrix_free_ff", "matrix_free_fh",       "GetNParValsPerSpan", "WrapCloudForClosedFit",
+      "AddParamValuesPSpanToArray"};
   return std::strncmp(name, "Free", 4) == 0 || std::strstr(name, "NoAlloc") != nullptr ||
          Listed(name, kOwnTheirArguments, std::size(kOwnTheirArguments));
 }
