@@ -41,8 +41,6 @@ inline constexpr const char* kNullInputsStillOpen[] = {
     "AreTwoVecsParallel",
     "AreTwoVecsPerpendicular",
     "AreaOfTriangle",
-    "AssignKnots",
-    "AssignKnotsForDegree1",
     "AveragedKnotVector",
     "AxisMirror3Darrays",
     "AxisMirror3Darrays_F",
@@ -299,7 +297,6 @@ inline constexpr const char* kNullInputsStillOpen[] = {
     "mat_inverse4",
     "median3",
     "median3x3",
-    "multiply_matrix_vector_ff_ff_ff",
     "normalize_tarray3",
     "solve_BandMatrix",
 };
