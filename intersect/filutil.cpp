@@ -98,7 +98,9 @@ struct Ball {
   SurfPoint at[2];
   double t[3];  // direction along the intersection
   double X[3];  // corner where the tangent lines across the intersection meet
-  double lo[4], hi[4];
+  double lo[4], hi[4];  // brackets
+  bool wraps[4];        // the surface is closed in this parameter: its seam is no edge
+  double guess[4];
 };
 
 bool EvaluateBoth(Ball& b) {
@@ -167,13 +169,20 @@ int ContactSteps(Ball& b, int k, const double nb[4], double lengthFactor, double
   return 0;
 }
 
-// Clamps the parameters into their boxes; true when any moved.
+// Clamps the parameters into their boxes; true when any moved. A parameter of a closed
+// direction goes on across the seam instead, by whole periods, its bracket with it.
 bool ClampToBoxes(Ball& b) {
   bool clamped = false;
   for (int k = 0; k < 4; ++k) {
     const Bspline* s = b.S[k / 2];
     const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
-    if (b.p[k] < lo) {
+    if (b.wraps[k] && (b.p[k] < lo || b.p[k] > hi)) {
+      const double period = hi - lo;
+      const double shift = -period * std::floor((b.p[k] - lo) / period);
+      b.p[k] = std::clamp(b.p[k] + shift, lo, hi);
+      b.lo[k] += shift;
+      b.hi[k] += shift;
+    } else if (b.p[k] < lo) {
       b.p[k] = lo;
       clamped = true;
     } else if (b.p[k] > hi) {
@@ -197,9 +206,17 @@ bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
   b.r = r;
   b.size = PairSize(S1, S2);
   for (int k = 0; k < 4; ++k) {
-    b.p[k] = p[k];
-    b.lo[k] = Lo(b.S[k / 2], k & 1);
-    b.hi[k] = Hi(b.S[k / 2], k & 1);
+    const Bspline* s = b.S[k / 2];
+    b.p[k] = b.guess[k] = p[k];
+    b.lo[k] = Lo(s, k & 1);
+    b.hi[k] = Hi(s, k & 1);
+    b.wraps[k] = (k & 1 ? s->closedV : s->closedU) && b.hi[k] > b.lo[k];
+    if (b.wraps[k]) {
+      // The contact lies within a period of the guess, on either side of the seam.
+      const double period = b.hi[k] - b.lo[k];
+      b.lo[k] = p[k] - period;
+      b.hi[k] = p[k] + period;
+    }
   }
   if (!EvaluateBoth(b)) return false;
   VecCrossProd3(b.at[0].n, b.at[1].n, b.t);
@@ -207,11 +224,25 @@ bool StartBall(Ball& b, Bspline* S1, Bspline* S2, double r, const double p[4]) {
   return true;
 }
 
+// A parameter across the seam from the guess by no more than this share of its period is the
+// seam itself, taken on the guess's side: a contact on the seam keeps the end of the range its
+// trace runs from.
+constexpr double kSeamRound = 1e-12;
+
 void WriteBack(const Ball& b, double* u1, double* v1, double* u2, double* v2) {
-  *u1 = b.p[0];
-  *v1 = b.p[1];
-  *u2 = b.p[2];
-  *v2 = b.p[3];
+  double q[4];
+  for (int k = 0; k < 4; ++k) {
+    q[k] = b.p[k];
+    if (!b.wraps[k]) continue;
+    const Bspline* s = b.S[k / 2];
+    const double lo = Lo(s, k & 1), hi = Hi(s, k & 1), period = hi - lo;
+    const double across = q[k] + (q[k] - b.guess[k] > 0.5 * period ? -period : q[k] - b.guess[k] < -0.5 * period ? period : 0.0);
+    if (across >= lo - kSeamRound * period && across <= hi + kSeamRound * period) q[k] = std::clamp(across, lo, hi);
+  }
+  *u1 = q[0];
+  *v1 = q[1];
+  *u2 = q[2];
+  *v2 = q[3];
 }
 
 int Sign(double x) { return x >= 0.0 ? 1 : -1; }

@@ -1,5 +1,5 @@
 // Surfaces with exact intersections for the intersection and fillet tests: planes, half and
-// whole cylinders and a sphere patch (rational quadratic arcs, exact), each placed by a scale
+// whole cylinders, cones, spheres and a sphere patch (rational quadratic arcs, exact), each placed by a scale
 // (and a shift) so that the same pair can be built at every unit of length and place.
 #pragma once
 
@@ -110,17 +110,27 @@ struct Place {
   }
 };
 
-// The cylinder of radius R about the axis a through the origin, for heights h0..h1 along it;
-// u goes round from the direction e (the seam), v along the axis. Exact: rational quadratic
-// quarter arcs; closed in u.
-inline Bspline* Cylinder(const double a[3], const double e[3], double R, double h0, double h1,
-                  const Place& at) {
+// The plane patch O + u e1 + v e2 of Plane, placed.
+inline Bspline* Plane(const double O[3], const double e1[3], const double e2[3], const Place& at) {
+  double o[3], a[3], b[3];
+  at.Map(O, o);
+  for (int c = 0; c < 3; ++c) a[c] = at.scale * e1[c], b[c] = at.scale * e2[c];
+  return Plane(o, a, b);
+}
+
+// The cone about the axis a through the origin whose radius runs from R0 at height h0 to R1 at
+// height h1 along it; u goes round from the direction e (the seam), v from h0 to h1. Normals
+// Su x Sv point away from the axis for h0 < h1 and toward it for h0 > h1. Exact: rational
+// quadratic quarter arcs, degree 1 along; closed in u.
+inline Bspline* Cone(const double a[3], const double e[3], double R0, double R1, double h0, double h1,
+                     const Place& at) {
   const double f[3] = {a[1] * e[2] - a[2] * e[1], a[2] * e[0] - a[0] * e[2], a[0] * e[1] - a[1] * e[0]};
   const double w = std::sqrt(0.5);
   const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
   std::vector<double> pts, weights;
   for (int j = 0; j < 2; ++j)
     for (int i = 0; i < 9; ++i) {
+      const double R = j ? R1 : R0;
       double p[3], q[3];
       for (int c = 0; c < 3; ++c) p[c] = R * (cx[i] * e[c] + cy[i] * f[c]) + (j ? h1 : h0) * a[c];
       at.Map(p, q);
@@ -129,6 +139,36 @@ inline Bspline* Cylinder(const double a[3], const double e[3], double R, double 
     }
   Bspline* s = BuildSurface(2, 1, 9, 2, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1},
                             {0, 0, 1, 1}, weights);
+  if (s) s->closedU = 1;
+  return s;
+}
+
+// The cylinder of radius R about the axis a through the origin, for heights h0..h1 along it;
+// u goes round from the direction e (the seam), v along the axis. Exact: rational quadratic
+// quarter arcs; closed in u.
+inline Bspline* Cylinder(const double a[3], const double e[3], double R, double h0, double h1,
+                  const Place& at) {
+  return Cone(a, e, R, R, h0, h1, at);
+}
+
+// The sphere of radius R about the origin: u round the z axis from x (closed), v along the
+// meridians from the south pole to the north (rational quadratic quarter arcs both ways);
+// normals Su x Sv point outward.
+inline Bspline* Sphere(double R, const Place& at) {
+  const double w = std::sqrt(0.5);
+  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+  const double mr[5] = {0, 1, 1, 1, 0}, mz[5] = {-1, -1, 0, 1, 1}, mw[5] = {1, w, 1, w, 1};
+  std::vector<double> pts, weights;
+  for (int j = 0; j < 5; ++j)
+    for (int i = 0; i < 9; ++i) {
+      const double p[3] = {R * mr[j] * cx[i], R * mr[j] * cy[i], R * mz[j]};
+      double q[3];
+      at.Map(p, q);
+      pts.insert(pts.end(), q, q + 3);
+      weights.push_back((i % 2 ? w : 1.0) * mw[j]);
+    }
+  Bspline* s = BuildSurface(2, 2, 9, 5, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1},
+                            {0, 0, 0, .5, .5, 1, 1, 1}, weights);
   if (s) s->closedU = 1;
   return s;
 }

@@ -1,0 +1,195 @@
+// Rolling-ball fillet traces on exact quadric pairs, measured against the ball itself: every
+// contact pair a trace returns has its ball at distance r from both exact surfaces with both
+// contact normals through its centre, at sizes 1e-6, 1 and 1e6 placed far from the origin;
+// contacts across a closed surface's seam are reached.
+#include <cmath>
+#include <functional>
+#include <vector>
+
+#include "bspline/nubs.h"
+#include "foundation/vec3.h"
+#include "intersect/filutil.h"
+#include "intersect/newintr.h"
+#include "tests/intersect/shapes.h"
+#include "tests/support/builders.h"
+#include "tests/support/kernel_fixture.h"
+
+namespace {
+
+using shapes::Place;
+
+class FilletBall : public KernelTest {};
+
+const double kX[3] = {1, 0, 0}, kY[3] = {0, 1, 0}, kZ[3] = {0, 0, 1};
+
+// Distance of a point (the case's units) from an exact surface of the case.
+using Distance = std::function<double(const double p[3])>;
+
+// Two exact surfaces, oriented so that the ball lies where both normals point, with their
+// distance functions; the kinds of pair the fillet traces are tried on.
+enum Kind { kCrossingCylinders, kConeAndPlane, kSphereAndCylinder, kOpenAcrossASeam, kPlaneAndCylinder, kInsideACylinder };
+
+struct Pair {
+  BsplineKeeper keep;
+  Bspline* S1 = nullptr;
+  Bspline* S2 = nullptr;
+  Distance d1, d2;
+  Place at;
+  double size = 1.0;  // the pair's size in its own units
+  Pair(Kind kind, const Place& place) : at(place) {
+    const double O[3] = {-1, -1, 0}, wide[3] = {-2, -2, 0}, low[3] = {-1, -1, -0.2}, e2x[3] = {2, 0, 0},
+                 e2y[3] = {0, 2, 0}, e4x[3] = {4, 0, 0}, e4y[3] = {0, 4, 0};
+    switch (kind) {
+      case kCrossingCylinders:  // radius 0.5 about z and 0.3 about x: two loops
+        S1 = keep(shapes::Cylinder(kZ, kX, 0.5, -1, 1, at));
+        S2 = keep(shapes::Cylinder(kX, kY, 0.3, -1, 1, at));
+        d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - 0.5); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[1], p[2]) - 0.3); };
+        break;
+      case kConeAndPlane:  // the plane z = 0 and the cone of half-angle 45 degrees, apex (0, 0, 1)
+        S1 = keep(shapes::Plane(wide, e4x, e4y, at));
+        S2 = keep(shapes::Cone(kZ, kX, 1.5, 0.2, -0.5, 0.8, at));
+        d1 = [](const double* p) { return std::fabs(p[2]); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) + p[2] - 1.0) / std::sqrt(2.0); };
+        break;
+      case kSphereAndCylinder:  // the unit sphere and the cylinder of radius 0.5 about z: two circles
+        S1 = keep(shapes::Sphere(1.0, at));
+        S2 = keep(shapes::Cylinder(kZ, kX, 0.5, -1.2, 1.2, at));
+        d1 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - 0.5); };
+        break;
+      case kOpenAcrossASeam:  // the plane z = -0.2 and the cylinder of radius 0.5 about x (seam at +y)
+        S1 = keep(shapes::Plane(low, e2x, e2y, at));
+        S2 = keep(shapes::Cylinder(kX, kY, 0.5, -1, 1, at));
+        d1 = [](const double* p) { return std::fabs(p[2] + 0.2); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[1], p[2]) - 0.5); };
+        break;
+      case kPlaneAndCylinder:  // the plane z = 0 over [-1, 1]^2 and the cylinder of radius 0.5 about z
+      case kInsideACylinder:   // the same, the ball inside the cylinder
+        S1 = keep(shapes::Plane(O, e2x, e2y, at));
+        S2 = kind == kInsideACylinder ? keep(shapes::Cylinder(kZ, kX, 0.5, 1, -1, at))
+                                      : keep(shapes::Cylinder(kZ, kX, 0.5, -1, 1, at));
+        d1 = [](const double* p) { return std::fabs(p[2]); };
+        d2 = [](const double* p) { return std::fabs(std::hypot(p[0], p[1]) - 0.5); };
+        break;
+    }
+    size = shapes::PairSize(S1, S2) / at.scale;
+  }
+  // The tolerance of the refinements: 1e-9 of the size.
+  double Tol() const { return 1e-9 * size * at.scale; }
+};
+
+// Size 1 at the origin; 1e-6 and 1e6 moved 1e4 sizes from it.
+std::vector<Place> Placements() {
+  std::vector<Place> places(3);
+  places[1].scale = 1e-6;
+  places[2].scale = 1e6;
+  for (int k = 1; k < 3; ++k)
+    for (int q = 0; q < 3; ++q) places[k].shift[q] = 3e4 * places[k].scale * (q + 1);
+  return places;
+}
+
+// The property: the largest departure, in the case's units, of a trace's pairs from the ball of
+// their radius. The centre is the mean of P1 + r n1 and P2 + r n2 (unit normals Su x Sv); each
+// contact normal runs through it (the two agree), it lies r from each contact point and r from
+// each exact surface (nothing of either surface nearer: the ball fits). 0 for an empty trace.
+double OffBall(const Pair& c, const IntersectionTrace* out) {
+  double off = 0.0;
+  for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
+    const double r = m->filletParam / c.at.scale;
+    double P[2][3], C[2][3];
+    for (int s = 0; s < 2; ++s) {
+      Bspline* srf = s ? c.S2 : c.S1;
+      const double u = s ? m->u2 : m->u1, v = s ? m->v2 : m->v1;
+      double X[3], Su[3], Sv[3], N[3];
+      Eval3DPointOnSurfCoord(srf, u, v, 0, 0, X);
+      Eval3DPointOnSurfCoord(srf, u, v, 1, 0, Su);
+      Eval3DPointOnSurfCoord(srf, u, v, 0, 1, Sv);
+      VecCrossProd3(Su, Sv, N);
+      const double l = VecSize3(N);
+      c.at.Unmap(X, P[s]);
+      for (int k = 0; k < 3; ++k) C[s][k] = P[s][k] + r * N[k] / l;
+    }
+    double centre[3];
+    for (int k = 0; k < 3; ++k) centre[k] = 0.5 * (C[0][k] + C[1][k]);
+    off = std::fmax(off, VecDist3(C[0], C[1]));
+    for (int s = 0; s < 2; ++s) off = std::fmax(off, std::fabs(VecDist3(centre, P[s]) - r));
+    off = std::fmax(off, std::fmax(std::fabs(c.d1(centre) - r), std::fabs(c.d2(centre) - r)));
+  }
+  return off;
+}
+
+// The fillet trace of radius r (the case's units) along a branch, into a new trace.
+IntersectionTrace* Fillet(const Pair& c, IntersectionTrace* branch, double r, int* rc) {
+  SetRadiusArray(c.S1, branch, r * c.at.scale, 0, 0, 0, 0, 0, 0);
+  IntersectionTrace* out = MallocIntersectionTrace();
+  *rc = NewFilletTrace(c.S1, c.S2, branch, out, c.Tol());
+  return out;
+}
+
+void FreeTrace(IntersectionTrace* t) {
+  FreeTraceNodes(t);
+  Free(t);
+}
+
+// Every branch of the intersection, filleted with a ball that fits all along it: success, a
+// pair for every node, every pair on the ball.
+TEST_F(FilletBall, EveryPairOnTheBallAtEverySizeAndPlace) {
+  const std::vector<std::pair<Kind, std::vector<double>>> cases = {
+      {kCrossingCylinders, {0.003, 0.03, 0.3}},
+      {kConeAndPlane, {0.05, 0.3}},
+      {kSphereAndCylinder, {0.05, 0.3}},
+      {kOpenAcrossASeam, {0.05, 0.3}},
+  };
+  for (const Place& at : Placements())
+    for (const auto& [kind, radii] : cases) {
+      const Pair c(kind, at);
+      IntersectionTraceList* list = MallocIntersectionTraceList();
+      ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+      EXPECT_GE(list->count, kind == kConeAndPlane ? 1 : 2);
+      IntersectionTrace* t = list->head;
+      for (int b = 0; b < list->count; ++b, t = t->next)
+        for (double r : radii) {
+          SCOPED_TRACE(::testing::Message() << "kind " << kind << " scale " << at.scale << " branch " << b << " r " << r);
+          int rc = 0;
+          IntersectionTrace* out = Fillet(c, t, r, &rc);
+          EXPECT_EQ(rc, 0);
+          EXPECT_EQ(out->nodeCount, t->nodeCount);
+          EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+          FreeTrace(out);
+        }
+      FreeIntersectionTraceList(list);
+    }
+}
+
+// The plane z = -0.2 meets the cylinder of radius 0.5 about x in two lines; on the one at y > 0
+// the ball's contact on the cylinder lies past its seam (u = 0 at +y) from the intersection:
+// both refiners go on across the seam to the pair on the ball.
+TEST_F(FilletBall, ContactsAcrossASeamAreReached) {
+  const Pair c(kOpenAcrossASeam, Place());
+  IntersectionTraceList* list = MallocIntersectionTraceList();
+  ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+  int nodes = 0;
+  IntersectionTrace* t = list->head;
+  for (int b = 0; b < list->count; ++b, t = t->next)
+    for (const IntersectionTraceNode* m = t->head; m; m = m->next)
+      for (const bool newest : {true, false}) {
+        const IntersectionTraceNode* nb = m->next ? m->next : m->prev;
+        double q[4] = {m->u1, m->v1, m->u2, m->v2};
+        const int rc = newest ? NewestRefineToFilletPoint(c.S1, c.S2, 0.3, &q[0], &q[1], &q[2], &q[3], nb->u1,
+                                                          nb->v1, nb->u2, nb->v2, c.Tol())
+                              : NewRefineToFilletPoint(c.S1, c.S2, 0.3, &q[0], &q[1], &q[2], &q[3], nb->u1, nb->v1,
+                                                       nb->u2, nb->v2, c.Tol());
+        EXPECT_EQ(rc, 100) << b << " " << newest;
+        IntersectionTrace* pair = MallocIntersectionTrace();
+        const double P[3] = {0, 0, 0};
+        AppendTraceNode(pair, P, q[0], q[1], q[2], q[3])->filletParam = 0.3;
+        EXPECT_LT(OffBall(c, pair), 1e-6 * c.size);
+        FreeTrace(pair);
+        ++nodes;
+      }
+  EXPECT_GT(nodes, 10);
+  FreeIntersectionTraceList(list);
+}
+
+}  // namespace
