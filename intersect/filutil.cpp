@@ -792,6 +792,9 @@ int RearrangeIntersectList(IntersectionTrace* trace) {
   IntersectionTraceNode* a = trace->tail;
   for (int k = 1; k < m; ++k) a = a->prev;
   ReverseData(a, trace->tail, m);
+  // One running order now, as if marched in one direction from the head: read again (here or by
+  // the fillet trace) it must not be rearranged a second time.
+  trace->directionStart = n;
   return 0;
 }
 

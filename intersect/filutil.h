@@ -92,7 +92,8 @@ int ExtrapolateIntersectionPt(Bspline* S1, Bspline* S2, IntersectionTraceNode* o
 int CreateIntersectionCurves(Bspline* S1, Bspline* S2, IntersectionTrace* trace, Bspline* pair[2],
                              int swap1, int swap2);
 // Rewrites the nodes' points and parameters into one continuous order (the backward nodes
-// reversed, then the forward ones); links and radii stay. Returns 0.
+// reversed, then the forward ones); links and radii stay, and the direction-start count becomes
+// the node count (one direction: a second call changes nothing). Returns 0.
 int RearrangeIntersectList(IntersectionTrace* trace);
 
 // ---- Sorted crossing lists and box-side curves ------------------------------------------------

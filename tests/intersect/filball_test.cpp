@@ -192,4 +192,37 @@ TEST_F(FilletBall, ContactsAcrossASeamAreReached) {
   FreeIntersectionTraceList(list);
 }
 
+// A branch marched both ways from its seed along the corner of the floor z = 0 and the wall
+// x = 0 (seed y = 0.5, forward to 0.9, then back from the seed to 0.1), put in running order by
+// RearrangeIntersectList: a second call leaves it so, and the fillet trace follows all nine
+// nodes in that order.
+TEST_F(FilletBall, RearrangedTraceIsFilletedInItsRunningOrder) {
+  const double O[3] = {0, 0, 0};
+  BsplineKeeper keep;
+  Bspline* floor = keep(shapes::Plane(O, kX, kY));
+  Bspline* wall = keep(shapes::Plane(O, kY, kZ));
+  IntersectionTrace* in = MallocIntersectionTrace();
+  for (const double y : {0.5, 0.6, 0.7, 0.8, 0.9, 0.4, 0.3, 0.2, 0.1}) {
+    const double P[3] = {0, y, 0};
+    AppendTraceNode(in, P, 0.0, y, y, 0.0)->filletParam = 0.1;
+    if (y == 0.9) in->turn = in->tail, in->directionStart = in->nodeCount;
+  }
+  in->open = 1;
+  for (int call = 0; call < 2; ++call) {
+    RearrangeIntersectList(in);
+    double y = 0.0;
+    for (const IntersectionTraceNode* m = in->head; m; m = m->next) EXPECT_NEAR(m->v1, y += 0.1, 1e-12) << call;
+  }
+  IntersectionTrace* out = MallocIntersectionTrace();
+  EXPECT_EQ(NewFilletTrace(floor, wall, in, out, 1e-9), 0);
+  ASSERT_EQ(out->nodeCount, 9);
+  double y = 0.0;
+  for (const IntersectionTraceNode* m = out->head; m; m = m->next) {
+    EXPECT_NEAR(m->v1, y += 0.1, 1e-9);
+    EXPECT_NEAR(m->u1, 0.1, 1e-9);  // a radius off the corner on the floor
+  }
+  FreeTrace(out);
+  FreeTrace(in);
+}
+
 }  // namespace
