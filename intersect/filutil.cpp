@@ -23,6 +23,7 @@
 #include "foundation/geometry.h"
 #include "foundation/umalloc.h"
 #include "foundation/vec3.h"
+#include "platform/tstubs.h"
 #include "construct/extend.h"
 #include "construct/srfmerge.h"
 #include "curve/crvbrk.h"
@@ -457,6 +458,17 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
   }
 }
 
+namespace {
+// Tells where a fillet trace found no ball and why: node at (from 0) of n in the input's
+// order, refined the refiner's result there.
+void ReportNoBall(int at, int n, int refined) {
+  const char* why = refined == 0 ? "the contact pair of the ball does not converge there"
+                                 : "the ball touches both surfaces only beyond their edges there, or the surfaces "
+                                   "meet degenerately";
+  InfoMessageFormat(MSGstr("No fillet ball at node %d of %d of the intersection: %s"), at + 1, n, MSGstr(why));
+}
+}  // namespace
+
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,
                    double tol) {
   const int n = in->nodeCount;
@@ -477,11 +489,21 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
     p[5 * at + 4] = m->filletParam;
   }
   double prev1[3] = {}, prev2[3] = {}, d1p[3] = {}, d2p[3] = {};
+  bool missing = false;  // a node gave no pair
   for (i = 0; i < n; ++i) {
     double q[4] = {p[5 * i], p[5 * i + 1], p[5 * i + 2], p[5 * i + 3]};
     const int j = i + 1 < n ? i + 1 : (i > 0 ? i - 1 : i);
     const double nb[4] = {p[5 * j], p[5 * j + 1], p[5 * j + 2], p[5 * j + 3]};
-    if (RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol) != 100) continue;
+    const int refined = RefineSelected(S1, S2, p[5 * i + 4], q, nb, tol);
+    if (refined != 100) {
+      // No ball there. Before the first pair the fillet has not begun; after it, a trace that
+      // went on would join the stretches on either side of the gap into one: it stops, open.
+      const bool stops = out->nodeCount > 0;
+      if (!missing || stops) ReportNoBall(m0 == 0 ? i : i >= n - m0 ? i - (n - m0) : n - 1 - i, n, refined);
+      missing = true;
+      if (stops) break;
+      continue;
+    }
     double P1[3], P2[3], d1[3], d2[3];
     Eval3DPointOnSurfCoord(S1, q[0], q[1], 0, 0, P1);
     Eval3DPointOnSurfCoord(S2, q[2], q[3], 0, 0, P2);
@@ -504,6 +526,10 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
         d1p[c] = d1[c];
         d2p[c] = d2[c];
       }
+  }
+  if (missing) {
+    out->open = 1;
+    return -2;
   }
   out->open = in->open;
   if (in->open == 0 && n > 0 && p[4] == p[5 * (n - 1) + 4] && out->nodeCount >= 2)

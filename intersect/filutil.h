@@ -58,7 +58,12 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // from the last, then the seed and the forward nodes), and appends each converged contact pair
 // whose contact points do not turn back to out (caller-made, empty):
 // parameters, with the point on S1 and the node's radius. out takes in's open flag; a closed trace of equal end radii is closed with
-// CloseFilletIfClosed. 0, or -2 when a node cannot be allocated (out keeps what it has).
+// CloseFilletIfClosed. 0 when every node gave a pair; -2 when a node gave none (the refiner's
+// limit, a contact beyond a surface's edge, degenerate geometry): nodes before the first pair
+// are passed over and after it the trace stops, so out holds one unbroken stretch of pairs,
+// open; a message names the first node without a ball and the node the trace stopped at
+// (places in in, from 1) and why. -2 (error state set, out keeps what it has) when a node
+// cannot be allocated.
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,
                    double tol);
 // Makes the first and last node of a closed fillet trace agree on one contact pair: each

@@ -1,9 +1,11 @@
 // Rolling-ball fillet traces on exact quadric pairs, measured against the ball itself: every
 // contact pair a trace returns has its ball at distance r from both exact surfaces with both
-// contact normals through its centre, at sizes 1e-6, 1 and 1e6 placed far from the origin;
-// contacts across a closed surface's seam are reached.
+// contact normals through its centre, at sizes 1e-6, 1 and 1e6 placed far from the origin; a
+// node without a ball is named and the trace keeps one unbroken stretch; contacts across a
+// closed surface's seam are reached.
 #include <cmath>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "bspline/nubs.h"
@@ -160,6 +162,47 @@ TEST_F(FilletBall, EveryPairOnTheBallAtEverySizeAndPlace) {
         }
       FreeIntersectionTraceList(list);
     }
+}
+
+// The plane over [-1, 1]^2 round a cylinder of radius 0.5, a ball of 0.6: its contacts on the
+// plane lie on the circle of radius 1.1, on the plane only near its corners. The trace reports
+// the first node without a ball (beyond the edges) and keeps one stretch of neighbouring
+// pairs, open, every one on the ball.
+TEST_F(FilletBall, ANodeWithoutABallStopsTheTraceAndSaysWhere) {
+  for (const Place& at : Placements()) {
+    SCOPED_TRACE(::testing::Message() << "scale " << at.scale);
+    const Pair c(kPlaneAndCylinder, at);
+    IntersectionTraceList* list = MallocIntersectionTraceList();
+    ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+    ASSERT_EQ(list->count, 1);
+    IntersectionTrace* t = list->head;
+    double spacing = 0.0;  // between neighbouring nodes, on the circle of radius 0.5
+    for (const IntersectionTraceNode* m = t->head; m && m->next; m = m->next) {
+      const double A[3] = {m->x, m->y, m->z}, B[3] = {m->next->x, m->next->y, m->next->z};
+      spacing = std::fmax(spacing, VecDist3(A, B) / at.scale);
+    }
+    int rc = 0;
+    IntersectionTrace* out = Fillet(c, t, 0.6, &rc);
+    EXPECT_EQ(rc, -2);
+    EXPECT_FALSE(KernelFailed());
+    EXPECT_EQ(out->open, 1);
+    EXPECT_GT(out->nodeCount, 0);
+    EXPECT_LT(out->nodeCount, t->nodeCount);
+    EXPECT_NE(Messages().find("of " + std::to_string(t->nodeCount) + " of the intersection: the ball touches both "
+                              "surfaces only beyond their edges"),
+              std::string::npos)
+        << Messages();
+    EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+    // Pairs of neighbouring nodes lie 1.1 / 0.5 of their spacing apart: none skipped between.
+    for (const IntersectionTraceNode* m = out->head; m && m->next; m = m->next) {
+      double A[3], B[3];
+      Eval3DPointOnSurfCoord(c.S1, m->u1, m->v1, 0, 0, A);
+      Eval3DPointOnSurfCoord(c.S1, m->next->u1, m->next->v1, 0, 0, B);
+      EXPECT_LT(VecDist3(A, B) / at.scale, 1.5 * 2.2 * spacing);
+    }
+    FreeTrace(out);
+    FreeIntersectionTraceList(list);
+  }
 }
 
 // The plane z = -0.2 meets the cylinder of radius 0.5 about x in two lines; on the one at y > 0
