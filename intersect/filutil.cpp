@@ -248,12 +248,40 @@ void WriteBack(const Ball& b, double* u1, double* v1, double* u2, double* v2) {
 
 int Sign(double x) { return x >= 0.0 ? 1 : -1; }
 
+// The result of RefineSelected for a converged pair whose ball does not fit.
+constexpr int kBallTooBig = 1;
+// A ball this little larger than a surface's radius of curvature, as a share, still fits: the
+// round-off of curvatures from second derivatives.
+constexpr double kFitRound = 1e-6;
+
+// Whether the ball of radius r touching S1 and S2 at the pair q stays on its side of both
+// surfaces near the contacts: no surface bends toward the ball's centre (along its normal) more
+// sharply than the ball, r k1 <= 1 for the larger principal curvature k1 signed toward the
+// normal. The derivatives are taken at unit size (the pair's), so that the fundamental forms'
+// floors hold at every scale.
+bool BallFits(Bspline* S1, Bspline* S2, double r, const double q[4]) {
+  const double size = PairSize(S1, S2);
+  Bspline* S[2] = {S1, S2};
+  for (int s = 0; s < 2; ++s) {
+    SurfPoint a;
+    if (!Evaluate(S[s], q[2 * s], q[2 * s + 1], a, true)) return false;
+    double d[5][3];
+    for (int k = 0; k < 5; ++k)
+      for (int c = 0; c < 3; ++c) d[k][c] = a.d[k + 1][c] / size;
+    double k1, k2;
+    PrincipalCurvatureRoots(d, a.n, &k1, &k2);
+    if (r / size * k1 > 1.0 + kFitRound) return false;
+  }
+  return true;
+}
+
+// The selected refiner's result (100 converged), kBallTooBig for a converged pair whose ball
+// does not fit (BallFits): no ball of that radius rolls there.
 int RefineSelected(Bspline* S1, Bspline* S2, double r, double p[4], const double nb[4], double tol) {
-  return test1 == 1
-             ? NewRefineToFilletPoint(S1, S2, r, &p[0], &p[1], &p[2], &p[3], nb[0], nb[1], nb[2],
-                                      nb[3], tol)
-             : NewestRefineToFilletPoint(S1, S2, r, &p[0], &p[1], &p[2], &p[3], nb[0], nb[1],
-                                         nb[2], nb[3], tol);
+  const int rc = test1 == 1
+                     ? NewRefineToFilletPoint(S1, S2, r, &p[0], &p[1], &p[2], &p[3], nb[0], nb[1], nb[2], nb[3], tol)
+                     : NewestRefineToFilletPoint(S1, S2, r, &p[0], &p[1], &p[2], &p[3], nb[0], nb[1], nb[2], nb[3], tol);
+  return rc == 100 && !BallFits(S1, S2, r, p) ? kBallTooBig : rc;
 }
 
 }  // namespace
@@ -462,9 +490,10 @@ namespace {
 // Tells where a fillet trace found no ball and why: node at (from 0) of n in the input's
 // order, refined the refiner's result there.
 void ReportNoBall(int at, int n, int refined) {
-  const char* why = refined == 0 ? "the contact pair of the ball does not converge there"
-                                 : "the ball touches both surfaces only beyond their edges there, or the surfaces "
-                                   "meet degenerately";
+  const char* why = refined == kBallTooBig ? "the ball is larger than a surface's curvature allows there"
+                    : refined == 0         ? "the contact pair of the ball does not converge there"
+                                           : "the ball touches both surfaces only beyond their edges there, or "
+                                             "the surfaces meet degenerately";
   InfoMessageFormat(MSGstr("No fillet ball at node %d of %d of the intersection: %s"), at + 1, n, MSGstr(why));
 }
 }  // namespace

@@ -58,12 +58,13 @@ void SetRadiusArray(Bspline* S1, IntersectionTrace* trace, double r0, double r1,
 // from the last, then the seed and the forward nodes), and appends each converged contact pair
 // whose contact points do not turn back to out (caller-made, empty):
 // parameters, with the point on S1 and the node's radius. out takes in's open flag; a closed trace of equal end radii is closed with
-// CloseFilletIfClosed. 0 when every node gave a pair; -2 when a node gave none (the refiner's
-// limit, a contact beyond a surface's edge, degenerate geometry): nodes before the first pair
-// are passed over and after it the trace stops, so out holds one unbroken stretch of pairs,
-// open; a message names the first node without a ball and the node the trace stopped at
-// (places in in, from 1) and why. -2 (error state set, out keeps what it has) when a node
-// cannot be allocated.
+// CloseFilletIfClosed. A pair is taken only where its ball fits: no surface bends toward the
+// ball's centre more sharply than the ball. 0 when every node gave a pair; -2 when a node gave
+// none (the refiner's limit, a contact beyond a surface's edge, degenerate geometry, a ball
+// that does not fit): nodes before the first pair are passed over and after it the trace stops,
+// so out holds one unbroken stretch of pairs, open; a message names the first node without a
+// ball and the node the trace stopped at (places in in, from 1) and why. -2 (error state set,
+// out keeps what it has) when a node cannot be allocated.
 int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, IntersectionTrace* out,
                    double tol);
 // Makes the first and last node of a closed fillet trace agree on one contact pair: each
@@ -76,7 +77,8 @@ int NewFilletTrace(Bspline* S1, Bspline* S2, IntersectionTrace* in, Intersection
 void CloseFilletIfClosed(Bspline* S1, Bspline* S2, IntersectionTrace* fillet);
 // Limits a variable-radius trace to the stretch where the fillet exists inside the parameter
 // box (16 doubles: u1, u2, v1, v2 minima, then maxima, then the domains): the first node from
-// the head where the ball of rStart fits and the last from the tail where rEnd fits, with the
+// the head where the ball of rStart fits (its pair converges inside the box, and no surface bends
+// toward the ball more sharply than it) and the last from the tail where rEnd fits, with the
 // points found between them and their outer neighbours by ExtrapolateIntersectionPt. *out is
 // caller-made and empty. 0, or -2 when no start or end node exists, the last node where rEnd
 // fits comes before the first where rStart does (no stretch: the walk from start to end would

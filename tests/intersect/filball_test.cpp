@@ -1,8 +1,8 @@
 // Rolling-ball fillet traces on exact quadric pairs, measured against the ball itself: every
 // contact pair a trace returns has its ball at distance r from both exact surfaces with both
 // contact normals through its centre, at sizes 1e-6, 1 and 1e6 placed far from the origin; a
-// node without a ball is named and the trace keeps one unbroken stretch; contacts across a
-// closed surface's seam are reached.
+// node without a ball (beyond an edge, a ball larger than a wall's curvature allows) is named,
+// and the trace keeps one unbroken stretch; contacts across a closed surface's seam are reached.
 #include <cmath>
 #include <functional>
 #include <string>
@@ -200,6 +200,31 @@ TEST_F(FilletBall, ANodeWithoutABallStopsTheTraceAndSaysWhere) {
       Eval3DPointOnSurfCoord(c.S1, m->next->u1, m->next->v1, 0, 0, B);
       EXPECT_LT(VecDist3(A, B) / at.scale, 1.5 * 2.2 * spacing);
     }
+    FreeTrace(out);
+    FreeIntersectionTraceList(list);
+  }
+}
+
+// Inside a cylinder of radius 0.5 on the plane z = 0: a ball of 0.45 rolls all round; one of
+// 0.55 touches the wall and the floor (the centre equations hold) but cuts through the wall
+// beside its contact, which curves round more sharply than the ball: no pair, and the reason.
+TEST_F(FilletBall, ABallLargerThanTheWallsCurvatureDoesNotFit) {
+  for (const Place& at : Placements()) {
+    SCOPED_TRACE(::testing::Message() << "scale " << at.scale);
+    const Pair c(kInsideACylinder, at);
+    IntersectionTraceList* list = MallocIntersectionTraceList();
+    ASSERT_EQ(NewIntersect(c.S1, c.S2, list, 0.01, 1e-7), 0);
+    ASSERT_EQ(list->count, 1);
+    int rc = 0;
+    IntersectionTrace* out = Fillet(c, list->head, 0.45, &rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(out->nodeCount, list->head->nodeCount);
+    EXPECT_LT(OffBall(c, out), 1e-6 * c.size);
+    FreeTrace(out);
+    out = Fillet(c, list->head, 0.55, &rc);
+    EXPECT_EQ(rc, -2);
+    EXPECT_EQ(out->nodeCount, 0);
+    EXPECT_NE(Messages().find("the ball is larger than a surface's curvature allows"), std::string::npos);
     FreeTrace(out);
     FreeIntersectionTraceList(list);
   }
