@@ -1008,6 +1008,10 @@ void SortIndicesAndValues(int count, double** values, int** indices) {
 double* InsertNColsInVectorByIndex(int n, const double* vector, int m, const double* newValues,
                                    const int* positions) {
   if (n < 0 || m < 0 || n + m < 1) return nullptr;
+  if ((n > 0 && !vector) || (m > 0 && (!newValues || !positions))) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   auto* out = MallocArray<double>(n + m);
   if (!out || KernelFailed()) {
     Free(out);

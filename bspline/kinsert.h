@@ -82,7 +82,8 @@ double* FindFixedWeightedPoints(const double* x, int count, const int* indices, 
 // Replaces both arrays by new ones sorted by value ascending. On allocation failure both stay.
 void SortIndicesAndValues(int count, double** values, int** indices);
 // n + m values: vector with newValues[j] placed right after vector[positions[j]] (positions
-// ascending).
+// ascending). Null for a negative count or n + m < 1, and with the error state -2 for a null
+// array with a positive count.
 double* InsertNColsInVectorByIndex(int n, const double* vector, int m, const double* newValues,
                                    const int* positions);
 // positions[j] - p + j + 1: the first control point (after insertion) changed by the j-th knot.

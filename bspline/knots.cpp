@@ -127,6 +127,10 @@ void MergeKnotVectors(const double* A, int nA, const double* B, int nB, double**
 }
 
 double GrevilleAbscissa(const double* knots, int order, int i) {
+  if (!knots) {
+    SetKernelError(-2);
+    return 0.0;
+  }
   double sum = 0.0;
   for (int k = i + 1; k <= i + order - 1; ++k) sum += knots[k];
   const double mean = sum / (order - 1);
@@ -221,6 +225,10 @@ double BoundaryParam(const Bspline* obj, int b) {
 }
 
 void SamplesPerSpan(const double* values, int m, double* out, int n) {
+  if (m > 0 && (!values || !out)) {
+    SetKernelError(-2);
+    return;
+  }
   if (n < 2) n = 2;
   for (int i = 0; i < m; ++i) out[i * (n - 1)] = values[i];
   for (int i = 0; i + 1 < m; ++i) {
@@ -233,6 +241,10 @@ void DistinctKnotValues(int n, const double* knots, int* count, double** distinc
   *count = 0;
   *distinct = nullptr;
   if (n < 1) return;
+  if (!knots) {
+    SetKernelError(-2);
+    return;
+  }
   int c = 1;
   for (int i = 1; i <= n - 2; ++i) c += knots[i - 1] < knots[i];
   double* out = MallocArray<double>(c);

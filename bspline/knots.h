@@ -38,7 +38,8 @@ int SnapKnotsToValue(double* knots, int n, int idx, double value, double tol);
 void MergeKnotVectors(const double* A, int nA, const double* B, int nB, double** C, int* nC);
 
 // Greville abscissa of control point i for a knot vector of the given order (degree + 1 >= 2):
-//   g_i = (t[i+1] + ... + t[i+order-1]) / (order - 1), not below t[0].
+//   g_i = (t[i+1] + ... + t[i+order-1]) / (order - 1), not below t[0]. 0 with the error state
+// -2 for a null array.
 double GrevilleAbscissa(const double* knots, int order, int i);
 
 // The distinct interior knots of one direction (u for curves) and their multiplicities, values
@@ -69,9 +70,10 @@ double BoundaryParam(const Bspline* obj, int b);
 // (count in *count): the first entry, then each entry i = 1 .. n - 2 that exceeds its
 // predecessor, with no tolerance; the last entry of a clamped vector equals its predecessor and
 // adds nothing (FindDistinctKnots). *count 0 and *distinct null for n < 1 or on failure (error
-// state set).
+// state set: -2 for a null knot array).
 void DistinctKnotValues(int n, const double* knots, int* count, double** distinct);
 
 // n samples per interval (n below 2 counts as 2) between the m values, shared ends written once:
-// (m - 1)(n - 1) + 1 values into out (GetNpntsPSpan).
+// (m - 1)(n - 1) + 1 values into out (GetNpntsPSpan). Writes nothing, error state -2, for a null
+// array with m > 0.
 void SamplesPerSpan(const double* values, int m, double* out, int n);

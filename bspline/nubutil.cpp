@@ -184,7 +184,7 @@ void QuotientRule(const double* A, int du, int dv, double* out) {
 }  // namespace
 
 int ApplyQuotientRule(const double* A, int du, int dv, int dim, double* out) {
-  if (du < 0 || dv < 0 || du >= kChain || dv >= kChain || (du + 1) * (dv + 1) > kQuotientTable)
+  if (du < 0 || dv < 0 || du >= kChain || dv >= kChain || (du + 1) * (dv + 1) > kQuotientTable || !A || !out)
     return -2;
   if (dim == 3)
     QuotientRule<3>(A, du, dv, out);

@@ -52,7 +52,7 @@ int GetEvalType(int rational, int order);
 //   S(k,l) = (A(k,l) - sum binom(k,i) binom(l,j) w(i,j) S(k-i,l-j)) / w, (i,j) != (0,0).
 // A holds (du + 1)(dv + 1) entries of dim + 1 doubles, entry (i, j) at (i (dv + 1) + j)(dim + 1):
 // the dim homogeneous coordinates, then the weight. Writes dim values to out; returns 0, or
-// -2 (nothing written) when the orders exceed the evaluators' limit.
+// -2 (nothing written) when the orders exceed the evaluators' limit or an array is null.
 int ApplyQuotientRule(const double* A, int du, int dv, int dim, double* out);
 
 // Derivative of a rational object; exactly one of surface, 3D curve, 2D curve is non-null

@@ -8,6 +8,7 @@
 #include "foundation/vec3.h"
 
 int MeshCornersNamePoints(const Cloud* mesh, const int* triangleFlags) {
+  if (!mesh) return 0;
   if (!mesh->tri) return 1;
   const int n = mesh->npts;
   for (int t = 0; t < mesh->ntri; ++t)
@@ -16,6 +17,7 @@ int MeshCornersNamePoints(const Cloud* mesh, const int* triangleFlags) {
 }
 
 int CloudPointsFinite(const Cloud* cloud) {
+  if (!cloud) return 0;
   if (cloud->npts < 1) return 1;
   if (!cloud->x || !cloud->y || !cloud->z) return 0;
   for (int i = 0; i < cloud->npts; ++i)

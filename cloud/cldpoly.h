@@ -40,10 +40,10 @@ inline int TriangleNamesPoints(const Cloud* mesh, int t) {
 }
 // 1 when CornersNamePoints holds for every triangle whose flag is not 1 (triangleFlags: one per
 // triangle, may be null), else 0: one pass over the corners, the check the mesh tools make before
-// reading a mesh's triangles. A mesh without a triangle array passes.
+// reading a mesh's triangles. A mesh without a triangle array passes, a null mesh does not.
 int MeshCornersNamePoints(const Cloud* mesh, const int* triangleFlags);
 // 1 when every one of the cloud's npts points has finite coordinates, else 0 (also for missing
-// coordinate arrays with points): the check the mesh and cloud tools that size grids, lengths or
+// coordinate arrays with points, or a null cloud): the check the mesh and cloud tools that size grids, lengths or
 // subdivisions from the points make first, since one NaN or infinity makes every such size
 // meaningless.
 int CloudPointsFinite(const Cloud* cloud);
@@ -54,7 +54,7 @@ int CloudPointsFinite(const Cloud* cloud);
 // them unchecked.
 void MakePolyPointers(const Cloud* mesh, IndexNode** heads, IndexNode* nodes);
 // The same lists in two blocks of the caller's tracking scope (freed with it): the heads, or
-// null when memory runs out or a corner names no point.
+// null when memory runs out, the mesh is null or a corner names no point.
 IndexNode** NewPolyPointers(const Cloud* mesh);
 
 // 1 when value is among the first n entries of array (position, when given, receives the first

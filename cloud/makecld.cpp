@@ -161,6 +161,7 @@ int CopyCloudNormals(Cloud* cloud, const float* nx, const float* ny, const float
 }
 
 int AllocateIsShowLabels(Cloud* cloud) {
+  if (!cloud) return 0;
   if (cloud->labelIsShow) return 1;
   TrackingScope scope;
   auto* bits = CallocArray<uint8_t>(CloudBitArrayBytes(cloud->npts));
@@ -480,6 +481,7 @@ Cloud* MakeScanCldNoAlloc(float* x, float* y, float* z, int n, const int* scanSt
 }
 
 float* GetGridArray(const Cloud* cloud) {
+  if (!cloud) return nullptr;
   const int r = cloud->grid.rowAxis, c = cloud->grid.colAxis;
   if (r == 0) return c == 2 ? cloud->y : cloud->z;
   if (r == 1) return c == 2 ? cloud->x : cloud->z;
@@ -757,6 +759,7 @@ int SomeNormals(Cloud* c, NormalSet which, int from) {
 }  // namespace
 
 void FindPolyNormal(const float* verts, const int v[3], double normal[3]) {
+  if (!verts) return;
   double p[3][3];
   for (int j = 0; j < 3; ++j)
     for (int k = 0; k < 3; ++k) p[j][k] = verts[3 * v[j] + k];
@@ -807,6 +810,7 @@ double FindCldTriangleArea(const Cloud* cloud, int t) {
 }
 
 int CloudSetIsVerts(Cloud* cloud) {
+  if (!cloud) return 0;
   if (!cloud->tri) return 1;
   if (!MeshCornersNamePoints(cloud, nullptr)) return 0;
   FreeAndNull(cloud->isVert);
@@ -821,28 +825,33 @@ int CloudSetIsVerts(Cloud* cloud) {
   return 1;
 }
 
-int CloudSetNormVerts(Cloud* cloud) { return AllNormals(cloud, kRejectCos, true); }
+int CloudSetNormVerts(Cloud* cloud) { return cloud ? AllNormals(cloud, kRejectCos, true) : 0; }
 
 int CloudSetNormsSpec(Cloud* cloud, double angle) {
+  if (!cloud) return 0;
   return AllNormals(cloud, std::cos(angle * 0.017444444444444446), false);
 }
 
 int CloudSetSomeNormVerts(Cloud* cloud) {
+  if (!cloud) return 0;
   if (!cloud->nx || !cloud->ny || !cloud->nz) return CloudSetNormVerts(cloud);
   return SomeNormals(cloud, NormalSet::MinusOne, 0);
 }
 
 int CloudResetZeroNormsIsVerts(Cloud* cloud) {
+  if (!cloud) return 0;
   if (!cloud->nx || !cloud->ny || !cloud->nz) return CloudSetNormVerts(cloud);
   return SomeNormals(cloud, NormalSet::Zero, 0);
 }
 
 int CloudSetOnlyNormVertsAfterIndx(Cloud* cloud, int k) {
+  if (!cloud) return 0;
   if (!cloud->nx || !cloud->ny || !cloud->nz) return 1;
   return SomeNormals(cloud, NormalSet::FromIndex, k);
 }
 
 int RefreshCloudPolys(Cloud* cloud) {
+  if (!cloud) return 0;
   if (!MeshCornersNamePoints(cloud, nullptr)) return 0;
   for (int t = 0; t < cloud->ntri; ++t) MakeCldPolyPlane(cloud, &cloud->tri[t]);
   return CloudSetNormVerts(cloud);
@@ -850,7 +859,7 @@ int RefreshCloudPolys(Cloud* cloud) {
 
 int GetVertexNormal(const Cloud* cloud, int i, double normal[3]) {
   normal[0] = normal[1] = normal[2] = 0;
-  if (i < 0 || i >= cloud->npts) return 0;
+  if (!cloud || i < 0 || i >= cloud->npts) return 0;
   const bool hasNormals = cloud->nx && cloud->ny && cloud->nz;
   if (!hasNormals && cloud->ntri <= 0) return 0;
   if (hasNormals && (std::fabs(cloud->nx[i]) >= 1e-10 || std::fabs(cloud->ny[i]) >= 1e-10 ||
@@ -1047,7 +1056,7 @@ Cloud* MakeSinglePolyCld(const double p0[3], const double p1[3], const double p2
 }
 
 Cloud* MakePartPolyCld(const Cloud* cloud, const int* list, int m, double* bbox) {
-  if (m < 1 || !cloud) return nullptr;
+  if (m < 1 || !cloud || !list) return nullptr;
   for (int k = 0; k < m; ++k)
     if (list[k] < 0 || list[k] >= cloud->ntri || !CornersNamePoints(cloud->tri[list[k]].v, cloud->npts)) return nullptr;
   TrackingScope work;
@@ -1083,6 +1092,7 @@ Cloud* MakePartPolyCld(const Cloud* cloud, const int* list, int m, double* bbox)
 }
 
 void AddoptPartialCloudPoly(const Cloud* source, const int* map, Cloud* target) {
+  if (!source || !map || !target) return;
   if (target->npts < 3 || !MeshCornersNamePoints(source, nullptr)) return;
   auto survives = [&](const CloudTriangle& t) { return map[t.v[0]] >= 0 && map[t.v[1]] >= 0 && map[t.v[2]] >= 0; };
   int kept = 0;

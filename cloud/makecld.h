@@ -29,7 +29,8 @@ Cloud* InsertNPtsCld(const Cloud* cloud, const float* x, const float* y, const f
 // npts or memory ran out.
 int CopyCloudNormals(Cloud* cloud, const float* nx, const float* ny, const float* nz, int n);
 
-// Gives the cloud a labelIsShow array, every bit clear, unless it has one. 1, or 0 on no memory.
+// Gives the cloud a labelIsShow array, every bit clear, unless it has one. 1, or 0 on no memory
+// or a null cloud.
 int AllocateIsShowLabels(Cloud* cloud);
 
 // An ordered cloud becomes unordered: type, scanOrder, nscans and ptsPerRow 0, scans, row
@@ -74,7 +75,7 @@ Cloud* MakeScanCldNoAllocNew(float* x, float* y, float* z, int n, const int* sca
                              int nscans, double* bbox, int strict);
 
 // The coordinate array that holds a grid's heights: the axis that is neither grid.rowAxis nor
-// grid.colAxis (z for codes it cannot place).
+// grid.colAxis (z for codes it cannot place); null for a null cloud.
 float* GetGridArray(const Cloud* cloud);
 
 // Frees the cloud and everything it owns; null is ignored. sourceRef is not freed.
@@ -93,7 +94,7 @@ void FreeCloudLabels(Cloud* cloud);    // label strings, the label array and lab
 // (0, 0, 0) where they stray more than 45 degrees from one of those triangles.
 
 void MakeCldPolyPlane(const Cloud* cloud, CloudTriangle* tri);
-// verts: float triples; writes the unit normal of triangle v.
+// verts: float triples; writes the unit normal of triangle v (nothing for a null verts).
 void FindPolyNormal(const float* verts, const int v[3], double normal[3]);
 
 // idx: 3 ntri vertex indices into verts (nverts float triples); its first nidx entries name the
@@ -113,18 +114,20 @@ Cloud* MakePolyCldWithNorms(int ntri, const int* idx, int nidx, const float* ver
 Cloud* MakePolyCldXYZ(const float* x, const float* y, const float* z, int ntri, double* bbox);
 Cloud* MakeSinglePolyCld(const double p0[3], const double p1[3], const double p2[3], double* bbox);
 // The m listed triangles with only the points they use, numbered by first use. Null for m < 1,
-// an index out of range, a listed triangle that names no point or no memory.
+// a null cloud or list, an index out of range, a listed triangle that names no point or no memory.
 Cloud* MakePartPolyCld(const Cloud* cloud, const int* list, int m, double* bbox);
 // Gives target the source triangles whose vertices all survive in map (source point -> target
 // index, negative: dropped). When their array cannot be had, the error state is cleared and
 // target stays without triangles; so it does, untouched, when a source triangle names no point.
+// Does nothing for a null argument.
 void AddoptPartialCloudPoly(const Cloud* source, const int* map, Cloud* target);
 
 // A cloud with a triangle that names no point (cloud/cldpoly.h, CornersNamePoints) is refused by
 // the members below with 0, the cloud unchanged.
 // Every plane recomputed, then CloudSetNormVerts.
 int RefreshCloudPolys(Cloud* cloud);
-// The vertex-normal family: 1, or 0 on no memory (normals and isVert then absent).
+// The vertex-normal family: 1, or 0 on no memory (normals and isVert then absent) or for a null
+// cloud (CloudSetNormsSpec, CloudSetIsVerts and RefreshCloudPolys too).
 int CloudSetNormVerts(Cloud* cloud);       // all normals, isVert rebuilt
 int CloudSetSomeNormVerts(Cloud* cloud);   // only normals (-1, -1, -1), turned to face their triangles
 int CloudResetZeroNormsIsVerts(Cloud* cloud);  // only normals (0, 0, 0); isVert rebuilt
@@ -135,7 +138,7 @@ int CloudSetNormsSpec(Cloud* cloud, double angle);
 // isVert from the triangles, null when every point is a vertex. 1, or 0 on no memory.
 int CloudSetIsVerts(Cloud* cloud);
 // The stored normal of point i, or the angle-weighted one of its triangles. 0 when the cloud has
-// neither normals nor triangles (or i is out of range), or when the normal would come from the
+// neither normals nor triangles (or i is out of range, or the cloud is null), or when the normal would come from the
 // triangles and one of them names no point.
 int GetVertexNormal(const Cloud* cloud, int i, double normal[3]);
 // The angles of triangle t at its three corners: 1, or 0 with angles 0 when t is no triangle of

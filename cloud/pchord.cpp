@@ -85,6 +85,7 @@ int GreedyReduce(const float* x, const float* y, const float* z, int n, double t
 template <class EndFn>
 int ReduceArrays(const float* x, const float* y, const float* z, int n, double tol, EndFn endSpan, int* keep) {
   if (n < 1) return 0;
+  if (!x || !y || !z || !keep) return -2;
   for (int i = 0; i < n; ++i) keep[i] = 0;
   keep[0] = keep[n - 1] = 1;
   if (n < 6) return 0;
@@ -110,7 +111,7 @@ bool Refused(bool named, const double A[3], int* end, double E[3]) {
 
 void FindPointOfEndSpanArrays(const float* x, const float* y, const float* z, int n, int a,
                               const double A[3], int* end, double E[3], double span2) {
-  if (Refused(a >= 0 && a < n, A, end, E)) return;
+  if (Refused(a >= 0 && a < n && x && y && z, A, end, E)) return;
   int e = n - 1;
   for (int j = a + 1; j < n; ++j) {
     double P[3];
@@ -126,7 +127,7 @@ void FindPointOfEndSpanArrays(const float* x, const float* y, const float* z, in
 
 void FindPointOfEndSpanArraysAng(const float* x, const float* y, const float* z, int n, int a,
                                  const double A[3], int* end, double E[3], double span2, double c2) {
-  if (Refused(a >= 0 && a < n, A, end, E)) return;
+  if (Refused(a >= 0 && a < n && x && y && z, A, end, E)) return;
   int e = n - 1;
   double prev[3] = {0.0, 0.0, 0.0};  // the step before, zero at the first step
   for (int j = a + 1; j < n; ++j) {
@@ -154,7 +155,7 @@ void FindPointOfMaxDevArrays(const float* x, const float* y, const float* z, int
                              const double A[3], int e, const double E[3], int* worst, double W[3],
                              double* dev) {
   *dev = 0.0;
-  if (Refused(a >= 0 && e >= 0, A, worst, W)) return;
+  if (Refused(a >= 0 && e >= 0 && x && y && z, A, worst, W)) return;
   *worst = e;
   const double C[3] = {E[0] - A[0], E[1] - A[1], E[2] - A[2]};
   const double L2 = C[0] * C[0] + C[1] * C[1] + C[2] * C[2];
@@ -175,7 +176,7 @@ void FindPointOfMaxDevArrays(const float* x, const float* y, const float* z, int
 }
 
 void FindPointOfEndSpan(const Cloud* cloud, int a, const double A[3], int* end, double E[3], double span2) {
-  if (Refused(a >= 0 && a < cloud->npts, A, end, E)) return;
+  if (Refused(cloud && a >= 0 && a < cloud->npts, A, end, E)) return;
   const float *x = cloud->x, *y = cloud->y, *z = cloud->z;
   int limit = cloud->npts;
   // A span never crosses the end of the anchor's scan.
@@ -208,7 +209,7 @@ void FindPointOfEndSpan(const Cloud* cloud, int a, const double A[3], int* end, 
 
 void FindPointOfMaxDev(const Cloud* cloud, int a, const double A[3], int e, const double E[3], int* worst,
                        double W[3], double* dev) {
-  if (e >= cloud->npts || a >= cloud->npts) {
+  if (!cloud || e >= cloud->npts || a >= cloud->npts) {
     *dev = 0.0;
     Refused(false, A, worst, W);
     return;

@@ -10,8 +10,8 @@ struct Cloud;
 // retain: both ends always; greedy spans from the last kept point, limited by span, pulled back
 // to the point of largest deviation until every dropped point lies within tol of its chord
 // (a deviation of exactly tol is accepted). Fewer than 6 points keep only the ends; n < 1
-// writes nothing. 0, or -2 when the stack of pending ends cannot be allocated (the ends already
-// flagged).
+// writes nothing. 0, or -2 for a null array (nothing written) or when the stack of pending ends
+// cannot be allocated (the ends already flagged).
 int ChordDevOptArrays(const float* x, const float* y, const float* z, int n, double tol, double span,
                       int* keep);
 // As ChordDevOptArrays, spans also ending at a turn of more than `angle` degrees (turns near a
@@ -20,7 +20,7 @@ int ChordDevAngOptArrays(const float* x, const float* y, const float* z, int n, 
                          double span, double angle, int* keep);
 // The span end from the anchor a (point A): the last point before the first one farther than
 // sqrt(span2) from A (a itself never: then the point after it); n - 1 when none. -1 with E = A
-// when a is not in 0 .. n - 1.
+// when a is not in 0 .. n - 1 or an array is null.
 void FindPointOfEndSpanArrays(const float* x, const float* y, const float* z, int n, int a,
                               const double A[3], int* end, double E[3], double span2);
 // The same, also ending where the path turns by more than the angle of c2 = cos^2(angle).
@@ -28,13 +28,13 @@ void FindPointOfEndSpanArraysAng(const float* x, const float* y, const float* z,
                                  const double A[3], int* end, double E[3], double span2, double c2);
 // The point strictly between a and e farthest (squared) from the segment A-E, its point and
 // squared deviation; e itself and 0 when none deviates; -1 with W = A and 0 when a or e is
-// negative.
+// negative or an array is null.
 void FindPointOfMaxDevArrays(const float* x, const float* y, const float* z, int a,
                              const double A[3], int e, const double E[3], int* worst, double W[3],
                              double* dev);
 // The span end on a cloud: as FindPointOfEndSpanArrays, never past the end of the anchor's scan
 // (ordered clouds of at least 2 scans), and ending before a step longer than charLength. Both
-// refuse as the array forms do when a (or e) names no point of the cloud.
+// refuse as the array forms do when a (or e) names no point of the cloud, or the cloud is null.
 void FindPointOfEndSpan(const Cloud* cloud, int a, const double A[3], int* end, double E[3], double span2);
 void FindPointOfMaxDev(const Cloud* cloud, int a, const double A[3], int e, const double E[3], int* worst,
                        double W[3], double* dev);

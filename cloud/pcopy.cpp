@@ -146,6 +146,7 @@ int CopyCloudLabels(char* const* labels, int n, char*** out, const int* idx, int
 }
 
 int CloneCloudPolygons(const Cloud* source, Cloud* target) {
+  if (!source || !target) return -2;
   if (source->ntri <= 0 || !source->tri) {
     FreeCloudPolygons(target);
     return 0;
@@ -309,6 +310,7 @@ bool GatherCloudPoints(const Cloud* cloud, const int* from, int k, bool withIsSh
 }
 
 void ReplaceCloudPoints(Cloud* cloud, Cloud* src) {
+  if (!cloud || !src) return;
   FreeCloudLabels(cloud);  // counts its strings by the old npts
   FreeCloudFarrays(cloud);
   float** mine[] = {&cloud->x, &cloud->y, &cloud->z, &cloud->nx, &cloud->ny, &cloud->nz,
@@ -391,6 +393,7 @@ double BoxFitSize(const double box[6], bool planOnly) {
 }
 
 double CloudFitSize(const Cloud* cloud, bool planOnly) {
+  if (!cloud) return 1.0;
   double box[6];
   GetMinMaxF(cloud->x, cloud->npts, &box[0], &box[3]);
   GetMinMaxF(cloud->y, cloud->npts, &box[1], &box[4]);

@@ -9,7 +9,8 @@
 // state set (parts not yet copied are absent) and the caller frees it with FreeCloud.
 Cloud* CopyCloud(const Cloud* cloud);
 
-// Copies the triangles and, when the source has it, isVert into target. 0, or -2 for no memory.
+// Copies the triangles and, when the source has it, isVert into target. 0, or -2 for no memory
+// or a null cloud.
 int CloneCloudPolygons(const Cloud* source, Cloud* target);
 
 // *out = a new array of copies of labels[k] (k < n), or with idx of labels[idx[k]] (k < m).
@@ -24,12 +25,12 @@ int CopyCloudLabels(char* const* labels, int n, char*** out, const int* idx, int
 // rest goes on (false only when the coordinates fail). What was made belongs to out.
 bool GatherCloudPoints(const Cloud* cloud, const int* from, int k, bool withIsShow, bool strict, Cloud* out);
 // Frees the cloud's per-point arrays (those GatherCloudPoints fills) and moves src's in their
-// place, src keeping none; npts becomes src's.
+// place, src keeping none; npts becomes src's. Does nothing for a null cloud.
 void ReplaceCloudPoints(Cloud* cloud, Cloud* src);
 
 // ---- Copies at unit size: fits whose weights are set for data of unit size work on them ----
 // The size a fit scales its points by: the longest side of the points' box (of the x, y box
-// with planOnly), 1 for points of no extent. The cloud must hold points.
+// with planOnly), 1 for points of no extent or a null cloud. The cloud must hold points.
 double CloudFitSize(const Cloud* cloud, bool planOnly);
 // The same from a box already at hand (x, y, z minimum, then maximum).
 double BoxFitSize(const double box[6], bool planOnly);

@@ -166,6 +166,7 @@ float** GridCloudRows(Cloud* cloud, int* ncols, int* nrows) {
 }
 
 void SetGridCloudHeightRange(Cloud* cloud, const float* const* rows, int ncols, int nrows) {
+  if (!cloud || !rows || ncols < 1 || nrows < 1) return;
   double lo = rows[0][0], hi = rows[0][0];
   for (int r = 0; r < nrows; ++r)
     for (int c = 0; c < ncols; ++c) {

@@ -95,5 +95,6 @@ int FilterKeepingMask(Cloud* cloud, const uint8_t* mask, void (*filter)(Cloud*, 
 // The rows of a gridded cloud's height array (nscans rows of ptsPerRow), in the caller's scope;
 // null when the cloud is no consistent grid or memory ran out.
 float** GridCloudRows(Cloud* cloud, int* ncols, int* nrows);
-// zMin and zMax of a gridded cloud from its heights.
+// zMin and zMax of a gridded cloud from its heights. Does nothing for a null cloud or rows, or
+// no heights.
 void SetGridCloudHeightRange(Cloud* cloud, const float* const* rows, int ncols, int nrows);

@@ -86,6 +86,7 @@ double getmedian(double* v, int m) {
 }
 
 double median3(const float* p) {
+  if (!p) return 0.0;
   double a = p[0], b = p[1], c = p[2];
   SortPair(a, b);
   SortPair(b, c);
@@ -94,6 +95,7 @@ double median3(const float* p) {
 }
 
 double median3x3(const double* r0, const double* r1, const double* r2) {
+  if (!r0 || !r1 || !r2) return 0.0;
   double p[9] = {r0[0], r0[1], r0[2], r1[0], r1[1], r1[2], r2[0], r2[1], r2[2]};
   // Compare-exchange network for the median of nine: sort each triple, then the column
   // minima's maximum, the medians' median and the maxima's minimum leave the answer in p[4].

@@ -13,10 +13,10 @@ struct Cloud;
 // The median of the m values; v is left sorted ascending.
 double getmedian(double* v, int m);
 
-// The middle one of p[0], p[1], p[2].
+// The middle one of p[0], p[1], p[2]; 0 for a null array.
 double median3(const float* p);
 
-// The exact median of the nine values r0[0..2], r1[0..2], r2[0..2].
+// The exact median of the nine values r0[0..2], r1[0..2], r2[0..2]; 0 for a null array.
 double median3x3(const double* r0, const double* r1, const double* r2);
 
 // Position i becomes the median of the 2k + 1 values around it, k = min(w / 2, i, n - 1 - i).

@@ -123,6 +123,7 @@ int SubdivideArrays2DOnXYWithOverlap(const float* x, const float* y, const float
 }
 
 void ComputeCorrelationMatrix(const float* x, const float* y, const float* z, int n, double** M) {
+  if (!x || !y || !z || !M) return;
   SecondMoments(x, y, z, n, M);
 }
 

@@ -38,7 +38,7 @@ int SubdivideArrays2DOnXYWithOverlap(const float* x, const float* y, const float
                                      XYOverlapGrid* grid, int* cellOfPoint, int* binOfPoint);
 
 // M (3 x 3 row-pointer) = (1/n) sum over the points of p p^T, p the point's own coordinates
-// (not centred). n must be at least 1.
+// (not centred). n must be at least 1. Does nothing for a null array.
 void ComputeCorrelationMatrix(const float* x, const float* y, const float* z, int n, double** M);
 
 // The sums of ComputeCorrelationMatrix for either element type: partial sums flushed into M

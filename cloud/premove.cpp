@@ -160,6 +160,11 @@ int JoinPointSetsToTol(const float* x1, const float* y1, const float* z1, int n1
                        const float* y2, const float* z2, int n2, float* xo, float* yo, float* zo, int* map,
                        double tol) {
   n1 = std::max(n1, 0), n2 = std::max(n2, 0);
+  if ((n1 > 0 && (!x1 || !y1 || !z1)) || (n2 > 0 && (!x2 || !y2 || !z2)) ||
+      (n1 + n2 > 0 && (!xo || !yo || !zo || !map))) {
+    SetKernelError(-2);
+    return 0;
+  }
   const int n = n1 + n2;
   for (int i = 0; i < n1; ++i) xo[i] = x1[i], yo[i] = y1[i], zo[i] = z1[i];
   for (int j = 0; j < n2; ++j) xo[n1 + j] = x2[j], yo[n1 + j] = y2[j], zo[n1 + j] = z2[j];

@@ -45,7 +45,8 @@ int RemoveDuplicatePoints(float* x, float* y, float* z, int n, int* index, doubl
 // merged into it: xo, yo, zo (room for n1 + n2) receive set 1 sorted by x, y, z, then the kept
 // points of set 2 in the same order; map (n1 + n2 entries, set 1 then set 2) the output position
 // of every input point. Returns the joined count (n1 + n2, nothing merged, when memory runs out).
-// A negative count is an empty set.
+// A negative count is an empty set. A null array with points is refused: 0, nothing written,
+// error state -2.
 int JoinPointSetsToTol(const float* x1, const float* y1, const float* z1, int n1, const float* x2,
                        const float* y2, const float* z2, int n2, float* xo, float* yo, float* zo, int* map,
                        double tol);

@@ -74,11 +74,13 @@ int PrincipalAxes(const T* x, const T* y, const T* z, int n, double eigenvalues[
 }  // namespace
 
 void ComputeCenterOfMass(const float* x, const float* y, const float* z, int n, double centroid[3]) {
+  if (!x || !y || !z) return;
   const float* const a[3] = {x, y, z};
   CenterOfMass(a, n, centroid);
 }
 
 int ComputeCenterOfMass_d(const double* x, const double* y, const double* z, int n, double centroid[3]) {
+  if (!x || !y || !z) return -2;
   const double* const a[3] = {x, y, z};
   CenterOfMass(a, n, centroid);
   return 0;

@@ -12,9 +12,9 @@
 
 struct Cloud;
 
-// Mean of the n >= 1 points (no checks).
+// Mean of the n >= 1 points (no other checks); centroid untouched for a null array.
 void ComputeCenterOfMass(const float* x, const float* y, const float* z, int n, double centroid[3]);
-// The same for double arrays; returns 0.
+// The same for double arrays; returns 0, or -2 for a null array.
 int ComputeCenterOfMass_d(const double* x, const double* y, const double* z, int n, double centroid[3]);
 // The same with checks: -2 for a null array or n < 1, else 0.
 int ComputeCenterOfMassCoord(const float* x, const float* y, const float* z, int n, double centroid[3]);

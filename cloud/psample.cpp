@@ -115,6 +115,7 @@ void ShowRun(uint8_t* bits, int first, int last, int su) {
 }  // namespace
 
 int UpdateCloudIsShow(Cloud* cloud) {
+  if (!cloud) return 0;
   FreeAndNull(cloud->isShow);
   const int su = cloud->strideU, sv = cloud->strideV;
   if ((cloud->type == 0 && su <= 1) || (su <= 1 && sv <= 1) || cloud->npts < 1) return 1;

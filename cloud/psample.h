@@ -20,7 +20,8 @@ Cloud* CreateCloudBasedOnArray(const Cloud* cloud, const unsigned char* keep, do
 // scans to carry. Null also for a null list or k < 1.
 Cloud* CreateCloudBasedOnIndices(const Cloud* cloud, const unsigned char* keep, const int* from, int k,
                                  double* box);
-// isShow from the strides and the scans (null: every point shown). 1, or 0 on no memory.
+// isShow from the strides and the scans (null: every point shown). 1, or 0 on no memory or a
+// null cloud.
 int UpdateCloudIsShow(Cloud* cloud);
 
 // Every step-th point and the last. 1, or 0 on no memory.

@@ -112,7 +112,9 @@ int ReorderPointsbyIndices(Cloud* cloud, const int* position) {
 }
 
 int SortCldFarraysByIndices(Cloud* cloud, const int* position) {
+  if (!cloud) return 0;
   if (cloud->farrays.count <= 0) return 1;
+  if (!position) return 0;
   TrackingScope scope;
   float* tmp = MallocArray<float>(cloud->npts);
   if (!tmp || KernelFailed()) {
@@ -2028,7 +2030,8 @@ void ReverseCloudArrays(Cloud* cloud) {
 int FindClosestSpanToPline(int count, const float* x, const float* y, const float* z, int* scanIdx, float* scanKey,
                            int npl, const double* plx, const double* ply, const double* plz, int* plIdx,
                            float* plKey, int* i, int* j, double* t, double target[3]) {
-  if (count < 2 || npl < 1) return 0;
+  if (count < 2 || npl < 1 || !x || !y || !z || !scanIdx || !scanKey || !plx || !ply || !plz || !plIdx || !plKey)
+    return 0;
   double lo[2] = {kNoValue, kNoValue}, hi[2] = {-kNoValue, -kNoValue};
   auto grow = [&](double px, double py) {
     lo[0] = std::min(lo[0], px), hi[0] = std::max(hi[0], px);

@@ -13,7 +13,7 @@
 // there are no points, position is no permutation or the coordinates cannot be had.
 int ReorderPointsbyIndices(Cloud* cloud, const int* position);
 // Moves the typed arrays alone. 1, or 0 when scratch cannot be had: the typed arrays are then
-// dropped.
+// dropped; 0 with nothing changed for a null cloud, or a null position with typed arrays.
 int SortCldFarraysByIndices(Cloud* cloud, const int* position);
 // Rotates the points so that point start comes first; nothing for fewer than 2 points, start 0,
 // start out of range or no memory.
@@ -181,7 +181,7 @@ void ReverseCloudArrays(Cloud* cloud);
 // extent of their joint box) finds the nearest vertex and scan segment, refined against the
 // polyline segments at that vertex. i = j: the place is scan point i; else it lies at t inside
 // the segment from i to j = i + 1 (cyclic), target the point there. The four scratch arrays have
-// count or npl entries. 1, or 0 for fewer than 2 points or no vertex.
+// count or npl entries. 1, or 0 for fewer than 2 points, a null array or no vertex.
 int FindClosestSpanToPline(int count, const float* x, const float* y, const float* z, int* scanIdx, float* scanKey,
                            int npl, const double* plx, const double* ply, const double* plz, int* plIdx,
                            float* plKey, int* i, int* j, double* t, double target[3]);

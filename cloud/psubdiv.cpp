@@ -240,6 +240,10 @@ Subdiv* BuildSubdiv(const float* x, const float* y, const float* z, int n, const
 Subdiv* SubdivideArrays(const float* x, const float* y, const float* z, int n, double minX,
                         double minY, double minZ, double maxX, double maxY, double maxZ,
                         double len, int maxDiv) {
+  if (n > 0 && (!x || !y || !z)) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   const double box[6] = {minX, minY, minZ, maxX, maxY, maxZ};
   GridRule rule;
   rule.len[0] = rule.len[1] = rule.len[2] = len;
@@ -273,6 +277,10 @@ int SubdivDivisionsFor(int n, const double box[6]) {
 Subdiv* SubdivideArraysMax(const float* x, const float* y, const float* z, int n, double minX,
                            double minY, double minZ, double maxX, double maxY, double maxZ,
                            double lenX, double lenY, double lenZ, int maxDiv) {
+  if (n > 0 && (!x || !y || !z)) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   const double box[6] = {minX, minY, minZ, maxX, maxY, maxZ};
   GridRule rule;
   rule.len[0] = lenX, rule.len[1] = lenY, rule.len[2] = lenZ;
@@ -576,6 +584,10 @@ void WidenNearTree(NearTree* tree, const double* boxes) {
 }
 
 NearTree* BuildBoxTree(const double* boxes, int n) {
+  if (n > 0 && !boxes) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   float* c = MallocArray<float>(3, std::max(n, 1));
   NearTree* kept = MallocArray<NearTree>(1);
   int32_t* order = MallocArray<int32_t>(std::max(n, 1));

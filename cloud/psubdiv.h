@@ -37,7 +37,8 @@ struct Subdiv {
 
 // A grid over the n points for neighbourhood length len with at most about maxDiv divisions in
 // all (most callers pass 96). Points outside the box are held to the border cells. Polls the
-// user break every 50 cells and points. Null on no memory or a user break (no message).
+// user break every 50 cells and points. Null on no memory or a user break (no message), and for
+// a null array with n > 0 (a refused argument: error state set).
 Subdiv* SubdivideArrays(const float* x, const float* y, const float* z, int n, double minX,
                         double minY, double minZ, double maxX, double maxY, double maxZ,
                         double len, int maxDiv);
@@ -50,7 +51,8 @@ Subdiv* SubdivideArrays(const float* x, const float* y, const float* z, int n, d
 int SubdivDivisionsFor(int n, const double box[6]);
 
 // As SubdivideArrays with a length per axis: along every axis with more than one cell, the cells
-// are at least twice that axis' length wide. Never polls the user break; null on no memory.
+// are at least twice that axis' length wide. Never polls the user break; null on no memory, and
+// for a null array with n > 0 (a refused argument: error state set).
 Subdiv* SubdivideArraysMax(const float* x, const float* y, const float* z, int n, double minX,
                            double minY, double minZ, double maxX, double maxY, double maxZ,
                            double lenX, double lenY, double lenZ, int maxDiv);
@@ -175,7 +177,8 @@ constexpr long kCrowdedCells = 2048;
 void WidenNearTree(NearTree* tree, const double* boxes);
 // Such a tree over n boxes, boxes with a bound that is not finite left out. The tree and the
 // centres it reads (3 n floats) live in the caller's tracking scope, so that search records
-// made in a scope can hold one. Null on no memory.
+// made in a scope can hold one. Null on no memory, and for null boxes with n > 0 (a refused
+// argument: error state set).
 NearTree* BuildBoxTree(const double* boxes, int n);
 
 // ---- Scans, breaking and grids of clouds ---------------------------------------------------

@@ -230,6 +230,7 @@ int ComputeCloudBbox(const Cloud* cloud, double* bbox) {
 }
 
 int BboxInBbox(const double* a, const double* b) {
+  if (!a || !b) return 0;
   bool same = true;
   for (int k = 0; k < 6; ++k) same = same && a[k] == b[k];
   if (same) return 0;
@@ -239,6 +240,7 @@ int BboxInBbox(const double* a, const double* b) {
 }
 
 int FindCloudPointNormal(const Cloud* cloud, double x, double y, double z, double normal[3]) {
+  if (!cloud) return -2;
   const double r = cloud->charLength;
   TrackingScope scope;
   const int n = cloud->npts;

@@ -23,13 +23,13 @@ void UniteIndices(int* list, int* parent, char* mark, int m);
 int IsAllPointsTheSame(const float* x, const float* y, const float* z, int n);
 // The cloud's box {xmin, ymin, zmin, xmax, ymax, zmax}: 0, or -2 for a null argument or no points.
 int ComputeCloudBbox(const Cloud* cloud, double* bbox);
-// 1 when box a lies inside box b and differs from it.
+// 1 when box a lies inside box b and differs from it; 0 for a null box.
 int BboxInBbox(const double* a, const double* b);
 // The projection of the query point on the tangent plane of its nearest cloud point. 0, or -2
 // when that point has no normal (foot is then the point itself).
 int GetClosestPointOnCloud(const Cloud* cloud, double x, double y, double z, double foot[3]);
-// The normal of the plane fitted to the points within charLength of (x, y, z). 0, or -2 for no
-// memory, fewer than 3 such points or a failed fit.
+// The normal of the plane fitted to the points within charLength of (x, y, z). 0, or -2 for a
+// null cloud, no memory, fewer than 3 such points or a failed fit.
 int FindCloudPointNormal(const Cloud* cloud, double x, double y, double z, double normal[3]);
 
 // Point lists and queues that survive the caller's scopes; freed only by their own freers.

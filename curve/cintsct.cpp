@@ -141,6 +141,7 @@ void SubCurveBspline(Bspline* curve, double t0, double t1, Bspline** piece) {
 // ---- crossings with the surface's knot lines ----------------------------------------------------
 void GetUVKnotIndices(const double* uKnots, const double* vKnots, int nu, int nv, double u,
                       double v, int* iu, int* iv) {
+  if (!uKnots || !vKnots || nu < 1 || nv < 1) return;
   auto index = [](const double* k, int n, double x) {
     if (x <= k[0]) return -1;
     for (int i = 1; i < n; ++i)

@@ -44,6 +44,7 @@ int GetCurve2DSurfParamSect(Bspline* curve, int* count, double** params, double*
 
 // Span indices of (u, v) among knot lines: iu is -1 when u does not exceed uKnots[0], else the
 // index i - 1 of the first knot uKnots[i] (1 <= i < nu) above u, or nu - 1 when none is; iv alike.
+// Both untouched for a null knot array or a count below 1.
 void GetUVKnotIndices(const double* uKnots, const double* vKnots, int nu, int nv, double u,
                       double v, int* iu, int* iv);
 

@@ -4,7 +4,8 @@
 #include "bspline/smake.h"
 
 // The Greville abscissa of control point i of a clamped knot vector of the given order
-// (degree + 1, at least 2): the mean of knots[i + 1 .. i + order - 1], not below knots[0].
+// (degree + 1, at least 2): the mean of knots[i + 1 .. i + order - 1], not below knots[0]. 0 with
+// the error state -2 for a null array.
 double GetEditPoint(const double* knots, int order, int i);
 
 // Parameter range per unit of 3D length along direction dir (0 u, otherwise v) of a surface:

@@ -174,7 +174,7 @@ Bspline* allocate_curve3(int interior, int degree) {
 }
 
 double normalize_tarray3(const float* x, const float* y, const float* z, int n, double* t) {
-  if (n < 1) return 0.0;
+  if (n < 1 || !x || !y || !z || !t) return 0.0;
   t[0] = 0.0;
   if (n < 2) return 0.0;
   for (int i = 1; i < n; ++i) {

@@ -31,7 +31,8 @@ Bspline* allocate_curve3(int interior, int degree);
 
 // t[0] = 0 and t[i] = t[i-1] + |p_i - p_(i-1)| (in double), then divided by the total so that
 // t[n-1] = 1; every t[i > 0] is 1e-10 when the total is at most 1e-10 (coincident points). With
-// n < 2 only t[0] is written and 0 returned. Returns the total chord length.
+// n < 2 only t[0] is written and 0 returned; a null array writes nothing and returns 0. Returns
+// the total chord length.
 double normalize_tarray3(const float* x, const float* y, const float* z, int n, double* t);
 
 // A clamped uniform knot vector for the curve's degree p and interior count m. wrap < 1: step

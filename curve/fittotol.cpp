@@ -148,6 +148,7 @@ Bspline* NewFitCurve(int p, int interior) {
 // over the window is the curvature.
 int GetCloudCurvature(Cloud* cloud, double* c, double spacing, double D[][3], double* seg,
                       double* total) {
+  if (!cloud || !c) return -2;
   const int n = cloud->npts;
   if (n < 3) {
     for (int i = 0; i < n; ++i) c[i] = 0.0;
@@ -312,6 +313,7 @@ int GetCldMaxCurv(Cloud* cloud, int* indices, int* count, double spacing) {
 // ---- fitting to a tolerance ------------------------------------------------------------------
 
 void GetCloudParameters(Cloud* cloud, int mode, double* t, double* length) {
+  if (!cloud || !t || !length || cloud->npts < 1) return;
   const int n = cloud->npts;
   double sum = 0.0, size = 0.0;
   t[0] = 0.0;

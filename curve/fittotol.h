@@ -23,7 +23,8 @@ struct Cloud;
 // width w = spacing / 2 (0.05 of the chord length when spacing <= 0) by arc length, the median
 // over the window in c[i], the bending direction in D[i] (zero where the window does not bend
 // one way), the segment lengths seg[i] = |P_i - P_(i-1)| (seg[0] = 0) and their total. Fewer than
-// 3 points: every c[i] is 0 and nothing else is written. 0, or -2 when memory ran out.
+// 3 points: every c[i] is 0 and nothing else is written. 0, or -2 when memory ran out or for a
+// null cloud or c (nothing written).
 int GetCloudCurvature(Cloud* cloud, double* c, double spacing, double D[][3], double* seg,
                       double* total);
 // The point indices where knots should start (indices needs room for n): in each run of points
@@ -37,7 +38,8 @@ int GetCldMaxCurv(Cloud* cloud, int* indices, int* count, double spacing);
 // ---- fitting to a tolerance ------------------------------------------------------------------
 // t[0] = 0, t[i] = t[i-1] + d_i (mode 0) or + sqrt(d_i) (mode nonzero), d_i the distance from
 // point i - 1 to point i; *length = the sum of the d_i; t is divided by t[n-1] unless the points
-// all coincide (length within 1e-6 of the coordinates' magnitude).
+// all coincide (length within 1e-6 of the coordinates' magnitude). Writes nothing for a null
+// argument or a cloud without points.
 void GetCloudParameters(Cloud* cloud, int mode, double* t, double* length);
 // Refits curve (its knots kept) to the cloud from the parameters t: nCorrection passes move t to
 // the points' closest parameters, then up to min(nWeighting, 10) passes add three copies of each

@@ -231,6 +231,7 @@ int InterpBandWidth(int p) { return std::max(p + 1, 2 * p - 1); }
 
 // A given parameter or knot array must be a sorted array of finite values.
 bool SortedFiniteArray(const double* a, int n) {
+  if (n > 0 && !a) return false;
   for (int i = 0; i < n; ++i)
     if (!std::isfinite(a[i]) || (i > 0 && a[i] < a[i - 1])) return false;
   return true;
@@ -412,6 +413,7 @@ void BesselEnds(const double* d, const double* knots, int m, double* first, doub
 
 void FactorTridiag(const double* lower, const double* diag, const double* upper, double* d,
                  double* l, int m) {
+  if (!lower || !diag || !upper || !d || !l || m < 0) return;
   d[0] = diag[0];
   l[0] = 0.0;
   for (int i = 1; i <= m; ++i) {
@@ -433,6 +435,10 @@ void SolveTridiag(const double* d, const double* l, const double* upper, int m,
 // ---- Any degree ------------------------------------------------------------------------------
 
 double* AveragedKnotVector(const double* params, int m, int p) {
+  if (!params) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   double* K = MallocArray<double>(m + p + 2);
   if (!K || KernelFailed()) return nullptr;
   AverageKnots(params, m, p, K);
@@ -503,6 +509,7 @@ int FactorBandRows(double** A, int n, int ml, int mu, int* idx) {
 }
 
 int SolveBandRows(double** A, int n, const double* b, double* x, int w, const int* idx) {
+  if (!A || !b || !x || !idx) return -2;
   // Forward with the unit lower factor; x holds the intermediate column until the backward
   // sweep overwrites it from the bottom (b and x may be one array).
   for (int i = 0; i <= n; ++i) {
@@ -665,6 +672,10 @@ double* InsertMidpointsSymmetric(const double* knots, int len, int p, int count)
 }
 
 double* InsertParamsSymmetric(const double* params, int len, int p, int* count) {
+  if (!params || !count) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   int remaining = *count, total = 0;
   double* cur = MallocArray<double>(len);
   if (!cur || KernelFailed()) return nullptr;

@@ -46,7 +46,8 @@ double* InsertInLargestSpans(double* knots, int len, int p, int count);
 
 // Width of the band of a degree-p collocation system: its rows and LU factors fit in it.
 int InterpBandWidth(int p);
-// A sorted array of finite values (what a given parameter or knot array must be).
+// A sorted array of finite values (what a given parameter or knot array must be); false for a
+// null array with n > 0.
 bool SortedFiniteArray(const double* a, int n);
 // Solves the factored band for every coordinate row of c from the data columns. False when a
 // solve failed (zero pivot or a result that is not finite).

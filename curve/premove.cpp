@@ -101,6 +101,7 @@ int Do2ndOrderSmoothing(Cloud* cloud, int nstr, const int* first, const int* las
 
 int RemoveSpikesFromCldStrs(Cloud* cloud, int repair, int mode, double limit, int nstr, const int* first,
                             const int* last) {
+  if (!cloud || (nstr > 0 && (!first || !last))) return 0;
   TrackingScope scope;
   char* mask = nullptr;
   if (repair == 0 || mode == 2) {
@@ -125,6 +126,7 @@ int RemoveSpikesFromCldStrs(Cloud* cloud, int repair, int mode, double limit, in
 }
 
 int RemoveSpikesArbitCloud(Cloud* cloud, int repair, int mode, double limit) {
+  if (!cloud) return 0;
   const int n = cloud->npts;
   if (n < 1) return 1;
   TrackingScope scope;

@@ -16,7 +16,8 @@ struct Cloud;
 // through the good points around them; other modes change nothing. 1, or 0 on no memory or a
 // failed removal.
 int RemoveSpikesFromClds(Cloud* cloud, double cosLimit, int repair, int mode);
-// The same over the given strings (first[s] .. last[s]), limit already squared with its sign.
+// The same over the given strings (first[s] .. last[s]), limit already squared with its sign. 0,
+// nothing changed, for a null cloud or string array (the arbitrary-cloud form alike).
 int RemoveSpikesFromCldStrs(Cloud* cloud, int repair, int mode, double limit, int nstr, const int* first,
                             const int* last);
 // The strings of an unordered cloud: runs broken where consecutive points lie at least

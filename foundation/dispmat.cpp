@@ -12,7 +12,7 @@ void CopyMatrixToArray(double** M, int c0, int c1, int r0, int r1, double* out) 
 }
 
 void cp_vec_to_matrix_fh_fh(const double* flat, double** M, int cols, int rows) {
-  if (cols <= 0) return;
+  if (cols <= 0 || rows <= 0 || !flat || !M) return;
   for (int r = 0; r < rows; ++r) std::memcpy(M[r], flat + static_cast<long>(r) * cols, sizeof(double) * cols);
 }
 
@@ -71,6 +71,7 @@ void SetValsOfMatCol(const double* vals, double* dst, const double* srcA, const 
 
 void Copy3DPointsToPolylineGrid(const double* x, const double* y, const double* z, double* outX,
                                 double* outY, double* outZ, int nu, int nv) {
+  if (!x || !y || !z || !outX || !outY || !outZ) return;
   long o = 0;
   auto put = [&](long p) {
     outX[o] = x[p];
@@ -92,6 +93,7 @@ void Copy3DPointsToPolylineGrid(const double* x, const double* y, const double* 
 
 void Compute3DArrayMinsMaxs_f(double* xmin, double* xmax, double* ymin, double* ymax, double* zmin,
                               double* zmax, const float* x, const float* y, const float* z, int n) {
+  if (n > 0 && (!x || !y || !z)) return;
   *xmin = *ymin = *zmin = kEmptyBoxBound;
   *xmax = *ymax = *zmax = -kEmptyBoxBound;
   for (int i = 0; i < n; ++i) {

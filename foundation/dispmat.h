@@ -6,7 +6,7 @@
 // out receives rows r0..r1, columns c0..c1 (inclusive) of M, row by row. Does nothing for a null
 // matrix or array, c1 < c0, or a negative r0 or c0.
 void CopyMatrixToArray(double** M, int c0, int c1, int r0, int r1, double* out);
-// M[r][c] = flat[r cols + c].
+// M[r][c] = flat[r cols + c]. Does nothing for a null array.
 void cp_vec_to_matrix_fh_fh(const double* flat, double** M, int cols, int rows);
 // 0 when M[i][cols - 1] is exactly 0 for every i < rows (also for rows < 1, cols < 1 or a null M),
 // 1 otherwise: the legacy sense is "1 = the last column is not all zero", and callers test it that
@@ -28,8 +28,10 @@ void SetValsOfMatCol(const double* vals, double* dst, const double* srcA, const 
                      int aOff, int bOff, int dstStride, int aStride, int bStride, int count, int mode);
 // Grid lines of an nu x nv grid (u fastest, at least 2 x 2) as segments of two end points
 // each: every row first (2 (nu - 1) points per row), then every column (2 (nv - 1) points).
+// Does nothing for a null array.
 void Copy3DPointsToPolylineGrid(const double* x, const double* y, const double* z, double* outX,
                                 double* outY, double* outZ, int nu, int nv);
-// Per-axis range of n float points; n < 1 gives the empty range +/-3.37e38.
+// Per-axis range of n float points; n < 1 gives the empty range +/-3.37e38. Does nothing for a
+// null array with n > 0.
 void Compute3DArrayMinsMaxs_f(double* xmin, double* xmax, double* ymin, double* ymax, double* zmin,
                               double* zmax, const float* x, const float* y, const float* z, int n);

@@ -293,6 +293,7 @@ int IsPointInLine(const double a[2], const double b[2], const double c[2], const
 }
 
 int IsLinear(const float* x, const float* y, const float* z, int n) {
+  if (n > 0 && (!x || !y || !z)) return 0;
   if (n < 3) return 1;
   // A point counts as the first one when it differs from it by no more than a millionth of the
   // set's largest side in every coordinate: for a unit-sized set the classic absolute 1e-6, and
@@ -334,6 +335,10 @@ double ThetaOrder(const double origin[2], const double p[2]) {
 }
 
 char* GrahamConvexHull(const float* x, const float* y, int n) {
+  if (n > 0 && (!x || !y)) {
+    SetKernelError(-2);
+    return nullptr;
+  }
   Owned<char, Free> flags(MallocArray<char>(n > 0 ? n : 0));
   const Owned<int, Free> cand(MallocArray<int>(n > 0 ? n : 0));
   const Owned<double, Free> angle(MallocArray<double>(n > 0 ? n : 0));
@@ -520,7 +525,7 @@ int FitSphere3PtsAndRadius(const double p0[3], const double p1[3], const double 
 
 int CircleFitThroughPnt(const double point[3], int n, const double* x, const double* y, const double* z,
                         double normal[3], double centre[3], double* radius, double tangentPoint[3], double* flag) {
-  if (n < 2) return 0;
+  if (n < 2 || !x || !y || !z) return 0;
   PlaneEq plane;
   double residual = 0.0, maxDist = 0.0;
   if (PlaneFitThroughPoint(x, y, z, n, nullptr, point, plane, &residual, &maxDist) != 0) return 0;

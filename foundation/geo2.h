@@ -50,13 +50,13 @@ int IsPointInTriangle2Dw(const double a[2], const double b[2], const double c[2]
 // For a degenerate triangle: 1 when p lies on the segment it collapses to.
 int IsPointInLine(const double a[2], const double b[2], const double c[2], const double p[2]);
 // 1 when all points lie on one line through the first; points within a millionth of the set's
-// largest side of the first count as the first.
+// largest side of the first count as the first. 0 for a null array with n > 0.
 int IsLinear(const float* x, const float* y, const float* z, int n);
 
 // ---- constructions --------------------------------------------------------------------------
 // New array of n flags (Malloc, at the caller's tracking level): non-zero for points on the
 // convex hull (points on a straight stretch and repeated points are not), 0 for the others.
-// Null when its allocations failed.
+// Null when its allocations failed, or with the error state -2 for a null array with n > 0.
 char* GrahamConvexHull(const float* x, const float* y, int n);
 // Pseudo-angle of p - origin in [0, 360), monotonic in the true angle; 0 when p == origin.
 double ThetaOrder(const double origin[2], const double p[2]);
@@ -74,8 +74,8 @@ int FitSphere3PtsAndRadius(const double p0[3], const double p1[3], const double 
                            double c2[3]);
 // Least-squares circle through point fitted to the n samples: unit plane normal, centre,
 // radius, and tangentPoint = point + radius along the tangent that leads towards the first
-// sample. flag receives the plane fit's residual. 1, or 0 for n < 2 or a failed fit. The
-// sample arrays are only read.
+// sample. flag receives the plane fit's residual. 1, or 0 for n < 2, a null array or a failed
+// fit. The sample arrays are only read.
 int CircleFitThroughPnt(const double point[3], int n, const double* x, const double* y, const double* z,
                         double normal[3], double centre[3], double* radius, double tangentPoint[3], double* flag);
 // Least-squares plane containing the line (weights may be null). 0 or -2.

@@ -197,6 +197,7 @@ bool PlaneFitMoments(const float* x, const float* y, const float* z, int n, doub
 }  // namespace
 
 int PlaneFitClearNormal(const float* x, const float* y, const float* z, int n, double normal[3]) {
+  if (!x || !y || !z) return 0;
   double mean[3], cov[3][3], w[3];
   if (!PlaneFitMoments(x, y, z, n, mean, cov) || SymEigen3Smallest(cov, w, normal) != 0) return 0;
   // The eigenvector moves by about round-off times w[2] / (w[1] - w[0]): a gap of a thousandth

@@ -45,7 +45,8 @@ int TransformPlaneEq(const PlaneEq plane, PlaneEq out, const Xform M);
 int PlaneFit(const float* x, const float* y, const float* z, int n, PlaneEq plane);
 // The unit normal of PlaneFit's plane by the symmetric 3 x 3 solver, up to sign: 1 when the least
 // spread is well apart from the next (the normal is then PlaneFit's to round-off), 0 when the
-// fit fails or the normal is not that clear (PlaneFit's own answer is then the one to use).
+// fit fails (a null array among its causes) or the normal is not that clear (PlaneFit's own
+// answer is then the one to use).
 int PlaneFitClearNormal(const float* x, const float* y, const float* z, int n, double normal[3]);
 // Two points of the common line: its dominant coordinate is 0 in q0 and 1024 in q1.
 // 0, or -2 (nothing written) for parallel normals.

@@ -22,12 +22,14 @@ int NormalizeVector(double* v, int n, double tol) {
 double VectorMagnitude(const double* v, int n) { return std::sqrt(VectorDotProduct(v, v, n)); }
 
 double VectorDotProduct(const double* a, const double* b, int n) {
+  if (!a || !b) return 0.0;
   double s = 0.0;
   for (int i = 0; i < n; ++i) s += a[i] * b[i];
   return s;
 }
 
 void VectorScalerProduct(double* v, double s, int n) {
+  if (!v) return;
   for (int i = 0; i < n; ++i) v[i] *= s;
 }
 
@@ -37,7 +39,7 @@ void VectorVectorProduct(double* a, const double* b, int n) {
 }
 
 void VectorVectorProduct2(const double* a, const double* b, double* out, int n) {
-  if (!a || !b) return;
+  if (!a || !b || !out) return;
   for (int i = 0; i < n; ++i) out[i] = a[i] * b[i];
 }
 
@@ -62,14 +64,17 @@ void VectorVectorAdd(double* a, const double* b, int n) {
 }
 
 void VectorSubtraction(const double* a, const double* b, double* out, int n) {
+  if (!a || !b || !out) return;
   for (int i = 0; i < n; ++i) out[i] = a[i] - b[i];
 }
 
 void NegateVector(const double* a, double* out, int n) {
+  if (!a || !out) return;
   for (int i = 0; i < n; ++i) out[i] = -a[i];
 }
 
 int IsEqualVectors(const double* a, const double* b, int n, double tol) {
+  if (n > 0 && (!a || !b)) return 0;
   for (int i = 0; i < n; ++i)
     if (!(std::fabs(a[i] - b[i]) <= tol)) return 0;
   return 1;

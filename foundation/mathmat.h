@@ -5,8 +5,9 @@
 // symmetric matrix A: band[i][0] = A[i][i], band[i][k] = A[i][i + k] for k < bw.
 #pragma once
 
-// ---- n-vectors (in place: the first array is overwritten). The Product, Division, Subtrct
-// ---- and Add forms do nothing when either array is null.
+// ---- n-vectors (in place: the first array is overwritten). Every form does nothing when an
+// ---- array is null; the dot product and magnitude are then 0, IsEqualVectors 0 and
+// ---- NormalizeVector -2.
 int NormalizeVector(double* v, int n, double tol);  // -2 and v unchanged when |v| < tol
 double VectorMagnitude(const double* v, int n);                 // |v|
 double VectorDotProduct(const double* a, const double* b, int n);  // a . b
@@ -19,7 +20,7 @@ void VectorVectorSubtrct(double* a, const double* b, int n);     // a -= b
 void VectorVectorAdd(double* a, const double* b, int n);         // a += b
 void VectorSubtraction(const double* a, const double* b, double* out, int n);  // out = a - b
 void NegateVector(const double* a, double* out, int n);  // out = -a
-// 1 when every |a[i] - b[i]| <= tol (a NaN never is), else 0.
+// 1 when every |a[i] - b[i]| <= tol (a NaN never is), else 0 (also for a null array, n > 0).
 int IsEqualVectors(const double* a, const double* b, int n, double tol);
 // mode 0: v[i] = s - v[i]; otherwise v[i] = v[i] - s.
 void VectorScalerSubtraction(double* v, double s, int n, int mode);

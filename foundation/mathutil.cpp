@@ -48,7 +48,7 @@ int GetBinomialCoeficient(int n, int k, double* out) {
 double PntToPntDist(const double a[3], const double b[3]) { return VecDist3(a, b); }
 
 double ComputeVarianceSum(const float* a, int n) {
-  if (n <= 0) return 0.0;
+  if (n <= 0 || !a) return 0.0;
   double mean = 0.0;
   for (int i = 0; i < n; ++i) mean += a[i];
   mean /= n;

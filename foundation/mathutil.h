@@ -14,5 +14,5 @@ int GetBinomialCoeficient(int n, int k, double* out);
 // Euclidean distance between two points.
 double PntToPntDist(const double a[3], const double b[3]);
 
-// Sum over the n values of (a[i] - mean)^2, not divided by n; 0 for n <= 0.
+// Sum over the n values of (a[i] - mean)^2, not divided by n; 0 for n <= 0 or a null array.
 double ComputeVarianceSum(const float* a, int n);

@@ -6,7 +6,7 @@ namespace {
 
 template <typename T>
 void MinMaxOf(const T* a, int n, double* min, double* max) {
-  if (n < 1) return;
+  if (n < 1 || !a || !min || !max) return;
   double lo = a[0];
   double hi = a[0];
   for (int i = 1; i < n; ++i) {

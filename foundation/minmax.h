@@ -3,7 +3,7 @@
 
 struct Cloud;
 
-// Minimum and maximum of the n values; n < 1 reads and writes nothing.
+// Minimum and maximum of the n values; n < 1 or a null array reads and writes nothing.
 void GetMinMaxF(const float* a, int n, double* min, double* max);
 void GetMinMaxD(const double* a, int n, double* min, double* max);
 

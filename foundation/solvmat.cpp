@@ -197,7 +197,10 @@ int ludcmp_ff(double** a, int n, int* indx, double* d) {
   return LuDecompose(RowPtrView{a}, n, indx, d, scratch.get(), lists.get());
 }
 
-void lubksb_ff(double** a, int n, const int* indx, double* b) { LuBackSubstitute(RowPtrView{a}, n, indx, b); }
+void lubksb_ff(double** a, int n, const int* indx, double* b) {
+  if (!a || !indx || !b) return;
+  LuBackSubstitute(RowPtrView{a}, n, indx, b);
+}
 
 int inverse_matrix_ff(double** A, double** Ainv, int n) {
   const Owned<double, Free> col(MallocArray<double>(n));
@@ -221,7 +224,7 @@ int inverse_matrix3(double A[3][3], double Ainv[3][3]) {
 }
 
 int SolveLinearSystem_ff(double** A, int n, const double* b, double* x) {
-  if (!A) return -2;
+  if (!A || (n > 0 && (!b || !x))) return -2;
   if (n <= 0) return 0;
   TrackingScope scope;
   auto* indx = MallocArray<int>(n);
@@ -286,11 +289,13 @@ int ludcmp4(double* a, int n, int* indx, double* d) {
 }
 
 void lubksb4(const double* a, int n, const int* indx, double* b) {
+  if (!a || !indx || !b) return;
   // The accessor only reads here.
   LuBackSubstitute(Flat4{const_cast<double*>(a)}, n, indx, b);
 }
 
 int mat_inverse4(const double* M, double* Minv) {
+  if (!M || !Minv) return -2;
   double lu[16];
   int indx[4];
   double d;

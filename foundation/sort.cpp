@@ -105,6 +105,7 @@ void SortXYZIndex_f(float* x, float* y, float* z, int* ids, int n) {
 }
 
 void HeapSortWithIndexing(int n, const double* keys, int* idx) {
+  if (!keys || !idx) return;
   for (int i = 0; i < n; ++i) idx[i] = i;
   // The key being placed is compared in full double precision (it is looked up, not held).
   HeapCore(

@@ -20,7 +20,8 @@ void HeapSortInt3F(int n, int* keys, float* a, float* b, float* c);  // ints, th
 void HeapSortByDirectionIndices_Float(int n, float* x, float* y, float* z, int* ids, const double dir[3]);
 // Lexicographic by x, then y, then z (exact comparisons); count last, as callers pass it.
 void SortXYZIndex_f(float* x, float* y, float* z, int* ids, int n);
-// idx receives 0..n-1 ordered so that keys[idx[i]] ascend; keys are not touched.
+// idx receives 0..n-1 ordered so that keys[idx[i]] ascend; keys are not touched. Does nothing
+// for a null array.
 void HeapSortWithIndexing(int n, const double* keys, int* idx);
 // a[lo..hi], inclusive bounds. Does nothing for a null array or lo < 0.
 void quicksort(double* a, int lo, int hi);

@@ -1578,6 +1578,7 @@ void ScaleCurveToOrigSurf(Bspline* S1, Bspline* S2, IntersectionTrace* trace, in
 
 int ExtrapolatePt(double* u1, double* v1, double* u2, double* v2, double au1, double av1,
                   double au2, double av2, const double* box) {
+  if (!u1 || !v1 || !u2 || !v2 || !box) return 0;
   // Coordinates by box slot: u1, u2, v1, v2; the partner of a coordinate is the other one of
   // its surface (u1 with v1, u2 with v2), the same kind on the other surface is slot ^ 1.
   double* p[4] = {u1, u2, v1, v2};

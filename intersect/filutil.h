@@ -209,7 +209,8 @@ int SnipCurveToBnd(Bspline* S1, Bspline* S2, IntersectionTrace* fillet, Intersec
                    const double* box);
 // Moves the point onto the box along the segment from the inside anchor a: 1 when moved, 0 when
 // it lay inside (1e-4 slack). Bounds in the order u1, v1, u2, v2 (minimum, maximum), the other
-// surface's coordinate of the same kind cut at its own bound when it passes it.
+// surface's coordinate of the same kind cut at its own bound when it passes it. 0, nothing moved,
+// for a null argument.
 int ExtrapolatePt(double* u1, double* v1, double* u2, double* v2, double au1, double av1,
                   double au2, double av2, const double* box);
 // 100 when the point turns back against the trace at node (on either surface), else 0 (also

@@ -35,6 +35,7 @@ void NewTransformBbox(const double box[6], const Xform M, double corners[24]) {
 }
 
 void GetBboxMinMax(const float* x, const float* y, const float* z, int n, double box[6]) {
+  if (n > 0 && (!x || !y || !z)) return;
   box[0] = box[1] = box[2] = kEmptyBoxBound;
   box[3] = box[4] = box[5] = -kEmptyBoxBound;
   for (int i = 0; i < n; ++i) {

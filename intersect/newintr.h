@@ -37,7 +37,7 @@ void NewAddBboxMargins(double box[6], double size = 1.0);
 void New1TransformBbox(const double box[6], double corners[24]);
 // The same corners, each mapped by the transform.
 void NewTransformBbox(const double box[6], const Xform M, double corners[24]);
-// Axis-aligned box of n float points (the empty box for n < 1).
+// Axis-aligned box of n float points (the empty box for n < 1; box untouched for a null array).
 void GetBboxMinMax(const float* x, const float* y, const float* z, int n, double box[6]);
 // A frame whose third axis is the least-squares plane's normal. 0, or -2 (error state cleared)
 // when no plane fits.

@@ -707,6 +707,7 @@ int FindMultCloudPoly(Cloud* mesh, int32_t** list, unsigned char** mask, const u
 }
 
 int RemoveCldPolys(Cloud* mesh, const unsigned char* mask) {
+  if (!mesh || (mesh->ntri > 0 && !mask)) return 0;
   int kept = 0;
   for (int t = 0; t < mesh->ntri; ++t)
     if (!mask[t]) mesh->tri[kept++] = mesh->tri[t];

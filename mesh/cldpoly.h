@@ -138,7 +138,8 @@ int FindMultCloudPolyFromPolyArray(Cloud* mesh, int32_t** list, unsigned char** 
 int RemoveMultCloudPoly(Cloud* mesh, const unsigned char* vertexMask);
 // Keeps, in order, the triangles whose mask byte is 0 and rebuilds the IsVert bits; the triangle
 // array is freed when none is left. 1, or 0 when the IsVert bits could not be rebuilt (also
-// when a kept triangle names no point: CloudSetIsVerts refuses it).
+// when a kept triangle names no point: CloudSetIsVerts refuses it); 0, the mesh unchanged, for a
+// null mesh or mask.
 int RemoveCldPolys(Cloud* mesh, const unsigned char* mask);
 // Triangles with a corner within tol of the line segment of the other two (tol = 0: none). With a
 // vertex mask only triangles with a marked corner. Counts and outputs as FindMultCloudPoly.

@@ -37,7 +37,7 @@ bool Resize(T*& field, int n) {
 }  // namespace
 
 int ReallocCldXYZArrays(Cloud* mesh, int n) {
-  if (n < mesh->npts) return 0;
+  if (!mesh || n < mesh->npts) return 0;
   if (n == 0) return 1;
   const int old = mesh->npts;
   TrackingScope scope;
@@ -73,7 +73,7 @@ int ReallocCldXYZArrays(Cloud* mesh, int n) {
 }
 
 int ReallocCldPolyList(Cloud* mesh, int n) {
-  if (n < mesh->ntri) return 0;
+  if (!mesh || n < mesh->ntri) return 0;
   if (n == 0) {
     FreeAndNull(mesh->tri);
     return 1;
@@ -1048,7 +1048,7 @@ int GetNumPolyEdgesInLoop(const Cloud* mesh, int triangle, const int32_t* edgePa
 
 int GetLoopVerticesInOrder(const Cloud* /*mesh*/, const int* loopEdges, const int32_t* edgePairs, int n,
                            int* vertices) {
-  if (n < 1) return 0;
+  if (n < 1 || !loopEdges || !edgePairs || !vertices) return 0;
   TrackingScope scope;
   char* taken = CallocArray<char>(n);
   if (!taken) return 0;
@@ -1090,7 +1090,7 @@ void SetIndexTable(const int* flags, int* shift, int n) {
 }
 
 int IsPointInPoly2D(double x, double y, int n, const double* xs, const double* ys) {
-  if (n < 3) return 0;
+  if (n < 3 || !xs || !ys) return 0;
   double xmin = xs[0], ymin = ys[0], xmax = xs[0], ymax = ys[0];
   for (int i = 1; i < n; ++i) {
     xmin = std::min(xmin, xs[i]), xmax = std::max(xmax, xs[i]);
@@ -1115,7 +1115,7 @@ int IsPointInPoly2D(double x, double y, int n, const double* xs, const double* y
 
 void FindEdgePoints(const Cloud* mesh, const int32_t* edgePairs, int edge, double a[3], double b[3]) {
   const auto names = [mesh](int v) { return v >= 0 && v < mesh->npts; };
-  if (edge < 0 || !names(edgePairs[2 * edge]) || !names(edgePairs[2 * edge + 1])) {
+  if (!mesh || !edgePairs || edge < 0 || !names(edgePairs[2 * edge]) || !names(edgePairs[2 * edge + 1])) {
     a[0] = a[1] = a[2] = b[0] = b[1] = b[2] = 0.0;
     return;
   }
@@ -1182,8 +1182,8 @@ int SubdivideCldPolys(Cloud* mesh, int fourWay, const uint8_t* pointMask, const 
 }
 
 int SubdividePolysInto3Polys(Cloud* mesh, const uint8_t* pointMask, const uint8_t* triangleMask) {
-  const int ntri0 = mesh->ntri;
   if (!MeshCornersNamePoints(mesh, nullptr)) return 0;
+  const int ntri0 = mesh->ntri;
   if (!ReallocCldXYZArrays(mesh, mesh->npts + ntri0) || !ReallocCldPolyList(mesh, 3 * ntri0)) return 0;
   for (int t = 0; t < ntri0; ++t) {
     if (!Selected(mesh, t, pointMask, triangleMask)) continue;
@@ -1201,6 +1201,7 @@ int SubdividePolysInto3Polys(Cloud* mesh, const uint8_t* pointMask, const uint8_
 }
 
 int SubdividePolysInto4Polys(Cloud* mesh, const uint8_t* pointMask, const uint8_t* triangleMask) {
+  if (!mesh) return 0;
   const int ntri0 = mesh->ntri;
   if (ntri0 < 1) return 1;
   if (!MeshCornersNamePoints(mesh, nullptr)) return 0;
@@ -1335,7 +1336,7 @@ int CreateNewPolys(Cloud* mesh, int triangle, double s, double t, IndexNode** ve
 }
 
 int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask) {
-  if (mesh->ntri < 1 || !MeshCornersNamePoints(mesh, nullptr)) return 0;
+  if (!mesh || mesh->ntri < 1 || !MeshCornersNamePoints(mesh, nullptr)) return 0;
   TrackingScope scope;
   int* flags = CallocArray<int>(mesh->ntri);
   if (!flags) return 0;
@@ -2553,6 +2554,10 @@ int CapHoleLoop(HoleCapper* c, const int* verts, int n, int* tri) {
 }
 
 int CapAllLoops(Cloud* mesh) {
+  if (!mesh) {
+    SetKernelError(-2);
+    return 1;
+  }
   if (mesh->ntri < 1) return 1;
   // The search grids are sized from the points' extent, which a non-finite point leaves without a size.
   if (!CloudPointsFinite(mesh)) {

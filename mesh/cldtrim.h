@@ -17,11 +17,11 @@ struct IndexNode;
 // Room for n points in x, y, z, the normals (created when absent), the colours and the
 // reliability bytes (when present). Entries from npts on get normal (-1, -1, -1) (to be
 // computed), colour 0.33 and reliability 0; a created normal array is (-1, -1, -1) throughout.
-// 1, or 0 for n below npts or when memory runs out (the mesh then keeps arrays holding its
+// 1, or 0 for a null mesh, n below npts or when memory runs out (the mesh then keeps arrays holding its
 // points; created normals never enter it).
 int ReallocCldXYZArrays(Cloud* mesh, int n);
-// Resizes the triangle array to n records (n = 0 leaves it null). 1, or 0 for n below ntri or
-// when memory runs out (the array stays as it was).
+// Resizes the triangle array to n records (n = 0 leaves it null). 1, or 0 for a null mesh, n
+// below ntri or when memory runs out (the array stays as it was).
 int ReallocCldPolyList(Cloud* mesh, int n);
 
 // ---- Trimming to a curve ----------------------------------------------------------------------
@@ -95,7 +95,7 @@ int GetNumPolyEdgesInLoop(const Cloud* mesh, int triangle, const int32_t* edgePa
 // The loop's vertices in walking order: from the first vertex of the first edge, repeatedly
 // across the first edge not yet taken (in loop order) that has the current vertex at either end.
 // Stops when no edge is found or n vertices are written; returns how many (a loop of one edge
-// gives 1), 0 for n < 1 or no memory.
+// gives 1), 0 for n < 1, a null array or no memory.
 int GetLoopVerticesInOrder(const Cloud* mesh, const int* loopEdges, const int32_t* edgePairs, int n, int* vertices);
 // Inserts value after position in an array of n entries, shifting the rest up by one; the
 // caller gives room for n + 1. A position of -1 inserts at the front.
@@ -105,10 +105,11 @@ void InsertPtInArray(int value, int* array, int position, int n);
 void SetIndexTable(const int* flags, int* shift, int n);
 // 1 when (x, y) lies inside the polygon of n points (closed by its first point), 0 outside or
 // on the boundary: a ray from the point to beyond the polygon's lower left corner crosses it an
-// odd number of times; a crossing at the point itself (within 1e-6 of the ray) means on it.
+// odd number of times; a crossing at the point itself (within 1e-6 of the ray) means on it. 0 for
+// a null array.
 int IsPointInPoly2D(double x, double y, int n, const double* xs, const double* ys);
-// The two end points of edge number edge; both (0, 0, 0) when edge is negative or an end names no
-// point.
+// The two end points of edge number edge; both (0, 0, 0) when edge is negative, an end names no
+// point or the mesh or pairs are null.
 void FindEdgePoints(const Cloud* mesh, const int32_t* edgePairs, int edge, double a[3], double b[3]);
 // 1 when the two triangles share a vertex; 0 also when either is no triangle of the mesh.
 int PolysHaveCommonVertex(const Cloud* mesh, int t1, int t2);
@@ -126,13 +127,13 @@ int SubdivideCldPolys(Cloud* mesh, int fourWay, const uint8_t* pointMask, const 
 // Each selected triangle becomes three around its centroid, each facing the parent's way (the
 // parent keeps the one without its corner 2); new normals are then computed. The arrays keep
 // their room. 1, or 0 when room cannot be made or the normals cannot be computed, or for a
-// triangle that names no point (the mesh unchanged).
+// triangle that names no point or a null mesh (the mesh unchanged).
 int SubdividePolysInto3Polys(Cloud* mesh, const uint8_t* pointMask, const uint8_t* triangleMask);
 // Each selected triangle becomes four through its edge midpoints, each facing the parent's way.
 // A midpoint is shared by the edge's two triangles, so an unselected neighbour is left with a
 // hanging midpoint. The arrays are trimmed to the counts also after a failure. 1, or 0 when
-// memory runs out (the triangles split so far stay) or a triangle names no point (the mesh
-// unchanged).
+// memory runs out (the triangles split so far stay), or a triangle names no point or the mesh is
+// null (the mesh unchanged).
 int SubdividePolysInto4Polys(Cloud* mesh, const uint8_t* pointMask, const uint8_t* triangleMask);
 // Inserts count picked points, pick k on triangles[k] at weights s[k] (corner 0), t[k] (corner 1)
 // and 1 - s[k] - t[k] (corner 2), in order: a triangle number refers to the mesh as the earlier
@@ -150,7 +151,7 @@ int CreateNewPolys(Cloud* mesh, int triangle, double s, double t, IndexNode** ve
                    int* nodesUsed, int* vertex);
 // Removes the triangles with an edge of at least maxLength (only those with a vertex of
 // non-zero mask when pointMask is given); points stay. The number removed, 0 also when the
-// compaction fails or a triangle names no point (the mesh unchanged).
+// compaction fails, the mesh is null or a triangle names no point (the mesh unchanged).
 int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask);
 // Caps every closed boundary loop of the mesh on its own, facing the mesh's way; open chains are
 // skipped. A loop without area (a slit, which fits no plane: faces meeting at a T-junction
@@ -177,7 +178,8 @@ int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask);
 // ("Hole <k> of the mesh left open: ..." for an open chain, a slit that cannot be zipped or a
 // loop every cap of which would reuse an edge; "... capped across a fold of the mesh ..."). Returns 1 in every case: failures (also no memory) show only in the error
 // state, which callers test (the caps made before stay); a mesh with a triangle that names no
-// point or with a point that is not finite is left unchanged with the error state set.
+// point or with a point that is not finite is left unchanged with the error state set, as is a
+// null mesh.
 int CapAllLoops(Cloud* mesh);
 
 // ---- Sound caps for other cappers of a mesh's holes --------------------------------------------

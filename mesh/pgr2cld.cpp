@@ -116,7 +116,7 @@ int CompactMesh(Cloud* mesh, const int* pointFlags, const int* triangleFlags) {
 
 int DeleteCldVertsAndPolys(Cloud* mesh, const int* pointFlags, const int* triangleFlags) {
   // Dropping triangles reads no corner; renumbering reads those of every triangle kept.
-  if (pointFlags && !MeshCornersNamePoints(mesh, triangleFlags)) return 0;
+  if (!mesh || (pointFlags && !MeshCornersNamePoints(mesh, triangleFlags))) return 0;
   return CompactMesh(mesh, pointFlags, triangleFlags);
 }
 
@@ -718,7 +718,7 @@ int CloseAllLoops(Gsrf* graph, Cloud* mesh, int surface, int** elemVerts, double
 
 int MapVertexEyeToPolyline(const float* xA, const float* yA, const float* zA, int nA, const float* xB,
                            const float* yB, const float* zB, int nB, int* orderA, int* orderB) {
-  if (nA < 2 || nB < 2) return 0;
+  if (nA < 2 || nB < 2 || !xA || !yA || !zA || !xB || !yB || !zB || !orderA || !orderB) return 0;
   TrackingScope scope;
   double(*M)[3] = MallocArray<double[3]>(nA + nB);
   struct Proj {
@@ -784,12 +784,13 @@ int CloseOneVertexBndr(Cloud* mesh, const int* list, const int* order, int n, Cl
                        int* triangleCapacity) {
   // The walk indexes both meshes by the chains' vertices and by their triangles' corners.
   auto chainNamesPoints = [](const Cloud* m, const int* chain, int count) {
-    if (count < 1 || !MeshCornersNamePoints(m, nullptr)) return false;
+    if (count < 1 || !chain || !MeshCornersNamePoints(m, nullptr)) return false;
     for (int i = 0; i < count; ++i)
       if (chain[i] < 0 || chain[i] >= m->npts) return false;
     return true;
   };
-  if (!chainNamesPoints(mesh, list, n) || !chainNamesPoints(otherMesh, otherList, otherN)) return 0;
+  if (!order || !otherOrder || !chainNamesPoints(mesh, list, n) || !chainNamesPoints(otherMesh, otherList, otherN))
+    return 0;
   TrackingScope scope;
   MeshEdit ed(mesh, pointCapacity, triangleCapacity);
   if (!ed.Rebuild()) return 0;
@@ -1546,5 +1547,6 @@ int FindCloudPolySub(Cloud* mesh, int vertex, int rings, int* vertexCount, int**
 }
 
 void FindSideOfPlane(Cloud* cloud, int* side, double a, double b, double c, double d) {
+  if (!cloud || !side) return;
   for (int i = 0; i < cloud->npts; ++i) side[i] = a * cloud->x[i] + b * cloud->y[i] + c * cloud->z[i] + d > 0.0 ? 1 : -1;
 }

@@ -20,9 +20,9 @@ void SplitCloudPoly(Cloud* mesh, int t, int a, int b, int v, IndexNode** vertexT
 // Either flag array may be null. Vertex normals (those (0, 0, 0) when the mesh has normals, else
 // all) and IsVert are recomputed when points went. 1, or 0 when memory runs out: the triangles
 // are then already compacted and the points untouched, or, when only the normals failed, both
-// compacted with normals and IsVert absent; the triangles are never lost. With pointFlags, 0 also
-// for a triangle kept that names no point (the mesh unchanged); without, such triangles are
-// dropped or kept as flagged.
+// compacted with normals and IsVert absent; the triangles are never lost. 0 for a null mesh.
+// With pointFlags, 0 also for a triangle kept that names no point (the mesh unchanged); without,
+// such triangles are dropped or kept as flagged.
 int DeleteCldVertsAndPolys(Cloud* mesh, const int* pointFlags, const int* triangleFlags);
 
 // ---- Closing the tessellations of a surface group ---------------------------------------------
@@ -81,7 +81,7 @@ int CloseAllLoops(Gsrf* graph, Cloud* mesh, int surface, int** elemVerts, double
 // Ranks of two vertex chains that start at the same end of a seam (at least 2 vertices each):
 // both starts 0, both ends nA + nB - 3, the interior vertices 1, 2, ... in the order of their
 // projections on the middle polyline of the two (a B vertex first where projections coincide).
-// 1; 0 for a chain shorter than 2 or no memory.
+// 1; 0 for a chain shorter than 2, a null array or no memory.
 int MapVertexEyeToPolyline(const float* xA, const float* yA, const float* zA, int nA, const float* xB,
                            const float* yB, const float* zB, int nB, int* orderA, int* orderB);
 // CloseOneVertexBndr for side A against B, then for B against A. 1, or 0 as it gives 0.
@@ -92,7 +92,8 @@ int CloseVertexEye(Cloud* meshA, Cloud* meshB, int* listA, int* listB, int nA, i
 // other side's previous vertex) move to their midpoint in both meshes; every other interior vertex
 // of the other side gets a copy in this mesh, splitting the triangle on this side's boundary edge
 // (a copy with no such triangle is still added). 1, or 0 on no memory, or (nothing changed) for
-// an empty chain, a chain vertex or a triangle corner of either mesh that names no point.
+// an empty chain, a null mesh, chain or order, a chain vertex or a triangle corner of either mesh that
+// names no point.
 int CloseOneVertexBndr(Cloud* mesh, const int* list, const int* order, int n, Cloud* otherMesh,
                        const int* otherList, const int* otherOrder, int otherN, double mergeTol, int* pointCapacity,
                        int* triangleCapacity);
@@ -169,5 +170,6 @@ int FindCloudPolySub(Cloud* mesh, int vertex, int rings, int* vertexCount, int**
 // as they were (the error state set) and 0 is returned.
 int ReallocIntArray(int** array, int* capacity);
 int Realloc2IntArray(int** a, int** b, int* capacity);
-// side[i] = 1 when a x + b y + c z + d > 0 at point i, else -1 (on the plane: -1).
+// side[i] = 1 when a x + b y + c z + d > 0 at point i, else -1 (on the plane: -1). Does nothing
+// for a null cloud or side.
 void FindSideOfPlane(Cloud* cloud, int* side, double a, double b, double c, double d);

@@ -42,7 +42,7 @@ inline int Origin(const int* originMap, int v) { return originMap[v] >= 0 ? orig
 }  // namespace
 
 void FindPolyEdges(const Cloud* mesh, int triangle, int edges[6], const int* originMap) {
-  if (!TriangleInMesh(mesh, triangle)) {
+  if (!TriangleInMesh(mesh, triangle) || !originMap) {
     for (int k = 0; k < 6; ++k) edges[k] = -1;
     return;
   }
@@ -60,7 +60,7 @@ int IsEdgeInArray(int a, int b, const int* pairs, int count) {
 }
 
 int PolyConnected(const Cloud* mesh, int triangle, const int* edgeList, int edgeCount, const int* originMap) {
-  if (!TriangleInMesh(mesh, triangle)) return 0;
+  if (!TriangleInMesh(mesh, triangle) || !originMap || (edgeCount > 0 && !edgeList)) return 0;
   int e[6];
   FindPolyEdges(mesh, triangle, e, originMap);
   for (int k = 0; k < 3; ++k)
@@ -108,12 +108,15 @@ int RegionMeetsNoClaimedEdge(const Cloud* mesh, int triangle, const int* claimed
 
 int PolyDisconnected(const Cloud* mesh, int triangle, const int* claimedEdges, int claimedCount, const int* originMap,
                      const int* fan, int fanCount, const int* cutEdges, int cutEdgeCount, const int* states) {
-  if (!TriangleInMesh(mesh, triangle)) return 0;
+  if (!TriangleInMesh(mesh, triangle) || !originMap || (claimedCount > 0 && !claimedEdges) ||
+      (fanCount > 0 && (!fan || !states)) || (cutEdgeCount > 0 && !cutEdges))
+    return 0;
   return RegionMeetsNoClaimedEdge(mesh, triangle, claimedEdges, claimedCount, originMap, fan, fanCount, cutEdges,
                                   cutEdgeCount, states) == 1;
 }
 
 int SepHarmonizedRegionsCore(Cloud* mesh, const int* cutEdges, int cutEdgeCount) {
+  if (!mesh || (cutEdgeCount > 0 && !cutEdges)) return 0;
   const int n = mesh->npts, ntri = mesh->ntri;
   if (cutEdgeCount < 1 || n < 1) return 1;
   if (!MeshCornersNamePoints(mesh, nullptr)) return 0;

@@ -19,19 +19,20 @@
 // cut edge ends with its two triangles on different vertices; with an odd number round an inner
 // vertex two neighbouring sectors stay on the vertex and share their cut edge there. 1, or 0
 // when memory runs out (copies made and corners renumbered before that stay) or, the mesh
-// unchanged, when a triangle names no point.
+// unchanged, when a triangle names no point or the mesh or cut edges are null.
 int SepHarmonizedRegionsCore(Cloud* mesh, const int* cutEdges, int cutEdgeCount);
 
 // The triangle's edges (c0, c1), (c1, c2), (c2, c0) as six vertex numbers, each corner mapped
-// through the origin map; all six -1 when triangle is no triangle of the mesh.
+// through the origin map; all six -1 when triangle is no triangle of the mesh or the map is null.
 void FindPolyEdges(const Cloud* mesh, int triangle, int edges[6], const int* originMap);
 // 1 when one of the triangle's mapped edges is among the count pairs of edgeList; 0 when the
-// triangle is no triangle of the mesh.
+// triangle is no triangle of the mesh, or for a null array.
 int PolyConnected(const Cloud* mesh, int triangle, const int* edgeList, int edgeCount, const int* originMap);
 // 1 when the region that grows from the triangle across edges that are not cut edges, through
 // the fan's open triangles (state 1; fan holds fanCount triangle numbers, states theirs), meets
 // no claimed edge, the triangle's own edges included; always 1 when nothing is claimed. 0 also
-// when memory runs out (the error state then set), or when the triangle is no triangle of the mesh.
+// when memory runs out (the error state then set), or when the triangle is no triangle of the mesh
+// or an array is null.
 int PolyDisconnected(const Cloud* mesh, int triangle, const int* claimedEdges, int claimedCount, const int* originMap,
                      const int* fan, int fanCount, const int* cutEdges, int cutEdgeCount, const int* states);
 // 1 when (a, b) or (b, a) is one of the count pairs.

@@ -72,6 +72,7 @@ inline int EdgeOf(int32_t* const* corners, const int32_t* edges, int corner) {
 }  // namespace
 
 int IsPolyType3Degen(const Cloud* mesh, const int v[3], double d2) {
+  if (!mesh) return 0;
   for (int k = 0; k < 3; ++k)
     if (Dist2(mesh, v[k], v[(k + 1) % 3]) <= d2) return 0;
   for (int k = 0; k < 3; ++k) {
@@ -386,7 +387,7 @@ int RemoveDegenCldPolys(Cloud* mesh, double tol, unsigned char* mask) {
 }
 
 int RemoveMultiEdgePolys(Cloud* mesh, int modeBits, const unsigned char* mask) {
-  if (mesh->ntri < 1 || !MeshCornersNamePoints(mesh, nullptr)) return 0;
+  if (!mesh || mesh->ntri < 1 || !MeshCornersNamePoints(mesh, nullptr)) return 0;
   TrackingScope scope;
   Owned<int32_t, Free> edges;
   Owned<int32_t*, Free> corners;
@@ -478,7 +479,7 @@ bool NormalsAgree(const CloudTriangle* tris, int n, double cosLimit) {
 }  // namespace
 
 int CanVertexBeRemoved(const Cloud* mesh, int v, const int32_t* fan, int fanCount, double tol2) {
-  if (fanCount < 1) return 0;
+  if (fanCount < 1 || !mesh || !fan) return 0;
   struct Neighbour {
     int32_t w;
     int uses;
@@ -540,6 +541,7 @@ int CanVertexBeRemoved(const Cloud* mesh, int v, const int32_t* fan, int fanCoun
 
 int IdentifySharedEdges(const Cloud* mesh, int v, const int32_t* fan, int fanCount, int32_t* pairs,
                         int* chainStarts) {
+  if (!chainStarts || (fanCount > 0 && (!mesh || !fan || !pairs))) return -1;
   if (fanCount < 1) {
     chainStarts[0] = 0;
     return 0;
@@ -2454,6 +2456,7 @@ int CountDecimation::Run(const double bbox[6], double* maxError) {
 int ReducePolygonsByCount(Cloud* mesh, int targetTriangles, double neighbourWeight, double eliminationWeight,
                           double angleWeight, const double bbox[6], double* maxError) {
   *maxError = 0;
+  if (!mesh) return -1;
   // The error is measured against the points as they were, and the costs weigh their distances:
   // every one must be a point.
   if (!CloudPointsFinite(mesh)) return -1;

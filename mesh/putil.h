@@ -26,7 +26,8 @@ int RemoveDegenCldPolys(Cloud* mesh, double tol, unsigned char* mask);
 // enable it: 1 edges of exactly 3 triangles, 2 of exactly 4, 4 of 5 or more. With a mask, an
 // edge is treated only when one of its ends is marked. Two rounds (one with all three bits), so
 // an edge that the first round brings down to an enabled count is treated too. Returns the
-// number of triangles deleted; 0 when memory runs out or a triangle names no point (mesh unchanged).
+// number of triangles deleted; 0 when memory runs out, the mesh is null or a triangle names no
+// point (mesh unchanged).
 int RemoveMultiEdgePolys(Cloud* mesh, int modeBits, const unsigned char* mask);
 
 // Building blocks of the passes; edgeLength2 holds each edge's squared length, -1 for an edge
@@ -41,7 +42,8 @@ int CanCollapseEdge(const Cloud* mesh, const int32_t* edges, IndexNode* const* v
 void CollapseEdgeToVert(Cloud* mesh, int a, int b, int* pointFlags, IndexNode** vertexTriangleHeads,
                         IndexNode** vertexEdgeHeads, int32_t* edges, double* edgeLength2);
 // 1 when triangle v is a sliver at squared threshold d2: no edge's squared length at most d2,
-// and some vertex within that of the segment of the other two, its foot strictly inside.
+// and some vertex within that of the segment of the other two, its foot strictly inside. 0 for a
+// null mesh.
 int IsPolyType3Degen(const Cloud* mesh, const int v[3], double d2);
 
 // ---- Decimation -------------------------------------------------------------------------------
@@ -84,7 +86,7 @@ int ReduceCloudPolygons(Cloud* mesh, double tol, double angle, unsigned char* ma
 // measured at pieces of a quarter of the original's mean edge. No removal gives an edge a third
 // triangle. bbox is the mesh's box. 0 done (also when the mesh has
 // fewer triangles than the target, or none that takes part: then it is left as it was); -1, the
-// mesh as it was, for a point that is not finite; -1 when memory runs out: the mesh as it was, or, when the final compaction fails, its triangles
+// mesh as it was, for a null mesh or a point that is not finite; -1 when memory runs out: the mesh as it was, or, when the final compaction fails, its triangles
 // compacted (those that took no part dropped too) and its points as they were.
 int ReducePolygonsByCount(Cloud* mesh, int targetTriangles, double neighbourWeight, double eliminationWeight,
                           double angleWeight, const double bbox[6], double* maxError);
@@ -100,12 +102,12 @@ int RemoveCldVertexLow2(const Cloud* mesh, int v, int* newCount, int* newNumbers
 // 1 when v's fan (fanCount triangles) is one edge-connected piece in which no edge at v is
 // shared by three or more triangles; on an open fan exactly two neighbours must close it and v
 // must lie within squared distance tol2 of the segment between them. 0 also when memory runs
-// out.
+// out, or for a null mesh or fan.
 int CanVertexBeRemoved(const Cloud* mesh, int v, const int32_t* fan, int fanCount, double tol2);
 // The edges opposite v of its fan, each in its triangle's turning order, joined into chains:
 // pairs receives the chains' edges back to back (2 fanCount values, each edge (a, b) in chain
 // order), chainStarts[c] the first edge of chain c (and chainStarts[count] = fanCount; room for
-// fanCount + 1). Returns the chain count, -1 when memory runs out.
+// fanCount + 1). Returns the chain count, -1 when memory runs out or for a null argument.
 int IdentifySharedEdges(const Cloud* mesh, int v, const int32_t* fan, int fanCount, int32_t* pairs,
                         int* chainStarts);
 // 1 when two ring vertices that are not ring neighbours already share a triangle: removing the

@@ -1176,6 +1176,7 @@ void OrientBandToMesh(Cloud* cloud, int first, int a, int b) {
 
 int JoinVerticesByBridging(Cloud* cloud, int* chainA, int countA, int* chainB, int countB, int* capacity) {
   if (countA < 1 || countB < 1) return 1;
+  if (!cloud || !chainA || !chainB || !capacity) return 0;
   if (chainB[countB - 1] == chainA[0] || chainA[countA - 1] == chainB[0]) ReverseIntArray(chainA, countA);
   if (!BandRoom(cloud, capacity, countA + countB)) return 0;
   const int* A = chainA;
@@ -1200,6 +1201,7 @@ int JoinVerticesByBridging(Cloud* cloud, int* chainA, int countA, int* chainB, i
 
 int JoinEqualVerticesByBridging(Cloud* cloud, const int* chainA, const int* chainB, int count, int* capacity) {
   if (count < 2) return 1;
+  if (!cloud || !chainA || !chainB || !capacity) return 0;
   if (!BandRoom(cloud, capacity, 2 * count)) return 0;
   for (int i = 0; i + 1 < count; ++i) {
     AppendBandTriangle(cloud, chainA[i], chainB[i + 1], chainB[i]);
@@ -1283,7 +1285,7 @@ int CloseCloudEdgeRings(Cloud* cloud, const int32_t* edges, IndexNode* const* lo
 }
 
 void SetCldPointsEqual(Cloud* cloud, int v, int w) {
-  if (v < 0 || w < 0 || v >= cloud->npts || w >= cloud->npts) return;
+  if (!cloud || v < 0 || w < 0 || v >= cloud->npts || w >= cloud->npts) return;
   const float x = 0.5f * (cloud->x[v] + cloud->x[w]), y = 0.5f * (cloud->y[v] + cloud->y[w]),
               z = 0.5f * (cloud->z[v] + cloud->z[w]);
   cloud->x[v] = cloud->x[w] = x;
@@ -1431,6 +1433,7 @@ int NeighboursInList(const Cloud* cloud, const int32_t* edges, const int* loopEd
 }  // namespace
 
 int EdgesWithinTol(const Cloud* cloud, const int32_t* edges, double cosSqLimit, int e1, int e2, int sameSense) {
+  if (!cloud || !edges) return 0;
   const auto named = [cloud, edges](int e) {
     return e >= 0 && edges[2 * e] >= 0 && edges[2 * e] < cloud->npts && edges[2 * e + 1] >= 0 &&
            edges[2 * e + 1] < cloud->npts;
@@ -1478,6 +1481,7 @@ void ConvertLooplistTo2Links(const int32_t* edges, const IndexNode* loop, EdgeRi
 int CloseEdgeLoops(Cloud* cloud, const int32_t* edges, const int* chainA, int countA, const int* chainB, int countB,
                    int reverseB, int* capacity) {
   if (countA < 1 || countB < 1) return 1;
+  if (!cloud || !edges || !chainA || !chainB || !capacity) return 0;
   TrackingScope scope;
   int* va = MallocArray<int>(countA + 1);
   int* vb = MallocArray<int>(countB + 1);

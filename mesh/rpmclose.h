@@ -92,10 +92,10 @@ int CloseCloudByBridging(Cloud* cloud, double tol, double bridgeTol, JoinPolysSt
 // Zips the chains, each step taking the shorter diagonal (ties: the triangle on chain A's side).
 // When chain B ends at chain A's first vertex or chain A ends at chain B's first vertex, chain A
 // is reversed in place first. countA + countB - 2 triangles at most; 1, or 0 when the list cannot
-// grow (nothing appended).
+// grow or for a null argument (nothing appended).
 int JoinVerticesByBridging(Cloud* cloud, int* chainA, int countA, int* chainB, int countB, int* capacity);
 // Joins chains of equal length rung by rung: 2 (count - 1) triangles at most; a count below 2
-// adds nothing. 1, or 0 when the list cannot grow (nothing appended).
+// adds nothing. 1, or 0 when the list cannot grow or for a null argument (nothing appended).
 int JoinEqualVerticesByBridging(Cloud* cloud, const int* chainA, const int* chainB, int count, int* capacity);
 // Closes the space between boundary loops ringPair[0] (ring A) and ringPair[1] (ring B), given
 // as lists of edge numbers into edges (pairs) with edges head to tail (MakeEdgeVertsConsistent):
@@ -105,7 +105,8 @@ int JoinEqualVerticesByBridging(Cloud* cloud, const int* chainA, const int* chai
 // unchecked). 1, or 0 (mesh unchanged) when ring A has no edge, the plane fit fails or memory
 // runs out.
 int CloseCloudEdgeRings(Cloud* cloud, const int32_t* edges, IndexNode* const* loops, const int ringPair[2]);
-// Moves points v and w to their midpoint; nothing when either names no point.
+// Moves points v and w to their midpoint; nothing when either names no point or the cloud is
+// null.
 void SetCldPointsEqual(Cloud* cloud, int v, int w);
 // Among v's triangles (vertex-to-triangle lists) that hold w, the third vertex of the last one
 // found; -1 when there is none.
@@ -166,13 +167,13 @@ void FindNeighborEdge(const Cloud* cloud, const int32_t* edges, int edge, int lo
 // 1 when edges e1 and e2 (second vertex minus first) run within the limit: (d1.d2)^2 /
 // (|d1|^2 |d2|^2) > cosSqLimit, neither edge vanishing beside the other (1e-10 relative on the
 // product of the squared lengths), and d1.d2 >= 0 when sameSense. 0 when an edge number is
-// negative or an end names no point.
+// negative, an end names no point or the cloud or edges are null.
 int EdgesWithinTol(const Cloud* cloud, const int32_t* edges, double cosSqLimit, int e1, int e2, int sameSense);
 // Fills nodes (one per edge of the loop) in loop order and hands back the first through *ring.
 void ConvertLooplistTo2Links(const int32_t* edges, const IndexNode* loop, EdgeRingNode* nodes, EdgeRingNode** ring);
 // Zips two chains of edges: each becomes a chain of vertices (first vertex of every edge, then
 // the second of the last), chain B's reversed when reverseB, then JoinVerticesByBridging; the
 // band is turned to run against the mesh's triangle on chain A's first edge. 1, or 0 when the
-// triangle list cannot grow or memory runs out.
+// triangle list cannot grow or memory runs out, or for a null argument.
 int CloseEdgeLoops(Cloud* cloud, const int32_t* edges, const int* chainA, int countA, const int* chainB, int countB,
                    int reverseB, int* capacity);

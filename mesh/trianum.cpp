@@ -531,7 +531,7 @@ int IsPoint2DInList(double px, double py, double qx, double qy, const double* x,
 
 int IsList2DInList(const double* x, const double* y, int n, double qx, double qy, const double* X,
                    const double* Y, int N) {
-  if (n < 1) return 0;
+  if (n < 1 || !x || !y || (N > 0 && (!X || !Y))) return 0;
   const int tested = std::min(n, 21);
   int inside = 0;
   for (int i = 0; i < tested; ++i) inside += IsPoint2DInList(x[i], y[i], qx, qy, X, Y, N);

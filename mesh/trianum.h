@@ -39,12 +39,13 @@ void SetCounterClock2DPoly(int n, int* idx, double* x, double* y, int* flag);
 // 1 when the segment from p (px, py) to the far point q (qx, qy), which the caller chooses
 // outside the polygon, crosses the closed polygon x, y of n points (the last joined to the
 // first) an odd number of times: p is inside. A crossing through a polygon vertex is counted
-// once, on the edge that ends there.
+// once, on the edge that ends there. 0 for a null array.
 int IsPoint2DInList(double px, double py, double qx, double qy, const double* x, const double* y,
                     int n);
 
 // 1 when strictly more of the loop's first min(n, 21) points are inside the polygon (X, Y, N)
-// than outside it (by IsPoint2DInList with the far point q); 0 otherwise, also for n < 1.
+// than outside it (by IsPoint2DInList with the far point q); 0 otherwise, also for n < 1 or a
+// null array.
 int IsList2DInList(const double* x, const double* y, int n, double qx, double qy, const double* X,
                    const double* Y, int N);
 

@@ -28,6 +28,7 @@ constexpr double kTolerance = 0.001;
 
 template <class T>
 int Collinear(const T* x, const T* y, const T* z, int n) {
+  if (n > 0 && (!x || !y || !z)) return 0;
   if (n < 3) return 1;
   const double a[3] = {static_cast<double>(x[0]), static_cast<double>(y[0]), static_cast<double>(z[0])};
   int bi = 1;

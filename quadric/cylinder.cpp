@@ -159,6 +159,7 @@ int FitUnitCylinderWithGivenRadius(const float* x, const float* y, const float* 
 
 void CylinderRadius(const float* x, const float* y, const float* z, int n, const double axisPoint[3],
                     double axis[3], double* radius) {
+  if (!x || !y || !z || !radius) return;
   Normalise(axis);
   double sum = 0.0;
   for (int i = 0; i < n; ++i) {

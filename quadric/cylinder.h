@@ -32,6 +32,7 @@ int FitCylinderWithGivenRadius(const float* x, const float* y, const float* z, i
 Bspline* FitCylinderBspline(const float* x, const float* y, const float* z, int n, double* error);
 Bspline* FitCylinderBsplineGivenRadius(const float* x, const float* y, const float* z, int n, double radius);
 // Normalises axis in place; radius = the root mean square distance of the points from the axis.
+// Does nothing for a null array.
 void CylinderRadius(const float* x, const float* y, const float* z, int n, const double axisPoint[3],
                     double axis[3], double* radius);
 // Smallest and largest (p - axisPoint).a over the points, a the unit of axis. 0; -2 for null x or

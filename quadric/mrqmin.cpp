@@ -149,7 +149,7 @@ int mrqmin2D(const float* x, const float* y, const double* sig, int ndata, doubl
 }
 
 void covsrt(double** covar, int ma, const int* lista, int mfit) {
-  if (mfit < 1) return;
+  if (mfit < 1 || !covar || !lista) return;
   // In place: the fitted block's upper triangle is the source; its entries move into the lower
   // triangle at their parameter indices (below the diagonal of the full matrix, which the fitted
   // block's upper triangle never overlaps), the diagonal goes through row 0, then the lower

@@ -32,6 +32,7 @@ int mrqcof2D(const float* x, const float* y, const double* sig, int ndata, const
 
 // Spreads the mfit x mfit covariance of the fitted parameters over the ma x ma matrix ordered by
 // parameter index: held rows and columns 0, entry (lista[i], lista[j]) from (i, j), symmetric.
+// Does nothing for a null array.
 void covsrt(double** covar, int ma, const int* lista, int mfit);
 
 // The driving loop every caller runs: start (alamda -0.1), accepted steps while their count is

@@ -92,7 +92,7 @@ void circle_fit_error(const float* x, const float* y, int n, const double centre
                       double* maxDeviation) {
   *error = 0.0;
   *maxDeviation = 0.0;
-  if (n < 1) return;
+  if (n < 1 || !x || !y) return;
   const double r = std::fabs(radius);
   double sum = 0.0;
   for (int i = 0; i < n; ++i) {
@@ -105,6 +105,7 @@ void circle_fit_error(const float* x, const float* y, int n, const double centre
 }
 
 int estimate_circle_para(const float* x, const float* y, int n, double coef[4], double centre[2], double* radius) {
+  if (n > 0 && (!x || !y)) return -2;
   // Columns (1, x, y) against -(x^2 + y^2): N = A A^T, right-hand side A b, unknowns (F, D, E).
   double rows[3][3] = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}}, rhs[3] = {0, 0, 0}, sol[3];
   for (int i = 0; i < n; ++i) {
@@ -173,6 +174,7 @@ int NewFitCircle(const float* x, const float* y, int n, double centre[3], double
 }
 
 void CircleChiSq(float x, float y, const double* a, double* residual, double* dyda, int) {
+  if (!a || !residual || !dyda) return;
   const double dx = x - a[0], dy = y - a[1];
   *residual = dx * dx + dy * dy - a[2] * a[2];
   dyda[0] = -2.0 * dx;
@@ -182,6 +184,7 @@ void CircleChiSq(float x, float y, const double* a, double* residual, double* dy
 
 int CircleNonlinearFit(const float* x, const float* y, int n, double centre[2], double* radius, double tolerance,
                        int maxIterations, double* error, double* maxDeviation) {
+  if (!x || !y || n < 1) return -2;
   TrackingScope scope;
   double* sig = MallocArray<double>(n);
   double** covar = allocate_matrix_ff(3, 3);
@@ -421,7 +424,7 @@ int LeastSquaresInner(const float* x, const float* y, int n, double centre[2], d
 
 int MakeExtremeCircles(const float* x, const float* y, int n, double innerCentre[2], double* innerRadius,
                        double outerCentre[2], double* outerRadius) {
-  if (n < 3) return 0;
+  if (n < 3 || !x || !y) return 0;
   TrackingScope scope;
   Extremes e;
   e.pollAbove = 100;
@@ -446,7 +449,7 @@ int MakeExtremeCircles(const float* x, const float* y, int n, double innerCentre
 }
 
 int MakeInnerCircle(const float* x, const float* y, int n, double centre[2], double* radius) {
-  if (n < 3) return 0;
+  if (n < 3 || !x || !y) return 0;
   {
     TrackingScope scope;
     Extremes e;
@@ -480,7 +483,7 @@ int Farthest(const float* x, const float* y, int n, double cx, double cy) {
 }  // namespace
 
 int MakeOuterCircle(const float* x, const float* y, int n, double centre[2], double* radius) {
-  if (n < 3) return 0;
+  if (n < 3 || !x || !y) return 0;
   TrackingScope scope;
   const char* hull = GrahamConvexHull(x, y, n);
   if (!hull || KernelFailed()) return 0;

@@ -26,19 +26,20 @@ Bspline* MakeCircleWGivenAxis(const double centre[3], double r, const double axi
 // refinement or exhausted memory. Outputs are written only on success.
 int NewFitCircle(const float* x, const float* y, int n, double centre[3], double* radius, double* error);
 // Kasa's algebraic circle x^2 + y^2 + D x + E y + F = 0 by the normal equations: coef (F, D, E,
-// 1), centre (-D/2, -E/2). 0; -2 for a singular system or exhausted memory, and for an
+// 1), centre (-D/2, -E/2). 0; -2 for null arrays, a singular system or exhausted memory, and for an
 // imaginary radius (radius 0 then).
 int estimate_circle_para(const float* x, const float* y, int n, double coef[4], double centre[2], double* radius);
 // Mean squared and largest deviation | |p - c| - |r| | of the points from the circle (both 0
-// for no points).
+// for no points or null arrays).
 void circle_fit_error(const float* x, const float* y, int n, const double centre[2], double radius, double* error,
                       double* maxDeviation);
 // Refinement by the subsystem's engine with the algebraic residual CircleChiSq, the caller's
-// tolerance and accepted-step limit; radius |a2|. 0, or -2 when memory ran out. An unconverged
+// tolerance and accepted-step limit; radius |a2|. 0, or -2 for null arrays, n < 1 or when memory
+// ran out. An unconverged
 // run returns 0 with the last accepted circle.
 int CircleNonlinearFit(const float* x, const float* y, int n, double centre[2], double* radius, double tolerance,
                        int maxIterations, double* error, double* maxDeviation);
-// (x - a0)^2 + (y - a1)^2 - a2^2 and its gradient.
+// (x - a0)^2 + (y - a1)^2 - a2^2 and its gradient; nothing written for a null array.
 void CircleChiSq(float x, float y, const double* a, double* residual, double* dyda, int ma);
 
 // ---- extreme circles ------------------------------------------------------------------------
@@ -47,18 +48,18 @@ void CircleChiSq(float x, float y, const double* a, double* residual, double* dy
 // the smallest three-point circle with no point outside). Candidate tests run in single
 // precision; a search over more than 100 points shows a status text and polls the user break.
 // A break replaces the inscribed circle by the least-squares centre with the largest empty
-// radius about it. 1; 0 for n < 3, exhausted memory, no candidate (collinear or coincident
+// radius about it. 1; 0 for n < 3, null arrays, exhausted memory, no candidate (collinear or coincident
 // points), or a break whose least-squares circle fails.
 int MakeExtremeCircles(const float* x, const float* y, int n, double innerCentre[2], double* innerRadius,
                        double outerCentre[2], double* outerRadius);
 // The inscribed circle alone (enclosing mean circle enlarged by 1.2; status and break poll above
 // 50 points). Every failure but n < 3 falls back on the least-squares centre with the largest
-// empty radius about it; 0 for n < 3 or when that fit fails too, else 1.
+// empty radius about it; 0 for n < 3, null arrays or when that fit fails too, else 1.
 int MakeInnerCircle(const float* x, const float* y, int n, double centre[2], double* radius);
 // An enclosing circle by iteration over the convex hull: the diameter circle of two far
 // points, else three-point circles swapping in the point farthest outside, until none is
 // outside. It holds every point but is not in general the smallest enclosing circle: on noisy
-// round profiles (radius 10, noise 0.5) it came out up to 6% larger (0.58). 1; 0 for n < 3,
+// round profiles (radius 10, noise 0.5) it came out up to 6% larger (0.58). 1; 0 for n < 3, null arrays,
 // exhausted memory, collinear triples or no enclosing circle within 11 + 20 passes.
 int MakeOuterCircle(const float* x, const float* y, int n, double centre[2], double* radius);
 // The enclosing circle of MakeExtremeCircles; its result.

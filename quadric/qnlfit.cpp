@@ -647,6 +647,7 @@ bool PointsInUnitFrame(const float* x, const float* y, const float* z, int n, co
 }
 
 bool PointsSpread(const float* x, const float* y, const float* z, int n) {
+  if (!x || !y || !z) return false;
   bool spread = false;
   for (int i = 0; i < n; ++i) {
     if (!std::isfinite(x[i]) || !std::isfinite(y[i]) || !std::isfinite(z[i])) return false;

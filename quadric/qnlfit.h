@@ -106,7 +106,8 @@ bool PointsInUnitFrame(const float* x, const float* y, const float* z, int n, co
 void AxisToModelFrame(const UnitFrame& frame, const float* ux, const float* uy, const float* uz, int n, bool cone,
                       double shape, bool foot, const double P[3], const double A[3], double point[3],
                       double axis[3], double* error);
-// True when n >= 1 points do not all coincide and every coordinate is finite.
+// True when n >= 1 points do not all coincide and every coordinate is finite (false for a null
+// array).
 bool PointsSpread(const float* x, const float* y, const float* z, int n);
 
 // ---- fit measures --------------------------------------------------------------------------

@@ -160,7 +160,7 @@ void QuadricsFitError(const double coef[10], const float* x, const float* y, con
   *meanSquare = 0.0;
   *maxAbs = 0.0;
   // No points have no residuals: a mean of 0 rather than 0 / 0.
-  if (n < 1) return;
+  if (n < 1 || !x || !y || !z) return;
   double sum = 0.0;
   for (int i = 0; i < n; ++i) {
     const double px = x[i], py = y[i], pz = z[i];

@@ -20,7 +20,8 @@
 // points leave the linear block singular (too few or all on a coordinate plane); coef is then
 // untouched.
 int QuadricsFit(const float* x, const float* y, const float* z, int n, double coef[10], double* eigenvalue);
-// Mean square and largest magnitude of the algebraic residuals (both 0 for no points).
+// Mean square and largest magnitude of the algebraic residuals (both 0 for no points or a null
+// array).
 void QuadricsFitError(const double coef[10], const float* x, const float* y, const float* z, int n,
                       double* meanSquare, double* maxAbs);
 // rot: a 3 x 3 row-pointer matrix, filled with the eigenvectors as rows.

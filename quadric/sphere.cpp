@@ -300,6 +300,7 @@ int FitSphereWithGivenRadius(const float* x, const float* y, const float* z, int
 }
 
 void SphereChiSqr(float x, float y, float z, const double* a, double* residual, double* dyda, int) {
+  if (!a || !residual || !dyda) return;
   const double d[3] = {x - a[0], y - a[1], z - a[2]};
   const double dist = std::sqrt(VecDotProd3(d, d));
   const double D = dist < 1e-10 ? 1e-10 : dist;

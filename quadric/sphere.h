@@ -35,5 +35,5 @@ int SphereNonlinearFit(const float* x, const float* y, const float* z, int n, do
 int SphereNonlinearFitWithKnownRadius(const float* x, const float* y, const float* z, int n, double centre[3],
                                       double radius, double tolerance, int maxIterations, double* error,
                                       double* maxDeviation);
-// |p - c| - a[3] and its gradient, a = centre x, y, z, radius.
+// |p - c| - a[3] and its gradient, a = centre x, y, z, radius; nothing written for a null array.
 void SphereChiSqr(float x, float y, float z, const double* a, double* residual, double* dyda, int ma);

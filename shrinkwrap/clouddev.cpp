@@ -408,6 +408,7 @@ double OnSurfaceSq(const Bins& bins) {
 // ---- Estimates --------------------------------------------------------------------------------
 double WeedOutDistSq(double maxDistSq, int nu, int nv, const float* x, const float* y,
                      const float* z) {
+  if (!x || !y || !z) return 4.0 * maxDistSq;
   double a = 0.0, b = 0.0;
   for (int k = 1; k < nu; ++k) {
     const double p[3] = {x[k - 1], y[k - 1], z[k - 1]};

@@ -58,7 +58,8 @@ int SurfsCloudNormals(Bspline** srfs, int nSrfs, const Xform* xforms, const Clou
 
 // ---- Estimates ------------------------------------------------------------------------------
 // The squared distance up to which a grid estimate is accepted: the largest squared step along
-// the first row (a) and the first column (b) of an nu x nv sample grid, a + b + 4 maxDistSq.
+// the first row (a) and the first column (b) of an nu x nv sample grid, a + b + 4 maxDistSq
+// (4 maxDistSq alone for a null array).
 double WeedOutDistSq(double maxDistSq, int nu, int nv, const float* x, const float* y,
                      const float* z);
 

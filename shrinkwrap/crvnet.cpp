@@ -171,7 +171,7 @@ int SelectCntrlPntChanged(double** C, int m, int n, int* idx, int* k) {
 
 int SelectThinPlateConstraintMatrix(double** A, double** C, int n, int m, const int* idx, int k,
                                     double** K) {
-  if (k < m || k > n) return -2;
+  if (k < m || k > n || !A || !C || !idx || !K) return -2;
   const int order = k + m;
   for (int a = 0; a < order; ++a)
     for (int b = 0; b < order; ++b) K[a][b] = 0.0;

@@ -43,8 +43,8 @@ int ComputeCurveThinPlateWTensionMatrix(const Bspline* curve, int* nCtrl, double
 // those a row involves, gaps of one closed, an end only for a row that involves that end
 // alone; every point when there are more rows than that. -2 when none or too few.
 int SelectCntrlPntChanged(double** C, int m, int n, int* idx, int* k);
-// K (caller's, order k + m) = [[A(idx, idx), C(:, idx)'], [C(:, idx), 0]]. -2 for k < m or
-// k > n.
+// K (caller's, order k + m) = [[A(idx, idx), C(:, idx)'], [C(:, idx), 0]]. -2 for k < m,
+// k > n or a null array.
 int SelectThinPlateConstraintMatrix(double** A, double** C, int n, int m, const int* idx, int k,
                                     double** K);
 

@@ -111,6 +111,7 @@ namespace {
 
 template <class T>
 void HeightRange(const T* z, int n, double* out) {
+  if (!z || !out || n < 1) return;
   double lo = z[0], hi = z[0];
   for (int i = 1; i < n; ++i) {
     lo = std::min(lo, static_cast<double>(z[i]));

@@ -56,7 +56,7 @@ double** ThinPlateStiffness(Bspline* srf, const double w[5]);
 int ControlNetPenaltyBand(double** P, int nU, int nV, int W, const double* cpWeights);
 
 // |max z - min z| of the n >= 1 points, or 0.1 when that is below 1e-6 so that the smoothing
-// weights of a flat cloud stay finite (FindUObs).
+// weights of a flat cloud stay finite (FindUObs). Writes nothing for a null array or n < 1.
 void HeightRangeOfPoints(const float* x, const float* y, const float* z, int n, double* out);
 // The same over double points (FindUObs_d).
 void HeightRangeOfPoints(const double* x, const double* y, const double* z, int n, double* out);

@@ -48,6 +48,7 @@ int CanonicalAngleBin(double theta) {
 }
 
 void SetCanonicalBox(Cloud* canon) {
+  if (!canon) return;
   double lo[3] = {kNoValue, kNoValue, kNoValue}, hi[3] = {-kNoValue, -kNoValue, -kNoValue};
   const float* a[3] = {canon->x, canon->y, canon->z};
   for (int i = 0; i < canon->npts; ++i)
@@ -66,6 +67,7 @@ void SetCanonicalBox(Cloud* canon) {
 // than the empty sector already at the seam): every theta drops by a = the sector's last bin,
 // and the returned angle a (0 when nothing moved) is what the back transform must turn back.
 double PlaceCanonicalSeam(Cloud* canon, const int* bins) {
+  if (!canon) return 0.0;
   int first = 0, last = 0;
   if (FindLargestEmptySlotInArray(bins, 360, 1, &first, &last) != 0) return 0.0;
   // A sector that wraps past 360 degrees is as long as its two ends together.
@@ -177,6 +179,7 @@ Cloud* ConvertToCylindricalCloud(Cloud* cloud, int axis, Xform back) {
 // singular. The canonical fits take the mean radius as the unit instead: the roughness grows
 // by (mean radius / range)^2, the fit the weights give to heights whose range is the radius.
 double RadialRoughness(const Cloud* canon, double roughness) {
+  if (!canon || canon->npts < 1) return roughness;
   double range, mean = 0.0;
   FindUObs(canon->x, canon->y, canon->z, canon->npts, &range);
   for (int i = 0; i < canon->npts; ++i) mean += canon->z[i];

@@ -41,10 +41,10 @@ Bspline* FitCanonicalCylCldSrfBspline(Cloud* canon, double* box, BsplFitParams p
 // ---- Shared with the spherical fit (sphfit) --------------------------------------------------
 // The one-degree bin (0 .. 359) of a canonical angle.
 int CanonicalAngleBin(double theta);
-// The canonical box of the points into the grid fields.
+// The canonical box of the points into the grid fields; nothing for a null cloud.
 void SetCanonicalBox(Cloud* canon);
 // Moves the seam as ConvertToCylindricalCloud says, given the angular occupancy; returns the
-// angle (radians) every theta dropped by, 0 when nothing moved.
+// angle (radians) every theta dropped by, 0 when nothing moved (also for a null cloud or bins).
 double PlaceCanonicalSeam(Cloud* canon, const int* bins);
 // back = the inverse of pre (a rotation and a translation, row vectors) followed by the rotation
 // by -a about z.
@@ -57,7 +57,7 @@ Bspline* FitCanonicalSurface(Cloud* canon, const BsplFitParams& params, bool wra
 // The roughness the canonical fits hand their engine: scaled by (mean radius / height range)^2
 // (the range as FindUObs takes it), so the thin-plate smoothing, whose unit of height is the
 // range of the points' heights, takes the mean radius as that unit; roughness as given when the
-// mean radius is 0.
+// mean radius is 0, the cloud null or without points.
 double RadialRoughness(const Cloud* canon, double roughness);
 // back (row vectors) followed by the scaling by size about the origin.
 void ScaleBackTransform(Xform back, double size);

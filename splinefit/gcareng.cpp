@@ -107,6 +107,10 @@ void BackSubstitute(const GivensFactor& F, double* b, long stride) {
 void find_gcar_coefi(const float* xs, int nx, const float* ys, int ny, const float* z, int mU, int mV,
                      const double* knotsU, const double* knotsV, double* coef, double umax, double vmax,
                      double umin, double vmin, int wrapU) {
+  if (!xs || !ys || !z || !knotsU || !knotsV || !coef) {
+    SetKernelError(-2);
+    return;
+  }
   const int nU = mU + 4, nV = mV + 4;
   TrackingScope scope;
   GivensFactor Fu, Fv;

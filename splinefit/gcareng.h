@@ -19,7 +19,7 @@ void gcar_spline_fit(Bspline* srf, Cloud* cloud);
 // (xs[i], ys[j]), both increasing; coef receives the (mU + 4)(mV + 4) coefficients v fastest
 // (coef[i nV + j]). wrapU 1 takes the periodic basis along u. A grid value within 1e-5 of the
 // domain's length of an interior knot counts as lying beyond it. Unknowns no value reaches come
-// out 0.
+// out 0. A null array is refused with the error state -2, coef untouched.
 void find_gcar_coefi(const float* xs, int nx, const float* ys, int ny, const float* z, int mU, int mV,
                      const double* knotsU, const double* knotsV, double* coef, double umax, double vmax,
                      double umin, double vmin, int wrapU);

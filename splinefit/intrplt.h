@@ -64,7 +64,7 @@ void setup_system(const double* knots, int m, double* lower, double* diag, doubl
 // nothing for a null array or m < 1.
 void bessel_ends(const double* d, const double* knots, int m, double* first, double* last);
 // Factors once (no pivoting), then solves per right-hand side; rhs and out may be one array.
-// The solve does nothing for a null array or m < 0.
+// Both do nothing for a null array or m < 0.
 void LUD_tridiag(const double* lower, const double* diag, const double* upper, double* d,
                  double* l, int m);
 void solve_tridiag(const double* d, const double* l, const double* upper, int m,
@@ -83,11 +83,11 @@ void Newsetup_system(const double* knots, const double* params, int m, double** 
 // In-place LU of rows 0..n (Doolittle, no pivoting). 0, or -2 (error state -2) at a zero or
 // non-finite pivot: the parameters do not fit the knots.
 int LUD_BandMatrix(double** A, int n, int ml, int mu, int* idx);
-// Solves with the factors into x (n + 1 values). 0; -2 on memory failure or a zero pivot, or a
-// solution that is not finite (error state -2).
+// Solves with the factors into x (n + 1 values). 0; -2 for a null array, on memory failure or a
+// zero pivot, or a solution that is not finite (error state -2).
 int solve_BandMatrix(double** A, int n, const double* b, double* x, int w, const int* idx);
 // Averaged knot vector (m + p + 2 values) of the padded parameters: interior knot j is the mean
-// of t(j) .. t(j + p - 1).
+// of t(j) .. t(j + p - 1). Null, error state -2, for null params.
 double* RemoveByAveKnotsForInterpolate(const double* params, int m, int p);
 // Adds points until there are p + 1: on the segment between two points, else on a cubic (four or
 // more points) or quadratic through them at midpoints inserted from both ends. The new arrays
@@ -95,7 +95,8 @@ double* RemoveByAveKnotsForInterpolate(const double* params, int m, int p);
 // split: arrays untouched); -9 two points too close to split.
 int AddPointsIfLessThanOrder(double** x, double** y, double** z, int* count, int p);
 // Parameter arrays with midpoints inserted alternately from both ends until count more values
-// sit inside the domain (*count receives the number inserted, which may be one more).
+// sit inside the domain (*count receives the number inserted, which may be one more). Null, error
+// state -2, for null params or count.
 double* GetNewKnotsAfterInsert(const double* params, int len, int p, int* count);
 // InsertSymmetricKnots: null (error state -2) for a null array, p < 0 or len < 2p + 2 (no span
 // inside the domain).

@@ -506,6 +506,7 @@ double CurvatureUnitScale(const Bspline* srf) {
 }
 
 bool CurvatureFromPartials(const double* d, int kind, double tol, double unit, double* value) {
+  if (!d || !value) return false;
   // The thresholds are for a surface of unit size (partials times unit). Rather than scale the
   // partials, each threshold is carried to the surface's units: |Su x Sv| goes as unit^2, EG - F^2
   // as unit^4, curvature as 1 / length (the Gaussian as its square).

@@ -182,7 +182,7 @@ void CurvatureOnGrid(const Bspline* srf, double* out, const double* u, const dou
 double CurvatureUnitScale(const Bspline* srf);
 // Curvature of the kind from the five partials d = Su, Sv, Suv, Suu, Svv (3 doubles each, in the
 // surface's units), judged and computed at unit size (partials times unit) and returned in the
-// surface's units; false (value untouched) when the scaled |Su x Sv| is below tol.
+// surface's units; false (value untouched) when the scaled |Su x Sv| is below tol or d is null.
 bool CurvatureFromPartials(const double* d, int kind, double tol, double unit, double* value);
 // At a free point whose normal degenerates: the partials one percent of the range inside the
 // domain, the normal of ComputeSurfaceNormal at (u, v) itself; 0 when that normal vanishes too,

@@ -17,6 +17,7 @@
 #include "splinefit/sconvert.h"
 
 double Dist(const double* a, const double* b, int n) {
+  if (!a || !b) return 0.0;
   double s = 0.0;
   for (int i = 0; i < n; ++i) s += (a[i] - b[i]) * (a[i] - b[i]);
   return std::sqrt(s);

@@ -9,7 +9,7 @@
 
 #include "bspline/smake.h"
 
-// Euclidean distance of two n-vectors.
+// Euclidean distance of two n-vectors; 0 for a null array.
 double Dist(const double* a, const double* b, int n);
 // Removes one copy of the interior knot at index r (moved back to the first copy of its run)
 // when the control points recomputed from the left meet the unchanged ones on the right within

@@ -31,7 +31,8 @@ int GetParValsOnIsoPar2(Bspline* obj, int alongV, double* u, double* v, double f
                         double tol);
 
 // n samples per span between the m given values (n below 2 counts as 2), each shared end written
-// once: (m - 1)(n - 1) + 1 values into out.
+// once: (m - 1)(n - 1) + 1 values into out. Writes nothing, error state -2, for a null array with
+// m > 0.
 void GetNpntsPSpan(const double* values, int m, double* out, int n);
 
 // For each of the count points, the parameter of its closest point on the curve obj or, for a

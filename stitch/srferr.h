@@ -44,7 +44,8 @@ int SurfToCloudDifferenceLow(Bspline* srf, Cloud* cloud, int refine, double maxD
 
 // ---- Estimates the searches share ---------------------------------------------------------------
 // The squared distance up to which a grid estimate is accepted: a + b + 4 maxDistSq, a and b the
-// largest squared steps along the first row and the first column of the nu x nv samples.
+// largest squared steps along the first row and the first column of the nu x nv samples (4
+// maxDistSq alone for a null array).
 double EstimateWeedOutDistSq(double maxDistSq, int nu, int nv, const float* x, const float* y,
                              const float* z);
 // The nearest sample to p in its bin `*cell` (ix, iy, iz), else in the nearest of nine rings of

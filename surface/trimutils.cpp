@@ -1203,6 +1203,7 @@ void MakeBoxSideCurve(Bspline* srf, int edge, int orientation, BsplineList** lis
 
 int PointInPolygonByFarPoint(double px, double py, double qx, double qy, const double* x,
                              const double* y, int n) {
+  if (!x || !y) return 0;
   int crossings = 0;
   for (int i = 0; i < n; ++i) {
     const int j = i + 1 < n ? i + 1 : 0;

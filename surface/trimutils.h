@@ -214,7 +214,8 @@ void MakeBoxSideCurve(Bspline* srf, int edge, int orientation, BsplineList** lis
                       double av, double bu, double bv, int whole);
 
 // 1 when the segment from p to the far point q crosses the closed polygon x, y (n points) an odd
-// number of times; a crossing through a vertex counts once, on the edge that ends there.
+// number of times; a crossing through a vertex counts once, on the edge that ends there. 0 for a
+// null array.
 int PointInPolygonByFarPoint(double px, double py, double qx, double qy, const double* x,
                              const double* y, int n);
 

@@ -16,7 +16,8 @@
 // The second table's functions (clouds, meshes, arrays of numbers, no record) get a sound mesh,
 // sound arrays and counts, one parameter made wrong at a time: a cloud null, with a point not a
 // number, infinite or huge, a corner out of range, a triangle with a repeated corner, no
-// triangles, every point in one place or no points; an array it reads null, an array with an
+// triangles, every point in one place or no points; an array it reads null (one whose length the
+// caller gives, not a vector declared with its extent), an array with an
 // entry not a number, infinite or huge, or the same as the array before it; a count of 0, -1 or
 // as long as the arrays; a number not a number, infinite or huge. SEAMWELD_ENTRY_NULLS=0 leaves
 // the null arrays out.
@@ -714,13 +715,14 @@ void DrivePointTable(long part) {
       for (int slot = 0; slot < std::min(e.params, 32); ++slot)
         for (int f = kPlain + 1; f < kPointFaults; ++f) {
           if (!Takes(plain.kinds[slot], static_cast<PointFault>(f))) continue;
-          // A null or aliased array only where the function reads one: an output array is the
-          // caller's to provide, apart from every other.
-          const bool input = e.inputs >> slot & 1u;
+          // An aliased array only where the function reads one: an output array is the caller's
+          // to provide, apart from every other. A null only where the caller gives the length: a
+          // vector declared with its extent (`const double p[3]`) is the caller's to supply.
+          const bool input = e.inputs >> slot & 1u, counted = e.counted >> slot & 1u;
           if (f == kAliasedArray && !input) continue;
           // Functions still open for null arrays get them when run alone (the sweep).
           const bool nullsOpen = !run.only && Listed(e.name, kNullInputsStillOpen, std::size(kNullInputsStillOpen));
-          if (f == kNullArray && (!input || !nulls || nullsOpen)) continue;
+          if (f == kNullArray && (!counted || !nulls || nullsOpen)) continue;
           PointArgs args(slot, static_cast<PointFault>(f), seed);
           if (!CallOnce(watchdog, e, args, head + kPointFaultNames[f] + " in parameter " + std::to_string(slot) + tail,
                         run.trace))
@@ -730,6 +732,30 @@ void DrivePointTable(long part) {
     }
   }
   std::printf("%d functions of %ld, %ld calls\n", functions, n, calls);
+}
+
+// The null arrays go where the declaration gives no extent: `const double a[3]` is the caller's
+// to supply, `const double* a` with a count, `p[][3]` and a cloud are checked.
+TEST_F(EntryTable, NullsOnlyWhereTheCallerGivesTheLength) {
+  auto row = [](const char* name) -> const PointTable::Row* {
+    for (const PointTable::Row& e : PointTable::rows)
+      if (std::strcmp(e.name, name) == 0) return &e;
+    return nullptr;
+  };
+  for (const PointTable::Row& e : PointTable::rows) EXPECT_EQ(e.counted & ~e.inputs, 0u) << e.name;
+  struct Expect {
+    const char* name;
+    unsigned inputs, counted;
+  };
+  for (const Expect& x : {Expect{"PntToPntDist", 0x3, 0x0},          // (const double a[3], const double b[3])
+                          Expect{"VectorDotProduct", 0x3, 0x3},      // (const double* a, const double* b, int n)
+                          Expect{"CircleFitThroughPnt", 0x1d, 0x1c},  // point[3], then x, y, z with n
+                          Expect{"CloudPointsFinite", 0x1, 0x1}}) {  // a cloud
+    const PointTable::Row* e = row(x.name);
+    ASSERT_TRUE(e) << x.name;
+    EXPECT_EQ(e->inputs, x.inputs) << x.name;
+    EXPECT_EQ(e->counted, x.counted) << x.name;
+  }
 }
 
 TEST_F(EntryTable, EveryCloudMeshAndPointEntryRefusesWhatItCannotReadEvenRows) { DrivePointTable(0); }
