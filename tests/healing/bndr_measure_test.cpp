@@ -1,6 +1,6 @@
 // Edge samples, continuity measures and corner geometry of the boundary structure, checked
-// against an independent reference (textbook evaluator, dense sampling, golden-section closest
-// points) and against the invariants the heal stages rely on.
+// against an independent reference (textbook evaluator, dense sampling, closest points by a
+// one-dimensional minimisation of its own) and against the invariants the heal stages rely on.
 #include "healing/srfbndr.h"
 
 #include <algorithm>
@@ -77,6 +77,47 @@ TEST_F(BndrMeasure, SamplesGapAndAngleAgreeWithAnIndependentReference) {
     const double* now = drive ? e->sampleA : e->sampleB;
     for (int i = 0; i < e->nSample; ++i) EXPECT_NEAR(now[i], before[i], 1e-9);
   }
+}
+
+// The reference's closest point, the yardstick of the healing suites: a point off a long rational
+// side on random knots, along any normal to its tangent there, finds that parameter, and a point
+// beyond an end along the tangent finds the end; on a domain not at the origin, at every size
+// and far from the origin. Inside, the squared distance is flat to round-off over a range that
+// grows with the square root of the coordinates' size (1e-9 here, 3e-7 at 1e4 sizes from the
+// origin); at an end it rises linearly, and the range grows with their size (1e-16, 1.4e-12).
+TEST_F(BndrMeasure, ReferenceClosestPointIsTheFootOfANormal) {
+  for (double size : {1e-3, 1.0, 1e3})
+    for (double far : {0.0, 1e4}) {
+      SCOPED_TRACE(testing::Message() << "size " << size << " far " << far);
+      auto at = [&](double v) { return (v + far) * size; };
+      Group g;
+      const Bspline* s = g.Add(BuildFunctionPatch(
+          [&](double x, double y) { return at(Smooth(x / size - far, y / size - far)); },
+          {.nu = 5, .nv = 60, .x0 = at(0), .x1 = at(1), .y0 = at(0), .y1 = at(2), .vmin = 2.0, .vmax = 5.0,
+           .layout = KnotLayout::Random, .rational = true, .seed = 3}));
+      const RefSideScan side(s, 1);  // u-min, running in v
+      for (double f : {0.0123, 0.37, 0.5, 0.871})
+        for (double turn : {0.0, 1.0, 2.5}) {
+          const double t = 2.0 + 3.0 * f;
+          double c[3], tan[3], n[3], across[3], P[3];
+          SidePoint(s, 1, t, c);
+          RefEvalDeriv(s, s->umin, t, 0, 1, tan);
+          SideNormal(s, 1, t, n);
+          across[0] = tan[1] * n[2] - tan[2] * n[1];
+          across[1] = tan[2] * n[0] - tan[0] * n[2];
+          across[2] = tan[0] * n[1] - tan[1] * n[0];
+          for (int k = 0; k < 3; ++k)
+            P[k] = c[k] + 0.02 * size * (std::cos(turn) * n[k] / Len(n) + std::sin(turn) * across[k] / Len(across));
+          EXPECT_NEAR(RefClosestParam(side, P), t, far == 0.0 ? 2e-9 : 1e-6) << f << " " << turn;
+        }
+      for (double end : {2.0, 5.0}) {
+        double c[3], tan[3], P[3];
+        SidePoint(s, 1, end, c);
+        RefEvalDeriv(s, s->umin, end, 0, 1, tan);
+        for (int k = 0; k < 3; ++k) P[k] = c[k] + (end == 2.0 ? -0.01 : 0.01) * size * tan[k] / Len(tan);
+        EXPECT_NEAR(RefClosestParam(side, P), end, far == 0.0 ? 1e-14 : 1e-11) << end;
+      }
+    }
 }
 
 // A natural side searched before its 3D form exists gets the form made once and kept.

@@ -21,45 +21,48 @@ using namespace healtest;
 
 constexpr double kMaxAngle = 5.0, kHealAngle = 0.5;
 
-// A side's point and the folded angle between the two surfaces' normals at fraction f along
-// seam side A, matched on B by closest point.
-double SeamAngleAtParam(const Group& g, const SampleSeam& s, double t);
-double SeamAngleAt(const Group& g, const SampleSeam& s, double f) {
-  const Bspline* A = g.srfs[s.elemA];
-  const double ta0 = s.sideA % 2 ? A->vmin : A->umin, ta1 = s.sideA % 2 ? A->vmax : A->umax;
-  return SeamAngleAtParam(g, s, ta0 + f * (ta1 - ta0));
-}
-
-// The same at side A's parameter t.
-double SeamAngleAtParam(const Group& g, const SampleSeam& s, double t) {
-  const Bspline *A = g.srfs[s.elemA], *B = g.srfs[s.elemB];
-  const double tb0 = s.sideB % 2 ? B->vmin : B->umin, tb1 = s.sideB % 2 ? B->vmax : B->umax;
+// The folded angle between the normals of side sa of A at its parameter t and of the scanned
+// side at A's point's closest.
+double SeamAngleAtParam(const Bspline* A, int sa, const RefSideScan& onB, double t) {
   double p[3], na[3], nb[3];
-  SidePoint(A, s.sideA, t, p);
-  const double tb = RefClosestParam(B, s.sideB, tb0, tb1, p);
-  SideNormal(A, s.sideA, t, na);
-  SideNormal(B, s.sideB, tb, nb);
+  SidePoint(A, sa, t, p);
+  const double tb = RefClosestParam(onB, p);
+  SideNormal(A, sa, t, na);
+  SideNormal(onB.s, onB.side, tb, nb);
   return RefFoldedAngle(na, nb);
 }
 
-// The folded angle across seam s at side A's parameter t read from both sides alike: from A's
+// The same at fraction f along seam side A, matched on B.
+double SeamAngleAt(const Group& g, const SampleSeam& s, const RefSideScan& onB, double f) {
+  const Bspline* A = g.srfs[s.elemA];
+  const double ta0 = s.sideA % 2 ? A->vmin : A->umin, ta1 = s.sideA % 2 ? A->vmax : A->umax;
+  return SeamAngleAtParam(A, s.sideA, onB, ta0 + f * (ta1 - ta0));
+}
+double SeamAngleAt(const Group& g, const SampleSeam& s, double f) {
+  return SeamAngleAt(g, s, RefSideScan(g.srfs[s.elemB], s.sideB), f);
+}
+
+// Both sides of a seam scanned for closest points, as the surfaces are when it is made.
+struct SeamScans {
+  RefSideScan a, b;
+  SeamScans(const Group& g, const SampleSeam& s) : a(g.srfs[s.elemA], s.sideA), b(g.srfs[s.elemB], s.sideB) {}
+};
+
+// The folded angle across the seam at side A's parameter t read from both sides alike: from A's
 // point there against B's closest, and from B's point at the same fraction of its side against
 // A's closest to that; their mean. On noisy rows the two reads differ by degrees (the noise
 // slides the points along the seam), and either alone judges the crease by one side.
-double SeamAngleBothSides(const Group& g, const SampleSeam& s, double t) {
-  const Bspline *A = g.srfs[s.elemA], *B = g.srfs[s.elemB];
-  const double ta0 = s.sideA % 2 ? A->vmin : A->umin, ta1 = s.sideA % 2 ? A->vmax : A->umax;
-  const double tb0 = s.sideB % 2 ? B->vmin : B->umin, tb1 = s.sideB % 2 ? B->vmax : B->umax;
-  double a0[3], b0[3], b1[3], p[3], na[3], nb[3];
-  SidePoint(A, s.sideA, ta0, a0);
-  SidePoint(B, s.sideB, tb0, b0);
-  SidePoint(B, s.sideB, tb1, b1);
-  const double f = (t - ta0) / (ta1 - ta0);
-  const double tb = Dist(a0, b0) <= Dist(a0, b1) ? tb0 + f * (tb1 - tb0) : tb1 - f * (tb1 - tb0);
-  SidePoint(B, s.sideB, tb, p);
-  SideNormal(B, s.sideB, tb, nb);
-  SideNormal(A, s.sideA, RefClosestParam(A, s.sideA, ta0, ta1, p), na);
-  return 0.5 * (SeamAngleAtParam(g, s, t) + RefFoldedAngle(na, nb));
+double SeamAngleBothSides(const SeamScans& sc, double t) {
+  const RefSideScan &A = sc.a, &B = sc.b;
+  const double f = (t - A.t0) / (A.t1 - A.t0);
+  const double* a0 = A.pts.front().data();
+  const double tb = Dist(a0, B.pts.front().data()) <= Dist(a0, B.pts.back().data()) ? B.t0 + f * (B.t1 - B.t0)
+                                                                                     : B.t1 - f * (B.t1 - B.t0);
+  double p[3], na[3], nb[3];
+  SidePoint(B.s, B.side, tb, p);
+  SideNormal(B.s, B.side, tb, nb);
+  SideNormal(A.s, A.side, RefClosestParam(A, p), na);
+  return 0.5 * (SeamAngleAtParam(A.s, A.side, B, t) + RefFoldedAngle(na, nb));
 }
 
 // Normals (not normalised: only their turning over is judged) on a grid over the domain.
@@ -706,11 +709,12 @@ CreaseHold HealNoisyGroup(const CadGroup& cad, double noise, Turns turns = Turns
   for (const SampleSeam& s : cad.seams) {
     startGap.push_back(SeamGap(g, s));
     // The smooth seams' noise kinks dip to a tenth of a degree: nine fractions tell them.
+    const SeamScans scans(g, s);
     bool crease = true;
-    for (int f = 1; f <= 9 && crease; ++f) crease = SeamAngleAt(g, s, 0.1 * f) > kMaxAngle;
+    for (int f = 1; f <= 9 && crease; ++f) crease = SeamAngleAt(g, s, scans.b, 0.1 * f) > kMaxAngle;
     ts.push_back(crease ? DenseSideParams(g.srfs[s.elemA], s.sideA) : std::vector<double>{});
     start.emplace_back();
-    for (double t : ts.back()) start.back().push_back(SeamAngleBothSides(g, s, t));
+    for (double t : ts.back()) start.back().push_back(SeamAngleBothSides(scans, t));
   }
   for (const Bspline* s : g.srfs) nets.push_back(Net(s)), normals.push_back(DenseNormalGrid(s));
   EXPECT_TRUE(HealAsThePlugIn(g, maxGap, healGap));
@@ -722,8 +726,9 @@ CreaseHold HealNoisyGroup(const CadGroup& cad, double noise, Turns turns = Turns
     for (int e : {s.elemA, s.elemB}) closedOn[e] = std::max(closedOn[e], startGap[k]);
     if (start[k].empty() || *std::min_element(start[k].begin(), start[k].end()) <= kMaxAngle) continue;
     ++out.creases;
+    const SeamScans scans(g, s);
     for (size_t q = 0; q < ts[k].size(); ++q) {
-      const double off = std::fabs(SeamAngleBothSides(g, s, ts[k][q]) - start[k][q]);
+      const double off = std::fabs(SeamAngleBothSides(scans, ts[k][q]) - start[k][q]);
       ++out.samples;
       out.over += off > 1.0;
       out.worst = std::max(out.worst, off);
@@ -849,7 +854,8 @@ CreaseHold HealCrossedCreases(const CadGroup& cad, double noise) {
     const SampleSeam& s = cad.seams[k];
     ts.push_back(DenseSideParams(g.srfs[s.elemA], s.sideA));
     start.emplace_back();
-    for (double t : ts.back()) start.back().push_back(SeamAngleBothSides(g, s, t));
+    const SeamScans scans(g, s);
+    for (double t : ts.back()) start.back().push_back(SeamAngleBothSides(scans, t));
   }
   for (const Bspline* s : g.srfs) nets.push_back(Net(s));
   const double healGap = 1e-5 * cad.diagonal;
@@ -864,8 +870,9 @@ CreaseHold HealCrossedCreases(const CadGroup& cad, double noise) {
   for (int k = 0; k < 2; ++k) {
     const SampleSeam& s = cad.seams[k];
     out.creases += SeamGap(g, s) <= healGap;
+    const SeamScans scans(g, s);
     for (size_t q = 0; q < ts[k].size(); ++q) {
-      const double off = std::fabs(SeamAngleBothSides(g, s, ts[k][q]) - start[k][q]);
+      const double off = std::fabs(SeamAngleBothSides(scans, ts[k][q]) - start[k][q]);
       ++out.samples;
       out.over += off > 1.0;
       out.worst = std::max(out.worst, off);

@@ -1,11 +1,13 @@
 // Small surface groups for the healing suites, and an independent reference for gaps and
-// normal angles along a boundary (textbook evaluator, dense sampling and a golden-section
-// closest-point search of its own).
+// normal angles along a boundary (textbook evaluator, dense sampling and a closest-point
+// search of its own).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cfloat>
 #include <cmath>
 #include <functional>
 #include <random>
@@ -124,30 +126,81 @@ inline double RefFoldedAngle(const double a[3], const double b[3]) {
   return deg > 90.0 ? 180.0 - deg : deg;
 }
 
-// Closest point of P on a natural side over [t0, t1]: 200 samples, then golden section.
-inline double RefClosestParam(const Bspline* s, int side, double t0, double t1, const double P[3]) {
+// A natural side's points at 200 even steps of [t0, t1] (the whole side when no range is
+// given): the coarse scan of RefClosestParam, made once for the many points matched on one side.
+struct RefSideScan {
+  static constexpr int kSteps = 200;
+  const Bspline* s;
+  int side;
+  double t0, t1;
+  std::vector<std::array<double, 3>> pts;
+  RefSideScan(const Bspline* s, int side, double t0, double t1) : s(s), side(side), t0(t0), t1(t1), pts(kSteps + 1) {
+    for (int i = 0; i <= kSteps; ++i) SidePoint(s, side, At(i), pts[i].data());
+  }
+  RefSideScan(const Bspline* s, int side)
+      : RefSideScan(s, side, side % 2 ? s->vmin : s->umin, side % 2 ? s->vmax : s->umax) {}  // sides 1, 3 run in v
+  double At(int i) const { return i == kSteps ? t1 : t0 + (t1 - t0) * i / kSteps; }
+};
+
+// Closest point of P on the scanned side: the nearest sample, then Brent's minimisation of the
+// squared distance between its neighbours (golden sections, or the parabola through the three
+// best points where it falls well inside the bracket and the steps keep halving), one
+// evaluation a step, until the bracket is down to round-off in t: a point on the side finds
+// itself to the last digits (a closed seam's gap is then round-off).
+inline double RefClosestParam(const RefSideScan& scan, const double P[3]) {
   auto f = [&](double t) {
     double q[3];
-    SidePoint(s, side, t, q);
-    return Dist(P, q);
+    SidePoint(scan.s, scan.side, t, q);
+    const double d = Dist(P, q);
+    return d * d;
   };
-  const int n = 200;
+  const int n = RefSideScan::kSteps;
   int best = 0;
-  double bestD = 1e300;
+  double fx = 1e300;
   for (int i = 0; i <= n; ++i) {
-    const double d = f(t0 + (t1 - t0) * i / n);
-    if (d < bestD) bestD = d, best = i;
+    const double d = Dist(P, scan.pts[i].data());
+    if (d * d < fx) fx = d * d, best = i;
   }
-  double a = t0 + (t1 - t0) * std::max(best - 1, 0) / n, b = t0 + (t1 - t0) * std::min(best + 1, n) / n;
-  const double r = 0.5 * (std::sqrt(5.0) - 1.0);
-  for (int it = 0; it < 60; ++it) {
-    const double c = b - r * (b - a), d = a + r * (b - a);
-    if (f(c) < f(d))
-      b = d;
-    else
-      a = c;
+  double a = scan.At(std::max(best - 1, 0)), b = scan.At(std::min(best + 1, n));
+  const double golden = 0.5 * (3.0 - std::sqrt(5.0)), tol = 1e-15 * std::fabs(scan.t1 - scan.t0);
+  // x the best point so far, w the second best, v the previous w; e the step before last.
+  double x = scan.At(best), w = x, v = x, fw = fx, fv = fx, d = 0.0, e = 0.0;
+  for (int it = 0; it < 200; ++it) {
+    const double xm = 0.5 * (a + b), tol1 = tol + 4.0 * DBL_EPSILON * std::fabs(x), tol2 = 2.0 * tol1;
+    if (std::fabs(x - xm) <= tol2 - 0.5 * (b - a)) break;
+    bool parabola = false;
+    if (std::fabs(e) > tol1) {
+      double r = (x - w) * (fx - fv), q = (x - v) * (fx - fw), p = (x - v) * q - (x - w) * r;
+      q = 2.0 * (q - r);
+      if (q > 0.0) p = -p;
+      q = std::fabs(q);
+      const double before = e;
+      if (std::fabs(p) < std::fabs(0.5 * q * before) && p > q * (a - x) && p < q * (b - x)) {
+        e = d, d = p / q, parabola = true;
+        const double u = x + d;
+        if (u - a < tol2 || b - u < tol2) d = xm >= x ? tol1 : -tol1;
+      }
+    }
+    if (!parabola) e = x >= xm ? a - x : b - x, d = golden * e;
+    const double u = std::fabs(d) >= tol1 ? x + d : x + (d >= 0.0 ? tol1 : -tol1), fu = f(u);
+    if (fu <= fx) {
+      (u >= x ? a : b) = x;
+      v = w, fv = fw, w = x, fw = fx, x = u, fx = fu;
+    } else {
+      (u < x ? a : b) = u;
+      if (fu <= fw || w == x) {
+        v = w, fv = fw, w = u, fw = fu;
+      } else if (fu <= fv || v == x || v == w) {
+        v = u, fv = fu;
+      }
+    }
   }
-  return 0.5 * (a + b);
+  return x;
+}
+
+// The same on side `side` of s over [t0, t1], scanned for this one point.
+inline double RefClosestParam(const Bspline* s, int side, double t0, double t1, const double P[3]) {
+  return RefClosestParam(RefSideScan(s, side, t0, t1), P);
 }
 
 // Largest gap and largest folded normal angle (angle may be null) between side sa of A and side
@@ -174,9 +227,8 @@ inline void SeamMeasures(const Bspline* A, int sa, const Bspline* B, int sb, dou
 // Matched by closest point on B's side.
 inline void RefEdgeMeasures(const Bspline* A, int sa, const Bspline* B, int sb, double* gap, double* angle,
                             int samples = 160) {
-  const double tb0 = sb % 2 ? B->vmin : B->umin, tb1 = sb % 2 ? B->vmax : B->umax;
-  SeamMeasures(A, sa, B, sb, gap, angle, samples,
-               [&](double, const double* p) { return RefClosestParam(B, sb, tb0, tb1, p); });
+  const RefSideScan onB(B, sb);
+  SeamMeasures(A, sa, B, sb, gap, angle, samples, [&](double, const double* p) { return RefClosestParam(onB, p); });
 }
 
 inline double RefGap(const Bspline* A, int sa, const Bspline* B, int sb) {

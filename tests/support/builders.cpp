@@ -221,19 +221,21 @@ BsplineKeeper::~BsplineKeeper() {
 
 namespace {
 
-// Cox-de Boor bottom-up: row q holds N(s, q)(t) for every s, the rows for q = 0 .. p.
+// Cox-de Boor bottom-up: row q holds N(s, q)(t) for every s, the rows for q = 0 .. p. Row 0 is
+// one on t's span only (lo .. hi), so row q vanishes outside lo - q .. hi: only those are computed.
 std::vector<std::vector<double>> BasisRows(const double* knots, int nKnots, int p, double t) {
   const int last = nKnots - 1;
   std::vector<std::vector<double>> rows(p + 1, std::vector<double>(nKnots, 0.0));
-  int lastSpan = -1;
+  int lastSpan = -1, lo = last, hi = -1;
   for (int s = 0; s < last; ++s)
     if (knots[s] < knots[s + 1]) lastSpan = s;
   for (int s = 0; s < last; ++s) {
     if (knots[s] <= t && t < knots[s + 1]) rows[0][s] = 1.0;
     if (s == lastSpan && t == knots[last]) rows[0][s] = 1.0;
+    if (rows[0][s] != 0.0) lo = std::min(lo, s), hi = s;
   }
   for (int q = 1; q <= p; ++q)
-    for (int s = 0; s + q < last; ++s) {
+    for (int s = std::max(0, lo - q); s <= hi && s + q < last; ++s) {
       const double d1 = knots[s + q] - knots[s];
       const double d2 = knots[s + q + 1] - knots[s + 1];
       const double a = d1 == 0.0 ? 0.0 : (t - knots[s]) / d1 * rows[q - 1][s];
@@ -250,6 +252,11 @@ double BasisDerivFromRows(const std::vector<std::vector<double>>& rows, const do
                           int k) {
   if (i < 0 || i >= nKnots - 1) return 0.0;
   if (k > p) return 0.0;
+  // The recursion is linear in the k + 1 values it starts from: where all vanish (every function
+  // but the p + 1 of t's span) so does the derivative, and a long net's table is mostly these.
+  bool vanish = true;
+  for (int j = 0; j <= k && vanish; ++j) vanish = i + j >= nKnots - 1 || rows[p - k][i + j] == 0.0;
+  if (vanish) return 0.0;
   std::vector<double> V(k + 1);
   for (int j = 0; j <= k; ++j) V[j] = i + j < nKnots - 1 ? rows[p - k][i + j] : 0.0;
   for (int m = 1; m <= k; ++m) {
@@ -350,6 +357,7 @@ void RefEvalDeriv(const Bspline* b, double u, double v, int du, int dv, double o
         if (bv == 0.0) continue;
         for (int i = 0; i < nu; ++i) {
           const double bu = Bu[k * nu + i];
+          if (bu == 0.0) continue;
           const double w = b->W ? b->W[j][i] : 1.0;
           const double f = bu * bv * w;
           double* a = &A[(k * L + l) * 4];
