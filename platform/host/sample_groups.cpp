@@ -407,9 +407,12 @@ HostSurfaceView ViewHostSurface(int element) {
 }
 
 void EvalHostSurface(const HostSurfaceView& s, double u, double v, double out[3]) {
-  // Each row of the net in u at u, then the resulting column in v.
+  // Each row of the net in u at u, then the resulting column in v. Only the rows of v's span
+  // reach the column's point, so only they are evaluated.
   std::vector<double> column(3 * static_cast<size_t>(s.cv));
-  for (int j = 0; j < s.cv; ++j) DeBoor(s.knotsU, s.pu, s.cu, u, &s.pts[3 * static_cast<size_t>(j) * s.cu], 3, &column[3 * j]);
+  const int span = FindSpan(s.knotsV, s.pv, s.cv, v);
+  for (int j = span - s.pv; j <= span; ++j)
+    DeBoor(s.knotsU, s.pu, s.cu, u, &s.pts[3 * static_cast<size_t>(j) * s.cu], 3, &column[3 * j]);
   DeBoor(s.knotsV, s.pv, s.cv, v, column.data(), 3, out);
 }
 
