@@ -8,10 +8,12 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
+#include "bspline/srfclone.h"
 #include "cloud/makecld.h"
 #include "construct/crv2srf.h"
 #include "construct/extend.h"
@@ -464,23 +466,28 @@ bool TwoStepFill(const Place& pl, int cont, Answer* out) {
   return true;
 }
 
-// A helix of two turns and a planar S-curve, as cubic control polygons.
-Bspline* SweepPath(bool helix) {
+// A helix of two turns (drawn by 9 or, finer, 17 points) and a planar S-curve, as cubic control
+// polygons, lifted by `lift` along z.
+enum class PathShape { Helix, FineHelix, SCurve };
+
+Bspline* SweepPath(PathShape shape, double lift = 0.0) {
   std::vector<double> pts;
-  for (int i = 0; i < 9; ++i) {
-    const double t = i / 8.0;
-    if (helix)
-      pts.insert(pts.end(), {std::cos(4 * M_PI * t), std::sin(4 * M_PI * t), 0.8 * t});
+  const int n = shape == PathShape::FineHelix ? 17 : 9;
+  for (int i = 0; i < n; ++i) {
+    const double t = i / (n - 1.0);
+    if (shape != PathShape::SCurve)
+      pts.insert(pts.end(), {std::cos(4 * M_PI * t), std::sin(4 * M_PI * t), 0.8 * t + lift});
     else
-      pts.insert(pts.end(), {t, 0.3 * std::sin(2 * M_PI * t), 0.0});
+      pts.insert(pts.end(), {t, 0.3 * std::sin(2 * M_PI * t), lift});
   }
   return BuildCurve(3, 3, pts);
 }
 
-// A square of side 0.1 across the path's start swept along it, turned with the path or carried.
-bool Sweep(const Place& pl, bool helix, bool carried, Answer* out) {
+// A square of side 0.1 across the path's start swept along it, turned with the path or carried;
+// every row is the square moved rigidly.
+bool Sweep(const Place& pl, PathShape shape, bool carried, Answer* out) {
   BsplineKeeper keep;
-  Bspline* path = keep(SweepPath(helix));
+  Bspline* path = keep(SweepPath(shape));
   double P0[3], T0[3];
   RefEvalCurve(path, path->umin, P0);
   RefEvalDeriv(path, path->umin, 0.0, 1, 0, T0);
@@ -499,6 +506,37 @@ bool Sweep(const Place& pl, bool helix, bool carried, Answer* out) {
   pl.Map(profile);
   Bspline* s = keep(carried ? NewExtrudeWRotation(profile, path, 0) : ExtrudeWRotation(profile, path, 0));
   if (!s) return false;
+  // Sides 0.1 and diagonals 0.1 sqrt 2 in every row.
+  double worst = 0.0;
+  for (int j = 0; j < NumCtrlV(s); ++j)
+    for (int i = 0; i < 4; ++i)
+      for (int m = i + 1; m < 4; ++m) {
+        const double d = std::hypot(s->X[j][i] - s->X[j][m], s->Y[j][i] - s->Y[j][m], s->Z[j][i] - s->Z[j][m]);
+        worst = std::max(worst, std::fabs(d / pl.size - (m - i == 2 ? 0.1 * std::sqrt(2.0) : 0.1)));
+      }
+  EXPECT_LT(worst, 1e-9);
+  out->Net(pl, s);
+  return true;
+}
+
+// The path's shape again 0.3 higher (gen1) and the path itself (gen2) as the generators of a
+// two-generator sweep whose path is a bent cubic from gen2's start up to gen1's; row 0 is that
+// cubic.
+bool TwoGeneratorSweep(const Place& pl, PathShape shape, Answer* out) {
+  BsplineKeeper keep;
+  Bspline* gen1 = keep(SweepPath(shape, 0.3));
+  Bspline* gen2 = keep(SweepPath(shape));
+  const double s0[3] = {gen2->X[0][0], gen2->Y[0][0], gen2->Z[0][0]};
+  Bspline* path = keep(BuildCurve(3, 3, {s0[0], s0[1], s0[2], s0[0] + 0.05, s0[1] + 0.05, s0[2] + 0.1, s0[0] + 0.05,
+                                         s0[1] - 0.05, s0[2] + 0.2, s0[0], s0[1], s0[2] + 0.3}));
+  for (Bspline* c : {gen1, gen2, path}) pl.Map(c);
+  Bspline* p = keep(CopyBsplineStruct(path));
+  Bspline* s = keep(ExtrudeW2Generators(gen1, gen2, path));
+  if (!s) return false;
+  for (int i = 0; i < NumCtrlU(p); ++i) {
+    const double a[3] = {s->X[0][i], s->Y[0][i], s->Z[0][i]}, b[3] = {p->X[0][i], p->Y[0][i], p->Z[0][i]};
+    EXPECT_LT(std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]), 1e-12 * pl.size) << i;
+  }
   out->Net(pl, s);
   return true;
 }
@@ -546,12 +584,22 @@ std::vector<Entry> Entries() {
                    return true;
                  }});
   // Sweeps along a helix and an S-curve: the path is refitted within a thousandth of its size, which far away
-  // sees the coordinates' rounding.
-  for (bool helix : {true, false})
+  // sees the coordinates' rounding. The refit of the finer helix has knots crowded near its start, where the
+  // principal normal magnifies the round-off of the placed input (1e-15) to a few 1e-7 of the size; the
+  // carried normal does not.
+  const std::pair<PathShape, const char*> shapes[3] = {
+      {PathShape::Helix, " helix"}, {PathShape::FineHelix, " finer helix"}, {PathShape::SCurve, " S-curve"}};
+  for (const auto& [shape, what] : shapes) {
+    const double principalTol = shape == PathShape::FineHelix ? 1e-6 : 1e-8;
     for (bool carried : {true, false})
-      e.push_back({std::string(carried ? "NewExtrudeWRotation" : "ExtrudeWRotation") + (helix ? " helix" : " S-curve"),
-                   kEvery, 1e-8, 3e-5,
-                   [helix, carried](const Place& pl, Answer* out) { return Sweep(pl, helix, carried, out); }});
+      e.push_back({std::string(carried ? "NewExtrudeWRotation" : "ExtrudeWRotation") + what, kEvery,
+                   carried ? 1e-8 : principalTol, 3e-5,
+                   [shape, carried](const Place& pl, Answer* out) { return Sweep(pl, shape, carried, out); }});
+    // Its inner sweeps take the principal normal.
+    if (shape != PathShape::Helix)
+      e.push_back({std::string("ExtrudeW2Generators") + what, kEvery, principalTol, 3e-5,
+                   [shape](const Place& pl, Answer* out) { return TwoGeneratorSweep(pl, shape, out); }});
+  }
   // Fits of single-precision points: the same to the points' rounding.
   e.push_back({"FitCylinder", kEvery, 1e-5, kFloatFar, [](const Place& pl, Answer* out) {
                  const PointSet p = PlacedPoints(pl, 120, CylinderPoint);
