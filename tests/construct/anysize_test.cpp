@@ -35,6 +35,9 @@
 #include "quadric/sphere.h"
 #include "splinefit/sconvert.h"
 #include "stitch/srfcont.h"
+#include "stitch/userdef.h"
+#include "surface/railsweep.h"
+#include "surface/srfutils.h"
 #include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
@@ -825,6 +828,49 @@ std::vector<Entry> Entries() {
                  Bspline* s = keep(ExtrudeW2PathCurves(profile, p1, p2, 1e-6 * pl.size));
                  if (!s) return false;
                  out->Net(pl, s);
+                 return true;
+               }});
+  // A profile whose ends lie a hundred-thousandth of its size apart, swept between two rails that
+  // start at its ends and part to twice that: every row is the profile doubled.
+  e.push_back({"SweepProfileAlongRails nearly closed", kEvery, 1e-9, 1e-6, [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 Bspline* profile = keep(BuildCurve(3, 3, {0, 0, 0, 0.5, 0.8, 0.1, -0.5, 0.8, 0.1, 1e-5, 0, 0}));
+                 Bspline* r1 = keep(BuildCurve(1, 3, {0, 0, 0, -0.5e-5, 0, 1}));
+                 Bspline* r2 = keep(BuildCurve(1, 3, {1e-5, 0, 0, 1.5e-5, 0, 1}));
+                 for (Bspline* c : {profile, r1, r2}) pl.Map(c);
+                 Bspline* s = keep(SweepProfileAlongRails(profile, r1, r2, 1e-7 * pl.size));
+                 if (!s) return false;
+                 // The top row's ends are 2e-5 apart, its middle twice as far from them as row 0's.
+                 const int top = NumCtrlV(s) - 1;
+                 double p[3], q[3];
+                 const double a[3] = {s->X[top][1], s->Y[top][1], s->Z[top][1]};
+                 const double b[3] = {s->X[top][0], s->Y[top][0], s->Z[top][0]};
+                 pl.Unmap(a, p);
+                 pl.Unmap(b, q);
+                 EXPECT_NEAR(std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]), 2 * std::hypot(0.5, 0.8, 0.1),
+                             1e-6);
+                 out->Net(pl, s);
+                 return true;
+               }});
+  // The direction curve of a cubic boundary between two sides, and the implied-tangent strip of a
+  // rational curve (its ends evaluated, far away rounded to the coordinates' digits).
+  e.push_back({"GetDirCurve and CreateImpliedTangentBndryCrv", kEvery, 1e-9, 1e-6, [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 Bspline* boundary = keep(BuildCurve(3, 3, {0, 0, 0, 0.7, 0.1, 0.2, 1.3, -0.1, 0.1, 2, 0, 0}));
+                 Bspline* sideA = keep(BuildCurve(3, 3, {2, 0, 0, 2.1, 1, 0.1, 2.0, 2, 0.3, 2.2, 3, 0}));
+                 Bspline* sideB = keep(BuildCurve(3, 3, {0.1, 3, 0, -0.1, 2, 0.2, 0.1, 0.5, 0.1, 0, 0, 0}));
+                 Bspline* arc = keep(BuildCurve(2, 3, {1, 0, 0, 1, 1, 0.3, 0, 1, 0.5}, {}, {1, 0.6, 1}));
+                 for (Bspline* c : {boundary, sideA, sideB, arc}) pl.Map(c);
+                 Bspline* dir = keep(GetDirCurve(boundary, sideA, sideB));
+                 const double t0[3] = {0.1, -0.2, 0.4};
+                 double t[3];
+                 pl.MapDirection(t0, t);
+                 Bspline* side = CreateImpliedTangentBndryCrv(arc, t[0] * pl.size, t[1] * pl.size, t[2] * pl.size);
+                 Bspline* strip = side ? keep(side->owner) : nullptr;
+                 if (side) FreeBspline(side);
+                 if (!dir || !strip) return false;
+                 out->Net(pl, dir);
+                 out->Net(pl, strip);
                  return true;
                }});
   // A quarter of the unit cylinder recognised: its axis, radius and the foot of a point on it,
