@@ -873,6 +873,77 @@ std::vector<Entry> Entries() {
                  out->Net(pl, strip);
                  return true;
                }});
+  // Exact offsets of a turned cylinder and cone by a tenth of the size: every point of the offset
+  // lies that far from the source (radially from the cylinder's axis; along the cone's normal).
+  for (int kind : {0, 1})
+    e.push_back({kind ? "OffsetQuadricSurface cone" : "OffsetQuadricSurface cylinder", kEvery, 1e-9, 1e-6,
+                 [kind](const Place& pl, Answer* out) {
+                   BsplineKeeper keep;
+                   const double p0[3] = {0.2, -0.1, 0.3}, a0[3] = {0.36, 0.48, 0.8};
+                   double p[3], a[3];
+                   pl.Map(p0, p);
+                   pl.MapDirection(a0, a);
+                   // Axis point (the apex), unit axis, then radius 0.5 and heights 0 .. 1, or a
+                   // 20-degree half angle and heights 0.5 .. 1.5.
+                   QuadricInfo q{};
+                   for (int k = 0; k < 3; ++k) q.v[k] = p[k], q.v[3 + k] = a[k];
+                   const double half = 20 * M_PI / 180;
+                   if (kind == 0)
+                     q.v[6] = 0.5 * pl.size, q.v[7] = 0.0, q.v[8] = pl.size;
+                   else
+                     q.v[6] = half, q.v[7] = 0.5 * pl.size, q.v[8] = 1.5 * pl.size;
+                   Bspline* s = keep(kind ? CreateConeBspline(&q) : CreateCylinderBspline(&q));
+                   double limit = 0;
+                   Bspline* o = s ? keep(OffsetQuadricSurface(s, 0.1 * pl.size, &limit)) : nullptr;
+                   if (!o) return false;
+                   double lo = INFINITY, hi = -INFINITY;
+                   for (int j = 0; j <= 6; ++j)
+                     for (int i = 0; i <= 12; ++i) {
+                       double P[3], d[3];
+                       RefEvalSurface(o, o->umin + (o->umax - o->umin) * i / 12, o->vmin + (o->vmax - o->vmin) * j / 6, P);
+                       pl.Unmap(P, P);
+                       for (int k = 0; k < 3; ++k) d[k] = P[k] - p0[k];
+                       const double h = d[0] * a0[0] + d[1] * a0[1] + d[2] * a0[2];
+                       const double rho = std::sqrt(std::max(0.0, d[0] * d[0] + d[1] * d[1] + d[2] * d[2] - h * h));
+                       const double dist = kind == 0 ? rho - 0.5 : rho * std::cos(half) - h * std::sin(half);
+                       lo = std::min(lo, std::fabs(dist)), hi = std::max(hi, std::fabs(dist));
+                     }
+                   EXPECT_NEAR(lo, 0.1, 1e-9);
+                   EXPECT_NEAR(hi, 0.1, 1e-9);
+                   out->Ratio(lo);
+                   out->Ratio(hi);
+                   return true;
+                 }});
+  // A loft from two quarter circles up to a point (a collapsed last row): the last row is the
+  // apex.
+  e.push_back({"NonFeatureMatchedLoft to a point", kEvery, 1e-9, 1e-6, [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 Bspline* c[3];
+                 for (int k = 0; k < 3; ++k) {
+                   std::vector<double> pts;
+                   const double r = k == 2 ? 0.0 : 1.0 - 0.4 * k;
+                   for (int i = 0; i < 4; ++i) {
+                     const double a = M_PI / 2 * i / 3;
+                     pts.insert(pts.end(), {r * std::cos(a), r * std::sin(a), 0.5 * k});
+                   }
+                   c[k] = keep(BuildCurve(3, 3, pts));
+                   pl.Map(c[k]);
+                 }
+                 int ends[2] = {0, 0}, modes[2] = {0, 0};
+                 double spans[2] = {1.0, 1.0};
+                 Bspline* loft = keep(NonFeatureMatchedLoft(3, c, 1e-4 * pl.size, 3, ends, spans, nullptr,
+                                                            1e-4 * pl.size, 1.0, -1, modes, 0, 0));
+                 if (!loft) return false;
+                 const int top = NumCtrlV(loft) - 1;
+                 for (int i = 0; i < NumCtrlU(loft); ++i) {
+                   const double P[3] = {loft->X[top][i], loft->Y[top][i], loft->Z[top][i]};
+                   double Q[3];
+                   pl.Unmap(P, Q);
+                   EXPECT_LT(std::hypot(Q[0], Q[1], Q[2] - 1.0), 1e-9) << i;
+                 }
+                 out->Net(pl, loft);
+                 return true;
+               }});
   // A quarter of the unit cylinder recognised: its axis, radius and the foot of a point on it,
   // to the single-precision rounding of the samples the recogniser fits.
   e.push_back({"IdentifySurfQuadric cylinder", kEvery, 3e-7, 1e-6, [](const Place& pl, Answer* out) {
