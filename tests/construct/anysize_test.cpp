@@ -944,6 +944,32 @@ std::vector<Entry> Entries() {
                  out->Net(pl, loft);
                  return true;
                }});
+  // A fan of four curves from one point (the loft's u = 0 side collapsed), lofted with the set
+  // cleaned and with every curve refitted on six uniform control points (single-precision
+  // samples: far away the refit sees their rounding).
+  e.push_back({"NonFeatureMatchedLoft of a fan, cleaned and refitted", kEvery, 1e-9, 1e-6,
+               [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 Bspline* c[4];
+                 for (int k = 0; k < 4; ++k) {
+                   std::vector<double> pts;
+                   for (int i = 0; i < 5; ++i) {
+                     const double r = i / 4.0;
+                     pts.insert(pts.end(), {r * std::cos(0.4 * k), r * std::sin(0.4 * k), 0.2 * r * r * std::sin(3.0 * k + i)});
+                   }
+                   c[k] = keep(BuildCurve(3, 3, pts));
+                   pl.Map(c[k]);
+                 }
+                 int ends[2] = {0, 0}, modes[2] = {0, 0};
+                 double spans[2] = {1.0, 1.0};
+                 for (int cleanMode : {0, 1}) {
+                   Bspline* loft = keep(NonFeatureMatchedLoft(4, c, 1e-4 * pl.size, 3, ends, spans, nullptr,
+                                                              1e-4 * pl.size, 1.0, -1, modes, cleanMode, 6));
+                   if (!loft) return false;
+                   out->Net(pl, loft);
+                 }
+                 return true;
+               }});
   // A quarter of the unit cylinder recognised: its axis, radius and the foot of a point on it,
   // to the single-precision rounding of the samples the recogniser fits.
   e.push_back({"IdentifySurfQuadric cylinder", kEvery, 3e-7, 1e-6, [](const Place& pl, Answer* out) {
