@@ -29,6 +29,7 @@
 #include "curve/fittotol.h"
 #include "foundation/coreglob.h"
 #include "foundation/geometry.h"
+#include "foundation/umalloc.h"
 #include "quadric/cone.h"
 #include "quadric/cylinder.h"
 #include "quadric/quadrics.h"
@@ -968,6 +969,21 @@ std::vector<Entry> Entries() {
                    if (!loft) return false;
                    out->Net(pl, loft);
                  }
+                 return true;
+               }});
+  // The samples a curve on a bent patch needs within 1e-4 of the size: the same parameters
+  // everywhere (far away the points' rounding must not decide which stay).
+  e.push_back({"SamplePosCurveChordalDev", kEvery, 1e-12, 1e-12, [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 Bspline* srf =
+                     keep(BuildFunctionPatch([](double x, double y) { return 0.3 * std::sin(3 * x) * std::cos(2 * y); }));
+                 pl.Map(srf);
+                 Bspline* c = BuildCurveOnSurface(srf, 3, {0.05, 0.1, 0.4, 0.9, 0.7, 0.1, 0.95, 0.8});
+                 double* params = nullptr;
+                 int count = 0;
+                 if (!SamplePosCurveChordalDev(c, 1e-4 * pl.size, &params, &count)) return false;
+                 for (int i = 0; i < count; ++i) out->Ratio(params[i]);
+                 Free(params);
                  return true;
                }});
   // A quarter of the unit cylinder recognised: its axis, radius and the foot of a point on it,
