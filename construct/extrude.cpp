@@ -174,8 +174,8 @@ void FrameToCanonical(const double O[3], const double N[3], const double T[3], X
   Get_catmat(Z, R, A);
 }
 
-// The frame a path is refitted in, read from its samples alone so that the same path moved,
-// turned or scaled gets the same frame on it: the centroid, the diameter as the unit of length,
+// The frame a path is refitted in (and a curve's curvature read), read from its samples alone so
+// that the same path moved, turned or scaled gets the same frame on it: the centroid, the diameter as the unit of length,
 // and axes e[0] along the chord from the first to the last sample (for a closed path, toward
 // the sample farthest from the first), e[1] toward the sample farthest from that line, e[2]
 // their cross product. The single-precision samples of the fit then round alike, and the fit's
@@ -543,18 +543,23 @@ int RefineKnotVector(Bspline* curve, double** knots, int* count) {
   Owned<double, Free> params(SampleCurvePlateProper(curve, curve->degreeU + 1, &n));  // kept by its maker
   if (!params || n < 1) return 1;
   float* xyz[3] = {MallocArray<float>(n), MallocArray<float>(n), MallocArray<float>(n)};
+  double* pts = MallocArray<double>(3 * n);
   int* picks = MallocArray<int>(n);
   double* chosen = MallocArray<double>(n + 2);
-  if (!xyz[0] || !xyz[1] || !xyz[2] || !picks || !chosen) return 1;
+  if (!xyz[0] || !xyz[1] || !xyz[2] || !pts || !picks || !chosen) return 1;
+  for (int i = 0; i < n; ++i) Eval3DPointOnCurve3Array(curve, params[i], 0, pts + 3 * i);
+  // The curvature is read from single-precision samples in the curve's own frame (as a path's
+  // refit is made): where the curve lies and how it is turned do not decide the picks.
+  const PathFrame frame = FrameOfSamples(pts, n);
   for (int i = 0; i < n; ++i) {
     double p[3];
-    Eval3DPointOnCurve3Array(curve, params[i], 0, p);
+    PointToPathFrame(frame, pts + 3 * i, p);
     for (int k = 0; k < 3; ++k) xyz[k][i] = static_cast<float>(p[k]);
   }
   Owned<Cloud, FreeCloud> cloud(MakeCld(xyz[0], xyz[1], xyz[2], n, nullptr));
   if (!cloud) return 1;
   int found = 0;
-  if (GetCldMaxCurv(cloud.get(), picks, &found, 0.1 * FindCurve3DLength(curve)) < 0) found = 0;
+  if (GetCldMaxCurv(cloud.get(), picks, &found, 0.1 * FindCurve3DLength(curve) / frame.size) < 0) found = 0;
   // The picks bracketed by the domain ends, as a clamped vector whose ends are not compared.
   const int nk = NumKnotsU(curve);
   int m = 0;

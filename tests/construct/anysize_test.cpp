@@ -971,6 +971,21 @@ std::vector<Entry> Entries() {
                  }
                  return true;
                }});
+  // The knots a wiggly cubic gains at its most curved samples: the same everywhere.
+  e.push_back({"RefineKnotVector", kEvery, 1e-12, 1e-12, [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 std::vector<double> pts;
+                 for (int i = 0; i < 12; ++i) pts.insert(pts.end(), {i / 11.0, 0.2 * std::sin(2.3 * i), 0.1 * std::cos(1.7 * i)});
+                 Bspline* c = keep(BuildCurve(3, 3, pts));
+                 pl.Map(c);
+                 double* knots = nullptr;
+                 int count = 0;
+                 RefineKnotVector(c, &knots, &count);
+                 if (!knots) return false;
+                 for (int i = 0; i < count; ++i) out->Ratio(knots[i]);
+                 Free(knots);
+                 return true;
+               }});
   // The samples a curve on a bent patch needs within 1e-4 of the size: the same parameters
   // everywhere (far away the points' rounding must not decide which stay).
   e.push_back({"SamplePosCurveChordalDev", kEvery, 1e-12, 1e-12, [](const Place& pl, Answer* out) {
