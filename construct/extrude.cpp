@@ -269,6 +269,18 @@ void RowToPathFrame(const PathFrame& f, Bspline* b, int j, int n, bool into) {
   }
 }
 
+// The profile's working copy in the frame, moved so far, back into the caller's profile: a frame
+// sweep leaves the profile where its last move took it.
+void ProfileFromPathFrame(const PathFrame& f, Bspline* work, Bspline* profile) {
+  const int n = NumCtrlU(profile);
+  RowToPathFrame(f, work, 0, n, false);
+  for (int i = 0; i < n; ++i) {
+    profile->X[0][i] = work->X[0][i];
+    profile->Y[0][i] = work->Y[0][i];
+    profile->Z[0][i] = work->Z[0][i];
+  }
+}
+
 // The refitted path of a frame sweep, in the path's own frame (*frame): the path sampled
 // degree + 1 times per knot span and fitted within a thousandth of its size (1 in that frame),
 // with the polyline length of the samples as the curvature spacing's base. Working in the
@@ -459,6 +471,7 @@ Bspline* SweepWithFrames(Bspline* profile, Bspline* path, NormalRule rule) {
     FrameToCanonical(O, N, T, Acur);
     if (mat_inverse4(Acur, AcurInv) < 0) {
       SetKernelError(-2);
+      ProfileFromPathFrame(frame, work.get(), profile);  // the moves made so far stay
       return nullptr;
     }
     Get_catmat(Aprev, AcurInv, M);
@@ -480,12 +493,7 @@ Bspline* SweepWithFrames(Bspline* profile, Bspline* path, NormalRule rule) {
     s->Z[0][i] = profile->Z[0][i];
     if (s->rational) s->W[0][i] = profile->W[0][i];
   }
-  RowToPathFrame(frame, work.get(), 0, nU, false);
-  for (int i = 0; i < nU; ++i) {
-    profile->X[0][i] = work->X[0][i];
-    profile->Y[0][i] = work->Y[0][i];
-    profile->Z[0][i] = work->Z[0][i];
-  }
+  ProfileFromPathFrame(frame, work.get(), profile);
   RowToPathFrame(frame, F.get(), 0, nF, false);
   double start[3];
   CtrlPoint(F.get(), 0, start);
