@@ -175,11 +175,12 @@ void FrameToCanonical(const double O[3], const double N[3], const double T[3], X
 }
 
 // The frame a path is refitted in (and a curve's curvature read), read from its samples alone so
-// that the same path moved, turned or scaled gets the same frame on it: the centroid, the diameter as the unit of length,
-// and axes e[0] along the chord from the first to the last sample (for a closed path, toward
-// the sample farthest from the first), e[1] toward the sample farthest from that line, e[2]
-// their cross product. The single-precision samples of the fit then round alike, and the fit's
-// knot choices, made on nearly the same points, do not flip with the path's turn.
+// that the same path moved, turned or scaled gets the same frame on it: the centroid, the
+// diameter as the unit of length, and axes e[0] along the chord from the first to the last
+// sample (for a closed path, toward the sample farthest from the first), e[1] toward the sample
+// farthest from that line, e[2] their cross product. The single-precision samples of the fit
+// then round alike, and the fit's knot choices, made on nearly the same points, do not flip
+// with the path's turn.
 struct PathFrame {
   double centre[3];
   double size;

@@ -901,7 +901,8 @@ std::vector<Entry> Entries() {
                    for (int j = 0; j <= 6; ++j)
                      for (int i = 0; i <= 12; ++i) {
                        double P[3], d[3];
-                       RefEvalSurface(o, o->umin + (o->umax - o->umin) * i / 12, o->vmin + (o->vmax - o->vmin) * j / 6, P);
+                       RefEvalSurface(o, o->umin + (o->umax - o->umin) * i / 12,
+                                      o->vmin + (o->vmax - o->vmin) * j / 6, P);
                        pl.Unmap(P, P);
                        for (int k = 0; k < 3; ++k) d[k] = P[k] - p0[k];
                        const double h = d[0] * a0[0] + d[1] * a0[1] + d[2] * a0[2];
@@ -956,7 +957,8 @@ std::vector<Entry> Entries() {
                    std::vector<double> pts;
                    for (int i = 0; i < 5; ++i) {
                      const double r = i / 4.0;
-                     pts.insert(pts.end(), {r * std::cos(0.4 * k), r * std::sin(0.4 * k), 0.2 * r * r * std::sin(3.0 * k + i)});
+                     pts.insert(pts.end(),
+                                {r * std::cos(0.4 * k), r * std::sin(0.4 * k), 0.2 * r * r * std::sin(3.0 * k + i)});
                    }
                    c[k] = keep(BuildCurve(3, 3, pts));
                    pl.Map(c[k]);
@@ -975,7 +977,8 @@ std::vector<Entry> Entries() {
   e.push_back({"RefineKnotVector", kEvery, 1e-12, 1e-12, [](const Place& pl, Answer* out) {
                  BsplineKeeper keep;
                  std::vector<double> pts;
-                 for (int i = 0; i < 12; ++i) pts.insert(pts.end(), {i / 11.0, 0.2 * std::sin(2.3 * i), 0.1 * std::cos(1.7 * i)});
+                 for (int i = 0; i < 12; ++i)
+                   pts.insert(pts.end(), {i / 11.0, 0.2 * std::sin(2.3 * i), 0.1 * std::cos(1.7 * i)});
                  Bspline* c = keep(BuildCurve(3, 3, pts));
                  pl.Map(c);
                  double* knots = nullptr;
@@ -990,8 +993,8 @@ std::vector<Entry> Entries() {
   // everywhere (far away the points' rounding must not decide which stay).
   e.push_back({"SamplePosCurveChordalDev", kEvery, 1e-12, 1e-12, [](const Place& pl, Answer* out) {
                  BsplineKeeper keep;
-                 Bspline* srf =
-                     keep(BuildFunctionPatch([](double x, double y) { return 0.3 * std::sin(3 * x) * std::cos(2 * y); }));
+                 Bspline* srf = keep(
+                     BuildFunctionPatch([](double x, double y) { return 0.3 * std::sin(3 * x) * std::cos(2 * y); }));
                  pl.Map(srf);
                  Bspline* c = BuildCurveOnSurface(srf, 3, {0.05, 0.1, 0.4, 0.9, 0.7, 0.1, 0.95, 0.8});
                  double* params = nullptr;
