@@ -25,7 +25,6 @@
 #include "foundation/mathmat.h"
 #include "foundation/solvmat.h"
 #include "foundation/umalloc.h"
-#include "foundation/unitfrm.h"
 #include "foundation/vec3.h"
 #include "splinefit/sconvert.h"
 #include "surface/railsweep.h"
@@ -175,13 +174,121 @@ void FrameToCanonical(const double O[3], const double N[3], const double T[3], X
   Get_catmat(Z, R, A);
 }
 
-// The refitted path of a frame sweep: the path sampled degree + 1 times per knot span and fitted
-// within a thousandth of its size (the samples' diameter: a path of any size, turned any way,
-// gets the same fit), with the polyline length of the samples as the curvature spacing's base.
-// The samples are taken and fitted in the unit frame of the path's control points and the fit
-// mapped back: narrowed to single precision where the path lies, far from the origin, they would
-// lose the digits of its shape. Null on failure.
-Bspline* RefitPath(Bspline* path) {
+// The frame a path is refitted in (and a curve's curvature read), read from its samples alone so
+// that the same path moved, turned or scaled gets the same frame on it: the centroid, the
+// diameter as the unit of length, and axes e[0] along the chord from the first to the last
+// sample (for a closed path, toward the sample farthest from the first), e[1] toward the sample
+// farthest from that line, e[2] their cross product. The single-precision samples of the fit
+// then round alike, and the fit's knot choices, made on nearly the same points, do not flip
+// with the path's turn.
+struct PathFrame {
+  double centre[3];
+  double size;
+  double e[3][3];
+};
+
+// Two samples whose distances agree to this share of the largest are a tie, broken by the
+// samples' order along the path (a symmetric S-curve has two farthest points; round-off alone
+// would choose between them).
+constexpr double kFarthestTie = 1e-9;
+// A path that strays from its chord line by less than this share of its diameter is straight:
+// any axis across it will do.
+constexpr double kStraightShare = 1e-9;
+
+// The offset across the line through a along the unit d (from a itself when d is null) of
+// sample i in out, and its length returned.
+double OffsetFromLine(const double* pts, int i, const double a[3], const double* d, double out[3]) {
+  VecDiff3(pts + 3 * i, a, out);
+  if (d) {
+    const double along = VecDotProd3(out, d);
+    for (int k = 0; k < 3; ++k) out[k] -= along * d[k];
+  }
+  return VecSize3(out);
+}
+
+// The offset of the first sample whose distance from that line is within the tie of the
+// largest, in out; its distance returned.
+double FarthestSample(const double* pts, int n, const double a[3], const double* d, double out[3]) {
+  double best = 0.0;
+  for (int i = 0; i < n; ++i) best = std::max(best, OffsetFromLine(pts, i, a, d, out));
+  for (int i = 0; i < n; ++i) {
+    const double dist = OffsetFromLine(pts, i, a, d, out);
+    if (dist >= (1.0 - kFarthestTie) * best) return dist;
+  }
+  return 0.0;
+}
+
+PathFrame FrameOfSamples(const double* pts, int n) {
+  PathFrame f{};
+  for (int i = 0; i < n; ++i)
+    for (int k = 0; k < 3; ++k) f.centre[k] += pts[3 * i + k] / n;
+  for (int i = 0; i < n; ++i)
+    for (int j = i + 1; j < n; ++j) f.size = std::max(f.size, VecDist3(pts + 3 * i, pts + 3 * j));
+  if (!(f.size > 0.0)) f.size = 1.0;
+  const double* first = pts;
+  VecDiff3(pts + 3 * (n - 1), first, f.e[0]);
+  if (!(VecSize3(f.e[0]) > kStraightShare * f.size)) FarthestSample(pts, n, first, nullptr, f.e[0]);
+  if (!(VecSize3(f.e[0]) > 0.0)) f.e[0][0] = 1.0;
+  Unit(f.e[0]);
+  if (!(FarthestSample(pts, n, first, f.e[0], f.e[1]) > kStraightShare * f.size)) {
+    // Straight: across the chord, away from its smallest component.
+    const double* a = f.e[0];
+    const int k = std::fabs(a[0]) <= std::fabs(a[1]) && std::fabs(a[0]) <= std::fabs(a[2]) ? 0
+                  : std::fabs(a[1]) <= std::fabs(a[2])                                     ? 1
+                                                                                            : 2;
+    const double axis[3] = {k == 0 ? 1.0 : 0.0, k == 1 ? 1.0 : 0.0, k == 2 ? 1.0 : 0.0};
+    VecCrossProd3(a, axis, f.e[1]);
+  }
+  Unit(f.e[1]);
+  VecCrossProd3(f.e[0], f.e[1], f.e[2]);
+  return f;
+}
+
+// out may be p.
+void PointToPathFrame(const PathFrame& f, const double p[3], double out[3]) {
+  double v[3];
+  VecDiff3(p, f.centre, v);
+  for (int k = 0; k < 3; ++k) out[k] = VecDotProd3(f.e[k], v) / f.size;
+}
+
+// out may be q.
+void PointFromPathFrame(const PathFrame& f, const double q[3], double out[3]) {
+  const double c[3] = {q[0], q[1], q[2]};
+  for (int k = 0; k < 3; ++k) out[k] = f.centre[k] + f.size * (c[0] * f.e[0][k] + c[1] * f.e[1][k] + c[2] * f.e[2][k]);
+}
+
+// Control points j = row (0 for a curve), i < n, of b into the frame or out of it; the weights
+// stay (the map is a similarity).
+void RowToPathFrame(const PathFrame& f, Bspline* b, int j, int n, bool into) {
+  for (int i = 0; i < n; ++i) {
+    double p[3] = {b->X[j][i], b->Y[j][i], b->Z[j][i]};
+    if (into)
+      PointToPathFrame(f, p, p);
+    else
+      PointFromPathFrame(f, p, p);
+    b->X[j][i] = p[0], b->Y[j][i] = p[1], b->Z[j][i] = p[2];
+  }
+}
+
+// The profile's working copy in the frame, moved so far, back into the caller's profile: a frame
+// sweep leaves the profile where its last move took it.
+void ProfileFromPathFrame(const PathFrame& f, Bspline* work, Bspline* profile) {
+  const int n = NumCtrlU(profile);
+  RowToPathFrame(f, work, 0, n, false);
+  for (int i = 0; i < n; ++i) {
+    profile->X[0][i] = work->X[0][i];
+    profile->Y[0][i] = work->Y[0][i];
+    profile->Z[0][i] = work->Z[0][i];
+  }
+}
+
+// The refitted path of a frame sweep, in the path's own frame (*frame): the path sampled
+// degree + 1 times per knot span and fitted within a thousandth of its size (1 in that frame),
+// with the polyline length of the samples as the curvature spacing's base. Working in the
+// path's frame, at unit size, the fit neither loses the digits of the shape to the
+// single-precision samples far from the origin nor depends on the path's size or turn. Null on
+// failure.
+Bspline* RefitPath(Bspline* path, PathFrame* frame) {
   TrackingScope scope;
   double* raw = nullptr;
   const int n = SampleCurvePlate(path, path->degreeU + 1, &raw);
@@ -191,35 +298,24 @@ Bspline* RefitPath(Bspline* path) {
     return nullptr;
   }
   float* xyz[3] = {MallocArray<float>(n), MallocArray<float>(n), MallocArray<float>(n)};
-  if (!xyz[0] || !xyz[1] || !xyz[2]) return nullptr;
-  const UnitFrame frame = UnitFrameOfPoints(path->X[0], path->Y[0], path->Z[0], NumCtrlU(path), false);
   double* pts = MallocArray<double>(3 * n);
-  if (!pts) return nullptr;
+  if (!xyz[0] || !xyz[1] || !xyz[2] || !pts) return nullptr;
+  for (int i = 0; i < n; ++i) Eval3DPointOnCurve3Array(path, params[i], 0, pts + 3 * i);
+  if (KernelFailed()) return nullptr;
+  *frame = FrameOfSamples(pts, n);
   double length = 0.0;
   for (int i = 0; i < n; ++i) {
     double* p = pts + 3 * i;
-    Eval3DPointOnCurve3Array(path, params[i], 0, p);
-    PointToUnitFrame(frame, p, p);
+    PointToPathFrame(*frame, p, p);
     if (i > 0) length += VecDist3(p, p - 3);
     for (int k = 0; k < 3; ++k) xyz[k][i] = static_cast<float>(p[k]);
   }
-  if (KernelFailed()) return nullptr;
   Owned<Cloud, FreeCloud> cloud(MakeCld(xyz[0], xyz[1], xyz[2], n, nullptr));
   if (!cloud) return nullptr;
-  // The size is the samples' diameter, not their box's diagonal: the same path turned gets the
-  // same tolerance, and so the same fit.
-  double size = 0.0;
-  for (int i = 0; i < n; ++i)
-    for (int j = i + 1; j < n; ++j) size = std::max(size, VecDist3(pts + 3 * i, pts + 3 * j));
   int status = 0;
-  Bspline* F = FitToTolerance(cloud.get(), nullptr, 0.001 * size, 0.1 * length, path->closedU != 0,
-                              path->degreeU, Global_Roughness, Global_Tension, Global_Sigma, &status,
-                              0, 0.8);
-  if (!F) {
-    if (!KernelFailed()) SetKernelError(-2);
-    return nullptr;
-  }
-  PointsFromUnitFrame(frame, F->X[0], F->Y[0], F->Z[0], NumCtrlU(F));
+  Bspline* F = FitToTolerance(cloud.get(), nullptr, 0.001, 0.1 * length, path->closedU != 0, path->degreeU,
+                              Global_Roughness, Global_Tension, Global_Sigma, &status, 0, 0.8);
+  if (!F && !KernelFailed()) SetKernelError(-2);
   return F;
 }
 
@@ -298,14 +394,21 @@ Bspline* SweepWithFrames(Bspline* profile, Bspline* path, NormalRule rule) {
     return nullptr;
   }
   TrackingScope scope;
-  Owned<Bspline, FreeBspline> F(RefitPath(path));
+  // The path's knots, its frames and the rows are all made in the path's own frame and the
+  // rows mapped back: where the path lies, how it is turned and its size then decide neither
+  // the number of rows nor the normals' cut-offs.
+  PathFrame frame;
+  Owned<Bspline, FreeBspline> F(RefitPath(path, &frame));
   if (!F || !RefineForFrames(F.get(), rule == NormalRule::Principal)) return nullptr;
   Owned<Bspline, FreeBspline> s(MallocInitSurfaceBspline());
   if (!s) return nullptr;
   Bspline* pair[2] = {F.get(), profile};
   MatchRationality(pair, 2);
   if (KernelFailed()) return nullptr;
-  if (ShapeSurfaceFromCurves(s.get(), profile, F.get(), profile->rational) < 0) return nullptr;
+  Owned<Bspline, FreeBspline> work(CopyBsplineStruct(profile));
+  if (!work) return nullptr;
+  RowToPathFrame(frame, work.get(), 0, NumCtrlU(profile), true);
+  if (ShapeSurfaceFromCurves(s.get(), work.get(), F.get(), profile->rational) < 0) return nullptr;
 
   const int nU = NumCtrlU(profile), nF = NumCtrlU(F.get());
   double* g = MallocArray<double>(nF);
@@ -317,17 +420,11 @@ Bspline* SweepWithFrames(Bspline* profile, Bspline* path, NormalRule rule) {
     FindClosestPointCurve3(F.get(), P, C, g[0], g[nF - 1], &t, &d2, &step, 20);
     g[j] = t;
   }
-  for (int i = 0; i < nU; ++i) {
-    s->X[0][i] = profile->X[0][i];
-    s->Y[0][i] = profile->Y[0][i];
-    s->Z[0][i] = profile->Z[0][i];
-    if (s->rational) s->W[0][i] = profile->W[0][i];
-  }
   double O[3], N[3], T[3], B[3];
-  CtrlPoint(profile, 0, O);
+  CtrlPoint(work.get(), 0, O);
   if (!FirstNormalFrom(F.get(), g, 0, nF, N)) {
     double p1[3];
-    CtrlPoint(profile, nU > 1 ? 1 : 0, p1);
+    CtrlPoint(work.get(), nU > 1 ? 1 : 0, p1);
     VecDiff3(p1, O, N);
   }
   Unit(N);
@@ -375,18 +472,30 @@ Bspline* SweepWithFrames(Bspline* profile, Bspline* path, NormalRule rule) {
     FrameToCanonical(O, N, T, Acur);
     if (mat_inverse4(Acur, AcurInv) < 0) {
       SetKernelError(-2);
+      ProfileFromPathFrame(frame, work.get(), profile);  // the moves made so far stay
       return nullptr;
     }
     Get_catmat(Aprev, AcurInv, M);
     const double wf = F->rational ? F->W[0][j] / F->W[0][0] : 1.0;
     for (int i = 0; i < nU; ++i) {
-      vector_xform(&profile->X[0][i], &profile->Y[0][i], &profile->Z[0][i], M);
-      s->X[j][i] = profile->X[0][i];
-      s->Y[j][i] = profile->Y[0][i];
-      s->Z[j][i] = profile->Z[0][i];
-      if (s->rational) s->W[j][i] = profile->W[0][i] * wf;
+      vector_xform(&work->X[0][i], &work->Y[0][i], &work->Z[0][i], M);
+      s->X[j][i] = work->X[0][i];
+      s->Y[j][i] = work->Y[0][i];
+      s->Z[j][i] = work->Z[0][i];
+      if (s->rational) s->W[j][i] = work->W[0][i] * wf;
     }
   }
+  // Back to model space: rows 1 on and the profile in its last frame; row 0 is the profile as
+  // given, exactly.
+  for (int j = 1; j < nF; ++j) RowToPathFrame(frame, s.get(), j, nU, false);
+  for (int i = 0; i < nU; ++i) {
+    s->X[0][i] = profile->X[0][i];
+    s->Y[0][i] = profile->Y[0][i];
+    s->Z[0][i] = profile->Z[0][i];
+    if (s->rational) s->W[0][i] = profile->W[0][i];
+  }
+  ProfileFromPathFrame(frame, work.get(), profile);
+  RowToPathFrame(frame, F.get(), 0, nF, false);
   double start[3];
   CtrlPoint(F.get(), 0, start);
   PlaceCorner(s.get(), start, F->rational ? F->W[0][0] : 1.0);
@@ -443,18 +552,23 @@ int RefineKnotVector(Bspline* curve, double** knots, int* count) {
   Owned<double, Free> params(SampleCurvePlateProper(curve, curve->degreeU + 1, &n));  // kept by its maker
   if (!params || n < 1) return 1;
   float* xyz[3] = {MallocArray<float>(n), MallocArray<float>(n), MallocArray<float>(n)};
+  double* pts = MallocArray<double>(3 * n);
   int* picks = MallocArray<int>(n);
   double* chosen = MallocArray<double>(n + 2);
-  if (!xyz[0] || !xyz[1] || !xyz[2] || !picks || !chosen) return 1;
+  if (!xyz[0] || !xyz[1] || !xyz[2] || !pts || !picks || !chosen) return 1;
+  for (int i = 0; i < n; ++i) Eval3DPointOnCurve3Array(curve, params[i], 0, pts + 3 * i);
+  // The curvature is read from single-precision samples in the curve's own frame (as a path's
+  // refit is made): where the curve lies and how it is turned do not decide the picks.
+  const PathFrame frame = FrameOfSamples(pts, n);
   for (int i = 0; i < n; ++i) {
     double p[3];
-    Eval3DPointOnCurve3Array(curve, params[i], 0, p);
+    PointToPathFrame(frame, pts + 3 * i, p);
     for (int k = 0; k < 3; ++k) xyz[k][i] = static_cast<float>(p[k]);
   }
   Owned<Cloud, FreeCloud> cloud(MakeCld(xyz[0], xyz[1], xyz[2], n, nullptr));
   if (!cloud) return 1;
   int found = 0;
-  if (GetCldMaxCurv(cloud.get(), picks, &found, 0.1 * FindCurve3DLength(curve)) < 0) found = 0;
+  if (GetCldMaxCurv(cloud.get(), picks, &found, 0.1 * FindCurve3DLength(curve) / frame.size) < 0) found = 0;
   // The picks bracketed by the domain ends, as a clamped vector whose ends are not compared.
   const int nk = NumKnotsU(curve);
   int m = 0;

@@ -21,6 +21,7 @@
 #include "curve/fitcurve.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 #include "splinefit/sconvert.h"
 #include "splinefit/skin.h"
 #include "stitch/loftrows.h"
@@ -483,19 +484,25 @@ int SamplePosCurveChordalDev(Bspline* crv, double tol, double** params, int* cou
   Owned<double, Free> t(SampleCurvePlateProper(crv, 2 * m + 2, &c));
   if (!t || c < 1) return 0;
   float* f = MallocArray<float>(6 * c);
+  double* P = MallocArray<double>(3 * c);  // x, then y, then z
   int* keep3 = MallocArray<int>(c);
   int* keep2 = MallocArray<int>(c);
-  if (!f || !keep3 || !keep2) return 0;
+  if (!f || !P || !keep3 || !keep2) return 0;
   float *x = f, *y = f + c, *z = f + 2 * c, *u = f + 3 * c, *v = f + 4 * c, *w = f + 5 * c;
   for (int i = 0; i < c; ++i) {
-    double P[3], uv[2];
-    EvalCrvOnSrfArray(nullptr, crv, t[i], 0, P);
+    double p[3], uv[2];
+    EvalCrvOnSrfArray(nullptr, crv, t[i], 0, p);
     Eval2DPointOnCurve2Array(nullptr, crv, t[i], 0, uv);
-    x[i] = static_cast<float>(P[0]), y[i] = static_cast<float>(P[1]), z[i] = static_cast<float>(P[2]);
+    P[i] = p[0], P[c + i] = p[1], P[2 * c + i] = p[2];
     u[i] = static_cast<float>(uv[0]), v[i] = static_cast<float>(uv[1]), w[i] = 0.0f;
   }
+  // The 3D points are narrowed to single precision in their unit frame (and tol with them):
+  // narrowed where the curve lies, far from the origin, their rounding would decide which stay.
+  const UnitFrame frame = UnitFrameOfPoints(P, P + c, P + 2 * c, c, false);
+  PointsToUnitFrame(frame, P, P + c, P + 2 * c, c);
+  for (int i = 0; i < 3 * c; ++i) f[i] = static_cast<float>(P[i]);
   const double uvTol = 0.0005 * std::min(srf->umax - srf->umin, srf->vmax - srf->vmin);
-  if (ChordDevAngOptArrays(x, y, z, c, tol, kNoValue, 45.0, keep3) != 0 ||
+  if (ChordDevAngOptArrays(x, y, z, c, tol / frame.size, kNoValue, 45.0, keep3) != 0 ||
       ChordDevAngOptArrays(u, v, w, c, uvTol, kNoValue, 45.0, keep2) != 0 || KernelFailed())
     return 0;
   int kept = 0;

@@ -592,10 +592,13 @@ Bspline* SearchKnots(Cloud* cloud, Bspline* startCurve, double spacing, double* 
       windowMeanSq = mean;
     }
     if (user_break()) return nullptr;
-    // The span of the worst point; a worst point at the domain start lies in the first span.
+    // The span of the worst point, by the parameter it is fitted at (its closest point on a curve
+    // that skips a loop of the points lies far from it, in spans that already fit); a worst point
+    // at the domain start lies in the first span.
     const int last = NumCtrlU(curve.get());
+    const double worstAt = worstIndex >= 0 && worstIndex < n ? t[worstIndex] : worstParam;
     int j = p + 1;
-    while (j < last && curve->knotsU[j] < worstParam) ++j;
+    while (j < last && curve->knotsU[j] < worstAt) ++j;
     const double mid = 0.5 * (curve->knotsU[j - 1] + curve->knotsU[j]);
     int i = 0;
     while (i < n - 1 && t[i] < mid) ++i;

@@ -52,16 +52,16 @@ int RefitCurve3(Cloud* cloud, Bspline* curve, double* t, int nCorrection, double
                 double roughness, double tension, double sigma);
 // The search itself on the cloud with parameters t (updated) and the given weights: start knots,
 // first fit, one RefitCurve3, then knots one by one at the cloud point nearest the middle of the
-// worst point's span (never a point used before) until the check of mode (0 largest deviation,
-// 1 mean, 2 the fraction of points within tol) passes; when knots run out, the interpolant of
-// the points. A tolerance at or below the noise of the points is met only by chasing single
-// points: once the check's deviation has not halved while the interior knots grew by as many as
-// the best fit had (at least 10), and the points' mean squared deviation has not fallen to a
-// quarter over such a stretch of knots either (on exact points of an under-resolved curve it
-// does, while the largest deviation wanders), the search stops, hands back that best fit
-// (outside tol) and says so in a message ("The deviation stopped falling at N control points:
-// ..."). umin and umax are not read (the domain is [0, 1]). Null on a user break, when memory
-// ran out, or when a fit failed.
+// worst point's span (the span of the parameter the point is fitted at; never a point used
+// before) until the check of mode (0 largest deviation, 1 mean, 2 the fraction of points within
+// tol) passes; when knots run out, the interpolant of the points. A tolerance at or below the
+// noise of the points is met only by chasing single points: once the check's deviation has not
+// halved while the interior knots grew by as many as the best fit had (at least 10), and the
+// points' mean squared deviation has not fallen to a quarter over such a stretch of knots
+// either (on exact points of an under-resolved curve it does, while the largest deviation
+// wanders), the search stops, hands back that best fit (outside tol) and says so in a message
+// ("The deviation stopped falling at N control points: ..."). umin and umax are not read (the
+// domain is [0, 1]). Null on a user break, when memory ran out, or when a fit failed.
 Bspline* OptimalKnotVect(Cloud* cloud, Bspline* startCurve, double spacing, double* t,
                          int nCorrection, int nWeighting, double umin, double umax, int closed,
                          int degree, double roughness, double tension, double sigma, int mode,

@@ -13,6 +13,7 @@
 #include "curve/fitcurve.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 
 int CleanCurveRowKnots(Bspline** curves, double* knots, int nKnots, int n, int ends[2],
                        double tol, double angle) {
@@ -42,15 +43,23 @@ static Bspline* RefitOnUniformKnots(Bspline* crv, int nCtrl) {
   Owned<double, Free> samples(SampleCurvePlateProper(crv, 4, &count));
   if (!samples || count < 2) return nullptr;
   float* xyz = MallocArray<float>(3 * count);
-  double* t = MallocArray<double>(count + 1);  // a closed fit's copy holds one point more
-  if (!xyz || !t) return nullptr;
+  double* pts = MallocArray<double>(3 * count);  // x, then y, then z
+  double* t = MallocArray<double>(count + 1);    // a closed fit's copy holds one point more
+  if (!xyz || !pts || !t) return nullptr;
+  double* x = pts;
+  double* y = pts + count;
+  double* z = pts + 2 * count;
   for (int i = 0; i < count; ++i) {
     double P[3];
     EvalCrvOnSrfArray(nullptr, crv, samples[i], 0, P);
-    xyz[i] = static_cast<float>(P[0]);
-    xyz[count + i] = static_cast<float>(P[1]);
-    xyz[2 * count + i] = static_cast<float>(P[2]);
+    x[i] = P[0], y[i] = P[1], z[i] = P[2];
   }
+  // The samples are narrowed to single precision in their unit frame and the fit is mapped
+  // back: narrowed where the curve lies, far from the origin, they would lose the digits of its
+  // shape.
+  const UnitFrame frame = UnitFrameOfPoints(x, y, z, count, false);
+  PointsToUnitFrame(frame, x, y, z, count);
+  for (int i = 0; i < 3 * count; ++i) xyz[i] = static_cast<float>(pts[i]);
   Owned<Cloud, FreeCloud> cloud(MakeCld(xyz, xyz + count, xyz + 2 * count, count, nullptr));
   if (!cloud) return nullptr;
   // The breaks of a clamped uniform vector: nCtrl - p + 1 values, ends included.
@@ -61,6 +70,7 @@ static Bspline* RefitOnUniformKnots(Bspline* crv, int nCtrl) {
   breaks[nb - 1] = crv->umax;
   Bspline* fit = FitCurveBsplineWithGivenKnots(cloud.get(), breaks, nb, t, p, crv->closedU);
   if (!fit) return nullptr;
+  PointsFromUnitFrame(frame, fit->X[0], fit->Y[0], fit->Z[0], NumCtrlU(fit));
   // The fit runs on [0, 1]: the curve keeps the range it came with.
   const double a = fit->umin, b = fit->umax, s = (crv->umax - crv->umin) / (b - a);
   for (int i = 0; i < NumKnotsU(fit); ++i) fit->knotsU[i] = crv->umin + (fit->knotsU[i] - a) * s;

@@ -11,6 +11,7 @@
 #include "bspline/isocurve.h"
 #include "bspline/kinsert.h"
 #include "bspline/kremove.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
@@ -231,7 +232,11 @@ Bspline* GetDirCurve(Bspline* curve, Bspline* sideA, Bspline* sideB) {
   Owned<Bspline, FreeBspline> line0(MkLine3(A0, B0, nullptr)), line1(MkLine3(A1, B1, nullptr));
   Owned<Bspline, FreeBspline> copy(CopyBsplineStruct(curve));
   if (!line0 || !line1 || !copy || KernelFailed()) return nullptr;
-  Owned<Bspline, FreeBspline> sweep(SweepProfileAlongRails(copy.get(), line0.get(), line1.get(), 1e-10));
+  // The rails start at the profile's end control points: they touch to round-off of the curves'
+  // size, whatever the size and wherever they lie.
+  Bspline* const three[3] = {copy.get(), line0.get(), line1.get()};
+  const double touch = 1e-10 * ControlPointSetDiagonal(three, 3);
+  Owned<Bspline, FreeBspline> sweep(SweepProfileAlongRails(copy.get(), line0.get(), line1.get(), touch));
   if (!sweep || KernelFailed()) return nullptr;
   // The far ends of the rails: the sweep's rows follow the profile, its v the rails.
   Bspline* out = MakeIsoparCurve3(sweep.get(), sweep->umin, sweep->vmax, 0);

@@ -5,6 +5,7 @@
 
 #include "bspline/bsvalid.h"
 #include "bspline/knots.h"
+#include "bspline/measure.h"
 #include "bspline/objset.h"
 #include "bspline/subobj.h"
 #include "foundation/coreglob.h"
@@ -27,6 +28,9 @@ void First(const Bspline* c, double p[3]) { ControlPoint(c, 0, p); }
 void Last(const Bspline* c, double p[3]) { ControlPoint(c, NumCtrlU(c) - 1, p); }
 
 double Weight(const Bspline* c, int i) { return c->rational ? c->W[0][i] : 1.0; }
+
+// A chord this share of the profile's size is the round-off of a closed profile's: none.
+constexpr double kClosedChord = 1e-10;
 
 }  // namespace
 
@@ -138,6 +142,7 @@ Bspline* SweepProfileAlongRails(Bspline* profile, Bspline* path1, Bspline* path2
   Last(profile, pl);
   for (int k = 0; k < 3; ++k) e[k] = p0[k] - pl[k];
   const double chord = std::sqrt(e[0] * e[0] + e[1] * e[1] + e[2] * e[2]);
+  const double closedChord = kClosedChord * ControlPointDiagonal(profile);
   double** rows[3] = {s->X, s->Y, s->Z};
   for (int i = 0; i < nU; ++i) {
     double p[3];
@@ -150,7 +155,7 @@ Bspline* SweepProfileAlongRails(Bspline* profile, Bspline* path1, Bspline* path2
     double a[3], b[3];
     ControlPoint(path1, j, a);
     ControlPoint(path2, j, b);
-    const double scale = chord <= 1e-10 ? 1.0 : Distance(a, b) / chord;
+    const double scale = chord <= closedChord ? 1.0 : Distance(a, b) / chord;
     for (int i = 0; i < nU; ++i) {
       const double t = g[i], h1 = 3 * t * t - 2 * t * t * t, h0 = 1.0 - h1;
       double p[3];

@@ -30,9 +30,10 @@ double* NormalisedGrevilleParams(const Bspline* curve);
 // distance between the rails' control points of that row, anchored at either rail and blended
 // between the two anchorings by the Hermite weights 2g^3 - 3g^2 + 1 and 3g^2 - 2g^3 of the
 // profile's normalised Greville parameter g. u follows the profile (row 0 is the profile
-// itself), v the rails. The three curves are changed in place (reversed, raised in degree, given
-// knots, made rational as the others). Null on failure: zk_error_status -10 when a rail does not
-// touch the profile's ends within tol; -2 for a curve that is not a sound (bsvalid) 3D curve
-// (nothing changed) or a result that is not sound; the error state when a set operation or
-// memory failed.
+// itself), v the rails. A profile whose chord is below 1e-10 of its size (its control points'
+// box diagonal) is closed: its rows are moved, not scaled. The three curves are changed in
+// place (reversed, raised in degree, given knots, made rational as the others). Null on
+// failure: zk_error_status -10 when a rail does not touch the profile's ends within tol; -2 for
+// a curve that is not a sound (bsvalid) 3D curve (nothing changed) or a result that is not
+// sound; the error state when a set operation or memory failed.
 Bspline* SweepProfileAlongRails(Bspline* profile, Bspline* path1, Bspline* path2, double tol);

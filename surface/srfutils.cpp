@@ -346,7 +346,11 @@ Bspline* CreateImpliedTangentBndryCrv(Bspline* crv, double tx, double ty, double
   Owned<Bspline, FreeBspline> rail0(MkLine3(p0, e0, nullptr)), rail1(MkLine3(p1, e1, nullptr));
   Owned<Bspline, FreeBspline> profile(CopyBsplineStruct(crv));
   if (!rail0 || !rail1 || !profile) return nullptr;
-  Owned<Bspline, FreeBspline> strip(SweepProfileAlongRails(profile.get(), rail0.get(), rail1.get(), 1e-10));
+  // The rails start at the curve's evaluated ends, its end control points to round-off: they
+  // touch within the round-off of the curves' size, whatever the size and wherever they lie.
+  Bspline* const three[3] = {profile.get(), rail0.get(), rail1.get()};
+  const double touch = 1e-10 * ControlPointSetDiagonal(three, 3);
+  Owned<Bspline, FreeBspline> strip(SweepProfileAlongRails(profile.get(), rail0.get(), rail1.get(), touch));
   if (!strip) return nullptr;
   Bspline* side = MakeIsoparCurve2(strip.get(), 3, strip->vmin);
   if (!side) return nullptr;

@@ -8,10 +8,12 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
+#include "bspline/srfclone.h"
 #include "cloud/makecld.h"
 #include "construct/crv2srf.h"
 #include "construct/extend.h"
@@ -27,12 +29,16 @@
 #include "curve/fittotol.h"
 #include "foundation/coreglob.h"
 #include "foundation/geometry.h"
+#include "foundation/umalloc.h"
 #include "quadric/cone.h"
 #include "quadric/cylinder.h"
 #include "quadric/quadrics.h"
 #include "quadric/sphere.h"
 #include "splinefit/sconvert.h"
 #include "stitch/srfcont.h"
+#include "stitch/userdef.h"
+#include "surface/railsweep.h"
+#include "surface/srfutils.h"
 #include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
@@ -464,23 +470,28 @@ bool TwoStepFill(const Place& pl, int cont, Answer* out) {
   return true;
 }
 
-// A helix of two turns and a planar S-curve, as cubic control polygons.
-Bspline* SweepPath(bool helix) {
+// A helix of two turns (drawn by 9 or, finer, 17 points) and a planar S-curve, as cubic control
+// polygons, lifted by `lift` along z.
+enum class PathShape { Helix, FineHelix, SCurve };
+
+Bspline* SweepPath(PathShape shape, double lift = 0.0) {
   std::vector<double> pts;
-  for (int i = 0; i < 9; ++i) {
-    const double t = i / 8.0;
-    if (helix)
-      pts.insert(pts.end(), {std::cos(4 * M_PI * t), std::sin(4 * M_PI * t), 0.8 * t});
+  const int n = shape == PathShape::FineHelix ? 17 : 9;
+  for (int i = 0; i < n; ++i) {
+    const double t = i / (n - 1.0);
+    if (shape != PathShape::SCurve)
+      pts.insert(pts.end(), {std::cos(4 * M_PI * t), std::sin(4 * M_PI * t), 0.8 * t + lift});
     else
-      pts.insert(pts.end(), {t, 0.3 * std::sin(2 * M_PI * t), 0.0});
+      pts.insert(pts.end(), {t, 0.3 * std::sin(2 * M_PI * t), lift});
   }
   return BuildCurve(3, 3, pts);
 }
 
-// A square of side 0.1 across the path's start swept along it, turned with the path or carried.
-bool Sweep(const Place& pl, bool helix, bool carried, Answer* out) {
+// A square of side 0.1 across the path's start swept along it, turned with the path or carried;
+// every row is the square moved rigidly.
+bool Sweep(const Place& pl, PathShape shape, bool carried, Answer* out) {
   BsplineKeeper keep;
-  Bspline* path = keep(SweepPath(helix));
+  Bspline* path = keep(SweepPath(shape));
   double P0[3], T0[3];
   RefEvalCurve(path, path->umin, P0);
   RefEvalDeriv(path, path->umin, 0.0, 1, 0, T0);
@@ -499,6 +510,37 @@ bool Sweep(const Place& pl, bool helix, bool carried, Answer* out) {
   pl.Map(profile);
   Bspline* s = keep(carried ? NewExtrudeWRotation(profile, path, 0) : ExtrudeWRotation(profile, path, 0));
   if (!s) return false;
+  // Sides 0.1 and diagonals 0.1 sqrt 2 in every row.
+  double worst = 0.0;
+  for (int j = 0; j < NumCtrlV(s); ++j)
+    for (int i = 0; i < 4; ++i)
+      for (int m = i + 1; m < 4; ++m) {
+        const double d = std::hypot(s->X[j][i] - s->X[j][m], s->Y[j][i] - s->Y[j][m], s->Z[j][i] - s->Z[j][m]);
+        worst = std::max(worst, std::fabs(d / pl.size - (m - i == 2 ? 0.1 * std::sqrt(2.0) : 0.1)));
+      }
+  EXPECT_LT(worst, 1e-9);
+  out->Net(pl, s);
+  return true;
+}
+
+// The path's shape again 0.3 higher (gen1) and the path itself (gen2) as the generators of a
+// two-generator sweep whose path is a bent cubic from gen2's start up to gen1's; row 0 is that
+// cubic.
+bool TwoGeneratorSweep(const Place& pl, PathShape shape, Answer* out) {
+  BsplineKeeper keep;
+  Bspline* gen1 = keep(SweepPath(shape, 0.3));
+  Bspline* gen2 = keep(SweepPath(shape));
+  const double s0[3] = {gen2->X[0][0], gen2->Y[0][0], gen2->Z[0][0]};
+  Bspline* path = keep(BuildCurve(3, 3, {s0[0], s0[1], s0[2], s0[0] + 0.05, s0[1] + 0.05, s0[2] + 0.1, s0[0] + 0.05,
+                                         s0[1] - 0.05, s0[2] + 0.2, s0[0], s0[1], s0[2] + 0.3}));
+  for (Bspline* c : {gen1, gen2, path}) pl.Map(c);
+  Bspline* p = keep(CopyBsplineStruct(path));
+  Bspline* s = keep(ExtrudeW2Generators(gen1, gen2, path));
+  if (!s) return false;
+  for (int i = 0; i < NumCtrlU(p); ++i) {
+    const double a[3] = {s->X[0][i], s->Y[0][i], s->Z[0][i]}, b[3] = {p->X[0][i], p->Y[0][i], p->Z[0][i]};
+    EXPECT_LT(std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]), 1e-12 * pl.size) << i;
+  }
   out->Net(pl, s);
   return true;
 }
@@ -546,12 +588,22 @@ std::vector<Entry> Entries() {
                    return true;
                  }});
   // Sweeps along a helix and an S-curve: the path is refitted within a thousandth of its size, which far away
-  // sees the coordinates' rounding.
-  for (bool helix : {true, false})
+  // sees the coordinates' rounding. The refit of the finer helix has knots crowded near its start, where the
+  // principal normal magnifies the round-off of the placed input (1e-15) to a few 1e-7 of the size; the
+  // carried normal does not.
+  const std::pair<PathShape, const char*> shapes[3] = {
+      {PathShape::Helix, " helix"}, {PathShape::FineHelix, " finer helix"}, {PathShape::SCurve, " S-curve"}};
+  for (const auto& [shape, what] : shapes) {
+    const double principalTol = shape == PathShape::FineHelix ? 1e-6 : 1e-8;
     for (bool carried : {true, false})
-      e.push_back({std::string(carried ? "NewExtrudeWRotation" : "ExtrudeWRotation") + (helix ? " helix" : " S-curve"),
-                   kEvery, 1e-8, 3e-5,
-                   [helix, carried](const Place& pl, Answer* out) { return Sweep(pl, helix, carried, out); }});
+      e.push_back({std::string(carried ? "NewExtrudeWRotation" : "ExtrudeWRotation") + what, kEvery,
+                   carried ? 1e-8 : principalTol, 3e-5,
+                   [shape, carried](const Place& pl, Answer* out) { return Sweep(pl, shape, carried, out); }});
+    // Its inner sweeps take the principal normal.
+    if (shape != PathShape::Helix)
+      e.push_back({std::string("ExtrudeW2Generators") + what, kEvery, principalTol, 3e-5,
+                   [shape](const Place& pl, Answer* out) { return TwoGeneratorSweep(pl, shape, out); }});
+  }
   // Fits of single-precision points: the same to the points' rounding.
   e.push_back({"FitCylinder", kEvery, 1e-5, kFloatFar, [](const Place& pl, Answer* out) {
                  const PointSet p = PlacedPoints(pl, 120, CylinderPoint);
@@ -777,6 +829,179 @@ std::vector<Entry> Entries() {
                  Bspline* s = keep(ExtrudeW2PathCurves(profile, p1, p2, 1e-6 * pl.size));
                  if (!s) return false;
                  out->Net(pl, s);
+                 return true;
+               }});
+  // A profile whose ends lie a hundred-thousandth of its size apart, swept between two rails that
+  // start at its ends and part to twice that: every row is the profile doubled.
+  e.push_back({"SweepProfileAlongRails nearly closed", kEvery, 1e-9, 1e-6, [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 Bspline* profile = keep(BuildCurve(3, 3, {0, 0, 0, 0.5, 0.8, 0.1, -0.5, 0.8, 0.1, 1e-5, 0, 0}));
+                 Bspline* r1 = keep(BuildCurve(1, 3, {0, 0, 0, -0.5e-5, 0, 1}));
+                 Bspline* r2 = keep(BuildCurve(1, 3, {1e-5, 0, 0, 1.5e-5, 0, 1}));
+                 for (Bspline* c : {profile, r1, r2}) pl.Map(c);
+                 Bspline* s = keep(SweepProfileAlongRails(profile, r1, r2, 1e-7 * pl.size));
+                 if (!s) return false;
+                 // The top row's ends are 2e-5 apart, its middle twice as far from them as row 0's.
+                 const int top = NumCtrlV(s) - 1;
+                 double p[3], q[3];
+                 const double a[3] = {s->X[top][1], s->Y[top][1], s->Z[top][1]};
+                 const double b[3] = {s->X[top][0], s->Y[top][0], s->Z[top][0]};
+                 pl.Unmap(a, p);
+                 pl.Unmap(b, q);
+                 EXPECT_NEAR(std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]), 2 * std::hypot(0.5, 0.8, 0.1),
+                             1e-6);
+                 out->Net(pl, s);
+                 return true;
+               }});
+  // The direction curve of a cubic boundary between two sides, and the implied-tangent strip of a
+  // rational curve (its ends evaluated, far away rounded to the coordinates' digits).
+  e.push_back({"GetDirCurve and CreateImpliedTangentBndryCrv", kEvery, 1e-9, 1e-6, [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 Bspline* boundary = keep(BuildCurve(3, 3, {0, 0, 0, 0.7, 0.1, 0.2, 1.3, -0.1, 0.1, 2, 0, 0}));
+                 Bspline* sideA = keep(BuildCurve(3, 3, {2, 0, 0, 2.1, 1, 0.1, 2.0, 2, 0.3, 2.2, 3, 0}));
+                 Bspline* sideB = keep(BuildCurve(3, 3, {0.1, 3, 0, -0.1, 2, 0.2, 0.1, 0.5, 0.1, 0, 0, 0}));
+                 Bspline* arc = keep(BuildCurve(2, 3, {1, 0, 0, 1, 1, 0.3, 0, 1, 0.5}, {}, {1, 0.6, 1}));
+                 for (Bspline* c : {boundary, sideA, sideB, arc}) pl.Map(c);
+                 Bspline* dir = keep(GetDirCurve(boundary, sideA, sideB));
+                 const double t0[3] = {0.1, -0.2, 0.4};
+                 double t[3];
+                 pl.MapDirection(t0, t);
+                 Bspline* side = CreateImpliedTangentBndryCrv(arc, t[0] * pl.size, t[1] * pl.size, t[2] * pl.size);
+                 Bspline* strip = side ? keep(side->owner) : nullptr;
+                 if (side) FreeBspline(side);
+                 if (!dir || !strip) return false;
+                 out->Net(pl, dir);
+                 out->Net(pl, strip);
+                 return true;
+               }});
+  // Exact offsets of a turned cylinder and cone by a tenth of the size: every point of the offset
+  // lies that far from the source (radially from the cylinder's axis; along the cone's normal).
+  for (int kind : {0, 1})
+    e.push_back({kind ? "OffsetQuadricSurface cone" : "OffsetQuadricSurface cylinder", kEvery, 1e-9, 1e-6,
+                 [kind](const Place& pl, Answer* out) {
+                   BsplineKeeper keep;
+                   const double p0[3] = {0.2, -0.1, 0.3}, a0[3] = {0.36, 0.48, 0.8};
+                   double p[3], a[3];
+                   pl.Map(p0, p);
+                   pl.MapDirection(a0, a);
+                   // Axis point (the apex), unit axis, then radius 0.5 and heights 0 .. 1, or a
+                   // 20-degree half angle and heights 0.5 .. 1.5.
+                   QuadricInfo q{};
+                   for (int k = 0; k < 3; ++k) q.v[k] = p[k], q.v[3 + k] = a[k];
+                   const double half = 20 * M_PI / 180;
+                   if (kind == 0)
+                     q.v[6] = 0.5 * pl.size, q.v[7] = 0.0, q.v[8] = pl.size;
+                   else
+                     q.v[6] = half, q.v[7] = 0.5 * pl.size, q.v[8] = 1.5 * pl.size;
+                   Bspline* s = keep(kind ? CreateConeBspline(&q) : CreateCylinderBspline(&q));
+                   double limit = 0;
+                   Bspline* o = s ? keep(OffsetQuadricSurface(s, 0.1 * pl.size, &limit)) : nullptr;
+                   if (!o) return false;
+                   double lo = INFINITY, hi = -INFINITY;
+                   for (int j = 0; j <= 6; ++j)
+                     for (int i = 0; i <= 12; ++i) {
+                       double P[3], d[3];
+                       RefEvalSurface(o, o->umin + (o->umax - o->umin) * i / 12,
+                                      o->vmin + (o->vmax - o->vmin) * j / 6, P);
+                       pl.Unmap(P, P);
+                       for (int k = 0; k < 3; ++k) d[k] = P[k] - p0[k];
+                       const double h = d[0] * a0[0] + d[1] * a0[1] + d[2] * a0[2];
+                       const double rho = std::sqrt(std::max(0.0, d[0] * d[0] + d[1] * d[1] + d[2] * d[2] - h * h));
+                       const double dist = kind == 0 ? rho - 0.5 : rho * std::cos(half) - h * std::sin(half);
+                       lo = std::min(lo, std::fabs(dist)), hi = std::max(hi, std::fabs(dist));
+                     }
+                   EXPECT_NEAR(lo, 0.1, 1e-9);
+                   EXPECT_NEAR(hi, 0.1, 1e-9);
+                   out->Ratio(lo);
+                   out->Ratio(hi);
+                   return true;
+                 }});
+  // A loft from two quarter circles up to a point (a collapsed last row): the last row is the
+  // apex.
+  e.push_back({"NonFeatureMatchedLoft to a point", kEvery, 1e-9, 1e-6, [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 Bspline* c[3];
+                 for (int k = 0; k < 3; ++k) {
+                   std::vector<double> pts;
+                   const double r = k == 2 ? 0.0 : 1.0 - 0.4 * k;
+                   for (int i = 0; i < 4; ++i) {
+                     const double a = M_PI / 2 * i / 3;
+                     pts.insert(pts.end(), {r * std::cos(a), r * std::sin(a), 0.5 * k});
+                   }
+                   c[k] = keep(BuildCurve(3, 3, pts));
+                   pl.Map(c[k]);
+                 }
+                 int ends[2] = {0, 0}, modes[2] = {0, 0};
+                 double spans[2] = {1.0, 1.0};
+                 Bspline* loft = keep(NonFeatureMatchedLoft(3, c, 1e-4 * pl.size, 3, ends, spans, nullptr,
+                                                            1e-4 * pl.size, 1.0, -1, modes, 0, 0));
+                 if (!loft) return false;
+                 const int top = NumCtrlV(loft) - 1;
+                 for (int i = 0; i < NumCtrlU(loft); ++i) {
+                   const double P[3] = {loft->X[top][i], loft->Y[top][i], loft->Z[top][i]};
+                   double Q[3];
+                   pl.Unmap(P, Q);
+                   EXPECT_LT(std::hypot(Q[0], Q[1], Q[2] - 1.0), 1e-9) << i;
+                 }
+                 out->Net(pl, loft);
+                 return true;
+               }});
+  // A fan of four curves from one point (the loft's u = 0 side collapsed), lofted with the set
+  // cleaned and with every curve refitted on six uniform control points (single-precision
+  // samples: far away the refit sees their rounding).
+  e.push_back({"NonFeatureMatchedLoft of a fan, cleaned and refitted", kEvery, 1e-9, 1e-6,
+               [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 Bspline* c[4];
+                 for (int k = 0; k < 4; ++k) {
+                   std::vector<double> pts;
+                   for (int i = 0; i < 5; ++i) {
+                     const double r = i / 4.0;
+                     pts.insert(pts.end(),
+                                {r * std::cos(0.4 * k), r * std::sin(0.4 * k), 0.2 * r * r * std::sin(3.0 * k + i)});
+                   }
+                   c[k] = keep(BuildCurve(3, 3, pts));
+                   pl.Map(c[k]);
+                 }
+                 int ends[2] = {0, 0}, modes[2] = {0, 0};
+                 double spans[2] = {1.0, 1.0};
+                 for (int cleanMode : {0, 1}) {
+                   Bspline* loft = keep(NonFeatureMatchedLoft(4, c, 1e-4 * pl.size, 3, ends, spans, nullptr,
+                                                              1e-4 * pl.size, 1.0, -1, modes, cleanMode, 6));
+                   if (!loft) return false;
+                   out->Net(pl, loft);
+                 }
+                 return true;
+               }});
+  // The knots a wiggly cubic gains at its most curved samples: the same everywhere.
+  e.push_back({"RefineKnotVector", kEvery, 1e-12, 1e-12, [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 std::vector<double> pts;
+                 for (int i = 0; i < 12; ++i)
+                   pts.insert(pts.end(), {i / 11.0, 0.2 * std::sin(2.3 * i), 0.1 * std::cos(1.7 * i)});
+                 Bspline* c = keep(BuildCurve(3, 3, pts));
+                 pl.Map(c);
+                 double* knots = nullptr;
+                 int count = 0;
+                 RefineKnotVector(c, &knots, &count);
+                 if (!knots) return false;
+                 for (int i = 0; i < count; ++i) out->Ratio(knots[i]);
+                 Free(knots);
+                 return true;
+               }});
+  // The samples a curve on a bent patch needs within 1e-4 of the size: the same parameters
+  // everywhere (far away the points' rounding must not decide which stay).
+  e.push_back({"SamplePosCurveChordalDev", kEvery, 1e-12, 1e-12, [](const Place& pl, Answer* out) {
+                 BsplineKeeper keep;
+                 Bspline* srf = keep(
+                     BuildFunctionPatch([](double x, double y) { return 0.3 * std::sin(3 * x) * std::cos(2 * y); }));
+                 pl.Map(srf);
+                 Bspline* c = BuildCurveOnSurface(srf, 3, {0.05, 0.1, 0.4, 0.9, 0.7, 0.1, 0.95, 0.8});
+                 double* params = nullptr;
+                 int count = 0;
+                 if (!SamplePosCurveChordalDev(c, 1e-4 * pl.size, &params, &count)) return false;
+                 for (int i = 0; i < count; ++i) out->Ratio(params[i]);
+                 Free(params);
                  return true;
                }});
   // A quarter of the unit cylinder recognised: its axis, radius and the foot of a point on it,

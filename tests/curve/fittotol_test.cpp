@@ -447,3 +447,35 @@ TEST_F(FitToToleranceTest, CleanSpiralIsFittedToItsToleranceWithoutBlamingNoise)
 }
 
 }  // namespace
+
+namespace {
+
+// A spiral of 600 exact points (four turns, the radius growing from 0.1 to 0.5): a curve with
+// few knots skips its inner loops, and the closest points of those loops lie on the curve's
+// start, in spans that already hold many knots. Knots go into the span where the worst point is
+// fitted, so the deviation falls to the tolerance at an everyday size as at unit size, and no
+// noise is blamed.
+TEST_F(FitToToleranceTest, CleanSpiralGetsKnotsWhereItsWorstPointIsFitted) {
+  const int n = 600;
+  std::vector<double> pts;
+  for (int i = 0; i < n; ++i) {
+    const double a = 8 * M_PI * i / n, r = 0.1 + 0.4 * i / n;
+    pts.insert(pts.end(), {r * std::cos(a), r * std::sin(a), 0.0});
+  }
+  for (double scale : {1e-3, 1.0}) {
+    CloudOwner cloud(CloudOf(pts, scale));
+    const double tol = 1e-4 * scale;
+    const size_t before = Messages().size();
+    int status = 0;
+    double dev = -1.0;
+    Owned<Bspline, FreeBspline> c(
+        FitToToleranceMeasured(cloud.get(), nullptr, tol, 0.1 * scale, 0, 3, &status, 0, 0, &dev));
+    ASSERT_TRUE(c) << scale;
+    EXPECT_LE(dev, tol) << scale;
+    const std::vector<double> d = Deviations(c.get(), pts, scale);
+    EXPECT_LE(*std::max_element(d.begin(), d.end()), 1.01 * tol) << scale;
+    EXPECT_EQ(Messages().substr(before).find("stopped falling"), std::string::npos) << scale;
+  }
+}
+
+}  // namespace
