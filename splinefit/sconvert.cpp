@@ -856,6 +856,9 @@ int CreateBoundaryCurves(const Bspline* newSrf, const double* x, const double* y
 int FixBoundaryDerivativesAndSolve(double** M, int nFixed, int* idx, const double* fx,
                                    const double* fy, const double* fz, int N, int W, double* bx,
                                    double* by, double* bz) {
+  if (!M || !bx || !by || !bz || N < 1 || W < 1 || nFixed < 0 ||
+      (nFixed > 0 && (!idx || !fx || !fy || !fz)))
+    return -2;
   TrackingScope scope;
   int* slot = MallocArray<int>(N);       // free index of each unknown, -1 when fixed
   double* val[3] = {MallocArray<double>(N), MallocArray<double>(N), MallocArray<double>(N)};

@@ -179,6 +179,11 @@ TEST_F(GridFit, HeldUnknownsSolveTheRestOfTheBandSystem) {
   const std::vector<double> b0[3] = {b[0], b[1], b[2]};
   int idx[3] = {0, 5, 11};
   double fx[3] = {1, 2, 3}, fy[3] = {-1, 0, 1}, fz[3] = {0.5, 0.5, 0.5};
+  // A band of no width, or held values missing, is refused with b as it was.
+  EXPECT_EQ(FixBoundaryDerivativesAndSolve(M.get(), 3, idx, fx, fy, fz, N, 0, b[0].data(), b[1].data(), b[2].data()), -2);
+  EXPECT_EQ(FixBoundaryDerivativesAndSolve(M.get(), 3, idx, fx, nullptr, fz, N, W, b[0].data(), b[1].data(), b[2].data()),
+            -2);
+  EXPECT_EQ(b[0], b0[0]);
   ASSERT_EQ(FixBoundaryDerivativesAndSolve(M.get(), 3, idx, fx, fy, fz, N, W, b[0].data(),
                                            b[1].data(), b[2].data()),
             0);
