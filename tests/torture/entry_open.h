@@ -13,10 +13,6 @@ inline constexpr const char* kEntriesStillOpen[] = {
 // other fault).
 inline constexpr const char* kPointEntriesStillOpen[] = {
     "",
-    "GetGaussQuadSampleWeight",
-    "GetNSamplePerSpan",
-    "GetParSamplesInIntervals",
-    "InitClosedCurve",
 };
 inline constexpr const char* kNullInputsStillOpen[] = {
     "",
