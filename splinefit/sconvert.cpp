@@ -105,20 +105,32 @@ int CleanKnotsToSpecMult(double* knots, int n, double tol, int maxMult, double**
 }
 
 double* InsertNewKnotsInLargeSpan(double* knots, int n, int p, int* extra) {
+  if (!knots || !extra || n < 1) return MadeOrFailed<double>(nullptr);
   const int want = *extra;
+  // Every vector handed back, the copy as the grown one, lives outside the caller's scopes: the
+  // caller frees it (the insertion below hands its results over the same way).
+  double* cur;
+  {
+    UntrackedScope own;
+    cur = MallocArray<double>(n);
+  }
+  if (!cur || KernelFailed()) {
+    Free(cur);
+    return nullptr;
+  }
+  std::memcpy(cur, knots, sizeof(double) * n);
   if (want <= 0) {
     *extra = 0;
-    double* copy = MallocArray<double>(n);
-    if (!copy || KernelFailed()) return nullptr;
-    std::memcpy(copy, knots, sizeof(double) * n);
-    return copy;
+    return cur;
+  }
+  // The spans a midpoint can go into: a clamped vector of p + 1 end copies each.
+  if (p < 0 || n < 2 * p + 2) {
+    Free(cur);
+    return MadeOrFailed<double>(nullptr);
   }
   const double tol = 1e-6 * (knots[n - 1] - knots[0]);
   int tiny = 0;
   for (int i = p + 1; i <= n - p - 3; ++i) tiny += knots[i + 1] - knots[i] < tol;
-  double* cur = MallocArray<double>(n);
-  if (!cur || KernelFailed()) return nullptr;
-  std::memcpy(cur, knots, sizeof(double) * n);
   int len = n, remaining = want, added = 0;
   while (remaining > 0) {
     const int spans = len - 2 * p - 1 - tiny;
@@ -247,7 +259,7 @@ double* GetReducedInternalKnots(const Bspline* srf, int d, int dir, double tol, 
     if (!vec || KernelFailed()) return nullptr;
     for (int i = 0; i <= d; ++i) vec[i] = distinct[0], vec[len - 1 - i] = distinct[m - 1];
     for (int i = 1; i < m - 1; ++i) vec[d + i] = distinct[i];
-    // The grown vector may come from outside this scope (the insertion hands its result over).
+    // The grown vector lives outside every scope (the insertion hands its result over).
     Owned<double, Free> grown(InsertNewKnotsInLargeSpan(vec, len, d, &extra));
     if (!grown || KernelFailed()) return nullptr;
     const int total = m - 2 + extra;

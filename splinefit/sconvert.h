@@ -23,7 +23,9 @@ int SampleCurvePlate(const Bspline* curve, int m, double** params);
 int CleanKnotsToSpecMult(double* knots, int n, double tol, int maxMult, double** out);
 // A copy of the clamped vector with up to *extra midpoints added in the largest spans, no span
 // getting a second one before every span (longer than 1e-6 of the range) has one; *extra
-// receives how many were added (0 with an unchanged copy when *extra <= 0). Null on failure.
+// receives how many were added (0 with an unchanged copy when *extra <= 0). Either way a new
+// array outside every tracking scope, the caller's to free. Null on failure: memory, and (error
+// state -2) null knots or extra, n < 1, or, with knots to add, p < 0 or n < 2 p + 2.
 double* InsertNewKnotsInLargeSpan(double* knots, int n, int p, int* extra);
 // For every interior knot entry the removal error bound of one copy weighted by the basis
 // function of the control point it moves at that point's Greville abscissa (interior-knot count
