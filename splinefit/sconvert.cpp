@@ -888,24 +888,21 @@ int FixBoundaryDerivativesAndSolve(double** M, int nFixed, int* idx, const doubl
   for (int i = 0; i < N; ++i)
     if (slot[i] == 0) slot[i] = nFree++;
     else slot[i] = -1;
-  // Known columns to the right-hand side: entry (r, c) of the symmetric matrix lives at
-  // M[min][|c - r|].
-  for (int r = 0; r < N; ++r) {
-    if (slot[r] < 0) continue;
-    for (int c = std::max(0, r - W + 1); c < std::min(N, r + W); ++c) {
-      if (slot[c] >= 0) continue;
-      const double a = c >= r ? M[r][c - r] : M[c][r - c];
-      for (int d = 0; d < 3; ++d) b[d][r] -= a * val[d][c];
-    }
-  }
   if (nFree > 0) {
     double** R = ZeroBand(nFree, W);
     double* rb[3] = {MallocArray<double>(nFree), MallocArray<double>(nFree),
                      MallocArray<double>(nFree)};
     if (!R || !rb[0] || !rb[1] || !rb[2] || KernelFailed()) return -2;
+    // Known columns go to the reduced right-hand side (entry (r, c) of the symmetric matrix
+    // lives at M[min][|c - r|]); the caller's b is written only once the solve succeeded.
     for (int r = 0; r < N; ++r) {
       if (slot[r] < 0) continue;
       for (int d = 0; d < 3; ++d) rb[d][slot[r]] = b[d][r];
+      for (int c = std::max(0, r - W + 1); c < std::min(N, r + W); ++c) {
+        if (slot[c] >= 0) continue;
+        const double a = c >= r ? M[r][c - r] : M[c][r - c];
+        for (int d = 0; d < 3; ++d) rb[d][slot[r]] -= a * val[d][c];
+      }
       for (int c = r; c < std::min(N, r + W); ++c)
         if (slot[c] >= 0) R[slot[r]][slot[c] - slot[r]] = M[r][c - r];
     }

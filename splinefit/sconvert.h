@@ -158,8 +158,8 @@ int CreateBoundaryCurves(const Bspline* newSrf, const double* x, const double* y
 Bspline* CreateBsplineBoundaryCurve(const float* x, const float* y, const float* z, int n,
                                     const Bspline* srf, int nCtrl, int p, int dir);
 // Solves the band system with the listed unknowns (ascending indices) held at the given values;
-// the full solution into bx, by, bz. 0; -2 for a null array, N or W below 1, nFixed below 0,
-// an index outside 0..N-1, a singular reduced system or memory.
+// the full solution into bx, by, bz. 0; -2 (bx, by, bz untouched) for a null array, N or W
+// below 1, nFixed below 0, an index outside 0..N-1, a singular reduced system or memory.
 int FixBoundaryDerivativesAndSolve(double** M, int nFixed, int* idx, const double* fx,
                                    const double* fy, const double* fz, int N, int W, double* bx,
                                    double* by, double* bz);

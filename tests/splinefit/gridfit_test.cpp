@@ -184,6 +184,17 @@ TEST_F(GridFit, HeldUnknownsSolveTheRestOfTheBandSystem) {
   EXPECT_EQ(FixBoundaryDerivativesAndSolve(M.get(), 3, idx, fx, nullptr, fz, N, W, b[0].data(), b[1].data(), b[2].data()),
             -2);
   EXPECT_EQ(b[0], b0[0]);
+  // Holding x0 of the symmetric [[1, 1], [1, 0]] leaves 0 x1 = b1 - x0: singular, and b is left
+  // as it was.
+  {
+    Owned<double*, matrix_free_ff> S(allocate_matrix_ff(2, 2));
+    S[0][0] = S[0][1] = 1.0;
+    S[1][0] = S[1][1] = 0.0;  // the diagonal of row 1, then an entry past the matrix
+    double sx[2] = {3, 4}, sy[2] = {3, 4}, sz[2] = {3, 4};
+    int first = 0;
+    EXPECT_EQ(FixBoundaryDerivativesAndSolve(S.get(), 1, &first, fx, fy, fz, 2, 2, sx, sy, sz), -2);
+    EXPECT_EQ(sx[1], 4.0);
+  }
   ASSERT_EQ(FixBoundaryDerivativesAndSolve(M.get(), 3, idx, fx, fy, fz, N, W, b[0].data(),
                                            b[1].data(), b[2].data()),
             0);
