@@ -182,9 +182,12 @@ int EvalPointOnBspline4D(const Bspline* obj, const double* uRow, const double* v
 
 int ComputeNubValDerivativesM(const double* knots, double t, int nKnots, int p, const int* orders,
                               int count, int* span, double* table) {
-  if (count <= 0 || orders[0] > kMaxOrder) return 0;
-  if (p < 0 || p > kMaxSplineDegree) return -2;
+  if (count <= 0) return 0;
+  if (!knots || !orders || !span || !table) return -2;
+  if (orders[0] > kMaxOrder) return 0;
+  // The search runs over knots[p .. nCtrl], the span's basis reads p knots on either side.
   const int nCtrl = nKnots - p - 1;
+  if (p < 0 || p > kMaxSplineDegree || nCtrl <= p) return -2;
   t = nubkernel::Clamp(t, knots[p], knots[nCtrl]);
   nubkernel::SpanSearch(knots, p, t, span, nCtrl);
   double all[1 + kOrd * (kOrd + 1) / 2];

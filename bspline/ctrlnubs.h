@@ -17,8 +17,8 @@ struct PlotEditStruct;
 // Fills the rows of the listed orders (0, 1 or 2) for t clamped into the domain; rows not
 // listed are left as they were. Nothing is done when the first order is above 2; later
 // orders above 2 are skipped. *span is the search start (the degree for a fresh search) and
-// receives the span. Returns 0, or -2 (nothing written) for a degree above the evaluators'
-// limit.
+// receives the span. Returns 0, or -2 (nothing written) for a null array, a degree outside
+// 0..kMaxSplineDegree or nKnots below 2 p + 2 (fewer control points than p + 1).
 int ComputeNubValDerivativesM(const double* knots, double t, int nKnots, int p, const int* orders,
                               int count, int* span, double* table);
 

@@ -290,13 +290,27 @@ double RaiseBySegments(const double* U, const double* V, int n, int p, const dou
   return RaiseBySegmentsOf<-1>(U, V, n, p, P, D, Q, scratch, growth);
 }
 
+// The old knot vector of a line the raising may read: sound (bsvalid) for degree order - 1 and
+// n points, the raised degree within the kernel's limit. *distinct receives its count of
+// distinct values, the length of the raised vector less n + order.
+bool RaisingInputsSound(const double* oldKnots, int order, int n, int* distinct) {
+  if (order < 1 || order > kMaxSplineDegree || !KnotVectorSound(oldKnots, order - 1, n)) return false;
+  *distinct = 1;
+  for (int r = 1; r < n + order; ++r) *distinct += oldKnots[r] != oldKnots[r - 1];
+  return true;
+}
+
 }  // namespace
 
 double Find1CoefiOf1DegRaisedCurve(const double* line, const double* oldKnots,
                                    const double* newKnots, int order, int n, int j, int* span) {
   const int p = order - 1;
-  int distinct = 1;
-  for (int r = 1; r < n + order; ++r) distinct += oldKnots[r] != oldKnots[r - 1];
+  int distinct = 0;
+  if (!line || !newKnots || !span || !RaisingInputsSound(oldKnots, order, n, &distinct) || j < 0 ||
+      j >= n + distinct - 1) {
+    SetKernelError(-2);
+    return 0.0;
+  }
   const int nV = n + order + distinct;
   FindLowKnotIndex(oldKnots, p, newKnots[j], span, n);
   // Only old points whose support holds that of raised point j weigh in: U[i] <= V[j] and
@@ -313,6 +327,12 @@ double Find1CoefiOf1DegRaisedCurve(const double* line, const double* oldKnots,
 void FindCoefiOfDegRaisedNCurves(const double* src, double* dst, const double* oldKnots,
                                  const double* newKnots, int n, int lines, int order,
                                  int distinct) {
+  int counted = 0;
+  if (!src || !dst || !newKnots || lines < 0 || !RaisingInputsSound(oldKnots, order, n, &counted) ||
+      distinct != counted) {
+    SetKernelError(-2);
+    return;
+  }
   RaiseLines(&src, &dst, 1, oldKnots, newKnots, n, lines, order - 1, distinct);
 }
 

@@ -22,12 +22,16 @@ void IncrementDegreeOfObject(int dir, Bspline* obj);
 int AddUniqueKnotsToArray(const double* knots, double* out, int count);
 // For each of `lines` control lines of n points stored one after another in src, writes the
 // n + distinct - 1 points of the raised line to dst (lines one after another). order = p + 1
-// of the old degree p.
+// of the old degree p. Refused (error state -2, dst untouched): a null array, lines < 0, an
+// order outside 1..kMaxSplineDegree, old knots that are not a sound vector (bsvalid) of
+// n + order values, or a distinct that is not their count of distinct values.
 void FindCoefiOfDegRaisedNCurves(const double* src, double* dst, const double* oldKnots,
                                  const double* newKnots, int n, int lines, int order, int distinct);
 // Control point j of the raised line: the mean over the p + 1 ways of leaving out one of the
 // new knots V[j+1] .. V[j+p+1] of the old line's blossom at the other p, formed as a convex
 // combination of the old points (see degelev.cpp), exact however the knots cluster. *span is
-// the old span of V[j]; start it at p and pass it on for ascending j.
+// the old span of V[j]; start it at p and pass it on for ascending j. 0 with error state -2 for
+// the inputs FindCoefiOfDegRaisedNCurves refuses, a null line, span or new knots, or j outside
+// 0 .. n + distinct - 2.
 double Find1CoefiOf1DegRaisedCurve(const double* line, const double* oldKnots,
                                    const double* newKnots, int order, int n, int j, int* span);

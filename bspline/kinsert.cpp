@@ -1064,6 +1064,16 @@ double** FindInsertCoefiWeights(const double* newKnots, int m, const int* firsts
 
 void FindNewCoefiValues(int lines, int lineLength, const double* src, double* dst,
                         const int* firsts, double** weights, int p, int m) {
+  // Knot j goes into a line of lineLength + j points and blends points firsts[j] - 1 ..
+  // firsts[j] + p - 1 of it (Boehm's step on a span at or past the degree).
+  bool usable = src && dst && firsts && weights && lines >= 0 && lineLength >= 0 && m >= 0 &&
+                p >= 0 && p <= kMaxSplineDegree;
+  for (int j = 0; usable && j < m; ++j)
+    usable = weights[j] && firsts[j] >= 1 && firsts[j] <= lineLength + j - p;
+  if (!usable) {
+    SetKernelError(-2);
+    return;
+  }
   const int out = lineLength + m;
   for (int l = 0; l < lines; ++l) {
     double* line = dst + std::size_t(l) * out;

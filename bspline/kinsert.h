@@ -95,7 +95,9 @@ double** FindInsertCoefiWeights(const double* newKnots, int m, const int* firsts
                                 double max);
 // Each of `lines` control lines of lineLength points in src (stored one after another) becomes
 // a line of lineLength + m points in dst, m being the rows of `weights`: the knots go in one
-// after another, knot j changing points firsts[j] .. firsts[j] + p - 1.
+// after another, knot j changing points firsts[j] .. firsts[j] + p - 1. Refused (error state
+// -2, dst untouched): a null array or row, lines, lineLength or m below 0, p outside
+// 0..kMaxSplineDegree, or a firsts[j] outside 1 .. lineLength + j - p.
 void FindNewCoefiValues(int lines, int lineLength, const double* src, double* dst,
                         const int* firsts, double** weights, int p, int m);
 // Replaces control lines i and j of the working form by their average in every coordinate.

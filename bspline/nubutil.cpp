@@ -75,6 +75,12 @@ namespace {
 bool BasisArgumentsUsable(const double* knots, int p, int span, const double* out) {
   return knots && out && p >= 0 && p <= kMaxSplineDegree && span >= p;
 }
+// The searches run over knots[lo .. hi] and the basis of the span found reads lo knots on
+// either side of it: a lo at or past hi, or below zero, reads outside the knot vector.
+bool SearchArgumentsUsable(const double* knots, int deg, int lo, int hi, const double* out,
+                           const int* span) {
+  return knots && out && span && deg >= 0 && deg <= kMaxSplineDegree && lo >= deg && lo < hi;
+}
 }  // namespace
 
 void ComputeNubVals(const double* knots, int p, double t, int span, double* N) {
@@ -84,6 +90,7 @@ void ComputeNubVals(const double* knots, int p, double t, int span, double* N) {
 
 int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* span, int hi,
                        int shift) {
+  if (shift < 0 || !SearchArgumentsUsable(knots, deg, shift + deg, hi, N, span)) return -2;
   return nubkernel::PointInit(t, deg, knots, N, span, hi, shift);
 }
 
@@ -103,6 +110,7 @@ void ComputeNubDerivs(const double* knots, int p, double t, int span, int d, dou
 }
 
 int EvalPointOnObjInitM(double t, int deg, const double* knots, double* table, int* span, int hi) {
+  if (!SearchArgumentsUsable(knots, deg, deg, hi, table, span)) return -2;
   t = nubkernel::Clamp(t, knots[deg], knots[hi]);
   const int where = FindLowKnotIndex(knots, deg, t, span, hi);
   ComputeNubValsM(knots, deg, t, *span, table);

@@ -36,11 +36,13 @@ void ComputeNubDerivs(const double* knots, int p, double t, int span, int d, dou
 // Clamps t into [knots[shift + deg], knots[hi]], finds its span starting from *span and
 // writes the degree-deg basis values to N[1] .. N[deg+1], values below 1e-15 set to 0.
 // Derivative order d of a degree-p object calls it with deg = p - d, shift = d: the search
-// still runs over the whole knot vector. Returns the span search's result.
+// still runs over the whole knot vector. Returns the span search's result; -2 (nothing written)
+// for a null array, a degree outside 0..kMaxSplineDegree, shift < 0 or hi <= shift + deg.
 int EvalPointOnObjInit(double t, int deg, const double* knots, double* N, int* span, int hi,
                        int shift);
 // Clamps t into [knots[deg], knots[hi]], finds the span and fills the all-degrees table;
-// nothing is zeroed.
+// nothing is zeroed. -2 (nothing written) for a null array, a degree outside
+// 0..kMaxSplineDegree or hi <= deg.
 int EvalPointOnObjInitM(double t, int deg, const double* knots, double* table, int* span, int hi);
 
 // 0 rational with derivative, 1 non-rational derivative, 2 rational position, 3 non-rational

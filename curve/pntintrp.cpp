@@ -704,8 +704,15 @@ double* InsertInLargestSpans(double* knots, int len, int p, int count) {
   // One midpoint per span: never more midpoints than spans.
   const int c = std::min(count, len - 2 * p - 1);
   if (c < 1) {
-    double* copy = MallocArray<double>(len);
-    if (!copy || KernelFailed()) return nullptr;
+    double* copy;
+    {
+      UntrackedScope own;  // the result is the caller's, as the grown vector below
+      copy = MallocArray<double>(len);
+    }
+    if (!copy || KernelFailed()) {
+      Free(copy);
+      return nullptr;
+    }
     std::memcpy(copy, knots, sizeof(double) * len);
     return copy;
   }

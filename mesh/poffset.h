@@ -75,8 +75,10 @@ Cloud* CreateOffsetPolyCloud(Cloud* mesh, double dist, double tol, int walls, co
 // the new points' normals are computed. The triangles keep their orientation. 1, or 0 when memory
 // runs out or user_break asks to stop (the mesh keeps the splits made so far, whole), or, the mesh
 // unchanged, for a maxLength not positive and finite, a triangle that names no point, a point
-// that is not finite, or splits that would make more triangles than a mesh can count (at least
-// (longest edge / maxLength)^2 per triangle beyond 2^31 - 1).
+// that is not finite, or, with the error state set, splits that would add more than 2^24
+// triangles or make more than a mesh can count (2^31 - 1), counting for each triangle at least
+// its longest edge / maxLength and its area / (sqrt(3) / 4 maxLength^2): a length that small
+// beside the mesh asks for more memory and time than a call can spend.
 int SubdivideCloudEdgesToTol(Cloud* mesh, double maxLength);
 
 // 1 when the edge shared by triangles t1 and t2 is concave seen from the offset side (t1's

@@ -707,9 +707,10 @@ int GetGaussQuadSampleWeight(double a, double b, double** t, double** w, int* n)
 
 int SetupKnotIntegralSample(const double* knots, int nKnots, int degree, double a, double b, double** t,
                             double** w, int* n) {
-  if (!knots || nKnots < 2 || !t || !w || !n) return -2;
+  // The range reads knots[degree] and knots[nKnots - degree - 1]: p + 1 control points at least.
+  if (!knots || degree < 0 || nKnots < 2 * degree + 2 || !t || !w || !n) return -2;
   const double first = knots[0], last = knots[nKnots - 1];
-  if (a < first || b > last || b <= a) return -2;
+  if (!std::isfinite(a) || !std::isfinite(b) || a < first || b > last || b <= a) return -2;
   const double range = knots[nKnots - degree - 1] - knots[degree];
   TrackingScope scope;
   double* ts = MallocArray<double>(kGaussPoints, nKnots);

@@ -62,8 +62,9 @@ void GetNSampleInterval(double a, double b, int n, double* out);
 // not sound (bsvalid).
 int SetUpIntegralRange(const Bspline* curve, const int* indices, int n, double** starts,
                        double** ends, int* count);
-// 10-point Gauss-Legendre samples and weights over [a, b] split at the knots. -2 for a or b
-// outside the knots or b <= a.
+// 10-point Gauss-Legendre samples and weights over [a, b] split at the knots. -2 for a null
+// array, a degree below 0 or nKnots below 2 degree + 2, a or b not finite or outside the
+// knots, or b <= a.
 int SetupKnotIntegralSample(const double* knots, int nKnots, int degree, double a, double b,
                             double** t, double** w, int* n);
 int GetGaussQuadSampleWeight(double a, double b, double** t, double** w, int* n);

@@ -69,6 +69,11 @@ void InitGaussQuadratureCoefs() {
 }
 
 double NubValRecursive(const double* knots, int i, int k, double t, double tol) {
+  // The recursion branches twice an order: an order past the kernel's degrees is no basis.
+  if (!knots || i < 0 || k < 1 || k > kMaxSplineDegree + 1) {
+    SetKernelError(-2);
+    return 0.0;
+  }
   if (std::fabs(knots[i + k] - knots[i]) < tol || t < knots[i] || t > knots[i + k]) return 0.0;
   if (k == 1) return (knots[i] <= t && t < knots[i + 1]) ? 1.0 : 0.0;
   double v = 0.0;

@@ -15,6 +15,7 @@ extern double gqWeight[6][6];
 void InitGaussQuadratureCoefs();
 
 // N(i, order)(t) by the Cox-de Boor recursion; knot differences within tol count as zero.
+// 0 with error state -2 for null knots, i < 0 or an order outside 1..kMaxSplineDegree + 1.
 double NubValRecursive(const double* knots, int i, int order, double t, double tol);
 
 // G (caller's, nCtrl x nCtrl) receives the integral of N(i) N(j) over the domain, for the

@@ -1,5 +1,6 @@
 #include "shrinkwrap/gridintp.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "bspline/bsvalid.h"
@@ -49,6 +50,13 @@ bool InputSound(const double* params, int count, const double* knots, int p) {
 
 void CollocationRowsAtParams(const double* knots, const double* params, int m, double** A,
                              int* idx, int w, int p) {
+  // p + 1 basis values a row, and a knot vector of at least p + 1 control points (m + 1) for
+  // the span search over knots[p .. m + 1].
+  if (!knots || !params || !A || !idx || p < 0 || p > kMaxSplineDegree || m < std::max(p, 1) ||
+      w < p + 1) {
+    SetKernelError(-2);
+    return;
+  }
   for (int r = 0; r <= m; ++r)
     for (int k = 0; k < w; ++k) A[r][k] = 0.0;
   idx[0] = 0;

@@ -9,7 +9,8 @@
 
 // Collocation rows for points 0..m at params: identity rows at both ends, between them the
 // p + 1 basis values of the span of params[i] (a parameter on a knot takes the span that starts
-// there), spans searched upward from the previous row's.
+// there), spans searched upward from the previous row's. Refused (error state -2, nothing
+// written): a null array, p outside 0..kMaxSplineDegree, m below p or 1, or w below p + 1.
 void CollocationRowsAtParams(const double* knots, const double* params, int m, double** A,
                              int* idx, int w, int p);
 

@@ -150,5 +150,6 @@ Bspline* SurfaceInterpolateShrink(double* x, double* y, double* z, int nu, int n
 Bspline* Curve3ToSurfShrink(int n, Bspline** curves, const double* vparams, const double* vknots,
                             int pv);
 // Collocation rows for points 0..m; a parameter on a knot takes the span that starts there.
+// Refused as CollocationRowsAtParams (shrinkwrap/gridintp.h) refuses.
 void SetupSystemShrink(const double* knots, const double* params, int m, double** A, int* idx,
                        int w, int p);

@@ -105,20 +105,32 @@ int CleanKnotsToSpecMult(double* knots, int n, double tol, int maxMult, double**
 }
 
 double* InsertNewKnotsInLargeSpan(double* knots, int n, int p, int* extra) {
+  if (!knots || !extra || n < 1) return MadeOrFailed<double>(nullptr);
   const int want = *extra;
+  // Every vector handed back, the copy as the grown one, lives outside the caller's scopes: the
+  // caller frees it (the insertion below hands its results over the same way).
+  double* cur;
+  {
+    UntrackedScope own;
+    cur = MallocArray<double>(n);
+  }
+  if (!cur || KernelFailed()) {
+    Free(cur);
+    return nullptr;
+  }
+  std::memcpy(cur, knots, sizeof(double) * n);
   if (want <= 0) {
     *extra = 0;
-    double* copy = MallocArray<double>(n);
-    if (!copy || KernelFailed()) return nullptr;
-    std::memcpy(copy, knots, sizeof(double) * n);
-    return copy;
+    return cur;
+  }
+  // The spans a midpoint can go into: a clamped vector of p + 1 end copies each.
+  if (p < 0 || n < 2 * p + 2) {
+    Free(cur);
+    return MadeOrFailed<double>(nullptr);
   }
   const double tol = 1e-6 * (knots[n - 1] - knots[0]);
   int tiny = 0;
   for (int i = p + 1; i <= n - p - 3; ++i) tiny += knots[i + 1] - knots[i] < tol;
-  double* cur = MallocArray<double>(n);
-  if (!cur || KernelFailed()) return nullptr;
-  std::memcpy(cur, knots, sizeof(double) * n);
   int len = n, remaining = want, added = 0;
   while (remaining > 0) {
     const int spans = len - 2 * p - 1 - tiny;
@@ -247,7 +259,7 @@ double* GetReducedInternalKnots(const Bspline* srf, int d, int dir, double tol, 
     if (!vec || KernelFailed()) return nullptr;
     for (int i = 0; i <= d; ++i) vec[i] = distinct[0], vec[len - 1 - i] = distinct[m - 1];
     for (int i = 1; i < m - 1; ++i) vec[d + i] = distinct[i];
-    // The grown vector may come from outside this scope (the insertion hands its result over).
+    // The grown vector lives outside every scope (the insertion hands its result over).
     Owned<double, Free> grown(InsertNewKnotsInLargeSpan(vec, len, d, &extra));
     if (!grown || KernelFailed()) return nullptr;
     const int total = m - 2 + extra;
@@ -857,6 +869,9 @@ int CreateBoundaryCurves(const Bspline* newSrf, const double* x, const double* y
 int FixBoundaryDerivativesAndSolve(double** M, int nFixed, int* idx, const double* fx,
                                    const double* fy, const double* fz, int N, int W, double* bx,
                                    double* by, double* bz) {
+  if (!M || !bx || !by || !bz || N < 1 || W < 1 || nFixed < 0 ||
+      (nFixed > 0 && (!idx || !fx || !fy || !fz)))
+    return -2;
   TrackingScope scope;
   int* slot = MallocArray<int>(N);       // free index of each unknown, -1 when fixed
   double* val[3] = {MallocArray<double>(N), MallocArray<double>(N), MallocArray<double>(N)};
@@ -874,24 +889,21 @@ int FixBoundaryDerivativesAndSolve(double** M, int nFixed, int* idx, const doubl
   for (int i = 0; i < N; ++i)
     if (slot[i] == 0) slot[i] = nFree++;
     else slot[i] = -1;
-  // Known columns to the right-hand side: entry (r, c) of the symmetric matrix lives at
-  // M[min][|c - r|].
-  for (int r = 0; r < N; ++r) {
-    if (slot[r] < 0) continue;
-    for (int c = std::max(0, r - W + 1); c < std::min(N, r + W); ++c) {
-      if (slot[c] >= 0) continue;
-      const double a = c >= r ? M[r][c - r] : M[c][r - c];
-      for (int d = 0; d < 3; ++d) b[d][r] -= a * val[d][c];
-    }
-  }
   if (nFree > 0) {
     double** R = ZeroBand(nFree, W);
     double* rb[3] = {MallocArray<double>(nFree), MallocArray<double>(nFree),
                      MallocArray<double>(nFree)};
     if (!R || !rb[0] || !rb[1] || !rb[2] || KernelFailed()) return -2;
+    // Known columns go to the reduced right-hand side (entry (r, c) of the symmetric matrix
+    // lives at M[min][|c - r|]); the caller's b is written only once the solve succeeded.
     for (int r = 0; r < N; ++r) {
       if (slot[r] < 0) continue;
       for (int d = 0; d < 3; ++d) rb[d][slot[r]] = b[d][r];
+      for (int c = std::max(0, r - W + 1); c < std::min(N, r + W); ++c) {
+        if (slot[c] >= 0) continue;
+        const double a = c >= r ? M[r][c - r] : M[c][r - c];
+        for (int d = 0; d < 3; ++d) rb[d][slot[r]] -= a * val[d][c];
+      }
       for (int c = r; c < std::min(N, r + W); ++c)
         if (slot[c] >= 0) R[slot[r]][slot[c] - slot[r]] = M[r][c - r];
     }

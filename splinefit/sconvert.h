@@ -23,7 +23,9 @@ int SampleCurvePlate(const Bspline* curve, int m, double** params);
 int CleanKnotsToSpecMult(double* knots, int n, double tol, int maxMult, double** out);
 // A copy of the clamped vector with up to *extra midpoints added in the largest spans, no span
 // getting a second one before every span (longer than 1e-6 of the range) has one; *extra
-// receives how many were added (0 with an unchanged copy when *extra <= 0). Null on failure.
+// receives how many were added (0 with an unchanged copy when *extra <= 0). Either way a new
+// array outside every tracking scope, the caller's to free. Null on failure: memory, and (error
+// state -2) null knots or extra, n < 1, or, with knots to add, p < 0 or n < 2 p + 2.
 double* InsertNewKnotsInLargeSpan(double* knots, int n, int p, int* extra);
 // For every interior knot entry the removal error bound of one copy weighted by the basis
 // function of the control point it moves at that point's Greville abscissa (interior-knot count
@@ -156,7 +158,8 @@ int CreateBoundaryCurves(const Bspline* newSrf, const double* x, const double* y
 Bspline* CreateBsplineBoundaryCurve(const float* x, const float* y, const float* z, int n,
                                     const Bspline* srf, int nCtrl, int p, int dir);
 // Solves the band system with the listed unknowns (ascending indices) held at the given values;
-// the full solution into bx, by, bz. 0; -2 for a singular reduced system or memory.
+// the full solution into bx, by, bz. 0; -2 (bx, by, bz untouched) for a null array, N or W
+// below 1, nFixed below 0, an index outside 0..N-1, a singular reduced system or memory.
 int FixBoundaryDerivativesAndSolve(double** M, int nFixed, int* idx, const double* fx,
                                    const double* fy, const double* fz, int N, int W, double* bx,
                                    double* by, double* bz);

@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "bspline/bsvalid.h"
+#include "bspline/ctrlnubs.h"
 #include "bspline/degelev.h"
 #include "bspline/kinsert.h"
 #include "bspline/kremove.h"
+#include "bspline/nubutil.h"
 #include "bspline/sfree.h"
 #include "bspline/srfclone.h"
 #include "foundation/umalloc.h"
@@ -622,6 +624,68 @@ TEST_F(Refinement, ElevationStepsGiveTheElevatedCoefficients) {
                   up->Y[0][j], 1e-12) << p << " " << j;
     }
   }
+}
+
+// The steps behind raising and insertion, and the span searches of the basis, given a count,
+// index or degree that reaches outside their arrays: refused with the error state -2, outputs
+// untouched. On a quadratic of four points, knots 0 0 0 0.5 1 1 1, the sound calls still give
+// Boehm's points and a basis row that sums to 1.
+TEST_F(Refinement, StepsRefuseIndicesOutsideTheirArrays) {
+  const double U[7] = {0, 0, 0, 0.5, 1, 1, 1};
+  const double line[4] = {1, 2, 4, 8};
+  double V[14];
+  const int distinct = AddUniqueKnotsToArray(U, V, 7);
+  ASSERT_EQ(distinct, 3);
+  auto refused = [] {
+    const bool failed = KernelFailedNow();
+    ClearKernelError();
+    return failed;
+  };
+  const std::vector<double> untouched(6, -7.0);
+  std::vector<double> raised = untouched;
+  FindCoefiOfDegRaisedNCurves(line, raised.data(), U, V, 4, 1, 3, distinct + 1);
+  EXPECT_TRUE(refused());
+  FindCoefiOfDegRaisedNCurves(line, raised.data(), U, V, 2, 1, 3, distinct);  // n below the order
+  EXPECT_TRUE(refused());
+  EXPECT_EQ(raised, untouched);
+  int span = 2;
+  EXPECT_EQ(Find1CoefiOf1DegRaisedCurve(line, U, V, 3, 4, 6, &span), 0.0);  // raised points 0..5
+  EXPECT_TRUE(refused());
+  EXPECT_EQ(Find1CoefiOf1DegRaisedCurve(line, U, V, 0, 4, 0, &span), 0.0);
+  EXPECT_TRUE(refused());
+  FindCoefiOfDegRaisedNCurves(line, raised.data(), U, V, 4, 1, 3, distinct);
+  ASSERT_FALSE(refused());
+  EXPECT_EQ(raised.front(), 1.0);
+  EXPECT_NEAR(raised.back(), 8.0, 1e-15);
+
+  // 0.75 goes into span 3: new points 2 and 3 with alphas 0.75 / 1 and 0.25 / 0.5.
+  double alpha[2] = {0.75, 0.5};
+  double* weights[1] = {alpha};
+  std::vector<double> inserted(5, -7.0);
+  for (int first : {0, 3}) {  // before the line, past its end
+    FindNewCoefiValues(1, 4, line, inserted.data(), &first, weights, 2, 1);
+    EXPECT_TRUE(refused()) << first;
+  }
+  const int none = 1;
+  FindNewCoefiValues(1, -1, line, inserted.data(), &none, weights, 2, 0);  // a line of -1 points
+  EXPECT_TRUE(refused());
+  EXPECT_EQ(inserted, std::vector<double>(5, -7.0));
+  const int first = 2;
+  FindNewCoefiValues(1, 4, line, inserted.data(), &first, weights, 2, 1);
+  EXPECT_EQ(inserted, (std::vector<double>{1, 2, 3.5, 6, 8}));
+
+  // The searches run over knots[deg .. hi]: hi at or below the degree (plus the shift) reads
+  // outside the vector.
+  std::vector<double> N(kMaxSplineDegree + 3, -7.0);
+  EXPECT_EQ(EvalPointOnObjInit(0.75, 2, U, N.data(), &span, 2, 0), -2);
+  EXPECT_EQ(EvalPointOnObjInit(0.75, 1, U, N.data(), &span, 4, 3), -2);
+  EXPECT_EQ(EvalPointOnObjInitM(0.75, -1, U, N.data(), &span, 4), -2);
+  const int orders[1] = {0};
+  EXPECT_EQ(ComputeNubValDerivativesM(U, 0.75, 5, 2, orders, 1, &span, N.data()), -2);
+  EXPECT_EQ(N, std::vector<double>(kMaxSplineDegree + 3, -7.0));
+  ASSERT_EQ(ComputeNubValDerivativesM(U, 0.75, 7, 2, orders, 1, &span, N.data()), 0);
+  EXPECT_EQ(span, 3);
+  EXPECT_NEAR(N[0] + N[1] + N[2], 1.0, 1e-15);
 }
 
 TEST_F(Refinement, RemovalBoundOfAGivenKnotIsTheChange) {

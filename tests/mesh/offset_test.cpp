@@ -234,6 +234,25 @@ TEST_F(MeshOffset, RefinementCancelledOrRefusedLeavesAWholeMesh) {
   EXPECT_TRUE(finished);
 }
 
+// A length 1/2000 of the mesh asks for at least 8.6e7 new triangles by area alone (gigabytes,
+// minutes): refused at once, with the error state -2 (a cancel leaves it clear), the mesh as it
+// was; at any scale.
+TEST_F(MeshOffset, RefinementRefusesALengthThatAsksForMoreWorkThanACallCanSpend) {
+  for (double scale : {1e-6, 1.0, 1e6}) {
+    Cloud* m = QuarterCylinder(4, 2, 2.0 * scale, 3.0 * scale);
+    ASSERT_NE(m, nullptr);
+    const int points = m->npts, triangles = m->ntri;
+    EXPECT_EQ(SubdivideCloudEdgesToTol(m, 5e-4 * scale), 0);
+    EXPECT_EQ(zk_error_status, -2) << scale;
+    ClearKernelError();
+    EXPECT_EQ(m->npts, points);
+    EXPECT_EQ(m->ntri, triangles);
+    EXPECT_EQ(SubdivideCloudEdgesToTol(m, 0.5 * scale), 1);
+    EXPECT_FALSE(KernelFailedNow());
+    FreeCloud(m);
+  }
+}
+
 // ---- Offsets in place -------------------------------------------------------------------------
 
 // The closest point of triangle abc to p (regions of the triangle's Voronoi diagram).

@@ -1,6 +1,7 @@
 // Fairing a stretch of a 3D curve: the variational fairing lowers the variation of curvature and
 // keeps the ends, the Gaussian region filter pulls a bump down, and failures restore the curve.
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "bspline/cclone.h"
@@ -139,6 +140,25 @@ TEST_F(CurveFairTest, FairingNeedsItsSetUpOnTheSameCurve) {
   }
   Free(t);
   Free(w);
+}
+
+// The samples of [a, b] split at the knots integrate the piecewise cubic |t - 0.3|^3 exactly
+// (it is one polynomial between the knots); ends that are not numbers, and a degree the knots
+// cannot hold, are refused.
+TEST_F(CurveFairTest, KnotIntegralSamplesAreExactAndRefuseEndsThatAreNotNumbers) {
+  const double knots[9] = {0, 0, 0, 0, 0.3, 1, 1, 1, 1};
+  double *t = nullptr, *w = nullptr;
+  int n = 0;
+  ASSERT_EQ(SetupKnotIntegralSample(knots, 9, 3, 0.1, 0.8, &t, &w, &n), 0);
+  double sum = 0.0;
+  for (int i = 0; i < n; ++i) sum += w[i] * std::pow(std::fabs(t[i] - 0.3), 3);
+  EXPECT_NEAR(sum, (std::pow(0.2, 4) + std::pow(0.5, 4)) / 4.0, 1e-15);
+  Free(t);
+  Free(w);
+  for (double b : {std::nan(""), std::numeric_limits<double>::infinity()})
+    EXPECT_EQ(SetupKnotIntegralSample(knots, 9, 3, 0.1, b, &t, &w, &n), -2) << b;
+  EXPECT_EQ(SetupKnotIntegralSample(knots, 9, 4, 0.1, 0.8, &t, &w, &n), -2);  // 9 knots hold degree 3
+  EXPECT_EQ(SetupKnotIntegralSample(knots, 9, -1, 0.1, 0.8, &t, &w, &n), -2);
 }
 
 TEST_F(CurveFairTest, InjectedFailuresRestoreTheCurveAndLeaveNoLeak) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <numeric>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "bspline/bsvalid.h"
@@ -14,6 +15,7 @@
 #include "foundation/vec3.h"
 #include "shrinkwrap/crvnet.h"
 #include "shrinkwrap/cshrink.h"
+#include "shrinkwrap/gridintp.h"
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
@@ -116,6 +118,40 @@ std::vector<double> OffsetTargets(const Bspline* c, const std::vector<double>& t
 int Reshape(Bspline* c, const std::vector<double>& pts, const std::vector<double>& ts) {
   return ReshapeCurve3ToNpnts(c, reinterpret_cast<const double(*)[3]>(pts.data()), int(ts.size()), ts.data(),
                               0.7, 0.3, 0.01);
+}
+
+// The recursive basis and the collocation rows are partitions of unity inside the domain, and
+// refuse indices, orders and counts that reach outside the knots (error state -2, 0 or nothing
+// written).
+TEST_F(ReshapeTest, BasisAndCollocationRowsRefuseIndicesOutsideTheKnots) {
+  const double knots[10] = {0, 0, 0, 0.2, 0.5, 0.55, 0.9, 1, 1, 1};  // 7 quadratic functions
+  for (double t : {0.0, 0.1, 0.5, 0.7, 0.999}) {
+    double sum = 0.0;
+    for (int i = 0; i < 7; ++i) sum += NubValRecursive(knots, i, 3, t, 1e-9);
+    EXPECT_NEAR(sum, 1.0, 1e-15) << t;
+  }
+  ASSERT_FALSE(KernelFailedNow());
+  for (auto [i, order] : {std::pair{-1, 3}, {0, 0}, {0, kMaxSplineDegree + 2}}) {
+    EXPECT_EQ(NubValRecursive(knots, i, order, 0.5, 1e-9), 0.0);
+    EXPECT_TRUE(KernelFailedNow()) << i << " " << order;
+    ClearKernelError();
+  }
+  // Points 0..6 at increasing parameters on the same knots; the band is 3 wide.
+  const double params[7] = {0, 0.1, 0.3, 0.5, 0.7, 0.95, 1};
+  Owned<double*, matrix_free_ff> A(allocate_matrix_ff(7, 3));
+  int idx[7] = {};
+  for (int r = 0; r < 7; ++r)
+    for (int k = 0; k < 3; ++k) A[r][k] = -7.0;
+  CollocationRowsAtParams(knots, params, 1, A.get(), idx, 3, 2);  // two points for a quadratic
+  EXPECT_TRUE(KernelFailedNow());
+  ClearKernelError();
+  CollocationRowsAtParams(knots, params, 6, A.get(), idx, 2, 2);  // rows too narrow
+  EXPECT_TRUE(KernelFailedNow());
+  ClearKernelError();
+  EXPECT_EQ(A[1][0], -7.0);
+  CollocationRowsAtParams(knots, params, 6, A.get(), idx, 3, 2);
+  ASSERT_FALSE(KernelFailedNow());
+  for (int r = 0; r < 7; ++r) EXPECT_NEAR(A[r][0] + A[r][1] + A[r][2], 1.0, 1e-15) << r;
 }
 
 TEST_F(ReshapeTest, ReshapedCurvePassesThroughItsPoints) {

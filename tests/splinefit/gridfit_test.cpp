@@ -179,6 +179,22 @@ TEST_F(GridFit, HeldUnknownsSolveTheRestOfTheBandSystem) {
   const std::vector<double> b0[3] = {b[0], b[1], b[2]};
   int idx[3] = {0, 5, 11};
   double fx[3] = {1, 2, 3}, fy[3] = {-1, 0, 1}, fz[3] = {0.5, 0.5, 0.5};
+  // A band of no width, or held values missing, is refused with b as it was.
+  EXPECT_EQ(FixBoundaryDerivativesAndSolve(M.get(), 3, idx, fx, fy, fz, N, 0, b[0].data(), b[1].data(), b[2].data()), -2);
+  EXPECT_EQ(FixBoundaryDerivativesAndSolve(M.get(), 3, idx, fx, nullptr, fz, N, W, b[0].data(), b[1].data(), b[2].data()),
+            -2);
+  EXPECT_EQ(b[0], b0[0]);
+  // Holding x0 of the symmetric [[1, 1], [1, 0]] leaves 0 x1 = b1 - x0: singular, and b is left
+  // as it was.
+  {
+    Owned<double*, matrix_free_ff> S(allocate_matrix_ff(2, 2));
+    S[0][0] = S[0][1] = 1.0;
+    S[1][0] = S[1][1] = 0.0;  // the diagonal of row 1, then an entry past the matrix
+    double sx[2] = {3, 4}, sy[2] = {3, 4}, sz[2] = {3, 4};
+    int first = 0;
+    EXPECT_EQ(FixBoundaryDerivativesAndSolve(S.get(), 1, &first, fx, fy, fz, 2, 2, sx, sy, sz), -2);
+    EXPECT_EQ(sx[1], 4.0);
+  }
   ASSERT_EQ(FixBoundaryDerivativesAndSolve(M.get(), 3, idx, fx, fy, fz, N, W, b[0].data(),
                                            b[1].data(), b[2].data()),
             0);

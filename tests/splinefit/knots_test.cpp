@@ -181,6 +181,28 @@ TEST_F(KnotTools, LargeSpanInsertionFillsEverySpanBeforeASecondKnot) {
   }
 }
 
+// The vector handed back is the caller's whether knots were added or not: it outlives the
+// tracking scope the call ran in, and the caller frees it.
+TEST_F(KnotTools, LargeSpanInsertionHandsBackAVectorOutsideTheCallersScope) {
+  const std::vector<double> k = {0, 0, 0, 0.4, 1, 1, 1};
+  double* same;
+  double* grown;
+  int none = 0, two = 2;
+  {
+    TrackingScope scope;  // closed without keeping: frees what was allocated in it
+    same = InsertNewKnotsInLargeSpan(const_cast<double*>(k.data()), 7, 2, &none);
+    grown = InsertNewKnotsInLargeSpan(const_cast<double*>(k.data()), 7, 2, &two);
+  }
+  ASSERT_TRUE(same && grown);
+  EXPECT_EQ(std::vector<double>(same, same + 7), k);
+  EXPECT_EQ(none, 0);
+  ASSERT_EQ(two, 2);
+  const double midpoints[9] = {0, 0, 0, 0.2, 0.4, 0.7, 1, 1, 1};
+  for (int i = 0; i < 9; ++i) EXPECT_NEAR(grown[i], midpoints[i], 1e-15) << i;
+  Free(same);
+  Free(grown);
+}
+
 TEST_F(KnotTools, ReducedInternalKnotsKeepTheBestRankedAndFitTheCount) {
   PatchOptions o{3, 3, 8, 6};
   o.layout = KnotLayout::Random;

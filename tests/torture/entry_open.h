@@ -13,21 +13,6 @@ inline constexpr const char* kEntriesStillOpen[] = {
 // other fault).
 inline constexpr const char* kPointEntriesStillOpen[] = {
     "",
-    "CollocationRowsAtParams",
-    "ComputeNubValDerivativesM",
-    "EvalPointOnObjInit",
-    "EvalPointOnObjInitM",
-    "Find1CoefiOf1DegRaisedCurve",
-    "FindCoefiOfDegRaisedNCurves",
-    "FindNewCoefiValues",
-    "FixBoundaryDerivativesAndSolve",
-    "GetGaussQuadSampleWeight",
-    "GetNSamplePerSpan",
-    "GetParSamplesInIntervals",
-    "InitClosedCurve",
-    "NubValRecursive",
-    "SetupKnotIntegralSample",
-    "SetupSystemShrink",
 };
 inline constexpr const char* kNullInputsStillOpen[] = {
     "",

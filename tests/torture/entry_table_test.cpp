@@ -73,6 +73,7 @@ const char* const kFaultNames[kFaults] = {"null knots", "degree 23", "count 2^31
                                           "-infinite value", "huge value (1e300)"};
 
 class EntryArgs {
+ protected:
   static constexpr int kMatrixRows = 64;
 
  public:
@@ -235,27 +236,29 @@ class EntryArgs {
         if (!given) Made(b);
       }
     arrays_.clear();
-    // Arrays a call wrote into the rows of a matrix (its output slots) are the caller's to free.
-    std::vector<double*> freed;
+    // Arrays a call wrote into the rows of a matrix (its output slots) are the caller's to free,
+    // float arrays handed back through the caller's array pointers (a polyline's coordinates)
+    // as well. Several outputs may be views of one new block (a grid's x, y and z): each block
+    // is freed once, from its start, the lowest of the pointers into it.
+    std::vector<const void*> written;
     for (Rows& m : matrices_)
-      for (int i = 0; i < kMatrixRows; ++i) {
-        double* p = m.rows[i];
-        if (!p || p == m.given[i] || std::find(freed.begin(), freed.end(), p) != freed.end()) continue;
-        freed.push_back(p);
-        FreeMade(p);
-      }
+      for (int i = 0; i < kMatrixRows; ++i)
+        if (m.rows[i] && m.rows[i] != m.given[i]) written.push_back(m.rows[i]);
     matrices_.clear();
-    // Float arrays a call handed back through the caller's array pointers (a polyline's
-    // coordinates) are the caller's to free as well.
     for (FloatRows& m : floatMatrices_)
-      for (int i = 0; i < 8; ++i) {
-        float* p = m.rows[i];
-        if (!p || p == m.given[i]) continue;
-        bool seen = false;
-        for (int j = 0; j < i; ++j) seen = seen || m.rows[j] == p;
-        if (!seen) FreeMade(p);
-      }
+      for (int i = 0; i < 8; ++i)
+        if (m.rows[i] && m.rows[i] != m.given[i]) written.push_back(m.rows[i]);
     floatMatrices_.clear();
+    std::sort(written.begin(), written.end(), std::less<>());
+    written.erase(std::unique(written.begin(), written.end()), written.end());
+    const char* end = nullptr;
+    for (const void* v : written) {
+      const char* p = static_cast<const char*>(v);
+      if (p < end || !Foreign(p)) continue;
+      void* block = const_cast<char*>(p);
+      end = p + MallocBlockSize(block);
+      Free(block);
+    }
   }
 
   bool UnsoundResult() const { return unsoundResult_; }
@@ -346,11 +349,15 @@ class EntryArgs {
            std::any_of(rowBlocks_.begin(), rowBlocks_.end(), in);
   }
   void FreeMade(void* p) {
-    // An array of a cloud given (a view the call handed back) stays the cloud's.
+    if (Foreign(p)) Free(p);
+  }
+  // Neither one of the table's blocks nor an array of a cloud given (a view the call handed
+  // back, which stays the cloud's).
+  bool Foreign(const void* p) const {
     for (const HeldCloud& h : clouds_)
       for (const float* a : {h.c->x, h.c->y, h.c->z, h.c->nx, h.c->ny, h.c->nz})
-        if (a && p >= a && p < a + h.points) return;
-    if (!Ours(p)) Free(p);
+        if (a && p >= a && p < a + h.points) return false;
+    return !Ours(p);
   }
   template <class T>
   T* Block(int k, T fill, int length = 512) {
@@ -491,6 +498,17 @@ class PointArgs : public EntryArgs {
     T** rows = reinterpret_cast<T**>(rows_.back().data());
     for (int i = 0; i < 8; ++i) rows[i] = Values<T>(k, i + 1);
     for (int i = 8; i < kArrayLength; ++i) rows[i] = rows[i % 8];
+    // A pointer to an array pointer is an output slot as well as a matrix: what a call writes
+    // there in place of the rows given is the caller's to free, as for the first table.
+    if constexpr (sizeof(T) == sizeof(double)) {
+      Rows given{reinterpret_cast<double**>(rows), {}};
+      std::copy(rows, rows + kMatrixRows, given.given);
+      matrices_.push_back(given);
+    } else {
+      FloatRows given{reinterpret_cast<float**>(rows), {}};
+      std::copy(rows, rows + 8, given.given);
+      floatMatrices_.push_back(given);
+    }
     return rows;
   }
   void SpoilCloud(HeldCloud& h) {
@@ -679,13 +697,12 @@ void DriveRecordTable(long part) {
 }
 
 // Functions of the second table the driver cannot call this way: they free or take over the
-// cloud or arrays they are given, fill a cloud the caller hands over empty, or hand back new
-// arrays through the caller's array pointers (its row arrays here) for the caller to free.
+// cloud or arrays they are given, or fill a cloud the caller hands over empty. (New arrays
+// handed back through the caller's array pointers, its row arrays here, the driver frees.)
 bool TakesItsArgumentOver(const char* name) {
   static const char* const kOwnTheirArguments[] = {
-      "JoinCldPolys",   "AdoptDifferenceGroup", "GatherCloudPoints",  "SimpleSampleCloud",
-      "matrix_free_ff", "matrix_free_fh",       "GetNParValsPerSpan", "WrapCloudForClosedFit",
-      "AddParamValuesPSpanToArray"};
+      "JoinCldPolys",   "AdoptDifferenceGroup", "GatherCloudPoints", "SimpleSampleCloud",
+      "matrix_free_ff", "matrix_free_fh",       "AddParamValuesPSpanToArray"};
   return std::strncmp(name, "Free", 4) == 0 || std::strstr(name, "NoAlloc") != nullptr ||
          Listed(name, kOwnTheirArguments, std::size(kOwnTheirArguments));
 }
