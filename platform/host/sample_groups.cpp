@@ -458,24 +458,18 @@ SeamMeasure MeasureSeam(const SampleSeam& seam, int samples) {
     int best = 0;
     for (int k = 1; k <= kCoarse; ++k)
       if (Dist(pa, coarse[k].data()) < Dist(pa, coarse[best].data())) best = k;
-    // Golden-section search on the bracket around the best coarse sample.
-    double lo = std::max(0, best - 1) / double(kCoarse), hi = std::min(kCoarse, best + 1) / double(kCoarse);
+    // The squared distance minimised on the bracket round the best coarse sample.
+    const double lo = std::max(0, best - 1) / double(kCoarse), hi = std::min(kCoarse, best + 1) / double(kCoarse);
     auto dist = [&](double t) {
       double u, v, p[3];
       SideParams(b, seam.sideB, t, &u, &v);
       EvalHostSurface(b, u, v, p);
       return Dist(pa, p);
     };
-    const double g = 0.5 * (std::sqrt(5.0) - 1.0);
-    double x1 = hi - g * (hi - lo), x2 = lo + g * (hi - lo), f1 = dist(x1), f2 = dist(x2);
-    for (int it = 0; it < 60; ++it) {
-      if (f1 < f2) {
-        hi = x2; x2 = x1; f2 = f1; x1 = hi - g * (hi - lo); f1 = dist(x1);
-      } else {
-        lo = x1; x1 = x2; f1 = f2; x2 = lo + g * (hi - lo); f2 = dist(x2);
-      }
-    }
-    double t = 0.5 * (lo + hi), ub, vb;
+    const double d0 = Dist(pa, coarse[best].data());
+    const double t = BrentMinimum([&](double s) { const double d = dist(s); return d * d; }, lo, hi,
+                                  double(best) / kCoarse, d0 * d0, 1e-15);
+    double ub, vb;
     SideParams(b, seam.sideB, t, &ub, &vb);
     const double gap = dist(t);
     if (i == 0 || gap > m.maxGap) {

@@ -46,6 +46,49 @@ SampleGroup BuildRoughGrid(int n, int ctrl, double jitterZ, double jitterXY, uns
 // `valence` bicubic patches around one vertex at the origin (each a kite), shared rows jittered.
 SampleGroup BuildStarGroup(int valence, double jitter, unsigned seed, int ctrl = 6);
 
+// The least of f on [a, b] by Brent's method, started from x inside it with fx = f(x): golden
+// sections, or the parabola through the three best points where it falls well inside the bracket
+// and the steps keep halving, one evaluation a step, until the bracket is down to tol plus
+// round-off in x. Seam measures refine the nearest sample of a side with it.
+template <class F>
+double BrentMinimum(F&& f, double a, double b, double x, double fx, double tol) {
+  constexpr double kEps = 2.220446049250313e-16;
+  const double golden = 0.3819660112501051;  // (3 - sqrt 5) / 2
+  // x the best point so far, w the second best, v the previous w; e the step before last.
+  double w = x, v = x, fw = fx, fv = fx, d = 0.0, e = 0.0;
+  for (int it = 0; it < 200; ++it) {
+    const double xm = 0.5 * (a + b), tol1 = tol + 4.0 * kEps * (x < 0 ? -x : x), tol2 = 2.0 * tol1;
+    if ((x > xm ? x - xm : xm - x) <= tol2 - 0.5 * (b - a)) break;
+    bool parabola = false;
+    if ((e < 0 ? -e : e) > tol1) {
+      double r = (x - w) * (fx - fv), q = (x - v) * (fx - fw), p = (x - v) * q - (x - w) * r;
+      q = 2.0 * (q - r);
+      if (q > 0.0) p = -p;
+      q = q < 0 ? -q : q;
+      const double before = e, half = 0.5 * q * before;
+      if ((p < 0 ? -p : p) < (half < 0 ? -half : half) && p > q * (a - x) && p < q * (b - x)) {
+        e = d, d = p / q, parabola = true;
+        const double u = x + d;
+        if (u - a < tol2 || b - u < tol2) d = xm >= x ? tol1 : -tol1;
+      }
+    }
+    if (!parabola) e = x >= xm ? a - x : b - x, d = golden * e;
+    const double u = (d < 0 ? -d : d) >= tol1 ? x + d : x + (d >= 0.0 ? tol1 : -tol1), fu = f(u);
+    if (fu <= fx) {
+      (u >= x ? a : b) = x;
+      v = w, fv = fw, w = x, fw = fx, x = u, fx = fu;
+    } else {
+      (u < x ? a : b) = u;
+      if (fu <= fw || w == x) {
+        v = w, fv = fw, w = u, fw = fu;
+      } else if (fu <= fv || v == x || v == w) {
+        v = u, fv = fu;
+      }
+    }
+  }
+  return x;
+}
+
 // A surface exactly as the host holds it, evaluated without the kernel.
 struct HostSurfaceView {
   int pu, pv, cu, cv;

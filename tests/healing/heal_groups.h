@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cfloat>
 #include <cmath>
 #include <functional>
 #include <random>
@@ -143,10 +142,8 @@ struct RefSideScan {
 };
 
 // Closest point of P on the scanned side: the nearest sample, then Brent's minimisation of the
-// squared distance between its neighbours (golden sections, or the parabola through the three
-// best points where it falls well inside the bracket and the steps keep halving), one
-// evaluation a step, until the bracket is down to round-off in t: a point on the side finds
-// itself to the last digits (a closed seam's gap is then round-off).
+// squared distance between its neighbours until the bracket is down to round-off in t: a point
+// on the side finds itself to the last digits (a closed seam's gap is then round-off).
 inline double RefClosestParam(const RefSideScan& scan, const double P[3]) {
   auto f = [&](double t) {
     double q[3];
@@ -161,41 +158,8 @@ inline double RefClosestParam(const RefSideScan& scan, const double P[3]) {
     const double d = Dist(P, scan.pts[i].data());
     if (d * d < fx) fx = d * d, best = i;
   }
-  double a = scan.At(std::max(best - 1, 0)), b = scan.At(std::min(best + 1, n));
-  const double golden = 0.5 * (3.0 - std::sqrt(5.0)), tol = 1e-15 * std::fabs(scan.t1 - scan.t0);
-  // x the best point so far, w the second best, v the previous w; e the step before last.
-  double x = scan.At(best), w = x, v = x, fw = fx, fv = fx, d = 0.0, e = 0.0;
-  for (int it = 0; it < 200; ++it) {
-    const double xm = 0.5 * (a + b), tol1 = tol + 4.0 * DBL_EPSILON * std::fabs(x), tol2 = 2.0 * tol1;
-    if (std::fabs(x - xm) <= tol2 - 0.5 * (b - a)) break;
-    bool parabola = false;
-    if (std::fabs(e) > tol1) {
-      double r = (x - w) * (fx - fv), q = (x - v) * (fx - fw), p = (x - v) * q - (x - w) * r;
-      q = 2.0 * (q - r);
-      if (q > 0.0) p = -p;
-      q = std::fabs(q);
-      const double before = e;
-      if (std::fabs(p) < std::fabs(0.5 * q * before) && p > q * (a - x) && p < q * (b - x)) {
-        e = d, d = p / q, parabola = true;
-        const double u = x + d;
-        if (u - a < tol2 || b - u < tol2) d = xm >= x ? tol1 : -tol1;
-      }
-    }
-    if (!parabola) e = x >= xm ? a - x : b - x, d = golden * e;
-    const double u = std::fabs(d) >= tol1 ? x + d : x + (d >= 0.0 ? tol1 : -tol1), fu = f(u);
-    if (fu <= fx) {
-      (u >= x ? a : b) = x;
-      v = w, fv = fw, w = x, fw = fx, x = u, fx = fu;
-    } else {
-      (u < x ? a : b) = u;
-      if (fu <= fw || w == x) {
-        v = w, fv = fw, w = u, fw = fu;
-      } else if (fu <= fv || v == x || v == w) {
-        v = u, fv = fu;
-      }
-    }
-  }
-  return x;
+  const double a = scan.At(std::max(best - 1, 0)), b = scan.At(std::min(best + 1, n));
+  return BrentMinimum(f, a, b, scan.At(best), fx, 1e-15 * std::fabs(scan.t1 - scan.t0));
 }
 
 // The same on side `side` of s over [t0, t1], scanned for this one point.
