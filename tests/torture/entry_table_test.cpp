@@ -16,8 +16,8 @@
 // The second table's functions (clouds, meshes, arrays of numbers, no record) get a sound mesh,
 // sound arrays and counts, one parameter made wrong at a time: a cloud null, with a point not a
 // number, infinite or huge, a corner out of range, a triangle with a repeated corner, no
-// triangles, every point in one place or no points, or a sound cloud of scans or of a grid (other
-// seeds draw every cloud's kind among the three); an array it reads null, an array with an
+// triangles, every point in one place, no points or a last scan running past the points; or a
+// sound cloud of scans or of a grid (other seeds draw every cloud's kind among the three); an array it reads null, an array with an
 // entry not a number, infinite or huge, or the same as the array before it; a count of 0, -1 or
 // as long as the arrays; a number not a number, infinite or huge. SEAMWELD_ENTRY_NULLS=0 leaves
 // the null arrays out.
@@ -427,12 +427,12 @@ class EntryArgs {
 // wrong at a time, each parameter with the faults of its kind.
 enum PointFault { kPlain, kNullArray, kNaNEntry, kInfiniteEntry, kHugeEntry, kAliasedArray, kZeroCount,
                   kNegativeCount, kHugeCount, kCornerOutOfRange, kDegenerateTriangle, kNoTriangles,
-                  kCollapsedPoints, kNoPoints, kScanCloud, kGridCloud, kPointFaults };
+                  kCollapsedPoints, kNoPoints, kScanCloud, kGridCloud, kScanPastPoints, kPointFaults };
 const char* const kPointFaultNames[kPointFaults] = {
     "sound values", "null array", "NaN entry", "infinite entry", "huge entry", "array aliased to the one before",
     "count 0", "count -1", "count as long as the arrays", "corner out of range", "triangle with a repeated corner",
     "no triangles", "every point in one place", "no points", "sound scan cloud",
-    "sound gridded cloud"};
+    "sound gridded cloud", "a scan past the points"};
 // The kinds of parameter, and the faults each takes.
 enum Kind { kNoKind, kCloudKind, kArrayKind, kIndexArrayKind, kCountKind, kNumberKind };
 bool Takes(Kind kind, PointFault f) {
@@ -462,6 +462,7 @@ class PointArgs : public EntryArgs {
     Cloud* c = !Spoilt(k)              ? Mesh()
                : pfault_ == kScanCloud ? Mesh(kScanTube)
                : pfault_ == kGridCloud ? Mesh(kGridSheet)
+               : pfault_ == kScanPastPoints ? Mesh(kScanTube)
                                        : Mesh();
     if (c && Spoilt(k)) SpoilCloud(clouds_.back());
     return c;
@@ -545,6 +546,7 @@ class PointArgs : public EntryArgs {
         for (int j = 0; j < c->npts; ++j) c->x[j] = c->x[0], c->y[j] = c->y[0], c->z[j] = c->z[0];
         break;
       case kNoPoints: c->npts = h.liedPoints = 0; break;
+      case kScanPastPoints: c->scanEnd[c->nscans - 1] += 7; break;
       default: break;
     }
   }
