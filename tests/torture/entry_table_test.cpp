@@ -16,10 +16,11 @@
 // The second table's functions (clouds, meshes, arrays of numbers, no record) get a sound mesh,
 // sound arrays and counts, one parameter made wrong at a time: a cloud null, with a point not a
 // number, infinite or huge, a corner out of range, a triangle with a repeated corner, no
-// triangles, every point in one place, no points or a last scan running past the points; or a
-// sound cloud of scans or of a grid (other seeds draw every cloud's kind among the three); an array it reads null, an array with an
-// entry not a number, infinite or huge, or the same as the array before it; a count of 0, -1 or
-// as long as the arrays; a number not a number, infinite or huge. SEAMWELD_ENTRY_NULLS=0 leaves
+// triangles, every point in one place, no points, a last scan running past the points or grid
+// rows longer than the points allow; or a sound cloud of scans or of a grid (other seeds draw
+// every cloud's kind among the three); an array it reads null, an array with an entry not a
+// number, infinite or huge, or the same as the array before it; a count of 0, -1 or as long as
+// the arrays; a number not a number, infinite or huge. SEAMWELD_ENTRY_NULLS=0 leaves
 // the null arrays out.
 // SEAMWELD_ENTRY_ROUNDS (default 1) repeats every function's calls over that many seeds from
 // SEAMWELD_ENTRY_SEED (default 0): seed 0 is the suite's fixed set, the others draw their records
@@ -427,12 +428,12 @@ class EntryArgs {
 // wrong at a time, each parameter with the faults of its kind.
 enum PointFault { kPlain, kNullArray, kNaNEntry, kInfiniteEntry, kHugeEntry, kAliasedArray, kZeroCount,
                   kNegativeCount, kHugeCount, kCornerOutOfRange, kDegenerateTriangle, kNoTriangles,
-                  kCollapsedPoints, kNoPoints, kScanCloud, kGridCloud, kScanPastPoints, kPointFaults };
+                  kCollapsedPoints, kNoPoints, kScanCloud, kGridCloud, kScanPastPoints, kGridRowsLie, kPointFaults };
 const char* const kPointFaultNames[kPointFaults] = {
     "sound values", "null array", "NaN entry", "infinite entry", "huge entry", "array aliased to the one before",
     "count 0", "count -1", "count as long as the arrays", "corner out of range", "triangle with a repeated corner",
     "no triangles", "every point in one place", "no points", "sound scan cloud",
-    "sound gridded cloud", "a scan past the points"};
+    "sound gridded cloud", "a scan past the points", "grid rows longer than the points"};
 // The kinds of parameter, and the faults each takes.
 enum Kind { kNoKind, kCloudKind, kArrayKind, kIndexArrayKind, kCountKind, kNumberKind };
 bool Takes(Kind kind, PointFault f) {
@@ -463,6 +464,7 @@ class PointArgs : public EntryArgs {
                : pfault_ == kScanCloud ? Mesh(kScanTube)
                : pfault_ == kGridCloud ? Mesh(kGridSheet)
                : pfault_ == kScanPastPoints ? Mesh(kScanTube)
+               : pfault_ == kGridRowsLie ? Mesh(kGridSheet)
                                        : Mesh();
     if (c && Spoilt(k)) SpoilCloud(clouds_.back());
     return c;
@@ -547,6 +549,7 @@ class PointArgs : public EntryArgs {
         break;
       case kNoPoints: c->npts = h.liedPoints = 0; break;
       case kScanPastPoints: c->scanEnd[c->nscans - 1] += 7; break;
+      case kGridRowsLie: c->ptsPerRow += 3; break;
       default: break;
     }
   }
