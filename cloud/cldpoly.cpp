@@ -25,6 +25,23 @@ int CloudPointsFinite(const Cloud* cloud) {
   return 1;
 }
 
+int RunsNamePoints(const int32_t* first, const int32_t* last, int count, int npts) {
+  if (count < 1) return 1;
+  if (!first || !last) return 0;
+  for (int k = 0; k < count; ++k)
+    if (first[k] < 0 || first[k] > last[k] || last[k] >= npts) return 0;
+  return 1;
+}
+
+int CloudScansNamePoints(const Cloud* cloud) {
+  if (!cloud) return 0;
+  if (!cloud->scanStart || !cloud->scanEnd) return 1;
+  if (!RunsNamePoints(cloud->scanStart, cloud->scanEnd, cloud->nscans, cloud->npts)) return 0;
+  for (int k = 1; k < cloud->nscans; ++k)
+    if (cloud->scanStart[k] <= cloud->scanEnd[k - 1]) return 0;
+  return 1;
+}
+
 void MakePolyPointers(const Cloud* mesh, IndexNode** heads, IndexNode* nodes) {
   for (int i = 0; i < mesh->npts; ++i) heads[i] = nullptr;
   IndexNode* node = nodes;

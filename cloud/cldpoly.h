@@ -47,6 +47,15 @@ int MeshCornersNamePoints(const Cloud* mesh, const int* triangleFlags);
 // subdivisions from the points make first, since one NaN or infinity makes every such size
 // meaningless.
 int CloudPointsFinite(const Cloud* cloud);
+// 1 when each of the count runs first[k] .. last[k] names points, 0 <= first[k] <= last[k] < npts
+// (count < 1 passes; null arrays with runs do not), else 0: the check of a reader that walks a
+// cloud's strings of points (scans, slices) by their ends.
+int RunsNamePoints(const int32_t* first, const int32_t* last, int count, int npts);
+// 1 when a cloud with both scan arrays has scans that name its points (RunsNamePoints over
+// nscans) one after another, each beginning past the end of the one before; a cloud without them
+// passes. Else 0 (a null cloud too): the check the cloud tools make before they walk or renumber
+// the scans.
+int CloudScansNamePoints(const Cloud* cloud);
 
 // Vertex-to-triangle lists: heads[npts] are set, nodes (3 ntri of them) are taken in order, the
 // node of corner k of triangle t being nodes[3t + k]. Each list runs from the highest triangle

@@ -145,7 +145,7 @@ int UpdateCloudIsShow(Cloud* cloud) {
 }
 
 int SampleCloudBasedOnArray(Cloud* cloud, const char* keep) {
-  if (!cloud || !keep || !MeshCornersNamePoints(cloud, nullptr)) return 0;
+  if (!cloud || !keep || !MeshCornersNamePoints(cloud, nullptr) || !CloudScansNamePoints(cloud)) return 0;
   const int n = cloud->npts, oldScans = cloud->nscans;
   const int k = CountKept(keep, n);
   if (k == 0) {
@@ -341,7 +341,7 @@ int sample_scattered_cloud(Cloud* cloud, int step) {
 }
 
 int sample_scan_cloud(Cloud* cloud, int pointStep, int scanStep) {
-  if (!cloud || !cloud->scanStart || !cloud->scanEnd || cloud->nscans < 1) return 0;
+  if (!cloud || !cloud->scanStart || !cloud->scanEnd || cloud->nscans < 1 || !CloudScansNamePoints(cloud)) return 0;
   return SampleWith(cloud, [&](char* mask) {
     SampleScanArrays(cloud->scanStart, cloud->scanEnd, cloud->nscans, pointStep, scanStep, mask);
     return true;

@@ -6,7 +6,8 @@
 #include "cloud/makecld.h"
 
 // In place. 1 (also when nothing or everything is kept), 0 for a null cloud or mask, a triangle
-// that names no point (CornersNamePoints) or no memory, the cloud then unchanged. Nothing kept:
+// that names no point (CornersNamePoints), scans that do not (CloudScansNamePoints) or no
+// memory, the cloud then unchanged. Nothing kept:
 // npts becomes 0, the arrays stay. When only the new triangle array cannot be had the cloud goes
 // on without triangles and the error state is cleared. When only the vertex normals cannot be
 // refreshed the result is 1 with every triangle kept and the out-of-memory state set.
@@ -28,7 +29,8 @@ int UpdateCloudIsShow(Cloud* cloud);
 int sample_scattered_cloud(Cloud* cloud, int step);
 // Drops every point closer than radius to a point kept before it in x, y, z order. 1 or 0.
 int sample_spheres_cloud(Cloud* cloud, double radius);
-// In every scanStep-th scan and the last: every pointStep-th point and the scan's last. 1 or 0.
+// In every scanStep-th scan and the last: every pointStep-th point and the scan's last. 1, or 0
+// for a cloud without scans, scans that name no points (CloudScansNamePoints) or no memory.
 int sample_scan_cloud(Cloud* cloud, int pointStep, int scanStep);
 
 // The masks of the samplers (nsamples is not read).

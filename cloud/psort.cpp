@@ -101,7 +101,7 @@ void DropScanDescription(Cloud* c) {
 }  // namespace
 
 int ReorderPointsbyIndices(Cloud* cloud, const int* position) {
-  if (!cloud || cloud->npts < 1 || !position) return 0;
+  if (!cloud || cloud->npts < 1 || !position || !CloudScansNamePoints(cloud)) return 0;
   const bool ordered = cloud->type != 0 && cloud->scanStart && cloud->scanEnd;
   const bool keepsScans = ordered && InsideScans(cloud, position);
   if (!Carry(cloud, position)) return 0;

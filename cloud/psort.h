@@ -10,7 +10,8 @@
 // point leaves its scan's range, which drops them with the row numbers. A datum whose new array
 // cannot be had is dropped (isShow: strides become 1), not failed. The strides exchange values
 // (a legacy quirk of the transposition that shares this step). 1, or 0 (cloud unchanged) when
-// there are no points, position is no permutation or the coordinates cannot be had.
+// there are no points, scans that name no points (CloudScansNamePoints), position is no
+// permutation or the coordinates cannot be had.
 int ReorderPointsbyIndices(Cloud* cloud, const int* position);
 // Moves the typed arrays alone. 1, or 0 when scratch cannot be had: the typed arrays are then
 // dropped; 0 with nothing changed for a null cloud, or a null position with typed arrays.

@@ -130,7 +130,7 @@ Subdiv* BuildSubdiv(const float* x, const float* y, const float* z, int n, const
     const double least = 1e-6 * s;
     double shortest = rule.len[0];
     for (int a = 1; a < 3; ++a) shortest = rule.len[a] < shortest ? rule.len[a] : shortest;
-    if (shortest <= least) shortest = least;
+    if (!(shortest > least)) shortest = least;  // a length that is no number too
     double k = s / (2.0 * shortest);
     if (rule.maxDiv <= k) k = rule.maxDiv;
     const int K = static_cast<int>(k);
@@ -145,11 +145,12 @@ Subdiv* BuildSubdiv(const float* x, const float* y, const float* z, int n, const
   grid->minX = box[0], grid->minY = box[1], grid->minZ = box[2];
   grid->maxX = box[3], grid->maxY = box[4], grid->maxZ = box[5];
   grid->sizeX = size[0], grid->sizeY = size[1], grid->sizeZ = size[2];
-  const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
-
-  grid->cells = CallocArray<SubdivCell>(ncells);
+  // The product is taken by the allocator, which refuses one past its reach; once the block is
+  // had, the count fits an int.
+  grid->cells = CallocArray<SubdivCell>(grid->ncellsX, grid->ncellsY, grid->ncellsZ);
   grid->ownCell = MallocArray<int32_t>(n);
   if (!grid->cells || KernelFailed()) return fail();
+  const int ncells = grid->ncellsX * grid->ncellsY * grid->ncellsZ;
 
   // Binning divides by the sizes: a flat axis bins with a tiny size, the record keeps its 0.
   const double bx = grid->sizeX > 0.0 ? grid->sizeX : 1e-6;

@@ -36,9 +36,10 @@ struct Subdiv {
 };
 
 // A grid over the n points for neighbourhood length len with at most about maxDiv divisions in
-// all (most callers pass 96). Points outside the box are held to the border cells. Polls the
-// user break every 50 cells and points. Null on no memory or a user break (no message), and for
-// a null array with n > 0 (a refused argument: error state set).
+// all (most callers pass 96); a len not above a millionth of the box, or not a number, leaves
+// the grid to maxDiv. Points outside the box are held to the border cells. Polls the user break
+// every 50 cells and points. Null on no memory (more cells than memory can hold too) or a user
+// break (no message), and for a null array with n > 0 (a refused argument: error state set).
 Subdiv* SubdivideArrays(const float* x, const float* y, const float* z, int n, double minX,
                         double minY, double minZ, double maxX, double maxY, double maxZ,
                         double len, int maxDiv);

@@ -5,6 +5,7 @@
 
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
+#include "cloud/cldpoly.h"
 #include "cloud/makecld.h"
 #include "cloud/psample.h"
 #include "curve/fitcurve.h"
@@ -152,6 +153,10 @@ int RemoveSpikesFromClds(Cloud* cloud, double cosLimit, int repair, int mode) {
   const double limit = cosLimit * std::fabs(cosLimit);
   if (cloud->type == 0) return RemoveSpikesArbitCloud(cloud, repair, mode, limit) ? 1 : 0;
   const CloudSlice* slice = cloud->slice;
+  // The strings are walked by their ends: they must name the cloud's points.
+  if (slice ? !RunsNamePoints(slice->sliceStart, slice->sliceEnd, slice->nslices, cloud->npts)
+            : !RunsNamePoints(cloud->scanStart, cloud->scanEnd, cloud->nscans, cloud->npts))
+    return 0;
   const int r = slice ? RemoveSpikesFromCldStrs(cloud, repair, mode, limit, slice->nslices, slice->sliceStart,
                                                 slice->sliceEnd)
                       : RemoveSpikesFromCldStrs(cloud, repair, mode, limit, cloud->nscans, cloud->scanStart,

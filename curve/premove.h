@@ -13,8 +13,8 @@ struct Cloud;
 // limit = cosLimit |cosLimit|. repair 0: the spikes are removed (with mode 1 moved first, which
 // changes nothing kept). repair non-zero: mode 1 moves every spike at once to the midpoint of its
 // neighbours (the next point's test sees it moved), mode 2 refits spikes by second-order curves
-// through the good points around them; other modes change nothing. 1, or 0 on no memory or a
-// failed removal.
+// through the good points around them; other modes change nothing. 1, or 0 on no memory, a
+// failed removal or an ordered cloud whose scans (or slices) name no points (RunsNamePoints).
 int RemoveSpikesFromClds(Cloud* cloud, double cosLimit, int repair, int mode);
 // The same over the given strings (first[s] .. last[s]), limit already squared with its sign. 0,
 // nothing changed, for a null cloud or string array (the arbitrary-cloud form alike).

@@ -311,7 +311,7 @@ Bspline* MakeBsplParabolaCrv(double p, double h) {
 }
 
 Bspline* MakeBsplParabolicSrf(double p, double t0, double h, const double base[3], const double axis[3]) {
-  if (!(t0 >= 0.0 && t0 < h) || VecSize3(axis) == 0.0) return nullptr;
+  if (!base || !axis || !(t0 >= 0.0 && t0 < h) || VecSize3(axis) == 0.0) return nullptr;
   Owned<Bspline, FreeBspline> profile(MakeBsplParabolaCrv(p, h));
   if (!profile) return nullptr;
   if (t0 != 0.0) {

@@ -53,7 +53,7 @@ Bspline* MakeBsplParabolaCrv(double p, double h);
 // along `axis` (not normalised: heights are multiples of it) and its vertex at base + t0 axis.
 // A t0 other than 0 cuts the profile at curve parameter t0 / h, that is at height t0^2 / h above
 // the vertex, leaving a hole about the axis; the rim stays at base + h axis. Null for p or h not
-// positive, t0 outside [0, h), a zero axis or a failed step.
+// positive, t0 outside [0, h), a null base or axis, a zero axis or a failed step.
 Bspline* MakeBsplParabolicSrf(double p, double t0, double h, const double base[3], const double axis[3]);
 
 // The best line through the points: the extent of their projections on the principal axis,

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "bspline/bsvalid.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
 #include "foundation/cloudrec.h"
@@ -145,6 +146,8 @@ void gcar_spline_fit(Bspline* srf, Cloud* cloud) {
     SetKernelError(-2);
     return;
   }
+  // A record with its net is walked by its knots and written: it must pass the record check.
+  if (srf->Z && !RecordsSound({srf})) return;
   srf->fitProps = {0, 0.0, 1.0e6, 0.1};
   if (!srf->Z) {
     assign_gcar_knots(srf, srf->umin, srf->vmin, srf->umax, srf->vmax);

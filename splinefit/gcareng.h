@@ -11,7 +11,7 @@ struct Cloud;
 // its domain. The grid runs x along its rows (ptsPerRow points, column step) and y across them
 // (nscans rows, row step); with a column axis code other than 0 it is read transposed (x
 // across the rows). Returns nothing: a failure (memory, a grid whose counts do not match its
-// points) shows in the error state; after a memory failure the record's knot vectors and
+// points, a record with Z that fails the record check: -2) shows in the error state; after a memory failure the record's knot vectors and
 // coefficient matrices are released and its references to them cleared.
 void gcar_spline_fit(Bspline* srf, Cloud* cloud);
 

@@ -3,8 +3,10 @@
 #include <tuple>
 #include <random>
 
+#include "cloud/cldpoly.h"
 #include "cloud/pcopy.h"
 #include "cloud/psample.h"
+#include "cloud/psort.h"
 #include "tests/cloud/tagged_cloud.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
@@ -221,6 +223,32 @@ TEST_F(KeepMask, FailuresLeaveTheCloudAsItWasOrOnlyLoseTriangles) {
     return r;
   });
   ExpectDataWithPoints(c, true);
+  FreeCloud(c);
+}
+
+// Scans that name no points (a last scan running past the points, or a scan that begins inside
+// the one before) are refused by the samplers and the reordering that walk them, the cloud kept
+// as it was.
+TEST_F(KeepMask, ScansThatNameNoPointsAreRefusedAndTheCloudKept) {
+  std::vector<char> keep(kPoints);
+  std::vector<int> same(kPoints);
+  for (int id = 0; id < kPoints; ++id) keep[id] = id % 3 != 1, same[id] = id;
+  Cloud* c = Make();
+  Cloud* snapshot = CopyCloud(c);
+  ASSERT_TRUE(c && snapshot && c->nscans > 2);
+  for (int fault = 0; fault < 2; ++fault) {
+    int32_t& end = fault == 0 ? c->scanEnd[c->nscans - 1] : c->scanStart[1];
+    const int32_t sound = end;
+    end = fault == 0 ? c->npts + 7 : c->scanEnd[0];
+    EXPECT_EQ(CloudScansNamePoints(c), 0);
+    EXPECT_EQ(sample_scan_cloud(c, 2, 2), 0);
+    EXPECT_EQ(SampleCloudBasedOnArray(c, keep.data()), 0);
+    EXPECT_EQ(ReorderPointsbyIndices(c, same.data()), 0);
+    end = sound;
+    ExpectSameCloud(c, snapshot);
+  }
+  EXPECT_EQ(CloudScansNamePoints(c), 1);
+  FreeCloud(snapshot);
   FreeCloud(c);
 }
 

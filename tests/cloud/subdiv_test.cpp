@@ -1,6 +1,7 @@
 #include "cloud/psubdiv.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -245,6 +246,26 @@ TEST_F(BinGrid, ScaledCloudGetsTheSameGrid) {
       EXPECT_EQ(other.items, unit.items) << len << " " << scale;
     }
   }
+}
+
+// A length that is no number counts as none (the grid left to maxDiv, as with 0), and a grid
+// finer than memory can hold is refused as out of memory, never a cell count past an int.
+TEST_F(BinGrid, NoLengthOrTooManyCellsGivesASoundAnswer) {
+  x = {0.0f, 0.5f, 0.1f}, y = {0.0f, 0.25f, 0.2f}, z = {0.0f, 0.125f, 0.05f};
+  const double b[6] = {0, 0, 0, 0.5, 0.25, 0.125};
+  std::copy(b, b + 6, box);
+  Subdiv* none = Build(0.0, 96);
+  Subdiv* nan = Build(std::nan(""), 96);
+  ASSERT_TRUE(none && nan);
+  EXPECT_EQ(nan->ncellsX, none->ncellsX);
+  EXPECT_EQ(nan->ncellsY, none->ncellsY);
+  EXPECT_EQ(nan->ncellsZ, none->ncellsZ);
+  EXPECT_TRUE(std::equal(nan->ownCell, nan->ownCell + 3, none->ownCell));
+  FreeSubdiv(none);
+  FreeSubdiv(nan);
+  EXPECT_FALSE(KernelFailed());
+  EXPECT_EQ(Build(0.0, INT_MAX), nullptr);
+  EXPECT_TRUE(KernelFailed());
 }
 
 // Trimming keeps every cell's items in order and leaves no spare room: a cleared grid refilled

@@ -229,6 +229,8 @@ TEST_F(QuadricsTest, ParaboloidLiesOnItsSurfaceWherePlaced) {
   EXPECT_EQ(MakeBsplParabolicSrf(p, h, h, base, axis), nullptr);
   EXPECT_EQ(MakeBsplParabolicSrf(p, -1, h, base, axis), nullptr);
   EXPECT_EQ(MakeBsplParabolicSrf(0, 0, h, base, axis), nullptr);
+  // A cut inside the range reaches the placing step, which reads the base.
+  EXPECT_EQ(MakeBsplParabolicSrf(p, 0.5 * h, h, nullptr, axis), nullptr);
 }
 
 TEST_F(QuadricsTest, LineThroughPointsSpansTheirProjections) {

@@ -3,6 +3,7 @@
 // and the dispatch picks the engine and property block the rules say; the plane-aligned fits
 // stand a wall upright and fall back to the plain fit; failures leave nothing behind and the
 // caller's cloud as it was.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -10,6 +11,7 @@
 
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
+#include "bspline/srfclone.h"
 #include "cloud/makecld.h"
 #include "foundation/makemat.h"
 #include "quadric/planefit.h"
@@ -92,6 +94,33 @@ TEST_F(CartesianFit, GriddedEngineReproducesASplineAndReadsATransposedGridAlike)
   EXPECT_NEAR(P[1], 0.7, 1e-12);
   FreeCloud(grid);
   FreeCloud(gridT);
+}
+
+// A built bicubic record handed to the gridded engine is refitted in place (its heights come
+// back from its own grid); one whose knots cannot be read is refused with -2 and left as it was.
+TEST_F(CartesianFit, GriddedEngineRefitsABuiltRecordAndRefusesOneItCannotRead) {
+  BsplineKeeper keep;
+  Bspline* truth = keep(Truth());
+  Cloud* grid = GridOf(truth, 13, 9, false);
+  ASSERT_NE(grid, nullptr);
+  Bspline* rec = keep(CopyBsplineSurface(truth));
+  ASSERT_NE(rec, nullptr);
+  for (int j = 0; j < 6; ++j) std::fill(rec->Z[j], rec->Z[j] + 7, 0.0);
+  gcar_spline_fit(rec, grid);
+  ASSERT_FALSE(KernelFailedNow());
+  for (int j = 0; j < 6; ++j)
+    for (int i = 0; i < 7; ++i) EXPECT_NEAR(rec->Z[j][i], truth->Z[j][i], 2e-4) << i << " " << j;
+  double* knots = rec->knotsU;
+  rec->knotsU = nullptr;
+  rec->fitProps.flag = 5;
+  const std::vector<double> z = Zs(rec);
+  gcar_spline_fit(rec, grid);
+  EXPECT_EQ(zk_error_status, -2);
+  EXPECT_EQ(rec->fitProps.flag, 5);
+  EXPECT_EQ(rec->knotsU, nullptr);
+  rec->knotsU = knots;
+  EXPECT_EQ(Zs(rec), z);
+  FreeCloud(grid);
 }
 
 TEST_F(CartesianFit, DispatchPicksTheEngineAndItsPropertyBlock) {

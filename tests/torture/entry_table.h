@@ -1104,6 +1104,7 @@ struct PointEntryTableOf {
       {"FreeSurfaceGrid", "bspline/srfgrid.h", 3, 0x0, 0x0, [](Args& a) { FreeSurfaceGrid(a.Matrix(0), a.Matrix(1), a.Matrix(2)); a.Done(); }},
       {"MeshCornersNamePoints", "cloud/cldpoly.h", 2, 0x3, 0x3, [](Args& a) { a.Value(MeshCornersNamePoints(a.Cld(0), a.Ints(1))); }},
       {"CloudPointsFinite", "cloud/cldpoly.h", 1, 0x1, 0x1, [](Args& a) { a.Value(CloudPointsFinite(a.Cld(0))); }},
+      {"CloudScansNamePoints", "cloud/cldpoly.h", 1, 0x1, 0x1, [](Args& a) { a.Value(CloudScansNamePoints(a.Cld(0))); }},
       {"NewPolyPointers", "cloud/cldpoly.h", 1, 0x1, 0x1, [](Args& a) { a.Pointer(NewPolyPointers(a.Cld(0))); }},
       {"FindPolyVertsAndNorms", "cloud/cldpoly.h", 5, 0x1, 0x1, [](Args& a) { FindPolyVertsAndNorms(a.Cld(0), a.Int(1), a.Ints(2), a.Triples(3), a.Triples(4)); a.Done(); }},
       {"MakeCld", "cloud/makecld.h", 5, 0x7, 0x7, [](Args& a) { a.Pointer(MakeCld(a.Floats(0), a.Floats(1), a.Floats(2), a.Int(3), a.Reals(4))); }},

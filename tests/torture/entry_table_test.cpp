@@ -16,10 +16,12 @@
 // The second table's functions (clouds, meshes, arrays of numbers, no record) get a sound mesh,
 // sound arrays and counts, one parameter made wrong at a time: a cloud null, with a point not a
 // number, infinite or huge, a corner out of range, a triangle with a repeated corner, no
-// triangles, every point in one place or no points; an array it reads null (one whose length the
-// caller gives, not a vector declared with its extent), an array with an
-// entry not a number, infinite or huge, or the same as the array before it; a count of 0, -1 or
-// as long as the arrays; a number not a number, infinite or huge. SEAMWELD_ENTRY_NULLS=0 leaves
+// triangles, every point in one place, no points, a last scan running past the points or grid
+// rows longer than the points allow; or a sound cloud of scans or of a grid (other seeds draw
+// every cloud's kind among the three); an array it reads null (one whose length the caller
+// gives, not a vector declared with its extent), an array with an entry not a number, infinite
+// or huge, or the same as the array before it; a count of 0, -1 or as long as the arrays; a
+// number not a number, infinite or huge. SEAMWELD_ENTRY_NULLS=0 leaves
 // the null arrays out.
 // SEAMWELD_ENTRY_ROUNDS (default 1) repeats every function's calls over that many seeds from
 // SEAMWELD_ENTRY_SEED (default 0): seed 0 is the suite's fixed set, the others draw their records
@@ -275,16 +277,50 @@ class EntryArgs {
     Cloud* c;
     int points, triangles, liedPoints = -7, liedTriangles = -7;
   };
-  Cloud* Mesh() {
+  // The kinds of sound cloud: an unordered mesh, the same tube as scans (a ring a scan) and a
+  // gridded height field; each carries its triangles. Seeds other than 0 draw the kind of every
+  // cloud, the spoilt ones too.
+  enum CloudShape { kTube, kScanTube, kGridSheet };
+  Cloud* Mesh() { return Mesh(seed_ ? static_cast<CloudShape>(I(kTube, kGridSheet)) : kTube); }
+  Cloud* Mesh(CloudShape shape) {
     UntrackedScope own;  // as the records
     const int around = seed_ ? I(4, 9) : 6, along = seed_ ? I(2, 5) : 4;
     const double size = seed_ ? std::pow(10.0, std::uniform_real_distribution<double>(-0.5, 0.5)(rng_)) : 1.0;
-    Cloud* c = MakeTubeMesh(around, along, size, 2.0 * size);
-    if (!c) return nullptr;
     const double far = seed_ ? 100.0 * size * std::uniform_real_distribution<double>(-1.0, 1.0)(rng_) : 0.0;
-    for (int i = 0; i < c->npts; ++i) c->x[i] += float(far), c->y[i] -= float(far);
+    Cloud* c = shape == kGridSheet ? GridSheet(around, along, size, far) : MakeTubeMesh(around, along, size, 2.0 * size);
+    if (c && shape != kGridSheet)
+      for (int i = 0; i < c->npts; ++i) c->x[i] += float(far), c->y[i] -= float(far);
+    if (c && shape == kScanTube) c = AsScans(c, around, along);
+    if (!c) return nullptr;
     for (int t = 0; t < c->ntri; ++t) MakeCldPolyPlane(c, &c->tri[t]);
     clouds_.push_back({c, c->npts, c->ntri});
+    return c;
+  }
+  // A wavy sheet of ncol x nrow heights over a square of side 2 size, two triangles a cell.
+  static Cloud* GridSheet(int ncol, int nrow, double size, double far) {
+    std::vector<float> heights(ncol * nrow);
+    for (int j = 0; j < nrow; ++j)
+      for (int k = 0; k < ncol; ++k) heights[j * ncol + k] = float(0.3 * size * std::sin(1.3 * k) * std::cos(0.9 * j));
+    Cloud* c = MakeGridCld(far, -far, 2.0 * size / (ncol - 1), 2.0 * size / (nrow - 1), ncol, nrow, 0, 1,
+                           heights.data(), nullptr);
+    if (!c) return nullptr;
+    c->tri = MallocArray<CloudTriangle>(2 * (ncol - 1) * (nrow - 1));
+    if (!c->tri) return FreeCloud(c), nullptr;
+    for (int j = 0; j + 1 < nrow; ++j)
+      for (int k = 0; k + 1 < ncol; ++k) {
+        const int a = j * ncol + k, b = a + 1, d = a + ncol, e = d + 1;
+        c->tri[c->ntri++] = {{a, b, e}, {}};
+        c->tri[c->ntri++] = {{a, e, d}, {}};
+      }
+    return c;
+  }
+  // The tube's points as a scan cloud of its rings, with its triangles.
+  static Cloud* AsScans(Cloud* tube, int around, int along) {
+    std::vector<int> start(along), end(along);
+    for (int j = 0; j < along; ++j) start[j] = j * around, end[j] = (j + 1) * around - 1;
+    Cloud* c = MakeScanCld(tube->x, tube->y, tube->z, tube->npts, start.data(), end.data(), along, nullptr);
+    if (c) std::swap(c->tri, tube->tri), std::swap(c->ntri, tube->ntri);
+    FreeCloud(tube);
     return c;
   }
   int I(int a, int b) { return std::uniform_int_distribution<int>(a, b)(rng_); }
@@ -400,11 +436,12 @@ class EntryArgs {
 // wrong at a time, each parameter with the faults of its kind.
 enum PointFault { kPlain, kNullArray, kNaNEntry, kInfiniteEntry, kHugeEntry, kAliasedArray, kZeroCount,
                   kNegativeCount, kHugeCount, kCornerOutOfRange, kDegenerateTriangle, kNoTriangles,
-                  kCollapsedPoints, kNoPoints, kPointFaults };
+                  kCollapsedPoints, kNoPoints, kScanCloud, kGridCloud, kScanPastPoints, kGridRowsLie, kPointFaults };
 const char* const kPointFaultNames[kPointFaults] = {
     "sound values", "null array", "NaN entry", "infinite entry", "huge entry", "array aliased to the one before",
     "count 0", "count -1", "count as long as the arrays", "corner out of range", "triangle with a repeated corner",
-    "no triangles", "every point in one place", "no points"};
+    "no triangles", "every point in one place", "no points", "sound scan cloud",
+    "sound gridded cloud", "a scan past the points", "grid rows longer than the points"};
 // The kinds of parameter, and the faults each takes.
 enum Kind { kNoKind, kCloudKind, kArrayKind, kIndexArrayKind, kCountKind, kNumberKind };
 bool Takes(Kind kind, PointFault f) {
@@ -431,7 +468,12 @@ class PointArgs : public EntryArgs {
   Cloud* Cld(int k) {
     Note(k, kCloudKind);
     if (Spoilt(k) && pfault_ == kNullArray) return nullptr;
-    Cloud* c = Mesh();
+    Cloud* c = !Spoilt(k)              ? Mesh()
+               : pfault_ == kScanCloud ? Mesh(kScanTube)
+               : pfault_ == kGridCloud ? Mesh(kGridSheet)
+               : pfault_ == kScanPastPoints ? Mesh(kScanTube)
+               : pfault_ == kGridRowsLie ? Mesh(kGridSheet)
+                                       : Mesh();
     if (c && Spoilt(k)) SpoilCloud(clouds_.back());
     return c;
   }
@@ -525,6 +567,8 @@ class PointArgs : public EntryArgs {
         for (int j = 0; j < c->npts; ++j) c->x[j] = c->x[0], c->y[j] = c->y[0], c->z[j] = c->z[0];
         break;
       case kNoPoints: c->npts = h.liedPoints = 0; break;
+      case kScanPastPoints: c->scanEnd[c->nscans - 1] += 7; break;
+      case kGridRowsLie: c->ptsPerRow += 3; break;
       default: break;
     }
   }
