@@ -37,8 +37,10 @@ int ReallocCldPolyList(Cloud* mesh, int n);
 // for *loopCount + ntri entries (a peel can lengthen it by one); it and *loopCount end as the
 // final loop, numbered in the edge table given.
 // Where the curve runs through triangles too large to peel (points not held by fixedPoints would
-// stay beyond it by more than half the final loop's longest span, judged on the loop's mean
-// plane; a loop without area is not judged), or the loop the peel leaves on a closed curve spans
+// stay beyond it: seen along the final loop's mean plane, outside the region the loop bounds and
+// farther out than their closest curve point, by more than 1e-3 of the loop's longest span; or,
+// where the loop on the curve bounds no area, as an open curve can draw it, farther than 1e-3 of
+// the mesh's size from the curve), or the loop the peel leaves on a closed curve spans
 // less than nine tenths of the area the curve bounds or has two vertices on one curve point,
 // the mesh is cut along the curve instead: the curve as a polyline straying from it by at most
 // 1e-3 of its size (less where subdivideTol asks, down to 1e-6) is made a chain of mesh edges, seen

@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "foundation/geo2.h"
 #include "mesh/cldpoly.h"
 #include "mesh/cldtrim.h"
 #include "tests/support/builders.h"
@@ -431,6 +432,70 @@ TEST_F(MeshTrimming, ACutFollowsTheCircleWithinTheToleranceGiven) {
   ExpectTrimmedToDisc(tight.mesh, r, 0, 0, 1e-5 * h);
   EXPECT_GT(tight.mesh->npts, plain.mesh->npts);
   EXPECT_NEAR(std::fabs(SignedAreaXY(tight.mesh)), M_PI * r * r, 2 * M_PI * r * 2e-4);
+}
+
+// The region an open polyline curve of points (px, py) bounds with the chord that closes its ends:
+// how far (x, y) lies outside it, 0 inside.
+double BeyondOpenCurve(double x, double y, const std::vector<double>& px, const std::vector<double>& py) {
+  const int n = int(px.size());
+  if (IsPointInPoly2D(x, y, n, px.data(), py.data())) return 0.0;
+  double gap = HUGE_VAL;
+  for (int k = 0; k < n; ++k) {
+    const double a[2] = {px[k], py[k]}, b[2] = {px[(k + 1) % n], py[(k + 1) % n]}, q[2] = {x, y};
+    double foot[2], d2, s;
+    LineSegPnt2DMinDistSq(q, a, b, foot, &d2, &s);
+    gap = std::min(gap, d2);
+  }
+  return std::sqrt(gap);
+}
+
+// Coarse faces and open arcs (half, three quarters and eleven twelfths of a circle, as polylines):
+// a trim that is done leaves no point beyond the arc and the chord closing it; one that cannot be
+// cut (an open curve) is refused with its reason, the mesh as it was. At every scale and place.
+TEST_F(MeshTrimming, AnOpenCurveOnACoarseFaceTrimsWhollyOrIsRefused) {
+  int done = 0, refused = 0;
+  for (double scale : {1e-6, 1.0, 1e6}) {
+    for (double far : {0.0, 1e4}) {
+      const double h = 10.0 * scale, shift = far * h;
+      for (double r : {4.0 * scale, 6.3 * scale, 8.0 * scale}) {
+        for (double arc : {180.0, 270.0, 330.0}) {
+          for (int n = 2; n <= 8; ++n) {
+            if ((scale != 1.0 || far != 0.0) && (n > 4 || r != 6.3 * scale)) continue;
+            SCOPED_TRACE(testing::Message() << scale << " " << far << " " << r / scale << " " << arc << " " << n);
+            TrimCase c(n, h, shift);
+            ASSERT_TRUE(c.Ready());
+            const int m = 64;
+            std::vector<double> pts, knots = {0}, px, py;
+            for (int k = 0; k <= m; ++k) {
+              const double a = arc * M_PI / 180 * k / m;
+              px.push_back(r * std::cos(a)), py.push_back(r * std::sin(a));
+              pts.insert(pts.end(), {shift + px.back(), shift + py.back(), 0.0});
+              knots.push_back(k);
+            }
+            knots.push_back(m);
+            BsplineKeeper keep;
+            Bspline* curve = keep(BuildCurve(1, 3, pts, knots));
+            const int npts = c.mesh->npts, ntri = c.mesh->ntri;
+            const size_t from = Messages().size();
+            if (c.Trim(curve, nullptr, -1.0) == 1) {
+              ++done;
+              ExpectTriangleIndicesInRange(c.mesh);
+              for (int i = 0; i < c.mesh->npts; ++i)
+                EXPECT_LT(BeyondOpenCurve(c.mesh->x[i] - shift, c.mesh->y[i] - shift, px, py), 2e-3 * r) << i;
+              continue;
+            }
+            ++refused;
+            EXPECT_NE(Messages().find("the curve is not closed", from), std::string::npos) << Messages().substr(from);
+            EXPECT_EQ(c.mesh->npts, npts);
+            EXPECT_EQ(c.mesh->ntri, ntri);
+            for (int i = 0; i < npts; ++i) EXPECT_EQ(c.mesh->x[i], c.original[i][0]) << i;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(done, 0);
+  EXPECT_GT(refused, 0);
 }
 
 // A cut that cannot be made, where the peel would keep mesh beyond the curve, is refused with its
