@@ -610,11 +610,12 @@ struct CutMesh {
 };
 
 // Cuts the mesh along the closed curve and removes what lies between the given loop and the
-// curve (method above). kCutDone with the mesh changed, or the failure with it as it was (but
-// for room in its arrays); kCutNoMemory also after the points were written, the triangles then
-// split but none removed.
+// curve (method above). kCutDone with the mesh changed and *finalEdges the edges of the chain
+// that bound the kept triangles (the result's loop along the curve), or the failure with the
+// mesh as it was (but for room in its arrays); kCutNoMemory also after the points were written,
+// the triangles then split but none removed.
 int CutAlongCurve(Cloud* mesh, IndexNode* const* heads, const int* loop, int loopCount, const int32_t* edgePairs,
-                  Bspline* curve, const int* fixedPoints, double subdivideTol) {
+                  Bspline* curve, const int* fixedPoints, double subdivideTol, int* finalEdges) {
   TrackingScope scope;
   CurvePolyline line;
   if (const int r = SampleClosedCurve(curve, subdivideTol == -1.0 ? 0.0 : subdivideTol, &line)) return r;
@@ -739,11 +740,14 @@ int CutAlongCurve(Cloud* mesh, IndexNode* const* heads, const int* loop, int loo
     }
   }
   if (removed == 0 || removed == m.nt) return kCutNotParted;
+  int bounding = 0;
   for (int t = 0; t < m.nt; ++t)
     for (int k = 0; k < 3; ++k) {
-      const int p = m.v[3 * t + k];
+      const int p = m.v[3 * t + k], s = m.nb[3 * t + k];
       if (!gone[t]) kept[p] = 1;
       if (gone[t] && fixedPoints && p < n0 && fixedPoints[p] == 1) return kCutHeldBeyond;
+      // A chain edge between a kept triangle and a removed one (or none) is on the result's loop.
+      if (!gone[t] && (s == -1 || (s >= 0 && gone[s])) && m.InChain(p, m.v[3 * t + (k + 1) % 3])) ++bounding;
     }
 
   // The cut is whole: the mesh takes it.
@@ -768,6 +772,7 @@ int CutAlongCurve(Cloud* mesh, IndexNode* const* heads, const int* loop, int loo
   if (!DeleteCldVertsAndPolys(mesh, pointFlags, triFlags)) return kCutNoMemory;
   if (!ReallocCldXYZArrays(mesh, mesh->npts) || !ReallocCldPolyList(mesh, mesh->ntri)) return kCutNoMemory;
   if (mesh->isVert && !CloudSetIsVerts(mesh)) return kCutNoMemory;
+  *finalEdges = bounding;
   return kCutDone;
 }
 
@@ -924,10 +929,12 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
   if (beyond > 0 || coarse) {
     // Nothing was changed by the peel: the triangles too large for it are cut along the curve.
     // Where the cut cannot be made, a peel that keeps nothing beyond the curve stands.
-    const int cut = CutAlongCurve(mesh, heads, given, givenCount, edgePairs, curve, fixedPoints, subdivideTol);
+    int finalEdges = 0;
+    const int cut =
+        CutAlongCurve(mesh, heads, given, givenCount, edgePairs, curve, fixedPoints, subdivideTol, &finalEdges);
     if (cut == kCutDone) {
       restore();
-      *loopCount = 0;
+      *loopCount = finalEdges;
       return 1;
     }
     if (cut == kCutNoMemory || beyond > 0) restore();

@@ -46,8 +46,10 @@ int ReallocCldPolyList(Cloud* mesh, int n);
 // 1e-3 of its size (less where subdivideTol asks, down to 1e-6) is made a chain of mesh edges, seen
 // along its mean plane, by splitting the triangles and edges it crosses (new points on the
 // polyline, each half facing its parent's way), and every triangle reached from the loop without
-// crossing the chain is removed, with the points only they held. The loop's edges are then in no
-// table: *loopCount ends 0 and the loop array as given. No subdivision follows a cut.
+// crossing the chain is removed, with the points only they held. *loopCount then ends as the
+// number of edges of the result's loop along the curve; those edges were made by the cut and are
+// in no table given, so the loop array is left as given (read none of it past the count given).
+// No subdivision follows a cut.
 // 1 done; 0 for a failed closest point while peeling or a triangle that names no point (the mesh
 // unchanged), no memory (after a cut had written its points, the triangles split but none
 // removed), or a failure in the subdivision (vertices then moved and some triangles split,

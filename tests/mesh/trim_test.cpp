@@ -171,6 +171,15 @@ std::vector<std::vector<int>> BoundaryLoops(const Cloud* m) {
   return out;
 }
 
+// The edges of the mesh's one boundary loop; -1 where it has not exactly one.
+int OneLoopEdgeCount(const Cloud* m) {
+  MeshEdgesAndLoops t;
+  if (t.Build(m) || t.nloops != 1) return -1;
+  int edges = 0;
+  for (IndexNode* e = t.loops[0]; e; e = e->next) ++edges;
+  return edges;
+}
+
 void ExpectTriangleIndicesInRange(const Cloud* m) {
   for (int t = 0; t < m->ntri; ++t)
     for (int k = 0; k < 3; ++k) ASSERT_TRUE(m->tri[t].v[k] >= 0 && m->tri[t].v[k] < m->npts) << t;
@@ -198,6 +207,7 @@ TEST_F(MeshTrimming, TheBoundaryEndsOnACircleAsASpaceCurveAndOnAPlaneSurface) {
     EXPECT_LT(c.mesh->ntri, ntri);
     const auto loops = BoundaryLoops(c.mesh);
     ASSERT_EQ(loops.size(), 1u) << onSurface;
+    EXPECT_EQ(c.count, OneLoopEdgeCount(c.mesh));
     for (int v : loops[0]) {
       EXPECT_NEAR(std::hypot(c.mesh->x[v], c.mesh->y[v]), r, 1e-5 * h) << v;
     }
@@ -281,7 +291,7 @@ void ExpectTrimmedToDisc(const Cloud* m, double r, double cx, double cy, double 
 
 // The coarse faces of CAD tessellations (2 and 8 triangles, and a few more) and a circle inside
 // them: the triangles the circle crosses are cut along it, the same at every scale and far from
-// the origin.
+// the origin, and the count ends as the edges of the loop the cut made.
 TEST_F(MeshTrimming, ACoarseFaceIsCutAlongTheCircleAtEveryScaleAndPlace) {
   for (int n : {2, 3, 4, 5}) {
     int trianglesAtUnit = -1, pointsAtUnit = -1;
@@ -297,6 +307,8 @@ TEST_F(MeshTrimming, ACoarseFaceIsCutAlongTheCircleAtEveryScaleAndPlace) {
         EXPECT_FALSE(KernelFailedNow());
         const double tol = 1e-6 * r + 64 * std::ldexp(1.0, -24) * (shift + h);
         ExpectTrimmedToDisc(c.mesh, r, shift, shift, tol);
+        // The count is that of the result's loop, made by the cut.
+        EXPECT_EQ(c.count, OneLoopEdgeCount(c.mesh));
         if (far != 0.0) continue;
         // Near the origin the cut is the same in its own units at every scale.
         if (trianglesAtUnit < 0) trianglesAtUnit = c.mesh->ntri, pointsAtUnit = c.mesh->npts;
