@@ -49,7 +49,8 @@ int ReallocCldPolyList(Cloud* mesh, int n);
 // crossing the chain is removed, with the points only they held. *loopCount then ends as the
 // number of edges of the result's loop along the curve; those edges were made by the cut and are
 // in no table given, so the loop array is left as given (read none of it past the count given).
-// No subdivision follows a cut.
+// No subdivision follows a cut. Either way the points are renumbered: the edge table, the lists
+// and the loop are the mesh's as it was, to be made again before the mesh is trimmed again.
 // 1 done; 0 for a failed closest point while peeling or a triangle that names no point (the mesh
 // unchanged), no memory (after a cut had written its points, the triangles split but none
 // removed), or a failure in the subdivision (vertices then moved and some triangles split,
