@@ -158,14 +158,14 @@ void Bounds(const Cloud* c, double lo[3], double hi[3]) {
 }
 
 // A grid over the points for neighbour searches (length 0: the divisions decide it) with about
-// sqrt(n) divisions, at most 96 (grow false) or at most what the box holds at about four cells
-// a point (grow): a scanned surface then puts about as many points in a cell however large the
-// cloud, where a fixed limit fills every cell as the cloud grows.
-Subdiv* PointGrid(const Cloud* c, bool grow) {
+// sqrt(n) divisions, at most what the box holds at about four cells a point: a scanned surface
+// then puts about as many points in a cell however large the cloud, where a fixed limit fills
+// every cell as the cloud grows.
+Subdiv* PointGrid(const Cloud* c) {
   double box[6];
   Bounds(c, box, box + 3);
   const int root = static_cast<int>(std::sqrt(static_cast<double>(c->npts)));
-  const int cap = std::min(root, grow ? SubdivDivisionsFor(c->npts, box) : 96);
+  const int cap = std::min(root, SubdivDivisionsFor(c->npts, box));
   return SubdivideArrays(c->x, c->y, c->z, c->npts, box[0], box[1], box[2], box[3], box[4], box[5], 0.0, cap);
 }
 
@@ -732,7 +732,7 @@ int Normals3D(const Cloud* cloud, float* nx, float* ny, float* nz, const double*
   OrientScratch scratch;
   if (forOffset && !scratch.Allocate(n)) return 0;
   {
-    Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, true));
+    Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud));
     CellCoords cells;
     if (!grid || !BuildCellCoords(cloud, grid.get(), &cells)) return 0;
     Owned<NearTree, FreeNearTree> tree;
@@ -809,7 +809,7 @@ int AssureCloudNormals(Cloud* cloud) {
   const int k = n / 2 < 3 ? 2 : n / 2 > 7 ? 8 : n / 2;
   int32_t* table = MallocArray<int32_t>(n, k + 1);
   if (!table) return 0;
-  Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud, false));
+  Owned<Subdiv, FreeSubdiv> grid(PointGrid(cloud));
   if (!grid) return 0;
   // The tree serves points in a crowded cell and, in a large cloud, those whose cell holds too
   // few: reading the whole cloud for each of them would cost n squared.

@@ -175,21 +175,40 @@ bool PlaneAxes(const double normal[3], double u[3], double w[3]) {
   return true;
 }
 
+// The distance of (x, y) from the polygon of n points (closed by its first).
+double GapToPolygon(double x, double y, int n, const double* xs, const double* ys) {
+  double gap = HUGE_VAL;
+  for (int k = 0; k < n; ++k) {
+    const double a[2] = {xs[k], ys[k]}, b[2] = {xs[(k + 1) % n], ys[(k + 1) % n]}, q[2] = {x, y};
+    double foot[2], d2, s;
+    LineSegPnt2DMinDistSq(q, a, b, foot, &d2, &s);
+    gap = std::min(gap, d2);
+  }
+  return std::sqrt(gap);
+}
+
+// How far past the curve, as a share of the loop's longest span, a kept point may lie: the
+// closest point of a polyline curve's corner or of a curve refined in a few steps may miss the
+// true one by a little.
+constexpr double kBeyondShare = 1e-3;
+
 // Whether the trim would keep mesh beyond the curve: the loop's nv ordered vertices, placed on
 // their closest curve points, bound on their mean plane the region the kept triangles lie on (the
-// side their triangles on the loop lie, inside or outside); a kept point that is not on the loop
-// lying on the other side, by more than half the loop's longest span (a point between a span and
-// the arc it cuts off is not beyond the curve), stays beyond the curve: where the curve runs
-// through triangles too large to peel, no loop vertex is near enough to it to go. Triangles with
-// a held point (fixedPoints) are passed over. 1 beyond, 0 not (also for a loop without area,
-// whose plane is unknown), -1 when memory runs out.
-int KeptBeyondLoop(const Cloud* mesh, IndexNode* const* heads, const int* verts, int nv,
-                   const ClosestPointCache& closest, const int* pointFlags, const int* triFlags,
+// side their triangles on the loop lie, inside or outside). A kept point that is not on the loop
+// and lies on the other side stays beyond the curve where its closest curve point lies nearer
+// the region than it does, by more than kBeyondShare of the loop's longest span: a point between
+// a span and the arc it cuts off has the arc farther out, one beyond the curve (or beyond the
+// chord that closes an open curve's ends) has the curve between it and the region. Where the
+// curve runs through triangles too large to peel, no loop vertex is near enough to it to go.
+// Triangles with a held point (fixedPoints) are passed over. A loop without area bounds no
+// region: every kept point off it must then lie on the curve. 1 beyond, 0 not, -1 when memory
+// runs out or a closest point fails.
+int KeptBeyondLoop(const Cloud* mesh, IndexNode* const* heads, const int* verts, int nv, ClosestPointCache& closest,
+                   Bspline* curve, CurveSampleCache* samples, const int* pointFlags, const int* triFlags,
                    const int* fixedPoints) {
-  if (nv < 3) return 0;
   TrackingScope scope;
-  double* xs = MallocArray<double>(nv);
-  double* ys = MallocArray<double>(nv);
+  double* xs = MallocArray<double>(std::max(nv, 1));
+  double* ys = MallocArray<double>(std::max(nv, 1));
   unsigned char* onLoop = CallocArray<unsigned char>(mesh->npts);
   if (!xs || !ys || !onLoop) return -1;
   auto at = [&](int k) { return closest.pts + 3 * closest.slot[verts[k]]; };
@@ -200,9 +219,38 @@ int KeptBeyondLoop(const Cloud* mesh, IndexNode* const* heads, const int* verts,
     longest = std::max(longest, VecDist3(a, b));
     onLoop[verts[k]] = 1;
   }
+  // The kept triangles, bar those with a held point (they stay as the caller asked, wherever
+  // they lie).
+  auto judged = [&](int t) {
+    const int32_t* c = mesh->tri[t].v;
+    return !triFlags[t] && !(fixedPoints && (fixedPoints[c[0]] == 1 || fixedPoints[c[1]] == 1 || fixedPoints[c[2]] == 1));
+  };
   const double size = std::sqrt(VecDotProd3(normal, normal));
   double u[3], w[3];
-  if (!(size > 1e-9 * longest * longest) || !PlaneAxes(normal, u, w)) return 0;
+  if (nv < 3 || !(size > 1e-9 * longest * longest) || !PlaneAxes(normal, u, w)) {
+    // The loop on the curve bounds nothing (an open curve draws it onto one arc): a kept point
+    // off the loop stays beyond the curve unless it lies on it, within kBeyondShare of the
+    // mesh's size.
+    double lo[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    for (int i = 0; i < mesh->npts; ++i) {
+      double p[3];
+      GetCldPoint(mesh, i, p);
+      for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], p[k]), hi[k] = std::max(hi[k], p[k]);
+    }
+    const double reach = kBeyondShare * VecDist3(lo, hi);
+    for (int t = 0; t < mesh->ntri; ++t) {
+      if (!judged(t)) continue;
+      for (int32_t v : mesh->tri[t].v) {
+        if (onLoop[v] || pointFlags[v]) continue;
+        const double* onCurve = closest.Get(mesh, v, curve, samples);
+        if (!onCurve) return -1;
+        double p[3];
+        GetCldPoint(mesh, v, p);
+        if (VecDist3(p, onCurve) > reach) return 1;
+      }
+    }
+    return 0;
+  }
   for (int k = 0; k < nv; ++k) xs[k] = VecDotProd3(at(k), u), ys[k] = VecDotProd3(at(k), w);
   // Which side the kept triangles on the loop lie: left of the loop's way (inside) or right.
   int inside = 0;
@@ -220,10 +268,8 @@ int KeptBeyondLoop(const Cloud* mesh, IndexNode* const* heads, const int* verts,
     }
   }
   for (int t = 0; t < mesh->ntri; ++t) {
-    if (triFlags[t]) continue;
-    // A triangle with a held point stays as the caller asked, wherever it lies.
+    if (!judged(t)) continue;
     const int32_t* c = mesh->tri[t].v;
-    if (fixedPoints && (fixedPoints[c[0]] == 1 || fixedPoints[c[1]] == 1 || fixedPoints[c[2]] == 1)) continue;
     for (int k = 0; k < 3; ++k) {
       const int v = c[k];
       if (onLoop[v] || pointFlags[v]) continue;
@@ -231,15 +277,13 @@ int KeptBeyondLoop(const Cloud* mesh, IndexNode* const* heads, const int* verts,
       GetCldPoint(mesh, v, p);
       const double x = VecDotProd3(p, u), y = VecDotProd3(p, w);
       if ((IsPointInPoly2D(x, y, nv, xs, ys) == 1) == (inside >= 0)) continue;
-      // On the wrong side: beyond the curve unless within half the longest span of the loop.
-      double gap = HUGE_VAL;
-      for (int k = 0; k < nv; ++k) {
-        const double a[2] = {xs[k], ys[k]}, b[2] = {xs[(k + 1) % nv], ys[(k + 1) % nv]}, q[2] = {x, y};
-        double foot[2], d2, s;
-        LineSegPnt2DMinDistSq(q, a, b, foot, &d2, &s);
-        gap = std::min(gap, d2);
-      }
-      if (gap > 0.25 * longest * longest) return 1;
+      // On the wrong side: beyond the curve unless its closest curve point lies as far out.
+      const double* onCurve = closest.Get(mesh, v, curve, samples);
+      if (!onCurve) return -1;
+      const double cx = VecDotProd3(onCurve, u), cy = VecDotProd3(onCurve, w);
+      const bool cOut = (IsPointInPoly2D(cx, cy, nv, xs, ys) == 1) != (inside >= 0);
+      const double out = cOut ? GapToPolygon(cx, cy, nv, xs, ys) : 0.0;
+      if (GapToPolygon(x, y, nv, xs, ys) > out + kBeyondShare * longest) return 1;
     }
   }
   return 0;
@@ -566,11 +610,12 @@ struct CutMesh {
 };
 
 // Cuts the mesh along the closed curve and removes what lies between the given loop and the
-// curve (method above). kCutDone with the mesh changed, or the failure with it as it was (but
-// for room in its arrays); kCutNoMemory also after the points were written, the triangles then
-// split but none removed.
+// curve (method above). kCutDone with the mesh changed and *finalEdges the edges of the chain
+// that bound the kept triangles (the result's loop along the curve), or the failure with the
+// mesh as it was (but for room in its arrays); kCutNoMemory also after the points were written,
+// the triangles then split but none removed.
 int CutAlongCurve(Cloud* mesh, IndexNode* const* heads, const int* loop, int loopCount, const int32_t* edgePairs,
-                  Bspline* curve, const int* fixedPoints, double subdivideTol) {
+                  Bspline* curve, const int* fixedPoints, double subdivideTol, int* finalEdges) {
   TrackingScope scope;
   CurvePolyline line;
   if (const int r = SampleClosedCurve(curve, subdivideTol == -1.0 ? 0.0 : subdivideTol, &line)) return r;
@@ -695,11 +740,14 @@ int CutAlongCurve(Cloud* mesh, IndexNode* const* heads, const int* loop, int loo
     }
   }
   if (removed == 0 || removed == m.nt) return kCutNotParted;
+  int bounding = 0;
   for (int t = 0; t < m.nt; ++t)
     for (int k = 0; k < 3; ++k) {
-      const int p = m.v[3 * t + k];
+      const int p = m.v[3 * t + k], s = m.nb[3 * t + k];
       if (!gone[t]) kept[p] = 1;
       if (gone[t] && fixedPoints && p < n0 && fixedPoints[p] == 1) return kCutHeldBeyond;
+      // A chain edge between a kept triangle and a removed one (or none) is on the result's loop.
+      if (!gone[t] && (s == -1 || (s >= 0 && gone[s])) && m.InChain(p, m.v[3 * t + (k + 1) % 3])) ++bounding;
     }
 
   // The cut is whole: the mesh takes it.
@@ -724,6 +772,7 @@ int CutAlongCurve(Cloud* mesh, IndexNode* const* heads, const int* loop, int loo
   if (!DeleteCldVertsAndPolys(mesh, pointFlags, triFlags)) return kCutNoMemory;
   if (!ReallocCldXYZArrays(mesh, mesh->npts) || !ReallocCldPolyList(mesh, mesh->ntri)) return kCutNoMemory;
   if (mesh->isVert && !CloudSetIsVerts(mesh)) return kCutNoMemory;
+  *finalEdges = bounding;
   return kCutDone;
 }
 
@@ -866,7 +915,8 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
   verts[nv] = verts[0];
   for (int k = 0; k < nv; ++k)
     if (!closest.Get(mesh, verts[k], curve, &samples)) return 0;
-  const int beyond = KeptBeyondLoop(mesh, heads, verts, nv, closest, pointFlags, triFlags, fixedPoints);
+  const int beyond =
+      KeptBeyondLoop(mesh, heads, verts, nv, closest, curve, &samples, pointFlags, triFlags, fixedPoints);
   const bool coarse = beyond == 0 && PeelTooCoarse(verts, nv, closest, curve);
   auto restore = [&] {
     std::copy(given, given + givenCount, loopEdges);
@@ -879,10 +929,12 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
   if (beyond > 0 || coarse) {
     // Nothing was changed by the peel: the triangles too large for it are cut along the curve.
     // Where the cut cannot be made, a peel that keeps nothing beyond the curve stands.
-    const int cut = CutAlongCurve(mesh, heads, given, givenCount, edgePairs, curve, fixedPoints, subdivideTol);
+    int finalEdges = 0;
+    const int cut =
+        CutAlongCurve(mesh, heads, given, givenCount, edgePairs, curve, fixedPoints, subdivideTol, &finalEdges);
     if (cut == kCutDone) {
       restore();
-      *loopCount = 0;
+      *loopCount = finalEdges;
       return 1;
     }
     if (cut == kCutNoMemory || beyond > 0) restore();

@@ -37,15 +37,20 @@ int ReallocCldPolyList(Cloud* mesh, int n);
 // for *loopCount + ntri entries (a peel can lengthen it by one); it and *loopCount end as the
 // final loop, numbered in the edge table given.
 // Where the curve runs through triangles too large to peel (points not held by fixedPoints would
-// stay beyond it by more than half the final loop's longest span, judged on the loop's mean
-// plane; a loop without area is not judged), or the loop the peel leaves on a closed curve spans
+// stay beyond it: seen along the final loop's mean plane, outside the region the loop bounds and
+// farther out than their closest curve point, by more than 1e-3 of the loop's longest span; or,
+// where the loop on the curve bounds no area, as an open curve can draw it, farther than 1e-3 of
+// the mesh's size from the curve), or the loop the peel leaves on a closed curve spans
 // less than nine tenths of the area the curve bounds or has two vertices on one curve point,
 // the mesh is cut along the curve instead: the curve as a polyline straying from it by at most
 // 1e-3 of its size (less where subdivideTol asks, down to 1e-6) is made a chain of mesh edges, seen
 // along its mean plane, by splitting the triangles and edges it crosses (new points on the
 // polyline, each half facing its parent's way), and every triangle reached from the loop without
-// crossing the chain is removed, with the points only they held. The loop's edges are then in no
-// table: *loopCount ends 0 and the loop array as given. No subdivision follows a cut.
+// crossing the chain is removed, with the points only they held. *loopCount then ends as the
+// number of edges of the result's loop along the curve; those edges were made by the cut and are
+// in no table given, so the loop array is left as given (read none of it past the count given).
+// No subdivision follows a cut. Either way the points are renumbered: the edge table, the lists
+// and the loop are the mesh's as it was, to be made again before the mesh is trimmed again.
 // 1 done; 0 for a failed closest point while peeling or a triangle that names no point (the mesh
 // unchanged), no memory (after a cut had written its points, the triangles split but none
 // removed), or a failure in the subdivision (vertices then moved and some triangles split,

@@ -1441,7 +1441,7 @@ class TriangleGrid {
  public:
   // Bins triangles tris[0..n) of m (n > 0); false when memory runs out.
   bool Build(const Cloud* m, const int32_t* tris, int n) {
-    m_ = m, tris_ = tris;
+    m_ = m, tris_ = tris, n_ = n;
     double hi[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}, size = 0;
     for (int k = 0; k < 3; ++k) lo_[k] = HUGE_VAL;
     // A triangle with a corner that is not a point sizes nothing (it goes to the first cell).
@@ -1504,6 +1504,10 @@ class TriangleGrid {
     tree_ = BuildBoxTree(boxes_, n);
     return tree_ != nullptr;
   }
+
+  // The triangles binned (mesh numbers) and their count.
+  const int32_t* Triangles() const { return tris_; }
+  int Count() const { return n_; }
 
   // The squared distance of p from the nearest triangle, whose number in the mesh goes to
   // *nearest when given (-1 for none); a point not finite is at no finite distance (HUGE_VAL),
@@ -1604,6 +1608,7 @@ class TriangleGrid {
 
   const Cloud* m_ = nullptr;
   const int32_t* tris_ = nullptr;
+  int n_ = 0;
   double lo_[3] = {0, 0, 0};
   double cell_ = 1;
   int dims_[3] = {1, 1, 1};
@@ -1697,6 +1702,155 @@ double SplitBound(const Cloud* m, int t1, int t2, const double corner[3][3]) {
   return std::max(FarthestFrom(m, t1, part[0], count[0]), FarthestFrom(m, t2, part[1], count[1]));
 }
 
+// The triangles round each point, of a list of a mesh's triangles: those of point v are
+// list[first[v] .. first[v + 1] - 1].
+struct TriangleStars {
+  int32_t* first = nullptr;
+  int32_t* list = nullptr;
+  // false when memory runs out (the arrays live in the caller's tracking scope).
+  bool Build(const Cloud* m, const int32_t* tris, int n) {
+    first = CallocArray<int32_t>(m->npts + 1L);
+    list = MallocArray<int32_t>(3L * std::max(n, 1));
+    if (!first || !list) return false;
+    for (int i = 0; i < n; ++i)
+      for (int32_t v : m->tri[tris[i]].v) ++first[v + 1];
+    for (int v = 0; v < m->npts; ++v) first[v + 1] += first[v];
+    for (int i = 0; i < n; ++i)
+      for (int32_t v : m->tri[tris[i]].v) list[first[v]++] = tris[i];
+    for (int v = m->npts; v > 0; --v) first[v] = first[v - 1];
+    first[0] = 0;
+    return true;
+  }
+};
+
+// The part of the triangle `corner` in the wedge round the line through p along the normal that
+// turns from half-plane `from` to half-plane `to` (each given by normal x its direction; less
+// than half a turn) into poly (room for 5 points); the number of its points.
+int ClipToWedge(const double corner[3][3], const double p[3], const double from[3], const double to[3],
+                double poly[5][3]) {
+  double scratch[5][3];
+  double(*bufs[2])[3] = {scratch, poly};
+  int size = 3;
+  for (int j = 0; j < 3; ++j) std::copy(corner[j], corner[j] + 3, poly[j]);
+  for (int side = 0; side < 2 && size > 0; ++side) {
+    // Side 0 keeps (x - p) . from >= 0, side 1 keeps (x - p) . to <= 0.
+    const double* h = side == 0 ? from : to;
+    const double sign = side == 0 ? 1.0 : -1.0;
+    const double(*in)[3] = bufs[1 - side];
+    double(*out)[3] = bufs[side];
+    double value[5];
+    for (int j = 0; j < size; ++j) {
+      const double d[3] = {in[j][0] - p[0], in[j][1] - p[1], in[j][2] - p[2]};
+      value[j] = sign * VecDotProd3(d, h);
+    }
+    int kept = 0;
+    for (int j = 0; j < size; ++j) {
+      const int next = (j + 1) % size;
+      if (value[j] >= 0) std::copy(in[j], in[j] + 3, out[kept++]);
+      if ((value[j] > 0 && value[next] < 0) || (value[j] < 0 && value[next] > 0)) {
+        const double f = value[j] / (value[j] - value[next]);
+        for (int d = 0; d < 3; ++d) out[kept][d] = in[j][d] + f * (in[next][d] - in[j][d]);
+        ++kept;
+      }
+    }
+    size = kept;
+  }
+  return size;
+}
+
+// A bound on the distance of every point of the triangle `corner` from the triangles round point
+// v (HUGE_VAL where it cannot be had), no smaller than `enough` only when no smaller one was
+// found. Where those triangles make one fan round v, each turning the same way about their mean
+// normal n, the half-planes through the line along n at v that hold their edges from v cut space
+// into wedges, one per triangle; an open fan's gap is halved, each half going to the fan's end
+// triangle beside it. The part of the piece in each wedge is convex and no farther from that
+// wedge's triangle than its farthest vertex (distance from one triangle is convex): the largest
+// of these bounds the piece's distance from the fan, and so from the surface, whatever the
+// triangles the wedges are given. Where a smooth surface lies under the piece each part lies
+// over its own triangle and the bound is the distance itself.
+double StarBound(const Cloud* m, const TriangleStars& stars, int v, const double corner[3][3], double enough) {
+  constexpr int kMostFan = 64;
+  const int count = stars.first[v + 1] - stars.first[v];
+  if (count < 1 || count > kMostFan) return HUGE_VAL;
+  const int32_t* star = stars.list + stars.first[v];
+  // Each triangle's corners after v in its own turning order.
+  int after[kMostFan][2];
+  for (int j = 0; j < count; ++j) {
+    const int32_t* c = m->tri[star[j]].v;
+    const int at = c[0] == v ? 0 : c[1] == v ? 1 : 2;
+    after[j][0] = c[(at + 1) % 3], after[j][1] = c[(at + 2) % 3];
+  }
+  // The fan in turning order, each triangle's second corner the next one's first: from the
+  // triangle whose first corner no other's second is (an open fan), else from any.
+  int order[kMostFan];
+  bool used[kMostFan] = {};
+  order[0] = 0;
+  for (int j = 0; j < count; ++j) {
+    bool follows = false;
+    for (int i = 0; i < count && !follows; ++i) follows = i != j && after[i][1] == after[j][0];
+    if (!follows) {
+      order[0] = j;
+      break;
+    }
+  }
+  used[order[0]] = true;
+  for (int k = 1; k < count; ++k) {
+    order[k] = -1;
+    for (int j = 0; j < count && order[k] < 0; ++j)
+      if (!used[j] && after[j][0] == after[order[k - 1]][1]) order[k] = j;
+    if (order[k] < 0) return HUGE_VAL;
+    used[order[k]] = true;
+  }
+  const bool closed = after[order[count - 1]][1] == after[order[0]][0];
+  double p[3], n[3] = {0, 0, 0};
+  GetCldPoint(m, v, p);
+  // Edges from v to each triangle's first corner in fan order, and the last one's second.
+  double edge[kMostFan + 1][3];
+  for (int k = 0; k <= count; ++k) {
+    double q[3];
+    GetCldPoint(m, k < count ? after[order[k]][0] : after[order[count - 1]][1], q);
+    for (int d = 0; d < 3; ++d) edge[k][d] = q[d] - p[d];
+  }
+  for (int k = 0; k < count; ++k) {
+    double c[3];
+    VecCrossProd3(edge[k], edge[k + 1], c);
+    for (int d = 0; d < 3; ++d) n[d] += c[d];
+  }
+  if (!(VecDotProd3(n, n) > 0)) return HUGE_VAL;
+  // Each wedge turns less than half a turn the way of n, so it is the meet of two half-spaces.
+  double cut[kMostFan + 1][3];  // n x edge: (x - v) . cut[k] >= 0 on the turning side of edge k
+  for (int k = 0; k <= count; ++k) VecCrossProd3(n, edge[k], cut[k]);
+  for (int k = 0; k < count; ++k)
+    if (!(VecDotProd3(cut[k], edge[k + 1]) > 0)) return HUGE_VAL;
+  double worst = 0, poly[5][3];
+  for (int k = 0; k < count && worst < enough; ++k) {
+    const int size = ClipToWedge(corner, p, cut[k], cut[k + 1], poly);
+    if (size > 0) worst = std::max(worst, FarthestFrom(m, star[order[k]], poly, size));
+  }
+  if (closed || worst >= enough) return worst;
+  // The gap from the last edge round to the first, seen across n, halved by its middle direction.
+  double u[3], w[3];
+  const double ln = std::sqrt(VecDotProd3(n, n));
+  for (double& x : n) x /= ln;
+  const double lu = std::sqrt(VecDotProd3(cut[0], cut[0]));
+  for (int d = 0; d < 3; ++d) w[d] = cut[0][d] / lu;
+  VecCrossProd3(w, n, u);  // u along edge 0 seen across n, w a quarter turn on
+  const double a1 = std::atan2(VecDotProd3(edge[count], w), VecDotProd3(edge[count], u));
+  // The gap turns from the last edge's angle a1 on to a full turn (edge 0 is at angle 0); where the
+  // fan turned past a full turn the extra wedges only cover again what it covers.
+  double gap = 2 * M_PI - (a1 < 0 ? a1 + 2 * M_PI : a1);
+  if (!(gap > 0 && gap < 2 * M_PI)) return HUGE_VAL;
+  const double mid = a1 + 0.5 * gap;
+  double middle[3], midCut[3];
+  for (int d = 0; d < 3; ++d) middle[d] = std::cos(mid) * u[d] + std::sin(mid) * w[d];
+  VecCrossProd3(n, middle, midCut);
+  int size = ClipToWedge(corner, p, cut[count], midCut, poly);
+  if (size > 0) worst = std::max(worst, FarthestFrom(m, star[order[count - 1]], poly, size));
+  size = ClipToWedge(corner, p, midCut, cut[0], poly);
+  if (size > 0) worst = std::max(worst, FarthestFrom(m, star[order[0]], poly, size));
+  return worst;
+}
+
 // A piece of a triangle in the search for its farthest point from another surface: its corners,
 // their distances from the surface and the triangle nearest each, its longest edge, and a bound
 // on the distance of every point of the piece.
@@ -1720,8 +1874,11 @@ struct BoundPiece {
 // largest corner distance plus the farthest any point of the piece lies from its nearest
 // corner (no more than the longest edge over sqrt(3)); the distance from one triangle is convex,
 // so over the piece it is at most the largest corner distance from the triangle nearest any one
-// corner; and where the triangles nearest two corners share an edge, the piece cut by the plane
-// halfway between them is bounded part by part (SplitBound). The piece with the largest bound is
+// corner; where the triangles nearest two corners share an edge, the piece cut by the plane
+// halfway between them is bounded part by part (SplitBound); and where the triangles nearest the
+// corners meet at a point, the piece cut into wedges round the fan at that point is bounded wedge
+// by wedge (StarBound), which settles the pieces over a vertex of the other surface without
+// splitting them down to the finest size. The piece with the largest bound is
 // split in four at its edges' midpoints until that bound comes within the tolerance of the
 // largest distance measured; pieces whose bound cannot beat that are dropped.
 bool BoundDistance(const Cloud* m, const int32_t* from, int nfrom, const TriangleGrid& grid, double slack,
@@ -1739,6 +1896,8 @@ bool BoundDistance(const Cloud* m, const int32_t* from, int nfrom, const Triangl
   BoundPiece* pool = MallocArray<BoundPiece>(room);
   int32_t* freed = MallocArray<int32_t>(room);
   if (!heap || !pool || !freed) return false;
+  TriangleStars stars;
+  if (!stars.Build(m, grid.Triangles(), grid.Count())) return false;
   double lower = start;
   auto finish = [&](BoundPiece& piece) {
     piece.longest = 0;
@@ -1757,6 +1916,17 @@ bool BoundDistance(const Cloud* m, const int32_t* from, int nfrom, const Triangl
       for (int j = 0; j < k && piece.upper > lower; ++j)
         if (piece.near[j] >= 0 && piece.near[k] >= 0 && piece.near[j] != piece.near[k])
           piece.upper = std::min(piece.upper, SplitBound(m, piece.near[j], piece.near[k], piece.corner));
+    // Corners nearest different triangles round one point: the fan round it bounds the piece.
+    if (piece.upper > lower && piece.near[0] >= 0 && piece.near[1] >= 0 && piece.near[2] >= 0 &&
+        (piece.near[0] != piece.near[1] || piece.near[0] != piece.near[2]))
+      for (int32_t v : m->tri[piece.near[0]].v) {
+        const auto has = [&](int t) {
+          const int32_t* c = m->tri[t].v;
+          return c[0] == v || c[1] == v || c[2] == v;
+        };
+        if (piece.upper > lower && has(piece.near[1]) && has(piece.near[2]))
+          piece.upper = std::min(piece.upper, StarBound(m, stars, v, piece.corner, piece.upper));
+      }
   };
   auto push = [&](const BoundPiece& piece) {
     if (piece.upper <= lower) return true;  // it cannot hold the farthest point
@@ -2201,16 +2371,18 @@ bool CountDecimation::BoundaryMayMove(int v, int newCount) {
   return true;
 }
 
-// Pieces of the surfaces are split no finer than this share of the original's mean edge: where
-// one runs over a corner of the other at about the distance found (one plane, a common crease),
-// the bound would need ever smaller pieces to settle, and there the distance runs about
-// linearly over a piece, which its corners then measure.
-constexpr double kFinePiece = 1.0 / 8;
+// Pieces of the surfaces are split no finer than this share of twice the original's mean edge:
+// where one runs over a corner of the other at about the distance found (one plane, a common
+// crease), or a piece lies across slivers no one fan holds, the bound would need ever smaller
+// pieces to settle, and there the distance runs about linearly over a piece, which its corners
+// then measure. It is no coarser so that pieces the fans' bounds settle a few splits on are
+// split that far, rather than standing for themselves where the distance still bends.
+constexpr double kFinePiece = 1.0 / 64;
 
 // The result's distance from the original, measured both ways (BoundDistance): a bound at most a
 // hundredth above the largest distance of a point of either from the other, measured at pieces
-// of a quarter of the original's mean edge where it cannot be settled; false when memory runs
-// out.
+// of a thirty-second of the original's mean edge where it cannot be settled; false when memory
+// runs out.
 bool CountDecimation::MeasureError(double* maxError) {
   TrackingScope scope;
   int32_t* result = MallocArray<int32_t>(std::max(live_, 1));

@@ -83,7 +83,7 @@ int ReduceCloudPolygons(Cloud* mesh, double tol, double angle, unsigned char* ma
 // made unordered. *maxError receives the distance between the result and the original, measured
 // both ways over every point of both surfaces (0 first): a bound at most 1% above it, except
 // where one surface runs over a corner of the other at about that distance, where it is
-// measured at pieces of a quarter of the original's mean edge. No removal gives an edge a third
+// measured at pieces of a thirty-second of the original's mean edge. No removal gives an edge a third
 // triangle. bbox is the mesh's box. 0 done (also when the mesh has
 // fewer triangles than the target, or none that takes part: then it is left as it was); -1, the
 // mesh as it was, for a null mesh or a point that is not finite; -1 when memory runs out: the mesh as it was, or, when the final compaction fails, its triangles

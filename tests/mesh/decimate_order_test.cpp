@@ -131,27 +131,27 @@ TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
        [] { return Field(40, 36, 0.0, 1, Hills, [](int, int) { return true; }); },
        270,
        {1, 1, 1},
-       11886371026755059216ull,
-       0.46709997973013156},
+       15346142248127055286ull,
+       0.4640834259141009},
       {"jittered hills",
        [] { return Field(40, 36, 0.6, 7, Hills, [](int, int) { return true; }); },
        700,
        {1, 1, 1},
-       13041036360213872039ull,
-       0.45474136979411905},
+       650707425063834406ull,
+       0.45222754785878722},
       {"jittered, other weights",
        [] { return Field(32, 30, 0.5, 11, Hills, [](int, int) { return true; }); },
        150,
        {0.2, 3, 0.5},
-       15932722215005715793ull,
-       0.39237551735693338},
+       16726279703747140184ull,
+       0.39826206211104143},
       {"flat grid of equal costs",
        [] { return Field(30, 30, 0.0, 3, Flat, [](int, int) { return true; }); },
        90,
        {1, 1, 1},
-       16010907221395095833ull,
-       6.5668703899922528e-10},
-      {"closed torus", [] { return Torus(48, 20); }, 190, {1, 1, 1}, 3493238062734707181ull, 0.266427799764893},
+       11243984682714065830ull,
+       5.3997655987248629e-10},
+      {"closed torus", [] { return Torus(48, 20); }, 190, {1, 1, 1}, 11114145926089867377ull, 0.26629026657348487},
       {"holes and pinched corners",
        [] {
          return Field(36, 36, 0.3, 5, Hills,
@@ -159,9 +159,9 @@ TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
        },
        300,
        {1, 1, 1},
-       7523638973987304754ull,
-       0.26078978445109036},
-      {"wheel of many spokes", [] { return Wheel(10); }, 120, {1, 1, 1}, 3540337617562048795ull, 0.14877119428574137},
+       105466386533435019ull,
+       0.2570947827008534},
+      {"wheel of many spokes", [] { return Wheel(10); }, 120, {1, 1, 1}, 5817856653620319938ull, 0.15219020546026316},
       {"one point not a number",
        [] {
          Cloud* m = Field(20, 20, 0.4, 13, Hills, [](int, int) { return true; });
@@ -182,8 +182,8 @@ TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
        },
        200,
        {1, 1, 1},
-       5849699052911193450ull,
-       283504.84603696078},
+       11136347919825810346ull,
+       287268.50762892299},
   };
   for (const Case& c : cases) {
     Cloud* m = c.make();
@@ -193,6 +193,34 @@ TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
     EXPECT_DOUBLE_EQ(maxError, c.maxError) << c.name;
     FreeCloud(m);
   }
+}
+
+// The wheel reduced as recorded: its reported error is no less than the distance from the result
+// of the original's triangles near the farthest point, sampled on a lattice of 32 steps a side
+// (0.149871 near (1.75, 8.16)), where pieces that stood for themselves by their corners fell
+// short of it.
+TEST_F(DecimationOrder, TheWheelsErrorIsNoLessThanAFineLatticeFinds) {
+  Cloud* m = Wheel(10);
+  const MeshSurface before(m);
+  double maxError = -1;
+  const double weights[3] = {1, 1, 1};
+  Reduced(m, 120, weights, &maxError, 0);
+  const MeshSurface after(m);
+  double worst = 0;
+  const int steps = 32;
+  for (const auto& t : before.tris) {
+    if (std::hypot((t[0][0] + t[1][0] + t[2][0]) / 3 - 1.75, (t[0][1] + t[1][1] + t[2][1]) / 3 - 8.16) > 1.5) continue;
+    for (int i = 0; i <= steps; ++i)
+      for (int j = 0; i + j <= steps; ++j) {
+        const double u = double(i) / steps, w = double(j) / steps;
+        MeshSurface::P3 p;
+        for (int d = 0; d < 3; ++d) p[d] = t[0][d] + u * (t[1][d] - t[0][d]) + w * (t[2][d] - t[0][d]);
+        worst = std::max(worst, after.Distance(p));
+      }
+  }
+  EXPECT_GT(worst, 0.1498);
+  EXPECT_GE(maxError, worst);
+  FreeCloud(m);
 }
 
 }  // namespace

@@ -73,10 +73,24 @@ inline int CrossingPairs(const Cloud* m, int from) {
     }
     return c;
   };
+  // Triangles whose boxes do not meet cannot cross: only the others are tested.
+  std::vector<std::array<double, 6>> boxes(m->ntri);
+  for (int t = 0; t < m->ntri; ++t) {
+    const auto c = corners(t);
+    for (int k = 0; k < 3; ++k) {
+      boxes[t][k] = std::min({c[0][k], c[1][k], c[2][k]});
+      boxes[t][k + 3] = std::max({c[0][k], c[1][k], c[2][k]});
+    }
+  }
+  auto apart = [&](int a, int b) {
+    for (int k = 0; k < 3; ++k)
+      if (boxes[a][k] > boxes[b][k + 3] || boxes[b][k] > boxes[a][k + 3]) return true;
+    return false;
+  };
   int pairs = 0;
   for (int a = from; a < m->ntri; ++a)
     for (int b = 0; b < m->ntri; ++b) {
-      if (b >= from && b <= a) continue;
+      if ((b >= from && b <= a) || apart(a, b)) continue;
       const auto ta = corners(a), tb = corners(b);
       bool crossed = false;
       for (int side = 0; side < 2 && !crossed; ++side) {
@@ -89,40 +103,70 @@ inline int CrossingPairs(const Cloud* m, int from) {
   return pairs;
 }
 
-// The surface of the box [0, nx] x [0, ny] x [0, nz] (times scale), unit cells split in two,
-// facing out. keep(face, i, j) says whether cell (i, j) of a face stays; faces 0..5 are x = 0,
-// x = nx, y = 0, y = ny, z = 0, z = nz, their cells indexed along the next two axes in order
-// (x = c: y then z; y = c: z then x; z = c: x then y).
-inline Cloud* BoxSurface(int nx, int ny, int nz, const std::function<bool(int, int, int)>& keep, double scale = 1.0) {
-  const int n[3] = {nx, ny, nz};
+// The box with cells left out, some cut in two and its points moved: a box [0, n[0]] x [0, n[1]] x
+// [0, n[2]] whose points are moved by move (in cell units; null: not moved), then have z scaled by
+// zScale, all times scale and moved by shift along every axis. Unit cells split in two facing
+// out; keep(face, i, j) says whether cell (i, j) of a face stays (faces 0..5 are x = 0, x = nx,
+// y = 0, y = ny, z = 0, z = nz, their cells indexed along the next two axes in order: x = c: y then
+// z; y = c: z then x; z = c: x then y); a cell fine(face, i, j) names (null: none) is cut into two
+// half-width ones along its first axis, whose in-between points meet the uncut edges of the cells
+// beside it (slits at T-junctions).
+struct BoxCells {
+  int n[3];
+  std::function<bool(int, int, int)> keep;
+  std::function<bool(int, int, int)> fine;
+  std::function<void(double*)> move;
+  double zScale = 1.0;
+  double scale = 1.0;
+  double shift = 0.0;
+};
+inline Cloud* BoxSurface(const BoxCells& box) {
+  // Points keyed in half units.
   std::map<std::array<int, 3>, int> ids;
   std::vector<std::array<double, 3>> pts;
-  auto id = [&](std::array<int, 3> c) {
-    auto it = ids.find(c);
-    if (it != ids.end()) return it->second;
-    ids[c] = int(pts.size());
-    pts.push_back({scale * c[0], scale * c[1], scale * c[2]});
-    return int(pts.size()) - 1;
+  auto id = [&](const std::array<int, 3>& c) {
+    auto [it, fresh] = ids.emplace(c, int(pts.size()));
+    if (fresh) {
+      double p[3] = {0.5 * c[0], 0.5 * c[1], 0.5 * c[2]};
+      if (box.move) box.move(p);
+      pts.push_back({box.scale * p[0] + box.shift, box.scale * p[1] + box.shift, box.scale * box.zScale * p[2] + box.shift});
+    }
+    return it->second;
   };
   std::vector<TestTriangle> tris;
   for (int face = 0; face < 6; ++face) {
     const int axis = face / 2, u = (axis + 1) % 3, v = (axis + 2) % 3;
     const bool high = face % 2;
-    for (int i = 0; i < n[u]; ++i)
-      for (int j = 0; j < n[v]; ++j) {
-        if (!keep(face, i, j)) continue;
-        auto at = [&](int a, int b) {
+    for (int i = 0; i < box.n[u]; ++i)
+      for (int j = 0; j < box.n[v]; ++j) {
+        if (!box.keep(face, i, j)) continue;
+        auto at = [&](int a2, int b2) {
           std::array<int, 3> c;
-          c[axis] = high ? n[axis] : 0, c[u] = a, c[v] = b;
+          c[axis] = high ? 2 * box.n[axis] : 0, c[u] = a2, c[v] = b2;
           return id(c);
         };
-        const int p00 = at(i, j), p10 = at(i + 1, j), p11 = at(i + 1, j + 1), p01 = at(i, j + 1);
-        // u x v points along +axis: counter-clockwise in (u, v) faces out on the high side.
-        if (high) tris.push_back({p00, p10, p11}), tris.push_back({p00, p11, p01});
-        else tris.push_back({p00, p11, p10}), tris.push_back({p00, p01, p11});
+        const int pieces = box.fine && box.fine(face, i, j) ? 2 : 1;
+        for (int k = 0; k < pieces; ++k) {
+          const int a0 = 2 * i + k * 2 / pieces, a1 = 2 * i + (k + 1) * 2 / pieces;
+          const int p00 = at(a0, 2 * j), p10 = at(a1, 2 * j), p11 = at(a1, 2 * j + 2), p01 = at(a0, 2 * j + 2);
+          // u x v points along +axis: counter-clockwise in (u, v) faces out on the high side.
+          if (high) {
+            tris.push_back({p00, p10, p11}), tris.push_back({p00, p11, p01});
+          } else {
+            tris.push_back({p00, p11, p10}), tris.push_back({p00, p01, p11});
+          }
+        }
       }
   }
   return MakeTestMesh(pts, tris);
+}
+
+// The surface of the box [0, nx] x [0, ny] x [0, nz] (times scale), unit cells split in two,
+// facing out, with the cells keep(face, i, j) (as BoxCells) only.
+inline Cloud* BoxSurface(int nx, int ny, int nz, const std::function<bool(int, int, int)>& keep, double scale = 1.0) {
+  BoxCells box{{nx, ny, nz}, keep, nullptr, nullptr};
+  box.scale = scale;
+  return BoxSurface(box);
 }
 
 // The surface of a union of unit cubes (cube (i, j, k) spans [i, i + 1] x [j, j + 1] x

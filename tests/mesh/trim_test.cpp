@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "foundation/geo2.h"
 #include "mesh/cldpoly.h"
 #include "mesh/cldtrim.h"
 #include "tests/support/builders.h"
@@ -170,6 +171,15 @@ std::vector<std::vector<int>> BoundaryLoops(const Cloud* m) {
   return out;
 }
 
+// The edges of the mesh's one boundary loop; -1 where it has not exactly one.
+int OneLoopEdgeCount(const Cloud* m) {
+  MeshEdgesAndLoops t;
+  if (t.Build(m) || t.nloops != 1) return -1;
+  int edges = 0;
+  for (IndexNode* e = t.loops[0]; e; e = e->next) ++edges;
+  return edges;
+}
+
 void ExpectTriangleIndicesInRange(const Cloud* m) {
   for (int t = 0; t < m->ntri; ++t)
     for (int k = 0; k < 3; ++k) ASSERT_TRUE(m->tri[t].v[k] >= 0 && m->tri[t].v[k] < m->npts) << t;
@@ -197,6 +207,7 @@ TEST_F(MeshTrimming, TheBoundaryEndsOnACircleAsASpaceCurveAndOnAPlaneSurface) {
     EXPECT_LT(c.mesh->ntri, ntri);
     const auto loops = BoundaryLoops(c.mesh);
     ASSERT_EQ(loops.size(), 1u) << onSurface;
+    EXPECT_EQ(c.count, OneLoopEdgeCount(c.mesh));
     for (int v : loops[0]) {
       EXPECT_NEAR(std::hypot(c.mesh->x[v], c.mesh->y[v]), r, 1e-5 * h) << v;
     }
@@ -280,7 +291,7 @@ void ExpectTrimmedToDisc(const Cloud* m, double r, double cx, double cy, double 
 
 // The coarse faces of CAD tessellations (2 and 8 triangles, and a few more) and a circle inside
 // them: the triangles the circle crosses are cut along it, the same at every scale and far from
-// the origin.
+// the origin, and the count ends as the edges of the loop the cut made.
 TEST_F(MeshTrimming, ACoarseFaceIsCutAlongTheCircleAtEveryScaleAndPlace) {
   for (int n : {2, 3, 4, 5}) {
     int trianglesAtUnit = -1, pointsAtUnit = -1;
@@ -296,6 +307,8 @@ TEST_F(MeshTrimming, ACoarseFaceIsCutAlongTheCircleAtEveryScaleAndPlace) {
         EXPECT_FALSE(KernelFailedNow());
         const double tol = 1e-6 * r + 64 * std::ldexp(1.0, -24) * (shift + h);
         ExpectTrimmedToDisc(c.mesh, r, shift, shift, tol);
+        // The count is that of the result's loop, made by the cut.
+        EXPECT_EQ(c.count, OneLoopEdgeCount(c.mesh));
         if (far != 0.0) continue;
         // Near the origin the cut is the same in its own units at every scale.
         if (trianglesAtUnit < 0) trianglesAtUnit = c.mesh->ntri, pointsAtUnit = c.mesh->npts;
@@ -431,6 +444,70 @@ TEST_F(MeshTrimming, ACutFollowsTheCircleWithinTheToleranceGiven) {
   ExpectTrimmedToDisc(tight.mesh, r, 0, 0, 1e-5 * h);
   EXPECT_GT(tight.mesh->npts, plain.mesh->npts);
   EXPECT_NEAR(std::fabs(SignedAreaXY(tight.mesh)), M_PI * r * r, 2 * M_PI * r * 2e-4);
+}
+
+// The region an open polyline curve of points (px, py) bounds with the chord that closes its ends:
+// how far (x, y) lies outside it, 0 inside.
+double BeyondOpenCurve(double x, double y, const std::vector<double>& px, const std::vector<double>& py) {
+  const int n = int(px.size());
+  if (IsPointInPoly2D(x, y, n, px.data(), py.data())) return 0.0;
+  double gap = HUGE_VAL;
+  for (int k = 0; k < n; ++k) {
+    const double a[2] = {px[k], py[k]}, b[2] = {px[(k + 1) % n], py[(k + 1) % n]}, q[2] = {x, y};
+    double foot[2], d2, s;
+    LineSegPnt2DMinDistSq(q, a, b, foot, &d2, &s);
+    gap = std::min(gap, d2);
+  }
+  return std::sqrt(gap);
+}
+
+// Coarse faces and open arcs (half, three quarters and eleven twelfths of a circle, as polylines):
+// a trim that is done leaves no point beyond the arc and the chord closing it; one that cannot be
+// cut (an open curve) is refused with its reason, the mesh as it was. At every scale and place.
+TEST_F(MeshTrimming, AnOpenCurveOnACoarseFaceTrimsWhollyOrIsRefused) {
+  int done = 0, refused = 0;
+  for (double scale : {1e-6, 1.0, 1e6}) {
+    for (double far : {0.0, 1e4}) {
+      const double h = 10.0 * scale, shift = far * h;
+      for (double r : {4.0 * scale, 6.3 * scale, 8.0 * scale}) {
+        for (double arc : {180.0, 270.0, 330.0}) {
+          for (int n = 2; n <= 8; ++n) {
+            if ((scale != 1.0 || far != 0.0) && (n > 4 || r != 6.3 * scale)) continue;
+            SCOPED_TRACE(testing::Message() << scale << " " << far << " " << r / scale << " " << arc << " " << n);
+            TrimCase c(n, h, shift);
+            ASSERT_TRUE(c.Ready());
+            const int m = 64;
+            std::vector<double> pts, knots = {0}, px, py;
+            for (int k = 0; k <= m; ++k) {
+              const double a = arc * M_PI / 180 * k / m;
+              px.push_back(r * std::cos(a)), py.push_back(r * std::sin(a));
+              pts.insert(pts.end(), {shift + px.back(), shift + py.back(), 0.0});
+              knots.push_back(k);
+            }
+            knots.push_back(m);
+            BsplineKeeper keep;
+            Bspline* curve = keep(BuildCurve(1, 3, pts, knots));
+            const int npts = c.mesh->npts, ntri = c.mesh->ntri;
+            const size_t from = Messages().size();
+            if (c.Trim(curve, nullptr, -1.0) == 1) {
+              ++done;
+              ExpectTriangleIndicesInRange(c.mesh);
+              for (int i = 0; i < c.mesh->npts; ++i)
+                EXPECT_LT(BeyondOpenCurve(c.mesh->x[i] - shift, c.mesh->y[i] - shift, px, py), 2e-3 * r) << i;
+              continue;
+            }
+            ++refused;
+            EXPECT_NE(Messages().find("the curve is not closed", from), std::string::npos) << Messages().substr(from);
+            EXPECT_EQ(c.mesh->npts, npts);
+            EXPECT_EQ(c.mesh->ntri, ntri);
+            for (int i = 0; i < npts; ++i) EXPECT_EQ(c.mesh->x[i], c.original[i][0]) << i;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(done, 0);
+  EXPECT_GT(refused, 0);
 }
 
 // A cut that cannot be made, where the peel would keep mesh beyond the curve, is refused with its
