@@ -478,8 +478,9 @@ TEST_F(SurfacePickTest, ClosestPointBesideAnApexOrPoleIsOnlyThereWhenNearest) {
 // A bicubic with 8 x 8 bumps, under the grid's resolution of them (six cells a bump), scaled
 // and moved, and `count` points over it (random generator seeded with `seed`): the least
 // distance is found (never beyond a dense grid's nearest point refined) through the kept grid,
-// and through the one-shot entry when `oneShot`.
-void ExpectTheLeastAmongBumps(double scale, const double shift[3], unsigned seed, int count, bool oneShot) {
+// and through the one-shot entry when `oneShot`; the points before `from` are drawn and passed by.
+void ExpectTheLeastAmongBumps(double scale, const double shift[3], unsigned seed, int count, bool oneShot,
+                              int from = 0) {
   PatchOptions o;
   o.nu = o.nv = 40;
   const int n = 300;
@@ -494,6 +495,7 @@ void ExpectTheLeastAmongBumps(double scale, const double shift[3], unsigned seed
   Grid g;
   for (int q = 0; q < count; ++q) {
     const double P[3] = {scale * U(rng) + shift[0], scale * U(rng) + shift[1], scale * (q % 2 ? 1 : -1) * Z(rng)};
+    if (q < from) continue;
     double best = 1e300;
     int at = 0;
     for (int k = 0; k < (n + 1) * (n + 1); ++k)
@@ -525,6 +527,19 @@ TEST_F(SurfacePickTest, ClosestPointWithARivalMinimumInTheNextCellIsTheLeast) {
   const double origin[3] = {0.0, 0.0, 0.0}, far[3] = {-1e10, 3e10, 0.0};
   ExpectTheLeastAmongBumps(1.0, origin, 1, 300, false);
   ExpectTheLeastAmongBumps(1e6, far, 1, 300, false);
+}
+
+// Points nearer the bumps than a grid cell's size, where the least minimum lies on a valley floor
+// between grid rows (no grid point and no quadratic model of a cell shows it) or two cells from
+// the foot the nearest grid point leads to: the least is found through the kept grid and the
+// one-shot entry, at size 1 and at 1e6 moved 1e4 times the size.
+TEST_F(SurfacePickTest, ClosestPointNearerThanACellToBumpsIsTheLeast) {
+  const double origin[3] = {0.0, 0.0, 0.0}, far[3] = {-1e10, 3e10, 0.0};
+  for (const double* shift : {origin, far}) {
+    const double scale = shift == origin ? 1.0 : 1e6;
+    ExpectTheLeastAmongBumps(scale, shift, 4, 70, true, 60);
+    ExpectTheLeastAmongBumps(scale, shift, 20, 125, true, 115);
+  }
 }
 
 // Points within 1e-3 of the tube radius r of a torus's core circle, where the distance round the
