@@ -298,26 +298,32 @@ bool NetBoundsAlong(const Bspline* s, bool alongU, double* first, double* second
   const int n = alongU ? NumCtrlU(s) : NumCtrlV(s), other = alongU ? NumCtrlV(s) : NumCtrlU(s);
   const double* t = alongU ? s->knotsU : s->knotsV;
   if (p == 1 && n > 2) return false;
-  double most1 = 0.0, most2 = 0.0;
-  for (int c = 0; c < other; ++c) {
-    double prev[3] = {0.0, 0.0, 0.0};
-    for (int a = 0; a + 1 < n; ++a) {
-      const int j0 = alongU ? c : a, i0 = alongU ? a : c, j1 = alongU ? c : a + 1, i1 = alongU ? a + 1 : c;
-      const double span = t[a + p + 1] - t[a + 1];
-      if (!(span > 0.0)) return false;
-      const double f = p / span;
-      const double Q[3] = {f * (s->X[j1][i1] - s->X[j0][i0]), f * (s->Y[j1][i1] - s->Y[j0][i0]),
-                           f * (s->Z[j1][i1] - s->Z[j0][i0])};
-      most1 = std::fmax(most1, Q[0] * Q[0] + Q[1] * Q[1] + Q[2] * Q[2]);
-      if (a > 0 && p > 1) {
-        const double span2 = t[a + p] - t[a + 1];
-        if (!(span2 > 0.0)) return false;
-        const double g = (p - 1) / span2;
-        const double R[3] = {g * (Q[0] - prev[0]), g * (Q[1] - prev[1]), g * (Q[2] - prev[2])};
-        most2 = std::fmax(most2, R[0] * R[0] + R[1] * R[1] + R[2] * R[2]);
-      }
-      for (int k = 0; k < 3; ++k) prev[k] = Q[k];
+  // The net is one block, rows of u: a point's neighbour along the direction is `step` on.
+  const double *X = s->X[0], *Y = s->Y[0], *Z = s->Z[0];
+  const int step = alongU ? 1 : NumCtrlU(s), across = alongU ? NumCtrlU(s) : 1;
+  double most1 = 0.0, most2 = 0.0, before = 0.0;  // before: p / span of the previous difference
+  for (int a = 0; a + 1 < n; ++a) {
+    const double span = t[a + p + 1] - t[a + 1];
+    if (!(span > 0.0)) return false;
+    const double f = p / span;
+    for (int c = 0, k = a * step; c < other; ++c, k += across) {
+      const double Q[3] = {f * (X[k + step] - X[k]), f * (Y[k + step] - Y[k]), f * (Z[k + step] - Z[k])};
+      const double q2 = Q[0] * Q[0] + Q[1] * Q[1] + Q[2] * Q[2];
+      if (q2 > most1) most1 = q2;
     }
+    if (a > 0 && p > 1) {
+      const double span2 = t[a + p] - t[a + 1];
+      if (!(span2 > 0.0)) return false;
+      const double g = (p - 1) / span2;
+      for (int c = 0, k = a * step; c < other; ++c, k += across) {
+        const double R[3] = {g * (f * (X[k + step] - X[k]) - before * (X[k] - X[k - step])),
+                             g * (f * (Y[k + step] - Y[k]) - before * (Y[k] - Y[k - step])),
+                             g * (f * (Z[k + step] - Z[k]) - before * (Z[k] - Z[k - step]))};
+        const double r2 = R[0] * R[0] + R[1] * R[1] + R[2] * R[2];
+        if (r2 > most2) most2 = r2;
+      }
+    }
+    before = f;
   }
   *first = std::sqrt(most1);
   *second = std::sqrt(most2);
