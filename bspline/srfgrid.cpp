@@ -364,7 +364,8 @@ const int kCellLevels = 4;
 // least of its corners' values less (du^2 max f_uu + dv^2 max f_vv) / 8 (the error of bilinear
 // interpolation, whose least value is at a corner), with f_uu = 2 (|S_u|^2 + (S - P) . S_uu) <=
 // 2 (|S_u|max^2 + H |S_uu|max) for H the largest distance in a cell that could hold a point
-// nearer than the foot (the foot's distance and the cell's diameter). A cell whose bound is
+// nearer than the foot (the foot's distance and the cell's diameter), |S_u|max su taken from the
+// cell's own sides where that is less than the net's bound. A cell whose bound is
 // below the foot's squared distance is halved both ways (the surface evaluated at its centre and
 // the middles of its sides; a sample nearer than the foot is refined at once, so the foot only
 // comes nearer and the bound prunes more), down to kCellLevels; a cell left at the last level
@@ -402,7 +403,22 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
   struct Cell {
     double u0, v0;
     int level;
-    double f[4];  // corners (u0, v0), (u1, v0), (u0, v1), (u1, v1)
+    double f[4];     // corners (u0, v0), (u1, v0), (u0, v1), (u1, v1)
+    double s[4][3];  // the surface there
+  };
+  const double reach = std::fabs(*d) + du * b.u1 + dv * b.v1;
+  // The slack of a cell su x sv from its own sides: |S_u| su is at most the longer side along u
+  // plus su^2 |S_uu|max (the derivative's spread over the cell) plus sv^2 |S_vv|max / 4 (how
+  // far the chord along u bends between the sides); so along v.
+  auto slackOf = [&](const Cell& c, double su, double sv) {
+    auto side = [&](int i, int j) {
+      const double ex = c.s[i][0] - c.s[j][0], ey = c.s[i][1] - c.s[j][1], ez = c.s[i][2] - c.s[j][2];
+      return std::sqrt(ex * ex + ey * ey + ez * ez);
+    };
+    const double lu = std::max(side(1, 0), side(3, 2)) + su * su * b.u2 + 0.25 * sv * sv * b.v2;
+    const double lv = std::max(side(2, 0), side(3, 1)) + sv * sv * b.v2 + 0.25 * su * su * b.u2;
+    const double su1 = std::min(lu, su * b.u1), sv1 = std::min(lv, sv * b.v1);
+    return 0.25 * (su1 * su1 + su * su * reach * b.u2 + sv1 * sv1 + sv * sv * reach * b.v2);
   };
   Cell stack[4 * kCellLevels + 4];
   auto search = [&](const Cell& top) {
@@ -412,7 +428,7 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
       const Cell c = stack[--depth];
       const double scale = std::ldexp(1.0, -c.level), su = du * scale, sv = dv * scale;
       const double least = std::fmin(std::fmin(c.f[0], c.f[1]), std::fmin(c.f[2], c.f[3]));
-      if (!(least - slack0 * scale * scale < best)) continue;
+      if (!(least - slackOf(c, su, sv) < best)) continue;
       const double u1 = std::fmin(c.u0 + su, srf->umax), v1 = std::fmin(c.v0 + sv, srf->vmax);
       if (c.level == kCellLevels) {
         bool searched = false;
@@ -434,11 +450,10 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
       }
       const double um = c.u0 + 0.5 * su, vm = c.v0 + 0.5 * sv;
       const double at[5][2] = {{um, c.v0}, {c.u0, vm}, {um, vm}, {u1, vm}, {um, v1}};
-      double f[5];
+      double f[5], m[5][3];
       for (int k = 0; k < 5; ++k) {
-        double s[3];
-        Eval3DPointOnSurfCoord(srf, at[k][0], at[k][1], 0, 0, s);
-        f[k] = distSq(s);
+        Eval3DPointOnSurfCoord(srf, at[k][0], at[k][1], 0, 0, m[k]);
+        f[k] = distSq(m[k]);
       }
       for (int k = 0; k < 5; ++k)
         if (f[k] < best) {
@@ -446,11 +461,20 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
           if (FindClosestUVPointGuessDist(srf, p, cq, &cu, &cv, &cd, &ce, 7) == 0 && take(cu, cv, cd, ce, cq))
             keep(cu, cv);
         }
-      const int next = c.level + 1;
-      stack[depth++] = {c.u0, c.v0, next, {c.f[0], f[0], f[1], f[2]}};
-      stack[depth++] = {um, c.v0, next, {f[0], c.f[1], f[2], f[3]}};
-      stack[depth++] = {c.u0, vm, next, {f[1], f[2], c.f[2], f[4]}};
-      stack[depth++] = {um, vm, next, {f[2], f[3], f[4], c.f[3]}};
+      const double* corner[4][4] = {{c.s[0], m[0], m[1], m[2]}, {m[0], c.s[1], m[2], m[3]},
+                                    {m[1], m[2], c.s[2], m[4]}, {m[2], m[3], m[4], c.s[3]}};
+      const double fc[4][4] = {{c.f[0], f[0], f[1], f[2]}, {f[0], c.f[1], f[2], f[3]},
+                               {f[1], f[2], c.f[2], f[4]}, {f[2], f[3], f[4], c.f[3]}};
+      for (int h = 0; h < 4; ++h) {
+        Cell& child = stack[depth++];
+        child.u0 = h % 2 ? um : c.u0;
+        child.v0 = h / 2 ? vm : c.v0;
+        child.level = c.level + 1;
+        for (int k = 0; k < 4; ++k) {
+          child.f[k] = fc[h][k];
+          for (int l = 0; l < 3; ++l) child.s[k][l] = corner[h][k][l];
+        }
+      }
     }
   };
   double rows[2][200];  // GridSize is at most 200
@@ -469,7 +493,14 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
     for (int i = 0; i + 1 < nu; ++i) {
       const double least = std::fmin(std::fmin(lo[i], lo[i + 1]), std::fmin(hi[i], hi[i + 1]));
       if (!(least - slack0 < best)) continue;
-      search({srf->umin + i * du, srf->vmin + j * dv, 0, {lo[i], lo[i + 1], hi[i], hi[i + 1]}});
+      Cell top = {srf->umin + i * du, srf->vmin + j * dv, 0, {lo[i], lo[i + 1], hi[i], hi[i + 1]}, {}};
+      const int k[4] = {j * nu + i, j * nu + i + 1, (j + 1) * nu + i, (j + 1) * nu + i + 1};
+      for (int h = 0; h < 4; ++h) {
+        top.s[h][0] = x[k[h]];
+        top.s[h][1] = y[k[h]];
+        top.s[h][2] = z[k[h]];
+      }
+      search(top);
     }
   }
   return 0;
