@@ -441,10 +441,16 @@ int SearchCells(Bspline* srf, const double p[3], const double* x, const double* 
         const double box[4] = {std::fmax(srf->umin, c.u0 - su), std::fmin(srf->umax, u1 + su),
                                std::fmax(srf->vmin, c.v0 - sv), std::fmin(srf->vmax, v1 + sv)};
         if (FindClosestUVPointWithin(srf, p, box, cq, &cu, &cv, &cd, &ce, 7) != 0) continue;
-        // A foot on the side of the box is no minimum: the search goes on from there unbounded.
-        if (std::fabs(cd) < std::fabs(*d) && FindClosestUVPointGuessDist(srf, p, cq, &cu, &cv, &cd, &ce, 7) != 0)
+        // A foot on the side of the box is no minimum: the search goes on from there unbounded
+        // where it is nearer, and is not kept as a searched foot where it is not.
+        const bool inside = (cu > box[0] || box[0] == srf->umin) && (cu < box[1] || box[1] == srf->umax) &&
+                            (cv > box[2] || box[2] == srf->vmin) && (cv < box[3] || box[3] == srf->vmax);
+        if (std::fabs(cd) < std::fabs(*d)) {
+          if (FindClosestUVPointGuessDist(srf, p, cq, &cu, &cv, &cd, &ce, 7) != 0) continue;
+          take(cu, cv, cd, ce, cq);
+        } else if (!inside) {
           continue;
-        take(cu, cv, cd, ce, cq);
+        }
         keep(cu, cv);
         continue;
       }
