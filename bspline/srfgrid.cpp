@@ -283,6 +283,235 @@ bool MayHoldANearerMinimum(const Bspline* srf, const double p[3], const double* 
   return false;
 }
 
+// Bounds of the first and second partial derivatives of a surface over its whole domain.
+struct DerivativeBounds {
+  double u1 = 0.0, u2 = 0.0, v1 = 0.0, v2 = 0.0;  // |S_u|, |S_uu|, |S_v|, |S_vv|
+};
+
+// Bounds along one direction from the control net: the partial derivatives of a non-rational
+// spline are splines whose control points are the net's differences, p (P[a+1] - P[a]) /
+// (t[a+p+1] - t[a+1]) and again (p - 1) (...) / (t[a+p] - t[a+1]), and a spline lies in the hull
+// of its control points. false where the second derivative is not bounded: an interior knot of
+// multiplicity p or more (a kink), or degree 1 with interior knots.
+bool NetBoundsAlong(const Bspline* s, bool alongU, double* first, double* second) {
+  const int p = alongU ? s->degreeU : s->degreeV;
+  const int n = alongU ? NumCtrlU(s) : NumCtrlV(s), other = alongU ? NumCtrlV(s) : NumCtrlU(s);
+  const double* t = alongU ? s->knotsU : s->knotsV;
+  if (p == 1 && n > 2) return false;
+  // The net is one block, rows of u: a point's neighbour along the direction is `step` on.
+  const double *X = s->X[0], *Y = s->Y[0], *Z = s->Z[0];
+  const int step = alongU ? 1 : NumCtrlU(s), across = alongU ? NumCtrlU(s) : 1;
+  double most1 = 0.0, most2 = 0.0, before = 0.0;  // before: p / span of the previous difference
+  for (int a = 0; a + 1 < n; ++a) {
+    const double span = t[a + p + 1] - t[a + 1];
+    if (!(span > 0.0)) return false;
+    const double f = p / span;
+    for (int c = 0, k = a * step; c < other; ++c, k += across) {
+      const double Q[3] = {f * (X[k + step] - X[k]), f * (Y[k + step] - Y[k]), f * (Z[k + step] - Z[k])};
+      const double q2 = Q[0] * Q[0] + Q[1] * Q[1] + Q[2] * Q[2];
+      if (q2 > most1) most1 = q2;
+    }
+    if (a > 0 && p > 1) {
+      const double span2 = t[a + p] - t[a + 1];
+      if (!(span2 > 0.0)) return false;
+      const double g = (p - 1) / span2;
+      for (int c = 0, k = a * step; c < other; ++c, k += across) {
+        const double R[3] = {g * (f * (X[k + step] - X[k]) - before * (X[k] - X[k - step])),
+                             g * (f * (Y[k + step] - Y[k]) - before * (Y[k] - Y[k - step])),
+                             g * (f * (Z[k + step] - Z[k]) - before * (Z[k] - Z[k - step]))};
+        const double r2 = R[0] * R[0] + R[1] * R[1] + R[2] * R[2];
+        if (r2 > most2) most2 = r2;
+      }
+    }
+    before = f;
+  }
+  *first = std::sqrt(most1);
+  *second = std::sqrt(most2);
+  return std::isfinite(*first) && std::isfinite(*second);
+}
+
+// The bounds of a non-rational surface twice differentiable inside (the only ones its net
+// bounds); false for any other.
+bool NetDerivativeBounds(const Bspline* s, DerivativeBounds* b) {
+  return !s->rational && NetBoundsAlong(s, true, &b->u1, &b->u2) && NetBoundsAlong(s, false, &b->v1, &b->v2);
+}
+
+// How far the squared distance over a grid cell may fall below the least of its corners' (see
+// SearchCells) for a foot at distance d.
+double BoundSlack(const Bspline* srf, int nu, int nv, const DerivativeBounds& b, double d) {
+  const double du = (srf->umax - srf->umin) / (nu - 1), dv = (srf->vmax - srf->vmin) / (nv - 1);
+  const double reach = std::fabs(d) + du * b.u1 + dv * b.v1;
+  return 0.25 * (du * du * (b.u1 * b.u1 + reach * b.u2) + dv * dv * (b.v1 * b.v1 + reach * b.v2));
+}
+
+// Where that slack reaches this share of the foot's squared distance, P lies within about a
+// cell of the surface: the distance is then no quadratic over a cell and the grid's minima
+// and models no guide to the others, so the cells are searched with the bound instead.
+const double kNearShare = 1.0;
+
+// Whether the surface has the bounds and P lies that near it.
+bool SearchTheCells(const Bspline* srf, int nu, int nv, double d, DerivativeBounds* b) {
+  return std::fabs(d) < kEmptyBoxBound && NetDerivativeBounds(srf, b) &&
+         BoundSlack(srf, nu, nv, *b, d) >= kNearShare * d * d;
+}
+
+// Levels of halving below a grid cell before a cell that may still hold a nearer point is
+// refined from its nearest corner: each level quarters the bound's slack.
+const int kCellLevels = 4;
+
+// Branch and bound over the grid's cells: the least distance, wherever it lies, edges and
+// corners included. Over a cell of du x dv the squared distance f = |S - P|^2 lies above the
+// least of its corners' values less (du^2 max f_uu + dv^2 max f_vv) / 8 (the error of bilinear
+// interpolation, whose least value is at a corner), with f_uu = 2 (|S_u|^2 + (S - P) . S_uu) <=
+// 2 (|S_u|max^2 + H |S_uu|max) for H the largest distance in a cell that could hold a point
+// nearer than the foot (the foot's distance and the cell's diameter), |S_u|max su taken from the
+// cell's own sides where that is less than the net's bound. A cell whose bound is
+// below the foot's squared distance is halved both ways (the surface evaluated at its centre and
+// the middles of its sides; a sample nearer than the foot is refined at once, so the foot only
+// comes nearer and the bound prunes more), down to kCellLevels; a cell left at the last level
+// more than a cell and a half (of its own size) from every foot found is refined from its
+// nearest corner.
+int SearchCells(Bspline* srf, const double p[3], const double* x, const double* y, const double* z, int nu,
+                int nv, const DerivativeBounds& b, double* u, double* v, double q[3], double* d, double* e) {
+  const double du = (srf->umax - srf->umin) / (nu - 1), dv = (srf->vmax - srf->vmin) / (nv - 1);
+  const double slack0 = BoundSlack(srf, nu, nv, b, *d);
+  double best = (*d) * (*d);
+  // Feet refined from cells at the last level: a cell holding one has been searched.
+  const int kFeetKept = 8;
+  double feet[kFeetKept][2];
+  int feetCount = 0;
+  auto keep = [&](double fu, double fv) {
+    feet[feetCount % kFeetKept][0] = fu;
+    feet[feetCount % kFeetKept][1] = fv;
+    ++feetCount;
+  };
+  keep(*u, *v);
+  auto distSq = [&](const double s[3]) {
+    const double ex = s[0] - p[0], ey = s[1] - p[1], ez = s[2] - p[2];
+    return ex * ex + ey * ey + ez * ez;
+  };
+  auto take = [&](double cu, double cv, double cd, double ce, const double cq[3]) {
+    if (!(std::fabs(cd) < std::fabs(*d))) return false;
+    *u = cu;
+    *v = cv;
+    *d = cd;
+    *e = ce;
+    for (int k = 0; k < 3; ++k) q[k] = cq[k];
+    best = cd * cd;
+    return true;
+  };
+  struct Cell {
+    double u0, v0;
+    int level;
+    double f[4];     // corners (u0, v0), (u1, v0), (u0, v1), (u1, v1)
+    double s[4][3];  // the surface there
+  };
+  const double reach = std::fabs(*d) + du * b.u1 + dv * b.v1;
+  // The slack of a cell su x sv from its own sides: |S_u| su is at most the longer side along u
+  // plus su^2 |S_uu|max (the derivative's spread over the cell) plus sv^2 |S_vv|max / 4 (how
+  // far the chord along u bends between the sides); so along v.
+  auto slackOf = [&](const Cell& c, double su, double sv) {
+    auto side = [&](int i, int j) {
+      const double ex = c.s[i][0] - c.s[j][0], ey = c.s[i][1] - c.s[j][1], ez = c.s[i][2] - c.s[j][2];
+      return std::sqrt(ex * ex + ey * ey + ez * ez);
+    };
+    const double lu = std::max(side(1, 0), side(3, 2)) + su * su * b.u2 + 0.25 * sv * sv * b.v2;
+    const double lv = std::max(side(2, 0), side(3, 1)) + sv * sv * b.v2 + 0.25 * su * su * b.u2;
+    const double su1 = std::min(lu, su * b.u1), sv1 = std::min(lv, sv * b.v1);
+    return 0.25 * (su1 * su1 + su * su * reach * b.u2 + sv1 * sv1 + sv * sv * reach * b.v2);
+  };
+  Cell stack[4 * kCellLevels + 4];
+  auto search = [&](const Cell& top) {
+    int depth = 0;
+    stack[depth++] = top;
+    while (depth > 0) {
+      const Cell c = stack[--depth];
+      const double scale = std::ldexp(1.0, -c.level), su = du * scale, sv = dv * scale;
+      const double least = std::fmin(std::fmin(c.f[0], c.f[1]), std::fmin(c.f[2], c.f[3]));
+      if (!(least - slackOf(c, su, sv) < best)) continue;
+      const double u1 = std::fmin(c.u0 + su, srf->umax), v1 = std::fmin(c.v0 + sv, srf->vmax);
+      if (c.level == kCellLevels) {
+        bool searched = false;
+        for (int k = 0; k < std::min(feetCount, kFeetKept) && !searched; ++k)
+          searched = feet[k][0] >= c.u0 - 1.5 * su && feet[k][0] <= u1 + 1.5 * su && feet[k][1] >= c.v0 - 1.5 * sv &&
+                     feet[k][1] <= v1 + 1.5 * sv;
+        if (searched) continue;
+        const int at = c.f[0] == least ? 0 : c.f[1] == least ? 1 : c.f[2] == least ? 2 : 3;
+        double cu = at % 2 ? u1 : c.u0, cv = at / 2 ? v1 : c.v0, cq[3], cd = kEmptyBoxBound, ce = 0.0;
+        const double box[4] = {std::fmax(srf->umin, c.u0 - su), std::fmin(srf->umax, u1 + su),
+                               std::fmax(srf->vmin, c.v0 - sv), std::fmin(srf->vmax, v1 + sv)};
+        if (FindClosestUVPointWithin(srf, p, box, cq, &cu, &cv, &cd, &ce, 7) != 0) continue;
+        // A foot on the side of the box is no minimum: the search goes on from there unbounded
+        // where it is nearer, and is not kept as a searched foot where it is not.
+        const bool inside = (cu > box[0] || box[0] == srf->umin) && (cu < box[1] || box[1] == srf->umax) &&
+                            (cv > box[2] || box[2] == srf->vmin) && (cv < box[3] || box[3] == srf->vmax);
+        if (std::fabs(cd) < std::fabs(*d)) {
+          if (FindClosestUVPointGuessDist(srf, p, cq, &cu, &cv, &cd, &ce, 7) != 0) continue;
+          take(cu, cv, cd, ce, cq);
+        } else if (!inside) {
+          continue;
+        }
+        keep(cu, cv);
+        continue;
+      }
+      const double um = c.u0 + 0.5 * su, vm = c.v0 + 0.5 * sv;
+      const double at[5][2] = {{um, c.v0}, {c.u0, vm}, {um, vm}, {u1, vm}, {um, v1}};
+      double f[5], m[5][3];
+      for (int k = 0; k < 5; ++k) {
+        Eval3DPointOnSurfCoord(srf, at[k][0], at[k][1], 0, 0, m[k]);
+        f[k] = distSq(m[k]);
+      }
+      for (int k = 0; k < 5; ++k)
+        if (f[k] < best) {
+          double cu = at[k][0], cv = at[k][1], cq[3], cd = kEmptyBoxBound, ce = 0.0;
+          if (FindClosestUVPointGuessDist(srf, p, cq, &cu, &cv, &cd, &ce, 7) == 0 && take(cu, cv, cd, ce, cq))
+            keep(cu, cv);
+        }
+      const double* corner[4][4] = {{c.s[0], m[0], m[1], m[2]}, {m[0], c.s[1], m[2], m[3]},
+                                    {m[1], m[2], c.s[2], m[4]}, {m[2], m[3], m[4], c.s[3]}};
+      const double fc[4][4] = {{c.f[0], f[0], f[1], f[2]}, {f[0], c.f[1], f[2], f[3]},
+                               {f[1], f[2], c.f[2], f[4]}, {f[2], f[3], f[4], c.f[3]}};
+      for (int h = 0; h < 4; ++h) {
+        Cell& child = stack[depth++];
+        child.u0 = h % 2 ? um : c.u0;
+        child.v0 = h / 2 ? vm : c.v0;
+        child.level = c.level + 1;
+        for (int k = 0; k < 4; ++k) {
+          child.f[k] = fc[h][k];
+          for (int l = 0; l < 3; ++l) child.s[k][l] = corner[h][k][l];
+        }
+      }
+    }
+  };
+  double rows[2][200];  // GridSize is at most 200
+  auto fill = [&](int j, double* row) {
+    for (int i = 0; i < nu; ++i) {
+      const int k = j * nu + i;
+      const double ex = x[k] - p[0], ey = y[k] - p[1], ez = z[k] - p[2];
+      row[i] = ex * ex + ey * ey + ez * ez;
+    }
+  };
+  fill(0, rows[0]);
+  for (int j = 0; j + 1 < nv; ++j) {
+    const double* lo = rows[j % 2];
+    double* hi = rows[(j + 1) % 2];
+    fill(j + 1, hi);
+    for (int i = 0; i + 1 < nu; ++i) {
+      const double least = std::fmin(std::fmin(lo[i], lo[i + 1]), std::fmin(hi[i], hi[i + 1]));
+      if (!(least - slack0 < best)) continue;
+      Cell top = {srf->umin + i * du, srf->vmin + j * dv, 0, {lo[i], lo[i + 1], hi[i], hi[i + 1]}, {}};
+      const int k[4] = {j * nu + i, j * nu + i + 1, (j + 1) * nu + i, (j + 1) * nu + i + 1};
+      for (int h = 0; h < 4; ++h) {
+        top.s[h][0] = x[k[h]];
+        top.s[h][1] = y[k[h]];
+        top.s[h][2] = z[k[h]];
+      }
+      search(top);
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v, double q[3],
@@ -293,6 +522,9 @@ int SurfaceClosestFromGrid(Bspline* srf, const double p[3], double* u, double* v
   *d = kEmptyBoxBound;
   FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7);
   const int nu = GridSize(srf->interiorU), nv = GridSize(srf->interiorV), whole[4] = {0, nu - 1, 0, nv - 1};
+  DerivativeBounds bounds;
+  if (SearchTheCells(srf, nu, nv, *d, &bounds))
+    return SearchCells(srf, p, *gx, *gy, *gz, nu, nv, bounds, u, v, q, d, e);
   return CompareGridMinima(srf, p, *gx, *gy, *gz, nu, nv, u, v, q, d, e, 0.0, whole);
 }
 
@@ -347,6 +579,9 @@ int SurfaceClosestPoint(Bspline* srf, const double p[3], double* u, double* v, d
   }
   const int nu = GridSize(srf->interiorU), nv = GridSize(srf->interiorV);
   if (FindClosestUVPointGuessDist(srf, p, q, u, v, d, e, 7) != 0) return 0;
+  DerivativeBounds bounds;
+  if (SearchTheCells(srf, nu, nv, *d, &bounds))
+    return SearchCells(srf, p, *gx, *gy, *gz, nu, nv, bounds, u, v, q, d, e);
   // Two minima less than a cell apart may both round to the grid point the refinement started
   // from: the grid's minima beside the foot, but off the foot's own point, are compared always.
   const double fi = (*u - srf->umin) / ((srf->umax - srf->umin) / (nu - 1));

@@ -26,10 +26,13 @@ int EstimateClosestPntSurf(Bspline* srf, const double p[3], double** gx, double*
 // or among bumps, that one may be the nearer; where p lies
 // near a centre of curvature of the foot (its distance times the larger principal curvature
 // towards p at least 0.8), the distance is flat and the minima beside the foot count too: those
-// minima are refined and the nearest foot kept. 0; -2 for a null surface or one that is not a
-// sound (bsvalid) 3D surface (error state set); when the estimate (or the scratch of that
-// comparison) fails the cache is freed and
-// nulled and the result is -1 with the error state set, else -2.
+// minima are refined and the nearest foot kept. Where P lies within about a grid cell of a
+// non-rational surface (twice differentiable inside), the grid's minima are no guide: every cell
+// whose lower bound on the distance (its corners' distances less the sag that the control net's
+// derivative bounds allow) is below the foot's is halved and searched instead. 0; -2 for a null
+// surface or one that is not a sound (bsvalid) 3D surface (error state set); when the estimate
+// (or the scratch of that comparison) fails the cache is freed and nulled and the result is -1
+// with the error state set, else -2.
 int GetClosestPointOnSurfaceResult(Bspline* srf, const double p[3], double* u, double* v,
                                    double q[3], double* d, double** gx, double** gy, double** gz,
                                    double* e);

@@ -477,9 +477,11 @@ TEST_F(SurfacePickTest, ClosestPointBesideAnApexOrPoleIsOnlyThereWhenNearest) {
 
 // A bicubic with 8 x 8 bumps, under the grid's resolution of them (six cells a bump), scaled
 // and moved, and `count` points over it (random generator seeded with `seed`): the least
-// distance is found (never beyond a dense grid's nearest point refined) through the kept grid,
-// and through the one-shot entry when `oneShot`.
-void ExpectTheLeastAmongBumps(double scale, const double shift[3], unsigned seed, int count, bool oneShot) {
+// distance is found (never beyond a dense grid's minima refined) through the kept grid,
+// and through the one-shot entry when `oneShot`; the points before `from` are drawn and passed by,
+// and the points lie within `height` of the bumps' mid plane.
+void ExpectTheLeastAmongBumps(double scale, const double shift[3], unsigned seed, int count, bool oneShot,
+                              int from = 0, double height = 0.4) {
   PatchOptions o;
   o.nu = o.nv = 40;
   const int n = 300;
@@ -490,17 +492,27 @@ void ExpectTheLeastAmongBumps(double scale, const double shift[3], unsigned seed
   for (int j = 0; j <= n; ++j)
     for (int i = 0; i <= n; ++i) RefEvalSurface(s, double(i) / n, double(j) / n, &dense[3 * (j * (n + 1) + i)]);
   std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> U(0.0, 1.0), Z(0.0, 0.4);
+  std::uniform_real_distribution<double> U(0.0, 1.0), Z(0.0, height);
   Grid g;
   for (int q = 0; q < count; ++q) {
     const double P[3] = {scale * U(rng) + shift[0], scale * U(rng) + shift[1], scale * (q % 2 ? 1 : -1) * Z(rng)};
+    if (q < from) continue;
+    std::vector<double> dist((n + 1) * (n + 1));
     double best = 1e300;
-    int at = 0;
-    for (int k = 0; k < (n + 1) * (n + 1); ++k)
-      if (VecDist3(P, &dense[3 * k]) < best) best = VecDist3(P, &dense[3 * k]), at = k;
-    double u = double(at % (n + 1)) / n, v = double(at / (n + 1)) / n, S[3], d, e, out[3];
-    ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &d, &e, 7), 0);
-    const double least = std::fmin(best, std::fabs(d));
+    for (int k = 0; k < (n + 1) * (n + 1); ++k) best = std::fmin(best, dist[k] = VecDist3(P, &dense[3 * k]));
+    // The dense grid's minima within a fiftieth of the size of its nearest point, each refined.
+    double least = best, u, v, S[3], d, e, out[3];
+    for (int j = 0; j <= n; ++j)
+      for (int i = 0; i <= n; ++i) {
+        const double own = dist[j * (n + 1) + i];
+        bool minimum = own < best + 0.02 * size;
+        for (int b = std::max(0, j - 1); b <= std::min(n, j + 1) && minimum; ++b)
+          for (int a = std::max(0, i - 1); a <= std::min(n, i + 1) && minimum; ++a) minimum = dist[b * (n + 1) + a] >= own;
+        if (!minimum) continue;
+        u = double(i) / n, v = double(j) / n;
+        ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &d, &e, 7), 0);
+        least = std::fmin(least, std::fabs(d));
+      }
     ASSERT_EQ(GetClosestPointOnSurfaceResult(s, P, &u, &v, S, &d, &g.x, &g.y, &g.z, &e), 0);
     EXPECT_LE(std::fabs(d), least + 1e-10 * size) << scale << " " << q;
     EXPECT_NEAR(VecDist3(P, S), std::fabs(d), 1e-12 * size) << scale << " " << q;
@@ -525,6 +537,21 @@ TEST_F(SurfacePickTest, ClosestPointWithARivalMinimumInTheNextCellIsTheLeast) {
   const double origin[3] = {0.0, 0.0, 0.0}, far[3] = {-1e10, 3e10, 0.0};
   ExpectTheLeastAmongBumps(1.0, origin, 1, 300, false);
   ExpectTheLeastAmongBumps(1e6, far, 1, 300, false);
+}
+
+// Points nearer the bumps than a grid cell's size, where the least minimum lies on a valley floor
+// between grid rows (no grid point and no quadratic model of a cell shows it), two cells from
+// the foot the nearest grid point leads to, or a cell from another minimum only 1.2e-5 farther:
+// the least is found through the kept grid and the one-shot entry, at size 1 and at 1e6 moved
+// 1e4 times the size.
+TEST_F(SurfacePickTest, ClosestPointNearerThanACellToBumpsIsTheLeast) {
+  const double origin[3] = {0.0, 0.0, 0.0}, far[3] = {-1e10, 3e10, 0.0};
+  for (const double* shift : {origin, far}) {
+    const double scale = shift == origin ? 1.0 : 1e6;
+    ExpectTheLeastAmongBumps(scale, shift, 4, 70, true, 60);
+    ExpectTheLeastAmongBumps(scale, shift, 20, 125, true, 115);
+    ExpectTheLeastAmongBumps(scale, shift, 46, 105, true, 95, 0.05);
+  }
 }
 
 // Points within 1e-3 of the tube radius r of a torus's core circle, where the distance round the
