@@ -1185,6 +1185,23 @@ bool BackwardStep(const March& m, double step[4]) {
   return true;
 }
 
+// A closed surface's seam is no edge to a march running along it: every parameter at a domain
+// end lies in a direction its surface is closed in and was at that end before the step too.
+// Arriving at a seam still ends the march there (the branch goes on from its far side).
+bool RunsAlongSeam(const March& m, const Params& prev, const Params& cur) {
+  bool along = false;
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    const double lo = Lo(s, k & 1), hi = Hi(s, k & 1);
+    const bool atLo = std::fabs(cur.p[k] - lo) <= m.tol[k], atHi = std::fabs(hi - cur.p[k]) <= m.tol[k];
+    if (!atLo && !atHi) continue;
+    if (!(k & 1 ? s->closedV : s->closedU)) return false;
+    if (std::fabs(prev.p[k] - (atLo ? lo : hi)) > m.tol[k]) return false;
+    along = true;
+  }
+  return along;
+}
+
 int Trace(March& m, double u1, double v1, double u2, double v2) {
   IntersectionTrace* tr = m.trace;
   Params cur = {{u1, v1, u2, v2}};
@@ -1230,6 +1247,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     stop = flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]);
     if (stop && !flag) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
+    if (stop && RunsAlongSeam(m, prev, cur)) stop = false;
     Params x;
     double X[3];
     const int singular = EndsAtSingular(m, prev, cur, P, x, X);
@@ -1305,7 +1323,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
     }
     if (flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3])) {
       Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
-      stop = true;
+      stop = !RunsAlongSeam(m, prev, cur);
     }
     Params x;
     double X[3];
@@ -1321,6 +1339,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       Refine(m, cur, P, &flag, from);
       if (!flag) stop = CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]);
       if (flag || stop) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
+      if (stop && RunsAlongSeam(m, prev, cur)) stop = false;
       UpdateBoxes(m, prev, cur);
     }
     if (!CheckAndMark(m, singular != 0, P)) {

@@ -154,7 +154,9 @@ bool NearTracedBranch(const IntersectionTraceList* list, const IntersectionTrace
 // Traces the branch through the seed into the list's tail trace (the caller appended it). A
 // step is kept only when its chord runs along the branch's tangent at both ends; a march ends on
 // a singular point (the normals parallel where the surfaces meet, branches crossing there) that
-// it reaches, and a closed loop ends on its turn node, on the side of a seam it arrives from.
+// it reaches, and a closed loop ends on its turn node, on the side of a seam it arrives from. A
+// march running along a closed surface's seam goes on (the seam is no edge there); one arriving
+// at a seam ends on it.
 // 0 traced; -2 no memory; -20 a dead seed (parallel normals at the seed: the trace keeps its
 // head only) or a duplicate (the branch reached a marked box pair before leaving its seed
 // pair, at a point on a branch already traced: the trace is left empty).

@@ -650,6 +650,63 @@ TEST_F(HardIntersections, ToriTouchingAlongACircleGiveItOnce) {
     }
 }
 
+// Where a loop of the intersection runs along a closed surface's seam (the plane z = 0 through
+// the outer equator of a torus, its v seam, and the inner circle), and where a loop crosses the
+// seams of both surfaces three times (cylinders of radii 0.5 about z and 0.3 about x: the loop at
+// x > 0 meets the first seam twice and the second once, the loop at x < 0 the second once): at
+// sizes 1, 1e-6 and 1e6 moved 1e4 x the size and 1 moved, each loop comes back as one closed
+// branch, or as the fewest pieces its seam crossings allow (one between each two) whose ends meet;
+// every point of the loops near a branch.
+TEST_F(HardIntersections, LoopsComeBackWholeOrInTheFewestPiecesTheSeamsAllow) {
+  struct Case {
+    int branches;  // one per loop, and one more per seam crossing beyond a loop's first
+    std::function<void(int loop, double t, double P[3])> exact;  // the two loops' points at angle t
+  };
+  const Case torus = {2, [](int loop, double t, double P[3]) {
+                        P[0] = (loop ? 1.3 : 0.7) * std::cos(t), P[1] = (loop ? 1.3 : 0.7) * std::sin(t), P[2] = 0.0;
+                      }};
+  const Case cylinders = {4, [](int loop, double t, double P[3]) {
+                            P[1] = 0.3 * std::sin(t), P[2] = 0.3 * std::cos(t);
+                            P[0] = (loop ? 1 : -1) * std::sqrt(0.25 - P[1] * P[1]);
+                          }};
+  const double placements[4][2] = {{1.0, 0.0}, {1e-6, 1e4}, {1e6, 1e4}, {1.0, 1e4}};  // scale, moved
+  for (int c = 0; c < 2; ++c)
+    for (const auto& placed : placements) {
+      Place at;
+      at.scale = placed[0];
+      for (int q = 0; q < 3; ++q) at.shift[q] = placed[1] * at.scale * (q + 1);
+      BsplineKeeper keep;
+      Bspline *a, *b;
+      if (c == 0) {
+        const double O[3] = {-2, -2, 0}, e1[3] = {4, 0, 0}, e2[3] = {0, 4, 0};
+        a = keep(Torus(1.0, 0.3, 0.0, 0.0, at));
+        b = keep(PlanePatch(O, e1, e2, at));
+      } else {
+        a = keep(Cylinder(kZ, kX, 0.5, -1, 1, at));
+        b = keep(Cylinder(kX, kY, 0.3, -1, 1, at));
+      }
+      const Case& k = c == 0 ? torus : cylinders;
+      const double size = shapes::PairSize(a, b) / at.scale, tol = 1e-6 * size;
+      const std::vector<Branch> bs = Intersect(a, b, at, 1000);
+      EXPECT_EQ(bs.size(), static_cast<size_t>(k.branches)) << c << " " << at.scale << " " << placed[1];
+      EXPECT_TRUE(EndsMeet(bs, tol)) << c << " " << at.scale << " " << placed[1];
+      // A loop crossing no seam twice is one branch returning to its start.
+      for (const Branch& br : bs) {
+        if (c != 0) break;
+        EXPECT_LT(std::hypot(br.on1.front()[0] - br.on1.back()[0], br.on1.front()[1] - br.on1.back()[1],
+                             br.on1.front()[2] - br.on1.back()[2]), tol);
+      }
+      double gap = 0.0;
+      for (int l = 0; l < 2; ++l)
+        for (int i = 0; i < 720; ++i) {
+          double P[3];
+          k.exact(l, 2 * M_PI * i / 720, P);
+          gap = std::fmax(gap, FromBranches(bs, P));
+        }
+      EXPECT_LT(gap, 1e-5 * size) << c << " " << at.scale << " " << placed[1];
+    }
+}
+
 // The cylinder of radius R about the axis a through the origin, for heights h0..h1 along it,
 // exactly with three rational quadratic arcs of 120 degrees (weights 1/2 between the
 // triangle's corners), u round from the direction e (the seam), v along the axis; closed in u.
