@@ -1443,6 +1443,11 @@ constexpr int kTableRounds = 32;
 constexpr double kTableWork = 8e6;
 // How many of the shortest chords a loop too long for the table is tried cut along.
 constexpr int kSplitChords = 8;
+// How many pieces one long loop's cutting may cap in all: kSplitPieces, and two more for every
+// kSplitPieceLength of its length (a sound cut of a loop into pieces of the table's length
+// takes about one per hundred).
+constexpr int kSplitPieces = 8;
+constexpr int kSplitPieceLength = 50;
 // Two triangles whose boxes only touch along an axis on which each reaches at least this part of
 // its box's largest side are parted there by shrinking (kCapShrink) by some twenty times the
 // crossing test's tolerance, so they cannot cross: the common case of mesh triangles beside a
@@ -1891,6 +1896,7 @@ struct LoopCapper {
   double* py = nullptr;
   int ncaps = 0;
   double normal[3] = {0.0, 0.0, 0.0};
+  int piecesLeft = 0;  // pieces a cut loop may still try (SplitCap)
 
   bool Alloc(int room) {
     verts = MallocArray<int32_t>(room);
@@ -2298,8 +2304,11 @@ struct LoopCapper {
   // that are sound (with checkCrossing: neither crosses the mesh nor the other). The pieces meet
   // only at the chord, which each runs once: no edge gets a third triangle. False, the loop as it
   // was, when no chord tried does.
-  bool SplitCap(int count, bool checkCrossing) {
+  bool SplitCap(int count, bool checkCrossing, bool outermost = true) {
     if (count <= kMaxTableLoop) return false;
+    // Pieces that fail are cut again along other chords: the budget keeps a loop no cap suits
+    // from trying every chord at every depth.
+    if (outermost) piecesLeft = kSplitPieces + 2 * count / kSplitPieceLength;
     TrackingScope scope;
     int32_t* whole = MallocArray<int32_t>(count);
     double* along = MallocArray<double>(count + 1);  // path length from position 0
@@ -2340,7 +2349,7 @@ struct LoopCapper {
           piece[m] = q, verts[m] = whole[q], ++m;
           if (q == to) break;
         }
-        capped = CapPiece(m, checkCrossing);
+        capped = piecesLeft-- > 0 && CapPiece(m, checkCrossing);
         for (int t = 0; capped && t < ncaps; ++t)
           for (int k = 0; k < 3; ++k) out[3 * made + 3 * t + k] = piece[caps[3 * t + k]];
         if (capped) made += ncaps;
@@ -2364,7 +2373,7 @@ struct LoopCapper {
                                 : ProjectedCap(count, false) || LeastAreaCap(count, false);
     if (capped) return MakeFairer(count, checkCrossing);
     Setup(count);
-    return SplitCap(count, checkCrossing);
+    return SplitCap(count, checkCrossing, false);
   }
 
   // Whether a cap triangle of the first `first` crosses one of the rest, the pairs whose boxes
