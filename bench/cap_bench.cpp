@@ -1,8 +1,9 @@
 // Capping every hole of a mesh: CapAllLoops beside CGAL's hole filling (Polygon Mesh Processing,
 // triangulate_hole on each border cycle, its default settings) on the same meshes: a bumpy
 // sphere of 50,000 triangles with 100 holes punched like the gaps of a scan, a box part of
-// 20,000 triangles with 4 large holes, one of them over an edge, and a grid sheet whose holes
-// touch at vertices. Each iteration caps a fresh copy with each (the copies are not timed), the
+// 20,000 triangles with 4 large holes, one of them over an edge, a grid sheet whose holes touch
+// at vertices, and a box with one long hole wrapped round it (204, 500 and 2000 edges; time per
+// 1000 of its edges as a counter). Each iteration caps a fresh copy with each (the copies are not timed), the
 // order alternating; counters give both times per mesh, their ratio (ours / CGAL's: below 1 we
 // are faster), the ratio with the building of CGAL's halfedge mesh from the same indexed
 // triangles counted on its side (ratio_with_build), the soundness of our result (open edges,
@@ -151,6 +152,19 @@ TestMesh SheetWithPinchedHoles() {
   });
 }
 
+// A (w + 4) x ny x nz box with a channel w = 2 cells wide cut round it, across the top, down
+// both ends and 10 cells in along the bottom: one hole over four faces, edges long, that
+// overlaps itself seen along any one direction (nz = 10; ny = edges / 2 - 42).
+TestMesh ChannelRound(int edges) {
+  const int n[3] = {6, edges / 2 - 42, 10}, e = 10;
+  return Box(n, [&](int face, int i, int j) {
+    if (face == 5) return i >= 2 && i < 4;                                   // z = 10: x then y
+    if (face == 2 || face == 3) return j >= 2 && j < 4;                      // y = c: z then x
+    if (face == 4) return i >= 2 && i < 4 && (j < e || j >= n[1] - e);       // z = 0: x then y
+    return false;
+  });
+}
+
 Cloud* ToCloud(const TestMesh& m) {
   std::vector<float> x, y, z;
   for (const auto& p : m.pts) x.push_back(float(p[0])), y.push_back(float(p[1])), z.push_back(float(p[2]));
@@ -231,7 +245,7 @@ int CgalFillAll(CgalMesh& s) {
 }
 #endif
 
-void CapBench(benchmark::State& state, const TestMesh& mesh) {
+void CapBench(benchmark::State& state, const TestMesh& mesh, int loopEdges = 0) {
   using Clock = std::chrono::steady_clock;
   Cloud* source = ToCloud(mesh);
   double tOurs = 0, tRef = 0;
@@ -286,6 +300,7 @@ void CapBench(benchmark::State& state, const TestMesh& mesh) {
   state.counters["disagree_ours"] = sound[2];
   state.counters["reported"] = reported;
   state.counters["caps_hash"] = hash;
+  if (loopEdges > 0) state.counters["ms_per_1000_edges"] = 1e6 * tOurs / double(iterations) / loopEdges;
 #ifdef SEAMWELD_BENCH_CGAL
   state.counters["ref_ms"] = 1e3 * tRef / double(iterations);
   state.counters["ratio"] = tRef > 0 ? tOurs / tRef : 0.0;
@@ -301,6 +316,13 @@ void BM_CapScanLikeSphere100Holes(benchmark::State& state) { CapBench(state, Bum
 void BM_CapPartFourHoles(benchmark::State& state) { CapBench(state, PartWithFourHoles()); }
 void BM_CapSheetPinchedHoles(benchmark::State& state) { CapBench(state, SheetWithPinchedHoles()); }
 
+// One long hole over four faces of a box, its length in edges the argument.
+void BM_CapLongChannel(benchmark::State& state) {
+  const int edges = int(state.range(0));
+  CapBench(state, ChannelRound(edges), edges);
+}
+
+BENCHMARK(BM_CapLongChannel)->Arg(204)->Arg(500)->Arg(2000)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CapScanLikeSphere100Holes)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CapPartFourHoles)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CapSheetPinchedHoles)->UseManualTime()->Unit(benchmark::kMillisecond);

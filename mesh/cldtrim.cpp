@@ -1441,6 +1441,13 @@ constexpr int kMaxFilterBoxes = 32;
 // 8e6 steps.
 constexpr int kTableRounds = 32;
 constexpr double kTableWork = 8e6;
+// How many of the shortest chords a loop too long for the table is tried cut along.
+constexpr int kSplitChords = 8;
+// How many pieces one long loop's cutting may cap in all: kSplitPieces, and two more for every
+// kSplitPieceLength of its length (a sound cut of a loop into pieces of the table's length
+// takes about one per hundred).
+constexpr int kSplitPieces = 8;
+constexpr int kSplitPieceLength = 50;
 // Two triangles whose boxes only touch along an axis on which each reaches at least this part of
 // its box's largest side are parted there by shrinking (kCapShrink) by some twenty times the
 // crossing test's tolerance, so they cannot cross: the common case of mesh triangles beside a
@@ -1889,6 +1896,7 @@ struct LoopCapper {
   double* py = nullptr;
   int ncaps = 0;
   double normal[3] = {0.0, 0.0, 0.0};
+  int piecesLeft = 0;  // pieces a cut loop may still try (SplitCap)
 
   bool Alloc(int room) {
     verts = MallocArray<int32_t>(room);
@@ -2264,7 +2272,8 @@ struct LoopCapper {
   }
 
   // Caps the loop verts[0..count) (mesh points, in the order the cap runs) into caps: on its
-  // plane where that is sound, else by clipping ears in 3D, else by the table of least areas.
+  // plane where that is sound, else by clipping ears in 3D, else by the table of least areas,
+  // else (a loop too long for the table) cut in two along a chord, each piece capped so.
   // 1 capped soundly; 0 capped although a cap triangle crosses the mesh (which then itself folds
   // over there: no sound cap was found); -1 left open: a loop without area (a slit), which fits
   // no plane; -2 left open, every cap tried making an edge the mesh has.
@@ -2278,9 +2287,118 @@ struct LoopCapper {
       return 1;
     }
     Setup(count);
-    if (!ProjectedCap(count, false) && !LeastAreaCap(count, false)) return -2;
+    if (SplitCap(count, true)) {
+      MakeFairer(count, true);
+      return 1;
+    }
+    if (!ProjectedCap(count, false) && !LeastAreaCap(count, false) && !SplitCap(count, false)) return -2;
     MakeFairer(count, false);
     return 0;
+  }
+
+  // A loop too long for the table cut along a chord into two loops, each capped on its own (on
+  // its own plane, by ears or the table, cut again while still too long) into caps, in positions
+  // of the whole loop. Chords are tried shortest first against the shorter way round between their
+  // ends, among those leaving each piece between a third and a half of the loop (so the cuts go
+  // no deeper than the logarithm of the length) and making no mesh edge, until one gives two caps
+  // that are sound (with checkCrossing: neither crosses the mesh nor the other). The pieces meet
+  // only at the chord, which each runs once: no edge gets a third triangle. False, the loop as it
+  // was, when no chord tried does.
+  bool SplitCap(int count, bool checkCrossing, bool outermost = true) {
+    if (count <= kMaxTableLoop) return false;
+    // Pieces that fail are cut again along other chords: the budget keeps a loop no cap suits
+    // from trying every chord at every depth.
+    if (outermost) piecesLeft = kSplitPieces + 2 * count / kSplitPieceLength;
+    TrackingScope scope;
+    int32_t* whole = MallocArray<int32_t>(count);
+    double* along = MallocArray<double>(count + 1);  // path length from position 0
+    int32_t* piece = MallocArray<int32_t>(count);    // a piece's positions in the whole loop
+    int32_t* out = MallocArray<int32_t>(3, count);
+    int64_t* chords = MallocArray<int64_t>(kSplitChords);
+    double* scores = MallocArray<double>(kSplitChords);
+    if (!whole || !along || !piece || !out || !chords || !scores) return false;
+    std::copy(verts, verts + count, whole);
+    along[0] = 0.0;
+    for (int i = 0; i < count; ++i) along[i + 1] = along[i] + VecDist3(pts[i], pts[i + 1 < count ? i + 1 : 0]);
+    // The best few chords, kept sorted by score.
+    int nchords = 0;
+    for (int i = 0; i < count; ++i)
+      for (int gap = (count + 2) / 3; gap <= count / 2; ++gap) {
+        const int j = (i + gap) % count;
+        if (gap == count / 2 && j < i) continue;  // the same chord from its other end
+        const double path = std::min(std::fabs(along[j] - along[i]), along[count] - std::fabs(along[j] - along[i]));
+        const double score = VecDist3(pts[i], pts[j]) / path;
+        if (!(score > 0.0 && score < HUGE_VAL) || (nchords == kSplitChords && !(score < scores[nchords - 1]))) continue;
+        if (HasEdge(verts[i], verts[j])) continue;
+        int at = std::min(nchords, kSplitChords - 1);
+        for (; at > 0 && !(scores[at - 1] <= score); --at) {
+          scores[at] = scores[at - 1], chords[at] = chords[at - 1];
+        }
+        scores[at] = score, chords[at] = static_cast<int64_t>(std::min(i, j)) * count + std::max(i, j);
+        nchords = std::min(nchords + 1, kSplitChords);
+      }
+    for (int c = 0; c < nchords; ++c) {
+      const int i = static_cast<int>(chords[c] / count), j = static_cast<int>(chords[c] % count);
+      int made = 0, firstPiece = 0;
+      bool capped = true;
+      for (int side = 0; side < 2 && capped; ++side) {
+        // Side 0 runs i..j, side 1 runs j..i round the end: each keeps the loop's sense.
+        const int from = side == 0 ? i : j, to = side == 0 ? j : i;
+        int m = 0;
+        for (int q = from;; q = q + 1 < count ? q + 1 : 0) {
+          piece[m] = q, verts[m] = whole[q], ++m;
+          if (q == to) break;
+        }
+        capped = piecesLeft-- > 0 && CapPiece(m, checkCrossing);
+        for (int t = 0; capped && t < ncaps; ++t)
+          for (int k = 0; k < 3; ++k) out[3 * made + 3 * t + k] = piece[caps[3 * t + k]];
+        if (capped) made += ncaps;
+        if (side == 0) firstPiece = made;
+      }
+      std::copy(whole, whole + count, verts);
+      Setup(count);
+      if (!capped || made != count - 2) continue;
+      std::copy(out, out + 3 * made, caps);
+      ncaps = made;
+      if (!checkCrossing || !PiecesCross(firstPiece)) return true;
+    }
+    ncaps = 0;
+    return false;
+  }
+
+  // A piece of a cut loop, verts[0..count), capped as CapLoop caps a loop (its mean plane its own).
+  bool CapPiece(int count, bool checkCrossing) {
+    Setup(count);
+    const bool capped = checkCrossing ? CapInSpace(count) || LeastAreaCap(count, true)
+                                : ProjectedCap(count, false) || LeastAreaCap(count, false);
+    if (capped) return MakeFairer(count, checkCrossing);
+    Setup(count);
+    return SplitCap(count, checkCrossing, false);
+  }
+
+  // Whether a cap triangle of the first `first` crosses one of the rest, the pairs whose boxes
+  // meet tried.
+  bool PiecesCross(int first) const {
+    TrackingScope scope;
+    double* boxes = MallocArray<double>(6, std::max(ncaps, 1));
+    if (!boxes) return true;
+    for (int c = 0; c < ncaps; ++c) {
+      Tri3 t;
+      TriangleAt(c, t);
+      bool reaches[3];
+      ReachingBox(t, boxes + 6L * c, boxes + 6L * c + 3, reaches);
+    }
+    for (int a = 0; a < first; ++a)
+      for (int b = first; b < ncaps; ++b) {
+        const double* x = boxes + 6L * a;
+        const double* y = boxes + 6L * b;
+        if (x[0] > y[3] || x[1] > y[4] || x[2] > y[5] || y[0] > x[3] || y[1] > x[4] || y[2] > x[5]) continue;
+        Tri3 ta, tb;
+        TriangleAt(a, ta);
+        TriangleAt(b, tb);
+        if (TrianglesCross(ShrunkTriangle(ta), ShrunkTriangle(tb))) return true;
+      }
+    return false;
   }
 
   // The first two ways of CapLoop; false when the clipper finds no ear at some stage.
@@ -2650,7 +2768,7 @@ int CapAllLoops(Cloud* mesh) {
     if (capped == 0 || capped == -2) unsound = true;
     const char* why = !closed       ? " left open: its edges run no single closed way round"
                       : capped == -1 ? " left open: it has no area (a slit) and its sides cannot be zipped"
-                      : capped == -2 ? " left open: every cap would give an edge of the mesh a third triangle"
+                      : capped == -2 ? " left open: every cap tried (on its plane, by ears, by least area, a long loop cut along its shortest chords) would give an edge of the mesh a third triangle"
                       : capped == 0  ? " capped across a fold of the mesh: no cap avoids crossing it"
                                      : nullptr;
     if (why) InfoMessageFormat("%s %d %s%s\n", MSGstr("Hole"), l + 1, MSGstr("of the mesh"), MSGstr(why));

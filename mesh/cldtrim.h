@@ -171,7 +171,10 @@ int RemoveLongCldPolys(Cloud* mesh, double maxLength, const uint8_t* pointMask);
 // (or an earlier cap) already has and never crosses a mesh triangle near it or one of its own:
 // the loop is cut on its mean plane where that is sound, else ears are clipped least inner angle
 // first, the next candidate taken where that one's would not be sound, else the cap of least
-// area among sound triangles is taken (loops of up to 200 vertices). A cap so made with a corner
+// area among sound triangles is taken (loops of up to 200 vertices); a longer loop is cut along
+// one of its shortest chords (against the way round) into two pieces of a third to a half of it
+// each, capped so in turn (cut again while longer), a chord taken only where both caps are sound
+// and do not cross. A cap so made with a corner
 // angle below a degree (flat triangles along straight runs of collinear rim points) has its
 // diagonals flipped, where seen along the loop's mean plane normal the cap tiles the loop, until
 // no flip raises the least angle of its two triangles: on a plane that is the cap of largest

@@ -1866,7 +1866,8 @@ struct BoundPiece {
 // The distance of the farthest point of the triangles `from` (nfrom of them) from the surface of
 // grid's triangles, with every piece no farther than `start` passed over (the answer is then at
 // least start). Where the search settles the answer is a bound, never below that distance and
-// at most kBoundShare of it (or `slack`) above. Pieces are split no finer than an edge of
+// at most kBoundShare of it (or `slack`) above; *reached receives the largest distance measured
+// (no less than start), which that bound is within the share of. Pieces are split no finer than an edge of
 // `fine`, nor after `budget` points were measured: such a piece stands for itself by its
 // corners (the answer then may fall short by its edge over sqrt(3), where the distance does
 // not run about linearly over it). False when memory runs out.
@@ -1882,7 +1883,7 @@ struct BoundPiece {
 // split in four at its edges' midpoints until that bound comes within the tolerance of the
 // largest distance measured; pieces whose bound cannot beat that are dropped.
 bool BoundDistance(const Cloud* m, const int32_t* from, int nfrom, const TriangleGrid& grid, double slack,
-                   double fine, long budget, double start, double* bound) {
+                   double fine, long budget, double start, double* bound, double* reached) {
   TrackingScope scope;
   // The pieces wait in a pool; the heap orders their bounds and slots, so that its moves shift
   // two words rather than whole pieces. Freed slots are taken again first.
@@ -1977,6 +1978,7 @@ bool BoundDistance(const Cloud* m, const int32_t* from, int nfrom, const Triangl
     freed[nfree++] = heap[count].slot;
     if (piece.upper <= lower + std::max(kBoundShare * lower, slack)) {
       *bound = std::max(lower, piece.upper);
+      *reached = lower;
       return true;
     }
     if (piece.longest <= fine || measured >= budget) continue;
@@ -2004,7 +2006,7 @@ bool BoundDistance(const Cloud* m, const int32_t* from, int nfrom, const Triangl
       if (!push(child)) return false;
     }
   }
-  *bound = lower;  // every piece was dropped or stands for itself by its corners
+  *bound = *reached = lower;  // every piece was dropped or stands for itself by its corners
   return true;
 }
 
@@ -2400,10 +2402,13 @@ bool CountDecimation::MeasureError(double* maxError) {
   const double fine = kFinePiece * std::sqrt(edgeNorm_);
   // The original's small triangles settle quickly; what they find spares the result's big ones
   // every piece that cannot come farther.
-  double back = 0;
-  if (!BoundDistance(m_, original_, noriginal_, onResult, slack_, fine, budget, 0.0, &back) ||
-      !BoundDistance(m_, result, nresult, onOriginal, slack_, fine, budget, back, maxError))
+  // The second search starts from the distance the first measured, not from its bound: started
+  // from the bound, the second's share would stack on the first's.
+  double back = 0, backReached = 0, forth = 0, forthReached = 0;
+  if (!BoundDistance(m_, original_, noriginal_, onResult, slack_, fine, budget, 0.0, &back, &backReached) ||
+      !BoundDistance(m_, result, nresult, onOriginal, slack_, fine, budget, backReached, &forth, &forthReached))
     return false;
+  *maxError = std::max(back, forth);
   return true;
 }
 

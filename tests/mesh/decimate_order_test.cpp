@@ -161,7 +161,7 @@ TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
        {1, 1, 1},
        105466386533435019ull,
        0.2570947827008534},
-      {"wheel of many spokes", [] { return Wheel(10); }, 120, {1, 1, 1}, 5817856653620319938ull, 0.15219020546026316},
+      {"wheel of many spokes", [] { return Wheel(10); }, 120, {1, 1, 1}, 7887906240305112039ull, 0.15124447362006188},
       {"one point not a number",
        [] {
          Cloud* m = Field(20, 20, 0.4, 13, Hills, [](int, int) { return true; });
@@ -198,7 +198,8 @@ TEST_F(DecimationOrder, SeededReductionsGiveTheRecordedMeshes) {
 // The wheel reduced as recorded: its reported error is no less than the distance from the result
 // of the original's triangles near the farthest point, sampled on a lattice of 32 steps a side
 // (0.149871 near (1.75, 8.16)), where pieces that stood for themselves by their corners fell
-// short of it.
+// short of it; and no more than a hundredth above it, though each way's search settles within a
+// hundredth of its own.
 TEST_F(DecimationOrder, TheWheelsErrorIsNoLessThanAFineLatticeFinds) {
   Cloud* m = Wheel(10);
   const MeshSurface before(m);
@@ -220,6 +221,7 @@ TEST_F(DecimationOrder, TheWheelsErrorIsNoLessThanAFineLatticeFinds) {
   }
   EXPECT_GT(worst, 0.1498);
   EXPECT_GE(maxError, worst);
+  EXPECT_LE(maxError, 1.01 * worst);
   FreeCloud(m);
 }
 
