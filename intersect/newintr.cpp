@@ -684,6 +684,19 @@ double ContactDeparture(Bspline* s1, Bspline* s2, const double q[4], double tol,
   return std::fmax(VecDist3(P1, X), VecDist3(P2, X));
 }
 
+// The parameter across the side a node lies on where either surface collapses it to a pole (the
+// one whose partial does not vanish; 0..3 as in q), or -1. A free pull from a pole swings along
+// it, anywhere (to the other pole of a sphere); one with that parameter held stays on the pole.
+int AcrossPole(const Bspline* s1, const Bspline* s2, const double q[4]) {
+  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
+  for (int k = 0; k < 2; ++k) {
+    double jet[3][3];
+    if (EvalPointOnGeometryM(k ? s2 : s1, q[2 * k], q[2 * k + 1], du, dv, 3, 0, jet) != 0 || !AtAPole(jet)) continue;
+    return 2 * k + (VecSize3(jet[1]) <= kPoleShare * VecSize3(jet[2]) ? 1 : 0);
+  }
+  return -1;
+}
+
 // An end of a branch on an edge that the surface collapses to a point (a pole) has any value of
 // the parameter along that edge; the tracer leaves the one it met there (a pull onto the pole
 // swings it anywhere), and the curves would then run along the pole in the parameter plane and
@@ -767,7 +780,10 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     NodeParams(n, q);
     Eval3DPointOnSurfCoord(s1, q[0], q[1], 0, 0, P1);
     Eval3DPointOnSurfCoord(s2, q[2], q[3], 0, 0, P2);
-    if (VecDist3(P1, P2) <= 0.5 * tol || !PullOnto(s1, s2, q, P, kPullShare * tol)) continue;
+    if (VecDist3(P1, P2) <= 0.5 * tol) continue;
+    const int held = AcrossPole(s1, s2, q);
+    if (held >= 0 ? !PullWithParamHeld(s1, s2, q, held, P, kPullShare * tol) : !PullOnto(s1, s2, q, P, kPullShare * tol))
+      continue;
     n->u1 = q[0], n->v1 = q[1], n->u2 = q[2], n->v2 = q[3];
     n->x = P[0], n->y = P[1], n->z = P[2];
   }

@@ -27,6 +27,9 @@ namespace {
 
 // Share of a parameter range within which a value counts as on a box line or a domain end.
 constexpr double kParamTol = 1e-6;
+// A partial this small against the other partial of its surface is zero: the surface's side
+// is collapsed there to a point (a pole or an apex).
+constexpr double kPoleShare = 1e-9;
 // Iterations of the refinement while marching.
 constexpr int kMarchIterations = 40;
 // Nodes one marching direction may add: a branch this long has stopped making progress, and
@@ -438,6 +441,12 @@ bool MeetOnEdge(Bspline* s1, Bspline* s2, double* const p[4], int k, double boun
     const double* cols[4] = {S1u, S1v, S2u, S2v};
     bool pinned[4] = {false, false, false, false};
     pinned[k] = true;
+    // On a pole the partial along it vanishes: that parameter moves no point, and left free it
+    // would make the system singular, so the edge's meeting with a pole could not be found.
+    for (int q = 0; q < 4; ++q) {
+      const double own = VecSize3(cols[q]), partner = VecSize3(cols[q ^ 1]);
+      if (own <= kPoleShare * partner) pinned[q] = true;
+    }
     double st[4] = {0.0, 0.0, 0.0, 0.0};
     if (!SolvePinned(cols, d, pinned, st)) return false;
     KeepStepInDomain(s1, s2, p, cols, d, st, pinned);

@@ -463,6 +463,42 @@ double FromBranches(const std::vector<Branch>& bs, const double p[3]) {
   return best;
 }
 
+// The whole sphere cut by vertical planes x + k y = 0 through both its poles: the great circle
+// in the plane, which the sphere's parameters split at the poles into two halves on the
+// meridians u and u + 1/2. At sizes 1, 1e-6 and 1e6 moved 1e4 x the size: every sample on the
+// plane and the sphere and every point of the circle near a branch (the halves run into the
+// poles, not stopping short where the parameters collapse).
+TEST_F(HardIntersections, PlaneThroughBothPolesOfASphereGivesTheWholeGreatCircle) {
+  for (double k : {1.7, 0.0, -4.0})
+    for (double scale : {1.0, 1e-6, 1e6}) {
+      Place at;
+      at.scale = scale;
+      for (int q = 0; q < 3; ++q) at.shift[q] = 1e4 * scale * (q + 1);
+      BsplineKeeper keep;
+      Bspline* sphere = keep(shapes::Sphere(1.0, at));
+      const double n = std::hypot(1.0, k), d[3] = {-k / n, 1.0 / n, 0.0};
+      const double e1[3] = {2.4 * d[0], 2.4 * d[1], 0}, e2[3] = {0, 0, 2.4};
+      const double O[3] = {-1.2 * d[0], -1.2 * d[1], -1.2};
+      Bspline* plane = keep(PlanePatch(O, e1, e2, at));
+      const double size = shapes::PairSize(sphere, plane) / scale;
+      const std::vector<Branch> bs = Intersect(sphere, plane, at);
+      ASSERT_GE(bs.size(), 1u) << k << " " << scale;
+      double off = 0.0;
+      for (const Branch& b : bs)
+        for (const auto* s : {&b.on1, &b.on2})
+          for (const auto& p : *s)
+            off = std::fmax(off, std::fmax(std::fabs(p[0] + k * p[1]) / n, std::fabs(std::hypot(p[0], p[1], p[2]) - 1.0)));
+      EXPECT_LT(off, 1e-6 * size) << k << " " << scale;
+      double gap = 0.0;
+      for (int i = 0; i < 720; ++i) {
+        const double t = 2 * M_PI * i / 720;
+        const double P[3] = {std::cos(t) * d[0], std::cos(t) * d[1], std::sin(t)};
+        gap = std::fmax(gap, FromBranches(bs, P));
+      }
+      EXPECT_LT(gap, 1e-5 * size) << k << " " << scale << " branches " << bs.size();
+    }
+}
+
 // Random height fields of degrees 5 x 6 and 6 x 7 (10 x 11 and 11 x 10 control points, waves of
 // random phase and amplitude) crossing each other, at sizes 1, 1e-6 and 1e6 moved 1e4 x the size:
 // every sample on both (its height above the other field at its x and y, which the Greville
