@@ -1211,6 +1211,17 @@ bool RunsAlongSeam(const March& m, const Params& prev, const Params& cur) {
   return along;
 }
 
+// A refined step that lands exactly on a domain end (the solve stopped it on the bound) has
+// reached the edge as much as one clamped onto it: at an apex or pole the march would otherwise
+// step on along the collapsed edge, a point in space, and mark boxes the length of it.
+bool OnDomainEnd(const March& m, const Params& c) {
+  for (int k = 0; k < 4; ++k) {
+    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
+    if (c.p[k] == Lo(s, k & 1) || c.p[k] == Hi(s, k & 1)) return true;
+  }
+  return false;
+}
+
 int Trace(March& m, double u1, double v1, double u2, double v2) {
   IntersectionTrace* tr = m.trace;
   Params cur = {{u1, v1, u2, v2}};
@@ -1254,7 +1265,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (SingularWithinStep(m, prev, predicted, x, X) && !Append(m, x, X)) return -2;
       break;
     }
-    stop = flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]);
+    stop = flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]) || OnDomainEnd(m, cur);
     if (stop && !flag) Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
     if (stop && RunsAlongSeam(m, prev, cur)) stop = false;
     Params x;
@@ -1330,7 +1341,7 @@ int Trace(March& m, double u1, double v1, double u2, double v2) {
       if (SingularWithinStep(m, prev, predicted, x, X) && !Append(m, x, X)) return -2;
       break;
     }
-    if (flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3])) {
+    if (flag || CheckIfBndryReached(m.s1, m.s2, &cur.p[0], &cur.p[1], &cur.p[2], &cur.p[3]) || OnDomainEnd(m, cur)) {
       Eval3DPointOnSurfCoord(m.s1, cur.p[0], cur.p[1], 0, 0, P);
       stop = !RunsAlongSeam(m, prev, cur);
     }

@@ -499,6 +499,40 @@ TEST_F(HardIntersections, PlaneThroughBothPolesOfASphereGivesTheWholeGreatCircle
     }
 }
 
+// A cone with its apex at the origin (the side v = 0 collapsed to it) cut by vertical planes
+// x + k y = 0 through its axis: the two generators in the plane, from the apex up. At sizes 1,
+// 1e-6 and 1e6 moved 1e4 x the size: every sample on both surfaces and every point of both
+// lines near a branch (a march that reaches the apex ends there, not stepping on along it).
+TEST_F(HardIntersections, PlaneThroughTheAxisOfAConeGivesBothGenerators) {
+  const double a[3] = {0, 0, 1}, e[3] = {1, 0, 0};
+  for (double k : {0.7, -3.0})
+    for (double scale : {1.0, 1e-6, 1e6}) {
+      Place at;
+      at.scale = scale;
+      for (int q = 0; q < 3; ++q) at.shift[q] = 1e4 * scale * (q + 1);
+      BsplineKeeper keep;
+      Bspline* cone = keep(shapes::Cone(a, e, 0.0, 1.0, 0.0, 1.0, at));
+      const double n = std::hypot(1.0, k), d[3] = {-k / n, 1.0 / n, 0.0};
+      const double e1[3] = {2.4 * d[0], 2.4 * d[1], 0}, e2[3] = {0, 0, 1.4};
+      const double O[3] = {-1.2 * d[0], -1.2 * d[1], -0.2};
+      Bspline* plane = keep(PlanePatch(O, e1, e2, at));
+      const double size = shapes::PairSize(cone, plane) / scale;
+      const std::vector<Branch> bs = Intersect(cone, plane, at);
+      double off = 0.0, gap = 0.0;
+      for (const Branch& b : bs)
+        for (const auto* s : {&b.on1, &b.on2})
+          for (const auto& p : *s)
+            off = std::fmax(off, std::fmax(std::fabs(p[0] + k * p[1]) / n, std::fabs(std::hypot(p[0], p[1]) - p[2])));
+      for (int side : {-1, 1})
+        for (int i = 0; i <= 100; ++i) {
+          const double t = i / 100.0, P[3] = {side * t * d[0], side * t * d[1], t};
+          gap = std::fmax(gap, FromBranches(bs, P));
+        }
+      EXPECT_LT(off, 1e-6 * size) << k << " " << scale;
+      EXPECT_LT(gap, 1e-5 * size) << k << " " << scale << " branches " << bs.size();
+    }
+}
+
 // Random height fields of degrees 5 x 6 and 6 x 7 (10 x 11 and 11 x 10 control points, waves of
 // random phase and amplitude) crossing each other, at sizes 1, 1e-6 and 1e6 moved 1e4 x the size:
 // every sample on both (its height above the other field at its x and y, which the Greville
