@@ -776,6 +776,28 @@ int CutAlongCurve(Cloud* mesh, IndexNode* const* heads, const int* loop, int loo
   return kCutDone;
 }
 
+// Corners of a triangle whose distances from the curve differ by less than this share of its
+// longest edge, or by two float spacings of their coordinates (each corner rounded by up to half
+// of one, and as much again for the curve's own round-off), are equally near it: corners on the
+// curve differ from their closest curve points by round-off only.
+constexpr double kPeelTie = 1e-6;
+constexpr double kPeelTieFloatSpacings = 2.0 * 0x1p-24;
+
+// Whether corner v of the triangle with corners p (numbers ids, distances gap from the curve) is
+// as near the curve as the nearest of the other two, within kPeelTie.
+bool AsNearAsTheOthers(const double p[3][3], const double gap[3], const int32_t ids[3], int v) {
+  double longest = 0.0, largest = 0.0, others = HUGE_VAL, own = HUGE_VAL;
+  for (int k = 0; k < 3; ++k) {
+    longest = std::max(longest, VecDist3(p[k], p[(k + 1) % 3]));
+    for (int i = 0; i < 3; ++i) largest = std::max(largest, std::fabs(p[k][i]));
+    if (ids[k] == v)
+      own = gap[k];
+    else
+      others = std::min(others, gap[k]);
+  }
+  return own <= others + kPeelTie * longest + kPeelTieFloatSpacings * largest;
+}
+
 // Whether the loop the peel leaves, on its closest curve points, spans less than this share of
 // the area the closed curve bounds: its triangles are then too large for the curve (a dense
 // mesh's loop, a polygon inscribed in the curve, falls short by its spans' sagittas, a few
@@ -844,14 +866,15 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
     int32_t te[3];
     const int inLoop = GetNumPolyEdgesInLoop(mesh, T, edgePairs, vertexEdgeLists, loopEdges, count, te);
     int nearest = -1;
-    double best = HUGE_VAL;
+    double best = HUGE_VAL, gap[3], corner[3][3];
     for (int k = 0; k < 3; ++k) {
       const int v = mesh->tri[T].v[k];
       const double* c = closest.Get(mesh, v, curve, &samples);
       if (!c) return 0;
-      double p[3];
-      GetCldPoint(mesh, v, p);
+      GetCldPoint(mesh, v, corner[k]);
+      const double* p = corner[k];
       const double d = (c[0] - p[0]) * (c[0] - p[0]) + (c[1] - p[1]) * (c[1] - p[1]) + (c[2] - p[2]) * (c[2] - p[2]);
+      gap[k] = std::sqrt(d);
       if (d < best) best = d, nearest = v;
     }
     // An isolated triangle (all three edges in the loop) and a triangle with an edge missing
@@ -871,8 +894,11 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
           g = te[k];
       }
       const int shared = FindCommonEdgeVertex(edgePairs, e, f);
-      // A fixed corner is never cut off either.
-      if (f < 0 || g < 0 || shared < 0 || shared == nearest || fixed(shared)) {
+      // A fixed corner is never cut off either, nor one as near the curve as the ear's others
+      // (a curve along the loop itself, through all three corners, keeps the ear whichever corner
+      // comes first).
+      if (f < 0 || g < 0 || shared < 0 || shared == nearest || fixed(shared) ||
+          AsNearAsTheOthers(corner, gap, mesh->tri[T].v, shared)) {
         ++i;
         continue;
       }

@@ -432,6 +432,31 @@ TEST_F(MeshTrimming, ACutAlongARectangleKeepsItExactly) {
   }
 }
 
+// A face trimmed to its own outline (as a trimmed surface's outer loop runs), and to one a
+// hair inside it: nothing lies beyond the curve, so every triangle stays, the corner ears whose
+// three corners all lie on the curve too, at every scale and far from the origin.
+TEST_F(MeshTrimming, AFaceTrimmedToItsOwnOutlineKeepsEveryTriangle) {
+  for (int n : {2, 3, 5})
+    for (double scale : {1e-6, 1.0, 1e6})
+      for (double far : {0.0, 1e4})
+        for (double inset : {0.0, 1e-8}) {
+          SCOPED_TRACE(testing::Message() << n << " " << scale << " " << far << " " << inset);
+          const double h = 10.0 * scale, shift = far * h, a = h * (1 - inset);
+          TrimCase c(n, h, shift);
+          ASSERT_TRUE(c.Ready());
+          const int ntri = c.mesh->ntri;
+          const double lo = shift - a, hi = shift + a;
+          BsplineKeeper keep;
+          Bspline* curve =
+              keep(BuildCurve(1, 3, {hi, lo, 0, hi, hi, 0, lo, hi, 0, lo, lo, 0, hi, lo, 0}, {0, 0, 1, 2, 3, 4, 4}));
+          ASSERT_EQ(c.Trim(curve, nullptr, -1.0), 1);
+          EXPECT_EQ(c.mesh->ntri, ntri);
+          EXPECT_EQ(EdgeUses(c.mesh).repeated, 0);
+          EXPECT_EQ(BoundaryLoops(c.mesh).size(), 1u);
+          EXPECT_NEAR(std::fabs(SignedAreaXY(c.mesh)), 4 * h * h, 1e-5 * h * h + 64 * std::ldexp(1.0, -24) * (shift + h) * h);
+        }
+}
+
 // A tighter subdivision tolerance gives a polyline that follows the circle closer.
 TEST_F(MeshTrimming, ACutFollowsTheCircleWithinTheToleranceGiven) {
   const double h = 10.0, r = 6.3;
