@@ -517,27 +517,31 @@ struct CutMesh {
 
   // The triangle round vertex a whose corner wedge at a holds direction d, turning from t
   // counter-clockwise, then clockwise where the fan opens. kCutDone with *wedge and a's corner
-  // number in it, or the failure.
+  // number in it, or the failure. A direction along a rim edge of an open fan (a curve following
+  // the mesh's rim) lies on the fan's limit, where round-off can put it a hair outside: where no
+  // wedge holds it exactly, one within the snap distance of its end does.
   int Wedge(int a, int t, const double d[2], int* wedge, int* corner) const {
     const double* pa = P(a);
-    for (int turn = 0; turn < 2; ++turn) {
-      int s = t;
-      for (int steps = 0; steps <= nt; ++steps) {
-        int i = 0;
-        while (i < 3 && v[3 * s + i] != a) ++i;
-        if (i == 3) return kCutFold;
-        const double *pb = P(v[3 * s + (i + 1) % 3]), *pc = P(v[3 * s + (i + 2) % 3]);
-        if (!(Orient(pa, pb, pc) > 0)) return kCutFold;
-        const double q[2] = {pa[0] + d[0], pa[1] + d[1]};
-        if (Orient(pa, pb, q) >= 0 && Orient(pa, pc, q) <= 0) {
-          *wedge = s, *corner = i;
-          return kCutDone;
+    const double q[2] = {pa[0] + d[0], pa[1] + d[1]};
+    for (int pass = 0; pass < 2; ++pass)
+      for (int turn = 0; turn < 2; ++turn) {
+        int s = t;
+        for (int steps = 0; steps <= nt; ++steps) {
+          int i = 0;
+          while (i < 3 && v[3 * s + i] != a) ++i;
+          if (i == 3) return kCutFold;
+          const double *pb = P(v[3 * s + (i + 1) % 3]), *pc = P(v[3 * s + (i + 2) % 3]);
+          if (!(Orient(pa, pb, pc) > 0)) return kCutFold;
+          const double slackB = pass ? snap * Dist(pa, pb) : 0.0, slackC = pass ? snap * Dist(pa, pc) : 0.0;
+          if (Orient(pa, pb, q) >= -slackB && Orient(pa, pc, q) <= slackC) {
+            *wedge = s, *corner = i;
+            return kCutDone;
+          }
+          const int next = nb[3 * s + (turn == 0 ? (i + 2) % 3 : i)];
+          if (next < 0 || next == t) break;
+          s = next;
         }
-        const int next = nb[3 * s + (turn == 0 ? (i + 2) % 3 : i)];
-        if (next < 0 || next == t) break;
-        s = next;
       }
-    }
     return kCutFold;
   }
 
@@ -725,9 +729,11 @@ int CutAlongCurve(Cloud* mesh, IndexNode* const* heads, const int* loop, int loo
   for (int t = 0; t < m.nt; ++t)
     for (int k = 0; k < 3 && !gone[t]; ++k) {
       const int pa = m.v[3 * t + k], pb = m.v[3 * t + (k + 1) % 3];
-      // A loop edge, or a piece of one the chain split.
+      // A loop edge, or a piece of one the chain split; not one the chain runs along (where the
+      // curve follows the mesh's rim, nothing lies beyond it there).
       const bool ea = pa >= n0 || onLoop[pa], eb = pb >= n0 || onLoop[pb];
-      if (m.nb[3 * t + k] == -1 && ea && eb && (pa < n0 || pb < n0)) gone[t] = 1, stack[top++] = t;
+      if (m.nb[3 * t + k] == -1 && ea && eb && (pa < n0 || pb < n0) && !m.InChain(pa, pb))
+        gone[t] = 1, stack[top++] = t;
     }
   while (top > 0) {
     const int t = stack[--top];

@@ -45,8 +45,9 @@ int ReallocCldPolyList(Cloud* mesh, int n);
 // the mesh is cut along the curve instead: the curve as a polyline straying from it by at most
 // 1e-3 of its size (less where subdivideTol asks, down to 1e-6) is made a chain of mesh edges, seen
 // along its mean plane, by splitting the triangles and edges it crosses (new points on the
-// polyline, each half facing its parent's way), and every triangle reached from the loop without
-// crossing the chain is removed, with the points only they held. *loopCount then ends as the
+// polyline, each half facing its parent's way), and every triangle reached from the loop (from
+// its edges the chain does not run along) without crossing the chain is removed, with the points
+// only they held. *loopCount then ends as the
 // number of edges of the result's loop along the curve; those edges were made by the cut and are
 // in no table given, so the loop array is left as given (read none of it past the count given).
 // No subdivision follows a cut. Either way the points are renumbered: the edge table, the lists

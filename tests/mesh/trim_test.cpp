@@ -457,6 +457,39 @@ TEST_F(MeshTrimming, AFaceTrimmedToItsOwnOutlineKeepsEveryTriangle) {
         }
 }
 
+// Rectangles that run along one, two or three sides of a coarse face's outline (through its
+// corners and along its rim edges): the cut removes only what lies beyond the curve, so the
+// rectangle stays whole, bounded by one loop, at every scale and far from the origin.
+TEST_F(MeshTrimming, ACurveAlongPartOfTheOutlineKeepsItsRectangle) {
+  struct Rect {
+    double x0, x1, y0, y1;  // in tenths of the face's half side
+  };
+  for (int n : {2, 3, 4, 5})
+    for (const Rect& r : {Rect{-10, 5, -10, 5}, Rect{-10, 10, -10, 0}, Rect{-10, 0, -10, 0}, Rect{-5, 5, -10, 10}})
+      for (double scale : {1e-6, 1.0, 1e6})
+        for (double far : {0.0, 1e4}) {
+          SCOPED_TRACE(testing::Message() << n << " (" << r.x0 << " " << r.x1 << " " << r.y0 << " " << r.y1 << ") " << scale
+                                          << " " << far);
+          const double h = 10.0 * scale, shift = far * h;
+          const double x0 = shift + scale * r.x0, x1 = shift + scale * r.x1, y0 = shift + scale * r.y0,
+                       y1 = shift + scale * r.y1;
+          TrimCase c(n, h, shift);
+          ASSERT_TRUE(c.Ready());
+          BsplineKeeper keep;
+          Bspline* curve =
+              keep(BuildCurve(1, 3, {x1, y0, 0, x1, y1, 0, x0, y1, 0, x0, y0, 0, x1, y0, 0}, {0, 0, 1, 2, 3, 4, 4}));
+          ASSERT_EQ(c.Trim(curve, nullptr, -1.0), 1);
+          EXPECT_EQ(EdgeUses(c.mesh).repeated, 0);
+          EXPECT_EQ(BoundaryLoops(c.mesh).size(), 1u);
+          const double tol = 1e-6 * h + 64 * std::ldexp(1.0, -24) * (shift + h);
+          for (int i = 0; i < c.mesh->npts; ++i) {
+            EXPECT_TRUE(c.mesh->x[i] >= x0 - tol && c.mesh->x[i] <= x1 + tol) << i;
+            EXPECT_TRUE(c.mesh->y[i] >= y0 - tol && c.mesh->y[i] <= y1 + tol) << i;
+          }
+          EXPECT_NEAR(std::fabs(SignedAreaXY(c.mesh)), (x1 - x0) * (y1 - y0), 8 * tol * h);
+        }
+}
+
 // A tighter subdivision tolerance gives a polyline that follows the circle closer.
 TEST_F(MeshTrimming, ACutFollowsTheCircleWithinTheToleranceGiven) {
   const double h = 10.0, r = 6.3;
