@@ -858,6 +858,29 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
   int* given = MallocArray<int>(givenCount);
   if (!given) return 0;
   std::copy(loopEdges, loopEdges + givenCount, given);
+  // The points on a rim of the mesh other than the loop given (a hole): a peel that reaches one
+  // has run through a curve that crosses the hole, or pinches its loop against the hole, and its
+  // loop no longer bounds what it keeps.
+  char* onOtherRim = CallocArray<char>(n);
+  if (!onOtherRim) return 0;
+  for (int t = 0; t < ntri; ++t)
+    for (int k = 0; k < 3; ++k) {
+      const int a = mesh->tri[t].v[k], b = mesh->tri[t].v[(k + 1) % 3];
+      bool shared = false;
+      for (const IndexNode* node = heads[a]; node && !shared; node = node->next)
+        shared = node->index != t && PolygonHasVertex(mesh, node->index, b);
+      if (shared) continue;
+      bool inGiven = false;
+      for (const IndexNode* e = vertexEdgeLists[a]; e && !inGiven; e = e->next)
+        inGiven = (edgePairs[2 * e->index] == b || edgePairs[2 * e->index + 1] == b) &&
+                IntInArray(e->index, given, givenCount, nullptr);
+      if (!inGiven) onOtherRim[a] = onOtherRim[b] = 1;
+    }
+  bool reachedOtherRim = false;
+  auto reaches = [&](int T) {
+    const int32_t* c = mesh->tri[T].v;
+    return onOtherRim[c[0]] || onOtherRim[c[1]] || onOtherRim[c[2]];
+  };
 
   // Peeling. Triangles and corners are only flagged here, so a failure leaves the mesh as it was.
   int count = *loopCount;
@@ -908,6 +931,7 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
         ++i;
         continue;
       }
+      reachedOtherRim = reachedOtherRim || reaches(T);
       triFlags[T] = 1;
       // The corner goes only when no live triangle keeps it (a vertex where the mesh pinches).
       if (!HeldByAnotherLiveTriangle(heads, shared, T, triFlags)) pointFlags[shared] = 1;
@@ -927,6 +951,7 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
       ++i;
       continue;
     }
+    reachedOtherRim = reachedOtherRim || reaches(T);
     triFlags[T] = 1;
     int placed = 0;
     for (int k = 0; k < 3; ++k) {
@@ -949,7 +974,7 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
     if (!closest.Get(mesh, verts[k], curve, &samples)) return 0;
   const int beyond =
       KeptBeyondLoop(mesh, heads, verts, nv, closest, curve, &samples, pointFlags, triFlags, fixedPoints);
-  const bool coarse = beyond == 0 && PeelTooCoarse(verts, nv, closest, curve);
+  const bool coarse = beyond == 0 && (reachedOtherRim || PeelTooCoarse(verts, nv, closest, curve));
   auto restore = [&] {
     std::copy(given, given + givenCount, loopEdges);
     *loopCount = givenCount;
@@ -969,8 +994,15 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
       *loopCount = finalEdges;
       return 1;
     }
-    if (cut == kCutNoMemory || beyond > 0) restore();
+    if (cut == kCutNoMemory || beyond > 0 || reachedOtherRim) restore();
     if (cut == kCutNoMemory) return 0;
+    if (reachedOtherRim) {
+      InfoMessageFormat("%s: %s\n",
+                        MSGstr("Trim refused: the peel runs into a hole of the mesh the curve crosses, and the mesh "
+                               "cannot be cut along the curve"),
+                        MSGstr(kCutReasons[cut]));
+      return 0;
+    }
     if (beyond > 0) {
       InfoMessageFormat("%s: %s\n",
                         MSGstr("Trim refused: the curve runs through triangles too large to peel, and they cannot "
