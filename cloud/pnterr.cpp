@@ -388,12 +388,17 @@ int MinDistPtPolyCld(const double p[3], const Cloud* mesh, int maxTri, double ma
       }
       const double within = std::sqrt(m) + std::sqrt(b);
       if (!(within * within * (1.0 + 1e-12) >= d2)) continue;  // every point of T lies within sqrt(m) of j
-      const double h = T.plane[0] * w[0] + T.plane[1] * w[1] + T.plane[2] * w[2];
-      if (h * h > b) continue;  // the triangle's plane alone is farther than the best so far
       double A[3], B[3], C[3], f[3], e, s, u;
       GetCldPoint(mesh, T.v[0], A);
       GetCldPoint(mesh, T.v[1], B);
       GetCldPoint(mesh, T.v[2], C);
+      // The triangle's plane alone farther than the best so far rules it out. The normal is taken
+      // from the corners, not the stored plane: a triangle of no area stores a made-up normal
+      // whose "plane" would rule out the segment it is (and the margin covers rounding).
+      const double e1[3] = {B[0] - A[0], B[1] - A[1], B[2] - A[2]}, e2[3] = {C[0] - A[0], C[1] - A[1], C[2] - A[2]};
+      const double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+      const double h = n[0] * w[0] + n[1] * w[1] + n[2] * w[2];
+      if (h * h > b * (n[0] * n[0] + n[1] * n[1] + n[2] * n[2]) * (1.0 + 1e-9)) continue;
       if (TriangPntMinDistSq(p, A, B, C, f, &e, &s, &u) != 0 || !(e < b)) continue;
       b = e, best = t;
       for (int q = 0; q < 3; ++q) foot[q] = f[q];

@@ -517,27 +517,31 @@ struct CutMesh {
 
   // The triangle round vertex a whose corner wedge at a holds direction d, turning from t
   // counter-clockwise, then clockwise where the fan opens. kCutDone with *wedge and a's corner
-  // number in it, or the failure.
+  // number in it, or the failure. A direction along a rim edge of an open fan (a curve following
+  // the mesh's rim) lies on the fan's limit, where round-off can put it a hair outside: where no
+  // wedge holds it exactly, one within the snap distance of its end does.
   int Wedge(int a, int t, const double d[2], int* wedge, int* corner) const {
     const double* pa = P(a);
-    for (int turn = 0; turn < 2; ++turn) {
-      int s = t;
-      for (int steps = 0; steps <= nt; ++steps) {
-        int i = 0;
-        while (i < 3 && v[3 * s + i] != a) ++i;
-        if (i == 3) return kCutFold;
-        const double *pb = P(v[3 * s + (i + 1) % 3]), *pc = P(v[3 * s + (i + 2) % 3]);
-        if (!(Orient(pa, pb, pc) > 0)) return kCutFold;
-        const double q[2] = {pa[0] + d[0], pa[1] + d[1]};
-        if (Orient(pa, pb, q) >= 0 && Orient(pa, pc, q) <= 0) {
-          *wedge = s, *corner = i;
-          return kCutDone;
+    const double q[2] = {pa[0] + d[0], pa[1] + d[1]};
+    for (int pass = 0; pass < 2; ++pass)
+      for (int turn = 0; turn < 2; ++turn) {
+        int s = t;
+        for (int steps = 0; steps <= nt; ++steps) {
+          int i = 0;
+          while (i < 3 && v[3 * s + i] != a) ++i;
+          if (i == 3) return kCutFold;
+          const double *pb = P(v[3 * s + (i + 1) % 3]), *pc = P(v[3 * s + (i + 2) % 3]);
+          if (!(Orient(pa, pb, pc) > 0)) return kCutFold;
+          const double slackB = pass ? snap * Dist(pa, pb) : 0.0, slackC = pass ? snap * Dist(pa, pc) : 0.0;
+          if (Orient(pa, pb, q) >= -slackB && Orient(pa, pc, q) <= slackC) {
+            *wedge = s, *corner = i;
+            return kCutDone;
+          }
+          const int next = nb[3 * s + (turn == 0 ? (i + 2) % 3 : i)];
+          if (next < 0 || next == t) break;
+          s = next;
         }
-        const int next = nb[3 * s + (turn == 0 ? (i + 2) % 3 : i)];
-        if (next < 0 || next == t) break;
-        s = next;
       }
-    }
     return kCutFold;
   }
 
@@ -725,9 +729,11 @@ int CutAlongCurve(Cloud* mesh, IndexNode* const* heads, const int* loop, int loo
   for (int t = 0; t < m.nt; ++t)
     for (int k = 0; k < 3 && !gone[t]; ++k) {
       const int pa = m.v[3 * t + k], pb = m.v[3 * t + (k + 1) % 3];
-      // A loop edge, or a piece of one the chain split.
+      // A loop edge, or a piece of one the chain split; not one the chain runs along (where the
+      // curve follows the mesh's rim, nothing lies beyond it there).
       const bool ea = pa >= n0 || onLoop[pa], eb = pb >= n0 || onLoop[pb];
-      if (m.nb[3 * t + k] == -1 && ea && eb && (pa < n0 || pb < n0)) gone[t] = 1, stack[top++] = t;
+      if (m.nb[3 * t + k] == -1 && ea && eb && (pa < n0 || pb < n0) && !m.InChain(pa, pb))
+        gone[t] = 1, stack[top++] = t;
     }
   while (top > 0) {
     const int t = stack[--top];
@@ -774,6 +780,28 @@ int CutAlongCurve(Cloud* mesh, IndexNode* const* heads, const int* loop, int loo
   if (mesh->isVert && !CloudSetIsVerts(mesh)) return kCutNoMemory;
   *finalEdges = bounding;
   return kCutDone;
+}
+
+// Corners of a triangle whose distances from the curve differ by less than this share of its
+// longest edge, or by two float spacings of their coordinates (each corner rounded by up to half
+// of one, and as much again for the curve's own round-off), are equally near it: corners on the
+// curve differ from their closest curve points by round-off only.
+constexpr double kPeelTie = 1e-6;
+constexpr double kPeelTieFloatSpacings = 2.0 * 0x1p-24;
+
+// Whether corner v of the triangle with corners p (numbers ids, distances gap from the curve) is
+// as near the curve as the nearest of the other two, within kPeelTie.
+bool AsNearAsTheOthers(const double p[3][3], const double gap[3], const int32_t ids[3], int v) {
+  double longest = 0.0, largest = 0.0, others = HUGE_VAL, own = HUGE_VAL;
+  for (int k = 0; k < 3; ++k) {
+    longest = std::max(longest, VecDist3(p[k], p[(k + 1) % 3]));
+    for (int i = 0; i < 3; ++i) largest = std::max(largest, std::fabs(p[k][i]));
+    if (ids[k] == v)
+      own = gap[k];
+    else
+      others = std::min(others, gap[k]);
+  }
+  return own <= others + kPeelTie * longest + kPeelTieFloatSpacings * largest;
 }
 
 // Whether the loop the peel leaves, on its closest curve points, spans less than this share of
@@ -830,6 +858,29 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
   int* given = MallocArray<int>(givenCount);
   if (!given) return 0;
   std::copy(loopEdges, loopEdges + givenCount, given);
+  // The points on a rim of the mesh other than the loop given (a hole): a peel that reaches one
+  // has run through a curve that crosses the hole, or pinches its loop against the hole, and its
+  // loop no longer bounds what it keeps.
+  char* onOtherRim = CallocArray<char>(n);
+  if (!onOtherRim) return 0;
+  for (int t = 0; t < ntri; ++t)
+    for (int k = 0; k < 3; ++k) {
+      const int a = mesh->tri[t].v[k], b = mesh->tri[t].v[(k + 1) % 3];
+      bool shared = false;
+      for (const IndexNode* node = heads[a]; node && !shared; node = node->next)
+        shared = node->index != t && PolygonHasVertex(mesh, node->index, b);
+      if (shared) continue;
+      bool inGiven = false;
+      for (const IndexNode* e = vertexEdgeLists[a]; e && !inGiven; e = e->next)
+        inGiven = (edgePairs[2 * e->index] == b || edgePairs[2 * e->index + 1] == b) &&
+                IntInArray(e->index, given, givenCount, nullptr);
+      if (!inGiven) onOtherRim[a] = onOtherRim[b] = 1;
+    }
+  bool reachedOtherRim = false;
+  auto reaches = [&](int T) {
+    const int32_t* c = mesh->tri[T].v;
+    return onOtherRim[c[0]] || onOtherRim[c[1]] || onOtherRim[c[2]];
+  };
 
   // Peeling. Triangles and corners are only flagged here, so a failure leaves the mesh as it was.
   int count = *loopCount;
@@ -844,14 +895,15 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
     int32_t te[3];
     const int inLoop = GetNumPolyEdgesInLoop(mesh, T, edgePairs, vertexEdgeLists, loopEdges, count, te);
     int nearest = -1;
-    double best = HUGE_VAL;
+    double best = HUGE_VAL, gap[3], corner[3][3];
     for (int k = 0; k < 3; ++k) {
       const int v = mesh->tri[T].v[k];
       const double* c = closest.Get(mesh, v, curve, &samples);
       if (!c) return 0;
-      double p[3];
-      GetCldPoint(mesh, v, p);
+      GetCldPoint(mesh, v, corner[k]);
+      const double* p = corner[k];
       const double d = (c[0] - p[0]) * (c[0] - p[0]) + (c[1] - p[1]) * (c[1] - p[1]) + (c[2] - p[2]) * (c[2] - p[2]);
+      gap[k] = std::sqrt(d);
       if (d < best) best = d, nearest = v;
     }
     // An isolated triangle (all three edges in the loop) and a triangle with an edge missing
@@ -871,11 +923,15 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
           g = te[k];
       }
       const int shared = FindCommonEdgeVertex(edgePairs, e, f);
-      // A fixed corner is never cut off either.
-      if (f < 0 || g < 0 || shared < 0 || shared == nearest || fixed(shared)) {
+      // A fixed corner is never cut off either, nor one as near the curve as the ear's others
+      // (a curve along the loop itself, through all three corners, keeps the ear whichever corner
+      // comes first).
+      if (f < 0 || g < 0 || shared < 0 || shared == nearest || fixed(shared) ||
+          AsNearAsTheOthers(corner, gap, mesh->tri[T].v, shared)) {
         ++i;
         continue;
       }
+      reachedOtherRim = reachedOtherRim || reaches(T);
       triFlags[T] = 1;
       // The corner goes only when no live triangle keeps it (a vertex where the mesh pinches).
       if (!HeldByAnotherLiveTriangle(heads, shared, T, triFlags)) pointFlags[shared] = 1;
@@ -895,6 +951,7 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
       ++i;
       continue;
     }
+    reachedOtherRim = reachedOtherRim || reaches(T);
     triFlags[T] = 1;
     int placed = 0;
     for (int k = 0; k < 3; ++k) {
@@ -917,7 +974,7 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
     if (!closest.Get(mesh, verts[k], curve, &samples)) return 0;
   const int beyond =
       KeptBeyondLoop(mesh, heads, verts, nv, closest, curve, &samples, pointFlags, triFlags, fixedPoints);
-  const bool coarse = beyond == 0 && PeelTooCoarse(verts, nv, closest, curve);
+  const bool coarse = beyond == 0 && (reachedOtherRim || PeelTooCoarse(verts, nv, closest, curve));
   auto restore = [&] {
     std::copy(given, given + givenCount, loopEdges);
     *loopCount = givenCount;
@@ -937,8 +994,15 @@ int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* cur
       *loopCount = finalEdges;
       return 1;
     }
-    if (cut == kCutNoMemory || beyond > 0) restore();
+    if (cut == kCutNoMemory || beyond > 0 || reachedOtherRim) restore();
     if (cut == kCutNoMemory) return 0;
+    if (reachedOtherRim) {
+      InfoMessageFormat("%s: %s\n",
+                        MSGstr("Trim refused: the peel runs into a hole of the mesh the curve crosses, and the mesh "
+                               "cannot be cut along the curve"),
+                        MSGstr(kCutReasons[cut]));
+      return 0;
+    }
     if (beyond > 0) {
       InfoMessageFormat("%s: %s\n",
                         MSGstr("Trim refused: the curve runs through triangles too large to peel, and they cannot "

@@ -42,11 +42,13 @@ int ReallocCldPolyList(Cloud* mesh, int n);
 // where the loop on the curve bounds no area, as an open curve can draw it, farther than 1e-3 of
 // the mesh's size from the curve), or the loop the peel leaves on a closed curve spans
 // less than nine tenths of the area the curve bounds or has two vertices on one curve point,
+// or the peel reaches a point of another rim of the mesh (a hole the curve crosses or comes near),
 // the mesh is cut along the curve instead: the curve as a polyline straying from it by at most
 // 1e-3 of its size (less where subdivideTol asks, down to 1e-6) is made a chain of mesh edges, seen
 // along its mean plane, by splitting the triangles and edges it crosses (new points on the
-// polyline, each half facing its parent's way), and every triangle reached from the loop without
-// crossing the chain is removed, with the points only they held. *loopCount then ends as the
+// polyline, each half facing its parent's way), and every triangle reached from the loop (from
+// its edges the chain does not run along) without crossing the chain is removed, with the points
+// only they held. *loopCount then ends as the
 // number of edges of the result's loop along the curve; those edges were made by the cut and are
 // in no table given, so the loop array is left as given (read none of it past the count given).
 // No subdivision follows a cut. Either way the points are renumbered: the edge table, the lists
@@ -58,8 +60,8 @@ int ReallocCldPolyList(Cloud* mesh, int n);
 // gives 0 with the mesh and loop as they were and a message with the reason: a curve that is not
 // closed, bounds no area or cannot be evaluated, leaves the mesh, crosses an edge of more than two
 // triangles or a fold of the mesh (seen along the curve's plane), does not part the loop from the
-// rest, or would take a held point. Where the peel keeps nothing beyond the curve, it stands
-// when the cut cannot be made.
+// rest, or would take a held point; so does a peel that reaches another rim. Where the peel keeps
+// nothing beyond the curve and reaches no other rim, it stands when the cut cannot be made.
 int TrimCloudWithCurve(Cloud* mesh, int* loopEdges, int* loopCount, Bspline* curve, int32_t* edgePairs,
                        IndexNode* const* vertexEdgeLists, const int* fixedPoints, double subdivideTol);
 

@@ -465,13 +465,31 @@ int RegPointListFrom3Features(const RegFeature* f1, const RegFeature* f2, const 
   *out = nullptr;
   if (!f1 || !f2 || !f3 || f1->type != 4 || f2->type != 4 || f3->type != 4) return 0;
   if (AbsAngle(static_cast<float>(PlanePlaneAngle(f1->plane, f2->plane))) < minAngle) return 0;
-  double line[6];
-  if (PlanesIntersect(f1->plane, f2->plane, line, line + 3) != 0 || !HasLength(line, line + 3)) return 0;
-  // The common line must cross the third plane at least minAngle steeply: nearly parallel, its
-  // crossing would move far with the least error in the planes.
-  if (LinePlaneNormalAngle(line, f3->plane) > 90.0 - minAngle) return 0;
+  // The planes with unit normals (an equation may have any length): n_k . X + d_k = 0.
+  const RegFeature* f[3] = {f1, f2, f3};
+  double n[3][3], d[3];
+  for (int k = 0; k < 3; ++k) {
+    const double len = VecSize3(f[k]->plane);
+    if (!(len > 0.0) || !std::isfinite(len) || !std::isfinite(f[k]->plane[3])) return 0;
+    for (int i = 0; i < 3; ++i) n[k][i] = f[k]->plane[i] / len;
+    d[k] = f[k]->plane[3] / len;
+  }
+  double c01[3], c12[3], c20[3];
+  VecCrossProd3(n[0], n[1], c01);
+  VecCrossProd3(n[1], n[2], c12);
+  VecCrossProd3(n[2], n[0], c20);
+  // The common line of the first two must cross the third plane at least minAngle steeply:
+  // nearly parallel, its crossing would move far with the least error in the planes.
+  const double line[6] = {0.0, 0.0, 0.0, c01[0], c01[1], c01[2]};
+  if (!(VecSize3(c01) > 0.0) || LinePlaneNormalAngle(line, n[2]) > 90.0 - minAngle) return 0;
+  // Cramer's rule as triple products: X = -(d0 n1 x n2 + d1 n2 x n0 + d2 n0 x n1) / n0 . n1 x n2.
+  // No point is taken along the line first, so X keeps its digits far from the origin and at
+  // every scale.
+  const double det = VecDotProd3(n[0], c12);
+  if (!(std::fabs(det) > 0.0)) return 0;
   double X[3];
-  if (!MeetPlane(f3->plane, line, line + 3, X)) return 0;
+  for (int i = 0; i < 3; ++i) X[i] = -(d[0] * c12[i] + d[1] * c20[i] + d[2] * c01[i]) / det;
+  if (!std::isfinite(X[0]) || !std::isfinite(X[1]) || !std::isfinite(X[2])) return 0;
   *out = ListOfTriples(X, 1);
   return *out ? 0 : -2;
 }

@@ -206,6 +206,43 @@ TEST_F(CloudDifferences, CoarseTrianglesAndAFarCellGiveTheNearestTriangle) {
   }
 }
 
+// Triangles of no area, as coarse CAD tessellations leave them, their corners repeated points
+// (exactly of no area however the mesh is turned): a fin reaching past a flat patch, and a patch
+// triangle with a corner twice. A triangle of no area is the segment it spans and can be the nearest part of the mesh;
+// points around the fin, at every scale, moved far from the origin and turned, get the least
+// distance over all triangles, as a pass over every triangle finds it.
+TEST_F(CloudDifferences, TrianglesOfNoAreaAreTheSegmentsTheySpan) {
+  const double turn = 0.6, ct = std::cos(turn), st = std::sin(turn);
+  for (double size : {1e-6, 1e-2, 1.0, 1e6})
+    for (double away : {0.0, 1e4}) {
+      SCOPED_TRACE(testing::Message() << size << " " << away);
+      // Patch 4..6 x -1..1 at height 0.8; fin along the x axis from 0 to 10 (point 5 repeats
+      // point 4); point 7 repeats point 3.
+      std::vector<std::array<double, 3>> pts = {{4, -1, 0.8}, {6, -1, 0.8}, {5, 1, 0.8}, {4, 1, 0.8},
+                                                {0, 0, 0},    {0, 0, 0},    {10, 0, 0}, {4, 1, 0.8}};
+      for (auto& p : pts) {
+        const double x = p[0], y = p[1];
+        p = {size * (away + ct * x - st * y), size * (away + st * x + ct * y), size * p[2]};
+      }
+      Owned<Cloud, FreeCloud> mesh(MakeTestMesh(pts, {{0, 1, 2}, {0, 2, 3}, {4, 5, 6}, {2, 3, 7}}));
+      std::mt19937 rng(5);
+      std::uniform_real_distribution<double> U(0.0, 1.0);
+      std::vector<float> x, y, z;
+      for (int i = 0; i < 40; ++i) {
+        const double px = 2 + 6 * U(rng), py = 0.4 * (U(rng) - 0.5), pz = 0.3 * U(rng);
+        x.push_back(float(size * (away + ct * px - st * py))), y.push_back(float(size * (away + st * px + ct * py)));
+        z.push_back(float(size * pz));
+      }
+      Owned<Cloud, FreeCloud> c(MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr));
+      const double limit2 = size * size;
+      ASSERT_EQ(PolycldToCldDiff(mesh.get(), c.get(), limit2, nullptr, nullptr, nullptr), 1);
+      for (int i = 0; i < c->npts; ++i) {
+        const double p[3] = {c->x[i], c->y[i], c->z[i]};
+        EXPECT_NEAR(std::fabs(Group(c.get(), 0)[i]), std::sqrt(NearestSq(mesh.get(), p, limit2)), 1e-6 * size) << i;
+      }
+    }
+}
+
 TEST_F(CloudDifferences, ComparedCloudsAndCloudsWithNormals) {
   Owned<Cloud, FreeCloud> c(tagged::Make());
   Owned<Cloud, FreeCloud> same(tagged::Make());

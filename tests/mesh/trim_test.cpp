@@ -432,6 +432,138 @@ TEST_F(MeshTrimming, ACutAlongARectangleKeepsItExactly) {
   }
 }
 
+// A face trimmed to its own outline (as a trimmed surface's outer loop runs), and to one a
+// hair inside it: nothing lies beyond the curve, so every triangle stays, the corner ears whose
+// three corners all lie on the curve too, at every scale and far from the origin.
+TEST_F(MeshTrimming, AFaceTrimmedToItsOwnOutlineKeepsEveryTriangle) {
+  for (int n : {2, 3, 5})
+    for (double scale : {1e-6, 1.0, 1e6})
+      for (double far : {0.0, 1e4})
+        for (double inset : {0.0, 1e-8}) {
+          SCOPED_TRACE(testing::Message() << n << " " << scale << " " << far << " " << inset);
+          const double h = 10.0 * scale, shift = far * h, a = h * (1 - inset);
+          TrimCase c(n, h, shift);
+          ASSERT_TRUE(c.Ready());
+          const int ntri = c.mesh->ntri;
+          const double lo = shift - a, hi = shift + a;
+          BsplineKeeper keep;
+          Bspline* curve =
+              keep(BuildCurve(1, 3, {hi, lo, 0, hi, hi, 0, lo, hi, 0, lo, lo, 0, hi, lo, 0}, {0, 0, 1, 2, 3, 4, 4}));
+          ASSERT_EQ(c.Trim(curve, nullptr, -1.0), 1);
+          EXPECT_EQ(c.mesh->ntri, ntri);
+          EXPECT_EQ(EdgeUses(c.mesh).repeated, 0);
+          EXPECT_EQ(BoundaryLoops(c.mesh).size(), 1u);
+          EXPECT_NEAR(std::fabs(SignedAreaXY(c.mesh)), 4 * h * h, 1e-5 * h * h + 64 * std::ldexp(1.0, -24) * (shift + h) * h);
+        }
+}
+
+// Rectangles that run along one, two or three sides of a coarse face's outline (through its
+// corners and along its rim edges): the cut removes only what lies beyond the curve, so the
+// rectangle stays whole, bounded by one loop, at every scale and far from the origin.
+TEST_F(MeshTrimming, ACurveAlongPartOfTheOutlineKeepsItsRectangle) {
+  struct Rect {
+    double x0, x1, y0, y1;  // in tenths of the face's half side
+  };
+  for (int n : {2, 3, 4, 5})
+    for (const Rect& r : {Rect{-10, 5, -10, 5}, Rect{-10, 10, -10, 0}, Rect{-10, 0, -10, 0}, Rect{-5, 5, -10, 10}})
+      for (double scale : {1e-6, 1.0, 1e6})
+        for (double far : {0.0, 1e4}) {
+          SCOPED_TRACE(testing::Message() << n << " (" << r.x0 << " " << r.x1 << " " << r.y0 << " " << r.y1 << ") " << scale
+                                          << " " << far);
+          const double h = 10.0 * scale, shift = far * h;
+          const double x0 = shift + scale * r.x0, x1 = shift + scale * r.x1, y0 = shift + scale * r.y0,
+                       y1 = shift + scale * r.y1;
+          TrimCase c(n, h, shift);
+          ASSERT_TRUE(c.Ready());
+          BsplineKeeper keep;
+          Bspline* curve =
+              keep(BuildCurve(1, 3, {x1, y0, 0, x1, y1, 0, x0, y1, 0, x0, y0, 0, x1, y0, 0}, {0, 0, 1, 2, 3, 4, 4}));
+          ASSERT_EQ(c.Trim(curve, nullptr, -1.0), 1);
+          EXPECT_EQ(EdgeUses(c.mesh).repeated, 0);
+          EXPECT_EQ(BoundaryLoops(c.mesh).size(), 1u);
+          const double tol = 1e-6 * h + 64 * std::ldexp(1.0, -24) * (shift + h);
+          for (int i = 0; i < c.mesh->npts; ++i) {
+            EXPECT_TRUE(c.mesh->x[i] >= x0 - tol && c.mesh->x[i] <= x1 + tol) << i;
+            EXPECT_TRUE(c.mesh->y[i] >= y0 - tol && c.mesh->y[i] <= y1 + tol) << i;
+          }
+          EXPECT_NEAR(std::fabs(SignedAreaXY(c.mesh)), (x1 - x0) * (y1 - y0), 8 * tol * h);
+        }
+}
+
+// A coarse face with a square hole and circles that cross the hole, run round it or lie in it,
+// trimmed from the outer rim: a trim either is refused with its reason, the mesh and loop as
+// they were, or keeps nothing beyond the circle, each edge of at most two triangles, and all
+// the face inside the circle but for what a peel may take (a tenth of the disc), at every scale.
+TEST_F(MeshTrimming, ACurveCrossingAHoleTrimsWhollyOrIsRefused) {
+  int done = 0, refused = 0;
+  for (int n : {5, 9})
+    for (double r : {5.0, 6.3, 8.0})
+      for (double cx : {0.0, 2.0})
+        for (double scale : {1e-6, 1.0, 1e6}) {
+          SCOPED_TRACE(testing::Message() << n << " " << r << " " << cx << " " << scale);
+          // The face [-10, 10]^2 in cells of 20 / (n - 1); the hole [-5, 5]^2 is the cells
+          // whose centres lie within 4 of both axes.
+          const double h = 10.0 * scale, cell = 2 * h / (n - 1), hole = 5.0 * scale;
+          Cloud* mesh = MakeGridMesh(
+              n, n,
+              [&](int i, int j) { return std::fabs(-h + cell * (i + 0.5)) > hole || std::fabs(-h + cell * (j + 0.5)) > hole; },
+              cell);
+          ASSERT_NE(mesh, nullptr);
+          for (int i = 0; i < mesh->npts; ++i) mesh->x[i] -= float(h), mesh->y[i] -= float(h);
+          for (int t = 0; t < mesh->ntri; ++t) MakeCldPolyPlane(mesh, &mesh->tri[t]);
+          MeshEdgesAndLoops topology;
+          ASSERT_EQ(topology.Build(mesh), 0);
+          ASSERT_EQ(topology.nloops, 2);
+          std::vector<int> loop;
+          for (int l = 0; l < 2 && loop.empty(); ++l)
+            for (IndexNode* e = topology.loops[l]; e; e = e->next) loop.push_back(e->index);
+          const int first = topology.edges[2 * loop[0]];
+          if (std::max(std::fabs(mesh->x[first]), std::fabs(mesh->y[first])) < 0.9 * h) {  // that was the hole's rim
+            loop.clear();
+            for (IndexNode* e = topology.loops[1]; e; e = e->next) loop.push_back(e->index);
+          }
+          std::vector<IndexNode*> heads(mesh->npts);
+          std::vector<IndexNode> nodes(2 * topology.nedges);
+          MakeEdgePointers(mesh, topology.edges, topology.nedges, heads.data(), nodes.data());
+          int count = int(loop.size());
+          const std::vector<int> given = loop;
+          loop.resize(count + mesh->ntri);
+          const std::vector<float> x0(mesh->x, mesh->x + mesh->npts);
+          const int ntri = mesh->ntri;
+          BsplineKeeper keep;
+          const double R = r * scale, X = cx * scale;
+          Bspline* curve = keep(BuildCurve(2, 3, CirclePoints(R, X, 0, 3), CircleKnots(), CircleWeights()));
+          const size_t from = Messages().size();
+          if (TrimCloudWithCurve(mesh, loop.data(), &count, curve, topology.edges, heads.data(), nullptr, -1.0) == 0) {
+            ++refused;
+            EXPECT_NE(Messages().find("Trim refused", from), std::string::npos);
+            EXPECT_EQ(mesh->ntri, ntri);
+            EXPECT_EQ(std::vector<int>(loop.begin(), loop.begin() + count), given);
+            EXPECT_EQ(std::vector<float>(mesh->x, mesh->x + mesh->npts), x0);
+            FreeCloud(mesh);
+            continue;
+          }
+          ++done;
+          // The face's area inside the circle, counted on a fine lattice.
+          const int N = 200;
+          int inside = 0;
+          for (int i = 0; i < N; ++i)
+            for (int j = 0; j < N; ++j) {
+              const double x = -h + 2 * h * (i + 0.5) / N, y = -h + 2 * h * (j + 0.5) / N;
+              inside += std::hypot(x - X, y) < R && (std::fabs(x) > hole || std::fabs(y) > hole);
+            }
+          const double want = inside * (2 * h / N) * (2 * h / N), lattice = 8 * M_PI * R * (2 * h / N);
+          EXPECT_EQ(EdgeUses(mesh).repeated, 0);
+          for (int i = 0; i < mesh->npts; ++i) EXPECT_LT(std::hypot(mesh->x[i] - X, mesh->y[i]), R * (1 + 1e-6)) << i;
+          const double area = std::fabs(SignedAreaXY(mesh));
+          EXPECT_LE(area, want + lattice);
+          EXPECT_GE(area, want - 0.1 * M_PI * R * R - lattice);
+          FreeCloud(mesh);
+        }
+  EXPECT_GT(done, 0);
+  EXPECT_GT(refused, 0);
+}
+
 // A tighter subdivision tolerance gives a polyline that follows the circle closer.
 TEST_F(MeshTrimming, ACutFollowsTheCircleWithinTheToleranceGiven) {
   const double h = 10.0, r = 6.3;

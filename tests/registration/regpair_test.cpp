@@ -239,6 +239,32 @@ TEST_F(Features, ThreePlanesMeetOnlyWhenTheirLineCrossesTheThirdSteeply) {
   FreeFeaturePairList(list);
 }
 
+// Three planes through a known point, their equations of any length, at every size and far from
+// the origin: the common point is the known one to the rounding of its float coordinates.
+TEST_F(Features, ThreePlanesMeetAtTheirCommonPointAtEveryScaleAndPlace) {
+  const double normals[3][3] = {{0.8, 0.1, 0.59}, {-0.2, 0.9, 0.38}, {0.3, -0.4, 0.86}};
+  for (double size : {1e-6, 1e-2, 1.0, 1e6})
+    for (double far : {0.0, 1e4})
+      for (double length : {1e-6, 1.0, 1e6}) {
+        SCOPED_TRACE(testing::Message() << size << " " << far << " " << length);
+        const double X0[3] = {size * (far + 0.3), size * (far - 0.7), size * (0.5 * far + 0.2)};
+        RegFeature f[3];
+        for (int k = 0; k < 3; ++k) {
+          double p[4] = {length * normals[k][0], length * normals[k][1], length * normals[k][2], 0.0};
+          p[3] = -(p[0] * X0[0] + p[1] * X0[1] + p[2] * X0[2]);
+          f[k] = RegFeature{nullptr, -1, 4, {0}, {0}, {0}, {0}, {p[0], p[1], p[2], p[3]}, nullptr, nullptr, nullptr, 0};
+        }
+        PointList* out = nullptr;
+        ASSERT_EQ(RegPointListFrom3Features(&f[0], &f[1], &f[2], 10, &out), 0);
+        ASSERT_NE(out, nullptr);
+        const double rounding = std::ldexp(1.0, -23) * size * (far + 1);
+        EXPECT_NEAR(out->x[0], X0[0], rounding);
+        EXPECT_NEAR(out->y[0], X0[1], rounding);
+        EXPECT_NEAR(out->z[0], X0[2], rounding);
+        FreePointList(out);
+      }
+}
+
 TEST_F(Features, GeneratorsHandBackNothingOnFailure) {
   const double L1[3] = {0, 0, 0}, L2[3] = {1, 2, 3}, plane[4] = {0, 0, 1, -1};
   RegFeature empty{nullptr, -1, 6, {0}, {0}, {0}, {0}, {0}, nullptr, nullptr, nullptr, 0};
