@@ -252,3 +252,27 @@ TEST_F(ArcFitTest, FittedArcIsTheSameAtEverySizeAndPlace) {
     EXPECT_NEAR(a->quadric->v[7], 90.0, 60 * tol);
   }
 }
+
+// Forty points over 5 degrees of the circle of radius 0.5 about (0.2, -0.1), turned by 0.7
+// radians, at every size about the origin: the free and the known-radius circle are the same
+// circle in the points' units (the free radius within the points' rounding magnified by the
+// short arc).
+TEST_F(ArcFitTest, ShortArcGivesItsCircleAtEverySize) {
+  const double c = std::cos(0.7), s = std::sin(0.7);
+  const double centre[2] = {c * 0.2 + s * 0.1, s * 0.2 - c * 0.1};
+  for (double size : kPlaceSizes) {
+    SCOPED_TRACE(size);
+    std::vector<float> x, y;
+    for (int i = 0; i < 40; ++i) {
+      const double t = 5 * kPi / 180 * i / 40 + 0.3, u = 0.2 + 0.5 * std::cos(t), v = -0.1 + 0.5 * std::sin(t);
+      x.push_back(static_cast<float>(size * (c * u - s * v))), y.push_back(static_cast<float>(size * (s * u + c * v)));
+    }
+    double free[3], r, e, known[2], ek;
+    ASSERT_EQ(NewFitCircle(x.data(), y.data(), 40, free, &r, &e), 0);
+    EXPECT_NEAR(r / size, 0.5, 2e-5);
+    EXPECT_LT(std::hypot(free[0] / size - centre[0], free[1] / size - centre[1]), 2e-5);
+    ASSERT_EQ(FitCircleWithGivenRadius(x.data(), y.data(), 40, 0.5 * size, known, &ek), 0);
+    EXPECT_LT(std::hypot(known[0] / size - centre[0], known[1] / size - centre[1]), 1e-6);
+    EXPECT_LT(ek / (size * size), 1e-14);
+  }
+}
