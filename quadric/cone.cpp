@@ -149,12 +149,15 @@ int FitUnitCone(const float* x, const float* y, const float* z, int n, ConeFit* 
 int ConeSlopeGivenCenterAndAxis(const float* x, const float* y, const float* z, int n, const double apex[3],
                                 const double axis[3], double* slope) {
   if (!x || !y || !z || n < 1) return -2;
+  // Points this near the apex's height (a thousandth of the points' size, the longest side of
+  // their box) give no angle worth averaging.
+  const double nearApex = 1e-3 * UnitFrameOfPointsF(x, y, z, n, false).size;
   float sum = 0.0f;
   int count = 0;
   for (int i = 0; i < n; ++i) {
     const double d[3] = {x[i] - apex[0], y[i] - apex[1], z[i] - apex[2]};
     const double h = d[0] * axis[0] + d[1] * axis[1] + d[2] * axis[2];
-    if (h * h < 1e-6) continue;
+    if (std::fabs(h) < nearApex) continue;
     const double angle = std::atan(std::sqrt(std::fabs(d[0] * d[0] + d[1] * d[1] + d[2] * d[2] - h * h) / (h * h)));
     sum += static_cast<float>(angle * angle);
     ++count;

@@ -122,6 +122,25 @@ TEST_F(ConeTest, EstimateAndSlopeOfExactPoints) {
   EXPECT_EQ(GuessConeCenter(g0, g0, gz, 3, origin, origin, 1.5, guesses), -2);
 }
 
+// The estimate and the slope of the same cone at every size: the points left out near the apex
+// are those within a thousandth of the points' size, not of a unit length, so a small cone keeps
+// its points.
+TEST_F(ConeTest, EstimateAndSlopeAtEverySize) {
+  for (double size : {1e-6, 1e-3, 0.01, 0.1, 1.0, 1e3, 1e6}) {
+    SCOPED_TRACE(size);
+    const double a[3] = {size * kApex[0], size * kApex[1], size * kApex[2]};
+    const Points p = OnCone(a, kTilted, kHalf, size, 4 * size, 0.0, 2);
+    double apex[3], axis[3], slope, error, maxDev;
+    ASSERT_EQ(EstimateCone(p.x.data(), p.y.data(), p.z.data(), p.n(), apex, axis, &slope, &error, &maxDev), 0);
+    for (int k = 0; k < 3; ++k) EXPECT_NEAR(apex[k] / size, kApex[k], 1e-3);
+    EXPECT_NEAR(std::fabs(Dot(axis, kTilted[2])), 1.0, 1e-5);
+    EXPECT_NEAR(slope, std::tan(kHalf), 1e-4);
+    double exact;
+    ASSERT_EQ(ConeSlopeGivenCenterAndAxis(p.x.data(), p.y.data(), p.z.data(), p.n(), a, kTilted[2], &exact), 0);
+    EXPECT_NEAR(exact, std::tan(kHalf), 1e-6);
+  }
+}
+
 TEST_F(ConeTest, RigidMotionMovesTheFitAlike) {
   const double z[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, o[3] = {0, 0, 0};
   const Points p = OnCone(o, z, 0.4, 1.0, 3.0, 0.003, 9);
