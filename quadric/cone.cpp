@@ -116,14 +116,25 @@ int FitUnitCone(const float* x, const float* y, const float* z, int n, ConeFit* 
       theta = angle;
       r = std::fabs(h) * std::tan(angle);
     }
-    if (AxialNonllsqrFitMinpack(x, y, z, n, true, 200, P, A, &r, &theta, &e, &m) != 0) continue;
-    // Open along the axis, apex where the radius vanishes.
-    if (theta < 0.0)
-      for (int k = 0; k < 3; ++k) A[k] = -A[k];
-    theta = std::fabs(theta);
-    const double back = r / std::tan(theta);
-    ConeFit candidate = {{P[0] - back * A[0], P[1] - back * A[1], P[2] - back * A[2]}, {A[0], A[1], A[2]}, theta, 0.0};
-    if (!std::isfinite(back) || ConeFitError(x, y, z, n, candidate.apex, A, std::tan(theta), &candidate.error, &m) != 0)
+    ConeFit candidate;
+    if (AxialNonllsqrFitMinpack(x, y, z, n, true, 200, P, A, &r, &theta, &e, &m) == 0) {
+      // Open along the axis, apex where the radius vanishes.
+      if (theta < 0.0)
+        for (int k = 0; k < 3; ++k) A[k] = -A[k];
+      theta = std::fabs(theta);
+      const double back = r / std::tan(theta);
+      if (!std::isfinite(back)) continue;
+      candidate = {{P[0] - back * A[0], P[1] - back * A[1], P[2] - back * A[2]}, {A[0], A[1], A[2]}, theta, 0.0};
+    } else if (s == 0) {
+      // A cone nearly flat (tan theta in the hundreds) can leave the axial fit short of its
+      // orthogonality check; the apex start is then a minimum of the same deviations itself
+      // and stays in the running, opening toward the points (A already does), rather than
+      // leaving only the cylinder start, a plane-like fit many times worse.
+      candidate = {{best.apex[0], best.apex[1], best.apex[2]}, {A[0], A[1], A[2]}, angle, 0.0};
+    } else {
+      continue;
+    }
+    if (ConeFitError(x, y, z, n, candidate.apex, candidate.axis, std::tan(candidate.angle), &candidate.error, &m) != 0)
       continue;
     if (candidate.error < answer.error) answer = candidate;
   }
@@ -138,12 +149,15 @@ int FitUnitCone(const float* x, const float* y, const float* z, int n, ConeFit* 
 int ConeSlopeGivenCenterAndAxis(const float* x, const float* y, const float* z, int n, const double apex[3],
                                 const double axis[3], double* slope) {
   if (!x || !y || !z || n < 1) return -2;
+  // Points this near the apex's height (a thousandth of the points' size, the longest side of
+  // their box) give no angle worth averaging.
+  const double nearApex = 1e-3 * UnitFrameOfPointsF(x, y, z, n, false).size;
   float sum = 0.0f;
   int count = 0;
   for (int i = 0; i < n; ++i) {
     const double d[3] = {x[i] - apex[0], y[i] - apex[1], z[i] - apex[2]};
     const double h = d[0] * axis[0] + d[1] * axis[1] + d[2] * axis[2];
-    if (h * h < 1e-6) continue;
+    if (std::fabs(h) < nearApex) continue;
     const double angle = std::atan(std::sqrt(std::fabs(d[0] * d[0] + d[1] * d[1] + d[2] * d[2] - h * h) / (h * h)));
     sum += static_cast<float>(angle * angle);
     ++count;

@@ -34,8 +34,8 @@ int EstimateCone(const float* x, const float* y, const float* z, int n, double a
 // quadric's coefficients. 0; -2 for a singular quadratic part or no axis.
 int ConeParamsFromQuadrics(const double coef[10], double** orientation, double axis[3], double apex[3]);
 // The slope as the tangent of the root mean square angle between the points and the axis line
-// (axis of unit length); points within 1e-3 of the apex's height are left out. 0; -2 for n < 1 or
-// no point left.
+// (axis of unit length); points within 1e-3 of the points' size (the longest side of their box)
+// of the apex's height are left out. 0; -2 for n < 1 or no point left.
 int ConeSlopeGivenCenterAndAxis(const float* x, const float* y, const float* z, int n, const double apex[3],
                                 const double axis[3], double* slope);
 // Two apex guesses on the axis through point, factor times beyond the lowest and highest point

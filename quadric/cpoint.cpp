@@ -73,6 +73,20 @@ constexpr double kS = 0.7071067811865476;
 constexpr double kDegrees = 57.29577951308232;
 
 // The largest coordinate magnitude or distance among the picks: the scale of their round-off.
+// The radii of a cone's two circles, measured in a frame moved to the base centre, carry the
+// double round-off of the picks' coordinates (this many units of the last place at their
+// magnitude); apart by more than that and kRoundOff of the picks' extent, they set an apex
+// however far from the origin the picks lie.
+constexpr double kFrameRoundOff = 1024.0 * 2.220446049250313e-16;
+
+// The largest distance between two picks.
+double PickExtent(std::initializer_list<const double*> picks) {
+  double extent = 0.0;
+  for (const double* p : picks)
+    for (const double* q : picks) extent = std::max(extent, VecDist3(p, q));
+  return extent;
+}
+
 double PickSize(std::initializer_list<const double*> picks) {
   double size = 0.0;
   for (const double* p : picks) {
@@ -367,7 +381,9 @@ Bspline* CreateConeWithCensAnd2Points(const double c0[3], const double c1[3], co
   // c0 sits on the frame's origin, c1 at (0, 0, h).
   const double r0 = std::hypot(q0[0], q0[1]), r1 = std::hypot(q1[0], q1[1]);
   if (!(r0 > tiny) && !(r1 > tiny)) return nullptr;
-  if (!(std::fabs(r0 - r1) > tiny)) return nullptr;  // a cylinder: the apex is at infinity
+  // A cylinder: the apex is at infinity.
+  const double magnitude = PickSize({c0, c1, p0, p1});
+  if (!(std::fabs(r0 - r1) > kRoundOff * PickExtent({c0, c1, p0, p1}) + kFrameRoundOff * magnitude)) return nullptr;
   Owned<Bspline, FreeBspline> s(TwoCircleSurface(r0, r1, h, Tinv));
   if (!s) return nullptr;
   // The apex of the surface built: where the radius, linear along the axis, reaches 0. It is the

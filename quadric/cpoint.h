@@ -52,7 +52,9 @@ Bspline* CreateCylinderWithCensAndPoint(const double c0[3], const double c1[3], 
 // p1, nets as the cylinder's. Type 23: the apex (where the radius along the axis reaches 0), unit
 // axis a towards c0, the half angle in radians (atan of radius over apex distance at the wider
 // end) and the signed heights of the base and top circles along a from the apex, as ConeNurbs
-// reads them. Null for coincident centres, both radii at round-off, or equal radii (no apex).
+// reads them. Null for coincident centres, both radii at round-off, or equal radii (no apex:
+// apart by at most 1e-9 of the picks' extent plus 1024 units of the last place of their largest
+// coordinate, so a cone is made alike however far from the origin its picks lie).
 Bspline* CreateConeWithCensAnd2Points(const double c0[3], const double c1[3], const double p0[3], const double p1[3]);
 // Closest points pa on the line through a0, a1 and pb on the line through b0, b1, and their
 // distance. Parallel (or degenerate) lines give pa = a0 and pb its foot on line B.

@@ -9,6 +9,7 @@
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
 #include "bspline/subobj.h"
+#include "cloud/princip.h"
 #include "foundation/coreglob.h"
 #include "foundation/geometry.h"
 #include "foundation/umalloc.h"
@@ -124,10 +125,30 @@ Bspline* PutPlaneToBsplinePatch(const PlaneEq plane, const Bbox box, int /*axisH
   return patch.release();
 }
 
+namespace {
+
+// Points spread across their best line by less than this many times the single-precision
+// rounding of their coordinates (2^-24 of the largest magnitude) lie on a line for all a plane
+// fit can tell: any plane through the line fits them, and the one found is set by the rounding.
+constexpr double kAcrossLine = 16.0 * 5.9604644775390625e-8;
+
+// True when the points lie on one line to their rounding (PlaneFit takes six or more points on a
+// line for a plane).
+bool Collinear(const float* x, const float* y, const float* z, int n) {
+  double spread[3], axes[3][3];
+  if (PrincipleComponentAnalysis(x, y, z, n, spread, axes) != 0) return true;
+  double largest = 0.0;
+  for (int i = 0; i < n; ++i)
+    largest = std::max({largest, std::fabs(double(x[i])), std::fabs(double(y[i])), std::fabs(double(z[i]))});
+  return std::sqrt(std::max(spread[1], 0.0)) <= kAcrossLine * largest;
+}
+
+}  // namespace
+
 Bspline* CreatePlaneBsplineFromCloud(const float* x, const float* y, const float* z, int n, const Bbox box) {
   if (!x || !y || !z) return MadeOrFailed<Bspline>(nullptr);
   PlaneEq plane;
-  if (!PlaneFit(x, y, z, n, plane)) return MadeOrFailed<Bspline>(nullptr);
+  if (!PlaneFit(x, y, z, n, plane) || Collinear(x, y, z, n)) return MadeOrFailed<Bspline>(nullptr);
   const double a = std::fabs(plane[0]), b = std::fabs(plane[1]), c = std::fabs(plane[2]);
   const int hint = a > b && a > c ? 1 : b > c ? 2 : 3;
   Bspline* patch = PutPlaneToBsplinePatch(plane, box, hint);

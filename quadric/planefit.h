@@ -28,8 +28,9 @@ void FindInitXYCoefi(Bspline* srf, double** X, double** Y);
 // exhausted memory.
 Bspline* PutPlaneToBsplinePatch(const PlaneEq plane, const Bbox box, int axisHint);
 // The least-squares plane of the points as a plane patch over box. Null with the error state set
-// when the plane cannot be fitted (fewer than 3, coincident or collinear points) or the patch
-// cannot be made.
+// when the plane cannot be fitted (fewer than 3, coincident or collinear points: spread across
+// their best line by at most 16 times the single-precision rounding of their largest
+// coordinate) or the patch cannot be made.
 Bspline* CreatePlaneBsplineFromCloud(const float* x, const float* y, const float* z, int n, const Bbox box);
 // Reverses curves in place (their end points are their first and last control points) so that
 // each starts where the one before it ends: the first pair by the closest of its four end

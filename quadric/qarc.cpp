@@ -6,6 +6,7 @@
 #include "bspline/sfree.h"
 #include "foundation/coreglob.h"
 #include "foundation/umalloc.h"
+#include "foundation/unitfrm.h"
 #include "cloud/princip.h"
 #include "foundation/eigen.h"
 #include "foundation/makemat.h"
@@ -194,18 +195,21 @@ static Bspline* ArcOfPoints(const float* x, const float* y, const float* z, int 
   tred2(C, 3, d, e);
   tqli(d, e, 3, C);
   eigsrt(d, C, 3);
-  // The principal frame about the centroid: its first two axes span the points' plane.
-  Xform R, toOrigin, back, tmp, M, Minv;
+  // The principal frame about the centroid, scaled to unit size: its first two axes span the
+  // points' plane, and the estimate's thresholds and the single-precision coordinates it reads
+  // see the same numbers for the same arc at any size and anywhere in space.
+  const double size = UnitFrameOfPointsF(x, y, z, n, false).size;
+  Xform R, toOrigin, toUnit, tmp, M, Minv;
   Get_imat(R);
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) R[4 * i + j] = C[i][j];
   if (ComputeMatrixDeterminant(R) < 0.0)
     for (int i = 0; i < 3; ++i) R[4 * i] = -C[i][0];
   Get_imat(toOrigin);
-  Get_imat(back);
-  for (int k = 0; k < 3; ++k) toOrigin[12 + k] = -c[k], back[12 + k] = c[k];
+  Get_imat(toUnit);
+  for (int k = 0; k < 3; ++k) toOrigin[12 + k] = -c[k], toUnit[5 * k] = 1.0 / size;
   Get_catmat(toOrigin, R, tmp);
-  Get_catmat(tmp, back, M);
+  Get_catmat(tmp, toUnit, M);
   if (mat_inverse4(M, Minv) != 0) return nullptr;
   for (int i = 0; i < n; ++i) {
     const double p[3] = {x[i], y[i], z[i]};
@@ -231,6 +235,8 @@ static Bspline* ArcOfPoints(const float* x, const float* y, const float* z, int 
   }
   double a0, a1;
   if (ComputeFitArcAngle(u, v, n, centre, r, &a0, &a1) != 0) return nullptr;
+  // Made in the unit frame, then taken back: the net by Minv, the form's centre, unit normal
+  // and radius in model units.
   Bspline* arc = MakeArcZBspline(a0, a1, centre, r);
   if (!arc) return nullptr;
   for (int k = 0; k < NumCtrlU(arc); ++k) vector_xform(&arc->X[0][k], &arc->Y[0][k], &arc->Z[0][k], Minv);
@@ -238,7 +244,9 @@ static Bspline* ArcOfPoints(const float* x, const float* y, const float* z, int 
   double centreW[3], normal[3];
   VecTrans3(centre, Minv, centreW);
   VecRot3(kUp, Minv, normal);
-  for (int k = 0; k < 3; ++k) arc->quadric->v[k] = centreW[k], arc->quadric->v[3 + k] = normal[k];
+  const double length = std::sqrt(VecDotProd3(normal, normal));
+  for (int k = 0; k < 3; ++k) arc->quadric->v[k] = centreW[k], arc->quadric->v[3 + k] = normal[k] / length;
+  arc->quadric->v[6] = r * size;
   return arc;
 }
 

@@ -15,6 +15,7 @@
 #include "quadric/qnlfit.h"
 #include "quadric/quadrics.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -24,6 +25,23 @@ bool AllAtTheFirst(const float* x, const float* y, int n) {
   int i = 1;
   while (i < n && std::fabs(x[i] - x[0]) <= 1e-10 && std::fabs(y[i] - y[0]) <= 1e-10) ++i;
   return i == n;
+}
+
+// Divides centred points by the power of two at or above their largest coordinate magnitude
+// (exactly, so their digits stay) and returns it: the circle estimate's normal equations and the
+// solver's steps are then those of a circle of unit size, whatever the points' size.
+double ScaleToUnit(float* x, float* y, int n) {
+  float largest = 0.0f;
+  for (int k = 0; k < n; ++k) largest = std::max({largest, std::fabs(x[k]), std::fabs(y[k])});
+  if (!(largest > 0.0f) || !std::isfinite(largest)) return 1.0;
+  int exponent = 0;
+  std::frexp(static_cast<double>(largest), &exponent);
+  const double scale = std::ldexp(1.0, exponent);
+  for (int k = 0; k < n; ++k) {
+    x[k] = static_cast<float>(x[k] / scale);
+    y[k] = static_cast<float>(y[k] / scale);
+  }
+  return scale;
 }
 
 }  // namespace
@@ -158,18 +176,19 @@ int NewFitCircle(const float* x, const float* y, int n, double centre[3], double
     cx[k] = static_cast<float>(x[k] - mx);
     cy[k] = static_cast<float>(y[k] - my);
   }
+  const double scale = ScaleToUnit(cx, cy, n);
   double coef[4], c[2], r = 0.0, maxDev = 0.0, err = 0.0;
   if (estimate_circle_para(cx, cy, n, coef, c, &r) != 0) {
     ClearKernelError();
     return -2;
   }
   if (CircleNonllsqrFitMinpack(cx, cy, n, c, &r, 4e-16, 30, &err, &maxDev) != 0) return -2;
-  centre[0] = mx + c[0];
-  centre[1] = my + c[1];
+  centre[0] = mx + scale * c[0];
+  centre[1] = my + scale * c[1];
   centre[2] = 0.0;
   // The solver may leave the radius negative (the same circle); annulus widths need |r|.
-  *radius = std::fabs(r);
-  *error = err;
+  *radius = scale * std::fabs(r);
+  *error = scale * scale * err;
   return 0;
 }
 
@@ -639,11 +658,13 @@ int FitCircleWithGivenRadius(const float* x, const float* y, int n, double r, do
     cx[k] = static_cast<float>(x[k] - mean[0]);
     cy[k] = static_cast<float>(y[k] - mean[1]);
   }
+  const double scale = ScaleToUnit(cx, cy, n);
+  r /= scale;
   double c1[2], e1, maxDev;
   if (CircleHoughTransWithRadius(cx, cy, n, r, n < 100 ? 40 : 50, n < 1000 ? 180 : 100, c1) != 0) return -2;
   if (CircleNonllsqrFitWithRadiusMinpack(cx, cy, n, c1, r, 5e-16, n < 1000 ? 100 : 50, &e1, &maxDev) != 0) return -2;
-  centre[0] = mean[0] + c1[0], centre[1] = mean[1] + c1[1];
-  *error = e1;
+  centre[0] = mean[0] + scale * c1[0], centre[1] = mean[1] + scale * c1[1];
+  *error = scale * scale * e1;
   double c2[3], r2, e2;
   if (NewFitCircle(cx, cy, n, c2, &r2, &e2) != 0) {
     // The free circle is only a second opinion: its failure leaves the first fit standing, but
@@ -654,8 +675,8 @@ int FitCircleWithGivenRadius(const float* x, const float* y, int n, double r, do
   }
   if (CircleNonllsqrFitWithRadiusMinpack(cx, cy, n, c2, r, 5e-16, n < 1000 ? 50 : 25, &e2, &maxDev) != 0) return 0;
   if (e2 < e1) {
-    centre[0] = mean[0] + c2[0], centre[1] = mean[1] + c2[1];
-    *error = e2;
+    centre[0] = mean[0] + scale * c2[0], centre[1] = mean[1] + scale * c2[1];
+    *error = scale * scale * e2;
   }
   return 0;
 }

@@ -20,7 +20,8 @@ Bspline* MakeCircleWGivenAxis(const double centre[3], double r, const double axi
 
 // ---- least-squares circles -----------------------------------------------------------------
 // Least-squares circle through planar points: the algebraic circle of the centred points refined
-// by MINPACK (tolerance 4e-16, 30 evaluations). centre[2] is 0; the radius is not negative.
+// by MINPACK (tolerance 4e-16, 30 evaluations), both on the points scaled by a power of two to
+// unit size, so a circle of any size is fitted alike. centre[2] is 0; the radius is not negative.
 // error: mean squared deviation. 0; -2 for null arrays, n < 3, all points within 1e-10 of the
 // first, collinear points (the estimate fails; the error state is then cleared), a failed
 // refinement or exhausted memory. Outputs are written only on success.
@@ -77,7 +78,8 @@ int IsIncludeCircle(double ax, double ay, double ar2, double ar, double bx, doub
 // null arrays, n < 2, g < 2 or m < 2, or exhausted memory.
 int CircleHoughTransWithRadius(const float* x, const float* y, int n, double r, int g, int m, double centre[2]);
 // The centre of the circle of radius r best fitting the points: the vote refined by MINPACK,
-// then a refinement from the free-radius circle's centre when it fits better. error: mean
+// then a refinement from the free-radius circle's centre when it fits better, on the centred
+// points scaled by a power of two to unit size (r with them). error: mean
 // squared deviation. 0; -2 for null arrays, n < 3, coincident points or a failed vote or first
 // refinement.
 int FitCircleWithGivenRadius(const float* x, const float* y, int n, double r, double centre[2], double* error);

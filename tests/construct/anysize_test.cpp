@@ -32,6 +32,7 @@
 #include "foundation/umalloc.h"
 #include "quadric/cone.h"
 #include "quadric/cylinder.h"
+#include "quadric/qarc.h"
 #include "quadric/quadrics.h"
 #include "quadric/sphere.h"
 #include "splinefit/sconvert.h"
@@ -630,6 +631,40 @@ std::vector<Entry> Entries() {
                  if (FitSphere(p.x.data(), p.y.data(), p.z.data(), p.n(), c, &r, &err) != 0) return false;
                  out->Point(pl, c);
                  out->Length(pl, r);
+                 return true;
+               }});
+  // A 120-degree arc of radius 0.5 about (0.2, -0.1, 0.3) in z = 0.3: centre, normal, radius
+  // and sweep.
+  e.push_back({"FitArcBspline", kEvery, 1e-5, kFloatFar, [](const Place& pl, Answer* out) {
+                 const PointSet p = PlacedPoints(pl, 25, [](int i, double q[3]) {
+                   const double t = 0.3 + 2.1 * i / 24;
+                   q[0] = 0.2 + 0.5 * std::cos(t), q[1] = -0.1 + 0.5 * std::sin(t), q[2] = 0.3;
+                 });
+                 int status = 0;
+                 Bspline* a = FitArcBspline(p.x.data(), p.y.data(), p.z.data(), p.n(), &status);
+                 if (!a) return false;
+                 out->Point(pl, a->quadric->v);
+                 out->Direction(pl, a->quadric->v + 3);
+                 out->Length(pl, a->quadric->v[6]);
+                 out->Ratio(a->quadric->v[7] / 360);
+                 FreeBspline(a);
+                 return true;
+               }});
+  // A cone half a degree short of flat: its single-precision points far away leave the radial
+  // deviations (magnified a hundredfold) to a plane-like cylinder, so near the origin only.
+  e.push_back({"FitCone nearly flat", kNear, 1e-5, 0.0, [](const Place& pl, Answer* out) {
+                 const PointSet p = PlacedPoints(pl, 96, [](int i, double q[3]) {
+                   const double half = 89.5 * M_PI / 180, s = 0.5 + (i / 12) / 7.0;
+                   const double t = 2 * M_PI * (i % 12 + 0.41 * (i / 12)) / 12;
+                   q[0] = 0.1 + s * std::sin(half) * std::cos(t), q[1] = -0.2 + s * std::sin(half) * std::sin(t);
+                   q[2] = 0.3 + s * std::cos(half);
+                 });
+                 QuadricInfo q{};
+                 double err;
+                 if (FitCone(p.x.data(), p.y.data(), p.z.data(), p.n(), &q, &err) != 0) return false;
+                 out->Point(pl, q.v);
+                 out->Direction(pl, q.v + 3);
+                 out->Ratio(q.v[6]);
                  return true;
                }});
   e.push_back({"PlaneFit", kEvery, 1e-5, kFloatFar, [](const Place& pl, Answer* out) {

@@ -13,6 +13,7 @@
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/placement.h"
 
 namespace {
 
@@ -221,3 +222,57 @@ TEST_F(ArcFitTest, KnownRadiusCircleAtEverySizeAndPlace) {
 }
 
 }  // namespace
+
+// A 90-degree arc of radius 1 about (0.2, -0.1, 0.3) in z = 0.3, placed at every size and place
+// (turned far away): the same arc in the points' units. Near the origin the float points carry
+// 6e-8 of the size, far away 6e-4, which the estimate through the end points magnifies a few
+// times.
+TEST_F(ArcFitTest, FittedArcIsTheSameAtEverySizeAndPlace) {
+  const double c[3] = {0.2, -0.1, 0.3}, e0[3] = {1, 0, 0}, e1[3] = {0, 1, 0}, up[3] = {0, 0, 1};
+  std::vector<float> ux, uy, uz;
+  ArcPoints(c, 1.0, e0, e1, 0.3, kPi / 2, 15, &ux, &uy, &uz);
+  for (const Place& pl : EveryPlace()) {
+    SCOPED_TRACE(Where(pl));
+    std::vector<float> x, y, z;
+    for (size_t i = 0; i < ux.size(); ++i) {
+      double p[3] = {ux[i], uy[i], uz[i]};
+      pl.Map(p, p);
+      x.push_back(float(p[0])), y.push_back(float(p[1])), z.push_back(float(p[2]));
+    }
+    int status = 1;
+    Owned<Bspline, FreeBspline> a(FitArcBspline(x.data(), y.data(), z.data(), int(x.size()), &status));
+    ASSERT_TRUE(a);
+    const double tol = pl.far ? 5e-3 : 2e-6;
+    double centre[3], normal[3];
+    pl.Unmap(a->quadric->v, centre);
+    pl.UnmapDirection(a->quadric->v + 3, normal);
+    EXPECT_NEAR(a->quadric->v[6] / pl.size, 1.0, tol);
+    EXPECT_LT(VecDist3(centre, c), tol);
+    EXPECT_NEAR(std::fabs(VecDotProd3(normal, up)), 1.0, tol * tol);
+    EXPECT_NEAR(a->quadric->v[7], 90.0, 60 * tol);
+  }
+}
+
+// Forty points over 5 degrees of the circle of radius 0.5 about (0.2, -0.1), turned by 0.7
+// radians, at every size about the origin: the free and the known-radius circle are the same
+// circle in the points' units (the free radius within the points' rounding magnified by the
+// short arc).
+TEST_F(ArcFitTest, ShortArcGivesItsCircleAtEverySize) {
+  const double c = std::cos(0.7), s = std::sin(0.7);
+  const double centre[2] = {c * 0.2 + s * 0.1, s * 0.2 - c * 0.1};
+  for (double size : kPlaceSizes) {
+    SCOPED_TRACE(size);
+    std::vector<float> x, y;
+    for (int i = 0; i < 40; ++i) {
+      const double t = 5 * kPi / 180 * i / 40 + 0.3, u = 0.2 + 0.5 * std::cos(t), v = -0.1 + 0.5 * std::sin(t);
+      x.push_back(static_cast<float>(size * (c * u - s * v))), y.push_back(static_cast<float>(size * (s * u + c * v)));
+    }
+    double free[3], r, e, known[2], ek;
+    ASSERT_EQ(NewFitCircle(x.data(), y.data(), 40, free, &r, &e), 0);
+    EXPECT_NEAR(r / size, 0.5, 2e-5);
+    EXPECT_LT(std::hypot(free[0] / size - centre[0], free[1] / size - centre[1]), 2e-5);
+    ASSERT_EQ(FitCircleWithGivenRadius(x.data(), y.data(), 40, 0.5 * size, known, &ek), 0);
+    EXPECT_LT(std::hypot(known[0] / size - centre[0], known[1] / size - centre[1]), 1e-6);
+    EXPECT_LT(ek / (size * size), 1e-14);
+  }
+}

@@ -20,6 +20,7 @@
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/placement.h"
 
 namespace {
 
@@ -178,6 +179,27 @@ TEST_F(PickedPrimitiveTest, SpheresCylindersAndConesLieOnTheirExactForm) {
       ASSERT_EQ(FindQuadricBaseCenter(cone, 0, 0, centre), 1);
       EXPECT_LT(Dist(centre, c1), 1e-9 * scale);  // the far end: the top circle's centre
     }
+  }
+}
+
+// A cone whose radii differ by a hundred-thousandth (its apex 1e5 sizes off) from picks at every
+// size and place: the same cone, its apex where the picks put it, also 1e4 sizes from the origin.
+TEST_F(PickedPrimitiveTest, SlenderConeFromPicksIsMadeAtEverySizeAndPlace) {
+  const double c0u[3] = {0.1, -0.2, 0.3}, c1u[3] = {0.1, -0.2, 1.3}, p0u[3] = {0.6, -0.2, 0.3};
+  const double p1u[3] = {0.1, -0.2 + 0.5 * (1 - 1e-5), 1.3};
+  for (const Place& pl : EveryPlace()) {
+    SCOPED_TRACE(Where(pl));
+    double c0[3], c1[3], p0[3], p1[3];
+    pl.Map(c0u, c0), pl.Map(c1u, c1), pl.Map(p0u, p0), pl.Map(p1u, p1);
+    BsplineKeeper keep;
+    Bspline* cone = keep(CreateConeWithCensAnd2Points(c0, c1, p0, p1));
+    ASSERT_NE(cone, nullptr);
+    double apex[3];
+    pl.Unmap(cone->quadric->v, apex);
+    // The radii's difference carries the picks' round-off, 1e4 sizes away 1e-12 of the size.
+    EXPECT_NEAR(apex[2] - c0u[2], 1e5, 1e5 * (pl.far ? 1e-5 : 1e-9));
+    EXPECT_NEAR(std::hypot(apex[0] - c0u[0], apex[1] - c0u[1]), 0.0, pl.far ? 1e-6 : 1e-9);
+    EXPECT_NEAR(cone->quadric->v[6], std::atan(0.5 / 1e5), 5e-6 * (pl.far ? 1e-5 : 1e-9));
   }
 }
 

@@ -1,17 +1,20 @@
 // Plane patches: control points on the plane for every solved axis at every scale, curves chained
-// head to tail, and a ring of lines giving a patch trimmed by one outer loop.
+// head to tail, a ring of lines giving a patch trimmed by one outer loop, and lines on one line
+// giving no plane.
 #include <cmath>
 #include <vector>
 
 #include "bspline/nubs.h"
 #include "bspline/sfree.h"
 #include "bspline/smake.h"
+#include "foundation/coreglob.h"
 #include "curve/planefit.h"
 #include "quadric/planefit.h"
 #include "surface/planefit.h"
 #include "tests/support/builders.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
+#include "tests/support/placement.h"
 
 namespace {
 
@@ -153,3 +156,37 @@ TEST_F(PlanePatchTest, TrimmedPatchUnderInjectedFailuresLeavesNothing) {
 }
 
 }  // namespace
+
+// Three chained straight lines through four points in the plane z = 0 of a unit-size case,
+// placed at every size and place: a kink of 0.2 across the line fixes the plane; without it every
+// plane through the line fits the six samples, and none is returned.
+TEST_F(PlanePatchTest, ChainedLinesGiveTheirPlaneOrNoneAtEverySizeAndPlace) {
+  for (const Place& pl : EveryPlace())
+    for (double kink : {0.2, 0.0}) {
+      SCOPED_TRACE(Where(pl) << " kink " << kink);
+      const double unit[4][3] = {{-0.5, 0.1, 0}, {0.2, 0.3, 0}, {0.55, 0.4, 0}, {0.9, 0.5 + kink, 0}};
+      double P[4][3];
+      for (int k = 0; k < 4; ++k) pl.Map(unit[k], P[k]);
+      BsplineKeeper keep;
+      Bspline* c[3] = {keep(Line(P[0], P[1])), keep(Line(P[1], P[2])), keep(Line(P[2], P[3]))};
+      Bspline* patch = keep(BsplinePlaneFrom3DLines(c, 3));
+      if (kink == 0.0) {
+        EXPECT_EQ(patch, nullptr);
+        EXPECT_TRUE(KernelFailedNow());
+        ClearKernelError();
+        continue;
+      }
+      ASSERT_NE(patch, nullptr);
+      ASSERT_EQ(patch->quadricType, 25);
+      const double up[3] = {0, 0, 1};
+      double n[3];
+      pl.MapDirection(up, n);
+      const double* plane = patch->quadric->v;
+      const double dot = plane[0] * n[0] + plane[1] * n[1] + plane[2] * n[2];
+      // The samples' single-precision rounding, 1e4 sizes away 6e-4 of the size, over the kink.
+      EXPECT_GT(std::fabs(dot), 1 - (pl.far ? 1e-5 : 1e-12));
+      for (const auto& p : P)
+        EXPECT_LT(std::fabs(plane[0] * p[0] + plane[1] * p[1] + plane[2] * p[2] + plane[3]) / pl.size,
+                  pl.far ? 2e-3 : 1e-6);
+    }
+}
