@@ -8,6 +8,7 @@
 #include "bspline/degelev.h"
 #include "bspline/kinsert.h"
 #include "bspline/knots.h"
+#include "bspline/measure.h"
 #include "bspline/nubs.h"
 #include "bspline/nubutil.h"
 #include "bspline/subobj.h"
@@ -278,6 +279,11 @@ double ControlNetSpan(const Bspline* obj, int dir) {
   return total / lines;
 }
 
+namespace {
+// Share of a pair's size below which a control polygon's length is no length.
+constexpr double kNoSpanShare = 1e-9;
+}  // namespace
+
 int ProportionPairParams(Bspline** pair, const int* dirs, int join, int keepOther, int shiftOnly) {
   if (!pair || !RecordsSound({pair[0], pair[1]})) return -2;
   Bspline* A = pair[0];
@@ -289,7 +295,10 @@ int ProportionPairParams(Bspline** pair, const int* dirs, int join, int keepOthe
   const double rA = eA - a.knots[a.p];
   const double rB = b.knots[b.p + b.interior + 1] - b.knots[b.p];
   const double sA = ControlNetSpan(A, dA), sB = ControlNetSpan(B, dB);
-  double k = sA > 1e-6 && sB > 1e-6 ? (sB / rB) / (sA / rA) : 1.0;
+  // A polygon of no length (a collapsed side, within round-off of the pair's size) has no speed
+  // to match; an absolute floor would take every pair below it for one.
+  const double none = kNoSpanShare * ControlPointSetDiagonal(pair, 2);
+  double k = sA > none && sB > none ? (sB / rB) / (sA / rA) : 1.0;
   if (shiftOnly || !std::isfinite(k) || k <= 0.0) k = 1.0;
   double* kB = b.knots;
   const int nKnots = b.nCtrl + b.p + 1;

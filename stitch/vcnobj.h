@@ -85,7 +85,8 @@ void MakeObjSetRational(Bspline** objs, int n);
 // dirs[1] equal to that of pair[0] in dirs[0] by scaling pair[1]'s knots there (dirs null: u);
 // with join its range also moves to start where pair[0]'s ends; without keepOther a surface
 // pair[1] other than pair[0] has its other direction scaled alike. Speeds within 10 % (or a
-// polygon of length 1e-6 or less, or isJustCombine) leave the scale alone: -1 without join.
+// polygon of no length, 1e-9 of the pair's control-point box diagonal or less, or
+// isJustCombine) leave the scale alone: -1 without join.
 // -1 also for a curve given as both objects; -2 (error state set) for a record that is not
 // sound (bsvalid); otherwise 0. One surface as both objects with dirs
 // (1, 0) gives u the control-net speed of v. The curves on a surface follow its knots.

@@ -335,3 +335,30 @@ TEST_F(ObjSetTest, ProportionalParametersKeepTheShapeAndTheListedCurves) {
 }
 
 }  // namespace
+
+namespace {
+
+// The speed matching looks at the shape, not at the units: two curves scaled by any factor and
+// moved 1e4 x their size get the knots they get at size 1 (a curve below a fixed length would
+// otherwise count as having none and keep its own).
+TEST_F(ObjSetTest, ProportionalParametersAreTheSameAtEverySize) {
+  const std::vector<double> pa = {0, 0, 0, 1, 0.5, 0, 2, 0, 0.2, 3, 0.4, 0};
+  const std::vector<double> pb = {3, 0.4, 0, 5, 1, 0, 7, 0.5, 0.3, 9, 0, 0, 11, 1, 0};
+  std::vector<double> want;
+  for (double s : {1.0, 1e-8, 1e-3, 1e6}) {
+    BsplineKeeper keep;
+    auto placed = [s](std::vector<double> p) {
+      for (size_t i = 0; i < p.size(); ++i) p[i] = s * p[i] + 1e4 * s * (1 + i % 3);
+      return p;
+    };
+    Bspline* a = keep(BuildCurve(3, 3, placed(pa)));
+    Bspline* b = keep(BuildCurve(3, 3, placed(pb)));
+    Bspline* pair[2] = {a, b};
+    ASSERT_EQ(MakeParOfTwoObjProptnl(pair, nullptr, 1, 0), 0) << s;
+    const std::vector<double> knots(b->knotsU, b->knotsU + NumCtrlU(b) + 4);
+    if (want.empty()) want = knots;
+    for (size_t i = 0; i < knots.size(); ++i) EXPECT_NEAR(knots[i], want[i], 1e-9 * want.back()) << s << " " << i;
+  }
+}
+
+}  // namespace
