@@ -17,11 +17,13 @@
 #include "foundation/vec3.h"
 #include "quadric/cpoint.h"
 #include "quadric/qarc.h"
+#include "quadric/quadrics.h"
 #include "tests/support/builders.h"
 #include "tests/support/checks.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 #include "tests/support/normal_offsets.h"
+#include "tests/support/placement.h"
 
 namespace {
 
@@ -384,6 +386,54 @@ TEST_F(ProjectionTest, AProjectionAcrossASeamGoesTheShortWayAndIsSplitThere) {
             EXPECT_LT(best, 1.5 * tol) << where << " " << i;
           }
         }
+}
+
+// A circle of radius 1.3 about a unit sphere's centre in a plane through its poles projects onto
+// the great circle in that plane: over each pole the curve in the parameter plane reaches the
+// pole at one u and leaves at another, so the projection is split there (three curves, with
+// the pole at a sample or between two), each within tol of the plane, and together the whole
+// great circle once. Sphere and circle placed together, turned and far away.
+TEST_F(ProjectionTest, AProjectionOverAPoleIsSplitThere) {
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (double phase : {0.0, 0.1})
+      for (int separate : {1, 0}) {
+        BsplineKeeper keep;
+        Bspline* srf = keep(CreateSphereBspline(0.0, 0.0, 0.0, 1.0));
+        const double h = std::sqrt(0.5);
+        std::vector<double> pts, w;
+        for (int i = 0; i < 9; ++i) {
+          const double a = phase + i * M_PI / 4, r = i % 2 ? 1.3 / h : 1.3;
+          pts.insert(pts.end(), {r * std::cos(a), 0.0, r * std::sin(a)});
+          w.push_back(i % 2 ? h : 1.0);
+        }
+        Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, w));
+        ASSERT_TRUE(srf && c);
+        pl.Map(srf);
+        pl.Map(c);
+        // The poles are the sides v = vmin and v = vmax; the sides across the seam are whole meridians.
+        EXPECT_TRUE(SurfaceSideCollapsed(srf, 1, 0) && SurfaceSideCollapsed(srf, 1, 1));
+        EXPECT_FALSE(SurfaceSideCollapsed(srf, 0, 0) || SurfaceSideCollapsed(srf, 0, 1));
+        const double y[3] = {0.0, 1.0, 0.0}, zero[3] = {0.0, 0.0, 0.0};
+        double normal[3], centre[3];
+        pl.MapDirection(y, normal);
+        pl.Map(zero, centre);
+        const double tol = 1e-4 * pl.size;
+        std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol, 0, separate));
+        EXPECT_EQ(got.size(), 3u) << Where(pl) << " phase " << phase << " separate " << separate;
+        double length = 0.0;
+        for (Bspline* arc : got) {
+          double prev[3];
+          for (int i = 0; i <= 200; ++i) {
+            double q[3], r[3];
+            EvalCrvOnSrfCoord(srf, arc, arc->umin + (arc->umax - arc->umin) * i / 200.0, 0, q);
+            VecDiff3(q, centre, r);
+            EXPECT_LE(std::fabs(VecDotProd3(r, normal)), tol) << Where(pl) << " phase " << phase << " " << i;
+            if (i) length += VecDist3(q, prev);
+            for (int k = 0; k < 3; ++k) prev[k] = q[k];
+          }
+        }
+        EXPECT_NEAR(length, 2 * M_PI * pl.size, 1e-4 * pl.size) << Where(pl) << " phase " << phase;
+      }
 }
 
 // An arc off the axis over a torus and tolerances down to round-off: a projection returned is
