@@ -901,22 +901,48 @@ BsplineList* SurfCloudProjectClosestGeometry(Bspline* srf, Cloud* cloud, int edg
       if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &s[i]) != 0) return nullptr;
     }
   }
+  // Feet on a seam could lie on either side of it; an interpolant between feet across it would
+  // run the long way over the whole domain.
+  SideOfSeams(srf, s, n);
+  // A foot on a pole or an apex lies there at any value of the free parameter: the point ends
+  // the run that reaches it, at the value of the point before, and starts the next, at the
+  // value of the point after (leave).
+  double* leave = MallocArray<double>(n);
+  if (!leave || KernelFailed()) return nullptr;
+  for (int i = 0; i < n; ++i) {
+    const int free = s[i].state == 1 ? FreeAtPole(srf, s[i]) : -1;
+    if (free < 0) continue;
+    const bool before = i > 0 && s[i - 1].state == 1, after = i + 1 < n && s[i + 1].state == 1;
+    leave[i] = after ? Coord(s[i + 1], free) : Coord(s[i], free);
+    Coord(s[i], free) = before ? Coord(s[i - 1], free) : leave[i];
+  }
   for (int i = 0; i < n;) {
     if (s[i].state != 1) {
       ++i;
       continue;
     }
     int e = i;
-    while (e + 1 < n && s[e + 1].state == 1) ++e;
-    const int first = edgeFlag && i > 0 ? i - 1 : i, last = edgeFlag && e + 1 < n ? e + 1 : e;
+    while (e + 1 < n && s[e + 1].state == 1 && (e == i || FreeAtPole(srf, s[e]) < 0) &&
+           SeamBetween(srf, s[e], s[e + 1]) < 0)
+      ++e;
+    const int first = edgeFlag && i > 0 && s[i - 1].state != 1 ? i - 1 : i;
+    const int last = edgeFlag && e + 1 < n && s[e + 1].state != 1 ? e + 1 : e;
     const int len = last - first + 1;
-    i = e + 1;
-    if (len < 2) continue;
-    for (int j = 0; j < len; ++j) uv[j] = s[first + j].u, uv[n + j] = s[first + j].v;
-    PieceOwner piece(InterpolatePoints(uv, uv + n, nullptr, len - 1, nullptr, 3, 0));
-    if (!piece || KernelFailed()) return nullptr;
-    piece->owner = srf;
-    if (!AddPiece(piece, separate, pieces, &count, joined)) return nullptr;
+    // The run stops at a seam or a pole with the next point usable: the next run starts there
+    // (on the pole itself, at the value it is left along), and a joined curve cannot go on.
+    const bool cut = e + 1 < n && s[e + 1].state == 1;
+    const int pole = cut && e > i ? FreeAtPole(srf, s[e]) : -1;
+    const int next = pole >= 0 ? e : e + 1;
+    if (len >= 2) {
+      for (int j = 0; j < len; ++j) uv[j] = s[first + j].u, uv[n + j] = s[first + j].v;
+      PieceOwner piece(InterpolatePoints(uv, uv + n, nullptr, len - 1, nullptr, 3, 0));
+      if (!piece || KernelFailed()) return nullptr;
+      piece->owner = srf;
+      if (!AddPiece(piece, separate, pieces, &count, joined)) return nullptr;
+    }
+    if (cut) FlushJoined(pieces, &count, joined);
+    if (pole >= 0) Coord(s[e], pole) = leave[e];
+    i = next;
   }
   return HandPieces(srf, pieces, count, joined);
 }

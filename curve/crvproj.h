@@ -76,7 +76,9 @@ Bspline* Blend2Curve2s(Bspline* a, Bspline* b);
 int IsChangedBoundary(Bspline* srf, double t0, double t1, int dir);
 // The points of the cloud, in their stored order, projected onto srf: each run of usable points
 // becomes a cubic interpolant in (u, v); with edgeFlag the unusable point next to either end of
-// a run (on the edge) is taken into it too. separate as above. Null for an empty cloud, when no
-// run has two points, or on failure.
+// a run (on the edge) is taken into it too. On a surface closed in u or v (as above) a point
+// whose foot lies on the seam takes the seam's side of the point before it (the first point
+// that of the one after), and a run ends where the short way to the next point crosses the
+// seam. separate as above. Null for an empty cloud, when no run has two points, or on failure.
 BsplineList* SurfCloudProjectClosestGeometry(Bspline* srf, Cloud* cloud, int edgeFlag,
                                              int separate);

@@ -248,6 +248,42 @@ TEST_F(ProjectionTest, PointSequencesBecomeInterpolantsPerRunOverTheSurface) {
   EXPECT_TRUE(Items(SurfCloudProjectClosestGeometry(s, empty.get(), 0, 1)).empty());
 }
 
+// Point sequences over a unit sphere (seam at +x, poles on z) at three sizes: an arc of points
+// at height 0.5 and radius 1.2 across the seam projects onto the circle of latitude z = 0.5 / 1.3
+// within the arc's angles, and a meridian of points lying on the seam over the north pole (with
+// a point on the pole) onto the great circle y = 0; each curve is split where the short way
+// crosses the seam or meets the pole, never run the long way round the domain.
+TEST_F(ProjectionTest, PointSequencesAcrossASeamOrOverAPoleStayOnTheirCircle) {
+  for (double size : {1e-3, 1.0, 1e3})
+    for (int meridian : {0, 1})
+      for (int separate : {1, 0}) {
+        BsplineKeeper keep;
+        Bspline* srf = keep(CreateSphereBspline(0.0, 0.0, 0.0, size));
+        ASSERT_TRUE(srf);
+        std::vector<float> x, y, z;
+        for (int i = 0; i <= 40; ++i) {
+          const double a = meridian ? M_PI * (0.1 + 0.02 * i) : -0.5 + 0.025 * i;
+          const double p[3] = {1.2 * std::cos(a), meridian ? 0.0 : 1.2 * std::sin(a), meridian ? 1.2 * std::sin(a) : 0.5};
+          x.push_back(float(size * p[0])), y.push_back(float(size * p[1])), z.push_back(float(size * p[2]));
+        }
+        Owned<Cloud, FreeCloud> cloud(MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr));
+        std::vector<Bspline*> runs = Items(SurfCloudProjectClosestGeometry(srf, cloud.get(), 0, separate));
+        ASSERT_FALSE(runs.empty()) << size << " " << meridian << " " << separate;
+        for (Bspline* run : runs)
+          for (int i = 0; i <= 100; ++i) {
+            double q[3];
+            EvalCrvOnSrfCoord(srf, run, run->umin + (run->umax - run->umin) * i / 100.0, 0, q);
+            for (double& c : q) c /= size;
+            if (meridian) {
+              EXPECT_LT(std::fabs(q[1]), 1e-6) << size << " " << separate << " " << i;
+            } else {
+              EXPECT_NEAR(q[2], 0.5 / 1.3, 1e-6) << size << " " << separate << " " << i;
+              EXPECT_LE(std::fabs(std::atan2(q[1], q[0])), 0.5 + 1e-6) << size << " " << separate << " " << i;
+            }
+          }
+      }
+}
+
 // An 8 x 8 bicubic z = f(x, y) over [0, 2 sc]^2.
 Bspline* EightByEight(double sc, const std::function<double(double, double)>& f) {
   PatchOptions o;
