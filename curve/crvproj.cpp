@@ -347,6 +347,21 @@ int LocateSeam(Bspline* curve, Bspline* srf, const ProjSample& a, const ProjSamp
   return 0;
 }
 
+// A seam crossing (a on the side of `from`, b on the side of `to`, across the seam of the other
+// direction) that lies on the seam of direction dir too, at a corner of a surface closed both
+// ways: there a's coordinate dir takes the side of `from` and b's the side of `to`, so that no
+// second crossing is left between them and their neighbours.
+void SeamCornerSides(Bspline* srf, int dir, const ProjSample& from, const ProjSample& to, ProjSample* a,
+                     ProjSample* b) {
+  if (!ClosedIn(srf, dir)) return;
+  const double lo = dir == 0 ? srf->umin : srf->vmin, hi = dir == 0 ? srf->umax : srf->vmax;
+  const double x = Coord(*a, dir), near = 1e-6 * (hi - lo);
+  if (!(std::fabs(x - lo) <= near || std::fabs(x - hi) <= near)) return;
+  const double f = dir == 0 ? from.u : from.v, t = dir == 0 ? to.u : to.v;
+  Coord(*a, dir) = f - lo <= hi - f ? lo : hi;
+  Coord(*b, dir) = t - lo <= hi - t ? lo : hi;
+}
+
 // Sample parameters of the curve (see SurfCurveProjectClosestGeometry). A new array, count in
 // *n; null on failure.
 double* SampleParams(Bspline* curve, Bspline* srf, int samplesPerSpan, int* n) {
@@ -853,17 +868,27 @@ BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int s
         push(m.u, m.v, m.t);
       }
     }
-    const int seam = both && free < 0 ? SeamBetween(srf, s[i - 1], s[i]) : -1;
-    if (seam >= 0) {
-      // A curve in the parameter plane cannot cross the seam: the piece ends on it, in either
-      // mode, and the next one starts on its other side.
+    // A curve in the parameter plane cannot cross a seam: the run ends on it, in either mode,
+    // and the next one starts on its other side. Both seams of a surface closed both ways may lie
+    // between two samples: the earlier crossing first, then the rest from its far side.
+    ProjSample from = s[i - 1];
+    for (int crossings = 0; both && free < 0 && crossings < 2; ++crossings) {
       ProjSample a, b;
-      if (LocateSeam(curve, srf, s[i - 1], s[i], seam, grid, &a, &b) != 0) return nullptr;
+      int seam = -1;
+      for (int dir = 0; dir < 2; ++dir) {
+        if (!CrossesSeam(srf, Coord(from, dir), Coord(s[i], dir), dir, ClosedIn(srf, dir))) continue;
+        ProjSample ta, tb;
+        if (LocateSeam(curve, srf, from, s[i], dir, grid, &ta, &tb) != 0) return nullptr;
+        if (seam < 0 || ta.t < a.t) a = ta, b = tb, seam = dir;
+      }
+      if (seam < 0) break;
+      SeamCornerSides(srf, 1 - seam, from, s[i], &a, &b);
       push(a.u, a.v, a.t);
       if (k >= 2 && !makePiece()) return nullptr;
       FlushJoined(pieces, &count, joined);
       k = 0;
       push(b.u, b.v, b.t);
+      from = b;
     }
     if (s[i].state == 1) push(s[i].u, s[i].v, s[i].t);
     free = s[i].state == 1 && i + 1 < ns ? FreeAtPole(srf, s[i]) : -1;

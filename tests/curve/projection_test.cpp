@@ -1,6 +1,7 @@
 // Projection of curves and point sequences onto surfaces: the surface images of the pieces stay
 // within the tolerance of the projected samples, iso lines come back exact, stretches beyond an
 // edge cut the projection (or are bridged when joined), and joined pieces keep both shapes.
+#include <array>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -470,6 +471,60 @@ TEST_F(ProjectionTest, AProjectionOverAPoleIsSplitThere) {
         }
         EXPECT_NEAR(length, 2 * M_PI * pl.size, 1e-4 * pl.size) << Where(pl) << " phase " << phase;
       }
+}
+
+// A circle in the plane x = 1.5 beside a torus (core radius 1, tube 0.3, both seams at angle 0)
+// through (1.5, 0, 0): its projection passes through the corner where both seams meet, and is
+// split there without running the long way round either period: every point of the curves lies
+// on the torus's feet of the circle's points, and their lengths add up to that projection's.
+TEST_F(ProjectionTest, AProjectionThroughTheCornerOfBothSeamsGoesTheShortWay) {
+  auto foot = [](const double P[3], double F[3]) {
+    const double rho = std::hypot(P[0], P[1]), C[3] = {P[0] / rho, P[1] / rho, 0.0};
+    const double d[3] = {P[0] - C[0], P[1] - C[1], P[2]}, len = VecSize3(d);
+    for (int k = 0; k < 3; ++k) F[k] = C[k] + 0.3 * d[k] / len;
+  };
+  const double r = std::sqrt(0.02), h = std::sqrt(0.5);
+  std::vector<double> pts, w;
+  for (int i = 0; i < 9; ++i) {
+    const double a = i * M_PI / 4, ri = i % 2 ? r / h : r;
+    pts.insert(pts.end(), {1.5, 0.1 + ri * std::cos(a), 0.1 + ri * std::sin(a)});
+    w.push_back(i % 2 ? h : 1.0);
+  }
+  for (const Place& pl : {Place(1.0, false), Place(1e6, true)})
+    for (int separate : {1, 0}) {
+      BsplineKeeper keep;
+      Bspline* srf = keep(BuildTorus(1.0, 0.3));
+      Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, w));
+      ASSERT_TRUE(srf && c);
+      // The exact projection, densely, in unit coordinates.
+      std::vector<std::array<double, 3>> feet(2001);
+      double exact = 0.0;
+      for (int i = 0; i <= 2000; ++i) {
+        double P[3];
+        RefEvalCurve(c, i / 2000.0, P);
+        foot(P, feet[i].data());
+        if (i) exact += VecDist3(feet[i].data(), feet[i - 1].data());
+      }
+      pl.Map(srf);
+      pl.Map(c);
+      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, 1e-4 * pl.size, 0, separate));
+      ASSERT_FALSE(got.empty()) << Where(pl);
+      double length = 0.0;
+      for (Bspline* arc : got) {
+        double prev[3];
+        for (int i = 0; i <= 200; ++i) {
+          double q[3];
+          EvalCrvOnSrfCoord(srf, arc, arc->umin + (arc->umax - arc->umin) * i / 200.0, 0, q);
+          pl.Unmap(q, q);
+          double nearest = 1e300;
+          for (const auto& f : feet) nearest = std::min(nearest, VecDist3(q, f.data()));
+          EXPECT_LT(nearest, 1e-3) << Where(pl) << " separate " << separate << " " << i;
+          if (i) length += VecDist3(q, prev);
+          for (int k = 0; k < 3; ++k) prev[k] = q[k];
+        }
+      }
+      EXPECT_NEAR(length, exact, 1e-3 * exact) << Where(pl) << " separate " << separate;
+    }
 }
 
 // An arc off the axis over a torus and tolerances down to round-off: a projection returned is
