@@ -782,6 +782,11 @@ int CheckedResult(int r, std::initializer_list<double> outputs) {
 
 }  // namespace
 
+int SurfaceSideCollapsed(const Bspline* srf, int dir, int end) {
+  if (!SoundSurface(srf) || dir < 0 || dir > 1 || end < 0 || end > 1) return 0;
+  return CollapsedSide(srf, dir, end, ControlPointDiagonal(srf)) ? 1 : 0;
+}
+
 int FindClosestPointCurve3(Bspline* crv, const double P[3], double C[3], double tmin, double tmax,
                            double* t, double* distSq, double* stepSq, int iterations) {
   return FindClosestPointCurve3OfSize(crv, -1.0, P, C, tmin, tmax, t, distSq, stepSq, iterations);

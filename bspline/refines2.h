@@ -51,6 +51,13 @@ int FindClosestUVPointGuessDist(Bspline* srf, const double P[3], double S[3], do
 int FindClosestUVPointWithin(Bspline* srf, const double P[3], const double box[4], double S[3], double* u,
                              double* v, double* dist, double* stepSq, int iterations);
 
+// 1 when the side of a sound surface where parameter dir (0 u, 1 v) is at its low (end 0) or
+// high (end 1) end is collapsed to one point, a pole or an apex: its control points lie within
+// 1e-12 of the control-point box diagonal (and round-off of their coordinates) of each other.
+// Such a side is no edge: the surface goes on through the point. 0 otherwise, also for a record
+// that is not a sound surface or a dir or end outside 0..1.
+int SurfaceSideCollapsed(const Bspline* srf, int dir, int end);
+
 // As FindClosestUVPointGuessDist, also giving the (not unit) surface normal at the result.
 int FindClosestUVPointGuessNorm(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations, double normal[3]);

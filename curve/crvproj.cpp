@@ -111,9 +111,14 @@ constexpr double kBeyondEdge = 1e-7;
 // past the edge.
 void GradeFoot(Bspline* srf, const double P[3], const double q[3], double d, ProjSample* s) {
   const double ru = 1e-6 * (srf->umax - srf->umin), rv = 1e-6 * (srf->vmax - srf->vmin);
-  // The seam of a closed direction is no edge: the surface goes on across it.
-  const bool onBound = (!ClosedIn(srf, 0) && (std::fabs(s->u - srf->umin) <= ru || std::fabs(s->u - srf->umax) <= ru)) ||
-                       (!ClosedIn(srf, 1) && (std::fabs(s->v - srf->vmin) <= rv || std::fabs(s->v - srf->vmax) <= rv));
+  // The seam of a closed direction is no edge: the surface goes on across it; nor is a side
+  // collapsed to one point (a pole, an apex), through which it goes on too.
+  auto edge = [srf](double x, double lo, double hi, double r, int dir) {
+    return (std::fabs(x - lo) <= r && !SurfaceSideCollapsed(srf, dir, 0)) ||
+           (std::fabs(x - hi) <= r && !SurfaceSideCollapsed(srf, dir, 1));
+  };
+  const bool onBound = (!ClosedIn(srf, 0) && edge(s->u, srf->umin, srf->umax, ru, 0)) ||
+                       (!ClosedIn(srf, 1) && edge(s->v, srf->vmin, srf->vmax, rv, 1));
   s->state = 1;
   if (!onBound) return;
   // A point on the surface itself (within 1e-6 of its size) is over it wherever its foot lies.
@@ -204,6 +209,118 @@ void SideOfSeams(Bspline* srf, ProjSample* s, int n) {
   }
 }
 
+// The direction whose parameter is free at the foot of a sample on a side of srf collapsed to
+// one point (a pole, an apex): there every value of it is the same point. -1 off such sides.
+int FreeAtPole(Bspline* srf, const ProjSample& q) {
+  for (int dir = 0; dir < 2; ++dir) {
+    const double lo = dir == 0 ? srf->umin : srf->vmin, hi = dir == 0 ? srf->umax : srf->vmax;
+    const double near = 1e-6 * (hi - lo), at = dir == 0 ? q.u : q.v;
+    if ((std::fabs(at - lo) <= near && SurfaceSideCollapsed(srf, dir, 0)) ||
+        (std::fabs(at - hi) <= near && SurfaceSideCollapsed(srf, dir, 1)))
+      return 1 - dir;
+  }
+  return -1;
+}
+
+// Feet on a pole or an apex lie there at any value of the free parameter, and the projection
+// reaches the point along one value and leaves it along another: the value along which it goes
+// from the pole sample `at` towards the sample `to`, from the foot of the curve's point a
+// thousandth of the way there. Where the free direction is closed, a value on its seam takes
+// the side of `to`. 0, or -2 when the projection failed.
+constexpr double kOffPole = 1e-3;
+int PoleSide(Bspline* curve, Bspline* srf, const ProjSample& at, const ProjSample& to, int free,
+             SurfaceGridCache& grid, double* x) {
+  const double lo = free == 0 ? srf->umin : srf->vmin, hi = free == 0 ? srf->umax : srf->vmax;
+  ProjSample m = at;
+  double P[3];
+  m.t = at.t + kOffPole * (to.t - at.t);
+  CurvePoint(curve, m.t, P);
+  if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &m) != 0) return -2;
+  *x = Coord(m, free);
+  if (ClosedIn(srf, free) && (std::fabs(*x - lo) <= 1e-6 * (hi - lo) || std::fabs(*x - hi) <= 1e-6 * (hi - lo))) {
+    const double y = free == 0 ? to.u : to.v;
+    *x = y - lo <= hi - y ? lo : hi;
+  }
+  return 0;
+}
+
+// The free value of each sample on a pole becomes the one it is reached along (from the sample
+// before; the first sample's the one it is left along), and the one it is left along goes to
+// out (for the samples but the last). 0, or -2 when a projection failed.
+int PoleSides(Bspline* curve, Bspline* srf, ProjSample* s, int n, double* out, SurfaceGridCache& grid) {
+  for (int i = 0; i < n; ++i) {
+    out[i] = 0.0;
+    const int free = s[i].state == 1 ? FreeAtPole(srf, s[i]) : -1;
+    if (free < 0) continue;
+    double side[2] = {Coord(s[i], free), Coord(s[i], free)};
+    if (i > 0 && PoleSide(curve, srf, s[i], s[i - 1], free, grid, &side[0]) != 0) return -2;
+    if (i + 1 < n && PoleSide(curve, srf, s[i], s[i + 1], free, grid, &side[1]) != 0) return -2;
+    Coord(s[i], free) = i > 0 ? side[0] : side[1];
+    out[i] = side[1];
+  }
+  return 0;
+}
+
+// Feet of successive samples whose free values at a collapsed side differ by this fraction of
+// the range or more (the short way round a closed direction) may lie either side of a pole
+// between them.
+constexpr double kPoleJump = 0.25;
+
+// Whether the projection between the usable samples a and b passes over a pole or an apex: where
+// their feet's values along a collapsed side differ by kPoleJump of the range, the curve's
+// parameter whose foot lies nearest that point (golden-section search, to round-off of the
+// step) is sought, and a foot on the collapsed side there is the crossing: *m (its free
+// direction in *free, the pole's side values along which the projection reaches and leaves it
+// in *in and *out). 0 with *free -1 when there is none, -2 when a projection failed.
+int PoleBetween(Bspline* curve, Bspline* srf, const ProjSample& a, const ProjSample& b, SurfaceGridCache& grid,
+                ProjSample* m, int* free, double* in, double* out) {
+  *free = -1;
+  for (int dir = 0; dir < 2; ++dir)
+    for (int end = 0; end < 2; ++end) {
+      if (!SurfaceSideCollapsed(srf, dir, end)) continue;
+      const int f = 1 - dir;
+      const double lo = f == 0 ? srf->umin : srf->vmin, hi = f == 0 ? srf->umax : srf->vmax;
+      double jump = std::fabs((f == 0 ? b.u - a.u : b.v - a.v));
+      if (ClosedIn(srf, f)) jump = std::fmin(jump, (hi - lo) - jump);
+      if (jump < kPoleJump * (hi - lo)) continue;
+      const int nu = NumCtrlU(srf), nv = NumCtrlV(srf);
+      const int j = dir == 1 ? (end ? nv - 1 : 0) : 0, i = dir == 0 ? (end ? nu - 1 : 0) : 0;
+      const double pole[3] = {srf->X[j][i], srf->Y[j][i], srf->Z[j][i]};
+      auto gap = [&](double t, ProjSample* q) {
+        double P[3], S[3];
+        *q = a;
+        q->t = t;
+        CurvePoint(curve, t, P);
+        if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, q) != 0) return -1.0;
+        Eval3DPointOnSurfCoord(srf, q->u, q->v, 0, 0, S);
+        return VecDist3(S, pole);
+      };
+      const double g = 0.5 * (std::sqrt(5.0) - 1.0);
+      double t0 = a.t, t1 = b.t, x1 = t1 - g * (t1 - t0), x2 = t0 + g * (t1 - t0);
+      ProjSample q1, q2;
+      double f1 = gap(x1, &q1), f2 = gap(x2, &q2);
+      for (int it = 0; it < 80 && t1 - t0 > 1e-14 * (curve->umax - curve->umin); ++it) {
+        if (f1 < 0.0 || f2 < 0.0) return -2;
+        if (f1 <= f2) {
+          t1 = x2, x2 = x1, f2 = f1, q2 = q1;
+          x1 = t1 - g * (t1 - t0);
+          f1 = gap(x1, &q1);
+        } else {
+          t0 = x1, x1 = x2, f1 = f2, q1 = q2;
+          x2 = t0 + g * (t1 - t0);
+          f2 = gap(x2, &q2);
+        }
+      }
+      if (f1 < 0.0 || f2 < 0.0) return -2;
+      *m = f1 <= f2 ? q1 : q2;
+      if (m->state != 1 || FreeAtPole(srf, *m) != f) continue;
+      *free = f;
+      if (PoleSide(curve, srf, *m, a, f, grid, in) != 0 || PoleSide(curve, srf, *m, b, f, grid, out) != 0) return -2;
+      return 0;
+    }
+  return 0;
+}
+
 // Where the projection between samples a and b (feet across the seam of direction dir) crosses
 // it: bisection on the curve's parameter down to round-off of the step, each mid point's foot
 // compared with a's side. The seam's value on a's side and on b's go to ua and ub (the other
@@ -228,6 +345,21 @@ int LocateSeam(Bspline* curve, Bspline* srf, const ProjSample& a, const ProjSamp
   Coord(*ub, dir) = aSide == lo ? hi : lo;
   ua->state = ub->state = 1;
   return 0;
+}
+
+// A seam crossing (a on the side of `from`, b on the side of `to`, across the seam of the other
+// direction) that lies on the seam of direction dir too, at a corner of a surface closed both
+// ways: there a's coordinate dir takes the side of `from` and b's the side of `to`, so that no
+// second crossing is left between them and their neighbours.
+void SeamCornerSides(Bspline* srf, int dir, const ProjSample& from, const ProjSample& to, ProjSample* a,
+                     ProjSample* b) {
+  if (!ClosedIn(srf, dir)) return;
+  const double lo = dir == 0 ? srf->umin : srf->vmin, hi = dir == 0 ? srf->umax : srf->vmax;
+  const double x = Coord(*a, dir), near = 1e-6 * (hi - lo);
+  if (!(std::fabs(x - lo) <= near || std::fabs(x - hi) <= near)) return;
+  const double f = dir == 0 ? from.u : from.v, t = dir == 0 ? to.u : to.v;
+  Coord(*a, dir) = f - lo <= hi - f ? lo : hi;
+  Coord(*b, dir) = t - lo <= hi - t ? lo : hi;
 }
 
 // Sample parameters of the curve (see SurfCurveProjectClosestGeometry). A new array, count in
@@ -678,8 +810,8 @@ BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int s
   // A run holds its samples and at most two crossings.
   double* run = MallocArray<double>(3, ns + 2);
   if (!s || !run || KernelFailed()) return nullptr;
-  // Every sample may end a piece at a seam.
-  PieceArray pieces = PieceArray::Zeroed(2 * ns);
+  // Every sample may end a curve at an edge, at a seam and at a pole.
+  PieceArray pieces = PieceArray::Zeroed(4 * ns);
   PieceOwner joined;
   int count = 0;
   if (!pieces || KernelFailed()) return nullptr;
@@ -692,6 +824,8 @@ BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int s
   }
   if (!separate) MoveSeamSamples(srf, s, ns);
   SideOfSeams(srf, s, ns);
+  double* leave = MallocArray<double>(ns);
+  if (!leave || KernelFailed() || PoleSides(curve, srf, s, ns, leave, grid) != 0) return nullptr;
   double *ru = run, *rv = run + ns + 2, *rt = run + 2 * (ns + 2);
   int k = 0;
   auto push = [&](double u, double v, double t) { ru[k] = u, rv[k] = v, rt[k] = t, ++k; };
@@ -715,19 +849,58 @@ BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int s
       k = 0;
       if (s[i].state == 1 || !separate) push(cu, cv, ct);
     }
-    const int seam = s[i].state == 1 && s[i - 1].state == 1 ? SeamBetween(srf, s[i - 1], s[i]) : -1;
-    if (seam >= 0) {
-      // A curve in the parameter plane cannot cross the seam: the piece ends on it, in either
-      // mode, and the next one starts on its other side.
+    const bool both = s[i].state == 1 && s[i - 1].state == 1;
+    // A pole passed between the samples: the curve ends on it and the next starts there. Its
+    // feet either side may also seem to lie across a seam (half the period apart): the pole
+    // stands for that crossing.
+    int free = -1;
+    if (both && FreeAtPole(srf, s[i - 1]) < 0 && FreeAtPole(srf, s[i]) < 0) {
+      ProjSample m;
+      double in, out;
+      if (PoleBetween(curve, srf, s[i - 1], s[i], grid, &m, &free, &in, &out) != 0) return nullptr;
+      if (free >= 0) {
+        Coord(m, free) = in;
+        push(m.u, m.v, m.t);
+        if (k >= 2 && !makePiece()) return nullptr;
+        FlushJoined(pieces, &count, joined);
+        k = 0;
+        Coord(m, free) = out;
+        push(m.u, m.v, m.t);
+      }
+    }
+    // A curve in the parameter plane cannot cross a seam: the run ends on it, in either mode,
+    // and the next one starts on its other side. Both seams of a surface closed both ways may lie
+    // between two samples: the earlier crossing first, then the rest from its far side.
+    ProjSample from = s[i - 1];
+    for (int crossings = 0; both && free < 0 && crossings < 2; ++crossings) {
       ProjSample a, b;
-      if (LocateSeam(curve, srf, s[i - 1], s[i], seam, grid, &a, &b) != 0) return nullptr;
+      int seam = -1;
+      for (int dir = 0; dir < 2; ++dir) {
+        if (!CrossesSeam(srf, Coord(from, dir), Coord(s[i], dir), dir, ClosedIn(srf, dir))) continue;
+        ProjSample ta, tb;
+        if (LocateSeam(curve, srf, from, s[i], dir, grid, &ta, &tb) != 0) return nullptr;
+        if (seam < 0 || ta.t < a.t) a = ta, b = tb, seam = dir;
+      }
+      if (seam < 0) break;
+      SeamCornerSides(srf, 1 - seam, from, s[i], &a, &b);
       push(a.u, a.v, a.t);
       if (k >= 2 && !makePiece()) return nullptr;
       FlushJoined(pieces, &count, joined);
       k = 0;
       push(b.u, b.v, b.t);
+      from = b;
     }
     if (s[i].state == 1) push(s[i].u, s[i].v, s[i].t);
+    free = s[i].state == 1 && i + 1 < ns ? FreeAtPole(srf, s[i]) : -1;
+    if (free >= 0) {
+      // A pole: a curve in the parameter plane reaches it along one value of the free parameter
+      // and leaves along another, so the curve ends there as at a seam.
+      if (k >= 2 && !makePiece()) return nullptr;
+      FlushJoined(pieces, &count, joined);
+      k = 0;
+      Coord(s[i], free) = leave[i];
+      push(s[i].u, s[i].v, s[i].t);
+    }
   }
   if (k >= 2 && s[ns - 1].state == 1 && !makePiece()) return nullptr;
   return HandPieces(srf, pieces, count, joined);
@@ -753,22 +926,48 @@ BsplineList* SurfCloudProjectClosestGeometry(Bspline* srf, Cloud* cloud, int edg
       if (ProjectPoint(srf, P, &grid.x, &grid.y, &grid.z, &s[i]) != 0) return nullptr;
     }
   }
+  // Feet on a seam could lie on either side of it; an interpolant between feet across it would
+  // run the long way over the whole domain.
+  SideOfSeams(srf, s, n);
+  // A foot on a pole or an apex lies there at any value of the free parameter: the point ends
+  // the run that reaches it, at the value of the point before, and starts the next, at the
+  // value of the point after (leave).
+  double* leave = MallocArray<double>(n);
+  if (!leave || KernelFailed()) return nullptr;
+  for (int i = 0; i < n; ++i) {
+    const int free = s[i].state == 1 ? FreeAtPole(srf, s[i]) : -1;
+    if (free < 0) continue;
+    const bool before = i > 0 && s[i - 1].state == 1, after = i + 1 < n && s[i + 1].state == 1;
+    leave[i] = after ? Coord(s[i + 1], free) : Coord(s[i], free);
+    Coord(s[i], free) = before ? Coord(s[i - 1], free) : leave[i];
+  }
   for (int i = 0; i < n;) {
     if (s[i].state != 1) {
       ++i;
       continue;
     }
     int e = i;
-    while (e + 1 < n && s[e + 1].state == 1) ++e;
-    const int first = edgeFlag && i > 0 ? i - 1 : i, last = edgeFlag && e + 1 < n ? e + 1 : e;
+    while (e + 1 < n && s[e + 1].state == 1 && (e == i || FreeAtPole(srf, s[e]) < 0) &&
+           SeamBetween(srf, s[e], s[e + 1]) < 0)
+      ++e;
+    const int first = edgeFlag && i > 0 && s[i - 1].state != 1 ? i - 1 : i;
+    const int last = edgeFlag && e + 1 < n && s[e + 1].state != 1 ? e + 1 : e;
     const int len = last - first + 1;
-    i = e + 1;
-    if (len < 2) continue;
-    for (int j = 0; j < len; ++j) uv[j] = s[first + j].u, uv[n + j] = s[first + j].v;
-    PieceOwner piece(InterpolatePoints(uv, uv + n, nullptr, len - 1, nullptr, 3, 0));
-    if (!piece || KernelFailed()) return nullptr;
-    piece->owner = srf;
-    if (!AddPiece(piece, separate, pieces, &count, joined)) return nullptr;
+    // The run stops at a seam or a pole with the next point usable: the next run starts there
+    // (on the pole itself, at the value it is left along), and a joined curve cannot go on.
+    const bool cut = e + 1 < n && s[e + 1].state == 1;
+    const int pole = cut && e > i ? FreeAtPole(srf, s[e]) : -1;
+    const int next = pole >= 0 ? e : e + 1;
+    if (len >= 2) {
+      for (int j = 0; j < len; ++j) uv[j] = s[first + j].u, uv[n + j] = s[first + j].v;
+      PieceOwner piece(InterpolatePoints(uv, uv + n, nullptr, len - 1, nullptr, 3, 0));
+      if (!piece || KernelFailed()) return nullptr;
+      piece->owner = srf;
+      if (!AddPiece(piece, separate, pieces, &count, joined)) return nullptr;
+    }
+    if (cut) FlushJoined(pieces, &count, joined);
+    if (pole >= 0) Coord(s[e], pole) = leave[e];
+    i = next;
   }
   return HandPieces(srf, pieces, count, joined);
 }

@@ -8,7 +8,7 @@
 // point's offset from its foot along the tangent plane there exceeds 1e-7 of the surface's size
 // (the diagonal of its control net's box); points within 1e-6 of that size from the surface count
 // as over it. Edge crossings are located to that: where the foot of the curve's point reaches
-// the edge.
+// the edge. A seam, or a side collapsed to one point (a pole, an apex), is no edge.
 //
 // Result curves have the surface as owner and are also pushed at the head of its curve list;
 // the list nodes returned are the caller's (the curves belong to the surface).
@@ -34,6 +34,9 @@ struct Cloud;
 // samples, for at most twelve rounds and sixteen times the samples; a piece the check still
 // finds off the projection then makes the call fail. Null when no piece was made or on failure
 // (a closest-point search, an allocation, a fit, or a piece not within tol).
+// Where the projection passes over a pole or an apex (at a sample, or between two whose feet
+// lie a quarter of the range apart along the collapsed side) it is split there as at a seam,
+// each curve reaching the point along the value of the free parameter its own stretch runs at.
 BsplineList* SurfCurveProjectClosestGeometry(Bspline* srf, Bspline* curve, int samplesPerSpan,
                                              double tol, int reserved, int separate);
 // Bisection (iterations steps) for the parameter between tB (state prevGood, 1 usable, -1 not)
@@ -73,7 +76,9 @@ Bspline* Blend2Curve2s(Bspline* a, Bspline* b);
 int IsChangedBoundary(Bspline* srf, double t0, double t1, int dir);
 // The points of the cloud, in their stored order, projected onto srf: each run of usable points
 // becomes a cubic interpolant in (u, v); with edgeFlag the unusable point next to either end of
-// a run (on the edge) is taken into it too. separate as above. Null for an empty cloud, when no
-// run has two points, or on failure.
+// a run (on the edge) is taken into it too. On a surface closed in u or v (as above) a point
+// whose foot lies on the seam takes the seam's side of the point before it (the first point
+// that of the one after), and a run ends where the short way to the next point crosses the
+// seam. separate as above. Null for an empty cloud, when no run has two points, or on failure.
 BsplineList* SurfCloudProjectClosestGeometry(Bspline* srf, Cloud* cloud, int edgeFlag,
                                              int separate);

@@ -1,6 +1,7 @@
 // Projection of curves and point sequences onto surfaces: the surface images of the pieces stay
 // within the tolerance of the projected samples, iso lines come back exact, stretches beyond an
 // edge cut the projection (or are bridged when joined), and joined pieces keep both shapes.
+#include <array>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -17,11 +18,13 @@
 #include "foundation/vec3.h"
 #include "quadric/cpoint.h"
 #include "quadric/qarc.h"
+#include "quadric/quadrics.h"
 #include "tests/support/builders.h"
 #include "tests/support/checks.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 #include "tests/support/normal_offsets.h"
+#include "tests/support/placement.h"
 
 namespace {
 
@@ -246,6 +249,42 @@ TEST_F(ProjectionTest, PointSequencesBecomeInterpolantsPerRunOverTheSurface) {
   EXPECT_TRUE(Items(SurfCloudProjectClosestGeometry(s, empty.get(), 0, 1)).empty());
 }
 
+// Point sequences over a unit sphere (seam at +x, poles on z) at three sizes: an arc of points
+// at height 0.5 and radius 1.2 across the seam projects onto the circle of latitude z = 0.5 / 1.3
+// within the arc's angles, and a meridian of points lying on the seam over the north pole (with
+// a point on the pole) onto the great circle y = 0; each curve is split where the short way
+// crosses the seam or meets the pole, never run the long way round the domain.
+TEST_F(ProjectionTest, PointSequencesAcrossASeamOrOverAPoleStayOnTheirCircle) {
+  for (double size : {1e-3, 1.0, 1e3})
+    for (int meridian : {0, 1})
+      for (int separate : {1, 0}) {
+        BsplineKeeper keep;
+        Bspline* srf = keep(CreateSphereBspline(0.0, 0.0, 0.0, size));
+        ASSERT_TRUE(srf);
+        std::vector<float> x, y, z;
+        for (int i = 0; i <= 40; ++i) {
+          const double a = meridian ? M_PI * (0.1 + 0.02 * i) : -0.5 + 0.025 * i;
+          const double p[3] = {1.2 * std::cos(a), meridian ? 0.0 : 1.2 * std::sin(a), meridian ? 1.2 * std::sin(a) : 0.5};
+          x.push_back(float(size * p[0])), y.push_back(float(size * p[1])), z.push_back(float(size * p[2]));
+        }
+        Owned<Cloud, FreeCloud> cloud(MakeCld(x.data(), y.data(), z.data(), int(x.size()), nullptr));
+        std::vector<Bspline*> runs = Items(SurfCloudProjectClosestGeometry(srf, cloud.get(), 0, separate));
+        ASSERT_FALSE(runs.empty()) << size << " " << meridian << " " << separate;
+        for (Bspline* run : runs)
+          for (int i = 0; i <= 100; ++i) {
+            double q[3];
+            EvalCrvOnSrfCoord(srf, run, run->umin + (run->umax - run->umin) * i / 100.0, 0, q);
+            for (double& c : q) c /= size;
+            if (meridian) {
+              EXPECT_LT(std::fabs(q[1]), 1e-6) << size << " " << separate << " " << i;
+            } else {
+              EXPECT_NEAR(q[2], 0.5 / 1.3, 1e-6) << size << " " << separate << " " << i;
+              EXPECT_LE(std::fabs(std::atan2(q[1], q[0])), 0.5 + 1e-6) << size << " " << separate << " " << i;
+            }
+          }
+      }
+}
+
 // An 8 x 8 bicubic z = f(x, y) over [0, 2 sc]^2.
 Bspline* EightByEight(double sc, const std::function<double(double, double)>& f) {
   PatchOptions o;
@@ -384,6 +423,108 @@ TEST_F(ProjectionTest, AProjectionAcrossASeamGoesTheShortWayAndIsSplitThere) {
             EXPECT_LT(best, 1.5 * tol) << where << " " << i;
           }
         }
+}
+
+// A circle of radius 1.3 about a unit sphere's centre in a plane through its poles projects onto
+// the great circle in that plane: over each pole the curve in the parameter plane reaches the
+// pole at one u and leaves at another, so the projection is split there (three curves, with
+// the pole at a sample or between two), each within tol of the plane, and together the whole
+// great circle once. Sphere and circle placed together, turned and far away.
+TEST_F(ProjectionTest, AProjectionOverAPoleIsSplitThere) {
+  for (const Place& pl : {Place(1.0, false), Place(1e-6, true), Place(1e6, true)})
+    for (double phase : {0.0, 0.1})
+      for (int separate : {1, 0}) {
+        BsplineKeeper keep;
+        Bspline* srf = keep(CreateSphereBspline(0.0, 0.0, 0.0, 1.0));
+        const double h = std::sqrt(0.5);
+        std::vector<double> pts, w;
+        for (int i = 0; i < 9; ++i) {
+          const double a = phase + i * M_PI / 4, r = i % 2 ? 1.3 / h : 1.3;
+          pts.insert(pts.end(), {r * std::cos(a), 0.0, r * std::sin(a)});
+          w.push_back(i % 2 ? h : 1.0);
+        }
+        Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, w));
+        ASSERT_TRUE(srf && c);
+        pl.Map(srf);
+        pl.Map(c);
+        // The poles are the sides v = vmin and v = vmax; the sides across the seam are whole meridians.
+        EXPECT_TRUE(SurfaceSideCollapsed(srf, 1, 0) && SurfaceSideCollapsed(srf, 1, 1));
+        EXPECT_FALSE(SurfaceSideCollapsed(srf, 0, 0) || SurfaceSideCollapsed(srf, 0, 1));
+        const double y[3] = {0.0, 1.0, 0.0}, zero[3] = {0.0, 0.0, 0.0};
+        double normal[3], centre[3];
+        pl.MapDirection(y, normal);
+        pl.Map(zero, centre);
+        const double tol = 1e-4 * pl.size;
+        std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, tol, 0, separate));
+        EXPECT_EQ(got.size(), 3u) << Where(pl) << " phase " << phase << " separate " << separate;
+        double length = 0.0;
+        for (Bspline* arc : got) {
+          double prev[3];
+          for (int i = 0; i <= 200; ++i) {
+            double q[3], r[3];
+            EvalCrvOnSrfCoord(srf, arc, arc->umin + (arc->umax - arc->umin) * i / 200.0, 0, q);
+            VecDiff3(q, centre, r);
+            EXPECT_LE(std::fabs(VecDotProd3(r, normal)), tol) << Where(pl) << " phase " << phase << " " << i;
+            if (i) length += VecDist3(q, prev);
+            for (int k = 0; k < 3; ++k) prev[k] = q[k];
+          }
+        }
+        EXPECT_NEAR(length, 2 * M_PI * pl.size, 1e-4 * pl.size) << Where(pl) << " phase " << phase;
+      }
+}
+
+// A circle in the plane x = 1.5 beside a torus (core radius 1, tube 0.3, both seams at angle 0)
+// through (1.5, 0, 0): its projection passes through the corner where both seams meet, and is
+// split there without running the long way round either period: every point of the curves lies
+// on the torus's feet of the circle's points, and their lengths add up to that projection's.
+TEST_F(ProjectionTest, AProjectionThroughTheCornerOfBothSeamsGoesTheShortWay) {
+  auto foot = [](const double P[3], double F[3]) {
+    const double rho = std::hypot(P[0], P[1]), C[3] = {P[0] / rho, P[1] / rho, 0.0};
+    const double d[3] = {P[0] - C[0], P[1] - C[1], P[2]}, len = VecSize3(d);
+    for (int k = 0; k < 3; ++k) F[k] = C[k] + 0.3 * d[k] / len;
+  };
+  const double r = std::sqrt(0.02), h = std::sqrt(0.5);
+  std::vector<double> pts, w;
+  for (int i = 0; i < 9; ++i) {
+    const double a = i * M_PI / 4, ri = i % 2 ? r / h : r;
+    pts.insert(pts.end(), {1.5, 0.1 + ri * std::cos(a), 0.1 + ri * std::sin(a)});
+    w.push_back(i % 2 ? h : 1.0);
+  }
+  for (const Place& pl : {Place(1.0, false), Place(1e6, true)})
+    for (int separate : {1, 0}) {
+      BsplineKeeper keep;
+      Bspline* srf = keep(BuildTorus(1.0, 0.3));
+      Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, w));
+      ASSERT_TRUE(srf && c);
+      // The exact projection, densely, in unit coordinates.
+      std::vector<std::array<double, 3>> feet(2001);
+      double exact = 0.0;
+      for (int i = 0; i <= 2000; ++i) {
+        double P[3];
+        RefEvalCurve(c, i / 2000.0, P);
+        foot(P, feet[i].data());
+        if (i) exact += VecDist3(feet[i].data(), feet[i - 1].data());
+      }
+      pl.Map(srf);
+      pl.Map(c);
+      std::vector<Bspline*> got = Items(SurfCurveProjectClosestGeometry(srf, c, 0, 1e-4 * pl.size, 0, separate));
+      ASSERT_FALSE(got.empty()) << Where(pl);
+      double length = 0.0;
+      for (Bspline* arc : got) {
+        double prev[3];
+        for (int i = 0; i <= 200; ++i) {
+          double q[3];
+          EvalCrvOnSrfCoord(srf, arc, arc->umin + (arc->umax - arc->umin) * i / 200.0, 0, q);
+          pl.Unmap(q, q);
+          double nearest = 1e300;
+          for (const auto& f : feet) nearest = std::min(nearest, VecDist3(q, f.data()));
+          EXPECT_LT(nearest, 1e-3) << Where(pl) << " separate " << separate << " " << i;
+          if (i) length += VecDist3(q, prev);
+          for (int k = 0; k < 3; ++k) prev[k] = q[k];
+        }
+      }
+      EXPECT_NEAR(length, exact, 1e-3 * exact) << Where(pl) << " separate " << separate;
+    }
 }
 
 // An arc off the axis over a torus and tolerances down to round-off: a projection returned is
