@@ -889,4 +889,55 @@ TEST_F(HardIntersections, SphereInACylinderTouchesAlongAGreatCircleOnce) {
     }
 }
 
+
+// A plane tangent to a cylinder of radius 1 along the generator that is the cylinder's seam
+// (u = 0 and u = 1 both): one branch, the whole generator of length 3, whichever surface comes
+// first, axis-aligned at the origin and on a tilted axis at sizes 1e-6, 0.01 and 1e6 moved 1e4 x
+// the size. Every sample on the line, every point of the line near the branch.
+TEST_F(HardIntersections, PlaneTangentAlongTheSeamOfACylinderGivesTheGeneratorOnce) {
+  struct Placed {
+    double scale, moved;
+    bool tilted, planeFirst;
+  };
+  const Placed cases[4] = {{1.0, 0.0, false, false}, {1e-6, 1e4, true, false}, {0.01, 1e4, true, true}, {1e6, 1e4, true, false}};
+  for (const Placed& c : cases) {
+    Place at;
+    at.scale = c.scale;
+    for (int q = 0; q < 3; ++q) at.shift[q] = c.moved * c.scale * (q + 1);
+    // Axis a, seam direction e normal to it, f = a x e along the plane.
+    const double n = std::sqrt(14.0);
+    const double tiltA[3] = {1 / n, 2 / n, 3 / n}, m = std::sqrt(5.0), tiltE[3] = {2 / m, -1 / m, 0};
+    const double* a = c.tilted ? tiltA : kZ;
+    const double* e = c.tilted ? tiltE : kX;
+    const double f[3] = {a[1] * e[2] - a[2] * e[1], a[2] * e[0] - a[0] * e[2], a[0] * e[1] - a[1] * e[0]};
+    double O[3], e1[3], e2[3];
+    for (int q = 0; q < 3; ++q) O[q] = e[q] - 1.5 * f[q] - 1.5 * a[q], e1[q] = 3 * f[q], e2[q] = 3 * a[q];
+    BsplineKeeper keep;
+    Bspline* cyl = keep(Cylinder(a, e, 1.0, -1.5, 1.5, at));
+    Bspline* plane = keep(shapes::Plane(O, e1, e2, at));
+    const double size = shapes::PairSize(cyl, plane) / c.scale;
+    const std::vector<Branch> bs = c.planeFirst ? Intersect(plane, cyl, at, 600) : Intersect(cyl, plane, at, 600);
+    ASSERT_EQ(bs.size(), 1u) << c.scale;
+    double off = 0.0, length = 0.0;
+    for (size_t i = 0; i < bs[0].on1.size(); ++i) {
+      const double* p = bs[0].on1[i].data();
+      const double h = p[0] * a[0] + p[1] * a[1] + p[2] * a[2];
+      off = std::fmax(off, std::hypot(p[0] - e[0] - h * a[0], p[1] - e[1] - h * a[1], p[2] - e[2] - h * a[2]));
+      if (i > 0) {
+        const double* o = bs[0].on1[i - 1].data();
+        length += std::hypot(p[0] - o[0], p[1] - o[1], p[2] - o[2]);
+      }
+    }
+    double gap = 0.0;
+    for (int i = 0; i <= 300; ++i) {
+      const double h = -1.5 + 3.0 * i / 300, P[3] = {e[0] + h * a[0], e[1] + h * a[1], e[2] + h * a[2]};
+      gap = std::fmax(gap, FromBranches(bs, P));
+    }
+    EXPECT_LT(off, 1e-6 * size) << c.scale;
+    EXPECT_NEAR(length, 3.0, 1e-5 * size) << c.scale;
+    EXPECT_LT(gap, 1e-5 * size) << c.scale;
+  }
+}
+
 }  // namespace
+
