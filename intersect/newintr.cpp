@@ -702,9 +702,10 @@ int AcrossPole(const Bspline* s1, const Bspline* s2, const double q[4]) {
 // swings it anywhere), and the curves would then run along the pole in the parameter plane and
 // swing off the surfaces. Each end node's parameter along such an edge (the surface's partial
 // in it vanishing against the other by kPoleShare) takes the value of its neighbour: the curve comes
-// straight into the pole.
-void ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t) {
-  if (t->nodeCount < 2) return;
+// straight into the pole. True when a value changed.
+bool ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t) {
+  if (t->nodeCount < 2) return false;
+  bool changed = false;
   static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
   IntersectionTraceNode* ends[2][2] = {{t->head, t->head->next}, {t->tail, t->tail->prev}};
   for (auto& e : ends) {
@@ -716,10 +717,14 @@ void ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTra
       double jet[3][3];
       if (EvalPointOnGeometryM(k ? s2 : s1, *q[k][0], *q[k][1], du, dv, 3, 0, jet) != 0) continue;
       const double lu = VecSize3(jet[1]), lv = VecSize3(jet[2]);
-      if (lu <= kPoleShare * lv) *q[k][0] = r[k][0];
-      else if (lv <= kPoleShare * lu) *q[k][1] = r[k][1];
+      const int along = lu <= kPoleShare * lv ? 0 : lv <= kPoleShare * lu ? 1 : -1;
+      if (along >= 0 && *q[k][along] != r[k][along]) {
+        *q[k][along] = r[k][along];
+        changed = true;
+      }
     }
   }
+  return changed;
 }
 
 // The interpolation merges points of a parameter plane closer than 1e-5 in either coordinate:
@@ -795,6 +800,9 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     DropCrowdedNodes(t);
     if (t->nodeCount != before) measure.reset();  // the intervals are numbered anew
     const int n = t->nodeCount;
+    // A node put beside a pole end, or the one there dropped, gives the end a new neighbour to
+    // come straight from; the end intervals then change and are measured again.
+    if (ComeStraightIntoPoles(s1, s2, t) && measure && n > 1) measure[0] = measure[n - 2] = 1;
     Owned<double, Free> a(MallocArray<double>(4, n));
     Owned<int, Free> parts(MallocArray<int>(n - 1));  // pieces each interval is cut into
     if (!a || !parts || KernelFailed()) return -2;

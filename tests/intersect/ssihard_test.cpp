@@ -939,5 +939,40 @@ TEST_F(HardIntersections, PlaneTangentAlongTheSeamOfACylinderGivesTheGeneratorOn
   }
 }
 
+
+// Viviani's curve: the sphere of radius 2 about the origin and the cylinder (x - 1)^2 + y^2 = 1
+// (seam at x = 0) meet in the figure eight (1 + cos t, sin t, 2 sin(t / 2)), which passes
+// through both poles of the sphere and crosses itself at (2, 0, 0). At size 1 at the origin and
+// at sizes 0.01 and 1e6 moved 1e4 x the size: every sample of the branches within 1e-6 of the
+// size of both surfaces (the pieces coming into the poles too), every point of the curve near a
+// branch.
+TEST_F(HardIntersections, VivianisCurveStaysOnBothSurfacesIntoThePoles) {
+  const double mX[3] = {-1, 0, 0};
+  const double placements[3][2] = {{1.0, 0.0}, {0.01, 1e4}, {1e6, 1e4}};  // scale, moved
+  for (const auto& placed : placements) {
+    Place at, axis;
+    at.scale = axis.scale = placed[0];
+    for (int q = 0; q < 3; ++q) at.shift[q] = placed[1] * at.scale * (q + 1);
+    for (int q = 0; q < 3; ++q) axis.shift[q] = at.shift[q] + (q == 0 ? at.scale : 0.0);
+    BsplineKeeper keep;
+    Bspline* sphere = keep(shapes::Sphere(2.0, at));
+    Bspline* cyl = keep(Cylinder(kZ, mX, 1.0, -2.5, 2.5, axis));
+    const double size = shapes::PairSize(sphere, cyl) / at.scale;
+    const std::vector<Branch> bs = Intersect(sphere, cyl, at, 1500);
+    ASSERT_GE(bs.size(), 1u) << placed[0];
+    double off = 0.0;
+    for (const Branch& br : bs)
+      for (const auto* side : {&br.on1, &br.on2})
+        for (const auto& p : *side)
+          off = std::fmax(off, std::fmax(std::fabs(std::hypot(p[0], p[1], p[2]) - 2.0), std::fabs(std::hypot(p[0] - 1.0, p[1]) - 1.0)));
+    double gap = 0.0;
+    for (int i = 0; i < 720; ++i) {
+      const double t = 4 * M_PI * i / 720, P[3] = {1 + std::cos(t), std::sin(t), 2 * std::sin(t / 2)};
+      gap = std::fmax(gap, FromBranches(bs, P));
+    }
+    EXPECT_LT(off, 1e-6 * size) << placed[0];
+    EXPECT_LT(gap, 1e-5 * size) << placed[0];
+  }
+}
 }  // namespace
 
