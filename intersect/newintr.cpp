@@ -727,6 +727,35 @@ bool ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTra
   return changed;
 }
 
+// An end of a branch that stopped within tol of a pole, its parameter across the collapsed edge
+// short of the edge by round-off of the march (a pole in the placement's round-off), is no pole
+// to ComeStraightIntoPoles: its partials do not vanish there. Such an end node is put on the
+// edge (the point moves by tol at most), so that its parameter along the edge comes from its
+// neighbour too.
+void OntoNearbyPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t, double tol) {
+  if (t->nodeCount < 2) return;
+  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
+  for (IntersectionTraceNode* n : {t->head, t->tail}) {
+    double* q[2][2] = {{&n->u1, &n->v1}, {&n->u2, &n->v2}};
+    for (int k = 0; k < 2; ++k) {
+      const Bspline* s = k ? s2 : s1;
+      double at[3][3];
+      if (EvalPointOnGeometryM(s, *q[k][0], *q[k][1], du, dv, 3, 0, at) != 0) continue;
+      for (int d = 0; d < 2; ++d) {
+        const double ends[2] = {d ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU],
+                                d ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)]};
+        for (double e : ends) {
+          double p[2] = {*q[k][0], *q[k][1]}, jet[3][3];
+          if (p[d] == e) continue;
+          p[d] = e;
+          if (EvalPointOnGeometryM(s, p[0], p[1], du, dv, 3, 0, jet) != 0 || !AtAPole(jet)) continue;
+          if (VecDist3(jet[0], at[0]) <= tol) *q[k][d] = e;
+        }
+      }
+    }
+  }
+}
+
 // The interpolation merges points of a parameter plane closer than 1e-5 in either coordinate:
 // nodes that close to the node before them in either plane (a march converging on a singular
 // point or a pole in ever shorter steps, cuts pulled onto the same pole) are dropped first, so
@@ -779,6 +808,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   if (t->nodeCount < 2 || !t->head) return 0;
   const bool contact = AlongTangentialContact(s1, s2, t);
   if (t->directionStart > 0 && t->directionStart < t->nodeCount) RearrangeIntersectList(t);
+  OntoNearbyPoles(s1, s2, t, tol);
   ComeStraightIntoPoles(s1, s2, t);
   for (IntersectionTraceNode* n = t->head; n; n = n->next) {
     double q[4], P1[3], P2[3], P[3];

@@ -974,5 +974,54 @@ TEST_F(HardIntersections, VivianisCurveStaysOnBothSurfacesIntoThePoles) {
     EXPECT_LT(gap, 1e-5 * size) << placed[0];
   }
 }
+
+// Cones with a common apex, of half-angles 45 degrees about a3 and atan 2 about a1 (a1, a2, a3
+// orthonormal), meet in the two generators t (a1 +- sqrt(1.5) a2 + sqrt(2.5) a3), t in
+// [0, 1 / sqrt(2.5)], both running into the apex, where the first cone's side v = 0 collapses.
+// Axis-aligned at size 1 at the origin, and on axes turned 0.7 radians about (1, 2, 3) at sizes
+// 1e-6 and 1e6 moved 1e4 x the size: every sample on both cones within 1e-6 of the size (the
+// pieces coming into the apex too), every point of both generators near a branch.
+TEST_F(HardIntersections, ConesSharingAnApexGiveTheirCommonGeneratorsIntoIt) {
+  const double placements[3][3] = {{1.0, 0.0, 0.0}, {1e-6, 1e4, 0.7}, {1e6, 1e4, 0.7}};  // scale, moved, turn
+  for (const auto& placed : placements) {
+    Place at;
+    at.scale = placed[0];
+    for (int q = 0; q < 3; ++q) at.shift[q] = placed[1] * at.scale * (q + 1);
+    // The frame: the coordinate axes turned about (1, 2, 3) by placed[2] (Rodrigues' formula).
+    double frame[3][3];
+    const double n = std::sqrt(14.0), k[3] = {1 / n, 2 / n, 3 / n}, c = std::cos(placed[2]), sn = std::sin(placed[2]);
+    for (int j = 0; j < 3; ++j) {
+      const double x[3] = {double(j == 0), double(j == 1), double(j == 2)};
+      const double kx = k[0] * x[0] + k[1] * x[1] + k[2] * x[2];
+      const double cross[3] = {k[1] * x[2] - k[2] * x[1], k[2] * x[0] - k[0] * x[2], k[0] * x[1] - k[1] * x[0]};
+      for (int q = 0; q < 3; ++q) frame[j][q] = c * x[q] + sn * cross[q] + (1 - c) * kx * k[q];
+    }
+    const double *a1 = frame[0], *a2 = frame[1], *a3 = frame[2];
+    BsplineKeeper keep;
+    Bspline* A = keep(shapes::Cone(a3, a1, 0.0, 1.0, 0.0, 1.0, at));
+    Bspline* B = keep(shapes::Cone(a1, a2, 0.0, 2.0, 0.0, 1.0, at));
+    const double size = shapes::PairSize(A, B) / at.scale;
+    const std::vector<Branch> bs = Intersect(A, B, at, 1500);
+    ASSERT_GE(bs.size(), 1u) << placed[0];
+    auto in = [&](const double* p, int j) { return p[0] * frame[j][0] + p[1] * frame[j][1] + p[2] * frame[j][2]; };
+    double off = 0.0;
+    for (const Branch& br : bs)
+      for (const auto* side : {&br.on1, &br.on2})
+        for (const auto& p : *side) {
+          const double x = in(p.data(), 0), y = in(p.data(), 1), z = in(p.data(), 2);
+          off = std::fmax(off, std::fmax(std::fabs(std::hypot(x, y) - z) / std::sqrt(2.0), std::fabs(std::hypot(y, z) - 2 * x) / std::sqrt(5.0)));
+        }
+    double gap = 0.0;
+    for (int sign : {-1, 1})
+      for (int i = 0; i <= 200; ++i) {
+        const double t = i / 200.0 / std::sqrt(2.5);
+        double P[3];
+        for (int q = 0; q < 3; ++q) P[q] = t * (a1[q] + sign * std::sqrt(1.5) * a2[q] + std::sqrt(2.5) * a3[q]);
+        gap = std::fmax(gap, FromBranches(bs, P));
+      }
+    EXPECT_LT(off, 1e-6 * size) << placed[0];
+    EXPECT_LT(gap, 1e-5 * size) << placed[0];
+  }
+}
 }  // namespace
 
