@@ -702,9 +702,10 @@ int AcrossPole(const Bspline* s1, const Bspline* s2, const double q[4]) {
 // swings it anywhere), and the curves would then run along the pole in the parameter plane and
 // swing off the surfaces. Each end node's parameter along such an edge (the surface's partial
 // in it vanishing against the other by kPoleShare) takes the value of its neighbour: the curve comes
-// straight into the pole.
-void ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t) {
-  if (t->nodeCount < 2) return;
+// straight into the pole. True when a value changed.
+bool ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t) {
+  if (t->nodeCount < 2) return false;
+  bool changed = false;
   static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
   IntersectionTraceNode* ends[2][2] = {{t->head, t->head->next}, {t->tail, t->tail->prev}};
   for (auto& e : ends) {
@@ -716,8 +717,41 @@ void ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTra
       double jet[3][3];
       if (EvalPointOnGeometryM(k ? s2 : s1, *q[k][0], *q[k][1], du, dv, 3, 0, jet) != 0) continue;
       const double lu = VecSize3(jet[1]), lv = VecSize3(jet[2]);
-      if (lu <= kPoleShare * lv) *q[k][0] = r[k][0];
-      else if (lv <= kPoleShare * lu) *q[k][1] = r[k][1];
+      const int along = lu <= kPoleShare * lv ? 0 : lv <= kPoleShare * lu ? 1 : -1;
+      if (along >= 0 && *q[k][along] != r[k][along]) {
+        *q[k][along] = r[k][along];
+        changed = true;
+      }
+    }
+  }
+  return changed;
+}
+
+// An end of a branch that stopped within tol of a pole, its parameter across the collapsed edge
+// short of the edge by round-off of the march (a pole in the placement's round-off), is no pole
+// to ComeStraightIntoPoles: its partials do not vanish there. Such an end node is put on the
+// edge (the point moves by tol at most), so that its parameter along the edge comes from its
+// neighbour too.
+void OntoNearbyPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t, double tol) {
+  if (t->nodeCount < 2) return;
+  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
+  for (IntersectionTraceNode* n : {t->head, t->tail}) {
+    double* q[2][2] = {{&n->u1, &n->v1}, {&n->u2, &n->v2}};
+    for (int k = 0; k < 2; ++k) {
+      const Bspline* s = k ? s2 : s1;
+      double at[3][3];
+      if (EvalPointOnGeometryM(s, *q[k][0], *q[k][1], du, dv, 3, 0, at) != 0) continue;
+      for (int d = 0; d < 2; ++d) {
+        const double ends[2] = {d ? s->knotsV[s->degreeV] : s->knotsU[s->degreeU],
+                                d ? s->knotsV[NumCtrlV(s)] : s->knotsU[NumCtrlU(s)]};
+        for (double e : ends) {
+          double p[2] = {*q[k][0], *q[k][1]}, jet[3][3];
+          if (p[d] == e) continue;
+          p[d] = e;
+          if (EvalPointOnGeometryM(s, p[0], p[1], du, dv, 3, 0, jet) != 0 || !AtAPole(jet)) continue;
+          if (VecDist3(jet[0], at[0]) <= tol) *q[k][d] = e;
+        }
+      }
     }
   }
 }
@@ -774,6 +808,7 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
   if (t->nodeCount < 2 || !t->head) return 0;
   const bool contact = AlongTangentialContact(s1, s2, t);
   if (t->directionStart > 0 && t->directionStart < t->nodeCount) RearrangeIntersectList(t);
+  OntoNearbyPoles(s1, s2, t, tol);
   ComeStraightIntoPoles(s1, s2, t);
   for (IntersectionTraceNode* n = t->head; n; n = n->next) {
     double q[4], P1[3], P2[3], P[3];
@@ -795,6 +830,9 @@ int FitTraceToSurfaces(Bspline* s1, Bspline* s2, IntersectionTrace* t, double to
     DropCrowdedNodes(t);
     if (t->nodeCount != before) measure.reset();  // the intervals are numbered anew
     const int n = t->nodeCount;
+    // A node put beside a pole end, or the one there dropped, gives the end a new neighbour to
+    // come straight from; the end intervals then change and are measured again.
+    if (ComeStraightIntoPoles(s1, s2, t) && measure && n > 1) measure[0] = measure[n - 2] = 1;
     Owned<double, Free> a(MallocArray<double>(4, n));
     Owned<int, Free> parts(MallocArray<int>(n - 1));  // pieces each interval is cut into
     if (!a || !parts || KernelFailed()) return -2;

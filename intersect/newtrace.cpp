@@ -987,16 +987,26 @@ double NormalSine(const March& m, const Params& c) {
   return SingularResidual(m, c.p, r, &sine) ? sine : 1.0;
 }
 
+// The parameter x of s in direction dir brought into the domain: across the seam of a closed
+// direction (the surface goes on from the far end there), onto the nearer end otherwise. A probe
+// beside a contact running along a seam, clamped onto the seam, would land back on the contact.
+double IntoDomain(const Bspline* s, int dir, double x) {
+  const double lo = Lo(s, dir), hi = Hi(s, dir), range = hi - lo;
+  if ((dir ? s->closedV : s->closedU) && range > 0.0 && std::fabs(x - lo) <= 2.0 * range) {
+    if (x < lo) return x + range;
+    if (x > hi) return x - range;
+  }
+  return std::fmin(hi, std::fmax(lo, x));
+}
+
 // True when the surfaces still coincide beyond the singular point x, half a step further on
 // from prev (surface 1's point there within 100 tolB of surface 2, normals parallel within
 // kSingularSine): x then bounds a region where the surfaces coincide, through which the march
 // goes on, not a crossing of branches.
 bool CoincideBeyond(const March& m, const Params& prev, const Params& x) {
   double q[4];
-  for (int k = 0; k < 4; ++k) {
-    const Bspline* s = SurfaceOf(k, m.s1, m.s2);
-    q[k] = std::fmin(Hi(s, k & 1), std::fmax(Lo(s, k & 1), x.p[k] + 0.5 * (x.p[k] - prev.p[k])));
-  }
+  for (int k = 0; k < 4; ++k)
+    q[k] = IntoDomain(SurfaceOf(k, m.s1, m.s2), k & 1, x.p[k] + 0.5 * (x.p[k] - prev.p[k]));
   double B[3], P2[3], S2u[3], S2v[3], n2[3];
   Eval3DPointOnSurfCoord(m.s1, q[0], q[1], 0, 0, B);
   // The foot of B on surface 2 by steps in its tangent plane.
@@ -1005,8 +1015,8 @@ bool CoincideBeyond(const March& m, const Params& prev, const Params& x) {
     if (!TangentPlane(m.s2, q[2], q[3], P2, S2u, S2v, n2)) return false;
     VecDiff3(B, P2, d);
     if (!ResolveInTangentPlane(d, S2u, S2v, &du, &dv)) return false;
-    q[2] = std::fmin(Hi(m.s2, 0), std::fmax(Lo(m.s2, 0), q[2] + du));
-    q[3] = std::fmin(Hi(m.s2, 1), std::fmax(Lo(m.s2, 1), q[3] + dv));
+    q[2] = IntoDomain(m.s2, 0, q[2] + du);
+    q[3] = IntoDomain(m.s2, 1, q[3] + dv);
   }
   double r[6], sine = 1.0;
   if (!SingularResidual(m, q, r, &sine)) return false;
@@ -1756,6 +1766,28 @@ bool NodeNear(const IntersectionTraceList* list, const IntersectionTraceNode* en
   return false;
 }
 
+// True when the trace made from the far side of a seam at an end of from turns back onto from:
+// every node next to its seed (the head, each way it marched) lies nearest to a chord of from,
+// within reach. A branch arriving at its end running along the seam (a tangential contact
+// there) has no continuation beyond it; the march from the seam's far side only follows the
+// seam back over the same points.
+bool TurnsBackOnto(const IntersectionTraceList* list, const IntersectionTrace* from,
+                   const IntersectionTrace* made, double reach) {
+  const IntersectionTraceNode* seed = made->head;
+  const IntersectionTraceNode* firsts[2] = {seed->next, made->turn && made->turn != seed ? made->turn->next : nullptr};
+  int checked = 0;
+  for (const IntersectionTraceNode* n : firsts) {
+    if (!n) continue;
+    const double X[3] = {n->x, n->y, n->z};
+    const IntersectionTraceNode* chord = NearestChord(list, made, X, reach, nullptr, nullptr);
+    bool onFrom = false;
+    for (const IntersectionTraceNode* a = from->head; a && chord && !onFrom; a = a->next) onFrom = a == chord;
+    if (!onFrom) return false;
+    ++checked;
+  }
+  return checked > 0;
+}
+
 }  // namespace
 
 int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const double* vs1,
@@ -1783,8 +1815,8 @@ int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const doubl
       const int rc = NewIntersectTrace(s1, s2, w.p[0], w.p[1], w.p[2], w.p[3], us1, vs1, us2, vs2, marks,
                                        list, tolA, tolB);
       if (rc == -2) return -2;
-      // A march that went nowhere beyond the seam adds nothing.
-      if (rc == -20 || next->nodeCount < 2) {
+      // A march that went nowhere beyond the seam, or only back along the branch, adds nothing.
+      if (rc == -20 || next->nodeCount < 2 || TurnsBackOnto(list, t, next, 2.0 * tolA)) {
         list->tail = next->prev;
         list->tail->next = nullptr;
         --list->count;

@@ -188,7 +188,8 @@ bool LocateContactInPlane(Bspline* s1, Bspline* s2, double q[4], const double X[
 // parameter at an end of a direction its surface is closed in) with no node of another trace
 // there goes on from the seam's far side, traced (NewIntersectTrace) from that end with the
 // seam's parameters moved to the other end of their ranges into new traces of the list, whose
-// own ends are followed alike. 0, or -2 on no memory.
+// own ends are followed alike; a march from the far side that only turns back onto the branch
+// (which arrived along the seam) is dropped. 0, or -2 on no memory.
 int ContinueAcrossSeams(Bspline* s1, Bspline* s2, const double* us1, const double* vs1,
                         const double* us2, const double* vs2, int** marks,
                         IntersectionTraceList* list, double tolA, double tolB);

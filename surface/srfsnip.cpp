@@ -1197,10 +1197,13 @@ int PlaceOtherTrimCurves(SnipSide* low, SnipSide* high, SnipCrossingList* lowCro
       FreeListNodes(copies);
       return -2;
     }
+    // A loop of srf meets end to end already: its short sides are part of it, not gaps to
+    // close (the gap tolerance of a small face is a tenth of its size, a small hole's sides
+    // shorter than that).
     double cu[4], cv[4];
     TrimList* made = nullptr;
-    ConstructTrimCurveList(piece, copies, IsOuterTrim(piece) ? 1 : 0, 0, cu, cv, 0, 0, 1, nullptr,
-                           &made);
+    ConstructTrimCurveListWithin(piece, copies, IsOuterTrim(piece) ? 1 : 0, 0, cu, cv, 0, 0, 1, nullptr,
+                                 &made, kWalkGapShare * ControlPointDiagonal(piece));
   }
   return 0;
 }

@@ -889,4 +889,139 @@ TEST_F(HardIntersections, SphereInACylinderTouchesAlongAGreatCircleOnce) {
     }
 }
 
+
+// A plane tangent to a cylinder of radius 1 along the generator that is the cylinder's seam
+// (u = 0 and u = 1 both): one branch, the whole generator of length 3, whichever surface comes
+// first, axis-aligned at the origin and on a tilted axis at sizes 1e-6, 0.01 and 1e6 moved 1e4 x
+// the size. Every sample on the line, every point of the line near the branch.
+TEST_F(HardIntersections, PlaneTangentAlongTheSeamOfACylinderGivesTheGeneratorOnce) {
+  struct Placed {
+    double scale, moved;
+    bool tilted, planeFirst;
+  };
+  const Placed cases[4] = {{1.0, 0.0, false, false}, {1e-6, 1e4, true, false}, {0.01, 1e4, true, true}, {1e6, 1e4, true, false}};
+  for (const Placed& c : cases) {
+    Place at;
+    at.scale = c.scale;
+    for (int q = 0; q < 3; ++q) at.shift[q] = c.moved * c.scale * (q + 1);
+    // Axis a, seam direction e normal to it, f = a x e along the plane.
+    const double n = std::sqrt(14.0);
+    const double tiltA[3] = {1 / n, 2 / n, 3 / n}, m = std::sqrt(5.0), tiltE[3] = {2 / m, -1 / m, 0};
+    const double* a = c.tilted ? tiltA : kZ;
+    const double* e = c.tilted ? tiltE : kX;
+    const double f[3] = {a[1] * e[2] - a[2] * e[1], a[2] * e[0] - a[0] * e[2], a[0] * e[1] - a[1] * e[0]};
+    double O[3], e1[3], e2[3];
+    for (int q = 0; q < 3; ++q) O[q] = e[q] - 1.5 * f[q] - 1.5 * a[q], e1[q] = 3 * f[q], e2[q] = 3 * a[q];
+    BsplineKeeper keep;
+    Bspline* cyl = keep(Cylinder(a, e, 1.0, -1.5, 1.5, at));
+    Bspline* plane = keep(shapes::Plane(O, e1, e2, at));
+    const double size = shapes::PairSize(cyl, plane) / c.scale;
+    const std::vector<Branch> bs = c.planeFirst ? Intersect(plane, cyl, at, 600) : Intersect(cyl, plane, at, 600);
+    ASSERT_EQ(bs.size(), 1u) << c.scale;
+    double off = 0.0, length = 0.0;
+    for (size_t i = 0; i < bs[0].on1.size(); ++i) {
+      const double* p = bs[0].on1[i].data();
+      const double h = p[0] * a[0] + p[1] * a[1] + p[2] * a[2];
+      off = std::fmax(off, std::hypot(p[0] - e[0] - h * a[0], p[1] - e[1] - h * a[1], p[2] - e[2] - h * a[2]));
+      if (i > 0) {
+        const double* o = bs[0].on1[i - 1].data();
+        length += std::hypot(p[0] - o[0], p[1] - o[1], p[2] - o[2]);
+      }
+    }
+    double gap = 0.0;
+    for (int i = 0; i <= 300; ++i) {
+      const double h = -1.5 + 3.0 * i / 300, P[3] = {e[0] + h * a[0], e[1] + h * a[1], e[2] + h * a[2]};
+      gap = std::fmax(gap, FromBranches(bs, P));
+    }
+    EXPECT_LT(off, 1e-6 * size) << c.scale;
+    EXPECT_NEAR(length, 3.0, 1e-5 * size) << c.scale;
+    EXPECT_LT(gap, 1e-5 * size) << c.scale;
+  }
+}
+
+
+// Viviani's curve: the sphere of radius 2 about the origin and the cylinder (x - 1)^2 + y^2 = 1
+// (seam at x = 0) meet in the figure eight (1 + cos t, sin t, 2 sin(t / 2)), which passes
+// through both poles of the sphere and crosses itself at (2, 0, 0). At size 1 at the origin and
+// at sizes 0.01 and 1e6 moved 1e4 x the size: every sample of the branches within 1e-6 of the
+// size of both surfaces (the pieces coming into the poles too), every point of the curve near a
+// branch.
+TEST_F(HardIntersections, VivianisCurveStaysOnBothSurfacesIntoThePoles) {
+  const double mX[3] = {-1, 0, 0};
+  const double placements[3][2] = {{1.0, 0.0}, {0.01, 1e4}, {1e6, 1e4}};  // scale, moved
+  for (const auto& placed : placements) {
+    Place at, axis;
+    at.scale = axis.scale = placed[0];
+    for (int q = 0; q < 3; ++q) at.shift[q] = placed[1] * at.scale * (q + 1);
+    for (int q = 0; q < 3; ++q) axis.shift[q] = at.shift[q] + (q == 0 ? at.scale : 0.0);
+    BsplineKeeper keep;
+    Bspline* sphere = keep(shapes::Sphere(2.0, at));
+    Bspline* cyl = keep(Cylinder(kZ, mX, 1.0, -2.5, 2.5, axis));
+    const double size = shapes::PairSize(sphere, cyl) / at.scale;
+    const std::vector<Branch> bs = Intersect(sphere, cyl, at, 1500);
+    ASSERT_GE(bs.size(), 1u) << placed[0];
+    double off = 0.0;
+    for (const Branch& br : bs)
+      for (const auto* side : {&br.on1, &br.on2})
+        for (const auto& p : *side)
+          off = std::fmax(off, std::fmax(std::fabs(std::hypot(p[0], p[1], p[2]) - 2.0), std::fabs(std::hypot(p[0] - 1.0, p[1]) - 1.0)));
+    double gap = 0.0;
+    for (int i = 0; i < 720; ++i) {
+      const double t = 4 * M_PI * i / 720, P[3] = {1 + std::cos(t), std::sin(t), 2 * std::sin(t / 2)};
+      gap = std::fmax(gap, FromBranches(bs, P));
+    }
+    EXPECT_LT(off, 1e-6 * size) << placed[0];
+    EXPECT_LT(gap, 1e-5 * size) << placed[0];
+  }
+}
+
+// Cones with a common apex, of half-angles 45 degrees about a3 and atan 2 about a1 (a1, a2, a3
+// orthonormal), meet in the two generators t (a1 +- sqrt(1.5) a2 + sqrt(2.5) a3), t in
+// [0, 1 / sqrt(2.5)], both running into the apex, where the first cone's side v = 0 collapses.
+// Axis-aligned at size 1 at the origin, and on axes turned 0.7 radians about (1, 2, 3) at sizes
+// 1e-6 and 1e6 moved 1e4 x the size: every sample on both cones within 1e-6 of the size (the
+// pieces coming into the apex too), every point of both generators near a branch.
+TEST_F(HardIntersections, ConesSharingAnApexGiveTheirCommonGeneratorsIntoIt) {
+  const double placements[3][3] = {{1.0, 0.0, 0.0}, {1e-6, 1e4, 0.7}, {1e6, 1e4, 0.7}};  // scale, moved, turn
+  for (const auto& placed : placements) {
+    Place at;
+    at.scale = placed[0];
+    for (int q = 0; q < 3; ++q) at.shift[q] = placed[1] * at.scale * (q + 1);
+    // The frame: the coordinate axes turned about (1, 2, 3) by placed[2] (Rodrigues' formula).
+    double frame[3][3];
+    const double n = std::sqrt(14.0), k[3] = {1 / n, 2 / n, 3 / n}, c = std::cos(placed[2]), sn = std::sin(placed[2]);
+    for (int j = 0; j < 3; ++j) {
+      const double x[3] = {double(j == 0), double(j == 1), double(j == 2)};
+      const double kx = k[0] * x[0] + k[1] * x[1] + k[2] * x[2];
+      const double cross[3] = {k[1] * x[2] - k[2] * x[1], k[2] * x[0] - k[0] * x[2], k[0] * x[1] - k[1] * x[0]};
+      for (int q = 0; q < 3; ++q) frame[j][q] = c * x[q] + sn * cross[q] + (1 - c) * kx * k[q];
+    }
+    const double *a1 = frame[0], *a2 = frame[1], *a3 = frame[2];
+    BsplineKeeper keep;
+    Bspline* A = keep(shapes::Cone(a3, a1, 0.0, 1.0, 0.0, 1.0, at));
+    Bspline* B = keep(shapes::Cone(a1, a2, 0.0, 2.0, 0.0, 1.0, at));
+    const double size = shapes::PairSize(A, B) / at.scale;
+    const std::vector<Branch> bs = Intersect(A, B, at, 1500);
+    ASSERT_GE(bs.size(), 1u) << placed[0];
+    auto in = [&](const double* p, int j) { return p[0] * frame[j][0] + p[1] * frame[j][1] + p[2] * frame[j][2]; };
+    double off = 0.0;
+    for (const Branch& br : bs)
+      for (const auto* side : {&br.on1, &br.on2})
+        for (const auto& p : *side) {
+          const double x = in(p.data(), 0), y = in(p.data(), 1), z = in(p.data(), 2);
+          off = std::fmax(off, std::fmax(std::fabs(std::hypot(x, y) - z) / std::sqrt(2.0), std::fabs(std::hypot(y, z) - 2 * x) / std::sqrt(5.0)));
+        }
+    double gap = 0.0;
+    for (int sign : {-1, 1})
+      for (int i = 0; i <= 200; ++i) {
+        const double t = i / 200.0 / std::sqrt(2.5);
+        double P[3];
+        for (int q = 0; q < 3; ++q) P[q] = t * (a1[q] + sign * std::sqrt(1.5) * a2[q] + std::sqrt(2.5) * a3[q]);
+        gap = std::fmax(gap, FromBranches(bs, P));
+      }
+    EXPECT_LT(off, 1e-6 * size) << placed[0];
+    EXPECT_LT(gap, 1e-5 * size) << placed[0];
+  }
+}
 }  // namespace
+

@@ -516,9 +516,12 @@ double PolygonArea(const std::vector<double>& p) {
 TEST_F(Snip, LoopsWithCornersOnTheLineOrAtTheFacesCornerAreCutExactly) {
   // Faces whose loops have corners on the cut or at a corner of the face: a diamond touching
   // the four sides, an L with its reflex corner on the line, a square hole with a corner on it, a
-  // triangular hole meeting the outer loop at the face's corner (0, 0), chamfered corners. Cut at
-  // u or v = 0.05 .. 0.8: each side's pieces hold exactly the side's part of the trimmed area (the
-  // polygons clipped), at sizes 1e-6, 1 and 1e6, at the origin and 1e4 sizes from it.
+  // triangular hole meeting the outer loop at the face's corner (0, 0), chamfered corners, a
+  // triangular hole, a rectangular and a diamond hole whose corners and sides the cuts meet, and
+  // a hole a tenth of the face across (its sides shorter than the gap tolerance of a face of size
+  // 1e-6). Cut at u or v = 0.05 .. 0.8: each side's pieces hold exactly the side's part of the
+  // trimmed area (the polygons clipped), at sizes 1e-6, 1 and 1e6, at the origin and 1e4 sizes
+  // from it.
   struct Case {
     std::vector<double> outer, hole;
   };
@@ -528,9 +531,13 @@ TEST_F(Snip, LoopsWithCornersOnTheLineOrAtTheFacesCornerAreCutExactly) {
       {{0, 0, 1, 0, 1, 1, 0, 1}, {0.5, 0.5, 0.8, 0.5, 0.8, 0.8, 0.5, 0.8}},
       {{0, 0, 1, 0, 1, 1, 0, 1}, {0.0, 0.0, 0.3, 0.1, 0.1, 0.3}},
       {{0.2, 0, 1, 0, 1, 0.8, 0.5, 1, 0, 1, 0, 0.2}, {}},
+      {{0, 0, 1, 0, 1, 1, 0, 1}, {0.2, 0.2, 0.7, 0.3, 0.4, 0.75}},
+      {{0, 0, 1, 0, 1, 1, 0, 1}, {0.2, 0.3, 0.6, 0.3, 0.6, 0.7, 0.2, 0.7}},
+      {{0, 0, 1, 0, 1, 1, 0, 1}, {0.5, 0.2, 0.8, 0.5, 0.5, 0.8, 0.2, 0.5}},
+      {{0, 0, 1, 0, 1, 1, 0, 1}, {0.2, 0.2, 0.3, 0.2, 0.3, 0.3, 0.2, 0.3}},
   };
   for (const Case& c : cases)
-    for (double t : {0.05, 0.1, 0.2, 0.3, 0.5, 0.8})
+    for (double t : {0.05, 0.1, 0.2, 0.3, 0.5, 0.8, 0.4, 0.7, 0.75})
       for (int uCut : {1, 0})
         for (double size : {1e-6, 1.0, 1e6})
           for (double far : {0.0, 1e4}) {
