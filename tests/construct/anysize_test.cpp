@@ -418,6 +418,17 @@ PointSet PlacedPoints(const Place& pl, int n, F p) {
   return s;
 }
 
+// FitCone's apex, axis and half-angle tangent for the points, as the table compares them.
+bool ConeAnswer(const Place& pl, const PointSet& p, Answer* out) {
+  QuadricInfo q{};
+  double err;
+  if (FitCone(p.x.data(), p.y.data(), p.z.data(), p.n(), &q, &err) != 0) return false;
+  out->Point(pl, q.v);
+  out->Direction(pl, q.v + 3);
+  out->Ratio(q.v[6]);
+  return true;
+}
+
 // A 120-degree sector of the cylinder of radius 0.5 about the axis (0.36, 0.48, -0.8) ... one
 // unit high.
 void CylinderPoint(int i, double q[3]) {
@@ -616,14 +627,7 @@ std::vector<Entry> Entries() {
                  return true;
                }});
   e.push_back({"FitCone", kEvery, 1e-5, kFloatFar, [](const Place& pl, Answer* out) {
-                 const PointSet p = PlacedPoints(pl, 132, ConePoint);
-                 QuadricInfo q{};
-                 double err;
-                 if (FitCone(p.x.data(), p.y.data(), p.z.data(), p.n(), &q, &err) != 0) return false;
-                 out->Point(pl, q.v);
-                 out->Direction(pl, q.v + 3);
-                 out->Ratio(q.v[6]);
-                 return true;
+                 return ConeAnswer(pl, PlacedPoints(pl, 132, ConePoint), out);
                }});
   e.push_back({"FitSphere", kEvery, 1e-5, kFloatFar, [](const Place& pl, Answer* out) {
                  const PointSet p = PlacedPoints(pl, 80, SpherePoint);
@@ -659,13 +663,7 @@ std::vector<Entry> Entries() {
                    q[0] = 0.1 + s * std::sin(half) * std::cos(t), q[1] = -0.2 + s * std::sin(half) * std::sin(t);
                    q[2] = 0.3 + s * std::cos(half);
                  });
-                 QuadricInfo q{};
-                 double err;
-                 if (FitCone(p.x.data(), p.y.data(), p.z.data(), p.n(), &q, &err) != 0) return false;
-                 out->Point(pl, q.v);
-                 out->Direction(pl, q.v + 3);
-                 out->Ratio(q.v[6]);
-                 return true;
+                 return ConeAnswer(pl, p, out);
                }});
   e.push_back({"PlaneFit", kEvery, 1e-5, kFloatFar, [](const Place& pl, Answer* out) {
                  const PointSet p = PlacedPoints(pl, 30, [](int i, double q[3]) {

@@ -99,6 +99,16 @@ Bspline* PlanePatch(const double O[3], const double e1[3], const double e2[3], c
   return BuildSurface(1, 1, 2, 2, pts);
 }
 
+// The vertical plane x + k y = 0 through the z axis, 2.4 wide about it and `height` tall from
+// z0, placed; d (unit, in z = 0) runs across it.
+Bspline* PlaneThroughZAxis(double k, double z0, double height, const Place& at, double d[3]) {
+  const double n = std::hypot(1.0, k);
+  d[0] = -k / n, d[1] = 1.0 / n, d[2] = 0.0;
+  const double e1[3] = {2.4 * d[0], 2.4 * d[1], 0}, e2[3] = {0, 0, height};
+  const double O[3] = {-1.2 * d[0], -1.2 * d[1], z0};
+  return PlanePatch(O, e1, e2, at);
+}
+
 // One branch as dense samples in the case's own units (placement undone): points on surface 1
 // and the same parameters' points on surface 2.
 struct Branch {
@@ -408,10 +418,9 @@ TEST_F(HardIntersections, PlaneThroughThePoleOfAHemisphere) {
       for (int q = 0; q < 3; ++q) at.shift[q] = 1e4 * scale * (q + 1);
       BsplineKeeper keep;
       Bspline* sphere = keep(Hemisphere(at));
-      const double n = std::hypot(1.0, k), d[3] = {-k / n, 1.0 / n, 0.0};
-      const double e1[3] = {2.4 * d[0], 2.4 * d[1], 0}, e2[3] = {0, 0, 1.4};
-      const double O[3] = {-1.2 * d[0], -1.2 * d[1], -0.2};
-      Bspline* plane = keep(PlanePatch(O, e1, e2, at));
+      const double n = std::hypot(1.0, k);
+      double d[3];
+      Bspline* plane = keep(PlaneThroughZAxis(k, -0.2, 1.4, at, d));
       const double size = shapes::PairSize(sphere, plane) / scale;
       const std::vector<Branch> bs = Intersect(sphere, plane, at);
       ASSERT_EQ(bs.size(), 2u) << k << " " << scale;
@@ -476,10 +485,9 @@ TEST_F(HardIntersections, PlaneThroughBothPolesOfASphereGivesTheWholeGreatCircle
       for (int q = 0; q < 3; ++q) at.shift[q] = 1e4 * scale * (q + 1);
       BsplineKeeper keep;
       Bspline* sphere = keep(shapes::Sphere(1.0, at));
-      const double n = std::hypot(1.0, k), d[3] = {-k / n, 1.0 / n, 0.0};
-      const double e1[3] = {2.4 * d[0], 2.4 * d[1], 0}, e2[3] = {0, 0, 2.4};
-      const double O[3] = {-1.2 * d[0], -1.2 * d[1], -1.2};
-      Bspline* plane = keep(PlanePatch(O, e1, e2, at));
+      const double n = std::hypot(1.0, k);
+      double d[3];
+      Bspline* plane = keep(PlaneThroughZAxis(k, -1.2, 2.4, at, d));
       const double size = shapes::PairSize(sphere, plane) / scale;
       const std::vector<Branch> bs = Intersect(sphere, plane, at);
       ASSERT_GE(bs.size(), 1u) << k << " " << scale;
@@ -512,10 +520,9 @@ TEST_F(HardIntersections, PlaneThroughTheAxisOfAConeGivesBothGenerators) {
       for (int q = 0; q < 3; ++q) at.shift[q] = 1e4 * scale * (q + 1);
       BsplineKeeper keep;
       Bspline* cone = keep(shapes::Cone(a, e, 0.0, 1.0, 0.0, 1.0, at));
-      const double n = std::hypot(1.0, k), d[3] = {-k / n, 1.0 / n, 0.0};
-      const double e1[3] = {2.4 * d[0], 2.4 * d[1], 0}, e2[3] = {0, 0, 1.4};
-      const double O[3] = {-1.2 * d[0], -1.2 * d[1], -0.2};
-      Bspline* plane = keep(PlanePatch(O, e1, e2, at));
+      const double n = std::hypot(1.0, k);
+      double d[3];
+      Bspline* plane = keep(PlaneThroughZAxis(k, -0.2, 1.4, at, d));
       const double size = shapes::PairSize(cone, plane) / scale;
       const std::vector<Branch> bs = Intersect(cone, plane, at);
       double off = 0.0, gap = 0.0;
