@@ -42,7 +42,8 @@ inline int Origin(const int* originMap, int v) { return originMap[v] >= 0 ? orig
 }  // namespace
 
 void FindPolyEdges(const Cloud* mesh, int triangle, int edges[6], const int* originMap) {
-  if (!TriangleInMesh(mesh, triangle) || !originMap) {
+  // A corner naming no point would index the map outside the points it covers.
+  if (!TriangleNamesPoints(mesh, triangle) || !originMap) {
     for (int k = 0; k < 6; ++k) edges[k] = -1;
     return;
   }
@@ -60,7 +61,7 @@ int IsEdgeInArray(int a, int b, const int* pairs, int count) {
 }
 
 int PolyConnected(const Cloud* mesh, int triangle, const int* edgeList, int edgeCount, const int* originMap) {
-  if (!TriangleInMesh(mesh, triangle) || !originMap || (edgeCount > 0 && !edgeList)) return 0;
+  if (!TriangleNamesPoints(mesh, triangle) || !originMap || (edgeCount > 0 && !edgeList)) return 0;
   int e[6];
   FindPolyEdges(mesh, triangle, e, originMap);
   for (int k = 0; k < 3; ++k)
@@ -108,7 +109,7 @@ int RegionMeetsNoClaimedEdge(const Cloud* mesh, int triangle, const int* claimed
 
 int PolyDisconnected(const Cloud* mesh, int triangle, const int* claimedEdges, int claimedCount, const int* originMap,
                      const int* fan, int fanCount, const int* cutEdges, int cutEdgeCount, const int* states) {
-  if (!TriangleInMesh(mesh, triangle) || !originMap || (claimedCount > 0 && !claimedEdges) ||
+  if (!TriangleNamesPoints(mesh, triangle) || !originMap || (claimedCount > 0 && !claimedEdges) ||
       (fanCount > 0 && (!fan || !states)) || (cutEdgeCount > 0 && !cutEdges))
     return 0;
   return RegionMeetsNoClaimedEdge(mesh, triangle, claimedEdges, claimedCount, originMap, fan, fanCount, cutEdges,

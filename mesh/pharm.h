@@ -23,16 +23,17 @@
 int SepHarmonizedRegionsCore(Cloud* mesh, const int* cutEdges, int cutEdgeCount);
 
 // The triangle's edges (c0, c1), (c1, c2), (c2, c0) as six vertex numbers, each corner mapped
-// through the origin map; all six -1 when triangle is no triangle of the mesh or the map is null.
+// through the origin map (an entry per point of the mesh); all six -1 when triangle is no
+// triangle of the mesh, a corner names no point or the map is null.
 void FindPolyEdges(const Cloud* mesh, int triangle, int edges[6], const int* originMap);
 // 1 when one of the triangle's mapped edges is among the count pairs of edgeList; 0 when the
-// triangle is no triangle of the mesh, or for a null array.
+// triangle is no triangle of the mesh or names no point, or for a null array.
 int PolyConnected(const Cloud* mesh, int triangle, const int* edgeList, int edgeCount, const int* originMap);
 // 1 when the region that grows from the triangle across edges that are not cut edges, through
 // the fan's open triangles (state 1; fan holds fanCount triangle numbers, states theirs), meets
 // no claimed edge, the triangle's own edges included; always 1 when nothing is claimed. 0 also
-// when memory runs out (the error state then set), or when the triangle is no triangle of the mesh
-// or an array is null.
+// when memory runs out (the error state then set), or when the triangle is no triangle of the mesh,
+// names no point, or an array is null.
 int PolyDisconnected(const Cloud* mesh, int triangle, const int* claimedEdges, int claimedCount, const int* originMap,
                      const int* fan, int fanCount, const int* cutEdges, int cutEdgeCount, const int* states);
 // 1 when (a, b) or (b, a) is one of the count pairs.

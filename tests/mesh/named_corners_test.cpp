@@ -151,6 +151,18 @@ TEST_F(NamedCorners, EveryTriangleReaderRefusesTheMeshUnchanged) {
        },
        0},
       {"SepHarmonizedRegionsCore", [&](Cloud* m) { return SepHarmonizedRegionsCore(m, cut, 1); }, 0},
+      // The queries of one triangle, asked of the stray one with a map of one entry per point.
+      {"FindPolyEdges",
+       [&](Cloud* m) {
+         int e[6];
+         FindPolyEdges(m, m->ntri - 1, e, same.data());
+         return e[0] != -1;
+       },
+       0},
+      {"PolyConnected", [&](Cloud* m) { return PolyConnected(m, m->ntri - 1, cut, 1, same.data()); }, 0},
+      {"PolyDisconnected",
+       [&](Cloud* m) { return PolyDisconnected(m, m->ntri - 1, cut, 1, same.data(), nullptr, 0, nullptr, 0, nullptr); },
+       0},
       {"CloseCloudGroup",
        [&](Cloud* m) {
          group[0] = m;

@@ -137,7 +137,10 @@ TEST_F(MeshSeparation, RegionsGrowAcrossUncutEdgesUntilAClaimedEdge) {
   EXPECT_EQ(disconnected(6, 3), 1);  // the upper sector reaches no claimed edge
   EXPECT_EQ(PolyConnected(m, 3, claimed, 3, origin.data()), 1);
   EXPECT_EQ(PolyConnected(m, 7, claimed, 3, origin.data()), 0);
-  // A corner moved to a copy still shows its original edges.
+  // A corner moved to a copy (a new point, as the separation appends it) still shows its
+  // original edges.
+  m->x[9] = m->x[4], m->y[9] = m->y[4], m->z[9] = m->z[4];
+  m->npts = 10;
   m->tri[7].v[0] = 9;
   origin[9] = 4;
   const int spoke[2] = {7, 4};
