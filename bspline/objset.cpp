@@ -20,6 +20,9 @@
 
 namespace {
 
+// Share of a pair's size below which a control polygon's length is no length.
+constexpr double kNoSpanShare = 1e-9;
+
 // The object's point at (u, v) in 3D (a curve at u; a 2D curve through its owner, or its
 // (u, v) with z 0 without one). False for a curve of another dimension.
 bool BoundaryPoint(const Bspline* obj, double u, double v, double out[3]) {
@@ -278,11 +281,6 @@ double ControlNetSpan(const Bspline* obj, int dir) {
   }
   return total / lines;
 }
-
-namespace {
-// Share of a pair's size below which a control polygon's length is no length.
-constexpr double kNoSpanShare = 1e-9;
-}  // namespace
 
 int ProportionPairParams(Bspline** pair, const int* dirs, int join, int keepOther, int shiftOnly) {
   if (!pair || !RecordsSound({pair[0], pair[1]})) return -2;

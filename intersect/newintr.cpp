@@ -684,15 +684,23 @@ double ContactDeparture(Bspline* s1, Bspline* s2, const double q[4], double tol,
   return std::fmax(VecDist3(P1, X), VecDist3(P2, X));
 }
 
+// The parameter of s at (u, v) along a side it collapses to a pole (0 u, 1 v: the one whose
+// partial vanishes against the other by kPoleShare), or -1 off any pole.
+int AlongPole(const Bspline* s, double u, double v) {
+  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
+  double jet[3][3];
+  if (EvalPointOnGeometryM(s, u, v, du, dv, 3, 0, jet) != 0) return -1;
+  const double lu = VecSize3(jet[1]), lv = VecSize3(jet[2]);
+  return lu <= kPoleShare * lv ? 0 : lv <= kPoleShare * lu ? 1 : -1;
+}
+
 // The parameter across the side a node lies on where either surface collapses it to a pole (the
 // one whose partial does not vanish; 0..3 as in q), or -1. A free pull from a pole swings along
 // it, anywhere (to the other pole of a sphere); one with that parameter held stays on the pole.
 int AcrossPole(const Bspline* s1, const Bspline* s2, const double q[4]) {
-  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
   for (int k = 0; k < 2; ++k) {
-    double jet[3][3];
-    if (EvalPointOnGeometryM(k ? s2 : s1, q[2 * k], q[2 * k + 1], du, dv, 3, 0, jet) != 0 || !AtAPole(jet)) continue;
-    return 2 * k + (VecSize3(jet[1]) <= kPoleShare * VecSize3(jet[2]) ? 1 : 0);
+    const int along = AlongPole(k ? s2 : s1, q[2 * k], q[2 * k + 1]);
+    if (along >= 0) return 2 * k + 1 - along;
   }
   return -1;
 }
@@ -706,7 +714,6 @@ int AcrossPole(const Bspline* s1, const Bspline* s2, const double q[4]) {
 bool ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTrace* t) {
   if (t->nodeCount < 2) return false;
   bool changed = false;
-  static const int du[3] = {0, 1, 0}, dv[3] = {0, 0, 1};
   IntersectionTraceNode* ends[2][2] = {{t->head, t->head->next}, {t->tail, t->tail->prev}};
   for (auto& e : ends) {
     IntersectionTraceNode* n = e[0];
@@ -714,10 +721,7 @@ bool ComeStraightIntoPoles(const Bspline* s1, const Bspline* s2, IntersectionTra
     double* q[2][2] = {{&n->u1, &n->v1}, {&n->u2, &n->v2}};
     const double r[2][2] = {{m->u1, m->v1}, {m->u2, m->v2}};
     for (int k = 0; k < 2; ++k) {
-      double jet[3][3];
-      if (EvalPointOnGeometryM(k ? s2 : s1, *q[k][0], *q[k][1], du, dv, 3, 0, jet) != 0) continue;
-      const double lu = VecSize3(jet[1]), lv = VecSize3(jet[2]);
-      const int along = lu <= kPoleShare * lv ? 0 : lv <= kPoleShare * lu ? 1 : -1;
+      const int along = AlongPole(k ? s2 : s1, *q[k][0], *q[k][1]);
       if (along >= 0 && *q[k][along] != r[k][along]) {
         *q[k][along] = r[k][along];
         changed = true;
