@@ -820,9 +820,15 @@ bool Closes(const Params& p, const Params& second, const Params& ref) {
   return false;
 }
 
+// Refines c further where it lies near a crossing of branches at a touching (with the
+// singular points below).
+void TightenNearCrossing(March& m, Params& c, double P[3]);
+
 int Refine(March& w, Params& c, double P[3], int* boundary, const IntersectionTraceNode* prev) {
-  return NewRefineIntrPoint(w.s1, w.s2, &c.p[0], &c.p[1], &c.p[2], &c.p[3], P, kMarchIterations,
-                            boundary, prev, w.tolB);
+  const int rc = NewRefineIntrPoint(w.s1, w.s2, &c.p[0], &c.p[1], &c.p[2], &c.p[3], P, kMarchIterations,
+                                    boundary, prev, w.tolB);
+  if (rc == 0 && !*boundary) TightenNearCrossing(w, c, P);
+  return rc;
 }
 
 // A step lands on its own branch only if the chord runs along the branch's tangent at both
@@ -985,6 +991,79 @@ bool LocateSingularPoint(const March& m, Params& c, double P[3], const ContactHo
 double NormalSine(const March& m, const Params& c) {
   double r[6], sine = 1.0;
   return SingularResidual(m, c.p, r, &sine) ? sine : 1.0;
+}
+
+// Where the normals are within a sine s of parallel, the gap between the surfaces grows only
+// by about s times the distance across the branch, so a point meeting them within tolB may lie
+// tolB / s off it. Near a point where the surfaces touch and two branches cross, a whole disc
+// meets them within tolB, and a node left anywhere in it bends the branch off the true one.
+// Such a node is refined again to tolB times the sine (not below this share of tolB, past which
+// the solve is round-off), and kept as it was where that does not converge.
+constexpr double kLeastTightening = 1e-4;
+// Along a tangential contact the surfaces' heights over the common tangent plane agree to second
+// order in the contact's direction, so the difference of their second fundamental forms is
+// degenerate there; where two branches cross it is indefinite, its determinant a sizeable
+// negative share of its squared size (this share: branches crossing at more than about 11
+// degrees). Only there is the tightening sound: along a contact the points of the disc all lie on
+// it, and pulling them along it would only move them.
+constexpr double kCrossingShare = 1e-2;
+
+// The second fundamental form of s at (u, v) in the orthonormal frame e1, e2 of a plane nearly
+// tangent to it, against the normal n; false where the partials do not span the plane.
+bool FormInFrame(const Bspline* s, double u, double v, const double e1[3], const double e2[3], const double n[3],
+                 double form[3]) {
+  double d[6][3];
+  if (!Partials(s, u, v, d, true)) return false;
+  // (x, y) = J (du, dv), so the form in (x, y) is J^-T II J^-1.
+  const double a = VecDotProd3(d[1], e1), b = VecDotProd3(d[2], e1), c = VecDotProd3(d[1], e2),
+               e = VecDotProd3(d[2], e2), det = a * e - b * c;
+  const double L = VecDotProd3(d[4], n), M = VecDotProd3(d[3], n), N = VecDotProd3(d[5], n);
+  if (!(std::fabs(det) > 1e-12 * (a * a + b * b + c * c + e * e))) return false;
+  const double ia = e / det, ib = -b / det, ic = -c / det, ie = a / det;  // J^-1 = [ia ib; ic ie]
+  // (J^-1)^T II J^-1 for II = [L M; M N].
+  const double l0 = L * ia + M * ic, l1 = L * ib + M * ie, m0 = M * ia + N * ic, m1 = M * ib + N * ie;
+  form[0] = ia * l0 + ic * m0;
+  form[1] = ia * l1 + ic * m1;
+  form[2] = ib * l1 + ie * m1;
+  return std::isfinite(form[0]) && std::isfinite(form[1]) && std::isfinite(form[2]);
+}
+
+// True where the branches through a touching of the surfaces near c cross (see kCrossingShare).
+bool NearCrossing(const March& m, const Params& c) {
+  double P[3], Su[3], Sv[3], n[3];
+  if (!TangentPlane(m.s1, c.p[0], c.p[1], P, Su, Sv, n)) return false;
+  double e1[3], e2[3];
+  const double lu = VecSize3(Su);
+  if (!(lu > 0.0)) return false;
+  for (int q = 0; q < 3; ++q) e1[q] = Su[q] / lu;
+  VecCrossProd3(n, e1, e2);
+  double f1[3], f2[3];
+  if (!FormInFrame(m.s1, c.p[0], c.p[1], e1, e2, n, f1) || !FormInFrame(m.s2, c.p[2], c.p[3], e1, e2, n, f2))
+    return false;
+  const double D[3] = {f1[0] - f2[0], f1[1] - f2[1], f1[2] - f2[2]};
+  const double det = D[0] * D[2] - D[1] * D[1], size2 = D[0] * D[0] + 2.0 * D[1] * D[1] + D[2] * D[2];
+  return det < -kCrossingShare * size2;
+}
+
+void TightenNearCrossing(March& m, Params& c, double P[3]) {
+  double sine = NormalSine(m, c);
+  if (!(sine < kNearSingular) || !NearCrossing(m, c)) return;
+  // The sine falls as the point nears the crossing, so the tolerance is tightened again from
+  // where the last refinement ended, for as long as that gains.
+  for (int round = 0; round < 30; ++round) {
+    Params t = c;
+    double Q[3];
+    int flag = 0;
+    const double tol = m.tolB * std::fmax(sine, kLeastTightening);
+    if (NewRefineIntrPoint(m.s1, m.s2, &t.p[0], &t.p[1], &t.p[2], &t.p[3], Q, 4 * kMarchIterations, &flag, nullptr,
+                           tol) != 0)
+      return;
+    c = t;
+    for (int q = 0; q < 3; ++q) P[q] = Q[q];
+    const double was = sine;
+    sine = NormalSine(m, c);
+    if (!(sine < 0.5 * was) || sine < kLeastTightening) return;
+  }
 }
 
 // The parameter x of s in direction dir brought into the domain: across the seam of a closed

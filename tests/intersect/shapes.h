@@ -151,18 +151,19 @@ inline Bspline* Cylinder(const double a[3], const double e[3], double R, double 
   return Cone(a, e, R, R, h0, h1, at);
 }
 
-// The sphere of radius R about the origin: u round the z axis from x (closed), v along the
-// meridians from the south pole to the north (rational quadratic quarter arcs both ways);
-// normals Su x Sv point outward.
-inline Bspline* Sphere(double R, const Place& at) {
+// The sphere of radius R about the origin: u round the axis a from the direction e (closed), v
+// along the meridians from the pole at -a to the one at a (rational quadratic quarter arcs both
+// ways); normals Su x Sv point outward.
+inline Bspline* Sphere(const double a[3], const double e[3], double R, const Place& at) {
+  const double f[3] = {a[1] * e[2] - a[2] * e[1], a[2] * e[0] - a[0] * e[2], a[0] * e[1] - a[1] * e[0]};
   const double w = std::sqrt(0.5);
   const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
   const double mr[5] = {0, 1, 1, 1, 0}, mz[5] = {-1, -1, 0, 1, 1}, mw[5] = {1, w, 1, w, 1};
   std::vector<double> pts, weights;
   for (int j = 0; j < 5; ++j)
     for (int i = 0; i < 9; ++i) {
-      const double p[3] = {R * mr[j] * cx[i], R * mr[j] * cy[i], R * mz[j]};
-      double q[3];
+      double p[3], q[3];
+      for (int c = 0; c < 3; ++c) p[c] = R * (mr[j] * (cx[i] * e[c] + cy[i] * f[c]) + mz[j] * a[c]);
       at.Map(p, q);
       pts.insert(pts.end(), q, q + 3);
       weights.push_back((i % 2 ? w : 1.0) * mw[j]);
@@ -171,6 +172,12 @@ inline Bspline* Sphere(double R, const Place& at) {
                             {0, 0, 0, .5, .5, 1, 1, 1}, weights);
   if (s) s->closedU = 1;
   return s;
+}
+
+// The sphere of radius R about the origin with its poles on the z axis and its seam at +x.
+inline Bspline* Sphere(double R, const Place& at) {
+  const double z[3] = {0, 0, 1}, x[3] = {1, 0, 0};
+  return Sphere(z, x, R, at);
 }
 
 }  // namespace shapes

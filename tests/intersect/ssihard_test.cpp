@@ -947,36 +947,59 @@ TEST_F(HardIntersections, PlaneTangentAlongTheSeamOfACylinderGivesTheGeneratorOn
 }
 
 
+// The coordinate axes turned about (1, 2, 3) by `turn` radians (Rodrigues' formula): frame[j] is
+// the image of axis j.
+void TurnedFrame(double turn, double frame[3][3]) {
+  const double n = std::sqrt(14.0), k[3] = {1 / n, 2 / n, 3 / n}, c = std::cos(turn), sn = std::sin(turn);
+  for (int j = 0; j < 3; ++j) {
+    const double x[3] = {double(j == 0), double(j == 1), double(j == 2)};
+    const double kx = k[0] * x[0] + k[1] * x[1] + k[2] * x[2];
+    const double cross[3] = {k[1] * x[2] - k[2] * x[1], k[2] * x[0] - k[0] * x[2], k[0] * x[1] - k[1] * x[0]};
+    for (int q = 0; q < 3; ++q) frame[j][q] = c * x[q] + sn * cross[q] + (1 - c) * kx * k[q];
+  }
+}
+
 // Viviani's curve: the sphere of radius 2 about the origin and the cylinder (x - 1)^2 + y^2 = 1
 // (seam at x = 0) meet in the figure eight (1 + cos t, sin t, 2 sin(t / 2)), which passes
-// through both poles of the sphere and crosses itself at (2, 0, 0). At size 1 at the origin and
-// at sizes 0.01 and 1e6 moved 1e4 x the size: every sample of the branches within 1e-6 of the
-// size of both surfaces (the pieces coming into the poles too), every point of the curve near a
-// branch.
+// through both poles of the sphere and crosses itself at (2, 0, 0), where the surfaces touch.
+// At size 1 at the origin and at sizes 0.01, 1e6 and 1 moved 1e4 x the size on axes turned about
+// (1, 2, 3): every sample of the branches within 1e-6 of the size of both surfaces (the pieces
+// coming into the poles too), every point of the curve near a branch, sampled finely where it
+// crosses itself.
 TEST_F(HardIntersections, VivianisCurveStaysOnBothSurfacesIntoThePoles) {
-  const double mX[3] = {-1, 0, 0};
-  const double placements[3][2] = {{1.0, 0.0}, {0.01, 1e4}, {1e6, 1e4}};  // scale, moved
+  const double placements[4][3] = {{1.0, 0.0, 0.0}, {0.01, 1e4, 0.7}, {1e6, 1e4, 1.9}, {1.0, 1e4, -2.4}};  // scale, moved, turn
   for (const auto& placed : placements) {
+    double frame[3][3];
+    TurnedFrame(placed[2], frame);
+    const double *a1 = frame[0], *a3 = frame[2], minusA1[3] = {-a1[0], -a1[1], -a1[2]};
     Place at, axis;
     at.scale = axis.scale = placed[0];
     for (int q = 0; q < 3; ++q) at.shift[q] = placed[1] * at.scale * (q + 1);
-    for (int q = 0; q < 3; ++q) axis.shift[q] = at.shift[q] + (q == 0 ? at.scale : 0.0);
+    for (int q = 0; q < 3; ++q) axis.shift[q] = at.shift[q] + at.scale * a1[q];
     BsplineKeeper keep;
-    Bspline* sphere = keep(shapes::Sphere(2.0, at));
-    Bspline* cyl = keep(Cylinder(kZ, mX, 1.0, -2.5, 2.5, axis));
+    Bspline* sphere = keep(shapes::Sphere(a3, a1, 2.0, at));
+    Bspline* cyl = keep(Cylinder(a3, minusA1, 1.0, -2.5, 2.5, axis));
     const double size = shapes::PairSize(sphere, cyl) / at.scale;
     const std::vector<Branch> bs = Intersect(sphere, cyl, at, 1500);
     ASSERT_GE(bs.size(), 1u) << placed[0];
+    auto in = [&](const double* p, int j) { return p[0] * frame[j][0] + p[1] * frame[j][1] + p[2] * frame[j][2]; };
     double off = 0.0;
     for (const Branch& br : bs)
       for (const auto* side : {&br.on1, &br.on2})
-        for (const auto& p : *side)
-          off = std::fmax(off, std::fmax(std::fabs(std::hypot(p[0], p[1], p[2]) - 2.0), std::fabs(std::hypot(p[0] - 1.0, p[1]) - 1.0)));
+        for (const auto& p : *side) {
+          const double x = in(p.data(), 0), y = in(p.data(), 1), z = in(p.data(), 2);
+          off = std::fmax(off, std::fmax(std::fabs(std::hypot(x, y, z) - 2.0), std::fabs(std::hypot(x - 1.0, y) - 1.0)));
+        }
     double gap = 0.0;
-    for (int i = 0; i < 720; ++i) {
-      const double t = 4 * M_PI * i / 720, P[3] = {1 + std::cos(t), std::sin(t), 2 * std::sin(t / 2)};
+    auto near = [&](double t) {
+      const double c[3] = {1 + std::cos(t), std::sin(t), 2 * std::sin(t / 2)};
+      double P[3];
+      for (int q = 0; q < 3; ++q) P[q] = c[0] * frame[0][q] + c[1] * frame[1][q] + c[2] * frame[2][q];
       gap = std::fmax(gap, FromBranches(bs, P));
-    }
+    };
+    for (int i = 0; i < 720; ++i) near(4 * M_PI * i / 720);
+    for (double crossing : {0.0, 2 * M_PI, 4 * M_PI})
+      for (int i = -200; i <= 200; ++i) near(crossing + 0.02 * i / 200);
     EXPECT_LT(off, 1e-6 * size) << placed[0];
     EXPECT_LT(gap, 1e-5 * size) << placed[0];
   }
@@ -994,15 +1017,8 @@ TEST_F(HardIntersections, ConesSharingAnApexGiveTheirCommonGeneratorsIntoIt) {
     Place at;
     at.scale = placed[0];
     for (int q = 0; q < 3; ++q) at.shift[q] = placed[1] * at.scale * (q + 1);
-    // The frame: the coordinate axes turned about (1, 2, 3) by placed[2] (Rodrigues' formula).
     double frame[3][3];
-    const double n = std::sqrt(14.0), k[3] = {1 / n, 2 / n, 3 / n}, c = std::cos(placed[2]), sn = std::sin(placed[2]);
-    for (int j = 0; j < 3; ++j) {
-      const double x[3] = {double(j == 0), double(j == 1), double(j == 2)};
-      const double kx = k[0] * x[0] + k[1] * x[1] + k[2] * x[2];
-      const double cross[3] = {k[1] * x[2] - k[2] * x[1], k[2] * x[0] - k[0] * x[2], k[0] * x[1] - k[1] * x[0]};
-      for (int q = 0; q < 3; ++q) frame[j][q] = c * x[q] + sn * cross[q] + (1 - c) * kx * k[q];
-    }
+    TurnedFrame(placed[2], frame);
     const double *a1 = frame[0], *a2 = frame[1], *a3 = frame[2];
     BsplineKeeper keep;
     Bspline* A = keep(shapes::Cone(a3, a1, 0.0, 1.0, 0.0, 1.0, at));
