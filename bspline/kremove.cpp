@@ -108,7 +108,10 @@ void RemoveAKnotNTimesFromCurve(const Rows& line, const double* U, int n, int p,
         d2 += d * d;
       }
       const double size = std::sqrt(d2) * MismatchFactor(U, u, iEnd, jEnd, fout, ord);
-      *bound = std::max(*bound, GrevilleDeviation(U, p, n, fout, size));
+      // A copy of a break (s = p + 1) joins the two pieces: the dropped point is the end of the
+      // left piece, where its basis function is 1 from the left but the span search reads the
+      // 0 from the right. The curve's end there moves by the whole jump.
+      *bound = std::max(*bound, s > p ? size : GrevilleDeviation(U, p, n, fout, size));
     }
     for (int i = first, j = last; j - i > t; ++i, --j) {
       for (int c = 0; c < line.coords; ++c) {
