@@ -928,6 +928,26 @@ TEST_F(Refinement, RemovingACopyOfABreakBoundsTheJump) {
   EXPECT_NEAR(std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]), dev, 1e-9 * jump);
 }
 
+// A polyline that jumps at a break (0.5 twice) or climbs a step over a span of 1e-9: straight
+// on either side, so the knots 0.25 and 0.75 go at no cost, but the break's copy and the step
+// stay. Removing a copy of the break used to cost nothing (the samples read the curve from the
+// right there), and merging the step's two knots deleted a control line uncounted: the curve
+// moved by 0.3 or 0.15 within a tolerance of 1e-3.
+TEST_F(Refinement, MaximalRemovalKeepsBreaksAndSteps) {
+  BsplineKeeper keep;
+  const std::vector<double> pts = {0, 0, 0, 0.25, 0, 0, 0.5, 0, 0, 0.5, 0.3, 0, 0.75, 0.3, 0, 1, 0.3, 0};
+  for (double step : {0.0, 1e-9}) {
+    Bspline* ref = keep(BuildCurve(1, 3, pts, {0, 0, 0.25, 0.5, 0.5 + step, 0.75, 1, 1}));
+    Bspline* c = keep(CopyBsplineStruct(ref));
+    double dev = 0.0;
+    EXPECT_EQ(RemoveKnotsOfObjSet(&c, 1, 0, 3, nullptr, 0, 0, 1e-3, &dev), 2) << step;
+    EXPECT_LE(dev, 1e-3);
+    EXPECT_EQ(Knots(c), (std::vector<double>{0, 0, 0.5, 0.5 + step, 1, 1})) << step;
+    // The step's short span moves the right-hand vertex off its place in parameter by 5e-10.
+    EXPECT_LE(MaxShapeGap(ref, c, 401), 1e-9) << step;
+  }
+}
+
 TEST_F(Refinement, RemovalDropsDerivedDataWithoutLeaking) {
   BsplineKeeper keep;
   for (int type : {2, 25}) {
