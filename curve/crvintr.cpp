@@ -407,8 +407,10 @@ bool EndAtBreakpoint(const Search& s, double sA, double sB, int dir, double* tA,
   }
   if (*tB != sB && LastBreakpointPassed(B, sB, *tB, kSmallestPiece * (B->umax - B->umin), &x)) {
     double u = *tA;
-    // Of two knots the one nearer the walk's end: the curves part at the first knot after
-    // which they are apart, and every knot behind it has them together.
+    // Of two knots the one nearer the walk's end: a knot behind the end lies on the stretch.
+    // (A knot of the other curve past the end but within the overlap gap of it, where the curves
+    // part with agreeing second derivatives, can stand for the end: the gap there is a few
+    // units in the last place.)
     if (FootOn(s, true, x, &u) <= gapSq && (!found || dir * (u - bestA) > 0.0)) {
       bestA = u;
       bestB = x;
