@@ -95,10 +95,14 @@ void InsertIntoWeightedLine(const double* src, double* dst, int n, int f, int p,
   const int f = q - p;
   // The weights from the knots before t goes in (their U[i + p] is the new U[i + p + 1]), so
   // that nothing is read back from the move just made.
+  // V[i] <= t <= V[i + p] for every window, so each ratio lies in [0, 1] however short the
+  // window; only an empty one (0 / 0) needs a rule: its right point as it is. A window shorter
+  // than the snapping tolerance is still a window: inside a cluster the ratio is what keeps
+  // the shape.
   double alpha[kMaxSplineDegree];
   for (int i = f; i < q; ++i) {
     const double den = V[i + p] - V[i];
-    alpha[i - f] = std::fabs(den) < w->tol ? 0.0 : (t - V[i]) / den;
+    alpha[i - f] = den == 0.0 ? 0.0 : (t - V[i]) / den;
   }
   std::memmove(V + q + 1, V + q, sizeof(double) * (n + p + 1 - q));
   V[q] = t;
@@ -227,14 +231,18 @@ void InsertGivenValues(KnotInsertWork* w, int mult, int count, double* values) {
     int m = 0;
     int first = s + 1;  // first knot index holding t once it is in
     bool atEnd = false;
+    // The value is snapped to a knot within tol, but only equal knots count as copies of it
+    // (as in PlanGivenValues): a neighbour of a cluster is a knot of its own, and counting it
+    // would stop the copies short of a break and then close the break over two lines that
+    // are not equal.
     if (t - U[s] < w->tol) {
       t = U[s];
-      m = FindMultOfValInArray(U, nKnots, t, s, p + 1, 0, w->tol);
+      m = FindMultOfValInArray(U, nKnots, t, s, p + 1, 0, 0.0);
       atEnd = std::fabs(t - U[p]) < w->tol;
       first = s - m + 1;
     } else if (U[s + 1] - t < w->tol) {
       t = U[s + 1];
-      m = FindMultOfValInArray(U, nKnots, t, s + 1, p + 1, 1, w->tol);
+      m = FindMultOfValInArray(U, nKnots, t, s + 1, p + 1, 1, 0.0);
       atEnd = s + 1 == w->n;
     }
     values[i] = t;

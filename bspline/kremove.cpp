@@ -108,7 +108,10 @@ void RemoveAKnotNTimesFromCurve(const Rows& line, const double* U, int n, int p,
         d2 += d * d;
       }
       const double size = std::sqrt(d2) * MismatchFactor(U, u, iEnd, jEnd, fout, ord);
-      *bound = std::max(*bound, GrevilleDeviation(U, p, n, fout, size));
+      // A copy of a break (s = p + 1) joins the two pieces: the dropped point is the end of the
+      // left piece, where its basis function is 1 from the left but the span search reads the
+      // 0 from the right. The curve's end there moves by the whole jump.
+      *bound = std::max(*bound, s > p ? size : GrevilleDeviation(U, p, n, fout, size));
     }
     for (int i = first, j = last; j - i > t; ++i, --j) {
       for (int c = 0; c < line.coords; ++c) {
@@ -282,7 +285,10 @@ void UpdateWorstKnotInfo(RemoveInfo* info, double*** samples, int spans, int c, 
   while (first + count < spans && samples[3][first + count][p] <= hi + knotTol) ++count;
   info->firstSpan[c] = first;
   info->spanCount[c] = count;
-  double cost = 0.0;
+  // A copy of a break (multiplicity p + 1) joins the pieces: the end of the left piece moves by
+  // the whole jump, where the basis of the dropped point is 1 from the left, but the samples
+  // read the curve from the right there and would see nothing.
+  double cost = info->mult[c] > p ? size : 0.0;
   int span = p;
   double N[kMaxSplineDegree + 2];
   for (int i = first; i < first + count && cost <= tol; ++i) {
@@ -450,6 +456,41 @@ double ReplayRemovalOrder(RemoveInfo* info, double*** samples, int spans, const 
       largest = std::max(largest, samples[4][i][j]);
     }
   return largest;
+}
+
+// Over merged knots a[0 .. interior + 1] (the range ends around the interior knots): interior
+// knots now at a range end, and copies beyond multiplicity p, are marked to go (drop[i] for
+// interior knot i, 1-based). Returns their count.
+int MarkMergeDrops(const double* a, int interior, int p, int* drop) {
+  int drops = 0;
+  int run = 0;
+  for (int i = 1; i <= interior; ++i) {
+    run = a[i] == a[i - 1] ? run + 1 : 1;
+    drop[i] = a[i] == a[0] || a[i] == a[interior + 1] || run > p;
+    drops += drop[i];
+  }
+  return drops;
+}
+
+// Whether merging the knots of obj closer than tol (PutCloseKnotsToMultKnots) would delete a
+// control line, which moves the curve by as much as the line stands out, uncounted by any
+// bound; -2 on allocation failure.
+int MergeWouldDropLines(const Bspline* obj, int dir, double tol) {
+  dir = EffectiveDir(obj, dir);
+  const int p = DegreeIn(obj, dir);
+  const int n = CtrlIn(obj, dir);
+  const int interior = InteriorIn(obj, dir);
+  const double* U = KnotsIn(obj, dir);
+  if (interior < 1) return 0;
+  TrackingScope scope;
+  auto* a = MallocArray<double>(interior + 2);
+  auto* drop = MallocArray<int>(interior + 2);
+  if (!a || !drop || KernelFailed()) return -2;
+  a[0] = U[p];
+  std::memcpy(a + 1, U + p + 1, sizeof(double) * interior);
+  a[interior + 1] = U[n];
+  if (PutCloseValToSameVal(a, interior + 2, 1, tol) != 1) return 0;
+  return MarkMergeDrops(a, interior, p, drop) > 0 ? 1 : 0;
 }
 
 // ---- Object-level helpers ------------------------------------------------------------------
@@ -704,7 +745,15 @@ int RemoveAMaximalKnotSetOfObjSet(Bspline** objs, int n, int dir, double* cands,
   if (allKnots) {
     const double* U = KnotsIn(lead, d);
     const double mergeTol = kRelKnotTol * (U[CtrlIn(lead, d)] - U[p]);
-    for (int i = 0; i < n; ++i) {
+    // A merge that would delete a control line is left out for every object: the lines stay
+    // in step, and the knots of a cluster are candidates each, removed only within tol.
+    bool merge = true;
+    for (int i = 0; i < n && merge; ++i) {
+      const int drops = MergeWouldDropLines(objs[i], dir, mergeTol);
+      if (drops < 0) return 0;
+      merge = drops == 0;
+    }
+    for (int i = 0; i < n && merge; ++i) {
       int moved = 0;
       int deleted = 0;
       if (PutCloseKnotsToMultKnots(objs[i], dir, mergeTol, &moved, &deleted) < 0) return 0;
@@ -921,14 +970,7 @@ int PutCloseKnotsToMultKnots(Bspline* obj, int dir, double tol, int* moved, int*
   if (PutCloseValToSameVal(a, interior + 2, 1, tol) != 1) return interior;
   if (moved) *moved = 1;
 
-  // Interior knots now at a range end, and copies beyond multiplicity p, go.
-  int drops = 0;
-  int run = 0;
-  for (int i = 1; i <= interior; ++i) {
-    run = a[i] == a[i - 1] ? run + 1 : 1;
-    drop[i] = a[i] == a[0] || a[i] == a[interior + 1] || run > p;
-    drops += drop[i];
-  }
+  const int drops = MarkMergeDrops(a, interior, p, drop);
   if (drops == 0) {
     std::memcpy(U + p + 1, a + 1, sizeof(double) * interior);
     return interior;

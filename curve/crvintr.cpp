@@ -365,13 +365,74 @@ double FootOn(const Search& s, bool onFirst, double t, double* u) {
   return gapSq;
 }
 
+// The knot of the curve nearest to t on the way back to `from` (both included: a walk may
+// start on the knot where the curves part), no farther than `window` from t; false when there
+// is none.
+bool LastBreakpointPassed(const Bspline* c, double from, double t, double window, double* knot) {
+  const double* U = c->knotsU;
+  const int p = c->degreeU, n = NumCtrlU(c);
+  const double dir = t > from ? 1.0 : -1.0;
+  bool found = false;
+  for (int i = p + 1; i < n; ++i) {
+    const double x = U[i];
+    if (dir * (x - from) >= 0.0 && dir * (t - x) >= 0.0 && dir * (t - x) <= window &&
+        (!found || dir * (x - *knot) > 0.0)) {
+      *knot = x;
+      found = true;
+    }
+  }
+  return found;
+}
+
+// Two polynomial (or rational) pieces that coincide over any length are one curve over both
+// their spans, so where two curves part inside both ranges they part at a knot of one or the
+// other. The walk stops where their gap passes the overlap gap, which past a tangential parting
+// lies beyond the true end by up to the square root of that gap (the cube root where the second
+// derivatives agree too: 1e-4 of the range). So the end goes back to the last knot the walk
+// passed, of either curve, within kSmallestPiece of the range, where the curves are together;
+// the other curve's parameter there is the foot of that knot's point, exact to round-off.
+bool EndAtBreakpoint(const Search& s, double sA, double sB, int dir, double* tA, double* tB) {
+  const Bspline *A = s.a.curve, *B = s.b.curve;
+  const double gapSq = s.overlapGap * s.overlapGap;
+  double bestA = *tA, bestB = *tB;
+  bool found = false;
+  double x;
+  if (LastBreakpointPassed(A, sA, *tA, kSmallestPiece * (A->umax - A->umin), &x)) {
+    double u = *tB;
+    if (FootOn(s, false, x, &u) <= gapSq) {
+      bestA = x;
+      bestB = u;
+      found = true;
+    }
+  }
+  if (*tB != sB && LastBreakpointPassed(B, sB, *tB, kSmallestPiece * (B->umax - B->umin), &x)) {
+    double u = *tA;
+    // Of two knots the one nearer the walk's end: a knot behind the end lies on the stretch.
+    // (A knot of the other curve past the end but within the overlap gap of it, where the curves
+    // part with agreeing second derivatives, can stand for the end: the gap there is a few
+    // units in the last place.)
+    if (FootOn(s, true, x, &u) <= gapSq && (!found || dir * (u - bestA) > 0.0)) {
+      bestA = u;
+      bestB = x;
+      found = true;
+    }
+  }
+  if (!found) return false;
+  *tA = bestA;
+  *tB = bestB;
+  return true;
+}
+
 // From the meeting (sA, sB), how far the curves run together (within the overlap gap) along
 // the first curve, one way (dir 1 or -1): steps that double while the curves stay together and
 // halve where they part, down to round-off of the range. *endA, *endB the last pair together.
 // A stretch that ends where the second curve ends ends exactly there, at the foot on the first
 // curve of that end (where the first curve ends, the steps reach its end themselves); where the
-// curves part smoothly, the end is where their gap passes the overlap gap.
-void RunTogether(const Search& s, double sA, double sB, int dir, double* endA, double* endB) {
+// curves part inside both ranges, it is the knot where they part (EndAtBreakpoint). True when
+// the stretch ends so, where a curve ends or at a knot; false when the walk found no knot to end
+// at (the curves only come within the overlap gap of each other, as at a crossing at a tiny
+// angle).
+bool RunTogether(const Search& s, double sA, double sB, int dir, double* endA, double* endB) {
   const Bspline *A = s.a.curve, *B = s.b.curve;
   const double range = A->umax - A->umin, gapSq = s.overlapGap * s.overlapGap;
   double tA = sA, tB = sB, step = kSmallestPiece * range;
@@ -390,16 +451,21 @@ void RunTogether(const Search& s, double sA, double sB, int dir, double* endA, d
       step *= 0.5;
     }
   }
+  bool atBreak = true;
   if ((tB == B->umin || tB == B->umax) && tA != A->umin && tA != A->umax) {
     double footA = tA;
     if (FootOn(s, true, tB, &footA) <= gapSq) tA = footA;
+  } else if (tA != A->umin && tA != A->umax) {
+    atBreak = EndAtBreakpoint(s, sA, sB, dir, &tA, &tB);
   }
   *endA = tA;
   *endB = tB;
+  return atBreak;
 }
 
 // Whether the meeting (sA, sB) lies on a stretch where the curves coincide over a length of at
-// least kOverlapLength of the size; the stretch then goes to *out.
+// least kOverlapLength of the size, or of kSmallestPiece where both its ends lie at knots or
+// curve ends; the stretch then goes to *out.
 bool OverlapAt(const Search& s, double sA, double sB, Stretch* out) {
   double P[2][3], D[2][3];
   PairPoints(s, sA, sB, P, D);
@@ -407,8 +473,8 @@ bool OverlapAt(const Search& s, double sA, double sB, Stretch* out) {
   VecCrossProd3(D[0], D[1], N);
   // Tangents more than 1e-6 apart: a crossing.
   if (VecDotProd3(N, N) > 1e-12 * VecDotProd3(D[0], D[0]) * VecDotProd3(D[1], D[1])) return false;
-  RunTogether(s, sA, sB, -1, &out->a0, &out->b0);
-  RunTogether(s, sA, sB, 1, &out->a1, &out->b1);
+  const bool startAtBreak = RunTogether(s, sA, sB, -1, &out->a0, &out->b0);
+  const bool endAtBreak = RunTogether(s, sA, sB, 1, &out->a1, &out->b1);
   // Its length along the first curve (a polyline of 16 chords): a stretch that closes on
   // itself has ends close together.
   double length = 0.0, Q[2][3];
@@ -418,7 +484,12 @@ bool OverlapAt(const Search& s, double sA, double sB, Stretch* out) {
     length += VecDist3(P[0], Q[0]);
     for (int k = 0; k < 3; ++k) Q[0][k] = P[0][k];
   }
-  return length >= kOverlapLength * s.size;
+  // A shorter stretch is one still when it ends at both ends where a curve ends or at a knot,
+  // as coinciding pieces do (a curve lying on the other from end to end, a polyline running
+  // along a line between two corners), but not below the smallest piece, which stands for a
+  // point.
+  return length >= kOverlapLength * s.size ||
+         (startAtBreak && endAtBreak && length >= kSmallestPiece * s.size);
 }
 
 // The pair of pieces lies within a stretch already found.
@@ -498,14 +569,26 @@ bool RefineMeeting(Search& s, double* sA, double* sB) {
   return gapSq <= s.meetSq;
 }
 
+// One end of a stretch found, as listed.
+bool IsStretchEnd(const Search& s, double tA, double tB) {
+  for (int i = 0; i < s.stretchCount; ++i) {
+    const Stretch& t = s.stretches[i];
+    if ((t.a0 == tA && t.b0 == tB) || (t.a1 == tA && t.b1 == tB)) return true;
+  }
+  return false;
+}
+
 // Lists the meeting unless it is listed already: 1 listed, 0 not, -2 out of memory. The mark
 // of its Greville intervals (hint iA, iB; the intervals found are left there) is set.
 int ListMeeting(Search& s, double sA, double sB, int& iA, int& iB) {
   iA = GrevilleInterval(s.a, sA, iA);
   iB = GrevilleInterval(s.b, sB, iB);
   if (CrvIntrNode* same = SameMeeting(s, sA, sB)) {
-    // The same meeting found again: the pair with the smaller gap stands for it.
-    if (PairGapSq(s, sA, sB) < PairGapSq(s, same->t1, same->t2)) {
+    // The same meeting found again: the pair with the smaller gap stands for it. Along a
+    // stretch every point has no gap, so there a stretch's end, where the curves part, stands
+    // for any point refined onto the stretch beside it, and is never replaced by one.
+    if (IsStretchEnd(s, same->t1, same->t2)) return 0;
+    if (IsStretchEnd(s, sA, sB) || PairGapSq(s, sA, sB) < PairGapSq(s, same->t1, same->t2)) {
       same->t1 = sA;
       same->t2 = sB;
     }

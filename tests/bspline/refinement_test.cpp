@@ -19,6 +19,7 @@
 #include "foundation/umalloc.h"
 #include "platform/tstubs.h"
 #include "tests/support/builders.h"
+#include "tests/support/checks.h"
 #include "tests/support/injected_failures.h"
 #include "tests/support/kernel_fixture.h"
 
@@ -870,6 +871,80 @@ TEST_F(Refinement, RemovalBesideAClusterOfShortSpans) {
     double dev = 0.0;
     EXPECT_EQ(RemoveSpecifiedKnotOfObject(c, 1.2e-9, 0, &dev), 0);
     EXPECT_EQ(Knots(c), (std::vector<double>{0, 0, 0, 0, 2e-9, 1, 1, 1, 1}));
+  }
+}
+
+// Knots a few units in the last place apart stay knots of their own: a value inside a cluster
+// goes in over windows shorter than the snapping tolerance, and only knots equal to it count as
+// its copies (counting the cluster stopped a break short and closed it over unequal lines).
+TEST_F(Refinement, InsertionInsideAClusterCountsOnlyEqualKnots) {
+  BsplineKeeper keep;
+  std::mt19937 rng(17);
+  for (int p : {2, 3, 4})
+    for (double e : {1e-15, 1e-9})
+      for (bool rational : {false, true}) {
+        std::vector<double> k(p + 1, 0.0);
+        k.insert(k.end(), {0.2, 0.5 - e, 0.5, 0.5 + e, 0.8});
+        k.insert(k.end(), p + 1, 1.0);
+        const int n = static_cast<int>(k.size()) - p - 1;
+        std::vector<double> pts, w;
+        for (int i = 0; i < 3 * n; ++i) pts.push_back(Uniform(rng, -1, 1));
+        for (int i = 0; rational && i < n; ++i) w.push_back(Uniform(rng, 0.1, 10));
+        Bspline* ref = keep(BuildCurve(p, 3, pts, k, w));
+        for (double t : {0.5 - e, 0.5, 0.5 + e})
+          for (int mult : {1, -1}) {
+            Bspline* c = keep(CopyBsplineStruct(ref));
+            double v = t;
+            InsertNKnotsToObject(mult, 1, 0, c, 2, &v);
+            ASSERT_FALSE(KernelFailedNow());
+            EXPECT_EQ(v, t);
+            EXPECT_EQ(std::count(c->knotsU, c->knotsU + NumKnotsU(c), t), mult == 1 ? 2 : p + 1);
+            EXPECT_EQ(NumCtrlU(c), n + (mult == 1 ? 1 : p));
+            EXPECT_TRUE(BsplineSound(c));
+            EXPECT_LE(MaxShapeGap(ref, c, 401), 1e-12 * RefScale(ref))
+                << "p " << p << " e " << e << " rational " << rational << " mult " << mult;
+          }
+      }
+}
+
+// A knot of multiplicity p + 1 lets the curve jump; removing one copy joins the pieces, and the
+// bound handed back is the jump the end of the left piece makes (it used to be 0).
+TEST_F(Refinement, RemovingACopyOfABreakBoundsTheJump) {
+  BsplineKeeper keep;
+  std::mt19937 rng(5);
+  const std::vector<double> k = {0, 0, 0, 0, 0.3, 0.5, 0.5, 0.5, 0.5, 0.7, 1, 1, 1, 1};
+  std::vector<double> pts;
+  for (int i = 0; i < 30; ++i) pts.push_back(Uniform(rng, -1, 1));
+  Bspline* ref = keep(BuildCurve(3, 3, pts, k));
+  Bspline* c = keep(CopyBsplineStruct(ref));
+  double t = 0.5, dev = -1.0;
+  ASSERT_EQ(RemoveNKnotsOfObj(c, 0, &t, 1, &dev), 0);
+  // Points 4 and 5 meet at the break: the end of the left piece and the start of the right.
+  const double jump = std::hypot(pts[12] - pts[15], pts[13] - pts[16], pts[14] - pts[17]);
+  EXPECT_NEAR(dev, jump, 1e-15 * jump);
+  double a[3], b[3];
+  RefEvalCurve(ref, 0.5 - 1e-12, a);
+  RefEvalCurve(c, 0.5 - 1e-12, b);
+  EXPECT_NEAR(std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]), dev, 1e-9 * jump);
+}
+
+// A polyline that jumps at a break (0.5 twice) or climbs a step over a span of 1e-9: straight
+// on either side, so the knots 0.25 and 0.75 go at no cost, but the break's copy and the step
+// stay. Removing a copy of the break used to cost nothing (the samples read the curve from the
+// right there), and merging the step's two knots deleted a control line uncounted: the curve
+// moved by 0.3 or 0.15 within a tolerance of 1e-3.
+TEST_F(Refinement, MaximalRemovalKeepsBreaksAndSteps) {
+  BsplineKeeper keep;
+  const std::vector<double> pts = {0, 0, 0, 0.25, 0, 0, 0.5, 0, 0, 0.5, 0.3, 0, 0.75, 0.3, 0, 1, 0.3, 0};
+  for (double step : {0.0, 1e-9}) {
+    Bspline* ref = keep(BuildCurve(1, 3, pts, {0, 0, 0.25, 0.5, 0.5 + step, 0.75, 1, 1}));
+    Bspline* c = keep(CopyBsplineStruct(ref));
+    double dev = 0.0;
+    EXPECT_EQ(RemoveKnotsOfObjSet(&c, 1, 0, 3, nullptr, 0, 0, 1e-3, &dev), 2) << step;
+    EXPECT_LE(dev, 1e-3);
+    EXPECT_EQ(Knots(c), (std::vector<double>{0, 0, 0.5, 0.5 + step, 1, 1})) << step;
+    // The step's short span moves the right-hand vertex off its place in parameter by 5e-10.
+    EXPECT_LE(MaxShapeGap(ref, c, 401), 1e-9) << step;
   }
 }
 

@@ -685,4 +685,43 @@ TEST_F(CurveMeetingsTest, SharedStretchEndsAtEveryPlacement) {
       }
 }
 
+// A line and curves running along it for a stretch and then parting at one of their knots: a
+// polyline leaving at a corner and coming back, a quadratic leaving tangentially (the gap grows
+// as the square of the distance) and a cubic whose second derivative agrees too (as the cube).
+// Pieces that coincide over any length coincide over their spans, so each stretch ends exactly
+// at the knot where the curves part, not where their gap passes round-off (1e-6 and 1.5e-4 of the
+// range beyond it). The same for stretches shorter than 0.05 of the size that end at knots or
+// curve ends: two ends, not a row of meetings along them.
+TEST_F(CurveMeetingsTest, StretchesEndAtTheKnotWhereTheCurvesPart) {
+  struct Along {
+    int degree;
+    std::vector<double> pts, knots, ends;  // ends: the stretches' ends along the line, x = t
+  };
+  const std::vector<Along> cases = {
+      {1, {0.1, 0, 0, 0.3, 0, 0, 0.45, 0.3, 0, 0.6, 0, 0, 0.8, 0, 0}, {0, 0, 0.25, 0.5, 0.75, 1, 1},
+       {0.1, 0.3, 0.6, 0.8}},
+      {2, {0.2, 0, 0, 0.4, 0, 0, 0.6, 0, 0, 0.8, 0.3, 0}, {0, 0, 0, 0.5, 1, 1, 1}, {0.2, 0.5}},
+      {3, {0.2, 0, 0, 0.3, 0, 0, 0.4, 0, 0, 0.5, 0, 0, 0.7, 0.4, 0}, {0, 0, 0, 0, 0.5, 1, 1, 1, 1},
+       {0.2, 0.4}},
+      {1, {0.97, 0, 0, 1.5, 0, 0}, {}, {0.97, 1.0}},
+      {1, {0.5, 0.5, 0, 0.5, 0, 0, 0.52, 0, 0, 0.52, 0.5, 0}, {}, {0.5, 0.52}},
+  };
+  AtEveryPlacement([&](double scale, const double shift[3]) {
+    for (const Along& c : cases) {
+      BsplineKeeper keep;
+      Bspline* line = keep(BuildCurve(1, 3, {0, 0, 0, 1, 0, 0}));
+      Bspline* other = keep(BuildCurve(c.degree, 3, c.pts, c.knots));
+      Move(line, scale, shift);
+      Move(other, scale, shift);
+      const std::vector<Meeting> m = Meetings(line, other);
+      ASSERT_EQ(m.size(), c.ends.size()) << c.degree << " " << scale << " " << shift[0];
+      const double tol = 1e-13 + 64 * DBL_EPSILON * std::fabs(shift[0]);
+      for (std::size_t i = 0; i < m.size(); ++i) {
+        EXPECT_NEAR(m[i].t1, c.ends[i], tol) << c.degree << " " << scale << " " << shift[0];
+        EXPECT_LT(Gap(line, other, m[i]), tol * scale);
+      }
+    }
+  });
+}
+
 }  // namespace
