@@ -50,9 +50,10 @@ struct Curve3View {
 // -(D^T D)^-1 g replaces it, a descent direction whatever the curvature. A step, no longer than
 // the parameter range, is clamped into the box and halved until the distance falls (or, with the
 // distance equal within round-off, the gradient shrinks); a Gauss-Newton step that helps at once
-// is doubled while it keeps helping. The iteration ends when the gradient is round-off, when a
-// step is below kStepFloor of the parameter range, or when steps in the round-off regime stop
-// shrinking.
+// is doubled while it keeps helping; where the step had to be cut, the step in each parameter
+// alone is tried as well (a crease of the parameterization along a knot line blocks the joint
+// step). The iteration ends when the gradient is round-off, when a step is below kStepFloor of
+// the parameter range, or when steps in the round-off regime stop shrinking.
 // Quadratic convergence from a good start takes a handful of iterations; the caller's count is
 // only the least number allowed.
 
@@ -166,9 +167,16 @@ class FootSearch {
       for (bool withCurvature : {true, false})
         if (Direction(*s, free, withCurvature, d[directions]))
           firstOrder[directions++] = !withCurvature;
-      bool moved = false, tiny = false;
+      bool moved = false, tiny = false, cut = false;
       for (int k = 0; k < directions && !moved && !tiny; ++k)
-        moved = LineSearch(*s, d[k], firstOrder[k], *trial, &tiny);
+        moved = LineSearch(*s, d[k], firstOrder[k], *trial, &tiny, &cut);
+      if (N == 2 && (!moved || cut)) {
+        FootState<N> alone;
+        if (AlongOneParameter(*s, alone) && (!moved || alone.f < trial->f)) {
+          *trial = alone;
+          moved = true;
+        }
+      }
       if (!moved) return Outcome(*s);
       double step = 0.0;
       for (int i = 0; i < N; ++i)
@@ -178,6 +186,34 @@ class FootSearch {
       lastStep = step;
     }
     return FootKind::NotConverged;
+  }
+
+  // Where the parameterization bends at a knot (a rational surface whose weights jump across a
+  // double knot is only G1 there) the distance has a crease along the knot line: a step across
+  // it overshoots, the line search cuts it back, and the iteration creeps up to the crease,
+  // crossing and recrossing it, while the gradient along the crease stays far from zero. So
+  // where the line search had to cut the step, the step in each parameter alone (along the
+  // crease or off it) is tried too, and the lowest point of all is taken: trial, true; false
+  // when no such step helps.
+  bool AlongOneParameter(const FootState<N>& s, FootState<N>& trial) const {
+    bool free[N];
+    for (int i = 0; i < N; ++i) free[i] = !Held(s, i) && !Vanishing(s, i);
+    bool found = false;
+    for (int i = 0; i < N; ++i) {
+      if (!free[i] || Flat(s, i)) continue;
+      bool one[N];
+      for (int k = 0; k < N; ++k) one[k] = k == i;
+      for (bool withCurvature : {true, false}) {
+        double d[N];
+        bool tiny = false, cut = false;
+        FootState<N> next;
+        if (!Direction(s, one, withCurvature, d) || !LineSearch(s, d, !withCurvature, next, &tiny, &cut)) continue;
+        if (!found || next.f < trial.f) trial = next;
+        found = true;
+        break;
+      }
+    }
+    return found;
   }
 
   static double Dot(const double a[3], const double b[3]) {
@@ -311,15 +347,19 @@ class FootSearch {
   }
 
   // Halves the clamped step along d until it helps; *tiny when even the whole step is below
-  // the step floor (nothing left to gain in any direction). A first-order step (expand) that
-  // helps at once is doubled while the distance keeps falling: where the distance is nearly
-  // flat (a point near a centre of curvature) the Gauss-Newton step is far too short.
+  // the step floor (nothing left to gain in any direction), *cut when the step taken is shorter
+  // than the whole one. A first-order step (expand) that helps at once is doubled while the
+  // distance keeps falling: where the distance is nearly flat (a point near a centre of
+  // curvature) the Gauss-Newton step is far too short.
   bool LineSearch(const FootState<N>& s, const double d[N], bool expand, FootState<N>& trial,
-                  bool* tiny) const {
+                  bool* tiny, bool* cut) const {
     const double fNoise = s.noise * (std::sqrt(2.0 * s.f) + s.noise);
     const double merit = FreeGradient(s);
     // No step longer than the parameter range: beyond it the clamp would repeat one point (and
-    // across a closed seam no longer than half of it: the other way round is shorter).
+    // round a closed direction no longer than a quarter of it: the foot is at most half a period
+    // away, and a step of half a period from where the distance round a thin tube is steepest
+    // lands where it is as steep the other way, so the iteration would swing between the two
+    // while the whole step, the other parameter's part too, is cut to that length).
     double first = 1.0;
     for (int i = 0; i < N; ++i)
       if (std::fabs(d[i]) * first > reach_[i]) first = reach_[i] / std::fabs(d[i]);
@@ -336,6 +376,7 @@ class FootSearch {
       Measure(trial);
       if (trial.f < s.f || (trial.f <= s.f + fNoise && FreeGradient(trial) < merit)) {
         if (expand && a == first) Expand(s, d, trial, a);
+        *cut = a < first;
         return true;
       }
     }
@@ -587,7 +628,7 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
   double reach[2];
   for (int i = 0; i < 2; ++i) {
     whole[i] = lo[i] == (i == 0 ? srf->umin : srf->vmin) && hi[i] == (i == 0 ? srf->umax : srf->vmax);
-    reach[i] = whole[i] && (i == 0 ? srf->closedU : srf->closedV) ? 0.5 * range[i] : range[i];
+    reach[i] = whole[i] && (i == 0 ? srf->closedU : srf->closedV) ? 0.25 * range[i] : range[i];
   }
   FootState<2> s;
   s.x[0] = *u;

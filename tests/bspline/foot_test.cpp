@@ -11,9 +11,11 @@
 #include "bspline/measure.h"
 #include "bspline/refines2.h"
 #include "foundation/vec3.h"
+#include "tests/intersect/shapes.h"
 #include "tests/support/builders.h"
 #include "tests/support/kernel_fixture.h"
 #include "tests/support/normal_offsets.h"
+#include "tests/support/placement.h"
 
 namespace {
 
@@ -325,6 +327,81 @@ TEST_F(Feet, OnACornerTheFootIsTheCorner) {
         EXPECT_LT(VecDist3(C, &arch[9]), 1e-9 * scale) << scale << " " << start;
       }
   }
+}
+
+
+// A sphere (turned, poles on (0, 0.6, 0.8)) whose weights are scaled by 6^i along u and 0.2^j
+// along v: the same sphere, but the speed of each parameter jumps 36 (25) times across every
+// double knot, so the distance has a crease along each knot line. From any start the refiner
+// reaches the one minimum of the distance, |R - |P - c||, at sizes 1e-6 .. 1e6, at the origin
+// and turned and moved 1e4 sizes away.
+TEST_F(Feet, SurfaceFeetAcrossCreasesOfTheParameterization) {
+  const double axis[3] = {0.0, 0.6, 0.8}, seam[3] = {1.0, 0.0, 0.0};
+  std::mt19937 rng(4);
+  std::uniform_real_distribution<double> U(0.0, 1.0), S1(-1.0, 1.0);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* s = keep(shapes::Sphere(axis, seam, 1.0, shapes::Place{}));
+      ASSERT_TRUE(s);
+      for (int j = 0; j < NumCtrlV(s); ++j)
+        for (int i = 0; i < NumCtrlU(s); ++i) s->W[j][i] *= std::pow(6.0, i) * std::pow(0.2, j);
+      at.Map(s);
+      for (int q = 0; q < 40; ++q) {
+        double dir[3] = {S1(rng), S1(rng), S1(rng)}, p[3], P[3], S[3], dist, step;
+        UnitVector(dir, dir);
+        const double r = 3.0 * U(rng);
+        for (int k = 0; k < 3; ++k) p[k] = r * dir[k];
+        at.Map(p, P);
+        double u = U(rng), v = U(rng);
+
+        ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
+        EXPECT_NEAR(std::fabs(dist), size * std::fabs(1.0 - r), 1e-9 * size) << size << " " << far << " " << q;
+      }
+    }
+}
+
+// Tubes of radius r = 1e-4 of their length or core radius (a cylinder, closed round, and a
+// torus): from points rho = r .. 3000 r off the axis or the core circle, where the distance
+// round the tube varies by only 2 r and its steepest slope is as steep as the distance itself,
+// the refiner started anywhere reaches the exact distance |rho - r|, at sizes 1e-6 .. 1e6, at
+// the origin and turned and moved 1e4 sizes away.
+TEST_F(Feet, SurfaceFeetOnThinTubesFromAnyStart) {
+  const double axis[3] = {0.0, 0.6, 0.8}, seam[3] = {1.0, 0.0, 0.0}, r = 1e-4;
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<double> U(0.0, 1.0), S1(-1.0, 1.0);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* tubes[2] = {keep(shapes::Cylinder(axis, seam, r, 0.0, 1.0, shapes::Place{})), keep(BuildTorus(1.0, r))};
+      for (int t = 0; t < 2; ++t) {
+        Bspline* s = tubes[t];
+        ASSERT_TRUE(s);
+        at.Map(s);
+        for (int q = 0; q < 40; ++q) {
+          double p[3], P[3], S[3], dist, step;
+          const double rho = r * std::pow(10.0, 3.5 * U(rng));
+          if (t == 0) {  // within the cylinder's length
+            double off[3] = {S1(rng), S1(rng), S1(rng)};
+            const double along = VecDotProd3(off, axis);
+            for (int k = 0; k < 3; ++k) off[k] -= along * axis[k];
+            UnitVector(off, off);
+            const double h = U(rng);
+            for (int k = 0; k < 3; ++k) p[k] = h * axis[k] + rho * off[k];
+          } else {  // off the core circle in a meridian plane
+            const double phi = 2 * M_PI * U(rng), th = 2 * M_PI * U(rng);
+            const double x = 1.0 + rho * std::cos(th);
+            p[0] = x * std::cos(phi), p[1] = x * std::sin(phi), p[2] = rho * std::sin(th);
+          }
+          at.Map(p, P);
+          double u = U(rng), v = U(rng);
+          ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
+          EXPECT_NEAR(std::fabs(dist), size * std::fabs(rho - r), 1e-9 * size) << t << " " << size << " " << far << " " << q;
+        }
+      }
+    }
 }
 
 }  // namespace
