@@ -157,7 +157,12 @@ class FootSearch {
     const int bound = iterations > kIterationBound ? iterations : kIterationBound;
     double lastStep = 1.0;
     for (int it = 0; it < bound; ++it) {
-      if (N == 1 && Norm(s->jet.D[0]) * range_[0] <= s->noise) return FootKind::Degenerate;
+      if (N == 1 && Norm(s->jet.D[0]) * range_[0] <= s->noise) {
+        if (!OffVanishingTangent(*s, *trial)) return FootKind::Degenerate;
+        std::swap(s, trial);
+        lastStep = 1.0;
+        continue;
+      }
       bool free[N];
       for (int i = 0; i < N; ++i) free[i] = !Held(*s, i) && !Vanishing(*s, i);
       if (Settled(*s, free)) return Outcome(*s);
@@ -186,6 +191,26 @@ class FootSearch {
       lastStep = step;
     }
     return FootKind::NotConverged;
+  }
+
+  // Where a curve's tangent vanishes (a control point repeated at an end, a cusp) the distance
+  // is stationary whether or not it is least there, and a step clamped onto an end can land
+  // right on such a point. The distance leaves it along C'' (h^2 / 2 C''): steps of either sign
+  // inside the range, from the one that moves the point by about the distance, halved until the
+  // distance falls by more than round-off. trial, true; false where it falls nowhere (the foot
+  // is on the point).
+  bool OffVanishingTangent(const FootState<N>& s, FootState<N>& trial) const {
+    const double bend = Norm(s.jet.DD[0]), fNoise = s.noise * (std::sqrt(2.0 * s.f) + s.noise);
+    if (!(bend > 0.0)) return false;
+    for (double h = std::fmin(reach_[0], std::sqrt(2.0 * std::sqrt(2.0 * s.f) / bend)); h >= kStepFloor * range_[0];
+         h *= 0.5)
+      for (double sign : {1.0, -1.0}) {
+        trial.x[0] = Clamp(s.x[0] + sign * h, 0);
+        if (trial.x[0] == s.x[0]) continue;
+        Measure(trial);
+        if (trial.f < s.f - fNoise) return true;
+      }
+    return false;
   }
 
   // Where the parameterization bends at a knot (a rational surface whose weights jump across a

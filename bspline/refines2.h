@@ -17,9 +17,11 @@ struct Bspline;
 // stepSq, the squared distance from C to the foot of P on the tangent line there. 0 converged
 // to a foot inside [tmin, tmax] (or on an end, with P across the tangent there); -2 when the
 // nearest point is an end of [tmin, tmax] that P lies beyond (t, C and distSq then hold that
-// constrained minimum), when the iteration does not settle, or on a vanishing tangent. Where
-// the curve may turn a corner (an interior knot of full multiplicity, every knot of a polyline)
-// the search runs piece by piece, and a foot on a corner is that knot exactly, with 0.
+// constrained minimum), when the iteration does not settle, or on a vanishing tangent (a point
+// where the tangent vanishes is left wherever the distance falls off it; -2 where it falls
+// nowhere). Where the curve may turn a corner (an interior knot of full multiplicity, every
+// knot of a polyline) the search runs piece by piece, and a foot on a corner is that knot
+// exactly, with 0.
 int FindClosestPointCurve3(Bspline* crv, const double P[3], double C[3], double tmin, double tmax,
                            double* t, double* distSq, double* stepSq, int iterations);
 

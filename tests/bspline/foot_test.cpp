@@ -404,4 +404,33 @@ TEST_F(Feet, SurfaceFeetOnThinTubesFromAnyStart) {
     }
 }
 
+
+// The segment from the origin to (2, 0, 0) as a cubic with its end control points doubled, so
+// its tangent vanishes at both ends: a step clamped onto an end lands where the distance is
+// stationary without being least. From any start the foot of (x, y, z) over the segment is
+// (x, 0, 0) at distance |(y, z)| with 0; beyond an end it is that end, with -2 as for any end
+// P lies beyond. At sizes 1e-6 .. 1e6, at the origin and turned and moved 1e4 sizes away.
+TEST_F(Feet, CurveFeetOffAVanishingTangent) {
+  std::mt19937 rng(6);
+  std::uniform_real_distribution<double> U(0.0, 1.0), X(-0.5, 2.5), Y(-0.3, 0.3);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* c = keep(BuildCurve(3, 3, {0, 0, 0, 0, 0, 0, 2, 0, 0, 2, 0, 0}));
+      ASSERT_TRUE(c);
+      at.Map(c);
+      for (int q = 0; q < 40; ++q) {
+        const double x = X(rng), p[3] = {x, Y(rng), Y(rng)}, end[3] = {std::fmin(std::fmax(x, 0.0), 2.0), 0.0, 0.0};
+        double P[3], foot[3], C[3], t = U(rng), distSq, step;
+        at.Map(p, P);
+        at.Map(end, foot);
+        const int rc = FindClosestPointCurve3(c, P, C, c->umin, c->umax, &t, &distSq, &step, 7);
+        EXPECT_EQ(rc, x > 0.0 && x < 2.0 ? 0 : -2) << size << " " << far << " " << q;
+        EXPECT_LT(VecDist3(C, foot), 1e-9 * size) << size << " " << far << " " << q;
+        EXPECT_NEAR(std::sqrt(distSq), VecDist3(P, foot), 1e-10 * size) << size << " " << far << " " << q;
+      }
+    }
+}
+
 }  // namespace
