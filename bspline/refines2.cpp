@@ -721,14 +721,16 @@ int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* 
 }
 
 // Closest pair of two curves by Levenberg-Marquardt on the squared gap f = |C2(t2) - C1(t1)|^2.
-// Method: the Gauss-Newton system of the linearised gap r + s2 C2' - s1 C1', with the diagonal
-// raised by lambda; a step is taken only when f falls, else lambda grows tenfold (a trust region
-// that shrinks towards a gradient step); parameters are clamped to their ranges, and one pinned
-// at a range end whose step points outwards is held there while the other solves alone (so a
-// foot on an end is the constrained minimum). Crossing curves converge quadratically. The count
-// the caller gives is the least number of iterations; the iteration goes on while the step
-// still shrinks, and stops at a step below kStepRound of the parameter range or a gap at
-// round-off of the curves' size.
+// Method: the Gauss-Newton system of the linearised gap r + s2 C2' - s1 C1' with the curvature
+// terms of the Hessian added (Newton) where that keeps it positive definite, the diagonal
+// raised by lambda times the Gauss-Newton one; a step is taken only when f falls, else lambda
+// grows tenfold (a trust region that shrinks towards a gradient step); parameters are clamped
+// to their ranges, and one pinned at a range end whose step points outwards is held there while
+// the other solves alone (so a foot on an end is the constrained minimum). Crossing curves
+// converge quadratically. The count the caller gives is the least number of iterations; past
+// it the iteration goes on while the step shrinks or is above kNoiseRegime of the range, and
+// stops at a step below kStepRound of the parameter range or a gap at round-off of the curves'
+// size.
 const double kStepRound = 1e-14;   // relative parameter step at which nothing more is gained
 const double kGapRound = 1e-15;    // gap relative to the curves' size that is round-off
 const int kPairIterationBound = 200;
@@ -771,10 +773,20 @@ int ClosestPairOfCurves(const Curve3View& c1, const Curve3View& c2, double* t1, 
     // Normal equations A s = b of min |r - s1 D1 + s2 D2|^2.
     const double a11 = n1 * n1, a22 = n2 * n2, a12 = -VecDotProd3(D[0], D[1]);
     const double b[2] = {VecDotProd3(D[0], r), -VecDotProd3(D[1], r)};
+    // The second-order terms of the Hessian of |r|^2 / 2, -r . C1'' and r . C2'': where the gap
+    // is not small against a curve's radius of curvature, the Gauss-Newton model (which drops
+    // them) overshoots round the bend by the ratio of the two, and the iteration swings across
+    // the foot, falling a little each time. With them the step is Newton's wherever that
+    // matrix is positive definite.
+    double DD[2][3];
+    c1.Eval(t[0], 2, DD[0]);
+    c2.Eval(t[1], 2, DD[1]);
+    double h11 = a11 - VecDotProd3(r, DD[0]), h22 = a22 + VecDotProd3(r, DD[1]);
+    if (!(h11 > 0.0 && h22 > 0.0 && h11 * h22 - a12 * a12 > 1e-14 * h11 * h22)) h11 = a11, h22 = a22;
     bool accepted = false;
     double s[2] = {0.0, 0.0}, next[2] = {t[0], t[1]}, Q[2][3], fNext = f;
     while (!accepted) {
-      const double m11 = a11 * (1.0 + lambda), m22 = a22 * (1.0 + lambda);
+      const double m11 = h11 + lambda * a11, m22 = h22 + lambda * a22;
       const double det = m11 * m22 - a12 * a12;
       // Held parameters: at a range end with the gradient pointing out of the range.
       bool held[2] = {false, false};
@@ -820,9 +832,12 @@ int ClosestPairOfCurves(const Curve3View& c1, const Curve3View& c2, double* t1, 
     f = fNext;
     *distSq = f;
     const bool tiny = step[0] <= kStepRound * range[0] && step[1] <= kStepRound * range[1];
-    // Past the caller's count, only a step that still shrinks is worth another round.
+    // Past the caller's count a step that no longer shrinks ends the refinement only in the
+    // round-off regime (below kNoiseRegime of the ranges): a longer one is still on its way
+    // along a shallow valley (curves near each other's centres of curvature).
     const bool shrinking = step[0] + step[1] < lastStep[0] + lastStep[1];
-    if (tiny || (it + 1 >= iterations && !shrinking)) break;
+    const bool noise = step[0] <= kNoiseRegime * range[0] && step[1] <= kNoiseRegime * range[1];
+    if (tiny || (it + 1 >= iterations && !shrinking && noise)) break;
     lastStep[0] = step[0];
     lastStep[1] = step[1];
   }

@@ -68,9 +68,9 @@ int FindClosestUVPointGuessNorm(Bspline* srf, const double P[3], double S[3], do
 // taken only when the gap falls, parameters clamped to the ranges, a parameter at an end held
 // there when the gap would grow past it), so starts a few percent of the curves' size from a
 // crossing reach it, and a closest pair on an end is the constrained one. iterations is the
-// least count: the refinement goes on while its step shrinks and ends at a step of 1e-14 of
-// the parameter range or a gap at round-off. 0 (also at once for locally parallel tangents,
-// with the start pair), -2 on a vanishing tangent.
+// least count: past it the refinement goes on while its step shrinks or is above 1e-8 of the
+// parameter range, and ends at a step of 1e-14 of the range or a gap at round-off. 0 (also at
+// once for locally parallel tangents, with the start pair), -2 on a vanishing tangent.
 int RefineCurve3sClosestPoint(Bspline* crv1, Bspline* crv2, double* t1, double* t2, double* distSq,
                               int iterations);
 
