@@ -201,7 +201,8 @@ class FootSearch {
   // is on the point).
   bool OffVanishingTangent(const FootState<N>& s, FootState<N>& trial) const {
     const double bend = Norm(s.jet.DD[0]), fNoise = s.noise * (std::sqrt(2.0 * s.f) + s.noise);
-    if (!(bend > 0.0)) return false;
+    // A bend at round-off too (a curve collapsed to a point) moves the point nowhere.
+    if (!(bend * range_[0] * range_[0] > s.noise)) return false;
     for (double h = std::fmin(reach_[0], std::sqrt(2.0 * std::sqrt(2.0 * s.f) / bend)); h >= kStepFloor * range_[0];
          h *= 0.5)
       for (double sign : {1.0, -1.0}) {
