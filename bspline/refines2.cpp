@@ -484,6 +484,10 @@ int ClosestPointOnCurve(const Curve3View& curve, double size, const double P[3],
                         double tmax, double* t, double* distSq, double* stepSq, int iterations) {
   const Bspline* c = curve.crv;
   if (size < 0.0) size = ControlPointDiagonal(curve.onSurface ? c->owner : c);
+  // A range reaching beyond the domain is cut to it (one wholly beyond it to its nearer end):
+  // no parameter handed back lies outside the domain.
+  tmin = std::fmin(std::fmax(tmin, c->umin), c->umax);
+  tmax = std::fmin(std::fmax(tmax, c->umin), c->umax);
   if (tmax < tmin) tmax = tmin;
   const double range[1] = {c->umax > c->umin ? c->umax - c->umin : 1.0};
   FootState<1> s;
@@ -645,8 +649,14 @@ bool DescentOffCollapsedSide(const Bspline* srf, const double P[3], int dir, int
 int ClosestPointOnSurface(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                           double* dist, double* stepSq, int iterations, double normal[3],
                           const double* box = nullptr) {
-  const double lo[2] = {box ? box[0] : srf->umin, box ? box[2] : srf->vmin};
-  const double hi[2] = {box ? box[1] : srf->umax, box ? box[3] : srf->vmax};
+  // A box reaching beyond the domain is cut to it (one wholly beyond it to its nearest edge
+  // or corner): no parameter handed back lies outside the domain.
+  const double dlo[2] = {srf->umin, srf->vmin}, dhi[2] = {srf->umax, srf->vmax};
+  double lo[2], hi[2];
+  for (int i = 0; i < 2; ++i) {
+    lo[i] = box ? std::fmin(std::fmax(box[2 * i], dlo[i]), dhi[i]) : dlo[i];
+    hi[i] = box ? std::fmin(std::fmax(box[2 * i + 1], dlo[i]), dhi[i]) : dhi[i];
+  }
   const double range[2] = {srf->umax > srf->umin ? srf->umax - srf->umin : 1.0,
                            srf->vmax > srf->vmin ? srf->vmax - srf->vmin : 1.0};
   const double size = ControlPointDiagonal(srf);

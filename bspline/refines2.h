@@ -13,11 +13,11 @@ struct Bspline;
 // surface without a sound owner, non-finite points or parameters give -2, and so does a
 // converged result that is not finite.
 
-// Foot of P on a 3D curve within [tmin, tmax] from the start t: C, t, distSq = |C - P|^2 and
-// stepSq, the squared distance from C to the foot of P on the tangent line there. 0 converged
-// to a foot inside [tmin, tmax] (or on an end, with P across the tangent there); -2 when the
-// nearest point is an end of [tmin, tmax] that P lies beyond (t, C and distSq then hold that
-// constrained minimum), when the iteration does not settle, or on a vanishing tangent (a point
+// Foot of P on a 3D curve within [tmin, tmax] (cut to the curve's domain) from the start t: C,
+// t, distSq = |C - P|^2 and stepSq, the squared distance from C to the foot of P on the tangent
+// line there. 0 converged to a foot inside [tmin, tmax] (or on an end, with P across the
+// tangent there); -2 when the nearest point is an end of [tmin, tmax] that P lies beyond (t, C
+// and distSq then hold that constrained minimum), when the iteration does not settle, or on a vanishing tangent (a point
 // where the tangent vanishes is left wherever the distance falls off it; -2 where it falls
 // nowhere). Where the curve may turn a corner (an interior knot of full multiplicity, every
 // knot of a polyline) the search runs piece by piece, and a foot on a corner is that knot
@@ -47,9 +47,10 @@ int FindClosestPointCurveOnSurf(Bspline* crv, const double P[3], double C[3], do
 int FindClosestUVPointGuessDist(Bspline* srf, const double P[3], double S[3], double* u, double* v,
                                 double* dist, double* stepSq, int iterations);
 
-// The same within the box of parameters u in [box[0], box[1]], v in [box[2], box[3]] (inside
-// the domain): beyond the box S is the constrained minimum on its edge (a seam is crossed only
-// where the box spans the whole period). -2 also for a box that is empty or not finite.
+// The same within the box of parameters u in [box[0], box[1]], v in [box[2], box[3]] (cut to
+// the domain; a box wholly beyond it to its nearest edge or corner): beyond the box S is the
+// constrained minimum on its edge (a seam is crossed only where the box spans the whole
+// period). -2 also for a box that is empty or not finite.
 int FindClosestUVPointWithin(Bspline* srf, const double P[3], const double box[4], double S[3], double* u,
                              double* v, double* dist, double* stepSq, int iterations);
 

@@ -433,4 +433,39 @@ TEST_F(Feet, CurveFeetOffAVanishingTangent) {
     }
 }
 
+
+// Bounds reaching beyond the domain, or lying wholly beyond it, are cut to it: a box beyond
+// the corner (1, 1) gives that corner, one beyond the edge u = 0 the constrained minimum on
+// that edge (as the box holding only the edge gives it), a curve range beyond an end that end;
+// every parameter handed back lies in the domain, and the point is the surface's or curve's
+// point there.
+TEST_F(Feet, BoundsBeyondTheDomainAreCutToIt) {
+  BsplineKeeper keep;
+  Bspline* s = keep(BuildFunctionPatch(Wave, {.nu = 7, .nv = 6, .layout = KnotLayout::Random}));
+  Bspline* c = keep(BuildRandomCurve(3, 3, 9));
+  const double P[3] = {0.3, 0.4, 0.5};
+  const double corner[4] = {2.0, 3.0, 1.5, 1e300}, beyondEdge[4] = {-3.0, -2.0, 0.0, 1.0}, edge[4] = {0.0, 0.0, 0.0, 1.0};
+  double u = 0.5, v = 0.5, S[3], X[3], dist, step;
+  ASSERT_EQ(FindClosestUVPointWithin(s, P, corner, S, &u, &v, &dist, &step, 7), 0);
+  EXPECT_TRUE(u == 1.0 && v == 1.0) << u << " " << v;
+  RefEvalSurface(s, 1.0, 1.0, X);
+  EXPECT_LT(VecDist3(S, X), 1e-14);
+  double ue = 0.0, ve = 0.5, Se[3], de;
+  ASSERT_EQ(FindClosestUVPointWithin(s, P, edge, Se, &ue, &ve, &de, &step, 7), 0);
+  u = -2.5, v = 0.5;
+  ASSERT_EQ(FindClosestUVPointWithin(s, P, beyondEdge, S, &u, &v, &dist, &step, 7), 0);
+  EXPECT_EQ(u, 0.0);
+  EXPECT_NEAR(v, ve, 1e-12);
+  EXPECT_NEAR(dist, de, 1e-14);
+  const double ranges[2][2] = {{2.0, 3.0}, {-3.0, -2.0}};
+  for (const auto& range : ranges) {
+    double t = range[0], C[3], dSq;
+    FindClosestPointCurve3(c, P, C, range[0], range[1], &t, &dSq, &step, 7);
+    const double end = range[0] > 0.0 ? c->umax : c->umin;
+    EXPECT_EQ(t, end);
+    RefEvalCurve(c, end, X);
+    EXPECT_LT(VecDist3(C, X), 1e-14);
+  }
+}
+
 }  // namespace
