@@ -511,49 +511,71 @@ int ClosestPointOnCurve(const Curve3View& curve, double size, const double P[3],
     *hi = NextBreak(c, x, 1, tmin, tmax);
     *lo = NextBreak(c, *hi, -1, tmin, tmax);
   };
-  double lo, hi;
-  pieceAt(s.x[0], &lo, &hi);
-  FootKind kind = search(lo, hi);
-  int dir = 0;
-  if (s.x[0] == lo && lo > tmin) {  // no descent after the corner started on: the piece before
-    hi = lo;
-    lo = NextBreak(c, hi, -1, tmin, tmax);
-    kind = search(lo, hi);
-    dir = -1;
-  }
-  // Each move lowers the distance; the bound only guards against a distance flat at round-off.
-  for (int moves = NumKnotsU(c) + 8; moves > 0 && (kind == FootKind::Interior || kind == FootKind::OnEdge); --moves) {
-    const bool atHi = s.x[0] == hi && hi < tmax && dir >= 0, atLo = s.x[0] == lo && lo > tmin && dir <= 0;
-    if (!atHi && !atLo) break;
-    const double corner = s.x[0];
-    const FootState<1> before = s;
-    dir = atHi ? 1 : -1;
-    lo = dir > 0 ? corner : NextBreak(c, corner, -1, tmin, tmax);
-    hi = dir > 0 ? NextBreak(c, corner, 1, tmin, tmax) : corner;
-    // Far from the foot, piece after piece would be slow: the foot on the tangent line there, if
-    // it lies beyond the next piece and nearer P, is taken as a new start, as Newton would.
-    const double dd = VecDotProd3(s.jet.D[0], s.jet.D[0]);
-    if (dd > 0.0) {
-      double to = corner - s.g[0] / dd;
-      to = to < tmin ? tmin : (to > tmax ? tmax : to);
-      if (dir > 0 ? to > hi : to < lo) {
-        s.x[0] = to;
-        Jet j;
-        CurveJet(curve, to, j);
-        const double r[3] = {j.X[0] - P[0], j.X[1] - P[1], j.X[2] - P[2]};
-        if (0.5 * VecDotProd3(r, r) < before.f) pieceAt(to, &lo, &hi), dir = 0;
-        else s.x[0] = corner;
+  // The walk from s.x over the pieces, downhill from corner to corner.
+  auto walk = [&]() {
+    double lo, hi;
+    pieceAt(s.x[0], &lo, &hi);
+    FootKind kind = search(lo, hi);
+    int dir = 0;
+    if (s.x[0] == lo && lo > tmin) {  // no descent after the corner started on: the piece before
+      hi = lo;
+      lo = NextBreak(c, hi, -1, tmin, tmax);
+      kind = search(lo, hi);
+      dir = -1;
+    }
+    // Each move lowers the distance; the bound only guards against a distance flat at round-off.
+    for (int moves = NumKnotsU(c) + 8; moves > 0 && (kind == FootKind::Interior || kind == FootKind::OnEdge); --moves) {
+      const bool atHi = s.x[0] == hi && hi < tmax && dir >= 0, atLo = s.x[0] == lo && lo > tmin && dir <= 0;
+      if (!atHi && !atLo) break;
+      const double corner = s.x[0];
+      const FootState<1> before = s;
+      dir = atHi ? 1 : -1;
+      lo = dir > 0 ? corner : NextBreak(c, corner, -1, tmin, tmax);
+      hi = dir > 0 ? NextBreak(c, corner, 1, tmin, tmax) : corner;
+      // Far from the foot, piece after piece would be slow: the foot on the tangent line there, if
+      // it lies beyond the next piece and nearer P, is taken as a new start, as Newton would.
+      const double dd = VecDotProd3(s.jet.D[0], s.jet.D[0]);
+      if (dd > 0.0) {
+        double to = corner - s.g[0] / dd;
+        to = to < tmin ? tmin : (to > tmax ? tmax : to);
+        if (dir > 0 ? to > hi : to < lo) {
+          s.x[0] = to;
+          Jet j;
+          CurveJet(curve, to, j);
+          const double r[3] = {j.X[0] - P[0], j.X[1] - P[1], j.X[2] - P[2]};
+          if (0.5 * VecDotProd3(r, r) < before.f) pieceAt(to, &lo, &hi), dir = 0;
+          else s.x[0] = corner;
+        }
+      }
+      kind = search(lo, hi);
+      if (s.x[0] == corner || !(s.f <= before.f)) {
+        s = before;
+        kind = FootKind::OnEdge;
+        break;
       }
     }
-    kind = search(lo, hi);
-    if (s.x[0] == corner || !(s.f <= before.f)) {
+    // Held on a corner that neither side descends from: the foot is on it.
+    if (kind == FootKind::OnEdge && s.x[0] > tmin && s.x[0] < tmax) kind = FootKind::Interior;
+    return kind;
+  };
+  FootKind kind = walk();
+  // A closed curve searched over its whole domain has no ends: a foot held on one (the
+  // distance still falling across the seam) goes on from the other, as the surface refiner
+  // crosses a closed seam.
+  if (c->closedU && kind == FootKind::OnEdge && tmin == c->umin && tmax == c->umax && tmax > tmin &&
+      (s.x[0] == tmin || s.x[0] == tmax)) {
+    const FootState<1> before = s;
+    s.x[0] = s.x[0] == tmin ? tmax : tmin;
+    const double otherEnd = s.x[0];
+    const FootKind across = walk();
+    if (s.f < before.f) {
+      kind = across;
+    } else {
+      // Neither side descends from the seam: the foot is on it.
+      if (s.x[0] == otherEnd) kind = FootKind::Interior;
       s = before;
-      kind = FootKind::OnEdge;
-      break;
     }
   }
-  // Held on a corner that neither side descends from: the foot is on it.
-  if (kind == FootKind::OnEdge && s.x[0] > tmin && s.x[0] < tmax) kind = FootKind::Interior;
   *t = s.x[0];
   for (int k = 0; k < 3; ++k) C[k] = s.jet.X[k];
   *distSq = 2.0 * s.f;

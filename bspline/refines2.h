@@ -13,15 +13,16 @@ struct Bspline;
 // surface without a sound owner, non-finite points or parameters give -2, and so does a
 // converged result that is not finite.
 
-// Foot of P on a 3D curve within [tmin, tmax] (cut to the curve's domain) from the start t: C,
-// t, distSq = |C - P|^2 and stepSq, the squared distance from C to the foot of P on the tangent
-// line there. 0 converged to a foot inside [tmin, tmax] (or on an end, with P across the
-// tangent there); -2 when the nearest point is an end of [tmin, tmax] that P lies beyond (t, C
-// and distSq then hold that constrained minimum), when the iteration does not settle, or on a vanishing tangent (a point
-// where the tangent vanishes is left wherever the distance falls off it; -2 where it falls
-// nowhere). Where the curve may turn a corner (an interior knot of full multiplicity, every
-// knot of a polyline) the search runs piece by piece, and a foot on a corner is that knot
-// exactly, with 0.
+// Foot of P on a 3D curve within [tmin, tmax] (cut to the curve's domain) from the start t:
+// C, t, distSq = |C - P|^2 and stepSq, the squared distance from C to the foot of P on the
+// tangent line there. 0 converged to a foot inside [tmin, tmax] (or on an end, with P across
+// the tangent there); -2 when the nearest point is an end of [tmin, tmax] that P lies beyond
+// (t, C and distSq then hold that constrained minimum), when the iteration does not settle, or
+// on a vanishing tangent (a point where the tangent vanishes is left wherever the distance
+// falls off it; -2 where it falls nowhere). A closed curve (closedU) searched over its whole
+// domain has no ends: the search goes on across the seam, and a foot on the seam gives 0.
+// Where the curve may turn a corner (an interior knot of full multiplicity, every knot of a
+// polyline) the search runs piece by piece, and a foot on a corner is that knot exactly, with 0.
 int FindClosestPointCurve3(Bspline* crv, const double P[3], double C[3], double tmin, double tmax,
                            double* t, double* distSq, double* stepSq, int iterations);
 

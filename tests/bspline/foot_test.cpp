@@ -398,7 +398,8 @@ TEST_F(Feet, SurfaceFeetOnThinTubesFromAnyStart) {
           at.Map(p, P);
           double u = U(rng), v = U(rng);
           ASSERT_EQ(FindClosestUVPointGuessDist(s, P, S, &u, &v, &dist, &step, 7), 0);
-          EXPECT_NEAR(std::fabs(dist), size * std::fabs(rho - r), 1e-9 * size) << t << " " << size << " " << far << " " << q;
+          EXPECT_NEAR(std::fabs(dist), size * std::fabs(rho - r), 1e-9 * size)
+              << t << " " << size << " " << far << " " << q;
         }
       }
     }
@@ -444,7 +445,8 @@ TEST_F(Feet, BoundsBeyondTheDomainAreCutToIt) {
   Bspline* s = keep(BuildFunctionPatch(Wave, {.nu = 7, .nv = 6, .layout = KnotLayout::Random}));
   Bspline* c = keep(BuildRandomCurve(3, 3, 9));
   const double P[3] = {0.3, 0.4, 0.5};
-  const double corner[4] = {2.0, 3.0, 1.5, 1e300}, beyondEdge[4] = {-3.0, -2.0, 0.0, 1.0}, edge[4] = {0.0, 0.0, 0.0, 1.0};
+  const double corner[4] = {2.0, 3.0, 1.5, 1e300}, beyondEdge[4] = {-3.0, -2.0, 0.0, 1.0};
+  const double edge[4] = {0.0, 0.0, 0.0, 1.0};
   double u = 0.5, v = 0.5, S[3], X[3], dist, step;
   ASSERT_EQ(FindClosestUVPointWithin(s, P, corner, S, &u, &v, &dist, &step, 7), 0);
   EXPECT_TRUE(u == 1.0 && v == 1.0) << u << " " << v;
@@ -466,6 +468,45 @@ TEST_F(Feet, BoundsBeyondTheDomainAreCutToIt) {
     RefEvalCurve(c, end, X);
     EXPECT_LT(VecDist3(C, X), 1e-14);
   }
+}
+
+
+// An exact circle of radius 1 flagged closed (nine rational quadratic points, the seam at angle
+// 0), searched over its whole domain from any start: the foot of a point at angle a (near the
+// seam for a third of them, on it for a few) is the circle's point at a, with 0, the search
+// crossing the seam where it leads across; at sizes 1e-6 .. 1e6, at the origin and turned and
+// moved 1e4 sizes away.
+TEST_F(Feet, CurveFeetAcrossTheSeamOfAClosedCurve) {
+  const double w = std::sqrt(0.5);
+  const double cx[9] = {1, 1, 0, -1, -1, -1, 0, 1, 1}, cy[9] = {0, 1, 1, 1, 0, -1, -1, -1, 0};
+  std::vector<double> pts, weights;
+  for (int i = 0; i < 9; ++i) {
+    pts.insert(pts.end(), {cx[i], cy[i], 0.0});
+    weights.push_back(i % 2 ? w : 1.0);
+  }
+  std::mt19937 rng(10);
+  std::uniform_real_distribution<double> U(0.0, 1.0), Near(-0.1, 0.1), R(0.2, 3.0), Z(-0.5, 0.5);
+  for (double size : {1e-6, 1.0, 1e6})
+    for (bool far : {false, true}) {
+      const Place at(size, far);
+      BsplineKeeper keep;
+      Bspline* c = keep(BuildCurve(2, 3, pts, {0, 0, 0, .25, .25, .5, .5, .75, .75, 1, 1, 1}, weights));
+      ASSERT_TRUE(c);
+      c->closedU = 1;
+      at.Map(c);
+      for (int q = 0; q < 30; ++q) {
+        const double a = q < 3 ? 0.0 : q % 3 == 0 ? Near(rng) : 2 * M_PI * U(rng), rho = R(rng);
+        const double p[3] = {rho * std::cos(a), rho * std::sin(a), Z(rng)};
+        const double onCircle[3] = {std::cos(a), std::sin(a), 0.0};
+        double P[3], foot[3], C[3], t = U(rng), distSq, step;
+        at.Map(p, P);
+        at.Map(onCircle, foot);
+        ASSERT_EQ(FindClosestPointCurve3(c, P, C, c->umin, c->umax, &t, &distSq, &step, 7), 0)
+            << size << " " << far << " " << q;
+        EXPECT_LT(VecDist3(C, foot), 1e-9 * size) << size << " " << far << " " << q;
+        EXPECT_NEAR(std::sqrt(distSq), VecDist3(P, foot), 1e-10 * size) << size << " " << far << " " << q;
+      }
+    }
 }
 
 }  // namespace
